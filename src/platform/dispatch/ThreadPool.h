@@ -1,0 +1,37 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/Queue.h"
+
+namespace platform {
+
+class MainExecutor;
+
+// A global concurrent queue: a fixed set of worker threads of one priority. Delayed work is timed
+// by the main executor's clock and then handed to the pool.
+class ThreadPool final : public Queue {
+public:
+    ThreadPool(std::string label, unsigned threads, MainExecutor& timers);
+    ~ThreadPool() override;
+
+    void async(Task task) override;
+    void after(Duration delay, Task task) override;
+    bool isCurrent() const override;
+
+private:
+    void work();
+
+    MainExecutor& m_timers;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Task> m_tasks;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace platform

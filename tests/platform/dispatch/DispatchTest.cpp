@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/dispatch/RunLoop.h"
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct DispatchFixture : ::testing::Test {
+    FakeClock clock;
+    RunLoop loop{clock};
+    Dispatch dispatch{loop};
+};
+
+}  // namespace
+
+TEST_F(DispatchFixture, SerialQueueKeepsSubmissionOrderAcrossThreads)
+{
+    auto queue = dispatch.makeSerial("order", Priority::Low);
+    std::mutex mutex;
+    std::vector<int> seen;
+    std::atomic<int> active{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 2000; ++i) {
+        queue->async([&, i] {
+            if (active.fetch_add(1) != 0) overlapped = true;
+            {
+                std::lock_guard lock(mutex);
+                seen.push_back(i);
+            }
+            active.fetch_sub(1);
+        });
+    }
+    queue->sync([] {});
+    ASSERT_EQ(seen.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) EXPECT_EQ(seen[i], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST_F(DispatchFixture, SyncOnOwnSerialQueueRunsInlineInsteadOfDeadlocking)
+{
+    auto queue = dispatch.makeSerial("self");
+    bool inner = false;
+    queue->sync([&] {
+        EXPECT_TRUE(queue->isCurrent());
+        queue->sync([&] { inner = true; });
+    });
+    EXPECT_TRUE(inner);
+    EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST_F(DispatchFixture, MainQueueWorkFromBackgroundRunsOnTheLoopThread)
+{
+    std::atomic<bool> ranOnMain{false};
+    dispatch.global(Priority::Default).async([&] {
+        dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); });
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return ranOnMain.load(); }));
+}
+
+TEST_F(DispatchFixture, DelayedWorkWaitsForTheClock)
+{
+    std::atomic<int> fired{0};
+    dispatch.main().after(5s, [&] { ++fired; });
+    auto queue = dispatch.makeSerial("late");
+    queue->after(10s, [&] { ++fired; });
+    loop.advance(4s);
+    EXPECT_EQ(fired, 0);
+    loop.advance(1s);
+    EXPECT_EQ(fired, 1);
+    loop.advance(5s);
+    EXPECT_TRUE(loop.runUntil([&] { return fired == 2; }));
+}
+
+TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeAndWaitsForAll)
+{
+    OperationQueue operations(dispatch.makeSerial("ops", Priority::Default));
+    std::atomic<int> active{0};
+    std::atomic<int> done{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 50; ++i) {
+        operations.addOperation([&] {
+            if (active.fetch_add(1) != 0) overlapped = true;
+            std::this_thread::sleep_for(100us);
+            active.fetch_sub(1);
+            ++done;
+        });
+    }
+    operations.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done, 50);
+    EXPECT_EQ(operations.operationCount(), 0u);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
+{
+    DispatchGroup group;
+    std::atomic<int> work{0};
+    std::atomic<bool> notified{false};
+    for (int i = 0; i < 8; ++i) {
+        group.enter();
+        dispatch.global(Priority::Background).async([&] {
+            ++work;
+            group.leave();
+        });
+    }
+    group.notify(dispatch.main(), [&] { notified = (work == 8); });
+    EXPECT_TRUE(group.wait(5s));
+    EXPECT_TRUE(loop.runUntil([&] { return notified.load(); }));
+}
