@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/error/Error.h"
+
+namespace platform {
+
+// The file operations the layers above need, behind an interface so a test can hand in one that fails.
+// Every operation that can fail returns false (or nothing) and, when `error` is given, fills it with a
+// "files" error whose code is the errno value and whose description names the path.
+class FileManager {
+public:
+    virtual ~FileManager() = default;
+
+    // Replaces the whole file or leaves the old one untouched: the bytes go to a temporary sibling that
+    // is flushed to disk and then renamed over the destination. A failure leaves no temporary behind.
+    virtual bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                                 Error* error = nullptr) = 0;
+    virtual std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) = 0;
+
+    // Copies a file or a whole folder. The copy is built beside the destination and appears there only
+    // when complete; an existing destination is never replaced.
+    virtual bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr) = 0;
+    // Moves a file or folder; fails with EEXIST rather than replace an existing destination.
+    virtual bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) = 0;
+    // Removes a file or a folder with everything in it; a missing path is an error (ENOENT).
+    virtual bool removeItem(const std::string& path, Error* error = nullptr) = 0;
+    // Creates a folder, and with `intermediates` every missing folder above it; an existing folder is fine.
+    virtual bool createDirectory(const std::string& path, bool intermediates, Error* error = nullptr) = 0;
+    // The names in a folder (without "." and ".."), sorted byte-wise so every run sees the same order.
+    virtual std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path,
+                                                                        Error* error = nullptr) = 0;
+
+    virtual bool exists(const std::string& path) = 0;
+    virtual bool isDirectory(const std::string& path) = 0;
+    virtual std::optional<std::uint64_t> fileSize(const std::string& path, Error* error = nullptr) = 0;
+};
+
+}  // namespace platform

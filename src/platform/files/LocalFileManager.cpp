@@ -1,0 +1,310 @@
+#include "platform/files/LocalFileManager.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool fail(Error* error, int code, const std::string& action, const std::string& path)
+{
+    if (error != nullptr)
+        *error = Error::make("files", code, "cannot " + action + " \"" + path + "\": " + std::strerror(code),
+                             {{"path", path}});
+    return false;
+}
+
+// A name beside `path` that no other writer picks: hidden, with the process id and a counter.
+std::string temporarySibling(const std::string& path)
+{
+    static std::atomic<unsigned> counter{0};
+    fs::path target(path);
+    std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                       std::to_string(counter.fetch_add(1));
+    return (target.parent_path() / name).string();
+}
+
+int openExclusive(const std::string& path)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Writes everything, then flushes to disk and closes; returns 0 or the errno of the first failure.
+int writeAllAndClose(int fd, const std::uint8_t* data, std::size_t size)
+{
+    int result = 0;
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            result = errno;
+            break;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    if (result == 0 && ::fsync(fd) != 0)
+        result = errno;
+    if (::close(fd) != 0 && result == 0)
+        result = errno;
+    return result;
+}
+
+void syncParentFolder(const std::string& path)
+{
+    std::string parent = fs::path(path).parent_path().string();
+    int fd = ::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool pathExists(const std::string& path)
+{
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Renames without ever replacing `to`; returns 0 or an errno (EEXIST when `to` is taken). Where the file
+// system cannot do an exclusive rename, a hard link claims the name atomically for files; folders fall
+// back to a check before the rename.
+int renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    struct stat info;
+    if (::lstat(from.c_str(), &info) != 0)
+        return errno;
+    if (!S_ISDIR(info.st_mode)) {
+        if (::link(from.c_str(), to.c_str()) != 0)
+            return errno;
+        if (::unlink(from.c_str()) != 0) {
+            int code = errno;
+            ::unlink(to.c_str());
+            return code;
+        }
+        return 0;
+    }
+    if (pathExists(to))
+        return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Copies one regular file's bytes into a new file at `to`, flushed to disk; returns 0 or an errno.
+int copyFileContents(const std::string& from, const std::string& to)
+{
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno;
+    int out = openExclusive(to);
+    if (out < 0) {
+        int code = errno;
+        ::close(in);
+        return code;
+    }
+    std::vector<std::uint8_t> buffer(1 << 16);
+    int result = 0;
+    for (;;) {
+        ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            result = errno;
+            break;
+        }
+        if (got == 0)
+            break;
+        const std::uint8_t* data = buffer.data();
+        std::size_t left = static_cast<std::size_t>(got);
+        while (left > 0) {
+            ssize_t written = ::write(out, data, left);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0) {
+                result = errno;
+                break;
+            }
+            data += written;
+            left -= static_cast<std::size_t>(written);
+        }
+        if (result != 0)
+            break;
+    }
+    ::close(in);
+    int closing = writeAllAndClose(out, nullptr, 0);
+    return result != 0 ? result : closing;
+}
+
+}  // namespace
+
+bool LocalFileManager::writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error)
+{
+    std::string temporary = temporarySibling(path);
+    int fd = openExclusive(temporary);
+    if (fd < 0)
+        return fail(error, errno, "write", path);
+    int code = writeAllAndClose(fd, bytes.data(), bytes.size());
+    if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
+        code = errno;
+    if (code != 0) {
+        ::unlink(temporary.c_str());
+        return fail(error, code, "write", path);
+    }
+    syncParentFolder(path);
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::string& path, Error* error)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(error, errno, "read", path);
+        return std::nullopt;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        fail(error, EISDIR, "read", path);
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[1 << 14];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            int code = errno;
+            ::close(fd);
+            fail(error, code, "read", path);
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool LocalFileManager::copyItem(const std::string& from, const std::string& to, Error* error)
+{
+    struct stat info;
+    if (::stat(from.c_str(), &info) != 0)
+        return fail(error, errno, "copy", from);
+    if (pathExists(to))
+        return fail(error, EEXIST, "copy onto", to);
+    std::string temporary = temporarySibling(to);
+    int code = 0;
+    if (S_ISDIR(info.st_mode)) {
+        std::error_code failure;
+        fs::copy(from, temporary, fs::copy_options::recursive | fs::copy_options::copy_symlinks, failure);
+        code = failure ? failure.value() : 0;
+    } else {
+        code = copyFileContents(from, temporary);
+    }
+    if (code == 0)
+        code = renameNoReplace(temporary, to);
+    if (code != 0) {
+        std::error_code ignored;
+        fs::remove_all(temporary, ignored);
+        return fail(error, code, "copy to", to);
+    }
+    return true;
+}
+
+bool LocalFileManager::moveItem(const std::string& from, const std::string& to, Error* error)
+{
+    int code = renameNoReplace(from, to);
+    if (code == EXDEV)
+        return copyItem(from, to, error) && removeItem(from, error);
+    if (code != 0)
+        return fail(error, code, "move to", to);
+    return true;
+}
+
+bool LocalFileManager::removeItem(const std::string& path, Error* error)
+{
+    if (!pathExists(path))
+        return fail(error, errno, "remove", path);
+    std::error_code failure;
+    fs::remove_all(path, failure);
+    if (failure)
+        return fail(error, failure.value(), "remove", path);
+    return true;
+}
+
+bool LocalFileManager::createDirectory(const std::string& path, bool intermediates, Error* error)
+{
+    std::error_code failure;
+    if (intermediates)
+        fs::create_directories(path, failure);
+    else if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        return fail(error, errno, "create folder", path);
+    if (failure)
+        return fail(error, failure.value(), "create folder", path);
+    if (!isDirectory(path))
+        return fail(error, EEXIST, "create folder", path);
+    return true;
+}
+
+std::optional<std::vector<std::string>> LocalFileManager::contentsOfDirectory(const std::string& path, Error* error)
+{
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) {
+        fail(error, errno, "list", path);
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(std::move(name));
+    }
+    ::closedir(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool LocalFileManager::exists(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool LocalFileManager::isDirectory(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<std::uint64_t> LocalFileManager::fileSize(const std::string& path, Error* error)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        fail(error, errno, "read the size of", path);
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/files/FileManager.h"
+
+namespace platform {
+
+// The file operations on the local disk, through POSIX calls so that every step's errno is kept.
+class LocalFileManager : public FileManager {
+public:
+    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                         Error* error = nullptr) override;
+    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) override;
+    bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
+    bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
+    bool removeItem(const std::string& path, Error* error = nullptr) override;
+    bool createDirectory(const std::string& path, bool intermediates, Error* error = nullptr) override;
+    std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path,
+                                                                Error* error = nullptr) override;
+    bool exists(const std::string& path) override;
+    bool isDirectory(const std::string& path) override;
+    std::optional<std::uint64_t> fileSize(const std::string& path, Error* error = nullptr) override;
+};
+
+}  // namespace platform
