@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "server/AllQFXData.h"
+#include "server/AppsVersion.h"
+#include "server/ModelsVersion.h"
+#include "server/ServerJSON.h"
+
+using nlohmann::json;
+
+namespace {
+
+json parse(const char* text)
+{
+    auto object = ServerJSON::objectFromData(text);
+    EXPECT_TRUE(object.has_value()) << text;
+    return object.value_or(json::object());
+}
+
+const char* kCatalogue = R"({
+  "qfx_url": "https://example.test/qfx/",
+  "futureKey": {"nested": [1, 2, 3]},
+  "models": [
+    {
+      "modelId": "12345678",
+      "modelName": "Unit One",
+      "jpegImage": "https://example.test/one.jpg",
+      "qfxGeneration": "0x00000003",
+      "qfxSupportRegions": "8000000000000001",
+      "ptcGeneration": "",
+      "qfxRegionLevels": [1, 2, 300],
+      "qfxMaxNumOfUnit": 9,
+      "ptcMaxNumOfUnit": 6,
+      "effects": [
+        {"type": "0B000123", "fileName": "Comp.zip", "version": "1.02"},
+        {"type": "0x0C000001", "fileName": "Amp.zip", "version": "2"}
+      ]
+    }
+  ]
+})";
+
+} // namespace
+
+TEST(ServerDocuments, CatalogueFieldsAndHexConversions)
+{
+    AllQFXData data = AllQFXData::initWithDic(parse(kCatalogue));
+    EXPECT_FALSE(data.isEmpty());
+    EXPECT_FALSE(data.isError());
+    EXPECT_EQ(data.qfx_url(), "https://example.test/qfx/");
+    ASSERT_EQ(data.modelsList()->size(), 1u);
+    const AllQFXModels& model = data.modelsList()->front();
+    EXPECT_EQ(model.modelIdInt(), 0x34127856);
+    EXPECT_EQ(model.modelIDString(), "12345678");
+    EXPECT_EQ(model.modelName(), "Unit One");
+    EXPECT_EQ(model.jpegImage(), "https://example.test/one.jpg");
+    EXPECT_EQ(model.qfxGenerationModel(), (AllQFXModels::Bytes4{3, 0, 0, 0}));
+    EXPECT_EQ(model.qfxSupportRegionsModel(), (AllQFXModels::Bytes8{1, 0, 0, 0, 0, 0, 0, 0x80}));
+    EXPECT_FALSE(model.ptcGenerationModel()); // empty text
+    EXPECT_FALSE(model.ptcSupportRegionsModel()); // missing key
+    ASSERT_TRUE(model.qfxRegionLevelsModel());
+    EXPECT_EQ((*model.qfxRegionLevelsModel())[0], 1);
+    EXPECT_EQ((*model.qfxRegionLevelsModel())[1], 2);
+    EXPECT_EQ((*model.qfxRegionLevelsModel())[2], 0x2C);
+    EXPECT_EQ((*model.qfxRegionLevelsModel())[3], 0);
+    EXPECT_EQ(model.qfxMaxNumOfUnit(), 9);
+    EXPECT_EQ(model.ptcMaxNumOfUnit(), 6);
+
+    ASSERT_EQ(model.effectsList().size(), 2u);
+    const AllQFXEffects& comp = model.effectsList()[0];
+    EXPECT_EQ(comp.typeEffect(), (std::array<uint8_t, 4>{0x23, 0x01, 0x00, 0x0B}));
+    EXPECT_EQ(comp.typeEffectString(), "0B000123");
+    EXPECT_EQ(comp.fileName(), "Comp.zip");
+    EXPECT_EQ(comp.version(), "1.02");
+    // The prefix stays in the text, which names the effect's folder.
+    EXPECT_EQ(model.effectsList()[1].typeEffectString(), "0x0C000001");
+    EXPECT_EQ(model.effectsList()[1].typeEffect(), (std::array<uint8_t, 4>{0x01, 0x00, 0x00, 0x0C}));
+}
+
+TEST(ServerDocuments, ModelIdentityMatchesAcrossDocuments)
+{
+    ModelsVersion versions =
+        ModelsVersion::initWithDic(parse(R"({"models":[{"modelId":"12345678","modelVersion":"3.10"}]})"));
+    ASSERT_EQ(versions.modelsList().size(), 1u);
+    EXPECT_EQ(versions.modelsList()[0].modelIdInt(), 0x34127856);
+    EXPECT_EQ(versions.modelsList()[0].modelVersion(), "3.10");
+    EXPECT_EQ(ModelDetail::intFromHexString("FFFF0000"), int32_t(0xFFFF0000));
+    EXPECT_EQ(AllQFXModels::getIntFromString("  0Xa1b2c3d4"), int32_t(0xB2A1D4C3));
+}
+
+TEST(ServerDocuments, HexScannerRules)
+{
+    EXPECT_EQ(ServerJSON::scanHex("  \t0x1Fz9", 32), 0x1Fu);
+    EXPECT_EQ(ServerJSON::scanHex("123456789", 32), 0xFFFFFFFFu); // too wide: all bits set
+    EXPECT_EQ(ServerJSON::scanHex("00000000000000001", 64), 1u); // leading zeros never overflow
+    EXPECT_EQ(ServerJSON::scanHex("1FFFFFFFFFFFFFFFF", 64), ~uint64_t(0));
+    EXPECT_EQ(ServerJSON::scanHex("zz", 32), 0u);
+    EXPECT_EQ(ServerJSON::scanHex("0x", 32), 0u);
+    EXPECT_EQ(ServerJSON::scanHex("-5", 32), 0u);
+    EXPECT_EQ(ServerJSON::scanHex("", 64), 0u);
+}
+
+TEST(ServerDocuments, EmptyAndErrorCatalogues)
+{
+    EXPECT_TRUE(AllQFXData().isEmpty());
+    EXPECT_TRUE(AllQFXData().isError());
+
+    AllQFXData noModels = AllQFXData::initWithDic(parse(R"({"qfx_url":"u","models":[]})"));
+    EXPECT_FALSE(noModels.isEmpty());
+    EXPECT_TRUE(noModels.isError());
+
+    AllQFXData noUrl = AllQFXData::initWithDic(parse(R"({"models":[{"modelId":"1"}]})"));
+    EXPECT_FALSE(noUrl.isEmpty());
+    EXPECT_TRUE(noUrl.isError());
+    ASSERT_TRUE(noUrl.modelsList());
+    EXPECT_EQ(noUrl.modelsList()->size(), 1u);
+
+    // A root that is not an object is the empty document.
+    for (const char* root : {"[]", "3", "\"text\"", "null", "true"}) {
+        json value = json::parse(root);
+        EXPECT_TRUE(AllQFXData::initWithDic(value).isEmpty()) << root;
+        EXPECT_TRUE(AppsVersion::initWithDic(value).appsList().empty()) << root;
+        EXPECT_TRUE(ModelsVersion::initWithDic(value).modelsList().empty()) << root;
+    }
+}
+
+TEST(ServerDocuments, HostileDocumentsNeverThrowAndKeepWhatIsUsable)
+{
+    for (const char* text : {"", "{", "[1,2", "nul", "{\"a\":}", "\xff\xfe", "{} trailing"})
+        EXPECT_FALSE(ServerJSON::objectFromData(text)) << text;
+    EXPECT_FALSE(ServerJSON::objectFromData("[{}]")); // valid JSON but not an object
+
+    json doc = parse(R"({
+      "qfx_url": ["not", "a", "string"],
+      "models": [
+        7, "text", null, [],
+        {
+          "modelId": 305419896,
+          "modelName": {"x": 1},
+          "qfxGeneration": 3,
+          "qfxSupportRegions": "zz",
+          "qfxRegionLevels": ["a", null, 1e300, -1, 2.9, true, {"n": 1}],
+          "qfxMaxNumOfUnit": 1e300,
+          "ptcMaxNumOfUnit": 18446744073709551615,
+          "effects": {"type": "01"}
+        },
+        {"qfxMaxNumOfUnit": "9", "ptcMaxNumOfUnit": -1e300, "qfxRegionLevels": "1,2",
+         "effects": [1, {"type": 11, "fileName": 2, "version": ["1"]}, {"type": "FFFFFFFFFF"}]}
+      ]
+    })");
+    AllQFXData data = AllQFXData::initWithDic(doc);
+    EXPECT_FALSE(data.qfx_url()); // wrong kind counts as missing
+    EXPECT_TRUE(data.isError());
+    ASSERT_EQ(data.modelsList()->size(), 2u); // non-object elements skipped
+
+    const AllQFXModels& first = (*data.modelsList())[0];
+    EXPECT_EQ(first.modelIdInt(), 0);
+    EXPECT_EQ(first.modelIDString(), "");
+    EXPECT_EQ(first.modelName(), "");
+    EXPECT_FALSE(first.qfxGenerationModel());
+    EXPECT_EQ(first.qfxSupportRegionsModel(), AllQFXModels::Bytes8{}); // text without digits reads as 0
+    ASSERT_TRUE(first.qfxRegionLevelsModel());
+    const auto& levels = *first.qfxRegionLevelsModel();
+    EXPECT_EQ(levels[0], 0);
+    EXPECT_EQ(levels[1], 0);
+    EXPECT_EQ(levels[2], 0xFF); // saturated to the largest 64-bit value, low 8 bits
+    EXPECT_EQ(levels[3], 0xFF); // -1
+    EXPECT_EQ(levels[4], 2);
+    EXPECT_EQ(levels[5], 0);
+    EXPECT_EQ(first.qfxMaxNumOfUnit(), INT64_MAX);
+    EXPECT_EQ(first.ptcMaxNumOfUnit(), INT64_MAX);
+    EXPECT_TRUE(first.effectsList().empty());
+
+    const AllQFXModels& second = (*data.modelsList())[1];
+    EXPECT_EQ(second.qfxMaxNumOfUnit(), 0);
+    EXPECT_EQ(second.ptcMaxNumOfUnit(), INT64_MIN);
+    EXPECT_FALSE(second.qfxRegionLevelsModel());
+    ASSERT_EQ(second.effectsList().size(), 2u);
+    EXPECT_EQ(second.effectsList()[0].typeEffectString(), "");
+    EXPECT_EQ(second.effectsList()[0].fileName(), "");
+    EXPECT_EQ(second.effectsList()[0].version(), "");
+    EXPECT_EQ(second.effectsList()[1].typeEffect(), (std::array<uint8_t, 4>{0xFF, 0xFF, 0xFF, 0xFF}));
+
+    AppsVersion apps = AppsVersion::initWithDic(parse(
+        R"({"apps":[1,{"appName":"Tonvault","appVersionMac":"2.1","appVersionWin":3,"new":1},[]]})"));
+    ASSERT_EQ(apps.appsList().size(), 1u);
+    EXPECT_EQ(apps.appsList()[0].appName(), "Tonvault");
+    EXPECT_EQ(apps.appsList()[0].appVersionMac(), "2.1");
+    EXPECT_EQ(apps.appsList()[0].appVersionWin(), "");
+    EXPECT_TRUE(AppsVersion::initWithDic(parse(R"({"apps":{"appName":"x"}})")).appsList().empty());
+}
+
+TEST(ServerDocuments, RegionLevelsUseOnlyTheFirst64Elements)
+{
+    json levels = json::array();
+    for (int i = 0; i < 70; ++i)
+        levels.push_back(i + 1);
+    auto table = AllQFXModels::convertToByteArrayWithArray(levels);
+    EXPECT_EQ(table[0], 1);
+    EXPECT_EQ(table[63], 64);
+    EXPECT_EQ(AllQFXModels::convertToByteArrayWithArray(json::object()), AllQFXModels::RegionLevels{});
+}
+
+TEST(ServerDocuments, CopiesShareNothingWithTheOriginal)
+{
+    auto original = std::make_unique<AllQFXData>(AllQFXData::initWithDic(parse(kCatalogue)));
+    AllQFXData copy = original->copy();
+    AllQFXModels model = original->modelsList()->front();
+    original.reset();
+
+    const AllQFXModels& copied = copy.modelsList()->front();
+    EXPECT_EQ(copied.qfxGenerationModel(), model.qfxGenerationModel());
+    EXPECT_EQ(copied.qfxRegionLevelsModel(), model.qfxRegionLevelsModel());
+    EXPECT_FALSE(copied.ptcGenerationModel());
+    EXPECT_EQ(copied.effectsList()[0].typeEffect(), model.effectsList()[0].typeEffect());
+
+    AllQFXModels edited = copied.copy();
+    edited.effectsList()[0].setFileName("Other.zip");
+    EXPECT_EQ(copied.effectsList()[0].fileName(), "Comp.zip");
+}
