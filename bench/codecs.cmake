@@ -1,0 +1,1 @@
+rig_bench(bench_codecs SOURCES CodecBench.cpp DEPS device)

@@ -1,0 +1,1 @@
+rig_fuzz(fuzz_codecs SOURCES CodecFuzz.cpp DEPS device ZLIB::ZLIB)
