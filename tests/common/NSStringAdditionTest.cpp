@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "common/NSArrayAddition.h"
+#include "common/NSStringAddition.h"
+
+using S = NSStringAddition;
+
+TEST(NSStringAddition, BlankAndContainsTreatNullAsAbsent)
+{
+    EXPECT_TRUE(S::isBlankString(std::nullopt));
+    EXPECT_TRUE(S::isBlankString(""));
+    EXPECT_FALSE(S::isBlankString(" "));
+    EXPECT_TRUE(S::isBlankCharacterString("   "));
+    EXPECT_FALSE(S::isBlankCharacterString(" a "));
+
+    EXPECT_FALSE(S::containsString(std::nullopt, "a"));
+    EXPECT_FALSE(S::containsString("abc", std::nullopt));
+    EXPECT_FALSE(S::containsString("abc", ""));
+    EXPECT_TRUE(S::containsString("abc", "bc"));
+    EXPECT_FALSE(S::containsString("abc", "cd"));
+}
+
+TEST(NSStringAddition, ComponentsKeepTheRootAndIgnoreRepeatedSlashes)
+{
+    using C = std::vector<std::string>;
+    EXPECT_EQ(S::pathComponents("/a//b/"), (C{"/", "a", "b"}));
+    EXPECT_EQ(S::pathComponents("//x/f"), (C{"/", "x", "f"}));
+    EXPECT_EQ(S::pathComponents(""), C{});
+    EXPECT_TRUE(S::isEqualToPath("a/b", "a//b/"));
+    EXPECT_FALSE(S::isEqualToPath("a/b", "a/b/c"));
+    EXPECT_FALSE(S::isEqualToPath("/a/b", "a/b"));
+}
+
+TEST(NSStringAddition, DeletingTheFirstComponent)
+{
+    EXPECT_EQ(S::stringByDeletingFirstComponent("/a/b/c"), "b/c");
+    EXPECT_EQ(S::stringByDeletingFirstComponent("a/b"), "b");
+    EXPECT_EQ(S::stringByDeletingFirstComponent("a"), "a");
+    EXPECT_EQ(S::stringByDeletingFirstComponent("/"), "/");
+}
+
+TEST(NSStringAddition, DeletingARunOfComponents)
+{
+    // The root component survives and joins with a second slash; callers rely on this form.
+    EXPECT_EQ(S::stringByDeletingPathComponent("/x/Temp/Local/f", "Temp/Local"), "//x/f");
+    // Only the first component of the argument is compared.
+    EXPECT_EQ(S::stringByDeletingPathComponent("a/Temp/Other/f", "Temp/Local"), "a/f");
+    EXPECT_EQ(S::stringByDeletingPathComponent("a/b/Temp", "Temp/Local"), "a/b");
+    EXPECT_EQ(S::stringByDeletingPathComponent("a//b", "a/b/c"), "a/b");
+    EXPECT_EQ(S::stringByDeletingPathComponent("a//b", "zz"), "a//b");
+    EXPECT_EQ(S::stringByDeletingPathComponent("a/b", ""), "a/b");
+
+    EXPECT_EQ(S::stringByDeletingFromPathComponent("a/b/c", "b"), "b/c");
+    EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "b"), "a");
+    EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "a"), "a/b/c");
+    EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "q"), "a/b/c");
+}
+
+TEST(NSStringAddition, ReplacingARunOfComponents)
+{
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("Temp/Local/[1] Old/a", "[1] Old", "[1] New"),
+              "Temp/Local/[1] New/a");
+    // One component: the later occurrence is replaced.
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("x/a/x/b", "x", "y"), "x/a/y/b");
+    // Several: the first full occurrence, skipping a partial one.
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("a/b/a/c/a/c", "a/c", "n/m"), "a/b/n/m/a/c");
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("a/b/c/d", "b/c", ""), "a/d");
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("a/b/c/d", "b/c", "n"), "a/n/c/d");
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("a/b/c/d", "b/c", "n/m/o"), "a/n/m/d");
+    // A run cut short by the end of the path is no match.
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("a/b/c", "c/d", "n"), "a/b/c");
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("a/b", "a/b/c/d/e", "n"), "a/b");
+}
+
+TEST(NSArrayAddition, EditsThatDoNotApplyLeaveTheArrayWhole)
+{
+    using V = std::vector<int>;
+    const V five{0, 1, 2, 3, 4};
+    EXPECT_TRUE(NSArrayAddition::isEmptyArray<int>(nullptr));
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingFirstObject(V{7}), V{7});
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingLastObject(five), (V{0, 1, 2, 3}));
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 1, 2), (V{0, 3, 4}));
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 3, 4), (V{0, 1, 2}));
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, -1, 1), five);
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, -3, 1), five);
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 1, -2), five);
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 6, 1), five);
+    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 0, 5), five);
+}
