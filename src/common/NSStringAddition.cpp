@@ -4,21 +4,11 @@
 #include <cstdint>
 
 #include "common/NSArrayAddition.h"
+#include "platform/text/Utf8.h"
 
 namespace {
 
 using Components = std::vector<std::string>;
-
-// Lengths are compared in UTF-16 units, the character count the paths were measured in originally.
-std::size_t utf16Length(std::string_view text)
-{
-    std::size_t units = 0;
-    for (unsigned char byte : text) {
-        if ((byte & 0xC0) == 0x80) continue;  // continuation byte
-        units += byte >= 0xF0 ? 2 : 1;
-    }
-    return units;
-}
 
 std::int32_t indexOf(const Components& components, const std::string& component)
 {
@@ -112,7 +102,8 @@ std::string NSStringAddition::stringByReplacingOccurrencesOfComponent(const std:
                                                                       const std::string& oldPath,
                                                                       const std::string& newPath)
 {
-    if (utf16Length(receiver) < utf16Length(oldPath)) return receiver;
+    // Lengths in characters, counted as UTF-16 units.
+    if (platform::Utf8::utf16Length(receiver) < platform::Utf8::utf16Length(oldPath)) return receiver;
     Components components = pathComponents(receiver);
     const Components oldComponents = pathComponents(oldPath);
     const Components newComponents = pathComponents(newPath);
