@@ -1,0 +1,21 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/error/Error.h"
+#include "server/ZipArchive.h"
+
+// Replaces a folder with the content of an effect archive and removes the archive once it is out.
+class ZipArchiveService {
+public:
+    // (success, the destination on success, the unpacker's error on failure)
+    using UnzipBlock =
+        std::function<void(bool success, std::optional<std::string> path, std::optional<platform::Error> error)>;
+
+    // Synchronous; calls the block exactly once before returning. The new content is built beside the
+    // destination and swapped in whole, so a failed unpack leaves the destination and the archive as they were.
+    static void unzipFileAtPath(const std::string& path, const std::string& destinationPath, const UnzipBlock& block,
+                                const ZipArchive::Limits& limits = ZipArchive::Limits{});
+};

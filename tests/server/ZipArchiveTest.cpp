@@ -1,0 +1,361 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+
+#include "server/ZipArchive.h"
+#include "server/ZipArchiveService.h"
+#include "support/server/ZipMaker.h"
+
+namespace fs = std::filesystem;
+using zipmaker::Entry;
+
+namespace {
+
+struct ZipFixture : ::testing::Test {
+    fs::path root;
+    fs::path archive;
+    fs::path destination;
+
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "rig-zip-XXXXXX").string();
+        root = ::mkdtemp(pattern.data());
+        archive = root / "in" / "effect.zip";
+        fs::create_directories(archive.parent_path());
+        destination = root / "out" / "Effect";
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    void make(const std::vector<Entry>& entries) { ASSERT_TRUE(zipmaker::write(archive, entries)); }
+
+    bool unzip(platform::Error& error, const ZipArchive::Limits& limits = ZipArchive::Limits{}, bool overwrite = true,
+               ZipArchiveDelegate* delegate = nullptr)
+    {
+        return ZipArchive::unzipFileAtPath(archive, destination, overwrite, std::nullopt, &error, delegate, limits);
+    }
+
+    // Every path below `folder`, relative to it.
+    static std::set<std::string> listing(const fs::path& folder)
+    {
+        std::set<std::string> names;
+        if (!fs::exists(folder)) return names;
+        for (const auto& item : fs::recursive_directory_iterator(folder))
+            names.insert(fs::relative(item.path(), folder).string());
+        return names;
+    }
+
+    // A failed unpack must leave nothing beside the destination either (no staging folder, no strays).
+    void expectNothingWritten()
+    {
+        EXPECT_EQ(listing(root / "out"), std::set<std::string>{});
+        EXPECT_EQ(listing(root / "in"), std::set<std::string>{"effect.zip"});
+        EXPECT_EQ(listing(root).count("evil"), 0u);
+    }
+};
+
+struct Recorder : ZipArchiveDelegate {
+    std::vector<std::string> events;
+    void zipArchiveWillUnzipArchiveAtPath(const std::string&, const ZipArchiveInfo& info) override
+    {
+        events.push_back("start " + std::to_string(info.numberEntry));
+    }
+    void zipArchiveWillUnzipFileAtIndex(std::int64_t i, std::int64_t n, const std::string&,
+                                        const ZipArchiveFileInfo&) override
+    {
+        events.push_back("will " + std::to_string(i) + "/" + std::to_string(n));
+    }
+    void zipArchiveDidUnzipFileAtIndex(std::int64_t i, std::int64_t n, const std::string&,
+                                       const ZipArchiveFileInfo&) override
+    {
+        events.push_back("did " + std::to_string(i) + "/" + std::to_string(n));
+    }
+    void zipArchiveDidUnzipArchiveAtPath(const std::string&, const ZipArchiveInfo&, const std::string&) override
+    {
+        events.push_back("end");
+    }
+};
+
+unsigned long dosDate(int year, int month, int day, int hour, int minute, int second)
+{
+    return static_cast<unsigned long>(((year - 1980) << 25) | (month << 21) | (day << 16) | (hour << 11) |
+                                      (minute << 5) | (second / 2));
+}
+
+ZipArchive::Limits limits(std::uint64_t bytes, std::uint64_t entries)
+{
+    ZipArchive::Limits l;
+    l.maxTotalBytes = bytes;
+    l.maxEntries = entries;
+    return l;
+}
+
+std::time_t mtime(const fs::path& path)
+{
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mtime;
+}
+
+}  // namespace
+
+TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDates)
+{
+    auto dir = zipmaker::folder("Delay/");
+    dir.dosDate = dosDate(2015, 3, 14, 9, 26, 52);
+    auto file = zipmaker::file("Delay/delay.qfx", std::string(10000, 'x') + "tail");
+    file.dosDate = dosDate(2016, 7, 1, 12, 0, 30);
+    auto backslashed = zipmaker::file("Reverb\\hall.qfx", "hall");
+    make({dir, file, backslashed});
+
+    platform::Error error;
+    ASSERT_TRUE(unzip(error)) << error.describe();
+    EXPECT_EQ(zipmaker::readFile(destination / "Delay" / "delay.qfx"), std::string(10000, 'x') + "tail");
+    EXPECT_EQ(zipmaker::readFile(destination / "Reverb" / "hall.qfx"), "hall");
+    // The folder keeps its own date although a file was written into it afterwards.
+    EXPECT_EQ(mtime(destination / "Delay"), ZipArchive::dateWithMSDOSFormat(dir.dosDate));
+    EXPECT_EQ(mtime(destination / "Delay" / "delay.qfx"), ZipArchive::dateWithMSDOSFormat(file.dosDate));
+    std::tm parts{};
+    const auto when = ZipArchive::dateWithMSDOSFormat(static_cast<std::uint32_t>(file.dosDate));
+    localtime_r(&when, &parts);
+    EXPECT_EQ(parts.tm_year + 1900, 2016);
+    EXPECT_EQ(parts.tm_mon + 1, 7);
+    EXPECT_EQ(parts.tm_sec, 30);
+    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/Delay", "Effect/Delay/delay.qfx",
+                                                            "Effect/Reverb", "Effect/Reverb/hall.qfx"}));
+}
+
+TEST_F(ZipFixture, ReportsOpenFailuresWithTheirCodes)
+{
+    zipmaker::writeFile(archive, "this is not a zip archive at all");
+    platform::Error error;
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
+    EXPECT_EQ(error.code, ZipArchive::kErrorOpenArchive);
+
+    // The reader never finds an end record at the very start of a file, so the archive without entries
+    // sits behind a stub, as self-extracting archives do.
+    ASSERT_TRUE(zipmaker::write(archive, {}));
+    zipmaker::writeFile(archive, "stub" + zipmaker::readFile(archive));
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorOpenFirstFile);
+    expectNothingWritten();
+}
+
+TEST_F(ZipFixture, RefusesNamesThatLeaveTheDestination)
+{
+    for (const char* name : {"../evil", "/tmp/evil", "a/../../evil", "..\\evil", "ok/.."}) {
+        SCOPED_TRACE(name);
+        make({zipmaker::file("fine.txt", "fine"), zipmaker::file(name, "evil")});
+        platform::Error error;
+        EXPECT_FALSE(unzip(error));
+        EXPECT_EQ(error.code, ZipArchive::kErrorUnsafeName);
+        expectNothingWritten();
+        fs::remove(archive);
+    }
+}
+
+TEST_F(ZipFixture, RefusesLinkEntriesAndNeverWritesThroughExistingLinks)
+{
+    make({zipmaker::file("a.txt", "a"), zipmaker::symlink("link", "/etc/passwd")});
+    platform::Error error;
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorLinkEntry);
+    expectNothingWritten();
+
+    // The other way an archive marks a link: a stored entry with 0x4000 in the low attribute bits.
+    auto stored = zipmaker::entry("link", "../outside", 0, 0x4000);
+    make({stored});
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorLinkEntry);
+
+    // A link already inside the destination is not followed.
+    const auto outside = root / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(destination);
+    fs::create_directory_symlink(outside, destination / "sub");
+    make({zipmaker::file("sub/file.txt", "through the link")});
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorUnsafeName);
+    EXPECT_TRUE(fs::is_empty(outside));
+}
+
+TEST_F(ZipFixture, FailsOnCorruptedOrShortEntryData)
+{
+    const std::string payload = "PAYLOAD-0123456789-PAYLOAD";
+    // A flipped byte in stored data, and a flipped byte of the stored checksum, both fail the checksum.
+    for (int variant = 0; variant < 2; ++variant) {
+        SCOPED_TRACE(variant);
+        make({zipmaker::file("first.txt", "first"), zipmaker::entry("data.bin", payload, 0)});
+        const auto bytes = zipmaker::readFile(archive);
+        if (variant == 0) {
+            zipmaker::flipByte(archive, bytes.find(payload) + 3);
+        } else {
+            // The checksum sits at offset 14 of data.bin's local header and 16 of its central header; the
+            // reader refuses to open an entry whose two copies differ, so both change.
+            const auto local = bytes.find(std::string("PK\3\4"), bytes.find("first") + 5);
+            const auto central = bytes.rfind(std::string("PK\1\2"));
+            zipmaker::flipByte(archive, local + 14);
+            zipmaker::flipByte(archive, central + 16);
+        }
+        platform::Error error;
+        EXPECT_FALSE(unzip(error));
+        EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
+        expectNothingWritten();
+    }
+
+    // Deflated data damaged in the middle fails too, by checksum or by a broken stream.
+    make({zipmaker::file("big.txt", std::string(50000, 'q') + "end")});
+    auto bytes = zipmaker::readFile(archive);
+    zipmaker::flipByte(archive, bytes.find("big.txt") + 20);
+    platform::Error error;
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
+
+    // An entry whose data runs out before its declared size.
+    auto shortEntry = zipmaker::entry("short.bin", "only this", 0, 0, 9000);
+    make({shortEntry});
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
+    expectNothingWritten();
+}
+
+TEST_F(ZipFixture, FailsOnATruncatedArchive)
+{
+    make({zipmaker::file("a.txt", std::string(5000, 'a')), zipmaker::file("b.txt", std::string(5000, 'b'))});
+    auto bytes = zipmaker::readFile(archive);
+    zipmaker::writeFile(archive, bytes.substr(0, bytes.size() / 2));
+    platform::Error error;
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorOpenArchive);
+    expectNothingWritten();
+}
+
+TEST_F(ZipFixture, CapsDeclaredAndActualSizeAndEntryCount)
+{
+    platform::Error error;
+    // Declared: refused before a byte is written, under the real limits.
+    auto huge = zipmaker::entry("huge.bin", "tiny", 0, 0, 300ull * 1024 * 1024);
+    make({zipmaker::file("a.txt", "a"), huge});
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorTooLarge);
+    expectNothingWritten();
+
+    // Actual bytes counted across entries.
+    make({zipmaker::file("a.bin", std::string(600, 'a')), zipmaker::file("b.bin", std::string(600, 'b'))});
+    EXPECT_FALSE(unzip(error, limits(1000, 10)));
+    EXPECT_EQ(error.code, ZipArchive::kErrorTooLarge);
+    expectNothingWritten();
+
+    // Entry count.
+    std::vector<Entry> many;
+    for (int i = 0; i < 11; ++i) many.push_back(zipmaker::file("f" + std::to_string(i), "x"));
+    make(many);
+    EXPECT_FALSE(unzip(error, limits(1000, 10)));
+    EXPECT_EQ(error.code, ZipArchive::kErrorTooLarge);
+    EXPECT_TRUE(unzip(error, limits(1000, 11)));
+}
+
+TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
+{
+    fs::create_directories(destination);
+    zipmaker::writeFile(destination / "keep.txt", "mine");
+    make({zipmaker::file("keep.txt", "theirs"), zipmaker::file("new.txt", "new")});
+    Recorder recorder;
+    platform::Error error;
+    ASSERT_TRUE(unzip(error, ZipArchive::Limits{}, false, &recorder)) << error.describe();
+    EXPECT_EQ(zipmaker::readFile(destination / "keep.txt"), "mine");
+    EXPECT_EQ(zipmaker::readFile(destination / "new.txt"), "new");
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"start 2", "will 0/2", "will 0/2", "did 0/2", "end"}));
+
+    make({zipmaker::file("keep.txt", "theirs")});
+    ASSERT_TRUE(unzip(error));
+    EXPECT_EQ(zipmaker::readFile(destination / "keep.txt"), "theirs");
+    EXPECT_EQ(zipmaker::readFile(destination / "new.txt"), "new");
+}
+
+TEST_F(ZipFixture, FailedUnpackIntoAnExistingFolderChangesNothing)
+{
+    fs::create_directories(destination);
+    zipmaker::writeFile(destination / "a.txt", "old a");
+    make({zipmaker::file("a.txt", "new a"), zipmaker::file("../evil", "x")});
+    platform::Error error;
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(zipmaker::readFile(destination / "a.txt"), "old a");
+    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/a.txt"}));
+}
+
+TEST_F(ZipFixture, WriterMakesArchivesTheReaderUnpacks)
+{
+    const auto source = root / "in" / "notes.txt";
+    zipmaker::writeFile(source, std::string(40000, 'n'));
+    ZipArchive writer((root / "in" / "made.zip").string());
+    EXPECT_FALSE(writer.close());
+    ASSERT_TRUE(writer.open());
+    EXPECT_FALSE(writer.open());
+    EXPECT_TRUE(writer.writeFile(source.string()));
+    EXPECT_FALSE(writer.writeFile((root / "missing").string()));
+    EXPECT_TRUE(writer.writeData({1, 2, 3}, "dir/data.bin"));
+    EXPECT_FALSE(writer.writeData({}, "empty.bin"));
+    ASSERT_TRUE(writer.close());
+
+    platform::Error error;
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath((root / "in" / "made.zip").string(), destination.string(), true,
+                                            std::nullopt, &error));
+    EXPECT_EQ(zipmaker::readFile(destination / "notes.txt"), std::string(40000, 'n'));
+    EXPECT_EQ(zipmaker::readFile(destination / "dir" / "data.bin"), std::string("\1\2\3", 3));
+}
+
+// ---- the service: replace a folder with an archive's content
+
+TEST_F(ZipFixture, ServiceSwapsTheWholeFolderInOnlyOnSuccess)
+{
+    fs::create_directories(destination);
+    zipmaker::writeFile(destination / "old.qfx", "old");
+
+    make({zipmaker::file("new.qfx", "new"), zipmaker::file("../../evil", "x")});
+    int calls = 0;
+    ZipArchiveService::unzipFileAtPath(archive, destination,
+                                       [&](bool ok, std::optional<std::string> path, std::optional<platform::Error> e) {
+                                           ++calls;
+                                           EXPECT_FALSE(ok);
+                                           EXPECT_FALSE(path);
+                                           ASSERT_TRUE(e);
+                                           EXPECT_EQ(e->code, ZipArchive::kErrorUnsafeName);
+                                       });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
+    EXPECT_TRUE(fs::exists(archive));
+
+    make({zipmaker::file("new.qfx", "new"), zipmaker::file("sub/more.qfx", "more")});
+    ZipArchiveService::unzipFileAtPath(archive, destination,
+                                       [&](bool ok, std::optional<std::string> path, std::optional<platform::Error> e) {
+                                           ++calls;
+                                           EXPECT_TRUE(ok);
+                                           EXPECT_EQ(path, destination.string());
+                                           EXPECT_FALSE(e);
+                                       });
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(listing(root / "out"),
+              (std::set<std::string>{"Effect", "Effect/new.qfx", "Effect/sub", "Effect/sub/more.qfx"}));
+    EXPECT_FALSE(fs::exists(archive));
+}
+
+TEST_F(ZipFixture, ServiceLeavesANonArchiveAndTheDestinationInPlace)
+{
+    fs::create_directories(destination);
+    zipmaker::writeFile(destination / "old.qfx", "old");
+    zipmaker::writeFile(archive, "<html>not found</html>");
+    std::optional<platform::Error> seen;
+    ZipArchiveService::unzipFileAtPath(archive, destination,
+                                       [&](bool ok, std::optional<std::string>, std::optional<platform::Error> e) {
+                                           EXPECT_FALSE(ok);
+                                           seen = e;
+                                       });
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->code, ZipArchive::kErrorOpenArchive);
+    EXPECT_TRUE(fs::exists(archive));
+    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
+}
