@@ -14,6 +14,8 @@
 #include <utility>
 
 #include "common/Log.h"
+#include "platform/files/SafeName.h"
+#include "platform/text/Utf8.h"
 
 namespace fs = std::filesystem;
 using platform::Error;
@@ -22,43 +24,10 @@ namespace {
 
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kWriteFileChunk = 16384;
-constexpr std::size_t kMaxNameComponent = 255;
 
 Error zipError(std::int64_t code, std::string description, const std::string& entry = {}, int errnoValue = 0)
 {
     return ZipArchive::errorWithCode(code, std::move(description), entry, errnoValue);
-}
-
-bool isValidUtf8(const std::string& text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t min = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) return false;
-        std::uint32_t cp = c & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<unsigned char>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
 }
 
 // The entry's name as a path below the destination, or nothing when the name is not one: absolute,
@@ -66,7 +35,7 @@ bool isValidUtf8(const std::string& text)
 // Backslashes separate folders like slashes do. An empty result means the destination itself.
 std::optional<fs::path> relativeEntryPath(std::string name)
 {
-    if (name.find('\0') != std::string::npos || !isValidUtf8(name)) return std::nullopt;
+    if (name.find('\0') != std::string::npos || !platform::Utf8::isValid(name)) return std::nullopt;
     for (auto& c : name)
         if (c == '\\') c = '/';
     if (!name.empty() && name.front() == '/') return std::nullopt;
@@ -78,7 +47,7 @@ std::optional<fs::path> relativeEntryPath(std::string name)
         const auto part = name.substr(start, end - start);
         start = end + 1;
         if (part.empty() || part == ".") continue;
-        if (part == ".." || part.size() > kMaxNameComponent) return std::nullopt;
+        if (!platform::SafeName::check(part)) return std::nullopt;
         result /= part;
     }
     return result;
