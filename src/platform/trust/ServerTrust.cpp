@@ -1,0 +1,117 @@
+#include "platform/trust/ServerTrust.h"
+
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+struct Free {
+    void operator()(X509* x) const { X509_free(x); }
+    void operator()(X509_STORE* s) const { X509_STORE_free(s); }
+    void operator()(X509_STORE_CTX* c) const { X509_STORE_CTX_free(c); }
+    void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, Free>;
+
+Owned<X509> parse(const Bytes& der)
+{
+    const unsigned char* cursor = der.data();
+    return Owned<X509>(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+}
+
+Bytes encode(X509* cert)
+{
+    unsigned char* out = nullptr;
+    const int length = i2d_X509(cert, &out);
+    if (length <= 0) return {};
+    Bytes der(out, out + length);
+    OPENSSL_free(out);
+    return der;
+}
+
+bool isIPAddress(const std::string& host)
+{
+    unsigned char buffer[16];
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+}  // namespace
+
+ServerTrust::ServerTrust(std::vector<Bytes> chain, TrustPolicy policy)
+    : m_presented(std::move(chain)), m_chain(m_presented), m_policy(std::move(policy))
+{
+}
+
+std::optional<ServerTrust> ServerTrust::create(std::vector<Bytes> chain, TrustPolicy policy)
+{
+    if (chain.empty()) return std::nullopt;
+    for (const Bytes& der : chain)
+        if (!Certificate::isCertificate(der)) return std::nullopt;
+    return ServerTrust(std::move(chain), std::move(policy));
+}
+
+bool ServerTrust::evaluate(TrustResult& result)
+{
+    result = TrustResult::Invalid;
+    m_chain = m_presented;
+    m_failureReason.clear();
+
+    Owned<X509_STORE> store(X509_STORE_new());
+    Owned<X509_STORE_CTX> context(X509_STORE_CTX_new());
+    Owned<STACK_OF(X509)> untrusted(sk_X509_new_null());
+    Owned<X509> leaf = parse(m_presented.front());
+    if (!store || !context || !untrusted || !leaf) return false;
+
+    if (m_anchors) {
+        for (const Bytes& der : *m_anchors) {
+            Owned<X509> anchor = parse(der);
+            if (anchor) X509_STORE_add_cert(store.get(), anchor.get());
+        }
+        // A pinned anchor may be the peer's own or an intermediate certificate, not only a root.
+        X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
+    } else if (X509_STORE_set_default_paths(store.get()) != 1) {
+        return false;
+    }
+    for (std::size_t i = 1; i < m_presented.size(); ++i) {
+        Owned<X509> cert = parse(m_presented[i]);
+        if (cert && sk_X509_push(untrusted.get(), cert.get()) > 0) cert.release();
+    }
+    if (X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), untrusted.get()) != 1) return false;
+
+    if (m_policy.sslServer) {
+        X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
+        X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
+        if (m_policy.host && !m_policy.host->empty()) {
+            std::string host = *m_policy.host;
+            if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+            const int set = isIPAddress(host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
+                                              : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+            if (set != 1) return false;
+        }
+    }
+
+    const int verified = X509_verify_cert(context.get());
+    if (verified < 0) return false;
+    if (verified == 1) {
+        result = TrustResult::Unspecified;
+        Owned<STACK_OF(X509)> built(X509_STORE_CTX_get1_chain(context.get()));
+        if (built) {
+            m_chain.clear();
+            for (int i = 0; i < sk_X509_num(built.get()); ++i) m_chain.push_back(encode(sk_X509_value(built.get(), i)));
+        }
+    } else {
+        result = TrustResult::RecoverableTrustFailure;
+        m_failureReason = X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get()));
+    }
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/error/Error.h"
+#include "platform/trust/ServerTrustCheck.h"
+#include "platform/url/URLConnectionDelegate.h"
+#include "platform/url/URLRequest.h"
+#include "platform/url/URLResponse.h"
+
+namespace platform {
+
+class TransferLoop;
+
+// One request carried to its answer over libcurl: redirects (each offered to the delegate), an idle
+// time-out, server trust decided by the delegate, the body handed over chunk by chunk. It runs in a
+// TransferLoop, and start, cancel and every delegate call happen on the thread that drives that loop.
+// The connection holds its delegate until its last call.
+class URLConnection final : public std::enable_shared_from_this<URLConnection>, private ServerTrustHandler {
+public:
+    static std::shared_ptr<URLConnection> create(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate);
+    ~URLConnection() override;
+    URLConnection(const URLConnection&) = delete;
+    URLConnection& operator=(const URLConnection&) = delete;
+
+    void start(TransferLoop& loop);
+    // Stops the transfer; the delegate hears nothing more.
+    void cancel();
+
+    const URLRequest& originalRequest() const { return m_original; }
+    const URLRequest& currentRequest() const { return m_request; }
+
+    // Runs the request on the calling thread and returns the body; the response or the error goes to the
+    // out-parameters. Server trust is the standard evaluation for the request's host.
+    static Bytes sendSynchronousRequest(const URLRequest& request, std::optional<URLResponse>* response,
+                                        std::optional<Error>* error);
+
+private:
+    friend class TransferLoop;
+    URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate);
+
+    bool configure();
+    void touch();
+    bool cancelled() const { return m_cancelled; }
+    std::chrono::steady_clock::time_point deadline() const { return m_deadline; }
+    void* handle() const { return m_easy; }
+    // Called by the loop, outside curl's callbacks.
+    void transferDone(int curlCode);
+    void timedOut();
+    void fail(const Error& error);
+    void end();
+
+    std::size_t onHeader(const char* data, std::size_t length);
+    std::size_t onBody(const char* data, std::size_t length);
+    void headersComplete();
+    void deliverResponse(URLResponse response);
+    Error errorFor(int curlCode) const;
+    bool acceptServerTrust(ServerTrust& trust) override;
+
+    friend struct CurlCallbacks;
+
+    URLRequest m_original;
+    URLRequest m_request;
+    std::shared_ptr<URLConnectionDelegate> m_delegate;
+    TransferLoop* m_loop = nullptr;
+    void* m_easy = nullptr;
+    void* m_headerList = nullptr;
+    char m_errorText[256] = {};
+    bool m_cancelled = false;
+    bool m_ended = false;
+    std::chrono::steady_clock::time_point m_deadline{};
+    std::vector<std::pair<std::string, std::string>> m_headers;
+    bool m_responseDelivered = false;
+    std::optional<URLRequest> m_redirect;
+    int m_redirectCount = 0;
+    std::optional<Error> m_trustError;
+};
+
+}  // namespace platform

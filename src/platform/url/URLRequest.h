@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform {
+
+// One HTTP request as the loading layer runs it. The time-out is an idle time-out: the request fails when
+// neither a connection nor any data has come for that long.
+struct URLRequest {
+    enum CachePolicy { UseProtocolCachePolicy = 0, ReloadIgnoringLocalCacheData = 1 };
+
+    std::string url;
+    std::string httpMethod = "GET";
+    std::vector<std::pair<std::string, std::string>> headerFields;
+    double timeoutInterval = 60.0;
+    // There is no local response cache, so both policies load from the network.
+    CachePolicy cachePolicy = UseProtocolCachePolicy;
+
+    URLRequest() = default;
+    explicit URLRequest(std::string u, double timeout = 60.0, CachePolicy policy = UseProtocolCachePolicy)
+        : url(std::move(u)), timeoutInterval(timeout), cachePolicy(policy)
+    {
+    }
+
+    // Replaces every field of that name (names compare without case); an empty value removes it.
+    void setValue(const std::string& value, const std::string& field);
+    std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+    // The host part of the URL (brackets kept for IPv6 literals), empty when the URL has none.
+    std::string host() const;
+};
+
+}  // namespace platform

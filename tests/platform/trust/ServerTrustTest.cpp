@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/trust/ServerTrust.h"
+#include "support/server/TestCertificates.h"
+
+using namespace platform;
+using support::TestCertificates;
+
+namespace {
+
+struct Chain {
+    support::TestIdentity authority = TestCertificates::makeAuthority("Test Root");
+    support::TestIdentity server = TestCertificates::makeServer(authority, "localhost", {"DNS:localhost", "IP:127.0.0.1"});
+};
+
+bool trusted(ServerTrust& trust)
+{
+    TrustResult result;
+    return trust.evaluate(result) && (result == TrustResult::Unspecified || result == TrustResult::Proceed);
+}
+
+}  // namespace
+
+TEST(ServerTrust, AnchorsHostNamesAndAddressesDecide)
+{
+    Chain chain;
+    auto trust = ServerTrust::create({chain.server.certificateDER}, TrustPolicy::ssl("localhost"));
+    ASSERT_TRUE(trust);
+    trust->setAnchorCertificates({chain.authority.certificateDER});
+    EXPECT_TRUE(trusted(*trust));
+    // The verified chain reaches the anchor.
+    ASSERT_EQ(trust->certificateCount(), 2u);
+    EXPECT_EQ(trust->certificateAt(1), chain.authority.certificateDER);
+
+    trust->setPolicy(TrustPolicy::ssl("127.0.0.1"));
+    EXPECT_TRUE(trusted(*trust));
+    trust->setPolicy(TrustPolicy::ssl("example.org"));
+    EXPECT_FALSE(trusted(*trust));
+    EXPECT_FALSE(trust->failureReason().empty());
+    EXPECT_EQ(trust->certificateCount(), 1u);
+    trust->setPolicy(TrustPolicy::ssl("127.0.0.2"));
+    EXPECT_FALSE(trusted(*trust));
+    // The basic policy checks the chain only.
+    trust->setPolicy(TrustPolicy::basicX509());
+    EXPECT_TRUE(trusted(*trust));
+
+    Chain stranger;
+    trust->setAnchorCertificates({stranger.authority.certificateDER});
+    EXPECT_FALSE(trusted(*trust));
+    // A pinned server certificate is an anchor by itself.
+    trust->setAnchorCertificates({chain.server.certificateDER});
+    EXPECT_TRUE(trusted(*trust));
+}
+
+TEST(ServerTrust, DefaultStoreHonoursTheConfiguredCAFile)
+{
+    Chain chain;
+    auto trust = ServerTrust::create({chain.server.certificateDER}, TrustPolicy::ssl("localhost"));
+    ASSERT_TRUE(trust);
+    EXPECT_FALSE(trusted(*trust));  // an unknown authority
+    setenv("SSL_CERT_FILE", TestCertificates::writeTemporaryFile("ca.pem", chain.authority.certificatePEM).c_str(), 1);
+    EXPECT_TRUE(trusted(*trust));
+    unsetenv("SSL_CERT_FILE");
+}
+
+TEST(ServerTrust, RejectsWhatIsNotACertificateAndReadsKeys)
+{
+    Chain chain;
+    EXPECT_FALSE(ServerTrust::create({}, TrustPolicy::basicX509()));
+    EXPECT_FALSE(ServerTrust::create({Bytes{0x30, 0x03, 0x02, 0x01, 0x01}}, TrustPolicy::basicX509()));
+    Bytes trailing = chain.server.certificateDER;
+    trailing.push_back(0);
+    EXPECT_FALSE(Certificate::isCertificate(trailing));
+
+    EXPECT_EQ(Certificate::publicKey(chain.server.certificateDER), chain.server.publicKeyDER);
+    EXPECT_FALSE(Certificate::publicKey(Bytes{1, 2, 3}));
+    EXPECT_EQ(Certificate::derFromPEM(chain.authority.certificatePEM), chain.authority.certificateDER);
+    EXPECT_EQ(Certificate::derFromPEM(Certificate::pemFromDER(chain.server.certificateDER)), chain.server.certificateDER);
+    auto trust = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER}, TrustPolicy::basicX509());
+    EXPECT_EQ(trust->copyPublicKey(), chain.server.publicKeyDER);
+}

@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/url/FileOutputStream.h"
+#include "platform/url/NetworkThread.h"
+#include "platform/url/URLConnection.h"
+#include "platform/url/URLError.h"
+#include "support/server/LoopbackServer.h"
+
+using namespace platform;
+using support::LoopbackServer;
+
+namespace {
+
+// Records what a connection reports, from the network thread, for the test thread to wait on.
+class Recorder final : public URLConnectionDelegate {
+public:
+    explicit Recorder(bool followRedirects = true) : m_follow(followRedirects) {}
+
+    std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const URLResponse& response) override
+    {
+        std::lock_guard lock(mutex);
+        redirects.push_back(response.statusCode);
+        if (!m_follow) return std::nullopt;
+        return request;
+    }
+    void didReceiveResponse(URLConnection&, const URLResponse& received) override
+    {
+        std::lock_guard lock(mutex);
+        response = received;
+        ++responses;
+    }
+    void didReceiveData(URLConnection& connection, const std::uint8_t* data, std::size_t length) override
+    {
+        std::lock_guard lock(mutex);
+        body.append(reinterpret_cast<const char*>(data), length);
+        if (cancelAfterFirstChunk) connection.cancel();
+    }
+    void didFinishLoading(URLConnection&) override { end(std::nullopt); }
+    void didFailWithError(URLConnection&, const Error& failure) override { end(failure); }
+
+    bool waitForEnd(std::chrono::milliseconds limit = std::chrono::seconds(10))
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, [&] { return ends > 0; });
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<URLResponse> response;
+    int responses = 0;
+    std::string body;
+    std::vector<std::int64_t> redirects;
+    std::optional<Error> error;
+    int ends = 0;
+    bool cancelAfterFirstChunk = false;
+
+private:
+    void end(std::optional<Error> failure)
+    {
+        {
+            std::lock_guard lock(mutex);
+            error = std::move(failure);
+            ++ends;
+        }
+        changed.notify_all();
+    }
+    bool m_follow;
+};
+
+std::shared_ptr<URLConnection> startOn(NetworkThread& thread, URLRequest request, std::shared_ptr<Recorder> recorder)
+{
+    auto connection = URLConnection::create(std::move(request), recorder);
+    thread.perform([&thread, connection] { connection->start(thread.loop()); });
+    return connection;
+}
+
+}  // namespace
+
+TEST(URLConnection, DeliversResponseHeadAndBodyThenFinishes)
+{
+    LoopbackServer server;
+    server.serve("/doc.json", LoopbackServer::Reply{200, "Application/JSON; charset=\"ISO-8859-1\"", std::string(100000, 'x'), {{"ETag", "\"v1\""}}});
+    NetworkThread thread("test.network");
+    auto recorder = std::make_shared<Recorder>();
+    startOn(thread, URLRequest(server.url("/doc.json")), recorder);
+    ASSERT_TRUE(recorder->waitForEnd());
+
+    std::lock_guard lock(recorder->mutex);
+    EXPECT_FALSE(recorder->error);
+    ASSERT_TRUE(recorder->response);
+    EXPECT_EQ(recorder->responses, 1);
+    EXPECT_EQ(recorder->response->statusCode, 200);
+    EXPECT_EQ(recorder->response->mimeType, "application/json");
+    EXPECT_EQ(recorder->response->textEncodingName, "iso-8859-1");
+    EXPECT_EQ(recorder->response->expectedContentLength, 100000);
+    EXPECT_EQ(recorder->response->valueForHTTPHeaderField("etag"), "\"v1\"");
+    EXPECT_EQ(recorder->body, std::string(100000, 'x'));
+}
+
+TEST(URLConnection, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
+{
+    LoopbackServer server;
+    server.redirect("/old", "/middle", 301);
+    server.redirect("/middle", server.url("/new"), 307);
+    server.serve("/new", "arrived", "text/plain");
+    NetworkThread thread("test.network");
+
+    auto follow = std::make_shared<Recorder>();
+    startOn(thread, URLRequest(server.url("/old")), follow);
+    ASSERT_TRUE(follow->waitForEnd());
+    {
+        std::lock_guard lock(follow->mutex);
+        EXPECT_FALSE(follow->error);
+        EXPECT_EQ(follow->redirects, (std::vector<std::int64_t>{301, 307}));
+        EXPECT_EQ(follow->response->url, server.url("/new"));
+        EXPECT_EQ(follow->body, "arrived");  // no byte of the redirect bodies
+    }
+
+    auto refuse = std::make_shared<Recorder>(false);
+    startOn(thread, URLRequest(server.url("/old")), refuse);
+    ASSERT_TRUE(refuse->waitForEnd());
+    std::lock_guard lock(refuse->mutex);
+    EXPECT_FALSE(refuse->error);
+    EXPECT_EQ(refuse->response->statusCode, 301);
+    EXPECT_EQ(server.hits("/new"), 1);
+}
+
+TEST(URLConnection, EndlessRedirectsFail)
+{
+    LoopbackServer server;
+    server.redirect("/loop", "/loop");
+    NetworkThread thread("test.network");
+    auto recorder = std::make_shared<Recorder>();
+    startOn(thread, URLRequest(server.url("/loop")), recorder);
+    ASSERT_TRUE(recorder->waitForEnd());
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->error);
+    EXPECT_EQ(recorder->error->code, URLErrorHTTPTooManyRedirects);
+}
+
+TEST(URLConnection, StalledServerTimesOutAfterTheIdleInterval)
+{
+    LoopbackServer server;
+    server.stall("/slow");
+    NetworkThread thread("test.network");
+    auto recorder = std::make_shared<Recorder>();
+    const auto started = std::chrono::steady_clock::now();
+    startOn(thread, URLRequest(server.url("/slow"), 0.3), recorder);
+    ASSERT_TRUE(recorder->waitForEnd());
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->error);
+    EXPECT_EQ(recorder->error->domain, kURLErrorDomain);
+    EXPECT_EQ(recorder->error->code, URLErrorTimedOut);
+    EXPECT_EQ(recorder->error->info(kURLErrorFailingURLErrorKey), server.url("/slow"));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(250));
+    EXPECT_EQ(recorder->responses, 0);
+}
+
+TEST(URLConnection, BodyCutShortFailsInsteadOfFinishing)
+{
+    LoopbackServer server;
+    server.truncate("/cut.zip", std::string(1000, 'z'), 5000);
+    NetworkThread thread("test.network");
+    auto recorder = std::make_shared<Recorder>();
+    startOn(thread, URLRequest(server.url("/cut.zip")), recorder);
+    ASSERT_TRUE(recorder->waitForEnd());
+    std::lock_guard lock(recorder->mutex);
+    ASSERT_TRUE(recorder->error);
+    EXPECT_EQ(recorder->error->code, URLErrorNetworkConnectionLost);
+    EXPECT_EQ(recorder->ends, 1);
+}
+
+TEST(URLConnection, CancelSilencesTheConnection)
+{
+    LoopbackServer server;
+    server.stall("/slow");
+    server.serve("/big", std::string(4 << 20, 'b'));
+    NetworkThread thread("test.network");
+
+    auto stalled = std::make_shared<Recorder>();
+    auto connection = startOn(thread, URLRequest(server.url("/slow")), stalled);
+    auto midBody = std::make_shared<Recorder>();
+    midBody->cancelAfterFirstChunk = true;
+    startOn(thread, URLRequest(server.url("/big")), midBody);
+
+    while (server.hits("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    thread.perform([connection] { connection->cancel(); });
+    server.release();
+    // Give both a chance to report anything they wrongly still report.
+    EXPECT_FALSE(stalled->waitForEnd(std::chrono::milliseconds(300)));
+    EXPECT_FALSE(midBody->waitForEnd(std::chrono::milliseconds(50)));
+    std::lock_guard lock(midBody->mutex);
+    EXPECT_LT(midBody->body.size(), std::size_t(4 << 20));
+}
+
+TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
+{
+    auto owned = std::make_unique<LoopbackServer>();
+    LoopbackServer& server = *owned;
+    server.serve("/catalogue", LoopbackServer::Reply{200, "application/json", "{\"a\":1}", {{"Last-Modified", "Tue, 02 Jan 2024 10:00:00 GMT"}}});
+
+    URLRequest head(server.url("/catalogue"), 2.0);
+    head.httpMethod = "HEAD";
+    std::optional<URLResponse> response;
+    std::optional<Error> error;
+    Bytes body = URLConnection::sendSynchronousRequest(head, &response, &error);
+    ASSERT_FALSE(error) << error->describe();
+    EXPECT_EQ(response->statusCode, 200);
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(response->valueForHTTPHeaderField("Last-Modified"), "Tue, 02 Jan 2024 10:00:00 GMT");
+
+    body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/catalogue")), &response, &error);
+    EXPECT_EQ(std::string(body.begin(), body.end()), "{\"a\":1}");
+
+    URLConnection::sendSynchronousRequest(URLRequest(server.url("/missing")), &response, &error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(response->statusCode, 404);
+
+    const int port = server.port();
+    owned.reset();  // the port is closed now
+    URLConnection::sendSynchronousRequest(URLRequest("http://127.0.0.1:" + std::to_string(port) + "/x", 1.0), &response, &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorCannotConnectToHost);
+    EXPECT_FALSE(response);
+}
+
+TEST(FileOutputStream, ReplacesAFileAndKeepsTheWriteError)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("rig-stream-" + std::to_string(getpid()));
+    {
+        FileOutputStream stream(path.string(), false);
+        stream.open();
+        const std::uint8_t bytes[] = {1, 2, 3};
+        EXPECT_EQ(stream.write(bytes, 3), 3);
+        EXPECT_EQ(stream.fileCurrentOffset(), 3u);
+    }
+    FileOutputStream again(path.string(), false);
+    again.open();
+    again.close();
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    std::filesystem::remove(path);
+
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    FileOutputStream full("/dev/full", false);
+    full.open();
+    const std::uint8_t bytes[] = {1};
+    EXPECT_EQ(full.write(bytes, 1), -1);
+    ASSERT_TRUE(full.streamError());
+    EXPECT_EQ(full.streamError()->code, ENOSPC);
+    EXPECT_FALSE(full.hasSpaceAvailable());
+}
+
+TEST(URLConnection, HttpsUsesTheStandardEvaluationForTheHost)
+{
+    const auto authority = support::TestCertificates::makeAuthority("Loopback Root");
+    const auto identity = support::TestCertificates::makeServer(authority, "localhost", {"DNS:localhost"});
+    LoopbackServer server(identity);
+    server.serve("/a", "secret", "text/plain");
+    std::optional<URLResponse> response;
+    std::optional<Error> error;
+
+    // Unknown authority.
+    URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), 2.0), &response, &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(server.hits("/a"), 0);
+
+    setenv("SSL_CERT_FILE", support::TestCertificates::writeTemporaryFile("ca.pem", authority.certificatePEM).c_str(), 1);
+    Bytes body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), 2.0), &response, &error);
+    ASSERT_FALSE(error) << error->describe();
+    EXPECT_EQ(std::string(body.begin(), body.end()), "secret");
+
+    // The certificate names localhost, not the address.
+    URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "127.0.0.1"), 2.0), &response, &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
+    unsetenv("SSL_CERT_FILE");
+    EXPECT_EQ(server.hits("/a"), 1);
+}

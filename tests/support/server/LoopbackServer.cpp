@@ -1,0 +1,185 @@
+#define CPPHTTPLIB_OPENSSL_SUPPORT
+#include "support/server/LoopbackServer.h"
+
+#include <httplib.h>
+#include <openssl/pem.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace support {
+
+namespace {
+
+enum class Kind { Reply, Truncate, Stall };
+
+struct Route {
+    Kind kind = Kind::Reply;
+    LoopbackServer::Reply reply;
+    std::size_t announcedLength = 0;
+};
+
+}  // namespace
+
+struct LoopbackServer::State {
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    int port = 0;
+    bool tls = false;
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    bool releasedOrStopping = false;
+    std::map<std::string, Route> routes;
+    std::map<std::string, int> hits;
+    std::map<std::string, httplib::Headers> lastHeaders;
+
+    void handle(const httplib::Request& request, httplib::Response& response)
+    {
+        Route route;
+        {
+            std::unique_lock lock(mutex);
+            ++hits[request.path];
+            lastHeaders[request.path] = request.headers;
+            auto found = routes.find(request.path);
+            if (found == routes.end()) {
+                response.status = 404;
+                response.set_content("not here", "text/plain");
+                return;
+            }
+            route = found->second;
+            if (route.kind == Kind::Stall) {
+                released.wait(lock, [&] { return releasedOrStopping; });
+                route.kind = Kind::Reply;
+            }
+        }
+        response.status = route.reply.status;
+        for (const auto& [name, value] : route.reply.headers) response.set_header(name, value);
+        if (route.kind == Kind::Truncate) {
+            auto body = std::make_shared<std::string>(route.reply.body);
+            response.set_content_provider(route.announcedLength, route.reply.contentType,
+                                          [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                              if (offset < body->size()) {
+                                                  sink.write(body->data() + offset, body->size() - offset);
+                                                  return true;
+                                              }
+                                              return false;  // drops the connection short of the length
+                                          });
+            return;
+        }
+        response.set_content(route.reply.body, route.reply.contentType);
+    }
+};
+
+LoopbackServer::LoopbackServer() : m_state(std::make_unique<State>())
+{
+    start(false, nullptr);
+}
+
+LoopbackServer::LoopbackServer(const TestIdentity& tlsIdentity) : m_state(std::make_unique<State>())
+{
+    start(true, &tlsIdentity);
+}
+
+void LoopbackServer::start(bool tls, const TestIdentity* identity)
+{
+    State& state = *m_state;
+    state.tls = tls;
+    if (tls) {
+        BIO* certBio = BIO_new_mem_buf(identity->certificatePEM.data(), static_cast<int>(identity->certificatePEM.size()));
+        BIO* keyBio = BIO_new_mem_buf(identity->keyPEM.data(), static_cast<int>(identity->keyPEM.size()));
+        X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+        EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+        state.server = std::make_unique<httplib::SSLServer>(cert, key);
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        BIO_free(certBio);
+        BIO_free(keyBio);
+    } else {
+        state.server = std::make_unique<httplib::Server>();
+    }
+    auto handler = [&state](const httplib::Request& request, httplib::Response& response) { state.handle(request, response); };
+    state.server->Get(".*", handler);
+    state.port = state.server->bind_to_any_port("127.0.0.1");
+    if (state.port <= 0) throw std::runtime_error("the loopback server cannot bind");
+    state.thread = std::thread([&state] { state.server->listen_after_bind(); });
+    while (!state.server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->releasedOrStopping = true;
+    }
+    m_state->released.notify_all();
+    m_state->server->stop();
+    m_state->thread.join();
+}
+
+int LoopbackServer::port() const
+{
+    return m_state->port;
+}
+
+std::string LoopbackServer::url(const std::string& path, const std::string& host) const
+{
+    return std::string(m_state->tls ? "https://" : "http://") + host + ":" + std::to_string(m_state->port) + path;
+}
+
+void LoopbackServer::serve(const std::string& path, Reply reply)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::Reply, std::move(reply), 0};
+}
+
+void LoopbackServer::serve(const std::string& path, std::string body, std::string contentType)
+{
+    serve(path, Reply{200, std::move(contentType), std::move(body), {}});
+}
+
+void LoopbackServer::redirect(const std::string& from, const std::string& to, int status)
+{
+    serve(from, Reply{status, "text/plain", "moved", {{"Location", to}}});
+}
+
+void LoopbackServer::truncate(const std::string& path, std::string body, std::size_t announcedLength)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::Truncate, Reply{200, "application/octet-stream", std::move(body), {}}, announcedLength};
+}
+
+void LoopbackServer::stall(const std::string& path)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}}, 0};
+}
+
+void LoopbackServer::release()
+{
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->releasedOrStopping = true;
+    }
+    m_state->released.notify_all();
+}
+
+int LoopbackServer::hits(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    auto found = m_state->hits.find(path);
+    return found == m_state->hits.end() ? 0 : found->second;
+}
+
+std::string LoopbackServer::lastHeader(const std::string& path, const std::string& field) const
+{
+    std::lock_guard lock(m_state->mutex);
+    auto found = m_state->lastHeaders.find(path);
+    if (found == m_state->lastHeaders.end()) return {};
+    auto header = found->second.find(field);
+    return header == found->second.end() ? std::string() : header->second;
+}
+
+}  // namespace support
