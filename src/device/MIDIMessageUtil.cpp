@@ -43,9 +43,33 @@ inline std::size_t packGroup(std::uint8_t* out, const std::uint8_t* in, std::siz
     return count + 1;
 }
 
+void storeLittleEndian64(std::uint8_t* bytes, std::uint64_t value)
+{
+    if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
+    std::memcpy(bytes, &value, sizeof value);
+}
+
+// Multipliers that move one bit per byte lane in a single step; every partial product lands on its own
+// bit, so nothing carries into the bits kept.
+// Top bit of byte k (moved down to bit 8k) -> bit 56 + 6 - k: the header's order.
+constexpr std::uint64_t kGatherHeader = (1ull << 62) | (1ull << 53) | (1ull << 44) | (1ull << 35) | (1ull << 26)
+                                        | (1ull << 17) | (1ull << 8);
+// Header bit 6 - k -> bit 8k + 7: back onto byte k's top bit.
+constexpr std::uint64_t kSpreadHeader = (1ull << 1) | (1ull << 10) | (1ull << 19) | (1ull << 28) | (1ull << 37)
+                                        | (1ull << 46) | (1ull << 55);
+constexpr std::uint64_t kLowSevenLanes = 0x00FFFFFFFFFFFFFFull;
+constexpr std::uint64_t kTopBits = 0x0080808080808080ull;
+
 void packAll(std::uint8_t* out, const std::uint8_t* in, std::size_t length)
 {
     std::size_t offset = 0;
+    // Eight readable source bytes and a following group: whole words may be loaded and stored (the
+    // eighth byte stored is the next group's header slot, written over on the next step).
+    for (; offset + 8 <= length; offset += 7, out += 8) {
+        const std::uint64_t word = loadLittleEndian64(in + offset) & kLowSevenLanes;
+        out[0] = static_cast<std::uint8_t>((((word >> 7) & 0x0001010101010101ull) * kGatherHeader) >> 56);
+        storeLittleEndian64(out + 1, word & 0x7F7F7F7F7F7F7F7Full);
+    }
     for (; offset + 7 <= length; offset += 7) out += packGroup(out, in + offset, 7);
     if (offset < length) packGroup(out, in + offset, length - offset);
 }
@@ -122,6 +146,13 @@ Bytes MIDIMessageUtil::convert78(const std::uint8_t* bytes, std::int64_t length)
     const std::uint8_t* const end = bytes + m;
     // Whole groups: a header, then seven bytes whose top bits it carries. Data bytes are taken as they
     // come (not masked), so a stray top bit survives the way the device's own decoder keeps it.
+    // With at least one output byte after the group, its eight bytes may be stored as one word.
+    while (end - in >= 10) {
+        const std::uint64_t data = loadLittleEndian64(in + 1) & kLowSevenLanes;
+        storeLittleEndian64(o, data | (((in[0] & 0x7Full) * kSpreadHeader) & kTopBits));
+        o += 7;
+        in += 8;
+    }
     while (end - in >= 8) {
         const unsigned header = in[0];
         for (int k = 0; k < 7; ++k) *o++ = static_cast<std::uint8_t>(in[k + 1] | ((header << (k + 1)) & 0x80u));
@@ -143,6 +174,14 @@ Bytes MIDIMessageUtil::convert87Type2(const std::uint8_t* bytes, std::int64_t le
     std::uint8_t* o = out.data();
     std::size_t i = 0;
     // Seven input bytes are exactly 56 stream bits: eight output bytes.
+    for (; i + 8 <= n; i += 7, o += 8) {
+        // Spread 56 bits into eight 7-bit lanes in three halving steps: 28, 14, then 7 bits a lane.
+        std::uint64_t x = loadLittleEndian64(bytes + i) & kLowSevenLanes;
+        x = (x & 0x000000000FFFFFFFull) | ((x & 0x00FFFFFFF0000000ull) << 4);
+        x = (x & 0x00003FFF00003FFFull) | ((x & 0x0FFFC0000FFFC000ull) << 2);
+        x = (x & 0x007F007F007F007Full) | ((x & 0x3F803F803F803F80ull) << 1);
+        storeLittleEndian64(o, x);
+    }
     for (; i + 7 <= n; i += 7) {
         std::uint64_t bits = 0;
         for (int k = 6; k >= 0; --k) bits = (bits << 8) | bytes[i + static_cast<std::size_t>(k)];
@@ -166,6 +205,14 @@ Bytes MIDIMessageUtil::convert78Type2(const std::uint8_t* bytes, std::int64_t le
     std::uint8_t* o = out.data();
     std::size_t i = 0;
     // Eight encoded bytes carry 56 bits: seven decoded bytes. Only the low seven bits of each count.
+    // The reverse steps; the word's eighth byte is zero and lands on the next group's first byte.
+    for (; i + 9 <= m; i += 8, o += 7) {
+        std::uint64_t x = loadLittleEndian64(bytes + i) & 0x7F7F7F7F7F7F7F7Full;
+        x = (x & 0x007F007F007F007Full) | ((x & 0x7F007F007F007F00ull) >> 1);
+        x = (x & 0x00003FFF00003FFFull) | ((x & 0x3FFF00003FFF0000ull) >> 2);
+        x = (x & 0x000000000FFFFFFFull) | ((x & 0x0FFFFFFF00000000ull) >> 4);
+        storeLittleEndian64(o, x);
+    }
     for (; i + 8 <= m; i += 8) {
         std::uint64_t bits = 0;
         for (int k = 7; k >= 0; --k) bits = (bits << 7) | (bytes[i + static_cast<std::size_t>(k)] & 0x7Fu);

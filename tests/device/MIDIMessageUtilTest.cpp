@@ -193,3 +193,27 @@ TEST(Crc32, IsTheComplementOfTheUsualCrcOnRandomBlocks)
         ASSERT_EQ(running, ~usual & 0xFFFFFFFFu) << length;
     }
 }
+
+// Decoders meet bytes with stray top bits only from a faulty peer; word-wise and byte-wise paths must
+// still agree with the one-byte-at-a-time reading.
+TEST(Decoders, AgreeWithByteAtATimeReadingOnArbitraryInput)
+{
+    std::mt19937 random(13);
+    for (std::size_t m = 0; m <= 100; ++m) {
+        const Bytes input = randomBytes(random, m);
+        Bytes expected;
+        for (std::size_t i = 0, in = 0, header = 0; i < m / 8 * 7 + (m % 8 ? m % 8 - 1 : 0); ++i) {
+            if (i % 7 == 0) header = input[in++];
+            expected.push_back(static_cast<std::uint8_t>(input[in++] | ((header << (i % 7 + 1)) & 0x80)));
+        }
+        ASSERT_EQ(unpack(input), expected) << m;
+
+        expected.clear();
+        for (std::size_t i = 0, in = 0; i < (7 * m + 7) / 8; ++i, ++in) {
+            if (i % 7 == 0 && i > 0) ++in;
+            const unsigned next = in + 1 < m ? (input[in + 1] & 0x7Fu) << (7 - i % 7) : 0;
+            expected.push_back(static_cast<std::uint8_t>(((input[in] & 0x7Fu) >> (i % 7)) | next));
+        }
+        ASSERT_EQ(decodeStream(input), expected) << m;
+    }
+}
