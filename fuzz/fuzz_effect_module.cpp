@@ -1,0 +1,14 @@
+// Effect module files arrive from servers and devices: the reader must stay inside the given bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "device/OKVEffect.h"
+#include "device/OKVSimpleEffect.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (auto effect = OKVEffect::initWithData(data, int64_t(size)))
+        (void)effect->copy();
+    (void)OKVSimpleEffect::initWithData(data, int64_t(size));
+    return 0;
+}
