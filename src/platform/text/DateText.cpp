@@ -69,7 +69,7 @@ std::string DateText::formatStamp(TimePoint time)
     ::localtime_r(&seconds, &local);
     char text[48];
     std::snprintf(text, sizeof text, "%04d%02d%02d_%02d:%02d:%02d.%04ld", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, fraction);
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, fraction % 10000);
     return text;
 }
 
