@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdint>
 
+#include "device/OKVEffect.h"
+#include "device/OKVPatch.h"
+
 namespace {
 
 struct Place {
@@ -49,7 +52,48 @@ bool allZero(const std::array<Place, 4>& places)
     return true;
 }
 
+// The first byte of a record field, 0 when the field is empty.
+std::uint8_t firstByte(const Bytes& field) { return field.empty() ? 0 : field[0]; }
+
+// Eight bytes of supported regions as one mask, bit 0 in the first byte.
+std::uint64_t regionMask(const Bytes& field)
+{
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < field.size() && i < 8; ++i) mask |= static_cast<std::uint64_t>(field[i]) << (8 * i);
+    return mask;
+}
+
 }  // namespace
+
+bool DeviceDescription::checkEffectCompatible(const OKVEffect& effect) const
+{
+    if (!supportQFXInformation) return false;
+    const SupportQFXInformation& device = *supportQFXInformation;
+    if ((firstByte(device.gen) & effect.gen()) == 0) return false;
+
+    const std::uint64_t shared = regionMask(device.region) & effect.supportRegion();
+    if (shared == 0) return false;
+    // The set bits of the shared regions, lowest first: the last binary digit is region 0.
+    const std::string digits = toBinary(static_cast<std::int64_t>(shared));
+    bool levelMet = false;
+    for (std::size_t region = 0; region < digits.size() && !levelMet; ++region) {
+        if (digits[digits.size() - 1 - region] != '1') continue;
+        const std::uint8_t deviceLevel = region < device.regionLv.size() ? device.regionLv[region] : 0;
+        levelMet = deviceLevel >= effect.regionLevels()[region];
+    }
+    if (!levelMet) return false;
+
+    return firstByte(device.useUnitNum) >= effect.useUnitNum();
+}
+
+bool DeviceDescription::checkPatchCompatible(const OKVPatch& patch) const
+{
+    if (!supportPatchInformation) return false;
+    const SupportPatchInformation& device = *supportPatchInformation;
+    if ((firstByte(device.gen) & patch.gen()) == 0) return false;
+    if ((regionMask(device.region) & patch.supportRegion()) == 0) return false;
+    return firstByte(device.useUnitNum) >= (patch.usedUnit() & 0xFFU);
+}
 
 std::string DeviceDescription::toBinary(std::int64_t value)
 {

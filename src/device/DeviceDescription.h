@@ -9,11 +9,20 @@
 #include "device/SupportPatchInformation.h"
 #include "device/SupportQFXInformation.h"
 
+class OKVEffect;
+class OKVPatch;
+
 // What the connection handshake learnt about the connected device: its four records, with the server's
 // model values already in place of the device's where the server gives them. Everything here answers
 // from these records alone, so an absent record (not connected) gives the negative answer.
 class DeviceDescription {
 public:
+    // Whether the device can run the effect module: a shared generation bit, a shared region at whose
+    // level the device is at least the module's, and enough units.
+    bool checkEffectCompatible(const OKVEffect& effect) const;
+    // Whether the device can take the patch: a shared generation bit and region, and enough units.
+    bool checkPatchCompatible(const OKVPatch& patch) const;
+
     // Labels a patch slot (group, bank and patch counted from 0) the way the device's own display does:
     // one running number, or group, bank and patch places made of digits, letters or the device's
     // group text table. Empty without the advanced patch information.

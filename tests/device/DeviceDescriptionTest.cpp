@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "device/DeviceDescription.h"
+#include "device/OKVEffect.h"
+#include "device/OKVPatch.h"
 
 namespace {
 
@@ -30,7 +34,83 @@ AdvencedPatchInformation placesLayout(std::array<int, 4> group, std::array<int, 
     return info;
 }
 
+// An effect module file with just its header: generation, regions, levels and unit count.
+OKVEffect effect(std::uint32_t gen, std::uint64_t regions, const std::array<std::uint8_t, 64>& levels, std::uint8_t units)
+{
+    Bytes file(OKVEffect::kHeaderEnd, 0);
+    std::memcpy(file.data(), "QFXF", 4);
+    const std::uint32_t size = OKVEffect::kHeaderEnd - 8;
+    for (int i = 0; i < 4; ++i) file[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    for (int i = 0; i < 4; ++i) file[12 + i] = static_cast<std::uint8_t>(gen >> (8 * i));
+    for (int i = 0; i < 8; ++i) file[16 + i] = static_cast<std::uint8_t>(regions >> (8 * i));
+    std::copy(levels.begin(), levels.end(), file.begin() + 24);
+    file[88] = units;
+    return *OKVEffect::initWithData(file);
+}
+
+// A device whose effect support is generation 0x03, the given regions and levels, and 4 units.
+DeviceDescription effectDevice(std::uint64_t regions, const std::array<std::uint8_t, 64>& levels)
+{
+    Bytes gen{0x03, 0, 0, 0}, region(8), units{4};
+    for (int i = 0; i < 8; ++i) region[i] = static_cast<std::uint8_t>(regions >> (8 * i));
+    SupportQFXInformation support;
+    support.setGenWithByte(gen.data(), gen.size());
+    support.setRegionWithByte(region.data(), region.size());
+    support.setRegionLvWithByte(levels.data(), levels.size());
+    support.setUseUnitNumWithByte(units.data(), units.size());
+    DeviceDescription description;
+    description.supportQFXInformation = support;
+    return description;
+}
+
 }  // namespace
+
+TEST(Compatibility, EffectNeedsGenerationRegionLevelAndUnits)
+{
+    std::array<std::uint8_t, 64> deviceLevels{}, effectLevels{};
+    deviceLevels[1] = 2;
+    deviceLevels[3] = 5;
+    effectLevels[1] = 3;
+    effectLevels[3] = 4;
+    const DeviceDescription device = effectDevice(0b1010, deviceLevels);
+
+    // Region 1 is below the module's level, region 3 meets it.
+    EXPECT_TRUE(device.checkEffectCompatible(effect(0x02, 0b1010, effectLevels, 4)));
+    EXPECT_FALSE(device.checkEffectCompatible(effect(0x04, 0b1010, effectLevels, 4)));
+    EXPECT_FALSE(device.checkEffectCompatible(effect(0x02, 0b0101, effectLevels, 4)));
+    EXPECT_FALSE(device.checkEffectCompatible(effect(0x02, 0b0010, effectLevels, 4)));
+    EXPECT_FALSE(device.checkEffectCompatible(effect(0x02, 0b1010, effectLevels, 5)));
+
+    // Region 63 is read like any other, against level 63.
+    std::array<std::uint8_t, 64> top{};
+    top[63] = 9;
+    const DeviceDescription highDevice = effectDevice(std::uint64_t{1} << 63, top);
+    EXPECT_TRUE(highDevice.checkEffectCompatible(effect(0x01, std::uint64_t{1} << 63, top, 1)));
+    top[63] = 10;
+    EXPECT_FALSE(highDevice.checkEffectCompatible(effect(0x01, std::uint64_t{1} << 63, top, 1)));
+
+    EXPECT_FALSE(DeviceDescription().checkEffectCompatible(effect(0x02, 0b1010, effectLevels, 1)));
+}
+
+TEST(Compatibility, PatchComparesTheLowByteOfItsUnitCount)
+{
+    DeviceDescription device;
+    device.supportPatchInformation = SupportPatchInformation{{0x01, 0, 0, 0}, {0x04, 0, 0, 0, 0, 0, 0, 0}, {5}};
+    OKVPatch patch;
+    patch.setGen(0x01);
+    patch.setSupportRegion(0x04);
+    patch.setEffectTypes(std::vector<std::uint32_t>(0x105, 0));
+    EXPECT_TRUE(device.checkPatchCompatible(patch));
+    patch.setEffectTypes(std::vector<std::uint32_t>(6, 0));
+    EXPECT_FALSE(device.checkPatchCompatible(patch));
+    patch.setEffectTypes({});
+    patch.setSupportRegion(0x08);
+    EXPECT_FALSE(device.checkPatchCompatible(patch));
+    patch.setSupportRegion(0x04);
+    patch.setGen(0x02);
+    EXPECT_FALSE(device.checkPatchCompatible(patch));
+    EXPECT_FALSE(DeviceDescription().checkPatchCompatible(patch));
+}
 
 TEST(SlotLabel, RunningNumberModesCountFromZeroOrOne)
 {
