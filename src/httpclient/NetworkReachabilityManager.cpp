@@ -99,14 +99,13 @@ void NetworkReachabilityManager::startMonitoring()
         if (auto self = weak.lock()) self->deliver(generation, NetworkReachabilityStatusForFlags(flags));
     });
     if (m_association == kAssociationDomain) return;
-    m_dispatch.global(Priority::Background).async([weak, generation] {
-        auto self = weak.lock();
-        if (!self) return;
+    m_dispatch.global(Priority::Background).async([weak, generation, reachability = m_reachability,
+                                                   main = &m_dispatch.main()] {
         std::uint32_t flags = 0;
         // Flags that cannot be read leave the status unknown rather than claiming either way.
-        const auto status = self->m_reachability->getFlags(flags) ? NetworkReachabilityStatusForFlags(flags)
-                                                                 : kNetworkReachabilityStatusUnknown;
-        self->m_dispatch.main().async([weak, generation, status] {
+        const auto status = reachability->getFlags(flags) ? NetworkReachabilityStatusForFlags(flags)
+                                                          : kNetworkReachabilityStatusUnknown;
+        main->async([weak, generation, status] {
             if (auto manager = weak.lock()) manager->deliver(generation, status);
         });
     });

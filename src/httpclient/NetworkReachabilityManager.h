@@ -68,7 +68,8 @@ public:
 private:
     void deliver(std::uint64_t generation, NetworkReachabilityStatus status);
 
-    std::unique_ptr<platform::Reachability> m_reachability;
+    // Shared with the reading of the first status, which must not keep the manager itself alive.
+    std::shared_ptr<platform::Reachability> m_reachability;
     Association m_association;
     platform::Dispatch& m_dispatch;
     std::atomic<NetworkReachabilityStatus> m_status{kNetworkReachabilityStatusUnknown};
