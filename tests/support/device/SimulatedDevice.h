@@ -1,0 +1,95 @@
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/Bytes.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/RequestKey.h"
+
+namespace sim {
+
+// A device on the virtual MIDI backend that answers the host's SysEx requests. Requests are dispatched by
+// RequestKey to a table of handlers (the constructor installs the built-in ones; a test may replace or add
+// any); the state the handlers answer from and the faults they commit are set by the test.
+//
+// Handlers run on the backend's device-side thread, one request at a time in the order the host sent them.
+class SimulatedDevice {
+public:
+    struct Identity {
+        std::uint8_t familyLow = 0x70;  // also the device ID of maker messages
+        std::uint8_t familyHigh = 0x00;
+        std::uint8_t memberLow = 0x01;
+        std::uint8_t memberHigh = 0x00;
+        std::array<std::uint8_t, 4> version{'1', '.', '2', '0'};
+    };
+
+    // What the device is; grows with every exchange the device learns.
+    struct State {
+        Identity identity;
+    };
+
+    // How the device misbehaves.
+    struct Faults {
+        // Requests of a key that get no answer, counted down one per request.
+        std::map<RequestKey, int> silentFor;
+        // Every reply is cut into packets at these offsets, or every `splitEvery` bytes when non-zero.
+        std::vector<std::size_t> splitPoints;
+        std::size_t splitEvery = 0;
+        // A timing clock byte (F8) and an active-sensing byte (FE) before every packet after the first.
+        bool realTimeBetweenPackets = false;
+    };
+
+    using Handler = std::function<void(SimulatedDevice& device, const Bytes& request)>;
+
+    explicit SimulatedDevice(platform::VirtualMidiSystem& system, const std::string& name = "PEXO QFX");
+    ~SimulatedDevice();
+    SimulatedDevice(const SimulatedDevice&) = delete;
+    SimulatedDevice& operator=(const SimulatedDevice&) = delete;
+
+    platform::VirtualMidiDevice& port() { return *m_port; }
+    platform::MidiRef deviceRef() const { return m_port->device(); }
+
+    void setState(const State& state);
+    State state() const;
+    void setFaults(const Faults& faults);
+    Faults faults() const;
+
+    void setHandler(const RequestKey& key, Handler handler);
+    void removeHandler(const RequestKey& key);
+
+    // Sends one whole message to the host, cut and sprinkled as the faults say. Also how a test sends
+    // something the host never asked for.
+    void reply(const Bytes& message);
+    // F0 7D 00 dev function body F7, with this device's ID.
+    Bytes makerMessage(std::uint8_t function, const Bytes& body) const;
+    static Bytes identityReply(const Identity& identity);
+
+    // Every message the host sent, in order, answered or not.
+    std::vector<Bytes> requests() const;
+    std::size_t requestCount(const RequestKey& key) const;
+
+    void unplug() { m_port->unplug(); }
+    void plugIn() { m_port->plugIn(); }
+    void setOffline(bool offline) { m_port->setOffline(offline); }
+
+private:
+    void receive(const Bytes& message);
+    void installBuiltInHandlers();
+
+    std::shared_ptr<platform::VirtualMidiDevice> m_port;
+    mutable std::mutex m_mutex;
+    State m_state;
+    Faults m_faults;
+    std::map<RequestKey, Handler> m_handlers;
+    std::vector<Bytes> m_requests;
+};
+
+}  // namespace sim
