@@ -40,6 +40,13 @@ struct World {
         in.setCMidiInDelegate(&recogniser);
     }
 
+    ~World()
+    {
+        device.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+
     void armEveryKind()
     {
         const std::uint8_t request[] = {0xF0, 0xF7};
