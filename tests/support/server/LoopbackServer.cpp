@@ -102,6 +102,9 @@ void LoopbackServer::start(bool tls, const TestIdentity* identity)
     }
     auto handler = [&state](const httplib::Request& request, httplib::Response& response) { state.handle(request, response); };
     state.server->Get(".*", handler);
+    // One request per connection unless asked otherwise: an idle kept-alive connection would hold the
+    // server's shutdown for its whole keep-alive time-out.
+    state.server->set_keep_alive_max_count(1);
     state.port = state.server->bind_to_any_port("127.0.0.1");
     if (state.port <= 0) throw std::runtime_error("the loopback server cannot bind");
     state.thread = std::thread([&state] { state.server->listen_after_bind(); });
@@ -117,6 +120,11 @@ LoopbackServer::~LoopbackServer()
     m_state->released.notify_all();
     m_state->server->stop();
     m_state->thread.join();
+}
+
+void LoopbackServer::keepConnectionsAlive()
+{
+    m_state->server->set_keep_alive_max_count(100);
 }
 
 int LoopbackServer::port() const

@@ -27,6 +27,10 @@ public:
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
+    // Serve many requests per connection (by default each connection serves one, so that stopping the
+    // server never waits for an idle client); stopping then waits out the keep-alive time-out.
+    void keepConnectionsAlive();
+
     int port() const;
     // "http://127.0.0.1:<port><path>" (https when serving TLS); `host` replaces the address.
     std::string url(const std::string& path, const std::string& host = "127.0.0.1") const;

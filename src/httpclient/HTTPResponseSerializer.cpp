@@ -1,0 +1,86 @@
+#include "httpclient/HTTPResponseSerializer.h"
+
+#include "platform/url/URLError.h"
+
+using platform::Error;
+using platform::URLResponse;
+
+namespace {
+
+Error validationError(std::int64_t code, std::string description, const URLResponse& response,
+                      const std::optional<Bytes>& data)
+{
+    std::map<std::string, std::string> userInfo{
+        {platform::kURLErrorFailingURLErrorKey, response.url},
+        {URLResponseSerializationFailingResponseErrorKey,
+         std::to_string(response.statusCode) + " " + (response.mimeType.empty() ? "(no type)" : response.mimeType)},
+    };
+    if (data) userInfo[URLResponseSerializationFailingDataErrorKey] = std::string(data->begin(), data->end());
+    return Error::make(URLResponseSerializationErrorDomain, code, std::move(description), std::move(userInfo));
+}
+
+}  // namespace
+
+std::optional<Error> ErrorWithUnderlyingError(const std::optional<Error>& error, const std::optional<Error>& underlyingError)
+{
+    if (!error) return underlyingError;
+    if (!underlyingError || error->underlying) return error;
+    Error chained = *error;
+    chained.underlying = std::make_shared<const Error>(*underlyingError);
+    return chained;
+}
+
+HTTPResponseSerializer::HTTPResponseSerializer()
+{
+    std::set<std::int64_t> codes;
+    for (std::int64_t code = 200; code < 300; ++code) codes.insert(code);
+    acceptableStatusCodes = std::move(codes);
+}
+
+std::shared_ptr<HTTPResponseSerializer> HTTPResponseSerializer::serializer()
+{
+    return std::make_shared<HTTPResponseSerializer>();
+}
+
+std::shared_ptr<HTTPResponseSerializer> HTTPResponseSerializer::copy() const
+{
+    auto copied = std::make_shared<HTTPResponseSerializer>();
+    copied->acceptableStatusCodes = acceptableStatusCodes;
+    copied->acceptableContentTypes = acceptableContentTypes;
+    return copied;
+}
+
+bool HTTPResponseSerializer::validateResponse(const URLResponse* response, const std::optional<Bytes>& data,
+                                              std::optional<Error>* error)
+{
+    bool valid = true;
+    std::optional<Error> validationFailure;
+    if (response && response->isHTTP) {
+        if (acceptableContentTypes && !acceptableContentTypes->contains(response->mimeType)) {
+            // Built whenever the type is refused, so a refused response never travels on without a reason.
+            valid = false;
+            validationFailure = ErrorWithUnderlyingError(
+                validationError(platform::URLErrorCannotDecodeContentData,
+                                "Request failed: unacceptable content-type: " + response->mimeType, *response, data),
+                validationFailure);
+        }
+        if (acceptableStatusCodes && !acceptableStatusCodes->contains(response->statusCode) && !response->url.empty()) {
+            validationFailure = ErrorWithUnderlyingError(
+                validationError(platform::URLErrorBadServerResponse,
+                                "Request failed: " + URLResponse::localizedStringForStatusCode(response->statusCode) +
+                                    " (" + std::to_string(response->statusCode) + ")",
+                                *response, data),
+                validationFailure);
+            valid = false;
+        }
+    }
+    if (!valid && error) *error = validationFailure;
+    return valid;
+}
+
+std::any HTTPResponseSerializer::responseObjectForResponse(const URLResponse* response, const std::optional<Bytes>& data,
+                                                           std::optional<Error>* error)
+{
+    validateResponse(response, data, error);
+    return data ? std::any(*data) : std::any();
+}

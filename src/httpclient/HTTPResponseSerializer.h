@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "httpclient/URLResponseSerialization.h"
+
+inline constexpr const char* URLResponseSerializationErrorDomain = "org.pexo.rigmora.httpclient.response";
+inline constexpr const char* URLResponseSerializationFailingResponseErrorKey = "org.pexo.rigmora.httpclient.response.failing-response";
+inline constexpr const char* URLResponseSerializationFailingDataErrorKey = "org.pexo.rigmora.httpclient.response.failing-data";
+
+// Accepts an HTTP response whose status is acceptable (200-299 by default) and, when a set of MIME types
+// is given, whose type is in it; passes the body through unchanged.
+class HTTPResponseSerializer : public URLResponseSerialization {
+public:
+    HTTPResponseSerializer();
+    static std::shared_ptr<HTTPResponseSerializer> serializer();
+    virtual std::shared_ptr<HTTPResponseSerializer> copy() const;
+
+    std::string stringEncoding = "UTF-8";
+    // Nothing disables the check.
+    std::optional<std::set<std::int64_t>> acceptableStatusCodes;
+    std::optional<std::set<std::string>> acceptableContentTypes;
+
+    // True when acceptable; otherwise the reason goes to the out-parameter.
+    virtual bool validateResponse(const platform::URLResponse* response, const std::optional<Bytes>& data,
+                                  std::optional<platform::Error>* error);
+    // The body (empty when there is none), whether or not the response was acceptable.
+    std::any responseObjectForResponse(const platform::URLResponse* response, const std::optional<Bytes>& data,
+                                       std::optional<platform::Error>* error) override;
+};
+
+// The error with the underlying one beneath it, unless either is missing or the error already has one.
+std::optional<platform::Error> ErrorWithUnderlyingError(const std::optional<platform::Error>& error,
+                                                        const std::optional<platform::Error>& underlyingError);

@@ -1,0 +1,466 @@
+#include "httpclient/URLConnectionOperation.h"
+
+#include <cassert>
+#include <cstdio>
+#include <iconv.h>
+
+#include "platform/url/MemoryOutputStream.h"
+#include "platform/url/URLError.h"
+
+using platform::URLRequest;
+using platform::URLResponse;
+
+namespace {
+
+const char* keyPathFor(OperationState state)
+{
+    switch (state) {
+    case OperationPausedState: return "isPaused";
+    case OperationReadyState: return "isReady";
+    case OperationExecutingState: return "isExecuting";
+    case OperationFinishedState: return "isFinished";
+    }
+    return "state";
+}
+
+bool transitionAllowed(OperationState from, OperationState to, bool cancelled)
+{
+    switch (from) {
+    case OperationReadyState:
+        return to == OperationPausedState || to == OperationExecutingState || (to == OperationFinishedState && cancelled);
+    case OperationExecutingState: return to == OperationPausedState || to == OperationFinishedState;
+    case OperationPausedState: return to == OperationReadyState;
+    case OperationFinishedState: return false;
+    }
+    return true;
+}
+
+std::shared_ptr<platform::DispatchGroup> defaultCompletionGroup()
+{
+    static auto group = std::make_shared<platform::DispatchGroup>();
+    return group;
+}
+
+bool convertible(const std::string& charset)
+{
+    iconv_t converter = iconv_open("UTF-8", charset.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(converter);
+    return true;
+}
+
+std::optional<std::string> toUTF8(const Bytes& data, const std::string& charset)
+{
+    iconv_t converter = iconv_open("UTF-8", charset.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out(data.size() * 4 + 4, '\0');
+    char* in = const_cast<char*>(reinterpret_cast<const char*>(data.data()));
+    std::size_t inLeft = data.size();
+    char* cursor = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t result = iconv(converter, &in, &inLeft, &cursor, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<std::size_t>(-1)) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+}  // namespace
+
+platform::NetworkThread& URLConnectionOperation::networkRequestThread()
+{
+    return platform::NetworkThread::shared();
+}
+
+URLConnectionOperation::URLConnectionOperation(platform::Dispatch& dispatch, URLRequest request,
+                                               platform::NetworkThread& networkThread)
+    : m_dispatch(dispatch),
+      m_networkThread(networkThread),
+      m_request(std::move(request)),
+      m_securityPolicy(SecurityPolicy::defaultPolicy())
+{
+    assert(!m_request.url.empty() && "Invalid parameter not satisfying: urlRequest");
+}
+
+URLConnectionOperation::~URLConnectionOperation()
+{
+    if (m_outputStream) m_outputStream->close();
+}
+
+URLRequest URLConnectionOperation::request() const
+{
+    std::lock_guard guard(m_lock);
+    return m_request;
+}
+
+void URLConnectionOperation::setRequest(URLRequest request)
+{
+    std::lock_guard guard(m_lock);
+    m_request = std::move(request);
+}
+
+std::optional<URLResponse> URLConnectionOperation::response() const
+{
+    std::lock_guard guard(m_lock);
+    return m_response;
+}
+
+std::optional<platform::Error> URLConnectionOperation::error() const
+{
+    return connectionError();
+}
+
+std::optional<platform::Error> URLConnectionOperation::connectionError() const
+{
+    std::lock_guard guard(m_lock);
+    return m_error;
+}
+
+std::optional<Bytes> URLConnectionOperation::responseData() const
+{
+    std::lock_guard guard(m_lock);
+    return m_responseData;
+}
+
+void URLConnectionOperation::setResponseData(std::optional<Bytes> data)
+{
+    std::lock_guard guard(m_lock);
+    m_responseData = std::move(data);
+}
+
+std::string URLConnectionOperation::responseStringEncoding()
+{
+    std::lock_guard guard(m_lock);
+    if (m_responseStringEncoding.empty() && m_response) {
+        const auto& name = m_response->textEncodingName;
+        m_responseStringEncoding = name && convertible(*name) ? *name : "UTF-8";
+    }
+    return m_responseStringEncoding.empty() ? "UTF-8" : m_responseStringEncoding;
+}
+
+std::optional<std::string> URLConnectionOperation::responseString()
+{
+    std::lock_guard guard(m_lock);
+    if (!m_responseString && m_response && m_responseData) m_responseString = toUTF8(*m_responseData, responseStringEncoding());
+    return m_responseString;
+}
+
+std::int64_t URLConnectionOperation::totalBytesRead() const
+{
+    std::lock_guard guard(m_lock);
+    return m_totalBytesRead;
+}
+
+std::shared_ptr<platform::OutputStream> URLConnectionOperation::outputStream()
+{
+    std::lock_guard guard(m_lock);
+    if (!m_outputStream) m_outputStream = std::make_shared<platform::MemoryOutputStream>();
+    return m_outputStream;
+}
+
+void URLConnectionOperation::setOutputStream(std::shared_ptr<platform::OutputStream> stream)
+{
+    std::lock_guard guard(m_lock);
+    if (stream == m_outputStream) return;
+    if (m_outputStream) m_outputStream->close();
+    m_outputStream = std::move(stream);
+}
+
+std::shared_ptr<SecurityPolicy> URLConnectionOperation::securityPolicy() const
+{
+    std::lock_guard guard(m_lock);
+    return m_securityPolicy;
+}
+
+void URLConnectionOperation::setSecurityPolicy(std::shared_ptr<SecurityPolicy> policy)
+{
+    std::lock_guard guard(m_lock);
+    m_securityPolicy = std::move(policy);
+}
+
+void URLConnectionOperation::setCompletionQueue(platform::Queue* queue)
+{
+    std::lock_guard guard(m_lock);
+    m_completionQueue = queue;
+}
+
+platform::Queue* URLConnectionOperation::completionQueue() const
+{
+    std::lock_guard guard(m_lock);
+    return m_completionQueue;
+}
+
+void URLConnectionOperation::setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group)
+{
+    std::lock_guard guard(m_lock);
+    m_completionGroup = std::move(group);
+}
+
+std::shared_ptr<platform::DispatchGroup> URLConnectionOperation::completionGroup() const
+{
+    std::lock_guard guard(m_lock);
+    return m_completionGroup;
+}
+
+void URLConnectionOperation::setDownloadProgressBlock(ProgressBlock block)
+{
+    std::lock_guard guard(m_lock);
+    m_downloadProgress = std::move(block);
+}
+
+void URLConnectionOperation::setWillSendRequestForAuthenticationChallengeBlock(AuthenticationChallengeBlock block)
+{
+    std::lock_guard guard(m_lock);
+    m_authenticationChallenge = std::move(block);
+}
+
+void URLConnectionOperation::setRedirectResponseBlock(RedirectResponseBlock block)
+{
+    std::lock_guard guard(m_lock);
+    m_redirectResponse = std::move(block);
+}
+
+void URLConnectionOperation::setCompletionBlock(std::function<void()> block)
+{
+    std::lock_guard guard(m_lock);
+    if (!block) {
+        m_completionBlock = nullptr;
+        return;
+    }
+    std::weak_ptr<URLConnectionOperation> weak = weak_from_this();
+    m_completionBlock = [weak, block = std::move(block)] {
+        auto operation = weak.lock();
+        if (!operation) return;
+        auto group = operation->completionGroup();
+        if (!group) group = defaultCompletionGroup();
+        platform::Queue* queue = operation->completionQueue();
+        if (!queue) queue = &operation->m_dispatch.main();
+        group->enter();
+        queue->async([weak, block, group] {
+            block();
+            group->leave();
+            // Releases the caller's block and whatever it holds, the operation itself included.
+            if (auto finished = weak.lock()) finished->setCompletionBlock(nullptr);
+        });
+    };
+}
+
+OperationState URLConnectionOperation::state() const
+{
+    std::lock_guard guard(m_lock);
+    return m_state;
+}
+
+bool URLConnectionOperation::isCancelled() const
+{
+    std::lock_guard guard(m_lock);
+    return m_cancelled;
+}
+
+void URLConnectionOperation::setState(OperationState state)
+{
+    std::function<void()> completion;
+    {
+        std::lock_guard guard(m_lock);
+        if (!transitionAllowed(m_state, state, m_cancelled)) return;
+        m_state = state;
+        if (state == OperationFinishedState) completion = m_completionBlock;
+    }
+    if (completion) completion();
+}
+
+void URLConnectionOperation::start()
+{
+    std::lock_guard guard(m_lock);
+    auto me = self();
+    if (m_cancelled) {
+        m_networkThread.perform([me] { me->cancelConnection(); });
+    } else if (m_state == OperationReadyState) {
+        setState(OperationExecutingState);
+        m_networkThread.perform([me] { me->operationDidStart(); });
+    }
+}
+
+void URLConnectionOperation::operationDidStart()
+{
+    std::lock_guard guard(m_lock);
+    if (m_cancelled) return;
+    m_connection = platform::URLConnection::create(m_request, self());
+    outputStream()->open();
+    m_connection->start(m_networkThread.loop());
+}
+
+void URLConnectionOperation::cancel()
+{
+    std::lock_guard guard(m_lock);
+    if (m_state == OperationFinishedState || m_cancelled) return;
+    m_cancelled = true;
+    if (m_state == OperationExecutingState) {
+        auto me = self();
+        m_networkThread.perform([me] { me->cancelConnection(); });
+    }
+}
+
+void URLConnectionOperation::cancelConnection()
+{
+    const std::string url = request().url;
+    platform::Error error = platform::makeURLError(platform::URLErrorCancelled, url, "cancelled");
+    std::shared_ptr<platform::URLConnection> connection;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_state == OperationFinishedState) return;
+        connection = m_connection;
+    }
+    if (connection) {
+        connection->cancel();
+        didFailWithError(*connection, error);
+    } else {
+        {
+            std::lock_guard guard(m_lock);
+            m_error = error;
+        }
+        finish();
+    }
+}
+
+void URLConnectionOperation::pause()
+{
+    std::lock_guard guard(m_lock);
+    if (m_state == OperationPausedState || m_state == OperationFinishedState || m_cancelled) return;
+    if (m_state == OperationExecutingState) {
+        auto me = self();
+        m_networkThread.perform([me] {
+            std::lock_guard inner(me->m_lock);
+            if (me->m_connection) me->m_connection->cancel();
+        });
+    }
+    setState(OperationPausedState);
+}
+
+void URLConnectionOperation::resume()
+{
+    std::lock_guard guard(m_lock);
+    if (m_state != OperationPausedState) return;
+    setState(OperationReadyState);
+    start();
+}
+
+void URLConnectionOperation::finish()
+{
+    setState(OperationFinishedState);
+}
+
+std::string URLConnectionOperation::description() const
+{
+    std::lock_guard guard(m_lock);
+    char address[32];
+    std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
+    return std::string("<URLConnectionOperation: ") + address + ", state: " + keyPathFor(m_state) +
+           ", cancelled: " + (m_cancelled ? "YES" : "NO") + " request: " + m_request.url +
+           ", response: " + (m_response ? std::to_string(m_response->statusCode) + " " + m_response->url : "(null)") + ">";
+}
+
+void URLConnectionOperation::willSendRequestForAuthenticationChallenge(platform::URLConnection& connection,
+                                                                      platform::AuthenticationChallenge& challenge)
+{
+    AuthenticationChallengeBlock block;
+    std::shared_ptr<SecurityPolicy> policy;
+    {
+        std::lock_guard guard(m_lock);
+        block = m_authenticationChallenge;
+        policy = m_securityPolicy;
+    }
+    if (block) return block(connection, challenge);
+    const platform::ProtectionSpace& space = challenge.protectionSpace();
+    if (space.authenticationMethod == platform::kAuthenticationMethodServerTrust && space.serverTrust) {
+        std::string host = space.host;
+        if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+        if (policy && policy->evaluateServerTrust(*space.serverTrust, host))
+            challenge.useCredential(platform::URLCredential::credentialForTrust(*space.serverTrust));
+        else
+            challenge.cancelAuthenticationChallenge();
+        return;
+    }
+    challenge.continueWithoutCredential();
+}
+
+std::optional<URLRequest> URLConnectionOperation::willSendRequest(platform::URLConnection& connection, const URLRequest& request,
+                                                                  const URLResponse& redirectResponse)
+{
+    RedirectResponseBlock block;
+    {
+        std::lock_guard guard(m_lock);
+        block = m_redirectResponse;
+    }
+    return block ? block(connection, request, redirectResponse) : std::optional<URLRequest>(request);
+}
+
+void URLConnectionOperation::didReceiveResponse(platform::URLConnection&, const URLResponse& response)
+{
+    std::lock_guard guard(m_lock);
+    m_response = response;
+}
+
+void URLConnectionOperation::failWrite(platform::URLConnection& connection, std::optional<platform::Error> streamError)
+{
+    // A body that cannot be stored whole must never end as a success: stop the transfer and report why.
+    connection.cancel();
+    didFailWithError(connection, streamError ? *streamError
+                                             : platform::makeURLError(platform::URLErrorCannotWriteToFile, request().url,
+                                                                      "the received data could not be written"));
+}
+
+void URLConnectionOperation::didReceiveData(platform::URLConnection& connection, const std::uint8_t* data, std::size_t length)
+{
+    auto stream = outputStream();
+    std::size_t written = 0;
+    while (written < length) {
+        if (!stream->hasSpaceAvailable()) return failWrite(connection, stream->streamError());
+        const std::int64_t count = stream->write(data + written, length - written);
+        if (count <= 0) return failWrite(connection, stream->streamError());
+        written += static_cast<std::size_t>(count);
+    }
+    auto me = self();
+    m_dispatch.main().async([me, length] {
+        ProgressBlock progress;
+        std::int64_t total;
+        std::int64_t expected;
+        {
+            std::lock_guard guard(me->m_lock);
+            me->m_totalBytesRead += static_cast<std::int64_t>(length);
+            total = me->m_totalBytesRead;
+            expected = me->m_response ? me->m_response->expectedContentLength : -1;
+            progress = me->m_downloadProgress;
+        }
+        if (progress) progress(length, total, expected);
+    });
+}
+
+void URLConnectionOperation::didFinishLoading(platform::URLConnection& connection)
+{
+    auto stream = outputStream();
+    std::optional<Bytes> data = stream->dataWrittenToMemory();
+    stream->close();
+    // A file whose last bytes could not be flushed on close is as incomplete as a failed write.
+    if (auto closeError = stream->streamError()) return didFailWithError(connection, *closeError);
+    {
+        std::lock_guard guard(m_lock);
+        m_responseData = std::move(data);
+        if (m_responseData) m_outputStream.reset();
+        m_connection.reset();
+    }
+    finish();
+}
+
+void URLConnectionOperation::didFailWithError(platform::URLConnection&, const platform::Error& error)
+{
+    {
+        std::lock_guard guard(m_lock);
+        if (m_state == OperationFinishedState) return;
+        m_error = error;
+        if (m_outputStream) m_outputStream->close();
+        if (m_responseData) m_outputStream.reset();
+        m_connection.reset();
+    }
+    finish();
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "httpclient/SecurityPolicy.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/error/Error.h"
+#include "platform/url/NetworkThread.h"
+#include "platform/url/OutputStream.h"
+#include "platform/url/URLConnection.h"
+
+enum OperationState : int {
+    OperationPausedState = -1,
+    OperationReadyState = 1,
+    OperationExecutingState = 2,
+    OperationFinishedState = 3,
+};
+
+// One request carried through one connection on the shared network thread, its body streamed into an
+// output stream (memory unless one is set), finished with a completion block on a chosen queue.
+// Always owned by a shared_ptr (make it with std::make_shared); the network thread holds it while it runs.
+// start, cancel, pause and resume may be called from any thread.
+class URLConnectionOperation : public platform::URLConnectionDelegate,
+                               public std::enable_shared_from_this<URLConnectionOperation> {
+public:
+    using ProgressBlock = std::function<void(std::uint64_t bytes, std::int64_t totalBytes, std::int64_t totalBytesExpected)>;
+    using AuthenticationChallengeBlock = std::function<void(platform::URLConnection&, platform::AuthenticationChallenge&)>;
+    using RedirectResponseBlock = std::function<std::optional<platform::URLRequest>(
+        platform::URLConnection&, const platform::URLRequest&, const platform::URLResponse&)>;
+
+    URLConnectionOperation(platform::Dispatch& dispatch, platform::URLRequest request,
+                           platform::NetworkThread& networkThread = networkRequestThread());
+    ~URLConnectionOperation() override;
+
+    static platform::NetworkThread& networkRequestThread();
+
+    platform::URLRequest request() const;
+    std::optional<platform::URLResponse> response() const;
+    virtual std::optional<platform::Error> error() const;
+    std::optional<Bytes> responseData() const;
+    void setResponseData(std::optional<Bytes> data);
+    std::optional<std::string> responseString();
+    // The IANA name of the body's character set (the response's, when known and convertible), else "UTF-8".
+    std::string responseStringEncoding();
+    std::int64_t totalBytesRead() const;
+
+    std::shared_ptr<platform::OutputStream> outputStream();
+    void setOutputStream(std::shared_ptr<platform::OutputStream> stream);
+    std::shared_ptr<SecurityPolicy> securityPolicy() const;
+    void setSecurityPolicy(std::shared_ptr<SecurityPolicy> policy);
+    // nullptr means the main queue.
+    void setCompletionQueue(platform::Queue* queue);
+    platform::Queue* completionQueue() const;
+    // nullptr means the shared default group.
+    void setCompletionGroup(std::shared_ptr<platform::DispatchGroup> group);
+    std::shared_ptr<platform::DispatchGroup> completionGroup() const;
+    std::map<std::string, std::string> userInfo;
+
+    void setDownloadProgressBlock(ProgressBlock block);
+    void setWillSendRequestForAuthenticationChallengeBlock(AuthenticationChallengeBlock block);
+    void setRedirectResponseBlock(RedirectResponseBlock block);
+    // Runs once on the completion queue after the operation finished; an empty block clears it.
+    void setCompletionBlock(std::function<void()> block);
+
+    OperationState state() const;
+    bool isReady() const { return state() == OperationReadyState; }
+    bool isExecuting() const { return state() == OperationExecutingState; }
+    bool isFinished() const { return state() == OperationFinishedState; }
+    bool isPaused() const { return state() == OperationPausedState; }
+    bool isCancelled() const;
+    bool isConcurrent() const { return true; }
+
+    void start();
+    void cancel();
+    virtual void pause();
+    void resume();
+    std::string description() const;
+
+    // Connection callbacks, on the network thread.
+    void willSendRequestForAuthenticationChallenge(platform::URLConnection& connection,
+                                                   platform::AuthenticationChallenge& challenge) override;
+    std::optional<platform::URLRequest> willSendRequest(platform::URLConnection& connection, const platform::URLRequest& request,
+                                                        const platform::URLResponse& redirectResponse) override;
+    void didReceiveResponse(platform::URLConnection& connection, const platform::URLResponse& response) override;
+    void didReceiveData(platform::URLConnection& connection, const std::uint8_t* data, std::size_t length) override;
+    void didFinishLoading(platform::URLConnection& connection) override;
+    void didFailWithError(platform::URLConnection& connection, const platform::Error& error) override;
+
+protected:
+    platform::Dispatch& dispatch() { return m_dispatch; }
+    void setRequest(platform::URLRequest request);
+    std::optional<platform::Error> connectionError() const;
+    std::recursive_mutex& lock() const { return m_lock; }
+
+private:
+    void setState(OperationState state);
+    void finish();
+    void operationDidStart();
+    void cancelConnection();
+    void failWrite(platform::URLConnection& connection, std::optional<platform::Error> streamError);
+    std::shared_ptr<URLConnectionOperation> self() { return shared_from_this(); }
+
+    platform::Dispatch& m_dispatch;
+    platform::NetworkThread& m_networkThread;
+    mutable std::recursive_mutex m_lock;
+    platform::URLRequest m_request;
+    std::optional<platform::URLResponse> m_response;
+    std::optional<platform::Error> m_error;
+    std::optional<Bytes> m_responseData;
+    std::optional<std::string> m_responseString;
+    std::string m_responseStringEncoding;
+    std::int64_t m_totalBytesRead = 0;
+    std::shared_ptr<platform::OutputStream> m_outputStream;
+    std::shared_ptr<SecurityPolicy> m_securityPolicy;
+    platform::Queue* m_completionQueue = nullptr;
+    std::shared_ptr<platform::DispatchGroup> m_completionGroup;
+    ProgressBlock m_downloadProgress;
+    AuthenticationChallengeBlock m_authenticationChallenge;
+    RedirectResponseBlock m_redirectResponse;
+    std::function<void()> m_completionBlock;
+    OperationState m_state = OperationReadyState;
+    bool m_cancelled = false;
+    std::shared_ptr<platform::URLConnection> m_connection;
+};

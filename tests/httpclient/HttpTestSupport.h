@@ -1,0 +1,59 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unistd.h>
+
+#include "httpclient/HTTPRequestOperation.h"
+#include "platform/dispatch/RunLoop.h"
+#include "support/server/LoopbackServer.h"
+
+// A main run loop, queues, a loopback server and a scratch folder for one test.
+struct HttpFixture {
+    platform::RunLoop loop;
+    platform::Dispatch dispatch{loop};
+    std::filesystem::path folder;
+
+    HttpFixture()
+    {
+        folder = std::filesystem::temp_directory_path() /
+                 ("rig-http-" + std::to_string(getpid()) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        std::filesystem::create_directories(folder);
+    }
+    ~HttpFixture() { std::filesystem::remove_all(folder); }
+
+    struct Outcome {
+        bool done = false;
+        bool succeeded = false;
+        std::any object;
+        std::optional<platform::Error> error;
+        bool ranOnMain = false;
+    };
+
+    std::shared_ptr<HTTPRequestOperation> operation(const std::string& url, double timeout = 5.0)
+    {
+        return std::make_shared<HTTPRequestOperation>(dispatch, platform::URLRequest(url, timeout));
+    }
+
+    // Starts the operation and runs the main loop until one of its blocks has run.
+    Outcome run(const std::shared_ptr<HTTPRequestOperation>& operation, bool start = true)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        operation->setCompletionBlockWithSuccess(
+            [this, outcome](HTTPRequestOperation&, const std::any& object) {
+                outcome->done = outcome->succeeded = true;
+                outcome->object = object;
+                outcome->ranOnMain = loop.isMainThread();
+            },
+            [this, outcome](HTTPRequestOperation&, const platform::Error& error) {
+                outcome->done = true;
+                outcome->error = error;
+                outcome->ranOnMain = loop.isMainThread();
+            });
+        if (start) operation->start();
+        loop.runUntil([&] { return outcome->done; });
+        loop.runUntilIdle();
+        return *outcome;
+    }
+};
