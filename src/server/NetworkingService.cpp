@@ -1,0 +1,107 @@
+#include "server/NetworkingService.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "httpclient/HTTPRequestOperation.h"
+#include "httpclient/NetworkReachabilityManager.h"
+#include "platform/url/FileOutputStream.h"
+#include "platform/url/URLError.h"
+
+namespace {
+
+// The whole file, read without keeping it in the page cache for later.
+std::optional<Bytes> readUncached(const std::string& path, std::optional<platform::Error>& error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = platform::makePOSIXError(errno, "cannot open " + path);
+        return std::nullopt;
+    }
+    Bytes data;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) data.reserve(static_cast<std::size_t>(info.st_size));
+    std::uint8_t buffer[65536];
+    while (true) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            error = platform::makePOSIXError(errno, "cannot read " + path);
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0) break;
+        data.insert(data.end(), buffer, buffer + count);
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    return data;
+}
+
+}  // namespace
+
+NetworkingService::NetworkingService(platform::Dispatch& dispatch, NetworkReachabilityManager* reachabilityManager)
+    : m_dispatch(dispatch), m_reachabilityManager(reachabilityManager)
+{
+}
+
+void NetworkingService::downloadAPISuccess(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request,
+                                           const std::string& urlString)
+{
+    auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, request);
+    operation->setOutputStream(std::make_shared<platform::FileOutputStream>(urlString, false));
+    auto self = shared_from_this();
+    operation->setCompletionBlockWithSuccess(
+        [self, urlString, success, failure](HTTPRequestOperation&, const std::any&) {
+            self->m_dispatch.global(platform::Priority::Background).async([self, urlString, success, failure] {
+                self->downloadSucceeded(urlString, success, failure);
+            });
+        },
+        [self, urlString, failure](HTTPRequestOperation&, const platform::Error& error) {
+            self->m_dispatch.global(platform::Priority::Background).async([urlString, failure, error] {
+                std::error_code ignored;
+                if (!urlString.empty()) std::filesystem::remove(urlString, ignored);
+                if (failure) failure(error);
+            });
+        });
+    operation->start();
+}
+
+void NetworkingService::downloadSucceeded(const std::string& path, const SuccessBlock& success, const FailureBlock& failure)
+{
+    std::error_code error;
+    if (path.empty() || !std::filesystem::exists(path, error)) {
+        if (failure) failure(platform::Error::make("filePath", 100, "file nil"));
+        return;
+    }
+    if (std::filesystem::path(path).extension() == ".zip") {
+        if (success) success(std::nullopt);
+        return;
+    }
+    std::optional<platform::Error> readError;
+    std::optional<Bytes> data = readUncached(path, readError);
+    if (!data) {
+        if (failure) failure(*readError);
+        return;
+    }
+    m_dataResponse = data;
+    if (success) success(std::move(data));
+}
+
+void NetworkingService::requestInternetConnectWithBlock(ReachabilityBlock block)
+{
+    NetworkReachabilityManager& manager =
+        m_reachabilityManager ? *m_reachabilityManager : NetworkReachabilityManager::sharedManager();
+    platform::Dispatch* dispatch = &m_dispatch;
+    manager.setReachabilityStatusChangeBlock([dispatch, block](NetworkReachabilityStatus status) {
+        const bool reachable = status == kNetworkReachabilityStatusReachableViaWWAN ||
+                               status == kNetworkReachabilityStatusReachableViaWiFi;
+        dispatch->global(platform::Priority::Background).async([block, reachable] {
+            if (block) block(reachable);
+        });
+    });
+    manager.startMonitoring();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "device/Bytes.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/error/Error.h"
+#include "platform/url/URLRequest.h"
+
+class NetworkReachabilityManager;
+
+// Downloads one prepared request into a file and reports the outcome on the background queue; tells its
+// caller whenever the network's reachability changes. Owned by a shared_ptr: a download keeps the
+// service alive until its outcome is reported.
+class NetworkingService : public std::enable_shared_from_this<NetworkingService> {
+public:
+    using SuccessBlock = std::function<void(std::optional<Bytes> data)>;
+    using FailureBlock = std::function<void(const platform::Error& error)>;
+    using ReachabilityBlock = std::function<void(bool reachable)>;
+
+    // Without a manager, the process-wide one is used.
+    explicit NetworkingService(platform::Dispatch& dispatch, NetworkReachabilityManager* reachabilityManager = nullptr);
+
+    // Exactly one block runs later, on the background queue. A failed download leaves no file behind;
+    // a ".zip" file is left in place and reported without data; any other file is read and handed over.
+    void downloadAPISuccess(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request,
+                            const std::string& urlString);
+    // Replaces the manager's status block and (re)starts monitoring; the block hears the first status and
+    // every change, on the background queue.
+    void requestInternetConnectWithBlock(ReachabilityBlock block);
+
+    std::optional<Bytes> dataResponse() const { return m_dataResponse; }
+
+private:
+    void downloadSucceeded(const std::string& path, const SuccessBlock& success, const FailureBlock& failure);
+
+    platform::Dispatch& m_dispatch;
+    NetworkReachabilityManager* m_reachabilityManager;
+    std::optional<Bytes> m_dataResponse;
+};

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "httpclient/NetworkReachabilityManager.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/reachability/FakeReachabilityProvider.h"
+#include "platform/url/URLError.h"
+#include "server/NetworkingService.h"
+#include "support/server/LoopbackServer.h"
+
+using namespace platform;
+using support::LoopbackServer;
+
+namespace {
+
+struct Fixture {
+    RunLoop loop;
+    Dispatch dispatch{loop};
+    std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("rig-download-" + std::to_string(getpid()) + "-" + std::to_string(counter()++));
+
+    Fixture() { std::filesystem::create_directories(folder); }
+    ~Fixture() { std::filesystem::remove_all(folder); }
+    static std::atomic<int>& counter()
+    {
+        static std::atomic<int> value{0};
+        return value;
+    }
+
+    struct Outcome {
+        std::mutex mutex;
+        int calls = 0;
+        bool succeeded = false;
+        std::optional<Bytes> data;
+        std::optional<Error> error;
+        bool onBackground = false;
+    };
+
+    std::shared_ptr<Outcome> download(const std::string& url, const std::string& path)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        auto service = std::make_shared<NetworkingService>(dispatch);
+        auto& background = dispatch.global(Priority::Background);
+        service->downloadAPISuccess(
+            [outcome, &background](std::optional<Bytes> data) {
+                std::lock_guard lock(outcome->mutex);
+                ++outcome->calls;
+                outcome->succeeded = true;
+                outcome->data = std::move(data);
+                outcome->onBackground = background.isCurrent();
+            },
+            [outcome, &background](const Error& error) {
+                std::lock_guard lock(outcome->mutex);
+                ++outcome->calls;
+                outcome->error = error;
+                outcome->onBackground = background.isCurrent();
+            },
+            URLRequest(url, 5.0, URLRequest::ReloadIgnoringLocalCacheData), path);
+        loop.runUntil([&] {
+            std::lock_guard lock(outcome->mutex);
+            return outcome->calls > 0;
+        });
+        loop.runUntilIdle();
+        return outcome;
+    }
+};
+
+}  // namespace
+
+TEST(NetworkingService, ArchivesStayOnDiskAndDocumentsAreHandedOver)
+{
+    Fixture fixture;
+    LoopbackServer server;
+    server.serve("/qfx/0A000001.zip", std::string(200000, 'z'), "application/zip");
+    server.serve("/AllQFX.json", "{\"models\":[]}", "application/json");
+    server.serve("/empty.json", "", "application/json");
+
+    const auto archive = (fixture.folder / "0A000001.zip").string();
+    auto outcome = fixture.download(server.url("/qfx/0A000001.zip"), archive);
+    EXPECT_TRUE(outcome->succeeded);
+    EXPECT_FALSE(outcome->data);
+    EXPECT_TRUE(outcome->onBackground);
+    EXPECT_EQ(std::filesystem::file_size(archive), 200000u);
+
+    // An existing file is replaced, not appended to.
+    const auto document = (fixture.folder / "AllQFX.json").string();
+    std::ofstream(document) << "stale content that is longer than the new one";
+    outcome = fixture.download(server.url("/AllQFX.json"), document);
+    ASSERT_TRUE(outcome->succeeded);
+    EXPECT_EQ(outcome->data, (Bytes{'{', '"', 'm', 'o', 'd', 'e', 'l', 's', '"', ':', '[', ']', '}'}));
+
+    outcome = fixture.download(server.url("/empty.json"), (fixture.folder / "empty.json").string());
+    ASSERT_TRUE(outcome->succeeded);
+    ASSERT_TRUE(outcome->data);
+    EXPECT_TRUE(outcome->data->empty());
+    EXPECT_EQ(outcome->calls, 1);
+}
+
+TEST(NetworkingService, FailedDownloadsLeaveNoFileBehind)
+{
+    Fixture fixture;
+    LoopbackServer server;
+    server.truncate("/cut.zip", std::string(5000, 'c'), 50000);
+
+    const auto missing = (fixture.folder / "missing.zip").string();
+    auto outcome = fixture.download(server.url("/missing.zip"), missing);
+    ASSERT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->error->code, -1011);
+    EXPECT_TRUE(outcome->onBackground);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+
+    const auto cut = (fixture.folder / "cut.zip").string();
+    outcome = fixture.download(server.url("/cut.zip"), cut);
+    ASSERT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->error->code, URLErrorNetworkConnectionLost);
+    EXPECT_FALSE(std::filesystem::exists(cut));
+
+    // A folder that does not exist: the file cannot be written, and that is a failure.
+    outcome = fixture.download(server.url("/cut.zip"), (fixture.folder / "no" / "such.zip").string());
+    ASSERT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->error->code, ENOENT);
+}
+
+TEST(NetworkingService, ReachabilityGoesToTheLatestCallerOnly)
+{
+    Fixture fixture;
+    FakeReachabilityProvider provider(fixture.loop);
+    sockaddr_in zero{};
+    zero.sin_family = AF_INET;
+    auto manager = NetworkReachabilityManager::managerForAddress(reinterpret_cast<const sockaddr*>(&zero), provider, fixture.dispatch);
+
+    // Blocks may still arrive on background threads while the test ends: they hold what they fill.
+    struct Heard {
+        std::mutex mutex;
+        std::vector<bool> first, second;
+    };
+    auto heard = std::make_shared<Heard>();
+    auto service = std::make_shared<NetworkingService>(fixture.dispatch, manager.get());
+    service->requestInternetConnectWithBlock([heard](bool reachable) {
+        std::lock_guard lock(heard->mutex);
+        heard->first.push_back(reachable);
+    });
+    provider.setFlags(0);
+    fixture.loop.runUntil([&] {
+        std::lock_guard lock(heard->mutex);
+        return !heard->first.empty();
+    });
+    auto other = std::make_shared<NetworkingService>(fixture.dispatch, manager.get());
+    other->requestInternetConnectWithBlock([heard](bool reachable) {
+        std::lock_guard lock(heard->mutex);
+        heard->second.push_back(reachable);
+    });
+    provider.setFlags(kReachabilityFlagReachable);
+    fixture.loop.runUntil([&] {
+        std::lock_guard lock(heard->mutex);
+        return !heard->second.empty() && heard->second.back();
+    });
+    manager->stopMonitoring();
+    std::lock_guard lock(heard->mutex);
+    EXPECT_FALSE(heard->first.empty());
+    for (bool reachable : heard->first) EXPECT_FALSE(reachable);
+    ASSERT_FALSE(heard->second.empty());
+    EXPECT_TRUE(heard->second.back());
+}
