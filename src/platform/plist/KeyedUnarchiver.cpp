@@ -1,0 +1,225 @@
+#include "platform/plist/KeyedUnarchiver.h"
+
+#include <algorithm>
+
+#include "platform/plist/KeyedArchiver.h"
+#include "platform/plist/PlistInputGuard.h"
+#include "platform/plist/PropertyList.h"
+
+namespace platform {
+
+namespace {
+
+bool chainHas(const std::vector<std::string>& chain, const char* name)
+{
+    return std::find(chain.begin(), chain.end(), name) != chain.end();
+}
+
+class ArchiveReader {
+public:
+    explicit ArchiveReader(const PlistArray& objects)
+        : objects_(objects), state_(objects.size(), kUnseen), resolved_(objects.size())
+    {
+    }
+
+    std::optional<ArchivedValue> resolve(const PlistValue& reference, int depth)
+    {
+        const auto uid = reference.asUid();
+        if (!uid)
+            return failed("a reference is not a UID");
+        const auto index = uid->index;
+        if (index >= objects_.size())
+            return failed("reference " + std::to_string(index) + " lies outside the object table");
+        if (index == 0)
+            return ArchivedValue();
+        if (state_[index] == kDone)
+            return resolved_[index];
+        if (state_[index] == kOnPath)
+            return failed("object " + std::to_string(index) + " refers back to itself");
+        if (depth > PlistInputGuard::kMaxDepth)
+            return failed("the object graph nests too deeply");
+        state_[index] = kOnPath;
+        auto value = decode(objects_[index], depth);
+        if (!value)
+            return std::nullopt;
+        state_[index] = kDone;
+        resolved_[index] = *value;
+        return value;
+    }
+
+    const std::string& why() const { return why_; }
+
+private:
+    enum State : std::uint8_t { kUnseen, kOnPath, kDone };
+
+    std::optional<ArchivedValue> failed(std::string why)
+    {
+        why_ = std::move(why);
+        return std::nullopt;
+    }
+
+    std::optional<ArchivedValue> decode(const PlistValue& entry, int depth)
+    {
+        switch (entry.kind()) {
+        case PlistValue::Kind::Dictionary:
+            break;
+        case PlistValue::Kind::Uid:
+        case PlistValue::Kind::Array:
+        case PlistValue::Kind::Null:
+            return failed("the object table holds an entry that is no object");
+        default:
+            return ArchivedValue(entry);
+        }
+        std::vector<std::string> chain;
+        if (!classChain(entry.get("$class"), chain))
+            return std::nullopt;
+
+        if (chainHas(chain, "NSDictionary"))
+            return decodeDictionary(entry, chainHas(chain, "NSMutableDictionary"), depth);
+        if (chainHas(chain, "NSArray"))
+            return decodeArray(entry, chainHas(chain, "NSMutableArray"), depth);
+        if (chainHas(chain, "NSDate")) {
+            auto seconds = entry.get("NS.time").asReal();
+            if (!seconds)
+                return failed("a date has no time");
+            return ArchivedValue(PlistValue(PlistDate{*seconds}));
+        }
+        if (chainHas(chain, "NSString") && entry.get("NS.string").string() != nullptr)
+            return ArchivedValue(entry.get("NS.string"));
+        if (chainHas(chain, "NSData") && entry.get("NS.data").bytes() != nullptr)
+            return ArchivedValue(entry.get("NS.data"));
+
+        auto object = std::make_shared<ArchivedObject>();
+        object->className = chain.front();
+        object->superclasses.assign(chain.begin() + 1, chain.end());
+        for (const auto& [key, field] : *entry.dictionary()) {
+            if (key == "$class")
+                continue;
+            if (field.kind() != PlistValue::Kind::Uid) {
+                object->fields.emplace_back(key, ArchivedValue(field));
+                continue;
+            }
+            auto value = resolve(field, depth + 1);
+            if (!value)
+                return std::nullopt;
+            object->fields.emplace_back(key, std::move(*value));
+        }
+        return ArchivedValue(std::shared_ptr<const ArchivedObject>(std::move(object)));
+    }
+
+    bool classChain(const PlistValue& reference, std::vector<std::string>& chain)
+    {
+        const auto uid = reference.asUid();
+        if (!uid || uid->index == 0 || uid->index >= objects_.size()) {
+            why_ = "an object has no valid class reference";
+            return false;
+        }
+        const PlistValue& description = objects_[uid->index];
+        const auto name = description.get("$classname").asString();
+        if (!name || name->empty()) {
+            why_ = "a class description has no class name";
+            return false;
+        }
+        chain.push_back(*name);
+        if (const PlistArray* classes = description.get("$classes").array()) {
+            for (std::size_t i = 0; i < classes->size(); ++i) {
+                const auto entry = (*classes)[i].asString();
+                if (!entry) {
+                    why_ = "a class description lists a class that is not a name";
+                    return false;
+                }
+                if (i > 0 || *entry != *name)
+                    chain.push_back(*entry);
+            }
+        }
+        return true;
+    }
+
+    std::optional<std::vector<ArchivedValue>> resolveAll(const PlistValue& references, int depth)
+    {
+        const PlistArray* uids = references.array();
+        if (uids == nullptr) {
+            failed("a collection has no element list");
+            return std::nullopt;
+        }
+        std::vector<ArchivedValue> values;
+        values.reserve(uids->size());
+        for (const PlistValue& uid : *uids) {
+            auto value = resolve(uid, depth + 1);
+            if (!value)
+                return std::nullopt;
+            values.push_back(std::move(*value));
+        }
+        return values;
+    }
+
+    std::optional<ArchivedValue> decodeArray(const PlistValue& entry, bool mutableClass, int depth)
+    {
+        auto elements = resolveAll(entry.get("NS.objects"), depth);
+        if (!elements)
+            return std::nullopt;
+        return ArchivedValue::array(std::move(*elements), mutableClass);
+    }
+
+    std::optional<ArchivedValue> decodeDictionary(const PlistValue& entry, bool mutableClass, int depth)
+    {
+        auto keys = resolveAll(entry.get("NS.keys"), depth);
+        if (!keys)
+            return std::nullopt;
+        auto values = resolveAll(entry.get("NS.objects"), depth);
+        if (!values)
+            return std::nullopt;
+        if (keys->size() != values->size())
+            return failed("a dictionary has unequal numbers of keys and values");
+        ArchivedEntries entries;
+        entries.reserve(keys->size());
+        for (std::size_t i = 0; i < keys->size(); ++i) {
+            const PlistValue* key = (*keys)[i].plain();
+            if (key == nullptr || key->string() == nullptr)
+                return failed("a dictionary key is not a string");
+            entries.emplace_back(*key->string(), std::move((*values)[i]));
+        }
+        return ArchivedValue::dictionary(std::move(entries), mutableClass);
+    }
+
+    const PlistArray& objects_;
+    std::vector<std::uint8_t> state_;
+    std::vector<ArchivedValue> resolved_;
+    std::string why_;
+};
+
+std::optional<ArchivedValue> notAnArchive(Error* error, std::string why)
+{
+    if (error != nullptr)
+        *error = Error::make(PropertyList::kErrorDomain, PropertyList::kNotAnArchive, std::move(why));
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ArchivedValue> KeyedUnarchiver::unarchive(const PlistValue& archive, Error* error)
+{
+    if (archive.get("$archiver").asString() != KeyedArchiver::kArchiverName)
+        return notAnArchive(error, "the property list is not a keyed archive");
+    const PlistArray* objects = archive.get("$objects").array();
+    if (objects == nullptr || objects->empty() || objects->front().asString() != KeyedArchiver::kNullMarker)
+        return notAnArchive(error, "the keyed archive has no valid object table");
+    const PlistValue& root = archive.get("$top").get(KeyedArchiver::kRootKey);
+    if (!root.asUid())
+        return notAnArchive(error, "the keyed archive has no root object");
+    ArchiveReader reader(*objects);
+    auto value = reader.resolve(root, 0);
+    if (!value)
+        return notAnArchive(error, "the keyed archive is corrupt: " + reader.why());
+    return value;
+}
+
+std::optional<ArchivedValue> KeyedUnarchiver::unarchive(const Bytes& data, Error* error)
+{
+    auto archive = PropertyList::parse(data, error);
+    if (!archive)
+        return std::nullopt;
+    return unarchive(*archive, error);
+}
+
+}  // namespace platform

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include "platform/plist/KeyedArchiver.h"
+#include "platform/plist/KeyedUnarchiver.h"
+#include "platform/plist/PropertyList.h"
+
+using namespace platform;
+
+namespace {
+
+std::shared_ptr<ArchivedObject> object(std::string className, ArchivedEntries fields)
+{
+    auto made = std::make_shared<ArchivedObject>();
+    made->className = std::move(className);
+    made->fields = std::move(fields);
+    return made;
+}
+
+const PlistValue& entryAt(const PlistValue& archive, const PlistValue& uid)
+{
+    return archive.get("$objects").at(static_cast<std::size_t>(uid.asUid().value_or(PlistUid{}).index));
+}
+
+std::string classNameOf(const PlistValue& archive, const PlistValue& entry)
+{
+    return entryAt(archive, entry.get("$class")).get("$classname").asString().value_or("");
+}
+
+PlistValue archiveWithObjects(PlistArray objects, std::uint64_t root = 1)
+{
+    return PlistDictionary{{"$archiver", "NSKeyedArchiver"},
+                           {"$version", 100000},
+                           {"$objects", std::move(objects)},
+                           {"$top", PlistDictionary{{"root", PlistUid{root}}}}};
+}
+
+const PlistValue kItemClass = PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", "NSObject"}}};
+
+}  // namespace
+
+TEST(KeyedArchive, WritesTheLayoutThePlatformArchiverReads)
+{
+    // A record dictionary of two strings, as the backup records are stored.
+    const ArchivedValue record = PlistValue(PlistDictionary{{"BackupName", "Live set"}, {"ModelName", "R-7"}});
+    auto bytes = KeyedArchiver::archive(record);
+    ASSERT_TRUE(bytes);
+    ASSERT_GE(bytes->size(), 8u);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
+
+    auto archive = PropertyList::parse(*bytes);
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(archive->get("$archiver").asString(), "NSKeyedArchiver");
+    EXPECT_EQ(archive->get("$version").asInteger(), 100000);
+    EXPECT_EQ(archive->get("$objects").at(0).asString(), "$null");
+    const PlistValue& rootUid = archive->get("$top").get("root");
+    ASSERT_TRUE(rootUid.asUid());
+
+    const PlistValue& root = entryAt(*archive, rootUid);
+    EXPECT_EQ(classNameOf(*archive, root), "NSMutableDictionary");
+    EXPECT_EQ(entryAt(*archive, root.get("$class")).get("$classes"),
+              PlistValue(PlistArray{"NSMutableDictionary", "NSDictionary", "NSObject"}));
+    const PlistValue& keys = root.get("NS.keys");
+    const PlistValue& values = root.get("NS.objects");
+    ASSERT_EQ(keys.array()->size(), 2u);
+    ASSERT_EQ(values.array()->size(), 2u);
+    EXPECT_EQ(entryAt(*archive, keys.at(0)).asString(), "BackupName");
+    EXPECT_EQ(entryAt(*archive, values.at(0)).asString(), "Live set");
+    EXPECT_EQ(entryAt(*archive, keys.at(1)).asString(), "ModelName");
+    EXPECT_EQ(entryAt(*archive, values.at(1)).asString(), "R-7");
+
+    auto back = KeyedUnarchiver::unarchive(*bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->toPlain(), record.toPlain());
+}
+
+TEST(KeyedArchive, ObjectGraphRoundTripsWithSharingAndInlineScalars)
+{
+    auto shared = object("Colour", {{"Red", PlistValue(255)}});
+    auto slot = ArchivedValue::dictionary({{"effectName", PlistValue("Drive")}, {"useUnitNum", PlistValue(2)}});
+    auto item = object("Patch", {
+                                    {"patchName", PlistValue("Lead \xE2\x99\xAA")},
+                                    {"isWarning", PlistValue(true)},
+                                    {"usedTimes", PlistValue(-3)},
+                                    {"level", PlistValue(0.75)},
+                                    {"comment", ArchivedValue()},
+                                    {"icon", PlistValue(Bytes{0x4D, 0x4D, 0x00, 0x2A})},
+                                    {"saved", PlistValue(PlistDate{123456.5})},
+                                    {"slots", ArchivedValue::dictionary({{"slot 0", slot}, {"slot 1", slot}})},
+                                    {"tags", ArchivedValue::array({PlistValue("a"), PlistValue(1)}, false)},
+                                    {"front", shared},
+                                    {"back", shared},
+                                });
+    item->superclasses = {"Item", "NSObject"};
+
+    auto archive = KeyedArchiver::archiveTree(ArchivedValue(item));
+    ASSERT_TRUE(archive);
+    const PlistValue& root = entryAt(*archive, archive->get("$top").get("root"));
+    EXPECT_EQ(root.get("isWarning"), PlistValue(true)) << "booleans are stored inline";
+    EXPECT_EQ(root.get("usedTimes"), PlistValue(-3)) << "integers are stored inline";
+    EXPECT_TRUE(root.get("patchName").asUid()) << "strings go to the object table";
+    EXPECT_EQ(root.get("front"), root.get("back"));
+    EXPECT_EQ(entryAt(*archive, root.get("$class")).get("$classes"), PlistValue(PlistArray{"Patch", "Item", "NSObject"}));
+    int colours = 0;
+    int colourClasses = 0;
+    for (const PlistValue& entry : *archive->get("$objects").array()) {
+        colours += entry.get("$class").asUid() && classNameOf(*archive, entry) == "Colour";
+        colourClasses += entry.get("$classname").asString() == "Colour";
+    }
+    EXPECT_EQ(colours, 1) << "an object referenced twice is stored once";
+    EXPECT_EQ(colourClasses, 1);
+
+    auto bytes = PropertyList::serialize(*archive, PlistFormat::Binary);
+    ASSERT_TRUE(bytes);
+    auto back = KeyedUnarchiver::unarchive(*bytes);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->kind(), ArchivedValue::Kind::Object);
+    const ArchivedObject& read = **back->object();
+    EXPECT_EQ(read.className, "Patch");
+    EXPECT_EQ(read.superclasses, (std::vector<std::string>{"Item", "NSObject"}));
+    EXPECT_EQ(read.field("patchName").toPlain(), PlistValue("Lead \xE2\x99\xAA"));
+    EXPECT_EQ(read.field("isWarning").toPlain(), PlistValue(true));
+    EXPECT_EQ(read.field("usedTimes").toPlain(), PlistValue(-3));
+    EXPECT_EQ(read.field("level").toPlain(), PlistValue(0.75));
+    EXPECT_TRUE(read.field("comment").isNil());
+    EXPECT_TRUE(read.field("absent").isNil());
+    EXPECT_EQ(read.field("icon").toPlain(), PlistValue(Bytes{0x4D, 0x4D, 0x00, 0x2A}));
+    EXPECT_EQ(read.field("saved").toPlain(), PlistValue(PlistDate{123456.5}));
+    EXPECT_EQ(read.field("slots").get("slot 1").get("effectName").toPlain(), PlistValue("Drive"));
+    EXPECT_TRUE(read.field("slots").isMutableContainer());
+    EXPECT_FALSE(read.field("tags").isMutableContainer());
+    EXPECT_EQ(read.field("tags").toPlain(), PlistValue(PlistArray{"a", 1}));
+    ASSERT_EQ(read.field("front").kind(), ArchivedValue::Kind::Object);
+    EXPECT_EQ(read.field("front").object()->get(), read.field("back").object()->get()) << "sharing survives";
+    EXPECT_EQ((*read.field("front").object())->field("Red").toPlain(), PlistValue(255));
+    EXPECT_FALSE(back->toPlain()) << "a graph with objects has no plain form";
+}
+
+TEST(KeyedArchive, ReadsTheMutableStringAndDataForms)
+{
+    const PlistValue stringClass =
+        PlistDictionary{{"$classname", "NSMutableString"}, {"$classes", PlistArray{"NSMutableString", "NSString", "NSObject"}}};
+    const PlistValue archive = archiveWithObjects(
+        {"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.string", "mutable"}}, stringClass});
+    auto back = KeyedUnarchiver::unarchive(archive);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->toPlain(), PlistValue("mutable"));
+}
+
+TEST(KeyedArchive, RefusesBrokenArchives)
+{
+    const PlistValue broken[] = {
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"x", PlistUid{9}}}, kItemClass}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"self", PlistUid{1}}}, kItemClass}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{2}}},
+                            PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{1}}}, kItemClass}),
+        archiveWithObjects({"$null", "text"}, 7),
+        archiveWithObjects({"$null", PlistDictionary{{"x", 1}}}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{1}}}}),
+        archiveWithObjects({"not null", "text"}),
+        archiveWithObjects({}),
+        PlistDictionary{{"$archiver", "Other"}, {"$objects", PlistArray{"$null"}}},
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.keys", PlistArray{PlistUid{3}}},
+                                                     {"NS.objects", PlistArray{PlistUid{3}}}},
+                            PlistDictionary{{"$classname", "NSDictionary"}}, 5}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.keys", PlistArray{}},
+                                                     {"NS.objects", PlistArray{PlistUid{0}}}},
+                            PlistDictionary{{"$classname", "NSDictionary"}}}),
+    };
+    for (std::size_t i = 0; i < std::size(broken); ++i) {
+        Error error;
+        EXPECT_FALSE(KeyedUnarchiver::unarchive(broken[i], &error)) << "case " << i;
+        EXPECT_EQ(error.code, PropertyList::kNotAnArchive) << "case " << i;
+    }
+
+    const Bytes valid = *KeyedArchiver::archive(ArchivedValue(object("Item", {{"name", PlistValue("x")}})));
+    for (std::size_t length = 0; length < valid.size(); ++length)
+        EXPECT_FALSE(KeyedUnarchiver::unarchive(Bytes(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(length))));
+}
+
+TEST(KeyedArchive, RefusesWhatItCannotWrite)
+{
+    Error error;
+    EXPECT_FALSE(KeyedArchiver::archive(ArchivedValue(object("Item", {{"$class", PlistValue(1)}})), &error));
+    EXPECT_EQ(error.code, PropertyList::kUnstorable);
+    EXPECT_FALSE(KeyedArchiver::archive(ArchivedValue(object("", {})), &error));
+    EXPECT_FALSE(KeyedArchiver::archive(PlistValue(PlistUid{1}), &error));
+}
