@@ -62,7 +62,27 @@ public:
         std::uint64_t refStart = 0;
         std::uint64_t refCount = 0;
         std::uint64_t payload = 0;
+        bool dictionary = false;
+        unsigned type = 0;
+        std::uint64_t start = 0;
     };
+
+    // Whether an object can serve as a dictionary key: a string (ASCII or UTF-16) without a NUL character,
+    // which the parser's key accessor cannot handle.
+    bool isKey(std::uint64_t index) const
+    {
+        Object key;
+        if (!object(index, key).empty() || (key.type != 0x5 && key.type != 0x6))
+            return false;
+        const std::uint8_t* text = data_ + key.start;
+        if (key.type == 0x5)
+            return std::memchr(text, 0, key.payload) == nullptr;
+        for (std::uint64_t i = 0; i + 1 < key.payload; i += 2) {
+            if (text[i] == 0 && text[i + 1] == 0)
+                return false;
+        }
+        return true;
+    }
 
     // Reads one object's header; empty text on success.
     std::string object(std::uint64_t index, Object& out) const
@@ -75,6 +95,7 @@ public:
         const unsigned info = marker & 0x0F;
         std::uint64_t position = offset + 1;
         out = Object{};
+        out.type = type;
         switch (type) {
         case 0x0:
             return {};
@@ -120,6 +141,7 @@ public:
             out.refStart = position;
             out.refCount = refs;
             out.payload = 0;
+            out.dictionary = type == 0xD;
             return {};
         }
         default:
@@ -137,6 +159,7 @@ private:
     {
         if (position > tableStart_ || count > (tableStart_ - position) / width)
             return "binary property list object runs past the object area";
+        out.start = position;
         out.payload = count * width;
         return {};
     }
@@ -206,6 +229,8 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
         const std::uint64_t child = layout.ref(frame.object, frame.next++);
         if (child >= count)
             return "binary property list refers to an object out of range";
+        if (frame.object.dictionary && frame.next <= frame.object.refCount / 2 && !layout.isKey(child))
+            return "binary property list has a dictionary key that is not a plain string";
         if (state[child] == kOnPath)
             return "binary property list refers to itself in a cycle";
         if (state[child] == kDone) {
@@ -246,6 +271,9 @@ std::string PlistInputGuard::checkXml(const std::uint8_t* data, std::size_t size
         trimmed.remove_suffix(1);
     if (text.find("<plist") != std::string_view::npos && !trimmed.ends_with("</plist>"))
         return "XML property list is truncated";
+    // XML text never holds a NUL character; the parser would cut the text short there.
+    if (trimmed.find('\0') != std::string_view::npos)
+        return "XML property list holds a NUL character";
     while ((position = text.find('<', position)) != std::string_view::npos) {
         const std::string_view rest = text.substr(position);
         if (rest.starts_with("<!--")) {
