@@ -2,19 +2,15 @@
 
 #include <plist/plist.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string_view>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "platform/files/LocalFileManager.h"
 #include "platform/plist/PlistInputGuard.h"
+#include "platform/text/Utf8.h"
 
 namespace platform {
 
@@ -38,49 +34,11 @@ std::optional<T> fail(Error* error, PropertyList::ErrorCode code, std::string de
     return std::nullopt;
 }
 
-bool isValidUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        std::uint32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < kShortest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 std::string checkText(const std::string& text, const char* what)
 {
     if (text.find('\0') != std::string::npos)
         return std::string(what) + " holds a NUL character, which a property list cannot store";
-    if (!isValidUtf8(text))
+    if (!Utf8::isValid(text))
         return std::string(what) + " is not valid UTF-8";
     return {};
 }
@@ -245,8 +203,6 @@ bool startsWithXml(const std::uint8_t* data, std::size_t size)
     return i < size && data[i] == '<';
 }
 
-std::string systemMessage(int code) { return std::strerror(code); }
-
 }  // namespace
 
 std::optional<PlistValue> PropertyList::parse(const std::uint8_t* data, std::size_t size, Error* error,
@@ -315,20 +271,25 @@ std::optional<Bytes> PropertyList::serialize(const PlistValue& value, PlistForma
 
 std::optional<PlistValue> PropertyList::readFile(const std::filesystem::path& path, Error* error, PlistFormat* format)
 {
-    std::error_code code;
-    const auto size = std::filesystem::file_size(path, code);
-    if (code)
-        return fail<PlistValue>(error, kReadFailed, "cannot read " + path.string() + ": " + code.message());
-    if (size > PlistInputGuard::kMaxInputBytes)
-        return fail<PlistValue>(error, kTooLarge, path.string() + " is too large for a property list");
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes(static_cast<std::size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
-        return fail<PlistValue>(error, kReadFailed, "cannot read " + path.string());
-    Error parseError;
-    auto value = parse(bytes, &parseError, format);
+    LocalFileManager files;
+    Error cause;
+    auto failedWith = [&](ErrorCode code, std::string description) -> std::optional<PlistValue> {
+        if (error != nullptr)
+            *error = Error::make(kErrorDomain, code, std::move(description), {{"path", path.string()}},
+                                 std::make_shared<const Error>(cause));
+        return std::nullopt;
+    };
+    const auto size = files.fileSize(path.string(), &cause);
+    if (!size)
+        return failedWith(kReadFailed, "cannot read " + path.string());
+    if (*size > PlistInputGuard::kMaxInputBytes)
+        return failedWith(kTooLarge, path.string() + " is too large for a property list");
+    auto bytes = files.readFile(path.string(), &cause);
+    if (!bytes)
+        return failedWith(kReadFailed, "cannot read " + path.string());
+    auto value = parse(*bytes, &cause, format);
     if (!value && error != nullptr) {
-        *error = parseError;
+        *error = cause;
         error->userInfo["path"] = path.string();
     }
     return value;
@@ -340,42 +301,13 @@ bool PropertyList::writeFile(const std::filesystem::path& path, const PlistValue
     auto bytes = serialize(value, format, error);
     if (!bytes)
         return false;
-    auto failed = [&](const std::string& what, int code) {
-        if (error != nullptr)
-            *error = plistError(kWriteFailed, "cannot write " + path.string() + ": " + what + ": " + systemMessage(code));
-        return false;
-    };
-    std::string temporary = path.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return failed("creating a temporary file", errno);
-    std::size_t written = 0;
-    while (written < bytes->size()) {
-        const ssize_t n = ::write(fd, bytes->data() + written, bytes->size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int code = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return failed("writing", code);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ::fchmod(fd, 0644);
-    const bool synced = ::fsync(fd) == 0;
-    const int syncCode = errno;
-    if (::close(fd) != 0 || !synced) {
-        const int code = synced ? errno : syncCode;
-        ::unlink(temporary.c_str());
-        return failed("flushing", code);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int code = errno;
-        ::unlink(temporary.c_str());
-        return failed("replacing", code);
-    }
-    return true;
+    Error cause;
+    if (LocalFileManager().writeAtomically(path.string(), *bytes, &cause))
+        return true;
+    if (error != nullptr)
+        *error = Error::make(kErrorDomain, kWriteFailed, "cannot write " + path.string(), {{"path", path.string()}},
+                             std::make_shared<const Error>(cause));
+    return false;
 }
 
 }  // namespace platform

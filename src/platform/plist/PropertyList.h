@@ -37,7 +37,7 @@ public:
 
     static std::optional<PlistValue> readFile(const std::filesystem::path& path, Error* error = nullptr,
                                               PlistFormat* format = nullptr);
-    // Writes a temporary sibling and renames it into place, so the old file stays whole on any failure.
+    // Replaces the file atomically, so the old file stays whole on any failure.
     static bool writeFile(const std::filesystem::path& path, const PlistValue& value, PlistFormat format,
                           Error* error = nullptr);
 };
