@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include "QFXRig.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+TEST(CQFXMidiConnect, HandshakeReportsEachDescriptionAndTakesTheFamilyLowByteAsDeviceId)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect()) << ::testing::PrintToString(rig.recorder.events());
+    EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0x70);
+    EXPECT_EQ(rig.qfx->getCQFXDeviceIDInt(), QFXRig::kModelId);
+    EXPECT_EQ(rig.qfx->getDeviceVersion(), (std::array<std::uint8_t, 4>{'1', '.', '2', '0'}));
+    EXPECT_EQ(rig.functions(), (Events{"id", "52", "55", "48", "44", "60 11", "60 05"}));
+    // Every maker request after the identity carries the accepted device ID.
+    for (const auto& message : rig.received())
+        if (message[1] == 0x7D) {
+            EXPECT_EQ(message[3], 0x70);
+        }
+
+    const auto qfxinfo = rig.recorder.payload(1).bytes;
+    ASSERT_EQ(qfxinfo.size(), 4u + 8u + 64u + 1u);
+    EXPECT_EQ(qfxinfo[0], 1);
+    EXPECT_EQ(qfxinfo[4], 3);
+    EXPECT_EQ(qfxinfo[12], 2);
+    EXPECT_EQ(qfxinfo.back(), 4);
+    const auto advanced = rig.recorder.payload(3).advanced;
+    ASSERT_TRUE(advanced);
+    EXPECT_EQ(advanced->totalNumberOfPatch, 6);
+    EXPECT_EQ(advanced->patchDataSize, 256);
+    const auto info = rig.recorder.payload(4);
+    EXPECT_EQ(info.a, 1);
+    EXPECT_EQ(info.b, 64);
+    EXPECT_EQ(info.c, 2048);
+}
+
+TEST(CQFXMidiConnect, RefusesLowFamiliesUnknownModelsAndAnEmptyList)
+{
+    {
+        QFXRig rig;
+        rig.setFamilyLow(0x6D);
+        rig.qfx->connection();
+        EXPECT_EQ(rig.next(0), "enter -4");
+        rig.settle();
+        EXPECT_EQ(rig.functions(), (Events{"id"}));
+        EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
+        EXPECT_FALSE(rig.qfx->getDeviceVersion());
+    }
+    {
+        // 0x6E passes the family test and then fails the model comparison.
+        QFXRig rig;
+        rig.setFamilyLow(0x6E);
+        rig.qfx->connection();
+        EXPECT_EQ(rig.next(0), "enter -4");
+    }
+    {
+        QFXRig rig(2, {1, 2, 3, 256}, {});
+        rig.qfx->connection();
+        EXPECT_EQ(rig.next(0), "enter -4");
+    }
+    {
+        // The first of two equal models matches; a later one for another device changes nothing.
+        QFXRig rig(2, {1, 2, 3, 256}, {{0x11111111}, {QFXRig::kModelId}, {QFXRig::kModelId}});
+        EXPECT_TRUE(rig.connect());
+    }
+}
+
+TEST(CQFXMidiConnect, EditorModeIsRetriedUpToTheRetryCount)
+{
+    {
+        QFXRig rig(2);
+        rig.refuseEditorMode(2);
+        EXPECT_TRUE(rig.connect());
+        EXPECT_EQ(rig.count("52"), 3u);
+    }
+    {
+        QFXRig rig(2);
+        rig.refuseEditorMode(3);
+        rig.qfx->connection();
+        EXPECT_EQ(rig.next(0), "enter -1");
+        rig.settle();
+        EXPECT_EQ(rig.count("52"), 3u);
+    }
+    {
+        QFXRig rig(0);
+        rig.refuseEditorMode(1);
+        rig.qfx->connection();
+        EXPECT_EQ(rig.next(0), "enter -1");
+        rig.settle();
+        EXPECT_EQ(rig.count("52"), 1u);
+    }
+}
+
+TEST(CQFXMidiConnect, InformationReadRepeatsTheWholeQueryOnACodeAndReportsTheLastOne)
+{
+    QFXRig rig(1);
+    rig.fs.changeFaults([](auto& f) {
+        f.failCount[0x11] = 2;
+        f.code = 7;
+    });
+    rig.qfx->connection();
+    ASSERT_TRUE(rig.recorder.waitForPrefix("inforead "));
+    EXPECT_EQ(rig.recorder.last(), "inforead 2 7");
+    EXPECT_EQ(rig.count("60 11"), 2u);
+}
+
+TEST(CQFXMidiConnect, EjectLeavesEditorModeAndRetriesARefusal)
+{
+    {
+        QFXRig rig(2);
+        ASSERT_TRUE(rig.connect());
+        rig.forget();
+        rig.qfx->eject();
+        EXPECT_EQ(rig.next(0), "eject 1 0");
+        EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
+        EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
+        EXPECT_EQ(rig.transport.getCurrentDevice(), CMidiDevice::kNoDevice);
+    }
+    {
+        QFXRig rig(2);
+        ASSERT_TRUE(rig.connect());
+        rig.forget();
+        rig.refuseEditorMode(3);
+        rig.qfx->eject();
+        EXPECT_EQ(rig.next(0), "eject -4 0");
+        rig.settle();
+        EXPECT_EQ(rig.count("53"), 3u);
+    }
+}
+
+TEST(CQFXMidiConnect, APendingKindRefusesWithoutSendingAndForceEjectStillSends)
+{
+    QFXRig rig(2);
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    rig.silence(0xFF);  // the identity goes unanswered
+    rig.qfx->eject();
+    rig.settle();
+    rig.qfx->eject();
+    EXPECT_EQ(rig.next(0), "eject -2 -1");
+    rig.qfx->forceEject();
+    rig.settle();
+    EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
+    EXPECT_EQ(rig.received().back(), (Bytes{0xF0, 0x7D, 0x00, 0x70, 0x53, 0xF7}));
+    EXPECT_EQ(rig.recorder.events().size(), 1u);
+
+    // Dropping the pending handlers frees the kind again.
+    rig.qfx->clearWaitingBlock();
+    EXPECT_FALSE(rig.transport.isPending(CMidiDevice::ReplyKind::Identity));
+}
+
+TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
+{
+    QFXRig rig;
+    const auto effect = rig.qfx->createFolderInBundleWithType(1);
+    const auto patch = rig.qfx->createFolderInBundleWithType(-1);
+    ASSERT_TRUE(effect && patch);
+    EXPECT_TRUE(effect->ends_with("Device/Effect"));
+    EXPECT_TRUE(patch->ends_with("Device/Patch"));
+    EXPECT_EQ(rig.qfx->createFolderInBundleWithType(2), patch);
+
+    EXPECT_TRUE(rig.qfx->checkCurrentConnect());
+    EXPECT_TRUE(rig.qfx->getDeviceName());
+    rig.side->unplug();
+    rig.loop.runUntil([&] { return !rig.recorder.events().empty(); }, std::chrono::seconds(5));
+    EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
+    rig.side->plugIn();
+    rig.loop.runUntil([&] { return rig.recorder.events().size() >= 2; }, std::chrono::seconds(5));
+    EXPECT_EQ(rig.recorder.last(), "plugin");
+    rig.qfx->disconnectCurrentDevice();
+    EXPECT_FALSE(rig.qfx->checkCurrentConnect());
+    EXPECT_FALSE(rig.qfx->getDeviceName());
+}
+
+}  // namespace
