@@ -135,7 +135,7 @@ TEST(CQFXMidiConnect, APendingKindRefusesWithoutSendingAndForceEjectStillSends)
     QFXRig rig(2);
     ASSERT_TRUE(rig.connect());
     rig.forget();
-    rig.silence(0xFF);  // the identity goes unanswered
+    rig.silenceIdentity();
     rig.qfx->eject();
     rig.settle();
     rig.qfx->eject();
@@ -163,15 +163,52 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
 
     EXPECT_TRUE(rig.qfx->checkCurrentConnect());
     EXPECT_TRUE(rig.qfx->getDeviceName());
-    rig.side->unplug();
+    rig.unplug();
     rig.loop.runUntil([&] { return !rig.recorder.events().empty(); }, std::chrono::seconds(5));
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
-    rig.side->plugIn();
+    rig.plugIn();
     rig.loop.runUntil([&] { return rig.recorder.events().size() >= 2; }, std::chrono::seconds(5));
     EXPECT_EQ(rig.recorder.last(), "plugin");
     rig.qfx->disconnectCurrentDevice();
     EXPECT_FALSE(rig.qfx->checkCurrentConnect());
     EXPECT_FALSE(rig.qfx->getDeviceName());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CQFXMidiConnect, SplitPacketsRealTimeBytesAndOddLengthsOnTheWire)
+{
+    QFXRig rig;
+    auto faults = rig.unit.device().faults();
+    faults.splitEvery = 7;
+    faults.realTimeBetweenPackets = true;
+    rig.unit.device().setFaults(faults);
+    rig.unit.lengthenNextReply(sim::RequestKey::maker(0x52), 3);
+    EXPECT_TRUE(rig.connect()) << ::testing::PrintToString(rig.recorder.events());
+
+    // A description too short for its fields is dropped; the handshake waits for its watchdog.
+    QFXRig cut;
+    cut.unit.shortenNextReply(sim::RequestKey::maker(0x44), 20);
+    cut.qfx->connection();
+    ASSERT_TRUE(cut.waitForFunction("44"));
+    EXPECT_EQ(cut.recorder.events(), (std::vector<std::string>{"enter 1", "qfxinfo 1", "patchinfo 1"}));
+}
+
+TEST(CQFXMidiConnect, UnsolicitedPatchesAreStoredAndRelayed)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    rig.unit.sendPatchNotice(0, 1, 2);
+    EXPECT_EQ(rig.next(0), "notice");
+    const auto patch = rig.recorder.payload(0).patch;
+    ASSERT_TRUE(patch);
+    EXPECT_EQ(patch->groupNum, 0);
+    EXPECT_EQ(patch->patchNum, 2);
+    EXPECT_TRUE(patch->path.ends_with("0_1_2.qptc"));
+    EXPECT_EQ(rig.files.readFile(patch->path), rig.patches.patch(0, 1, 2));
 }
 
 }  // namespace

@@ -1,0 +1,209 @@
+#include "support/device/DeviceUnit.h"
+
+#include <thread>
+
+#include "device/MIDIMessageUtil.h"
+
+namespace sim {
+
+namespace {
+
+template <std::size_t N>
+void appendStream(Bytes& out, const std::array<std::uint8_t, N>& raw)
+{
+    const Bytes encoded = MIDIMessageUtil::convert87Type2(raw.data(), N);
+    out.insert(out.end(), encoded.begin(), encoded.end());
+}
+
+void append14(Bytes& out, std::int32_t value)
+{
+    out.push_back(static_cast<std::uint8_t>(value & 0x7F));
+    out.push_back(static_cast<std::uint8_t>((value >> 7) & 0x7F));
+}
+
+bool handledByPatchMemory(std::uint8_t function)
+{
+    switch (function) {
+    case 0x46: case 0x45: case 0x28: case 0x56: case 0x57: case 0x05: case 0x04: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+DeviceUnit::DeviceUnit(platform::VirtualMidiSystem& system, SimulatedPatchMemory::Layout layout,
+                       const std::string& name)
+    : m_device(system, name), m_patches(layout)
+{
+    m_patches.fillDefault();
+    m_descriptions.qfxRegionLevels.fill(2);
+    m_descriptions.groupDisplayText = {'A', ' ', ' ', ' '};
+    // An effect list of one category with one loaded effect: a category opening, the effect, its closing.
+    Bytes list(26 * 3, 0);
+    list[0] = list[1] = list[2] = '>';
+    list[4] = 1;
+    const std::string effect = "COMP";
+    std::copy(effect.begin(), effect.end(), list.begin() + 26);
+    list[26 + 13] = '1';
+    list[26 + 18] = 1;
+    list[26 + 19] = 0x10;
+    list[26 + 22] = 1;
+    list[52] = list[53] = list[54] = '<';
+    list[56] = 1;
+    m_files.setFile(kEffectList, list);
+    install();
+}
+
+void DeviceUnit::setDescriptions(const Descriptions& descriptions)
+{
+    std::lock_guard lock(m_mutex);
+    m_descriptions = descriptions;
+}
+
+void DeviceUnit::failFunction(const RequestKey& key, int times, std::int32_t code)
+{
+    if (key.manufacturer == RequestKey::kMaker && key.function == RequestKey::kFileSystem) {
+        m_files.changeFaults([&](SimulatedFileSystem::Faults& f) {
+            f.failCount[key.sub] = times;
+            f.code = code;
+        });
+    } else if (key.manufacturer == RequestKey::kMaker && handledByPatchMemory(key.function)) {
+        m_patches.changeFaults([&](SimulatedPatchMemory::Faults& f) {
+            f.failCount[key.function] = times;
+            f.code = static_cast<std::uint8_t>(code & 0x7F);
+        });
+    } else {
+        std::lock_guard lock(m_mutex);
+        m_codes[key] = {times, code};
+    }
+}
+
+void DeviceUnit::shortenNextReply(const RequestKey& key, std::size_t length)
+{
+    std::lock_guard lock(m_mutex);
+    m_shorten[key] = length;
+}
+
+void DeviceUnit::lengthenNextReply(const RequestKey& key, std::size_t extra)
+{
+    std::lock_guard lock(m_mutex);
+    m_lengthen[key] = extra;
+}
+
+void DeviceUnit::delayReplies(const RequestKey& key, std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(m_mutex);
+    m_delays[key] = delay;
+}
+
+void DeviceUnit::setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerMessage)
+{
+    m_device.port().setPacing({bytesPerSecond, std::chrono::duration_cast<platform::Duration>(latencyPerMessage)});
+}
+
+void DeviceUnit::sendPatchNotice(std::int32_t group, std::int32_t bank, std::int32_t patch)
+{
+    if (auto message = m_patches.patchMessage(deviceID(), group, bank, patch))
+        send(RequestKey::maker(0x45), std::move(*message));
+}
+
+std::size_t DeviceUnit::bytesSent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_bytesSent;
+}
+
+std::int32_t DeviceUnit::takeCode(const RequestKey& key)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_codes.find(key);
+    if (it == m_codes.end() || it->second.first <= 0) return 0;
+    --it->second.first;
+    return it->second.second;
+}
+
+void DeviceUnit::send(const RequestKey& key, Bytes message)
+{
+    std::chrono::milliseconds delay{0};
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto it = m_delays.find(key); it != m_delays.end()) delay = it->second;
+        if (const auto it = m_shorten.find(key); it != m_shorten.end()) {
+            if (it->second + 1 < message.size()) {
+                message.resize(it->second);
+                message.push_back(0xF7);
+            }
+            m_shorten.erase(it);
+        }
+        if (const auto it = m_lengthen.find(key); it != m_lengthen.end()) {
+            message.insert(message.end() - 1, it->second, 0x00);
+            m_lengthen.erase(it);
+        }
+        m_bytesSent += message.size();
+    }
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    m_device.reply(message);
+}
+
+void DeviceUnit::install()
+{
+    const auto respondence = [this](RequestKey key) {
+        return [this, key](SimulatedDevice& device, const Bytes&) {
+            const auto code = static_cast<std::uint8_t>(takeCode(key) & 0x7F);
+            send(key, device.makerMessage(0x00, {code}));
+        };
+    };
+    m_device.setHandler(RequestKey::maker(0x52), respondence(RequestKey::maker(0x52)));
+    m_device.setHandler(RequestKey::maker(0x53), respondence(RequestKey::maker(0x53)));
+
+    m_device.setHandler(RequestKey::maker(0x55), [this](SimulatedDevice& device, const Bytes&) {
+        Bytes body;
+        {
+            std::lock_guard lock(m_mutex);
+            appendStream(body, m_descriptions.qfxGeneration);
+            appendStream(body, m_descriptions.qfxRegions);
+            appendStream(body, m_descriptions.qfxRegionLevels);
+            body.push_back(m_descriptions.qfxUnits & 0x7F);
+        }
+        send(RequestKey::maker(0x55), device.makerMessage(0x54, body));
+    });
+    m_device.setHandler(RequestKey::maker(0x48), [this](SimulatedDevice& device, const Bytes&) {
+        Bytes body;
+        {
+            std::lock_guard lock(m_mutex);
+            appendStream(body, m_descriptions.patchGeneration);
+            appendStream(body, m_descriptions.patchRegions);
+            body.push_back(m_descriptions.patchUnits & 0x7F);
+        }
+        send(RequestKey::maker(0x48), device.makerMessage(0x47, body));
+    });
+    m_device.setHandler(RequestKey::maker(0x44), [this](SimulatedDevice& device, const Bytes&) {
+        const auto layout = m_patches.layout();
+        Bytes body;
+        append14(body, layout.groups * layout.banks * layout.patchs);
+        append14(body, layout.maxPatchSize);
+        append14(body, layout.banks * layout.patchs);
+        append14(body, layout.patchs);
+        {
+            std::lock_guard lock(m_mutex);
+            for (const auto byte : m_descriptions.display) body.push_back(byte & 0x7F);
+            for (const auto byte : m_descriptions.groupDisplayText) body.push_back(byte & 0x7F);
+        }
+        send(RequestKey::maker(0x44), device.makerMessage(0x43, body));
+    });
+
+    for (const std::uint8_t function : {0x46, 0x45, 0x28, 0x56, 0x57, 0x05, 0x04}) {
+        const RequestKey key = RequestKey::maker(function);
+        m_device.setHandler(key, [this, key](SimulatedDevice&, const Bytes& request) {
+            m_patches.handle(request, deviceID(), [this, key](Bytes reply) { send(key, std::move(reply)); });
+        });
+    }
+    for (const std::uint8_t sub : {0x05, 0x09, 0x11, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x27, 0x28, 0x29}) {
+        const RequestKey key = RequestKey::fileSystem(sub);
+        m_device.setHandler(key, [this, key](SimulatedDevice&, const Bytes& request) {
+            m_files.handle(request, deviceID(), [this, key](Bytes reply) { send(key, std::move(reply)); });
+        });
+    }
+}
+
+}  // namespace sim

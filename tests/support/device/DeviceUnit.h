@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "device/Bytes.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/RequestKey.h"
+#include "support/device/SimulatedDevice.h"
+#include "support/device/SimulatedFileSystem.h"
+#include "support/device/SimulatedPatchMemory.h"
+
+namespace sim {
+
+// A whole unit on the virtual backend: the simulated device's dispatcher with every exchange of the
+// protocol installed: editor mode, the four description records, patch memory (dump, write one, group
+// and all, select, audio switch, unsolicited notices) and the file system holding the effect list and
+// effect module files. Layout and contents are set by the test; the default is like a real unit's: a
+// hundred patches in banks of four, patch data well under the largest size a message can carry.
+class DeviceUnit {
+public:
+    struct Descriptions {
+        std::array<std::uint8_t, 4> qfxGeneration{0x01, 0, 0, 0};
+        std::array<std::uint8_t, 8> qfxRegions{0x03, 0, 0, 0, 0, 0, 0, 0};
+        std::array<std::uint8_t, 64> qfxRegionLevels{};
+        std::uint8_t qfxUnits = 4;
+        std::array<std::uint8_t, 4> patchGeneration{0x01, 0, 0, 0};
+        std::array<std::uint8_t, 8> patchRegions{0x03, 0, 0, 0, 0, 0, 0, 0};
+        std::uint8_t patchUnits = 4;
+        // Display mode, offsets and formats of patch, bank and group numbers (16 raw bytes) and the group text.
+        std::array<std::uint8_t, 16> display{0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+        Bytes groupDisplayText;
+    };
+
+    explicit DeviceUnit(platform::VirtualMidiSystem& system, SimulatedPatchMemory::Layout layout = defaultLayout(),
+                        const std::string& name = "PEXO QFX");
+
+    static SimulatedPatchMemory::Layout defaultLayout() { return {25, 1, 4, 640}; }
+    static constexpr const char* kEffectList = "FLST_SEQ.QT2";
+
+    SimulatedDevice& device() { return m_device; }
+    SimulatedPatchMemory& patches() { return m_patches; }
+    SimulatedFileSystem& files() { return m_files; }
+    void setDescriptions(const Descriptions& descriptions);
+
+    // The next `times` requests of the key are answered with `code` instead of success (editor mode,
+    // audio switch, patch and file-system steps alike).
+    void failFunction(const RequestKey& key, int times, std::int32_t code = 1);
+    // The next reply to the key is cut to `length` bytes (F7 kept) or grown by `extra` zero bytes before F7.
+    void shortenNextReply(const RequestKey& key, std::size_t length);
+    void lengthenNextReply(const RequestKey& key, std::size_t extra);
+    // Answers of the key wait this long first (the device-side thread stalls, as a busy unit would).
+    void delayReplies(const RequestKey& key, std::chrono::milliseconds delay);
+    // A wire rate and a per-message latency for every reply; zero switches pacing off.
+    void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerMessage);
+    // The device sends a slot's patch by itself, as after an edit on the unit.
+    void sendPatchNotice(std::int32_t group, std::int32_t bank, std::int32_t patch);
+    // The bytes a paced wire takes for what the unit sent so far: the floor of any transfer.
+    std::size_t bytesSent() const;
+
+private:
+    void install();
+    void send(const RequestKey& key, Bytes message);
+    std::uint8_t deviceID() { return m_device.state().identity.familyLow; }
+    std::int32_t takeCode(const RequestKey& key);
+
+    SimulatedDevice m_device;
+    SimulatedPatchMemory m_patches;
+    SimulatedFileSystem m_files;
+    mutable std::mutex m_mutex;
+    Descriptions m_descriptions;
+    std::map<RequestKey, std::pair<int, std::int32_t>> m_codes;
+    std::map<RequestKey, std::size_t> m_shorten;
+    std::map<RequestKey, std::size_t> m_lengthen;
+    std::map<RequestKey, std::chrono::milliseconds> m_delays;
+    std::size_t m_bytesSent = 0;
+};
+
+}  // namespace sim
