@@ -113,6 +113,12 @@ std::size_t DeviceUnit::bytesSent() const
     return m_bytesSent;
 }
 
+std::size_t DeviceUnit::messagesSent() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_messagesSent;
+}
+
 std::int32_t DeviceUnit::takeCode(const RequestKey& key)
 {
     std::lock_guard lock(m_mutex);
@@ -140,6 +146,7 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
             m_lengthen.erase(it);
         }
         m_bytesSent += message.size();
+        ++m_messagesSent;
     }
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
     m_device.reply(message);

@@ -61,6 +61,7 @@ public:
     void sendPatchNotice(std::int32_t group, std::int32_t bank, std::int32_t patch);
     // The bytes a paced wire takes for what the unit sent so far: the floor of any transfer.
     std::size_t bytesSent() const;
+    std::size_t messagesSent() const;
 
 private:
     void install();
@@ -78,6 +79,7 @@ private:
     std::map<RequestKey, std::size_t> m_lengthen;
     std::map<RequestKey, std::chrono::milliseconds> m_delays;
     std::size_t m_bytesSent = 0;
+    std::size_t m_messagesSent = 0;
 };
 
 }  // namespace sim

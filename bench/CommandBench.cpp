@@ -1,0 +1,94 @@
+// Whole-memory transfers through the command layer, transport and virtual backend against the
+// simulated unit: a dump of every patch and a write of all of them. Paced runs give the unit a wire
+// rate and a per-message latency and report the measured time over that floor (the wire time of what
+// the unit sent); unpaced runs give the host's own cost per patch.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "device/QFXRig.h"
+
+namespace {
+
+constexpr double kBytesPerSecond = 1'000'000.0;
+constexpr std::chrono::microseconds kLatency{200};
+const SimulatedPatchMemory::Layout kLayout{25, 1, 4, 640};  // a hundred patches in banks of four
+
+void pace(QFXRig& rig, bool paced)
+{
+    if (paced) rig.unit.setPacing(kBytesPerSecond, kLatency);
+}
+
+void report(benchmark::State& state, double seconds, std::size_t bytes, std::size_t messages, bool paced,
+            std::size_t patches)
+{
+    state.SetIterationTime(seconds);
+    state.counters["per_patch_us"] = benchmark::Counter(seconds * 1e6 / static_cast<double>(patches),
+                                                        benchmark::Counter::kAvgIterations);
+    if (paced) {
+        const double floor = static_cast<double>(bytes) / kBytesPerSecond +
+                             static_cast<double>(messages) * std::chrono::duration<double>(kLatency).count();
+        state.counters["floor_ms"] = benchmark::Counter(floor * 1e3, benchmark::Counter::kAvgIterations);
+        state.counters["over_floor"] = benchmark::Counter(seconds / floor, benchmark::Counter::kAvgIterations);
+    }
+}
+
+void BM_DumpAll(benchmark::State& state)
+{
+    const bool paced = state.range(0) != 0;
+    QFXRig rig(2, kLayout);
+    if (!rig.connect()) {
+        state.SkipWithError("no connection");
+        return;
+    }
+    pace(rig, paced);
+    for (auto _ : state) {
+        rig.forget();
+        const auto bytes = rig.unit.bytesSent();
+        const auto messages = rig.unit.messagesSent();
+        const auto start = std::chrono::steady_clock::now();
+        rig.qfx->dumpAllPatchWithNumberOfGroups(kLayout.groups, kLayout.banks, kLayout.patchs);
+        if (rig.next(0) != "dump 1") {
+            state.SkipWithError("dump failed");
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report(state, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages, paced, 100);
+    }
+}
+
+void BM_WriteAll(benchmark::State& state)
+{
+    const bool paced = state.range(0) != 0;
+    QFXRig rig(2, kLayout);
+    if (!rig.connect()) {
+        state.SkipWithError("no connection");
+        return;
+    }
+    auto table = AllPatch::initPatchsListWithNumberOfGroups(kLayout.groups, kLayout.banks, kLayout.patchs);
+    for (std::size_t i = 0; i < table.patchsList.size(); ++i) {
+        const auto& slot = table.patchsList[i];
+        table.patchsList[i].path = (std::filesystem::path(rig.root) / (std::to_string(i) + ".qptc")).string();
+        rig.files.writeAtomically(table.patchsList[i].path, *rig.patches.patch(slot.groupNum, slot.bankNum, slot.patchNum));
+    }
+    pace(rig, paced);
+    for (auto _ : state) {
+        rig.forget();
+        const auto bytes = rig.unit.bytesSent();
+        const auto messages = rig.unit.messagesSent();
+        const auto start = std::chrono::steady_clock::now();
+        rig.qfx->writeAllPatchWithAllPatch(table, kLayout.maxPatchSize);
+        if (rig.next(0) != "writeall 1") {
+            state.SkipWithError("write failed");
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report(state, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages, paced, 100);
+    }
+}
+
+BENCHMARK(BM_DumpAll)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteAll)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
