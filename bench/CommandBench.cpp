@@ -20,17 +20,27 @@ void pace(QFXRig& rig, bool paced)
     if (paced) rig.unit.setPacing(kBytesPerSecond, kLatency);
 }
 
-void report(benchmark::State& state, double seconds, std::size_t bytes, std::size_t messages, bool paced,
-            std::size_t patches)
+// Totals over the iterations, reported as averages per iteration.
+struct Totals {
+    double seconds = 0;
+    double floor = 0;
+};
+
+void record(benchmark::State& state, Totals& totals, double seconds, std::size_t bytes, std::size_t messages)
 {
     state.SetIterationTime(seconds);
-    state.counters["per_patch_us"] = benchmark::Counter(seconds * 1e6 / static_cast<double>(patches),
+    totals.seconds += seconds;
+    totals.floor += static_cast<double>(bytes) / kBytesPerSecond +
+                    static_cast<double>(messages) * std::chrono::duration<double>(kLatency).count();
+}
+
+void report(benchmark::State& state, const Totals& totals, bool paced, std::size_t patches)
+{
+    state.counters["per_patch_us"] = benchmark::Counter(totals.seconds * 1e6 / static_cast<double>(patches),
                                                         benchmark::Counter::kAvgIterations);
     if (paced) {
-        const double floor = static_cast<double>(bytes) / kBytesPerSecond +
-                             static_cast<double>(messages) * std::chrono::duration<double>(kLatency).count();
-        state.counters["floor_ms"] = benchmark::Counter(floor * 1e3, benchmark::Counter::kAvgIterations);
-        state.counters["over_floor"] = benchmark::Counter(seconds / floor, benchmark::Counter::kAvgIterations);
+        state.counters["floor_ms"] = benchmark::Counter(totals.floor * 1e3, benchmark::Counter::kAvgIterations);
+        state.counters["over_floor"] = totals.floor > 0 ? totals.seconds / totals.floor : 0;
     }
 }
 
@@ -43,6 +53,7 @@ void BM_DumpAll(benchmark::State& state)
         return;
     }
     pace(rig, paced);
+    Totals totals;
     for (auto _ : state) {
         rig.forget();
         const auto bytes = rig.unit.bytesSent();
@@ -54,8 +65,9 @@ void BM_DumpAll(benchmark::State& state)
             return;
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        report(state, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages, paced, 100);
+        record(state, totals, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages);
     }
+    report(state, totals, paced, 100);
 }
 
 void BM_WriteAll(benchmark::State& state)
@@ -73,6 +85,7 @@ void BM_WriteAll(benchmark::State& state)
         rig.files.writeAtomically(table.patchsList[i].path, *rig.patches.patch(slot.groupNum, slot.bankNum, slot.patchNum));
     }
     pace(rig, paced);
+    Totals totals;
     for (auto _ : state) {
         rig.forget();
         const auto bytes = rig.unit.bytesSent();
@@ -84,8 +97,9 @@ void BM_WriteAll(benchmark::State& state)
             return;
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        report(state, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages, paced, 100);
+        record(state, totals, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages);
     }
+    report(state, totals, paced, 100);
 }
 
 BENCHMARK(BM_DumpAll)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
