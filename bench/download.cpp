@@ -30,7 +30,6 @@ struct Catalogue {
 
     Catalogue()
     {
-        server.keepConnectionsAlive();
         std::filesystem::create_directories(folder / "source");
         std::mt19937 random(7);
         for (int i = 0; i < kFiles; ++i) {
@@ -55,7 +54,7 @@ struct Catalogue {
     }
 };
 
-void BM_DownloadServiceAndUnpack(benchmark::State& state)
+void downloadAll(benchmark::State& state, bool unpack)
 {
     Catalogue& catalogue = Catalogue::shared();
     platform::RunLoop loop;
@@ -71,7 +70,8 @@ void BM_DownloadServiceAndUnpack(benchmark::State& state)
             auto service = std::make_shared<NetworkingService>(dispatch);
             service->downloadAPISuccess(
                 [&, archive, destination](std::optional<Bytes>) {
-                    ZipArchiveService::unzipFileAtPath(archive, destination,
+                    if (unpack)
+                        ZipArchiveService::unzipFileAtPath(archive, destination,
                                                        [&](bool ok, std::optional<std::string>, std::optional<platform::Error>) {
                                                            if (!ok) ++failed;
                                                        });
@@ -88,16 +88,27 @@ void BM_DownloadServiceAndUnpack(benchmark::State& state)
     }
     state.SetBytesProcessed(state.iterations() * kFiles * static_cast<std::int64_t>(kFileSize));
 }
+void BM_DownloadServiceAndUnpack(benchmark::State& state)
+{
+    downloadAll(state, true);
+}
 BENCHMARK(BM_DownloadServiceAndUnpack)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DownloadServiceOnly(benchmark::State& state)
+{
+    downloadAll(state, false);
+}
+BENCHMARK(BM_DownloadServiceOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CurlCommandLine(benchmark::State& state)
 {
     Catalogue& catalogue = Catalogue::shared();
     const auto target = catalogue.folder / "curl";
-    std::string command = "curl --silent --fail --parallel --parallel-max 50";
+    std::string command = "curl --silent --show-error --fail --parallel --parallel-max 50";
     for (int i = 0; i < kFiles; ++i)
         command += " -o '" + (target / (std::to_string(i) + ".zip")).string() + "' '" +
                    catalogue.server.url("/qfx/" + std::to_string(i) + ".zip") + "'";
+    command += " 2>/dev/null";
     for (auto _ : state) {
         std::filesystem::remove_all(target);
         std::filesystem::create_directories(target);
