@@ -5,5 +5,3 @@ rig_bench(bench_command
           ${PROJECT_SOURCE_DIR}/tests/support/device/SimulatedFileSystem.cpp
           ${PROJECT_SOURCE_DIR}/tests/support/device/SimulatedPatchMemory.cpp
   DEPS device platform_midi platform_files platform_dispatch)
-# g++ 12 at -O3 sees out-of-bounds copies in inlined vector inserts of short literals that cannot happen.
-target_compile_options(bench_command PRIVATE -Wno-array-bounds -Wno-stringop-overflow -Wno-stringop-overread)
