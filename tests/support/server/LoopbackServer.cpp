@@ -2,6 +2,7 @@
 #include "support/server/LoopbackServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 #include <openssl/pem.h>
 
 #include <condition_variable>
@@ -105,8 +106,17 @@ void LoopbackServer::start(bool tls, const TestIdentity* identity)
     // One request per connection unless asked otherwise: an idle kept-alive connection would hold the
     // server's shutdown for its whole keep-alive time-out.
     state.server->set_keep_alive_max_count(1);
+    // The server library listens with a backlog of 5: a burst of parallel connections then overflows
+    // it and each dropped SYN costs the client a one-second retransmission. Keep the socket and widen
+    // the backlog once bound.
+    int listening = -1;
+    state.server->set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listening = sock;
+    });
     state.port = state.server->bind_to_any_port("127.0.0.1");
     if (state.port <= 0) throw std::runtime_error("the loopback server cannot bind");
+    if (listening >= 0) ::listen(listening, 256);
     state.thread = std::thread([&state] { state.server->listen_after_bind(); });
     while (!state.server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
