@@ -29,9 +29,10 @@ struct ReachabilityFixture : ::testing::Test {
         return manager;
     }
     // The first status of an address-based start is read on a background thread.
-    void waitForDeliveries(std::size_t count)
+    // Returns whether they came, so a test stops before reading a delivery that never arrived.
+    bool waitForDeliveries(std::size_t count)
     {
-        ASSERT_TRUE(loop.runUntil([&] { return seen.size() >= count; }));
+        return loop.runUntil([&] { return seen.size() >= count; }, std::chrono::seconds(30));
     }
 };
 
@@ -68,7 +69,7 @@ TEST_F(ReachabilityFixture, StartsUnknownThenDeliversTheFirstStatusAndEveryChang
     EXPECT_TRUE(seen.empty()) << "nothing before monitoring starts";
 
     manager->startMonitoring();
-    waitForDeliveries(1);
+    ASSERT_TRUE(waitForDeliveries(1));
     EXPECT_EQ(seen.back(), kNetworkReachabilityStatusReachableViaWiFi);
     EXPECT_TRUE(manager->isReachableViaWiFi());
 
@@ -89,7 +90,7 @@ TEST_F(ReachabilityFixture, StartingTwiceDeliversOncePerChange)
     provider.setFlags(kReachabilityFlagReachable);
     manager->startMonitoring();
     manager->startMonitoring();
-    waitForDeliveries(1);
+    ASSERT_TRUE(waitForDeliveries(1));
     loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
     EXPECT_EQ(seen.size(), 1u) << "the first start's status is dropped by the second";
     EXPECT_EQ(provider.scheduledCount(), 1u);
@@ -104,7 +105,7 @@ TEST_F(ReachabilityFixture, ReplacedBlockAloneHearsLaterChanges)
     auto manager = makeManager();
     provider.setFlags(kReachabilityFlagReachable);
     manager->startMonitoring();
-    waitForDeliveries(1);
+    ASSERT_TRUE(waitForDeliveries(1));
     std::vector<NetworkReachabilityStatus> second;
     manager->setReachabilityStatusChangeBlock([&](NetworkReachabilityStatus s) { second.push_back(s); });
     provider.setFlags(0);
@@ -118,7 +119,7 @@ TEST_F(ReachabilityFixture, UnreadableFlagsGiveUnknownAndAGoneManagerHearsNothin
     provider.setFlagsUnavailable(true);
     auto manager = makeManager();
     manager->startMonitoring();
-    waitForDeliveries(1);
+    ASSERT_TRUE(waitForDeliveries(1));
     EXPECT_EQ(seen.back(), kNetworkReachabilityStatusUnknown);
 
     provider.setFlags(kReachabilityFlagReachable);
