@@ -31,6 +31,9 @@ public:
     // Also rewrites the request to continue from what the output stream already holds.
     void pause() override;
 
+protected:
+    const char* className() const override { return "HTTPRequestOperation"; }
+
 private:
     std::shared_ptr<HTTPResponseSerializer> m_responseSerializer;
     std::any m_responseObject;

@@ -1,5 +1,6 @@
 #include "httpclient/HTTPResponseSerializer.h"
 
+#include "platform/bundle/StringFormat.h"
 #include "platform/url/URLError.h"
 
 using platform::Error;
@@ -20,6 +21,21 @@ Error validationError(std::int64_t code, std::string description, const URLRespo
 }
 
 }  // namespace
+
+platform::Localizer loadHTTPClientTexts(const platform::Bundle& bundle, const std::string& language)
+{
+    platform::StringsTable english = bundle.table(kHTTPClientStringsTable, "en").value_or(platform::StringsTable());
+    platform::StringsTable own =
+        language == "en" ? english : bundle.table(kHTTPClientStringsTable, language).value_or(platform::StringsTable());
+    return platform::Localizer(language, std::move(own), std::move(english));
+}
+
+const platform::Localizer& HTTPClientTexts()
+{
+    static const platform::Localizer texts =
+        loadHTTPClientTexts(platform::Bundle::main(), platform::Localizer::languageFromEnvironment());
+    return texts;
+}
 
 std::optional<Error> ErrorWithUnderlyingError(const std::optional<Error>& error, const std::optional<Error>& underlyingError)
 {
@@ -61,14 +77,17 @@ bool HTTPResponseSerializer::validateResponse(const URLResponse* response, const
             valid = false;
             validationFailure = ErrorWithUnderlyingError(
                 validationError(platform::URLErrorCannotDecodeContentData,
-                                "Request failed: unacceptable content-type: " + response->mimeType, *response, data),
+                                platform::StringFormat::format(
+                                    HTTPClientTexts().text("Request failed: unacceptable content-type: %@"), {response->mimeType}),
+                                *response, data),
                 validationFailure);
         }
         if (acceptableStatusCodes && !acceptableStatusCodes->contains(response->statusCode) && !response->url.empty()) {
             validationFailure = ErrorWithUnderlyingError(
                 validationError(platform::URLErrorBadServerResponse,
-                                "Request failed: " + URLResponse::localizedStringForStatusCode(response->statusCode) +
-                                    " (" + std::to_string(response->statusCode) + ")",
+                                platform::StringFormat::format(HTTPClientTexts().text("Request failed: %@ (%ld)"),
+                                                               {URLResponse::localizedStringForStatusCode(response->statusCode),
+                                                                response->statusCode}),
                                 *response, data),
                 validationFailure);
             valid = false;

@@ -6,10 +6,19 @@
 #include <string>
 
 #include "httpclient/URLResponseSerialization.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/bundle/Localizer.h"
 
 inline constexpr const char* URLResponseSerializationErrorDomain = "org.pexo.rigmora.httpclient.response";
 inline constexpr const char* URLResponseSerializationFailingResponseErrorKey = "org.pexo.rigmora.httpclient.response.failing-response";
 inline constexpr const char* URLResponseSerializationFailingDataErrorKey = "org.pexo.rigmora.httpclient.response.failing-data";
+
+// The HTTP layer's own strings table in the main bundle. Its keys are the English formats themselves, so
+// a text without a translation shows as written.
+inline constexpr const char* kHTTPClientStringsTable = "HTTPClient";
+platform::Localizer loadHTTPClientTexts(const platform::Bundle& bundle, const std::string& language);
+// The HTTP layer's texts in the interface language, loaded once per process.
+const platform::Localizer& HTTPClientTexts();
 
 // Accepts an HTTP response whose status is acceptable (200-299 by default) and, when a set of MIME types
 // is given, whose type is in it; passes the body through unchanged.

@@ -355,7 +355,7 @@ std::string URLConnectionOperation::description() const
     std::lock_guard guard(m_lock);
     char address[32];
     std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
-    return std::string("<URLConnectionOperation: ") + address + ", state: " + keyPathFor(m_state) +
+    return std::string("<") + className() + ": " + address + ", state: " + keyPathFor(m_state) +
            ", cancelled: " + (m_cancelled ? "YES" : "NO") + " request: " + m_request.url +
            ", response: " + (m_response ? std::to_string(m_response->statusCode) + " " + m_response->url : "(null)") + ">";
 }

@@ -94,6 +94,8 @@ public:
     void didFailWithError(platform::URLConnection& connection, const platform::Error& error) override;
 
 protected:
+    // Named in description().
+    virtual const char* className() const { return "URLConnectionOperation"; }
     platform::Dispatch& dispatch() { return m_dispatch; }
     void setRequest(platform::URLRequest request);
     std::optional<platform::Error> connectionError() const;

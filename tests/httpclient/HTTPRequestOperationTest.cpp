@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "HttpTestSupport.h"
+#include "platform/bundle/StringFormat.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/URLError.h"
 
@@ -175,6 +176,39 @@ TEST(HTTPResponseSerializer, StatusCodesAndNonHttpResponses)
     EXPECT_EQ(chained->underlying->domain, "b");
     EXPECT_EQ(ErrorWithUnderlyingError(std::nullopt, Error::make("b", 2, "x"))->domain, "b");
     EXPECT_EQ(ErrorWithUnderlyingError(chained, Error::make("c", 3, "x"))->underlying->domain, "b");
+}
+
+TEST(HTTPResponseSerializer, ErrorTextsComeFromTheLayersOwnTable)
+{
+    const std::string statusFormat = "Request failed: %@ (%ld)";
+    const std::string typeFormat = "Request failed: unacceptable content-type: %@";
+    const Bundle bundle = Bundle::main();
+    const Localizer english = loadHTTPClientTexts(bundle, "en");
+    EXPECT_EQ(english.text(statusFormat), statusFormat);
+    EXPECT_EQ(english.text(typeFormat), typeFormat);
+
+    // Every translation keeps its arguments, in order.
+    const Localizer japanese = loadHTTPClientTexts(bundle, "ja");
+    ASSERT_NE(japanese.text(statusFormat), statusFormat);
+    ASSERT_NE(japanese.text(typeFormat), typeFormat);
+    EXPECT_NE(StringFormat::format(japanese.text(statusFormat), {"not found", 404}).find("not found (404)"), std::string::npos);
+    EXPECT_NE(StringFormat::format(japanese.text(typeFormat), {"text/html"}).find("text/html"), std::string::npos);
+
+    // The serializer speaks the interface language. The texts load once per process, so the check runs
+    // in a fresh one.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("LC_ALL", "ja_JP.UTF-8", 1);
+            HTTPResponseSerializer serializer;
+            URLResponse response;
+            response.url = "http://127.0.0.1/x";
+            response.statusCode = 404;
+            std::optional<Error> error;
+            serializer.validateResponse(&response, std::nullopt, &error);
+            std::exit(error && error->description == StringFormat::format(japanese.text(statusFormat), {"not found", 404}) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(HTTPRequestOperation, BrokenTransfersNeverEndAsSuccess)

@@ -121,5 +121,6 @@ TEST(URLConnectionOperation, OutputStreamDefaultsToMemoryAndIsReplacedOnlyWhenDi
     EXPECT_TRUE(memory->hasSpaceAvailable());  // the same stream: not closed
     operation->setOutputStream(std::make_shared<MemoryOutputStream>());
     EXPECT_FALSE(memory->hasSpaceAvailable());  // the replaced stream was closed
+    EXPECT_EQ(operation->description().rfind("<HTTPRequestOperation: 0x", 0), 0u);
     EXPECT_NE(operation->description().find("state: isReady, cancelled: NO"), std::string::npos);
 }
