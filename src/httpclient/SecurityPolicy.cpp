@@ -64,8 +64,11 @@ const std::vector<Bytes>& SecurityPolicy::defaultPinnedCertificates()
         const auto folder = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
         if (error) return found;
         std::vector<std::filesystem::path> paths;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
-            if (entry.is_regular_file() && entry.path().extension() == ".cer") paths.push_back(entry.path());
+        // A folder that cannot be read pins what was found so far; nothing here may throw.
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+            std::error_code typeError;
+            if (it->is_regular_file(typeError) && it->path().extension() == ".cer") paths.push_back(it->path());
+        }
         std::sort(paths.begin(), paths.end());
         for (const auto& path : paths) {
             std::ifstream in(path, std::ios::binary);
