@@ -21,10 +21,15 @@ CQFXMidi::~CQFXMidi() = default;
 CQFXMidi::Op CQFXMidi::beginOperation()
 {
     auto op = std::make_shared<Operation>();
-    std::lock_guard lock(m_mutex);
-    if (m_current) m_current->live = false;
-    m_current = op;
+    adoptOperation(op);
     return op;
+}
+
+void CQFXMidi::adoptOperation(const Op& op)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_current && m_current != op) m_current->live = false;
+    m_current = op;
 }
 
 void CQFXMidi::endOperation(const Op& op)
@@ -37,22 +42,27 @@ void CQFXMidi::endOperation(const Op& op)
 void CQFXMidi::connection()
 {
     m_deviceID = 0;
-    const Op op = beginOperation();
+    // Taken over as the running operation only once its request is out: while an earlier request still
+    // awaits its identity reply, that one carries on and reports, and this call changes nothing.
+    const auto op = std::make_shared<Operation>();
     const Bytes request(OKV_MIDI_MSG_IDENTIFY_REQUEST.begin(), OKV_MIDI_MSG_IDENTIFY_REQUEST.end());
     const bool sent = m_device.registerIndentityReplyMessage(
         step(op, [this, op](bool, const auto& identity, const auto& version) {
             onConnectIdentity(op, Bytes(identity.begin(), identity.end()), Bytes(version.begin(), version.end()));
         }),
         request.data(), static_cast<std::int64_t>(request.size()));
-    // A pending identity request means an earlier attempt still waits; it will report.
-    if (!sent) RIG_LOG("identity request already pending; connection not started");
+    if (!sent) {
+        RIG_LOG("identity request already pending; connection not started");
+        return;
+    }
+    adoptOperation(op);
 }
 
 void CQFXMidi::onConnectIdentity(const Op& op, const Bytes& identity, const Bytes& version)
 {
     if (identity.size() < 4 || identity[1] < 0x6E) {
         endOperation(op);
-        if (m_delegate) m_delegate->enterPCAsyncModeCallbackWithState(-4);
+        if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-4);
         return;
     }
     const auto full = static_cast<std::int32_t>((std::uint32_t(identity[0]) << 24) |
@@ -72,7 +82,7 @@ void CQFXMidi::onConnectIdentity(const Op& op, const Bytes& identity, const Byte
         return;
     }
     endOperation(op);
-    if (m_delegate) m_delegate->enterPCAsyncModeCallbackWithState(-4);
+    if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-4);
 }
 
 void CQFXMidi::subEnterPCModeWithCurrentRetryTime(const Op& op, std::int32_t retry)
@@ -81,19 +91,19 @@ void CQFXMidi::subEnterPCModeWithCurrentRetryTime(const Op& op, std::int32_t ret
     const bool sent = m_device.registerRespondenceMessage(
         step(op, [this, op, retry](bool, auto code) {
             if (code == 0) {
-                if (m_delegate) m_delegate->enterPCAsyncModeCallbackWithState(1);
+                if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(1);
                 requestSupportQFXInformation(op);
             } else if (canRetry(retry)) {
                 subEnterPCModeWithCurrentRetryTime(op, retry + 1);
             } else {
                 endOperation(op);
-                if (m_delegate) m_delegate->enterPCAsyncModeCallbackWithState(-1);
+                if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-1);
             }
         }),
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (m_delegate) m_delegate->enterPCAsyncModeCallbackWithState(-3);
+        if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-3);
     }
 }
 
@@ -103,8 +113,8 @@ void CQFXMidi::requestSupportQFXInformation(const Op& op)
     const bool sent = m_device.registerSupportQFXInformationMessage(
         step(op,
              [this, op](bool, const auto& gen, const auto& region, const auto& regionLv, const auto& units) {
-                 if (m_delegate)
-                     m_delegate->supportQFXInformationCallbackWithState(1, Bytes(gen.begin(), gen.end()),
+                 if (auto* listener = m_delegate.load())
+                     listener->supportQFXInformationCallbackWithState(1, Bytes(gen.begin(), gen.end()),
                                                                         Bytes(region.begin(), region.end()),
                                                                         Bytes(regionLv.begin(), regionLv.end()),
                                                                         Bytes{static_cast<std::uint8_t>(units)});
@@ -113,7 +123,7 @@ void CQFXMidi::requestSupportQFXInformation(const Op& op)
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (m_delegate) m_delegate->supportQFXInformationCallbackWithState(-1, {}, {}, {}, {});
+        if (auto* listener = m_delegate.load()) listener->supportQFXInformationCallbackWithState(-1, {}, {}, {}, {});
     }
 }
 
@@ -123,8 +133,8 @@ void CQFXMidi::requestSupportPatchInformation(const Op& op)
     const bool sent = m_device.registerSupportPatchInformationMessage(
         step(op,
              [this, op](bool, const auto& gen, const auto& region, const auto& units) {
-                 if (m_delegate)
-                     m_delegate->supportPatchInformationCallbackWithState(1, Bytes(gen.begin(), gen.end()),
+                 if (auto* listener = m_delegate.load())
+                     listener->supportPatchInformationCallbackWithState(1, Bytes(gen.begin(), gen.end()),
                                                                           Bytes(region.begin(), region.end()),
                                                                           Bytes{static_cast<std::uint8_t>(units)});
                  requestAdvancedPatchInformation(op);
@@ -132,7 +142,7 @@ void CQFXMidi::requestSupportPatchInformation(const Op& op)
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (m_delegate) m_delegate->supportPatchInformationCallbackWithState(-1, {}, {}, {});
+        if (auto* listener = m_delegate.load()) listener->supportPatchInformationCallbackWithState(-1, {}, {}, {});
     }
 }
 
@@ -142,13 +152,13 @@ void CQFXMidi::requestAdvancedPatchInformation(const Op& op)
     const bool sent = m_device.registerAdvencedPatchDataInformationMessage(
         step(op,
              [this, op](bool, const AdvencedPatchInformation& information) {
-                 if (m_delegate) m_delegate->advencedPatchDataInformationCallbackWithState(1, information);
+                 if (auto* listener = m_delegate.load()) listener->advencedPatchDataInformationCallbackWithState(1, information);
                  getInforReadWithRetryTime(op, 0);
              }),
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (m_delegate) m_delegate->advencedPatchDataInformationCallbackWithState(-1, std::nullopt);
+        if (auto* listener = m_delegate.load()) listener->advencedPatchDataInformationCallbackWithState(-1, std::nullopt);
     }
 }
 
@@ -156,7 +166,7 @@ void CQFXMidi::getInforReadWithRetryTime(const Op& op, std::int32_t retry)
 {
     const auto giveUp = [this, op](std::int32_t state, std::int64_t code) {
         endOperation(op);
-        if (m_delegate) m_delegate->infoReadCallbackWithState(state, 0, 0, 0, {}, code);
+        if (auto* listener = m_delegate.load()) listener->infoReadCallbackWithState(state, 0, 0, 0, {}, code);
     };
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_INFO_READ, dev());
     const bool sent = m_device.registerInforReadMessage(
@@ -172,8 +182,8 @@ void CQFXMidi::getInforReadWithRetryTime(const Op& op, std::int32_t retry)
                               const auto signedCode = static_cast<std::int32_t>(code);
                               if (signedCode == 0) {
                                   endOperation(op);
-                                  if (m_delegate)
-                                      m_delegate->infoReadCallbackWithState(
+                                  if (auto* listener = m_delegate.load())
+                                      listener->infoReadCallbackWithState(
                                           1, static_cast<std::int32_t>(numOfInfo), static_cast<std::int32_t>(numOfFiles),
                                           static_cast<std::int32_t>(numOfSectors), versionBytes, -1);
                               } else if (canRetry(retry)) {
@@ -211,7 +221,7 @@ void CQFXMidi::eject()
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (m_delegate) m_delegate->ejectCallback(-2, -1);
+        if (auto* listener = m_delegate.load()) listener->ejectCallback(-2, -1);
     }
 }
 
@@ -225,18 +235,18 @@ void CQFXMidi::subTerminatePCModeWithCurrentRetryTime(const Op& op, std::int32_t
                      endOperation(op);
                      m_deviceID = 0;
                      m_device.clearCurrentDeviceInMidiDevice();
-                     if (m_delegate) m_delegate->ejectCallback(1, 0);
+                     if (auto* listener = m_delegate.load()) listener->ejectCallback(1, 0);
                  } else if (canRetry(retry)) {
                      subTerminatePCModeWithCurrentRetryTime(op, retry + 1);
                  } else {
                      endOperation(op);
-                     if (m_delegate) m_delegate->ejectCallback(-4, 0);
+                     if (auto* listener = m_delegate.load()) listener->ejectCallback(-4, 0);
                  }
              }),
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (m_delegate) m_delegate->ejectCallback(-3, -1);
+        if (auto* listener = m_delegate.load()) listener->ejectCallback(-3, -1);
     }
 }
 
@@ -301,15 +311,15 @@ std::optional<std::string> CQFXMidi::createFolderInBundleWithType(int type)
 
 void CQFXMidi::getANewDevicePlugIn()
 {
-    if (m_delegate) m_delegate->getNewDevicePlugin();
+    if (auto* listener = m_delegate.load()) listener->getNewDevicePlugin();
 }
 
 void CQFXMidi::notifyRemoveCurrentConnectedDevice()
 {
-    if (m_delegate) m_delegate->notifyRemoveConnectedDevice();
+    if (auto* listener = m_delegate.load()) listener->notifyRemoveConnectedDevice();
 }
 
 void CQFXMidi::notifyPatchDataChange(const PatchObject& patch)
 {
-    if (m_delegate) m_delegate->notifyPatchDataChangeFromDevice(patch);
+    if (auto* listener = m_delegate.load()) listener->notifyPatchDataChangeFromDevice(patch);
 }

@@ -38,8 +38,9 @@ public:
     CQFXMidi(const CQFXMidi&) = delete;
     CQFXMidi& operator=(const CQFXMidi&) = delete;
 
-    void setDelegate(CQFXMidiDelegate* delegate) { m_delegate = delegate; }
-    CQFXMidiDelegate* delegate() const { return m_delegate; }
+    // The sequencer swaps or clears its delegate on its own queue while replies run handlers here.
+    void setDelegate(CQFXMidiDelegate* delegate) { m_delegate.store(delegate); }
+    CQFXMidiDelegate* delegate() const { return m_delegate.load(); }
     std::int32_t timeOfRetry() const { return m_timeOfRetry; }
     const std::vector<AcceptedDeviceModel>& arrayAcceptDevice() const { return m_arrayAcceptDevice; }
 
@@ -91,6 +92,8 @@ private:
     };
     using Op = std::shared_ptr<Operation>;
     Op beginOperation();
+    // Makes op the running operation; the one before it ends without reporting.
+    void adoptOperation(const Op& op);
     void endOperation(const Op& op);
     // Wraps a chain step so it runs only while its object lives and its operation is current.
     template <typename F>
@@ -184,7 +187,7 @@ private:
     CMidiDevice& m_device;
     const std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;
     const std::int32_t m_timeOfRetry;
-    CQFXMidiDelegate* m_delegate = nullptr;
+    std::atomic<CQFXMidiDelegate*> m_delegate{nullptr};
 
     std::atomic<std::uint8_t> m_deviceID{0};
     std::atomic<std::int32_t> m_deviceIdFull{0};

@@ -47,16 +47,17 @@ void CQFXMidi::finishPatch(const Op& op, const Job& job, std::int32_t state)
 {
     endOperation(op);
     if (state != 1 && m_audioDisabled.exchange(false)) sendEnableAudioWithoutWaiting();
-    if (!m_delegate) return;
+    CQFXMidiDelegate* const listener = m_delegate.load();
+    if (!listener) return;
     switch (job->kind) {
     case PatchKind::Dump:
-        if (state == 1) m_delegate->dumpAllPatchCallbackWithState(1, m_allPatch);
-        else m_delegate->dumpAllPatchCallbackWithState(state, std::nullopt);
+        if (state == 1) listener->dumpAllPatchCallbackWithState(1, m_allPatch);
+        else listener->dumpAllPatchCallbackWithState(state, std::nullopt);
         break;
-    case PatchKind::WriteOne: m_delegate->writeOnePatchCallbackWithState(state); break;
-    case PatchKind::WriteAll: m_delegate->writeAllPatchCallbackWithState(state); break;
-    case PatchKind::WriteGroup: m_delegate->writeGroupPatchCallbackWithState(state); break;
-    case PatchKind::Select: m_delegate->editBufferDumpCallbackWithState(state); break;
+    case PatchKind::WriteOne: listener->writeOnePatchCallbackWithState(state); break;
+    case PatchKind::WriteAll: listener->writeAllPatchCallbackWithState(state); break;
+    case PatchKind::WriteGroup: listener->writeGroupPatchCallbackWithState(state); break;
+    case PatchKind::Select: listener->editBufferDumpCallbackWithState(state); break;
     }
 }
 

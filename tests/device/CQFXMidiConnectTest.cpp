@@ -151,6 +151,23 @@ TEST(CQFXMidiConnect, APendingKindRefusesWithoutSendingAndForceEjectStillSends)
     EXPECT_FALSE(rig.transport.isPending(CMidiDevice::ReplyKind::Identity));
 }
 
+TEST(CQFXMidiConnect, ASecondConnectionWhileTheIdentityIsPendingLeavesTheFirstAttemptRunning)
+{
+    QFXRig rig;
+    rig.silenceIdentity();
+    rig.qfx->connection();
+    rig.settle();
+    rig.qfx->connection();  // refused: nothing sent, nothing reported
+    rig.settle();
+    EXPECT_EQ(rig.functions(), (Events{"id"}));
+    EXPECT_TRUE(rig.recorder.events().empty());
+    // The late answer to the first request still carries the first attempt through the handshake.
+    rig.unit.device().reply(sim::SimulatedDevice::identityReply(rig.unit.device().state().identity));
+    ASSERT_TRUE(rig.recorder.waitForPrefix("inforead "));
+    EXPECT_EQ(rig.recorder.events().front(), "enter 1");
+    EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0x70);
+}
+
 TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
 {
     QFXRig rig;
