@@ -86,6 +86,14 @@ TEST(CQFXMidiFiles, ImpossibleSizesAndCountsCloseTheFileAndFailTheRead)
         EXPECT_EQ(rig.fs.openFileCount(), 0u);
     }
     {
+        // A count within the chunk and the file, but more than the data that followed it.
+        Connected rig;
+        rig.fs.changeFaults([](auto& f) { f.shortReadData = 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read 0");
+        EXPECT_EQ(rig.fs.openFileCount(), 0u);
+    }
+    {
         // A file announced larger than it holds: the device runs dry before the announced end.
         Connected rig;
         rig.fs.changeFaults([](auto& f) { f.findFirstSize = 1500; });

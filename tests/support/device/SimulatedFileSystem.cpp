@@ -225,6 +225,10 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         Bytes fields;
         appendFive(fields, count);
         out.push_back(result(deviceID, 0x22, 4, fields));
+        if (m_faults.shortReadData > 0 && data.size() > 12) {
+            --m_faults.shortReadData;
+            data.resize(data.size() - 12);
+        }
         m_afterAck = AfterAck{AfterAck::Kind::ReadData, sub, 0, data};
         break;
     }

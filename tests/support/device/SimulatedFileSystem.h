@@ -26,6 +26,7 @@ public:
         int shortWrites = 0;         // written counts one short of the chunk
         int corruptReadCrc = 0;      // read data with a wrong CRC
         int overlongReadCount = 0;   // read counts larger than the data that follows
+        int shortReadData = 0;       // read data a few bytes shorter than the count it follows
         std::optional<std::uint32_t> findFirstSize;  // the size find first announces, whatever the file
     };
 
