@@ -9,27 +9,27 @@ OperationQueue::OperationQueue(std::shared_ptr<SerialQueue> queue) : m_queue(std
 void OperationQueue::addOperation(Task operation)
 {
     {
-        std::lock_guard lock(m_mutex);
-        ++m_pending;
+        std::lock_guard lock(m_count->mutex);
+        ++m_count->pending;
     }
-    m_queue->async([this, operation = std::move(operation)] {
+    m_queue->async([count = m_count, operation = std::move(operation)] {
         operation();
-        std::lock_guard lock(m_mutex);
-        if (--m_pending == 0) m_idle.notify_all();
+        std::lock_guard lock(count->mutex);
+        if (--count->pending == 0) count->idle.notify_all();
     });
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished()
 {
     if (m_queue->isCurrent()) return;  // waiting on ourselves would never end
-    std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [&] { return m_pending == 0; });
+    std::unique_lock lock(m_count->mutex);
+    m_count->idle.wait(lock, [&] { return m_count->pending == 0; });
 }
 
 std::size_t OperationQueue::operationCount() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_pending;
+    std::lock_guard lock(m_count->mutex);
+    return m_count->pending;
 }
 
 void DispatchGroup::enter()

@@ -27,10 +27,14 @@ public:
     std::size_t operationCount() const;
 
 private:
+    // Shared with queued operations: one that releases its own queue must not find the count gone.
+    struct Count {
+        std::mutex mutex;
+        std::condition_variable idle;
+        std::size_t pending = 0;
+    };
     std::shared_ptr<SerialQueue> m_queue;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    std::size_t m_pending = 0;
+    std::shared_ptr<Count> m_count = std::make_shared<Count>();
 };
 
 // Tracks a set of pieces of work; notify runs once all entered work has left.

@@ -9,7 +9,7 @@ thread_local const ThreadPool* t_currentPool = nullptr;
 }
 
 ThreadPool::ThreadPool(std::string label, unsigned threads, MainExecutor& timers)
-    : Queue(std::move(label)), m_timers(timers)
+    : Queue(std::move(label)), m_timers(timers), m_core(std::make_shared<Core>())
 {
     if (threads == 0) threads = 1;
     m_threads.reserve(threads);
@@ -19,25 +19,31 @@ ThreadPool::ThreadPool(std::string label, unsigned threads, MainExecutor& timers
 ThreadPool::~ThreadPool()
 {
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
+        std::lock_guard lock(m_core->mutex);
+        m_core->stopping = true;
     }
-    m_wake.notify_all();
+    m_core->wake.notify_all();
     for (auto& thread : m_threads) thread.join();
 }
 
-void ThreadPool::async(Task task)
+void ThreadPool::Core::push(Task task)
 {
     {
-        std::lock_guard lock(m_mutex);
-        m_tasks.push_back(std::move(task));
+        std::lock_guard lock(mutex);
+        tasks.push_back(std::move(task));
     }
-    m_wake.notify_one();
+    wake.notify_one();
 }
+
+void ThreadPool::async(Task task) { m_core->push(std::move(task)); }
 
 void ThreadPool::after(Duration delay, Task task)
 {
-    m_timers.postAfter(delay, [this, task = std::move(task)]() mutable { async(std::move(task)); });
+    // Work falling due after the pool is gone is dropped, like a serial queue's.
+    std::weak_ptr<Core> weak = m_core;
+    m_timers.postAfter(delay, [weak, task = std::move(task)]() mutable {
+        if (auto core = weak.lock()) core->push(std::move(task));
+    });
 }
 
 bool ThreadPool::isCurrent() const { return t_currentPool == this; }
@@ -48,12 +54,12 @@ void ThreadPool::work()
     while (true) {
         Task task;
         {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_stopping || !m_tasks.empty(); });
+            std::unique_lock lock(m_core->mutex);
+            m_core->wake.wait(lock, [&] { return m_core->stopping || !m_core->tasks.empty(); });
             // Work already queued still runs on shutdown so nobody waiting on it hangs.
-            if (m_tasks.empty()) return;
-            task = std::move(m_tasks.front());
-            m_tasks.pop_front();
+            if (m_core->tasks.empty()) return;
+            task = std::move(m_core->tasks.front());
+            m_core->tasks.pop_front();
         }
         task();
     }

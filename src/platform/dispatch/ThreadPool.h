@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,13 +25,18 @@ public:
     bool isCurrent() const override;
 
 private:
+    // Shared with delayed work waiting on the main executor, which may outlive the pool.
+    struct Core {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<Task> tasks;
+        bool stopping = false;
+        void push(Task task);
+    };
     void work();
 
     MainExecutor& m_timers;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<Task> m_tasks;
-    bool m_stopping = false;
+    std::shared_ptr<Core> m_core;
     std::vector<std::thread> m_threads;
 };
 

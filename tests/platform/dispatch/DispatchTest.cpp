@@ -115,3 +115,28 @@ TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
     EXPECT_TRUE(group.wait(5s));
     EXPECT_TRUE(loop.runUntil([&] { return notified.load(); }));
 }
+
+TEST_F(DispatchFixture, DelayedPoolWorkFallingDueAfterTheDispatchIsGoneIsDropped)
+{
+    std::atomic<bool> ran{false};
+    {
+        Dispatch shortLived(loop);
+        shortLived.global(Priority::Low).after(1s, [&] { ran = true; });
+    }
+    loop.advance(2s);
+    EXPECT_FALSE(ran);
+}
+
+TEST_F(DispatchFixture, OperationMayReleaseItsOwnQueue)
+{
+    auto serial = dispatch.makeSerial("ops", Priority::Default);
+    auto operations = std::make_unique<OperationQueue>(serial);
+    std::atomic<bool> released{false};
+    operations->addOperation([&] {
+        operations.reset();
+        released = true;
+    });
+    // Once the serial queue runs this, the finished operation has stopped touching its queue.
+    serial->sync([] {});
+    EXPECT_TRUE(released);
+}
