@@ -87,6 +87,8 @@ void NetworkReachabilityManager::deliver(std::uint64_t generation, NetworkReacha
         block = m_block;
     }
     if (block) block(status);
+    if (auto* center = m_notificationCenter.load())
+        center->post(ReachabilityDidChangeNotification, nullptr, {{ReachabilityNotificationStatusItem, status}});
 }
 
 void NetworkReachabilityManager::startMonitoring()

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "platform/reachability/Reachability.h"
 
 using NetworkReachabilityStatus = std::int64_t;
@@ -17,6 +18,10 @@ constexpr NetworkReachabilityStatus kNetworkReachabilityStatusUnknown = -1;
 constexpr NetworkReachabilityStatus kNetworkReachabilityStatusNotReachable = 0;
 constexpr NetworkReachabilityStatus kNetworkReachabilityStatusReachableViaWWAN = 1;
 constexpr NetworkReachabilityStatus kNetworkReachabilityStatusReachableViaWiFi = 2;
+
+// Posted at each delivered status, with no sender; the user info holds the status under the item key.
+inline constexpr const char* ReachabilityDidChangeNotification = "org.pexo.rigmora.httpclient.reachability.change";
+inline constexpr const char* ReachabilityNotificationStatusItem = "org.pexo.rigmora.httpclient.reachability.status";
 
 // The status the reachability flags stand for; never "via WWAN".
 NetworkReachabilityStatus NetworkReachabilityStatusForFlags(std::uint32_t flags);
@@ -49,6 +54,8 @@ public:
     void startMonitoring();
     void stopMonitoring();
     void setReachabilityStatusChangeBlock(StatusBlock block);
+    // Where each change is also posted (on the main queue, after the block); none until set.
+    void setNotificationCenter(platform::NotificationCenter* center) { m_notificationCenter = center; }
 
     // Safe to read from any thread.
     NetworkReachabilityStatus networkReachabilityStatus() const { return m_status.load(); }
@@ -77,4 +84,5 @@ private:
     std::atomic<std::uint64_t> m_generation{0};
     mutable std::mutex m_blockMutex;
     StatusBlock m_block;
+    std::atomic<platform::NotificationCenter*> m_notificationCenter{nullptr};
 };

@@ -141,3 +141,23 @@ TEST_F(ReachabilityFixture, DomainManagersWaitForTheFirstChange)
     loop.runUntilIdle();
     EXPECT_EQ(heard, std::vector<NetworkReachabilityStatus>{2});
 }
+
+TEST_F(ReachabilityFixture, EachDeliveredStatusIsPostedOnceAfterTheBlock)
+{
+    NotificationCenter center;
+    std::vector<NetworkReachabilityStatus> posted;
+    center.addObserver(ReachabilityDidChangeNotification, nullptr, [&](const Notification& note) {
+        EXPECT_EQ(note.sender, nullptr);
+        EXPECT_EQ(posted.size() + 1, seen.size()) << "the block hears a status before observers do";
+        posted.push_back(std::any_cast<NetworkReachabilityStatus>(note.userInfo.at(ReachabilityNotificationStatusItem)));
+    });
+    auto manager = makeManager();
+    manager->setNotificationCenter(&center);
+    provider.setFlags(kReachabilityFlagReachable);
+    manager->startMonitoring();
+    manager->startMonitoring();
+    ASSERT_TRUE(waitForDeliveries(1));
+    provider.setFlags(0);
+    loop.runUntilIdle();
+    EXPECT_EQ(posted, (std::vector<NetworkReachabilityStatus>{2, 0})) << "the dropped first start posts nothing";
+}
