@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include "httpclient/HTTPResponseSerializer.h"
 #include "platform/reachability/NetlinkReachabilityProvider.h"
 
 using namespace platform;
@@ -74,7 +75,7 @@ void NetworkReachabilityManager::setReachabilityStatusChangeBlock(StatusBlock bl
 
 std::string NetworkReachabilityManager::localizedNetworkReachabilityStatusString() const
 {
-    return StringFromNetworkReachabilityStatus(networkReachabilityStatus());
+    return HTTPClientTexts().text(StringFromNetworkReachabilityStatus(networkReachabilityStatus()));
 }
 
 void NetworkReachabilityManager::deliver(std::uint64_t generation, NetworkReachabilityStatus status)
