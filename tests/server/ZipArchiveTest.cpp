@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <set>
@@ -285,6 +288,41 @@ TEST_F(ZipFixture, FailedUnpackIntoAnExistingFolderChangesNothing)
     EXPECT_FALSE(unzip(error));
     EXPECT_EQ(zipmaker::readFile(destination / "a.txt"), "old a");
     EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/a.txt"}));
+}
+
+TEST_F(ZipFixture, AWriteThatFailsInsideAnEntryFailsTheServiceAndKeepsTheOldFolder)
+{
+    fs::create_directories(destination);
+    zipmaker::writeFile(destination / "old.qfx", "old");
+    make({zipmaker::file("small.qfx", "fits"), zipmaker::file("large.qfx", std::string(64 * 1024, 'L'))});
+
+    // A file-size limit makes the write of the large entry fail part-way, as a full disk would; root
+    // is bound by it too, where folder permissions would not stop a write.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = 16 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    std::optional<platform::Error> reported;
+    int calls = 0;
+    ZipArchiveService::unzipFileAtPath(archive, destination,
+                                       [&](bool ok, std::optional<std::string>, std::optional<platform::Error> e) {
+                                           ++calls;
+                                           EXPECT_FALSE(ok);
+                                           reported = e;
+                                       });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(reported->code, ZipArchive::kErrorWriteEntry);
+    EXPECT_EQ(reported->info("entry"), "large.qfx");
+    ASSERT_TRUE(reported->underlying);
+    EXPECT_EQ(reported->underlying->code, EFBIG);
+    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
+    EXPECT_TRUE(fs::exists(archive));
 }
 
 TEST_F(ZipFixture, WriterMakesArchivesTheReaderUnpacks)
