@@ -87,8 +87,17 @@ void NetworkingService::downloadSucceeded(const std::string& path, const Success
         if (failure) failure(*readError);
         return;
     }
-    m_dataResponse = data;
+    {
+        std::lock_guard lock(m_dataMutex);
+        m_dataResponse = data;
+    }
     if (success) success(std::move(data));
+}
+
+std::optional<Bytes> NetworkingService::dataResponse() const
+{
+    std::lock_guard lock(m_dataMutex);
+    return m_dataResponse;
 }
 
 void NetworkingService::requestInternetConnectWithBlock(ReachabilityBlock block)

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -32,12 +33,14 @@ public:
     // every change, on the background queue.
     void requestInternetConnectWithBlock(ReachabilityBlock block);
 
-    std::optional<Bytes> dataResponse() const { return m_dataResponse; }
+    std::optional<Bytes> dataResponse() const;
 
 private:
     void downloadSucceeded(const std::string& path, const SuccessBlock& success, const FailureBlock& failure);
 
     platform::Dispatch& m_dispatch;
     NetworkReachabilityManager* m_reachabilityManager;
+    // Two downloads of one service may finish at once on different pool threads.
+    mutable std::mutex m_dataMutex;
     std::optional<Bytes> m_dataResponse;
 };
