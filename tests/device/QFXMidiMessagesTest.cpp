@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "device/MIDIMessageUtil.h"
 #include "device/QFXMidiMessages.h"
 
@@ -21,6 +24,31 @@ TEST(QFXMidiMessages, FixedRequestsCarryTheDeviceIdInByteThree)
     // The universal identity request has no device byte to fill.
     EXPECT_EQ(QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_IDENTIFY_REQUEST, 0x70),
               (Bytes{0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7}));
+}
+
+TEST(QFXMidiMessages, EveryFixedRequestGoesOutAsTheDeviceExpectsIt)
+{
+    const std::uint8_t dev = 0x71;
+    const std::vector<std::pair<Bytes, Bytes>> cases{
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_TERMINATE_PC_ASYNC_MODE, dev), {0xF0, 0x7D, 0x00, dev, 0x53, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_SUPPORT_QFX_INFORMATION_REQUEST, dev),
+         {0xF0, 0x7D, 0x00, dev, 0x55, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_SUPPORT_PATCH_INFORMATION_REQUEST, dev),
+         {0xF0, 0x7D, 0x00, dev, 0x48, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ADVANCED_PATCH_DATA_INFORMATION_REQUEST, dev),
+         {0xF0, 0x7D, 0x00, dev, 0x44, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_DISABLE_AUDIO, dev), {0xF0, 0x7D, 0x00, dev, 0x56, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ENABLE_AUDIO, dev), {0xF0, 0x7D, 0x00, dev, 0x57, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ALL_PATCH_DATA_DUMP, dev), {0xF0, 0x7D, 0x00, dev, 0x05, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_PACKET_PROCESSED, dev), {0xF0, 0x7D, 0x00, dev, 0x04, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_F_DISKFREE, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x29, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_FIND_CLOSE, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x27, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_FFS_FILE_LIST_FLUSH, dev),
+         {0xF0, 0x7D, 0x00, dev, 0x60, 0x09, 0xF7}},
+        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_PATCH_DATA_DUMP_REQUEST, dev),
+         {0xF0, 0x7D, 0x00, dev, 0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7}},
+    };
+    for (const auto& [sent, expected] : cases) EXPECT_EQ(sent, expected);
 }
 
 TEST(QFXMidiMessages, PatchDumpRequestEncodesEachAddressByteAsTwoStreamBytes)
