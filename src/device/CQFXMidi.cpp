@@ -18,6 +18,44 @@ CQFXMidi::CQFXMidi(CMidiDevice& device, std::vector<AcceptedDeviceModel> arrayAc
 
 CQFXMidi::~CQFXMidi() = default;
 
+namespace {
+// Reports this thread is making; a delegate swapped from inside one cannot wait for it to end.
+thread_local int t_reporting = 0;
+}  // namespace
+
+CQFXMidi::Listener::Listener(CQFXMidi& owner) : m_owner(owner)
+{
+    std::lock_guard lock(owner.m_delegateMutex);
+    m_delegate = owner.m_delegate;
+    if (m_delegate == nullptr) return;
+    ++owner.m_delegateCalls;
+    ++t_reporting;
+}
+
+CQFXMidi::Listener::~Listener()
+{
+    if (m_delegate == nullptr) return;
+    --t_reporting;
+    {
+        std::lock_guard lock(m_owner.m_delegateMutex);
+        --m_owner.m_delegateCalls;
+    }
+    m_owner.m_delegateIdle.notify_all();
+}
+
+void CQFXMidi::setDelegate(CQFXMidiDelegate* delegate)
+{
+    std::unique_lock lock(m_delegateMutex);
+    m_delegate = delegate;
+    if (t_reporting == 0) m_delegateIdle.wait(lock, [this] { return m_delegateCalls == 0; });
+}
+
+CQFXMidiDelegate* CQFXMidi::delegate() const
+{
+    std::lock_guard lock(m_delegateMutex);
+    return m_delegate;
+}
+
 CQFXMidi::Op CQFXMidi::beginOperation()
 {
     auto op = std::make_shared<Operation>();
@@ -62,7 +100,7 @@ void CQFXMidi::onConnectIdentity(const Op& op, const Bytes& identity, const Byte
 {
     if (identity.size() < 4 || identity[1] < 0x6E) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-4);
+        if (const Listener listener{*this}) listener->enterPCAsyncModeCallbackWithState(-4);
         return;
     }
     const auto full = static_cast<std::int32_t>((std::uint32_t(identity[0]) << 24) |
@@ -82,7 +120,7 @@ void CQFXMidi::onConnectIdentity(const Op& op, const Bytes& identity, const Byte
         return;
     }
     endOperation(op);
-    if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-4);
+    if (const Listener listener{*this}) listener->enterPCAsyncModeCallbackWithState(-4);
 }
 
 void CQFXMidi::subEnterPCModeWithCurrentRetryTime(const Op& op, std::int32_t retry)
@@ -91,19 +129,19 @@ void CQFXMidi::subEnterPCModeWithCurrentRetryTime(const Op& op, std::int32_t ret
     const bool sent = m_device.registerRespondenceMessage(
         step(op, [this, op, retry](bool, auto code) {
             if (code == 0) {
-                if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(1);
+                if (const Listener listener{*this}) listener->enterPCAsyncModeCallbackWithState(1);
                 requestSupportQFXInformation(op);
             } else if (canRetry(retry)) {
                 subEnterPCModeWithCurrentRetryTime(op, retry + 1);
             } else {
                 endOperation(op);
-                if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-1);
+                if (const Listener listener{*this}) listener->enterPCAsyncModeCallbackWithState(-1);
             }
         }),
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->enterPCAsyncModeCallbackWithState(-3);
+        if (const Listener listener{*this}) listener->enterPCAsyncModeCallbackWithState(-3);
     }
 }
 
@@ -113,7 +151,7 @@ void CQFXMidi::requestSupportQFXInformation(const Op& op)
     const bool sent = m_device.registerSupportQFXInformationMessage(
         step(op,
              [this, op](bool, const auto& gen, const auto& region, const auto& regionLv, const auto& units) {
-                 if (auto* listener = m_delegate.load())
+                 if (const Listener listener{*this})
                      listener->supportQFXInformationCallbackWithState(1, Bytes(gen.begin(), gen.end()),
                                                                         Bytes(region.begin(), region.end()),
                                                                         Bytes(regionLv.begin(), regionLv.end()),
@@ -123,7 +161,7 @@ void CQFXMidi::requestSupportQFXInformation(const Op& op)
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->supportQFXInformationCallbackWithState(-1, {}, {}, {}, {});
+        if (const Listener listener{*this}) listener->supportQFXInformationCallbackWithState(-1, {}, {}, {}, {});
     }
 }
 
@@ -133,7 +171,7 @@ void CQFXMidi::requestSupportPatchInformation(const Op& op)
     const bool sent = m_device.registerSupportPatchInformationMessage(
         step(op,
              [this, op](bool, const auto& gen, const auto& region, const auto& units) {
-                 if (auto* listener = m_delegate.load())
+                 if (const Listener listener{*this})
                      listener->supportPatchInformationCallbackWithState(1, Bytes(gen.begin(), gen.end()),
                                                                           Bytes(region.begin(), region.end()),
                                                                           Bytes{static_cast<std::uint8_t>(units)});
@@ -142,7 +180,7 @@ void CQFXMidi::requestSupportPatchInformation(const Op& op)
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->supportPatchInformationCallbackWithState(-1, {}, {}, {});
+        if (const Listener listener{*this}) listener->supportPatchInformationCallbackWithState(-1, {}, {}, {});
     }
 }
 
@@ -152,13 +190,13 @@ void CQFXMidi::requestAdvancedPatchInformation(const Op& op)
     const bool sent = m_device.registerAdvencedPatchDataInformationMessage(
         step(op,
              [this, op](bool, const AdvencedPatchInformation& information) {
-                 if (auto* listener = m_delegate.load()) listener->advencedPatchDataInformationCallbackWithState(1, information);
+                 if (const Listener listener{*this}) listener->advencedPatchDataInformationCallbackWithState(1, information);
                  getInforReadWithRetryTime(op, 0);
              }),
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->advencedPatchDataInformationCallbackWithState(-1, std::nullopt);
+        if (const Listener listener{*this}) listener->advencedPatchDataInformationCallbackWithState(-1, std::nullopt);
     }
 }
 
@@ -166,7 +204,7 @@ void CQFXMidi::getInforReadWithRetryTime(const Op& op, std::int32_t retry)
 {
     const auto giveUp = [this, op](std::int32_t state, std::int64_t code) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->infoReadCallbackWithState(state, 0, 0, 0, {}, code);
+        if (const Listener listener{*this}) listener->infoReadCallbackWithState(state, 0, 0, 0, {}, code);
     };
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_INFO_READ, dev());
     const bool sent = m_device.registerInforReadMessage(
@@ -182,7 +220,7 @@ void CQFXMidi::getInforReadWithRetryTime(const Op& op, std::int32_t retry)
                               const auto signedCode = static_cast<std::int32_t>(code);
                               if (signedCode == 0) {
                                   endOperation(op);
-                                  if (auto* listener = m_delegate.load())
+                                  if (const Listener listener{*this})
                                       listener->infoReadCallbackWithState(
                                           1, static_cast<std::int32_t>(numOfInfo), static_cast<std::int32_t>(numOfFiles),
                                           static_cast<std::int32_t>(numOfSectors), versionBytes, -1);
@@ -221,7 +259,7 @@ void CQFXMidi::eject()
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->ejectCallback(-2, -1);
+        if (const Listener listener{*this}) listener->ejectCallback(-2, -1);
     }
 }
 
@@ -235,18 +273,18 @@ void CQFXMidi::subTerminatePCModeWithCurrentRetryTime(const Op& op, std::int32_t
                      endOperation(op);
                      m_deviceID = 0;
                      m_device.clearCurrentDeviceInMidiDevice();
-                     if (auto* listener = m_delegate.load()) listener->ejectCallback(1, 0);
+                     if (const Listener listener{*this}) listener->ejectCallback(1, 0);
                  } else if (canRetry(retry)) {
                      subTerminatePCModeWithCurrentRetryTime(op, retry + 1);
                  } else {
                      endOperation(op);
-                     if (auto* listener = m_delegate.load()) listener->ejectCallback(-4, 0);
+                     if (const Listener listener{*this}) listener->ejectCallback(-4, 0);
                  }
              }),
         request.data(), static_cast<std::int64_t>(request.size()));
     if (!sent) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->ejectCallback(-3, -1);
+        if (const Listener listener{*this}) listener->ejectCallback(-3, -1);
     }
 }
 
@@ -311,15 +349,15 @@ std::optional<std::string> CQFXMidi::createFolderInBundleWithType(int type)
 
 void CQFXMidi::getANewDevicePlugIn()
 {
-    if (auto* listener = m_delegate.load()) listener->getNewDevicePlugin();
+    if (const Listener listener{*this}) listener->getNewDevicePlugin();
 }
 
 void CQFXMidi::notifyRemoveCurrentConnectedDevice()
 {
-    if (auto* listener = m_delegate.load()) listener->notifyRemoveConnectedDevice();
+    if (const Listener listener{*this}) listener->notifyRemoveConnectedDevice();
 }
 
 void CQFXMidi::notifyPatchDataChange(const PatchObject& patch)
 {
-    if (auto* listener = m_delegate.load()) listener->notifyPatchDataChangeFromDevice(patch);
+    if (const Listener listener{*this}) listener->notifyPatchDataChangeFromDevice(patch);
 }

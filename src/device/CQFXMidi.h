@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -38,9 +39,11 @@ public:
     CQFXMidi(const CQFXMidi&) = delete;
     CQFXMidi& operator=(const CQFXMidi&) = delete;
 
-    // The sequencer swaps or clears its delegate on its own queue while replies run handlers here.
-    void setDelegate(CQFXMidiDelegate* delegate) { m_delegate.store(delegate); }
-    CQFXMidiDelegate* delegate() const { return m_delegate.load(); }
+    // The sequencer swaps or clears its delegate on its own queue while replies run handlers here. A report
+    // already under way on another thread finishes first, so once this returns the old delegate is never
+    // called again and may go.
+    void setDelegate(CQFXMidiDelegate* delegate);
+    CQFXMidiDelegate* delegate() const;
     std::int32_t timeOfRetry() const { return m_timeOfRetry; }
     const std::vector<AcceptedDeviceModel>& arrayAcceptDevice() const { return m_arrayAcceptDevice; }
 
@@ -85,6 +88,22 @@ public:
 
 private:
     CQFXMidi(CMidiDevice& device, std::vector<AcceptedDeviceModel> arrayAcceptDevice, std::int32_t timeOfRetry);
+
+    // The delegate held for one report: setDelegate() waits while any is alive. The call itself runs with
+    // no lock held.
+    class Listener {
+    public:
+        explicit Listener(CQFXMidi& owner);
+        ~Listener();
+        Listener(const Listener&) = delete;
+        Listener& operator=(const Listener&) = delete;
+        explicit operator bool() const { return m_delegate != nullptr; }
+        CQFXMidiDelegate* operator->() const { return m_delegate; }
+
+    private:
+        CQFXMidi& m_owner;
+        CQFXMidiDelegate* m_delegate = nullptr;
+    };
 
     // One running operation: its handlers act only while it is the current one and has not ended.
     struct Operation {
@@ -187,7 +206,10 @@ private:
     CMidiDevice& m_device;
     const std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;
     const std::int32_t m_timeOfRetry;
-    std::atomic<CQFXMidiDelegate*> m_delegate{nullptr};
+    mutable std::mutex m_delegateMutex;
+    std::condition_variable m_delegateIdle;
+    CQFXMidiDelegate* m_delegate = nullptr;
+    int m_delegateCalls = 0;  // reports under way
 
     std::atomic<std::uint8_t> m_deviceID{0};
     std::atomic<std::int32_t> m_deviceIdFull{0};

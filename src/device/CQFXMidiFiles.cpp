@@ -26,7 +26,7 @@ void CQFXMidi::subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t
 {
     const auto report = [this, op](std::int32_t state, std::int64_t total, std::int64_t free) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->diskFreeCallbackWithState(state, total, free);
+        if (const Listener listener{*this}) listener->diskFreeCallbackWithState(state, total, free);
     };
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_F_DISKFREE, dev());
     const bool sent = m_device.registerDiskFreeMessage(
@@ -54,7 +54,7 @@ void CQFXMidi::subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t
 void CQFXMidi::finishRead(const Op& op, std::int32_t state, const Bytes& bytes, std::int64_t count)
 {
     endOperation(op);
-    if (auto* listener = m_delegate.load()) listener->readFileQFXListAndQFXCallbackWithState(state, bytes, count);
+    if (const Listener listener{*this}) listener->readFileQFXListAndQFXCallbackWithState(state, bytes, count);
 }
 
 void CQFXMidi::readFFSFileListWithFilePath(const std::string& fileName)
@@ -233,7 +233,7 @@ void CQFXMidi::closeRead(const Op& op, const std::shared_ptr<ReadJob>& job, Clos
 void CQFXMidi::finishWrite(const Op& op, std::int32_t state)
 {
     endOperation(op);
-    if (auto* listener = m_delegate.load()) listener->writeFileListCallbackWithState(state);
+    if (const Listener listener{*this}) listener->writeFileListCallbackWithState(state);
 }
 
 void CQFXMidi::writeFileListWithFilePath(const std::string& fileName, const std::uint8_t* byteData,
@@ -365,7 +365,7 @@ void CQFXMidi::deleteQFXWithFileName(const std::string& fileName)
     const Op op = beginOperation();
     if (!QFXMidiMessages::fileNameField(fileName)) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->deleteQFXCallbackWithState(-2, -1);
+        if (const Listener listener{*this}) listener->deleteQFXCallbackWithState(-2, -1);
         return;
     }
     subCommandUnlinkForDelete(op, fileName, 0);
@@ -375,7 +375,7 @@ void CQFXMidi::subCommandUnlinkForDelete(const Op& op, const std::string& name, 
 {
     const auto report = [this, op](std::int32_t state, std::int64_t code) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->deleteQFXCallbackWithState(state, code);
+        if (const Listener listener{*this}) listener->deleteQFXCallbackWithState(state, code);
     };
     const auto request = QFXMidiMessages::unlink(dev(), name);
     const bool sent = request && m_device.registerFFSRespondenceMessage(
@@ -395,7 +395,7 @@ void CQFXMidi::getFileSizeWithFileName(const std::string& fileName)
     const Op op = beginOperation();
     if (!QFXMidiMessages::fileNameField(fileName)) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->getFileSizeCallbackWithState(-2, -1);
+        if (const Listener listener{*this}) listener->getFileSizeCallbackWithState(-2, -1);
         return;
     }
     subCommandFileLengthWithFileName(op, fileName, 0);
@@ -405,7 +405,7 @@ void CQFXMidi::subCommandFileLengthWithFileName(const Op& op, const std::string&
 {
     const auto report = [this, op](std::int32_t state, std::int64_t size) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->getFileSizeCallbackWithState(state, size);
+        if (const Listener listener{*this}) listener->getFileSizeCallbackWithState(state, size);
     };
     const auto request = QFXMidiMessages::fileLength(dev(), name);
     const bool sent =
@@ -438,7 +438,7 @@ void CQFXMidi::subCommandFFSFileListFlushWithCurrentRetryTime(const Op& op, std:
 {
     const auto report = [this, op](std::int32_t state) {
         endOperation(op);
-        if (auto* listener = m_delegate.load()) listener->ffsFileListFlushCallbackWithState(state);
+        if (const Listener listener{*this}) listener->ffsFileListFlushCallbackWithState(state);
     };
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_FFS_FILE_LIST_FLUSH, dev());
     const bool sent = m_device.registerFFSACKMessage(

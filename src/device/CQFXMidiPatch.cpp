@@ -47,7 +47,7 @@ void CQFXMidi::finishPatch(const Op& op, const Job& job, std::int32_t state)
 {
     endOperation(op);
     if (state != 1 && m_audioDisabled.exchange(false)) sendEnableAudioWithoutWaiting();
-    CQFXMidiDelegate* const listener = m_delegate.load();
+    const Listener listener{*this};
     if (!listener) return;
     switch (job->kind) {
     case PatchKind::Dump:

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+
 #include "QFXRig.h"
 
 namespace {
@@ -166,6 +172,54 @@ TEST(CQFXMidiConnect, ASecondConnectionWhileTheIdentityIsPendingLeavesTheFirstAt
     ASSERT_TRUE(rig.recorder.waitForPrefix("inforead "));
     EXPECT_EQ(rig.recorder.events().front(), "enter 1");
     EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0x70);
+}
+
+// Runs a hook inside the disk-free report, on the thread that makes it.
+struct HookedRecorder : QFXRecorder {
+    std::function<void()> inDiskFree;
+    void diskFreeCallbackWithState(std::int32_t state, std::int64_t total, std::int64_t free) override
+    {
+        if (inDiskFree) inDiskFree();
+        QFXRecorder::diskFreeCallbackWithState(state, total, free);
+    }
+};
+
+TEST(CQFXMidiConnect, TakingTheDelegateAwayWaitsForAReportUnderWayButNotFromInsideOne)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    HookedRecorder hooked;
+    std::promise<void> entered, release;
+    auto enteredFuture = entered.get_future();
+    auto releaseFuture = release.get_future();
+    hooked.inDiskFree = [&] {
+        entered.set_value();
+        releaseFuture.wait();
+    };
+    rig.qfx->setDelegate(&hooked);
+    rig.qfx->checkMemory();
+    enteredFuture.wait();
+    std::atomic<bool> swapped{false};
+    std::thread sequencer([&] {
+        rig.qfx->setDelegate(&rig.recorder);
+        swapped = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The old delegate is still being called: it may not be let go yet.
+    EXPECT_FALSE(swapped.load());
+    release.set_value();
+    sequencer.join();
+    EXPECT_EQ(hooked.last(), "diskfree 1");
+
+    // A delegate that hands itself over from inside its own report is not kept waiting for itself.
+    hooked.clear();
+    rig.forget();
+    rig.qfx->setDelegate(&hooked);
+    hooked.inDiskFree = [&] { rig.qfx->setDelegate(&rig.recorder); };
+    rig.qfx->checkMemory();
+    ASSERT_TRUE(hooked.waitForPrefix("diskfree 1"));
+    rig.qfx->checkMemory();
+    EXPECT_TRUE(rig.recorder.waitForPrefix("diskfree 1"));
 }
 
 TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)

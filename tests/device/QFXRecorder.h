@@ -12,7 +12,7 @@
 
 // Records every command-layer callback in order, as "name state" lines plus the payloads a test checks,
 // and lets the test wait until a number of them arrived (they come from the reply thread).
-class QFXRecorder final : public CQFXMidiDelegate {
+class QFXRecorder : public CQFXMidiDelegate {
 public:
     struct Payload {
         Bytes bytes;
