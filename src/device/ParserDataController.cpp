@@ -82,12 +82,22 @@ void ParserDataController::post(std::function<void()> task)
     });
 }
 
-template <typename R>
-R ParserDataController::onState(std::function<R()> query)
+void ParserDataController::publish()
 {
-    R result{};
-    m_state->sync([&] { result = query(); });
-    return result;
+    Published next;
+    next.connected = m_isConnected;
+    next.qfxMidi = m_qfxMidi;
+    // The records are what the answers go by only once the handshake has collected all four.
+    if (m_isConnected) next.description = std::make_shared<const DeviceDescription>(m_description);
+    next.numberOfPatchs = m_numberOfPatchs;
+    std::lock_guard lock(m_publishedMutex);
+    m_published = std::move(next);
+}
+
+ParserDataController::Published ParserDataController::published() const
+{
+    std::lock_guard lock(m_publishedMutex);
+    return m_published;
 }
 
 // ---- connection and control ----
@@ -104,6 +114,7 @@ void ParserDataController::scanDeviceWithAcceptDeviceArray(std::vector<ServerDev
         if (m_qfxMidi) m_qfxMidi->setDelegate(nullptr);
         m_qfxMidi = m_factory ? m_factory(std::move(accepted), timeOfRetry) : nullptr;
         if (m_qfxMidi) m_qfxMidi->setDelegate(this);
+        publish();
         rescanOnState();
     });
 }
@@ -120,8 +131,7 @@ void ParserDataController::disconnectWithCurrentDevice()
 
 void ParserDataController::forceEject()
 {
-    const auto qfxMidi = onState<std::shared_ptr<QFXCommandLayer>>([this] { return m_qfxMidi; });
-    if (qfxMidi) qfxMidi->forceEject();
+    if (const auto qfxMidi = published().qfxMidi) qfxMidi->forceEject();
     // On the main queue whatever thread asked, so the disconnect happens even from a worker queue.
     m_dispatch.main().after(std::chrono::seconds(1),
                             [this, state = m_state, alive = std::weak_ptr<bool>(m_alive)] {
@@ -181,6 +191,7 @@ void ParserDataController::disconnectOnState(bool keepDevice)
         if (!keepDevice) m_qfxMidi->disconnectCurrentDevice();
     }
     cancelWatchdog();
+    publish();
 }
 
 // ---- watchdogs ----
@@ -469,73 +480,71 @@ void ParserDataController::getFileLengthWithFileName(const std::string& fileName
 
 std::optional<std::array<std::uint8_t, 4>> ParserDataController::getDeviceVersion()
 {
-    return onState<std::optional<std::array<std::uint8_t, 4>>>([this]() -> std::optional<std::array<std::uint8_t, 4>> {
-        if (!m_isConnected || !m_qfxMidi) return std::nullopt;
-        return m_qfxMidi->getDeviceVersion();
-    });
+    const Published now = published();
+    if (!now.connected || !now.qfxMidi) return std::nullopt;
+    return now.qfxMidi->getDeviceVersion();
 }
 
 std::int32_t ParserDataController::getDeviceUseUnitNum()
 {
-    return onState<std::int32_t>([this] {
-        const auto& support = m_description.supportPatchInformation;
-        if (!m_isConnected || !support || support->useUnitNum.empty()) return 0;
-        return static_cast<std::int32_t>(support->useUnitNum[0]);
-    });
+    const Published now = published();
+    if (!now.connected || !now.description) return 0;
+    const auto& support = now.description->supportPatchInformation;
+    if (!support || support->useUnitNum.empty()) return 0;
+    return static_cast<std::int32_t>(support->useUnitNum[0]);
 }
 
 std::int32_t ParserDataController::getDeviceID()
 {
-    return onState<std::int32_t>([this] { return m_isConnected && m_qfxMidi ? m_qfxMidi->getCQFXDeviceIDInt() : 0; });
+    const Published now = published();
+    return now.connected && now.qfxMidi ? now.qfxMidi->getCQFXDeviceIDInt() : 0;
 }
 
 std::uint8_t ParserDataController::getNumberOfFileInDevice()
 {
-    return onState<std::uint8_t>([this] {
-        if (!m_isConnected || !m_description.infoRead) return std::uint8_t{0};
-        return static_cast<std::uint8_t>(m_description.infoRead->numOfFiles & 0xFF);
-    });
+    const Published now = published();
+    if (!now.connected || !now.description || !now.description->infoRead) return 0;
+    return static_cast<std::uint8_t>(now.description->infoRead->numOfFiles & 0xFF);
 }
 
-std::int32_t ParserDataController::getNumberOfPatchsInABank()
-{
-    return onState<std::int32_t>([this] { return m_numberOfPatchs; });
-}
+std::int32_t ParserDataController::getNumberOfPatchsInABank() { return published().numberOfPatchs; }
 
 std::optional<std::string> ParserDataController::getNameDevice()
 {
-    return onState<std::optional<std::string>>([this]() -> std::optional<std::string> {
-        if (!m_isConnected || !m_qfxMidi) return std::nullopt;
-        return m_qfxMidi->getDeviceName();
-    });
+    const Published now = published();
+    if (!now.connected || !now.qfxMidi) return std::nullopt;
+    return now.qfxMidi->getDeviceName();
 }
 
 void ParserDataController::getStatusCurrentConnect(std::int64_t number)
 {
     RIG_LOG("connection check %lld", static_cast<long long>(number));
-    m_state->sync([this] {
+    post([this] {
         if (m_qfxMidi && !m_qfxMidi->checkCurrentConnect()) {
             m_description.clear();
             m_isConnected = false;
+            publish();
         }
     });
 }
 
 bool ParserDataController::checkEffectCompatible(const OKVEffect& effect)
 {
-    return onState<bool>([&] { return m_description.checkEffectCompatible(effect); });
+    const auto description = published().description;
+    return description && description->checkEffectCompatible(effect);
 }
 
 bool ParserDataController::checkPatchCompatible(const OKVPatch& patch)
 {
-    return onState<bool>([&] { return m_description.checkPatchCompatible(patch); });
+    const auto description = published().description;
+    return description && description->checkPatchCompatible(patch);
 }
 
 std::string ParserDataController::getOffsetNameOfPatchWithNumGroup(std::int32_t numGroup, std::int32_t numBank,
                                                                    std::int32_t numPatch)
 {
-    return onState<std::string>(
-        [&] { return m_description.getOffsetNameOfPatchWithNumGroup(numGroup, numBank, numPatch); });
+    const auto description = published().description;
+    return description ? description->getOffsetNameOfPatchWithNumGroup(numGroup, numBank, numPatch) : std::string();
 }
 
 // ---- results ----
@@ -897,6 +906,7 @@ void ParserDataController::checkConnection()
     m_isHandshaking = false;
     cancelWatchdog();
     m_isConnectWithNewDevicePluginMode = false;
+    publish();
     if (auto* d = delegate()) d->connectionWithState(1, 0);
 }
 

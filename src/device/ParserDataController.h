@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,7 +65,9 @@ public:
     // Tells the device to leave editor mode without waiting, and drops the connection a second later.
     void forceEject();
 
-    // Answers from the stored description of the connected device.
+    // Answers from the stored description of the connected device. They read a copy the state queue
+    // publishes and never wait on that queue, so they are safe from any thread, the delegate's calls and
+    // the threads of the pool the state queue runs on included.
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion();
     std::int32_t getDeviceUseUnitNum();
     std::int32_t getDeviceID();
@@ -140,10 +143,19 @@ private:
     // Connection watchdogs: a scan's is retried with a new scan, a plug-in attempt's is not.
     enum class ConnectType { Scan = 1, Plugin = 2 };
 
+    // What the queries answer from, as the state queue last published it.
+    struct Published {
+        bool connected = false;
+        std::shared_ptr<QFXCommandLayer> qfxMidi;
+        std::shared_ptr<const DeviceDescription> description;
+        std::int32_t numberOfPatchs = 0;
+    };
+
     // Runs the task on the state queue while this object lives.
     void post(std::function<void()> task);
-    template <typename R>
-    R onState(std::function<R()> query);
+    // On the state queue, after every change a query can see.
+    void publish();
+    Published published() const;
 
     void enqueueOperation(std::function<void()> flow);
     void checkAddOperation();
@@ -163,7 +175,9 @@ private:
 
     // Ends the running operation when it is the one the result belongs to; false for a stale result.
     bool finishOperation(Kind kind);
-    // After a result: a device error drops the queue and ejects; anything else starts the next operation.
+    // After a result: a device error drops the queue and ejects; anything else starts the next operation,
+    // once the result has been reported, so the delegate hears results in request order (a queued request
+    // that is refused at once never overtakes the result of the one before it).
     void afterResult(bool deviceError);
     void ejectWithError();
     // A result with no payload: 1 for done, the error result for the device-error state, else 0.
@@ -188,6 +202,8 @@ private:
     std::atomic<ParserDataDelegate*> m_delegate{nullptr};
     platform::Timer m_rescanTimer;
     std::uint64_t m_watchdogGeneration = 0;
+    mutable std::mutex m_publishedMutex;
+    Published m_published;
 
     // Everything below is touched on the state queue only.
     std::shared_ptr<QFXCommandLayer> m_qfxMidi;

@@ -14,7 +14,8 @@
 // is being ejected; -4 a device error on a file read or write, a dump or a size query, the device being
 // ejected. Connection states: 1 connected; 0 the device found earlier is gone; 2 no device; 3 editor
 // mode refused on a plug-in; -1, -2, -3 a description query failed. Calls come from the sequencer's own
-// queue; an adopter returns at once and does its work elsewhere.
+// queue (only the -3 of an effect write whose local file is missing comes at once, on the requesting
+// thread); an adopter returns at once and does its work elsewhere.
 class ParserDataDelegate {
 public:
     virtual ~ParserDataDelegate() = default;

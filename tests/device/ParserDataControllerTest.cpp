@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "device/OKVPatch.h"
@@ -27,6 +28,12 @@ AdvencedPatchInformation layout()
     info.numberOfPatchInBank = 3;
     return info;
 }
+
+// Drops the sequencer before the queues a test made for it go.
+struct ReleaseFirst {
+    std::unique_ptr<ParserDataController>& seq;
+    ~ReleaseFirst() { seq.reset(); }
+};
 
 }  // namespace
 
@@ -336,6 +343,78 @@ TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
     advance(1.0);
     EXPECT_EQ(events(), Strings{});
     EXPECT_EQ(fake->take(), (Strings{"writeOne 0 0 0 200 " + std::to_string(files.readFile(root + "/g0")->size())}));
+}
+
+TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
+{
+    // The state on a queue of its own that only the test pumps, so an expiry can be left waiting there.
+    platform::RunLoop stateLoop{clock};
+    platform::MainQueue stateQueue{stateLoop};
+    const ReleaseFirst release{seq};
+    seq = std::make_unique<ParserDataController>(
+        dispatch, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
+        std::shared_ptr<platform::Queue>(&stateQueue, [](platform::Queue*) {}));
+    seq->setParserDataDelegate(&recorder);
+    const auto pump = [&] {
+        while (loop.runUntilIdle() + stateLoop.runUntilIdle() != 0) {
+        }
+        return recorder.take();
+    };
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    pump();
+    deliverRecords();
+    ASSERT_EQ(pump(), Strings{"connection 1 0"});
+    fake->take();
+
+    // Two of one kind: the second sets the very flag a stale expiry of the first would test.
+    seq->getMemoryStatus();
+    seq->getMemoryStatus();
+    pump();
+    ASSERT_EQ(fake->take(), Strings{"checkMemory"});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    advance(kT + 0.01);  // the watchdog falls due behind the answer, before the state queue has run
+    EXPECT_EQ(recorder.take(), Strings{});
+    EXPECT_EQ(pump(), Strings{"memory 1 75"});
+    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+
+    // The second operation keeps its own full watchdog and its connection.
+    advance(kT - 0.05);
+    EXPECT_EQ(pump(), Strings{});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 500);
+    EXPECT_EQ(pump(), Strings{"memory 1 50"});
+    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(seq->getDeviceID(), 0x00700001);
+}
+
+TEST_F(Sequencer, QueriesNeverWaitForTheStateQueue)
+{
+    // One pool thread under the state queue: a query from that thread that waited for the queue would
+    // wait for itself.
+    platform::Dispatch pooled{loop, 1};
+    const ReleaseFirst release{seq};
+    seq = std::make_unique<ParserDataController>(
+        pooled, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
+        pooled.makeSerial("sequencer", platform::Priority::Low));
+    seq->setParserDataDelegate(&recorder);
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    ASSERT_TRUE(loop.runUntil([&] { return !fake->take().empty(); }));
+    deliverRecords();
+    Strings got;
+    ASSERT_TRUE(loop.runUntil([&] {
+        for (auto& event : recorder.take()) got.push_back(std::move(event));
+        return !got.empty();
+    }));
+    ASSERT_EQ(got, Strings{"connection 1 0"});
+
+    std::promise<std::string> answer;
+    pooled.global(platform::Priority::Low).async([&] {
+        answer.set_value(std::to_string(seq->getDeviceID()) + " " + std::to_string(seq->getNumberOfPatchsInABank()) +
+                         " " + std::to_string(seq->getDeviceUseUnitNum()) + " " +
+                         seq->getOffsetNameOfPatchWithNumGroup(0, 0, 0));
+    });
+    auto future = answer.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(future.get(), std::to_string(0x00700001) + " 3 5 ");
 }
 
 TEST_F(Sequencer, ResultsMapToTheirCodesAndDeviceErrorsEjectAlone)
