@@ -171,7 +171,8 @@ TEST_F(SequencerDevice, AReplyThatNeverComesEndsInMinusOneAndADisconnect)
     unit.device().setFaults(faults);
     seq.getMemoryStatus();
     ASSERT_TRUE(loop.runUntil([&] { return asked(0x60, 0x29); }));
-    seq.getDeviceID();  // the flow that asked has armed its watchdog
+    // The flow that asked arms its watchdog right after asking; the clock must not move before that.
+    ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 1; }));
     midi.waitUntilDelivered();
     loop.runUntilIdle();
     EXPECT_EQ(recorder.take(), Strings{});
