@@ -21,7 +21,26 @@ CQFXMidi::~CQFXMidi() = default;
 namespace {
 // Reports this thread is making; a delegate swapped from inside one cannot wait for it to end.
 thread_local int t_reporting = 0;
+// Chain steps this thread is running; a clear from inside one cannot wait for it to end.
+thread_local int t_handling = 0;
 }  // namespace
+
+CQFXMidi::HandlerRun::HandlerRun(CQFXMidi& owner) : m_owner(owner)
+{
+    std::lock_guard lock(owner.m_mutex);
+    ++owner.m_handlersRunning;
+    ++t_handling;
+}
+
+CQFXMidi::HandlerRun::~HandlerRun()
+{
+    --t_handling;
+    {
+        std::lock_guard lock(m_owner.m_mutex);
+        --m_owner.m_handlersRunning;
+    }
+    m_owner.m_handlersIdle.notify_all();
+}
 
 CQFXMidi::Listener::Listener(CQFXMidi& owner) : m_owner(owner)
 {
@@ -321,8 +340,11 @@ void CQFXMidi::disconnectCurrentDevice()
 void CQFXMidi::clearWaitingBlock()
 {
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         if (m_current) m_current->live = false;
+        // A step already past its test may still register its next request (or mark audio disabled): let
+        // it finish, then clear what it left.
+        if (t_handling == 0) m_handlersIdle.wait(lock, [this] { return m_handlersRunning == 0; });
     }
     m_device.clearBufferBlockWaiting();
     // The operation that disabled audio was cut short (a watchdog, a new device): unmute on the way out.

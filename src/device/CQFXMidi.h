@@ -105,6 +105,19 @@ private:
         CQFXMidiDelegate* m_delegate = nullptr;
     };
 
+    // A chain step under way on the reply queue: clearWaitingBlock() waits for it, so nothing it registers
+    // outlives the clear.
+    class HandlerRun {
+    public:
+        explicit HandlerRun(CQFXMidi& owner);
+        ~HandlerRun();
+        HandlerRun(const HandlerRun&) = delete;
+        HandlerRun& operator=(const HandlerRun&) = delete;
+
+    private:
+        CQFXMidi& m_owner;
+    };
+
     // One running operation: its handlers act only while it is the current one and has not ended.
     struct Operation {
         std::atomic<bool> live{true};
@@ -216,6 +229,8 @@ private:
     mutable std::mutex m_mutex;
     std::array<std::uint8_t, 4> m_deviceVersion{};
     Op m_current;
+    std::condition_variable m_handlersIdle;
+    int m_handlersRunning = 0;
     // Set from an accepted disable-audio until the matching enable audio is accepted.
     std::atomic<bool> m_audioDisabled{false};
 
@@ -231,7 +246,11 @@ auto CQFXMidi::step(const Op& op, F body)
 {
     return [weak = weak_from_this(), op, body](auto&&... args) {
         const auto self = weak.lock();
-        if (!self || !op->live) return;
+        if (!self) return;
+        // Counted before the test, so clearWaitingBlock() either sees this step under way or this step
+        // sees its operation ended.
+        const HandlerRun run(*self);
+        if (!op->live) return;
         body(args...);
     };
 }

@@ -177,12 +177,51 @@ TEST(CQFXMidiConnect, ASecondConnectionWhileTheIdentityIsPendingLeavesTheFirstAt
 // Runs a hook inside the disk-free report, on the thread that makes it.
 struct HookedRecorder : QFXRecorder {
     std::function<void()> inDiskFree;
+    std::function<void()> inEnter;
     void diskFreeCallbackWithState(std::int32_t state, std::int64_t total, std::int64_t free) override
     {
         if (inDiskFree) inDiskFree();
         QFXRecorder::diskFreeCallbackWithState(state, total, free);
     }
+    void enterPCAsyncModeCallbackWithState(std::int32_t state) override
+    {
+        if (inEnter) inEnter();
+        QFXRecorder::enterPCAsyncModeCallbackWithState(state);
+    }
 };
+
+TEST(CQFXMidiConnect, AClearWaitsForAStepUnderWaySoNothingItRegistersOutlivesTheClear)
+{
+    QFXRig rig;
+    // The step that reports editor mode then asks for the effect support, which goes unanswered here.
+    auto faults = rig.unit.device().faults();
+    faults.silentFor[sim::RequestKey::maker(0x55)] = 1000;
+    rig.unit.device().setFaults(faults);
+    HookedRecorder hooked;
+    std::promise<void> entered, release;
+    auto enteredFuture = entered.get_future();
+    auto releaseFuture = release.get_future();
+    hooked.inEnter = [&] {
+        entered.set_value();
+        releaseFuture.wait();
+    };
+    rig.qfx->setDelegate(&hooked);
+    rig.qfx->connection();
+    enteredFuture.wait();
+    std::atomic<bool> cleared{false};
+    std::thread watchdog([&] {
+        rig.qfx->clearWaitingBlock();
+        cleared = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(cleared.load());
+    release.set_value();
+    watchdog.join();
+    // The step went on to ask for the effect support; the clear came after and dropped that request too.
+    ASSERT_TRUE(rig.waitForFunction("55"));
+    EXPECT_FALSE(rig.transport.isPending(CMidiDevice::ReplyKind::SupportQFXInformation));
+    rig.qfx->setDelegate(&rig.recorder);
+}
 
 TEST(CQFXMidiConnect, TakingTheDelegateAwayWaitsForAReportUnderWayButNotFromInsideOne)
 {
