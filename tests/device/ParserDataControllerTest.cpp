@@ -482,10 +482,16 @@ TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
 {
     connect();
     seq->ejectDevice();
+    seq->getMemoryStatus();
     run();
+    fake->take();
     fake->delegate->ejectCallback(-2, -1);
     EXPECT_EQ(events(), Strings{"eject 0 -1"});
     EXPECT_EQ(seq->getDeviceID(), 0x00700001);
+    // The device stays, so what waited behind the refused eject runs.
+    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    EXPECT_EQ(events(), Strings{"memory 1 75"});
     seq->ejectDevice();
     run();
     fake->delegate->ejectCallback(-4, 0);
