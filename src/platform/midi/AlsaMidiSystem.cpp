@@ -93,7 +93,13 @@ MidiRef AlsaMidiSystem::createClient(const std::string& name, MidiNotifyProc not
         std::lock_guard lock(m_seqMutex);
         snd_seq_set_client_name(m_seq, name.c_str());
     }
-    const MidiRef ref = refFor(Kind::Client, m_ownClient, static_cast<int>(m_lastRef + 1));
+    int key;
+    {
+        // The announce thread makes references at the same time.
+        std::lock_guard lock(m_mutex);
+        key = static_cast<int>(m_lastRef + 1);
+    }
+    const MidiRef ref = refFor(Kind::Client, m_ownClient, key);
     std::lock_guard lock(m_mutex);
     m_clients[ref] = std::make_shared<const MidiNotifyProc>(std::move(notify));
     return ref;
