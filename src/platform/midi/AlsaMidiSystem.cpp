@@ -145,9 +145,11 @@ void AlsaMidiSystem::disposePort(MidiRef port)
     if (!key || std::get<0>(*key) != Kind::Port) return;
     const int alsaPort = std::get<2>(*key);
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         m_readers.erase(alsaPort);
         m_outputPorts.erase(alsaPort);
+        if (std::this_thread::get_id() != m_thread.get_id())
+            m_readsDone.wait(lock, [this] { return m_readsInFlight == 0; });
     }
     std::lock_guard lock(m_seqMutex);
     snd_seq_delete_simple_port(m_seq, alsaPort);
@@ -473,9 +475,16 @@ void AlsaMidiSystem::run()
             {
                 std::lock_guard lock(m_mutex);
                 const auto it = m_readers.find(item.port);
-                if (it != m_readers.end()) reader = it->second;
+                if (it == m_readers.end()) continue;
+                reader = it->second;
+                ++m_readsInFlight;
             }
-            if (reader) (*reader)(MidiPacketList{std::move(item.bytes)});
+            (*reader)(MidiPacketList{std::move(item.bytes)});
+            {
+                std::lock_guard lock(m_mutex);
+                --m_readsInFlight;
+            }
+            m_readsDone.notify_all();
         }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,8 @@ private:
     std::map<int, std::shared_ptr<const MidiReadProc>> m_readers;  // by our ALSA port number
     std::set<int> m_outputPorts;
     std::set<int> m_announced;  // clients listed as devices
+    std::condition_variable m_readsDone;
+    int m_readsInFlight = 0;  // read procedures being called
     std::thread m_thread;
 };
 

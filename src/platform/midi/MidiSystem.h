@@ -23,6 +23,8 @@ public:
     virtual MidiRef createClient(const std::string& name, MidiNotifyProc notify) = 0;
     virtual MidiRef createInputPort(MidiRef client, const std::string& name, MidiReadProc read) = 0;
     virtual MidiRef createOutputPort(MidiRef client, const std::string& name) = 0;
+    // Once it returns, the port's read procedure is neither running nor called again, so its owner may go
+    // (called from inside that procedure, it cannot wait for the call it is in).
     virtual void disposePort(MidiRef port) = 0;
     virtual void disposeClient(MidiRef client) = 0;
 

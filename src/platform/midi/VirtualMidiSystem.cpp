@@ -98,10 +98,11 @@ MidiRef VirtualMidiSystem::createOutputPort(MidiRef client, const std::string& n
 
 void VirtualMidiSystem::disposePort(MidiRef port)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     m_inputPorts.erase(port);
     m_outputPorts.erase(port);
     m_objects.erase(port);
+    if (!m_inputThread.isCurrent()) m_readsDone.wait(lock, [this] { return m_readsInFlight == 0; });
 }
 
 void VirtualMidiSystem::disposeClient(MidiRef client)
@@ -279,8 +280,14 @@ void VirtualMidiSystem::deliverToHost(MidiRef device, MidiRef source, std::vecto
                 if (entry == nullptr || entry->offline) return;
                 for (const auto& [ref, port] : m_inputPorts)
                     if (port.sources.contains(source)) readers.push_back(port.read);
+                ++m_readsInFlight;
             }
             for (const auto& read : readers) (*read)(list);
+            {
+                std::lock_guard lock(m_mutex);
+                --m_readsInFlight;
+            }
+            m_readsDone.notify_all();
         }
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,8 @@ private:
     std::map<MidiRef, InputPort> m_inputPorts;
     std::set<MidiRef> m_outputPorts;
     std::map<std::pair<MidiRef, MidiProperty>, std::int64_t> m_integerProperties;
+    std::condition_variable m_readsDone;
+    int m_readsInFlight = 0;  // read procedures being called
     // Declared last: destroyed first, so no delivery outlives the state above.
     MidiThread m_deviceThread{"midi-dev-side"};
     MidiThread m_inputThread{"midi-input"};

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -155,4 +157,33 @@ TEST(VirtualMidiSystem, PacingStillDeliversEverythingInOrder)
     const auto lists = host.takeReceived();
     ASSERT_EQ(lists.size(), 40u);
     for (std::uint8_t i = 0; i < 20; ++i) EXPECT_EQ(lists[2 * i + 1][0][0], i);
+}
+
+TEST(VirtualMidiSystem, DisposingAnInputPortWaitsForAReadUnderWay)
+{
+    Host host;
+    auto device = host.system.addDevice("D");
+    std::promise<void> entered, release;
+    auto enteredFuture = entered.get_future();
+    auto releaseFuture = release.get_future();
+    const MidiRef slow = host.system.createInputPort(host.client, "slow", [&](const MidiPacketList&) {
+        entered.set_value();
+        releaseFuture.wait();
+    });
+    ASSERT_TRUE(host.system.connectSource(slow, device->source()));
+    device->send({0xF0, 0xF7});
+    enteredFuture.wait();
+    std::atomic<bool> disposed{false};
+    std::thread owner([&] {
+        host.system.disposePort(slow);
+        disposed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The read procedure is still running: whatever it uses must outlive the port.
+    EXPECT_FALSE(disposed.load());
+    release.set_value();
+    owner.join();
+    EXPECT_TRUE(disposed.load());
+    device->send({0xF0, 0xF7});
+    host.system.waitUntilDelivered();
 }
