@@ -686,9 +686,11 @@ void CMidiDevice::patchDataChangeWithNumGroup(std::int32_t group, std::int32_t b
     std::snprintf(name, sizeof name, "%d_%d_%d.qptc", group, bank, patch);
     const std::string path = *folder + "/" + name;
     const std::size_t count = static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, std::int64_t(data.size())));
-    // Written to a sibling and renamed over the old file, so a failure leaves the old patch whole.
+    // Written to a sibling and renamed over the old file, so a failure leaves the old patch whole; a
+    // working copy of the device, so not flushed to disk.
     platform::Error error;
-    if (!m_files.writeAtomically(path, Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)), &error)) {
+    if (!m_files.writeAtomically(path, Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)), &error,
+                                 platform::Durability::WorkingCopy)) {
         RIG_LOG("the patch file %s could not be written: %s", path.c_str(), error.description.c_str());
         return;
     }

@@ -240,7 +240,10 @@ void CQFXMidi::onPatchDumped(const Op& op, const Job& job, const Bytes& data, st
         std::snprintf(name, sizeof name, "%d_%d_%d.qptc", m_currentGroupNum, m_currentBankNum, m_currentPatchNum);
         const auto path = std::filesystem::path(*folder) / name;
         platform::LocalFileManager files;
-        if (files.writeAtomically(path.string(), Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)))) {
+        // The dump's files are working copies of the device, rebuilt at every connection: whole or absent,
+        // but not worth a flush to disk each.
+        if (files.writeAtomically(path.string(), Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)),
+                                  nullptr, platform::Durability::WorkingCopy)) {
             for (auto& entry : m_allPatch.patchsList) {
                 if (entry.groupNum == m_currentGroupNum && entry.bankNum == m_currentBankNum &&
                     entry.patchNum == m_currentPatchNum) {

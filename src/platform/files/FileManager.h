@@ -12,14 +12,20 @@ namespace platform {
 // The file operations the layers above need, behind an interface so a test can hand in one that fails.
 // Every operation that can fail returns false (or nothing) and, when `error` is given, fills it with a
 // "files" error whose code is the errno value and whose description names the path.
+// How far a whole-file write must get before it reports success. Either way the file is replaced whole
+// or not at all; a working copy (rebuilt from the device at every start) skips the flushes to disk,
+// which cost milliseconds per file and dominate a dump of a hundred patches.
+enum class Durability { Durable, WorkingCopy };
+
 class FileManager {
 public:
     virtual ~FileManager() = default;
 
     // Replaces the whole file or leaves the old one untouched: the bytes go to a temporary sibling that
-    // is flushed to disk and then renamed over the destination. A failure leaves no temporary behind.
+    // is flushed to disk (when durable) and then renamed over the destination. A failure leaves no
+    // temporary behind.
     virtual bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                                 Error* error = nullptr) = 0;
+                                 Error* error = nullptr, Durability durability = Durability::Durable) = 0;
     virtual std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) = 0;
 
     // Copies a file or a whole folder. The copy is built beside the destination and appears there only

@@ -44,8 +44,9 @@ int openExclusive(const std::string& path)
     return fd;
 }
 
-// Writes everything, then flushes to disk and closes; returns 0 or the errno of the first failure.
-int writeAllAndClose(int fd, const std::uint8_t* data, std::size_t size)
+// Writes everything, then flushes to disk (unless told not to) and closes; returns 0 or the errno of the
+// first failure.
+int writeAllAndClose(int fd, const std::uint8_t* data, std::size_t size, bool flush = true)
 {
     int result = 0;
     while (size > 0) {
@@ -59,7 +60,7 @@ int writeAllAndClose(int fd, const std::uint8_t* data, std::size_t size)
         data += written;
         size -= static_cast<std::size_t>(written);
     }
-    if (result == 0 && ::fsync(fd) != 0)
+    if (result == 0 && flush && ::fsync(fd) != 0)
         result = errno;
     if (::close(fd) != 0 && result == 0)
         result = errno;
@@ -156,20 +157,23 @@ int copyFileContents(const std::string& from, const std::string& to)
 
 }  // namespace
 
-bool LocalFileManager::writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error)
+bool LocalFileManager::writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error,
+                                       Durability durability)
 {
+    const bool durable = durability == Durability::Durable;
     std::string temporary = temporarySibling(path);
     int fd = openExclusive(temporary);
     if (fd < 0)
         return fail(error, errno, "write", path);
-    int code = writeAllAndClose(fd, bytes.data(), bytes.size());
+    int code = writeAllAndClose(fd, bytes.data(), bytes.size(), durable);
     if (code == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
         code = errno;
     if (code != 0) {
         ::unlink(temporary.c_str());
         return fail(error, code, "write", path);
     }
-    syncParentFolder(path);
+    if (durable)
+        syncParentFolder(path);
     return true;
 }
 

@@ -7,8 +7,8 @@ namespace platform {
 // The file operations on the local disk, through POSIX calls so that every step's errno is kept.
 class LocalFileManager : public FileManager {
 public:
-    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                         Error* error = nullptr) override;
+    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error = nullptr,
+                         Durability durability = Durability::Durable) override;
     std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) override;
     bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
     bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
