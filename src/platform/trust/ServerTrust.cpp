@@ -1,4 +1,5 @@
 #include "platform/trust/ServerTrust.h"
+#include "platform/trust/X509Der.h"
 
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -25,16 +26,6 @@ Owned<X509> parse(const Bytes& der)
 {
     const unsigned char* cursor = der.data();
     return Owned<X509>(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
-}
-
-Bytes encode(X509* cert)
-{
-    unsigned char* out = nullptr;
-    const int length = i2d_X509(cert, &out);
-    if (length <= 0) return {};
-    Bytes der(out, out + length);
-    OPENSSL_free(out);
-    return der;
 }
 
 bool isIPAddress(const std::string& host)
@@ -105,7 +96,7 @@ bool ServerTrust::evaluate(TrustResult& result)
         Owned<STACK_OF(X509)> built(X509_STORE_CTX_get1_chain(context.get()));
         if (built) {
             m_chain.clear();
-            for (int i = 0; i < sk_X509_num(built.get()); ++i) m_chain.push_back(encode(sk_X509_value(built.get(), i)));
+            for (int i = 0; i < sk_X509_num(built.get()); ++i) m_chain.push_back(derOfX509(sk_X509_value(built.get(), i)));
         }
     } else {
         result = TrustResult::RecoverableTrustFailure;

@@ -1,4 +1,5 @@
 #include "platform/trust/ServerTrustCheck.h"
+#include "platform/trust/X509Der.h"
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -7,27 +8,17 @@ namespace platform {
 
 namespace {
 
-Bytes encode(X509* cert)
-{
-    unsigned char* out = nullptr;
-    const int length = i2d_X509(cert, &out);
-    if (length <= 0) return {};
-    Bytes der(out, out + length);
-    OPENSSL_free(out);
-    return der;
-}
-
 int verifyChain(X509_STORE_CTX* context, void* argument)
 {
     auto* handler = static_cast<ServerTrustHandler*>(argument);
     X509* leaf = X509_STORE_CTX_get0_cert(context);
     std::vector<Bytes> chain;
-    if (leaf) chain.push_back(encode(leaf));
+    if (leaf) chain.push_back(derOfX509(leaf));
     if (STACK_OF(X509)* presented = X509_STORE_CTX_get0_untrusted(context)) {
         for (int i = 0; i < sk_X509_num(presented); ++i) {
             X509* cert = sk_X509_value(presented, i);
             if (leaf && X509_cmp(cert, leaf) == 0) continue;
-            chain.push_back(encode(cert));
+            chain.push_back(derOfX509(cert));
         }
     }
     std::optional<ServerTrust> trust = ServerTrust::create(std::move(chain), TrustPolicy::basicX509());
