@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 
 #include "device/QFXRig.h"
 
@@ -44,6 +45,28 @@ void report(benchmark::State& state, const Totals& totals, bool paced, std::size
     }
 }
 
+// Times one whole-memory operation per iteration until its callback reports `expected`.
+template <typename Start>
+void measure(benchmark::State& state, QFXRig& rig, bool paced, const std::string& expected, Start start)
+{
+    pace(rig, paced);
+    Totals totals;
+    for (auto _ : state) {
+        rig.forget();
+        const auto bytes = rig.unit.bytesSent();
+        const auto messages = rig.unit.messagesSent();
+        const auto begin = std::chrono::steady_clock::now();
+        start();
+        if (rig.next(0) != expected) {
+            state.SkipWithError(("no " + expected).c_str());
+            return;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        record(state, totals, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages);
+    }
+    report(state, totals, paced, 100);
+}
+
 void BM_DumpAll(benchmark::State& state)
 {
     const bool paced = state.range(0) != 0;
@@ -52,22 +75,8 @@ void BM_DumpAll(benchmark::State& state)
         state.SkipWithError("no connection");
         return;
     }
-    pace(rig, paced);
-    Totals totals;
-    for (auto _ : state) {
-        rig.forget();
-        const auto bytes = rig.unit.bytesSent();
-        const auto messages = rig.unit.messagesSent();
-        const auto start = std::chrono::steady_clock::now();
-        rig.qfx->dumpAllPatchWithNumberOfGroups(kLayout.groups, kLayout.banks, kLayout.patchs);
-        if (rig.next(0) != "dump 1") {
-            state.SkipWithError("dump failed");
-            return;
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        record(state, totals, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages);
-    }
-    report(state, totals, paced, 100);
+    measure(state, rig, paced, "dump 1",
+            [&] { rig.qfx->dumpAllPatchWithNumberOfGroups(kLayout.groups, kLayout.banks, kLayout.patchs); });
 }
 
 void BM_WriteAll(benchmark::State& state)
@@ -84,22 +93,7 @@ void BM_WriteAll(benchmark::State& state)
         table.patchsList[i].path = (std::filesystem::path(rig.root) / (std::to_string(i) + ".qptc")).string();
         rig.files.writeAtomically(table.patchsList[i].path, *rig.patches.patch(slot.groupNum, slot.bankNum, slot.patchNum));
     }
-    pace(rig, paced);
-    Totals totals;
-    for (auto _ : state) {
-        rig.forget();
-        const auto bytes = rig.unit.bytesSent();
-        const auto messages = rig.unit.messagesSent();
-        const auto start = std::chrono::steady_clock::now();
-        rig.qfx->writeAllPatchWithAllPatch(table, kLayout.maxPatchSize);
-        if (rig.next(0) != "writeall 1") {
-            state.SkipWithError("write failed");
-            return;
-        }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        record(state, totals, seconds, rig.unit.bytesSent() - bytes, rig.unit.messagesSent() - messages);
-    }
-    report(state, totals, paced, 100);
+    measure(state, rig, paced, "writeall 1", [&] { rig.qfx->writeAllPatchWithAllPatch(table, kLayout.maxPatchSize); });
 }
 
 BENCHMARK(BM_DumpAll)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
