@@ -4,7 +4,7 @@
 #include <cstring>
 #include <random>
 
-#include "device/MIDIMessageUtil.h"
+#include "device/formats/MIDIMessageUtil.h"
 
 namespace {
 

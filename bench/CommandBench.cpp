@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "device/QFXRig.h"
+#include "device/commands/QFXRig.h"
 
 namespace {
 

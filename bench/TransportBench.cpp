@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <mutex>
 
-#include "device/CMidiDevice.h"
-#include "device/MIDIMessageUtil.h"
+#include "device/transport/CMidiDevice.h"
+#include "device/formats/MIDIMessageUtil.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/VirtualMidiSystem.h"

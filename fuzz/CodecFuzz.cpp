@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device/MIDIMessageUtil.h"
+#include "device/formats/MIDIMessageUtil.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "device/CMidiDevice.h"
+#include "device/transport/CMidiDevice.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/VirtualMidiSystem.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device/DeviceDescription.h"
+#include "device/sequencer/DeviceDescription.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/OKVEffect.h"
-#include "device/OKVSimpleEffect.h"
+#include "device/formats/OKVEffect.h"
+#include "device/formats/OKVSimpleEffect.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "device/OKVPatch.h"
+#include "device/formats/OKVPatch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "device/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/error/Error.h"
 #include "platform/url/URLRequest.h"

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "device/MIDIMessageUtil.h"
+#include "device/formats/MIDIMessageUtil.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "device/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/RequestKey.h"
 #include "support/device/SimulatedDevice.h"

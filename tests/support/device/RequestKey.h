@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "device/Bytes.h"
+#include "common/Bytes.h"
 
 namespace sim {
 

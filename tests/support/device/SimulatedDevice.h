@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/Bytes.h"
+#include "common/Bytes.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/RequestKey.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "device/MIDIMessageUtil.h"
+#include "device/formats/MIDIMessageUtil.h"
 
 namespace {
 

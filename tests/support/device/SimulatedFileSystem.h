@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/Bytes.h"
+#include "common/Bytes.h"
 
 // The simulated device's file system, reached through function 0x60: find, open, read and write in
 // chunks of at most 512 bytes with their CRC, close, unlink, length, flush, disk free and the

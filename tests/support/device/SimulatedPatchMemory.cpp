@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/MIDIMessageUtil.h"
+#include "device/formats/MIDIMessageUtil.h"
 
 namespace {
 

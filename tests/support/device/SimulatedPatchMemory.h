@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "device/Bytes.h"
+#include "common/Bytes.h"
 
 // The simulated device's patch memory: groups of banks of patch slots, each holding one patch record of
 // at most the maximum patch size. It answers the patch dump request with the slot's patch, stores the

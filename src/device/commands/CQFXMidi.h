@@ -1,0 +1,256 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/commands/AcceptedDeviceModel.h"
+#include "device/transport/AllPatch.h"
+#include "common/Bytes.h"
+#include "device/transport/CMidiDevice.h"
+#include "device/commands/CQFXMidiDelegate.h"
+#include "device/transport/PatchObject.h"
+
+// The device command layer: every operation the sequencer asks for becomes a chain of SysEx requests,
+// each registered with the transport's reply registry together with the handler that continues the
+// chain, and ends in exactly one delegate call. Nothing here times out: the sequencer's watchdog ends a
+// chain whose reply never comes and drops the pending handlers through clearWaitingBlock().
+//
+// A step the device answers with a non-zero code is sent again while its retry count plus one is at most
+// timeOfRetry. Made through create() because pending handlers hold it weakly: a reply that arrives after
+// the object is gone, or after its operation ended, changes nothing.
+class CQFXMidi final : public MidiDeviceDelegate, public std::enable_shared_from_this<CQFXMidi> {
+public:
+    static constexpr std::int32_t kReadChunk = 512;
+    // Largest file the command layer reads into memory; the effect list and modules are far smaller.
+    static constexpr std::int64_t kMaxReadFileSize = 16 * 1024 * 1024;
+    static constexpr std::int32_t kNoSuchFile = -6;
+
+    // Becomes the transport's delegate for arrivals, removals and unsolicited patches.
+    static std::shared_ptr<CQFXMidi> create(CMidiDevice& device, std::vector<AcceptedDeviceModel> arrayAcceptDevice,
+                                            std::int32_t timeOfRetry);
+    ~CQFXMidi() override;
+    CQFXMidi(const CQFXMidi&) = delete;
+    CQFXMidi& operator=(const CQFXMidi&) = delete;
+
+    // The sequencer swaps or clears its delegate on its own queue while replies run handlers here. A report
+    // already under way on another thread finishes first, so once this returns the old delegate is never
+    // called again and may go.
+    void setDelegate(CQFXMidiDelegate* delegate);
+    CQFXMidiDelegate* delegate() const;
+    std::int32_t timeOfRetry() const { return m_timeOfRetry; }
+    const std::vector<AcceptedDeviceModel>& arrayAcceptDevice() const { return m_arrayAcceptDevice; }
+
+    // Connection (outcomes through enterPCAsyncModeCallbackWithState and the four description callbacks).
+    void connection();
+    void eject();
+    void forceEject();
+    bool checkCurrentConnect();
+    bool rescanMidiDevice();
+    bool connectNewDevicePlugin();
+    void disconnectCurrentDevice();
+    void clearWaitingBlock();
+    std::optional<std::string> getDeviceName();
+    std::uint8_t getCQFXDeviceID() const { return m_deviceID.load(); }
+    std::int32_t getCQFXDeviceIDInt() const { return m_deviceIdFull.load(); }
+    std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const;
+    std::optional<std::string> createFolderInBundleWithType(int type);
+
+    // MidiDeviceDelegate: relays to the sequencer.
+    void getANewDevicePlugIn() override;
+    void notifyRemoveCurrentConnectedDevice() override;
+    void notifyPatchDataChange(const PatchObject& patch) override;
+
+    // Patch transfer.
+    void dumpAllPatchWithNumberOfGroups(std::int32_t numberOfGroups, std::int32_t numberOfBanks,
+                                        std::int32_t numberOfPatchs);
+    void writeOnePatchWithGroupNumber(std::int32_t group, std::int32_t bank, std::int32_t patch,
+                                      std::int64_t maxSizePatchData, const std::uint8_t* byteData,
+                                      std::int64_t sizeData);
+    void writeGroupPatchWithPatchArray(const std::vector<PatchObject>& patchArray, std::int64_t maxSizePatchData);
+    void writeAllPatchWithAllPatch(const AllPatch& allPatch, std::int64_t maxSizePatchData);
+    void selectPatchWithData(const std::uint8_t* data, std::int64_t size, std::int64_t maxPatchSize);
+
+    // File system.
+    void checkMemory();
+    void readFFSFileListWithFilePath(const std::string& fileName);
+    void writeFileListWithFilePath(const std::string& fileName, const std::uint8_t* byteData, std::int64_t fileSize,
+                                   std::int32_t state);
+    void fileListFlush();
+    void deleteQFXWithFileName(const std::string& fileName);
+    void getFileSizeWithFileName(const std::string& fileName);
+
+private:
+    CQFXMidi(CMidiDevice& device, std::vector<AcceptedDeviceModel> arrayAcceptDevice, std::int32_t timeOfRetry);
+
+    // The delegate held for one report: setDelegate() waits while any is alive. The call itself runs with
+    // no lock held.
+    class Listener {
+    public:
+        explicit Listener(CQFXMidi& owner);
+        ~Listener();
+        Listener(const Listener&) = delete;
+        Listener& operator=(const Listener&) = delete;
+        explicit operator bool() const { return m_delegate != nullptr; }
+        CQFXMidiDelegate* operator->() const { return m_delegate; }
+
+    private:
+        CQFXMidi& m_owner;
+        CQFXMidiDelegate* m_delegate = nullptr;
+    };
+
+    // A chain step under way on the reply queue: clearWaitingBlock() waits for it, so nothing it registers
+    // outlives the clear.
+    class HandlerRun {
+    public:
+        explicit HandlerRun(CQFXMidi& owner);
+        ~HandlerRun();
+        HandlerRun(const HandlerRun&) = delete;
+        HandlerRun& operator=(const HandlerRun&) = delete;
+
+    private:
+        CQFXMidi& m_owner;
+    };
+
+    // One running operation: its handlers act only while it is the current one and has not ended.
+    struct Operation {
+        std::atomic<bool> live{true};
+    };
+    using Op = std::shared_ptr<Operation>;
+    Op beginOperation();
+    // Makes op the running operation; the one before it ends without reporting.
+    void adoptOperation(const Op& op);
+    void endOperation(const Op& op);
+    // Wraps a chain step so it runs only while its object lives and its operation is current.
+    template <typename F>
+    auto step(const Op& op, F body);
+    bool canRetry(std::int32_t retry) const { return retry + 1 <= m_timeOfRetry; }
+    std::uint8_t dev() const { return m_deviceID.load(); }
+
+    // Connection chain.
+    void onConnectIdentity(const Op& op, const Bytes& identity, const Bytes& version);
+    void subEnterPCModeWithCurrentRetryTime(const Op& op, std::int32_t retry);
+    void requestSupportQFXInformation(const Op& op);
+    void requestSupportPatchInformation(const Op& op);
+    void requestAdvancedPatchInformation(const Op& op);
+    void getInforReadWithRetryTime(const Op& op, std::int32_t retry);
+    void subTerminatePCModeWithCurrentRetryTime(const Op& op, std::int32_t retry);
+
+    // Patch chains. A job carries what every step of one operation needs; its byte arrays are its own.
+    enum class PatchKind { Dump, WriteOne, WriteAll, WriteGroup, Select };
+    struct PatchJob {
+        PatchKind kind = PatchKind::Dump;
+        std::int32_t groups = 0, banks = 0, patchs = 0;
+        std::int32_t group = 0, bank = 0, patch = 0;
+        std::int64_t maxSize = 0;
+        Bytes data;
+        std::vector<PatchObject> patchArray;
+        std::vector<Bytes> patchArrayData;
+        AllPatch table;
+        std::vector<Bytes> tableData;
+    };
+    using Job = std::shared_ptr<PatchJob>;
+    void startPatchOperation(const Op& op, const Job& job);
+    void subCommandDisableAudioProcess(const Op& op, const Job& job, std::int32_t retry);
+    void patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job, std::int32_t retry);
+    void onPatchDumped(const Op& op, const Job& job, const Bytes& data, std::int64_t size, std::int32_t retry);
+    void subAllPatchDataDump(const Op& op, const Job& job, std::int32_t retry);
+    void sendAllPatchAtCurrentPosition(const Op& op, const Job& job, std::int32_t retry);
+    void subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32_t group, std::int32_t bank,
+                                  std::int32_t patch, const Bytes& data, std::size_t index, std::int32_t retry);
+    void afterPatchWritten(const Op& op, const Job& job, std::size_t index, std::int32_t retry);
+    void subPacketProcessedWithCurrentRetryTime(const Op& op, const Job& job, std::int32_t retry);
+    void subCommandEnableAudioProcessWithState(const Op& op, const Job& job, std::int32_t retry);
+    void subEditBufferDumpWithData(const Op& op, const Job& job, std::int32_t retry);
+    // Advances the all-patch position; false after the last slot.
+    bool advancePosition();
+    // The final callback of a patch operation; a failure after an accepted disable-audio sends enable
+    // audio once without waiting, so the device is never left muted.
+    void finishPatch(const Op& op, const Job& job, std::int32_t state);
+    // The value a patch chain reports for a refused registration and for a device refusal after retries.
+    static std::int32_t refusedState(PatchKind kind);
+    static std::int32_t deviceErrorState(PatchKind kind);
+    void sendEnableAudioWithoutWaiting();
+
+    // File-system chains.
+    struct ReadJob {
+        std::string name;
+        std::int64_t size = 0;
+        bool tooLarge = false;
+        Bytes handle;
+        Bytes buffer;
+        std::int64_t done = 0;
+    };
+    struct WriteJob {
+        std::string name;
+        Bytes data;
+        std::int32_t state = 0;
+        Bytes handle;
+    };
+    enum class CloseReason { Failed = 0, Complete = 1, Again = 2 };
+    void subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry);
+    void subCommandFindFirstWithFilePath(const Op& op, const std::string& name, std::int32_t retry);
+    void subCommandFindCloseWithFileName(const Op& op, const std::shared_ptr<ReadJob>& job, std::int32_t retry);
+    void subCommandOpenForReadWithFileName(const Op& op, const std::shared_ptr<ReadJob>& job, std::int32_t retry);
+    void subReadFileQFXListAndQFxWithFileHandle(const Op& op, const std::shared_ptr<ReadJob>& job,
+                                                std::int32_t retry);
+    void onChunkRead(const Op& op, const std::shared_ptr<ReadJob>& job, std::int64_t count, const Bytes& data,
+                     std::int32_t retry);
+    void closeRead(const Op& op, const std::shared_ptr<ReadJob>& job, CloseReason reason, std::int32_t retry);
+    void finishRead(const Op& op, std::int32_t state, const Bytes& bytes, std::int64_t count);
+    void subCommandUnlinkForWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t retry);
+    void subCommandOpenForWriteWithFilePath(const Op& op, const std::shared_ptr<WriteJob>& job,
+                                            std::int32_t retry);
+    void subWriteQFXFileWithFileHandle(const Op& op, const std::shared_ptr<WriteJob>& job, std::int64_t offset,
+                                       std::int32_t retry);
+    void closeWrite(const Op& op, const std::shared_ptr<WriteJob>& job, CloseReason reason, std::int32_t retry);
+    void finishWrite(const Op& op, std::int32_t state);
+    void subCommandUnlinkForDelete(const Op& op, const std::string& name, std::int32_t retry);
+    void subCommandFFSFileListFlushWithCurrentRetryTime(const Op& op, std::int32_t retry);
+    void subCommandFileLengthWithFileName(const Op& op, const std::string& name, std::int32_t retry);
+    Bytes ack() const;
+
+    CMidiDevice& m_device;
+    const std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;
+    const std::int32_t m_timeOfRetry;
+    mutable std::mutex m_delegateMutex;
+    std::condition_variable m_delegateIdle;
+    CQFXMidiDelegate* m_delegate = nullptr;
+    int m_delegateCalls = 0;  // reports under way
+
+    std::atomic<std::uint8_t> m_deviceID{0};
+    std::atomic<std::int32_t> m_deviceIdFull{0};
+    mutable std::mutex m_mutex;
+    std::array<std::uint8_t, 4> m_deviceVersion{};
+    Op m_current;
+    std::condition_variable m_handlersIdle;
+    int m_handlersRunning = 0;
+    // Set from an accepted disable-audio until the matching enable audio is accepted.
+    std::atomic<bool> m_audioDisabled{false};
+
+    // Position of a running all-patch dump or write; touched only by that operation's steps.
+    AllPatch m_allPatch;
+    std::int32_t m_currentGroupNum = 0;
+    std::int32_t m_currentBankNum = 0;
+    std::int32_t m_currentPatchNum = 0;
+};
+
+template <typename F>
+auto CQFXMidi::step(const Op& op, F body)
+{
+    return [weak = weak_from_this(), op, body](auto&&... args) {
+        const auto self = weak.lock();
+        if (!self) return;
+        // Counted before the test, so clearWaitingBlock() either sees this step under way or this step
+        // sees its operation ended.
+        const HandlerRun run(*self);
+        if (!op->live) return;
+        body(args...);
+    };
+}

@@ -1,0 +1,199 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "device/formats/AdvencedPatchInformation.h"
+#include "common/Bytes.h"
+#include "device/transport/CMidiIn.h"
+#include "device/transport/CMidiInDeleagte.h"
+#include "device/transport/CMidiOut.h"
+#include "device/transport/MidiDeviceDelegate.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileManager.h"
+#include "platform/midi/MidiSystem.h"
+
+// The transport's centre: owns the MIDI client, follows device arrivals and removals, chooses and connects
+// one device, and recognises every incoming reply, handing it to the one request that waits for it (the
+// reply registry: at most one pending handler per reply kind).
+//
+// Threads: setup notifications and the delegate's arrival and removal notices run on the main queue;
+// replies are recognised, and handlers called, on one low-priority serial queue in arrival order;
+// registrations may come from any thread. The registry is guarded by a mutex; a handler is taken out
+// under it and called outside it, so a handler may register the next request itself.
+class CMidiDevice : public CMidiInDeleagte {
+public:
+    static constexpr std::uint32_t kNoDevice = 0xFFFFFFFFu;
+
+    enum class ReplyKind {
+        Identity,
+        PatchData,
+        SupportQFXInformation,
+        SupportPatchInformation,
+        AdvancedPatchInformation,
+        Respondence,
+        FFSRespondence,
+        DiskFree,
+        InforRead,
+        FFileLength,
+        FFindFirst,
+        FOpen,
+        FWrite,
+        FRead1,
+        FRead2,
+        FFSACK,
+    };
+    static constexpr std::size_t kReplyKinds = 16;
+
+    // Every handler is called with received = true and the reply's decoded fields.
+    using IDReplyBlock = std::function<void(bool received, const Bytes& identity, const Bytes& version)>;
+    using PatchDataDumpBlock = std::function<void(bool received, const Bytes& data, std::int32_t group,
+                                                  std::int32_t bank, std::int32_t patch, std::int64_t size)>;
+    using SupportQFXInformationBlock = std::function<void(bool received, const Bytes& gen, const Bytes& region,
+                                                          const Bytes& regionLv, std::uint8_t useUnitNum)>;
+    using SupportPatchInformationBlock =
+        std::function<void(bool received, const Bytes& gen, const Bytes& region, std::uint8_t useUnitNum)>;
+    using AdvancedPatchDataInformationBlock = std::function<void(bool received, const AdvencedPatchInformation&)>;
+    using RespondenceBlock = std::function<void(bool received, std::int32_t code)>;
+    using FFSRespondenceBlock = std::function<void(bool received, std::int32_t code)>;
+    using DiskFreeBlock = std::function<void(bool received, std::uint32_t total, std::uint32_t free)>;
+    using InforReadBlock = std::function<void(bool received, std::uint16_t numOfInfo, std::uint16_t numOfFiles,
+                                              std::uint16_t numOfSectors, const Bytes& version)>;
+    using FFileLengthBlock = std::function<void(bool received, std::uint32_t length)>;
+    using FFindFirstBlock = std::function<void(bool received, const std::string& name, std::uint32_t value)>;
+    using FOpenBlock = std::function<void(bool received, const Bytes& handle)>;
+    using FWriteBlock = std::function<void(bool received, std::uint32_t count)>;
+    using FRead1Block = std::function<void(bool received, std::uint32_t count)>;
+    using FRead2Block = std::function<void(bool received, const Bytes& data)>;
+    using FFSACKBlock = std::function<void(bool received, std::uint8_t code)>;
+
+    // rootFolder is the program's data root; the device working folders live under it. The constructor
+    // clears the registry and creates the connection (on the main queue).
+    CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispatch, platform::FileManager& files,
+                std::string rootFolder);
+    ~CMidiDevice() override;
+    CMidiDevice(const CMidiDevice&) = delete;
+    CMidiDevice& operator=(const CMidiDevice&) = delete;
+
+    // The program's instance, over the shared MIDI system and dispatch, made on first use.
+    static CMidiDevice& sharedCMidiDevice();
+
+    // --- connection ---
+    void createConnection();
+    void setMidiDeviceDelegate(std::shared_ptr<MidiDeviceDelegate> delegate);
+    bool scanDevicesAndConnect();
+    bool connectDevice(platform::MidiRef device);
+    bool connectNewDeviceDetected();
+    bool checkConnectCurrentDevice();
+    void disconnectCurrentDeviceInMidiDevice();
+    void clearCurrentDeviceInMidiDevice();
+    std::uint32_t getCurrentDevice() const;
+    std::optional<std::string> getDeviceName();
+    std::optional<std::string> getName(platform::MidiRef object);
+    std::optional<std::string> getDisplayName(platform::MidiRef object);
+    void sendSysExMessage(const std::uint8_t* bytes, std::int64_t size);
+    void receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages) override;
+    // "Device/Effect" for type 1, "Device/Patch" otherwise, under the root; created when missing.
+    std::optional<std::string> createFolderInBundleWithType(int type);
+    void close();
+
+    void midiNotifyCallback(const platform::MidiNotification& notification);
+    void notifyAddDevice(platform::MidiRef device);
+    void notifyRemoveDevice(platform::MidiRef device);
+    void notifyChangeStateDevice(platform::MidiRef device);
+
+    std::uint64_t currentDeviceConnect() const;
+    std::uint32_t newDevicePlugin() const;
+    CMidiIn& midiIn() { return m_midiIn; }
+    CMidiOut& midiOut() { return m_midiOut; }
+    platform::MidiRef client() const { return m_client; }
+
+    // --- reply registry ---
+    // Each answers false, sending nothing, while its kind is pending; otherwise the handler is in place
+    // before the request (bytes with F0 and F7) leaves.
+    bool registerIndentityReplyMessage(IDReplyBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerPatchDataDumpMessage(PatchDataDumpBlock handler, const std::uint8_t* bytes, std::int64_t size,
+                                      std::int32_t patchNum, std::int32_t bankNum, std::int32_t groupNum);
+    bool registerSupportQFXInformationMessage(SupportQFXInformationBlock handler, const std::uint8_t* bytes,
+                                              std::int64_t size);
+    bool registerSupportPatchInformationMessage(SupportPatchInformationBlock handler, const std::uint8_t* bytes,
+                                                std::int64_t size);
+    bool registerAdvencedPatchDataInformationMessage(AdvancedPatchDataInformationBlock handler,
+                                                     const std::uint8_t* bytes, std::int64_t size);
+    bool registerRespondenceMessage(RespondenceBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    // Awaits the alternative answer to a request sent under another kind; sends nothing.
+    bool registerRespondenceMessage(RespondenceBlock handler);
+    bool registerFFSRespondenceMessage(FFSRespondenceBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFFSRespondenceMessage(FFSRespondenceBlock handler);
+    bool registerDiskFreeMessage(DiskFreeBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerInforReadMessage(InforReadBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFFileLengthMessage(FFileLengthBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFOpenMessage(FOpenBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFWriteMessage(FWriteBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFRead1Message(FRead1Block handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFRead2Message(FRead2Block handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFFSACKMessage(FFSACKBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    // Drops every pending handler uncalled and forgets the recorded patch address and the announced device.
+    void clearBufferBlockWaiting();
+
+    bool isPending(ReplyKind kind) const;
+    std::int32_t numGroupRegister() const;
+    std::int32_t numBankRegister() const;
+    std::int32_t numPatchRegister() const;
+
+    // One whole reply without F0 and F7; called on the reply queue, one message at a time.
+    void handleByteDataReveices(const std::uint8_t* bytes, std::int64_t size);
+    static bool compileData(const std::uint8_t* data, std::int64_t size, std::uint32_t crc);
+    void patchDataChangeWithNumGroup(std::int32_t group, std::int32_t bank, std::int32_t patch, const Bytes& data,
+                                     std::int64_t size);
+
+private:
+    using Handlers = std::tuple<IDReplyBlock, PatchDataDumpBlock, SupportQFXInformationBlock,
+                                SupportPatchInformationBlock, AdvancedPatchDataInformationBlock, RespondenceBlock,
+                                FFSRespondenceBlock, DiskFreeBlock, InforReadBlock, FFileLengthBlock,
+                                FFindFirstBlock, FOpenBlock, FWriteBlock, FRead1Block, FRead2Block, FFSACKBlock>;
+
+    template <ReplyKind kind, typename Handler>
+    bool registerKind(Handler handler, const std::uint8_t* bytes, std::int64_t size, bool send);
+    // Takes the kind's handler out (clearing it, its flag and the partner kind) when it is pending.
+    template <ReplyKind kind>
+    std::tuple_element_t<static_cast<std::size_t>(kind), Handlers> take(std::optional<ReplyKind> partner);
+    bool pendingLocked(ReplyKind kind) const;
+    void clearLocked(ReplyKind kind);
+    void handlePatchData(const std::uint8_t* b, std::int64_t size);
+    void handleFileSystemData(const std::uint8_t* b, std::int64_t size);
+    std::shared_ptr<MidiDeviceDelegate> delegate() const;
+
+    platform::MidiSystem& m_system;
+    platform::Dispatch& m_dispatch;
+    platform::FileManager& m_files;
+    std::string m_rootFolder;
+    CMidiIn m_midiIn;
+    CMidiOut m_midiOut;
+    std::shared_ptr<platform::SerialQueue> m_replyQueue;
+    // Lets notifications already queued on the main queue see that this object is gone.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+
+    mutable std::mutex m_stateMutex;
+    platform::MidiRef m_client = platform::kMidiNoRef;
+    std::uint32_t m_currentDevice = kNoDevice;
+    std::uint64_t m_currentDeviceConnect = 0;
+    std::uint32_t m_newDevicePlugin = kNoDevice;
+    std::shared_ptr<MidiDeviceDelegate> m_delegate;
+
+    mutable std::mutex m_registryMutex;
+    Handlers m_handlers;
+    std::array<std::int32_t, kReplyKinds> m_flags{};
+    std::int32_t m_numGroupRegister = -1;
+    std::int32_t m_numBankRegister = -1;
+    std::int32_t m_numPatchRegister = -1;
+};

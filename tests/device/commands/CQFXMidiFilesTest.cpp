@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include "device/commands/QFXRig.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+Bytes pattern(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    return bytes;
+}
+
+struct Connected : QFXRig {
+    explicit Connected(std::int32_t retry = 2) : QFXRig(retry)
+    {
+        fs.setFile("FLST_SEQ.QT2", pattern(1000));
+        EXPECT_TRUE(connect());
+        forget();
+    }
+};
+
+TEST(CQFXMidiFiles, ReadFindsOpensReadsInChunksAndCloses)
+{
+    Connected rig;
+    rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+    EXPECT_EQ(rig.next(0), "read 1");
+    EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1000));
+    EXPECT_EQ(rig.recorder.payload(0).a, 1000);
+    EXPECT_EQ(rig.functions(), (Events{"60 25", "60 05", "60 27", "60 20", "60 05", "60 22", "60 05", "60 05",
+                                       "60 22", "60 05", "60 05", "60 21"}));
+    EXPECT_EQ(rig.fs.openFileCount(), 0u);
+}
+
+TEST(CQFXMidiFiles, ReadReportsMissingFilesLongNamesAndFindCodes)
+{
+    Connected rig;
+    rig.qfx->readFFSFileListWithFilePath("NOPE.QF2");
+    EXPECT_EQ(rig.next(0), "read -2");
+    rig.qfx->readFFSFileListWithFilePath("ABCDEFGHIJKLMN");
+    EXPECT_EQ(rig.next(1), "read -1");
+    rig.fs.changeFaults([](auto& f) { f.failCount[0x25] = 3; });
+    rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+    EXPECT_EQ(rig.next(2), "read -2");
+    EXPECT_EQ(rig.count("60 25"), 4u);
+}
+
+TEST(CQFXMidiFiles, ARefusedChunkReopensUnderOneRetryBudget)
+{
+    {
+        Connected rig(2);
+        rig.fs.changeFaults([](auto& f) { f.failCount[0x22] = 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read 1");
+        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1000));
+        EXPECT_EQ(rig.count("60 20"), 2u);
+    }
+    {
+        // Every chunk refused: the reopened reads share the budget and the read fails, file closed.
+        Connected rig(2);
+        rig.fs.changeFaults([](auto& f) { f.failCount[0x22] = 100; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read -2");
+        EXPECT_EQ(rig.count("60 20"), 3u);
+        EXPECT_EQ(rig.count("60 22"), 3u);
+    }
+    {
+        Connected rig(0);
+        rig.fs.changeFaults([](auto& f) { f.failCount[0x22] = 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read -2");
+        EXPECT_EQ(rig.count("60 20"), 1u);
+    }
+}
+
+TEST(CQFXMidiFiles, ImpossibleSizesAndCountsCloseTheFileAndFailTheRead)
+{
+    {
+        Connected rig;
+        rig.fs.changeFaults([](auto& f) { f.overlongReadCount = 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read 0");
+        EXPECT_EQ(rig.functions().back(), "60 21");
+        EXPECT_EQ(rig.fs.openFileCount(), 0u);
+    }
+    {
+        // A count within the chunk and the file, but more than the data that followed it.
+        Connected rig;
+        rig.fs.changeFaults([](auto& f) { f.shortReadData = 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read 0");
+        EXPECT_EQ(rig.fs.openFileCount(), 0u);
+    }
+    {
+        // A file announced larger than it holds: the device runs dry before the announced end.
+        Connected rig;
+        rig.fs.changeFaults([](auto& f) { f.findFirstSize = 1500; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read 0");
+        EXPECT_EQ(rig.fs.openFileCount(), 0u);
+    }
+    {
+        Connected rig;
+        rig.fs.changeFaults([](auto& f) { f.findFirstSize = 16 * 1024 * 1024 + 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        EXPECT_EQ(rig.next(0), "read 0");
+        EXPECT_EQ(rig.count("60 20"), 0u);
+    }
+    {
+        // A bad CRC on the data is dropped by the transport; the read waits for its watchdog.
+        Connected rig;
+        rig.fs.changeFaults([](auto& f) { f.corruptReadCrc = 1; });
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        ASSERT_TRUE(rig.waitForFunction("60 05", 3));
+        EXPECT_TRUE(rig.recorder.events().empty());
+    }
+}
+
+TEST(CQFXMidiFiles, WriteUnlinksOpensWritesChunksWithAFinalEmptyOneAndCloses)
+{
+    Connected rig;
+    const Bytes data = pattern(1000);
+    rig.qfx->writeFileListWithFilePath("A.QF2", data.data(), 1000, 3);
+    EXPECT_EQ(rig.next(0), "write 1");
+    EXPECT_EQ(rig.fs.file("A.QF2"), data);
+    std::vector<std::uint32_t> lengths;
+    for (const auto& m : rig.received())
+        if (m[4] == 0x60 && m[5] == 0x23) lengths.push_back(*Convert7to32(m.data() + 11, 5));
+    EXPECT_EQ(lengths, (std::vector<std::uint32_t>{512, 488, 0}));
+    EXPECT_EQ(rig.functions().front(), "60 24");
+    EXPECT_EQ(rig.functions().back(), "60 21");
+
+    rig.forget();
+    rig.qfx->writeFileListWithFilePath("E.QF2", nullptr, 0, 0);
+    EXPECT_EQ(rig.next(0), "write 1");
+    EXPECT_EQ(rig.fs.file("E.QF2"), Bytes{});
+    EXPECT_EQ(rig.count("60 23"), 1u);
+
+    rig.qfx->writeFileListWithFilePath("ABCDEFGHIJKLMN", data.data(), 10, 0);
+    EXPECT_EQ(rig.next(1), "write 0");
+}
+
+TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
+{
+    {
+        Connected rig(2);
+        rig.fs.changeFaults([](auto& f) { f.shortWrites = 1; });
+        const Bytes data = pattern(700);
+        rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
+        EXPECT_EQ(rig.next(0), "write 1");
+        EXPECT_EQ(rig.fs.file("B.QF2"), data);
+        EXPECT_EQ(rig.count("60 24"), 2u);
+    }
+    {
+        Connected rig(2);
+        rig.fs.changeFaults([](auto& f) { f.shortWrites = 100; });
+        const Bytes data = pattern(700);
+        rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
+        EXPECT_EQ(rig.next(0), "write -1");
+        EXPECT_EQ(rig.count("60 24"), 3u);
+    }
+    {
+        // A refused chunk restarts the write too, within the same budget.
+        Connected rig(1);
+        rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; });
+        const Bytes data = pattern(10);
+        rig.qfx->writeFileListWithFilePath("C.QF2", data.data(), 10, 0);
+        EXPECT_EQ(rig.next(0), "write -1");
+        EXPECT_EQ(rig.count("60 20"), 2u);
+    }
+}
+
+TEST(CQFXMidiFiles, DeleteLengthFlushAndDiskFree)
+{
+    Connected rig(1);
+    rig.fs.setFile("D.QF2", pattern(77));
+    rig.qfx->getFileSizeWithFileName("D.QF2");
+    EXPECT_EQ(rig.next(0), "size 1 77");
+    rig.qfx->deleteQFXWithFileName("D.QF2");
+    EXPECT_EQ(rig.next(1), "delete 1 0");
+    EXPECT_FALSE(rig.fs.file("D.QF2"));
+    rig.qfx->deleteQFXWithFileName("D.QF2");
+    EXPECT_EQ(rig.next(2), "delete 1 -6");
+    rig.qfx->getFileSizeWithFileName("D.QF2");
+    EXPECT_EQ(rig.next(3), "size -3 -1");
+    rig.qfx->deleteQFXWithFileName("ABCDEFGHIJKLMN");
+    EXPECT_EQ(rig.next(4), "delete -2 -1");
+    rig.qfx->getFileSizeWithFileName("ABCDEFGHIJKLMN");
+    EXPECT_EQ(rig.next(5), "size -2 -1");
+    rig.fs.changeFaults([](auto& f) {
+        f.failCount[0x24] = 2;
+        f.code = 9;
+    });
+    rig.qfx->deleteQFXWithFileName("FLST_SEQ.QT2");
+    EXPECT_EQ(rig.next(6), "delete -4 9");
+
+    rig.qfx->fileListFlush();
+    EXPECT_EQ(rig.next(7), "flush 1");
+    EXPECT_EQ(rig.fs.flushCount(), 1);
+    rig.fs.changeFaults([](auto& f) { f.failCount[0x09] = 2; });
+    rig.qfx->fileListFlush();
+    EXPECT_EQ(rig.next(8), "flush -1");
+
+    rig.qfx->checkMemory();
+    EXPECT_EQ(rig.next(9), "diskfree 1");
+    EXPECT_EQ(rig.recorder.payload(9).a, 4 * 1024 * 1024);
+    EXPECT_EQ(rig.recorder.payload(9).b, 4 * 1024 * 1024 - 1000);
+    rig.fs.changeFaults([](auto& f) { f.failCount[0x29] = 2; });
+    rig.qfx->checkMemory();
+    EXPECT_EQ(rig.next(10), "diskfree -4");
+}
+
+TEST(CQFXMidiFiles, UnpluggingMidTransferLeavesTheChainToTheWatchdog)
+{
+    Connected rig;
+    rig.fs.setFile("BIG.QF2", pattern(20000));
+    rig.qfx->readFFSFileListWithFilePath("BIG.QF2");
+    ASSERT_TRUE(rig.waitForFunction("60 22", 3));
+    rig.unplug();
+    rig.loop.runUntil([&] { return !rig.recorder.events().empty(); }, std::chrono::seconds(5));
+    EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
+    rig.qfx->clearWaitingBlock();
+    rig.qfx->disconnectCurrentDevice();
+    EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
+}
+
+}  // namespace

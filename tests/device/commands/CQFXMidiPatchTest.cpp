@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "device/commands/QFXRig.h"
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+Bytes fileBytes(platform::LocalFileManager& files, const std::string& path)
+{
+    return files.readFile(path).value_or(Bytes{});
+}
+
+std::string writePatchFile(QFXRig& rig, const std::string& name, const Bytes& bytes)
+{
+    const auto path = (std::filesystem::path(rig.root) / name).string();
+    rig.files.writeAtomically(path, bytes);
+    return path;
+}
+
+TEST(CQFXMidiPatch, DumpRequestsEverySlotInOrderAndStoresEachPatchFile)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    rig.qfx->dumpAllPatchWithNumberOfGroups(1, 2, 3);
+    ASSERT_EQ(rig.next(0), "dump 1");
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "46", "46", "46", "46", "46", "46", "57"}));
+    std::vector<std::pair<int, int>> asked;
+    for (const auto& m : rig.received())
+        if (m.size() == 12 && m[4] == 0x46) asked.emplace_back(m[7], m[9]);
+    EXPECT_EQ(asked, (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}}));
+
+    const auto table = rig.recorder.payload(0).allPatch;
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->patchsList.size(), 6u);
+    const auto& last = table->patchsList[5];
+    EXPECT_TRUE(last.path.ends_with("Device/Patch/0_1_2.qptc"));
+    EXPECT_EQ(fileBytes(rig.files, last.path), *rig.patches.patch(0, 1, 2));
+    EXPECT_EQ(fileBytes(rig.files, table->patchsList[0].path), *rig.patches.patch(0, 0, 0));
+    EXPECT_TRUE(rig.patches.audioEnabled());
+}
+
+TEST(CQFXMidiPatch, DumpRetriesASlotAnsweredWithACodeAndUnmutesWhenItGivesUp)
+{
+    {
+        QFXRig rig(2);
+        ASSERT_TRUE(rig.connect());
+        rig.forget();
+        rig.patches.changeFaults([](auto& f) { f.failCount[0x46] = 2; });
+        rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
+        EXPECT_EQ(rig.next(0), "dump 1");
+        EXPECT_EQ(rig.count("46"), 4u);
+    }
+    {
+        QFXRig rig(1);
+        ASSERT_TRUE(rig.connect());
+        rig.forget();
+        rig.patches.changeFaults([](auto& f) { f.failCount[0x46] = 2; });
+        rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
+        EXPECT_EQ(rig.next(0), "dump -1");
+        rig.settle();
+        EXPECT_EQ(rig.functions(), (Events{"id", "56", "46", "46", "57"}));
+        EXPECT_TRUE(rig.patches.audioEnabled());
+    }
+}
+
+TEST(CQFXMidiPatch, AnAnswerForAnotherSlotOrWithABadCrcLeavesTheRequestPending)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    rig.patches.changeFaults([](auto& f) {
+        f.wrongSlotAnswers = 1;
+    });
+    rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
+    // The stray patch is stored as a notice from the device; the dump waits for its watchdog.
+    EXPECT_EQ(rig.next(0), "notice");
+    EXPECT_TRUE(rig.transport.isPending(CMidiDevice::ReplyKind::PatchData));
+    EXPECT_FALSE(rig.patches.audioEnabled());
+    // The watchdog's clear ends the dump and unmutes the device without waiting for an answer.
+    rig.qfx->clearWaitingBlock();
+    rig.settle();
+    EXPECT_EQ(rig.functions().back(), "57");
+    EXPECT_TRUE(rig.patches.audioEnabled());
+    EXPECT_EQ(rig.recorder.events(), (Events{"notice"}));
+
+    rig.forget();
+    rig.patches.changeFaults([](auto& f) { f.corruptPatchCrc = 1; });
+    rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
+    ASSERT_TRUE(rig.waitForFunction("46"));
+    EXPECT_TRUE(rig.transport.isPending(CMidiDevice::ReplyKind::PatchData));
+    EXPECT_TRUE(rig.recorder.events().empty());
+}
+
+TEST(CQFXMidiPatch, WriteOneSendsThePaddedPatchBetweenDisableAndEnableAudio)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    const Bytes record = SimulatedPatchMemory::makePatchRecord("Lead", "warm", 40, 9);
+    rig.qfx->writeOnePatchWithGroupNumber(0, 1, 2, 256, record.data(), static_cast<std::int64_t>(record.size()));
+    EXPECT_EQ(rig.next(0), "writeone 1");
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "57"}));
+    EXPECT_EQ(rig.patches.patch(0, 1, 2), record);
+    EXPECT_EQ(rig.received()[2].size(), static_cast<std::size_t>(256 + 37 + 19));
+}
+
+TEST(CQFXMidiPatch, OversizedPatchesAndBuffersAreRefusedBeforeAnythingIsSent)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    const Bytes small(10, 1);
+    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 879, small.data(), 10);
+    EXPECT_EQ(rig.next(0), "writeone -1");
+    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 9, small.data(), 10);
+    EXPECT_EQ(rig.next(1), "writeone -1");
+    rig.qfx->selectPatchWithData(small.data(), 10, 890);
+    EXPECT_EQ(rig.next(2), "select 0");
+
+    const auto big = writePatchFile(rig, "big.qptc", Bytes(300, 7));
+    const auto fine = writePatchFile(rig, "fine.qptc", Bytes(100, 7));
+    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 0, 1, big)}, 256);
+    EXPECT_EQ(rig.next(3), "writegroup -1");
+    auto table = AllPatch::initPatchsListWithNumberOfGroups(1, 1, 2);
+    table.patchsList[0].path = fine;
+    table.patchsList[1].path = big;
+    rig.qfx->writeAllPatchWithAllPatch(table, 256);
+    EXPECT_EQ(rig.next(4), "writeall -1");
+    rig.settle();
+    EXPECT_TRUE(rig.functions().empty());
+}
+
+TEST(CQFXMidiPatch, WriteGroupAndWriteAllSendEveryPatchFromItsFile)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    std::vector<Bytes> records;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+        records.push_back(SimulatedPatchMemory::makePatchRecord("W" + std::to_string(i), "", 20 + i, 40 + i));
+        paths.push_back(writePatchFile(rig, std::to_string(i) + ".qptc", records.back()));
+    }
+    rig.forget();
+    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 1, 0, paths[0])}, 256);
+    EXPECT_EQ(rig.next(0), "writegroup 1");
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "57"}));
+    EXPECT_EQ(rig.patches.patch(0, 1, 0), records[0]);
+
+    rig.forget();
+    auto table = AllPatch::initPatchsListWithNumberOfGroups(1, 2, 3);
+    for (int i = 0; i < 6; ++i) table.patchsList[i].path = paths[5 - i];
+    rig.qfx->writeAllPatchWithAllPatch(table, 256);
+    EXPECT_EQ(rig.next(0), "writeall 1");
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "05", "45", "45", "45", "45", "45", "45", "04", "57"}));
+    EXPECT_EQ(rig.patches.patch(0, 0, 0), records[5]);
+    EXPECT_EQ(rig.patches.patch(0, 1, 2), records[0]);
+
+    // A file that cannot be read travels as an all-zero buffer.
+    rig.forget();
+    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 1, rig.root + "/missing.qptc")}, 256);
+    EXPECT_EQ(rig.next(0), "writegroup 1");
+    EXPECT_EQ(rig.patches.patch(0, 0, 1), Bytes(256, 0));
+}
+
+TEST(CQFXMidiPatch, ARefusedPatchIsRetriedThenTheWriteFailsAndTheDeviceIsUnmuted)
+{
+    QFXRig rig(2);
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    rig.patches.changeFaults([](auto& f) { f.failCount[0x45] = 3; });
+    const Bytes record = SimulatedPatchMemory::makePatchRecord("X", "", 4, 1);
+    rig.qfx->writeOnePatchWithGroupNumber(0, 1, 1, 256, record.data(), static_cast<std::int64_t>(record.size()));
+    EXPECT_EQ(rig.next(0), "writeone -3");
+    rig.settle();
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "45", "45", "57"}));
+    EXPECT_TRUE(rig.patches.audioEnabled());
+
+    // A refused disable-audio never muted the device: nothing to undo.
+    rig.forget();
+    rig.patches.changeFaults([](auto& f) { f.failCount[0x56] = 3; });
+    rig.qfx->writeOnePatchWithGroupNumber(2, 3, 4, 256, record.data(), static_cast<std::int64_t>(record.size()));
+    EXPECT_EQ(rig.next(0), "writeone -3");
+    rig.settle();
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56"}));
+}
+
+TEST(CQFXMidiPatch, SelectSendsTheEditBufferAlone)
+{
+    QFXRig rig(1);
+    ASSERT_TRUE(rig.connect());
+    rig.forget();
+    const Bytes record = SimulatedPatchMemory::makePatchRecord("Sel", "x", 10, 3);
+    rig.qfx->selectPatchWithData(record.data(), static_cast<std::int64_t>(record.size()), 256);
+    EXPECT_EQ(rig.next(0), "select 1");
+    EXPECT_EQ(rig.functions(), (Events{"id", "28"}));
+    EXPECT_EQ(rig.patches.selected(), record);
+
+    rig.patches.changeFaults([](auto& f) { f.failCount[0x28] = 2; });
+    rig.qfx->selectPatchWithData(record.data(), static_cast<std::int64_t>(record.size()), 256);
+    EXPECT_EQ(rig.next(1), "select -1");
+}
+
+TEST(CQFXMidiPatch, APendingIdentityEndsEveryPatchOperationAtOnce)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    rig.silenceIdentity();
+    rig.forget();
+    rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 1);
+    rig.settle();
+    const Bytes record(8, 1);
+    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 256, record.data(), 8);
+    rig.qfx->selectPatchWithData(record.data(), 8, 256);
+    rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 1);
+    EXPECT_TRUE(rig.recorder.waitFor(3));
+    EXPECT_EQ(rig.recorder.events(), (Events{"writeone -1", "select 0", "dump 0"}));
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/transport/CMidiDevice.h"
+#include "device/commands/CQFXMidi.h"
+#include "device/formats/MIDIMessageUtil.h"
+#include "device/commands/QFXRecorder.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/LocalFileManager.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/DeviceUnit.h"
+
+// The whole stack under test: the command layer over the real transport on the virtual MIDI backend,
+// with the simulated device on the device side and a recorder as the command layer's delegate.
+class QFXRig {
+public:
+    static constexpr std::int32_t kModelId = 0x00700001;  // family 0x0070, member 0x0001
+
+    explicit QFXRig(std::int32_t timeOfRetry = 2, SimulatedPatchMemory::Layout layout = {1, 2, 3, 256},
+                    std::vector<AcceptedDeviceModel> models = {{kModelId}})
+        : dispatch(loop),
+          midi(dispatch),
+          root(makeRoot()),
+          transport(midi, dispatch, files, root),
+          unit(midi, layout),
+          patches(unit.patches()),
+          fs(unit.files())
+    {
+        loop.runUntilIdle();
+        qfx = CQFXMidi::create(transport, std::move(models), timeOfRetry);
+        qfx->setDelegate(&recorder);
+        transport.scanDevicesAndConnect();
+    }
+    ~QFXRig()
+    {
+        midi.waitUntilDelivered();
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+
+    // Connects and waits for the last description; true when every step reported 1.
+    bool connect()
+    {
+        qfx->connection();
+        const auto at = recorder.waitForPrefix("inforead ");
+        recorder.waitFor(5);
+        return at && recorder.events() == std::vector<std::string>{"enter 1", "qfxinfo 1", "patchinfo 1",
+                                                                    "advanced 1", "inforead 1 -1"};
+    }
+    // Waits for the callback after `before` events and answers its line.
+    std::string next(std::size_t before)
+    {
+        recorder.waitFor(before + 1);
+        const auto events = recorder.events();
+        return events.size() > before ? events[before] : std::string("(none)");
+    }
+    void settle() { midi.waitUntilDelivered(); }
+    // Waits until the device has received `times` messages of a function, then lets its answers land.
+    bool waitForFunction(const std::string& function, std::size_t times = 1)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (count(function) < times) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        settle();
+        return true;
+    }
+
+    // Host messages the device received since the last forget(), as function codes ("52", "60 22", "id").
+    std::vector<std::string> functions() const
+    {
+        std::vector<std::string> out;
+        char text[16];
+        for (const auto& m : received()) {
+            if (m.size() < 6) continue;
+            if (m[1] == 0x7E) out.push_back("id");
+            else if (m[4] == 0x60) std::snprintf(text, sizeof text, "60 %02X", m[5]), out.push_back(text);
+            else std::snprintf(text, sizeof text, "%02X", m[4]), out.push_back(text);
+        }
+        return out;
+    }
+    std::size_t count(const std::string& function) const
+    {
+        const auto all = functions();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), function));
+    }
+    std::vector<Bytes> received() const
+    {
+        auto all = const_cast<sim::DeviceUnit&>(unit).device().requests();
+        std::lock_guard lock(m_mutex);
+        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(m_forgotten, all.size())));
+        return all;
+    }
+    void forget()
+    {
+        const auto seen = unit.device().requests().size();
+        std::lock_guard lock(m_mutex);
+        m_forgotten = seen;
+        recorder.clear();
+    }
+    // The identity request goes unanswered from now on.
+    void silenceIdentity()
+    {
+        auto faults = unit.device().faults();
+        faults.silentFor[sim::RequestKey::identity()] = 1000;
+        unit.device().setFaults(faults);
+    }
+    void setFamilyLow(std::uint8_t value)
+    {
+        auto state = unit.device().state();
+        state.identity.familyLow = value;
+        unit.device().setState(state);
+    }
+    void refuseEditorMode(int times)
+    {
+        unit.failFunction(sim::RequestKey::maker(0x52), times);
+        unit.failFunction(sim::RequestKey::maker(0x53), times);
+    }
+    void unplug() { unit.device().unplug(); }
+    void plugIn() { unit.device().plugIn(); }
+
+    platform::RunLoop loop;
+    platform::Dispatch dispatch;
+    platform::VirtualMidiSystem midi;
+    platform::LocalFileManager files;
+    std::string root;
+    CMidiDevice transport;
+    sim::DeviceUnit unit;
+    SimulatedPatchMemory& patches;
+    SimulatedFileSystem& fs;
+    QFXRecorder recorder;
+    std::shared_ptr<CQFXMidi> qfx;
+
+private:
+    static std::string makeRoot()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qfxrig-XXXXXX").string();
+        return mkdtemp(pattern.data());
+    }
+
+    mutable std::mutex m_mutex;
+    std::size_t m_forgotten = 0;
+};

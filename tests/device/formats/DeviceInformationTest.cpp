@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "device/formats/AdvencedPatchInformation.h"
+#include "device/formats/SupportQFXInformation.h"
+
+namespace {
+
+// A stored advanced reply: 7D 00 dev 43, the four counts as stream pairs, sixteen single bytes, text.
+Bytes advancedReply(const Bytes& text)
+{
+    Bytes reply{0x7D, 0x00, 0x70, 0x43};
+    for (unsigned value : {500u, 878u, 50u, 5u}) {
+        reply.push_back(static_cast<std::uint8_t>(value & 0x7F));
+        reply.push_back(static_cast<std::uint8_t>(value >> 7));
+    }
+    for (std::uint8_t b = 12; b < 28; ++b) reply.push_back(b);
+    reply.insert(reply.end(), text.begin(), text.end());
+    return reply;
+}
+
+}  // namespace
+
+TEST(AdvencedPatchInformation, ReadsTheFixedLayoutAndTheTextToTheEnd)
+{
+    const Bytes reply = advancedReply({'A', 'B', 'C', 'D'});
+    const auto info = AdvencedPatchInformation::fromAdvancedPatchReply(reply.data(), reply.size());
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->totalNumberOfPatch, 500);
+    EXPECT_EQ(info->patchDataSize, 878);
+    EXPECT_EQ(info->numberOfPatchInGroup, 50);
+    EXPECT_EQ(info->numberOfPatchInBank, 5);
+    EXPECT_EQ(info->patchDisplayMode, 12);
+    EXPECT_EQ(info->patchDisplayFormat1000, 17);
+    EXPECT_EQ(info->bankNumberOffset, 18);
+    EXPECT_EQ(info->groupNumberOffset, 23);
+    EXPECT_EQ(info->groupDisplayFormat1000, 27);
+    EXPECT_EQ(info->groupDisplayText, (Bytes{'A', 'B', 'C', 'D'}));
+
+    const AdvencedPatchInformation copy = info->copy();
+    EXPECT_EQ(copy.patchDataSize, 878);
+    EXPECT_EQ(copy.groupDisplayText, info->groupDisplayText);
+}
+
+TEST(AdvencedPatchInformation, FixedPartAloneGivesEmptyTextAndShorterIsRefused)
+{
+    const Bytes reply = advancedReply({});
+    ASSERT_EQ(reply.size(), 28u);
+    const auto info = AdvencedPatchInformation::fromAdvancedPatchReply(reply.data(), reply.size());
+    ASSERT_TRUE(info.has_value());
+    EXPECT_TRUE(info->groupDisplayText.empty());
+    EXPECT_FALSE(AdvencedPatchInformation::fromAdvancedPatchReply(reply.data(), 27).has_value());
+    EXPECT_FALSE(AdvencedPatchInformation::fromAdvancedPatchReply(nullptr, 40).has_value());
+}
+
+TEST(AdvencedPatchInformation, CountsCarryFourteenBits)
+{
+    Bytes reply = advancedReply({});
+    reply[4] = 0x7F;
+    reply[5] = 0x7F;
+    EXPECT_EQ(AdvencedPatchInformation::fromAdvancedPatchReply(reply.data(), reply.size())->totalNumberOfPatch,
+              0x3FFF);
+}
+
+TEST(SupportQFXInformation, CopiesExactlyItsSizeAndOwnsTheCopy)
+{
+    Bytes source(80);
+    std::iota(source.begin(), source.end(), 0);
+    SupportQFXInformation info;
+    ASSERT_TRUE(info.setRegionLvWithByte(source.data(), source.size()));
+    ASSERT_TRUE(info.setGenWithByte(source.data(), 4));
+    ASSERT_TRUE(info.setRegionWithByte(source.data() + 4, 8));
+    ASSERT_TRUE(info.setUseUnitNumWithByte(source.data() + 12, 1));
+    source.assign(source.size(), 0xEE);
+    ASSERT_EQ(info.regionLv.size(), 64u);
+    EXPECT_EQ(info.regionLv[63], 63);
+    EXPECT_EQ(info.gen, (Bytes{0, 1, 2, 3}));
+    EXPECT_EQ(info.region[0], 4);
+    EXPECT_EQ(info.useUnitNum, Bytes{12});
+
+    // A short source is refused and leaves what was there.
+    EXPECT_FALSE(info.setRegionLvWithByte(source.data(), 63));
+    EXPECT_FALSE(info.setGenWithByte(nullptr, 4));
+    EXPECT_EQ(info.regionLv[0], 0);
+    EXPECT_EQ(info.gen, (Bytes{0, 1, 2, 3}));
+}

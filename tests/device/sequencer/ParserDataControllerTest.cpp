@@ -1,0 +1,611 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "device/formats/OKVPatch.h"
+#include "device/sequencer/ParserDataController.h"
+#include "device/sequencer/SequencerDoubles.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/LocalFileManager.h"
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// 12 patches: 2 groups of 2 banks of 3.
+AdvencedPatchInformation layout()
+{
+    AdvencedPatchInformation info;
+    info.totalNumberOfPatch = 12;
+    info.patchDataSize = 200;
+    info.numberOfPatchInGroup = 6;
+    info.numberOfPatchInBank = 3;
+    return info;
+}
+
+// Drops the sequencer before the queues a test made for it go.
+struct ReleaseFirst {
+    std::unique_ptr<ParserDataController>& seq;
+    ~ReleaseFirst() { seq.reset(); }
+};
+
+}  // namespace
+
+class Sequencer : public ::testing::Test {
+protected:
+    static constexpr float kT = 2.0F;
+
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "rig-seq-XXXXXX").string();
+        root = ::mkdtemp(pattern.data());
+        rebuild();
+    }
+    void TearDown() override
+    {
+        seq.reset();
+        fs::remove_all(root);
+    }
+
+    // A fresh sequencer whose state lives on the main queue, so every step runs when the test pumps it.
+    void rebuild()
+    {
+        seq.reset();
+        fake = std::make_shared<FakeCommandLayer>();
+        seq = std::make_unique<ParserDataController>(
+            dispatch, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
+            std::shared_ptr<platform::Queue>(&dispatch.main(), [](platform::Queue*) {}));
+        seq->setParserDataDelegate(&recorder);
+        recorder.take();
+    }
+
+    void run() { loop.runUntilIdle(); }
+    void advance(double secondsToAdvance)
+    {
+        loop.advance(std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double>(secondsToAdvance)));
+    }
+    Strings events()
+    {
+        run();
+        return recorder.take();
+    }
+
+    void deliverRecords(const AdvencedPatchInformation& info = layout())
+    {
+        CQFXMidiDelegate& d = *fake->delegate;
+        d.enterPCAsyncModeCallbackWithState(1);
+        d.supportQFXInformationCallbackWithState(1, {0x03, 0, 0, 0}, Bytes(8, 0x01), Bytes(64, 5), {4});
+        d.supportPatchInformationCallbackWithState(1, {0x01, 0, 0, 0}, {0x04, 0, 0, 0, 0, 0, 0, 0}, {5});
+        d.advencedPatchDataInformationCallbackWithState(1, info);
+        d.infoReadCallbackWithState(1, 1, 0x128, 100, {1, 0}, -1);
+    }
+
+    void connect(std::vector<ServerDeviceModel> models = {})
+    {
+        seq->scanDeviceWithAcceptDeviceArray(std::move(models), 2, kT);
+        run();
+        deliverRecords();
+        ASSERT_EQ(events(), Strings{"connection 1 0"});
+        fake->take();
+    }
+
+    std::string patchFile(const std::string& name)
+    {
+        OKVPatch patch;
+        patch.setPatchName("Lead");
+        patch.setEffectTypes({7, 9});
+        const std::string path = root + "/" + name;
+        files.writeAtomically(path, patch.getByteData());
+        return path;
+    }
+
+    std::vector<PatchObject> validGroup(std::size_t count)
+    {
+        std::vector<PatchObject> patchs;
+        for (std::size_t i = 0; i < count; ++i)
+            patchs.emplace_back(0, 0, static_cast<std::int32_t>(i % 3), patchFile("g" + std::to_string(i)));
+        return patchs;
+    }
+
+    AllPatch wholeMemory()
+    {
+        AllPatch all = AllPatch::initPatchsListWithNumberOfGroups(2, 2, 3);
+        const std::string path = patchFile("all");
+        for (PatchObject& patch : all.patchsList) patch.path = path;
+        return AllPatch::initWithPatchList(all.patchsList);
+    }
+
+    std::string root;
+    platform::FakeClock clock;
+    platform::RunLoop loop{clock};
+    platform::Dispatch dispatch{loop, 1};
+    platform::TimerService timers{loop};
+    platform::LocalFileManager files;
+    RecordingDelegate recorder;
+    std::shared_ptr<FakeCommandLayer> fake;
+    std::unique_ptr<ParserDataController> seq;
+};
+
+TEST_F(Sequencer, HandshakeInAnyOrderConnectsOnceAndDescribesTheDevice)
+{
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    run();
+    EXPECT_EQ(fake->take(), (Strings{"rescan", "connection"}));
+    CQFXMidiDelegate& d = *fake->delegate;
+    d.infoReadCallbackWithState(1, 1, 0x128, 100, {1, 0}, -1);
+    d.advencedPatchDataInformationCallbackWithState(1, layout());
+    d.supportPatchInformationCallbackWithState(1, {0x01, 0, 0, 0}, Bytes(8, 0x04), {5});
+    EXPECT_EQ(events(), Strings{});
+    d.supportQFXInformationCallbackWithState(1, {0x03, 0, 0, 0}, Bytes(8, 0x01), Bytes(64, 5), {4});
+    EXPECT_EQ(events(), Strings{"connection 1 0"});
+    // A late repeat of a record after the handshake changes nothing.
+    d.supportQFXInformationCallbackWithState(1, {0x03, 0, 0, 0}, Bytes(8, 0x01), Bytes(64, 5), {4});
+    EXPECT_EQ(events(), Strings{});
+
+    EXPECT_EQ(seq->getDeviceID(), 0x00700001);
+    EXPECT_EQ(seq->getDeviceUseUnitNum(), 5);
+    EXPECT_EQ(seq->getNumberOfFileInDevice(), 0x28);
+    EXPECT_EQ(seq->getNumberOfPatchsInABank(), 3);
+    EXPECT_EQ(seq->getNameDevice(), "device");
+    EXPECT_EQ(seq->getOffsetNameOfPatchWithNumGroup(0, 0, 0), "");
+
+    // The memory layout reaches the dump: groups, banks per group, patches per bank.
+    seq->getAllPatchDataDump();
+    run();
+    EXPECT_EQ(fake->take(), Strings{"dump 2 2 3"});
+}
+
+TEST_F(Sequencer, ServerModelValuesReplaceTheDevicesWhereGiven)
+{
+    ServerDeviceModel model;
+    model.modelIdInt = fake->deviceId;
+    model.ptcSupportRegionsModel = std::array<std::uint8_t, 8>{0x08};
+    model.ptcMaxNumOfUnit = 0x107;
+    connect({model});
+    EXPECT_EQ(seq->getDeviceUseUnitNum(), 7);
+
+    OKVPatch patch;
+    patch.setGen(0x01);  // the device's generation stays
+    patch.setSupportRegion(0x08);
+    EXPECT_TRUE(seq->checkPatchCompatible(patch));
+    patch.setSupportRegion(0x04);
+    EXPECT_FALSE(seq->checkPatchCompatible(patch));
+
+    // A model of another device leaves every value as the device gave it.
+    rebuild();
+    model.modelIdInt = 1;
+    connect({model});
+    EXPECT_TRUE(seq->checkPatchCompatible(patch));
+    EXPECT_EQ(seq->getDeviceUseUnitNum(), 5);
+}
+
+TEST_F(Sequencer, FailedDescriptionsReportTheirOwnStates)
+{
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    run();
+    CQFXMidiDelegate& d = *fake->delegate;
+    d.enterPCAsyncModeCallbackWithState(1);
+    d.supportQFXInformationCallbackWithState(-1, {}, {}, {}, {});
+    d.supportPatchInformationCallbackWithState(0, {}, {}, {});
+    d.advencedPatchDataInformationCallbackWithState(-1, std::nullopt);
+    d.infoReadCallbackWithState(2, 0, 0, 0, {}, 7);
+    EXPECT_EQ(events(), (Strings{"connection -1 -1", "connection -2 0", "connection -3 -1", "connection -3 2"}));
+
+    // A device claiming no patches per bank has no layout: a failed query, never a division by zero.
+    rebuild();
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    run();
+    AdvencedPatchInformation empty = layout();
+    empty.numberOfPatchInBank = 0;
+    deliverRecords(empty);
+    EXPECT_EQ(events(), Strings{"connection -3 0"});
+    EXPECT_EQ(seq->getDeviceID(), 0);
+}
+
+TEST_F(Sequencer, ScanRetriesAnUnfinishedHandshakeUntilTheDeviceIsGone)
+{
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    run();
+    fake->take();
+    advance(kT - 0.01);
+    EXPECT_EQ(fake->take(), Strings{});
+    advance(0.02);
+    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect", "rescan", "connection"}));
+    EXPECT_EQ(events(), Strings{});
+
+    fake->scanFinds = false;
+    advance(kT);
+    EXPECT_EQ(events(), Strings{"connection 0 0"});
+
+    // Without a device found before, an empty scan is "no device".
+    seq->rescanMidiDevice();
+    EXPECT_EQ(events(), Strings{"connection 2 0"});
+
+    // A scan whose device refuses editor mode moves on silently to the next device.
+    fake->scanFinds = true;
+    seq->rescanMidiDevice();
+    run();
+    fake->take();
+    fake->scanFinds = false;
+    fake->delegate->enterPCAsyncModeCallbackWithState(-4);
+    EXPECT_EQ(events(), Strings{"connection 2 0"});
+    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect", "rescan"}));
+}
+
+TEST_F(Sequencer, PluginAttemptsConnectWithoutRescanning)
+{
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    fake->scanFinds = false;
+    EXPECT_EQ(events(), Strings{"connection 2 0"});
+    fake->take();
+
+    fake->delegate->getNewDevicePlugin();
+    run();
+    EXPECT_EQ(fake->take(), (Strings{"plugin", "clear", "connection"}));
+    fake->delegate->enterPCAsyncModeCallbackWithState(-1);
+    EXPECT_EQ(events(), Strings{"connection 3 -1"});
+
+    // An abandoned plug-in attempt is not retried.
+    fake->delegate->getNewDevicePlugin();
+    run();
+    fake->take();
+    advance(kT + 0.1);
+    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    EXPECT_EQ(events(), Strings{});
+
+    fake->pluginOpens = false;
+    fake->delegate->getNewDevicePlugin();
+    EXPECT_EQ(events(), Strings{"connection 2 0"});
+
+    // A connected device ignores plug-in notices.
+    fake->pluginOpens = true;
+    fake->delegate->getNewDevicePlugin();
+    run();
+    fake->take();
+    deliverRecords();
+    EXPECT_EQ(events(), Strings{"connection 1 0"});
+    fake->take();
+    fake->delegate->getNewDevicePlugin();
+    run();
+    EXPECT_EQ(fake->take(), Strings{});
+}
+
+TEST_F(Sequencer, EveryWatchdogIsSizedByItsKindAndEndsTheConnection)
+{
+    struct Case {
+        std::function<void()> request;
+        double seconds;
+        std::string report;
+    };
+    const std::vector<Case> cases{
+        {[&] { seq->getMemoryStatus(); }, kT, "memory -1 0"},
+        {[&] { seq->ejectDevice(); }, kT, "eject -1 0"},
+        {[&] { seq->deleteQFXWithFileName("A.QF2"); }, kT, "delete -1 0"},
+        {[&] { seq->writeQFXListAndQFXWithFileName("A.QF2", patchFile("fx"), 1); }, 4 * kT, "write -1"},
+        {[&] { seq->getQFXList(); }, 4 * kT, "read -1 none"},
+        {[&] { seq->getEffectWithFileName("B.QF2"); }, 4 * kT, "read -1 none"},
+        {[&] { seq->getAllPatchDataDump(); }, 12 * kT, "dump -1 none"},
+        {[&] { seq->writeAllPatchDataDumpWithAllPatch(wholeMemory()); }, 12 * kT / 5, "writeAll -1"},
+        {[&] { seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]); }, 3 * kT, "writeOne -1"},
+        {[&] { seq->writeGroupPatchDataDumpWithAllPatch(validGroup(10)); }, 2 * kT * 10, "writeGroup -1"},
+        {[&] { seq->selectPatch(validGroup(1)[0]); }, kT, "select -1"},
+        {[&] { seq->fileListFlush(); }, kT, "flush -1"},
+        {[&] { seq->getFileLengthWithFileName("A.QF2"); }, kT, "size -1 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.report);
+        rebuild();
+        connect();
+        c.request();
+        seq->getMemoryStatus();  // waits behind it
+        run();
+        ASSERT_EQ(fake->take().size(), 1U);
+        advance(c.seconds - 0.05);
+        EXPECT_EQ(events(), Strings{});
+        advance(0.1);
+        EXPECT_EQ(events(), Strings{c.report});
+        // The connection is gone and the waiting operation with it.
+        EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+        seq->fileListFlush();
+        EXPECT_EQ(events(), Strings{"flush -2"});
+    }
+}
+
+TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
+{
+    seq->getMemoryStatus();
+    seq->ejectDevice();
+    EXPECT_EQ(events(), (Strings{"memory -2 0", "eject -2 0"}));
+
+    connect();
+    seq->getMemoryStatus();
+    seq->getEffectWithFileName("FOURTEEN_CHARS");
+    seq->getFileLengthWithFileName("FOURTEEN_CHARS");
+    seq->fileListFlush();
+    run();
+    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    // The refusals answer at once and the flush behind them starts.
+    EXPECT_EQ(events(), (Strings{"memory 1 75", "read -3 none", "size -2 0"}));
+    EXPECT_EQ(fake->take(), Strings{"flush"});
+
+    // A finished operation's watchdog can no longer reach the next one.
+    advance(kT - 0.5);
+    fake->delegate->ffsFileListFlushCallbackWithState(1);
+    seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
+    EXPECT_EQ(events(), Strings{"flush 1"});
+    advance(1.0);
+    EXPECT_EQ(events(), Strings{});
+    EXPECT_EQ(fake->take(), (Strings{"writeOne 0 0 0 200 " + std::to_string(files.readFile(root + "/g0")->size())}));
+}
+
+TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
+{
+    // The state on a queue of its own that only the test pumps, so an expiry can be left waiting there.
+    platform::RunLoop stateLoop{clock};
+    platform::MainQueue stateQueue{stateLoop};
+    const ReleaseFirst release{seq};
+    seq = std::make_unique<ParserDataController>(
+        dispatch, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
+        std::shared_ptr<platform::Queue>(&stateQueue, [](platform::Queue*) {}));
+    seq->setParserDataDelegate(&recorder);
+    const auto pump = [&] {
+        while (loop.runUntilIdle() + stateLoop.runUntilIdle() != 0) {
+        }
+        return recorder.take();
+    };
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    pump();
+    deliverRecords();
+    ASSERT_EQ(pump(), Strings{"connection 1 0"});
+    fake->take();
+
+    // Two of one kind: the second sets the very flag a stale expiry of the first would test.
+    seq->getMemoryStatus();
+    seq->getMemoryStatus();
+    pump();
+    ASSERT_EQ(fake->take(), Strings{"checkMemory"});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    advance(kT + 0.01);  // the watchdog falls due behind the answer, before the state queue has run
+    EXPECT_EQ(recorder.take(), Strings{});
+    EXPECT_EQ(pump(), Strings{"memory 1 75"});
+    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+
+    // The second operation keeps its own full watchdog and its connection.
+    advance(kT - 0.05);
+    EXPECT_EQ(pump(), Strings{});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 500);
+    EXPECT_EQ(pump(), Strings{"memory 1 50"});
+    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(seq->getDeviceID(), 0x00700001);
+}
+
+TEST_F(Sequencer, QueriesNeverWaitForTheStateQueue)
+{
+    // One pool thread under the state queue: a query from that thread that waited for the queue would
+    // wait for itself.
+    platform::Dispatch pooled{loop, 1};
+    const ReleaseFirst release{seq};
+    seq = std::make_unique<ParserDataController>(
+        pooled, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
+        pooled.makeSerial("sequencer", platform::Priority::Low));
+    seq->setParserDataDelegate(&recorder);
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    ASSERT_TRUE(loop.runUntil([&] { return !fake->take().empty(); }));
+    deliverRecords();
+    Strings got;
+    ASSERT_TRUE(loop.runUntil([&] {
+        for (auto& event : recorder.take()) got.push_back(std::move(event));
+        return !got.empty();
+    }));
+    ASSERT_EQ(got, Strings{"connection 1 0"});
+
+    std::promise<std::string> answer;
+    pooled.global(platform::Priority::Low).async([&] {
+        answer.set_value(std::to_string(seq->getDeviceID()) + " " + std::to_string(seq->getNumberOfPatchsInABank()) +
+                         " " + std::to_string(seq->getDeviceUseUnitNum()) + " " +
+                         seq->getOffsetNameOfPatchWithNumGroup(0, 0, 0));
+    });
+    auto future = answer.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(future.get(), std::to_string(0x00700001) + " 3 5 ");
+}
+
+TEST_F(Sequencer, ResultsMapToTheirCodesAndDeviceErrorsEjectAlone)
+{
+    struct Case {
+        std::function<void()> request;
+        std::function<void(CQFXMidiDelegate&)> answer;
+        std::string report;
+        bool ejects;
+    };
+    const Bytes data(10, 0x55);
+    AllPatch dumped = AllPatch::initPatchsListWithNumberOfGroups(2, 2, 3);
+    const std::vector<Case> cases{
+        {[&] { seq->getMemoryStatus(); }, [](auto& d) { d.diskFreeCallbackWithState(1, 0, 0); }, "memory 0 -1", false},
+        {[&] { seq->getMemoryStatus(); }, [](auto& d) { d.diskFreeCallbackWithState(-1, 0, 0); }, "memory 0 -1", false},
+        {[&] { seq->getMemoryStatus(); }, [](auto& d) { d.diskFreeCallbackWithState(-4, 0, 0); }, "memory -3 -1", true},
+        {[&] { seq->deleteQFXWithFileName("A"); }, [](auto& d) { d.deleteQFXCallbackWithState(1, -6); }, "delete 1 0", false},
+        {[&] { seq->deleteQFXWithFileName("A"); }, [](auto& d) { d.deleteQFXCallbackWithState(-1, 0); }, "delete 0 -1", false},
+        {[&] { seq->deleteQFXWithFileName("A"); }, [](auto& d) { d.deleteQFXCallbackWithState(-4, 3); }, "delete -3 0", true},
+        {[&] { seq->getQFXList(); }, [&](auto& d) { d.readFileQFXListAndQFXCallbackWithState(1, data, 6); }, "read 1 6", false},
+        {[&] { seq->getQFXList(); }, [&](auto& d) { d.readFileQFXListAndQFXCallbackWithState(1, data, 99); }, "read 1 10", false},
+        {[&] { seq->getQFXList(); }, [](auto& d) { d.readFileQFXListAndQFXCallbackWithState(0, {}, 0); }, "read 0 none", false},
+        {[&] { seq->getQFXList(); }, [](auto& d) { d.readFileQFXListAndQFXCallbackWithState(-2, {}, 0); }, "read -4 none", true},
+        {[&] { seq->writeQFXListAndQFXWithFileName("A", patchFile("fx"), 0); }, [](auto& d) { d.writeFileListCallbackWithState(0); }, "write 0", false},
+        {[&] { seq->writeQFXListAndQFXWithFileName("A", patchFile("fx"), 0); }, [](auto& d) { d.writeFileListCallbackWithState(-1); }, "write -4", true},
+        {[&] { seq->getAllPatchDataDump(); }, [&](auto& d) { d.dumpAllPatchCallbackWithState(1, dumped); }, "dump 1 12", false},
+        {[&] { seq->getAllPatchDataDump(); }, [](auto& d) { d.dumpAllPatchCallbackWithState(0, std::nullopt); }, "dump 0 none", false},
+        {[&] { seq->getAllPatchDataDump(); }, [](auto& d) { d.dumpAllPatchCallbackWithState(-1, std::nullopt); }, "dump -4 none", true},
+        {[&] { seq->writeAllPatchDataDumpWithAllPatch(wholeMemory()); }, [](auto& d) { d.writeAllPatchCallbackWithState(1); }, "writeAll 1", false},
+        {[&] { seq->writeAllPatchDataDumpWithAllPatch(wholeMemory()); }, [](auto& d) { d.writeAllPatchCallbackWithState(-3); }, "writeAll -3", true},
+        {[&] { seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]); }, [](auto& d) { d.writeOnePatchCallbackWithState(-1); }, "writeOne 0", false},
+        {[&] { seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]); }, [](auto& d) { d.writeOnePatchCallbackWithState(-3); }, "writeOne -3", true},
+        {[&] { seq->writeGroupPatchDataDumpWithAllPatch(validGroup(2)); }, [](auto& d) { d.writeGroupPatchCallbackWithState(1); }, "writeGroup 1", false},
+        {[&] { seq->writeGroupPatchDataDumpWithAllPatch(validGroup(2)); }, [](auto& d) { d.writeGroupPatchCallbackWithState(-3); }, "writeGroup -3", true},
+        {[&] { seq->selectPatch(validGroup(1)[0]); }, [](auto& d) { d.editBufferDumpCallbackWithState(0); }, "select 0", false},
+        {[&] { seq->selectPatch(validGroup(1)[0]); }, [](auto& d) { d.editBufferDumpCallbackWithState(-1); }, "select -3", true},
+        {[&] { seq->fileListFlush(); }, [](auto& d) { d.ffsFileListFlushCallbackWithState(-1); }, "flush -3", true},
+        {[&] { seq->getFileLengthWithFileName("A"); }, [](auto& d) { d.getFileSizeCallbackWithState(1, 99); }, "size 1 99", false},
+        {[&] { seq->getFileLengthWithFileName("A"); }, [](auto& d) { d.getFileSizeCallbackWithState(-1, -1); }, "size 0 0", false},
+        {[&] { seq->getFileLengthWithFileName("A"); }, [](auto& d) { d.getFileSizeCallbackWithState(-3, -1); }, "size -4 -1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.report);
+        rebuild();
+        connect();
+        c.request();
+        seq->getMemoryStatus();  // waits behind it
+        run();
+        fake->take();
+        c.answer(*fake->delegate);
+        EXPECT_EQ(events(), Strings{c.report});
+        if (!c.ejects) {
+            EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+            continue;
+        }
+        // The eject runs alone; the waiting request was dropped with the failing device.
+        EXPECT_EQ(fake->take(), Strings{"eject"});
+        fake->delegate->ejectCallback(1, 0);
+        EXPECT_EQ(events(), Strings{});
+        EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    }
+}
+
+TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
+{
+    connect();
+    seq->ejectDevice();
+    seq->getMemoryStatus();
+    run();
+    fake->take();
+    fake->delegate->ejectCallback(-2, -1);
+    EXPECT_EQ(events(), Strings{"eject 0 -1"});
+    EXPECT_EQ(seq->getDeviceID(), 0x00700001);
+    // The device stays, so what waited behind the refused eject runs.
+    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    EXPECT_EQ(events(), Strings{"memory 1 75"});
+    seq->ejectDevice();
+    run();
+    fake->delegate->ejectCallback(-4, 0);
+    EXPECT_EQ(events(), Strings{"eject -3 0"});
+    EXPECT_EQ(seq->getDeviceID(), 0);
+
+    rebuild();
+    connect();
+    seq->ejectDevice();
+    run();
+    fake->delegate->ejectCallback(1, 0);
+    EXPECT_EQ(events(), Strings{"eject 1 0"});
+    EXPECT_EQ(fake->take(), (Strings{"eject", "clear", "disconnect"}));
+
+    // A device error whose eject is never answered is disconnected silently after T.
+    rebuild();
+    connect();
+    seq->fileListFlush();
+    run();
+    fake->delegate->ffsFileListFlushCallbackWithState(-1);
+    EXPECT_EQ(events(), Strings{"flush -3"});
+    fake->take();
+    advance(kT + 0.1);
+    EXPECT_EQ(events(), Strings{});
+    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+}
+
+TEST_F(Sequencer, ForcedEjectDisconnectsOneSecondLaterFromAnyThread)
+{
+    connect();
+    bool done = false;
+    std::thread worker([&] {
+        seq->forceEject();
+        done = true;
+    });
+    ASSERT_TRUE(loop.runUntil([&] { return done; }));
+    worker.join();
+    EXPECT_EQ(fake->take(), Strings{"forceEject"});
+    advance(0.99);
+    EXPECT_EQ(fake->take(), Strings{});
+    advance(0.02);
+    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    EXPECT_EQ(seq->getDeviceID(), 0);
+}
+
+TEST_F(Sequencer, UnplugMidDumpDropsEverythingAndLateAnswersChangeNothing)
+{
+    connect();
+    seq->getAllPatchDataDump();
+    seq->getMemoryStatus();
+    run();
+    fake->take();
+    fake->delegate->notifyRemoveConnectedDevice();
+    EXPECT_EQ(events(), Strings{"disconnected"});
+    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    fake->delegate->dumpAllPatchCallbackWithState(1, AllPatch());
+    advance(12 * kT + 1);
+    EXPECT_EQ(events(), Strings{});
+    EXPECT_EQ(fake->take(), Strings{});
+
+    // Not connected, so neither removals nor the device's patch notices reach the delegate.
+    fake->delegate->notifyRemoveConnectedDevice();
+    fake->delegate->notifyPatchDataChangeFromDevice(PatchObject(0, 1, 2));
+    EXPECT_EQ(events(), Strings{});
+    rebuild();
+    connect();
+    fake->delegate->notifyPatchDataChangeFromDevice(PatchObject(0, 1, 2));
+    EXPECT_EQ(events(), Strings{"changed 0 1 2"});
+}
+
+TEST_F(Sequencer, PatchWritesSendNothingThatIsNotPatchData)
+{
+    connect();
+    const std::string garbage = root + "/garbage";
+    files.writeAtomically(garbage, Bytes(40, 0xEE));
+    PatchObject bad(0, 0, 1, garbage);
+    PatchObject missing(0, 0, 2, root + "/missing");
+
+    seq->writeOnePatchDataDumpWithAllPatch(bad);
+    seq->writeOnePatchDataDumpWithAllPatch(missing);
+    seq->selectPatch(bad);
+    auto group = validGroup(3);
+    group.push_back(bad);
+    seq->writeGroupPatchDataDumpWithAllPatch(group);
+    seq->writeGroupPatchDataDumpWithAllPatch({});
+    AllPatch partial = wholeMemory();
+    partial.patchsList.pop_back();
+    seq->writeAllPatchDataDumpWithAllPatch(partial);
+    AllPatch spoiled = wholeMemory();
+    spoiled.patchsList[5].path = garbage;
+    seq->writeAllPatchDataDumpWithAllPatch(spoiled);
+    seq->writeQFXListAndQFXWithFileName("A.QF2", root + "/missing", 1);
+    EXPECT_EQ(events(), (Strings{"write -3", "writeOne -3", "writeOne -3", "select -3", "writeGroup -3",
+                                 "writeGroup -3", "writeAll -3", "writeAll -3"}));
+    EXPECT_EQ(fake->take(), Strings{});
+
+    // The whole memory, in full, is sent with the device's layout.
+    seq->writeAllPatchDataDumpWithAllPatch(wholeMemory());
+    run();
+    EXPECT_EQ(fake->take(), Strings{"writeAll 2 2 3"});
+}
+
+TEST_F(Sequencer, PatchWritesNeedThePatchSize)
+{
+    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
+    run();
+    AdvencedPatchInformation info = layout();
+    info.patchDataSize = 0;
+    deliverRecords(info);
+    EXPECT_EQ(events(), Strings{"connection 1 0"});
+    fake->take();
+    seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
+    seq->writeGroupPatchDataDumpWithAllPatch(validGroup(2));
+    seq->writeAllPatchDataDumpWithAllPatch(wholeMemory());
+    EXPECT_EQ(events(), (Strings{"writeOne 2", "writeGroup 2", "writeAll 2"}));
+    EXPECT_EQ(fake->take(), Strings{});
+}
