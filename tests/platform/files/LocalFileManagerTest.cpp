@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sys/resource.h>
 
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 namespace {
 
