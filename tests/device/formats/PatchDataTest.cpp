@@ -7,7 +7,7 @@
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/files/LocalFileManager.h"
-#include "support/TemporaryFolder.h"
+#include "platform/files/TemporaryFolder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <sys/resource.h>
 
-#include "support/TemporaryFolder.h"
+#include "TemporaryFolder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "platform/plist/PlistFixtures.h"
 #include "platform/plist/PropertyList.h"
-#include "support/TemporaryFolder.h"
+#include "platform/files/TemporaryFolder.h"
 
 using namespace platform;
 using plist_fixtures::arrayObject;

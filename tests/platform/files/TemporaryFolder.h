@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-// A fresh folder for one test, removed with everything in it afterwards; shared by every test folder.
+// A fresh folder for one test, removed with everything in it afterwards.
 class TemporaryFolder {
 public:
     TemporaryFolder()
