@@ -122,7 +122,9 @@ TEST_F(LocalFileManagerTest, MoveAndCopyFilesAndFoldersRecursively)
     EXPECT_TRUE(files.moveItem(folder / "src", folder / "renamed"));
     EXPECT_TRUE(files.isDirectory(folder / "renamed"));
     EXPECT_EQ(listing(), (std::vector<std::string>{"copy", "moved", "other2", "renamed"}));
-    // An existing folder is accepted as made.
+    // A new folder is made; an existing one is accepted as made.
+    EXPECT_TRUE(files.createDirectory(folder / "fresh", false));
+    EXPECT_TRUE(files.isDirectory(folder / "fresh"));
     EXPECT_TRUE(files.createDirectory(folder / "copy", false));
     EXPECT_TRUE(files.createDirectory(folder / "copy", true));
 }
