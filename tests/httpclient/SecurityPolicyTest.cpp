@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "HttpTestSupport.h"
+#include "httpclient/HTTPResponseSerializer.h"
+#include "platform/bundle/Bundle.h"
 #include "platform/url/URLError.h"
 #include "support/server/TestCertificates.h"
 
@@ -48,12 +50,19 @@ TEST(SecurityPolicy, DefaultPolicyOverHttps)
     ASSERT_FALSE(unknown.succeeded);
     EXPECT_EQ(unknown.error->code, URLErrorUserCancelledAuthentication);
 
+    EXPECT_EQ(unknown.error->description, HTTPClientTexts().text(ServerTrust::kReasonUnknownIssuer));
+
     trustAuthority(tls.authority);
     auto valid = fixture.run(fixture.operation(server.url("/catalogue.json", "localhost")));
     EXPECT_TRUE(valid.succeeded);
-    auto wrongHost = fixture.run(fixture.operation(server.url("/catalogue.json", "127.0.0.1")));
-    ASSERT_FALSE(wrongHost.succeeded);
-    EXPECT_EQ(wrongHost.error->code, URLErrorUserCancelledAuthentication);
+    // However the address is spelled, the host checked is the one curl connects to.
+    const std::string port = std::to_string(server.port());
+    for (const std::string prefix : {"https://", "https:/", "https:///", "HTTPS:/"}) {
+        auto wrongHost = fixture.run(fixture.operation(prefix + "127.0.0.1:" + port + "/catalogue.json"));
+        ASSERT_FALSE(wrongHost.succeeded) << prefix;
+        EXPECT_EQ(wrongHost.error->code, URLErrorUserCancelledAuthentication);
+        EXPECT_EQ(wrongHost.error->description, HTTPClientTexts().text(ServerTrust::kReasonWrongHost));
+    }
 
     auto noDomainCheck = fixture.operation(server.url("/catalogue.json", "127.0.0.1"));
     auto policy = SecurityPolicy::defaultPolicy();
@@ -70,15 +79,21 @@ TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
     Tls tls;
     trustAuthority(tls.authority);
     LoopbackServer server(tls.identity);
+    server.keepConnectionsAlive();
     server.serve("/a", "a");
+    std::string url = server.url("/a", "localhost");
     auto runWith = [&](std::shared_ptr<SecurityPolicy> policy) {
-        auto operation = fixture.operation(server.url("/a", "localhost"));
+        auto operation = fixture.operation(url);
         operation->setSecurityPolicy(std::move(policy));
         return fixture.run(operation).succeeded;
     };
-    EXPECT_TRUE(runWith(SecurityPolicy::defaultPolicy()));
     // Right after a trusted connection to the same server, a wrong pin still fails: no reused
-    // connection or resumed session skips the check.
+    // connection or resumed session skips the check, whatever the case of the scheme.
+    url = "Https" + url.substr(5);
+    EXPECT_TRUE(runWith(SecurityPolicy::defaultPolicy()));
+    EXPECT_FALSE(runWith(pinning(SSLPinningModeCertificate, {tls.stranger.certificateDER}, false, false)));
+    url = server.url("/a", "localhost");
+    EXPECT_TRUE(runWith(SecurityPolicy::defaultPolicy()));
     EXPECT_FALSE(runWith(pinning(SSLPinningModeCertificate, {tls.stranger.certificateDER}, false, false)));
     EXPECT_FALSE(runWith(pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false)));
     EXPECT_TRUE(runWith(pinning(SSLPinningModePublicKey, {tls.identity.certificateDER}, false, false)));
@@ -131,4 +146,37 @@ TEST(SecurityPolicy, PinningDecisionsOnAPresentedChain)
     auto fromBundle = SecurityPolicy::policyWithPinningMode(SSLPinningModePublicKey);
     fromBundle->setAllowInvalidCertificates(true);
     EXPECT_FALSE(fromBundle->evaluateServerTrust(strangerTrust, "localhost"));
+}
+
+TEST(SecurityPolicy, RefusalsSayWhy)
+{
+    Tls tls;
+    trustAuthority(tls.authority);
+    const auto expired = TestCertificates::makeServer(tls.authority, "localhost", {"DNS:localhost"}, true);
+    struct Case {
+        const support::TestIdentity& server;
+        std::shared_ptr<SecurityPolicy> policy;
+        std::string host;
+        const char* reason;
+    } cases[] = {
+        {tls.stranger, SecurityPolicy::defaultPolicy(), "localhost", ServerTrust::kReasonUnknownIssuer},
+        {tls.identity, SecurityPolicy::defaultPolicy(), "elsewhere", ServerTrust::kReasonWrongHost},
+        {tls.identity, SecurityPolicy::defaultPolicy(), "", ServerTrust::kReasonNoHost},
+        {expired, SecurityPolicy::defaultPolicy(), "localhost", ServerTrust::kReasonExpired},
+        {tls.identity, pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false), "localhost",
+         SecurityPolicy::kReasonPinMismatch},
+        {tls.identity, pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, false),
+         "localhost", SecurityPolicy::kReasonPinMismatch},
+        {expired, pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, false, false), "localhost",
+         ServerTrust::kReasonExpired},
+    };
+    for (const Case& c : cases) {
+        auto trust = *ServerTrust::create({c.server.certificateDER}, TrustPolicy::basicX509());
+        std::string reason;
+        EXPECT_FALSE(c.policy->evaluateServerTrust(trust, c.host, &reason)) << c.reason;
+        EXPECT_EQ(reason, c.reason);
+        // Every reason reads in the interface's other language too.
+        EXPECT_NE(loadHTTPClientTexts(Bundle::main(), "ja").text(reason), reason);
+    }
+    unsetenv("SSL_CERT_FILE");
 }

@@ -43,7 +43,8 @@ private:
     friend class TransferLoop;
     URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate);
 
-    bool configure();
+    // Nothing, or why the request cannot be made.
+    std::optional<Error> configure();
     void touch();
     bool cancelled() const { return m_cancelled; }
     std::chrono::steady_clock::time_point deadline() const { return m_deadline; }
@@ -69,6 +70,9 @@ private:
     TransferLoop* m_loop = nullptr;
     void* m_easy = nullptr;
     void* m_headerList = nullptr;
+    // The current request's URL as parsed for curl, and its host.
+    void* m_url = nullptr;
+    std::string m_host;
     char m_errorText[256] = {};
     bool m_cancelled = false;
     bool m_ended = false;

@@ -28,7 +28,9 @@ struct URLRequest {
     // Replaces every field of that name (names compare without case); an empty value removes it.
     void setValue(const std::string& value, const std::string& field);
     std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
-    // The host part of the URL (brackets kept for IPv6 literals), empty when the URL has none.
+    // The scheme (lower case) and the host (brackets kept for IPv6 literals) as the connection reads the
+    // URL; empty when the URL does not parse or has none.
+    std::string scheme() const;
     std::string host() const;
 };
 

@@ -267,6 +267,7 @@ TEST(URLConnection, HttpsUsesTheStandardEvaluationForTheHost)
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), 2.0), &response, &error);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(error->description, ServerTrust::kReasonUnknownIssuer);
     EXPECT_EQ(server.hits("/a"), 0);
 
     setenv("SSL_CERT_FILE", support::TestCertificates::writeTemporaryFile("ca.pem", authority.certificatePEM).c_str(), 1);
@@ -274,10 +275,30 @@ TEST(URLConnection, HttpsUsesTheStandardEvaluationForTheHost)
     ASSERT_FALSE(error) << error->describe();
     EXPECT_EQ(std::string(body.begin(), body.end()), "secret");
 
-    // The certificate names localhost, not the address.
-    URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "127.0.0.1"), 2.0), &response, &error);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
+    // The certificate names localhost, not the address, however the address is spelled: curl reads one
+    // to three slashes and any case of the scheme, and so must the host check.
+    const std::string port = std::to_string(server.port());
+    for (const std::string prefix : {"https://", "https:/", "https:///", "HTTPS:/"}) {
+        URLConnection::sendSynchronousRequest(URLRequest(prefix + "127.0.0.1:" + port + "/a", 2.0), &response, &error);
+        ASSERT_TRUE(error) << prefix;
+        EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted) << prefix;
+        EXPECT_EQ(error->description, ServerTrust::kReasonWrongHost) << prefix;
+    }
     unsetenv("SSL_CERT_FILE");
     EXPECT_EQ(server.hits("/a"), 1);
+}
+
+TEST(URLConnection, MalformedOrOversizedAnswersAreBadServerResponses)
+{
+    LoopbackServer server;
+    server.serve("/huge-header", LoopbackServer::Reply{200, "text/plain", "x", {{"X-Filler", std::string(300000, 'h')}}});
+    std::optional<URLResponse> response;
+    std::optional<Error> error;
+    URLConnection::sendSynchronousRequest(URLRequest(server.url("/huge-header"), 2.0), &response, &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorBadServerResponse) << error->describe();
+
+    URLConnection::sendSynchronousRequest(URLRequest("nope://127.0.0.1/x", 2.0), &response, &error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorUnsupportedURL);
 }
