@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/Log.h"
@@ -178,6 +179,7 @@ std::optional<Error> URLConnection::configure()
 void URLConnection::touch()
 {
     m_deadline = std::chrono::steady_clock::now() + idleLimit(m_request);
+    if (m_totalDeadline) m_deadline = std::min(m_deadline, *m_totalDeadline);
 }
 
 void URLConnection::start(TransferLoop& loop)
@@ -185,6 +187,10 @@ void URLConnection::start(TransferLoop& loop)
     if (m_loop || m_ended) return;
     m_loop = &loop;
     auto self = shared_from_this();
+    // Counted from the first start, across redirects: a trickle of data re-arms only the idle limit.
+    if (m_request.totalTimeoutInterval > 0)
+        m_totalDeadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long long>(m_request.totalTimeoutInterval * 1000.0));
     if (auto error = configure()) return fail(*error);
     touch();
     loop.add(self);
@@ -217,6 +223,8 @@ void URLConnection::fail(const Error& error)
 
 void URLConnection::timedOut()
 {
+    if (m_totalDeadline && std::chrono::steady_clock::now() >= *m_totalDeadline)
+        return fail(makeURLError(URLErrorTimedOut, m_request.url, "The request took longer than its time limit."));
     fail(makeURLError(URLErrorTimedOut, m_request.url, "The request timed out."));
 }
 

@@ -77,6 +77,7 @@ private:
     bool m_cancelled = false;
     bool m_ended = false;
     std::chrono::steady_clock::time_point m_deadline{};
+    std::optional<std::chrono::steady_clock::time_point> m_totalDeadline;
     std::vector<std::pair<std::string, std::string>> m_headers;
     bool m_responseDelivered = false;
     std::optional<URLRequest> m_redirect;

@@ -16,6 +16,8 @@ struct URLRequest {
     std::string httpMethod = "GET";
     std::vector<std::pair<std::string, std::string>> headerFields;
     double timeoutInterval = 60.0;
+    // Seconds the whole request may take, however steadily data comes; 0 sets no limit.
+    double totalTimeoutInterval = 0;
     // There is no local response cache, so both policies load from the network.
     CachePolicy cachePolicy = UseProtocolCachePolicy;
 
