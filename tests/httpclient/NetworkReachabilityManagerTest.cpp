@@ -160,4 +160,14 @@ TEST_F(ReachabilityFixture, EachDeliveredStatusIsPostedOnceAfterTheBlock)
     provider.setFlags(0);
     loop.runUntilIdle();
     EXPECT_EQ(posted, (std::vector<NetworkReachabilityStatus>{2, 0})) << "the dropped first start posts nothing";
+
+    // A manager not told otherwise, the shared one among them, posts on the default centre.
+    int postedByDefault = 0;
+    const auto token = NotificationCenter::defaultCenter().addObserver(ReachabilityDidChangeNotification, nullptr,
+                                                                       [&](const Notification&) { ++postedByDefault; });
+    auto plain = makeManager();
+    plain->startMonitoring();
+    ASSERT_TRUE(waitForDeliveries(3));
+    NotificationCenter::defaultCenter().removeObserver(token);
+    EXPECT_EQ(postedByDefault, 1);
 }
