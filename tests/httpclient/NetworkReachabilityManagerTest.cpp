@@ -162,12 +162,11 @@ TEST_F(ReachabilityFixture, EachDeliveredStatusIsPostedOnceAfterTheBlock)
     EXPECT_EQ(posted, (std::vector<NetworkReachabilityStatus>{2, 0})) << "the dropped first start posts nothing";
 
     // A manager not told otherwise, the shared one among them, posts on the default centre.
-    int postedByDefault = 0;
-    const auto token = NotificationCenter::defaultCenter().addObserver(ReachabilityDidChangeNotification, nullptr,
-                                                                       [&](const Notification&) { ++postedByDefault; });
+    auto& shared = NotificationCenter::defaultCenter();
+    const auto token = shared.addObserver(ReachabilityDidChangeNotification, nullptr, [&](auto&) { posted.push_back(-9); });
     auto plain = makeManager();
     plain->startMonitoring();
     ASSERT_TRUE(waitForDeliveries(3));
-    NotificationCenter::defaultCenter().removeObserver(token);
-    EXPECT_EQ(postedByDefault, 1);
+    shared.removeObserver(token);
+    EXPECT_EQ(posted.back(), -9);
 }

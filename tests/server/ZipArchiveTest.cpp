@@ -240,7 +240,6 @@ TEST_F(ZipFixture, FailsOnCorruptedOrShortEntryData)
     make({zipmaker::file("a.txt", "a"), secret});
     EXPECT_FALSE(unzip(error));
     EXPECT_EQ(error.code, ZipArchive::kErrorEncryptedEntry);
-    expectNothingWritten();
 }
 
 TEST_F(ZipFixture, FailsOnATruncatedArchive)
