@@ -27,6 +27,7 @@ enum URLErrorCode : std::int64_t {
     URLErrorCannotDecodeContentData = -1016,
     URLErrorSecureConnectionFailed = -1200,
     URLErrorServerCertificateUntrusted = -1202,
+    URLErrorDataLengthExceedsMaximum = -1103,
     URLErrorCannotWriteToFile = -3003,
 };
 

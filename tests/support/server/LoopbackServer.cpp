@@ -15,12 +15,13 @@ namespace support {
 
 namespace {
 
-enum class Kind { Reply, Truncate, Stall };
+enum class Kind { Reply, Truncate, Stall, Trickle };
 
 struct Route {
     Kind kind = Kind::Reply;
     LoopbackServer::Reply reply;
     std::size_t announcedLength = 0;
+    std::chrono::milliseconds interval{0};
 };
 
 }  // namespace
@@ -58,6 +59,16 @@ struct LoopbackServer::State {
         }
         response.status = route.reply.status;
         for (const auto& [name, value] : route.reply.headers) response.set_header(name, value);
+        if (route.kind == Kind::Trickle) {
+            response.set_chunked_content_provider(route.reply.contentType, [this, interval = route.interval](
+                                                                               std::size_t, httplib::DataSink& sink) {
+                std::unique_lock lock(mutex);
+                if (released.wait_for(lock, interval, [&] { return releasedOrStopping; })) return false;
+                lock.unlock();
+                return sink.write("t", 1);
+            });
+            return;
+        }
         if (route.kind == Kind::Truncate) {
             auto body = std::make_shared<std::string>(route.reply.body);
             response.set_content_provider(route.announcedLength, route.reply.contentType,
@@ -173,6 +184,12 @@ void LoopbackServer::stall(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}}, 0};
+}
+
+void LoopbackServer::trickle(const std::string& path, std::chrono::milliseconds interval)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::Trickle, Reply{200, "application/octet-stream", {}, {}}, 0, interval};
 }
 
 void LoopbackServer::release()
