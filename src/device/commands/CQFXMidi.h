@@ -44,8 +44,9 @@ public:
     // called again and may go.
     void setDelegate(CQFXMidiDelegate* delegate);
     CQFXMidiDelegate* delegate() const;
-    std::int32_t timeOfRetry() const { return m_timeOfRetry; }
-    const std::vector<AcceptedDeviceModel>& arrayAcceptDevice() const { return m_arrayAcceptDevice; }
+    // A later scan's models and retry count; a chain under way goes on with the new count.
+    void setAcceptDevice(std::vector<AcceptedDeviceModel> arrayAcceptDevice, std::int32_t timeOfRetry);
+    std::int32_t timeOfRetry() const { return m_timeOfRetry.load(); }
 
     // Connection (outcomes through enterPCAsyncModeCallbackWithState and the four description callbacks).
     void connection();
@@ -130,7 +131,7 @@ private:
     // Wraps a chain step so it runs only while its object lives and its operation is current.
     template <typename F>
     auto step(const Op& op, F body);
-    bool canRetry(std::int32_t retry) const { return retry + 1 <= m_timeOfRetry; }
+    bool canRetry(std::int32_t retry) const { return retry + 1 <= m_timeOfRetry.load(); }
     std::uint8_t dev() const { return m_deviceID.load(); }
 
     // Connection chain.
@@ -217,8 +218,8 @@ private:
     Bytes ack() const;
 
     CMidiDevice& m_device;
-    const std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;
-    const std::int32_t m_timeOfRetry;
+    std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;  // guarded by m_mutex
+    std::atomic<std::int32_t> m_timeOfRetry;
     mutable std::mutex m_delegateMutex;
     std::condition_variable m_delegateIdle;
     CQFXMidiDelegate* m_delegate = nullptr;
