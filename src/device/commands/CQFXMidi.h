@@ -171,8 +171,8 @@ private:
     void subEditBufferDumpWithData(const Op& op, const Job& job, std::int32_t retry);
     // Advances the all-patch position; false after the last slot.
     bool advancePosition();
-    // The final callback of a patch operation; a failure after an accepted disable-audio sends enable
-    // audio once without waiting, so the device is never left muted.
+    // The final callback of a patch operation; a failure once disable audio was sent sends enable audio
+    // once without waiting, so the device is never left muted.
     void finishPatch(const Op& op, const Job& job, std::int32_t state);
     // The value a patch chain reports for a refused registration and for a device refusal after retries.
     static std::int32_t refusedState(PatchKind kind);
@@ -232,7 +232,7 @@ private:
     Op m_current;
     std::condition_variable m_handlersIdle;
     int m_handlersRunning = 0;
-    // Set from an accepted disable-audio until the matching enable audio is accepted.
+    // Set from a sent disable-audio until the matching enable audio is accepted.
     std::atomic<bool> m_audioDisabled{false};
 
     // Position of a running all-patch dump or write; touched only by that operation's steps.

@@ -175,6 +175,9 @@ void CQFXMidi::startPatchOperation(const Op& op, const Job& job)
 void CQFXMidi::subCommandDisableAudioProcess(const Op& op, const Job& job, std::int32_t retry)
 {
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_DISABLE_AUDIO, dev());
+    // Counted as muted from the moment the request leaves: its answer may come garbled, cut short, late
+    // or not at all, and every way out must still unmute (a redundant enable is ignored by the unit).
+    m_audioDisabled = true;
     const bool sent = m_device.registerRespondenceMessage(
         step(op,
              [this, op, job, retry](bool, auto code) {
@@ -183,7 +186,6 @@ void CQFXMidi::subCommandDisableAudioProcess(const Op& op, const Job& job, std::
                      else finishPatch(op, job, deviceErrorState(job->kind));
                      return;
                  }
-                 m_audioDisabled = true;
                  switch (job->kind) {
                  case PatchKind::Dump:
                      m_allPatch = AllPatch::initPatchsListWithNumberOfGroups(job->groups, job->banks, job->patchs);
@@ -206,7 +208,10 @@ void CQFXMidi::subCommandDisableAudioProcess(const Op& op, const Job& job, std::
                  }
              }),
         request.data(), static_cast<std::int64_t>(request.size()));
-    if (!sent) finishPatch(op, job, refusedState(job->kind));
+    if (!sent) {
+        m_audioDisabled = false;
+        finishPatch(op, job, refusedState(job->kind));
+    }
 }
 
 void CQFXMidi::patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job, std::int32_t retry)

@@ -179,13 +179,45 @@ TEST(CQFXMidiPatch, ARefusedPatchIsRetriedThenTheWriteFailsAndTheDeviceIsUnmuted
     EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "45", "45", "57"}));
     EXPECT_TRUE(rig.patches.audioEnabled());
 
-    // A refused disable-audio never muted the device: nothing to undo.
+    // A refused disable-audio is repeated for the same slot; the unit ignores the enable that follows.
     rig.forget();
     rig.patches.changeFaults([](auto& f) { f.failCount[0x56] = 3; });
     rig.qfx->writeOnePatchWithGroupNumber(2, 3, 4, 256, record.data(), static_cast<std::int64_t>(record.size()));
     EXPECT_EQ(rig.next(0), "writeone -3");
     rig.settle();
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56"}));
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56", "57"}));
+}
+
+TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
+{
+    struct Case {
+        std::string name;
+        std::function<void(sim::DeviceUnit&)> fault;
+    };
+    const auto key = sim::RequestKey::maker(0x56);
+    const std::vector<Case> cases{
+        {"cut before its code", [&](auto& unit) { unit.shortenNextReply(key, 5); }},
+        {"cut inside its header", [&](auto& unit) { unit.shortenNextReply(key, 3); }},
+        {"late", [&](auto& unit) { unit.delayReplies(key, std::chrono::milliseconds(100)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFXRig rig;
+        ASSERT_TRUE(rig.connect());
+        rig.forget();
+        c.fault(rig.unit);
+        const Bytes record = SimulatedPatchMemory::makePatchRecord("M", "", 4, 2);
+        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), static_cast<std::int64_t>(record.size()));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (rig.count("56") == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The sequencer's watchdog gives up on the chain before any usable answer came.
+        rig.qfx->clearWaitingBlock();
+        rig.settle();
+        EXPECT_EQ(rig.count("57"), 1u);
+        EXPECT_TRUE(rig.patches.audioEnabled());
+        EXPECT_TRUE(rig.recorder.events().empty());
+    }
 }
 
 TEST(CQFXMidiPatch, SelectSendsTheEditBufferAlone)
