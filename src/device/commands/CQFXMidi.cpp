@@ -359,8 +359,15 @@ void CQFXMidi::clearWaitingBlock()
         if (t_handling == 0) m_handlersIdle.wait(lock, [this] { return m_handlersRunning == 0; });
     }
     m_device.clearBufferBlockWaiting();
-    // The operation that disabled audio was cut short (a watchdog, a new device): unmute on the way out.
+    // The operation that disabled audio or opened a file for writing was cut short (a watchdog, a new
+    // device): unmute, and leave no partial effect file behind, on the way out.
     if (m_audioDisabled.exchange(false)) sendEnableAudioWithoutWaiting();
+    std::shared_ptr<WriteJob> write;
+    {
+        std::lock_guard lock(m_mutex);
+        write = std::exchange(m_write, nullptr);
+    }
+    if (write) sendAbandonedWriteCleanup(*write);
 }
 
 std::optional<std::string> CQFXMidi::getDeviceName()

@@ -192,7 +192,8 @@ private:
         std::string name;
         Bytes data;
         std::int32_t state = 0;
-        Bytes handle;
+        bool opened = false;  // an open for writing went out: the device may hold a partial file
+        Bytes handle;         // while the device holds the file open
     };
     enum class CloseReason { Failed = 0, Complete = 1, Again = 2 };
     void subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry);
@@ -211,6 +212,12 @@ private:
     void subWriteQFXFileWithFileHandle(const Op& op, const std::shared_ptr<WriteJob>& job, std::int64_t offset,
                                        std::int32_t retry);
     void closeWrite(const Op& op, const std::shared_ptr<WriteJob>& job, CloseReason reason, std::int32_t retry);
+    // A write that gives up closes and deletes what it may have left before reporting the failure: the
+    // protocol has no rename, so a partial file would otherwise sit under the final name looking whole.
+    void abandonWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t state);
+    void unlinkAbandonedWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t state);
+    // The same without waiting, for a write whose chain was cut off (the watchdog, a new device).
+    void sendAbandonedWriteCleanup(const WriteJob& job);
     void finishWrite(const Op& op, std::int32_t state);
     void subCommandUnlinkForDelete(const Op& op, const std::string& name, std::int32_t retry);
     void subCommandFFSFileListFlushWithCurrentRetryTime(const Op& op, std::int32_t retry);
@@ -232,6 +239,8 @@ private:
     Op m_current;
     std::condition_variable m_handlersIdle;
     int m_handlersRunning = 0;
+    // The effect-file write under way, if any; guarded by m_mutex.
+    std::shared_ptr<WriteJob> m_write;
     // Set from a sent disable-audio until the matching enable audio is accepted.
     std::atomic<bool> m_audioDisabled{false};
 

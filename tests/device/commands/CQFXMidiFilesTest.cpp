@@ -159,7 +159,9 @@ TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
         const Bytes data = pattern(700);
         rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
         EXPECT_EQ(rig.next(0), "write -1");
-        EXPECT_EQ(rig.count("60 24"), 3u);
+        // Three rounds, then the partial file is deleted.
+        EXPECT_EQ(rig.count("60 24"), 4u);
+        EXPECT_FALSE(rig.fs.file("B.QF2"));
     }
     {
         // A refused chunk restarts the write too, within the same budget.
@@ -169,6 +171,51 @@ TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
         rig.qfx->writeFileListWithFilePath("C.QF2", data.data(), 10, 0);
         EXPECT_EQ(rig.next(0), "write -1");
         EXPECT_EQ(rig.count("60 20"), 2u);
+    }
+}
+
+TEST(CQFXMidiFiles, AWriteThatGivesUpLeavesNoPartialFileUnderItsName)
+{
+    struct Case {
+        std::string name;
+        std::int32_t retry;
+        std::function<void(QFXRig&)> fault;
+        bool reported;  // the device's refusal ends the chain; otherwise the watchdog's clear does
+    };
+    const auto write = sim::RequestKey::fileSystem(0x23);
+    const std::vector<Case> cases{
+        {"refused chunk", 1, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; }); }, true},
+        {"short write", 0, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.shortWrites = 1; }); }, true},
+        {"refused close", 0, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x21] = 1; }); }, true},
+        {"silence", 2,
+         [&](auto& rig) {
+             auto faults = rig.unit.device().faults();
+             faults.silentFor[write] = 1;
+             rig.unit.device().setFaults(faults);
+         },
+         false},
+        {"cut reply", 2, [&](auto& rig) { rig.unit.shortenNextReply(write, 8); }, false},
+        {"late reply", 2, [&](auto& rig) { rig.unit.delayReplies(write, std::chrono::milliseconds(100)); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connected rig(c.retry);
+        rig.fs.setFile("FX.QF2", pattern(1300));
+        c.fault(rig);
+        const Bytes data = pattern(1300);
+        rig.qfx->writeFileListWithFilePath("FX.QF2", data.data(), 1300, 1);
+        if (c.reported) {
+            EXPECT_TRUE(rig.recorder.waitFor(1));
+        } else {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (rig.count("60 23") == 0 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            rig.qfx->clearWaitingBlock();
+        }
+        rig.settle();
+        for (const auto& event : rig.recorder.events()) EXPECT_NE(event, "write 1");
+        EXPECT_EQ(rig.recorder.events().size(), c.reported ? 1u : 0u);
+        EXPECT_FALSE(rig.fs.file("FX.QF2")) << rig.fs.file("FX.QF2").value_or(Bytes{}).size() << " bytes left";
     }
 }
 
