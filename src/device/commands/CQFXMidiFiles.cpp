@@ -1,6 +1,7 @@
 // The file-system chains of the command layer: free space, read, write, delete, length and flush.
 // Every query follows the same exchange: request, the device's result, our acknowledgement, its code.
 #include <algorithm>
+#include <cctype>
 
 #include "common/Log.h"
 #include "device/commands/CQFXMidi.h"
@@ -11,6 +12,14 @@ namespace {
 std::int32_t asCode(std::int64_t code)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(code));
+}
+
+// The device's file system keeps 8.3 names and may answer in another case than it was asked.
+bool sameFileName(const std::string& a, const std::string& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
 }
 
 }  // namespace
@@ -69,10 +78,12 @@ void CQFXMidi::subCommandFindFirstWithFilePath(const Op& op, const std::string& 
         finishRead(op, -1, {}, 0);
         return;
     }
-    // A missing file is answered with a code instead of a result: await either.
-    const bool waiting = m_device.registerFFSRespondenceMessage(step(op, [this, op](bool, auto code) {
-        finishRead(op, asCode(code) == kNoSuchFile ? -2 : 0, {}, 0);
-    }));
+    // A missing file is answered with a code instead of a result: await either. A search answers with a
+    // code only when it fails, and with the name it found: a success code, or a result for another
+    // name, is the late answer to an earlier request and must not end this one.
+    const bool waiting = m_device.registerFFSRespondenceMessage(
+        step(op, [this, op](bool, auto code) { finishRead(op, asCode(code) == kNoSuchFile ? -2 : 0, {}, 0); }),
+        [](std::int32_t code) { return code != 0; });
     if (!waiting) {
         finishRead(op, 0, {}, 0);
         return;
@@ -95,7 +106,8 @@ void CQFXMidi::subCommandFindFirstWithFilePath(const Op& op, const std::string& 
                      acknowledgement.data(), static_cast<std::int64_t>(acknowledgement.size()));
                  if (!acked) finishRead(op, 0, {}, 0);
              }),
-        request->data(), static_cast<std::int64_t>(request->size()));
+        request->data(), static_cast<std::int64_t>(request->size()),
+        [name](const std::string& found) { return sameFileName(found, name); });
     if (!sent) finishRead(op, 0, {}, 0);
 }
 

@@ -219,6 +219,39 @@ TEST(CQFXMidiFiles, AWriteThatGivesUpLeavesNoPartialFileUnderItsName)
     }
 }
 
+TEST(CQFXMidiFiles, ALateReplyIsDroppedRatherThanTakenForTheNextRead)
+{
+    struct Case {
+        std::string name;
+        std::uint8_t delayed;  // the step of the first read whose answer comes too late
+        std::string second;    // the file the next read asks for
+        std::size_t size;
+    };
+    const std::vector<Case> cases{
+        {"a success code for a find first", 0x27, "FLST_SEQ.QT2", 1000},
+        {"the result of a search for another file", 0x25, "B.QF2", 300},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connected rig;
+        rig.fs.setFile("B.QF2", pattern(300));
+        const auto key = sim::RequestKey::fileSystem(c.delayed);
+        rig.unit.delayReplies(key, std::chrono::milliseconds(150));
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        char function[8];
+        std::snprintf(function, sizeof function, "60 %02X", c.delayed);
+        while (rig.count(function) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The watchdog gave up on that read; the next one starts while its answer is still on the way.
+        rig.qfx->clearWaitingBlock();
+        rig.unit.delayReplies(key, std::chrono::milliseconds(0));
+        rig.qfx->readFFSFileListWithFilePath(c.second);
+        EXPECT_EQ(rig.next(0), "read 1");
+        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(c.size));
+    }
+}
+
 TEST(CQFXMidiFiles, DeleteLengthFlushAndDiskFree)
 {
     Connected rig(1);
