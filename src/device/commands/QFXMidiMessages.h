@@ -64,7 +64,8 @@ public:
     // Select a patch: the zero-padded buffer packed whole, no address and no CRC.
     static std::optional<Bytes> editBuffer(std::uint8_t deviceID, std::int64_t maxSize, const Bytes& data);
 
-    // The 13-byte name field: each character's low byte, zero-filled. Nothing above 13 characters.
+    // The 13-byte name field, zero-filled: the one rule for device file names. Nothing for a name of more
+    // than 13 characters or with a character that is not one 7-bit byte; such a name is refused, never cut.
     static std::optional<Bytes> fileNameField(const std::string& name);
     static std::optional<Bytes> findFirst(std::uint8_t deviceID, const std::string& name);
     static std::optional<Bytes> open(std::uint8_t deviceID, std::uint8_t mode, const std::string& name);

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "common/Log.h"
+#include "device/commands/QFXMidiMessages.h"
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/files/FileManager.h"
@@ -16,13 +17,10 @@ namespace {
 
 std::atomic<ParserDataController*> g_shared{nullptr};
 
-// The device's file system counts names in characters.
-std::size_t characterCount(const std::string& text)
+// The command layer's rule, so a name the sequencer lets through is one the device's field takes.
+bool fitsDeviceFileName(const std::string& name)
 {
-    std::size_t count = 0;
-    for (unsigned char byte : text)
-        if ((byte & 0xC0U) != 0x80U) ++count;
-    return count;
+    return QFXMidiMessages::fileNameField(name).has_value();
 }
 
 platform::Duration seconds(float value)
@@ -384,7 +382,7 @@ void ParserDataController::getEffectWithFileName(const std::string& fileName)
         runFlow(
             Kind::GetQFXListOrQFX, 4 * m_timeout,
             [&]() -> std::optional<std::int32_t> {
-                if (characterCount(fileName) > kMaxDeviceFileName) return -3;
+                if (!fitsDeviceFileName(fileName)) return -3;
                 return std::nullopt;
             },
             [&](QFXCommandLayer& q) { q.readFFSFileListWithFilePath(fileName); });
@@ -490,7 +488,7 @@ void ParserDataController::getFileLengthWithFileName(const std::string& fileName
         runFlow(
             Kind::GetFileLength, m_timeout,
             [&]() -> std::optional<std::int32_t> {
-                if (characterCount(fileName) > kMaxDeviceFileName) return -2;
+                if (!fitsDeviceFileName(fileName)) return -2;
                 return std::nullopt;
             },
             [&](QFXCommandLayer& q) { q.getFileSizeWithFileName(fileName); });

@@ -44,8 +44,6 @@ class FileManager;
 class ParserDataController final : public CQFXMidiDelegate {
 public:
     static constexpr const char* kDefaultNameOfQFXList = "FLST_SEQ.QT2";
-    // The longest device file name the file system takes.
-    static constexpr std::size_t kMaxDeviceFileName = 13;
 
     // stateQueue: where the state lives; a new low-priority serial queue when none is given.
     ParserDataController(platform::Dispatch& dispatch, platform::TimerService& timers, platform::FileManager& files,

@@ -364,12 +364,15 @@ TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
     seq->getMemoryStatus();
     seq->getEffectWithFileName("FOURTEEN_CHARS");
     seq->getFileLengthWithFileName("FOURTEEN_CHARS");
+    // Thirteen characters, but fourteen UTF-16 units and more than thirteen bytes: the device's rule.
+    seq->getEffectWithFileName("ABCDEFGHIJKL\xF0\x9F\x98\x80");
+    seq->getFileLengthWithFileName("CAF\xC3\x89.QF2");
     seq->fileListFlush();
     run();
     EXPECT_EQ(fake->take(), Strings{"checkMemory"});
     fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
     // The refusals answer at once and the flush behind them starts.
-    EXPECT_EQ(events(), (Strings{"memory 1 75", "read -3 none", "size -2 0"}));
+    EXPECT_EQ(events(), (Strings{"memory 1 75", "read -3 none", "size -2 0", "read -3 none", "size -2 0"}));
     EXPECT_EQ(fake->take(), Strings{"flush"});
 
     // A finished operation's watchdog can no longer reach the next one.
