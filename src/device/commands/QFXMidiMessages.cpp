@@ -23,9 +23,16 @@ std::optional<Bytes> paddedBuffer(std::int64_t maxSize, std::int64_t limit, cons
 
 }  // namespace
 
-Bytes QFXMidiMessages::patchDumpRequest(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
-                                        std::int32_t patch)
+bool QFXMidiMessages::slotFits(std::int32_t group, std::int32_t bank, std::int32_t patch)
 {
+    const auto fits = [](std::int32_t value) { return value >= 0 && value <= kMaxSlotNumber; };
+    return fits(group) && fits(bank) && fits(patch);
+}
+
+std::optional<Bytes> QFXMidiMessages::patchDumpRequest(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
+                                                       std::int32_t patch)
+{
+    if (!slotFits(group, bank, patch)) return std::nullopt;
     Bytes message{0xF0, 0x7D, 0x00, deviceID, 0x46};
     appendStream(message, group);
     appendStream(message, bank);
@@ -38,7 +45,7 @@ std::optional<Bytes> QFXMidiMessages::patchData(std::uint8_t deviceID, std::int3
                                                 std::int32_t patch, std::int64_t maxSize, const Bytes& data)
 {
     const auto buffer = paddedBuffer(maxSize, kMaxPatchDataMessageSize, data);
-    if (!buffer) return std::nullopt;
+    if (!buffer || !slotFits(group, bank, patch)) return std::nullopt;
     Bytes message{0xF0, 0x7D, 0x00, deviceID, 0x45};
     message.reserve(static_cast<std::size_t>(packedSize87(maxSize) + 19));
     appendStream(message, group);

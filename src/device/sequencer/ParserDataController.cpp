@@ -326,6 +326,12 @@ bool ParserDataController::patchFilesReadable(const std::vector<PatchObject>& pa
     return true;
 }
 
+bool ParserDataController::inLayout(const PatchObject& patch) const
+{
+    return patch.groupNum >= 0 && patch.groupNum < m_numberOfGroups && patch.bankNum >= 0 &&
+           patch.bankNum < m_numberOfBanks && patch.patchNum >= 0 && patch.patchNum < m_numberOfPatchs;
+}
+
 bool ParserDataController::coversLayout(const AllPatch& allPatch)
 {
     // The command layer sends, for every slot, the first entry with its address.
@@ -435,6 +441,8 @@ void ParserDataController::writeOnePatchDataDumpWithAllPatch(PatchObject patch)
             Kind::WriteOnePatchDataDump, 3 * m_timeout,
             [&]() -> std::optional<std::int32_t> {
                 if (m_maxSizePatchData == 0) return 2;
+                // A slot the device does not have would reach another one, or none.
+                if (!inLayout(patch)) return -3;
                 data = readPatchFile(patch.path);
                 if (!data) return -3;
                 return std::nullopt;
@@ -454,6 +462,8 @@ void ParserDataController::writeGroupPatchDataDumpWithAllPatch(std::vector<Patch
             [&]() -> std::optional<std::int32_t> {
                 if (m_maxSizePatchData == 0) return 2;
                 if (patchs.empty() || !patchFilesReadable(patchs)) return -3;
+                for (const PatchObject& patch : patchs)
+                    if (!inLayout(patch)) return -3;
                 return std::nullopt;
             },
             [&](QFXCommandLayer& q) { q.writeGroupPatchWithPatchArray(patchs, m_maxSizePatchData); });

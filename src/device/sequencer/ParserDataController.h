@@ -167,6 +167,7 @@ private:
     // Reads a patch file that is about to go to the device; nothing unless it parses as patch data.
     std::optional<Bytes> readPatchFile(const std::string& path);
     bool patchFilesReadable(const std::vector<PatchObject>& patchs);
+    bool inLayout(const PatchObject& patch) const;
     bool coversLayout(const AllPatch& allPatch);
 
     // A re-armable timer and the generation of what it guards: an expiry acts only while that is current.

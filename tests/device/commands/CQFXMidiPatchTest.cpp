@@ -108,7 +108,7 @@ TEST(CQFXMidiPatch, WriteOneSendsThePaddedPatchBetweenDisableAndEnableAudio)
     EXPECT_EQ(rig.received()[2].size(), static_cast<std::size_t>(256 + 37 + 19));
 }
 
-TEST(CQFXMidiPatch, OversizedPatchesAndBuffersAreRefusedBeforeAnythingIsSent)
+TEST(CQFXMidiPatch, OversizedPatchesAndUnnamableSlotsAreRefusedBeforeAnythingIsSent)
 {
     QFXRig rig;
     ASSERT_TRUE(rig.connect());
@@ -130,6 +130,14 @@ TEST(CQFXMidiPatch, OversizedPatchesAndBuffersAreRefusedBeforeAnythingIsSent)
     table.patchsList[1].path = big;
     rig.qfx->writeAllPatchWithAllPatch(table, 256);
     EXPECT_EQ(rig.next(4), "writeall -1");
+
+    // Slots the wire cannot name: patch 300 would go out as 44 and overwrite another patch.
+    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 300, 256, small.data(), 10);
+    EXPECT_EQ(rig.next(5), "writeone -1");
+    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 256, 0, fine)}, 256);
+    EXPECT_EQ(rig.next(6), "writegroup -1");
+    rig.qfx->dumpAllPatchWithNumberOfGroups(257, 1, 1);
+    EXPECT_EQ(rig.next(7), "dump 0");
     rig.settle();
     EXPECT_TRUE(rig.functions().empty());
 }

@@ -57,6 +57,22 @@ TEST(QFXMidiMessages, PatchDumpRequestEncodesEachAddressByteAsTwoStreamBytes)
               (Bytes{0xF0, 0x7D, 0x00, 0x70, 0x46, 0x48, 0x01, 0x05, 0x00, 0x00, 0x00, 0xF7}));
 }
 
+TEST(QFXMidiMessages, SlotNumbersTheWireCannotCarryAreRefusedNotMasked)
+{
+    struct Case {
+        std::int32_t group, bank, patch;
+        bool fits;
+    };
+    const std::vector<Case> cases{
+        {255, 255, 255, true}, {0, 0, 300, false}, {256, 0, 0, false}, {0, -1, 0, false}, {0, 0, 44, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.group) + " " + std::to_string(c.bank) + " " + std::to_string(c.patch));
+        EXPECT_EQ(QFXMidiMessages::patchDumpRequest(0x70, c.group, c.bank, c.patch).has_value(), c.fits);
+        EXPECT_EQ(QFXMidiMessages::patchData(0x70, c.group, c.bank, c.patch, 20, {}).has_value(), c.fits);
+    }
+}
+
 TEST(QFXMidiMessages, PatchDataMessagePadsToTheMaximumSizeAndChecksTheWholeBuffer)
 {
     const Bytes patch{1, 2, 3, 4, 5, 6, 7, 8, 9, 0x8A};

@@ -624,8 +624,15 @@ TEST_F(Sequencer, PatchWritesSendNothingThatIsNotPatchData)
     spoiled.patchsList[5].path = garbage;
     seq->writeAllPatchDataDumpWithAllPatch(spoiled);
     seq->writeQFXListAndQFXWithFileName("A.QF2", root + "/missing", 1);
+    // Slots beyond the device's 2 groups of 2 banks of 3.
+    const std::string valid = patchFile("valid");
+    seq->writeOnePatchDataDumpWithAllPatch(PatchObject(0, 0, 3, valid));
+    seq->writeOnePatchDataDumpWithAllPatch(PatchObject(0, 0, 300, valid));
+    seq->writeGroupPatchDataDumpWithAllPatch({PatchObject(0, 0, 0, valid), PatchObject(2, 0, 0, valid)});
+    seq->writeGroupPatchDataDumpWithAllPatch({PatchObject(0, -1, 0, valid)});
     EXPECT_EQ(events(), (Strings{"write -3", "writeOne -3", "writeOne -3", "select -3", "writeGroup -3",
-                                 "writeGroup -3", "writeAll -3", "writeAll -3"}));
+                                 "writeGroup -3", "writeAll -3", "writeAll -3", "writeOne -3", "writeOne -3",
+                                 "writeGroup -3", "writeGroup -3"}));
     EXPECT_EQ(fake->take(), Strings{});
 
     // The whole memory, in full, is sent with the device's layout.
