@@ -217,7 +217,7 @@ void ParserDataController::disconnectOnState(bool keepDevice)
 void ParserDataController::armWatchdog(Watchdog& watchdog, float interval, std::function<void()> handler)
 {
     const std::uint64_t generation = ++watchdog.generation;
-    watchdog.timer.arm(seconds(interval), [this, &watchdog, generation, handler = std::move(handler), state = m_state,
+    watchdog.timer.arm(seconds(interval), [&watchdog, generation, handler = std::move(handler), state = m_state,
                                            alive = std::weak_ptr<bool>(m_alive)] {
         state->async([&watchdog, generation, handler, alive] {
             if (!alive.lock() || generation != watchdog.generation) return;
