@@ -176,79 +176,49 @@ TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
 
 TEST(CQFXMidiFiles, AWriteThatGivesUpLeavesNoPartialFileUnderItsName)
 {
-    struct Case {
-        std::string name;
-        std::int32_t retry;
-        std::function<void(QFXRig&)> fault;
-        bool reported;  // the device's refusal ends the chain; otherwise the watchdog's clear does
-    };
     const auto write = sim::RequestKey::fileSystem(0x23);
-    const std::vector<Case> cases{
-        {"refused chunk", 1, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; }); }, true},
-        {"short write", 0, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.shortWrites = 1; }); }, true},
-        {"refused close", 0, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x21] = 1; }); }, true},
-        {"silence", 2,
-         [&](auto& rig) {
-             auto faults = rig.unit.device().faults();
-             faults.silentFor[write] = 1;
-             rig.unit.device().setFaults(faults);
-         },
-         false},
-        {"cut reply", 2, [&](auto& rig) { rig.unit.shortenNextReply(write, 8); }, false},
-        {"late reply", 2, [&](auto& rig) { rig.unit.delayReplies(write, std::chrono::milliseconds(100)); }, false},
+    const std::vector<std::pair<std::string, std::function<void(QFXRig&)>>> faults{
+        {"refused chunk", [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; }); }},
+        {"refused close", [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x21] = 100; }); }},
+        // No usable answer: the watchdog's clear ends these.
+        {"cut reply", [&](auto& rig) { rig.unit.shortenNextReply(write, 8); }},
+        {"late reply", [&](auto& rig) { rig.unit.delayReplies(write, std::chrono::milliseconds(100)); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Connected rig(c.retry);
+    for (const auto& [name, fault] : faults) {
+        SCOPED_TRACE(name);
+        Connected rig(0);
         rig.fs.setFile("FX.QF2", pattern(1300));
-        c.fault(rig);
+        fault(rig);
         const Bytes data = pattern(1300);
         rig.qfx->writeFileListWithFilePath("FX.QF2", data.data(), 1300, 1);
-        if (c.reported) {
-            EXPECT_TRUE(rig.recorder.waitFor(1));
+        const bool refused = name.starts_with("refused");
+        if (refused) {
+            EXPECT_EQ(rig.next(0), "write -1");
         } else {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (rig.count("60 23") == 0 && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_TRUE(rig.waitForFunction("60 23", 1, false));
             rig.qfx->clearWaitingBlock();
         }
         rig.settle();
-        for (const auto& event : rig.recorder.events()) EXPECT_NE(event, "write 1");
-        EXPECT_EQ(rig.recorder.events().size(), c.reported ? 1u : 0u);
+        EXPECT_EQ(rig.recorder.events().size(), refused ? 1u : 0u);
         EXPECT_FALSE(rig.fs.file("FX.QF2")) << rig.fs.file("FX.QF2").value_or(Bytes{}).size() << " bytes left";
     }
 }
 
 TEST(CQFXMidiFiles, ALateReplyIsDroppedRatherThanTakenForTheNextRead)
 {
-    struct Case {
-        std::string name;
-        std::uint8_t delayed;  // the step of the first read whose answer comes too late
-        std::string second;    // the file the next read asks for
-        std::size_t size;
-    };
-    const std::vector<Case> cases{
-        {"a success code for a find first", 0x27, "FLST_SEQ.QT2", 1000},
-        {"the result of a search for another file", 0x25, "B.QF2", 300},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // The step of the first read whose answer comes late: find close (a success code) or find first
+    // (a result naming the effect list); the next read asks for another file.
+    for (const std::uint8_t delayed : {0x27, 0x25}) {
         Connected rig;
         rig.fs.setFile("B.QF2", pattern(300));
-        const auto key = sim::RequestKey::fileSystem(c.delayed);
-        rig.unit.delayReplies(key, std::chrono::milliseconds(150));
+        rig.unit.delayReplies(sim::RequestKey::fileSystem(delayed), std::chrono::milliseconds(150));
         rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        char function[8];
-        std::snprintf(function, sizeof function, "60 %02X", c.delayed);
-        while (rig.count(function) == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        // The watchdog gave up on that read; the next one starts while its answer is still on the way.
-        rig.qfx->clearWaitingBlock();
-        rig.unit.delayReplies(key, std::chrono::milliseconds(0));
-        rig.qfx->readFFSFileListWithFilePath(c.second);
+        ASSERT_TRUE(rig.waitForFunction(delayed == 0x27 ? "60 27" : "60 25", 1, false));
+        rig.qfx->clearWaitingBlock();  // the watchdog gave up while the answer was on its way
+        rig.unit.delayReplies(sim::RequestKey::fileSystem(delayed), std::chrono::milliseconds(0));
+        rig.qfx->readFFSFileListWithFilePath("B.QF2");
         EXPECT_EQ(rig.next(0), "read 1");
-        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(c.size));
+        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(300));
     }
 }
 

@@ -198,33 +198,20 @@ TEST(CQFXMidiPatch, ARefusedPatchIsRetriedThenTheWriteFailsAndTheDeviceIsUnmuted
 
 TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
 {
-    struct Case {
-        std::string name;
-        std::function<void(sim::DeviceUnit&)> fault;
-    };
     const auto key = sim::RequestKey::maker(0x56);
-    const std::vector<Case> cases{
-        {"cut before its code", [&](auto& unit) { unit.shortenNextReply(key, 5); }},
-        {"cut inside its header", [&](auto& unit) { unit.shortenNextReply(key, 3); }},
-        {"late", [&](auto& unit) { unit.delayReplies(key, std::chrono::milliseconds(100)); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const bool late : {false, true}) {
         QFXRig rig;
         ASSERT_TRUE(rig.connect());
         rig.forget();
-        c.fault(rig.unit);
-        const Bytes record = SimulatedPatchMemory::makePatchRecord("M", "", 4, 2);
-        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), static_cast<std::int64_t>(record.size()));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (rig.count("56") == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        // The sequencer's watchdog gives up on the chain before any usable answer came.
-        rig.qfx->clearWaitingBlock();
+        if (late) rig.unit.delayReplies(key, std::chrono::milliseconds(100));
+        else rig.unit.shortenNextReply(key, 5);  // cut before its code: dropped as malformed
+        const Bytes record(8, 1);
+        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), 8);
+        ASSERT_TRUE(rig.waitForFunction("56", 1, false));
+        rig.qfx->clearWaitingBlock();  // the sequencer's watchdog gives up
         rig.settle();
         EXPECT_EQ(rig.count("57"), 1u);
         EXPECT_TRUE(rig.patches.audioEnabled());
-        EXPECT_TRUE(rig.recorder.events().empty());
     }
 }
 
