@@ -6,6 +6,10 @@
 #include <stdexcept>
 
 #include "httpclient/serialization/QueryStringPair.h"
+#include "httpclient/serialization/StreamingMultipartFormData.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/url/FileOutputStream.h"
+#include "platform/url/URLError.h"
 #include "platform/text/TextEncoding.h"
 #include "platform/text/Transliteration.h"
 
@@ -266,4 +270,88 @@ std::optional<URLRequest> HTTPRequestSerializer::requestBySerializingRequest(con
     }
     mutableRequest.httpBody = std::move(*body);
     return mutableRequest;
+}
+
+std::optional<URLRequest> HTTPRequestSerializer::multipartFormRequestWithMethod(
+    const std::string& method, const std::string& URLString, const std::optional<ParameterValue>& parameters,
+    const std::function<void(MultipartFormData& formData)>& block, std::optional<Error>* error)
+{
+    if (method.empty()) throwInvalidParameter("method");
+    if (method == "GET" || method == "HEAD")
+        throwInvalidParameter("![method isEqualToString:@\"GET\"] && ![method isEqualToString:@\"HEAD\"]");
+    std::optional<URLRequest> request = requestWithMethod(method, URLString, std::nullopt, error);
+    if (!request) return std::nullopt;
+    StreamingMultipartFormData formData(*request, "UTF-8", randomSource);
+    if (parameters) {
+        for (const QueryStringPair& pair : QueryStringPairsFromDictionary(*parameters)) {
+            std::optional<std::vector<std::uint8_t>> content;
+            if (const std::vector<std::uint8_t>* data = pair.value.data()) content = *data;
+            else if (pair.value.isNull()) content.emplace();
+            else content = platform::TextEncoding::encode(pair.value.description(), stringEncoding);
+            if (!content) {
+                if (error)
+                    *error = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnencodable,
+                                         "The value of " + pair.field + " cannot be written in " + stringEncoding);
+                return std::nullopt;
+            }
+            formData.appendPartWithFormData(std::move(*content), pair.field);
+        }
+    }
+    if (block) block(formData);
+    return formData.requestByFinalizingMultipartFormData();
+}
+
+namespace {
+
+// Copies the whole stream into the file; the first failure of either side is the outcome.
+std::optional<Error> copyStream(platform::InputStream& input, platform::OutputStream& output)
+{
+    input.open();
+    output.open();
+    std::optional<Error> failure;
+    std::uint8_t buffer[1024];
+    while (!failure) {
+        const std::int64_t count = input.read(buffer, sizeof buffer);
+        if (count < 0 || input.streamStatus() == platform::StreamStatus::Error) {
+            failure = input.streamError().value_or(Error::make(URLRequestSerializationErrorDomain,
+                                                               URLRequestSerializationErrorIncompleteBody,
+                                                               "The body stream failed"));
+            break;
+        }
+        if (count == 0) break;
+        for (std::int64_t written = 0; written < count && !failure;) {
+            const std::int64_t step = output.write(buffer + written, static_cast<std::size_t>(count - written));
+            if (step <= 0)
+                failure = output.streamError().value_or(
+                    platform::makeURLError(platform::URLErrorCannotWriteToFile, "", "The file took no more bytes"));
+            else
+                written += step;
+        }
+    }
+    output.close();
+    input.close();
+    return failure;
+}
+
+}  // namespace
+
+URLRequest HTTPRequestSerializer::requestWithMultipartFormRequest(platform::Dispatch& dispatch, const URLRequest& request,
+                                                                  const std::string& fileURL,
+                                                                  std::function<void(std::optional<Error>)> completionHandler)
+{
+    if (!request.httpBodyStream) throwInvalidParameter("request.HTTPBodyStream");
+    const std::optional<std::string> path = FilePathFromFileURL(fileURL);
+    if (!path) throwInvalidParameter("[fileURL isFileURL]");
+    // Writing blocks on the disk, so it runs on a queue of its own rather than on a shared pool.
+    std::shared_ptr<platform::SerialQueue> queue = dispatch.makeSerial("org.pexo.rigmora.httpclient.multipart-file");
+    queue->async([&dispatch, input = request.httpBodyStream, path = *path,
+                  completionHandler = std::move(completionHandler)]() mutable {
+        platform::FileOutputStream output(path, false);
+        std::optional<Error> failure = copyStream(*input, output);
+        if (completionHandler)
+            dispatch.main().async([completionHandler = std::move(completionHandler), failure] { completionHandler(failure); });
+    });
+    URLRequest copied = request;
+    copied.httpBodyStream.reset();
+    return copied;
 }

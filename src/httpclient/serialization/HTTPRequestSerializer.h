@@ -85,8 +85,9 @@ public:
     // Copies the request's body stream into the file on a queue of its own and returns the request
     // without the stream (its Content-Type and Content-Length kept); the handler runs on the main queue
     // with the first read or write error, or nothing when every byte was written.
+    // Throws when the request has no body stream or the URL is no file URL.
     platform::URLRequest requestWithMultipartFormRequest(platform::Dispatch& dispatch, const platform::URLRequest& request,
-                                                         const std::string& filePath,
+                                                         const std::string& fileURL,
                                                          std::function<void(std::optional<platform::Error>)> completionHandler);
 
 protected:

@@ -12,6 +12,8 @@ inline constexpr const char* URLRequestSerializationErrorDomain = "org.pexo.rigm
 enum URLRequestSerializationErrorCode : std::int64_t {
     // A file part whose URL is no file URL or names no reachable file.
     URLRequestSerializationErrorBadURL = -1000,
+    // A part's content stream that ended before the length it was appended with.
+    URLRequestSerializationErrorIncompleteBody = 2,
     // A text that the chosen character set cannot hold.
     URLRequestSerializationErrorUnencodable = 517,
     // Parameters the body's document format cannot hold.
