@@ -5,6 +5,7 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
+#include "httpclient/HTTPRequestOperation.h"
 #include "httpclient/serialization/CompoundResponseSerializer.h"
 #include "httpclient/serialization/ImageResponseSerializer.h"
 #include "httpclient/serialization/JSONResponseSerializer.h"
@@ -12,6 +13,7 @@
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "httpclient/serialization/XMLDocumentResponseSerializer.h"
 #include "httpclient/serialization/XMLParserResponseSerializer.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/image/Image.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/xml/XMLDocument.h"
@@ -252,4 +254,13 @@ TEST(CompoundResponseSerializer, FirstAnsweringMemberWins)
     EXPECT_EQ(std::any_cast<json>(compound->responseObjectForResponse(&failed, bytes("[]"), &error)), json::array());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, -1011);
+}
+
+TEST(HTTPRequestOperation, RefusesAMissingResponseSerializer)
+{
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    HTTPRequestOperation operation(dispatch, platform::URLRequest("http://h/"));
+    EXPECT_THROW(operation.setResponseSerializer(nullptr), std::invalid_argument);
+    EXPECT_TRUE(operation.responseSerializer());
 }
