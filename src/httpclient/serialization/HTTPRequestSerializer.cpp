@@ -227,6 +227,24 @@ bool HTTPRequestSerializer::encodesParametersInURI(const URLRequest& request) co
     return HTTPMethodsEncodingParametersInURI.contains(upperCased(request.httpMethod));
 }
 
+std::optional<URLRequest> HTTPRequestSerializer::requestWithDocumentBody(const URLRequest& request,
+                                                                         const std::optional<ParameterValue>& parameters,
+                                                                         std::optional<Error>* error,
+                                                                         const std::string& contentType,
+                                                                         const DocumentWriter& write)
+{
+    if (encodesParametersInURI(request)) return HTTPRequestSerializer::requestBySerializingRequest(request, parameters, error);
+    URLRequest mutableRequest = request;
+    addDefaultHeaders(mutableRequest);
+    if (!parameters) return mutableRequest;
+    if (!mutableRequest.valueForHTTPHeaderField("Content-Type"))
+        mutableRequest.headerFields.emplace_back("Content-Type", contentType);
+    Error writeError;
+    if (std::optional<std::vector<std::uint8_t>> body = write(*parameters, writeError)) mutableRequest.httpBody = std::move(*body);
+    else if (error) *error = writeError;
+    return mutableRequest;
+}
+
 std::optional<URLRequest> HTTPRequestSerializer::requestBySerializingRequest(const URLRequest& request,
                                                                              const std::optional<ParameterValue>& parameters,
                                                                              std::optional<Error>* error)

@@ -94,6 +94,13 @@ protected:
     // The default header fields that the request does not carry yet.
     void addDefaultHeaders(platform::URLRequest& request) const;
     bool encodesParametersInURI(const platform::URLRequest& request) const;
+    using DocumentWriter = std::function<std::optional<std::vector<std::uint8_t>>(const ParameterValue&, platform::Error&)>;
+    // The parameters as a document in the body, for the methods that do not put them into the URL. A
+    // document that cannot be written leaves the request without body and sets the error.
+    std::optional<platform::URLRequest> requestWithDocumentBody(const platform::URLRequest& request,
+                                                                const std::optional<ParameterValue>& parameters,
+                                                                std::optional<platform::Error>* error,
+                                                                const std::string& contentType, const DocumentWriter& write);
 
 private:
     void markChanged(const std::string& keyPath) { m_changedKeyPaths.insert(keyPath); }

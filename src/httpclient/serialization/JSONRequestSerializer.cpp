@@ -22,24 +22,17 @@ std::optional<URLRequest> JSONRequestSerializer::requestBySerializingRequest(con
                                                                              const std::optional<ParameterValue>& parameters,
                                                                              std::optional<Error>* error)
 {
-    if (encodesParametersInURI(request)) return HTTPRequestSerializer::requestBySerializingRequest(request, parameters, error);
-    URLRequest mutableRequest = request;
-    addDefaultHeaders(mutableRequest);
-    if (!parameters) return mutableRequest;
-    if (!mutableRequest.valueForHTTPHeaderField("Content-Type"))
-        mutableRequest.headerFields.emplace_back("Content-Type", "application/json");
-    Error writeError;
-    std::optional<nlohmann::json> document = parameters->toJSON(&writeError);
-    if (document) {
-        try {
-            const std::string text = document->dump((writingOptions & kJSONWritingPrettyPrinted) ? 2 : -1);
-            mutableRequest.httpBody = std::vector<std::uint8_t>(text.begin(), text.end());
-            return mutableRequest;
-        } catch (const nlohmann::json::exception& failure) {
-            writeError = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnwritable,
-                                     std::string("The parameters are no JSON document: ") + failure.what());
-        }
-    }
-    if (error) *error = writeError;
-    return mutableRequest;
+    return requestWithDocumentBody(request, parameters, error, "application/json",
+                                   [this](const ParameterValue& value, Error& writeError) -> std::optional<std::vector<std::uint8_t>> {
+                                       std::optional<nlohmann::json> document = value.toJSON(&writeError);
+                                       if (!document) return std::nullopt;
+                                       try {
+                                           const std::string text = document->dump((writingOptions & kJSONWritingPrettyPrinted) ? 2 : -1);
+                                           return std::vector<std::uint8_t>(text.begin(), text.end());
+                                       } catch (const nlohmann::json::exception& failure) {
+                                           writeError = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnwritable,
+                                                                    std::string("The parameters are no JSON document: ") + failure.what());
+                                           return std::nullopt;
+                                       }
+                                   });
 }

@@ -26,27 +26,18 @@ std::shared_ptr<HTTPRequestSerializer> PropertyListRequestSerializer::copy() con
 std::optional<URLRequest> PropertyListRequestSerializer::requestBySerializingRequest(
     const URLRequest& request, const std::optional<ParameterValue>& parameters, std::optional<Error>* error)
 {
-    if (encodesParametersInURI(request)) return HTTPRequestSerializer::requestBySerializingRequest(request, parameters, error);
-    URLRequest mutableRequest = request;
-    addDefaultHeaders(mutableRequest);
-    if (!parameters) return mutableRequest;
-    if (!mutableRequest.valueForHTTPHeaderField("Content-Type"))
-        mutableRequest.headerFields.emplace_back("Content-Type", "application/x-plist");
-    Error writeError;
-    std::optional<platform::PlistValue> list = parameters->toPlist(&writeError);
-    if (list && format != kPropertyListXMLFormat && format != kPropertyListBinaryFormat) {
-        list.reset();
-        writeError = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnwritable,
-                                 "Property lists are written in the XML or the binary format only");
-    }
-    if (list) {
-        std::optional<platform::Bytes> body = platform::PropertyList::serialize(
-            *list, format == kPropertyListXMLFormat ? platform::PlistFormat::Xml : platform::PlistFormat::Binary, &writeError);
-        if (body) {
-            mutableRequest.httpBody = std::move(*body);
-            return mutableRequest;
-        }
-    }
-    if (error) *error = writeError;
-    return mutableRequest;
+    return requestWithDocumentBody(request, parameters, error, "application/x-plist",
+                                   [this](const ParameterValue& value, Error& writeError) -> std::optional<platform::Bytes> {
+                                       if (format != kPropertyListXMLFormat && format != kPropertyListBinaryFormat) {
+                                           writeError = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnwritable,
+                                                                    "Property lists are written in the XML or the binary format only");
+                                           return std::nullopt;
+                                       }
+                                       std::optional<platform::PlistValue> list = value.toPlist(&writeError);
+                                       if (!list) return std::nullopt;
+                                       return platform::PropertyList::serialize(*list,
+                                                                                format == kPropertyListXMLFormat ? platform::PlistFormat::Xml
+                                                                                                                 : platform::PlistFormat::Binary,
+                                                                                &writeError);
+                                   });
 }
