@@ -32,9 +32,14 @@ bool XMLParser::parse()
     std::string message;
     xmlTextReaderSetStructuredErrorHandler(reader, keepFirstError, &message);
     int result = 0;
+    // Asking the reader for its document makes the document ours to free.
+    xmlDocPtr document = nullptr;
     while (!m_error && (result = xmlTextReaderRead(reader)) == 1) {
         switch (xmlTextReaderNodeType(reader)) {
-        case XML_READER_TYPE_DOCUMENT_TYPE: m_error = XMLSafety::checkEntities(xmlTextReaderCurrentDoc(reader)); break;
+        case XML_READER_TYPE_DOCUMENT_TYPE:
+            document = xmlTextReaderCurrentDoc(reader);
+            m_error = XMLSafety::checkEntities(document);
+            break;
         case XML_READER_TYPE_ELEMENT: {
             const std::string name = text(xmlTextReaderConstName(reader));
             const bool empty = xmlTextReaderIsEmptyElement(reader) == 1;
@@ -58,6 +63,7 @@ bool XMLParser::parse()
     }
     if (!m_error && result != 0) m_error = XMLSafety::malformed(message);
     xmlFreeTextReader(reader);
+    xmlFreeDoc(document);
     return !m_error;
 }
 
