@@ -68,8 +68,7 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
       m_files(files),
       m_rootFolder(std::move(rootFolder)),
       m_midiIn(system),
-      m_midiOut(system),
-      m_replyQueue(dispatch.makeSerial("device.replies", platform::Priority::Background))
+      m_midiOut(system)
 {
     clearBufferBlockWaiting();
     createConnection();
@@ -77,9 +76,8 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
 
 CMidiDevice::~CMidiDevice()
 {
+    // Closing the input port waits for a reply being recognised, so none outlives the registry.
     close();
-    // Replies already handed to the queue finish before the registry goes away.
-    m_replyQueue->sync([] {});
     if (m_dispatch.main().isCurrent()) *m_alive = false;
     else m_dispatch.main().sync([alive = m_alive] { *alive = false; });
 }
@@ -265,9 +263,9 @@ void CMidiDevice::sendSysExMessage(const std::uint8_t* bytes, std::int64_t size)
 
 void CMidiDevice::receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages)
 {
-    m_replyQueue->async([this, messages = std::move(messages)] {
-        for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
-    });
+    // Recognised right here on the MIDI input thread: in arrival order, one at a time, and never behind
+    // work queued on the shared pools, which would hold a reply back until its watchdog fired.
+    for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
 }
 
 std::optional<std::string> CMidiDevice::createFolderInBundleWithType(int type)
