@@ -646,16 +646,16 @@ void CMidiDevice::handlePatchData(const std::uint8_t* b, std::int64_t size)
 {
     if (tooShort("patch data", size, kMinPatchData)) return;
     const std::int64_t announced = streamU16(b + 10, 2);
-    Bytes data = MIDIMessageUtil::convert78(b + 12, size - 17);
+    const Bytes data = MIDIMessageUtil::convert78(b + 12, size - 17);
     if (!compileData(data.data(), static_cast<std::int64_t>(data.size()), fiveByte(b + size - 5))) {
         RIG_LOG("patch data failed its CRC; dropped");
         return;
     }
-    // Never hand on more than was decoded, whatever the size field claims.
+    // The handler gets the whole decode and the announced count, never a count beyond what was decoded;
+    // each user cuts the data to the count itself.
     const std::int64_t length = std::min<std::int64_t>(announced, static_cast<std::int64_t>(data.size()));
     if (length < announced) RIG_LOG("patch data announced %lld bytes but held %lld", static_cast<long long>(announced),
                                     static_cast<long long>(length));
-    data.resize(static_cast<std::size_t>(length));
     const std::int32_t group = MIDIMessageUtil::convert78Type2(b + 4, 2)[0];
     const std::int32_t bank = MIDIMessageUtil::convert78Type2(b + 6, 2)[0];
     const std::int32_t patch = MIDIMessageUtil::convert78Type2(b + 8, 2)[0];
