@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 
 #include "platform/url/FileOutputStream.h"
@@ -188,7 +189,14 @@ TEST(URLConnection, CancelSilencesTheConnection)
     startOn(thread, URLRequest(server.url("/big")), midBody);
 
     while (server.hits("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    thread.perform([connection] { connection->cancel(); });
+    // perform() does not wait: the cancel must have run before the server answers, or a busy network
+    // thread may finish the transfer first.
+    std::promise<void> cancelled;
+    thread.perform([connection, &cancelled] {
+        connection->cancel();
+        cancelled.set_value();
+    });
+    cancelled.get_future().wait();
     server.release();
     // Give both a chance to report anything they wrongly still report.
     EXPECT_FALSE(stalled->waitForEnd(std::chrono::milliseconds(300)));
