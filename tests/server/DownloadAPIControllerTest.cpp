@@ -199,6 +199,7 @@ TEST(DownloadTempFolder, WipeSparesFilesOfRunningDownloads)
     f.write("OKVServerTemp/" + fs::path(finished).filename().string(), "{}");
     f.write("OKVServerTemp/stale.zip", "x");
     DownloadTempFolder::release(finished);
+    fs::last_write_time(finished, fs::last_write_time(running) + std::chrono::seconds(1));
     EXPECT_EQ(DownloadTempFolder::latest(folder, "effects.json"), finished);
     DownloadTempFolder::wipe(folder);
     EXPECT_TRUE(fs::exists(running));
