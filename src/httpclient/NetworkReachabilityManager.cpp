@@ -78,7 +78,7 @@ std::string NetworkReachabilityManager::localizedNetworkReachabilityStatusString
     return HTTPClientTexts().text(StringFromNetworkReachabilityStatus(networkReachabilityStatus()));
 }
 
-void NetworkReachabilityManager::deliver(std::uint64_t generation, NetworkReachabilityStatus status)
+void NetworkReachabilityManager::deliver(std::uint64_t generation, NetworkReachabilityStatus status, bool postLater)
 {
     if (generation != m_generation.load()) return;
     m_status.store(status);
@@ -88,8 +88,16 @@ void NetworkReachabilityManager::deliver(std::uint64_t generation, NetworkReacha
         block = m_block;
     }
     if (block) block(status);
-    if (auto* center = m_notificationCenter.load())
+    auto* center = m_notificationCenter.load();
+    if (!center) return;
+    auto post = [center, status] {
         center->post(ReachabilityDidChangeNotification, nullptr, {{ReachabilityNotificationStatusItem, status}});
+    };
+    // A change the platform reports is posted on a later turn of the main queue, the first status at once.
+    if (postLater)
+        m_dispatch.main().async(post);
+    else
+        post();
 }
 
 void NetworkReachabilityManager::startMonitoring()
@@ -99,7 +107,7 @@ void NetworkReachabilityManager::startMonitoring()
     const auto generation = ++m_generation;
     std::weak_ptr<NetworkReachabilityManager> weak = weak_from_this();
     m_reachability->schedule([weak, generation](std::uint32_t flags) {
-        if (auto self = weak.lock()) self->deliver(generation, NetworkReachabilityStatusForFlags(flags));
+        if (auto self = weak.lock()) self->deliver(generation, NetworkReachabilityStatusForFlags(flags), true);
     });
     if (m_association == kAssociationDomain) return;
     m_dispatch.global(Priority::Background).async([weak, generation, reachability = m_reachability,
@@ -109,7 +117,7 @@ void NetworkReachabilityManager::startMonitoring()
         const auto status = reachability->getFlags(flags) ? NetworkReachabilityStatusForFlags(flags)
                                                           : kNetworkReachabilityStatusUnknown;
         main->async([weak, generation, status] {
-            if (auto manager = weak.lock()) manager->deliver(generation, status);
+            if (auto manager = weak.lock()) manager->deliver(generation, status, false);
         });
     });
 }

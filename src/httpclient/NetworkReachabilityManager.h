@@ -54,7 +54,7 @@ public:
     void startMonitoring();
     void stopMonitoring();
     void setReachabilityStatusChangeBlock(StatusBlock block);
-    // Where each change is also posted (on the main queue, after the block); none until set.
+    // Where each change is also posted, on the main queue after the block: the default centre unless set.
     void setNotificationCenter(platform::NotificationCenter* center) { m_notificationCenter = center; }
 
     // Safe to read from any thread.
@@ -73,7 +73,7 @@ public:
                                platform::Dispatch& dispatch);
 
 private:
-    void deliver(std::uint64_t generation, NetworkReachabilityStatus status);
+    void deliver(std::uint64_t generation, NetworkReachabilityStatus status, bool postLater);
 
     // Shared with the reading of the first status, which must not keep the manager itself alive.
     std::shared_ptr<platform::Reachability> m_reachability;
@@ -84,5 +84,5 @@ private:
     std::atomic<std::uint64_t> m_generation{0};
     mutable std::mutex m_blockMutex;
     StatusBlock m_block;
-    std::atomic<platform::NotificationCenter*> m_notificationCenter{nullptr};
+    std::atomic<platform::NotificationCenter*> m_notificationCenter{&platform::NotificationCenter::defaultCenter()};
 };

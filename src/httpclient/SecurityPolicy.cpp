@@ -92,13 +92,28 @@ void SecurityPolicy::setPinnedCertificates(std::optional<std::vector<Bytes>> cer
     m_pinnedPublicKeys = std::move(keys);
 }
 
-bool SecurityPolicy::evaluateServerTrust(ServerTrust& serverTrust, const std::optional<std::string>& domain)
+bool SecurityPolicy::evaluateServerTrust(ServerTrust& serverTrust, const std::optional<std::string>& domain,
+                                         std::string* failureReason)
+{
+    std::string reason;
+    const bool accepted = decide(serverTrust, domain, reason);
+    if (failureReason) *failureReason = accepted ? std::string() : reason;
+    return accepted;
+}
+
+bool SecurityPolicy::decide(ServerTrust& serverTrust, const std::optional<std::string>& domain, std::string& reason)
 {
     serverTrust.setPolicy(m_validatesDomainName ? TrustPolicy::ssl(domain) : TrustPolicy::basicX509());
+    auto valid = [&] {
+        if (ServerTrustIsValid(serverTrust)) return true;
+        reason = serverTrust.failureReason();
+        return false;
+    };
 
-    if (m_mode == SSLPinningModeNone) return m_allowInvalidCertificates || ServerTrustIsValid(serverTrust);
+    if (m_mode == SSLPinningModeNone) return m_allowInvalidCertificates || valid();
 
-    if (!ServerTrustIsValid(serverTrust) && !m_allowInvalidCertificates) return false;
+    if (!valid() && !m_allowInvalidCertificates) return false;
+    reason = kReasonPinMismatch;
     const std::vector<Bytes> serverCertificates = CertificateTrustChainForServerTrust(serverTrust);
     const std::vector<Bytes> pinnedCertificates = m_pinnedCertificates.value_or(std::vector<Bytes>{});
 
@@ -119,7 +134,12 @@ bool SecurityPolicy::evaluateServerTrust(ServerTrust& serverTrust, const std::op
         for (const Bytes& pinned : pinnedCertificates)
             if (platform::Certificate::isCertificate(pinned)) anchors.push_back(pinned);
         serverTrust.setAnchorCertificates(anchors);
-        if (!ServerTrustIsValid(serverTrust)) return false;
+        if (!ServerTrustIsValid(serverTrust)) {
+            // A chain that leads to no pinned anchor misses the pins; one that does but fails (expired,
+            // another host) keeps that reason.
+            if (serverTrust.failureReason() != ServerTrust::kReasonUnknownIssuer) reason = serverTrust.failureReason();
+            return false;
+        }
         if (!m_validatesCertificateChain) return true;
         const std::vector<Bytes> chain = CertificateTrustChainForServerTrust(serverTrust);
         const auto pinnedCount = std::count_if(chain.begin(), chain.end(), [&](const Bytes& certificate) {
@@ -127,5 +147,6 @@ bool SecurityPolicy::evaluateServerTrust(ServerTrust& serverTrust, const std::op
         });
         return static_cast<std::size_t>(pinnedCount) == chain.size();
     }
+    reason = ServerTrust::kReasonInvalid;
     return false;
 }

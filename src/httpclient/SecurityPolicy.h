@@ -41,10 +41,16 @@ public:
     void setPinnedCertificates(std::optional<std::vector<Bytes>> certificates);
     const std::optional<std::vector<Bytes>>& pinnedPublicKeys() const { return m_pinnedPublicKeys; }
 
-    bool evaluateServerTrust(platform::ServerTrust& serverTrust, const std::optional<std::string>& domain);
+    // A refused trust leaves why in `failureReason`: one of ServerTrust's reasons or kReasonPinMismatch.
+    bool evaluateServerTrust(platform::ServerTrust& serverTrust, const std::optional<std::string>& domain,
+                             std::string* failureReason = nullptr);
     bool evaluateServerTrust(platform::ServerTrust& serverTrust) { return evaluateServerTrust(serverTrust, std::nullopt); }
 
+    static constexpr const char* kReasonPinMismatch = "The server's certificate does not match the pinned certificates.";
+
 private:
+    bool decide(platform::ServerTrust& serverTrust, const std::optional<std::string>& domain, std::string& reason);
+
     SSLPinningMode m_mode = SSLPinningModeNone;
     bool m_validatesCertificateChain = true;
     bool m_validatesDomainName = true;

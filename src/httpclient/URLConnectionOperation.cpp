@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iconv.h>
 
+#include "httpclient/HTTPResponseSerializer.h"
 #include "platform/url/MemoryOutputStream.h"
 #include "platform/url/URLError.h"
 
@@ -375,10 +376,11 @@ void URLConnectionOperation::willSendRequestForAuthenticationChallenge(platform:
     if (space.authenticationMethod == platform::kAuthenticationMethodServerTrust && space.serverTrust) {
         std::string host = space.host;
         if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-        if (policy && policy->evaluateServerTrust(*space.serverTrust, host))
+        std::string reason = platform::ServerTrust::kReasonInvalid;
+        if (policy && policy->evaluateServerTrust(*space.serverTrust, host, &reason))
             challenge.useCredential(platform::URLCredential::credentialForTrust(*space.serverTrust));
         else
-            challenge.cancelAuthenticationChallenge();
+            challenge.cancelAuthenticationChallenge(HTTPClientTexts().text(reason));
         return;
     }
     challenge.continueWithoutCredential();
@@ -458,6 +460,8 @@ void URLConnectionOperation::didFailWithError(platform::URLConnection&, const pl
         std::lock_guard guard(m_lock);
         if (m_state == OperationFinishedState) return;
         m_error = error;
+        // The loading layer's own texts are keys of this layer's table; curl's and the system's are not.
+        if (error.domain == platform::kURLErrorDomain) m_error->description = HTTPClientTexts().text(error.description);
         if (m_outputStream) m_outputStream->close();
         if (m_responseData) m_outputStream.reset();
         m_connection.reset();

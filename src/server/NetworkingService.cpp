@@ -8,6 +8,7 @@
 
 #include "httpclient/HTTPRequestOperation.h"
 #include "httpclient/NetworkReachabilityManager.h"
+#include "platform/bundle/Bundle.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/URLError.h"
 
@@ -41,18 +42,40 @@ std::optional<Bytes> readUncached(const std::string& path, std::optional<platfor
     return data;
 }
 
+bool isArchive(const std::string& path)
+{
+    return std::filesystem::path(path).extension() == ".zip";
+}
+
 }  // namespace
 
-NetworkingService::NetworkingService(platform::Dispatch& dispatch, NetworkReachabilityManager* reachabilityManager)
-    : m_dispatch(dispatch), m_reachabilityManager(reachabilityManager)
+NetworkingService::Limits NetworkingService::Limits::fromConfiguration(const platform::Configuration& configuration)
+{
+    Limits limits;
+    limits.seconds = configuration.floating(platform::Configuration::kDownload_Time_Limit);
+    return limits;
+}
+
+NetworkingService::NetworkingService(platform::Dispatch& dispatch, NetworkReachabilityManager* reachabilityManager,
+                                     std::optional<Limits> limits)
+    : m_dispatch(dispatch),
+      m_reachabilityManager(reachabilityManager),
+      m_limits(limits ? *limits : Limits::fromConfiguration(platform::Configuration::load(platform::Bundle::main())))
 {
 }
 
 void NetworkingService::downloadAPISuccess(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request,
                                            const std::string& urlString)
 {
-    auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, request);
-    operation->setOutputStream(std::make_shared<platform::FileOutputStream>(urlString, false));
+    // A body that never ends, or ends only after years of single bytes, must not fill the disk, the
+    // memory it is read into, or the wait.
+    platform::URLRequest bounded = request;
+    if (bounded.totalTimeoutInterval <= 0 || bounded.totalTimeoutInterval > m_limits.seconds)
+        bounded.totalTimeoutInterval = m_limits.seconds;
+    auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, bounded);
+    auto file = std::make_shared<platform::FileOutputStream>(urlString, false);
+    file->setMaximumLength(isArchive(urlString) ? m_limits.archiveBytes : m_limits.otherBytes);
+    operation->setOutputStream(file);
     auto self = shared_from_this();
     operation->setCompletionBlockWithSuccess(
         [self, urlString, success, failure](HTTPRequestOperation&, const std::any&) {
@@ -77,7 +100,7 @@ void NetworkingService::downloadSucceeded(const std::string& path, const Success
         if (failure) failure(platform::Error::make("filePath", 100, "file nil"));
         return;
     }
-    if (std::filesystem::path(path).extension() == ".zip") {
+    if (isArchive(path)) {
         if (success) success(std::nullopt);
         return;
     }

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "common/Bytes.h"
+#include "platform/bundle/Configuration.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/error/Error.h"
 #include "platform/url/URLRequest.h"
+#include "server/ZipArchive.h"
 
 class NetworkReachabilityManager;
 
@@ -22,8 +24,20 @@ public:
     using FailureBlock = std::function<void(const platform::Error& error)>;
     using ReachabilityBlock = std::function<void(bool reachable)>;
 
-    // Without a manager, the process-wide one is used.
-    explicit NetworkingService(platform::Dispatch& dispatch, NetworkReachabilityManager* reachabilityManager = nullptr);
+    // What one download may take: past either bound it is cancelled and fails.
+    struct Limits {
+        // Archives come in as large as the unpacker takes them; documents and pictures are small.
+        std::uint64_t archiveBytes = ZipArchiveLimits{}.maxTotalBytes;
+        std::uint64_t otherBytes = 8ull * 1024 * 1024;
+        double seconds = 900;
+
+        // The time limit from the "Configuration" table, the byte limits as above.
+        static Limits fromConfiguration(const platform::Configuration& configuration);
+    };
+
+    // Without a manager, the process-wide one is used; without limits, those of the main bundle's table.
+    explicit NetworkingService(platform::Dispatch& dispatch, NetworkReachabilityManager* reachabilityManager = nullptr,
+                               std::optional<Limits> limits = std::nullopt);
 
     // Exactly one block runs later, on the background queue. A failed download leaves no file behind;
     // a ".zip" file is left in place and reported without data; any other file is read and handed over.
@@ -40,6 +54,7 @@ private:
 
     platform::Dispatch& m_dispatch;
     NetworkReachabilityManager* m_reachabilityManager;
+    Limits m_limits;
     // Two downloads of one service may finish at once on different pool threads.
     mutable std::mutex m_dataMutex;
     std::optional<Bytes> m_dataResponse;

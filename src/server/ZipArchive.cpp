@@ -112,6 +112,57 @@ bool isLinkEntry(const unz_file_info& info)
     return unixLink || storedLink;
 }
 
+std::uint64_t littleEndian(const unsigned char* bytes, int count)
+{
+    std::uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t length)
+{
+    while (length > 0) {
+        const auto n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buffer += n, offset += static_cast<std::uint64_t>(n), length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The size in bytes of the central directory as the archive's end record states it, found the way the
+// reader finds it: the last end record within the final 64 KiB, and its 64-bit form when a locator
+// stands before it.
+std::optional<std::uint64_t> centralDirectorySize(const std::string& path)
+{
+    constexpr std::uint64_t kEndRecord = 22, kLocator = 20, kMaximumComment = 0xFFFF;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < kEndRecord) return std::nullopt;
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    const std::uint64_t start = size > kEndRecord + kMaximumComment ? size - kEndRecord - kMaximumComment : 0;
+    std::vector<unsigned char> tail(size - start);
+    if (!readAt(fd, start, tail.data(), tail.size())) return std::nullopt;
+    for (std::size_t at = tail.size() - kEndRecord + 1; at-- > 0;) {
+        if (littleEndian(&tail[at], 4) != 0x06054b50) continue;
+        const std::uint64_t end = start + at;
+        unsigned char locator[kLocator];
+        if (end >= kLocator && readAt(fd, end - kLocator, locator, kLocator) && littleEndian(locator, 4) == 0x07064b50) {
+            unsigned char record[56];
+            if (!readAt(fd, littleEndian(locator + 8, 8), record, sizeof record) || littleEndian(record, 4) != 0x06064b50)
+                return std::nullopt;
+            return littleEndian(record + 40, 8);
+        }
+        return littleEndian(&tail[at + 12], 4);
+    }
+    return std::nullopt;
+}
+
 struct ZipCloser {
     unzFile zip;
     ~ZipCloser()
@@ -141,7 +192,7 @@ public:
     bool run();
     const Error& error() const { return m_error; }
     const ZipArchiveInfo& info() const { return m_info; }
-    // Items written, relative to the staging folder, with the date each is to carry.
+    // Items of the archive, relative to the destination, with the date each is to carry once in place.
     const std::vector<std::pair<fs::path, std::time_t>>& dates() const { return m_dates; }
 
 private:
@@ -168,6 +219,8 @@ private:
     Error m_error;
     std::uint64_t m_declaredTotal = 0;
     std::uint64_t m_actualTotal = 0;
+    // Bytes of central directory the entries visited so far take up.
+    std::uint64_t m_directoryBytes = 0;
     std::vector<std::pair<fs::path, std::time_t>> m_dates;
 };
 
@@ -198,16 +251,36 @@ bool Unpacker::run()
     }
     if (answer != UNZ_END_OF_LIST_OF_FILE)
         return fail(zipError(ZipArchive::kErrorReadEntry, "zip file's list of entries is damaged"));
+    // The reader stops after as many entries as the end record counts; entries it never reached would
+    // be lost without a word.
+    if (centralDirectorySize(m_archivePath) != m_directoryBytes)
+        return fail(zipError(ZipArchive::kErrorReadEntry, "zip file's count of entries does not match its directory"));
     return true;
 }
 
 Unpacker::Step Unpacker::entry(unzFile zip, std::int64_t& index)
 {
-    const int opened = (m_password && !m_password->empty())
-                           ? unzOpenCurrentFilePassword(zip, m_password->c_str())
-                           : unzOpenCurrentFile(zip);
+    unz_file_info info{};
+    if (unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        fail(zipError(ZipArchive::kErrorOpenEntry, "failed to read file information in zip file"));
+        return Step::Stop;
+    }
+    std::string name(info.size_filename, '\0');
+    if (unzGetCurrentFileInfo(zip, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
+        fail(zipError(ZipArchive::kErrorOpenEntry, "failed to read file information in zip file"));
+        return Step::Stop;
+    }
+    const bool hasPassword = m_password && !m_password->empty();
+    // Without a password the reader hands out the enciphered bytes, which then fail as corrupt data.
+    constexpr uLong kEncrypted = 1;
+    if ((info.flag & kEncrypted) && !hasPassword) {
+        fail(zipError(ZipArchive::kErrorEncryptedEntry, "zip file entry is encrypted", name));
+        return Step::Stop;
+    }
+    const int opened = hasPassword ? unzOpenCurrentFilePassword(zip, m_password->c_str()) : unzOpenCurrentFile(zip);
     if (opened != UNZ_OK) {
-        fail(zipError(ZipArchive::kErrorOpenEntry, "failed to open file in zip file"));
+        fail(zipError(ZipArchive::kErrorOpenEntry, "failed to open file in zip file", name));
         return Step::Stop;
     }
     struct EntryCloser {
@@ -224,17 +297,8 @@ Unpacker::Step Unpacker::entry(unzFile zip, std::int64_t& index)
         }
     } closer{zip};
 
-    unz_file_info info{};
-    if (unzGetCurrentFileInfo(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-        fail(zipError(ZipArchive::kErrorOpenEntry, "failed to read file information in zip file"));
-        return Step::Stop;
-    }
-    std::string name(info.size_filename, '\0');
-    if (unzGetCurrentFileInfo(zip, &info, name.data(), static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
-        fail(zipError(ZipArchive::kErrorOpenEntry, "failed to read file information in zip file"));
-        return Step::Stop;
-    }
+    constexpr std::uint64_t kDirectoryHeader = 46;
+    m_directoryBytes += kDirectoryHeader + info.size_filename + info.size_file_extra + info.size_file_comment;
     const auto fileInfo = describe(info);
     const auto total = static_cast<std::int64_t>(m_info.numberEntry);
     if (m_delegate) m_delegate->zipArchiveWillUnzipFileAtIndex(index, total, m_archivePath, fileInfo);
@@ -260,6 +324,9 @@ Unpacker::Step Unpacker::entry(unzFile zip, std::int64_t& index)
     const auto target = m_staging / *relative;
     std::error_code ec;
     if (!skip && !isDirectory && !m_overwrite && fs::exists(fs::symlink_status(target, ec))) skip = true;
+    // Recorded before the skip: a file kept because overwriting is off still takes the entry's date.
+    const auto date = ZipArchive::dateWithMSDOSFormat(static_cast<std::uint32_t>(info.dosDate));
+    m_dates.emplace_back(*relative, date);
     if (skip) return Step::Next;
 
     const auto folder = isDirectory ? target : target.parent_path();
@@ -268,7 +335,6 @@ Unpacker::Step Unpacker::entry(unzFile zip, std::int64_t& index)
         fail(zipError(ZipArchive::kErrorWriteEntry, "failed to create folder", name, ec.value()));
         return Step::Stop;
     }
-    const auto date = ZipArchive::dateWithMSDOSFormat(static_cast<std::uint32_t>(info.dosDate));
     if (!isDirectory) {
         if (!writeEntry(zip, target, info, name)) return Step::Stop;
         // Only a complete read lets the reader compare checksums, and only the close reports it.
@@ -281,7 +347,6 @@ Unpacker::Step Unpacker::entry(unzFile zip, std::int64_t& index)
         }
         if (info.dosDate != 0) setModificationDate(target, date);
     }
-    m_dates.emplace_back(*relative, date);
     if (m_delegate) m_delegate->zipArchiveDidUnzipFileAtIndex(index, total, m_archivePath, fileInfo);
     ++index;
     return Step::Next;

@@ -83,6 +83,7 @@ public:
         kErrorLinkEntry = -7,       // an entry is a symbolic link
         kErrorTooLarge = -8,        // the archive unpacks beyond the size or entry limits
         kErrorPlaceResult = -9,     // the unpacked entries could not be moved into the destination
+        kErrorEncryptedEntry = -10, // an entry is encrypted and no password was given
     };
 
     using Limits = ZipArchiveLimits;

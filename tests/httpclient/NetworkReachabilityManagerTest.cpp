@@ -160,4 +160,13 @@ TEST_F(ReachabilityFixture, EachDeliveredStatusIsPostedOnceAfterTheBlock)
     provider.setFlags(0);
     loop.runUntilIdle();
     EXPECT_EQ(posted, (std::vector<NetworkReachabilityStatus>{2, 0})) << "the dropped first start posts nothing";
+
+    // A manager not told otherwise, the shared one among them, posts on the default centre.
+    auto& shared = NotificationCenter::defaultCenter();
+    const auto token = shared.addObserver(ReachabilityDidChangeNotification, nullptr, [&](auto&) { posted.push_back(-9); });
+    auto plain = makeManager();
+    plain->startMonitoring();
+    ASSERT_TRUE(waitForDeliveries(3));
+    shared.removeObserver(token);
+    EXPECT_EQ(posted.back(), -9);
 }

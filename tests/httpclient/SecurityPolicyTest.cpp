@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "HttpTestSupport.h"
+#include "httpclient/HTTPResponseSerializer.h"
+#include "platform/bundle/Bundle.h"
 #include "platform/url/URLError.h"
 #include "support/server/TestCertificates.h"
 
@@ -48,12 +50,16 @@ TEST(SecurityPolicy, DefaultPolicyOverHttps)
     ASSERT_FALSE(unknown.succeeded);
     EXPECT_EQ(unknown.error->code, URLErrorUserCancelledAuthentication);
 
+
     trustAuthority(tls.authority);
     auto valid = fixture.run(fixture.operation(server.url("/catalogue.json", "localhost")));
     EXPECT_TRUE(valid.succeeded);
-    auto wrongHost = fixture.run(fixture.operation(server.url("/catalogue.json", "127.0.0.1")));
-    ASSERT_FALSE(wrongHost.succeeded);
-    EXPECT_EQ(wrongHost.error->code, URLErrorUserCancelledAuthentication);
+    // However the address is spelled, the host checked is the one curl connects to.
+    const std::string port = std::to_string(server.port());
+    for (const std::string prefix : {"https://", "https:/", "https:///", "HTTPS:/"}) {
+        auto wrongHost = fixture.run(fixture.operation(prefix + "127.0.0.1:" + port + "/catalogue.json"));
+        EXPECT_EQ(wrongHost.error ? wrongHost.error->description : "", HTTPClientTexts().text(ServerTrust::kReasonWrongHost));
+    }
 
     auto noDomainCheck = fixture.operation(server.url("/catalogue.json", "127.0.0.1"));
     auto policy = SecurityPolicy::defaultPolicy();
@@ -70,9 +76,12 @@ TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
     Tls tls;
     trustAuthority(tls.authority);
     LoopbackServer server(tls.identity);
+    server.keepConnectionsAlive();
     server.serve("/a", "a");
+    // "Https:" once let the connection be reused past the check.
+    const std::string url = "Https" + server.url("/a", "localhost").substr(5);
     auto runWith = [&](std::shared_ptr<SecurityPolicy> policy) {
-        auto operation = fixture.operation(server.url("/a", "localhost"));
+        auto operation = fixture.operation(url);
         operation->setSecurityPolicy(std::move(policy));
         return fixture.run(operation).succeeded;
     };
@@ -131,4 +140,28 @@ TEST(SecurityPolicy, PinningDecisionsOnAPresentedChain)
     auto fromBundle = SecurityPolicy::policyWithPinningMode(SSLPinningModePublicKey);
     fromBundle->setAllowInvalidCertificates(true);
     EXPECT_FALSE(fromBundle->evaluateServerTrust(strangerTrust, "localhost"));
+}
+
+TEST(SecurityPolicy, RefusalsSayWhy)
+{
+    Tls tls;
+    trustAuthority(tls.authority);
+    const auto expired = TestCertificates::makeServer(tls.authority, "localhost", {"DNS:localhost"}, true);
+    const auto japanese = loadHTTPClientTexts(Bundle::main(), "ja");
+    auto reasonFor = [&](const support::TestIdentity& server, std::shared_ptr<SecurityPolicy> policy, std::string host) {
+        auto trust = *ServerTrust::create({server.certificateDER}, TrustPolicy::basicX509());
+        std::string reason;
+        EXPECT_FALSE(policy->evaluateServerTrust(trust, host, &reason));
+        EXPECT_NE(japanese.text(reason), reason) << "every reason reads in Japanese too";
+        return reason;
+    };
+    EXPECT_EQ(reasonFor(tls.identity, SecurityPolicy::defaultPolicy(), ""), ServerTrust::kReasonNoHost);
+    EXPECT_EQ(reasonFor(expired, SecurityPolicy::defaultPolicy(), "localhost"), ServerTrust::kReasonExpired);
+    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModePublicKey, {tls.stranger.certificateDER}, false, false), "localhost"),
+              SecurityPolicy::kReasonPinMismatch);
+    EXPECT_EQ(reasonFor(tls.identity, pinning(SSLPinningModeCertificate, {tls.strangerAuthority.certificateDER}, false, false), "localhost"),
+              SecurityPolicy::kReasonPinMismatch);
+    EXPECT_EQ(reasonFor(expired, pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, false, false), "localhost"),
+              ServerTrust::kReasonExpired);
+    unsetenv("SSL_CERT_FILE");
 }

@@ -42,10 +42,11 @@ struct Fixture {
         bool onBackground = false;
     };
 
-    std::shared_ptr<Outcome> download(const std::string& url, const std::string& path)
+    std::shared_ptr<Outcome> download(const std::string& url, const std::string& path,
+                                      std::optional<NetworkingService::Limits> limits = std::nullopt)
     {
         auto outcome = std::make_shared<Outcome>();
-        auto service = std::make_shared<NetworkingService>(dispatch);
+        auto service = std::make_shared<NetworkingService>(dispatch, nullptr, limits);
         auto& background = dispatch.global(Priority::Background);
         service->downloadAPISuccess(
             [outcome, &background](std::optional<Bytes> data) {
@@ -125,6 +126,25 @@ TEST(NetworkingService, FailedDownloadsLeaveNoFileBehind)
     outcome = fixture.download(server.url("/cut.zip"), (fixture.folder / "no" / "such.zip").string());
     ASSERT_FALSE(outcome->succeeded);
     EXPECT_EQ(outcome->error->code, ENOENT);
+}
+
+TEST(NetworkingService, DownloadsBeyondTheirSizeOrTimeLimitFailAndLeaveNoFile)
+{
+    Fixture fixture;
+    LoopbackServer server;
+    server.serve("/big.json", std::string(2000, 'j'), "application/json");
+    server.serve("/big.zip", std::string(5000, 'z'), "application/zip");
+    server.serve("/fits.zip", std::string(3000, 'z'), "application/zip");
+    server.trickle("/endless.zip", std::chrono::milliseconds(20));
+    const std::pair<const char*, std::int64_t> cases[] = {{"big.json", URLErrorDataLengthExceedsMaximum},
+        {"big.zip", URLErrorDataLengthExceedsMaximum}, {"fits.zip", 0}, {"endless.zip", URLErrorTimedOut}};
+    for (const auto& [name, code] : cases) {
+        const auto path = (fixture.folder / name).string();
+        auto outcome = fixture.download(server.url(std::string("/") + name), path, NetworkingService::Limits{4096, 1024, 0.5});
+        EXPECT_EQ(outcome->error ? outcome->error->code : 0, code) << name;
+        EXPECT_EQ(std::filesystem::exists(path), code == 0) << name;
+    }
+    server.release();
 }
 
 TEST(NetworkingService, ReachabilityGoesToTheLatestCallerOnly)

@@ -38,6 +38,13 @@ const char* kCatalogue = R"({
   ]
 })";
 
+using Levels = std::vector<int>;
+
+Levels firstLevels(const AllQFXModels::RegionLevels& levels, std::size_t count)
+{
+    return Levels(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(count));
+}
+
 } // namespace
 
 TEST(ServerDocuments, CatalogueFieldsAndHexConversions)
@@ -57,10 +64,7 @@ TEST(ServerDocuments, CatalogueFieldsAndHexConversions)
     EXPECT_FALSE(model.ptcGenerationModel()); // empty text
     EXPECT_FALSE(model.ptcSupportRegionsModel()); // missing key
     ASSERT_TRUE(model.qfxRegionLevelsModel());
-    EXPECT_EQ((*model.qfxRegionLevelsModel())[0], 1);
-    EXPECT_EQ((*model.qfxRegionLevelsModel())[1], 2);
-    EXPECT_EQ((*model.qfxRegionLevelsModel())[2], 0x2C);
-    EXPECT_EQ((*model.qfxRegionLevelsModel())[3], 0);
+    EXPECT_EQ(firstLevels(*model.qfxRegionLevelsModel(), 4), (Levels{1, 2, 0x2C, 0})); // 300 keeps its low byte
     EXPECT_EQ(model.qfxMaxNumOfUnit(), 9);
     EXPECT_EQ(model.ptcMaxNumOfUnit(), 6);
 
@@ -158,13 +162,8 @@ TEST(ServerDocuments, HostileDocumentsNeverThrowAndKeepWhatIsUsable)
     EXPECT_FALSE(first.qfxGenerationModel());
     EXPECT_EQ(first.qfxSupportRegionsModel(), AllQFXModels::Bytes8{}); // text without digits reads as 0
     ASSERT_TRUE(first.qfxRegionLevelsModel());
-    const auto& levels = *first.qfxRegionLevelsModel();
-    EXPECT_EQ(levels[0], 0);
-    EXPECT_EQ(levels[1], 0);
-    EXPECT_EQ(levels[2], 0xFF); // saturated to the largest 64-bit value, low 8 bits
-    EXPECT_EQ(levels[3], 0xFF); // -1
-    EXPECT_EQ(levels[4], 2);
-    EXPECT_EQ(levels[5], 0);
+    // 1e300 saturates to the largest 64-bit value and -1 keeps its low byte; 2.9 is cut to 2.
+    EXPECT_EQ(firstLevels(*first.qfxRegionLevelsModel(), 6), (Levels{0, 0, 0xFF, 0xFF, 2, 0}));
     EXPECT_EQ(first.qfxMaxNumOfUnit(), INT64_MAX);
     EXPECT_EQ(first.ptcMaxNumOfUnit(), INT64_MAX);
     EXPECT_TRUE(first.effectsList().empty());

@@ -223,6 +223,23 @@ TEST_F(ZipFixture, FailsOnCorruptedOrShortEntryData)
     EXPECT_FALSE(unzip(error));
     EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
     expectNothingWritten();
+
+    // An end record that counts fewer entries than its directory holds: the reader would stop early.
+    make({zipmaker::file("a.txt", "a"), zipmaker::file("b.txt", "b")});
+    bytes = zipmaker::readFile(archive);
+    const auto end = bytes.rfind(std::string("PK\5\6"));
+    bytes[end + 8] = bytes[end + 10] = 1;
+    zipmaker::writeFile(archive, bytes);
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
+    expectNothingWritten();
+
+    // An encrypted entry without a password is refused as encrypted, not as damaged.
+    auto secret = zipmaker::file("secret.txt", "hidden words");
+    secret.password = "sesame";
+    make({zipmaker::file("a.txt", "a"), secret});
+    EXPECT_FALSE(unzip(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorEncryptedEntry);
 }
 
 TEST_F(ZipFixture, FailsOnATruncatedArchive)
@@ -265,11 +282,15 @@ TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
 {
     fs::create_directories(destination);
     zipmaker::writeFile(destination / "keep.txt", "mine");
-    make({zipmaker::file("keep.txt", "theirs"), zipmaker::file("new.txt", "new")});
+    auto theirs = zipmaker::file("keep.txt", "theirs");
+    theirs.dosDate = dosDate(2001, 2, 3, 4, 5, 6);
+    make({theirs, zipmaker::file("new.txt", "new")});
     Recorder recorder;
     platform::Error error;
     ASSERT_TRUE(unzip(error, ZipArchive::Limits{}, false, &recorder)) << error.describe();
     EXPECT_EQ(zipmaker::readFile(destination / "keep.txt"), "mine");
+    // The kept file's content stays; the closing pass still gives it the entry's date.
+    EXPECT_EQ(mtime(destination / "keep.txt"), ZipArchive::dateWithMSDOSFormat(theirs.dosDate));
     EXPECT_EQ(zipmaker::readFile(destination / "new.txt"), "new");
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"start 2", "will 0/2", "will 0/2", "did 0/2", "end"}));
 

@@ -29,6 +29,7 @@ constexpr Default kDefaults[] = {
     {Configuration::kServerVersionUpdateHistory_JP, "https://www.pexo-audio.example/ja/rigmora/update-history",
      Range::Any},
     {Configuration::kDownload_Time_Out, "60", Range::Positive},
+    {Configuration::kDownload_Time_Limit, "900", Range::Positive},
     {Configuration::kTime_Out_Of_Checking_Server, "10", Range::Positive},
     {Configuration::kCommand_Time_Out, "3.0", Range::Positive},
     {Configuration::kTime_Of_Reload_Buffer_Data, "2", Range::Positive},

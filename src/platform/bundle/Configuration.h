@@ -24,6 +24,7 @@ public:
     static constexpr const char* kServerVersionUpdateHistory_EN = "kServerVersionUpdateHistory_EN";
     static constexpr const char* kServerVersionUpdateHistory_JP = "kServerVersionUpdateHistory_JP";
     static constexpr const char* kDownload_Time_Out = "kDownload_Time_Out";                      // seconds
+    static constexpr const char* kDownload_Time_Limit = "kDownload_Time_Limit";                  // seconds
     static constexpr const char* kTime_Out_Of_Checking_Server = "kTime_Out_Of_Checking_Server";  // seconds
     static constexpr const char* kCommand_Time_Out = "kCommand_Time_Out";                        // seconds
     static constexpr const char* kTime_Of_Reload_Buffer_Data = "kTime_Of_Reload_Buffer_Data";    // seconds

@@ -12,6 +12,12 @@ struct NotificationCenter::Entry {
     std::atomic<bool> active{true};
 };
 
+NotificationCenter& NotificationCenter::defaultCenter()
+{
+    static NotificationCenter* center = new NotificationCenter;  // never destroyed: posts may come during exit
+    return *center;
+}
+
 NotificationCenter::Token NotificationCenter::addObserver(std::string name, const void* sender, Observer observer)
 {
     auto entry = std::make_shared<Entry>();

@@ -27,6 +27,9 @@ public:
     using Token = std::uint64_t;
     using Observer = std::function<void(const Notification&)>;
 
+    // The process-wide centre, for notifications that any part of the program may observe.
+    static NotificationCenter& defaultCenter();
+
     // `name` empty observes every name; `sender` null observes every sender. The token removes it.
     Token addObserver(std::string name, const void* sender, Observer observer);
     // Unknown or already removed tokens are ignored.

@@ -34,6 +34,23 @@ bool isIPAddress(const std::string& host)
     return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
+// Our words for why a chain was refused: what a reader can act on, whatever OpenSSL calls it.
+const char* reasonFor(int verifyError)
+{
+    switch (verifyError) {
+    case X509_V_ERR_CERT_HAS_EXPIRED: return ServerTrust::kReasonExpired;
+    case X509_V_ERR_CERT_NOT_YET_VALID: return ServerTrust::kReasonNotYetValid;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return ServerTrust::kReasonWrongHost;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: return ServerTrust::kReasonUnknownIssuer;
+    default: return ServerTrust::kReasonInvalid;
+    }
+}
+
 }  // namespace
 
 ServerTrust::ServerTrust(std::vector<Bytes> chain, TrustPolicy policy)
@@ -53,7 +70,8 @@ bool ServerTrust::evaluate(TrustResult& result)
 {
     result = TrustResult::Invalid;
     m_chain = m_presented;
-    m_failureReason.clear();
+    // Until a verdict says otherwise, including when no evaluation can be made.
+    m_failureReason = kReasonInvalid;
 
     Owned<X509_STORE> store(X509_STORE_new());
     Owned<X509_STORE_CTX> context(X509_STORE_CTX_new());
@@ -80,7 +98,14 @@ bool ServerTrust::evaluate(TrustResult& result)
     if (m_policy.sslServer) {
         X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
         X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
-        if (m_policy.host && !m_policy.host->empty()) {
+        // A host that was asked for but is empty matches no certificate; skipping the check would let
+        // any certificate pass for it.
+        if (m_policy.host && m_policy.host->empty()) {
+            result = TrustResult::RecoverableTrustFailure;
+            m_failureReason = kReasonNoHost;
+            return true;
+        }
+        if (m_policy.host) {
             std::string host = *m_policy.host;
             if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
             const int set = isIPAddress(host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
@@ -93,6 +118,7 @@ bool ServerTrust::evaluate(TrustResult& result)
     if (verified < 0) return false;
     if (verified == 1) {
         result = TrustResult::Unspecified;
+        m_failureReason.clear();
         Owned<STACK_OF(X509)> built(X509_STORE_CTX_get1_chain(context.get()));
         if (built) {
             m_chain.clear();
@@ -100,7 +126,7 @@ bool ServerTrust::evaluate(TrustResult& result)
         }
     } else {
         result = TrustResult::RecoverableTrustFailure;
-        m_failureReason = X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get()));
+        m_failureReason = reasonFor(X509_STORE_CTX_get_error(context.get()));
     }
     return true;
 }

@@ -49,8 +49,15 @@ public:
     const Bytes& certificateAt(std::size_t index) const { return m_chain.at(index); }
     // SubjectPublicKeyInfo (DER) of the peer's own certificate.
     std::optional<Bytes> copyPublicKey() const { return Certificate::publicKey(m_presented.front()); }
-    // Why the last evaluation failed (empty after a trusted verdict).
+    // Why the last evaluation failed, one of the reasons below (empty after a trusted verdict).
     const std::string& failureReason() const { return m_failureReason; }
+
+    static constexpr const char* kReasonExpired = "The server's certificate has expired.";
+    static constexpr const char* kReasonNotYetValid = "The server's certificate is not valid yet.";
+    static constexpr const char* kReasonWrongHost = "The server's certificate was issued for another host.";
+    static constexpr const char* kReasonUnknownIssuer = "The server's certificate was issued by an unknown authority.";
+    static constexpr const char* kReasonNoHost = "The address names no host to check the server's certificate against.";
+    static constexpr const char* kReasonInvalid = "The server's certificate is invalid.";
 
 private:
     ServerTrust(std::vector<Bytes> chain, TrustPolicy policy);

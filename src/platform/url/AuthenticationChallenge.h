@@ -56,14 +56,21 @@ public:
     void useCredential(const URLCredential&) { m_disposition = Disposition::UseCredential; }
     // For server trust: the standard evaluation for the host decides.
     void continueWithoutCredential() { m_disposition = Disposition::ContinueWithoutCredential; }
-    void cancelAuthenticationChallenge() { m_disposition = Disposition::Cancel; }
+    // `reason` says why, for the error the connection then fails with.
+    void cancelAuthenticationChallenge(std::string reason = {})
+    {
+        m_disposition = Disposition::Cancel;
+        m_cancelReason = std::move(reason);
+    }
 
     Disposition disposition() const { return m_disposition; }
+    const std::string& cancelReason() const { return m_cancelReason; }
 
 private:
     ProtectionSpace m_space;
     std::size_t m_previousFailures = 0;
     Disposition m_disposition = Disposition::Unanswered;
+    std::string m_cancelReason;
 };
 
 }  // namespace platform

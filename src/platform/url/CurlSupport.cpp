@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "common/Log.h"
 #include "platform/url/URLError.h"
 
 namespace platform {
@@ -43,6 +44,8 @@ std::optional<std::string> resolveLocation(const std::string& base, const std::s
 
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail)
 {
+    // CURLE_TOO_LARGE of libcurl 8.6 and later.
+    constexpr int kCurlTooLarge = 100;
     const std::string text = detail && detail[0] ? detail : curl_easy_strerror(static_cast<CURLcode>(curlCode));
     std::int64_t code = URLErrorUnknown;
     switch (curlCode) {
@@ -55,9 +58,19 @@ Error errorForCurlCode(int curlCode, const std::string& url, const char* detail)
     case CURLE_GOT_NOTHING: code = URLErrorNetworkConnectionLost; break;
     case CURLE_URL_MALFORMAT: code = URLErrorBadURL; break;
     case CURLE_UNSUPPORTED_PROTOCOL: code = URLErrorUnsupportedURL; break;
-    case CURLE_WEIRD_SERVER_REPLY: code = URLErrorBadServerResponse; break;
     case CURLE_PEER_FAILED_VERIFICATION: code = URLErrorServerCertificateUntrusted; break;
     case CURLE_SSL_CONNECT_ERROR: code = URLErrorSecureConnectionFailed; break;
+    // What the server sent breaks the protocol or curl's bounds: curl reports a header line beyond its
+    // limit as out of memory (newer versions as too large), which says nothing true about this machine.
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_OUT_OF_MEMORY:
+    case kCurlTooLarge:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_HTTP3:
+    case CURLE_BAD_CONTENT_ENCODING:
+        RIG_LOG("%s: %s", url.c_str(), text.c_str());
+        return makeURLError(URLErrorBadServerResponse, url, "The server sent a malformed or oversized answer.");
     default: break;
     }
     return makeURLError(code, url, text);

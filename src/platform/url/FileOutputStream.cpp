@@ -1,5 +1,6 @@
 #include "platform/url/FileOutputStream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -51,10 +52,21 @@ bool FileOutputStream::hasSpaceAvailable() const
     return m_status == Status::Open;
 }
 
+void FileOutputStream::setMaximumLength(std::uint64_t bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_maximumLength = bytes;
+}
+
 std::int64_t FileOutputStream::write(const std::uint8_t* buffer, std::size_t length)
 {
     std::lock_guard lock(m_mutex);
     if (m_status != Status::Open) return -1;
+    if (m_maximumLength && length > *m_maximumLength - std::min(m_offset, *m_maximumLength)) {
+        m_status = Status::Failed;
+        m_error = makeURLError(URLErrorDataLengthExceedsMaximum, {}, "The download is larger than its size limit.");
+        return -1;
+    }
     ssize_t written;
     do {
         written = ::write(m_fd, buffer, length);

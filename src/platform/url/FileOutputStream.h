@@ -21,6 +21,8 @@ public:
     std::optional<std::uint64_t> fileCurrentOffset() const override;
 
     const std::string& path() const { return m_path; }
+    // A write that would take the file beyond this many bytes fails the stream instead.
+    void setMaximumLength(std::uint64_t bytes);
 
 private:
     enum class Status { NotOpen, Open, Closed, Failed };
@@ -32,6 +34,7 @@ private:
     Status m_status = Status::NotOpen;
     int m_fd = -1;
     std::uint64_t m_offset = 0;
+    std::optional<std::uint64_t> m_maximumLength;
     std::optional<Error> m_error;
 };
 

@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/Log.h"
+#include "platform/url/CurlSupport.h"
 #include "platform/url/TransferLoop.h"
 #include "platform/url/URLError.h"
 
@@ -13,39 +15,10 @@ namespace platform {
 namespace {
 
 constexpr int kMaximumRedirects = 16;
-
-bool isRedirect(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-std::string trimLine(const char* data, std::size_t length)
-{
-    std::string line(data, length);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    return line;
-}
-
 std::chrono::milliseconds idleLimit(const URLRequest& request)
 {
     const double seconds = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
-}
-
-// A Location value made absolute against the URL that answered with it.
-std::optional<std::string> resolve(const std::string& base, const std::string& location)
-{
-    CURLU* url = curl_url();
-    std::optional<std::string> resolved;
-    char* text = nullptr;
-    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-        curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
-        resolved = text;
-        curl_free(text);
-    }
-    curl_url_cleanup(url);
-    return resolved;
 }
 
 // Collects the answer of a synchronous request.
@@ -100,14 +73,15 @@ URLConnection::URLConnection(URLRequest request, std::shared_ptr<URLConnectionDe
 URLConnection::~URLConnection()
 {
     if (m_easy) curl_easy_cleanup(static_cast<CURL*>(m_easy));
+    if (m_url) curl_url_cleanup(static_cast<CURLU*>(m_url));
     if (m_headerList) curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
 }
 
-bool URLConnection::configure()
+std::optional<Error> URLConnection::configure()
 {
     if (!m_easy) m_easy = curl_easy_init();
     CURL* easy = static_cast<CURL*>(m_easy);
-    if (!easy) return false;
+    if (!easy) return makeURLError(URLErrorUnknown, m_request.url, "cannot create a transfer");
     curl_easy_reset(easy);
     if (m_headerList) curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
     m_headerList = nullptr;
@@ -116,7 +90,25 @@ bool URLConnection::configure()
     m_redirect.reset();
     m_trustError.reset();
 
-    curl_easy_setopt(easy, CURLOPT_URL, m_request.url.c_str());
+    // curl connects with the very URL we parse here, so the scheme and host that decide on trust below
+    // are the ones it connects to.
+    if (!m_url) m_url = curl_url();
+    auto* url = static_cast<CURLU*>(m_url);
+    if (!url) return makeURLError(URLErrorUnknown, m_request.url, "cannot create a transfer");
+    const CURLUcode parsed = curl_url_set(url, CURLUPART_URL, m_request.url.c_str(), 0);
+    if (parsed != CURLUE_OK)
+        return makeURLError(parsed == CURLUE_UNSUPPORTED_SCHEME ? URLErrorUnsupportedURL : URLErrorBadURL,
+                            m_request.url, curl_url_strerror(parsed));
+    std::string scheme;
+    m_host.clear();
+    char* text = nullptr;
+    if (curl_url_get(url, CURLUPART_SCHEME, &text, 0) == CURLUE_OK) scheme = text;
+    curl_free(text);
+    text = nullptr;
+    if (curl_url_get(url, CURLUPART_HOST, &text, 0) == CURLUE_OK) m_host = text;
+    curl_free(text);
+
+    curl_easy_setopt(easy, CURLOPT_CURLU, url);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_errorText);
@@ -145,17 +137,18 @@ bool URLConnection::configure()
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::sslContext);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
-    if (m_request.url.rfind("https:", 0) == 0 || m_request.url.rfind("HTTPS:", 0) == 0) {
+    if (scheme != "http") {
         curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
         curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     }
-    return true;
+    return std::nullopt;
 }
 
 void URLConnection::touch()
 {
     m_deadline = std::chrono::steady_clock::now() + idleLimit(m_request);
+    if (m_totalDeadline) m_deadline = std::min(m_deadline, *m_totalDeadline);
 }
 
 void URLConnection::start(TransferLoop& loop)
@@ -163,7 +156,11 @@ void URLConnection::start(TransferLoop& loop)
     if (m_loop || m_ended) return;
     m_loop = &loop;
     auto self = shared_from_this();
-    if (!configure()) return fail(makeURLError(URLErrorUnknown, m_request.url, "cannot create a transfer"));
+    // Counted from the first start, across redirects: a trickle of data re-arms only the idle limit.
+    if (m_request.totalTimeoutInterval > 0)
+        m_totalDeadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long long>(m_request.totalTimeoutInterval * 1000.0));
+    if (auto error = configure()) return fail(*error);
     touch();
     loop.add(self);
 }
@@ -195,6 +192,8 @@ void URLConnection::fail(const Error& error)
 
 void URLConnection::timedOut()
 {
+    if (m_totalDeadline && std::chrono::steady_clock::now() >= *m_totalDeadline)
+        return fail(makeURLError(URLErrorTimedOut, m_request.url, "The request took longer than its time limit."));
     fail(makeURLError(URLErrorTimedOut, m_request.url, "The request timed out."));
 }
 
@@ -208,7 +207,7 @@ void URLConnection::transferDone(int curlCode)
         URLRequest next = std::move(*m_redirect);
         m_loop->remove(*this);
         m_request = std::move(next);
-        if (!configure()) return fail(makeURLError(URLErrorUnknown, m_request.url, "cannot create a transfer"));
+        if (auto error = configure()) return fail(*error);
         touch();
         m_loop->add(self);
         return;
@@ -224,32 +223,14 @@ void URLConnection::transferDone(int curlCode)
 Error URLConnection::errorFor(int curlCode) const
 {
     if (m_trustError) return *m_trustError;
-    const std::string detail = m_errorText[0] ? m_errorText : curl_easy_strerror(static_cast<CURLcode>(curlCode));
-    std::int64_t code = URLErrorUnknown;
-    switch (curlCode) {
-    case CURLE_COULDNT_RESOLVE_HOST: code = URLErrorCannotFindHost; break;
-    case CURLE_COULDNT_CONNECT: code = URLErrorCannotConnectToHost; break;
-    case CURLE_OPERATION_TIMEDOUT: code = URLErrorTimedOut; break;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING: code = URLErrorNetworkConnectionLost; break;
-    case CURLE_URL_MALFORMAT: code = URLErrorBadURL; break;
-    case CURLE_UNSUPPORTED_PROTOCOL: code = URLErrorUnsupportedURL; break;
-    case CURLE_WEIRD_SERVER_REPLY: code = URLErrorBadServerResponse; break;
-    case CURLE_PEER_FAILED_VERIFICATION: code = URLErrorServerCertificateUntrusted; break;
-    case CURLE_SSL_CONNECT_ERROR: code = URLErrorSecureConnectionFailed; break;
-    default: break;
-    }
-    return makeURLError(code, m_request.url, detail);
+    return errorForCurlCode(curlCode, m_request.url, m_errorText);
 }
-
 
 std::size_t URLConnection::onHeader(const char* data, std::size_t length)
 {
     if (m_cancelled) return 0;
     touch();
-    const std::string line = trimLine(data, length);
+    const std::string line = trimHeaderLine(data, length);
     if (line.rfind("HTTP/", 0) == 0) {
         m_headers.clear();
     } else if (line.empty()) {
@@ -283,7 +264,7 @@ void URLConnection::headersComplete()
 
     const std::optional<std::string> location = response.valueForHTTPHeaderField("Location");
     std::optional<std::string> target;
-    if (isRedirect(status) && location) target = resolve(response.url, *location);
+    if (isRedirectStatus(status) && location) target = resolveLocation(response.url, *location);
     if (target && m_delegate) {
         URLRequest next = m_request;
         next.url = *target;
@@ -316,7 +297,7 @@ std::size_t URLConnection::onBody(const char* data, std::size_t length)
 bool URLConnection::acceptServerTrust(ServerTrust& trust)
 {
     if (m_cancelled) return false;
-    std::string host = m_request.host();
+    std::string host = m_host;
     AuthenticationChallenge challenge(ProtectionSpace{host, kAuthenticationMethodServerTrust, &trust});
     if (auto delegate = m_delegate)
         delegate->willSendRequestForAuthenticationChallenge(*this, challenge);
@@ -330,13 +311,13 @@ bool URLConnection::acceptServerTrust(ServerTrust& trust)
         trust.setPolicy(TrustPolicy::ssl(host));
         TrustResult result;
         if (trust.evaluate(result) && (result == TrustResult::Proceed || result == TrustResult::Unspecified)) return true;
-        m_trustError = makeURLError(URLErrorServerCertificateUntrusted, m_request.url,
-                                    "The certificate for this server is invalid: " + trust.failureReason());
+        m_trustError = makeURLError(URLErrorServerCertificateUntrusted, m_request.url, trust.failureReason());
         return false;
     }
     default:
         m_trustError = makeURLError(URLErrorUserCancelledAuthentication, m_request.url,
-                                    "The server's certificate was not accepted.");
+                                    challenge.cancelReason().empty() ? "The server's certificate was not accepted."
+                                                                     : challenge.cancelReason());
         return false;
     }
 }

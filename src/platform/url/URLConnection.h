@@ -43,7 +43,8 @@ private:
     friend class TransferLoop;
     URLConnection(URLRequest request, std::shared_ptr<URLConnectionDelegate> delegate);
 
-    bool configure();
+    // Nothing, or why the request cannot be made.
+    std::optional<Error> configure();
     void touch();
     bool cancelled() const { return m_cancelled; }
     std::chrono::steady_clock::time_point deadline() const { return m_deadline; }
@@ -69,10 +70,14 @@ private:
     TransferLoop* m_loop = nullptr;
     void* m_easy = nullptr;
     void* m_headerList = nullptr;
+    // The current request's URL as parsed for curl, and its host.
+    void* m_url = nullptr;
+    std::string m_host;
     char m_errorText[256] = {};
     bool m_cancelled = false;
     bool m_ended = false;
     std::chrono::steady_clock::time_point m_deadline{};
+    std::optional<std::chrono::steady_clock::time_point> m_totalDeadline;
     std::vector<std::pair<std::string, std::string>> m_headers;
     bool m_responseDelivered = false;
     std::optional<URLRequest> m_redirect;

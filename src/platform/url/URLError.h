@@ -28,6 +28,7 @@ enum URLErrorCode : std::int64_t {
     URLErrorRequestBodyStreamExhausted = -1021,
     URLErrorSecureConnectionFailed = -1200,
     URLErrorServerCertificateUntrusted = -1202,
+    URLErrorDataLengthExceedsMaximum = -1103,
     URLErrorCannotWriteToFile = -3003,
 };
 

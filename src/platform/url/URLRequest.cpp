@@ -1,5 +1,7 @@
 #include "platform/url/URLRequest.h"
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <strings.h>
 
@@ -18,15 +20,34 @@ std::optional<std::string> URLRequest::valueForHTTPHeaderField(const std::string
     return std::nullopt;
 }
 
+namespace {
+
+// One part of the URL as curl's own parser reads it: the parser curl connects with, which also takes
+// "https:/host" and "https:///host" to mean host "host".
+std::string urlPart(const std::string& url, CURLUPart part)
+{
+    CURLU* parsed = curl_url();
+    std::string value;
+    char* text = nullptr;
+    if (parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, part, &text, 0) == CURLUE_OK) {
+        value = text;
+        curl_free(text);
+    }
+    curl_url_cleanup(parsed);
+    return value;
+}
+
+}  // namespace
+
+std::string URLRequest::scheme() const
+{
+    return urlPart(url, CURLUPART_SCHEME);
+}
+
 std::string URLRequest::host() const
 {
-    const auto scheme = url.find("://");
-    if (scheme == std::string::npos) return {};
-    std::string rest = url.substr(scheme + 3);
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    if (const auto at = rest.rfind('@'); at != std::string::npos) rest = rest.substr(at + 1);
-    if (!rest.empty() && rest.front() == '[') return rest.substr(0, rest.find(']') + 1);
-    return rest.substr(0, rest.find(':'));
+    return urlPart(url, CURLUPART_HOST);
 }
 
 }  // namespace platform

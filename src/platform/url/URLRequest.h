@@ -16,6 +16,8 @@ struct URLRequest {
     std::string httpMethod = "GET";
     std::vector<std::pair<std::string, std::string>> headerFields;
     double timeoutInterval = 60.0;
+    // Seconds the whole request may take, however steadily data comes; 0 sets no limit.
+    double totalTimeoutInterval = 0;
     // There is no local response cache, so both policies load from the network.
     CachePolicy cachePolicy = UseProtocolCachePolicy;
 
@@ -28,7 +30,9 @@ struct URLRequest {
     // Replaces every field of that name (names compare without case); an empty value removes it.
     void setValue(const std::string& value, const std::string& field);
     std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
-    // The host part of the URL (brackets kept for IPv6 literals), empty when the URL has none.
+    // The scheme (lower case) and the host (brackets kept for IPv6 literals) as the connection reads the
+    // URL; empty when the URL does not parse or has none.
+    std::string scheme() const;
     std::string host() const;
 };
 

@@ -109,18 +109,24 @@ TEST(EffectModule, ReadsHeaderChunksAndInformation)
     EXPECT_EQ(copied.useUnitNum(), 2);
     EXPECT_EQ(copied.typeName(), "TapeDelay");
     EXPECT_FALSE(copied.icon().isPresent());
+
+    // The list reader takes the same fields straight from the file.
+    auto simple = OKVSimpleEffect::initWithData(file.data(), int64_t(file.size()));
+    ASSERT_TRUE(simple);
+    EXPECT_EQ(simple->useUnitNum(), 2);
+    EXPECT_EQ(simple->type(), 0x0D000004u);
+    EXPECT_EQ(simple->typeName(), "TapeDelay");
+    EXPECT_EQ(simple->version(), "1.02");
+    EXPECT_FALSE(OKVSimpleEffect::initWithData(file.data(), 110));
 }
 
-TEST(EffectModule, LongerHeaderMovesTheChunks)
+TEST(EffectModule, HeaderSizeMovesTheChunksAndShorterFilesAreRefused)
 {
-    auto effect = OKVEffect::initWithData(moduleFile(121));
-    ASSERT_TRUE(effect);
-    EXPECT_EQ(effect->icon().ckID(), "ICON");
-    EXPECT_EQ(effect->dataCk().content().size(), 40u);
-}
+    auto longer = OKVEffect::initWithData(moduleFile(121));
+    ASSERT_TRUE(longer);
+    EXPECT_EQ(longer->icon().ckID(), "ICON");
+    EXPECT_EQ(longer->dataCk().content().size(), 40u);
 
-TEST(EffectModule, FilesShorterThanTheirHeaderAreRefused)
-{
     Bytes file = moduleFile();
     EXPECT_FALSE(OKVEffect::initWithData(Bytes(file.begin(), file.begin() + 124)));
     EXPECT_FALSE(OKVEffect::initWithData(nullptr, 500));
@@ -170,16 +176,4 @@ TEST(EffectModule, TruncatedOrCorruptChunksHaveNoContent)
     EXPECT_EQ(partial->infoCk().flg(), 0x01020304u);
     EXPECT_EQ(partial->infoCk().categoryShortStr(), "");
     EXPECT_EQ(partial->infoCk().processingLoad(), 0.0f);
-}
-
-TEST(EffectModule, SimpleEffectReadsStraightFromTheFile)
-{
-    Bytes file = moduleFile();
-    auto simple = OKVSimpleEffect::initWithData(file.data(), int64_t(file.size()));
-    ASSERT_TRUE(simple);
-    EXPECT_EQ(simple->useUnitNum(), 2);
-    EXPECT_EQ(simple->type(), 0x0D000004u);
-    EXPECT_EQ(simple->typeName(), "TapeDelay");
-    EXPECT_EQ(simple->version(), "1.02");
-    EXPECT_FALSE(OKVSimpleEffect::initWithData(file.data(), 110));
 }

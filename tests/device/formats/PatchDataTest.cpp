@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/files/TemporaryFolder.h"
 
 namespace {
 
@@ -156,24 +154,11 @@ TEST(PatchData, RecordsBeyondTheDeviceMaximumAreRefusedNotCut)
     EXPECT_TRUE(OKVPatch::initWithData(patch.getByteData()));
 }
 
-class PatchFileTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir = std::filesystem::temp_directory_path()
-              / ("patchfile-" + std::to_string(::getpid()) + "-"
-                 + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string path(const char* name) const { return (dir / name).string(); }
-
-    std::filesystem::path dir;
-    platform::LocalFileManager files;
-};
-
-TEST_F(PatchFileTest, FileRoundTripAndRefusals)
+TEST(PatchData, FileRoundTripAndRefusals)
 {
+    TemporaryFolder folder;
+    platform::LocalFileManager files;
+    auto path = [&](const char* name) { return folder / name; };
     auto patch = OKVPatch::initWithData(record({7}, "Solo", {'x', 0, 0, 0}));
     ASSERT_TRUE(patch);
     ASSERT_TRUE(patch->writeToFile(files, path("0_1_2.qptc")));

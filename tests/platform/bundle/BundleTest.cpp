@@ -26,7 +26,7 @@ TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefault)
     EXPECT_TRUE(problems.empty());
     for (const auto& [key, value] : table->entries())
         EXPECT_EQ(Configuration::defaultValue(key), value) << key;
-    EXPECT_EQ(table->entries().size(), 10u);
+    EXPECT_EQ(table->entries().size(), 11u);
 
     Configuration configuration = Configuration::load(kShipped);
     EXPECT_EQ(configuration.integer(Configuration::kTime_Of_Retry), 3);

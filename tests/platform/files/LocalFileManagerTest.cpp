@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <sys/resource.h>
 
 #include "TemporaryFolder.h"
@@ -66,46 +67,47 @@ TEST_F(LocalFileManagerTest, WriteThatFailsMidwayKeepsOldContent)
     EXPECT_EQ(listing(), std::vector<std::string>{"library.plist"});
 }
 
-TEST_F(LocalFileManagerTest, WriteOntoFolderOrIntoMissingFolderFailsCleanly)
+// Every refusal names its cause and leaves what was there.
+TEST_F(LocalFileManagerTest, RefusalsGiveTheirErrnoAndChangeNothing)
 {
     ASSERT_TRUE(files.createDirectory(folder / "Effects/EQ", true));
     write("Effects/EQ/keep", "kept");
-    Error error;
-    EXPECT_FALSE(files.writeAtomically(folder / "Effects", bytesOf("x"), &error));
-    EXPECT_EQ(error.code, EISDIR);
-    EXPECT_EQ(read("Effects/EQ/keep"), "kept");
-    EXPECT_EQ(listing(), std::vector<std::string>{"Effects"});
-
-    EXPECT_FALSE(files.writeAtomically(folder / "missing/file", bytesOf("x"), &error));
-    EXPECT_EQ(error.code, ENOENT);
-    EXPECT_FALSE(files.readFile(folder / "missing/file", &error));
-    EXPECT_EQ(error.code, ENOENT);
-    EXPECT_FALSE(files.readFile(folder / "Effects", &error));
-    EXPECT_EQ(error.code, EISDIR);
-}
-
-TEST_F(LocalFileManagerTest, MoveNeverReplacesExistingDestination)
-{
     write("a", "first");
     write("b", "second");
-    Error error;
-    EXPECT_FALSE(files.moveItem(folder / "a", folder / "b", &error));
-    EXPECT_EQ(error.code, EEXIST);
-    EXPECT_EQ(read("a"), "first");
-    EXPECT_EQ(read("b"), "second");
-
-    ASSERT_TRUE(files.createDirectory(folder / "dir", false));
-    EXPECT_FALSE(files.moveItem(folder / "a", folder / "dir", &error));
-    EXPECT_EQ(error.code, EEXIST);
-
-    EXPECT_TRUE(files.moveItem(folder / "a", folder / "c", &error));
-    EXPECT_FALSE(files.exists(folder / "a"));
-    EXPECT_EQ(read("c"), "first");
-    EXPECT_TRUE(files.moveItem(folder / "dir", folder / "renamed"));
-    EXPECT_TRUE(files.isDirectory(folder / "renamed"));
+    const Bytes x = bytesOf("x");
+    auto at = [&](const char* name) { return folder / name; };
+    const struct {
+        const char* what;
+        std::function<bool(Error*)> attempt;
+        int code;
+    } cases[] = {
+        {"write onto a folder", [&](Error* e) { return files.writeAtomically(at("Effects"), x, e); }, EISDIR},
+        {"write into a missing folder", [&](Error* e) { return files.writeAtomically(at("missing/f"), x, e); }, ENOENT},
+        {"read a missing file", [&](Error* e) { return files.readFile(at("missing/f"), e).has_value(); }, ENOENT},
+        {"read a folder", [&](Error* e) { return files.readFile(at("Effects"), e).has_value(); }, EISDIR},
+        {"move onto a file", [&](Error* e) { return files.moveItem(at("a"), at("b"), e); }, EEXIST},
+        {"move onto a folder", [&](Error* e) { return files.moveItem(at("a"), at("Effects"), e); }, EEXIST},
+        {"copy onto a file", [&](Error* e) { return files.copyItem(at("Effects"), at("a"), e); }, EEXIST},
+        {"copy a missing item", [&](Error* e) { return files.copyItem(at("absent"), at("new"), e); }, ENOENT},
+        {"remove a missing item", [&](Error* e) { return files.removeItem(at("absent"), e); }, ENOENT},
+        {"list a missing folder", [&](Error* e) { return files.contentsOfDirectory(at("absent"), e).has_value(); }, ENOENT},
+        {"folder without its parent", [&](Error* e) { return files.createDirectory(at("x/y"), false, e); }, ENOENT},
+        {"folder over a file", [&](Error* e) { return files.createDirectory(at("a"), false, e); }, EEXIST},
+        {"folders over a file", [&](Error* e) { return files.createDirectory(at("a"), true, e); }, ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Error error;
+        EXPECT_FALSE(c.attempt(&error));
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(read("a"), "first");
+        EXPECT_EQ(read("b"), "second");
+        EXPECT_EQ(read("Effects/EQ/keep"), "kept");
+        EXPECT_EQ(listing(), (std::vector<std::string>{"Effects", "a", "b"}));
+    }
 }
 
-TEST_F(LocalFileManagerTest, CopyFolderRecursivelyButNeverOntoExisting)
+TEST_F(LocalFileManagerTest, MoveAndCopyFilesAndFoldersRecursively)
 {
     ASSERT_TRUE(files.createDirectory(folder / "src/inner", true));
     write("src/inner/file", "deep");
@@ -114,14 +116,17 @@ TEST_F(LocalFileManagerTest, CopyFolderRecursivelyButNeverOntoExisting)
     EXPECT_EQ(read("copy/inner/file"), "deep");
     ASSERT_TRUE(files.copyItem(folder / "other", folder / "other2"));
     EXPECT_EQ(read("other2"), "mine");
-
-    Error error;
-    EXPECT_FALSE(files.copyItem(folder / "src", folder / "other", &error));
-    EXPECT_EQ(error.code, EEXIST);
-    EXPECT_EQ(read("other"), "mine");
-    EXPECT_FALSE(files.copyItem(folder / "absent", folder / "new", &error));
-    EXPECT_EQ(error.code, ENOENT);
-    EXPECT_EQ(listing(), (std::vector<std::string>{"copy", "other", "other2", "src"}));
+    EXPECT_TRUE(files.moveItem(folder / "other", folder / "moved"));
+    EXPECT_FALSE(files.exists(folder / "other"));
+    EXPECT_EQ(read("moved"), "mine");
+    EXPECT_TRUE(files.moveItem(folder / "src", folder / "renamed"));
+    EXPECT_TRUE(files.isDirectory(folder / "renamed"));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"copy", "moved", "other2", "renamed"}));
+    // A new folder is made; an existing one is accepted as made.
+    EXPECT_TRUE(files.createDirectory(folder / "fresh", false));
+    EXPECT_TRUE(files.isDirectory(folder / "fresh"));
+    EXPECT_TRUE(files.createDirectory(folder / "copy", false));
+    EXPECT_TRUE(files.createDirectory(folder / "copy", true));
 }
 
 TEST_F(LocalFileManagerTest, ListingIsSortedAndRemoveIsRecursive)
@@ -134,24 +139,6 @@ TEST_F(LocalFileManagerTest, ListingIsSortedAndRemoveIsRecursive)
     write("tree/x/y/z", "x");
     EXPECT_TRUE(files.removeItem(folder / "tree"));
     EXPECT_FALSE(files.exists(folder / "tree"));
-    Error error;
-    EXPECT_FALSE(files.removeItem(folder / "tree", &error));
-    EXPECT_EQ(error.code, ENOENT);
-    EXPECT_FALSE(files.contentsOfDirectory(folder / "tree", &error));
-    EXPECT_EQ(error.code, ENOENT);
-}
-
-TEST_F(LocalFileManagerTest, CreateDirectoryAcceptsExistingFolderOnly)
-{
-    EXPECT_TRUE(files.createDirectory(folder / "x", false));
-    EXPECT_TRUE(files.createDirectory(folder / "x", false));
-    EXPECT_TRUE(files.createDirectory(folder / "x", true));
-    write("file", "x");
-    Error error;
-    EXPECT_FALSE(files.createDirectory(folder / "file", false, &error));
-    EXPECT_FALSE(files.createDirectory(folder / "file", true, &error));
-    EXPECT_FALSE(files.createDirectory(folder / "a/b", false, &error));
-    EXPECT_EQ(error.code, ENOENT);
 }
 
 TEST(ApplicationSupportTest, RootFollowsXdgDataHomeElseHome)

@@ -117,18 +117,15 @@ TEST(KeyedArchive, ObjectGraphRoundTripsWithSharingAndInlineScalars)
     const ArchivedObject& read = **back->object();
     EXPECT_EQ(read.className, "Patch");
     EXPECT_EQ(read.superclasses, (std::vector<std::string>{"Item", "NSObject"}));
-    EXPECT_EQ(read.field("patchName").toPlain(), PlistValue("Lead \xE2\x99\xAA"));
-    EXPECT_EQ(read.field("isWarning").toPlain(), PlistValue(true));
-    EXPECT_EQ(read.field("usedTimes").toPlain(), PlistValue(-3));
-    EXPECT_EQ(read.field("level").toPlain(), PlistValue(0.75));
+    for (const char* name : {"patchName", "isWarning", "usedTimes", "level", "icon", "saved", "tags"}) {
+        ASSERT_TRUE(item->field(name).toPlain()) << name;
+        EXPECT_EQ(read.field(name).toPlain(), item->field(name).toPlain()) << name;
+    }
     EXPECT_TRUE(read.field("comment").isNil());
     EXPECT_TRUE(read.field("absent").isNil());
-    EXPECT_EQ(read.field("icon").toPlain(), PlistValue(Bytes{0x4D, 0x4D, 0x00, 0x2A}));
-    EXPECT_EQ(read.field("saved").toPlain(), PlistValue(PlistDate{123456.5}));
     EXPECT_EQ(read.field("slots").get("slot 1").get("effectName").toPlain(), PlistValue("Drive"));
     EXPECT_TRUE(read.field("slots").isMutableContainer());
     EXPECT_FALSE(read.field("tags").isMutableContainer());
-    EXPECT_EQ(read.field("tags").toPlain(), PlistValue(PlistArray{"a", 1}));
     ASSERT_EQ(read.field("front").kind(), ArchivedValue::Kind::Object);
     EXPECT_EQ(read.field("front").object()->get(), read.field("back").object()->get()) << "sharing survives";
     EXPECT_EQ((*read.field("front").object())->field("Red").toPlain(), PlistValue(255));

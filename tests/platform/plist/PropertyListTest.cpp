@@ -5,6 +5,7 @@
 
 #include "platform/plist/PlistFixtures.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/files/TemporaryFolder.h"
 
 using namespace platform;
 using plist_fixtures::arrayObject;
@@ -34,14 +35,6 @@ PlistValue everyKind(double dateSeconds)
         {"nested", nested},
         {"\xE3\x82\xAD\xE3\x83\xBC", "unicode key"},
     };
-}
-
-std::filesystem::path scratchFolder(const char* name)
-{
-    auto folder = std::filesystem::temp_directory_path() / ("plist-test-" + std::to_string(::getpid())) / name;
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
 }
 
 Bytes fileBytes(const std::filesystem::path& path)
@@ -197,7 +190,8 @@ TEST(PropertyList, HostileBinaryLayoutsGiveErrors)
 
 TEST(PropertyList, WritesFilesAtomicallyAndReportsBadOnes)
 {
-    const auto folder = scratchFolder("files");
+    const TemporaryFolder temporary;
+    const std::filesystem::path folder = temporary.path();
     const auto path = folder / "Settings.plist";
     Error error;
     ASSERT_TRUE(PropertyList::writeFile(path, everyKind(3), PlistFormat::Xml, &error)) << error.describe();
@@ -219,5 +213,4 @@ TEST(PropertyList, WritesFilesAtomicallyAndReportsBadOnes)
     EXPECT_EQ(error.info("path"), (folder / "corrupt.plist").string());
     EXPECT_FALSE(PropertyList::readFile(folder / "absent.plist", &error));
     EXPECT_EQ(error.code, PropertyList::kReadFailed);
-    std::filesystem::remove_all(folder.parent_path());
 }

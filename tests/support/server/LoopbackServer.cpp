@@ -16,12 +16,13 @@ namespace support {
 
 namespace {
 
-enum class Kind { Reply, Truncate, Stall, Script, Authenticate };
+enum class Kind { Reply, Truncate, Stall, Trickle, Script, Authenticate };
 
 struct Route {
     Kind kind = Kind::Reply;
     LoopbackServer::Reply reply;
     std::size_t announcedLength = 0;
+    std::chrono::milliseconds interval{0};
     std::vector<LoopbackServer::Reply> script;
     std::size_t played = 0;
     std::string credentials;
@@ -101,6 +102,16 @@ struct LoopbackServer::State {
         // Left unset for a range request so that the server library answers 206 with the range.
         if (route.reply.status != 200 || !request.has_header("Range")) response.status = route.reply.status;
         for (const auto& [name, value] : route.reply.headers) response.set_header(name, value);
+        if (route.kind == Kind::Trickle) {
+            response.set_chunked_content_provider(route.reply.contentType, [this, interval = route.interval](
+                                                                               std::size_t, httplib::DataSink& sink) {
+                std::unique_lock lock(mutex);
+                if (released.wait_for(lock, interval, [&] { return releasedOrStopping; })) return false;
+                lock.unlock();
+                return sink.write("t", 1);
+            });
+            return;
+        }
         if (route.kind == Kind::Truncate) {
             auto body = std::make_shared<std::string>(route.reply.body);
             response.set_content_provider(route.announcedLength, route.reply.contentType,
@@ -209,7 +220,7 @@ std::string LoopbackServer::url(const std::string& path, const std::string& host
 void LoopbackServer::serve(const std::string& path, Reply reply)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Reply, std::move(reply), 0, {}, 0, {}, {}};
+    m_state->routes[path] = Route{Kind::Reply, std::move(reply), 0, {}, {}, 0, {}, {}};
 }
 
 void LoopbackServer::serve(const std::string& path, std::string body, std::string contentType)
@@ -225,13 +236,19 @@ void LoopbackServer::redirect(const std::string& from, const std::string& to, in
 void LoopbackServer::truncate(const std::string& path, std::string body, std::size_t announcedLength)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Truncate, Reply{200, "application/octet-stream", std::move(body), {}, 0}, announcedLength, {}, 0, {}, {}};
+    m_state->routes[path] = Route{Kind::Truncate, Reply{200, "application/octet-stream", std::move(body), {}, 0}, announcedLength, {}, {}, 0, {}, {}};
 }
 
 void LoopbackServer::stall(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}, 0}, 0, {}, 0, {}, {}};
+    m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}, 0}, 0, {}, {}, 0, {}, {}};
+}
+
+void LoopbackServer::trickle(const std::string& path, std::chrono::milliseconds interval)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::Trickle, Reply{200, "application/octet-stream", {}, {}, 0}, 0, interval, {}, 0, {}, {}};
 }
 
 void LoopbackServer::release()
@@ -246,7 +263,7 @@ void LoopbackServer::release()
 void LoopbackServer::script(const std::string& path, std::vector<Reply> replies)
 {
     std::lock_guard lock(m_state->mutex);
-    Route route{Kind::Script, {}, 0, std::move(replies), 0, {}, {}};
+    Route route{Kind::Script, {}, 0, {}, std::move(replies), 0, {}, {}};
     m_state->routes[path] = std::move(route);
 }
 
@@ -254,7 +271,7 @@ void LoopbackServer::requireBasicAuthentication(const std::string& path, const s
                                                 const std::string& password, Reply reply, const std::string& realm)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Authenticate, std::move(reply), 0, {}, 0, user + ":" + password, realm};
+    m_state->routes[path] = Route{Kind::Authenticate, std::move(reply), 0, {}, {}, 0, user + ":" + password, realm};
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -53,6 +54,8 @@ public:
     void truncate(const std::string& path, std::string body, std::size_t announcedLength);
     // Holds every answer for the path before its first byte until release() or the server stops.
     void stall(const std::string& path);
+    // Answers with a chunked body of one byte every `interval`, without end until release() or the server stops.
+    void trickle(const std::string& path, std::chrono::milliseconds interval);
     void release();
     // Answers the replies in turn, one per request; the last one answers every request after it.
     void script(const std::string& path, std::vector<Reply> replies);

@@ -77,14 +77,14 @@ std::unique_ptr<X509, Free> readCertificate(const std::string& pem)
     return std::unique_ptr<X509, Free>(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
 }
 
-std::unique_ptr<X509, Free> newCertificate(EVP_PKEY* key, const std::string& commonName)
+std::unique_ptr<X509, Free> newCertificate(EVP_PKEY* key, const std::string& commonName, bool expired = false)
 {
     static std::atomic<long> serial{1};
     std::unique_ptr<X509, Free> cert(X509_new());
     X509_set_version(cert.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial++ + static_cast<long>(getpid()) * 1000);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 86400);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), expired ? -2 * 86400 : -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), expired ? -86400 : 86400);
     X509_set_pubkey(cert.get(), key);
     X509_NAME_add_entry_by_txt(X509_get_subject_name(cert.get()), "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
@@ -106,12 +106,12 @@ TestIdentity TestCertificates::makeAuthority(const std::string& commonName)
 }
 
 TestIdentity TestCertificates::makeServer(const TestIdentity& authority, const std::string& commonName,
-                                          const std::vector<std::string>& subjectAltNames)
+                                          const std::vector<std::string>& subjectAltNames, bool expired)
 {
     auto issuerKey = readKey(authority.keyPEM);
     auto issuer = readCertificate(authority.certificatePEM);
     std::unique_ptr<EVP_PKEY, Free> key(EVP_EC_gen("P-256"));
-    auto cert = newCertificate(key.get(), commonName);
+    auto cert = newCertificate(key.get(), commonName, expired);
     X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer.get()));
     addExtension(cert.get(), issuer.get(), NID_basic_constraints, "critical,CA:FALSE");
     addExtension(cert.get(), issuer.get(), NID_ext_key_usage, "serverAuth");

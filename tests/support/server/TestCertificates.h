@@ -20,9 +20,10 @@ struct TestIdentity {
 class TestCertificates {
 public:
     static TestIdentity makeAuthority(const std::string& commonName);
-    // A server certificate for the names, e.g. {"DNS:localhost", "IP:127.0.0.1"}.
+    // A server certificate for the names, e.g. {"DNS:localhost", "IP:127.0.0.1"}; an expired one ended
+    // a day ago.
     static TestIdentity makeServer(const TestIdentity& authority, const std::string& commonName,
-                                   const std::vector<std::string>& subjectAltNames);
+                                   const std::vector<std::string>& subjectAltNames, bool expired = false);
     // Writes the text to a new file in a fresh temporary folder and returns the path.
     static std::string writeTemporaryFile(const std::string& name, const std::string& text);
 };

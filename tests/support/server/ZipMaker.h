@@ -23,6 +23,8 @@ struct Entry {
     unsigned long dosDate = 0;
     // Written as is, with this uncompressed size declared in place of the data's own.
     std::optional<std::uint64_t> declaredSize;
+    // Enciphered with the archive format's traditional scheme under this password.
+    std::optional<std::string> password;
 };
 
 inline Entry entry(std::string name, std::string data, int method = Z_DEFLATED, unsigned long externalFa = 0,
@@ -72,8 +74,10 @@ inline bool write(const std::filesystem::path& path, const std::vector<Entry>& e
             ok = ok && zipCloseFileInZipRaw(zip, static_cast<uLong>(*e.declaredSize), crc(e.data)) == ZIP_OK;
             continue;
         }
-        ok = ok && zipOpenNewFileInZip(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, e.method,
-                                       e.method ? Z_DEFAULT_COMPRESSION : 0) == ZIP_OK;
+        ok = ok && zipOpenNewFileInZip3(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, e.method,
+                                        e.method ? Z_DEFAULT_COMPRESSION : 0, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+                                        Z_DEFAULT_STRATEGY, e.password ? e.password->c_str() : nullptr,
+                                        crc(e.data)) == ZIP_OK;
         if (!e.data.empty())
             ok = ok && zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) == ZIP_OK;
         ok = ok && zipCloseFileInZip(zip) == ZIP_OK;
