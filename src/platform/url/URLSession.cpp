@@ -426,7 +426,7 @@ void URLSession::Engine::invalidate()
         last = std::move(delegate);
     }
     // The delegate may own the session: let it go on the delegate queue, never on this thread.
-    session.m_delegateQueue->async([last] {});
+    session.m_delegateQueue->async([last = std::move(last)] {});
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -466,10 +466,11 @@ void URLSession::Engine::startAttempt(Transfer& transfer)
 
 bool URLSession::Engine::configure(Transfer& transfer)
 {
-    if (!transfer.easy) transfer.easy = curl_easy_init();
+    // A fresh handle per attempt: a reset one keeps curl's list of cookie files to read, and leaks it.
+    if (transfer.easy) curl_easy_cleanup(transfer.easy);
+    transfer.easy = curl_easy_init();
     CURL* easy = transfer.easy;
     if (!easy) return false;
-    curl_easy_reset(easy);
     if (transfer.headerList) curl_slist_free_all(transfer.headerList);
     transfer.headerList = nullptr;
     const URLRequest& request = transfer.request;

@@ -28,6 +28,8 @@ struct ManagerFixture : ::testing::Test {
     LoopbackServer server;
     std::shared_ptr<URLSessionManager> manager = URLSessionManager::create(dispatch, center);
     std::filesystem::path folder = std::filesystem::temp_directory_path() / ("rig-session-manager-" + std::to_string(getpid()));
+    // Invalidation and move failures are posted on the delegate queue, the rest on the main queue.
+    mutable std::mutex postedLock;
     std::vector<Notification> posted;
 
     void SetUp() override
@@ -37,6 +39,7 @@ struct ManagerFixture : ::testing::Test {
                                  NetworkingTaskDidCompleteNotification, URLSessionDidInvalidateNotification,
                                  URLSessionDownloadTaskDidFailToMoveFileNotification})
             center.addObserver(name, nullptr, [this](const Notification& n) {
+                std::lock_guard lock(postedLock);
                 if (loop.isMainThread()) posted.push_back(n);
                 else posted.push_back(Notification{n.name + " off main", n.sender, n.userInfo});
             });
@@ -44,11 +47,13 @@ struct ManagerFixture : ::testing::Test {
     void TearDown() override
     {
         manager->invalidateSessionCancelingTasks(true);
-        loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main")) > 0; });
+        const void* session = manager->session().get();
+        loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session) > 0; });
         std::filesystem::remove_all(folder);
     }
     int count(const std::string& name, const void* sender = nullptr) const
     {
+        std::lock_guard lock(postedLock);
         return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Notification& n) {
             return n.name == name && (!sender || n.sender == sender);
         }));
@@ -68,6 +73,16 @@ struct ManagerFixture : ::testing::Test {
         task->resume();
         EXPECT_TRUE(loop.runUntil([&] { return outcome->done && count(NetworkingTaskDidCompleteNotification) > 0; }));
         return *outcome;
+    }
+    Notification last() const
+    {
+        std::lock_guard lock(postedLock);
+        return posted.back();
+    }
+    void forget()
+    {
+        std::lock_guard lock(postedLock);
+        posted.clear();
     }
     static std::string text(const std::any& object)
     {
@@ -91,7 +106,7 @@ TEST_F(ManagerFixture, ADataTaskCompletesOnTheMainQueueAndThenPostsItsCompletion
     EXPECT_TRUE(result.onMain);
     EXPECT_FALSE(result.error);
     EXPECT_EQ(text(result.object), "document");
-    const Notification& done = posted.back();
+    const Notification done = last();
     EXPECT_EQ(done.name, NetworkingTaskDidCompleteNotification);
     EXPECT_EQ(done.sender, task.get());
     EXPECT_EQ(text(done.userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), "document");
@@ -108,7 +123,7 @@ TEST_F(ManagerFixture, ARefusedStatusFailsThroughTheSerializerWithTheBodyInTheCo
     ASSERT_TRUE(result.error);
     EXPECT_EQ(result.error->code, -1011);
     EXPECT_EQ(result.response->statusCode, 404);
-    EXPECT_EQ(posted.back().userInfo.count(NetworkingTaskDidCompleteErrorKey), 1u);
+    EXPECT_EQ(last().userInfo.count(NetworkingTaskDidCompleteErrorKey), 1u);
 }
 
 TEST_F(ManagerFixture, OnlyItsOwnTasksResumeAndSuspendNotificationsArePassedOnToTheMainQueue)
@@ -130,6 +145,9 @@ TEST_F(ManagerFixture, OnlyItsOwnTasksResumeAndSuspendNotificationsArePassedOnTo
     const auto all = manager->tasks();
     EXPECT_EQ(all, std::vector<URLSessionManager::TaskPtr>{mine});
     other->invalidateSessionCancelingTasks(true);
+    EXPECT_TRUE(loop.runUntil([&] {
+        return count(URLSessionDidInvalidateNotification + std::string(" off main"), other->session().get()) == 1;
+    }));
     server.release();
 }
 
@@ -138,7 +156,7 @@ TEST_F(ManagerFixture, ADownloadIsMovedToItsDestinationAndAFailedMoveFailsTheTas
     server.serve("/pack.zip", std::string(30000, 'z'));
     const std::string destination = (folder / "pack.zip").string();
     for (bool occupied : {false, true}) {
-        posted.clear();
+        forget();
         auto outcome = std::make_shared<Outcome>();
         std::shared_ptr<Progress> progress;
         auto task = manager->downloadTaskWithRequest(
@@ -150,7 +168,7 @@ TEST_F(ManagerFixture, ADownloadIsMovedToItsDestinationAndAFailedMoveFailsTheTas
             collect(outcome));
         ASSERT_EQ(progress, manager->downloadProgressForTask(*task));
         const Outcome result = run(task, outcome);
-        const Notification& done = posted.back();
+        const Notification done = last();
         EXPECT_EQ(std::any_cast<std::string>(done.userInfo.at(NetworkingTaskDidCompleteAssetPathKey)), destination);
         if (!occupied) {
             EXPECT_FALSE(result.error);
@@ -185,14 +203,14 @@ TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
     server.redirect("/old", "/new");
     server.serve("/new", "new");
     for (bool stop : {false, true}) {
-        posted.clear();
+        forget();
         if (stop)
             manager->setTaskWillPerformHTTPRedirectionBlock(
                 [](URLSession&, URLSessionTask&, const URLResponse&, const URLRequest&) { return std::optional<URLRequest>(); });
         auto outcome = std::make_shared<Outcome>();
         const Outcome result = run(manager->dataTaskWithRequest(URLRequest(server.url("/old"), 5), collect(outcome)), outcome);
         EXPECT_EQ(result.response->statusCode, stop ? 302 : 200);
-        EXPECT_EQ(text(posted.back().userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), stop ? "moved" : "new");
+        EXPECT_EQ(text(last().userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), stop ? "moved" : "new");
     }
 }
 
@@ -236,7 +254,7 @@ TEST_F(ManagerTrustFixture, TheDefaultPolicyRefusesAnUnknownServerAndTheSessionO
 {
     secure.serve("/s", "secure");
     for (bool accept : {false, true}) {
-        posted.clear();
+        forget();
         if (accept)
             manager->setSessionDidReceiveAuthenticationChallengeBlock(
                 [](URLSession&, AuthenticationChallenge& challenge, std::optional<URLCredential>& credential) {
