@@ -364,6 +364,8 @@ void CMidiDevice::clearLocked(ReplyKind kind)
     const auto index = static_cast<std::size_t>(kind);
     m_flags[index] = 0;
     resetHandler(m_handlers, index, kKindIndices);
+    if (kind == ReplyKind::FFSRespondence) m_ffsRespondenceMatch = nullptr;
+    if (kind == ReplyKind::FFindFirst) m_findFirstMatch = nullptr;
 }
 
 bool CMidiDevice::isPending(ReplyKind kind) const
@@ -405,11 +407,15 @@ bool CMidiDevice::registerKind(Handler handler, const std::uint8_t* bytes, std::
 
 template <CMidiDevice::ReplyKind kind>
 std::tuple_element_t<static_cast<std::size_t>(kind), CMidiDevice::Handlers> CMidiDevice::take(
-    std::optional<ReplyKind> partner)
+    std::optional<ReplyKind> partner, const std::function<bool()>& belongs)
 {
     std::lock_guard lock(m_registryMutex);
     if (!pendingLocked(kind)) {
         RIG_LOG("a reply of kind %d arrived with no request waiting; ignored", static_cast<int>(kind));
+        return nullptr;
+    }
+    if (belongs && !belongs()) {
+        RIG_LOG("a reply of kind %d belongs to an earlier request; dropped", static_cast<int>(kind));
         return nullptr;
     }
     auto handler = std::move(std::get<static_cast<std::size_t>(kind)>(m_handlers));
@@ -474,9 +480,14 @@ bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, con
     return registerKind<ReplyKind::FFSRespondence>(std::move(handler), bytes, size, true);
 }
 
-bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler)
+bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFSRespondenceMatch match)
 {
-    return registerKind<ReplyKind::FFSRespondence>(std::move(handler), nullptr, 0, false);
+    std::lock_guard lock(m_registryMutex);
+    if (pendingLocked(ReplyKind::FFSRespondence)) return false;
+    m_flags[static_cast<std::size_t>(ReplyKind::FFSRespondence)] = 1;
+    std::get<static_cast<std::size_t>(ReplyKind::FFSRespondence)>(m_handlers) = std::move(handler);
+    m_ffsRespondenceMatch = std::move(match);
+    return true;
 }
 
 bool CMidiDevice::registerDiskFreeMessage(DiskFreeBlock handler, const std::uint8_t* bytes, std::int64_t size)
@@ -494,9 +505,18 @@ bool CMidiDevice::registerFFileLengthMessage(FFileLengthBlock handler, const std
     return registerKind<ReplyKind::FFileLength>(std::move(handler), bytes, size, true);
 }
 
-bool CMidiDevice::registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size)
+bool CMidiDevice::registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size,
+                                            FFindFirstMatch match)
 {
-    return registerKind<ReplyKind::FFindFirst>(std::move(handler), bytes, size, true);
+    {
+        std::lock_guard lock(m_registryMutex);
+        if (pendingLocked(ReplyKind::FFindFirst)) return false;
+        m_flags[static_cast<std::size_t>(ReplyKind::FFindFirst)] = 1;
+        std::get<static_cast<std::size_t>(ReplyKind::FFindFirst)>(m_handlers) = std::move(handler);
+        m_findFirstMatch = std::move(match);
+    }
+    sendSysExMessage(bytes, size);
+    return true;
 }
 
 bool CMidiDevice::registerFOpenMessage(FOpenBlock handler, const std::uint8_t* bytes, std::int64_t size)
@@ -583,8 +603,10 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
     if (size < 5) return;
     if (b[4] == 0x03) {
         if (tooShort("file-system respondence", size, kMinFFSRespondence)) return;
-        if (auto handler = take<ReplyKind::FFSRespondence>(ReplyKind::FFindFirst))
-            handler(true, static_cast<std::int32_t>(fiveByte(b + 5)));
+        const auto code = static_cast<std::int32_t>(fiveByte(b + 5));
+        if (auto handler = take<ReplyKind::FFSRespondence>(
+                ReplyKind::FFindFirst, [&] { return !m_ffsRespondenceMatch || m_ffsRespondenceMatch(code); }))
+            handler(true, code);
         return;
     }
     if (b[4] == 0x05) {
@@ -613,7 +635,9 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
         std::string name;
         for (int i = 14; i <= 26; ++i)
             if (b[i] != 0) name.push_back(static_cast<char>(b[i]));
-        if (auto handler = take<ReplyKind::FFindFirst>(ReplyKind::FFSRespondence)) handler(true, name, fiveByte(b + 29));
+        if (auto handler = take<ReplyKind::FFindFirst>(ReplyKind::FFSRespondence,
+                                                       [&] { return !m_findFirstMatch || m_findFirstMatch(name); }))
+            handler(true, name, fiveByte(b + 29));
         return;
     }
     case 0x20:

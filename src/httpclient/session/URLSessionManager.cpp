@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "httpclient/HTTPResponseSerializer.h"
+#include "httpclient/serialization/JSONResponseSerializer.h"
 #include "platform/files/LocalFileManager.h"
 
 using namespace platform;
@@ -33,7 +33,7 @@ URLSessionManager::URLSessionManager(Dispatch& dispatch, NotificationCenter& cen
       m_center(center),
       m_configuration(configuration.value_or(URLSessionConfiguration::defaultSessionConfiguration())),
       m_operationQueue(dispatch.makeSerial("org.pexo.rigmora.httpclient.session-manager.delegate")),
-      m_responseSerializer(HTTPResponseSerializer::serializer())
+      m_responseSerializer(JSONResponseSerializer::serializer())
 {
 }
 

@@ -1042,7 +1042,12 @@ std::shared_ptr<URLSessionTask> URLSession::makeTask(URLSessionTask::Kind kind, 
 
 std::shared_ptr<URLSessionTask> URLSession::dataTaskWithRequest(URLRequest request)
 {
-    return makeTask(URLSessionTask::Kind::Data, std::move(request), nullptr, std::nullopt);
+    std::shared_ptr<Body> body;
+    if (request.httpBody) {
+        body = std::make_shared<Body>();
+        body->data = *request.httpBody;
+    }
+    return makeTask(URLSessionTask::Kind::Data, std::move(request), std::move(body), std::nullopt);
 }
 
 std::shared_ptr<URLSessionTask> URLSession::uploadTaskWithRequestFromFile(URLRequest request, std::string filePath)

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "httpclient/HTTPResponseSerializer.h"
 #include "httpclient/session/URLSessionManager.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/url/URLError.h"
@@ -34,6 +35,8 @@ struct ManagerFixture : ::testing::Test {
 
     void SetUp() override
     {
+        // The bodies here are plain bytes; the default JSON serializer has its own test.
+        manager->setResponseSerializer(HTTPResponseSerializer::serializer());
         std::filesystem::create_directories(folder);
         for (const char* name : {NetworkingTaskDidResumeNotification, NetworkingTaskDidSuspendNotification,
                                  NetworkingTaskDidCompleteNotification, URLSessionDidInvalidateNotification,
@@ -113,6 +116,22 @@ TEST_F(ManagerFixture, ADataTaskCompletesOnTheMainQueueAndThenPostsItsCompletion
     EXPECT_EQ(text(done.userInfo.at(NetworkingTaskDidCompleteSerializedResponseKey)), "document");
     EXPECT_EQ(done.userInfo.count(NetworkingTaskDidCompleteResponseSerializerKey), 1u);
     EXPECT_EQ(done.userInfo.count(NetworkingTaskDidCompleteErrorKey), 0u);
+}
+
+TEST_F(ManagerFixture, ANewManagerParsesJSONAndRefusesOtherTypes)
+{
+    server.serve("/doc.json", "{\"a\": 1}", "application/json");
+    server.serve("/page", "<html/>", "text/html");
+    auto fresh = URLSessionManager::create(dispatch, center);
+    for (const std::string path : {"/doc.json", "/page"}) {
+        auto outcome = std::make_shared<Outcome>();
+        fresh->dataTaskWithRequest(URLRequest(server.url(path), 5), collect(outcome))->resume();
+        ASSERT_TRUE(loop.runUntil([&] { return outcome->done; }));
+        EXPECT_EQ(outcome->error.has_value(), path == "/page");
+        EXPECT_EQ(outcome->object.has_value(), path == "/doc.json");
+    }
+    fresh->invalidateSessionCancelingTasks(true);
+    EXPECT_TRUE(loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), fresh->session().get()) == 1; }));
 }
 
 TEST_F(ManagerFixture, ARefusedStatusFailsThroughTheSerializerWithTheBodyInTheCompletion)

@@ -199,16 +199,20 @@ TEST_F(SessionFixture, UploadsSendTheirBodyFromDataOrFileByteForByte)
     const std::string payload = "head\r\n" + std::string(300000, 'u') + "\r\ntail";
     const std::string file = (std::filesystem::temp_directory_path() / ("rig-upload-" + std::to_string(getpid()))).string();
     std::ofstream(file, std::ios::binary) << payload;
-    for (bool fromFile : {false, true}) {
+    for (int source : {0, 1, 2}) {
+        const bool fromFile = source == 1;
         recorder->completions = 0;
         recorder->body.clear();
-        auto task = fromFile ? session->uploadTaskWithRequestFromFile(request("/up", "PUT"), file)
-                             : session->uploadTaskWithRequestFromData(request("/up", "POST"), Bytes(payload.begin(), payload.end()));
+        URLRequest withBody = request("/up", "POST");
+        withBody.httpBody = Bytes(payload.begin(), payload.end());
+        auto task = source == 2 ? session->dataTaskWithRequest(withBody)
+                    : fromFile  ? session->uploadTaskWithRequestFromFile(request("/up", "PUT"), file)
+                                : session->uploadTaskWithRequestFromData(request("/up", "POST"), Bytes(payload.begin(), payload.end()));
         run(task);
         ASSERT_FALSE(recorder->error);
         const auto received = server.requests("/up").back();
         EXPECT_EQ(received.method, fromFile ? "PUT" : "POST");
-        EXPECT_EQ(received.body, payload);
+        EXPECT_TRUE(received.body == payload) << source;
         EXPECT_EQ(received.header("Content-Type"), "");
         EXPECT_EQ(recorder->sent, static_cast<std::int64_t>(payload.size()));
         EXPECT_EQ(recorder->expectedToSend, static_cast<std::int64_t>(payload.size()));
@@ -218,7 +222,7 @@ TEST_F(SessionFixture, UploadsSendTheirBodyFromDataOrFileByteForByte)
     recorder->completions = 0;
     run(session->uploadTaskWithRequestFromFile(request("/up", "PUT"), file));
     ASSERT_TRUE(recorder->error);
-    EXPECT_EQ(server.requests("/up").size(), 2u);
+    EXPECT_EQ(server.requests("/up").size(), 3u);
 }
 
 TEST_F(SessionFixture, DownloadLeavesTheBodyInATemporaryFileOnlyForTheDelegateCall)
