@@ -1,6 +1,7 @@
 #include "app/views/LicenseView.h"
 
 #include <QFile>
+#include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QStringDecoder>
 #include <QVBoxLayout>
@@ -11,6 +12,7 @@ LicenseView::LicenseView(const std::string& resourcesDirectory, QWidget* parent)
     : QWidget(parent), licenseTextView_(new QPlainTextEdit(this))
 {
     licenseTextView_->setReadOnly(true);
+    licenseTextView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     // A grey line round the text, and the text kept 10 points off the top and bottom.
     licenseTextView_->setStyleSheet(QStringLiteral("QPlainTextEdit { border: 1px solid grey; padding: 10px 0px; }"));
     auto* layout = new QVBoxLayout(this);
