@@ -32,7 +32,7 @@ public:
     void setBankItems(BankItems items) override { bankItems_ = std::move(items); }
     const StructureData& structureData() const override { return structureData_; }
     void setStructureData(StructureData data) override { structureData_ = std::move(data); }
-    void setNumberOfSlotsInBlank(int slots) override { numberOfSlotsInBlank = slots; }
+    void setNumberOfSlotsInBlank(int count) override { numberOfSlotsInBlank = count; }
 
     bool isPatchListLoaded() const override { return patchListLoaded_; }
     void setIsPatchListLoaded(bool loaded) override { patchListLoaded_ = loaded; }
