@@ -75,7 +75,14 @@ void ShowingDialogQueue::doBlockActionQueue()
         }
         showingSheet_ = sheet;
         connect(sheet, &QDialog::finished, this, [this, sheet] { didEndSheet(sheet); });
-        connect(sheet, &QObject::destroyed, this, [this, sheet] { didEndSheet(sheet); });
+        // A sheet deleted without ending frees the queue too; the next one opens on a later turn of
+        // the event loop, once the deleted window is gone for good.
+        connect(sheet, &QObject::destroyed, this, [this, sheet] {
+            if (sheet != showingSheet_) return;
+            showingSheet_ = nullptr;
+            isDoingBlockAction_ = false;
+            QMetaObject::invokeMethod(this, &ShowingDialogQueue::doBlockActionQueue, Qt::QueuedConnection);
+        });
         sheet->open();
     }
 }

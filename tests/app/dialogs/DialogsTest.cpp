@@ -73,7 +73,8 @@ TEST_F(Dialogs, AnActionThatOpensNothingOrASheetThatVanishesReleasesTheQueue)
     ASSERT_NE(queue.showingSheet(), nullptr);
     EXPECT_EQ(queue.waitingActionCount(), 1u);
     delete queue.showingSheet();
-    EXPECT_EQ(shownInformation(), "next");
+    EXPECT_FALSE(queue.isDoingBlockAction());
+    EXPECT_TRUE(testing_app::processEventsUntil([this] { return shownInformation() == "next"; }));
 }
 
 TEST_F(Dialogs, MessageQueuedFromAButtonShowsAfterTheConfirmationCloses)
