@@ -68,8 +68,7 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
       m_files(files),
       m_rootFolder(std::move(rootFolder)),
       m_midiIn(system),
-      m_midiOut(system),
-      m_replyQueue(dispatch.makeSerial("device.replies", platform::Priority::Background))
+      m_midiOut(system)
 {
     clearBufferBlockWaiting();
     createConnection();
@@ -77,9 +76,8 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
 
 CMidiDevice::~CMidiDevice()
 {
+    // Closing the input port waits for a reply being recognised, so none outlives the registry.
     close();
-    // Replies already handed to the queue finish before the registry goes away.
-    m_replyQueue->sync([] {});
     if (m_dispatch.main().isCurrent()) *m_alive = false;
     else m_dispatch.main().sync([alive = m_alive] { *alive = false; });
 }
@@ -265,9 +263,9 @@ void CMidiDevice::sendSysExMessage(const std::uint8_t* bytes, std::int64_t size)
 
 void CMidiDevice::receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages)
 {
-    m_replyQueue->async([this, messages = std::move(messages)] {
-        for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
-    });
+    // Recognised right here on the MIDI input thread: in arrival order, one at a time, and never behind
+    // work queued on the shared pools, which would hold a reply back until its watchdog fired.
+    for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
 }
 
 std::optional<std::string> CMidiDevice::createFolderInBundleWithType(int type)
@@ -672,16 +670,16 @@ void CMidiDevice::handlePatchData(const std::uint8_t* b, std::int64_t size)
 {
     if (tooShort("patch data", size, kMinPatchData)) return;
     const std::int64_t announced = streamU16(b + 10, 2);
-    Bytes data = MIDIMessageUtil::convert78(b + 12, size - 17);
+    const Bytes data = MIDIMessageUtil::convert78(b + 12, size - 17);
     if (!compileData(data.data(), static_cast<std::int64_t>(data.size()), fiveByte(b + size - 5))) {
         RIG_LOG("patch data failed its CRC; dropped");
         return;
     }
-    // Never hand on more than was decoded, whatever the size field claims.
+    // The handler gets the whole decode and the announced count, never a count beyond what was decoded;
+    // each user cuts the data to the count itself.
     const std::int64_t length = std::min<std::int64_t>(announced, static_cast<std::int64_t>(data.size()));
     if (length < announced) RIG_LOG("patch data announced %lld bytes but held %lld", static_cast<long long>(announced),
                                     static_cast<long long>(length));
-    data.resize(static_cast<std::size_t>(length));
     const std::int32_t group = MIDIMessageUtil::convert78Type2(b + 4, 2)[0];
     const std::int32_t bank = MIDIMessageUtil::convert78Type2(b + 6, 2)[0];
     const std::int32_t patch = MIDIMessageUtil::convert78Type2(b + 8, 2)[0];

@@ -26,8 +26,9 @@
 // reply registry: at most one pending handler per reply kind).
 //
 // Threads: setup notifications and the delegate's arrival and removal notices run on the main queue;
-// replies are recognised, and handlers called, on one low-priority serial queue in arrival order;
-// registrations may come from any thread. The registry is guarded by a mutex; a handler is taken out
+// replies are recognised, and handlers called, on the MIDI input thread in arrival order, so no work
+// on the shared pools can hold one back; handlers must return quickly. Registrations may come from any
+// thread. The registry is guarded by a mutex; a handler is taken out
 // under it and called outside it, so a handler may register the next request itself.
 class CMidiDevice : public CMidiInDeleagte {
 public:
@@ -155,7 +156,7 @@ public:
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
 
-    // One whole reply without F0 and F7; called on the reply queue, one message at a time.
+    // One whole reply without F0 and F7; called on the MIDI input thread, one message at a time.
     void handleByteDataReveices(const std::uint8_t* bytes, std::int64_t size);
     static bool compileData(const std::uint8_t* data, std::int64_t size, std::uint32_t crc);
     void patchDataChangeWithNumGroup(std::int32_t group, std::int32_t bank, std::int32_t patch, const Bytes& data,
@@ -186,7 +187,6 @@ private:
     std::string m_rootFolder;
     CMidiIn m_midiIn;
     CMidiOut m_midiOut;
-    std::shared_ptr<platform::SerialQueue> m_replyQueue;
     // Lets notifications already queued on the main queue see that this object is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 

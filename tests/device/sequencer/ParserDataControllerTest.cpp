@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -548,12 +549,12 @@ TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
 TEST_F(Sequencer, ForcedEjectDisconnectsOneSecondLaterFromAnyThread)
 {
     connect();
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
         seq->forceEject();
         done = true;
     });
-    ASSERT_TRUE(loop.runUntil([&] { return done; }));
+    ASSERT_TRUE(loop.runUntil([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(fake->take(), Strings{"forceEject"});
     advance(0.99);
