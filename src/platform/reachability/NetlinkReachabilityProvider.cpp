@@ -153,19 +153,27 @@ Address addressFrom(int family, const rtattr* attribute)
     return address;
 }
 
+// The fixed part after a message's header, or nothing when the message is too short to hold it (the
+// attribute lengths below it would otherwise wrap round and be read far past the message).
+template <typename Body>
+const Body* bodyOf(const nlmsghdr* message, std::uint16_t type)
+{
+    if (message->nlmsg_type != type || message->nlmsg_len < NLMSG_LENGTH(sizeof(Body))) return nullptr;
+    return static_cast<const Body*>(NLMSG_DATA(message));
+}
+
 void readLink(const nlmsghdr* message, RoutingState& state)
 {
-    if (message->nlmsg_type != RTM_NEWLINK) return;
-    const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(message));
+    const auto* info = bodyOf<ifinfomsg>(message, RTM_NEWLINK);
+    if (!info) return;
     state.links[info->ifi_index] = Link{(info->ifi_flags & IFF_UP) && (info->ifi_flags & IFF_RUNNING),
                                         (info->ifi_flags & IFF_LOOPBACK) != 0};
 }
 
 void readRoute(const nlmsghdr* message, RoutingState& state)
 {
-    if (message->nlmsg_type != RTM_NEWROUTE) return;
-    const auto* info = static_cast<const rtmsg*>(NLMSG_DATA(message));
-    if (info->rtm_type != RTN_UNICAST) return;
+    const auto* info = bodyOf<rtmsg>(message, RTM_NEWROUTE);
+    if (!info || info->rtm_type != RTN_UNICAST) return;
     Route route;
     route.destination.family = info->rtm_family;
     route.prefixLength = info->rtm_dst_len;
@@ -191,8 +199,8 @@ void readRoute(const nlmsghdr* message, RoutingState& state)
 
 void readAddress(const nlmsghdr* message, RoutingState& state)
 {
-    if (message->nlmsg_type != RTM_NEWADDR) return;
-    const auto* info = static_cast<const ifaddrmsg*>(NLMSG_DATA(message));
+    const auto* info = bodyOf<ifaddrmsg>(message, RTM_NEWADDR);
+    if (!info) return;
     attributes(IFA_RTA(info), IFA_PAYLOAD(message), [&](const rtattr* attribute) {
         if (attribute->rta_type == IFA_LOCAL || attribute->rta_type == IFA_ADDRESS)
             state.localAddresses.push_back(addressFrom(info->ifa_family, attribute));
@@ -468,10 +476,8 @@ std::optional<std::uint32_t> NetlinkReachabilityProvider::flagsFromDumps(const s
         {&links, readLink}, {&routes, readRoute}, {&addresses, readAddress}};
     std::uint32_t sequence = 1;
     for (const auto& [bytes, read] : answers) {
-        // Datagrams arrive aligned for their headers; a copy gives the same footing here.
-        std::vector<nlmsghdr> aligned(bytes->size() / sizeof(nlmsghdr) + 1);
-        if (!bytes->empty()) std::memcpy(aligned.data(), bytes->data(), bytes->size());
-        const auto part = readDumpPart(aligned.data(), bytes->size(), sequence++,
+        // A vector's bytes are aligned for any header, as a received datagram's are.
+        const auto part = readDumpPart(bytes->data(), bytes->size(), sequence++,
                                        [&, read = read](const nlmsghdr* message) { read(message, state); });
         if (part == DumpPart::Failed) return std::nullopt;
     }
