@@ -19,13 +19,13 @@
 #include <vector>
 
 #include "device/commands/QFXMidiMessages.h"
-#include "device/formats/OKVQFXInformation.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/text/ShiftJis.h"
 #include "server/Pinger.h"
 #include "support/device/DeviceUnit.h"
+#include "support/device/EffectListMaker.h"
 #include "support/device/ModuleFileMaker.h"
 #include "support/reachability/NetlinkAnswer.h"
 #include "support/server/ZipMaker.h"
@@ -159,24 +159,11 @@ void deviceSeeds(Corpus& corpus)
     corpus.add("fuzz_patch_data", SimulatedPatchMemory::makePatchRecord("Ambient", "long tail", 300, 7));
 
     // Effect lists: categories opened and closed around effect records.
-    auto marker = [](std::uint8_t mark, std::uint8_t id) {
-        Bytes record(OKVQFXInformation::kRecordSize, 0);
-        record[0] = record[1] = record[2] = mark;
-        record[4] = id;
-        return record;
-    };
-    auto effect = [](const std::string& name, const std::string& version, bool favourite, std::uint8_t kind) {
-        OKVQFXInformation info;
-        info.setNameQFX(name);
-        info.setVersionQFX(version);
-        info.setFavoriteQFX(favourite);
-        info.setIsLoadedQFX(true);
-        info.setType({kind, 0x01, 0x00, 0x0B});
-        return info.getByteData();
-    };
-    corpus.add("fuzz_effect_list", join({marker('>', 1), effect("COMP", "1.0", false, 1), marker('<', 1)}));
-    corpus.add("fuzz_effect_list", join({marker('>', 1), effect("Comp", "1.02", true, 1), effect("Gate", "2", false, 2),
-                                         marker('<', 1), marker('>', 2), effect("TapeDelay", "1.10", false, 3),
+    using effectlist::effect;
+    using effectlist::marker;
+    corpus.add("fuzz_effect_list", join({marker('>', 1), effect("COMP", "1.0", false, true, 1), marker('<', 1)}));
+    corpus.add("fuzz_effect_list", join({marker('>', 1), effect("Comp", "1.02", true, true, 1), effect("Gate", "2", false, false, 2),
+                                         marker('<', 1), marker('>', 2), effect("TapeDelay", "1.10", false, true, 3),
                                          marker('<', 2)}));
 
     corpus.add("fuzz_effect_module", modulefile::moduleFile());
