@@ -95,16 +95,25 @@ enum class DumpPart { More, Done, Failed };
 
 // One datagram of a dump's answer: each message of the dump `sequence` goes to `visit` until the end or
 // an error message.
+// One datagram of a dump's answer: each message of the dump `sequence` goes to `visit` until the end or
+// an error message. A message whose length, rounded up to four bytes, reaches past the datagram ends the
+// walk: counting down what is left would wrap round there and walk on beyond the data.
 template <typename Visit>
 DumpPart readDumpPart(const void* data, std::size_t size, std::uint32_t sequence, Visit visit)
 {
-    auto length = static_cast<unsigned>(size);
-    for (auto* message = static_cast<const nlmsghdr*>(data); NLMSG_OK(message, length);
-         message = NLMSG_NEXT(message, length)) {
-        if (message->nlmsg_seq != sequence) continue;
-        if (message->nlmsg_type == NLMSG_DONE) return DumpPart::Done;
-        if (message->nlmsg_type == NLMSG_ERROR) return DumpPart::Failed;
-        visit(message);
+    const auto* at = static_cast<const std::uint8_t*>(data);
+    for (std::size_t left = size; left >= sizeof(nlmsghdr);) {
+        const auto* message = reinterpret_cast<const nlmsghdr*>(at);
+        if (message->nlmsg_len < sizeof(nlmsghdr) || message->nlmsg_len > left) break;
+        if (message->nlmsg_seq == sequence) {
+            if (message->nlmsg_type == NLMSG_DONE) return DumpPart::Done;
+            if (message->nlmsg_type == NLMSG_ERROR) return DumpPart::Failed;
+            visit(message);
+        }
+        const std::size_t step = NLMSG_ALIGN(message->nlmsg_len);
+        if (step >= left) break;
+        at += step;
+        left -= step;
     }
     return DumpPart::More;
 }
@@ -137,8 +146,9 @@ bool dump(int fd, std::uint16_t type, const Header& header, std::uint32_t sequen
     }
 }
 
+// The length is signed for the same reason: an attribute length off the grid rounds past the end.
 template <typename Visit>
-void attributes(const rtattr* first, unsigned length, Visit visit)
+void attributes(const rtattr* first, int length, Visit visit)
 {
     for (auto* attribute = first; RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length))
         visit(attribute);
@@ -177,7 +187,7 @@ void readRoute(const nlmsghdr* message, RoutingState& state)
     Route route;
     route.destination.family = info->rtm_family;
     route.prefixLength = info->rtm_dst_len;
-    attributes(RTM_RTA(info), RTM_PAYLOAD(message), [&](const rtattr* attribute) {
+    attributes(RTM_RTA(info), static_cast<int>(RTM_PAYLOAD(message)), [&](const rtattr* attribute) {
         if (attribute->rta_type == RTA_DST) {
             route.destination = addressFrom(info->rtm_family, attribute);
         } else if (attribute->rta_type == RTA_OIF && RTA_PAYLOAD(attribute) >= sizeof(int)) {
@@ -187,7 +197,7 @@ void readRoute(const nlmsghdr* message, RoutingState& state)
         } else if (attribute->rta_type == RTA_MULTIPATH) {
             auto* hop = static_cast<const rtnexthop*>(RTA_DATA(attribute));
             auto left = static_cast<int>(RTA_PAYLOAD(attribute));
-            while (RTNH_OK(hop, left)) {
+            while (left >= static_cast<int>(sizeof(rtnexthop)) && RTNH_OK(hop, left)) {
                 route.interfaces.push_back(hop->rtnh_ifindex);
                 left -= NLMSG_ALIGN(hop->rtnh_len);
                 hop = RTNH_NEXT(hop);
@@ -201,7 +211,7 @@ void readAddress(const nlmsghdr* message, RoutingState& state)
 {
     const auto* info = bodyOf<ifaddrmsg>(message, RTM_NEWADDR);
     if (!info) return;
-    attributes(IFA_RTA(info), IFA_PAYLOAD(message), [&](const rtattr* attribute) {
+    attributes(IFA_RTA(info), static_cast<int>(IFA_PAYLOAD(message)), [&](const rtattr* attribute) {
         if (attribute->rta_type == IFA_LOCAL || attribute->rta_type == IFA_ADDRESS)
             state.localAddresses.push_back(addressFrom(info->ifa_family, attribute));
     });
