@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto flags = NetlinkReachabilityProvider::flagsFromDumps(links, routes, addresses, target);
     if (!flags) return 0;
-    constexpr std::uint32_t kLocal =
-        platform::kReachabilityFlagReachable | platform::kReachabilityFlagIsLocalAddress | platform::kReachabilityFlagIsDirect;
+    constexpr std::uint32_t kLocal = platform::kReachabilityFlagReachable | platform::kReachabilityFlagIsLocalAddress |
+                                     platform::kReachabilityFlagIsDirect;
     check((*flags & ~kLocal) == 0, "a flag the routing state cannot give");
     if (loopback) check(*flags == kLocal, "loopback is not local");
     if (*flags & platform::kReachabilityFlagIsDirect) check(*flags == kLocal, "direct without being local");

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::size_t expected = 0;
         for (unsigned char c : text) expected += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
         check(units == expected, "UTF-16 length miscounts valid UTF-8");
-        if (auto bytes = ShiftJis::encode(text)) check(ShiftJis::decode(*bytes).has_value(), "encoded text does not decode");
+        if (auto bytes = ShiftJis::encode(text))
+            check(ShiftJis::decode(*bytes).has_value(), "encoded text does not decode");
     }
     check(units <= size, "more UTF-16 units than bytes");
     return 0;

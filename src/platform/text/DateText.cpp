@@ -56,8 +56,9 @@ void split(DateText::TimePoint time, std::time_t& seconds, long& tenthsOfMillise
 // beyond that is no time we could hold, so it reads as nothing rather than as a wrapped-around one.
 std::optional<DateText::TimePoint> clockTime(std::time_t seconds)
 {
-    constexpr auto kFirst = duration_cast<std::chrono::seconds>(DateText::TimePoint::min().time_since_epoch()).count() + 1;
-    constexpr auto kLast = duration_cast<std::chrono::seconds>(DateText::TimePoint::max().time_since_epoch()).count() - 1;
+    using Seconds = std::chrono::seconds;
+    constexpr auto kFirst = duration_cast<Seconds>(DateText::TimePoint::min().time_since_epoch()).count() + 1;
+    constexpr auto kLast = duration_cast<Seconds>(DateText::TimePoint::max().time_since_epoch()).count() - 1;
     if (seconds < kFirst || seconds > kLast)
         return std::nullopt;
     return system_clock::from_time_t(seconds);
