@@ -238,10 +238,8 @@ std::size_t URLConnection::onHeader(const char* data, std::size_t length)
         curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_RESPONSE_CODE, &status);
         // Interim answers (100 Continue and the like) are followed by the real one.
         if (status >= 200 || status == 0) headersComplete();
-    } else if (const auto colon = line.find(':'); colon != std::string::npos) {
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        m_headers.emplace_back(line.substr(0, colon), value);
+    } else if (auto field = URLResponse::headerField(line)) {
+        m_headers.push_back(std::move(*field));
     }
     return m_cancelled ? 0 : length;
 }
