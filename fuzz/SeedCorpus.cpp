@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/commands/QFXMidiMessages.h"
@@ -27,6 +28,7 @@
 #include "support/device/DeviceUnit.h"
 #include "support/device/EffectListMaker.h"
 #include "support/device/ModuleFileMaker.h"
+#include "support/image/ImageMaker.h"
 #include "support/reachability/NetlinkAnswer.h"
 #include "support/server/ZipMaker.h"
 
@@ -53,6 +55,11 @@ private:
     fs::path m_root;
     std::map<std::string, int> m_count;
 };
+
+Bytes toBytes(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes join(std::initializer_list<Bytes> parts)
 {
@@ -110,7 +117,7 @@ std::vector<Bytes> deviceReplies()
     ask(M::withDeviceID(OKV_MIDI_MSG_SUPPORT_PATCH_INFORMATION_REQUEST, id));
     ask(M::withDeviceID(OKV_MIDI_MSG_ADVANCED_PATCH_DATA_INFORMATION_REQUEST, id));
     ask(M::withDeviceID(OKV_MIDI_MSG_INFO_READ, id));
-    ask(M::patchDumpRequest(id, 0, 0, 1));
+    ask(*M::patchDumpRequest(id, 0, 0, 1));
     ask(M::withDeviceID(OKV_MIDI_MSG_F_DISKFREE, id));
     ask(*M::findFirst(id, sim::DeviceUnit::kEffectList));
     ask(*M::fileLength(id, sim::DeviceUnit::kEffectList));
@@ -343,6 +350,20 @@ void netlinkSeeds(Corpus& corpus)
         corpus.add("fuzz_rtnetlink", join({Bytes{std::uint8_t(l.size() / 8), std::uint8_t(r.size() / 8), target}, l, r, a}));
 }
 
+// Response bodies for the serializers; the first byte of each is the target's own switch byte (character set
+// and options for JSON; for images the signature the target puts in front, so it is cut from the file).
+void responseSeeds(Corpus& corpus)
+{
+    for (const std::uint8_t options : {0x00, 0x04, 0x08, 0x0D})
+        corpus.add("fuzz_json_response", join({Bytes{options}, toBytes(R"({"a":[1,2.5,null,{"b":"x"}],"c":true})")}));
+    corpus.add("fuzz_json_response", join({Bytes{0x04}, toBytes("\"fragment\"")}));
+    corpus.add("fuzz_xml_response", std::string("<?xml version=\"1.0\"?><root a=\"1\"><item>text</item><empty/></root>"));
+    corpus.add("fuzz_xml_response", std::string("<a><![CDATA[x<y]]><!-- note --><b c='d'>&amp;&lt;</b></a>"));
+    const Bytes png = imagemaker::png(3, 2), jpeg = imagemaker::jpeg(5, 4);
+    corpus.add("fuzz_image_response", join({Bytes{0x01}, Bytes(png.begin() + 8, png.end())}));
+    corpus.add("fuzz_image_response", join({Bytes{0x02}, Bytes(jpeg.begin() + 3, jpeg.end())}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -362,6 +383,7 @@ int main(int argc, char** argv)
     textSeeds(corpus);
     pingSeeds(corpus);
     netlinkSeeds(corpus);
+    responseSeeds(corpus);
     fs::remove_all(scratch);
     return 0;
 }
