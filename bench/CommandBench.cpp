@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "HttpTestSupport.h"
+#include "support/server/HttpFixture.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/URLError.h"

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "HttpTestSupport.h"
+#include "support/server/HttpFixture.h"
 #include "httpclient/HTTPResponseSerializer.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/url/URLError.h"

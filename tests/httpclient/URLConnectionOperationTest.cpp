@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "HttpTestSupport.h"
+#include "support/server/HttpFixture.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/MemoryOutputStream.h"
 #include "platform/url/URLError.h"

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 

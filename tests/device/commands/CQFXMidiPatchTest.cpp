@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "device/formats/OKVPatch.h"
 #include "device/sequencer/ParserDataController.h"
-#include "device/sequencer/SequencerDoubles.h"
+#include "support/device/SequencerDoubles.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 

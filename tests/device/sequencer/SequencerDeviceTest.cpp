@@ -7,7 +7,7 @@
 #include "device/transport/CMidiDevice.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
-#include "device/sequencer/SequencerDoubles.h"
+#include "support/device/SequencerDoubles.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/VirtualMidiSystem.h"

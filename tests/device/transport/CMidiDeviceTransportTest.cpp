@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "device/transport/TransportFixture.h"
+#include "support/device/TransportFixture.h"
 #include "support/device/SimulatedDevice.h"
 
 namespace {
