@@ -35,10 +35,9 @@ CQFXMidi::HandlerRun::HandlerRun(CQFXMidi& owner) : m_owner(owner)
 CQFXMidi::HandlerRun::~HandlerRun()
 {
     --t_handling;
-    {
-        std::lock_guard lock(m_owner.m_mutex);
-        --m_owner.m_handlersRunning;
-    }
+    // Notified under the lock: a waiter may destroy the layer as soon as it sees the count fall.
+    std::lock_guard lock(m_owner.m_mutex);
+    --m_owner.m_handlersRunning;
     m_owner.m_handlersIdle.notify_all();
 }
 
@@ -55,10 +54,8 @@ CQFXMidi::Listener::~Listener()
 {
     if (m_delegate == nullptr) return;
     --t_reporting;
-    {
-        std::lock_guard lock(m_owner.m_delegateMutex);
-        --m_owner.m_delegateCalls;
-    }
+    std::lock_guard lock(m_owner.m_delegateMutex);
+    --m_owner.m_delegateCalls;
     m_owner.m_delegateIdle.notify_all();
 }
 

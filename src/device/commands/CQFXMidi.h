@@ -106,7 +106,7 @@ private:
         CQFXMidiDelegate* m_delegate = nullptr;
     };
 
-    // A chain step under way on the reply queue: clearWaitingBlock() waits for it, so nothing it registers
+    // A chain step under way on the reply thread: clearWaitingBlock() waits for it, so nothing it registers
     // outlives the clear.
     class HandlerRun {
     public:
