@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "platform/reachability/FakeReachabilityProvider.h"
 #include "server/DownloadAPIController.h"
 #include "server/OKVServerController.h"
-#include "server/ServerTestSupport.h"
+#include "support/server/ServerFixture.h"
 #include "server/DownloadTempFolder.h"
 
 namespace fs = std::filesystem;
