@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,10 +21,11 @@ struct SessionKind {
     }
     static void finish(Manager& manager, platform::RunLoop& loop)
     {
-        bool invalid = false;
+        // Set on the delegate queue, read on the main thread.
+        std::atomic<bool> invalid{false};
         manager.setSessionDidBecomeInvalidBlock([&](platform::URLSession&, const std::optional<platform::Error>&) { invalid = true; });
         manager.invalidateSessionCancelingTasks(true);
-        loop.runUntil([&] { return invalid; });
+        loop.runUntil([&] { return invalid.load(); });
     }
 };
 
