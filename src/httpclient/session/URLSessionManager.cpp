@@ -5,6 +5,7 @@
 
 #include "httpclient/serialization/JSONResponseSerializer.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/url/InputStream.h"
 
 using namespace platform;
 
@@ -156,6 +157,14 @@ URLSessionManager::TaskPtr URLSessionManager::uploadTaskWithRequestFromData(URLR
                                                                             CompletionHandler completionHandler)
 {
     auto task = m_session->uploadTaskWithRequestFromData(std::move(request), std::move(bodyData));
+    if (task) addUploadDelegate(task, progress, std::move(completionHandler));
+    return task;
+}
+
+URLSessionManager::TaskPtr URLSessionManager::uploadTaskWithStreamedRequest(URLRequest request, std::shared_ptr<Progress>* progress,
+                                                                            CompletionHandler completionHandler)
+{
+    auto task = m_session->uploadTaskWithStreamedRequest(std::move(request));
     if (task) addUploadDelegate(task, progress, std::move(completionHandler));
     return task;
 }
@@ -419,7 +428,10 @@ void URLSessionManager::needNewBodyStream(URLSession& session, URLSessionTask& t
                                           std::function<void(std::shared_ptr<InputStream>)> completion)
 {
     std::shared_ptr<InputStream> stream;
-    if (auto block = copied(m_blocksLock, m_taskNeedNewBodyStream)) stream = block(session, task);
+    if (auto block = copied(m_blocksLock, m_taskNeedNewBodyStream))
+        stream = block(session, task);
+    else if (const auto& original = task.originalRequest().httpBodyStream)
+        stream = original->copyInputStream();
     if (completion) completion(std::move(stream));
 }
 

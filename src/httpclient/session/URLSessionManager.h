@@ -79,6 +79,9 @@ public:
                                           std::shared_ptr<platform::Progress>* progress, CompletionHandler completionHandler);
     TaskPtr uploadTaskWithRequestFromData(platform::URLRequest request, Bytes bodyData,
                                           std::shared_ptr<platform::Progress>* progress, CompletionHandler completionHandler);
+    // Sends the request's body stream; sending it again takes a copy of it (or the override's stream).
+    TaskPtr uploadTaskWithStreamedRequest(platform::URLRequest request, std::shared_ptr<platform::Progress>* progress,
+                                          CompletionHandler completionHandler);
     TaskPtr downloadTaskWithRequest(platform::URLRequest request, std::shared_ptr<platform::Progress>* progress,
                                     DestinationBlock destination, CompletionHandler completionHandler);
     TaskPtr downloadTaskWithResumeData(const Bytes& resumeData, std::shared_ptr<platform::Progress>* progress,
@@ -93,7 +96,7 @@ public:
     std::vector<TaskPtr> downloadTasks() const;
     // Later, on the main queue.
     void invalidateSessionCancelingTasks(bool cancelPendingTasks);
-    std::string description() const;
+    virtual std::string description() const;
     // A new manager with this one's configuration and every other setting at its default.
     std::shared_ptr<URLSessionManager> copy() const;
 
@@ -161,8 +164,8 @@ public:
     // Moves a finished download where the caller wants it; a failure is posted and returned.
     std::optional<platform::Error> moveDownloadedFile(platform::URLSessionTask& task, const std::string& from, const std::string& to);
 
-    platform::Dispatch& dispatch() { return m_dispatch; }
-    platform::NotificationCenter& notificationCenter() { return m_center; }
+    platform::Dispatch& dispatch() const { return m_dispatch; }
+    platform::NotificationCenter& notificationCenter() const { return m_center; }
 
 protected:
     URLSessionManager(platform::Dispatch& dispatch, platform::NotificationCenter& center,

@@ -3,10 +3,12 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/Log.h"
 #include "platform/url/CurlSupport.h"
+#include "platform/url/InputStream.h"
 #include "platform/url/TransferLoop.h"
 #include "platform/url/URLError.h"
 
@@ -52,6 +54,10 @@ struct CurlCallbacks {
     static std::size_t body(char* data, std::size_t size, std::size_t count, void* self)
     {
         return static_cast<URLConnection*>(self)->onBody(data, size * count);
+    }
+    static std::size_t read(char* buffer, std::size_t size, std::size_t count, void* self)
+    {
+        return static_cast<URLConnection*>(self)->onRead(buffer, size * count);
     }
     static CURLcode sslContext(CURL*, void* context, void* self)
     {
@@ -119,15 +125,32 @@ std::optional<Error> URLConnection::configure()
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idleLimit(m_request).count()));
 
-    if (m_request.httpMethod == "HEAD")
+    const bool hasBody = m_request.httpMethod != "HEAD" && m_request.httpMethod != "GET" &&
+                         (m_request.httpBody || m_request.httpBodyStream);
+    if (auto error = prepareBody(hasBody)) return error;
+    if (m_request.httpMethod == "HEAD") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    else if (m_request.httpMethod == "GET")
+    } else if (m_request.httpMethod == "GET") {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    else
+    } else {
+        if (hasBody) {
+            // A stream without a declared length goes in chunks.
+            curl_off_t length = m_request.httpBody ? static_cast<curl_off_t>(m_request.httpBody->size()) : -1;
+            if (!m_request.httpBody)
+                if (auto declared = m_request.valueForHTTPHeaderField("Content-Length")) length = std::strtoll(declared->c_str(), nullptr, 10);
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, length);
+            curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlCallbacks::read);
+            curl_easy_setopt(easy, CURLOPT_READDATA, this);
+        }
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_request.httpMethod.c_str());
+    }
 
     curl_slist* list = nullptr;
     for (const auto& [name, value] : m_request.headerFields) list = curl_slist_append(list, (name + ": " + value).c_str());
+    // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
+    if (hasBody && !m_request.valueForHTTPHeaderField("Content-Type")) list = curl_slist_append(list, "Content-Type:");
+    if (hasBody) list = curl_slist_append(list, "Expect:");
     m_headerList = list;
     if (list) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
@@ -143,6 +166,46 @@ std::optional<Error> URLConnection::configure()
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     }
     return std::nullopt;
+}
+
+std::optional<Error> URLConnection::prepareBody(bool hasBody)
+{
+    if (m_bodyStream && m_bodyStreamRead) m_bodyStream->close();
+    m_bodyStream.reset();
+    m_bodyOffset = 0;
+    m_bodyError.reset();
+    if (!hasBody || m_request.httpBody) return std::nullopt;
+    // The first attempt reads the request's own stream; a redirect that keeps the body needs a copy,
+    // and a stream that cannot be copied fails the request rather than send what is left of it.
+    if (!m_bodyStreamRead) {
+        m_bodyStream = m_request.httpBodyStream;
+    } else {
+        m_bodyStream = m_request.httpBodyStream->copyInputStream();
+        if (!m_bodyStream)
+            return makeURLError(URLErrorRequestBodyStreamExhausted, m_request.url, "The request body stream cannot be sent again.");
+    }
+    m_bodyStreamRead = true;
+    m_bodyStream->open();
+    if (m_bodyStream->streamStatus() == StreamStatus::Error)
+        return m_bodyStream->streamError().value_or(makeURLError(URLErrorUnknown, m_request.url, "The request body cannot be read."));
+    return std::nullopt;
+}
+
+std::size_t URLConnection::onRead(char* buffer, std::size_t length)
+{
+    if (m_cancelled) return CURL_READFUNC_ABORT;
+    touch();
+    if (!m_bodyStream) {
+        const Bytes& body = *m_request.httpBody;
+        const std::size_t take = std::min(length, body.size() - m_bodyOffset);
+        std::memcpy(buffer, body.data() + m_bodyOffset, take);
+        m_bodyOffset += take;
+        return take;
+    }
+    const std::int64_t got = m_bodyStream->read(reinterpret_cast<std::uint8_t*>(buffer), length);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    m_bodyError = m_bodyStream->streamError().value_or(makeURLError(URLErrorUnknown, m_request.url, "The request body cannot be read."));
+    return CURL_READFUNC_ABORT;
 }
 
 void URLConnection::touch()
@@ -223,6 +286,7 @@ void URLConnection::transferDone(int curlCode)
 Error URLConnection::errorFor(int curlCode) const
 {
     if (m_trustError) return *m_trustError;
+    if (m_bodyError) return *m_bodyError;
     return errorForCurlCode(curlCode, m_request.url, m_errorText);
 }
 
@@ -266,7 +330,13 @@ void URLConnection::headersComplete()
     if (target && m_delegate) {
         URLRequest next = m_request;
         next.url = *target;
-        if (status == 303 && next.httpMethod != "HEAD") next.httpMethod = "GET";
+        if ((status == 303 && next.httpMethod != "HEAD") || ((status == 301 || status == 302) && next.httpMethod == "POST")) {
+            next.httpMethod = "GET";
+            next.httpBody.reset();
+            next.httpBodyStream.reset();
+            next.setValue("", "Content-Type");
+            next.setValue("", "Content-Length");
+        }
         auto delegate = m_delegate;
         m_redirect = delegate->willSendRequest(*this, next, response);
         if (m_redirect) return;

@@ -21,6 +21,7 @@
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/trust/ServerTrustCheck.h"
 #include "platform/url/CurlSupport.h"
+#include "platform/url/InputStream.h"
 #include "platform/url/URLError.h"
 
 namespace platform {
@@ -86,18 +87,52 @@ struct URLSession::ResumeData {
 };
 
 // Where an upload's bytes come from. Each attempt (a redirect that keeps the body, an authentication
-// retry) reads them again from the start.
+// retry) reads them again from the start; a stream can be read only once, so a later attempt needs a
+// fresh one from the delegate.
 struct URLSession::Body {
-    enum class Kind { Data, File } kind = Kind::Data;
+    enum class Kind { Data, File, Stream } kind = Kind::Data;
     Bytes data;
     std::string path;
+    std::shared_ptr<InputStream> stream;
+    // A stream's length as its request announces it; -1 sends it in chunks.
+    std::int64_t streamLength = -1;
+    bool streamOpened = false;
 
     std::int64_t size() const
     {
         if (kind == Kind::Data) return static_cast<std::int64_t>(data.size());
+        if (kind == Kind::Stream) return streamLength;
         std::error_code error;
         const auto length = std::filesystem::file_size(path, error);
         return error ? -1 : static_cast<std::int64_t>(length);
+    }
+    static std::shared_ptr<Body> ofStream(std::shared_ptr<InputStream> stream, std::int64_t length)
+    {
+        auto body = std::make_shared<Body>();
+        body->kind = Kind::Stream;
+        body->stream = std::move(stream);
+        body->streamLength = length;
+        return body;
+    }
+    // The request's body as this session sends it: its bytes, else its stream, else none.
+    static std::shared_ptr<Body> ofRequest(const URLRequest& request)
+    {
+        if (request.httpBody) {
+            auto body = std::make_shared<Body>();
+            body->data = *request.httpBody;
+            return body;
+        }
+        if (!request.httpBodyStream) return nullptr;
+        return ofStream(request.httpBodyStream, declaredLength(request));
+    }
+    // The request's Content-Length, or -1 without a usable one.
+    static std::int64_t declaredLength(const URLRequest& request)
+    {
+        const auto declared = request.valueForHTTPHeaderField("Content-Length");
+        if (!declared || declared->empty()) return -1;
+        char* end = nullptr;
+        const long long value = std::strtoll(declared->c_str(), &end, 10);
+        return *end == '\0' && value >= 0 ? value : -1;
     }
 };
 
@@ -158,6 +193,7 @@ struct URLSession::Transfer final : ServerTrustHandler {
     {
         if (bodyFd >= 0) ::close(bodyFd);
         bodyFd = -1;
+        if (body && body->kind == Body::Kind::Stream && body->streamOpened) body->stream->close();
     }
     bool waitingForDelegate() const { return held != Held::None || userPaused || pausedForDisposition; }
     void touch();
@@ -275,7 +311,9 @@ struct URLSession::Engine {
 
     // Attempts.
     void startAttempt(Transfer& transfer);
+    void resend(Transfer& transfer);
     bool configure(Transfer& transfer);
+    void takeOffNetwork(Transfer& transfer);
     void detach(Transfer& transfer);
     void transferDone(Transfer& transfer, CURLcode code);
     void headersComplete(Transfer& transfer);
@@ -456,12 +494,37 @@ void URLSession::Engine::startAttempt(Transfer& transfer)
             return fail(transfer, makeURLError(URLErrorUnknown, transfer.request.url,
                                                makePOSIXError(errno, transfer.body->path).description));
     }
+    if (transfer.body && transfer.body->kind == Body::Kind::Stream) {
+        InputStream& stream = *transfer.body->stream;
+        transfer.body->streamOpened = true;
+        stream.open();
+        if (stream.streamStatus() == StreamStatus::Error)
+            return fail(transfer, stream.streamError().value_or(makeURLError(URLErrorUnknown, transfer.request.url,
+                                                                             "The request body cannot be read.")));
+    }
     if (!configure(transfer))
         return fail(transfer, makeURLError(URLErrorUnknown, transfer.request.url, "cannot create a transfer"));
     transfer.touch();
     curl_multi_add_handle(multi, transfer.easy);
     transfer.inMulti = true;
     if (transfer.userPaused) curl_easy_pause(transfer.easy, CURLPAUSE_ALL);
+}
+
+// Another attempt of the same request. A stream already read cannot be rewound: the delegate gives a
+// fresh one of the same bytes, or the task fails rather than send what is left of the old one.
+void URLSession::Engine::resend(Transfer& transfer)
+{
+    if (!transfer.body || transfer.body->kind != Body::Kind::Stream || !transfer.body->streamOpened)
+        return startAttempt(transfer);
+    auto renewed = answer<std::shared_ptr<InputStream>>(transfer, [this](Transfer& waiting, std::shared_ptr<InputStream> stream) {
+        if (!stream)
+            return fail(waiting, makeURLError(URLErrorRequestBodyStreamExhausted, waiting.request.url,
+                                              "The request body stream cannot be sent again."));
+        waiting.body = Body::ofStream(std::move(stream), waiting.body->streamLength);
+        startAttempt(waiting);
+    });
+    auto task = transfer.task;
+    toDelegate([task, renewed](URLSession& session, URLSessionDelegate& target) { target.needNewBodyStream(session, *task, renewed); });
 }
 
 bool URLSession::Engine::configure(Transfer& transfer)
@@ -544,17 +607,25 @@ bool URLSession::Engine::configure(Transfer& transfer)
 }
 
 // Takes the transfer off the network; it stays registered until it completes.
-void URLSession::Engine::detach(Transfer& transfer)
+void URLSession::Engine::takeOffNetwork(Transfer& transfer)
 {
     if (transfer.inMulti) curl_multi_remove_handle(multi, transfer.easy);
     transfer.inMulti = false;
     transfer.closeBody();
+}
+
+// The same, and any answer the delegate still owes no longer counts.
+void URLSession::Engine::detach(Transfer& transfer)
+{
+    takeOffNetwork(transfer);
     ++transfer.decision;
 }
 
 void URLSession::Engine::transferDone(Transfer& transfer, CURLcode code)
 {
-    detach(transfer);
+    // An answer without a body (HEAD, an empty body) ends while the delegate still decides about the
+    // response: that decision must still count.
+    takeOffNetwork(transfer);
     if (transfer.failure) return fail(transfer, *transfer.failure);
     if (code != CURLE_OK) return fail(transfer, errorForCurlCode(code, transfer.request.url, transfer.errorText));
     if (transfer.phase == Transfer::Phase::Head) headersComplete(transfer);
@@ -731,7 +802,7 @@ void URLSession::Engine::decideRedirect(Transfer& transfer)
         waiting.request = std::move(*next);
         // A body goes along only where the method keeps it (307, 308).
         if (waiting.request.httpMethod == "GET" || waiting.request.httpMethod == "HEAD") waiting.body.reset();
-        startAttempt(waiting);
+        resend(waiting);
     });
     toDelegate([task, response = *transfer.heldResponse, next = transfer.redirectRequest, follow](URLSession& session,
                                                                                                   URLSessionDelegate& target) {
@@ -758,7 +829,7 @@ void URLSession::Engine::challengeAuthentication(Transfer& transfer)
                 return deliverHeld(waiting);
             ++waiting.authenticationFailures;
             waiting.credential = std::move(credential);
-            startAttempt(waiting);
+            resend(waiting);
         });
     auto task = transfer.task;
     toDelegate([task, challenge, decided](URLSession& session, URLSessionDelegate& target) {
@@ -961,6 +1032,13 @@ std::size_t URLSession::Engine::onRead(char* buffer, std::size_t size, std::size
     const std::size_t length = size * count;
     transfer.touch();
     const Body& body = *transfer.body;
+    if (body.kind == Body::Kind::Stream) {
+        const std::int64_t got = body.stream->read(reinterpret_cast<std::uint8_t*>(buffer), length);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        transfer.failure = body.stream->streamError().value_or(
+            makeURLError(URLErrorUnknown, transfer.request.url, "The request body cannot be read."));
+        return CURL_READFUNC_ABORT;
+    }
     if (body.kind == Body::Kind::Data) {
         const std::size_t take = std::min(length, body.data.size() - transfer.bodyOffset);
         std::copy_n(body.data.begin() + static_cast<std::ptrdiff_t>(transfer.bodyOffset), take, buffer);
@@ -1042,12 +1120,15 @@ std::shared_ptr<URLSessionTask> URLSession::makeTask(URLSessionTask::Kind kind, 
 
 std::shared_ptr<URLSessionTask> URLSession::dataTaskWithRequest(URLRequest request)
 {
-    std::shared_ptr<Body> body;
-    if (request.httpBody) {
-        body = std::make_shared<Body>();
-        body->data = *request.httpBody;
-    }
+    auto body = Body::ofRequest(request);
     return makeTask(URLSessionTask::Kind::Data, std::move(request), std::move(body), std::nullopt);
+}
+
+std::shared_ptr<URLSessionTask> URLSession::uploadTaskWithStreamedRequest(URLRequest request)
+{
+    if (!request.httpBodyStream) return nullptr;
+    auto body = Body::ofStream(request.httpBodyStream, Body::declaredLength(request));
+    return makeTask(URLSessionTask::Kind::Upload, std::move(request), std::move(body), std::nullopt);
 }
 
 std::shared_ptr<URLSessionTask> URLSession::uploadTaskWithRequestFromFile(URLRequest request, std::string filePath)

@@ -48,6 +48,10 @@ public:
     std::shared_ptr<URLSessionTask> dataTaskWithRequest(URLRequest request);
     std::shared_ptr<URLSessionTask> uploadTaskWithRequestFromFile(URLRequest request, std::string filePath);
     std::shared_ptr<URLSessionTask> uploadTaskWithRequestFromData(URLRequest request, Bytes body);
+    // Sends the request's body stream, in chunks unless the request declares its Content-Length. Nothing
+    // without a stream. Sending it again (a 307/308 redirect, an authentication retry) takes a fresh
+    // stream from the delegate's needNewBodyStream.
+    std::shared_ptr<URLSessionTask> uploadTaskWithStreamedRequest(URLRequest request);
     std::shared_ptr<URLSessionTask> downloadTaskWithRequest(URLRequest request);
     std::shared_ptr<URLSessionTask> downloadTaskWithResumeData(const Bytes& resumeData);
 
