@@ -1,6 +1,6 @@
 #include "httpclient/HTTPRequestOperation.h"
 
-#include <cassert>
+#include <stdexcept>
 
 namespace {
 
@@ -27,7 +27,8 @@ std::shared_ptr<HTTPResponseSerializer> HTTPRequestOperation::responseSerializer
 
 void HTTPRequestOperation::setResponseSerializer(std::shared_ptr<HTTPResponseSerializer> serializer)
 {
-    assert(serializer && "Invalid parameter not satisfying: responseSerializer");
+    // A release build drops assertions, and a missing serializer would crash the completion later.
+    if (!serializer) throw std::invalid_argument("Invalid parameter not satisfying: responseSerializer");
     std::lock_guard guard(lock());
     m_responseSerializer = std::move(serializer);
     m_responseObject.reset();

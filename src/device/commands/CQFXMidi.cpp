@@ -35,10 +35,9 @@ CQFXMidi::HandlerRun::HandlerRun(CQFXMidi& owner) : m_owner(owner)
 CQFXMidi::HandlerRun::~HandlerRun()
 {
     --t_handling;
-    {
-        std::lock_guard lock(m_owner.m_mutex);
-        --m_owner.m_handlersRunning;
-    }
+    // Notified under the lock: a waiter may destroy the layer as soon as it sees the count fall.
+    std::lock_guard lock(m_owner.m_mutex);
+    --m_owner.m_handlersRunning;
     m_owner.m_handlersIdle.notify_all();
 }
 
@@ -55,10 +54,8 @@ CQFXMidi::Listener::~Listener()
 {
     if (m_delegate == nullptr) return;
     --t_reporting;
-    {
-        std::lock_guard lock(m_owner.m_delegateMutex);
-        --m_owner.m_delegateCalls;
-    }
+    std::lock_guard lock(m_owner.m_delegateMutex);
+    --m_owner.m_delegateCalls;
     m_owner.m_delegateIdle.notify_all();
 }
 
@@ -67,6 +64,13 @@ void CQFXMidi::setDelegate(CQFXMidiDelegate* delegate)
     std::unique_lock lock(m_delegateMutex);
     m_delegate = delegate;
     if (t_reporting == 0) m_delegateIdle.wait(lock, [this] { return m_delegateCalls == 0; });
+}
+
+void CQFXMidi::setAcceptDevice(std::vector<AcceptedDeviceModel> arrayAcceptDevice, std::int32_t timeOfRetry)
+{
+    std::lock_guard lock(m_mutex);
+    m_arrayAcceptDevice = std::move(arrayAcceptDevice);
+    m_timeOfRetry = timeOfRetry;
 }
 
 CQFXMidiDelegate* CQFXMidi::delegate() const
@@ -126,14 +130,19 @@ void CQFXMidi::onConnectIdentity(const Op& op, const Bytes& identity, const Byte
                                                 (std::uint32_t(identity[1]) << 16) |
                                                 (std::uint32_t(identity[2]) << 8) | std::uint32_t(identity[3]));
     m_deviceIdFull = full;
-    for (const auto& model : m_arrayAcceptDevice) {
-        if (model.modelIdInt != full) continue;
-        {
-            std::lock_guard lock(m_mutex);
+    bool accepted = false;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& model : m_arrayAcceptDevice) {
+            if (model.modelIdInt != full) continue;
             m_deviceVersion.fill(0);
             for (std::size_t i = 0; i < m_deviceVersion.size() && i < version.size(); ++i)
                 m_deviceVersion[i] = version[i];
+            accepted = true;
+            break;
         }
+    }
+    if (accepted) {
         m_deviceID = identity[1];
         subEnterPCModeWithCurrentRetryTime(op, 0);
         return;
@@ -347,8 +356,15 @@ void CQFXMidi::clearWaitingBlock()
         if (t_handling == 0) m_handlersIdle.wait(lock, [this] { return m_handlersRunning == 0; });
     }
     m_device.clearBufferBlockWaiting();
-    // The operation that disabled audio was cut short (a watchdog, a new device): unmute on the way out.
+    // The operation that disabled audio or opened a file for writing was cut short (a watchdog, a new
+    // device): unmute, and leave no partial effect file behind, on the way out.
     if (m_audioDisabled.exchange(false)) sendEnableAudioWithoutWaiting();
+    std::shared_ptr<WriteJob> write;
+    {
+        std::lock_guard lock(m_mutex);
+        write = std::exchange(m_write, nullptr);
+    }
+    if (write) sendAbandonedWriteCleanup(*write);
 }
 
 std::optional<std::string> CQFXMidi::getDeviceName()

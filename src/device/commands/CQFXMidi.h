@@ -44,8 +44,9 @@ public:
     // called again and may go.
     void setDelegate(CQFXMidiDelegate* delegate);
     CQFXMidiDelegate* delegate() const;
-    std::int32_t timeOfRetry() const { return m_timeOfRetry; }
-    const std::vector<AcceptedDeviceModel>& arrayAcceptDevice() const { return m_arrayAcceptDevice; }
+    // A later scan's models and retry count; a chain under way goes on with the new count.
+    void setAcceptDevice(std::vector<AcceptedDeviceModel> arrayAcceptDevice, std::int32_t timeOfRetry);
+    std::int32_t timeOfRetry() const { return m_timeOfRetry.load(); }
 
     // Connection (outcomes through enterPCAsyncModeCallbackWithState and the four description callbacks).
     void connection();
@@ -105,7 +106,7 @@ private:
         CQFXMidiDelegate* m_delegate = nullptr;
     };
 
-    // A chain step under way on the reply queue: clearWaitingBlock() waits for it, so nothing it registers
+    // A chain step under way on the reply thread: clearWaitingBlock() waits for it, so nothing it registers
     // outlives the clear.
     class HandlerRun {
     public:
@@ -130,7 +131,7 @@ private:
     // Wraps a chain step so it runs only while its object lives and its operation is current.
     template <typename F>
     auto step(const Op& op, F body);
-    bool canRetry(std::int32_t retry) const { return retry + 1 <= m_timeOfRetry; }
+    bool canRetry(std::int32_t retry) const { return retry + 1 <= m_timeOfRetry.load(); }
     std::uint8_t dev() const { return m_deviceID.load(); }
 
     // Connection chain.
@@ -170,8 +171,8 @@ private:
     void subEditBufferDumpWithData(const Op& op, const Job& job, std::int32_t retry);
     // Advances the all-patch position; false after the last slot.
     bool advancePosition();
-    // The final callback of a patch operation; a failure after an accepted disable-audio sends enable
-    // audio once without waiting, so the device is never left muted.
+    // The final callback of a patch operation; a failure once disable audio was sent sends enable audio
+    // once without waiting, so the device is never left muted.
     void finishPatch(const Op& op, const Job& job, std::int32_t state);
     // The value a patch chain reports for a refused registration and for a device refusal after retries.
     static std::int32_t refusedState(PatchKind kind);
@@ -191,7 +192,8 @@ private:
         std::string name;
         Bytes data;
         std::int32_t state = 0;
-        Bytes handle;
+        bool opened = false;  // an open for writing went out: the device may hold a partial file
+        Bytes handle;         // while the device holds the file open
     };
     enum class CloseReason { Failed = 0, Complete = 1, Again = 2 };
     void subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry);
@@ -210,6 +212,12 @@ private:
     void subWriteQFXFileWithFileHandle(const Op& op, const std::shared_ptr<WriteJob>& job, std::int64_t offset,
                                        std::int32_t retry);
     void closeWrite(const Op& op, const std::shared_ptr<WriteJob>& job, CloseReason reason, std::int32_t retry);
+    // A write that gives up closes and deletes what it may have left before reporting the failure: the
+    // protocol has no rename, so a partial file would otherwise sit under the final name looking whole.
+    void abandonWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t state);
+    void unlinkAbandonedWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t state);
+    // The same without waiting, for a write whose chain was cut off (the watchdog, a new device).
+    void sendAbandonedWriteCleanup(const WriteJob& job);
     void finishWrite(const Op& op, std::int32_t state);
     void subCommandUnlinkForDelete(const Op& op, const std::string& name, std::int32_t retry);
     void subCommandFFSFileListFlushWithCurrentRetryTime(const Op& op, std::int32_t retry);
@@ -217,8 +225,8 @@ private:
     Bytes ack() const;
 
     CMidiDevice& m_device;
-    const std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;
-    const std::int32_t m_timeOfRetry;
+    std::vector<AcceptedDeviceModel> m_arrayAcceptDevice;  // guarded by m_mutex
+    std::atomic<std::int32_t> m_timeOfRetry;
     mutable std::mutex m_delegateMutex;
     std::condition_variable m_delegateIdle;
     CQFXMidiDelegate* m_delegate = nullptr;
@@ -231,7 +239,9 @@ private:
     Op m_current;
     std::condition_variable m_handlersIdle;
     int m_handlersRunning = 0;
-    // Set from an accepted disable-audio until the matching enable audio is accepted.
+    // The effect-file write under way, if any; guarded by m_mutex.
+    std::shared_ptr<WriteJob> m_write;
+    // Set from a sent disable-audio until the matching enable audio is accepted.
     std::atomic<bool> m_audioDisabled{false};
 
     // Position of a running all-patch dump or write; touched only by that operation's steps.

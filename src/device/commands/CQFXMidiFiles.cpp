@@ -1,6 +1,7 @@
 // The file-system chains of the command layer: free space, read, write, delete, length and flush.
 // Every query follows the same exchange: request, the device's result, our acknowledgement, its code.
 #include <algorithm>
+#include <cctype>
 
 #include "common/Log.h"
 #include "device/commands/CQFXMidi.h"
@@ -11,6 +12,14 @@ namespace {
 std::int32_t asCode(std::int64_t code)
 {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(code));
+}
+
+// The device's file system keeps 8.3 names and may answer in another case than it was asked.
+bool sameFileName(const std::string& a, const std::string& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
 }
 
 }  // namespace
@@ -69,10 +78,12 @@ void CQFXMidi::subCommandFindFirstWithFilePath(const Op& op, const std::string& 
         finishRead(op, -1, {}, 0);
         return;
     }
-    // A missing file is answered with a code instead of a result: await either.
-    const bool waiting = m_device.registerFFSRespondenceMessage(step(op, [this, op](bool, auto code) {
-        finishRead(op, asCode(code) == kNoSuchFile ? -2 : 0, {}, 0);
-    }));
+    // A missing file is answered with a code instead of a result: await either. A search answers with a
+    // code only when it fails, and with the name it found: a success code, or a result for another
+    // name, is the late answer to an earlier request and must not end this one.
+    const bool waiting = m_device.registerFFSRespondenceMessage(
+        step(op, [this, op](bool, auto code) { finishRead(op, asCode(code) == kNoSuchFile ? -2 : 0, {}, 0); }),
+        [](std::int32_t code) { return code != 0; });
     if (!waiting) {
         finishRead(op, 0, {}, 0);
         return;
@@ -95,7 +106,8 @@ void CQFXMidi::subCommandFindFirstWithFilePath(const Op& op, const std::string& 
                      acknowledgement.data(), static_cast<std::int64_t>(acknowledgement.size()));
                  if (!acked) finishRead(op, 0, {}, 0);
              }),
-        request->data(), static_cast<std::int64_t>(request->size()));
+        request->data(), static_cast<std::int64_t>(request->size()),
+        [name](const std::string& found) { return sameFileName(found, name); });
     if (!sent) finishRead(op, 0, {}, 0);
 }
 
@@ -233,7 +245,58 @@ void CQFXMidi::closeRead(const Op& op, const std::shared_ptr<ReadJob>& job, Clos
 void CQFXMidi::finishWrite(const Op& op, std::int32_t state)
 {
     endOperation(op);
+    {
+        std::lock_guard lock(m_mutex);
+        m_write.reset();
+    }
     if (const Listener listener{*this}) listener->writeFileListCallbackWithState(state);
+}
+
+void CQFXMidi::abandonWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t state)
+{
+    if (!job->opened) {
+        finishWrite(op, state);
+        return;
+    }
+    if (job->handle.empty()) {
+        unlinkAbandonedWrite(op, job, state);
+        return;
+    }
+    // Whatever the close answers, the delete follows: a file the device keeps open cannot be left whole.
+    const Bytes request = QFXMidiMessages::close(dev(), job->handle);
+    const bool sent = m_device.registerFFSRespondenceMessage(step(op,
+                                                                  [this, op, job, state](bool, auto) {
+                                                                      job->handle.clear();
+                                                                      unlinkAbandonedWrite(op, job, state);
+                                                                  }),
+                                                             request.data(), static_cast<std::int64_t>(request.size()));
+    if (!sent) finishWrite(op, state);
+}
+
+void CQFXMidi::unlinkAbandonedWrite(const Op& op, const std::shared_ptr<WriteJob>& job, std::int32_t state)
+{
+    const auto request = QFXMidiMessages::unlink(dev(), job->name);
+    const bool sent = request && m_device.registerFFSRespondenceMessage(
+                                     step(op,
+                                          [this, op, state](bool, auto code) {
+                                              const auto value = asCode(code);
+                                              if (value != 0 && value != kNoSuchFile)
+                                                  RIG_LOG("a partial file could not be deleted: code %d", value);
+                                              finishWrite(op, state);
+                                          }),
+                                     request->data(), static_cast<std::int64_t>(request->size()));
+    if (!sent) finishWrite(op, state);
+}
+
+void CQFXMidi::sendAbandonedWriteCleanup(const WriteJob& job)
+{
+    if (!job.opened) return;
+    if (!job.handle.empty()) {
+        const Bytes close = QFXMidiMessages::close(dev(), job.handle);
+        m_device.sendSysExMessage(close.data(), static_cast<std::int64_t>(close.size()));
+    }
+    if (const auto unlink = QFXMidiMessages::unlink(dev(), job.name))
+        m_device.sendSysExMessage(unlink->data(), static_cast<std::int64_t>(unlink->size()));
 }
 
 void CQFXMidi::writeFileListWithFilePath(const std::string& fileName, const std::uint8_t* byteData,
@@ -249,6 +312,10 @@ void CQFXMidi::writeFileListWithFilePath(const std::string& fileName, const std:
     job->name = fileName;
     if (fileSize > 0) job->data.assign(byteData, byteData + fileSize);
     job->state = state;
+    {
+        std::lock_guard lock(m_mutex);
+        m_write = job;
+    }
     subCommandUnlinkForWrite(op, job, 0);
 }
 
@@ -266,16 +333,18 @@ void CQFXMidi::subCommandUnlinkForWrite(const Op& op, const std::shared_ptr<Writ
                                               else if (canRetry(retry))
                                                   subCommandUnlinkForWrite(op, job, retry + 1);
                                               else
-                                                  finishWrite(op, -1);
+                                                  abandonWrite(op, job, -1);
                                           }),
                                      request->data(), static_cast<std::int64_t>(request->size()));
-    if (!sent) finishWrite(op, 0);
+    if (!sent) abandonWrite(op, job, 0);
 }
 
 void CQFXMidi::subCommandOpenForWriteWithFilePath(const Op& op, const std::shared_ptr<WriteJob>& job,
                                                   std::int32_t retry)
 {
     const auto request = QFXMidiMessages::open(dev(), QFXMidiMessages::kOpenForWrite, job->name);
+    // From here the device may empty or create the file under its final name.
+    if (request) job->opened = true;
     const bool sent =
         request &&
         m_device.registerFOpenMessage(
@@ -292,14 +361,17 @@ void CQFXMidi::subCommandOpenForWriteWithFilePath(const Op& op, const std::share
                                   } else if (canRetry(retry)) {
                                       subCommandUnlinkForWrite(op, job, retry + 1);
                                   } else {
-                                      finishWrite(op, -1);
+                                      abandonWrite(op, job, -1);
                                   }
                               }),
                          acknowledgement.data(), static_cast<std::int64_t>(acknowledgement.size()));
-                     if (!acked) finishWrite(op, 0);
+                     if (!acked) {
+                         job->handle = handleBytes;
+                         abandonWrite(op, job, 0);
+                     }
                  }),
             request->data(), static_cast<std::int64_t>(request->size()));
-    if (!sent) finishWrite(op, 0);
+    if (!sent) abandonWrite(op, job, 0);
 }
 
 void CQFXMidi::subWriteQFXFileWithFileHandle(const Op& op, const std::shared_ptr<WriteJob>& job, std::int64_t offset,
@@ -323,7 +395,7 @@ void CQFXMidi::subWriteQFXFileWithFileHandle(const Op& op, const std::shared_ptr
                                   // A short write is a refusal like any code: rewrite from the start.
                                   if (asCode(code) != 0 || writtenCount != length) {
                                       if (canRetry(retry)) closeWrite(op, job, CloseReason::Again, retry + 1);
-                                      else finishWrite(op, -1);
+                                      else abandonWrite(op, job, -1);
                                   } else if (offset >= size) {
                                       closeWrite(op, job, CloseReason::Complete, 0);
                                   } else {
@@ -345,13 +417,14 @@ void CQFXMidi::closeWrite(const Op& op, const std::shared_ptr<WriteJob>& job, Cl
              [this, op, job, reason, retry](bool, auto code) {
                  if (asCode(code) != 0) {
                      if (canRetry(retry)) closeWrite(op, job, reason, retry + 1);
-                     else finishWrite(op, -1);
+                     else abandonWrite(op, job, -1);
                      return;
                  }
+                 job->handle.clear();
                  switch (reason) {
                  case CloseReason::Complete: finishWrite(op, 1); break;
                  case CloseReason::Again: subCommandUnlinkForWrite(op, job, retry); break;
-                 case CloseReason::Failed: finishWrite(op, 0); break;
+                 case CloseReason::Failed: abandonWrite(op, job, 0); break;
                  }
              }),
         request.data(), static_cast<std::int64_t>(request.size()));

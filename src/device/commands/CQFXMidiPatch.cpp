@@ -23,6 +23,12 @@ bool fits(const Bytes& data, std::int64_t maxSize)
     return static_cast<std::int64_t>(data.size()) <= maxSize;
 }
 
+// Every slot of a layout can be named on the wire (a layout without slots names none).
+bool layoutFits(std::int32_t groups, std::int32_t banks, std::int32_t patchs)
+{
+    return groups <= 0 || banks <= 0 || patchs <= 0 || QFXMidiMessages::slotFits(groups - 1, banks - 1, patchs - 1);
+}
+
 }  // namespace
 
 std::int32_t CQFXMidi::refusedState(PatchKind kind)
@@ -77,7 +83,13 @@ void CQFXMidi::dumpAllPatchWithNumberOfGroups(std::int32_t numberOfGroups, std::
     job->groups = numberOfGroups;
     job->banks = numberOfBanks;
     job->patchs = numberOfPatchs;
-    startPatchOperation(beginOperation(), job);
+    const Op op = beginOperation();
+    // A layout with slots the wire cannot name would have the device answer for other slots.
+    if (!layoutFits(numberOfGroups, numberOfBanks, numberOfPatchs)) {
+        finishPatch(op, job, 0);
+        return;
+    }
+    startPatchOperation(op, job);
 }
 
 void CQFXMidi::writeOnePatchWithGroupNumber(std::int32_t group, std::int32_t bank, std::int32_t patch,
@@ -94,7 +106,7 @@ void CQFXMidi::writeOnePatchWithGroupNumber(std::int32_t group, std::int32_t ban
     const Op op = beginOperation();
     // A buffer that cannot travel in one message, or a patch larger than it, is refused before sending.
     if (maxSizePatchData < 0 || maxSizePatchData > QFXMidiMessages::kMaxPatchDataMessageSize ||
-        !fits(job->data, maxSizePatchData)) {
+        !fits(job->data, maxSizePatchData) || !QFXMidiMessages::slotFits(group, bank, patch)) {
         RIG_LOG("patch of %zu bytes refused for a maximum of %lld", job->data.size(),
                 static_cast<long long>(maxSizePatchData));
         finishPatch(op, job, -1);
@@ -114,7 +126,8 @@ void CQFXMidi::writeGroupPatchWithPatchArray(const std::vector<PatchObject>& pat
     bool refused = maxSizePatchData < 0 || maxSizePatchData > QFXMidiMessages::kMaxPatchDataMessageSize;
     for (const auto& entry : patchArray) {
         job->patchArrayData.push_back(readPatchFile(entry.path));
-        refused = refused || !fits(job->patchArrayData.back(), maxSizePatchData);
+        refused = refused || !fits(job->patchArrayData.back(), maxSizePatchData) ||
+                  !QFXMidiMessages::slotFits(entry.groupNum, entry.bankNum, entry.patchNum);
     }
     if (refused) {
         finishPatch(op, job, -1);
@@ -130,7 +143,8 @@ void CQFXMidi::writeAllPatchWithAllPatch(const AllPatch& allPatch, std::int64_t 
     job->maxSize = maxSizePatchData;
     job->table = allPatch;
     const Op op = beginOperation();
-    bool refused = maxSizePatchData < 0 || maxSizePatchData > QFXMidiMessages::kMaxPatchDataMessageSize;
+    bool refused = maxSizePatchData < 0 || maxSizePatchData > QFXMidiMessages::kMaxPatchDataMessageSize ||
+                   !layoutFits(allPatch.numOfGroups, allPatch.numOfBanks, allPatch.numOfPatchs);
     for (const auto& entry : allPatch.patchsList) {
         job->tableData.push_back(readPatchFile(entry.path));
         refused = refused || !fits(job->tableData.back(), maxSizePatchData);
@@ -175,6 +189,9 @@ void CQFXMidi::startPatchOperation(const Op& op, const Job& job)
 void CQFXMidi::subCommandDisableAudioProcess(const Op& op, const Job& job, std::int32_t retry)
 {
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_DISABLE_AUDIO, dev());
+    // Counted as muted from the moment the request leaves: its answer may come garbled, cut short, late
+    // or not at all, and every way out must still unmute (a redundant enable is ignored by the unit).
+    m_audioDisabled = true;
     const bool sent = m_device.registerRespondenceMessage(
         step(op,
              [this, op, job, retry](bool, auto code) {
@@ -183,7 +200,6 @@ void CQFXMidi::subCommandDisableAudioProcess(const Op& op, const Job& job, std::
                      else finishPatch(op, job, deviceErrorState(job->kind));
                      return;
                  }
-                 m_audioDisabled = true;
                  switch (job->kind) {
                  case PatchKind::Dump:
                      m_allPatch = AllPatch::initPatchsListWithNumberOfGroups(job->groups, job->banks, job->patchs);
@@ -206,12 +222,20 @@ void CQFXMidi::subCommandDisableAudioProcess(const Op& op, const Job& job, std::
                  }
              }),
         request.data(), static_cast<std::int64_t>(request.size()));
-    if (!sent) finishPatch(op, job, refusedState(job->kind));
+    if (!sent) {
+        m_audioDisabled = false;
+        finishPatch(op, job, refusedState(job->kind));
+    }
 }
 
 void CQFXMidi::patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job, std::int32_t retry)
 {
     const std::int32_t group = m_currentGroupNum, bank = m_currentBankNum, patch = m_currentPatchNum;
+    const auto request = QFXMidiMessages::patchDumpRequest(dev(), group, bank, patch);
+    if (!request) {  // checked at the entry point
+        finishPatch(op, job, 0);
+        return;
+    }
     // The device answers a slot it cannot serve with a code instead of the patch: await either.
     const bool waiting = m_device.registerRespondenceMessage(step(op, [this, op, job, retry](bool, auto) {
         if (canRetry(retry)) patchDataDumpRequestWithGroupNumber(op, job, retry + 1);
@@ -221,13 +245,12 @@ void CQFXMidi::patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job,
         finishPatch(op, job, 0);
         return;
     }
-    const Bytes request = QFXMidiMessages::patchDumpRequest(dev(), group, bank, patch);
     const bool sent = m_device.registerPatchDataDumpMessage(
         step(op,
              [this, op, job, retry](bool, const auto& data, auto, auto, auto, auto size) {
                  onPatchDumped(op, job, Bytes(data.begin(), data.end()), static_cast<std::int64_t>(size), retry);
              }),
-        request.data(), static_cast<std::int64_t>(request.size()), patch, bank, group);
+        request->data(), static_cast<std::int64_t>(request->size()), patch, bank, group);
     if (!sent) finishPatch(op, job, 0);
 }
 

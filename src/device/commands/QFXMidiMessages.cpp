@@ -13,39 +13,6 @@ void appendStream(Bytes& message, std::int32_t value)
     message.insert(message.end(), encoded.begin(), encoded.end());
 }
 
-// UTF-16 code units of a UTF-8 text; a byte that starts no valid sequence stands for itself, so a
-// name in a one-byte encoding keeps its bytes.
-std::vector<std::uint16_t> utf16Units(const std::string& text)
-{
-    std::vector<std::uint16_t> units;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t extra = lead >= 0xF0 && lead < 0xF8 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : 0;
-        if (lead >= 0xF8) extra = 0;
-        std::uint32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-        bool valid = i + extra < text.size() || extra == 0;
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) valid = false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (!valid) {
-            extra = 0;
-            code = lead;
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            units.push_back(static_cast<std::uint16_t>(0xD800 + (code >> 10)));
-            units.push_back(static_cast<std::uint16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            units.push_back(static_cast<std::uint16_t>(code));
-        }
-        i += extra + 1;
-    }
-    return units;
-}
-
 std::optional<Bytes> paddedBuffer(std::int64_t maxSize, std::int64_t limit, const Bytes& data)
 {
     if (maxSize < 0 || maxSize > limit || static_cast<std::int64_t>(data.size()) > maxSize) return std::nullopt;
@@ -56,9 +23,16 @@ std::optional<Bytes> paddedBuffer(std::int64_t maxSize, std::int64_t limit, cons
 
 }  // namespace
 
-Bytes QFXMidiMessages::patchDumpRequest(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
-                                        std::int32_t patch)
+bool QFXMidiMessages::slotFits(std::int32_t group, std::int32_t bank, std::int32_t patch)
 {
+    const auto fits = [](std::int32_t value) { return value >= 0 && value <= kMaxSlotNumber; };
+    return fits(group) && fits(bank) && fits(patch);
+}
+
+std::optional<Bytes> QFXMidiMessages::patchDumpRequest(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
+                                                       std::int32_t patch)
+{
+    if (!slotFits(group, bank, patch)) return std::nullopt;
     Bytes message{0xF0, 0x7D, 0x00, deviceID, 0x46};
     appendStream(message, group);
     appendStream(message, bank);
@@ -71,7 +45,7 @@ std::optional<Bytes> QFXMidiMessages::patchData(std::uint8_t deviceID, std::int3
                                                 std::int32_t patch, std::int64_t maxSize, const Bytes& data)
 {
     const auto buffer = paddedBuffer(maxSize, kMaxPatchDataMessageSize, data);
-    if (!buffer) return std::nullopt;
+    if (!buffer || !slotFits(group, bank, patch)) return std::nullopt;
     Bytes message{0xF0, 0x7D, 0x00, deviceID, 0x45};
     message.reserve(static_cast<std::size_t>(packedSize87(maxSize) + 19));
     appendStream(message, group);
@@ -97,10 +71,15 @@ std::optional<Bytes> QFXMidiMessages::editBuffer(std::uint8_t deviceID, std::int
 
 std::optional<Bytes> QFXMidiMessages::fileNameField(const std::string& name)
 {
-    const auto units = utf16Units(name);
-    if (units.size() > kFileNameField) return std::nullopt;
+    // A SysEx data byte carries seven bits: a character outside them cannot reach the device unchanged
+    // (its low byte would be a status byte), and one of them is one byte, so characters and bytes agree.
+    if (name.size() > kFileNameField) return std::nullopt;
+    for (const char c : name) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (byte == 0 || byte > 0x7F) return std::nullopt;
+    }
     Bytes field(kFileNameField, 0);
-    for (std::size_t i = 0; i < units.size(); ++i) field[i] = static_cast<std::uint8_t>(units[i] & 0xFF);
+    std::copy(name.begin(), name.end(), field.begin());
     return field;
 }
 

@@ -55,16 +55,24 @@ public:
         return bytes;
     }
 
-    // Patch dump request for one slot: group, bank and patch each one byte in the 7-bit stream.
-    static Bytes patchDumpRequest(std::uint8_t deviceID, std::int32_t group, std::int32_t bank, std::int32_t patch);
+    // The largest group, bank or patch number the wire carries (one byte each).
+    static constexpr std::int32_t kMaxSlotNumber = 255;
+    static bool slotFits(std::int32_t group, std::int32_t bank, std::int32_t patch);
+
+    // Patch dump request for one slot: group, bank and patch each one byte in the 7-bit stream. Nothing
+    // for a number the byte cannot hold: masking it would name another slot.
+    static std::optional<Bytes> patchDumpRequest(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
+                                                 std::int32_t patch);
     // The patch placed in a zeroed buffer of the maximum size, packed whole, with the CRC of that buffer.
-    // Nothing when the maximum size is negative or too large for one message, or the patch longer than it.
+    // Nothing when the maximum size is negative or too large for one message, the patch longer than it,
+    // or the slot beyond what the wire carries.
     static std::optional<Bytes> patchData(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
                                           std::int32_t patch, std::int64_t maxSize, const Bytes& data);
     // Select a patch: the zero-padded buffer packed whole, no address and no CRC.
     static std::optional<Bytes> editBuffer(std::uint8_t deviceID, std::int64_t maxSize, const Bytes& data);
 
-    // The 13-byte name field: each character's low byte, zero-filled. Nothing above 13 characters.
+    // The 13-byte name field, zero-filled: the one rule for device file names. Nothing for a name of more
+    // than 13 characters or with a character that is not one 7-bit byte; such a name is refused, never cut.
     static std::optional<Bytes> fileNameField(const std::string& name);
     static std::optional<Bytes> findFirst(std::uint8_t deviceID, const std::string& name);
     static std::optional<Bytes> open(std::uint8_t deviceID, std::uint8_t mode, const std::string& name);

@@ -14,6 +14,10 @@ public:
     static QFXCommandLayerFactory factory(CMidiDevice& device);
 
     void setDelegate(CQFXMidiDelegate* delegate) override { m_qfxMidi->setDelegate(delegate); }
+    void setAcceptDevice(std::vector<AcceptedDeviceModel> models, std::int32_t timeOfRetry) override
+    {
+        m_qfxMidi->setAcceptDevice(std::move(models), timeOfRetry);
+    }
     void connection() override { m_qfxMidi->connection(); }
     void eject() override { m_qfxMidi->eject(); }
     void forceEject() override { m_qfxMidi->forceEject(); }

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "common/Log.h"
+#include "device/commands/QFXMidiMessages.h"
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/files/FileManager.h"
@@ -16,13 +17,10 @@ namespace {
 
 std::atomic<ParserDataController*> g_shared{nullptr};
 
-// The device's file system counts names in characters.
-std::size_t characterCount(const std::string& text)
+// The command layer's rule, so a name the sequencer lets through is one the device's field takes.
+bool fitsDeviceFileName(const std::string& name)
 {
-    std::size_t count = 0;
-    for (unsigned char byte : text)
-        if ((byte & 0xC0U) != 0x80U) ++count;
-    return count;
+    return QFXMidiMessages::fileNameField(name).has_value();
 }
 
 platform::Duration seconds(float value)
@@ -51,7 +49,8 @@ ParserDataController::ParserDataController(platform::Dispatch& dispatch, platfor
       m_factory(std::move(commandLayerFactory)),
       m_state(stateQueue ? std::move(stateQueue) : dispatch.makeSerial("device.sequencer", platform::Priority::Low)),
       m_alive(std::make_shared<bool>(true)),
-      m_rescanTimer(timers)
+      m_operationWatchdog(timers),
+      m_connectionWatchdog(timers)
 {
 }
 
@@ -111,17 +110,33 @@ void ParserDataController::scanDeviceWithAcceptDeviceArray(std::vector<ServerDev
         m_arrayAllQFXModels = models;
         // A zero or unreadable time-out would fire every watchdog at once.
         m_timeout = timeoutOfCommand > 0.0F && std::isfinite(timeoutOfCommand) ? timeoutOfCommand : 1.0F;
-        if (m_qfxMidi) m_qfxMidi->setDelegate(nullptr);
-        m_qfxMidi = m_factory ? m_factory(std::move(accepted), timeOfRetry) : nullptr;
-        if (m_qfxMidi) m_qfxMidi->setDelegate(this);
+        // Replacing the command layer would free it under a running chain and lose what it knows (the
+        // device it muted, the operation it runs): the first scan makes it, later ones reconfigure it.
+        if (m_qfxMidi) {
+            m_qfxMidi->setAcceptDevice(std::move(accepted), timeOfRetry);
+        } else if (m_factory) {
+            m_qfxMidi = m_factory(std::move(accepted), timeOfRetry);
+            if (m_qfxMidi) m_qfxMidi->setDelegate(this);
+        }
         publish();
-        rescanOnState();
+        scanWhenIdle();
     });
 }
 
 void ParserDataController::rescanMidiDevice()
 {
-    post([this] { rescanOnState(); });
+    post([this] { scanWhenIdle(); });
+}
+
+void ParserDataController::scanWhenIdle()
+{
+    // A scan reconnects the ports and restarts the handshake, which would cut the running chain short.
+    if (m_isWorking) {
+        m_isScanPending = true;
+        return;
+    }
+    m_isScanPending = false;
+    rescanOnState();
 }
 
 void ParserDataController::disconnectWithCurrentDevice()
@@ -160,7 +175,7 @@ void ParserDataController::startHandshake(ConnectType type)
 {
     m_isHandshaking = true;
     m_qfxMidi->connection();
-    armWatchdog(m_timeout, [this, type] { checkStateConnectWithType(type); });
+    armWatchdog(m_connectionWatchdog, m_timeout, [this, type] { checkStateConnectWithType(type); });
 }
 
 void ParserDataController::checkStateConnectWithType(ConnectType type)
@@ -190,28 +205,31 @@ void ParserDataController::disconnectOnState(bool keepDevice)
         m_qfxMidi->clearWaitingBlock();
         if (!keepDevice) m_qfxMidi->disconnectCurrentDevice();
     }
-    cancelWatchdog();
+    cancelWatchdog(m_operationWatchdog);
+    cancelWatchdog(m_connectionWatchdog);
     publish();
+    // Whatever ran is over: a scan that waited for it goes ahead once this report has been made.
+    if (m_isScanPending) post([this] { checkAddOperation(); });
 }
 
 // ---- watchdogs ----
 
-void ParserDataController::armWatchdog(float interval, std::function<void()> handler)
+void ParserDataController::armWatchdog(Watchdog& watchdog, float interval, std::function<void()> handler)
 {
-    const std::uint64_t generation = ++m_watchdogGeneration;
-    m_rescanTimer.arm(seconds(interval), [this, generation, handler = std::move(handler), state = m_state,
-                                          alive = std::weak_ptr<bool>(m_alive)] {
-        state->async([this, generation, handler, alive] {
-            if (!alive.lock() || generation != m_watchdogGeneration) return;
+    const std::uint64_t generation = ++watchdog.generation;
+    watchdog.timer.arm(seconds(interval), [&watchdog, generation, handler = std::move(handler), state = m_state,
+                                           alive = std::weak_ptr<bool>(m_alive)] {
+        state->async([&watchdog, generation, handler, alive] {
+            if (!alive.lock() || generation != watchdog.generation) return;
             handler();
         });
     });
 }
 
-void ParserDataController::cancelWatchdog()
+void ParserDataController::cancelWatchdog(Watchdog& watchdog)
 {
-    ++m_watchdogGeneration;
-    m_rescanTimer.cancel();
+    ++watchdog.generation;
+    watchdog.timer.cancel();
 }
 
 void ParserDataController::expire(Kind kind)
@@ -244,6 +262,7 @@ void ParserDataController::enqueueOperation(std::function<void()> flow)
 
 void ParserDataController::checkAddOperation()
 {
+    if (m_isScanPending && !m_isWorking) scanWhenIdle();
     // A flow that answers at once leaves the sequencer idle, so the next one starts straight away.
     while (!m_isWorking) {
         auto flow = m_queue.dequeue();
@@ -269,7 +288,7 @@ void ParserDataController::runFlow(Kind kind, float interval,
     m_isWorking = true;
     m_waiting[static_cast<std::size_t>(kind)] = true;
     issue(*m_qfxMidi);
-    armWatchdog(interval, [this, kind] { expire(kind); });
+    armWatchdog(m_operationWatchdog, interval, [this, kind] { expire(kind); });
 }
 
 void ParserDataController::reportEmpty(Kind kind, std::int32_t state)
@@ -305,6 +324,12 @@ bool ParserDataController::patchFilesReadable(const std::vector<PatchObject>& pa
     for (const PatchObject& patch : patchs)
         if (!readPatchFile(patch.path)) return false;
     return true;
+}
+
+bool ParserDataController::inLayout(const PatchObject& patch) const
+{
+    return patch.groupNum >= 0 && patch.groupNum < m_numberOfGroups && patch.bankNum >= 0 &&
+           patch.bankNum < m_numberOfBanks && patch.patchNum >= 0 && patch.patchNum < m_numberOfPatchs;
 }
 
 bool ParserDataController::coversLayout(const AllPatch& allPatch)
@@ -363,7 +388,7 @@ void ParserDataController::getEffectWithFileName(const std::string& fileName)
         runFlow(
             Kind::GetQFXListOrQFX, 4 * m_timeout,
             [&]() -> std::optional<std::int32_t> {
-                if (characterCount(fileName) > kMaxDeviceFileName) return -3;
+                if (!fitsDeviceFileName(fileName)) return -3;
                 return std::nullopt;
             },
             [&](QFXCommandLayer& q) { q.readFFSFileListWithFilePath(fileName); });
@@ -416,6 +441,8 @@ void ParserDataController::writeOnePatchDataDumpWithAllPatch(PatchObject patch)
             Kind::WriteOnePatchDataDump, 3 * m_timeout,
             [&]() -> std::optional<std::int32_t> {
                 if (m_maxSizePatchData == 0) return 2;
+                // A slot the device does not have would reach another one, or none.
+                if (!inLayout(patch)) return -3;
                 data = readPatchFile(patch.path);
                 if (!data) return -3;
                 return std::nullopt;
@@ -435,6 +462,8 @@ void ParserDataController::writeGroupPatchDataDumpWithAllPatch(std::vector<Patch
             [&]() -> std::optional<std::int32_t> {
                 if (m_maxSizePatchData == 0) return 2;
                 if (patchs.empty() || !patchFilesReadable(patchs)) return -3;
+                for (const PatchObject& patch : patchs)
+                    if (!inLayout(patch)) return -3;
                 return std::nullopt;
             },
             [&](QFXCommandLayer& q) { q.writeGroupPatchWithPatchArray(patchs, m_maxSizePatchData); });
@@ -469,7 +498,7 @@ void ParserDataController::getFileLengthWithFileName(const std::string& fileName
         runFlow(
             Kind::GetFileLength, m_timeout,
             [&]() -> std::optional<std::int32_t> {
-                if (characterCount(fileName) > kMaxDeviceFileName) return -2;
+                if (!fitsDeviceFileName(fileName)) return -2;
                 return std::nullopt;
             },
             [&](QFXCommandLayer& q) { q.getFileSizeWithFileName(fileName); });
@@ -556,7 +585,7 @@ bool ParserDataController::finishOperation(Kind kind)
     if (!waiting) return false;
     waiting = false;
     m_isWorking = false;
-    cancelWatchdog();
+    cancelWatchdog(m_operationWatchdog);
     return true;
 }
 
@@ -579,7 +608,7 @@ void ParserDataController::ejectWithError()
     m_waiting[static_cast<std::size_t>(Kind::EjectDevice)] = true;
     m_isEjectedWithError = true;
     m_qfxMidi->eject();
-    armWatchdog(m_timeout, [this] { checkWaitingEjectWithError(); });
+    armWatchdog(m_operationWatchdog, m_timeout, [this] { checkWaitingEjectWithError(); });
 }
 
 void ParserDataController::diskFreeCallbackWithState(std::int32_t state, std::int64_t totalSize, std::int64_t freeSize)
@@ -791,7 +820,7 @@ void ParserDataController::enterPCAsyncModeCallbackWithState(std::int32_t state)
     post([this, state] {
         if (!m_isHandshaking || state == 1) return;
         m_isConnectWithNewDevicePluginMode = false;
-        cancelWatchdog();
+        cancelWatchdog(m_connectionWatchdog);
         if (m_isHasScanDevice) {
             // A scan moves on to the next device rather than reporting.
             disconnectOnState(false);
@@ -904,7 +933,7 @@ void ParserDataController::checkConnection()
     m_maxSizePatchData = info.patchDataSize;
     m_isConnected = true;
     m_isHandshaking = false;
-    cancelWatchdog();
+    cancelWatchdog(m_connectionWatchdog);
     m_isConnectWithNewDevicePluginMode = false;
     publish();
     if (auto* d = delegate()) d->connectionWithState(1, 0);

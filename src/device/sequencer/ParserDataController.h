@@ -34,14 +34,16 @@ class FileManager;
 // description. Results go to the ParserDataDelegate.
 //
 // All state lives on one serial queue: requests, command-layer results and watchdog expiries are all
-// posted there, and the delegate is called from there once the state has changed. Watchdogs run on the
-// timer service and carry a generation, so an expiry that was already under way when its operation
-// ended (or the device went away) never touches a newer operation.
+// posted there, and the delegate is called from there once the state has changed. The connection attempt
+// and the running operation each own a watchdog on the timer service; arming one never cancels the
+// other, and each carries a generation, so an expiry that was already under way when what it guarded
+// ended (or the device went away) never touches a newer attempt or operation.
+//
+// One command layer serves the sequencer's whole life: a later scan hands it the new accepted models,
+// and a scan asked for while an operation runs waits until that operation has ended.
 class ParserDataController final : public CQFXMidiDelegate {
 public:
     static constexpr const char* kDefaultNameOfQFXList = "FLST_SEQ.QT2";
-    // The longest device file name the file system takes.
-    static constexpr std::size_t kMaxDeviceFileName = 13;
 
     // stateQueue: where the state lives; a new low-priority serial queue when none is given.
     ParserDataController(platform::Dispatch& dispatch, platform::TimerService& timers, platform::FileManager& files,
@@ -165,10 +167,17 @@ private:
     // Reads a patch file that is about to go to the device; nothing unless it parses as patch data.
     std::optional<Bytes> readPatchFile(const std::string& path);
     bool patchFilesReadable(const std::vector<PatchObject>& patchs);
+    bool inLayout(const PatchObject& patch) const;
     bool coversLayout(const AllPatch& allPatch);
 
-    void armWatchdog(float seconds, std::function<void()> handler);
-    void cancelWatchdog();
+    // A re-armable timer and the generation of what it guards: an expiry acts only while that is current.
+    struct Watchdog {
+        explicit Watchdog(platform::TimerService& timers) : timer(timers) {}
+        platform::Timer timer;
+        std::uint64_t generation = 0;
+    };
+    void armWatchdog(Watchdog& watchdog, float seconds, std::function<void()> handler);
+    void cancelWatchdog(Watchdog& watchdog);
     void checkStateConnectWithType(ConnectType type);
     void expire(Kind kind);
     void checkWaitingEjectWithError();
@@ -186,6 +195,8 @@ private:
     void reportEmpty(Kind kind, std::int32_t state);
 
     void rescanOnState();
+    // A scan asked for while an operation ran starts once the sequencer is idle again.
+    void scanWhenIdle();
     void disconnectOnState(bool keepDevice);
     void startHandshake(ConnectType type);
     void handshakeFailed(std::int32_t connectionState, std::int32_t subState);
@@ -200,8 +211,8 @@ private:
     std::shared_ptr<platform::Queue> m_state;
     std::shared_ptr<bool> m_alive;
     std::atomic<ParserDataDelegate*> m_delegate{nullptr};
-    platform::Timer m_rescanTimer;
-    std::uint64_t m_watchdogGeneration = 0;
+    Watchdog m_operationWatchdog;
+    Watchdog m_connectionWatchdog;
     mutable std::mutex m_publishedMutex;
     Published m_published;
 
@@ -216,6 +227,7 @@ private:
     bool m_isHasDeviceConnectAlready = false;
     bool m_isHasScanDevice = false;
     bool m_isConnectWithNewDevicePluginMode = false;
+    bool m_isScanPending = false;
     // A handshake was started and has neither completed nor been abandoned: description answers count.
     bool m_isHandshaking = false;
     std::int32_t m_numberOfGroups = 0;

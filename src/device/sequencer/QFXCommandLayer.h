@@ -22,6 +22,8 @@ public:
     virtual ~QFXCommandLayer() = default;
 
     virtual void setDelegate(CQFXMidiDelegate* delegate) = 0;
+    // The models a later scan accepts and the retry count of every request from then on.
+    virtual void setAcceptDevice(std::vector<AcceptedDeviceModel> models, std::int32_t timeOfRetry) = 0;
 
     virtual void connection() = 0;
     virtual void eject() = 0;

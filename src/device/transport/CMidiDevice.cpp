@@ -68,8 +68,7 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
       m_files(files),
       m_rootFolder(std::move(rootFolder)),
       m_midiIn(system),
-      m_midiOut(system),
-      m_replyQueue(dispatch.makeSerial("device.replies", platform::Priority::Background))
+      m_midiOut(system)
 {
     clearBufferBlockWaiting();
     createConnection();
@@ -77,9 +76,8 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
 
 CMidiDevice::~CMidiDevice()
 {
+    // Closing the input port waits for a reply being recognised, so none outlives the registry.
     close();
-    // Replies already handed to the queue finish before the registry goes away.
-    m_replyQueue->sync([] {});
     if (m_dispatch.main().isCurrent()) *m_alive = false;
     else m_dispatch.main().sync([alive = m_alive] { *alive = false; });
 }
@@ -265,9 +263,9 @@ void CMidiDevice::sendSysExMessage(const std::uint8_t* bytes, std::int64_t size)
 
 void CMidiDevice::receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages)
 {
-    m_replyQueue->async([this, messages = std::move(messages)] {
-        for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
-    });
+    // Recognised right here on the MIDI input thread: in arrival order, one at a time, and never behind
+    // work queued on the shared pools, which would hold a reply back until its watchdog fired.
+    for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
 }
 
 std::optional<std::string> CMidiDevice::createFolderInBundleWithType(int type)
@@ -364,6 +362,8 @@ void CMidiDevice::clearLocked(ReplyKind kind)
     const auto index = static_cast<std::size_t>(kind);
     m_flags[index] = 0;
     resetHandler(m_handlers, index, kKindIndices);
+    if (kind == ReplyKind::FFSRespondence) m_ffsRespondenceMatch = nullptr;
+    if (kind == ReplyKind::FFindFirst) m_findFirstMatch = nullptr;
 }
 
 bool CMidiDevice::isPending(ReplyKind kind) const
@@ -405,11 +405,15 @@ bool CMidiDevice::registerKind(Handler handler, const std::uint8_t* bytes, std::
 
 template <CMidiDevice::ReplyKind kind>
 std::tuple_element_t<static_cast<std::size_t>(kind), CMidiDevice::Handlers> CMidiDevice::take(
-    std::optional<ReplyKind> partner)
+    std::optional<ReplyKind> partner, const std::function<bool()>& belongs)
 {
     std::lock_guard lock(m_registryMutex);
     if (!pendingLocked(kind)) {
         RIG_LOG("a reply of kind %d arrived with no request waiting; ignored", static_cast<int>(kind));
+        return nullptr;
+    }
+    if (belongs && !belongs()) {
+        RIG_LOG("a reply of kind %d belongs to an earlier request; dropped", static_cast<int>(kind));
         return nullptr;
     }
     auto handler = std::move(std::get<static_cast<std::size_t>(kind)>(m_handlers));
@@ -474,9 +478,14 @@ bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, con
     return registerKind<ReplyKind::FFSRespondence>(std::move(handler), bytes, size, true);
 }
 
-bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler)
+bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFSRespondenceMatch match)
 {
-    return registerKind<ReplyKind::FFSRespondence>(std::move(handler), nullptr, 0, false);
+    std::lock_guard lock(m_registryMutex);
+    if (pendingLocked(ReplyKind::FFSRespondence)) return false;
+    m_flags[static_cast<std::size_t>(ReplyKind::FFSRespondence)] = 1;
+    std::get<static_cast<std::size_t>(ReplyKind::FFSRespondence)>(m_handlers) = std::move(handler);
+    m_ffsRespondenceMatch = std::move(match);
+    return true;
 }
 
 bool CMidiDevice::registerDiskFreeMessage(DiskFreeBlock handler, const std::uint8_t* bytes, std::int64_t size)
@@ -494,9 +503,18 @@ bool CMidiDevice::registerFFileLengthMessage(FFileLengthBlock handler, const std
     return registerKind<ReplyKind::FFileLength>(std::move(handler), bytes, size, true);
 }
 
-bool CMidiDevice::registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size)
+bool CMidiDevice::registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size,
+                                            FFindFirstMatch match)
 {
-    return registerKind<ReplyKind::FFindFirst>(std::move(handler), bytes, size, true);
+    {
+        std::lock_guard lock(m_registryMutex);
+        if (pendingLocked(ReplyKind::FFindFirst)) return false;
+        m_flags[static_cast<std::size_t>(ReplyKind::FFindFirst)] = 1;
+        std::get<static_cast<std::size_t>(ReplyKind::FFindFirst)>(m_handlers) = std::move(handler);
+        m_findFirstMatch = std::move(match);
+    }
+    sendSysExMessage(bytes, size);
+    return true;
 }
 
 bool CMidiDevice::registerFOpenMessage(FOpenBlock handler, const std::uint8_t* bytes, std::int64_t size)
@@ -583,8 +601,10 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
     if (size < 5) return;
     if (b[4] == 0x03) {
         if (tooShort("file-system respondence", size, kMinFFSRespondence)) return;
-        if (auto handler = take<ReplyKind::FFSRespondence>(ReplyKind::FFindFirst))
-            handler(true, static_cast<std::int32_t>(fiveByte(b + 5)));
+        const auto code = static_cast<std::int32_t>(fiveByte(b + 5));
+        if (auto handler = take<ReplyKind::FFSRespondence>(
+                ReplyKind::FFindFirst, [&] { return !m_ffsRespondenceMatch || m_ffsRespondenceMatch(code); }))
+            handler(true, code);
         return;
     }
     if (b[4] == 0x05) {
@@ -613,7 +633,9 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
         std::string name;
         for (int i = 14; i <= 26; ++i)
             if (b[i] != 0) name.push_back(static_cast<char>(b[i]));
-        if (auto handler = take<ReplyKind::FFindFirst>(ReplyKind::FFSRespondence)) handler(true, name, fiveByte(b + 29));
+        if (auto handler = take<ReplyKind::FFindFirst>(ReplyKind::FFSRespondence,
+                                                       [&] { return !m_findFirstMatch || m_findFirstMatch(name); }))
+            handler(true, name, fiveByte(b + 29));
         return;
     }
     case 0x20:
@@ -648,16 +670,16 @@ void CMidiDevice::handlePatchData(const std::uint8_t* b, std::int64_t size)
 {
     if (tooShort("patch data", size, kMinPatchData)) return;
     const std::int64_t announced = streamU16(b + 10, 2);
-    Bytes data = MIDIMessageUtil::convert78(b + 12, size - 17);
+    const Bytes data = MIDIMessageUtil::convert78(b + 12, size - 17);
     if (!compileData(data.data(), static_cast<std::int64_t>(data.size()), fiveByte(b + size - 5))) {
         RIG_LOG("patch data failed its CRC; dropped");
         return;
     }
-    // Never hand on more than was decoded, whatever the size field claims.
+    // The handler gets the whole decode and the announced count, never a count beyond what was decoded;
+    // each user cuts the data to the count itself.
     const std::int64_t length = std::min<std::int64_t>(announced, static_cast<std::int64_t>(data.size()));
     if (length < announced) RIG_LOG("patch data announced %lld bytes but held %lld", static_cast<long long>(announced),
                                     static_cast<long long>(length));
-    data.resize(static_cast<std::size_t>(length));
     const std::int32_t group = MIDIMessageUtil::convert78Type2(b + 4, 2)[0];
     const std::int32_t bank = MIDIMessageUtil::convert78Type2(b + 6, 2)[0];
     const std::int32_t patch = MIDIMessageUtil::convert78Type2(b + 8, 2)[0];

@@ -26,8 +26,9 @@
 // reply registry: at most one pending handler per reply kind).
 //
 // Threads: setup notifications and the delegate's arrival and removal notices run on the main queue;
-// replies are recognised, and handlers called, on one low-priority serial queue in arrival order;
-// registrations may come from any thread. The registry is guarded by a mutex; a handler is taken out
+// replies are recognised, and handlers called, on the MIDI input thread in arrival order, so no work
+// on the shared pools can hold one back; handlers must return quickly. Registrations may come from any
+// thread. The registry is guarded by a mutex; a handler is taken out
 // under it and called outside it, so a handler may register the next request itself.
 class CMidiDevice : public CMidiInDeleagte {
 public:
@@ -74,6 +75,10 @@ public:
     using FRead1Block = std::function<void(bool received, std::uint32_t count)>;
     using FRead2Block = std::function<void(bool received, const Bytes& data)>;
     using FFSACKBlock = std::function<void(bool received, std::uint8_t code)>;
+    // What a reply must show to answer the pending request. One that does not is a late answer to an
+    // earlier request whose operation was dropped: it is dropped, and the request goes on waiting.
+    using FFSRespondenceMatch = std::function<bool(std::int32_t code)>;
+    using FFindFirstMatch = std::function<bool(const std::string& name)>;
 
     // rootFolder is the program's data root; the device working folders live under it. The constructor
     // clears the registry and creates the connection (on the main queue).
@@ -132,11 +137,12 @@ public:
     // Awaits the alternative answer to a request sent under another kind; sends nothing.
     bool registerRespondenceMessage(RespondenceBlock handler);
     bool registerFFSRespondenceMessage(FFSRespondenceBlock handler, const std::uint8_t* bytes, std::int64_t size);
-    bool registerFFSRespondenceMessage(FFSRespondenceBlock handler);
+    bool registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFSRespondenceMatch match = {});
     bool registerDiskFreeMessage(DiskFreeBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerInforReadMessage(InforReadBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerFFileLengthMessage(FFileLengthBlock handler, const std::uint8_t* bytes, std::int64_t size);
-    bool registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    bool registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size,
+                                   FFindFirstMatch match = {});
     bool registerFOpenMessage(FOpenBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerFWriteMessage(FWriteBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerFRead1Message(FRead1Block handler, const std::uint8_t* bytes, std::int64_t size);
@@ -150,7 +156,7 @@ public:
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
 
-    // One whole reply without F0 and F7; called on the reply queue, one message at a time.
+    // One whole reply without F0 and F7; called on the MIDI input thread, one message at a time.
     void handleByteDataReveices(const std::uint8_t* bytes, std::int64_t size);
     static bool compileData(const std::uint8_t* data, std::int64_t size, std::uint32_t crc);
     void patchDataChangeWithNumGroup(std::int32_t group, std::int32_t bank, std::int32_t patch, const Bytes& data,
@@ -165,8 +171,10 @@ private:
     template <ReplyKind kind, typename Handler>
     bool registerKind(Handler handler, const std::uint8_t* bytes, std::int64_t size, bool send);
     // Takes the kind's handler out (clearing it, its flag and the partner kind) when it is pending.
+    // belongs runs under the registry lock; a reply it refuses leaves the kind pending.
     template <ReplyKind kind>
-    std::tuple_element_t<static_cast<std::size_t>(kind), Handlers> take(std::optional<ReplyKind> partner);
+    std::tuple_element_t<static_cast<std::size_t>(kind), Handlers> take(
+        std::optional<ReplyKind> partner, const std::function<bool()>& belongs = {});
     bool pendingLocked(ReplyKind kind) const;
     void clearLocked(ReplyKind kind);
     void handlePatchData(const std::uint8_t* b, std::int64_t size);
@@ -179,7 +187,6 @@ private:
     std::string m_rootFolder;
     CMidiIn m_midiIn;
     CMidiOut m_midiOut;
-    std::shared_ptr<platform::SerialQueue> m_replyQueue;
     // Lets notifications already queued on the main queue see that this object is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
@@ -193,6 +200,8 @@ private:
     mutable std::mutex m_registryMutex;
     Handlers m_handlers;
     std::array<std::int32_t, kReplyKinds> m_flags{};
+    FFSRespondenceMatch m_ffsRespondenceMatch;
+    FFindFirstMatch m_findFirstMatch;
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;

@@ -3,7 +3,7 @@
 #include "device/transport/PatchObject.h"
 
 // Hears what the transport learns about the device. The arrival and removal notices come on the main queue;
-// the unsolicited patch notice comes on the reply queue.
+// the unsolicited patch notice comes on the MIDI input thread, where replies are recognised.
 class MidiDeviceDelegate {
 public:
     virtual ~MidiDeviceDelegate() = default;

@@ -6,22 +6,20 @@ namespace platform {
 
 RunLoop::RunLoop(Clock& clock) : m_clock(clock), m_thread(std::this_thread::get_id()) {}
 
+// Both wake the loop while still holding the lock: once the loop thread has taken the task it may finish
+// and destroy this loop, which must not happen while another thread is still inside notify_all.
 void RunLoop::post(Task task)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_ready.push_back(std::move(task));
-    }
+    std::lock_guard lock(m_mutex);
+    m_ready.push_back(std::move(task));
     m_wake.notify_all();
 }
 
 void RunLoop::postAfter(Duration delay, Task task)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        const auto due = m_clock.now() + (delay < Duration::zero() ? Duration::zero() : delay);
-        m_delayed.emplace(std::make_pair(due, m_sequence++), std::move(task));
-    }
+    std::lock_guard lock(m_mutex);
+    const auto due = m_clock.now() + (delay < Duration::zero() ? Duration::zero() : delay);
+    m_delayed.emplace(std::make_pair(due, m_sequence++), std::move(task));
     m_wake.notify_all();
 }
 

@@ -6,15 +6,19 @@ namespace platform {
 
 MidiThread::MidiThread(std::string name) : m_name(std::move(name)), m_thread([this] { run(); }) {}
 
-MidiThread::~MidiThread()
+MidiThread::~MidiThread() { stop(); }
+
+void MidiThread::stop()
 {
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
-        m_tasks.clear();
+        dropped.swap(m_tasks);
     }
     m_wake.notify_all();
-    m_thread.join();
+    m_idle.notify_all();
+    if (m_thread.joinable()) m_thread.join();
 }
 
 void MidiThread::post(std::function<void()> task)

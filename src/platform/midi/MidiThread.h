@@ -18,6 +18,9 @@ public:
     MidiThread(const MidiThread&) = delete;
     MidiThread& operator=(const MidiThread&) = delete;
 
+    // Drops queued tasks, waits for the running one and ends the thread; later posts are dropped, so
+    // threads that post to each other can all be stopped before any is destroyed.
+    void stop();
     void post(std::function<void()> task);
     // Returns when no task is queued or running (never call it from this thread).
     void waitIdle();

@@ -8,7 +8,14 @@ namespace platform {
 
 VirtualMidiSystem::VirtualMidiSystem(Dispatch& dispatch) : m_dispatch(dispatch) {}
 
-VirtualMidiSystem::~VirtualMidiSystem() = default;
+VirtualMidiSystem::~VirtualMidiSystem()
+{
+    // Each thread posts to the other (device-side answers go to the input thread, replies handled on
+    // the input thread send the next request to the device side): both stop before either is destroyed.
+    // The device side first, as it is the one that produces input.
+    m_deviceThread.stop();
+    m_inputThread.stop();
+}
 
 MidiRef VirtualMidiSystem::newRef(MidiObjectType type, MidiRef parent, std::string name)
 {

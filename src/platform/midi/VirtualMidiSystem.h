@@ -95,7 +95,8 @@ private:
     std::map<std::pair<MidiRef, MidiProperty>, std::int64_t> m_integerProperties;
     std::condition_variable m_readsDone;
     int m_readsInFlight = 0;  // read procedures being called
-    // Declared last: destroyed first, so no delivery outlives the state above.
+    // Declared last, and both stopped by the destructor before either goes, so no delivery outlives the
+    // state above and no task posts to a destroyed thread.
     MidiThread m_deviceThread{"midi-dev-side"};
     MidiThread m_inputThread{"midi-input"};
 };

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace platform {
+
+class InputStream;
 
 // One HTTP request as the loading layer runs it. The time-out is an idle time-out: the request fails when
 // neither a connection nor any data has come for that long.
@@ -20,6 +24,14 @@ struct URLRequest {
     double totalTimeoutInterval = 0;
     // There is no local response cache, so both policies load from the network.
     CachePolicy cachePolicy = UseProtocolCachePolicy;
+    // Carried for callers that set them; the loading layer has no cellular link, cookie store or pipelining.
+    bool allowsCellularAccess = true;
+    bool HTTPShouldHandleCookies = true;
+    bool HTTPShouldUsePipelining = false;
+    std::uint64_t networkServiceType = 0;
+    // The body, as bytes or as a stream read while sending (a copied request shares the stream).
+    std::optional<std::vector<std::uint8_t>> httpBody;
+    std::shared_ptr<InputStream> httpBodyStream;
 
     URLRequest() = default;
     explicit URLRequest(std::string u, double timeout = 60.0, CachePolicy policy = UseProtocolCachePolicy)

@@ -159,7 +159,9 @@ TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
         const Bytes data = pattern(700);
         rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
         EXPECT_EQ(rig.next(0), "write -1");
-        EXPECT_EQ(rig.count("60 24"), 3u);
+        // Three rounds, then the partial file is deleted.
+        EXPECT_EQ(rig.count("60 24"), 4u);
+        EXPECT_FALSE(rig.fs.file("B.QF2"));
     }
     {
         // A refused chunk restarts the write too, within the same budget.
@@ -169,6 +171,54 @@ TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
         rig.qfx->writeFileListWithFilePath("C.QF2", data.data(), 10, 0);
         EXPECT_EQ(rig.next(0), "write -1");
         EXPECT_EQ(rig.count("60 20"), 2u);
+    }
+}
+
+TEST(CQFXMidiFiles, AWriteThatGivesUpLeavesNoPartialFileUnderItsName)
+{
+    const auto write = sim::RequestKey::fileSystem(0x23);
+    const std::vector<std::pair<std::string, std::function<void(QFXRig&)>>> faults{
+        {"refused chunk", [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; }); }},
+        {"refused close", [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x21] = 100; }); }},
+        // No usable answer: the watchdog's clear ends these.
+        {"cut reply", [&](auto& rig) { rig.unit.shortenNextReply(write, 8); }},
+        {"late reply", [&](auto& rig) { rig.unit.delayReplies(write, std::chrono::milliseconds(100)); }},
+    };
+    for (const auto& [name, fault] : faults) {
+        SCOPED_TRACE(name);
+        Connected rig(0);
+        rig.fs.setFile("FX.QF2", pattern(1300));
+        fault(rig);
+        const Bytes data = pattern(1300);
+        rig.qfx->writeFileListWithFilePath("FX.QF2", data.data(), 1300, 1);
+        const bool refused = name.starts_with("refused");
+        if (refused) {
+            EXPECT_EQ(rig.next(0), "write -1");
+        } else {
+            ASSERT_TRUE(rig.waitForFunction("60 23", 1, false));
+            rig.qfx->clearWaitingBlock();
+        }
+        rig.settle();
+        EXPECT_EQ(rig.recorder.events().size(), refused ? 1u : 0u);
+        EXPECT_FALSE(rig.fs.file("FX.QF2")) << rig.fs.file("FX.QF2").value_or(Bytes{}).size() << " bytes left";
+    }
+}
+
+TEST(CQFXMidiFiles, ALateReplyIsDroppedRatherThanTakenForTheNextRead)
+{
+    // The step of the first read whose answer comes late: find close (a success code) or find first
+    // (a result naming the effect list); the next read asks for another file.
+    for (const std::uint8_t delayed : {0x27, 0x25}) {
+        Connected rig;
+        rig.fs.setFile("B.QF2", pattern(300));
+        rig.unit.delayReplies(sim::RequestKey::fileSystem(delayed), std::chrono::milliseconds(150));
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        ASSERT_TRUE(rig.waitForFunction(delayed == 0x27 ? "60 27" : "60 25", 1, false));
+        rig.qfx->clearWaitingBlock();  // the watchdog gave up while the answer was on its way
+        rig.unit.delayReplies(sim::RequestKey::fileSystem(delayed), std::chrono::milliseconds(0));
+        rig.qfx->readFFSFileListWithFilePath("B.QF2");
+        EXPECT_EQ(rig.next(0), "read 1");
+        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(300));
     }
 }
 

@@ -108,7 +108,7 @@ TEST(CQFXMidiPatch, WriteOneSendsThePaddedPatchBetweenDisableAndEnableAudio)
     EXPECT_EQ(rig.received()[2].size(), static_cast<std::size_t>(256 + 37 + 19));
 }
 
-TEST(CQFXMidiPatch, OversizedPatchesAndBuffersAreRefusedBeforeAnythingIsSent)
+TEST(CQFXMidiPatch, OversizedPatchesAndUnnamableSlotsAreRefusedBeforeAnythingIsSent)
 {
     QFXRig rig;
     ASSERT_TRUE(rig.connect());
@@ -130,6 +130,14 @@ TEST(CQFXMidiPatch, OversizedPatchesAndBuffersAreRefusedBeforeAnythingIsSent)
     table.patchsList[1].path = big;
     rig.qfx->writeAllPatchWithAllPatch(table, 256);
     EXPECT_EQ(rig.next(4), "writeall -1");
+
+    // Slots the wire cannot name: patch 300 would go out as 44 and overwrite another patch.
+    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 300, 256, small.data(), 10);
+    EXPECT_EQ(rig.next(5), "writeone -1");
+    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 256, 0, fine)}, 256);
+    EXPECT_EQ(rig.next(6), "writegroup -1");
+    rig.qfx->dumpAllPatchWithNumberOfGroups(257, 1, 1);
+    EXPECT_EQ(rig.next(7), "dump 0");
     rig.settle();
     EXPECT_TRUE(rig.functions().empty());
 }
@@ -179,13 +187,32 @@ TEST(CQFXMidiPatch, ARefusedPatchIsRetriedThenTheWriteFailsAndTheDeviceIsUnmuted
     EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "45", "45", "57"}));
     EXPECT_TRUE(rig.patches.audioEnabled());
 
-    // A refused disable-audio never muted the device: nothing to undo.
+    // A refused disable-audio is repeated for the same slot; the unit ignores the enable that follows.
     rig.forget();
     rig.patches.changeFaults([](auto& f) { f.failCount[0x56] = 3; });
     rig.qfx->writeOnePatchWithGroupNumber(2, 3, 4, 256, record.data(), static_cast<std::int64_t>(record.size()));
     EXPECT_EQ(rig.next(0), "writeone -3");
     rig.settle();
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56"}));
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56", "57"}));
+}
+
+TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
+{
+    const auto key = sim::RequestKey::maker(0x56);
+    for (const bool late : {false, true}) {
+        QFXRig rig;
+        ASSERT_TRUE(rig.connect());
+        rig.forget();
+        if (late) rig.unit.delayReplies(key, std::chrono::milliseconds(100));
+        else rig.unit.shortenNextReply(key, 5);  // cut before its code: dropped as malformed
+        const Bytes record(8, 1);
+        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), 8);
+        ASSERT_TRUE(rig.waitForFunction("56", 1, false));
+        rig.qfx->clearWaitingBlock();  // the sequencer's watchdog gives up
+        rig.settle();
+        EXPECT_EQ(rig.count("57"), 1u);
+        EXPECT_TRUE(rig.patches.audioEnabled());
+    }
 }
 
 TEST(CQFXMidiPatch, SelectSendsTheEditBufferAlone)

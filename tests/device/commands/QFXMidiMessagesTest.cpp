@@ -55,6 +55,8 @@ TEST(QFXMidiMessages, PatchDumpRequestEncodesEachAddressByteAsTwoStreamBytes)
 {
     EXPECT_EQ(QFXMidiMessages::patchDumpRequest(0x70, 200, 5, 0),
               (Bytes{0xF0, 0x7D, 0x00, 0x70, 0x46, 0x48, 0x01, 0x05, 0x00, 0x00, 0x00, 0xF7}));
+    EXPECT_FALSE(QFXMidiMessages::patchDumpRequest(0x70, 0, 0, 300));  // never masked to 44
+    EXPECT_FALSE(QFXMidiMessages::patchData(0x70, 256, 0, 0, 20, {}));
 }
 
 TEST(QFXMidiMessages, PatchDataMessagePadsToTheMaximumSizeAndChecksTheWholeBuffer)
@@ -105,10 +107,11 @@ TEST(QFXMidiMessages, FileNamesFillThirteenBytesAndLongerNamesAreRefused)
     EXPECT_TRUE(QFXMidiMessages::fileNameField("ABCDEFGHIJKLM"));
     EXPECT_FALSE(QFXMidiMessages::fileNameField("ABCDEFGHIJKLMN"));
     EXPECT_FALSE(QFXMidiMessages::findFirst(0x70, "ABCDEFGHIJKLMN"));
-    // Characters count, not bytes; each keeps the low byte of its code unit.
-    const auto accented = QFXMidiMessages::fileNameField("\xC3\xA9" "ABCDEFGHIJKL");
-    ASSERT_TRUE(accented);
-    EXPECT_EQ((*accented)[0], 0xE9);
+    // Thirteen characters, but not thirteen 7-bit bytes: refused whole, never cut or carried as a status byte.
+    const std::vector<std::string> unfit{"\xC3\xA9" "ABCDEFGHIJKL", "ABCDEFGHIJKL\xF0\x9F\x98\x80", std::string("A\0B", 3),
+                                         "\xFF"};
+    for (const std::string& name : unfit)
+        EXPECT_FALSE(QFXMidiMessages::fileNameField(name)) << name;
 
     const auto find = QFXMidiMessages::findFirst(0x70, "FLST_SEQ.QT2");
     ASSERT_TRUE(find);

@@ -67,15 +67,16 @@ public:
         return events.size() > before ? events[before] : std::string("(none)");
     }
     void settle() { midi.waitUntilDelivered(); }
-    // Waits until the device has received `times` messages of a function, then lets its answers land.
-    bool waitForFunction(const std::string& function, std::size_t times = 1)
+    // Waits until the device has received `times` messages of a function, then (unless told not to, to
+    // act while an answer is still on its way) lets its answers land.
+    bool waitForFunction(const std::string& function, std::size_t times = 1, bool letAnswersLand = true)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (count(function) < times) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        settle();
+        if (letAnswersLand) settle();
         return true;
     }
 

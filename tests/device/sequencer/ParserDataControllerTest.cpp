@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -317,6 +318,29 @@ TEST_F(Sequencer, EveryWatchdogIsSizedByItsKindAndEndsTheConnection)
     }
 }
 
+TEST_F(Sequencer, AScanDuringAnOperationWaitsForItAndLeavesItsWatchdogArmed)
+{
+    // A rescan while the answer comes; a connect (new models, retry count) while it never does.
+    for (const bool answered : {true, false}) {
+        rebuild();
+        connect();
+        seq->getMemoryStatus();
+        run();
+        EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+        if (answered) seq->rescanMidiDevice();
+        else seq->scanDeviceWithAcceptDeviceArray({}, 5, kT);
+        EXPECT_EQ(events(), Strings{});
+        EXPECT_EQ(fake->take(), Strings{});  // nothing reaches the device while the operation runs
+        if (answered) fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+        else advance(kT + 0.1);
+        EXPECT_EQ(events(), Strings{answered ? "memory 1 75" : "memory -1 0"});
+        const Strings scan = answered ? Strings{"rescan", "connection"}
+                                      : Strings{"clear", "disconnect", "rescan", "connection"};
+        EXPECT_EQ(fake->take(), scan);
+        EXPECT_EQ(fake->timeOfRetry, answered ? -1 : 5);
+    }
+}
+
 TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
 {
     seq->getMemoryStatus();
@@ -327,12 +351,15 @@ TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
     seq->getMemoryStatus();
     seq->getEffectWithFileName("FOURTEEN_CHARS");
     seq->getFileLengthWithFileName("FOURTEEN_CHARS");
+    // Thirteen characters, but fourteen UTF-16 units and more than thirteen bytes: the device's rule.
+    seq->getEffectWithFileName("ABCDEFGHIJKL\xF0\x9F\x98\x80");
+    seq->getFileLengthWithFileName("CAF\xC3\x89.QF2");
     seq->fileListFlush();
     run();
     EXPECT_EQ(fake->take(), Strings{"checkMemory"});
     fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
     // The refusals answer at once and the flush behind them starts.
-    EXPECT_EQ(events(), (Strings{"memory 1 75", "read -3 none", "size -2 0"}));
+    EXPECT_EQ(events(), (Strings{"memory 1 75", "read -3 none", "size -2 0", "read -3 none", "size -2 0"}));
     EXPECT_EQ(fake->take(), Strings{"flush"});
 
     // A finished operation's watchdog can no longer reach the next one.
@@ -522,12 +549,12 @@ TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
 TEST_F(Sequencer, ForcedEjectDisconnectsOneSecondLaterFromAnyThread)
 {
     connect();
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread worker([&] {
         seq->forceEject();
         done = true;
     });
-    ASSERT_TRUE(loop.runUntil([&] { return done; }));
+    ASSERT_TRUE(loop.runUntil([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(fake->take(), Strings{"forceEject"});
     advance(0.99);
@@ -584,8 +611,15 @@ TEST_F(Sequencer, PatchWritesSendNothingThatIsNotPatchData)
     spoiled.patchsList[5].path = garbage;
     seq->writeAllPatchDataDumpWithAllPatch(spoiled);
     seq->writeQFXListAndQFXWithFileName("A.QF2", root + "/missing", 1);
+    // Slots beyond the device's 2 groups of 2 banks of 3.
+    const std::string valid = patchFile("valid");
+    seq->writeOnePatchDataDumpWithAllPatch(PatchObject(0, 0, 3, valid));
+    seq->writeOnePatchDataDumpWithAllPatch(PatchObject(0, 0, 300, valid));
+    seq->writeGroupPatchDataDumpWithAllPatch({PatchObject(0, 0, 0, valid), PatchObject(2, 0, 0, valid)});
+    seq->writeGroupPatchDataDumpWithAllPatch({PatchObject(0, -1, 0, valid)});
     EXPECT_EQ(events(), (Strings{"write -3", "writeOne -3", "writeOne -3", "select -3", "writeGroup -3",
-                                 "writeGroup -3", "writeAll -3", "writeAll -3"}));
+                                 "writeGroup -3", "writeAll -3", "writeAll -3", "writeOne -3", "writeOne -3",
+                                 "writeGroup -3", "writeGroup -3"}));
     EXPECT_EQ(fake->take(), Strings{});
 
     // The whole memory, in full, is sent with the device's layout.

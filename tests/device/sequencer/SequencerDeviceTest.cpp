@@ -182,6 +182,23 @@ TEST_F(SequencerDevice, AReplyThatNeverComesEndsInMinusOneAndADisconnect)
     EXPECT_EQ(next(), Strings{"memory -2 0"});
 }
 
+TEST_F(SequencerDevice, AScanDuringADumpLetsItFinishWithTheSameCommandLayer)
+{
+    connect();
+    unit.delayReplies(sim::RequestKey::maker(0x46), std::chrono::milliseconds(5));
+    seq.getAllPatchDataDump();
+    ASSERT_TRUE(loop.runUntil([&] { return asked(0x46) > 0; }));
+    ServerDeviceModel model;
+    model.modelIdInt = kModelId;
+    seq.scanDeviceWithAcceptDeviceArray({model}, 2, kT);
+    const Strings got = next();
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "dump 1 6");
+    EXPECT_EQ(asked(0x46), 6U);
+    midi.waitUntilDelivered();
+    EXPECT_TRUE(unit.patches().audioEnabled());
+}
+
 TEST_F(SequencerDevice, UnplugMidDumpAndPlugInAgain)
 {
     connect();

@@ -13,6 +13,7 @@
 class FakeCommandLayer final : public QFXCommandLayer {
 public:
     void setDelegate(CQFXMidiDelegate* d) override { delegate = d; }
+    void setAcceptDevice(std::vector<AcceptedDeviceModel>, std::int32_t retry) override { timeOfRetry = retry; }
     void connection() override { record("connection"); }
     void eject() override { record("eject"); }
     void forceEject() override { record("forceEject"); }
@@ -80,6 +81,7 @@ public:
     bool scanFinds = true;
     bool pluginOpens = true;
     std::int32_t deviceId = 0x00700001;
+    std::int32_t timeOfRetry = -1;
 
 private:
     void record(std::string call)

@@ -286,9 +286,15 @@ TEST(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(stored), {}), other);
     EXPECT_TRUE(f.device->isPending(Kind::PatchData));
 
-    // The asked-for slot, announcing more than it carries: cut to what was decoded.
+    // The asked-for slot, announcing more than it carries: the size is cut to what was decoded.
     deliver(*f.device, reply::patchData(1, 0, 3, {1, 2, 3, 4}, 600));
     EXPECT_EQ(got, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(gotSize, 4);
+    // Announcing fewer than it carries: the handler gets the whole decode and the announced count.
+    f.device->registerPatchDataDumpMessage([&](bool, const Bytes& d, std::int32_t, std::int32_t, std::int32_t,
+                                               std::int64_t s) { got = d; gotSize = s; }, req, 2, 3, 0, 1);
+    deliver(*f.device, reply::patchData(1, 0, 3, {1, 2, 3, 4, 0, 0}, 4));
+    EXPECT_EQ(got, (Bytes{1, 2, 3, 4, 0, 0}));
     EXPECT_EQ(gotSize, 4);
     // Announcing fewer bytes than it carries (the device pads to its slot size): the announced count.
     deliver(*f.device, reply::patchData(0, 1, 2, {5, 6, 7, 8, 0, 0}, 4));

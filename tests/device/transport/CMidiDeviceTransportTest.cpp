@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -84,7 +85,7 @@ TEST(Transport, ScanSkipsUnusableAndOfflineDevicesAndRestartsAfterTheEnd)
     EXPECT_FALSE(f.device->connectDevice(sourceOnly->device()));
 }
 
-TEST(Transport, RepliesCutIntoPacketsWithRealTimeBytesReachTheirHandlerOffTheMainThread)
+TEST(Transport, RepliesCutIntoPacketsWithRealTimeBytesReachTheirHandlerOffTheMainThreadAndPastBusyPools)
 {
     Connected f;
     sim::SimulatedDevice simulated(f.system);
@@ -120,6 +121,23 @@ TEST(Transport, RepliesCutIntoPacketsWithRealTimeBytesReachTheirHandlerOffTheMai
     f.system.waitUntilDelivered();
     EXPECT_EQ(simulated.requestCount(sim::RequestKey::identity()), 2u);
     f.device->clearBufferBlockWaiting();
+    EXPECT_TRUE(f.askIdentity().has_value());
+
+    // Every shared pool busy with blocking work (a download, an unpack): replies still get through.
+    struct Release {
+        std::promise<void> promise;
+        ~Release() { promise.set_value(); }  // also when an assertion returns early
+    } release;
+    const std::shared_future<void> gate = release.promise.get_future().share();
+    std::atomic<int> blocked{0};
+    const auto priorities = {platform::Priority::High, platform::Priority::Default, platform::Priority::Low,
+                             platform::Priority::Background};
+    for (const platform::Priority priority : priorities)
+        f.dispatch.global(priority).async([gate, &blocked] {
+            ++blocked;
+            gate.wait();
+        });
+    ASSERT_TRUE(f.waitFor([&] { return blocked.load() == 4; }));
     EXPECT_TRUE(f.askIdentity().has_value());
 }
 

@@ -187,3 +187,31 @@ TEST(VirtualMidiSystem, DisposingAnInputPortWaitsForAReadUnderWay)
     device->send({0xF0, 0xF7});
     host.system.waitUntilDelivered();
 }
+
+TEST(VirtualMidiSystem, TearingDownWhileTheDeviceSideIsBusyStopsItBeforeTheInputThread)
+{
+    FakeClock clock;
+    RunLoop loop{clock};
+    Dispatch dispatch{loop, 1};
+    auto system = std::make_unique<VirtualMidiSystem>(dispatch);
+    const MidiRef client = system->createClient("test", [](const MidiNotification&) {});
+    const MidiRef out = system->createOutputPort(client, "out");
+    auto device = system->addDevice("D");
+    std::promise<void> entered, release;
+    auto releaseFuture = release.get_future();
+    device->setReceiver([&](const std::vector<std::uint8_t>&) {
+        // Posts an answer to the input thread and is still busy when the teardown begins: the input
+        // thread must outlive every task that can post to it.
+        entered.set_value();
+        device->send({0xF0, 0x01, 0xF7});
+        releaseFuture.wait();
+    });
+    const std::uint8_t request[] = {0xF0, 0x02, 0xF7};
+    ASSERT_TRUE(system->sendSysex(out, device->destination(), request, sizeof request, nullptr));
+    entered.get_future().wait();
+    std::thread owner([&] { system.reset(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    release.set_value();
+    owner.join();
+    EXPECT_EQ(system, nullptr);
+}

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 
 #include "platform/url/FileOutputStream.h"
@@ -188,7 +189,14 @@ TEST(URLConnection, CancelSilencesTheConnection)
     startOn(thread, URLRequest(server.url("/big")), midBody);
 
     while (server.hits("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    thread.perform([connection] { connection->cancel(); });
+    // perform() does not wait: the cancel must have run before the server answers, or a busy network
+    // thread may finish the transfer first.
+    std::promise<void> cancelled;
+    thread.perform([connection, &cancelled] {
+        connection->cancel();
+        cancelled.set_value();
+    });
+    cancelled.get_future().wait();
     server.release();
     // Give both a chance to report anything they wrongly still report.
     EXPECT_FALSE(stalled->waitForEnd(std::chrono::milliseconds(300)));
@@ -267,15 +275,18 @@ TEST(URLConnection, HttpsUsesTheStandardEvaluationForTheHost)
     server.serve("/a", "secret", "text/plain");
     std::optional<URLResponse> response;
     std::optional<Error> error;
+    // Generous: loading the system's trust store and the handshake are slow under the thread sanitizer,
+    // and a time-out here would hide the verdict under test.
+    constexpr double kHandshakeTimeout = 20.0;
 
     // Unknown authority.
-    URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), 2.0), &response, &error);
+    URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), kHandshakeTimeout), &response, &error);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
     EXPECT_EQ(server.hits("/a"), 0);
 
     setenv("SSL_CERT_FILE", support::TestCertificates::writeTemporaryFile("ca.pem", authority.certificatePEM).c_str(), 1);
-    Bytes body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), 2.0), &response, &error);
+    Bytes body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), kHandshakeTimeout), &response, &error);
     ASSERT_FALSE(error) << error->describe();
     EXPECT_EQ(std::string(body.begin(), body.end()), "secret");
 
@@ -283,7 +294,7 @@ TEST(URLConnection, HttpsUsesTheStandardEvaluationForTheHost)
     // to three slashes and any case of the scheme, and so must the host check.
     const std::string port = std::to_string(server.port());
     for (const std::string prefix : {"https://", "https:/", "https:///", "HTTPS:/"}) {
-        URLConnection::sendSynchronousRequest(URLRequest(prefix + "127.0.0.1:" + port + "/a", 2.0), &response, &error);
+        URLConnection::sendSynchronousRequest(URLRequest(prefix + "127.0.0.1:" + port + "/a", kHandshakeTimeout), &response, &error);
         EXPECT_EQ(error ? error->description : "", ServerTrust::kReasonWrongHost) << prefix;
     }
     unsetenv("SSL_CERT_FILE");

@@ -1,0 +1,3 @@
+rig_fuzz(fuzz_json_response SOURCES fuzz_json_response.cpp DEPS httpclient_serialization)
+rig_fuzz(fuzz_xml_response SOURCES fuzz_xml_response.cpp DEPS httpclient_serialization)
+rig_fuzz(fuzz_image_response SOURCES fuzz_image_response.cpp DEPS httpclient_serialization)

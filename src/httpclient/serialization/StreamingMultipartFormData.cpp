@@ -1,0 +1,120 @@
+#include "httpclient/serialization/StreamingMultipartFormData.h"
+
+#include <filesystem>
+
+#include "httpclient/HTTPResponseSerializer.h"
+#include "httpclient/serialization/HTTPRequestSerializer.h"
+#include "platform/url/URLError.h"
+
+using platform::Error;
+
+namespace {
+
+HeaderFields fileHeaders(const std::string& name, const std::string& fileName, const std::string& mimeType)
+{
+    if (name.empty()) throwInvalidParameter("name");
+    if (fileName.empty()) throwInvalidParameter("fileName");
+    if (mimeType.empty()) throwInvalidParameter("mimeType");
+    return {{"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
+            {"Content-Type", mimeType}};
+}
+
+bool fail(std::optional<Error>* error, const char* reason)
+{
+    if (error) {
+        const std::string text = HTTPClientTexts().text(reason);
+        *error = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorBadURL, text,
+                             {{kLocalizedFailureReasonErrorKey, text}});
+    }
+    return false;
+}
+
+}  // namespace
+
+StreamingMultipartFormData::StreamingMultipartFormData(const platform::URLRequest& request, std::string stringEncoding,
+                                                       const std::function<std::uint32_t()>& random)
+    : m_request(request),
+      m_stringEncoding(std::move(stringEncoding)),
+      m_boundary(CreateMultipartFormBoundary(random)),
+      m_bodyStream(std::make_shared<MultipartBodyStream>(m_stringEncoding))
+{
+}
+
+void StreamingMultipartFormData::append(HeaderFields headers, HTTPBodyPart::Body body, std::uint64_t length)
+{
+    m_bodyStream->appendHTTPBodyPart(
+        std::make_unique<HTTPBodyPart>(m_stringEncoding, std::move(headers), m_boundary, std::move(body), length));
+}
+
+bool StreamingMultipartFormData::appendPartWithFileURL(const std::string& fileURL, const std::string& name,
+                                                       std::optional<Error>* error)
+{
+    if (fileURL.empty()) throwInvalidParameter("fileURL");
+    const std::optional<std::string> path = FilePathFromFileURL(fileURL);
+    const std::filesystem::path file(path.value_or(fileURL));
+    const std::string extension = file.extension().string();
+    return appendPartWithFileURL(fileURL, name, file.filename().string(),
+                                 ContentTypeForPathExtension(extension.empty() ? "" : extension.substr(1)), error);
+}
+
+bool StreamingMultipartFormData::appendPartWithFileURL(const std::string& fileURL, const std::string& name,
+                                                       const std::string& fileName, const std::string& mimeType,
+                                                       std::optional<Error>* error)
+{
+    if (fileURL.empty()) throwInvalidParameter("fileURL");
+    HeaderFields headers = fileHeaders(name, fileName, mimeType);
+    const std::optional<std::string> path = FilePathFromFileURL(fileURL);
+    if (!path) return fail(error, "Expected URL to be a file URL");
+    std::error_code code;
+    if (!std::filesystem::exists(*path, code)) return fail(error, "File URL not reachable.");
+    const std::uintmax_t size = std::filesystem::file_size(*path, code);
+    if (code) {
+        if (error) *error = platform::makePOSIXError(code.value(), "cannot measure " + *path);
+        return false;
+    }
+    append(std::move(headers), HTTPBodyPart::FileBody{*path}, size);
+    return true;
+}
+
+void StreamingMultipartFormData::appendPartWithInputStream(std::shared_ptr<platform::InputStream> inputStream,
+                                                           const std::string& name, const std::string& fileName,
+                                                           std::int64_t length, const std::string& mimeType)
+{
+    HeaderFields headers = fileHeaders(name, fileName, mimeType);
+    if (length < 0) throwInvalidParameter("length >= 0");
+    append(std::move(headers), std::move(inputStream), static_cast<std::uint64_t>(length));
+}
+
+void StreamingMultipartFormData::appendPartWithFileData(std::vector<std::uint8_t> data, const std::string& name,
+                                                        const std::string& fileName, const std::string& mimeType)
+{
+    appendPartWithHeaders(fileHeaders(name, fileName, mimeType), std::move(data));
+}
+
+void StreamingMultipartFormData::appendPartWithFormData(std::vector<std::uint8_t> data, const std::string& name)
+{
+    if (name.empty()) throwInvalidParameter("name");
+    appendPartWithHeaders({{"Content-Disposition", "form-data; name=\"" + name + "\""}}, std::move(data));
+}
+
+void StreamingMultipartFormData::appendPartWithHeaders(HeaderFields headers, std::vector<std::uint8_t> body)
+{
+    const std::uint64_t length = body.size();
+    append(std::move(headers), std::move(body), length);
+}
+
+void StreamingMultipartFormData::throttleBandwidthWithPacketSize(std::uint64_t numberOfBytes, double delay)
+{
+    m_bodyStream->numberOfBytesInPacket = numberOfBytes;
+    m_bodyStream->delay = delay;
+}
+
+platform::URLRequest StreamingMultipartFormData::requestByFinalizingMultipartFormData()
+{
+    if (m_bodyStream->isEmpty()) return m_request;
+    m_bodyStream->setInitialAndFinalBoundaries();
+    m_request.httpBodyStream = m_bodyStream;
+    m_request.setValue("multipart/form-data; boundary=" + m_boundary, "Content-Type");
+    m_request.setValue(std::to_string(m_bodyStream->contentLength()), "Content-Length");
+    return m_request;
+}

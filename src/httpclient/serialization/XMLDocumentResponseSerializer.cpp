@@ -1,0 +1,36 @@
+#include "httpclient/serialization/XMLDocumentResponseSerializer.h"
+
+#include "httpclient/serialization/ResponseSerializerSupport.h"
+#include "platform/xml/XMLDocument.h"
+
+XMLDocumentResponseSerializer::XMLDocumentResponseSerializer()
+{
+    acceptableContentTypes = std::set<std::string>{"application/xml", "text/xml"};
+}
+
+std::shared_ptr<XMLDocumentResponseSerializer> XMLDocumentResponseSerializer::serializerWithXMLDocumentOptions(std::uint64_t options)
+{
+    auto serializer = std::make_shared<XMLDocumentResponseSerializer>();
+    serializer->options = options;
+    return serializer;
+}
+
+std::shared_ptr<HTTPResponseSerializer> XMLDocumentResponseSerializer::copy() const
+{
+    return serializerWithXMLDocumentOptions(options);
+}
+
+std::any XMLDocumentResponseSerializer::responseObjectForResponse(const platform::URLResponse* response,
+                                                                  const std::optional<Bytes>& data,
+                                                                  std::optional<platform::Error>* error)
+{
+    if (!PassesValidationGate(*this, response, data, error)) return {};
+    const Bytes body = data.value_or(Bytes());
+    platform::Error parsingError;
+    std::shared_ptr<platform::XMLDocument> document = platform::XMLDocument::parse(body.data(), body.size(), &parsingError);
+    if (!document) {
+        StoreParsingError(parsingError, error);
+        return {};
+    }
+    return document;
+}

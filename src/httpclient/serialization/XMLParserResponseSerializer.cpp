@@ -1,0 +1,22 @@
+#include "httpclient/serialization/XMLParserResponseSerializer.h"
+
+#include "httpclient/serialization/ResponseSerializerSupport.h"
+#include "platform/xml/XMLParser.h"
+
+XMLParserResponseSerializer::XMLParserResponseSerializer()
+{
+    acceptableContentTypes = std::set<std::string>{"application/xml", "text/xml"};
+}
+
+std::shared_ptr<XMLParserResponseSerializer> XMLParserResponseSerializer::serializer()
+{
+    return std::make_shared<XMLParserResponseSerializer>();
+}
+
+std::any XMLParserResponseSerializer::responseObjectForResponse(const platform::URLResponse* response,
+                                                                const std::optional<Bytes>& data,
+                                                                std::optional<platform::Error>* error)
+{
+    if (!PassesValidationGate(*this, response, data, error)) return {};
+    return std::make_shared<platform::XMLParser>(data.value_or(Bytes()));
+}

@@ -1,0 +1,100 @@
+#include "platform/image/BitmapImageRep.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <png.h>
+#include <jpeglib.h>
+
+namespace platform {
+namespace {
+
+struct JPEGFailure {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void jpegFail(j_common_ptr info)
+{
+    auto* failure = reinterpret_cast<JPEGFailure*>(info->err);
+    info->err->format_message(info, failure->message);
+    std::longjmp(failure->jump, 1);
+}
+
+void jpegWarn(j_common_ptr, int) {}
+
+}  // namespace
+
+std::optional<BitmapImageRep> BitmapImageRep::imageRepWithData(const std::uint8_t* data, std::size_t size, Error* error)
+{
+    std::string reason = "The data is no PNG or JPEG image";
+    std::optional<BitmapImageRep> rep;
+    if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) rep = decodePNG(data, size, reason);
+    else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) rep = decodeJPEG(data, size, reason);
+    if (!rep && error) *error = Error::make(kErrorDomain, 1, reason);
+    return rep;
+}
+
+std::optional<BitmapImageRep> BitmapImageRep::decodePNG(const std::uint8_t* data, std::size_t size, std::string& reason)
+{
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, data, size)) {
+        reason = image.message;
+        return std::nullopt;
+    }
+    if (image.width == 0 || image.height == 0 || std::uint64_t{image.width} * image.height > kMaxPixels) {
+        png_image_free(&image);
+        reason = "The image is larger than the decoder allows";
+        return std::nullopt;
+    }
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+        reason = image.message;
+        png_image_free(&image);
+        return std::nullopt;
+    }
+    return BitmapImageRep(image.width, image.height, std::move(pixels));
+}
+
+std::optional<BitmapImageRep> BitmapImageRep::decodeJPEG(const std::uint8_t* data, std::size_t size, std::string& reason)
+{
+    jpeg_decompress_struct info;
+    JPEGFailure failure{};
+    info.err = jpeg_std_error(&failure.manager);
+    failure.manager.error_exit = jpegFail;
+    failure.manager.emit_message = jpegWarn;
+    // Everything that must be cleaned up after a jump lives outside this frame's locals that change.
+    auto pixels = std::make_unique<std::vector<std::uint8_t>>();
+    if (setjmp(failure.jump)) {
+        jpeg_destroy_decompress(&info);
+        reason = failure.message;
+        return std::nullopt;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    if (std::uint64_t{info.image_width} * info.image_height > kMaxPixels) {
+        jpeg_destroy_decompress(&info);
+        reason = "The image is larger than the decoder allows";
+        return std::nullopt;
+    }
+    info.out_color_space = JCS_EXT_RGBA;
+    jpeg_start_decompress(&info);
+    const std::size_t stride = std::size_t{info.output_width} * 4;
+    pixels->resize(stride * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = pixels->data() + stride * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    const std::uint32_t width = info.output_width;
+    const std::uint32_t height = info.output_height;
+    jpeg_destroy_decompress(&info);
+    return BitmapImageRep(width, height, std::move(*pixels));
+}
+
+}  // namespace platform

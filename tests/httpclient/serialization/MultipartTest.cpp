@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "httpclient/serialization/HTTPRequestSerializer.h"
+#include "httpclient/serialization/StreamingMultipartFormData.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/MimeTypeTable.h"
+#include "platform/url/DataInputStream.h"
+
+using platform::URLRequest;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+const std::string B = "Boundary+0000000A0000000B";
+
+Bytes bytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+// A stream that hands out its bytes and then fails, as a broken pipe or disk would.
+class FailingStream final : public platform::InputStream {
+public:
+    explicit FailingStream(std::string before) : m_data(std::move(before)) {}
+    void open() override { m_status = platform::StreamStatus::Open; }
+    void close() override {}
+    std::int64_t read(std::uint8_t* buffer, std::size_t length) override
+    {
+        if (m_data.empty()) {
+            m_status = platform::StreamStatus::Error;
+            return -1;
+        }
+        const std::size_t count = std::min(length, m_data.size());
+        std::copy_n(m_data.begin(), count, buffer);
+        m_data.erase(0, count);
+        return static_cast<std::int64_t>(count);
+    }
+    bool hasBytesAvailable() const override { return m_status == platform::StreamStatus::Open; }
+    platform::StreamStatus streamStatus() const override { return m_status; }
+    std::optional<platform::Error> streamError() const override
+    {
+        if (m_status != platform::StreamStatus::Error) return std::nullopt;
+        return platform::Error::make("disk", 5, "broken");
+    }
+
+private:
+    std::string m_data;
+    platform::StreamStatus m_status = platform::StreamStatus::NotOpen;
+};
+
+struct Drained {
+    std::string body;
+    std::int64_t lastRead = 0;
+    std::vector<std::int64_t> counts;
+};
+
+Drained drain(platform::InputStream& stream, std::size_t bufferSize)
+{
+    Drained out;
+    stream.open();
+    std::vector<std::uint8_t> buffer(bufferSize);
+    while ((out.lastRead = stream.read(buffer.data(), buffer.size())) > 0) {
+        out.counts.push_back(out.lastRead);
+        out.body.append(buffer.begin(), buffer.begin() + out.lastRead);
+    }
+    return out;
+}
+
+struct Form {
+    HTTPRequestSerializer serializer{platform::ProcessInfo{}};
+    Form()
+    {
+        serializer.randomSource = [n = 9u]() mutable { return ++n; };
+    }
+    URLRequest build(const std::optional<ParameterValue>& parameters, std::function<void(MultipartFormData&)> block = {})
+    {
+        return *serializer.multipartFormRequestWithMethod("POST", "http://h/up", parameters, block);
+    }
+};
+
+struct TempFile {
+    std::string path = ::testing::TempDir() + "rig-multipart-" + std::to_string(::getpid()) + ".png";
+    explicit TempFile(const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
+}  // namespace
+
+TEST(Multipart, BodiesHaveExactBytesAndLength)
+{
+    TempFile file("PNGDATA");
+    const std::string fieldA = "--" + B + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nx";
+    const std::string fieldB = "\r\n--" + B + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\n2";
+    const std::string end = "\r\n--" + B + "--\r\n";
+    struct Case {
+        std::optional<ParameterValue> parameters;
+        std::function<void(MultipartFormData&)> block;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {ParameterDictionary{{"a", "x"}}, {}, fieldA + end},
+        {ParameterDictionary{{"b", 2}, {"a", "x"}}, {}, fieldA + fieldB + end},
+        {ParameterDictionary{{"n", nullptr}, {"d", Bytes{0, 1}}}, {},
+         "--" + B + "\r\nContent-Disposition: form-data; name=\"d\"\r\n\r\n" + std::string("\0\1", 2) + "\r\n--" + B +
+             "\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n" + end},
+        {ParameterDictionary{{"a", "x"}},
+         [&](MultipartFormData& form) {
+             ASSERT_TRUE(form.appendPartWithFileURL("file://" + file.path, "f", nullptr));
+             form.appendPartWithInputStream(std::make_shared<platform::DataInputStream>(bytes("0123456789")), "s", "s.bin",
+                                            4, "application/x-raw");
+         },
+         fieldA + "\r\n--" + B + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"" +
+             file.path.substr(file.path.rfind('/') + 1) + "\"\r\nContent-Type: image/png\r\n\r\nPNGDATA\r\n--" + B +
+             "\r\nContent-Disposition: form-data; name=\"s\"; filename=\"s.bin\"\r\nContent-Type: application/x-raw\r\n\r\n"
+             "0123" + end},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t bufferSize : {1, 3, 7, 4096}) {
+            Form form;
+            URLRequest request = form.build(c.parameters, c.block);
+            ASSERT_TRUE(request.httpBodyStream);
+            EXPECT_EQ(request.valueForHTTPHeaderField("Content-Type"), "multipart/form-data; boundary=" + B);
+            EXPECT_EQ(request.valueForHTTPHeaderField("Content-Length"), std::to_string(c.expected.size()));
+            Drained drained = drain(*request.httpBodyStream, bufferSize);
+            EXPECT_EQ(drained.body, c.expected) << bufferSize;
+            EXPECT_EQ(drained.lastRead, 0);
+        }
+    }
+}
+
+TEST(Multipart, EmptyFormLeavesTheRequestAlone)
+{
+    Form form;
+    URLRequest request = form.build(std::nullopt);
+    EXPECT_FALSE(request.httpBodyStream);
+    EXPECT_FALSE(request.valueForHTTPHeaderField("Content-Length"));
+    EXPECT_FALSE(request.valueForHTTPHeaderField("Content-Type"));
+    EXPECT_NO_THROW(form.serializer.multipartFormRequestWithMethod("get", "http://h/", std::nullopt, {}));
+    for (const char* method : {"GET", "HEAD", ""})
+        EXPECT_THROW(form.serializer.multipartFormRequestWithMethod(method, "http://h/", std::nullopt, {}), std::invalid_argument);
+}
+
+TEST(Multipart, ThrottledReadsAndCopies)
+{
+    Form form;
+    URLRequest request = form.build(ParameterDictionary{{"a", std::string(50, 'x')}, {"b", "y"}}, [](MultipartFormData& data) {
+        data.throttleBandwidthWithPacketSize(10, 0);
+    });
+    auto& stream = static_cast<MultipartBodyStream&>(*request.httpBodyStream);
+    std::unique_ptr<MultipartBodyStream> copy = stream.copy();
+    Drained throttled = drain(stream, 100);
+    // The first part read fills the buffer past the packet size; the limit only stops further part reads.
+    EXPECT_GT(throttled.counts.front(), 10);
+    EXPECT_EQ(throttled.body.size(), stream.contentLength());
+    EXPECT_EQ(drain(*copy, 5).body, throttled.body);
+    stream.close();
+    std::uint8_t byte;
+    EXPECT_EQ(stream.read(&byte, 1), 0);
+}
+
+TEST(Multipart, FailingOrShortPartStreamsFailTheBody)
+{
+    struct Case {
+        std::shared_ptr<platform::InputStream> stream;
+        std::int64_t length;
+        std::int64_t expectedCode;
+    };
+    const std::vector<Case> cases = {
+        {std::make_shared<FailingStream>("abc"), 10, 5},
+        {std::make_shared<platform::DataInputStream>(bytes("abc")), 10, URLRequestSerializationErrorIncompleteBody},
+    };
+    for (const Case& c : cases) {
+        Form form;
+        URLRequest request = form.build(std::nullopt, [&](MultipartFormData& data) {
+            data.appendPartWithInputStream(c.stream, "s", "s", c.length, "text/plain");
+            data.appendPartWithFormData(bytes("after"), "z");
+        });
+        Drained drained = drain(*request.httpBodyStream, 4);
+        EXPECT_EQ(drained.lastRead, -1);
+        EXPECT_EQ(drained.body.find("after"), std::string::npos);
+        ASSERT_TRUE(request.httpBodyStream->streamError());
+        EXPECT_EQ(request.httpBodyStream->streamError()->code, c.expectedCode);
+        EXPECT_EQ(request.httpBodyStream->streamStatus(), platform::StreamStatus::Error);
+    }
+}
+
+TEST(Multipart, FilePartsRefuseWhatIsNoReachableFile)
+{
+    Form form;
+    std::optional<platform::Error> error;
+    form.build(std::nullopt, [&](MultipartFormData& data) {
+        const std::vector<std::pair<std::string, std::string>> cases = {
+            {"http://h/x.png", "Expected URL to be a file URL"}, {"file:///nonexistent/x.png", "File URL not reachable."}};
+        for (const auto& [url, reason] : cases) {
+            error.reset();
+            EXPECT_FALSE(data.appendPartWithFileURL(url, "f", &error));
+            EXPECT_EQ(error->code, -1000);
+            EXPECT_EQ(error->description, reason);
+        }
+        EXPECT_THROW(data.appendPartWithFileData({}, "", "f", "t/t"), std::invalid_argument);
+        EXPECT_THROW(data.appendPartWithFileData({}, "n", "f", ""), std::invalid_argument);
+        EXPECT_THROW(data.appendPartWithInputStream(nullptr, "n", "f", -1, "t/t"), std::invalid_argument);
+    });
+    EXPECT_EQ(ContentTypeForPathExtension("no-such-extension"), "application/octet-stream");
+}
+
+TEST(Multipart, WritesTheWholeBodyIntoAFile)
+{
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    TempFile target("");
+    for (bool failing : {false, true}) {
+        Form form;
+        URLRequest request = form.build(ParameterDictionary{{"a", "x"}}, [&](MultipartFormData& data) {
+            if (failing) data.appendPartWithInputStream(std::make_shared<FailingStream>("abc"), "s", "s", 9, "t/t");
+        });
+        const std::string length = *request.valueForHTTPHeaderField("Content-Length");
+        std::optional<std::optional<platform::Error>> outcome;
+        URLRequest upload = form.serializer.requestWithMultipartFormRequest(
+            dispatch, request, "file://" + target.path, [&](std::optional<platform::Error> error) { outcome = error; });
+        EXPECT_FALSE(upload.httpBodyStream);
+        EXPECT_EQ(upload.valueForHTTPHeaderField("Content-Length"), length);
+        loop.runUntil([&] { return outcome.has_value(); });
+        std::ifstream written(target.path, std::ios::binary);
+        const std::string content((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+        if (failing) {
+            ASSERT_TRUE(*outcome);
+            EXPECT_EQ((*outcome)->code, 5);
+        } else {
+            EXPECT_FALSE(*outcome);
+            EXPECT_EQ(std::to_string(content.size()), length);
+        }
+    }
+    Form form;
+    URLRequest request = form.build(ParameterDictionary{{"a", "x"}});
+    EXPECT_THROW(form.serializer.requestWithMultipartFormRequest(dispatch, request, "http://h/f", {}), std::invalid_argument);
+    EXPECT_THROW(form.serializer.requestWithMultipartFormRequest(dispatch, URLRequest("http://h/"), "file:///tmp/f", {}),
+                 std::invalid_argument);
+}
+
+TEST(MimeTypeTable, ReadsGlobsWithWeightsAndCase)
+{
+    const std::string path = ::testing::TempDir() + "rig-globs2-" + std::to_string(::getpid());
+    std::ofstream(path) << "# comment\n50:text/x-low:*.dup\n80:text/x-high:*.dup\n50:text/x-c++src:*.C:cs\n"
+                           "50:text/x-csrc:*.c\n50:text/x-wild:*.a*b\n";
+    platform::MimeTypeTable table = platform::MimeTypeTable::load({"/nonexistent/globs2", path});
+    std::remove(path.c_str());
+    EXPECT_FALSE(table.isBuiltIn());
+    EXPECT_EQ(table.preferredTypeForExtension("DUP"), "text/x-high");
+    EXPECT_EQ(table.preferredTypeForExtension("C"), "text/x-c++src");
+    EXPECT_EQ(table.preferredTypeForExtension("c"), "text/x-csrc");
+    EXPECT_EQ(table.preferredTypeForExtension("a*b"), std::nullopt);
+    platform::MimeTypeTable fallback = platform::MimeTypeTable::load({"/nonexistent/globs2"});
+    EXPECT_TRUE(fallback.isBuiltIn());
+    EXPECT_EQ(fallback.preferredTypeForExtension("PNG"), "image/png");
+}

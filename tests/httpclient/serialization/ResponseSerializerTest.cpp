@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <png.h>
+#include <jpeglib.h>
+#include <unistd.h>
+
+#include "httpclient/HTTPRequestOperation.h"
+#include "httpclient/serialization/CompoundResponseSerializer.h"
+#include "httpclient/serialization/ImageResponseSerializer.h"
+#include "httpclient/serialization/JSONResponseSerializer.h"
+#include "httpclient/serialization/PropertyListResponseSerializer.h"
+#include "httpclient/serialization/ResponseSerializerSupport.h"
+#include "httpclient/serialization/XMLDocumentResponseSerializer.h"
+#include "httpclient/serialization/XMLParserResponseSerializer.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/image/Image.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/xml/XMLDocument.h"
+#include "platform/xml/XMLParser.h"
+#include "platform/xml/XMLSafety.h"
+
+using platform::Error;
+using platform::URLResponse;
+using nlohmann::json;
+
+namespace {
+
+URLResponse response(const std::string& contentType, std::int64_t status = 200)
+{
+    URLResponse made;
+    made.url = "http://h/r";
+    made.statusCode = status;
+    made.setContentType(contentType);
+    return made;
+}
+
+Bytes bytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes png(std::uint32_t width, std::uint32_t height)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image), 0x7F);
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
+    Bytes out(size);
+    png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0, nullptr);
+    out.resize(size);
+    return out;
+}
+
+Bytes jpeg(std::uint32_t width, std::uint32_t height)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<std::uint8_t> row(width * 3, 0x40);
+    while (info.next_scanline < height) {
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    Bytes out(buffer, buffer + size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return out;
+}
+
+}  // namespace
+
+TEST(JSONResponseSerializer, GateStatusBodiesAndCharsets)
+{
+    struct Case {
+        std::string contentType;
+        std::int64_t status;
+        Bytes body;
+        std::optional<json> expected;
+        std::vector<std::int64_t> errorCodes;  // outermost first
+    };
+    const std::vector<Case> cases = {
+        {"application/json", 200, bytes(R"({"a":[1,null]})"), json::parse(R"({"a":[1,null]})"), {}},
+        {"text/javascript; charset=utf-8", 200, bytes("[1]"), json::parse("[1]"), {}},
+        {"application/json", 404, bytes(R"({"e":1})"), json::parse(R"({"e":1})"), {-1011}},
+        {"application/json", 500, bytes("{oops"), std::nullopt, {3840, -1011}},
+        {"text/html", 200, bytes(R"({"a":1})"), std::nullopt, {-1016}},
+        {"text/html", 404, bytes("[]"), std::nullopt, {-1011, -1016}},
+        {"text/html", 200, Bytes(), std::nullopt, {-1016}},
+        {"application/json", 200, bytes(" "), std::nullopt, {}},
+        {"application/json", 200, Bytes(), std::nullopt, {}},
+        {"application/json", 200, bytes("\"text\""), std::nullopt, {3840}},
+        {"application/json; charset=iso-8859-1", 200, Bytes{'[', '"', 0xE9, '"', ']'}, json::array({"\xC3\xA9"}), {}},
+        {"application/json; charset=x-unknown", 200, bytes("[\"\xC3\xA9\"]"), json::array({"\xC3\xA9"}), {}},
+        {"application/json", 200, Bytes{'[', '"', 0xE9, '"', ']'}, std::nullopt, {}},
+        {"application/json", 200, bytes(std::string(600, '[') + std::string(600, ']')), std::nullopt, {3840}},
+    };
+    auto serializer = JSONResponseSerializer::serializer();
+    for (const Case& c : cases) {
+        const URLResponse made = response(c.contentType, c.status);
+        std::optional<Error> error;
+        std::any object = serializer->responseObjectForResponse(&made, c.body, &error);
+        const std::string label = c.contentType + " " + std::to_string(c.status) + " " + std::string(c.body.begin(), c.body.end()).substr(0, 20);
+        EXPECT_EQ(object.has_value(), c.expected.has_value()) << label;
+        if (c.expected && object.has_value()) {
+            EXPECT_EQ(std::any_cast<json>(object), *c.expected) << label;
+        }
+        std::vector<std::int64_t> codes;
+        for (const Error* e = error ? &*error : nullptr; e; e = e->underlying.get()) codes.push_back(e->code);
+        EXPECT_EQ(codes, c.errorCodes) << label;
+        // Without an out-parameter a refused response gives nothing at all.
+        if (!c.errorCodes.empty() && c.errorCodes.back() <= -1011) {
+            EXPECT_FALSE(serializer->responseObjectForResponse(&made, c.body, nullptr).has_value()) << label;
+        }
+    }
+}
+
+TEST(JSONResponseSerializer, RemovesNullEntriesAtAnyDepthAndCopiesDefaults)
+{
+    auto serializer = JSONResponseSerializer::serializerWithReadingOptions(JSONResponseSerializer::kJSONReadingMutableContainers);
+    serializer->removesKeysWithNullValues = true;
+    const URLResponse made = response("application/json");
+    std::any object = serializer->responseObjectForResponse(
+        &made, bytes(R"({"a":null,"b":{"c":null,"d":[null,{"e":null,"f":1}]},"g":0})"), nullptr);
+    EXPECT_EQ(std::any_cast<json>(object), json::parse(R"({"b":{"d":[null,{"f":1}]},"g":0})"));
+    serializer->acceptableContentTypes = std::set<std::string>{"text/plain"};
+    auto copied = std::static_pointer_cast<JSONResponseSerializer>(serializer->copy());
+    EXPECT_EQ(copied->acceptableContentTypes, (std::set<std::string>{"application/json", "text/json", "text/javascript"}));
+    EXPECT_TRUE(copied->removesKeysWithNullValues);
+    EXPECT_EQ(copied->readingOptions, 1u);
+}
+
+TEST(XMLResponseSerializers, ParseSafelyAndRefuseExternalEntities)
+{
+    const std::string secret = ::testing::TempDir() + "rig-xml-secret-" + std::to_string(::getpid());
+    std::ofstream(secret) << "SECRET";
+    const std::string external = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + secret + "\">]><r>&x;</r>";
+    const URLResponse made = response("text/xml");
+
+    auto documents = XMLDocumentResponseSerializer::serializer();
+    std::optional<Error> error;
+    std::any object = documents->responseObjectForResponse(&made, bytes("<r a=\"1\">t<i>u</i></r>"), &error);
+    ASSERT_TRUE(object.has_value());
+    auto document = std::any_cast<std::shared_ptr<platform::XMLDocument>>(object);
+    EXPECT_EQ(document->rootElementName(), "r");
+    EXPECT_EQ(document->stringValue(), "tu");
+    for (const std::string& bad : {external, std::string("<r><unclosed></r>"), std::string()}) {
+        error.reset();
+        EXPECT_FALSE(documents->responseObjectForResponse(&made, bytes(bad), &error).has_value()) << bad;
+        ASSERT_TRUE(error) << bad;
+        EXPECT_EQ(error->domain, platform::XMLSafety::kErrorDomain);
+    }
+
+    struct Recorder : platform::XMLParserDelegate {
+        std::string events;
+        void didStartElement(platform::XMLParser&, const std::string& name, const std::map<std::string, std::string>& attributes) override
+        {
+            events += "<" + name + (attributes.empty() ? "" : " " + attributes.begin()->first + "=" + attributes.begin()->second) + ">";
+        }
+        void didEndElement(platform::XMLParser&, const std::string& name) override { events += "</" + name + ">"; }
+        void foundCharacters(platform::XMLParser&, const std::string& text) override { events += text; }
+    };
+    auto parsers = XMLParserResponseSerializer::serializer();
+    for (const auto& [body, events, ok] : std::vector<std::tuple<std::string, std::string, bool>>{
+             {"<r a=\"1\">t<i/>&amp;</r>", "<r a=1>t<i></i>&</r>", true}, {external, "", false}, {"<r>", "", false}}) {
+        auto parser = std::any_cast<std::shared_ptr<platform::XMLParser>>(parsers->responseObjectForResponse(&made, bytes(body), nullptr));
+        Recorder recorder;
+        parser->delegate = &recorder;
+        EXPECT_EQ(parser->parse(), ok) << body;
+        EXPECT_EQ(recorder.events, events) << body;
+        EXPECT_EQ(recorder.events.find("SECRET"), std::string::npos);
+    }
+    std::remove(secret.c_str());
+}
+
+TEST(PropertyListResponseSerializer, ParsesEitherFormat)
+{
+    platform::PlistDictionary dictionary{{"k", platform::PlistValue(std::int64_t{3})}};
+    const URLResponse made = response("application/x-plist");
+    auto serializer = PropertyListResponseSerializer::serializer();
+    for (platform::PlistFormat format : {platform::PlistFormat::Xml, platform::PlistFormat::Binary}) {
+        std::any object = serializer->responseObjectForResponse(&made, *platform::PropertyList::serialize(dictionary, format), nullptr);
+        EXPECT_EQ(std::any_cast<platform::PlistValue>(object).get("k").asInteger(), 3);
+    }
+    std::optional<Error> error;
+    EXPECT_FALSE(serializer->responseObjectForResponse(&made, bytes("bplist00garbage"), &error).has_value());
+    EXPECT_TRUE(error);
+    error.reset();
+    EXPECT_FALSE(serializer->responseObjectForResponse(&made, Bytes(), &error).has_value());
+    EXPECT_FALSE(error);
+}
+
+TEST(ImageResponseSerializer, SizesComeFromThePixels)
+{
+    struct Case {
+        std::string type;
+        Bytes body;
+        double width, height;
+    };
+    const std::vector<Case> cases = {
+        {"image/png", png(100, 50), 100, 50},
+        {"image/jpeg", jpeg(17, 9), 17, 9},
+        {"image/png", bytes("\x89PNG\r\n\x1a\nbroken"), 0, 0},
+        {"image/gif", bytes("GIF89a"), 0, 0},
+    };
+    auto serializer = ImageResponseSerializer::serializer();
+    for (const Case& c : cases) {
+        const URLResponse made = response(c.type);
+        std::optional<Error> error;
+        std::any object = serializer->responseObjectForResponse(&made, c.body, &error);
+        if (c.width > 0) {
+            const auto& image = std::any_cast<const platform::Image&>(object);
+            EXPECT_EQ(image.size.width, c.width);
+            EXPECT_EQ(image.size.height, c.height);
+            ASSERT_EQ(image.representations.size(), 1u);
+            EXPECT_EQ(image.representations[0].bitmapData().size(), static_cast<std::size_t>(c.width * c.height * 4));
+            EXPECT_FALSE(error);
+        } else {
+            EXPECT_FALSE(object.has_value());
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code, -1016);
+        }
+    }
+}
+
+TEST(CompoundResponseSerializer, FirstAnsweringMemberWins)
+{
+    auto compound = CompoundResponseSerializer::compoundSerializerWithResponseSerializers(
+        {nullptr, JSONResponseSerializer::serializer(), ImageResponseSerializer::serializer()});
+    const URLResponse jsonResponse = response("application/json");
+    EXPECT_EQ(std::any_cast<json>(compound->responseObjectForResponse(&jsonResponse, bytes("[2]"), nullptr)), json::array({2}));
+    const URLResponse pngResponse = response("image/png");
+    EXPECT_EQ(std::any_cast<platform::Image>(compound->responseObjectForResponse(&pngResponse, png(3, 4), nullptr)).size.height, 4);
+    const URLResponse textResponse = response("text/plain");
+    std::optional<Error> error;
+    EXPECT_EQ(std::any_cast<Bytes>(compound->responseObjectForResponse(&textResponse, bytes("raw"), &error)), bytes("raw"));
+    EXPECT_FALSE(error);
+    const URLResponse failed = response("application/json", 503);
+    EXPECT_EQ(std::any_cast<json>(compound->responseObjectForResponse(&failed, bytes("[]"), &error)), json::array());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, -1011);
+}
+
+TEST(HTTPRequestOperation, RefusesAMissingResponseSerializer)
+{
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    HTTPRequestOperation operation(dispatch, platform::URLRequest("http://h/"));
+    EXPECT_THROW(operation.setResponseSerializer(nullptr), std::invalid_argument);
+    EXPECT_TRUE(operation.responseSerializer());
+}
