@@ -1,0 +1,238 @@
+#include "server/DownloadAPIController.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "common/Log.h"
+#include "platform/files/SafeName.h"
+#include "platform/url/URLConnection.h"
+#include "server/DownloadTempFolder.h"
+#include "server/NetworkingService.h"
+#include "server/ZipArchiveService.h"
+
+namespace fs = std::filesystem;
+using platform::Error;
+using platform::URLRequest;
+
+namespace {
+
+bool safe(const std::string& name, Error* why) { return platform::SafeName::check(name, why); }
+
+}  // namespace
+
+std::shared_ptr<DownloadAPIController> DownloadAPIController::create(platform::Dispatch& dispatch,
+                                                                     std::string rootFolder,
+                                                                     platform::Configuration configuration)
+{
+    return std::make_shared<DownloadAPIController>(dispatch, std::move(rootFolder), std::move(configuration));
+}
+
+DownloadAPIController::DownloadAPIController(platform::Dispatch& dispatch, std::string rootFolder,
+                                             platform::Configuration configuration)
+    : m_dispatch(dispatch), m_root(std::move(rootFolder)), m_configuration(std::move(configuration))
+{
+}
+
+Error DownloadAPIController::error(ErrorCode code, const std::string& description)
+{
+    return Error::make(kErrorDomain, code, description);
+}
+
+std::string DownloadAPIController::lastComponentOfLink(const std::string& link)
+{
+    std::string path = link.substr(0, link.find_first_of("?#"));
+    const auto scheme = path.find("://");
+    if (scheme != std::string::npos) {
+        const auto slash = path.find('/', scheme + 3);
+        path = slash == std::string::npos ? "" : path.substr(slash);
+    }
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+std::string DownloadAPIController::getPathWithFolderName(const std::string& name)
+{
+    const fs::path path = fs::path(m_root) / name;
+    std::error_code ec;
+    if (!fs::exists(path, ec) && !fs::create_directories(path, ec) && ec) return m_root;
+    return path.string();
+}
+
+std::string DownloadAPIController::createFolderInBundleWithName(const std::string& name)
+{
+    if (!safe(name, nullptr)) return "";
+    const fs::path path = fs::path(m_root) / kEffectFolder / name;
+    std::error_code ec;
+    if (fs::exists(path, ec)) return path.string();
+    fs::create_directories(path, ec);
+    return ec ? "" : path.string();
+}
+
+void DownloadAPIController::failLater(const std::function<void()>& report)
+{
+    m_dispatch.global(platform::Priority::Background).async(report);
+}
+
+void DownloadAPIController::download(const std::string& link, const std::string& component,
+                                     URLRequest::CachePolicy policy, Finish finish, Fail fail)
+{
+    const std::string folder = getPathWithFolderName(kTempFolder);
+    {
+        std::lock_guard lock(m_pathMutex);
+        m_pathString = folder;
+    }
+    const std::string tempPath = DownloadTempFolder::claim(folder, component);
+    const double timeout = static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out));
+    auto service = std::make_shared<NetworkingService>(m_dispatch);
+    service->downloadAPISuccess(
+        [tempPath, finish](std::optional<Bytes> data) {
+            finish(tempPath, std::move(data));
+            DownloadTempFolder::release(tempPath);
+        },
+        [tempPath, fail](const Error& failure) {
+            fail(failure);
+            DownloadTempFolder::release(tempPath);
+        },
+        URLRequest(link, timeout, policy), tempPath);
+}
+
+void DownloadAPIController::requestGetAPI(DocumentCompletion completion, const std::string& link)
+{
+    const std::string component = lastComponentOfLink(link);
+    Error why;
+    if (!safe(component, &why)) {
+        failLater([completion, why] { completion(false, std::nullopt, std::nullopt, why); });
+        return;
+    }
+    download(
+        link, component, URLRequest::ReloadIgnoringLocalCacheData,
+        [completion](const std::string& tempPath, std::optional<Bytes> data) {
+            if (!data || data->empty()) {
+                completion(false, std::nullopt, std::nullopt, std::nullopt);
+                return;
+            }
+            auto document = nlohmann::json::parse(data->begin(), data->end(), nullptr, false);
+            // A document is an object or an array, as the server writes them.
+            if (document.is_discarded() || !(document.is_object() || document.is_array())) {
+                completion(false, std::nullopt, tempPath, error(kNotJSON, "the reply is not a JSON document"));
+                return;
+            }
+            completion(true, std::move(document), tempPath, std::nullopt);
+        },
+        [completion, component](const Error& failure) {
+            completion(false, nlohmann::json{{"FileName", component}}, std::nullopt, failure);
+        });
+}
+
+void DownloadAPIController::requestImage(FileCompletion completion, const std::string& link, const std::string& modelID)
+{
+    Error why;
+    if (!safe(modelID + ".png", &why) || !safe(modelID, &why)) {
+        failLater([completion, why] { completion(false, std::nullopt, why); });
+        return;
+    }
+    const std::string pictureFolder = getPathWithFolderName(kImageFolder);
+    download(
+        link, modelID, URLRequest::UseProtocolCachePolicy,
+        [completion, pictureFolder, modelID](const std::string& tempPath, std::optional<Bytes>) {
+            const std::string finalPath = (fs::path(pictureFolder) / (modelID + ".png")).string();
+            // One step that replaces the old picture of the model, so a reader never finds none.
+            if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+                const std::error_code reason(errno, std::generic_category());
+                std::error_code ignored;
+                fs::remove(tempPath, ignored);
+                completion(false, std::nullopt,
+                           error(kPictureNotPlaced, "cannot place the picture " + finalPath + ": " + reason.message()));
+                return;
+            }
+            completion(true, finalPath, std::nullopt);
+        },
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
+}
+
+void DownloadAPIController::unpack(const std::string& tempPath, const std::string& destination,
+                                   const FileCompletion& completion)
+{
+    std::error_code ignored;
+    if (destination.empty()) {
+        fs::remove(tempPath, ignored);
+        completion(false, std::nullopt, error(kNoFolder, "no effect folder for " + tempPath));
+        return;
+    }
+    // The unpacker swaps the new content in whole: a failed archive leaves the effect's old files usable.
+    ZipArchiveService::unzipFileAtPath(tempPath, destination,
+                                       [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
+                                           if (success) {
+                                               completion(true, path, std::nullopt);
+                                               return;
+                                           }
+                                           fs::remove(tempPath, ignored);
+                                           completion(false, std::nullopt,
+                                                      error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
+                                       });
+}
+
+void DownloadAPIController::requestFile(FileCompletion completion, const std::string& link, const TypeEffect& typeEffect)
+{
+    const std::string component = lastComponentOfLink(link);
+    Error why;
+    if (!safe(component, &why) || !safe(typeEffect.text, &why)) {
+        failLater([completion, why] { completion(false, std::nullopt, why); });
+        return;
+    }
+    auto self = shared_from_this();
+    const bool archive = fs::path(component).extension() == ".zip";
+    download(
+        link, component, URLRequest::ReloadIgnoringLocalCacheData,
+        [self, completion, typeEffect, archive](const std::string& tempPath, std::optional<Bytes>) {
+            if (!archive) {
+                std::error_code ignored;
+                fs::remove(tempPath, ignored);
+                completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
+                return;
+            }
+            self->unpack(tempPath, self->createFolderInBundleWithName(typeEffect.text), completion);
+        },
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
+}
+
+void DownloadAPIController::requestFile(FileCompletion completion, const std::string& link, const FolderName& folderName)
+{
+    const std::string component = lastComponentOfLink(link);
+    Error why;
+    if (!safe(component, &why) || !safe(folderName.name, &why) || !safe(folderName.name + component, &why)) {
+        failLater([completion, why] { completion(false, std::nullopt, why); });
+        return;
+    }
+    auto self = shared_from_this();
+    const bool archive = fs::path(component).extension() == ".zip";
+    download(
+        link, folderName.name + component, URLRequest::UseProtocolCachePolicy,
+        [self, completion, folderName, component, archive](const std::string& tempPath, std::optional<Bytes>) {
+            if (!archive) {
+                std::error_code ignored;
+                fs::remove(tempPath, ignored);
+                completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
+                return;
+            }
+            std::lock_guard lock(self->m_unpackMutex);
+            const std::string modelFolder = self->createFolderInBundleWithName(folderName.name);
+            const std::string destination =
+                modelFolder.empty() ? "" : (fs::path(modelFolder) / fs::path(component).stem()).string();
+            self->unpack(tempPath, destination, completion);
+        },
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
+}
+
+bool DownloadAPIController::checkServerConnectWithURLString(const std::string& urlString) const
+{
+    URLRequest request(urlString,
+                       static_cast<double>(m_configuration.integer(platform::Configuration::kTime_Out_Of_Checking_Server)),
+                       URLRequest::ReloadIgnoringLocalCacheData);
+    request.httpMethod = "HEAD";
+    std::optional<platform::URLResponse> response;
+    std::optional<Error> failure;
+    platform::URLConnection::sendSynchronousRequest(request, &response, &failure);
+    if (failure) RIG_LOG("server check of %s failed: %s", urlString.c_str(), failure->describe().c_str());
+    return !failure && response && response->statusCode == 200;
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "common/Bytes.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/error/Error.h"
+#include "platform/url/URLRequest.h"
+
+// Turns one request of the server client into one transfer and finishes the file it brings: a JSON
+// document is parsed, a model picture moved into the picture folder, an effect archive unpacked into the
+// effect store. Names that become files (link components, type texts, model identifiers and names) are
+// checked first; a bad one fails that request alone. Every completion runs exactly once, on the
+// background queue.
+class DownloadAPIController : public std::enable_shared_from_this<DownloadAPIController> {
+public:
+    static constexpr const char* kTempFolder = "OKVServerTemp";
+    static constexpr const char* kImageFolder = "QFXMacApplication/Image";
+    static constexpr const char* kEffectFolder = "QFXMacApplication/Effect";
+    static constexpr const char* kErrorDomain = "org.pexo.rigmora.server.download";
+    enum ErrorCode : std::int64_t { kUnsafeName = 1, kNotJSON, kNotAnArchive, kNoFolder, kPictureNotPlaced, kUnpackFailed };
+
+    // (success, document, the downloaded file, error)
+    using DocumentCompletion = std::function<void(bool success, std::optional<nlohmann::json> document,
+                                                  std::optional<std::string> filePath,
+                                                  std::optional<platform::Error> error)>;
+    // (success, the result's path, error)
+    using FileCompletion =
+        std::function<void(bool success, std::optional<std::string> path, std::optional<platform::Error> error)>;
+    // The two destinations of an effect archive: the folder of its effect type, or (for the re-download
+    // of a whole model) a folder of its own inside the model's folder, so a model's archives never meet.
+    struct TypeEffect {
+        std::string text;
+    };
+    struct FolderName {
+        std::string name;
+    };
+
+    static std::shared_ptr<DownloadAPIController> create(platform::Dispatch& dispatch, std::string rootFolder,
+                                                         platform::Configuration configuration);
+
+    void requestGetAPI(DocumentCompletion completion, const std::string& link);
+    void requestImage(FileCompletion completion, const std::string& link, const std::string& modelID);
+    void requestFile(FileCompletion completion, const std::string& link, const TypeEffect& typeEffect);
+    void requestFile(FileCompletion completion, const std::string& link, const FolderName& folderName);
+
+    // A synchronous HEAD request: true only for status 200. Blocks for up to the server-check time-out,
+    // so it never runs on the main thread.
+    bool checkServerConnectWithURLString(const std::string& urlString) const;
+
+    // The folder under the root, created when missing; the root itself when it cannot be.
+    std::string getPathWithFolderName(const std::string& name);
+    // The effect store's folder of that name, created when missing; "" when the name is unsafe or the
+    // folder cannot be made.
+    std::string createFolderInBundleWithName(const std::string& name);
+
+    // The last component of a link's path, without query or fragment.
+    static std::string lastComponentOfLink(const std::string& link);
+
+    DownloadAPIController(platform::Dispatch& dispatch, std::string rootFolder, platform::Configuration configuration);
+
+private:
+    using Finish = std::function<void(const std::string& tempPath, std::optional<Bytes> data)>;
+    using Fail = std::function<void(const platform::Error& error)>;
+
+    // Downloads `link` into a claimed file named after `component`; calls exactly one of the two.
+    void download(const std::string& link, const std::string& component, platform::URLRequest::CachePolicy policy,
+                  Finish finish, Fail fail);
+    void failLater(const std::function<void()>& report);
+    void unpack(const std::string& tempPath, const std::string& destination, const FileCompletion& completion);
+    static platform::Error error(ErrorCode code, const std::string& description);
+
+    platform::Dispatch& m_dispatch;
+    const std::string m_root;
+    const platform::Configuration m_configuration;
+    std::mutex m_pathMutex;
+    std::string m_pathString;
+    // Orders folder creation and unpacking of the model-folder archives of this controller.
+    std::mutex m_unpackMutex;
+};

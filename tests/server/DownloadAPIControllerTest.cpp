@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "server/DownloadAPIController.h"
+#include "server/DownloadTempFolder.h"
+#include "server/ServerTestSupport.h"
+#include "support/server/ZipMaker.h"
+
+namespace fs = std::filesystem;
+using platform::Error;
+
+namespace {
+
+struct Outcome {
+    std::mutex mutex;
+    int calls = 0;
+    bool success = false;
+    std::optional<nlohmann::json> document;
+    std::optional<std::string> path;
+    std::optional<Error> error;
+    bool onBackground = false;
+};
+
+struct Requests : ServerFixture {
+    std::shared_ptr<DownloadAPIController> controller = DownloadAPIController::create(dispatch, root.string(), configuration());
+
+    std::shared_ptr<Outcome> wait(const std::shared_ptr<Outcome>& outcome)
+    {
+        loop.runUntil([&] {
+            std::lock_guard lock(outcome->mutex);
+            return outcome->calls > 0;
+        });
+        loop.runUntilIdle();
+        return outcome;
+    }
+    DownloadAPIController::FileCompletion fileInto(const std::shared_ptr<Outcome>& outcome)
+    {
+        auto* background = &dispatch.global(platform::Priority::Background);
+        return [outcome, background](bool success, std::optional<std::string> path, std::optional<Error> error) {
+            std::lock_guard lock(outcome->mutex);
+            ++outcome->calls;
+            outcome->success = success;
+            outcome->path = path;
+            outcome->error = error;
+            outcome->onBackground = background->isCurrent();
+        };
+    }
+    std::shared_ptr<Outcome> document(const std::string& path)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        controller->requestGetAPI(
+            [outcome](bool success, std::optional<nlohmann::json> document, std::optional<std::string> file,
+                      std::optional<Error> error) {
+                std::lock_guard lock(outcome->mutex);
+                ++outcome->calls;
+                outcome->success = success;
+                outcome->document = std::move(document);
+                outcome->path = file;
+                outcome->error = error;
+            },
+            server.url(path));
+        return wait(outcome);
+    }
+    std::shared_ptr<Outcome> archive(const std::string& path, const std::string& type)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        controller->requestFile(fileInto(outcome), server.url(path), DownloadAPIController::TypeEffect{type});
+        return wait(outcome);
+    }
+    std::string zip(std::vector<zipmaker::Entry> entries)
+    {
+        const fs::path file = root / "made.zip";
+        EXPECT_TRUE(zipmaker::write(file, entries));
+        return zipmaker::readFile(file);
+    }
+    std::size_t filesIn(const fs::path& relative)
+    {
+        std::error_code ec;
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(root / relative, ec), fs::directory_iterator()));
+    }
+};
+
+}  // namespace
+
+TEST(DownloadAPIController, DocumentsByWhatTheServerAnswers)
+{
+    Requests r;
+    r.server.serve("/v1/good.json", R"({"qfx_url":"u","models":[]})", "application/json");
+    r.server.serve("/v1/empty.json", "", "application/json");
+    r.server.serve("/v1/garbage.json", "<html>oops", "text/html");
+
+    auto good = r.document("/v1/good.json");
+    EXPECT_TRUE(good->success);
+    EXPECT_EQ(good->document->at("qfx_url"), "u");
+    ASSERT_TRUE(good->path);
+    EXPECT_EQ(fs::path(*good->path).parent_path(), r.root / "OKVServerTemp");
+    EXPECT_TRUE(fs::exists(*good->path));
+    // Two downloads of one link never share a file.
+    EXPECT_NE(*r.document("/v1/good.json")->path, *good->path);
+
+    auto empty = r.document("/v1/empty.json");
+    EXPECT_FALSE(empty->success || empty->document || empty->path || empty->error);
+    auto garbage = r.document("/v1/garbage.json");
+    EXPECT_FALSE(garbage->success || garbage->document);
+    EXPECT_TRUE(garbage->path && garbage->error && fs::exists(*garbage->path));
+    auto missing = r.document("/v1/missing.json");
+    EXPECT_FALSE(missing->success || missing->path);
+    EXPECT_EQ(missing->document, (nlohmann::json{{"FileName", "missing.json"}}));
+    EXPECT_TRUE(missing->error);
+    EXPECT_EQ(missing->calls, 1);
+}
+
+TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
+{
+    Requests r;
+    r.server.serve("/qfx/0B000123.zip", r.zip({zipmaker::file("drive.QF2", "new module")}), "application/zip");
+    r.server.serve("/qfx/broken.zip", "PK\3\4 not an archive", "application/zip");
+    r.server.serve("/qfx/plain.bin", "module without archive");
+    r.write("QFXMacApplication/Effect/0B000123/old.QF2", "old");
+    r.write("QFXMacApplication/Effect/0C000001/kept.QF2", "old");
+
+    auto unpacked = r.archive("/qfx/0B000123.zip", "0B000123");
+    EXPECT_TRUE(unpacked->success && unpacked->onBackground);
+    EXPECT_EQ(r.read("QFXMacApplication/Effect/0B000123/drive.QF2"), "new module");
+    EXPECT_EQ(r.filesIn("QFXMacApplication/Effect/0B000123"), 1u);
+
+    const struct {
+        const char* link;
+        const char* type;
+        bool reachesServer;
+    } failures[] = {
+        {"/qfx/broken.zip", "0C000001", true},   // corrupt: the old module stays usable
+        {"/qfx/plain.bin", "0C000001", true},    // not an archive: reported, and removed
+        {"/qfx/0B000123.zip", "../up", false},   // hostile type text: never becomes a folder
+        {"/qfx/0B000123.zip", "", false},
+        {"/", "0C000001", false},               // no file name in the link
+    };
+    for (const auto& f : failures) {
+        const int hitsBefore = r.server.hits(f.link);
+        auto outcome = r.archive(f.link, f.type);
+        EXPECT_FALSE(outcome->success) << f.link << " " << f.type;
+        EXPECT_EQ(outcome->calls, 1);
+        EXPECT_EQ(r.server.hits(f.link) > hitsBefore, f.reachesServer) << f.link;
+    }
+    EXPECT_EQ(r.read("QFXMacApplication/Effect/0C000001/kept.QF2"), "old");
+    EXPECT_FALSE(fs::exists(r.root / "QFXMacApplication/up"));
+    EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
+
+    // A model's archives lie side by side in the model's folder.
+    r.server.serve("/qfx/0D000001.zip", r.zip({zipmaker::file("amp.QF2", "amp")}), "application/zip");
+    auto first = std::make_shared<Outcome>(), second = std::make_shared<Outcome>();
+    r.controller->requestFile(r.fileInto(first), r.server.url("/qfx/0B000123.zip"), DownloadAPIController::FolderName{"QX-1"});
+    r.controller->requestFile(r.fileInto(second), r.server.url("/qfx/0D000001.zip"), DownloadAPIController::FolderName{"QX-1"});
+    EXPECT_TRUE(r.wait(first)->success && r.wait(second)->success);
+    EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0B000123/drive.QF2"), "new module");
+    EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0D000001/amp.QF2"), "amp");
+}
+
+TEST(DownloadAPIController, PicturesReplaceTheOldOneAndAFailedMoveIsAFailure)
+{
+    Requests r;
+    r.server.serve("/img/qx1.png", "picture bytes", "image/png");
+    r.write("QFXMacApplication/Image/12345678.png", "old picture");
+    const struct {
+        const char* modelID;
+        bool success;
+    } cases[] = {{"12345678", true}, {"a/b", false}, {"..", false}, {"blocked", false}};
+    // A folder in the picture's place cannot be replaced by the picture.
+    r.write("QFXMacApplication/Image/blocked.png/inside", "x");
+    for (const auto& c : cases) {
+        auto outcome = std::make_shared<Outcome>();
+        r.controller->requestImage(r.fileInto(outcome), r.server.url("/img/qx1.png"), c.modelID);
+        EXPECT_EQ(r.wait(outcome)->success, c.success) << c.modelID;
+    }
+    EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), "picture bytes");
+    EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
+}
+
+TEST(DownloadAPIController, ServerCheckIsYesOnlyForStatus200)
+{
+    Requests r;
+    for (int status : {200, 204, 304, 404, 500}) {
+        r.server.serve("/v1/effects.json", support::LoopbackServer::Reply{status, "application/json", "", {}});
+        EXPECT_EQ(r.controller->checkServerConnectWithURLString(r.server.url("/v1/effects.json")), status == 200)
+            << status;
+    }
+    EXPECT_FALSE(r.controller->checkServerConnectWithURLString("http://127.0.0.1:1/v1/effects.json"));
+}
+
+TEST(DownloadTempFolder, WipeSparesFilesOfRunningDownloads)
+{
+    ServerFixture f;
+    const std::string folder = (f.root / "OKVServerTemp").string();
+    fs::create_directories(folder);
+    const std::string running = DownloadTempFolder::claim(folder, "effects.json");
+    const std::string finished = DownloadTempFolder::claim(folder, "effects.json");
+    f.write("OKVServerTemp/" + fs::path(running).filename().string(), "{}");
+    f.write("OKVServerTemp/" + fs::path(finished).filename().string(), "{}");
+    f.write("OKVServerTemp/stale.zip", "x");
+    DownloadTempFolder::release(finished);
+    fs::last_write_time(finished, fs::last_write_time(running) + std::chrono::seconds(1));
+    EXPECT_EQ(DownloadTempFolder::latest(folder, "effects.json"), finished);
+    DownloadTempFolder::wipe(folder);
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_FALSE(fs::exists(finished) || fs::exists(f.root / "OKVServerTemp/stale.zip"));
+    DownloadTempFolder::release(running);
+}

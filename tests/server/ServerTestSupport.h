@@ -1,0 +1,53 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/bundle/Configuration.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/RunLoop.h"
+#include "support/server/LoopbackServer.h"
+
+// A temporary root folder, the queues, and a loopback server the "Configuration" table points at.
+struct ServerFixture {
+    platform::RunLoop loop;
+    platform::Dispatch dispatch{loop};
+    support::LoopbackServer server;
+    std::filesystem::path root = std::filesystem::temp_directory_path() /
+                                 ("rig-sync-" + std::to_string(getpid()) + "-" + std::to_string(counter()++));
+
+    ServerFixture() { std::filesystem::create_directories(root); }
+    ~ServerFixture()
+    {
+        loop.runUntilIdle();
+        std::filesystem::remove_all(root);
+    }
+    static std::atomic<int>& counter()
+    {
+        static std::atomic<int> value{0};
+        return value;
+    }
+
+    platform::Configuration configuration() const
+    {
+        return platform::Configuration(platform::StringsTable::parse(
+            "\"kServerURLAllQFX\" = \"" + server.url("/v1/effects.json") + "\";\n\"kServerURLAppVersion\" = \"" +
+            server.url("/v1/apps.json") + "\";\n\"kServerURLModelVersion\" = \"" + server.url("/v1/models.json") +
+            "\";\n\"kDownload_Time_Out\" = \"5\";\n\"kTime_Out_Of_Checking_Server\" = \"2\";\n"));
+    }
+
+    std::string read(const std::filesystem::path& relative) const
+    {
+        std::ifstream in(root / relative, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void write(const std::filesystem::path& relative, const std::string& text) const
+    {
+        std::filesystem::create_directories((root / relative).parent_path());
+        std::ofstream(root / relative, std::ios::binary) << text;
+    }
+};
