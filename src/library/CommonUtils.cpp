@@ -102,3 +102,16 @@ void CommonUtils::dataFromServer(const std::optional<AllQFXData>& data)
         publish();
     });
 }
+
+void CommonUtils::downloadFileSuccess(bool success)
+{
+    if (!success) return;
+    post([this] {
+        if (m_isEjectedDevice) {
+            m_isEjectedDevice = false;
+            connectionWithState(1, 1);
+        } else {
+            connectDevice();
+        }
+    });
+}

@@ -128,6 +128,10 @@ public:
     // ---- server side ----
     // A catalogue arrived: none, an empty one, or a usable one.
     void dataFromServer(const std::optional<AllQFXData>& data);
+    // The effect store is ready: the device is scanned for, or after an eject connected again. The
+    // ejected flag is cleared before the connection handler runs, so that handler never starts a second
+    // synchronisation for the same eject.
+    void downloadFileSuccess(bool success);
 
     // ---- ParserDataDelegate: each hops onto the state queue ----
     void notifyDataPatchChange(const PatchObject& patch) override;
