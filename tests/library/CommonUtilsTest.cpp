@@ -122,7 +122,7 @@ TEST_F(Coordinator, AForcedEjectDropsEveryQueuedRequest)
     ASSERT_TRUE(loop.runUntil([&] { return ran == 1; }));
     utils->forceEjectDevice();
     EXPECT_EQ(until("idle"), (Strings{"busy", "reset", "idle"}));
-    ASSERT_TRUE(loop.runUntil([&] { return asked(0x53) > 0; }));
+    ASSERT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
     loop.advance(std::chrono::seconds(2));
     settle();
     EXPECT_EQ(ran, 1);
@@ -165,7 +165,7 @@ TEST_P(RequestTimeOut, GivesTheDeviceUpOnlyWhenTheRequestOutlivesItsLimit)
         for (auto& e : settle()) heard.push_back(e);
         EXPECT_EQ(heard, (Strings{"reset", "idle", "lost", "reset", "idle"}));
         EXPECT_EQ(utils->getDeviceName(), std::nullopt);
-        EXPECT_TRUE(loop.runUntil([&] { return asked(0x53) > 0; }));
+        EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
         EXPECT_FALSE(followerRan);
     }
 }

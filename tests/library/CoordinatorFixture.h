@@ -88,14 +88,8 @@ protected:
         utils->connectDevice();
         ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "idle"}));
     }
-    std::size_t asked(std::uint8_t function, int sub = -1)
-    {
-        std::size_t count = 0;
-        for (const Bytes& request : unit.device().requests())
-            if (request.size() > 5 && request[1] == 0x7D && request[4] == function && (sub < 0 || request[5] == sub))
-                ++count;
-        return count;
-    }
+    // The device was told to leave editor mode (a forced eject).
+    bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
 
     platform::FakeClock clock;
     platform::RunLoop loop{clock};
