@@ -1,4 +1,4 @@
-#include "library/CoordinatorFixture.h"
+#include "support/library/CoordinatorFixture.h"
 #include "server/OKVServerController.h"
 #include "support/server/LoopbackServer.h"
 #include "support/server/ZipMaker.h"

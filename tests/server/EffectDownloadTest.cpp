@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <map>
-#include <mutex>
+#include <atomic>
 
 #include "platform/plist/PropertyList.h"
 #include "server/OKVServerController.h"
@@ -15,13 +15,8 @@ using Strings = std::vector<std::string>;
 namespace {
 
 struct Ready : OKVServerDelegate {
-    std::mutex mutex;
-    int filesReady = 0;
-    void downloadFileSuccess(bool ok) override
-    {
-        std::lock_guard lock(mutex);
-        filesReady += ok ? 1 : 0;
-    }
+    std::atomic<int> filesReady{0};
+    void downloadFileSuccess(bool ok) override { filesReady += ok ? 1 : 0; }
 };
 
 // One effect of a model: its type text (also its folder), archive name and version.
@@ -57,19 +52,18 @@ struct EffectStore : ServerFixture {
                 server.serve("/qfx/" + e.archive(), zipmaker::readFile(zip), "application/zip");
             }
     }
-    // One whole synchronisation against the server; true once the store is reported ready.
-    bool sync(const Models& models)
+    // One whole synchronisation against the server (or, with the catalogue down, the stored copy); true
+    // once the store is reported ready.
+    bool sync(const Models& models, bool catalogueDown = false)
     {
-        server.serve("/v1/effects.json", catalogue(models), "application/json");
+        if (catalogueDown) server.serve("/v1/effects.json", support::LoopbackServer::Reply{500, "text/plain", "", {}});
+        else server.serve("/v1/effects.json", catalogue(models), "application/json");
         server.serve("/img.png", "png", "image/png");
         const int before = ready->filesReady;
         auto controller = OKVServerController::create(dispatch, root.string(), configuration());
         controller->setDelegate(ready);
         controller->getAllQFXFileFromServer();
-        const bool done = loop.runUntil([&] {
-            std::lock_guard lock(ready->mutex);
-            return ready->filesReady > before;
-        });
+        const bool done = loop.runUntil([&] { return ready->filesReady > before; });
         loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
         return done;
     }
@@ -168,37 +162,16 @@ TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchive)
     s.write("QFXMacApplication/ALLQFXServer", s.catalogue(models));
     s.write("QFXMacApplication/EffectDownloadFail.plist", "stale");
     s.serveArchives(models);
-    s.server.serve("/v1/effects.json", support::LoopbackServer::Reply{500, "text/plain", "down", {}});
-    auto controller = OKVServerController::create(s.dispatch, s.root.string(), s.configuration());
-    controller->setDelegate(s.ready);
-    controller->getAllQFXFileFromServer();
-    ASSERT_TRUE(s.loop.runUntil([&] {
-        std::lock_guard lock(s.ready->mutex);
-        return s.ready->filesReady == 1;
-    }));
+    ASSERT_TRUE(s.sync(models, true));
     for (const Effect& e : models.at("12345678"))
         EXPECT_EQ(s.read("QFXMacApplication/Effect/Model 12345678/" + e.type + "/" + e.type + ".QF2"), e.type + " 1.0");
     EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/EffectDownloadFail.plist"));
-    EXPECT_TRUE(controller->checkEffectFolderInLocal());
+    // A second fall-back finds the store complete and fetches nothing.
+    ASSERT_TRUE(s.sync(models, true));
+    EXPECT_EQ(s.hits(kDelay), 1);
 
     // The next online run sweeps the model folder's layout into one folder per type.
     ASSERT_TRUE(s.sync(models));
     EXPECT_EQ(s.module("0C000200"), "0C000200 1.0");
     EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Effect/Model 12345678/0C000200"));
-}
-
-TEST(EffectDownload, VersionsDifferByValueAndTypesCountOnce)
-{
-    const struct {
-        const char* server;
-        const char* local;
-        bool differ;
-    } rows[] = {{"1.10", "1.9", true}, {"1.8", "1.9", true}, {"1.02", "1.2", false}, {"2.0", "2.0", false}};
-    for (const auto& row : rows)
-        EXPECT_EQ(OKVServerController::checkVersionServer(row.server, row.local), row.differ) << row.server;
-
-    EffectStore s;
-    const auto data = AllQFXData::initWithDic(
-        nlohmann::json::parse(s.catalogue({{"11111111", {kDrive, kDelay}}, {"22222222", {kDrive}}, {"33333333", {}}})));
-    EXPECT_EQ(OKVServerController::countEffectInData(data), 2);
 }
