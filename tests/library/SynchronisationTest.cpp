@@ -10,7 +10,12 @@ struct ServerToCoordinator : OKVServerDelegate {
     explicit ServerToCoordinator(CommonUtils& utils) : utils(utils) {}
     void dataFromServer(std::optional<AllQFXData> data) override { utils.dataFromServer(data); }
     void downloadFileSuccess(bool success) override { utils.downloadFileSuccess(success); }
+    // A run's last requests: nothing of it is in flight once both have ended.
+    void modelVersionFromServer(std::optional<ModelsVersion>) override { ++runs; }
+    void downloadImageSuccess(bool) override { ++pictures; }
     CommonUtils& utils;
+    std::atomic<int> runs{0};
+    std::atomic<int> pictures{0};
 };
 
 class Synchronisation : public Coordinator {
@@ -24,7 +29,9 @@ protected:
         zipmaker::write(zip, {zipmaker::file("0B000123.QF2", "drive")});
         server.serve("/qfx/0B000123.zip", zipmaker::readFile(zip), "application/zip");
         configuration = platform::Configuration(platform::StringsTable::parse(
-            "\"kServerURLAllQFX\" = \"" + server.url("/v1/effects.json") + "\";\n\"kCommand_Time_Out\" = \"3.0\";\n"));
+            "\"kServerURLAllQFX\" = \"" + server.url("/v1/effects.json") + "\";\n\"kServerURLAppVersion\" = \"" +
+            server.url("/v1/apps.json") + "\";\n\"kServerURLModelVersion\" = \"" + server.url("/v1/models.json") +
+            "\";\n\"kCommand_Time_Out\" = \"3.0\";\n"));
     }
     std::string catalogueText() const
     {
@@ -36,14 +43,17 @@ protected:
                                  {"effects", {{{"type", "0B000123"}, {"fileName", "0B000123.zip"}, {"version", "1.0"}}}}}}}}
             .dump();
     }
+    // Runs one synchronisation; `until` then waits for the device.
     void sync()
     {
         auto controller = OKVServerController::create(dispatch, root / "PEXO Rigmora", configuration);
-        controller->setDelegate(std::make_shared<ServerToCoordinator>(*utils));
+        controller->setDelegate(forward);
         controller->getAllQFXFileFromServer();
     }
+    void TearDown() override { ASSERT_TRUE(loop.runUntil([&] { return forward->runs == 2 && forward->pictures == 2; })); }
 
     support::LoopbackServer server;
+    std::shared_ptr<ServerToCoordinator> forward;
 };
 
 }  // namespace
@@ -51,6 +61,7 @@ protected:
 TEST_F(Synchronisation, FromTheServerToAConnectedDeviceHeadless)
 {
     start();
+    forward = std::make_shared<ServerToCoordinator>(*utils);
     unit.files().setFile("FLST_SEQ.QT2", Bytes(64, 0x21));
     sync();
     EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "idle"}));
