@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "CurlCommandLine.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/url/URLRequest.h"
 #include "server/NetworkingService.h"
@@ -103,18 +103,9 @@ BENCHMARK(BM_DownloadServiceOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_CurlCommandLine(benchmark::State& state)
 {
     Catalogue& catalogue = Catalogue::shared();
-    const auto target = catalogue.folder / "curl";
-    std::string command = "curl --silent --show-error --fail --parallel --parallel-max 50";
-    for (int i = 0; i < kFiles; ++i)
-        command += " -o '" + (target / (std::to_string(i) + ".zip")).string() + "' '" +
-                   catalogue.server.url("/qfx/" + std::to_string(i) + ".zip") + "'";
-    command += " 2>/dev/null";
-    for (auto _ : state) {
-        std::filesystem::remove_all(target);
-        std::filesystem::create_directories(target);
-        if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
-    }
-    state.SetBytesProcessed(state.iterations() * kFiles * static_cast<std::int64_t>(kFileSize));
+    std::vector<std::string> urls;
+    for (int i = 0; i < kFiles; ++i) urls.push_back(catalogue.server.url("/qfx/" + std::to_string(i) + ".zip"));
+    timeCurlCommandLine(state, urls, catalogue.folder / "curl", static_cast<std::int64_t>(kFileSize));
 }
 BENCHMARK(BM_CurlCommandLine)->Unit(benchmark::kMillisecond)->UseRealTime();
 

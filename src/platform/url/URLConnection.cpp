@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/Log.h"
+#include "platform/url/CurlSupport.h"
 #include "platform/url/TransferLoop.h"
 #include "platform/url/URLError.h"
 
@@ -14,42 +15,10 @@ namespace platform {
 namespace {
 
 constexpr int kMaximumRedirects = 16;
-// CURLE_TOO_LARGE of libcurl 8.6 and later.
-constexpr int kCurlTooLarge = 100;
-constexpr const char* kBadServerResponseText = "The server sent a malformed or oversized answer.";
-
-bool isRedirect(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-std::string trimLine(const char* data, std::size_t length)
-{
-    std::string line(data, length);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    return line;
-}
-
 std::chrono::milliseconds idleLimit(const URLRequest& request)
 {
     const double seconds = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
-}
-
-// A Location value made absolute against the URL that answered with it.
-std::optional<std::string> resolve(const std::string& base, const std::string& location)
-{
-    CURLU* url = curl_url();
-    std::optional<std::string> resolved;
-    char* text = nullptr;
-    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-        curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
-        resolved = text;
-        curl_free(text);
-    }
-    curl_url_cleanup(url);
-    return resolved;
 }
 
 // Collects the answer of a synchronous request.
@@ -254,41 +223,14 @@ void URLConnection::transferDone(int curlCode)
 Error URLConnection::errorFor(int curlCode) const
 {
     if (m_trustError) return *m_trustError;
-    const std::string detail = m_errorText[0] ? m_errorText : curl_easy_strerror(static_cast<CURLcode>(curlCode));
-    std::int64_t code = URLErrorUnknown;
-    switch (curlCode) {
-    case CURLE_COULDNT_RESOLVE_HOST: code = URLErrorCannotFindHost; break;
-    case CURLE_COULDNT_CONNECT: code = URLErrorCannotConnectToHost; break;
-    case CURLE_OPERATION_TIMEDOUT: code = URLErrorTimedOut; break;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING: code = URLErrorNetworkConnectionLost; break;
-    case CURLE_URL_MALFORMAT: code = URLErrorBadURL; break;
-    case CURLE_UNSUPPORTED_PROTOCOL: code = URLErrorUnsupportedURL; break;
-    case CURLE_PEER_FAILED_VERIFICATION: code = URLErrorServerCertificateUntrusted; break;
-    case CURLE_SSL_CONNECT_ERROR: code = URLErrorSecureConnectionFailed; break;
-    // What the server sent breaks the protocol or curl's bounds: curl reports a header line beyond its
-    // limit as out of memory (newer versions as too large), which says nothing true about this machine.
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_OUT_OF_MEMORY:
-    case kCurlTooLarge:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-    case CURLE_HTTP3:
-    case CURLE_BAD_CONTENT_ENCODING:
-        RIG_LOG("%s: %s", m_request.url.c_str(), detail.c_str());
-        return makeURLError(URLErrorBadServerResponse, m_request.url, kBadServerResponseText);
-    default: break;
-    }
-    return makeURLError(code, m_request.url, detail);
+    return errorForCurlCode(curlCode, m_request.url, m_errorText);
 }
 
 std::size_t URLConnection::onHeader(const char* data, std::size_t length)
 {
     if (m_cancelled) return 0;
     touch();
-    const std::string line = trimLine(data, length);
+    const std::string line = trimHeaderLine(data, length);
     if (line.rfind("HTTP/", 0) == 0) {
         m_headers.clear();
     } else if (line.empty()) {
@@ -322,7 +264,7 @@ void URLConnection::headersComplete()
 
     const std::optional<std::string> location = response.valueForHTTPHeaderField("Location");
     std::optional<std::string> target;
-    if (isRedirect(status) && location) target = resolve(response.url, *location);
+    if (isRedirectStatus(status) && location) target = resolveLocation(response.url, *location);
     if (target && m_delegate) {
         URLRequest next = m_request;
         next.url = *target;
