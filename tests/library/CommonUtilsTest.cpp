@@ -149,10 +149,8 @@ TEST_P(RequestTimeOut, GivesTheDeviceUpOnlyWhenTheRequestOutlivesItsLimit)
 
 INSTANTIATE_TEST_SUITE_P(Coordinator, RequestTimeOut,
                          ::testing::Values(TimeOutRow{Kind::SelectPatch, 3.0F, 20},
-                                           TimeOutRow{Kind::WriteOnePatch, 9.0F, 20},
                                            TimeOutRow{Kind::FavouriteEffect, 12.0F, 20},
                                            TimeOutRow{Kind::UpdateEffect, 18.0F, 21},
-                                           TimeOutRow{Kind::WriteGroupPatchs, 40.0F, 43},
                                            TimeOutRow{Kind::WriteAllPatch, 0.0F, 60},
                                            TimeOutRow{Kind::WriteAllPatch, 100.0F, 103},
                                            TimeOutRow{Kind::DeleteEffect, 0.0F, 0},
