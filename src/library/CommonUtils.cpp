@@ -1,0 +1,117 @@
+#include "library/CommonUtils.h"
+
+#include <stdexcept>
+
+#include "common/Log.h"
+#include "device/sequencer/ParserDataController.h"
+#include "platform/files/FileManager.h"
+
+namespace {
+
+std::atomic<CommonUtils*> g_shared{nullptr};
+
+}  // namespace
+
+CommonUtils::CommonUtils(Collaborators collaborators)
+    : m_dispatch(collaborators.dispatch),
+      m_files(collaborators.files),
+      m_configuration(collaborators.configuration),
+      m_parser(collaborators.parser),
+      m_rootPath(std::move(collaborators.rootPath)),
+      m_state(m_dispatch.makeSerial("library.coordinator", platform::Priority::Default)),
+      m_alive(std::make_shared<bool>(true)),
+      m_rescanTimer(collaborators.timers)
+{
+    startUp();
+}
+
+CommonUtils::~CommonUtils()
+{
+    m_parser.setParserDataDelegate(nullptr);
+    m_rescanTimer.cancel();
+    // Once this has run on the state queue no later task there touches the object.
+    m_state->sync([this] { m_alive.reset(); });
+    CommonUtils* self = this;
+    g_shared.compare_exchange_strong(self, nullptr);
+}
+
+CommonUtils& CommonUtils::getInstance()
+{
+    CommonUtils* utils = g_shared.load();
+    if (utils == nullptr) throw std::logic_error("no CommonUtils installed");
+    return *utils;
+}
+
+void CommonUtils::setShared(CommonUtils* utils) { g_shared.store(utils); }
+
+std::string CommonUtils::pathUnderRoot(const std::string& relative) const { return m_rootPath + "/" + relative; }
+
+void CommonUtils::startUp()
+{
+    m_parser.setParserDataDelegate(this);
+    // "Temp" holds only what this run makes; a failure is logged and the operations that write there
+    // fail on their own later.
+    const std::string temp = pathUnderRoot(kTemp);
+    platform::Error error;
+    if (m_files.exists(temp) && !m_files.removeItem(temp, &error))
+        RIG_LOG("cannot delete folder temp: %s", error.description.c_str());
+    if (!m_files.createDirectory(temp, true, &error))
+        RIG_LOG("cannot create folder temp: %s", error.description.c_str());
+}
+
+void CommonUtils::post(std::function<void()> task)
+{
+    m_state->async([alive = std::weak_ptr<bool>(m_alive), task = std::move(task)] {
+        if (alive.lock()) task();
+    });
+}
+
+void CommonUtils::tell(std::function<void(CommonUtilsDelegate&)> message)
+{
+    m_dispatch.main().async([alive = std::weak_ptr<bool>(m_alive), this, message = std::move(message)] {
+        if (!alive.lock()) return;
+        if (CommonUtilsDelegate* receiver = delegate()) message(*receiver);
+    });
+}
+
+void CommonUtils::publish()
+{
+    Published next;
+    next.isConnectDevice = m_isConnectDevice;
+    next.deviceID = m_deviceID;
+    next.deviceName = m_deviceName;
+    next.numberOfEffectInDevice = m_numberOfEffectInDevice;
+    next.allQFXData = m_allQFXData;
+    std::lock_guard lock(m_publishedMutex);
+    m_published = std::move(next);
+}
+
+void CommonUtils::dataFromServer(const std::optional<AllQFXData>& data)
+{
+    post([this, data] {
+        if (!data) {
+            tell([](CommonUtilsDelegate& d) { d.allQFXDataWithState(1); });
+            return;
+        }
+        if (data->isEmpty()) tell([](CommonUtilsDelegate& d) { d.allQFXDataWithState(2); });
+        m_isRetry = false;
+        m_allQFXData = data->copy();
+        m_modelNameList.clear();
+        if (data->modelsList())
+            for (const AllQFXModels& model : *data->modelsList()) m_modelNameList.push_back(model.modelName());
+        publish();
+    });
+}
+
+void CommonUtils::downloadFileSuccess(bool success)
+{
+    if (!success) return;
+    post([this] {
+        if (m_isEjectedDevice) {
+            m_isEjectedDevice = false;
+            connectionWithState(1, 1);
+        } else {
+            connectDevice();
+        }
+    });
+}

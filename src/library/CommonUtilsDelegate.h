@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DirectoryObject;
+class EffectItem;
+class PatchItem;
+
+// What the coordinator tells the interface, always on the main thread. Every method has an empty default,
+// so an adopter overrides only what it shows. A synchronisation code pairs a "do" with its "finish";
+// device busy and idle go without one.
+class CommonUtilsDelegate {
+public:
+    using Items = std::vector<std::shared_ptr<PatchItem>>;
+    using Tree = std::vector<std::shared_ptr<DirectoryObject>>;
+
+    virtual ~CommonUtilsDelegate() = default;
+
+    // 1 no catalogue, 2 an empty catalogue.
+    virtual void allQFXDataWithState(std::int64_t /*state*/) {}
+    // 1 connected, 3 model not supported.
+    virtual void deviceConnectWithState(std::int32_t /*state*/) {}
+    virtual void serverConnectWithState(bool /*reachable*/) {}
+    virtual void internetNoConnect() {}
+    // Action types: 1 update, 2 delete, 3 favourite on or off, 4 recover, 5 add.
+    virtual void writeEffectItem(const std::shared_ptr<EffectItem>& /*item*/, std::int32_t /*actionType*/,
+                                 std::int32_t /*failedState*/)
+    {
+    }
+    virtual void deleteEffectItem(const std::shared_ptr<EffectItem>& /*item*/, std::int32_t /*failedState*/) {}
+    virtual void changeEffectListSuccessfully() {}
+    virtual void fileLishFlushWithFailedState(std::int32_t /*state*/) {}
+    virtual void writePatchListWithState(std::int32_t /*state*/) {}
+    virtual void writePatchItemWithFailedState(std::int32_t /*state*/, const std::shared_ptr<PatchItem>& /*oldPatchItem*/,
+                                               std::uint32_t /*index*/)
+    {
+    }
+    virtual void getQFXListwithFailedState(std::int32_t /*state*/) {}
+    virtual void getPatchListWithFailedState(std::int32_t /*state*/) {}
+    // 1 ejected, -4 disconnected, anything else failed.
+    virtual void ejectDeviceWithState(std::int32_t /*state*/) {}
+    virtual void deviceDisonnect() {}
+    virtual void deviceLostConnectOrNoReply() {}
+    virtual void didFinishUpdateEffectDevice() {}
+    virtual void systemDidSleep() {}
+    virtual void applicationDidHaveUpdateWithCurentVersion(const std::string& /*curentVersion*/,
+                                                           const std::string& /*newVersion*/)
+    {
+    }
+    virtual void deviceDidHaveUpdateWithCurentVersion(const std::string& /*curentVersion*/,
+                                                      const std::string& /*newVersion*/)
+    {
+    }
+    virtual void serverDirectoryObject(const Tree& /*effectPool*/) {}
+    virtual void patchPoolDirectoryObject(const Tree& /*patchPool*/) {}
+    virtual void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& /*effects*/) {}
+    virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
+    virtual void didGetDeviceName(const std::string& /*name*/) {}
+    virtual void didGetDeviceMemory(float /*percentInUse*/) {}
+    virtual void readQFXListFail() {}
+    virtual void didDoSynchronizationActionServer(const std::string& /*code*/) {}
+    virtual void didFinishSynchronizationActionServer(const std::string& /*code*/) {}
+    virtual void didDoSynchronizationActionDevice(const std::optional<std::string>& /*code*/) {}
+    virtual void didFinishSynchronizationActionDevice(const std::optional<std::string>& /*code*/) {}
+    virtual void didAllowEjectAction() {}
+    virtual void didPreventEjectAction() {}
+    virtual void effectItem(const std::shared_ptr<EffectItem>& /*item*/, const std::string& /*didUpdateFromOldVersion*/) {}
+    virtual void copyPatchFileFrom(const std::string& /*from*/, const std::string& /*toDestination*/,
+                                   const std::string& /*isExistedAndCanChangeWithPath*/)
+    {
+    }
+    virtual void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& /*item*/, const std::string& /*atOffset*/) {}
+    virtual void selectPatchItem(const std::shared_ptr<PatchItem>& /*item*/, std::int32_t /*withState*/) {}
+};

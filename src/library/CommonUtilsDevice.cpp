@@ -1,0 +1,254 @@
+#include <utility>
+
+#include "common/Log.h"
+#include "device/sequencer/ParserDataController.h"
+#include "library/CommonUtils.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/files/FileManager.h"
+#include "platform/text/Utf8.h"
+
+namespace {
+
+ServerDeviceModel serverDeviceModel(const AllQFXModels& model)
+{
+    ServerDeviceModel device;
+    device.modelIdInt = model.modelIdInt();
+    device.qfxGenerationModel = model.qfxGenerationModel();
+    device.qfxSupportRegionsModel = model.qfxSupportRegionsModel();
+    device.qfxRegionLevelsModel = model.qfxRegionLevelsModel();
+    device.qfxMaxNumOfUnit = model.qfxMaxNumOfUnit();
+    device.ptcGenerationModel = model.ptcGenerationModel();
+    device.ptcSupportRegionsModel = model.ptcSupportRegionsModel();
+    device.ptcMaxNumOfUnit = model.ptcMaxNumOfUnit();
+    return device;
+}
+
+// The catalogue's name of the model, if it lists it.
+const AllQFXModels* catalogueModel(const std::optional<AllQFXData>& catalogue, std::int32_t deviceID)
+{
+    if (!catalogue || !catalogue->modelsList()) return nullptr;
+    for (const AllQFXModels& model : *catalogue->modelsList())
+        if (model.modelIdInt() == deviceID) return &model;
+    return nullptr;
+}
+
+}  // namespace
+
+// ---- requests and answers ----
+
+void CommonUtils::connectDevice()
+{
+    post([this] {
+        std::vector<ServerDeviceModel> accepted;
+        if (m_allQFXData && m_allQFXData->modelsList())
+            for (const AllQFXModels& model : *m_allQFXData->modelsList()) accepted.push_back(serverDeviceModel(model));
+        m_parser.scanDeviceWithAcceptDeviceArray(
+            std::move(accepted),
+            static_cast<std::int32_t>(m_configuration.integer(platform::Configuration::kTime_Of_Retry)),
+            static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out)));
+    });
+}
+
+void CommonUtils::dataFromDevice()
+{
+    addRequest(RequestKind::GetQFXList, [this] { m_parser.getQFXList(); });
+}
+
+void CommonUtils::ejectDeviceWithPatchList(const std::vector<std::shared_ptr<PatchItem>>& /*patchList*/,
+                                           const std::function<void(bool)>& /*successBlock*/)
+{
+    addRequest(RequestKind::Eject, [this] { m_parser.ejectDevice(); });
+}
+
+void CommonUtils::ejectDeviceForClosing()
+{
+    addRequest(RequestKind::EjectForClosing, [this] { m_parser.ejectDevice(); });
+}
+
+void CommonUtils::forceEjectDevice()
+{
+    post([this] { forceEject(); });
+}
+
+void CommonUtils::forceEject()
+{
+    reset();
+    m_parser.forceEject();
+}
+
+std::int32_t CommonUtils::getMaxEffectInDevice() const
+{
+    std::lock_guard lock(m_publishedMutex);
+    return m_published.isConnectDevice ? m_published.numberOfEffectInDevice : 0;
+}
+
+std::uint32_t CommonUtils::getNumberOfExistedEffectsInDevice() const
+{
+    std::lock_guard lock(m_publishedMutex);
+    return m_published.numberOfEffects;
+}
+
+std::optional<std::string> CommonUtils::getDeviceVersion() const
+{
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (!m_published.isConnectDevice) return std::string();
+    }
+    const auto version = m_parser.getDeviceVersion();
+    if (!version) return std::string();
+    std::string text(version->begin(), version->end());
+    if (!platform::Utf8::isValid(text)) return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> CommonUtils::getDeviceName() const
+{
+    std::lock_guard lock(m_publishedMutex);
+    if (m_published.deviceID == 0 || !m_published.allQFXData || !m_published.isConnectDevice) return std::nullopt;
+    if (const AllQFXModels* model = catalogueModel(m_published.allQFXData, m_published.deviceID))
+        return model->modelName();
+    return m_published.deviceName;
+}
+
+// ---- the flows ----
+
+void CommonUtils::getQFXListFromDeviceFlow(const Request& request) { runFlow(request); }
+
+void CommonUtils::ejectingDeviceFlow(const Request& request) { runFlow(request); }
+
+void CommonUtils::ejectDeviceForClosingFlow(const Request& request)
+{
+    // The sequencer is reached from the main thread, as quitting expects; the flow never waits for it.
+    Request onMain = request;
+    onMain.start = [this, alive = std::weak_ptr<bool>(m_alive)] {
+        m_dispatch.main().async([this, alive] {
+            if (alive.lock()) m_parser.ejectDevice();
+        });
+    };
+    runFlow(onMain);
+}
+
+// ---- the sequencer's results ----
+
+void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
+{
+    post([this, state, subState] {
+        RIG_LOG("connection state %d (%d)", state, subState);
+        if (state != 1) {
+            m_isConnectDevice = false;
+            m_isGettingDataDevice = false;
+            forceEject();
+            if (state == 3 && !m_isConnectingInternet && m_allQFXData)
+                tell([](CommonUtilsDelegate& d) { d.deviceConnectWithState(3); });
+            return;
+        }
+        m_isConnectDevice = true;
+        const std::string deviceFolder = pathUnderRoot(kTempDevice);
+        platform::Error error;
+        if (m_files.exists(deviceFolder) && !m_files.removeItem(deviceFolder, &error)) {
+            RIG_LOG("cannot delete the device folder: %s", error.description.c_str());
+            return;
+        }
+        m_numberOfEffectInDevice = m_parser.getNumberOfFileInDevice();
+        m_deviceID = m_parser.getDeviceID();
+        if (const AllQFXModels* model = catalogueModel(m_allQFXData, m_deviceID)) m_deviceName = model->modelName();
+        publish();
+        tell([](CommonUtilsDelegate& d) {
+            d.didDoSynchronizationActionDevice(std::nullopt);
+            d.didPreventEjectAction();
+            d.deviceConnectWithState(1);
+        });
+        dataFromDevice();
+    });
+}
+
+void CommonUtils::notifyDisconnectToDevice()
+{
+    post([this] {
+        reset();
+        m_isEjectedDevice = true;
+        tell([](CommonUtilsDelegate& d) {
+            d.didFinishSynchronizationActionDevice(std::nullopt);
+            d.didAllowEjectAction();
+            d.deviceDisonnect();
+        });
+    });
+}
+
+void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subState*/)
+{
+    post([this, state] {
+        reset();
+        m_isEjectedDevice = true;
+        if (m_isSleep) {
+            m_isSleep = false;
+            tell([](CommonUtilsDelegate& d) { d.systemDidSleep(); });
+        }
+        if (m_isEjectDeviceForClosing) return;
+        if (state == -3 || state == -1) {
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        } else {
+            tell([state](CommonUtilsDelegate& d) { d.ejectDeviceWithState(state); });
+        }
+    });
+}
+
+void CommonUtils::getQFXListOrQFXWithState(std::int32_t state, const std::optional<Bytes>& qfxList)
+{
+    post([this, state, qfxList] {
+        if (!isRunning(RequestKind::GetQFXList)) return;
+        if (state != 1 || !qfxList) {
+            failDeviceRead(state);
+            return;
+        }
+        const std::string folder = pathUnderRoot(kTempDevice);
+        const std::string path = folder + "/" + kQFXListFileName;
+        platform::Error error;
+        if (!m_files.createDirectory(folder, true, &error) ||
+            !m_files.writeAtomically(path, *qfxList, &error, platform::Durability::WorkingCopy)) {
+            RIG_LOG("cannot store the device effect list: %s", error.description.c_str());
+            tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
+        } else {
+            m_qfxListPathDevice = path;
+        }
+        finishRequest(RequestKind::GetQFXList);
+    });
+}
+
+void CommonUtils::failDeviceRead(std::int32_t state)
+{
+    if (state == -4 || state == -1) {
+        m_isGettingDataDevice = false;
+        reset();
+        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+    } else if (state == -2) {
+        forceEject();
+        tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+    } else {
+        tell([state](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(state); });
+        forceEject();
+    }
+}
+
+// The results of the requests that later work fills in: each ends its request, so the queue moves on.
+void CommonUtils::finishRequestWhenRunning(RequestKind kind)
+{
+    post([this, kind] {
+        if (isRunning(kind)) finishRequest(kind);
+    });
+}
+
+void CommonUtils::getAllPatchDataDumpWithState(std::int32_t, const std::optional<std::vector<PatchObject>>&) {}
+void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteAllPatch); }
+void CommonUtils::writeOnePatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteOnePatch); }
+void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t)
+{
+    finishRequestWhenRunning(RequestKind::WriteGroupPatchs);
+}
+void CommonUtils::selectPatchWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::SelectPatch); }
+void CommonUtils::writeQFXListAndQFXWithState(std::int32_t) {}
+void CommonUtils::getMemoryStatusWithState(std::int32_t, float) {}
+void CommonUtils::deleteQFXWithState(std::int32_t, std::int32_t) {}
+void CommonUtils::fileListFlushWithState(std::int32_t) {}
+void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}
+void CommonUtils::notifyDataPatchChange(const PatchObject&) {}

@@ -1,0 +1,201 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "library/CommonUtils.h"
+#include "platform/bundle/Configuration.h"
+
+int CommonUtils::requestTimeOut(RequestKind kind)
+{
+    switch (kind) {
+        case RequestKind::UpdateEffect:
+        case RequestKind::FavouriteEffect:
+        case RequestKind::AddEffect:
+        case RequestKind::SelectPatch:
+        case RequestKind::WriteOnePatch:
+        case RequestKind::WriteGroupPatchs:
+            return 20;
+        case RequestKind::WriteAllPatch:
+            return 60;
+        case RequestKind::GetQFXList:
+        case RequestKind::Eject:
+        case RequestKind::EjectForClosing:
+        case RequestKind::DeleteEffect:
+            return 0;
+    }
+    return 0;
+}
+
+std::vector<bool*> CommonUtils::operationFlags(RequestKind kind)
+{
+    switch (kind) {
+        case RequestKind::GetQFXList:
+            return {&m_isGettingDataDevice, &m_isQFXList};
+        case RequestKind::Eject:
+            return {};
+        case RequestKind::EjectForClosing:
+            return {&m_isEjectDeviceForClosing};
+        case RequestKind::UpdateEffect:
+            return {&m_isUpdateEffectDevice};
+        case RequestKind::FavouriteEffect:
+            return {&m_isFavouriteEffectDevice};
+        case RequestKind::AddEffect:
+            return {&m_isAddEffectDevice};
+        case RequestKind::DeleteEffect:
+            return {&m_isDeleteEffectDevice};
+        case RequestKind::SelectPatch:
+            return {&m_isSelectedPatchInDevice};
+        case RequestKind::WriteOnePatch:
+            return {&m_isWriteOnePatchToDevice};
+        case RequestKind::WriteGroupPatchs:
+            return {&m_isWriteGroupPatchsToDevice};
+        case RequestKind::WriteAllPatch:
+            return {&m_isWriteAllPatchToDevice};
+    }
+    return {};
+}
+
+void CommonUtils::addRequest(RequestKind kind, std::function<void()> start, float sequencerWatchdog, bool whileConnected)
+{
+    post([this, kind, start = std::move(start), sequencerWatchdog, whileConnected]() mutable {
+        if (whileConnected && !m_isConnectDevice) return;
+        m_queueRequest.enqueue(Request{kind, std::move(start), sequencerWatchdog});
+        pump();
+    });
+}
+
+void CommonUtils::checkAddOperation()
+{
+    post([this] { pump(); });
+}
+
+void CommonUtils::pump()
+{
+    if (m_isWorking) return;
+    std::optional<Request> request = m_queueRequest.dequeue();
+    if (!request) {
+        tell([](CommonUtilsDelegate& d) {
+            d.didFinishSynchronizationActionDevice(std::nullopt);
+            d.didAllowEjectAction();
+        });
+        if (m_isChangeEffectList) {
+            m_isChangeEffectList = false;
+            tell([](CommonUtilsDelegate& d) { d.changeEffectListSuccessfully(); });
+        }
+        return;
+    }
+    tell([](CommonUtilsDelegate& d) {
+        d.didDoSynchronizationActionDevice(std::nullopt);
+        d.didPreventEjectAction();
+    });
+    // Busy from the hand-over on, so no second request can start before this one's flow has run.
+    m_isWorking = true;
+    post([this, generation = m_generation, request = std::move(*request)] {
+        // A reset since the hand-over dropped this request with the others.
+        if (generation != m_generation) return;
+        switch (request.kind) {
+            case RequestKind::GetQFXList:
+                getQFXListFromDeviceFlow(request);
+                break;
+            case RequestKind::Eject:
+                ejectingDeviceFlow(request);
+                break;
+            case RequestKind::EjectForClosing:
+                ejectDeviceForClosingFlow(request);
+                break;
+            default:
+                runFlow(request);
+                break;
+        }
+    });
+}
+
+void CommonUtils::runFlow(const Request& request)
+{
+    if (!m_isConnectDevice) {
+        // Nothing to do: the next request may go.
+        m_isWorking = false;
+        pump();
+        return;
+    }
+    m_running = request.kind;
+    for (bool* flag : operationFlags(request.kind)) *flag = true;
+    if (request.start) request.start();
+    if (const int seconds = requestTimeOut(request.kind); seconds > 0)
+        armTimer(seconds, request.sequencerWatchdog);
+}
+
+bool CommonUtils::isRunning(RequestKind kind) const { return m_isWorking && m_running == kind; }
+
+void CommonUtils::finishRequest(RequestKind kind)
+{
+    for (bool* flag : operationFlags(kind)) *flag = false;
+    m_isWorking = false;
+    m_running.reset();
+    resetTimer();
+    pump();
+}
+
+void CommonUtils::setupTimerWithTimeOut(int seconds, float sequencerWatchdog)
+{
+    post([this, seconds, sequencerWatchdog] { armTimer(seconds, sequencerWatchdog); });
+}
+
+void CommonUtils::armTimer(int seconds, float sequencerWatchdog)
+{
+    // The sequencer reports its own watchdog's expiry first; the coordinator only steps in when even
+    // that report never comes.
+    const double commandTimeOut = m_configuration.floating(platform::Configuration::kCommand_Time_Out);
+    double limit = static_cast<double>(seconds);
+    if (sequencerWatchdog > 0.0F && std::isfinite(sequencerWatchdog))
+        limit = std::max(limit, static_cast<double>(sequencerWatchdog) + commandTimeOut);
+    const auto delay = std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double>(limit));
+    m_rescanTimer.arm(delay, [this, alive = std::weak_ptr<bool>(m_alive), generation = m_generation] {
+        if (alive.lock()) post([this, generation] { actionTimeOut(generation); });
+    });
+}
+
+void CommonUtils::resetTimer() { m_rescanTimer.cancel(); }
+
+void CommonUtils::actionTimeOut(std::uint64_t generation)
+{
+    // Only a timed request that is still the running one is given up on.
+    if (generation != m_generation) return;
+    if (!(m_isAddEffectDevice || m_isFavouriteEffectDevice || m_isDeleteEffectDevice || m_isUpdateEffectDevice ||
+          m_isWriteAllPatchToDevice || m_isWriteOnePatchToDevice || m_isWriteGroupPatchsToDevice ||
+          m_isSelectedPatchInDevice))
+        return;
+    reset();
+    resetTimer();
+    tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+    forceEject();
+}
+
+void CommonUtils::resetQueue()
+{
+    post([this] { reset(); });
+}
+
+void CommonUtils::reset()
+{
+    ++m_generation;
+    m_isWorking = false;
+    m_running.reset();
+    m_queueRequest = Stdqueue<Request>();
+    for (bool* flag : {&m_isConnectDevice, &m_isQFXList, &m_isGettingDataDevice, &m_isDeleteEffectDevice,
+                       &m_isFavouriteEffectDevice, &m_isAddEffectDevice, &m_isUpdateEffectDevice, &m_isLoadedPatchList,
+                       &m_isChangeEffectList, &m_isWriteOnePatchToDevice, &m_isWriteGroupPatchsToDevice,
+                       &m_isWriteAllPatchToDevice, &m_isSelectedPatchInDevice})
+        *flag = false;
+    m_deviceID = 0;
+    m_numberOfEffectInDevice = 0;
+    m_deviceName.clear();
+    m_qfxListPathDevice.clear();
+    publish();
+    tell([](CommonUtilsDelegate& d) {
+        d.didFinishSynchronizationActionDevice(std::nullopt);
+        d.didPreventEjectAction();
+    });
+    resetTimer();
+    pump();
+}

@@ -1,0 +1,172 @@
+#include <filesystem>
+
+#include "support/library/CoordinatorFixture.h"
+
+namespace fs = std::filesystem;
+using Kind = CommonUtils::RequestKind;
+
+TEST_F(Coordinator, StartUpRecreatesTempEmptyAndLeavesTheStoreAlone)
+{
+    const std::string rootFolder = root / "PEXO Rigmora";
+    fs::create_directories(rootFolder + "/Temp/Device");
+    files.writeAtomically(rootFolder + "/Temp/Device/FLST_SEQ.QT2", Bytes{1, 2, 3});
+    files.createDirectory(rootFolder + "/QFXMacApplication/Effect/0001", true);
+
+    start();
+    EXPECT_TRUE(fs::is_directory(rootFolder + "/Temp"));
+    EXPECT_TRUE(fs::is_empty(rootFolder + "/Temp"));
+    EXPECT_TRUE(fs::is_directory(rootFolder + "/QFXMacApplication/Effect/0001"));
+}
+
+TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
+{
+    start();
+    unit.files().setFile("FLST_SEQ.QT2", Bytes(300, 0x5A));
+    EXPECT_EQ(utils->getDeviceVersion(), std::string());
+    connect();
+    EXPECT_EQ(files.readFile(root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"), Bytes(300, 0x5A));
+    EXPECT_EQ(utils->getDeviceName(), "Rig One");
+    EXPECT_EQ(utils->getDeviceVersion(), "1.20");
+    EXPECT_EQ(utils->getMaxEffectInDevice(), 64);
+
+    // The eject waits in the queue like any other request; its block is never called.
+    bool called = false;
+    utils->ejectDeviceWithPatchList({}, [&](bool) { called = true; });
+    EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
+    EXPECT_FALSE(called);
+    EXPECT_EQ(utils->getDeviceName(), std::nullopt);
+    EXPECT_EQ(utils->getMaxEffectInDevice(), 0);
+
+    // Without a device every request method does nothing.
+    utils->dataFromDevice();
+    utils->ejectDeviceForClosing();
+    EXPECT_EQ(settle(), Strings{});
+}
+
+TEST_F(Coordinator, ADeviceTheCatalogueDoesNotAcceptIsNeverConnected)
+{
+    start();
+    utils->dataFromServer(catalogue(0x00110022));
+    utils->connectDevice();
+    // No accepted device found: the queue is reset and the interface hears of no connection.
+    EXPECT_EQ(until("idle"), (Strings{"reset", "idle"}));
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_EQ(utils->getDeviceName(), std::nullopt);
+}
+
+TEST_F(Coordinator, UnplugMidReadDropsTheReadAndReportsTheDisconnect)
+{
+    start();
+    unit.files().setFile("FLST_SEQ.QT2", Bytes(4000, 0x11));
+    unit.delayReplies(sim::RequestKey::fileSystem(0x22), std::chrono::milliseconds(30));
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(sim::RequestKey::fileSystem(0x22)) > 0; }));
+    unit.device().unplug();
+    const Strings heard = until("disconnect");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 0);
+    EXPECT_FALSE(fs::exists(root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"));
+    EXPECT_EQ(utils->getMaxEffectInDevice(), 0);
+}
+
+// Requests posted together run one at a time in posting order: each starts only once the one before it
+// has its result, and the interface sees busy at each hand-over and idle once the queue has drained.
+TEST_F(Coordinator, RequestsPostedTogetherRunOneAtATimeInOrder)
+{
+    start();
+    connect();
+    std::mutex mutex;
+    Strings started;
+    for (int i = 0; i < 3; ++i) {
+        utils->addRequest(Kind::SelectPatch, [&, i] {
+            std::lock_guard lock(mutex);
+            started.push_back("select " + std::to_string(i));
+            seq.getMemoryStatus();
+        });
+    }
+    utils->ejectDeviceForClosing();
+    const Strings heard = settle();
+    EXPECT_EQ(started, (Strings{"select 0"}));
+    // The memory result ends no select request: the queue waits for the select result that never comes.
+    EXPECT_EQ(heard, (Strings{"busy"}));
+
+    // Each select result lets exactly the next request go.
+    for (std::size_t i = 1; i <= 2; ++i) {
+        utils->selectPatchWithState(1);
+        EXPECT_EQ(settle(), Strings{"busy"});
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(started.size(), i + 1);
+    }
+    utils->selectPatchWithState(1);
+    // The closing eject runs last and quits without an eject message.
+    const Strings rest = until("reset");
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), "busy"), 1);
+    EXPECT_EQ(std::count(rest.begin(), rest.end(), "eject 1"), 0);
+    EXPECT_EQ(started, (Strings{"select 0", "select 1", "select 2"}));
+}
+
+// A timed request whose result never comes gives the device up at the larger of its own time-out and
+// the sequencer's watchdog plus one command time-out (3 s here), dropping what waits behind it;
+// untimed requests are never cut off.
+struct TimeOutRow {
+    Kind kind;
+    float sequencerWatchdog;
+    int expiresAfter;  // seconds; 0 for never
+};
+
+class RequestTimeOut : public Coordinator, public ::testing::WithParamInterface<TimeOutRow> {};
+
+TEST_P(RequestTimeOut, GivesTheDeviceUpOnlyWhenTheRequestOutlivesItsLimit)
+{
+    const TimeOutRow row = GetParam();
+    start();
+    connect();
+    bool followerRan = false;
+    utils->addRequest(row.kind, [] {}, row.sequencerWatchdog);
+    utils->addRequest(Kind::SelectPatch, [&] { followerRan = true; });
+    ASSERT_EQ(until("busy"), Strings{"busy"});
+    // The clock may move only once the flow has armed its time-out.
+    if (row.expiresAfter > 0) {
+        ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 1; }));
+    }
+    const int limit = row.expiresAfter > 0 ? row.expiresAfter : 600;
+    loop.advance(std::chrono::seconds(limit) - std::chrono::milliseconds(100));
+    EXPECT_EQ(settle(), Strings{});
+    loop.advance(std::chrono::milliseconds(200));
+    if (row.expiresAfter == 0) {
+        EXPECT_EQ(settle(), Strings{});
+        EXPECT_EQ(utils->getDeviceName(), "Rig One");
+    } else {
+        // Given up: the queue is dropped, the interface told, the device force-ejected.
+        Strings heard = until("lost");
+        for (auto& e : settle()) heard.push_back(e);
+        EXPECT_EQ(heard, (Strings{"reset", "idle", "lost", "reset", "idle"}));
+        EXPECT_EQ(utils->getDeviceName(), std::nullopt);
+        EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+        EXPECT_FALSE(followerRan);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, RequestTimeOut,
+                         ::testing::Values(TimeOutRow{Kind::SelectPatch, 3.0F, 20},
+                                           TimeOutRow{Kind::FavouriteEffect, 12.0F, 20},
+                                           TimeOutRow{Kind::UpdateEffect, 18.0F, 21},
+                                           TimeOutRow{Kind::WriteAllPatch, 0.0F, 60},
+                                           TimeOutRow{Kind::WriteAllPatch, 100.0F, 103},
+                                           TimeOutRow{Kind::DeleteEffect, 0.0F, 0},
+                                           TimeOutRow{Kind::GetQFXList, 0.0F, 0}));
+
+TEST_F(Coordinator, AResultBeforeTheTimeOutCancelsIt)
+{
+    start();
+    connect();
+    utils->addRequest(Kind::WriteAllPatch, [] {});
+    until("busy");
+    ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 1; }));
+    loop.advance(std::chrono::seconds(59));
+    utils->writeAllPatchDataDumpWithState(1);
+    EXPECT_EQ(until("idle"), Strings{"idle"});
+    loop.advance(std::chrono::seconds(120));
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_EQ(utils->getDeviceName(), "Rig One");
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "device/sequencer/CQFXMidiCommandLayer.h"
+#include "device/sequencer/ParserDataController.h"
+#include "device/transport/CMidiDevice.h"
+#include "library/CommonUtils.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/LocalFileManager.h"
+#include "platform/files/TemporaryFolder.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/DeviceUnit.h"
+#include "support/library/RecordingCommonUtilsDelegate.h"
+
+using Strings = std::vector<std::string>;
+
+// The coordinator over the real sequencer, command layer and transport, talking to the simulated unit on
+// the virtual backend, in a temporary root. Time moves only with the fake clock.
+class Coordinator : public ::testing::Test {
+protected:
+    static constexpr std::int32_t kModelId = 0x00700001;
+
+    Coordinator()
+        : dispatch(loop),
+          midi(dispatch),
+          transport(midi, dispatch, files, root.path()),
+          unit(midi, {1, 2, 3, 256}),
+          seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport))
+    {
+        loop.runUntilIdle();
+    }
+    ~Coordinator() override { midi.waitUntilDelivered(); }
+
+    CommonUtils& start()
+    {
+        utils = std::make_unique<CommonUtils>(
+            CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, root / "PEXO Rigmora"});
+        utils->setDelegate(&recorder);
+        return *utils;
+    }
+
+    // A catalogue that accepts the simulated unit's model (or another one).
+    static AllQFXData catalogue(std::int32_t modelId = kModelId)
+    {
+        return AllQFXData::initWithDic(
+            {{"qfx_url", "http://127.0.0.1/"},
+             {"models", {{{"modelId", hexOf(modelId)}, {"modelName", "Rig One"}, {"effects", nlohmann::json::array()}}}}});
+    }
+    // The server's form of a model ID: the two bytes of each 16-bit half swapped.
+    static std::string hexOf(std::int32_t id)
+    {
+        const auto v = static_cast<std::uint32_t>(id);
+        const std::uint32_t swapped = ((v & 0x00FF00FFU) << 8) | ((v & 0xFF00FF00U) >> 8);
+        char text[9];
+        std::snprintf(text, sizeof text, "%08X", swapped);
+        return text;
+    }
+
+    // Waits (pumping the main queue) until the delegate has heard `event`; hands over all it heard.
+    Strings until(const std::string& event)
+    {
+        Strings got;
+        loop.runUntil([&] {
+            for (auto& e : recorder.take()) got.push_back(std::move(e));
+            return std::find(got.begin(), got.end(), event) != got.end();
+        });
+        return got;
+    }
+    // Lets every thread settle and hands over what the delegate heard meanwhile.
+    Strings settle()
+    {
+        for (int i = 0; i < 3; ++i) {
+            midi.waitUntilDelivered();
+            loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
+        }
+        return recorder.take();
+    }
+    void connect()
+    {
+        utils->dataFromServer(catalogue());
+        utils->connectDevice();
+        ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "idle"}));
+        // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
+        ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
+    }
+    // The device was told to leave editor mode (a forced eject).
+    bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
+
+    platform::FakeClock clock;
+    platform::RunLoop loop{clock};
+    platform::Dispatch dispatch;
+    platform::TimerService timers{loop};
+    platform::VirtualMidiSystem midi;
+    platform::LocalFileManager files;
+    platform::Configuration configuration;
+    TemporaryFolder root;
+    CMidiDevice transport;
+    sim::DeviceUnit unit;
+    ParserDataController seq;
+    RecordingCommonUtilsDelegate recorder;
+    std::unique_ptr<CommonUtils> utils;
+};
