@@ -82,26 +82,6 @@ std::string CommonUtils::getFileNameFromIndexSavingName(const std::string& name)
     return OKVLocalFileController::getFileNameFromIndexSavingName(name);
 }
 
-std::optional<MappingObject> CommonUtils::binarySearchWithEffectType(std::uint32_t effectType,
-                                                                     const std::vector<MappingObject>& sorted) const
-{
-    if (sorted.empty()) return std::nullopt;
-    std::int64_t lower = 0;
-    std::int64_t upper = static_cast<std::int64_t>(sorted.size()) - 1;
-    while (lower <= upper) {
-        const std::int64_t middle = (lower + upper) / 2;
-        const MappingObject& entry = sorted[static_cast<std::size_t>(middle)];
-        const auto header = getOKVEffectWithPath(entry.filePath);
-        if (header && header->type() == effectType) return entry;
-        // An unreadable file cannot be placed, so the search moves above it.
-        if (header && header->type() > effectType)
-            upper = middle - 1;
-        else
-            lower = middle + 1;
-    }
-    return std::nullopt;
-}
-
 std::string CommonUtils::createNewNameForPath(const std::string& path) const
 {
     const fs::path whole(path);
