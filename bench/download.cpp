@@ -1,51 +1,65 @@
 // Fifty 1 MiB archives served on the loopback interface: downloaded in parallel by the download service
-// and unpacked, and, side by side, fetched in parallel by the curl command-line tool. Compare the two
-// times per iteration for the ratio.
+// (and unpacked, or not), and in the same iteration fetched in parallel by the curl command-line tool.
+// curl is started before its timed region and waits for its list of transfers on its input; only the
+// transfers are timed, from handing it the list until it exits. The two take turns going first. Each
+// result is checked outside the timed region: every unpacked file, or every downloaded archive, and
+// every file curl wrote, byte for byte.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
-#include <cstdlib>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/dispatch/RunLoop.h"
+#include "platform/files/LocalFileManager.h"
 #include "platform/url/URLRequest.h"
 #include "server/NetworkingService.h"
 #include "server/ZipArchive.h"
 #include "server/ZipArchiveService.h"
 #include "support/server/LoopbackServer.h"
 
+extern char** environ;
+
 namespace {
 
 constexpr int kFiles = 50;
 constexpr std::size_t kFileSize = 1 << 20;
+using Clock = std::chrono::steady_clock;
 
 struct Catalogue {
     support::LoopbackServer server;
     std::filesystem::path folder = std::filesystem::temp_directory_path() / ("rig-bench-download-" + std::to_string(getpid()));
+    std::vector<Bytes> contents;  // what each archive unpacks to
+    std::vector<Bytes> archives;  // what is served
 
     Catalogue()
     {
         std::filesystem::create_directories(folder / "source");
         std::mt19937 random(7);
+        platform::LocalFileManager files;
         for (int i = 0; i < kFiles; ++i) {
-            std::vector<std::uint8_t> content(kFileSize);
+            Bytes content(kFileSize);
             for (auto& byte : content) byte = static_cast<std::uint8_t>(random() & 0x3F);  // compresses somewhat
             const auto archive = folder / "source" / (std::to_string(i) + ".zip");
             ZipArchive writer(archive.string());
             writer.open();
             writer.writeData(content, "effect.bin");
             writer.close();
-            std::ifstream in(archive, std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            server.serve("/qfx/" + std::to_string(i) + ".zip", std::move(bytes), "application/zip");
+            archives.push_back(files.readFile(archive.string()).value_or(Bytes{}));
+            contents.push_back(std::move(content));
+            server.serve(path(i), std::string(archives.back().begin(), archives.back().end()), "application/zip");
         }
     }
     ~Catalogue() { std::filesystem::remove_all(folder); }
+
+    static std::string path(int i) { return "/qfx/" + std::to_string(i) + ".zip"; }
 
     static Catalogue& shared()
     {
@@ -54,68 +68,161 @@ struct Catalogue {
     }
 };
 
-void downloadAll(benchmark::State& state, bool unpack)
+// The download service fetching every archive into `target`, each unpacked as its download ends when
+// asked to; true when all succeeded.
+bool downloadAll(platform::RunLoop& loop, platform::Dispatch& dispatch, const std::filesystem::path& target, bool unpack)
 {
     Catalogue& catalogue = Catalogue::shared();
-    platform::RunLoop loop;
-    platform::Dispatch dispatch(loop);
-    const auto target = catalogue.folder / "service";
-    for (auto _ : state) {
-        std::filesystem::remove_all(target);
-        std::filesystem::create_directories(target);
-        std::atomic<int> done{0}, failed{0};
-        for (int i = 0; i < kFiles; ++i) {
-            const std::string archive = (target / (std::to_string(i) + ".zip")).string();
-            const std::string destination = (target / ("effect" + std::to_string(i))).string();
-            auto service = std::make_shared<NetworkingService>(dispatch);
-            service->downloadAPISuccess(
-                [&, archive, destination](std::optional<Bytes>) {
-                    if (unpack)
-                        ZipArchiveService::unzipFileAtPath(archive, destination,
+    std::atomic<int> done{0}, failed{0};
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string archive = (target / (std::to_string(i) + ".zip")).string();
+        const std::string destination = (target / ("effect" + std::to_string(i))).string();
+        auto service = std::make_shared<NetworkingService>(dispatch);
+        service->downloadAPISuccess(
+            [&, archive, destination](std::optional<Bytes>) {
+                if (unpack)
+                    ZipArchiveService::unzipFileAtPath(archive, destination,
                                                        [&](bool ok, std::optional<std::string>, std::optional<platform::Error>) {
                                                            if (!ok) ++failed;
                                                        });
-                    ++done;
-                },
-                [&](const platform::Error&) {
-                    ++failed;
-                    ++done;
-                },
-                platform::URLRequest(catalogue.server.url("/qfx/" + std::to_string(i) + ".zip"), 30.0), archive);
-        }
-        loop.runUntil([&] { return done.load() == kFiles; }, std::chrono::seconds(120));
-        if (failed.load() != 0) state.SkipWithError("a download or unpack failed");
+                ++done;
+            },
+            [&](const platform::Error&) {
+                ++failed;
+                ++done;
+            },
+            platform::URLRequest(catalogue.server.url(Catalogue::path(i)), 30.0), archive);
     }
-    state.SetBytesProcessed(state.iterations() * kFiles * static_cast<std::int64_t>(kFileSize));
+    loop.runUntil([&] { return done.load() == kFiles; }, std::chrono::seconds(120));
+    return done.load() == kFiles && failed.load() == 0;
 }
-void BM_DownloadServiceAndUnpack(benchmark::State& state)
-{
-    downloadAll(state, true);
-}
-BENCHMARK(BM_DownloadServiceAndUnpack)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_DownloadServiceOnly(benchmark::State& state)
-{
-    downloadAll(state, false);
-}
-BENCHMARK(BM_DownloadServiceOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_CurlCommandLine(benchmark::State& state)
+// What the service left in `target` is what the server holds.
+bool checkService(const std::filesystem::path& target, bool unpack)
 {
     Catalogue& catalogue = Catalogue::shared();
-    const auto target = catalogue.folder / "curl";
-    std::string command = "curl --silent --show-error --fail --parallel --parallel-max 50";
-    for (int i = 0; i < kFiles; ++i)
-        command += " -o '" + (target / (std::to_string(i) + ".zip")).string() + "' '" +
-                   catalogue.server.url("/qfx/" + std::to_string(i) + ".zip") + "'";
-    command += " 2>/dev/null";
-    for (auto _ : state) {
-        std::filesystem::remove_all(target);
-        std::filesystem::create_directories(target);
-        if (std::system(command.c_str()) != 0) state.SkipWithError("curl failed");
+    platform::LocalFileManager files;
+    for (int i = 0; i < kFiles; ++i) {
+        const auto n = std::to_string(i);
+        if (unpack ? files.readFile((target / ("effect" + n) / "effect.bin").string()) != catalogue.contents[std::size_t(i)] ||
+                         std::filesystem::exists(target / (n + ".zip"))
+                   : files.readFile((target / (n + ".zip")).string()) != catalogue.archives[std::size_t(i)])
+            return false;
     }
+    return true;
+}
+
+// curl, started and waiting for its transfers on its input.
+class WaitingCurl {
+public:
+    explicit WaitingCurl(const std::filesystem::path& target)
+    {
+        Catalogue& catalogue = Catalogue::shared();
+        for (int i = 0; i < kFiles; ++i)
+            m_config += "url = \"" + catalogue.server.url(Catalogue::path(i)) + "\"\noutput = \"" +
+                        (target / (std::to_string(i) + ".zip")).string() + "\"\n";
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const char* argv[] = {"curl", "--silent", "--fail", "--parallel", "--parallel-max", "50", "--config", "-", nullptr};
+        if (posix_spawnp(&m_pid, "curl", &actions, nullptr, const_cast<char* const*>(argv), environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[0]);
+        m_input = fds[1];
+        // Let it load and reach the read of its input, so the timed region holds only the transfers.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~WaitingCurl()
+    {
+        if (m_input >= 0) ::close(m_input);
+        if (m_pid > 0) ::waitpid(m_pid, nullptr, 0);
+    }
+
+    // Hands over the transfers and waits for the exit; true when every transfer succeeded.
+    bool run()
+    {
+        if (m_pid <= 0) return false;
+        const bool written = ::write(m_input, m_config.data(), m_config.size()) == static_cast<ssize_t>(m_config.size());
+        ::close(m_input);
+        m_input = -1;
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return written && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
+private:
+    std::string m_config;
+    pid_t m_pid = -1;
+    int m_input = -1;
+};
+
+bool checkCurl(const std::filesystem::path& target)
+{
+    Catalogue& catalogue = Catalogue::shared();
+    platform::LocalFileManager files;
+    for (int i = 0; i < kFiles; ++i)
+        if (files.readFile((target / (std::to_string(i) + ".zip")).string()) != catalogue.archives[std::size_t(i)])
+            return false;
+    return true;
+}
+
+double secondsSince(Clock::time_point begin)
+{
+    return std::chrono::duration<double>(Clock::now() - begin).count();
+}
+
+void fresh(const std::filesystem::path& folder)
+{
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+}
+
+// Arg: unpack (0 or 1). The iteration time is the service's; curl's is a counter beside it.
+void BM_DownloadVersusCurl(benchmark::State& state)
+{
+    const bool unpack = state.range(0) != 0;
+    Catalogue& catalogue = Catalogue::shared();
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    const auto ours = catalogue.folder / "service";
+    const auto theirs = catalogue.folder / "curl";
+    double serviceSeconds = 0, curlSeconds = 0;
+    bool curlFirst = false;
+    for (auto _ : state) {
+        fresh(ours);
+        fresh(theirs);
+        WaitingCurl curl(theirs);
+        double service = 0, other = 0;
+        bool serviceOk = true, curlOk = true;
+        const auto runService = [&] {
+            const auto begin = Clock::now();
+            serviceOk = downloadAll(loop, dispatch, ours, unpack);
+            service = secondsSince(begin);
+        };
+        const auto runCurl = [&] {
+            const auto begin = Clock::now();
+            curlOk = curl.run();
+            other = secondsSince(begin);
+        };
+        if (curlFirst) runCurl(), runService();
+        else runService(), runCurl();
+        curlFirst = !curlFirst;
+        if (!serviceOk || !checkService(ours, unpack)) return state.SkipWithError("the service's files differ from the server's");
+        if (!curlOk || !checkCurl(theirs)) return state.SkipWithError("curl's files differ from the server's");
+        state.SetIterationTime(service);
+        serviceSeconds += service;
+        curlSeconds += other;
+    }
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["curl_ms"] = curlSeconds * 1e3 / iterations;
+    state.counters["over_curl"] = curlSeconds > 0 ? serviceSeconds / curlSeconds : 0;
     state.SetBytesProcessed(state.iterations() * kFiles * static_cast<std::int64_t>(kFileSize));
 }
-BENCHMARK(BM_CurlCommandLine)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DownloadVersusCurl)->ArgName("unpack")->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,7 +1,8 @@
 #include <QApplication>
 
-#include "app/MainWindow.h"
 #include "app/QtMainExecutor.h"
+#include "app/shell/AppDelegate.h"
+#include "app/shell/AppLifecycle.h"
 #include "platform/dispatch/Dispatch.h"
 
 int main(int argc, char** argv)
@@ -14,8 +15,9 @@ int main(int argc, char** argv)
     platform::Dispatch dispatch(mainExecutor);
     platform::Dispatch::setShared(&dispatch);
 
-    MainWindow window;
-    window.show();
+    AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
+    QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
+    lifecycle.applicationDidFinishLaunching();
     const int status = QApplication::exec();
     platform::Dispatch::setShared(nullptr);
     return status;

@@ -167,6 +167,30 @@ void URLConnectionOperation::setOutputStream(std::shared_ptr<platform::OutputStr
     m_outputStream = std::move(stream);
 }
 
+bool URLConnectionOperation::shouldUseCredentialStorage() const
+{
+    std::lock_guard guard(m_lock);
+    return m_shouldUseCredentialStorage;
+}
+
+void URLConnectionOperation::setShouldUseCredentialStorage(bool shouldUse)
+{
+    std::lock_guard guard(m_lock);
+    m_shouldUseCredentialStorage = shouldUse;
+}
+
+std::optional<platform::URLCredential> URLConnectionOperation::credential() const
+{
+    std::lock_guard guard(m_lock);
+    return m_credential;
+}
+
+void URLConnectionOperation::setCredential(std::optional<platform::URLCredential> credential)
+{
+    std::lock_guard guard(m_lock);
+    m_credential = std::move(credential);
+}
+
 std::shared_ptr<SecurityPolicy> URLConnectionOperation::securityPolicy() const
 {
     std::lock_guard guard(m_lock);

@@ -53,6 +53,12 @@ public:
 
     std::shared_ptr<platform::OutputStream> outputStream();
     void setOutputStream(std::shared_ptr<platform::OutputStream> stream);
+    // Kept for the caller: this layer has no credential store and answers password challenges only
+    // through the challenge block.
+    bool shouldUseCredentialStorage() const;
+    void setShouldUseCredentialStorage(bool shouldUse);
+    std::optional<platform::URLCredential> credential() const;
+    void setCredential(std::optional<platform::URLCredential> credential);
     std::shared_ptr<SecurityPolicy> securityPolicy() const;
     void setSecurityPolicy(std::shared_ptr<SecurityPolicy> policy);
     // nullptr means the main queue.
@@ -120,6 +126,8 @@ private:
     std::string m_responseStringEncoding;
     std::int64_t m_totalBytesRead = 0;
     std::shared_ptr<platform::OutputStream> m_outputStream;
+    bool m_shouldUseCredentialStorage = true;
+    std::optional<platform::URLCredential> m_credential;
     std::shared_ptr<SecurityPolicy> m_securityPolicy;
     platform::Queue* m_completionQueue = nullptr;
     std::shared_ptr<platform::DispatchGroup> m_completionGroup;

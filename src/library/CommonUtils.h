@@ -147,6 +147,10 @@ public:
     // ---- server side ----
     // A catalogue arrived: none, an empty one, or a usable one.
     void dataFromServer(const std::optional<AllQFXData>& data);
+    // The effect store is ready: the device is scanned for, or after an eject connected again. The
+    // ejected flag is cleared before the connection handler runs, so that handler never starts a second
+    // synchronisation for the same eject.
+    void downloadFileSuccess(bool success);
 
     // ---- ParserDataDelegate: each hops onto the state queue ----
     void notifyDataPatchChange(const PatchObject& patch) override;
@@ -204,7 +208,6 @@ public:
     void setApplicationVersion(std::string version) { m_applicationVersion = std::move(version); }
     void internetConnectionWithState(bool state);
     void connectServer(bool state);
-    void downloadFileSuccess(bool success);
     void appVersionFromServer(const std::optional<AppsVersion>& document);
     void modelVersionFromServer(const std::optional<ModelsVersion>& document);
     void downloadImageSuccess(bool success);

@@ -281,17 +281,15 @@ void OKVServerController::getFileServerInLocal()
     }
     setAllQFXDataServer(data);
     delegate()->dataFromServer(data);
-    if (checkEffectFolderInLocal()) delegate()->downloadFileSuccess(true);
+    if (checkEffectFolderInLocal()) {
+        delegate()->downloadFileSuccess(true);
+        return;
+    }
+    std::error_code ignored;
+    fs::remove(storedPath(kEffectDownloadFail), ignored);
+    auto self = shared_from_this();
+    later([self, data] { self->downloadEffectWithData(data); });
 }
-
-std::vector<AllQFXEffects> OKVServerController::getEffectNew() { return {}; }
-
-void OKVServerController::downloadEffectServerWithList(const std::vector<AllQFXEffects>&)
-{
-    delegate()->downloadFileSuccess(true);
-}
-
-bool OKVServerController::checkEffectFolderInLocal() { return true; }
 
 void OKVServerController::downloadImageWithData(const AllQFXData& data)
 {

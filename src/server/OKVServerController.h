@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/plist/PlistValue.h"
 #include "server/AllQFXData.h"
 #include "server/OKVServerDelegate.h"
 
@@ -56,12 +58,28 @@ public:
     // or an error document.
     bool readAllQFXLocalWithPath(const std::string& path);
 
-    // The seam to the catalogue diff and the effect downloads, which stand in here as "nothing to fetch":
-    // the list of effects to download (empty), the download batch (reports the store ready), the check of
-    // the effect store against a stored catalogue (complete).
+    static constexpr const char* kEffectDownloadFail = "EffectDownloadFail.plist";
+
+    // The catalogue diff: the effects to download, from the fresh catalogue against the stored one, the
+    // effect store and the failures of earlier runs; effect folders no model keeps are swept away.
     std::vector<AllQFXEffects> getEffectNew();
+    // All archives at once, each unpacked into its type's folder; failures are kept in the failure list
+    // for the next run. Ends with the pictures and downloadFileSuccess, also when some failed.
     void downloadEffectServerWithList(const std::vector<AllQFXEffects>& list);
+    // The store holds at least as many effect files as the stored catalogue lists, less known failures.
     bool checkEffectFolderInLocal();
+    // Every effect of every model again, each archive into a folder of its own under its model's folder.
+    void downloadEffectWithData(const AllQFXData& data);
+    // The number of distinct effect types over all models.
+    static std::int32_t countEffectInData(const AllQFXData& data);
+    // True when the two versions differ at all (an older server version counts too).
+    static bool checkVersionServer(const std::string& versionServer, const std::string& versionLocal);
+    // Removes every folder of the store that holds an effect module file and is not named in `keep`.
+    void deleteEffectLocalWithEffectTypeList(const std::set<std::string>& keep);
+    // The effects of the failure list not already in `types`, which gains their types; an effect the
+    // fresh catalogue still lists comes back as the catalogue has it now.
+    std::vector<AllQFXEffects> getEffectFailWithEffectTypeList(std::set<std::uint32_t>& types,
+                                                               const AllQFXData& fresh);
     // One picture request per model of the catalogue, into the picture folder.
     void downloadImageWithData(const AllQFXData& data);
     // The fall-back when the catalogue could not be fetched: the stored catalogue, if it is usable.
@@ -81,6 +99,8 @@ private:
                               std::function<void()> next);
     void setAllQFXDataServer(const AllQFXData& data);
     std::string storedPath(const char* name) const;
+    // Ends a download batch: the failure list replaced (or removed), the pictures, the store ready.
+    void finishBatch(const std::vector<platform::PlistValue>& failures);
 
     platform::Dispatch& m_dispatch;
     const std::string m_root;

@@ -3,6 +3,7 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 #include "common/Log.h"
 #include "platform/files/SafeName.h"
@@ -22,7 +24,8 @@ using platform::Error;
 
 namespace {
 
-constexpr std::size_t kReadChunk = 4096;
+// Unpacked bytes go to disk in blocks this large: a few writes per entry instead of hundreds.
+constexpr std::size_t kUnpackBlock = 1 << 20;
 constexpr std::size_t kWriteFileChunk = 16384;
 
 Error zipError(std::int64_t code, std::string description, const std::string& entry = {}, int errnoValue = 0)
@@ -383,11 +386,12 @@ bool Unpacker::writeEntry(unzFile zip, const fs::path& target, const unz_file_in
 {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return fail(zipError(ZipArchive::kErrorWriteEntry, "failed to create file", name, errno));
-    char buffer[kReadChunk];
+    std::vector<char> block(static_cast<std::size_t>(std::min<std::uint64_t>(info.uncompressed_size + 1, kUnpackBlock)));
+    char* const buffer = block.data();
     std::uint64_t written = 0;
     bool ok = true;
     while (ok) {
-        const int n = unzReadCurrentFile(zip, buffer, sizeof buffer);
+        const int n = unzReadCurrentFile(zip, buffer, static_cast<unsigned>(block.size()));
         if (n == 0) break;
         if (n < 0) {
             ok = fail(zipError(ZipArchive::kErrorReadEntry, "failed to read file in zip file", name));
@@ -428,7 +432,7 @@ bool mergeInto(const fs::path& staged, const fs::path& destination, bool overwri
     return true;
 }
 
-enum class Placement { Merge, NewFolder };
+enum class Placement { Merge, EmptyFolder };
 
 bool unpack(const std::string& path, const std::string& destinationText, bool overwrite,
             const std::optional<std::string>& password, Error* error, ZipArchiveDelegate* delegate,
@@ -444,8 +448,16 @@ bool unpack(const std::string& path, const std::string& destinationText, bool ov
     const bool exists = fs::exists(status);
     if (exists && !fs::is_directory(status))
         return report(zipError(ZipArchive::kErrorWriteEntry, "the destination is not a folder", {}, ENOTDIR));
-    if (placement == Placement::NewFolder && exists && !fs::is_empty(destination, ec))
-        return report(zipError(ZipArchive::kErrorPlaceResult, "the destination already exists", {}, EEXIST));
+    if (placement == Placement::EmptyFolder) {
+        if (!exists) return report(zipError(ZipArchive::kErrorWriteEntry, "the destination is missing", {}, ENOENT));
+        if (!fs::is_empty(destination, ec))
+            return report(zipError(ZipArchive::kErrorPlaceResult, "the destination is not empty", {}, EEXIST));
+        // The caller's own staging folder: written in place, with no second one to move out of.
+        Unpacker unpacker(path, destination, std::nullopt, overwrite, password, delegate, limits);
+        if (!unpacker.run()) return report(unpacker.error());
+        for (const auto& [relative, date] : unpacker.dates()) setModificationDate(destination / relative, date);
+        return true;
+    }
 
     int failure = 0;
     const auto stagingText = ZipArchive::makeFolderBeside(destination.string(), "unzip", &failure);
@@ -504,10 +516,10 @@ bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& des
     return unzipFileAtPath(path, destination, nullptr);
 }
 
-bool ZipArchive::unzipFileToNewFolder(const std::string& path, const std::string& destination, Error* error,
-                                      const Limits& limits)
+bool ZipArchive::unzipFileIntoEmptyFolder(const std::string& path, const std::string& destination, Error* error,
+                                          const Limits& limits)
 {
-    return unpack(path, destination, true, std::nullopt, error, nullptr, limits, Placement::NewFolder);
+    return unpack(path, destination, true, std::nullopt, error, nullptr, limits, Placement::EmptyFolder);
 }
 
 Error ZipArchive::errorWithCode(std::int64_t code, std::string description, const std::string& entry, int errnoValue)

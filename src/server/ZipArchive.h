@@ -97,10 +97,10 @@ public:
     static bool unzipFileAtPath(const std::string& path, const std::string& destination, ZipArchiveDelegate* delegate);
     static bool unzipFileAtPath(const std::string& path, const std::string& destination);
 
-    // Unpacks into `destination`, which must not exist yet, creating it only when the whole archive is out.
-    // The replace-a-folder service builds on this.
-    static bool unzipFileToNewFolder(const std::string& path, const std::string& destination, platform::Error* error,
-                                     const Limits& limits = Limits{});
+    // Unpacks straight into `destination`, an empty folder the caller made for it and removes should the
+    // unpack fail (it then holds part of the archive). The replace-a-folder service builds on this.
+    static bool unzipFileIntoEmptyFolder(const std::string& path, const std::string& destination,
+                                         platform::Error* error, const Limits& limits = Limits{});
 
     // Writing.
     static bool createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths);

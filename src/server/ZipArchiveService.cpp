@@ -62,7 +62,7 @@ void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::stri
     const fs::path staged(*stagedText);
     std::error_code ec;
     platform::Error error;
-    if (!ZipArchive::unzipFileToNewFolder(path, staged.string(), &error, limits)) {
+    if (!ZipArchive::unzipFileIntoEmptyFolder(path, staged.string(), &error, limits)) {
         fs::remove_all(staged, ec);
         RIG_LOG("unpacking %s failed: %s", path.c_str(), error.describe().c_str());
         block(false, std::nullopt, error);

@@ -1,40 +1,24 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <chrono>
 #include <cstdlib>
 
-#include "app/MainWindow.h"
 #include "app/QtMainExecutor.h"
+#include "app/shell/AppDelegate.h"
+#include "app/shell/AppLifecycle.h"
 #include "platform/dispatch/Dispatch.h"
+#include "support/app/TestApplication.h"
 
 namespace {
 
-QApplication& application()
-{
-    static int argc = 1;
-    static char name[] = "test_app";
-    static char* argv[] = {name, nullptr};
-    if (std::getenv("DISPLAY") == nullptr) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
-
-}  // namespace
-
-TEST(MainWindow, HasTheProductTitleAndContentSize)
-{
-    application();
-    MainWindow window;
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("PEXO Rigmora"));
-    EXPECT_EQ(window.size(), QSize(1500, 1500));
-}
+using namespace std::chrono_literals;
 
 TEST(QtMainExecutor, RunsPostedAndDelayedWorkOnTheEventLoopInOrder)
 {
-    auto& app = application();
+    auto& app = testing_app::application();
     QtMainExecutor executor(&app);
     platform::Dispatch dispatch(executor);
     std::vector<int> order;
@@ -49,14 +33,26 @@ TEST(QtMainExecutor, RunsPostedAndDelayedWorkOnTheEventLoopInOrder)
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-TEST(MainWindowOnScreen, OpensCentredOnARealDisplay)
+TEST(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
 {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
-    application();
-    MainWindow window;
-    window.show();
-    QApplication::processEvents();
+    auto& app = testing_app::application();
+    QtMainExecutor executor(&app);
+    platform::Dispatch dispatch(executor);
+    AppDelegate appDelegate;
+    AppLifecycle lifecycle(appDelegate, dispatch, "1.0.0", 300ms);
+    lifecycle.applicationDidFinishLaunching();
+    testing_app::processEventsUntil([] { return false; }, 150ms);
+    ASSERT_NE(lifecycle.flashWindowController(), nullptr);
+    if (const char* path = std::getenv("RIG_SPLASH_SCREENSHOT")) {
+        lifecycle.flashWindowController()->grab().save(QString::fromUtf8(path));
+    }
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return lifecycle.window() && lifecycle.window()->isVisible(); }));
+    testing_app::processEventsUntil([] { return false; }, 200ms);
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_NEAR(window.geometry().center().x(), available.center().x(), 2);
-    if (const char* path = std::getenv("RIG_SCREENSHOT")) window.grab().save(QString::fromUtf8(path));
+    EXPECT_NEAR(lifecycle.window()->geometry().center().x(), available.center().x(), 2);
+    EXPECT_EQ(lifecycle.window()->windowTitle(), "PEXO Rigmora");
+    if (const char* path = std::getenv("RIG_SCREENSHOT")) lifecycle.window()->grab().save(QString::fromUtf8(path));
 }
+
+}  // namespace

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "HttpTestSupport.h"
+#include "support/server/HttpFixture.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/URLError.h"
@@ -209,26 +209,6 @@ TEST(HTTPResponseSerializer, ErrorTextsComeFromTheLayersOwnTable)
             std::exit(error && error->description == StringFormat::format(japanese.text(statusFormat), {"not found", 404}) ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-TEST(HTTPRequestOperation, BrokenTransfersNeverEndAsSuccess)
-{
-    HttpFixture fixture;
-    LoopbackServer server;
-    server.truncate("/cut.zip", std::string(3000, 'c'), 9000);
-    server.stall("/stalled");
-
-    auto cut = fixture.operation(server.url("/cut.zip"));
-    cut->setOutputStream(std::make_shared<FileOutputStream>((fixture.folder / "cut.zip").string(), false));
-    auto outcome = fixture.run(cut);
-    ASSERT_FALSE(outcome.succeeded);
-    EXPECT_EQ(outcome.error->code, URLErrorNetworkConnectionLost);
-
-    auto stalled = fixture.operation(server.url("/stalled"), 0.3);
-    outcome = fixture.run(stalled);
-    ASSERT_FALSE(outcome.succeeded);
-    EXPECT_EQ(outcome.error->code, URLErrorTimedOut);
-    server.release();
 }
 
 TEST(HTTPRequestOperation, FailedWritesCancelTheTransferWithTheStreamError)

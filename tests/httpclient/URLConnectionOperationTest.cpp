@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "HttpTestSupport.h"
+#include "support/server/HttpFixture.h"
 #include "platform/url/FileOutputStream.h"
 #include "platform/url/MemoryOutputStream.h"
 #include "platform/url/URLError.h"
@@ -38,12 +38,7 @@ TEST(URLConnectionOperation, CancelDuringAStallEndsAtOnce)
     server.stall("/slow");
     auto operation = fixture.operation(server.url("/slow"), 30.0);
     operation->setOutputStream(std::make_shared<FileOutputStream>((fixture.folder / "slow").string(), false));
-    auto outcome = std::make_shared<HttpFixture::Outcome>();
-    operation->setCompletionBlockWithSuccess([&](HTTPRequestOperation&, const std::any&) { outcome->done = outcome->succeeded = true; },
-                                             [&](HTTPRequestOperation&, const Error& error) {
-                                                 outcome->done = true;
-                                                 outcome->error = error;
-                                             });
+    auto outcome = fixture.watch(operation);
     operation->start();
     EXPECT_TRUE(operation->isExecuting());
     ASSERT_TRUE(fixture.loop.runUntil([&] { return server.hits("/slow") == 1; }));
@@ -71,12 +66,7 @@ TEST(URLConnectionOperation, PauseAndResumeFollowTheStateTable)
     // A paused and cancelled operation only runs its cancel step once resumed.
     operation->cancel();
     EXPECT_TRUE(operation->isPaused());
-    auto outcome = std::make_shared<HttpFixture::Outcome>();
-    operation->setCompletionBlockWithSuccess([&](HTTPRequestOperation&, const std::any&) { outcome->done = outcome->succeeded = true; },
-                                             [&](HTTPRequestOperation&, const Error& error) {
-                                                 outcome->done = true;
-                                                 outcome->error = error;
-                                             });
+    auto outcome = fixture.watch(operation);
     operation->resume();
     ASSERT_TRUE(fixture.loop.runUntil([&] { return outcome->done; }));
     EXPECT_EQ(outcome->error->code, URLErrorCancelled);

@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <set>
 
-#include "library/CoordinatorFixture.h"
+#include "support/library/CoordinatorFixture.h"
 #include "library/models/PatchItem.h"
 #include "library/store/BackupFile.h"
 #include "support/library/LibraryFiles.h"

@@ -4,7 +4,7 @@
 
 #include "server/DownloadAPIController.h"
 #include "server/DownloadTempFolder.h"
-#include "server/ServerTestSupport.h"
+#include "support/server/ServerFixture.h"
 #include "support/server/ZipMaker.h"
 
 namespace fs = std::filesystem;

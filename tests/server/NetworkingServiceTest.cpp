@@ -2,7 +2,6 @@
 
 #include <netinet/in.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -12,6 +11,7 @@
 #include "platform/reachability/FakeReachabilityProvider.h"
 #include "platform/url/URLError.h"
 #include "server/NetworkingService.h"
+#include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
 
 using namespace platform;
@@ -22,16 +22,8 @@ namespace {
 struct Fixture {
     RunLoop loop;
     Dispatch dispatch{loop};
-    std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("rig-download-" + std::to_string(getpid()) + "-" + std::to_string(counter()++));
-
-    Fixture() { std::filesystem::create_directories(folder); }
-    ~Fixture() { std::filesystem::remove_all(folder); }
-    static std::atomic<int>& counter()
-    {
-        static std::atomic<int> value{0};
-        return value;
-    }
+    TemporaryFolder scratch;
+    std::filesystem::path folder{scratch.path()};
 
     struct Outcome {
         std::mutex mutex;
@@ -103,48 +95,31 @@ TEST(NetworkingService, ArchivesStayOnDiskAndDocumentsAreHandedOver)
     EXPECT_EQ(outcome->calls, 1);
 }
 
-TEST(NetworkingService, FailedDownloadsLeaveNoFileBehind)
+TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNoFile)
 {
     Fixture fixture;
     LoopbackServer server;
-    server.truncate("/cut.zip", std::string(5000, 'c'), 50000);
-
-    const auto missing = (fixture.folder / "missing.zip").string();
-    auto outcome = fixture.download(server.url("/missing.zip"), missing);
-    ASSERT_FALSE(outcome->succeeded);
-    EXPECT_EQ(outcome->error->code, -1011);
-    EXPECT_TRUE(outcome->onBackground);
-    EXPECT_FALSE(std::filesystem::exists(missing));
-
-    const auto cut = (fixture.folder / "cut.zip").string();
-    outcome = fixture.download(server.url("/cut.zip"), cut);
-    ASSERT_FALSE(outcome->succeeded);
-    EXPECT_EQ(outcome->error->code, URLErrorNetworkConnectionLost);
-    EXPECT_FALSE(std::filesystem::exists(cut));
-
-    // A folder that does not exist: the file cannot be written, and that is a failure.
-    outcome = fixture.download(server.url("/cut.zip"), (fixture.folder / "no" / "such.zip").string());
-    ASSERT_FALSE(outcome->succeeded);
-    EXPECT_EQ(outcome->error->code, ENOENT);
-}
-
-TEST(NetworkingService, DownloadsBeyondTheirSizeOrTimeLimitFailAndLeaveNoFile)
-{
-    Fixture fixture;
-    LoopbackServer server;
+    server.truncate("/cut.zip", std::string(1000, 'c'), 3000);
     server.serve("/big.json", std::string(2000, 'j'), "application/json");
     server.serve("/big.zip", std::string(5000, 'z'), "application/zip");
     server.serve("/fits.zip", std::string(3000, 'z'), "application/zip");
     server.trickle("/endless.zip", std::chrono::milliseconds(20));
-    const std::pair<const char*, std::int64_t> cases[] = {{"big.json", URLErrorDataLengthExceedsMaximum},
-        {"big.zip", URLErrorDataLengthExceedsMaximum}, {"fits.zip", 0}, {"endless.zip", URLErrorTimedOut}};
+    const std::pair<const char*, std::int64_t> cases[] = {{"missing.zip", -1011}, {"cut.zip", URLErrorNetworkConnectionLost},
+        {"big.json", URLErrorDataLengthExceedsMaximum}, {"big.zip", URLErrorDataLengthExceedsMaximum}, {"fits.zip", 0},
+        {"endless.zip", URLErrorTimedOut}};
     for (const auto& [name, code] : cases) {
         const auto path = (fixture.folder / name).string();
         auto outcome = fixture.download(server.url(std::string("/") + name), path, NetworkingService::Limits{4096, 1024, 0.5});
         EXPECT_EQ(outcome->error ? outcome->error->code : 0, code) << name;
         EXPECT_EQ(std::filesystem::exists(path), code == 0) << name;
+        EXPECT_TRUE(outcome->onBackground) << name;
     }
     server.release();
+
+    // A folder that does not exist: the file cannot be written, and that is a failure.
+    auto outcome = fixture.download(server.url("/fits.zip"), (fixture.folder / "no" / "such.zip").string());
+    ASSERT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->error->code, ENOENT);
 }
 
 TEST(NetworkingService, ReachabilityGoesToTheLatestCallerOnly)

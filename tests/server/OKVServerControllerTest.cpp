@@ -8,7 +8,7 @@
 #include "platform/reachability/FakeReachabilityProvider.h"
 #include "server/DownloadAPIController.h"
 #include "server/OKVServerController.h"
-#include "server/ServerTestSupport.h"
+#include "support/server/ServerFixture.h"
 #include "server/DownloadTempFolder.h"
 
 namespace fs = std::filesystem;
@@ -163,6 +163,8 @@ TEST(OKVServerController, BadOrMissingRepliesFallBackToTheStoredCopies)
         s.server.serve("/v1/apps.json", support::LoopbackServer::Reply{404, "text/plain", "", {}});
         s.write("QFXMacApplication/ALLQFXServer", kCatalogue);
         s.write("QFXMacApplication/AppsVersion", kApps);
+        // The store holds the catalogue's one effect, so nothing is fetched again.
+        s.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "module");
         EXPECT_EQ(s.sync(4), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5"})) << r.what;
         EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), kCatalogue) << r.what;
 

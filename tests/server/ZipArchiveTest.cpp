@@ -6,10 +6,12 @@
 #include <csignal>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "server/ZipArchive.h"
 #include "server/ZipArchiveService.h"
+#include "support/files/TemporaryFolder.h"
 #include "support/server/ZipMaker.h"
 
 namespace fs = std::filesystem;
@@ -18,19 +20,12 @@ using zipmaker::Entry;
 namespace {
 
 struct ZipFixture : ::testing::Test {
-    fs::path root;
-    fs::path archive;
-    fs::path destination;
+    TemporaryFolder folder;
+    fs::path root{folder.path()};
+    fs::path archive = root / "in" / "effect.zip";
+    fs::path destination = root / "out" / "Effect";
 
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "rig-zip-XXXXXX").string();
-        root = ::mkdtemp(pattern.data());
-        archive = root / "in" / "effect.zip";
-        fs::create_directories(archive.parent_path());
-        destination = root / "out" / "Effect";
-    }
-    void TearDown() override { fs::remove_all(root); }
+    void SetUp() override { fs::create_directories(archive.parent_path()); }
 
     void make(const std::vector<Entry>& entries) { ASSERT_TRUE(zipmaker::write(archive, entries)); }
 
@@ -130,152 +125,118 @@ TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDates)
                                                             "Effect/Reverb", "Effect/Reverb/hall.qfx"}));
 }
 
-TEST_F(ZipFixture, ReportsOpenFailuresWithTheirCodes)
+TEST_F(ZipFixture, EveryDamagedOrHostileArchiveFailsWithItsCodeAndWritesNothing)
 {
-    zipmaker::writeFile(archive, "this is not a zip archive at all");
+    const std::string payload = "PAYLOAD-0123456789-PAYLOAD";
+    const auto withPayload = [&] {
+        make({zipmaker::file("first.txt", "first"), zipmaker::entry("data.bin", payload, 0)});
+        return zipmaker::readFile(archive);
+    };
+    const auto named = [&](const std::string& name) {
+        return [this, name] { make({zipmaker::file("fine.txt", "fine"), zipmaker::file(name, "evil")}); };
+    };
+    auto secret = zipmaker::file("secret.txt", "hidden words");
+    secret.password = "sesame";
+    std::vector<Entry> many;
+    for (int i = 0; i < 11; ++i) many.push_back(zipmaker::file("f" + std::to_string(i), "x"));
+    struct Case {
+        std::string name;
+        std::function<void()> build;
+        int code;
+        ZipArchive::Limits bounds = {};
+    };
+    const std::vector<Case> cases{
+        {"not a zip", [&] { zipmaker::writeFile(archive, "this is not a zip archive at all"); }, ZipArchive::kErrorOpenArchive},
+        // The reader never finds an end record at the very start of a file, so the archive without entries
+        // sits behind a stub, as self-extracting archives do.
+        {"no entries",
+         [&] {
+             ASSERT_TRUE(zipmaker::write(archive, {}));
+             zipmaker::writeFile(archive, "stub" + zipmaker::readFile(archive));
+         },
+         ZipArchive::kErrorOpenFirstFile},
+        {"../evil", named("../evil"), ZipArchive::kErrorUnsafeName},
+        {"/tmp/evil", named("/tmp/evil"), ZipArchive::kErrorUnsafeName},
+        {"a/../../evil", named("a/../../evil"), ZipArchive::kErrorUnsafeName},
+        {"..\\evil", named("..\\evil"), ZipArchive::kErrorUnsafeName},
+        {"ok/..", named("ok/.."), ZipArchive::kErrorUnsafeName},
+        {"link", [&] { make({zipmaker::file("a.txt", "a"), zipmaker::symlink("link", "/etc/passwd")}); },
+         ZipArchive::kErrorLinkEntry},
+        // The other way an archive marks a link: a stored entry with 0x4000 in the low attribute bits.
+        {"stored link", [&] { make({zipmaker::entry("link", "../outside", 0, 0x4000)}); }, ZipArchive::kErrorLinkEntry},
+        // A flipped byte in stored data, and a flipped byte of the stored checksum, both fail the checksum.
+        {"flipped data", [&] { zipmaker::flipByte(archive, withPayload().find(payload) + 3); }, ZipArchive::kErrorReadEntry},
+        // The checksum sits at offset 14 of data.bin's local header and 16 of its central header; the
+        // reader refuses to open an entry whose two copies differ, so both change.
+        {"flipped checksum",
+         [&] {
+             const auto bytes = withPayload();
+             zipmaker::flipByte(archive, bytes.find(std::string("PK\3\4"), bytes.find("first") + 5) + 14);
+             zipmaker::flipByte(archive, bytes.rfind(std::string("PK\1\2")) + 16);
+         },
+         ZipArchive::kErrorReadEntry},
+        // Deflated data damaged in the middle fails too, by checksum or by a broken stream.
+        {"damaged stream",
+         [&] {
+             make({zipmaker::file("big.txt", std::string(50000, 'q') + "end")});
+             zipmaker::flipByte(archive, zipmaker::readFile(archive).find("big.txt") + 20);
+         },
+         ZipArchive::kErrorReadEntry},
+        // An entry whose data runs out before its declared size.
+        {"short entry", [&] { make({zipmaker::entry("short.bin", "only this", 0, 0, 9000)}); }, ZipArchive::kErrorReadEntry},
+        // An end record that counts fewer entries than its directory holds: the reader would stop early.
+        {"undercounted",
+         [&] {
+             make({zipmaker::file("a.txt", "a"), zipmaker::file("b.txt", "b")});
+             auto bytes = zipmaker::readFile(archive);
+             const auto end = bytes.rfind(std::string("PK\5\6"));
+             bytes[end + 8] = bytes[end + 10] = 1;
+             zipmaker::writeFile(archive, bytes);
+         },
+         ZipArchive::kErrorReadEntry},
+        // An encrypted entry without a password is refused as encrypted, not as damaged.
+        {"encrypted", [&] { make({zipmaker::file("a.txt", "a"), secret}); }, ZipArchive::kErrorEncryptedEntry},
+        {"truncated",
+         [&] {
+             make({zipmaker::file("a.txt", std::string(5000, 'a')), zipmaker::file("b.txt", std::string(5000, 'b'))});
+             const auto bytes = zipmaker::readFile(archive);
+             zipmaker::writeFile(archive, bytes.substr(0, bytes.size() / 2));
+         },
+         ZipArchive::kErrorOpenArchive},
+        // Declared: refused before a byte is written, under the real limits.
+        {"declared too large",
+         [&] { make({zipmaker::file("a.txt", "a"), zipmaker::entry("huge.bin", "tiny", 0, 0, 300ull * 1024 * 1024)}); },
+         ZipArchive::kErrorTooLarge},
+        // Actual bytes counted across entries.
+        {"too many bytes",
+         [&] { make({zipmaker::file("a.bin", std::string(600, 'a')), zipmaker::file("b.bin", std::string(600, 'b'))}); },
+         ZipArchive::kErrorTooLarge, limits(1000, 10)},
+        {"too many entries", [&] { make(many); }, ZipArchive::kErrorTooLarge, limits(1000, 10)},
+    };
     platform::Error error;
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
-    EXPECT_EQ(error.code, ZipArchive::kErrorOpenArchive);
-
-    // The reader never finds an end record at the very start of a file, so the archive without entries
-    // sits behind a stub, as self-extracting archives do.
-    ASSERT_TRUE(zipmaker::write(archive, {}));
-    zipmaker::writeFile(archive, "stub" + zipmaker::readFile(archive));
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorOpenFirstFile);
-    expectNothingWritten();
-}
-
-TEST_F(ZipFixture, RefusesNamesThatLeaveTheDestination)
-{
-    for (const char* name : {"../evil", "/tmp/evil", "a/../../evil", "..\\evil", "ok/.."}) {
-        SCOPED_TRACE(name);
-        make({zipmaker::file("fine.txt", "fine"), zipmaker::file(name, "evil")});
-        platform::Error error;
-        EXPECT_FALSE(unzip(error));
-        EXPECT_EQ(error.code, ZipArchive::kErrorUnsafeName);
-        expectNothingWritten();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         fs::remove(archive);
+        c.build();
+        EXPECT_FALSE(unzip(error, c.bounds));
+        EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
+        EXPECT_EQ(error.code, c.code);
+        expectNothingWritten();
     }
+    EXPECT_TRUE(unzip(error, limits(1000, 11)));
 }
 
-TEST_F(ZipFixture, RefusesLinkEntriesAndNeverWritesThroughExistingLinks)
+TEST_F(ZipFixture, NeverWritesThroughALinkAlreadyInTheDestination)
 {
-    make({zipmaker::file("a.txt", "a"), zipmaker::symlink("link", "/etc/passwd")});
-    platform::Error error;
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorLinkEntry);
-    expectNothingWritten();
-
-    // The other way an archive marks a link: a stored entry with 0x4000 in the low attribute bits.
-    auto stored = zipmaker::entry("link", "../outside", 0, 0x4000);
-    make({stored});
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorLinkEntry);
-
-    // A link already inside the destination is not followed.
     const auto outside = root / "outside";
     fs::create_directories(outside);
     fs::create_directories(destination);
     fs::create_directory_symlink(outside, destination / "sub");
     make({zipmaker::file("sub/file.txt", "through the link")});
+    platform::Error error;
     EXPECT_FALSE(unzip(error));
     EXPECT_EQ(error.code, ZipArchive::kErrorUnsafeName);
     EXPECT_TRUE(fs::is_empty(outside));
-}
-
-TEST_F(ZipFixture, FailsOnCorruptedOrShortEntryData)
-{
-    const std::string payload = "PAYLOAD-0123456789-PAYLOAD";
-    // A flipped byte in stored data, and a flipped byte of the stored checksum, both fail the checksum.
-    for (int variant = 0; variant < 2; ++variant) {
-        SCOPED_TRACE(variant);
-        make({zipmaker::file("first.txt", "first"), zipmaker::entry("data.bin", payload, 0)});
-        const auto bytes = zipmaker::readFile(archive);
-        if (variant == 0) {
-            zipmaker::flipByte(archive, bytes.find(payload) + 3);
-        } else {
-            // The checksum sits at offset 14 of data.bin's local header and 16 of its central header; the
-            // reader refuses to open an entry whose two copies differ, so both change.
-            const auto local = bytes.find(std::string("PK\3\4"), bytes.find("first") + 5);
-            const auto central = bytes.rfind(std::string("PK\1\2"));
-            zipmaker::flipByte(archive, local + 14);
-            zipmaker::flipByte(archive, central + 16);
-        }
-        platform::Error error;
-        EXPECT_FALSE(unzip(error));
-        EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
-        expectNothingWritten();
-    }
-
-    // Deflated data damaged in the middle fails too, by checksum or by a broken stream.
-    make({zipmaker::file("big.txt", std::string(50000, 'q') + "end")});
-    auto bytes = zipmaker::readFile(archive);
-    zipmaker::flipByte(archive, bytes.find("big.txt") + 20);
-    platform::Error error;
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
-
-    // An entry whose data runs out before its declared size.
-    auto shortEntry = zipmaker::entry("short.bin", "only this", 0, 0, 9000);
-    make({shortEntry});
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
-    expectNothingWritten();
-
-    // An end record that counts fewer entries than its directory holds: the reader would stop early.
-    make({zipmaker::file("a.txt", "a"), zipmaker::file("b.txt", "b")});
-    bytes = zipmaker::readFile(archive);
-    const auto end = bytes.rfind(std::string("PK\5\6"));
-    bytes[end + 8] = bytes[end + 10] = 1;
-    zipmaker::writeFile(archive, bytes);
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorReadEntry);
-    expectNothingWritten();
-
-    // An encrypted entry without a password is refused as encrypted, not as damaged.
-    auto secret = zipmaker::file("secret.txt", "hidden words");
-    secret.password = "sesame";
-    make({zipmaker::file("a.txt", "a"), secret});
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorEncryptedEntry);
-}
-
-TEST_F(ZipFixture, FailsOnATruncatedArchive)
-{
-    make({zipmaker::file("a.txt", std::string(5000, 'a')), zipmaker::file("b.txt", std::string(5000, 'b'))});
-    auto bytes = zipmaker::readFile(archive);
-    zipmaker::writeFile(archive, bytes.substr(0, bytes.size() / 2));
-    platform::Error error;
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorOpenArchive);
-    expectNothingWritten();
-}
-
-TEST_F(ZipFixture, CapsDeclaredAndActualSizeAndEntryCount)
-{
-    platform::Error error;
-    // Declared: refused before a byte is written, under the real limits.
-    auto huge = zipmaker::entry("huge.bin", "tiny", 0, 0, 300ull * 1024 * 1024);
-    make({zipmaker::file("a.txt", "a"), huge});
-    EXPECT_FALSE(unzip(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorTooLarge);
-    expectNothingWritten();
-
-    // Actual bytes counted across entries.
-    make({zipmaker::file("a.bin", std::string(600, 'a')), zipmaker::file("b.bin", std::string(600, 'b'))});
-    EXPECT_FALSE(unzip(error, limits(1000, 10)));
-    EXPECT_EQ(error.code, ZipArchive::kErrorTooLarge);
-    expectNothingWritten();
-
-    // Entry count.
-    std::vector<Entry> many;
-    for (int i = 0; i < 11; ++i) many.push_back(zipmaker::file("f" + std::to_string(i), "x"));
-    make(many);
-    EXPECT_FALSE(unzip(error, limits(1000, 10)));
-    EXPECT_EQ(error.code, ZipArchive::kErrorTooLarge);
-    EXPECT_TRUE(unzip(error, limits(1000, 11)));
 }
 
 TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
@@ -400,21 +361,4 @@ TEST_F(ZipFixture, ServiceSwapsTheWholeFolderInOnlyOnSuccess)
     EXPECT_EQ(listing(root / "out"),
               (std::set<std::string>{"Effect", "Effect/new.qfx", "Effect/sub", "Effect/sub/more.qfx"}));
     EXPECT_FALSE(fs::exists(archive));
-}
-
-TEST_F(ZipFixture, ServiceLeavesANonArchiveAndTheDestinationInPlace)
-{
-    fs::create_directories(destination);
-    zipmaker::writeFile(destination / "old.qfx", "old");
-    zipmaker::writeFile(archive, "<html>not found</html>");
-    std::optional<platform::Error> seen;
-    ZipArchiveService::unzipFileAtPath(archive, destination,
-                                       [&](bool ok, std::optional<std::string>, std::optional<platform::Error> e) {
-                                           EXPECT_FALSE(ok);
-                                           seen = e;
-                                       });
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(seen->code, ZipArchive::kErrorOpenArchive);
-    EXPECT_TRUE(fs::exists(archive));
-    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
 }

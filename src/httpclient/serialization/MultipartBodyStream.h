@@ -33,6 +33,9 @@ public:
     bool hasBytesAvailable() const override;
     platform::StreamStatus streamStatus() const override;
     std::optional<platform::Error> streamError() const override;
+    // The copy above; a part read from a stream of its own shares that stream, so a copy made after it
+    // was read fails as an incomplete body rather than sending a short one.
+    std::shared_ptr<platform::InputStream> copyInputStream() const override { return copy(); }
 
 private:
     std::string m_stringEncoding;

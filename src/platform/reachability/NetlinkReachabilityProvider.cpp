@@ -91,6 +91,33 @@ private:
     int m_fd;
 };
 
+enum class DumpPart { More, Done, Failed };
+
+// One datagram of a dump's answer: each message of the dump `sequence` goes to `visit` until the end or
+// an error message.
+// One datagram of a dump's answer: each message of the dump `sequence` goes to `visit` until the end or
+// an error message. A message whose length, rounded up to four bytes, reaches past the datagram ends the
+// walk: counting down what is left would wrap round there and walk on beyond the data.
+template <typename Visit>
+DumpPart readDumpPart(const void* data, std::size_t size, std::uint32_t sequence, Visit visit)
+{
+    const auto* at = static_cast<const std::uint8_t*>(data);
+    for (std::size_t left = size; left >= sizeof(nlmsghdr);) {
+        const auto* message = reinterpret_cast<const nlmsghdr*>(at);
+        if (message->nlmsg_len < sizeof(nlmsghdr) || message->nlmsg_len > left) break;
+        if (message->nlmsg_seq == sequence) {
+            if (message->nlmsg_type == NLMSG_DONE) return DumpPart::Done;
+            if (message->nlmsg_type == NLMSG_ERROR) return DumpPart::Failed;
+            visit(message);
+        }
+        const std::size_t step = NLMSG_ALIGN(message->nlmsg_len);
+        if (step >= left) break;
+        at += step;
+        left -= step;
+    }
+    return DumpPart::More;
+}
+
 // One dump request and its multi-part answer; false on any failure.
 template <typename Header, typename Visit>
 bool dump(int fd, std::uint16_t type, const Header& header, std::uint32_t sequence, Visit visit)
@@ -114,19 +141,14 @@ bool dump(int fd, std::uint16_t type, const Header& header, std::uint32_t sequen
         const auto n = ::recv(fd, buffer.data(), buffer.size(), 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        auto length = static_cast<unsigned>(n);
-        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(message, length);
-             message = NLMSG_NEXT(message, length)) {
-            if (message->nlmsg_seq != sequence) continue;
-            if (message->nlmsg_type == NLMSG_DONE) return true;
-            if (message->nlmsg_type == NLMSG_ERROR) return false;
-            visit(message);
-        }
+        const DumpPart part = readDumpPart(buffer.data(), static_cast<std::size_t>(n), sequence, visit);
+        if (part != DumpPart::More) return part == DumpPart::Done;
     }
 }
 
+// The length is signed for the same reason: an attribute length off the grid rounds past the end.
 template <typename Visit>
-void attributes(rtattr* first, unsigned length, Visit visit)
+void attributes(const rtattr* first, int length, Visit visit)
 {
     for (auto* attribute = first; RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length))
         visit(attribute);
@@ -141,6 +163,60 @@ Address addressFrom(int family, const rtattr* attribute)
     return address;
 }
 
+// The fixed part after a message's header, or nothing when the message is too short to hold it (the
+// attribute lengths below it would otherwise wrap round and be read far past the message).
+template <typename Body>
+const Body* bodyOf(const nlmsghdr* message, std::uint16_t type)
+{
+    if (message->nlmsg_type != type || message->nlmsg_len < NLMSG_LENGTH(sizeof(Body))) return nullptr;
+    return static_cast<const Body*>(NLMSG_DATA(message));
+}
+
+void readLink(const nlmsghdr* message, RoutingState& state)
+{
+    const auto* info = bodyOf<ifinfomsg>(message, RTM_NEWLINK);
+    if (!info) return;
+    state.links[info->ifi_index] = Link{(info->ifi_flags & IFF_UP) && (info->ifi_flags & IFF_RUNNING),
+                                        (info->ifi_flags & IFF_LOOPBACK) != 0};
+}
+
+void readRoute(const nlmsghdr* message, RoutingState& state)
+{
+    const auto* info = bodyOf<rtmsg>(message, RTM_NEWROUTE);
+    if (!info || info->rtm_type != RTN_UNICAST) return;
+    Route route;
+    route.destination.family = info->rtm_family;
+    route.prefixLength = info->rtm_dst_len;
+    attributes(RTM_RTA(info), static_cast<int>(RTM_PAYLOAD(message)), [&](const rtattr* attribute) {
+        if (attribute->rta_type == RTA_DST) {
+            route.destination = addressFrom(info->rtm_family, attribute);
+        } else if (attribute->rta_type == RTA_OIF && RTA_PAYLOAD(attribute) >= sizeof(int)) {
+            int index = 0;
+            std::memcpy(&index, RTA_DATA(attribute), sizeof index);
+            route.interfaces.push_back(index);
+        } else if (attribute->rta_type == RTA_MULTIPATH) {
+            auto* hop = static_cast<const rtnexthop*>(RTA_DATA(attribute));
+            auto left = static_cast<int>(RTA_PAYLOAD(attribute));
+            while (left >= static_cast<int>(sizeof(rtnexthop)) && RTNH_OK(hop, left)) {
+                route.interfaces.push_back(hop->rtnh_ifindex);
+                left -= NLMSG_ALIGN(hop->rtnh_len);
+                hop = RTNH_NEXT(hop);
+            }
+        }
+    });
+    state.routes.push_back(std::move(route));
+}
+
+void readAddress(const nlmsghdr* message, RoutingState& state)
+{
+    const auto* info = bodyOf<ifaddrmsg>(message, RTM_NEWADDR);
+    if (!info) return;
+    attributes(IFA_RTA(info), static_cast<int>(IFA_PAYLOAD(message)), [&](const rtattr* attribute) {
+        if (attribute->rta_type == IFA_LOCAL || attribute->rta_type == IFA_ADDRESS)
+            state.localAddresses.push_back(addressFrom(info->ifa_family, attribute));
+    });
+}
+
 bool readRoutingState(RoutingState& state)
 {
     Socket socket(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
@@ -149,56 +225,22 @@ bool readRoutingState(RoutingState& state)
 
     ifinfomsg linkRequest{};
     linkRequest.ifi_family = AF_UNSPEC;
-    const bool links = dump(socket.fd(), RTM_GETLINK, linkRequest, sequence++, [&](nlmsghdr* message) {
-        if (message->nlmsg_type != RTM_NEWLINK) return;
-        const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(message));
-        state.links[info->ifi_index] = Link{(info->ifi_flags & IFF_UP) && (info->ifi_flags & IFF_RUNNING),
-                                            (info->ifi_flags & IFF_LOOPBACK) != 0};
-    });
-    if (!links) return false;
+    if (!dump(socket.fd(), RTM_GETLINK, linkRequest, sequence++,
+              [&](const nlmsghdr* message) { readLink(message, state); }))
+        return false;
 
     for (const int family : {AF_INET, AF_INET6}) {
         rtmsg routeRequest{};
         routeRequest.rtm_family = static_cast<unsigned char>(family);
-        const bool routes = dump(socket.fd(), RTM_GETROUTE, routeRequest, sequence++, [&](nlmsghdr* message) {
-            if (message->nlmsg_type != RTM_NEWROUTE) return;
-            auto* info = static_cast<rtmsg*>(NLMSG_DATA(message));
-            if (info->rtm_type != RTN_UNICAST) return;
-            Route route;
-            route.destination.family = info->rtm_family;
-            route.prefixLength = info->rtm_dst_len;
-            attributes(RTM_RTA(info), RTM_PAYLOAD(message), [&](rtattr* attribute) {
-                if (attribute->rta_type == RTA_DST) {
-                    route.destination = addressFrom(info->rtm_family, attribute);
-                } else if (attribute->rta_type == RTA_OIF && RTA_PAYLOAD(attribute) >= sizeof(int)) {
-                    int index = 0;
-                    std::memcpy(&index, RTA_DATA(attribute), sizeof index);
-                    route.interfaces.push_back(index);
-                } else if (attribute->rta_type == RTA_MULTIPATH) {
-                    auto* hop = static_cast<rtnexthop*>(RTA_DATA(attribute));
-                    auto left = static_cast<int>(RTA_PAYLOAD(attribute));
-                    while (RTNH_OK(hop, left)) {
-                        route.interfaces.push_back(hop->rtnh_ifindex);
-                        left -= NLMSG_ALIGN(hop->rtnh_len);
-                        hop = RTNH_NEXT(hop);
-                    }
-                }
-            });
-            state.routes.push_back(std::move(route));
-        });
-        if (!routes) return false;
+        if (!dump(socket.fd(), RTM_GETROUTE, routeRequest, sequence++,
+                  [&](const nlmsghdr* message) { readRoute(message, state); }))
+            return false;
     }
 
     ifaddrmsg addressRequest{};
     addressRequest.ifa_family = AF_UNSPEC;
-    return dump(socket.fd(), RTM_GETADDR, addressRequest, sequence++, [&](nlmsghdr* message) {
-        if (message->nlmsg_type != RTM_NEWADDR) return;
-        auto* info = static_cast<ifaddrmsg*>(NLMSG_DATA(message));
-        attributes(IFA_RTA(info), IFA_PAYLOAD(message), [&](rtattr* attribute) {
-            if (attribute->rta_type == IFA_LOCAL || attribute->rta_type == IFA_ADDRESS)
-                state.localAddresses.push_back(addressFrom(info->ifa_family, attribute));
-        });
-    });
+    return dump(socket.fd(), RTM_GETADDR, addressRequest, sequence++,
+                [&](const nlmsghdr* message) { readAddress(message, state); });
 }
 
 constexpr std::uint32_t kLocalFlags =
@@ -255,6 +297,24 @@ std::optional<Address> numericAddress(const std::string& text)
         return address;
     }
     return std::nullopt;
+}
+
+std::optional<Target> targetFrom(const sockaddr* address)
+{
+    if (!address) return std::nullopt;
+    Target target;
+    if (address->sa_family == AF_INET) {
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+        target.address.family = AF_INET;
+        std::memcpy(target.address.bytes.data(), &v4->sin_addr, 4);
+    } else if (address->sa_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+        target.address.family = AF_INET6;
+        std::memcpy(target.address.bytes.data(), &v6->sin6_addr, 16);
+    } else {
+        return std::nullopt;
+    }
+    return target;
 }
 
 }  // namespace
@@ -409,20 +469,29 @@ NetlinkReachabilityProvider::~NetlinkReachabilityProvider() { m_shared->stopMoni
 
 std::unique_ptr<Reachability> NetlinkReachabilityProvider::createWithAddress(const sockaddr* address)
 {
-    if (!address) return nullptr;
-    Target target;
-    if (address->sa_family == AF_INET) {
-        const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
-        target.address.family = AF_INET;
-        std::memcpy(target.address.bytes.data(), &v4->sin_addr, 4);
-    } else if (address->sa_family == AF_INET6) {
-        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
-        target.address.family = AF_INET6;
-        std::memcpy(target.address.bytes.data(), &v6->sin6_addr, 16);
-    } else {
-        return nullptr;
+    auto target = targetFrom(address);
+    if (!target) return nullptr;
+    return std::make_unique<NetlinkReachability>(m_shared, std::move(*target));
+}
+
+std::optional<std::uint32_t> NetlinkReachabilityProvider::flagsFromDumps(const std::vector<std::uint8_t>& links,
+                                                                         const std::vector<std::uint8_t>& routes,
+                                                                         const std::vector<std::uint8_t>& addresses,
+                                                                         const sockaddr* address)
+{
+    const auto target = targetFrom(address);
+    if (!target) return std::nullopt;
+    RoutingState state;
+    const std::pair<const std::vector<std::uint8_t>*, void (*)(const nlmsghdr*, RoutingState&)> answers[] = {
+        {&links, readLink}, {&routes, readRoute}, {&addresses, readAddress}};
+    std::uint32_t sequence = 1;
+    for (const auto& [bytes, read] : answers) {
+        // A vector's bytes are aligned for any header, as a received datagram's are.
+        const auto part = readDumpPart(bytes->data(), bytes->size(), sequence++,
+                                       [&, read = read](const nlmsghdr* message) { read(message, state); });
+        if (part == DumpPart::Failed) return std::nullopt;
     }
-    return std::make_unique<NetlinkReachability>(m_shared, std::move(target));
+    return flagsFor(*target, state);
 }
 
 std::unique_ptr<Reachability> NetlinkReachabilityProvider::createWithName(const std::string& hostName)

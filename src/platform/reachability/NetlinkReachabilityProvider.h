@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/dispatch/MainExecutor.h"
 #include "platform/reachability/Reachability.h"
@@ -23,6 +26,14 @@ public:
 
     std::unique_ptr<Reachability> createWithAddress(const sockaddr* address) override;
     std::unique_ptr<Reachability> createWithName(const std::string& hostName) override;
+
+    // The flags an IPv4 or IPv6 address gets from the kernel's answers to the link, route and address
+    // dumps, each one datagram as received (the dumps numbered 1, 2 and 3); nothing when an answer is an
+    // error or the address is of another family.
+    static std::optional<std::uint32_t> flagsFromDumps(const std::vector<std::uint8_t>& links,
+                                                       const std::vector<std::uint8_t>& routes,
+                                                       const std::vector<std::uint8_t>& addresses,
+                                                       const sockaddr* address);
 
     struct Shared;
 

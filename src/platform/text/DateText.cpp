@@ -52,6 +52,18 @@ void split(DateText::TimePoint time, std::time_t& seconds, long& tenthsOfMillise
     tenthsOfMilliseconds = static_cast<long>(duration_cast<microseconds>(time - whole).count() / 100);
 }
 
+// The clock counts in nanoseconds and holds some 292 years either side of 1970; a text naming a time
+// beyond that is no time we could hold, so it reads as nothing rather than as a wrapped-around one.
+std::optional<DateText::TimePoint> clockTime(std::time_t seconds)
+{
+    using Seconds = std::chrono::seconds;
+    constexpr auto kFirst = duration_cast<Seconds>(DateText::TimePoint::min().time_since_epoch()).count() + 1;
+    constexpr auto kLast = duration_cast<Seconds>(DateText::TimePoint::max().time_since_epoch()).count() - 1;
+    if (seconds < kFirst || seconds > kLast)
+        return std::nullopt;
+    return system_clock::from_time_t(seconds);
+}
+
 bool sameFields(const std::tm& a, const std::tm& b)
 {
     return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
@@ -96,7 +108,10 @@ std::optional<DateText::TimePoint> DateText::parseStamp(std::string_view text)
     // daylight-saving change also moves, and is refused the same way.)
     if (seconds == static_cast<std::time_t>(-1) || !sameFields(fields, wanted))
         return std::nullopt;
-    return system_clock::from_time_t(seconds) + microseconds(fraction * 100);
+    const auto time = clockTime(seconds);
+    if (!time)
+        return std::nullopt;
+    return *time + microseconds(fraction * 100);
 }
 
 std::string DateText::formatHttpDate(TimePoint time)
@@ -137,7 +152,7 @@ std::optional<DateText::TimePoint> DateText::parseHttpDate(std::string_view text
     std::time_t seconds = ::timegm(&fields);
     if (!sameFields(fields, wanted) || fields.tm_wday != weekday)
         return std::nullopt;
-    return system_clock::from_time_t(seconds);
+    return clockTime(seconds);
 }
 
 }  // namespace platform

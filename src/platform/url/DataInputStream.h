@@ -17,6 +17,7 @@ public:
     bool hasBytesAvailable() const override;
     StreamStatus streamStatus() const override { return m_status; }
     std::optional<Error> streamError() const override { return std::nullopt; }
+    std::shared_ptr<InputStream> copyInputStream() const override { return std::make_shared<DataInputStream>(m_data); }
 
 private:
     std::vector<std::uint8_t> m_data;

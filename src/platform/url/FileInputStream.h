@@ -18,6 +18,7 @@ public:
     bool hasBytesAvailable() const override;
     StreamStatus streamStatus() const override { return m_status; }
     std::optional<Error> streamError() const override { return m_error; }
+    std::shared_ptr<InputStream> copyInputStream() const override { return std::make_shared<FileInputStream>(m_path); }
 
 private:
     void fail(int errorNumber, const char* what);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "platform/error/Error.h"
@@ -32,6 +33,9 @@ public:
     virtual bool hasBytesAvailable() const = 0;
     virtual StreamStatus streamStatus() const = 0;
     virtual std::optional<Error> streamError() const = 0;
+    // A new, unopened stream that reads the same bytes from the start, for a body that has to be sent
+    // again; nothing when this stream cannot be read twice.
+    virtual std::shared_ptr<InputStream> copyInputStream() const { return nullptr; }
 };
 
 }  // namespace platform

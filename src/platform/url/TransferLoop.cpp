@@ -3,26 +3,16 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
+#include "platform/url/CurlSupport.h"
 #include "platform/url/URLConnection.h"
 
 namespace platform {
 
-namespace {
-
-void initialiseCurl()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-}  // namespace
-
 TransferLoop::TransferLoop()
 {
-    initialiseCurl();
+    initialiseCurlOnce();
     m_multi = curl_multi_init();
 }
 

@@ -3,9 +3,12 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/Log.h"
+#include "platform/url/CurlSupport.h"
+#include "platform/url/InputStream.h"
 #include "platform/url/TransferLoop.h"
 #include "platform/url/URLError.h"
 
@@ -14,42 +17,10 @@ namespace platform {
 namespace {
 
 constexpr int kMaximumRedirects = 16;
-// CURLE_TOO_LARGE of libcurl 8.6 and later.
-constexpr int kCurlTooLarge = 100;
-constexpr const char* kBadServerResponseText = "The server sent a malformed or oversized answer.";
-
-bool isRedirect(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-std::string trimLine(const char* data, std::size_t length)
-{
-    std::string line(data, length);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    return line;
-}
-
 std::chrono::milliseconds idleLimit(const URLRequest& request)
 {
     const double seconds = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
     return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
-}
-
-// A Location value made absolute against the URL that answered with it.
-std::optional<std::string> resolve(const std::string& base, const std::string& location)
-{
-    CURLU* url = curl_url();
-    std::optional<std::string> resolved;
-    char* text = nullptr;
-    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-        curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
-        resolved = text;
-        curl_free(text);
-    }
-    curl_url_cleanup(url);
-    return resolved;
 }
 
 // Collects the answer of a synchronous request.
@@ -83,6 +54,10 @@ struct CurlCallbacks {
     static std::size_t body(char* data, std::size_t size, std::size_t count, void* self)
     {
         return static_cast<URLConnection*>(self)->onBody(data, size * count);
+    }
+    static std::size_t read(char* buffer, std::size_t size, std::size_t count, void* self)
+    {
+        return static_cast<URLConnection*>(self)->onRead(buffer, size * count);
     }
     static CURLcode sslContext(CURL*, void* context, void* self)
     {
@@ -150,15 +125,32 @@ std::optional<Error> URLConnection::configure()
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idleLimit(m_request).count()));
 
-    if (m_request.httpMethod == "HEAD")
+    const bool hasBody = m_request.httpMethod != "HEAD" && m_request.httpMethod != "GET" &&
+                         (m_request.httpBody || m_request.httpBodyStream);
+    if (auto error = prepareBody(hasBody)) return error;
+    if (m_request.httpMethod == "HEAD") {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-    else if (m_request.httpMethod == "GET")
+    } else if (m_request.httpMethod == "GET") {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    else
+    } else {
+        if (hasBody) {
+            // A stream without a declared length goes in chunks.
+            curl_off_t length = m_request.httpBody ? static_cast<curl_off_t>(m_request.httpBody->size()) : -1;
+            if (!m_request.httpBody)
+                if (auto declared = m_request.valueForHTTPHeaderField("Content-Length")) length = std::strtoll(declared->c_str(), nullptr, 10);
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, length);
+            curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlCallbacks::read);
+            curl_easy_setopt(easy, CURLOPT_READDATA, this);
+        }
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_request.httpMethod.c_str());
+    }
 
     curl_slist* list = nullptr;
     for (const auto& [name, value] : m_request.headerFields) list = curl_slist_append(list, (name + ": " + value).c_str());
+    // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
+    if (hasBody && !m_request.valueForHTTPHeaderField("Content-Type")) list = curl_slist_append(list, "Content-Type:");
+    if (hasBody) list = curl_slist_append(list, "Expect:");
     m_headerList = list;
     if (list) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
 
@@ -174,6 +166,46 @@ std::optional<Error> URLConnection::configure()
         curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     }
     return std::nullopt;
+}
+
+std::optional<Error> URLConnection::prepareBody(bool hasBody)
+{
+    if (m_bodyStream && m_bodyStreamRead) m_bodyStream->close();
+    m_bodyStream.reset();
+    m_bodyOffset = 0;
+    m_bodyError.reset();
+    if (!hasBody || m_request.httpBody) return std::nullopt;
+    // The first attempt reads the request's own stream; a redirect that keeps the body needs a copy,
+    // and a stream that cannot be copied fails the request rather than send what is left of it.
+    if (!m_bodyStreamRead) {
+        m_bodyStream = m_request.httpBodyStream;
+    } else {
+        m_bodyStream = m_request.httpBodyStream->copyInputStream();
+        if (!m_bodyStream)
+            return makeURLError(URLErrorRequestBodyStreamExhausted, m_request.url, "The request body stream cannot be sent again.");
+    }
+    m_bodyStreamRead = true;
+    m_bodyStream->open();
+    if (m_bodyStream->streamStatus() == StreamStatus::Error)
+        return m_bodyStream->streamError().value_or(makeURLError(URLErrorUnknown, m_request.url, "The request body cannot be read."));
+    return std::nullopt;
+}
+
+std::size_t URLConnection::onRead(char* buffer, std::size_t length)
+{
+    if (m_cancelled) return CURL_READFUNC_ABORT;
+    touch();
+    if (!m_bodyStream) {
+        const Bytes& body = *m_request.httpBody;
+        const std::size_t take = std::min(length, body.size() - m_bodyOffset);
+        std::memcpy(buffer, body.data() + m_bodyOffset, take);
+        m_bodyOffset += take;
+        return take;
+    }
+    const std::int64_t got = m_bodyStream->read(reinterpret_cast<std::uint8_t*>(buffer), length);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    m_bodyError = m_bodyStream->streamError().value_or(makeURLError(URLErrorUnknown, m_request.url, "The request body cannot be read."));
+    return CURL_READFUNC_ABORT;
 }
 
 void URLConnection::touch()
@@ -254,41 +286,15 @@ void URLConnection::transferDone(int curlCode)
 Error URLConnection::errorFor(int curlCode) const
 {
     if (m_trustError) return *m_trustError;
-    const std::string detail = m_errorText[0] ? m_errorText : curl_easy_strerror(static_cast<CURLcode>(curlCode));
-    std::int64_t code = URLErrorUnknown;
-    switch (curlCode) {
-    case CURLE_COULDNT_RESOLVE_HOST: code = URLErrorCannotFindHost; break;
-    case CURLE_COULDNT_CONNECT: code = URLErrorCannotConnectToHost; break;
-    case CURLE_OPERATION_TIMEDOUT: code = URLErrorTimedOut; break;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING: code = URLErrorNetworkConnectionLost; break;
-    case CURLE_URL_MALFORMAT: code = URLErrorBadURL; break;
-    case CURLE_UNSUPPORTED_PROTOCOL: code = URLErrorUnsupportedURL; break;
-    case CURLE_PEER_FAILED_VERIFICATION: code = URLErrorServerCertificateUntrusted; break;
-    case CURLE_SSL_CONNECT_ERROR: code = URLErrorSecureConnectionFailed; break;
-    // What the server sent breaks the protocol or curl's bounds: curl reports a header line beyond its
-    // limit as out of memory (newer versions as too large), which says nothing true about this machine.
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_OUT_OF_MEMORY:
-    case kCurlTooLarge:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-    case CURLE_HTTP3:
-    case CURLE_BAD_CONTENT_ENCODING:
-        RIG_LOG("%s: %s", m_request.url.c_str(), detail.c_str());
-        return makeURLError(URLErrorBadServerResponse, m_request.url, kBadServerResponseText);
-    default: break;
-    }
-    return makeURLError(code, m_request.url, detail);
+    if (m_bodyError) return *m_bodyError;
+    return errorForCurlCode(curlCode, m_request.url, m_errorText);
 }
 
 std::size_t URLConnection::onHeader(const char* data, std::size_t length)
 {
     if (m_cancelled) return 0;
     touch();
-    const std::string line = trimLine(data, length);
+    const std::string line = trimHeaderLine(data, length);
     if (line.rfind("HTTP/", 0) == 0) {
         m_headers.clear();
     } else if (line.empty()) {
@@ -296,10 +302,8 @@ std::size_t URLConnection::onHeader(const char* data, std::size_t length)
         curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_RESPONSE_CODE, &status);
         // Interim answers (100 Continue and the like) are followed by the real one.
         if (status >= 200 || status == 0) headersComplete();
-    } else if (const auto colon = line.find(':'); colon != std::string::npos) {
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        m_headers.emplace_back(line.substr(0, colon), value);
+    } else if (auto field = URLResponse::headerField(line)) {
+        m_headers.push_back(std::move(*field));
     }
     return m_cancelled ? 0 : length;
 }
@@ -322,11 +326,17 @@ void URLConnection::headersComplete()
 
     const std::optional<std::string> location = response.valueForHTTPHeaderField("Location");
     std::optional<std::string> target;
-    if (isRedirect(status) && location) target = resolve(response.url, *location);
+    if (isRedirectStatus(status) && location) target = resolveLocation(response.url, *location);
     if (target && m_delegate) {
         URLRequest next = m_request;
         next.url = *target;
-        if (status == 303 && next.httpMethod != "HEAD") next.httpMethod = "GET";
+        if ((status == 303 && next.httpMethod != "HEAD") || ((status == 301 || status == 302) && next.httpMethod == "POST")) {
+            next.httpMethod = "GET";
+            next.httpBody.reset();
+            next.httpBodyStream.reset();
+            next.setValue("", "Content-Type");
+            next.setValue("", "Content-Length");
+        }
         auto delegate = m_delegate;
         m_redirect = delegate->willSendRequest(*this, next, response);
         if (m_redirect) return;

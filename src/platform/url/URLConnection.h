@@ -14,6 +14,7 @@
 
 namespace platform {
 
+class InputStream;
 class TransferLoop;
 
 // One request carried to its answer over libcurl: redirects (each offered to the delegate), an idle
@@ -57,6 +58,9 @@ private:
 
     std::size_t onHeader(const char* data, std::size_t length);
     std::size_t onBody(const char* data, std::size_t length);
+    // The request body for this attempt; an error when a stream already read cannot be had afresh.
+    std::optional<Error> prepareBody(bool hasBody);
+    std::size_t onRead(char* buffer, std::size_t length);
     void headersComplete();
     void deliverResponse(URLResponse response);
     Error errorFor(int curlCode) const;
@@ -83,6 +87,11 @@ private:
     std::optional<URLRequest> m_redirect;
     int m_redirectCount = 0;
     std::optional<Error> m_trustError;
+    // The body being sent: bytes from an offset, or a stream read once per attempt.
+    std::size_t m_bodyOffset = 0;
+    std::shared_ptr<InputStream> m_bodyStream;
+    bool m_bodyStreamRead = false;
+    std::optional<Error> m_bodyError;
 };
 
 }  // namespace platform

@@ -25,6 +25,7 @@ enum URLErrorCode : std::int64_t {
     URLErrorBadServerResponse = -1011,
     URLErrorUserCancelledAuthentication = -1012,
     URLErrorCannotDecodeContentData = -1016,
+    URLErrorRequestBodyStreamExhausted = -1021,
     URLErrorSecureConnectionFailed = -1200,
     URLErrorServerCertificateUntrusted = -1202,
     URLErrorDataLengthExceedsMaximum = -1103,

@@ -32,6 +32,16 @@ std::optional<std::string> URLResponse::valueForHTTPHeaderField(const std::strin
     return std::nullopt;
 }
 
+std::optional<std::pair<std::string, std::string>> URLResponse::headerField(std::string_view line)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    const auto colon = line.find(':');
+    if (line.starts_with("HTTP/") || colon == std::string_view::npos) return std::nullopt;
+    std::string_view value = line.substr(colon + 1);
+    value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
+    return std::pair{std::string(line.substr(0, colon)), std::string(value)};
+}
+
 void URLResponse::setContentType(const std::string& contentType)
 {
     const auto semicolon = contentType.find(';');

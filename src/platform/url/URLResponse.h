@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct URLResponse {
     std::vector<std::pair<std::string, std::string>> allHeaderFields;
 
     std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+    // One header line as the server sent it (line end included or not) split into name and value, the
+    // value without its leading blanks; nothing for a status line, a blank line or a line without ':'.
+    static std::optional<std::pair<std::string, std::string>> headerField(std::string_view line);
     // Fills mimeType and textEncodingName from a Content-Type value.
     void setContentType(const std::string& contentType);
 

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 
@@ -44,9 +44,18 @@ TEST(CQFXMidiConnect, HandshakeReportsEachDescriptionAndTakesTheFamilyLowByteAsD
 
 TEST(CQFXMidiConnect, RefusesLowFamiliesUnknownModelsAndAnEmptyList)
 {
-    {
-        QFXRig rig;
-        rig.setFamilyLow(0x6D);
+    struct Case {
+        const char* name;
+        std::uint8_t familyLow;
+        std::vector<AcceptedDeviceModel> models;
+    };
+    // 0x6E passes the family test and then fails the model comparison.
+    const std::vector<Case> cases{
+        {"low family", 0x6D, {{QFXRig::kModelId}}}, {"other model", 0x6E, {{QFXRig::kModelId}}}, {"no models", 0x70, {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFXRig rig(2, {1, 2, 3, 256}, c.models);
+        rig.setFamilyLow(c.familyLow);
         rig.qfx->connection();
         EXPECT_EQ(rig.next(0), "enter -4");
         rig.settle();
@@ -54,48 +63,30 @@ TEST(CQFXMidiConnect, RefusesLowFamiliesUnknownModelsAndAnEmptyList)
         EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
         EXPECT_FALSE(rig.qfx->getDeviceVersion());
     }
-    {
-        // 0x6E passes the family test and then fails the model comparison.
-        QFXRig rig;
-        rig.setFamilyLow(0x6E);
-        rig.qfx->connection();
-        EXPECT_EQ(rig.next(0), "enter -4");
-    }
-    {
-        QFXRig rig(2, {1, 2, 3, 256}, {});
-        rig.qfx->connection();
-        EXPECT_EQ(rig.next(0), "enter -4");
-    }
-    {
-        // The first of two equal models matches; a later one for another device changes nothing.
-        QFXRig rig(2, {1, 2, 3, 256}, {{0x11111111}, {QFXRig::kModelId}, {QFXRig::kModelId}});
-        EXPECT_TRUE(rig.connect());
-    }
+    // The first of two equal models matches; a later one for another device changes nothing.
+    QFXRig rig(2, {1, 2, 3, 256}, {{0x11111111}, {QFXRig::kModelId}, {QFXRig::kModelId}});
+    EXPECT_TRUE(rig.connect());
 }
 
 TEST(CQFXMidiConnect, EditorModeIsRetriedUpToTheRetryCount)
 {
-    {
-        QFXRig rig(2);
-        rig.refuseEditorMode(2);
-        EXPECT_TRUE(rig.connect());
-        EXPECT_EQ(rig.count("52"), 3u);
-    }
-    {
-        QFXRig rig(2);
-        rig.refuseEditorMode(3);
-        rig.qfx->connection();
-        EXPECT_EQ(rig.next(0), "enter -1");
-        rig.settle();
-        EXPECT_EQ(rig.count("52"), 3u);
-    }
-    {
-        QFXRig rig(0);
-        rig.refuseEditorMode(1);
-        rig.qfx->connection();
-        EXPECT_EQ(rig.next(0), "enter -1");
-        rig.settle();
-        EXPECT_EQ(rig.count("52"), 1u);
+    struct Case {
+        std::int32_t retry;
+        int refusals;
+        std::size_t sent;
+    };
+    for (const Case c : {Case{2, 2, 3}, Case{2, 3, 3}, Case{0, 1, 1}}) {
+        SCOPED_TRACE(c.refusals);
+        QFXRig rig(c.retry);
+        rig.refuseEditorMode(c.refusals);
+        if (c.refusals <= c.retry) {
+            EXPECT_TRUE(rig.connect());
+        } else {
+            rig.qfx->connection();
+            EXPECT_EQ(rig.next(0), "enter -1");
+            rig.settle();
+        }
+        EXPECT_EQ(rig.count("52"), c.sent);
     }
 }
 
@@ -116,8 +107,7 @@ TEST(CQFXMidiConnect, EjectLeavesEditorModeAndRetriesARefusal)
 {
     {
         QFXRig rig(2);
-        ASSERT_TRUE(rig.connect());
-        rig.forget();
+        ASSERT_TRUE(rig.connectAndForget());
         rig.qfx->eject();
         EXPECT_EQ(rig.next(0), "eject 1 0");
         EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
@@ -126,8 +116,7 @@ TEST(CQFXMidiConnect, EjectLeavesEditorModeAndRetriesARefusal)
     }
     {
         QFXRig rig(2);
-        ASSERT_TRUE(rig.connect());
-        rig.forget();
+        ASSERT_TRUE(rig.connectAndForget());
         rig.refuseEditorMode(3);
         rig.qfx->eject();
         EXPECT_EQ(rig.next(0), "eject -4 0");
@@ -139,8 +128,7 @@ TEST(CQFXMidiConnect, EjectLeavesEditorModeAndRetriesARefusal)
 TEST(CQFXMidiConnect, APendingKindRefusesWithoutSendingAndForceEjectStillSends)
 {
     QFXRig rig(2);
-    ASSERT_TRUE(rig.connect());
-    rig.forget();
+    ASSERT_TRUE(rig.connectAndForget());
     rig.silenceIdentity();
     rig.qfx->eject();
     rig.settle();
@@ -284,41 +272,18 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
     EXPECT_FALSE(rig.qfx->getDeviceName());
 }
 
-}  // namespace
-
-namespace {
-
-TEST(CQFXMidiConnect, SplitPacketsRealTimeBytesAndOddLengthsOnTheWire)
+TEST(CQFXMidiConnect, LongerRepliesPassAndDescriptionsTooShortForTheirFieldsAreDropped)
 {
     QFXRig rig;
-    auto faults = rig.unit.device().faults();
-    faults.splitEvery = 7;
-    faults.realTimeBetweenPackets = true;
-    rig.unit.device().setFaults(faults);
     rig.unit.lengthenNextReply(sim::RequestKey::maker(0x52), 3);
     EXPECT_TRUE(rig.connect()) << ::testing::PrintToString(rig.recorder.events());
 
-    // A description too short for its fields is dropped; the handshake waits for its watchdog.
+    // The handshake waits for its watchdog.
     QFXRig cut;
     cut.unit.shortenNextReply(sim::RequestKey::maker(0x44), 20);
     cut.qfx->connection();
     ASSERT_TRUE(cut.waitForFunction("44"));
     EXPECT_EQ(cut.recorder.events(), (std::vector<std::string>{"enter 1", "qfxinfo 1", "patchinfo 1"}));
-}
-
-TEST(CQFXMidiConnect, UnsolicitedPatchesAreStoredAndRelayed)
-{
-    QFXRig rig;
-    ASSERT_TRUE(rig.connect());
-    rig.forget();
-    rig.unit.sendPatchNotice(0, 1, 2);
-    EXPECT_EQ(rig.next(0), "notice");
-    const auto patch = rig.recorder.payload(0).patch;
-    ASSERT_TRUE(patch);
-    EXPECT_EQ(patch->groupNum, 0);
-    EXPECT_EQ(patch->patchNum, 2);
-    EXPECT_TRUE(patch->path.ends_with("0_1_2.qptc"));
-    EXPECT_EQ(rig.files.readFile(patch->path), rig.patches.patch(0, 1, 2));
 }
 
 }  // namespace

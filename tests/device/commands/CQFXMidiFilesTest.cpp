@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "device/commands/QFXRig.h"
+#include "support/device/QFXRig.h"
 
 namespace {
 
@@ -49,73 +49,56 @@ TEST(CQFXMidiFiles, ReadReportsMissingFilesLongNamesAndFindCodes)
 
 TEST(CQFXMidiFiles, ARefusedChunkReopensUnderOneRetryBudget)
 {
-    {
-        Connected rig(2);
-        rig.fs.changeFaults([](auto& f) { f.failCount[0x22] = 1; });
+    struct Case {
+        std::int32_t retry;
+        int refusals;
+        std::string result;
+        std::size_t opens, reads;
+    };
+    // Every chunk refused: the reopened reads share the budget and the read fails, leaving the file as
+    // the device has it.
+    for (const Case& c : {Case{2, 1, "read 1", 2, 3}, Case{2, 100, "read -2", 3, 3}, Case{0, 1, "read -2", 1, 1}}) {
+        SCOPED_TRACE(c.refusals);
+        Connected rig(c.retry);
+        rig.fs.changeFaults([&](auto& f) { f.failCount[0x22] = c.refusals; });
         rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        EXPECT_EQ(rig.next(0), "read 1");
-        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1000));
-        EXPECT_EQ(rig.count("60 20"), 2u);
-    }
-    {
-        // Every chunk refused: the reopened reads share the budget and the read fails, file closed.
-        Connected rig(2);
-        rig.fs.changeFaults([](auto& f) { f.failCount[0x22] = 100; });
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        EXPECT_EQ(rig.next(0), "read -2");
-        EXPECT_EQ(rig.count("60 20"), 3u);
-        EXPECT_EQ(rig.count("60 22"), 3u);
-    }
-    {
-        Connected rig(0);
-        rig.fs.changeFaults([](auto& f) { f.failCount[0x22] = 1; });
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        EXPECT_EQ(rig.next(0), "read -2");
-        EXPECT_EQ(rig.count("60 20"), 1u);
+        EXPECT_EQ(rig.next(0), c.result);
+        if (c.result == "read 1") {
+            EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1000));
+            EXPECT_EQ(rig.fs.openFileCount(), 0u);
+        }
+        EXPECT_EQ(rig.count("60 20"), c.opens);
+        EXPECT_EQ(rig.count("60 22"), c.reads);
     }
 }
 
 TEST(CQFXMidiFiles, ImpossibleSizesAndCountsCloseTheFileAndFailTheRead)
 {
-    {
-        Connected rig;
-        rig.fs.changeFaults([](auto& f) { f.overlongReadCount = 1; });
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        EXPECT_EQ(rig.next(0), "read 0");
-        EXPECT_EQ(rig.functions().back(), "60 21");
-        EXPECT_EQ(rig.fs.openFileCount(), 0u);
-    }
-    {
+    using Faults = SimulatedFileSystem::Faults;
+    const std::vector<std::pair<const char*, std::function<void(Faults&)>>> cases{
+        {"overlong count", [](Faults& f) { f.overlongReadCount = 1; }},
         // A count within the chunk and the file, but more than the data that followed it.
-        Connected rig;
-        rig.fs.changeFaults([](auto& f) { f.shortReadData = 1; });
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        EXPECT_EQ(rig.next(0), "read 0");
-        EXPECT_EQ(rig.fs.openFileCount(), 0u);
-    }
-    {
+        {"short data", [](Faults& f) { f.shortReadData = 1; }},
         // A file announced larger than it holds: the device runs dry before the announced end.
+        {"larger than it holds", [](Faults& f) { f.findFirstSize = 1500; }},
+        {"beyond any effect list", [](Faults& f) { f.findFirstSize = 16 * 1024 * 1024 + 1; }},
+    };
+    for (const auto& [name, fault] : cases) {
+        SCOPED_TRACE(name);
         Connected rig;
-        rig.fs.changeFaults([](auto& f) { f.findFirstSize = 1500; });
+        rig.fs.changeFaults(fault);
         rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
         EXPECT_EQ(rig.next(0), "read 0");
+        rig.settle();
         EXPECT_EQ(rig.fs.openFileCount(), 0u);
+        EXPECT_EQ(rig.count("60 20"), rig.count("60 21"));
     }
-    {
-        Connected rig;
-        rig.fs.changeFaults([](auto& f) { f.findFirstSize = 16 * 1024 * 1024 + 1; });
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        EXPECT_EQ(rig.next(0), "read 0");
-        EXPECT_EQ(rig.count("60 20"), 0u);
-    }
-    {
-        // A bad CRC on the data is dropped by the transport; the read waits for its watchdog.
-        Connected rig;
-        rig.fs.changeFaults([](auto& f) { f.corruptReadCrc = 1; });
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        ASSERT_TRUE(rig.waitForFunction("60 05", 3));
-        EXPECT_TRUE(rig.recorder.events().empty());
-    }
+    // A bad CRC on the data is dropped by the transport; the read waits for its watchdog.
+    Connected rig;
+    rig.fs.changeFaults([](auto& f) { f.corruptReadCrc = 1; });
+    rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+    ASSERT_TRUE(rig.waitForFunction("60 05", 3));
+    EXPECT_TRUE(rig.recorder.events().empty());
 }
 
 TEST(CQFXMidiFiles, WriteUnlinksOpensWritesChunksWithAFinalEmptyOneAndCloses)
@@ -144,33 +127,30 @@ TEST(CQFXMidiFiles, WriteUnlinksOpensWritesChunksWithAFinalEmptyOneAndCloses)
 
 TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
 {
-    {
-        Connected rig(2);
-        rig.fs.changeFaults([](auto& f) { f.shortWrites = 1; });
-        const Bytes data = pattern(700);
-        rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
-        EXPECT_EQ(rig.next(0), "write 1");
-        EXPECT_EQ(rig.fs.file("B.QF2"), data);
-        EXPECT_EQ(rig.count("60 24"), 2u);
-    }
-    {
-        Connected rig(2);
-        rig.fs.changeFaults([](auto& f) { f.shortWrites = 100; });
-        const Bytes data = pattern(700);
-        rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
-        EXPECT_EQ(rig.next(0), "write -1");
+    using Faults = SimulatedFileSystem::Faults;
+    struct Case {
+        const char* name;
+        std::int32_t retry;
+        std::function<void(Faults&)> fault;
+        std::string result, counted;
+        std::size_t count;
+    };
+    const std::vector<Case> cases{
+        {"one short write", 2, [](Faults& f) { f.shortWrites = 1; }, "write 1", "60 24", 2},
         // Three rounds, then the partial file is deleted.
-        EXPECT_EQ(rig.count("60 24"), 4u);
-        EXPECT_FALSE(rig.fs.file("B.QF2"));
-    }
-    {
+        {"always short", 2, [](Faults& f) { f.shortWrites = 100; }, "write -1", "60 24", 4},
         // A refused chunk restarts the write too, within the same budget.
-        Connected rig(1);
-        rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; });
-        const Bytes data = pattern(10);
-        rig.qfx->writeFileListWithFilePath("C.QF2", data.data(), 10, 0);
-        EXPECT_EQ(rig.next(0), "write -1");
-        EXPECT_EQ(rig.count("60 20"), 2u);
+        {"refused chunk", 1, [](Faults& f) { f.failCount[0x23] = 100; }, "write -1", "60 20", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connected rig(c.retry);
+        rig.fs.changeFaults(c.fault);
+        const Bytes data = pattern(700);
+        rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
+        EXPECT_EQ(rig.next(0), c.result);
+        EXPECT_EQ(rig.count(c.counted), c.count);
+        EXPECT_EQ(rig.fs.file("B.QF2"), c.result == "write 1" ? std::optional<Bytes>(data) : std::nullopt);
     }
 }
 
@@ -267,7 +247,7 @@ TEST(CQFXMidiFiles, UnpluggingMidTransferLeavesTheChainToTheWatchdog)
     Connected rig;
     rig.fs.setFile("BIG.QF2", pattern(20000));
     rig.qfx->readFFSFileListWithFilePath("BIG.QF2");
-    ASSERT_TRUE(rig.waitForFunction("60 22", 3));
+    ASSERT_TRUE(rig.waitForFunction("60 22", 3, false));  // letting answers land could finish the read
     rig.unplug();
     rig.loop.runUntil([&] { return !rig.recorder.events().empty(); }, std::chrono::seconds(5));
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));

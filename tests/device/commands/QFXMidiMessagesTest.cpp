@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <utility>
 #include <vector>
 
 #include "device/formats/MIDIMessageUtil.h"
@@ -13,40 +12,31 @@ std::uint32_t fiveByte(const Bytes& message, std::size_t at)
     return *Convert7to32(message.data() + at, 5);
 }
 
-TEST(QFXMidiMessages, FixedRequestsCarryTheDeviceIdInByteThree)
+TEST(QFXMidiMessages, EveryFixedRequestGoesOutWithTheDeviceIdInByteThree)
 {
-    EXPECT_EQ(QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ENTER_PC_ASYNC_MODE, 0x70),
-              (Bytes{0xF0, 0x7D, 0x00, 0x70, 0x52, 0xF7}));
-    EXPECT_EQ(QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_FFS_ACK, 0x70),
-              (Bytes{0xF0, 0x7D, 0x00, 0x70, 0x60, 0x05, 0x00, 0xF7}));
-    EXPECT_EQ(QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_INFO_READ, 0x6E),
-              (Bytes{0xF0, 0x7D, 0x00, 0x6E, 0x60, 0x11, 0xF7}));
-    // The universal identity request has no device byte to fill.
-    EXPECT_EQ(QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_IDENTIFY_REQUEST, 0x70),
-              (Bytes{0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7}));
-}
-
-TEST(QFXMidiMessages, EveryFixedRequestGoesOutAsTheDeviceExpectsIt)
-{
+    struct Case {
+        Bytes sent, expected;
+    };
+    const auto with = [](const auto& message, std::uint8_t dev) { return QFXMidiMessages::withDeviceID(message, dev); };
     const std::uint8_t dev = 0x71;
-    const std::vector<std::pair<Bytes, Bytes>> cases{
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_TERMINATE_PC_ASYNC_MODE, dev), {0xF0, 0x7D, 0x00, dev, 0x53, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_SUPPORT_QFX_INFORMATION_REQUEST, dev),
-         {0xF0, 0x7D, 0x00, dev, 0x55, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_SUPPORT_PATCH_INFORMATION_REQUEST, dev),
-         {0xF0, 0x7D, 0x00, dev, 0x48, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ADVANCED_PATCH_DATA_INFORMATION_REQUEST, dev),
-         {0xF0, 0x7D, 0x00, dev, 0x44, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_DISABLE_AUDIO, dev), {0xF0, 0x7D, 0x00, dev, 0x56, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ENABLE_AUDIO, dev), {0xF0, 0x7D, 0x00, dev, 0x57, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_ALL_PATCH_DATA_DUMP, dev), {0xF0, 0x7D, 0x00, dev, 0x05, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_PACKET_PROCESSED, dev), {0xF0, 0x7D, 0x00, dev, 0x04, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_F_DISKFREE, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x29, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_FIND_CLOSE, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x27, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_FFS_FILE_LIST_FLUSH, dev),
-         {0xF0, 0x7D, 0x00, dev, 0x60, 0x09, 0xF7}},
-        {QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_PATCH_DATA_DUMP_REQUEST, dev),
-         {0xF0, 0x7D, 0x00, dev, 0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7}},
+    const std::vector<Case> cases{
+        {with(OKV_MIDI_MSG_ENTER_PC_ASYNC_MODE, 0x70), {0xF0, 0x7D, 0x00, 0x70, 0x52, 0xF7}},
+        {with(OKV_MIDI_MSG_FFS_ACK, 0x70), {0xF0, 0x7D, 0x00, 0x70, 0x60, 0x05, 0x00, 0xF7}},
+        {with(OKV_MIDI_MSG_INFO_READ, 0x6E), {0xF0, 0x7D, 0x00, 0x6E, 0x60, 0x11, 0xF7}},
+        // The universal identity request has no device byte to fill.
+        {with(OKV_MIDI_MSG_IDENTIFY_REQUEST, 0x70), {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7}},
+        {with(OKV_MIDI_MSG_TERMINATE_PC_ASYNC_MODE, dev), {0xF0, 0x7D, 0x00, dev, 0x53, 0xF7}},
+        {with(OKV_MIDI_MSG_SUPPORT_QFX_INFORMATION_REQUEST, dev), {0xF0, 0x7D, 0x00, dev, 0x55, 0xF7}},
+        {with(OKV_MIDI_MSG_SUPPORT_PATCH_INFORMATION_REQUEST, dev), {0xF0, 0x7D, 0x00, dev, 0x48, 0xF7}},
+        {with(OKV_MIDI_MSG_ADVANCED_PATCH_DATA_INFORMATION_REQUEST, dev), {0xF0, 0x7D, 0x00, dev, 0x44, 0xF7}},
+        {with(OKV_MIDI_MSG_DISABLE_AUDIO, dev), {0xF0, 0x7D, 0x00, dev, 0x56, 0xF7}},
+        {with(OKV_MIDI_MSG_ENABLE_AUDIO, dev), {0xF0, 0x7D, 0x00, dev, 0x57, 0xF7}},
+        {with(OKV_MIDI_MSG_ALL_PATCH_DATA_DUMP, dev), {0xF0, 0x7D, 0x00, dev, 0x05, 0xF7}},
+        {with(OKV_MIDI_MSG_PACKET_PROCESSED, dev), {0xF0, 0x7D, 0x00, dev, 0x04, 0xF7}},
+        {with(OKV_MIDI_MSG_F_DISKFREE, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x29, 0xF7}},
+        {with(OKV_MIDI_MSG_FIND_CLOSE, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x27, 0xF7}},
+        {with(OKV_MIDI_MSG_FFS_FILE_LIST_FLUSH, dev), {0xF0, 0x7D, 0x00, dev, 0x60, 0x09, 0xF7}},
+        {with(OKV_MIDI_MSG_PATCH_DATA_DUMP_REQUEST, dev), {0xF0, 0x7D, 0x00, dev, 0x46, 0, 0, 0, 0, 0, 0, 0xF7}},
     };
     for (const auto& [sent, expected] : cases) EXPECT_EQ(sent, expected);
 }

@@ -3,29 +3,14 @@
 #include <string>
 
 #include "device/formats/OKVQFXList.h"
+#include "support/device/EffectListMaker.h"
 
 namespace {
 
+using effectlist::effect;
+using effectlist::marker;
+
 constexpr size_t kRecord = OKVQFXInformation::kRecordSize;
-
-Bytes marker(uint8_t mark, uint8_t id)
-{
-    Bytes r(kRecord, 0);
-    r[0] = r[1] = r[2] = mark;
-    r[4] = id;
-    return r;
-}
-
-Bytes effect(const std::string& name, const std::string& version, bool favourite, bool loaded, uint8_t t0)
-{
-    OKVQFXInformation info;
-    info.setNameQFX(name);
-    info.setVersionQFX(version);
-    info.setFavoriteQFX(favourite);
-    info.setIsLoadedQFX(loaded);
-    info.setType({t0, 0x01, 0x00, 0x0B});
-    return info.getByteData();
-}
 
 Bytes join(std::initializer_list<Bytes> parts)
 {

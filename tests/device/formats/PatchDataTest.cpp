@@ -7,7 +7,7 @@
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/files/TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 
 namespace {
 

@@ -127,22 +127,34 @@ TEST(SlotLabel, RunningNumberModesCountFromZeroOrOne)
     EXPECT_EQ(withAdvanced(info).getOffsetNameOfPatchWithNumGroup(0, 0, 0), "0");
 }
 
-TEST(SlotLabel, PlacesWithLettersDigitsAndSeparators)
+TEST(SlotLabel, PlacesWithLettersDigitsAndSeparatorsSelectedByTheFormatsLowByte)
 {
-    EXPECT_EQ(withAdvanced(placesLayout({0, 0, 0, 0}, {0, 0, 0, 2}, {0, 0, 0, 1})).getOffsetNameOfPatchWithNumGroup(0, 2, 3),
-              "C:3");
-    // Offsets shift each part; tens and ones of a two-digit patch number, lower-case letters for banks.
-    AdvencedPatchInformation info = placesLayout({0, 0, 0, 1}, {0, 0, 0, 3}, {0, 0, 1, 1});
-    info.groupNumberOffset = 1;
-    info.patchNumberOffset = 1;
-    EXPECT_EQ(withAdvanced(info).getOffsetNameOfPatchWithNumGroup(2, 1, 11), "3:b:12");
-    // Letters stop at I; anything beyond shows as J. Places left out still take their share of the
-    // number, and the thousands place shows all that is above it.
-    EXPECT_EQ(withAdvanced(placesLayout({0, 0, 0, 0}, {0, 0, 0, 2}, {1, 0, 0, 1})).getOffsetNameOfPatchWithNumGroup(0, 9, 12345),
-              "J:125");
-    // Format 4 means the group text table; a bank has none, so its place stays empty.
-    EXPECT_EQ(withAdvanced(placesLayout({0, 0, 0, 0}, {0, 0, 0, 4}, {0, 0, 0, 1})).getOffsetNameOfPatchWithNumGroup(0, 1, 2),
-              ":2");
+    struct Case {
+        AdvencedPatchInformation info;
+        int group, bank, patch;
+        std::string label;
+    };
+    AdvencedPatchInformation offsets = placesLayout({0, 0, 0, 1}, {0, 0, 0, 3}, {0, 0, 1, 1});
+    offsets.groupNumberOffset = 1;
+    offsets.patchNumberOffset = 1;
+    const std::vector<Case> cases{
+        {placesLayout({0, 0, 0, 0}, {0, 0, 0, 2}, {0, 0, 0, 1}), 0, 2, 3, "C:3"},
+        // Offsets shift each part; tens and ones of a two-digit patch number, lower-case letters for banks.
+        {offsets, 2, 1, 11, "3:b:12"},
+        // Letters stop at I; anything beyond shows as J. Places left out still take their share of the
+        // number, and the thousands place shows all that is above it.
+        {placesLayout({0, 0, 0, 0}, {0, 0, 0, 2}, {1, 0, 0, 1}), 0, 9, 12345, "J:125"},
+        // Format 4 means the group text table; a bank has none, so its place stays empty.
+        {placesLayout({0, 0, 0, 0}, {0, 0, 0, 4}, {0, 0, 0, 1}), 0, 1, 2, ":2"},
+        // 0x101 is not 0, so the separator stays, and its low byte 1 picks decimal.
+        {placesLayout({0, 0, 0, 0x101}, {0, 0, 0, 0}, {0, 0, 0, 1}), 4, 0, 0, "4:0"},
+        // 0x104 is not the table format, and its low byte 4 gives no text.
+        {placesLayout({0, 0, 0, 0x104}, {0, 0, 0, 0}, {0, 0, 0, 1}), 4, 0, 0, ":0"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(withAdvanced(c.info).getOffsetNameOfPatchWithNumGroup(c.group, c.bank, c.patch), c.label);
+    // No advanced information, no label.
+    EXPECT_EQ(DeviceDescription().getOffsetNameOfPatchWithNumGroup(0, 0, 0), "");
 }
 
 TEST(SlotLabel, GroupTextTableGivesCharactersAndNothingBeyondIt)
@@ -158,21 +170,6 @@ TEST(SlotLabel, GroupTextTableGivesCharactersAndNothingBeyondIt)
     info = placesLayout({0, 0, 4, 4}, {0, 0, 0, 0}, {0, 0, 0, 1});
     info.groupDisplayText = {'1', 'U', 0, 0};
     EXPECT_EQ(withAdvanced(info).getOffsetNameOfPatchWithNumGroup(0, 0, 7), "U1:7");
-}
-
-TEST(SlotLabel, FormatsCompareWholeButSelectByTheLowByte)
-{
-    // 0x101 is not 0, so the separator stays, and its low byte 1 picks decimal.
-    EXPECT_EQ(withAdvanced(placesLayout({0, 0, 0, 0x101}, {0, 0, 0, 0}, {0, 0, 0, 1})).getOffsetNameOfPatchWithNumGroup(4, 0, 0),
-              "4:0");
-    // 0x104 is not the table format, and its low byte 4 gives no text.
-    EXPECT_EQ(withAdvanced(placesLayout({0, 0, 0, 0x104}, {0, 0, 0, 0}, {0, 0, 0, 1})).getOffsetNameOfPatchWithNumGroup(4, 0, 0),
-              ":0");
-}
-
-TEST(SlotLabel, NoAdvancedInformationGivesNoLabel)
-{
-    EXPECT_EQ(DeviceDescription().getOffsetNameOfPatchWithNumGroup(0, 0, 0), "");
 }
 
 TEST(SlotLabel, BinaryDigitsReadTheValueAsUnsigned)

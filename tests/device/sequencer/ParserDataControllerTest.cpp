@@ -1,20 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <atomic>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
 
 #include "device/formats/OKVPatch.h"
 #include "device/sequencer/ParserDataController.h"
-#include "device/sequencer/SequencerDoubles.h"
+#include "support/device/SequencerDoubles.h"
+#include "support/files/TemporaryFolder.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 
-namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 namespace {
@@ -42,17 +39,7 @@ class Sequencer : public ::testing::Test {
 protected:
     static constexpr float kT = 2.0F;
 
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "rig-seq-XXXXXX").string();
-        root = ::mkdtemp(pattern.data());
-        rebuild();
-    }
-    void TearDown() override
-    {
-        seq.reset();
-        fs::remove_all(root);
-    }
+    void SetUp() override { rebuild(); }
 
     // A fresh sequencer whose state lives on the main queue, so every step runs when the test pumps it.
     void rebuild()
@@ -122,7 +109,8 @@ protected:
         return AllPatch::initWithPatchList(all.patchsList);
     }
 
-    std::string root;
+    TemporaryFolder folder;
+    std::string root = folder.path();
     platform::FakeClock clock;
     platform::RunLoop loop{clock};
     platform::Dispatch dispatch{loop, 1};

@@ -1,17 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
 
 #include "device/transport/CMidiDevice.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
-#include "device/sequencer/SequencerDoubles.h"
+#include "support/device/SequencerDoubles.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
+#include "support/files/TemporaryFolder.h"
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -26,7 +25,7 @@ protected:
     SequencerDevice()
         : dispatch(loop),
           midi(dispatch),
-          root(makeRoot()),
+          root(folder.path()),
           transport(midi, dispatch, files, root),
           unit(midi, {1, 2, 3, 256}),
           seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport))
@@ -34,12 +33,7 @@ protected:
         loop.runUntilIdle();
         seq.setParserDataDelegate(&recorder);
     }
-    ~SequencerDevice() override
-    {
-        midi.waitUntilDelivered();
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
+    ~SequencerDevice() override { midi.waitUntilDelivered(); }
 
     // Waits (pumping the main queue) for the next `count` events and hands them over.
     Strings next(std::size_t count = 1)
@@ -78,18 +72,13 @@ protected:
         return count;
     }
 
-    static std::string makeRoot()
-    {
-        std::string pattern = (fs::temp_directory_path() / "rig-seqdev-XXXXXX").string();
-        return ::mkdtemp(pattern.data());
-    }
-
     platform::FakeClock clock;
     platform::RunLoop loop{clock};
     platform::Dispatch dispatch;
     platform::TimerService timers{loop};
     platform::VirtualMidiSystem midi;
     platform::LocalFileManager files;
+    TemporaryFolder folder;
     std::string root;
     CMidiDevice transport;
     sim::DeviceUnit unit;
@@ -145,41 +134,6 @@ TEST_F(SequencerDevice, ConnectsReadsAndWritesEverything)
     seq.ejectDevice();
     EXPECT_EQ(next(), Strings{"eject 1 0"});
     EXPECT_EQ(seq.getDeviceID(), 0);
-}
-
-TEST_F(SequencerDevice, ADeviceErrorIsReportedAndTheEjectAloneEndsTheConnection)
-{
-    connect();
-    unit.failFunction(sim::RequestKey::fileSystem(0x09), 10);
-    seq.fileListFlush();
-    seq.getMemoryStatus();  // dropped with the failing device
-    EXPECT_EQ(next(), Strings{"flush -3"});
-    ASSERT_TRUE(loop.runUntil([&] { return seq.getDeviceID() == 0; }));
-    midi.waitUntilDelivered();
-    loop.runUntilIdle();
-    EXPECT_EQ(recorder.take(), Strings{});
-    // The device was told to leave editor mode, and never asked for its memory.
-    EXPECT_EQ(asked(0x53), 1U);
-    EXPECT_EQ(asked(0x60, 0x29), 0U);
-}
-
-TEST_F(SequencerDevice, AReplyThatNeverComesEndsInMinusOneAndADisconnect)
-{
-    connect();
-    auto faults = unit.device().faults();
-    faults.silentFor[sim::RequestKey::fileSystem(0x29)] = 1;
-    unit.device().setFaults(faults);
-    seq.getMemoryStatus();
-    ASSERT_TRUE(loop.runUntil([&] { return asked(0x60, 0x29); }));
-    // The flow that asked arms its watchdog right after asking; the clock must not move before that.
-    ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 1; }));
-    midi.waitUntilDelivered();
-    loop.runUntilIdle();
-    EXPECT_EQ(recorder.take(), Strings{});
-    loop.advance(std::chrono::milliseconds(2100));
-    EXPECT_EQ(next(), Strings{"memory -1 0"});
-    seq.getMemoryStatus();
-    EXPECT_EQ(next(), Strings{"memory -2 0"});
 }
 
 TEST_F(SequencerDevice, AScanDuringADumpLetsItFinishWithTheSameCommandLayer)

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "device/transport/CMidiDevice.h"
-#include "device/transport/TransportFixture.h"
+#include "support/device/TransportFixture.h"
 
 using Kind = CMidiDevice::ReplyKind;
 

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <future>
-#include <mutex>
 #include <thread>
 
-#include "device/transport/TransportFixture.h"
+#include "support/device/TransportFixture.h"
 #include "support/device/SimulatedDevice.h"
 
 namespace {
@@ -16,8 +14,6 @@ struct Listener : MidiDeviceDelegate {
     int added = 0;
     int removed = 0;
     bool offMain = false;
-    std::mutex mutex;
-    std::vector<PatchObject> patches;
     void getANewDevicePlugIn() override
     {
         ++added;
@@ -28,11 +24,7 @@ struct Listener : MidiDeviceDelegate {
         ++removed;
         offMain = offMain || !loop->isMainThread();
     }
-    void notifyPatchDataChange(const PatchObject& patch) override
-    {
-        std::lock_guard lock(mutex);
-        patches.push_back(patch);
-    }
+    void notifyPatchDataChange(const PatchObject&) override {}
 };
 
 const std::uint8_t kIdentityRequest[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
@@ -85,14 +77,11 @@ TEST(Transport, ScanSkipsUnusableAndOfflineDevicesAndRestartsAfterTheEnd)
     EXPECT_FALSE(f.device->connectDevice(sourceOnly->device()));
 }
 
-TEST(Transport, RepliesCutIntoPacketsWithRealTimeBytesReachTheirHandlerOffTheMainThreadAndPastBusyPools)
+TEST(Transport, RepliesReachTheirHandlerOffTheMainThreadAndPastBusyPools)
 {
     Connected f;
     sim::SimulatedDevice simulated(f.system);
     sim::SimulatedDevice::Faults faults;
-    faults.splitEvery = 3;
-    faults.realTimeBetweenPackets = true;
-    simulated.setFaults(faults);
     ASSERT_TRUE(f.device->scanDevicesAndConnect());
 
     std::atomic<bool> done{false};
@@ -245,21 +234,3 @@ TEST(Transport, ConnectingAnotherDeviceLetsGoOfTheFirstSource)
     EXPECT_EQ(f.device->midiOut().destination(), platform::kMidiNoRef);
 }
 
-TEST(Transport, UnsolicitedPatchDataBecomesAFileAndANotice)
-{
-    Connected f;
-    sim::SimulatedDevice simulated(f.system);
-    ASSERT_TRUE(f.device->scanDevicesAndConnect());
-    const Bytes patch{'P', 'T', 'C', 'F', 1, 2, 3, 0x99};
-    Bytes wire = reply::patchData(2, 0, 7, patch);
-    wire.insert(wire.begin(), 0xF0);
-    wire.push_back(0xF7);
-    simulated.reply(wire);
-    ASSERT_TRUE(f.waitFor([&] {
-        std::lock_guard lock(f.listener->mutex);
-        return !f.listener->patches.empty();
-    }));
-    std::lock_guard lock(f.listener->mutex);
-    EXPECT_EQ(f.listener->patches[0].path, f.root.path() + "/Device/Patch/2_0_7.qptc");
-    EXPECT_EQ(std::filesystem::file_size(f.listener->patches[0].path), patch.size());
-}

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <png.h>
-#include <jpeglib.h>
 #include <unistd.h>
 
 #include "httpclient/HTTPRequestOperation.h"
@@ -19,6 +17,7 @@
 #include "platform/xml/XMLDocument.h"
 #include "platform/xml/XMLParser.h"
 #include "platform/xml/XMLSafety.h"
+#include "support/image/ImageMaker.h"
 
 using platform::Error;
 using platform::URLResponse;
@@ -40,48 +39,9 @@ Bytes bytes(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
-Bytes png(std::uint32_t width, std::uint32_t height)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image), 0x7F);
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
-    Bytes out(size);
-    png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0, nullptr);
-    out.resize(size);
-    return out;
-}
+using imagemaker::jpeg;
+using imagemaker::png;
 
-Bytes jpeg(std::uint32_t width, std::uint32_t height)
-{
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = width;
-    info.image_height = height;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<std::uint8_t> row(width * 3, 0x40);
-    while (info.next_scanline < height) {
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    Bytes out(buffer, buffer + size);
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
-    return out;
-}
 
 }  // namespace
 

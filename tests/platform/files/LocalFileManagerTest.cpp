@@ -10,7 +10,7 @@
 #include <functional>
 #include <sys/resource.h>
 
-#include "TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 
 namespace {
 

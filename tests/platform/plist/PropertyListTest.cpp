@@ -3,9 +3,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/plist/PlistFixtures.h"
+#include "support/plist/PlistFixtures.h"
 #include "platform/plist/PropertyList.h"
-#include "platform/files/TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 
 using namespace platform;
 using plist_fixtures::arrayObject;

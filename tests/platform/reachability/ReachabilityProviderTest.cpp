@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/reachability/FakeReachabilityProvider.h"
 #include "platform/reachability/NetlinkReachabilityProvider.h"
+#include "support/reachability/NetlinkAnswer.h"
 
 using namespace platform;
 
@@ -19,7 +21,98 @@ sockaddr_in ipv4(const char* text)
     return address;
 }
 
+// The answers of a machine whose link 2 is up with 10.0.0.1 on it and a default route through it.
+struct Dumps {
+    netlink::Bytes links, routes, addresses;
+};
+
+Dumps wiredMachine()
+{
+    netlink::Answer links(1);
+    ifinfomsg link{};
+    link.ifi_index = 2;
+    link.ifi_flags = IFF_UP | IFF_RUNNING;
+    links.message(RTM_NEWLINK, link);
+    links.done();
+    netlink::Answer routes(2);
+    rtmsg route{};
+    route.rtm_family = AF_INET;
+    route.rtm_type = RTN_UNICAST;
+    const int index = 2;
+    routes.message(RTM_NEWROUTE, route, netlink::Answer::attribute(RTA_OIF, &index, sizeof index));
+    routes.done();
+    netlink::Answer addresses(3);
+    ifaddrmsg address{};
+    address.ifa_family = AF_INET;
+    const std::uint8_t local[4] = {10, 0, 0, 1};
+    addresses.message(RTM_NEWADDR, address, netlink::Answer::attribute(IFA_LOCAL, local, 4));
+    addresses.done();
+    return {links.bytes(), routes.bytes(), addresses.bytes()};
+}
+
+// A message of the type whose header claims `length` bytes (no more than itself by default), followed by
+// `extra` bytes of the datagram.
+netlink::Bytes headerOnly(std::uint16_t type, std::uint32_t sequence, std::uint32_t length = sizeof(nlmsghdr),
+                          std::size_t extra = 0)
+{
+    nlmsghdr header{};
+    header.nlmsg_len = length;
+    header.nlmsg_type = type;
+    header.nlmsg_seq = sequence;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
+    netlink::Bytes out(bytes, bytes + sizeof header);
+    out.resize(out.size() + extra, 0);
+    return out;
+}
+
+netlink::Bytes operator+(netlink::Bytes a, const netlink::Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 }  // namespace
+
+TEST(NetlinkReachability, RoutingAnswersAreReadWithinEachMessage)
+{
+    const auto any = ipv4("0.0.0.0");
+    const auto local = ipv4("10.0.0.1");
+    const auto* anyAddress = reinterpret_cast<const sockaddr*>(&any);
+    const auto* localAddress = reinterpret_cast<const sockaddr*>(&local);
+    const Dumps wired = wiredMachine();
+    EXPECT_EQ(NetlinkReachabilityProvider::flagsFromDumps(wired.links, wired.routes, wired.addresses, anyAddress),
+              kReachabilityFlagReachable);
+    EXPECT_EQ(NetlinkReachabilityProvider::flagsFromDumps(wired.links, wired.routes, wired.addresses, localAddress),
+              kReachabilityFlagReachable | kReachabilityFlagIsLocalAddress);
+
+    // Messages cut short after their header once had their missing body and attributes read from
+    // beyond the datagram; they are skipped, and give no way out.
+    struct Case {
+        const char* name;
+        Dumps dumps;
+    };
+    const Case cases[] = {
+        {"short link", {headerOnly(RTM_NEWLINK, 1), wired.routes, wired.addresses}},
+        {"short route", {wired.links, headerOnly(RTM_NEWROUTE, 2), wired.addresses}},
+        {"short address", {wired.links, wired.routes, headerOnly(RTM_NEWADDR, 3)}},
+        // A length off the four-byte grid at the end of a datagram once wrapped the count of what was
+        // left round to nearly four billion.
+        {"ragged end",
+         {wired.links, wired.routes,
+          netlink::Bytes(wired.addresses.begin(), wired.addresses.end() - NLMSG_LENGTH(4)) +
+              headerOnly(RTM_NEWADDR, 3, 17, 2)}},
+    };
+    for (const auto& [name, dumps] : cases) {
+        SCOPED_TRACE(name);
+        const auto flags = NetlinkReachabilityProvider::flagsFromDumps(dumps.links, dumps.routes, dumps.addresses,
+                                                                       localAddress);
+        ASSERT_TRUE(flags);
+        const bool addressRead = std::string(name) != "short address";
+        EXPECT_EQ((*flags & kReachabilityFlagIsLocalAddress) != 0, addressRead);
+    }
+    EXPECT_FALSE(NetlinkReachabilityProvider::flagsFromDumps(headerOnly(NLMSG_ERROR, 1), wired.routes,
+                                                             wired.addresses, anyAddress));
+}
 
 TEST(NetlinkReachability, LoopbackIsAlwaysReachable)
 {

@@ -105,7 +105,9 @@ TEST_F(DateTextTest, StampIsLocalTimeWithFourFractionDigits)
     ASSERT_TRUE(parsed);
     EXPECT_EQ(*parsed, system_clock::from_time_t(784111777) + microseconds(123400));
     for (const char* bad : {"19941106 17:49:37.1234", "19941106_17:49:37.123", "19941106_17:49:37.12345",
-                            "19940231_17:49:37.1234", "19941106_24:00:00.0000", "1994116_17:49:37.1234", ""})
+                            "19940231_17:49:37.1234", "19941106_24:00:00.0000", "1994116_17:49:37.1234", "",
+                            // Beyond what the clock holds: these once wrapped round into some other time.
+                            "30000101_00:00:00.0000", "16000101_00:00:00.0000"})
         EXPECT_FALSE(DateText::parseStamp(bad)) << bad;
 }
 
@@ -119,7 +121,8 @@ TEST_F(DateTextTest, HttpDateIsGmtWithEnglishNames)
     EXPECT_EQ(DateText::formatHttpDate(*leap), "Thu, 29 Feb 2024 23:59:59 GMT");
     for (const char* bad : {"Mon, 06 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 UTC",
                             "Sun, 6 Nov 1994 08:49:37 GMT", "Sun, 06 Foo 1994 08:49:37 GMT",
-                            "Thu, 29 Feb 2023 23:59:59 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", ""})
+                            "Thu, 29 Feb 2023 23:59:59 GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "",
+                            "Wed, 01 Jan 3000 00:00:00 GMT", "Sat, 01 Jan 1600 00:00:00 GMT"})
         EXPECT_FALSE(DateText::parseHttpDate(bad)) << bad;
 }
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "platform/trust/ServerTrust.h"
 #include "support/server/TestCertificates.h"
 
@@ -52,17 +50,6 @@ TEST(ServerTrust, AnchorsHostNamesAndAddressesDecide)
     // A pinned server certificate is an anchor by itself.
     trust->setAnchorCertificates({chain.server.certificateDER});
     EXPECT_TRUE(trusted(*trust));
-}
-
-TEST(ServerTrust, DefaultStoreHonoursTheConfiguredCAFile)
-{
-    Chain chain;
-    auto trust = ServerTrust::create({chain.server.certificateDER}, TrustPolicy::ssl("localhost"));
-    ASSERT_TRUE(trust);
-    EXPECT_FALSE(trusted(*trust));  // an unknown authority
-    setenv("SSL_CERT_FILE", TestCertificates::writeTemporaryFile("ca.pem", chain.authority.certificatePEM).c_str(), 1);
-    EXPECT_TRUE(trusted(*trust));
-    unsetenv("SSL_CERT_FILE");
 }
 
 TEST(ServerTrust, RejectsWhatIsNotACertificateAndReadsKeys)

@@ -96,27 +96,15 @@ void DeviceUnit::delayReplies(const RequestKey& key, std::chrono::milliseconds d
     m_delays[key] = delay;
 }
 
-void DeviceUnit::setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerMessage)
+void DeviceUnit::setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply)
 {
-    m_device.port().setPacing({bytesPerSecond, std::chrono::duration_cast<platform::Duration>(latencyPerMessage)});
+    m_device.setPacing({bytesPerSecond, latencyPerReply});
 }
 
 void DeviceUnit::sendPatchNotice(std::int32_t group, std::int32_t bank, std::int32_t patch)
 {
     if (auto message = m_patches.patchMessage(deviceID(), group, bank, patch))
         send(RequestKey::maker(0x45), std::move(*message));
-}
-
-std::size_t DeviceUnit::bytesSent() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_bytesSent;
-}
-
-std::size_t DeviceUnit::messagesSent() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_messagesSent;
 }
 
 std::int32_t DeviceUnit::takeCode(const RequestKey& key)
@@ -145,8 +133,6 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
             message.insert(message.end() - 1, it->second, 0x00);
             m_lengthen.erase(it);
         }
-        m_bytesSent += message.size();
-        ++m_messagesSent;
     }
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
     m_device.reply(message);

@@ -55,13 +55,12 @@ public:
     void lengthenNextReply(const RequestKey& key, std::size_t extra);
     // Answers of the key wait this long first (the device-side thread stalls, as a busy unit would).
     void delayReplies(const RequestKey& key, std::chrono::milliseconds delay);
-    // A wire rate and a per-message latency for every reply; zero switches pacing off.
-    void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerMessage);
+    // A wire rate both ways and a latency before every reply; zero switches pacing off.
+    void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply);
     // The device sends a slot's patch by itself, as after an edit on the unit.
     void sendPatchNotice(std::int32_t group, std::int32_t bank, std::int32_t patch);
-    // The bytes a paced wire takes for what the unit sent so far: the floor of any transfer.
-    std::size_t bytesSent() const;
-    std::size_t messagesSent() const;
+    // What crossed the cable so far, both ways: the floor of any transfer.
+    SimulatedDevice::Traffic traffic() const { return m_device.traffic(); }
 
 private:
     void install();
@@ -78,8 +77,6 @@ private:
     std::map<RequestKey, std::size_t> m_shorten;
     std::map<RequestKey, std::size_t> m_lengthen;
     std::map<RequestKey, std::chrono::milliseconds> m_delays;
-    std::size_t m_bytesSent = 0;
-    std::size_t m_messagesSent = 0;
 };
 
 }  // namespace sim

@@ -1,6 +1,25 @@
 #include "support/device/SimulatedDevice.h"
 
+#include <sys/prctl.h>
+
+#include <optional>
+#include <thread>
+
 namespace sim {
+
+namespace {
+
+// When the request being answered on this thread was whole at the device; nothing outside a handler.
+thread_local std::optional<std::chrono::steady_clock::time_point> t_requestArrived;
+
+std::chrono::steady_clock::duration wireTime(double bytesPerSecond, std::size_t bytes)
+{
+    if (bytesPerSecond <= 0) return {};
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(bytes) / bytesPerSecond));
+}
+
+}  // namespace
 
 SimulatedDevice::SimulatedDevice(platform::VirtualMidiSystem& system, const std::string& name)
     : m_port(system.addDevice(name))
@@ -41,6 +60,18 @@ SimulatedDevice::Faults SimulatedDevice::faults() const
     return m_faults;
 }
 
+void SimulatedDevice::setPacing(const Pacing& pacing)
+{
+    std::lock_guard lock(m_mutex);
+    m_pacing = pacing;
+}
+
+SimulatedDevice::Traffic SimulatedDevice::traffic() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_traffic;
+}
+
 void SimulatedDevice::setHandler(const RequestKey& key, Handler handler)
 {
     std::lock_guard lock(m_mutex);
@@ -71,9 +102,16 @@ std::size_t SimulatedDevice::requestCount(const RequestKey& key) const
 void SimulatedDevice::receive(const Bytes& message)
 {
     Handler handler;
+    const auto now = Clock::now();
+    Clock::time_point arrived = now;
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(message);
+        m_traffic.bytesToDevice += message.size();
+        if (m_pacing.bytesPerSecond > 0) {
+            m_toDeviceFree = std::max(now, m_toDeviceFree) + wireTime(m_pacing.bytesPerSecond, message.size());
+            arrived = m_toDeviceFree;
+        }
         const auto key = RequestKey::of(message);
         if (!key) return;
         auto silent = m_faults.silentFor.find(*key);
@@ -85,7 +123,35 @@ void SimulatedDevice::receive(const Bytes& message)
         if (it == m_handlers.end()) return;
         handler = it->second;
     }
+    t_requestArrived = arrived;
     handler(*this, message);
+    t_requestArrived.reset();
+}
+
+SimulatedDevice::Clock::time_point SimulatedDevice::bookReply(std::size_t bytes)
+{
+    const auto from = t_requestArrived.value_or(Clock::now());
+    std::lock_guard lock(m_mutex);
+    m_traffic.bytesToHost += bytes;
+    ++m_traffic.replies;
+    if (m_pacing.bytesPerSecond <= 0 && m_pacing.latencyPerReply <= std::chrono::nanoseconds::zero()) return {};
+    // Replies queue for the wire one after the other, each after its own latency: the floor's model.
+    m_toHostFree = std::max(from, m_toHostFree) +
+                   std::chrono::duration_cast<Clock::duration>(m_pacing.latencyPerReply) +
+                   wireTime(m_pacing.bytesPerSecond, bytes);
+    return m_toHostFree;
+}
+
+// One absolute wait per reply: a sleep with the least timer slack to just short of the deadline, then a
+// spin, so the reply lands on time instead of a scheduler tick late.
+void SimulatedDevice::waitUntil(Clock::time_point deadline)
+{
+    static thread_local const bool leastSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    (void)leastSlack;
+    constexpr auto kSpin = std::chrono::microseconds(60);
+    if (deadline - Clock::now() > kSpin) std::this_thread::sleep_until(deadline - kSpin);
+    while (Clock::now() < deadline) {
+    }
 }
 
 void SimulatedDevice::reply(const Bytes& message)
@@ -109,6 +175,16 @@ void SimulatedDevice::reply(const Bytes& message)
     for (std::size_t cut : cuts)
         if (cut > start && cut < message.size()) emit(cut);
     emit(message.size());
+    std::size_t bytes = 0;
+    for (const auto& list : lists)
+        for (const auto& packet : list) bytes += packet.size();
+    const auto deadline = bookReply(bytes);
+    if (deadline != Clock::time_point{}) {
+        waitUntil(deadline);
+        const auto late = Clock::now() - deadline;
+        std::lock_guard lock(m_mutex);
+        m_traffic.late += late;
+    }
     m_port->sendPacketLists(std::move(lists));
 }
 

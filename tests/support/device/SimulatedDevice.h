@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -47,6 +48,25 @@ public:
         bool realTimeBetweenPackets = false;
     };
 
+    // A cable of a wire rate in both directions and a processing latency before each reply. Each request
+    // takes its bytes' share of the rate to arrive; each reply leaves once its request has arrived, the
+    // latency has passed and the wire to the host is free, and lands its bytes' share later. Zero means
+    // no delay.
+    struct Pacing {
+        double bytesPerSecond = 0;
+        std::chrono::nanoseconds latencyPerReply{};
+    };
+
+    // What crossed the cable so far: the floor of any exchange is its bytes both ways at the wire rate
+    // plus one latency per reply.
+    struct Traffic {
+        std::size_t bytesToDevice = 0;
+        std::size_t bytesToHost = 0;
+        std::size_t replies = 0;
+        // How long after their deadlines paced replies were handed to the backend, summed.
+        std::chrono::nanoseconds late{};
+    };
+
     using Handler = std::function<void(SimulatedDevice& device, const Bytes& request)>;
 
     explicit SimulatedDevice(platform::VirtualMidiSystem& system, const std::string& name = "PEXO QFX");
@@ -61,6 +81,9 @@ public:
     State state() const;
     void setFaults(const Faults& faults);
     Faults faults() const;
+
+    void setPacing(const Pacing& pacing);
+    Traffic traffic() const;
 
     void setHandler(const RequestKey& key, Handler handler);
     void removeHandler(const RequestKey& key);
@@ -81,8 +104,13 @@ public:
     void setOffline(bool offline) { m_port->setOffline(offline); }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     void receive(const Bytes& message);
     void installBuiltInHandlers();
+    // When a message of `bytes` bytes sent now is whole at the host, its wire time booked.
+    Clock::time_point bookReply(std::size_t bytes);
+    static void waitUntil(Clock::time_point deadline);
 
     std::shared_ptr<platform::VirtualMidiDevice> m_port;
     mutable std::mutex m_mutex;
@@ -90,6 +118,10 @@ private:
     Faults m_faults;
     std::map<RequestKey, Handler> m_handlers;
     std::vector<Bytes> m_requests;
+    Pacing m_pacing;
+    Traffic m_traffic;
+    Clock::time_point m_toDeviceFree{};  // when the wire to the device has carried everything sent on it
+    Clock::time_point m_toHostFree{};
 };
 
 }  // namespace sim

@@ -9,20 +9,44 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <strings.h>
 #include <thread>
 
 namespace support {
 
 namespace {
 
-enum class Kind { Reply, Truncate, Stall, Trickle };
+enum class Kind { Reply, Truncate, Stall, Trickle, Script, Authenticate };
 
 struct Route {
     Kind kind = Kind::Reply;
     LoopbackServer::Reply reply;
     std::size_t announcedLength = 0;
     std::chrono::milliseconds interval{0};
+    std::vector<LoopbackServer::Reply> script;
+    std::size_t played = 0;
+    std::string credentials;
+    std::string realm;
 };
+
+std::string base64(const std::string& text)
+{
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < text.size(); i += 3) {
+        const unsigned n = (unsigned char)text[i] << 16 | (unsigned char)text[i + 1] << 8 | (unsigned char)text[i + 2];
+        for (int shift : {18, 12, 6, 0}) out += alphabet[(n >> shift) & 63];
+    }
+    if (i + 1 == text.size()) {
+        const unsigned n = (unsigned char)text[i] << 16;
+        out += std::string{alphabet[(n >> 18) & 63], alphabet[(n >> 12) & 63], '=', '='};
+    } else if (i + 2 == text.size()) {
+        const unsigned n = (unsigned char)text[i] << 16 | (unsigned char)text[i + 1] << 8;
+        out += std::string{alphabet[(n >> 18) & 63], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], '='};
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -37,6 +61,7 @@ struct LoopbackServer::State {
     std::map<std::string, Route> routes;
     std::map<std::string, int> hits;
     std::map<std::string, httplib::Headers> lastHeaders;
+    std::map<std::string, std::vector<LoopbackServer::Request>> recorded;
 
     void handle(const httplib::Request& request, httplib::Response& response)
     {
@@ -45,19 +70,37 @@ struct LoopbackServer::State {
             std::unique_lock lock(mutex);
             ++hits[request.path];
             lastHeaders[request.path] = request.headers;
+            LoopbackServer::Request copy{request.method, request.path, {}, {}, request.body};
+            const auto question = request.target.find('?');
+            if (question != std::string::npos) copy.query = request.target.substr(question + 1);
+            for (const auto& [name, value] : request.headers) copy.headers.emplace_back(name, value);
+            recorded[request.path].push_back(std::move(copy));
             auto found = routes.find(request.path);
             if (found == routes.end()) {
                 response.status = 404;
                 response.set_content("not here", "text/plain");
                 return;
             }
-            route = found->second;
+            if (found->second.kind == Kind::Script) {
+                Route& script = found->second;
+                route.reply = script.script[std::min(script.played++, script.script.size() - 1)];
+            } else {
+                route = found->second;
+            }
+            if (route.kind == Kind::Authenticate &&
+                request.get_header_value("Authorization") != "Basic " + base64(route.credentials)) {
+                response.status = 401;
+                response.set_header("WWW-Authenticate", "Basic realm=\"" + route.realm + "\"");
+                response.set_content("who are you", "text/plain");
+                return;
+            }
             if (route.kind == Kind::Stall) {
                 released.wait(lock, [&] { return releasedOrStopping; });
                 route.kind = Kind::Reply;
             }
         }
-        response.status = route.reply.status;
+        // Left unset for a range request so that the server library answers 206 with the range.
+        if (route.reply.status != 200 || !request.has_header("Range")) response.status = route.reply.status;
         for (const auto& [name, value] : route.reply.headers) response.set_header(name, value);
         if (route.kind == Kind::Trickle) {
             response.set_chunked_content_provider(route.reply.contentType, [this, interval = route.interval](
@@ -79,6 +122,18 @@ struct LoopbackServer::State {
                                               }
                                               return false;  // drops the connection short of the length
                                           });
+            return;
+        }
+        if (route.reply.chunkSize > 0) {
+            auto body = std::make_shared<std::string>(route.reply.body);
+            const std::size_t piece = route.reply.chunkSize;
+            response.set_chunked_content_provider(route.reply.contentType, [body, piece](std::size_t offset, httplib::DataSink& sink) {
+                if (offset < body->size())
+                    sink.write(body->data() + offset, std::min(piece, body->size() - offset));
+                else
+                    sink.done();
+                return true;
+            });
             return;
         }
         response.set_content(route.reply.body, route.reply.contentType);
@@ -114,6 +169,10 @@ void LoopbackServer::start(bool tls, const TestIdentity* identity)
     }
     auto handler = [&state](const httplib::Request& request, httplib::Response& response) { state.handle(request, response); };
     state.server->Get(".*", handler);
+    state.server->Post(".*", handler);
+    state.server->Put(".*", handler);
+    state.server->Patch(".*", handler);
+    state.server->Delete(".*", handler);
     // One request per connection unless asked otherwise: an idle kept-alive connection would hold the
     // server's shutdown for its whole keep-alive time-out.
     state.server->set_keep_alive_max_count(1);
@@ -161,35 +220,35 @@ std::string LoopbackServer::url(const std::string& path, const std::string& host
 void LoopbackServer::serve(const std::string& path, Reply reply)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Reply, std::move(reply), 0};
+    m_state->routes[path] = Route{Kind::Reply, std::move(reply), 0, {}, {}, 0, {}, {}};
 }
 
 void LoopbackServer::serve(const std::string& path, std::string body, std::string contentType)
 {
-    serve(path, Reply{200, std::move(contentType), std::move(body), {}});
+    serve(path, Reply{200, std::move(contentType), std::move(body), {}, 0});
 }
 
 void LoopbackServer::redirect(const std::string& from, const std::string& to, int status)
 {
-    serve(from, Reply{status, "text/plain", "moved", {{"Location", to}}});
+    serve(from, Reply{status, "text/plain", "moved", {{"Location", to}}, 0});
 }
 
 void LoopbackServer::truncate(const std::string& path, std::string body, std::size_t announcedLength)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Truncate, Reply{200, "application/octet-stream", std::move(body), {}}, announcedLength};
+    m_state->routes[path] = Route{Kind::Truncate, Reply{200, "application/octet-stream", std::move(body), {}, 0}, announcedLength, {}, {}, 0, {}, {}};
 }
 
 void LoopbackServer::stall(const std::string& path)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}}, 0};
+    m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}, 0}, 0, {}, {}, 0, {}, {}};
 }
 
 void LoopbackServer::trickle(const std::string& path, std::chrono::milliseconds interval)
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Trickle, Reply{200, "application/octet-stream", {}, {}}, 0, interval};
+    m_state->routes[path] = Route{Kind::Trickle, Reply{200, "application/octet-stream", {}, {}, 0}, 0, interval, {}, 0, {}, {}};
 }
 
 void LoopbackServer::release()
@@ -199,6 +258,34 @@ void LoopbackServer::release()
         m_state->releasedOrStopping = true;
     }
     m_state->released.notify_all();
+}
+
+void LoopbackServer::script(const std::string& path, std::vector<Reply> replies)
+{
+    std::lock_guard lock(m_state->mutex);
+    Route route{Kind::Script, {}, 0, {}, std::move(replies), 0, {}, {}};
+    m_state->routes[path] = std::move(route);
+}
+
+void LoopbackServer::requireBasicAuthentication(const std::string& path, const std::string& user,
+                                                const std::string& password, Reply reply, const std::string& realm)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::Authenticate, std::move(reply), 0, {}, {}, 0, user + ":" + password, realm};
+}
+
+std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const
+{
+    std::lock_guard lock(m_state->mutex);
+    auto found = m_state->recorded.find(path);
+    return found == m_state->recorded.end() ? std::vector<Request>{} : found->second;
+}
+
+std::string LoopbackServer::Request::header(const std::string& field) const
+{
+    for (const auto& [name, value] : headers)
+        if (strcasecmp(name.c_str(), field.c_str()) == 0) return value;
+    return {};
 }
 
 int LoopbackServer::hits(const std::string& path) const

@@ -11,8 +11,9 @@
 namespace support {
 
 // A web server on 127.0.0.1 and a free port that answers what the test tells it to, over HTTP or, given an
-// identity, over HTTPS. Paths not set up answer 404. It can also answer with a body cut short, hold an
-// answer back until released, and redirect.
+// identity, over HTTPS, to every method. Paths not set up answer 404. It can also answer with a body cut
+// short or sent in chunks, hold an answer back until released, redirect, ask for a password, play a
+// script of answers, and it records every request it got.
 class LoopbackServer {
 public:
     struct Reply {
@@ -20,6 +21,16 @@ public:
         std::string contentType = "application/octet-stream";
         std::string body;
         std::vector<std::pair<std::string, std::string>> headers;
+        // Sent with chunked transfer encoding, in pieces of this size (0: in one piece with a length).
+        std::size_t chunkSize = 0;
+    };
+    struct Request {
+        std::string method;
+        std::string path;
+        std::string query;
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string body;
+        std::string header(const std::string& field) const;
     };
 
     LoopbackServer();
@@ -46,6 +57,13 @@ public:
     // Answers with a chunked body of one byte every `interval`, without end until release() or the server stops.
     void trickle(const std::string& path, std::chrono::milliseconds interval);
     void release();
+    // Answers the replies in turn, one per request; the last one answers every request after it.
+    void script(const std::string& path, std::vector<Reply> replies);
+    // Answers 401 with a Basic challenge for `realm` unless the request carries the user and password.
+    void requireBasicAuthentication(const std::string& path, const std::string& user, const std::string& password,
+                                    Reply reply, const std::string& realm = "loopback");
+    // Every request that reached the path, oldest first.
+    std::vector<Request> requests(const std::string& path) const;
     // How many requests reached the path, and the header fields of the latest one.
     int hits(const std::string& path) const;
     std::string lastHeader(const std::string& path, const std::string& field) const;

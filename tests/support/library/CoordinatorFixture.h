@@ -14,7 +14,7 @@
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/files/TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
@@ -87,15 +87,11 @@ protected:
         utils->dataFromServer(catalogue());
         utils->connectDevice();
         ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "idle"}));
+        // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
+        ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
     }
-    std::size_t asked(std::uint8_t function, int sub = -1)
-    {
-        std::size_t count = 0;
-        for (const Bytes& request : unit.device().requests())
-            if (request.size() > 5 && request[1] == 0x7D && request[4] == function && (sub < 0 || request[5] == sub))
-                ++count;
-        return count;
-    }
+    // The device was told to leave editor mode (a forced eject).
+    bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
 
     platform::FakeClock clock;
     platform::RunLoop loop{clock};

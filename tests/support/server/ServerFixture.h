@@ -1,8 +1,5 @@
 #pragma once
 
-#include <unistd.h>
-
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +7,7 @@
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
+#include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
 
 // A temporary root folder, the queues, and a loopback server the "Configuration" table points at.
@@ -17,20 +15,10 @@ struct ServerFixture {
     platform::RunLoop loop;
     platform::Dispatch dispatch{loop};
     support::LoopbackServer server;
-    std::filesystem::path root = std::filesystem::temp_directory_path() /
-                                 ("rig-sync-" + std::to_string(getpid()) + "-" + std::to_string(counter()++));
+    TemporaryFolder folder;
+    std::filesystem::path root{folder.path()};
 
-    ServerFixture() { std::filesystem::create_directories(root); }
-    ~ServerFixture()
-    {
-        loop.runUntilIdle();
-        std::filesystem::remove_all(root);
-    }
-    static std::atomic<int>& counter()
-    {
-        static std::atomic<int> value{0};
-        return value;
-    }
+    ~ServerFixture() { loop.runUntilIdle(); }
 
     platform::Configuration configuration() const
     {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -15,12 +13,13 @@
 #include "device/transport/CMidiDevice.h"
 #include "device/commands/CQFXMidi.h"
 #include "device/formats/MIDIMessageUtil.h"
-#include "device/commands/QFXRecorder.h"
+#include "support/device/QFXRecorder.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
+#include "support/files/TemporaryFolder.h"
 
 // The whole stack under test: the command layer over the real transport on the virtual MIDI backend,
 // with the simulated device on the device side and a recorder as the command layer's delegate.
@@ -32,7 +31,7 @@ public:
                     std::vector<AcceptedDeviceModel> models = {{kModelId}})
         : dispatch(loop),
           midi(dispatch),
-          root(makeRoot()),
+          root(folder.path()),
           transport(midi, dispatch, files, root),
           unit(midi, layout),
           patches(unit.patches()),
@@ -43,12 +42,7 @@ public:
         qfx->setDelegate(&recorder);
         transport.scanDevicesAndConnect();
     }
-    ~QFXRig()
-    {
-        midi.waitUntilDelivered();
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
+    ~QFXRig() { midi.waitUntilDelivered(); }
 
     // Connects and waits for the last description; true when every step reported 1.
     bool connect()
@@ -58,6 +52,13 @@ public:
         recorder.waitFor(5);
         return at && recorder.events() == std::vector<std::string>{"enter 1", "qfxinfo 1", "patchinfo 1",
                                                                     "advanced 1", "inforead 1 -1"};
+    }
+    // Connects, then forgets what the handshake sent and reported.
+    bool connectAndForget()
+    {
+        const bool connected = connect();
+        forget();
+        return connected;
     }
     // Waits for the callback after `before` events and answers its line.
     std::string next(std::size_t before)
@@ -137,6 +138,7 @@ public:
     platform::Dispatch dispatch;
     platform::VirtualMidiSystem midi;
     platform::LocalFileManager files;
+    TemporaryFolder folder;
     std::string root;
     CMidiDevice transport;
     sim::DeviceUnit unit;
@@ -146,12 +148,6 @@ public:
     std::shared_ptr<CQFXMidi> qfx;
 
 private:
-    static std::string makeRoot()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qfxrig-XXXXXX").string();
-        return mkdtemp(pattern.data());
-    }
-
     mutable std::mutex m_mutex;
     std::size_t m_forgotten = 0;
 };

@@ -3,25 +3,18 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 #include "httpclient/HTTPRequestOperation.h"
 #include "platform/dispatch/RunLoop.h"
+#include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
 
 // A main run loop, queues, a loopback server and a scratch folder for one test.
 struct HttpFixture {
     platform::RunLoop loop;
     platform::Dispatch dispatch{loop};
-    std::filesystem::path folder;
-
-    HttpFixture()
-    {
-        folder = std::filesystem::temp_directory_path() /
-                 ("rig-http-" + std::to_string(getpid()) + "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(folder);
-    }
-    ~HttpFixture() { std::filesystem::remove_all(folder); }
+    TemporaryFolder scratch;
+    std::filesystem::path folder{scratch.path()};
 
     struct Outcome {
         bool done = false;
@@ -36,8 +29,8 @@ struct HttpFixture {
         return std::make_shared<HTTPRequestOperation>(dispatch, platform::URLRequest(url, timeout));
     }
 
-    // Starts the operation and runs the main loop until one of its blocks has run.
-    Outcome run(const std::shared_ptr<HTTPRequestOperation>& operation, bool start = true)
+    // Sets the operation's blocks to fill an outcome the test can wait on.
+    std::shared_ptr<Outcome> watch(const std::shared_ptr<HTTPRequestOperation>& operation)
     {
         auto outcome = std::make_shared<Outcome>();
         operation->setCompletionBlockWithSuccess(
@@ -51,6 +44,13 @@ struct HttpFixture {
                 outcome->error = error;
                 outcome->ranOnMain = loop.isMainThread();
             });
+        return outcome;
+    }
+
+    // Starts the operation and runs the main loop until one of its blocks has run.
+    Outcome run(const std::shared_ptr<HTTPRequestOperation>& operation, bool start = true)
+    {
+        auto outcome = watch(operation);
         if (start) operation->start();
         loop.runUntil([&] { return outcome->done; });
         loop.runUntilIdle();

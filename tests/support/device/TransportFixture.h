@@ -6,7 +6,7 @@
 #include "device/formats/MIDIMessageUtil.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/files/TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 #include "platform/midi/VirtualMidiSystem.h"
 
 // A transport over the virtual backend with a test-driven main queue and a scratch data root.

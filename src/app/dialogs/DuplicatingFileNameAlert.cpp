@@ -1,0 +1,58 @@
+#include "app/dialogs/DuplicatingFileNameAlert.h"
+
+#include <QAbstractButton>
+#include <QPointer>
+#include <QPushButton>
+
+#include "app/dialogs/ShowingDialogQueue.h"
+#include "app/shell/AppDelegate.h"
+#include "platform/bundle/StringFormat.h"
+
+DuplicatingFileNameAlert::DuplicatingFileNameAlert(const QString& fileName)
+{
+    setTextFormat(Qt::PlainText);
+    setText(QString::fromStdString(
+        platform::StringFormat::format("An item named %@ already exists.", {fileName.toStdString()})));
+    answers_ = {addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole),
+                addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole),
+                addButton(QStringLiteral("Keep Both"), QMessageBox::AcceptRole)};
+    setEscapeButton(answers_.front());
+    setDefaultButton(static_cast<QPushButton*>(answers_.back()));
+    setInformativeText(QStringLiteral("Do you want to replace it with the one you are moving?"));
+    setIcon(QMessageBox::Critical);
+}
+
+int DuplicatingFileNameAlert::returnCodeOf(QAbstractButton* button) const
+{
+    const qsizetype index = answers_.indexOf(button);
+    return index < 0 ? kCancelReturn : kCancelReturn + static_cast<int>(index);
+}
+
+QAbstractButton* DuplicatingFileNameAlert::buttonWithReturnCode(int returnCode) const
+{
+    const int index = returnCode - kCancelReturn;
+    return index >= 0 && index < answers_.size() ? answers_.at(index) : nullptr;
+}
+
+void DuplicatingFileNameAlert::showAlertInWindow(QWidget* window, ShowingDialogQueue& dialogQueue,
+                                                 Action keepBothAction, Action replaceAction, Action cancelAction)
+{
+    setParent(window, windowFlags());
+    setWindowModality(Qt::WindowModal);
+    AppDelegate* appDelegate = &dialogQueue.appDelegate();
+    connect(this, &QMessageBox::buttonClicked, this, [=, this](QAbstractButton* button) {
+        const int answer = returnCodeOf(button);
+        const Action& chosen =
+            answer == kKeepBothReturn ? keepBothAction : (answer == kReplaceReturn ? replaceAction : cancelAction);
+        if (chosen) chosen();
+        appDelegate->setIsShowingDialog(false);
+    });
+    // Also when the queue closes it unanswered.
+    connect(this, &QDialog::finished, this, &QObject::deleteLater);
+    QPointer<DuplicatingFileNameAlert> self(this);
+    dialogQueue.addBlockActionQueue([self, appDelegate]() -> QDialog* {
+        if (!self) return nullptr;  // its window went while it waited
+        appDelegate->setIsShowingDialog(true);
+        return self;
+    });
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+class KeyDownInViewDelegate;
+class QKeyEvent;
+class QPushButton;
+
+// A view that keeps the keyboard: every key, Tab and Escape included, goes to its delegate and no
+// further. Its buttons take no focus of their own; the marked (default-looking) one is the focus.
+class ViewForKeyDown : public QWidget {
+    Q_OBJECT
+public:
+    explicit ViewForKeyDown(QWidget* parent = nullptr);
+
+    void setDelegate(KeyDownInViewDelegate* delegate) { delegate_ = delegate; }
+
+    // Moves the focus among `buttons` for a key: Right or Tab the next (the first after the last),
+    // Left the previous (the last before the first), Return clicks the focused one. Answers the button
+    // focused afterwards; a focus outside the list stays as it is.
+    static QPushButton* keyDownToSwichButtonWithEvent(const QKeyEvent& event, const QList<QPushButton*>& buttons,
+                                                      QPushButton* focusedButton);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool) override { return false; }
+
+private:
+    KeyDownInViewDelegate* delegate_ = nullptr;
+};

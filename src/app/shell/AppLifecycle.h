@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/shell/FlashWindowController.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/MainWindowController.h"
+
+namespace platform {
+class Dispatch;
+}
+
+class AppDelegate;
+class CommonUtilsServices;
+
+// The program's launch and end: the splash for a while, then the main window with the main window
+// controller's view; at the end a forced eject of a connected device and the pool's save, both waited
+// for. Main thread.
+class AppLifecycle final : public QObject {
+    Q_OBJECT
+public:
+    using MainControllerFactory = std::function<std::unique_ptr<MainWindowController>()>;
+    static constexpr std::chrono::milliseconds kSplashTime{2000};
+
+    AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatch, std::string version,
+                 std::chrono::milliseconds splashTime = kSplashTime);
+    ~AppLifecycle() override;
+
+    // How the main window controller is made when the splash ends; without one the window stays empty.
+    void setMainControllerFactory(MainControllerFactory factory) { factory_ = std::move(factory); }
+    // The coordinator that ejects the device at the end and on an uncaught exception.
+    void setCommonUtils(CommonUtilsServices* commonUtils);
+
+    // Shows the splash, arms the splash timer and only then installs the uncaught-exception hook.
+    void applicationDidFinishLaunching();
+    // The splash timer's end: the splash goes, the controller is made and the main window shown.
+    void launchMainApp();
+    // Shows the processing overlay, then on the high-priority queue (this thread waiting) force-ejects
+    // a connected device and saves the pool; nothing at all while the splash still shows.
+    void applicationWillTerminate();
+
+    FlashWindowController* flashWindowController() const { return flashWindowController_.get(); }
+    MainWindow* window() const { return window_.get(); }
+    MainWindowController* mainController() const { return mainController_.get(); }
+
+private:
+    AppDelegate& appDelegate_;
+    platform::Dispatch& dispatch_;
+    std::string version_;
+    QTimer launchMainAppTimer_;
+    MainControllerFactory factory_;
+    CommonUtilsServices* commonUtils_ = nullptr;
+    std::unique_ptr<FlashWindowController> flashWindowController_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<MainWindowController> mainController_;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDialog>
+
+// The window of one sheet: window-modal over the main window, without a close button, and closed only
+// by its own buttons (endSheet), never by Escape or the window manager, so the sheet's closing path
+// always runs.
+class DialogWindow final : public QDialog {
+    Q_OBJECT
+public:
+    explicit DialogWindow(QWidget* parent = nullptr);
+
+    // Puts the sheet's view in the window, sized to the view.
+    void setContentView(QWidget* view);
+    void endSheet(int returnCode = 0) { done(returnCode); }
+
+public slots:
+    void reject() override {}
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+class QWidget;
+
+// What the application shell asks of the main window controller (QFXMainController), which owns the
+// screens and the coordinator's results.
+class MainWindowController {
+public:
+    virtual ~MainWindowController() = default;
+
+    // The content of the main window; the window takes it over.
+    virtual QWidget* view() = 0;
+    // The processing overlay's area, hidden until the program ends.
+    virtual QWidget* viewForIndicator() = 0;
+    // The screen shown: 2 none chosen yet, 1 the patch screen, 0 the effect screen.
+    virtual int state() const = 0;
+    // Re-arms the patch screen's buffered reload of device-side changes.
+    virtual void setReloadBufferDataTimer() = 0;
+    // Hands the patch pool to the coordinator's save and returns when it is saved. Called at
+    // termination off the main thread while the main thread waits, so it must not touch widgets.
+    virtual void saveDataBeforeClosing() = 0;
+};

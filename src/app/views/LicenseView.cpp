@@ -1,0 +1,35 @@
+#include "app/views/LicenseView.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+#include <QVBoxLayout>
+
+#include <filesystem>
+
+LicenseView::LicenseView(const std::string& resourcesDirectory, QWidget* parent)
+    : QWidget(parent), licenseTextView_(new QPlainTextEdit(this))
+{
+    licenseTextView_->setReadOnly(true);
+    licenseTextView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // A grey line round the text, and the text kept 10 points off the top and bottom.
+    licenseTextView_->setStyleSheet(QStringLiteral("QPlainTextEdit { border: 1px solid grey; padding: 10px 0px; }"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(licenseTextView_);
+    const auto path = std::filesystem::path(resourcesDirectory) / kLicenseFileName;
+    if (const auto text = readLicenseText(path.string())) licenseTextView_->setPlainText(*text);
+}
+
+std::optional<QString> LicenseView::readLicenseText(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) return std::nullopt;
+    QStringDecoder latin2("ISO-8859-2");
+    if (!latin2.isValid()) return QString::fromLatin1(bytes);
+    QString text = latin2.decode(bytes);
+    if (latin2.hasError()) return std::nullopt;
+    return text;
+}

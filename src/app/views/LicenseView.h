@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+#include <string>
+
+class QPlainTextEdit;
+
+// The licence window's content: the program's "license.txt", read-only and scrollable.
+class LicenseView final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr const char* kLicenseFileName = "license.txt";
+
+    // Shows the licence file of `resourcesDirectory`; when it cannot be read, the view keeps its
+    // built-in text.
+    explicit LicenseView(const std::string& resourcesDirectory, QWidget* parent = nullptr);
+
+    // The file's text, read as ISO Latin-2, or nothing when it cannot be read.
+    static std::optional<QString> readLicenseText(const std::string& path);
+    QPlainTextEdit* licenseTextView() const { return licenseTextView_; }
+
+private:
+    QPlainTextEdit* licenseTextView_;
+};

@@ -1,0 +1,154 @@
+#include "app/views/NamedImages.h"
+
+#include <QHash>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <functional>
+
+namespace {
+
+const QColor kAccentBlue(0, 186, 241);
+const QColor kDeepBlue(5, 96, 159);
+const QColor kSelectionOrange(245, 147, 31);
+
+QImage canvas(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+QImage rowPiece(int width, QColor top, QColor bottom, bool cap)
+{
+    QImage image = canvas(width, 24);
+    QPainter painter(&image);
+    QLinearGradient fill(0, 0, 0, 24);
+    fill.setColorAt(0, top);
+    fill.setColorAt(1, bottom);
+    painter.fillRect(image.rect(), fill);
+    // The cap closes the row with a darker edge, so rows read as strips with a rounded-off end.
+    if (cap) painter.fillRect(QRect(width - 1, 0, 1, 24), bottom.darker(140));
+    return image;
+}
+
+QImage selectionFrame(QColor colour)
+{
+    QImage image = canvas(64, 24);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(colour, 3));
+    painter.drawRoundedRect(QRectF(image.rect()).adjusted(1.5, 1.5, -1.5, -1.5), 6, 6);
+    return image;
+}
+
+QImage warningIcon()
+{
+    QImage image = canvas(16, 16);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath triangle;
+    triangle.moveTo(8, 1);
+    triangle.lineTo(15, 15);
+    triangle.lineTo(1, 15);
+    triangle.closeSubpath();
+    painter.fillPath(triangle, kSelectionOrange);
+    painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(8, 6), QPointF(8, 10));
+    painter.drawPoint(QPointF(8, 13));
+    return image;
+}
+
+// Frame `step` of the working animation: an arc with an arrow head, turned by 20 degrees a frame.
+QImage animationFrame(int step)
+{
+    QImage image = canvas(48, 48);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.translate(24, 24);
+    painter.rotate(20.0 * step);
+    painter.setPen(QPen(kDeepBlue, 5, Qt::SolidLine, Qt::RoundCap));
+    painter.drawEllipse(QPointF(0, 0), 17, 17);
+    painter.setPen(QPen(kAccentBlue, 5, Qt::SolidLine, Qt::RoundCap));
+    painter.drawArc(QRectF(-17, -17, 34, 34), 0, 270 * 16);
+    QPainterPath head;
+    head.moveTo(17 - 6, 1);
+    head.lineTo(17 + 6, 1);
+    head.lineTo(17, 9);
+    head.closeSubpath();
+    painter.fillPath(head, kAccentBlue);
+    return image;
+}
+
+QImage splash()
+{
+    QImage image = canvas(560, 320);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient fill(0, 0, 0, 320);
+    fill.setColorAt(0, QColor(28, 33, 40));
+    fill.setColorAt(1, QColor(12, 14, 18));
+    painter.fillRect(image.rect(), fill);
+    painter.fillRect(QRect(0, 250, 560, 4), kAccentBlue);
+    painter.drawImage(QPoint(60, 96), animationFrame(0).scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    QFont font = painter.font();
+    font.setPixelSize(44);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(180, 96, 360, 56), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("PEXO Rigmora"));
+    font.setPixelSize(18);
+    font.setBold(false);
+    painter.setFont(font);
+    painter.setPen(QColor(160, 170, 180));
+    painter.drawText(QRect(182, 152, 360, 30), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("Patch and effect librarian"));
+    return image;
+}
+
+using Painter = std::function<QImage()>;
+
+const QHash<QString, Painter>& painters()
+{
+    static const QHash<QString, Painter> table = [] {
+        QHash<QString, Painter> all{
+            {QStringLiteral("splash"), splash},
+            {QStringLiteral("warning-icon"), warningIcon},
+            {QStringLiteral("row_light_color_left"), [] { return rowPiece(64, QColor(56, 61, 68), QColor(50, 54, 60), false); }},
+            {QStringLiteral("row_light_color_right"), [] { return rowPiece(5, QColor(56, 61, 68), QColor(50, 54, 60), true); }},
+            {QStringLiteral("row_dark_color_left"), [] { return rowPiece(64, QColor(42, 46, 51), QColor(37, 40, 45), false); }},
+            {QStringLiteral("row_dark_color_right"), [] { return rowPiece(5, QColor(42, 46, 51), QColor(37, 40, 45), true); }},
+            {QStringLiteral("effect_list_selection"), [] { return selectionFrame(QColor(19, 153, 228)); }},
+            {QStringLiteral("patch_list_selection"), [] { return selectionFrame(kSelectionOrange); }},
+        };
+        for (int step = 1; step <= 18; ++step) {
+            all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),
+                       [step] { return animationFrame(step - 1); });
+        }
+        return all;
+    }();
+    return table;
+}
+
+}  // namespace
+
+QImage NamedImages::image(const QString& name)
+{
+    // Interface code asks from the main thread only; a drawn picture is kept for the next asker.
+    static QHash<QString, QImage> drawn;
+    if (const auto kept = drawn.constFind(name); kept != drawn.constEnd()) return *kept;
+    const auto painter = painters().constFind(name);
+    if (painter == painters().constEnd()) return {};
+    return *drawn.insert(name, (*painter)());
+}
+
+const QStringList& NamedImages::names()
+{
+    static const QStringList all = [] {
+        QStringList keys = painters().keys();
+        keys.sort();
+        return keys;
+    }();
+    return all;
+}

@@ -1,0 +1,171 @@
+#include "httpclient/session/HTTPSessionManager.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "platform/url/RelativeURL.h"
+
+using namespace platform;
+
+std::shared_ptr<HTTPSessionManager> HTTPSessionManager::manager(Dispatch& dispatch, NotificationCenter& center)
+{
+    return create(dispatch, center);
+}
+
+std::shared_ptr<HTTPSessionManager> HTTPSessionManager::create(Dispatch& dispatch, NotificationCenter& center,
+                                                               std::optional<std::string> baseURL,
+                                                               std::optional<URLSessionConfiguration> configuration)
+{
+    return makeSessionManager(std::shared_ptr<HTTPSessionManager>(
+        new HTTPSessionManager(dispatch, center, std::move(baseURL), std::move(configuration))));
+}
+
+HTTPSessionManager::HTTPSessionManager(Dispatch& dispatch, NotificationCenter& center, std::optional<std::string> baseURL,
+                                       std::optional<URLSessionConfiguration> configuration)
+    : URLSessionManager(dispatch, center, std::move(configuration)),
+      m_baseURL(baseURL ? std::optional<std::string>(RelativeURL::withDirectoryPath(*baseURL)) : std::nullopt),
+      m_requestSerializer(HTTPRequestSerializer::serializer())
+{
+}
+
+std::shared_ptr<HTTPRequestSerializer> HTTPSessionManager::requestSerializer() const
+{
+    std::lock_guard guard(m_requestSerializerLock);
+    return m_requestSerializer;
+}
+
+void HTTPSessionManager::setRequestSerializer(std::shared_ptr<HTTPRequestSerializer> serializer)
+{
+    if (!serializer) throw std::invalid_argument("Invalid parameter not satisfying: requestSerializer");
+    std::lock_guard guard(m_requestSerializerLock);
+    m_requestSerializer = std::move(serializer);
+}
+
+std::shared_ptr<HTTPResponseSerializer> HTTPSessionManager::responseSerializer() const
+{
+    return std::dynamic_pointer_cast<HTTPResponseSerializer>(URLSessionManager::responseSerializer());
+}
+
+void HTTPSessionManager::setResponseSerializer(std::shared_ptr<HTTPResponseSerializer> serializer)
+{
+    URLSessionManager::setResponseSerializer(std::move(serializer));
+}
+
+std::string HTTPSessionManager::description() const
+{
+    char text[320];
+    std::snprintf(text, sizeof text, "<%s: %p, baseURL: %s, session: %s, operationQueue: %s>", className(),
+                  static_cast<const void*>(this), m_baseURL.value_or("(null)").c_str(), session()->description().c_str(),
+                  operationQueue()->label().c_str());
+    return text;
+}
+
+std::shared_ptr<HTTPSessionManager> HTTPSessionManager::copy() const
+{
+    auto copied = create(dispatch(), notificationCenter(), m_baseURL, sessionConfiguration());
+    copied->setRequestSerializer(requestSerializer()->copy());
+    if (auto serializer = responseSerializer()) copied->setResponseSerializer(serializer->copy());
+    return copied;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Requests
+
+void HTTPSessionManager::failLater(FailureBlock failure, Error error)
+{
+    if (!failure) return;
+    Queue& queue = completionQueue ? *completionQueue : dispatch().main();
+    queue.async([failure = std::move(failure), error = std::move(error)] { failure(nullptr, error); });
+}
+
+URLSessionManager::CompletionHandler HTTPSessionManager::dispatchTo(std::shared_ptr<std::weak_ptr<URLSessionTask>> task,
+                                                                    SuccessBlock success, FailureBlock failure)
+{
+    return [task, success = std::move(success), failure = std::move(failure)](
+               const std::optional<URLResponse>&, const std::any& responseObject, const std::optional<Error>& error) {
+        const TaskPtr strong = task->lock();
+        if (error) {
+            if (failure) failure(strong, *error);
+        } else if (success) {
+            success(strong, responseObject);
+        }
+    };
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::dataTaskWithHTTPMethod(const std::string& method, const std::string& URLString,
+                                                                      const std::optional<ParameterValue>& parameters,
+                                                                      SuccessBlock success, FailureBlock failure)
+{
+    Error error;
+    std::optional<URLRequest> request =
+        RelativeRequest::make(*requestSerializer(), m_baseURL, method, URLString, parameters, nullptr, error);
+    if (!request) {
+        failLater(std::move(failure), std::move(error));
+        return nullptr;
+    }
+    auto holder = std::make_shared<std::weak_ptr<URLSessionTask>>();
+    TaskPtr task = dataTaskWithRequest(std::move(*request), dispatchTo(holder, std::move(success), std::move(failure)));
+    *holder = task;
+    return task;
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::resumed(TaskPtr task)
+{
+    if (task) task->resume();
+    return task;
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::GET(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                   SuccessBlock success, FailureBlock failure)
+{
+    return resumed(dataTaskWithHTTPMethod("GET", URLString, parameters, std::move(success), std::move(failure)));
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::HEAD(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                    HeadSuccessBlock success, FailureBlock failure)
+{
+    SuccessBlock withoutObject;
+    if (success) withoutObject = [success = std::move(success)](const TaskPtr& task, const std::any&) { success(task); };
+    return resumed(dataTaskWithHTTPMethod("HEAD", URLString, parameters, std::move(withoutObject), std::move(failure)));
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::POST(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                    SuccessBlock success, FailureBlock failure)
+{
+    return resumed(dataTaskWithHTTPMethod("POST", URLString, parameters, std::move(success), std::move(failure)));
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::POST(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                    const RelativeRequest::FormBlock& block, SuccessBlock success,
+                                                    FailureBlock failure)
+{
+    Error error;
+    std::optional<URLRequest> request =
+        RelativeRequest::make(*requestSerializer(), m_baseURL, "POST", URLString, parameters, &block, error);
+    if (!request) {
+        failLater(std::move(failure), std::move(error));
+        return nullptr;
+    }
+    auto holder = std::make_shared<std::weak_ptr<URLSessionTask>>();
+    TaskPtr task = uploadTaskWithStreamedRequest(std::move(*request), nullptr, dispatchTo(holder, std::move(success), std::move(failure)));
+    *holder = task;
+    return resumed(std::move(task));
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::PUT(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                   SuccessBlock success, FailureBlock failure)
+{
+    return resumed(dataTaskWithHTTPMethod("PUT", URLString, parameters, std::move(success), std::move(failure)));
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::PATCH(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                     SuccessBlock success, FailureBlock failure)
+{
+    return resumed(dataTaskWithHTTPMethod("PATCH", URLString, parameters, std::move(success), std::move(failure)));
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::DELETE(const std::string& URLString, const std::optional<ParameterValue>& parameters,
+                                                      SuccessBlock success, FailureBlock failure)
+{
+    return resumed(dataTaskWithHTTPMethod("DELETE", URLString, parameters, std::move(success), std::move(failure)));
+}

@@ -1,0 +1,79 @@
+#include "platform/url/CurlSupport.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "common/Log.h"
+#include "platform/url/URLError.h"
+
+namespace platform {
+
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool isRedirectStatus(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string trimHeaderLine(const char* data, std::size_t length)
+{
+    std::string line(data, length);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    return line;
+}
+
+std::optional<std::string> resolveLocation(const std::string& base, const std::string& location)
+{
+    CURLU* url = curl_url();
+    std::optional<std::string> resolved;
+    char* text = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+        resolved = text;
+        curl_free(text);
+    }
+    curl_url_cleanup(url);
+    return resolved;
+}
+
+Error errorForCurlCode(int curlCode, const std::string& url, const char* detail)
+{
+    // CURLE_TOO_LARGE of libcurl 8.6 and later.
+    constexpr int kCurlTooLarge = 100;
+    const std::string text = detail && detail[0] ? detail : curl_easy_strerror(static_cast<CURLcode>(curlCode));
+    std::int64_t code = URLErrorUnknown;
+    switch (curlCode) {
+    case CURLE_COULDNT_RESOLVE_HOST: code = URLErrorCannotFindHost; break;
+    case CURLE_COULDNT_CONNECT: code = URLErrorCannotConnectToHost; break;
+    case CURLE_OPERATION_TIMEDOUT: code = URLErrorTimedOut; break;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING: code = URLErrorNetworkConnectionLost; break;
+    case CURLE_URL_MALFORMAT: code = URLErrorBadURL; break;
+    case CURLE_UNSUPPORTED_PROTOCOL: code = URLErrorUnsupportedURL; break;
+    case CURLE_PEER_FAILED_VERIFICATION: code = URLErrorServerCertificateUntrusted; break;
+    case CURLE_SSL_CONNECT_ERROR: code = URLErrorSecureConnectionFailed; break;
+    // What the server sent breaks the protocol or curl's bounds: curl reports a header line beyond its
+    // limit as out of memory (newer versions as too large), which says nothing true about this machine.
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_OUT_OF_MEMORY:
+    case kCurlTooLarge:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_HTTP3:
+    case CURLE_BAD_CONTENT_ENCODING:
+        RIG_LOG("%s: %s", url.c_str(), text.c_str());
+        return makeURLError(URLErrorBadServerResponse, url, "The server sent a malformed or oversized answer.");
+    default: break;
+    }
+    return makeURLError(code, url, text);
+}
+
+}  // namespace platform

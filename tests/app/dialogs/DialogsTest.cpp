@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <string>
+#include <vector>
+
+#include "app/dialogs/ConfirmationView.h"
+#include "app/dialogs/DevicePropertyViewController.h"
+#include "app/dialogs/DuplicatingFileNameAlert.h"
+#include "app/dialogs/ShowDeviceIconImageView.h"
+#include "app/dialogs/ShowingDialogQueue.h"
+#include "app/dialogs/UpdateInformationView.h"
+#include "app/shell/AppDelegate.h"
+#include "support/app/FakePatchManagerViewController.h"
+#include "support/app/TestApplication.h"
+
+static_assert(!std::is_abstract_v<testing_app::FakePatchManagerViewController>);
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+class Dialogs : public ::testing::Test {
+protected:
+    void SetUp() override { testing_app::application(); }
+
+    QString shownInformation() const
+    {
+        return queue.showingSheet() && queue.informationView() ? queue.informationView()->informationTextField()->text()
+                                                               : QString();
+    }
+    void press(QWidget* target, int key)
+    {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &event);
+    }
+    void confirm(bool isDefaultFirstButton)
+    {
+        queue.showConfirmationDialogWithTitle("Delete?", "It cannot be undone.", "First", "Second",
+                                              [this] { log.push_back("first"); }, [this] { log.push_back("second"); },
+                                              isDefaultFirstButton);
+    }
+
+    AppDelegate appDelegate;
+    ShowingDialogQueue queue{appDelegate};
+    Log log;
+};
+
+TEST_F(Dialogs, QueuedMessagesShowOneAtATimeInOrder)
+{
+    for (const char* text : {"one", "two", "three"}) queue.showDialogWithInformation(text);
+    for (const char* text : {"one", "two", "three"}) {
+        EXPECT_EQ(shownInformation(), text);
+        EXPECT_TRUE(appDelegate.isShowingDialog());
+        press(queue.showingSheet(), Qt::Key_Escape);  // only OK closes a sheet
+        ASSERT_TRUE(queue.showingSheet()->isVisible());
+        queue.informationView()->okButton()->click();
+    }
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+    EXPECT_FALSE(queue.isDoingBlockAction());
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+}
+
+TEST_F(Dialogs, AnActionThatOpensNothingOrASheetThatVanishesReleasesTheQueue)
+{
+    queue.addBlockActionQueue([] { return nullptr; });
+    queue.addBlockActionQueue([this] { return queue.sheetWindowWithView(new QLabel("gone")); });
+    queue.showDialogWithInformation("next");
+    ASSERT_NE(queue.showingSheet(), nullptr);
+    EXPECT_EQ(queue.waitingActionCount(), 1u);
+    delete queue.showingSheet();
+    EXPECT_FALSE(queue.isDoingBlockAction());
+    EXPECT_TRUE(testing_app::processEventsUntil([this] { return shownInformation() == "next"; }));
+}
+
+TEST_F(Dialogs, MessageQueuedFromAButtonShowsAfterTheConfirmationCloses)
+{
+    queue.showConfirmationDialogWithTitle("Title", "Description", "Yes", "No",
+                                          [this] { queue.showDialogWithInformation("done", [this] { log.push_back("ok"); }); },
+                                          {}, true);
+    EXPECT_EQ(queue.confirmationView()->titleLabel()->text(), "Title");
+    queue.confirmationView()->firstButton()->click();
+    EXPECT_FALSE(queue.confirmationView()->isVisible());
+    EXPECT_EQ(shownInformation(), "done");
+    queue.informationView()->okButton()->click();
+    EXPECT_EQ(log, Log{"ok"});
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+}
+
+TEST_F(Dialogs, ClearAllDialogClosesTheShownSheetAndDropsTheWaitingOnes)
+{
+    confirm(true);
+    queue.showDialogWithInformation("waiting");
+    confirm(true);
+    QDialog* shown = queue.showingSheet();
+    queue.clearAllDialog();
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    EXPECT_FALSE(shown->isVisible());
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+    EXPECT_EQ(queue.waitingActionCount(), 0u);
+    EXPECT_FALSE(queue.isDoingBlockAction());
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(Dialogs, KeysMoveTheFocusAmongTheButtonsAndReturnClicksIt)
+{
+    struct Case {
+        bool isDefaultFirstButton;
+        std::vector<int> keys;
+        std::string clicked;
+    };
+    for (const Case& c : {Case{false, {}, "second"}, Case{false, {Qt::Key_Right}, "first"},
+                          Case{true, {Qt::Key_Left}, "second"}, Case{true, {Qt::Key_Tab}, "second"},
+                          Case{true, {Qt::Key_Right, Qt::Key_Tab}, "first"}, Case{true, {Qt::Key_Escape}, "first"},
+                          Case{true, {Qt::Key_Backtab}, "first"}}) {
+        log.clear();
+        confirm(c.isDefaultFirstButton);
+        ConfirmationView* view = queue.confirmationView();
+        for (int key : c.keys) press(view, key);
+        EXPECT_EQ(view->firstButton()->isDefault(), c.clicked == "first");
+        EXPECT_EQ(view->secondButton()->isDefault(), c.clicked == "second");
+        press(view, Qt::Key_Return);
+        EXPECT_EQ(log, Log{c.clicked}) << c.keys.size() << " keys";
+        EXPECT_EQ(queue.showingSheet(), nullptr);
+    }
+}
+
+TEST_F(Dialogs, DevicePictureOpensThePropertySheetOnlyWhenConnectedAndNoDialogShows)
+{
+    struct Case {
+        bool connected, showing, opens;
+    };
+    for (const Case& c : {Case{false, false, false}, Case{true, true, false}, Case{true, false, true}}) {
+        ShowDeviceIconImageView picture(queue);
+        picture.setDeviceName("QX-9");
+        appDelegate.setDeviceConnected(c.connected);
+        appDelegate.setIsShowingDialog(c.showing);
+        QMouseEvent down(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, {});
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, {}, {});
+        QCoreApplication::sendEvent(&picture, &down);
+        QCoreApplication::sendEvent(&picture, &up);
+        ASSERT_EQ(queue.showingSheet() != nullptr, c.opens);
+        if (!c.opens) continue;
+        DevicePropertyViewController* sheet = picture.devicePropertyViewController();
+        EXPECT_EQ(sheet->modelNameTextField()->text(), "QX-9");
+        EXPECT_EQ(sheet->versionTextField()->text(), "");
+        EXPECT_EQ(sheet->deviceModelLabel()->text(), "Device model");
+        EXPECT_TRUE(sheet->okButton()->isDefault());
+        sheet->okButton()->click();
+        EXPECT_FALSE(appDelegate.isShowingDialog());
+        EXPECT_EQ(queue.showingSheet(), nullptr);
+    }
+}
+
+TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
+{
+    for (int answer : {DuplicatingFileNameAlert::kCancelReturn, DuplicatingFileNameAlert::kReplaceReturn,
+                       DuplicatingFileNameAlert::kKeepBothReturn}) {
+        log.clear();
+        queue.showDialogWithInformation("first");
+        auto* alert = new DuplicatingFileNameAlert("100% fuzz %@.qptc");
+        alert->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); },
+                                 [this] { log.push_back("replace"); }, [this] { log.push_back("cancel"); });
+        EXPECT_EQ(queue.waitingActionCount(), 1u) << "the alert waits for the sheet before it";
+        queue.informationView()->okButton()->click();
+        ASSERT_EQ(queue.showingSheet(), alert);
+        EXPECT_EQ(alert->text(), "An item named 100% fuzz %@.qptc already exists.");
+        EXPECT_TRUE(appDelegate.isShowingDialog());
+        alert->buttonWithReturnCode(answer)->click();
+        const char* expected[] = {"cancel", "replace", "keep both"};
+        EXPECT_EQ(log, Log{expected[answer - DuplicatingFileNameAlert::kCancelReturn]});
+        EXPECT_FALSE(appDelegate.isShowingDialog());
+        EXPECT_FALSE(queue.isDoingBlockAction());
+    }
+    auto* silent = new DuplicatingFileNameAlert("a");
+    silent->showAlertInWindow(nullptr, queue, {}, {}, {});
+    silent->buttonWithReturnCode(DuplicatingFileNameAlert::kReplaceReturn)->click();
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+}
+
+}  // namespace

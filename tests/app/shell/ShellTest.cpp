@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <future>
+
+#include "app/QtMainExecutor.h"
+#include "app/shell/AppDelegate.h"
+#include "app/shell/AppLifecycle.h"
+#include "app/shell/UncaughtExceptionHook.h"
+#include "platform/dispatch/Dispatch.h"
+#include "support/app/FakeShellNeighbours.h"
+#include "support/app/TestApplication.h"
+
+namespace {
+
+using testing_app::CallLog;
+using namespace std::chrono_literals;
+
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override { testing_app::application(); }
+    AppDelegate appDelegate;
+};
+
+TEST_F(Shell, ClearDataForgetsTheDeviceButKeepsTheDialogAndPoolFlags)
+{
+    QLineEdit first;
+    QLineEdit second;
+    appDelegate.setIsShowingDialog(true);
+    appDelegate.setIsPatchPoolChanged(true);
+    appDelegate.setDeviceConnected(true);
+    appDelegate.setIsRestoringAll(true);
+    appDelegate.setEditingTextView(true, &first);
+    appDelegate.setEditingTextField(&first);
+    appDelegate.setEditingTextField(&second);
+    EXPECT_EQ(appDelegate.previousEditingTextField(), &first);
+    EXPECT_EQ(appDelegate.getEdittingTextField(), &second);
+
+    appDelegate.clearData();
+    EXPECT_TRUE(appDelegate.isShowingDialog());
+    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+    EXPECT_FALSE(appDelegate.isDeviceConnected());
+    EXPECT_FALSE(appDelegate.isRestoringAll());
+    EXPECT_FALSE(appDelegate.isEdittingTextView());
+    EXPECT_EQ(appDelegate.getEdittingTextField(), nullptr);
+    EXPECT_EQ(appDelegate.previousEditingTextField(), nullptr);
+    EXPECT_EQ(appDelegate.editingTextView(), nullptr);
+}
+
+TEST_F(Shell, EditedControlsTurnWhiteOnlyWhileADeviceIsConnected)
+{
+    QLineEdit field;
+    QLineEdit previous;
+    appDelegate.setEditingTextField(&previous);
+    appDelegate.setEditingTextField(&field);
+    const QColor original = field.palette().color(QPalette::Text);
+    appDelegate.clearColorEditingTextField();
+    EXPECT_EQ(field.palette().color(QPalette::Text), original);
+    appDelegate.setDeviceConnected(true);
+    appDelegate.clearColorEditingTextField();
+    EXPECT_EQ(field.palette().color(QPalette::Text), QColor(Qt::white));
+    EXPECT_EQ(previous.palette().color(QPalette::Text), QColor(Qt::white));
+}
+
+TEST_F(Shell, EverySheetGetsAFreshWindowAndTheNewestIsKept)
+{
+    EXPECT_EQ(appDelegate.getPreviousDialogWindow(), nullptr);
+    DialogWindow* first = appDelegate.getDialogWindow();
+    DialogWindow* second = appDelegate.getDialogWindow();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(appDelegate.getPreviousDialogWindow(), second);
+}
+
+TEST_F(Shell, WindowStateIsTheControllersOrZeroWithoutOne)
+{
+    CallLog log;
+    testing_app::FakeMainWindowController controller(log);
+    EXPECT_EQ(appDelegate.getWindowState(), 0);
+    appDelegate.setReloadDataFromDeviceTimer();
+    appDelegate.setMainController(&controller);
+    controller.state_ = 1;
+    EXPECT_EQ(appDelegate.getWindowState(), 1);
+    appDelegate.setReloadDataFromDeviceTimer();
+    EXPECT_EQ(log, CallLog{"setReloadBufferDataTimer"});
+}
+
+TEST(ShellGeometry, SplashSitsCentredTwentyPointsHighAndMainWindowFitsTheScreen)
+{
+    // Centred across, its middle 20 points above the screen's, halves truncated.
+    EXPECT_EQ(FlashWindowController::splashFrame(QRect(0, 0, 1920, 1080), QSize(560, 320)), QRect(680, 350, 560, 340));
+    EXPECT_EQ(FlashWindowController::splashFrame(QRect(100, 50, 1001, 801), QSize(560, 320)),
+              QRect(320, 261, 560, 340));
+    EXPECT_EQ(MainWindow::contentFrame(QSize(1500, 1500), QRect(0, 0, 1920, 1600)), QRect(210, 50, 1500, 1500));
+    EXPECT_EQ(MainWindow::contentFrame(QSize(1500, 1500), QRect(0, 30, 1280, 770)), QRect(0, 30, 1280, 770));
+}
+
+class Lifecycle : public Shell {
+protected:
+    QtMainExecutor executor{&testing_app::application()};
+    platform::Dispatch dispatch{executor};
+    CallLog log;
+    testing_app::FakeCommonUtils commonUtils{log};
+    AppLifecycle lifecycle{appDelegate, dispatch, "1.4.2", 20ms};
+
+    void launch(bool withController)
+    {
+        if (withController) {
+            lifecycle.setMainControllerFactory(
+                [this] { return std::make_unique<testing_app::FakeMainWindowController>(log); });
+        }
+        lifecycle.setCommonUtils(&commonUtils);
+        lifecycle.applicationDidFinishLaunching();
+    }
+};
+
+TEST_F(Lifecycle, SplashShowsTheVersionThenGivesWayToTheMainWindow)
+{
+    launch(true);
+    FlashWindowController* splash = lifecycle.flashWindowController();
+    ASSERT_NE(splash, nullptr);
+    EXPECT_TRUE(splash->isVisible());
+    EXPECT_EQ(splash->versionText()->text(), "System Version: 1.4.2");
+    EXPECT_EQ(appDelegate.getMainWindow(), splash);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return lifecycle.window() != nullptr; }));
+    EXPECT_EQ(lifecycle.flashWindowController(), nullptr);
+    EXPECT_TRUE(lifecycle.window()->isVisible());
+    EXPECT_EQ(appDelegate.getMainWindow(), lifecycle.window());
+    EXPECT_EQ(appDelegate.mainController(), lifecycle.mainController());
+    EXPECT_EQ(lifecycle.window()->centralWidget()->findChild<QWidget*>("viewForIndicator")->isHidden(), true);
+}
+
+TEST_F(Lifecycle, TerminationEjectsOnlyAConnectedDeviceAndAlwaysSaves)
+{
+    struct Case {
+        bool splashOver, connected;
+        CallLog calls;
+    };
+    for (const Case& c : {Case{false, true, {}}, Case{true, false, {"saveDataBeforeClosing"}},
+                          Case{true, true, {"forceEjectDevice", "saveDataBeforeClosing"}}}) {
+        AppDelegate flags;
+        AppLifecycle ending(flags, dispatch, "1", 10ms);
+        ending.setMainControllerFactory([this] { return std::make_unique<testing_app::FakeMainWindowController>(log); });
+        ending.setCommonUtils(&commonUtils);
+        ending.applicationDidFinishLaunching();
+        if (c.splashOver) ending.launchMainApp();
+        flags.setDeviceConnected(c.connected);
+        log.clear();
+        ending.applicationWillTerminate();
+        EXPECT_EQ(log, c.calls) << c.splashOver << c.connected;
+        EXPECT_EQ(flags.isDeviceConnected(), c.connected && !c.splashOver);
+        if (c.splashOver) {
+            EXPECT_TRUE(ending.mainController()->viewForIndicator()->isVisible());
+        }
+        // Quitting during the splash also keeps the main window from opening afterwards.
+        testing_app::processEventsUntil([] { return false; }, 30ms);
+        EXPECT_EQ(ending.window() != nullptr, c.splashOver);
+    }
+}
+
+class BlockingEject final : public CommonUtilsServices {
+public:
+    std::promise<void> release;
+    std::promise<void> left;
+    void forceEjectDevice() override
+    {
+        release.get_future().wait();
+        left.set_value();
+    }
+};
+
+TEST(UncaughtException, EjectIsWaitedForOnlyABoundedTime)
+{
+    CallLog log;
+    testing_app::FakeCommonUtils quick(log);
+    EXPECT_TRUE(UncaughtExceptionHook::forceEjectWithin(quick, 1s));
+    EXPECT_EQ(log, CallLog{"forceEjectDevice"});
+
+    BlockingEject wedged;
+    auto left = wedged.left.get_future();
+    EXPECT_FALSE(UncaughtExceptionHook::forceEjectWithin(wedged, 20ms));
+    wedged.release.set_value();
+    left.wait();
+}
+
+class LoudEject final : public CommonUtilsServices {
+public:
+    void forceEjectDevice() override { std::fputs("device ejected\n", stderr); }
+};
+
+TEST(UncaughtExceptionDeathTest, EjectsTheDeviceBeforeTheProcessEnds)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static LoudEject eject;
+    EXPECT_DEATH(
+        {
+            UncaughtExceptionHook::install();
+            UncaughtExceptionHook::setCommonUtils(&eject);
+            std::terminate();
+        },
+        "device ejected");
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+#include "app/views/ApplicationVersionView.h"
+#include "app/views/CustomTableRowView.h"
+#include "app/views/LicenseView.h"
+#include "app/views/MemoryLevelIndicator.h"
+#include "app/views/NamedImages.h"
+#include "app/views/ProcessingView.h"
+#include "platform/bundle/Bundle.h"
+#include "support/app/TestApplication.h"
+
+namespace {
+
+class Views : public ::testing::Test {
+protected:
+    void SetUp() override { testing_app::application(); }
+};
+
+TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
+{
+    QStringList wanted{"splash", "warning-icon", "row_light_color_left", "row_light_color_right",
+                       "row_dark_color_left", "row_dark_color_right", "effect_list_selection", "patch_list_selection"};
+    for (int number = 1; number <= 18; ++number) wanted << ProcessingView::frameName(number);
+    for (const QString& name : wanted) EXPECT_FALSE(NamedImages::image(name).isNull()) << name.toStdString();
+    EXPECT_EQ(NamedImages::names().size(), wanted.size());
+    EXPECT_TRUE(NamedImages::image(QStringLiteral("301Animation1")).isNull());
+    EXPECT_TRUE(NamedImages::image(QStringLiteral("301Animation19")).isNull());
+}
+
+TEST_F(Views, MemoryBarFractionStaysInsideTheBar)
+{
+    struct Case {
+        double value, minimum, maximum, fraction;
+    };
+    for (const Case& c : {Case{50, 0, 100, 0.5}, Case{0, 0, 100, 0}, Case{100, 0, 100, 1}, Case{150, 0, 100, 1},
+                          Case{-20, 0, 100, 0}, Case{30, 20, 40, 0.5}, Case{5, 10, 10, 0}, Case{5, 10, 0, 0}}) {
+        EXPECT_DOUBLE_EQ(MemoryLevelIndicator::fraction(c.value, c.minimum, c.maximum), c.fraction)
+            << c.value << " in " << c.minimum << ".." << c.maximum;
+    }
+    const QRectF frame(10, 4, 200, 30);
+    EXPECT_EQ(MemoryLevelIndicator::barRect(frame), QRectF(10, 4, 200, 7));
+    EXPECT_EQ(MemoryLevelIndicator::fillRect(frame, 0.25), QRectF(10, 4, 50, 7));
+
+    MemoryLevelIndicator bar;
+    bar.resize(200, 7);
+    bar.setValue(250);
+    const QImage drawn = bar.grab().toImage();
+    EXPECT_EQ(drawn.pixelColor(199, 3).rgb(), MemoryLevelIndicator::fillColor().rgb());
+    bar.setValue(50);
+    const QImage half = bar.grab().toImage();
+    EXPECT_EQ(half.pixelColor(99, 3).rgb(), MemoryLevelIndicator::fillColor().rgb());
+    EXPECT_EQ(half.pixelColor(101, 3).rgb(), MemoryLevelIndicator::trackColor().rgb());
+}
+
+TEST_F(Views, RowParityDecidesTheStripAndTheCapFollowsTheWidth)
+{
+    CustomTableRowView row;
+    EXPECT_EQ(row.leftImageName(), "row_light_color_left");
+    row.setRow(1);
+    row.setIsEffectRow(true);
+    EXPECT_EQ(row.rightImageName(), "row_dark_color_right");
+    row.clearView();
+    EXPECT_FALSE(row.isEffectRow());
+    row.setRow(4);
+    EXPECT_EQ(row.leftImageName(), "row_light_color_left");
+    EXPECT_EQ(CustomTableRowView::rightPieceFrame(QRect(0, 0, 300, 24)), QRect(295, 0, 5, 24));
+    EXPECT_EQ(CustomTableRowView::leftPieceFrame(QRect(0, 0, 300, 24)), QRect(0, 0, 295, 24));
+}
+
+TEST_F(Views, SelectionFrameHasTheRowKindsColourAndSparesTheCap)
+{
+    const auto draw = [](bool effectRow, bool selected) {
+        QImage image(200, 24, QImage::Format_ARGB32);
+        image.fill(Qt::black);
+        CustomTableRowView row;
+        row.setIsEffectRow(effectRow);
+        QPainter painter(&image);
+        row.drawRect(painter, image.rect(), selected);
+        return image;
+    };
+    const QImage patch = draw(false, true);
+    EXPECT_EQ(patch.pixelColor(100, 1).rgb(), QColor(245, 147, 31).rgb());
+    EXPECT_EQ(patch.pixelColor(100, 22).rgb(), QColor(245, 147, 31).rgb());
+    EXPECT_NE(patch.pixelColor(197, 1).rgb(), QColor(245, 147, 31).rgb());
+    EXPECT_EQ(draw(true, true).pixelColor(100, 1).rgb(), QColor(19, 153, 228).rgb());
+    EXPECT_EQ(draw(true, false).pixelColor(100, 1), draw(false, false).pixelColor(100, 1));
+}
+
+TEST_F(Views, ProcessingViewsStepOneSharedFrame)
+{
+    EXPECT_EQ(ProcessingView::frameName(1), "301Animation01");
+    EXPECT_EQ(ProcessingView::frameName(9), "301Animation09");
+    EXPECT_EQ(ProcessingView::frameName(10), "301Animation10");
+    ProcessingView first;
+    ProcessingView second;
+    ASSERT_EQ(first.syncIconImages().size(), 18);
+    const std::size_t start = ProcessingView::sharedFrameIndex() % 18;
+    first.animateSyncIcon();
+    second.animateSyncIcon();
+    EXPECT_EQ(ProcessingView::sharedFrameIndex(), start + 2);
+    EXPECT_EQ(second.synchronizingImageView()->pixmap().toImage(), first.syncIconImages().at(start + 1).toImage());
+}
+
+TEST_F(Views, VersionLineShowsTheVersionAsWrittenOrNothing)
+{
+    EXPECT_EQ(ApplicationVersionView(std::string("1.2.0")).appVersionTextField()->text(), "System Version: 1.2.0");
+    EXPECT_EQ(ApplicationVersionView::versionText(std::string("1%d %@")), "System Version: 1%d %@");
+    EXPECT_EQ(ApplicationVersionView(std::nullopt).appVersionTextField()->text(), "");
+}
+
+TEST_F(Views, LicenceIsReadAsLatin2AndAMissingFileLeavesTheView)
+{
+    QTemporaryDir folder;
+    EXPECT_EQ(LicenseView(folder.path().toStdString()).licenseTextView()->toPlainText(), "");
+    QFile file(QDir(folder.path()).filePath(LicenseView::kLicenseFileName));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xA3\xF3""d\xBC");  // Latin-2 for "Łódź"
+    file.close();
+    EXPECT_EQ(LicenseView(folder.path().toStdString()).licenseTextView()->toPlainText(), QString::fromUtf8("Łódź"));
+    const auto resources = platform::Bundle::locateResources();
+    ASSERT_TRUE(resources);
+    EXPECT_TRUE(LicenseView::readLicenseText(*resources + "/license.txt").value_or("").contains("PEXO Rigmora"));
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Both HTTP managers, the session-based and the operation-based, keep one contract; each test runs on both.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "httpclient/operation/HTTPRequestOperationManager.h"
+#include "httpclient/serialization/JSONRequestSerializer.h"
+#include "httpclient/serialization/MultipartFormData.h"
+#include "httpclient/session/HTTPSessionManager.h"
+#include "platform/url/DataInputStream.h"
+#include "platform/url/URLError.h"
+#include "support/server/LoopbackServer.h"
+#include "support/server/ManagerCalls.h"
+#include "support/server/ManagerKinds.h"
+#include "support/server/RawHTTPRecorder.h"
+
+using namespace platform;
+using support::LoopbackServer;
+
+namespace {
+
+template <typename Kind>
+struct HTTPManagers : ::testing::Test {
+    using Manager = typename Kind::Manager;
+    using Call = support::ManagerCall<Manager, typename Kind::Handle>;
+    using Verb = support::ManagerVerb<Manager, typename Kind::Handle, std::optional<ParameterValue>>;
+
+    RunLoop loop;
+    Dispatch dispatch{loop};
+    NotificationCenter center;
+    LoopbackServer server;
+    std::vector<std::shared_ptr<Manager>> made;
+
+    // Multipart boundaries come out as "Boundary+0000000A0000000B".
+    std::shared_ptr<Manager> make(std::optional<std::string> base, std::shared_ptr<HTTPRequestSerializer> serializer = nullptr)
+    {
+        auto manager = Kind::make(dispatch, center, std::move(base));
+        if (!serializer) {
+            serializer = std::make_shared<HTTPRequestSerializer>(ProcessInfo{});
+            serializer->randomSource = [n = 9u]() mutable { return ++n; };
+        }
+        manager->setRequestSerializer(serializer);
+        made.push_back(manager);
+        return manager;
+    }
+    void TearDown() override
+    {
+        for (const auto& manager : made) Kind::finish(*manager, loop);
+    }
+};
+
+using Kinds = ::testing::Types<support::SessionKind, support::OperationKind>;
+TYPED_TEST_SUITE(HTTPManagers, Kinds);
+
+}  // namespace
+
+TYPED_TEST(HTTPManagers, EveryVerbSendsItsParametersBelowTheBaseAndReportsThroughOneBlockOnMain)
+{
+    this->server.serve("/api/items", "{\"ok\":true}", "application/json");
+    this->server.serve("/api/broken", LoopbackServer::Reply{500, "application/json", "{}", {}, 0});
+    this->server.serve("/api/page", "<html/>", "text/html");
+    auto manager = this->make(this->server.url("/api"));
+    for (const std::string path : {"items", "broken", "page"}) {
+        for (const auto& verb : TestFixture::Verb::all()) {
+            SCOPED_TRACE(verb.method + " " + path);
+            typename TestFixture::Call call{this->loop};
+            auto handle = verb.call(*manager, path, ParameterDictionary{{"a", 1}, {"b", "x y"}}, call.success(), call.failure());
+            ASSERT_TRUE(handle);
+            ASSERT_TRUE(call.wait());
+            const auto& outcome = *call.outcome;
+            EXPECT_TRUE(outcome.onMain);
+            EXPECT_EQ(outcome.handle, handle);
+            const LoopbackServer::Request seen = this->server.requests("/api/" + path).back();
+            EXPECT_EQ(seen.method, verb.method);
+            EXPECT_EQ(seen.query, verb.inQuery ? "a=1&b=x%20y" : "");
+            EXPECT_EQ(seen.body, verb.inQuery ? "" : "a=1&b=x%20y");
+            EXPECT_EQ(seen.header("Content-Type"), verb.inQuery ? "" : "application/x-www-form-urlencoded");
+            EXPECT_EQ(outcome.successes, path == "items" ? 1 : 0);
+            EXPECT_EQ(outcome.failures, path == "items" ? 0 : 1);
+            EXPECT_EQ(outcome.error ? outcome.error->code : 0, path == "items" ? 0 : path == "broken" ? -1011 : -1016);
+            if (path == "items" && verb.method != "HEAD") {
+                EXPECT_EQ(std::any_cast<nlohmann::json>(outcome.object)["ok"], true);
+            }
+        }
+    }
+}
+
+TYPED_TEST(HTTPManagers, ARequestThatCannotBeBuiltStartsNothingAndFailsLaterOnTheCompletionQueue)
+{
+    auto manager = this->make(this->server.url("/api"));
+    auto json = this->make(this->server.url("/api"), JSONRequestSerializer::serializer());
+    const std::vector<std::tuple<std::shared_ptr<typename TestFixture::Manager>, std::string, ParameterValue, std::int64_t>> cases = {
+        {manager, "http://[::1", ParameterDictionary{}, URLErrorBadURL},
+        {manager, "http://h:99999/", ParameterDictionary{}, URLErrorBadURL},
+        {this->make(std::nullopt), "items", ParameterDictionary{}, URLErrorBadURL},
+        {json, "items", ParameterDictionary{{"x", std::nan("")}}, URLRequestSerializationErrorUnwritable},
+    };
+    for (const auto& [target, url, parameters, code] : cases) {
+        for (const auto& verb : TestFixture::Verb::all()) {
+            if (target == json && verb.inQuery) continue;
+            SCOPED_TRACE(verb.method + " " + url);
+            typename TestFixture::Call call{this->loop};
+            EXPECT_FALSE(verb.call(*target, url, parameters, call.success(), call.failure()));
+            EXPECT_EQ(call.outcome->failures, 0) << "reported before the call returned";
+            ASSERT_TRUE(call.wait());
+            EXPECT_EQ(call.outcome->failures, 1);
+            EXPECT_TRUE(call.outcome->onMain);
+            EXPECT_FALSE(call.outcome->handle);
+            EXPECT_EQ(call.outcome->error->code, code);
+        }
+    }
+}
+
+TYPED_TEST(HTTPManagers, BaseURLsGainASlashOnlyAfterAPathAndCopiesKeepItWithTheirOwnSerializers)
+{
+    for (const auto& [given, stored] : std::vector<std::pair<std::string, std::string>>{
+             {"http://h/api", "http://h/api/"}, {"http://h/api/", "http://h/api/"}, {"http://h", "http://h"}, {"http://h/a?q=1", "http://h/a/?q=1"}}) {
+        auto manager = this->make(given);
+        EXPECT_EQ(manager->baseURL(), stored);
+        std::shared_ptr<typename TestFixture::Manager> copied = manager->copy();
+        this->made.push_back(copied);
+        EXPECT_EQ(copied->baseURL(), stored);
+        EXPECT_NE(copied->requestSerializer(), manager->requestSerializer());
+        EXPECT_NE(copied->responseSerializer(), manager->responseSerializer());
+    }
+}
+
+TYPED_TEST(HTTPManagers, AMultipartPostIsSentByteForByteAndAgainAfterA307OnlyWhenItCanBeReadAgain)
+{
+    support::RawHTTPRecorder wire;
+    wire.redirect("/moved", "/moved-here", 307);
+    wire.redirect("/spent", "/spent-here", 307);
+    const std::string boundary = "Boundary+0000000A0000000B";
+    const std::string binary("\0\1\2\r\n--\377", 8);
+    const std::string expected = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhello\r\n--" + boundary +
+                                 "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"f.bin\"\r\n"
+                                 "Content-Type: application/x-raw\r\n\r\n" + binary + "\r\n--" + boundary + "--\r\n";
+    for (const std::string path : {"/upload", "/moved", "/spent"}) {
+        SCOPED_TRACE(path);
+        typename TestFixture::Call call{this->loop};
+        ASSERT_TRUE(this->make(std::nullopt)->POST(
+            wire.url(path), ParameterDictionary{{"note", "hello"}},
+            [&](MultipartFormData& form) {
+                // A part read from a stream of its own cannot be sent twice.
+                if (path == "/spent")
+                    form.appendPartWithInputStream(std::make_shared<DataInputStream>(Bytes(binary.begin(), binary.end())), "file",
+                                                   "f.bin", 8, "application/x-raw");
+                else
+                    form.appendPartWithFileData(Bytes(binary.begin(), binary.end()), "file", "f.bin", "application/x-raw");
+            },
+            call.success(), call.failure()));
+        ASSERT_TRUE(call.wait());
+        EXPECT_EQ(call.outcome->successes, path == "/spent" ? 0 : 1);
+        EXPECT_EQ(call.outcome->error ? call.outcome->error->code : 0,
+                  path == "/spent" ? std::int64_t{URLRequestSerializationErrorIncompleteBody} : 0);
+        const bool followed = path == "/moved";
+        EXPECT_EQ(wire.requests(path + "-here").size(), followed ? 1u : 0u);
+        for (const auto& seen : {wire.requests(path).at(0), followed ? wire.requests(path + "-here").at(0) : wire.requests(path).at(0)}) {
+            EXPECT_EQ(seen.method, "POST");
+            EXPECT_NE(seen.head.find("\r\nContent-Type: multipart/form-data; boundary=" + boundary + "\r\n"), std::string::npos);
+            EXPECT_NE(seen.head.find("\r\nContent-Length: " + std::to_string(expected.size()) + "\r\n"), std::string::npos);
+            EXPECT_EQ(seen.body, expected);
+        }
+    }
+}

@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "httpclient/HTTPResponseSerializer.h"
+#include "httpclient/session/URLSessionManager.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/url/URLError.h"
+#include "support/server/LoopbackServer.h"
+
+using namespace platform;
+using support::LoopbackServer;
+
+namespace {
+
+struct Outcome {
+    bool done = false;
+    bool onMain = false;
+    std::optional<URLResponse> response;
+    std::any object;
+    std::optional<Error> error;
+};
+
+struct ManagerFixture : ::testing::Test {
+    RunLoop loop;
+    Dispatch dispatch{loop};
+    NotificationCenter center;
+    LoopbackServer server;
+    std::shared_ptr<URLSessionManager> manager = URLSessionManager::create(dispatch, center);
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / ("rig-session-manager-" + std::to_string(getpid()));
+    // Invalidation and move failures are posted on the delegate queue, the rest on the main queue.
+    mutable std::mutex postedLock;
+    std::vector<Notification> posted;
+
+    void SetUp() override
+    {
+        // The bodies here are plain bytes; the default JSON serializer has its own test.
+        manager->setResponseSerializer(HTTPResponseSerializer::serializer());
+        std::filesystem::create_directories(folder);
+        for (const char* name : {NetworkingTaskDidResumeNotification, NetworkingTaskDidSuspendNotification,
+                                 NetworkingTaskDidCompleteNotification, URLSessionDidInvalidateNotification,
+                                 URLSessionDownloadTaskDidFailToMoveFileNotification})
+            center.addObserver(name, nullptr, [this](const Notification& n) {
+                std::lock_guard lock(postedLock);
+                if (loop.isMainThread()) posted.push_back(n);
+                else posted.push_back(Notification{n.name + " off main", n.sender, n.userInfo});
+            });
+    }
+    void TearDown() override
+    {
+        manager->invalidateSessionCancelingTasks(true);
+        const void* session = manager->session().get();
+        loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session) > 0; });
+        std::filesystem::remove_all(folder);
+    }
+    int count(const std::string& name, const void* sender = nullptr) const
+    {
+        std::lock_guard lock(postedLock);
+        return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Notification& n) {
+            return n.name == name && (!sender || n.sender == sender);
+        }));
+    }
+    URLSessionManager::CompletionHandler collect(std::shared_ptr<Outcome> outcome)
+    {
+        return [this, outcome](const std::optional<URLResponse>& response, const std::any& object, const std::optional<Error>& error) {
+            outcome->done = true;
+            outcome->onMain = loop.isMainThread();
+            outcome->response = response;
+            outcome->object = object;
+            outcome->error = error;
+        };
+    }
+    Outcome run(const URLSessionManager::TaskPtr& task, const std::shared_ptr<Outcome>& outcome)
+    {
+        task->resume();
+        EXPECT_TRUE(loop.runUntil([&] { return outcome->done && count(NetworkingTaskDidCompleteNotification) > 0; }));
+        return *outcome;
+    }
+    Notification last() const
+    {
+        std::lock_guard lock(postedLock);
+        return posted.back();
+    }
+    void forget()
+    {
+        std::lock_guard lock(postedLock);
+        posted.clear();
+    }
+    static std::string text(const std::any& object)
+    {
+        const auto* bytes = std::any_cast<Bytes>(&object);
+        return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<not bytes>");
+    }
+};
+
+TEST_F(ManagerFixture, ADataTaskCompletesOnTheMainQueueAndThenPostsItsCompletion)
+{
+    server.serve("/doc", "document");
+    auto outcome = std::make_shared<Outcome>();
+    auto task = manager->dataTaskWithRequest(URLRequest(server.url("/doc"), 5), collect(outcome));
+    EXPECT_EQ(task->state(), URLSessionTaskState::Suspended);
+    EXPECT_EQ(task->taskDescription(), manager->taskDescriptionForSessionTasks());
+    auto progress = manager->downloadProgressForTask(*task);
+    ASSERT_TRUE(progress);
+    const Outcome result = run(task, outcome);
+    EXPECT_EQ(progress->totalUnitCount(), 0);
+    EXPECT_EQ(progress->completedUnitCount(), 0);
+    EXPECT_TRUE(result.onMain);
+    EXPECT_FALSE(result.error);
+    EXPECT_EQ(text(result.object), "document");
+    const Notification done = last();
+    EXPECT_EQ(done.name, NetworkingTaskDidCompleteNotification);
+    EXPECT_EQ(done.sender, task.get());
+    EXPECT_EQ(text(done.userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), "document");
+    EXPECT_EQ(text(done.userInfo.at(NetworkingTaskDidCompleteSerializedResponseKey)), "document");
+    EXPECT_EQ(done.userInfo.count(NetworkingTaskDidCompleteResponseSerializerKey), 1u);
+    EXPECT_EQ(done.userInfo.count(NetworkingTaskDidCompleteErrorKey), 0u);
+}
+
+TEST_F(ManagerFixture, ANewManagerParsesJSONAndRefusesOtherTypes)
+{
+    server.serve("/doc.json", "{\"a\": 1}", "application/json");
+    server.serve("/page", "<html/>", "text/html");
+    auto fresh = URLSessionManager::create(dispatch, center);
+    for (const std::string path : {"/doc.json", "/page"}) {
+        auto outcome = std::make_shared<Outcome>();
+        fresh->dataTaskWithRequest(URLRequest(server.url(path), 5), collect(outcome))->resume();
+        ASSERT_TRUE(loop.runUntil([&] { return outcome->done; }));
+        EXPECT_EQ(outcome->error.has_value(), path == "/page");
+        EXPECT_EQ(outcome->object.has_value(), path == "/doc.json");
+    }
+    fresh->invalidateSessionCancelingTasks(true);
+    EXPECT_TRUE(loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), fresh->session().get()) == 1; }));
+}
+
+TEST_F(ManagerFixture, ARefusedStatusFailsThroughTheSerializerWithTheBodyInTheCompletion)
+{
+    server.serve("/gone", LoopbackServer::Reply{404, "text/plain", "nope", {}, 0});
+    auto outcome = std::make_shared<Outcome>();
+    const Outcome result = run(manager->dataTaskWithRequest(URLRequest(server.url("/gone"), 5), collect(outcome)), outcome);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, -1011);
+    EXPECT_EQ(result.response->statusCode, 404);
+    EXPECT_EQ(last().userInfo.count(NetworkingTaskDidCompleteErrorKey), 1u);
+}
+
+TEST_F(ManagerFixture, OnlyItsOwnTasksResumeAndSuspendNotificationsArePassedOnToTheMainQueue)
+{
+    server.stall("/wait");
+    auto other = URLSessionManager::create(dispatch, center);
+    auto mine = manager->dataTaskWithRequest(URLRequest(server.url("/wait"), 5), nullptr);
+    auto theirs = other->dataTaskWithRequest(URLRequest(server.url("/wait"), 5), nullptr);
+    mine->resume();
+    mine->resume();
+    mine->suspend();
+    theirs->resume();
+    EXPECT_EQ(count(NetworkingTaskDidResumeNotification), 0);
+    loop.runUntilIdle();
+    EXPECT_EQ(count(NetworkingTaskDidResumeNotification, mine.get()), 1);
+    EXPECT_EQ(count(NetworkingTaskDidSuspendNotification, mine.get()), 1);
+    EXPECT_EQ(count(NetworkingTaskDidResumeNotification, theirs.get()), 1);
+    EXPECT_EQ(count(NetworkingTaskDidResumeNotification), 2);
+    const auto all = manager->tasks();
+    EXPECT_EQ(all, std::vector<URLSessionManager::TaskPtr>{mine});
+    other->invalidateSessionCancelingTasks(true);
+    EXPECT_TRUE(loop.runUntil([&] {
+        return count(URLSessionDidInvalidateNotification + std::string(" off main"), other->session().get()) == 1;
+    }));
+    server.release();
+}
+
+TEST_F(ManagerFixture, ADownloadIsMovedToItsDestinationAndAFailedMoveFailsTheTask)
+{
+    server.serve("/pack.zip", std::string(30000, 'z'));
+    const std::string destination = (folder / "pack.zip").string();
+    for (bool occupied : {false, true}) {
+        forget();
+        auto outcome = std::make_shared<Outcome>();
+        std::shared_ptr<Progress> progress;
+        auto task = manager->downloadTaskWithRequest(
+            URLRequest(server.url("/pack.zip"), 5), &progress,
+            [&](const std::string&, const std::optional<URLResponse>& response) {
+                EXPECT_EQ(response->statusCode, 200);
+                return std::optional<std::string>(destination);
+            },
+            collect(outcome));
+        ASSERT_EQ(progress, manager->downloadProgressForTask(*task));
+        const Outcome result = run(task, outcome);
+        const Notification done = last();
+        EXPECT_EQ(std::any_cast<std::string>(done.userInfo.at(NetworkingTaskDidCompleteAssetPathKey)), destination);
+        if (!occupied) {
+            EXPECT_FALSE(result.error);
+            EXPECT_EQ(std::any_cast<std::string>(result.object), destination);
+            EXPECT_EQ(std::filesystem::file_size(destination), 30000u);
+            EXPECT_EQ(progress->completedUnitCount(), 30000);
+            EXPECT_EQ(progress->totalUnitCount(), 30000);
+        } else {
+            ASSERT_TRUE(result.error);
+            EXPECT_FALSE(result.object.has_value());
+            EXPECT_EQ(count(URLSessionDownloadTaskDidFailToMoveFileNotification + std::string(" off main")), 1);
+        }
+    }
+}
+
+TEST_F(ManagerFixture, UploadProgressFollowsTheBytesSent)
+{
+    server.serve("/in", "ok");
+    auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<Progress> progress;
+    const Bytes body(100000, 'q');
+    URLRequest request(server.url("/in"), 5);
+    request.httpMethod = "PUT";
+    run(manager->uploadTaskWithRequestFromData(request, body, &progress, collect(outcome)), outcome);
+    EXPECT_EQ(progress->totalUnitCount(), 100000);
+    EXPECT_EQ(progress->completedUnitCount(), 100000);
+    EXPECT_TRUE(server.requests("/in").back().body == std::string(100000, 'q'));
+}
+
+TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
+{
+    server.redirect("/old", "/new");
+    server.serve("/new", "new");
+    for (bool stop : {false, true}) {
+        forget();
+        if (stop)
+            manager->setTaskWillPerformHTTPRedirectionBlock(
+                [](URLSession&, URLSessionTask&, const URLResponse&, const URLRequest&) { return std::optional<URLRequest>(); });
+        auto outcome = std::make_shared<Outcome>();
+        const Outcome result = run(manager->dataTaskWithRequest(URLRequest(server.url("/old"), 5), collect(outcome)), outcome);
+        EXPECT_EQ(result.response->statusCode, stop ? 302 : 200);
+        EXPECT_EQ(text(last().userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), stop ? "moved" : "new");
+    }
+}
+
+TEST_F(ManagerFixture, APasswordChallengeIsAnsweredByTheTaskOverride)
+{
+    server.requireBasicAuthentication("/vault", "ann", "pw", LoopbackServer::Reply{200, "text/plain", "gold", {}, 0});
+    manager->setTaskDidReceiveAuthenticationChallengeBlock(
+        [](URLSession&, URLSessionTask&, AuthenticationChallenge& challenge, std::optional<URLCredential>& credential) {
+            if (challenge.previousFailureCount() > 0) return URLSessionAuthChallengeDisposition::PerformDefaultHandling;
+            credential = URLCredential::credentialWithUser("ann", "pw");
+            return URLSessionAuthChallengeDisposition::UseCredential;
+        });
+    auto outcome = std::make_shared<Outcome>();
+    const Outcome result = run(manager->dataTaskWithRequest(URLRequest(server.url("/vault"), 5), collect(outcome)), outcome);
+    EXPECT_FALSE(result.error);
+    EXPECT_EQ(text(result.object), "gold");
+}
+
+TEST_F(ManagerFixture, InvalidationCancelsRunningTasksAndEndsWithTheOverrideAndTheNotification)
+{
+    server.stall("/forever");
+    bool overrideRan = false;
+    manager->setSessionDidBecomeInvalidBlock([&](URLSession&, const std::optional<Error>&) { overrideRan = true; });
+    auto outcome = std::make_shared<Outcome>();
+    manager->dataTaskWithRequest(URLRequest(server.url("/forever"), 5), collect(outcome))->resume();
+    manager->invalidateSessionCancelingTasks(true);
+    ASSERT_TRUE(loop.runUntil([&] { return outcome->done && count(URLSessionDidInvalidateNotification + std::string(" off main")) == 1; }));
+    EXPECT_EQ(outcome->error->code, URLErrorCancelled);
+    EXPECT_TRUE(overrideRan);
+    EXPECT_EQ(manager->dataTaskWithRequest(URLRequest(server.url("/forever"), 5), nullptr), nullptr);
+    server.release();
+}
+
+struct ManagerTrustFixture : ManagerFixture {
+    support::TestIdentity authority = support::TestCertificates::makeAuthority("Loopback Root");
+    support::TestIdentity identity = support::TestCertificates::makeServer(authority, "localhost", {"IP:127.0.0.1"});
+    LoopbackServer secure{identity};
+};
+
+TEST_F(ManagerTrustFixture, TheDefaultPolicyRefusesAnUnknownServerAndTheSessionOverrideMayAcceptIt)
+{
+    secure.serve("/s", "secure");
+    for (bool accept : {false, true}) {
+        forget();
+        if (accept)
+            manager->setSessionDidReceiveAuthenticationChallengeBlock(
+                [](URLSession&, AuthenticationChallenge& challenge, std::optional<URLCredential>& credential) {
+                    credential = URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust);
+                    return URLSessionAuthChallengeDisposition::UseCredential;
+                });
+        auto outcome = std::make_shared<Outcome>();
+        const Outcome result = run(manager->dataTaskWithRequest(URLRequest(secure.url("/s"), 5), collect(outcome)), outcome);
+        if (accept) {
+            EXPECT_FALSE(result.error);
+            EXPECT_EQ(text(result.object), "secure");
+        } else {
+            ASSERT_TRUE(result.error);
+            EXPECT_EQ(result.error->code, URLErrorCancelled);
+        }
+    }
+}
+
+TEST_F(ManagerTrustFixture, TrustJudgedByThePolicyAnswersZeroAtTaskLevelAndTwoWhenRefused)
+{
+    auto trust = ServerTrust::create({identity.certificateDER}, TrustPolicy::basicX509());
+    ASSERT_TRUE(trust);
+    auto session = manager->session();
+    auto task = manager->dataTaskWithRequest(URLRequest(secure.url("/t"), 5), nullptr);
+    for (bool lenient : {false, true}) {
+        manager->securityPolicy->setAllowInvalidCertificates(lenient);
+        manager->securityPolicy->setValidatesDomainName(!lenient);
+        for (bool sessionLevel : {false, true}) {
+            AuthenticationChallenge challenge(ProtectionSpace("127.0.0.1", kAuthenticationMethodServerTrust, &*trust));
+            std::optional<URLSessionAuthChallengeDisposition> answer;
+            std::optional<URLCredential> credential;
+            auto completion = [&](URLSessionAuthChallengeDisposition d, std::optional<URLCredential> c) {
+                answer = d;
+                credential = c;
+            };
+            if (sessionLevel)
+                manager->didReceiveChallenge(*session, challenge, completion);
+            else
+                manager->taskDidReceiveChallenge(*session, *task, challenge, completion);
+            EXPECT_EQ(answer, lenient ? URLSessionAuthChallengeDisposition::UseCredential
+                                      : URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge);
+            EXPECT_EQ(credential.has_value(), lenient);
+        }
+    }
+    AuthenticationChallenge password(ProtectionSpace("127.0.0.1", kAuthenticationMethodHTTPBasic));
+    std::optional<URLSessionAuthChallengeDisposition> answer;
+    manager->taskDidReceiveChallenge(*session, *task, password,
+                                     [&](URLSessionAuthChallengeDisposition d, std::optional<URLCredential>) { answer = d; });
+    EXPECT_EQ(answer, URLSessionAuthChallengeDisposition::PerformDefaultHandling);
+}
+
+}  // namespace

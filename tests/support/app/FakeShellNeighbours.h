@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/shell/CommonUtilsServices.h"
+#include "app/shell/MainWindowController.h"
+
+namespace testing_app {
+
+// Records each call in one log, so a test sees their order across both fakes.
+using CallLog = std::vector<std::string>;
+
+class FakeCommonUtils final : public CommonUtilsServices {
+public:
+    explicit FakeCommonUtils(CallLog& log) : log_(log) {}
+    void forceEjectDevice() override { log_.push_back("forceEjectDevice"); }
+
+private:
+    CallLog& log_;
+};
+
+class FakeMainWindowController final : public MainWindowController {
+public:
+    explicit FakeMainWindowController(CallLog& log);
+    ~FakeMainWindowController() override;
+
+    QWidget* view() override { return view_; }
+    QWidget* viewForIndicator() override { return indicator_; }
+    int state() const override { return state_; }
+    void setReloadBufferDataTimer() override { log_.push_back("setReloadBufferDataTimer"); }
+    void saveDataBeforeClosing() override { log_.push_back("saveDataBeforeClosing"); }
+
+    int state_ = 2;
+
+private:
+    CallLog& log_;
+    QPointer<QWidget> view_;  // the main window takes it over
+    QWidget* indicator_;
+};
+
+}  // namespace testing_app

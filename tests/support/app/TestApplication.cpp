@@ -1,0 +1,60 @@
+#include "support/app/TestApplication.h"
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace testing_app {
+
+namespace {
+
+QApplication* instance = nullptr;
+
+// Ends the application object while the program still runs: left-over windows and pending deletions
+// first, so nothing is torn down by exit handlers after the platform is gone.
+class ApplicationEnd final : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        if (instance == nullptr) return;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QWidgetList owners;  // windows without a parent; deleting them deletes the ones they own
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->parentWidget() == nullptr) owners.append(window);
+        }
+        qDeleteAll(owners);
+        delete instance;
+        instance = nullptr;
+    }
+};
+
+[[maybe_unused]] const auto* const registered = ::testing::AddGlobalTestEnvironment(new ApplicationEnd);
+
+}  // namespace
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "test_app";
+    static char* argv[] = {name, nullptr};
+    if (instance == nullptr) {
+        if (std::getenv("DISPLAY") == nullptr) qputenv("QT_QPA_PLATFORM", "offscreen");
+        instance = new QApplication(argc, argv);
+    }
+    return *instance;
+}
+
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < limit.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+}
+
+}  // namespace testing_app

@@ -1,0 +1,59 @@
+#pragma once
+
+// Small PNG and JPEG files of a given size, for the image readers' tests and the fuzzers' seeds.
+
+#include <png.h>
+#include <jpeglib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "common/Bytes.h"
+
+namespace imagemaker {
+
+inline Bytes png(std::uint32_t width, std::uint32_t height)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image), 0x7F);
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
+    Bytes out(size);
+    png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0, nullptr);
+    out.resize(size);
+    return out;
+}
+
+inline Bytes jpeg(std::uint32_t width, std::uint32_t height)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<std::uint8_t> row(width * 3, 0x40);
+    while (info.next_scanline < height) {
+        JSAMPROW pointer = row.data();
+        jpeg_write_scanlines(&info, &pointer, 1);
+    }
+    jpeg_finish_compress(&info);
+    Bytes out(buffer, buffer + size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return out;
+}
+
+}  // namespace imagemaker

@@ -1,0 +1,147 @@
+#include "support/server/RawHTTPRecorder.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <strings.h>
+
+namespace support {
+
+namespace {
+
+// Reads until the buffer holds `want` bytes past `from`, or the peer stops; false when it stopped short.
+bool fill(int connection, std::string& buffer, std::size_t want)
+{
+    char chunk[4096];
+    while (buffer.size() < want) {
+        pollfd ready{connection, POLLIN, 0};
+        if (::poll(&ready, 1, 5000) <= 0) return false;
+        const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
+        if (got <= 0) return false;
+        buffer.append(chunk, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+bool readUntil(int connection, std::string& buffer, std::size_t from, const std::string& marker, std::size_t& at)
+{
+    while ((at = buffer.find(marker, from)) == std::string::npos)
+        if (!fill(connection, buffer, buffer.size() + 1)) return false;
+    return true;
+}
+
+std::string field(const std::string& head, const std::string& name)
+{
+    std::size_t line = head.find("\r\n");
+    while (line != std::string::npos && line + 2 < head.size()) {
+        const std::size_t end = head.find("\r\n", line + 2);
+        const std::string text = head.substr(line + 2, end - line - 2);
+        const std::size_t colon = text.find(':');
+        if (colon != std::string::npos && strncasecmp(text.c_str(), name.c_str(), name.size()) == 0 && colon == name.size())
+            return text.substr(text.find_first_not_of(' ', colon + 1));
+        line = end;
+    }
+    return {};
+}
+
+}  // namespace
+
+RawHTTPRecorder::RawHTTPRecorder()
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_listener, 64) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("the raw recorder cannot listen");
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { serve(); });
+}
+
+RawHTTPRecorder::~RawHTTPRecorder()
+{
+    ::shutdown(m_listener, SHUT_RDWR);
+    m_thread.join();
+    ::close(m_listener);
+}
+
+std::string RawHTTPRecorder::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+void RawHTTPRecorder::redirect(const std::string& from, const std::string& to, int status)
+{
+    std::lock_guard lock(m_mutex);
+    m_answers[from] = Answer{status, to};
+}
+
+void RawHTTPRecorder::status(const std::string& path, int status)
+{
+    std::lock_guard lock(m_mutex);
+    m_answers[path] = Answer{status, {}};
+}
+
+std::vector<RawHTTPRecorder::Request> RawHTTPRecorder::requests(const std::string& path) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_recorded.find(path);
+    return found == m_recorded.end() ? std::vector<Request>{} : found->second;
+}
+
+void RawHTTPRecorder::serve()
+{
+    while (true) {
+        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) return;
+        handle(connection);
+        ::close(connection);
+    }
+}
+
+void RawHTTPRecorder::handle(int connection)
+{
+    std::string buffer;
+    std::size_t headEnd = 0;
+    if (!readUntil(connection, buffer, 0, "\r\n\r\n", headEnd)) return;
+    Request request;
+    request.head = buffer.substr(0, headEnd + 4);
+    const std::size_t space = request.head.find(' ');
+    request.method = request.head.substr(0, space);
+    request.path = request.head.substr(space + 1, request.head.find_first_of(" ?", space + 1) - space - 1);
+    std::size_t at = headEnd + 4;
+    if (strcasecmp(field(request.head, "Transfer-Encoding").c_str(), "chunked") == 0) {
+        while (true) {
+            std::size_t lineEnd = 0;
+            if (!readUntil(connection, buffer, at, "\r\n", lineEnd)) return;
+            const std::size_t size = std::strtoul(buffer.substr(at, lineEnd - at).c_str(), nullptr, 16);
+            if (!fill(connection, buffer, lineEnd + 2 + size + 2)) return;
+            request.body += buffer.substr(lineEnd + 2, size);
+            at = lineEnd + 2 + size + 2;
+            if (size == 0) break;
+        }
+    } else {
+        const std::size_t length = std::strtoul(field(request.head, "Content-Length").c_str(), nullptr, 10);
+        if (!fill(connection, buffer, at + length)) return;
+        request.body = buffer.substr(at, length);
+    }
+    Answer answer;
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto found = m_answers.find(request.path); found != m_answers.end()) answer = found->second;
+        m_recorded[request.path].push_back(request);
+    }
+    std::string reply = "HTTP/1.1 " + std::to_string(answer.status) + " Scripted\r\nConnection: close\r\n";
+    if (!answer.location.empty()) reply += "Location: " + answer.location + "\r\n";
+    reply += "Content-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+    ::send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+}
+
+}  // namespace support
