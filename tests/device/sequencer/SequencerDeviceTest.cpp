@@ -151,8 +151,12 @@ TEST_F(SequencerDevice, ADeviceErrorIsReportedAndTheEjectAloneEndsTheConnection)
 {
     connect();
     unit.failFunction(sim::RequestKey::fileSystem(0x09), 10);
+    // The refusals wait until the memory request is queued behind the flush: left free, they could end
+    // the connection first and the memory request would then rightly be answered "not connected".
+    unit.holdReplies(sim::RequestKey::fileSystem(0x09));
     seq.fileListFlush();
     seq.getMemoryStatus();  // dropped with the failing device
+    unit.releaseReplies();
     EXPECT_EQ(next(), Strings{"flush -3"});
     ASSERT_TRUE(loop.runUntil([&] { return seq.getDeviceID() == 0; }));
     midi.waitUntilDelivered();
