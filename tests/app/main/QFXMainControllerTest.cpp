@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdlib>
+
+#include "app/dialogs/ShowingDialogQueue.h"
+#include "app/main/QFXMainController.h"
+#include "app/screens/PlaceholderEffectManagerViewController.h"
+#include "app/screens/PlaceholderPatchManagerViewController.h"
+#include "app/shell/AppDelegate.h"
+#include "app/shell/MainWindow.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
+#include "support/app/FakeMainNeighbours.h"
+#include "support/app/TestApplication.h"
+#include "support/files/TemporaryFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Action = MainWindowLogic::MenuAction;
+
+class QFXMainControllerTest : public ::testing::Test {
+protected:
+    QFXMainControllerTest()
+    {
+        window.setContentView(controller.view());
+        appDelegate.setMainWindow(&window);
+    }
+    ~QFXMainControllerTest() override { appDelegate.setMainWindow(nullptr); }
+
+    bool enabled(Action action) const { return controller.menuAction(action)->isEnabled(); }
+    // Lets posted work and the dialog queue run.
+    void settle() { testing_app::processEventsUntil([] { return false; }, 50ms); }
+
+    QApplication& application = testing_app::application();
+    TemporaryFolder folder;
+    testing_app::CallLog log;
+    AppDelegate appDelegate;
+    ShowingDialogQueue dialogQueue{appDelegate};
+    testing_app::FakeMainCoordinator coordinator{log};
+    testing_app::FakeHelpOpener opener;
+    MainWindow window;
+    QFXMainController controller{{appDelegate, coordinator, dialogQueue, opener,
+                                  std::make_unique<PlaceholderEffectManagerViewController>(),
+                                  std::make_unique<PlaceholderPatchManagerViewController>(),
+                                  std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
+                                  "", ""}};
+};
+
+TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByItself)
+{
+    EXPECT_EQ(coordinator.delegate, static_cast<CommonUtilsDelegate*>(&controller));
+    EXPECT_TRUE(controller.menuAction(Action::InformUpdatingApplication)->isChecked());
+    EXPECT_TRUE(controller.checkConnectionStatusTimer().isActive());
+    EXPECT_TRUE(enabled(Action::ConnectDevice));
+    EXPECT_FALSE(enabled(Action::DisconnectDevice));
+    controller.deviceConnectWithState(1);
+    EXPECT_FALSE(enabled(Action::ConnectDevice));
+    EXPECT_TRUE(enabled(Action::DisconnectDevice));
+    EXPECT_TRUE(enabled(Action::DeviceInformation));
+    controller.deviceDisonnect();
+    EXPECT_TRUE(enabled(Action::ConnectDevice));
+    EXPECT_FALSE(enabled(Action::DeviceInformation));
+    // The lost-connection sheet is up: Quit waits for it.
+    settle();
+    EXPECT_FALSE(enabled(Action::Quit));
+    dialogQueue.clearAllDialog();
+
+    controller.menuAction(Action::InformUpdatingDevice)->trigger();
+    EXPECT_FALSE(controller.menuAction(Action::InformUpdatingDevice)->isChecked());
+    EXPECT_FALSE(controller.deviceUpdatingComfirmation());
+
+    window.show();
+    log.clear();
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
+}
+
+TEST_F(QFXMainControllerTest, HeaderShowsTheDeviceAndTheVersionWindowIsKept)
+{
+    controller.deviceConnectWithState(1);
+    controller.didGetDeviceName("Rig One");
+    controller.didGetDeviceMemory(42.5F);
+    controller.serverConnectWithState(false);
+    EXPECT_EQ(controller.appTittle()->text(), "Rig One - PEXO Rigmora");
+    EXPECT_EQ(controller.memoryCurrentPercentLabel()->text(), "43");
+    EXPECT_FALSE(controller.memoryCurrentPercentLabel()->isHidden());
+    EXPECT_FALSE(controller.lostingServerConnectionImageView()->isHidden());
+    controller.patchManagerButtonClicked();
+    EXPECT_EQ(controller.patchManager().view()->parentWidget() != nullptr, true);
+    EXPECT_EQ(controller.effectManager().view()->parentWidget(), nullptr);
+
+    controller.menuAction(Action::Version)->trigger();
+    QWidget* first = controller.appVersionWindow();
+    ASSERT_NE(first, nullptr);
+    controller.menuAction(Action::Version)->trigger();
+    EXPECT_EQ(controller.appVersionWindow(), first);
+    first->close();
+}
+
+// The main window as people see it, through a connection, both screens, an eject and an unplug.
+TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
+{
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    const char* directory = std::getenv("RIG_SCREENSHOT_DIR");
+    const auto shoot = [&](const char* name) {
+        settle();
+        // The whole screen, so a sheet over the window shows too.
+        if (directory) QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromUtf8(directory) + "/" + name + ".png");
+    };
+    window.placeOnScreen();
+    window.show();
+    controller.didDoSynchronizationActionServer("sync");
+    shoot("main-start");
+
+    auto pool = std::make_shared<DirectoryObject>();
+    pool->name = "Rig One";
+    for (const char* name : {"Drive", "Echo", "Plate"}) {
+        auto item = std::make_shared<EffectItem>();
+        item->effectName = name;
+        auto leaf = std::make_shared<DirectoryObject>();
+        leaf->name = name;
+        leaf->object = item;
+        pool->childDirectories.push_back(leaf);
+    }
+    controller.serverDirectoryObject({pool});
+    controller.didFinishSynchronizationActionServer("sync");
+    controller.patchPoolDirectoryObject({});
+    controller.deviceConnectWithState(1);
+    controller.didGetDeviceName("Rig One");
+    controller.didGetDeviceMemory(42.5F);
+    controller.effectListFromDevice({std::static_pointer_cast<EffectItem>(
+        std::get<std::shared_ptr<EffectItem>>(pool->childDirectories[1]->object))});
+    auto first = std::make_shared<PatchItem>();
+    first->patchName = "Clean";
+    controller.patchListFromDevice({first}, {"A"});
+    controller.didDoSynchronizationActionDevice(std::nullopt);
+    shoot("main-connected-effects");
+    EXPECT_FALSE(controller.deviceSyncIcon()->isHidden());
+    controller.didFinishSynchronizationActionDevice(std::nullopt);
+    controller.patchManagerButtonClicked();
+    shoot("main-connected-patches");
+    controller.ejectDeviceWithState(1);
+    shoot("main-ejected");
+    EXPECT_EQ(controller.appTittle()->text(), "PEXO Rigmora");
+    controller.deviceConnectWithState(1);
+    controller.deviceDisonnect();
+    shoot("main-unplugged");
+    EXPECT_NE(dialogQueue.showingSheet(), nullptr);
+    dialogQueue.clearAllDialog();
+}
+
+}  // namespace
