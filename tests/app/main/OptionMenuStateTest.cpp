@@ -53,9 +53,6 @@ TEST_F(OptionMenuStateTest, ReadsStoredValuesAndRepairsWhatIsMissingOrDamaged)
          }, true, true, std::pair{true, true}},
         {"device only", [](auto& t) { t.store({{OptionMenuState::kDeviceUpdatingKey, true}}); }, false, true,
          std::pair{false, true}},
-        {"both off", [](auto& t) {
-             t.store({{OptionMenuState::kApplicationUpdatingKey, false}, {OptionMenuState::kDeviceUpdatingKey, false}});
-         }, false, false, std::pair{false, false}},
         {"numbers", [](auto& t) {
              t.store({{OptionMenuState::kApplicationUpdatingKey, 1}, {OptionMenuState::kDeviceUpdatingKey, 0}});
          }, true, false, std::nullopt},

@@ -73,10 +73,6 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_FALSE(enabled(Action::Quit));
     dialogQueue.clearAllDialog();
 
-    controller.menuAction(Action::InformUpdatingDevice)->trigger();
-    EXPECT_FALSE(controller.menuAction(Action::InformUpdatingDevice)->isChecked());
-    EXPECT_FALSE(controller.deviceUpdatingComfirmation());
-
     window.show();
     log.clear();
     window.close();
