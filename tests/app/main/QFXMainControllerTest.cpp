@@ -1,58 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLabel>
-#include <QPushButton>
+#include <QScreen>
 
 #include <cstdlib>
 
-#include "app/dialogs/ShowingDialogQueue.h"
-#include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderEffectManagerViewController.h"
-#include "app/screens/PlaceholderPatchManagerViewController.h"
-#include "app/shell/AppDelegate.h"
-#include "app/shell/MainWindow.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
-#include "support/app/FakeMainNeighbours.h"
-#include "support/app/TestApplication.h"
-#include "support/files/TemporaryFolder.h"
+#include "support/app/MainControllerRig.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using Action = MainWindowLogic::MenuAction;
-
-class QFXMainControllerTest : public ::testing::Test {
-protected:
-    QFXMainControllerTest()
-    {
-        window.setContentView(controller.view());
-        appDelegate.setMainWindow(&window);
-    }
-    ~QFXMainControllerTest() override { appDelegate.setMainWindow(nullptr); }
-
-    bool enabled(Action action) const { return controller.menuAction(action)->isEnabled(); }
-    // Lets posted work and the dialog queue run.
-    void settle() { testing_app::processEventsUntil([] { return false; }, 50ms); }
-
-    QApplication& application = testing_app::application();
-    TemporaryFolder folder;
-    testing_app::CallLog log;
-    AppDelegate appDelegate;
-    ShowingDialogQueue dialogQueue{appDelegate};
-    testing_app::FakeMainCoordinator coordinator{log};
-    testing_app::FakeHelpOpener opener;
-    MainWindow window;
-    QFXMainController controller{{appDelegate, coordinator, dialogQueue, opener,
-                                  std::make_unique<PlaceholderEffectManagerViewController>(),
-                                  std::make_unique<PlaceholderPatchManagerViewController>(),
-                                  std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
-                                  "", ""}};
-};
+using QFXMainControllerTest = testing_app::MainControllerRig;
 
 TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByItself)
 {
