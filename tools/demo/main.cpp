@@ -79,6 +79,7 @@ void watch(const Options& options, DemoUnit* const* unit)
                 const QString error = WindowShot::save(*window, options.screenshot);
                 if (!error.isEmpty()) std::fprintf(stderr, "demo: %s\n", qPrintable(error));
                 else std::printf("demo: saved %s\n", qPrintable(options.screenshot));
+                std::fflush(stdout);
                 QApplication::exit(error.isEmpty() ? 0 : 2);
             });
         } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(options.timeLimitSeconds)) {
