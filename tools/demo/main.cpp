@@ -5,7 +5,8 @@
 //
 // --keep leaves the demo folder in place at the end. --screenshot saves a picture of the main window once
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
-// program: status 0 when saved, 1 when the moment never came in time, 2 when the picture was blank.
+// program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
+// all the same), 2 when the picture was blank.
 
 #include <QApplication>
 #include <QTimer>
@@ -87,6 +88,8 @@ void watch(const Options& options, DemoUnit* const* unit)
             std::fprintf(stderr, "demo: %s did not come within %d seconds\n",
                          options.whenWindow ? "the main window" : "the read of the unit's patches",
                          options.timeLimitSeconds);
+            // The picture of how far it got, to look into why.
+            if (window != nullptr) WindowShot::save(*window, options.screenshot);
             QApplication::exit(1);
         }
     });
