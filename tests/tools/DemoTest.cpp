@@ -144,6 +144,18 @@ TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
     else ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
 }
 
+// Without the program's resources the demo stops before it points the process anywhere.
+TEST(DemoFolder, MissingResourcesFailWithoutTouchingTheEnvironment)
+{
+    const char* before = std::getenv("RIG_RESOURCES");
+    DemoFolder folder;
+    ASSERT_TRUE(folder.valid()) << folder.error();
+    EXPECT_FALSE(folder.install((folder.path() / "no-such-resources").string(), {}));
+    EXPECT_NE(folder.error().find("no-such-resources"), std::string::npos) << folder.error();
+    EXPECT_EQ(std::getenv("RIG_RESOURCES"), before);
+    EXPECT_FALSE(fs::exists(folder.resources() / "Configuration.strings"));
+}
+
 TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
 {
     QImage uniform(40, 30, QImage::Format_RGB32);
