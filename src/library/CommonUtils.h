@@ -7,15 +7,20 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/Stdqueue.h"
+#include "device/formats/OKVQFXInformation.h"
+#include "device/formats/OKVSimpleEffect.h"
 #include "device/sequencer/ParserDataDelegate.h"
 #include "library/CommonUtilsDelegate.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
+#include "library/store/MappingObject.h"
 #include "server/AllQFXData.h"
 
+class EffectItem;
 class ParserDataController;
 class PatchItem;
 
@@ -151,6 +156,49 @@ public:
     void fileListFlushWithState(std::int32_t state) override;
     void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) override;
 
+    // ==== effect library: the device effect list, effect items, use counts, effect edits, updates ====
+    // An entry of the effect store: a path whose header is read when it is first compared, or a pool entry.
+    using EffectStoreEntry = std::variant<std::string, MappingObject>;
+    using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
+    using PatchItems = std::vector<std::shared_ptr<PatchItem>>;
+
+    // Handed in by the effect pool builder: the store entries the device list is matched against, and
+    // the pool entries with their short headers that the update check compares with the device.
+    void setEffectListFromServer(std::vector<EffectStoreEntry> entries);
+    void setEffectPool(std::vector<MappingObject> effectPool, std::vector<OKVSimpleEffect> okvEffectListFromServer);
+
+    // An item from an effect module file; a path outside the root and home folders lies under
+    // "Temp/Effect/Pool". Nothing for a blank path or a file whose header does not read.
+    std::shared_ptr<EffectItem> getEffectItemWithPath(const std::string& path) const;
+    // Reads one header per probe; `sortedArray` is sorted by type.
+    std::optional<MappingObject> binarySearchWithEffectType(std::uint32_t effectType,
+                                                            const std::vector<MappingObject>& sortedArray) const;
+    std::optional<MappingObject> binarySearchWithEffectType(std::uint32_t effectType,
+                                                            const std::vector<MappingObject>& sortedArray,
+                                                            std::int64_t minIndex, std::int64_t maxIndex) const;
+    static void countEffectUsedTimesInEffectList(const EffectItems& effectList, const PatchItems& patchItemList);
+    static void countEffectUsedTimesWithEffectItem(const std::shared_ptr<EffectItem>& item,
+                                                   const PatchItems& patchItemList);
+    static std::int64_t checkEffectExisted(const EffectItem& item, const EffectItems& effectList);
+    // Sends the device effect list to the interface.
+    void createEffectList();
+
+    // The effect screen's requests; without a device each does nothing.
+    void deleteEffectItem(const std::shared_ptr<EffectItem>& item);
+    void addFavouriteOfEffectItem(const std::shared_ptr<EffectItem>& item);
+    void removeFavouriteOfEffectItem(const std::shared_ptr<EffectItem>& item);
+    void recoverEffectItem(const std::shared_ptr<EffectItem>& item);
+    void addEffectItem(const std::shared_ptr<EffectItem>& item);
+    void replaceEffectItem(const std::shared_ptr<EffectItem>& item);
+
+    // Queues one update for every loaded effect the pool has in a newer version, then a closing action.
+    void updateEffectDevice();
+    // True when the server's version is the newer (digit runs compared by value).
+    static bool checkVersionServer(const std::string& versionServer, const std::string& versionDevice);
+    // The effect types loaded on the device, as the state queue last published them.
+    std::vector<std::uint32_t> getEffectTypeListInDevice() const;
+    // ==== end of the effect library ====
+
 private:
     struct Request {
         RequestKind kind;
@@ -165,6 +213,7 @@ private:
         std::int32_t numberOfEffectInDevice = 0;
         std::uint32_t numberOfEffects = 0;
         std::optional<AllQFXData> allQFXData;
+        std::vector<std::uint32_t> effectTypeListInDevice;
     };
 
     void post(std::function<void()> task);
@@ -190,6 +239,44 @@ private:
     void forceEject();
     void actionTimeOut(std::uint64_t generation);
     void failDeviceRead(std::int32_t state);
+
+    // ==== effect library (state queue) ====
+    void receiveQFXListOrQFX(std::int32_t state, const std::optional<Bytes>& data);
+    void storeReceivedQFX(const Bytes& data);
+    void readQFXList(const Bytes& data);
+    void updateEffectPathForEffectList();
+    void createEffectListNow();
+    std::optional<std::uint32_t> storeEntryType(EffectStoreEntry& entry) const;
+    void requestEffectAction(RequestKind kind, std::int32_t actionType, const std::shared_ptr<EffectItem>& item);
+    void effectFlow(RequestKind kind, std::int32_t actionType, const std::shared_ptr<EffectItem>& item);
+    void actionWithEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType);
+    void modifyQFXListWithEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType);
+    void runUpdateQFXListBlock();
+    void giveActionResult(std::int32_t result);
+    std::optional<RequestKind> runningEffectAction() const;
+    // Device lost or gone during an effect action; false for any other result.
+    bool effectActionLost(std::int32_t state, bool lost);
+    void endEffectActionWithMemoryStatus();
+    void clearEffectLibrary();
+    void updateQFXInfo(const OKVQFXInformation& qfxInfo, const OKVSimpleEffect& effectServer);
+    void updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, const OKVSimpleEffect& effectServer);
+    void finishUpdateEffectToDevice();
+
+    std::vector<EffectStoreEntry> m_effectListFromServer;
+    std::vector<MappingObject> m_effectListFromDevice;
+    std::optional<std::vector<OKVQFXInformation>> m_qfxInfoListFromQFXList;
+    std::vector<std::uint32_t> m_effectTypeListInDevice;
+    std::vector<MappingObject> m_effectPool;
+    std::vector<OKVSimpleEffect> m_okvEffectListFromServer;
+    std::function<void()> m_createEffectListBlock;
+    std::function<void(std::int32_t)> m_effectScreenActionBlock;
+    std::function<void()> m_updateQFXListBlock;
+    std::function<void()> m_updateEffectDeviceBlock;
+    // The device file of the delete under way is gone; a later failure then no longer keeps its type.
+    bool m_isEffectFileDeleted = false;
+    // The type an add put into the loaded types, taken out again when the add fails.
+    std::optional<std::uint32_t> m_addedEffectType;
+    // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;
     platform::FileManager& m_files;
