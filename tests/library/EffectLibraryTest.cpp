@@ -1,0 +1,194 @@
+#include <filesystem>
+
+#include "library/models/EffectItem.h"
+#include "support/library/CoordinatorFixture.h"
+#include "support/library/EffectFiles.h"
+
+namespace fs = std::filesystem;
+using namespace effectfiles;
+
+namespace {
+
+const Module kEcho{0x0D000002, 0x0D, "Echo", "1.20"};
+const Module kDelay{0x0D000004, 0x0D, "Delay", "1.00"};
+const Module kTape{0x0D000008, 0x0D, "Tape", "1.30"};
+const Module kBoost{0x08000001, 0x08, "Boost", "1.00"};
+
+const Record kEchoOn{"Echo.QF2", "1.00", kEcho.type};
+const Record kTapeOff{"Tape.QF2", "1.01", kTape.type, false};
+
+// The device's list at connection: Echo loaded, Tape deleted, in a 260-byte file.
+const std::vector<Category> kDeviceList = {{0x0D, {kEchoOn, kTapeOff}}};
+
+}  // namespace
+
+class EffectLibrary : public Coordinator {
+protected:
+    std::string store(const std::string& name) const { return root / ("PEXO Rigmora/QFXMacApplication/Effect/" + name); }
+    std::string storeModule(const std::string& name, const Module& module)
+    {
+        fs::create_directories(fs::path(store(name)).parent_path());
+        files.writeAtomically(store(name), moduleFile(module));
+        return store(name);
+    }
+    // A connected device holding `list` and the store holding Echo, Delay, Tape and Boost.
+    void connectWith(const std::vector<Category>& list, int effects = 2)
+    {
+        start();
+        unit.files().setFile("FLST_SEQ.QT2", listFile(list, 260));
+        unit.files().setFile("Echo.QF2", moduleFile(kEcho));
+        std::vector<CommonUtils::EffectStoreEntry> entries;
+        for (const auto& [name, module] : {std::pair{"Echo.QF2", kEcho}, {"Delay.QF2", kDelay}, {"Tape.QF2", kTape},
+                                           std::pair{"Boost.QF2", kBoost}})
+            entries.emplace_back(storeModule(name, module));
+        utils->setEffectListFromServer(std::move(entries));
+        effectsOnDevice = effects;
+        connect();
+    }
+    std::shared_ptr<EffectItem> storeItem(const std::string& name) { return utils->getEffectItemWithPath(store(name)); }
+    Bytes deviceList() { return unit.files().file("FLST_SEQ.QT2").value_or(Bytes{}); }
+    std::string storedCopy() const { return root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"; }
+    void failNext(std::uint8_t sub, std::int32_t code = 1)
+    {
+        unit.files().changeFaults([&](SimulatedFileSystem::Faults& f) {
+            f.failCount[sub] = 1;
+            f.code = code;
+        });
+    }
+};
+
+TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
+{
+    start();
+    // Comp is a pool entry (no file read); the rest are paths read when compared.
+    MappingObject comp = MappingObject::initWithFilePath(storeModule("Comp.QF2", {0x05000002, 0x05, "Comp", "1.00"}));
+    comp.effectType = 0x05000002;
+    unit.files().setFile("FLST_SEQ.QT2",
+                         listFile({{0x05, {{"Comp.QF2", "1.00", 0x05000002, true, true}}},
+                                   {0x0D,
+                                    {kEchoOn, kTapeOff, {"Mystery.QF2", "0.90", 0x0D0000FF}, {"Blank", "", 0, false},
+                                     {"Echo2.QF2", "1.00", kEcho.type}}}}));
+    utils->setEffectListFromServer({comp, storeModule("Echo.QF2", kEcho), storeModule("Tape.QF2", kTape),
+                                    root / "PEXO Rigmora/QFXMacApplication/Effect/Missing.QF2"});
+    effectsOnDevice = 5;
+    connect();
+
+    const auto effects = recorder.effects();
+    ASSERT_EQ(effects.size(), 5U);
+    const std::string copies = root / "PEXO Rigmora/Temp/Effect/List/";
+    struct Expected {
+        std::string fileName, effectName, version, path;
+        bool deleted, favourite;
+        std::int32_t categoryID;
+    };
+    const std::vector<Expected> expected = {
+        {"Comp.QF2", "Comp", "1.00", copies + "Comp.QF2", false, true, 0x05},
+        {"Echo.QF2", "Echo", "1.00", copies + "Echo.QF2", false, false, 0x0D},
+        {"Tape.QF2", "Tape", "1.01", copies + "Tape.QF2", true, false, 0x0D},
+        {"Mystery.QF2", "UNKNOWN", "0.90", "", false, false, 255},
+        {"Echo2.QF2", "Echo", "1.00", copies + "Echo.QF2", false, false, 0x0D},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].fileName);
+        EXPECT_EQ(effects[i]->fileName, expected[i].fileName);
+        EXPECT_EQ(effects[i]->effectName, expected[i].effectName);
+        EXPECT_EQ(effects[i]->effectVersion, expected[i].version);
+        EXPECT_EQ(effects[i]->path, expected[i].path);
+        EXPECT_EQ(effects[i]->isDeleted, expected[i].deleted);
+        EXPECT_EQ(effects[i]->isFavourite, expected[i].favourite);
+        EXPECT_EQ(effects[i]->effectCategoryID, expected[i].categoryID);
+    }
+    EXPECT_EQ(files.readFile(copies + "Echo.QF2"), moduleFile(kEcho));
+    // Loaded types once each, in list order; the deleted Tape is not loaded.
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), (std::vector<std::uint32_t>{0x05000002, kEcho.type, 0x0D0000FF}));
+    EXPECT_EQ(utils->getNumberOfExistedEffectsInDevice(), 5U);
+}
+
+TEST_F(EffectLibrary, AListThatCannotBeStoredIsStillReadFromMemory)
+{
+    start();
+    // "Temp" is a file, so the list's folder cannot be made.
+    fs::remove_all(root / "PEXO Rigmora/Temp");
+    files.writeAtomically(root / "PEXO Rigmora/Temp", Bytes{1});
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "listFailed 0", "effects 1", "idle"}));
+    // Without a stored copy an edit has no base: the device's list stays as it was.
+    const Bytes before = *unit.files().file("FLST_SEQ.QT2");
+    auto item = std::make_shared<EffectItem>();
+    item->fileName = "COMP";
+    utils->addFavouriteOfEffectItem(item);
+    EXPECT_EQ(until("idle"), (Strings{"busy", "write 3 0 COMP", "idle"}));
+    EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), before);
+}
+
+TEST_F(EffectLibrary, AListThatDoesNotParseEndsTheConnection)
+{
+    start();
+    unit.files().setFile("FLST_SEQ.QT2", Bytes(300, 0x5A));
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    const Strings heard = until("readListFail");
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+    EXPECT_EQ(utils->getDeviceName(), std::nullopt);
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "effects 1"), 0);
+}
+
+// Each action against the simulated device: what it leaves in the device's list and files, and what the
+// interface hears.
+struct ActionRow {
+    const char* name;
+    const char* effect;
+    void (CommonUtils::*request)(const std::shared_ptr<EffectItem>&);
+    bool favourite;
+    std::vector<Category> before;
+    std::vector<Category> after;
+    std::vector<std::string> deviceFiles;
+    bool listChanged;
+    std::vector<std::uint32_t> loadedTypes;
+};
+
+void PrintTo(const ActionRow& row, std::ostream* os) { *os << row.name; }
+
+class EffectAction : public EffectLibrary, public ::testing::WithParamInterface<ActionRow> {};
+
+const Record kDelayOn{"Delay.QF2", "1.00", kDelay.type};
+
+TEST_P(EffectAction, EditsTheDeviceListAndTellsTheInterface)
+{
+    const ActionRow& row = GetParam();
+    connectWith(row.before);
+    auto item = storeItem(row.effect);
+    ASSERT_TRUE(item);
+    item->isFavourite = row.favourite;
+    ((*utils).*row.request)(item);
+    Strings heard = until("idle");
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, row.listChanged ? (Strings{"busy", "idle", "effectListChanged"}) : (Strings{"busy", "idle"}));
+    EXPECT_EQ(deviceList(), listFile(row.after, 260));
+    EXPECT_EQ(files.readFile(storedCopy()), listFile(row.after, 260));
+    EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, EffectAction,
+    ::testing::Values(
+        ActionRow{"Add", "Delay.QF2", &CommonUtils::addEffectItem, false, kDeviceList,
+                  {{0x0D, {kEchoOn, {"Delay.QF2", "1.00", kDelay.type}, kTapeOff}}},
+                  {"Delay.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, true, {kEcho.type, kDelay.type}},
+        ActionRow{"AddInANewCategory", "Boost.QF2", &CommonUtils::replaceEffectItem, false, kDeviceList,
+                  {{0x08, {{"Boost.QF2", "1.00", kBoost.type}}}, kDeviceList[0]},
+                  {"Boost.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, true, {kBoost.type, kEcho.type}},
+        ActionRow{"Delete", "Echo.QF2", &CommonUtils::deleteEffectItem, false, kDeviceList,
+                  {{0x0D, {{"Echo.QF2", "1.00", kEcho.type, false}, kTapeOff}}}, {"FLST_SEQ.QT2"}, true, {}},
+        ActionRow{"Recover", "Tape.QF2", &CommonUtils::recoverEffectItem, true, kDeviceList,
+                  {{0x0D, {kEchoOn, {"Tape.QF2", "1.30", kTape.type, true, true}}}},
+                  {"Echo.QF2", "FLST_SEQ.QT2", "Tape.QF2"}, true, {kEcho.type, kTape.type}},
+        ActionRow{"FavouriteOn", "Echo.QF2", &CommonUtils::addFavouriteOfEffectItem, true, kDeviceList,
+                  {{0x0D, {{"Echo.QF2", "1.00", kEcho.type, true, true}, kTapeOff}}}, {"Echo.QF2", "FLST_SEQ.QT2"},
+                  false, {kEcho.type}},
+        ActionRow{"FavouriteOff", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, false,
+                  {{0x0D, {{"Echo.QF2", "1.00", kEcho.type, true, true}, kTapeOff}}}, kDeviceList,
+                  {"Echo.QF2", "FLST_SEQ.QT2"}, false, {kEcho.type}}),
+    [](const auto& info) { return std::string(info.param.name); });
