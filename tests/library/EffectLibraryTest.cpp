@@ -51,7 +51,7 @@ protected:
     void failNext(std::uint8_t sub, std::int32_t code = 1)
     {
         unit.files().changeFaults([&](SimulatedFileSystem::Faults& f) {
-            f.failCount[sub] = 1;
+            f.failCount[sub] = 50;
             f.code = code;
         });
     }
@@ -192,3 +192,122 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0x0D, {{"Echo.QF2", "1.00", kEcho.type, true, true}, kTapeOff}}}, kDeviceList,
                   {"Echo.QF2", "FLST_SEQ.QT2"}, false, {kEcho.type}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The device failing at each step of an action (after the command layer's retries) counts as lost: the
+// queue is reset and the interface told, whatever the step.
+struct DeviceFailureRow {
+    const char* name;
+    const char* effect;
+    void (CommonUtils::*request)(const std::shared_ptr<EffectItem>&);
+    std::uint8_t failingStep;  // file-system sub-function
+    bool listChanged;  // a write the device gave up on leaves its file cut short
+};
+
+void PrintTo(const DeviceFailureRow& row, std::ostream* os) { *os << row.name; }
+
+class EffectDeviceFailure : public EffectLibrary, public ::testing::WithParamInterface<DeviceFailureRow> {};
+
+TEST_P(EffectDeviceFailure, ResetsTheQueueAndReportsTheDeviceLost)
+{
+    const DeviceFailureRow& row = GetParam();
+    connectWith(kDeviceList);
+    auto item = storeItem(row.effect);
+    ASSERT_TRUE(item);
+    failNext(row.failingStep);
+    ((*utils).*row.request)(item);
+    Strings heard = until("lost");
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, (Strings{"busy", "reset", "idle", "lost"}));
+    EXPECT_EQ(deviceList() != listFile(kDeviceList, 260), row.listChanged);
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), std::vector<std::uint32_t>{});
+    EXPECT_EQ(utils->getMaxEffectInDevice(), 0);
+}
+
+constexpr std::uint8_t kWrite = 0x23, kUnlink = 0x24, kFlush = 0x09, kRead = 0x22;
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, EffectDeviceFailure,
+    ::testing::Values(DeviceFailureRow{"AddEffectWrite", "Delay.QF2", &CommonUtils::addEffectItem, kWrite, false},
+                      DeviceFailureRow{"AddFlush", "Delay.QF2", &CommonUtils::addEffectItem, kFlush, true},
+                      DeviceFailureRow{"AddReRead", "Delay.QF2", &CommonUtils::addEffectItem, kRead, true},
+                      DeviceFailureRow{"RecoverEffectWrite", "Tape.QF2", &CommonUtils::recoverEffectItem, kWrite, false},
+                      DeviceFailureRow{"DeleteUnlink", "Echo.QF2", &CommonUtils::deleteEffectItem, kUnlink, false},
+                      DeviceFailureRow{"DeleteListWrite", "Echo.QF2", &CommonUtils::deleteEffectItem, kWrite, true},
+                      DeviceFailureRow{"DeleteFlush", "Echo.QF2", &CommonUtils::deleteEffectItem, kFlush, true},
+                      DeviceFailureRow{"FavouriteListWrite", "Echo.QF2", &CommonUtils::addFavouriteOfEffectItem, kWrite,
+                                       true},
+                      DeviceFailureRow{"FavouriteReRead", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, kRead,
+                                       false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Failures the coordinator or the device layer find themselves reach the action's report, and the
+// loaded types keep what the device still holds.
+struct ActionFailureRow {
+    const char* name;
+    const char* fileName;  // the item's, changed from the store's
+    const char* path;      // the item's, changed from the store's
+    const char* effect;
+    void (CommonUtils::*request)(const std::shared_ptr<EffectItem>&);
+    bool dropStoredList;
+    Strings heard;
+    std::vector<std::string> deviceFiles;
+    std::vector<std::uint32_t> loadedTypes;
+};
+
+void PrintTo(const ActionFailureRow& row, std::ostream* os) { *os << row.name; }
+
+class EffectActionFailure : public EffectLibrary, public ::testing::WithParamInterface<ActionFailureRow> {};
+
+TEST_P(EffectActionFailure, ReportsTheFailureAndKeepsWhatTheDeviceHolds)
+{
+    const ActionFailureRow& row = GetParam();
+    connectWith(kDeviceList);
+    auto item = storeItem(row.effect);
+    ASSERT_TRUE(item);
+    if (row.fileName) item->fileName = row.fileName;
+    if (row.path) item->path = row.path;
+    if (row.dropStoredList) fs::remove(storedCopy());
+    ((*utils).*row.request)(item);
+    Strings heard = until(row.heard.back());
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, row.heard);
+    // The device's list is never rewritten by a failed action.
+    EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
+    EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, EffectActionFailure,
+    ::testing::Values(
+        ActionFailureRow{"AddOfAFileGoneFromDisk", nullptr, "/nowhere/Delay.QF2", "Delay.QF2",
+                         &CommonUtils::addEffectItem, false, {"busy", "write 5 -3 Delay.QF2", "idle"},
+                         {"Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}},
+        ActionFailureRow{"AddWithoutStoredList", nullptr, nullptr, "Delay.QF2", &CommonUtils::addEffectItem, true,
+                         {"busy", "write 5 0 Delay.QF2", "idle", "effectListChanged"},
+                         {"Delay.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}},
+        ActionFailureRow{"AddWithoutFileName", "", nullptr, "Delay.QF2", &CommonUtils::addEffectItem, false,
+                         {"busy", "write 5 0 ", "idle"}, {"Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}},
+        ActionFailureRow{"DeleteTheDeviceRefuses", "AnOverlongDeviceFileName.QF2", nullptr, "Echo.QF2",
+                         &CommonUtils::deleteEffectItem, false,
+                         {"busy", "delete 0 AnOverlongDeviceFileName.QF2", "idle"}, {"Echo.QF2", "FLST_SEQ.QT2"},
+                         {kEcho.type}},
+        ActionFailureRow{"DeleteWithoutStoredList", nullptr, nullptr, "Echo.QF2", &CommonUtils::deleteEffectItem,
+                         true, {"busy", "delete 0 Echo.QF2", "idle", "effectListChanged"}, {"FLST_SEQ.QT2"}, {}},
+        ActionFailureRow{"DeleteWithoutFileName", "", nullptr, "Echo.QF2", &CommonUtils::deleteEffectItem, false,
+                         {"busy", "delete 0 ", "idle"}, {"Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}},
+        ActionFailureRow{"FavouriteWithoutStoredList", nullptr, nullptr, "Echo.QF2",
+                         &CommonUtils::addFavouriteOfEffectItem, true, {"busy", "write 3 0 Echo.QF2", "idle"},
+                         {"Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EffectLibrary, RequestsWithoutADeviceDoNothing)
+{
+    start();
+    auto item = std::make_shared<EffectItem>();
+    item->fileName = "Echo.QF2";
+    for (auto request : {&CommonUtils::addEffectItem, &CommonUtils::deleteEffectItem, &CommonUtils::recoverEffectItem,
+                         &CommonUtils::addFavouriteOfEffectItem, &CommonUtils::removeFavouriteOfEffectItem})
+        ((*utils).*request)(item);
+    EXPECT_EQ(settle(), Strings{});
+}
