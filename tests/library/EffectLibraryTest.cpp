@@ -1,6 +1,7 @@
 #include <filesystem>
 
 #include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
 #include "support/library/CoordinatorFixture.h"
 #include "support/library/EffectFiles.h"
 
@@ -311,3 +312,125 @@ TEST_F(EffectLibrary, RequestsWithoutADeviceDoNothing)
         ((*utils).*request)(item);
     EXPECT_EQ(settle(), Strings{});
 }
+
+// Use counts over the device's patches: an effect spanning several slots counts once per occurrence, and a
+// slot that claims no units still moves the walk on.
+namespace {
+
+platform::PlistDictionary slotOf(std::uint32_t type, std::int64_t units)
+{
+    return {{"effectName", "x"}, {"effectType", static_cast<std::int64_t>(type)}, {"useUnitNum", units}};
+}
+
+std::shared_ptr<PatchItem> patchWith(std::int64_t slots, std::vector<std::pair<int, platform::PlistDictionary>> used)
+{
+    auto patch = std::make_shared<PatchItem>();
+    patch->effectDictionnary["NumberOfSlot"] = slots;
+    for (auto& [index, slot] : used) patch->effectDictionnary["slot " + std::to_string(index)] = std::move(slot);
+    return patch;
+}
+
+}  // namespace
+
+TEST(EffectUseCount, CountsOccurrencesOverThePatches)
+{
+    constexpr std::uint32_t kType = 0x0D000002;
+    struct Row {
+        const char* name;
+        std::vector<std::shared_ptr<PatchItem>> patches;
+        std::int64_t expected;
+    } rows[] = {
+        {"two units then again at slot 2", {patchWith(4, {{0, slotOf(kType, 2)}, {1, slotOf(kType, 2)}, {2, slotOf(kType, 2)}})}, 2},
+        {"no units never stalls", {patchWith(3, {{0, slotOf(kType, 0)}, {1, slotOf(kType, 0)}})}, 2},
+        {"empty and other slots", {patchWith(3, {{1, slotOf(0x05000001, 1)}, {2, {}}})}, 0},
+        {"slots beyond the count", {patchWith(1, {{1, slotOf(kType, 1)}})}, 0},
+        {"over several patches", {patchWith(1, {{0, slotOf(kType, 1)}}), patchWith(2, {{1, slotOf(kType, 1)}})}, 2},
+        {"no patches", {}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto item = std::make_shared<EffectItem>();
+        item->effectType = kType;
+        item->effectUsedTimes = 9;
+        CommonUtils::countEffectUsedTimesWithEffectItem(item, row.patches);
+        EXPECT_EQ(item->effectUsedTimes, row.expected);
+    }
+    // The list form skips unknown effects.
+    auto known = std::make_shared<EffectItem>(), unknown = std::make_shared<EffectItem>();
+    known->effectType = unknown->effectType = kType;
+    unknown->effectName = "UNKNOWN";
+    CommonUtils::countEffectUsedTimesInEffectList({known, unknown}, {patchWith(1, {{0, slotOf(kType, 1)}})});
+    EXPECT_EQ(known->effectUsedTimes, 1);
+    EXPECT_EQ(unknown->effectUsedTimes, 0);
+    EXPECT_EQ(CommonUtils::checkEffectExisted(*known, {}), -1);
+    EXPECT_EQ(CommonUtils::checkEffectExisted(*known, {std::make_shared<EffectItem>(), unknown}), 1);
+}
+
+TEST_F(EffectLibrary, ItemsComeFromModuleFilesAndTheSearchReadsHeadersByType)
+{
+    start();
+    std::vector<MappingObject> sorted;
+    for (const auto& [name, module] : {std::pair{"Boost.QF2", kBoost}, {"Echo.QF2", kEcho}, {"Delay.QF2", kDelay},
+                                       std::pair{"Tape.QF2", kTape}})
+        sorted.push_back(MappingObject::initWithFilePath(storeModule(name, module)));
+    for (const Module& m : {kBoost, kEcho, kDelay, kTape})
+        EXPECT_EQ(utils->binarySearchWithEffectType(m.type, sorted)->filePath, store(m.typeName + ".QF2"));
+    EXPECT_EQ(utils->binarySearchWithEffectType(0x0D000003, sorted), std::nullopt);
+    EXPECT_EQ(utils->binarySearchWithEffectType(kEcho.type, {}), std::nullopt);
+
+    const auto item = storeItem("Echo.QF2");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->effectName, "Echo");
+    EXPECT_EQ(item->effectCategory, "DELAY");
+    EXPECT_EQ(item->effectCategoryID, 0x0D);
+    EXPECT_EQ(item->effectUseUnitNum, 1);
+    EXPECT_EQ(item->effectColor, (platform::PlistDictionary{{"Blue", 1}, {"Green", 128}, {"Red", 255}}));
+    // A relative path lies under the pool's working copy.
+    fs::create_directories(root / "PEXO Rigmora/Temp/Effect/Pool/Delay");
+    files.writeAtomically(root / "PEXO Rigmora/Temp/Effect/Pool/Delay/Tape.QF2", moduleFile(kTape));
+    ASSERT_TRUE(utils->getEffectItemWithPath("Delay/Tape.QF2"));
+    EXPECT_EQ(utils->getEffectItemWithPath("Delay/Tape.QF2")->effectName, "Tape");
+    EXPECT_FALSE(utils->getEffectItemWithPath(""));
+    files.writeAtomically(store("Short.QF2"), Bytes(40, 0x01));
+    EXPECT_FALSE(storeItem("Short.QF2"));
+}
+
+// An effect file read from the device becomes a file named by its type name only when that name is safe
+// and its header parses; otherwise nothing is written and the action fails.
+struct ReceivedEffectRow {
+    const char* name;
+    Bytes data;
+    const char* stored;  // nullptr: the action fails
+};
+
+void PrintTo(const ReceivedEffectRow& row, std::ostream* os) { *os << row.name; }
+
+class ReceivedEffect : public EffectLibrary, public ::testing::WithParamInterface<ReceivedEffectRow> {};
+
+TEST_P(ReceivedEffect, IsStoredOnlyUnderASafeName)
+{
+    const ReceivedEffectRow& row = GetParam();
+    connectWith(kDeviceList);
+    // The add waits for its effect file's write while the device's file arrives.
+    const auto opens = unit.device().requestCount(sim::RequestKey::fileSystem(0x20));
+    unit.delayReplies(sim::RequestKey::fileSystem(0x20), std::chrono::milliseconds(300));
+    utils->addEffectItem(storeItem("Delay.QF2"));
+    ASSERT_EQ(until("busy"), Strings{"busy"});
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(sim::RequestKey::fileSystem(0x20)) > opens; }));
+    utils->getQFXListOrQFXWithState(1, row.data);
+    const std::string folder = root / "PEXO Rigmora/Temp/Device/Effect";
+    if (row.stored) {
+        EXPECT_TRUE(loop.runUntil([&] { return fs::exists(folder + "/" + row.stored); }));
+    } else {
+        EXPECT_EQ(until("idle"), (Strings{"write 5 0 Delay.QF2", "idle"}));
+        EXPECT_FALSE(fs::exists(folder));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, ReceivedEffect,
+    ::testing::Values(ReceivedEffectRow{"GoodHeader", moduleFile(kDelay), "Delay.QF2"},
+                      ReceivedEffectRow{"HeaderDoesNotParse", Bytes(60, 0x41), nullptr},
+                      ReceivedEffectRow{"NameLeavesTheFolder", moduleFile({kDelay.type, 0x0D, "..", "1.00"}), nullptr},
+                      ReceivedEffectRow{"NameWithASlash", moduleFile({kDelay.type, 0x0D, "a/b", "1.00"}), nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
