@@ -434,3 +434,87 @@ INSTANTIATE_TEST_SUITE_P(
                       ReceivedEffectRow{"NameLeavesTheFolder", moduleFile({kDelay.type, 0x0D, "..", "1.00"}), nullptr},
                       ReceivedEffectRow{"NameWithASlash", moduleFile({kDelay.type, 0x0D, "a/b", "1.00"}), nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EffectUpdate, TheServerVersionMustCompareGreaterByDigitRuns)
+{
+    struct Row {
+        const char* server;
+        const char* device;
+        bool newer;
+    } rows[] = {{"1.10", "1.9", true}, {"10.0", "2.0", true}, {"1.00", "1.00", false}, {"1.0", "1.1", false},
+                {"2.0", "10.0", false}};
+    for (const Row& row : rows)
+        EXPECT_EQ(CommonUtils::checkVersionServer(row.server, row.device), row.newer) << row.server << " " << row.device;
+}
+
+OKVSimpleEffect header(const Module& module, const std::string& version)
+{
+    OKVSimpleEffect h;
+    h.setDataType(module.type);
+    h.setDataVersion(version);
+    return h;
+}
+
+// Every loaded effect the pool holds in a newer version is replaced on the device, one action each, and a
+// closing action tells the interface the updates are done.
+TEST_F(EffectLibrary, UpdatesEachOutdatedLoadedEffectThenCloses)
+{
+    const Module comp{0x05000002, 0x05, "Comp", "10.0"};
+    const Record compOn{"Comp.QF2", "2.0", comp.type};
+    connectWith({{0x05, {compOn}}, {0x0D, {kEchoOn, kTapeOff}}}, 3);
+    std::vector<MappingObject> pool;
+    for (const auto& [name, module] : {std::pair{"Comp.QF2", comp}, {"Echo.QF2", kEcho}, std::pair{"Tape.QF2", kTape}}) {
+        pool.push_back(MappingObject::initWithFilePath(storeModule(name, module)));
+        pool.back().effectType = module.type;
+    }
+    // Comp and Echo are newer on the server; Tape is too but deleted on the device; only the first header
+    // of a type counts.
+    utils->setEffectPool(pool, {header(comp, "10.0"), header(kEcho, "1.20"), header(kEcho, "0.50"),
+                                header(kTape, "9.99")});
+    utils->updateEffectDevice();
+    Strings heard = until("updatesDone");
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, (Strings{"busy", "updated Comp.QF2 from 2.0", "busy", "updated Echo.QF2 from 1.00", "busy",
+                              "updatesDone", "idle", "effectListChanged"}));
+    EXPECT_EQ(deviceList(), listFile({{0x05, {{"Comp.QF2", "10.0", comp.type}}},
+                                      {0x0D, {{"Echo.QF2", "1.20", kEcho.type}, kTapeOff}}},
+                                     260));
+    EXPECT_EQ(unit.files().file("Comp.QF2"), moduleFile(comp));
+
+    // Up to date now: nothing more is queued.
+    utils->updateEffectDevice();
+    EXPECT_EQ(settle(), Strings{});
+}
+
+TEST_F(EffectLibrary, AnUpdateTheDeviceFailsIsReportedAndTheNextGoesOn)
+{
+    connectWith(kDeviceList);
+    MappingObject echo = MappingObject::initWithFilePath(store("Echo.QF2"));
+    echo.effectType = kEcho.type;
+    MappingObject gone = MappingObject::initWithFilePath(store("Gone.QF2"));
+    gone.effectType = 0x0D000001;
+    unit.files().setFile("FLST_SEQ.QT2", listFile({{0x0D, {{"Gone.QF2", "1.00", 0x0D000001}, kEchoOn}}}, 260));
+    utils->connectionWithState(1, 1);
+    until("idle");
+    // The unreadable file fails its update at once; Echo's goes on.
+    utils->setEffectPool({gone, echo}, {header({0x0D000001, 0x0D, "Gone", ""}, "2.00"), header(kEcho, "1.20")});
+    utils->updateEffectDevice();
+    Strings heard = until("updatesDone");
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, (Strings{"busy", "write 1 0 (none)", "busy", "updated Echo.QF2 from 1.00", "busy", "updatesDone",
+                              "idle", "effectListChanged"}));
+}
+
+TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)
+{
+    connectWith(kDeviceList);
+    MappingObject echo = MappingObject::initWithFilePath(store("Echo.QF2"));
+    echo.effectType = kEcho.type;
+    utils->setEffectPool({echo}, {header(kEcho, "1.20")});
+    failNext(kWrite);
+    utils->updateEffectDevice();
+    Strings heard = until("lost");
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, (Strings{"busy", "reset", "idle", "lost"}));
+    EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
+}
