@@ -421,6 +421,8 @@ TEST_P(ReceivedEffect, IsStoredOnlyUnderASafeName)
     const std::string folder = root / "PEXO Rigmora/Temp/Device/Effect";
     if (row.stored) {
         EXPECT_TRUE(loop.runUntil([&] { return fs::exists(folder + "/" + row.stored); }));
+        // The add itself goes on to its end.
+        EXPECT_EQ(until("effectListChanged").back(), "effectListChanged");
     } else {
         EXPECT_EQ(until("idle"), (Strings{"write 5 0 Delay.QF2", "idle"}));
         EXPECT_FALSE(fs::exists(folder));
