@@ -80,6 +80,7 @@ void CommonUtils::requestEffectAction(RequestKind kind, std::int32_t actionType,
                     m_effectTypeListInDevice.push_back(values->effectType);
                     m_addedEffectType = values->effectType;
                     publish();
+                    publishEffectTables();
                 }
                 break;
         }
@@ -107,6 +108,7 @@ void CommonUtils::actionWithEffectItem(const std::shared_ptr<EffectItem>& item, 
             tell([item, actionType, result](CommonUtilsDelegate& d) { d.writeEffectItem(item, actionType, result); });
         }
         publish();
+        publishEffectTables();
         finishRequest(*kind);
     };
 }
@@ -189,6 +191,7 @@ void CommonUtils::clearEffectLibrary()
     m_updateEffectDeviceBlock = nullptr;
     m_isEffectFileDeleted = false;
     m_addedEffectType.reset();
+    publishEffectTables();
 }
 
 // ---- the sequencer's results ----

@@ -1,9 +1,7 @@
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "common/Log.h"
-#include "common/NSStringAddition.h"
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVEffect.h"
 #include "device/sequencer/ParserDataController.h"
@@ -11,12 +9,8 @@
 #include "library/QFXListEdit.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
-#include "platform/bundle/Localizer.h"
 #include "platform/files/FileManager.h"
 #include "platform/files/SafeName.h"
-#include "platform/image/BitmapImageRep.h"
-#include "platform/text/ShiftJis.h"
-#include "platform/text/Utf8.h"
 
 namespace {
 
@@ -27,42 +21,7 @@ std::uint32_t typeOf(const OKVQFXInformation& record) { return LittleEndian::rea
 
 std::string lastComponent(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
-std::string noteOf(const OKVEffect& effect)
-{
-    std::string note;
-    if (platform::Localizer::languageFromEnvironment() == "ja") {
-        note = platform::ShiftJis::decode(effect.textCkJP().content()).value_or(std::string());
-    } else {
-        const Bytes& text = effect.textCkEN().content();
-        note.assign(text.begin(), text.end());
-        if (!platform::Utf8::isValid(note)) note.clear();
-    }
-    return NSStringAddition::isBlankCharacterString(note) ? std::string() : note;
-}
-
-std::optional<BitmapImage> iconOf(const OKVEffect& effect)
-{
-    const Bytes& data = effect.icon().content();
-    if (data.empty()) return std::nullopt;
-    auto rep = platform::BitmapImageRep::imageRepWithData(data.data(), data.size());
-    if (!rep) return std::nullopt;
-    return BitmapImage::make(rep->pixelsWide(), rep->pixelsHigh(), rep->bitmapData());
-}
-
 }  // namespace
-
-void CommonUtils::setEffectListFromServer(std::vector<EffectStoreEntry> entries)
-{
-    post([this, entries = std::move(entries)]() mutable { m_effectListFromServer = std::move(entries); });
-}
-
-void CommonUtils::setEffectPool(std::vector<MappingObject> effectPool, std::vector<OKVSimpleEffect> headers)
-{
-    post([this, effectPool = std::move(effectPool), headers = std::move(headers)]() mutable {
-        m_effectPool = std::move(effectPool);
-        m_okvEffectListFromServer = std::move(headers);
-    });
-}
 
 std::vector<std::uint32_t> CommonUtils::getEffectTypeListInDevice() const
 {
@@ -121,12 +80,11 @@ void CommonUtils::storeReceivedQFX(const Bytes& data)
     }
 }
 
-std::optional<std::uint32_t> CommonUtils::storeEntryType(EffectStoreEntry& entry) const
+std::optional<std::uint32_t> CommonUtils::storeEntryType(const MappingObject& entry) const
 {
-    if (const MappingObject* pooled = std::get_if<MappingObject>(&entry)) return pooled->effectType;
-    const auto bytes = m_files.readFile(std::get<std::string>(entry));
-    if (!bytes) return std::nullopt;
-    const auto header = OKVSimpleEffect::initWithData(bytes->data(), static_cast<std::int64_t>(bytes->size()));
+    // An entry the pool builder has not read yet carries no type: its header gives it.
+    if (entry.effectType != 0) return entry.effectType;
+    const auto header = getOKVEffectWithPath(entry.filePath);
     if (!header) return std::nullopt;
     return header->type();
 }
@@ -154,11 +112,9 @@ void CommonUtils::readQFXList(const Bytes& data)
                 m_qfxInfoListFromQFXList->push_back(record.copy());
                 const std::uint32_t type = typeOf(record);
                 bool matched = false;
-                for (EffectStoreEntry& entry : m_effectListFromServer) {
+                for (const MappingObject& entry : m_effectListFromServer) {
                     if (storeEntryType(entry) != type) continue;
-                    const MappingObject* pooled = std::get_if<MappingObject>(&entry);
-                    MappingObject device = MappingObject::initWithFileName(
-                        record.nameQFX(), pooled ? pooled->filePath.value_or(std::string()) : std::get<std::string>(entry));
+                    MappingObject device = MappingObject::initWithFileName(record.nameQFX(), entry.filePath.value_or(""));
                     device.isFavourite = record.favoriteQFX();
                     device.isLoaded = record.isLoadedQFX();
                     device.effectType = type;
@@ -184,18 +140,13 @@ void CommonUtils::readQFXList(const Bytes& data)
             }
         }
         publish();
+        publishEffectTables();
     }
     if (m_isWorking && m_isGettingDataDevice) {
-        const std::string folder = pathUnderRoot(kTempEffectList);
-        platform::Error error;
-        if (!m_files.createDirectory(folder, true, &error))
-            RIG_LOG("cannot create the effect copies folder: %s", error.description.c_str());
-        for (const MappingObject& entry : m_effectListFromDevice) {
-            if (!entry.isEffectExistedAtServer || !entry.filePath || entry.filePath->empty()) continue;
-            const std::string target = folder + "/" + lastComponent(*entry.filePath);
-            if (!m_files.exists(target) && !m_files.copyItem(*entry.filePath, target, &error))
-                RIG_LOG("cannot copy an effect file: %s", error.description.c_str());
-        }
+        std::vector<CopySource> copies;
+        for (const MappingObject& entry : m_effectListFromDevice)
+            if (entry.isEffectExistedAtServer && entry.filePath) copies.emplace_back(entry);
+        copyFileList(copies, kTempEffectList);
         updateEffectPathForEffectList();
     }
     if (m_createEffectListBlock) {
@@ -258,71 +209,6 @@ void CommonUtils::createEffectListNow()
         }
     }
     tell([effects = std::move(effects)](CommonUtilsDelegate& d) { d.effectListFromDevice(effects); });
-}
-
-// ---- effect items ----
-
-std::shared_ptr<EffectItem> CommonUtils::getEffectItemWithPath(const std::string& path) const
-{
-    if (NSStringAddition::isBlankString(path)) return nullptr;
-    std::string resolved = path;
-    const char* home = std::getenv("HOME");
-    const bool underHome = home != nullptr && *home != '\0' && path.find(home) != std::string::npos;
-    if (path.find(m_rootPath) == std::string::npos && !underHome) {
-        std::string deviceName;
-        {
-            std::lock_guard lock(m_publishedMutex);
-            deviceName = m_published.deviceName;
-        }
-        resolved = pathUnderRoot(kTempEffectPool) + "/" + path;
-        if (!deviceName.empty()) resolved = NSStringAddition::stringByDeletingPathComponent(resolved, deviceName);
-    }
-    const auto bytes = m_files.readFile(resolved);
-    if (!bytes) return nullptr;
-    const std::optional<OKVEffect> effect = OKVEffect::initWithData(*bytes);
-    if (!effect) return nullptr;
-    auto item = std::make_shared<EffectItem>();
-    item->fileName = lastComponent(resolved);
-    item->effectName = effect->typeName();
-    item->effectCategory = effect->categoryLongStr();
-    item->effectVersion = effect->version();
-    item->path = resolved;
-    item->effectType = effect->type();
-    item->effectCategoryID = effect->category();
-    item->effectUseUnitNum = effect->useUnitNum();
-    platform::PlistDictionary colour = item->effectColor.value_or(platform::PlistDictionary{});
-    colour["Red"] = effect->dispColorR();
-    colour["Green"] = effect->dispColorG();
-    colour["Blue"] = effect->dispColorB();
-    item->effectColor = std::move(colour);
-    item->effectIcon = iconOf(*effect);
-    item->effectNote = noteOf(*effect);
-    return item;
-}
-
-std::optional<MappingObject> CommonUtils::binarySearchWithEffectType(std::uint32_t effectType,
-                                                                    const std::vector<MappingObject>& sortedArray) const
-{
-    if (sortedArray.empty()) return std::nullopt;
-    return binarySearchWithEffectType(effectType, sortedArray, 0, static_cast<std::int64_t>(sortedArray.size()) - 1);
-}
-
-std::optional<MappingObject> CommonUtils::binarySearchWithEffectType(std::uint32_t effectType,
-                                                                    const std::vector<MappingObject>& sortedArray,
-                                                                    std::int64_t minIndex, std::int64_t maxIndex) const
-{
-    while (minIndex <= maxIndex && minIndex >= 0 && maxIndex < static_cast<std::int64_t>(sortedArray.size())) {
-        const std::int64_t mid = minIndex + (maxIndex - minIndex) / 2;
-        const MappingObject& entry = sortedArray[static_cast<std::size_t>(mid)];
-        EffectStoreEntry probe = entry.filePath.value_or(std::string());
-        const std::optional<std::uint32_t> type = storeEntryType(probe);
-        if (type == effectType) return entry;
-        if (type && *type > effectType)
-            maxIndex = mid - 1;
-        else
-            minIndex = mid + 1;
-    }
-    return std::nullopt;
 }
 
 // ---- use counts ----

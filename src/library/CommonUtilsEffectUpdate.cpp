@@ -7,7 +7,6 @@
 #include "library/CommonUtils.h"
 #include "library/QFXListEdit.h"
 #include "library/models/EffectItem.h"
-#include "platform/text/VersionComparison.h"
 
 namespace {
 
@@ -18,11 +17,6 @@ std::string lowered(std::string text)
 }
 
 }  // namespace
-
-bool CommonUtils::checkVersionServer(const std::string& versionServer, const std::string& versionDevice)
-{
-    return platform::VersionComparison::compare(versionServer, versionDevice) > 0;
-}
 
 void CommonUtils::updateEffectDevice()
 {

@@ -32,19 +32,18 @@ protected:
         files.writeAtomically(store(name), moduleFile(module));
         return store(name);
     }
-    // A connected device holding `list` and the store holding Echo, Delay, Tape and Boost.
-    void connectWith(const std::vector<Category>& list, int effects = 2)
+    // A connected device holding `list`, after a synchronisation that left `storeModules` in the store.
+    void connectWith(const std::vector<Category>& list, int effects = 2,
+                     const std::vector<Module>& storeModules = {kEcho, kDelay, kTape, kBoost})
     {
         start();
         unit.files().setFile("FLST_SEQ.QT2", listFile(list, 260));
         unit.files().setFile("Echo.QF2", moduleFile(kEcho));
-        std::vector<CommonUtils::EffectStoreEntry> entries;
-        for (const auto& [name, module] : {std::pair{"Echo.QF2", kEcho}, {"Delay.QF2", kDelay}, {"Tape.QF2", kTape},
-                                           std::pair{"Boost.QF2", kBoost}})
-            entries.emplace_back(storeModule(name, module));
-        utils->setEffectListFromServer(std::move(entries));
-        effectsOnDevice = effects;
-        connect();
+        for (const Module& module : storeModules) storeModule(module.typeName + ".QF2", module);
+        utils->dataFromServer(catalogue());
+        utils->downloadFileSuccess(true);
+        ASSERT_EQ(until("idle"), (Strings{"effectPool", "syncFinish", "busy", "connect 1", "busy",
+                                          "effects " + std::to_string(effects), "idle"}));
     }
     std::shared_ptr<EffectItem> storeItem(const std::string& name) { return utils->getEffectItemWithPath(store(name)); }
     Bytes deviceList() { return unit.files().file("FLST_SEQ.QT2").value_or(Bytes{}); }
@@ -60,19 +59,11 @@ protected:
 
 TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
 {
-    start();
-    // Comp is a pool entry (no file read); the rest are paths read when compared.
-    MappingObject comp = MappingObject::initWithFilePath(storeModule("Comp.QF2", {0x05000002, 0x05, "Comp", "1.00"}));
-    comp.effectType = 0x05000002;
-    unit.files().setFile("FLST_SEQ.QT2",
-                         listFile({{0x05, {{"Comp.QF2", "1.00", 0x05000002, true, true}}},
-                                   {0x0D,
-                                    {kEchoOn, kTapeOff, {"Mystery.QF2", "0.90", 0x0D0000FF}, {"Blank", "", 0, false},
-                                     {"Echo2.QF2", "1.00", kEcho.type}}}}));
-    utils->setEffectListFromServer({comp, storeModule("Echo.QF2", kEcho), storeModule("Tape.QF2", kTape),
-                                    root / "PEXO Rigmora/QFXMacApplication/Effect/Missing.QF2"});
-    effectsOnDevice = 5;
-    connect();
+    const Module comp{0x05000002, 0x05, "Comp", "1.00"};
+    connectWith({{0x05, {{"Comp.QF2", "1.00", comp.type, true, true}}},
+                 {0x0D, {kEchoOn, kTapeOff, {"Mystery.QF2", "0.90", 0x0D0000FF}, {"Blank", "", 0, false},
+                         {"Echo2.QF2", "1.00", kEcho.type}}}},
+                5, {comp, kEcho, kTape});
 
     const auto effects = recorder.effects();
     ASSERT_EQ(effects.size(), 5U);
@@ -366,35 +357,6 @@ TEST(EffectUseCount, CountsOccurrencesOverThePatches)
     EXPECT_EQ(CommonUtils::checkEffectExisted(*known, {std::make_shared<EffectItem>(), unknown}), 1);
 }
 
-TEST_F(EffectLibrary, ItemsComeFromModuleFilesAndTheSearchReadsHeadersByType)
-{
-    start();
-    std::vector<MappingObject> sorted;
-    for (const auto& [name, module] : {std::pair{"Boost.QF2", kBoost}, {"Echo.QF2", kEcho}, {"Delay.QF2", kDelay},
-                                       std::pair{"Tape.QF2", kTape}})
-        sorted.push_back(MappingObject::initWithFilePath(storeModule(name, module)));
-    for (const Module& m : {kBoost, kEcho, kDelay, kTape})
-        EXPECT_EQ(utils->binarySearchWithEffectType(m.type, sorted)->filePath, store(m.typeName + ".QF2"));
-    EXPECT_EQ(utils->binarySearchWithEffectType(0x0D000003, sorted), std::nullopt);
-    EXPECT_EQ(utils->binarySearchWithEffectType(kEcho.type, {}), std::nullopt);
-
-    const auto item = storeItem("Echo.QF2");
-    ASSERT_TRUE(item);
-    EXPECT_EQ(item->effectName, "Echo");
-    EXPECT_EQ(item->effectCategory, "DELAY");
-    EXPECT_EQ(item->effectCategoryID, 0x0D);
-    EXPECT_EQ(item->effectUseUnitNum, 1);
-    EXPECT_EQ(item->effectColor, (platform::PlistDictionary{{"Blue", 1}, {"Green", 128}, {"Red", 255}}));
-    // A relative path lies under the pool's working copy.
-    fs::create_directories(root / "PEXO Rigmora/Temp/Effect/Pool/Delay");
-    files.writeAtomically(root / "PEXO Rigmora/Temp/Effect/Pool/Delay/Tape.QF2", moduleFile(kTape));
-    ASSERT_TRUE(utils->getEffectItemWithPath("Delay/Tape.QF2"));
-    EXPECT_EQ(utils->getEffectItemWithPath("Delay/Tape.QF2")->effectName, "Tape");
-    EXPECT_FALSE(utils->getEffectItemWithPath(""));
-    files.writeAtomically(store("Short.QF2"), Bytes(40, 0x01));
-    EXPECT_FALSE(storeItem("Short.QF2"));
-}
-
 // An effect file read from the device becomes a file named by its type name only when that name is safe
 // and its header parses; otherwise nothing is written and the action fails.
 struct ReceivedEffectRow {
@@ -437,86 +399,47 @@ INSTANTIATE_TEST_SUITE_P(
                       ReceivedEffectRow{"NameWithASlash", moduleFile({kDelay.type, 0x0D, "a/b", "1.00"}), nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(EffectUpdate, TheServerVersionMustCompareGreaterByDigitRuns)
-{
-    struct Row {
-        const char* server;
-        const char* device;
-        bool newer;
-    } rows[] = {{"1.10", "1.9", true}, {"10.0", "2.0", true}, {"1.00", "1.00", false}, {"1.0", "1.1", false},
-                {"2.0", "10.0", false}};
-    for (const Row& row : rows)
-        EXPECT_EQ(CommonUtils::checkVersionServer(row.server, row.device), row.newer) << row.server << " " << row.device;
-}
-
-OKVSimpleEffect header(const Module& module, const std::string& version)
-{
-    OKVSimpleEffect h;
-    h.setDataType(module.type);
-    h.setDataVersion(version);
-    return h;
-}
-
-// Every loaded effect the pool holds in a newer version is replaced on the device, one action each, and a
-// closing action tells the interface the updates are done.
+// Every loaded effect the store holds in a newer version is replaced on the device once the pool is
+// rebuilt while connected, one action each, and a closing action tells the interface the updates are done.
 TEST_F(EffectLibrary, UpdatesEachOutdatedLoadedEffectThenCloses)
 {
     const Module comp{0x05000002, 0x05, "Comp", "10.0"};
-    const Record compOn{"Comp.QF2", "2.0", comp.type};
-    connectWith({{0x05, {compOn}}, {0x0D, {kEchoOn, kTapeOff}}}, 3);
-    std::vector<MappingObject> pool;
-    for (const auto& [name, module] : {std::pair{"Comp.QF2", comp}, {"Echo.QF2", kEcho}, std::pair{"Tape.QF2", kTape}}) {
-        pool.push_back(MappingObject::initWithFilePath(storeModule(name, module)));
-        pool.back().effectType = module.type;
-    }
-    // Comp and Echo are newer on the server; Tape is too but deleted on the device; only the first header
-    // of a type counts.
-    utils->setEffectPool(pool, {header(comp, "10.0"), header(kEcho, "1.20"), header(kEcho, "0.50"),
-                                header(kTape, "9.99")});
-    utils->updateEffectDevice();
+    // Comp (2.0 against 10.0) and Echo are newer in the store; Tape is too, but deleted on the device.
+    connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}, {0x0D, {kEchoOn, kTapeOff}}}, 3, {comp, kEcho, kTape});
+    utils->mergeEffect();
     Strings heard = until("updatesDone");
     for (auto& e : settle()) heard.push_back(e);
-    EXPECT_EQ(heard, (Strings{"busy", "updated Comp.QF2 from 2.0", "busy", "updated Echo.QF2 from 1.00", "busy",
-                              "updatesDone", "idle", "effectListChanged"}));
+    EXPECT_EQ(heard, (Strings{"effectPool", "syncFinish", "busy", "updated Comp.QF2 from 2.0", "busy",
+                              "updated Echo.QF2 from 1.00", "busy", "updatesDone", "idle", "effectListChanged"}));
     EXPECT_EQ(deviceList(), listFile({{0x05, {{"Comp.QF2", "10.0", comp.type}}},
                                       {0x0D, {{"Echo.QF2", "1.20", kEcho.type}, kTapeOff}}},
                                      260));
     EXPECT_EQ(unit.files().file("Comp.QF2"), moduleFile(comp));
 
     // Up to date now: nothing more is queued.
-    utils->updateEffectDevice();
-    EXPECT_EQ(settle(), Strings{});
+    utils->mergeEffect();
+    EXPECT_EQ(settle(), (Strings{"effectPool", "syncFinish"}));
 }
 
-TEST_F(EffectLibrary, AnUpdateTheDeviceFailsIsReportedAndTheNextGoesOn)
+TEST_F(EffectLibrary, AStoreFileGoneSinceTheSynchronisationFailsOnlyItsOwnUpdate)
 {
-    connectWith(kDeviceList);
-    MappingObject echo = MappingObject::initWithFilePath(store("Echo.QF2"));
-    echo.effectType = kEcho.type;
-    MappingObject gone = MappingObject::initWithFilePath(store("Gone.QF2"));
-    gone.effectType = 0x0D000001;
-    unit.files().setFile("FLST_SEQ.QT2", listFile({{0x0D, {{"Gone.QF2", "1.00", 0x0D000001}, kEchoOn}}}, 260));
-    utils->connectionWithState(1, 1);
-    until("idle");
-    // The unreadable file fails its update at once; Echo's goes on.
-    utils->setEffectPool({gone, echo}, {header({0x0D000001, 0x0D, "Gone", ""}, "2.00"), header(kEcho, "1.20")});
-    utils->updateEffectDevice();
+    const Module comp{0x05000002, 0x05, "Comp", "10.0"};
+    connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}, {0x0D, {kEchoOn, kTapeOff}}}, 3, {comp, kEcho, kTape});
+    fs::remove(store("Comp.QF2"));
+    utils->mergeEffect();
     Strings heard = until("updatesDone");
     for (auto& e : settle()) heard.push_back(e);
-    EXPECT_EQ(heard, (Strings{"busy", "write 1 0 (none)", "busy", "updated Echo.QF2 from 1.00", "busy", "updatesDone",
-                              "idle", "effectListChanged"}));
+    EXPECT_EQ(heard, (Strings{"effectPool", "syncFinish", "busy", "write 1 0 (none)", "busy",
+                              "updated Echo.QF2 from 1.00", "busy", "updatesDone", "idle", "effectListChanged"}));
 }
 
 TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)
 {
     connectWith(kDeviceList);
-    MappingObject echo = MappingObject::initWithFilePath(store("Echo.QF2"));
-    echo.effectType = kEcho.type;
-    utils->setEffectPool({echo}, {header(kEcho, "1.20")});
     failNext(kWrite);
-    utils->updateEffectDevice();
+    utils->mergeEffect();
     Strings heard = until("lost");
     for (auto& e : settle()) heard.push_back(e);
-    EXPECT_EQ(heard, (Strings{"busy", "reset", "idle", "lost"}));
+    EXPECT_EQ(heard, (Strings{"effectPool", "syncFinish", "busy", "reset", "idle", "lost"}));
     EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
 }
