@@ -3,36 +3,27 @@
 // Effect module files and device effect lists for the coordinator's effect tests.
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "device/formats/LittleEndian.h"
 #include "support/device/EffectListMaker.h"
-#include "support/device/ModuleFileMaker.h"
+#include "support/library/LibraryFiles.h"
 
 namespace effectfiles {
 
+// An effect module; its category is the type's top byte.
 struct Module {
     std::uint32_t type;
-    std::uint8_t category;
     std::string typeName;
     std::string version;
     std::uint8_t units = 1;
 };
 
-// A module file whose header carries the given values (names cut to their fields).
+// A module file whose header carries the given values.
 inline Bytes moduleFile(const Module& m)
 {
-    Bytes file = modulefile::moduleFile();
-    std::memset(file.data() + 89, 0, 4);
-    std::memcpy(file.data() + 89, m.version.data(), std::min<std::size_t>(m.version.size(), 4));
-    file[88] = m.units;
-    file[95] = m.category;
-    LittleEndian::write32(file.data() + 96, m.type);
-    std::memset(file.data() + 100, 0, 11);
-    std::memcpy(file.data() + 100, m.typeName.data(), std::min<std::size_t>(m.typeName.size(), 11));
-    return file;
+    return library_files::effectModule(m.type, m.typeName, "DELAY", 1, m.units, m.version);
 }
 
 struct Record {
