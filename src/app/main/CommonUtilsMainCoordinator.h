@@ -7,10 +7,10 @@
 
 class CommonUtils;
 
-// The main window's coordinator over the program's CommonUtils. What the coordinator does not offer
-// yet (the server synchronisation and check, the patch pool's load, marks and save, the device's
-// picture and bank size, the patch-file copy, the undo stack) answers empty and does nothing, so the
-// window works without it; `closeApp` ejects through the program's end.
+// The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
+// not offer yet (the patch pool's save, the device data folder's removal, the bank size, the patch-file
+// copy) answers empty and does nothing, so the window works without it; `closeApp` ejects through the
+// program's end.
 class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
 public:
     // `quit` ends the program; its end ejects a connected device.
@@ -20,22 +20,22 @@ public:
     }
 
     void setDelegate(CommonUtilsDelegate* delegate) override;
-    void syncEffect() override {}
-    void requestServerConnected() override {}
+    void syncEffect() override;
+    void requestServerConnected() override;
     void connectDevice() override;
     void ejectDeviceWithPatchList(const PatchItems& patchList) override;
     void closeApp() override;
     void removeDeviceDataFolder() override {}
-    QImage getImageDevice() override { return {}; }
+    QImage getImageDevice() override;
     int getNumberOfSlotsInBank() override { return 0; }
     std::string getDeviceVersion() override;
-    void updateDirectoryObjectForPatchPool(const Tree&) override {}
-    void createPatchDirectoryObjectFromLocal() override {}
+    void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
+    void createPatchDirectoryObjectFromLocal() override;
     void savePatchPoolToLocal(const Tree&) override {}
     void writeFilePatchWithPath(const std::string&, const std::string&, bool, bool) override {}
-    bool canBeUndo() override { return false; }
-    void doUndoAction() override {}
-    void clearUndoStack() override {}
+    bool canBeUndo() override;
+    void doUndoAction() override;
+    void clearUndoStack() override;
 
     void forceEjectDevice() override;
 
