@@ -82,6 +82,8 @@ void CommonUtils::publish()
     next.deviceID = m_deviceID;
     next.deviceName = m_deviceName;
     next.numberOfEffectInDevice = m_numberOfEffectInDevice;
+    next.numberOfEffects = static_cast<std::uint32_t>(m_effectListFromDevice.size());
+    next.effectTypeListInDevice = m_effectTypeListInDevice;
     next.allQFXData = m_allQFXData;
     std::lock_guard lock(m_publishedMutex);
     m_published = std::move(next);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/Stdqueue.h"
+#include "device/formats/OKVQFXInformation.h"
 #include "device/sequencer/ParserDataDelegate.h"
 #include "library/CommonUtilsDelegate.h"
 #include "platform/dispatch/Dispatch.h"
@@ -35,6 +36,7 @@ class OKVServerController;
 class OKVServerDelegate;
 // ---- end of those includes ----
 
+class EffectItem;
 class ParserDataController;
 class PatchItem;
 
@@ -251,6 +253,31 @@ public:
     void updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const;
     void updatePatchWarningInPatchPool(const Tree& nodes) const;
 
+    // ==== effect library: the device effect list, use counts, effect edits, updates ====
+    using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
+    using PatchItems = std::vector<std::shared_ptr<PatchItem>>;
+
+    static void countEffectUsedTimesInEffectList(const EffectItems& effectList, const PatchItems& patchItemList);
+    static void countEffectUsedTimesWithEffectItem(const std::shared_ptr<EffectItem>& item,
+                                                   const PatchItems& patchItemList);
+    static std::int64_t checkEffectExisted(const EffectItem& item, const EffectItems& effectList);
+    // Sends the device effect list to the interface.
+    void createEffectList();
+
+    // The effect screen's requests; without a device each does nothing.
+    void deleteEffectItem(const std::shared_ptr<EffectItem>& item);
+    void addFavouriteOfEffectItem(const std::shared_ptr<EffectItem>& item);
+    void removeFavouriteOfEffectItem(const std::shared_ptr<EffectItem>& item);
+    void recoverEffectItem(const std::shared_ptr<EffectItem>& item);
+    void addEffectItem(const std::shared_ptr<EffectItem>& item);
+    void replaceEffectItem(const std::shared_ptr<EffectItem>& item);
+
+    // Queues one update for every loaded effect the pool has in a newer version, then a closing action.
+    void updateEffectDevice();
+    // The effect types loaded on the device, in list order, as the state queue last published them.
+    std::vector<std::uint32_t> getEffectTypeListInDevice() const;
+    // ==== end of the effect library ====
+
 private:
     struct Request {
         RequestKind kind;
@@ -265,6 +292,7 @@ private:
         std::int32_t numberOfEffectInDevice = 0;
         std::uint32_t numberOfEffects = 0;
         std::optional<AllQFXData> allQFXData;
+        std::vector<std::uint32_t> effectTypeListInDevice;
     };
 
     void post(std::function<void()> task);
@@ -290,6 +318,38 @@ private:
     void forceEject();
     void actionTimeOut(std::uint64_t generation);
     void failDeviceRead(std::int32_t state);
+
+    // ==== effect library (state queue) ====
+    void receiveQFXListOrQFX(std::int32_t state, const std::optional<Bytes>& data);
+    void storeReceivedQFX(const Bytes& data);
+    void readQFXList(const Bytes& data);
+    void updateEffectPathForEffectList();
+    void createEffectListNow();
+    std::optional<std::uint32_t> storeEntryType(const MappingObject& entry) const;
+    void requestEffectAction(RequestKind kind, std::int32_t actionType, const std::shared_ptr<EffectItem>& item);
+    void actionWithEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType);
+    void modifyQFXListWithEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType);
+    void runUpdateQFXListBlock();
+    void giveActionResult(std::int32_t result);
+    std::optional<RequestKind> runningEffectAction() const;
+    // Device lost or gone during an effect action; false for any other result.
+    bool effectActionLost(std::int32_t state, bool lost);
+    void endEffectActionWithMemoryStatus();
+    void clearEffectLibrary();
+    void updateQFXInfo(const OKVQFXInformation& qfxInfo, const OKVSimpleEffect& effectServer);
+    void updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, const OKVSimpleEffect& effectServer);
+    void finishUpdateEffectToDevice();
+
+    std::optional<std::vector<OKVQFXInformation>> m_qfxInfoListFromQFXList;
+    std::function<void()> m_createEffectListBlock;
+    std::function<void(std::int32_t)> m_effectScreenActionBlock;
+    std::function<void()> m_updateQFXListBlock;
+    std::function<void()> m_updateEffectDeviceBlock;
+    // The device file of the delete under way is gone; a later failure then no longer keeps its type.
+    bool m_isEffectFileDeleted = false;
+    // The type an add put into the loaded types, taken out again when the add fails.
+    std::optional<std::uint32_t> m_addedEffectType;
+    // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;
     platform::FileManager& m_files;

@@ -153,6 +153,7 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
         m_deviceID = m_parser.getDeviceID();
         if (const AllQFXModels* model = catalogueModel(m_allQFXData, m_deviceID)) m_deviceName = model->modelName();
         publish();
+        m_createEffectListBlock = [this] { createEffectListNow(); };
         tell([](CommonUtilsDelegate& d) {
             d.didDoSynchronizationActionDevice(std::nullopt);
             d.didPreventEjectAction();
@@ -195,24 +196,7 @@ void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subSta
 
 void CommonUtils::getQFXListOrQFXWithState(std::int32_t state, const std::optional<Bytes>& qfxList)
 {
-    post([this, state, qfxList] {
-        if (!isRunning(RequestKind::GetQFXList)) return;
-        if (state != 1 || !qfxList) {
-            failDeviceRead(state);
-            return;
-        }
-        const std::string folder = pathUnderRoot(kTempDevice);
-        const std::string path = folder + "/" + kQFXListFileName;
-        platform::Error error;
-        if (!m_files.createDirectory(folder, true, &error) ||
-            !m_files.writeAtomically(path, *qfxList, &error, platform::Durability::WorkingCopy)) {
-            RIG_LOG("cannot store the device effect list: %s", error.description.c_str());
-            tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
-        } else {
-            m_qfxListPathDevice = path;
-        }
-        finishRequest(RequestKind::GetQFXList);
-    });
+    post([this, state, qfxList] { receiveQFXListOrQFX(state, qfxList); });
 }
 
 void CommonUtils::failDeviceRead(std::int32_t state)
@@ -246,9 +230,15 @@ void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t)
     finishRequestWhenRunning(RequestKind::WriteGroupPatchs);
 }
 void CommonUtils::selectPatchWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::SelectPatch); }
-void CommonUtils::writeQFXListAndQFXWithState(std::int32_t) {}
-void CommonUtils::getMemoryStatusWithState(std::int32_t, float) {}
-void CommonUtils::deleteQFXWithState(std::int32_t, std::int32_t) {}
-void CommonUtils::fileListFlushWithState(std::int32_t) {}
 void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}
+// The memory status ends the connect read and every effect action but a favourite change.
+void CommonUtils::getMemoryStatusWithState(std::int32_t, float)
+{
+    post([this] {
+        if (isRunning(RequestKind::GetQFXList))
+            finishRequest(RequestKind::GetQFXList);
+        else
+            endEffectActionWithMemoryStatus();
+    });
+}
 void CommonUtils::notifyDataPatchChange(const PatchObject&) {}

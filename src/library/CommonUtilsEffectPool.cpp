@@ -127,7 +127,8 @@ void CommonUtils::mergeEffectNow()
     } else {
         m_dataDirectoryObject = createEffectPool();
     }
-    // The updates of the device's effects to newer store versions join here with the effect edits.
+    // A connected device's effects that the rebuilt pool holds in newer versions are replaced.
+    updateEffectDevice();
     Tree tree = m_dataDirectoryObject.value_or(Tree());
     tell([tree = std::move(tree), code = m_synchronizationCodeServer](CommonUtilsDelegate& d) {
         d.serverDirectoryObject(tree);

@@ -121,6 +121,8 @@ void CommonUtils::runFlow(const Request& request)
     m_running = request.kind;
     for (bool* flag : operationFlags(request.kind)) *flag = true;
     if (request.start) request.start();
+    // A flow that ended at once (refused its input) leaves nothing to time.
+    if (m_running != request.kind) return;
     if (const int seconds = requestTimeOut(request.kind); seconds > 0)
         armTimer(seconds, request.sequencerWatchdog);
 }
@@ -191,6 +193,7 @@ void CommonUtils::reset()
     m_numberOfEffectInDevice = 0;
     m_deviceName.clear();
     m_qfxListPathDevice.clear();
+    clearEffectLibrary();
     publish();
     tell([](CommonUtilsDelegate& d) {
         d.didFinishSynchronizationActionDevice(std::nullopt);

@@ -21,10 +21,10 @@ TEST_F(Coordinator, StartUpRecreatesTempEmptyAndLeavesTheStoreAlone)
 TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
 {
     start();
-    unit.files().setFile("FLST_SEQ.QT2", Bytes(300, 0x5A));
     EXPECT_EQ(utils->getDeviceVersion(), std::string());
     connect();
-    EXPECT_EQ(files.readFile(root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"), Bytes(300, 0x5A));
+    EXPECT_EQ(files.readFile(root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"), unit.files().file("FLST_SEQ.QT2"));
+    EXPECT_EQ(utils->getNumberOfExistedEffectsInDevice(), 1U);
     EXPECT_EQ(utils->getDeviceName(), "Rig One");
     EXPECT_EQ(utils->getDeviceVersion(), "1.20");
     EXPECT_EQ(utils->getMaxEffectInDevice(), 64);

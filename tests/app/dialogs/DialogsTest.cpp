@@ -15,10 +15,12 @@
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/dialogs/UpdateInformationView.h"
 #include "app/shell/AppDelegate.h"
+#include "support/app/FakeEffectUpdateView.h"
 #include "support/app/FakePatchManagerViewController.h"
 #include "support/app/TestApplication.h"
 
 static_assert(!std::is_abstract_v<testing_app::FakePatchManagerViewController>);
+static_assert(!std::is_abstract_v<testing_app::FakeEffectUpdateView>);
 
 namespace {
 

@@ -86,10 +86,12 @@ protected:
     {
         utils->dataFromServer(catalogue());
         utils->connectDevice();
-        ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "idle"}));
+        ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "effects " + std::to_string(effectsOnDevice), "idle"}));
         // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
         ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
     }
+    // How many effects the device's list shows the interface on connection (the unit's own list has one).
+    int effectsOnDevice = 1;
     // The device was told to leave editor mode (a forced eject).
     bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
 

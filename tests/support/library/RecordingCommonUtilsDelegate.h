@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "library/CommonUtilsDelegate.h"
+#include "library/models/EffectItem.h"
 
 // Records what the coordinator tells the interface, one short text per message, in order. The device busy
 // pair (do, prevent eject) shows as "busy", the idle pair (finish, allow eject) as "idle"; a reset's own
@@ -26,6 +27,36 @@ public:
     void deviceDisonnect() override { record("disconnect"); }
     void deviceLostConnectOrNoReply() override { record("lost"); }
     void systemDidSleep() override { record("sleep"); }
+    void readQFXListFail() override { record("readListFail"); }
+    void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
+                         std::int32_t failedState) override
+    {
+        record("write " + std::to_string(actionType) + " " + std::to_string(failedState) + " " + nameOf(item));
+    }
+    void deleteEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t failedState) override
+    {
+        record("delete " + std::to_string(failedState) + " " + nameOf(item));
+    }
+    void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_effects = effects;
+        }
+        record("effects " + std::to_string(effects.size()));
+    }
+    void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& oldVersion) override
+    {
+        record("updated " + nameOf(item) + " from " + oldVersion);
+    }
+    void didFinishUpdateEffectDevice() override { record("updatesDone"); }
+
+    // The last device effect list the interface was given.
+    std::vector<std::shared_ptr<EffectItem>> effects()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_effects;
+    }
 
     // The pools, the server side and the version notices.
     void serverConnectWithState(bool reachable) override { record(std::string("server ") + (reachable ? "1" : "0")); }
@@ -62,6 +93,7 @@ public:
     void didAllowEjectAction() override { record(m_pending == "finish" ? "idle" : "allow"); }
 
 private:
+    static std::string nameOf(const std::shared_ptr<EffectItem>& item) { return item ? item->fileName : "(none)"; }
     void record(std::string event)
     {
         std::lock_guard lock(m_mutex);
@@ -70,5 +102,6 @@ private:
 
     std::mutex m_mutex;
     std::vector<std::string> m_events;
+    std::vector<std::shared_ptr<EffectItem>> m_effects;
     std::string m_pending;
 };

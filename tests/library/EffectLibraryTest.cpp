@@ -1,0 +1,289 @@
+#include "support/library/EffectLibraryFixture.h"
+
+namespace fs = std::filesystem;
+using namespace effectfiles;
+using Types = std::vector<std::uint32_t>;
+
+TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
+{
+    const Module comp{0x05000002, "Comp", "1.00"};
+    connectWith({{0x05, {{"Comp.QF2", "1.00", comp.type, true, true}}},
+                 {0x0D, {kEchoOn, kTapeOff, {"Mystery.QF2", "0.90", 0x0D0000FF}, {"Blank", "", 0, false},
+                         {"Echo2.QF2", "1.00", kEcho.type}}}},
+                5, {comp, kEcho, kTape});
+    // Name, effect, version from the device, deleted, favourite, category ID, the copy it reads.
+    Strings shown;
+    for (const auto& e : recorder.effects())
+        shown.push_back(e->fileName + " " + e->effectName + " " + e->effectVersion + " " + std::to_string(e->isDeleted) +
+                        std::to_string(e->isFavourite) + " " + std::to_string(e->effectCategoryID) + " " +
+                        fs::path(e->path).parent_path().filename().string());
+    EXPECT_EQ(shown, (Strings{"Comp.QF2 Comp 1.00 01 5 List", "Echo.QF2 Echo 1.00 00 13 List",
+                              "Tape.QF2 Tape 1.01 10 13 List", "Mystery.QF2 UNKNOWN 0.90 00 255 ",
+                              "Echo2.QF2 Echo 1.00 00 13 List"}));
+    EXPECT_EQ(files.readFile(root / "PEXO Rigmora/Temp/Effect/List/Echo.QF2"), moduleFile(kEcho));
+    // Loaded types once each, in list order.
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), (Types{comp.type, kEcho.type, 0x0D0000FF}));
+    EXPECT_EQ(utils->getNumberOfExistedEffectsInDevice(), 5U);
+}
+
+TEST_F(EffectLibrary, AListThatCannotBeStoredIsReadFromMemoryAndPreparesNoEdit)
+{
+    start();
+    // "Temp" is a file, so the list's folder cannot be made.
+    fs::remove_all(root / "PEXO Rigmora/Temp");
+    files.writeAtomically(root / "PEXO Rigmora/Temp", Bytes{1});
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "listFailed 0", "effects 1", "idle"}));
+    const auto before = unit.files().file("FLST_SEQ.QT2");
+    auto item = std::make_shared<EffectItem>();
+    item->fileName = "COMP";
+    EXPECT_EQ(heardAfter([&] { utils->addFavouriteOfEffectItem(item); }, "idle"),
+              (Strings{"busy", "write 3 0 COMP", "idle"}));
+    EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), before);
+}
+
+TEST_F(EffectLibrary, AListThatDoesNotParseEndsTheConnection)
+{
+    start();
+    unit.files().setFile("FLST_SEQ.QT2", Bytes(300, 0x5A));
+    utils->dataFromServer(catalogue());
+    EXPECT_EQ(heardAfter([&] { utils->connectDevice(); }, "readListFail"),
+              (Strings{"busy", "connect 1", "busy", "readListFail", "idle", "reset", "idle"}));
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+}
+
+// Each action: what it leaves in the unit's list (and the stored copy) and files, and what the interface hears.
+struct ActionRow {
+    const char* name;
+    const char* effect;
+    EffectLibrary::Request request;
+    bool favourite;
+    std::vector<Category> before, after;
+    Strings deviceFiles;
+    Types loadedTypes;
+};
+
+class EffectAction : public EffectLibrary, public ::testing::WithParamInterface<ActionRow> {};
+
+TEST_P(EffectAction, EditsTheDeviceListAndTellsTheInterface)
+{
+    const ActionRow& row = GetParam();
+    connectWith(row.before);
+    auto item = storeItem(row.effect);
+    item->isFavourite = row.favourite;
+    const bool favourite = row.request == &CommonUtils::addFavouriteOfEffectItem ||
+                           row.request == &CommonUtils::removeFavouriteOfEffectItem;
+    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, "idle"),
+              favourite ? (Strings{"busy", "idle"}) : (Strings{"busy", "idle", "effectListChanged"}));
+    EXPECT_EQ(deviceList(), listFile(row.after, 260));
+    EXPECT_EQ(files.readFile(storedCopy()), listFile(row.after, 260));
+    EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
+}
+
+const Record kEchoFavourite{"Echo.QF2", "1.00", kEcho.type, true, true};
+const Strings kEchoAndList{"Echo.QF2", "FLST_SEQ.QT2"};
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, EffectAction,
+    ::testing::Values(
+        ActionRow{"Add", "Delay.QF2", &CommonUtils::addEffectItem, false, kDeviceList,
+                  {{0x0D, {kEchoOn, {"Delay.QF2", "1.00", kDelay.type}, kTapeOff}}},
+                  {"Delay.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type, kDelay.type}},
+        ActionRow{"AddInANewCategory", "Boost.QF2", &CommonUtils::replaceEffectItem, false, kDeviceList,
+                  {{0x08, {{"Boost.QF2", "1.00", kBoost.type}}}, kDeviceList[0]},
+                  {"Boost.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kBoost.type, kEcho.type}},
+        ActionRow{"Delete", "Echo.QF2", &CommonUtils::deleteEffectItem, false, kDeviceList,
+                  {{0x0D, {{"Echo.QF2", "1.00", kEcho.type, false}, kTapeOff}}}, {"FLST_SEQ.QT2"}, {}},
+        ActionRow{"Recover", "Tape.QF2", &CommonUtils::recoverEffectItem, true, kDeviceList,
+                  {{0x0D, {kEchoOn, {"Tape.QF2", "1.30", kTape.type, true, true}}}},
+                  {"Echo.QF2", "FLST_SEQ.QT2", "Tape.QF2"}, {kEcho.type, kTape.type}},
+        ActionRow{"FavouriteOn", "Echo.QF2", &CommonUtils::addFavouriteOfEffectItem, true, kDeviceList,
+                  {{0x0D, {kEchoFavourite, kTapeOff}}}, kEchoAndList, {kEcho.type}},
+        ActionRow{"FavouriteOff", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, false,
+                  {{0x0D, {kEchoFavourite, kTapeOff}}}, kDeviceList, kEchoAndList, {kEcho.type}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The unit failing at any step (after the command layer's retries) counts as lost: the queue is reset.
+struct DeviceFailureRow {
+    const char* name;
+    const char* effect;
+    EffectLibrary::Request request;
+    std::uint8_t failingStep;
+    bool listChanged;  // a write the unit gave up on leaves its file cut short
+};
+
+class EffectDeviceFailure : public EffectLibrary, public ::testing::WithParamInterface<DeviceFailureRow> {};
+
+TEST_P(EffectDeviceFailure, ResetsTheQueueAndReportsTheDeviceLost)
+{
+    const DeviceFailureRow& row = GetParam();
+    connectWith(kDeviceList);
+    auto item = storeItem(row.effect);
+    failNext(row.failingStep);
+    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, "lost"), (Strings{"busy", "reset", "idle", "lost"}));
+    EXPECT_EQ(deviceList() != listFile(kDeviceList, 260), row.listChanged);
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), Types{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, EffectDeviceFailure,
+    ::testing::Values(DeviceFailureRow{"AddEffectWrite", "Delay.QF2", &CommonUtils::addEffectItem, kWrite, false},
+                      DeviceFailureRow{"AddFlush", "Delay.QF2", &CommonUtils::addEffectItem, kFlush, true},
+                      DeviceFailureRow{"AddReRead", "Delay.QF2", &CommonUtils::addEffectItem, kRead, true},
+                      DeviceFailureRow{"DeleteUnlink", "Echo.QF2", &CommonUtils::deleteEffectItem, kUnlink, false},
+                      DeviceFailureRow{"DeleteListWrite", "Echo.QF2", &CommonUtils::deleteEffectItem, kWrite, true},
+                      DeviceFailureRow{"FavouriteReRead", "Echo.QF2", &CommonUtils::removeFavouriteOfEffectItem, kRead,
+                                       false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Failures found on this side or refused by the device layer reach the action's report; the unit's list
+// is never rewritten and the loaded types keep what the unit still holds.
+struct ActionFailureRow {
+    const char* name;
+    const char* fileName;  // replaces the store item's, when given
+    const char* path;      // replaces the store item's, when given
+    const char* effect;
+    EffectLibrary::Request request;
+    bool dropStoredList;
+    Strings heard, deviceFiles;
+    Types loadedTypes;
+};
+
+class EffectActionFailure : public EffectLibrary, public ::testing::WithParamInterface<ActionFailureRow> {};
+
+TEST_P(EffectActionFailure, ReportsTheFailureAndKeepsWhatTheDeviceHolds)
+{
+    const ActionFailureRow& row = GetParam();
+    connectWith(kDeviceList);
+    auto item = storeItem(row.effect);
+    if (row.fileName) item->fileName = row.fileName;
+    if (row.path) item->path = row.path;
+    if (row.dropStoredList) fs::remove(storedCopy());
+    EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, row.heard.back()), row.heard);
+    EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
+    EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
+    EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EffectLibrary, EffectActionFailure,
+    ::testing::Values(
+        ActionFailureRow{"AddOfAFileGoneFromDisk", nullptr, "/nowhere/Delay.QF2", "Delay.QF2",
+                         &CommonUtils::addEffectItem, false, {"busy", "write 5 -3 Delay.QF2", "idle"}, kEchoAndList,
+                         {kEcho.type}},
+        ActionFailureRow{"AddWithoutStoredList", nullptr, nullptr, "Delay.QF2", &CommonUtils::addEffectItem, true,
+                         {"busy", "write 5 0 Delay.QF2", "idle", "effectListChanged"},
+                         {"Delay.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}},
+        ActionFailureRow{"DeleteTheDeviceRefuses", "AnOverlongDeviceFileName.QF2", nullptr, "Echo.QF2",
+                         &CommonUtils::deleteEffectItem, false,
+                         {"busy", "delete 0 AnOverlongDeviceFileName.QF2", "idle"}, kEchoAndList, {kEcho.type}},
+        ActionFailureRow{"DeleteWithoutStoredList", nullptr, nullptr, "Echo.QF2", &CommonUtils::deleteEffectItem,
+                         true, {"busy", "delete 0 Echo.QF2", "idle", "effectListChanged"}, {"FLST_SEQ.QT2"}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An effect file read from the unit is stored under its type name only when that name is safe and its
+// header parses; otherwise nothing is written and the action fails.
+struct ReceivedEffectRow {
+    const char* name;
+    Bytes data;
+    const char* stored;  // nullptr: the action fails
+};
+
+class ReceivedEffect : public EffectLibrary, public ::testing::WithParamInterface<ReceivedEffectRow> {};
+
+TEST_P(ReceivedEffect, IsStoredOnlyUnderASafeName)
+{
+    const ReceivedEffectRow& row = GetParam();
+    connectWith(kDeviceList);
+    // The add waits for its effect file's write while the unit's file arrives.
+    const auto opens = unit.device().requestCount(sim::RequestKey::fileSystem(0x20));
+    unit.delayReplies(sim::RequestKey::fileSystem(0x20), std::chrono::milliseconds(300));
+    utils->addEffectItem(storeItem("Delay.QF2"));
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(sim::RequestKey::fileSystem(0x20)) > opens; }));
+    utils->getQFXListOrQFXWithState(1, row.data);
+    const std::string folder = root / "PEXO Rigmora/Temp/Device/Effect";
+    if (row.stored) {
+        EXPECT_TRUE(loop.runUntil([&] { return fs::exists(folder + "/" + row.stored); }));
+        // The add itself goes on to its end.
+        EXPECT_EQ(until("effectListChanged").back(), "effectListChanged");
+    } else {
+        EXPECT_EQ(until("idle"), (Strings{"busy", "write 5 0 Delay.QF2", "idle"}));
+        EXPECT_FALSE(fs::exists(folder));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EffectLibrary, ReceivedEffect,
+                         ::testing::Values(ReceivedEffectRow{"GoodHeader", moduleFile(kDelay), "Delay.QF2"},
+                                           ReceivedEffectRow{"HeaderDoesNotParse", Bytes(60, 0x41), nullptr},
+                                           ReceivedEffectRow{"NameLeavesTheFolder", moduleFile({kDelay.type, "..", ""}), nullptr},
+                                           ReceivedEffectRow{"NameWithASlash", moduleFile({kDelay.type, "a/b", ""}), nullptr}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Use counts: an effect spanning several slots counts once per occurrence, and a slot that claims no
+// units still moves the walk on.
+TEST(EffectUseCount, CountsOccurrencesOverThePatches)
+{
+    constexpr std::uint32_t kType = 0x0D000002;
+    const auto slot = [](std::uint32_t type, std::int64_t units) {
+        return platform::PlistDictionary{{"effectType", std::int64_t(type)}, {"useUnitNum", units}};
+    };
+    const auto patch = [](std::int64_t slots, std::vector<std::pair<int, platform::PlistDictionary>> used) {
+        auto p = std::make_shared<PatchItem>();
+        p->effectDictionnary["NumberOfSlot"] = slots;
+        for (auto& [i, s] : used) p->effectDictionnary["slot " + std::to_string(i)] = std::move(s);
+        return p;
+    };
+    const struct {
+        std::vector<std::shared_ptr<PatchItem>> patches;
+        std::int64_t expected;
+    } rows[] = {
+        {{patch(4, {{0, slot(kType, 2)}, {1, slot(kType, 2)}, {2, slot(kType, 2)}})}, 2},
+        {{patch(3, {{0, slot(kType, 0)}, {1, slot(kType, 0)}})}, 2},
+        {{patch(3, {{1, slot(0x05000001, 1)}, {2, {}}})}, 0},
+        {{patch(1, {{1, slot(kType, 1)}})}, 0},
+        {{patch(1, {{0, slot(kType, 1)}}), patch(2, {{1, slot(kType, 1)}})}, 2},
+    };
+    for (const auto& row : rows) {
+        auto item = std::make_shared<EffectItem>();
+        item->effectType = kType;
+        CommonUtils::countEffectUsedTimesWithEffectItem(item, row.patches);
+        EXPECT_EQ(item->effectUsedTimes, row.expected);
+    }
+    // The list form skips unknown effects.
+    auto known = std::make_shared<EffectItem>(), unknown = std::make_shared<EffectItem>();
+    known->effectType = unknown->effectType = kType;
+    unknown->effectName = "UNKNOWN";
+    CommonUtils::countEffectUsedTimesInEffectList({known, unknown}, {patch(1, {{0, slot(kType, 1)}})});
+    EXPECT_EQ(std::pair(known->effectUsedTimes, unknown->effectUsedTimes), std::pair(std::int64_t(1), std::int64_t(0)));
+    EXPECT_EQ(CommonUtils::checkEffectExisted(*known, {}), -1);
+}
+
+// A pool rebuilt while connected replaces every loaded effect the store holds in a newer version, one
+// action each, then a closing action.
+TEST_F(EffectLibrary, UpdatesEachOutdatedLoadedEffectThenCloses)
+{
+    const Module comp{0x05000002, "Comp", "10.0"};
+    // Comp (2.0 against 10.0) and Echo are newer in the store; Tape is too, but deleted on the unit.
+    connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}, kDeviceList[0]}, 3, {comp, kEcho, kTape, kDelay});
+    fs::remove(store("Delay.QF2"));
+    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "updatesDone"),
+              (Strings{"effectPool", "syncFinish", "busy", "updated Comp.QF2 from 2.0", "busy",
+                       "updated Echo.QF2 from 1.00", "busy", "updatesDone", "idle", "effectListChanged"}));
+    EXPECT_EQ(deviceList(), listFile({{0x05, {{"Comp.QF2", "10.0", comp.type}}},
+                                      {0x0D, {{"Echo.QF2", "1.20", kEcho.type}, kTapeOff}}}, 260));
+    EXPECT_EQ(unit.files().file("Comp.QF2"), moduleFile(comp));
+    // Up to date now: nothing is queued.
+    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "syncFinish"), (Strings{"effectPool", "syncFinish"}));
+
+}
+
+TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)
+{
+    connectWith(kDeviceList);
+    failNext(kWrite);
+    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "lost"),
+              (Strings{"effectPool", "syncFinish", "busy", "reset", "idle", "lost"}));
+    EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
+}

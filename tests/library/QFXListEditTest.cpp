@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "library/QFXListEdit.h"
+#include "library/models/EffectItem.h"
+#include "support/library/EffectFiles.h"
+
+using namespace effectfiles;
+
+namespace {
+
+// The stored list every edit starts from: two categories, 0x05 and 0x0D, in a 260-byte file.
+const std::vector<Category> kStored = {
+    {0x05, {{"Comp.QF2", "1.00", 0x05000002}, {"Gate.QF2", "1.00", 0x05000009, true, true}}},
+    {0x0D, {{"Echo.QF2", "1.00", 0x0D000002}, {"Tape.QF2", "1.01", 0x0D000008, false}}},
+};
+
+EffectItem item(std::uint32_t type, std::int32_t category, const std::string& version = "2.00", bool favourite = false)
+{
+    EffectItem e;
+    e.fileName = "New.QF2";
+    e.effectType = type;
+    e.effectCategoryID = category;
+    e.effectVersion = version;
+    e.isFavourite = favourite;
+    return e;
+}
+
+struct EditRow {
+    const char* name;
+    EffectItem item;
+    std::int32_t action;
+    std::vector<Category> expected;
+};
+
+class ListEdit : public ::testing::TestWithParam<EditRow> {};
+
+}  // namespace
+
+TEST_P(ListEdit, RewritesTheStoredListByteForByte)
+{
+    const EditRow& row = GetParam();
+    std::optional<OKVQFXList> list = QFXListEdit::parse(listFile(kStored, 260));
+    ASSERT_TRUE(list);
+    QFXListEdit::apply(*list, list->arrayCategory().size(), row.item, row.action);
+    const std::size_t grown = std::max<std::size_t>(260, listFile(row.expected).size());
+    EXPECT_EQ(list->getByteData(), listFile(row.expected, grown));
+}
+
+
+Record added(std::uint32_t type) { return {"New.QF2", "2.00", type}; }
+
+// The coordinator's action tests cover the common edits; these are the edges.
+INSTANTIATE_TEST_SUITE_P(
+    QFXListEdit, ListEdit,
+    ::testing::Values(
+        EditRow{"AddAboveAllAppends", item(0x0D000010, 0x0D), QFXListEdit::Add,
+                {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x0D000010)}}}},
+        // Types compare unsigned: a top bit set sorts last.
+        EditRow{"AddHighBitTypeLast", item(0x8D000001, 0x0D), QFXListEdit::Add,
+                {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x8D000001)}}}},
+        EditRow{"AddNewCategoryFirst", item(0x01000001, 0x01), QFXListEdit::Add,
+                {{0x01, {added(0x01000001)}}, kStored[0], kStored[1]}},
+        EditRow{"AddNewCategoryLast", item(0x20000001, 0x20), QFXListEdit::Add,
+                {kStored[0], kStored[1], {0x20, {added(0x20000001)}}}},
+        EditRow{"FavouriteOfAMissingTypeChangesNothing", item(0x0D000005, 0x0D, "1.00", true), QFXListEdit::Favourite,
+                kStored},
+        EditRow{"DeleteInAMissingCategoryChangesNothing", item(0x07000001, 0x07), QFXListEdit::Delete, kStored}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QFXListEdit, AStoredCopyWithoutBlocksIsNoBaseForAnEdit)
+{
+    EXPECT_FALSE(QFXListEdit::parse(Bytes{}));
+    EXPECT_FALSE(QFXListEdit::parse(Bytes(300, 0x5A)));
+    // A block never closed is no block.
+    Bytes unclosed = effectlist::marker(0x3E, 0x0D);
+    unclosed.resize(52, 0x01);
+    EXPECT_FALSE(QFXListEdit::parse(unclosed));
+    // An all-zero file is a device list that holds nothing yet.
+    const auto empty = QFXListEdit::parse(Bytes(104, 0));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->arrayCategory().empty());
+}

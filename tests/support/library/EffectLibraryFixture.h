@@ -1,0 +1,72 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
+#include "support/library/CoordinatorFixture.h"
+#include "support/library/EffectFiles.h"
+
+namespace effectfiles {
+
+inline const Module kEcho{0x0D000002, "Echo", "1.20"};
+inline const Module kDelay{0x0D000004, "Delay", "1.00"};
+inline const Module kTape{0x0D000008, "Tape", "1.30"};
+inline const Module kBoost{0x08000001, "Boost", "1.00"};
+inline const Record kEchoOn{"Echo.QF2", "1.00", kEcho.type};
+inline const Record kTapeOff{"Tape.QF2", "1.01", kTape.type, false};
+// The device's list at connection: Echo loaded, Tape deleted.
+inline const std::vector<Category> kDeviceList = {{0x0D, {kEchoOn, kTapeOff}}};
+
+// File-system sub-functions of the simulated unit.
+constexpr std::uint8_t kWrite = 0x23, kUnlink = 0x24, kFlush = 0x09, kRead = 0x22;
+
+}  // namespace effectfiles
+
+// The coordinator connected to the simulated unit after a synchronisation that filled the effect store.
+class EffectLibrary : public Coordinator {
+public:
+    using Request = void (CommonUtils::*)(const std::shared_ptr<EffectItem>&);
+
+protected:
+    std::string store(const std::string& name) const { return root / ("PEXO Rigmora/QFXMacApplication/Effect/" + name); }
+    void storeModule(const effectfiles::Module& module)
+    {
+        std::filesystem::create_directories(std::filesystem::path(store("")).parent_path());
+        files.writeAtomically(store(module.typeName + ".QF2"), effectfiles::moduleFile(module));
+    }
+    // The unit holds `list` (in a 260-byte file) and Echo's file; the store holds `storeModules`.
+    void connectWith(const std::vector<effectfiles::Category>& list, int effects = 2,
+                     const std::vector<effectfiles::Module>& storeModules = {effectfiles::kEcho, effectfiles::kDelay,
+                                                                              effectfiles::kTape, effectfiles::kBoost})
+    {
+        start();
+        unit.files().setFile("FLST_SEQ.QT2", effectfiles::listFile(list, 260));
+        unit.files().setFile("Echo.QF2", effectfiles::moduleFile(effectfiles::kEcho));
+        for (const auto& module : storeModules) storeModule(module);
+        utils->dataFromServer(catalogue());
+        utils->downloadFileSuccess(true);
+        ASSERT_EQ(until("idle"), (Strings{"effectPool", "syncFinish", "busy", "connect 1", "busy",
+                                          "effects " + std::to_string(effects), "idle"}));
+    }
+    std::shared_ptr<EffectItem> storeItem(const std::string& name) { return utils->getEffectItemWithPath(store(name)); }
+    Bytes deviceList() { return unit.files().file("FLST_SEQ.QT2").value_or(Bytes{}); }
+    std::string storedCopy() const { return root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"; }
+    // The unit answers `sub` with an error code, more often than the command layer retries.
+    void failNext(std::uint8_t sub)
+    {
+        unit.files().changeFaults([&](SimulatedFileSystem::Faults& f) { f.failCount[sub] = 50; });
+    }
+    // Runs `request` and hands over what the interface heard until `last`, and after it.
+    Strings heardAfter(const std::function<void()>& request, const std::string& last)
+    {
+        request();
+        Strings heard = until(last);
+        for (auto& e : settle()) heard.push_back(e);
+        return heard;
+    }
+};
