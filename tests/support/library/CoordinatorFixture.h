@@ -14,7 +14,7 @@
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/files/TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
