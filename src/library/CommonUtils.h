@@ -313,7 +313,7 @@ private:
     // file kept in the device working folder. Nothing when the entry's file does not read.
     std::shared_ptr<PatchItem> recoverFailedWrite(PatchObject& written, std::size_t index);
     bool validIndex(std::int64_t index) const;
-    void patchRequestFailed(std::int32_t state, RequestKind kind, const PatchResultBlock& block);
+    void finishPatchRequest(std::int32_t state, RequestKind kind, const PatchResultBlock& block);
     bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        const std::vector<std::string>& records);
@@ -325,6 +325,13 @@ private:
     PatchResultBlock m_selectPatchBlock;          // state queue
     PatchResultBlock m_writeOnePatchBlock;        // state queue
     PatchResultBlock m_writeGroupPatchsBlock;     // state queue
+    PatchResultBlock m_writeAllPatchBlock;        // state queue
+    // What each slot of the device held at the dump or its last good write, so a failed write can put
+    // the slot's file back even after it was rewritten in place.
+    std::vector<std::optional<Bytes>> m_deviceSlotBytes;  // state queue
     std::vector<PatchObject> m_publishedPatchList;  // guarded by m_publishedMutex
+    void publishPatchList();
+    void clearPatchTransfer();
+    void finishDump(std::int32_t failedState);
     // ==== end of the patch block, private ====
 };

@@ -238,17 +238,8 @@ void CommonUtils::finishRequestWhenRunning(RequestKind kind)
     });
 }
 
-void CommonUtils::getAllPatchDataDumpWithState(std::int32_t, const std::optional<std::vector<PatchObject>>&) {}
-void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteAllPatch); }
-void CommonUtils::writeOnePatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteOnePatch); }
-void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t)
-{
-    finishRequestWhenRunning(RequestKind::WriteGroupPatchs);
-}
-void CommonUtils::selectPatchWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::SelectPatch); }
 void CommonUtils::writeQFXListAndQFXWithState(std::int32_t) {}
 void CommonUtils::getMemoryStatusWithState(std::int32_t, float) {}
 void CommonUtils::deleteQFXWithState(std::int32_t, std::int32_t) {}
 void CommonUtils::fileListFlushWithState(std::int32_t) {}
 void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}
-void CommonUtils::notifyDataPatchChange(const PatchObject&) {}

@@ -191,6 +191,7 @@ void CommonUtils::reset()
     m_numberOfEffectInDevice = 0;
     m_deviceName.clear();
     m_qfxListPathDevice.clear();
+    clearPatchTransfer();
     publish();
     tell([](CommonUtilsDelegate& d) {
         d.didFinishSynchronizationActionDevice(std::nullopt);
