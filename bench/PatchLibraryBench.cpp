@@ -33,7 +33,7 @@ struct Library {
           seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport)),
           utils(CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, rootFolder})
     {
-        utils.setInterfaceLanguage("en");
+        utils.setPreferredLocalization("en");
     }
     // `count` patch files in a folder under the root, as items.
     std::vector<std::shared_ptr<PatchItem>> patches(const std::string& folder, int count)
@@ -88,7 +88,8 @@ void BM_SavePool(benchmark::State& state)
         }
         pool.push_back(group);
     }
-    library.utils.setLoadedPatchPool(true);
+    library.utils.sendPatchPoolData({});
+    library.loop.runUntil([&] { return library.utils.isLoadedPatchPool(); });
     std::atomic<bool> changed{true};
     for (auto _ : state) {
         changed = true;

@@ -19,6 +19,25 @@
 
 class DirectoryObject;
 class OKVPatch;
+// ---- includes of the pools, the server side and the patch effect dictionary ----
+#include <variant>
+
+#include "device/formats/OKVEffect.h"
+#include "device/formats/OKVPatch.h"
+#include "device/formats/OKVSimpleEffect.h"
+#include "library/models/DirectoryObject.h"
+#include "library/store/MappingObject.h"
+#include "library/store/OKVLocalFileController.h"
+#include "platform/bundle/Localizer.h"
+#include "platform/bundle/ProcessInfo.h"
+#include "platform/image/BitmapImageRep.h"
+#include "server/AppsVersion.h"
+#include "server/ModelsVersion.h"
+
+class OKVServerController;
+class OKVServerDelegate;
+// ---- end of those includes ----
+
 class ParserDataController;
 class PatchItem;
 
@@ -155,7 +174,6 @@ public:
     static std::string groupFolderName(const std::string& groupName);
     bool checkFilePatchWithfilePath(const std::string& path);
     static bool isPathOfFile(const std::string& path);
-    std::optional<OKVPatch> getOKVPatchWithPath(const std::string& path);
     std::shared_ptr<PatchItem> readFilePatchWithPath(const std::string& path);
     std::int32_t getNumberOfSlotsInBank();
     bool isPatchFileIncompatibleWithPath(const std::string& path);
@@ -166,18 +184,11 @@ public:
     std::string movePatchItem(PatchItem& item, const std::string& groupName);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName);
-    std::string createNewNameForPath(const std::string& path);
     std::string createNewDirectoryPath(const std::string& path);
-    std::string copyFileFromFilePath(const std::string& source, const std::string& toPath, bool replace);
-    std::string copyFileList(const std::vector<std::string>& sources, const std::string& toPath);
     void removeFileWithPath(const std::string& path);
     void removeDeviceDataFolder();
 
     // ---- patch files: names and comments ----
-    // "ja" selects the Japanese comment and Shift-JIS; any other language the other comment and UTF-8.
-    void setInterfaceLanguage(std::string language);
-    std::string interfaceLanguage() const;
-    std::shared_ptr<PatchItem> getPatchItemWithPath(const std::string& path);
     bool editFilePatch(PatchItem& item);
 
     // ---- recycle bin, backups, pool save ----
@@ -185,7 +196,6 @@ public:
     std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group);
     std::string deletePatchGroup(const DirectoryObject& group);
     std::string undoPatchGroup(DirectoryObject& group);
-    bool deleteRecycleBin();
     std::string canBackupWithName(const std::string& name);
     // 1 written, 3 replaced, 2 a folder, file or copy failed, 4 the old group could not be removed.
     std::int32_t backupPatchListWithName(const std::string& name, const std::vector<std::shared_ptr<PatchItem>>& patchList);
@@ -193,8 +203,6 @@ public:
     bool restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
     // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place.
     void savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
-    void setLoadedPatchPool(bool loaded) { m_isLoadedPatchPool.store(loaded); }
-    bool isLoadedPatchPool() const { return m_isLoadedPatchPool.load(); }
 
     // ---- patch transfer to the device ----
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
@@ -223,6 +231,87 @@ public:
     void deleteQFXWithState(std::int32_t state, std::int32_t subState) override;
     void fileListFlushWithState(std::int32_t state) override;
     void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) override;
+
+    // ==== readers and small rules ====
+    // The date stamp that pairs a synchronisation's "do" with its "finish".
+    static std::string createSynchronizationCode();
+    // A module file's item; nothing when the file cannot be read or is not a module file.
+    std::shared_ptr<EffectItem> getEffectItemWithPath(const std::string& path) const;
+    // A patch file's item; nothing unless the file begins with "PTCF".
+    std::shared_ptr<PatchItem> getPatchItemWithPath(const std::string& path) const;
+    static std::string getFileNameFromIndexSavingName(const std::string& name);
+    // The entry of `effectType` in entries sorted by type, probing each middle entry's file header.
+    std::optional<MappingObject> binarySearchWithEffectType(std::uint32_t effectType,
+                                                            const std::vector<MappingObject>& sorted) const;
+    // The first "<name> (n)<.ext>" beside `path`, n from 1, that does not exist yet.
+    std::string createNewNameForPath(const std::string& path) const;
+    static bool checkVersionServer(const std::string& versionServer, const std::string& versionDevice);
+    // Only the empty name counts as blank; else ASCII of 1 to 10 bytes.
+    static bool validatePatchName(const std::optional<std::string>& name);
+    // Blank, or at most 200 bytes: ASCII, or Shift-JIS for the "ja" interface.
+    static bool validatePatchComment(const std::optional<std::string>& comment, const std::string& language);
+    bool deleteRecycleBin();
+    // The first preferred localisation: "ja" or "en".
+    const std::string& preferredLocalization() const { return m_preferredLocalization; }
+    void setPreferredLocalization(std::string language) { m_preferredLocalization = std::move(language); }
+
+    // ==== server side ====
+    using ServerClientFactory = std::function<std::shared_ptr<OKVServerController>()>;
+    // How a short-lived server client is made; by default one on the root folder and this configuration.
+    void setServerClientFactory(ServerClientFactory factory);
+    // The server client's delegate: forwards every report onto the coordinator's state queue, and drops
+    // reports that arrive after the coordinator has gone.
+    std::shared_ptr<OKVServerDelegate> serverDelegate();
+    void requestServerConnected();
+    void syncEffect();
+    // The connected model's stored picture; nothing without a device, a matching model or a readable file.
+    std::optional<platform::BitmapImageRep> getImageDevice();
+    void compareModelVersion();
+    void setApplicationVersion(std::string version) { m_applicationVersion = std::move(version); }
+    void internetConnectionWithState(bool state);
+    void connectServer(bool state);
+    void appVersionFromServer(const std::optional<AppsVersion>& document);
+    void modelVersionFromServer(const std::optional<ModelsVersion>& document);
+    void downloadImageSuccess(bool success);
+
+    // ==== effect pool ====
+    using Tree = std::vector<std::shared_ptr<DirectoryObject>>;
+    // Builds the tree once, re-marks a copy while a device is connected, and hands it to the interface.
+    void mergeEffect();
+    // On the state queue.
+    Tree createEffectPool();
+    void updateEffectPool(Tree& tree);
+    std::optional<OKVEffect> getOKVEffectWithPath(const std::optional<std::string>& path) const;
+    // What the device effect list reader fills in: the device's effect files and their types.
+    void setEffectListFromDevice(std::vector<MappingObject> effects, std::vector<std::uint32_t> effectTypes);
+
+    // ==== patch library tree ====
+    // An element a list copy takes: a path, a patch item, a pool node or a pool entry.
+    using CopySource = std::variant<std::string, std::shared_ptr<PatchItem>, std::shared_ptr<DirectoryObject>, MappingObject>;
+    // Loads the saved pool into "Temp/Local" once per process, off the caller's thread; the tree arrives
+    // as patchPoolDirectoryObject.
+    void createPatchDirectoryObjectFromLocal();
+    void sendPatchPoolData(Tree tree);
+    bool isLoadedPatchPool() const { return m_isLoadedPatchPool.load(); }
+    Tree convertToDirectoryObject(const std::vector<MappingObject>& list, int type) const;
+    Tree convertToDirectoryObject(const std::vector<std::string>& paths, int type) const;
+    std::vector<MappingObject> updateAttributesOfPatchPool(const std::vector<std::string>& list,
+                                                           const std::vector<MappingObject>& backupList) const;
+    void updateDirectoryObjectForPatchPool(const Tree& nodes);
+    std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
+    std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
+    std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace);
+    // The save of the pool ("Temp/Local" back to the store) is the interface's; will-sleep and
+    // will-power-off call it through here as quitting does, so the pool is kept in the same format.
+    void setPatchPoolSaver(std::function<void()> saver);
+    // Runs the saver when the pool has been loaded; false when nothing was saved.
+    bool saveLoadedPatchPool();
+
+    // ==== patch effect dictionary and warnings ====
+    void getEffectListWithPatch(PatchItem& patch) const;
+    void updatePatchWarningWithPatchItem(PatchItem& patch) const;
+    void updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const;
+    void updatePatchWarningInPatchPool(const Tree& nodes) const;
 
 private:
     struct Request {
@@ -318,9 +407,6 @@ private:
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        const std::vector<std::string>& records);
     std::mutex m_editMutex;
-    mutable std::mutex m_languageMutex;
-    std::string m_interfaceLanguage;
-    std::atomic<bool> m_isLoadedPatchPool{false};
     std::vector<PatchObject> m_allPatchDataList;  // state queue
     PatchResultBlock m_selectPatchBlock;          // state queue
     PatchResultBlock m_writeOnePatchBlock;        // state queue
@@ -334,4 +420,40 @@ private:
     void clearPatchTransfer();
     void finishDump(std::int32_t failedState);
     // ==== end of the patch block, private ====
+    // ==== state of the pools, the server side and the dictionary ====
+    struct EffectTables;
+    std::shared_ptr<const EffectTables> effectTables() const;
+    void publishEffectTables();
+    std::shared_ptr<OKVServerController> makeServerClient();
+    bool deviceStillConnected() const;
+    bool isUnderFolder(const std::string& path, const std::string& folder) const;
+    std::string homeFolder() const;
+    DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
+    void loadPatchPool();
+    void markPatchPool(const Tree& nodes);
+    // On the state queue.
+    void mergeEffectNow();
+
+    std::string m_preferredLocalization{platform::Localizer::languageFromEnvironment()};
+    std::string m_applicationVersion{platform::ProcessInfo::current().bundleVersion};
+    OKVLocalFileController m_localFileController{m_rootPath, std::string()};
+    // The pool load reads and copies the whole library: it runs here, never on the state queue.
+    std::shared_ptr<platform::SerialQueue> m_poolQueue{m_dispatch.makeSerial("library.pool", platform::Priority::Default)};
+    std::mutex m_serverMutex;
+    ServerClientFactory m_serverClientFactory;
+    std::function<void()> m_patchPoolSaver;
+    std::atomic<bool> m_isCreatePatchPool{false};
+    std::atomic<bool> m_isLoadedPatchPool{false};
+    mutable std::mutex m_effectTablesMutex;
+    std::shared_ptr<const EffectTables> m_effectTables;
+    // On the state queue.
+    std::string m_synchronizationCodeServer;
+    std::optional<ModelsVersion> m_modelVersionData;
+    std::vector<AllQFXEffects> m_effectListOfModelFromAllQFX;
+    std::vector<MappingObject> m_effectListFromServer;
+    std::vector<MappingObject> m_effectPool;
+    std::vector<OKVSimpleEffect> m_okvEffectListFromServer;
+    std::vector<MappingObject> m_effectListFromDevice;
+    std::vector<std::uint32_t> m_effectTypeListInDevice;
+    std::optional<Tree> m_dataDirectoryObject;
 };

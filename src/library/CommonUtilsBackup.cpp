@@ -40,7 +40,7 @@ std::string CommonUtils::deletePatchItem(const PatchItem& item, const DirectoryO
     const std::string source = absolutePath(item.path);
     std::string target = join(*folder, fileNameOf(source));
     if (!m_files.exists(source)) return target;
-    target = createNewNameForPath(target);
+    if (m_files.exists(target)) target = createNewNameForPath(target);
     if (!m_files.moveItem(source, target, &error)) {
         RIG_LOG("cannot move %s into the bin: %s", source.c_str(), error.description.c_str());
         return {};
@@ -130,12 +130,6 @@ std::string CommonUtils::undoPatchGroup(DirectoryObject& group)
     return *target;
 }
 
-bool CommonUtils::deleteRecycleBin()
-{
-    const std::string bin = pathUnderRoot(kTempRecycleBin);
-    return m_files.exists(bin) && m_files.removeItem(bin);
-}
-
 // ---- backups ----
 
 std::string CommonUtils::canBackupWithName(const std::string& name)
@@ -157,7 +151,7 @@ std::int32_t CommonUtils::backupPatchListWithName(const std::string& name,
     bool built = m_files.createDirectory(staging, true, &error);
     for (std::size_t i = 0; built && i < patchList.size(); ++i) {
         const std::string copy = checkFilePatchWithfilePath(patchList[i]->path)
-                                     ? copyFileFromFilePath(patchList[i]->path, staging, false)
+                                     ? copyFileFromFilePath(absolutePath(patchList[i]->path), staging, false)
                                      : std::string();
         built = !copy.empty();
         copies.push_back(join(*folder, fileNameOf(copy)));
@@ -209,7 +203,7 @@ bool CommonUtils::restorePatchWithPatchItems(const std::vector<std::shared_ptr<P
 {
     for (const auto& item : items) {
         if (!checkFilePatchWithfilePath(item->path)) return false;
-        const std::string copy = copyFileFromFilePath(item->path, pathUnderRoot(kTempDevicePatch), false);
+        const std::string copy = copyFileFromFilePath(absolutePath(item->path), pathUnderRoot(kTempDevicePatch), false);
         if (copy.empty()) return false;
         item->path = copy;
     }
@@ -235,11 +229,13 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
     if (!platform::SafeName::check(prefix + name)) return false;
     const std::string folder = join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"), prefix + name);
     if (!m_files.createDirectory(folder, true, &error)) return false;
-    if (!entry.childDirectories.empty()) {
-        std::vector<std::string> sources;
-        for (const auto& child : entry.childDirectories)
-            if (const PatchItem* item = child->patchItem()) sources.push_back(item->path);
-        if (copyFileList(sources, folder).empty()) return false;
+    // Each child by its position in the group; any copy that fails fails the whole save.
+    for (std::size_t i = 0; i < entry.childDirectories.size(); ++i) {
+        const PatchItem* item = entry.childDirectories[i]->patchItem();
+        if (item == nullptr) continue;
+        const std::string source = absolutePath(item->path);
+        const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
+        if (!m_files.copyItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error)) return false;
     }
     if (!entry.isBackUpAllGroup) return true;
     // The record of exactly this group's folder, never one whose path merely contains its name.
@@ -252,7 +248,7 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
 void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
                                        std::atomic<bool>& changed)
 {
-    if (!m_isLoadedPatchPool.load() || !changed.load()) return;
+    if (!isLoadedPatchPool() || !changed.load()) return;
     // Disk work of its own queue; the caller waits for the library to be whole again.
     m_dispatch.makeSerial("library.pool-save", platform::Priority::Background)->sync([&] {
         const std::string library = pathUnderRoot("QFXMacApplication/Patch");

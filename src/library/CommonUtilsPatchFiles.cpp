@@ -62,7 +62,6 @@ Bytes cutShiftJis(const Bytes& bytes, std::size_t limit)
 }
 
 std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
-std::string parentOf(const std::string& path) { return fs::path(path).parent_path().string(); }
 std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
 
 }  // namespace
@@ -81,18 +80,6 @@ std::string CommonUtils::absolutePath(const std::string& path) const
 std::string CommonUtils::groupFolderName(const std::string& groupName) { return replaceAll(groupName, ':', '-'); }
 
 bool CommonUtils::isPathOfFile(const std::string& path) { return fs::path(path).extension() == ".qptc"; }
-
-std::string CommonUtils::createNewNameForPath(const std::string& path)
-{
-    if (!m_files.exists(path)) return path;
-    const fs::path given(path);
-    const std::string extension = given.extension().string();
-    for (int counter = 1;; ++counter) {
-        const std::string candidate =
-            join(given.parent_path().string(), given.stem().string() + " (" + std::to_string(counter) + ")" + extension);
-        if (!m_files.exists(candidate)) return candidate;
-    }
-}
 
 std::string CommonUtils::createNewDirectoryPath(const std::string& path)
 {
@@ -117,57 +104,18 @@ void CommonUtils::removeDeviceDataFolder()
 
 // ---- reading patch files ----
 
-std::optional<OKVPatch> CommonUtils::getOKVPatchWithPath(const std::string& path)
-{
-    if (isBlank(path)) return std::nullopt;
-    const auto bytes = m_files.readFile(absolutePath(path));
-    if (!bytes || bytes->size() < 4 || std::string(bytes->begin(), bytes->begin() + 4) != "PTCF") return std::nullopt;
-    return OKVPatch::initWithData(*bytes);
-}
-
 bool CommonUtils::checkFilePatchWithfilePath(const std::string& path)
 {
     if (!isPathOfFile(path)) return false;
-    const auto patch = getOKVPatchWithPath(path);
+    const auto patch = getOKVPatchWithPath(absolutePath(path));
     return patch && std::string(patch->ckID().c_str()) == "PTCF";
-}
-
-std::shared_ptr<PatchItem> CommonUtils::getPatchItemWithPath(const std::string& path)
-{
-    const auto patch = getOKVPatchWithPath(path);
-    if (!patch) return nullptr;
-    auto item = std::make_shared<PatchItem>();
-    const std::string name(patch->patchName().c_str());
-    item->patchName = platform::Utf8::isValid(name) ? name : std::string();
-    item->path = path;
-    const bool japanese = interfaceLanguage() == "ja";
-    const Bytes comment = withoutZeroBytes((japanese ? patch->commentJP() : patch->commentEN()).content());
-    if (!comment.empty()) {
-        if (japanese) {
-            item->patchComment = platform::ShiftJis::decode(comment).value_or("");
-        } else {
-            const std::string text(comment.begin(), comment.end());
-            item->patchComment = platform::Utf8::isValid(text) ? text : std::string();
-        }
-    }
-    return item;
 }
 
 std::shared_ptr<PatchItem> CommonUtils::readFilePatchWithPath(const std::string& path)
 {
-    return getPatchItemWithPath(path);
-}
-
-void CommonUtils::setInterfaceLanguage(std::string language)
-{
-    std::lock_guard lock(m_languageMutex);
-    m_interfaceLanguage = std::move(language);
-}
-
-std::string CommonUtils::interfaceLanguage() const
-{
-    std::lock_guard lock(m_languageMutex);
-    return m_interfaceLanguage.empty() ? platform::Localizer::languageFromEnvironment() : m_interfaceLanguage;
+    auto item = getPatchItemWithPath(absolutePath(path));
+    if (item) getEffectListWithPatch(*item);
+    return item;
 }
 
 bool CommonUtils::publishedConnected() const
@@ -190,7 +138,7 @@ bool CommonUtils::isPatchFileIncompatibleWithPath(const std::string& path)
         deviceID = m_published.deviceID;
     }
     if (path.empty() || deviceID <= 0 || !checkFilePatchWithfilePath(path)) return false;
-    const auto patch = getOKVPatchWithPath(path);
+    const auto patch = getOKVPatchWithPath(absolutePath(path));
     return !patch || !m_parser.checkPatchCompatible(*patch);
 }
 
@@ -205,11 +153,11 @@ void CommonUtils::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
 bool CommonUtils::editFilePatch(PatchItem& item)
 {
     std::lock_guard lock(m_editMutex);
-    auto patch = getOKVPatchWithPath(item.path);
+    auto patch = getOKVPatchWithPath(absolutePath(item.path));
     if (!patch) return false;
     const Bytes name = cutUtf8(item.patchName, kNameBytes);
     patch->setPatchName(std::string(name.begin(), name.end()));
-    if (interfaceLanguage() == "ja") {
+    if (preferredLocalization() == "ja") {
         Bytes bytes;
         if (!isBlank(item.patchComment)) {
             const auto encoded = platform::ShiftJis::encode(item.patchComment);
@@ -232,7 +180,8 @@ bool CommonUtils::editFilePatch(PatchItem& item)
         RIG_LOG("cannot keep the former patch file: %s", error.description.c_str());
         return false;
     }
-    const std::string former = createNewNameForPath(join(keptFolder, fileNameOf(item.path)));
+    std::string former = join(keptFolder, fileNameOf(item.path));
+    if (m_files.exists(former)) former = createNewNameForPath(former);
     if (!m_files.copyItem(item.path, former, &error)) {
         RIG_LOG("cannot keep the former patch file: %s", error.description.c_str());
         return false;
@@ -251,65 +200,12 @@ bool CommonUtils::editFilePatch(PatchItem& item)
 
 // ---- copies and moves ----
 
-std::string CommonUtils::copyFileFromFilePath(const std::string& source, const std::string& toPath, bool replace)
-{
-    const std::string from = absolutePath(source);
-    std::string target = absolutePath(toPath);
-    platform::Error error;
-    if (fs::path(target).extension().empty()) {
-        if (!m_files.createDirectory(target, true, &error)) {
-            RIG_LOG("cannot create %s: %s", target.c_str(), error.description.c_str());
-            return {};
-        }
-        std::string name = fileNameOf(from);
-        if (isPathOfFile(from) && name.find('(') == std::string::npos && name.find('[') == std::string::npos) {
-            // A name from the file becomes a file name only once it is known to stay in its folder.
-            const auto patch = getOKVPatchWithPath(from);
-            const std::string patchName = patch ? std::string(patch->patchName().c_str()) + ".qptc" : std::string();
-            if (patch && !patch->patchName().empty() && platform::SafeName::check(patchName)) name = patchName;
-        }
-        target = join(target, name);
-    } else if (!m_files.createDirectory(parentOf(target), true, &error)) {
-        RIG_LOG("cannot create %s: %s", parentOf(target).c_str(), error.description.c_str());
-        return {};
-    }
-    if (replace && m_files.exists(target)) {
-        const auto bytes = m_files.readFile(from, &error);
-        if (bytes && m_files.writeAtomically(target, *bytes, &error)) return target;
-        RIG_LOG("cannot copy %s: %s", from.c_str(), error.description.c_str());
-        return {};
-    }
-    target = createNewNameForPath(target);
-    if (!m_files.copyItem(from, target, &error)) {
-        RIG_LOG("cannot copy %s: %s", from.c_str(), error.description.c_str());
-        return {};
-    }
-    return target;
-}
-
-std::string CommonUtils::copyFileList(const std::vector<std::string>& sources, const std::string& toPath)
-{
-    const std::string folder = absolutePath(toPath);
-    platform::Error error;
-    if (m_files.exists(folder) && !m_files.removeItem(folder, &error)) return {};
-    if (!m_files.createDirectory(folder, true, &error)) return {};
-    for (std::size_t i = 0; i < sources.size(); ++i) {
-        const std::string name = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(sources[i]));
-        const std::string target = join(folder, "[" + std::to_string(i) + "] " + name);
-        if (!m_files.copyItem(absolutePath(sources[i]), target, &error)) {
-            RIG_LOG("cannot copy %s: %s", sources[i].c_str(), error.description.c_str());
-            return {};
-        }
-    }
-    return folder;
-}
-
 std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string& source, const std::string& toPath,
                                                                const PatchWriteInfo& info)
 {
     const std::string from = replaceAll(source, ':', '-');
     std::string target = replaceAll(toPath, ':', '-');
-    const auto patch = getOKVPatchWithPath(from);
+    const auto patch = getOKVPatchWithPath(absolutePath(from));
     if (!patch) return nullptr;
     const bool intoDevice = target.find(pathUnderRoot(kTempDevicePatch)) != std::string::npos ||
                             target.find(pathUnderRoot("Device")) != std::string::npos;
@@ -321,7 +217,7 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
         if (!platform::SafeName::check(name)) return nullptr;
         target = join(target, name);
     }
-    const std::string copied = copyFileFromFilePath(from, target, info.replace);
+    const std::string copied = copyFileFromFilePath(absolutePath(from), absolutePath(target), info.replace);
     if (copied.empty() || !m_files.exists(copied)) return nullptr;
     return readFilePatchWithPath(copied);
 }
@@ -342,7 +238,7 @@ void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toP
         const PatchItem* item = group.childDirectories[i]->patchItem();
         if (item == nullptr || !m_files.exists(absolutePath(item->path))) continue;
         if (deviceFolder) {
-            const auto patch = getOKVPatchWithPath(item->path);
+            const auto patch = getOKVPatchWithPath(absolutePath(item->path));
             if (!patch || !publishedConnected() || !m_parser.checkPatchCompatible(*patch)) continue;
         }
         writeFilePatchWithPath(item->path, folder, {false, true, static_cast<std::int64_t>(i)});
@@ -359,7 +255,7 @@ std::string CommonUtils::movePatchItem(PatchItem& item, const std::string& group
     if (!m_files.isDirectory(folder) || !m_files.exists(from)) return {};
     std::string target = join(folder, fileNameOf(from));
     if (target == from) return target;
-    target = createNewNameForPath(target);
+    if (m_files.exists(target)) target = createNewNameForPath(target);
     platform::Error error;
     if (!m_files.moveItem(from, target, &error)) {
         RIG_LOG("cannot move %s: %s", from.c_str(), error.description.c_str());

@@ -124,9 +124,9 @@ std::shared_ptr<PatchItem> CommonUtils::recoverFailedWrite(PatchObject& written,
 {
     PatchObject& entry = m_allPatchDataList[index];
     // The edit that did not reach the device stays reachable as a working copy of its own.
-    const std::string kept = copyFileFromFilePath(written.path, pathUnderRoot(kTempDevicePatch) + "/" +
-                                                                    fs::path(written.path).filename().string(),
-                                                  false);
+    m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
+    const std::string kept = copyFileFromFilePath(
+        written.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(written.path).filename().string(), false);
     if (!kept.empty()) written.path = kept;
     // A slot whose file was rewritten in place before the write gets back what the device still holds.
     if (index < m_deviceSlotBytes.size() && m_deviceSlotBytes[index] && !entry.path.empty() &&
@@ -266,11 +266,12 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
             if (!patch.path.empty()) {
                 // An unreadable slot keeps its place with an empty, marked item, so every later slot
                 // keeps the position that writes address it by.
-                if (auto read = getPatchItemWithPath(patch.path))
+                if (auto read = getPatchItemWithPath(absolutePath(patch.path)))
                     item = read;
                 else
                     item->isWarning = true;
             }
+            getEffectListWithPatch(*item);
             offsetNames.push_back(m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum));
             slotBytes.push_back(patch.path.empty() ? std::nullopt : m_files.readFile(absolutePath(patch.path)));
             items.push_back(std::move(item));
@@ -302,11 +303,14 @@ void CommonUtils::notifyDataPatchChange(const PatchObject& patch)
         auto item = getPatchItemWithPath(patch.path);
         if (!item || !m_isConnectDevice) return;
         const std::string label = m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum);
+        m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
         // The working copy keeps the slot's own file name: two slots holding patches of one name never
         // overwrite each other's copy.
         const std::string copy = copyFileFromFilePath(
             patch.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(patch.path).filename().string(), true);
         if (!copy.empty()) item->path = copy;
+        getEffectListWithPatch(*item);
+        updatePatchWarningWithPatchItem(*item);
         tell([item, label](CommonUtilsDelegate& d) { d.updatePatchItemFromDevice(item, label); });
     });
 }

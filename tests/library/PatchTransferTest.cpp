@@ -11,6 +11,7 @@ protected:
     {
         unit.patches().fillDefault();
         startLibrary();
+        fs::create_directories(rootFolder + "/Temp/Local");
         connect();
         seq.getAllPatchDataDump();
         ASSERT_EQ(heard("patches"), Strings{"patches 6"});
@@ -23,7 +24,7 @@ protected:
     // A copy of a slot's file under a new name, as the pool would hand it over.
     std::shared_ptr<PatchItem> edited(std::size_t index, const std::string& name)
     {
-        auto made = item(utils->copyFileFromFilePath(slotPath(index), "Temp/Local/x.qptc", false));
+        auto made = item(utils->copyFileFromFilePath(slotPath(index), rootFolder + "/Temp/Local/x.qptc", false));
         made->patchName = name;
         made->patchComment = "c";  // a blank one would fill 200 bytes, more than the unit's slot holds
         EXPECT_TRUE(utils->editFilePatch(*made));

@@ -21,7 +21,7 @@ protected:
         utils = std::make_unique<CommonUtils>(
             CommonUtils::Collaborators{dispatch, timers, faulty, configuration, seq, rootFolder});
         utils->setDelegate(&recorder);
-        utils->setInterfaceLanguage(language);
+        utils->setPreferredLocalization(language);
         return *utils;
     }
 
