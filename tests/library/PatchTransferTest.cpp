@@ -1,63 +1,20 @@
 #include <filesystem>
 
-#include "support/library/PatchLibraryFixture.h"
+#include "support/library/PatchTransferFixture.h"
 
 namespace fs = std::filesystem;
 
-// Transfers against the simulated unit (one group, two banks of three slots) after a real dump.
-class PatchTransfer : public PatchLibrary {
-protected:
-    void SetUp() override
-    {
-        unit.patches().fillDefault();
-        startLibrary();
-        fs::create_directories(rootFolder + "/Temp/Local");
-        connect();
-        seq.getAllPatchDataDump();
-        ASSERT_EQ(heard("patches"), Strings{"patches 6"});
-        ASSERT_EQ(utils->allPatchDataList().size(), 6U);
-        for (const auto& patch : recorder.lastPatches) dumpedNames.push_back(patch->patchName);
-    }
-    Strings dumpedNames;
-    std::shared_ptr<PatchItem> slotItem(std::size_t index) { return utils->getPatchItemWithPath(slotPath(index)); }
-    std::string slotPath(std::size_t index) { return utils->allPatchDataList()[index].path; }
-    // A copy of a slot's file under a new name, as the pool would hand it over.
-    std::shared_ptr<PatchItem> edited(std::size_t index, const std::string& name)
-    {
-        auto made = item(utils->copyFileFromFilePath(slotPath(index), rootFolder + "/Temp/Local/x.qptc", false));
-        made->patchName = name;
-        made->patchComment = "c";  // a blank one would fill 200 bytes, more than the unit's slot holds
-        EXPECT_TRUE(utils->editFilePatch(*made));
-        return made;
-    }
-    // What the interface heard up to the first message starting with `prefix`, busy and idle left out.
-    Strings heard(const std::string& prefix)
-    {
-        Strings got;
-        loop.runUntil([&] {
-            for (auto& e : recorder.take())
-                if (e != "busy" && e != "idle" && e != "reset") got.push_back(std::move(e));
-            return !got.empty() && got.back().rfind(prefix, 0) == 0;
-        });
-        return got;
-    }
-};
-
 TEST_F(PatchTransfer, TheDumpBecomesTheListWithPlaceholdersForUnreadableSlots)
 {
-    EXPECT_EQ(recorder.lastPatches[4]->patchName, "P4");
-    EXPECT_EQ(recorder.lastOffsets.size(), 6U);
-
     std::vector<PatchObject> dumped = utils->allPatchDataList();
     dumped[1].path = rootFolder + "/gone.qptc";
     dumped[2].path.clear();
     utils->getAllPatchDataDumpWithState(1, dumped);
     EXPECT_EQ(heard("patches"), Strings{"patches 6"});
-    EXPECT_EQ(recorder.lastPatches[0]->patchName, dumpedNames[0]);
     EXPECT_TRUE(recorder.lastPatches[1]->isWarning);
     EXPECT_EQ(recorder.lastPatches[1]->patchName, "");
-    EXPECT_FALSE(recorder.lastPatches[2]->isWarning);
     EXPECT_EQ(recorder.lastPatches[3]->patchName, dumpedNames[3]);
+    EXPECT_EQ(recorder.lastOffsets.size(), 6U);
 
     // A working folder that cannot be made ends the read like any failed dump: reported, then ejected.
     faulty.fail(Op::CreateDirectory, "Temp/Device/Patch");
@@ -78,7 +35,6 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     const auto one = edited(0, "One");
     utils->writeToDeviceWithPatchItem(one, 4);
     settle();
-    EXPECT_EQ(unit.patches().patch(0, 1, 1)->size() >= files.readFile(one->path)->size(), true);
     EXPECT_EQ(slotPath(4), one->path);
 
     // The slot's file is renamed in place (its blank comment grows it beyond what a slot holds), then
@@ -141,16 +97,6 @@ TEST_P(PatchTransferLost, DeviceErrorsEndTheQueue)
 }
 
 INSTANTIATE_TEST_SUITE_P(States, PatchTransferLost, ::testing::Values(-3, -1, -2));
-
-TEST_F(PatchTransfer, ADeviceLostMidWriteEndsTheQueue)
-{
-    unit.device().unplug();
-    utils->writeToDeviceWithPatchItem(edited(0, "Lost"), 0);
-    utils->selectPatchItem(slotItem(1), 1);
-    const Strings got = settle();
-    EXPECT_EQ(std::count(got.begin(), got.end(), "select 1 " + dumpedNames[1]), 0);
-    EXPECT_TRUE(utils->allPatchDataList().empty());
-}
 
 TEST_F(PatchTransfer, EditsOnTheDeviceReachTheInterfaceWithTheirSlot)
 {

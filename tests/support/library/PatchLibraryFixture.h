@@ -36,11 +36,12 @@ protected:
         return patch.getByteData();
     }
     // A patch file at `relative` under the root, its folders made.
-    std::string writePatch(const std::string& relative, const std::string& name, const Bytes& commentEN = {})
+    std::string writePatch(const std::string& relative, const std::string& name, const Bytes& commentEN = {},
+                           const Bytes& commentJP = {})
     {
         const std::string path = rootFolder + "/" + relative;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        EXPECT_TRUE(files.writeAtomically(path, patchBytes(name, commentEN)));
+        EXPECT_TRUE(files.writeAtomically(path, patchBytes(name, commentEN, commentJP)));
         return path;
     }
     std::shared_ptr<PatchItem> item(const std::string& path)
@@ -48,6 +49,15 @@ protected:
         auto made = std::make_shared<PatchItem>();
         made->path = path;
         return made;
+    }
+    // An edit of the file at `path`: its new name and comment.
+    static PatchItem editOf(const std::string& path, const std::string& name, const std::string& comment = {})
+    {
+        PatchItem edit;
+        edit.path = path;
+        edit.patchName = name;
+        edit.patchComment = comment;
+        return edit;
     }
     static std::shared_ptr<DirectoryObject> group(const std::string& name, const std::vector<std::string>& paths = {})
     {
