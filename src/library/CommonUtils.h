@@ -402,7 +402,7 @@ private:
     // file kept in the device working folder. Nothing when the entry's file does not read.
     std::shared_ptr<PatchItem> recoverFailedWrite(PatchObject& written, std::size_t index);
     bool validIndex(std::int64_t index) const;
-    void finishPatchRequest(std::int32_t state, RequestKind kind, const PatchResultBlock& block);
+    void finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored);
     bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        const std::vector<std::string>& records);

@@ -27,20 +27,25 @@ std::optional<std::string> groupFolder(const std::string& base, const std::strin
     return join(base, name);
 }
 
+// The folder of the group under `base`, or `base` itself for the pool's top level.
+std::optional<std::string> folderOf(const std::string& base, const DirectoryObject* group)
+{
+    return group ? groupFolder(base, group->name.value_or("")) : std::optional<std::string>(base);
+}
+
 }  // namespace
 
 // ---- the recycle bin ----
 
 std::string CommonUtils::deletePatchItem(const PatchItem& item, const DirectoryObject* group)
 {
-    const auto folder = group ? groupFolder(pathUnderRoot(kTempRecycleBin), group->name.value_or(""))
-                              : std::optional<std::string>(pathUnderRoot(kTempRecycleBin));
-    platform::Error error;
-    if (!folder || !m_files.createDirectory(*folder, true, &error)) return {};
+    const auto folder = folderOf(pathUnderRoot(kTempRecycleBin), group);
+    if (!folder || !m_files.createDirectory(*folder, true)) return {};
     const std::string source = absolutePath(item.path);
     std::string target = join(*folder, fileNameOf(source));
     if (!m_files.exists(source)) return target;
     if (m_files.exists(target)) target = createNewNameForPath(target);
+    platform::Error error;
     if (!m_files.moveItem(source, target, &error)) {
         RIG_LOG("cannot move %s into the bin: %s", source.c_str(), error.description.c_str());
         return {};
@@ -50,8 +55,7 @@ std::string CommonUtils::deletePatchItem(const PatchItem& item, const DirectoryO
 
 std::string CommonUtils::undoPatchItem(const PatchItem& item, const DirectoryObject* group)
 {
-    const auto folder = group ? groupFolder(pathUnderRoot(kTempLocal), group->name.value_or(""))
-                              : std::optional<std::string>(pathUnderRoot(kTempLocal));
+    const auto folder = folderOf(pathUnderRoot(kTempLocal), group);
     platform::Error error;
     if (!folder || !m_files.createDirectory(*folder, true, &error)) return {};
     const std::string source = absolutePath(item.path);

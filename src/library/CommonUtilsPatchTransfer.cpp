@@ -166,54 +166,46 @@ void CommonUtils::writeToDeviceWithPatchList(const std::vector<std::shared_ptr<P
 // ---- results ----
 
 // The end every patch request shares: a lost or vanished device resets the queue, any other state goes
-// to the request's own result block.
-void CommonUtils::finishPatchRequest(std::int32_t state, RequestKind kind, const PatchResultBlock& block)
+// to the request's own result block. A result of a request that is no longer running changes nothing.
+void CommonUtils::finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored)
 {
-    if (state == -1 || state == -3) {
-        reset();
-        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
-    } else if (state == -2) {
-        reset();
-        forceEject();
-        tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
-    } else if (block) {
-        block(state);
-    } else {
-        finishRequest(kind);
-    }
-    resetTimer();
+    post([this, state, kind, stored] {
+        if (!isRunning(kind)) return;
+        const PatchResultBlock block = std::exchange(this->*stored, nullptr);
+        if (state == -1 || state == -3) {
+            reset();
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        } else if (state == -2) {
+            reset();
+            forceEject();
+            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+        } else if (block) {
+            block(state);
+        } else {
+            finishRequest(kind);
+        }
+        resetTimer();
+    });
 }
 
 void CommonUtils::selectPatchWithState(std::int32_t state)
 {
-    post([this, state] {
-        if (!isRunning(RequestKind::SelectPatch)) return;
-        finishPatchRequest(state, RequestKind::SelectPatch, std::exchange(m_selectPatchBlock, nullptr));
-    });
+    finishPatchRequest(state, RequestKind::SelectPatch, &CommonUtils::m_selectPatchBlock);
 }
 
 void CommonUtils::writeOnePatchDataDumpWithState(std::int32_t state)
 {
-    post([this, state] {
-        if (!isRunning(RequestKind::WriteOnePatch)) return;
-        finishPatchRequest(state, RequestKind::WriteOnePatch, std::exchange(m_writeOnePatchBlock, nullptr));
-    });
+    finishPatchRequest(state, RequestKind::WriteOnePatch, &CommonUtils::m_writeOnePatchBlock);
 }
 
 void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t state)
 {
-    post([this, state] {
-        if (!isRunning(RequestKind::WriteGroupPatchs)) return;
-        finishPatchRequest(state, RequestKind::WriteGroupPatchs, std::exchange(m_writeGroupPatchsBlock, nullptr));
-    });
+    finishPatchRequest(state, RequestKind::WriteGroupPatchs, &CommonUtils::m_writeGroupPatchsBlock);
 }
 
 void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t state)
 {
-    post([this, state] {
-        if (!isRunning(RequestKind::WriteAllPatch)) return;
-        finishPatchRequest(state, RequestKind::WriteAllPatch, std::exchange(m_writeAllPatchBlock, nullptr));
-    });
+    finishPatchRequest(state, RequestKind::WriteAllPatch, &CommonUtils::m_writeAllPatchBlock);
 }
 
 void CommonUtils::finishDump(std::int32_t failedState)
