@@ -34,6 +34,8 @@ struct Library {
           utils(CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, rootFolder})
     {
         utils.setPreferredLocalization("en");
+        // The pool counts as loaded only once the interface has been handed it.
+        utils.setDelegate(&interface);
     }
     // `count` patch files in a folder under the root, as items.
     std::vector<std::shared_ptr<PatchItem>> patches(const std::string& folder, int count)
@@ -64,6 +66,7 @@ struct Library {
     CMidiDevice transport;
     ParserDataController seq;
     CommonUtils utils;
+    CommonUtilsDelegate interface;
 };
 
 void perPatch(benchmark::State& state, double patches)
