@@ -1,51 +1,8 @@
-#include "device/transport/CMidiIn.h"
-
 #include <gtest/gtest.h>
 
-#include <random>
+#include "support/device/MidiInFixture.h"
 
-#include "platform/dispatch/RunLoop.h"
-#include "platform/midi/VirtualMidiSystem.h"
-
-namespace {
-
-struct Collector : CMidiInDeleagte {
-    std::vector<std::vector<OKVSysExMessage>> batches;
-    void receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages) override
-    {
-        batches.push_back(std::move(messages));
-    }
-    std::vector<Bytes> all() const
-    {
-        std::vector<Bytes> out;
-        for (const auto& batch : batches)
-            for (const auto& message : batch) {
-                EXPECT_EQ(message.size, std::int64_t(message.byteData.size()));
-                out.push_back(message.byteData);
-            }
-        return out;
-    }
-};
-
-struct InFixture {
-    platform::RunLoop loop;
-    platform::Dispatch dispatch{loop, 1};
-    platform::VirtualMidiSystem system{dispatch};
-    CMidiIn in{system};
-    Collector collector;
-    InFixture() { in.setCMidiInDelegate(&collector); }
-    void feed(const platform::MidiPacketList& list) { in.midiInputCallback(list); }
-};
-
-Bytes wire(const Bytes& body)
-{
-    Bytes message{0xF0};
-    message.insert(message.end(), body.begin(), body.end());
-    message.push_back(0xF7);
-    return message;
-}
-
-}  // namespace
+using namespace support::midiin;
 
 TEST(CMidiIn, ReassemblesAcrossPacketsAndBatchesCompletedMessagesTogether)
 {

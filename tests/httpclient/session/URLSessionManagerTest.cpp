@@ -1,98 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include "support/httpclient/SessionManagerFixture.h"
 
-#include "httpclient/HTTPResponseSerializer.h"
-#include "httpclient/session/URLSessionManager.h"
-#include "platform/dispatch/RunLoop.h"
-#include "platform/url/URLError.h"
-#include "support/server/LoopbackServer.h"
-
-using namespace platform;
-using support::LoopbackServer;
+using namespace support::sessionmanager;
 
 namespace {
 
-struct Outcome {
-    bool done = false;
-    bool onMain = false;
-    std::optional<URLResponse> response;
-    std::any object;
-    std::optional<Error> error;
-};
-
-struct ManagerFixture : ::testing::Test {
-    RunLoop loop;
-    Dispatch dispatch{loop};
-    NotificationCenter center;
-    LoopbackServer server;
-    std::shared_ptr<URLSessionManager> manager = URLSessionManager::create(dispatch, center);
-    std::filesystem::path folder = std::filesystem::temp_directory_path() / ("rig-session-manager-" + std::to_string(getpid()));
-    // Invalidation and move failures are posted on the delegate queue, the rest on the main queue.
-    mutable std::mutex postedLock;
-    std::vector<Notification> posted;
-
-    void SetUp() override
-    {
-        // The bodies here are plain bytes; the default JSON serializer has its own test.
-        manager->setResponseSerializer(HTTPResponseSerializer::serializer());
-        std::filesystem::create_directories(folder);
-        for (const char* name : {NetworkingTaskDidResumeNotification, NetworkingTaskDidSuspendNotification,
-                                 NetworkingTaskDidCompleteNotification, URLSessionDidInvalidateNotification,
-                                 URLSessionDownloadTaskDidFailToMoveFileNotification})
-            center.addObserver(name, nullptr, [this](const Notification& n) {
-                std::lock_guard lock(postedLock);
-                if (loop.isMainThread()) posted.push_back(n);
-                else posted.push_back(Notification{n.name + " off main", n.sender, n.userInfo});
-            });
-    }
-    void TearDown() override
-    {
-        manager->invalidateSessionCancelingTasks(true);
-        const void* session = manager->session().get();
-        loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session) > 0; });
-        std::filesystem::remove_all(folder);
-    }
-    int count(const std::string& name, const void* sender = nullptr) const
-    {
-        std::lock_guard lock(postedLock);
-        return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Notification& n) {
-            return n.name == name && (!sender || n.sender == sender);
-        }));
-    }
-    URLSessionManager::CompletionHandler collect(std::shared_ptr<Outcome> outcome)
-    {
-        return [this, outcome](const std::optional<URLResponse>& response, const std::any& object, const std::optional<Error>& error) {
-            outcome->done = true;
-            outcome->onMain = loop.isMainThread();
-            outcome->response = response;
-            outcome->object = object;
-            outcome->error = error;
-        };
-    }
-    Outcome run(const URLSessionManager::TaskPtr& task, const std::shared_ptr<Outcome>& outcome)
-    {
-        task->resume();
-        EXPECT_TRUE(loop.runUntil([&] { return outcome->done && count(NetworkingTaskDidCompleteNotification) > 0; }));
-        return *outcome;
-    }
-    Notification last() const
-    {
-        std::lock_guard lock(postedLock);
-        return posted.back();
-    }
-    void forget()
-    {
-        std::lock_guard lock(postedLock);
-        posted.clear();
-    }
-    static std::string text(const std::any& object)
-    {
-        const auto* bytes = std::any_cast<Bytes>(&object);
-        return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<not bytes>");
-    }
-};
 
 TEST_F(ManagerFixture, ADataTaskCompletesOnTheMainQueueAndThenPostsItsCompletion)
 {

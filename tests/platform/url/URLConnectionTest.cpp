@@ -1,85 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <filesystem>
-#include <future>
-#include <mutex>
+#include "support/url/URLConnectionRecorder.h"
 
-#include "platform/url/FileOutputStream.h"
-#include "platform/url/NetworkThread.h"
-#include "platform/url/URLConnection.h"
-#include "platform/url/URLError.h"
-#include "support/server/LoopbackServer.h"
-
-using namespace platform;
-using support::LoopbackServer;
-
-namespace {
-
-// Records what a connection reports, from the network thread, for the test thread to wait on.
-class Recorder final : public URLConnectionDelegate {
-public:
-    explicit Recorder(bool followRedirects = true) : m_follow(followRedirects) {}
-
-    std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const URLResponse& response) override
-    {
-        std::lock_guard lock(mutex);
-        redirects.push_back(response.statusCode);
-        if (!m_follow) return std::nullopt;
-        return request;
-    }
-    void didReceiveResponse(URLConnection&, const URLResponse& received) override
-    {
-        std::lock_guard lock(mutex);
-        response = received;
-        ++responses;
-    }
-    void didReceiveData(URLConnection& connection, const std::uint8_t* data, std::size_t length) override
-    {
-        std::lock_guard lock(mutex);
-        body.append(reinterpret_cast<const char*>(data), length);
-        if (cancelAfterFirstChunk) connection.cancel();
-    }
-    void didFinishLoading(URLConnection&) override { end(std::nullopt); }
-    void didFailWithError(URLConnection&, const Error& failure) override { end(failure); }
-
-    bool waitForEnd(std::chrono::milliseconds limit = std::chrono::seconds(10))
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, limit, [&] { return ends > 0; });
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::optional<URLResponse> response;
-    int responses = 0;
-    std::string body;
-    std::vector<std::int64_t> redirects;
-    std::optional<Error> error;
-    int ends = 0;
-    bool cancelAfterFirstChunk = false;
-
-private:
-    void end(std::optional<Error> failure)
-    {
-        {
-            std::lock_guard lock(mutex);
-            error = std::move(failure);
-            ++ends;
-        }
-        changed.notify_all();
-    }
-    bool m_follow;
-};
-
-std::shared_ptr<URLConnection> startOn(NetworkThread& thread, URLRequest request, std::shared_ptr<Recorder> recorder)
-{
-    auto connection = URLConnection::create(std::move(request), recorder);
-    thread.perform([&thread, connection] { connection->start(thread.loop()); });
-    return connection;
-}
-
-}  // namespace
+using namespace support::urlconnection;
 
 TEST(URLConnection, DeliversResponseHeadAndBodyThenFinishes)
 {

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <fstream>
+#include <iterator>
+
+#include "support/server/HttpFixture.h"
+#include "platform/bundle/StringFormat.h"
+#include "platform/url/FileOutputStream.h"
+#include "platform/url/URLError.h"
+
+// An output stream that takes so many bytes and then refuses every write, and a whole-file reader.
+namespace support::refusingstream {
+
+using namespace platform;
+using support::LoopbackServer;
+
+inline std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Takes `room` bytes, then refuses every write with an error of its own.
+class RefusingStream final : public OutputStream {
+public:
+    explicit RefusingStream(std::size_t room) : m_room(room) {}
+    void open() override {}
+    void close() override { ++closes; }
+    bool hasSpaceAvailable() const override { return true; }
+    std::int64_t write(const std::uint8_t*, std::size_t length) override
+    {
+        ++writes;
+        if (m_room == 0) {
+            m_error = makePOSIXError(ENOSPC, "disk full");
+            return m_failWithoutError ? 0 : -1;
+        }
+        const std::size_t taken = std::min(length, m_room);
+        m_room -= taken;
+        return static_cast<std::int64_t>(taken);
+    }
+    std::optional<Error> streamError() const override { return m_failWithoutError ? std::nullopt : m_error; }
+    void failWithoutError() { m_failWithoutError = true; }
+    int writes = 0;
+    int closes = 0;
+
+private:
+    std::size_t m_room;
+    std::optional<Error> m_error;
+    bool m_failWithoutError = false;
+};
+
+}  // namespace support::refusingstream

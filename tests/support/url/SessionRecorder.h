@@ -1,0 +1,180 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/notifications/NotificationCenter.h"
+#include "platform/url/URLError.h"
+#include "platform/url/URLSession.h"
+#include "support/server/LoopbackServer.h"
+
+// A session delegate that records what it hears and answers as the test tells it, and a session on a
+// loopback server built around it.
+namespace support::urlsession {
+
+using namespace platform;
+using support::LoopbackServer;
+
+// Records what the session reports on its delegate queue and answers as the test tells it.
+class Recorder final : public URLSessionDelegate {
+public:
+    void didBecomeInvalidWithError(URLSession&, const std::optional<Error>&) override { note("invalid"); }
+    bool handlesSessionChallenges() const override { return sessionLevel; }
+    void didReceiveChallenge(URLSession&, AuthenticationChallenge& challenge, URLSessionChallengeCompletion completion) override
+    {
+        note("session-challenge");
+        answerTrust(challenge, completion);
+    }
+    void willPerformHTTPRedirection(URLSession&, URLSessionTask&, const URLResponse& response, URLRequest request,
+                                    std::function<void(std::optional<URLRequest>)> completion) override
+    {
+        note("redirect " + std::to_string(response.statusCode) + " " + request.httpMethod);
+        completion(followRedirects ? std::optional<URLRequest>(request) : std::nullopt);
+    }
+    void taskDidReceiveChallenge(URLSession&, URLSessionTask&, AuthenticationChallenge& challenge,
+                                 URLSessionChallengeCompletion completion) override
+    {
+        note("task-challenge " + challenge.protectionSpace().authenticationMethod + " " +
+             std::to_string(challenge.previousFailureCount()));
+        if (challenge.protectionSpace().serverTrust) return answerTrust(challenge, completion);
+        if (!password || challenge.previousFailureCount() > 0)
+            return completion(authenticationAnswer, std::nullopt);
+        completion(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", *password));
+    }
+    void didSendBodyData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
+    {
+        std::lock_guard lock(mutex);
+        sent = total;
+        expectedToSend = expected;
+    }
+    void didCompleteWithError(URLSession&, URLSessionTask&, const std::optional<Error>& failure) override
+    {
+        std::lock_guard lock(mutex);
+        error = failure;
+        ++completions;
+        events.push_back("complete");
+        changed.notify_all();
+    }
+    void didReceiveResponse(URLSession&, URLSessionTask&, const URLResponse& received,
+                            std::function<void(URLSessionResponseDisposition)> completion) override
+    {
+        {
+            std::lock_guard lock(mutex);
+            response = received;
+        }
+        note("response " + std::to_string(received.statusCode));
+        completion(URLSessionResponseDisposition::Allow);
+    }
+    void didReceiveData(URLSession&, URLSessionTask&, const Bytes& data) override
+    {
+        std::lock_guard lock(mutex);
+        body.append(data.begin(), data.end());
+    }
+    void didFinishDownloadingToURL(URLSession&, URLSessionTask&, const std::string& location) override
+    {
+        std::ifstream in(location, std::ios::binary);
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::lock_guard lock(mutex);
+        downloaded = location;
+        body = content;
+        events.push_back("downloaded");
+    }
+    void didWriteData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
+    {
+        std::lock_guard lock(mutex);
+        written = total;
+        expectedToWrite = expected;
+    }
+    void didResumeAtOffset(URLSession&, URLSessionTask&, std::int64_t offset, std::int64_t) override
+    {
+        note("resumed at " + std::to_string(offset));
+    }
+
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10))
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, done);
+    }
+    bool waitForCompletion() { return waitFor([&] { return completions > 0; }); }
+    bool saw(const std::string& event)
+    {
+        std::lock_guard lock(mutex);
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> events;
+    std::optional<URLResponse> response;
+    std::string body;
+    std::optional<Error> error;
+    int completions = 0;
+    std::string downloaded;
+    std::int64_t written = 0, expectedToWrite = 0, sent = 0, expectedToSend = 0;
+
+    bool followRedirects = true;
+    bool sessionLevel = false;
+    std::optional<URLSessionAuthChallengeDisposition> trustAnswer;
+    std::optional<std::string> password;
+    URLSessionAuthChallengeDisposition authenticationAnswer = URLSessionAuthChallengeDisposition::PerformDefaultHandling;
+
+private:
+    void note(std::string event)
+    {
+        std::lock_guard lock(mutex);
+        events.push_back(std::move(event));
+        changed.notify_all();
+    }
+    void answerTrust(AuthenticationChallenge& challenge, const URLSessionChallengeCompletion& completion)
+    {
+        if (trustAnswer == URLSessionAuthChallengeDisposition::UseCredential)
+            return completion(*trustAnswer, URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust));
+        completion(trustAnswer.value_or(URLSessionAuthChallengeDisposition::PerformDefaultHandling), std::nullopt);
+    }
+};
+
+inline bool eventually(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+struct SessionFixture : ::testing::Test {
+    RunLoop loop;
+    Dispatch dispatch{loop};
+    NotificationCenter center;
+    LoopbackServer server;
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<URLSession> session;
+
+    void SetUp() override { session = makeSession(URLSessionConfiguration::defaultSessionConfiguration()); }
+    void TearDown() override
+    {
+        session->invalidateAndCancel();
+        recorder->waitFor([&] { return std::find(recorder->events.begin(), recorder->events.end(), "invalid") != recorder->events.end(); });
+    }
+    std::shared_ptr<URLSession> makeSession(URLSessionConfiguration configuration)
+    {
+        return URLSession::sessionWithConfiguration(std::move(configuration), recorder, dispatch.makeSerial("test.delegate"), center);
+    }
+    std::shared_ptr<URLSessionTask> run(std::shared_ptr<URLSessionTask> task)
+    {
+        task->resume();
+        EXPECT_TRUE(recorder->waitForCompletion());
+        return task;
+    }
+    URLRequest request(const std::string& path, const std::string& method = "GET", double timeout = 5.0)
+    {
+        URLRequest made(server.url(path), timeout);
+        made.httpMethod = method;
+        return made;
+    }
+};
+
+}  // namespace support::urlsession
