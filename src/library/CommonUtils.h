@@ -12,11 +12,14 @@
 #include "common/Stdqueue.h"
 #include "device/formats/OKVQFXInformation.h"
 #include "device/sequencer/ParserDataDelegate.h"
+#include "device/transport/PatchObject.h"
 #include "library/CommonUtilsDelegate.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
 #include "server/AllQFXData.h"
 
+class DirectoryObject;
+class OKVPatch;
 // ---- includes of the pools, the server side and the patch effect dictionary ----
 #include <variant>
 
@@ -153,6 +156,65 @@ public:
     // ejected flag is cleared before the connection handler runs, so that handler never starts a second
     // synchronisation for the same eject.
     void downloadFileSuccess(bool success);
+
+
+    // ==== patch library on disk, patch files, patch transfer, bin, backups, pool save ====
+    // Paths handed in are absolute or relative to the root folder. The file routines run on the calling
+    // thread and share nothing but the file system; rewrites take one lock.
+    static constexpr const char* kPatchExtension = "qptc";
+
+    // The patch write info of the copies into the pool, the device folders and the file manager.
+    struct PatchWriteInfo {
+        bool replace = false;
+        bool copiedToFinder = false;
+        std::int64_t index = -1;
+    };
+
+    // ---- patch library on disk ----
+    std::string absolutePath(const std::string& path) const;
+    // A group's folder name: every ":" written as "-".
+    static std::string groupFolderName(const std::string& groupName);
+    bool checkFilePatchWithfilePath(const std::string& path);
+    static bool isPathOfFile(const std::string& path);
+    std::shared_ptr<PatchItem> readFilePatchWithPath(const std::string& path);
+    std::int32_t getNumberOfSlotsInBank();
+    bool isPatchFileIncompatibleWithPath(const std::string& path);
+    void updateIncompatiblePathItemInDirectory(DirectoryObject& node);
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                      const PatchWriteInfo& info);
+    void copyGroup(const DirectoryObject& group, const std::string& toPath);
+    std::string movePatchItem(PatchItem& item, const std::string& groupName);
+    // 0 done, 1 a folder of that name exists, 2 refused or failed.
+    std::int32_t renameGroup(DirectoryObject& group, const std::string& newName);
+    std::string createNewDirectoryPath(const std::string& path);
+    void removeFileWithPath(const std::string& path);
+    void removeDeviceDataFolder();
+
+    // ---- patch files: names and comments ----
+    bool editFilePatch(PatchItem& item);
+
+    // ---- recycle bin, backups, pool save ----
+    std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group);
+    std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group);
+    std::string deletePatchGroup(const DirectoryObject& group);
+    std::string undoPatchGroup(DirectoryObject& group);
+    std::string canBackupWithName(const std::string& name);
+    // 1 written, 3 replaced, 2 a folder, file or copy failed, 4 the old group could not be removed.
+    std::int32_t backupPatchListWithName(const std::string& name, const std::vector<std::shared_ptr<PatchItem>>& patchList);
+    bool checkBackupGroupTheSeemModel(const std::string& groupName);
+    bool restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
+    // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place.
+    void savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
+
+    // ---- patch transfer to the device ----
+    void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
+    void writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
+    void writeToDeviceWithPatchGroup(const std::vector<std::shared_ptr<PatchItem>>& items,
+                                     const std::vector<std::int64_t>& indexes);
+    void writeToDeviceWithPatchList(const std::vector<std::shared_ptr<PatchItem>>& items);
+    // The device's slots and their files as the last dump and writes left them.
+    std::vector<PatchObject> allPatchDataList();
+    // ==== end of the patch block ====
 
     // ---- ParserDataDelegate: each hops onto the state queue ----
     void notifyDataPatchChange(const PatchObject& patch) override;
@@ -393,6 +455,31 @@ private:
     bool m_isSelectedPatchInDevice = false;
     bool m_isEjectedDevice = false;
 
+    // ==== patch block, private ====
+    using PatchResultBlock = std::function<void(std::int32_t state)>;
+    bool publishedConnected() const;
+    // A failed write's recovery: the old item from the file the list entry still names, the written
+    // file kept in the device working folder. Nothing when the entry's file does not read.
+    std::shared_ptr<PatchItem> recoverFailedWrite(PatchObject& written, std::size_t index);
+    bool validIndex(std::int64_t index) const;
+    void finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored);
+    bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
+    bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
+                       const std::vector<std::string>& records);
+    std::mutex m_editMutex;
+    std::vector<PatchObject> m_allPatchDataList;  // state queue
+    PatchResultBlock m_selectPatchBlock;          // state queue
+    PatchResultBlock m_writeOnePatchBlock;        // state queue
+    PatchResultBlock m_writeGroupPatchsBlock;     // state queue
+    PatchResultBlock m_writeAllPatchBlock;        // state queue
+    // What each slot of the device held at the dump or its last good write, so a failed write can put
+    // the slot's file back even after it was rewritten in place.
+    std::vector<std::optional<Bytes>> m_deviceSlotBytes;  // state queue
+    std::vector<PatchObject> m_publishedPatchList;  // guarded by m_publishedMutex
+    void publishPatchList();
+    void clearPatchTransfer();
+    void finishDump(std::int32_t failedState);
+    // ==== end of the patch block, private ====
     // ==== state of the pools, the server side and the dictionary ====
     struct EffectTables;
     std::shared_ptr<const EffectTables> effectTables() const;

@@ -222,14 +222,6 @@ void CommonUtils::finishRequestWhenRunning(RequestKind kind)
     });
 }
 
-void CommonUtils::getAllPatchDataDumpWithState(std::int32_t, const std::optional<std::vector<PatchObject>>&) {}
-void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteAllPatch); }
-void CommonUtils::writeOnePatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteOnePatch); }
-void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t)
-{
-    finishRequestWhenRunning(RequestKind::WriteGroupPatchs);
-}
-void CommonUtils::selectPatchWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::SelectPatch); }
 void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}
 // The memory status ends the connect read and every effect action but a favourite change.
 void CommonUtils::getMemoryStatusWithState(std::int32_t, float)
@@ -241,4 +233,3 @@ void CommonUtils::getMemoryStatusWithState(std::int32_t, float)
             endEffectActionWithMemoryStatus();
     });
 }
-void CommonUtils::notifyDataPatchChange(const PatchObject&) {}

@@ -194,6 +194,7 @@ void CommonUtils::reset()
     m_deviceName.clear();
     m_qfxListPathDevice.clear();
     clearEffectLibrary();
+    clearPatchTransfer();
     publish();
     tell([](CommonUtilsDelegate& d) {
         d.didFinishSynchronizationActionDevice(std::nullopt);

@@ -7,6 +7,7 @@
 
 #include "library/CommonUtilsDelegate.h"
 #include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
 
 // Records what the coordinator tells the interface, one short text per message, in order. The device busy
 // pair (do, prevent eject) shows as "busy", the idle pair (finish, allow eject) as "idle"; a reset's own
@@ -57,6 +58,38 @@ public:
         std::lock_guard lock(m_mutex);
         return m_effects;
     }
+
+    // Patch transfer: the lists and items are kept for the test to look at.
+    void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsets) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            lastPatches = patches;
+            lastOffsets = offsets;
+        }
+        record("patches " + std::to_string(patches.size()));
+    }
+    void getPatchListWithFailedState(std::int32_t state) override { record("patchesFailed " + std::to_string(state)); }
+    void writePatchListWithState(std::int32_t state) override { record("writeAll " + std::to_string(state)); }
+    void writePatchItemWithFailedState(std::int32_t state, const std::shared_ptr<PatchItem>& old, std::uint32_t index) override
+    {
+        record("writeFailed " + std::to_string(state) + " " + std::to_string(index) + " " + (old ? old->patchName : "none"));
+    }
+    void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int32_t state) override
+    {
+        record("select " + std::to_string(state) + " " + (item ? item->patchName : "none"));
+    }
+    void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& label) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            lastUpdated = item;
+        }
+        record("updated " + item->patchName + " " + label);
+    }
+    Items lastPatches;
+    std::vector<std::string> lastOffsets;
+    std::shared_ptr<PatchItem> lastUpdated;
 
     // The pools, the server side and the version notices.
     void serverConnectWithState(bool reachable) override { record(std::string("server ") + (reachable ? "1" : "0")); }

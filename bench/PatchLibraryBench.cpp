@@ -1,0 +1,145 @@
+// The patch library's whole-folder operations on a real disk: saving the pool, backing up the device's
+// patch list into a group and restoring it for writing, with the time per patch.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "device/sequencer/CQFXMidiCommandLayer.h"
+#include "device/sequencer/ParserDataController.h"
+#include "device/transport/CMidiDevice.h"
+#include "library/CommonUtils.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/LocalFileManager.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/SimulatedPatchMemory.h"
+#include "support/files/TemporaryFolder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A coordinator in a temporary root, with no device connected.
+struct Library {
+    Library()
+        : dispatch(loop),
+          midi(dispatch),
+          transport(midi, dispatch, files, root.path()),
+          seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport)),
+          utils(CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, rootFolder})
+    {
+        utils.setPreferredLocalization("en");
+        // The pool counts as loaded only once the interface has been handed it.
+        utils.setDelegate(&interface);
+    }
+    // `count` patch files in a folder under the root, as items.
+    std::vector<std::shared_ptr<PatchItem>> patches(const std::string& folder, int count)
+    {
+        fs::create_directories(rootFolder + "/" + folder);
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (int i = 0; i < count; ++i) {
+            auto item = std::make_shared<PatchItem>();
+            item->path = rootFolder + "/" + folder + "/" + std::to_string(i) + ".qptc";
+            files.writeAtomically(item->path,
+                                  SimulatedPatchMemory::makePatchRecord("P" + std::to_string(i), "c", 300,
+                                                                        static_cast<std::uint8_t>(i)),
+                                  nullptr, platform::Durability::WorkingCopy);
+            items.push_back(item);
+        }
+        return items;
+    }
+
+    platform::FakeClock clock;
+    platform::RunLoop loop{clock};
+    platform::Dispatch dispatch;
+    platform::TimerService timers{loop};
+    platform::VirtualMidiSystem midi;
+    platform::LocalFileManager files;
+    platform::Configuration configuration;
+    TemporaryFolder root;
+    std::string rootFolder = root / "PEXO Rigmora";
+    CMidiDevice transport;
+    ParserDataController seq;
+    CommonUtils utils;
+    CommonUtilsDelegate interface;
+};
+
+void perPatch(benchmark::State& state, double patches)
+{
+    state.counters["seconds_per_patch"] =
+        benchmark::Counter(patches, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_SavePool(benchmark::State& state)
+{
+    const int groups = 100, perGroup = 100;
+    Library library;
+    std::vector<std::shared_ptr<DirectoryObject>> pool;
+    for (int g = 0; g < groups; ++g) {
+        auto group = std::make_shared<DirectoryObject>();
+        group->name = "Group " + std::to_string(g);
+        group->isGroup = true;
+        for (const auto& item : library.patches("Temp/Local/Group " + std::to_string(g), perGroup)) {
+            auto leaf = std::make_shared<DirectoryObject>();
+            leaf->object = item;
+            group->childDirectories.push_back(leaf);
+        }
+        pool.push_back(group);
+    }
+    library.utils.sendPatchPoolData({});
+    library.loop.runUntil([&] { return library.utils.isLoadedPatchPool(); });
+    std::atomic<bool> changed{true};
+    for (auto _ : state) {
+        changed = true;
+        library.utils.savePatchPoolToLocal(pool, changed);
+        if (changed) state.SkipWithError("the pool was not saved");
+    }
+    perPatch(state, groups * perGroup);
+}
+
+// A whole-device backup into a new group; each round's group is removed outside the timed region.
+void BM_Backup(benchmark::State& state)
+{
+    const int count = 100;
+    Library library;
+    const auto device = library.patches("Device/Patch", count);
+    for (auto _ : state) {
+        auto items = device;
+        for (auto& item : items) item = item->copy();
+        if (library.utils.backupPatchListWithName("Backup", items) != 1) state.SkipWithError("backup failed");
+        state.PauseTiming();
+        library.utils.removeFileWithPath(std::string(CommonUtils::kTempLocal) + "/Backup");
+        state.ResumeTiming();
+    }
+    perPatch(state, count);
+}
+
+// Restoring that backup: its files copied into the device working folder, ready to be written.
+void BM_Restore(benchmark::State& state)
+{
+    const int count = 100;
+    Library library;
+    auto backup = library.patches("Device/Patch", count);
+    if (library.utils.backupPatchListWithName("Backup", backup) != 1) state.SkipWithError("backup failed");
+    for (auto _ : state) {
+        auto items = backup;
+        for (auto& item : items) item = item->copy();
+        if (!library.utils.restorePatchWithPatchItems(items)) state.SkipWithError("restore failed");
+        state.PauseTiming();
+        library.utils.removeFileWithPath(CommonUtils::kTempDevicePatch);
+        state.ResumeTiming();
+    }
+    perPatch(state, count);
+}
+
+}  // namespace
+
+// Disk work: wall-clock time is what the user waits for.
+BENCHMARK(BM_SavePool)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_Backup)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();

@@ -1,0 +1,292 @@
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/Log.h"
+#include "device/formats/OKVPatch.h"
+#include "device/sequencer/ParserDataController.h"
+#include "library/CommonUtils.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/store/OKVLocalFileController.h"
+#include "platform/bundle/Localizer.h"
+#include "platform/files/FileManager.h"
+#include "platform/files/SafeName.h"
+#include "platform/text/ShiftJis.h"
+#include "platform/text/Utf8.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kNameBytes = 10;
+constexpr std::size_t kCommentBytes = 200;
+
+bool isBlank(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c) != 0; });
+}
+
+std::string replaceAll(std::string text, char from, char to)
+{
+    std::replace(text.begin(), text.end(), from, to);
+    return text;
+}
+
+Bytes withoutZeroBytes(Bytes bytes)
+{
+    bytes.erase(std::remove(bytes.begin(), bytes.end(), std::uint8_t{0}), bytes.end());
+    return bytes;
+}
+
+// The longest prefix of UTF-8 text that fits `limit` bytes without splitting a character.
+Bytes cutUtf8(const std::string& text, std::size_t limit)
+{
+    std::size_t end = std::min(limit, text.size());
+    while (end > 0 && end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+// The longest prefix of Shift-JIS bytes that fits `limit` without splitting a double-byte character.
+Bytes cutShiftJis(const Bytes& bytes, std::size_t limit)
+{
+    std::size_t end = 0;
+    while (end < bytes.size()) {
+        const std::uint8_t lead = bytes[end];
+        const std::size_t width = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) ? 2 : 1;
+        if (end + width > limit) break;
+        end += width;
+    }
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(end, bytes.size())));
+}
+
+std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
+std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+
+}  // namespace
+
+// ---- paths and names ----
+
+std::string CommonUtils::absolutePath(const std::string& path) const
+{
+    const char* home = std::getenv("HOME");
+    // A path given from "/" is absolute wherever it points (exports go to any mounted folder).
+    if (path.find(m_rootPath) != std::string::npos || path.rfind('/', 0) == 0) return path;
+    if (home != nullptr && *home != '\0' && path.find(home) != std::string::npos) return path;
+    return join(m_rootPath, fs::path(path).relative_path().string());
+}
+
+std::string CommonUtils::groupFolderName(const std::string& groupName) { return replaceAll(groupName, ':', '-'); }
+
+bool CommonUtils::isPathOfFile(const std::string& path) { return fs::path(path).extension() == ".qptc"; }
+
+std::string CommonUtils::createNewDirectoryPath(const std::string& path)
+{
+    for (int counter = 1;; ++counter) {
+        const std::string candidate = path + " (" + std::to_string(counter) + ")";
+        if (!m_files.exists(candidate)) return candidate;
+    }
+}
+
+void CommonUtils::removeFileWithPath(const std::string& path)
+{
+    const std::string absolute = absolutePath(path);
+    platform::Error error;
+    if (m_files.exists(absolute) && !m_files.removeItem(absolute, &error))
+        RIG_LOG("cannot remove %s: %s", absolute.c_str(), error.description.c_str());
+}
+
+void CommonUtils::removeDeviceDataFolder()
+{
+    for (const char* folder : {kTempEffectList, kTempDevice, kDevicePatch}) removeFileWithPath(folder);
+}
+
+// ---- reading patch files ----
+
+bool CommonUtils::checkFilePatchWithfilePath(const std::string& path)
+{
+    if (!isPathOfFile(path)) return false;
+    const auto patch = getOKVPatchWithPath(absolutePath(path));
+    return patch && std::string(patch->ckID().c_str()) == "PTCF";
+}
+
+std::shared_ptr<PatchItem> CommonUtils::readFilePatchWithPath(const std::string& path)
+{
+    auto item = getPatchItemWithPath(absolutePath(path));
+    if (item) getEffectListWithPatch(*item);
+    return item;
+}
+
+bool CommonUtils::publishedConnected() const
+{
+    std::lock_guard lock(m_publishedMutex);
+    return m_published.isConnectDevice;
+}
+
+std::int32_t CommonUtils::getNumberOfSlotsInBank()
+{
+    return publishedConnected() ? m_parser.getNumberOfPatchsInABank() : 0;
+}
+
+bool CommonUtils::isPatchFileIncompatibleWithPath(const std::string& path)
+{
+    std::int32_t deviceID = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (!m_published.isConnectDevice) return false;
+        deviceID = m_published.deviceID;
+    }
+    if (path.empty() || deviceID <= 0 || !checkFilePatchWithfilePath(path)) return false;
+    const auto patch = getOKVPatchWithPath(absolutePath(path));
+    return !patch || !m_parser.checkPatchCompatible(*patch);
+}
+
+void CommonUtils::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
+{
+    const PatchItem* item = node.patchItem();
+    if (item != nullptr && publishedConnected()) node.isIncompatible = isPatchFileIncompatibleWithPath(item->path);
+}
+
+// ---- rewriting names and comments ----
+
+bool CommonUtils::editFilePatch(PatchItem& item)
+{
+    std::lock_guard lock(m_editMutex);
+    auto patch = getOKVPatchWithPath(absolutePath(item.path));
+    if (!patch) return false;
+    const Bytes name = cutUtf8(item.patchName, kNameBytes);
+    patch->setPatchName(std::string(name.begin(), name.end()));
+    if (preferredLocalization() == "ja") {
+        Bytes bytes;
+        if (!isBlank(item.patchComment)) {
+            const auto encoded = platform::ShiftJis::encode(item.patchComment);
+            if (!encoded) return false;
+            bytes = cutShiftJis(*encoded, kCommentBytes);
+        }
+        patch->commentJP().setContent(withoutZeroBytes(std::move(bytes)));
+    } else {
+        patch->commentEN().setContent(isBlank(item.patchComment)
+                                          ? Bytes(kCommentBytes, 0)
+                                          : withoutZeroBytes(cutUtf8(item.patchComment, kCommentBytes)));
+    }
+    item.path = absolutePath(item.path);
+
+    // The former file is copied (never moved) under a name of its own, so a failure can always go back
+    // to exactly what was there; the original is replaced whole or not at all.
+    platform::Error error;
+    const std::string keptFolder = pathUnderRoot(kTempDevicePatch);
+    if (!m_files.createDirectory(keptFolder, true, &error)) {
+        RIG_LOG("cannot keep the former patch file: %s", error.description.c_str());
+        return false;
+    }
+    std::string former = join(keptFolder, fileNameOf(item.path));
+    if (m_files.exists(former)) former = createNewNameForPath(former);
+    if (!m_files.copyItem(item.path, former, &error)) {
+        RIG_LOG("cannot keep the former patch file: %s", error.description.c_str());
+        return false;
+    }
+    if (!patch->writeToFile(m_files, item.path, &error)) {
+        RIG_LOG("cannot rewrite %s: %s", item.path.c_str(), error.description.c_str());
+        return false;
+    }
+    const auto readBack = getPatchItemWithPath(item.path);
+    if (readBack && readBack->patchName == item.patchName) return true;
+    const auto formerBytes = m_files.readFile(former, &error);
+    if (!formerBytes || !m_files.writeAtomically(item.path, *formerBytes, &error))
+        RIG_LOG("cannot put back %s: %s", item.path.c_str(), error.description.c_str());
+    return false;
+}
+
+// ---- copies and moves ----
+
+std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                               const PatchWriteInfo& info)
+{
+    const std::string from = replaceAll(source, ':', '-');
+    std::string target = replaceAll(toPath, ':', '-');
+    const auto patch = getOKVPatchWithPath(absolutePath(from));
+    if (!patch) return nullptr;
+    const bool intoDevice = target.find(pathUnderRoot(kTempDevicePatch)) != std::string::npos ||
+                            target.find(pathUnderRoot("Device")) != std::string::npos;
+    if (intoDevice && publishedConnected() && !m_parser.checkPatchCompatible(*patch)) return nullptr;
+    const std::string patchName(patch->patchName().c_str());
+    if (info.copiedToFinder && !patchName.empty()) {
+        if (!m_files.createDirectory(target, true)) return nullptr;
+        const std::string name = (info.index >= 0 ? std::to_string(info.index) + " - " : std::string()) + patchName + ".qptc";
+        if (!platform::SafeName::check(name)) return nullptr;
+        target = join(target, name);
+    }
+    const std::string copied = copyFileFromFilePath(absolutePath(from), absolutePath(target), info.replace);
+    if (copied.empty() || !m_files.exists(copied)) return nullptr;
+    return readFilePatchWithPath(copied);
+}
+
+void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toPath)
+{
+    const std::string folderName = groupFolderName(group.name.value_or(""));
+    if (!platform::SafeName::check(folderName)) return;
+    std::string folder = join(toPath, folderName);
+    if (m_files.exists(folder)) folder = createNewDirectoryPath(folder);
+    platform::Error error;
+    if (!m_files.createDirectory(folder, true, &error)) {
+        RIG_LOG("cannot create %s: %s", folder.c_str(), error.description.c_str());
+        return;
+    }
+    const bool deviceFolder = folder.find(pathUnderRoot("Device")) != std::string::npos;
+    for (std::size_t i = 0; i < group.childDirectories.size(); ++i) {
+        const PatchItem* item = group.childDirectories[i]->patchItem();
+        if (item == nullptr || !m_files.exists(absolutePath(item->path))) continue;
+        if (deviceFolder) {
+            const auto patch = getOKVPatchWithPath(absolutePath(item->path));
+            if (!patch || !publishedConnected() || !m_parser.checkPatchCompatible(*patch)) continue;
+        }
+        writeFilePatchWithPath(item->path, folder, {false, true, static_cast<std::int64_t>(i)});
+    }
+}
+
+std::string CommonUtils::movePatchItem(PatchItem& item, const std::string& groupName)
+{
+    if (isBlank(item.path)) return {};
+    const std::string folderName = groupFolderName(groupName);
+    if (!groupName.empty() && !platform::SafeName::check(folderName)) return {};
+    const std::string folder = groupName.empty() ? pathUnderRoot(kTempLocal) : join(pathUnderRoot(kTempLocal), folderName);
+    const std::string from = absolutePath(item.path);
+    if (!m_files.isDirectory(folder) || !m_files.exists(from)) return {};
+    std::string target = join(folder, fileNameOf(from));
+    if (target == from) return target;
+    if (m_files.exists(target)) target = createNewNameForPath(target);
+    platform::Error error;
+    if (!m_files.moveItem(from, target, &error)) {
+        RIG_LOG("cannot move %s: %s", from.c_str(), error.description.c_str());
+        return {};
+    }
+    return target;
+}
+
+std::int32_t CommonUtils::renameGroup(DirectoryObject& group, const std::string& newName)
+{
+    const std::string newFolder = groupFolderName(newName);
+    if (newName.find_first_not_of(":*?<>|\\/\"") == std::string::npos || !platform::SafeName::check(newFolder))
+        return 2;
+    const std::string oldFolder = groupFolderName(group.name.value_or(""));
+    const std::string to = join(pathUnderRoot(kTempLocal), newFolder);
+    if (m_files.exists(to)) return 1;
+    platform::Error error;
+    if (!platform::SafeName::check(oldFolder) || !m_files.moveItem(join(pathUnderRoot(kTempLocal), oldFolder), to, &error)) {
+        RIG_LOG("cannot rename group %s: %s", oldFolder.c_str(), error.description.c_str());
+        return 2;
+    }
+    const auto rename = [&](std::string& path) {
+        fs::path renamed;
+        for (const auto& component : fs::path(path)) renamed /= component == oldFolder ? fs::path(newFolder) : component;
+        path = renamed.string();
+    };
+    for (auto& child : group.childDirectories) {
+        if (child->path) rename(*child->path);
+        if (PatchItem* item = child->patchItem()) rename(item->path);
+    }
+    group.name = newName;
+    group.path = to;
+    return 0;
+}

@@ -1,0 +1,308 @@
+#include <filesystem>
+
+#include "common/Log.h"
+#include "device/sequencer/ParserDataController.h"
+#include "device/transport/AllPatch.h"
+#include "library/CommonUtils.h"
+#include "library/models/PatchItem.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/files/FileManager.h"
+
+namespace fs = std::filesystem;
+
+// ---- state shared with the reset ----
+
+void CommonUtils::publishPatchList()
+{
+    std::lock_guard lock(m_publishedMutex);
+    m_publishedPatchList = m_allPatchDataList;
+}
+
+std::vector<PatchObject> CommonUtils::allPatchDataList()
+{
+    std::lock_guard lock(m_publishedMutex);
+    return m_publishedPatchList;
+}
+
+void CommonUtils::clearPatchTransfer()
+{
+    m_selectPatchBlock = nullptr;
+    m_writeOnePatchBlock = nullptr;
+    m_writeGroupPatchsBlock = nullptr;
+    m_writeAllPatchBlock = nullptr;
+    m_allPatchDataList.clear();
+    m_deviceSlotBytes.clear();
+    publishPatchList();
+}
+
+bool CommonUtils::validIndex(std::int64_t index) const
+{
+    if (index >= 0 && static_cast<std::size_t>(index) < m_allPatchDataList.size()) return true;
+    RIG_LOG("dropped patch position %lld of %zu", static_cast<long long>(index), m_allPatchDataList.size());
+    return false;
+}
+
+// ---- requests ----
+
+void CommonUtils::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
+{
+    const auto watchdog = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
+    addRequest(
+        RequestKind::SelectPatch,
+        [this, item, index] {
+            m_selectPatchBlock = [this, item](std::int32_t state) {
+                tell([item, state](CommonUtilsDelegate& d) { d.selectPatchItem(item, state); });
+                finishRequest(RequestKind::SelectPatch);
+            };
+            if (!item || !validIndex(index)) {
+                const auto block = std::exchange(m_selectPatchBlock, nullptr);
+                post([block] { block(0); });
+                return;
+            }
+            PatchObject& entry = m_allPatchDataList[static_cast<std::size_t>(index)];
+            entry.path = absolutePath(item->path);
+            publishPatchList();
+            m_parser.selectPatch(entry);
+        },
+        watchdog, false);
+}
+
+void CommonUtils::writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
+{
+    writeToDeviceWithPatchGroup({item}, {index});
+}
+
+void CommonUtils::writeToDeviceWithPatchGroup(const std::vector<std::shared_ptr<PatchItem>>& items,
+                                              const std::vector<std::int64_t>& indexes)
+{
+    const bool one = items.size() == 1 && indexes.size() == 1;
+    const RequestKind kind = one ? RequestKind::WriteOnePatch : RequestKind::WriteGroupPatchs;
+    const float timeOut = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
+    const float watchdog = one ? 3 * timeOut : 2 * timeOut * static_cast<float>(std::min(items.size(), indexes.size()));
+    addRequest(kind, [this, items, indexes, kind, one] {
+        std::vector<PatchObject> written;
+        std::vector<std::size_t> positions;
+        for (std::size_t i = 0; i < items.size() && i < indexes.size(); ++i) {
+            if (!items[i] || !validIndex(indexes[i])) continue;
+            const auto position = static_cast<std::size_t>(indexes[i]);
+            items[i]->path = absolutePath(items[i]->path);
+            PatchObject copy = m_allPatchDataList[position].copy();
+            copy.path = items[i]->path;
+            written.push_back(copy);
+            positions.push_back(position);
+        }
+        if (written.empty()) {
+            finishRequest(kind);
+            return;
+        }
+        PatchResultBlock& stored = one ? m_writeOnePatchBlock : m_writeGroupPatchsBlock;
+        stored = [this, written, positions, kind](std::int32_t state) mutable {
+            for (std::size_t i = 0; i < written.size(); ++i) {
+                if (positions[i] >= m_allPatchDataList.size()) continue;
+                if (state == 1) {
+                    m_allPatchDataList[positions[i]].path = written[i].path;
+                    m_deviceSlotBytes.resize(m_allPatchDataList.size());
+                    m_deviceSlotBytes[positions[i]] = m_files.readFile(written[i].path);
+                    continue;
+                }
+                auto old = recoverFailedWrite(written[i], positions[i]);
+                tell([state, old, position = positions[i]](CommonUtilsDelegate& d) {
+                    d.writePatchItemWithFailedState(state, old, static_cast<std::uint32_t>(position));
+                });
+            }
+            publishPatchList();
+            finishRequest(kind);
+        };
+        if (one)
+            m_parser.writeOnePatchDataDumpWithAllPatch(written.front());
+        else
+            m_parser.writeGroupPatchDataDumpWithAllPatch(written);
+    }, watchdog);
+}
+
+std::shared_ptr<PatchItem> CommonUtils::recoverFailedWrite(PatchObject& written, std::size_t index)
+{
+    PatchObject& entry = m_allPatchDataList[index];
+    // The edit that did not reach the device stays reachable as a working copy of its own.
+    m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
+    const std::string kept = copyFileFromFilePath(
+        written.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(written.path).filename().string(), false);
+    if (!kept.empty()) written.path = kept;
+    // A slot whose file was rewritten in place before the write gets back what the device still holds.
+    if (index < m_deviceSlotBytes.size() && m_deviceSlotBytes[index] && !entry.path.empty() &&
+        m_files.readFile(entry.path) != m_deviceSlotBytes[index]) {
+        platform::Error error;
+        if (!m_files.writeAtomically(entry.path, *m_deviceSlotBytes[index], &error))
+            RIG_LOG("cannot put back slot %zu: %s", index, error.description.c_str());
+    }
+    return getPatchItemWithPath(entry.path);
+}
+
+void CommonUtils::writeToDeviceWithPatchList(const std::vector<std::shared_ptr<PatchItem>>& items)
+{
+    const float timeOut = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
+    post([this, items, timeOut] {
+        if (!m_isLoadedPatchList) return;
+        addRequest(RequestKind::WriteAllPatch, [this, items] {
+            // The list takes the new files only once the device has them all.
+            std::vector<PatchObject> list = m_allPatchDataList;
+            for (std::size_t i = 0; i < list.size() && i < items.size(); ++i)
+                if (items[i]) list[i].path = absolutePath(items[i]->path);
+            m_writeAllPatchBlock = [this, list](std::int32_t state) {
+                if (state == 1) {
+                    m_allPatchDataList = list;
+                    m_deviceSlotBytes.assign(list.size(), std::nullopt);
+                    for (std::size_t i = 0; i < list.size(); ++i) m_deviceSlotBytes[i] = m_files.readFile(list[i].path);
+                    publishPatchList();
+                }
+                tell([state](CommonUtilsDelegate& d) { d.writePatchListWithState(state); });
+                finishRequest(RequestKind::WriteAllPatch);
+            };
+            m_parser.writeAllPatchDataDumpWithAllPatch(AllPatch::initWithPatchList(list));
+        }, timeOut * static_cast<float>(m_allPatchDataList.size()) / 5.0F);
+    });
+}
+
+// ---- results ----
+
+// The end every patch request shares: a lost or vanished device resets the queue, any other state goes
+// to the request's own result block. A result of a request that is no longer running changes nothing.
+void CommonUtils::finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored)
+{
+    post([this, state, kind, stored] {
+        if (!isRunning(kind)) return;
+        const PatchResultBlock block = std::exchange(this->*stored, nullptr);
+        if (state == -1 || state == -3) {
+            reset();
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        } else if (state == -2) {
+            reset();
+            forceEject();
+            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+        } else if (block) {
+            block(state);
+        } else {
+            finishRequest(kind);
+        }
+        resetTimer();
+    });
+}
+
+void CommonUtils::selectPatchWithState(std::int32_t state)
+{
+    finishPatchRequest(state, RequestKind::SelectPatch, &CommonUtils::m_selectPatchBlock);
+}
+
+void CommonUtils::writeOnePatchDataDumpWithState(std::int32_t state)
+{
+    finishPatchRequest(state, RequestKind::WriteOnePatch, &CommonUtils::m_writeOnePatchBlock);
+}
+
+void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t state)
+{
+    finishPatchRequest(state, RequestKind::WriteGroupPatchs, &CommonUtils::m_writeGroupPatchsBlock);
+}
+
+void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t state)
+{
+    finishPatchRequest(state, RequestKind::WriteAllPatch, &CommonUtils::m_writeAllPatchBlock);
+}
+
+void CommonUtils::finishDump(std::int32_t failedState)
+{
+    tell([failedState](CommonUtilsDelegate& d) { d.getPatchListWithFailedState(failedState); });
+    m_isGettingDataDevice = false;
+    m_isWorking = false;
+    m_running.reset();
+    pump();
+    forceEject();
+}
+
+void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
+                                               const std::optional<std::vector<PatchObject>>& allPatchData)
+{
+    post([this, state, allPatchData] {
+        if (state == -4 || state == -1) {
+            m_isGettingDataDevice = false;
+            reset();
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+            return;
+        }
+        if (state == -2) {
+            reset();
+            forceEject();
+            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+            return;
+        }
+        if (state != 1 || !allPatchData || allPatchData->empty()) {
+            finishDump(state == 1 ? 0 : state);
+            return;
+        }
+        const std::string folder = pathUnderRoot(kTempDevicePatch);
+        removeFileWithPath(folder);
+        platform::Error error;
+        if (!m_files.createDirectory(folder, true, &error)) {
+            RIG_LOG("cannot make the device patch folder: %s", error.description.c_str());
+            finishDump(0);
+            return;
+        }
+        CommonUtilsDelegate::Items items;
+        std::vector<std::string> offsetNames;
+        std::vector<std::optional<Bytes>> slotBytes;
+        for (const PatchObject& patch : *allPatchData) {
+            if (!m_isConnectDevice) {
+                forceEject();
+                return;
+            }
+            auto item = std::make_shared<PatchItem>();
+            if (!patch.path.empty()) {
+                // An unreadable slot keeps its place with an empty, marked item, so every later slot
+                // keeps the position that writes address it by.
+                if (auto read = getPatchItemWithPath(absolutePath(patch.path)))
+                    item = read;
+                else
+                    item->isWarning = true;
+            }
+            getEffectListWithPatch(*item);
+            offsetNames.push_back(m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum));
+            slotBytes.push_back(patch.path.empty() ? std::nullopt : m_files.readFile(absolutePath(patch.path)));
+            items.push_back(std::move(item));
+        }
+        m_allPatchDataList = *allPatchData;
+        m_deviceSlotBytes = std::move(slotBytes);
+        m_isLoadedPatchList = true;
+        publishPatchList();
+        tell([items, offsetNames](CommonUtilsDelegate& d) { d.patchListFromDevice(items, offsetNames); });
+        m_isGettingDataDevice = false;
+        m_isWorking = false;
+        m_running.reset();
+        pump();
+    });
+}
+
+void CommonUtils::notifyDataPatchChange(const PatchObject& patch)
+{
+    post([this, patch] {
+        for (std::size_t i = 0; i < m_allPatchDataList.size(); ++i) {
+            PatchObject& entry = m_allPatchDataList[i];
+            if (entry.groupNum != patch.groupNum || entry.bankNum != patch.bankNum || entry.patchNum != patch.patchNum)
+                continue;
+            entry = patch;
+            if (i < m_deviceSlotBytes.size()) m_deviceSlotBytes[i] = m_files.readFile(absolutePath(patch.path));
+            publishPatchList();
+            break;
+        }
+        auto item = getPatchItemWithPath(patch.path);
+        if (!item || !m_isConnectDevice) return;
+        const std::string label = m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum);
+        m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
+        // The working copy keeps the slot's own file name: two slots holding patches of one name never
+        // overwrite each other's copy.
+        const std::string copy = copyFileFromFilePath(
+            patch.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(patch.path).filename().string(), true);
+        if (!copy.empty()) item->path = copy;
+        getEffectListWithPatch(*item);
+        updatePatchWarningWithPatchItem(*item);
+        tell([item, label](CommonUtilsDelegate& d) { d.updatePatchItemFromDevice(item, label); });
+    });
+}

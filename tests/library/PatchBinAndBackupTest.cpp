@@ -1,0 +1,134 @@
+#include <filesystem>
+
+#include "library/store/BackupFile.h"
+#include "support/library/PatchLibraryFixture.h"
+
+namespace fs = std::filesystem;
+
+TEST_F(PatchLibrary, DeletedPatchesWaitInTheBinForUndo)
+{
+    startLibrary();
+    const auto blues = group("Blues");
+    auto first = item(writePatch("Temp/Local/Blues/Lead.qptc", "Lead"));
+    first->path = utils->deletePatchItem(*first, blues.get());
+    writePatch("Temp/Local/Blues/Lead.qptc", "Lead");
+    auto second = item(rootFolder + "/Temp/Local/Blues/Lead.qptc");
+    second->path = utils->deletePatchItem(*second, blues.get());
+    EXPECT_EQ(names("Temp/RecycleBin/Blues"), (Strings{"Lead (1).qptc", "Lead.qptc"}));
+
+    EXPECT_EQ(utils->undoPatchItem(*first, blues.get()), rootFolder + "/Temp/Local/Blues/Lead.qptc");
+    // The place is taken again: the second undo fails and its file stays in the bin.
+    writePatch("Temp/Local/Blues/Lead (1).qptc", "Other");
+    EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), "");
+    // A bin file that has gone makes the undo fail rather than report a patch that is not there.
+    fs::remove(second->path);
+    EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), "");
+    EXPECT_EQ(utils->deletePatchItem(*item("Temp/Local/x.qptc"), group("..").get()), "");
+}
+
+TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)
+{
+    startLibrary();
+    auto set = group("Live:Set");
+    set->isBackUpAllGroup = true;
+    writePatch("Temp/Local/Live-Set/a.qptc", "A");
+    writePatch("Temp/Local/Live-Set/b.qptc", "B");
+    BackupFile::saveBackupFile(BackupFile::initWithName("Live:Set", "Rig One").get(),
+                               rootFolder + "/Temp/Local/Live-Set/BackupInfo.backup", rootFolder);
+    fs::create_directories(rootFolder + "/Temp/RecycleBin/Live-Set");
+
+    // The second move fails: the first file comes back and nothing is left in the bin.
+    faulty.fail(Op::Move, "b.qptc");
+    EXPECT_EQ(utils->deletePatchGroup(*set), "");
+    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"BackupInfo.backup", "a.qptc", "b.qptc"}));
+    faulty.heal();
+
+    const std::string inBin = utils->deletePatchGroup(*set);
+    EXPECT_EQ(inBin, rootFolder + "/Temp/RecycleBin/Live-Set (1)");
+    EXPECT_EQ(names("Temp/RecycleBin/Live-Set (1)"), (Strings{"BackupInfo.backup", "a.qptc", "b.qptc"}));
+
+    set->path = inBin;
+    set->childDirectories = group("", {inBin + "/a.qptc"})->childDirectories;
+    EXPECT_EQ(utils->undoPatchGroup(*set), rootFolder + "/Temp/Local/Live-Set");
+    EXPECT_EQ(set->childDirectories[0]->patchItem()->path, rootFolder + "/Temp/Local/Live-Set/a.qptc");
+    // Its bin folder is gone now: a second undo fails visibly.
+    set->path = inBin;
+    EXPECT_EQ(utils->undoPatchGroup(*set), "");
+}
+
+TEST_F(PatchLibrary, BackupsRecordTheModelAndReplaceTheOldGroupOnlyWhenWhole)
+{
+    startLibrary();
+    connect();
+    const std::vector<std::shared_ptr<PatchItem>> device = {item(writePatch("Device/Patch/0_0_0.qptc", "One")),
+                                                            item(writePatch("Device/Patch/0_0_1.qptc", "Two"))};
+    EXPECT_EQ(utils->backupPatchListWithName("Gig:1", device), 1);
+    EXPECT_EQ(names("Temp/Local/Gig-1"), (Strings{"BackupInfo.backup", "One.qptc", "Two.qptc"}));
+    EXPECT_EQ(device[0]->path, rootFolder + "/Temp/Local/Gig-1/One.qptc");
+    EXPECT_EQ(utils->canBackupWithName("Gig:1"), "Gig-1 (1)");
+    EXPECT_TRUE(utils->checkBackupGroupTheSeemModel("Gig:1"));  // its record names the connected model
+
+    // A copy failing part-way leaves the old backup as it was.
+    const std::vector<std::shared_ptr<PatchItem>> again = {item(writePatch("Device/Patch/0_0_2.qptc", "Three")),
+                                                           item(writePatch("Device/Patch/0_0_3.qptc", "Four"))};
+    faulty.fail(Op::Copy, "0_0_3");
+    EXPECT_EQ(utils->backupPatchListWithName("Gig:1", again), 2);
+    EXPECT_EQ(names("Temp/Local/Gig-1"), (Strings{"BackupInfo.backup", "One.qptc", "Two.qptc"}));
+    faulty.heal();
+    EXPECT_EQ(utils->backupPatchListWithName("Gig:1", {item(rootFolder + "/Temp/Local/missing.qptc")}), 2);
+    EXPECT_EQ(utils->backupPatchListWithName("Gig:1", again), 3);
+    EXPECT_EQ(names("Temp/Local/Gig-1"), (Strings{"BackupInfo.backup", "Four.qptc", "Three.qptc"}));
+    for (const auto& name : names("Temp")) EXPECT_NE(name[0], '.') << "staging left behind: " << name;
+
+    // Restore copies into the device folder and stops at the first file that is not a patch.
+    std::vector<std::shared_ptr<PatchItem>> restore = {item(again[0]->path), item(rootFolder + "/nothing.qptc"),
+                                                       item(again[1]->path)};
+    EXPECT_FALSE(utils->restorePatchWithPatchItems(restore));
+    EXPECT_EQ(restore[0]->path, rootFolder + "/Temp/Device/Patch/Three.qptc");
+
+    utils->forceEjectDevice();
+    EXPECT_TRUE(loop.runUntil([&] { return !utils->checkBackupGroupTheSeemModel("Gig:1"); }));
+}
+
+// The saved library is rebuilt beside the old one: a save that fails anywhere leaves the old one whole
+// and the pool still marked as changed.
+TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
+{
+    startLibrary();
+    auto patch = std::make_shared<DirectoryObject>();
+    patch->object = item(writePatch("Temp/Local/[4] Lead.qptc", "Lead"));
+    const auto normal = group("Blues", {writePatch("Temp/Local/Blues/x.qptc", "X"), writePatch("Temp/Local/Blues/y.qptc", "Y")});
+    auto backup = group("Gig:1", {writePatch("Temp/Local/Gig-1/One.qptc", "One")});
+    backup->isBackUpAllGroup = true;
+    BackupFile::saveBackupFile(BackupFile::initWithName("Gig:1", "Rig One").get(),
+                               rootFolder + "/Temp/Local/Gig-1/BackupInfo.backup", rootFolder);
+    const auto empty = group("Empty");
+    const std::vector<std::shared_ptr<DirectoryObject>> pool = {patch, normal, backup, empty};
+
+    std::atomic<bool> changed{true};
+    utils->savePatchPoolToLocal(pool, changed);  // not loaded yet
+    EXPECT_FALSE(fs::exists(rootFolder + "/QFXMacApplication/Patch"));
+    utils->sendPatchPoolData({});
+    ASSERT_TRUE(loop.runUntil([&] { return utils->isLoadedPatchPool(); }));
+    utils->savePatchPoolToLocal(pool, changed);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Lead.qptc", "[1] Blues", "[3] Empty"}));
+    EXPECT_EQ(names("QFXMacApplication/Patch/Backup/[2] Gig-1"), (Strings{"BackupInfo.backup", "[0] One.qptc"}));
+
+    changed = true;
+    const std::vector<std::shared_ptr<DirectoryObject>> smaller = {normal, backup};
+    for (Op op : {Op::Copy, Op::Move}) {
+        faulty.fail(op, op == Op::Copy ? "y.qptc" : "QFXMacApplication/.Patch-saving");
+        utils->savePatchPoolToLocal(smaller, changed);
+        faulty.heal();
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Lead.qptc", "[1] Blues", "[3] Empty"}));
+        EXPECT_EQ(names("QFXMacApplication"), (Strings{"Patch"}));
+    }
+    utils->savePatchPoolToLocal(smaller, changed);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Blues"}));
+    // Not changed: nothing is written.
+    utils->savePatchPoolToLocal(pool, changed);
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Blues"}));
+}

@@ -1,0 +1,109 @@
+#include <filesystem>
+
+#include "platform/text/ShiftJis.h"
+#include "support/library/PatchLibraryFixture.h"
+
+namespace fs = std::filesystem;
+
+TEST_F(PatchLibrary, ExportsNumberEqualNamesAndReadSourcesWithColonsAsDashes)
+{
+    startLibrary();
+    const auto node = group("Live:Set", {writePatch("Temp/Local/Live-Set/1.qptc", "Same"),
+                                         writePatch("Temp/Local/Live-Set/2.qptc", "Same"),
+                                         writePatch("Temp/Local/Live-Set/3.qptc", "Same")});
+    const std::string out = root / "out";
+    utils->copyGroup(*node, out);
+    utils->copyGroup(*node, out);
+    EXPECT_EQ(files.contentsOfDirectory(out), (Strings{"Live-Set", "Live-Set (1)"}));
+    EXPECT_EQ(files.contentsOfDirectory(out + "/Live-Set"), (Strings{"0 - Same.qptc", "1 - Same.qptc", "2 - Same.qptc"}));
+
+    const auto copied = utils->writeFilePatchWithPath(rootFolder + "/Temp/Local/Live:Set/1.qptc", out + "/single", {});
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(copied->path, out + "/single/Same.qptc");
+}
+
+TEST_F(PatchLibrary, MovesIntoGroupsAndRenamesGroupsWithTheirChildren)
+{
+    startLibrary();
+    fs::create_directories(rootFolder + "/Temp/Local/Blues");
+    auto patch = item(writePatch("Temp/Local/Lead.qptc", "Lead"));
+    const std::string moved = utils->movePatchItem(*patch, "Blues");
+    EXPECT_EQ(moved, rootFolder + "/Temp/Local/Blues/Lead.qptc");
+    patch->path = moved;
+    EXPECT_EQ(utils->movePatchItem(*patch, "Blues"), moved);  // already there: untouched
+    EXPECT_EQ(utils->movePatchItem(*patch, ".."), "");       // never outside the pool
+
+    auto blues = group("Blues", {moved});
+    fs::create_directories(rootFolder + "/Temp/Local/Taken");
+    EXPECT_EQ(utils->renameGroup(*blues, ":::"), 2);
+    EXPECT_EQ(utils->renameGroup(*blues, "a/b"), 2);
+    EXPECT_EQ(utils->renameGroup(*blues, "Taken"), 1);
+    EXPECT_EQ(utils->renameGroup(*blues, "Slow:Blues"), 0);
+    EXPECT_EQ(blues->name, "Slow:Blues");
+    const std::string renamed = rootFolder + "/Temp/Local/Slow-Blues/Lead.qptc";
+    EXPECT_EQ(blues->childDirectories[0]->patchItem()->path, renamed);
+    EXPECT_EQ(names("Temp/Local"), (Strings{"Slow-Blues", "Taken"}));
+}
+
+// Names and comments are cut at the last whole character that fits; a blank comment is 200 zero bytes in
+// the other language's chunk and nothing in the Japanese one; the chunk of the other language stays.
+TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
+{
+    const std::string kana = "\xE3\x81\x82";  // one character, two bytes in Shift-JIS
+    std::string hundredAndOneKana;
+    for (int i = 0; i < 101; ++i) hundredAndOneKana += kana;
+    struct Case {
+        std::string language, name, comment, expectedComment;
+        std::size_t en, jp;
+        bool ok;
+    } cases[] = {
+        {"en", "Clean", std::string(250, 'c'), std::string(200, 'c'), 200, 4, true},
+        {"en", "Clean", "  ", "", 200, 4, true},
+        {"en", "Clean", std::string(199, 'c') + "\xC3\xA9", std::string(199, 'c'), 200, 4, true},
+        {"en", std::string("a\0b", 3), "x", "x", 4, 4, false},
+        {"en", "TwelveChars!", "x", "old", 4, 4, false},
+        {"ja", "Clean", hundredAndOneKana, hundredAndOneKana.substr(0, 300), 4, 200, true},
+        {"ja", "Clean", "", "", 4, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language + " " + c.comment.substr(0, 8));
+        startLibrary(c.language);
+        const std::string path = writePatch("Temp/Local/p.qptc", "Old", {'o', 'l', 'd'}, *platform::ShiftJis::encode("old"));
+        const Bytes before = *files.readFile(path);
+        PatchItem edit = editOf(path, c.name, c.comment);
+        EXPECT_EQ(utils->editFilePatch(edit), c.ok);
+        const auto patch = utils->getOKVPatchWithPath(path);
+        ASSERT_TRUE(patch);
+        EXPECT_EQ(patch->commentEN().ckSize(), c.en);
+        EXPECT_EQ(patch->commentJP().ckSize(), c.jp);
+        if (!c.ok) {
+            EXPECT_EQ(files.readFile(path), before);
+            continue;
+        }
+        const auto read = utils->getPatchItemWithPath(path);
+        EXPECT_EQ(read->patchName, c.name);
+        EXPECT_EQ(read->patchComment, c.expectedComment);
+        // The former file is kept as it was.
+        EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
+    }
+}
+
+TEST_F(PatchLibrary, RewriteFailuresLeaveTheFileAsItWas)
+{
+    startLibrary();
+    const std::string path = writePatch("Temp/Local/p.qptc", "Old", {'o'});
+    const Bytes before = *files.readFile(path);
+    PatchItem edit = editOf(path, "New");
+    for (Op op : {Op::Copy, Op::Write, Op::CreateDirectory}) {
+        faulty.fail(op, op == Op::Write ? "p.qptc" : "Temp/Device");
+        EXPECT_FALSE(utils->editFilePatch(edit));
+        EXPECT_EQ(files.readFile(path), before);
+        faulty.heal();
+    }
+    // Every rewrite keeps its former file under a name of its own (the failed write's too).
+    EXPECT_TRUE(utils->editFilePatch(edit));
+    edit.patchName = "Newer";
+    EXPECT_TRUE(utils->editFilePatch(edit));
+    EXPECT_EQ(names("Temp/Device/Patch"), (Strings{"p (1).qptc", "p (2).qptc", "p.qptc"}));
+    EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
+}

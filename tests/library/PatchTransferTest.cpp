@@ -1,0 +1,111 @@
+#include <filesystem>
+
+#include "support/library/PatchTransferFixture.h"
+
+namespace fs = std::filesystem;
+
+TEST_F(PatchTransfer, TheDumpBecomesTheListWithPlaceholdersForUnreadableSlots)
+{
+    std::vector<PatchObject> dumped = utils->allPatchDataList();
+    dumped[1].path = rootFolder + "/gone.qptc";
+    dumped[2].path.clear();
+    utils->getAllPatchDataDumpWithState(1, dumped);
+    EXPECT_EQ(heard("patches"), Strings{"patches 6"});
+    EXPECT_TRUE(recorder.lastPatches[1]->isWarning);
+    EXPECT_EQ(recorder.lastPatches[1]->patchName, "");
+    EXPECT_EQ(recorder.lastPatches[3]->patchName, dumpedNames[3]);
+    EXPECT_EQ(recorder.lastOffsets.size(), 6U);
+
+    // A working folder that cannot be made ends the read like any failed dump: reported, then ejected.
+    faulty.fail(Op::CreateDirectory, "Temp/Device/Patch");
+    utils->getAllPatchDataDumpWithState(1, dumped);
+    EXPECT_EQ(heard("patchesFailed 0").back(), "patchesFailed 0");
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+}
+
+TEST_F(PatchTransfer, AnEmptyDumpFailsAndEjects)
+{
+    utils->getAllPatchDataDumpWithState(1, std::vector<PatchObject>{});
+    EXPECT_EQ(heard("patchesFailed 0").back(), "patchesFailed 0");
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+}
+
+TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
+{
+    const auto one = edited(0, "One");
+    utils->writeToDeviceWithPatchItem(one, 4);
+    settle();
+    EXPECT_EQ(slotPath(4), one->path);
+
+    // The slot's file is renamed in place (its blank comment grows it beyond what a slot holds), then
+    // the write is refused: the slot's file holds what the device still has, the interface gets the old
+    // name back, and the edit stays in a copy of its own.
+    const auto inPlace = slotItem(2);
+    const Bytes before = *files.readFile(inPlace->path);
+    inPlace->patchName = "Renamed";
+    ASSERT_TRUE(utils->editFilePatch(*inPlace));
+    const Bytes renamed = *files.readFile(inPlace->path);
+    utils->writeToDeviceWithPatchItem(inPlace, 2);
+    EXPECT_EQ(heard("writeFailed"), Strings{"writeFailed 0 2 " + dumpedNames[2]});
+    EXPECT_EQ(files.readFile(slotPath(2)), before);
+    EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/" + fs::path(slotPath(2)).stem().string() + " (1).qptc"),
+              renamed);
+
+    // Positions out of range are dropped; a group writes only the pairs it has.
+    utils->writeToDeviceWithPatchGroup({edited(1, "G1"), edited(3, "G3"), edited(5, "G5")}, {0, 99});
+    utils->selectPatchItem(one, -1);
+    EXPECT_EQ(heard("select 0 One"), (Strings{"select 0 One"}));
+    EXPECT_EQ(utils->getPatchItemWithPath(slotPath(0))->patchName, "G1");
+    utils->selectPatchItem(one, 4);
+    EXPECT_EQ(heard("select 1 One"), (Strings{"select 1 One"}));
+}
+
+TEST_F(PatchTransfer, WriteAllAppliesTheNewFilesOnlyOnSuccess)
+{
+    const auto before = utils->allPatchDataList();
+    std::vector<std::shared_ptr<PatchItem>> list;
+    for (std::size_t i = 0; i < 6; ++i) list.push_back(edited(i, "All" + std::to_string(i)));
+    const auto tooLarge = item(list[5]->path);
+    tooLarge->patchName = "Big";
+    ASSERT_TRUE(utils->editFilePatch(*tooLarge));
+    utils->writeToDeviceWithPatchList(list);
+    EXPECT_EQ(heard("writeAll"), Strings{"writeAll 0"});
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(utils->allPatchDataList()[i].path, before[i].path);
+
+    list[5] = edited(5, "Small");
+    utils->writeToDeviceWithPatchList(list);
+    EXPECT_EQ(heard("writeAll 1").back(), "writeAll 1");
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(utils->allPatchDataList()[i].path, list[i]->path);
+}
+
+// A device error or a vanished device ends the running write and drops what waits behind it; the late
+// real result of the dropped write changes nothing.
+class PatchTransferLost : public PatchTransfer, public ::testing::WithParamInterface<std::int32_t> {};
+
+TEST_P(PatchTransferLost, DeviceErrorsEndTheQueue)
+{
+    const std::int32_t state = GetParam();
+    unit.delayReplies(sim::RequestKey::maker(0x45), std::chrono::milliseconds(30));
+    utils->writeToDeviceWithPatchItem(edited(0, "Err"), 0);
+    utils->selectPatchItem(slotItem(1), 1);
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(sim::RequestKey::maker(0x45)) > 0; }));
+    utils->writeOnePatchDataDumpWithState(state);
+    EXPECT_EQ(heard(state == -2 ? "disconnect" : "lost"), Strings{state == -2 ? "disconnect" : "lost"});
+    const Strings after = settle();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "select 1 " + dumpedNames[1]), 0);
+    EXPECT_TRUE(utils->allPatchDataList().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(States, PatchTransferLost, ::testing::Values(-3, -1, -2));
+
+TEST_F(PatchTransfer, EditsOnTheDeviceReachTheInterfaceWithTheirSlot)
+{
+    unit.patches().setPatch(0, 1, 0, SimulatedPatchMemory::makePatchRecord("OnUnit", "c", 10, 9));
+    unit.sendPatchNotice(0, 1, 0);
+    const Strings got = heard("updated");
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back().rfind("updated OnUnit ", 0), 0U) << got.back();
+    // The working copy keeps the slot's file name, so slots holding equal names never share one.
+    EXPECT_EQ(fs::path(recorder.lastUpdated->path).filename(), fs::path(slotPath(3)).filename());
+    EXPECT_EQ(utils->getPatchItemWithPath(slotPath(3))->patchName, "OnUnit");
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/files/LocalFileManager.h"
+
+// The real file manager, except that an operation chosen by a test fails (EIO) for paths holding a text.
+// Each armed fault fires `times` times, then the operation works again.
+class FaultyFileManager final : public platform::FileManager {
+public:
+    enum class Op { Write, Copy, Move, Remove, CreateDirectory };
+
+    void fail(Op op, std::string pathPart, int times = 1000)
+    {
+        std::lock_guard lock(m_mutex);
+        m_faults[op] = {std::move(pathPart), times};
+    }
+    void heal()
+    {
+        std::lock_guard lock(m_mutex);
+        m_faults.clear();
+    }
+
+    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, platform::Error* error,
+                         platform::Durability durability) override
+    {
+        return !fault(Op::Write, path, error) && m_real.writeAtomically(path, bytes, error, durability);
+    }
+    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, platform::Error* error) override
+    {
+        return m_real.readFile(path, error);
+    }
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error) override
+    {
+        return !fault(Op::Copy, from + "\n" + to, error) && m_real.copyItem(from, to, error);
+    }
+    bool moveItem(const std::string& from, const std::string& to, platform::Error* error) override
+    {
+        return !fault(Op::Move, from + "\n" + to, error) && m_real.moveItem(from, to, error);
+    }
+    bool removeItem(const std::string& path, platform::Error* error) override
+    {
+        return !fault(Op::Remove, path, error) && m_real.removeItem(path, error);
+    }
+    bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
+    {
+        return !fault(Op::CreateDirectory, path, error) && m_real.createDirectory(path, intermediates, error);
+    }
+    std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path, platform::Error* error) override
+    {
+        return m_real.contentsOfDirectory(path, error);
+    }
+    bool exists(const std::string& path) override { return m_real.exists(path); }
+    bool isDirectory(const std::string& path) override { return m_real.isDirectory(path); }
+    std::optional<std::uint64_t> fileSize(const std::string& path, platform::Error* error) override
+    {
+        return m_real.fileSize(path, error);
+    }
+
+private:
+    bool fault(Op op, const std::string& path, platform::Error* error)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_faults.find(op);
+        if (found == m_faults.end() || found->second.times <= 0 ||
+            path.find(found->second.pathPart) == std::string::npos)
+            return false;
+        --found->second.times;
+        if (error != nullptr) *error = platform::Error::make("files", EIO, "injected failure: " + path);
+        return true;
+    }
+
+    struct Fault {
+        std::string pathPart;
+        int times = 0;
+    };
+    platform::LocalFileManager m_real;
+    std::mutex m_mutex;
+    std::map<Op, Fault> m_faults;
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "device/formats/OKVPatch.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "support/files/FaultyFileManager.h"
+#include "support/library/CoordinatorFixture.h"
+
+// The coordinator over a file manager the test can make fail, with helpers that lay out patch files.
+class PatchLibrary : public Coordinator {
+protected:
+    using Op = FaultyFileManager::Op;
+
+    CommonUtils& startLibrary(const std::string& language = "en")
+    {
+        utils.reset();
+        utils = std::make_unique<CommonUtils>(
+            CommonUtils::Collaborators{dispatch, timers, faulty, configuration, seq, rootFolder});
+        utils->setDelegate(&recorder);
+        utils->setPreferredLocalization(language);
+        return *utils;
+    }
+
+    static Bytes patchBytes(const std::string& name, const Bytes& commentEN = {}, const Bytes& commentJP = {})
+    {
+        OKVPatch patch;
+        patch.setPatchName(name);
+        patch.setEffectTypes({0x01000001, 0x02000002});
+        patch.commentEN().setContent(commentEN);
+        patch.commentJP().setContent(commentJP);
+        patch.prm().setContent(Bytes(16, 0x33));
+        return patch.getByteData();
+    }
+    // A patch file at `relative` under the root, its folders made.
+    std::string writePatch(const std::string& relative, const std::string& name, const Bytes& commentEN = {},
+                           const Bytes& commentJP = {})
+    {
+        const std::string path = rootFolder + "/" + relative;
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        EXPECT_TRUE(files.writeAtomically(path, patchBytes(name, commentEN, commentJP)));
+        return path;
+    }
+    std::shared_ptr<PatchItem> item(const std::string& path)
+    {
+        auto made = std::make_shared<PatchItem>();
+        made->path = path;
+        return made;
+    }
+    // An edit of the file at `path`: its new name and comment.
+    static PatchItem editOf(const std::string& path, const std::string& name, const std::string& comment = {})
+    {
+        PatchItem edit;
+        edit.path = path;
+        edit.patchName = name;
+        edit.patchComment = comment;
+        return edit;
+    }
+    static std::shared_ptr<DirectoryObject> group(const std::string& name, const std::vector<std::string>& paths = {})
+    {
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = name;
+        node->isGroup = true;
+        for (const auto& path : paths) {
+            auto leaf = std::make_shared<DirectoryObject>();
+            auto patch = std::make_shared<PatchItem>();
+            patch->path = path;
+            leaf->path = path;
+            leaf->object = patch;
+            node->childDirectories.push_back(leaf);
+        }
+        return node;
+    }
+    // The names in a folder under the root, sorted.
+    Strings names(const std::string& relative)
+    {
+        return files.contentsOfDirectory(rootFolder + "/" + relative).value_or(Strings{});
+    }
+
+    FaultyFileManager faulty;
+    std::string rootFolder = root / "PEXO Rigmora";
+};
