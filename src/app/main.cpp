@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "app/ProgramEnvironment.h"
 #include "app/QtMainExecutor.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/main/CommonUtilsMainCoordinator.h"
@@ -19,11 +20,10 @@
 #include "platform/bundle/Localizer.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
-#include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/midi/AlsaMidiSystem.h"
+#include "platform/midi/MidiSystem.h"
 
-int main(int argc, char** argv)
+int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("PEXO Rigmora"));
@@ -35,13 +35,13 @@ int main(int argc, char** argv)
     platform::TimerService timers(mainExecutor);
     platform::LocalFileManager files;
     const platform::Bundle bundle = platform::Bundle::main();
-    const platform::Configuration configuration = platform::Configuration::load(bundle);
-    const std::string root = platform::ApplicationSupport::rootFolder();
+    const platform::Configuration& configuration = environment.configuration;
+    const std::string& root = environment.rootFolder;
 
-    // The device side: ALSA's sequencer, the transport, the sequencer and the coordinator over them.
-    platform::AlsaMidiSystem midi(dispatch);
-    platform::MidiSystem::setShared(&midi);
-    CMidiDevice transport(midi, dispatch, files, root);
+    // The device side: the environment's MIDI backend, the transport, the sequencer and the coordinator.
+    const std::shared_ptr<platform::MidiSystem> midi = environment.midiSystem(dispatch);
+    platform::MidiSystem::setShared(midi.get());
+    CMidiDevice transport(*midi, dispatch, files, root);
     ParserDataController parser(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport));
     ParserDataController::setShared(&parser);
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
@@ -62,6 +62,7 @@ int main(int argc, char** argv)
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
     lifecycle.applicationDidFinishLaunching();
+    if (environment.launched) environment.launched();
     const int status = QApplication::exec();
     // The coordinator tells nobody once the window has gone.
     commonUtils.setDelegate(nullptr);

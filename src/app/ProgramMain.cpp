@@ -1,0 +1,3 @@
+#include "app/ProgramEnvironment.h"
+
+int main(int argc, char** argv) { return runProgram(argc, argv, ProgramEnvironment::standard()); }

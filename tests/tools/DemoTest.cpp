@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "DemoCatalogue.h"
+#include "DemoFolder.h"
+#include "DemoUnit.h"
+#include "WindowShot.h"
+#include "device/formats/OKVEffect.h"
+#include "device/formats/OKVPatch.h"
+#include "device/formats/OKVQFXList.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/ApplicationSupport.h"
+#include "platform/files/LocalFileManager.h"
+#include "server/OKVServerController.h"
+#include "support/files/TemporaryFolder.h"
+#include "support/server/LoopbackServer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct SyncResult : OKVServerDelegate {
+    std::atomic<int> files{-1};
+    std::atomic<int> pictures{0};
+    std::atomic<bool> models{false};
+    void downloadFileSuccess(bool success) override { files = success ? 1 : 0; }
+    void downloadImageSuccess(bool success) override { pictures += success ? 1 : 0; }
+    void modelVersionFromServer(std::optional<ModelsVersion> v) override { models = v && v->modelsList().size() == 2; }
+};
+
+// The server client synchronises with the demo's catalogue as with the real one: every archive unpacks to
+// an effect module file of its type, and the pictures and version documents arrive.
+TEST(DemoCatalogue, SynchronisesWithTheProgramsServerClient)
+{
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    TemporaryFolder folder;
+    support::LoopbackServer server;
+    ASSERT_TRUE(DemoCatalogue::serve(server, folder.path()));
+    std::string table;
+    for (const auto& [key, value] : DemoCatalogue::configurationEntries(server))
+        table += "\"" + key + "\" = \"" + value + "\";\n";
+    const fs::path root = fs::path(folder.path()) / "root";
+    auto result = std::make_shared<SyncResult>();
+    auto controller = OKVServerController::create(
+        dispatch, root.string(), platform::Configuration(platform::StringsTable::parse(table)));
+    controller->setDelegate(result);
+    controller->getAllQFXFileFromServer();
+    ASSERT_TRUE(loop.runUntil([&] { return result->files >= 0 && result->pictures == 2 && result->models; }));
+    EXPECT_EQ(result->files, 1);
+
+    int effects = 0;
+    platform::LocalFileManager files;
+    for (const DemoCatalogue::Model& model : DemoCatalogue::models()) {
+        for (const DemoCatalogue::Effect& effect : model.effects) {
+            const std::string type = DemoCatalogue::typeText(effect.type);
+            const auto module = files.readFile(root / "QFXMacApplication/Effect" / type / (type + ".QF2"));
+            ASSERT_TRUE(module) << type;
+            const auto parsed = OKVEffect::initWithData(*module);
+            ASSERT_TRUE(parsed) << type;
+            EXPECT_EQ(parsed->type(), effect.type);
+            EXPECT_EQ(parsed->typeName(), effect.name);
+            ++effects;
+        }
+    }
+    EXPECT_EQ(effects, 12);
+    loop.runUntilIdle();
+}
+
+// A unit in use: every slot holds a readable patch with a name and a comment, the names all differ, the
+// effect list holds the unit model's effects with the first few loaded, and their files take memory.
+TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
+{
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    auto unit = std::make_shared<DemoUnit>(dispatch);
+    ASSERT_EQ(unit->patchCount(), 100);
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    std::set<std::string> names;
+    for (std::int32_t group = 0; group < layout.groups; ++group) {
+        for (std::int32_t bank = 0; bank < layout.banks; ++bank) {
+            for (std::int32_t slot = 0; slot < layout.patchs; ++slot) {
+                const auto record = unit->unit().patches().patch(group, bank, slot);
+                ASSERT_TRUE(record);
+                EXPECT_LE(static_cast<std::int64_t>(record->size()), layout.maxPatchSize);
+                const auto patch = OKVPatch::initWithData(*record);
+                ASSERT_TRUE(patch) << group << "/" << slot;
+                EXPECT_LE(patch->patchName().size(), 10U);
+                EXPECT_FALSE(patch->commentEN().content().empty());
+                names.insert(patch->patchName());
+            }
+        }
+    }
+    EXPECT_EQ(names.size(), 100U);
+
+    const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
+    ASSERT_TRUE(list);
+    const OKVQFXList parsed = OKVQFXList::initWithByteData(*list);
+    ASSERT_EQ(parsed.arrayCategory().size(), 1U);
+    const auto& effects = parsed.arrayCategory()[0].arrayQFXInformation();
+    ASSERT_EQ(effects.size(), DemoCatalogue::models().front().effects.size());
+    for (std::size_t i = 0; i < effects.size(); ++i) {
+        EXPECT_EQ(effects[i].nameQFX(), DemoCatalogue::models().front().effects[i].name);
+        EXPECT_EQ(effects[i].isLoadedQFX(), i < DemoUnit::kLoadedEffects) << i;
+    }
+    EXPECT_EQ(unit->unit().files().fileNames().size(), DemoUnit::kLoadedEffects + 1U);
+    EXPECT_FALSE(unit->patchesRead());
+}
+
+// The demo's folder replaces the user's data folder and the shipped "Configuration" for this process only,
+// keeps every shipped value it does not override, survives values that need escaping, and goes at the end.
+TEST(DemoFolder, TakesThePlaceOfTheUsersFoldersAndGoesAtTheEnd)
+{
+    const auto shipped = platform::Bundle::locateResources();
+    ASSERT_TRUE(shipped);
+    const platform::Configuration original = platform::Configuration::load(platform::Bundle(*shipped));
+    const std::string xdg = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+    fs::path made;
+    {
+        DemoFolder folder;
+        ASSERT_TRUE(folder.valid()) << folder.error();
+        made = folder.path();
+        ASSERT_TRUE(folder.install(*shipped, {{platform::Configuration::kServerURLAllQFX, "http://127.0.0.1:9/a\"b\\c"}}))
+            << folder.error();
+        const auto configuration = platform::Configuration::load(platform::Bundle::main());
+        EXPECT_EQ(configuration.string(platform::Configuration::kServerURLAllQFX), "http://127.0.0.1:9/a\"b\\c");
+        for (const char* key : {platform::Configuration::kServerURLAppVersion, platform::Configuration::kCommand_Time_Out})
+            EXPECT_EQ(configuration.string(key), original.string(key)) << key;
+        EXPECT_EQ(fs::path(platform::ApplicationSupport::rootFolder()).parent_path(), folder.dataHome());
+        EXPECT_TRUE(fs::exists(folder.resources() / "license.txt"));
+    }
+    EXPECT_FALSE(fs::exists(made));
+    ::unsetenv("RIG_RESOURCES");
+    if (xdg.empty()) ::unsetenv("XDG_DATA_HOME");
+    else ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+}
+
+// Without the program's resources the demo stops before it points the process anywhere.
+TEST(DemoFolder, MissingResourcesFailWithoutTouchingTheEnvironment)
+{
+    const char* before = std::getenv("RIG_RESOURCES");
+    DemoFolder folder;
+    ASSERT_TRUE(folder.valid()) << folder.error();
+    EXPECT_FALSE(folder.install((folder.path() / "no-such-resources").string(), {}));
+    EXPECT_NE(folder.error().find("no-such-resources"), std::string::npos) << folder.error();
+    EXPECT_EQ(std::getenv("RIG_RESOURCES"), before);
+    EXPECT_FALSE(fs::exists(folder.resources() / "Configuration.strings"));
+}
+
+TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
+{
+    QImage uniform(40, 30, QImage::Format_RGB32);
+    uniform.fill(Qt::white);
+    QImage corner = uniform;
+    corner.setPixel(39, 29, qRgb(0, 0, 0));
+    const struct {
+        const char* name;
+        QImage image;
+        bool blank;
+    } cases[] = {{"null", QImage(), true}, {"uniform", uniform, true}, {"one pixel differs", corner, false}};
+    for (const auto& c : cases) EXPECT_EQ(WindowShot::isBlank(c.image), c.blank) << c.name;
+}
+
+}  // namespace

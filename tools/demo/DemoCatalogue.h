@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace support {
+class LoopbackServer;
+}
+
+// A small catalogue made up for the demo, in the server's own formats: two models with pictures, six
+// effects each whose archives hold effect module files, the application and firmware version documents
+// and the update histories. The first model is the simulated unit's.
+class DemoCatalogue {
+public:
+    struct Effect {
+        std::uint32_t type;
+        std::string name;
+        std::string category;
+    };
+    struct Model {
+        std::int32_t modelId;
+        std::string name;
+        std::string firmwareVersion;
+        std::vector<Effect> effects;
+    };
+
+    // The model ID of the simulated unit: family 0x0070, member 0x0001.
+    static constexpr std::int32_t kUnitModelId = 0x00700001;
+
+    static const std::vector<Model>& models();
+    // The server's text of a model ID: the two bytes of each 16-bit half swapped, in hex.
+    static std::string modelIdText(std::int32_t modelId);
+    static std::string typeText(std::uint32_t type);
+
+    // Puts every document, archive and picture on the server; archives are packed in `scratch`.
+    // False when an archive could not be made.
+    static bool serve(support::LoopbackServer& server, const std::filesystem::path& scratch);
+    static std::string catalogueDocument(const support::LoopbackServer& server);
+    // The "Configuration" entries that point the program at the server.
+    static std::vector<std::pair<std::string, std::string>> configurationEntries(const support::LoopbackServer& server);
+};

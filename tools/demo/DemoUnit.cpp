@@ -1,0 +1,94 @@
+#include "DemoUnit.h"
+
+#include <array>
+#include <string>
+
+#include "DemoCatalogue.h"
+#include "device/formats/LittleEndian.h"
+#include "support/device/EffectListMaker.h"
+#include "support/library/LibraryFiles.h"
+
+namespace {
+
+struct PatchText {
+    const char* name;
+    const char* comment;
+};
+
+// Names of at most seven characters, so "<name> <n>" fits the device's ten.
+constexpr std::array<PatchText, 10> kPatchTexts{{
+    {"Clean", "Bright clean for chords, compressor first"},
+    {"Crunch", "Edge of break-up, rolls back clean"},
+    {"Lead", "Singing lead with a long delay"},
+    {"Ambient", "Swells into a big hall"},
+    {"Rhythm", "Tight gate for palm mutes"},
+    {"Blues", "Warm overdrive, a touch of reverb"},
+    {"Funk", "Auto-wah and a short compressor"},
+    {"Metal", "High gain with the noise gate on"},
+    {"Jazz", "Dark and round, no drive"},
+    {"Shoegaz", "Chorus and tape delay, everything wet"},
+}};
+
+// How much of the unit's memory each loaded module file takes.
+constexpr std::size_t kModuleFileSize = 320 * 1024;
+
+}  // namespace
+
+DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
+{
+    fillPatches();
+    loadEffects();
+}
+
+std::shared_ptr<platform::MidiSystem> DemoUnit::system(const std::shared_ptr<DemoUnit>& unit)
+{
+    return {unit, &unit->m_system};
+}
+
+std::int32_t DemoUnit::patchCount() const
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    return layout.groups * layout.banks * layout.patchs;
+}
+
+bool DemoUnit::patchesRead()
+{
+    return m_unit.device().requestCount(sim::RequestKey::maker(0x46)) >= static_cast<std::size_t>(patchCount());
+}
+
+void DemoUnit::fillPatches()
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    int number = 0;
+    for (std::int32_t group = 0; group < layout.groups; ++group) {
+        for (std::int32_t bank = 0; bank < layout.banks; ++bank) {
+            for (std::int32_t patch = 0; patch < layout.patchs; ++patch, ++number) {
+                const PatchText& text = kPatchTexts[static_cast<std::size_t>(number) % kPatchTexts.size()];
+                const std::string name = std::string(text.name) + " " + std::to_string(number / 10 + 1);
+                m_unit.patches().setPatch(group, bank, patch,
+                                          SimulatedPatchMemory::makePatchRecord(name, text.comment, 160,
+                                                                                static_cast<std::uint8_t>(number)));
+            }
+        }
+    }
+}
+
+void DemoUnit::loadEffects()
+{
+    const DemoCatalogue::Model& model = DemoCatalogue::models().front();
+    Bytes list = effectlist::marker('>', 1);
+    for (std::size_t i = 0; i < model.effects.size(); ++i) {
+        const DemoCatalogue::Effect& effect = model.effects[i];
+        const bool loaded = i < kLoadedEffects;
+        const Bytes record = effectlist::effect(effect.name, "1.00", i == 0, loaded,
+                                                static_cast<std::uint8_t>(effect.type & 0xFF));
+        list.insert(list.end(), record.begin(), record.end());
+        if (!loaded) continue;
+        Bytes module = library_files::effectModule(effect.type, effect.name, effect.category);
+        module.resize(kModuleFileSize, 0);
+        m_unit.files().setFile(DemoCatalogue::typeText(effect.type) + ".QF2", std::move(module));
+    }
+    const Bytes close = effectlist::marker('<', 1);
+    list.insert(list.end(), close.begin(), close.end());
+    m_unit.files().setFile(sim::DeviceUnit::kEffectList, list);
+}

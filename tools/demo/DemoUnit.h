@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/DeviceUnit.h"
+
+namespace platform {
+class Dispatch;
+}
+
+// The virtual MIDI backend with one simulated unit on it, filled like a unit in use: a hundred patches
+// with names and comments, a few effects of its model loaded in its effect list, a share of its memory
+// taken by their module files. The unit lives exactly as long as the backend, and goes first.
+class DemoUnit {
+public:
+    // The effects of the unit's model loaded on it.
+    static constexpr int kLoadedEffects = 4;
+
+    explicit DemoUnit(platform::Dispatch& dispatch);
+    DemoUnit(const DemoUnit&) = delete;
+    DemoUnit& operator=(const DemoUnit&) = delete;
+
+    // The backend, keeping the whole unit alive.
+    static std::shared_ptr<platform::MidiSystem> system(const std::shared_ptr<DemoUnit>& unit);
+
+    sim::DeviceUnit& unit() { return m_unit; }
+    std::int32_t patchCount() const;
+    // Whether the host has asked for as many patch dumps as the unit has patches.
+    bool patchesRead();
+
+private:
+    void fillPatches();
+    void loadEffects();
+
+    platform::VirtualMidiSystem m_system;
+    sim::DeviceUnit m_unit;
+};

@@ -1,0 +1,143 @@
+// The demo launcher: the real program on the virtual MIDI backend with a simulated unit, and a local
+// catalogue server, in a folder of its own. Anyone without the unit or the internet sees the program work.
+//
+//   pexo-rigmora-demo [--keep] [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
+//
+// --keep leaves the demo folder in place at the end. --screenshot saves a picture of the main window once
+// the unit's patches have been read (or, with --when window, once the main window shows) and ends the
+// program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
+// all the same), 2 when the picture was blank.
+
+#include <QApplication>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "DemoCatalogue.h"
+#include "DemoFolder.h"
+#include "DemoUnit.h"
+#include "WindowShot.h"
+#include "app/ProgramEnvironment.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/files/ApplicationSupport.h"
+#include "support/server/LoopbackServer.h"
+
+namespace {
+
+struct Options {
+    bool keep = false;
+    QString screenshot;
+    bool whenWindow = false;
+    int timeLimitSeconds = 120;
+};
+
+bool parse(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--keep") {
+            options.keep = true;
+        } else if (argument == "--screenshot" && hasValue) {
+            options.screenshot = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument == "--when" && hasValue && (std::strcmp(argv[i + 1], "patches") == 0 ||
+                                                        std::strcmp(argv[i + 1], "window") == 0)) {
+            options.whenWindow = std::strcmp(argv[++i], "window") == 0;
+        } else if (argument == "--time-limit" && hasValue && std::atoi(argv[i + 1]) > 0) {
+            options.timeLimitSeconds = std::atoi(argv[++i]);
+        } else if (argument.rfind("-", 0) == 0 && argument.rfind("-platform", 0) != 0) {
+            std::fprintf(stderr, "pexo-rigmora-demo: unknown or incomplete option %s\n", argument.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Watches the run on the main thread: tells when the unit's patches have been read and, when asked,
+// takes the picture and ends the program.
+void watch(const Options& options, DemoUnit* const* unit)
+{
+    auto* timer = new QTimer(qApp);
+    const auto started = std::chrono::steady_clock::now();
+    auto reported = std::make_shared<bool>(false);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        const bool read = *unit != nullptr && (*unit)->patchesRead();
+        if (read && !*reported) {
+            *reported = true;
+            std::printf("demo: the unit's %d patches have been read\n", (*unit)->patchCount());
+            std::fflush(stdout);
+        }
+        if (options.screenshot.isEmpty()) return;
+        QWidget* window = WindowShot::findWindow(QApplication::applicationName());
+        if ((options.whenWindow ? window != nullptr : read) && window != nullptr) {
+            timer->stop();
+            // One more turn of the event loop so the window has painted what it just received.
+            QTimer::singleShot(500, qApp, [options, window] {
+                const QString error = WindowShot::save(*window, options.screenshot);
+                if (!error.isEmpty()) std::fprintf(stderr, "demo: %s\n", qPrintable(error));
+                else std::printf("demo: saved %s\n", qPrintable(options.screenshot));
+                std::fflush(stdout);
+                QApplication::exit(error.isEmpty() ? 0 : 2);
+            });
+        } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(options.timeLimitSeconds)) {
+            timer->stop();
+            std::fprintf(stderr, "demo: %s did not come within %d seconds\n",
+                         options.whenWindow ? "the main window" : "the read of the unit's patches",
+                         options.timeLimitSeconds);
+            // The picture of how far it got, to look into why.
+            if (window != nullptr) WindowShot::save(*window, options.screenshot);
+            QApplication::exit(1);
+        }
+    });
+    timer->start(250);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parse(argc, argv, options)) return 64;
+
+    DemoFolder folder;
+    if (!folder.valid()) {
+        std::fprintf(stderr, "pexo-rigmora-demo: %s\n", folder.error().c_str());
+        return 1;
+    }
+    if (options.keep) folder.keep();
+    const auto resources = platform::Bundle::locateResources();
+    if (!resources) {
+        std::fprintf(stderr, "pexo-rigmora-demo: the program's resources folder is missing\n");
+        return 1;
+    }
+    support::LoopbackServer server;
+    if (!DemoCatalogue::serve(server, folder.scratch()) ||
+        !folder.install(*resources, DemoCatalogue::configurationEntries(server))) {
+        std::fprintf(stderr, "pexo-rigmora-demo: %s\n",
+                     folder.error().empty() ? "cannot pack the catalogue's archives" : folder.error().c_str());
+        return 1;
+    }
+
+    // The environment is read only now, after the demo folder has taken the place of the user's.
+    ProgramEnvironment environment;
+    environment.rootFolder = platform::ApplicationSupport::rootFolder();
+    environment.configuration = platform::Configuration::load(platform::Bundle::main());
+    DemoUnit* unit = nullptr;
+    environment.midiSystem = [&unit](platform::Dispatch& dispatch) {
+        auto made = std::make_shared<DemoUnit>(dispatch);
+        unit = made.get();
+        return DemoUnit::system(made);
+    };
+    environment.launched = [&] {
+        std::printf("demo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
+                    environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),
+                    unit != nullptr ? unit->patchCount() : 0);
+        std::fflush(stdout);
+        watch(options, &unit);
+    };
+    return runProgram(argc, argv, environment);
+}
