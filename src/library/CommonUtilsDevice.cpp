@@ -39,6 +39,8 @@ const AllQFXModels* catalogueModel(const std::optional<AllQFXData>& catalogue, s
 void CommonUtils::connectDevice()
 {
     post([this] {
+        // A scan finds no new device while one is connected and would report it gone: the connected one is kept.
+        if (m_isConnectDevice) return;
         std::vector<ServerDeviceModel> accepted;
         if (m_allQFXData && m_allQFXData->modelsList())
             for (const AllQFXModels& model : *m_allQFXData->modelsList()) accepted.push_back(serverDeviceModel(model));
@@ -146,7 +148,10 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
         const std::string deviceFolder = pathUnderRoot(kTempDevice);
         platform::Error error;
         if (m_files.exists(deviceFolder) && !m_files.removeItem(deviceFolder, &error)) {
+            // A read into what the last device left would mix the two: the device is let go visibly.
             RIG_LOG("cannot delete the device folder: %s", error.description.c_str());
+            tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
+            forceEject();
             return;
         }
         m_numberOfEffectInDevice = m_parser.getNumberOfFileInDevice();
@@ -159,37 +164,6 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
             d.deviceConnectWithState(1);
         });
         dataFromDevice();
-    });
-}
-
-void CommonUtils::notifyDisconnectToDevice()
-{
-    post([this] {
-        reset();
-        m_isEjectedDevice = true;
-        tell([](CommonUtilsDelegate& d) {
-            d.didFinishSynchronizationActionDevice(std::nullopt);
-            d.didAllowEjectAction();
-            d.deviceDisonnect();
-        });
-    });
-}
-
-void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subState*/)
-{
-    post([this, state] {
-        reset();
-        m_isEjectedDevice = true;
-        if (m_isSleep) {
-            m_isSleep = false;
-            tell([](CommonUtilsDelegate& d) { d.systemDidSleep(); });
-        }
-        if (m_isEjectDeviceForClosing) return;
-        if (state == -3 || state == -1) {
-            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
-        } else {
-            tell([state](CommonUtilsDelegate& d) { d.ejectDeviceWithState(state); });
-        }
     });
 }
 
@@ -208,10 +182,12 @@ void CommonUtils::getQFXListOrQFXWithState(std::int32_t state, const std::option
             !m_files.writeAtomically(path, *qfxList, &error, platform::Durability::WorkingCopy)) {
             RIG_LOG("cannot store the device effect list: %s", error.description.c_str());
             tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
-        } else {
-            m_qfxListPathDevice = path;
+            forceEject();
+            return;
         }
-        finishRequest(RequestKind::GetQFXList);
+        m_qfxListPathDevice = path;
+        // The read goes on: memory status, then the patch dump that ends it.
+        m_parser.getMemoryStatus();
     });
 }
 
@@ -238,7 +214,6 @@ void CommonUtils::finishRequestWhenRunning(RequestKind kind)
     });
 }
 
-void CommonUtils::getAllPatchDataDumpWithState(std::int32_t, const std::optional<std::vector<PatchObject>>&) {}
 void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteAllPatch); }
 void CommonUtils::writeOnePatchDataDumpWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::WriteOnePatch); }
 void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t)
@@ -247,7 +222,6 @@ void CommonUtils::writeGroupPatchDataDumpWithState(std::int32_t)
 }
 void CommonUtils::selectPatchWithState(std::int32_t) { finishRequestWhenRunning(RequestKind::SelectPatch); }
 void CommonUtils::writeQFXListAndQFXWithState(std::int32_t) {}
-void CommonUtils::getMemoryStatusWithState(std::int32_t, float) {}
 void CommonUtils::deleteQFXWithState(std::int32_t, std::int32_t) {}
 void CommonUtils::fileListFlushWithState(std::int32_t) {}
 void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}

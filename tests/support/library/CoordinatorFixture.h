@@ -14,7 +14,7 @@
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/files/TemporaryFolder.h"
+#include "support/files/TemporaryFolder.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
@@ -63,6 +63,9 @@ protected:
         return text;
     }
 
+    // What the interface hears of a connection and its whole read (effect list, memory, patches).
+    static Strings connectRead() { return {"busy", "connect 1", "busy", "memory 0", "name Rig One", "idle"}; }
+
     // Waits (pumping the main queue) until the delegate has heard `event`; hands over all it heard.
     Strings until(const std::string& event)
     {
@@ -86,7 +89,7 @@ protected:
     {
         utils->dataFromServer(catalogue());
         utils->connectDevice();
-        ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "idle"}));
+        ASSERT_EQ(until("idle"), connectRead());
         // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
         ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
     }

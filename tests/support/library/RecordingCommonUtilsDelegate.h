@@ -26,6 +26,12 @@ public:
     void deviceDisonnect() override { record("disconnect"); }
     void deviceLostConnectOrNoReply() override { record("lost"); }
     void systemDidSleep() override { record("sleep"); }
+    void getPatchListWithFailedState(std::int32_t state) override { record("patchesFailed " + std::to_string(state)); }
+    void didGetDeviceMemory(float percentInUse) override
+    {
+        record("memory " + std::to_string(static_cast<int>(percentInUse)));
+    }
+    void didGetDeviceName(const std::string& name) override { record("name " + name); }
 
     void didDoSynchronizationActionDevice(const std::optional<std::string>&) override { m_pending = "do"; }
     void didFinishSynchronizationActionDevice(const std::optional<std::string>&) override { m_pending = "finish"; }
