@@ -18,6 +18,7 @@
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
+#include "support/library/SessionDoubles.h"
 
 using Strings = std::vector<std::string>;
 
@@ -38,11 +39,14 @@ protected:
     }
     ~Coordinator() override { midi.waitUntilDelivered(); }
 
-    CommonUtils& start()
+    CommonUtils& start() { return start(files); }
+    CommonUtils& start(platform::FileManager& fileManager)
     {
         utils = std::make_unique<CommonUtils>(
-            CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, root / "PEXO Rigmora"});
+            CommonUtils::Collaborators{dispatch, timers, fileManager, configuration, seq, root / "PEXO Rigmora"});
         utils->setDelegate(&recorder);
+        utils->setPowerEvents(&power);
+        utils->setApplicationLifecycle(&lifecycle);
         return *utils;
     }
 
@@ -93,6 +97,15 @@ protected:
         // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
         ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
     }
+    // Scans for the device once it has been let go. The transport's scan cursor stands past the only
+    // device after a connection, so the first scan finds nothing and changes nothing; the next connects.
+    Strings scanAgain()
+    {
+        utils->connectDevice();
+        EXPECT_EQ(until("idle"), (Strings{"reset", "idle"}));
+        utils->connectDevice();
+        return until("idle");
+    }
     // The device was told to leave editor mode (a forced eject).
     bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
 
@@ -108,5 +121,7 @@ protected:
     sim::DeviceUnit unit;
     ParserDataController seq;
     RecordingCommonUtilsDelegate recorder;
+    FakePowerEvents power;
+    FakeApplicationLifecycle lifecycle;
     std::unique_ptr<CommonUtils> utils;
 };
