@@ -1,186 +1,65 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <systemd/sd-bus.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdlib>
-#include <filesystem>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "platform/dispatch/RunLoop.h"
 #include "platform/power/LogindPowerEvents.h"
 #include "support/files/TemporaryFolder.h"
+#include "support/power/PrivateLoginManager.h"
 
 namespace {
 
-constexpr const char* kPath = "/org/freedesktop/login1";
-constexpr const char* kManager = "org.freedesktop.login1.Manager";
+using Events = std::vector<std::string>;
 
-// A bus daemon of the test's own with a stand-in login manager on it: it hands out delay locks as pipe
-// ends (a lock is let go once every copy of its end is closed) and announces what the test asks for.
-class PrivateLoginManager {
-public:
-    explicit PrivateLoginManager(const std::string& folder) : m_address("unix:path=" + folder + "/bus")
-    {
-        // Built before the fork: the child may only exec.
-        const std::string option = "--address=" + m_address;
-        m_daemon = ::fork();
-        if (m_daemon == 0) {
-            const int quiet = ::open("/dev/null", O_WRONLY);
-            ::dup2(quiet, STDERR_FILENO);
-            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", option.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        for (int i = 0; i < 500 && !std::filesystem::exists(folder + "/bus"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (sd_bus_new(&m_bus) < 0 || sd_bus_set_address(m_bus, m_address.c_str()) < 0 ||
-            sd_bus_set_bus_client(m_bus, 1) < 0 || sd_bus_start(m_bus) < 0 ||
-            sd_bus_request_name(m_bus, "org.freedesktop.login1", 0) < 0 ||
-            sd_bus_add_object(m_bus, nullptr, kPath, &PrivateLoginManager::call, this) < 0)
-            return;
-        m_ready = true;
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~PrivateLoginManager()
-    {
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-        sd_bus_flush_close_unref(m_bus);
-        for (int fd : m_locks) ::close(fd);
-        if (m_daemon > 0) {
-            ::kill(m_daemon, SIGTERM);
-            ::waitpid(m_daemon, nullptr, 0);
-        }
-    }
-
-    bool ready() const { return m_ready; }
-    const std::string& address() const { return m_address; }
-
-    void announce(const char* signal, bool starting)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending.push_back({signal, starting});
-    }
-    int locksTaken()
-    {
-        std::lock_guard lock(m_mutex);
-        return static_cast<int>(m_locks.size());
-    }
-    // The newest lock is still held by the program.
-    bool lastLockHeld()
-    {
-        std::lock_guard lock(m_mutex);
-        pollfd fd{m_locks.back(), POLLIN, 0};
-        return ::poll(&fd, 1, 0) == 0;
-    }
-
-private:
-    static int call(sd_bus_message* message, void* self, sd_bus_error*)
-    {
-        if (!sd_bus_message_is_method_call(message, kManager, "Inhibit")) return 0;
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) < 0) return -errno;
-        auto* manager = static_cast<PrivateLoginManager*>(self);
-        {
-            std::lock_guard lock(manager->m_mutex);
-            manager->m_locks.push_back(ends[0]);
-        }
-        const int result = sd_bus_reply_method_return(message, "h", ends[1]);
-        ::close(ends[1]);
-        return result < 0 ? result : 1;
-    }
-    void serve()
-    {
-        while (!m_stop) {
-            std::vector<std::pair<const char*, bool>> pending;
-            {
-                std::lock_guard lock(m_mutex);
-                pending.swap(m_pending);
-            }
-            for (const auto& [signal, starting] : pending)
-                sd_bus_emit_signal(m_bus, kPath, kManager, signal, "b", static_cast<int>(starting));
-            while (sd_bus_process(m_bus, nullptr) > 0) {
-            }
-            sd_bus_wait(m_bus, 10000);
-        }
-    }
-
-    std::string m_address;
-    pid_t m_daemon = -1;
-    sd_bus* m_bus = nullptr;
-    bool m_ready = false;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::vector<std::pair<const char*, bool>> m_pending;
-    std::vector<int> m_locks;
-    std::thread m_thread;
-};
-
-class LogindPowerEventsTest : public ::testing::Test {
-protected:
-    void listen(platform::PowerEvents& events)
+struct PowerFixture : ::testing::Test {
+    // The events' handlers record on the main queue; a true result means `event` came last.
+    bool hear(platform::LogindPowerEvents& events, const std::string& event,
+              platform::Duration limit = std::chrono::seconds(5))
     {
         events.setHandlers({[this] { heard.push_back("sleep"); }, [this] { heard.push_back("wake"); },
                             [this] { heard.push_back("power off"); }});
+        return loop.runUntil([&] { return !heard.empty() && heard.back() == event; }, limit);
     }
-    bool hear(const std::string& event)
-    {
-        return loop.runUntil([&] { return !heard.empty() && heard.back() == event; }, std::chrono::seconds(5));
-    }
-
     platform::FakeClock clock;
     platform::RunLoop loop{clock};
     platform::Dispatch dispatch{loop};
     TemporaryFolder folder;
-    std::vector<std::string> heard;
+    Events heard;
 };
 
 }  // namespace
 
 // Sleep is held back by a delay lock taken at start; ready lets it go, and waking takes a new one.
-TEST_F(LogindPowerEventsTest, HoldsSleepUntilReadyAndAnnouncesOnTheMainQueue)
+TEST_F(PowerFixture, HoldsSleepUntilReadyAndAnnouncesOnTheMainQueue)
 {
-    PrivateLoginManager manager(folder.path());
+    support::PrivateLoginManager manager(folder.path());
     if (!manager.ready()) GTEST_SKIP() << "no bus daemon to run";
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", manager.address().c_str(), 1);
     platform::LogindPowerEvents events(dispatch);
     ASSERT_TRUE(events.isWatching());
-    listen(events);
     EXPECT_EQ(manager.locksTaken(), 1);
-    EXPECT_TRUE(manager.lastLockHeld());
-
     manager.announce("PrepareForSleep", true);
-    ASSERT_TRUE(hear("sleep"));
+    ASSERT_TRUE(hear(events, "sleep"));
     EXPECT_TRUE(manager.lastLockHeld());
     events.readyToSleep();
     EXPECT_TRUE(loop.runUntil([&] { return !manager.lastLockHeld(); }, std::chrono::seconds(5)));
 
     manager.announce("PrepareForSleep", false);
-    ASSERT_TRUE(hear("wake"));
+    ASSERT_TRUE(hear(events, "wake"));
     EXPECT_EQ(manager.locksTaken(), 2);
     EXPECT_TRUE(manager.lastLockHeld());
-
     // Only the start of a shutdown is announced.
     manager.announce("PrepareForShutdown", false);
     manager.announce("PrepareForShutdown", true);
-    ASSERT_TRUE(hear("power off"));
-    EXPECT_EQ(heard, (std::vector<std::string>{"sleep", "wake", "power off"}));
+    ASSERT_TRUE(hear(events, "power off"));
+    EXPECT_EQ(heard, (Events{"sleep", "wake", "power off"}));
 }
 
-TEST_F(LogindPowerEventsTest, WithoutASystemBusNothingIsAnnounced)
+TEST_F(PowerFixture, WithoutASystemBusNothingIsAnnounced)
 {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + folder.path() + "/missing").c_str(), 1);
     platform::LogindPowerEvents events(dispatch);
     EXPECT_FALSE(events.isWatching());
-    listen(events);
     events.readyToSleep();
-    loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
-    EXPECT_TRUE(heard.empty());
+    EXPECT_FALSE(hear(events, "sleep", std::chrono::milliseconds(50)));
 }

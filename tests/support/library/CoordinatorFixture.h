@@ -97,6 +97,15 @@ protected:
         // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
         ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
     }
+    // Connects with the replies of one step of the read held back, and returns once that step is asked.
+    void connectUntilAsked(const sim::RequestKey& step)
+    {
+        unit.files().setFile("FLST_SEQ.QT2", Bytes(4000, 0x11));
+        unit.delayReplies(step, std::chrono::milliseconds(30));
+        utils->dataFromServer(catalogue());
+        utils->connectDevice();
+        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(step) > 0; }));
+    }
     // Scans for the device once it has been let go. The transport's scan cursor stands past the only
     // device after a connection, so the first scan finds nothing and changes nothing; the next connects.
     Strings scanAgain()
