@@ -118,17 +118,17 @@ void CommonUtils::sleepOnState()
 {
     resetTimer();
     const bool connected = m_isConnectDevice;
+    // Sleep waits until the forced eject below has let the device go.
+    m_sleepTimer.arm(connected ? kSleepHold : std::chrono::milliseconds(0),
+                     [this, alive = std::weak_ptr<bool>(m_alive)] {
+                         if (!alive.lock()) return;
+                         if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                     });
     if (connected) {
         tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
         m_isSleep = true;
     }
     forceEject();
-    // Sleep waits until the forced eject has let the device go.
-    const auto hold = connected ? kSleepHold : std::chrono::milliseconds(0);
-    m_sleepTimer.arm(hold, [this, alive = std::weak_ptr<bool>(m_alive)] {
-        if (!alive.lock()) return;
-        if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
-    });
 }
 
 void CommonUtils::receiveWakeNote()
