@@ -47,6 +47,7 @@ struct Bench {
     bool paced;
     double seconds = 0;
     double floor = 0;
+    double chain = 0;  // until the last request left: the round trips without the stores' tail
 
     Bench(benchmark::State& state, const SimulatedPatchMemory::Layout& layout)
         : rig(2, layout), paced(state.range(0) != 0)
@@ -72,7 +73,9 @@ struct Bench {
         }
         state.SetIterationTime(elapsed);
         seconds += elapsed;
-        floor += floorSeconds(before, rig.unit.traffic());
+        const auto after = rig.unit.traffic();
+        floor += floorSeconds(before, after);
+        chain += std::chrono::duration<double>(after.lastRequestSent - begin).count();
         return true;
     }
 
@@ -80,7 +83,10 @@ struct Bench {
     {
         const auto iterations = static_cast<double>(state.iterations());
         if (iterations == 0) return;
-        if (units > 0) state.counters[perUnit] = seconds * 1e6 / iterations / static_cast<double>(units);
+        if (units > 0) {
+            state.counters[perUnit] = seconds * 1e6 / iterations / static_cast<double>(units);
+            state.counters["chain_per_patch_us"] = chain * 1e6 / iterations / static_cast<double>(units);
+        }
         if (paced) {
             state.counters["floor_ms"] = floor * 1e3 / iterations;
             state.counters["over_floor"] = floor > 0 ? seconds / floor : 0;
@@ -113,6 +119,30 @@ void BM_DumpAll(benchmark::State& state)
             if (!expected || rig.files.readFile(entry.path) != expected)
                 return fail(state, "dumped file differs from the device: " + entry.path);
             stored.push_back(entry.path);
+        }
+    }
+    bench.report(state, patchCount(layout), "per_patch_us");
+}
+
+// A dump of a unit whose patches have not changed since the last one: every file is already there.
+void BM_DumpAgain(benchmark::State& state)
+{
+    const auto layout = layoutOf(state.range(1));
+    Bench bench(state, layout);
+    QFXRig& rig = bench.rig;
+    const auto dump = [&] { rig.qfx->dumpAllPatchWithNumberOfGroups(layout.groups, layout.banks, layout.patchs); };
+    rig.recorder.clear();
+    dump();
+    if (rig.next(0) != "dump 1") return fail(state, "the first dump failed");
+    for (auto _ : state) {
+        if (!bench.time(state, "dump 1", dump)) return;
+        const auto table = rig.recorder.payload(0).allPatch;
+        if (!table || static_cast<std::int64_t>(table->patchsList.size()) != patchCount(layout))
+            return fail(state, "the dump's table does not list every slot");
+        for (const auto& entry : table->patchsList) {
+            const auto expected = rig.patches.patch(entry.groupNum, entry.bankNum, entry.patchNum);
+            if (!expected || rig.files.readFile(entry.path) != expected)
+                return fail(state, "dumped file differs from the device: " + entry.path);
         }
     }
     bench.report(state, patchCount(layout), "per_patch_us");
@@ -251,6 +281,7 @@ void patchArgs(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_SimulatorAlone)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DumpAll)->Apply(patchArgs)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DumpAgain)->Apply(patchArgs)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteAll)->Apply(patchArgs)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Select)->ArgName("paced")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FileRead)->ArgName("paced")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);

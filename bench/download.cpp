@@ -1,5 +1,5 @@
 // Fifty 1 MiB archives served on the loopback interface: downloaded in parallel by the download service
-// (and unpacked, or not), and in the same iteration fetched in parallel by the curl command-line tool.
+// (and unpacked into the effect store as the program does, or not), and in the same iteration fetched in parallel by the curl command-line tool.
 // curl is started before its timed region and waits for its list of transfers on its input; only the
 // transfers are timed, from handing it the list until it exits. The two take turns going first. Each
 // result is checked outside the timed region: every unpacked file, or every downloaded archive, and
@@ -17,12 +17,14 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/bundle/Configuration.h"
+#include "platform/bundle/StringsTable.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/url/URLRequest.h"
+#include "server/DownloadAPIController.h"
 #include "server/NetworkingService.h"
 #include "server/ZipArchive.h"
-#include "server/ZipArchiveService.h"
 #include "support/server/LoopbackServer.h"
 
 extern char** environ;
@@ -68,30 +70,36 @@ struct Catalogue {
     }
 };
 
-// The download service fetching every archive into `target`, each unpacked as its download ends when
-// asked to; true when all succeeded.
+// The download service fetching every archive into `target`; true when all succeeded. Unpacked, they go
+// the program's way: the effect downloads of the server client, each archive unpacked into the effect
+// folder of its own type under `target`.
 bool downloadAll(platform::RunLoop& loop, platform::Dispatch& dispatch, const std::filesystem::path& target, bool unpack)
 {
     Catalogue& catalogue = Catalogue::shared();
     std::atomic<int> done{0}, failed{0};
+    const auto controller =
+        unpack ? DownloadAPIController::create(dispatch, target.string(),
+                                               platform::Configuration(platform::StringsTable::parse(
+                                                   "\"kDownload_Time_Out\" = \"30\";\n")))
+               : nullptr;
     for (int i = 0; i < kFiles; ++i) {
-        const std::string archive = (target / (std::to_string(i) + ".zip")).string();
-        const std::string destination = (target / ("effect" + std::to_string(i))).string();
+        const std::string link = catalogue.server.url(Catalogue::path(i));
+        if (controller) {
+            controller->requestFile(
+                [&](bool ok, std::optional<std::string>, std::optional<platform::Error>) {
+                    if (!ok) ++failed;
+                    ++done;
+                },
+                link, DownloadAPIController::TypeEffect{"effect" + std::to_string(i)});
+            continue;
+        }
         auto service = std::make_shared<NetworkingService>(dispatch);
-        service->downloadAPISuccess(
-            [&, archive, destination](std::optional<Bytes>) {
-                if (unpack)
-                    ZipArchiveService::unzipFileAtPath(archive, destination,
-                                                       [&](bool ok, std::optional<std::string>, std::optional<platform::Error>) {
-                                                           if (!ok) ++failed;
-                                                       });
-                ++done;
-            },
-            [&](const platform::Error&) {
-                ++failed;
-                ++done;
-            },
-            platform::URLRequest(catalogue.server.url(Catalogue::path(i)), 30.0), archive);
+        service->downloadAPISuccess([&](std::optional<Bytes>) { ++done; },
+                                    [&](const platform::Error&) {
+                                        ++failed;
+                                        ++done;
+                                    },
+                                    platform::URLRequest(link, 30.0), (target / (std::to_string(i) + ".zip")).string());
     }
     loop.runUntil([&] { return done.load() == kFiles; }, std::chrono::seconds(120));
     return done.load() == kFiles && failed.load() == 0;
@@ -102,10 +110,11 @@ bool checkService(const std::filesystem::path& target, bool unpack)
 {
     Catalogue& catalogue = Catalogue::shared();
     platform::LocalFileManager files;
+    const auto effects = target / DownloadAPIController::kEffectFolder;
     for (int i = 0; i < kFiles; ++i) {
         const auto n = std::to_string(i);
-        if (unpack ? files.readFile((target / ("effect" + n) / "effect.bin").string()) != catalogue.contents[std::size_t(i)] ||
-                         std::filesystem::exists(target / (n + ".zip"))
+        if (unpack ? files.readFile((effects / ("effect" + n) / "effect.bin").string()) != catalogue.contents[std::size_t(i)] ||
+                         std::filesystem::exists(target / DownloadAPIController::kTempFolder / (n + ".zip"))
                    : files.readFile((target / (n + ".zip")).string()) != catalogue.archives[std::size_t(i)])
             return false;
     }

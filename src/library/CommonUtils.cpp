@@ -33,6 +33,7 @@ CommonUtils::~CommonUtils()
     m_rescanTimer.cancel();
     m_quitTimer.cancel();
     m_sleepTimer.cancel();
+    m_poolQueue->sync([] {});
     // Once this has run on the state queue no later task there touches the object.
     m_state->sync([this] { m_alive.reset(); });
     CommonUtils* self = this;
@@ -93,29 +94,18 @@ void CommonUtils::publish()
 void CommonUtils::dataFromServer(const std::optional<AllQFXData>& data)
 {
     post([this, data] {
-        if (!data) {
-            tell([](CommonUtilsDelegate& d) { d.allQFXDataWithState(1); });
-            return;
-        }
-        if (data->isEmpty()) tell([](CommonUtilsDelegate& d) { d.allQFXDataWithState(2); });
+        // Without a usable catalogue the synchronisation run ends here.
+        if (!data || data->isEmpty())
+            tell([state = data ? 2 : 1, code = m_synchronizationCodeServer](CommonUtilsDelegate& d) {
+                d.allQFXDataWithState(state);
+                d.didFinishSynchronizationActionServer(code);
+            });
+        if (!data) return;
         m_isRetry = false;
         m_allQFXData = data->copy();
         m_modelNameList.clear();
         if (data->modelsList())
             for (const AllQFXModels& model : *data->modelsList()) m_modelNameList.push_back(model.modelName());
         publish();
-    });
-}
-
-void CommonUtils::downloadFileSuccess(bool success)
-{
-    if (!success) return;
-    post([this] {
-        if (m_isEjectedDevice) {
-            m_isEjectedDevice = false;
-            connectionWithState(1, 1);
-        } else {
-            connectDevice();
-        }
     });
 }

@@ -17,6 +17,25 @@
 #include "platform/dispatch/TimerService.h"
 #include "server/AllQFXData.h"
 
+// ---- includes of the pools, the server side and the patch effect dictionary ----
+#include <variant>
+
+#include "device/formats/OKVEffect.h"
+#include "device/formats/OKVPatch.h"
+#include "device/formats/OKVSimpleEffect.h"
+#include "library/models/DirectoryObject.h"
+#include "library/store/MappingObject.h"
+#include "library/store/OKVLocalFileController.h"
+#include "platform/bundle/Localizer.h"
+#include "platform/bundle/ProcessInfo.h"
+#include "platform/image/BitmapImageRep.h"
+#include "server/AppsVersion.h"
+#include "server/ModelsVersion.h"
+
+class OKVServerController;
+class OKVServerDelegate;
+// ---- end of those includes ----
+
 class ApplicationLifecycle;
 class ParserDataController;
 class PatchItem;
@@ -171,6 +190,87 @@ public:
     void closeApp();
     void forceCloseApp();
 
+    // ==== readers and small rules ====
+    // The date stamp that pairs a synchronisation's "do" with its "finish".
+    static std::string createSynchronizationCode();
+    // A module file's item; nothing when the file cannot be read or is not a module file.
+    std::shared_ptr<EffectItem> getEffectItemWithPath(const std::string& path) const;
+    // A patch file's item; nothing unless the file begins with "PTCF".
+    std::shared_ptr<PatchItem> getPatchItemWithPath(const std::string& path) const;
+    static std::string getFileNameFromIndexSavingName(const std::string& name);
+    // The entry of `effectType` in entries sorted by type, probing each middle entry's file header.
+    std::optional<MappingObject> binarySearchWithEffectType(std::uint32_t effectType,
+                                                            const std::vector<MappingObject>& sorted) const;
+    // The first "<name> (n)<.ext>" beside `path`, n from 1, that does not exist yet.
+    std::string createNewNameForPath(const std::string& path) const;
+    static bool checkVersionServer(const std::string& versionServer, const std::string& versionDevice);
+    // Only the empty name counts as blank; else ASCII of 1 to 10 bytes.
+    static bool validatePatchName(const std::optional<std::string>& name);
+    // Blank, or at most 200 bytes: ASCII, or Shift-JIS for the "ja" interface.
+    static bool validatePatchComment(const std::optional<std::string>& comment, const std::string& language);
+    bool deleteRecycleBin();
+    // The first preferred localisation: "ja" or "en".
+    const std::string& preferredLocalization() const { return m_preferredLocalization; }
+    void setPreferredLocalization(std::string language) { m_preferredLocalization = std::move(language); }
+
+    // ==== server side ====
+    using ServerClientFactory = std::function<std::shared_ptr<OKVServerController>()>;
+    // How a short-lived server client is made; by default one on the root folder and this configuration.
+    void setServerClientFactory(ServerClientFactory factory);
+    // The server client's delegate: forwards every report onto the coordinator's state queue, and drops
+    // reports that arrive after the coordinator has gone.
+    std::shared_ptr<OKVServerDelegate> serverDelegate();
+    void requestServerConnected();
+    void syncEffect();
+    // The connected model's stored picture; nothing without a device, a matching model or a readable file.
+    std::optional<platform::BitmapImageRep> getImageDevice();
+    void compareModelVersion();
+    void setApplicationVersion(std::string version) { m_applicationVersion = std::move(version); }
+    void internetConnectionWithState(bool state);
+    void connectServer(bool state);
+    void appVersionFromServer(const std::optional<AppsVersion>& document);
+    void modelVersionFromServer(const std::optional<ModelsVersion>& document);
+    void downloadImageSuccess(bool success);
+
+    // ==== effect pool ====
+    using Tree = std::vector<std::shared_ptr<DirectoryObject>>;
+    // Builds the tree once, re-marks a copy while a device is connected, and hands it to the interface.
+    void mergeEffect();
+    // On the state queue.
+    Tree createEffectPool();
+    void updateEffectPool(Tree& tree);
+    std::optional<OKVEffect> getOKVEffectWithPath(const std::optional<std::string>& path) const;
+    // What the device effect list reader fills in: the device's effect files and their types.
+    void setEffectListFromDevice(std::vector<MappingObject> effects, std::vector<std::uint32_t> effectTypes);
+
+    // ==== patch library tree ====
+    // An element a list copy takes: a path, a patch item, a pool node or a pool entry.
+    using CopySource = std::variant<std::string, std::shared_ptr<PatchItem>, std::shared_ptr<DirectoryObject>, MappingObject>;
+    // Loads the saved pool into "Temp/Local" once per process, off the caller's thread; the tree arrives
+    // as patchPoolDirectoryObject.
+    void createPatchDirectoryObjectFromLocal();
+    void sendPatchPoolData(Tree tree);
+    bool isLoadedPatchPool() const { return m_isLoadedPatchPool.load(); }
+    Tree convertToDirectoryObject(const std::vector<MappingObject>& list, int type) const;
+    Tree convertToDirectoryObject(const std::vector<std::string>& paths, int type) const;
+    std::vector<MappingObject> updateAttributesOfPatchPool(const std::vector<std::string>& list,
+                                                           const std::vector<MappingObject>& backupList) const;
+    void updateDirectoryObjectForPatchPool(const Tree& nodes);
+    std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
+    std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
+    std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace);
+    // The save of the pool ("Temp/Local" back to the store) is the interface's; will-sleep and
+    // will-power-off call it through here as quitting does, so the pool is kept in the same format.
+    void setPatchPoolSaver(std::function<void()> saver);
+    // Runs the saver when the pool has been loaded; false when nothing was saved.
+    bool saveLoadedPatchPool();
+
+    // ==== patch effect dictionary and warnings ====
+    void getEffectListWithPatch(PatchItem& patch) const;
+    void updatePatchWarningWithPatchItem(PatchItem& patch) const;
+    void updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const;
+    void updatePatchWarningInPatchPool(const Tree& nodes) const;
+
 private:
     struct Request {
         RequestKind kind;
@@ -262,4 +362,41 @@ private:
     platform::Timer m_quitTimer;
     platform::Timer m_sleepTimer;
     bool m_isQuitting = false;
+
+    // ==== state of the pools, the server side and the dictionary ====
+    struct EffectTables;
+    std::shared_ptr<const EffectTables> effectTables() const;
+    void publishEffectTables();
+    std::shared_ptr<OKVServerController> makeServerClient();
+    bool deviceStillConnected() const;
+    bool isUnderFolder(const std::string& path, const std::string& folder) const;
+    std::string homeFolder() const;
+    DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
+    void loadPatchPool();
+    void markPatchPool(const Tree& nodes);
+    // On the state queue.
+    void mergeEffectNow();
+
+    std::string m_preferredLocalization{platform::Localizer::languageFromEnvironment()};
+    std::string m_applicationVersion{platform::ProcessInfo::current().bundleVersion};
+    OKVLocalFileController m_localFileController{m_rootPath, std::string()};
+    // The pool load reads and copies the whole library: it runs here, never on the state queue.
+    std::shared_ptr<platform::SerialQueue> m_poolQueue{m_dispatch.makeSerial("library.pool", platform::Priority::Default)};
+    std::mutex m_serverMutex;
+    ServerClientFactory m_serverClientFactory;
+    std::function<void()> m_patchPoolSaver;
+    std::atomic<bool> m_isCreatePatchPool{false};
+    std::atomic<bool> m_isLoadedPatchPool{false};
+    mutable std::mutex m_effectTablesMutex;
+    std::shared_ptr<const EffectTables> m_effectTables;
+    // On the state queue.
+    std::string m_synchronizationCodeServer;
+    std::optional<ModelsVersion> m_modelVersionData;
+    std::vector<AllQFXEffects> m_effectListOfModelFromAllQFX;
+    std::vector<MappingObject> m_effectListFromServer;
+    std::vector<MappingObject> m_effectPool;
+    std::vector<OKVSimpleEffect> m_okvEffectListFromServer;
+    std::vector<MappingObject> m_effectListFromDevice;
+    std::vector<std::uint32_t> m_effectTypeListInDevice;
+    std::optional<Tree> m_dataDirectoryObject;
 };

@@ -144,6 +144,11 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
                 tell([](CommonUtilsDelegate& d) { d.deviceConnectWithState(3); });
             return;
         }
+        // The eject may have taken the store with it: the synchronisation refills it and connects again.
+        if (m_isEjectedDevice && (!m_files.exists(m_rootPath) || !m_files.exists(pathUnderRoot(kStoreEffect)))) {
+            syncEffect();
+            return;
+        }
         m_isConnectDevice = true;
         const std::string deviceFolder = pathUnderRoot(kTempDevice);
         platform::Error error;

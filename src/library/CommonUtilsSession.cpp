@@ -54,6 +54,7 @@ void CommonUtils::getMemoryStatusWithState(std::int32_t state, float status)
             tell([status](CommonUtilsDelegate& d) { d.didGetDeviceMemory(status); });
             if (kind == RequestKind::GetQFXList) {
                 tell([name = m_deviceName](CommonUtilsDelegate& d) { d.didGetDeviceName(name); });
+                compareModelVersion();
                 if (m_isConnectDevice) m_parser.getAllPatchDataDump();
                 resetTimer();
             } else {

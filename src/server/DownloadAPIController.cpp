@@ -74,7 +74,7 @@ void DownloadAPIController::failLater(const std::function<void()>& report)
 }
 
 void DownloadAPIController::download(const std::string& link, const std::string& component,
-                                     URLRequest::CachePolicy policy, Finish finish, Fail fail)
+                                     URLRequest::CachePolicy policy, Finish finish, Fail fail, bool finishReleases)
 {
     const std::string folder = getPathWithFolderName(kTempFolder);
     {
@@ -83,17 +83,50 @@ void DownloadAPIController::download(const std::string& link, const std::string&
     }
     const std::string tempPath = DownloadTempFolder::claim(folder, component);
     const double timeout = static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out));
-    auto service = std::make_shared<NetworkingService>(m_dispatch);
-    service->downloadAPISuccess(
-        [tempPath, finish](std::optional<Bytes> data) {
-            finish(tempPath, std::move(data));
-            DownloadTempFolder::release(tempPath);
-        },
-        [tempPath, fail](const Error& failure) {
-            fail(failure);
-            DownloadTempFolder::release(tempPath);
-        },
-        URLRequest(link, timeout, policy), tempPath);
+    auto self = shared_from_this();
+    startInTurn([self, link, policy, timeout, tempPath, finish, fail, finishReleases] {
+        auto service = std::make_shared<NetworkingService>(self->m_dispatch);
+        service->downloadAPISuccess(
+            [self, tempPath, finish, finishReleases](std::optional<Bytes> data) {
+                self->downloadEnded();
+                finish(tempPath, std::move(data));
+                if (!finishReleases) DownloadTempFolder::release(tempPath);
+            },
+            [self, tempPath, fail](const Error& failure) {
+                self->downloadEnded();
+                fail(failure);
+                DownloadTempFolder::release(tempPath);
+            },
+            URLRequest(link, timeout, policy), tempPath);
+    });
+}
+
+void DownloadAPIController::startInTurn(std::function<void()> start)
+{
+    {
+        std::lock_guard lock(m_flightMutex);
+        if (m_inFlight >= kDownloadsInFlight) {
+            m_waitingDownloads.push_back(std::move(start));
+            return;
+        }
+        ++m_inFlight;
+    }
+    start();
+}
+
+void DownloadAPIController::downloadEnded()
+{
+    std::function<void()> next;
+    {
+        std::lock_guard lock(m_flightMutex);
+        if (m_waitingDownloads.empty()) {
+            --m_inFlight;
+            return;
+        }
+        next = std::move(m_waitingDownloads.front());
+        m_waitingDownloads.pop_front();
+    }
+    next();
 }
 
 void DownloadAPIController::requestGetAPI(DocumentCompletion completion, const std::string& link)
@@ -172,6 +205,28 @@ void DownloadAPIController::unpack(const std::string& tempPath, const std::strin
                                        });
 }
 
+void DownloadAPIController::unpackLater(const std::string& tempPath, std::function<std::string()> destination,
+                                        const FileCompletion& completion, bool ordered)
+{
+    auto self = shared_from_this();
+    m_dispatch.computation().async([self, tempPath, destination = std::move(destination), completion, ordered] {
+        platform::Dispatch& dispatch = self->m_dispatch;
+        const FileCompletion onBackground = [&dispatch, completion](bool success, std::optional<std::string> path,
+                                                                    std::optional<Error> why) {
+            dispatch.global(platform::Priority::Background).async([completion, success, path, why] {
+                completion(success, path, why);
+            });
+        };
+        if (ordered) {
+            std::lock_guard lock(self->m_unpackMutex);
+            self->unpack(tempPath, destination(), onBackground);
+        } else {
+            self->unpack(tempPath, destination(), onBackground);
+        }
+        DownloadTempFolder::release(tempPath);
+    });
+}
+
 void DownloadAPIController::requestFile(FileCompletion completion, const std::string& link, const TypeEffect& typeEffect)
 {
     const std::string component = lastComponentOfLink(link);
@@ -188,12 +243,15 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
             if (!archive) {
                 std::error_code ignored;
                 fs::remove(tempPath, ignored);
+                DownloadTempFolder::release(tempPath);
                 completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
                 return;
             }
-            self->unpack(tempPath, self->createFolderInBundleWithName(typeEffect.text), completion);
+            self->unpackLater(
+                tempPath, [self, typeEffect] { return self->createFolderInBundleWithName(typeEffect.text); },
+                completion, false);
         },
-        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); }, true);
 }
 
 void DownloadAPIController::requestFile(FileCompletion completion, const std::string& link, const FolderName& folderName)
@@ -212,16 +270,19 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
             if (!archive) {
                 std::error_code ignored;
                 fs::remove(tempPath, ignored);
+                DownloadTempFolder::release(tempPath);
                 completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
                 return;
             }
-            std::lock_guard lock(self->m_unpackMutex);
-            const std::string modelFolder = self->createFolderInBundleWithName(folderName.name);
-            const std::string destination =
-                modelFolder.empty() ? "" : (fs::path(modelFolder) / fs::path(component).stem()).string();
-            self->unpack(tempPath, destination, completion);
+            self->unpackLater(
+                tempPath,
+                [self, folderName, component] {
+                    const std::string modelFolder = self->createFolderInBundleWithName(folderName.name);
+                    return modelFolder.empty() ? "" : (fs::path(modelFolder) / fs::path(component).stem()).string();
+                },
+                completion, true);
         },
-        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); }, true);
 }
 
 bool DownloadAPIController::checkServerConnectWithURLString(const std::string& urlString) const

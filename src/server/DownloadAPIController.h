@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -70,11 +71,21 @@ private:
     using Finish = std::function<void(const std::string& tempPath, std::optional<Bytes> data)>;
     using Fail = std::function<void(const platform::Error& error)>;
 
-    // Downloads `link` into a claimed file named after `component`; calls exactly one of the two.
+    // Downloads `link` into a claimed file named after `component`; calls exactly one of the two. The claim
+    // ends when finish returns, or, with finishReleases, when finish's work releases it itself.
     void download(const std::string& link, const std::string& component, platform::URLRequest::CachePolicy policy,
-                  Finish finish, Fail fail);
+                  Finish finish, Fail fail, bool finishReleases = false);
     void failLater(const std::function<void()>& report);
+    // At most kDownloadsInFlight downloads run at once, the rest start in the order asked as others end:
+    // a batch then ends one download after another, and its archives unpack while the rest still arrive.
+    void startInTurn(std::function<void()> start);
+    void downloadEnded();
     void unpack(const std::string& tempPath, const std::string& destination, const FileCompletion& completion);
+    // Unpacks on the computation pool (inflating holds a core for a while), keeping the downloaded file
+    // claimed until it is done; the completion still runs on the background queue. Ordered unpacks (a
+    // model's archives) take the unpack lock, with their destination's folder made under it.
+    void unpackLater(const std::string& tempPath, std::function<std::string()> destination,
+                     const FileCompletion& completion, bool ordered);
     static platform::Error error(ErrorCode code, const std::string& description);
 
     platform::Dispatch& m_dispatch;
@@ -84,4 +95,8 @@ private:
     std::string m_pathString;
     // Orders folder creation and unpacking of the model-folder archives of this controller.
     std::mutex m_unpackMutex;
+    static constexpr int kDownloadsInFlight = 8;
+    std::mutex m_flightMutex;
+    int m_inFlight = 0;
+    std::deque<std::function<void()>> m_waitingDownloads;
 };

@@ -14,9 +14,25 @@ TEST_F(Coordinator, TheReadEndsWithThePatchesAndAConnectedDeviceIsNotScannedAgai
     connect();
     EXPECT_GT(unit.device().requestCount(RequestKey::maker(0x46)), 0U);
     utils->connectDevice();
-    utils->downloadFileSuccess(true);
     EXPECT_EQ(settle(), Strings{});
     EXPECT_FALSE(leftEditorMode());
+}
+
+// After an eject with the effect store missing, the connection synchronises first and reads only once
+// the store is ready (with it present the read follows at once: the synchronisation test).
+TEST_F(Coordinator, AfterAnEjectAMissingStoreIsSynchronisedBeforeTheRead)
+{
+    start();
+    utils->setServerClientFactory([] { return nullptr; });
+    connect();
+    unit.device().unplug();
+    until("disconnect");
+    unit.device().plugIn();
+    EXPECT_EQ(until("syncDo"), Strings{"syncDo"});
+    EXPECT_EQ(settle(), Strings{});
+    utils->downloadFileSuccess(true);
+    const Strings heard = until("idle");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "connect 1"), 1);
 }
 
 // A read into a folder that cannot be cleared, or whose list cannot be stored, fails visibly and lets the

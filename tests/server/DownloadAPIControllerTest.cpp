@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <vector>
 
 #include "server/DownloadAPIController.h"
 #include "server/DownloadTempFolder.h"
@@ -155,6 +156,32 @@ TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
     EXPECT_TRUE(r.wait(first)->success && r.wait(second)->success);
     EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0B000123/drive.QF2"), "new module");
     EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0D000001/amp.QF2"), "amp");
+}
+
+TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTheNext)
+{
+    Requests r;
+    r.server.stall("/qfx/slow.zip");  // answered, once released, with a body that is no archive
+    // Three that fail at once free their places; eight slow ones then fill every place and the ninth waits.
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    for (int i = 0; i < 12; ++i) {
+        outcomes.push_back(std::make_shared<Outcome>());
+        r.controller->requestFile(r.fileInto(outcomes.back()), r.server.url(i < 3 ? "/qfx/missing.zip" : "/qfx/slow.zip"),
+                                  DownloadAPIController::TypeEffect{"0E0000" + std::to_string(10 + i)});
+    }
+    const auto ended = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            std::lock_guard lock(outcomes[std::size_t(i)]->mutex);
+            if (outcomes[std::size_t(i)]->calls == 0) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(r.loop.runUntil([&] { return ended(0, 3) && r.server.hits("/qfx/slow.zip") == 8; }));
+    EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 8);
+    r.server.release();
+    ASSERT_TRUE(r.loop.runUntil([&] { return ended(0, 12); }));
+    EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 9);
+    for (const auto& outcome : outcomes) EXPECT_EQ(outcome->calls, 1);
 }
 
 TEST(DownloadAPIController, PicturesReplaceTheOldOneAndAFailedMoveIsAFailure)

@@ -6,7 +6,7 @@
 
 #include "platform/plist/PropertyList.h"
 #include "server/OKVServerController.h"
-#include "server/ServerTestSupport.h"
+#include "support/server/ServerFixture.h"
 #include "support/server/ZipMaker.h"
 
 namespace fs = std::filesystem;

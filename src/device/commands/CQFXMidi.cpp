@@ -89,7 +89,10 @@ CQFXMidi::Op CQFXMidi::beginOperation()
 void CQFXMidi::adoptOperation(const Op& op)
 {
     std::lock_guard lock(m_mutex);
-    if (m_current && m_current != op) m_current->live = false;
+    if (m_current && m_current != op) {
+        m_current->live = false;
+        m_current->dropped = true;
+    }
     m_current = op;
 }
 
@@ -350,7 +353,10 @@ void CQFXMidi::clearWaitingBlock()
 {
     {
         std::unique_lock lock(m_mutex);
-        if (m_current) m_current->live = false;
+        if (m_current) {
+            m_current->live = false;
+            m_current->dropped = true;
+        }
         // A step already past its test may still register its next request (or mark audio disabled): let
         // it finish, then clear what it left.
         if (t_handling == 0) m_handlersIdle.wait(lock, [this] { return m_handlersRunning == 0; });

@@ -122,6 +122,8 @@ private:
     // One running operation: its handlers act only while it is the current one and has not ended.
     struct Operation {
         std::atomic<bool> live{true};
+        // Set when a clear or a newer operation drops it: a report still waiting for the disk is not made.
+        std::atomic<bool> dropped{false};
     };
     using Op = std::shared_ptr<Operation>;
     Op beginOperation();
@@ -145,6 +147,11 @@ private:
 
     // Patch chains. A job carries what every step of one operation needs; its byte arrays are its own.
     enum class PatchKind { Dump, WriteOne, WriteAll, WriteGroup, Select };
+    struct DumpedPatch {
+        std::int32_t group = 0, bank = 0, patch = 0;
+        std::string path;  // empty when the patch is held back, before it goes to the store
+        Bytes data;
+    };
     struct PatchJob {
         PatchKind kind = PatchKind::Dump;
         std::int32_t groups = 0, banks = 0, patchs = 0;
@@ -155,12 +162,23 @@ private:
         std::vector<Bytes> patchArrayData;
         AllPatch table;
         std::vector<Bytes> tableData;
+        // A dump: the patch just received, held while the next request goes out; then, on the patch-file
+        // queue only, every patch stored so far.
+        std::optional<DumpedPatch> held;
+        bool storing = false;  // a patch went to the queue: the report waits for the queue
+        std::vector<DumpedPatch> stored;
     };
     using Job = std::shared_ptr<PatchJob>;
     void startPatchOperation(const Op& op, const Job& job);
     void subCommandDisableAudioProcess(const Op& op, const Job& job, std::int32_t retry);
     void patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job, std::int32_t retry);
-    void onPatchDumped(const Op& op, const Job& job, const Bytes& data, std::int64_t size, std::int32_t retry);
+    void onPatchDumped(const Op& op, const Job& job, Bytes data, std::int64_t size, std::int32_t retry);
+    // Hands the held patch to the transport's patch-file queue.
+    void storeHeldPatch(const Job& job);
+    // The dump's callback, made on the patch-file queue once every patch it received is stored.
+    void reportDumpOnceStored(const Op& op, const Job& job, std::int32_t state);
+    // Gives each stored slot of the table its path and makes the dump's one callback.
+    void reportDump(const Job& job, std::int32_t state, std::optional<AllPatch> table);
     void subAllPatchDataDump(const Op& op, const Job& job, std::int32_t retry);
     void sendAllPatchAtCurrentPosition(const Op& op, const Job& job, std::int32_t retry);
     void subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32_t group, std::int32_t bank,

@@ -2,7 +2,6 @@
 // patches, and select a patch through the edit buffer.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "common/Log.h"
 #include "device/commands/CQFXMidi.h"
@@ -53,13 +52,14 @@ void CQFXMidi::finishPatch(const Op& op, const Job& job, std::int32_t state)
 {
     endOperation(op);
     if (state != 1 && m_audioDisabled.exchange(false)) sendEnableAudioWithoutWaiting();
+    if (job->kind == PatchKind::Dump) {
+        reportDumpOnceStored(op, job, state);
+        return;
+    }
     const Listener listener{*this};
     if (!listener) return;
     switch (job->kind) {
-    case PatchKind::Dump:
-        if (state == 1) listener->dumpAllPatchCallbackWithState(1, m_allPatch);
-        else listener->dumpAllPatchCallbackWithState(state, std::nullopt);
-        break;
+    case PatchKind::Dump: break;
     case PatchKind::WriteOne: listener->writeOnePatchCallbackWithState(state); break;
     case PatchKind::WriteAll: listener->writeAllPatchCallbackWithState(state); break;
     case PatchKind::WriteGroup: listener->writeGroupPatchCallbackWithState(state); break;
@@ -248,38 +248,78 @@ void CQFXMidi::patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job,
     const bool sent = m_device.registerPatchDataDumpMessage(
         step(op,
              [this, op, job, retry](bool, const auto& data, auto, auto, auto, auto size) {
-                 onPatchDumped(op, job, Bytes(data.begin(), data.end()), static_cast<std::int64_t>(size), retry);
+                 onPatchDumped(op, job, data, static_cast<std::int64_t>(size), retry);
              }),
         request->data(), static_cast<std::int64_t>(request->size()), patch, bank, group);
     if (!sent) finishPatch(op, job, 0);
 }
 
-void CQFXMidi::onPatchDumped(const Op& op, const Job& job, const Bytes& data, std::int64_t size, std::int32_t retry)
+void CQFXMidi::onPatchDumped(const Op& op, const Job& job, Bytes data, std::int64_t size, std::int32_t retry)
 {
     // Never more than the bytes that arrived, whatever the size field announced.
-    const auto count = static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(data.size())));
-    if (const auto folder = createFolderInBundleWithType(0)) {
-        char name[64];
-        std::snprintf(name, sizeof name, "%d_%d_%d.qptc", m_currentGroupNum, m_currentBankNum, m_currentPatchNum);
-        const auto path = std::filesystem::path(*folder) / name;
-        platform::LocalFileManager files;
-        // The dump's files are working copies of the device, rebuilt at every connection: whole or absent,
-        // but not worth a flush to disk each.
-        if (files.writeAtomically(path.string(), Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)),
-                                  nullptr, platform::Durability::WorkingCopy)) {
-            for (auto& entry : m_allPatch.patchsList) {
-                if (entry.groupNum == m_currentGroupNum && entry.bankNum == m_currentBankNum &&
-                    entry.patchNum == m_currentPatchNum) {
-                    entry.path = path.string();
+    data.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(data.size()))));
+    job->held = DumpedPatch{m_currentGroupNum, m_currentBankNum, m_currentPatchNum, {}, std::move(data)};
+    // The next request leaves before the patch goes to the disk's queue: the device works on it meanwhile.
+    if (advancePosition()) patchDataDumpRequestWithGroupNumber(op, job, 0);
+    else subCommandEnableAudioProcessWithState(op, job, retry);
+    storeHeldPatch(job);
+}
+
+void CQFXMidi::storeHeldPatch(const Job& job)
+{
+    if (!job->held) return;
+    DumpedPatch held = std::move(*job->held);
+    job->held.reset();
+    job->storing = true;
+    const std::int32_t group = held.group, bank = held.bank, patch = held.patch;
+    m_device.storePatchFile(group, bank, patch, std::move(held.data),
+                            [job, group, bank, patch](const std::optional<std::string>& path) {
+                                // A patch that could not be stored keeps no path; the dump goes on.
+                                if (path) job->stored.push_back(DumpedPatch{group, bank, patch, *path, {}});
+                                else RIG_LOG("could not store patch %d_%d_%d.qptc", group, bank, patch);
+                            });
+}
+
+void CQFXMidi::reportDumpOnceStored(const Op& op, const Job& job, std::int32_t state)
+{
+    // A step that ends the dump before its held patch went to the queue sends it first, so the report
+    // still follows every store.
+    storeHeldPatch(job);
+    std::optional<AllPatch> table;
+    if (state == 1) table = m_allPatch;
+    if (!job->storing) {
+        reportDump(job, state, std::move(table));
+        return;
+    }
+    m_device.afterPatchFilesStored([weak = weak_from_this(), op, job, state, table = std::move(table)]() mutable {
+        const auto self = weak.lock();
+        if (!self) return;
+        // Counted like a chain step, so a clear either waits for this report or this report sees it.
+        const HandlerRun run(*self);
+        if (!op->dropped) self->reportDump(job, state, std::move(table));
+    });
+}
+
+void CQFXMidi::reportDump(const Job& job, std::int32_t state, std::optional<AllPatch> table)
+{
+    if (table) {
+        // The table names each slot once, in dump order, as the patches were stored: the search for a
+        // slot starts after the one before.
+        auto& list = table->patchsList;
+        std::size_t from = 0;
+        for (const auto& stored : job->stored) {
+            for (std::size_t n = 0; n < list.size(); ++n) {
+                const std::size_t i = (from + n) % list.size();
+                if (list[i].groupNum == stored.group && list[i].bankNum == stored.bank &&
+                    list[i].patchNum == stored.patch) {
+                    list[i].path = stored.path;
+                    from = i + 1;
                     break;
                 }
             }
-        } else {
-            RIG_LOG("could not store patch %s", name);
         }
     }
-    if (advancePosition()) patchDataDumpRequestWithGroupNumber(op, job, 0);
-    else subCommandEnableAudioProcessWithState(op, job, retry);
+    if (const Listener listener{*this}) listener->dumpAllPatchCallbackWithState(state, table);
 }
 
 bool CQFXMidi::advancePosition()

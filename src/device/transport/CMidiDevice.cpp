@@ -68,7 +68,8 @@ CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispa
       m_files(files),
       m_rootFolder(std::move(rootFolder)),
       m_midiIn(system),
-      m_midiOut(system)
+      m_midiOut(system),
+      m_patchFiles(std::make_unique<platform::ThreadPool>("patch-files", 1, dispatch.mainExecutor()))
 {
     clearBufferBlockWaiting();
     createConnection();
@@ -78,6 +79,8 @@ CMidiDevice::~CMidiDevice()
 {
     // Closing the input port waits for a reply being recognised, so none outlives the registry.
     close();
+    // Stores already asked for still land (and report) before the state they use goes.
+    m_patchFiles.reset();
     if (m_dispatch.main().isCurrent()) *m_alive = false;
     else m_dispatch.main().sync([alive = m_alive] { *alive = false; });
 }
@@ -702,19 +705,45 @@ void CMidiDevice::handlePatchData(const std::uint8_t* b, std::int64_t size)
 void CMidiDevice::patchDataChangeWithNumGroup(std::int32_t group, std::int32_t bank, std::int32_t patch,
                                               const Bytes& data, std::int64_t size)
 {
+    const std::size_t count = static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, std::int64_t(data.size())));
+    storePatchFile(group, bank, patch, Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)),
+                   [this, group, bank, patch](const std::optional<std::string>& path) {
+                       if (!path) return;
+                       if (auto listener = delegate())
+                           listener->notifyPatchDataChange(PatchObject(group, bank, patch, *path));
+                   });
+}
+
+void CMidiDevice::storePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes data,
+                                 PatchStoredBlock stored)
+{
+    m_patchFiles->async([this, group, bank, patch, data = std::move(data), stored = std::move(stored)] {
+        const auto path = writePatchFile(group, bank, patch, data);
+        if (stored) stored(path);
+    });
+}
+
+void CMidiDevice::afterPatchFilesStored(std::function<void()> task)
+{
+    m_patchFiles->async(std::move(task));
+}
+
+std::optional<std::string> CMidiDevice::writePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch,
+                                                       const Bytes& data)
+{
     const auto folder = createFolderInBundleWithType(0);
-    if (!folder) return;
+    if (!folder) return std::nullopt;
     char name[48];
     std::snprintf(name, sizeof name, "%d_%d_%d.qptc", group, bank, patch);
     const std::string path = *folder + "/" + name;
-    const std::size_t count = static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, std::int64_t(data.size())));
+    // Most patches come back as they were at the last connection: such a file keeps its bytes and its time.
+    if (m_files.fileSize(path) == data.size() && m_files.readFile(path) == data) return path;
     // Written to a sibling and renamed over the old file, so a failure leaves the old patch whole; a
     // working copy of the device, so not flushed to disk.
     platform::Error error;
-    if (!m_files.writeAtomically(path, Bytes(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(count)), &error,
-                                 platform::Durability::WorkingCopy)) {
+    if (!m_files.writeAtomically(path, data, &error, platform::Durability::WorkingCopy)) {
         RIG_LOG("the patch file %s could not be written: %s", path.c_str(), error.description.c_str());
-        return;
+        return std::nullopt;
     }
-    if (auto listener = delegate()) listener->notifyPatchDataChange(PatchObject(group, bank, patch, path));
+    return path;
 }

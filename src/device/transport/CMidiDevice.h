@@ -18,6 +18,7 @@
 #include "device/transport/CMidiOut.h"
 #include "device/transport/MidiDeviceDelegate.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/ThreadPool.h"
 #include "platform/files/FileManager.h"
 #include "platform/midi/MidiSystem.h"
 
@@ -29,7 +30,9 @@
 // replies are recognised, and handlers called, on the MIDI input thread in arrival order, so no work
 // on the shared pools can hold one back; handlers must return quickly. Registrations may come from any
 // thread. The registry is guarded by a mutex; a handler is taken out
-// under it and called outside it, so a handler may register the next request itself.
+// under it and called outside it, so a handler may register the next request itself. Patch files the
+// device sends are stored on a queue of their own (one thread, in arrival order), never on the reply
+// thread.
 class CMidiDevice : public CMidiInDeleagte {
 public:
     static constexpr std::uint32_t kNoDevice = 0xFFFFFFFFu;
@@ -110,6 +113,17 @@ public:
     std::optional<std::string> createFolderInBundleWithType(int type);
     void close();
 
+    // --- patch files ---
+    // Called on the patch-file queue with the stored file's path, or nothing when it could not be written.
+    using PatchStoredBlock = std::function<void(const std::optional<std::string>& path)>;
+    // Stores patch data as "%d_%d_%d.qptc" (group, bank, patch) in the device patch folder on the patch-file
+    // queue, after every store asked for before it; a file already holding exactly these bytes is left
+    // untouched. Returns at once.
+    void storePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes data,
+                        PatchStoredBlock stored);
+    // Runs task on the patch-file queue once every store asked for before it has ended.
+    void afterPatchFilesStored(std::function<void()> task);
+
     void midiNotifyCallback(const platform::MidiNotification& notification);
     void notifyAddDevice(platform::MidiRef device);
     void notifyRemoveDevice(platform::MidiRef device);
@@ -180,6 +194,8 @@ private:
     void handlePatchData(const std::uint8_t* b, std::int64_t size);
     void handleFileSystemData(const std::uint8_t* b, std::int64_t size);
     std::shared_ptr<MidiDeviceDelegate> delegate() const;
+    std::optional<std::string> writePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch,
+                                              const Bytes& data);
 
     platform::MidiSystem& m_system;
     platform::Dispatch& m_dispatch;
@@ -205,4 +221,8 @@ private:
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;
+
+    // One thread, so stores land in the order they were asked for; ended (its queue run out) by the
+    // destructor before anything above goes.
+    std::unique_ptr<platform::ThreadPool> m_patchFiles;
 };

@@ -1,7 +1,9 @@
 #include "platform/dispatch/Dispatch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 namespace platform {
 
@@ -23,6 +25,15 @@ Dispatch::~Dispatch()
 }
 
 Queue& Dispatch::global(Priority priority) { return *m_global[static_cast<std::size_t>(priority)]; }
+
+Queue& Dispatch::computation()
+{
+    std::call_once(m_computationMade, [this] {
+        m_computation = std::make_unique<ThreadPool>("computation", std::max(1u, std::thread::hardware_concurrency()),
+                                                     m_main.executor());
+    });
+    return *m_computation;
+}
 
 std::shared_ptr<SerialQueue> Dispatch::makeSerial(std::string label, Priority priority)
 {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/dispatch/MainExecutor.h"
@@ -22,6 +23,9 @@ public:
 
     MainQueue& main() { return m_main; }
     Queue& global(Priority priority);
+    // A pool with a thread per core for long computations (unpacking archives) that must not hold the
+    // global pools' few threads; made on first use.
+    Queue& computation();
     std::shared_ptr<SerialQueue> makeSerial(std::string label, Priority priority = Priority::Default);
     const Clock& clock() const { return m_main.executor().clock(); }
     MainExecutor& mainExecutor() { return m_main.executor(); }
@@ -33,6 +37,9 @@ public:
 private:
     MainQueue m_main;
     std::array<std::unique_ptr<ThreadPool>, 4> m_global;
+    // Declared after the global pools, so it ends (its queue run out) while they still take its reports.
+    std::once_flag m_computationMade;
+    std::unique_ptr<ThreadPool> m_computation;
 };
 
 }  // namespace platform

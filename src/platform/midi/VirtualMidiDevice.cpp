@@ -18,6 +18,16 @@ VirtualMidiDevice::VirtualMidiDevice(VirtualMidiSystem& system, std::string name
 
 void VirtualMidiDevice::setReceiver(Receiver receiver)
 {
+    if (!receiver) {
+        setTimedReceiver(nullptr);
+        return;
+    }
+    setTimedReceiver([receiver = std::move(receiver)](const std::vector<std::uint8_t>& message,
+                                                      std::chrono::steady_clock::time_point) { receiver(message); });
+}
+
+void VirtualMidiDevice::setTimedReceiver(TimedReceiver receiver)
+{
     std::lock_guard lock(m_mutex);
     m_receiver = std::move(receiver);
 }
@@ -28,7 +38,7 @@ void VirtualMidiDevice::setPacing(Pacing pacing)
     m_pacing = pacing;
 }
 
-VirtualMidiDevice::Receiver VirtualMidiDevice::receiver() const
+VirtualMidiDevice::TimedReceiver VirtualMidiDevice::receiver() const
 {
     std::lock_guard lock(m_mutex);
     return m_receiver;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,10 @@ class VirtualMidiDevice {
 public:
     // One call per message the host sent, on the backend's device-side thread, in sending order.
     using Receiver = std::function<void(const std::vector<std::uint8_t>& message)>;
+    // The same, told when the host handed the message to the system: the moment a cable starts carrying
+    // it, however late this side's thread gets to run.
+    using TimedReceiver =
+        std::function<void(const std::vector<std::uint8_t>& message, std::chrono::steady_clock::time_point sent)>;
 
     // Slows delivery to the host like a real cable: a fixed latency before each send, then each packet
     // after its bytes' share of the rate. Zero means no delay.
@@ -41,6 +46,7 @@ public:
     MidiRef destination(std::size_t entity = 0) const { return m_destinations.at(entity); }
 
     void setReceiver(Receiver receiver);
+    void setTimedReceiver(TimedReceiver receiver);
     void setPacing(Pacing pacing);
 
     // Sends bytes to the host, cut before each split point (offsets into bytes, ascending); each piece
@@ -60,7 +66,7 @@ public:
 
 private:
     friend class VirtualMidiSystem;
-    Receiver receiver() const;
+    TimedReceiver receiver() const;
     Pacing pacing() const;
 
     VirtualMidiSystem& m_system;
@@ -70,7 +76,7 @@ private:
     std::vector<MidiRef> m_sources;
     std::vector<MidiRef> m_destinations;
     mutable std::mutex m_mutex;
-    Receiver m_receiver;
+    TimedReceiver m_receiver;
     Pacing m_pacing;
 };
 

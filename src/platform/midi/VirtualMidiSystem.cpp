@@ -248,16 +248,17 @@ bool VirtualMidiSystem::sendSysex(MidiRef outputPort, MidiRef destination, const
             object->second.type != MidiObjectType::Destination)
             return false;
     }
+    const auto sent = std::chrono::steady_clock::now();
     std::vector<std::uint8_t> message(bytes, bytes + size);
-    m_deviceThread.post([this, destination, message = std::move(message), completion = std::move(completion)] {
-        VirtualMidiDevice::Receiver receiver;
+    m_deviceThread.post([this, destination, sent, message = std::move(message), completion = std::move(completion)] {
+        VirtualMidiDevice::TimedReceiver receiver;
         {
             std::lock_guard lock(m_mutex);
             const DeviceEntry* entry = owner(destination);
             // An unplugged or offline device hears nothing; the bytes are gone like on a pulled cable.
             if (entry != nullptr && !entry->offline) receiver = entry->device->receiver();
         }
-        if (receiver) receiver(message);
+        if (receiver) receiver(message, sent);
         if (completion) completion();
     });
     return true;

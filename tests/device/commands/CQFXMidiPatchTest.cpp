@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "support/device/QFXRig.h"
@@ -40,6 +41,37 @@ TEST(CQFXMidiPatch, DumpRequestsEverySlotInOrderAndStoresEachPatchFile)
     EXPECT_EQ(fileBytes(rig.files, last.path), *rig.patches.patch(0, 1, 2));
     EXPECT_EQ(fileBytes(rig.files, table->patchsList[0].path), *rig.patches.patch(0, 0, 0));
     EXPECT_TRUE(rig.patches.audioEnabled());
+}
+
+TEST(CQFXMidiPatch, TheDumpReportsOnceEveryPatchIsStoredLeavesUnchangedFilesAloneAndGoesOnPastAFailedWrite)
+{
+    QFXRig rig;
+    ASSERT_TRUE(rig.connect());
+    const auto folder = std::filesystem::path(rig.root) / "Device/Patch";
+    std::filesystem::create_directories(folder);
+    // 0_0_0 already holds what the device sends, 0_0_1 something older; a folder stands where 0_1_0 goes.
+    const auto same = writePatchFile(rig, "Device/Patch/0_0_0.qptc", *rig.patches.patch(0, 0, 0));
+    const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    std::filesystem::last_write_time(same, longAgo);
+    writePatchFile(rig, "Device/Patch/0_0_1.qptc", Bytes(5, 9));
+    std::filesystem::create_directories(folder / "0_1_0.qptc");
+    rig.forget();
+    rig.qfx->dumpAllPatchWithNumberOfGroups(1, 2, 3);
+    ASSERT_EQ(rig.next(0), "dump 1");
+
+    const auto table = rig.recorder.payload(0).allPatch;
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->patchsList.size(), 6u);
+    for (const auto& entry : table->patchsList) {
+        const bool blocked = entry.bankNum == 1 && entry.patchNum == 0;
+        EXPECT_EQ(entry.path.empty(), blocked) << entry.bankNum << entry.patchNum;
+        if (!blocked) {
+            EXPECT_EQ(fileBytes(rig.files, entry.path), *rig.patches.patch(0, entry.bankNum, entry.patchNum));
+        }
+    }
+    EXPECT_EQ(table->patchsList[0].path, same);
+    EXPECT_EQ(std::filesystem::last_write_time(same), longAgo);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "0_1_0.qptc"));
 }
 
 TEST(CQFXMidiPatch, DumpRetriesASlotAnsweredWithACodeAndUnmutesWhenItGivesUp)

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "device/transport/CMidiDevice.h"
 #include "support/device/TransportFixture.h"
@@ -77,6 +78,14 @@ std::vector<KindCase> everyKind()
 }
 
 void deliver(CMidiDevice& device, const Bytes& b) { device.handleByteDataReveices(b.data(), std::int64_t(b.size())); }
+
+// Patch files are stored, and announced, on the transport's patch-file queue: waits for what it holds.
+void storesLanded(CMidiDevice& device)
+{
+    std::promise<void> landed;
+    device.afterPatchFilesStored([&] { landed.set_value(); });
+    landed.get_future().wait();
+}
 
 }  // namespace
 
@@ -270,12 +279,14 @@ TEST(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
 
     // A bad CRC: dropped before either path, no file, the request still waits.
     deliver(*f.device, reply::patchData(1, 0, 3, {9, 9}, std::nullopt, true));
+    storesLanded(*f.device);
     EXPECT_TRUE(f.device->isPending(Kind::PatchData));
     EXPECT_TRUE(recorder->patches.empty());
 
     // Another slot than the one asked for: stored and announced; the request still waits.
     const Bytes other{'P', 'T', 'C', 'F', 0x80, 0xFF};
     deliver(*f.device, reply::patchData(0, 1, 2, other));
+    storesLanded(*f.device);
     ASSERT_EQ(recorder->patches.size(), 1u);
     const PatchObject& notice = recorder->patches[0];
     EXPECT_EQ(notice.groupNum, 0);
@@ -298,6 +309,7 @@ TEST(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
     EXPECT_EQ(gotSize, 4);
     // Announcing fewer bytes than it carries (the device pads to its slot size): the announced count.
     deliver(*f.device, reply::patchData(0, 1, 2, {5, 6, 7, 8, 0, 0}, 4));
+    storesLanded(*f.device);
     ASSERT_EQ(recorder->patches.size(), 2u);
     std::ifstream replaced(recorder->patches[1].path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(replaced), {}), (Bytes{5, 6, 7, 8}));
@@ -311,6 +323,7 @@ TEST(ReplyRegistry, AnUnwritablePatchFolderStoresAndAnnouncesNothing)
     f.device->setMidiDeviceDelegate(recorder);
     std::ofstream(f.root.path() + "/Device") << "a file where the folder should be";
     deliver(*f.device, reply::patchData(0, 0, 0, {1}));
+    storesLanded(*f.device);
     EXPECT_TRUE(recorder->patches.empty());
     EXPECT_FALSE(f.device->createFolderInBundleWithType(1).has_value());
 }

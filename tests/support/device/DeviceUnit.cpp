@@ -96,6 +96,21 @@ void DeviceUnit::delayReplies(const RequestKey& key, std::chrono::milliseconds d
     m_delays[key] = delay;
 }
 
+void DeviceUnit::holdReplies(const RequestKey& key)
+{
+    std::lock_guard lock(m_mutex);
+    m_held.insert(key);
+}
+
+void DeviceUnit::releaseReplies()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_held.clear();
+    }
+    m_released.notify_all();
+}
+
 void DeviceUnit::setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply)
 {
     m_device.setPacing({bytesPerSecond, latencyPerReply});
@@ -120,7 +135,8 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
 {
     std::chrono::milliseconds delay{0};
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        m_released.wait(lock, [&] { return !m_held.contains(key); });
         if (const auto it = m_delays.find(key); it != m_delays.end()) delay = it->second;
         if (const auto it = m_shorten.find(key); it != m_shorten.end()) {
             if (it->second + 1 < message.size()) {

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "common/Bytes.h"
@@ -55,6 +57,10 @@ public:
     void lengthenNextReply(const RequestKey& key, std::size_t extra);
     // Answers of the key wait this long first (the device-side thread stalls, as a busy unit would).
     void delayReplies(const RequestKey& key, std::chrono::milliseconds delay);
+    // Answers of the key wait on the device side until released, so a test can line up what the host
+    // does before they land. Everything held must be released before the unit goes.
+    void holdReplies(const RequestKey& key);
+    void releaseReplies();
     // A wire rate both ways and a latency before every reply; zero switches pacing off.
     void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply);
     // The device sends a slot's patch by itself, as after an edit on the unit.
@@ -77,6 +83,8 @@ private:
     std::map<RequestKey, std::size_t> m_shorten;
     std::map<RequestKey, std::size_t> m_lengthen;
     std::map<RequestKey, std::chrono::milliseconds> m_delays;
+    std::set<RequestKey> m_held;
+    std::condition_variable m_released;
 };
 
 }  // namespace sim

@@ -25,7 +25,7 @@ SimulatedDevice::SimulatedDevice(platform::VirtualMidiSystem& system, const std:
     : m_port(system.addDevice(name))
 {
     installBuiltInHandlers();
-    m_port->setReceiver([this](const Bytes& message) { receive(message); });
+    m_port->setTimedReceiver([this](const Bytes& message, Clock::time_point sent) { receive(message, sent); });
 }
 
 SimulatedDevice::~SimulatedDevice() { m_port->setReceiver(nullptr); }
@@ -99,15 +99,17 @@ std::size_t SimulatedDevice::requestCount(const RequestKey& key) const
     return count;
 }
 
-void SimulatedDevice::receive(const Bytes& message)
+void SimulatedDevice::receive(const Bytes& message, Clock::time_point sent)
 {
     Handler handler;
-    const auto now = Clock::now();
+    // The cable starts carrying the message when the host sent it, not when this thread got to it.
+    const auto now = sent;
     Clock::time_point arrived = now;
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(message);
         m_traffic.bytesToDevice += message.size();
+        m_traffic.lastRequestSent = sent;
         if (m_pacing.bytesPerSecond > 0) {
             m_toDeviceFree = std::max(now, m_toDeviceFree) + wireTime(m_pacing.bytesPerSecond, message.size());
             arrived = m_toDeviceFree;

@@ -65,6 +65,8 @@ public:
         std::size_t replies = 0;
         // How long after their deadlines paced replies were handed to the backend, summed.
         std::chrono::nanoseconds late{};
+        // When the host sent the last request the device heard.
+        std::chrono::steady_clock::time_point lastRequestSent{};
     };
 
     using Handler = std::function<void(SimulatedDevice& device, const Bytes& request)>;
@@ -106,7 +108,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void receive(const Bytes& message);
+    void receive(const Bytes& message, Clock::time_point sent);
     void installBuiltInHandlers();
     // When a message of `bytes` bytes sent now is whole at the host, its wire time booked.
     Clock::time_point bookReply(std::size_t bytes);

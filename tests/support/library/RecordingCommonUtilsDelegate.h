@@ -33,6 +33,35 @@ public:
     }
     void didGetDeviceName(const std::string& name) override { record("name " + name); }
 
+    // The pools, the server side and the version notices.
+    void serverConnectWithState(bool reachable) override { record(std::string("server ") + (reachable ? "1" : "0")); }
+    void internetNoConnect() override { record("noInternet"); }
+    void didDoSynchronizationActionServer(const std::string&) override { record("syncDo"); }
+    void didFinishSynchronizationActionServer(const std::string&) override { record("syncFinish"); }
+    void applicationDidHaveUpdateWithCurentVersion(const std::string& current, const std::string& next) override
+    {
+        record("appUpdate " + current + " " + next);
+    }
+    void deviceDidHaveUpdateWithCurentVersion(const std::string& current, const std::string& next) override
+    {
+        record("deviceUpdate " + current + " " + next);
+    }
+    void serverDirectoryObject(const Tree& tree) override
+    {
+        std::lock_guard lock(m_mutex);
+        effectPool = tree;
+        m_events.push_back("effectPool");
+    }
+    void patchPoolDirectoryObject(const Tree& tree) override
+    {
+        std::lock_guard lock(m_mutex);
+        patchPool = tree;
+        m_events.push_back("patchPool");
+    }
+    // The last trees handed over; read after the event was seen.
+    Tree effectPool;
+    Tree patchPool;
+
     void didDoSynchronizationActionDevice(const std::optional<std::string>&) override { m_pending = "do"; }
     void didFinishSynchronizationActionDevice(const std::optional<std::string>&) override { m_pending = "finish"; }
     void didPreventEjectAction() override { record(m_pending == "do" ? "busy" : "reset"); }

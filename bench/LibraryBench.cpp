@@ -1,0 +1,145 @@
+// The two libraries the user sees, at a size a long-time user reaches. The patch pool: patch files in a
+// hundred groups, loaded from the saved pool into the working copy and its tree, then marked against the
+// simulated unit connected through the whole device stack. The effect pool: a catalogue of effects whose
+// module files are all in the store, built into the tree. Each reports the time per patch or effect.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "device/sequencer/CQFXMidiCommandLayer.h"
+#include "device/sequencer/ParserDataController.h"
+#include "device/transport/CMidiDevice.h"
+#include "library/CommonUtils.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/files/LocalFileManager.h"
+#include "support/files/TemporaryFolder.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/device/DeviceUnit.h"
+#include "support/library/LibraryFiles.h"
+#include "support/library/RecordingCommonUtilsDelegate.h"
+
+namespace fs = std::filesystem;
+using namespace library_files;
+
+namespace {
+
+constexpr std::int32_t kModelId = 0x00700001;
+
+std::string modelHex()
+{
+    const auto v = static_cast<std::uint32_t>(kModelId);
+    return hex(((v & 0x00FF00FFU) << 8) | ((v & 0xFF00FF00U) >> 8));
+}
+
+// The unit on the virtual backend and the coordinator over the real stack, in a temporary root.
+struct Library {
+    Library() : dispatch(loop), midi(dispatch), transport(midi, dispatch, files, folder.path()), unit(midi),
+                seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport))
+    {
+        loop.runUntilIdle();
+    }
+    ~Library() { midi.waitUntilDelivered(); }
+
+    std::string root() const { return (fs::path(folder.path()) / "PEXO Rigmora").string(); }
+    void put(const std::string& relative, const Bytes& bytes)
+    {
+        const fs::path path = fs::path(root()) / relative;
+        fs::create_directories(path.parent_path());
+        files.writeAtomically(path.string(), bytes);
+    }
+    void start()
+    {
+        utils.reset();
+        utils = std::make_unique<CommonUtils>(CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, root()});
+        utils->setDelegate(&recorder);
+        utils->setServerClientFactory([] { return nullptr; });
+    }
+    void waitFor(const std::string& event)
+    {
+        loop.runUntil([&] {
+            for (const auto& e : recorder.take())
+                if (e == event) return true;
+            return false;
+        }, std::chrono::minutes(2));
+    }
+    AllQFXData catalogue(std::uint32_t effects)
+    {
+        nlohmann::json list = nlohmann::json::array();
+        for (std::uint32_t i = 0; i < effects; ++i) list.push_back(catalogueEffect(0x0D000000U + i));
+        return AllQFXData::initWithDic(
+            {{"qfx_url", "http://127.0.0.1/"},
+             {"models", {{{"modelId", modelHex()}, {"modelName", "Rig One"}, {"effects", list}}}}});
+    }
+
+    platform::FakeClock clock;
+    platform::RunLoop loop{clock};
+    platform::Dispatch dispatch;
+    platform::TimerService timers{loop};
+    platform::VirtualMidiSystem midi;
+    platform::LocalFileManager files;
+    platform::Configuration configuration;
+    TemporaryFolder folder;
+    CMidiDevice transport;
+    sim::DeviceUnit unit;
+    ParserDataController seq;
+    RecordingCommonUtilsDelegate recorder;
+    std::unique_ptr<CommonUtils> utils;
+};
+
+void BM_PatchPoolLoadAndMark(benchmark::State& state)
+{
+    const auto patches = static_cast<std::int64_t>(state.range(0));
+    Library library;
+    for (std::int64_t i = 0; i < patches; ++i) {
+        const std::string name = "P" + std::to_string(i);
+        library.put("QFXMacApplication/Patch/Pool/[" + std::to_string(i % 100) + "] Group" + std::to_string(i % 100) + "/[" +
+                        std::to_string(i / 100) + "] " + name + ".qptc",
+                    patchFile(name, {0x0D000001, 1}, i % 7 == 0 ? 2 : 1));
+    }
+    double seconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        library.start();
+        library.utils->dataFromServer(library.catalogue(1));
+        library.utils->connectDevice();
+        library.waitFor("connect 1");
+        state.ResumeTiming();
+        const auto begin = std::chrono::steady_clock::now();
+        library.utils->createPatchDirectoryObjectFromLocal();
+        library.waitFor("patchPool");
+        library.utils->updateDirectoryObjectForPatchPool(library.recorder.patchPool);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        benchmark::DoNotOptimize(library.recorder.patchPool);
+    }
+    state.counters["per_patch_us"] =
+        benchmark::Counter(seconds * 1e6 / static_cast<double>(patches * state.iterations()));
+}
+BENCHMARK(BM_PatchPoolLoadAndMark)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_EffectPoolFromCatalogue(benchmark::State& state)
+{
+    const auto effects = static_cast<std::uint32_t>(state.range(0));
+    Library library;
+    for (std::uint32_t i = 0; i < effects; ++i)
+        library.put("QFXMacApplication/Effect/" + hex(0x0D000000U + i) + "/E.QF2",
+                    effectModule(0x0D000000U + i, "E" + std::to_string(i), "C" + std::to_string(i % 12)));
+    double seconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        library.start();
+        library.utils->dataFromServer(library.catalogue(effects));
+        state.ResumeTiming();
+        const auto begin = std::chrono::steady_clock::now();
+        library.utils->downloadFileSuccess(true);
+        library.waitFor("effectPool");
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
+    state.counters["per_effect_us"] =
+        benchmark::Counter(seconds * 1e6 / static_cast<double>(effects * state.iterations()));
+}
+BENCHMARK(BM_EffectPoolFromCatalogue)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

@@ -1,0 +1,148 @@
+#include <set>
+#include <unordered_map>
+
+#include "device/sequencer/ParserDataController.h"
+#include "library/CommonUtils.h"
+#include "library/models/PatchItem.h"
+#include "platform/bundle/StringFormat.h"
+
+using platform::PlistDictionary;
+using platform::PlistValue;
+
+namespace {
+
+constexpr const char* kNumberOfSlot = "NumberOfSlot";
+constexpr const char* kEffectName = "effectName";
+constexpr const char* kEffectType = "effectType";
+constexpr const char* kUseUnitNum = "useUnitNum";
+constexpr const char* kBuiltIn = "BUILT IN EFFECT";
+constexpr std::uint32_t kEmptyUnit = 0;
+constexpr std::uint32_t kContinuedUnit = 1;
+
+std::string slotKey(std::int64_t unit) { return platform::StringFormat::format("slot %d", {unit}); }
+
+bool isBuiltIn(std::uint32_t type)
+{
+    const std::uint32_t category = type >> 24;
+    return category == 0x1D || category == 0x1E || category == 0x1F;
+}
+
+}  // namespace
+
+// The store's effect summaries and the device's effect types as the patch screens look them up: a copy
+// the state queue publishes whole, so the screens never wait on that queue.
+struct CommonUtils::EffectTables {
+    std::vector<OKVSimpleEffect> okvEffects;
+    // The first summary of each type.
+    std::unordered_map<std::uint32_t, std::size_t> firstOfType;
+    std::set<std::uint32_t> deviceTypes;
+};
+
+void CommonUtils::publishEffectTables()
+{
+    auto tables = std::make_shared<EffectTables>();
+    tables->okvEffects = m_okvEffectListFromServer;
+    for (std::size_t i = 0; i < tables->okvEffects.size(); ++i)
+        tables->firstOfType.emplace(tables->okvEffects[i].type(), i);
+    tables->deviceTypes.insert(m_effectTypeListInDevice.begin(), m_effectTypeListInDevice.end());
+    std::lock_guard lock(m_effectTablesMutex);
+    m_effectTables = std::move(tables);
+}
+
+std::shared_ptr<const CommonUtils::EffectTables> CommonUtils::effectTables() const
+{
+    std::lock_guard lock(m_effectTablesMutex);
+    if (m_effectTables) return m_effectTables;
+    static const auto empty = std::make_shared<const EffectTables>();
+    return empty;
+}
+
+void CommonUtils::getEffectListWithPatch(PatchItem& patch) const
+{
+    const auto read = getOKVPatchWithPath(patch.path);
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (!read || !m_published.isConnectDevice) return;
+    }
+    const auto tables = effectTables();
+    const std::uint32_t usedUnit = read->usedUnit();
+    const auto& types = read->effectTypes();
+    PlistDictionary dictionary{{kNumberOfSlot, PlistValue(m_parser.getDeviceUseUnitNum())}};
+    std::uint32_t unit = 0;
+    while (unit < usedUnit) {
+        const std::uint32_t type = types[unit];
+        if (type == kEmptyUnit) {
+            ++unit;
+            continue;
+        }
+        std::uint32_t units = 1;
+        while (unit + units < usedUnit && types[unit + units] == kContinuedUnit) ++units;
+        PlistDictionary entry;
+        if (const auto found = tables->firstOfType.find(type); found != tables->firstOfType.end()) {
+            entry = {{kEffectName, PlistValue(tables->okvEffects[found->second].typeName())},
+                     {kEffectType, PlistValue(type)},
+                     {kUseUnitNum, PlistValue(units)}};
+        } else if (isBuiltIn(type)) {
+            entry = {{kEffectName, PlistValue(kBuiltIn)}, {kUseUnitNum, PlistValue(units)}};
+        } else {
+            // An unknown effect's length is unknown too: the units after it are read as units of their own.
+            entry = {{kEffectName, PlistValue("UNKNOWN")}, {kUseUnitNum, PlistValue(1)}};
+            units = 1;
+        }
+        dictionary[slotKey(unit)] = PlistValue(std::move(entry));
+        unit += units;
+    }
+    patch.effectDictionnary = std::move(dictionary);
+}
+
+void CommonUtils::updatePatchWarningWithPatchItem(PatchItem& patch) const
+{
+    const auto tables = effectTables();
+    if (tables->deviceTypes.empty()) return;
+    const auto slots = patch.effectDictionnary.find(kNumberOfSlot);
+    const std::int64_t count = slots == patch.effectDictionnary.end() ? 0 : slots->second.asInteger().value_or(0);
+    std::int64_t i = 0;
+    while (i < count) {
+        const auto found = patch.effectDictionnary.find(slotKey(i));
+        const PlistDictionary* entry = found == patch.effectDictionnary.end() ? nullptr : found->second.dictionary();
+        const auto name = entry != nullptr && entry->count(kEffectName) ? entry->at(kEffectName).asString() : std::nullopt;
+        if (entry == nullptr || entry->empty() || name == kBuiltIn) {
+            ++i;
+        } else {
+            const std::int64_t units = entry->count(kUseUnitNum) ? entry->at(kUseUnitNum).asInteger().value_or(0) : 0;
+            if (units == 0) {
+                ++i;
+            } else {
+                i += units;
+                const auto type = entry->count(kEffectType) ? entry->at(kEffectType).asInteger() : std::nullopt;
+                if (!type || !tables->deviceTypes.count(static_cast<std::uint32_t>(*type))) {
+                    patch.isWarning = true;
+                    return;
+                }
+            }
+        }
+        if (i >= count) patch.isWarning = false;
+    }
+}
+
+void CommonUtils::updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const
+{
+    if (effectTables()->deviceTypes.empty()) return;
+    for (const auto& item : list)
+        if (item) updatePatchWarningWithPatchItem(*item);
+}
+
+void CommonUtils::updatePatchWarningInPatchPool(const Tree& nodes) const
+{
+    if (effectTables()->deviceTypes.empty()) return;
+    for (const auto& node : nodes) {
+        if (!node) continue;
+        if (!node->childDirectories.empty()) {
+            updatePatchWarningInPatchPool(node->childDirectories);
+        } else if (PatchItem* item = node->patchItem()) {
+            getEffectListWithPatch(*item);
+            updatePatchWarningWithPatchItem(*item);
+            node->isWarning = item->isWarning;
+        }
+    }
+}

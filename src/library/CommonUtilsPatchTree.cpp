@@ -1,0 +1,431 @@
+#include <algorithm>
+#include <filesystem>
+
+#include "common/Log.h"
+#include "common/NSStringAddition.h"
+#include "device/sequencer/ParserDataController.h"
+#include "library/CommonUtils.h"
+#include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
+#include "platform/bundle/StringFormat.h"
+#include "platform/files/FileManager.h"
+#include "platform/files/SafeName.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kStorePatch = "QFXMacApplication/Patch";
+constexpr const char* kStoreDevice = "QFXMacApplication/Device";
+constexpr const char* kPatchExtension = "qptc";
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
+
+// A patch name as a file name: the characters no file name may hold are replaced, and a name that is
+// still no safe file name gives way to the source file's own name.
+std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName)
+{
+    std::string name = patchName;
+    std::replace_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == '\0'; }, '_');
+    if (name.empty() || name == "." || name == "..") return sourceName;
+    // One space keeps a name beginning with "." from becoming a hidden file.
+    if (name.front() == '.') name.insert(0, " ");
+    name += std::string(".") + kPatchExtension;
+    return platform::SafeName::check(name) ? name : sourceName;
+}
+
+std::shared_ptr<EffectItem> unknownEffectItem()
+{
+    auto item = EffectItem::initEffectUnknown();
+    item->fileName = "UNKNOWN";
+    item->effectColor = platform::PlistDictionary{};
+    return item;
+}
+
+}  // namespace
+
+bool CommonUtils::isUnderFolder(const std::string& path, const std::string& folder) const
+{
+    const fs::path relative = fs::path(path).lexically_normal().lexically_relative(fs::path(folder).lexically_normal());
+    return !relative.empty() && *relative.begin() != ".." && relative != ".";
+}
+
+// ---- the start-up load ----
+
+void CommonUtils::createPatchDirectoryObjectFromLocal()
+{
+    if (m_isCreatePatchPool.exchange(true)) return;
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (alive.lock()) loadPatchPool();
+    });
+}
+
+void CommonUtils::sendPatchPoolData(Tree tree)
+{
+    tell([this, tree = std::move(tree)](CommonUtilsDelegate& d) {
+        m_isLoadedPatchPool = true;
+        d.patchPoolDirectoryObject(tree);
+    });
+}
+
+void CommonUtils::loadPatchPool()
+{
+    if (!m_files.exists(pathUnderRoot(kStorePatch))) {
+        sendPatchPoolData({});
+        return;
+    }
+    const std::string local = pathUnderRoot(kTempLocal);
+    if (m_files.exists(local) && !m_files.removeItem(local)) {
+        RIG_LOG("cannot delete folder local in temp");
+        sendPatchPoolData({});
+        return;
+    }
+    if (!m_files.createDirectory(local, true)) {
+        RIG_LOG("cannot create folder temp local");
+        sendPatchPoolData({});
+        return;
+    }
+    const auto entriesOf = [](const OKVLocalFileController::FileList& listing) {
+        if (const auto* entries = std::get_if<std::vector<MappingObject>>(&listing)) return *entries;
+        std::vector<MappingObject> entries;
+        for (const auto& path : std::get<std::vector<std::string>>(listing))
+            entries.push_back(MappingObject::initWithFilePath(path));
+        return entries;
+    };
+    const auto patches = entriesOf(m_localFileController.getAllFileInFolderPath(kStorePatch, kPatchExtension, true));
+    auto backups = entriesOf(m_localFileController.getAllFileInFolderPath(kStorePatch, "backup", true));
+    std::vector<CopySource> sources(patches.begin(), patches.end());
+    sources.insert(sources.end(), backups.begin(), backups.end());
+    copyFileList(sources, kTempLocal);
+    for (const std::string& folder : m_localFileController.getAllFolderEmptyWithPath(kStorePatchPool)) {
+        platform::Error error;
+        if (!m_files.createDirectory((fs::path(local) / lastComponent(folder)).string(), true, &error))
+            RIG_LOG("cannot create empty folder: %s", error.description.c_str());
+    }
+    std::vector<std::string> list;
+    for (const auto& entry : entriesOf(m_localFileController.getAllFileInFolderPath(local, kPatchExtension, true)))
+        list.push_back(entry.filePath.value_or(""));
+    for (std::string& folder : m_localFileController.getAllFolderEmptyWithPath(local)) list.push_back(std::move(folder));
+
+    Tree roots = convertToDirectoryObject(updateAttributesOfPatchPool(list, backups), 3);
+    m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
+    for (const auto& root : roots) {
+        if (!root->isGroup) continue;
+        if (!root->childDirectories.empty())
+            m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
+        root->isGroup = true;
+        if (root->isBackUpAllGroup) m_localFileController.updateModelNameForDirectoryObjectBackup(*root, backups);
+    }
+    m_localFileController.renameFileInDirectoryObjectList(roots);
+    sendPatchPoolData(std::move(roots));
+}
+
+std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::vector<std::string>& list,
+                                                                    const std::vector<MappingObject>& backupList) const
+{
+    std::vector<MappingObject> entries;
+    entries.reserve(list.size());
+    for (const std::string& path : list) {
+        MappingObject entry = MappingObject::initWithFilePath(path);
+        entry.isNew = false;
+        const std::string folder = lastComponent(fs::path(path).parent_path().string());
+        for (const MappingObject& backup : backupList) {
+            if (NSStringAddition::isEqualToPath(folder, lastComponent(fs::path(backup.filePath.value_or("")).parent_path().string()))) {
+                entry.isBackup = true;
+                break;
+            }
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+// ---- the tree ----
+
+DirectoryObject::Item CommonUtils::itemForPath(const std::string& path, int type, std::string& name) const
+{
+    if (type == 1) {
+        if (auto item = getEffectItemWithPath(path)) {
+            name = item->effectName;
+            return item;
+        }
+        return std::monostate();
+    }
+    if (auto item = getPatchItemWithPath(path)) {
+        name = item->patchName;
+        return item;
+    }
+    return std::monostate();
+}
+
+CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<std::string>& paths, int type) const
+{
+    std::vector<MappingObject> entries;
+    entries.reserve(paths.size());
+    for (const auto& path : paths) entries.push_back(MappingObject::initWithFilePath(path));
+    return convertToDirectoryObject(entries, type);
+}
+
+CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<MappingObject>& list, int type) const
+{
+    std::string base = m_rootPath;
+    if (type == 1) base = pathUnderRoot(kTempEffectPool);
+    if (type == 2) base = pathUnderRoot(kTempPatch);
+    if (type == 3) base = pathUnderRoot(kTempLocal);
+
+    Tree roots;
+    const auto leafFor = [&](const MappingObject& entry, bool topLevel) {
+        auto node = std::make_shared<DirectoryObject>();
+        const std::string path = entry.filePath.value_or("");
+        node->isGroup = entry.isGroup;
+        if (entry.isGroup && topLevel) {
+            node->name = lastComponent(path);
+            return node;
+        }
+        std::string name;
+        node->object = itemForPath(path, type, name);
+        if (type == 1) {
+            node->name = std::holds_alternative<std::monostate>(node->object) ? entry.fileName.value_or("") : name;
+            if (!topLevel && std::holds_alternative<std::monostate>(node->object)) node->object = unknownEffectItem();
+            node->fileName = entry.fileName;
+            node->isNew = entry.isNew;
+        } else if (!std::holds_alternative<std::monostate>(node->object)) {
+            node->name = name;
+        }
+        node->path = path;
+        node->isIncompatible = entry.isIncompatibility;
+        return node;
+    };
+    const auto groupFor = [](const std::string& name, const MappingObject& entry) {
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = name;
+        node->path = entry.filePath;
+        node->hasNewChild = entry.isNew;
+        node->isBackUpAllGroup = entry.isBackup;
+        node->isIncompatible = entry.isIncompatibility;
+        node->isGroup = entry.isGroup;
+        return node;
+    };
+    const auto childNamed = [](Tree& nodes, const std::string& name) -> std::shared_ptr<DirectoryObject> {
+        const auto found = std::find_if(nodes.begin(), nodes.end(), [&](const auto& n) { return n->name == name; });
+        return found == nodes.end() ? nullptr : *found;
+    };
+
+    for (MappingObject entry : list) {
+        const std::string path = entry.filePath.value_or("");
+        if (m_files.exists(path)) entry.isGroup = m_files.isDirectory(path);
+        // Entries outside the tree's folder have no place in it.
+        if (!isUnderFolder(path, base)) continue;
+        const fs::path relative = fs::path(path).lexically_normal().lexically_relative(fs::path(base).lexically_normal());
+        const std::vector<std::string> components(relative.begin(), relative.end());
+        if (components.empty()) continue;
+        if (components.size() == 1) {
+            roots.push_back(leafFor(entry, true));
+            continue;
+        }
+        auto root = childNamed(roots, components.front());
+        if (!root) {
+            root = groupFor(components.front(), entry);
+            roots.push_back(root);
+        }
+        auto parent = root;
+        for (std::size_t i = 1; i + 1 < components.size(); ++i) {
+            auto child = childNamed(parent->childDirectories, components[i]);
+            if (!child) {
+                child = groupFor(components[i], entry);
+                parent->childDirectories.push_back(child);
+            }
+            parent = child;
+        }
+        parent->childDirectories.push_back(leafFor(entry, false));
+        if (entry.isNew) parent->hasNewChild = root->hasNewChild = true;
+        parent->isGroup = root->isGroup = true;
+        if (type == 3) root->isIncompatible = false;
+    }
+    return roots;
+}
+
+// ---- the incompatibility marks ----
+
+void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
+{
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (!m_published.isConnectDevice || m_published.deviceID < 1) return;
+    }
+    markPatchPool(nodes);
+}
+
+void CommonUtils::markPatchPool(const Tree& nodes)
+{
+    for (const auto& node : nodes) {
+        bool connected = false;
+        {
+            std::lock_guard lock(m_publishedMutex);
+            connected = m_published.isConnectDevice;
+        }
+        if (!connected || m_parser.getDeviceID() < 1) {
+            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+            return;
+        }
+        if (!node) continue;
+        if (node->isGroup) {
+            markPatchPool(node->childDirectories);
+            continue;
+        }
+        const PatchItem* item = node->patchItem();
+        const auto patch = getOKVPatchWithPath(item ? std::optional<std::string>(item->path) : std::nullopt);
+        node->isIncompatible = !(patch && m_parser.checkPatchCompatible(*patch));
+    }
+}
+
+std::optional<OKVPatch> CommonUtils::getOKVPatchWithPath(const std::optional<std::string>& path) const
+{
+    if (NSStringAddition::isBlankString(path)) return std::nullopt;
+    const auto bytes = m_files.readFile(*path);
+    if (!bytes || bytes->size() < 4) return std::nullopt;
+    if (!std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
+    return OKVPatch::initWithData(*bytes);
+}
+
+// ---- copying ----
+
+std::string CommonUtils::copyFileList(const std::vector<CopySource>& list, const std::string& destination)
+{
+    if (list.empty()) return std::string();
+    const std::string home = homeFolder();
+    const bool absolute = contains(destination, m_rootPath) || (!home.empty() && contains(destination, home));
+    const std::string folder = absolute ? destination : pathUnderRoot(destination);
+    if (!contains(folder, "QFXMacApplication")) {
+        // Only a working folder under "Temp" is emptied first; any other destination may hold the
+        // user's own files, so it is only made when missing.
+        platform::Error error;
+        if (isUnderFolder(folder, pathUnderRoot(kTemp)) && m_files.exists(folder) && !m_files.removeItem(folder, &error))
+            return std::string();
+        if (!m_files.exists(folder) && !m_files.createDirectory(folder, true, &error)) return std::string();
+    }
+    const bool numbered = contains(destination, kStorePatch) || contains(destination, kStoreDevice);
+    bool replace = true;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        MappingObject entry = std::visit(
+            [](const auto& element) -> MappingObject {
+                using T = std::decay_t<decltype(element)>;
+                if constexpr (std::is_same_v<T, std::string>) {
+                    return MappingObject::initWithFilePath(element);
+                } else if constexpr (std::is_same_v<T, std::shared_ptr<PatchItem>>) {
+                    return MappingObject::initWithFilePath(element ? element->path : std::string());
+                } else if constexpr (std::is_same_v<T, std::shared_ptr<DirectoryObject>>) {
+                    if (!element) return MappingObject();
+                    std::string path = element->path.value_or("");
+                    if (const PatchItem* patch = element->patchItem()) path = patch->path;
+                    if (const EffectItem* effect = element->effectItem()) path = effect->path;
+                    MappingObject made = MappingObject::initWithFilePath(path);
+                    made.isBackup = element->isBackUpAllGroup;
+                    return made;
+                } else {
+                    return element;
+                }
+            },
+            list[i]);
+        const std::string source = entry.filePath.value_or("");
+        if (source.empty()) continue;
+        std::string target = folder;
+        std::string finalName;
+        if (numbered) {
+            std::string name = lastComponent(source);
+            if (contains(name, "]")) name = getFileNameFromIndexSavingName(name);
+            finalName = platform::StringFormat::format("[%d] %@", {static_cast<std::int64_t>(i), name});
+            replace = false;
+        } else if (destination == kTempEffectPool) {
+            target = (fs::path(folder) / entry.category.value_or("")).string();
+        }
+        const std::string copied = copyFileFromFilePath(source, target, replace);
+        if (!copied.empty() && !finalName.empty()) {
+            platform::Error error;
+            if (!m_files.moveItem(copied, (fs::path(folder) / finalName).string(), &error))
+                RIG_LOG("rename file error: %s", error.description.c_str());
+        }
+    }
+    return destination;
+}
+
+std::string CommonUtils::copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace)
+{
+    const std::string store = pathUnderRoot(kStorePatch);
+    const bool fromStore = isUnderFolder(source, store);
+    if (fromStore) replace = false;
+    if (!m_files.exists(source)) return std::string();
+
+    const std::string sourceName = lastComponent(source);
+    std::string name = sourceName;
+    bool renamed = false;
+    if (!contains(name, "(") && !contains(name, "[") && fs::path(source).extension() == std::string(".") + kPatchExtension) {
+        if (const auto item = getPatchItemWithPath(source)) {
+            name = fileNameForPatchName(item->patchName, sourceName);
+            renamed = name != sourceName;
+        }
+    }
+    fs::path folder(destination);
+    if (fromStore) {
+        // The group folders stay in the path; "Pool" or "Backup" goes.
+        const fs::path below = fs::path(source).lexically_normal().lexically_relative(fs::path(store).lexically_normal());
+        std::vector<fs::path> parts(below.begin(), below.end());
+        if (!parts.empty()) parts.erase(parts.begin());
+        if (!renamed && !parts.empty() && parts.back() == name) parts.pop_back();
+        for (const auto& part : parts) folder /= part;
+    } else if (isUnderFolder(source, pathUnderRoot(kTempEffectList))) {
+        std::string deviceName;
+        {
+            std::lock_guard lock(m_publishedMutex);
+            deviceName = m_published.deviceName;
+        }
+        if (platform::SafeName::check(deviceName)) folder /= deviceName;
+    }
+    fs::path file;
+    if (folder.has_extension()) {
+        file = folder;
+    } else {
+        platform::Error error;
+        if (!m_files.exists(folder.string()) && !m_files.createDirectory(folder.string(), true, &error)) return std::string();
+        file = folder / name;
+    }
+    const std::string home = homeFolder();
+    if (!home.empty() && isUnderFolder(file.string(), home) && !isUnderFolder(file.string(), m_rootPath) &&
+        contains(file.filename().string(), "]"))
+        file.replace_filename(getFileNameFromIndexSavingName(file.filename().string()));
+    if (m_files.exists(file.string())) {
+        if (!replace) {
+            file = createNewNameForPath(file.string());
+        } else if (!m_files.removeItem(file.string())) {
+            return std::string();
+        }
+    }
+    platform::Error error;
+    if (!m_files.copyItem(source, file.string(), &error)) {
+        RIG_LOG("cannot copy the file: %s", error.description.c_str());
+        return std::string();
+    }
+    return file.string();
+}
+
+// ---- saving on system events ----
+
+void CommonUtils::setPatchPoolSaver(std::function<void()> saver)
+{
+    std::lock_guard lock(m_serverMutex);
+    m_patchPoolSaver = std::move(saver);
+}
+
+bool CommonUtils::saveLoadedPatchPool()
+{
+    std::function<void()> saver;
+    {
+        std::lock_guard lock(m_serverMutex);
+        saver = m_patchPoolSaver;
+    }
+    if (!m_isLoadedPatchPool || !saver) return false;
+    saver();
+    return true;
+}

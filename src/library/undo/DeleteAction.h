@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "library/undo/UndoAction.h"
+
+// Pool items were deleted (kept in the recycle bin until the stack is cleared).
+class DeleteAction final : public UndoAction {
+public:
+    DeleteAction(std::shared_ptr<DirectoryObject> deleted, std::shared_ptr<DirectoryObject> inGroup,
+                 std::uint64_t atIndex, std::int64_t type)
+        : deleteType(type), deletedItem(std::move(deleted)), group(std::move(inGroup)), index(atIndex)
+    {
+    }
+
+    // 0 one patch, 1 one group, 2 several items (each in `deletedActions`, in deletion order).
+    std::int64_t deleteType = 0;
+    std::shared_ptr<DirectoryObject> deletedItem;
+    // None at the top level and for a group.
+    std::shared_ptr<DirectoryObject> group;
+    std::uint64_t index = 0;
+    std::vector<std::shared_ptr<DeleteAction>> deletedActions;
+};

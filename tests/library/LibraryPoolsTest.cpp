@@ -1,0 +1,285 @@
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+#include "support/library/CoordinatorFixture.h"
+#include "library/models/PatchItem.h"
+#include "library/store/BackupFile.h"
+#include "support/library/LibraryFiles.h"
+
+namespace fs = std::filesystem;
+using namespace library_files;
+
+namespace {
+
+constexpr std::uint32_t kEcho = 0x0D000001;    // delay, compatible, on the device later
+constexpr std::uint32_t kChorus = 0x0A000002;  // modulation, compatible
+constexpr std::uint32_t kTape = 0x0D000003;    // delay, a generation the unit lacks
+constexpr std::uint32_t kMissing = 0x0B000004; // in the catalogue, not in the store
+
+std::vector<std::string> names(const CommonUtils::Tree& nodes)
+{
+    std::vector<std::string> out;
+    for (const auto& node : nodes) out.push_back(node->name.value_or("?"));
+    return out;
+}
+
+}  // namespace
+
+class Pools : public Coordinator {
+protected:
+    std::string under(const std::string& relative) { return (fs::path(root / "PEXO Rigmora") / relative).string(); }
+    void put(const std::string& relative, const Bytes& bytes)
+    {
+        fs::create_directories(fs::path(under(relative)).parent_path());
+        ASSERT_TRUE(files.writeAtomically(under(relative), bytes));
+    }
+    AllQFXData poolCatalogue()
+    {
+        const auto model = [](std::int32_t id, const char* name, std::vector<std::uint32_t> types) {
+            nlohmann::json effects = nlohmann::json::array();
+            for (auto type : types) effects.push_back(catalogueEffect(type));
+            return nlohmann::json{{"modelId", hexOf(id)}, {"modelName", name}, {"effects", effects}};
+        };
+        return AllQFXData::initWithDic({{"qfx_url", "http://127.0.0.1/"},
+                                        {"models",
+                                         {model(kModelId, "Rig One", {kEcho, kChorus, kMissing, kTape}),
+                                          model(0x00700002, "Rig Two", {kMissing}), model(0x00700003, "Rig Three", {})}}});
+    }
+    // The store, the catalogue and a first merge without a device; the unit then connects.
+    void buildAndConnect()
+    {
+        put("QFXMacApplication/Effect/0D000001/Echo.QF2", effectModule(kEcho, "Echo", "DLY"));
+        put("QFXMacApplication/Effect/0A000002/Chorus.QF2", effectModule(kChorus, "Chorus", "MOD"));
+        put("QFXMacApplication/Effect/0D000003/Tape.QF2", effectModule(kTape, "Tape", "DLY", 2));
+        start();
+        // No server here: the run only opens its synchronisation code.
+        utils->setServerClientFactory([] { return nullptr; });
+        utils->syncEffect();
+        utils->dataFromServer(poolCatalogue());
+        utils->downloadFileSuccess(true);
+        const Strings first = until("connect 1");
+        EXPECT_EQ(std::count(first.begin(), first.end(), "effectPool"), 1);
+        until("idle");
+    }
+};
+
+TEST_F(Pools, EffectPoolTreeByModelAndCategoryMarkedForTheConnectedDevice)
+{
+    buildAndConnect();
+    const CommonUtils::Tree built = recorder.effectPool;
+    // Models without effects get no node; categories keep their first position; missing effects last.
+    ASSERT_EQ(names(built), (Strings{"Rig One", "Rig Two"}));
+    EXPECT_EQ(names(built[0]->childDirectories), (Strings{"DLY", "MOD", "UNKNOWN"}));
+    EXPECT_EQ(names(built[0]->childDirectories[0]->childDirectories), (Strings{"Echo", "Tape"}));
+    EXPECT_EQ(names(built[1]->childDirectories), (Strings{"UNKNOWN"}));
+
+    utils->setEffectListFromDevice({MappingObject::initWithFilePath(under("QFXMacApplication/Effect/0D000001/Echo.QF2"))},
+                                   {kEcho});
+    utils->mergeEffect();
+    EXPECT_EQ(until("syncFinish").back(), "syncFinish");
+    const CommonUtils::Tree& marked = recorder.effectPool;
+    const auto& one = marked[0];
+    const auto& delay = one->childDirectories[0];
+    const auto& modulation = one->childDirectories[1];
+    EXPECT_FALSE(delay->childDirectories[0]->isNew);          // on the device
+    EXPECT_FALSE(delay->childDirectories[0]->isIncompatible);
+    EXPECT_TRUE(delay->childDirectories[1]->isIncompatible);  // a generation the unit lacks
+    EXPECT_FALSE(delay->isIncompatible);
+    EXPECT_TRUE(modulation->childDirectories[0]->isNew);
+    EXPECT_TRUE(modulation->hasNewChild && one->hasNewChild && !delay->hasNewChild);
+    EXPECT_TRUE(one->childDirectories[2]->isIncompatible);    // "UNKNOWN" while connected
+    EXPECT_FALSE(one->isIncompatible);
+    EXPECT_TRUE(marked[1]->isIncompatible);                   // only missing effects
+    // The tree first handed over is a copy: the marks never reach it.
+    EXPECT_FALSE(built[0]->childDirectories[1]->hasNewChild);
+}
+
+TEST_F(Pools, PatchEffectDictionaryAndWarnings)
+{
+    buildAndConnect();
+    utils->setEffectListFromDevice({}, {kEcho});
+    utils->mergeEffect();
+    until("effectPool");
+    const auto patchWith = [&](const std::string& name, std::vector<std::uint32_t> units) {
+        put("Temp/Patch/" + name + ".qptc", patchFile(name, std::move(units)));
+        auto item = std::make_shared<PatchItem>();
+        item->path = under("Temp/Patch/" + name + ".qptc");
+        utils->getEffectListWithPatch(*item);
+        utils->updatePatchWarningWithPatchItem(*item);
+        return item;
+    };
+    const auto slot = [](const PatchItem& item, const char* key) {
+        const auto found = item.effectDictionnary.find(key);
+        if (found == item.effectDictionnary.end()) return std::string("-");
+        const auto& entry = *found->second.dictionary();
+        return entry.at("effectName").asString().value_or("") + "/" +
+               std::to_string(entry.at("useUnitNum").asInteger().value_or(-1));
+    };
+    const auto chain = patchWith("Chain", {kEcho, 1, 1, 0});
+    EXPECT_EQ(chain->effectDictionnary.at("NumberOfSlot").asInteger(), seq.getDeviceUseUnitNum());
+    EXPECT_EQ(slot(*chain, "slot 0"), "Echo/3");
+    EXPECT_EQ(slot(*chain, "slot 3"), "-");
+    EXPECT_FALSE(chain->isWarning);
+
+    const auto builtIn = patchWith("BuiltIn", {0x1D000007, 1});
+    EXPECT_EQ(slot(*builtIn, "slot 0"), "BUILT IN EFFECT/2");
+    EXPECT_FALSE(builtIn->isWarning);
+
+    // An unknown effect's continuation unit is read as a unit of its own.
+    const auto unknown = patchWith("Unknown", {0x0C000009, 1});
+    EXPECT_EQ(slot(*unknown, "slot 0"), "UNKNOWN/1");
+    EXPECT_EQ(slot(*unknown, "slot 1"), "UNKNOWN/1");
+    EXPECT_TRUE(unknown->isWarning);
+
+    EXPECT_TRUE(patchWith("NotOnUnit", {kChorus})->isWarning);
+}
+
+TEST_F(Pools, VersionNoticesForANewerApplicationAndFirmware)
+{
+    start();
+    utils->setApplicationVersion("2.9");
+    const auto apps = [](const char* version) {
+        return AppsVersion::initWithDic({{"apps",
+                                          {{{"appName", "tonvault"}, {"appVersionMac", "9.0"}},
+                                           {{"appName", "Tonvault"}, {"appVersionMac", version}},
+                                           {{"appName", "Tonvault"}, {"appVersionMac", "9.9"}}}}});
+    };
+    utils->appVersionFromServer(apps("2.10"));
+    utils->appVersionFromServer(apps("2.9"));
+    const auto firmware = ModelsVersion::initWithDic({{"models", {{{"modelId", hexOf(kModelId)}, {"modelVersion", "1.30"}}}}});
+    // Before a device is connected the firmware check does nothing.
+    utils->modelVersionFromServer(firmware);
+    EXPECT_EQ(settle(), (Strings{"appUpdate 2.9 2.10"}));
+
+    // The connect read checks the firmware once the memory status is in.
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    EXPECT_EQ(until("idle"),
+              (Strings{"busy", "connect 1", "busy", "memory 0", "name Rig One", "deviceUpdate 1.20 1.30", "idle"}));
+}
+
+TEST_F(Pools, ReachabilityReportsAndAMissingCatalogue)
+{
+    start();
+    utils->connectServer(true);   // equal to the initial report, no retry pending
+    utils->connectServer(false);
+    utils->connectServer(false);
+    utils->dataFromServer(std::nullopt);
+    utils->internetConnectionWithState(false);
+    EXPECT_EQ(settle(), (Strings{"server 0", "catalogue 1", "syncFinish", "noInternet"}));
+}
+
+TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
+{
+    put("QFXMacApplication/Patch/Pool/[0] Solo.qptc", patchFile("Solo"));
+    put("QFXMacApplication/Patch/Pool/[1] GroupA/[0] Lead.qptc", patchFile("Lead"));
+    put("QFXMacApplication/Patch/Pool/[1] GroupA/[1] Rhythm.qptc", patchFile("Rhythm"));
+    put("QFXMacApplication/Patch/Pool/[2] GroupB/[0] Old.qptc", patchFile("Old", {}, 2));
+    fs::create_directories(under("QFXMacApplication/Patch/Pool/[3] Empty"));
+    put("QFXMacApplication/Patch/Backup/[4] Backup1/[0] Clean.qptc", patchFile("Clean"));
+    const auto record = BackupFile::initWithName("Backup1", "Rig One");
+    ASSERT_TRUE(BackupFile::saveBackupFile(record.get(), under("QFXMacApplication/Patch/Backup/[4] Backup1/BackupInfo.backup"),
+                                           under("")));
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    utils->createPatchDirectoryObjectFromLocal();  // once per process
+    EXPECT_TRUE(utils->isLoadedPatchPool());
+
+    const CommonUtils::Tree tree = recorder.patchPool;
+    const Strings rootNames = names(tree);
+    EXPECT_EQ(std::set<std::string>(rootNames.begin(), rootNames.end()),
+              (std::set<std::string>{"Solo", "GroupA", "GroupB", "Empty", "Backup1"}));
+    const auto node = [&](const std::string& name) {
+        return *std::find_if(tree.begin(), tree.end(), [&](const auto& n) { return n->name == name; });
+    };
+    EXPECT_EQ(names(node("GroupA")->childDirectories), (Strings{"Lead", "Rhythm"}));
+    EXPECT_TRUE(node("Empty")->isGroup && node("Empty")->childDirectories.empty());
+    EXPECT_TRUE(node("Backup1")->isBackUpAllGroup);
+    EXPECT_EQ(node("Backup1")->modelName, "Rig One");
+    EXPECT_TRUE(fs::exists(under("Temp/Local/Backup1/BackupInfo.backup")));
+    EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[1] GroupA/[0] Lead.qptc")));
+
+    connect();
+    utils->updateDirectoryObjectForPatchPool(tree);
+    EXPECT_FALSE(node("GroupA")->childDirectories[0]->isIncompatible);
+    EXPECT_TRUE(node("GroupB")->childDirectories[0]->isIncompatible);
+    EXPECT_FALSE(node("Solo")->isIncompatible);
+}
+
+TEST_F(Pools, CopiedPatchFilesAreNamedSafely)
+{
+    start();
+    const std::string group = under("QFXMacApplication/Patch/Pool/Group");
+    const struct {
+        const char* patchName;
+        const char* stored;
+    } cases[] = {{"Lead", "Lead.qptc"}, {"Lead", "Lead (1).qptc"}, {".hid", " .hid.qptc"}, {"a/b", "a_b.qptc"},
+                 {"", "002-4.qptc"}, {"..", "002-5.qptc"}};
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string source = "Temp/Device/Patch/002-" + std::to_string(n++) + ".qptc";
+        put(source, patchFile(c.patchName));
+        EXPECT_EQ(utils->copyFileFromFilePath(under(source), group, false), group + "/" + c.stored) << c.patchName;
+    }
+    EXPECT_EQ(utils->copyFileFromFilePath(under("Temp/none.qptc"), group, false), "");
+    EXPECT_FALSE(utils->getOKVPatchWithPath(under("Temp/Device/Patch/002-0.qptc")) == std::nullopt);
+    put("Temp/short.qptc", Bytes{'P', 'T', 'C'});
+    put("Temp/other.qptc", Bytes{'X', 'T', 'C', 'F', 0, 0, 0, 0});
+    EXPECT_EQ(utils->getOKVPatchWithPath(under("Temp/short.qptc")), std::nullopt);
+    EXPECT_EQ(utils->getOKVPatchWithPath(under("Temp/other.qptc")), std::nullopt);
+}
+
+TEST_F(Pools, ListCopiesEmptyOnlyWorkingFoldersUnderTemp)
+{
+    const fs::path home = fs::path(root / "home");
+    fs::create_directories(home / "Export");
+    files.writeAtomically((home / "Export/keep.txt").string(), Bytes{1});
+    setenv("HOME", home.c_str(), 1);
+    start();
+    put("Temp/Effect/List/stale.QF2", Bytes{1});
+    put("Device/Patch/keep.qptc", patchFile("Keep"));
+    put("Temp/Device/Effect/E1.QF2", effectModule(kEcho, "Echo", "DLY"));
+    const std::vector<CommonUtils::CopySource> list{under("Temp/Device/Effect/E1.QF2")};
+
+    EXPECT_EQ(utils->copyFileList(list, "Temp/Effect/List"), "Temp/Effect/List");
+    EXPECT_FALSE(fs::exists(under("Temp/Effect/List/stale.QF2")));
+    EXPECT_TRUE(fs::exists(under("Temp/Effect/List/E1.QF2")));
+    // Outside "Temp" a destination keeps what it holds, inside the root or not.
+    EXPECT_EQ(utils->copyFileList(list, "Device/Patch"), "Device/Patch");
+    EXPECT_TRUE(fs::exists(under("Device/Patch/keep.qptc")));
+    EXPECT_EQ(utils->copyFileList(list, (home / "Export").string()), (home / "Export").string());
+    EXPECT_TRUE(fs::exists(home / "Export/keep.txt"));
+    EXPECT_TRUE(fs::exists(home / "Export/E1.QF2"));
+    EXPECT_EQ(utils->copyFileList({}, "Temp/Effect/List"), "");
+}
+
+TEST(PatchTextLimits, NamesAndComments)
+{
+    const struct {
+        std::optional<std::string> text;
+        bool name;
+        bool commentEn;
+        bool commentJa;
+    } cases[] = {
+        {std::nullopt, false, false, false},
+        {"", true, true, true},
+        {"   ", true, true, true},
+        {"ABCDEFGHIJ", true, true, true},
+        {"ABCDEFGHIJK", false, true, true},
+        {"caf\xC3\xA9", false, false, false},  // no Shift-JIS form either
+        {std::string(200, 'a'), false, true, true},
+        {std::string(201, 'a'), false, false, false},
+        {"\xE6\xBC\xA2", false, false, true},  // one kanji: two Shift-JIS bytes
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CommonUtils::validatePatchName(c.text), c.name) << c.text.value_or("<none>");
+        EXPECT_EQ(CommonUtils::validatePatchComment(c.text, "en"), c.commentEn) << c.text.value_or("<none>");
+        EXPECT_EQ(CommonUtils::validatePatchComment(c.text, "ja"), c.commentJa) << c.text.value_or("<none>");
+    }
+    std::string kanji;
+    for (int i = 0; i < 100; ++i) kanji += "\xE6\xBC\xA2";
+    EXPECT_TRUE(CommonUtils::validatePatchComment(kanji, "ja"));
+    EXPECT_FALSE(CommonUtils::validatePatchComment(kanji + "\xE6\xBC\xA2", "ja"));
+}

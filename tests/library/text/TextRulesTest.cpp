@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "library/text/GroupNameTextEditingManagement.h"
+#include "library/text/PatchCommentTextEditingManagement.h"
+#include "library/text/PatchNameTextEditingManagement.h"
+#include "platform/text/Utf8.h"
+
+namespace {
+
+// An editor that applies what its delegate (the group name rule) lets through.
+class Editor final : public EditableText {
+public:
+    explicit Editor(std::string text) : text_(std::move(text)) {}
+    std::string string() const override { return text_; }
+    void setString(const std::string& text) override { text_ = text; }
+    void setSelectedRange(TextRange range) override { caret = range.location; }
+    bool delegateShouldChangeText(const std::vector<TextRange>& ranges, const std::vector<std::string>& replacements) override
+    {
+        return GroupNameTextEditingManagement::groupNameInTextView(*this, ranges, replacements);
+    }
+
+    std::size_t caret = 0;
+
+private:
+    std::string text_;
+};
+
+enum class Rule { Name, Comment, Group };
+
+struct Typing {
+    Rule rule;
+    std::string language;
+    std::string before;
+    std::string typed;
+    bool pasted;
+    bool answer;
+    std::string after;  // the text once the editor applied a change it was allowed to
+};
+
+}  // namespace
+
+TEST(TextRules, TypingFilters)
+{
+    const std::string kana = "\xE3\x81\x8B\xE3\x81\x8D";  // two kana: "kaki"
+    const std::string kanji = "\xE6\xBC\xA2";
+    const Typing cases[] = {
+        {Rule::Name, "en", "ABCDEFGHIJ", "K", false, false, "ABCDEFGHIJ"},
+        {Rule::Name, "en", "ABC", "", false, true, "AB"},
+        {Rule::Name, "en", "", "ABCDEFGHIJKL", true, false, ""},
+        {Rule::Name, "en", "AB", kana, false, false, "ABkaki"},
+        {Rule::Name, "ja", "AB", kana, false, false, "ABkaki"},
+        {Rule::Name, "en", "AB", "\xC3\xA9", false, false, "AB"},
+        {Rule::Name, "en", "AB", "/", false, true, "AB/"},
+        {Rule::Comment, "en", "", std::string(200, 'a'), false, true, std::string(200, 'a')},
+        {Rule::Comment, "en", "x", kanji, false, false, "x"},
+        {Rule::Comment, "ja", "x", kanji, false, true, "x" + kanji},
+        {Rule::Comment, "ja", "x", "\xF0\x9F\x8E\xB8", false, false, "x"},
+        {Rule::Group, "en", "ab", "c\nd\xE2\x80\xA8" "e", true, false, "abcde"},
+        {Rule::Group, "en", std::string(50, 'g'), "h", false, false, std::string(50, 'g')},
+        {Rule::Group, "en", std::string(49, 'g'), "h", false, true, std::string(49, 'g') + "h"},
+    };
+    for (const Typing& c : cases) {
+        Editor editor(c.before);
+        const TextRange range{platform::Utf8::utf16Length(c.before) - (c.typed.empty() ? 1 : 0), c.typed.empty() ? 1U : 0U};
+        TextRuleContext context;
+        context.language = c.language;
+        context.pasteboardString = [&c]() -> std::optional<std::string> {
+            if (c.pasted) return c.typed;
+            return std::nullopt;
+        };
+        bool answer = false;
+        switch (c.rule) {
+            case Rule::Name:
+                answer = PatchNameTextEditingManagement::patchNameInTextView(editor, {range}, {c.typed}, context);
+                break;
+            case Rule::Comment:
+                answer = PatchCommentTextEditingManagement::patchCommentInTextView(editor, {range}, {c.typed}, context);
+                break;
+            case Rule::Group:
+                answer = GroupNameTextEditingManagement::groupNameInTextView(editor, {range}, {c.typed});
+                break;
+        }
+        if (answer) editor.setString(*TextRange::replacing(c.before, range, c.typed));
+        EXPECT_EQ(answer, c.answer) << c.before << " + " << c.typed;
+        EXPECT_EQ(editor.string(), c.after) << c.before << " + " << c.typed;
+        if (!answer && editor.string() != c.before) {
+            EXPECT_EQ(editor.caret, platform::Utf8::utf16Length(editor.string()));
+        }
+    }
+}
+
+TEST(TextRules, EndOfEditing)
+{
+    std::vector<std::string> sheets;
+    TextRuleContext context;
+    context.showDialogWithInformation = [&](const std::string& text) { sheets.push_back(text); };
+    context.localizedString = [](const std::string& key) { return "text of " + key; };
+
+    EXPECT_TRUE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("Lead", true, context));
+    EXPECT_TRUE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("", true, context));
+    EXPECT_FALSE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("a/b", true, context));
+    // A name from a property sheet is held to the typing limits too.
+    EXPECT_FALSE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("ABCDEFGHIJK", true, context));
+    EXPECT_FALSE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("a?b", false, context));
+    EXPECT_TRUE(PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField("a/b", true));
+    EXPECT_TRUE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing("a.b", true, context));
+    for (const char* bad : {".hidden", "", "a|b", "x\"y"})
+        EXPECT_FALSE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing(bad, true, context)) << bad;
+    EXPECT_FALSE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing("a:b", false, context));
+    EXPECT_EQ(sheets, (std::vector<std::string>{"text of Patch_InvalidPatchName", "text of Patch_InvalidPatchName",
+                                                "text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName",
+                                                "text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName"}));
+}
