@@ -6,18 +6,6 @@
 using Kind = CommonUtils::RequestKind;
 using sim::RequestKey;
 
-// The read ends with the patch dump; a connected device is not scanned for again (the scan would find
-// nothing new and report it gone).
-TEST_F(Coordinator, TheReadEndsWithThePatchesAndAConnectedDeviceIsNotScannedAgain)
-{
-    start();
-    connect();
-    EXPECT_GT(unit.device().requestCount(RequestKey::maker(0x46)), 0U);
-    utils->connectDevice();
-    EXPECT_EQ(settle(), Strings{});
-    EXPECT_FALSE(leftEditorMode());
-}
-
 // After an eject with the effect store missing, the connection synchronises first and reads only once
 // the store is ready (with it present the read follows at once: the synchronisation test).
 TEST_F(Coordinator, AfterAnEjectAMissingStoreIsSynchronisedBeforeTheRead)
@@ -29,7 +17,7 @@ TEST_F(Coordinator, AfterAnEjectAMissingStoreIsSynchronisedBeforeTheRead)
     until("disconnect");
     unit.device().plugIn();
     EXPECT_EQ(until("syncDo"), Strings{"syncDo"});
-    EXPECT_EQ(settle(), Strings{});
+    EXPECT_EQ(settle(), Strings{}) << "nothing is read";
     utils->downloadFileSuccess(true);
     const Strings heard = until("idle");
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "connect 1"), 1);
@@ -54,12 +42,17 @@ TEST_P(UnkeptRead, FailsVisiblyAndLetsTheDeviceGo)
 
 INSTANTIATE_TEST_SUITE_P(Coordinator, UnkeptRead, ::testing::Bool());
 
-// Every state but 1 lets the device go; only a refused model is shown (the catalogue is loaded and the
-// server side not known reachable). Eject results are shown by cause.
+// The read ends with the patch dump, and a connected device is not scanned for again (the scan would
+// report it gone). Every other state lets the device go; only a refused model is shown (the catalogue is
+// loaded and the server side not known reachable). Eject results are shown by cause.
 TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
 {
     start();
     connect();
+    EXPECT_GT(unit.device().requestCount(RequestKey::maker(0x46)), 0U);
+    utils->connectDevice();
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_FALSE(leftEditorMode());
     for (const std::int32_t state : {0, 2, 3, -1, -2, -3, -4}) {
         utils->connectionWithState(state, 0);
         const Strings told = state == 3 ? Strings{"reset", "idle", "connect 3"} : Strings{"reset", "idle"};
