@@ -1,9 +1,27 @@
 #include <QApplication>
 
 #include "app/QtMainExecutor.h"
+#include "app/dialogs/ShowingDialogQueue.h"
+#include "app/main/CommonUtilsMainCoordinator.h"
+#include "app/main/DesktopHelpOpener.h"
+#include "app/main/OptionMenuState.h"
+#include "app/main/QFXMainController.h"
+#include "app/screens/PlaceholderEffectManagerViewController.h"
+#include "app/screens/PlaceholderPatchManagerViewController.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "device/sequencer/CQFXMidiCommandLayer.h"
+#include "device/sequencer/ParserDataController.h"
+#include "device/transport/CMidiDevice.h"
+#include "library/CommonUtils.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/bundle/Configuration.h"
+#include "platform/bundle/Localizer.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/TimerService.h"
+#include "platform/files/ApplicationSupport.h"
+#include "platform/files/LocalFileManager.h"
+#include "platform/midi/AlsaMidiSystem.h"
 
 int main(int argc, char** argv)
 {
@@ -14,11 +32,42 @@ int main(int argc, char** argv)
     QtMainExecutor mainExecutor(&application);
     platform::Dispatch dispatch(mainExecutor);
     platform::Dispatch::setShared(&dispatch);
+    platform::TimerService timers(mainExecutor);
+    platform::LocalFileManager files;
+    const platform::Bundle bundle = platform::Bundle::main();
+    const platform::Configuration configuration = platform::Configuration::load(bundle);
+    const std::string root = platform::ApplicationSupport::rootFolder();
+
+    // The device side: ALSA's sequencer, the transport, the sequencer and the coordinator over them.
+    platform::AlsaMidiSystem midi(dispatch);
+    platform::MidiSystem::setShared(&midi);
+    CMidiDevice transport(midi, dispatch, files, root);
+    ParserDataController parser(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport));
+    ParserDataController::setShared(&parser);
+    CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
+    CommonUtils::setShared(&commonUtils);
+    CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
+    DesktopHelpOpener opener;
 
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
+    lifecycle.setCommonUtils(&coordinator);
+    lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
+        return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
+            AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
+            std::make_unique<PlaceholderEffectManagerViewController>(),
+            std::make_unique<PlaceholderPatchManagerViewController>(), OptionMenuState::defaultPath(), RIG_VERSION,
+            bundle.resourcesDirectory(), platform::Localizer::languageFromEnvironment(),
+            configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
+            configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP)});
+    });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
     lifecycle.applicationDidFinishLaunching();
     const int status = QApplication::exec();
+    // The coordinator tells nobody once the window has gone.
+    commonUtils.setDelegate(nullptr);
+    CommonUtils::setShared(nullptr);
+    ParserDataController::setShared(nullptr);
+    platform::MidiSystem::setShared(nullptr);
     platform::Dispatch::setShared(nullptr);
     return status;
 }

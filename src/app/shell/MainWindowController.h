@@ -1,5 +1,10 @@
 #pragma once
 
+#include <memory>
+#include <string>
+#include <vector>
+
+class PatchItem;
 class QWidget;
 
 // What the application shell asks of the main window controller (QFXMainController), which owns the
@@ -19,4 +24,13 @@ public:
     // Hands the patch pool to the coordinator's save and returns when it is saved. Called at
     // termination off the main thread while the main thread waits, so it must not touch widgets.
     virtual void saveDataBeforeClosing() = 0;
+
+    // What the screens ask of it.
+    // The patch screen's device list (the effect screen counts effect uses in it).
+    virtual std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const { return {}; }
+    // The effect screen's list again when it is the one shown.
+    virtual void reloadEffectListIfNeeded() {}
+    virtual void ejectDevice() {}
+    // The connected device's name; empty when none.
+    virtual std::string deviceName() const { return {}; }
 };

@@ -109,6 +109,47 @@ QImage splash()
 
 using Painter = std::function<QImage()>;
 
+QImage banIcon()
+{
+    QImage image = canvas(18, 18);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(220, 60, 50), 2.5));
+    painter.drawEllipse(QRectF(2, 2, 14, 14));
+    painter.drawLine(QPointF(4.5, 13.5), QPointF(13.5, 4.5));
+    return image;
+}
+
+// A screen tab: a rounded plate with its name, lit when its screen shows.
+QImage tabIcon(const QString& title, bool focused)
+{
+    QImage image = canvas(150, 34);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(focused ? kDeepBlue : QColor(42, 46, 51));
+    painter.setPen(QPen(focused ? kAccentBlue : QColor(70, 75, 82), 1.5));
+    painter.drawRoundedRect(QRectF(image.rect()).adjusted(1, 1, -1, -1), 8, 8);
+    painter.setPen(focused ? Qt::white : QColor(160, 165, 172));
+    QFont font = painter.font();
+    font.setPixelSize(15);
+    font.setBold(focused);
+    painter.setFont(font);
+    painter.drawText(image.rect(), Qt::AlignCenter, title);
+    return image;
+}
+
+// The footer strip under a screen, in the screen's colour.
+QImage footer(QColor colour)
+{
+    QImage image = canvas(400, 6);
+    QPainter painter(&image);
+    QLinearGradient fill(0, 0, 400, 0);
+    fill.setColorAt(0, colour);
+    fill.setColorAt(1, colour.darker(220));
+    painter.fillRect(image.rect(), fill);
+    return image;
+}
+
 const QHash<QString, Painter>& painters()
 {
     static const QHash<QString, Painter> table = [] {
@@ -121,6 +162,13 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("row_dark_color_right"), [] { return rowPiece(5, QColor(42, 46, 51), QColor(37, 40, 45), true); }},
             {QStringLiteral("effect_list_selection"), [] { return selectionFrame(QColor(19, 153, 228)); }},
             {QStringLiteral("patch_list_selection"), [] { return selectionFrame(kSelectionOrange); }},
+            {QStringLiteral("ban-icon"), banIcon},
+            {QStringLiteral("effect_focused_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), true); }},
+            {QStringLiteral("effect_default_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), false); }},
+            {QStringLiteral("patch_focused_state_icon"), [] { return tabIcon(QStringLiteral("Patches"), true); }},
+            {QStringLiteral("patch_default_state_icon"), [] { return tabIcon(QStringLiteral("Patches"), false); }},
+            {QStringLiteral("effect_footer"), [] { return footer(kAccentBlue); }},
+            {QStringLiteral("patch_footer"), [] { return footer(kSelectionOrange); }},
         };
         for (int step = 1; step <= 18; ++step) {
             all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),

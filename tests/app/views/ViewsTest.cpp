@@ -26,7 +26,9 @@ protected:
 TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
 {
     QStringList wanted{"splash", "warning-icon", "row_light_color_left", "row_light_color_right",
-                       "row_dark_color_left", "row_dark_color_right", "effect_list_selection", "patch_list_selection"};
+                       "row_dark_color_left", "row_dark_color_right", "effect_list_selection", "patch_list_selection",
+                       "ban-icon", "effect_focused_state_icon", "effect_default_state_icon",
+                       "patch_focused_state_icon", "patch_default_state_icon", "effect_footer", "patch_footer"};
     for (int number = 1; number <= 18; ++number) wanted << ProcessingView::frameName(number);
     for (const QString& name : wanted) EXPECT_FALSE(NamedImages::image(name).isNull()) << name.toStdString();
     EXPECT_EQ(NamedImages::names().size(), wanted.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -20,7 +21,9 @@ public:
     bool lockPatchList = false;
     std::vector<std::pair<std::shared_ptr<PatchItem>, std::string>> updatedPatchItems;
 
-    QWidget* view() override { return &view_; }
+    ~FakePatchManagerViewController() override { delete view_; }
+
+    QWidget* view() override { return view_; }
     void initDraggingRegister() override { calls.push_back("initDraggingRegister"); }
     void initDraggingOperator() override { calls.push_back("initDraggingOperator"); }
     void setMainController(MainWindowController* controller) override { mainController = controller; }
@@ -35,11 +38,16 @@ public:
     void setNumberOfSlotsInBlank(int count) override { numberOfSlotsInBlank = count; }
 
     bool isPatchListLoaded() const override { return patchListLoaded_; }
-    void setIsPatchListLoaded(bool loaded) override { patchListLoaded_ = loaded; }
+    void setIsPatchListLoaded(bool loaded) override
+    {
+        calls.push_back(loaded ? "setIsPatchListLoaded 1" : "setIsPatchListLoaded 0");
+        patchListLoaded_ = loaded;
+    }
     QPushButton* backUpAllOrRestoreAllButton() override { return &backUpAllButton_; }
 
     void setLockPatchPool(bool locked) override
     {
+        calls.push_back(locked ? "setLockPatchPool 1" : "setLockPatchPool 0");
         lockPatchPool_ = locked;
         lockPatchList = locked;
     }
@@ -64,7 +72,7 @@ public:
     void setReloadBufferDataTimer() override { calls.push_back("setReloadBufferDataTimer"); }
 
 private:
-    QWidget view_;
+    QPointer<QWidget> view_ = new QWidget;  // a window showing it may delete it first
     QPushButton backUpAllButton_;
     PatchItems patchItems_;
     BankItems bankItems_;

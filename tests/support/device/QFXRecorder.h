@@ -156,11 +156,10 @@ private:
     void add(std::string line) { add(std::move(line), of({})); }
     void add(std::string line, Payload payload)
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_events.push_back(std::move(line));
-            m_payloads.push_back(std::move(payload));
-        }
+        // Notified under the lock: the test may end and destroy the recorder as soon as it sees the event.
+        std::lock_guard lock(m_mutex);
+        m_events.push_back(std::move(line));
+        m_payloads.push_back(std::move(payload));
         m_changed.notify_all();
     }
 

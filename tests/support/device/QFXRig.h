@@ -42,7 +42,13 @@ public:
         qfx->setDelegate(&recorder);
         transport.scanDevicesAndConnect();
     }
-    ~QFXRig() { midi.waitUntilDelivered(); }
+    ~QFXRig()
+    {
+        // Reports may still come from the transport's threads; the layer lets go of the recorder only
+        // once a report under way has finished.
+        qfx->setDelegate(nullptr);
+        midi.waitUntilDelivered();
+    }
 
     // Connects and waits for the last description; true when every step reported 1.
     bool connect()

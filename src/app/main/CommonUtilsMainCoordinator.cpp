@@ -1,0 +1,50 @@
+#include "app/main/CommonUtilsMainCoordinator.h"
+
+#include "library/CommonUtils.h"
+#include "library/undo/UndoController.h"
+
+void CommonUtilsMainCoordinator::setDelegate(CommonUtilsDelegate* delegate) { utils_.setDelegate(delegate); }
+
+void CommonUtilsMainCoordinator::connectDevice() { utils_.connectDevice(); }
+
+void CommonUtilsMainCoordinator::ejectDeviceWithPatchList(const PatchItems& patchList)
+{
+    utils_.ejectDeviceWithPatchList(patchList, {});
+}
+
+void CommonUtilsMainCoordinator::closeApp()
+{
+    if (quit_) quit_();
+}
+
+std::string CommonUtilsMainCoordinator::getDeviceVersion() { return utils_.getDeviceVersion().value_or(std::string()); }
+
+void CommonUtilsMainCoordinator::forceEjectDevice() { utils_.forceEjectDevice(); }
+
+void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
+
+void CommonUtilsMainCoordinator::requestServerConnected() { utils_.requestServerConnected(); }
+
+QImage CommonUtilsMainCoordinator::getImageDevice()
+{
+    const auto picture = utils_.getImageDevice();
+    if (!picture || picture->pixelsWide() == 0 || picture->pixelsHigh() == 0) return {};
+    // The decoder hands over tightly packed RGBA rows; the copy detaches from its buffer.
+    return QImage(picture->bitmapData().data(), static_cast<int>(picture->pixelsWide()),
+                  static_cast<int>(picture->pixelsHigh()), static_cast<qsizetype>(picture->pixelsWide()) * 4,
+                  QImage::Format_RGBA8888)
+        .copy();
+}
+
+void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& patchPool)
+{
+    utils_.updateDirectoryObjectForPatchPool(patchPool);
+}
+
+void CommonUtilsMainCoordinator::createPatchDirectoryObjectFromLocal() { utils_.createPatchDirectoryObjectFromLocal(); }
+
+bool CommonUtilsMainCoordinator::canBeUndo() { return UndoController::getInstance().canBeUndo(); }
+
+void CommonUtilsMainCoordinator::doUndoAction() { UndoController::getInstance().doUndoAction(); }
+
+void CommonUtilsMainCoordinator::clearUndoStack() { UndoController::getInstance().clearUndoStack(); }

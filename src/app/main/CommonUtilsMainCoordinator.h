@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+
+#include "app/main/MainCoordinator.h"
+#include "app/shell/CommonUtilsServices.h"
+
+class CommonUtils;
+
+// The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
+// not offer yet (the patch pool's save, the device data folder's removal, the bank size, the patch-file
+// copy) answers empty and does nothing, so the window works without it; `closeApp` ejects through the
+// program's end.
+class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
+public:
+    // `quit` ends the program; its end ejects a connected device.
+    CommonUtilsMainCoordinator(CommonUtils& utils, std::function<void()> quit)
+        : utils_(utils), quit_(std::move(quit))
+    {
+    }
+
+    void setDelegate(CommonUtilsDelegate* delegate) override;
+    void syncEffect() override;
+    void requestServerConnected() override;
+    void connectDevice() override;
+    void ejectDeviceWithPatchList(const PatchItems& patchList) override;
+    void closeApp() override;
+    void removeDeviceDataFolder() override {}
+    QImage getImageDevice() override;
+    int getNumberOfSlotsInBank() override { return 0; }
+    std::string getDeviceVersion() override;
+    void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
+    void createPatchDirectoryObjectFromLocal() override;
+    void savePatchPoolToLocal(const Tree&) override {}
+    void writeFilePatchWithPath(const std::string&, const std::string&, bool, bool) override {}
+    bool canBeUndo() override;
+    void doUndoAction() override;
+    void clearUndoStack() override;
+
+    void forceEjectDevice() override;
+
+private:
+    CommonUtils& utils_;
+    std::function<void()> quit_;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QImage>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CommonUtilsDelegate;
+class DirectoryObject;
+class PatchItem;
+
+// What the main window controller asks of the library coordinator and its undo stack.
+class MainCoordinator {
+public:
+    using Tree = std::vector<std::shared_ptr<DirectoryObject>>;
+    using PatchItems = std::vector<std::shared_ptr<PatchItem>>;
+
+    virtual ~MainCoordinator() = default;
+
+    virtual void setDelegate(CommonUtilsDelegate* delegate) = 0;
+    // Starts the server synchronisation.
+    virtual void syncEffect() = 0;
+    // A server check whose answer comes back as serverConnectWithState.
+    virtual void requestServerConnected() = 0;
+    virtual void connectDevice() = 0;
+    // Queued only while a device is connected; the outcome comes back as ejectDeviceWithState.
+    virtual void ejectDeviceWithPatchList(const PatchItems& patchList) = 0;
+    // Ends the program, after ejecting a connected device.
+    virtual void closeApp() = 0;
+    virtual void removeDeviceDataFolder() = 0;
+    // The connected model's picture; null when there is none.
+    virtual QImage getImageDevice() = 0;
+    virtual int getNumberOfSlotsInBank() = 0;
+    virtual std::string getDeviceVersion() = 0;
+    // Marks the pool's entries against the connected device.
+    virtual void updateDirectoryObjectForPatchPool(const Tree& patchPool) = 0;
+    // Builds the pool from disk; it arrives as patchPoolDirectoryObject.
+    virtual void createPatchDirectoryObjectFromLocal() = 0;
+    // Saves a loaded and changed pool and returns when it is saved.
+    virtual void savePatchPoolToLocal(const Tree& patchPool) = 0;
+    virtual void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
+                                        bool copiedToFinder) = 0;
+
+    virtual bool canBeUndo() = 0;
+    virtual void doUndoAction() = 0;
+    virtual void clearUndoStack() = 0;
+};

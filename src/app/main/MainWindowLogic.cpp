@@ -1,0 +1,640 @@
+#include "app/main/MainWindowLogic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+
+#include <QPushButton>
+
+#include "app/main/HelpOpener.h"
+#include "app/main/MainCoordinator.h"
+#include "app/main/MainWindowChrome.h"
+#include "app/main/OptionMenuState.h"
+#include "app/screens/EffectManagerViewController.h"
+#include "app/screens/PatchManagerViewController.h"
+#include "app/shell/AppDelegate.h"
+#include "library/models/BankItem.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
+
+namespace {
+
+constexpr const char* kLostConnection = "Main_LostConnectionWithDevice";
+
+std::string lowered(const std::string& text)
+{
+    std::string result = text;
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+// A node without what it is sorted by goes before every node that has it; such nodes keep their order.
+template <typename Key>
+void sortByKey(std::vector<std::shared_ptr<DirectoryObject>>& nodes,
+               const std::function<std::optional<Key>(const DirectoryObject&)>& keyOf)
+{
+    std::stable_sort(nodes.begin(), nodes.end(), [&](const auto& left, const auto& right) {
+        const auto a = left ? keyOf(*left) : std::nullopt;
+        const auto b = right ? keyOf(*right) : std::nullopt;
+        if (!b) return false;
+        if (!a) return true;
+        return *a < *b;
+    });
+}
+
+}  // namespace
+
+void MainWindowLogic::awakeFromNib(const Parts& parts)
+{
+    parts_ = std::make_unique<Parts>(parts);
+    deviceName_.clear();
+    updatedEffectItems_.clear();
+    parts_->effectManager.setMainController(parts_->mainController);
+    parts_->patchManager.setMainController(parts_->mainController);
+    state_ = kStateNone;
+    effectManagerButtonClicked();
+    synchServerActionList_.clear();
+    parts_->chrome.setServerSyncIconVisible(false);
+    parts_->chrome.setDeviceSyncIconVisible(false);
+    parts_->options.read();
+    parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+    parts_->coordinator.setDelegate(this);
+    parts_->coordinator.syncEffect();
+    setSavingToDeviceEnabled(false);
+    setBackUpAllEnabled(false);
+    parts_->patchManager.setLockPatchPool(true);
+    parts_->chrome.refreshMenus();
+}
+
+bool MainWindowLogic::appUpdatingComfirmation() const { return parts_ && parts_->options.applicationUpdating(); }
+
+bool MainWindowLogic::deviceUpdatingComfirmation() const { return parts_ && parts_->options.deviceUpdating(); }
+
+void MainWindowLogic::effectManagerButtonClicked() { switchScreen(kStateEffect); }
+
+void MainWindowLogic::patchManagerButtonClicked() { switchScreen(kStatePatch); }
+
+void MainWindowLogic::switchScreen(int target)
+{
+    if (state_ == target) return;
+    state_ = target;
+    parts_->chrome.setTabPictures(target);
+    parts_->chrome.showScreen(target);
+    parts_->coordinator.clearUndoStack();
+    if (target == kStateEffect) {
+        parts_->effectManager.viewDidAppear();
+        parts_->effectManager.reloadData();
+    } else {
+        parts_->patchManager.viewDidAppear();
+        parts_->patchManager.reloadData();
+    }
+}
+
+void MainWindowLogic::updateDeviceName(const std::string& name)
+{
+    parts_->chrome.setTitle(name.empty() ? std::string(kApplicationName) : name + " - " + kApplicationName);
+}
+
+void MainWindowLogic::clearAppData()
+{
+    auto& effect = parts_->effectManager;
+    auto& patch = parts_->patchManager;
+    isDisplayedDeviceUpdate_ = false;
+    effect.setIsEffectListLoaded(false);
+    patch.setIsPatchListLoaded(false);
+    patch.setlockPatchList(false);
+    parts_->appDelegate.clearData();
+    parts_->coordinator.clearUndoStack();
+    effect.resetEffectPoolState();
+    patch.resetPatchPoolState();
+    effect.setEffectList({});
+    effect.reloadData();
+    patch.setPatchItems({});
+    patch.setBankItems({});
+    patch.reloadData();
+    updatedEffectItems_.clear();
+    didGetDeviceMemory(0.0F);
+    parts_->chrome.setDeviceImage(QImage());
+    setSavingToDeviceEnabled(false);
+    setBackUpAllEnabled(false);
+    parts_->chrome.setServerSyncIconVisible(false);
+    parts_->chrome.setDeviceSyncIconVisible(false);
+    parts_->coordinator.savePatchPoolToLocal(patch.structureData());
+    parts_->chrome.setDeviceProperty("", "");
+    deviceName_.clear();
+    updateDeviceName(deviceName_);
+    parts_->chrome.refreshMenus();
+}
+
+void MainWindowLogic::ejectDevice() { parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList()); }
+
+void MainWindowLogic::saveDataBeforeClosing()
+{
+    if (parts_) parts_->coordinator.savePatchPoolToLocal(parts_->patchManager.structureData());
+}
+
+void MainWindowLogic::setReloadBufferDataTimer() { parts_->patchManager.setReloadBufferDataTimer(); }
+
+std::vector<std::shared_ptr<PatchItem>> MainWindowLogic::getPatchItemsInPatchList() const
+{
+    return parts_->patchManager.patchItems();
+}
+
+void MainWindowLogic::reloadEffectListIfNeeded()
+{
+    if (state_ == kStateEffect) parts_->effectManager.reloadDataInEffectList();
+}
+
+void MainWindowLogic::windowDidResize()
+{
+    parts_->effectManager.validateRuler();
+    parts_->patchManager.validateRuler();
+}
+
+void MainWindowLogic::windowShouldClose() { parts_->coordinator.closeApp(); }
+
+void MainWindowLogic::checkConnectionToServer() { parts_->coordinator.requestServerConnected(); }
+
+void MainWindowLogic::animateSyncIcon()
+{
+    const std::size_t count = parts_ ? parts_->syncIconFrameCount : 0;
+    if (count == 0) return;
+    if (frameIndex_ >= count) frameIndex_ = 0;
+    parts_->chrome.setSyncIconFrame(frameIndex_);
+    ++frameIndex_;
+}
+
+// ---- menus ----
+
+bool MainWindowLogic::validateMenuItem(MenuAction action) const
+{
+    const AppDelegate& flags = parts_->appDelegate;
+    switch (action) {
+    case MenuAction::DisconnectDevice:
+    case MenuAction::DeviceInformation:
+        return flags.isDeviceConnected();
+    case MenuAction::ConnectDevice:
+        return !flags.isDeviceConnected();
+    case MenuAction::Undo:
+        return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
+    case MenuAction::Quit:
+        return !flags.isShowingDialog();
+    default:
+        return true;
+    }
+}
+
+void MainWindowLogic::performMenuAction(MenuAction action)
+{
+    if (!validateMenuItem(action)) return;
+    switch (action) {
+    case MenuAction::ConnectDevice:
+        parts_->coordinator.connectDevice();
+        break;
+    case MenuAction::DisconnectDevice:
+        ejectDevice();
+        break;
+    case MenuAction::DeviceInformation:
+        parts_->chrome.showDeviceProperty();
+        break;
+    case MenuAction::Undo:
+        parts_->coordinator.doUndoAction();
+        break;
+    case MenuAction::Quit:
+        parts_->dialogs.clearAllDialog();
+        parts_->coordinator.closeApp();
+        break;
+    case MenuAction::Version:
+        parts_->chrome.showVersionWindow();
+        break;
+    case MenuAction::License:
+        parts_->chrome.showLicenseWindow();
+        break;
+    case MenuAction::Manual:
+        openManual();
+        break;
+    case MenuAction::VersionUpdateHistory:
+        openHistory();
+        break;
+    case MenuAction::InformUpdatingApplication:
+        parts_->options.toggleApplicationUpdating();
+        parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+        break;
+    case MenuAction::InformUpdatingDevice:
+        parts_->options.toggleDeviceUpdating();
+        parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+        break;
+    }
+    parts_->chrome.refreshMenus();
+}
+
+void MainWindowLogic::openManual()
+{
+    const bool japanese = parts_->language == "ja";
+    const std::filesystem::path manual = std::filesystem::path(parts_->resourcesDirectory) /
+                                         (japanese ? "PEXO Rigmora リファレンスガイド.pdf" : "PEXO Rigmora Reference guide.pdf");
+    std::error_code error;
+    if (!parts_->resourcesDirectory.empty() && std::filesystem::is_regular_file(manual, error))
+        parts_->opener.openFile(manual.string());
+}
+
+void MainWindowLogic::openHistory()
+{
+    const std::string& url = parts_->language == "ja" ? parts_->historyUrlJp : parts_->historyUrlEn;
+    if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) parts_->opener.openUrl(url);
+}
+
+// ---- connections, losses and terminating reports ----
+
+void MainWindowLogic::terminateAfter(const std::string& key)
+{
+    clearAppData();
+    // The end is asked for later on the main queue, after the sheet has gone.
+    parts_->dialogs.showInformation(key, std::nullopt, [this] { parts_->post([this] { parts_->chrome.terminate(); }); });
+}
+
+void MainWindowLogic::allQFXDataWithState(std::int64_t state)
+{
+    if (state == 1 || state == 2) terminateAfter("Main_CanNotGetQFXFileFromServer");
+}
+
+void MainWindowLogic::internetNoConnect() { terminateAfter("Main_CanNotConnectToInternet"); }
+
+void MainWindowLogic::deviceConnectWithState(std::int32_t state)
+{
+    if (state == 3) {
+        clearAppData();
+        parts_->dialogs.showInformation("Main_AllQFXNotSupportThisModel");
+        return;
+    }
+    if (state != 1) return;
+    if (isFirstTimeConnect_) parts_->dialogs.clearAllDialog();
+    isFirstTimeConnect_ = true;
+    clearAppData();
+    parts_->appDelegate.setDeviceConnected(true);
+    parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
+    parts_->patchManager.setNumberOfSlotsInBlank(parts_->coordinator.getNumberOfSlotsInBank());
+    if (isPatchPoolLoaded_) parts_->coordinator.updateDirectoryObjectForPatchPool(parts_->patchManager.structureData());
+    parts_->chrome.refreshMenus();
+}
+
+void MainWindowLogic::serverConnectWithState(bool reachable)
+{
+    parts_->chrome.setLostServerIconVisible(!reachable);
+    if (!reachable) parts_->chrome.setServerSyncIconVisible(false);
+}
+
+void MainWindowLogic::lostDevice()
+{
+    parts_->dialogs.clearAllDialog();
+    clearAppData();
+    parts_->coordinator.removeDeviceDataFolder();
+    parts_->appDelegate.setDeviceConnected(false);
+    parts_->dialogs.showInformation(kLostConnection);
+    parts_->chrome.refreshMenus();
+}
+
+void MainWindowLogic::deviceDisonnect() { lostDevice(); }
+
+void MainWindowLogic::deviceLostConnectOrNoReply() { lostDevice(); }
+
+void MainWindowLogic::systemDidSleep() { clearAppData(); }
+
+void MainWindowLogic::ejectDeviceWithState(std::int32_t state)
+{
+    if (state == 1) {
+        clearAppData();
+        parts_->coordinator.removeDeviceDataFolder();
+    } else if (state == -4) {
+        deviceDisonnect();
+    }
+}
+
+// ---- effect edits ----
+
+std::size_t MainWindowLogic::effectIndexOfType(const EffectItem& item) const
+{
+    const auto& list = parts_->effectManager.effectList();
+    const auto found = std::find_if(list.begin(), list.end(),
+                                    [&](const auto& entry) { return entry && entry->effectType == item.effectType; });
+    return static_cast<std::size_t>(found - list.begin());
+}
+
+void MainWindowLogic::writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
+                                      std::int32_t failedState)
+{
+    if (!item) return;
+    auto& list = parts_->effectManager.effectList();
+    const std::size_t index = effectIndexOfType(*item);
+    if (index >= list.size()) return;
+    const std::shared_ptr<EffectItem> entry = list[index];
+    std::string key = "Main_WriteEffectItemFailed";
+    if (isLostDevice(failedState)) {
+        key = kLostConnection;
+        ejectDevice();
+        clearAppData();
+        parts_->dialogs.showInformation(key);
+        return;
+    }
+    // Only what the action changed on the screen goes back.
+    switch (actionType) {
+    case 1:  // an update replaced nothing on the screen yet
+        break;
+    case 2:
+        entry->isDeleted = false;
+        break;
+    case 3:
+        entry->isFavourite = !entry->isFavourite;
+        break;
+    case 4:
+        entry->isDeleted = true;
+        break;
+    default:
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+        break;
+    }
+    parts_->effectManager.reloadDataInEffectList();
+    parts_->dialogs.showInformation(key, entry->effectName);
+}
+
+void MainWindowLogic::deleteEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t failedState)
+{
+    if (!item) return;
+    auto& list = parts_->effectManager.effectList();
+    const std::size_t index = effectIndexOfType(*item);
+    if (index >= list.size()) return;
+    const std::shared_ptr<EffectItem> entry = list[index];
+    entry->isDeleted = false;
+    parts_->effectManager.reloadDataInEffectList();
+    if (isLostDevice(failedState)) {
+        ejectDevice();
+        clearAppData();
+        parts_->dialogs.showInformation(kLostConnection);
+        return;
+    }
+    parts_->dialogs.showInformation("Main_DeleteEffectItemFailed", entry->effectName);
+}
+
+void MainWindowLogic::changeEffectListSuccessfully() { parts_->patchManager.reloadData(); }
+
+// ---- patch writes ----
+
+void MainWindowLogic::writePatchListWithState(std::int32_t state)
+{
+    auto& patch = parts_->patchManager;
+    auto& summaries = patch.numberOfRestoredDictionaryArray();
+    std::optional<PatchManagerViewController::RestoredCount> summary;
+    if (!summaries.empty()) {
+        // This result belongs to the oldest restore; a later equal restore keeps its own summary.
+        summary = summaries.front();
+        summaries.erase(summaries.begin());
+    }
+    if (state == 1) {
+        if (summary) patch.displayRestoreDialogWithNumberOfRestoredItems(summary->restoredItems, summary->maxItems);
+    } else {
+        parts_->dialogs.showInformation("Main_WritePatchListFailed");
+    }
+    // Success or failure, the restore has ended: nothing stays locked until an eject.
+    setBackUpAllEnabled(true);
+    patch.setlockPatchList(false);
+    parts_->appDelegate.setIsRestoringAll(false);
+    parts_->chrome.refreshMenus();
+}
+
+void MainWindowLogic::writePatchItemWithFailedState(std::int32_t state, const std::shared_ptr<PatchItem>& oldPatchItem,
+                                                    std::uint32_t index)
+{
+    if (state == -3 || !oldPatchItem) {
+        parts_->dialogs.showInformation("Patch_ErrorAndEjectDevice");
+        ejectDevice();
+        return;
+    }
+    auto items = parts_->patchManager.patchItems();
+    if (index >= items.size()) return;
+    items[index] = oldPatchItem;
+    parts_->patchManager.setPatchItems(std::move(items));
+    parts_->patchManager.reloadDataInPatchList();
+}
+
+// ---- device lists ----
+
+void MainWindowLogic::getQFXListwithFailedState(std::int32_t state)
+{
+    if (state == -4) {
+        ejectDevice();
+        clearAppData();
+        parts_->dialogs.showInformation(kLostConnection);
+        return;
+    }
+    parts_->dialogs.showInformation("Main_GetQFXListFailed");
+}
+
+void MainWindowLogic::getPatchListWithFailedState(std::int32_t state)
+{
+    if (state == -4) {
+        clearAppData();
+        parts_->dialogs.showInformation(kLostConnection);
+        return;
+    }
+    parts_->dialogs.showInformation("Main_GetPatchListFailed");
+}
+
+void MainWindowLogic::readQFXListFail()
+{
+    clearAppData();
+    parts_->dialogs.showInformation("Main_ReadQFXListFailed");
+}
+
+void MainWindowLogic::effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects)
+{
+    setEffectList(effects);
+}
+
+void MainWindowLogic::setEffectList(const std::vector<std::shared_ptr<EffectItem>>& effects)
+{
+    parts_->effectManager.setEffectList(effects);
+    parts_->effectManager.setIsEffectListLoaded(true);
+    parts_->effectManager.reloadDataInEffectList();
+}
+
+void MainWindowLogic::patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList)
+{
+    setPatchList(patches);
+    setBankListFromPatchObjects(offsetNameList);
+    parts_->patchManager.reloadData();
+    setBackUpAllEnabled(!parts_->patchManager.isLockPatchPool());
+}
+
+void MainWindowLogic::setPatchList(const Items& patches)
+{
+    parts_->patchManager.setPatchItems(patches);
+    parts_->effectManager.reloadDataInEffectList();
+    parts_->patchManager.setIsPatchListLoaded(true);
+    parts_->coordinator.clearUndoStack();
+}
+
+void MainWindowLogic::setBankListFromPatchObjects(const std::vector<std::string>& offsetNameList)
+{
+    PatchManagerViewController::BankItems banks;
+    for (const auto& name : offsetNameList) {
+        auto bank = std::make_shared<BankItem>();
+        bank->bankName = name;
+        banks.push_back(std::move(bank));
+    }
+    parts_->patchManager.setBankItems(std::move(banks));
+    parts_->patchManager.reloadDataInPatchList();
+}
+
+void MainWindowLogic::updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& atOffset)
+{
+    parts_->patchManager.updatePatchItem(item, atOffset);
+}
+
+// ---- trees ----
+
+void MainWindowLogic::sortEffectPool(const Tree& effectPool)
+{
+    for (const auto& model : effectPool) {
+        if (!model) continue;
+        sortByKey<std::int32_t>(model->childDirectories, [](const DirectoryObject& category) -> std::optional<std::int32_t> {
+            if (category.childDirectories.empty() || !category.childDirectories.front()) return std::nullopt;
+            const EffectItem* item = category.childDirectories.front()->effectItem();
+            if (item == nullptr) return std::nullopt;
+            return item->effectCategoryID;
+        });
+        for (const auto& category : model->childDirectories) {
+            if (!category) continue;
+            sortByKey<std::string>(category->childDirectories, [](const DirectoryObject& effect) -> std::optional<std::string> {
+                const EffectItem* item = effect.effectItem();
+                if (item == nullptr) return std::nullopt;
+                return lowered(item->effectName);
+            });
+        }
+    }
+}
+
+void MainWindowLogic::serverDirectoryObject(const Tree& effectPool)
+{
+    parts_->post([this] { patchDirectoryObject(); });
+    sortEffectPool(effectPool);
+    parts_->effectManager.setStructureData(effectPool);
+    parts_->effectManager.reloadDataInEffectPool();
+}
+
+void MainWindowLogic::patchDirectoryObject() { parts_->coordinator.createPatchDirectoryObjectFromLocal(); }
+
+void MainWindowLogic::patchPoolDirectoryObject(const Tree& patchPool)
+{
+    auto& patch = parts_->patchManager;
+    patch.setStructureData(patchPool);
+    patch.reloadDataInPatchPool();
+    isPatchPoolLoaded_ = true;
+    patch.setLockPatchPool(false);
+    if (!parts_->appDelegate.isDeviceConnected()) {
+        setBackUpAllEnabled(false);
+        return;
+    }
+    parts_->coordinator.updateDirectoryObjectForPatchPool(patch.structureData());
+    setBackUpAllEnabled(patch.isPatchListLoaded());
+}
+
+// ---- header ----
+
+void MainWindowLogic::didGetDeviceName(const std::string& name)
+{
+    deviceName_ = name;
+    updateDeviceName(name);
+    parts_->chrome.setDeviceProperty(name, parts_->coordinator.getDeviceVersion());
+}
+
+void MainWindowLogic::didGetDeviceMemory(float percentInUse)
+{
+    const bool shown = parts_->appDelegate.isDeviceConnected() && percentInUse >= 0.0F;
+    const unsigned value = shown ? static_cast<unsigned>(std::lround(percentInUse)) : 0U;
+    parts_->chrome.setMemory(value, shown);
+}
+
+void MainWindowLogic::didDoSynchronizationActionServer(const std::string& code)
+{
+    synchServerActionList_.push_back(code);
+    parts_->chrome.setServerSyncIconVisible(true);
+    parts_->chrome.setLostServerIconVisible(false);
+}
+
+void MainWindowLogic::didFinishSynchronizationActionServer(const std::string& code)
+{
+    const auto found = std::find(synchServerActionList_.begin(), synchServerActionList_.end(), code);
+    if (found != synchServerActionList_.end()) synchServerActionList_.erase(found);
+    if (synchServerActionList_.empty()) parts_->chrome.setServerSyncIconVisible(false);
+}
+
+void MainWindowLogic::didDoSynchronizationActionDevice(const std::optional<std::string>& /*code*/)
+{
+    if (parts_->appDelegate.isDeviceConnected()) parts_->chrome.setDeviceSyncIconVisible(true);
+}
+
+void MainWindowLogic::didFinishSynchronizationActionDevice(const std::optional<std::string>& /*code*/)
+{
+    parts_->chrome.setDeviceSyncIconVisible(false);
+}
+
+// ---- update notices ----
+
+void MainWindowLogic::applicationDidHaveUpdateWithCurentVersion(const std::string& /*curentVersion*/,
+                                                                const std::string& /*newVersion*/)
+{
+    if (!appUpdatingComfirmation() || receivedAppVersion_) return;
+    receivedAppVersion_ = true;
+    parts_->dialogs.showInformation("Main_ApplicationUpdateInformationText", std::string(kApplicationName));
+}
+
+void MainWindowLogic::deviceDidHaveUpdateWithCurentVersion(const std::string& /*curentVersion*/,
+                                                           const std::string& /*newVersion*/)
+{
+    if (!deviceUpdatingComfirmation() || !parts_->appDelegate.isDeviceConnected() || deviceName_.empty() ||
+        isDisplayedDeviceUpdate_)
+        return;
+    isDisplayedDeviceUpdate_ = true;
+    parts_->dialogs.showInformation("Main_DeviceUpdateInformationText", deviceName_);
+}
+
+void MainWindowLogic::effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion)
+{
+    if (!item) return;
+    updatedEffectItems_.push_back({item, didUpdateFromOldVersion});
+    auto& list = parts_->effectManager.effectList();
+    const std::size_t index = effectIndexOfType(*item);
+    if (index >= list.size()) return;
+    list[index] = item;
+    parts_->effectManager.reloadEffectListRow(index);
+}
+
+void MainWindowLogic::didFinishUpdateEffectDevice()
+{
+    if (!updatedEffectItems_.empty()) parts_->dialogs.showEffectUpdateSheet(updatedEffectItems_);
+}
+
+void MainWindowLogic::copyPatchFileFrom(const std::string& from, const std::string& toDestination,
+                                        const std::string& isExistedAndCanChangeWithPath)
+{
+    MainCoordinator& coordinator = parts_->coordinator;
+    parts_->dialogs.showDuplicatingFileNameAlert(
+        std::filesystem::path(toDestination).filename().string(),
+        [&coordinator, from, isExistedAndCanChangeWithPath] {
+            coordinator.writeFilePatchWithPath(from, isExistedAndCanChangeWithPath, false, false);
+        },
+        [&coordinator, from, toDestination] { coordinator.writeFilePatchWithPath(from, toDestination, true, false); });
+}
+
+void MainWindowLogic::setBackUpAllEnabled(bool enabled)
+{
+    if (auto* button = parts_->patchManager.backUpAllOrRestoreAllButton()) button->setEnabled(enabled);
+}
+
+void MainWindowLogic::setSavingToDeviceEnabled(bool enabled)
+{
+    if (auto* button = parts_->effectManager.savingToDeviceButton()) button->setEnabled(enabled);
+}

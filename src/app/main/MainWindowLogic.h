@@ -1,0 +1,170 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main/MainDialogs.h"
+#include "library/CommonUtilsDelegate.h"
+
+class AppDelegate;
+class EffectManagerViewController;
+class HelpOpener;
+class MainCoordinator;
+class MainWindowController;
+class MainWindowChrome;
+class OptionMenuState;
+class PatchManagerViewController;
+
+// The main window controller's decisions: the set-up, the screen switch, the timers' work, the menus,
+// the clearing of the device display and every answer to the coordinator. It drives the screens, the
+// window's chrome, the dialogs and the coordinator through their interfaces only. Main thread.
+class MainWindowLogic : public CommonUtilsDelegate {
+public:
+    static constexpr const char* kApplicationName = "PEXO Rigmora";
+    static constexpr int kStateNone = 2;
+    static constexpr int kStateEffect = 0;
+    static constexpr int kStatePatch = 1;
+
+    enum class MenuAction {
+        ConnectDevice,
+        DisconnectDevice,
+        DeviceInformation,
+        Undo,
+        Quit,
+        Version,
+        License,
+        Manual,
+        VersionUpdateHistory,
+        InformUpdatingApplication,
+        InformUpdatingDevice,
+    };
+
+    struct Parts {
+        AppDelegate& appDelegate;
+        MainCoordinator& coordinator;
+        MainDialogs& dialogs;
+        MainWindowChrome& chrome;
+        EffectManagerViewController& effectManager;
+        PatchManagerViewController& patchManager;
+        OptionMenuState& options;
+        HelpOpener& opener;
+        // What the screens are given as their main window controller.
+        MainWindowController* mainController = nullptr;
+        // Runs work later on the main queue; nothing here ever waits for it.
+        std::function<void(std::function<void()>)> post;
+        // The program's resources folder (the manuals), the interface language and the update-history
+        // pages in English and Japanese.
+        std::string resourcesDirectory;
+        std::string language;
+        std::string historyUrlEn;
+        std::string historyUrlJp;
+        // The names of the animation frames that exist.
+        std::size_t syncIconFrameCount = 0;
+    };
+
+    // The set-up, in its order: screens, the effect screen shown, options, icons, the coordinator's
+    // delegate and its synchronisation, the pool locked until it arrives.
+    void awakeFromNib(const Parts& parts);
+
+    // Window states: 0 the effect screen, 1 the patch screen, 2 none chosen yet.
+    int state() const { return state_; }
+    void effectManagerButtonClicked();
+    void patchManagerButtonClicked();
+
+    void updateDeviceName(const std::string& name);
+    const std::string& deviceName() const { return deviceName_; }
+    void clearAppData();
+    void ejectDevice();
+    void saveDataBeforeClosing();
+    void setReloadBufferDataTimer();
+    std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
+    void reloadEffectListIfNeeded();
+    void windowDidResize();
+    void windowShouldClose();
+
+    void checkConnectionToServer();
+    void animateSyncIcon();
+    std::size_t syncIconFrame() const { return frameIndex_; }
+
+    bool validateMenuItem(MenuAction action) const;
+    // Checks the item's condition again (a shortcut fires without the menu opening), then acts.
+    void performMenuAction(MenuAction action);
+
+    bool appUpdatingComfirmation() const;
+    bool deviceUpdatingComfirmation() const;
+    bool isPatchPoolLoaded() const { return isPatchPoolLoaded_; }
+    bool isDisplayedDeviceUpdate() const { return isDisplayedDeviceUpdate_; }
+    const std::vector<std::string>& synchServerActionList() const { return synchServerActionList_; }
+    const std::vector<MainDialogs::UpdatedEffect>& updatedEffectItems() const { return updatedEffectItems_; }
+
+    // ---- CommonUtilsDelegate ----
+    void allQFXDataWithState(std::int64_t state) override;
+    void deviceConnectWithState(std::int32_t state) override;
+    void serverConnectWithState(bool reachable) override;
+    void internetNoConnect() override;
+    void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
+                         std::int32_t failedState) override;
+    void deleteEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t failedState) override;
+    void changeEffectListSuccessfully() override;
+    void writePatchListWithState(std::int32_t state) override;
+    void writePatchItemWithFailedState(std::int32_t state, const std::shared_ptr<PatchItem>& oldPatchItem,
+                                       std::uint32_t index) override;
+    void getQFXListwithFailedState(std::int32_t state) override;
+    void getPatchListWithFailedState(std::int32_t state) override;
+    void ejectDeviceWithState(std::int32_t state) override;
+    void deviceDisonnect() override;
+    void deviceLostConnectOrNoReply() override;
+    void didFinishUpdateEffectDevice() override;
+    void systemDidSleep() override;
+    void applicationDidHaveUpdateWithCurentVersion(const std::string& curentVersion,
+                                                   const std::string& newVersion) override;
+    void deviceDidHaveUpdateWithCurentVersion(const std::string& curentVersion, const std::string& newVersion) override;
+    void serverDirectoryObject(const Tree& effectPool) override;
+    void patchPoolDirectoryObject(const Tree& patchPool) override;
+    void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
+    void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
+    void didGetDeviceName(const std::string& name) override;
+    void didGetDeviceMemory(float percentInUse) override;
+    void readQFXListFail() override;
+    void didDoSynchronizationActionServer(const std::string& code) override;
+    void didFinishSynchronizationActionServer(const std::string& code) override;
+    void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;
+    void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
+    void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
+    void copyPatchFileFrom(const std::string& from, const std::string& toDestination,
+                           const std::string& isExistedAndCanChangeWithPath) override;
+    void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& atOffset) override;
+
+    // Category nodes by their first effect's category ID, effects by name ignoring case.
+    static void sortEffectPool(const Tree& effectPool);
+    static bool isLostDevice(std::int32_t failedState) { return failedState == -3 || failedState == -4; }
+
+private:
+    void switchScreen(int target);
+    void setEffectList(const std::vector<std::shared_ptr<EffectItem>>& effects);
+    void setPatchList(const Items& patches);
+    void setBankListFromPatchObjects(const std::vector<std::string>& offsetNameList);
+    void patchDirectoryObject();
+    void lostDevice();
+    // The first entry of the device effect list with the item's type, or the list's end.
+    std::size_t effectIndexOfType(const EffectItem& item) const;
+    void terminateAfter(const std::string& key);
+    void setBackUpAllEnabled(bool enabled);
+    void setSavingToDeviceEnabled(bool enabled);
+    void openManual();
+    void openHistory();
+
+    std::unique_ptr<Parts> parts_;
+    int state_ = kStateNone;
+    std::string deviceName_;
+    bool isDisplayedDeviceUpdate_ = false;
+    bool isPatchPoolLoaded_ = false;
+    bool isFirstTimeConnect_ = false;
+    bool receivedAppVersion_ = false;
+    std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
+    std::vector<std::string> synchServerActionList_;
+    std::size_t frameIndex_ = 0;
+};

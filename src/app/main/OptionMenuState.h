@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+
+// The two update-notice options and the property list that keeps them across runs:
+// "<data folder>/PEXO Rigmora/QFXMacApplication/OptionMenuState.plist".
+class OptionMenuState {
+public:
+    static constexpr const char* kFileName = "OptionMenuState.plist";
+    static constexpr const char* kApplicationUpdatingKey = "ApplicationUpdatingOptionState";
+    static constexpr const char* kDeviceUpdatingKey = "DeviceUpdatingOptionState";
+
+    explicit OptionMenuState(std::filesystem::path path) : path_(std::move(path)) {}
+    // The file under the program's root folder in the user's data folder.
+    static std::filesystem::path defaultPath();
+
+    // A missing file, or one that is not a dictionary, is written anew with both options on; otherwise
+    // each option takes its key's value, a missing key reading as off.
+    void read();
+    // Inverts one option and writes both over the old file in one step; a failed write leaves the old
+    // file as it was and the options hold for this run. The folder is not created here.
+    void toggleApplicationUpdating();
+    void toggleDeviceUpdating();
+
+    bool applicationUpdating() const { return applicationUpdating_; }
+    bool deviceUpdating() const { return deviceUpdating_; }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    bool write() const;
+
+    std::filesystem::path path_;
+    bool applicationUpdating_ = true;
+    bool deviceUpdating_ = true;
+};

@@ -1,0 +1,339 @@
+#include "app/main/QFXMainController.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "app/dialogs/DevicePropertyViewController.h"
+#include "app/dialogs/ShowDeviceIconImageView.h"
+#include "app/main/QueueMainDialogs.h"
+#include "app/screens/EffectManagerViewController.h"
+#include "app/screens/PatchManagerViewController.h"
+#include "app/shell/AppDelegate.h"
+#include "app/views/ApplicationVersionView.h"
+#include "app/views/LicenseView.h"
+#include "app/views/MemoryLevelIndicator.h"
+#include "app/views/NamedImages.h"
+#include "app/views/ProcessingView.h"
+
+namespace {
+
+QPixmap pixmapNamed(const char* name) { return QPixmap::fromImage(NamedImages::image(QString::fromLatin1(name))); }
+
+QLabel* iconLabel(QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setFixedSize(20, 20);
+    label->setScaledContents(true);
+    label->hide();
+    return label;
+}
+
+}  // namespace
+
+QFXMainController::QFXMainController(Collaborators collaborators)
+    : appDelegate_(collaborators.appDelegate),
+      effectManager_(std::move(collaborators.effectManager)),
+      patchManager_(std::move(collaborators.patchManager)),
+      options_(std::move(collaborators.optionPath)),
+      dialogs_(collaborators.dialogQueue, nullptr),
+      version_(std::move(collaborators.version)),
+      resourcesDirectory_(collaborators.resourcesDirectory)
+{
+    for (int number = 1; number <= 18; ++number) {
+        const QImage frame = NamedImages::image(ProcessingView::frameName(number));
+        if (!frame.isNull()) syncIconImages_.push_back(frame);
+    }
+    buildView();
+    buildMenus();
+    // The window's close, resize and menus are watched once the view sits in a window.
+    view_->installEventFilter(this);
+
+    awakeFromNib(Parts{appDelegate_, collaborators.coordinator, dialogs_, *this, *effectManager_, *patchManager_,
+                       options_, collaborators.opener, this,
+                       [this](std::function<void()> work) {
+                           QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+                       },
+                       collaborators.resourcesDirectory, collaborators.language, collaborators.historyUrlEn,
+                       collaborators.historyUrlJp, syncIconImages_.size()});
+
+    checkConnectionStatusTimer_.setInterval(kServerCheckInterval);
+    connect(&checkConnectionStatusTimer_, &QTimer::timeout, this, [this] { checkConnectionToServer(); });
+    checkConnectionStatusTimer_.start();
+    syncAnimationIconTimer_.setInterval(kSyncAnimationInterval);
+    connect(&syncAnimationIconTimer_, &QTimer::timeout, this, [this] { animateSyncIcon(); });
+    syncAnimationIconTimer_.start();
+    windowDidResize();
+}
+
+QFXMainController::~QFXMainController()
+{
+    checkConnectionStatusTimer_.stop();
+    syncAnimationIconTimer_.stop();
+    delete appVersionWindow_;
+    delete appLicenseWindow_;
+    if (view_) {
+        // The screens own their views; only the window's share goes with the window.
+        view_->removeEventFilter(this);
+        if (effectManager_->view()) effectManager_->view()->setParent(nullptr);
+        if (patchManager_->view()) patchManager_->view()->setParent(nullptr);
+        delete view_;
+    }
+    if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+}
+
+void QFXMainController::buildView()
+{
+    view_ = new QWidget;
+    view_->setObjectName(QStringLiteral("QFXMainController"));
+    auto* layout = new QVBoxLayout(view_);
+
+    auto* header = new QHBoxLayout;
+    deviceIconImageView_ = new ShowDeviceIconImageView(dialogs_.dialogQueue(), view_);
+    deviceIconImageView_->setFixedSize(96, 64);
+    appTittle_ = new QLabel(QString::fromLatin1(kApplicationName), view_);
+    QFont titleFont = appTittle_->font();
+    titleFont.setPointSize(18);
+    titleFont.setBold(true);
+    appTittle_->setFont(titleFont);
+    memoryLevelIndicator_ = new MemoryLevelIndicator(view_);
+    memoryLevelIndicator_->setFixedWidth(160);
+    memoryCurrentPercentLabel_ = new QLabel(view_);
+    memoryUnitDesctiptionLabel_ = new QLabel(QStringLiteral("% used"), view_);
+    memoryCurrentPercentLabel_->hide();
+    memoryUnitDesctiptionLabel_->hide();
+    serverSyncIcon_ = iconLabel(view_);
+    serverSyncIcon_->setToolTip(QStringLiteral("Server"));
+    deviceSyncIcon_ = iconLabel(view_);
+    deviceSyncIcon_->setToolTip(QStringLiteral("Device"));
+    lostingServerConnectionImageView_ = iconLabel(view_);
+    header->addWidget(deviceIconImageView_);
+    header->addWidget(appTittle_, 1);
+    header->addWidget(serverSyncIcon_);
+    header->addWidget(deviceSyncIcon_);
+    header->addWidget(lostingServerConnectionImageView_);
+    header->addSpacing(12);
+    header->addWidget(memoryLevelIndicator_);
+    header->addWidget(memoryCurrentPercentLabel_);
+    header->addWidget(memoryUnitDesctiptionLabel_);
+    layout->addLayout(header);
+
+    auto* tabs = new QHBoxLayout;
+    effectManagerButton_ = new QPushButton(view_);
+    patchManagerButton_ = new QPushButton(view_);
+    for (QPushButton* tab : {effectManagerButton_, patchManagerButton_}) {
+        tab->setFlat(true);
+        tab->setIconSize(QSize(150, 34));
+        tab->setFocusPolicy(Qt::NoFocus);
+    }
+    ejectButton_ = new QPushButton(QStringLiteral("Eject"), view_);
+    ejectButton_->setFocusPolicy(Qt::NoFocus);
+    tabs->addWidget(effectManagerButton_);
+    tabs->addWidget(patchManagerButton_);
+    tabs->addStretch(1);
+    tabs->addWidget(ejectButton_);
+    layout->addLayout(tabs);
+    connect(effectManagerButton_, &QPushButton::clicked, this, [this] { effectManagerButtonClicked(); });
+    connect(patchManagerButton_, &QPushButton::clicked, this, [this] { patchManagerButtonClicked(); });
+    connect(ejectButton_, &QPushButton::clicked, this, [this] { MainWindowLogic::ejectDevice(); });
+
+    appContentView_ = new QWidget(view_);
+    contentLayout_ = new QVBoxLayout(appContentView_);
+    contentLayout_->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(appContentView_, 1);
+    footerImageView_ = new QLabel(view_);
+    footerImageView_->setFixedHeight(6);
+    footerImageView_->setScaledContents(true);
+    layout->addWidget(footerImageView_);
+
+    // The processing view covers the window at termination only.
+    viewForIndicator_ = new QWidget(view_);
+    auto* processing = new ProcessingView(viewForIndicator_);
+    auto* indicatorLayout = new QVBoxLayout(viewForIndicator_);
+    indicatorLayout->addWidget(processing, 0, Qt::AlignCenter);
+    viewForIndicator_->hide();
+}
+
+QAction* QFXMainController::addMenuAction(QMenu* menu, const QString& title, MenuAction action)
+{
+    QAction* item = menu->addAction(title);
+    actions_.insert(static_cast<int>(action), item);
+    connect(item, &QAction::triggered, this, [this, action] { performMenuAction(action); });
+    return item;
+}
+
+void QFXMainController::buildMenus()
+{
+    auto* menuBar = new QMenuBar(view_);
+    static_cast<QVBoxLayout*>(view_->layout())->setMenuBar(menuBar);
+    controlMenu_ = menuBar->addMenu(QStringLiteral("&Control"));
+    addMenuAction(controlMenu_, QStringLiteral("Connect"), MenuAction::ConnectDevice);
+    addMenuAction(controlMenu_, QStringLiteral("Disconnect"), MenuAction::DisconnectDevice);
+    addMenuAction(controlMenu_, QStringLiteral("Device Information"), MenuAction::DeviceInformation);
+    controlMenu_->addSeparator();
+    addMenuAction(controlMenu_, QStringLiteral("Undo"), MenuAction::Undo)->setShortcut(QKeySequence::Undo);
+    controlMenu_->addSeparator();
+    addMenuAction(controlMenu_, QStringLiteral("Inform Application Updates"), MenuAction::InformUpdatingApplication)
+        ->setCheckable(true);
+    addMenuAction(controlMenu_, QStringLiteral("Inform Device Updates"), MenuAction::InformUpdatingDevice)
+        ->setCheckable(true);
+    controlMenu_->addSeparator();
+    addMenuAction(controlMenu_, QStringLiteral("Quit"), MenuAction::Quit)->setShortcut(QKeySequence::Quit);
+    helpMenu_ = menuBar->addMenu(QStringLiteral("&Help"));
+    addMenuAction(helpMenu_, QStringLiteral("Version"), MenuAction::Version);
+    addMenuAction(helpMenu_, QStringLiteral("Licence"), MenuAction::License);
+    addMenuAction(helpMenu_, QStringLiteral("Reference Guide"), MenuAction::Manual);
+    addMenuAction(helpMenu_, QStringLiteral("Version Update History"), MenuAction::VersionUpdateHistory);
+    for (QMenu* menu : {controlMenu_, helpMenu_}) {
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            // Opening a menu ends any text editing in the main window.
+            view_->setFocus();
+            refreshMenus();
+        });
+    }
+}
+
+bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == view_) {
+        if (event->type() == QEvent::Resize) viewForIndicator_->setGeometry(view_->rect());
+        if ((event->type() == QEvent::Show || event->type() == QEvent::ParentChange) && view_->window() != view_ &&
+            view_->window() != watchedWindow_) {
+            if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+            watchedWindow_ = view_->window();
+            watchedWindow_->installEventFilter(this);
+            dialogs_.setWindow(watchedWindow_);
+        }
+    } else if (watched == watchedWindow_) {
+        if (event->type() == QEvent::Close) {
+            // The window never closes by itself: closing quits through the coordinator.
+            event->ignore();
+            windowShouldClose();
+            return true;
+        }
+        if (event->type() == QEvent::Resize) windowDidResize();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---- chrome ----
+
+void QFXMainController::setTitle(const std::string& title) { appTittle_->setText(QString::fromStdString(title)); }
+
+void QFXMainController::setTabPictures(int state)
+{
+    if (state != kStateEffect && state != kStatePatch && state != kStateNone) return;
+    const bool patch = state == kStatePatch;
+    effectManagerButton_->setIcon(pixmapNamed(patch ? "effect_default_state_icon" : "effect_focused_state_icon"));
+    patchManagerButton_->setIcon(pixmapNamed(patch ? "patch_focused_state_icon" : "patch_default_state_icon"));
+    footerImageView_->setPixmap(pixmapNamed(patch ? "patch_footer" : "effect_footer"));
+}
+
+void QFXMainController::showScreen(int state)
+{
+    QWidget* target = state == kStatePatch ? patchManager_->view() : effectManager_->view();
+    QWidget* other = state == kStatePatch ? effectManager_->view() : patchManager_->view();
+    if (other) {
+        contentLayout_->removeWidget(other);
+        other->hide();
+        other->setParent(nullptr);
+    }
+    if (target) {
+        contentLayout_->addWidget(target);
+        target->show();
+    }
+}
+
+void QFXMainController::setDeviceImage(const QImage& image)
+{
+    deviceIconImageView_->setScaledContents(!image.isNull());
+    deviceIconImageView_->setPixmap(QPixmap::fromImage(image));
+}
+
+void QFXMainController::setDeviceProperty(const std::string& name, const std::string& version)
+{
+    deviceIconImageView_->setDeviceName(QString::fromStdString(name));
+    deviceIconImageView_->setDeviceVersion(QString::fromStdString(version));
+}
+
+void QFXMainController::showDeviceProperty() { deviceIconImageView_->showDeviceProperty(); }
+
+void QFXMainController::setMemory(unsigned value, bool figureVisible)
+{
+    memoryCurrentPercentLabel_->setVisible(figureVisible);
+    memoryUnitDesctiptionLabel_->setVisible(figureVisible);
+    memoryCurrentPercentLabel_->setText(QString::number(value));
+    memoryLevelIndicator_->setValue(value);
+}
+
+void QFXMainController::setServerSyncIconVisible(bool visible) { serverSyncIcon_->setVisible(visible); }
+
+void QFXMainController::setDeviceSyncIconVisible(bool visible) { deviceSyncIcon_->setVisible(visible); }
+
+void QFXMainController::setLostServerIconVisible(bool visible)
+{
+    lostingServerConnectionImageView_->setPixmap(visible ? pixmapNamed("ban-icon") : QPixmap());
+    lostingServerConnectionImageView_->setVisible(visible);
+}
+
+void QFXMainController::setSyncIconFrame(std::size_t frame)
+{
+    if (frame >= syncIconImages_.size()) return;
+    const QPixmap picture = QPixmap::fromImage(syncIconImages_[frame]);
+    serverSyncIcon_->setPixmap(picture);
+    deviceSyncIcon_->setPixmap(picture);
+}
+
+void QFXMainController::setCheckMarks(bool applicationUpdate, bool deviceUpdate)
+{
+    menuAction(MenuAction::InformUpdatingApplication)->setChecked(applicationUpdate);
+    menuAction(MenuAction::InformUpdatingDevice)->setChecked(deviceUpdate);
+}
+
+void QFXMainController::showInfoWindow(QPointer<QWidget>& window, const std::string& titleKey, QWidget* content)
+{
+    if (!window) {
+        window = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        window->setWindowTitle(QueueMainDialogs::textOf(titleKey));
+        new QVBoxLayout(window);
+        window->layout()->setContentsMargins(0, 0, 0, 0);
+    }
+    // Each opening shows a new view in the same window.
+    while (QLayoutItem* old = window->layout()->takeAt(0)) {
+        delete old->widget();
+        delete old;
+    }
+    window->layout()->addWidget(content);
+    window->resize(content->sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void QFXMainController::showVersionWindow()
+{
+    showInfoWindow(appVersionWindow_, "Main_VersionViewHeader", new ApplicationVersionView(version_));
+}
+
+void QFXMainController::showLicenseWindow()
+{
+    showInfoWindow(appLicenseWindow_, "Main_LicenseViewHeader", new LicenseView(resourcesDirectory_));
+}
+
+void QFXMainController::refreshMenus()
+{
+    for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
+        it.value()->setEnabled(validateMenuItem(static_cast<MenuAction>(it.key())));
+}
+
+void QFXMainController::terminate() { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); }

@@ -1,0 +1,157 @@
+#pragma once
+
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main/MainWindowChrome.h"
+#include "app/main/MainWindowLogic.h"
+#include "app/main/OptionMenuState.h"
+#include "app/main/QueueMainDialogs.h"
+#include "app/shell/MainWindowController.h"
+
+class AppDelegate;
+class EffectManagerViewController;
+class HelpOpener;
+class MainCoordinator;
+class MemoryLevelIndicator;
+class PatchManagerViewController;
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QVBoxLayout;
+class ShowDeviceIconImageView;
+class ShowingDialogQueue;
+
+// The main window's content: header (title, device picture, memory gauge, synchronisation and
+// lost-server icons), the two screen tabs and the eject button, the screen shown, the footer, the
+// menus and the two interface timers. Its decisions are MainWindowLogic's; this class only draws
+// them and turns clicks, menu choices, timer ticks and window events into calls on it. Main thread.
+class QFXMainController final : public QObject,
+                                public MainWindowLogic,
+                                public MainWindowController,
+                                private MainWindowChrome {
+    Q_OBJECT
+public:
+    static constexpr int kServerCheckInterval = 5000;  // ms
+    static constexpr int kSyncAnimationInterval = 100;  // ms
+
+    struct Collaborators {
+        AppDelegate& appDelegate;
+        MainCoordinator& coordinator;
+        ShowingDialogQueue& dialogQueue;
+        HelpOpener& opener;
+        std::unique_ptr<EffectManagerViewController> effectManager;
+        std::unique_ptr<PatchManagerViewController> patchManager;
+        std::filesystem::path optionPath;
+        std::string version;
+        std::string resourcesDirectory;
+        std::string language;
+        std::string historyUrlEn;
+        std::string historyUrlJp;
+    };
+
+    explicit QFXMainController(Collaborators collaborators);
+    ~QFXMainController() override;
+
+    // ---- MainWindowController ----
+    QWidget* view() override { return view_; }
+    QWidget* viewForIndicator() override { return viewForIndicator_; }
+    int state() const override { return MainWindowLogic::state(); }
+    void setReloadBufferDataTimer() override { MainWindowLogic::setReloadBufferDataTimer(); }
+    void saveDataBeforeClosing() override { MainWindowLogic::saveDataBeforeClosing(); }
+    std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override
+    {
+        return MainWindowLogic::getPatchItemsInPatchList();
+    }
+    void reloadEffectListIfNeeded() override { MainWindowLogic::reloadEffectListIfNeeded(); }
+    void ejectDevice() override { MainWindowLogic::ejectDevice(); }
+    std::string deviceName() const override { return MainWindowLogic::deviceName(); }
+
+    EffectManagerViewController& effectManager() { return *effectManager_; }
+    PatchManagerViewController& patchManager() { return *patchManager_; }
+    QAction* menuAction(MenuAction action) const { return actions_.value(static_cast<int>(action)); }
+    QMenu* controlMenu() const { return controlMenu_; }
+    QMenu* helpMenu() const { return helpMenu_; }
+    QLabel* appTittle() const { return appTittle_; }
+    QLabel* serverSyncIcon() const { return serverSyncIcon_; }
+    QLabel* deviceSyncIcon() const { return deviceSyncIcon_; }
+    QLabel* lostingServerConnectionImageView() const { return lostingServerConnectionImageView_; }
+    QLabel* memoryCurrentPercentLabel() const { return memoryCurrentPercentLabel_; }
+    MemoryLevelIndicator* memoryLevelIndicator() const { return memoryLevelIndicator_; }
+    QPushButton* ejectButton() const { return ejectButton_; }
+    QPushButton* effectManagerButton() const { return effectManagerButton_; }
+    QPushButton* patchManagerButton() const { return patchManagerButton_; }
+    QWidget* appVersionWindow() const { return appVersionWindow_; }
+    QWidget* appLicenseWindow() const { return appLicenseWindow_; }
+    QTimer& checkConnectionStatusTimer() { return checkConnectionStatusTimer_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildView();
+    void buildMenus();
+    QAction* addMenuAction(QMenu* menu, const QString& title, MenuAction action);
+    void showInfoWindow(QPointer<QWidget>& window, const std::string& titleKey, QWidget* content);
+
+    // ---- MainWindowChrome ----
+    void setTitle(const std::string& title) override;
+    void setTabPictures(int state) override;
+    void showScreen(int state) override;
+    void setDeviceImage(const QImage& image) override;
+    void setDeviceProperty(const std::string& name, const std::string& version) override;
+    void showDeviceProperty() override;
+    void setMemory(unsigned value, bool figureVisible) override;
+    void setServerSyncIconVisible(bool visible) override;
+    void setDeviceSyncIconVisible(bool visible) override;
+    void setLostServerIconVisible(bool visible) override;
+    void setSyncIconFrame(std::size_t frame) override;
+    void setCheckMarks(bool applicationUpdate, bool deviceUpdate) override;
+    void showVersionWindow() override;
+    void showLicenseWindow() override;
+    void refreshMenus() override;
+    void terminate() override;
+
+    AppDelegate& appDelegate_;
+    std::unique_ptr<EffectManagerViewController> effectManager_;
+    std::unique_ptr<PatchManagerViewController> patchManager_;
+    OptionMenuState options_;
+    QueueMainDialogs dialogs_;
+    std::string version_;
+    std::string resourcesDirectory_;
+    std::vector<QImage> syncIconImages_;
+    QTimer checkConnectionStatusTimer_;
+    QTimer syncAnimationIconTimer_;
+
+    QPointer<QWidget> view_;  // the main window takes it over
+    QWidget* appContentView_ = nullptr;
+    QVBoxLayout* contentLayout_ = nullptr;
+    QLabel* appTittle_ = nullptr;
+    ShowDeviceIconImageView* deviceIconImageView_ = nullptr;
+    MemoryLevelIndicator* memoryLevelIndicator_ = nullptr;
+    QLabel* memoryCurrentPercentLabel_ = nullptr;
+    QLabel* memoryUnitDesctiptionLabel_ = nullptr;
+    QLabel* serverSyncIcon_ = nullptr;
+    QLabel* deviceSyncIcon_ = nullptr;
+    QLabel* lostingServerConnectionImageView_ = nullptr;
+    QLabel* footerImageView_ = nullptr;
+    QPushButton* effectManagerButton_ = nullptr;
+    QPushButton* patchManagerButton_ = nullptr;
+    QPushButton* ejectButton_ = nullptr;
+    QWidget* viewForIndicator_ = nullptr;
+    QMenu* controlMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QHash<int, QAction*> actions_;
+    QPointer<QWidget> appVersionWindow_;
+    QPointer<QWidget> appLicenseWindow_;
+    QPointer<QWidget> watchedWindow_;
+};

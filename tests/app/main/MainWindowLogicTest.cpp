@@ -1,0 +1,484 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "library/models/BankItem.h"
+#include "library/models/DirectoryObject.h"
+#include "support/app/MainWindowLogicRig.h"
+
+namespace {
+
+using testing_app::CallLog;
+using Action = MainWindowLogic::MenuAction;
+using MainWindowLogicTest = testing_app::MainWindowLogicRig;
+
+TEST_F(MainWindowLogicTest, SetUpShowsTheEffectScreenThenBecomesTheDelegateAndLocksThePool)
+{
+    awake();
+    EXPECT_EQ(log, (CallLog{"showScreen 0", "clearUndoStack", "setDelegate", "syncEffect"}));
+    EXPECT_EQ(coordinator.delegate, &logic);
+    EXPECT_EQ(effects.calls, (std::vector<std::string>{"viewDidAppear", "reloadData"}));
+    EXPECT_TRUE(patches.isLockPatchPool());
+    EXPECT_FALSE(backUpAllEnabled());
+    EXPECT_TRUE(chrome.applicationCheck && chrome.deviceCheck);
+}
+
+TEST_F(MainWindowLogicTest, SwitchingToTheShownScreenChangesNothingAndToTheOtherClearsTheUndoStack)
+{
+    awake();
+    log.clear();
+    effects.calls.clear();
+    logic.effectManagerButtonClicked();
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(effects.calls.empty());
+    logic.patchManagerButtonClicked();
+    EXPECT_EQ(log, (CallLog{"showScreen 1", "clearUndoStack"}));
+    EXPECT_EQ(logic.state(), MainWindowLogic::kStatePatch);
+    EXPECT_EQ(patches.calls.back(), "reloadData");
+    logic.reloadEffectListIfNeeded();
+    EXPECT_TRUE(effects.calls.empty());
+}
+
+TEST_F(MainWindowLogicTest, ClearAppDataEmptiesBothScreensAndLeavesTheServerActions)
+{
+    awake();
+    connect();
+    logic.didDoSynchronizationActionServer("a");
+    logic.didGetDeviceName("Rig One");
+    effects.setEffectList({effect(1, "Delay")});
+    patches.setPatchItems({patch("P1")});
+    appDelegate.setIsRestoringAll(true);
+    effects.calls.clear();
+    patches.calls.clear();
+    logic.clearAppData();
+    EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal"}));
+    EXPECT_EQ(effects.calls, (std::vector<std::string>{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
+    EXPECT_EQ(patches.calls, (std::vector<std::string>{"setIsPatchListLoaded 0", "resetPatchPoolState", "reloadData"}));
+    EXPECT_FALSE(appDelegate.isDeviceConnected());
+    EXPECT_FALSE(appDelegate.isRestoringAll());
+    EXPECT_EQ(chrome.title, "PEXO Rigmora");
+    EXPECT_FALSE(chrome.memoryVisible);
+    EXPECT_FALSE(chrome.serverSync);
+    EXPECT_EQ(logic.synchServerActionList(), (std::vector<std::string>{"a"}));
+}
+
+TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
+{
+    awake();
+    struct Case {
+        bool connected, undoable, restoring, dialog;
+        bool connect, disconnect, info, undo, quit;
+    };
+    const Case cases[] = {
+        {false, false, false, false, true, false, false, false, true},
+        {true, false, false, false, false, true, true, false, true},
+        {true, true, false, false, false, true, true, true, true},
+        {true, true, true, false, false, true, true, false, true},
+        {true, true, false, true, false, true, true, false, false},
+        {false, true, false, false, true, false, false, true, true},
+    };
+    for (const Case& c : cases) {
+        appDelegate.setDeviceConnected(c.connected);
+        appDelegate.setIsRestoringAll(c.restoring);
+        appDelegate.setIsShowingDialog(c.dialog);
+        coordinator.undoable = c.undoable;
+        EXPECT_EQ(logic.validateMenuItem(Action::ConnectDevice), c.connect);
+        EXPECT_EQ(logic.validateMenuItem(Action::DisconnectDevice), c.disconnect);
+        EXPECT_EQ(logic.validateMenuItem(Action::DeviceInformation), c.info);
+        EXPECT_EQ(logic.validateMenuItem(Action::Undo), c.undo);
+        EXPECT_EQ(logic.validateMenuItem(Action::Quit), c.quit);
+        EXPECT_TRUE(logic.validateMenuItem(Action::Version));
+    }
+    // A shortcut fires without the menu: a disabled action does nothing.
+    log.clear();
+    appDelegate.setDeviceConnected(false);
+    appDelegate.setIsShowingDialog(true);
+    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo, Action::Quit})
+        logic.performMenuAction(action);
+    EXPECT_TRUE(log.empty());
+    appDelegate.setIsShowingDialog(false);
+    appDelegate.setDeviceConnected(true);
+    for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
+        logic.performMenuAction(action);
+    EXPECT_EQ(log, (CallLog{"ejectDevice", "showDeviceProperty", "clearAllDialog", "closeApp"}));
+}
+
+TEST_F(MainWindowLogicTest, ServerIconStaysWhileAnyActionRunsAndTheLostServerHidesIt)
+{
+    awake();
+    logic.didDoSynchronizationActionServer("a");
+    logic.didDoSynchronizationActionServer("b");
+    logic.didDoSynchronizationActionServer("a");
+    logic.didFinishSynchronizationActionServer("a");
+    EXPECT_EQ(logic.synchServerActionList(), (std::vector<std::string>{"b", "a"}));
+    logic.didFinishSynchronizationActionServer("unknown");
+    logic.didFinishSynchronizationActionServer("b");
+    EXPECT_TRUE(chrome.serverSync);
+    logic.serverConnectWithState(false);
+    EXPECT_TRUE(chrome.lostServer);
+    EXPECT_FALSE(chrome.serverSync);
+    logic.didDoSynchronizationActionServer("c");
+    EXPECT_TRUE(chrome.serverSync);
+    EXPECT_FALSE(chrome.lostServer);
+    logic.serverConnectWithState(true);
+    EXPECT_FALSE(chrome.lostServer);
+}
+
+TEST_F(MainWindowLogicTest, DeviceIconOnlyWhileConnectedAndTheAnimationWraps)
+{
+    awake();
+    logic.didDoSynchronizationActionDevice(std::nullopt);
+    EXPECT_FALSE(chrome.deviceSync);
+    connect();
+    logic.didDoSynchronizationActionDevice("x");
+    EXPECT_TRUE(chrome.deviceSync);
+    logic.didFinishSynchronizationActionDevice(std::nullopt);
+    EXPECT_FALSE(chrome.deviceSync);
+    for (int tick = 0; tick < 5; ++tick) logic.animateSyncIcon();
+    EXPECT_EQ(chrome.frames, (std::vector<std::size_t>{0, 1, 2, 0, 1}));
+}
+
+TEST_F(MainWindowLogicTest, NewConnectionKeepsTheFirstRunsDialogsAndDropsThemLater)
+{
+    awake();
+    logic.patchPoolDirectoryObject({});
+    coordinator.slotsInBank = 4;
+    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    log.clear();
+    logic.deviceConnectWithState(1);
+    EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal", "updateDirectoryObjectForPatchPool"}));
+    EXPECT_TRUE(appDelegate.isDeviceConnected());
+    EXPECT_TRUE(chrome.hasDeviceImage);
+    EXPECT_EQ(patches.numberOfSlotsInBlank, 4);
+    log.clear();
+    logic.deviceConnectWithState(1);
+    EXPECT_EQ(log.front(), "clearAllDialog");
+    log.clear();
+    for (int ignored : {0, 2, 5}) logic.deviceConnectWithState(ignored);
+    EXPECT_TRUE(log.empty());
+    logic.deviceConnectWithState(3);
+    EXPECT_EQ(log.back(), "info Main_AllQFXNotSupportThisModel");
+    EXPECT_FALSE(appDelegate.isDeviceConnected());
+}
+
+TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
+{
+    awake();
+    using Report = std::function<void(MainWindowLogic&)>;
+    struct Case {
+        const char* name;
+        Report report;
+        CallLog expected;
+        bool stillConnected;
+    };
+    const CallLog lost{"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder",
+                       "info Main_LostConnectionWithDevice"};
+    const CallLog cleared{"clearUndoStack", "savePatchPoolToLocal"};
+    const Case cases[] = {
+        {"disconnect", [](auto& l) { l.deviceDisonnect(); }, lost, false},
+        {"no reply", [](auto& l) { l.deviceLostConnectOrNoReply(); }, lost, false},
+        {"eject done", [](auto& l) { l.ejectDeviceWithState(1); },
+         {"clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
+        {"eject unplugged", [](auto& l) { l.ejectDeviceWithState(-4); }, lost, false},
+        {"eject failed", [](auto& l) { l.ejectDeviceWithState(0); }, {}, true},
+        {"sleep", [](auto& l) { l.systemDidSleep(); }, cleared, false},
+        {"effect list lost", [](auto& l) { l.getQFXListwithFailedState(-4); },
+         {"ejectDevice", "clearUndoStack", "savePatchPoolToLocal", "info Main_LostConnectionWithDevice"}, false},
+        {"effect list failed", [](auto& l) { l.getQFXListwithFailedState(0); }, {"info Main_GetQFXListFailed"}, true},
+        {"patch list lost", [](auto& l) { l.getPatchListWithFailedState(-4); },
+         {"clearUndoStack", "savePatchPoolToLocal", "info Main_LostConnectionWithDevice"}, false},
+        {"patch list failed", [](auto& l) { l.getPatchListWithFailedState(-1); }, {"info Main_GetPatchListFailed"}, true},
+        {"list damaged", [](auto& l) { l.readQFXListFail(); },
+         {"clearUndoStack", "savePatchPoolToLocal", "info Main_ReadQFXListFailed"}, false},
+        {"patch write error", [](auto& l) { l.writePatchItemWithFailedState(-3, patch("old"), 0); },
+         {"info Patch_ErrorAndEjectDevice", "ejectDevice"}, true},
+        {"patch write without old", [](auto& l) { l.writePatchItemWithFailedState(0, nullptr, 0); },
+         {"info Patch_ErrorAndEjectDevice", "ejectDevice"}, true},
+        {"flush", [](auto& l) { l.fileLishFlushWithFailedState(0); }, {}, true},
+        {"select", [](auto& l) { l.selectPatchItem(patch("x"), 0); }, {}, true},
+        {"eject allowed", [](auto& l) { l.didAllowEjectAction(); }, {}, true},
+        {"eject prevented", [](auto& l) { l.didPreventEjectAction(); }, {}, true},
+    };
+    for (const Case& c : cases) {
+        connect();
+        c.report(logic);
+        EXPECT_EQ(log, c.expected) << c.name;
+        EXPECT_EQ(appDelegate.isDeviceConnected(), c.stillConnected) << c.name;
+    }
+}
+
+TEST_F(MainWindowLogicTest, TerminatingReportsEndTheProgramLaterWhenDismissed)
+{
+    awake();
+    logic.allQFXDataWithState(3);
+    EXPECT_TRUE(dialogs.completions.empty());
+    logic.allQFXDataWithState(1);
+    logic.allQFXDataWithState(2);
+    logic.internetNoConnect();
+    ASSERT_EQ(dialogs.completions.size(), 3U);
+    EXPECT_EQ(log.back(), "info Main_CanNotConnectToInternet");
+    dialogs.completions.front()();
+    // Asked for by a post, never while the sheet's button still runs.
+    EXPECT_EQ(chrome.terminated, 0);
+    runPosted();
+    EXPECT_EQ(chrome.terminated, 1);
+}
+
+TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
+{
+    awake();
+    struct Case {
+        int actionType;
+        bool favourite, deleted;  // as the screen left the entry
+        std::size_t count;
+        bool favouriteAfter, deletedAfter;
+    };
+    const Case cases[] = {
+        {1, false, false, 2, false, false},  // an update: the entry stays as it was
+        {2, false, true, 2, false, false},   // a delete: the mark goes back
+        {3, true, false, 2, false, false},   // a favourite: toggled back
+        {4, false, false, 2, false, true},   // a recover: the deleted mark comes back
+        {5, false, false, 1, false, false},  // an add: the added entry goes
+    };
+    for (const Case& c : cases) {
+        connect();
+        auto entry = effect(7, "Echo");
+        entry->isFavourite = c.favourite;
+        entry->isDeleted = c.deleted;
+        effects.setEffectList({effect(1, "Delay"), entry});
+        logic.writeEffectItem(effect(7, "reported"), c.actionType, 0);
+        ASSERT_EQ(effects.effectList().size(), c.count) << c.actionType;
+        EXPECT_EQ(entry->isFavourite, c.favouriteAfter) << c.actionType;
+        EXPECT_EQ(entry->isDeleted, c.deletedAfter) << c.actionType;
+        EXPECT_EQ(log, (CallLog{"info Main_WriteEffectItemFailed Echo"})) << c.actionType;
+        EXPECT_EQ(effects.calls.back(), "reloadDataInEffectList");
+    }
+    for (int lost : {-3, -4}) {
+        connect();
+        effects.setEffectList({effect(7, "Echo")});
+        logic.writeEffectItem(effect(7, "Echo"), 3, lost);
+        EXPECT_EQ(log, (CallLog{"ejectDevice", "clearUndoStack", "savePatchPoolToLocal",
+                                "info Main_LostConnectionWithDevice"}));
+        EXPECT_TRUE(effects.effectList().empty());
+    }
+    connect();
+    logic.writeEffectItem(effect(9, "absent"), 5, 0);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(MainWindowLogicTest, FailedEffectDeleteUndeletesTheEntry)
+{
+    awake();
+    for (int state : {0, -4}) {
+        connect();
+        auto entry = effect(7, "Echo");
+        entry->isDeleted = true;
+        effects.setEffectList({entry});
+        logic.deleteEffectItem(effect(7, "Echo"), state);
+        EXPECT_FALSE(entry->isDeleted);
+        EXPECT_EQ(log.back(), state == 0 ? "info Main_DeleteEffectItemFailed Echo" : "info Main_LostConnectionWithDevice");
+    }
+}
+
+TEST_F(MainWindowLogicTest, SinglePatchWritePutsTheOldPatchBackInsideTheList)
+{
+    awake();
+    connect();
+    patches.setPatchItems({patch("A"), patch("B")});
+    logic.writePatchItemWithFailedState(0, patch("old"), 1);
+    EXPECT_EQ(patches.patchItems()[1]->patchName, "old");
+    EXPECT_EQ(patches.calls.back(), "reloadDataInPatchList");
+    logic.writePatchItemWithFailedState(-1, patch("past"), 2);
+    EXPECT_EQ(patches.patchItems().size(), 2U);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesTheInterface)
+{
+    awake();
+    logic.patchPoolDirectoryObject({});
+    connect();
+    auto& summaries = patches.numberOfRestoredDictionaryArray();
+    summaries = {{3, 5}, {3, 5}};
+    appDelegate.setIsRestoringAll(true);
+    patches.setlockPatchList(true);
+    logic.writePatchListWithState(1);
+    EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 3/5");
+    EXPECT_EQ(summaries.size(), 1U);
+    logic.writePatchListWithState(1);
+    EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 3/5");
+    EXPECT_FALSE(appDelegate.isRestoringAll());
+
+    summaries = {{2, 4}};
+    appDelegate.setIsRestoringAll(true);
+    patches.setlockPatchList(true);
+    patches.backUpAllOrRestoreAllButton()->setEnabled(false);
+    log.clear();
+    logic.writePatchListWithState(0);
+    EXPECT_EQ(log, (CallLog{"info Main_WritePatchListFailed"}));
+    EXPECT_TRUE(summaries.empty());
+    EXPECT_FALSE(appDelegate.isRestoringAll());
+    EXPECT_FALSE(patches.lockPatchList);
+    EXPECT_TRUE(backUpAllEnabled());
+}
+
+TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
+{
+    awake();
+    connect();
+    logic.effectListFromDevice({effect(1, "Delay")});
+    EXPECT_TRUE(effects.isEffectListLoaded);
+    EXPECT_EQ(effects.effectList().size(), 1U);
+    logic.patchListFromDevice({patch("A"), patch("B")}, {"A1", "A2"});
+    EXPECT_TRUE(patches.isPatchListLoaded());
+    ASSERT_EQ(patches.bankItems().size(), 2U);
+    EXPECT_EQ(patches.bankItems()[1]->bankName, "A2");
+    EXPECT_EQ(log, (CallLog{"clearUndoStack"}));
+    // The pool is still locked: the backup button waits for it.
+    EXPECT_FALSE(backUpAllEnabled());
+
+    // Every effect pool tree starts a pool load, later and by a post.
+    log.clear();
+    logic.serverDirectoryObject({});
+    EXPECT_TRUE(log.empty());
+    runPosted();
+    EXPECT_EQ(log, (CallLog{"createPatchDirectoryObjectFromLocal"}));
+    log.clear();
+    logic.patchPoolDirectoryObject({std::make_shared<DirectoryObject>()});
+    EXPECT_EQ(log, (CallLog{"updateDirectoryObjectForPatchPool"}));
+    EXPECT_TRUE(logic.isPatchPoolLoaded());
+    EXPECT_FALSE(patches.isLockPatchPool());
+    EXPECT_TRUE(backUpAllEnabled());
+    logic.changeEffectListSuccessfully();
+    EXPECT_EQ(patches.calls.back(), "reloadData");
+    logic.updatePatchItemFromDevice(patch("C"), "B3");
+    EXPECT_EQ(patches.updatedPatchItems.back().second, "B3");
+}
+
+TEST_F(MainWindowLogicTest, EffectPoolSortsCategoriesByIdAndEffectsByNameIgnoringCase)
+{
+    const auto leaf = [](std::shared_ptr<EffectItem> item) {
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = item->effectName;
+        node->object = std::move(item);
+        return node;
+    };
+    const auto group = [](std::string name, std::vector<std::shared_ptr<DirectoryObject>> children) {
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = std::move(name);
+        node->childDirectories = std::move(children);
+        return node;
+    };
+    auto echo = effect(1, "Echo");
+    auto delay = effect(2, "delay");
+    echo->effectCategoryID = delay->effectCategoryID = 5;
+    auto drive = effect(3, "Drive");
+    drive->effectCategoryID = 2;
+    auto model = group("Model", {group("Delays", {leaf(echo), leaf(delay), group("no item", {})}),
+                                 group("empty", {}), group("Drives", {leaf(drive)})});
+    MainWindowLogic::sortEffectPool({model});
+    std::vector<std::string> order;
+    for (const auto& category : model->childDirectories) order.push_back(*category->name);
+    EXPECT_EQ(order, (std::vector<std::string>{"empty", "Drives", "Delays"}));
+    order.clear();
+    for (const auto& node : model->childDirectories[2]->childDirectories) order.push_back(*node->name);
+    EXPECT_EQ(order, (std::vector<std::string>{"no item", "delay", "Echo"}));
+}
+
+TEST_F(MainWindowLogicTest, HeaderShowsNameVersionAndRoundedMemory)
+{
+    awake();
+    coordinator.deviceVersion = "1.2";
+    logic.didGetDeviceMemory(42.5F);
+    EXPECT_EQ(chrome.memory, 0U);
+    EXPECT_FALSE(chrome.memoryVisible);
+    connect();
+    logic.didGetDeviceName("Rig One");
+    EXPECT_EQ(chrome.title, "Rig One - PEXO Rigmora");
+    EXPECT_EQ(chrome.deviceVersion, "1.2");
+    logic.didGetDeviceMemory(42.5F);
+    EXPECT_EQ(chrome.memory, 43U);
+    EXPECT_TRUE(chrome.memoryVisible);
+    logic.didGetDeviceMemory(-1.0F);
+    EXPECT_EQ(chrome.memory, 0U);
+    EXPECT_FALSE(chrome.memoryVisible);
+}
+
+TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndOncePerConnection)
+{
+    awake();
+    log.clear();
+    logic.performMenuAction(Action::InformUpdatingApplication);
+    logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
+    EXPECT_TRUE(log.empty());
+    logic.performMenuAction(Action::InformUpdatingApplication);
+    logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
+    logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
+    EXPECT_EQ(log, (CallLog{"info Main_ApplicationUpdateInformationText PEXO Rigmora"}));
+
+    connect();
+    logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
+    EXPECT_TRUE(log.empty());  // no name yet
+    logic.didGetDeviceName("Rig One");
+    logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
+    logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
+    EXPECT_EQ(log, (CallLog{"info Main_DeviceUpdateInformationText Rig One"}));
+    logic.deviceConnectWithState(1);
+    logic.didGetDeviceName("Rig One");
+    log.clear();
+    logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
+    EXPECT_EQ(log, (CallLog{"info Main_DeviceUpdateInformationText Rig One"}));
+}
+
+TEST_F(MainWindowLogicTest, UpdatedEffectsReplaceTheirRowAndEverySheetListsThemAll)
+{
+    awake();
+    connect();
+    effects.setEffectList({effect(1, "Delay"), effect(7, "Echo")});
+    logic.didFinishUpdateEffectDevice();
+    EXPECT_TRUE(dialogs.updateSheets.empty());
+    auto newer = effect(7, "Echo");
+    logic.effectItem(newer, "1.0");
+    logic.effectItem(nullptr, "1.0");
+    EXPECT_EQ(effects.effectList()[1], newer);
+    EXPECT_EQ(effects.calls.back(), "reloadEffectListRow 1");
+    logic.effectItem(effect(9, "Elsewhere"), "2.0");
+    logic.didFinishUpdateEffectDevice();
+    logic.effectItem(effect(1, "Delay"), "3.0");
+    logic.didFinishUpdateEffectDevice();
+    ASSERT_EQ(dialogs.updateSheets.size(), 2U);
+    EXPECT_EQ(dialogs.updateSheets[1].size(), 3U);
+    EXPECT_EQ(dialogs.updateSheets[1][0].oldVersion, "1.0");
+    logic.clearAppData();
+    EXPECT_TRUE(logic.updatedEffectItems().empty());
+}
+
+TEST_F(MainWindowLogicTest, DuplicateNamePromptCopiesBesideOrOver)
+{
+    awake();
+    log.clear();
+    logic.copyPatchFileFrom("/a/src.qptc", "/b/taken.qptc", "/b/taken (1).qptc");
+    EXPECT_EQ(log.back(), "duplicateAlert taken.qptc");
+    dialogs.keepBoth();
+    dialogs.replace();
+    EXPECT_EQ(log, (CallLog{"duplicateAlert taken.qptc", "writeFilePatch /a/src.qptc > /b/taken (1).qptc keep",
+                            "writeFilePatch /a/src.qptc > /b/taken.qptc replace"}));
+}
+
+TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)
+{
+    std::ofstream(folder.path() + "/PEXO Rigmora Reference guide.pdf") << "%PDF";
+    awake();
+    logic.performMenuAction(Action::Manual);
+    logic.performMenuAction(Action::VersionUpdateHistory);
+    EXPECT_EQ(opener.opened, (std::vector<std::string>{"file " + folder.path() + "/PEXO Rigmora Reference guide.pdf",
+                                                        "url https://example.test/history-en"}));
+    opener.opened.clear();
+    MainWindowLogic japanese;
+    awake(japanese, "ja");
+    japanese.performMenuAction(Action::Manual);  // no Japanese manual here
+    japanese.performMenuAction(Action::VersionUpdateHistory);
+    EXPECT_EQ(opener.opened, (std::vector<std::string>{"url https://example.test/history-ja"}));
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+#include "app/main/OptionMenuState.h"
+#include "platform/plist/PropertyList.h"
+#include "support/files/TemporaryFolder.h"
+
+namespace {
+
+class OptionMenuStateTest : public ::testing::Test {
+public:
+    std::filesystem::path path() const { return std::filesystem::path(folder.path()) / "OptionMenuState.plist"; }
+    void store(const platform::PlistDictionary& options)
+    {
+        ASSERT_TRUE(platform::PropertyList::writeFile(path(), platform::PlistValue(options), platform::PlistFormat::Xml));
+    }
+    // The stored pair, or nothing when the file does not read as a dictionary.
+    std::optional<std::pair<bool, bool>> stored() const
+    {
+        platform::PlistFormat format{};
+        const auto value = platform::PropertyList::readFile(path(), nullptr, &format);
+        if (!value || !value->dictionary() || format != platform::PlistFormat::Xml) return std::nullopt;
+        return std::pair{value->get(OptionMenuState::kApplicationUpdatingKey).asBool().value_or(false),
+                         value->get(OptionMenuState::kDeviceUpdatingKey).asBool().value_or(false)};
+    }
+
+    TemporaryFolder folder;
+};
+
+TEST_F(OptionMenuStateTest, ReadsStoredValuesAndRepairsWhatIsMissingOrDamaged)
+{
+    using Setup = std::function<void(OptionMenuStateTest&)>;
+    struct Case {
+        const char* name;
+        Setup setup;
+        bool application, device;
+        std::optional<std::pair<bool, bool>> fileAfter;
+    };
+    const Case cases[] = {
+        {"missing", [](auto&) {}, true, true, std::pair{true, true}},
+        {"damaged", [](auto& t) { std::ofstream(t.path()) << "<plist><dict><key>"; }, true, true, std::pair{true, true}},
+        {"not a dictionary", [](auto& t) {
+             ASSERT_TRUE(platform::PropertyList::writeFile(t.path(), platform::PlistValue(platform::PlistArray{}),
+                                                           platform::PlistFormat::Xml));
+         }, true, true, std::pair{true, true}},
+        {"device only", [](auto& t) { t.store({{OptionMenuState::kDeviceUpdatingKey, true}}); }, false, true,
+         std::pair{false, true}},
+        {"numbers", [](auto& t) {
+             t.store({{OptionMenuState::kApplicationUpdatingKey, 1}, {OptionMenuState::kDeviceUpdatingKey, 0}});
+         }, true, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(path());
+        c.setup(*this);
+        OptionMenuState options(path());
+        options.read();
+        EXPECT_EQ(options.applicationUpdating(), c.application) << c.name;
+        EXPECT_EQ(options.deviceUpdating(), c.device) << c.name;
+        if (c.fileAfter) {
+            EXPECT_EQ(stored(), c.fileAfter) << c.name;
+        }
+    }
+}
+
+TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)
+{
+    OptionMenuState options(path());
+    options.read();
+    options.toggleApplicationUpdating();
+    EXPECT_EQ(stored(), (std::pair{false, true}));
+    options.toggleDeviceUpdating();
+    EXPECT_EQ(stored(), (std::pair{false, false}));
+    options.toggleApplicationUpdating();
+    options.toggleDeviceUpdating();
+    EXPECT_EQ(stored(), (std::pair{true, true}));
+    EXPECT_TRUE(options.applicationUpdating() && options.deviceUpdating());
+}
+
+TEST_F(OptionMenuStateTest, AFailedWriteKeepsTheOldFileAndTheNewValueForThisRun)
+{
+    OptionMenuState options(path());
+    options.read();
+    // No file may grow past a few bytes now, so the new file cannot be written; this holds for every user.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = old;
+    tiny.rlim_cur = 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    options.toggleDeviceUpdating();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(options.deviceUpdating());
+    EXPECT_EQ(stored(), (std::pair{true, true}));
+}
+
+}  // namespace

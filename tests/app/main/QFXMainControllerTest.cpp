@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+#include <cstdlib>
+
+#include "library/models/DirectoryObject.h"
+#include "library/models/EffectItem.h"
+#include "library/models/PatchItem.h"
+#include "support/app/MainControllerRig.h"
+
+namespace {
+
+using QFXMainControllerTest = testing_app::MainControllerRig;
+
+TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByItself)
+{
+    EXPECT_EQ(coordinator.delegate, static_cast<CommonUtilsDelegate*>(&controller));
+    EXPECT_TRUE(controller.menuAction(Action::InformUpdatingApplication)->isChecked());
+    EXPECT_TRUE(controller.checkConnectionStatusTimer().isActive());
+    EXPECT_TRUE(enabled(Action::ConnectDevice));
+    EXPECT_FALSE(enabled(Action::DisconnectDevice));
+    controller.deviceConnectWithState(1);
+    EXPECT_FALSE(enabled(Action::ConnectDevice));
+    EXPECT_TRUE(enabled(Action::DisconnectDevice));
+    EXPECT_TRUE(enabled(Action::DeviceInformation));
+    controller.deviceDisonnect();
+    EXPECT_TRUE(enabled(Action::ConnectDevice));
+    EXPECT_FALSE(enabled(Action::DeviceInformation));
+    // The lost-connection sheet is up: Quit waits for it.
+    settle();
+    EXPECT_FALSE(enabled(Action::Quit));
+    dialogQueue.clearAllDialog();
+
+    window.show();
+    log.clear();
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
+}
+
+TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)
+{
+    controller.patchManagerButtonClicked();
+    EXPECT_NE(controller.patchManager().view()->parentWidget(), nullptr);
+    EXPECT_EQ(controller.effectManager().view()->parentWidget(), nullptr);
+    controller.menuAction(Action::Version)->trigger();
+    QWidget* first = controller.appVersionWindow();
+    ASSERT_NE(first, nullptr);
+    controller.menuAction(Action::Version)->trigger();
+    EXPECT_EQ(controller.appVersionWindow(), first);
+    first->close();
+}
+
+// The main window as people see it, through a connection, both screens, an eject and an unplug.
+TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
+{
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    const char* directory = std::getenv("RIG_SCREENSHOT_DIR");
+    const auto shoot = [&](const char* name) {
+        settle();
+        // The whole screen, so a sheet over the window shows too.
+        if (directory) QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromUtf8(directory) + "/" + name + ".png");
+    };
+    window.placeOnScreen();
+    window.show();
+    controller.didDoSynchronizationActionServer("sync");
+    shoot("main-start");
+
+    auto pool = std::make_shared<DirectoryObject>();
+    pool->name = "Rig One";
+    auto echo = std::make_shared<EffectItem>();
+    echo->effectName = "Echo";
+    pool->childDirectories.push_back(std::make_shared<DirectoryObject>());
+    pool->childDirectories[0]->name = "Echo";
+    controller.serverDirectoryObject({pool});
+    controller.didFinishSynchronizationActionServer("sync");
+    controller.patchPoolDirectoryObject({});
+    controller.deviceConnectWithState(1);
+    controller.didGetDeviceName("Rig One");
+    controller.didGetDeviceMemory(42.5F);
+    controller.effectListFromDevice({echo});
+    auto first = std::make_shared<PatchItem>();
+    first->patchName = "Clean";
+    controller.patchListFromDevice({first}, {"A"});
+    controller.didDoSynchronizationActionDevice(std::nullopt);
+    shoot("main-connected-effects");
+    EXPECT_FALSE(controller.deviceSyncIcon()->isHidden());
+    controller.didFinishSynchronizationActionDevice(std::nullopt);
+    controller.patchManagerButtonClicked();
+    shoot("main-connected-patches");
+    controller.ejectDeviceWithState(1);
+    shoot("main-ejected");
+    EXPECT_EQ(controller.appTittle()->text(), "PEXO Rigmora");
+    controller.deviceConnectWithState(1);
+    controller.deviceDisonnect();
+    shoot("main-unplugged");
+    EXPECT_NE(dialogQueue.showingSheet(), nullptr);
+    dialogQueue.clearAllDialog();
+}
+
+}  // namespace
