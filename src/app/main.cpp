@@ -22,6 +22,7 @@
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/AlsaMidiSystem.h"
+#include "platform/power/LogindPowerEvents.h"
 
 int main(int argc, char** argv)
 {
@@ -44,8 +45,11 @@ int main(int argc, char** argv)
     CMidiDevice transport(midi, dispatch, files, root);
     ParserDataController parser(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport));
     ParserDataController::setShared(&parser);
+    // Sleep and wake from the login manager; without a system bus the program runs on without them.
+    platform::LogindPowerEvents power(dispatch);
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
+    commonUtils.setPowerEvents(&power);
     CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
     DesktopHelpOpener opener;
 
