@@ -22,6 +22,7 @@
 #include "platform/dispatch/TimerService.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/MidiSystem.h"
+#include "platform/power/LogindPowerEvents.h"
 
 int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
 {
@@ -44,8 +45,11 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CMidiDevice transport(*midi, dispatch, files, root);
     ParserDataController parser(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport));
     ParserDataController::setShared(&parser);
+    // Sleep and wake from the login manager; without a system bus the program runs on without them.
+    platform::LogindPowerEvents power(dispatch);
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
+    commonUtils.setPowerEvents(&power);
     CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
     DesktopHelpOpener opener;
 

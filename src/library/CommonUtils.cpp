@@ -20,7 +20,9 @@ CommonUtils::CommonUtils(Collaborators collaborators)
       m_rootPath(std::move(collaborators.rootPath)),
       m_state(m_dispatch.makeSerial("library.coordinator", platform::Priority::Default)),
       m_alive(std::make_shared<bool>(true)),
-      m_rescanTimer(collaborators.timers)
+      m_rescanTimer(collaborators.timers),
+      m_quitTimer(collaborators.timers),
+      m_sleepTimer(collaborators.timers)
 {
     startUp();
 }
@@ -29,6 +31,8 @@ CommonUtils::~CommonUtils()
 {
     m_parser.setParserDataDelegate(nullptr);
     m_rescanTimer.cancel();
+    m_quitTimer.cancel();
+    m_sleepTimer.cancel();
     m_poolQueue->sync([] {});
     // Once this has run on the state queue no later task there touches the object.
     m_state->sync([this] { m_alive.reset(); });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,12 +41,14 @@ class OKVServerDelegate;
 // ---- end of those includes ----
 
 class EffectItem;
+class ApplicationLifecycle;
 class ParserDataController;
 class PatchItem;
 
 namespace platform {
 class Configuration;
 class FileManager;
+class PowerEvents;
 }  // namespace platform
 
 // The coordinator between the interface, the device sequencer and the server client. Every user action on
@@ -234,6 +237,23 @@ public:
     void fileListFlushWithState(std::int32_t state) override;
     void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) override;
 
+    // ---- sleep, wake and quitting ----
+    // How long quitting waits for the closing eject before the program ends anyway.
+    static constexpr std::chrono::seconds kQuitWatchdog{20};
+    // How long an announced sleep is held back once the device has been force-ejected: the device is let
+    // go a second after it is told to leave editor mode.
+    static constexpr std::chrono::milliseconds kSleepHold{1500};
+    // The source of sleep and wake notices; observed from here on (`systemNotifications`). Null to stop.
+    void setPowerEvents(platform::PowerEvents* power);
+    void setApplicationLifecycle(ApplicationLifecycle* lifecycle) { m_lifecycle.store(lifecycle); }
+    void systemNotifications();
+    void receiveSleepNote();
+    void receiveWakeNote();
+    void powerOffNotification();
+    // The Quit command: ends at once without a device, else after the closing eject (or its watchdog).
+    void closeApp();
+    void forceCloseApp();
+
     // ==== readers and small rules ====
     // The date stamp that pairs a synchronisation's "do" with its "finish".
     static std::string createSynchronizationCode();
@@ -374,7 +394,6 @@ private:
     bool isRunning(RequestKind kind) const;
     // The common end of every result handler: flags down, time-out off, the next request.
     void finishRequest(RequestKind kind);
-    void finishRequestWhenRunning(RequestKind kind);
     void armTimer(int seconds, float sequencerWatchdog);
     void reset();
     void forceEject();
@@ -479,7 +498,18 @@ private:
     void publishPatchList();
     void clearPatchTransfer();
     void finishDump(std::int32_t failedState);
+    void endConnectRead();
     // ==== end of the patch block, private ====
+    // The session: sleep and quitting.
+    void sleepOnState();
+    void closeOnState();
+    void forceCloseOnState();
+    std::atomic<platform::PowerEvents*> m_power{nullptr};
+    std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
+    platform::Timer m_quitTimer;
+    platform::Timer m_sleepTimer;
+    bool m_isQuitting = false;
+
     // ==== state of the pools, the server side and the dictionary ====
     struct EffectTables;
     std::shared_ptr<const EffectTables> effectTables() const;

@@ -39,6 +39,8 @@ const AllQFXModels* catalogueModel(const std::optional<AllQFXData>& catalogue, s
 void CommonUtils::connectDevice()
 {
     post([this] {
+        // A scan finds no new device while one is connected and would report it gone: the connected one is kept.
+        if (m_isConnectDevice) return;
         std::vector<ServerDeviceModel> accepted;
         if (m_allQFXData && m_allQFXData->modelsList())
             for (const AllQFXModels& model : *m_allQFXData->modelsList()) accepted.push_back(serverDeviceModel(model));
@@ -142,11 +144,19 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
                 tell([](CommonUtilsDelegate& d) { d.deviceConnectWithState(3); });
             return;
         }
+        // The eject may have taken the store with it: the synchronisation refills it and connects again.
+        if (m_isEjectedDevice && (!m_files.exists(m_rootPath) || !m_files.exists(pathUnderRoot(kStoreEffect)))) {
+            syncEffect();
+            return;
+        }
         m_isConnectDevice = true;
         const std::string deviceFolder = pathUnderRoot(kTempDevice);
         platform::Error error;
         if (m_files.exists(deviceFolder) && !m_files.removeItem(deviceFolder, &error)) {
+            // A read into what the last device left would mix the two: the device is let go visibly.
             RIG_LOG("cannot delete the device folder: %s", error.description.c_str());
+            tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
+            forceEject();
             return;
         }
         m_numberOfEffectInDevice = m_parser.getNumberOfFileInDevice();
@@ -160,37 +170,6 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
             d.deviceConnectWithState(1);
         });
         dataFromDevice();
-    });
-}
-
-void CommonUtils::notifyDisconnectToDevice()
-{
-    post([this] {
-        reset();
-        m_isEjectedDevice = true;
-        tell([](CommonUtilsDelegate& d) {
-            d.didFinishSynchronizationActionDevice(std::nullopt);
-            d.didAllowEjectAction();
-            d.deviceDisonnect();
-        });
-    });
-}
-
-void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subState*/)
-{
-    post([this, state] {
-        reset();
-        m_isEjectedDevice = true;
-        if (m_isSleep) {
-            m_isSleep = false;
-            tell([](CommonUtilsDelegate& d) { d.systemDidSleep(); });
-        }
-        if (m_isEjectDeviceForClosing) return;
-        if (state == -3 || state == -1) {
-            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
-        } else {
-            tell([state](CommonUtilsDelegate& d) { d.ejectDeviceWithState(state); });
-        }
     });
 }
 
@@ -214,22 +193,4 @@ void CommonUtils::failDeviceRead(std::int32_t state)
     }
 }
 
-// The results of the requests that later work fills in: each ends its request, so the queue moves on.
-void CommonUtils::finishRequestWhenRunning(RequestKind kind)
-{
-    post([this, kind] {
-        if (isRunning(kind)) finishRequest(kind);
-    });
-}
-
 void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}
-// The memory status ends the connect read and every effect action but a favourite change.
-void CommonUtils::getMemoryStatusWithState(std::int32_t, float)
-{
-    post([this] {
-        if (isRunning(RequestKind::GetQFXList))
-            finishRequest(RequestKind::GetQFXList);
-        else
-            endEffectActionWithMemoryStatus();
-    });
-}

@@ -208,13 +208,17 @@ void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t state)
     finishPatchRequest(state, RequestKind::WriteAllPatch, &CommonUtils::m_writeAllPatchBlock);
 }
 
+// The dump is the last step of the connect read: its end ends the read.
+void CommonUtils::endConnectRead()
+{
+    m_isGettingDataDevice = false;
+    if (isRunning(RequestKind::GetQFXList)) finishRequest(RequestKind::GetQFXList);
+}
+
 void CommonUtils::finishDump(std::int32_t failedState)
 {
     tell([failedState](CommonUtilsDelegate& d) { d.getPatchListWithFailedState(failedState); });
-    m_isGettingDataDevice = false;
-    m_isWorking = false;
-    m_running.reset();
-    pump();
+    endConnectRead();
     forceEject();
 }
 
@@ -222,6 +226,8 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
                                                const std::optional<std::vector<PatchObject>>& allPatchData)
 {
     post([this, state, allPatchData] {
+        // A dump result while another request runs is one a reset has dropped.
+        if (m_running && !isRunning(RequestKind::GetQFXList)) return;
         if (state == -4 || state == -1) {
             m_isGettingDataDevice = false;
             reset();
@@ -273,10 +279,7 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
         m_isLoadedPatchList = true;
         publishPatchList();
         tell([items, offsetNames](CommonUtilsDelegate& d) { d.patchListFromDevice(items, offsetNames); });
-        m_isGettingDataDevice = false;
-        m_isWorking = false;
-        m_running.reset();
-        pump();
+        endConnectRead();
     });
 }
 

@@ -54,21 +54,6 @@ TEST_F(Coordinator, ADeviceTheCatalogueDoesNotAcceptIsNeverConnected)
     EXPECT_EQ(utils->getDeviceName(), std::nullopt);
 }
 
-TEST_F(Coordinator, UnplugMidReadDropsTheReadAndReportsTheDisconnect)
-{
-    start();
-    unit.files().setFile("FLST_SEQ.QT2", Bytes(4000, 0x11));
-    unit.delayReplies(sim::RequestKey::fileSystem(0x22), std::chrono::milliseconds(30));
-    utils->dataFromServer(catalogue());
-    utils->connectDevice();
-    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(sim::RequestKey::fileSystem(0x22)) > 0; }));
-    unit.device().unplug();
-    const Strings heard = until("disconnect");
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 0);
-    EXPECT_FALSE(fs::exists(root / "PEXO Rigmora/Temp/Device/FLST_SEQ.QT2"));
-    EXPECT_EQ(utils->getMaxEffectInDevice(), 0);
-}
-
 // Requests posted together run one at a time in posting order: each starts only once the one before it
 // has its result, and the interface sees busy at each hand-over and idle once the queue has drained.
 TEST_F(Coordinator, RequestsPostedTogetherRunOneAtATimeInOrder)

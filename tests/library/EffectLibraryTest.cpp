@@ -1,4 +1,5 @@
 #include "support/library/EffectLibraryFixture.h"
+#include "support/library/RefusingFiles.h"
 
 namespace fs = std::filesystem;
 using namespace effectfiles;
@@ -28,13 +29,15 @@ TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
 
 TEST_F(EffectLibrary, AListThatCannotBeStoredIsReadFromMemoryAndPreparesNoEdit)
 {
-    start();
-    // "Temp" is a file, so the list's folder cannot be made.
-    fs::remove_all(root / "PEXO Rigmora/Temp");
-    files.writeAtomically(root / "PEXO Rigmora/Temp", Bytes{1});
+    // The copy is refused; the read goes on to its end from the list in memory.
+    RefusingFiles refusing;
+    refusing.refuseWrite = "Temp/Device/FLST_SEQ.QT2";
+    start(refusing);
     utils->dataFromServer(catalogue());
     utils->connectDevice();
-    EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "listFailed 0", "effects 1", "idle"}));
+    EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "listFailed 0", "effects 1", "memory 0",
+                                      "name Rig One", "patches 6", "idle"}));
+    EXPECT_FALSE(leftEditorMode());
     const auto before = unit.files().file("FLST_SEQ.QT2");
     auto item = std::make_shared<EffectItem>();
     item->fileName = "COMP";
@@ -75,7 +78,7 @@ TEST_P(EffectAction, EditsTheDeviceListAndTellsTheInterface)
     const bool favourite = row.request == &CommonUtils::addFavouriteOfEffectItem ||
                            row.request == &CommonUtils::removeFavouriteOfEffectItem;
     EXPECT_EQ(heardAfter([&] { ((*utils).*row.request)(item); }, "idle"),
-              favourite ? (Strings{"busy", "idle"}) : (Strings{"busy", "idle", "effectListChanged"}));
+              favourite ? (Strings{"busy", "idle"}) : (Strings{"busy", "memory 0", "idle", "effectListChanged"}));
     EXPECT_EQ(deviceList(), listFile(row.after, 260));
     EXPECT_EQ(files.readFile(storedCopy()), listFile(row.after, 260));
     EXPECT_EQ(unit.files().fileNames(), row.deviceFiles);
@@ -269,7 +272,7 @@ TEST_F(EffectLibrary, UpdatesEachOutdatedLoadedEffectThenCloses)
     connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}, kDeviceList[0]}, 3, {comp, kEcho, kTape, kDelay});
     fs::remove(store("Delay.QF2"));
     EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "updatesDone"),
-              (Strings{"effectPool", "syncFinish", "busy", "updated Comp.QF2 from 2.0", "busy",
+              (Strings{"effectPool", "syncFinish", "busy", "memory 0", "updated Comp.QF2 from 2.0", "busy", "memory 0",
                        "updated Echo.QF2 from 1.00", "busy", "updatesDone", "idle", "effectListChanged"}));
     EXPECT_EQ(deviceList(), listFile({{0x05, {{"Comp.QF2", "10.0", comp.type}}},
                                       {0x0D, {{"Echo.QF2", "1.20", kEcho.type}, kTapeOff}}}, 260));

@@ -152,9 +152,12 @@ TEST_F(Pools, VersionNoticesForANewerApplicationAndFirmware)
     utils->modelVersionFromServer(firmware);
     EXPECT_EQ(settle(), (Strings{"appUpdate 2.9 2.10"}));
 
-    connect();
-    utils->compareModelVersion();
-    EXPECT_EQ(until("deviceUpdate 1.20 1.30").back(), "deviceUpdate 1.20 1.30");
+    // The connect read checks the firmware once the memory status is in.
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    EXPECT_EQ(until("idle"),
+              (Strings{"busy", "connect 1", "busy", "effects 1", "memory 0", "name Rig One", "deviceUpdate 1.20 1.30",
+                       "patches 6", "idle"}));
 }
 
 TEST_F(Pools, ReachabilityReportsAndAMissingCatalogue)

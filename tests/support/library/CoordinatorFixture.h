@@ -18,6 +18,7 @@
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
+#include "support/library/SessionDoubles.h"
 
 using Strings = std::vector<std::string>;
 
@@ -38,11 +39,14 @@ protected:
     }
     ~Coordinator() override { midi.waitUntilDelivered(); }
 
-    CommonUtils& start()
+    CommonUtils& start() { return start(files); }
+    CommonUtils& start(platform::FileManager& fileManager)
     {
         utils = std::make_unique<CommonUtils>(
-            CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, root / "PEXO Rigmora"});
+            CommonUtils::Collaborators{dispatch, timers, fileManager, configuration, seq, root / "PEXO Rigmora"});
         utils->setDelegate(&recorder);
+        utils->setPowerEvents(&power);
+        utils->setApplicationLifecycle(&lifecycle);
         return *utils;
     }
 
@@ -61,6 +65,13 @@ protected:
         char text[9];
         std::snprintf(text, sizeof text, "%08X", swapped);
         return text;
+    }
+
+    // What the interface hears of a connection and its whole read (effect list, memory, patches).
+    Strings connectRead() const
+    {
+        return {"busy", "connect 1", "busy", "effects " + std::to_string(effectsOnDevice), "memory 0", "name Rig One",
+                "patches 6", "idle"};
     }
 
     // Waits (pumping the main queue) until the delegate has heard `event`; hands over all it heard.
@@ -86,9 +97,26 @@ protected:
     {
         utils->dataFromServer(catalogue());
         utils->connectDevice();
-        ASSERT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "effects " + std::to_string(effectsOnDevice), "idle"}));
+        ASSERT_EQ(until("idle"), connectRead());
         // The sequencer's watchdogs are all off again, so the next timer armed is the coordinator's.
         ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 0; }));
+    }
+    // Connects with the replies of one step of the read held back, and returns once that step is asked.
+    void connectUntilAsked(const sim::RequestKey& step)
+    {
+        unit.delayReplies(step, std::chrono::milliseconds(30));
+        utils->dataFromServer(catalogue());
+        utils->connectDevice();
+        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(step) > 0; }));
+    }
+    // Scans for the device once it has been let go. The transport's scan cursor stands past the only
+    // device after a connection, so the first scan finds nothing and changes nothing; the next connects.
+    Strings scanAgain()
+    {
+        utils->connectDevice();
+        EXPECT_EQ(until("idle"), (Strings{"reset", "idle"}));
+        utils->connectDevice();
+        return until("idle");
     }
     // How many effects the device's list shows the interface on connection (the unit's own list has one).
     int effectsOnDevice = 1;
@@ -107,5 +135,7 @@ protected:
     sim::DeviceUnit unit;
     ParserDataController seq;
     RecordingCommonUtilsDelegate recorder;
+    FakePowerEvents power;
+    FakeApplicationLifecycle lifecycle;
     std::unique_ptr<CommonUtils> utils;
 };

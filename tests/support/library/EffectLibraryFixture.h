@@ -50,8 +50,10 @@ protected:
         for (const auto& module : storeModules) storeModule(module);
         utils->dataFromServer(catalogue());
         utils->downloadFileSuccess(true);
-        ASSERT_EQ(until("idle"), (Strings{"effectPool", "syncFinish", "busy", "connect 1", "busy",
-                                          "effects " + std::to_string(effects), "idle"}));
+        effectsOnDevice = effects;
+        Strings expected{"effectPool", "syncFinish"};
+        for (const std::string& e : connectRead()) expected.push_back(e);
+        ASSERT_EQ(until("idle"), expected);
     }
     std::shared_ptr<EffectItem> storeItem(const std::string& name) { return utils->getEffectItemWithPath(store(name)); }
     Bytes deviceList() { return unit.files().file("FLST_SEQ.QT2").value_or(Bytes{}); }

@@ -90,6 +90,11 @@ public:
     Items lastPatches;
     std::vector<std::string> lastOffsets;
     std::shared_ptr<PatchItem> lastUpdated;
+    void didGetDeviceMemory(float percentInUse) override
+    {
+        record("memory " + std::to_string(static_cast<int>(percentInUse)));
+    }
+    void didGetDeviceName(const std::string& name) override { record("name " + name); }
 
     // The pools, the server side and the version notices.
     void serverConnectWithState(bool reachable) override { record(std::string("server ") + (reachable ? "1" : "0")); }

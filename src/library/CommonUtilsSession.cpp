@@ -1,0 +1,188 @@
+#include "common/Log.h"
+#include "device/sequencer/ParserDataController.h"
+#include "library/ApplicationLifecycle.h"
+#include "library/CommonUtils.h"
+#include "platform/power/PowerEvents.h"
+
+// ---- the device session's results ----
+
+void CommonUtils::notifyDisconnectToDevice()
+{
+    post([this] {
+        reset();
+        m_isEjectedDevice = true;
+        tell([](CommonUtilsDelegate& d) {
+            d.didFinishSynchronizationActionDevice(std::nullopt);
+            d.didAllowEjectAction();
+            d.deviceDisonnect();
+        });
+    });
+}
+
+void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subState*/)
+{
+    post([this, state] {
+        reset();
+        m_isEjectedDevice = true;
+        if (m_isSleep) {
+            m_isSleep = false;
+            tell([](CommonUtilsDelegate& d) { d.systemDidSleep(); });
+        }
+        if (m_isEjectDeviceForClosing) {
+            forceCloseOnState();
+            return;
+        }
+        if (state == -3 || state == -1) {
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        } else {
+            tell([state](CommonUtilsDelegate& d) { d.ejectDeviceWithState(state); });
+        }
+    });
+}
+
+void CommonUtils::getMemoryStatusWithState(std::int32_t state, float status)
+{
+    post([this, state, status] {
+        // Only the connect read and the effect edits ask for it; anything else is a result of a request
+        // that a reset has dropped.
+        if (!m_isWorking || !m_running) return;
+        const RequestKind kind = *m_running;
+        if (kind != RequestKind::GetQFXList && kind != RequestKind::DeleteEffect && kind != RequestKind::AddEffect &&
+            kind != RequestKind::UpdateEffect)
+            return;
+        if (state == 1) {
+            tell([status](CommonUtilsDelegate& d) { d.didGetDeviceMemory(status); });
+            if (kind == RequestKind::GetQFXList) {
+                tell([name = m_deviceName](CommonUtilsDelegate& d) { d.didGetDeviceName(name); });
+                compareModelVersion();
+                if (m_isConnectDevice) m_parser.getAllPatchDataDump();
+                resetTimer();
+            } else {
+                endEffectActionWithMemoryStatus();
+            }
+            return;
+        }
+        for (bool* flag : {&m_isGettingDataDevice, &m_isDeleteEffectDevice, &m_isAddEffectDevice, &m_isUpdateEffectDevice})
+            *flag = false;
+        if (state == 0 || state == -4) {
+            reset();
+            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+            return;
+        }
+        finishRequest(kind);
+        tell([](CommonUtilsDelegate& d) { d.didGetDeviceMemory(-1.0F); });
+    });
+}
+
+// ---- sleep and wake ----
+
+void CommonUtils::setPowerEvents(platform::PowerEvents* power)
+{
+    m_power.store(power);
+    systemNotifications();
+}
+
+void CommonUtils::systemNotifications()
+{
+    platform::PowerEvents* power = m_power.load();
+    if (power == nullptr) return;
+    const std::weak_ptr<bool> alive = m_alive;
+    const auto guarded = [this, alive](void (CommonUtils::*note)()) {
+        return [this, alive, note] {
+            if (alive.lock()) (this->*note)();
+        };
+    };
+    power->setHandlers({guarded(&CommonUtils::receiveSleepNote), guarded(&CommonUtils::receiveWakeNote),
+                        guarded(&CommonUtils::powerOffNotification)});
+}
+
+// The notices come on the main queue, where the interface's pool saver runs; the pool is saved before
+// the machine may lose power, as quitting saves it.
+void CommonUtils::receiveSleepNote()
+{
+    saveLoadedPatchPool();
+    post([this] { sleepOnState(); });
+}
+
+void CommonUtils::powerOffNotification() { saveLoadedPatchPool(); }
+
+void CommonUtils::sleepOnState()
+{
+    resetTimer();
+    const bool connected = m_isConnectDevice;
+    // Sleep waits until the forced eject below has let the device go.
+    m_sleepTimer.arm(connected ? kSleepHold : std::chrono::milliseconds(0),
+                     [this, alive = std::weak_ptr<bool>(m_alive)] {
+                         if (!alive.lock()) return;
+                         if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                     });
+    if (connected) {
+        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        m_isSleep = true;
+    }
+    forceEject();
+}
+
+void CommonUtils::receiveWakeNote()
+{
+    post([this] {
+        // A forced eject brings no eject result, so the sleep mark ends here; else a later ordinary eject
+        // would be reported as sleep.
+        m_isSleep = false;
+        reset();
+    });
+}
+
+// ---- quitting ----
+
+void CommonUtils::closeApp()
+{
+    post([this] { closeOnState(); });
+}
+
+void CommonUtils::closeOnState()
+{
+    const bool connected = m_isConnectDevice;
+    const bool busy = m_isWorking || m_isGettingDataDevice || m_isFavouriteEffectDevice || m_isEjectedDevice ||
+                      m_isAddEffectDevice || m_isDeleteEffectDevice || m_isUpdateEffectDevice ||
+                      m_isWriteOnePatchToDevice || m_isWriteGroupPatchsToDevice || m_isWriteAllPatchToDevice;
+    if (!busy) reset();
+    m_isConnectDevice = connected;
+    publish();
+    m_isQuitting = true;
+    if (!connected) {
+        forceCloseOnState();
+        return;
+    }
+    ejectDeviceForClosing();
+    // The eject is queued by the task just posted; an eject that never ends must not keep the program.
+    post([this] {
+        m_quitTimer.arm(kQuitWatchdog, [this, alive = std::weak_ptr<bool>(m_alive)] {
+            if (!alive.lock()) return;
+            post([this] {
+                if (!m_isQuitting) return;
+                RIG_LOG("the closing eject never ended: quitting anyway");
+                forceCloseOnState();
+            });
+        });
+    });
+}
+
+void CommonUtils::forceCloseApp()
+{
+    post([this] { forceCloseOnState(); });
+}
+
+void CommonUtils::forceCloseOnState()
+{
+    m_quitTimer.cancel();
+    m_isQuitting = false;
+    m_isEjectDeviceForClosing = false;
+    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.lock()) return;
+        if (ApplicationLifecycle* lifecycle = m_lifecycle.load()) {
+            lifecycle->clearAllDialog();
+            lifecycle->terminate();
+        }
+    });
+}

@@ -1,0 +1,174 @@
+#include <atomic>
+#include <filesystem>
+
+#include "support/library/CoordinatorFixture.h"
+#include "support/library/RefusingFiles.h"
+
+using Kind = CommonUtils::RequestKind;
+using sim::RequestKey;
+
+// After an eject with the effect store missing, the connection synchronises first and reads only once
+// the store is ready (with it present the read follows at once: the synchronisation test).
+TEST_F(Coordinator, AfterAnEjectAMissingStoreIsSynchronisedBeforeTheRead)
+{
+    start();
+    utils->setServerClientFactory([] { return nullptr; });
+    connect();
+    unit.device().unplug();
+    until("disconnect");
+    unit.device().plugIn();
+    EXPECT_EQ(until("syncDo"), Strings{"syncDo"});
+    EXPECT_EQ(settle(), Strings{}) << "nothing is read";
+    utils->downloadFileSuccess(true);
+    const Strings heard = until("idle");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "connect 1"), 1);
+}
+
+// A read into a folder that cannot be cleared fails visibly and lets the device go rather than leaving
+// the screens locked.
+TEST_F(Coordinator, AReadIntoAFolderThatCannotBeClearedLetsTheDeviceGo)
+{
+    RefusingFiles refusing;
+    refusing.refuseRemove = "Temp/Device";
+    start(refusing);
+    std::filesystem::create_directories(root / "PEXO Rigmora/Temp/Device");
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    const Strings heard = until("idle");
+    EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"listFailed 0", "reset", "idle"}));
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+}
+
+// The read ends with the patch dump, and a connected device is not scanned for again (the scan would
+// report it gone). Every other state lets the device go; only a refused model is shown (the catalogue is
+// loaded and the server side not known reachable). Eject results are shown by cause.
+TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
+{
+    start();
+    connect();
+    EXPECT_GT(unit.device().requestCount(RequestKey::maker(0x46)), 0U);
+    utils->connectDevice();
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_FALSE(leftEditorMode());
+    for (const std::int32_t state : {0, 2, 3, -1, -2, -3, -4}) {
+        utils->connectionWithState(state, 0);
+        const Strings told = state == 3 ? Strings{"reset", "idle", "connect 3"} : Strings{"reset", "idle"};
+        EXPECT_EQ(settle(), told) << state;
+    }
+    EXPECT_TRUE(leftEditorMode());
+    for (const auto& [state, told] : std::vector<std::pair<int, std::string>>{
+             {1, "eject 1"}, {0, "eject 0"}, {-2, "eject -2"}, {-4, "eject -4"}, {-1, "lost"}, {-3, "lost"}}) {
+        utils->ejectDeviceWithState(state, 0);
+        EXPECT_EQ(settle(), (Strings{"reset", "idle", told}));
+    }
+}
+
+// A memory result ends the effect edit that asked for it (the read goes on to the patches instead); 0 or
+// -4 drops the device, other failures only release the queue; one after the reset is late and dropped.
+TEST_F(Coordinator, MemoryResultsByRunningEdit)
+{
+    start();
+    connect();
+    const std::vector<std::tuple<Kind, std::int32_t, Strings>> rows{
+        {Kind::DeleteEffect, 1, {"busy", "memory 40", "idle"}}, {Kind::AddEffect, 1, {"busy", "memory 40", "idle"}},
+        {Kind::UpdateEffect, -1, {"busy", "idle", "memory -1"}}, {Kind::DeleteEffect, 0, {"busy", "reset", "idle", "disconnect"}}};
+    for (const auto& [kind, state, heard] : rows) {
+        std::atomic<bool> started{false};
+        utils->addRequest(kind, [&] { started = true; });
+        ASSERT_TRUE(loop.runUntil([&] { return started.load(); }));
+        utils->getMemoryStatusWithState(state, 40.0F);
+        EXPECT_EQ(settle(), heard) << state;
+    }
+    utils->getMemoryStatusWithState(1, 40.0F);
+    EXPECT_EQ(settle(), Strings{});
+}
+
+// Unplugged at each step of the read (find, read, memory, patches): only the disconnect is shown, and
+// nothing of the dropped read arrives after it.
+class UnplugDuringRead : public Coordinator, public ::testing::WithParamInterface<RequestKey> {};
+
+TEST_P(UnplugDuringRead, ShowsOnlyTheDisconnect)
+{
+    start();
+    connectUntilAsked(GetParam());
+    unit.device().unplug();
+    const Strings heard = until("disconnect");
+    EXPECT_EQ(Strings(heard.end() - 4, heard.end()), (Strings{"reset", "idle", "idle", "disconnect"}));
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 0);
+    EXPECT_EQ(settle(), Strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, UnplugDuringRead,
+                         ::testing::Values(RequestKey::fileSystem(0x25), RequestKey::fileSystem(0x22),
+                                           RequestKey::fileSystem(0x29), RequestKey::maker(0x46)));
+
+// Sleep mid-read: reported lost, force-ejected, and held back until the device is let go. Waking resets
+// the queue and ends the sleep mark, so a later eject reports itself.
+TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
+{
+    start();
+    // The pool is saved on sleep and power-off, once it has been loaded.
+    std::atomic<int> saves{0};
+    utils->setPatchPoolSaver([&] { ++saves; });
+    power.powerOff();
+    EXPECT_EQ(saves, 0);
+    utils->sendPatchPoolData({});
+    EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
+    // Without a device sleep is not shown and not held back; power-off changes nothing else.
+    power.powerOff();
+    power.sleep();
+    EXPECT_EQ(saves, 2);
+    EXPECT_EQ(until("idle"), (Strings{"reset", "idle"}));
+    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
+    connectUntilAsked(RequestKey::fileSystem(0x22));
+    power.sleep();
+    const Strings heard = until("idle");
+    EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"lost", "reset", "idle"}));
+    EXPECT_EQ(power.readyCount, 1);
+    loop.advance(CommonUtils::kSleepHold);
+    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 2 && leftEditorMode(); }));
+    EXPECT_EQ(settle(), Strings{});
+
+    power.wake();
+    EXPECT_EQ(until("idle"), (Strings{"reset", "idle"}));
+    unit.delayReplies(RequestKey::fileSystem(0x22), std::chrono::milliseconds(0));
+    EXPECT_EQ(scanAgain(), connectRead());
+    utils->ejectDeviceWithPatchList({}, {});
+    EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
+}
+
+// Quitting: at once without a device; else after the closing eject, which waits behind a running action,
+// or after the quit watchdog when that action never ends. The eject itself is never shown.
+using QuitRow = std::tuple<bool, std::optional<Kind>, Strings>;
+class Quit : public Coordinator, public ::testing::WithParamInterface<QuitRow> {};
+
+TEST_P(Quit, EndsTheProgramOnceTheDeviceIsLetGo)
+{
+    const auto& [device, running, told] = GetParam();
+    start();
+    if (device) connect();
+    if (running) utils->addRequest(*running, [] {});
+    utils->closeApp();
+    Strings heard = settle();
+    if (running == Kind::WriteOnePatch) utils->writeOnePatchDataDumpWithState(1);
+    if (running == Kind::DeleteEffect) {
+        // Only the quit watchdog runs while the untimed action hangs.
+        ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 1; }));
+        loop.advance(CommonUtils::kQuitWatchdog - std::chrono::milliseconds(100));
+        EXPECT_EQ(settle(), Strings{});
+        EXPECT_EQ(lifecycle.terminated, 0);
+        loop.advance(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1 && lifecycle.dialogsCleared == 1; }));
+    for (std::string& event : settle()) heard.push_back(std::move(event));
+    EXPECT_EQ(heard, told);
+    EXPECT_EQ(leftEditorMode(), told.size() > 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Coordinator, Quit,
+    ::testing::Values(QuitRow{false, std::nullopt, {"reset", "idle"}},
+                      QuitRow{true, std::nullopt, {"reset", "idle", "busy", "reset", "idle"}},
+                      // The running action is neither dropped nor cut short.
+                      QuitRow{true, Kind::WriteOnePatch, {"busy", "busy", "reset", "idle"}},
+                      QuitRow{true, Kind::DeleteEffect, {"busy"}}));
