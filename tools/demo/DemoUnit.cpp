@@ -51,10 +51,9 @@ std::int32_t DemoUnit::patchCount() const
     return layout.groups * layout.banks * layout.patchs;
 }
 
-bool DemoUnit::patchesRead()
-{
-    return m_unit.device().requestCount(sim::RequestKey::maker(0x46)) >= static_cast<std::size_t>(patchCount());
-}
+bool DemoUnit::patchesRead() { return patchRequests() >= static_cast<std::size_t>(patchCount()); }
+
+std::size_t DemoUnit::patchRequests() { return m_unit.device().requestCount(sim::RequestKey::maker(0x46)); }
 
 void DemoUnit::fillPatches()
 {

@@ -29,6 +29,8 @@ public:
     std::int32_t patchCount() const;
     // Whether the host has asked for as many patch dumps as the unit has patches.
     bool patchesRead();
+    // How many patch dumps the host has asked for so far (a full read asks for each patch once).
+    std::size_t patchRequests();
 
 private:
     void fillPatches();

@@ -2,20 +2,28 @@
 // catalogue server, in a folder of its own. Anyone without the unit or the internet sees the program work.
 //
 //   pexo-rigmora-demo [--keep] [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
+//   pexo-rigmora-demo --tour FOLDER [--time-limit SECONDS]
 //
 // --keep leaves the demo folder in place at the end. --screenshot saves a picture of the main window once
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
-// all the same), 2 when the picture was blank.
+// all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
+// are read (effects screen, patch screen, ejected, connected again) and saves a picture of each in FOLDER,
+// with the same statuses.
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
@@ -31,6 +39,7 @@ namespace {
 struct Options {
     bool keep = false;
     QString screenshot;
+    QString tour;
     bool whenWindow = false;
     int timeLimitSeconds = 120;
 };
@@ -44,6 +53,8 @@ bool parse(int argc, char** argv, Options& options)
             options.keep = true;
         } else if (argument == "--screenshot" && hasValue) {
             options.screenshot = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument == "--tour" && hasValue) {
+            options.tour = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--when" && hasValue && (std::strcmp(argv[i + 1], "patches") == 0 ||
                                                         std::strcmp(argv[i + 1], "window") == 0)) {
             options.whenWindow = std::strcmp(argv[++i], "window") == 0;
@@ -96,6 +107,90 @@ void watch(const Options& options, DemoUnit* const* unit)
     timer->start(250);
 }
 
+// One state of the tour: what to do on arrival, and when the window shows the state.
+struct TourStep {
+    const char* picture;
+    std::function<void(QWidget&)> act;
+    std::function<bool()> reached;
+};
+
+void clickButton(QWidget& window, const char* name)
+{
+    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
+}
+
+QAction* enabledAction(QWidget& window, const QString& text)
+{
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->text() == text && action->isEnabled()) return action;
+    return nullptr;
+}
+
+// Walks the window through its states, each step's picture saved once it is reached and has painted.
+void tour(const Options& options, DemoUnit* const* unit)
+{
+    QDir().mkpath(options.tour);
+    const auto patches = [unit] { return *unit != nullptr ? (*unit)->patchRequests() : std::size_t{0}; };
+    const auto full = [unit] { return static_cast<std::size_t>(*unit != nullptr ? (*unit)->patchCount() : 0); };
+    auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
+        {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
+        {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
+        // Ejected once the window offers to connect again.
+        {"ejected.png", [](QWidget& w) { clickButton(w, "ejectButton"); },
+         [] {
+             QWidget* w = WindowShot::findWindow(QApplication::applicationName());
+             return w != nullptr && enabledAction(*w, QStringLiteral("Connect")) != nullptr;
+         }},
+        {"connected-again.png",
+         [](QWidget& w) {
+             if (QAction* connect = enabledAction(w, QStringLiteral("Connect"))) connect->trigger();
+         },
+         [=] { return patches() >= 2 * full(); }},
+    });
+    auto next = std::make_shared<std::size_t>(0);
+    auto acted = std::make_shared<bool>(false);
+    auto actedAt = std::make_shared<std::chrono::steady_clock::time_point>();
+    auto* timer = new QTimer(qApp);
+    const auto started = std::chrono::steady_clock::now();
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        QWidget* window = WindowShot::findWindow(QApplication::applicationName());
+        if (window == nullptr) return;
+        const TourStep& step = (*steps)[*next];
+        // A step acts again while its state has not come: after losing the unit, the first scan finds
+        // nothing (the scan cursor stands past the only device) and only the next one connects.
+        if (!*acted || std::chrono::steady_clock::now() - *actedAt > std::chrono::seconds(3)) {
+            *acted = true;
+            *actedAt = std::chrono::steady_clock::now();
+            step.act(*window);
+            return;
+        }
+        if (step.reached()) {
+            // The state has arrived: a second for it to settle and paint, then its picture.
+            timer->stop();
+            QTimer::singleShot(1000, qApp, [=] {
+                const QString path = QDir(options.tour).filePath(QString::fromLatin1(step.picture));
+                const QString error = WindowShot::save(*window, path);
+                if (!error.isEmpty()) {
+                    std::fprintf(stderr, "demo: %s\n", qPrintable(error));
+                    QApplication::exit(2);
+                    return;
+                }
+                std::printf("demo: saved %s\n", qPrintable(path));
+                std::fflush(stdout);
+                *acted = false;
+                if (++*next == steps->size()) QApplication::exit(0);
+                else timer->start();
+            });
+        } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(options.timeLimitSeconds)) {
+            timer->stop();
+            std::fprintf(stderr, "demo: the tour did not reach %s within %d seconds\n", step.picture,
+                         options.timeLimitSeconds);
+            QApplication::exit(1);
+        }
+    });
+    timer->start(250);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -137,7 +232,8 @@ int main(int argc, char** argv)
                     environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),
                     unit != nullptr ? unit->patchCount() : 0);
         std::fflush(stdout);
-        watch(options, &unit);
+        if (options.tour.isEmpty()) watch(options, &unit);
+        else tour(options, &unit);
     };
     return runProgram(argc, argv, environment);
 }

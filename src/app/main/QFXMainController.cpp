@@ -129,12 +129,16 @@ void QFXMainController::buildView()
     auto* tabs = new QHBoxLayout;
     effectManagerButton_ = new QPushButton(view_);
     patchManagerButton_ = new QPushButton(view_);
+    // Named so that scripted runs (the demo's tour) can find the tabs, which show pictures, not text.
+    effectManagerButton_->setObjectName(QStringLiteral("effectManagerButton"));
+    patchManagerButton_->setObjectName(QStringLiteral("patchManagerButton"));
     for (QPushButton* tab : {effectManagerButton_, patchManagerButton_}) {
         tab->setFlat(true);
         tab->setIconSize(QSize(150, 34));
         tab->setFocusPolicy(Qt::NoFocus);
     }
     ejectButton_ = new QPushButton(QStringLiteral("Eject"), view_);
+    ejectButton_->setObjectName(QStringLiteral("ejectButton"));
     ejectButton_->setFocusPolicy(Qt::NoFocus);
     tabs->addWidget(effectManagerButton_);
     tabs->addWidget(patchManagerButton_);
