@@ -28,20 +28,26 @@ void VirtualMidiDevice::setReceiver(Receiver receiver)
 
 void VirtualMidiDevice::setTimedReceiver(TimedReceiver receiver)
 {
+    std::lock_guard calling(m_calling);
     std::lock_guard lock(m_mutex);
     m_receiver = std::move(receiver);
+}
+
+void VirtualMidiDevice::deliver(const std::vector<std::uint8_t>& message, std::chrono::steady_clock::time_point sent)
+{
+    std::lock_guard calling(m_calling);
+    TimedReceiver receiver;
+    {
+        std::lock_guard lock(m_mutex);
+        receiver = m_receiver;
+    }
+    if (receiver) receiver(message, sent);
 }
 
 void VirtualMidiDevice::setPacing(Pacing pacing)
 {
     std::lock_guard lock(m_mutex);
     m_pacing = pacing;
-}
-
-VirtualMidiDevice::TimedReceiver VirtualMidiDevice::receiver() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_receiver;
 }
 
 VirtualMidiDevice::Pacing VirtualMidiDevice::pacing() const

@@ -45,6 +45,8 @@ public:
     MidiRef source(std::size_t entity = 0) const { return m_sources.at(entity); }
     MidiRef destination(std::size_t entity = 0) const { return m_destinations.at(entity); }
 
+    // Replacing the receiver waits for a call of the old one still running on the device-side thread
+    // (unless made from within it), so an owner that clears it may then go.
     void setReceiver(Receiver receiver);
     void setTimedReceiver(TimedReceiver receiver);
     void setPacing(Pacing pacing);
@@ -66,7 +68,7 @@ public:
 
 private:
     friend class VirtualMidiSystem;
-    TimedReceiver receiver() const;
+    void deliver(const std::vector<std::uint8_t>& message, std::chrono::steady_clock::time_point sent);
     Pacing pacing() const;
 
     VirtualMidiSystem& m_system;
@@ -76,6 +78,7 @@ private:
     std::vector<MidiRef> m_sources;
     std::vector<MidiRef> m_destinations;
     mutable std::mutex m_mutex;
+    std::recursive_mutex m_calling;  // held while the receiver runs
     TimedReceiver m_receiver;
     Pacing m_pacing;
 };

@@ -251,14 +251,14 @@ bool VirtualMidiSystem::sendSysex(MidiRef outputPort, MidiRef destination, const
     const auto sent = std::chrono::steady_clock::now();
     std::vector<std::uint8_t> message(bytes, bytes + size);
     m_deviceThread.post([this, destination, sent, message = std::move(message), completion = std::move(completion)] {
-        VirtualMidiDevice::TimedReceiver receiver;
+        std::shared_ptr<VirtualMidiDevice> device;
         {
             std::lock_guard lock(m_mutex);
             const DeviceEntry* entry = owner(destination);
             // An unplugged or offline device hears nothing; the bytes are gone like on a pulled cable.
-            if (entry != nullptr && !entry->offline) receiver = entry->device->receiver();
+            if (entry != nullptr && !entry->offline) device = entry->device;
         }
-        if (receiver) receiver(message, sent);
+        if (device) device->deliver(message, sent);
         if (completion) completion();
     });
     return true;

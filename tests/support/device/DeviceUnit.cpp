@@ -90,6 +90,12 @@ void DeviceUnit::lengthenNextReply(const RequestKey& key, std::size_t extra)
     m_lengthen[key] = extra;
 }
 
+DeviceUnit::~DeviceUnit()
+{
+    releaseReplies();
+    m_device.stop();
+}
+
 void DeviceUnit::delayReplies(const RequestKey& key, std::chrono::milliseconds delay)
 {
     std::lock_guard lock(m_mutex);

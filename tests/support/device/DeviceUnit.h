@@ -40,6 +40,8 @@ public:
 
     explicit DeviceUnit(platform::VirtualMidiSystem& system, SimulatedPatchMemory::Layout layout = defaultLayout(),
                         const std::string& name = "PEXO QFX");
+    // Lets go of held replies and waits out a request still being answered, which reaches every member.
+    ~DeviceUnit();
 
     static SimulatedPatchMemory::Layout defaultLayout() { return {25, 1, 4, 640}; }
     static constexpr const char* kEffectList = "FLST_SEQ.QT2";

@@ -28,7 +28,7 @@ SimulatedDevice::SimulatedDevice(platform::VirtualMidiSystem& system, const std:
     m_port->setTimedReceiver([this](const Bytes& message, Clock::time_point sent) { receive(message, sent); });
 }
 
-SimulatedDevice::~SimulatedDevice() { m_port->setReceiver(nullptr); }
+SimulatedDevice::~SimulatedDevice() { stop(); }
 
 void SimulatedDevice::installBuiltInHandlers()
 {

@@ -101,6 +101,10 @@ public:
     std::vector<Bytes> requests() const;
     std::size_t requestCount(const RequestKey& key) const;
 
+    // Stops answering: once this returns no handler runs, nor is one still running, so whatever the
+    // handlers reach may go. An owner calls it before its own members go.
+    void stop() { m_port->setReceiver(nullptr); }
+
     void unplug() { m_port->unplug(); }
     void plugIn() { m_port->plugIn(); }
     void setOffline(bool offline) { m_port->setOffline(offline); }
