@@ -16,6 +16,7 @@
 #include "device/transport/PatchObject.h"
 #include "library/CommonUtilsDelegate.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileManager.h"
 #include "platform/dispatch/TimerService.h"
 #include "server/AllQFXData.h"
 
@@ -47,7 +48,6 @@ class PatchItem;
 
 namespace platform {
 class Configuration;
-class FileManager;
 class PowerEvents;
 }  // namespace platform
 
@@ -322,7 +322,8 @@ public:
     void updateDirectoryObjectForPatchPool(const Tree& nodes);
     std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
     std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
-    std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace);
+    std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
+                                     platform::Durability durability = platform::Durability::Durable);
     // The save of the pool ("Temp/Local" back to the store) is the interface's; will-sleep and
     // will-power-off call it through here as quitting does, so the pool is kept in the same format.
     void setPatchPoolSaver(std::function<void()> saver);

@@ -13,6 +13,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Copies into a staging folder are flushed once, with the folder, before it is swapped in.
+constexpr auto kStaged = platform::Durability::Staged;
+
 std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
 std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
 
@@ -155,7 +158,7 @@ std::int32_t CommonUtils::backupPatchListWithName(const std::string& name,
     bool built = m_files.createDirectory(staging, true, &error);
     for (std::size_t i = 0; built && i < patchList.size(); ++i) {
         const std::string copy = checkFilePatchWithfilePath(patchList[i]->path)
-                                     ? copyFileFromFilePath(absolutePath(patchList[i]->path), staging, false)
+                                     ? copyFileFromFilePath(absolutePath(patchList[i]->path), staging, false, kStaged)
                                      : std::string();
         built = !copy.empty();
         copies.push_back(join(*folder, fileNameOf(copy)));
@@ -166,7 +169,8 @@ std::int32_t CommonUtils::backupPatchListWithName(const std::string& name,
         deviceName = m_published.deviceName;
     }
     const auto record = BackupFile::initWithName(name, deviceName);
-    built = built && BackupFile::saveBackupFile(record.get(), join(staging, BackupFile::kFileName), m_rootPath);
+    built = built && BackupFile::saveBackupFile(record.get(), join(staging, BackupFile::kFileName), m_rootPath) &&
+            m_files.flushFolder(staging, &error);
     if (!built) {
         removeFileWithPath(staging);
         return 2;
@@ -207,7 +211,9 @@ bool CommonUtils::restorePatchWithPatchItems(const std::vector<std::shared_ptr<P
 {
     for (const auto& item : items) {
         if (!checkFilePatchWithfilePath(item->path)) return false;
-        const std::string copy = copyFileFromFilePath(absolutePath(item->path), pathUnderRoot(kTempDevicePatch), false);
+        // The device folder is a working copy; the backup it comes from stays.
+        const std::string copy = copyFileFromFilePath(absolutePath(item->path), pathUnderRoot(kTempDevicePatch), false,
+                                                      platform::Durability::WorkingCopy);
         if (copy.empty()) return false;
         item->path = copy;
     }
@@ -227,7 +233,7 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         const std::string source = absolutePath(item->path);
         const std::string name = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
         return m_files.createDirectory(join(staging, "Pool"), true, &error) &&
-               m_files.copyItem(source, join(join(staging, "Pool"), prefix + name), &error);
+               m_files.copyItem(source, join(join(staging, "Pool"), prefix + name), &error, kStaged);
     }
     const std::string name = groupFolderName(entry.name.value_or(""));
     if (!platform::SafeName::check(prefix + name)) return false;
@@ -239,13 +245,14 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         if (item == nullptr) continue;
         const std::string source = absolutePath(item->path);
         const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
-        if (!m_files.copyItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error)) return false;
+        if (!m_files.copyItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error, kStaged))
+            return false;
     }
     if (!entry.isBackUpAllGroup) return true;
     // The record of exactly this group's folder, never one whose path merely contains its name.
     const std::string wanted = join(join(pathUnderRoot(kTempLocal), name), BackupFile::kFileName);
     for (const auto& record : records)
-        if (record == wanted) return m_files.copyItem(record, join(folder, BackupFile::kFileName), &error);
+        if (record == wanted) return m_files.copyItem(record, join(folder, BackupFile::kFileName), &error, kStaged);
     return true;
 }
 
@@ -267,6 +274,7 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
             whole = savePoolEntry(*pool[i], i, staging, records ? *records : std::vector<std::string>{});
             if (!whole) RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
         }
+        whole = whole && m_files.flushFolder(staging, &error);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         const std::string aside = pathUnderRoot("QFXMacApplication/.Patch-old");

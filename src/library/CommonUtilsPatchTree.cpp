@@ -351,7 +351,8 @@ std::string CommonUtils::copyFileList(const std::vector<CopySource>& list, const
     return destination;
 }
 
-std::string CommonUtils::copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace)
+std::string CommonUtils::copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
+                                              platform::Durability durability)
 {
     const std::string store = pathUnderRoot(kStorePatch);
     const bool fromStore = isUnderFolder(source, store);
@@ -403,7 +404,7 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
         }
     }
     platform::Error error;
-    if (!m_files.copyItem(source, file.string(), &error)) {
+    if (!m_files.copyItem(source, file.string(), &error, durability)) {
         RIG_LOG("cannot copy the file: %s", error.description.c_str());
         return std::string();
     }

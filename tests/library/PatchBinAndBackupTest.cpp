@@ -68,13 +68,15 @@ TEST_F(PatchLibrary, BackupsRecordTheModelAndReplaceTheOldGroupOnlyWhenWhole)
     EXPECT_EQ(utils->canBackupWithName("Gig:1"), "Gig-1 (1)");
     EXPECT_TRUE(utils->checkBackupGroupTheSeemModel("Gig:1"));  // its record names the connected model
 
-    // A copy failing part-way leaves the old backup as it was.
     const std::vector<std::shared_ptr<PatchItem>> again = {item(writePatch("Device/Patch/0_0_2.qptc", "Three")),
                                                            item(writePatch("Device/Patch/0_0_3.qptc", "Four"))};
-    faulty.fail(Op::Copy, "0_0_3");
-    EXPECT_EQ(utils->backupPatchListWithName("Gig:1", again), 2);
-    EXPECT_EQ(names("Temp/Local/Gig-1"), (Strings{"BackupInfo.backup", "One.qptc", "Two.qptc"}));
-    faulty.heal();
+    // A copy failing part-way, or the new group not reaching the disk, leaves the old backup as it was.
+    for (const auto& [op, path] : {std::pair{Op::Copy, "0_0_3"}, std::pair{Op::Flush, "Temp/.backup"}}) {
+        faulty.fail(op, path);
+        EXPECT_EQ(utils->backupPatchListWithName("Gig:1", again), 2);
+        EXPECT_EQ(names("Temp/Local/Gig-1"), (Strings{"BackupInfo.backup", "One.qptc", "Two.qptc"}));
+        faulty.heal();
+    }
     EXPECT_EQ(utils->backupPatchListWithName("Gig:1", {item(rootFolder + "/Temp/Local/missing.qptc")}), 2);
     EXPECT_EQ(utils->backupPatchListWithName("Gig:1", again), 3);
     EXPECT_EQ(names("Temp/Local/Gig-1"), (Strings{"BackupInfo.backup", "Four.qptc", "Three.qptc"}));
@@ -117,7 +119,7 @@ TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
 
     changed = true;
     const std::vector<std::shared_ptr<DirectoryObject>> smaller = {normal, backup};
-    for (Op op : {Op::Copy, Op::Move}) {
+    for (Op op : {Op::Copy, Op::Flush, Op::Move}) {
         faulty.fail(op, op == Op::Copy ? "y.qptc" : "QFXMacApplication/.Patch-saving");
         utils->savePatchPoolToLocal(smaller, changed);
         faulty.heal();

@@ -12,10 +12,11 @@ namespace platform {
 // The file operations the layers above need, behind an interface so a test can hand in one that fails.
 // Every operation that can fail returns false (or nothing) and, when `error` is given, fills it with a
 // "files" error whose code is the errno value and whose description names the path.
-// How far a whole-file write must get before it reports success. Either way the file is replaced whole
-// or not at all; a working copy (rebuilt from the device at every start) skips the flushes to disk,
-// which cost milliseconds per file and dominate a dump of a hundred patches.
-enum class Durability { Durable, WorkingCopy };
+// How far a whole-file write or copy must get before it reports success. Either way the file is replaced
+// whole or not at all; a working copy (rebuilt from the device at every start) skips the flushes to disk,
+// which cost milliseconds per file and dominate a dump of a hundred patches. A staged file skips them too:
+// it is built in a folder that flushFolder makes durable at once before the folder is swapped in.
+enum class Durability { Durable, WorkingCopy, Staged };
 
 class FileManager {
 public:
@@ -30,7 +31,11 @@ public:
 
     // Copies a file or a whole folder. The copy is built beside the destination and appears there only
     // when complete; an existing destination is never replaced.
-    virtual bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr) = 0;
+    virtual bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr,
+                          Durability durability = Durability::Durable) = 0;
+    // Makes everything written so far under the folder, and the folder itself, durable on disk: one
+    // flush of its whole file system, far cheaper than one per file of a large folder.
+    virtual bool flushFolder(const std::string& path, Error* error = nullptr) = 0;
     // Moves a file or folder; fails with EEXIST rather than replace an existing destination.
     virtual bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) = 0;
     // Removes a file or a folder with everything in it; a missing path is an error (ENOENT).

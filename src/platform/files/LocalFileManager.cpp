@@ -111,7 +111,7 @@ int renameNoReplace(const std::string& from, const std::string& to)
 }
 
 // Copies one regular file's bytes into a new file at `to`, flushed to disk; returns 0 or an errno.
-int copyFileContents(const std::string& from, const std::string& to)
+int copyFileContents(const std::string& from, const std::string& to, bool flush)
 {
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -151,7 +151,7 @@ int copyFileContents(const std::string& from, const std::string& to)
             break;
     }
     ::close(in);
-    int closing = writeAllAndClose(out, nullptr, 0);
+    int closing = writeAllAndClose(out, nullptr, 0, flush);
     return result != 0 ? result : closing;
 }
 
@@ -210,7 +210,7 @@ std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::s
     return bytes;
 }
 
-bool LocalFileManager::copyItem(const std::string& from, const std::string& to, Error* error)
+bool LocalFileManager::copyItem(const std::string& from, const std::string& to, Error* error, Durability durability)
 {
     struct stat info;
     if (::stat(from.c_str(), &info) != 0)
@@ -224,7 +224,7 @@ bool LocalFileManager::copyItem(const std::string& from, const std::string& to, 
         fs::copy(from, temporary, fs::copy_options::recursive | fs::copy_options::copy_symlinks, failure);
         code = failure ? failure.value() : 0;
     } else {
-        code = copyFileContents(from, temporary);
+        code = copyFileContents(from, temporary, durability == Durability::Durable);
     }
     if (code == 0)
         code = renameNoReplace(temporary, to);
@@ -233,6 +233,22 @@ bool LocalFileManager::copyItem(const std::string& from, const std::string& to, 
         fs::remove_all(temporary, ignored);
         return fail(error, code, "copy to", to);
     }
+    return true;
+}
+
+bool LocalFileManager::flushFolder(const std::string& path, Error* error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(error, errno, "flush", path);
+    // syncfs reports a write-back failure of any file on the file system since the descriptor was
+    // opened only on newer kernels, so a failed fsync of the folder counts too.
+    int code = ::syncfs(fd) == 0 ? 0 : errno;
+    if (code == 0 && ::fsync(fd) != 0)
+        code = errno;
+    ::close(fd);
+    if (code != 0)
+        return fail(error, code, "flush", path);
     return true;
 }
 

@@ -10,7 +10,9 @@ public:
     bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error = nullptr,
                          Durability durability = Durability::Durable) override;
     std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) override;
-    bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
+    bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr,
+                  Durability durability = Durability::Durable) override;
+    bool flushFolder(const std::string& path, Error* error = nullptr) override;
     bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
     bool removeItem(const std::string& path, Error* error = nullptr) override;
     bool createDirectory(const std::string& path, bool intermediates, Error* error = nullptr) override;

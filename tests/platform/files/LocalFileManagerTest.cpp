@@ -91,6 +91,8 @@ TEST_F(LocalFileManagerTest, RefusalsGiveTheirErrnoAndChangeNothing)
         {"copy a missing item", [&](Error* e) { return files.copyItem(at("absent"), at("new"), e); }, ENOENT},
         {"remove a missing item", [&](Error* e) { return files.removeItem(at("absent"), e); }, ENOENT},
         {"list a missing folder", [&](Error* e) { return files.contentsOfDirectory(at("absent"), e).has_value(); }, ENOENT},
+        {"flush a missing folder", [&](Error* e) { return files.flushFolder(at("absent"), e); }, ENOENT},
+        {"flush a file as a folder", [&](Error* e) { return files.flushFolder(at("a"), e); }, ENOTDIR},
         {"folder without its parent", [&](Error* e) { return files.createDirectory(at("x/y"), false, e); }, ENOENT},
         {"folder over a file", [&](Error* e) { return files.createDirectory(at("a"), false, e); }, EEXIST},
         {"folders over a file", [&](Error* e) { return files.createDirectory(at("a"), true, e); }, ENOTDIR},
@@ -116,12 +118,17 @@ TEST_F(LocalFileManagerTest, MoveAndCopyFilesAndFoldersRecursively)
     EXPECT_EQ(read("copy/inner/file"), "deep");
     ASSERT_TRUE(files.copyItem(folder / "other", folder / "other2"));
     EXPECT_EQ(read("other2"), "mine");
+    // A staged copy is the same copy, made durable later with its folder.
+    ASSERT_TRUE(files.copyItem(folder / "other", folder / "src/staged", nullptr, platform::Durability::Staged));
+    EXPECT_TRUE(files.flushFolder(folder / "src"));
+    EXPECT_EQ(read("src/staged"), "mine");
     EXPECT_TRUE(files.moveItem(folder / "other", folder / "moved"));
     EXPECT_FALSE(files.exists(folder / "other"));
     EXPECT_EQ(read("moved"), "mine");
     EXPECT_TRUE(files.moveItem(folder / "src", folder / "renamed"));
     EXPECT_TRUE(files.isDirectory(folder / "renamed"));
     EXPECT_EQ(listing(), (std::vector<std::string>{"copy", "moved", "other2", "renamed"}));
+    EXPECT_EQ(read("renamed/staged"), "mine");
     // A new folder is made; an existing one is accepted as made.
     EXPECT_TRUE(files.createDirectory(folder / "fresh", false));
     EXPECT_TRUE(files.isDirectory(folder / "fresh"));

@@ -11,7 +11,7 @@
 // Each armed fault fires `times` times, then the operation works again.
 class FaultyFileManager final : public platform::FileManager {
 public:
-    enum class Op { Write, Copy, Move, Remove, CreateDirectory };
+    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush };
 
     void fail(Op op, std::string pathPart, int times = 1000)
     {
@@ -33,9 +33,14 @@ public:
     {
         return m_real.readFile(path, error);
     }
-    bool copyItem(const std::string& from, const std::string& to, platform::Error* error) override
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
     {
-        return !fault(Op::Copy, from + "\n" + to, error) && m_real.copyItem(from, to, error);
+        return !fault(Op::Copy, from + "\n" + to, error) && m_real.copyItem(from, to, error, durability);
+    }
+    bool flushFolder(const std::string& path, platform::Error* error) override
+    {
+        return !fault(Op::Flush, path, error) && m_real.flushFolder(path, error);
     }
     bool moveItem(const std::string& from, const std::string& to, platform::Error* error) override
     {
