@@ -298,11 +298,14 @@ std::string CommonUtils::copyFileList(const std::vector<CopySource>& list, const
     const std::string home = homeFolder();
     const bool absolute = contains(destination, m_rootPath) || (!home.empty() && contains(destination, home));
     const std::string folder = absolute ? destination : pathUnderRoot(destination);
+    // Working folders under "Temp" are rebuilt at every start from what stays on disk, so their copies
+    // need no flush of their own.
+    const bool working = isUnderFolder(folder, pathUnderRoot(kTemp));
     if (!contains(folder, "QFXMacApplication")) {
         // Only a working folder under "Temp" is emptied first; any other destination may hold the
         // user's own files, so it is only made when missing.
         platform::Error error;
-        if (isUnderFolder(folder, pathUnderRoot(kTemp)) && m_files.exists(folder) && !m_files.removeItem(folder, &error))
+        if (working && m_files.exists(folder) && !m_files.removeItem(folder, &error))
             return std::string();
         if (!m_files.exists(folder) && !m_files.createDirectory(folder, true, &error)) return std::string();
     }
@@ -341,7 +344,8 @@ std::string CommonUtils::copyFileList(const std::vector<CopySource>& list, const
         } else if (destination == kTempEffectPool) {
             target = (fs::path(folder) / entry.category.value_or("")).string();
         }
-        const std::string copied = copyFileFromFilePath(source, target, replace);
+        const std::string copied = copyFileFromFilePath(
+            source, target, replace, working ? platform::Durability::WorkingCopy : platform::Durability::Durable);
         if (!copied.empty() && !finalName.empty()) {
             platform::Error error;
             if (!m_files.moveItem(copied, (fs::path(folder) / finalName).string(), &error))
