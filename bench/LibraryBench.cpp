@@ -8,16 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "device/sequencer/CQFXMidiCommandLayer.h"
-#include "device/sequencer/ParserDataController.h"
-#include "device/transport/CMidiDevice.h"
 #include "library/CommonUtils.h"
-#include "platform/bundle/Configuration.h"
-#include "platform/dispatch/RunLoop.h"
-#include "platform/files/LocalFileManager.h"
-#include "support/files/TemporaryFolder.h"
-#include "platform/midi/VirtualMidiSystem.h"
-#include "support/device/DeviceUnit.h"
+#include "support/library/CoordinatorStack.h"
 #include "support/library/LibraryFiles.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
 
@@ -34,26 +26,20 @@ std::string modelHex()
     return hex(((v & 0x00FF00FFU) << 8) | ((v & 0xFF00FF00U) >> 8));
 }
 
-// The unit on the virtual backend and the coordinator over the real stack, in a temporary root.
-struct Library {
-    Library() : dispatch(loop), midi(dispatch), transport(midi, dispatch, files, folder.path()), unit(midi),
-                seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport))
-    {
-        loop.runUntilIdle();
-    }
-    ~Library() { midi.waitUntilDelivered(); }
+// The coordinator on its whole stack with a unit like a real one.
+struct Library : CoordinatorStack {
+    ~Library() { utils.reset(); }
 
-    std::string root() const { return (fs::path(folder.path()) / "PEXO Rigmora").string(); }
     void put(const std::string& relative, const Bytes& bytes)
     {
-        const fs::path path = fs::path(root()) / relative;
+        const fs::path path = fs::path(programFolder()) / relative;
         fs::create_directories(path.parent_path());
         files.writeAtomically(path.string(), bytes);
     }
     void start()
     {
         utils.reset();
-        utils = std::make_unique<CommonUtils>(CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, root()});
+        utils = std::make_unique<CommonUtils>(collaborators());
         utils->setDelegate(&recorder);
         utils->setServerClientFactory([] { return nullptr; });
     }
@@ -74,17 +60,6 @@ struct Library {
              {"models", {{{"modelId", modelHex()}, {"modelName", "Rig One"}, {"effects", list}}}}});
     }
 
-    platform::FakeClock clock;
-    platform::RunLoop loop{clock};
-    platform::Dispatch dispatch;
-    platform::TimerService timers{loop};
-    platform::VirtualMidiSystem midi;
-    platform::LocalFileManager files;
-    platform::Configuration configuration;
-    TemporaryFolder folder;
-    CMidiDevice transport;
-    sim::DeviceUnit unit;
-    ParserDataController seq;
     RecordingCommonUtilsDelegate recorder;
     std::unique_ptr<CommonUtils> utils;
 };

@@ -7,31 +7,19 @@
 #include <memory>
 #include <string>
 
-#include "device/sequencer/CQFXMidiCommandLayer.h"
-#include "device/sequencer/ParserDataController.h"
-#include "device/transport/CMidiDevice.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
-#include "platform/bundle/Configuration.h"
-#include "platform/dispatch/RunLoop.h"
-#include "platform/files/LocalFileManager.h"
-#include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/SimulatedPatchMemory.h"
-#include "support/files/TemporaryFolder.h"
+#include "support/library/CoordinatorStack.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A coordinator in a temporary root, with no device connected.
-struct Library {
-    Library()
-        : dispatch(loop),
-          midi(dispatch),
-          transport(midi, dispatch, files, root.path()),
-          seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport)),
-          utils(CommonUtils::Collaborators{dispatch, timers, files, configuration, seq, rootFolder})
+// A coordinator on its whole stack, with no device connected.
+struct Library : CoordinatorStack {
+    Library() : utils(collaborators())
     {
         utils.setPreferredLocalization("en");
         // The pool counts as loaded only once the interface has been handed it.
@@ -54,17 +42,7 @@ struct Library {
         return items;
     }
 
-    platform::FakeClock clock;
-    platform::RunLoop loop{clock};
-    platform::Dispatch dispatch;
-    platform::TimerService timers{loop};
-    platform::VirtualMidiSystem midi;
-    platform::LocalFileManager files;
-    platform::Configuration configuration;
-    TemporaryFolder root;
-    std::string rootFolder = root / "PEXO Rigmora";
-    CMidiDevice transport;
-    ParserDataController seq;
+    std::string rootFolder = programFolder();
     CommonUtils utils;
     CommonUtilsDelegate interface;
 };

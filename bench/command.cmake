@@ -1,7 +1,4 @@
 rig_bench(bench_command
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/CommandBench.cpp
-          ${PROJECT_SOURCE_DIR}/tests/support/device/DeviceUnit.cpp
-          ${PROJECT_SOURCE_DIR}/tests/support/device/SimulatedDevice.cpp
-          ${PROJECT_SOURCE_DIR}/tests/support/device/SimulatedFileSystem.cpp
-          ${PROJECT_SOURCE_DIR}/tests/support/device/SimulatedPatchMemory.cpp
+          ${RIG_BENCH_SIMULATED_UNIT}
   DEPS device platform_midi platform_files platform_dispatch)

@@ -7,43 +7,24 @@
 #include <string>
 #include <vector>
 
-#include "device/sequencer/CQFXMidiCommandLayer.h"
-#include "device/sequencer/ParserDataController.h"
-#include "device/transport/CMidiDevice.h"
 #include "library/CommonUtils.h"
-#include "platform/bundle/Configuration.h"
-#include "platform/dispatch/RunLoop.h"
-#include "platform/files/LocalFileManager.h"
-#include "support/files/TemporaryFolder.h"
-#include "platform/midi/VirtualMidiSystem.h"
-#include "support/device/DeviceUnit.h"
+#include "support/library/CoordinatorStack.h"
 #include "support/library/RecordingCommonUtilsDelegate.h"
 #include "support/library/SessionDoubles.h"
 
 using Strings = std::vector<std::string>;
 
-// The coordinator over the real sequencer, command layer and transport, talking to the simulated unit on
-// the virtual backend, in a temporary root. Time moves only with the fake clock.
-class Coordinator : public ::testing::Test {
+// The coordinator on its whole stack, with a unit of six patches.
+class Coordinator : public ::testing::Test, protected CoordinatorStack {
 protected:
     static constexpr std::int32_t kModelId = 0x00700001;
 
-    Coordinator()
-        : dispatch(loop),
-          midi(dispatch),
-          transport(midi, dispatch, files, root.path()),
-          unit(midi, {1, 2, 3, 256}),
-          seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport))
-    {
-        loop.runUntilIdle();
-    }
-    ~Coordinator() override { midi.waitUntilDelivered(); }
+    Coordinator() : CoordinatorStack({1, 2, 3, 256}) {}
 
     CommonUtils& start() { return start(files); }
     CommonUtils& start(platform::FileManager& fileManager)
     {
-        utils = std::make_unique<CommonUtils>(
-            CommonUtils::Collaborators{dispatch, timers, fileManager, configuration, seq, root / "PEXO Rigmora"});
+        utils = std::make_unique<CommonUtils>(collaborators(fileManager));
         utils->setDelegate(&recorder);
         utils->setPowerEvents(&power);
         utils->setApplicationLifecycle(&lifecycle);
@@ -123,17 +104,6 @@ protected:
     // The device was told to leave editor mode (a forced eject).
     bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
 
-    platform::FakeClock clock;
-    platform::RunLoop loop{clock};
-    platform::Dispatch dispatch;
-    platform::TimerService timers{loop};
-    platform::VirtualMidiSystem midi;
-    platform::LocalFileManager files;
-    platform::Configuration configuration;
-    TemporaryFolder root;
-    CMidiDevice transport;
-    sim::DeviceUnit unit;
-    ParserDataController seq;
     RecordingCommonUtilsDelegate recorder;
     FakePowerEvents power;
     FakeApplicationLifecycle lifecycle;

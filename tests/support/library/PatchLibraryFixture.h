@@ -15,11 +15,13 @@ class PatchLibrary : public Coordinator {
 protected:
     using Op = FaultyFileManager::Op;
 
+    // The coordinator goes before the file manager it was handed.
+    ~PatchLibrary() override { utils.reset(); }
+
     CommonUtils& startLibrary(const std::string& language = "en")
     {
         utils.reset();
-        utils = std::make_unique<CommonUtils>(
-            CommonUtils::Collaborators{dispatch, timers, faulty, configuration, seq, rootFolder});
+        utils = std::make_unique<CommonUtils>(collaborators(faulty));
         utils->setDelegate(&recorder);
         utils->setPreferredLocalization(language);
         return *utils;
