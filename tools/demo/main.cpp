@@ -156,8 +156,7 @@ void tour(const Options& options, DemoUnit* const* unit)
         QWidget* window = WindowShot::findWindow(QApplication::applicationName());
         if (window == nullptr) return;
         const TourStep& step = (*steps)[*next];
-        // A step acts again while its state has not come: after losing the unit, the first scan finds
-        // nothing (the scan cursor stands past the only device) and only the next one connects.
+        // A step acts again while its state has not come, as a click can land while the window is busy.
         if (!*acted || std::chrono::steady_clock::now() - *actedAt > std::chrono::seconds(3)) {
             *acted = true;
             *actedAt = std::chrono::steady_clock::now();

@@ -338,6 +338,11 @@ bool CQFXMidi::rescanMidiDevice()
     return m_device.scanDevicesAndConnect();
 }
 
+void CQFXMidi::restartScan()
+{
+    m_device.restartScan();
+}
+
 bool CQFXMidi::connectNewDevicePlugin()
 {
     return m_device.connectNewDeviceDetected();

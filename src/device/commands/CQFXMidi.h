@@ -54,6 +54,7 @@ public:
     void forceEject();
     bool checkCurrentConnect();
     bool rescanMidiDevice();
+    void restartScan();
     bool connectNewDevicePlugin();
     void disconnectCurrentDevice();
     void clearWaitingBlock();

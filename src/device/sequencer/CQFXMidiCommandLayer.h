@@ -23,6 +23,7 @@ public:
     void forceEject() override { m_qfxMidi->forceEject(); }
     bool checkCurrentConnect() override { return m_qfxMidi->checkCurrentConnect(); }
     bool rescanMidiDevice() override { return m_qfxMidi->rescanMidiDevice(); }
+    void restartScan() override { m_qfxMidi->restartScan(); }
     bool connectNewDevicePlugin() override { return m_qfxMidi->connectNewDevicePlugin(); }
     void disconnectCurrentDevice() override { m_qfxMidi->disconnectCurrentDevice(); }
     void clearWaitingBlock() override { m_qfxMidi->clearWaitingBlock(); }

@@ -136,6 +136,10 @@ void ParserDataController::scanWhenIdle()
         return;
     }
     m_isScanPending = false;
+    // A scan asked for anew tries every device from the first; only a scan moving on from a device
+    // that did not answer as ours carries on from where it stands. Otherwise, with the cursor past the
+    // only device since its connection, the first scan after losing it would find nothing.
+    if (m_qfxMidi && !m_isConnected && !m_isHandshaking) m_qfxMidi->restartScan();
     rescanOnState();
 }
 

@@ -30,6 +30,8 @@ public:
     virtual void forceEject() = 0;
     virtual bool checkCurrentConnect() = 0;
     virtual bool rescanMidiDevice() = 0;
+    // The next rescan starts from the first device rather than after the last one tried.
+    virtual void restartScan() = 0;
     virtual bool connectNewDevicePlugin() = 0;
     virtual void disconnectCurrentDevice() = 0;
     virtual void clearWaitingBlock() = 0;

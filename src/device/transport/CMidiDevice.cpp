@@ -163,6 +163,12 @@ bool CMidiDevice::scanDevicesAndConnect()
     }
 }
 
+void CMidiDevice::restartScan()
+{
+    std::lock_guard lock(m_stateMutex);
+    m_currentDeviceConnect = 0;
+}
+
 bool CMidiDevice::connectDevice(platform::MidiRef device)
 {
     const std::size_t entities = m_system.numberOfEntities(device);

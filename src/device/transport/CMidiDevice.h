@@ -98,6 +98,8 @@ public:
     void createConnection();
     void setMidiDeviceDelegate(std::shared_ptr<MidiDeviceDelegate> delegate);
     bool scanDevicesAndConnect();
+    // The next scan starts from the first device.
+    void restartScan();
     bool connectDevice(platform::MidiRef device);
     bool connectNewDeviceDetected();
     bool checkConnectCurrentDevice();

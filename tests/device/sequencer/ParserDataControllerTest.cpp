@@ -83,14 +83,18 @@ TEST_F(Sequencer, FailedDescriptionsReportTheirOwnStates)
 
 TEST_F(Sequencer, ScanRetriesAnUnfinishedHandshakeUntilTheDeviceIsGone)
 {
+    // A scan asked for starts from the first device; one moving on from a device that did not answer
+    // goes on from where it stands.
     seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
     run();
     fake->take();
+    EXPECT_EQ(fake->scanRestarts, 1);
     advance(kT - 0.01);
     EXPECT_EQ(fake->take(), Strings{});
     advance(0.02);
     EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect", "rescan", "connection"}));
     EXPECT_EQ(events(), Strings{});
+    EXPECT_EQ(fake->scanRestarts, 1);
 
     fake->scanFinds = false;
     advance(kT);
@@ -109,6 +113,7 @@ TEST_F(Sequencer, ScanRetriesAnUnfinishedHandshakeUntilTheDeviceIsGone)
     fake->delegate->enterPCAsyncModeCallbackWithState(-4);
     EXPECT_EQ(events(), Strings{"connection 2 0"});
     EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect", "rescan"}));
+    EXPECT_EQ(fake->scanRestarts, 3);
 }
 
 TEST_F(Sequencer, PluginAttemptsConnectWithoutRescanning)

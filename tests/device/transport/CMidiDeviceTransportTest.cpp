@@ -25,6 +25,11 @@ TEST(Transport, ScanSkipsUnusableAndOfflineDevicesAndRestartsAfterTheEnd)
     EXPECT_FALSE(f.device->scanDevicesAndConnect());
     EXPECT_EQ(f.device->currentDeviceConnect(), 0u);
     EXPECT_TRUE(f.device->scanDevicesAndConnect());
+    // Restarted, a scan finds the same device again at once.
+    f.device->restartScan();
+    EXPECT_EQ(f.device->currentDeviceConnect(), 0u);
+    EXPECT_TRUE(f.device->scanDevicesAndConnect());
+    EXPECT_EQ(f.device->getCurrentDevice(), good.deviceRef());
     EXPECT_FALSE(f.device->connectDevice(sourceOnly->device()));
 }
 

@@ -23,6 +23,7 @@ public:
         record("rescan");
         return scanFinds;
     }
+    void restartScan() override { ++scanRestarts; }
     bool connectNewDevicePlugin() override
     {
         record("plugin");
@@ -79,6 +80,7 @@ public:
 
     CQFXMidiDelegate* delegate = nullptr;
     bool scanFinds = true;
+    std::atomic<int> scanRestarts{0};
     bool pluginOpens = true;
     std::int32_t deviceId = 0x00700001;
     std::int32_t timeOfRetry = -1;

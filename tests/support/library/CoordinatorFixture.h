@@ -90,15 +90,6 @@ protected:
         utils->connectDevice();
         ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(step) > 0; }));
     }
-    // Scans for the device once it has been let go. The transport's scan cursor stands past the only
-    // device after a connection, so the first scan finds nothing and changes nothing; the next connects.
-    Strings scanAgain()
-    {
-        utils->connectDevice();
-        EXPECT_EQ(until("idle"), (Strings{"reset", "idle"}));
-        utils->connectDevice();
-        return until("idle");
-    }
     // How many effects the device's list shows the interface on connection (the unit's own list has one).
     int effectsOnDevice = 1;
     // The device was told to leave editor mode (a forced eject).
