@@ -11,6 +11,11 @@ void CommonUtils::notifyDisconnectToDevice()
     post([this] {
         reset();
         m_isEjectedDevice = true;
+        // The reset dropped a closing eject still queued, and there is no device left to let go.
+        if (m_isQuitting) {
+            forceCloseOnState();
+            return;
+        }
         tell([](CommonUtilsDelegate& d) {
             d.didFinishSynchronizationActionDevice(std::nullopt);
             d.didAllowEjectAction();

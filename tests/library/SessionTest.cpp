@@ -174,3 +174,28 @@ INSTANTIATE_TEST_SUITE_P(
                       // The running action is neither dropped nor cut short.
                       QuitRow{true, Kind::WriteOnePatch, {"busy", "busy", "reset", "idle"}},
                       QuitRow{true, Kind::DeleteEffect, {"busy"}}));
+
+// A unit unplugged while quitting has nothing left to let go: the program ends then, not when the quit
+// watchdog runs out, whether the closing eject was waiting for an answer or behind a running action.
+class QuitAndUnplug : public Coordinator, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(QuitAndUnplug, EndsTheProgramAtOnce)
+{
+    const bool behindAnAction = GetParam();
+    start();
+    connect();
+    const auto asked = unit.device().requestCount(RequestKey::identity());
+    unit.holdReplies(RequestKey::identity());
+    if (behindAnAction) utils->addRequest(Kind::WriteOnePatch, [] {});
+    utils->closeApp();
+    if (behindAnAction) settle();
+    else ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::identity()) > asked; }));
+    unit.device().unplug();
+    EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
+    unit.releaseReplies();
+    loop.advance(CommonUtils::kQuitWatchdog);
+    settle();
+    EXPECT_EQ(lifecycle.terminated, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, QuitAndUnplug, ::testing::Bool());
