@@ -11,6 +11,7 @@
 #include "app/screens/PlaceholderPatchManagerViewController.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "app/shell/TerminationSignals.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
 #include "device/transport/CMidiDevice.h"
@@ -65,6 +66,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP)});
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
+    // Logging out, shutting down or closing the terminal ends the program through its termination routine.
+    const TerminationSignals terminationSignals([] { QApplication::quit(); });
     lifecycle.applicationDidFinishLaunching();
     if (environment.launched) environment.launched();
     const int status = QApplication::exec();

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <future>
@@ -11,6 +12,7 @@
 #include "app/QtMainExecutor.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "platform/dispatch/Dispatch.h"
 #include "support/app/FakeShellNeighbours.h"
@@ -206,3 +208,27 @@ TEST(UncaughtExceptionDeathTest, EjectsTheDeviceBeforeTheProcessEnds)
 }
 
 }  // namespace
+
+// The signals that end a session reach the main loop as one call each time they come, and once the
+// object goes their earlier handlers are back.
+TEST_F(Shell, TerminationSignalsBecomeACallOnTheMainLoopAndGoAway)
+{
+    struct sigaction before {};
+    ::sigaction(SIGHUP, nullptr, &before);
+    int calls = 0;
+    {
+        TerminationSignals termination([&] { ++calls; });
+        ASSERT_TRUE(termination.isInstalled());
+        for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+            const int expected = calls + 1;
+            ASSERT_EQ(::raise(signal), 0);
+            const auto deadline = std::chrono::steady_clock::now() + 5s;
+            while (calls < expected && std::chrono::steady_clock::now() < deadline)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            EXPECT_EQ(calls, expected) << "signal " << signal;
+        }
+    }
+    struct sigaction after {};
+    ::sigaction(SIGHUP, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
