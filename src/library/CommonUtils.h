@@ -16,8 +16,8 @@
 #include "device/transport/PatchObject.h"
 #include "library/CommonUtilsDelegate.h"
 #include "platform/dispatch/Dispatch.h"
-#include "platform/files/FileManager.h"
 #include "platform/dispatch/TimerService.h"
+#include "platform/files/FileManager.h"
 #include "server/AllQFXData.h"
 
 class DirectoryObject;

@@ -223,6 +223,10 @@ bool LocalFileManager::copyItem(const std::string& from, const std::string& to, 
         std::error_code failure;
         fs::copy(from, temporary, fs::copy_options::recursive | fs::copy_options::copy_symlinks, failure);
         code = failure ? failure.value() : 0;
+        // A folder's files are flushed together, before the folder takes its name.
+        Error flushing;
+        if (code == 0 && durability == Durability::Durable && !flushFolder(temporary, &flushing))
+            code = static_cast<int>(flushing.code);
     } else {
         code = copyFileContents(from, temporary, durability == Durability::Durable);
     }
