@@ -52,10 +52,18 @@ void CommonUtils::requestEffectAction(RequestKind kind, std::int32_t actionType,
         }
         actionWithEffectItem(item, actionType);
         m_addedEffectType.reset();
+        // A file sent or deleted with no list edit to follow leaves the device's list naming a file that
+        // is gone, or holding a file it does not name: without the edit the device is not touched.
+        const auto refusedWithoutListEdit = [this] {
+            if (m_updateQFXListBlock) return false;
+            giveActionResult(0);
+            return true;
+        };
         switch (actionType) {
             case QFXListEdit::Delete:
-                modifyQFXListWithEffectItem(values, actionType);
                 m_isEffectFileDeleted = false;
+                modifyQFXListWithEffectItem(values, actionType);
+                if (refusedWithoutListEdit()) break;
                 m_parser.deleteQFXWithFileName(values->fileName);
                 break;
             case QFXListEdit::Favourite:
@@ -72,6 +80,7 @@ void CommonUtils::requestEffectAction(RequestKind kind, std::int32_t actionType,
                 [[fallthrough]];
             default:
                 modifyQFXListWithEffectItem(values, actionType);
+                if (refusedWithoutListEdit()) break;
                 m_isQFXList = false;
                 m_parser.writeQFXListAndQFXWithFileName(values->fileName, values->path, 1);
                 if (actionType == QFXListEdit::Add && std::find(m_effectTypeListInDevice.begin(),

@@ -176,14 +176,16 @@ INSTANTIATE_TEST_SUITE_P(
         ActionFailureRow{"AddOfAFileGoneFromDisk", nullptr, "/nowhere/Delay.QF2", "Delay.QF2",
                          &CommonUtils::addEffectItem, false, {"busy", "write 5 -3 Delay.QF2", "idle"}, kEchoAndList,
                          {kEcho.type}},
+        // Without a stored list to edit no file is sent or deleted: the unit's list would not follow.
         ActionFailureRow{"AddWithoutStoredList", nullptr, nullptr, "Delay.QF2", &CommonUtils::addEffectItem, true,
-                         {"busy", "write 5 0 Delay.QF2", "idle", "effectListChanged"},
-                         {"Delay.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kEcho.type}},
+                         {"busy", "write 5 0 Delay.QF2", "idle"}, kEchoAndList, {kEcho.type}},
+        ActionFailureRow{"RecoverWithoutStoredList", nullptr, nullptr, "Tape.QF2", &CommonUtils::recoverEffectItem,
+                         true, {"busy", "write 4 0 Tape.QF2", "idle"}, kEchoAndList, {kEcho.type}},
         ActionFailureRow{"DeleteTheDeviceRefuses", "AnOverlongDeviceFileName.QF2", nullptr, "Echo.QF2",
                          &CommonUtils::deleteEffectItem, false,
                          {"busy", "delete 0 AnOverlongDeviceFileName.QF2", "idle"}, kEchoAndList, {kEcho.type}},
         ActionFailureRow{"DeleteWithoutStoredList", nullptr, nullptr, "Echo.QF2", &CommonUtils::deleteEffectItem,
-                         true, {"busy", "delete 0 Echo.QF2", "idle", "effectListChanged"}, {"FLST_SEQ.QT2"}, {}}),
+                         true, {"busy", "delete 0 Echo.QF2", "idle"}, kEchoAndList, {kEcho.type}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // An effect file read from the unit is stored under its type name only when that name is safe and its
