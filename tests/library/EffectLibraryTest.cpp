@@ -188,6 +188,22 @@ INSTANTIATE_TEST_SUITE_P(
                          true, {"busy", "delete 0 Echo.QF2", "idle"}, kEchoAndList, {kEcho.type}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(EffectLibrary, AStoredListWithABlockLeftOpenIsNoBaseForAnEdit)
+{
+    connectWith(kDeviceList);
+    // The unit's list lost the closing record of its last block; a rewrite would drop Comp's record.
+    Bytes cut = listFile({kDeviceList[0], {0x05, {{"Comp.QF2", "1.00", 0x05000002}}}});
+    cut.resize(cut.size() - OKVQFXInformation::kRecordSize);
+    unit.files().setFile("FLST_SEQ.QT2", cut);
+    ASSERT_TRUE(files.writeAtomically(storedCopy(), cut));
+    auto item = storeItem("Echo.QF2");
+    item->isFavourite = true;
+    EXPECT_EQ(heardAfter([&] { utils->addFavouriteOfEffectItem(item); }, "idle"),
+              (Strings{"busy", "write 3 0 Echo.QF2", "idle"}));
+    EXPECT_EQ(deviceList(), cut);
+    EXPECT_EQ(files.readFile(storedCopy()), cut);
+}
+
 // An effect file read from the unit is stored under its type name only when that name is safe and its
 // header parses; otherwise nothing is written and the action fails.
 struct ReceivedEffectRow {

@@ -80,3 +80,20 @@ TEST(QFXListEdit, AStoredCopyWithoutBlocksIsNoBaseForAnEdit)
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->arrayCategory().empty());
 }
+
+TEST(QFXListEdit, FindsABlockLeftOpenAsTheParserReadsTheBlocks)
+{
+    const Bytes whole = listFile(kStored, 260);
+    Bytes cut = listFile(kStored);
+    cut.resize(cut.size() - OKVQFXInformation::kRecordSize);
+    // A closing record of another ID is a record of the open block.
+    Bytes foreignClose = listFile({{0x05, {}}});
+    const Bytes other = effectlist::marker(0x3C, 0x0D);
+    foreignClose.insert(foreignClose.begin() + OKVQFXInformation::kRecordSize, other.begin(), other.end());
+    foreignClose.pop_back();  // a part record at the end is not read
+    const struct {
+        Bytes stored;
+        bool open;
+    } rows[] = {{whole, false}, {Bytes(104, 0), false}, {cut, true}, {foreignClose, true}};
+    for (const auto& row : rows) EXPECT_EQ(QFXListEdit::leavesBlockOpen(row.stored), row.open);
+}
