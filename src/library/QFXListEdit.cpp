@@ -77,9 +77,13 @@ void QFXListEdit::apply(OKVQFXList& list, std::size_t categoryCount, const Effec
         records.insert(before, recordFor(item));
         return;
     }
-    const auto record = std::find_if(records.begin(), records.end(), [&](const OKVQFXInformation& r) {
-        return typeOf(r) == item.effectType;
+    // Among records of one type, the one naming the item's file is the one its device file belongs to.
+    auto record = std::find_if(records.begin(), records.end(), [&](const OKVQFXInformation& r) {
+        return typeOf(r) == item.effectType && r.nameQFX() == item.fileName;
     });
+    if (record == records.end())
+        record = std::find_if(records.begin(), records.end(),
+                              [&](const OKVQFXInformation& r) { return typeOf(r) == item.effectType; });
     if (record == records.end()) return;
     switch (actionType) {
         case Update:

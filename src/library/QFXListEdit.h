@@ -26,8 +26,9 @@ public:
     // The record an effect becomes in the list.
     static OKVQFXInformation recordFor(const EffectItem& item);
 
-    // Changes the item's record in the first category with its ID (an add inserts in type order, and
-    // makes the category in ID order when the list lacks it). Only the first `categoryCount` categories
-    // are looked at: the number the list had when the edit was prepared.
+    // Changes the item's record in the first category with its ID: the record of its type naming its
+    // file, else the first of its type (an add inserts in type order, and makes the category in ID order
+    // when the list lacks it). Only the first `categoryCount` categories are looked at: the number the
+    // list had when the edit was prepared.
     static void apply(OKVQFXList& list, std::size_t categoryCount, const EffectItem& item, std::int32_t actionType);
 };

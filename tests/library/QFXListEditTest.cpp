@@ -97,3 +97,39 @@ TEST(QFXListEdit, FindsABlockLeftOpenAsTheParserReadsTheBlocks)
     } rows[] = {{whole, false}, {Bytes(104, 0), false}, {cut, true}, {foreignClose, true}};
     for (const auto& row : rows) EXPECT_EQ(QFXListEdit::leavesBlockOpen(row.stored), row.open);
 }
+
+// Two records of one type: the edit changes the record of the item's own file, the file the device
+// operation sent or deleted; an item whose file the list does not name changes the first of the type.
+TEST(QFXListEdit, ChangesTheRecordOfTheItemsFileAmongRecordsOfOneType)
+{
+    const Record echo{"Echo.QF2", "1.00", 0x0D000002}, echo2{"Echo2.QF2", "1.00", 0x0D000002};
+    const std::vector<Category> stored = {{0x0D, {echo, echo2}}};
+    const auto named = [](const char* file, bool favourite = false) {
+        EffectItem e = item(0x0D000002, 0x0D, "2.00", favourite);
+        e.fileName = file;
+        return e;
+    };
+    const auto with = [](Record r, const char* version, bool loaded, bool favourite) {
+        r.version = version;
+        r.loaded = loaded;
+        r.favourite = favourite;
+        return r;
+    };
+    const struct {
+        EffectItem item;
+        std::int32_t action;
+        std::vector<Record> expected;
+    } rows[] = {
+        {named("Echo2.QF2"), QFXListEdit::Delete, {echo, with(echo2, "1.00", false, false)}},
+        {named("Echo2.QF2", true), QFXListEdit::Favourite, {echo, with(echo2, "1.00", true, true)}},
+        {named("Echo2.QF2"), QFXListEdit::Update, {echo, with(echo2, "2.00", true, false)}},
+        {named("Echo2.QF2", true), QFXListEdit::Recover, {echo, with(echo2, "2.00", true, true)}},
+        {named("Other.QF2"), QFXListEdit::Delete, {with(echo, "1.00", false, false), echo2}},
+    };
+    for (const auto& row : rows) {
+        std::optional<OKVQFXList> list = QFXListEdit::parse(listFile(stored));
+        ASSERT_TRUE(list);
+        QFXListEdit::apply(*list, 1, row.item, row.action);
+        EXPECT_EQ(list->getByteData(), listFile({{0x0D, row.expected}})) << row.item.fileName << " " << row.action;
+    }
+}
