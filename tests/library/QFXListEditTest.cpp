@@ -81,55 +81,26 @@ TEST(QFXListEdit, AStoredCopyWithoutBlocksIsNoBaseForAnEdit)
     EXPECT_TRUE(empty->arrayCategory().empty());
 }
 
-TEST(QFXListEdit, FindsABlockLeftOpenAsTheParserReadsTheBlocks)
-{
-    const Bytes whole = listFile(kStored, 260);
-    Bytes cut = listFile(kStored);
-    cut.resize(cut.size() - OKVQFXInformation::kRecordSize);
-    // A closing record of another ID is a record of the open block.
-    Bytes foreignClose = listFile({{0x05, {}}});
-    const Bytes other = effectlist::marker(0x3C, 0x0D);
-    foreignClose.insert(foreignClose.begin() + OKVQFXInformation::kRecordSize, other.begin(), other.end());
-    foreignClose.pop_back();  // a part record at the end is not read
-    const struct {
-        Bytes stored;
-        bool open;
-    } rows[] = {{whole, false}, {Bytes(104, 0), false}, {cut, true}, {foreignClose, true}};
-    for (const auto& row : rows) EXPECT_EQ(QFXListEdit::leavesBlockOpen(row.stored), row.open);
-}
-
-// Two records of one type: the edit changes the record of the item's own file, the file the device
+// Two records of one type: the edit changes the record naming the item's file, the file the device
 // operation sent or deleted; an item whose file the list does not name changes the first of the type.
 TEST(QFXListEdit, ChangesTheRecordOfTheItemsFileAmongRecordsOfOneType)
 {
     const Record echo{"Echo.QF2", "1.00", 0x0D000002}, echo2{"Echo2.QF2", "1.00", 0x0D000002};
-    const std::vector<Category> stored = {{0x0D, {echo, echo2}}};
-    const auto named = [](const char* file, bool favourite = false) {
-        EffectItem e = item(0x0D000002, 0x0D, "2.00", favourite);
-        e.fileName = file;
-        return e;
-    };
-    const auto with = [](Record r, const char* version, bool loaded, bool favourite) {
-        r.version = version;
-        r.loaded = loaded;
-        r.favourite = favourite;
-        return r;
-    };
     const struct {
-        EffectItem item;
+        const char* file;
         std::int32_t action;
         std::vector<Record> expected;
     } rows[] = {
-        {named("Echo2.QF2"), QFXListEdit::Delete, {echo, with(echo2, "1.00", false, false)}},
-        {named("Echo2.QF2", true), QFXListEdit::Favourite, {echo, with(echo2, "1.00", true, true)}},
-        {named("Echo2.QF2"), QFXListEdit::Update, {echo, with(echo2, "2.00", true, false)}},
-        {named("Echo2.QF2", true), QFXListEdit::Recover, {echo, with(echo2, "2.00", true, true)}},
-        {named("Other.QF2"), QFXListEdit::Delete, {with(echo, "1.00", false, false), echo2}},
+        {"Echo2.QF2", QFXListEdit::Delete, {echo, {"Echo2.QF2", "1.00", 0x0D000002, false}}},
+        {"Echo2.QF2", QFXListEdit::Recover, {echo, {"Echo2.QF2", "2.00", 0x0D000002, true, true}}},
+        {"Other.QF2", QFXListEdit::Delete, {{"Echo.QF2", "1.00", 0x0D000002, false}, echo2}},
     };
     for (const auto& row : rows) {
-        std::optional<OKVQFXList> list = QFXListEdit::parse(listFile(stored));
+        std::optional<OKVQFXList> list = QFXListEdit::parse(listFile({{0x0D, {echo, echo2}}}));
         ASSERT_TRUE(list);
-        QFXListEdit::apply(*list, 1, row.item, row.action);
-        EXPECT_EQ(list->getByteData(), listFile({{0x0D, row.expected}})) << row.item.fileName << " " << row.action;
+        EffectItem e = item(0x0D000002, 0x0D, "2.00", true);
+        e.fileName = row.file;
+        QFXListEdit::apply(*list, 1, e, row.action);
+        EXPECT_EQ(list->getByteData(), listFile({{0x0D, row.expected}})) << row.file << " " << row.action;
     }
 }
