@@ -79,12 +79,10 @@ TEST(EffectDownload, ABatchCutShortIsRetriedByTheNextRun)
 {
     EffectStore s;
     const Models first{{"12345678", {kDrive, kDelay}}};
+    const Models second{{"12345678", {kDrive, Effect{kDelay.type, "2.0"}}}};
     s.serveArchives(first);
     ASSERT_TRUE(s.sync(first));
 
-    Effect newer = kDelay;
-    newer.version = "2.0";
-    const Models second{{"12345678", {kDrive, newer}}};
     s.server.stall("/qfx/" + kDelay.archive());
     s.server.serve("/v1/effects.json", s.catalogue(second), "application/json");
     auto running = OKVServerController::create(s.dispatch, s.root.string(), s.configuration());
