@@ -6,6 +6,7 @@
 #include "common/Log.h"
 #include "platform/files/SafeName.h"
 #include "platform/url/URLConnection.h"
+#include "platform/url/URLError.h"
 #include "server/DownloadTempFolder.h"
 #include "server/NetworkingService.h"
 #include "server/ZipArchiveService.h"
@@ -162,6 +163,13 @@ void DownloadAPIController::requestImage(FileCompletion completion, const std::s
     Error why;
     if (!safe(modelID + ".png", &why) || !safe(modelID, &why)) {
         failLater([completion, why] { completion(false, std::nullopt, why); });
+        return;
+    }
+    // A catalogue model may come without a picture link; the transfer takes an empty address for a
+    // programming error and stops the program.
+    if (link.empty()) {
+        const Error none = platform::makeURLError(platform::URLErrorBadURL, link, "the model has no picture link");
+        failLater([completion, none] { completion(false, std::nullopt, none); });
         return;
     }
     const std::string pictureFolder = getPathWithFolderName(kImageFolder);

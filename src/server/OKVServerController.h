@@ -64,7 +64,7 @@ public:
     // effect store and the failures of earlier runs; effect folders no model keeps are swept away.
     std::vector<AllQFXEffects> getEffectNew();
     // All archives at once, each unpacked into its type's folder; failures are kept in the failure list
-    // for the next run. Ends with the pictures and downloadFileSuccess, also when some failed.
+    // for the next run, which names the whole batch until it ends. Ends with the pictures and downloadFileSuccess, also when some failed.
     void downloadEffectServerWithList(const std::vector<AllQFXEffects>& list);
     // The store holds at least as many effect files as the stored catalogue lists, less known failures.
     bool checkEffectFolderInLocal();

@@ -53,6 +53,17 @@ std::vector<fs::path> moduleFiles(const std::string& folder)
     return found;
 }
 
+// The retry list's entry for an effect of the update batch.
+PlistDictionary failureEntry(const AllQFXEffects& effect, const std::string& link)
+{
+    const std::uint32_t type = typeOf(effect);
+    return PlistDictionary{{"CategoryID", categoryOf(type)},
+                           {"TypeEffect", static_cast<std::int64_t>(type)},
+                           {"TypeEffectString", effect.typeEffectString()},
+                           {"EffectLink", link},
+                           {"EffectName", effect.fileName()}};
+}
+
 // What one batch shares among its completions: the requests still out and the failures so far.
 struct Batch {
     std::mutex mutex;
@@ -198,6 +209,17 @@ void OKVServerController::downloadEffectServerWithList(const std::vector<AllQFXE
     auto batch = std::make_shared<Batch>();
     batch->pending = list.size();
     const std::string base = allQFXDataServer().value_or(AllQFXData()).qfx_url().value_or("");
+    // The catalogue naming the new versions is stored before the batch ends and the old folders stay until
+    // their replacements arrive, so a batch cut short (the program quit or died) would leave the old
+    // versions for good. Until the batch ends, every effect of it counts as failed and is retried.
+    std::vector<PlistValue> unfinished;
+    for (const AllQFXEffects& effect : list) unfinished.emplace_back(failureEntry(effect, base + effect.fileName()));
+    platform::Error error;
+    std::error_code ignored;
+    fs::create_directories(m_resourcePath, ignored);
+    if (!platform::PropertyList::writeFile(storedPath(kEffectDownloadFail), PlistValue(unfinished),
+                                           platform::PlistFormat::Xml, &error))
+        RIG_LOG("cannot keep the downloads still to do: %s", error.describe().c_str());
     auto requests = DownloadAPIController::create(m_dispatch, m_root, m_configuration);
     for (const AllQFXEffects& effect : list) {
         const std::string link = base + effect.fileName();
@@ -206,12 +228,7 @@ void OKVServerController::downloadEffectServerWithList(const std::vector<AllQFXE
                 std::optional<PlistDictionary> failure;
                 if (!success) {
                     RIG_LOG("effect %s failed: %s", link.c_str(), why ? why->describe().c_str() : "");
-                    const std::uint32_t type = typeOf(effect);
-                    failure = PlistDictionary{{"CategoryID", categoryOf(type)},
-                                              {"TypeEffect", static_cast<std::int64_t>(type)},
-                                              {"TypeEffectString", effect.typeEffectString()},
-                                              {"EffectLink", link},
-                                              {"EffectName", effect.fileName()}};
+                    failure = failureEntry(effect, link);
                 }
                 if (batch->complete(std::move(failure), true)) self->finishBatch(batch->failures);
             },

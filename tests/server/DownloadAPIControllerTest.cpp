@@ -120,6 +120,10 @@ TEST(DownloadAPIController, PicturesReplaceTheOldOneAndAFailedMoveIsAFailure)
         r.controller->requestImage(r.fileInto(outcome), r.server.url("/img/qx1.png"), c.modelID);
         EXPECT_EQ(r.wait(outcome)->success, c.success) << c.modelID;
     }
+    // A catalogue model without a picture link fails alone, keeping the picture it has.
+    auto noLink = std::make_shared<Outcome>();
+    r.controller->requestImage(r.fileInto(noLink), "", "12345678");
+    EXPECT_FALSE(r.wait(noLink)->success);
     EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), "picture bytes");
     EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
 }

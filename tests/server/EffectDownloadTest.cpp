@@ -73,6 +73,37 @@ TEST(EffectDownload, AFailingArchiveIsKeptInTheRetryListAndRetriedNextTime)
     EXPECT_EQ(s.hits(kDrive), 1);
 }
 
+// The catalogue naming a new version is stored before its archive arrives and the old folder stays until
+// then; a batch cut short there (the program quit) is found by the next run through the retry list.
+TEST(EffectDownload, ABatchCutShortIsRetriedByTheNextRun)
+{
+    EffectStore s;
+    const Models first{{"12345678", {kDrive, kDelay}}};
+    const Models second{{"12345678", {kDrive, Effect{kDelay.type, "2.0"}}}};
+    s.serveArchives(first);
+    ASSERT_TRUE(s.sync(first));
+
+    s.server.stall("/qfx/" + kDelay.archive());
+    s.server.serve("/v1/effects.json", s.catalogue(second), "application/json");
+    auto running = OKVServerController::create(s.dispatch, s.root.string(), s.configuration());
+    running->setDelegate(s.ready);
+    running->getAllQFXFileFromServer();
+    ASSERT_TRUE(s.loop.runUntil([&] {
+        return s.hits(kDelay) == 2 && s.read("QFXMacApplication/ALLQFXServer").find("2.0") != std::string::npos;
+    }));
+
+    // What the next run finds, had the program ended here.
+    auto next = OKVServerController::create(s.dispatch, s.root.string(), s.configuration());
+    ASSERT_TRUE(next->readAllQFXLocalWithPath((s.root / "QFXMacApplication/ALLQFXServer").string()));
+    const auto again = next->getEffectNew();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].typeEffectString(), kDelay.type);
+    EXPECT_EQ(again[0].version(), "2.0");
+
+    s.server.release();
+    ASSERT_TRUE(s.loop.runUntil([&] { return s.ready->filesReady == 2; }));
+}
+
 // When the catalogue cannot be fetched, the stored one is checked against the store; a short store is
 // downloaded again whole, each archive into a folder of its own under its model's folder.
 TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchive)
