@@ -107,3 +107,22 @@ TEST_F(PatchLibrary, RewriteFailuresLeaveTheFileAsItWas)
     EXPECT_EQ(names("Temp/Device/Patch"), (Strings{"p (1).qptc", "p (2).qptc", "p.qptc"}));
     EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
 }
+
+// Replacing a file keeps it until its successor is whole; a file replaced by itself stays as it is.
+TEST_F(PatchLibrary, ReplacingAPatchFileNeverLosesTheOneInTheWay)
+{
+    startLibrary();
+    const std::string kept = writePatch("out/Keep.qptc", "Old");
+    const std::string source = writePatch("Temp/Local/New.qptc", "New");
+    const Bytes before = *files.readFile(kept);
+    for (Op op : {Op::Copy, Op::Write}) faulty.fail(op, "Keep.qptc");
+    EXPECT_FALSE(utils->writeFilePatchWithPath(source, kept, {true}));
+    EXPECT_EQ(files.readFile(kept), before);
+    faulty.heal();
+    for (const std::string& from : {source, kept}) {
+        const auto replaced = utils->writeFilePatchWithPath(from, kept, {true});
+        ASSERT_TRUE(replaced);
+        EXPECT_EQ(replaced->patchName, "New");
+        EXPECT_EQ(names("out"), (Strings{"Keep.qptc"}));
+    }
+}
