@@ -126,3 +126,14 @@ TEST_F(PatchLibrary, ReplacingAPatchFileNeverLosesTheOneInTheWay)
         EXPECT_EQ(names("out"), (Strings{"Keep.qptc"}));
     }
 }
+
+// Only the group's own folder takes the new name, even where a folder above it bears the old one.
+TEST_F(PatchLibrary, RenamingAGroupNamedLikeAFolderAboveItKeepsItsChildrenFound)
+{
+    startLibrary();
+    auto local = group("Local", {writePatch("Temp/Local/Local/Lead.qptc", "Lead")});
+    EXPECT_EQ(utils->renameGroup(*local, "Leads"), 0);
+    const std::string renamed = rootFolder + "/Temp/Local/Leads/Lead.qptc";
+    EXPECT_EQ(local->childDirectories[0]->patchItem()->path, renamed);
+    EXPECT_TRUE(files.exists(renamed));
+}
