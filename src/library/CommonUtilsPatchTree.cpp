@@ -72,6 +72,12 @@ void CommonUtils::sendPatchPoolData(Tree tree)
 
 void CommonUtils::loadPatchPool()
 {
+    // A save cut off between moving the saved library aside and moving its successor in leaves only the
+    // old library, whole, aside; it stays the library rather than be dropped by the next save.
+    platform::Error aside;
+    if (!m_files.exists(pathUnderRoot(kStorePatch)) && m_files.exists(pathUnderRoot(kStorePatchAside)) &&
+        !m_files.moveItem(pathUnderRoot(kStorePatchAside), pathUnderRoot(kStorePatch), &aside))
+        RIG_LOG("cannot put back the saved library: %s", aside.description.c_str());
     if (!m_files.exists(pathUnderRoot(kStorePatch))) {
         sendPatchPoolData({});
         return;
