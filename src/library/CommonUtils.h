@@ -74,6 +74,8 @@ public:
     static constexpr const char* kStoreImage = "QFXMacApplication/Image";
     static constexpr const char* kStorePatchPool = "QFXMacApplication/Patch/Pool";
     static constexpr const char* kStorePatchBackup = "QFXMacApplication/Patch/Backup";
+    // The saved library while a save moves its successor in.
+    static constexpr const char* kStorePatchAside = "QFXMacApplication/.Patch-old";
     static constexpr const char* kDevicePatch = "Device/Patch";
     static constexpr const char* kQFXListFileName = "FLST_SEQ.QT2";
 

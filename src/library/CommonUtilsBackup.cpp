@@ -277,7 +277,7 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
         whole = whole && m_files.flushFolder(staging, &error);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
-        const std::string aside = pathUnderRoot("QFXMacApplication/.Patch-old");
+        const std::string aside = pathUnderRoot(kStorePatchAside);
         removeFileWithPath(aside);
         const bool hadLibrary = m_files.exists(library);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);

@@ -270,17 +270,20 @@ std::int32_t CommonUtils::renameGroup(DirectoryObject& group, const std::string&
     if (newName.find_first_not_of(":*?<>|\\/\"") == std::string::npos || !platform::SafeName::check(newFolder))
         return 2;
     const std::string oldFolder = groupFolderName(group.name.value_or(""));
+    const std::string from = join(pathUnderRoot(kTempLocal), oldFolder);
     const std::string to = join(pathUnderRoot(kTempLocal), newFolder);
     if (m_files.exists(to)) return 1;
     platform::Error error;
-    if (!platform::SafeName::check(oldFolder) || !m_files.moveItem(join(pathUnderRoot(kTempLocal), oldFolder), to, &error)) {
+    if (!platform::SafeName::check(oldFolder) || !m_files.moveItem(from, to, &error)) {
         RIG_LOG("cannot rename group %s: %s", oldFolder.c_str(), error.description.c_str());
         return 2;
     }
+    // Only what lies in the group's own folder moves with it: a folder above it may bear the same name.
     const auto rename = [&](std::string& path) {
-        fs::path renamed;
-        for (const auto& component : fs::path(path)) renamed /= component == oldFolder ? fs::path(newFolder) : component;
-        path = renamed.string();
+        const std::string absolute = absolutePath(path);
+        if (!isUnderFolder(absolute, from)) return;
+        path = (fs::path(to) / fs::path(absolute).lexically_normal().lexically_relative(fs::path(from).lexically_normal()))
+                   .string();
     };
     for (auto& child : group.childDirectories) {
         if (child->path) rename(*child->path);

@@ -72,6 +72,12 @@ void CommonUtils::sendPatchPoolData(Tree tree)
 
 void CommonUtils::loadPatchPool()
 {
+    // A save cut off between moving the saved library aside and moving its successor in leaves only the
+    // old library, whole, aside; it stays the library rather than be dropped by the next save.
+    platform::Error aside;
+    if (!m_files.exists(pathUnderRoot(kStorePatch)) && m_files.exists(pathUnderRoot(kStorePatchAside)) &&
+        !m_files.moveItem(pathUnderRoot(kStorePatchAside), pathUnderRoot(kStorePatch), &aside))
+        RIG_LOG("cannot put back the saved library: %s", aside.description.c_str());
     if (!m_files.exists(pathUnderRoot(kStorePatch))) {
         sendPatchPoolData({});
         return;
@@ -403,6 +409,16 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
     if (m_files.exists(file.string())) {
         if (!replace) {
             file = createNewNameForPath(file.string());
+        } else if (!m_files.isDirectory(source) && !m_files.isDirectory(file.string())) {
+            // The file in the way is replaced whole or not at all, so a failed copy keeps it, and a file
+            // replaced by itself (the same path) stays as it was instead of being removed first.
+            platform::Error error;
+            const auto bytes = m_files.readFile(source, &error);
+            if (!bytes || !m_files.writeAtomically(file.string(), *bytes, &error, durability)) {
+                RIG_LOG("cannot replace the file: %s", error.description.c_str());
+                return std::string();
+            }
+            return file.string();
         } else if (!m_files.removeItem(file.string())) {
             return std::string();
         }

@@ -209,6 +209,18 @@ TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
     EXPECT_FALSE(node("Solo")->isIncompatible);
 }
 
+// A save cut off between moving the saved library aside and moving its successor in leaves the old one,
+// whole, beside a missing library: it is the library the next start loads.
+TEST_F(Pools, ALibraryLeftAsideByACutOffSaveIsLoaded)
+{
+    put("QFXMacApplication/.Patch-old/Pool/[0] Solo.qptc", patchFile("Solo"));
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    EXPECT_EQ(names(recorder.patchPool), (Strings{"Solo"}));
+    EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[0] Solo.qptc")));
+}
+
 TEST_F(Pools, CopiedPatchFilesAreNamedSafely)
 {
     start();

@@ -107,3 +107,33 @@ TEST_F(PatchLibrary, RewriteFailuresLeaveTheFileAsItWas)
     EXPECT_EQ(names("Temp/Device/Patch"), (Strings{"p (1).qptc", "p (2).qptc", "p.qptc"}));
     EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
 }
+
+// Replacing a file keeps it until its successor is whole; a file replaced by itself stays as it is.
+TEST_F(PatchLibrary, ReplacingAPatchFileNeverLosesTheOneInTheWay)
+{
+    startLibrary();
+    const std::string kept = writePatch("out/Keep.qptc", "Old");
+    const std::string source = writePatch("Temp/Local/New.qptc", "New");
+    const Bytes before = *files.readFile(kept);
+    for (Op op : {Op::Copy, Op::Write}) faulty.fail(op, "Keep.qptc");
+    EXPECT_FALSE(utils->writeFilePatchWithPath(source, kept, {true}));
+    EXPECT_EQ(files.readFile(kept), before);
+    faulty.heal();
+    for (const std::string& from : {source, kept}) {
+        const auto replaced = utils->writeFilePatchWithPath(from, kept, {true});
+        ASSERT_TRUE(replaced);
+        EXPECT_EQ(replaced->patchName, "New");
+        EXPECT_EQ(names("out"), (Strings{"Keep.qptc"}));
+    }
+}
+
+// Only the group's own folder takes the new name, even where a folder above it bears the old one.
+TEST_F(PatchLibrary, RenamingAGroupNamedLikeAFolderAboveItKeepsItsChildrenFound)
+{
+    startLibrary();
+    auto local = group("Local", {writePatch("Temp/Local/Local/Lead.qptc", "Lead")});
+    EXPECT_EQ(utils->renameGroup(*local, "Leads"), 0);
+    const std::string renamed = rootFolder + "/Temp/Local/Leads/Lead.qptc";
+    EXPECT_EQ(local->childDirectories[0]->patchItem()->path, renamed);
+    EXPECT_TRUE(files.exists(renamed));
+}
