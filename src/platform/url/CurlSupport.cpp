@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <mutex>
 
 #include "common/Log.h"
@@ -40,6 +41,54 @@ std::optional<std::string> resolveLocation(const std::string& base, const std::s
     }
     curl_url_cleanup(url);
     return resolved;
+}
+
+namespace {
+
+// "scheme://host:port" lower-cased, or nothing when the URL does not parse.
+std::optional<std::string> originOf(const std::string& url)
+{
+    CURLU* handle = curl_url();
+    std::optional<std::string> origin;
+    if (curl_url_set(handle, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+        std::string parts;
+        for (const CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+            char* text = nullptr;
+            if (curl_url_get(handle, part, &text, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+                parts += text;
+                curl_free(text);
+            }
+            parts += '|';
+        }
+        for (char& c : parts) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        origin = parts;
+    }
+    curl_url_cleanup(handle);
+    return origin;
+}
+
+}  // namespace
+
+bool sameOrigin(const std::string& a, const std::string& b)
+{
+    const auto first = originOf(a);
+    return first && first == originOf(b);
+}
+
+URLRequest redirectedRequest(const URLRequest& request, const std::string& target, long status)
+{
+    URLRequest next = request;
+    next.url = target;
+    if ((status == 303 && next.httpMethod != "HEAD") || ((status == 301 || status == 302) && next.httpMethod == "POST")) {
+        next.httpMethod = "GET";
+        next.httpBody.reset();
+        next.httpBodyStream.reset();
+        next.setValue("", "Content-Type");
+        next.setValue("", "Content-Length");
+    }
+    if (!sameOrigin(request.url, target))
+        for (const char* field : {"Authorization", "Proxy-Authorization", "Cookie"}) next.setValue("", field);
+    return next;
 }
 
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/error/Error.h"
+#include "platform/url/URLRequest.h"
 
 namespace platform {
 
@@ -17,6 +18,13 @@ bool isRedirectStatus(long status);
 std::string trimHeaderLine(const char* data, std::size_t length);
 // A Location value made absolute against the URL that answered with it; nothing when it cannot be parsed.
 std::optional<std::string> resolveLocation(const std::string& base, const std::string& location);
+// Whether two URLs share scheme, host and port (the default port counted as given).
+bool sameOrigin(const std::string& a, const std::string& b);
+// The request a redirect leads to: the same request at `target`, turned into a GET without body where
+// the status asks for it (303 for all but HEAD; 301 and 302 for POST), and stripped of the old origin's
+// credentials and cookies when the target lies elsewhere, so they never reach another host or go out
+// in the clear.
+URLRequest redirectedRequest(const URLRequest& request, const std::string& target, long status);
 // The loading layer's error for a failed curl transfer, `detail` (curl's error buffer) preferred as text.
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail);
 

@@ -328,15 +328,7 @@ void URLConnection::headersComplete()
     std::optional<std::string> target;
     if (isRedirectStatus(status) && location) target = resolveLocation(response.url, *location);
     if (target && m_delegate) {
-        URLRequest next = m_request;
-        next.url = *target;
-        if ((status == 303 && next.httpMethod != "HEAD") || ((status == 301 || status == 302) && next.httpMethod == "POST")) {
-            next.httpMethod = "GET";
-            next.httpBody.reset();
-            next.httpBodyStream.reset();
-            next.setValue("", "Content-Type");
-            next.setValue("", "Content-Length");
-        }
+        URLRequest next = redirectedRequest(m_request, *target, status);
         auto delegate = m_delegate;
         m_redirect = delegate->willSendRequest(*this, next, response);
         if (m_redirect) return;

@@ -656,16 +656,7 @@ void URLSession::Engine::headersComplete(Transfer& transfer)
     if (isRedirectStatus(status))
         if (auto location = response.valueForHTTPHeaderField("Location")) target = resolveLocation(response.url, *location);
     if (target) {
-        URLRequest next = transfer.request;
-        next.url = *target;
-        const bool toGet = (status == 303 && next.httpMethod != "HEAD") ||
-                           ((status == 301 || status == 302) && next.httpMethod == "POST");
-        if (toGet) {
-            next.httpMethod = "GET";
-            next.setValue("", "Content-Type");
-            next.setValue("", "Content-Length");
-        }
-        transfer.redirectRequest = std::move(next);
+        transfer.redirectRequest = redirectedRequest(transfer.request, *target, status);
         transfer.held = Transfer::Held::Redirect;
     } else if (status == 401 && response.valueForHTTPHeaderField("WWW-Authenticate")) {
         transfer.held = Transfer::Held::Authentication;
@@ -799,6 +790,8 @@ void URLSession::Engine::decideRedirect(Transfer& transfer)
         if (!next) return deliverHeld(waiting);
         ++waiting.redirects;
         waiting.held = Transfer::Held::None;
+        // A credential given for one origin is not offered to another.
+        if (!sameOrigin(waiting.request.url, next->url)) waiting.credential.reset();
         waiting.request = std::move(*next);
         // A body goes along only where the method keeps it (307, 308).
         if (waiting.request.httpMethod == "GET" || waiting.request.httpMethod == "HEAD") waiting.body.reset();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/url/CurlSupport.h"
 #include "support/url/URLConnectionRecorder.h"
 
 using namespace support::urlconnection;
@@ -51,6 +52,33 @@ TEST(URLConnection, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
     EXPECT_FALSE(refuse->error);
     EXPECT_EQ(refuse->response->statusCode, 301);
     EXPECT_EQ(server.hits("/new"), 1);
+}
+
+// Credentials and cookies follow a redirect to the same origin only: a hop to another host (or scheme, or
+// port) goes without them, while other fields go along.
+TEST(URLConnection, ARedirectElsewhereCarriesNoCredentials)
+{
+    LoopbackServer server;
+    server.serve("/new", "arrived", "text/plain");
+    NetworkThread thread("test.network");
+    for (const bool elsewhere : {false, true}) {
+        server.redirect("/old", elsewhere ? server.url("/new", "localhost") : "/new", 302);
+        URLRequest asked(server.url("/old"));
+        asked.setValue("Bearer secret", "Authorization");
+        asked.setValue("id=1", "Cookie");
+        asked.setValue("kept", "X-Other");
+        auto recorder = std::make_shared<Recorder>();
+        startOn(thread, asked, recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        const auto arrived = server.requests("/new").back();
+        EXPECT_EQ(arrived.header("Authorization"), elsewhere ? "" : "Bearer secret") << elsewhere;
+        EXPECT_EQ(arrived.header("Cookie"), elsewhere ? "" : "id=1") << elsewhere;
+        EXPECT_EQ(arrived.header("X-Other"), "kept") << elsewhere;
+    }
+    EXPECT_TRUE(platform::sameOrigin("http://a.test/x", "HTTP://A.test:80/y"));
+    EXPECT_FALSE(platform::sameOrigin("http://a.test/x", "https://a.test/x"));
+    EXPECT_FALSE(platform::sameOrigin("http://a.test/x", "http://a.test:8080/x"));
+    EXPECT_FALSE(platform::sameOrigin("not a url", "not a url"));
 }
 
 TEST(URLConnection, EndlessRedirectsFail)
