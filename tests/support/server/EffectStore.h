@@ -19,7 +19,9 @@ using Strings = std::vector<std::string>;
 
 struct Ready : OKVServerDelegate {
     std::atomic<int> filesReady{0};
+    std::atomic<int> picturesAnswered{0};
     void downloadFileSuccess(bool ok) override { filesReady += ok ? 1 : 0; }
+    void downloadImageSuccess(bool) override { ++picturesAnswered; }
 };
 
 // One effect of a model: its type text (also its folder), archive name and version.
