@@ -70,6 +70,12 @@ void CommonUtils::updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, con
         return;
     }
     modifyQFXListWithEffectItem(item, QFXListEdit::Update);
+    // A newer file with no list edit to follow would leave the list naming the old version.
+    if (!m_updateQFXListBlock) {
+        tell([item](CommonUtilsDelegate& d) { d.writeEffectItem(item, QFXListEdit::Update, 0); });
+        finishRequest(RequestKind::UpdateEffect);
+        return;
+    }
     actionWithEffectItem(item, QFXListEdit::Update);
     m_addedEffectType.reset();
     m_updateEffectDeviceBlock = [this, item, oldVersion = qfxInfo.versionQFX()] {

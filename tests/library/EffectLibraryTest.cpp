@@ -300,6 +300,18 @@ TEST_F(EffectLibrary, UpdatesEachOutdatedLoadedEffectThenCloses)
 
 }
 
+// Without a stored list to edit, an update sends no newer file: the unit keeps its file and its list.
+TEST_F(EffectLibrary, AnUpdateWithoutAStoredListLeavesTheUnitAlone)
+{
+    const Module comp{0x05000002, "Comp", "10.0"};
+    connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}}, 1, {comp});
+    const auto before = unit.files().file("Comp.QF2");
+    fs::remove(storedCopy());
+    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "updatesDone"),
+              (Strings{"effectPool", "syncFinish", "busy", "write 1 0 Comp.QF2", "busy", "updatesDone", "idle"}));
+    EXPECT_EQ(unit.files().file("Comp.QF2"), before);
+}
+
 TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)
 {
     connectWith(kDeviceList);
