@@ -65,11 +65,15 @@ struct EffectStore : ServerFixture {
         else server.serve("/v1/effects.json", catalogue(models), "application/json");
         server.serve("/img.png", "png", "image/png");
         const int before = ready->filesReady;
+        const int pictures = ready->picturesAnswered;
         auto controller = OKVServerController::create(dispatch, root.string(), configuration());
         controller->setDelegate(ready);
         controller->getAllQFXFileFromServer();
         const bool done = loop.runUntil([&] { return ready->filesReady > before; });
-        loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
+        // A fetched catalogue brings a picture request per model; none is left in flight when the test ends.
+        if (catalogueDown) loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
+        else loop.runUntil([&] { return ready->picturesAnswered >= pictures + static_cast<int>(models.size()); },
+                           std::chrono::seconds(5));
         return done;
     }
     std::string module(const std::string& type) const { return read("QFXMacApplication/Effect/" + type + "/" + type + ".QF2"); }
