@@ -136,10 +136,10 @@ void CommonUtils::modifyQFXListWithEffectItem(const std::shared_ptr<EffectItem>&
     const std::string path = m_qfxListPathDevice;
     platform::Error error;
     const auto stored = m_files.readFile(path, &error);
-    std::optional<OKVQFXList> list =
-        stored && !QFXListEdit::leavesBlockOpen(*stored) ? QFXListEdit::parse(*stored) : std::nullopt;
-    // Without a readable, whole base there is no edit: the device's list is never replaced by a guess.
-    if (!list) {
+    std::optional<OKVQFXList> list = stored ? QFXListEdit::parse(*stored) : std::nullopt;
+    // Without a readable, whole base there is no edit: the device's list is never replaced by a guess,
+    // nor by one lacking the records of a block the stored copy ends inside.
+    if (!list || list->endsInsideBlock()) {
         RIG_LOG("no stored effect list to edit at %s", path.c_str());
         return;
     }

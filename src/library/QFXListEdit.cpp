@@ -20,24 +20,6 @@ std::optional<OKVQFXList> QFXListEdit::parse(const Bytes& stored)
     return list;
 }
 
-bool QFXListEdit::leavesBlockOpen(const Bytes& stored)
-{
-    const auto marks = [](const std::uint8_t* r, std::uint8_t mark) {
-        return r[0] == mark && r[1] == mark && r[2] == mark;
-    };
-    constexpr std::size_t kRecord = OKVQFXInformation::kRecordSize;
-    std::optional<std::uint8_t> open;
-    for (std::size_t offset = 0; offset + kRecord <= stored.size(); offset += kRecord) {
-        const std::uint8_t* r = stored.data() + offset;
-        if (!open) {
-            if (marks(r, 0x3E)) open = r[4];
-        } else if (marks(r, 0x3C) && r[4] == *open) {
-            open.reset();
-        }
-    }
-    return open.has_value();
-}
-
 OKVQFXInformation QFXListEdit::recordFor(const EffectItem& item)
 {
     OKVQFXInformation record;

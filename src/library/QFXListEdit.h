@@ -19,10 +19,6 @@ public:
     // category block, so that an unreadable copy never becomes an empty list on the device.
     static std::optional<OKVQFXList> parse(const Bytes& stored);
 
-    // Whether the stored copy ends inside a block: the list parsed from it lacks that block's records,
-    // which a rewrite would wipe from the device.
-    static bool leavesBlockOpen(const Bytes& stored);
-
     // The record an effect becomes in the list.
     static OKVQFXInformation recordFor(const EffectItem& item);
 

@@ -31,6 +31,7 @@ OKVQFXList OKVQFXList::initWithByteData(const uint8_t* bytes, int64_t sizeData)
             open->arrayQFXInformation().push_back(*OKVQFXInformation::initWithByteData(r, int64_t(record)));
         }
     }
+    list.endsInsideBlock_ = open.has_value();
     return list;
 }
 

@@ -26,8 +26,11 @@ public:
     const std::vector<QFXListCategory>& arrayCategory() const { return arrayCategory_; }
     int64_t dataSize() const { return dataSize_; }
     void setDataSize(int64_t size) { dataSize_ = size; }
+    // The bytes read ended inside a block, whose records the list therefore lacks.
+    bool endsInsideBlock() const { return endsInsideBlock_; }
 
 private:
     std::vector<QFXListCategory> arrayCategory_;
     int64_t dataSize_ = 0;
+    bool endsInsideBlock_ = false;
 };

@@ -92,6 +92,7 @@ TEST(EffectList, StrayRecordsAndOpenCategories)
     EXPECT_EQ(effects[0].nameQFX(), "A");
     EXPECT_EQ(effects[1].nameQFX(), "<<<\x02");
     EXPECT_EQ(effects[2].nameQFX(), ">>>\x03");
+    EXPECT_TRUE(list.endsInsideBlock());
 
     Bytes written = list.getByteData();
     ASSERT_EQ(written.size(), file.size());
@@ -103,6 +104,7 @@ TEST(EffectList, StrayRecordsAndOpenCategories)
     OKVQFXList reread = OKVQFXList::initWithByteData(written);
     ASSERT_EQ(reread.arrayCategory().size(), 1u);
     EXPECT_EQ(reread.arrayCategory()[0].arrayQFXInformation()[2].nameQFX(), ">>>\x03");
+    EXPECT_FALSE(reread.endsInsideBlock());
 }
 
 TEST(EffectList, AddedAndRemovedRecords)
