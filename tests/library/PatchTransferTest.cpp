@@ -34,8 +34,7 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
 {
     const auto one = edited(0, "One");
     utils->writeToDeviceWithPatchItem(one, 4);
-    settle();
-    EXPECT_EQ(slotPath(4), one->path);
+    EXPECT_TRUE(loop.runUntil([&] { return slotPath(4) == one->path; }));
 
     // The slot's file is renamed in place (its blank comment grows it beyond what a slot holds), then
     // the write is refused: the slot's file holds what the device still has, the interface gets the old

@@ -35,6 +35,14 @@ Queue& Dispatch::computation()
     return *m_computation;
 }
 
+bool Dispatch::waitUntilIdle()
+{
+    bool busy = false;
+    for (auto& pool : m_global) busy = pool->waitIdle() || busy;
+    computation();
+    return m_computation->waitIdle() || busy;
+}
+
 std::shared_ptr<SerialQueue> Dispatch::makeSerial(std::string label, Priority priority)
 {
     return SerialQueue::create(std::move(label), global(priority), m_main.executor());

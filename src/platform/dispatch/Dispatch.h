@@ -26,6 +26,9 @@ public:
     // A pool with a thread per core for long computations (unpacking archives) that must not hold the
     // global pools' few threads; made on first use.
     Queue& computation();
+    // Returns once every pool has run out of work (serial queues run on them); true if any had some.
+    // For a caller that must know the background work has ended, never from a pool's own thread.
+    bool waitUntilIdle();
     std::shared_ptr<SerialQueue> makeSerial(std::string label, Priority priority = Priority::Default);
     const Clock& clock() const { return m_main.executor().clock(); }
     MainExecutor& mainExecutor() { return m_main.executor(); }

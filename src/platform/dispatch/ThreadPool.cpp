@@ -60,9 +60,21 @@ void ThreadPool::work()
             if (m_core->tasks.empty()) return;
             task = std::move(m_core->tasks.front());
             m_core->tasks.pop_front();
+            ++m_core->running;
         }
         task();
+        task = nullptr;  // what the task held goes before anyone is told the pool is idle
+        std::lock_guard lock(m_core->mutex);
+        if (--m_core->running == 0 && m_core->tasks.empty()) m_core->idle.notify_all();
     }
+}
+
+bool ThreadPool::waitIdle()
+{
+    std::unique_lock lock(m_core->mutex);
+    const bool busy = m_core->running > 0 || !m_core->tasks.empty();
+    m_core->idle.wait(lock, [&] { return m_core->running == 0 && m_core->tasks.empty(); });
+    return busy;
 }
 
 }  // namespace platform

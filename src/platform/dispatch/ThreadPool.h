@@ -23,13 +23,17 @@ public:
     void async(Task task) override;
     void after(Duration delay, Task task) override;
     bool isCurrent() const override;
+    // Returns once no task is queued or running; true if it had to wait. Never call it from the pool.
+    bool waitIdle();
 
 private:
     // Shared with delayed work waiting on the main executor, which may outlive the pool.
     struct Core {
         std::mutex mutex;
         std::condition_variable wake;
+        std::condition_variable idle;
         std::deque<Task> tasks;
+        unsigned running = 0;
         bool stopping = false;
         void push(Task task);
     };

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
@@ -139,4 +140,25 @@ TEST_F(DispatchFixture, OperationMayReleaseItsOwnQueue)
     // Once the serial queue runs this, the finished operation has stopped touching its queue.
     serial->sync([] {});
     EXPECT_TRUE(released);
+}
+
+TEST_F(DispatchFixture, WaitingUntilIdleCoversRunningQueuedAndChainedWork)
+{
+    EXPECT_FALSE(dispatch.waitUntilIdle()) << "nothing queued";
+    // A serial queue's later tasks, work one pool hands to another, and a task still running when the
+    // wait begins all end before it returns.
+    auto queue = dispatch.makeSerial("chain", Priority::Background);
+    std::atomic<int> done{0};
+    std::atomic<bool> started{false};
+    dispatch.global(Priority::Low).async([&] {
+        started = true;
+        std::this_thread::sleep_for(30ms);
+        for (int i = 0; i < 50; ++i) queue->async([&] { ++done; });
+        dispatch.global(Priority::High).async([&] { ++done; });
+    });
+    while (!started) std::this_thread::yield();
+    EXPECT_TRUE(dispatch.waitUntilIdle());
+    dispatch.waitUntilIdle();  // the high pool may have been looked at before the low one handed it work
+    EXPECT_EQ(done.load(), 51);
+    EXPECT_FALSE(dispatch.waitUntilIdle());
 }

@@ -65,12 +65,19 @@ protected:
         });
         return got;
     }
-    // Lets every thread settle and hands over what the delegate heard meanwhile.
+    // Lets every thread settle and hands over what the delegate heard meanwhile. However slow the
+    // machine, it waits until two rounds in a row find the device, the pools and the main queue idle;
+    // a short real-time pump between two such waits catches what comes from elsewhere.
     Strings settle()
     {
-        for (int i = 0; i < 3; ++i) {
-            midi.waitUntilDelivered();
-            loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
+        for (int pass = 0; pass < 2; ++pass) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            for (int quiet = 0; quiet < 2 && std::chrono::steady_clock::now() < limit;) {
+                midi.waitUntilDelivered();
+                const bool pools = dispatch.waitUntilIdle();
+                quiet = loop.runUntilIdle() == 0 && !pools ? quiet + 1 : 0;
+            }
+            if (pass == 0) loop.runUntil([] { return false; }, std::chrono::milliseconds(20));
         }
         return recorder.take();
     }
