@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <optional>
 
 #include "common/Log.h"
 #include "device/sequencer/ParserDataController.h"
@@ -9,6 +10,19 @@
 #include "platform/files/FileManager.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The items are the interface's, read and changed on its thread while a flow runs on ours: a flow
+// takes their paths when it is asked for and never touches the items themselves.
+std::vector<std::optional<std::string>> pathsOf(const std::vector<std::shared_ptr<PatchItem>>& items)
+{
+    std::vector<std::optional<std::string>> paths;
+    for (const auto& item : items) paths.push_back(item ? std::optional<std::string>(item->path) : std::nullopt);
+    return paths;
+}
+
+}  // namespace
 
 // ---- state shared with the reset ----
 
@@ -79,15 +93,18 @@ void CommonUtils::writeToDeviceWithPatchGroup(const std::vector<std::shared_ptr<
     const RequestKind kind = one ? RequestKind::WriteOnePatch : RequestKind::WriteGroupPatchs;
     const float timeOut = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
     const float watchdog = one ? 3 * timeOut : 2 * timeOut * static_cast<float>(std::min(items.size(), indexes.size()));
-    addRequest(kind, [this, items, indexes, kind, one] {
+    // Made absolute here, on the caller's thread, for the caller to compare with the slots' paths.
+    for (const auto& item : items)
+        if (item) item->path = absolutePath(item->path);
+    const auto paths = pathsOf(items);
+    addRequest(kind, [this, paths, indexes, kind, one] {
         std::vector<PatchObject> written;
         std::vector<std::size_t> positions;
-        for (std::size_t i = 0; i < items.size() && i < indexes.size(); ++i) {
-            if (!items[i] || !validIndex(indexes[i])) continue;
+        for (std::size_t i = 0; i < paths.size() && i < indexes.size(); ++i) {
+            if (!paths[i] || !validIndex(indexes[i])) continue;
             const auto position = static_cast<std::size_t>(indexes[i]);
-            items[i]->path = absolutePath(items[i]->path);
             PatchObject copy = m_allPatchDataList[position].copy();
-            copy.path = items[i]->path;
+            copy.path = *paths[i];
             written.push_back(copy);
             positions.push_back(position);
         }
@@ -141,13 +158,13 @@ std::shared_ptr<PatchItem> CommonUtils::recoverFailedWrite(PatchObject& written,
 void CommonUtils::writeToDeviceWithPatchList(const std::vector<std::shared_ptr<PatchItem>>& items)
 {
     const float timeOut = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
-    post([this, items, timeOut] {
+    post([this, paths = pathsOf(items), timeOut] {
         if (!m_isLoadedPatchList) return;
-        addRequest(RequestKind::WriteAllPatch, [this, items] {
+        addRequest(RequestKind::WriteAllPatch, [this, paths] {
             // The list takes the new files only once the device has them all.
             std::vector<PatchObject> list = m_allPatchDataList;
-            for (std::size_t i = 0; i < list.size() && i < items.size(); ++i)
-                if (items[i]) list[i].path = absolutePath(items[i]->path);
+            for (std::size_t i = 0; i < list.size() && i < paths.size(); ++i)
+                if (paths[i]) list[i].path = absolutePath(*paths[i]);
             m_writeAllPatchBlock = [this, list](std::int32_t state) {
                 if (state == 1) {
                     m_allPatchDataList = list;

@@ -34,6 +34,8 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
 {
     const auto one = edited(0, "One");
     utils->writeToDeviceWithPatchItem(one, 4);
+    // The item is read here while the write runs on the coordinator's queue, as the interface draws
+    // it: the write must leave the item alone (the thread sanitizer's tree watches).
     EXPECT_TRUE(loop.runUntil([&] { return slotPath(4) == one->path; }));
 
     // The slot's file is renamed in place (its blank comment grows it beyond what a slot holds), then

@@ -300,7 +300,7 @@ TEST_F(TrustFixture, AnUntrustedServerFailsUnlessTheSessionOrTaskLevelAnswerAcce
         recorder->sessionLevel = c.sessionLevel;
         recorder->trustAnswer = c.answer;
         session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-        run(session->dataTaskWithRequest(URLRequest(secure.url("/s"), 5.0)));
+        run(session->dataTaskWithRequest(URLRequest(secure.url("/s"), 30.0)));
         EXPECT_TRUE(recorder->saw(c.sessionLevel ? "session-challenge" : "task-challenge ServerTrust 0"));
         if (c.error) {
             ASSERT_TRUE(recorder->error);

@@ -24,7 +24,8 @@ struct HttpFixture {
         bool ranOnMain = false;
     };
 
-    std::shared_ptr<HTTPRequestOperation> operation(const std::string& url, double timeout = 5.0)
+    // Generous: a TLS handshake under the thread sanitizer on a loaded machine can take seconds.
+    std::shared_ptr<HTTPRequestOperation> operation(const std::string& url, double timeout = 30.0)
     {
         return std::make_shared<HTTPRequestOperation>(dispatch, platform::URLRequest(url, timeout));
     }
@@ -52,7 +53,7 @@ struct HttpFixture {
     {
         auto outcome = watch(operation);
         if (start) operation->start();
-        loop.runUntil([&] { return outcome->done; });
+        loop.runUntil([&] { return outcome->done; }, std::chrono::seconds(60));
         loop.runUntilIdle();
         return *outcome;
     }

@@ -96,7 +96,7 @@ public:
         note("resumed at " + std::to_string(offset));
     }
 
-    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10))
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(60))
     {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, limit, done);
@@ -169,7 +169,8 @@ struct SessionFixture : ::testing::Test {
         EXPECT_TRUE(recorder->waitForCompletion());
         return task;
     }
-    URLRequest request(const std::string& path, const std::string& method = "GET", double timeout = 5.0)
+    // Generous: a TLS handshake under the thread sanitizer on a loaded machine can take seconds.
+    URLRequest request(const std::string& path, const std::string& method = "GET", double timeout = 30.0)
     {
         URLRequest made(server.url(path), timeout);
         made.httpMethod = method;
