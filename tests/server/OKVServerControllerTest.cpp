@@ -89,7 +89,8 @@ TEST(OKVServerController, OfflineBranchUsesWhatIsStored)
         Sync s;
         s.write("OKVServerTemp/effects-7.json", kCatalogue);
         EXPECT_EQ(s.offline(0, 2), (Events{"data http://x/qfx/", "files ready"}));
-        EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), kCatalogue);
+        // Stored right after it is reported, on the controller's thread.
+        EXPECT_TRUE(s.loop.runUntil([&] { return s.read("QFXMacApplication/ALLQFXServer") == kCatalogue; }));
     }
 }
 

@@ -29,9 +29,10 @@ public:
     // Moves a FakeClock forward in steps, running each delayed task at its due time. Needs a FakeClock.
     void advance(Duration by);
     // Runs tasks (waiting for posts from other threads) until the predicate holds or the real-time
-    // limit passes; returns the predicate's last value.
+    // limit passes; returns the predicate's last value. The default limit only ends a wait that went
+    // wrong, so it is long enough for a TLS handshake under the thread sanitizer on a loaded machine.
     template <typename Predicate>
-    bool runUntil(Predicate done, Duration limit = std::chrono::seconds(10))
+    bool runUntil(Predicate done, Duration limit = std::chrono::seconds(60))
     {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (true) {

@@ -262,10 +262,10 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
     EXPECT_TRUE(rig.qfx->checkCurrentConnect());
     EXPECT_TRUE(rig.qfx->getDeviceName());
     rig.unplug();
-    rig.loop.runUntil([&] { return !rig.recorder.events().empty(); }, std::chrono::seconds(5));
+    rig.loop.runUntil([&] { return !rig.recorder.events().empty(); });
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
     rig.plugIn();
-    rig.loop.runUntil([&] { return rig.recorder.events().size() >= 2; }, std::chrono::seconds(5));
+    rig.loop.runUntil([&] { return rig.recorder.events().size() >= 2; });
     EXPECT_EQ(rig.recorder.last(), "plugin");
     rig.qfx->disconnectCurrentDevice();
     EXPECT_FALSE(rig.qfx->checkCurrentConnect());

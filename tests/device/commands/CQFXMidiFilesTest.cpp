@@ -249,7 +249,7 @@ TEST(CQFXMidiFiles, UnpluggingMidTransferLeavesTheChainToTheWatchdog)
     rig.qfx->readFFSFileListWithFilePath("BIG.QF2");
     ASSERT_TRUE(rig.waitForFunction("60 22", 3, false));  // letting answers land could finish the read
     rig.unplug();
-    rig.loop.runUntil([&] { return !rig.recorder.events().empty(); }, std::chrono::seconds(5));
+    rig.loop.runUntil([&] { return !rig.recorder.events().empty(); });
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
     rig.qfx->clearWaitingBlock();
     rig.qfx->disconnectCurrentDevice();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -145,20 +146,27 @@ TEST_F(DispatchFixture, OperationMayReleaseItsOwnQueue)
 TEST_F(DispatchFixture, WaitingUntilIdleCoversRunningQueuedAndChainedWork)
 {
     EXPECT_FALSE(dispatch.waitUntilIdle()) << "nothing queued";
-    // A serial queue's later tasks, work one pool hands to another, and a task still running when the
-    // wait begins all end before it returns.
+    // A task still running when the wait begins, a serial queue's later tasks and work one pool hands
+    // to another all end before it returns.
     auto queue = dispatch.makeSerial("chain", Priority::Background);
     std::atomic<int> done{0};
-    std::atomic<bool> started{false};
-    dispatch.global(Priority::Low).async([&] {
-        started = true;
-        std::this_thread::sleep_for(30ms);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    dispatch.global(Priority::Low).async([&, released] {
+        released.wait();
         for (int i = 0; i < 50; ++i) queue->async([&] { ++done; });
         dispatch.global(Priority::High).async([&] { ++done; });
     });
-    while (!started) std::this_thread::yield();
-    EXPECT_TRUE(dispatch.waitUntilIdle());
-    dispatch.waitUntilIdle();  // the high pool may have been looked at before the low one handed it work
+    std::atomic<bool> waited{false};
+    std::thread waiter([&] {
+        dispatch.waitUntilIdle();
+        dispatch.waitUntilIdle();  // the high pool may have been looked at before the low one handed it work
+        waited = true;
+    });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(waited.load()) << "returned while a task was still running";
+    release.set_value();
+    waiter.join();
     EXPECT_EQ(done.load(), 51);
     EXPECT_FALSE(dispatch.waitUntilIdle());
 }

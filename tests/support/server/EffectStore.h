@@ -72,8 +72,7 @@ struct EffectStore : ServerFixture {
         const bool done = loop.runUntil([&] { return ready->filesReady > before; });
         // A fetched catalogue brings a picture request per model; none is left in flight when the test ends.
         if (catalogueDown) loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
-        else loop.runUntil([&] { return ready->picturesAnswered >= pictures + static_cast<int>(models.size()); },
-                           std::chrono::seconds(5));
+        else loop.runUntil([&] { return ready->picturesAnswered >= pictures + static_cast<int>(models.size()); });
         return done;
     }
     std::string module(const std::string& type) const { return read("QFXMacApplication/Effect/" + type + "/" + type + ".QF2"); }

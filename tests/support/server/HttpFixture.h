@@ -53,7 +53,7 @@ struct HttpFixture {
     {
         auto outcome = watch(operation);
         if (start) operation->start();
-        loop.runUntil([&] { return outcome->done; }, std::chrono::seconds(60));
+        loop.runUntil([&] { return outcome->done; });
         loop.runUntilIdle();
         return *outcome;
     }

@@ -176,6 +176,9 @@ void LoopbackServer::start(bool tls, const TestIdentity* identity)
     // One request per connection unless asked otherwise: an idle kept-alive connection would hold the
     // server's shutdown for its whole keep-alive time-out.
     state.server->set_keep_alive_max_count(1);
+    // The handshake runs under the read time-out, and under the thread sanitizer on a loaded machine it
+    // can outlast the library's 5 s; a plain server keeps it, so an idle connection holds no shutdown long.
+    if (tls) state.server->set_read_timeout(30, 0);
     // The server library listens with a backlog of 5: a burst of parallel connections then overflows
     // it and each dropped SYN costs the client a one-second retransmission. Keep the socket and widen
     // the backlog once bound.
