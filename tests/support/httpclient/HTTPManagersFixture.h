@@ -1,7 +1,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 #include "httpclient/operation/HTTPRequestOperationManager.h"
@@ -49,6 +52,13 @@ struct HTTPManagers : ::testing::Test {
     void TearDown() override
     {
         for (const auto& manager : made) Kind::finish(*manager, loop);
+        // A session's last task may still hold its manager on a pool thread, and a manager leaves the
+        // notification centre as it goes: every one must be gone before the centre is.
+        std::vector<std::weak_ptr<Manager>> gone(made.begin(), made.end());
+        made.clear();
+        EXPECT_TRUE(loop.runUntil([&] {
+            return std::all_of(gone.begin(), gone.end(), [](const auto& manager) { return manager.expired(); });
+        })) << "a finished manager is kept";
     }
 };
 

@@ -54,6 +54,11 @@ struct ManagerFixture : ::testing::Test {
         manager->invalidateSessionCancelingTasks(true);
         const void* session = manager->session().get();
         loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session) > 0; });
+        // The session's last task may still hold the manager on a pool thread, and the manager leaves the
+        // notification centre as it goes: it must be gone before the centre is.
+        std::weak_ptr<URLSessionManager> gone = manager;
+        manager.reset();
+        EXPECT_TRUE(loop.runUntil([&] { return gone.expired(); })) << "an invalidated session keeps its manager";
         std::filesystem::remove_all(folder);
     }
     int count(const std::string& name, const void* sender = nullptr) const
