@@ -7,8 +7,8 @@
 #include "app/main/DesktopHelpOpener.h"
 #include "app/main/OptionMenuState.h"
 #include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderEffectManagerViewController.h"
-#include "app/screens/PlaceholderPatchManagerViewController.h"
+#include "app/screens/PlaceholderEffectScreen.h"
+#include "app/screens/PlaceholderPatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/TerminationSignals.h"
@@ -59,8 +59,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
         return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
-            std::make_unique<PlaceholderEffectManagerViewController>(),
-            std::make_unique<PlaceholderPatchManagerViewController>(), OptionMenuState::defaultPath(), RIG_VERSION,
+            std::make_unique<PlaceholderEffectScreen>(),
+            std::make_unique<PlaceholderPatchScreen>(), OptionMenuState::defaultPath(), RIG_VERSION,
             bundle.resourcesDirectory(), platform::Localizer::languageFromEnvironment(),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP)});

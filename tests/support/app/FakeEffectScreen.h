@@ -7,19 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "app/screens/EffectManagerViewController.h"
+#include "app/screens/EffectScreen.h"
 
 namespace testing_app {
 
 // An effect screen that keeps what it is given and records every call by name, for the main window
 // controller's tests.
-class FakeEffectManagerViewController final : public EffectManagerViewController {
+class FakeEffectScreen final : public EffectScreen {
 public:
     std::vector<std::string> calls;
     MainWindowController* mainController = nullptr;
     bool isEffectListLoaded = false;
 
-    ~FakeEffectManagerViewController() override { delete view_; }
+    ~FakeEffectScreen() override { delete view_; }
 
     QWidget* view() override { return view_; }
     void setMainController(MainWindowController* controller) override { mainController = controller; }

@@ -14,13 +14,13 @@ class QWidget;
 // The patch management screen as the main window controller sees it: the device patch list on the left,
 // the patch pool on the right, and the operations the controller calls on them. The models are the
 // coordinator's.
-class PatchManagerViewController {
+class PatchScreen {
 public:
     using PatchItems = std::vector<std::shared_ptr<PatchItem>>;
     using BankItems = std::vector<std::shared_ptr<BankItem>>;
     using StructureData = std::vector<std::shared_ptr<DirectoryObject>>;
 
-    virtual ~PatchManagerViewController() = default;
+    virtual ~PatchScreen() = default;
 
     virtual QWidget* view() = 0;
     // Registers the list and the pool as drop targets for patch files and the pool's own drags.

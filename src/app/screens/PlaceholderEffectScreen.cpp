@@ -1,4 +1,4 @@
-#include "app/screens/PlaceholderEffectManagerViewController.h"
+#include "app/screens/PlaceholderEffectScreen.h"
 
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
@@ -26,32 +26,32 @@ void clearMarks(const std::vector<std::shared_ptr<DirectoryObject>>& nodes)
 
 }  // namespace
 
-PlaceholderEffectManagerViewController::PlaceholderEffectManagerViewController()
+PlaceholderEffectScreen::PlaceholderEffectScreen()
     : view_(new PlaceholderScreenView(QStringLiteral("Effects in the device"), QStringLiteral("Effect pool"), QStringLiteral("Load")))
 {
 }
 
-PlaceholderEffectManagerViewController::~PlaceholderEffectManagerViewController() { delete view_; }
+PlaceholderEffectScreen::~PlaceholderEffectScreen() { delete view_; }
 
-void PlaceholderEffectManagerViewController::reloadEffectListRow(std::size_t row)
+void PlaceholderEffectScreen::reloadEffectListRow(std::size_t row)
 {
     if (row < effectList_.size() && effectList_[row] && static_cast<int>(row) < view_->list()->count())
         view_->list()->item(static_cast<int>(row))->setText(rowOf(*effectList_[row]));
 }
 
-void PlaceholderEffectManagerViewController::resetEffectPoolState()
+void PlaceholderEffectScreen::resetEffectPoolState()
 {
     clearMarks(structureData_);
     reloadDataInEffectPool();
 }
 
-void PlaceholderEffectManagerViewController::reloadData()
+void PlaceholderEffectScreen::reloadData()
 {
     reloadDataInEffectList();
     reloadDataInEffectPool();
 }
 
-void PlaceholderEffectManagerViewController::reloadDataInEffectList()
+void PlaceholderEffectScreen::reloadDataInEffectList()
 {
     QStringList rows;
     for (const auto& item : effectList_)

@@ -9,14 +9,14 @@ class EffectItem;
 class QWidget;
 
 // The sheet that lists the effects just updated on the device.
-class EffectUpdateView {
+class EffectUpdateSheet {
 public:
     struct UpdatedEffect {
         std::shared_ptr<EffectItem> effectItem;
         std::string oldVersion;
     };
 
-    virtual ~EffectUpdateView() = default;
+    virtual ~EffectUpdateSheet() = default;
 
     // The sheet's content.
     virtual QWidget* view() = 0;

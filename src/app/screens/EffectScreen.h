@@ -12,12 +12,12 @@ class QWidget;
 
 // The effect management screen as the main window controller sees it: the device effect list on the
 // left, the effect pool on the right, and the operations the controller calls on them.
-class EffectManagerViewController {
+class EffectScreen {
 public:
     using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
     using StructureData = std::vector<std::shared_ptr<DirectoryObject>>;
 
-    virtual ~EffectManagerViewController() = default;
+    virtual ~EffectScreen() = default;
 
     virtual QWidget* view() = 0;
     // Held weakly.

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/screens/PatchManagerViewController.h"
+#include "app/screens/PatchScreen.h"
 
 namespace testing_app {
 
 // A patch screen that keeps what it is given and records every call by name, for the main window
 // controller's tests.
-class FakePatchManagerViewController final : public PatchManagerViewController {
+class FakePatchScreen final : public PatchScreen {
 public:
     std::vector<std::string> calls;
     MainWindowController* mainController = nullptr;
@@ -21,7 +21,7 @@ public:
     bool lockPatchList = false;
     std::vector<std::pair<std::shared_ptr<PatchItem>, std::string>> updatedPatchItems;
 
-    ~FakePatchManagerViewController() override { delete view_; }
+    ~FakePatchScreen() override { delete view_; }
 
     QWidget* view() override { return view_; }
     void initDraggingRegister() override { calls.push_back("initDraggingRegister"); }

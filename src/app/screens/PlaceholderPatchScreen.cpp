@@ -1,24 +1,24 @@
-#include "app/screens/PlaceholderPatchManagerViewController.h"
+#include "app/screens/PlaceholderPatchScreen.h"
 
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 
-PlaceholderPatchManagerViewController::PlaceholderPatchManagerViewController()
+PlaceholderPatchScreen::PlaceholderPatchScreen()
     : view_(new PlaceholderScreenView(QStringLiteral("Patches in the device"), QStringLiteral("Patch pool"), QStringLiteral("Backup All")))
 {
 }
 
-PlaceholderPatchManagerViewController::~PlaceholderPatchManagerViewController() { delete view_; }
+PlaceholderPatchScreen::~PlaceholderPatchScreen() { delete view_; }
 
-void PlaceholderPatchManagerViewController::setLockPatchPool(bool locked)
+void PlaceholderPatchScreen::setLockPatchPool(bool locked)
 {
     isLockPatchPool_ = locked;
     lockPatchList_ = locked;
     view_->setPoolLocked(locked);
 }
 
-void PlaceholderPatchManagerViewController::resetPatchPoolState()
+void PlaceholderPatchScreen::resetPatchPoolState()
 {
     for (const auto& node : structureData_) {
         if (!node) continue;
@@ -29,13 +29,13 @@ void PlaceholderPatchManagerViewController::resetPatchPoolState()
     reloadDataInPatchPool();
 }
 
-void PlaceholderPatchManagerViewController::reloadData()
+void PlaceholderPatchScreen::reloadData()
 {
     reloadDataInPatchList();
     reloadDataInPatchPool();
 }
 
-void PlaceholderPatchManagerViewController::reloadDataInPatchList()
+void PlaceholderPatchScreen::reloadDataInPatchList()
 {
     QStringList rows;
     const std::size_t perBank = numberOfSlots_ > 0 ? static_cast<std::size_t>(numberOfSlots_) : 0;
@@ -48,7 +48,7 @@ void PlaceholderPatchManagerViewController::reloadDataInPatchList()
     view_->showList(rows);
 }
 
-void PlaceholderPatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
+void PlaceholderPatchScreen::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
 {
     // Without the list's slot table the change is shown where it arrived; the real screen places it.
     if (patchItem) view_->list()->addItem(QString::fromStdString(offset + "  " + patchItem->patchName));

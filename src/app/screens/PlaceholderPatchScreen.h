@@ -1,15 +1,15 @@
 #pragma once
 
-#include "app/screens/PatchManagerViewController.h"
+#include "app/screens/PatchScreen.h"
 #include <QPointer>
 
 #include "app/screens/PlaceholderScreenView.h"
 
 // The patch screen until its own views land: the device's patches and the pool, as plain lists.
-class PlaceholderPatchManagerViewController final : public PatchManagerViewController {
+class PlaceholderPatchScreen final : public PatchScreen {
 public:
-    PlaceholderPatchManagerViewController();
-    ~PlaceholderPatchManagerViewController() override;
+    PlaceholderPatchScreen();
+    ~PlaceholderPatchScreen() override;
 
     QWidget* view() override { return view_; }
     void initDraggingRegister() override {}

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "app/screens/EffectManagerViewController.h"
+#include "app/screens/EffectScreen.h"
 #include <QPointer>
 
 #include "app/screens/PlaceholderScreenView.h"
 
 // The effect screen until its own views land: the device's effects and the pool, as plain lists.
-class PlaceholderEffectManagerViewController final : public EffectManagerViewController {
+class PlaceholderEffectScreen final : public EffectScreen {
 public:
-    PlaceholderEffectManagerViewController();
-    ~PlaceholderEffectManagerViewController() override;
+    PlaceholderEffectScreen();
+    ~PlaceholderEffectScreen() override;
 
     QWidget* view() override { return view_; }
     void setMainController(MainWindowController* mainController) override { mainController_ = mainController; }

@@ -5,12 +5,12 @@
 #include <functional>
 #include <vector>
 
-#include "app/screens/EffectUpdateView.h"
+#include "app/screens/EffectUpdateSheet.h"
 
 namespace testing_app {
 
 // The effect update sheet: keeps its rows and its dismiss block, which a test runs as the close button.
-class FakeEffectUpdateView final : public EffectUpdateView {
+class FakeEffectUpdateSheet final : public EffectUpdateSheet {
 public:
     std::vector<UpdatedEffect> updatedEffectItems;
     std::function<void()> dismissActionBlock;
