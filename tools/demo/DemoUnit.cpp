@@ -1,5 +1,6 @@
 #include "DemoUnit.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -36,6 +37,10 @@ constexpr std::size_t kModuleFileSize = 320 * 1024;
 
 DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
 {
+    // Slots labelled as a unit's display shows them: group from 01, then the patch from 1 ("01:1").
+    sim::DeviceUnit::Descriptions descriptions;
+    descriptions.display = {0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0};
+    m_unit.setDescriptions(descriptions);
     fillPatches();
     loadEffects();
 }
@@ -54,6 +59,25 @@ std::int32_t DemoUnit::patchCount() const
 bool DemoUnit::patchesRead() { return patchRequests() >= static_cast<std::size_t>(patchCount()); }
 
 std::size_t DemoUnit::patchRequests() { return m_unit.device().requestCount(sim::RequestKey::maker(0x46)); }
+
+bool DemoUnit::slotHolds(std::int32_t slot, const std::string& text)
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    const std::int32_t perGroup = layout.banks * layout.patchs;
+    const auto record = m_unit.patches().patch(slot / perGroup, slot % perGroup / layout.patchs, slot % layout.patchs);
+    if (!record || text.empty()) return false;
+    return std::search(record->begin(), record->end(), text.begin(), text.end()) != record->end();
+}
+
+void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment)
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    const std::int32_t perGroup = layout.banks * layout.patchs;
+    const std::int32_t group = slot / perGroup, bank = slot % perGroup / layout.patchs, patch = slot % layout.patchs;
+    m_unit.patches().setPatch(group, bank, patch,
+                              SimulatedPatchMemory::makePatchRecord(name, comment, 160, static_cast<std::uint8_t>(slot)));
+    m_unit.sendPatchNotice(group, bank, patch);
+}
 
 void DemoUnit::fillPatches()
 {

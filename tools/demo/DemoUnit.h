@@ -31,6 +31,10 @@ public:
     bool patchesRead();
     // How many patch dumps the host has asked for so far (a full read asks for each patch once).
     std::size_t patchRequests();
+    // Whether the patch the unit holds in `slot` (counted from 0) carries `text` (a name or a comment).
+    bool slotHolds(std::int32_t slot, const std::string& text);
+    // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
+    void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment);
 
 private:
     void fillPatches();

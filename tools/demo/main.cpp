@@ -14,7 +14,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include <chrono>
@@ -119,6 +123,50 @@ void clickButton(QWidget& window, const char* name)
     if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
 }
 
+QTableView* patchList(QWidget& window)
+{
+    return window.findChild<QTableView*>(QStringLiteral("CustomTableViewForPatch"));
+}
+
+QString patchListText(int row, int column)
+{
+    QWidget* window = WindowShot::findWindow(QApplication::applicationName());
+    QTableView* table = window != nullptr ? patchList(*window) : nullptr;
+    return table != nullptr ? table->model()->index(row, column).data().toString() : QString();
+}
+
+// A double click on a cell of the patch list, as the user's mouse makes it.
+void doubleClickPatchList(QWidget& window, int row, int column)
+{
+    QTableView* table = patchList(window);
+    if (table == nullptr) return;
+    const QRect cell = table->visualRect(table->model()->index(row, column));
+    const QPointF at = cell.center();
+    const QPointF global = table->viewport()->mapToGlobal(at);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(table->viewport(), &event);
+    }
+}
+
+// Keys typed into whatever has the focus.
+void type(const QString& text, int key = 0)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) return;
+    if (key != 0) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(focus, &press);
+        return;
+    }
+    for (const QChar character : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+        QApplication::sendEvent(focus, &press);
+    }
+}
+
 QAction* enabledAction(QWidget& window, const QString& text)
 {
     for (QAction* action : window.findChildren<QAction*>())
@@ -135,6 +183,24 @@ void tour(const Options& options, DemoUnit* const* unit)
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
         {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
+        // A name edited in place: a double click on the second slot's name, a new name typed.
+        {"patch-name-editing.png",
+         [](QWidget& w) {
+             doubleClickPatchList(w, 1, 1);
+             type(QStringLiteral("Tour Edit"));
+         },
+         [] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }},
+        // Return commits it: the list shows it and the unit holds it.
+        {"patch-name-committed.png", [](QWidget&) { type({}, Qt::Key_Return); },
+         [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->slotHolds(1, "Tour Edit"); }},
+        // A patch changed on the unit arrives after the quiet time.
+        {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
+         [] { return patchListText(3, 1) == QStringLiteral("On Unit"); }},
+        {"patch-list-end.png",
+         [](QWidget& w) {
+             if (QTableView* table = patchList(w)) table->scrollToBottom();
+         },
+         [] { return true; }},
         // Ejected once the window offers to connect again.
         {"ejected.png", [](QWidget& w) { clickButton(w, "ejectButton"); },
          [] {

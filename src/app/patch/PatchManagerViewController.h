@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/patch/TableViewForPatchRightClickDelegate.h"
+#include "app/patch/TableViewForUtilityDelegate.h"
 #include "app/screens/PatchScreen.h"
 #include "library/text/TextRuleContext.h"
 #include "platform/notifications/NotificationCenter.h"
@@ -17,6 +19,7 @@ class AppDelegate;
 class CustomTableViewForPatch;
 class PatchCoordinator;
 class PatchDialogs;
+class PatchListItemDelegate;
 class PatchListTableModel;
 class QLabel;
 class UndoAction;
@@ -26,7 +29,10 @@ class UndoController;
 // Restore All button between them. It keeps the screen's lists and modes, answers both views, and sends
 // every file and device operation to the coordinator, every undo record to the undo stack and every
 // message to the dialog queue. Main thread only.
-class PatchManagerViewController final : public QObject, public PatchScreen {
+class PatchManagerViewController final : public QObject,
+                                         public PatchScreen,
+                                         public TableViewForPatchRightClickDelegate,
+                                         public TableViewForUtilityDelegate {
     Q_OBJECT
 public:
     // The button's left edge, from the left pane's right edge.
@@ -86,7 +92,28 @@ public:
     // ---- the device patch list ----
     CustomTableViewForPatch* patchManagerTableView() const { return patchManagerTableView_; }
     PatchListTableModel* patchListModel() const { return patchListModel_; }
+    PatchListItemDelegate* patchListDelegate() const { return patchListDelegate_; }
     std::uint64_t numberOfSlotsInBlank() const { return numberOfSlotsInBlank_; }
+    // A press in a column header keeps the selection, and its click puts it back.
+    void mouseDownInHeaderOfTableColumn();
+    void didClickTableColumn();
+    // Whether a name or comment is being typed: the list's editor is open or a text control has the focus.
+    bool isEditingText() const;
+
+    // ---- TableViewForUtilityDelegate ----
+    void didChangePositionFromRowIndexSet(CustomTableViewForPatch& table, const std::vector<std::uint64_t>& rows,
+                                          std::uint64_t toRow) override;
+    void didSelectRowAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void tableViewDidBecomeFirstResponder(CustomTableViewForPatch& table) override;
+
+    // ---- TableViewForPatchRightClickDelegate ----
+    void didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnUndoButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnPropertyButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    std::shared_ptr<PatchItem> patchItemForRightClickAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    bool tableViewCanReadFromPatchPool(CustomTableViewForPatch& table) override;
+    bool tableViewCanSaveToPatchPool(CustomTableViewForPatch& table) override;
 
     // ---- device writes and buffered device changes ----
     // One slot; nothing for a slot outside the list or without a patch.
@@ -141,6 +168,7 @@ private:
     StructureData structureData_;
     std::vector<RestoredCount> numberOfRestoredDictionaryArray_;
     std::vector<BufferedChange> bufferDataFromDevice_;
+    std::vector<std::uint64_t> currentSelectionIndexSet_;
     std::vector<platform::NotificationCenter::Token> undoObservers_;
     std::uint64_t numberOfSlotsInBlank_ = 0;
     bool isPatchListLoaded_ = false;
@@ -156,6 +184,7 @@ private:
     QWidget* buttonBar_ = nullptr;
     CustomTableViewForPatch* patchManagerTableView_ = nullptr;
     PatchListTableModel* patchListModel_ = nullptr;
+    PatchListItemDelegate* patchListDelegate_ = nullptr;
     QPushButton* backUpAllOrRestoreAllButton_ = nullptr;
     QLabel* leftArrowImageView_ = nullptr;
     QLabel* rightArrowImageView_ = nullptr;

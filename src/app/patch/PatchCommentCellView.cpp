@@ -1,0 +1,19 @@
+#include "app/patch/PatchCommentCellView.h"
+
+#include "library/models/PatchItem.h"
+#include "library/text/PatchCommentTextEditingManagement.h"
+
+const std::string& PatchCommentCellView::committedText() const { return patchItem_->patchComment; }
+
+bool PatchCommentCellView::textShouldEndEditing(std::string& fieldText)
+{
+    if (!patchItem_ || fieldText == patchItem_->patchComment) return makeTextFieldStopEditing();
+    return rewrite(fieldText, patchItem_->patchComment, kUndoType);
+}
+
+bool PatchCommentCellView::shouldChangeText(EditableText& editor, std::size_t location, std::size_t length,
+                                            const std::string& replacement)
+{
+    return PatchCommentTextEditingManagement::patchCommentInTextView(editor, {{location, length}}, {replacement},
+                                                                     context_.textRules);
+}
