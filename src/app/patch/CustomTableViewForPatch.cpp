@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "app/controls/CustomScroller.h"
 #include "app/patch/PatchListOptionMenu.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/TableViewForPatchRightClickDelegate.h"
@@ -104,16 +105,27 @@ void CustomTableViewForPatch::reloadData()
 
 bool CustomTableViewForPatch::isExpandedOverView() const
 {
-    if (!model() || model()->rowCount() == 0) return false;
-    const int last = model()->rowCount() - 1;
-    const int lastBottom = verticalHeader()->sectionPosition(last) + verticalHeader()->sectionSize(last);
-    return lastBottom > viewport()->height();
+    const int rows = model() ? model()->rowCount() : 0;
+    if (rows == 0) return false;
+    const int lastBottom = verticalHeader()->sectionPosition(rows - 1) + verticalHeader()->sectionSize(rows - 1);
+    return CustomScroller::isExpandedOverView(rows, lastBottom, viewport()->height());
+}
+
+void CustomTableViewForPatch::setVerticalScroller(CustomScroller* scroller)
+{
+    verticalScroller_ = scroller;
+    setVerticalScrollBar(scroller);
+    connect(scroller, &QScrollBar::valueChanged, this, &CustomTableViewForPatch::boundsDidChange);
+    // The scroller stays in place; it shows its knob only while the rows overflow.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroller->setRulerVisible(rulerVisible_);
 }
 
 void CustomTableViewForPatch::setRulerVisible(bool visible)
 {
     rulerVisible_ = visible;
-    setVerticalScrollBarPolicy(visible ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    if (verticalScroller_) verticalScroller_->setRulerVisible(visible);
+    else setVerticalScrollBarPolicy(visible ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
 }
 
 void CustomTableViewForPatch::resizeEvent(QResizeEvent* event)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
 
 class AppDelegate;
@@ -51,6 +52,9 @@ public:
     void reloadData();
     // Whether the rows reach beyond the visible area; never for no rows or rows that fit exactly.
     bool isExpandedOverView() const;
+    // The list's vertical scroller, which draws the ruler; set by the screen.
+    void setVerticalScroller(CustomScroller* scroller);
+    CustomScroller* verticalScroller() const { return verticalScroller_; }
     // Whether the vertical ruler is shown.
     bool rulerVisible() const { return rulerVisible_; }
     void setRulerVisible(bool visible);
@@ -111,4 +115,5 @@ private:
     bool rulerVisible_ = false;
     QPoint mouseDownPoint_;
     QPointer<QWidget> menuPopover_;
+    QPointer<CustomScroller> verticalScroller_;
 };

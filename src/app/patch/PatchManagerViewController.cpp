@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+#include "app/controls/CustomHeaderView.h"
+#include "app/controls/CustomScroller.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListReorder.h"
@@ -90,8 +92,18 @@ void PatchManagerViewController::buildView()
     patchManagerTableView_->setItemDelegate(patchListDelegate_);
     patchManagerTableView_->setRightClickDelegate(this);
     patchManagerTableView_->setUtilityDelegate(this);
-    QHeaderView* header = patchManagerTableView_->horizontalHeader();
+    auto* header = new CustomHeaderView(patchManagerTableView_);
+    patchManagerTableView_->setHorizontalHeader(header);
+    for (int column = 0; column < PatchListTableModel::ColumnCount; ++column) {
+        CustomHeaderCell& cell = header->headerCell(column);
+        cell.setHeaderType(CustomHeaderCell::PatchList);
+        cell.setIsNotFirstCell(column > 0);
+    }
     header->setFixedHeight(kHeaderHeight);
+    header->setStretchLastSection(true);
+    verticalPatchListRuler_ = new CustomScroller(patchManagerTableView_);
+    verticalPatchListRuler_->setIsEffectManagerRuler(false);
+    patchManagerTableView_->setVerticalScroller(verticalPatchListRuler_);
     // The list is not sortable, and a header click must not select a column: the table's own
     // reaction to a press goes, the screen's takes its place.
     header->setSectionsClickable(true);
@@ -99,7 +111,6 @@ void PatchManagerViewController::buildView()
     QObject::disconnect(header, &QHeaderView::sectionEntered, patchManagerTableView_, nullptr);
     connect(header, &QHeaderView::sectionPressed, this, &PatchManagerViewController::mouseDownInHeaderOfTableColumn);
     connect(header, &QHeaderView::sectionClicked, this, &PatchManagerViewController::didClickTableColumn);
-    patchManagerTableView_->horizontalHeader()->setStretchLastSection(true);
     patchManagerTableView_->setColumnWidth(PatchListTableModel::BankColumn, 80);
     patchManagerTableView_->setColumnWidth(PatchListTableModel::PatchColumn, 220);
     leftLayout->addWidget(patchManagerTableView_);

@@ -16,6 +16,7 @@
 #include "platform/notifications/NotificationCenter.h"
 
 class AppDelegate;
+class CustomScroller;
 class CustomTableViewForPatch;
 class PatchCoordinator;
 class PatchDialogs;
@@ -93,6 +94,7 @@ public:
     CustomTableViewForPatch* patchManagerTableView() const { return patchManagerTableView_; }
     PatchListTableModel* patchListModel() const { return patchListModel_; }
     PatchListItemDelegate* patchListDelegate() const { return patchListDelegate_; }
+    CustomScroller* verticalPatchListRuler() const { return verticalPatchListRuler_; }
     std::uint64_t numberOfSlotsInBlank() const { return numberOfSlotsInBlank_; }
     // A press in a column header keeps the selection, and its click puts it back.
     void mouseDownInHeaderOfTableColumn();
@@ -185,6 +187,7 @@ private:
     CustomTableViewForPatch* patchManagerTableView_ = nullptr;
     PatchListTableModel* patchListModel_ = nullptr;
     PatchListItemDelegate* patchListDelegate_ = nullptr;
+    CustomScroller* verticalPatchListRuler_ = nullptr;
     QPushButton* backUpAllOrRestoreAllButton_ = nullptr;
     QLabel* leftArrowImageView_ = nullptr;
     QLabel* rightArrowImageView_ = nullptr;

@@ -5,7 +5,10 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 
+#include "app/controls/CustomHeaderView.h"
+#include "app/controls/CustomScroller.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
@@ -31,6 +34,32 @@ TEST_F(PatchManagerViewControllerTest, LockingThePoolLocksTheListWhateverTheList
         EXPECT_EQ(screen->patchManagerTableView()->lockTableView(), c.expected) << c.pool << c.list;
         EXPECT_EQ(screen->isLockPatchPool(), c.pool);
     }
+}
+
+TEST_F(PatchManagerViewControllerTest, TheListDrawsPatchListHeadersAndAKnobOnlyWhenItsRowsOverflow)
+{
+    auto& table = *screen->patchManagerTableView();
+    auto* header = qobject_cast<CustomHeaderView*>(table.horizontalHeader());
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->height(), PatchManagerViewController::kHeaderHeight);
+    for (int column = 0; column < 3; ++column) {
+        ASSERT_NE(header->headerCellIfAny(column), nullptr);
+        EXPECT_EQ(header->headerCellIfAny(column)->headerType(), CustomHeaderCell::PatchList);
+        EXPECT_EQ(header->headerCellIfAny(column)->isNotFirstCell(), column > 0);
+    }
+    CustomScroller* ruler = screen->verticalPatchListRuler();
+    ASSERT_EQ(table.verticalScrollBar(), ruler);
+    EXPECT_FALSE(ruler->isEffectManagerRuler());
+
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    load(10);
+    EXPECT_TRUE(ruler->rulerVisible()) << "thirty rows of 55 points overflow 700";
+    screen->view()->resize(900, 2400);
+    testing_app::processEventsUntil([&] { return table.viewport()->height() > 1650; });
+    screen->validateRuler();
+    EXPECT_FALSE(ruler->rulerVisible());
+    EXPECT_FALSE(ruler->drawnKnobRect().has_value());
 }
 
 TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
