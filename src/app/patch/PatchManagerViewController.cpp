@@ -132,6 +132,11 @@ void PatchManagerViewController::buildView()
     backUpAllOrRestoreAllButton_->setObjectName(QStringLiteral("BackUpAllOrRestoreAllButton"));
     backUpAllOrRestoreAllButton_->setFixedSize(2 * kBackUpButtonOffset, 36);
     backUpAllOrRestoreAllButton_->setEnabled(false);
+    // White title on the screen's dark face; greyed while disabled.
+    backUpAllOrRestoreAllButton_->setStyleSheet(QStringLiteral(
+        "QPushButton { color: white; background: #2e3238; border: 1px solid #15171a; border-radius: 5px; }"
+        "QPushButton:disabled { color: #80858c; }"
+        "QPushButton:pressed { background: #1f2226; }"));
     leftArrowImageView_ = new QLabel(buttonBar_);
     rightArrowImageView_ = new QLabel(buttonBar_);
     layout->addWidget(buttonBar_);
