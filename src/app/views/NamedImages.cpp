@@ -230,6 +230,24 @@ QImage sortIndicator(bool ascending)
     return image;
 }
 
+// Piece `part` (0 start cap, 1 fill, 2 end cap) of a pool row's selection background, cut from one
+// rounded strip so that the pieces join however the fill is stretched.
+QImage poolSelectionPiece(int part, QColor colour)
+{
+    QImage strip = canvas(24, 24);
+    QPainter painter(&strip);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRoundedRect(QRectF(strip.rect()).adjusted(0.5, 1, -0.5, -1), 5, 5);
+    painter.end();
+    switch (part) {
+    case 0: return strip.copy(0, 0, 6, 24);
+    case 1: return strip.copy(6, 0, 12, 24);
+    default: return strip.copy(18, 0, 6, 24);
+    }
+}
+
 const QHash<QString, Painter>& painters()
 {
     static const QHash<QString, Painter> table = [] {
@@ -265,6 +283,12 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("cell_separator"), cellSeparator},
             {QStringLiteral("sort_indicator_ascending"), [] { return sortIndicator(true); }},
             {QStringLiteral("sort_indicator_descending"), [] { return sortIndicator(false); }},
+            {QStringLiteral("patch_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kSelectionOrange); }},
+            {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kDeepBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kDeepBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kDeepBlue); }},
         };
         for (int step = 1; step <= 18; ++step) {
             all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),
