@@ -33,7 +33,7 @@ ChangingColorWhenEditingTextField::ChangingColorWhenEditingTextField(QWidget* pa
     setAcceptDrops(false);
     // A right click is the list's: the field shows no menu of its own.
     setContextMenuPolicy(Qt::PreventContextMenu);
-    showTextColour(Qt::white);
+    showLook(false);
 }
 
 ChangingColorWhenEditingTextField::~ChangingColorWhenEditingTextField()
@@ -62,11 +62,12 @@ QWidget* ChangingColorWhenEditingTextField::responderOf(QWidget* control)
     return nullptr;
 }
 
-void ChangingColorWhenEditingTextField::showTextColour(const QColor& colour)
+void ChangingColorWhenEditingTextField::showLook(bool editing)
 {
+    // Idle, the text lies on the list's own background; edited, it is black on white.
     QPalette shown = palette();
-    if (shown.color(QPalette::Text) == colour) return;
-    shown.setColor(QPalette::Text, colour);
+    shown.setColor(QPalette::Text, editing ? Qt::black : Qt::white);
+    shown.setColor(QPalette::Base, editing ? QColor(Qt::white) : QColor(Qt::transparent));
     setPalette(shown);
 }
 
@@ -82,7 +83,7 @@ void ChangingColorWhenEditingTextField::focusInEvent(QFocusEvent* event)
     AppDelegate& app = AppDelegate::getInstance();
     if (app.getEdittingTextField() != this) app.clearColorEditingTextField();
     app.setEditingTextField(this);
-    showTextColour(Qt::black);
+    showLook(true);
     app.disableMenuShortkey();
     EditingKeyMonitor::installFor(this);
     QTimer::singleShot(0, this, [this] {
@@ -112,7 +113,7 @@ void ChangingColorWhenEditingTextField::textDidEndEditing()
     if (isPasted_ && !isTypedWord_ && delegate_) delegate_->textShouldEndEditing(editableText_);
     EditingKeyMonitor::removeFor(this);
     AppDelegate::getInstance().enableMenuShortkey();
-    showTextColour(Qt::white);
+    showLook(false);
     deselect();
     setReadOnly(true);
     emit editingEnded();

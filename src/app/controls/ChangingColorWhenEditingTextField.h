@@ -67,7 +67,7 @@ private:
     // Hands the focus to the list, which ends the edit.
     void endEditing();
     void textDidEndEditing();
-    void showTextColour(const QColor& colour);
+    void showLook(bool editing);
 
     EditingTextDelegate* delegate_ = nullptr;
     LineEditEditableText editableText_;
