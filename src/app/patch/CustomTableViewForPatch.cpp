@@ -6,11 +6,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
 #include "app/controls/CustomScroller.h"
+#include "app/controls/TableRowChecks.h"
 #include "app/patch/PatchListOptionMenu.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/TableViewForPatchRightClickDelegate.h"
@@ -67,11 +67,7 @@ std::vector<std::uint64_t> CustomTableViewForPatch::selectedRows() const
     return rows;
 }
 
-bool CustomTableViewForPatch::isEmptyRow(int row) const
-{
-    if (!model() || row < 0 || row >= model()->rowCount()) return true;
-    return model()->index(row, 0).data(PatchListTableModel::IsEmptyRowRole).toBool();
-}
+bool CustomTableViewForPatch::isEmptyRow(int row) const { return TableRowChecks::checkEmptyRow(row, this); }
 
 void CustomTableViewForPatch::setUpCurrentSelectionWithIndexSet(const std::vector<std::uint64_t>& rows,
                                                                bool extendingSelection)
@@ -138,7 +134,7 @@ void CustomTableViewForPatch::resizeEvent(QResizeEvent* event)
 
 PatchListOptionMenu* CustomTableViewForPatch::optionMenu() const
 {
-    return menuPopover_ ? menuPopover_->findChild<PatchListOptionMenu*>() : nullptr;
+    return menuPopover_ ? qobject_cast<PatchListOptionMenu*>(menuPopover_->contentWidget()) : nullptr;
 }
 
 void CustomTableViewForPatch::closeRightClickMenu()
@@ -150,25 +146,13 @@ void CustomTableViewForPatch::drawOptionMenu(std::uint64_t row, QPoint position)
 {
     if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
     if (!menuPopover_) {
-        menuPopover_ = new QWidget(this, Qt::Popup);
+        menuPopover_ = new AutoClosePopover(this);
         menuPopover_->setObjectName(QStringLiteral("PatchListMenuPopover"));
-        auto* layout = new QVBoxLayout(menuPopover_);
-        layout->setContentsMargins(0, 0, 0, 0);
     }
     closeRightClickMenu();
-    if (PatchListOptionMenu* old = optionMenu()) {
-        old->hide();
-        old->setParent(nullptr);
-        old->deleteLater();
-    }
     const auto patch = rightClickDelegate_ ? rightClickDelegate_->patchItemForRightClickAtIndex(*this, row) : nullptr;
-    auto* menu = new PatchListOptionMenu(row, *this, patch, menuPopover_);
-    menuPopover_->layout()->addWidget(menu);
-    menuPopover_->adjustSize();
-    // Centred under the pointer.
-    const QPoint topLeft(position.x() - menu->width() / 2, position.y() + 1);
-    menuPopover_->move(viewport()->mapToGlobal(topLeft));
-    menuPopover_->show();
+    menuPopover_->setContentWidget(new PatchListOptionMenu(row, *this, patch));
+    menuPopover_->showAtPointer(viewport()->mapToGlobal(position));
     menuPopover_->setFocus(Qt::PopupFocusReason);
 }
 

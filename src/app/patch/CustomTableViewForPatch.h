@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
 
@@ -62,8 +63,8 @@ public:
     bool isEmptyRow(int row) const;
 
     void closeRightClickMenu();
-    // The popup of the open option menu, if any.
-    QWidget* menuPopover() const { return menuPopover_; }
+    // The popover of the option menu, once it has been opened.
+    AutoClosePopover* menuPopover() const { return menuPopover_; }
     PatchListOptionMenu* optionMenu() const;
     // Opens the option menu of `row` under `position` (viewport coordinates).
     void drawOptionMenu(std::uint64_t row, QPoint position);
@@ -114,6 +115,6 @@ private:
     bool isDropped_ = false;
     bool rulerVisible_ = false;
     QPoint mouseDownPoint_;
-    QPointer<QWidget> menuPopover_;
+    QPointer<AutoClosePopover> menuPopover_;
     QPointer<CustomScroller> verticalScroller_;
 };

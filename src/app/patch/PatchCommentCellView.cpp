@@ -11,9 +11,8 @@ bool PatchCommentCellView::textShouldEndEditing(std::string& fieldText)
     return rewrite(fieldText, patchItem_->patchComment, kUndoType);
 }
 
-bool PatchCommentCellView::shouldChangeText(EditableText& editor, std::size_t location, std::size_t length,
-                                            const std::string& replacement)
+bool PatchCommentCellView::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
+                                  const std::vector<std::string>& replacements)
 {
-    return PatchCommentTextEditingManagement::patchCommentInTextView(editor, {{location, length}}, {replacement},
-                                                                     context_.textRules);
+    return PatchCommentTextEditingManagement::patchCommentInTextView(editor, ranges, replacements, context_.textRules);
 }

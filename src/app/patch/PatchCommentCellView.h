@@ -11,8 +11,8 @@ public:
     using PatchTextCellView::PatchTextCellView;
 
     bool textShouldEndEditing(std::string& fieldText) override;
-    bool shouldChangeText(EditableText& editor, std::size_t location, std::size_t length,
-                          const std::string& replacement) override;
+    bool shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
+                          const std::vector<std::string>& replacements) override;
 
 protected:
     const std::string& committedText() const override;

@@ -1,18 +1,13 @@
 #include "app/patch/PatchListItemDelegate.h"
 
 #include <QAbstractItemView>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPainter>
-#include <QPlainTextEdit>
-#include <QTableView>
 
-#include "app/patch/EditorEditableText.h"
+#include "app/controls/ChangingColorWhenEditingTextField.h"
+#include "app/controls/ChangingColorWhenEditingTextView.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/shell/AppDelegate.h"
-#include "app/views/CustomTableRowView.h"
 #include "app/views/NamedImages.h"
 #include "library/models/PatchItem.h"
 
@@ -40,9 +35,6 @@ QFont sizedFont(int pixels, bool bold)
     return font;
 }
 
-// Black text on white while editing.
-constexpr const char* kEditorStyle = "color: black; background: white; border: 1px solid #ff8c00;";
-
 }  // namespace
 
 PatchListItemDelegate::PatchListItemDelegate(PatchCellContext context, QObject* parent)
@@ -64,11 +56,7 @@ void PatchListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     const bool empty = index.data(PatchListTableModel::IsEmptyRowRole).toBool();
     const bool selected = option.state.testFlag(QStyle::State_Selected);
 
-    CustomTableRowView rowView;
-    rowView.clearView();
-    rowView.setRow(static_cast<std::uint64_t>(index.row()));
-    rowView.setIsEffectRow(false);
-    rowView.setIsEmptyRow(empty);
+    const CustomTableRowView& rowView = this->rowView(index.model(), index.row());
 
     painter->save();
     painter->setClipRect(option.rect);
@@ -111,6 +99,24 @@ void PatchListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     painter->restore();
 }
 
+const CustomTableRowView& PatchListItemDelegate::rowView(const QAbstractItemModel* model, int row) const
+{
+    CustomTableRowView& view = rowViews_[row];
+    view.clearView();
+    view.setRow(static_cast<std::uint64_t>(row));
+    view.setIsEffectRow(false);
+    view.setIsEmptyRow(!model || model->index(row, 0).data(PatchListTableModel::IsEmptyRowRole).toBool());
+    return view;
+}
+
+const CustomTableRowView* PatchListItemDelegate::rowViewForRow(int row) const
+{
+    const auto* table = qobject_cast<const QAbstractItemView*>(parent());
+    const QAbstractItemModel* model = table ? table->model() : nullptr;
+    if (!model || row < 0 || row >= model->rowCount()) return nullptr;
+    return &rowView(model, row);
+}
+
 QWidget* PatchListItemDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const
 {
     const auto* model = qobject_cast<const PatchListTableModel*>(index.model());
@@ -125,23 +131,22 @@ QWidget* PatchListItemDelegate::createEditor(QWidget* parent, const QStyleOption
     cell.setOriginalText(editingComment_ ? patch->patchComment : patch->patchName);
 
     QWidget* editor = nullptr;
+    PatchTextCellView* delegate = editingComment_ ? static_cast<PatchTextCellView*>(&commentCell_) : &nameCell_;
     if (editingComment_) {
-        auto* text = new QPlainTextEdit(parent);
+        auto* text = new ChangingColorWhenEditingTextView(parent);
         text->setObjectName(QStringLiteral("PatchCommentEditor"));
         text->setFont(sizedFont(11, false));
-        text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        text->setTabChangesFocus(false);
-        context_.appDelegate.setEditingTextView(true, text);
+        text->setDelegate(delegate);
+        text->setOriginalText(QString::fromStdString(cell.originalText()));
         editor = text;
     } else {
-        auto* line = new QLineEdit(parent);
+        auto* line = new ChangingColorWhenEditingTextField(parent);
         line->setObjectName(QStringLiteral("PatchNameEditor"));
         line->setFont(sizedFont(25, true));
-        context_.appDelegate.setEditingTextField(line);
+        line->setDelegate(delegate);
+        line->setOriginalText(QString::fromStdString(cell.originalText()));
         editor = line;
     }
-    editor->setStyleSheet(QString::fromLatin1(kEditorStyle));
     editor_ = editor;
     return editor;
 }
@@ -153,8 +158,6 @@ void PatchListItemDelegate::setEditorData(QWidget* editor, const QModelIndex&) c
     editor->setProperty("filled", true);
     if (editor != editor_) return;
     setEditorText(editor, QString::fromStdString(editingCell()->originalText()));
-    if (auto* line = qobject_cast<QLineEdit*>(editor)) line->selectAll();
-    if (auto* plain = qobject_cast<QPlainTextEdit*>(editor)) plain->selectAll();
 }
 
 void PatchListItemDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
@@ -176,24 +179,8 @@ void PatchListItemDelegate::updateEditorGeometry(QWidget* editor, const QStyleOp
 
 void PatchListItemDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
 {
-    if (editor == editor_) {
-        if (editingComment_) context_.appDelegate.setEditingTextView(false, nullptr);
-        context_.appDelegate.clearColorEditingTextField();
-        context_.appDelegate.clearColorEditingTextView();
-        editor_ = nullptr;
-    }
+    if (editor == editor_) editor_ = nullptr;
     QStyledItemDelegate::destroyEditor(editor, index);
-}
-
-bool PatchListItemDelegate::filterTyping(QWidget* editor, const QString& text) const
-{
-    PatchTextCellView* cell = editingCell();
-    if (!cell || editor != editor_) return false;
-    EditorEditableText editable(editor);
-    const TextRange range = editable.selectedRange();
-    if (cell->shouldChangeText(editable, range.location, range.length, text.toStdString())) return false;
-    // Refused, or already rewritten by the rule (a name typed in another script, in Latin letters).
-    return true;
 }
 
 void PatchListItemDelegate::commitAndClose(QWidget* editor)
@@ -205,34 +192,19 @@ void PatchListItemDelegate::commitAndClose(QWidget* editor)
 bool PatchListItemDelegate::eventFilter(QObject* watched, QEvent* event)
 {
     auto* editor = qobject_cast<QWidget*>(watched);
-    if (!editor || editor != editor_) return QStyledItemDelegate::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
+    if (editor && editor == editor_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
         const bool returnKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-        if (editingComment_) {
-            // Return and Tab go into a comment; only leaving the field ends its edit.
-            if (returnKey || key->key() == Qt::Key_Tab) {
-                const QString text = returnKey ? QStringLiteral("\n") : QStringLiteral("\t");
-                if (!filterTyping(editor, text)) EditorEditableText(editor).insert(text.toStdString());
-                return true;
-            }
-        } else if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab || returnKey) {
-            // Tab leaves the field, a line break or Return ends the edit: either way the name commits.
+        const bool tabKey = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        // A comment takes Return and Tab as text (its editor asks the comment rule); only leaving the
+        // field ends its edit.
+        if (editingComment_ && (returnKey || tabKey)) return false;
+        // Tab leaves a name and Return ends its edit: either way the name commits, and no other cell
+        // opens for editing.
+        if (!editingComment_ && (returnKey || tabKey) && !(key->modifiers() & Qt::ControlModifier)) {
             commitAndClose(editor);
             return true;
         }
-        if (key->matches(QKeySequence::Paste)) {
-            const QClipboard* clipboard = QGuiApplication::clipboard();
-            const QString text = clipboard ? clipboard->text() : QString();
-            if (!text.isEmpty() && !filterTyping(editor, text)) EditorEditableText(editor).insert(text.toStdString());
-            return true;
-        }
-        const QString text = key->text();
-        if (!text.isEmpty() && text.at(0).isPrint() && !(key->modifiers() & Qt::ControlModifier))
-            return filterTyping(editor, text);
-    } else if (event->type() == QEvent::InputMethod) {
-        auto* input = static_cast<QInputMethodEvent*>(event);
-        if (!input->commitString().isEmpty() && filterTyping(editor, input->commitString())) return true;
     }
     return QStyledItemDelegate::eventFilter(watched, event);
 }

@@ -3,16 +3,20 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+#include <map>
+
+#include "app/controls/TableRowViewProvider.h"
 #include "app/patch/PatchCellContext.h"
 #include "app/patch/PatchCommentCellView.h"
 #include "app/patch/PatchNameCellView.h"
+#include "app/views/CustomTableRowView.h"
 
 class PatchTextCellView;
 
 // Paints the device list's rows (row strips, bank colours, names and comments) and edits names and
 // comments in place: typing goes through the text rules, and the end of an edit is the cell's commit.
 // One edit at a time, as the list has one editing cell.
-class PatchListItemDelegate final : public QStyledItemDelegate {
+class PatchListItemDelegate final : public QStyledItemDelegate, public TableRowViewProvider {
     Q_OBJECT
 public:
     static constexpr int kCellInset = 4;
@@ -26,6 +30,9 @@ public:
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override;
 
+    // The row view the row is painted with: its strip and whether it is a filler row.
+    const CustomTableRowView* rowViewForRow(int row) const override;
+
     // The cell of the edit under way, if any.
     PatchTextCellView* editingCell() const;
     QWidget* editor() const { return editor_; }
@@ -34,10 +41,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Typing `text` over the selection, if the cell's rule lets it through; true when handled here.
-    bool filterTyping(QWidget* editor, const QString& text) const;
-    // Ends the edit with a commit, the field keeping the focus road the Tab key takes.
+    // Ends the edit with a commit.
     void commitAndClose(QWidget* editor);
+    // The row view of `row` in `model`, filled for it.
+    const CustomTableRowView& rowView(const QAbstractItemModel* model, int row) const;
 
     PatchCellContext context_;
     // The editor and its cell are the delegate's state across const Qt calls.
@@ -45,4 +52,6 @@ private:
     mutable PatchCommentCellView commentCell_;
     mutable QPointer<QWidget> editor_;
     mutable bool editingComment_ = false;
+    // Reused from row to row, as the list's rows are.
+    mutable std::map<int, CustomTableRowView> rowViews_;
 };

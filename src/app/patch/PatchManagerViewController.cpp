@@ -88,7 +88,7 @@ void PatchManagerViewController::buildView()
     patchManagerTableView_ = new CustomTableViewForPatch(appDelegate_, undoController_, leftView_);
     patchManagerTableView_->setModel(patchListModel_);
     patchListDelegate_ = new PatchListItemDelegate(
-        PatchCellContext{coordinator_, dialogs_, undoController_, appDelegate_, textRules_}, this);
+        PatchCellContext{coordinator_, dialogs_, undoController_, appDelegate_, textRules_}, patchManagerTableView_);
     patchManagerTableView_->setItemDelegate(patchListDelegate_);
     patchManagerTableView_->setRightClickDelegate(this);
     patchManagerTableView_->setUtilityDelegate(this);

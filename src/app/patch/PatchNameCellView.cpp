@@ -22,9 +22,8 @@ bool PatchNameCellView::textShouldEndEditing(std::string& fieldText)
     return rewrite(fieldText, patchItem_->patchName, kUndoType);
 }
 
-bool PatchNameCellView::shouldChangeText(EditableText& editor, std::size_t location, std::size_t length,
-                                         const std::string& replacement)
+bool PatchNameCellView::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
+                                  const std::vector<std::string>& replacements)
 {
-    return PatchNameTextEditingManagement::patchNameInTextView(editor, {{location, length}}, {replacement},
-                                                               context_.textRules);
+    return PatchNameTextEditingManagement::patchNameInTextView(editor, ranges, replacements, context_.textRules);
 }

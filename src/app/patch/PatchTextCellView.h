@@ -4,18 +4,18 @@
 #include <memory>
 #include <string>
 
+#include "app/controls/EditingTextDelegate.h"
 #include "app/patch/PatchCellContext.h"
 
-class EditableText;
 class PatchItem;
 
 // What the name and the comment cells of the device list share: the patch shown, its slot, the text
 // the field showed when the edit began, and the end of an edit. A plain class: the list's delegate
-// holds the editor and asks the cell what an edit does.
-class PatchTextCellView {
+// holds the editor and asks the cell what an edit does; the editor puts every change of its text to it.
+class PatchTextCellView : public EditingTextDelegate {
 public:
     explicit PatchTextCellView(PatchCellContext context) : context_(context) {}
-    virtual ~PatchTextCellView() = default;
+    ~PatchTextCellView() override = default;
 
     // Forgets the patch and the texts before the cell shows another row.
     virtual void clearCell();
@@ -32,9 +32,10 @@ public:
     // Commits the field's text when the edit ends; `fieldText` may be given the committed text back.
     // The edit always ends.
     virtual bool textShouldEndEditing(std::string& fieldText) = 0;
-    // Whether typing `replacement` over `range` of the editor is let through.
-    virtual bool shouldChangeText(EditableText& editor, std::size_t location, std::size_t length,
-                                  const std::string& replacement) = 0;
+    // ---- EditingTextDelegate ----
+    bool textShouldBeginEditing(QWidget*) override { return true; }
+    // The commit comes when the editor closes; a line break or a paste-only edit may end it at once.
+    bool textShouldEndEditing(EditableText&) override { return true; }
 
 protected:
     // The patch's committed text in this cell's column.
