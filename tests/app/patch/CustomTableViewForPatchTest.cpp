@@ -226,6 +226,37 @@ TEST_F(CustomTableViewForPatchTest, TabEndsANameEdit)
     EXPECT_EQ(table().model()->index(1, 1).data().toString().toStdString(), "P1") << "no edit of the next cell";
 }
 
+TEST_F(CustomTableViewForPatchTest, EscapeGivesTheNameBackAndCtrlReturnCommitsIt)
+{
+    load(10);
+    struct Case {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        const char* name;
+        std::vector<std::string> log;
+    };
+    const Case cases[] = {
+        {Qt::Key_Escape, Qt::NoModifier, "P6", {}},
+        {Qt::Key_Return, Qt::ControlModifier, "Line", {"editFilePatch Line|C6", "writeItem 6", "setReloadBufferDataTimer"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        click(6, 1);
+        pressF2();
+        auto* line = qobject_cast<QLineEdit*>(editor());
+        ASSERT_NE(line, nullptr);
+        line->setFocus();
+        line->selectAll();
+        typeText(line, QStringLiteral("Line"));
+        ASSERT_EQ(line->text().toStdString(), "Line");
+        log.clear();
+        key(line, c.key, c.modifiers);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+        EXPECT_EQ(screen->patchItems()[6]->patchName, c.name);
+        EXPECT_EQ(log, c.log);
+    }
+}
+
 TEST_F(CustomTableViewForPatchTest, ARightClickSelectsItsRowAloneUnlessSelectedThenOpensItsMenu)
 {
     load(10);

@@ -62,6 +62,25 @@ TEST_F(PatchManagerViewControllerTest, TheListDrawsPatchListHeadersAndAKnobOnlyW
     EXPECT_FALSE(ruler->drawnKnobRect().has_value());
 }
 
+TEST_F(PatchManagerViewControllerTest, TheButtonStaysAtTheSeamBetweenThePanes)
+{
+    QWidget* left = screen->patchManagerTableView()->parentWidget();
+    for (const int width : {900, 1400}) {
+        screen->view()->resize(width, 700);
+        screen->view()->show();
+        testing_app::processEventsUntil([&] { return screen->view()->width() == width; });
+        QCoreApplication::processEvents();
+        EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->x(), left->width() - PatchManagerViewController::kBackUpButtonOffset)
+            << width;
+    }
+}
+
+TEST_F(PatchManagerViewControllerTest, TheRestoreResultIsQueuedWithItsCounts)
+{
+    screen->displayRestoreDialogWithNumberOfRestoredItems(98, 100);
+    EXPECT_EQ(log, std::vector<std::string>{"text 98 of 100 patches were restored to the device."});
+}
+
 TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
 {
     EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
