@@ -95,7 +95,19 @@ void CustomTableViewForPatch::resetSelectionData()
 
 void CustomTableViewForPatch::reloadData()
 {
+    // A reload keeps the selected rows that are still there, as the screen relies on.
+    const auto kept = selectedRows();
     if (auto* list = qobject_cast<PatchListTableModel*>(model())) list->reload();
+    if (model() && selectionModel()) {
+        QItemSelection selection;
+        const int last = model()->columnCount() - 1;
+        for (const auto row : kept) {
+            if (row >= static_cast<std::uint64_t>(model()->rowCount())) break;
+            const int r = static_cast<int>(row);
+            selection.select(model()->index(r, 0), model()->index(r, last));
+        }
+        selectionModel()->select(selection, QItemSelectionModel::Select);
+    }
     setRulerVisible(isExpandedOverView());
 }
 

@@ -49,7 +49,8 @@ public:
     // anchor and the current row, and the selection list becomes `rows`.
     void setUpCurrentSelectionWithIndexSet(const std::vector<std::uint64_t>& rows, bool extendingSelection);
     void resetSelectionData();
-    // Reloads the rows and shows the ruler exactly when they overflow.
+    // Reloads the rows, keeping the selected ones that remain, and shows the ruler exactly when they
+    // overflow.
     void reloadData();
     // Whether the rows reach beyond the visible area; never for no rows or rows that fit exactly.
     bool isExpandedOverView() const;

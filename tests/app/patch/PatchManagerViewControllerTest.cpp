@@ -231,10 +231,26 @@ TEST_F(PatchManagerViewControllerTest, AnEmptySelectionStaysEmptyAfterTheChanges
     EXPECT_EQ(screen->patchItems()[2]->patchName, "Two");
 }
 
+TEST_F(PatchManagerViewControllerTest, AReloadKeepsTheRowsSelectedThatRemain)
+{
+    load(40);
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({3, 35}, false);
+    load(32);
+    EXPECT_EQ(table.selectedRows(), std::vector<std::uint64_t>{3});
+}
+
 TEST_F(PatchManagerViewControllerTest, TheListGainingTheFocusLeavesRestoreAllMode)
 {
+    screen->view()->show();
+    screen->view()->activateWindow();
+    testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    screen->backUpAllOrRestoreAllButton()->setEnabled(true);
+    screen->backUpAllOrRestoreAllButton()->setFocus();
+    testing_app::processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->hasFocus(); });
     screen->setIsRestoreAllMode(true);
-    screen->tableViewDidBecomeFirstResponder(*screen->patchManagerTableView());
+    screen->patchManagerTableView()->setFocus();
+    testing_app::processEventsUntil([&] { return !screen->isRestoreAllMode(); });
     EXPECT_FALSE(screen->isRestoreAllMode());
     EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Back Up All");
 }
