@@ -101,6 +101,10 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
         }
     }
     EXPECT_EQ(names.size(), 100U);
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("Blues 1"));
+    EXPECT_FALSE(unit->patchNameAt(100).has_value());
+    unit->editOnUnit(5, "On Unit", "Changed on the unit");
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("On Unit"));
 
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);

@@ -1,11 +1,11 @@
 #include "DemoUnit.h"
 
-#include <algorithm>
 #include <array>
 #include <string>
 
 #include "DemoCatalogue.h"
 #include "device/formats/LittleEndian.h"
+#include "device/formats/OKVPatch.h"
 #include "support/device/EffectListMaker.h"
 #include "support/library/LibraryFiles.h"
 
@@ -60,13 +60,15 @@ bool DemoUnit::patchesRead() { return patchRequests() >= static_cast<std::size_t
 
 std::size_t DemoUnit::patchRequests() { return m_unit.device().requestCount(sim::RequestKey::maker(0x46)); }
 
-bool DemoUnit::slotHolds(std::int32_t slot, const std::string& text)
+std::optional<std::string> DemoUnit::patchNameAt(std::int32_t slot)
 {
     const auto layout = sim::DeviceUnit::defaultLayout();
     const std::int32_t perGroup = layout.banks * layout.patchs;
     const auto record = m_unit.patches().patch(slot / perGroup, slot % perGroup / layout.patchs, slot % layout.patchs);
-    if (!record || text.empty()) return false;
-    return std::search(record->begin(), record->end(), text.begin(), text.end()) != record->end();
+    if (!record) return std::nullopt;
+    const auto patch = OKVPatch::initWithData(*record);
+    if (!patch) return std::nullopt;
+    return patch->patchName();
 }
 
 void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment)

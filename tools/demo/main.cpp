@@ -192,7 +192,7 @@ void tour(const Options& options, DemoUnit* const* unit)
          [] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }},
         // Return commits it: the list shows it and the unit holds it.
         {"patch-name-committed.png", [](QWidget&) { type({}, Qt::Key_Return); },
-         [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->slotHolds(1, "Tour Edit"); }},
+         [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->patchNameAt(1) == "Tour Edit"; }},
         // A patch changed on the unit arrives after the quiet time.
         {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
          [] { return patchListText(3, 1) == QStringLiteral("On Unit"); }},
