@@ -142,11 +142,20 @@ void PatchManagerViewController::buildView()
     layout->addWidget(buttonBar_);
     leftView_->installEventFilter(this);
     layOutBackUpButton();
+    // The window may delete the view before the screen goes; the screen then works on its lists alone.
+    connect(view_, &QObject::destroyed, this, [this] {
+        leftView_ = patchPoolPane_ = patchPoolIndicator_ = buttonBar_ = nullptr;
+        patchManagerTableView_ = nullptr;
+        patchListDelegate_ = nullptr;
+        verticalPatchListRuler_ = nullptr;
+        backUpAllOrRestoreAllButton_ = nullptr;
+        leftArrowImageView_ = rightArrowImageView_ = nullptr;
+    });
 }
 
 void PatchManagerViewController::layOutBackUpButton()
 {
-    if (!leftView_ || !buttonBar_) return;
+    if (!leftView_ || !buttonBar_ || !backUpAllOrRestoreAllButton_) return;
     const int x = leftView_->width() - kBackUpButtonOffset;
     const int y = (buttonBar_->height() - backUpAllOrRestoreAllButton_->height()) / 2;
     backUpAllOrRestoreAllButton_->move(x, y);
@@ -172,9 +181,10 @@ void PatchManagerViewController::observeUndoNotifications()
         {UndoController::kSelectionInPatchList, &PatchManagerViewController::doUndoActionForSelectionInPatchList},
         {UndoController::kDeleteInPatchPool, &PatchManagerViewController::doUndoActionForDeleteInPatchPool},
     };
-    for (const auto& [name, handler] : observers) {
+    for (const auto& observer : observers) {
+        const Handler handler = observer.second;
         undoObservers_.push_back(
-            notificationCenter_.addObserver(name, nullptr, [this, handler](const platform::Notification& note) {
+            notificationCenter_.addObserver(observer.first, nullptr, [this, handler](const platform::Notification& note) {
                 // The undo stack holds the record while it posts.
                 auto* action = static_cast<UndoAction*>(const_cast<void*>(note.sender));
                 if (action) (this->*handler)(*action);
@@ -220,7 +230,7 @@ void PatchManagerViewController::setLockPatchPool(bool locked)
 
 void PatchManagerViewController::setlockPatchList(bool locked)
 {
-    patchManagerTableView_->setLockTableView(isLockPatchPool_ || locked);
+    if (patchManagerTableView_) patchManagerTableView_->setLockTableView(isLockPatchPool_ || locked);
 }
 
 void PatchManagerViewController::resetPatchPoolState()
@@ -242,7 +252,8 @@ void PatchManagerViewController::reloadData()
 void PatchManagerViewController::reloadDataInPatchList()
 {
     if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchList(patchItems_);
-    patchManagerTableView_->reloadData();
+    if (patchManagerTableView_) patchManagerTableView_->reloadData();
+    else patchListModel_->reload();
     validateRuler();
 }
 
@@ -254,7 +265,7 @@ void PatchManagerViewController::reloadDataInPatchPool()
 
 void PatchManagerViewController::validateRuler()
 {
-    patchManagerTableView_->setRulerVisible(patchManagerTableView_->isExpandedOverView());
+    if (patchManagerTableView_) patchManagerTableView_->setRulerVisible(patchManagerTableView_->isExpandedOverView());
 }
 
 void PatchManagerViewController::displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems)
@@ -266,6 +277,7 @@ void PatchManagerViewController::displayRestoreDialogWithNumberOfRestoredItems(l
 
 void PatchManagerViewController::setArrowImageWithBackupAllAndRestoreAllState()
 {
+    if (!backUpAllOrRestoreAllButton_) return;
     const bool restore = isRestoreAllMode_;
     const QImage left = NamedImages::image(restore ? QStringLiteral("restore_left_arrow") : QStringLiteral("backup_left_arrow"));
     const QImage right = NamedImages::image(restore ? QStringLiteral("restore_right_arrow") : QStringLiteral("backup_right_arrow"));
@@ -349,7 +361,10 @@ void PatchManagerViewController::updateBuffterDataToPatchList()
     for (const auto& change : buffer)
         if (change.patchItem) updateBufferPatchItem(*change.patchItem, change.offset);
     if (mainController_) mainController_->reloadEffectListIfNeeded();
-
+    if (!patchManagerTableView_) {
+        patchListModel_->reload();
+        return;
+    }
     const auto kept = patchManagerTableView_->selectedRows();
     patchManagerTableView_->reloadData();
     if (!kept.empty() && kept.back() < static_cast<std::uint64_t>(patchListModel_->rowCount()))
@@ -372,11 +387,13 @@ void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchIte
 
 void PatchManagerViewController::mouseDownInHeaderOfTableColumn()
 {
+    if (!patchManagerTableView_) return;
     currentSelectionIndexSet_ = patchManagerTableView_->selectedRows();
 }
 
 void PatchManagerViewController::didClickTableColumn()
 {
+    if (!patchManagerTableView_) return;
     patchManagerTableView_->setUpCurrentSelectionWithIndexSet(currentSelectionIndexSet_, false);
 }
 
@@ -392,7 +409,7 @@ void PatchManagerViewController::didChangePositionFromRowIndexSet(CustomTableVie
     reloadDataInPatchList();
     std::vector<std::uint64_t> moved;
     for (std::uint64_t row = result.target; row < result.target + result.count; ++row) moved.push_back(row);
-    patchManagerTableView_->setUpCurrentSelectionWithIndexSet(moved, false);
+    if (patchManagerTableView_) patchManagerTableView_->setUpCurrentSelectionWithIndexSet(moved, false);
     if (!result.changedRange) return;
     action->changedRange = {result.changedRange->location, result.changedRange->length};
     action->setUpNewList(undoObjects(patchItems_));

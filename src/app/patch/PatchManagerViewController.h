@@ -70,6 +70,7 @@ public:
     void setNumberOfSlotsInBlank(int numberOfSlots) override;
     bool isPatchListLoaded() const override { return isPatchListLoaded_; }
     void setIsPatchListLoaded(bool loaded) override { isPatchListLoaded_ = loaded; }
+    // None once the window has deleted the view.
     QPushButton* backUpAllOrRestoreAllButton() override { return backUpAllOrRestoreAllButton_; }
     void setLockPatchPool(bool locked) override;
     bool isLockPatchPool() const override { return isLockPatchPool_; }

@@ -265,6 +265,25 @@ TEST_F(PatchManagerViewControllerTest, WarningMarksAreRecomputedOnlyWhileConnect
     EXPECT_EQ(log, (std::vector<std::string>{"updatePatchWarningInPatchList", "updatePatchWarningInPatchPool"}));
 }
 
+TEST_F(PatchManagerViewControllerTest, TheScreenOutlivesItsViewWhenTheWindowDeletesItFirst)
+{
+    load(10);
+    delete screen->view();
+    EXPECT_EQ(screen->backUpAllOrRestoreAllButton(), nullptr);
+    screen->setLockPatchPool(true);
+    screen->setlockPatchList(false);
+    screen->reloadData();
+    screen->setIsRestoreAllMode(true);
+    screen->setArrowImageWithBackupAllAndRestoreAllState();
+    screen->updatePatchItem(patch("Late"), label(1, 5));
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(screen->patchItems()[1]->patchName, "Late");
+    screen->mouseDownInHeaderOfTableColumn();
+    screen->didClickTableColumn();
+    screen->viewDidAppear();
+    QCoreApplication::processEvents();
+}
+
 TEST_F(PatchManagerViewControllerTest, TheUndoObserversGoWithTheScreen)
 {
     screen.reset();
