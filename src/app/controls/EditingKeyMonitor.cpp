@@ -40,12 +40,12 @@ void EditingKeyMonitor::removeFor(const ChangingColorWhenEditingTextField* field
 bool EditingKeyMonitor::eventFilter(QObject* watched, QEvent* event)
 {
     if (!field_ || watched != field_.data()) return false;
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
     auto* key = static_cast<QKeyEvent*>(event);
     if (event->type() == QEvent::ShortcutOverride) {
         // The field's own keys are keys, not the window's shortcuts.
         if (ChangingColorWhenEditingTextField::isOwnShortcut(*key)) event->accept();
         return false;
     }
-    if (event->type() != QEvent::KeyPress) return false;
     return field_->keyDownEvent(key);
 }
