@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/patch/PatchPoolCoordinator.h"
+#include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchPoolRules.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
@@ -103,7 +103,7 @@ void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type
 {
     UndoAction::Object groupObject;
     if (group) groupObject = group;
-    collaborators_.coordinator.addActionStack(std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type));
+    collaborators_.addActionStack(std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type));
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
 }
 
@@ -194,7 +194,7 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchItems(const Patche
 
 PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, bool isAbove)
 {
-    PatchPoolCoordinator& coordinator = collaborators_.coordinator;
+    PatchCoordinator& coordinator = collaborators_.coordinator;
     const std::string local = coordinator.localPoolFolder();
     const std::string name = PatchPoolRules::newGroupName(
         [&](const std::string& candidate) { return coordinator.fileExistsAtPath(joinPath(local, candidate)); });
@@ -296,7 +296,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     }
     if (moved.empty()) return {};
     action->setUpNewList(objects(structureData_));
-    collaborators_.coordinator.addActionStack(action);
+    collaborators_.addActionStack(action);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     return moved;
 }
@@ -345,7 +345,7 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
         }
         action->mType = 4;
     }
-    collaborators_.coordinator.addActionStack(action);
+    collaborators_.addActionStack(action);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     return true;
 }

@@ -11,7 +11,8 @@
 
 class DirectoryObject;
 class PatchItem;
-class PatchPoolCoordinator;
+class PatchCoordinator;
+class UndoAction;
 
 // The pool's edits, without a widget: renaming a patch or a group in place, saving device patches or
 // patch files into the pool, moving items between groups with their files, and making a new group. Each
@@ -26,7 +27,9 @@ public:
     using Rows = std::vector<std::int64_t>;
 
     struct Collaborators {
-        PatchPoolCoordinator& coordinator;
+        PatchCoordinator& coordinator;
+        // Pushes a record onto the undo stack.
+        std::function<void(std::shared_ptr<UndoAction>)> addActionStack;
         // A message by localisation key, with its one argument when the text is a format.
         std::function<void(const std::string& key, const std::optional<std::string>& argument)> showMessage;
         std::function<void()> setPatchPoolChanged;

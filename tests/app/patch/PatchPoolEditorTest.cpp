@@ -4,18 +4,26 @@
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
-#include "support/app/FakePatchPoolCoordinator.h"
+#include "support/app/FakePatchNeighbours.h"
 
 namespace {
 
-using testing_app::FakePatchPoolCoordinator;
+using testing_app::FakePatchCoordinator;
 using Node = PatchPoolEditor::Node;
+
+std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& path)
+{
+    auto item = std::make_shared<PatchItem>();
+    item->patchName = name;
+    item->path = path;
+    return item;
+}
 
 Node patchNode(const std::string& name, const std::string& folder)
 {
     auto node = std::make_shared<DirectoryObject>();
     node->name = name;
-    node->object = FakePatchPoolCoordinator::patch(name, folder + "/" + name + ".qptc");
+    node->object = patch(name, folder + "/" + name + ".qptc");
     node->path = folder + "/" + name + ".qptc";
     return node;
 }
@@ -42,14 +50,14 @@ protected:
     PatchPoolEditorTest()
     {
         for (int i = 0; i < 8; ++i)
-            patchItems.push_back(FakePatchPoolCoordinator::patch("R" + std::to_string(i), "/root/Temp/Device/Patch/R" +
+            patchItems.push_back(patch("R" + std::to_string(i), "/root/Temp/Device/Patch/R" +
                                                                                               std::to_string(i) + ".qptc"));
     }
 
     PatchPoolEditor editor()
     {
         return PatchPoolEditor(tree, patchItems,
-                               {coordinator,
+                               {coordinator, [this](std::shared_ptr<UndoAction> action) { actions.push_back(action); },
                                 [this](const std::string& key, const std::optional<std::string>& argument) {
                                     messages.push_back(key + (argument ? " " + *argument : ""));
                                 },
@@ -59,10 +67,12 @@ protected:
     template <typename Action>
     std::shared_ptr<Action> last()
     {
-        return coordinator.actions.empty() ? nullptr : std::dynamic_pointer_cast<Action>(coordinator.actions.back());
+        return actions.empty() ? nullptr : std::dynamic_pointer_cast<Action>(actions.back());
     }
 
-    FakePatchPoolCoordinator coordinator;
+    testing_app::CallLog log;
+    FakePatchCoordinator coordinator{log};
+    std::vector<std::shared_ptr<UndoAction>> actions;
     std::vector<Node> tree;
     PatchPoolEditor::Patches patchItems;
     std::vector<std::string> messages;
@@ -95,7 +105,7 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
         const Node patch = patchNode("P1", "/root/Temp/Local/Drums");
         const Node group = groupNode("Drums", {patch});
         tree = {group};
-        coordinator = FakePatchPoolCoordinator();
+        actions.clear();
         coordinator.editSucceeds = c.editSucceeds;
         coordinator.renameResult = c.renameResult;
         messages.clear();
@@ -116,7 +126,7 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
         EXPECT_EQ(std::holds_alternative<std::shared_ptr<DirectoryObject>>(action->mGroupOfItem), !c.group) << c.what;
     }
     // A case-only rename moves the folder like any other.
-    EXPECT_EQ(coordinator.calls.back(), "renameGroup Drums -> drums");
+    EXPECT_EQ(log.back(), "renameGroup Drums -> drums");
 }
 
 TEST_F(PatchPoolEditorTest, DeviceRowsGoIntoAGroupAfterTheTargetChildInOrder)
@@ -157,7 +167,7 @@ TEST_F(PatchPoolEditorTest, SavingAtTheTopLevelPlacesRowsByTarget)
     for (const Case& c : cases) {
         const Node x = patchNode("X", "/root/Temp/Local");
         tree = {patchNode("A", "/root/Temp/Local"), x, patchNode("B", "/root/Temp/Local")};
-        coordinator.actions.clear();
+        actions.clear();
         editor().addBackUpPatchItemAtIndexs(c.rows, c.withTarget ? x : nullptr, c.isAbove);
         EXPECT_EQ(names(tree), c.expected) << c.what;
         const auto action = last<AddToPatchPoolAction>();
@@ -173,7 +183,7 @@ TEST_F(PatchPoolEditorTest, FailedCopiesAreToldOneByOneAndASaveOfNothingPushesNo
     coordinator.failingCopies = {"R1", "R2"};
     EXPECT_TRUE(editor().insertBackUpPatchForPatchItemAtIndexs({1, 2}, group, 0, true).empty());
     EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItem R1", "Patch_CanNotCopyPatchItem R2"}));
-    EXPECT_TRUE(coordinator.actions.empty());
+    EXPECT_TRUE(actions.empty());
     EXPECT_EQ(poolChanged, 0);
 
     // One of two fails: the other is added and recorded alone.
@@ -201,14 +211,14 @@ TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
     EXPECT_EQ(names(below->childDirectories), (std::vector<std::string>{"R0", "R1"}));
     EXPECT_EQ(below->childDirectories[0]->patchItem()->path, "/root/Temp/Local/New Patch Group 2/R0.qptc");
     EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "X", "New Patch Group 2"}));
-    const Node above = editor().createNewGroupWithPatchItems({FakePatchPoolCoordinator::patch("F", "/f/F.qptc")}, x, true);
+    const Node above = editor().createNewGroupWithPatchItems({patch("F", "/f/F.qptc")}, x, true);
     EXPECT_EQ(*above->name, "New Patch Group 4");
     EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "New Patch Group 4", "X", "New Patch Group 2"}));
     // The empty group goes to the top, its folder made.
     const Node empty = editor().createEmptyGroupAtTop();
     EXPECT_EQ(*empty->name, "New Patch Group 5");
     EXPECT_EQ(tree.front(), empty);
-    EXPECT_EQ(coordinator.calls.back(), "createDirectory /root/Temp/Local/New Patch Group 5");
+    EXPECT_EQ(log.back(), "createDirectory /root/Temp/Local/New Patch Group 5");
     const auto action = last<AddToPatchPoolAction>();
     ASSERT_TRUE(action);
     EXPECT_EQ(action->mType, 3);
@@ -274,14 +284,14 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         const Node inner = patchNode("I", "/root/Temp/Local/G");
         const Node g = groupNode("G", {inner}), h = groupNode("H");
         tree = {a, b, g, h};
-        coordinator.actions.clear();
+        actions.clear();
         coordinator.failingMoves = {"A"};
         EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, b, 1).empty());
         EXPECT_TRUE(editor().changePositionWithItems({entry(h, nullptr)}, inner, 2).empty());
         EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, g, 1).empty());
         EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "B", "G", "H"}));
         EXPECT_EQ(names(g->childDirectories), std::vector<std::string>{"I"});
-        EXPECT_TRUE(coordinator.actions.empty());
+        EXPECT_TRUE(actions.empty());
         EXPECT_EQ(a->patchItem()->path, "/root/Temp/Local/A.qptc");
     }
 }
