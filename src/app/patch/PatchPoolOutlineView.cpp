@@ -46,8 +46,14 @@ PatchPoolOutlineView::PatchPoolOutlineView(QWidget* parent) : QTreeView(parent)
     viewport()->setAutoFillBackground(true);
     setItemDelegate(new PoolRowDelegate(
         [this](const QModelIndex& index, QWidget* parent) { return makeEditor(index, parent); }, this));
-    connect(this, &QTreeView::expanded, this, [this] { updateRuler(); });
-    connect(this, &QTreeView::collapsed, this, [this] { updateRuler(); });
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        expandedItems_.insert(static_cast<const DirectoryObject*>(index.internalPointer()));
+        updateRuler();
+    });
+    connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+        expandedItems_.remove(static_cast<const DirectoryObject*>(index.internalPointer()));
+        updateRuler();
+    });
 }
 
 PatchPoolOutlineView::~PatchPoolOutlineView() { numberOfDraggedItems_ = {}; }
@@ -78,6 +84,24 @@ void PatchPoolOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem
     QStyleOptionViewItem row = option;
     row.state &= ~QStyle::State_HasFocus;
     QTreeView::drawRow(painter, row, index);
+}
+
+void PatchPoolOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    // A light triangle at the group's left, pointing down while the group is open.
+    if (!model_ || !model_->hasChildren(index)) return;
+    const QPointF centre(rect.right() - indentation() / 2.0, rect.center().y() + 0.5);
+    QPolygonF triangle;
+    if (isExpanded(index))
+        triangle << centre + QPointF(-4, -2) << centre + QPointF(4, -2) << centre + QPointF(0, 3);
+    else
+        triangle << centre + QPointF(-2, -4) << centre + QPointF(3, 0) << centre + QPointF(-2, 4);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(153, 153, 153));
+    painter->drawPolygon(triangle);
+    painter->restore();
 }
 
 void PatchPoolOutlineView::boundDidChange()
@@ -130,12 +154,9 @@ void PatchPoolOutlineView::collapseItem(const QModelIndex& index)
 void PatchPoolOutlineView::reloadData()
 {
     if (!model_) return;
-    // A reload keeps the groups that were open open.
-    std::vector<const DirectoryObject*> open;
-    for (int row = 0; row < model_->rowCount(); ++row) {
-        const QModelIndex index = model_->index(row, 0);
-        if (isExpanded(index)) open.push_back(static_cast<const DirectoryObject*>(index.internalPointer()));
-    }
+    // A reload keeps the groups that were open open, wherever the tree's change has put them.
+    const QSet<const DirectoryObject*> open = expandedItems_;
+    expandedItems_.clear();
     model_->reload();
     for (const DirectoryObject* item : open) {
         const QModelIndex index = model_->indexOf(item);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointF>
+#include <QSet>
 #include <QPointer>
 #include <QTreeView>
 
@@ -33,6 +34,7 @@ public:
 
     // Held weakly.
     void setBackUpDelegate(BackupPatch* delegate) { backUpDelegate_ = delegate; }
+    BackupPatch* backUpDelegate() const { return backUpDelegate_; }
     void setRightClickPatchPoolDelegate(PatchPoolOutlineViewDelegate* delegate) { rightClickDelegate_ = delegate; }
     void setVerticalScroller(CustomScroller* scroller) { verticalScroller_ = scroller; }
     void setAppDelegate(AppDelegate* appDelegate) { appDelegate_ = appDelegate; }
@@ -95,6 +97,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -126,4 +129,6 @@ private:
     QPointer<PoolNameEditor> editor_;
     int clickCount_ = 1;
     int boundsChangeCount_ = 0;
+    // The open groups by item, so a reload of a changed tree opens the same groups again.
+    QSet<const DirectoryObject*> expandedItems_;
 };

@@ -20,7 +20,8 @@ PatchPoolRules::Title PatchPoolRules::titleForItem(const DirectoryObject& item, 
                                  [&](const Node& child) { return child.get() == &item; });
     if (at == parent->childDirectories.end()) return title;
     const auto slot = static_cast<std::size_t>(at - parent->childDirectories.begin()) - incompatibleBefore;
-    if (slot < bankItems.size() && bankItems[slot])
+    // A slot without a label (a unit that shows none) leaves the plain name.
+    if (slot < bankItems.size() && bankItems[slot] && !bankItems[slot]->bankName.value_or("").empty())
         title.text = platform::StringFormat::format("%@: %@", {bankItems[slot]->bankName.value_or(""), title.text});
     return title;
 }

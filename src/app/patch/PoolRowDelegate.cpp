@@ -80,8 +80,10 @@ void PoolRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     if (g.status) painter->drawImage(*g.status, status);
     painter->setFont(font);
     painter->setPen(index.data(Qt::ForegroundRole).value<QColor>());
-    painter->drawText(g.title, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWrapAnywhere,
-                      metrics.elidedText(text, Qt::ElideNone, g.title.width()));
+    // The text is centred on the row, the swatch sitting at its baseline.
+    painter->setClipRect(QRectF(g.title.x(), option.rect.y(), g.title.width(), option.rect.height()));
+    painter->drawText(QRectF(g.title.x(), option.rect.y(), g.title.width(), option.rect.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     painter->restore();
 }
 

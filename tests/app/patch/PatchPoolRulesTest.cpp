@@ -22,6 +22,8 @@ Node node(const std::string& name, bool group = false, bool incompatible = false
 PatchPoolRules::BankItems banks(int count)
 {
     PatchPoolRules::BankItems items;
+    // A negative count: one slot with an empty label.
+    if (count < 0) return {std::make_shared<BankItem>()};
     for (int i = 0; i < count; ++i) {
         auto bank = std::make_shared<BankItem>();
         bank->bankName = "b" + std::to_string(i + 1);
@@ -53,6 +55,7 @@ TEST(PatchPoolRulesTest, BackupAllChildrenAreLabelledWithTheSlotTheyRestoreInto)
         {p1, group.get(), 1, nullptr, "b1: P1", false},
         {p3, group.get(), 1, nullptr, "P3", false},
         {p3, group.get(), 0, nullptr, "P3", false},
+        {p1, group.get(), -1, nullptr, "P1", false},
         // The row being renamed shows the name alone.
         {p3, group.get(), 50, p3.get(), "P3", false},
         {ordinary->childDirectories[0], ordinary.get(), 50, nullptr, "P4", false},
