@@ -322,6 +322,19 @@ PoolNameEditor* PatchPoolOutlineView::makeEditor(const QModelIndex& index, QWidg
     return editor;
 }
 
+void PatchPoolOutlineView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    // Escape ends the edit with the old name, which reaches the screen like any name, so it stops showing
+    // the row as edited.
+    auto* nameEditor = qobject_cast<PoolNameEditor*>(editor);
+    if (hint == QAbstractItemDelegate::RevertModelCache && nameEditor != nullptr && model_ && editingIndex_.isValid()) {
+        nameEditor->cancelOperation();
+        model_->setData(editingIndex_, QString::fromStdString(nameEditor->oldName()), Qt::EditRole);
+    }
+    QTreeView::closeEditor(editor, hint == QAbstractItemDelegate::RevertModelCache ? QAbstractItemDelegate::NoHint : hint);
+    setFocus();
+}
+
 // ---- keys ----
 
 void PatchPoolOutlineView::keyPressEvent(QKeyEvent* event)

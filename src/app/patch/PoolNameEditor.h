@@ -16,6 +16,7 @@ public:
     PoolNameEditor(bool isGroup, std::string oldName, TextRuleContext context, QWidget* parent = nullptr);
 
     bool isGroup() const { return isGroup_; }
+    const std::string& oldName() const { return oldName_; }
     // The name to commit: the text as typed when the rule takes it, else the old name (the rule has
     // shown its message).
     std::string textShouldEndEditing();

@@ -158,11 +158,15 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     click(1);
     key(pool, Qt::Key_F2);
     ASSERT_NE(editor(), nullptr);
+    EXPECT_EQ(screen->editingItemInPool(), b);
     type(QStringLiteral("X"));
     key(editor(), Qt::Key_Escape);
     testing_app::processEventsUntil([this] { return editor() == nullptr; });
     EXPECT_EQ(*b->name, "B");
     EXPECT_TRUE(log.empty());
+    // The row is no longer the one being edited.
+    EXPECT_EQ(screen->editingItemInPool(), nullptr);
+    EXPECT_EQ(pool->editedRow(), -1);
 }
 
 TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallowed)
@@ -199,6 +203,38 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     const int before = pool->boundsChangeCount();
     pool->verticalScrollBar()->setValue(pool->verticalScrollBar()->value() + 10);
     EXPECT_EQ(pool->boundsChangeCount(), before + 1);
+}
+
+TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
+{
+    std::vector<Node> children;
+    for (int i = 0; i < 12; ++i) children.push_back(patchNode("C" + std::to_string(i)));
+    const Node big = groupNode("Big", children);
+    std::vector<Node> top;
+    for (int i = 0; i < 6; ++i) top.push_back(patchNode("T" + std::to_string(i)));
+    top.push_back(big);
+    screen->setStructureData(top);
+    screen->reloadDataInPatchPool();
+    pool->setFixedHeight(24 * 8);
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    auto* model = pool->poolModel();
+    const QModelIndex group = model->indexOf(big.get());
+    pool->expandItem(group);
+    // Twelve children do not fit under the group: the group's row shows, at the top.
+    EXPECT_GE(pool->visualRect(group).top(), 0);
+    EXPECT_LT(pool->visualRect(group).top(), 24);
+    EXPECT_TRUE(pool->isExpandedOverView());
+
+    // A group with few children shows them all, the last one included.
+    screen->setStructureData(top);
+    big->childDirectories.resize(2);
+    screen->reloadDataInPatchPool();
+    pool->collapseItem(model->indexOf(big.get()));
+    pool->verticalScrollBar()->setValue(0);
+    pool->expandItem(model->indexOf(big.get()));
+    const QRect last = pool->visualRect(model->index(1, 0, model->indexOf(big.get())));
+    EXPECT_LE(last.bottom(), pool->viewport()->height());
+    EXPECT_GE(last.top(), 0);
 }
 
 TEST_F(PatchPoolOutlineViewTest, MenuChoicesCloseThePopoverEvenWhenTheScreenDoesNotAnswer)
