@@ -106,12 +106,15 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
         const Node group = groupNode("Drums", {patch});
         tree = {group};
         actions.clear();
+        coloursCleared = 0;
         coordinator.editSucceeds = c.editSucceeds;
         coordinator.renameResult = c.renameResult;
         messages.clear();
         const Node item = c.group ? group : patch;
         EXPECT_EQ(editor().renameItem(item, c.text), c.renamed) << c.what;
         EXPECT_EQ(messages.empty() ? "" : messages.front(), c.message) << c.what;
+        // A refused rewrite shows the editing fields as not edited again.
+        EXPECT_EQ(coloursCleared, c.editSucceeds ? 0 : 1) << c.what;
         EXPECT_EQ(*item->name, c.renamed ? c.text : (c.group ? "Drums" : "P1")) << c.what;
         if (!c.group) {
             EXPECT_EQ(patch->patchItem()->patchName, c.renamed ? c.text : "P1") << c.what;
