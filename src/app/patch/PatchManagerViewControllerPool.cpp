@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QVBoxLayout>
 
+#include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchCoordinator.h"
@@ -18,17 +19,6 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/UndoController.h"
-
-namespace {
-
-QImage patchSwatch()
-{
-    QImage swatch(10, 5, QImage::Format_ARGB32_Premultiplied);
-    swatch.fill(QColor(247, 148, 30));
-    return swatch;
-}
-
-}  // namespace
 
 void PatchManagerViewController::buildPatchPool(QWidget* pane)
 {
@@ -102,7 +92,7 @@ PatchManagerViewController::Cell PatchManagerViewController::willDisplayCellForI
 {
     Cell cell;
     if (item.isGroup) return cell;
-    static const QImage swatch = patchSwatch();
+    static const QImage swatch = CustomCellForAttributedString::swatch(QColor(247, 148, 30));
     cell.iconImage = swatch;
     if (item.isWarning) cell.statusImage = NamedImages::image(QStringLiteral("warning-icon"));
     cell.isSingleItem = patchPoolEditor_->parentOf(&item) == nullptr;

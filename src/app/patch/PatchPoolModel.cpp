@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QSize>
 
+#include "app/controls/CustomCellForAttributedString.h"
 #include "app/patch/PatchPoolDataSource.h"
 #include "library/models/DirectoryObject.h"
 
@@ -115,12 +116,19 @@ QVariant PatchPoolModel::data(const QModelIndex& index, int role) const
         return titleFont();
     case Qt::SizeHintRole:
         return QSize(-1, static_cast<int>(dataSource_.heightOfRowByItem(item)));
-    case IconImageRole:
-        return dataSource_.willDisplayCellForItem(item).iconImage;
-    case StatusImageRole:
-        return dataSource_.willDisplayCellForItem(item).statusImage;
-    case IsSingleItemRole:
-        return dataSource_.willDisplayCellForItem(item).isSingleItem;
+    case CustomCellForAttributedString::kRowContentRole: {
+        const auto title = dataSource_.objectValueForItem(item);
+        const auto cell = dataSource_.willDisplayCellForItem(item);
+        PoolRowContent content;
+        content.title.text = QString::fromStdString(title.text);
+        content.title.font = titleFont();
+        content.title.colour = title.incompatible ? kIncompatibleTitle : kNormalTitle;
+        content.isSingleItem = cell.isSingleItem;
+        content.isEffectPoolCell = cell.isEffectPoolCell;
+        content.iconImage = cell.iconImage;
+        content.statusImage = cell.statusImage;
+        return QVariant::fromValue(content);
+    }
     case IsGroupRole:
         return item.isGroup;
     default:

@@ -15,9 +15,6 @@ public:
     enum Role {
         // The plain name, for the editor.
         NameRole = Qt::UserRole + 1,
-        IconImageRole,
-        StatusImageRole,
-        IsSingleItemRole,
         IsGroupRole,
     };
 

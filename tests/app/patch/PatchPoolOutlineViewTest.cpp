@@ -9,7 +9,7 @@
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPoolOutlineViewDelegate.h"
 #include "app/patch/PoolNameEditor.h"
-#include "app/patch/PoolRowDelegate.h"
+#include "app/controls/CustomCellForAttributedString.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/SelectionAction.h"
 #include "support/app/PatchScreenRig.h"
@@ -264,41 +264,23 @@ TEST_F(PatchPoolOutlineViewTest, RowsAreTitledAndDressedByTheScreen)
     EXPECT_EQ(model->index(1, 0, backupRow).data().toString(), QStringLiteral("1-2: P2"));
     EXPECT_EQ(model->indexOf(g.get()).data(Qt::SizeHintRole).toSize().height(), 26);
     EXPECT_EQ(model->indexOf(a.get()).data(Qt::SizeHintRole).toSize().height(), 24);
-    EXPECT_TRUE(model->indexOf(a.get()).data(PatchPoolModel::IsSingleItemRole).toBool());
-    EXPECT_FALSE(model->indexOf(c.get()).data(PatchPoolModel::IsSingleItemRole).toBool());
-    EXPECT_EQ(model->indexOf(a.get()).data(PatchPoolModel::IconImageRole).value<QImage>().size(), QSize(10, 5));
-    EXPECT_TRUE(model->indexOf(g.get()).data(PatchPoolModel::IconImageRole).value<QImage>().isNull());
+    const auto content = [&](const Node& node) {
+        return model->indexOf(node.get()).data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
+    };
+    EXPECT_TRUE(content(a).isSingleItem);
+    EXPECT_FALSE(content(c).isSingleItem);
+    EXPECT_FALSE(content(a).isEffectPoolCell);
+    EXPECT_EQ(content(a).iconImage.size(), QSize(10, 5));
+    EXPECT_EQ(content(a).iconImage.pixelColor(0, 0), QColor(247, 148, 30));
+    EXPECT_TRUE(content(g).iconImage.isNull());
+    EXPECT_EQ(content(a).title.colour, QColor::fromRgbF(0.6F, 0.6F, 0.6F));
+    // A warned patch gets the warning picture; an incompatible one the dark title.
+    a->isWarning = true;
+    a->isIncompatible = true;
+    EXPECT_FALSE(content(a).statusImage.isNull());
+    EXPECT_EQ(content(a).title.colour, QColor(64, 64, 64));
+    EXPECT_TRUE(content(b).statusImage.isNull());
     EXPECT_FALSE(model->hasChildren(model->indexOf(empty.get())));
-}
-
-TEST(PoolRowDelegateTest, RowGeometryPlacesSwatchTitleAndStatus)
-{
-    struct Case {
-        const char* what;
-        bool single, icon, status;
-        qreal textWidth;
-        qreal titleX, iconX;
-        bool statusShown;
-    };
-    // A row 24 high at x = 40, 300 wide; text 16 high, 16 points.
-    const Case cases[] = {
-        {"group", false, false, false, 60, 50, -1, false},
-        {"patch in a group", false, true, true, 60, 55, 43, true},
-        {"top-level patch", true, true, false, 60, 37, 25, false},
-        {"long title", false, true, true, 280, 55, 43, false},
-    };
-    for (const Case& c : cases) {
-        const auto g = PoolRowDelegate::geometry(QRectF(40, 0, 300, 24), c.textWidth, 16, 16, c.single, c.icon, c.status);
-        EXPECT_EQ(g.title.x(), c.titleX) << c.what;
-        EXPECT_EQ(g.icon.has_value(), c.icon) << c.what;
-        if (g.icon) {
-            EXPECT_EQ(g.icon->x(), c.iconX) << c.what;
-            EXPECT_EQ(g.icon->size(), QSizeF(10, 5)) << c.what;
-        }
-        EXPECT_EQ(g.status.has_value(), c.statusShown) << c.what;
-        EXPECT_LE(g.title.right(), 335) << c.what;
-        EXPECT_EQ(g.selection.x(), c.single ? 22 : 40) << c.what;
-    }
 }
 
 }  // namespace
