@@ -200,9 +200,15 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     screen->reloadDataInPatchPool();
     pool->setFixedHeight(60);
     for (int i = 0; i < 3; ++i) pool->viewport()->repaint();
+    auto* menu = new QWidget(nullptr, Qt::Popup);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->show();
+    pool->setMenuPopover(menu);
     const int before = pool->boundsChangeCount();
     pool->verticalScrollBar()->setValue(pool->verticalScrollBar()->value() + 10);
     EXPECT_EQ(pool->boundsChangeCount(), before + 1);
+    // Scrolling closes the open menu.
+    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
 }
 
 TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
