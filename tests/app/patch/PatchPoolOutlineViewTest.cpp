@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 
+#include "app/patch/BackupPatch.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPoolOutlineViewDelegate.h"
@@ -167,6 +168,40 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     // The row is no longer the one being edited.
     EXPECT_EQ(screen->editingItemInPool(), nullptr);
     EXPECT_EQ(pool->editedRow(), -1);
+}
+
+// What the pool tells its screen, with the selection as it stood at each click.
+struct RecordingBackupPatch : BackupPatch {
+    PatchPoolOutlineView* pool = nullptr;
+    std::vector<std::string> calls;
+    void didClickOnItem(const Node& item, std::int64_t index) override
+    {
+        std::string selected;
+        for (const int row : pool->selectedRowList()) selected += std::to_string(row);
+        calls.push_back("click " + (item ? *item->name : std::string("-")) + " " + std::to_string(index) + " [" +
+                        selected + "]");
+    }
+    void outlineViewDidResignFirstResponder() override { calls.push_back("resign"); }
+};
+
+TEST_F(PatchPoolOutlineViewTest, ClicksAreToldBeforeTheSelectionChangesAndFocusLossIsTold)
+{
+    RecordingBackupPatch recorder;
+    recorder.pool = pool;
+    pool->setBackUpDelegate(&recorder);
+    click(0);
+    click(1);
+    click(-1);
+    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"click A 0 []", "click B 1 [0]", "click - -1 []"}));
+    auto* menu = new QWidget(nullptr, Qt::Popup);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->show();
+    pool->setMenuPopover(menu);
+    QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
+    QApplication::sendEvent(pool, &out);
+    EXPECT_EQ(recorder.calls.back(), "resign");
+    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+    pool->setBackUpDelegate(screen.get());
 }
 
 TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallowed)
