@@ -36,9 +36,9 @@ constexpr std::size_t kModuleFileSize = 320 * 1024;
 
 DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
 {
-    // Slots labelled like a real unit's, the group in two digits and the patch in one: "01:1" to "25:4".
+    // Slots labelled as a unit's display shows them: group from 01, then the patch from 1 ("01:1").
     sim::DeviceUnit::Descriptions descriptions;
-    descriptions.display = {0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 1, 0, 0};
+    descriptions.display = {0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0};
     m_unit.setDescriptions(descriptions);
     fillPatches();
     loadEffects();

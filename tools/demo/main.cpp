@@ -8,8 +8,8 @@
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, patch screen, the patch pool seeded with its backup open, renamed, rows saved into a
-// group, a new group, a patch moved into a group, ejected, connected again) and saves a picture of each in FOLDER,
+// are read (effects screen, patch screen, ejected, connected again, then the patch pool: seeded with its backup
+// open, a rename, rows saved into a group, a new group, a patch moved into a group) and saves a picture of each in FOLDER,
 // with the same statuses.
 
 #include <QAction>
@@ -138,12 +138,6 @@ void tour(const Options& options, DemoUnit* const* unit)
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
         {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
-        // The seeded pool, then one of each of its edits.
-        {"pool-seeded.png", PoolTour::openBackupGroup, PoolTour::backupGroupOpen},
-        {"pool-renamed.png", PoolTour::renamePatch, PoolTour::patchRenamed},
-        {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
-        {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
-        {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
         // Ejected once the window offers to connect again.
         {"ejected.png", [](QWidget& w) { clickButton(w, "ejectButton"); },
          [] {
@@ -155,6 +149,12 @@ void tour(const Options& options, DemoUnit* const* unit)
              if (QAction* connect = enabledAction(w, QStringLiteral("Connect"))) connect->trigger();
          },
          [=] { return patches() >= 2 * full(); }},
+        // Back on the patch screen: the seeded pool, then one of each of its edits.
+        {"pool-seeded.png", PoolTour::openBackupGroup, PoolTour::backupGroupOpen},
+        {"pool-renamed.png", PoolTour::renamePatch, PoolTour::patchRenamed},
+        {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
+        {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
+        {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
