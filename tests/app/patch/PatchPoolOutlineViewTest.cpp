@@ -134,6 +134,13 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     ASSERT_NE(editor(), nullptr);
     EXPECT_EQ(pool->editedRow(), 0);
     editor()->selectAll();
+    // The patch-name rule holds each change: ten characters at most, and other scripts in Latin letters.
+    type(QStringLiteral("ABCDEFGHIJK"));
+    EXPECT_EQ(editor()->text(), QStringLiteral("ABCDEFGHIJ"));
+    editor()->selectAll();
+    type(QString::fromUtf8("L\u30AB"));
+    EXPECT_EQ(editor()->text(), QStringLiteral("Lka"));
+    editor()->selectAll();
     type(QStringLiteral("Lead"));
     EXPECT_EQ(editor()->text(), QStringLiteral("Lead"));
     key(editor(), Qt::Key_Return);
