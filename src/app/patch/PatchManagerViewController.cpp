@@ -24,6 +24,8 @@
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
 #include "app/patch/PatchListTableModel.h"
+#include "app/patch/PatchPoolEditor.h"
+#include "app/patch/PatchPoolOutlineView.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
@@ -121,6 +123,7 @@ void PatchManagerViewController::buildView()
     poolLayout->setContentsMargins(0, 0, 0, 0);
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
     patchPoolIndicator_->hide();
+    buildPatchPool(patchPoolPane_);
     panes->addWidget(leftView_, 3);
     panes->addWidget(patchPoolPane_, 2);
     layout->addLayout(panes, 1);
@@ -146,6 +149,7 @@ void PatchManagerViewController::buildView()
     connect(view_, &QObject::destroyed, this, [this] {
         leftView_ = patchPoolPane_ = patchPoolIndicator_ = buttonBar_ = nullptr;
         patchManagerTableView_ = nullptr;
+        rightPanelOutlineView_ = nullptr;
         patchListDelegate_ = nullptr;
         verticalPatchListRuler_ = nullptr;
         backUpAllOrRestoreAllButton_ = nullptr;
@@ -223,6 +227,7 @@ void PatchManagerViewController::setNumberOfSlotsInBlank(int numberOfSlots)
 void PatchManagerViewController::setLockPatchPool(bool locked)
 {
     isLockPatchPool_ = locked;
+    if (rightPanelOutlineView_) rightPanelOutlineView_->setIsLockPatchPool(locked);
     // The indicator goes whatever the lock: the pool shows its own state.
     if (patchPoolIndicator_) patchPoolIndicator_->hide();
     setlockPatchList(locked);
@@ -260,6 +265,7 @@ void PatchManagerViewController::reloadDataInPatchList()
 void PatchManagerViewController::reloadDataInPatchPool()
 {
     if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchPool(structureData_);
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
 }
 
