@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -155,12 +156,12 @@ void doubleClickPatchList(QWidget& window, int row, int column)
 }
 
 // Keys typed into whatever has the focus.
-void type(const QString& text, int key = 0)
+void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QWidget* focus = QApplication::focusWidget();
     if (focus == nullptr) return;
     if (key != 0) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, key, modifiers);
         QApplication::sendEvent(focus, &press);
         return;
     }
@@ -196,6 +197,22 @@ void tour(const Options& options, DemoUnit* const* unit)
         // Return commits it: the list shows it and the unit holds it.
         {"patch-name-committed.png", [](QWidget&) { type({}, Qt::Key_Return); },
          [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->patchNameAt(1) == "Tour Edit"; }},
+        // A comment edited in place: everything typed over, then a click elsewhere commits it.
+        {"patch-comment-editing.png",
+         [](QWidget& w) {
+             doubleClickPatchList(w, 2, 2);
+             type({}, Qt::Key_A, Qt::ControlModifier);
+             type(QStringLiteral("Tour comment"));
+         },
+         [] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }},
+        {"patch-comment-committed.png",
+         [](QWidget& w) {
+             if (QTableView* table = patchList(w)) table->setFocus();
+         },
+         [unit] {
+             return patchListText(2, 2) == QStringLiteral("Tour comment") &&
+                    (*unit)->patchCommentAt(2) == "Tour comment";
+         }},
         // A patch changed on the unit arrives after the quiet time.
         {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
          [] { return patchListText(3, 1) == QStringLiteral("On Unit"); }},

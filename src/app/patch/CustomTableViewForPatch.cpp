@@ -52,7 +52,12 @@ CustomTableViewForPatch::CustomTableViewForPatch(AppDelegate& appDelegate, UndoC
     setShowGrid(false);
     setTabKeyNavigation(false);
     setFocusPolicy(Qt::StrongFocus);
-    setStyleSheet(QStringLiteral("QTableView { background: #1e1e1e; border: none; }"));
+    // A palette, not a style sheet: a sheet would reach the editors inside the list and take their
+    // editing colours away.
+    setFrameShape(QFrame::NoFrame);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    setPalette(dark);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CustomTableViewForPatch::boundsDidChange);
 }
 

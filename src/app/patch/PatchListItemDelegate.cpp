@@ -67,7 +67,8 @@ void PatchListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     }
     const QRect cell = option.rect.adjusted(kCellInset, kCellInset, -kCellInset, -kCellInset);
     const QVariant color = index.data(PatchListTableModel::BankColorRole);
-    const QString text = index.data(Qt::DisplayRole).toString();
+    // The cell being edited shows its editor's text only.
+    const QString text = editor_ && editingIndex_ == index ? QString() : index.data(Qt::DisplayRole).toString();
     painter->setPen(Qt::white);
     switch (index.column()) {
     case PatchListTableModel::BankColumn: {
@@ -148,6 +149,7 @@ QWidget* PatchListItemDelegate::createEditor(QWidget* parent, const QStyleOption
         editor = line;
     }
     editor_ = editor;
+    editingIndex_ = index;
     return editor;
 }
 

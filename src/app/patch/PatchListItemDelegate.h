@@ -51,6 +51,7 @@ private:
     mutable PatchNameCellView nameCell_;
     mutable PatchCommentCellView commentCell_;
     mutable QPointer<QWidget> editor_;
+    mutable QPersistentModelIndex editingIndex_;
     mutable bool editingComment_ = false;
     // Reused from row to row, as the list's rows are.
     mutable std::map<int, CustomTableRowView> rowViews_;
