@@ -8,7 +8,8 @@
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, patch screen, ejected, connected again, then the patch pool: seeded with its backup
+// are read (effects screen, patch screen, a name and a comment edited in place and held by the unit, a
+// patch changed on the unit, the list's end, ejected, connected again, then the patch pool: seeded with its backup
 // open, a rename, rows saved into a group, a new group, a patch moved into a group) and saves a picture of each in FOLDER,
 // with the same statuses.
 
