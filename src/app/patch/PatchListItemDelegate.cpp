@@ -7,7 +7,6 @@
 #include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/ChangingColorWhenEditingTextView.h"
 #include "app/patch/PatchListTableModel.h"
-#include "app/shell/AppDelegate.h"
 #include "app/views/NamedImages.h"
 #include "library/models/PatchItem.h"
 
@@ -132,19 +131,18 @@ QWidget* PatchListItemDelegate::createEditor(QWidget* parent, const QStyleOption
     cell.setOriginalText(editingComment_ ? patch->patchComment : patch->patchName);
 
     QWidget* editor = nullptr;
-    PatchTextCellView* delegate = editingComment_ ? static_cast<PatchTextCellView*>(&commentCell_) : &nameCell_;
     if (editingComment_) {
         auto* text = new ChangingColorWhenEditingTextView(parent);
         text->setObjectName(QStringLiteral("PatchCommentEditor"));
         text->setFont(sizedFont(11, false));
-        text->setDelegate(delegate);
+        text->setDelegate(&cell);
         text->setOriginalText(QString::fromStdString(cell.originalText()));
         editor = text;
     } else {
         auto* line = new ChangingColorWhenEditingTextField(parent);
         line->setObjectName(QStringLiteral("PatchNameEditor"));
         line->setFont(sizedFont(25, true));
-        line->setDelegate(delegate);
+        line->setDelegate(&cell);
         line->setOriginalText(QString::fromStdString(cell.originalText()));
         editor = line;
     }
