@@ -284,6 +284,26 @@ TEST_F(PatchManagerViewControllerTest, TheScreenOutlivesItsViewWhenTheWindowDele
     QCoreApplication::processEvents();
 }
 
+TEST_F(PatchManagerViewControllerTest, ShowingTheScreenScrollsToTheTopAndForgetsTheClickHistory)
+{
+    load(100);
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({40, 41}, false);
+    for (int showing = 0; showing < 2; ++showing) {
+        table.verticalScrollBar()->setValue(table.verticalScrollBar()->maximum());
+        ASSERT_GT(table.verticalScrollBar()->value(), 0);
+        screen->viewDidAppear();
+        // Only the first showing in the process waits for the event loop.
+        if (showing == 0) testing_app::processEventsUntil([&] { return table.verticalScrollBar()->value() == 0; });
+        EXPECT_EQ(table.verticalScrollBar()->value(), 0) << showing;
+        EXPECT_TRUE(table.selectionList().empty());
+        EXPECT_EQ(table.previousSelectedRow(), 0u);
+    }
+    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{40, 41})) << "the selection itself stays";
+}
+
 TEST_F(PatchManagerViewControllerTest, TheUndoObserversGoWithTheScreen)
 {
     screen.reset();
