@@ -38,6 +38,7 @@ ChangingColorWhenEditingTextField::ChangingColorWhenEditingTextField(QWidget* pa
 
 ChangingColorWhenEditingTextField::~ChangingColorWhenEditingTextField()
 {
+    EditingKeyMonitor::removeFor(this);
     // A field that goes while edited gives the window its shortcuts back.
     if (isInEdit_) AppDelegate::getInstance().enableMenuShortkey();
 }

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -213,5 +214,20 @@ void ChangingColorWhenEditingTextView::mousePressEvent(QMouseEvent* event)
     QWidget* target = responder->viewport();
     QMouseEvent passed(QEvent::MouseButtonPress, target->mapFromGlobal(event->globalPosition()), event->globalPosition(),
                        event->button(), event->buttons(), event->modifiers());
+    QCoreApplication::sendEvent(target, &passed);
+}
+
+void ChangingColorWhenEditingTextView::wheelEvent(QWheelEvent* event)
+{
+    auto* list = qobject_cast<QAbstractScrollArea*>(ChangingColorWhenEditingTextField::responderOf(this));
+    if (!list) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QWidget* target = list->viewport();
+    QWheelEvent passed(target->mapFromGlobal(event->globalPosition()), event->globalPosition(), event->pixelDelta(),
+                       event->angleDelta(), event->buttons(), event->modifiers(), event->phase(), event->inverted(),
+                       event->source());
     QCoreApplication::sendEvent(target, &passed);
 }

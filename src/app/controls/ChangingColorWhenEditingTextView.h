@@ -57,6 +57,8 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    // The wheel scrolls the list behind the comment, never the comment itself.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     bool mayBeEdited() const { return !canBeEdit_ || canBeEdit_(); }

@@ -15,7 +15,12 @@ QPointer<EditingKeyMonitor>& installedMonitor()
 
 }  // namespace
 
-EditingKeyMonitor::EditingKeyMonitor(ChangingColorWhenEditingTextField* field) : QObject(field), field_(field) {}
+EditingKeyMonitor::EditingKeyMonitor(ChangingColorWhenEditingTextField* field)
+    : QObject(field), field_(field), fieldObject_(field)
+{
+}
+
+ChangingColorWhenEditingTextField* EditingKeyMonitor::field() const { return fieldObject_ ? field_ : nullptr; }
 
 EditingKeyMonitor* EditingKeyMonitor::installed() { return installedMonitor(); }
 
@@ -39,13 +44,13 @@ void EditingKeyMonitor::removeFor(const ChangingColorWhenEditingTextField* field
 
 bool EditingKeyMonitor::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!field_ || watched != field_.data()) return false;
-    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
-    auto* key = static_cast<QKeyEvent*>(event);
+    // Compared as objects only: the field may be part way through going away.
+    if (!fieldObject_ || watched != fieldObject_.data()) return false;
     if (event->type() == QEvent::ShortcutOverride) {
         // The field's own keys are keys, not the window's shortcuts.
-        if (ChangingColorWhenEditingTextField::isOwnShortcut(*key)) event->accept();
+        if (ChangingColorWhenEditingTextField::isOwnShortcut(*static_cast<QKeyEvent*>(event))) event->accept();
         return false;
     }
-    return field_->keyDownEvent(key);
+    if (event->type() != QEvent::KeyPress) return false;
+    return field_->keyDownEvent(static_cast<QKeyEvent*>(event));
 }

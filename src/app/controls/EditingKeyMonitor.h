@@ -18,12 +18,14 @@ public:
     // Removes the installed monitor if it is `field`'s.
     static void removeFor(const ChangingColorWhenEditingTextField* field);
 
-    ChangingColorWhenEditingTextField* field() const { return field_; }
+    ChangingColorWhenEditingTextField* field() const;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     explicit EditingKeyMonitor(ChangingColorWhenEditingTextField* field);
 
-    QPointer<ChangingColorWhenEditingTextField> field_;
+    ChangingColorWhenEditingTextField* field_;
+    // Whether the field is still there.
+    QPointer<QObject> fieldObject_;
 };

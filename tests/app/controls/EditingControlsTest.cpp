@@ -8,6 +8,9 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QWheelEvent>
 #include <QVBoxLayout>
 
 #include "app/controls/ChangingColorWhenEditingTextField.h"
@@ -357,6 +360,25 @@ TEST_F(EditingControls, CommentViewThatMayNotBeEditedStaysIdle)
     EXPECT_FALSE(view->isEditing());
     EXPECT_TRUE(view->isReadOnly());
     EXPECT_FALSE(AppDelegate::getInstance().isMenuShortkeyDisabled());
+}
+
+TEST_F(EditingControls, WheelOverACommentScrollsTheList)
+{
+    QStandardItemModel rows;
+    for (int row = 0; row < 200; ++row) rows.appendRow(new QStandardItem(QStringLiteral("row %1").arg(row)));
+    list->setModel(&rows);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return list->verticalScrollBar()->maximum() > 0; }));
+    auto* view = new ChangingColorWhenEditingTextView(list->viewport());
+    view->setPlainText(QString(40, QLatin1Char('\n')));
+    view->setGeometry(0, 0, 200, 40);
+    view->show();
+    QCoreApplication::processEvents();
+    const QPointF at(10, 10);
+    QWheelEvent wheel(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view->viewport(), &wheel);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    EXPECT_GT(list->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(EditingControls, CommentSitsCentredInItsFirst45Points)
