@@ -3,11 +3,13 @@
 #include "app/ProgramEnvironment.h"
 #include "app/QtMainExecutor.h"
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/effect/CommonUtilsEffectCoordinator.h"
+#include "app/effect/EffectManagerViewController.h"
+#include "app/effect/QueueEffectDialogs.h"
 #include "app/main/CommonUtilsMainCoordinator.h"
 #include "app/main/DesktopHelpOpener.h"
 #include "app/main/OptionMenuState.h"
 #include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderEffectScreen.h"
 #include "app/screens/PlaceholderPatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
@@ -53,13 +55,16 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     commonUtils.setPowerEvents(&power);
     CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
     DesktopHelpOpener opener;
+    CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
+    QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());
 
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
     lifecycle.setCommonUtils(&coordinator);
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
         return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
-            std::make_unique<PlaceholderEffectScreen>(),
+            std::make_unique<EffectManagerViewController>(EffectManagerViewController::Collaborators{
+                AppDelegate::getInstance(), effectCoordinator, effectDialogs}),
             std::make_unique<PlaceholderPatchScreen>(), OptionMenuState::defaultPath(), RIG_VERSION,
             bundle.resourcesDirectory(), platform::Localizer::languageFromEnvironment(),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
