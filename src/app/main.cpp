@@ -10,7 +10,9 @@
 #include "app/main/DesktopHelpOpener.h"
 #include "app/main/OptionMenuState.h"
 #include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderPatchScreen.h"
+#include "app/patch/CommonUtilsPatchCoordinator.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/TerminationSignals.h"
@@ -18,6 +20,7 @@
 #include "device/sequencer/ParserDataController.h"
 #include "device/transport/CMidiDevice.h"
 #include "library/CommonUtils.h"
+#include "library/undo/UndoController.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
 #include "platform/bundle/Localizer.h"
@@ -57,6 +60,9 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     DesktopHelpOpener opener;
     CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
     QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());
+    CommonUtilsPatchCoordinator patchCoordinator(commonUtils);
+    QueuePatchDialogs patchDialogs(ShowingDialogQueue::getInstance());
+    const std::string language = platform::Localizer::languageFromEnvironment();
 
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
     lifecycle.setCommonUtils(&coordinator);
@@ -65,8 +71,12 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
             std::make_unique<EffectManagerViewController>(EffectManagerViewController::Collaborators{
                 AppDelegate::getInstance(), effectCoordinator, effectDialogs}),
-            std::make_unique<PlaceholderPatchScreen>(), OptionMenuState::defaultPath(), RIG_VERSION,
-            bundle.resourcesDirectory(), platform::Localizer::languageFromEnvironment(),
+            std::make_unique<PatchManagerViewController>(PatchManagerViewController::Collaborators{
+                AppDelegate::getInstance(), patchCoordinator, UndoController::getInstance(),
+                platform::NotificationCenter::defaultCenter(), patchDialogs,
+                QueuePatchDialogs::textRuleContext(ShowingDialogQueue::getInstance(), language),
+                configuration.integer(platform::Configuration::kTime_Of_Reload_Buffer_Data)}),
+            OptionMenuState::defaultPath(), RIG_VERSION, bundle.resourcesDirectory(), language,
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP)});
     });
