@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 
+#include "app/controls/CustomScroller.h"
 #include "app/effect/EffectListCellDelegate.h"
 #include "app/effect/EffectListModel.h"
 
@@ -31,7 +32,10 @@ CustomTableViewForEffect::CustomTableViewForEffect(QWidget* parent) : QTableView
     verticalHeader()->setDefaultSectionSize(kRowHeight);
     verticalHeader()->setMinimumSectionSize(kRowHeight);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScroller_ = new CustomScroller(this);
+    verticalScroller_->setIsEffectManagerRuler(true);
+    setVerticalScrollBar(verticalScroller_);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The row views draw the rows; the cells draw over them.
     viewport()->setAutoFillBackground(false);
     QPalette colours = palette();
@@ -68,14 +72,9 @@ bool CustomTableViewForEffect::isExpandedOverView() const
     return rowViewportPosition(last) + verticalOffset() + rowHeight(last) > viewport()->height();
 }
 
-void CustomTableViewForEffect::updateRuler()
-{
-    rulerVisible_ = isExpandedOverView();
-    setVerticalScrollBarPolicy(rulerVisible_ ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    verticalScrollBar()->update();
-}
+void CustomTableViewForEffect::updateRuler() { verticalScroller_->setRulerVisible(isExpandedOverView()); }
 
-QScrollBar* CustomTableViewForEffect::verticalScroller() const { return verticalScrollBar(); }
+bool CustomTableViewForEffect::rulerVisible() const { return verticalScroller_->rulerVisible(); }
 
 int CustomTableViewForEffect::rowAtPoint(const QPoint& point) const { return rowAt(point.y()); }
 

@@ -7,8 +7,8 @@
 
 #include "app/views/CustomTableRowView.h"
 
+class CustomScroller;
 class EffectListCellDelegate;
-class QScrollBar;
 
 // The device effect list table: rows of 55 points, a click selects one row and presses the button of
 // the cell under it, only the arrow keys move the selection, and each row is drawn by its row view
@@ -32,8 +32,9 @@ public:
     void reloadData();
     bool isExpandedOverView() const;
     void updateRuler();
-    bool rulerVisible() const { return rulerVisible_; }
-    QScrollBar* verticalScroller() const;
+    bool rulerVisible() const;
+    // The drawn scroller beside the table, in the effect screen's pictures.
+    CustomScroller* verticalScroller() const { return verticalScroller_; }
     // Row under a point of the viewport; -1 for none.
     int rowAtPoint(const QPoint& point) const;
     // Whether a row holds no effect (or is no row at all).
@@ -51,5 +52,5 @@ protected:
 private:
     QPointer<EffectListCellDelegate> cellDelegate_;
     RowViewProvider rowViewProvider_;
-    bool rulerVisible_ = false;
+    CustomScroller* verticalScroller_ = nullptr;
 };

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 
+#include "app/controls/CustomHeaderView.h"
 #include "app/effect/CustomTableViewForEffect.h"
-#include "app/effect/EffectHeaderView.h"
 #include "app/effect/EffectIconQueue.h"
 #include "app/effect/EffectListCellDelegate.h"
 #include "app/effect/EffectListModel.h"
@@ -29,6 +29,8 @@
 #include "library/models/PatchItem.h"
 
 namespace {
+
+constexpr int kHeaderHeight = 25;
 
 // Column widths of the list; the note takes what is left.
 constexpr int kCategoryWidth = 170;
@@ -153,17 +155,26 @@ void EffectManagerViewController::awakeFromNib()
 
 void EffectManagerViewController::setHeaderOfEffectPool()
 {
-    poolHeader_ = new EffectHeaderView(0, [this] { return appDelegate_.isDeviceConnected(); }, rightPanelOutlineView_);
+    poolHeader_ = new CustomHeaderView(rightPanelOutlineView_);
+    poolHeader_->setFixedHeight(kHeaderHeight);
     rightPanelOutlineView_->setHeader(poolHeader_);
     poolHeader_->setStretchLastSection(true);
-    poolHeader_->setUpCells(poolModel_->columnCount());
+    poolHeader_->headerCell(0).setHeaderType(CustomHeaderCell::EffectPool);
 }
 
 void EffectManagerViewController::setHeaderOfEffectList()
 {
-    listHeader_ = new EffectHeaderView(1, [this] { return appDelegate_.isDeviceConnected(); }, leftPanelTableView_);
+    listHeader_ = new CustomHeaderView(leftPanelTableView_);
+    listHeader_->setFixedHeight(kHeaderHeight);
+    listHeader_->setSectionsClickable(true);
     leftPanelTableView_->setHorizontalHeader(listHeader_);
-    listHeader_->setUpCells(listModel_->columnCount());
+    const int columns = listModel_->columnCount();
+    for (int column = 0; column < columns; ++column) {
+        CustomHeaderCell& cell = listHeader_->headerCell(column);
+        cell.setHeaderType(CustomHeaderCell::EffectList);
+        cell.setIsNotFirstCell(column != 0);
+        cell.setIsLastEffectCell(column == columns - 1);
+    }
     connect(listHeader_, &QHeaderView::sectionPressed, this,
             [this](int section) { logic_->mouseDownInHeaderOfTableColumn(EffectListModel::columnIdentifier(section)); });
     connect(listHeader_, &QHeaderView::sectionClicked, this,
@@ -237,7 +248,10 @@ void EffectManagerViewController::scrollEffectListToTop() { leftPanelTableView_-
 
 void EffectManagerViewController::setSortStates(const std::map<std::string, int>& sortStates)
 {
-    for (const auto& [column, state] : sortStates) listHeader_->setSortState(EffectListModel::columnOfIdentifier(column), state);
+    for (const auto& [column, state] : sortStates)
+        if (const int section = EffectListModel::columnOfIdentifier(column); section >= 0)
+            listHeader_->headerCell(section).setSortState(state);
+    listHeader_->viewport()->update();
 }
 
 void EffectManagerViewController::reloadEffectPool()

@@ -10,11 +10,11 @@
 #include "app/screens/EffectScreen.h"
 
 class AppDelegate;
+class CustomHeaderView;
 class CustomTableRowView;
 class CustomTableViewForEffect;
 class EffectCoordinator;
 class EffectDialogs;
-class EffectHeaderView;
 class EffectIconQueue;
 class EffectListCellDelegate;
 class EffectListModel;
@@ -59,7 +59,7 @@ public:
     EffectScreenLogic& logic() { return *logic_; }
     CustomTableViewForEffect* leftPanelTableView() const { return leftPanelTableView_; }
     EffectPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
-    EffectHeaderView* effectListHeader() const { return listHeader_; }
+    CustomHeaderView* effectListHeader() const { return listHeader_; }
     EffectListModel* effectListModel() const { return listModel_; }
     EffectListCellDelegate* effectListCellDelegate() const { return listDelegate_; }
     EffectPoolModel* effectPoolModel() const { return poolModel_; }
@@ -96,8 +96,8 @@ private:
     QPointer<QWidget> view_;
     CustomTableViewForEffect* leftPanelTableView_ = nullptr;
     EffectPoolOutlineView* rightPanelOutlineView_ = nullptr;
-    EffectHeaderView* listHeader_ = nullptr;
-    EffectHeaderView* poolHeader_ = nullptr;
+    CustomHeaderView* listHeader_ = nullptr;
+    CustomHeaderView* poolHeader_ = nullptr;
     EffectListModel* listModel_ = nullptr;
     EffectListCellDelegate* listDelegate_ = nullptr;
     EffectPoolModel* poolModel_ = nullptr;

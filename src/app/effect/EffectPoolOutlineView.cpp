@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "app/controls/CustomScroller.h"
 #include "app/effect/EffectItemDrag.h"
 #include "app/effect/EffectPoolModel.h"
 #include "app/views/NamedImages.h"
@@ -25,7 +26,10 @@ EffectPoolOutlineView::EffectPoolOutlineView(QWidget* parent) : QTreeView(parent
     setUniformRowHeights(false);
     setAnimated(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScroller_ = new CustomScroller(this);
+    verticalScroller_->setIsEffectManagerRuler(true);
+    setVerticalScrollBar(verticalScroller_);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     QPalette colours = palette();
     const QColor background = QColor::fromRgbF(30 / 255.0f, 45 / 255.0f, 75 / 255.0f, 1.0f);
@@ -150,14 +154,9 @@ bool EffectPoolOutlineView::isExpandedOverView() const
     return last.y() + verticalOffset() + last.height() > viewport()->height();
 }
 
-void EffectPoolOutlineView::updateRuler()
-{
-    rulerVisible_ = isExpandedOverView();
-    setVerticalScrollBarPolicy(rulerVisible_ ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    verticalScrollBar()->update();
-}
+void EffectPoolOutlineView::updateRuler() { verticalScroller_->setRulerVisible(isExpandedOverView()); }
 
-QScrollBar* EffectPoolOutlineView::verticalScroller() const { return verticalScrollBar(); }
+bool EffectPoolOutlineView::rulerVisible() const { return verticalScroller_->rulerVisible(); }
 
 void EffectPoolOutlineView::mousePressEvent(QMouseEvent* event)
 {

@@ -9,11 +9,11 @@
 #include <set>
 #include <vector>
 
+class CustomScroller;
 class DirectoryObject;
 class EffectItem;
 class EffectPoolModel;
 class QMimeData;
-class QScrollBar;
 
 // The effect pool outline: a click selects one row and opens or closes a group; a drag of selected
 // effects from two points on carries them to the device list; the background is the pool's dark blue
@@ -44,8 +44,9 @@ public:
     void reloadData(bool structureChanged);
     bool isExpandedOverView() const;
     void updateRuler();
-    bool rulerVisible() const { return rulerVisible_; }
-    QScrollBar* verticalScroller() const;
+    bool rulerVisible() const;
+    // The drawn scroller beside the outline, in the effect screen's pictures.
+    CustomScroller* verticalScroller() const { return verticalScroller_; }
 
     // The rows as shown, top to bottom.
     std::vector<QModelIndex> shownRows() const;
@@ -70,5 +71,5 @@ private:
     QPointF mouseDownPoint_;
     CanDragEffectItem canDragEffectItem_;
     DragStarter dragStarter_;
-    bool rulerVisible_ = false;
+    CustomScroller* verticalScroller_ = nullptr;
 };

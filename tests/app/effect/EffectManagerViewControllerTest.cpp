@@ -8,8 +8,9 @@
 #include <QPushButton>
 
 #include "EffectScreenFakes.h"
+#include "app/controls/CustomScroller.h"
 #include "app/effect/CustomTableViewForEffect.h"
-#include "app/effect/EffectHeaderView.h"
+#include "app/controls/CustomHeaderView.h"
 #include "app/effect/EffectIconQueue.h"
 #include "app/effect/EffectItemDrag.h"
 #include "app/effect/EffectListCellDelegate.h"
@@ -157,11 +158,15 @@ TEST_F(EffectManagerViewControllerTest, HeaderClicksSortAndShowTheArrow)
     const QPoint inName(controller.effectListHeader()->sectionViewportPosition(name) + 20, 10);
     click(controller.effectListHeader()->viewport(), inName);
     EXPECT_EQ(controller.effectList()[0]->effectName, "Alpha");
-    EXPECT_EQ(controller.effectListHeader()->cell(name).sortState, 1);
-    EXPECT_EQ(controller.effectListHeader()->cell(0).sortState, 0);
-    EXPECT_FALSE(controller.effectListHeader()->cell(0).isNotFirstCell);
-    EXPECT_TRUE(controller.effectListHeader()->cell(name).isNotFirstCell);
-    EXPECT_TRUE(controller.effectListHeader()->cell(4).isLastEffectCell);
+    CustomHeaderView& header = *controller.effectListHeader();
+    EXPECT_EQ(header.headerCell(name).sortState(), 1);
+    EXPECT_EQ(header.headerCell(0).sortState(), 0);
+    EXPECT_FALSE(header.headerCell(0).isNotFirstCell());
+    EXPECT_TRUE(header.headerCell(name).isNotFirstCell());
+    EXPECT_TRUE(header.headerCell(4).isLastEffectCell());
+    EXPECT_FALSE(header.headerCell(3).isLastEffectCell());
+    EXPECT_EQ(header.headerCell(0).headerType(), CustomHeaderCell::EffectList);
+    EXPECT_TRUE(table().verticalScroller()->isEffectManagerRuler());
     EXPECT_EQ(controller.effectListHeader()->height(), 25);
 }
 
