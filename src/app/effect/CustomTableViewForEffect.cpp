@@ -61,7 +61,18 @@ CustomTableRowView CustomTableViewForEffect::rowViewForRow(int row, bool* select
 
 void CustomTableViewForEffect::reloadData()
 {
+    // A reload keeps the selected rows that still hold an effect, as the rows are what is selected.
+    QList<int> selected;
+    if (selectionModel() != nullptr)
+        for (const QModelIndex& index : selectionModel()->selectedRows()) selected.append(index.row());
     if (auto* list = qobject_cast<EffectListModel*>(model())) list->reload();
+    if (selectionModel() != nullptr && model() != nullptr) {
+        QItemSelection selection;
+        for (const int row : selected)
+            if (!isEmptyRow(row))
+                selection.select(model()->index(row, 0), model()->index(row, model()->columnCount() - 1));
+        selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    }
     updateRuler();
 }
 

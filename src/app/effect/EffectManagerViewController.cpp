@@ -53,7 +53,9 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
         },
         [](EffectScreenLogic::Task task) { QThreadPool::globalInstance()->start(std::move(task)); },
         [](EffectScreenLogic::Task task) {
-            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+            // A count that ends while the program ends has nowhere to go.
+            if (QCoreApplication* application = QCoreApplication::instance())
+                QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
         }});
     queueTaskProgram_ = std::make_unique<EffectIconQueue>();
 

@@ -134,9 +134,8 @@ TEST_F(EffectManagerViewControllerTest, StarAndRecoveryButtonsActOnTheirOwnRowTh
     EXPECT_FALSE(controller.effectListCellDelegate()->nameCell().isDeletedCell());
 }
 
-TEST_F(EffectManagerViewControllerTest, UsedTimesShowADashUntilTheCountIsIn)
+TEST_F(EffectManagerViewControllerTest, UsedTimesShowADashUntilTheCountIsInAndReloadsKeepTheSelection)
 {
-    auto patch = patchUsing({2, 2});
     setList({effect("Alpha", 1), effect("Beta", 2)});
     const auto usedOf = [this](int row) {
         return controller.effectListModel()
@@ -146,9 +145,13 @@ TEST_F(EffectManagerViewControllerTest, UsedTimesShowADashUntilTheCountIsIn)
     };
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return controller.logic().isUpdatedEffectUsedTimesNumber(); }));
     EXPECT_EQ(usedOf(0), QStringLiteral("0"));
+    click(table().viewport(), cell(1, "Note").center());
     controller.reloadDataInEffectList();
     EXPECT_EQ(usedOf(0), QStringLiteral("-"));
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return controller.logic().isUpdatedEffectUsedTimesNumber(); }));
+    // Reloads and the count's arrival keep the selection.
+    ASSERT_EQ(table().selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(table().selectionModel()->selectedRows().front().row(), 1);
 }
 
 TEST_F(EffectManagerViewControllerTest, HeaderClicksSortAndShowTheArrow)
