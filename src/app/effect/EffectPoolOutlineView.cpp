@@ -225,10 +225,10 @@ void EffectPoolOutlineView::mouseMoveEvent(QMouseEvent* event)
 {
     event->accept();
     if (!(event->buttons() & Qt::LeftButton)) return;
-    startDrag(event->position());
+    dragSelectedEffects(event->position());
 }
 
-void EffectPoolOutlineView::startDrag(const QPointF& point)
+void EffectPoolOutlineView::dragSelectedEffects(const QPointF& point)
 {
     const QPointF moved = point - mouseDownPoint_;
     if (static_cast<long>(std::hypot(moved.x(), moved.y())) < 2) return;

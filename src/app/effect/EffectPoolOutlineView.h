@@ -64,7 +64,7 @@ protected:
 
 private:
     void selectRows(const std::set<int>& rows);
-    void startDrag(const QPointF& point);
+    void dragSelectedEffects(const QPointF& point);
 
     EffectPoolModel* poolModel_ = nullptr;
     std::set<int> selectionIndexSet_;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include "EffectScreenFakes.h"
 
 using namespace effect_test;
@@ -280,6 +283,47 @@ TEST(EffectScreenLogicTest, ListShowsAtLeastThirtyRowsAndTheRestAreEmpty)
     EXPECT_FALSE(rig.logic.isEmptyRow(30));
     EXPECT_TRUE(rig.logic.isEmptyRow(31));
     EXPECT_TRUE(rig.logic.isEmptyRow(-1));
+}
+
+}  // namespace
+
+namespace {
+
+// The count on a thread of its own while the main thread edits the list and its items: the count reads
+// only its copies, so the thread sanitizer sees no shared data.
+TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
+{
+    LogicRig rig;
+    std::vector<std::thread> threads;
+    std::mutex mutex;
+    std::vector<EffectScreenLogic::Task> arrived;
+    EffectScreenLogic logic{EffectScreenLogic::Collaborators{
+        rig.coordinator, rig.dialogs, rig.views, [] { return true; }, [&rig] { return rig.patches; },
+        [&threads](EffectScreenLogic::Task task) { threads.emplace_back(std::move(task)); },
+        [&mutex, &arrived](EffectScreenLogic::Task task) {
+            std::lock_guard lock(mutex);
+            arrived.push_back(std::move(task));
+        }}};
+    logic.awakeFromNib();
+    logic.setEffectList({effect("a", 1), effect("b", 2)});
+    rig.patches = {patchUsing({1, 2}), patchUsing({2})};
+    logic.reloadDataInEffectList();
+    for (int i = 0; i < 50; ++i) {
+        logic.effectList()[0]->effectUsedTimes = i;
+        logic.effectList()[1]->isFavourite = i % 2 == 0;
+        rig.patches.front()->effectDictionnary.erase("slot 1");
+        logic.effectList().push_back(effect("n" + std::to_string(i), 100 + static_cast<std::uint32_t>(i)));
+    }
+    for (auto& thread : threads) thread.join();
+    std::vector<EffectScreenLogic::Task> tasks;
+    {
+        std::lock_guard lock(mutex);
+        tasks = std::move(arrived);
+    }
+    for (auto& task : tasks) task();
+    EXPECT_TRUE(logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_EQ(logic.effectList()[0]->effectUsedTimes, 1);
+    EXPECT_EQ(logic.effectList()[1]->effectUsedTimes, 2);
 }
 
 }  // namespace
