@@ -210,18 +210,25 @@ void EffectManagerViewController::tableViewRowViewForRow(int row, CustomTableRow
 
 void EffectManagerViewController::validateRuler()
 {
+    if (!view_) return;
     leftPanelTableView_->updateRuler();
     rightPanelOutlineView_->updateRuler();
 }
 
-void EffectManagerViewController::reloadEffectTable() { leftPanelTableView_->reloadData(); }
+void EffectManagerViewController::reloadEffectTable()
+{
+    if (view_) leftPanelTableView_->reloadData();
+}
 
-void EffectManagerViewController::reloadEffectRow(std::size_t row) { listModel_->reloadRow(static_cast<int>(row)); }
+void EffectManagerViewController::reloadEffectRow(std::size_t row)
+{
+    if (view_) listModel_->reloadRow(static_cast<int>(row));
+}
 
 std::vector<std::size_t> EffectManagerViewController::selectedEffectRows() const
 {
     std::vector<std::size_t> rows;
-    if (leftPanelTableView_->selectionModel() == nullptr) return rows;
+    if (!view_ || leftPanelTableView_->selectionModel() == nullptr) return rows;
     for (const QModelIndex& index : leftPanelTableView_->selectionModel()->selectedRows())
         rows.push_back(static_cast<std::size_t>(index.row()));
     std::sort(rows.begin(), rows.end());
@@ -230,6 +237,7 @@ std::vector<std::size_t> EffectManagerViewController::selectedEffectRows() const
 
 void EffectManagerViewController::selectEffectRows(const std::vector<std::size_t>& rows)
 {
+    if (!view_) return;
     QItemSelection selection;
     const int last = listModel_->columnCount() - 1;
     for (const std::size_t row : rows)
@@ -243,13 +251,18 @@ void EffectManagerViewController::selectEffectRows(const std::vector<std::size_t
 
 void EffectManagerViewController::scrollEffectRowToVisible(std::size_t row)
 {
+    if (!view_) return;
     leftPanelTableView_->scrollTo(listModel_->index(static_cast<int>(row), 0));
 }
 
-void EffectManagerViewController::scrollEffectListToTop() { leftPanelTableView_->scrollToTop(); }
+void EffectManagerViewController::scrollEffectListToTop()
+{
+    if (view_) leftPanelTableView_->scrollToTop();
+}
 
 void EffectManagerViewController::setSortStates(const std::map<std::string, int>& sortStates)
 {
+    if (!view_) return;
     for (const auto& [column, state] : sortStates)
         if (const int section = EffectListModel::columnOfIdentifier(column); section >= 0)
             listHeader_->headerCell(section).setSortState(state);
@@ -258,23 +271,27 @@ void EffectManagerViewController::setSortStates(const std::map<std::string, int>
 
 void EffectManagerViewController::reloadEffectPool()
 {
+    if (!view_) return;
     rightPanelOutlineView_->reloadData(structureChanged_);
     structureChanged_ = false;
 }
 
 void EffectManagerViewController::forceExpandTopNodes()
 {
+    if (!view_) return;
     for (int row = 0; row < poolModel_->rowCount(); ++row)
         rightPanelOutlineView_->forceExpandForItem(poolModel_->index(row, 0));
 }
 
 std::vector<std::shared_ptr<DirectoryObject>> EffectManagerViewController::selectedPoolNodes() const
 {
+    if (!view_) return {};
     return rightPanelOutlineView_->selectedNodes();
 }
 
 void EffectManagerViewController::showPanel(const EffectPoolPanel& panel)
 {
+    if (!view_) return;
     nameTextField_->setText(QString::fromStdString(panel.name));
     descriptionTextField_->setText(QString::fromStdString(panel.description));
     versionTextField_->setText(QString::fromStdString(panel.version));

@@ -48,7 +48,7 @@ public:
     const StructureData& structureData() const override { return logic_->structureData(); }
     void setStructureData(StructureData structureData) override;
     void setIsEffectListLoaded(bool loaded) override { logic_->setIsEffectListLoaded(loaded); }
-    QPushButton* savingToDeviceButton() override { return savingToDeviceButton_; }
+    QPushButton* savingToDeviceButton() override { return view_ ? savingToDeviceButton_ : nullptr; }
     void reloadEffectListRow(std::size_t row) override { reloadEffectRow(row); }
     void resetEffectPoolState() override { logic_->resetEffectPoolState(); }
     void reloadData() override { logic_->reloadData(); }
@@ -92,7 +92,8 @@ private:
     AppDelegate& appDelegate_;
     MainWindowController* mainController_ = nullptr;
     std::unique_ptr<EffectScreenLogic> logic_;
-    // The window that shows the view may delete it first.
+    // The window that shows the view may delete it first; the widgets below live as long as it, and
+    // nothing touches them once it has gone.
     QPointer<QWidget> view_;
     CustomTableViewForEffect* leftPanelTableView_ = nullptr;
     EffectPoolOutlineView* rightPanelOutlineView_ = nullptr;

@@ -286,3 +286,32 @@ TEST_F(EffectManagerViewControllerTest, IconsAreConvertedOffTheMainThreadAndKept
 }
 
 }  // namespace
+
+namespace {
+
+// The window may delete the screen's view before the screen: a count arriving afterwards, a reload or
+// a row action then changes the list and touches no widget.
+TEST(EffectManagerViewControllerLife, WorksOnAfterTheWindowDeletedItsView)
+{
+    QApplication& application = testing_app::application();
+    (void)application;
+    testing_app::CallLog log;
+    AppDelegate appDelegate;
+    appDelegate.setDeviceConnected(true);
+    testing_app::FakeEffectCoordinator coordinator{log};
+    testing_app::FakeEffectDialogs dialogs{log};
+    EffectManagerViewController controller{{appDelegate, coordinator, dialogs}};
+    controller.setEffectList({effect("Alpha", 1)});
+    controller.setIsEffectListLoaded(true);
+    controller.reloadData();
+    delete controller.view();
+    EXPECT_EQ(controller.savingToDeviceButton(), nullptr);
+    EXPECT_TRUE(testing_app::processEventsUntil([&] { return controller.logic().isUpdatedEffectUsedTimesNumber(); }));
+    controller.reloadData();
+    controller.logic().didClickFavouriteInRow(0);
+    controller.validateRuler();
+    EXPECT_TRUE(controller.effectList()[0]->isFavourite);
+    EXPECT_EQ(log, (testing_app::CallLog{"favourite on Alpha"}));
+}
+
+}  // namespace
