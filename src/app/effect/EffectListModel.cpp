@@ -59,7 +59,6 @@ QVariant EffectListModel::data(const QModelIndex& index, int role) const
 {
     const auto item = itemAtRow(index.row());
     if (!item) return {};
-    if (role == kItemRole) return QVariant::fromValue(static_cast<void*>(item.get()));
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
     const std::string column = columnIdentifier(index.column());
     if (column == "Category") return QString::fromStdString(item->effectCategory);

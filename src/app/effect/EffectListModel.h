@@ -13,8 +13,6 @@ class EffectScreenLogic;
 class EffectListModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    static constexpr int kItemRole = Qt::UserRole + 1;
-
     explicit EffectListModel(const EffectScreenLogic& logic, QObject* parent = nullptr);
 
     static std::string columnIdentifier(int column);
