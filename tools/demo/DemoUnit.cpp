@@ -51,6 +51,10 @@ void useEffects(Bytes& record, int number)
 
 DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
 {
+    // Slots labelled as a unit's display shows them: group from 01, then the patch from 1 ("01:1").
+    sim::DeviceUnit::Descriptions descriptions;
+    descriptions.display = {0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0};
+    m_unit.setDescriptions(descriptions);
     fillPatches();
     loadEffects();
 }

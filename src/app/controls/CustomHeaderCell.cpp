@@ -1,11 +1,11 @@
 #include "app/controls/CustomHeaderCell.h"
 
-#include <QFontMetricsF>
 #include <QPainter>
 
 #include <algorithm>
 #include <cmath>
 
+#include "app/controls/TextMeasure.h"
 #include "app/views/NamedImages.h"
 
 QColor CustomHeaderCell::titleColor() { return QColor::fromRgbF(70 / 255.0f, 70 / 255.0f, 72 / 255.0f, 1.0f); }
@@ -65,10 +65,7 @@ QRectF CustomHeaderCell::checkWidthForTextRect(const QRectF& textRect, const QRe
 
 QSizeF CustomHeaderCell::measureTitle(const QString& title, const QFont& font, const QSizeF& frame)
 {
-    if (title.isEmpty()) return {0, 0};
-    const QRectF bounds =
-        QFontMetricsF(font).boundingRect(QRectF(QPointF(0, 0), frame), Qt::TextWordWrap | Qt::AlignLeft, title);
-    return {std::min(bounds.width(), frame.width()), std::min(bounds.height(), frame.height())};
+    return TextMeasure::measure(title, font, frame);
 }
 
 void CustomHeaderCell::draw(QPainter& painter, const QRectF& frame, const QString& title, const QFont& font,

@@ -18,6 +18,14 @@ public:
     void updatePatchWarningInPatchList(const PatchItems& list) override;
     void updatePatchWarningInPatchPool(const Tree& pool) override;
 
+    std::string localPoolFolder() override;
+    bool fileExistsAtPath(const std::string& path) override;
+    bool createDirectoryAtPath(const std::string& path) override;
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override;
+    std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
+    std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
+    void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;
+
 private:
     CommonUtils& utils_;
 };

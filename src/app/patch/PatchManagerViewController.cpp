@@ -17,6 +17,8 @@
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
 #include "app/patch/PatchListTableModel.h"
+#include "app/patch/PatchPoolEditor.h"
+#include "app/patch/PatchPoolOutlineView.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
@@ -86,6 +88,7 @@ void PatchManagerViewController::buildView()
     poolLayout->setContentsMargins(0, 0, 0, 0);
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
     patchPoolIndicator_->hide();
+    buildPatchPool(patchPoolPane_);
     panes->addWidget(leftView_, 3);
     panes->addWidget(patchPoolPane_, 2);
     layout->addLayout(panes, 1);
@@ -172,6 +175,7 @@ void PatchManagerViewController::setNumberOfSlotsInBlank(int numberOfSlots)
 void PatchManagerViewController::setLockPatchPool(bool locked)
 {
     isLockPatchPool_ = locked;
+    if (rightPanelOutlineView_) rightPanelOutlineView_->setIsLockPatchPool(locked);
     // The indicator goes whatever the lock: the pool shows its own state.
     if (patchPoolIndicator_) patchPoolIndicator_->hide();
     setlockPatchList(locked);
@@ -208,6 +212,7 @@ void PatchManagerViewController::reloadDataInPatchList()
 void PatchManagerViewController::reloadDataInPatchPool()
 {
     if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchPool(structureData_);
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
 }
 

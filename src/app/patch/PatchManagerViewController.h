@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/patch/BackupPatch.h"
+#include "app/patch/PatchPoolDataSource.h"
+#include "app/patch/PatchPoolOutlineViewDelegate.h"
 #include "app/screens/PatchScreen.h"
 #include "library/text/TextRuleContext.h"
 #include "platform/notifications/NotificationCenter.h"
@@ -18,6 +21,9 @@ class CustomTableViewForPatch;
 class PatchCoordinator;
 class PatchDialogs;
 class PatchListTableModel;
+class PatchPoolEditor;
+class PatchPoolModel;
+class PatchPoolOutlineView;
 class QLabel;
 class UndoAction;
 class UndoController;
@@ -26,7 +32,11 @@ class UndoController;
 // Restore All button between them. It keeps the screen's lists and modes, answers both views, and sends
 // every file and device operation to the coordinator, every undo record to the undo stack and every
 // message to the dialog queue. Main thread only.
-class PatchManagerViewController final : public QObject, public PatchScreen {
+class PatchManagerViewController final : public QObject,
+                                         public PatchScreen,
+                                         public BackupPatch,
+                                         public PatchPoolOutlineViewDelegate,
+                                         public PatchPoolDataSource {
     Q_OBJECT
 public:
     // The button's left edge, from the left pane's right edge.
@@ -106,6 +116,47 @@ public:
     // The right pane, which the pool's views fill.
     QWidget* patchPoolPane() const { return patchPoolPane_; }
 
+    // ==== the patch pool outline: rows, titles, selection, rename, saving, moving, new groups ====
+    using Node = std::shared_ptr<DirectoryObject>;
+    using Nodes = std::vector<Node>;
+    PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
+    PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
+    const Node& editingItemInPool() const { return editingItemInPool_; }
+    static constexpr double kGroupRowHeight = 26.0;
+    static constexpr double kPatchRowHeight = 24.0;
+
+    // PatchPoolDataSource
+    std::int64_t numberOfChildrenOfItem(const DirectoryObject* item) override;
+    Node childOfItem(std::int64_t index, const DirectoryObject* item) override;
+    bool isItemExpandable(const DirectoryObject& item) override;
+    double heightOfRowByItem(const DirectoryObject& item) override;
+    PatchPoolRules::Title objectValueForItem(const DirectoryObject& item) override;
+    Cell willDisplayCellForItem(const DirectoryObject& item) override;
+    bool shouldEditItem(const Node& item) override;
+    void setObjectValue(const std::string& text, const Node& item) override;
+    void outlineViewSelectionDidChange() override;
+
+    // BackupPatch
+    void addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove) override;
+    void insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t indexInGroup,
+                                               bool isAbove) override;
+    void addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove) override;
+    void addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup, bool isAbove) override;
+    void createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove) override;
+    void createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove) override;
+    void changePositionWithItems(const PoolSelectionEntries& items, const Node& target,
+                                 std::int64_t draggingPosition) override;
+    void outlineViewDidResignFirstResponder() override {}
+    void didClickOnItem(const Node& item, std::int64_t index) override;
+
+    // PatchPoolOutlineViewDelegate
+    void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+
+    bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
+    Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
+    Node backupToPatchDirectoryWithIndex(std::int64_t index);
+    // ==== end of the patch pool outline ====
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -118,6 +169,9 @@ private:
     void buildView();
     void layOutBackUpButton();
     void observeUndoNotifications();
+    void buildPatchPool(QWidget* pane);
+    // Reloads the pool and selects the nodes that have a row.
+    void reloadPatchPoolSelecting(const Nodes& nodes);
 
     // The undo handlers, one per record kind.
     void doUndoActionForChangeText(UndoAction& action);
@@ -159,4 +213,10 @@ private:
     QPushButton* backUpAllOrRestoreAllButton_ = nullptr;
     QLabel* leftArrowImageView_ = nullptr;
     QLabel* rightArrowImageView_ = nullptr;
+
+    // The patch pool outline.
+    PatchPoolOutlineView* rightPanelOutlineView_ = nullptr;
+    PatchPoolModel* patchPoolModel_ = nullptr;
+    std::unique_ptr<PatchPoolEditor> patchPoolEditor_;
+    Node editingItemInPool_;
 };

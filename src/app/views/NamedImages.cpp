@@ -166,22 +166,31 @@ QImage dragCard()
 
 // The drawn scrollers' and headers' pieces.
 
-// Part `part` (0 top cap, 1 fill, 2 bottom cap) of a rounded knob of `colour`, cut from one capsule so
-// that the three pieces join seamlessly however the fill is stretched.
-QImage knobPiece(int part, QColor colour)
+// A rounded bar of `colour` on a transparent canvas, for cutting into three pieces.
+QImage roundedBar(QSize size, QMarginsF inset, qreal radius, QColor colour)
 {
-    QImage capsule = canvas(11, 16);
-    QPainter painter(&capsule);
+    QImage bar = canvas(size.width(), size.height());
+    QPainter painter(&bar);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
-    painter.drawRoundedRect(QRectF(capsule.rect()).adjusted(1, 0.5, -1, -0.5), 4.5, 4.5);
-    painter.end();
-    switch (part) {
-    case 0: return capsule.copy(0, 0, 11, 6);
-    case 1: return capsule.copy(0, 6, 11, 4);
-    default: return capsule.copy(0, 10, 11, 6);
-    }
+    painter.drawRoundedRect(QRectF(bar.rect()).marginsRemoved(inset), radius, radius);
+    return bar;
+}
+
+// Piece `part` (0 start cap, 1 fill, 2 end cap) of `whole`, cut along its height or its width with caps
+// `capLength` long, so that the pieces join seamlessly however the fill is stretched.
+QImage threePieceCut(const QImage& whole, bool vertical, int capLength, int part)
+{
+    const int length = vertical ? whole.height() : whole.width();
+    const int start = part == 0 ? 0 : part == 1 ? capLength : length - capLength;
+    const int span = part == 1 ? length - 2 * capLength : capLength;
+    return vertical ? whole.copy(0, start, whole.width(), span) : whole.copy(start, 0, span, whole.height());
+}
+
+QImage knobPiece(int part, QColor colour)
+{
+    return threePieceCut(roundedBar(QSize(11, 16), QMarginsF(1, 0.5, 1, 0.5), 4.5, colour), true, 6, part);
 }
 
 QImage knobSlot()
@@ -244,6 +253,12 @@ QImage sortIndicator(bool ascending)
     return image;
 }
 
+// A pool row's selection background: a rounded strip in three pieces.
+QImage poolSelectionPiece(int part, QColor colour)
+{
+    return threePieceCut(roundedBar(QSize(24, 24), QMarginsF(0.5, 1, 0.5, 1), 5, colour), false, 6, part);
+}
+
 const QHash<QString, Painter>& painters()
 {
     static const QHash<QString, Painter> table = [] {
@@ -280,6 +295,12 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("cell_separator"), cellSeparator},
             {QStringLiteral("sort_indicator_ascending"), [] { return sortIndicator(true); }},
             {QStringLiteral("sort_indicator_descending"), [] { return sortIndicator(false); }},
+            {QStringLiteral("patch_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kSelectionOrange); }},
+            {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kDeepBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kDeepBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kDeepBlue); }},
         };
         for (int step = 1; step <= 18; ++step) {
             all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),

@@ -32,7 +32,10 @@ TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
                        "effect_knob_top", "effect_knob_middle", "effect_knob_bottom", "patch_top_ruler",
                        "patch_middle_ruler", "patch_bottom_ruler", "effect_pool_header", "effect_list_header",
                        "patch_pool_header", "patch_list_header", "cell_separator", "sort_indicator_ascending",
-                       "sort_indicator_descending"};
+                       "sort_indicator_descending", "patch_pool_focused_selection_top",
+                       "patch_pool_focused_selection_mid", "patch_pool_focused_selection_bottom",
+                       "effect_pool_focused_selection_top", "effect_pool_focused_selection_mid",
+                       "effect_pool_focused_selection_bottom"};
     for (int number = 1; number <= 18; ++number) wanted << ProcessingView::frameName(number);
     for (const QString& name : wanted) EXPECT_FALSE(NamedImages::image(name).isNull()) << name.toStdString();
     EXPECT_EQ(NamedImages::names().size(), wanted.size());

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
+#include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "support/app/FakeShellNeighbours.h"
 
@@ -51,6 +54,47 @@ public:
     void updatePatchWarningWithPatchItem(PatchItem& item) override { log_.push_back("updateWarning " + item.patchName); }
     void updatePatchWarningInPatchList(const PatchItems&) override { log_.push_back("updatePatchWarningInPatchList"); }
     void updatePatchWarningInPatchPool(const Tree&) override { log_.push_back("updatePatchWarningInPatchPool"); }
+
+    // ---- the pool's files: a disk of paths in memory; copies and moves succeed unless a patch is named ----
+    std::string local = "/root/Temp/Local";
+    std::set<std::string> existing;
+    // By patch file stem (copies) and patch name (moves).
+    std::set<std::string> failingCopies;
+    std::set<std::string> failingMoves;
+    std::int32_t renameResult = 0;
+
+    std::string localPoolFolder() override { return local; }
+    bool fileExistsAtPath(const std::string& path) override { return existing.count(path) > 0; }
+    bool createDirectoryAtPath(const std::string& path) override
+    {
+        log_.push_back("createDirectory " + path);
+        existing.insert(path);
+        return true;
+    }
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override
+    {
+        const std::filesystem::path file(source);
+        log_.push_back("writeFilePatch " + file.filename().string() + " -> " + toPath);
+        if (failingCopies.count(file.stem().string())) return nullptr;
+        auto copied = std::make_shared<PatchItem>();
+        copied->path = (std::filesystem::path(toPath) / file.filename()).string();
+        return copied;
+    }
+    std::string movePatchItem(PatchItem& item, const std::string& groupName) override
+    {
+        log_.push_back("movePatchItem " + item.patchName + " -> " + groupName);
+        if (failingMoves.count(item.patchName)) return {};
+        return (std::filesystem::path(local) / groupName / std::filesystem::path(item.path).filename())
+            .lexically_normal()
+            .string();
+    }
+    std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override
+    {
+        log_.push_back("renameGroup " + group.name.value_or("") + " -> " + newName);
+        if (renameResult == 0) group.name = newName;
+        return renameResult;
+    }
+    void updateIncompatiblePathItemInDirectory(DirectoryObject&) override {}
 
 private:
     CallLog& log_;
