@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include "app/controls/CustomScroller.h"
+#include "app/controls/TableRowChecks.h"
 #include "app/effect/EffectListCellDelegate.h"
 #include "app/effect/EffectListModel.h"
 
@@ -50,13 +51,20 @@ void CustomTableViewForEffect::setCellDelegate(EffectListCellDelegate* delegate)
     setItemDelegate(delegate);
 }
 
-CustomTableRowView CustomTableViewForEffect::rowViewForRow(int row, bool* selected) const
+CustomTableRowView CustomTableViewForEffect::fillRowView(int row, bool* selected) const
 {
     CustomTableRowView rowView;
     bool isSelected = false;
     if (rowViewProvider_) rowViewProvider_(row, rowView, isSelected);
     if (selected != nullptr) *selected = isSelected;
     return rowView;
+}
+
+const CustomTableRowView* CustomTableViewForEffect::rowViewForRow(int row) const
+{
+    if (!rowViewProvider_) return nullptr;
+    checkedRowView_ = fillRowView(row);
+    return &checkedRowView_;
 }
 
 void CustomTableViewForEffect::reloadData()
@@ -89,11 +97,7 @@ bool CustomTableViewForEffect::rulerVisible() const { return verticalScroller_->
 
 int CustomTableViewForEffect::rowAtPoint(const QPoint& point) const { return rowAt(point.y()); }
 
-bool CustomTableViewForEffect::isEmptyRow(int row) const
-{
-    if (model() == nullptr || row < 0 || row >= model()->rowCount()) return true;
-    return rowViewForRow(row).isEmptyRow();
-}
+bool CustomTableViewForEffect::isEmptyRow(int row) const { return TableRowChecks::checkEmptyRow(row, this); }
 
 void CustomTableViewForEffect::mousePressEvent(QMouseEvent* event)
 {
@@ -149,7 +153,7 @@ void CustomTableViewForEffect::paintEvent(QPaintEvent* event)
         painter.fillRect(event->rect(), palette().color(QPalette::Base));
         for (int row = first; row <= last; ++row) {
             bool selected = false;
-            const CustomTableRowView rowView = rowViewForRow(row, &selected);
+            const CustomTableRowView rowView = fillRowView(row, &selected);
             if (!selected) painter.fillRect(rowRect(row), row % 2 == 0 ? QColor(Qt::white) : kOddRowFill);
             rowView.drawRect(painter, rowRect(row), false);
         }
@@ -159,7 +163,7 @@ void CustomTableViewForEffect::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     for (int row = first; row <= last; ++row) {
         bool selected = false;
-        const CustomTableRowView rowView = rowViewForRow(row, &selected);
+        const CustomTableRowView rowView = fillRowView(row, &selected);
         if (selected) rowView.drawSelectionInRect(painter, rowRect(row));
     }
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "app/controls/TableRowViewProvider.h"
 #include "app/views/CustomTableRowView.h"
 
 class CustomScroller;
@@ -13,7 +14,7 @@ class EffectListCellDelegate;
 // The device effect list table: rows of 55 points, a click selects one row and presses the button of
 // the cell under it, only the arrow keys move the selection, and each row is drawn by its row view
 // under its cells. Its ruler shows exactly when the rows reach below the visible area.
-class CustomTableViewForEffect final : public QTableView {
+class CustomTableViewForEffect final : public QTableView, public TableRowViewProvider {
     Q_OBJECT
 public:
     static constexpr int kRowHeight = 55;
@@ -26,7 +27,9 @@ public:
     void setCellDelegate(EffectListCellDelegate* delegate);
     void setRowViewProvider(RowViewProvider provider) { rowViewProvider_ = std::move(provider); }
     // The row view the provider fills for the row.
-    CustomTableRowView rowViewForRow(int row, bool* selected = nullptr) const;
+    CustomTableRowView fillRowView(int row, bool* selected = nullptr) const;
+    // The same for the row checks; valid until the next call.
+    const CustomTableRowView* rowViewForRow(int row) const override;
 
     // The model reloads, then the ruler follows.
     void reloadData();
@@ -37,7 +40,7 @@ public:
     CustomScroller* verticalScroller() const { return verticalScroller_; }
     // Row under a point of the viewport; -1 for none.
     int rowAtPoint(const QPoint& point) const;
-    // Whether a row holds no effect (or is no row at all).
+    // Whether a row holds no effect (or is no row at all), by the shared row check.
     bool isEmptyRow(int row) const;
 
 protected:
@@ -53,4 +56,5 @@ private:
     QPointer<EffectListCellDelegate> cellDelegate_;
     RowViewProvider rowViewProvider_;
     CustomScroller* verticalScroller_ = nullptr;
+    mutable CustomTableRowView checkedRowView_;
 };

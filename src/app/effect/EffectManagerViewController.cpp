@@ -12,12 +12,12 @@
 
 #include <algorithm>
 
+#include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/effect/EffectIconQueue.h"
 #include "app/effect/EffectListCellDelegate.h"
 #include "app/effect/EffectListModel.h"
-#include "app/effect/EffectPoolCellDelegate.h"
 #include "app/effect/EffectPoolModel.h"
 #include "app/effect/EffectPoolOutlineView.h"
 #include "app/effect/EffectPoolPanel.h"
@@ -86,11 +86,10 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
     rightLayout->setSpacing(0);
     rightPanelOutlineView_ = new EffectPoolOutlineView(right);
     poolModel_ = new EffectPoolModel([this]() -> const StructureData& { return logic_->structureData(); },
+                                     [this]() -> const EffectItems& { return logic_->effectList(); },
                                      rightPanelOutlineView_);
     rightPanelOutlineView_->setPoolModel(poolModel_);
-    poolDelegate_ = new EffectPoolCellDelegate(
-        *poolModel_, [this]() -> const EffectItems& { return logic_->effectList(); }, rightPanelOutlineView_);
-    rightPanelOutlineView_->setItemDelegate(poolDelegate_);
+    rightPanelOutlineView_->setItemDelegate(new CustomCellForAttributedString(rightPanelOutlineView_));
     rightLayout->addWidget(rightPanelOutlineView_, 1);
 
     descriptionBackgroundColorWell_ = new QFrame(right);

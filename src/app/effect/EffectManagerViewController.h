@@ -18,7 +18,6 @@ class EffectDialogs;
 class EffectIconQueue;
 class EffectListCellDelegate;
 class EffectListModel;
-class EffectPoolCellDelegate;
 class EffectPoolModel;
 class EffectPoolOutlineView;
 class QFrame;
@@ -102,7 +101,6 @@ private:
     EffectListModel* listModel_ = nullptr;
     EffectListCellDelegate* listDelegate_ = nullptr;
     EffectPoolModel* poolModel_ = nullptr;
-    EffectPoolCellDelegate* poolDelegate_ = nullptr;
     QFrame* descriptionBackgroundColorWell_ = nullptr;
     QLabel* nameTextField_ = nullptr;
     QLabel* descriptionTextField_ = nullptr;

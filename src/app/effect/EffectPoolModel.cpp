@@ -1,11 +1,25 @@
 #include "app/effect/EffectPoolModel.h"
 
+#include <QSize>
+
+#include "app/controls/CustomCellForAttributedString.h"
+#include "app/effect/EffectPoolTitle.h"
+#include "app/effect/EffectRowColors.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
+#include "library/models/EffectItem.h"
 
-EffectPoolModel::EffectPoolModel(std::function<const StructureData&()> structureData, QObject* parent)
-    : QAbstractItemModel(parent), structureData_(std::move(structureData))
+EffectPoolModel::EffectPoolModel(std::function<const StructureData&()> structureData,
+                                 std::function<const EffectItems&()> effectList, QObject* parent)
+    : QAbstractItemModel(parent), structureData_(std::move(structureData)), effectList_(std::move(effectList))
 {
+}
+
+QImage EffectPoolModel::iconImageForNode(const DirectoryObject& node)
+{
+    const EffectItem* item = node.effectItem();
+    if (item == nullptr || node.isGroup) return {};
+    return CustomCellForAttributedString::swatch(EffectRowColors::colorOfEffect(*item));
 }
 
 void EffectPoolModel::indexNodes(const StructureData& nodes, const DirectoryObject* parent)
@@ -86,8 +100,30 @@ bool EffectPoolModel::hasChildren(const QModelIndex& parent) const { return rowC
 QVariant EffectPoolModel::data(const QModelIndex& index, int role) const
 {
     const auto node = nodeAt(index);
-    if (!node || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) return {};
-    return QString::fromStdString(node->name.value_or(std::string()));
+    if (!node) return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return QString::fromStdString(node->name.value_or(std::string()));
+    case Qt::SizeHintRole:
+        return QSize(100, node->isGroup ? kGroupRowHeight : kEffectRowHeight);
+    case CustomCellForAttributedString::kRowContentRole: {
+        static const EffectItems none;
+        const EffectPoolTitle title = EffectPoolTitle::forNode(*node, effectList_ ? effectList_() : none);
+        PoolRowContent content;
+        content.isEffectPoolCell = true;
+        content.title.text = title.text;
+        content.title.font = QFont(QString::fromLatin1(EffectPoolTitle::kFontFamily));
+        content.title.font.setPixelSize(static_cast<int>(EffectPoolTitle::kFontSize));
+        content.title.font.setBold(title.bold);
+        if (!title.spans.empty()) content.title.colour = title.spans.front().color;
+        for (const auto& span : title.spans) content.title.runs.append({span.start, span.length, span.color});
+        content.iconImage = iconImageForNode(*node);
+        return QVariant::fromValue(content);
+    }
+    default:
+        return {};
+    }
 }
 
 QVariant EffectPoolModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QImage>
 
 #include <functional>
 #include <memory>
@@ -8,15 +9,26 @@
 #include <vector>
 
 class DirectoryObject;
+class EffectItem;
 
 // The effect pool tree as the outline sees it: model groups, their category groups and the effect
-// leaves, one column. A node's parent is looked up in a table built at each reset.
+// leaves, one column. A node's parent is looked up in a table built at each reset. Each row hands the
+// shared pool row cell its title in its style, the effect pool's selection look and, for an effect, its
+// colour swatch; groups are 26 points high, effects 24.
 class EffectPoolModel final : public QAbstractItemModel {
     Q_OBJECT
 public:
     using StructureData = std::vector<std::shared_ptr<DirectoryObject>>;
+    using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
 
-    explicit EffectPoolModel(std::function<const StructureData&()> structureData, QObject* parent = nullptr);
+    static constexpr int kGroupRowHeight = 26;
+    static constexpr int kEffectRowHeight = 24;
+
+    EffectPoolModel(std::function<const StructureData&()> structureData, std::function<const EffectItems&()> effectList,
+                    QObject* parent = nullptr);
+
+    // The 10 by 5 swatch of an effect's colour; none for a group or a node without an effect.
+    static QImage iconImageForNode(const DirectoryObject& node);
 
     // The tree may have been replaced: the outline starts over.
     void reset();
@@ -44,6 +56,7 @@ private:
     const StructureData& childrenOf(const QModelIndex& parent) const;
 
     std::function<const StructureData&()> structureData_;
+    std::function<const EffectItems&()> effectList_;
     // The tree as it stood at the last reset, so a replaced tree cannot leave the indexes dangling.
     StructureData shown_;
     std::unordered_map<const DirectoryObject*, Place> places_;

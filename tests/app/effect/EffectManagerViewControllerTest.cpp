@@ -8,7 +8,9 @@
 #include <QPushButton>
 
 #include "EffectScreenFakes.h"
+#include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/TableRowChecks.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/effect/EffectIconQueue.h"
@@ -81,7 +83,7 @@ TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCa
     click(table().viewport(), cell(0, "EffectName").center());
     EXPECT_TRUE(table().selectionModel()->selectedRows().isEmpty());
     bool selected = true;
-    const CustomTableRowView rowView = table().rowViewForRow(3, &selected);
+    const CustomTableRowView rowView = table().fillRowView(3, &selected);
     EXPECT_TRUE(rowView.isEffectRow());
     EXPECT_TRUE(rowView.isEmptyRow());
     EXPECT_FALSE(selected);
@@ -97,7 +99,9 @@ TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCa
     click(table().viewport(), cell(1, "Note").center());
     EXPECT_EQ(table().selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(table().selectionModel()->selectedRows().front().row(), 1);
-    EXPECT_EQ(table().rowViewForRow(1).row(), 1u);
+    EXPECT_EQ(table().fillRowView(1).row(), 1u);
+    EXPECT_TRUE(TableRowChecks::checkEmptyRow(31, &table()));
+    EXPECT_FALSE(TableRowChecks::checkEmptyRow(30, &table()));
 }
 
 TEST_F(EffectManagerViewControllerTest, StarAndRecoveryButtonsActOnTheirOwnRowThroughTheReusedCell)
@@ -230,6 +234,27 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
     click(pool().viewport(), QPoint(50, pool().viewport()->height() - 5));
     EXPECT_TRUE(pool().selectedNodes().empty());
     EXPECT_TRUE(controller.nameTextField()->text().isEmpty());
+}
+
+TEST_F(EffectPoolTest, RowsHandTheSharedCellTheirTitleSwatchAndHeight)
+{
+    delay->hasNewChild = true;
+    controller.reloadDataInEffectPool();
+    const QModelIndex delayRow = pool().indexForRow(1);
+    const auto content = delayRow.data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
+    EXPECT_EQ(content.title.text, QStringLiteral("Delay - NEW"));
+    EXPECT_TRUE(content.isEffectPoolCell);
+    EXPECT_TRUE(content.iconImage.isNull());
+    ASSERT_EQ(content.title.runs.size(), 2);
+    EXPECT_EQ(content.title.runs[1].start, 6);
+    EXPECT_EQ(content.title.runs[1].colour, QColor::fromRgbF(227 / 255.0f, 227 / 255.0f, 0.0f));
+    EXPECT_EQ(delayRow.data(Qt::SizeHintRole).toSize().height(), 26);
+    click(pool().viewport(), poolRowCentre(1));
+    const QModelIndex echoRow = pool().indexForRow(2);
+    const auto leafContent = echoRow.data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
+    EXPECT_EQ(leafContent.iconImage.size(), QSize(10, 5));
+    EXPECT_EQ(echoRow.data(Qt::SizeHintRole).toSize().height(), 24);
+    EXPECT_EQ(pool().visualRect(echoRow).height(), 24);
 }
 
 TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWhatMayGo)
