@@ -117,7 +117,7 @@ std::optional<bool> EffectScreenLogic::sortStatusInColumn(const std::string& col
 void EffectScreenLogic::viewDidAppear()
 {
     const auto appear = [this] {
-        if (!effectList_.empty()) views_.scrollEffectRowToVisible(0);
+        if (numberOfRows() > 0) views_.scrollEffectRowToVisible(0);
         views_.validateRuler();
     };
     if (hasAppeared_) {
