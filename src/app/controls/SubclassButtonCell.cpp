@@ -9,6 +9,15 @@ SubclassButtonCell::SubclassButtonCell(const QString& title, QWidget* parent) : 
 
 QColor SubclassButtonCell::titleColor(bool enabled) { return enabled ? QColor(Qt::white) : QColor(170, 170, 170); }
 
+void SubclassButtonCell::applyLook(QPushButton& button)
+{
+    QPalette look = button.palette();
+    look.setColor(QPalette::Active, QPalette::ButtonText, titleColor(true));
+    look.setColor(QPalette::Inactive, QPalette::ButtonText, titleColor(true));
+    look.setColor(QPalette::Disabled, QPalette::ButtonText, titleColor(false));
+    button.setPalette(look);
+}
+
 void SubclassButtonCell::changeEvent(QEvent* event)
 {
     QPushButton::changeEvent(event);

@@ -10,6 +10,8 @@ public:
     explicit SubclassButtonCell(const QString& title = QString(), QWidget* parent = nullptr);
 
     static QColor titleColor(bool enabled);
+    // Gives another button the same title colours, for each of its states.
+    static void applyLook(QPushButton& button);
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -11,7 +11,7 @@
 
 #include "app/controls/CustomScroller.h"
 #include "app/controls/TableRowChecks.h"
-#include "app/patch/PatchListOptionMenu.h"
+#include "app/patch/OptionMenuForPatchViewController.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/TableViewForPatchRightClickDelegate.h"
 #include "app/patch/TableViewForUtilityDelegate.h"
@@ -149,9 +149,9 @@ void CustomTableViewForPatch::resizeEvent(QResizeEvent* event)
 
 // ---- the option menu ----
 
-PatchListOptionMenu* CustomTableViewForPatch::optionMenu() const
+OptionMenuForPatchViewController* CustomTableViewForPatch::optionMenu() const
 {
-    return menuPopover_ ? qobject_cast<PatchListOptionMenu*>(menuPopover_->contentWidget()) : nullptr;
+    return menuPopover_ ? qobject_cast<OptionMenuForPatchViewController*>(menuPopover_->contentWidget()) : nullptr;
 }
 
 void CustomTableViewForPatch::closeRightClickMenu()
@@ -168,7 +168,8 @@ void CustomTableViewForPatch::drawOptionMenu(std::uint64_t row, QPoint position)
     }
     closeRightClickMenu();
     const auto patch = rightClickDelegate_ ? rightClickDelegate_->patchItemForRightClickAtIndex(*this, row) : nullptr;
-    menuPopover_->setContentWidget(new PatchListOptionMenu(row, *this, patch));
+    menuPopover_->setContentWidget(
+        new OptionMenuForPatchViewController(row, patch, this, appDelegate_, undoController_.canBeUndo()));
     menuPopover_->showAtPointer(viewport()->mapToGlobal(position));
     menuPopover_->setFocus(Qt::PopupFocusReason);
 }

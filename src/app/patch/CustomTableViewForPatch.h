@@ -12,7 +12,7 @@
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
 
 class AppDelegate;
-class PatchListOptionMenu;
+class OptionMenuForPatchViewController;
 class TableViewForPatchRightClickDelegate;
 class TableViewForUtilityDelegate;
 class UndoController;
@@ -66,7 +66,7 @@ public:
     void closeRightClickMenu();
     // The popover of the option menu, once it has been opened.
     AutoClosePopover* menuPopover() const { return menuPopover_; }
-    PatchListOptionMenu* optionMenu() const;
+    OptionMenuForPatchViewController* optionMenu() const;
     // Opens the option menu of `row` under `position` (viewport coordinates).
     void drawOptionMenu(std::uint64_t row, QPoint position);
     // Starts editing the name or comment of the current row, as F2 does.

@@ -41,6 +41,7 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
     rightPanelOutlineView_->setAppDelegate(&appDelegate_);
     rightPanelOutlineView_->setTextRuleContext(textRules_);
     rightPanelOutlineView_->setUndoAction([this] { undoController_.doUndoAction(); });
+    rightPanelOutlineView_->setCanBeUndo([this] { return undoController_.canBeUndo(); });
     rightPanelOutlineView_->setNumberOfDraggedItemsInPatchList([this]() -> std::uint64_t {
         return patchManagerTableView_ && patchManagerTableView_->selectionModel()
                    ? static_cast<std::uint64_t>(patchManagerTableView_->selectionModel()->selectedRows().size())

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 
+#include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomScroller.h"
+#include "app/patch/OptionMenuForPatchPool.h"
 #include "app/patch/BackupPatch.h"
 #include "app/patch/PatchPoolDataSource.h"
 #include "app/patch/PatchPoolModel.h"
@@ -254,6 +256,7 @@ void PatchPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)
     if (isLockPatchPool_ || !model_) return;
     if (event->button() == Qt::RightButton) {
         emit rightMouseReleased(event->position().toPoint());
+        rightMouseUp(event->position().toPoint());
         return;
     }
     if (event->button() != Qt::LeftButton) return;
@@ -381,6 +384,72 @@ void PatchPoolOutlineView::focusOutEvent(QFocusEvent* event)
 void PatchPoolOutlineView::closeRightClickMenu()
 {
     if (menuPopover_) menuPopover_->close();
+}
+
+void PatchPoolOutlineView::rightMouseUp(QPoint position)
+{
+    clearEditingColours();
+    if (appDelegate_ && appDelegate_->isShowingDialog()) return;
+    const QModelIndex index = indexAt(position);
+    if (!index.isValid()) {
+        drawEmptyOptionMenu(position);
+        return;
+    }
+    // A right click inside the selection keeps it; outside, the row becomes the selection alone.
+    const int row = rowForIndex(index);
+    const std::vector<int> selected = selectedRowList();
+    if (std::find(selected.begin(), selected.end(), row) == selected.end()) selectRows({row});
+    drawOptionMenu(position);
+}
+
+OptionMenuForPatchPool* PatchPoolOutlineView::optionMenu() const
+{
+    auto* popover = qobject_cast<AutoClosePopover*>(menuPopover_.data());
+    return popover ? qobject_cast<OptionMenuForPatchPool*>(popover->contentWidget()) : nullptr;
+}
+
+void PatchPoolOutlineView::showOptionMenu(OptionMenuForPatchPool* menu, QPoint position)
+{
+    auto* popover = qobject_cast<AutoClosePopover*>(menuPopover_.data());
+    if (!popover) {
+        popover = new AutoClosePopover(this);
+        popover->setObjectName(QStringLiteral("PatchPoolMenuPopover"));
+        menuPopover_ = popover;
+    }
+    closeRightClickMenu();
+    popover->setContentWidget(menu);
+    popover->showAtPointer(viewport()->mapToGlobal(position));
+    popover->setFocus(Qt::PopupFocusReason);
+}
+
+void PatchPoolOutlineView::drawOptionMenu(QPoint position)
+{
+    // Ends any rename in progress.
+    if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+    if (!model_ || !appDelegate_) return;
+    const QModelIndex clicked = indexAt(position);
+    const Node item = model_->nodeAt(clicked);
+    const Node group = clicked.isValid() ? model_->nodeAt(clicked.parent()) : nullptr;
+    PoolSelectionEntries entries;
+    for (const int row : selectedRowList()) {
+        const QModelIndex index = indexForRow(row);
+        const Node child = model_->nodeAt(index);
+        if (!child) continue;
+        entries.push_back({model_->nodeAt(index.parent()), child});
+    }
+    const std::int64_t mask = OptionMenuForPatchPool::maskForSelection(entries);
+    showOptionMenu(new OptionMenuForPatchPool(mask, item, group, std::move(entries), this, *appDelegate_,
+                                              canBeUndo_ && canBeUndo_()),
+                   position);
+}
+
+void PatchPoolOutlineView::drawEmptyOptionMenu(QPoint position)
+{
+    if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+    if (!appDelegate_) return;
+    showOptionMenu(new OptionMenuForPatchPool(OptionMenuForPatchPool::kEmptySpace, nullptr, nullptr, {}, this,
+                                              *appDelegate_, canBeUndo_ && canBeUndo_()),
+                   position);
 }
 
 void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnButtonRestoreAllToDeviceAtItem(OptionMenuForPatchPool*,

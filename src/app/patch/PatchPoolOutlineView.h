@@ -41,6 +41,8 @@ public:
     void setTextRuleContext(TextRuleContext context) { textRules_ = std::move(context); }
     // Runs the newest undo record.
     void setUndoAction(std::function<void()> undo) { undoAction_ = std::move(undo); }
+    // Whether the undo stack holds a record, for the option menu.
+    void setCanBeUndo(std::function<bool()> canBeUndo) { canBeUndo_ = std::move(canBeUndo); }
     // How many device-list rows a drag from the list carries.
     void setNumberOfDraggedItemsInPatchList(std::function<std::uint64_t()> count) { numberOfDraggedItems_ = std::move(count); }
 
@@ -52,6 +54,12 @@ public:
     void setMenuPopover(QWidget* popover) { menuPopover_ = popover; }
     QWidget* menuPopover() const { return menuPopover_; }
     void closeRightClickMenu();
+    // The option menu of the selected rows, opened at `position` (viewport coordinates) on a row.
+    void drawOptionMenu(QPoint position);
+    // The option menu of empty space: only undo and create group.
+    void drawEmptyOptionMenu(QPoint position);
+    // The menu the popover shows, if any.
+    OptionMenuForPatchPool* optionMenu() const;
 
     // Whether the rows reach below the visible area.
     bool isExpandedOverView() const;
@@ -111,6 +119,8 @@ private:
     void boundDidChange();
     void updateRuler();
     void clearEditingColours();
+    void rightMouseUp(QPoint position);
+    void showOptionMenu(OptionMenuForPatchPool* menu, QPoint position);
     PoolNameEditor* makeEditor(const QModelIndex& index, QWidget* parent);
     QModelIndex lastVisibleIndex() const;
 
@@ -121,6 +131,7 @@ private:
     AppDelegate* appDelegate_ = nullptr;
     TextRuleContext textRules_;
     std::function<void()> undoAction_;
+    std::function<bool()> canBeUndo_;
     std::function<std::uint64_t()> numberOfDraggedItems_;
     QPointer<QWidget> menuPopover_;
     QPointF mouseDownPoint_;

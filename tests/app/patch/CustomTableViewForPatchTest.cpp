@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "app/controls/RightClickButton.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
-#include "app/patch/PatchListOptionMenu.h"
+#include "app/patch/OptionMenuForPatchViewController.h"
 #include "app/patch/PatchListTableModel.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/SelectionAction.h"
@@ -278,18 +279,18 @@ TEST_F(CustomTableViewForPatchTest, ARightClickSelectsItsRowAloneUnlessSelectedT
     const auto* record = dynamic_cast<const SelectionAction*>(undo.actionStack()[0].get());
     EXPECT_EQ(record->previousSelectionList, (std::vector<std::int64_t>{1, 2}));
     EXPECT_EQ(log, std::vector<std::string>{"selectPatchItem P5 5"});
-    PatchListOptionMenu* shown = table().optionMenu();
+    OptionMenuForPatchViewController* shown = table().optionMenu();
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->targetIndex(), 5u);
     EXPECT_EQ(shown->patchItem()->patchName, "row5");
-    EXPECT_TRUE(shown->savingButton()->isEnabled());
-    EXPECT_FALSE(shown->readingButton()->isEnabled());
+    EXPECT_TRUE(shown->savingInPatchPoolButton()->isEnabled());
+    EXPECT_FALSE(shown->readingInPatchPoolButton()->isEnabled());
 
     log.clear();
-    for (const auto& [press, expected] : std::vector<std::pair<std::function<QPushButton*(PatchListOptionMenu&)>, std::string>>{
-             {[](PatchListOptionMenu& m) { return m.savingButton(); }, "save 5"},
-             {[](PatchListOptionMenu& m) { return m.undoButton(); }, "undo 5"},
-             {[](PatchListOptionMenu& m) { return m.propertyButton(); }, "property 5"}}) {
+    for (const auto& [press, expected] : std::vector<std::pair<std::function<QPushButton*(OptionMenuForPatchViewController&)>, std::string>>{
+             {[](OptionMenuForPatchViewController& m) { return m.savingInPatchPoolButton(); }, "save 5"},
+             {[](OptionMenuForPatchViewController& m) { return m.undoButton(); }, "undo 5"},
+             {[](OptionMenuForPatchViewController& m) { return m.propertyButton(); }, "property 5"}}) {
         click(5, 1, Qt::RightButton);
         ASSERT_NE(table().optionMenu(), nullptr);
         press(*table().optionMenu())->click();
