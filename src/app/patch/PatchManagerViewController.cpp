@@ -19,6 +19,7 @@
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchUndoHandlers.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
@@ -48,6 +49,7 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     loadBufferDataTimer_.setSingleShot(true);
     connect(&loadBufferDataTimer_, &QTimer::timeout, this, &PatchManagerViewController::updateBuffterDataToPatchList);
     buildView();
+    buildUndoHandlers();
     observeUndoNotifications();
     setArrowImageWithBackupAllAndRestoreAllState();
 }
@@ -276,9 +278,4 @@ void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchIte
 
 // ---- undo handlers ----
 
-void PatchManagerViewController::doUndoActionForChangeText(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForChangePosition(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForDragFromPoolToList(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForAddToPatchPool(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForSelectionInPatchList(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForDeleteInPatchPool(UndoAction&) {}
+// The handlers are in PatchManagerViewControllerUndo.cpp.

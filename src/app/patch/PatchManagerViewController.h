@@ -24,6 +24,7 @@ class PatchListTableModel;
 class PatchPoolEditor;
 class PatchPoolModel;
 class PatchPoolOutlineView;
+class PatchUndoHandlers;
 class QLabel;
 class UndoAction;
 class UndoController;
@@ -121,6 +122,7 @@ public:
     using Nodes = std::vector<Node>;
     PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
     PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
+    PatchUndoHandlers& undoHandlers() const { return *undoHandlers_; }
     const Node& editingItemInPool() const { return editingItemInPool_; }
     static constexpr double kGroupRowHeight = 26.0;
     static constexpr double kPatchRowHeight = 24.0;
@@ -219,4 +221,10 @@ private:
     PatchPoolModel* patchPoolModel_ = nullptr;
     std::unique_ptr<PatchPoolEditor> patchPoolEditor_;
     Node editingItemInPool_;
+
+    // The undo handlers (PatchManagerViewControllerUndo.cpp).
+    void buildUndoHandlers();
+    // Selects exactly these rows of the list (none for an empty list).
+    void selectPatchListRows(const std::vector<std::uint64_t>& rows);
+    std::unique_ptr<PatchUndoHandlers> undoHandlers_;
 };
