@@ -20,6 +20,7 @@
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/patch/BackupAllRestoreAll.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
@@ -50,6 +51,7 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     connect(&loadBufferDataTimer_, &QTimer::timeout, this, &PatchManagerViewController::updateBuffterDataToPatchList);
     buildView();
     buildUndoHandlers();
+    buildBackupAllRestoreAll();
     observeUndoNotifications();
     setArrowImageWithBackupAllAndRestoreAllState();
 }

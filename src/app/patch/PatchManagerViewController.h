@@ -4,7 +4,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ class PatchPoolEditor;
 class PatchPoolModel;
 class PatchPoolOutlineView;
 class PatchUndoHandlers;
+class BackupAllRestoreAll;
 class QLabel;
 class UndoAction;
 class UndoController;
@@ -123,6 +126,14 @@ public:
     PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
     PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
     PatchUndoHandlers& undoHandlers() const { return *undoHandlers_; }
+
+    // ==== Backup All and Restore All (PatchManagerViewControllerBackup.cpp) ====
+    // The button's action: a restore of the one selected pool row in restore-all mode, else a backup.
+    void backUpButtonClick();
+    void restorePatchItemWithBackupAllGroup(const Node& group);
+    void setEnableBackupAllButton(bool enabled);
+    // The time backups are named after; the system clock when none is set.
+    void setBackupClock(std::function<std::chrono::system_clock::time_point()> clock) { backupClock_ = std::move(clock); }
     const Node& editingItemInPool() const { return editingItemInPool_; }
     static constexpr double kGroupRowHeight = 26.0;
     static constexpr double kPatchRowHeight = 24.0;
@@ -227,4 +238,8 @@ private:
     // Selects exactly these rows of the list (none for an empty list).
     void selectPatchListRows(const std::vector<std::uint64_t>& rows);
     std::unique_ptr<PatchUndoHandlers> undoHandlers_;
+
+    void buildBackupAllRestoreAll();
+    std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
+    std::function<std::chrono::system_clock::time_point()> backupClock_;
 };
