@@ -103,6 +103,11 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
         }
     }
     EXPECT_EQ(names.size(), 100U);
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("Blues 1"));
+    EXPECT_FALSE(unit->patchNameAt(100).has_value());
+    unit->editOnUnit(5, "On Unit", "Changed on the unit");
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("On Unit"));
+    EXPECT_EQ(unit->patchCommentAt(5), std::optional<std::string>("Changed on the unit"));
 
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);

@@ -59,6 +59,42 @@ bool DemoUnit::patchesRead() { return patchRequests() >= static_cast<std::size_t
 
 std::size_t DemoUnit::patchRequests() { return m_unit.device().requestCount(sim::RequestKey::maker(0x46)); }
 
+std::optional<OKVPatch> DemoUnit::patchAt(std::int32_t slot)
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    const std::int32_t perGroup = layout.banks * layout.patchs;
+    const auto record = m_unit.patches().patch(slot / perGroup, slot % perGroup / layout.patchs, slot % layout.patchs);
+    if (!record) return std::nullopt;
+    return OKVPatch::initWithData(*record);
+}
+
+std::optional<std::string> DemoUnit::patchNameAt(std::int32_t slot)
+{
+    const auto patch = patchAt(slot);
+    if (!patch) return std::nullopt;
+    return patch->patchName();
+}
+
+std::optional<std::string> DemoUnit::patchCommentAt(std::int32_t slot)
+{
+    const auto patch = patchAt(slot);
+    if (!patch) return std::nullopt;
+    const Bytes& content = patch->commentEN().content();
+    std::string comment(content.begin(), content.end());
+    comment.erase(comment.find_last_not_of(std::string("\0 ", 2)) + 1);
+    return comment;
+}
+
+void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment)
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    const std::int32_t perGroup = layout.banks * layout.patchs;
+    const std::int32_t group = slot / perGroup, bank = slot % perGroup / layout.patchs, patch = slot % layout.patchs;
+    m_unit.patches().setPatch(group, bank, patch,
+                              SimulatedPatchMemory::makePatchRecord(name, comment, 160, static_cast<std::uint8_t>(slot)));
+    m_unit.sendPatchNotice(group, bank, patch);
+}
+
 void DemoUnit::fillPatches()
 {
     const auto layout = sim::DeviceUnit::defaultLayout();

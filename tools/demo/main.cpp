@@ -8,14 +8,20 @@
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, patch screen, ejected, connected again, then the patch pool: seeded with its backup
+// are read (effects screen, patch screen, a name and a comment edited in place and held by the unit, a
+// patch changed on the unit, the list's end, ejected, connected again, then the patch pool: seeded with its backup
 // open, a rename, rows saved into a group, a new group, a patch moved into a group) and saves a picture of each in FOLDER,
 // with the same statuses.
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include <chrono>
@@ -122,6 +128,50 @@ void clickButton(QWidget& window, const char* name)
     if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
 }
 
+QTableView* patchList(QWidget& window)
+{
+    return window.findChild<QTableView*>(QStringLiteral("CustomTableViewForPatch"));
+}
+
+QString patchListText(int row, int column)
+{
+    QWidget* window = WindowShot::findWindow(QApplication::applicationName());
+    QTableView* table = window != nullptr ? patchList(*window) : nullptr;
+    return table != nullptr ? table->model()->index(row, column).data().toString() : QString();
+}
+
+// A double click on a cell of the patch list, as the user's mouse makes it.
+void doubleClickPatchList(QWidget& window, int row, int column)
+{
+    QTableView* table = patchList(window);
+    if (table == nullptr) return;
+    const QRect cell = table->visualRect(table->model()->index(row, column));
+    const QPointF at = cell.center();
+    const QPointF global = table->viewport()->mapToGlobal(at);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(table->viewport(), &event);
+    }
+}
+
+// Keys typed into whatever has the focus.
+void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) return;
+    if (key != 0) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(focus, &press);
+        return;
+    }
+    for (const QChar character : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+        QApplication::sendEvent(focus, &press);
+    }
+}
+
 QAction* enabledAction(QWidget& window, const QString& text)
 {
     for (QAction* action : window.findChildren<QAction*>())
@@ -138,6 +188,40 @@ void tour(const Options& options, DemoUnit* const* unit)
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
         {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
+        // A name edited in place: a double click on the second slot's name, a new name typed.
+        {"patch-name-editing.png",
+         [](QWidget& w) {
+             doubleClickPatchList(w, 1, 1);
+             type(QStringLiteral("Tour Edit"));
+         },
+         [] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }},
+        // Return commits it: the list shows it and the unit holds it.
+        {"patch-name-committed.png", [](QWidget&) { type({}, Qt::Key_Return); },
+         [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->patchNameAt(1) == "Tour Edit"; }},
+        // A comment edited in place: everything typed over, then a click elsewhere commits it.
+        {"patch-comment-editing.png",
+         [](QWidget& w) {
+             doubleClickPatchList(w, 2, 2);
+             type({}, Qt::Key_A, Qt::ControlModifier);
+             type(QStringLiteral("Tour comment"));
+         },
+         [] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }},
+        {"patch-comment-committed.png",
+         [](QWidget& w) {
+             if (QTableView* table = patchList(w)) table->setFocus();
+         },
+         [unit] {
+             return patchListText(2, 2) == QStringLiteral("Tour comment") &&
+                    (*unit)->patchCommentAt(2) == "Tour comment";
+         }},
+        // A patch changed on the unit arrives after the quiet time.
+        {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
+         [] { return patchListText(3, 1) == QStringLiteral("On Unit"); }},
+        {"patch-list-end.png",
+         [](QWidget& w) {
+             if (QTableView* table = patchList(w)) table->scrollToBottom();
+         },
+         [] { return true; }},
         // Ejected once the window offers to connect again.
         {"ejected.png", [](QWidget& w) { clickButton(w, "ejectButton"); },
          [] {

@@ -14,14 +14,18 @@
 #include "app/patch/BackupPatch.h"
 #include "app/patch/PatchPoolDataSource.h"
 #include "app/patch/PatchPoolOutlineViewDelegate.h"
+#include "app/patch/TableViewForPatchRightClickDelegate.h"
+#include "app/patch/TableViewForUtilityDelegate.h"
 #include "app/screens/PatchScreen.h"
 #include "library/text/TextRuleContext.h"
 #include "platform/notifications/NotificationCenter.h"
 
 class AppDelegate;
+class CustomScroller;
 class CustomTableViewForPatch;
 class PatchCoordinator;
 class PatchDialogs;
+class PatchListItemDelegate;
 class PatchListTableModel;
 class PatchPoolEditor;
 class PatchPoolModel;
@@ -38,6 +42,8 @@ class UndoController;
 // message to the dialog queue. Main thread only.
 class PatchManagerViewController final : public QObject,
                                          public PatchScreen,
+                                         public TableViewForPatchRightClickDelegate,
+                                         public TableViewForUtilityDelegate,
                                          public BackupPatch,
                                          public PatchPoolOutlineViewDelegate,
                                          public PatchPoolDataSource {
@@ -77,6 +83,7 @@ public:
     void setNumberOfSlotsInBlank(int numberOfSlots) override;
     bool isPatchListLoaded() const override { return isPatchListLoaded_; }
     void setIsPatchListLoaded(bool loaded) override { isPatchListLoaded_ = loaded; }
+    // None once the window has deleted the view.
     QPushButton* backUpAllOrRestoreAllButton() override { return backUpAllOrRestoreAllButton_; }
     void setLockPatchPool(bool locked) override;
     bool isLockPatchPool() const override { return isLockPatchPool_; }
@@ -100,7 +107,29 @@ public:
     // ---- the device patch list ----
     CustomTableViewForPatch* patchManagerTableView() const { return patchManagerTableView_; }
     PatchListTableModel* patchListModel() const { return patchListModel_; }
+    PatchListItemDelegate* patchListDelegate() const { return patchListDelegate_; }
+    CustomScroller* verticalPatchListRuler() const { return verticalPatchListRuler_; }
     std::uint64_t numberOfSlotsInBlank() const { return numberOfSlotsInBlank_; }
+    // A press in a column header keeps the selection, and its click puts it back.
+    void mouseDownInHeaderOfTableColumn();
+    void didClickTableColumn();
+    // Whether a name or comment is being typed: the list's editor is open or a text control has the focus.
+    bool isEditingText() const;
+
+    // ---- TableViewForUtilityDelegate ----
+    void didChangePositionFromRowIndexSet(CustomTableViewForPatch& table, const std::vector<std::uint64_t>& rows,
+                                          std::uint64_t toRow) override;
+    void didSelectRowAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void tableViewDidBecomeFirstResponder(CustomTableViewForPatch& table) override;
+
+    // ---- TableViewForPatchRightClickDelegate ----
+    void didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnUndoButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnPropertyButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    std::shared_ptr<PatchItem> patchItemForRightClickAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    bool tableViewCanReadFromPatchPool(CustomTableViewForPatch& table) override;
+    bool tableViewCanSaveToPatchPool(CustomTableViewForPatch& table) override;
 
     // ---- device writes and buffered device changes ----
     // One slot; nothing for a slot outside the list or without a patch.
@@ -208,6 +237,7 @@ private:
     StructureData structureData_;
     std::vector<RestoredCount> numberOfRestoredDictionaryArray_;
     std::vector<BufferedChange> bufferDataFromDevice_;
+    std::vector<std::uint64_t> currentSelectionIndexSet_;
     std::vector<platform::NotificationCenter::Token> undoObservers_;
     std::uint64_t numberOfSlotsInBlank_ = 0;
     bool isPatchListLoaded_ = false;
@@ -223,6 +253,8 @@ private:
     QWidget* buttonBar_ = nullptr;
     CustomTableViewForPatch* patchManagerTableView_ = nullptr;
     PatchListTableModel* patchListModel_ = nullptr;
+    PatchListItemDelegate* patchListDelegate_ = nullptr;
+    CustomScroller* verticalPatchListRuler_ = nullptr;
     QPushButton* backUpAllOrRestoreAllButton_ = nullptr;
     QLabel* leftArrowImageView_ = nullptr;
     QLabel* rightArrowImageView_ = nullptr;

@@ -203,6 +203,27 @@ QImage scrollArrow(bool up)
     return image;
 }
 
+// The arrows beside the Backup All / Restore All button: backing up runs from the device list on the
+// left to the pool on the right, restoring the other way.
+QImage transferArrow(bool towardsRight, QColor colour)
+{
+    QImage image = canvas(30, 20);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath arrow;
+    const auto x = [towardsRight](qreal at) { return towardsRight ? at : 30 - at; };
+    arrow.moveTo(x(2), 7);
+    arrow.lineTo(x(17), 7);
+    arrow.lineTo(x(17), 2);
+    arrow.lineTo(x(28), 10);
+    arrow.lineTo(x(17), 18);
+    arrow.lineTo(x(17), 13);
+    arrow.lineTo(x(2), 13);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, colour);
+    return image;
+}
+
 // A column header strip: light, so that the dark grey titles read on it, tinted by the list's screen.
 QImage headerStrip(QColor tint)
 {
@@ -286,6 +307,10 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kDeepBlue); }},
             {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kDeepBlue); }},
             {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kDeepBlue); }},
+            {QStringLiteral("backup_left_arrow"), [] { return transferArrow(true, kSelectionOrange); }},
+            {QStringLiteral("backup_right_arrow"), [] { return transferArrow(true, kSelectionOrange); }},
+            {QStringLiteral("restore_left_arrow"), [] { return transferArrow(false, kAccentBlue); }},
+            {QStringLiteral("restore_right_arrow"), [] { return transferArrow(false, kAccentBlue); }},
         };
         for (int step = 1; step <= 18; ++step) {
             all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),
