@@ -52,6 +52,7 @@ public:
     const Rows& selectionList() const { return selectionList_; }
     std::uint64_t rootSelectedRowForShilf() const { return anchor_; }
     std::uint64_t previousSelectedRow() const { return previousSelectedRow_; }
+    void setPreviousSelectedRow(std::uint64_t row) { previousSelectedRow_ = row; }
     std::uint64_t previousSelectedColumn() const { return previousSelectedColumn_; }
     bool isDropped() const { return isDropped_; }
     void setIsDropped(bool dropped) { isDropped_ = dropped; }

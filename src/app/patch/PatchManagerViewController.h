@@ -267,8 +267,6 @@ private:
 
     // The undo handlers (PatchManagerViewControllerUndo.cpp).
     void buildUndoHandlers();
-    // Selects exactly these rows of the list (none for an empty list).
-    void selectPatchListRows(const std::vector<std::uint64_t>& rows);
     std::unique_ptr<PatchUndoHandlers> undoHandlers_;
 
     void buildBackupAllRestoreAll();

@@ -1,8 +1,6 @@
 // The patch screen's side of undo: the six record handlers hand each record to PatchUndoHandlers, which
 // asks the screen to reload, select and write through the callbacks set up here.
 
-#include <QItemSelectionModel>
-
 #include <algorithm>
 
 #include "app/patch/CustomTableViewForPatch.h"
@@ -32,12 +30,18 @@ void PatchManagerViewController::buildUndoHandlers()
     collaborators.writeRange = [this](std::uint64_t location, std::uint64_t length) {
         updatePatchFileToDevideAtRange(location, length);
     };
-    collaborators.clearListSelection = [this] { selectPatchListRows({}); };
-    collaborators.selectListRows = [this](const PatchUndoHandlers::Rows& rows) { selectPatchListRows(rows); };
+    collaborators.clearListSelection = [this] {
+        if (!patchManagerTableView_) return;
+        patchManagerTableView_->clearSelection();
+        patchManagerTableView_->resetSelectionData();
+    };
+    collaborators.selectListRows = [this](const PatchUndoHandlers::Rows& rows) {
+        if (patchManagerTableView_) patchManagerTableView_->setUpCurrentSelectionWithIndexSet(rows, false);
+    };
     collaborators.selectOnDevice = [this](std::uint64_t row) {
-        if (row < patchItems_.size() && patchItems_[row])
-            coordinator_.selectPatchItem(patchItems_[row], static_cast<std::int64_t>(row));
-        if (patchManagerTableView_) patchManagerTableView_->scrollTo(patchListModel_->index(static_cast<int>(row), 0));
+        if (!patchManagerTableView_) return;
+        didSelectRowAtIndex(*patchManagerTableView_, row);
+        patchManagerTableView_->scrollTo(patchListModel_->index(static_cast<int>(row), 0));
     };
     collaborators.isRestoreAllMode = [this] { return isRestoreAllMode_; };
     collaborators.isSelectedInPool = [this](const DirectoryObject& node) {
@@ -51,16 +55,6 @@ void PatchManagerViewController::buildUndoHandlers()
         setArrowImageWithBackupAllAndRestoreAllState();
     };
     undoHandlers_ = std::make_unique<PatchUndoHandlers>(structureData_, patchItems_, std::move(collaborators));
-}
-
-void PatchManagerViewController::selectPatchListRows(const std::vector<std::uint64_t>& rows)
-{
-    if (!patchManagerTableView_ || !patchManagerTableView_->selectionModel()) return;
-    QItemSelectionModel* selection = patchManagerTableView_->selectionModel();
-    selection->clearSelection();
-    for (const std::uint64_t row : rows)
-        selection->select(patchListModel_->index(static_cast<int>(row), 0),
-                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void PatchManagerViewController::doUndoActionForChangeText(UndoAction& action) { undoHandlers_->undo(action); }

@@ -18,6 +18,7 @@ TEST_F(PatchScreenUndo, TheStackReachesTheScreensHandlers)
     undo.addActionStack(std::make_shared<DragFromPoolToListAction>(std::vector<UndoAction::Object>{former}, 2));
     undo.doUndoAction();
     EXPECT_EQ(names(), (std::vector<std::string>{"P0", "P1", "Former", "P3", "P4", "P5"}));
+    EXPECT_NE(std::find(log.begin(), log.end(), "writeGroup 2"), log.end());
     EXPECT_FALSE(undo.canBeUndo());
 }
 
