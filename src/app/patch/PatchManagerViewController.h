@@ -199,9 +199,6 @@ public:
     Node backupToPatchDirectoryWithIndex(std::int64_t index);
     // ==== end of the patch pool outline ====
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;
