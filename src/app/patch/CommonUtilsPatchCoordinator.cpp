@@ -47,6 +47,8 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool
 
 std::string CommonUtilsPatchCoordinator::localPoolFolder() { return utils_.pathUnderRoot(CommonUtils::kTempLocal); }
 
+std::string CommonUtilsPatchCoordinator::devicePatchFolder() { return utils_.pathUnderRoot(CommonUtils::kDevicePatch); }
+
 bool CommonUtilsPatchCoordinator::fileExistsAtPath(const std::string& path)
 {
     std::error_code error;

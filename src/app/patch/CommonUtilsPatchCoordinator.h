@@ -19,6 +19,7 @@ public:
     void updatePatchWarningInPatchPool(const Tree& pool) override;
 
     std::string localPoolFolder() override;
+    std::string devicePatchFolder() override;
     bool fileExistsAtPath(const std::string& path) override;
     bool createDirectoryAtPath(const std::string& path) override;
     std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override;

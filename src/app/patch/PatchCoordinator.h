@@ -33,6 +33,8 @@ public:
     // ---- the patch pool's files (paths absolute) ----
     // The pool's working folder, "Temp/Local" under the root.
     virtual std::string localPoolFolder() = 0;
+    // Where the device list's patches read from the pool keep their own copies, "Device/Patch".
+    virtual std::string devicePatchFolder() = 0;
     virtual bool fileExistsAtPath(const std::string& path) = 0;
     // With intermediate folders; true when the folder is there afterwards.
     virtual bool createDirectoryAtPath(const std::string& path) = 0;

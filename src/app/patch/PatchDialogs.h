@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+
+class QWidget;
 
 // The messages of the patch screen, shown one at a time through the dialog queue.
 class PatchDialogs {
@@ -12,4 +15,9 @@ public:
     virtual void showInformation(const std::string& key, const std::optional<std::string>& argument = {}) = 0;
     // A text already localised and filled in.
     virtual void showText(const std::string& text) = 0;
+    // Queues a sheet: `opening` runs once no other sheet shows and answers the view to show in a sheet
+    // over the main window, or none to show nothing.
+    virtual void addSheetAction(std::function<QWidget*()> opening) = 0;
+    // Ends the sheet showing `view` with `returnCode`.
+    virtual void endSheet(QWidget* view, int returnCode) = 0;
 };

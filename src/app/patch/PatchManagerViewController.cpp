@@ -442,27 +442,11 @@ void PatchManagerViewController::tableViewDidBecomeFirstResponder(CustomTableVie
 
 // ---- the list's option menu ----
 
-void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
-
-void PatchManagerViewController::didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
-
-void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
-
-void PatchManagerViewController::didClickOnPropertyButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
-
 std::shared_ptr<PatchItem> PatchManagerViewController::patchItemForRightClickAtIndex(CustomTableViewForPatch&,
                                                                                      std::uint64_t row)
 {
     return row < patchItems_.size() ? patchItems_[row] : nullptr;
 }
-
-bool PatchManagerViewController::tableViewCanReadFromPatchPool(CustomTableViewForPatch&)
-{
-    // Reading needs a pool selection.
-    return false;
-}
-
-bool PatchManagerViewController::tableViewCanSaveToPatchPool(CustomTableViewForPatch&) { return !isLockPatchPool_; }
 
 // ---- undo handlers ----
 

@@ -23,7 +23,10 @@
 class AppDelegate;
 class CustomScroller;
 class CustomTableViewForPatch;
+class DeleteAction;
 class PatchCoordinator;
+class PatchGroupPropertyViewController;
+class PatchPropertyViewController;
 class PatchDialogs;
 class PatchListItemDelegate;
 class PatchListTableModel;
@@ -199,6 +202,25 @@ public:
     Node backupToPatchDirectoryWithIndex(std::int64_t index);
     // ==== end of the patch pool outline ====
 
+    // ==== option menus, copy to the device, delete and property sheets
+    // (PatchManagerViewControllerMenus.cpp, PatchManagerViewControllerSheets.cpp) ====
+    // The pool's selected rows, ascending, each with its group.
+    PoolSelectionEntries selectedPoolEntries() const;
+    // PatchPoolOutlineViewDelegate
+    bool patchPoolOutlineViewCanCopyToDeviceMemory(PatchPoolOutlineView* view) override;
+    void didClickOnButtonRestoreAllToDeviceAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnButtonCopyToDeviceMemoryAtItems(PatchPoolOutlineView* view, const PoolSelectionEntries& items) override;
+    void didClickOnPropertyButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnDeleteButtonWithItems(PatchPoolOutlineView* view, const PoolSelectionEntries& items) override;
+    // Deletes one pool item into the recycle bin; its record, or none when nothing can be undone.
+    std::shared_ptr<DeleteAction> detetePatchItemInPatchPoolOutlineView(PatchPoolOutlineView* view, const Node& item,
+                                                                        const Node& group);
+    // The open property sheet's controllers, kept until the next sheet replaces them.
+    PatchPropertyViewController* patchPropertyViewController() const;
+    PatchGroupPropertyViewController* patchGroupPropertyViewController() const;
+    // ==== end of option menus and sheets ====
+
 private:
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;
@@ -269,4 +291,15 @@ private:
     void buildBackupAllRestoreAll();
     std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
     std::function<std::chrono::system_clock::time_point()> backupClock_;
+
+    // Option menus and sheets.
+    // A copy of the pool patch, its file copied into the device's folder; none when the copy failed.
+    std::shared_ptr<PatchItem> deviceCopyOf(const PatchItem& patch);
+    // Each opens its sheet and answers its view; none when the target has gone meanwhile.
+    QWidget* openPatchPropertySheet(std::uint64_t index);
+    QWidget* openPoolPropertySheet(const Node& item, const Node& group);
+    // Whether the node is still in the pool, under `group` (none: at the top).
+    bool isInPool(const Node& item, const Node& group) const;
+    QPointer<PatchPropertyViewController> patchPropertyViewController_;
+    QPointer<PatchGroupPropertyViewController> patchGroupPropertyViewController_;
 };

@@ -1,10 +1,12 @@
 #include "app/patch/QueuePatchDialogs.h"
 
 #include <QClipboard>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QPointer>
 
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
 #include "platform/bundle/StringFormat.h"
 
@@ -18,6 +20,22 @@ void QueuePatchDialogs::showInformation(const std::string& key, const std::optio
 void QueuePatchDialogs::showText(const std::string& text)
 {
     dialogQueue_.showDialogWithInformation(QString::fromStdString(text));
+}
+
+void QueuePatchDialogs::addSheetAction(std::function<QWidget*()> opening)
+{
+    ShowingDialogQueue* queue = &dialogQueue_;
+    dialogQueue_.addBlockActionQueue([queue, opening = std::move(opening)]() -> QDialog* {
+        QWidget* view = opening ? opening() : nullptr;
+        return view ? queue->sheetWindowWithView(view) : nullptr;
+    });
+}
+
+void QueuePatchDialogs::endSheet(QWidget* view, int returnCode)
+{
+    dialogQueue_.appDelegate().setIsShowingDialog(false);
+    if (!view) return;
+    if (auto* sheet = qobject_cast<QDialog*>(view->window())) sheet->done(returnCode);
 }
 
 TextRuleContext QueuePatchDialogs::textRuleContext(ShowingDialogQueue& dialogQueue, const std::string& language)

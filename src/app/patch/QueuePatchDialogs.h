@@ -14,6 +14,8 @@ public:
 
     void showInformation(const std::string& key, const std::optional<std::string>& argument = {}) override;
     void showText(const std::string& text) override;
+    void addSheetAction(std::function<QWidget*()> opening) override;
+    void endSheet(QWidget* view, int returnCode) override;
 
     // The interface language, the clipboard's text, the dialog queue and the localised texts.
     static TextRuleContext textRuleContext(ShowingDialogQueue& dialogQueue, const std::string& language);

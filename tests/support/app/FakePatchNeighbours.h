@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <QWidget>
 
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
@@ -64,6 +67,7 @@ public:
     std::int32_t renameResult = 0;
 
     std::string localPoolFolder() override { return local; }
+    std::string devicePatchFolder() override { return "/root/Device/Patch"; }
     bool fileExistsAtPath(const std::string& path) override { return existing.count(path) > 0; }
     bool createDirectoryAtPath(const std::string& path) override
     {
@@ -161,6 +165,33 @@ public:
         log_.push_back("info " + key + (argument ? " " + *argument : std::string()));
     }
     void showText(const std::string& text) override { log_.push_back("text " + text); }
+
+    // Sheets wait here until the test runs them, as the queue would once no sheet shows.
+    std::vector<std::function<QWidget*()>> waitingSheets;
+    // The views the sheets showed, kept as the sheet window would.
+    std::vector<std::unique_ptr<QWidget>> shownViews;
+    void addSheetAction(std::function<QWidget*()> opening) override
+    {
+        log_.push_back("addSheetAction");
+        waitingSheets.push_back(std::move(opening));
+    }
+    // Runs the waiting openings in order; answers the last view shown.
+    QWidget* runSheets()
+    {
+        QWidget* last = nullptr;
+        auto waiting = std::move(waitingSheets);
+        waitingSheets.clear();
+        for (auto& opening : waiting) {
+            QWidget* view = opening ? opening() : nullptr;
+            log_.push_back(view ? "sheet shown" : "sheet not shown");
+            if (view) {
+                last = view;
+                shownViews.emplace_back(view);
+            }
+        }
+        return last;
+    }
+    void endSheet(QWidget*, int returnCode) override { log_.push_back("endSheet " + std::to_string(returnCode)); }
 
 private:
     CallLog& log_;

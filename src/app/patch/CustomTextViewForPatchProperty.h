@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include "app/controls/PlainTextEditEditableText.h"
+
+class EditingTextDelegate;
+
+// The comment view of the patch property sheet. It handles Ctrl+C, Ctrl+V and Ctrl+A itself: a paste
+// is put to the delegate's rule first and, taken or not, the delegate hears that the text may have
+// changed. F2 focuses it, every other change of its text is put to the delegate before it is made, and
+// its selection collapses while it is not focused.
+class CustomTextViewForPatchProperty final : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit CustomTextViewForPatchProperty(QWidget* parent = nullptr);
+
+    void setDelegate(EditingTextDelegate* delegate);
+    EditingTextDelegate* delegate() const { return delegate_; }
+    // The view's text as the text rules see it.
+    EditableText& editableText() { return editableText_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void paste();
+    void collapseSelection();
+
+    EditingTextDelegate* delegate_ = nullptr;
+    PlainTextEditEditableText editableText_;
+};

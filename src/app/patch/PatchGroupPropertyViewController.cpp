@@ -1,0 +1,145 @@
+#include "app/patch/PatchGroupPropertyViewController.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/patch/SheetNameFieldFilter.h"
+#include "app/views/InterfaceTexts.h"
+#include "library/models/DirectoryObject.h"
+#include "library/text/GroupNameTextEditingManagement.h"
+
+PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleContext textRules, QWidget* parent)
+    : ViewForKeyDown(parent),
+      textRules_(std::move(textRules)),
+      groupNameTextField_(new QLineEdit(this)),
+      nameText_(*groupNameTextField_)
+{
+    setObjectName(QStringLiteral("PatchGroupPropertyViewController"));
+    groupNameTextField_->setObjectName(QStringLiteral("groupNameTextField"));
+    groupNameLabel_ = new QLabel(this);
+    titleLabel1_ = new QLabel(this);
+    informationLabel1_ = new QLabel(this);
+    titleLabel2_ = new QLabel(this);
+    informationLabel2_ = new QLabel(this);
+    saveButton_ = new QPushButton(this);
+    cancelButton_ = new QPushButton(this);
+    for (QPushButton* button : {saveButton_, cancelButton_}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setMinimumWidth(90);
+    }
+    for (QLabel* label : {informationLabel1_, informationLabel2_}) label->setTextFormat(Qt::PlainText);
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(20, 18, 20, 14);
+    layout->setVerticalSpacing(8);
+    layout->addWidget(groupNameLabel_, 0, 0, Qt::AlignRight);
+    layout->addWidget(groupNameTextField_, 0, 1);
+    layout->addWidget(titleLabel1_, 1, 0, Qt::AlignRight);
+    layout->addWidget(informationLabel1_, 1, 1);
+    layout->addWidget(titleLabel2_, 2, 0, Qt::AlignRight);
+    layout->addWidget(informationLabel2_, 2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cancelButton_);
+    buttons->addWidget(saveButton_);
+    layout->addLayout(buttons, 3, 0, 1, 2);
+    setMinimumWidth(380);
+    connect(saveButton_, &QPushButton::clicked, this, &PatchGroupPropertyViewController::saveButtonClicked);
+    connect(cancelButton_, &QPushButton::clicked, this, &PatchGroupPropertyViewController::cancelButtonClicked);
+}
+
+PatchGroupPropertyViewController::~PatchGroupPropertyViewController()
+{
+    cancelActionBlock_ = nullptr;
+    saveActionBlock_ = nullptr;
+}
+
+QWidget* PatchGroupPropertyViewController::view()
+{
+    if (!loaded_) {
+        loaded_ = true;
+        viewDidLoad();
+    }
+    return this;
+}
+
+void PatchGroupPropertyViewController::viewDidLoad()
+{
+    groupNameLabel_->setText(InterfaceTexts::localizedString("PatchPool_GroupName"));
+    groupNameTextField_->setText(QString::fromStdString(group_ ? group_->name.value_or("") : std::string()));
+    const QString count = QString::number(group_ ? static_cast<qlonglong>(group_->childDirectories.size()) : 0);
+    if (group_ && group_->isBackUpAllGroup) {
+        titleLabel1_->setText(InterfaceTexts::localizedString("PatchPool_DeviceModel"));
+        informationLabel1_->setText(QString::fromStdString(group_->modelName.value_or("")));
+        titleLabel2_->setText(InterfaceTexts::localizedString("PatchPool_NumberOfPatch"));
+        informationLabel2_->setText(count);
+    } else {
+        titleLabel1_->setText(InterfaceTexts::localizedString("PatchPool_NumberOfPatch"));
+        informationLabel1_->setText(count);
+        titleLabel2_->hide();
+        informationLabel2_->hide();
+    }
+    saveButton_->setText(InterfaceTexts::localizedString("Common_Save"));
+    cancelButton_->setText(InterfaceTexts::localizedString("Common_Cancel"));
+    groupNameTextField_->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid black; }"));
+    nameText_.setDelegate(this);
+    groupNameTextField_->installEventFilter(this);
+    setDelegate(this);
+    focusedButton_ = saveButton_;
+    saveButton_->setDefault(true);
+    cancelButton_->setDefault(false);
+}
+
+void PatchGroupPropertyViewController::setSelection()
+{
+    groupNameTextField_->setFocus(Qt::OtherFocusReason);
+    QPointer<QLineEdit> field(groupNameTextField_);
+    QTimer::singleShot(0, this, [field] {
+        if (field) field->selectAll();
+    });
+}
+
+bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
+                                                        const std::vector<std::string>& replacements)
+{
+    return GroupNameTextEditingManagement::groupNameInTextView(editor, ranges, replacements);
+}
+
+bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != groupNameTextField_ || event->type() != QEvent::KeyPress) return ViewForKeyDown::eventFilter(watched, event);
+    const std::string pasteboard = textRules_.pasteboardString ? textRules_.pasteboardString().value_or("") : "";
+    if (SheetNameFieldFilter::filterKey(*groupNameTextField_, *static_cast<QKeyEvent*>(event), pasteboard,
+                                        [this](const auto& ranges, const auto& replacements) {
+                                            return shouldChangeText(nameText_, ranges, replacements);
+                                        }))
+        return true;
+    return ViewForKeyDown::eventFilter(watched, event);
+}
+
+void PatchGroupPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
+{
+    if (view != this) return;
+    focusedButton_ = ViewForKeyDown::keyDownToSwichButtonWithEvent(*event, {saveButton_, cancelButton_}, focusedButton_);
+}
+
+void PatchGroupPropertyViewController::saveButtonClicked()
+{
+    if (!saveActionBlock_) return;
+    const std::string name = groupNameTextField_->text().toStdString();
+    if (!GroupNameTextEditingManagement::groupNameTextShouldEndEditing(name, true, textRules_)) {
+        cancelButtonClicked();
+        return;
+    }
+    if (group_ && group_->name.value_or("") != name) group_->name = name;
+    saveActionBlock_();
+}
+
+void PatchGroupPropertyViewController::cancelButtonClicked()
+{
+    if (cancelActionBlock_) cancelActionBlock_();
+}

@@ -1,0 +1,322 @@
+// The patch screen's side of the two option menus: the list menu's questions and its save to the pool
+// and read from the pool, the pool menu's question, the copy of pool patches into the device list and
+// the deletion of pool items into the recycle bin.
+
+#include <algorithm>
+
+#include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/PatchCoordinator.h"
+#include "app/patch/PatchDialogs.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchListTableModel.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "app/shell/AppDelegate.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/DeleteAction.h"
+#include "library/undo/DragFromPoolToListAction.h"
+#include "library/undo/UndoController.h"
+
+namespace {
+
+constexpr const char* kCanNotDeletePatchItem = "Patch_CanNotDeletePatchItem";
+constexpr const char* kCanNotDeletePatchGroup = "Patch_CanNotDeletePatchGroup";
+
+std::vector<UndoAction::Object> undoObjects(const PatchScreen::PatchItems& items)
+{
+    return {items.begin(), items.end()};
+}
+
+std::ptrdiff_t indexIn(const std::vector<std::shared_ptr<DirectoryObject>>& nodes, const DirectoryObject* node)
+{
+    const auto found = std::find_if(nodes.begin(), nodes.end(), [node](const auto& each) { return each.get() == node; });
+    return found == nodes.end() ? -1 : found - nodes.begin();
+}
+
+// A pool node that can be placed into the device list: it has a patch and suits the device.
+bool isPlaceable(const DirectoryObject& node) { return node.patchItem() != nullptr && !node.isIncompatible; }
+
+}  // namespace
+
+PoolSelectionEntries PatchManagerViewController::selectedPoolEntries() const
+{
+    PoolSelectionEntries entries;
+    if (!rightPanelOutlineView_) return entries;
+    for (const int row : rightPanelOutlineView_->selectedRowList()) {
+        const QModelIndex index = rightPanelOutlineView_->indexForRow(row);
+        if (Node child = patchPoolModel_->nodeAt(index)) entries.push_back({patchPoolModel_->nodeAt(index.parent()), child});
+    }
+    return entries;
+}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::deviceCopyOf(const PatchItem& patch)
+{
+    auto copy = patch.copy();
+    const auto written = coordinator_.writeFilePatchWithPath(copy->path, coordinator_.devicePatchFolder());
+    if (!written) return nullptr;
+    copy->path = written->path;
+    return copy;
+}
+
+// ---- the list's option menu ----
+
+bool PatchManagerViewController::tableViewCanSaveToPatchPool(CustomTableViewForPatch&)
+{
+    if (isLockPatchPool_) return false;
+    const PoolSelectionEntries selected = selectedPoolEntries();
+    // Nothing goes into a backup of the whole list.
+    return selected.empty() || !selected.front().parentItem || !selected.front().parentItem->isBackUpAllGroup;
+}
+
+bool PatchManagerViewController::tableViewCanReadFromPatchPool(CustomTableViewForPatch&)
+{
+    const PoolSelectionEntries selected = selectedPoolEntries();
+    if (selected.empty()) return false;
+    const DirectoryObject& first = *selected.front().childItem;
+    if (first.isIncompatible) return false;
+    if (first.isGroup && first.isBackUpAllGroup) return !appDelegate_.isRestoringAll();
+    return true;
+}
+
+void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
+{
+    undoController_.doUndoAction();
+}
+
+void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
+{
+    if (!patchManagerTableView_ || !rightPanelOutlineView_) return;
+    const PoolSelectionEntries poolSelection = selectedPoolEntries();
+    Rows rows;
+    for (const auto row : patchManagerTableView_->selectedRows())
+        if (row < patchItems_.size() && patchItems_[row]) rows.push_back(static_cast<std::int64_t>(row));
+    if (rows.empty()) return;
+    if (rows.size() >= 2) {
+        // A new group, above the top-level item the pool's first selected row belongs to.
+        Node target;
+        if (!poolSelection.empty())
+            target = poolSelection.front().parentItem ? poolSelection.front().parentItem : poolSelection.front().childItem;
+        createNewGroupWithPatchIndexs(rows, target, true);
+        return;
+    }
+    if (poolSelection.empty()) {
+        addBackUpPatchItemAtIndexs(rows, nullptr, true);
+        return;
+    }
+    const PoolSelectionEntry& target = poolSelection.front();
+    if (target.parentItem && !target.parentItem->isBackUpAllGroup) {
+        const std::ptrdiff_t position = indexIn(target.parentItem->childDirectories, target.childItem.get());
+        insertBackUpPatchForPatchItemAtIndexs(rows, target.parentItem, static_cast<std::uint64_t>(std::max<std::ptrdiff_t>(position, 0)),
+                                              true);
+        return;
+    }
+    // Beside a top-level item; a backup-all group's child never gets here (the button is off), so its
+    // group stands in for it.
+    addBackUpPatchItemAtIndexs(rows, target.parentItem ? target.parentItem : target.childItem, true);
+}
+
+void PatchManagerViewController::didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
+{
+    if (!patchManagerTableView_) return;
+    const PoolSelectionEntries poolSelection = selectedPoolEntries();
+    if (poolSelection.empty()) return;
+    std::vector<const PatchItem*> sources;
+    for (const auto& entry : poolSelection) {
+        const DirectoryObject& node = *entry.childItem;
+        if (entry.parentItem || !node.isGroup) {
+            if (isPlaceable(node)) sources.push_back(node.patchItem());
+        } else if (node.isBackUpAllGroup) {
+            // A backup of the whole list is restored as a whole, and nothing else is read.
+            restorePatchItemWithBackupAllGroup(entry.childItem);
+            return;
+        } else {
+            for (const auto& child : node.childDirectories)
+                if (child && isPlaceable(*child)) sources.push_back(child->patchItem());
+        }
+    }
+    const auto selectedRows = patchManagerTableView_->selectedRows();
+    if (selectedRows.empty()) return;
+    const std::uint64_t start = selectedRows.front();
+    PatchItems replaced;
+    for (const PatchItem* source : sources) {
+        const std::uint64_t slot = start + replaced.size();
+        if (slot >= patchItems_.size()) break;
+        // A patch whose copy fails ends the placing: the placed run stays without a gap.
+        auto copy = deviceCopyOf(*source);
+        if (!copy) break;
+        replaced.push_back(patchItems_[slot]);
+        patchItems_[slot] = std::move(copy);
+    }
+    const std::uint64_t count = replaced.size();
+    updatePatchFileToDevideAtRange(start, count);
+    if (count > 0) undoController_.addActionStack(std::make_shared<DragFromPoolToListAction>(undoObjects(replaced), start));
+    std::vector<std::uint64_t> placed;
+    for (std::uint64_t slot = start; slot < start + count; ++slot) placed.push_back(slot);
+    patchManagerTableView_->reloadData();
+    patchManagerTableView_->setUpCurrentSelectionWithIndexSet(placed, false);
+    if (placed.empty()) patchManagerTableView_->clearSelection();
+}
+
+void PatchManagerViewController::didClickOnPropertyButtonAtIndex(CustomTableViewForPatch&, std::uint64_t row)
+{
+    QPointer<PatchManagerViewController> self(this);
+    dialogs_.addSheetAction([self, row]() -> QWidget* { return self ? self->openPatchPropertySheet(row) : nullptr; });
+}
+
+// ---- the pool's option menu ----
+
+bool PatchManagerViewController::patchPoolOutlineViewCanCopyToDeviceMemory(PatchPoolOutlineView* view)
+{
+    if (!isPatchListLoaded_ || !view || view->selectedRowList().empty()) return false;
+    const PoolSelectionEntries selected = selectedPoolEntries();
+    if (selected.empty()) return false;
+    const DirectoryObject& first = *selected.front().childItem;
+    if (first.isIncompatible) return false;
+    if (first.isGroup && first.isBackUpAllGroup) return true;
+    return patchManagerTableView_ && !patchManagerTableView_->selectedRows().empty();
+}
+
+void PatchManagerViewController::didClickOnButtonRestoreAllToDeviceAtItem(PatchPoolOutlineView*, const Node& item,
+                                                                          const Node&)
+{
+    if (item) restorePatchItemWithBackupAllGroup(item);
+}
+
+void PatchManagerViewController::didClickOnUndoButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)
+{
+    undoController_.doUndoAction();
+}
+
+void PatchManagerViewController::didClickOnPropertyButtonAtItem(PatchPoolOutlineView*, const Node& item, const Node& group)
+{
+    if (!item) return;
+    QPointer<PatchManagerViewController> self(this);
+    dialogs_.addSheetAction(
+        [self, item, group]() -> QWidget* { return self ? self->openPoolPropertySheet(item, group) : nullptr; });
+}
+
+// ---- copying pool patches into the device list ----
+
+void PatchManagerViewController::didClickOnButtonCopyToDeviceMemoryAtItems(PatchPoolOutlineView*,
+                                                                           const PoolSelectionEntries& items)
+{
+    if (items.empty() || !patchManagerTableView_) return;
+    const auto selectedRows = patchManagerTableView_->selectedRows();
+    // Without a selected slot there is no place to start from.
+    if (selectedRows.empty()) return;
+    const std::uint64_t start = selectedRows.front();
+    std::uint64_t position = start;
+    PatchItems replaced;
+    patchManagerTableView_->clearSelection();
+    const auto place = [&](const DirectoryObject& node) {
+        // A failed copy ends the whole copy: the placed slots stay one run.
+        auto copy = deviceCopyOf(*node.patchItem());
+        if (!copy) return false;
+        replaced.push_back(patchItems_[position]);
+        patchItems_[position] = std::move(copy);
+        ++position;
+        return true;
+    };
+    bool failed = false;
+    for (const auto& entry : items) {
+        if (failed || position >= patchItems_.size() || !entry.childItem) break;
+        const DirectoryObject& node = *entry.childItem;
+        if (!entry.parentItem && node.isGroup) {
+            for (const auto& child : node.childDirectories) {
+                if (position >= patchItems_.size()) break;
+                // Unfit children take no slot, so the placed patches stay together.
+                if (!child || !isPlaceable(*child)) continue;
+                if (!place(*child)) {
+                    failed = true;
+                    break;
+                }
+            }
+        } else if (node.patchItem() != nullptr) {
+            failed = !place(node);
+        }
+    }
+    const std::uint64_t count = position - start;
+    std::vector<std::uint64_t> placed;
+    for (std::uint64_t slot = start; slot < position; ++slot) placed.push_back(slot);
+    patchManagerTableView_->reloadData();
+    patchManagerTableView_->setUpCurrentSelectionWithIndexSet(placed, false);
+    updatePatchFileToDevideAtRange(start, count);
+    if (count > 0) undoController_.addActionStack(std::make_shared<DragFromPoolToListAction>(undoObjects(replaced), start));
+}
+
+// ---- deleting pool items ----
+
+std::shared_ptr<DeleteAction> PatchManagerViewController::detetePatchItemInPatchPoolOutlineView(PatchPoolOutlineView*,
+                                                                                               const Node& item,
+                                                                                               const Node& group)
+{
+    if (!item) return nullptr;
+    if (!group && item->isGroup) {
+        const std::ptrdiff_t index = indexIn(structureData_, item.get());
+        if (index < 0) return nullptr;
+        const std::string moved = coordinator_.deletePatchGroup(*item);
+        if (moved.empty()) {
+            dialogs_.showInformation(kCanNotDeletePatchGroup, item->name.value_or(""));
+            return nullptr;
+        }
+        item->path = moved;
+        auto record = std::make_shared<DeleteAction>(item, nullptr, static_cast<std::uint64_t>(index), 1);
+        if (item->isBackUpAllGroup) {
+            setIsRestoreAllMode(false);
+            setArrowImageWithBackupAllAndRestoreAllState();
+        }
+        structureData_.erase(structureData_.begin() + index);
+        return record;
+    }
+    // A patch inside a backup of the whole list stays: the backup is kept whole.
+    if (group && (!group->isGroup || group->isBackUpAllGroup)) return nullptr;
+    auto& container = group ? group->childDirectories : structureData_;
+    const std::ptrdiff_t index = indexIn(container, item.get());
+    if (index < 0) return nullptr;
+    PatchItem* patch = item->patchItem();
+    if (patch == nullptr) {
+        container.erase(container.begin() + index);
+        return nullptr;
+    }
+    const std::string moved = coordinator_.deletePatchItem(*patch, group.get());
+    if (moved.empty()) {
+        dialogs_.showInformation(kCanNotDeletePatchItem, patch->patchName);
+        return nullptr;
+    }
+    patch->path = moved;
+    auto record = std::make_shared<DeleteAction>(item, group, static_cast<std::uint64_t>(index), 0);
+    container.erase(container.begin() + index);
+    return record;
+}
+
+void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlineView* view,
+                                                                 const PoolSelectionEntries& items)
+{
+    if (items.empty()) return;
+    std::vector<std::shared_ptr<DeleteAction>> records;
+    bool changed = false;
+    for (const auto& entry : items) {
+        // A child whose group goes too goes with it.
+        const bool groupGoesToo = entry.parentItem &&
+                                  std::any_of(items.begin(), items.end(), [&](const PoolSelectionEntry& other) {
+                                      return !other.parentItem && other.childItem == entry.parentItem;
+                                  });
+        if (groupGoesToo || !entry.childItem) continue;
+        const std::size_t before = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
+        if (auto record = detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem))
+            records.push_back(std::move(record));
+        const std::size_t after = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
+        changed = changed || after != before;
+    }
+    if (!records.empty()) {
+        auto record = std::make_shared<DeleteAction>(nullptr, nullptr, 0, 2);
+        record->deletedActions = std::move(records);
+        undoController_.addActionStack(std::move(record));
+    }
+    if (rightPanelOutlineView_) {
+        rightPanelOutlineView_->selectionModel()->clearSelection();
+        reloadDataInPatchPool();
+    }
+    if (changed) appDelegate_.setIsPatchPoolChanged(true);
+}
