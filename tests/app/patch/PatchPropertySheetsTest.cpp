@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/patch/CustomTextViewForPatchProperty.h"
+#include "app/patch/PatchGroupPropertyViewController.h"
+#include "app/patch/PatchPropertyViewController.h"
+#include "app/shell/AppDelegate.h"
+#include "app/views/InterfaceTexts.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "support/app/TestApplication.h"
+
+namespace {
+
+using platform::PlistDictionary;
+
+PlistDictionary effect(const std::string& name, std::int64_t units)
+{
+    return PlistDictionary{{"effectName", name}, {"useUnitNum", units}, {"effectType", std::int64_t{1}}};
+}
+
+TEST(ParseUsedEffectInPatch, SlotsReadAsNamesRepeatsAndNumbers)
+{
+    struct Case {
+        const char* name;
+        PlistDictionary effects;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"two slots, a gap and one",
+         {{"NumberOfSlot", std::int64_t{4}}, {"slot 0", effect("A", 2)}, {"slot 3", effect("B", 1)}},
+         {"A", "(A)", "(3)", "B"}},
+        {"no units reads the next slot",
+         {{"NumberOfSlot", std::int64_t{2}}, {"slot 0", effect("A", 0)}, {"slot 1", effect("B", 1)}},
+         {"A", "(1)", "B"}},
+        {"negative units count as none",
+         {{"NumberOfSlot", std::int64_t{2}}, {"slot 0", effect("A", -3)}},
+         {"A", "(1)", "(2)"}},
+        {"units past the slots stop at the last",
+         {{"NumberOfSlot", std::int64_t{3}}, {"slot 1", effect("A", 1000000)}},
+         {"(1)", "A", "(A)"}},
+        {"an empty slot dictionary is an empty slot",
+         {{"NumberOfSlot", std::int64_t{1}}, {"slot 0", PlistDictionary{}}},
+         {"(1)"}},
+        {"no slot count lists nothing", {{"slot 0", effect("A", 1)}}, {}},
+        {"a negative slot count lists nothing", {{"NumberOfSlot", std::int64_t{-2}}}, {}},
+    };
+    for (const auto& each : cases)
+        EXPECT_EQ(PatchPropertyViewController::parseUsedEffectInPatch(each.effects), each.lines) << each.name;
+}
+
+QKeyEvent key(int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = QString())
+{
+    return QKeyEvent(QEvent::KeyPress, code, modifiers, text);
+}
+
+class PatchPropertySheetsTest : public ::testing::Test {
+protected:
+    std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& comment)
+    {
+        auto item = std::make_shared<PatchItem>();
+        item->patchName = name;
+        item->patchComment = comment;
+        item->effectDictionnary = {{"NumberOfSlot", std::int64_t{2}}, {"slot 0", effect("Drive", 2)}};
+        return item;
+    }
+    std::unique_ptr<PatchPropertyViewController> sheet(const std::shared_ptr<PatchItem>& item)
+    {
+        auto made = std::make_unique<PatchPropertyViewController>(appDelegate, rules);
+        made->setPatchItem(item);
+        made->setSaveActionBlock([this] { log.push_back("save"); });
+        made->setCancelActionBlock([this] { log.push_back("cancel"); });
+        made->view();
+        return made;
+    }
+
+    QApplication& app = testing_app::application();
+    AppDelegate appDelegate;
+    std::vector<std::string> log;
+    TextRuleContext rules{"en",
+                          [] { return std::optional<std::string>(QApplication::clipboard()->text().toStdString()); },
+                          [this](const std::string& text) { log.push_back("dialog " + text); },
+                          [](const std::string& key) { return key; }};
+};
+
+TEST_F(PatchPropertySheetsTest, TheSheetShowsThePatchAndItsEffectsOnlyWithADevice)
+{
+    auto offline = sheet(patch("Lead", "Bright"));
+    EXPECT_EQ(offline->patchNameTextField()->text(), QStringLiteral("Lead"));
+    EXPECT_EQ(offline->patchCommentTextView()->toPlainText(), QStringLiteral("Bright"));
+    EXPECT_TRUE(offline->effectListTextView()->toPlainText().isEmpty());
+    EXPECT_TRUE(offline->saveButton()->isEnabled());
+    EXPECT_EQ(offline->focusedButton(), offline->saveButton());
+
+    appDelegate.setDeviceConnected(true);
+    auto online = sheet(patch("Lead", "Bright"));
+    EXPECT_EQ(online->effectListTextView()->toPlainText(), QStringLiteral("Drive\n(Drive)"));
+    auto blank = sheet(patch("", ""));
+    EXPECT_FALSE(blank->saveButton()->isEnabled());
+}
+
+TEST_F(PatchPropertySheetsTest, TheLiveChecksEnableSaveOnlyForAGoodName)
+{
+    auto shown = sheet(patch("Lead", ""));
+    shown->patchNameTextField()->setText(QString());
+    EXPECT_TRUE(shown->wrongName());
+    EXPECT_FALSE(shown->saveButton()->isEnabled());
+    shown->patchNameTextField()->setText(QStringLiteral("Far too long a name"));
+    EXPECT_FALSE(shown->saveButton()->isEnabled());
+    shown->patchNameTextField()->setText(QStringLiteral("Clean"));
+    EXPECT_TRUE(shown->saveButton()->isEnabled());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(PatchPropertySheetsTest, SaveWritesTheTextsIntoTheCopyOrCancelsOnARefusedName)
+{
+    const auto item = patch("Lead", "old");
+    auto shown = sheet(item);
+    shown->patchCommentTextView()->setPlainText(QStringLiteral("new"));
+    shown->saveButtonClicked();
+    EXPECT_EQ(item->patchComment, "new");
+    EXPECT_EQ(log, std::vector<std::string>{"save"});
+
+    log.clear();
+    shown->patchNameTextField()->setText(QString());
+    shown->saveButtonClicked();
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_InvalidPatchName", "cancel"}));
+    EXPECT_EQ(item->patchName, "Lead");
+
+    log.clear();
+    PatchPropertyViewController blockless(appDelegate, rules);
+    blockless.setPatchItem(item);
+    blockless.view();
+    blockless.patchNameTextField()->setText(QString());
+    blockless.saveButtonClicked();
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(PatchPropertySheetsTest, KeysMoveTheButtonFocusAndTheFieldsInsertNoLineBreak)
+{
+    auto shown = sheet(patch("Lead", "abc"));
+    struct Step {
+        int key;
+        QPushButton* focused;
+    };
+    const std::vector<Step> steps = {{Qt::Key_Right, shown->cancelButton()},
+                                     {Qt::Key_Tab, shown->saveButton()},
+                                     {Qt::Key_Left, shown->cancelButton()}};
+    for (const auto& step : steps) {
+        QKeyEvent event = key(step.key);
+        QApplication::sendEvent(shown.get(), &event);
+        EXPECT_EQ(shown->focusedButton(), step.focused) << step.key;
+    }
+    QKeyEvent enter = key(Qt::Key_Return);
+    QApplication::sendEvent(shown.get(), &enter);
+    EXPECT_EQ(log, std::vector<std::string>{"cancel"});
+
+    QKeyEvent lineBreak = key(Qt::Key_Return, Qt::ControlModifier, QStringLiteral("\n"));
+    QApplication::sendEvent(shown->patchNameTextField(), &lineBreak);
+    QApplication::sendEvent(shown->patchCommentTextView(), &lineBreak);
+    EXPECT_EQ(shown->patchNameTextField()->text(), QStringLiteral("Lead"));
+    EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("abc"));
+
+    // A paste the comment rule refuses changes nothing.
+    QApplication::clipboard()->setText(QString(300, QLatin1Char('x')));
+    QKeyEvent paste = key(Qt::Key_V, Qt::ControlModifier, QStringLiteral("v"));
+    QApplication::sendEvent(shown->patchCommentTextView(), &paste);
+    EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("abc"));
+    EXPECT_TRUE(shown->saveButton()->isEnabled());
+    QApplication::clipboard()->setText(QStringLiteral("de"));
+    QApplication::sendEvent(shown->patchCommentTextView(), &paste);
+    EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("deabc"));
+}
+
+TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
+{
+    auto backup = std::make_shared<DirectoryObject>();
+    backup->name = "Backup";
+    backup->isGroup = backup->isBackUpAllGroup = true;
+    backup->modelName = "Model X";
+    backup->childDirectories.resize(3);
+    PatchGroupPropertyViewController backupSheet(rules);
+    backupSheet.setGroup(backup);
+    backupSheet.view();
+    EXPECT_EQ(backupSheet.titleLabel1()->text(), InterfaceTexts::localizedString("PatchPool_DeviceModel"));
+    EXPECT_EQ(backupSheet.informationLabel1()->text(), QStringLiteral("Model X"));
+    EXPECT_EQ(backupSheet.informationLabel2()->text(), QStringLiteral("3"));
+    EXPECT_FALSE(backupSheet.titleLabel2()->isHidden());
+
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController sheet(rules);
+    sheet.setGroup(group);
+    sheet.setSaveActionBlock([this] { log.push_back("save"); });
+    sheet.setCancelActionBlock([this] { log.push_back("cancel"); });
+    sheet.view();
+    EXPECT_EQ(sheet.titleLabel1()->text(), InterfaceTexts::localizedString("PatchPool_NumberOfPatch"));
+    EXPECT_EQ(sheet.informationLabel1()->text(), QStringLiteral("0"));
+    EXPECT_TRUE(sheet.titleLabel2()->isHidden());
+    EXPECT_TRUE(sheet.informationLabel2()->isHidden());
+
+    sheet.saveButtonClicked();
+    EXPECT_EQ(*group->name, "Live");
+    QKeyEvent lineBreak = key(Qt::Key_Return, Qt::ControlModifier, QStringLiteral("\n"));
+    QApplication::sendEvent(sheet.groupNameTextField(), &lineBreak);
+    EXPECT_EQ(sheet.groupNameTextField()->text(), QStringLiteral("Live"));
+    sheet.groupNameTextField()->setText(QStringLiteral(".hidden"));
+    sheet.saveButtonClicked();
+    EXPECT_EQ(*group->name, "Live");
+    sheet.groupNameTextField()->setText(QStringLiteral("LIVE"));
+    sheet.saveButtonClicked();
+    EXPECT_EQ(*group->name, "LIVE");
+    EXPECT_EQ(log, (std::vector<std::string>{"save", "dialog Patch_InvalidGroupName", "cancel", "save"}));
+}
+
+}  // namespace
