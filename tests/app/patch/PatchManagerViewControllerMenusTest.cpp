@@ -1,0 +1,521 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/controls/AutoClosePopover.h"
+#include "app/controls/RightClickButton.h"
+#include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/CustomTextViewForPatchProperty.h"
+#include "app/patch/OptionMenuForPatchPool.h"
+#include "app/patch/PatchGroupPropertyViewController.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPropertyViewController.h"
+#include "library/models/DirectoryObject.h"
+#include "library/undo/AddToPatchPoolAction.h"
+#include "library/undo/ChangeTextAction.h"
+#include "library/undo/DeleteAction.h"
+#include "library/undo/DragFromPoolToListAction.h"
+#include "support/app/PatchScreenRig.h"
+
+namespace {
+
+using Node = std::shared_ptr<DirectoryObject>;
+
+Node patchNode(const std::string& name, bool incompatible = false)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    auto item = std::make_shared<PatchItem>();
+    item->patchName = name;
+    item->patchComment = "c" + name;
+    item->path = "/root/Temp/Local/" + name + ".qptc";
+    node->object = item;
+    node->isIncompatible = incompatible;
+    return node;
+}
+
+Node groupNode(const std::string& name, std::vector<Node> children, bool backupAll = false)
+{
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = name;
+    group->path = name;
+    group->isGroup = true;
+    group->isBackUpAllGroup = backupAll;
+    group->childDirectories = std::move(children);
+    return group;
+}
+
+std::vector<Node> patchNodes(const std::string& prefix, int count)
+{
+    std::vector<Node> nodes;
+    for (int i = 0; i < count; ++i) nodes.push_back(patchNode(prefix + std::to_string(i)));
+    return nodes;
+}
+
+class PatchScreenMenus : public testing_app::PatchScreenRig {
+protected:
+    PatchPoolOutlineView& pool() { return *screen->rightPanelOutlineView(); }
+    CustomTableViewForPatch& list() { return *screen->patchManagerTableView(); }
+
+    void setPool(std::vector<Node> nodes, const std::vector<int>& expandedRows = {})
+    {
+        screen->setStructureData(std::move(nodes));
+        screen->reloadDataInPatchPool();
+        for (const int row : expandedRows) pool().expandItem(pool().indexForRow(row));
+        log.clear();
+    }
+    void selectPool(const std::vector<int>& rows) { pool().selectRows(rows); }
+    void selectList(const std::vector<std::uint64_t>& rows) { list().setUpCurrentSelectionWithIndexSet(rows, false); }
+    template <typename Record>
+    std::shared_ptr<Record> lastRecord()
+    {
+        if (undo.actionStack().empty()) return nullptr;
+        // The newest record is the first.
+        return std::dynamic_pointer_cast<Record>(undo.actionStack().front());
+    }
+    std::vector<std::string> topNames() const
+    {
+        std::vector<std::string> result;
+        for (const auto& node : screen->structureData()) result.push_back(node->name.value_or(""));
+        return result;
+    }
+    std::size_t records() const { return undo.actionStack().size(); }
+    bool logged(const std::string& entry) const { return std::find(log.begin(), log.end(), entry) != log.end(); }
+};
+
+// ---- the screen's answers to the menus ----
+
+TEST_F(PatchScreenMenus, TheQuestionsFollowThePoolSelectionTheListAndTheLocks)
+{
+    load(10);
+    const Node backup = groupNode("Backup", patchNodes("B", 2), true);
+    setPool({patchNode("Odd", true), patchNode("Top"), backup}, {2});
+    struct Case {
+        const char* name;
+        std::vector<int> pool;
+        std::vector<std::uint64_t> list;
+        bool canSave, canRead, canCopy;
+    };
+    const std::vector<Case> cases = {
+        {"nothing in the pool", {}, {1}, true, false, false},
+        {"a patch without a list row", {1}, {}, true, true, false},
+        {"a patch with a list row", {1}, {1}, true, true, true},
+        {"an incompatible patch first", {0, 1}, {1}, true, false, false},
+        {"a backup group alone", {2}, {}, true, true, true},
+        {"a patch in the backup", {3}, {1}, false, true, true},
+    };
+    for (const auto& each : cases) {
+        selectPool(each.pool);
+        selectList(each.list);
+        if (each.list.empty()) list().clearSelection();
+        EXPECT_EQ(screen->tableViewCanSaveToPatchPool(list()), each.canSave) << each.name;
+        EXPECT_EQ(screen->tableViewCanReadFromPatchPool(list()), each.canRead) << each.name;
+        EXPECT_EQ(screen->patchPoolOutlineViewCanCopyToDeviceMemory(&pool()), each.canCopy) << each.name;
+    }
+    selectPool({2});
+    appDelegate.setIsRestoringAll(true);
+    EXPECT_FALSE(screen->tableViewCanReadFromPatchPool(list()));
+    screen->setLockPatchPool(true);
+    EXPECT_FALSE(screen->tableViewCanSaveToPatchPool(list()));
+    screen->setIsPatchListLoaded(false);
+    EXPECT_FALSE(screen->patchPoolOutlineViewCanCopyToDeviceMemory(&pool()));
+}
+
+// ---- save to the pool ----
+
+TEST_F(PatchScreenMenus, SavingOneRowPlacesItByThePoolSelection)
+{
+    load(10);
+    const Node group = groupNode("G", patchNodes("g", 3));
+    const Node backup = groupNode("Backup", patchNodes("B", 1), true);
+    setPool({patchNode("Top"), group, backup}, {1});
+    selectList({5});
+
+    screen->didClickOnSavingInPatchPoolButtonAtIndex(list(), 5);
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G", "Backup", "P5"}));
+    EXPECT_EQ(lastRecord<AddToPatchPoolAction>()->mType, 2);
+    EXPECT_TRUE(logged("writeFilePatch  -> /root/Temp/Local"));
+
+    // The third child of a group: the patch goes in above it.
+    selectPool({4});
+    screen->didClickOnSavingInPatchPoolButtonAtIndex(list(), 5);
+    ASSERT_EQ(group->childDirectories.size(), 4u);
+    EXPECT_EQ(group->childDirectories[2]->name, "P5");
+    EXPECT_EQ(lastRecord<AddToPatchPoolAction>()->mType, 1);
+
+    // A backup group itself takes the patch above it.
+    pool().collapseItem(pool().indexForRow(1));
+    selectPool({2});
+    screen->didClickOnSavingInPatchPoolButtonAtIndex(list(), 5);
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G", "P5", "Backup", "P5"}));
+    EXPECT_EQ(records(), 3u);
+    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+}
+
+TEST_F(PatchScreenMenus, SavingThreeRowsMakesAGroupAboveTheSelectedItemsGroup)
+{
+    load(10);
+    const Node group = groupNode("G", patchNodes("g", 2));
+    setPool({patchNode("Top"), group}, {1});
+    selectPool({3});
+    selectList({2, 3, 4});
+    screen->didClickOnSavingInPatchPoolButtonAtIndex(list(), 2);
+    ASSERT_EQ(screen->structureData().size(), 3u);
+    const Node made = screen->structureData()[1];
+    EXPECT_TRUE(made->isGroup);
+    std::vector<std::string> children;
+    for (const auto& child : made->childDirectories) children.push_back(*child->name);
+    EXPECT_EQ(children, (std::vector<std::string>{"P2", "P3", "P4"}));
+    EXPECT_EQ(lastRecord<AddToPatchPoolAction>()->mType, 3);
+    EXPECT_EQ(records(), 1u);
+}
+
+// ---- read from the pool and copy to the device ----
+
+TEST_F(PatchScreenMenus, ReadingThreePatchesReplacesThreeSlotsAsOneWrite)
+{
+    load(30);
+    setPool(patchNodes("T", 3));
+    selectPool({0, 1, 2});
+    selectList({5});
+    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 5);
+    EXPECT_EQ(names()[5], "T0");
+    EXPECT_EQ(names()[7], "T2");
+    EXPECT_EQ(screen->patchItems()[6]->path, "/root/Device/Patch/T1.qptc");
+    EXPECT_TRUE(logged("writeGroup 5 6 7"));
+    ASSERT_EQ(records(), 1u);
+    const auto record = lastRecord<DragFromPoolToListAction>();
+    EXPECT_EQ(record->mIndex, 5u);
+    EXPECT_EQ(record->mItems.size(), 3u);
+    EXPECT_EQ(list().selectedRows(), (std::vector<std::uint64_t>{5, 6, 7}));
+}
+
+TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
+{
+    load(30);
+    setPool({groupNode("Ten", patchNodes("t", 10))});
+    selectPool({0});
+    selectList({27});
+    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 27);
+    EXPECT_EQ(names()[29], "t2");
+    EXPECT_TRUE(logged("writeGroup 27 28 29"));
+
+    // The second copy fails: one slot is placed, nothing after it.
+    log.clear();
+    coordinator.failingCopies = {"t1"};
+    selectList({0});
+    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
+    EXPECT_EQ(names()[0], "t0");
+    EXPECT_EQ(names()[1], "P1");
+    EXPECT_EQ(names()[2], "P2");
+    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 1u);
+
+    // Every copy fails: nothing is written and nothing recorded.
+    log.clear();
+    coordinator.failingCopies = {"t0"};
+    const std::size_t before = records();
+    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
+    EXPECT_EQ(records(), before);
+    EXPECT_TRUE(coordinator.writes.size() == 2u);
+
+    // A selection ending in a backup of the whole list restores it instead.
+    coordinator.failingCopies.clear();
+    setPool({patchNode("Top"), groupNode("Backup", patchNodes("B", 2), true)});
+    selectPool({0, 1});
+    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
+    EXPECT_NE(names()[0], "Top");
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const auto& line) { return line.rfind("restorePatch", 0) == 0; }));
+}
+
+TEST_F(PatchScreenMenus, CopyingToTheDeviceFollowsTheEntriesAndSkipsUnfitChildren)
+{
+    load(30);
+    const Node four = groupNode("Four", {patchNode("a"), patchNode("b", true), patchNode("c"), patchNode("d")});
+    const Node ten = groupNode("Ten", patchNodes("t", 10));
+    const Node unfit = groupNode("Unfit", {patchNode("x", true), patchNode("y", true)});
+    setPool({patchNode("T0"), patchNode("T1"), patchNode("T2"), four, ten, unfit});
+    const auto entries = [&](const std::vector<int>& rows) {
+        selectPool(rows);
+        return screen->selectedPoolEntries();
+    };
+
+    selectList({5, 9});
+    screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), entries({0, 1, 2}));
+    EXPECT_EQ(names()[5], "T0");
+    EXPECT_EQ(names()[7], "T2");
+    EXPECT_EQ(names()[9], "P9");
+    EXPECT_EQ(list().selectedRows(), (std::vector<std::uint64_t>{5, 6, 7}));
+    EXPECT_EQ(coordinator.writes.back().second, (std::vector<std::int64_t>{5, 6, 7}));
+    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 3u);
+    EXPECT_EQ(screen->patchItems()[5]->path, "/root/Device/Patch/T0.qptc");
+
+    selectList({10});
+    screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), entries({3}));
+    EXPECT_EQ((std::vector<std::string>{names()[10], names()[11], names()[12], names()[13]}),
+              (std::vector<std::string>{"a", "c", "d", "P13"}));
+
+    selectList({27});
+    screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), entries({4}));
+    EXPECT_EQ(names()[29], "t2");
+    EXPECT_EQ(coordinator.writes.back().second, (std::vector<std::int64_t>{27, 28, 29}));
+
+    const std::size_t before = records();
+    const std::size_t writes = coordinator.writes.size();
+    selectList({0});
+    screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), entries({5}));
+    EXPECT_EQ(records(), before);
+    EXPECT_EQ(coordinator.writes.size(), writes);
+    EXPECT_EQ(names()[0], "P0");
+
+    // With no slot selected there is nowhere to start.
+    list().clearSelection();
+    screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), entries({0}));
+    EXPECT_EQ(records(), before);
+}
+
+// ---- delete ----
+
+TEST_F(PatchScreenMenus, DeletingTakesEachIndexJustBeforeItsRemovalAndOneRecord)
+{
+    load(5);
+    setPool(patchNodes("T", 5));
+    selectPool({2, 3});
+    screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"T0", "T1", "T4"}));
+    ASSERT_EQ(records(), 1u);
+    const auto record = lastRecord<DeleteAction>();
+    EXPECT_EQ(record->deleteType, 2);
+    ASSERT_EQ(record->deletedActions.size(), 2u);
+    EXPECT_EQ(record->deletedActions[0]->index, 2u);
+    EXPECT_EQ(record->deletedActions[1]->index, 2u);
+    EXPECT_EQ(record->deletedActions[0]->deletedItem->patchItem()->path, "/bin/T2");
+    EXPECT_TRUE(pool().selectedRowList().empty());
+    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"T0", "T1", "T2", "T3", "T4"}));
+}
+
+TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)
+{
+    load(5);
+    const Node group = groupNode("G", patchNodes("g", 2));
+    setPool({group, patchNode("X"), patchNode("Y")}, {0});
+    selectPool({0, 1, 2});
+    screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"X", "Y"}));
+    EXPECT_EQ(log[0], "deletePatchGroup G");
+    EXPECT_FALSE(logged("deletePatchItem g0 in G"));
+    EXPECT_EQ(lastRecord<DeleteAction>()->deletedActions.size(), 1u);
+
+    coordinator.failingBinMoves = {"X", "Y"};
+    log.clear();
+    appDelegate.setIsPatchPoolChanged(false);
+    selectPool({0, 1});
+    screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+    EXPECT_TRUE(logged("info Patch_CanNotDeletePatchItem X"));
+    EXPECT_TRUE(logged("info Patch_CanNotDeletePatchItem Y"));
+    EXPECT_EQ(records(), 1u);
+    EXPECT_FALSE(appDelegate.isPatchPoolChanged());
+}
+
+TEST_F(PatchScreenMenus, DeletingABackupGroupLeavesRestoreAllMode)
+{
+    load(5);
+    setPool({groupNode("Backup", patchNodes("B", 2), true)});
+    selectPool({0});
+    EXPECT_TRUE(screen->isRestoreAllMode());
+    screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+    EXPECT_FALSE(screen->isRestoreAllMode());
+    EXPECT_EQ(lastRecord<DeleteAction>()->deletedActions.front()->deleteType, 1);
+}
+
+// ---- property sheets ----
+
+TEST_F(PatchScreenMenus, TheListSheetSavesOnlyAChangeAndWritesItsOneSlot)
+{
+    load(10);
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    EXPECT_EQ(log, std::vector<std::string>{"addSheetAction"});
+    ASSERT_NE(dialogs.runSheets(), nullptr);
+    EXPECT_TRUE(appDelegate.isShowingDialog());
+    PatchPropertyViewController* sheet = screen->patchPropertyViewController();
+    ASSERT_NE(sheet, nullptr);
+    log.clear();
+    sheet->saveButtonClicked();
+    EXPECT_EQ(log, std::vector<std::string>{"endSheet 1"});
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_EQ(records(), 0u);
+
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    dialogs.runSheets();
+    const auto original = screen->patchItems()[4];
+    sheet = screen->patchPropertyViewController();
+    sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+    log.clear();
+    sheet->saveButtonClicked();
+    EXPECT_EQ(screen->patchItems()[4], original);
+    EXPECT_EQ(original->patchComment, "warmer");
+    ASSERT_EQ(records(), 1u);
+    const auto record = lastRecord<ChangeTextAction>();
+    EXPECT_EQ(record->mType, 5);
+    EXPECT_EQ(record->mOldText, record->mNewText);
+    EXPECT_EQ(record->mOldSecondText, "C4");
+    EXPECT_EQ(record->mNewSecondText, "warmer");
+    EXPECT_EQ(log, (std::vector<std::string>{"editFilePatch P4|warmer", "writeItem 4", "setReloadBufferDataTimer",
+                                             "endSheet 1"}));
+
+    // The edit undoes like any other.
+    undo.doUndoAction();
+    EXPECT_EQ(original->patchComment, "C4");
+
+    coordinator.editSucceeds = false;
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    dialogs.runSheets();
+    screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("New"));
+    log.clear();
+    screen->patchPropertyViewController()->saveButtonClicked();
+    EXPECT_EQ(log, (std::vector<std::string>{"editFilePatch New|C4", "info Patch_CanNotEditPatchItem P4", "endSheet 1"}));
+    EXPECT_EQ(original->patchName, "P4");
+
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    dialogs.runSheets();
+    log.clear();
+    screen->patchPropertyViewController()->cancelButtonClicked();
+    EXPECT_EQ(log, std::vector<std::string>{"endSheet 2"});
+}
+
+TEST_F(PatchScreenMenus, APoolPatchSheetRewritesTheFileAndRecordsItsGroup)
+{
+    load(5);
+    const Node group = groupNode("G", patchNodes("g", 2));
+    setPool({group}, {0});
+    screen->didClickOnPropertyButtonAtItem(&pool(), group->childDirectories[1], group);
+    dialogs.runSheets();
+    auto* sheet = screen->patchPropertyViewController();
+    sheet->saveButtonClicked();
+    EXPECT_EQ(log.back(), "endSheet 3");
+    EXPECT_EQ(records(), 0u);
+
+    screen->didClickOnPropertyButtonAtItem(&pool(), group->childDirectories[1], group);
+    dialogs.runSheets();
+    sheet = screen->patchPropertyViewController();
+    sheet->patchCommentTextView()->setPlainText(QStringLiteral("new"));
+    sheet->saveButtonClicked();
+    const auto record = lastRecord<ChangeTextAction>();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->mType, 6);
+    EXPECT_EQ(record->mOldText, record->mNewText);
+    EXPECT_EQ(std::get<std::shared_ptr<DirectoryObject>>(record->mGroupOfItem), group);
+    EXPECT_EQ(group->childDirectories[1]->patchItem()->patchComment, "new");
+    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+
+    screen->didClickOnPropertyButtonAtItem(&pool(), group->childDirectories[1], group);
+    dialogs.runSheets();
+    log.clear();
+    screen->patchPropertyViewController()->cancelButtonClicked();
+    EXPECT_EQ(log, std::vector<std::string>{"endSheet 4"});
+}
+
+TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhenItCannot)
+{
+    load(5);
+    const Node live = groupNode("Live", {});
+    setPool({live, groupNode("Other", {})});
+    screen->didClickOnPropertyButtonAtItem(&pool(), live, nullptr);
+    dialogs.runSheets();
+    auto* sheet = screen->patchGroupPropertyViewController();
+    ASSERT_NE(sheet, nullptr);
+    sheet->groupNameTextField()->setText(QStringLiteral("LIVE"));
+    log.clear();
+    sheet->saveButtonClicked();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "renameGroup Live -> LIVE");
+    EXPECT_EQ(*live->name, "LIVE");
+    EXPECT_EQ(lastRecord<ChangeTextAction>()->mType, 4);
+    EXPECT_EQ(lastRecord<ChangeTextAction>()->mOldText, "Live");
+    EXPECT_EQ(log.back(), "endSheet 3");
+
+    coordinator.renameResult = 1;
+    screen->didClickOnPropertyButtonAtItem(&pool(), live, nullptr);
+    dialogs.runSheets();
+    screen->patchGroupPropertyViewController()->groupNameTextField()->setText(QStringLiteral("Other"));
+    log.clear();
+    screen->patchGroupPropertyViewController()->saveButtonClicked();
+    EXPECT_EQ(log, (std::vector<std::string>{"renameGroup LIVE -> Other", "info Patch_FileExist", "endSheet 3"}));
+    EXPECT_EQ(*live->name, "LIVE");
+    EXPECT_EQ(records(), 1u);
+}
+
+TEST_F(PatchScreenMenus, AQueuedSheetWhoseTargetHasGoneOpensNothing)
+{
+    load(5);
+    const Node gone = patchNode("Gone");
+    setPool({gone});
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    screen->didClickOnPropertyButtonAtItem(&pool(), gone, nullptr);
+    screen->setPatchItems({});
+    screen->setStructureData({});
+    log.clear();
+    EXPECT_EQ(dialogs.runSheets(), nullptr);
+    EXPECT_EQ(log, (std::vector<std::string>{"sheet not shown", "sheet not shown"}));
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+}
+
+// ---- right clicks on the pool ----
+
+TEST_F(PatchScreenMenus, ARightClickSelectsAnUnselectedRowAndOpensTheMenuNotUnderADialog)
+{
+    load(5);
+    setPool(patchNodes("T", 4));
+    pool().resize(300, 400);
+    const auto release = [&](int row) {
+        const QPoint at = row >= 0 ? pool().visualRect(pool().indexForRow(row)).center() : QPoint(20, 380);
+        QMouseEvent press(QEvent::MouseButtonPress, at, pool().viewport()->mapToGlobal(at), Qt::RightButton,
+                          Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(pool().viewport(), &press);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, pool().viewport()->mapToGlobal(at), Qt::RightButton,
+                       Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(pool().viewport(), &up);
+    };
+    selectPool({1, 2});
+    release(2);
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{1, 2}));
+    ASSERT_NE(pool().optionMenu(), nullptr);
+    EXPECT_EQ(pool().optionMenu()->targetItems().size(), 2u);
+    EXPECT_EQ(*pool().optionMenu()->item()->name, "T2");
+    EXPECT_EQ(pool().optionMenu()->typeOfPatchGroupInPool(), 2);
+
+    release(3);
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
+    EXPECT_EQ(pool().optionMenu()->targetItems().size(), 1u);
+
+    release(-1);
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
+    EXPECT_EQ(pool().optionMenu()->typeOfPatchGroupInPool(), 128);
+    EXPECT_EQ(pool().optionMenu()->item(), nullptr);
+
+    // The menu's delete goes to the screen.
+    selectPool({0});
+    release(0);
+    pool().optionMenu()->deleteButton()->click();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"T1", "T2", "T3"}));
+
+    OptionMenuForPatchPool* before = pool().optionMenu();
+    appDelegate.setIsShowingDialog(true);
+    release(1);
+    EXPECT_EQ(pool().optionMenu(), before);
+    EXPECT_TRUE(pool().selectedRowList().empty());
+}
+
+}  // namespace
