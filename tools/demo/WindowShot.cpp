@@ -1,6 +1,7 @@
 #include "WindowShot.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 
@@ -27,7 +28,17 @@ bool WindowShot::isBlank(const QImage& image)
 
 QString WindowShot::save(QWidget& window, const QString& path)
 {
-    const QImage image = window.grab().toImage();
+    QImage image = window.grab().toImage();
+    // The window's own popovers and sheets are windows of their own: drawn over it where they show.
+    QPainter painter(&image);
+    const QPoint origin = window.mapToGlobal(QPoint(0, 0));
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget == &window || !widget->isVisible() || widget->parentWidget() == nullptr) continue;
+        if (widget->parentWidget()->window() != &window) continue;
+        const QPoint at = widget->mapToGlobal(QPoint(0, 0)) - origin;
+        painter.drawPixmap(at, widget->grab());
+    }
+    painter.end();
     if (isBlank(image)) return QStringLiteral("the window's picture is blank");
     if (!image.save(path, "PNG")) return QStringLiteral("cannot save the picture to ") + path;
     return {};

@@ -39,6 +39,7 @@
 #include "DemoFolder.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
+#include "MenuTour.h"
 #include "PoolTour.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
@@ -278,6 +279,12 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
         {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
         {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
+        // The option menus by right clicks, Delete from the pool's, and the two property sheets.
+        {"menu-list.png", MenuTour::openListMenu, MenuTour::listMenuShown},
+        {"menu-pool.png", MenuTour::openPoolMenu, MenuTour::poolMenuShown},
+        {"pool-deleted.png", MenuTour::deleteFromPoolMenu, MenuTour::patchDeleted},
+        {"sheet-patch.png", MenuTour::openPatchSheet, MenuTour::patchSheetShown},
+        {"sheet-backup-group.png", MenuTour::openBackupGroupSheet, MenuTour::backupGroupSheetShown},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);

@@ -11,6 +11,16 @@ RightClickButton::RightClickButton(const QString& title, QWidget* parent) : QPus
     });
 }
 
+RightClickButton* RightClickButton::menuButton(const QString& title, bool enabled, const std::function<void()>& action,
+                                              QWidget* parent)
+{
+    auto* button = new RightClickButton(title, parent);
+    button->setEnabled(enabled);
+    button->setAction(action);
+    button->setRightAction(action);
+    return button;
+}
+
 void RightClickButton::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {

@@ -13,6 +13,10 @@ public:
     explicit RightClickButton(QWidget* parent = nullptr);
     explicit RightClickButton(const QString& title, QWidget* parent = nullptr);
 
+    // A menu's button: enabled or not, its left and right clicks running the same action.
+    static RightClickButton* menuButton(const QString& title, bool enabled, const std::function<void()>& action,
+                                        QWidget* parent);
+
     void setAction(std::function<void()> action) { leftButtonAction_ = std::move(action); }
     void setRightAction(std::function<void()> action) { rightButtonAction_ = std::move(action); }
 

@@ -7,6 +7,8 @@ SubclassButtonCell::SubclassButtonCell(const QString& title, QWidget* parent) : 
     showTitleColour();
 }
 
+QColor SubclassButtonCell::faceColor() { return QColor(46, 50, 56); }
+
 QColor SubclassButtonCell::titleColor(bool enabled) { return enabled ? QColor(Qt::white) : QColor(170, 170, 170); }
 
 void SubclassButtonCell::applyLook(QPushButton& button)
@@ -15,7 +17,17 @@ void SubclassButtonCell::applyLook(QPushButton& button)
     look.setColor(QPalette::Active, QPalette::ButtonText, titleColor(true));
     look.setColor(QPalette::Inactive, QPalette::ButtonText, titleColor(true));
     look.setColor(QPalette::Disabled, QPalette::ButtonText, titleColor(false));
+    // A dark face, so that the white titles read.
+    look.setColor(QPalette::Button, faceColor());
     button.setPalette(look);
+}
+
+void SubclassButtonCell::applyMenuBackground(QWidget& menu)
+{
+    QPalette dark = menu.palette();
+    dark.setColor(QPalette::Window, faceColor().darker(130));
+    menu.setPalette(dark);
+    menu.setAutoFillBackground(true);
 }
 
 void SubclassButtonCell::changeEvent(QEvent* event)

@@ -10,8 +10,12 @@ public:
     explicit SubclassButtonCell(const QString& title = QString(), QWidget* parent = nullptr);
 
     static QColor titleColor(bool enabled);
-    // Gives another button the same title colours, for each of its states.
+    // The face of a button given the look.
+    static QColor faceColor();
+    // Gives another button the same title colours, for each of its states, on a dark face.
     static void applyLook(QPushButton& button);
+    // The darker ground of a menu of such buttons.
+    static void applyMenuBackground(QWidget& menu);
 
 protected:
     void changeEvent(QEvent* event) override;

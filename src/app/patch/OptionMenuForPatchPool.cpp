@@ -64,6 +64,7 @@ OptionMenuForPatchPool::OptionMenuForPatchPool(std::int64_t typeOfPatchGroupInPo
       appDelegate_(appDelegate)
 {
     setObjectName(QStringLiteral("OptionMenuForPatchPool"));
+    SubclassButtonCell::applyMenuBackground(*this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(2);
@@ -89,12 +90,10 @@ OptionMenuForPatchPool::OptionMenuForPatchPool(std::int64_t typeOfPatchGroupInPo
 RightClickButton* OptionMenuForPatchPool::addButton(const std::string& titleKey, bool enabled,
                                                     void (OptionMenuForPatchPool::*action)())
 {
-    auto* button = new RightClickButton(InterfaceTexts::localizedString(titleKey), this);
+    auto* button = RightClickButton::menuButton(InterfaceTexts::localizedString(titleKey), enabled,
+                                                [this, action] { (this->*action)(); }, this);
     button->setObjectName(QString::fromStdString(titleKey));
-    button->setEnabled(enabled);
     SubclassButtonCell::applyLook(*button);
-    button->setAction([this, action] { (this->*action)(); });
-    button->setRightAction([this, action] { (this->*action)(); });
     layout()->addWidget(button);
     return button;
 }

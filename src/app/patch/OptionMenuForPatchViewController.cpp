@@ -30,6 +30,7 @@ OptionMenuForPatchViewController::OptionMenuForPatchViewController(std::uint64_t
       appDelegate_(appDelegate)
 {
     setObjectName(QStringLiteral("OptionMenuForPatchViewController"));
+    SubclassButtonCell::applyMenuBackground(*this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(2);
@@ -52,12 +53,10 @@ OptionMenuForPatchViewController::OptionMenuForPatchViewController(std::uint64_t
 RightClickButton* OptionMenuForPatchViewController::addButton(const char* titleKey, bool enabled,
                                                               void (OptionMenuForPatchViewController::*action)())
 {
-    auto* button = new RightClickButton(InterfaceTexts::localizedString(titleKey), this);
+    auto* button = RightClickButton::menuButton(InterfaceTexts::localizedString(titleKey), enabled,
+                                                [this, action] { (this->*action)(); }, this);
     button->setObjectName(QString::fromLatin1(titleKey));
-    button->setEnabled(enabled);
     SubclassButtonCell::applyLook(*button);
-    button->setAction([this, action] { (this->*action)(); });
-    button->setRightAction([this, action] { (this->*action)(); });
     layout()->addWidget(button);
     return button;
 }

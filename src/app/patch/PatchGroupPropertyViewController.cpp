@@ -47,7 +47,7 @@ PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleConte
     buttons->addWidget(cancelButton_);
     buttons->addWidget(saveButton_);
     layout->addLayout(buttons, 3, 0, 1, 2);
-    setMinimumWidth(380);
+    setMinimumWidth(460);
     connect(saveButton_, &QPushButton::clicked, this, &PatchGroupPropertyViewController::saveButtonClicked);
     connect(cancelButton_, &QPushButton::clicked, this, &PatchGroupPropertyViewController::cancelButtonClicked);
 }
