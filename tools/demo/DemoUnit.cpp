@@ -32,6 +32,21 @@ constexpr std::array<PatchText, 10> kPatchTexts{{
 // How much of the unit's memory each loaded module file takes.
 constexpr std::size_t kModuleFileSize = 320 * 1024;
 
+// Where a patch record keeps the effect types of its two units.
+constexpr std::size_t kFirstUnitType = 36;
+
+// Gives a patch two of the model's effects, so each effect of the unit's list is used by a different
+// number of patches: the first three in turn, the delay in every fourth, the not-loaded reverb in every
+// tenth.
+void useEffects(Bytes& record, int number)
+{
+    const auto& effects = DemoCatalogue::models().front().effects;
+    const std::uint32_t first = effects[static_cast<std::size_t>(number % 3)].type;
+    const std::uint32_t second = number % 10 == 3 ? effects[4].type : number % 4 == 0 ? effects[3].type : 0;
+    LittleEndian::write32(record.data() + kFirstUnitType, first);
+    LittleEndian::write32(record.data() + kFirstUnitType + 4, second);
+}
+
 }  // namespace
 
 DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
@@ -104,9 +119,10 @@ void DemoUnit::fillPatches()
             for (std::int32_t patch = 0; patch < layout.patchs; ++patch, ++number) {
                 const PatchText& text = kPatchTexts[static_cast<std::size_t>(number) % kPatchTexts.size()];
                 const std::string name = std::string(text.name) + " " + std::to_string(number / 10 + 1);
-                m_unit.patches().setPatch(group, bank, patch,
-                                          SimulatedPatchMemory::makePatchRecord(name, text.comment, 160,
-                                                                                static_cast<std::uint8_t>(number)));
+                Bytes record = SimulatedPatchMemory::makePatchRecord(name, text.comment, 160,
+                                                                     static_cast<std::uint8_t>(number));
+                useEffects(record, number);
+                m_unit.patches().setPatch(group, bank, patch, std::move(record));
             }
         }
     }
@@ -123,7 +139,8 @@ void DemoUnit::loadEffects()
                                                 static_cast<std::uint8_t>(effect.type & 0xFF));
         list.insert(list.end(), record.begin(), record.end());
         if (!loaded) continue;
-        Bytes module = library_files::effectModule(effect.type, effect.name, effect.category);
+        Bytes module = library_files::effectModule(effect.type, effect.name, effect.category, 1, 1, "1.00",
+                                                   DemoCatalogue::looksOf(effect));
         module.resize(kModuleFileSize, 0);
         m_unit.files().setFile(DemoCatalogue::typeText(effect.type) + ".QF2", std::move(module));
     }

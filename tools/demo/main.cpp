@@ -8,16 +8,18 @@
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, patch screen, a name and a comment edited in place and held by the unit, a
-// patch changed on the unit, the list's end, ejected, connected again, then the patch pool: seeded with its backup
-// open, a rename, rows saved into a group, a new group, a patch moved into a group; then a Shift range in the
-// list, Backup All, the seeded backup restored with its result sheet, the Undo popover and the list after its
-// undo) and saves a picture of each in FOLDER,
+// are read (effects screen, the effects sorted by use with an unloaded one picked, patch screen, a name and
+// a comment edited in place and held by the unit, a patch changed on the unit, the list's end, ejected,
+// connected again, then the patch pool: seeded with its backup open, a rename, rows saved into a group, a
+// new group, a patch moved into a group; then a Shift range in the list, Backup All, the seeded backup
+// restored with its result sheet, the Undo popover and the list after its undo) and saves a picture of each
+// in FOLDER,
 // with the same statuses.
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -25,6 +27,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <QTreeView>
 
 #include <chrono>
 #include <cstdio>
@@ -182,6 +185,41 @@ QAction* enabledAction(QWidget& window, const QString& text)
     return nullptr;
 }
 
+void clickAt(QWidget* target, const QPoint& point)
+{
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(point), target->mapToGlobal(QPointF(point)), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+}
+
+QModelIndex findRow(const QAbstractItemModel& model, const QString& text, const QModelIndex& parent = {})
+{
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        if (index.data().toString() == text) return index;
+        if (const QModelIndex found = findRow(model, text, index); found.isValid()) return found;
+    }
+    return {};
+}
+
+// The effect list sorted by use count, most used first, and an effect of the pool that is in the unit's
+// list but not loaded selected, as a person would click them.
+void sortByUseAndPickAnUnloadedEffect(QWidget& window)
+{
+    auto* table = window.findChild<QTableView*>(QStringLiteral("EffectTable"));
+    auto* pool = window.findChild<QTreeView*>(QStringLiteral("EffectPool"));
+    if (table == nullptr || pool == nullptr || pool->model() == nullptr) return;
+    QHeaderView* header = table->horizontalHeader();
+    const int usedTimes = 3;
+    for (int i = 0; i < 2; ++i) clickAt(header->viewport(), QPoint(header->sectionViewportPosition(usedTimes) + 15, 10));
+    const QModelIndex effect = findRow(*pool->model(), QStringLiteral("HallReverb"));
+    if (!effect.isValid()) return;
+    clickAt(pool->viewport(), pool->visualRect(effect.parent()).center());
+    clickAt(pool->viewport(), pool->visualRect(effect).center());
+}
+
 // Walks the window through its states, each step's picture saved once it is reached and has painted.
 void tour(const Options& options, DemoUnit* const* unit)
 {
@@ -190,6 +228,7 @@ void tour(const Options& options, DemoUnit* const* unit)
     const auto full = [unit] { return static_cast<std::size_t>(*unit != nullptr ? (*unit)->patchCount() : 0); };
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
+        {"effects-by-use.png", sortByUseAndPickAnUnloadedEffect, [] { return true; }},
         {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
         // A name edited in place: a double click on the second slot's name, a new name typed.
         {"patch-name-editing.png",

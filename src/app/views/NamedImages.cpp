@@ -150,6 +150,20 @@ QImage footer(QColor colour)
     return image;
 }
 
+// What hangs below the pointer while pool effects are dragged: a small effect card.
+QImage dragCard()
+{
+    QImage image = canvas(36, 26);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 1.5));
+    painter.setBrush(kAccentBlue);
+    painter.drawRoundedRect(QRectF(image.rect()).adjusted(1, 1, -1, -1), 5, 5);
+    painter.fillRect(QRectF(7, 9, 22, 2.5), Qt::white);
+    painter.fillRect(QRectF(7, 14.5, 15, 2.5), Qt::white);
+    return image;
+}
+
 // The drawn scrollers' and headers' pieces.
 
 // A rounded bar of `colour` on a transparent canvas, for cutting into three pieces.
@@ -278,6 +292,7 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("row_dark_color_right"), [] { return rowPiece(5, QColor(42, 46, 51), QColor(37, 40, 45), true); }},
             {QStringLiteral("effect_list_selection"), [] { return selectionFrame(QColor(19, 153, 228)); }},
             {QStringLiteral("patch_list_selection"), [] { return selectionFrame(kSelectionOrange); }},
+            {QStringLiteral("mouse"), dragCard},
             {QStringLiteral("ban-icon"), banIcon},
             {QStringLiteral("effect_focused_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), true); }},
             {QStringLiteral("effect_default_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), false); }},
