@@ -446,8 +446,6 @@ void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(Custom
 
 void PatchManagerViewController::didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
 
-void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
-
 void PatchManagerViewController::didClickOnPropertyButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
 
 std::shared_ptr<PatchItem> PatchManagerViewController::patchItemForRightClickAtIndex(CustomTableViewForPatch&,

@@ -193,6 +193,7 @@ public:
 
     // PatchPoolOutlineViewDelegate
     void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
 
     bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
     Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
