@@ -29,14 +29,12 @@ bool WindowShot::isBlank(const QImage& image)
 QString WindowShot::save(QWidget& window, const QString& path)
 {
     QImage image = window.grab().toImage();
-    // The window's own popovers and sheets are windows of their own: drawn over it where they show.
-    QPainter painter(&image);
+    // Sheets and popups are windows of their own: they are laid over the picture where they show.
     const QPoint origin = window.mapToGlobal(QPoint(0, 0));
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget == &window || !widget->isVisible() || widget->parentWidget() == nullptr) continue;
-        if (widget->parentWidget()->window() != &window) continue;
-        const QPoint at = widget->mapToGlobal(QPoint(0, 0)) - origin;
-        painter.drawPixmap(at, widget->grab());
+    QPainter painter(&image);
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other == &window || !other->isVisible() || other->windowType() == Qt::Desktop) continue;
+        painter.drawPixmap(other->mapToGlobal(QPoint(0, 0)) - origin, other->grab());
     }
     painter.end();
     if (isBlank(image)) return QStringLiteral("the window's picture is blank");

@@ -20,9 +20,8 @@ RightClickImageView::RightClickImageView(AppDelegate& appDelegate, UndoControlle
 
 RightClickImageView::~RightClickImageView()
 {
-    // The menu may outlive its opener inside the shared popover.
-    if (auto* menu = qobject_cast<UndoMenu*>(getMenuPopover()->contentWidget()); menu && menu->delegate() == this)
-        menu->setDelegate(nullptr);
+    // Looked up without the shared popover, which may have gone first when the window closes.
+    if (menu_ && menu_->delegate() == this) menu_->setDelegate(nullptr);
 }
 
 AutoClosePopover* RightClickImageView::getMenuPopover() { return AutoClosePopover::getMenuPopover(); }
@@ -55,6 +54,7 @@ void RightClickImageView::drawOptionMenu(const QPoint& globalPosition)
     auto* menu = new UndoMenu(UndoMenu::isUndoEnabled(undoController_.canBeUndo(), appDelegate_.isRestoringAll()),
                               appDelegate_);
     menu->setDelegate(this);
+    menu_ = menu;
     popover->setContentWidget(menu);
     popover->showAtPointer(globalPosition);
 }

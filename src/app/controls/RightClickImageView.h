@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 
 #include "app/controls/UndoMenuDelegate.h"
 
 class AppDelegate;
 class AutoClosePopover;
 class UndoController;
+class UndoMenu;
 
 // A picture of the patch screen (the arrows beside the Backup All button, the panes' backgrounds) that
 // opens the undo popover on a right click. A left press goes no further; the popover opens only on the
@@ -38,4 +40,6 @@ protected:
 private:
     AppDelegate& appDelegate_;
     UndoController& undoController_;
+    // The menu this view opened last, which may outlive it inside the shared popover.
+    QPointer<UndoMenu> menu_;
 };

@@ -196,6 +196,7 @@ public:
 
     // PatchPoolOutlineViewDelegate
     void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
 
     bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
     Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
@@ -211,7 +212,6 @@ public:
     void didClickOnButtonRestoreAllToDeviceAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
     void didClickOnButtonCopyToDeviceMemoryAtItems(PatchPoolOutlineView* view, const PoolSelectionEntries& items) override;
     void didClickOnPropertyButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
-    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
     void didClickOnDeleteButtonWithItems(PatchPoolOutlineView* view, const PoolSelectionEntries& items) override;
     // Deletes one pool item into the recycle bin; its record, or none when nothing can be undone.
     std::shared_ptr<DeleteAction> detetePatchItemInPatchPoolOutlineView(PatchPoolOutlineView* view, const Node& item,

@@ -79,11 +79,6 @@ bool PatchManagerViewController::tableViewCanReadFromPatchPool(CustomTableViewFo
     return true;
 }
 
-void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
-{
-    undoController_.doUndoAction();
-}
-
 void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
 {
     if (!patchManagerTableView_ || !rightPanelOutlineView_) return;
@@ -181,11 +176,6 @@ void PatchManagerViewController::didClickOnButtonRestoreAllToDeviceAtItem(PatchP
                                                                           const Node&)
 {
     if (item) restorePatchItemWithBackupAllGroup(item);
-}
-
-void PatchManagerViewController::didClickOnUndoButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)
-{
-    undoController_.doUndoAction();
 }
 
 void PatchManagerViewController::didClickOnPropertyButtonAtItem(PatchPoolOutlineView*, const Node& item, const Node& group)

@@ -13,6 +13,7 @@
 #include "app/patch/PatchUndoHandlers.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/UndoAction.h"
+#include "library/undo/UndoController.h"
 
 void PatchManagerViewController::buildUndoHandlers()
 {
@@ -63,3 +64,14 @@ void PatchManagerViewController::doUndoActionForDragFromPoolToList(UndoAction& a
 void PatchManagerViewController::doUndoActionForAddToPatchPool(UndoAction& action) { undoHandlers_->undo(action); }
 void PatchManagerViewController::doUndoActionForSelectionInPatchList(UndoAction& action) { undoHandlers_->undo(action); }
 void PatchManagerViewController::doUndoActionForDeleteInPatchPool(UndoAction& action) { undoHandlers_->undo(action); }
+
+// The Undo buttons of both option menus: the stack posts the newest record to the handlers above.
+void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
+{
+    undoController_.doUndoAction();
+}
+
+void PatchManagerViewController::didClickOnUndoButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)
+{
+    undoController_.doUndoAction();
+}

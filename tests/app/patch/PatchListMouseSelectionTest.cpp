@@ -79,19 +79,6 @@ TEST_F(PatchListMouseSelection, ShiftSelectsARangeAndCtrlZPutsTheSelectionBack)
     EXPECT_TRUE(table().selectedRows().empty());
 }
 
-TEST_F(PatchListMouseSelection, CtrlTogglesARowAndUndoMakesTheRemovedRowCurrent)
-{
-    click(3);
-    click(7, Qt::ControlModifier);
-    EXPECT_EQ(table().selectedRows(), (Rows{3, 7}));
-    click(3, Qt::ControlModifier);
-    EXPECT_EQ(table().selectedRows(), (Rows{7}));
-    log.clear();
-    undoKey();
-    EXPECT_EQ(table().selectedRows(), (Rows{3, 7}));
-    EXPECT_EQ(log, (std::vector<std::string>{"selectPatchItem P3 3"}));
-}
-
 TEST_F(PatchListMouseSelection, ADoubleClickEditsAnyColumnButTheBanks)
 {
     doubleClick(4, PatchListTableModel::BankColumn);

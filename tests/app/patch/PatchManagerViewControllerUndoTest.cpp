@@ -72,6 +72,18 @@ TEST_F(PatchScreenUndo, TheArrowsOpenTheUndoPopoverWhoseButtonUndoes)
     EXPECT_FALSE(RightClickImageView::getMenuPopover()->isShown());
 }
 
+TEST_F(PatchScreenUndo, BothMenusUndoButtonsUndoTheNewestEdit)
+{
+    load(6);
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{2}));
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{5}));
+    screen->didClickOnUndoButtonAtIndex(*screen->patchManagerTableView(), 0);
+    EXPECT_EQ(screen->patchManagerTableView()->selectedRows(), (std::vector<std::uint64_t>{5}));
+    screen->didClickOnUndoButtonAtItem(screen->rightPanelOutlineView(), nullptr, nullptr);
+    EXPECT_EQ(screen->patchManagerTableView()->selectedRows(), (std::vector<std::uint64_t>{2}));
+    EXPECT_FALSE(undo.canBeUndo());
+}
+
 TEST_F(PatchScreenUndo, TheBackupButtonKeepsItsWhiteTitleAndSitsAtTheSeam)
 {
     screen->view()->resize(1000, 700);
