@@ -225,4 +225,37 @@ TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
     EXPECT_EQ(log, (std::vector<std::string>{"save", "dialog Patch_InvalidGroupName", "cancel", "save"}));
 }
 
+TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapsesItsSelectionUnfocused)
+{
+    CustomTextViewForPatchProperty view;
+    view.setPlainText(QStringLiteral("one two"));
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QKeyEvent copy = key(Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
+    QApplication::sendEvent(&view, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
+    QKeyEvent all = key(Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
+    QApplication::sendEvent(&view, &all);
+    EXPECT_EQ(view.textCursor().selectedText(), QStringLiteral("one two"));
+    QApplication::sendEvent(&view, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("one two"));
+
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(&view, &out);
+    EXPECT_FALSE(view.textCursor().hasSelection());
+    EXPECT_EQ(view.textCursor().position(), 0);
+    EXPECT_EQ(view.toPlainText(), QStringLiteral("one two"));
+
+    QWidget window;
+    auto* other = new QLineEdit(&window);
+    auto* comment = new CustomTextViewForPatchProperty(&window);
+    window.show();
+    window.activateWindow();
+    QApplication::processEvents();
+    other->setFocus();
+    ASSERT_TRUE(other->hasFocus());
+    QKeyEvent f2 = key(Qt::Key_F2);
+    QApplication::sendEvent(comment, &f2);
+    EXPECT_TRUE(comment->hasFocus());
+}
+
 }  // namespace
