@@ -16,6 +16,7 @@
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/OptionMenuForPatchPool.h"
+#include "app/patch/OptionMenuForPatchViewController.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
@@ -516,6 +517,33 @@ TEST_F(PatchScreenMenus, ARightClickSelectsAnUnselectedRowAndOpensTheMenuNotUnde
     release(1);
     EXPECT_EQ(pool().optionMenu(), before);
     EXPECT_TRUE(pool().selectedRowList().empty());
+}
+
+TEST_F(PatchScreenMenus, TheListMenusButtonsReachTheScreenByTheMouse)
+{
+    load(10);
+    setPool({patchNode("T0")});
+    list().resize(600, 700);
+    const auto rightClick = [&](int row) {
+        const QModelIndex index = list().model()->index(row, 1);
+        const QPoint at = list().visualRect(index).center();
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, list().viewport()->mapToGlobal(at), Qt::RightButton,
+                              type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(list().viewport(), &event);
+        }
+    };
+    rightClick(3);
+    ASSERT_NE(list().optionMenu(), nullptr);
+    EXPECT_EQ(list().optionMenu()->targetIndex(), 3u);
+    EXPECT_FALSE(list().optionMenu()->readingInPatchPoolButton()->isEnabled());
+    list().optionMenu()->savingInPatchPoolButton()->click();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"T0", "P3"}));
+
+    rightClick(3);
+    list().optionMenu()->propertyButton()->click();
+    EXPECT_EQ(dialogs.waitingSheets.size(), 1u);
+    EXPECT_FALSE(list().menuPopover()->isVisible());
 }
 
 }  // namespace
