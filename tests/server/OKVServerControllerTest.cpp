@@ -17,7 +17,7 @@ TEST(OKVServerController, FirstRunOnlineStoresEveryDocumentAndThePictures)
     EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), catalogue);
     EXPECT_EQ(s.read("QFXMacApplication/AppsVersion"), kApps);
     EXPECT_EQ(s.read("QFXMacApplication/ModelsVersion"), kModels);
-    EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), "png");
+    EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), imagemaker::pngText(2, 2));
     ASSERT_TRUE(s.recorder->data);
     EXPECT_EQ(s.recorder->data->modelsList()->at(0).modelName(), "QX-1");
 
@@ -118,6 +118,37 @@ TEST(OKVServerController, ACatalogueWithKeysOfTheWrongKindNeverReplacesTheStored
         Sync offline;
         offline.write("QFXMacApplication/ALLQFXServer", d.document);
         EXPECT_EQ(offline.offline(0, 1), (Events{"data none"})) << d.what;
+    }
+}
+
+// The pictures are asked for at the end of every run; until a good one arrives the model keeps the one it had.
+TEST(OKVServerController, AFailedPictureKeepsTheModelsOldOne)
+{
+    using Reply = support::LoopbackServer::Reply;
+    const std::string old = imagemaker::pngText(5, 5);
+    const struct {
+        const char* what;
+        std::optional<Reply> reply;  // none: a redirect to a missing picture
+        bool replaced;
+    } pictures[] = {
+        {"a server error", Reply{500, "text/plain", "down", {}}, false},
+        {"9 MiB", Reply{200, "image/png", std::string(9u << 20, 'x'), {}}, false},
+        {"a redirect to 404", std::nullopt, false},
+        {"an HTML page", Reply{200, "text/html", "<html></html>", {}}, false},
+        {"a good picture", Reply{200, "image/png", imagemaker::pngText(2, 2), {}}, true},
+    };
+    for (const auto& p : pictures) {
+        Sync s;
+        s.serveAll(s.withPicture(kCatalogue));
+        if (p.reply) s.server.serve("/img/12345678.png", *p.reply);
+        else s.server.redirect("/img/12345678.png", "/img/gone.png");
+        s.write("QFXMacApplication/Image/12345678.png", old);
+        // A model the catalogue no longer lists has no picture to wait for.
+        s.write("QFXMacApplication/Image/87654321.png", old);
+        const std::string answer = p.replaced ? "picture yes" : "picture no";
+        EXPECT_EQ(s.sync(5), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5", answer})) << p.what;
+        EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), p.replaced ? imagemaker::pngText(2, 2) : old) << p.what;
+        EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Image/87654321.png")) << p.what;
     }
 }
 
