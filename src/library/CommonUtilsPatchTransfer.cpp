@@ -243,8 +243,10 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
                                                const std::optional<std::vector<PatchObject>>& allPatchData)
 {
     post([this, state, allPatchData] {
-        // A dump result while another request runs is one a reset has dropped.
-        if (m_running && !isRunning(RequestKind::GetQFXList)) return;
+        // Only the connect read asks for the dump: a result after the reset that dropped it (sleep, an eject,
+        // a lost unit) changes nothing, whether or not another request runs by now.
+        if (!isRunning(RequestKind::GetQFXList) || m_dumpAskedIn != m_generation) return;
+        m_dumpAskedIn.reset();
         if (state == -4 || state == -1) {
             m_isGettingDataDevice = false;
             reset();
