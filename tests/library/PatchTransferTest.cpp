@@ -75,6 +75,22 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     EXPECT_EQ(heard("select 1 One"), (Strings{"select 1 One"}));
 }
 
+// A selection takes the item's path when it is asked for: the interface renames items on its own thread
+// while the selection waits behind a write (the thread sanitizer's tree watches the item).
+TEST_F(PatchTransfer, ASelectionTakesTheItemsPathWhenAskedFor)
+{
+    unit.delayReplies(sim::RequestKey::maker(0x45), std::chrono::milliseconds(30));
+    utils->writeToDeviceWithPatchItem(edited(0, "First"), 0);
+    const auto chosen = item(utils->copyFileFromFilePath(slotPath(1), rootFolder + "/Temp/Local/chosen.qptc", false));
+    const std::string asked = chosen->path;
+    utils->selectPatchItem(chosen, 4);
+    // Renamed meanwhile: the item now names another file.
+    chosen->path = utils->copyFileFromFilePath(asked, rootFolder + "/Temp/Local/renamed.qptc", false);
+    chosen->patchName = "Renamed";
+    EXPECT_EQ(heard("select").back(), "select 1 Renamed");
+    EXPECT_EQ(slotPath(4), asked);
+}
+
 TEST_F(PatchTransfer, WriteAllAppliesTheNewFilesOnlyOnSuccess)
 {
     const auto before = utils->allPatchDataList();
