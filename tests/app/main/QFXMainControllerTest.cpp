@@ -57,7 +57,7 @@ TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWind
 // The main window as people see it, through a connection, both screens, an eject and an unplug.
 TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
 {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
     const char* directory = std::getenv("RIG_SCREENSHOT_DIR");
     const auto shoot = [&](const char* name) {
         settle();
