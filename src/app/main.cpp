@@ -51,7 +51,12 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
     commonUtils.setPowerEvents(&power);
-    CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
+    // Quitting, from the menu, the window or a signal, drops the sheets still waiting and ends the rest.
+    const auto terminate = [] {
+        ShowingDialogQueue::getInstance().clearAllDialog();
+        AppLifecycle::terminate();
+    };
+    CommonUtilsMainCoordinator coordinator(commonUtils, terminate);
     DesktopHelpOpener opener;
 
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
@@ -67,7 +72,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.
-    const TerminationSignals terminationSignals([] { QApplication::quit(); });
+    const TerminationSignals terminationSignals(terminate);
     lifecycle.applicationDidFinishLaunching();
     if (environment.launched) environment.launched();
     const int status = QApplication::exec();

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <chrono>
 #include <csignal>
@@ -231,4 +232,49 @@ TEST_F(Shell, TerminationSignalsBecomeACallOnTheMainLoopAndGoAway)
     struct sigaction after {};
     ::sigaction(SIGHUP, nullptr, &after);
     EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+namespace {
+
+// A window that never closes by itself, as the main window turns a close into a quit of its own.
+class RefusesClose final : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
+
+// A termination signal ends the event loop whatever shows: a main window that refuses to close, a sheet
+// over it that only its own buttons end, a nested loop of a dialog run modally.
+TEST_F(Shell, TerminationEndsTheLoopOverASheetAWindowThatRefusesToCloseAndANestedLoop)
+{
+    for (const bool nested : {false, true}) {
+        QWidget window;
+        RefusesClose refuses;
+        window.installEventFilter(&refuses);
+        window.show();
+        auto* sheet = new DialogWindow(&window);
+        sheet->setContentView(new QLabel(QStringLiteral("a sheet")));
+        TerminationSignals termination([] { AppLifecycle::terminate(); });
+        QTimer::singleShot(0, [&] {
+            if (!nested) {
+                sheet->open();
+                ::raise(SIGTERM);
+                return;
+            }
+            QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+            sheet->exec();
+        });
+        // Only a guard against a hang: the loop ends long before.
+        QTimer::singleShot(30s, [] { QCoreApplication::exit(7); });
+        EXPECT_EQ(QApplication::exec(), 0) << nested;
+        EXPECT_FALSE(sheet->isVisible()) << nested;
+    }
 }
