@@ -1,5 +1,9 @@
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "app/ProgramEnvironment.h"
 #include "app/QtMainExecutor.h"
 #include "app/dialogs/ShowingDialogQueue.h"
@@ -11,6 +15,7 @@
 #include "app/screens/PlaceholderPatchManagerViewController.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "app/shell/GraphicalSession.h"
 #include "app/shell/TerminationSignals.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
@@ -27,7 +32,15 @@
 
 int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
 {
+    const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
+    const char* program = argc == 0 ? "pexo-rigmora" : slash != nullptr ? slash + 1 : argv[0];
+    if (const std::string missing = GraphicalSession::whatIsMissing(argc, argv); !missing.empty()) {
+        std::fprintf(stderr, "%s: %s\n", program, missing.c_str());
+        return 1;
+    }
+    GraphicalSession::guardStartup(program);
     QApplication application(argc, argv);
+    GraphicalSession::endStartupGuard();
     QApplication::setApplicationName(QStringLiteral("PEXO Rigmora"));
     QApplication::setApplicationVersion(QStringLiteral(RIG_VERSION));
 

@@ -36,6 +36,7 @@
 #include "DemoUnit.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
+#include "app/shell/GraphicalSession.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/files/ApplicationSupport.h"
 #include "support/server/LoopbackServer.h"
@@ -236,6 +237,11 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) return 64;
 
+    // Nothing to leave behind when no window could open anyway.
+    if (const std::string missing = GraphicalSession::whatIsMissing(argc, argv); !missing.empty()) {
+        std::fprintf(stderr, "pexo-rigmora-demo: %s\n", missing.c_str());
+        return 1;
+    }
     DemoFolder folder;
     if (!folder.valid()) {
         std::fprintf(stderr, "pexo-rigmora-demo: %s\n", folder.error().c_str());

@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <exception>
 #include <future>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "app/QtMainExecutor.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "app/shell/GraphicalSession.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "platform/dispatch/Dispatch.h"
@@ -276,5 +280,38 @@ TEST_F(Shell, TerminationEndsTheLoopOverASheetAWindowThatRefusesToCloseAndANeste
         QTimer::singleShot(30s, [] { QCoreApplication::exit(7); });
         EXPECT_EQ(QApplication::exec(), 0) << nested;
         EXPECT_FALSE(sheet->isVisible()) << nested;
+    }
+}
+
+TEST(GraphicalSession, SaysWhichVariableIsMissingUnlessAPlatformWasChosen)
+{
+    struct Case {
+        std::map<std::string, std::string> variables;
+        std::vector<std::string> arguments;
+        bool missing;
+    };
+    const Case cases[] = {
+        {{}, {}, true},
+        {{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, {}, true},
+        {{{"DISPLAY", ":0"}}, {}, false},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}}, {}, false},
+        {{{"QT_QPA_PLATFORM", "offscreen"}}, {}, false},
+        {{}, {"-platform", "offscreen"}, false},
+        {{}, {"--keep"}, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words{"pexo-rigmora"};
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        const std::string missing = GraphicalSession::whatIsMissing(
+            static_cast<int>(argv.size()), argv.data(), [&](const char* name) -> const char* {
+                const auto it = c.variables.find(name);
+                return it == c.variables.end() ? nullptr : it->second.c_str();
+            });
+        EXPECT_EQ(!missing.empty(), c.missing) << missing;
+        if (c.missing) {
+            EXPECT_EQ(missing, "needs a graphical session, and neither DISPLAY nor WAYLAND_DISPLAY is set");
+        }
     }
 }
