@@ -9,8 +9,8 @@
 // lets the unit answer at a MIDI cable's pace (its patches take a while to read), --no-catalogue leaves
 // the local catalogue empty so the program meets a server that has nothing. It tells on standard output
 // when the splash, the main window, a sheet and the unit's read begin, and at the end whether the unit
-// was let go. --screenshot saves a picture of the main window once
-// the unit's patches have been read (or, with --when window, once the main window shows) and ends the
+// was let go. --screenshot saves a picture of the main window once the unit's patches have been read and
+// the header shows the unit's picture (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
 // are read (effects screen, patch screen, ejected, connected again) and saves a picture of each in FOLDER,
@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
@@ -91,6 +92,14 @@ bool mainWindowShows()
     return false;
 }
 
+// The header's picture of the connected unit.
+bool devicePictureShows(QWidget& window)
+{
+    for (QLabel* label : window.findChildren<QLabel*>())
+        if (label->inherits("ShowDeviceIconImageView") && label->isVisible() && !label->pixmap().isNull()) return true;
+    return false;
+}
+
 bool sheetShows()
 {
     for (QWidget* window : QApplication::topLevelWidgets())
@@ -124,7 +133,10 @@ void watch(const Options& options, DemoUnit* const* unit)
         }
         if (options.screenshot.isEmpty()) return;
         QWidget* window = WindowShot::findWindow(QApplication::applicationName());
-        if ((options.whenWindow ? window != nullptr : read) && window != nullptr) {
+        tell(window != nullptr && devicePictureShows(*window), "the device picture shows");
+        // Once the patches are read the header shows the unit's picture: the picture waits for it.
+        const bool ready = options.whenWindow ? window != nullptr : read && window != nullptr && devicePictureShows(*window);
+        if (ready) {
             timer->stop();
             // One more turn of the event loop so the window has painted what it just received.
             QTimer::singleShot(500, qApp, [options, window] {
@@ -137,7 +149,9 @@ void watch(const Options& options, DemoUnit* const* unit)
         } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(options.timeLimitSeconds)) {
             timer->stop();
             std::fprintf(stderr, "demo: %s did not come within %d seconds\n",
-                         options.whenWindow ? "the main window" : "the read of the unit's patches",
+                         options.whenWindow ? "the main window"
+                         : read             ? "the unit's picture"
+                                            : "the read of the unit's patches",
                          options.timeLimitSeconds);
             // The picture of how far it got, to look into why.
             if (window != nullptr) WindowShot::save(*window, options.screenshot);

@@ -281,6 +281,11 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
     parts_->chrome.refreshMenus();
 }
 
+void MainWindowLogic::deviceImageDidArrive()
+{
+    if (parts_->appDelegate.isDeviceConnected()) parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
+}
+
 void MainWindowLogic::serverConnectWithState(bool reachable)
 {
     parts_->chrome.setLostServerIconVisible(!reachable);

@@ -103,6 +103,7 @@ public:
     // ---- CommonUtilsDelegate ----
     void allQFXDataWithState(std::int64_t state) override;
     void deviceConnectWithState(std::int32_t state) override;
+    void deviceImageDidArrive() override;
     void serverConnectWithState(bool reachable) override;
     void internetNoConnect() override;
     void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
