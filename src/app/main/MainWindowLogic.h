@@ -93,6 +93,18 @@ public:
     // Checks the item's condition again (a shortcut fires without the menu opening), then acts.
     void performMenuAction(MenuAction action);
 
+    // The menu's handlers. The two options: read at set-up and shown as the items' check marks; each
+    // toggle inverts its option and writes both.
+    void setUpControlMenuState();
+    void didClickInformUpdatingApplicationMenu();
+    void didClickInformUpdatingDeviceMenu();
+    void didClickVersionMenu();
+    void didClickOnLicense();
+    // The reference guide in the interface language; a missing one opens nothing.
+    void didClickManualMenu();
+    // The update-history page in the interface language; a URL that is no web page opens nothing.
+    void didClickVersionUpdateHistory();
+
     bool appUpdatingComfirmation() const;
     bool deviceUpdatingComfirmation() const;
     bool isPatchPoolLoaded() const { return isPatchPoolLoaded_; }
@@ -155,8 +167,6 @@ private:
     void terminateAfter(const std::string& key);
     void setBackUpAllEnabled(bool enabled);
     void setSavingToDeviceEnabled(bool enabled);
-    void openManual();
-    void openHistory();
 
     std::unique_ptr<Parts> parts_;
     int state_ = kStateNone;

@@ -122,8 +122,12 @@ void QFXMainController::buildView()
     header->addWidget(lostingServerConnectionImageView_);
     header->addSpacing(12);
     header->addWidget(memoryLevelIndicator_);
-    header->addWidget(memoryCurrentPercentLabel_);
-    header->addWidget(memoryUnitDesctiptionLabel_);
+    // The figure and its unit read as "31 % used": one space between them, not the layout's gap.
+    auto* memoryFigure = new QHBoxLayout;
+    memoryFigure->setSpacing(memoryUnitDesctiptionLabel_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+    memoryFigure->addWidget(memoryCurrentPercentLabel_);
+    memoryFigure->addWidget(memoryUnitDesctiptionLabel_);
+    header->addLayout(memoryFigure);
     layout->addLayout(header);
 
     auto* tabs = new QHBoxLayout;
@@ -298,8 +302,8 @@ void QFXMainController::setSyncIconFrame(std::size_t frame)
 
 void QFXMainController::setCheckMarks(bool applicationUpdate, bool deviceUpdate)
 {
-    menuAction(MenuAction::InformUpdatingApplication)->setChecked(applicationUpdate);
-    menuAction(MenuAction::InformUpdatingDevice)->setChecked(deviceUpdate);
+    appUpdateMenuItem()->setChecked(applicationUpdate);
+    deviceUpdateMenuItem()->setChecked(deviceUpdate);
 }
 
 void QFXMainController::showInfoWindow(QPointer<QWidget>& window, const std::string& titleKey, QWidget* content)

@@ -41,6 +41,46 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
 }
 
+// The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
+TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKeepsIt)
+{
+    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    EXPECT_TRUE(controller.deviceUpdateMenuItem()->isChecked());
+    controller.didClickInformUpdatingDeviceMenu();
+    EXPECT_FALSE(controller.deviceUpdateMenuItem()->isChecked());
+    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    controller.appUpdateMenuItem()->trigger();
+    EXPECT_FALSE(controller.appUpdateMenuItem()->isChecked());
+    controller.didClickInformUpdatingApplicationMenu();
+    controller.setUpControlMenuState();
+    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    EXPECT_FALSE(controller.deviceUpdateMenuItem()->isChecked());
+    controller.didClickVersionMenu();
+    ASSERT_NE(controller.appVersionWindow(), nullptr);
+    controller.appVersionWindow()->close();
+    controller.didClickOnLicense();
+    ASSERT_NE(controller.appLicenseWindow(), nullptr);
+    controller.appLicenseWindow()->close();
+}
+
+// The memory figure and its unit read "31 % used", one space apart.
+TEST_F(QFXMainControllerTest, TheMemoryFigureAndItsUnitAreOneSpaceApart)
+{
+    window.show();
+    controller.deviceConnectWithState(1);
+    controller.didGetDeviceMemory(31.0F);
+    settle();
+    const QLabel* figure = controller.memoryCurrentPercentLabel();
+    const QLabel* unit = controller.memoryUnitDesctiptionLabel();
+    ASSERT_TRUE(figure->isVisible() && unit->isVisible());
+    EXPECT_EQ(figure->text() + QLatin1Char(' ') + unit->text(), QStringLiteral("31 % used"));
+    const QFontMetrics metrics = figure->fontMetrics();
+    const int figureEnd = figure->x() + figure->contentsRect().left() + metrics.horizontalAdvance(figure->text());
+    const int unitStart = unit->x() + unit->contentsRect().left();
+    EXPECT_NEAR(unitStart - figureEnd, metrics.horizontalAdvance(QLatin1Char(' ')), 1);
+    window.hide();
+}
+
 TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)
 {
     controller.patchManagerButtonClicked();
