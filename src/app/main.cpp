@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     GraphicalSession::endStartupGuard();
     QApplication::setApplicationName(QStringLiteral("PEXO Rigmora"));
     QApplication::setApplicationVersion(QStringLiteral(RIG_VERSION));
+    // The desktop entry's name, so a desktop matches the window to the entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pexo-rigmora"));
 
     QtMainExecutor mainExecutor(&application);
     platform::Dispatch dispatch(mainExecutor);
@@ -50,6 +53,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     platform::TimerService timers(mainExecutor);
     platform::LocalFileManager files;
     const platform::Bundle bundle = platform::Bundle::main();
+    QApplication::setWindowIcon(QIcon(QString::fromStdString(bundle.resourcesDirectory() + "/pexo-rigmora.png")));
     const platform::Configuration& configuration = environment.configuration;
     const std::string& root = environment.rootFolder;
 

@@ -131,9 +131,10 @@ void watch(const Options& options, DemoUnit* const* unit)
             std::printf("demo: the unit's %d patches have been read\n", (*unit)->patchCount());
             std::fflush(stdout);
         }
-        if (options.screenshot.isEmpty()) return;
         QWidget* window = WindowShot::findWindow(QApplication::applicationName());
         tell(window != nullptr && devicePictureShows(*window), "the device picture shows");
+        tell(window != nullptr && !window->windowIcon().isNull(), "the window carries its icon");
+        if (options.screenshot.isEmpty()) return;
         // Once the patches are read the header shows the unit's picture: the picture waits for it.
         const bool ready = options.whenWindow ? window != nullptr : read && window != nullptr && devicePictureShows(*window);
         if (ready) {
