@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "device/formats/OKVPatch.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 
@@ -36,8 +39,15 @@ public:
     // Told as the unit goes: whether the host ever greeted it, and whether it then ended the editing
     // mode as a program that lets its unit go does.
     void setEndReport(std::function<void(bool connected, bool letGo)> report) { m_endReport = std::move(report); }
+    // The name of the patch the unit holds in `slot` (counted from 0); none for an unreadable slot.
+    std::optional<std::string> patchNameAt(std::int32_t slot);
+    // Its comment as stored (trailing padding dropped); none for an unreadable slot.
+    std::optional<std::string> patchCommentAt(std::int32_t slot);
+    // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
+    void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment);
 
 private:
+    std::optional<OKVPatch> patchAt(std::int32_t slot);
     void fillPatches();
     void loadEffects();
 
