@@ -18,6 +18,7 @@
 #include "app/screens/EffectScreen.h"
 #include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
+#include "app/shell/AppLifecycle.h"
 #include "app/views/ApplicationVersionView.h"
 #include "app/views/LicenseView.h"
 #include "app/views/MemoryLevelIndicator.h"
@@ -344,4 +345,14 @@ void QFXMainController::refreshMenus()
         it.value()->setEnabled(validateMenuItem(static_cast<MenuAction>(it.key())));
 }
 
-void QFXMainController::terminate() { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); }
+void QFXMainController::terminate()
+{
+    // Not a quit that asks the windows: a sheet still waiting in the queue would refuse it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            dialogs_.clearAllDialog();
+            AppLifecycle::terminate();
+        },
+        Qt::QueuedConnection);
+}

@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QPushButton>
+#include <QTimer>
 
 #include <cstdlib>
 
@@ -61,6 +63,26 @@ TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKe
     controller.didClickOnLicense();
     ASSERT_NE(controller.appLicenseWindow(), nullptr);
     controller.appLicenseWindow()->close();
+}
+
+// The end asked for after a terminating report comes even while more sheets wait behind the one showing.
+TEST_F(QFXMainControllerTest, TheEndAfterATerminatingReportComesThoughSheetsWait)
+{
+    window.show();
+    controller.internetNoConnect();
+    dialogQueue.showDialogWithInformation(QStringLiteral("second"));
+    settle();
+    ASSERT_NE(dialogQueue.showingSheet(), nullptr);
+    const auto buttons = dialogQueue.showingSheet()->findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    // OK on the report: the sheet behind it comes up, and the end comes all the same.
+    QTimer::singleShot(0, buttons.front(), &QPushButton::click);
+    // Only a guard against a hang: the loop ends long before.
+    QTimer::singleShot(std::chrono::seconds(30), [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(dialogQueue.showingSheet(), nullptr);
+    EXPECT_EQ(dialogQueue.waitingActionCount(), 0u);
+    window.hide();
 }
 
 // The memory figure and its unit read "31 % used", one space apart.
