@@ -44,7 +44,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
         std::fprintf(stderr, "%s: %s\n", program, missing.c_str());
         return 1;
     }
-    GraphicalSession::guardStartup(program);
+    GraphicalSession::guardStartup(program, environment.cannotOpenWindows);
     QApplication application(argc, argv);
     GraphicalSession::endStartupGuard();
     QApplication::setApplicationName(QStringLiteral("PEXO Rigmora"));

@@ -31,6 +31,7 @@ expect program "neither DISPLAY nor WAYLAND_DISPLAY is set" "${bare[@]}" "$progr
 expect demo "neither DISPLAY nor WAYLAND_DISPLAY is set" "${bare[@]}" "$demo"
 # A display that is named but not there.
 expect unreachable "the display :4093 cannot be opened" "${bare[@]}" DISPLAY=:4093 "$program"
+expect "demo, unreachable" "the display :4093 cannot be opened" "${bare[@]}" DISPLAY=:4093 "$demo"
 if [ -n "$(ls -A "$scratch/runtime")" ]; then
   echo "FAIL: the demo left $(ls "$scratch/runtime") behind"
   failed=1

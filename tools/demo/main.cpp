@@ -432,6 +432,8 @@ int main(int argc, char** argv)
         unit = made.get();
         return DemoUnit::system(made);
     };
+    // The process ends at once when the display cannot be opened: the folder goes first.
+    environment.cannotOpenWindows = [&folder] { folder.remove(); };
     environment.launched = [&] {
         std::printf("demo: the splash shows\ndemo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
                     environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
 
 QtMessageHandler g_previous = nullptr;
 const char* g_program = "";
+std::function<void()>* g_beforeExit = nullptr;
 // What the windowing layer says on its way to the fatal error is held back, so the user sees one line;
 // when the start goes well it is passed on.
 struct Held {
@@ -49,6 +51,7 @@ void onStartupMessage(QtMsgType type, const QMessageLogContext& context, const Q
     std::fprintf(stderr, "%s: needs a graphical session, and the display %s cannot be opened\n", g_program,
                  display && *display ? display : wayland && *wayland ? wayland : "named");
     std::fflush(stderr);
+    if (g_beforeExit != nullptr && *g_beforeExit) (*g_beforeExit)();
     std::_Exit(1);
 }
 
@@ -70,9 +73,10 @@ std::string GraphicalSession::whatIsMissing(int argc, char** argv)
     return whatIsMissing(argc, argv, [](const char* name) -> const char* { return std::getenv(name); });
 }
 
-void GraphicalSession::guardStartup(const char* program)
+void GraphicalSession::guardStartup(const char* program, std::function<void()> beforeExit)
 {
     g_program = program;
+    g_beforeExit = new std::function<void()>(std::move(beforeExit));
     g_held = new std::vector<Held>;
     g_previous = qInstallMessageHandler(&onStartupMessage);
 }
@@ -80,6 +84,8 @@ void GraphicalSession::guardStartup(const char* program)
 void GraphicalSession::endStartupGuard()
 {
     qInstallMessageHandler(g_previous);
+    delete g_beforeExit;
+    g_beforeExit = nullptr;
     if (g_held == nullptr) return;
     for (const Held& held : *g_held)
         pass(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.message);

@@ -17,7 +17,8 @@ public:
     static std::string whatIsMissing(int argc, char** argv);
 
     // While the application object is made: a display that is named but cannot be reached ends the
-    // process with one line and status 1 instead of an abort. Other messages go where they went.
-    static void guardStartup(const char* program);
+    // process with one line and status 1 instead of an abort, `beforeExit` (when given) run first. Other
+    // messages go where they went.
+    static void guardStartup(const char* program, std::function<void()> beforeExit = {});
     static void endStartupGuard();
 };
