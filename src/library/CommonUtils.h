@@ -7,7 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/Stdqueue.h"
@@ -488,6 +490,13 @@ private:
     bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        const std::vector<std::string>& records);
+    bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
+    bool linkTree(const std::string& from, const std::string& to, int depth);
+    bool isShownPatchFile(const std::string& path) const;
+    bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
+                   bool withRecord);
+    // Set once the program is closing: a failed save then only leaves the saved library as it was.
+    std::atomic<bool> m_closing{false};
     std::mutex m_editMutex;
     std::vector<PatchObject> m_allPatchDataList;  // state queue
     PatchResultBlock m_selectPatchBlock;          // state queue
@@ -521,9 +530,25 @@ private:
     bool deviceStillConnected() const;
     bool isUnderFolder(const std::string& path, const std::string& folder) const;
     std::string homeFolder() const;
-    DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
+    // A pool patch read once for the tree and, while a device is connected, its mark.
+    struct ReadPatch {
+        std::shared_ptr<PatchItem> item;
+        bool incompatible = false;
+    };
+    using ReadPatches = std::unordered_map<std::string, ReadPatch>;
+    DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name,
+                                      const ReadPatches* read = nullptr) const;
+    Tree buildTree(const std::vector<MappingObject>& list, int type, const ReadPatches* read) const;
+    std::shared_ptr<PatchItem> patchItemFromPatch(const OKVPatch& patch, const std::string& path) const;
+    std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
+    std::vector<std::string> scanWorkingCopy(ReadPatches& read, std::vector<MappingObject>& records, bool mark) const;
+    void recoverLibraryAside();
+    void mirrorFolder(const std::string& from, const std::string& to, int depth);
     void loadPatchPool();
-    void markPatchPool(const Tree& nodes);
+    // The top-level nodes of the tree the load marked, and for which device; one update may skip them.
+    std::mutex m_markedMutex;
+    std::vector<const DirectoryObject*> m_markedRoots;
+    std::int32_t m_markedDevice = 0;
     // On the state queue.
     void mergeEffectNow();
 

@@ -6,6 +6,7 @@
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
 #include "library/models/EffectItem.h"
+#include "library/store/BackupFile.h"
 #include "library/models/PatchItem.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/files/FileManager.h"
@@ -22,6 +23,10 @@ constexpr const char* kPatchExtension = "qptc";
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
+std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+
+// Deeper folders in the saved library are hostile or broken; they are left where they are.
+constexpr int kMaxFolderDepth = 32;
 
 // A patch name as a file name: the characters no file name may hold are replaced, and a name that is
 // still no safe file name gives way to the source file's own name.
@@ -70,15 +75,118 @@ void CommonUtils::sendPatchPoolData(Tree tree)
     });
 }
 
+// The newest library a cut-off save left aside, when the library itself is missing.
+void CommonUtils::recoverLibraryAside()
+{
+    if (m_files.itemKind(pathUnderRoot(kStorePatch)) != platform::ItemKind::Missing) return;
+    const std::string store = fs::path(pathUnderRoot(kStorePatch)).parent_path().string();
+    const std::string prefix = lastComponent(pathUnderRoot(kStorePatchAside));
+    std::string newest;
+    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
+        if (name.rfind(prefix, 0) == 0 && m_files.itemKind(join(store, name)) == platform::ItemKind::Folder &&
+            name > newest)
+            newest = name;
+    platform::Error error;
+    if (!newest.empty() && !m_files.moveItem(join(store, newest), pathUnderRoot(kStorePatch), &error))
+        RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
+}
+
+// Every entry of the saved library gets its place in the working copy, loaded or not, so the save can
+// carry back what the tree does not show. Nothing is read here: files are linked, not copied.
+void CommonUtils::mirrorFolder(const std::string& from, const std::string& to, int depth)
+{
+    platform::Error error;
+    const auto names = m_files.contentsOfDirectory(from, &error);
+    if (!names) {
+        RIG_LOG("cannot list %s: %s", from.c_str(), error.description.c_str());
+        return;
+    }
+    for (const std::string& name : *names) {
+        const std::string source = join(from, name);
+        std::string target = join(to, name);
+        const platform::ItemKind kind = m_files.itemKind(source);
+        if (kind == platform::ItemKind::Folder) {
+            if (depth >= kMaxFolderDepth) {
+                RIG_LOG("refused %s: folders nested too deep", source.c_str());
+                continue;
+            }
+            if (m_files.itemKind(target) != platform::ItemKind::Missing &&
+                m_files.itemKind(target) != platform::ItemKind::Folder)
+                target = createNewDirectoryPath(target);
+            if (!m_files.createDirectory(target, true, &error)) {
+                RIG_LOG("cannot create %s: %s", target.c_str(), error.description.c_str());
+                continue;
+            }
+            mirrorFolder(source, target, depth + 1);
+            continue;
+        }
+        if (kind != platform::ItemKind::File) RIG_LOG("refused %s: not a regular file; kept unread", source.c_str());
+        if (m_files.itemKind(target) != platform::ItemKind::Missing) target = createNewNameForPath(target);
+        if (!m_files.linkItem(source, target, &error, platform::Durability::WorkingCopy))
+            RIG_LOG("cannot take %s into the working copy: %s", source.c_str(), error.description.c_str());
+    }
+}
+
+std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::string& path, bool mark) const
+{
+    if (!isPathOfFile(path) || m_files.itemKind(path) != platform::ItemKind::File) return std::nullopt;
+    const auto patch = getOKVPatchWithPath(path);
+    if (!patch) return std::nullopt;
+    return ReadPatch{patchItemFromPatch(*patch, path), mark && !m_parser.checkPatchCompatible(*patch)};
+}
+
+// What the load shows of the working copy: the readable patch files at the top and in each group
+// folder, and each group folder without one. Everything else stays on disk, named in the log.
+std::vector<std::string> CommonUtils::scanWorkingCopy(ReadPatches& read, std::vector<MappingObject>& records,
+                                                      bool mark) const
+{
+    const std::string local = pathUnderRoot(kTempLocal);
+    const auto refuse = [](const std::string& path, const char* why) {
+        RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why);
+    };
+    std::vector<std::string> list;
+    for (const std::string& name : m_files.contentsOfDirectory(local).value_or(std::vector<std::string>{})) {
+        const std::string path = join(local, name);
+        const platform::ItemKind kind = m_files.itemKind(path);
+        if (kind != platform::ItemKind::Folder) {
+            if (auto patch = readPoolPatch(path, mark)) {
+                read.emplace(path, std::move(*patch));
+                list.push_back(path);
+            } else {
+                refuse(path, kind == platform::ItemKind::File ? "not a readable patch file" : "not a regular file");
+            }
+            continue;
+        }
+        bool holdsPatch = false;
+        for (const std::string& inner : m_files.contentsOfDirectory(path).value_or(std::vector<std::string>{})) {
+            const std::string child = join(path, inner);
+            const platform::ItemKind childKind = m_files.itemKind(child);
+            if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
+                records.push_back(MappingObject::initWithFilePath(child));
+            } else if (childKind == platform::ItemKind::Folder) {
+                refuse(child, "a group within a group");
+            } else if (auto patch = readPoolPatch(child, mark)) {
+                read.emplace(child, std::move(*patch));
+                list.push_back(child);
+                holdsPatch = true;
+            } else {
+                refuse(child, childKind == platform::ItemKind::File ? "not a readable patch file" : "not a regular file");
+            }
+        }
+        if (!holdsPatch) list.push_back(path);
+    }
+    return list;
+}
+
 void CommonUtils::loadPatchPool()
 {
     // A save cut off between moving the saved library aside and moving its successor in leaves only the
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
-    platform::Error aside;
-    if (!m_files.exists(pathUnderRoot(kStorePatch)) && m_files.exists(pathUnderRoot(kStorePatchAside)) &&
-        !m_files.moveItem(pathUnderRoot(kStorePatchAside), pathUnderRoot(kStorePatch), &aside))
-        RIG_LOG("cannot put back the saved library: %s", aside.description.c_str());
-    if (!m_files.exists(pathUnderRoot(kStorePatch))) {
+    recoverLibraryAside();
+    const std::string library = pathUnderRoot(kStorePatch);
+    const platform::ItemKind libraryKind = m_files.itemKind(library);
+    if (libraryKind != platform::ItemKind::Folder) {
+        if (libraryKind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", library.c_str());
         sendPatchPoolData({});
         return;
     }
@@ -93,29 +201,23 @@ void CommonUtils::loadPatchPool()
         sendPatchPoolData({});
         return;
     }
-    const auto entriesOf = [](const OKVLocalFileController::FileList& listing) {
-        if (const auto* entries = std::get_if<std::vector<MappingObject>>(&listing)) return *entries;
-        std::vector<MappingObject> entries;
-        for (const auto& path : std::get<std::vector<std::string>>(listing))
-            entries.push_back(MappingObject::initWithFilePath(path));
-        return entries;
-    };
-    const auto patches = entriesOf(m_localFileController.getAllFileInFolderPath(kStorePatch, kPatchExtension, true));
-    auto backups = entriesOf(m_localFileController.getAllFileInFolderPath(kStorePatch, "backup", true));
-    std::vector<CopySource> sources(patches.begin(), patches.end());
-    sources.insert(sources.end(), backups.begin(), backups.end());
-    copyFileList(sources, kTempLocal);
-    for (const std::string& folder : m_localFileController.getAllFolderEmptyWithPath(kStorePatchPool)) {
-        platform::Error error;
-        if (!m_files.createDirectory((fs::path(local) / lastComponent(folder)).string(), true, &error))
-            RIG_LOG("cannot create empty folder: %s", error.description.c_str());
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string folder = join(library, part);
+        const platform::ItemKind kind = m_files.itemKind(folder);
+        if (kind == platform::ItemKind::Folder) mirrorFolder(folder, local, 0);
+        else if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
     }
-    std::vector<std::string> list;
-    for (const auto& entry : entriesOf(m_localFileController.getAllFileInFolderPath(local, kPatchExtension, true)))
-        list.push_back(entry.filePath.value_or(""));
-    for (std::string& folder : m_localFileController.getAllFolderEmptyWithPath(local)) list.push_back(std::move(folder));
+    // The marks come from the same reading as the tree while a device is connected.
+    std::int32_t deviceID = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (m_published.isConnectDevice) deviceID = m_published.deviceID;
+    }
+    ReadPatches read;
+    std::vector<MappingObject> backups;
+    const std::vector<std::string> list = scanWorkingCopy(read, backups, deviceID > 0);
 
-    Tree roots = convertToDirectoryObject(updateAttributesOfPatchPool(list, backups), 3);
+    Tree roots = buildTree(updateAttributesOfPatchPool(list, backups), 3, &read);
     m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
     for (const auto& root : roots) {
         if (!root->isGroup) continue;
@@ -125,6 +227,12 @@ void CommonUtils::loadPatchPool()
         if (root->isBackUpAllGroup) m_localFileController.updateModelNameForDirectoryObjectBackup(*root, backups);
     }
     m_localFileController.renameFileInDirectoryObjectList(roots);
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_markedRoots.clear();
+        for (const auto& root : roots) m_markedRoots.push_back(root.get());
+        m_markedDevice = deviceID;
+    }
     sendPatchPoolData(std::move(roots));
 }
 
@@ -150,8 +258,15 @@ std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::v
 
 // ---- the tree ----
 
-DirectoryObject::Item CommonUtils::itemForPath(const std::string& path, int type, std::string& name) const
+DirectoryObject::Item CommonUtils::itemForPath(const std::string& path, int type, std::string& name,
+                                               const ReadPatches* read) const
 {
+    if (read != nullptr) {
+        const auto found = read->find(path);
+        if (found == read->end()) return std::monostate();
+        name = found->second.item->patchName;
+        return found->second.item;
+    }
     if (type == 1) {
         if (auto item = getEffectItemWithPath(path)) {
             name = item->effectName;
@@ -176,6 +291,11 @@ CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<std::s
 
 CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<MappingObject>& list, int type) const
 {
+    return buildTree(list, type, nullptr);
+}
+
+CommonUtils::Tree CommonUtils::buildTree(const std::vector<MappingObject>& list, int type, const ReadPatches* read) const
+{
     std::string base = m_rootPath;
     if (type == 1) base = pathUnderRoot(kTempEffectPool);
     if (type == 2) base = pathUnderRoot(kTempPatch);
@@ -191,7 +311,7 @@ CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<Mappin
             return node;
         }
         std::string name;
-        node->object = itemForPath(path, type, name);
+        node->object = itemForPath(path, type, name, read);
         if (type == 1) {
             node->name = std::holds_alternative<std::monostate>(node->object) ? entry.fileName.value_or("") : name;
             if (!topLevel && std::holds_alternative<std::monostate>(node->object)) node->object = unknownEffectItem();
@@ -202,6 +322,8 @@ CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<Mappin
         }
         node->path = path;
         node->isIncompatible = entry.isIncompatibility;
+        if (read != nullptr)
+            if (const auto found = read->find(path); found != read->end()) node->isIncompatible = found->second.incompatible;
         return node;
     };
     const auto groupFor = [](const std::string& name, const MappingObject& entry) {
@@ -255,42 +377,70 @@ CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<Mappin
 
 // ---- the incompatibility marks ----
 
-void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
-{
-    {
-        std::lock_guard lock(m_publishedMutex);
-        if (!m_published.isConnectDevice || m_published.deviceID < 1) return;
-    }
-    markPatchPool(nodes);
-}
+namespace {
 
-void CommonUtils::markPatchPool(const Tree& nodes)
+// Every patch node under `nodes` with its file's path, taken on the caller's thread.
+void collectPatchNodes(const CommonUtils::Tree& nodes,
+                       std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>>& leaves)
 {
     for (const auto& node : nodes) {
-        bool connected = false;
-        {
-            std::lock_guard lock(m_publishedMutex);
-            connected = m_published.isConnectDevice;
-        }
-        if (!connected || m_parser.getDeviceID() < 1) {
-            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
-            return;
-        }
         if (!node) continue;
         if (node->isGroup) {
-            markPatchPool(node->childDirectories);
+            collectPatchNodes(node->childDirectories, leaves);
             continue;
         }
         const PatchItem* item = node->patchItem();
-        const auto patch = getOKVPatchWithPath(item ? std::optional<std::string>(item->path) : std::nullopt);
-        node->isIncompatible = !(patch && m_parser.checkPatchCompatible(*patch));
+        leaves.emplace_back(node, item ? item->path : std::string());
     }
+}
+
+}  // namespace
+
+void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
+{
+    std::int32_t deviceID = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (!m_published.isConnectDevice || m_published.deviceID < 1) return;
+        deviceID = m_published.deviceID;
+    }
+    {
+        // The tree the load just handed over was marked from the same reading, for this device.
+        std::lock_guard lock(m_markedMutex);
+        const bool alreadyMarked = m_markedDevice == deviceID && nodes.size() == m_markedRoots.size() &&
+                                   std::equal(nodes.begin(), nodes.end(), m_markedRoots.begin(),
+                                              [](const auto& node, const DirectoryObject* root) { return node.get() == root; });
+        m_markedRoots.clear();
+        m_markedDevice = 0;
+        if (alreadyMarked) return;
+    }
+    std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
+    collectPatchNodes(nodes, leaves);
+    // The files are read on the pool's queue; the marks are set on the main thread, where the interface
+    // reads them.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<bool> marks;
+        marks.reserve(leaves.size());
+        for (const auto& leaf : leaves) {
+            if (!publishedConnected() || m_parser.getDeviceID() < 1) {
+                tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+                return;
+            }
+            const auto patch = getOKVPatchWithPath(leaf.second);
+            marks.push_back(!(patch && m_parser.checkPatchCompatible(*patch)));
+        }
+        tell([leaves = std::move(leaves), marks = std::move(marks)](CommonUtilsDelegate& d) {
+            for (std::size_t i = 0; i < leaves.size(); ++i) leaves[i].first->isIncompatible = marks[i];
+            d.patchPoolMarksUpdated();
+        });
+    });
 }
 
 std::optional<OKVPatch> CommonUtils::getOKVPatchWithPath(const std::optional<std::string>& path) const
 {
     if (NSStringAddition::isBlankString(path)) return std::nullopt;
-    const auto bytes = m_files.readFile(*path);
+    const auto bytes = m_files.readFile(*path, nullptr, OKVPatch::kMaxPatchDataSize);
     if (!bytes || bytes->size() < 4) return std::nullopt;
     if (!std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
     return OKVPatch::initWithData(*bytes);
@@ -395,7 +545,9 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
         if (platform::SafeName::check(deviceName)) folder /= deviceName;
     }
     fs::path file;
-    if (folder.has_extension()) {
+    // Only a patch file's path names a file: a group's folder may hold a dot ("Live 2.0"), and an
+    // existing folder is a folder whatever its name.
+    if (isPathOfFile(folder.string()) && !m_files.isDirectory(folder.string())) {
         file = folder;
     } else {
         platform::Error error;

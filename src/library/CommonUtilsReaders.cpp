@@ -67,12 +67,16 @@ std::shared_ptr<EffectItem> CommonUtils::getEffectItemWithPath(const std::string
 std::shared_ptr<PatchItem> CommonUtils::getPatchItemWithPath(const std::string& path) const
 {
     const auto patch = getOKVPatchWithPath(path);
-    if (!patch) return nullptr;
+    return patch ? patchItemFromPatch(*patch, path) : nullptr;
+}
+
+std::shared_ptr<PatchItem> CommonUtils::patchItemFromPatch(const OKVPatch& patch, const std::string& path) const
+{
     auto item = std::make_shared<PatchItem>();
-    const std::string& name = patch->patchName();
+    const std::string& name = patch.patchName();
     item->patchName = platform::Utf8::isValid(name) ? name.substr(0, name.find('\0')) : std::string();
-    item->patchComment = m_preferredLocalization == "ja" ? textUpToZero(patch->commentJP().content(), true)
-                                                         : textUpToZero(patch->commentEN().content(), false);
+    item->patchComment = m_preferredLocalization == "ja" ? textUpToZero(patch.commentJP().content(), true)
+                                                         : textUpToZero(patch.commentEN().content(), false);
     item->path = path;
     return item;
 }

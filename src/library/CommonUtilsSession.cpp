@@ -142,6 +142,7 @@ void CommonUtils::receiveWakeNote()
 
 void CommonUtils::closeApp()
 {
+    m_closing.store(true);
     post([this] { closeOnState(); });
 }
 
@@ -175,6 +176,7 @@ void CommonUtils::closeOnState()
 
 void CommonUtils::forceCloseApp()
 {
+    m_closing.store(true);
     post([this] { forceCloseOnState(); });
 }
 

@@ -119,8 +119,8 @@ TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
 
     changed = true;
     const std::vector<std::shared_ptr<DirectoryObject>> smaller = {normal, backup};
-    for (Op op : {Op::Copy, Op::Flush, Op::Move}) {
-        faulty.fail(op, op == Op::Copy ? "y.qptc" : "QFXMacApplication/.Patch-saving");
+    for (Op op : {Op::Link, Op::Flush, Op::Move}) {
+        faulty.fail(op, op == Op::Link ? "y.qptc" : "QFXMacApplication/.Patch-saving");
         utils->savePatchPoolToLocal(smaller, changed);
         faulty.heal();
         EXPECT_TRUE(changed);

@@ -11,7 +11,7 @@
 // Each armed fault fires `times` times, then the operation works again.
 class FaultyFileManager final : public platform::FileManager {
 public:
-    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush };
+    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link };
 
     void fail(Op op, std::string pathPart, int times = 1000)
     {
@@ -29,9 +29,15 @@ public:
     {
         return !fault(Op::Write, path, error) && m_real.writeAtomically(path, bytes, error, durability);
     }
-    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, platform::Error* error) override
+    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, platform::Error* error,
+                                                      std::uint64_t limit) override
     {
-        return m_real.readFile(path, error);
+        return m_real.readFile(path, error, limit);
+    }
+    bool linkItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        return !fault(Op::Link, from + "\n" + to, error) && m_real.linkItem(from, to, error, durability);
     }
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
@@ -60,6 +66,7 @@ public:
     }
     bool exists(const std::string& path) override { return m_real.exists(path); }
     bool isDirectory(const std::string& path) override { return m_real.isDirectory(path); }
+    platform::ItemKind itemKind(const std::string& path) override { return m_real.itemKind(path); }
     std::optional<std::uint64_t> fileSize(const std::string& path, platform::Error* error) override
     {
         return m_real.fileSize(path, error);
