@@ -536,6 +536,7 @@ private:
         bool incompatible = false;
     };
     using ReadPatches = std::unordered_map<std::string, ReadPatch>;
+    static std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName);
     DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name,
                                       const ReadPatches* read = nullptr) const;
     Tree buildTree(const std::vector<MappingObject>& list, int type, const ReadPatches* read) const;

@@ -28,9 +28,11 @@ std::string join(const std::string& folder, const std::string& name) { return (f
 // Deeper folders in the saved library are hostile or broken; they are left where they are.
 constexpr int kMaxFolderDepth = 32;
 
+}  // namespace
+
 // A patch name as a file name: the characters no file name may hold are replaced, and a name that is
 // still no safe file name gives way to the source file's own name.
-std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName)
+std::string CommonUtils::fileNameForPatchName(const std::string& patchName, const std::string& sourceName)
 {
     std::string name = patchName;
     std::replace_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == '\0'; }, '_');
@@ -40,6 +42,8 @@ std::string fileNameForPatchName(const std::string& patchName, const std::string
     name += std::string(".") + kPatchExtension;
     return platform::SafeName::check(name) ? name : sourceName;
 }
+
+namespace {
 
 std::shared_ptr<EffectItem> unknownEffectItem()
 {
