@@ -64,6 +64,8 @@ class CommonUtils : public ParserDataDelegate {
 public:
     // The folder layout under the root folder.
     static constexpr const char* kTemp = "Temp";
+    // The prefix of an earlier run's "Temp", renamed aside for removal in the background.
+    static constexpr const char* kTempAside = ".Temp-old";
     static constexpr const char* kTempDevice = "Temp/Device";
     static constexpr const char* kTempDeviceEffect = "Temp/Device/Effect";
     static constexpr const char* kTempDevicePatch = "Temp/Device/Patch";
@@ -558,6 +560,9 @@ private:
     OKVLocalFileController m_localFileController{m_rootPath, std::string()};
     // The pool load reads and copies the whole library: it runs here, never on the state queue.
     std::shared_ptr<platform::SerialQueue> m_poolQueue{m_dispatch.makeSerial("library.pool", platform::Priority::Default)};
+    // Removes the earlier runs' "Temp" folders, renamed aside at the start.
+    std::shared_ptr<platform::SerialQueue> m_cleanupQueue{
+        m_dispatch.makeSerial("library.cleanup", platform::Priority::Background)};
     std::mutex m_serverMutex;
     ServerClientFactory m_serverClientFactory;
     std::function<void()> m_patchPoolSaver;

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <set>
 
+#include "support/library/LibraryFiles.h"
 #include "support/library/PatchLibraryFixture.h"
 
 namespace fs = std::filesystem;
@@ -246,4 +247,86 @@ TEST_F(PatchLibraryLayouts, CopiesIntoADotNamedGroupLandInIt)
         EXPECT_TRUE(fs::is_directory(group));
     }
     EXPECT_EQ(names("Temp/Local/Live 2.0"), (Strings{"A (1).qptc", "A.qptc"}));
+}
+
+// The working copy shares the saved library's files until it changes one: renaming, commenting, moving
+// and renaming a group there leave every saved byte as it was, until the save takes the edits.
+TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSave)
+{
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    put("Pool/[1] Blues/[0] Lead.qptc", patchBytes("Lead", {'e', 'n'}));
+    put("Pool/[1] Blues/[1] Rhythm.qptc", patchBytes("Rhythm"));
+    const Inventory before = inventory(library());
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "Blues/Lead", "Blues/Rhythm"}));
+    const auto node = [&](const std::string& name) {
+        return *std::find_if(tree.begin(), tree.end(), [&](const auto& n) { return n->name == name; });
+    };
+    struct stat saved {}, working {};
+    ASSERT_EQ(::stat((library() + "/Pool/[0] Solo.qptc").c_str(), &saved), 0);
+    ASSERT_EQ(::stat(node("Solo")->patchItem()->path.c_str(), &working), 0);
+    EXPECT_EQ(saved.st_ino, working.st_ino);
+
+    const struct {
+        const char* what;
+        std::function<bool()> edit;
+    } edits[] = {
+        {"rename a patch", [&] { return utils->editFilePatch(*node("Solo")->patchItem() = editOf(node("Solo")->patchItem()->path, "Lone")); }},
+        {"comment a patch",
+         [&] {
+             PatchItem& lead = *node("Blues")->childDirectories[0]->patchItem();
+             lead = editOf(lead.path, "Lead", "a new comment");
+             return utils->editFilePatch(lead);
+         }},
+        {"move a patch out of its group",
+         [&] {
+             PatchItem& rhythm = *node("Blues")->childDirectories[1]->patchItem();
+             rhythm.path = utils->movePatchItem(rhythm, "");
+             return !rhythm.path.empty();
+         }},
+        {"rename the group", [&] { return utils->renameGroup(*node("Blues"), "Slow Blues") == 0; }},
+    };
+    for (const auto& e : edits) {
+        SCOPED_TRACE(e.what);
+        ASSERT_TRUE(e.edit());
+        EXPECT_EQ(inventory(library()), before);
+    }
+    ASSERT_TRUE(save(tree));
+    EXPECT_NE(inventory(library()), before);
+    const std::set<std::string> after = shown(load());
+    EXPECT_TRUE(after.count("Lone") == 1 && after.count("Slow Blues/Lead") == 1) << ::testing::PrintToString(after);
+}
+
+// With a device connected the load reads each patch once for the tree and its mark, and the window's
+// update of that very tree reads nothing; a later update reads on the pool's queue and sets the marks on
+// the main thread.
+TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue)
+{
+    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
+    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
+    startLibrary();
+    connect();
+    faulty.countReads(".qptc");
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "G/Newer"}));
+    const auto solo = tree[0];
+    const auto newer = tree[1]->childDirectories[0];
+    EXPECT_FALSE(solo->isIncompatible);
+    EXPECT_TRUE(newer->isIncompatible);
+    EXPECT_EQ(faulty.reads(), 2);
+
+    utils->updateDirectoryObjectForPatchPool(tree);
+    const Strings quiet = settle();
+    EXPECT_EQ(std::count(quiet.begin(), quiet.end(), "patchPoolMarks"), 0);
+    EXPECT_EQ(faulty.reads(), 2);
+
+    solo->isIncompatible = true;
+    newer->isIncompatible = false;
+    utils->updateDirectoryObjectForPatchPool(tree);
+    until("patchPoolMarks");
+    EXPECT_FALSE(solo->isIncompatible);
+    EXPECT_TRUE(newer->isIncompatible);
+    EXPECT_EQ(faulty.reads(), 4);
 }

@@ -32,7 +32,23 @@ public:
     std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, platform::Error* error,
                                                       std::uint64_t limit) override
     {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_counted.empty() && path.find(m_counted) != std::string::npos) ++m_reads;
+        }
         return m_real.readFile(path, error, limit);
+    }
+    // Counts from now on the reads of paths holding `pathPart`.
+    void countReads(std::string pathPart)
+    {
+        std::lock_guard lock(m_mutex);
+        m_counted = std::move(pathPart);
+        m_reads = 0;
+    }
+    int reads()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reads;
     }
     bool linkItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
@@ -92,4 +108,6 @@ private:
     platform::LocalFileManager m_real;
     std::mutex m_mutex;
     std::map<Op, Fault> m_faults;
+    std::string m_counted;
+    int m_reads = 0;
 };
