@@ -18,7 +18,6 @@ namespace {
 
 constexpr const char* kStorePatch = "QFXMacApplication/Patch";
 constexpr const char* kStoreDevice = "QFXMacApplication/Device";
-constexpr const char* kPatchExtension = "qptc";
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -39,7 +38,7 @@ std::string CommonUtils::fileNameForPatchName(const std::string& patchName, cons
     if (name.empty() || name == "." || name == "..") return sourceName;
     // One space keeps a name beginning with "." from becoming a hidden file.
     if (name.front() == '.') name.insert(0, " ");
-    name += std::string(".") + kPatchExtension;
+    name += ".qptc";
     return platform::SafeName::check(name) ? name : sourceName;
 }
 
@@ -526,7 +525,7 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
     const std::string sourceName = lastComponent(source);
     std::string name = sourceName;
     bool renamed = false;
-    if (!contains(name, "(") && !contains(name, "[") && fs::path(source).extension() == std::string(".") + kPatchExtension) {
+    if (!contains(name, "(") && !contains(name, "[") && isPathOfFile(source)) {
         if (const auto item = getPatchItemWithPath(source)) {
             name = fileNameForPatchName(item->patchName, sourceName);
             renamed = name != sourceName;

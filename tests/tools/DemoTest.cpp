@@ -9,6 +9,7 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoPool.h"
 #include "DemoUnit.h"
 #include "WindowShot.h"
 #include "device/formats/OKVEffect.h"
@@ -171,3 +172,20 @@ TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
 }
 
 }  // namespace
+
+// A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
+TEST(DemoPool, SeedsASavedPoolOfAnySize)
+{
+    TemporaryFolder data;
+    std::string error;
+    ASSERT_TRUE(DemoPool::seed(data.path(), 250, error)) << error;
+    platform::LocalFileManager files;
+    const std::string pool = data.path() + "/QFXMacApplication/Patch/Pool";
+    EXPECT_EQ(files.contentsOfDirectory(pool), (std::vector<std::string>{"[0] Set 1", "[1] Set 2", "[2] Set 3"}));
+    EXPECT_EQ(files.contentsOfDirectory(pool + "/[2] Set 3")->size(), 50U);
+    const auto first = files.readFile(pool + "/[0] Set 1/[0] Pool 1.qptc");
+    ASSERT_TRUE(first);
+    const auto patch = OKVPatch::initWithData(*first);
+    ASSERT_TRUE(patch);
+    EXPECT_EQ(std::string(patch->patchName().c_str()), "Pool 1");
+}

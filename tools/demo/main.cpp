@@ -1,10 +1,11 @@
 // The demo launcher: the real program on the virtual MIDI backend with a simulated unit, and a local
 // catalogue server, in a folder of its own. Anyone without the unit or the internet sees the program work.
 //
-//   pexo-rigmora-demo [--keep] [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
-//   pexo-rigmora-demo --tour FOLDER [--time-limit SECONDS]
+//   pexo-rigmora-demo [--keep] [--pool PATCHES] [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
+//   pexo-rigmora-demo --tour FOLDER [--pool PATCHES] [--time-limit SECONDS]
 //
-// --keep leaves the demo folder in place at the end. --screenshot saves a picture of the main window once
+// --keep leaves the demo folder in place at the end. --pool starts with a saved patch pool of that many
+// patches, a hundred to a group. --screenshot saves a picture of the main window once
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
@@ -27,6 +28,7 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoPool.h"
 #include "DemoUnit.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
@@ -42,6 +44,7 @@ struct Options {
     QString tour;
     bool whenWindow = false;
     int timeLimitSeconds = 120;
+    int poolPatches = 0;
 };
 
 bool parse(int argc, char** argv, Options& options)
@@ -58,6 +61,8 @@ bool parse(int argc, char** argv, Options& options)
         } else if (argument == "--when" && hasValue && (std::strcmp(argv[i + 1], "patches") == 0 ||
                                                         std::strcmp(argv[i + 1], "window") == 0)) {
             options.whenWindow = std::strcmp(argv[++i], "window") == 0;
+        } else if (argument == "--pool" && hasValue && std::atoi(argv[i + 1]) >= 0) {
+            options.poolPatches = std::atoi(argv[++i]);
         } else if (argument == "--time-limit" && hasValue && std::atoi(argv[i + 1]) > 0) {
             options.timeLimitSeconds = std::atoi(argv[++i]);
         } else if (argument.rfind("-", 0) == 0 && argument.rfind("-platform", 0) != 0) {
@@ -219,6 +224,11 @@ int main(int argc, char** argv)
     // The environment is read only now, after the demo folder has taken the place of the user's.
     ProgramEnvironment environment;
     environment.rootFolder = platform::ApplicationSupport::rootFolder();
+    std::string seedError;
+    if (options.poolPatches > 0 && !DemoPool::seed(environment.rootFolder, options.poolPatches, seedError)) {
+        std::fprintf(stderr, "pexo-rigmora-demo: cannot seed the patch pool: %s\n", seedError.c_str());
+        return 1;
+    }
     environment.configuration = platform::Configuration::load(platform::Bundle::main());
     DemoUnit* unit = nullptr;
     environment.midiSystem = [&unit](platform::Dispatch& dispatch) {
