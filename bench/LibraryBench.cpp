@@ -99,6 +99,8 @@ void seedPool(Library& library, std::int64_t patches)
                         std::to_string(i / 100) + "] " + name + ".qptc",
                     patchFile(name, {0x0D000001, 1}, i % 7 == 0 ? 2 : 1));
     }
+    // A saved library is long on disk when the program starts.
+    library.files.flushFolder(library.programFolder());
 }
 
 // The marks of a pool already shown, for a device that connects later: the caller's share (taking the

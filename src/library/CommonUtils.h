@@ -9,7 +9,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "common/Stdqueue.h"
@@ -537,16 +536,12 @@ private:
         std::shared_ptr<PatchItem> item;
         bool incompatible = false;
     };
-    using ReadPatches = std::unordered_map<std::string, ReadPatch>;
     static std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName);
-    DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name,
-                                      const ReadPatches* read = nullptr) const;
-    Tree buildTree(const std::vector<MappingObject>& list, int type, const ReadPatches* read) const;
+    DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
     std::shared_ptr<PatchItem> patchItemFromPatch(const OKVPatch& patch, const std::string& path) const;
     std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
-    std::vector<std::string> scanWorkingCopy(ReadPatches& read, std::vector<MappingObject>& records, bool mark) const;
     void recoverLibraryAside();
-    void mirrorFolder(const std::string& from, const std::string& to, int depth);
+    std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
     void loadPatchPool();
     // The top-level nodes of the tree the load marked, and for which device; one update may skip them.
     std::mutex m_markedMutex;

@@ -372,11 +372,17 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
         const std::string store = pathUnderRoot("QFXMacApplication");
         const std::string library = pathUnderRoot(kStorePatch);
         const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
-        // Leftovers of earlier saves go first; one that cannot be removed is passed by, never in the way.
+        // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
+        // never in the way.
+        std::vector<std::string> leftovers;
         for (const auto& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
             if (name.rfind(kStagingPrefix, 0) == 0 ||
                 (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
-                removeFileWithPath(join(store, name));
+                leftovers.push_back(join(store, name));
+        if (!leftovers.empty())
+            m_cleanupQueue->async([this, leftovers] {
+                for (const auto& leftover : leftovers) removeFileWithPath(leftover);
+            });
         std::string staging = join(store, freshName(kStagingPrefix));
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
         bool whole = stagePool(pool, staging);
@@ -396,8 +402,10 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
             removeFileWithPath(staging);
             return;
         }
-        removeFileWithPath(aside);
         saved = true;
+        // The old library's thousands of files need not hold up the caller; a removal cut off by the end
+        // of the program is finished by the next save.
+        m_cleanupQueue->async([this, aside] { removeFileWithPath(aside); });
     });
     if (saved) {
         changed.store(false);

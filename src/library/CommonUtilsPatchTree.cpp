@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <filesystem>
+#include <unordered_map>
 
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
@@ -23,9 +24,6 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 
 std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
 std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
-
-// Deeper folders in the saved library are hostile or broken; they are left where they are.
-constexpr int kMaxFolderDepth = 32;
 
 }  // namespace
 
@@ -94,42 +92,6 @@ void CommonUtils::recoverLibraryAside()
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
-// Every entry of the saved library gets its place in the working copy, loaded or not, so the save can
-// carry back what the tree does not show. Nothing is read here: files are linked, not copied.
-void CommonUtils::mirrorFolder(const std::string& from, const std::string& to, int depth)
-{
-    platform::Error error;
-    const auto names = m_files.contentsOfDirectory(from, &error);
-    if (!names) {
-        RIG_LOG("cannot list %s: %s", from.c_str(), error.description.c_str());
-        return;
-    }
-    for (const std::string& name : *names) {
-        const std::string source = join(from, name);
-        std::string target = join(to, name);
-        const platform::ItemKind kind = m_files.itemKind(source);
-        if (kind == platform::ItemKind::Folder) {
-            if (depth >= kMaxFolderDepth) {
-                RIG_LOG("refused %s: folders nested too deep", source.c_str());
-                continue;
-            }
-            if (m_files.itemKind(target) != platform::ItemKind::Missing &&
-                m_files.itemKind(target) != platform::ItemKind::Folder)
-                target = createNewDirectoryPath(target);
-            if (!m_files.createDirectory(target, true, &error)) {
-                RIG_LOG("cannot create %s: %s", target.c_str(), error.description.c_str());
-                continue;
-            }
-            mirrorFolder(source, target, depth + 1);
-            continue;
-        }
-        if (kind != platform::ItemKind::File) RIG_LOG("refused %s: not a regular file; kept unread", source.c_str());
-        if (m_files.itemKind(target) != platform::ItemKind::Missing) target = createNewNameForPath(target);
-        if (!m_files.linkItem(source, target, &error, platform::Durability::WorkingCopy))
-            RIG_LOG("cannot take %s into the working copy: %s", source.c_str(), error.description.c_str());
-    }
-}
-
 std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::string& path, bool mark) const
 {
     if (!isPathOfFile(path) || m_files.itemKind(path) != platform::ItemKind::File) return std::nullopt;
@@ -138,49 +100,38 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::stri
     return ReadPatch{patchItemFromPatch(*patch, path), mark && !m_parser.checkPatchCompatible(*patch)};
 }
 
-// What the load shows of the working copy: the readable patch files at the top and in each group
-// folder, and each group folder without one. Everything else stays on disk, named in the log.
-std::vector<std::string> CommonUtils::scanWorkingCopy(ReadPatches& read, std::vector<MappingObject>& records,
-                                                      bool mark) const
+namespace {
+
+// One top-level entry of the saved library as the load finds it: a patch, or a group with its patches,
+// its record, and what it holds that the tree does not show.
+struct SavedEntry {
+    std::shared_ptr<DirectoryObject> node;
+    std::string source;
+    std::string record;
+    std::vector<std::string> kept;
+};
+
+void refuse(const std::string& path, const char* why) { RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why); }
+
+const char* whyNotShown(platform::ItemKind kind)
 {
-    const std::string local = pathUnderRoot(kTempLocal);
-    const auto refuse = [](const std::string& path, const char* why) {
-        RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why);
-    };
-    std::vector<std::string> list;
-    for (const std::string& name : m_files.contentsOfDirectory(local).value_or(std::vector<std::string>{})) {
-        const std::string path = join(local, name);
-        const platform::ItemKind kind = m_files.itemKind(path);
-        if (kind != platform::ItemKind::Folder) {
-            if (auto patch = readPoolPatch(path, mark)) {
-                read.emplace(path, std::move(*patch));
-                list.push_back(path);
-            } else {
-                refuse(path, kind == platform::ItemKind::File ? "not a readable patch file" : "not a regular file");
-            }
-            continue;
-        }
-        bool holdsPatch = false;
-        for (const std::string& inner : m_files.contentsOfDirectory(path).value_or(std::vector<std::string>{})) {
-            const std::string child = join(path, inner);
-            const platform::ItemKind childKind = m_files.itemKind(child);
-            if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
-                records.push_back(MappingObject::initWithFilePath(child));
-            } else if (childKind == platform::ItemKind::Folder) {
-                refuse(child, "a group within a group");
-            } else if (auto patch = readPoolPatch(child, mark)) {
-                read.emplace(child, std::move(*patch));
-                list.push_back(child);
-                holdsPatch = true;
-            } else {
-                refuse(child, childKind == platform::ItemKind::File ? "not a readable patch file" : "not a regular file");
-            }
-        }
-        if (!holdsPatch) list.push_back(path);
-    }
-    return list;
+    return kind == platform::ItemKind::File ? "not a readable patch file" : "not a regular file";
 }
 
+}  // namespace
+
+// A name in `folder` for an entry of the saved library: `wanted`, else its saved name, else a free one.
+std::string CommonUtils::workingName(const std::string& folder, const std::string& wanted, const std::string& saved)
+{
+    for (const std::string& name : {wanted, saved})
+        if (m_files.itemKind(join(folder, name)) == platform::ItemKind::Missing) return join(folder, name);
+    return createNewNameForPath(join(folder, saved));
+}
+
+// The working copy is the saved library's files under their plain names, linked, not copied. Only the
+// readable patch files at the top and one group deep are read and shown; everything else (damaged and
+// unrecognised files, folders within groups, links, special files) is linked unread where it stood, so
+// the save carries it back.
 void CommonUtils::loadPatchPool()
 {
     // A save cut off between moving the saved library aside and moving its successor in leaves only the
@@ -204,32 +155,122 @@ void CommonUtils::loadPatchPool()
         sendPatchPoolData({});
         return;
     }
-    for (const char* part : {"Pool", "Backup"}) {
-        const std::string folder = join(library, part);
-        const platform::ItemKind kind = m_files.itemKind(folder);
-        if (kind == platform::ItemKind::Folder) mirrorFolder(folder, local, 0);
-        else if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
-    }
     // The marks come from the same reading as the tree while a device is connected.
     std::int32_t deviceID = 0;
     {
         std::lock_guard lock(m_publishedMutex);
         if (m_published.isConnectDevice) deviceID = m_published.deviceID;
     }
-    ReadPatches read;
-    std::vector<MappingObject> backups;
-    const std::vector<std::string> list = scanWorkingCopy(read, backups, deviceID > 0);
+    const bool mark = deviceID > 0;
+    const auto leaf = [](ReadPatch&& read) {
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = read.item->patchName;
+        node->path = read.item->path;
+        node->isIncompatible = read.incompatible;
+        node->object = std::move(read.item);
+        return node;
+    };
 
-    Tree roots = buildTree(updateAttributesOfPatchPool(list, backups), 3, &read);
-    m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
-    for (const auto& root : roots) {
-        if (!root->isGroup) continue;
-        if (!root->childDirectories.empty())
-            m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
-        root->isGroup = true;
-        if (root->isBackUpAllGroup) m_localFileController.updateModelNameForDirectoryObjectBackup(*root, backups);
+    std::vector<SavedEntry> entries;
+    std::vector<std::string> keptAtTop;
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string folder = join(library, part);
+        const platform::ItemKind kind = m_files.itemKind(folder);
+        if (kind != platform::ItemKind::Folder) {
+            if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
+            continue;
+        }
+        for (const std::string& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+            const std::string path = join(folder, name);
+            const platform::ItemKind entryKind = m_files.itemKind(path);
+            if (entryKind != platform::ItemKind::Folder) {
+                if (auto read = readPoolPatch(path, mark)) {
+                    entries.push_back({leaf(std::move(*read)), path, {}, {}});
+                } else {
+                    refuse(path, whyNotShown(entryKind));
+                    keptAtTop.push_back(path);
+                }
+                continue;
+            }
+            SavedEntry group{std::make_shared<DirectoryObject>(), path, {}, {}};
+            group.node->name = name;
+            group.node->path = path;
+            group.node->isGroup = true;
+            for (const std::string& inner : m_files.contentsOfDirectory(path).value_or(std::vector<std::string>{})) {
+                const std::string child = join(path, inner);
+                const platform::ItemKind childKind = m_files.itemKind(child);
+                if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
+                    group.record = child;
+                } else if (auto read = childKind == platform::ItemKind::Folder ? std::nullopt : readPoolPatch(child, mark)) {
+                    group.node->childDirectories.push_back(leaf(std::move(*read)));
+                } else {
+                    refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
+                    group.kept.push_back(child);
+                }
+            }
+            group.node->isBackUpAllGroup = !group.record.empty();
+            entries.push_back(std::move(group));
+        }
     }
-    m_localFileController.renameFileInDirectoryObjectList(roots);
+
+    // The saved order: by the number each saved name starts with.
+    Tree roots;
+    roots.reserve(entries.size());
+    std::unordered_map<const DirectoryObject*, SavedEntry*> saved;
+    for (auto& entry : entries) {
+        roots.push_back(entry.node);
+        saved[entry.node.get()] = &entry;
+    }
+    m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
+
+    const auto place = [&](const std::string& source, const std::string& target) {
+        platform::Error error;
+        if (!m_files.linkItem(source, target, &error, platform::Durability::WorkingCopy)) {
+            RIG_LOG("cannot take %s into the working copy: %s", source.c_str(), error.description.c_str());
+            return false;
+        }
+        return true;
+    };
+    const auto plainName = [](const std::string& savedName) {
+        return OKVLocalFileController::getFileNameFromIndexSavingName(savedName);
+    };
+    for (const auto& root : roots) {
+        SavedEntry& entry = *saved[root.get()];
+        const std::string savedName = lastComponent(entry.source);
+        if (!root->isGroup) {
+            const std::string target = workingName(local, plainName(savedName), savedName);
+            if (place(entry.source, target)) {
+                root->path = target;
+                root->patchItem()->path = target;
+            }
+            continue;
+        }
+        m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
+        std::string folder = join(local, plainName(savedName));
+        if (m_files.itemKind(folder) != platform::ItemKind::Missing) folder = createNewDirectoryPath(folder);
+        platform::Error error;
+        if (!m_files.createDirectory(folder, true, &error)) {
+            RIG_LOG("cannot create %s: %s", folder.c_str(), error.description.c_str());
+            continue;
+        }
+        root->name = lastComponent(folder);
+        root->path = folder;
+        for (const auto& child : root->childDirectories) {
+            PatchItem* item = child->patchItem();
+            const std::string source = item->path;
+            const std::string target = workingName(folder, plainName(lastComponent(source)), lastComponent(source));
+            if (place(source, target)) child->path = item->path = target;
+        }
+        for (const std::string& kept : entry.kept) linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1);
+        if (root->isBackUpAllGroup) {
+            if (place(entry.record, join(folder, BackupFile::kFileName))) {
+                const auto record = BackupFile::readBackupFileWithPath(entry.record, m_rootPath);
+                root->modelName = record ? record->modelName() : std::nullopt;
+            }
+            std::replace(root->name->begin(), root->name->end(), '-', ':');
+        }
+    }
+    for (const std::string& kept : keptAtTop) linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1);
     {
         std::lock_guard lock(m_markedMutex);
         m_markedRoots.clear();
@@ -261,15 +302,8 @@ std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::v
 
 // ---- the tree ----
 
-DirectoryObject::Item CommonUtils::itemForPath(const std::string& path, int type, std::string& name,
-                                               const ReadPatches* read) const
+DirectoryObject::Item CommonUtils::itemForPath(const std::string& path, int type, std::string& name) const
 {
-    if (read != nullptr) {
-        const auto found = read->find(path);
-        if (found == read->end()) return std::monostate();
-        name = found->second.item->patchName;
-        return found->second.item;
-    }
     if (type == 1) {
         if (auto item = getEffectItemWithPath(path)) {
             name = item->effectName;
@@ -294,11 +328,6 @@ CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<std::s
 
 CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<MappingObject>& list, int type) const
 {
-    return buildTree(list, type, nullptr);
-}
-
-CommonUtils::Tree CommonUtils::buildTree(const std::vector<MappingObject>& list, int type, const ReadPatches* read) const
-{
     std::string base = m_rootPath;
     if (type == 1) base = pathUnderRoot(kTempEffectPool);
     if (type == 2) base = pathUnderRoot(kTempPatch);
@@ -314,7 +343,7 @@ CommonUtils::Tree CommonUtils::buildTree(const std::vector<MappingObject>& list,
             return node;
         }
         std::string name;
-        node->object = itemForPath(path, type, name, read);
+        node->object = itemForPath(path, type, name);
         if (type == 1) {
             node->name = std::holds_alternative<std::monostate>(node->object) ? entry.fileName.value_or("") : name;
             if (!topLevel && std::holds_alternative<std::monostate>(node->object)) node->object = unknownEffectItem();
@@ -325,8 +354,6 @@ CommonUtils::Tree CommonUtils::buildTree(const std::vector<MappingObject>& list,
         }
         node->path = path;
         node->isIncompatible = entry.isIncompatibility;
-        if (read != nullptr)
-            if (const auto found = read->find(path); found != read->end()) node->isIncompatible = found->second.incompatible;
         return node;
     };
     const auto groupFor = [](const std::string& name, const MappingObject& entry) {

@@ -1,11 +1,13 @@
 // The demo launcher: the real program on the virtual MIDI backend with a simulated unit, and a local
 // catalogue server, in a folder of its own. Anyone without the unit or the internet sees the program work.
 //
-//   pexo-rigmora-demo [--keep] [--pool PATCHES] [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
-//   pexo-rigmora-demo --tour FOLDER [--pool PATCHES] [--time-limit SECONDS]
+//   pexo-rigmora-demo [--keep] [--pool PATCHES] [--measure] [--screenshot FILE [--when patches|window]
+//                     [--time-limit SECONDS]]
+//   pexo-rigmora-demo --tour FOLDER [--pool PATCHES] [--measure] [--time-limit SECONDS]
 //
 // --keep leaves the demo folder in place at the end. --pool starts with a saved patch pool of that many
-// patches, a hundred to a group. --screenshot saves a picture of the main window once
+// patches, a hundred to a group. --measure reports at the end when the first window (the splash) showed, the main
+// loop's longest stall after it and the peak resident memory. --screenshot saves a picture of the main window once
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
@@ -28,6 +30,7 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoMeter.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "WindowShot.h"
@@ -45,6 +48,7 @@ struct Options {
     bool whenWindow = false;
     int timeLimitSeconds = 120;
     int poolPatches = 0;
+    bool measure = false;
 };
 
 bool parse(int argc, char** argv, Options& options)
@@ -54,6 +58,8 @@ bool parse(int argc, char** argv, Options& options)
         const bool hasValue = i + 1 < argc;
         if (argument == "--keep") {
             options.keep = true;
+        } else if (argument == "--measure") {
+            options.measure = true;
         } else if (argument == "--screenshot" && hasValue) {
             options.screenshot = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--tour" && hasValue) {
@@ -231,12 +237,14 @@ int main(int argc, char** argv)
     }
     environment.configuration = platform::Configuration::load(platform::Bundle::main());
     DemoUnit* unit = nullptr;
+    std::chrono::steady_clock::time_point started;
     environment.midiSystem = [&unit](platform::Dispatch& dispatch) {
         auto made = std::make_shared<DemoUnit>(dispatch);
         unit = made.get();
         return DemoUnit::system(made);
     };
     environment.launched = [&] {
+        if (options.measure) new DemoMeter(started, qApp);
         std::printf("demo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
                     environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),
                     unit != nullptr ? unit->patchCount() : 0);
@@ -244,5 +252,7 @@ int main(int argc, char** argv)
         if (options.tour.isEmpty()) watch(options, &unit);
         else tour(options, &unit);
     };
+    // The program's own start: the demo's folder, catalogue and pool are ready by now.
+    started = std::chrono::steady_clock::now();
     return runProgram(argc, argv, environment);
 }
