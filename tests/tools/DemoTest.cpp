@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -9,18 +10,21 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoLargePool.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "WindowShot.h"
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVPatch.h"
 #include "device/formats/OKVQFXList.h"
+#include "library/store/BackupFile.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/image/BitmapImageRep.h"
 #include "server/OKVServerController.h"
 #include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
@@ -70,6 +74,14 @@ TEST(DemoCatalogue, SynchronisesWithTheProgramsServerClient)
             ASSERT_TRUE(parsed) << type;
             EXPECT_EQ(parsed->type(), effect.type);
             EXPECT_EQ(parsed->typeName(), effect.name);
+            // What the lists show: a grey icon with dark strokes, the category's colour, a note.
+            const auto icon = platform::BitmapImageRep::imageRepWithData(parsed->icon().content().data(),
+                                                                          parsed->icon().content().size());
+            ASSERT_TRUE(icon) << type;
+            const auto& pixels = icon->bitmapData();
+            EXPECT_TRUE(std::any_of(pixels.begin(), pixels.end(), [](std::uint8_t v) { return v < 76; })) << type;
+            EXPECT_NE(int(parsed->dispColorR()) + parsed->dispColorG() + parsed->dispColorB(), 0) << type;
+            EXPECT_GT(parsed->textCkEN().content().size(), 1U) << type;
             ++effects;
         }
     }
@@ -97,11 +109,19 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
                 ASSERT_TRUE(patch) << group << "/" << slot;
                 EXPECT_LE(patch->patchName().size(), 10U);
                 EXPECT_FALSE(patch->commentEN().content().empty());
+                // Each uses an effect of the unit's model, so the effect list has use counts to show.
+                ASSERT_GE(patch->effectTypes().size(), 1U);
+                EXPECT_EQ(patch->effectTypes()[0] & 0xFFFFFF00U, 0x0B000100U);
                 names.insert(patch->patchName());
             }
         }
     }
     EXPECT_EQ(names.size(), 100U);
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("Blues 1"));
+    EXPECT_FALSE(unit->patchNameAt(100).has_value());
+    unit->editOnUnit(5, "On Unit", "Changed on the unit");
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("On Unit"));
+    EXPECT_EQ(unit->patchCommentAt(5), std::optional<std::string>("Changed on the unit"));
 
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);
@@ -171,19 +191,40 @@ TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
     for (const auto& c : cases) EXPECT_EQ(WindowShot::isBlank(c.image), c.blank) << c.name;
 }
 
+// The demo's library lies as a saved pool does: entries numbered in pool order, the backup of the unit's
+// model with its record, one patch of a generation the unit does not take.
+TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
+{
+    TemporaryFolder root;
+    std::string error;
+    ASSERT_TRUE(DemoPool::write(root.path(), error)) << error;
+    const fs::path library = fs::path(root.path()) / "QFXMacApplication" / "Patch";
+    EXPECT_TRUE(fs::is_regular_file(library / "Pool" / "[0] Warm Pad.qptc"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(library / "Pool" / "[1] Live Set"), fs::directory_iterator()), 3);
+    const fs::path backup = library / "Backup" / (std::string("[4] ") + DemoPool::kBackupName);
+    const auto record = BackupFile::readBackupFileWithPath((backup / BackupFile::kFileName).string(), root.path());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->modelName(), DemoCatalogue::models().front().name);
+    EXPECT_EQ(record->backupName(), DemoPool::kBackupName);
+    platform::LocalFileManager files;
+    const auto old = OKVPatch::initWithContentsOfFile(files, (library / "Pool" / "[2] Old Unit.qptc").string());
+    ASSERT_TRUE(old);
+    EXPECT_NE(old->gen() & 0x01U, 0x01U);
+}
+
 }  // namespace
 
 // A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
-TEST(DemoPool, SeedsASavedPoolOfAnySize)
+TEST(DemoLargePool, SeedsASavedPoolOfAnySize)
 {
     TemporaryFolder data;
     std::string error;
-    ASSERT_TRUE(DemoPool::seed(data.path(), 250, error)) << error;
+    ASSERT_TRUE(DemoLargePool::seed(data.path(), 250, error)) << error;
     platform::LocalFileManager files;
     const std::string pool = data.path() + "/QFXMacApplication/Patch/Pool";
-    EXPECT_EQ(files.contentsOfDirectory(pool), (std::vector<std::string>{"[0] Set 1", "[1] Set 2", "[2] Set 3"}));
-    EXPECT_EQ(files.contentsOfDirectory(pool + "/[2] Set 3")->size(), 50U);
-    const auto first = files.readFile(pool + "/[0] Set 1/[0] Pool 1.qptc");
+    EXPECT_EQ(files.contentsOfDirectory(pool), (std::vector<std::string>{"[100] Set 1", "[101] Set 2", "[102] Set 3"}));
+    EXPECT_EQ(files.contentsOfDirectory(pool + "/[102] Set 3")->size(), 50U);
+    const auto first = files.readFile(pool + "/[100] Set 1/[0] Pool 1.qptc");
     ASSERT_TRUE(first);
     const auto patch = OKVPatch::initWithData(*first);
     ASSERT_TRUE(patch);

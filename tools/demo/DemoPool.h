@@ -1,16 +1,19 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
+#include <vector>
 
-// A saved patch pool of any size in the demo's data folder, as the program saves one: a hundred patches
-// per group, groups and patches numbered by position. It shows how the program starts, loads and saves
-// at the size a long-time user reaches.
+// The saved patch library a user of the demo unit would have: patches at the top of the pool, a group,
+// a patch made for another unit, and a backup of the whole unit with its record. Written under the
+// program's data folder before it starts, so the pool loads it like any library.
 class DemoPool {
 public:
-    // Writes `patches` patch files under "QFXMacApplication/Patch/Pool" of `dataFolder`; false (with
-    // `error` set) when a file cannot be written.
-    static bool seed(const std::filesystem::path& dataFolder, int patches, std::string& error);
+    static constexpr const char* kGroupName = "Live Set";
+    static constexpr const char* kBackupName = "Backup_Rigmora One_20261201_18_30";
+    static constexpr const char* kIncompatiblePatch = "Old Unit";
 
-    static constexpr int kPatchesPerGroup = 100;
+    // The names in pool order, groups with their children after them, for the tests.
+    static std::vector<std::string> topLevelNames();
+    // False when a file could not be written; `error` says which.
+    static bool write(const std::string& rootFolder, std::string& error);
 };
