@@ -547,6 +547,8 @@ private:
     std::mutex m_markedMutex;
     std::vector<const DirectoryObject*> m_markedRoots;
     std::int32_t m_markedDevice = 0;
+    // Entries of the saved library the load could not place in the working copy (also m_markedMutex).
+    std::vector<std::string> m_unplaced;
     // On the state queue.
     void mergeEffectNow();
 

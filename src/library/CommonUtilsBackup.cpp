@@ -354,8 +354,20 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
             return false;
         }
     }
-    // Whatever else the library's own folder holds stays in it.
+    // Whatever else the library's own folder holds stays in it, as does what the load could not place.
     const std::string library = pathUnderRoot(kStorePatch);
+    std::vector<std::string> unplaced;
+    {
+        std::lock_guard lock(m_markedMutex);
+        unplaced = m_unplaced;
+    }
+    for (const auto& path : unplaced) {
+        if (m_files.itemKind(path) == platform::ItemKind::Missing || !isUnderFolder(path, library)) continue;
+        const fs::path below = fs::path(path).lexically_relative(fs::path(library));
+        if (!m_files.createDirectory((fs::path(staging) / below).parent_path().string(), true, &error) ||
+            !linkTree(path, (fs::path(staging) / below).string(), 1))
+            return false;
+    }
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
         for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
             if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;

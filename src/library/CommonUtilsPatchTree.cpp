@@ -173,6 +173,8 @@ void CommonUtils::loadPatchPool()
 
     std::vector<SavedEntry> entries;
     std::vector<std::string> keptAtTop;
+    // What could not be placed in the working copy; the save takes it from the saved library as it is.
+    std::vector<std::string> unplaced;
     for (const char* part : {"Pool", "Backup"}) {
         const std::string folder = join(library, part);
         const platform::ItemKind kind = m_files.itemKind(folder);
@@ -261,7 +263,8 @@ void CommonUtils::loadPatchPool()
             const std::string target = workingName(folder, plainName(lastComponent(source)), lastComponent(source));
             if (place(source, target)) child->path = item->path = target;
         }
-        for (const std::string& kept : entry.kept) linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1);
+        for (const std::string& kept : entry.kept)
+            if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
         if (root->isBackUpAllGroup) {
             if (place(entry.record, join(folder, BackupFile::kFileName))) {
                 const auto record = BackupFile::readBackupFileWithPath(entry.record, m_rootPath);
@@ -270,9 +273,11 @@ void CommonUtils::loadPatchPool()
             std::replace(root->name->begin(), root->name->end(), '-', ':');
         }
     }
-    for (const std::string& kept : keptAtTop) linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1);
+    for (const std::string& kept : keptAtTop)
+        if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
     {
         std::lock_guard lock(m_markedMutex);
+        m_unplaced = std::move(unplaced);
         m_markedRoots.clear();
         for (const auto& root : roots) m_markedRoots.push_back(root.get());
         m_markedDevice = deviceID;

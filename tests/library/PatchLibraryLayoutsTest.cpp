@@ -330,3 +330,19 @@ TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue
     EXPECT_TRUE(newer->isIncompatible);
     EXPECT_EQ(faulty.reads(), 4);
 }
+
+// An entry the load could not take into the working copy is taken by the save from the saved library.
+TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
+{
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    put("Pool/a.txt", Bytes{'a'});
+    put("Pool/[1] G/[0] Inner/b.txt", Bytes{'b'});
+    put("Pool/[1] G/[1] In.qptc", patchBytes("In"));
+    const Inventory before = inventory(library());
+    faulty.fail(Op::Link, ".txt");
+    const CommonUtils::Tree tree = load();
+    faulty.heal();
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/a.txt"));
+    ASSERT_TRUE(save(tree));
+    EXPECT_EQ(inventory(library()), before);
+}
