@@ -78,6 +78,9 @@ public:
     static constexpr const char* kStorePatchAside = "QFXMacApplication/.Patch-old";
     static constexpr const char* kDevicePatch = "Device/Patch";
     static constexpr const char* kQFXListFileName = "FLST_SEQ.QT2";
+    // Per unit, what an effect edit under way still has to put on it; kept until the unit confirms its new
+    // list, since the unit's file system cannot replace a file in one step.
+    static constexpr const char* kStoreDeviceRepair = "QFXMacApplication/DeviceEdit";
 
     // The device actions a request can run. Each has its own operation flags and request time-out.
     enum class RequestKind {
@@ -92,6 +95,8 @@ public:
         WriteOnePatch,
         WriteGroupPatchs,
         WriteAllPatch,
+        // At a connection, before the read: finishes an effect edit the unit was left in the middle of.
+        RepairEffectList,
     };
     // The request time-out of a kind in seconds; 0 for none.
     static int requestTimeOut(RequestKind kind);
@@ -433,6 +438,26 @@ private:
     bool m_isEffectFileDeleted = false;
     // The type an add put into the loaded types, taken out again when the add fails.
     std::optional<std::uint32_t> m_addedEffectType;
+    // The list the prepared edit writes, and the one it replaces.
+    Bytes m_editedList;
+    Bytes m_replacedList;
+
+    // ---- an edit finished at the unit's next answer (CommonUtilsEffectRepair.cpp) ----
+    enum class RepairStep { Module, List, Flush };
+    // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
+    // from `path`, or "none"), the list it writes and the one it replaces, under the unit's folder.
+    void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
+    // The unit holds the edit's new list, or the edit never touched it.
+    void dropEditForRepair();
+    std::string repairFolder() const;
+    // On a connection: queues the finishing of a kept edit ahead of the read.
+    void queueEffectListRepair();
+    void repairEffectListFlow();
+    void repairStepDone(std::int32_t state);
+    void writeRepairList(bool replaced);
+    RepairStep m_repairStep = RepairStep::Module;
+    bool m_repairWritesReplaced = false;
+    bool m_repairModuleWrite = false;
     // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;

@@ -62,6 +62,9 @@ public:
     virtual void didGetDeviceName(const std::string& /*name*/) {}
     virtual void didGetDeviceMemory(float /*percentInUse*/) {}
     virtual void readQFXListFail() {}
+    // An effect edit cut short earlier (the unit unplugged or silent) was finished on the unit at its
+    // connection, so its effect list and module files agree again.
+    virtual void deviceEffectListRepaired() {}
     virtual void didDoSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didFinishSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didDoSynchronizationActionDevice(const std::optional<std::string>& /*code*/) {}

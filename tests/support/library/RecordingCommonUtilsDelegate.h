@@ -29,6 +29,7 @@ public:
     void deviceLostConnectOrNoReply() override { record("lost"); }
     void systemDidSleep() override { record("sleep"); }
     void readQFXListFail() override { record("readListFail"); }
+    void deviceEffectListRepaired() override { record("unitListRepaired"); }
     void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
                          std::int32_t failedState) override
     {
