@@ -448,6 +448,8 @@ void MainWindowLogic::readQFXListFail()
     parts_->dialogs.showInformation("Main_ReadQFXListFailed");
 }
 
+void MainWindowLogic::deviceEffectListRepaired() { parts_->dialogs.showInformation("Main_DeviceEffectListRepaired"); }
+
 void MainWindowLogic::effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects)
 {
     setEffectList(effects);

@@ -190,6 +190,7 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         {"patch list failed", [](auto& l) { l.getPatchListWithFailedState(-1); }, {"info Main_GetPatchListFailed"}, true},
         {"list damaged", [](auto& l) { l.readQFXListFail(); },
          {"clearUndoStack", "savePatchPoolToLocal", "info Main_ReadQFXListFailed"}, false},
+        {"list repaired", [](auto& l) { l.deviceEffectListRepaired(); }, {"info Main_DeviceEffectListRepaired"}, true},
         {"patch write error", [](auto& l) { l.writePatchItemWithFailedState(-3, patch("old"), 0); },
          {"info Patch_ErrorAndEjectDevice", "ejectDevice"}, true},
         {"patch write without old", [](auto& l) { l.writePatchItemWithFailedState(0, nullptr, 0); },
