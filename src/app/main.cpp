@@ -7,8 +7,10 @@
 #include "app/main/DesktopHelpOpener.h"
 #include "app/main/OptionMenuState.h"
 #include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderEffectManagerViewController.h"
-#include "app/screens/PlaceholderPatchManagerViewController.h"
+#include "app/patch/CommonUtilsPatchCoordinator.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/QueuePatchDialogs.h"
+#include "app/screens/PlaceholderEffectScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/TerminationSignals.h"
@@ -16,6 +18,7 @@
 #include "device/sequencer/ParserDataController.h"
 #include "device/transport/CMidiDevice.h"
 #include "library/CommonUtils.h"
+#include "library/undo/UndoController.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
 #include "platform/bundle/Localizer.h"
@@ -53,15 +56,22 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     commonUtils.setPowerEvents(&power);
     CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
     DesktopHelpOpener opener;
+    CommonUtilsPatchCoordinator patchCoordinator(commonUtils);
+    QueuePatchDialogs patchDialogs(ShowingDialogQueue::getInstance());
+    const std::string language = platform::Localizer::languageFromEnvironment();
 
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
     lifecycle.setCommonUtils(&coordinator);
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
         return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
-            std::make_unique<PlaceholderEffectManagerViewController>(),
-            std::make_unique<PlaceholderPatchManagerViewController>(), OptionMenuState::defaultPath(), RIG_VERSION,
-            bundle.resourcesDirectory(), platform::Localizer::languageFromEnvironment(),
+            std::make_unique<PlaceholderEffectScreen>(),
+            std::make_unique<PatchManagerViewController>(PatchManagerViewController::Collaborators{
+                AppDelegate::getInstance(), patchCoordinator, UndoController::getInstance(),
+                platform::NotificationCenter::defaultCenter(), patchDialogs,
+                QueuePatchDialogs::textRuleContext(ShowingDialogQueue::getInstance(), language),
+                configuration.integer(platform::Configuration::kTime_Of_Reload_Buffer_Data)}),
+            OptionMenuState::defaultPath(), RIG_VERSION, bundle.resourcesDirectory(), language,
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP)});
     });

@@ -9,11 +9,13 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoPool.h"
 #include "DemoUnit.h"
 #include "WindowShot.h"
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVPatch.h"
 #include "device/formats/OKVQFXList.h"
+#include "library/store/BackupFile.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
 #include "platform/dispatch/Dispatch.h"
@@ -168,6 +170,27 @@ TEST(WindowShot, BlankOnlyWhenEveryPixelIsTheSame)
         bool blank;
     } cases[] = {{"null", QImage(), true}, {"uniform", uniform, true}, {"one pixel differs", corner, false}};
     for (const auto& c : cases) EXPECT_EQ(WindowShot::isBlank(c.image), c.blank) << c.name;
+}
+
+// The demo's library lies as a saved pool does: entries numbered in pool order, the backup of the unit's
+// model with its record, one patch of a generation the unit does not take.
+TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
+{
+    TemporaryFolder root;
+    std::string error;
+    ASSERT_TRUE(DemoPool::write(root.path(), error)) << error;
+    const fs::path library = fs::path(root.path()) / "QFXMacApplication" / "Patch";
+    EXPECT_TRUE(fs::is_regular_file(library / "Pool" / "[0] Warm Pad.qptc"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(library / "Pool" / "[1] Live Set"), fs::directory_iterator()), 3);
+    const fs::path backup = library / "Backup" / (std::string("[4] ") + DemoPool::kBackupName);
+    const auto record = BackupFile::readBackupFileWithPath((backup / BackupFile::kFileName).string(), root.path());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->modelName(), DemoCatalogue::models().front().name);
+    EXPECT_EQ(record->backupName(), DemoPool::kBackupName);
+    platform::LocalFileManager files;
+    const auto old = OKVPatch::initWithContentsOfFile(files, (library / "Pool" / "[2] Old Unit.qptc").string());
+    ASSERT_TRUE(old);
+    EXPECT_NE(old->gen() & 0x01U, 0x01U);
 }
 
 }  // namespace

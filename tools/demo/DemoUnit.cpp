@@ -36,6 +36,10 @@ constexpr std::size_t kModuleFileSize = 320 * 1024;
 
 DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
 {
+    // Slots labelled as a unit's display shows them: group from 01, then the patch from 1 ("01:1").
+    sim::DeviceUnit::Descriptions descriptions;
+    descriptions.display = {0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0, 0};
+    m_unit.setDescriptions(descriptions);
     fillPatches();
     loadEffects();
 }

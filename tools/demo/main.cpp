@@ -8,7 +8,8 @@
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, patch screen, ejected, connected again) and saves a picture of each in FOLDER,
+// are read (effects screen, patch screen, ejected, connected again, then the patch pool: seeded with its backup
+// open, a rename, rows saved into a group, a new group, a patch moved into a group) and saves a picture of each in FOLDER,
 // with the same statuses.
 
 #include <QAction>
@@ -27,7 +28,9 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoPool.h"
 #include "DemoUnit.h"
+#include "PoolTour.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
 #include "platform/bundle/Bundle.h"
@@ -146,6 +149,12 @@ void tour(const Options& options, DemoUnit* const* unit)
              if (QAction* connect = enabledAction(w, QStringLiteral("Connect"))) connect->trigger();
          },
          [=] { return patches() >= 2 * full(); }},
+        // Back on the patch screen: the seeded pool, then one of each of its edits.
+        {"pool-seeded.png", PoolTour::openBackupGroup, PoolTour::backupGroupOpen},
+        {"pool-renamed.png", PoolTour::renamePatch, PoolTour::patchRenamed},
+        {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
+        {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
+        {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
@@ -219,6 +228,11 @@ int main(int argc, char** argv)
     // The environment is read only now, after the demo folder has taken the place of the user's.
     ProgramEnvironment environment;
     environment.rootFolder = platform::ApplicationSupport::rootFolder();
+    std::string poolError;
+    if (!DemoPool::write(environment.rootFolder, poolError)) {
+        std::fprintf(stderr, "pexo-rigmora-demo: %s\n", poolError.c_str());
+        return 1;
+    }
     environment.configuration = platform::Configuration::load(platform::Bundle::main());
     DemoUnit* unit = nullptr;
     environment.midiSystem = [&unit](platform::Dispatch& dispatch) {

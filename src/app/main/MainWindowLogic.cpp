@@ -11,8 +11,8 @@
 #include "app/main/MainCoordinator.h"
 #include "app/main/MainWindowChrome.h"
 #include "app/main/OptionMenuState.h"
-#include "app/screens/EffectManagerViewController.h"
-#include "app/screens/PatchManagerViewController.h"
+#include "app/screens/EffectScreen.h"
+#include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
@@ -386,7 +386,7 @@ void MainWindowLogic::writePatchListWithState(std::int32_t state)
 {
     auto& patch = parts_->patchManager;
     auto& summaries = patch.numberOfRestoredDictionaryArray();
-    std::optional<PatchManagerViewController::RestoredCount> summary;
+    std::optional<PatchScreen::RestoredCount> summary;
     if (!summaries.empty()) {
         // This result belongs to the oldest restore; a later equal restore keeps its own summary.
         summary = summaries.front();
@@ -480,7 +480,7 @@ void MainWindowLogic::setPatchList(const Items& patches)
 
 void MainWindowLogic::setBankListFromPatchObjects(const std::vector<std::string>& offsetNameList)
 {
-    PatchManagerViewController::BankItems banks;
+    PatchScreen::BankItems banks;
     for (const auto& name : offsetNameList) {
         auto bank = std::make_shared<BankItem>();
         bank->bankName = name;

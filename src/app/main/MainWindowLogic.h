@@ -10,13 +10,13 @@
 #include "library/CommonUtilsDelegate.h"
 
 class AppDelegate;
-class EffectManagerViewController;
+class EffectScreen;
 class HelpOpener;
 class MainCoordinator;
 class MainWindowController;
 class MainWindowChrome;
 class OptionMenuState;
-class PatchManagerViewController;
+class PatchScreen;
 
 // The main window controller's decisions: the set-up, the screen switch, the timers' work, the menus,
 // the clearing of the device display and every answer to the coordinator. It drives the screens, the
@@ -47,8 +47,8 @@ public:
         MainCoordinator& coordinator;
         MainDialogs& dialogs;
         MainWindowChrome& chrome;
-        EffectManagerViewController& effectManager;
-        PatchManagerViewController& patchManager;
+        EffectScreen& effectManager;
+        PatchScreen& patchManager;
         OptionMenuState& options;
         HelpOpener& opener;
         // What the screens are given as their main window controller.

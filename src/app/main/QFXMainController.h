@@ -18,11 +18,11 @@
 #include "app/shell/MainWindowController.h"
 
 class AppDelegate;
-class EffectManagerViewController;
+class EffectScreen;
 class HelpOpener;
 class MainCoordinator;
 class MemoryLevelIndicator;
-class PatchManagerViewController;
+class PatchScreen;
 class QAction;
 class QLabel;
 class QMenu;
@@ -49,8 +49,8 @@ public:
         MainCoordinator& coordinator;
         ShowingDialogQueue& dialogQueue;
         HelpOpener& opener;
-        std::unique_ptr<EffectManagerViewController> effectManager;
-        std::unique_ptr<PatchManagerViewController> patchManager;
+        std::unique_ptr<EffectScreen> effectManager;
+        std::unique_ptr<PatchScreen> patchManager;
         std::filesystem::path optionPath;
         std::string version;
         std::string resourcesDirectory;
@@ -76,8 +76,8 @@ public:
     void ejectDevice() override { MainWindowLogic::ejectDevice(); }
     std::string deviceName() const override { return MainWindowLogic::deviceName(); }
 
-    EffectManagerViewController& effectManager() { return *effectManager_; }
-    PatchManagerViewController& patchManager() { return *patchManager_; }
+    EffectScreen& effectManager() { return *effectManager_; }
+    PatchScreen& patchManager() { return *patchManager_; }
     QAction* menuAction(MenuAction action) const { return actions_.value(static_cast<int>(action)); }
     QMenu* controlMenu() const { return controlMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
@@ -122,8 +122,8 @@ private:
     void terminate() override;
 
     AppDelegate& appDelegate_;
-    std::unique_ptr<EffectManagerViewController> effectManager_;
-    std::unique_ptr<PatchManagerViewController> patchManager_;
+    std::unique_ptr<EffectScreen> effectManager_;
+    std::unique_ptr<PatchScreen> patchManager_;
     OptionMenuState options_;
     QueueMainDialogs dialogs_;
     std::string version_;

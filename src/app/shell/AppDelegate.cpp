@@ -1,8 +1,10 @@
 #include "app/shell/AppDelegate.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QShortcut>
 
 #include <algorithm>
 
@@ -66,6 +68,36 @@ void AppDelegate::clearColorEditingTextField()
     if (!isDeviceConnected_) return;
     showNotEditingColour(editingTextField_);
     showNotEditingColour(previousEditingTextField_);
+}
+
+void AppDelegate::disableMenuShortkey()
+{
+    if (menuShortkeyDisabled_) return;
+    menuShortkeyDisabled_ = true;
+    if (!mainWindow_) return;
+    for (QAction* action : mainWindow_->findChildren<QAction*>()) {
+        if (action->shortcuts().isEmpty()) continue;
+        disabledActions_.emplace_back(action, action->shortcuts());
+        action->setShortcuts(QList<QKeySequence>());
+    }
+    for (QShortcut* shortcut : mainWindow_->findChildren<QShortcut*>()) {
+        if (!shortcut->isEnabled()) continue;
+        disabledShortcuts_.emplace_back(shortcut);
+        shortcut->setEnabled(false);
+    }
+}
+
+void AppDelegate::enableMenuShortkey()
+{
+    menuShortkeyDisabled_ = false;
+    for (auto& [action, shortcuts] : disabledActions_) {
+        if (action) action->setShortcuts(shortcuts);
+    }
+    for (QPointer<QShortcut>& shortcut : disabledShortcuts_) {
+        if (shortcut) shortcut->setEnabled(true);
+    }
+    disabledActions_.clear();
+    disabledShortcuts_.clear();
 }
 
 void AppDelegate::clearData()

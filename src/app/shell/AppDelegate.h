@@ -1,11 +1,18 @@
 #pragma once
 
+#include <QKeySequence>
+#include <QList>
 #include <QPointer>
 #include <QWidget>
+
+#include <utility>
+#include <vector>
 
 #include "app/shell/DialogWindow.h"
 
 class MainWindowController;
+class QAction;
+class QShortcut;
 
 // The process-wide interface state that every screen, view and sheet reads or sets: the flags (device
 // connected, restoring all, patch pool changed, a dialog showing, a text view being edited), the text
@@ -55,6 +62,13 @@ public:
     void clearColorEditingTextView();
     void clearColorEditingTextField();
 
+    // The main window's keyboard shortcuts (its menus' and its own) are off while a text control is
+    // edited, so that the keys typed reach the control; enabling gives back exactly what was disabled.
+    // Disabling twice before enabling keeps the first record.
+    void disableMenuShortkey();
+    void enableMenuShortkey();
+    bool isMenuShortkeyDisabled() const { return menuShortkeyDisabled_; }
+
     // Forgets the device and the edited controls. A showing dialog and an unsaved pool keep their flags.
     void clearData();
 
@@ -78,4 +92,7 @@ private:
     QPointer<QWidget> previousEditingTextView_;
     QPointer<QWidget> editingTextField_;
     QPointer<QWidget> previousEditingTextField_;
+    bool menuShortkeyDisabled_ = false;
+    std::vector<std::pair<QPointer<QAction>, QList<QKeySequence>>> disabledActions_;
+    std::vector<QPointer<QShortcut>> disabledShortcuts_;
 };

@@ -150,6 +150,101 @@ QImage footer(QColor colour)
     return image;
 }
 
+// The drawn scrollers' and headers' pieces.
+
+// A rounded bar of `colour` on a transparent canvas, for cutting into three pieces.
+QImage roundedBar(QSize size, QMarginsF inset, qreal radius, QColor colour)
+{
+    QImage bar = canvas(size.width(), size.height());
+    QPainter painter(&bar);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRoundedRect(QRectF(bar.rect()).marginsRemoved(inset), radius, radius);
+    return bar;
+}
+
+// Piece `part` (0 start cap, 1 fill, 2 end cap) of `whole`, cut along its height or its width with caps
+// `capLength` long, so that the pieces join seamlessly however the fill is stretched.
+QImage threePieceCut(const QImage& whole, bool vertical, int capLength, int part)
+{
+    const int length = vertical ? whole.height() : whole.width();
+    const int start = part == 0 ? 0 : part == 1 ? capLength : length - capLength;
+    const int span = part == 1 ? length - 2 * capLength : capLength;
+    return vertical ? whole.copy(0, start, whole.width(), span) : whole.copy(start, 0, span, whole.height());
+}
+
+QImage knobPiece(int part, QColor colour)
+{
+    return threePieceCut(roundedBar(QSize(11, 16), QMarginsF(1, 0.5, 1, 0.5), 4.5, colour), true, 6, part);
+}
+
+QImage knobSlot()
+{
+    QImage image = canvas(15, 8);
+    QPainter painter(&image);
+    painter.fillRect(image.rect(), QColor(24, 27, 31));
+    painter.fillRect(QRect(0, 0, 1, 8), QColor(14, 16, 19));
+    return image;
+}
+
+QImage scrollArrow(bool up)
+{
+    QImage image = canvas(15, 15);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(image.rect(), QColor(24, 27, 31));
+    QPainterPath head;
+    head.moveTo(7.5, up ? 4.5 : 10.5);
+    head.lineTo(11.5, up ? 10 : 5);
+    head.lineTo(3.5, up ? 10 : 5);
+    head.closeSubpath();
+    painter.fillPath(head, QColor(150, 156, 164));
+    return image;
+}
+
+// A column header strip: light, so that the dark grey titles read on it, tinted by the list's screen.
+QImage headerStrip(QColor tint)
+{
+    QImage image = canvas(64, 25);
+    QPainter painter(&image);
+    QLinearGradient fill(0, 0, 0, 25);
+    fill.setColorAt(0, QColor(236, 238, 240));
+    fill.setColorAt(1, QColor(206, 209, 213));
+    painter.fillRect(image.rect(), fill);
+    painter.fillRect(QRect(0, 23, 64, 2), tint);
+    return image;
+}
+
+QImage cellSeparator()
+{
+    QImage image = canvas(2, 25);
+    QPainter painter(&image);
+    painter.fillRect(QRect(0, 3, 1, 19), QColor(160, 164, 170));
+    painter.fillRect(QRect(1, 3, 1, 19), QColor(250, 250, 250));
+    return image;
+}
+
+QImage sortIndicator(bool ascending)
+{
+    QImage image = canvas(10, 5);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath head;
+    head.moveTo(5, ascending ? 0 : 5);
+    head.lineTo(10, ascending ? 5 : 0);
+    head.lineTo(0, ascending ? 5 : 0);
+    head.closeSubpath();
+    painter.fillPath(head, QColor(70, 70, 72));
+    return image;
+}
+
+// A pool row's selection background: a rounded strip in three pieces.
+QImage poolSelectionPiece(int part, QColor colour)
+{
+    return threePieceCut(roundedBar(QSize(24, 24), QMarginsF(0.5, 1, 0.5, 1), 5, colour), false, 6, part);
+}
+
 const QHash<QString, Painter>& painters()
 {
     static const QHash<QString, Painter> table = [] {
@@ -169,6 +264,28 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("patch_default_state_icon"), [] { return tabIcon(QStringLiteral("Patches"), false); }},
             {QStringLiteral("effect_footer"), [] { return footer(kAccentBlue); }},
             {QStringLiteral("patch_footer"), [] { return footer(kSelectionOrange); }},
+            {QStringLiteral("knob_background"), knobSlot},
+            {QStringLiteral("up_arrow"), [] { return scrollArrow(true); }},
+            {QStringLiteral("down_arrow"), [] { return scrollArrow(false); }},
+            {QStringLiteral("effect_knob_top"), [] { return knobPiece(0, kAccentBlue); }},
+            {QStringLiteral("effect_knob_middle"), [] { return knobPiece(1, kAccentBlue); }},
+            {QStringLiteral("effect_knob_bottom"), [] { return knobPiece(2, kAccentBlue); }},
+            {QStringLiteral("patch_top_ruler"), [] { return knobPiece(0, kSelectionOrange); }},
+            {QStringLiteral("patch_middle_ruler"), [] { return knobPiece(1, kSelectionOrange); }},
+            {QStringLiteral("patch_bottom_ruler"), [] { return knobPiece(2, kSelectionOrange); }},
+            {QStringLiteral("effect_pool_header"), [] { return headerStrip(kDeepBlue); }},
+            {QStringLiteral("effect_list_header"), [] { return headerStrip(kAccentBlue); }},
+            {QStringLiteral("patch_pool_header"), [] { return headerStrip(kSelectionOrange.darker(130)); }},
+            {QStringLiteral("patch_list_header"), [] { return headerStrip(kSelectionOrange); }},
+            {QStringLiteral("cell_separator"), cellSeparator},
+            {QStringLiteral("sort_indicator_ascending"), [] { return sortIndicator(true); }},
+            {QStringLiteral("sort_indicator_descending"), [] { return sortIndicator(false); }},
+            {QStringLiteral("patch_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kSelectionOrange); }},
+            {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kDeepBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kDeepBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kDeepBlue); }},
         };
         for (int step = 1; step <= 18; ++step) {
             all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),

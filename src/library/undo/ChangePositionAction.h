@@ -14,6 +14,9 @@ public:
         // Its group; none at the top level.
         std::shared_ptr<DirectoryObject> oldParentItem;
         std::vector<std::shared_ptr<DirectoryObject>> oldChildItems;
+    };
+    // A pool patch whose file moved: the group folder it came from ("" for the top level) and its node.
+    struct MovedPatchItem {
         std::string oldDirectory;
         std::shared_ptr<DirectoryObject> patchItem;
     };
@@ -29,7 +32,7 @@ public:
     std::vector<Object> mOldList;
     std::vector<Object> mNewList;
     std::vector<OldParent> mOldParentList;
-    std::vector<Object> mMovedPatchItemList;
+    std::vector<MovedPatchItem> mMovedPatchItemList;
     // 1 device-list reorder, 2 pool top-level reorder, 3 reorder inside the group `mItem`, 4 a pool drag
     // with file moves.
     std::int64_t mType = 0;

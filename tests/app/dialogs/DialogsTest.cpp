@@ -15,12 +15,12 @@
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/dialogs/UpdateInformationView.h"
 #include "app/shell/AppDelegate.h"
-#include "support/app/FakeEffectUpdateView.h"
-#include "support/app/FakePatchManagerViewController.h"
+#include "support/app/FakeEffectUpdateSheet.h"
+#include "support/app/FakePatchScreen.h"
 #include "support/app/TestApplication.h"
 
-static_assert(!std::is_abstract_v<testing_app::FakePatchManagerViewController>);
-static_assert(!std::is_abstract_v<testing_app::FakeEffectUpdateView>);
+static_assert(!std::is_abstract_v<testing_app::FakePatchScreen>);
+static_assert(!std::is_abstract_v<testing_app::FakeEffectUpdateSheet>);
 
 namespace {
 

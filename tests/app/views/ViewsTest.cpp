@@ -28,7 +28,14 @@ TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
     QStringList wanted{"splash", "warning-icon", "row_light_color_left", "row_light_color_right",
                        "row_dark_color_left", "row_dark_color_right", "effect_list_selection", "patch_list_selection",
                        "ban-icon", "effect_focused_state_icon", "effect_default_state_icon",
-                       "patch_focused_state_icon", "patch_default_state_icon", "effect_footer", "patch_footer"};
+                       "patch_focused_state_icon", "patch_default_state_icon", "effect_footer", "patch_footer", "knob_background", "up_arrow", "down_arrow",
+                       "effect_knob_top", "effect_knob_middle", "effect_knob_bottom", "patch_top_ruler",
+                       "patch_middle_ruler", "patch_bottom_ruler", "effect_pool_header", "effect_list_header",
+                       "patch_pool_header", "patch_list_header", "cell_separator", "sort_indicator_ascending",
+                       "sort_indicator_descending", "patch_pool_focused_selection_top",
+                       "patch_pool_focused_selection_mid", "patch_pool_focused_selection_bottom",
+                       "effect_pool_focused_selection_top", "effect_pool_focused_selection_mid",
+                       "effect_pool_focused_selection_bottom"};
     for (int number = 1; number <= 18; ++number) wanted << ProcessingView::frameName(number);
     for (const QString& name : wanted) EXPECT_FALSE(NamedImages::image(name).isNull()) << name.toStdString();
     EXPECT_EQ(NamedImages::names().size(), wanted.size());

@@ -10,8 +10,8 @@
 
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderEffectManagerViewController.h"
-#include "app/screens/PlaceholderPatchManagerViewController.h"
+#include "app/screens/PlaceholderEffectScreen.h"
+#include "app/screens/PlaceholderPatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindow.h"
 #include "support/app/FakeMainNeighbours.h"
@@ -46,8 +46,8 @@ protected:
     FakeHelpOpener opener;
     MainWindow window;
     QFXMainController controller{{appDelegate, coordinator, dialogQueue, opener,
-                                  std::make_unique<PlaceholderEffectManagerViewController>(),
-                                  std::make_unique<PlaceholderPatchManagerViewController>(),
+                                  std::make_unique<PlaceholderEffectScreen>(),
+                                  std::make_unique<PlaceholderPatchScreen>(),
                                   std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
                                   "", ""}};
 };

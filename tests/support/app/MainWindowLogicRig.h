@@ -13,9 +13,9 @@
 #include "app/shell/AppDelegate.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
-#include "support/app/FakeEffectManagerViewController.h"
+#include "support/app/FakeEffectScreen.h"
 #include "support/app/FakeMainNeighbours.h"
-#include "support/app/FakePatchManagerViewController.h"
+#include "support/app/FakePatchScreen.h"
 #include "support/app/TestApplication.h"
 #include "support/files/TemporaryFolder.h"
 
@@ -71,8 +71,8 @@ protected:
     FakeMainCoordinator coordinator{log};
     FakeMainDialogs dialogs{log};
     FakeMainWindowChrome chrome{log};
-    FakeEffectManagerViewController effects;
-    FakePatchManagerViewController patches;
+    FakeEffectScreen effects;
+    FakePatchScreen patches;
     OptionMenuState options{folder.path() + "/QFXMacApplication/OptionMenuState.plist"};
     FakeHelpOpener opener;
     std::vector<std::function<void()>> posted;

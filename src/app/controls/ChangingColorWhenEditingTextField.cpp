@@ -1,0 +1,238 @@
+#include "app/controls/ChangingColorWhenEditingTextField.h"
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "app/controls/EditingKeyMonitor.h"
+#include "app/controls/EditingTextDelegate.h"
+#include "app/controls/TypedChange.h"
+#include "app/shell/AppDelegate.h"
+
+namespace {
+
+bool isControlKey(const QKeyEvent& event, int key)
+{
+    return event.key() == key && (event.modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+}
+
+bool isControlReturn(const QKeyEvent& event)
+{
+    return isControlKey(event, Qt::Key_Return) || isControlKey(event, Qt::Key_Enter);
+}
+
+}  // namespace
+
+ChangingColorWhenEditingTextField::ChangingColorWhenEditingTextField(QWidget* parent)
+    : QLineEdit(parent), editableText_(*this)
+{
+    setFrame(false);
+    setDragEnabled(false);
+    setAcceptDrops(false);
+    // A right click is the list's: the field shows no menu of its own.
+    setContextMenuPolicy(Qt::PreventContextMenu);
+    showLook(false);
+}
+
+ChangingColorWhenEditingTextField::~ChangingColorWhenEditingTextField()
+{
+    EditingKeyMonitor::removeFor(this);
+    // A field that goes while edited gives the window its shortcuts back.
+    if (isInEdit_) AppDelegate::getInstance().enableMenuShortkey();
+}
+
+void ChangingColorWhenEditingTextField::setDelegate(EditingTextDelegate* delegate)
+{
+    delegate_ = delegate;
+    editableText_.setDelegate(delegate);
+}
+
+bool ChangingColorWhenEditingTextField::isOwnShortcut(const QKeyEvent& event)
+{
+    return isControlKey(event, Qt::Key_C) || isControlKey(event, Qt::Key_V) || isControlKey(event, Qt::Key_A) ||
+           isControlReturn(event) || (event.key() == Qt::Key_Escape && event.modifiers() == Qt::NoModifier);
+}
+
+QWidget* ChangingColorWhenEditingTextField::responderOf(QWidget* control)
+{
+    for (QWidget* up = control ? control->parentWidget() : nullptr; up; up = up->parentWidget()) {
+        if (qobject_cast<QAbstractScrollArea*>(up)) return up;
+    }
+    return nullptr;
+}
+
+void ChangingColorWhenEditingTextField::showLook(bool editing)
+{
+    // Idle, the text lies on the list's own background; edited, it is black on white.
+    QPalette shown = palette();
+    shown.setColor(QPalette::Text, editing ? Qt::black : Qt::white);
+    shown.setColor(QPalette::Base, editing ? QColor(Qt::white) : QColor(Qt::transparent));
+    setPalette(shown);
+}
+
+void ChangingColorWhenEditingTextField::focusInEvent(QFocusEvent* event)
+{
+    QLineEdit::focusInEvent(event);
+    // Back from a dialog or another window the edit simply goes on.
+    if (isReadOnly() || isInEdit_) return;
+    isTypedWord_ = false;
+    isPasted_ = false;
+    isEditing_ = false;
+    isInEdit_ = true;
+    AppDelegate& app = AppDelegate::getInstance();
+    if (app.getEdittingTextField() != this) app.clearColorEditingTextField();
+    app.setEditingTextField(this);
+    showLook(true);
+    app.disableMenuShortkey();
+    EditingKeyMonitor::installFor(this);
+    QTimer::singleShot(0, this, [this] {
+        if (isInEdit_) selectAll();
+    });
+}
+
+void ChangingColorWhenEditingTextField::focusOutEvent(QFocusEvent* event)
+{
+    // The field keeps its edit while another window or a popup has the keys for a moment.
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+        QLineEdit::focusOutEvent(event);
+        return;
+    }
+    if (isInEdit_) textDidEndEditing();
+    QLineEdit::focusOutEvent(event);
+    if (!isInEdit_) {
+        AppDelegate::getInstance().clearColorEditingTextField();
+        AppDelegate::getInstance().clearColorEditingTextView();
+    }
+}
+
+void ChangingColorWhenEditingTextField::textDidEndEditing()
+{
+    isEditing_ = false;
+    isInEdit_ = false;
+    if (isPasted_ && !isTypedWord_ && delegate_) delegate_->textShouldEndEditing(editableText_);
+    EditingKeyMonitor::removeFor(this);
+    AppDelegate::getInstance().enableMenuShortkey();
+    showLook(false);
+    deselect();
+    setReadOnly(true);
+    emit editingEnded();
+}
+
+void ChangingColorWhenEditingTextField::endEditing()
+{
+    if (QWidget* responder = responderOf(this)) {
+        responder->setFocus(Qt::OtherFocusReason);
+    }
+    // Without a list to take it, or when it would not, the field just lets go.
+    if (hasFocus()) clearFocus();
+}
+
+bool ChangingColorWhenEditingTextField::replaceSelection(const QString& replacement)
+{
+    const int start = hasSelectedText() ? selectionStart() : cursorPosition();
+    const int length = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
+    const TextRange range{static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
+    if (delegate_ && !delegate_->shouldChangeText(editableText_, {range}, {replacement.toStdString()})) return false;
+    QString changed = text();
+    changed.replace(start, length, replacement);
+    setText(changed);
+    setCursorPosition(start + static_cast<int>(replacement.size()));
+    return true;
+}
+
+void ChangingColorWhenEditingTextField::paste()
+{
+    const QString pasted = QApplication::clipboard()->text();
+    if (pasted.isEmpty()) return;
+    replaceSelection(pasted);
+    isPasted_ = true;
+    if (delegate_) delegate_->textDidChange(this);
+}
+
+bool ChangingColorWhenEditingTextField::keyDownEvent(QKeyEvent* event)
+{
+    if (!isEditing_) {
+        isEditing_ = true;
+        if (!delegate_ || !delegate_->textShouldBeginEditing(this)) return false;
+    }
+    if (isControlKey(*event, Qt::Key_C)) {
+        if (!text().isEmpty() && hasSelectedText()) QApplication::clipboard()->setText(selectedText());
+        return true;
+    }
+    if (isControlKey(*event, Qt::Key_V)) {
+        paste();
+        return true;
+    }
+    if (isControlKey(*event, Qt::Key_A)) {
+        selectAll();
+        return true;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (originalText_) setText(*originalText_);
+        endEditing();
+        return true;
+    }
+    if (isControlReturn(*event)) {
+        if (delegate_ && delegate_->textShouldEndEditing(editableText_)) endEditing();
+        return true;
+    }
+    isTypedWord_ = true;
+    return false;
+}
+
+void ChangingColorWhenEditingTextField::keyPressEvent(QKeyEvent* event)
+{
+    if (isReadOnly()) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        // Escape without the monitor still cancels the edit.
+        if (originalText_) setText(*originalText_);
+        endEditing();
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Paste)) {
+        paste();
+        event->accept();
+        return;
+    }
+    const int selectionLength = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
+    const auto change = TypedChange::forKey(*event, text(), selectionStart(), selectionLength, cursorPosition(), false);
+    if (change && delegate_ &&
+        !delegate_->shouldChangeText(editableText_, {change->range}, {change->replacement.toStdString()})) {
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void ChangingColorWhenEditingTextField::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QLineEdit::mousePressEvent(event);
+}
+
+void ChangingColorWhenEditingTextField::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::RightButton) {
+        QLineEdit::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    if (isInEdit_) return;
+    auto* responder = qobject_cast<QAbstractScrollArea*>(responderOf(this));
+    if (!responder) return;
+    responder->setFocus(Qt::MouseFocusReason);
+    QWidget* target = responder->viewport();
+    const QPointF at = target->mapFromGlobal(event->globalPosition());
+    QMouseEvent passed(QEvent::MouseButtonRelease, at, event->globalPosition(), Qt::RightButton, event->buttons(),
+                       event->modifiers());
+    QCoreApplication::sendEvent(target, &passed);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+#include "app/controls/PlainTextEditEditableText.h"
+
+class EditingTextDelegate;
+
+// The in-place editor of a comment, which may hold line breaks: white text on the list while idle,
+// black on white while it has the focus. While edited it is the application delegate's edited text
+// view and the main window's shortcuts are off; it has its own Ctrl+C, Ctrl+V and Escape, and every
+// change of its text, a paste included, is put to its delegate first. Its text sits centred in the
+// first 45 points of its height, worked out once per edit.
+class ChangingColorWhenEditingTextView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    static constexpr qreal kMaximumCentringHeight = 45.0;
+
+    explicit ChangingColorWhenEditingTextView(QWidget* parent = nullptr);
+    ~ChangingColorWhenEditingTextView() override;
+
+    void setDelegate(EditingTextDelegate* delegate);
+    EditingTextDelegate* delegate() const { return delegate_; }
+    EditableText& editableText() { return editableText_; }
+
+    // Whether the view may be edited now; unset means it may.
+    void setCanBeEdit(std::function<bool()> canBeEdit) { canBeEdit_ = std::move(canBeEdit); }
+    const std::optional<QString>& originalText() const { return originalText_; }
+    void setOriginalText(const std::optional<QString>& text) { originalText_ = text; }
+
+    bool isEditing() const { return isEditing_; }
+    bool isPasted() const { return isPasted_; }
+    bool isTypedWord() const { return isTypedWord_; }
+    bool isAlligned() const { return alligned_; }
+    qreal verticalInset() const { return inset_; }
+
+    // Back to the idle look and state.
+    void clearTextView();
+    // The text becomes the original text, when there is one.
+    void revertTextViewString();
+
+    // The top inset that centres a text of `textHeight` in `height`, at most the first 45 points of it;
+    // never negative.
+    static qreal verticalInsetFor(qreal height, qreal textHeight);
+
+signals:
+    // The view has given up the focus and its edit: the owner commits or drops the text now.
+    void editingEnded();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    // The wheel scrolls the list behind the comment, never the comment itself.
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    bool mayBeEdited() const { return !canBeEdit_ || canBeEdit_(); }
+    bool replaceSelection(const QString& replacement);
+    void showLook(bool editing);
+    void handFocusToList();
+
+    EditingTextDelegate* delegate_ = nullptr;
+    PlainTextEditEditableText editableText_;
+    std::function<bool()> canBeEdit_;
+    std::optional<QString> originalText_;
+    bool alligned_ = false;
+    bool isEditing_ = false;
+    bool isPasted_ = false;
+    bool isTypedWord_ = false;
+    qreal inset_ = 0;
+};

@@ -1,0 +1,45 @@
+#include "app/controls/TypedChange.h"
+
+#include <QKeyEvent>
+#include <QKeySequence>
+
+namespace {
+
+TextRange rangeOf(int start, int length)
+{
+    return {static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
+}
+
+}  // namespace
+
+std::optional<TypedChange> TypedChange::forKey(const QKeyEvent& event, const QString& text, int selectionStart,
+                                               int selectionLength, int cursor, bool multiline)
+{
+    const bool hasSelection = selectionLength > 0;
+    const TextRange selection = hasSelection ? rangeOf(selectionStart, selectionLength) : rangeOf(cursor, 0);
+    if (event.matches(QKeySequence::Cut)) {
+        if (!hasSelection) return std::nullopt;
+        return TypedChange{selection, QString()};
+    }
+    const Qt::KeyboardModifiers modifiers = event.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    if (event.key() == Qt::Key_Backspace && modifiers == Qt::NoModifier) {
+        if (hasSelection) return TypedChange{selection, QString()};
+        if (cursor <= 0) return std::nullopt;
+        const bool pair = cursor >= 2 && text.at(cursor - 1).isLowSurrogate() && text.at(cursor - 2).isHighSurrogate();
+        return TypedChange{rangeOf(cursor - (pair ? 2 : 1), pair ? 2 : 1), QString()};
+    }
+    if (event.key() == Qt::Key_Delete && modifiers == Qt::NoModifier) {
+        if (hasSelection) return TypedChange{selection, QString()};
+        if (cursor >= text.size()) return std::nullopt;
+        const bool pair = cursor + 1 < text.size() && text.at(cursor).isHighSurrogate() && text.at(cursor + 1).isLowSurrogate();
+        return TypedChange{rangeOf(cursor, pair ? 2 : 1), QString()};
+    }
+    if ((event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        if (!multiline) return std::nullopt;
+        return TypedChange{selection, QStringLiteral("\n")};
+    }
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return std::nullopt;
+    const QString typed = event.text();
+    if (typed.isEmpty() || !typed.at(0).isPrint()) return std::nullopt;
+    return TypedChange{selection, typed};
+}

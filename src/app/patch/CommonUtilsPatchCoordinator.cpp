@@ -1,0 +1,82 @@
+#include "app/patch/CommonUtilsPatchCoordinator.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "library/CommonUtils.h"
+
+bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item) { return utils_.editFilePatch(item); }
+
+void CommonUtilsPatchCoordinator::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
+{
+    utils_.selectPatchItem(item, index);
+}
+
+void CommonUtilsPatchCoordinator::writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
+{
+    utils_.writeToDeviceWithPatchItem(item, index);
+}
+
+void CommonUtilsPatchCoordinator::writeToDeviceWithPatchGroup(const PatchItems& items,
+                                                              const std::vector<std::int64_t>& indexes)
+{
+    utils_.writeToDeviceWithPatchGroup(items, indexes);
+}
+
+void CommonUtilsPatchCoordinator::writeToDeviceWithPatchList(const PatchItems& items)
+{
+    utils_.writeToDeviceWithPatchList(items);
+}
+
+void CommonUtilsPatchCoordinator::updatePatchWarningWithPatchItem(PatchItem& item)
+{
+    utils_.updatePatchWarningWithPatchItem(item);
+}
+
+void CommonUtilsPatchCoordinator::updatePatchWarningInPatchList(const PatchItems& list)
+{
+    utils_.updatePatchWarningInPatchList(list);
+}
+
+void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool)
+{
+    utils_.updatePatchWarningInPatchPool(pool);
+}
+
+// ---- the patch pool's files ----
+
+std::string CommonUtilsPatchCoordinator::localPoolFolder() { return utils_.pathUnderRoot(CommonUtils::kTempLocal); }
+
+bool CommonUtilsPatchCoordinator::fileExistsAtPath(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+bool CommonUtilsPatchCoordinator::createDirectoryAtPath(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return std::filesystem::is_directory(path, error);
+}
+
+std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(const std::string& source,
+                                                                               const std::string& toPath)
+{
+    return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{});
+}
+
+std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
+{
+    return utils_.movePatchItem(item, groupName);
+}
+
+std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)
+{
+    return utils_.renameGroup(group, newName);
+}
+
+void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
+{
+    utils_.updateIncompatiblePathItemInDirectory(node);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/patch/PatchCoordinator.h"
+
+class CommonUtils;
+
+// The patch screen's coordinator over the program's CommonUtils.
+class CommonUtilsPatchCoordinator final : public PatchCoordinator {
+public:
+    explicit CommonUtilsPatchCoordinator(CommonUtils& utils) : utils_(utils) {}
+
+    bool editFilePatch(PatchItem& item) override;
+    void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override;
+    void writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override;
+    void writeToDeviceWithPatchGroup(const PatchItems& items, const std::vector<std::int64_t>& indexes) override;
+    void writeToDeviceWithPatchList(const PatchItems& items) override;
+    void updatePatchWarningWithPatchItem(PatchItem& item) override;
+    void updatePatchWarningInPatchList(const PatchItems& list) override;
+    void updatePatchWarningInPatchPool(const Tree& pool) override;
+
+    std::string localPoolFolder() override;
+    bool fileExistsAtPath(const std::string& path) override;
+    bool createDirectoryAtPath(const std::string& path) override;
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override;
+    std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
+    std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
+    void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;
+
+private:
+    CommonUtils& utils_;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DirectoryObject;
+class PatchItem;
+
+// What the patch screen asks of the library coordinator: patch files, device writes and selections, and
+// the warning marks of the list and the pool. Device requests are queued; their outcome reaches the main
+// window controller, not the screen.
+class PatchCoordinator {
+public:
+    using PatchItems = std::vector<std::shared_ptr<PatchItem>>;
+    using Tree = std::vector<std::shared_ptr<DirectoryObject>>;
+
+    virtual ~PatchCoordinator() = default;
+
+    // Rewrites the patch's local file with its name and comment; false when the file stays as it was.
+    virtual bool editFilePatch(PatchItem& item) = 0;
+    // Makes the patch the device's current one.
+    virtual void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) = 0;
+    virtual void writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) = 0;
+    virtual void writeToDeviceWithPatchGroup(const PatchItems& items, const std::vector<std::int64_t>& indexes) = 0;
+    virtual void writeToDeviceWithPatchList(const PatchItems& items) = 0;
+
+    virtual void updatePatchWarningWithPatchItem(PatchItem& item) = 0;
+    virtual void updatePatchWarningInPatchList(const PatchItems& list) = 0;
+    virtual void updatePatchWarningInPatchPool(const Tree& pool) = 0;
+
+    // ---- the patch pool's files (paths absolute) ----
+    // The pool's working folder, "Temp/Local" under the root.
+    virtual std::string localPoolFolder() = 0;
+    virtual bool fileExistsAtPath(const std::string& path) = 0;
+    // With intermediate folders; true when the folder is there afterwards.
+    virtual bool createDirectoryAtPath(const std::string& path) = 0;
+    // A copy of the patch file into the folder `toPath`, never replacing; none when it failed.
+    virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) = 0;
+    // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
+    virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
+    // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.
+    virtual std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) = 0;
+    // Marks the node against the connected device.
+    virtual void updateIncompatiblePathItemInDirectory(DirectoryObject& node) = 0;
+};

@@ -1,0 +1,222 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/patch/BackupPatch.h"
+#include "app/patch/PatchPoolDataSource.h"
+#include "app/patch/PatchPoolOutlineViewDelegate.h"
+#include "app/screens/PatchScreen.h"
+#include "library/text/TextRuleContext.h"
+#include "platform/notifications/NotificationCenter.h"
+
+class AppDelegate;
+class CustomTableViewForPatch;
+class PatchCoordinator;
+class PatchDialogs;
+class PatchListTableModel;
+class PatchPoolEditor;
+class PatchPoolModel;
+class PatchPoolOutlineView;
+class QLabel;
+class UndoAction;
+class UndoController;
+
+// The patch screen: the device patch list on the left, the patch pool on the right and the Backup All /
+// Restore All button between them. It keeps the screen's lists and modes, answers both views, and sends
+// every file and device operation to the coordinator, every undo record to the undo stack and every
+// message to the dialog queue. Main thread only.
+class PatchManagerViewController final : public QObject,
+                                         public PatchScreen,
+                                         public BackupPatch,
+                                         public PatchPoolOutlineViewDelegate,
+                                         public PatchPoolDataSource {
+    Q_OBJECT
+public:
+    // The button's left edge, from the left pane's right edge.
+    static constexpr int kBackUpButtonOffset = 73;
+    static constexpr int kHeaderHeight = 25;
+
+    struct Collaborators {
+        AppDelegate& appDelegate;
+        PatchCoordinator& coordinator;
+        UndoController& undoController;
+        // Where the undo stack posts its records.
+        platform::NotificationCenter& notificationCenter;
+        PatchDialogs& dialogs;
+        TextRuleContext textRules;
+        // The quiet time before device-side changes are applied ("kTime_Of_Reload_Buffer_Data").
+        std::int64_t reloadBufferDataSeconds = 0;
+    };
+
+    explicit PatchManagerViewController(Collaborators collaborators);
+    ~PatchManagerViewController() override;
+
+    // ---- PatchScreen ----
+    QWidget* view() override { return view_; }
+    void initDraggingRegister() override;
+    void initDraggingOperator() override;
+    void setMainController(MainWindowController* mainController) override { mainController_ = mainController; }
+    void viewDidAppear() override;
+    const PatchItems& patchItems() const override { return patchItems_; }
+    void setPatchItems(PatchItems patchItems) override { patchItems_ = std::move(patchItems); }
+    const BankItems& bankItems() const override { return bankItems_; }
+    void setBankItems(BankItems bankItems) override { bankItems_ = std::move(bankItems); }
+    const StructureData& structureData() const override { return structureData_; }
+    void setStructureData(StructureData structureData) override { structureData_ = std::move(structureData); }
+    void setNumberOfSlotsInBlank(int numberOfSlots) override;
+    bool isPatchListLoaded() const override { return isPatchListLoaded_; }
+    void setIsPatchListLoaded(bool loaded) override { isPatchListLoaded_ = loaded; }
+    QPushButton* backUpAllOrRestoreAllButton() override { return backUpAllOrRestoreAllButton_; }
+    void setLockPatchPool(bool locked) override;
+    bool isLockPatchPool() const override { return isLockPatchPool_; }
+    void setlockPatchList(bool locked) override;
+    void resetPatchPoolState() override;
+    void reloadData() override;
+    void reloadDataInPatchList() override;
+    void reloadDataInPatchPool() override;
+    void validateRuler() override;
+    std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
+    void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
+    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset) override;
+    void setReloadBufferDataTimer() override;
+
+    // ---- modes ----
+    bool isRestoreAllMode() const { return isRestoreAllMode_; }
+    void setIsRestoreAllMode(bool restoreAll) { isRestoreAllMode_ = restoreAll; }
+    // Redraws the button and its arrows for the current mode.
+    void setArrowImageWithBackupAllAndRestoreAllState();
+
+    // ---- the device patch list ----
+    CustomTableViewForPatch* patchManagerTableView() const { return patchManagerTableView_; }
+    PatchListTableModel* patchListModel() const { return patchListModel_; }
+    std::uint64_t numberOfSlotsInBlank() const { return numberOfSlotsInBlank_; }
+
+    // ---- device writes and buffered device changes ----
+    // One slot; nothing for a slot outside the list or without a patch.
+    void updatePatchFileToDevideAtIndex(std::uint64_t index);
+    // A run of slots as one group write, clipped to the list; nothing for an empty run.
+    void updatePatchFileToDevideAtRange(std::uint64_t location, std::uint64_t length);
+    // The whole list in one request.
+    void updatePatchListToDevive(const PatchItems& patchList);
+    // Applies the buffered device-side changes, or waits another quiet time while a text is edited.
+    void updateBuffterDataToPatchList();
+    // Applies one buffered change to the slot labelled `offset`; an unknown label drops it.
+    void updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset);
+    const QTimer& loadBufferDataTimer() const { return loadBufferDataTimer_; }
+    std::size_t bufferedChangeCount() const { return bufferDataFromDevice_.size(); }
+
+    // ---- the patch pool ----
+    // The right pane, which the pool's views fill.
+    QWidget* patchPoolPane() const { return patchPoolPane_; }
+
+    // ==== the patch pool outline: rows, titles, selection, rename, saving, moving, new groups ====
+    using Node = std::shared_ptr<DirectoryObject>;
+    using Nodes = std::vector<Node>;
+    PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
+    PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
+    const Node& editingItemInPool() const { return editingItemInPool_; }
+    static constexpr double kGroupRowHeight = 26.0;
+    static constexpr double kPatchRowHeight = 24.0;
+
+    // PatchPoolDataSource
+    std::int64_t numberOfChildrenOfItem(const DirectoryObject* item) override;
+    Node childOfItem(std::int64_t index, const DirectoryObject* item) override;
+    bool isItemExpandable(const DirectoryObject& item) override;
+    double heightOfRowByItem(const DirectoryObject& item) override;
+    PatchPoolRules::Title objectValueForItem(const DirectoryObject& item) override;
+    Cell willDisplayCellForItem(const DirectoryObject& item) override;
+    bool shouldEditItem(const Node& item) override;
+    void setObjectValue(const std::string& text, const Node& item) override;
+    void outlineViewSelectionDidChange() override;
+
+    // BackupPatch
+    void addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove) override;
+    void insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t indexInGroup,
+                                               bool isAbove) override;
+    void addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove) override;
+    void addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup, bool isAbove) override;
+    void createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove) override;
+    void createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove) override;
+    void changePositionWithItems(const PoolSelectionEntries& items, const Node& target,
+                                 std::int64_t draggingPosition) override;
+    void outlineViewDidResignFirstResponder() override {}
+    void didClickOnItem(const Node& item, std::int64_t index) override;
+
+    // PatchPoolOutlineViewDelegate
+    void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+
+    bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
+    Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
+    Node backupToPatchDirectoryWithIndex(std::int64_t index);
+    // ==== end of the patch pool outline ====
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct BufferedChange {
+        std::shared_ptr<PatchItem> patchItem;
+        std::string offset;
+    };
+
+    void buildView();
+    void layOutBackUpButton();
+    void observeUndoNotifications();
+    void buildPatchPool(QWidget* pane);
+    // Reloads the pool and selects the nodes that have a row.
+    void reloadPatchPoolSelecting(const Nodes& nodes);
+
+    // The undo handlers, one per record kind.
+    void doUndoActionForChangeText(UndoAction& action);
+    void doUndoActionForChangePosition(UndoAction& action);
+    void doUndoActionForDragFromPoolToList(UndoAction& action);
+    void doUndoActionForAddToPatchPool(UndoAction& action);
+    void doUndoActionForSelectionInPatchList(UndoAction& action);
+    void doUndoActionForDeleteInPatchPool(UndoAction& action);
+
+    AppDelegate& appDelegate_;
+    PatchCoordinator& coordinator_;
+    UndoController& undoController_;
+    platform::NotificationCenter& notificationCenter_;
+    PatchDialogs& dialogs_;
+    TextRuleContext textRules_;
+    std::int64_t reloadBufferDataSeconds_;
+    MainWindowController* mainController_ = nullptr;
+
+    PatchItems patchItems_;
+    BankItems bankItems_;
+    StructureData structureData_;
+    std::vector<RestoredCount> numberOfRestoredDictionaryArray_;
+    std::vector<BufferedChange> bufferDataFromDevice_;
+    std::vector<platform::NotificationCenter::Token> undoObservers_;
+    std::uint64_t numberOfSlotsInBlank_ = 0;
+    bool isPatchListLoaded_ = false;
+    bool isRestoreAllMode_ = false;
+    bool isLockPatchPool_ = false;
+    QTimer loadBufferDataTimer_;
+
+    // The window that shows the view may delete it first.
+    QPointer<QWidget> view_;
+    QWidget* leftView_ = nullptr;
+    QWidget* patchPoolPane_ = nullptr;
+    QWidget* patchPoolIndicator_ = nullptr;
+    QWidget* buttonBar_ = nullptr;
+    CustomTableViewForPatch* patchManagerTableView_ = nullptr;
+    PatchListTableModel* patchListModel_ = nullptr;
+    QPushButton* backUpAllOrRestoreAllButton_ = nullptr;
+    QLabel* leftArrowImageView_ = nullptr;
+    QLabel* rightArrowImageView_ = nullptr;
+
+    // The patch pool outline.
+    PatchPoolOutlineView* rightPanelOutlineView_ = nullptr;
+    PatchPoolModel* patchPoolModel_ = nullptr;
+    std::unique_ptr<PatchPoolEditor> patchPoolEditor_;
+    Node editingItemInPool_;
+};

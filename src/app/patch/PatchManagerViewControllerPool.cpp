@@ -1,0 +1,203 @@
+// The patch screen's side of the patch pool outline: the tree and its rows, titles and cells, the
+// restore-all mode, renames in place, saving patches into the pool, moving items and new groups.
+
+#include <QGuiApplication>
+#include <QClipboard>
+#include <QVBoxLayout>
+
+#include "app/controls/CustomCellForAttributedString.h"
+#include "app/controls/CustomScroller.h"
+#include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/PatchCoordinator.h"
+#include "app/patch/PatchDialogs.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolEditor.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "app/shell/AppDelegate.h"
+#include "app/views/NamedImages.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/UndoController.h"
+
+void PatchManagerViewController::buildPatchPool(QWidget* pane)
+{
+    patchPoolEditor_ = std::make_unique<PatchPoolEditor>(
+        structureData_, patchItems_,
+        PatchPoolEditor::Collaborators{
+            coordinator_, [this](std::shared_ptr<UndoAction> action) { undoController_.addActionStack(std::move(action)); },
+            [this](const std::string& key, const std::optional<std::string>& argument) {
+                dialogs_.showInformation(key, argument);
+            },
+            [this] { appDelegate_.setIsPatchPoolChanged(true); }, [this] { appDelegate_.clearColorEditingTextField(); }});
+    patchPoolModel_ = new PatchPoolModel(*this, this);
+    rightPanelOutlineView_ = new PatchPoolOutlineView(pane);
+    auto* scroller = new CustomScroller(rightPanelOutlineView_);
+    rightPanelOutlineView_->setVerticalScrollBar(scroller);
+    rightPanelOutlineView_->setVerticalScroller(scroller);
+    rightPanelOutlineView_->setPoolModel(patchPoolModel_);
+    rightPanelOutlineView_->setBackUpDelegate(this);
+    rightPanelOutlineView_->setRightClickPatchPoolDelegate(this);
+    rightPanelOutlineView_->setAppDelegate(&appDelegate_);
+    rightPanelOutlineView_->setTextRuleContext(textRules_);
+    rightPanelOutlineView_->setUndoAction([this] { undoController_.doUndoAction(); });
+    rightPanelOutlineView_->setNumberOfDraggedItemsInPatchList([this]() -> std::uint64_t {
+        return patchManagerTableView_ && patchManagerTableView_->selectionModel()
+                   ? static_cast<std::uint64_t>(patchManagerTableView_->selectionModel()->selectedRows().size())
+                   : 0;
+    });
+    pane->layout()->addWidget(rightPanelOutlineView_);
+}
+
+void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
+{
+    reloadDataInPatchPool();
+    std::vector<int> rows;
+    for (const Node& node : nodes) {
+        const int row = rightPanelOutlineView_->rowForIndex(patchPoolModel_->indexOf(node.get()));
+        if (row >= 0) rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rightPanelOutlineView_->selectRows(rows);
+}
+
+// ---- the tree, its rows and cells ----
+
+std::int64_t PatchManagerViewController::numberOfChildrenOfItem(const DirectoryObject* item)
+{
+    return static_cast<std::int64_t>(item == nullptr ? structureData_.size() : item->childDirectories.size());
+}
+
+PatchManagerViewController::Node PatchManagerViewController::childOfItem(std::int64_t index, const DirectoryObject* item)
+{
+    const auto& children = item == nullptr ? structureData_ : item->childDirectories;
+    return index >= 0 && static_cast<std::size_t>(index) < children.size() ? children[static_cast<std::size_t>(index)]
+                                                                           : nullptr;
+}
+
+bool PatchManagerViewController::isItemExpandable(const DirectoryObject& item) { return !item.childDirectories.empty(); }
+
+double PatchManagerViewController::heightOfRowByItem(const DirectoryObject& item)
+{
+    return item.isGroup ? kGroupRowHeight : kPatchRowHeight;
+}
+
+PatchPoolRules::Title PatchManagerViewController::objectValueForItem(const DirectoryObject& item)
+{
+    const Node parent = patchPoolEditor_->parentOf(&item);
+    return PatchPoolRules::titleForItem(item, parent.get(), editingItemInPool_.get(), bankItems_);
+}
+
+PatchManagerViewController::Cell PatchManagerViewController::willDisplayCellForItem(const DirectoryObject& item)
+{
+    Cell cell;
+    if (item.isGroup) return cell;
+    static const QImage swatch = CustomCellForAttributedString::swatch(QColor(247, 148, 30));
+    cell.iconImage = swatch;
+    if (item.isWarning) cell.statusImage = NamedImages::image(QStringLiteral("warning-icon"));
+    cell.isSingleItem = patchPoolEditor_->parentOf(&item) == nullptr;
+    return cell;
+}
+
+bool PatchManagerViewController::shouldEditItem(const Node& item)
+{
+    editingItemInPool_ = item;
+    return true;
+}
+
+void PatchManagerViewController::setObjectValue(const std::string& text, const Node& item)
+{
+    editingItemInPool_ = nullptr;
+    patchPoolEditor_->renameItem(item, text);
+}
+
+// ---- the restore-all mode ----
+
+void PatchManagerViewController::outlineViewSelectionDidChange()
+{
+    setIsRestoreAllMode(false);
+    setArrowImageWithBackupAllAndRestoreAllState();
+    const std::vector<int> rows = rightPanelOutlineView_->selectedRowList();
+    if (rows.empty()) return;
+    const Node first = patchPoolModel_->nodeAt(rightPanelOutlineView_->indexForRow(rows.front()));
+    if (PatchPoolRules::restoreAllModeForSelection(first.get())) {
+        setIsRestoreAllMode(true);
+        setArrowImageWithBackupAllAndRestoreAllState();
+    }
+}
+
+void PatchManagerViewController::didClickOnItem(const Node& item, std::int64_t index)
+{
+    const std::vector<int> rows = rightPanelOutlineView_->selectedRowList();
+    const bool selected = index >= 0 && std::find(rows.begin(), rows.end(), static_cast<int>(index)) != rows.end();
+    const auto mode = PatchPoolRules::restoreAllModeForClick(item.get(), selected);
+    if (!mode) return;
+    setIsRestoreAllMode(false);
+    setArrowImageWithBackupAllAndRestoreAllState();
+    if (*mode) {
+        setIsRestoreAllMode(true);
+        setArrowImageWithBackupAllAndRestoreAllState();
+    }
+}
+
+// ---- saving patches into the pool ----
+
+bool PatchManagerViewController::writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog)
+{
+    return patchPoolEditor_->writeFilePatch(patch, toPath, errorDialog);
+}
+
+PatchManagerViewController::Node PatchManagerViewController::backupToPatchDirectoryWithPatchItem(const PatchItem& patch)
+{
+    return patchPoolEditor_->backupToPatchDirectoryWithPatchItem(patch);
+}
+
+PatchManagerViewController::Node PatchManagerViewController::backupToPatchDirectoryWithIndex(std::int64_t index)
+{
+    return patchPoolEditor_->backupToPatchDirectoryWithIndex(index);
+}
+
+void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
+{
+    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove));
+}
+
+void PatchManagerViewController::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
+                                                                       std::uint64_t indexInGroup, bool isAbove)
+{
+    reloadPatchPoolSelecting(patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove));
+}
+
+void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove)
+{
+    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, target, isAbove));
+}
+
+void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& group,
+                                                     std::uint64_t indexInGroup, bool isAbove)
+{
+    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove));
+}
+
+void PatchManagerViewController::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
+{
+    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchIndexs(rows, target, isAbove)});
+}
+
+void PatchManagerViewController::createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove)
+{
+    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchItems(items, target, isAbove)});
+}
+
+// ---- moving inside the pool, new groups ----
+
+void PatchManagerViewController::changePositionWithItems(const PoolSelectionEntries& items, const Node& target,
+                                                         std::int64_t draggingPosition)
+{
+    reloadPatchPoolSelecting(patchPoolEditor_->changePositionWithItems(items, target, draggingPosition));
+}
+
+void PatchManagerViewController::didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)
+{
+    reloadPatchPoolSelecting({patchPoolEditor_->createEmptyGroupAtTop()});
+}

@@ -1,0 +1,351 @@
+#include "app/patch/PatchPoolEditor.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/patch/PatchCoordinator.h"
+#include "app/patch/PatchPoolRules.h"
+#include "library/CommonUtils.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/AddToPatchPoolAction.h"
+#include "library/undo/ChangePositionAction.h"
+#include "library/undo/ChangeTextAction.h"
+
+namespace {
+
+constexpr const char* kCanNotCopyPatchItem = "Patch_CanNotCopyPatchItem";
+constexpr const char* kInvalidPatchName = "Patch_InvalidPatchName";
+constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
+constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
+constexpr const char* kFileExist = "Patch_FileExist";
+
+std::string joinPath(const std::string& folder, const std::string& name)
+{
+    return (std::filesystem::path(folder) / name).string();
+}
+
+std::vector<UndoAction::Object> objects(const std::vector<std::shared_ptr<DirectoryObject>>& nodes)
+{
+    return {nodes.begin(), nodes.end()};
+}
+
+template <typename List>
+std::ptrdiff_t indexIn(const List& list, const DirectoryObject* node)
+{
+    const auto at = std::find_if(list.begin(), list.end(), [&](const auto& each) { return each.get() == node; });
+    return at == list.end() ? -1 : at - list.begin();
+}
+
+}  // namespace
+
+PatchPoolEditor::PatchPoolEditor(Nodes& structureData, const Patches& patchItems, Collaborators collaborators)
+    : structureData_(structureData), patchItems_(patchItems), collaborators_(std::move(collaborators))
+{
+}
+
+PatchPoolEditor::Node PatchPoolEditor::parentOf(const DirectoryObject* item) const
+{
+    for (const Node& top : structureData_)
+        if (top->isGroup && indexIn(top->childDirectories, item) >= 0) return top;
+    return nullptr;
+}
+
+void PatchPoolEditor::message(const std::string& key, const std::optional<std::string>& argument)
+{
+    if (collaborators_.showMessage) collaborators_.showMessage(key, argument);
+}
+
+std::string PatchPoolEditor::groupFolder(const DirectoryObject& group) const
+{
+    return joinPath(collaborators_.coordinator.localPoolFolder(), CommonUtils::groupFolderName(group.name.value_or("")));
+}
+
+// ---- nodes ----
+
+PatchPoolEditor::Node PatchPoolEditor::backupToPatchDirectoryWithPatchItem(const PatchItem& patch)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    auto copy = patch.copy();
+    node->name = copy->patchName;
+    node->isWarning = patch.isWarning;
+    node->object = copy;
+    collaborators_.coordinator.updateIncompatiblePathItemInDirectory(*node);
+    return node;
+}
+
+PatchPoolEditor::Node PatchPoolEditor::backupToPatchDirectoryWithIndex(std::int64_t index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= patchItems_.size() || !patchItems_[index]) return nullptr;
+    return backupToPatchDirectoryWithPatchItem(*patchItems_[static_cast<std::size_t>(index)]);
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::deviceRowNodes(const Rows& rows)
+{
+    // Rows past the device list (a drag that outlived a new list) are left out.
+    Nodes nodes;
+    for (const std::int64_t row : rows)
+        if (Node node = backupToPatchDirectoryWithIndex(row)) nodes.push_back(std::move(node));
+    return nodes;
+}
+
+bool PatchPoolEditor::writeFilePatch(PatchItem& patch, const std::string& toPath, bool /*errorDialog*/)
+{
+    if (const auto copied = collaborators_.coordinator.writeFilePatchWithPath(patch.path, toPath)) {
+        patch.path = copied->path;
+        return true;
+    }
+    message(kCanNotCopyPatchItem, patch.patchName);
+    return false;
+}
+
+void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type)
+{
+    UndoAction::Object groupObject;
+    if (group) groupObject = group;
+    collaborators_.addActionStack(std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type));
+    if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+}
+
+// ---- saving into the pool ----
+
+PatchPoolEditor::Nodes PatchPoolEditor::addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup,
+                                                    bool isAbove)
+{
+    if (!group || !group->isGroup) return {};
+    auto& children = group->childDirectories;
+    std::size_t position = std::min<std::size_t>(indexInGroup, children.size());
+    if (!isAbove && position < children.size()) ++position;
+    const std::string folder = groupFolder(*group);
+    Nodes added;
+    for (const Node& node : nodes) {
+        PatchItem* patch = node->patchItem();
+        if (patch == nullptr || !writeFilePatch(*patch, folder, true)) continue;
+        children.insert(children.begin() + static_cast<std::ptrdiff_t>(position++), node);
+        added.push_back(node);
+    }
+    if (!added.empty()) record(added, group, kIntoGroup);
+    return added;
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove)
+{
+    const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
+    std::size_t position = found >= 0 ? static_cast<std::size_t>(found) : structureData_.size();
+    if (!isAbove && position < structureData_.size()) ++position;
+    const std::string folder = collaborators_.coordinator.localPoolFolder();
+    Nodes added;
+    for (const Node& node : nodes) {
+        PatchItem* patch = node->patchItem();
+        if (patch == nullptr || !writeFilePatch(*patch, folder, true)) continue;
+        // One position for all: each later patch lands before the earlier ones.
+        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(position), node);
+        added.push_back(node);
+    }
+    if (!added.empty()) record(added, nullptr, kTopLevel);
+    return added;
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
+                                                                             std::uint64_t indexInGroup, bool isAbove)
+{
+    return addIntoGroup(deviceRowNodes(rows), group, indexInGroup, isAbove);
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& group,
+                                                           std::uint64_t indexInGroup, bool isAbove)
+{
+    Nodes nodes;
+    for (const auto& item : items)
+        if (item) nodes.push_back(backupToPatchDirectoryWithPatchItem(*item));
+    return addIntoGroup(nodes, group, indexInGroup, isAbove);
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
+{
+    return addAtTopLevel(deviceRowNodes(rows), target, isAbove);
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove)
+{
+    Nodes nodes;
+    for (const auto& item : items) {
+        if (!item) continue;
+        collaborators_.coordinator.updatePatchWarningWithPatchItem(*item);
+        nodes.push_back(backupToPatchDirectoryWithPatchItem(*item));
+    }
+    return addAtTopLevel(nodes, target, isAbove);
+}
+
+PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
+{
+    Patches items;
+    for (const std::int64_t row : rows)
+        if (row >= 0 && static_cast<std::size_t>(row) < patchItems_.size() && patchItems_[static_cast<std::size_t>(row)])
+            items.push_back(patchItems_[static_cast<std::size_t>(row)]->copy());
+    return createNewGroup(items, target, isAbove);
+}
+
+PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchItems(const Patches& items, const Node& target,
+                                                                   bool isAbove)
+{
+    return createNewGroup(items, target, isAbove);
+}
+
+PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, bool isAbove)
+{
+    PatchCoordinator& coordinator = collaborators_.coordinator;
+    const std::string local = coordinator.localPoolFolder();
+    const std::string name = PatchPoolRules::newGroupName(
+        [&](const std::string& candidate) { return coordinator.fileExistsAtPath(joinPath(local, candidate)); });
+    auto group = std::make_shared<DirectoryObject>();
+    group->isGroup = true;
+    group->name = name;
+    group->path = name;
+    // The folder is made before the copies go into it; a folder that cannot be made fails each copy.
+    const std::string folder = groupFolder(*group);
+    coordinator.createDirectoryAtPath(folder);
+    for (const auto& patch : items) {
+        if (!patch) continue;
+        coordinator.updatePatchWarningWithPatchItem(*patch);
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = patch->patchName;
+        node->object = patch;
+        node->isWarning = patch->isWarning;
+        coordinator.updateIncompatiblePathItemInDirectory(*node);
+        if (writeFilePatch(*patch, folder, true)) group->childDirectories.push_back(node);
+    }
+    const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
+    if (found >= 0)
+        structureData_.insert(structureData_.begin() + found + (isAbove ? 0 : 1), group);
+    else
+        structureData_.push_back(group);
+    record({group}, nullptr, kNewGroup);
+    return group;
+}
+
+PatchPoolEditor::Node PatchPoolEditor::createEmptyGroupAtTop()
+{
+    Node group = createNewGroupWithPatchItems({}, nullptr, true);
+    structureData_.erase(std::find(structureData_.begin(), structureData_.end(), group));
+    structureData_.insert(structureData_.begin(), group);
+    return group;
+}
+
+// ---- moving inside the pool ----
+
+PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelectionEntries& items, const Node& givenTarget,
+                                                               std::int64_t givenPosition)
+{
+    if (!givenTarget || items.empty()) return {};
+    const Node targetParent = parentOf(givenTarget.get());
+    const auto drop = PatchPoolRules::dropOntoDraggedItem(
+        items, givenTarget, givenPosition, targetParent ? targetParent->childDirectories : structureData_);
+    const Node target = drop.target;
+    const std::int64_t position = drop.draggingPosition;
+    const Node group = position == 1 ? target : parentOf(target.get());
+    // Onto a patch nothing moves.
+    if (position == 1 && !target->isGroup) return {};
+
+    auto action = std::make_shared<ChangePositionAction>();
+    action->mType = 4;
+    action->setUpOldList(objects(structureData_));
+    const auto recordParent = [&](const Node& parent) {
+        const bool known = std::any_of(action->mOldParentList.begin(), action->mOldParentList.end(),
+                                       [&](const auto& old) { return old.oldParentItem == parent; });
+        if (!known) action->mOldParentList.push_back({parent, parent->childDirectories});
+    };
+    if (group) recordParent(group);
+
+    Nodes moved;
+    const auto count = static_cast<std::int64_t>(items.size());
+    for (std::int64_t i = PatchPoolRules::getStartPointWithArrayCount(count, position);
+         PatchPoolRules::getStopConditionArrayCount(count, i, position);
+         i = PatchPoolRules::getNextPointWithIterator(i, position)) {
+        const Node& item = items[static_cast<std::size_t>(i)].childItem;
+        if (!item || item == target) continue;
+        // A group stays at the top level: it never goes inside a group.
+        if (item->isGroup && group) continue;
+        const Node oldParent = parentOf(item.get());
+        if (!oldParent && indexIn(structureData_, item.get()) < 0) continue;
+        if (!item->isGroup) {
+            PatchItem* patch = item->patchItem();
+            if (patch == nullptr) continue;
+            // The file moves first, so a patch whose file cannot move stays where it was.
+            const std::string path = collaborators_.coordinator.movePatchItem(*patch, group ? group->name.value_or("") : "");
+            if (path.empty()) continue;
+            patch->path = path;
+            item->path = path;
+            action->mMovedPatchItemList.push_back({oldParent ? oldParent->name.value_or("") : "", item});
+        }
+        if (oldParent) {
+            recordParent(oldParent);
+            auto& siblings = oldParent->childDirectories;
+            siblings.erase(siblings.begin() + indexIn(siblings, item.get()));
+        } else {
+            structureData_.erase(structureData_.begin() + indexIn(structureData_, item.get()));
+        }
+        auto& container = group ? group->childDirectories : structureData_;
+        std::size_t at = container.size();
+        if (position != 1) {
+            const std::ptrdiff_t targetAt = indexIn(container, target.get());
+            at = targetAt < 0 ? container.size() : static_cast<std::size_t>(targetAt) + (position == 2 ? 1 : 0);
+        }
+        container.insert(container.begin() + static_cast<std::ptrdiff_t>(at), item);
+        moved.push_back(item);
+    }
+    if (moved.empty()) return {};
+    action->setUpNewList(objects(structureData_));
+    collaborators_.addActionStack(action);
+    if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+    return moved;
+}
+
+// ---- the in-place rename ----
+
+bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
+{
+    if (!item || text == item->name.value_or("")) return false;
+    if (text.empty()) {
+        message(kInvalidPatchName);
+        return false;
+    }
+    const std::string oldName = item->name.value_or("");
+    auto action = std::make_shared<ChangeTextAction>();
+    action->mItem = item;
+    action->mOldText = oldName;
+    action->mNewText = text;
+    if (!item->isGroup) {
+        PatchItem* patch = item->patchItem();
+        // A node without a readable patch has no file to carry the name.
+        if (patch == nullptr) return false;
+        const std::string oldPatchName = patch->patchName;
+        patch->patchName = text;
+        if (!collaborators_.coordinator.editFilePatch(*patch)) {
+            patch->patchName = oldPatchName;
+            message(kCanNotEditPatchItem, patch->patchName);
+            if (collaborators_.clearColorEditingTextField) collaborators_.clearColorEditingTextField();
+            return false;
+        }
+        item->name = text;
+        action->mType = 3;
+        if (Node group = parentOf(item.get())) action->mGroupOfItem = group;
+    } else {
+        // A rename that changes only the case moves the folder too, for a case-sensitive disk.
+        switch (collaborators_.coordinator.renameGroup(*item, text)) {
+        case 0:
+            item->name = text;
+            break;
+        case 1:
+            message(kFileExist);
+            return false;
+        default:
+            message(kCanNotRenamePatchGroup, oldName);
+            return false;
+        }
+        action->mType = 4;
+    }
+    collaborators_.addActionStack(action);
+    if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+    return true;
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/patch/PoolSelectionEntry.h"
+
+class DirectoryObject;
+class PatchItem;
+class PatchCoordinator;
+class UndoAction;
+
+// The pool's edits, without a widget: renaming a patch or a group in place, saving device patches or
+// patch files into the pool, moving items between groups with their files, and making a new group. Each
+// changes the tree and the files under the pool's working folder together, pushes one undo record and
+// marks the pool changed; an edit that changes nothing pushes nothing. The caller reloads the pool and
+// selects the nodes an edit answers. Main thread only.
+class PatchPoolEditor {
+public:
+    using Node = std::shared_ptr<DirectoryObject>;
+    using Nodes = std::vector<Node>;
+    using Patches = std::vector<std::shared_ptr<PatchItem>>;
+    using Rows = std::vector<std::int64_t>;
+
+    struct Collaborators {
+        PatchCoordinator& coordinator;
+        // Pushes a record onto the undo stack.
+        std::function<void(std::shared_ptr<UndoAction>)> addActionStack;
+        // A message by localisation key, with its one argument when the text is a format.
+        std::function<void(const std::string& key, const std::optional<std::string>& argument)> showMessage;
+        std::function<void()> setPatchPoolChanged;
+        // The editing text fields show as not edited again.
+        std::function<void()> clearColorEditingTextField;
+    };
+
+    // The tree and the device list are the screen's; the editor works on them in place.
+    PatchPoolEditor(Nodes& structureData, const Patches& patchItems, Collaborators collaborators);
+
+    // The group holding `item`; none at the top level or when the item is not in the pool.
+    Node parentOf(const DirectoryObject* item) const;
+
+    // A pool node of a copy of `patch`, marked against the connected device.
+    Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
+    // The same for the device list's patch at `index`; none past the list.
+    Node backupToPatchDirectoryWithIndex(std::int64_t index);
+
+    // Copies the patch's file into `toPath` and points the patch at the copy; a failure is told by message
+    // whatever `errorDialog` says.
+    bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
+
+    // Each answers the nodes added, to be selected.
+    Nodes insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t indexInGroup,
+                                                bool isAbove);
+    Nodes addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup, bool isAbove);
+    Nodes addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove);
+    Nodes addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove);
+    // Each answers the new group, added even when none of its patches could be copied.
+    Node createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove);
+    Node createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove);
+    // An empty group at the top of the pool.
+    Node createEmptyGroupAtTop();
+
+    // Moves the pool's own items: 0 above `target`, 1 onto it, 2 below it; answers the items moved. A
+    // patch whose file cannot move stays where it was; a group never goes inside a group.
+    Nodes changePositionWithItems(const PoolSelectionEntries& items, const Node& target, std::int64_t draggingPosition);
+
+    // The in-place rename of `item` to `text`; true when the name changed.
+    bool renameItem(const Node& item, const std::string& text);
+
+private:
+    enum AddType : std::int64_t { kIntoGroup = 1, kTopLevel = 2, kNewGroup = 3 };
+    std::string groupFolder(const DirectoryObject& group) const;
+    Nodes addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove);
+    Nodes addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove);
+    Node createNewGroup(const Patches& items, const Node& target, bool isAbove);
+    void record(const Nodes& items, const Node& group, AddType type);
+    Nodes deviceRowNodes(const Rows& rows);
+    void message(const std::string& key, const std::optional<std::string>& argument = std::nullopt);
+
+    Nodes& structureData_;
+    const Patches& patchItems_;
+    Collaborators collaborators_;
+};

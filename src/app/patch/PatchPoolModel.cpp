@@ -1,0 +1,153 @@
+#include "app/patch/PatchPoolModel.h"
+
+#include <QColor>
+#include <QFont>
+#include <QSize>
+
+#include "app/controls/CustomCellForAttributedString.h"
+#include "app/patch/PatchPoolDataSource.h"
+#include "library/models/DirectoryObject.h"
+
+namespace {
+
+const QColor kNormalTitle = QColor::fromRgbF(0.6F, 0.6F, 0.6F);
+const QColor kIncompatibleTitle(64, 64, 64);
+
+QFont titleFont()
+{
+    QFont font(QStringLiteral("Helvetica Neue"));
+    font.setPixelSize(16);
+    font.setBold(true);
+    return font;
+}
+
+}  // namespace
+
+PatchPoolModel::PatchPoolModel(PatchPoolDataSource& dataSource, QObject* parent)
+    : QAbstractItemModel(parent), dataSource_(dataSource)
+{
+}
+
+void PatchPoolModel::mapChildren(const DirectoryObject* parent)
+{
+    const auto count = dataSource_.numberOfChildrenOfItem(parent);
+    for (std::int64_t i = 0; i < count; ++i) {
+        const auto child = dataSource_.childOfItem(i, parent);
+        if (!child) continue;
+        parents_.insert(child.get(), parent);
+        rows_.insert(child.get(), static_cast<int>(i));
+        if (parent == nullptr) mapChildren(child.get());
+    }
+}
+
+void PatchPoolModel::reload()
+{
+    beginResetModel();
+    parents_.clear();
+    rows_.clear();
+    mapChildren(nullptr);
+    endResetModel();
+}
+
+std::shared_ptr<DirectoryObject> PatchPoolModel::nodeAt(const QModelIndex& index) const
+{
+    if (!index.isValid()) return nullptr;
+    const auto* item = static_cast<const DirectoryObject*>(index.internalPointer());
+    return dataSource_.childOfItem(index.row(), parents_.value(item, nullptr));
+}
+
+QModelIndex PatchPoolModel::indexOf(const DirectoryObject* item) const
+{
+    if (item == nullptr || !rows_.contains(item)) return {};
+    return createIndex(rows_.value(item), 0, const_cast<DirectoryObject*>(item));
+}
+
+std::shared_ptr<DirectoryObject> PatchPoolModel::parentNodeOf(const QModelIndex& index) const
+{
+    return nodeAt(parent(index));
+}
+
+QModelIndex PatchPoolModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (column != 0 || row < 0) return {};
+    const auto* parentItem = parent.isValid() ? static_cast<const DirectoryObject*>(parent.internalPointer()) : nullptr;
+    if (row >= dataSource_.numberOfChildrenOfItem(parentItem)) return {};
+    const auto child = dataSource_.childOfItem(row, parentItem);
+    return child ? createIndex(row, 0, child.get()) : QModelIndex();
+}
+
+QModelIndex PatchPoolModel::parent(const QModelIndex& child) const
+{
+    if (!child.isValid()) return {};
+    return indexOf(parents_.value(static_cast<const DirectoryObject*>(child.internalPointer()), nullptr));
+}
+
+int PatchPoolModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.column() > 0) return 0;
+    const auto* item = parent.isValid() ? static_cast<const DirectoryObject*>(parent.internalPointer()) : nullptr;
+    // Groups hold patches only: nothing below the second level.
+    if (item != nullptr && parents_.value(item, nullptr) != nullptr) return 0;
+    return static_cast<int>(dataSource_.numberOfChildrenOfItem(item));
+}
+
+int PatchPoolModel::columnCount(const QModelIndex&) const { return 1; }
+
+bool PatchPoolModel::hasChildren(const QModelIndex& parent) const
+{
+    if (!parent.isValid()) return rowCount() > 0;
+    const auto* item = static_cast<const DirectoryObject*>(parent.internalPointer());
+    return parents_.value(item, nullptr) == nullptr && dataSource_.isItemExpandable(*item);
+}
+
+QVariant PatchPoolModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid()) return {};
+    const auto& item = *static_cast<const DirectoryObject*>(index.internalPointer());
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString::fromStdString(dataSource_.objectValueForItem(item).text);
+    case Qt::EditRole:
+    case NameRole:
+        return QString::fromStdString(item.name.value_or(""));
+    case Qt::ForegroundRole:
+        return dataSource_.objectValueForItem(item).incompatible ? kIncompatibleTitle : kNormalTitle;
+    case Qt::FontRole:
+        return titleFont();
+    case Qt::SizeHintRole:
+        return QSize(-1, static_cast<int>(dataSource_.heightOfRowByItem(item)));
+    case CustomCellForAttributedString::kRowContentRole: {
+        const auto title = dataSource_.objectValueForItem(item);
+        const auto cell = dataSource_.willDisplayCellForItem(item);
+        PoolRowContent content;
+        content.title.text = QString::fromStdString(title.text);
+        content.title.font = titleFont();
+        content.title.colour = title.incompatible ? kIncompatibleTitle : kNormalTitle;
+        content.isSingleItem = cell.isSingleItem;
+        content.isEffectPoolCell = cell.isEffectPoolCell;
+        content.iconImage = cell.iconImage;
+        content.statusImage = cell.statusImage;
+        return QVariant::fromValue(content);
+    }
+    case IsGroupRole:
+        return item.isGroup;
+    default:
+        return {};
+    }
+}
+
+bool PatchPoolModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || role != Qt::EditRole) return false;
+    const auto node = nodeAt(index);
+    if (!node) return false;
+    dataSource_.setObjectValue(value.toString().toStdString(), node);
+    emit dataChanged(index, index);
+    return true;
+}
+
+Qt::ItemFlags PatchPoolModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+}

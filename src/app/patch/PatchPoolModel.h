@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QHash>
+
+#include <memory>
+
+class DirectoryObject;
+class PatchPoolDataSource;
+
+// The patch pool's tree as the outline shows it, every answer asked of the data source. One column.
+class PatchPoolModel final : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    enum Role {
+        // The plain name, for the editor.
+        NameRole = Qt::UserRole + 1,
+        IsGroupRole,
+    };
+
+    explicit PatchPoolModel(PatchPoolDataSource& dataSource, QObject* parent = nullptr);
+
+    PatchPoolDataSource& dataSource() const { return dataSource_; }
+    // Reads the tree again.
+    void reload();
+    std::shared_ptr<DirectoryObject> nodeAt(const QModelIndex& index) const;
+    QModelIndex indexOf(const DirectoryObject* item) const;
+    // The group of a row's item; none at the top level.
+    std::shared_ptr<DirectoryObject> parentNodeOf(const QModelIndex& index) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    void mapChildren(const DirectoryObject* parent);
+
+    PatchPoolDataSource& dataSource_;
+    // Each shown node's group (null at the top level) and its row there.
+    QHash<const DirectoryObject*, const DirectoryObject*> parents_;
+    QHash<const DirectoryObject*, int> rows_;
+};

@@ -1,0 +1,447 @@
+#include "app/patch/PatchPoolOutlineView.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+#include "app/controls/CustomScroller.h"
+#include "app/patch/BackupPatch.h"
+#include "app/patch/PatchPoolDataSource.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineViewDelegate.h"
+#include "app/patch/PatchPoolRules.h"
+#include "app/patch/PoolNameEditor.h"
+#include "app/patch/PoolRowDelegate.h"
+#include "app/shell/AppDelegate.h"
+#include "library/models/DirectoryObject.h"
+
+namespace {
+
+const QColor kBackground(30, 45, 75);
+
+}  // namespace
+
+PatchPoolOutlineView::PatchPoolOutlineView(QWidget* parent) : QTreeView(parent)
+{
+    setObjectName(QStringLiteral("PatchPoolOutlineView"));
+    setHeaderHidden(true);
+    setIndentation(16);
+    setUniformRowHeights(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, kBackground);
+    colours.setColor(QPalette::Window, kBackground);
+    // The row cell draws the selection; the view has no highlight of its own.
+    colours.setColor(QPalette::Highlight, Qt::transparent);
+    setPalette(colours);
+    viewport()->setAutoFillBackground(true);
+    setItemDelegate(new PoolRowDelegate(
+        [this](const QModelIndex& index, QWidget* parent) { return makeEditor(index, parent); }, this));
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        expandedItems_.insert(static_cast<const DirectoryObject*>(index.internalPointer()));
+        updateRuler();
+    });
+    connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
+        expandedItems_.remove(static_cast<const DirectoryObject*>(index.internalPointer()));
+        updateRuler();
+    });
+}
+
+PatchPoolOutlineView::~PatchPoolOutlineView() { numberOfDraggedItems_ = {}; }
+
+void PatchPoolOutlineView::setPoolModel(PatchPoolModel* model)
+{
+    model_ = model;
+    setModel(model);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (model_) model_->dataSource().outlineViewSelectionDidChange();
+    });
+}
+
+// ---- drawing and the ruler ----
+
+void PatchPoolOutlineView::paintEvent(QPaintEvent* event)
+{
+    // The scroll observer is registered at the first drawing, once.
+    if (!observerRegistered_) {
+        observerRegistered_ = true;
+        connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &PatchPoolOutlineView::boundDidChange);
+    }
+    QTreeView::paintEvent(event);
+}
+
+void PatchPoolOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem row = option;
+    row.state &= ~QStyle::State_HasFocus;
+    QTreeView::drawRow(painter, row, index);
+}
+
+void PatchPoolOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    // A light triangle at the group's left, pointing down while the group is open.
+    if (!model_ || !model_->hasChildren(index)) return;
+    const QPointF centre(rect.right() - indentation() / 2.0, rect.center().y() + 0.5);
+    QPolygonF triangle;
+    if (isExpanded(index))
+        triangle << centre + QPointF(-4, -2) << centre + QPointF(4, -2) << centre + QPointF(0, 3);
+    else
+        triangle << centre + QPointF(-2, -4) << centre + QPointF(3, 0) << centre + QPointF(-2, 4);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(153, 153, 153));
+    painter->drawPolygon(triangle);
+    painter->restore();
+}
+
+void PatchPoolOutlineView::boundDidChange()
+{
+    ++boundsChangeCount_;
+    closeRightClickMenu();
+    // A popover holding the focus gives it back to the pool.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && (focus->window()->windowFlags() & Qt::Popup) == Qt::Popup) setFocus();
+    updateRuler();
+}
+
+void PatchPoolOutlineView::updateRuler()
+{
+    if (verticalScroller_) verticalScroller_->setRulerVisible(isExpandedOverView());
+}
+
+QModelIndex PatchPoolOutlineView::lastVisibleIndex() const
+{
+    if (!model_ || model_->rowCount() == 0) return {};
+    QModelIndex last = model_->index(model_->rowCount() - 1, 0);
+    while (isExpanded(last) && model_->rowCount(last) > 0) last = model_->index(model_->rowCount(last) - 1, 0, last);
+    return last;
+}
+
+bool PatchPoolOutlineView::isExpandedOverView() const
+{
+    const QModelIndex last = lastVisibleIndex();
+    if (!last.isValid()) return false;
+    const QRect rect = visualRect(last);
+    return CustomScroller::isExpandedOverView(numberOfRows(), rect.y() + rect.height() + verticalOffset(),
+                                              viewport()->height());
+}
+
+void PatchPoolOutlineView::expandItem(const QModelIndex& index)
+{
+    expand(index);
+    const int children = model_ ? model_->rowCount(index) : 0;
+    if (children > 0) scrollTo(model_->index(children - 1, 0, index));
+    scrollTo(index);
+    updateRuler();
+}
+
+void PatchPoolOutlineView::collapseItem(const QModelIndex& index)
+{
+    collapse(index);
+    updateRuler();
+}
+
+void PatchPoolOutlineView::reloadData()
+{
+    if (!model_) return;
+    // A reload keeps the groups that were open open, wherever the tree's change has put them.
+    const QSet<const DirectoryObject*> open = expandedItems_;
+    expandedItems_.clear();
+    model_->reload();
+    for (const DirectoryObject* item : open) {
+        const QModelIndex index = model_->indexOf(item);
+        if (index.isValid() && model_->rowCount(index) > 0) expand(index);
+    }
+    updateRuler();
+}
+
+// ---- rows ----
+
+int PatchPoolOutlineView::numberOfRows() const
+{
+    int rows = 0;
+    if (!model_) return 0;
+    for (QModelIndex index = model_->index(0, 0); index.isValid(); index = indexBelow(index)) ++rows;
+    return rows;
+}
+
+int PatchPoolOutlineView::rowForIndex(const QModelIndex& wanted) const
+{
+    if (!model_ || !wanted.isValid()) return -1;
+    int row = 0;
+    for (QModelIndex index = model_->index(0, 0); index.isValid(); index = indexBelow(index), ++row)
+        if (index == wanted) return row;
+    return -1;
+}
+
+QModelIndex PatchPoolOutlineView::indexForRow(int wanted) const
+{
+    if (!model_ || wanted < 0) return {};
+    int row = 0;
+    for (QModelIndex index = model_->index(0, 0); index.isValid(); index = indexBelow(index), ++row)
+        if (row == wanted) return index;
+    return {};
+}
+
+std::vector<int> PatchPoolOutlineView::selectedRowList() const
+{
+    std::vector<int> rows;
+    if (!selectionModel()) return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        const int row = rowForIndex(index);
+        if (row >= 0) rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void PatchPoolOutlineView::selectRows(const std::vector<int>& rows)
+{
+    QItemSelection selection;
+    for (const int row : rows) {
+        const QModelIndex index = indexForRow(row);
+        if (index.isValid()) selection.select(index, index);
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (!rows.empty()) selectionModel()->setCurrentIndex(indexForRow(rows.front()), QItemSelectionModel::NoUpdate);
+}
+
+int PatchPoolOutlineView::editedRow() const { return editor_ ? rowForIndex(editingIndex_) : -1; }
+
+// ---- clicks ----
+
+void PatchPoolOutlineView::clearEditingColours()
+{
+    if (!appDelegate_) return;
+    appDelegate_->clearColorEditingTextField();
+    appDelegate_->clearColorEditingTextView();
+}
+
+void PatchPoolOutlineView::mousePressEvent(QMouseEvent* event)
+{
+    clickCount_ = 1;
+    if (isLockPatchPool_) return;
+    clearEditingColours();
+    mouseDownPoint_ = event->scenePosition();
+    setFocus(Qt::MouseFocusReason);
+    // The selection changes on release; the platform's own press handling does not run.
+}
+
+void PatchPoolOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+    clickCount_ = 2;
+}
+
+void PatchPoolOutlineView::mouseMoveEvent(QMouseEvent* /*event*/)
+{
+    // Drags are the pool's drag-and-drop work; a move never changes the selection.
+}
+
+void PatchPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)
+{
+    closeRightClickMenu();
+    if (isLockPatchPool_ || !model_) return;
+    if (event->button() == Qt::RightButton) {
+        emit rightMouseReleased(event->position().toPoint());
+        return;
+    }
+    if (event->button() != Qt::LeftButton) return;
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!index.isValid()) {
+        selectionModel()->clearSelection();
+        if (backUpDelegate_) backUpDelegate_->didClickOnItem(nullptr, -1);
+        return;
+    }
+    const int row = rowForIndex(index);
+    const auto node = model_->nodeAt(index);
+    if (backUpDelegate_) backUpDelegate_->didClickOnItem(node, row);
+
+    if (clickCount_ == 1) {
+        std::vector<int> selection{row};
+        if (event->modifiers() & Qt::ControlModifier) {
+            selection = PatchPoolRules::commandClickSelection(selectedRowList(), row, [this](int at) {
+                const QModelIndex rowIndex = indexForRow(at);
+                const auto* item = static_cast<const DirectoryObject*>(rowIndex.internalPointer());
+                const QModelIndex parentIndex = rowIndex.parent();
+                return PatchPoolRules::Row{item, static_cast<const DirectoryObject*>(parentIndex.internalPointer())};
+            });
+        }
+        selectRows(selection);
+        if (isExpanded(index)) {
+            // The group's selected children are dropped; the rest stay selected.
+            for (int child = 0; child < model_->rowCount(index); ++child)
+                selectionModel()->select(model_->index(child, 0, index),
+                                         QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+            collapseItem(index);
+        } else if (model_->hasChildren(index)) {
+            expandItem(index);
+        }
+    } else if (clickCount_ == 2) {
+        const std::vector<int> selected = selectedRowList();
+        const bool clickedSelected = std::find(selected.begin(), selected.end(), row) != selected.end();
+        // With no row selected there is nothing to rename.
+        if (clickedSelected) editItemAtRow(row);
+        else if (!selected.empty()) editItemAtRow(selected.front());
+    }
+}
+
+// ---- renaming ----
+
+void PatchPoolOutlineView::editItemAtRow(int row)
+{
+    const QModelIndex index = indexForRow(row);
+    if (!index.isValid() || !model_) return;
+    if (!model_->dataSource().shouldEditItem(model_->nodeAt(index))) return;
+    selectRows({row});
+    edit(index);
+}
+
+PoolNameEditor* PatchPoolOutlineView::makeEditor(const QModelIndex& index, QWidget* parent)
+{
+    const auto node = model_ ? model_->nodeAt(index) : nullptr;
+    if (!node) return nullptr;
+    auto* editor = new PoolNameEditor(node->isGroup, node->name.value_or(""), textRules_, parent);
+    editor->setFont(index.data(Qt::FontRole).value<QFont>());
+    QPalette colours = editor->palette();
+    colours.setColor(QPalette::Base, QColor(255, 255, 255));
+    colours.setColor(QPalette::Text, QColor(0, 0, 0));
+    editor->setPalette(colours);
+    editingIndex_ = index;
+    editor_ = editor;
+    return editor;
+}
+
+void PatchPoolOutlineView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    // Escape ends the edit with the old name, which reaches the screen like any name, so it stops showing
+    // the row as edited.
+    auto* nameEditor = qobject_cast<PoolNameEditor*>(editor);
+    if (hint == QAbstractItemDelegate::RevertModelCache && nameEditor != nullptr && model_ && editingIndex_.isValid()) {
+        nameEditor->cancelOperation();
+        model_->setData(editingIndex_, QString::fromStdString(nameEditor->oldName()), Qt::EditRole);
+    }
+    QTreeView::closeEditor(editor, hint == QAbstractItemDelegate::RevertModelCache ? QAbstractItemDelegate::NoHint : hint);
+    setFocus();
+}
+
+// ---- keys ----
+
+void PatchPoolOutlineView::keyPressEvent(QKeyEvent* event)
+{
+    event->accept();
+    if (isLockPatchPool_) return;
+    if ((event->modifiers() & Qt::ControlModifier) && event->key() == Qt::Key_Z) {
+        if (!(appDelegate_ && appDelegate_->isRestoringAll()) && undoAction_) undoAction_();
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        QTreeView::keyPressEvent(event);
+        return;
+    default:
+        // Any other key is swallowed.
+        return;
+    }
+}
+
+void PatchPoolOutlineView::keyReleaseEvent(QKeyEvent* event)
+{
+    event->accept();
+    if (isLockPatchPool_ || event->key() != Qt::Key_F2) return;
+    const std::vector<int> selected = selectedRowList();
+    if (!selected.empty() && selected.front() != editedRow()) editItemAtRow(selected.front());
+}
+
+// ---- focus ----
+
+void PatchPoolOutlineView::focusOutEvent(QFocusEvent* event)
+{
+    QTreeView::focusOutEvent(event);
+    closeRightClickMenu();
+    clearEditingColours();
+    if (backUpDelegate_) backUpDelegate_->outlineViewDidResignFirstResponder();
+}
+
+// ---- the option menu ----
+
+void PatchPoolOutlineView::closeRightClickMenu()
+{
+    if (menuPopover_) menuPopover_->close();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnButtonRestoreAllToDeviceAtItem(OptionMenuForPatchPool*,
+                                                                                        const Node& item,
+                                                                                        const Node& group)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnButtonRestoreAllToDeviceAtItem(this, item, group);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnButtonCopyToDeviceMemoryAtItem(OptionMenuForPatchPool*,
+                                                                                        const Node& item,
+                                                                                        const Node& group)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnButtonCopyToDeviceMemoryAtItem(this, item, group);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnButtonCopyToDeviceMemoryAtItems(
+    OptionMenuForPatchPool*, const PoolSelectionEntries& items)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnButtonCopyToDeviceMemoryAtItems(this, items);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnPropertyButtonAtItem(OptionMenuForPatchPool*,
+                                                                              const Node& item, const Node& group)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnPropertyButtonAtItem(this, item, group);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnUndoButtonAtItem(OptionMenuForPatchPool*, const Node& item,
+                                                                          const Node& group)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnUndoButtonAtItem(this, item, group);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnDeleteButtonAtItem(OptionMenuForPatchPool*,
+                                                                            const Node& item, const Node& group)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnDeleteButtonAtItem(this, item, group);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnDeleteButtonWithItems(OptionMenuForPatchPool*,
+                                                                               const PoolSelectionEntries& items)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnDeleteButtonWithItems(this, items);
+    closeRightClickMenu();
+}
+
+void PatchPoolOutlineView::optionMenuForPatchPoolDidClickOnCreateGroupButtonAtItem(OptionMenuForPatchPool*,
+                                                                                 const Node& item, const Node& group)
+{
+    if (rightClickDelegate_) rightClickDelegate_->didClickOnCreateGroupButtonAtItem(this, item, group);
+    closeRightClickMenu();
+}
+
+bool PatchPoolOutlineView::optionMenuForPatchPoolCanCopyToDeviceMemory(OptionMenuForPatchPool*)
+{
+    return rightClickDelegate_ != nullptr && rightClickDelegate_->patchPoolOutlineViewCanCopyToDeviceMemory(this);
+}

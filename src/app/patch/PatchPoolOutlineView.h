@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QPointF>
+#include <QSet>
+#include <QPointer>
+#include <QTreeView>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/patch/OptionMenuForPatchPoolDelegate.h"
+#include "library/text/TextRuleContext.h"
+
+class AppDelegate;
+class BackupPatch;
+#include "app/controls/CustomScroller.h"
+class PatchPoolModel;
+class PatchPoolOutlineViewDelegate;
+class PoolNameEditor;
+
+// The patch pool: the tree of patches and groups on the right of the patch screen. It draws on its own
+// background with no highlight of its own (the row cell draws the selection), keeps the drawn scroller's
+// ruler in step, turns clicks, keys and renames into calls on the patch screen and forwards the option
+// menu's choices to it. It never changes the tree itself. Main thread only.
+class PatchPoolOutlineView final : public QTreeView, public OptionMenuForPatchPoolDelegate {
+    Q_OBJECT
+public:
+    explicit PatchPoolOutlineView(QWidget* parent = nullptr);
+    ~PatchPoolOutlineView() override;
+
+    void setPoolModel(PatchPoolModel* model);
+    PatchPoolModel* poolModel() const { return model_; }
+
+    // Held weakly.
+    void setBackUpDelegate(BackupPatch* delegate) { backUpDelegate_ = delegate; }
+    BackupPatch* backUpDelegate() const { return backUpDelegate_; }
+    void setRightClickPatchPoolDelegate(PatchPoolOutlineViewDelegate* delegate) { rightClickDelegate_ = delegate; }
+    void setVerticalScroller(CustomScroller* scroller) { verticalScroller_ = scroller; }
+    void setAppDelegate(AppDelegate* appDelegate) { appDelegate_ = appDelegate; }
+    void setTextRuleContext(TextRuleContext context) { textRules_ = std::move(context); }
+    // Runs the newest undo record.
+    void setUndoAction(std::function<void()> undo) { undoAction_ = std::move(undo); }
+    // How many device-list rows a drag from the list carries.
+    void setNumberOfDraggedItemsInPatchList(std::function<std::uint64_t()> count) { numberOfDraggedItems_ = std::move(count); }
+
+    bool isLockPatchPool() const { return isLockPatchPool_; }
+    void setIsLockPatchPool(bool locked) { isLockPatchPool_ = locked; }
+    QPointF mouseDownPoint() const { return mouseDownPoint_; }
+
+    // The right-click menu's popover, kept once made; closed by scrolling, focus loss and each choice.
+    void setMenuPopover(QWidget* popover) { menuPopover_ = popover; }
+    QWidget* menuPopover() const { return menuPopover_; }
+    void closeRightClickMenu();
+
+    // Whether the rows reach below the visible area.
+    bool isExpandedOverView() const;
+    // Expands the group and shows as much of it as fits, its own row last.
+    void expandItem(const QModelIndex& index);
+    void collapseItem(const QModelIndex& index);
+    void reloadData();
+    // Starts renaming the row's item, when the patch screen allows.
+    void editItemAtRow(int row);
+    int rowForIndex(const QModelIndex& index) const;
+    QModelIndex indexForRow(int row) const;
+    int numberOfRows() const;
+    std::vector<int> selectedRowList() const;
+    void selectRows(const std::vector<int>& rows);
+    // The row being renamed, -1 when none.
+    int editedRow() const;
+    // How many times the scroll observer has run, for the ruler's tests.
+    int boundsChangeCount() const { return boundsChangeCount_; }
+
+    // ---- OptionMenuForPatchPoolDelegate: each choice goes to the screen, then the menu closes ----
+    void optionMenuForPatchPoolDidClickOnButtonRestoreAllToDeviceAtItem(OptionMenuForPatchPool* menu, const Node& item,
+                                                                        const Node& group) override;
+    void optionMenuForPatchPoolDidClickOnButtonCopyToDeviceMemoryAtItem(OptionMenuForPatchPool* menu, const Node& item,
+                                                                        const Node& group) override;
+    void optionMenuForPatchPoolDidClickOnButtonCopyToDeviceMemoryAtItems(OptionMenuForPatchPool* menu,
+                                                                         const PoolSelectionEntries& items) override;
+    void optionMenuForPatchPoolDidClickOnPropertyButtonAtItem(OptionMenuForPatchPool* menu, const Node& item,
+                                                              const Node& group) override;
+    void optionMenuForPatchPoolDidClickOnUndoButtonAtItem(OptionMenuForPatchPool* menu, const Node& item,
+                                                          const Node& group) override;
+    void optionMenuForPatchPoolDidClickOnDeleteButtonAtItem(OptionMenuForPatchPool* menu, const Node& item,
+                                                            const Node& group) override;
+    void optionMenuForPatchPoolDidClickOnDeleteButtonWithItems(OptionMenuForPatchPool* menu,
+                                                               const PoolSelectionEntries& items) override;
+    void optionMenuForPatchPoolDidClickOnCreateGroupButtonAtItem(OptionMenuForPatchPool* menu, const Node& item,
+                                                                 const Node& group) override;
+    bool optionMenuForPatchPoolCanCopyToDeviceMemory(OptionMenuForPatchPool* menu) override;
+
+signals:
+    // A Ctrl-click or right-button release, for the option menu.
+    void rightMouseReleased(QPoint position);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+
+private:
+    void boundDidChange();
+    void updateRuler();
+    void clearEditingColours();
+    PoolNameEditor* makeEditor(const QModelIndex& index, QWidget* parent);
+    QModelIndex lastVisibleIndex() const;
+
+    PatchPoolModel* model_ = nullptr;
+    BackupPatch* backUpDelegate_ = nullptr;
+    PatchPoolOutlineViewDelegate* rightClickDelegate_ = nullptr;
+    QPointer<CustomScroller> verticalScroller_;
+    AppDelegate* appDelegate_ = nullptr;
+    TextRuleContext textRules_;
+    std::function<void()> undoAction_;
+    std::function<std::uint64_t()> numberOfDraggedItems_;
+    QPointer<QWidget> menuPopover_;
+    QPointF mouseDownPoint_;
+    bool isLockPatchPool_ = false;
+    bool observerRegistered_ = false;
+    QPersistentModelIndex editingIndex_;
+    QPointer<PoolNameEditor> editor_;
+    int clickCount_ = 1;
+    int boundsChangeCount_ = 0;
+    // The open groups by item, so a reload of a changed tree opens the same groups again.
+    QSet<const DirectoryObject*> expandedItems_;
+};

@@ -1,0 +1,102 @@
+#include "app/patch/PatchPoolRules.h"
+
+#include <algorithm>
+
+#include "library/models/BankItem.h"
+#include "library/models/DirectoryObject.h"
+#include "platform/bundle/StringFormat.h"
+
+PatchPoolRules::Title PatchPoolRules::titleForItem(const DirectoryObject& item, const DirectoryObject* parent,
+                                                   const DirectoryObject* editingItem, const BankItems& bankItems)
+{
+    Title title{item.name.value_or(""), item.isIncompatible};
+    if (item.isIncompatible || parent == nullptr || !parent->isBackUpAllGroup || &item == editingItem) return title;
+    std::size_t incompatibleBefore = 0;
+    for (const auto& child : parent->childDirectories) {
+        if (child.get() == &item) break;
+        if (child->isIncompatible) ++incompatibleBefore;
+    }
+    const auto at = std::find_if(parent->childDirectories.begin(), parent->childDirectories.end(),
+                                 [&](const Node& child) { return child.get() == &item; });
+    if (at == parent->childDirectories.end()) return title;
+    const auto slot = static_cast<std::size_t>(at - parent->childDirectories.begin()) - incompatibleBefore;
+    // A slot without a label (a unit that shows none) leaves the plain name.
+    if (slot < bankItems.size() && bankItems[slot] && !bankItems[slot]->bankName.value_or("").empty())
+        title.text = platform::StringFormat::format("%@: %@", {bankItems[slot]->bankName.value_or(""), title.text});
+    return title;
+}
+
+std::vector<int> PatchPoolRules::commandClickSelection(const std::vector<int>& selectedRows, int clicked,
+                                                       const std::function<Row(int)>& rowAt)
+{
+    std::vector<int> selection = selectedRows;
+    std::sort(selection.begin(), selection.end());
+    if (const auto at = std::find(selection.begin(), selection.end(), clicked); at != selection.end()) {
+        selection.erase(at);
+        return selection;
+    }
+    const Row row = rowAt(clicked);
+    if (row.item == nullptr || row.item->isGroup) return {clicked};
+    for (const int selected : selection) {
+        const Row other = rowAt(selected);
+        if (other.parent != row.parent || other.item == nullptr || other.item->isGroup) return {clicked};
+    }
+    selection.insert(std::upper_bound(selection.begin(), selection.end(), clicked), clicked);
+    return selection;
+}
+
+bool PatchPoolRules::restoreAllModeForSelection(const DirectoryObject* firstSelected)
+{
+    return firstSelected != nullptr && firstSelected->isGroup && firstSelected->isBackUpAllGroup;
+}
+
+std::optional<bool> PatchPoolRules::restoreAllModeForClick(const DirectoryObject* clicked, bool clickedIsSelected)
+{
+    if (!clickedIsSelected) return std::nullopt;
+    return clicked != nullptr && clicked->isBackUpAllGroup;
+}
+
+std::int64_t PatchPoolRules::getStartPointWithArrayCount(std::int64_t count, std::int64_t draggingPosition)
+{
+    return draggingPosition == 2 ? count - 1 : 0;
+}
+
+bool PatchPoolRules::getStopConditionArrayCount(std::int64_t count, std::int64_t iterator,
+                                                std::int64_t draggingPosition)
+{
+    return draggingPosition == 2 ? iterator >= 0 : iterator < count;
+}
+
+std::int64_t PatchPoolRules::getNextPointWithIterator(std::int64_t iterator, std::int64_t draggingPosition)
+{
+    return draggingPosition == 2 ? iterator - 1 : iterator + 1;
+}
+
+PatchPoolRules::Drop PatchPoolRules::dropOntoDraggedItem(const PoolSelectionEntries& items, const Node& target,
+                                                         std::int64_t draggingPosition, const Nodes& container)
+{
+    const auto isDragged = [&](const Node& node) {
+        return std::any_of(items.begin(), items.end(), [&](const PoolSelectionEntry& e) { return e.childItem == node; });
+    };
+    if (!target || !isDragged(target)) return {target, draggingPosition};
+    Drop drop{target, 2};
+    const auto at = std::find(container.begin(), container.end(), target);
+    if (at == container.end()) return drop;
+    for (auto index = at - container.begin(); index >= 0; --index) {
+        const Node& node = container[static_cast<std::size_t>(index)];
+        if (!isDragged(node)) {
+            drop.target = node;
+            return drop;
+        }
+        if (static_cast<std::size_t>(index) + 1 == container.size()) drop.target = container.front();
+    }
+    return drop;
+}
+
+std::string PatchPoolRules::newGroupName(const std::function<bool(const std::string&)>& exists)
+{
+    for (long n = 1;; ++n) {
+        std::string name = platform::StringFormat::format(kNewGroupFormat, {n});
+        if (!exists(name)) return name;
+    }
+}

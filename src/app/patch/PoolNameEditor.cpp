@@ -1,0 +1,79 @@
+#include "app/patch/PoolNameEditor.h"
+
+#include "library/text/GroupNameTextEditingManagement.h"
+#include "library/text/PatchNameTextEditingManagement.h"
+
+PoolNameEditor::PoolNameEditor(bool isGroup, std::string oldName, TextRuleContext context, QWidget* parent)
+    : QLineEdit(parent), isGroup_(isGroup), oldName_(std::move(oldName)), context_(std::move(context))
+{
+    setFrame(false);
+    setString(oldName_);
+    selectAll();
+    connect(this, &QLineEdit::textEdited, this, &PoolNameEditor::filterEdit);
+}
+
+void PoolNameEditor::setString(const std::string& value)
+{
+    const bool filtering = filtering_;
+    filtering_ = true;
+    setText(QString::fromStdString(value));
+    accepted_ = text();
+    filtering_ = filtering;
+}
+
+std::string PoolNameEditor::string() const { return accepted_.toStdString(); }
+
+void PoolNameEditor::setSelectedRange(TextRange range)
+{
+    setSelection(static_cast<int>(range.location), static_cast<int>(range.length));
+    if (range.length == 0) setCursorPosition(static_cast<int>(range.location));
+}
+
+bool PoolNameEditor::delegateShouldChangeText(const std::vector<TextRange>& ranges,
+                                              const std::vector<std::string>& replacements)
+{
+    return applyRule(ranges, replacements);
+}
+
+bool PoolNameEditor::applyRule(const std::vector<TextRange>& ranges, const std::vector<std::string>& replacements)
+{
+    return isGroup_ ? GroupNameTextEditingManagement::groupNameInTextView(*this, ranges, replacements)
+                    : PatchNameTextEditingManagement::patchNameInTextView(*this, ranges, replacements, context_);
+}
+
+void PoolNameEditor::filterEdit(const QString& edited)
+{
+    if (filtering_) return;
+    // The change as one range of the text before it (UTF-16 units) and its replacement.
+    const QString before = accepted_;
+    int prefix = 0;
+    while (prefix < before.size() && prefix < edited.size() && before[prefix] == edited[prefix]) ++prefix;
+    int suffix = 0;
+    while (suffix < before.size() - prefix && suffix < edited.size() - prefix &&
+           before[before.size() - 1 - suffix] == edited[edited.size() - 1 - suffix])
+        ++suffix;
+    const TextRange range{static_cast<std::uint64_t>(prefix), static_cast<std::uint64_t>(before.size() - prefix - suffix)};
+    const std::string replacement = edited.mid(prefix, edited.size() - prefix - suffix).toStdString();
+    filtering_ = true;
+    setText(before);
+    filtering_ = false;
+    if (applyRule({range}, {replacement})) {
+        filtering_ = true;
+        setText(edited);
+        accepted_ = edited;
+        setCursorPosition(prefix + static_cast<int>(QString::fromStdString(replacement).size()));
+        filtering_ = false;
+    }
+}
+
+std::string PoolNameEditor::textShouldEndEditing()
+{
+    const std::string typed = text().toStdString();
+    const bool accepted =
+        isGroup_ ? GroupNameTextEditingManagement::groupNameTextShouldEndEditing(typed, true, context_)
+                 : PatchNameTextEditingManagement::patchNameTextShouldEndEditing(typed, true, context_);
+    if (!accepted) setString(oldName_);
+    return accepted ? typed : oldName_;
+}
+
+void PoolNameEditor::cancelOperation() { setString(oldName_); }

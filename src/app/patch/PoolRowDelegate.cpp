@@ -1,0 +1,36 @@
+#include "app/patch/PoolRowDelegate.h"
+
+#include "app/patch/PoolNameEditor.h"
+
+PoolRowDelegate::PoolRowDelegate(EditorFactory editorFactory, QObject* parent)
+    : CustomCellForAttributedString(parent), editorFactory_(std::move(editorFactory))
+{
+}
+
+QWidget* PoolRowDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                       const QModelIndex& index) const
+{
+    // The cell learns which row is being edited from its own editor, which the pool's replaces.
+    delete CustomCellForAttributedString::createEditor(parent, option, index);
+    return editorFactory_ ? editorFactory_(index, parent) : nullptr;
+}
+
+void PoolRowDelegate::setEditorData(QWidget*, const QModelIndex&) const
+{
+    // The editor starts from the name it was made with.
+}
+
+void PoolRowDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
+{
+    if (auto* nameEditor = qobject_cast<PoolNameEditor*>(editor))
+        model->setData(index, QString::fromStdString(nameEditor->textShouldEndEditing()), Qt::EditRole);
+}
+
+void PoolRowDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                           const QModelIndex& index) const
+{
+    QRect rect = option.rect;
+    const auto content = index.data(kRowContentRole).value<PoolRowContent>();
+    if (content.isSingleItem) rect.setLeft(static_cast<int>(kSingleItemTitleX));
+    editor->setGeometry(rect.adjusted(8, 1, -static_cast<int>(kRightMargin), -1));
+}

@@ -1,0 +1,40 @@
+#include "app/patch/QueuePatchDialogs.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPointer>
+
+#include "app/dialogs/ShowingDialogQueue.h"
+#include "app/views/InterfaceTexts.h"
+#include "platform/bundle/StringFormat.h"
+
+void QueuePatchDialogs::showInformation(const std::string& key, const std::optional<std::string>& argument)
+{
+    QString text = InterfaceTexts::localizedString(key);
+    if (argument) text = QString::fromStdString(platform::StringFormat::format(text.toStdString(), {*argument}));
+    dialogQueue_.showDialogWithInformation(text);
+}
+
+void QueuePatchDialogs::showText(const std::string& text)
+{
+    dialogQueue_.showDialogWithInformation(QString::fromStdString(text));
+}
+
+TextRuleContext QueuePatchDialogs::textRuleContext(ShowingDialogQueue& dialogQueue, const std::string& language)
+{
+    TextRuleContext context;
+    context.language = language;
+    context.pasteboardString = []() -> std::optional<std::string> {
+        const QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!clipboard) return std::nullopt;
+        const QString text = clipboard->text();
+        if (text.isNull()) return std::nullopt;
+        return text.toStdString();
+    };
+    QPointer<ShowingDialogQueue> queue(&dialogQueue);
+    context.showDialogWithInformation = [queue](const std::string& text) {
+        if (queue) queue->showDialogWithInformation(QString::fromStdString(text));
+    };
+    context.localizedString = [](const std::string& key) { return InterfaceTexts::localizedString(key).toStdString(); };
+    return context;
+}

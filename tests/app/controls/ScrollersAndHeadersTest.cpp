@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <QMouseEvent>
+#include <QStandardItemModel>
+
+#include "app/controls/CustomHeaderCell.h"
+#include "app/controls/CustomHeaderView.h"
+#include "app/controls/CustomScroller.h"
+#include "app/controls/NoBackgroundScroller.h"
+#include "app/controls/ThreePartImage.h"
+#include "app/shell/AppDelegate.h"
+#include "app/views/NamedImages.h"
+#include "support/app/TestApplication.h"
+
+namespace {
+
+class ScrollersAndHeaders : public ::testing::Test {
+protected:
+    void SetUp() override { testing_app::application(); }
+    void TearDown() override { AppDelegate::getInstance().setDeviceConnected(false); }
+};
+
+void press(QWidget& widget, QPointF at, QEvent::Type type = QEvent::MouseButtonPress)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+TEST_F(ScrollersAndHeaders, KnobStaysBetweenTheArrowsAndShowsOnlyWhileTheContentOverflows)
+{
+    const QRectF slot(0, 0, 15, 200);
+    const QRectF top = CustomScroller::topArrowRectIn(slot);
+    const QRectF bottom = CustomScroller::bottomArrowRectIn(slot);
+    EXPECT_EQ(top, QRectF(0, 0, 15, 15));
+    EXPECT_EQ(bottom, QRectF(0, 185, 15, 15));
+    struct Case {
+        const char* what;
+        QRectF standard;
+        bool visible;
+        double proportion;
+        std::optional<QRectF> knob;
+    };
+    const Case cases[] = {
+        {"hidden ruler", {0, 50, 15, 40}, false, 0.3, std::nullopt},
+        {"content fits", {0, 0, 15, 200}, true, 1.0, std::nullopt},
+        {"more than fits", {0, 0, 15, 200}, true, 1.5, std::nullopt},
+        {"free between the arrows", {0, 50, 15, 40}, true, 0.3, QRectF(1, 50, 13, 40)},
+        {"over the up arrow", {0, 0, 15, 40}, true, 0.3, QRectF(1, 15, 13, 40)},
+        {"over the down arrow", {0, 160, 15, 40}, true, 0.3, QRectF(1, 145, 13, 40)},
+        {"part points are dropped going up", {0, 150.5, 15, 40}, true, 0.3, QRectF(1, 145.5, 13, 40)},
+        {"still over the arrow fills the room", {0, 4.5, 15, 40}, true, 0.3, QRectF(1, 15, 13, 170)},
+        {"taller than the room", {0, 0, 15, 190}, true, 0.95, QRectF(1, 15, 13, 170)},
+        {"exactly the room", {0, 15, 15, 170}, true, 0.9, QRectF(1, 15, 13, 170)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CustomScroller::knobRect(c.standard, top, bottom, c.visible, c.proportion), c.knob) << c.what;
+    }
+}
+
+TEST_F(ScrollersAndHeaders, StandardKnobFollowsTheValueAndTheVisibleShare)
+{
+    const QRectF slot(0, 0, 15, 200);
+    EXPECT_DOUBLE_EQ(CustomScroller::knobProportion(0, 0, 10), 1.0);
+    EXPECT_DOUBLE_EQ(CustomScroller::knobProportion(0, 300, 100), 0.25);
+    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, 0), QRectF(0, 0, 15, 50));
+    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, 300), QRectF(0, 150, 15, 50));
+    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, 150), QRectF(0, 75, 15, 50));
+    // A long list keeps a grabbable knob.
+    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 100000, 10, 0).height(), CustomScroller::kMinimumKnobLength);
+    EXPECT_EQ(CustomScroller::valueForKnobTop(75, slot, 50, 0, 300), 150);
+    EXPECT_EQ(CustomScroller::valueForKnobTop(-20, slot, 50, 0, 300), 0);
+    EXPECT_EQ(CustomScroller::valueForKnobTop(500, slot, 50, 0, 300), 300);
+}
+
+TEST_F(ScrollersAndHeaders, RulerShowsOnlyForAListPastItsVisibleArea)
+{
+    struct Case {
+        int rows, lastRowBottom, visibleHeight;
+        bool expanded;
+    };
+    for (const Case& c : {Case{0, 0, 300, false}, Case{0, 500, 300, false}, Case{5, 275, 300, false},
+                          Case{6, 300, 300, false}, Case{6, 301, 300, true}, Case{30, 1650, 300, true}}) {
+        EXPECT_EQ(CustomScroller::isExpandedOverView(c.rows, c.lastRowBottom, c.visibleHeight), c.expanded)
+            << c.rows << " rows ending at " << c.lastRowBottom;
+    }
+}
+
+TEST_F(ScrollersAndHeaders, HiddenRulerDrawsNoKnobAndIgnoresAPressOnItsPlace)
+{
+    for (const bool effect : {false, true}) {
+        CustomScroller scroller;
+        scroller.setIsEffectManagerRuler(effect);
+        scroller.resize(15, 200);
+        scroller.setRange(0, 300);
+        scroller.setPageStep(100);
+        const QImage hidden = scroller.grab().toImage();
+        const QColor slotColour = NamedImages::image(QStringLiteral("knob_background")).pixelColor(7, 4);
+        EXPECT_EQ(hidden.pixelColor(7, 40).rgb(), slotColour.rgb());
+        press(scroller, {7, 40});
+        EXPECT_FALSE(scroller.isSliderDown());
+
+        scroller.setRulerVisible(true);
+        const QImage shown = scroller.grab().toImage();
+        const QColor knobColour =
+            NamedImages::image(CustomScroller::knobMiddleImageName(effect)).pixelColor(5, 2);
+        EXPECT_EQ(shown.pixelColor(7, 40).rgb(), knobColour.rgb()) << effect;
+        // Once chosen, the knob's pictures stay.
+        scroller.setIsEffectManagerRuler(!effect);
+        EXPECT_EQ(scroller.grab().toImage().pixelColor(7, 40).rgb(), knobColour.rgb());
+
+        press(scroller, {7, 40});
+        EXPECT_TRUE(scroller.isSliderDown());
+        press(scroller, {7, 115}, QEvent::MouseMove);
+        EXPECT_EQ(scroller.value(), 150);
+        press(scroller, {7, 115}, QEvent::MouseButtonRelease);
+        EXPECT_FALSE(scroller.isSliderDown());
+    }
+}
+
+TEST_F(ScrollersAndHeaders, ArrowsStepAndTheSlotPages)
+{
+    CustomScroller scroller;
+    scroller.resize(15, 200);
+    scroller.setRange(0, 300);
+    scroller.setPageStep(100);
+    scroller.setSingleStep(10);
+    scroller.setRulerVisible(true);
+    press(scroller, {7, 195});
+    EXPECT_EQ(scroller.value(), 10);
+    press(scroller, {7, 5});
+    EXPECT_EQ(scroller.value(), 0);
+    press(scroller, {7, 150});
+    EXPECT_EQ(scroller.value(), 100);
+    EXPECT_EQ(scroller.bottomArrowRect(), QRectF(0, 185, 15, 15));
+}
+
+TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
+{
+    NoBackgroundScroller scroller;
+    scroller.resize(15, 200);
+    scroller.setRange(0, 300);
+    scroller.setPageStep(100);
+    QImage drawn(scroller.size(), QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    scroller.render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+    // Far below the knob, in the middle of the slot, nothing is drawn.
+    EXPECT_EQ(drawn.pixelColor(7, 150).alpha(), 0);
+}
+
+TEST_F(ScrollersAndHeaders, HeaderPicturesFollowTheListAndTheSortState)
+{
+    struct Case {
+        std::int64_t type;
+        const char* image;
+    };
+    for (const Case& c : {Case{0, "effect_pool_header"}, Case{1, "effect_list_header"}, Case{2, "patch_pool_header"},
+                          Case{3, "patch_list_header"}, Case{-1, "patch_list_header"}, Case{99, "patch_list_header"}}) {
+        CustomHeaderCell cell;
+        cell.setHeaderType(c.type);
+        EXPECT_EQ(cell.backgroundImageName(), c.image) << c.type;
+        EXPECT_FALSE(NamedImages::image(cell.backgroundImageName()).isNull());
+    }
+    struct Sort {
+        std::int64_t state;
+        std::optional<QString> image;
+    };
+    for (const Sort& s : {Sort{0, std::nullopt}, Sort{1, QStringLiteral("sort_indicator_ascending")},
+                          Sort{2, QStringLiteral("sort_indicator_descending")},
+                          Sort{-3, QStringLiteral("sort_indicator_descending")}}) {
+        CustomHeaderCell cell;
+        cell.setSortState(s.state);
+        EXPECT_EQ(cell.sortIndicatorImageName(), s.image) << s.state;
+    }
+}
+
+TEST_F(ScrollersAndHeaders, SeparatorsOnlyBetweenTitledColumns)
+{
+    const QRectF frame(100, 0, 120, 25);
+    struct Case {
+        bool hasTitle, notFirst, lastEffect;
+        QVector<QRectF> separators;
+    };
+    const Case cases[] = {
+        {false, true, true, {}},
+        {true, false, true, {}},
+        {true, true, false, {QRectF(100, 0, 2, 25)}},
+        {true, true, true, {QRectF(100, 0, 2, 25), QRectF(212, 0, 2, 25)}},
+    };
+    for (const Case& c : cases) {
+        CustomHeaderCell cell;
+        cell.setIsNotFirstCell(c.notFirst);
+        cell.setIsLastEffectCell(c.lastEffect);
+        EXPECT_EQ(cell.separatorFrames(frame, c.hasTitle), c.separators) << c.hasTitle << c.notFirst << c.lastEffect;
+    }
+}
+
+TEST_F(ScrollersAndHeaders, TitleIsCentredAndTheIndicatorOnlyShowsWhenConnectedAndItFits)
+{
+    const QRectF frame(100, 0, 120, 25);
+    CustomHeaderCell cell;
+    EXPECT_EQ(cell.titleRect(frame, QSizeF(40, 15)), QRectF(140, 5, 40, 15));
+    cell.setIsLastEffectCell(true);
+    EXPECT_EQ(cell.titleRect(frame, QSizeF(40, 15)), QRectF(138, 5, 40, 15));
+
+    cell.setSortState(1);
+    // A third of 25 is 8: 16 wide, 8 high, one point after the title's end.
+    EXPECT_EQ(cell.sortIndicatorRect(frame, 40, true), QRectF(181, 8.5, 16, 8));
+    EXPECT_EQ(cell.sortIndicatorRect(frame, 40, false), std::nullopt);
+    // A title 86 wide ends at 203: the indicator would end on the edge at 220 and is left out.
+    EXPECT_EQ(cell.sortIndicatorRect(frame, 86, true), std::nullopt);
+    EXPECT_EQ(cell.sortIndicatorRect(frame, 84, true), QRectF(203, 8.5, 16, 8));
+    cell.setSortState(0);
+    EXPECT_EQ(cell.sortIndicatorRect(frame, 40, true), std::nullopt);
+
+    EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 100, 20), QRectF(0, 0, 120, 25)),
+              QRectF(30, 0, 90, 20));
+    EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 50, 20), QRectF(0, 0, 120, 25)),
+              QRectF(30, 0, 50, 20));
+    EXPECT_EQ(CustomHeaderCell::measureTitle(QString(), QFont(), QSizeF(120, 25)), QSizeF(0, 0));
+}
+
+TEST_F(ScrollersAndHeaders, HeaderViewPaintsEachSectionWithItsCell)
+{
+    QStandardItemModel model(0, 2);
+    model.setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Comment")});
+    CustomHeaderView header;
+    header.setModel(&model);
+    header.resize(400, 25);
+    header.setFixedHeight(25);
+    header.resizeSection(0, 200);
+    header.resizeSection(1, 200);
+    header.headerCell(1).setIsNotFirstCell(true);
+    header.headerCell(0).setSortState(2);
+
+    const QRectF frame(0, 0, 200, 25);
+    const qreal titleWidth = CustomHeaderCell::measureTitle(QStringLiteral("Name"), header.font(), frame.size()).width();
+    const QRectF indicator = *header.headerCell(0).sortIndicatorRect(frame, titleWidth, true);
+    const QPoint indicatorMiddle(static_cast<int>(indicator.center().x()), static_cast<int>(indicator.y() + 1));
+
+    const QImage unplugged = header.grab().toImage();
+    AppDelegate::getInstance().setDeviceConnected(true);
+    const QImage plugged = header.grab().toImage();
+    EXPECT_NE(plugged.pixelColor(indicatorMiddle), unplugged.pixelColor(indicatorMiddle));
+    EXPECT_EQ(plugged.pixelColor(200, 12).rgb(), NamedImages::image(QStringLiteral("cell_separator")).pixelColor(0, 12).rgb());
+    EXPECT_NE(plugged.pixelColor(0, 12).rgb(), NamedImages::image(QStringLiteral("cell_separator")).pixelColor(0, 12).rgb());
+}
+
+TEST_F(ScrollersAndHeaders, ThreePartPiecesKeepTheirCapsUnlessTheyDoNotFit)
+{
+    const auto vertical = ThreePartImage::verticalPieces(QRectF(0, 10, 11, 40), 6, 6);
+    EXPECT_EQ(vertical[0], QRectF(0, 10, 11, 6));
+    EXPECT_EQ(vertical[1], QRectF(0, 16, 11, 28));
+    EXPECT_EQ(vertical[2], QRectF(0, 44, 11, 6));
+    const auto squeezed = ThreePartImage::horizontalPieces(QRectF(5, 0, 8, 24), 6, 6);
+    EXPECT_EQ(squeezed[0], QRectF(5, 0, 4, 24));
+    EXPECT_EQ(squeezed[1], QRectF(9, 0, 0, 24));
+    EXPECT_EQ(squeezed[2], QRectF(9, 0, 4, 24));
+}
+
+}  // namespace

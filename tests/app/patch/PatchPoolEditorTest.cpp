@@ -1,0 +1,302 @@
+#include <gtest/gtest.h>
+
+#include "app/patch/PatchPoolEditor.h"
+#include "library/undo/AddToPatchPoolAction.h"
+#include "library/undo/ChangePositionAction.h"
+#include "library/undo/ChangeTextAction.h"
+#include "support/app/FakePatchNeighbours.h"
+
+namespace {
+
+using testing_app::FakePatchCoordinator;
+using Node = PatchPoolEditor::Node;
+
+std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& path)
+{
+    auto item = std::make_shared<PatchItem>();
+    item->patchName = name;
+    item->path = path;
+    return item;
+}
+
+Node patchNode(const std::string& name, const std::string& folder)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    node->object = patch(name, folder + "/" + name + ".qptc");
+    node->path = folder + "/" + name + ".qptc";
+    return node;
+}
+
+Node groupNode(const std::string& name, std::vector<Node> children = {})
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    node->path = name;
+    node->isGroup = true;
+    node->childDirectories = std::move(children);
+    return node;
+}
+
+std::vector<std::string> names(const std::vector<Node>& nodes)
+{
+    std::vector<std::string> out;
+    for (const auto& n : nodes) out.push_back(n->name.value_or(""));
+    return out;
+}
+
+class PatchPoolEditorTest : public ::testing::Test {
+protected:
+    PatchPoolEditorTest()
+    {
+        for (int i = 0; i < 8; ++i)
+            patchItems.push_back(patch("R" + std::to_string(i), "/root/Temp/Device/Patch/R" +
+                                                                                              std::to_string(i) + ".qptc"));
+    }
+
+    PatchPoolEditor editor()
+    {
+        return PatchPoolEditor(tree, patchItems,
+                               {coordinator, [this](std::shared_ptr<UndoAction> action) { actions.push_back(action); },
+                                [this](const std::string& key, const std::optional<std::string>& argument) {
+                                    messages.push_back(key + (argument ? " " + *argument : ""));
+                                },
+                                [this] { ++poolChanged; }, [this] { ++coloursCleared; }});
+    }
+
+    template <typename Action>
+    std::shared_ptr<Action> last()
+    {
+        return actions.empty() ? nullptr : std::dynamic_pointer_cast<Action>(actions.back());
+    }
+
+    testing_app::CallLog log;
+    FakePatchCoordinator coordinator{log};
+    std::vector<std::shared_ptr<UndoAction>> actions;
+    std::vector<Node> tree;
+    PatchPoolEditor::Patches patchItems;
+    std::vector<std::string> messages;
+    int poolChanged = 0;
+    int coloursCleared = 0;
+};
+
+TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
+{
+    struct Case {
+        const char* what;
+        bool group;
+        std::string text;
+        bool editSucceeds;
+        std::int32_t renameResult;
+        bool renamed;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"unchanged", false, "P1", true, 0, false, ""},
+        {"empty", false, "", true, 0, false, "Patch_InvalidPatchName"},
+        {"patch", false, "Lead", true, 0, true, ""},
+        {"rewrite failed", false, "Lead", false, 0, false, "Patch_CanNotEditPatchItem P1"},
+        {"group", true, "Leads", true, 0, true, ""},
+        {"group exists", true, "Leads", true, 1, false, "Patch_FileExist"},
+        {"group refused", true, "Leads", true, 2, false, "Patch_CanNotRenamePatchGroup Drums"},
+        {"group case only", true, "drums", true, 0, true, ""},
+    };
+    for (const Case& c : cases) {
+        const Node patch = patchNode("P1", "/root/Temp/Local/Drums");
+        const Node group = groupNode("Drums", {patch});
+        tree = {group};
+        actions.clear();
+        coloursCleared = 0;
+        coordinator.editSucceeds = c.editSucceeds;
+        coordinator.renameResult = c.renameResult;
+        messages.clear();
+        const Node item = c.group ? group : patch;
+        EXPECT_EQ(editor().renameItem(item, c.text), c.renamed) << c.what;
+        EXPECT_EQ(messages.empty() ? "" : messages.front(), c.message) << c.what;
+        // A refused rewrite shows the editing fields as not edited again.
+        EXPECT_EQ(coloursCleared, c.editSucceeds ? 0 : 1) << c.what;
+        EXPECT_EQ(*item->name, c.renamed ? c.text : (c.group ? "Drums" : "P1")) << c.what;
+        if (!c.group) {
+            EXPECT_EQ(patch->patchItem()->patchName, c.renamed ? c.text : "P1") << c.what;
+        }
+        auto action = last<ChangeTextAction>();
+        ASSERT_EQ(action != nullptr, c.renamed) << c.what;
+        if (!action) continue;
+        EXPECT_EQ(action->mType, c.group ? 4 : 3) << c.what;
+        EXPECT_EQ(action->mOldText, c.group ? "Drums" : "P1");
+        EXPECT_EQ(action->mNewText, c.text);
+        // A patch's record names its group; a group's none.
+        EXPECT_EQ(std::holds_alternative<std::shared_ptr<DirectoryObject>>(action->mGroupOfItem), !c.group) << c.what;
+    }
+    // A case-only rename moves the folder like any other.
+    EXPECT_EQ(log.back(), "renameGroup Drums -> drums");
+}
+
+TEST_F(PatchPoolEditorTest, DeviceRowsGoIntoAGroupAfterTheTargetChildInOrder)
+{
+    const Node first = patchNode("First", "/root/Temp/Local/G"), second = patchNode("Second", "/root/Temp/Local/G");
+    const Node group = groupNode("G", {first, second});
+    tree = {group};
+    const auto added = editor().insertBackUpPatchForPatchItemAtIndexs({3, 4, 5}, group, 0, false);
+    EXPECT_EQ(names(group->childDirectories), (std::vector<std::string>{"First", "R3", "R4", "R5", "Second"}));
+    EXPECT_EQ(names(added), (std::vector<std::string>{"R3", "R4", "R5"}));
+    // The pool holds copies in its own folder; the device list keeps its patches.
+    EXPECT_EQ(group->childDirectories[1]->patchItem()->path, "/root/Temp/Local/G/R3.qptc");
+    EXPECT_NE(group->childDirectories[1]->object, DirectoryObject::Item(patchItems[3]));
+    EXPECT_EQ(patchItems[3]->path, "/root/Temp/Device/Patch/R3.qptc");
+    const auto action = last<AddToPatchPoolAction>();
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->mType, 1);
+    EXPECT_EQ(action->mItems.size(), 3u);
+    EXPECT_EQ(std::get<std::shared_ptr<DirectoryObject>>(action->mGroup), group);
+    EXPECT_EQ(poolChanged, 1);
+}
+
+TEST_F(PatchPoolEditorTest, SavingAtTheTopLevelPlacesRowsByTarget)
+{
+    struct Case {
+        const char* what;
+        bool withTarget;
+        bool isAbove;
+        std::vector<std::int64_t> rows;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"beside a patch", true, false, {3, 4, 5}, {"A", "X", "R5", "R4", "R3", "B"}},
+        {"above a patch", true, true, {3, 4, 5}, {"A", "R5", "R4", "R3", "X", "B"}},
+        {"no target", false, true, {3}, {"A", "X", "B", "R3"}},
+        {"rows past the list", true, false, {3, 42, -1}, {"A", "X", "R3", "B"}},
+    };
+    for (const Case& c : cases) {
+        const Node x = patchNode("X", "/root/Temp/Local");
+        tree = {patchNode("A", "/root/Temp/Local"), x, patchNode("B", "/root/Temp/Local")};
+        actions.clear();
+        editor().addBackUpPatchItemAtIndexs(c.rows, c.withTarget ? x : nullptr, c.isAbove);
+        EXPECT_EQ(names(tree), c.expected) << c.what;
+        const auto action = last<AddToPatchPoolAction>();
+        ASSERT_TRUE(action) << c.what;
+        EXPECT_EQ(action->mType, 2);
+    }
+}
+
+TEST_F(PatchPoolEditorTest, FailedCopiesAreToldOneByOneAndASaveOfNothingPushesNoRecord)
+{
+    const Node group = groupNode("G");
+    tree = {group};
+    coordinator.failingCopies = {"R1", "R2"};
+    EXPECT_TRUE(editor().insertBackUpPatchForPatchItemAtIndexs({1, 2}, group, 0, true).empty());
+    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItem R1", "Patch_CanNotCopyPatchItem R2"}));
+    EXPECT_TRUE(actions.empty());
+    EXPECT_EQ(poolChanged, 0);
+
+    // One of two fails: the other is added and recorded alone.
+    messages.clear();
+    editor().addBackUpPatchItemAtIndexs({1, 3}, nullptr, true);
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"G", "R3"}));
+    EXPECT_EQ(messages.size(), 1u);
+    ASSERT_TRUE(last<AddToPatchPoolAction>());
+    EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 1u);
+
+    // A new group whose copies all failed is still added, and undoable.
+    const Node made = editor().createNewGroupWithPatchIndexs({1, 2}, nullptr, true);
+    EXPECT_TRUE(made->childDirectories.empty());
+    EXPECT_EQ(tree.back(), made);
+    EXPECT_EQ(last<AddToPatchPoolAction>()->mType, 3);
+}
+
+TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
+{
+    coordinator.existing = {"/root/Temp/Local/New Patch Group 1", "/root/Temp/Local/New Patch Group 3"};
+    const Node x = patchNode("X", "/root/Temp/Local");
+    tree = {patchNode("A", "/root/Temp/Local"), x};
+    const Node below = editor().createNewGroupWithPatchIndexs({0, 1}, x, false);
+    EXPECT_EQ(*below->name, "New Patch Group 2");
+    EXPECT_EQ(names(below->childDirectories), (std::vector<std::string>{"R0", "R1"}));
+    EXPECT_EQ(below->childDirectories[0]->patchItem()->path, "/root/Temp/Local/New Patch Group 2/R0.qptc");
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "X", "New Patch Group 2"}));
+    const Node above = editor().createNewGroupWithPatchItems({patch("F", "/f/F.qptc")}, x, true);
+    EXPECT_EQ(*above->name, "New Patch Group 4");
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "New Patch Group 4", "X", "New Patch Group 2"}));
+    // The empty group goes to the top, its folder made.
+    const Node empty = editor().createEmptyGroupAtTop();
+    EXPECT_EQ(*empty->name, "New Patch Group 5");
+    EXPECT_EQ(tree.front(), empty);
+    EXPECT_EQ(log.back(), "createDirectory /root/Temp/Local/New Patch Group 5");
+    const auto action = last<AddToPatchPoolAction>();
+    ASSERT_TRUE(action);
+    EXPECT_EQ(action->mType, 3);
+    EXPECT_EQ(action->mItems, std::vector<UndoAction::Object>{empty});
+}
+
+TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatchesInPlace)
+{
+    const auto entry = [](const Node& child, const Node& parent) { return PoolSelectionEntry{parent, child}; };
+    {  // A and B above and below X in G.
+        for (const std::int64_t position : {0, 2}) {
+            const Node a = patchNode("A", "/root/Temp/Local/G"), b = patchNode("B", "/root/Temp/Local/G"),
+                       x = patchNode("X", "/root/Temp/Local/G"), y = patchNode("Y", "/root/Temp/Local/G");
+            const Node g = groupNode("G", {a, b, x, y});
+            tree = {g};
+            const auto moved = editor().changePositionWithItems({entry(a, g), entry(b, g)}, x, position);
+            EXPECT_EQ(names(g->childDirectories), position == 0 ? (std::vector<std::string>{"A", "B", "X", "Y"})
+                                                                 : (std::vector<std::string>{"X", "A", "B", "Y"}));
+            EXPECT_EQ(moved.size(), 2u);
+        }
+    }
+    {  // A top-level patch onto a group, and patches of two groups into a third.
+        const Node top = patchNode("T", "/root/Temp/Local");
+        const Node c = patchNode("C", "/root/Temp/Local/G1"), d = patchNode("D", "/root/Temp/Local/G2");
+        const Node g1 = groupNode("G1", {c}), g2 = groupNode("G2", {d}), g3 = groupNode("G3", {patchNode("E", "/root/Temp/Local/G3")});
+        tree = {top, g1, g2, g3};
+        editor().changePositionWithItems({entry(top, nullptr)}, g3, 1);
+        EXPECT_EQ(names(g3->childDirectories), (std::vector<std::string>{"E", "T"}));
+        EXPECT_EQ(names(tree), (std::vector<std::string>{"G1", "G2", "G3"}));
+        auto action = last<ChangePositionAction>();
+        ASSERT_TRUE(action);
+        EXPECT_EQ(action->mType, 4);
+        EXPECT_EQ(action->mOldList.size(), 4u);
+        EXPECT_EQ(action->mNewList, (std::vector<UndoAction::Object>{g1, g2, g3}));
+        ASSERT_EQ(action->mMovedPatchItemList.size(), 1u);
+        EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory, "");
+        EXPECT_EQ(action->mMovedPatchItemList[0].patchItem, top);
+        // Both the node and its patch point at the moved file.
+        EXPECT_EQ(*top->path, "/root/Temp/Local/G3/T.qptc");
+        EXPECT_EQ(top->patchItem()->path, "/root/Temp/Local/G3/T.qptc");
+
+        editor().changePositionWithItems({entry(c, g1), entry(d, g2)}, g3, 1);
+        EXPECT_EQ(names(g3->childDirectories), (std::vector<std::string>{"E", "T", "C", "D"}));
+        action = last<ChangePositionAction>();
+        ASSERT_EQ(action->mOldParentList.size(), 3u);
+        EXPECT_EQ(action->mOldParentList[0].oldParentItem, g3);
+        EXPECT_EQ(action->mOldParentList[1].oldParentItem, g1);
+        EXPECT_EQ(names(action->mOldParentList[1].oldChildItems), std::vector<std::string>{"C"});
+        EXPECT_EQ(action->mOldParentList[2].oldParentItem, g2);
+        EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory, "G1");
+        EXPECT_EQ(action->mMovedPatchItemList[1].oldDirectory, "G2");
+        EXPECT_EQ(action->mOldList, (std::vector<UndoAction::Object>{g1, g2, g3}));
+    }
+    {  // Onto its own member: below the nearest item above that is not dragged.
+        const Node a = patchNode("A", "/root/Temp/Local"), b = patchNode("B", "/root/Temp/Local"),
+                   c = patchNode("C", "/root/Temp/Local"), d = patchNode("D", "/root/Temp/Local");
+        tree = {a, b, c, d};
+        editor().changePositionWithItems({entry(b, nullptr), entry(d, nullptr)}, d, 1);
+        EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "C", "B", "D"}));
+    }
+    {  // Onto a patch, a group beside a group's patch, and a failed move: nothing changes, nothing is pushed.
+        const Node a = patchNode("A", "/root/Temp/Local"), b = patchNode("B", "/root/Temp/Local");
+        const Node inner = patchNode("I", "/root/Temp/Local/G");
+        const Node g = groupNode("G", {inner}), h = groupNode("H");
+        tree = {a, b, g, h};
+        actions.clear();
+        coordinator.failingMoves = {"A"};
+        EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, b, 1).empty());
+        EXPECT_TRUE(editor().changePositionWithItems({entry(h, nullptr)}, inner, 2).empty());
+        EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, g, 1).empty());
+        EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "B", "G", "H"}));
+        EXPECT_EQ(names(g->childDirectories), std::vector<std::string>{"I"});
+        EXPECT_TRUE(actions.empty());
+        EXPECT_EQ(a->patchItem()->path, "/root/Temp/Local/A.qptc");
+    }
+}
+
+}  // namespace

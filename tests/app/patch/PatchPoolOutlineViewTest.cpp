@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+#include "app/patch/BackupPatch.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPoolOutlineViewDelegate.h"
+#include "app/patch/PoolNameEditor.h"
+#include "app/controls/CustomCellForAttributedString.h"
+#include "library/models/DirectoryObject.h"
+#include "library/undo/SelectionAction.h"
+#include "support/app/PatchScreenRig.h"
+
+namespace {
+
+using Node = std::shared_ptr<DirectoryObject>;
+
+Node patchNode(const std::string& name)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    auto patch = std::make_shared<PatchItem>();
+    patch->patchName = name;
+    patch->path = "/root/Temp/Local/" + name + ".qptc";
+    node->object = patch;
+    return node;
+}
+
+Node groupNode(const std::string& name, std::vector<Node> children = {}, bool backupAll = false)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    node->isGroup = true;
+    node->isBackUpAllGroup = backupAll;
+    node->childDirectories = std::move(children);
+    return node;
+}
+
+class PatchPoolOutlineViewTest : public testing_app::PatchScreenRig {
+protected:
+    PatchPoolOutlineViewTest()
+    {
+        // Rows when G is closed: 0 A, 1 B, 2 G, 3 Empty, 4 Backup; G holds C and D.
+        g = groupNode("G", {c, d});
+        backup = groupNode("Backup", {patchNode("P1"), patchNode("P2")}, true);
+        screen->setStructureData({a, b, g, empty, backup});
+        load(3);
+        screen->view()->resize(900, 500);
+        screen->view()->show();
+        screen->reloadDataInPatchPool();
+        pool = screen->rightPanelOutlineView();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    }
+
+    void click(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool twice = false)
+    {
+        const QPoint at = row < 0 ? QPoint(50, pool->viewport()->height() - 2)
+                                  : pool->visualRect(pool->indexForRow(row)).center();
+        send(QEvent::MouseButtonPress, at, modifiers);
+        send(QEvent::MouseButtonRelease, at, modifiers);
+        if (twice) {
+            send(QEvent::MouseButtonDblClick, at, modifiers);
+            send(QEvent::MouseButtonRelease, at, modifiers);
+        }
+    }
+    void send(QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers)
+    {
+        QMouseEvent event(type, at, pool->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+        QApplication::sendEvent(pool->viewport(), &event);
+    }
+    void key(QWidget* target, int code, const QString& text = {}, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QKeyEvent press(QEvent::KeyPress, code, modifiers, text);
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, code, modifiers, text);
+        QApplication::sendEvent(target, &release);
+    }
+    PoolNameEditor* editor() const { return pool->findChild<PoolNameEditor*>(); }
+    void type(const QString& text)
+    {
+        for (const QChar ch : text) key(editor(), 0, QString(ch));
+    }
+
+    Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D"), g, empty = groupNode("Empty"),
+         backup;
+    PatchPoolOutlineView* pool = nullptr;
+};
+
+TEST_F(PatchPoolOutlineViewTest, ReleasesSelectByTheCtrlRuleAndOpenOrCloseGroups)
+{
+    click(0);
+    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{0});
+    click(1, Qt::ControlModifier);
+    EXPECT_EQ(pool->selectedRowList(), (std::vector<int>{0, 1}));
+    // A click on a group selects it alone and opens it: C and D take rows 3 and 4.
+    click(2);
+    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{2});
+    EXPECT_EQ(pool->numberOfRows(), 7);
+    click(3);
+    click(4, Qt::ControlModifier);
+    click(6, Qt::ControlModifier);  // the backup-all group: alone, and opened
+    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{6});
+    EXPECT_TRUE(screen->isRestoreAllMode());
+    EXPECT_EQ(pool->numberOfRows(), 9);
+    click(3);
+    click(4, Qt::ControlModifier);
+    EXPECT_FALSE(screen->isRestoreAllMode());
+    // Closing the group drops its selected children.
+    click(2);
+    EXPECT_EQ(pool->numberOfRows(), 7);
+    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{2});
+    // An empty group neither opens nor closes; empty space deselects everything.
+    click(3);
+    EXPECT_EQ(pool->numberOfRows(), 7);
+    click(-1);
+    EXPECT_TRUE(pool->selectedRowList().empty());
+    // A locked pool ignores presses and releases.
+    screen->setLockPatchPool(true);
+    click(0);
+    EXPECT_TRUE(pool->selectedRowList().empty());
+}
+
+TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubleClicks)
+{
+    // F2 with nothing selected does nothing.
+    key(pool, Qt::Key_F2);
+    EXPECT_EQ(editor(), nullptr);
+    click(0, Qt::NoModifier, true);
+    ASSERT_NE(editor(), nullptr);
+    EXPECT_EQ(pool->editedRow(), 0);
+    editor()->selectAll();
+    // The patch-name rule holds each change: ten characters at most, and other scripts in Latin letters.
+    type(QStringLiteral("ABCDEFGHIJK"));
+    EXPECT_EQ(editor()->text(), QStringLiteral("ABCDEFGHIJ"));
+    editor()->selectAll();
+    type(QString::fromUtf8("L\u30AB"));
+    EXPECT_EQ(editor()->text(), QStringLiteral("Lka"));
+    editor()->selectAll();
+    type(QStringLiteral("Lead"));
+    EXPECT_EQ(editor()->text(), QStringLiteral("Lead"));
+    key(editor(), Qt::Key_Return);
+    testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    EXPECT_EQ(*a->name, "Lead");
+    EXPECT_EQ(a->patchItem()->patchName, "Lead");
+    EXPECT_NE(std::find(log.begin(), log.end(), "editFilePatch Lead|"), log.end());
+    ASSERT_TRUE(undo.canBeUndo());
+
+    // A group name with a forbidden character: the rule's message, the old name back.
+    click(2);
+    key(pool, Qt::Key_F2);
+    ASSERT_NE(editor(), nullptr);
+    editor()->selectAll();
+    type(QStringLiteral("a/b"));
+    key(editor(), Qt::Key_Return);
+    testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    EXPECT_EQ(*g->name, "G");
+    EXPECT_NE(std::find(log.begin(), log.end(), "rule Patch_InvalidGroupName"), log.end());
+
+    // Escape brings the old name back without a message.
+    log.clear();
+    click(1);
+    key(pool, Qt::Key_F2);
+    ASSERT_NE(editor(), nullptr);
+    EXPECT_EQ(screen->editingItemInPool(), b);
+    type(QStringLiteral("X"));
+    key(editor(), Qt::Key_Escape);
+    testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    EXPECT_EQ(*b->name, "B");
+    EXPECT_TRUE(log.empty());
+    // The row is no longer the one being edited.
+    EXPECT_EQ(screen->editingItemInPool(), nullptr);
+    EXPECT_EQ(pool->editedRow(), -1);
+}
+
+// What the pool tells its screen, with the selection as it stood at each click.
+struct RecordingBackupPatch : BackupPatch {
+    PatchPoolOutlineView* pool = nullptr;
+    std::vector<std::string> calls;
+    void didClickOnItem(const Node& item, std::int64_t index) override
+    {
+        std::string selected;
+        for (const int row : pool->selectedRowList()) selected += std::to_string(row);
+        calls.push_back("click " + (item ? *item->name : std::string("-")) + " " + std::to_string(index) + " [" +
+                        selected + "]");
+    }
+    void outlineViewDidResignFirstResponder() override { calls.push_back("resign"); }
+};
+
+TEST_F(PatchPoolOutlineViewTest, ClicksAreToldBeforeTheSelectionChangesAndFocusLossIsTold)
+{
+    RecordingBackupPatch recorder;
+    recorder.pool = pool;
+    pool->setBackUpDelegate(&recorder);
+    click(0);
+    click(1);
+    click(-1);
+    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"click A 0 []", "click B 1 [0]", "click - -1 []"}));
+    auto* menu = new QWidget(nullptr, Qt::Popup);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->show();
+    pool->setMenuPopover(menu);
+    QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
+    QApplication::sendEvent(pool, &out);
+    EXPECT_EQ(recorder.calls.back(), "resign");
+    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+    pool->setBackUpDelegate(screen.get());
+}
+
+TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallowed)
+{
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<UndoAction::Object>{}));
+    appDelegate.setIsRestoringAll(true);
+    key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
+    EXPECT_TRUE(undo.canBeUndo());
+    appDelegate.setIsRestoringAll(false);
+    key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
+    EXPECT_FALSE(undo.canBeUndo());
+}
+
+TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndTheObserverRunsOnce)
+{
+    // Five top-level patches of 24: 120 high.
+    screen->setStructureData({patchNode("1"), patchNode("2"), patchNode("3"), patchNode("4"), patchNode("5")});
+    screen->reloadDataInPatchPool();
+    pool->setFixedHeight(120);
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    ASSERT_EQ(pool->viewport()->height(), 120);
+    EXPECT_FALSE(pool->isExpandedOverView());
+    pool->setFixedHeight(119);
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    EXPECT_TRUE(pool->isExpandedOverView());
+    screen->setStructureData({});
+    screen->reloadDataInPatchPool();
+    EXPECT_FALSE(pool->isExpandedOverView());
+
+    screen->setStructureData({a, b, g, empty, backup});
+    screen->reloadDataInPatchPool();
+    pool->setFixedHeight(60);
+    for (int i = 0; i < 3; ++i) pool->viewport()->repaint();
+    auto* menu = new QWidget(nullptr, Qt::Popup);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->show();
+    pool->setMenuPopover(menu);
+    const int before = pool->boundsChangeCount();
+    pool->verticalScrollBar()->setValue(pool->verticalScrollBar()->value() + 10);
+    EXPECT_EQ(pool->boundsChangeCount(), before + 1);
+    // Scrolling closes the open menu.
+    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+}
+
+TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
+{
+    std::vector<Node> children;
+    for (int i = 0; i < 12; ++i) children.push_back(patchNode("C" + std::to_string(i)));
+    const Node big = groupNode("Big", children);
+    std::vector<Node> top;
+    for (int i = 0; i < 6; ++i) top.push_back(patchNode("T" + std::to_string(i)));
+    top.push_back(big);
+    screen->setStructureData(top);
+    screen->reloadDataInPatchPool();
+    pool->setFixedHeight(24 * 8);
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    auto* model = pool->poolModel();
+    const QModelIndex group = model->indexOf(big.get());
+    pool->expandItem(group);
+    // Twelve children do not fit under the group: the group's row shows, at the top.
+    EXPECT_GE(pool->visualRect(group).top(), 0);
+    EXPECT_LT(pool->visualRect(group).top(), 24);
+    EXPECT_TRUE(pool->isExpandedOverView());
+
+    // A group with few children shows them all, the last one included.
+    screen->setStructureData(top);
+    big->childDirectories.resize(2);
+    screen->reloadDataInPatchPool();
+    pool->collapseItem(model->indexOf(big.get()));
+    pool->verticalScrollBar()->setValue(0);
+    pool->expandItem(model->indexOf(big.get()));
+    const QRect last = pool->visualRect(model->index(1, 0, model->indexOf(big.get())));
+    EXPECT_LE(last.bottom(), pool->viewport()->height());
+    EXPECT_GE(last.top(), 0);
+}
+
+TEST_F(PatchPoolOutlineViewTest, MenuChoicesCloseThePopoverEvenWhenTheScreenDoesNotAnswer)
+{
+    PatchPoolOutlineViewDelegate silent;
+    pool->setRightClickPatchPoolDelegate(&silent);
+    auto* popover = new QWidget(nullptr, Qt::Popup);
+    popover->setAttribute(Qt::WA_DeleteOnClose);
+    popover->show();
+    pool->setMenuPopover(popover);
+    pool->optionMenuForPatchPoolDidClickOnPropertyButtonAtItem(nullptr, a, nullptr);
+    EXPECT_FALSE(popover->isVisible());
+    EXPECT_FALSE(pool->optionMenuForPatchPoolCanCopyToDeviceMemory(nullptr));
+    // The screen's create-group answer: a new group at the top, selected alone.
+    pool->setRightClickPatchPoolDelegate(screen.get());
+    click(1);
+    pool->optionMenuForPatchPoolDidClickOnCreateGroupButtonAtItem(nullptr, nullptr, nullptr);
+    EXPECT_EQ(*screen->structureData().front()->name, "New Patch Group 1");
+    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{0});
+}
+
+TEST_F(PatchPoolOutlineViewTest, RowsAreTitledAndDressedByTheScreen)
+{
+    auto* model = pool->poolModel();
+    const QModelIndex backupRow = model->indexOf(backup.get());
+    EXPECT_EQ(model->index(0, 0, backupRow).data().toString(), QStringLiteral("1-1: P1"));
+    EXPECT_EQ(model->index(1, 0, backupRow).data().toString(), QStringLiteral("1-2: P2"));
+    EXPECT_EQ(model->indexOf(g.get()).data(Qt::SizeHintRole).toSize().height(), 26);
+    EXPECT_EQ(model->indexOf(a.get()).data(Qt::SizeHintRole).toSize().height(), 24);
+    const auto content = [&](const Node& node) {
+        return model->indexOf(node.get()).data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
+    };
+    EXPECT_TRUE(content(a).isSingleItem);
+    EXPECT_FALSE(content(c).isSingleItem);
+    EXPECT_FALSE(content(a).isEffectPoolCell);
+    EXPECT_EQ(content(a).iconImage.size(), QSize(10, 5));
+    EXPECT_EQ(content(a).iconImage.pixelColor(0, 0), QColor(247, 148, 30));
+    EXPECT_TRUE(content(g).iconImage.isNull());
+    EXPECT_EQ(content(a).title.colour, QColor::fromRgbF(0.6F, 0.6F, 0.6F));
+    // A warned patch gets the warning picture; an incompatible one the dark title.
+    a->isWarning = true;
+    a->isIncompatible = true;
+    EXPECT_FALSE(content(a).statusImage.isNull());
+    EXPECT_EQ(content(a).title.colour, QColor(64, 64, 64));
+    EXPECT_TRUE(content(b).statusImage.isNull());
+    EXPECT_FALSE(model->hasChildren(model->indexOf(empty.get())));
+}
+
+}  // namespace

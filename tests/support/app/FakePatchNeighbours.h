@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/patch/PatchCoordinator.h"
+#include "app/patch/PatchDialogs.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "support/app/FakeShellNeighbours.h"
+
+namespace testing_app {
+
+// The coordinator as the patch screen sees it; every call goes into the log, with its slots.
+class FakePatchCoordinator final : public PatchCoordinator {
+public:
+    explicit FakePatchCoordinator(CallLog& log) : log_(log) {}
+
+    // editFilePatch answers this.
+    bool editSucceeds = true;
+    // What each write was handed, in call order.
+    std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
+
+    bool editFilePatch(PatchItem& item) override
+    {
+        log_.push_back("editFilePatch " + item.patchName + "|" + item.patchComment);
+        return editSucceeds;
+    }
+    void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
+    {
+        log_.push_back("selectPatchItem " + (item ? item->patchName : std::string("-")) + " " + std::to_string(index));
+    }
+    void writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
+    {
+        log_.push_back("writeItem " + std::to_string(index));
+        writes.push_back({{item}, {index}});
+    }
+    void writeToDeviceWithPatchGroup(const PatchItems& items, const std::vector<std::int64_t>& indexes) override
+    {
+        std::string text = "writeGroup";
+        for (const auto index : indexes) text += " " + std::to_string(index);
+        log_.push_back(text);
+        writes.push_back({items, indexes});
+    }
+    void writeToDeviceWithPatchList(const PatchItems& items) override
+    {
+        log_.push_back("writeList " + std::to_string(items.size()));
+        writes.push_back({items, {}});
+    }
+    void updatePatchWarningWithPatchItem(PatchItem& item) override { log_.push_back("updateWarning " + item.patchName); }
+    void updatePatchWarningInPatchList(const PatchItems&) override { log_.push_back("updatePatchWarningInPatchList"); }
+    void updatePatchWarningInPatchPool(const Tree&) override { log_.push_back("updatePatchWarningInPatchPool"); }
+
+    // ---- the pool's files: a disk of paths in memory; copies and moves succeed unless a patch is named ----
+    std::string local = "/root/Temp/Local";
+    std::set<std::string> existing;
+    // By patch file stem (copies) and patch name (moves).
+    std::set<std::string> failingCopies;
+    std::set<std::string> failingMoves;
+    std::int32_t renameResult = 0;
+
+    std::string localPoolFolder() override { return local; }
+    bool fileExistsAtPath(const std::string& path) override { return existing.count(path) > 0; }
+    bool createDirectoryAtPath(const std::string& path) override
+    {
+        log_.push_back("createDirectory " + path);
+        existing.insert(path);
+        return true;
+    }
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override
+    {
+        const std::filesystem::path file(source);
+        log_.push_back("writeFilePatch " + file.filename().string() + " -> " + toPath);
+        if (failingCopies.count(file.stem().string())) return nullptr;
+        auto copied = std::make_shared<PatchItem>();
+        copied->path = (std::filesystem::path(toPath) / file.filename()).string();
+        return copied;
+    }
+    std::string movePatchItem(PatchItem& item, const std::string& groupName) override
+    {
+        log_.push_back("movePatchItem " + item.patchName + " -> " + groupName);
+        if (failingMoves.count(item.patchName)) return {};
+        return (std::filesystem::path(local) / groupName / std::filesystem::path(item.path).filename())
+            .lexically_normal()
+            .string();
+    }
+    std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override
+    {
+        log_.push_back("renameGroup " + group.name.value_or("") + " -> " + newName);
+        if (renameResult == 0) group.name = newName;
+        return renameResult;
+    }
+    void updateIncompatiblePathItemInDirectory(DirectoryObject&) override {}
+
+private:
+    CallLog& log_;
+};
+
+// The messages by key (or by text), into the same log.
+class FakePatchDialogs final : public PatchDialogs {
+public:
+    explicit FakePatchDialogs(CallLog& log) : log_(log) {}
+
+    void showInformation(const std::string& key, const std::optional<std::string>& argument) override
+    {
+        log_.push_back("info " + key + (argument ? " " + *argument : std::string()));
+    }
+    void showText(const std::string& text) override { log_.push_back("text " + text); }
+
+private:
+    CallLog& log_;
+};
+
+}  // namespace testing_app

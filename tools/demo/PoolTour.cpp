@@ -1,0 +1,125 @@
+#include "PoolTour.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+
+#include "DemoPool.h"
+#include "WindowShot.h"
+#include "app/patch/BackupPatch.h"
+#include "app/patch/PatchPoolDataSource.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PoolNameEditor.h"
+#include "library/models/DirectoryObject.h"
+
+namespace {
+
+constexpr std::size_t kSavedRows = 3;
+
+PatchPoolOutlineView* poolIn(QWidget* window)
+{
+    return window != nullptr ? window->findChild<PatchPoolOutlineView*>() : nullptr;
+}
+
+PatchPoolOutlineView* pool() { return poolIn(WindowShot::findWindow(QApplication::applicationName())); }
+
+// The pool's top-level item of that name.
+std::shared_ptr<DirectoryObject> topLevel(PatchPoolOutlineView* view, const std::string& name)
+{
+    if (view == nullptr || view->poolModel() == nullptr) return nullptr;
+    PatchPoolDataSource& source = view->poolModel()->dataSource();
+    for (std::int64_t i = 0; i < source.numberOfChildrenOfItem(nullptr); ++i) {
+        auto item = source.childOfItem(i, nullptr);
+        if (item && item->name == name) return item;
+    }
+    return nullptr;
+}
+
+void openGroup(PatchPoolOutlineView* view, const std::string& name)
+{
+    const auto group = topLevel(view, name);
+    if (!group) return;
+    const QModelIndex index = view->poolModel()->indexOf(group.get());
+    if (!view->isExpanded(index)) view->expandItem(index);
+}
+
+}  // namespace
+
+void PoolTour::openBackupGroup(QWidget& window)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    openGroup(view, DemoPool::kBackupName);
+    if (view != nullptr) view->scrollToTop();
+}
+
+bool PoolTour::backupGroupOpen()
+{
+    PatchPoolOutlineView* view = pool();
+    const auto group = topLevel(view, DemoPool::kBackupName);
+    return group && view->isExpanded(view->poolModel()->indexOf(group.get()));
+}
+
+void PoolTour::renamePatch(QWidget& window)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    const auto patch = topLevel(view, kRenamedFrom);
+    if (!patch) return;
+    view->setFocus();
+    view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(patch.get())));
+    auto* editor = view->findChild<PoolNameEditor*>();
+    if (editor == nullptr) return;
+    editor->selectAll();
+    // Typed a key at a time, as the user would, through the name rule.
+    for (const QChar ch : QString::fromLatin1(kRenamedTo)) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(editor, &press);
+    }
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(editor, &enter);
+}
+
+bool PoolTour::patchRenamed() { return topLevel(pool(), kRenamedTo) != nullptr; }
+
+void PoolTour::saveDeviceRowsIntoGroup(QWidget& window)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    const auto group = topLevel(view, DemoPool::kGroupName);
+    if (!group || rowsSaved() || view->backUpDelegate() == nullptr) return;
+    openGroup(view, DemoPool::kGroupName);
+    // Dropped onto the group: the rows go to its end.
+    view->backUpDelegate()->insertBackUpPatchForPatchItemAtIndexs({0, 1, 2}, group, group->childDirectories.size() - 1,
+                                                                  false);
+}
+
+bool PoolTour::rowsSaved()
+{
+    const auto group = topLevel(pool(), DemoPool::kGroupName);
+    return group && group->childDirectories.size() >= 3 + kSavedRows;
+}
+
+void PoolTour::createGroup(QWidget& window)
+{
+    if (groupCreated()) return;
+    if (PatchPoolOutlineView* view = poolIn(&window))
+        view->optionMenuForPatchPoolDidClickOnCreateGroupButtonAtItem(nullptr, nullptr, nullptr);
+}
+
+bool PoolTour::groupCreated() { return topLevel(pool(), "New Patch Group 1") != nullptr; }
+
+void PoolTour::movePatchIntoGroup(QWidget& window)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    const auto patch = topLevel(view, kMovedPatch);
+    const auto group = topLevel(view, DemoPool::kGroupName);
+    if (!patch || !group || view->backUpDelegate() == nullptr) return;
+    view->backUpDelegate()->changePositionWithItems({{nullptr, patch}}, group, 1);
+}
+
+bool PoolTour::patchMoved()
+{
+    const auto group = topLevel(pool(), DemoPool::kGroupName);
+    if (!group) return false;
+    for (const auto& child : group->childDirectories)
+        if (child->name == kMovedPatch) return true;
+    return false;
+}

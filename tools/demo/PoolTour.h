@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+class DirectoryObject;
+class QWidget;
+
+// The demo tour's steps on the patch pool, each through the entry points the pool's own gestures use:
+// the seeded pool with its backup open, a rename typed in place, device rows saved into a group, a new
+// group from the pool's menu, and a patch moved into a group. Each act does nothing once its state is
+// there, so the tour may repeat it.
+class PoolTour {
+public:
+    static constexpr const char* kRenamedFrom = "Warm Pad";
+    static constexpr const char* kRenamedTo = "Pad Lead";
+    static constexpr const char* kMovedPatch = "Octaver";
+
+    static void openBackupGroup(QWidget& window);
+    static bool backupGroupOpen();
+    static void renamePatch(QWidget& window);
+    static bool patchRenamed();
+    static void saveDeviceRowsIntoGroup(QWidget& window);
+    static bool rowsSaved();
+    static void createGroup(QWidget& window);
+    static bool groupCreated();
+    static void movePatchIntoGroup(QWidget& window);
+    static bool patchMoved();
+};
