@@ -455,6 +455,11 @@ private:
     void repairEffectListFlow();
     void repairStepDone(std::int32_t state);
     void writeRepairList(bool replaced);
+    // The last list read from the unit, kept beside its edits.
+    void keepKnownList(const Bytes& list);
+    // The unit was found without a list: the known one goes back ahead of a new read. False when this
+    // program knows no list of the unit.
+    bool restoreKnownList();
     RepairStep m_repairStep = RepairStep::Module;
     bool m_repairWritesReplaced = false;
     bool m_repairModuleWrite = false;

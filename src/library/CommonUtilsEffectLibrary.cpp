@@ -59,6 +59,11 @@ void CommonUtils::receiveQFXListOrQFX(std::int32_t state, const std::optional<By
         giveActionResult(state);
         return;
     }
+    if (state == kNoSuchFile) {
+        // A unit without its list can neither be read nor edited: one this program knows gets it back.
+        if (isRunning(RequestKind::GetQFXList) && restoreKnownList()) return;
+        state = 0;
+    }
     failDeviceRead(state);
 }
 
@@ -103,6 +108,7 @@ void CommonUtils::readQFXList(const Bytes& data)
         forceEject();
         return;
     }
+    keepKnownList(data);
     if (!m_isFavouriteEffectDevice) {
         m_qfxInfoListFromQFXList.emplace();
         m_effectListFromDevice.clear();

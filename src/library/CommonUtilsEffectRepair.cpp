@@ -6,7 +6,8 @@
 // confirms the new list. At the unit's next connection a kept edit is finished before the list is read:
 // the module step again (an unlink of a file already gone, or a rewrite of a file already written, changes
 // nothing), then the edited list, then the flush. Should the module step be refused, the list it replaced
-// goes back instead, so the unit always keeps a list.
+// goes back instead, so the unit always keeps a list. The last list read from a unit is kept beside its
+// edits too: a unit found without a list gets that one back before it is read.
 #include <cstdio>
 
 #include "common/Log.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr const char* kPending = "Pending";
 constexpr const char* kEditedList = "FLST_SEQ.QT2";
 constexpr const char* kReplacedList = "FLST_SEQ.QT2.replaced";
+constexpr const char* kKnownList = "FLST_SEQ.QT2.known";
 
 struct PendingEdit {
     std::string moduleAction;
@@ -155,4 +157,32 @@ void CommonUtils::repairStepDone(std::int32_t state)
         finishRequest(RequestKind::RepairEffectList);
         return;
     }
+}
+
+void CommonUtils::keepKnownList(const Bytes& list)
+{
+    if (m_deviceID == 0) return;
+    const std::string folder = repairFolder();
+    platform::Error error;
+    if (m_files.readFile(folder + "/" + kKnownList) == list) return;
+    if (!m_files.createDirectory(folder, true, &error) || !m_files.writeAtomically(folder + "/" + kKnownList, list, &error))
+        RIG_LOG("cannot keep the unit's effect list: %s", error.description.c_str());
+}
+
+bool CommonUtils::restoreKnownList()
+{
+    if (m_deviceID == 0) return false;
+    const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
+    if (!known || known->empty()) return false;
+    RIG_LOG("the unit has no effect list: the one last read from it goes back");
+    m_editedList = *known;
+    m_replacedList = *known;
+    keepEditForRepair("none", std::string(), std::string());
+    // The write-back and a new read run first, ahead of whatever was asked for meanwhile.
+    Stdqueue<Request> waiting = std::exchange(m_queueRequest, Stdqueue<Request>());
+    m_queueRequest.enqueue(Request{RequestKind::RepairEffectList, [this] { repairEffectListFlow(); }});
+    m_queueRequest.enqueue(Request{RequestKind::GetQFXList, [this] { m_parser.getQFXList(); }});
+    while (auto request = waiting.dequeue()) m_queueRequest.enqueue(std::move(*request));
+    finishRequest(RequestKind::GetQFXList);
+    return true;
 }

@@ -13,7 +13,8 @@ using sim::RequestKey;
 
 namespace {
 
-enum class Operation { Connect, Delete, Favourite, Add, Recover, Update };
+// ListGone: the unit is connected again without its list, which the program read from it before.
+enum class Operation { Connect, ListGone, Delete, Favourite, Add, Recover, Update };
 
 // The nth request of a kind within the operation.
 struct Step {
@@ -69,6 +70,9 @@ std::vector<Step> stepsOf(Operation operation)
                 {"Read", fsKey(kRead)},     {"Close", fsKey(0x21)},     {"DiskFree", fsKey(0x29)},
                 {"AudioOff", RequestKey::maker(0x56)}, {"Dump", RequestKey::maker(0x46), 3},
                 {"AudioOn", RequestKey::maker(0x57)}};
+    case Operation::ListGone:
+        return {{"ListUnlink", fsKey(kUnlink)}, {"ListOpen", fsKey(0x20)}, {"ListWrite", fsKey(kWrite)},
+                {"ListClose", fsKey(0x21)},     {"Flush", fsKey(kFlush)},   {"ReRead", fsKey(kRead)}};
     case Operation::Delete:
         steps = {{"ModuleUnlink", fsKey(kUnlink)}, {"ListUnlink", fsKey(kUnlink), 2}, {"ListOpen", fsKey(0x20)},
                  {"ListWrite", fsKey(kWrite)},     {"ListClose", fsKey(0x21)}};
@@ -95,7 +99,7 @@ std::vector<Step> stepsOf(Operation operation)
 std::vector<FaultRow> table()
 {
     const std::vector<std::pair<Operation, const char*>> operations{
-        {Operation::Connect, "Connect"}, {Operation::Delete, "Delete"}, {Operation::Favourite, "Favourite"},
+        {Operation::Connect, "Connect"}, {Operation::ListGone, "ListGone"}, {Operation::Delete, "Delete"}, {Operation::Favourite, "Favourite"},
         {Operation::Add, "Add"},         {Operation::Recover, "Recover"}, {Operation::Update, "Update"}};
     const std::vector<std::pair<Fault, const char*>> faults{
         {Fault::Unplug, "Unplug"}, {Fault::SilentOnce, "SilentOnce"}, {Fault::SilentForGood, "SilentForGood"},
@@ -173,6 +177,14 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
     if (row.operation == Operation::Connect) {
         unit.faultAt(row.step.key, row.step.nth, row.fault);
         utils->downloadFileSuccess(true);
+    } else if (row.operation == Operation::ListGone) {
+        utils->downloadFileSuccess(true);
+        ASSERT_EQ(until("idle").back(), "idle");
+        unit.device().unplug();
+        ASSERT_EQ(until("disconnect").back(), "disconnect");
+        unit.files().removeFile("FLST_SEQ.QT2");
+        unit.faultAt(row.step.key, row.step.nth, row.fault);
+        unit.device().plugIn();
     } else {
         utils->downloadFileSuccess(true);
         ASSERT_EQ(until("idle").back(), "idle");
@@ -184,7 +196,8 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
         case Operation::Add: utils->addEffectItem(storeItem("Delay.QF2")); break;
         case Operation::Recover: utils->recoverEffectItem(storeItem("Tape.QF2")); break;
         case Operation::Update: utils->mergeEffect(); break;
-        case Operation::Connect: break;
+        case Operation::Connect:
+        case Operation::ListGone: break;
         }
     }
     const Strings heard = runOut();
