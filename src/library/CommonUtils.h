@@ -443,7 +443,8 @@ private:
     Bytes m_replacedList;
 
     // ---- an edit finished at the unit's next answer (CommonUtilsEffectRepair.cpp) ----
-    enum class RepairStep { Module, List, Flush };
+    // DropModule: a module that cannot be written again is taken off the unit, and its records unloaded.
+    enum class RepairStep { Module, DropModule, List, Flush };
     // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
     // from `path`, or "none"), the list it writes and the one it replaces, under the unit's folder.
     void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
@@ -455,6 +456,7 @@ private:
     void repairEffectListFlow();
     void repairStepDone(std::int32_t state);
     void writeRepairList(bool replaced);
+    void dropRepairModule(const std::string& fileName);
     // The last list read from the unit, kept beside its edits.
     void keepKnownList(const Bytes& list);
     // The unit was found without a list: the known one goes back ahead of a new read. False when this
@@ -463,6 +465,8 @@ private:
     RepairStep m_repairStep = RepairStep::Module;
     bool m_repairWritesReplaced = false;
     bool m_repairModuleWrite = false;
+    // The module a kept edit could not finish, which the unit's list no longer names.
+    std::optional<std::string> m_repairDroppedModule;
     // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;

@@ -63,8 +63,9 @@ public:
     virtual void didGetDeviceMemory(float /*percentInUse*/) {}
     virtual void readQFXListFail() {}
     // An effect edit cut short earlier (the unit unplugged or silent) was finished on the unit at its
-    // connection, so its effect list and module files agree again.
-    virtual void deviceEffectListRepaired() {}
+    // connection, so its effect list and module files agree again; or, when `droppedModule` is given, that
+    // module could not be written again and the unit's list no longer names it as loaded.
+    virtual void deviceEffectListRepaired(const std::optional<std::string>& /*droppedModule*/) {}
     virtual void didDoSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didFinishSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didDoSynchronizationActionDevice(const std::optional<std::string>& /*code*/) {}

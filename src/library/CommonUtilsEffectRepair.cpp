@@ -6,13 +6,15 @@
 // confirms the new list. At the unit's next connection a kept edit is finished before the list is read:
 // the module step again (an unlink of a file already gone, or a rewrite of a file already written, changes
 // nothing), then the edited list, then the flush. Should the module step be refused, the list it replaced
-// goes back instead, so the unit always keeps a list. The last list read from a unit is kept beside its
+// goes back instead, so the unit always keeps a list: for a module being written (whose old file may be
+// gone already), with the module's file taken off the unit and its records unloaded, and the user told. The last list read from a unit is kept beside its
 // edits too: a unit found without a list gets that one back before it is read.
 #include <cstdio>
 
 #include "common/Log.h"
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
+#include "library/QFXListEdit.h"
 #include "platform/files/FileManager.h"
 
 namespace {
@@ -102,6 +104,7 @@ void CommonUtils::repairEffectListFlow()
     m_repairStep = RepairStep::Module;
     m_repairWritesReplaced = false;
     m_repairModuleWrite = edit->moduleAction == "write";
+    m_repairDroppedModule.reset();
     if (edit->moduleAction == "delete") {
         m_parser.deleteQFXWithFileName(edit->fileName);
     } else if (edit->moduleAction == "write") {
@@ -119,6 +122,24 @@ void CommonUtils::writeRepairList(bool replaced)
                                             0);
 }
 
+void CommonUtils::dropRepairModule(const std::string& fileName)
+{
+    const std::string replacedPath = repairFolder() + "/" + kReplacedList;
+    const auto replaced = m_files.readFile(replacedPath);
+    std::optional<OKVQFXList> list = replaced ? QFXListEdit::parse(*replaced) : std::nullopt;
+    if (list) {
+        for (QFXListCategory& category : list->arrayCategory())
+            for (OKVQFXInformation& record : category.arrayQFXInformation())
+                if (record.nameQFX() == fileName) record.setIsLoadedQFX(false);
+        platform::Error error;
+        if (!m_files.writeAtomically(replacedPath, list->getByteData(), &error))
+            RIG_LOG("cannot unload the module in the kept list: %s", error.description.c_str());
+    }
+    m_repairStep = RepairStep::DropModule;
+    m_repairDroppedModule = fileName;
+    m_parser.deleteQFXWithFileName(fileName);
+}
+
 void CommonUtils::repairStepDone(std::int32_t state)
 {
     // Each step's own codes for a unit that went away or stopped answering: the kept edit waits for the
@@ -131,11 +152,20 @@ void CommonUtils::repairStepDone(std::int32_t state)
         return;
     }
     if (state != 1) {
-        if (m_repairStep == RepairStep::Module) {
-            // The module cannot be put right (its file is gone from this machine, or the unit refuses it):
-            // the unit gets back the list it had, which names no module the edit touched half-way.
-            RIG_LOG("the kept edit's module step was refused (%d); the replaced list goes back", state);
-            writeRepairList(true);
+        if (m_repairStep == RepairStep::Module && m_repairModuleWrite) {
+            // The module cannot be written again (its file is gone from this machine, or the unit refuses
+            // it): its file comes off the unit, and the list it replaced goes back without naming it.
+            RIG_LOG("the kept edit's module write was refused (%d); the module is taken off the unit", state);
+            const auto bytes = m_files.readFile(repairFolder() + "/" + kPending);
+            const std::optional<PendingEdit> edit = bytes ? parsePending(*bytes) : std::nullopt;
+            dropRepairModule(edit ? edit->fileName : std::string());
+            return;
+        }
+        if (m_repairStep == RepairStep::Module || m_repairStep == RepairStep::DropModule) {
+            // A delete the unit refuses still ends with the list naming the module deleted; a file the
+            // unit kept is only unnamed, never named while gone.
+            RIG_LOG("the kept edit's unlink was refused (%d); the list goes on", state);
+            writeRepairList(m_repairStep == RepairStep::DropModule);
             return;
         }
         RIG_LOG("the kept effect edit could not be finished (%d); dropped", state);
@@ -147,13 +177,16 @@ void CommonUtils::repairStepDone(std::int32_t state)
     case RepairStep::Module:
         writeRepairList(false);
         return;
+    case RepairStep::DropModule:
+        writeRepairList(true);
+        return;
     case RepairStep::List:
         m_repairStep = RepairStep::Flush;
         dropEditForRepair();
         m_parser.fileListFlush();
         return;
     case RepairStep::Flush:
-        tell([](CommonUtilsDelegate& d) { d.deviceEffectListRepaired(); });
+        tell([dropped = m_repairDroppedModule](CommonUtilsDelegate& d) { d.deviceEffectListRepaired(dropped); });
         finishRequest(RequestKind::RepairEffectList);
         return;
     }

@@ -14,7 +14,8 @@ using sim::RequestKey;
 namespace {
 
 // ListGone: the unit is connected again without its list, which the program read from it before.
-enum class Operation { Connect, ListGone, Delete, Favourite, Add, Recover, Update };
+// UpdateStoreGone: an update cut short whose newer module is gone from this machine by the reconnection.
+enum class Operation { Connect, ListGone, Delete, Favourite, Add, Recover, Update, UpdateStoreGone };
 
 // The nth request of a kind within the operation.
 struct Step {
@@ -92,6 +93,8 @@ std::vector<Step> stepsOf(Operation operation)
         steps = moduleAndList(0, "First");
         append(moduleAndList(1, "Second"));
         return steps;
+    case Operation::UpdateStoreGone:
+        return moduleAndList(0, "");
     }
     return steps;
 }
@@ -100,7 +103,7 @@ std::vector<FaultRow> table()
 {
     const std::vector<std::pair<Operation, const char*>> operations{
         {Operation::Connect, "Connect"}, {Operation::ListGone, "ListGone"}, {Operation::Delete, "Delete"}, {Operation::Favourite, "Favourite"},
-        {Operation::Add, "Add"},         {Operation::Recover, "Recover"}, {Operation::Update, "Update"}};
+        {Operation::Add, "Add"},         {Operation::Recover, "Recover"}, {Operation::Update, "Update"}, {Operation::UpdateStoreGone, "UpdateStoreGone"}};
     const std::vector<std::pair<Fault, const char*>> faults{
         {Fault::Unplug, "Unplug"}, {Fault::SilentOnce, "SilentOnce"}, {Fault::SilentForGood, "SilentForGood"},
         {Fault::Cut, "Cut"},       {Fault::Grown, "Grown"},           {Fault::ErrorCode, "ErrorCode"}};
@@ -195,7 +198,8 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
         case Operation::Favourite: utils->addFavouriteOfEffectItem(storeItem("Comp.QF2")); break;
         case Operation::Add: utils->addEffectItem(storeItem("Delay.QF2")); break;
         case Operation::Recover: utils->recoverEffectItem(storeItem("Tape.QF2")); break;
-        case Operation::Update: utils->mergeEffect(); break;
+        case Operation::Update:
+        case Operation::UpdateStoreGone: utils->mergeEffect(); break;
         case Operation::Connect:
         case Operation::ListGone: break;
         }
@@ -214,6 +218,8 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
     EXPECT_TRUE(idle(heard));
     EXPECT_EQ(timers.activeCount(), 0U);
 
+    const auto newerComp = files.readFile(store("Comp.QF2"));
+    if (row.operation == Operation::UpdateStoreGone) std::filesystem::remove(store("Comp.QF2"));
     // The unit switched off and on and plugged in again: it is read whole.
     unit.clearFaults();
     unit.device().unplug();
@@ -226,6 +232,17 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
     }, std::chrono::seconds(20));
     ASSERT_EQ(std::count(again.begin(), again.end(), "connect 1"), 1) << ::testing::PrintToString(again);
 
+    if (row.operation == Operation::UpdateStoreGone) {
+        // An update cut short cannot be finished without its module: the unit is told to drop it.
+        EXPECT_EQ(std::count(again.begin(), again.end(), "unitListDropped Comp.QF2"), failures);
+        // Shown again with the module back in the store, as the list shows only effects the store has.
+        ASSERT_TRUE(files.writeAtomically(store("Comp.QF2"), *newerComp));
+        utils->createEffectList();
+        ASSERT_TRUE(loop.runUntil([&] {
+            const Strings heard = recorder.take();
+            return std::any_of(heard.begin(), heard.end(), [](const std::string& e) { return e.starts_with("effects "); });
+        }));
+    }
     const auto list = unit.files().file("FLST_SEQ.QT2");
     ASSERT_TRUE(list) << "the unit has no effect list";
     const auto parsed = QFXListEdit::parse(*list);
