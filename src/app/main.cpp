@@ -3,6 +3,9 @@
 #include "app/ProgramEnvironment.h"
 #include "app/QtMainExecutor.h"
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/effect/CommonUtilsEffectCoordinator.h"
+#include "app/effect/EffectManagerViewController.h"
+#include "app/effect/QueueEffectDialogs.h"
 #include "app/main/CommonUtilsMainCoordinator.h"
 #include "app/main/DesktopHelpOpener.h"
 #include "app/main/OptionMenuState.h"
@@ -10,7 +13,6 @@
 #include "app/patch/CommonUtilsPatchCoordinator.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/QueuePatchDialogs.h"
-#include "app/screens/PlaceholderEffectScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/TerminationSignals.h"
@@ -56,6 +58,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     commonUtils.setPowerEvents(&power);
     CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
     DesktopHelpOpener opener;
+    CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
+    QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());
     CommonUtilsPatchCoordinator patchCoordinator(commonUtils);
     QueuePatchDialogs patchDialogs(ShowingDialogQueue::getInstance());
     const std::string language = platform::Localizer::languageFromEnvironment();
@@ -65,7 +69,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
         return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
-            std::make_unique<PlaceholderEffectScreen>(),
+            std::make_unique<EffectManagerViewController>(EffectManagerViewController::Collaborators{
+                AppDelegate::getInstance(), effectCoordinator, effectDialogs}),
             std::make_unique<PatchManagerViewController>(PatchManagerViewController::Collaborators{
                 AppDelegate::getInstance(), patchCoordinator, UndoController::getInstance(),
                 platform::NotificationCenter::defaultCenter(), patchDialogs,

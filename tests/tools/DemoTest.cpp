@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/image/BitmapImageRep.h"
 #include "server/OKVServerController.h"
 #include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
@@ -71,6 +73,14 @@ TEST(DemoCatalogue, SynchronisesWithTheProgramsServerClient)
             ASSERT_TRUE(parsed) << type;
             EXPECT_EQ(parsed->type(), effect.type);
             EXPECT_EQ(parsed->typeName(), effect.name);
+            // What the lists show: a grey icon with dark strokes, the category's colour, a note.
+            const auto icon = platform::BitmapImageRep::imageRepWithData(parsed->icon().content().data(),
+                                                                          parsed->icon().content().size());
+            ASSERT_TRUE(icon) << type;
+            const auto& pixels = icon->bitmapData();
+            EXPECT_TRUE(std::any_of(pixels.begin(), pixels.end(), [](std::uint8_t v) { return v < 76; })) << type;
+            EXPECT_NE(int(parsed->dispColorR()) + parsed->dispColorG() + parsed->dispColorB(), 0) << type;
+            EXPECT_GT(parsed->textCkEN().content().size(), 1U) << type;
             ++effects;
         }
     }
@@ -98,11 +108,19 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
                 ASSERT_TRUE(patch) << group << "/" << slot;
                 EXPECT_LE(patch->patchName().size(), 10U);
                 EXPECT_FALSE(patch->commentEN().content().empty());
+                // Each uses an effect of the unit's model, so the effect list has use counts to show.
+                ASSERT_GE(patch->effectTypes().size(), 1U);
+                EXPECT_EQ(patch->effectTypes()[0] & 0xFFFFFF00U, 0x0B000100U);
                 names.insert(patch->patchName());
             }
         }
     }
     EXPECT_EQ(names.size(), 100U);
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("Blues 1"));
+    EXPECT_FALSE(unit->patchNameAt(100).has_value());
+    unit->editOnUnit(5, "On Unit", "Changed on the unit");
+    EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("On Unit"));
+    EXPECT_EQ(unit->patchCommentAt(5), std::optional<std::string>("Changed on the unit"));
 
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);

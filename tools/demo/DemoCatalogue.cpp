@@ -1,6 +1,10 @@
 #include "DemoCatalogue.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
+#include <map>
 
 #include <nlohmann/json.hpp>
 
@@ -16,7 +20,76 @@ std::string text(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
 std::string picturePath(std::int32_t modelId) { return "/img/" + DemoCatalogue::modelIdText(modelId) + ".png"; }
 
+// A grey icon of the kind the server's effects carry: dark opaque strokes (the list shows them white)
+// on a light ground (the list drops it), a curve that tells the category.
+Bytes greyIcon(const std::string& category)
+{
+    constexpr int kWidth = 40, kHeight = 30;
+    std::vector<std::uint8_t> pixels(kWidth * kHeight * 4);
+    const auto put = [&pixels](int x, int y, std::uint8_t grey) {
+        if (x < 0 || x >= kWidth || y < 0 || y >= kHeight) return;
+        std::uint8_t* p = &pixels[static_cast<std::size_t>(y * kWidth + x) * 4];
+        p[0] = p[1] = p[2] = grey;
+        p[3] = 255;
+    };
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) put(x, y, 205);
+    const auto curve = [&category](double t) {
+        constexpr double pi = 3.141592653589793;
+        if (category == "MOD") return std::sin(2 * pi * t);
+        if (category == "DRIVE") return std::clamp(3 * std::sin(2 * pi * t), -1.0, 1.0);
+        if (category == "DELAY") return std::fmod(t * 3, 1.0) < 0.12 ? 1.0 - t : 0.0;
+        if (category == "REVERB") return std::exp(-3 * t) * std::sin(6 * pi * t);
+        if (category == "FILTER") return std::exp(-std::pow((t - 0.5) * 5, 2)) * 2 - 1;
+        return t < 0.5 ? t * 2 - 1 : 0.0;  // a level that climbs, then holds
+    };
+    int previous = -1;
+    for (int x = 3; x < kWidth - 3; ++x) {
+        const double t = (x - 3) / double(kWidth - 7);
+        const int y = static_cast<int>(std::lround(kHeight / 2.0 - curve(t) * (kHeight / 2.0 - 5)));
+        const int from = previous < 0 ? y : std::min(previous, y), to = previous < 0 ? y : std::max(previous, y);
+        for (int each = from; each <= to; ++each) {
+            put(x, each, 40);
+            put(x, each + 1, 40);
+        }
+        previous = y;
+    }
+    for (int x = 1; x < kWidth - 1; ++x) put(x, kHeight - 2, 70);
+    return imagemaker::png(kWidth, kHeight, pixels);
+}
+
 }  // namespace
+
+library_files::EffectLooks DemoCatalogue::looksOf(const Effect& effect)
+{
+    static const std::map<std::string, std::array<std::uint8_t, 3>> colours{
+        {"DYNAMICS", {{60, 170, 90}}}, {"DRIVE", {{230, 120, 30}}}, {"MOD", {{60, 130, 230}}},
+        {"DELAY", {{150, 90, 220}}},   {"REVERB", {{40, 180, 200}}}, {"FILTER", {{220, 200, 40}}}};
+    static const std::map<std::string, std::string> notes{
+        {"Compressor", "Evens out the picking; sustain with a soft knee."},
+        {"Overdrive", "Warm tube-style drive that cleans up with the volume knob."},
+        {"Chorus", "Two voices, slow and wide.\r\n"},
+        {"TapeDelay", "Warm repeats with a little wow and flutter."},
+        {"HallReverb", "A large hall with a long, dark tail."},
+        {"NoiseGate", "Silences hum between phrases."},
+        {"Distortion", "Hard clipping with a tight low end."},
+        {"Flanger", "Jet sweeps, from subtle to extreme."},
+        {"Phaser", "Four stages of slow swirl."},
+        {"Tremolo", "Volume pulses, sine or square."},
+        {"AutoWah", "Follows the pick attack."},
+        {"GraphicEQ", "Seven bands for the last touch."}};
+    library_files::EffectLooks looks;
+    looks.icon = greyIcon(effect.category);
+    const auto colour = colours.find(effect.category);
+    if (colour != colours.end()) {
+        looks.red = colour->second[0];
+        looks.green = colour->second[1];
+        looks.blue = colour->second[2];
+    }
+    const auto note = notes.find(effect.name);
+    if (note != notes.end()) looks.note = note->second;
+    return looks;
+}
 
 const std::vector<DemoCatalogue::Model>& DemoCatalogue::models()
 {
@@ -48,7 +121,8 @@ bool DemoCatalogue::serve(support::LoopbackServer& server, const std::filesystem
         for (const Effect& effect : model.effects) {
             const std::string name = typeText(effect.type);
             const auto archive = scratch / (name + ".zip");
-            const Bytes module = library_files::effectModule(effect.type, effect.name, effect.category);
+            const Bytes module =
+                library_files::effectModule(effect.type, effect.name, effect.category, 1, 1, "1.00", looksOf(effect));
             if (!zipmaker::write(archive, {zipmaker::file(name + ".QF2", text(module))}))
                 return false;
             server.serve("/qfx/" + name + ".zip", zipmaker::readFile(archive), "application/zip");

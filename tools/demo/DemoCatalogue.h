@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/library/LibraryFiles.h"
+
 namespace support {
 class LoopbackServer;
 }
@@ -33,6 +35,8 @@ public:
     // The server's text of a model ID: the two bytes of each 16-bit half swapped, in hex.
     static std::string modelIdText(std::int32_t modelId);
     static std::string typeText(std::uint32_t type);
+    // The effect's grey icon, its category's colour and a note, as its module files carry them.
+    static library_files::EffectLooks looksOf(const Effect& effect);
 
     // Puts every document, archive and picture on the server; archives are packed in `scratch`.
     // False when an archive could not be made.

@@ -32,6 +32,21 @@ constexpr std::array<PatchText, 10> kPatchTexts{{
 // How much of the unit's memory each loaded module file takes.
 constexpr std::size_t kModuleFileSize = 320 * 1024;
 
+// Where a patch record keeps the effect types of its two units.
+constexpr std::size_t kFirstUnitType = 36;
+
+// Gives a patch two of the model's effects, so each effect of the unit's list is used by a different
+// number of patches: the first three in turn, the delay in every fourth, the not-loaded reverb in every
+// tenth.
+void useEffects(Bytes& record, int number)
+{
+    const auto& effects = DemoCatalogue::models().front().effects;
+    const std::uint32_t first = effects[static_cast<std::size_t>(number % 3)].type;
+    const std::uint32_t second = number % 10 == 3 ? effects[4].type : number % 4 == 0 ? effects[3].type : 0;
+    LittleEndian::write32(record.data() + kFirstUnitType, first);
+    LittleEndian::write32(record.data() + kFirstUnitType + 4, second);
+}
+
 }  // namespace
 
 DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_system)
@@ -59,6 +74,42 @@ bool DemoUnit::patchesRead() { return patchRequests() >= static_cast<std::size_t
 
 std::size_t DemoUnit::patchRequests() { return m_unit.device().requestCount(sim::RequestKey::maker(0x46)); }
 
+std::optional<OKVPatch> DemoUnit::patchAt(std::int32_t slot)
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    const std::int32_t perGroup = layout.banks * layout.patchs;
+    const auto record = m_unit.patches().patch(slot / perGroup, slot % perGroup / layout.patchs, slot % layout.patchs);
+    if (!record) return std::nullopt;
+    return OKVPatch::initWithData(*record);
+}
+
+std::optional<std::string> DemoUnit::patchNameAt(std::int32_t slot)
+{
+    const auto patch = patchAt(slot);
+    if (!patch) return std::nullopt;
+    return patch->patchName();
+}
+
+std::optional<std::string> DemoUnit::patchCommentAt(std::int32_t slot)
+{
+    const auto patch = patchAt(slot);
+    if (!patch) return std::nullopt;
+    const Bytes& content = patch->commentEN().content();
+    std::string comment(content.begin(), content.end());
+    comment.erase(comment.find_last_not_of(std::string("\0 ", 2)) + 1);
+    return comment;
+}
+
+void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment)
+{
+    const auto layout = sim::DeviceUnit::defaultLayout();
+    const std::int32_t perGroup = layout.banks * layout.patchs;
+    const std::int32_t group = slot / perGroup, bank = slot % perGroup / layout.patchs, patch = slot % layout.patchs;
+    m_unit.patches().setPatch(group, bank, patch,
+                              SimulatedPatchMemory::makePatchRecord(name, comment, 160, static_cast<std::uint8_t>(slot)));
+    m_unit.sendPatchNotice(group, bank, patch);
+}
+
 void DemoUnit::fillPatches()
 {
     const auto layout = sim::DeviceUnit::defaultLayout();
@@ -68,9 +119,10 @@ void DemoUnit::fillPatches()
             for (std::int32_t patch = 0; patch < layout.patchs; ++patch, ++number) {
                 const PatchText& text = kPatchTexts[static_cast<std::size_t>(number) % kPatchTexts.size()];
                 const std::string name = std::string(text.name) + " " + std::to_string(number / 10 + 1);
-                m_unit.patches().setPatch(group, bank, patch,
-                                          SimulatedPatchMemory::makePatchRecord(name, text.comment, 160,
-                                                                                static_cast<std::uint8_t>(number)));
+                Bytes record = SimulatedPatchMemory::makePatchRecord(name, text.comment, 160,
+                                                                     static_cast<std::uint8_t>(number));
+                useEffects(record, number);
+                m_unit.patches().setPatch(group, bank, patch, std::move(record));
             }
         }
     }
@@ -87,7 +139,8 @@ void DemoUnit::loadEffects()
                                                 static_cast<std::uint8_t>(effect.type & 0xFF));
         list.insert(list.end(), record.begin(), record.end());
         if (!loaded) continue;
-        Bytes module = library_files::effectModule(effect.type, effect.name, effect.category);
+        Bytes module = library_files::effectModule(effect.type, effect.name, effect.category, 1, 1, "1.00",
+                                                   DemoCatalogue::looksOf(effect));
         module.resize(kModuleFileSize, 0);
         m_unit.files().setFile(DemoCatalogue::typeText(effect.type) + ".QF2", std::move(module));
     }

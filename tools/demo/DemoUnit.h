@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "device/formats/OKVPatch.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/device/DeviceUnit.h"
 
@@ -31,8 +34,15 @@ public:
     bool patchesRead();
     // How many patch dumps the host has asked for so far (a full read asks for each patch once).
     std::size_t patchRequests();
+    // The name of the patch the unit holds in `slot` (counted from 0); none for an unreadable slot.
+    std::optional<std::string> patchNameAt(std::int32_t slot);
+    // Its comment as stored (trailing padding dropped); none for an unreadable slot.
+    std::optional<std::string> patchCommentAt(std::int32_t slot);
+    // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
+    void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment);
 
 private:
+    std::optional<OKVPatch> patchAt(std::int32_t slot);
     void fillPatches();
     void loadEffects();
 

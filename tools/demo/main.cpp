@@ -8,15 +8,26 @@
 // the unit's patches have been read (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, patch screen, ejected, connected again, then the patch pool: seeded with its backup
-// open, a rename, rows saved into a group, a new group, a patch moved into a group) and saves a picture of each in FOLDER,
+// are read (effects screen, the effects sorted by use with an unloaded one picked, patch screen, a name and
+// a comment edited in place and held by the unit, a patch changed on the unit, the list's end, ejected,
+// connected again, then the patch pool: seeded with its backup open, a rename, rows saved into a group, a
+// new group, a patch moved into a group; then a Shift range in the list, Backup All, the seeded backup
+// restored with its result sheet, the Undo popover and the list after its undo) and saves a picture of each
+// in FOLDER,
 // with the same statuses.
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
+#include <QTreeView>
 
 #include <chrono>
 #include <cstdio>
@@ -31,6 +42,7 @@
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "PoolTour.h"
+#include "UndoTour.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
 #include "platform/bundle/Bundle.h"
@@ -122,11 +134,90 @@ void clickButton(QWidget& window, const char* name)
     if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
 }
 
+QTableView* patchList(QWidget& window)
+{
+    return window.findChild<QTableView*>(QStringLiteral("CustomTableViewForPatch"));
+}
+
+QString patchListText(int row, int column)
+{
+    QWidget* window = WindowShot::findWindow(QApplication::applicationName());
+    QTableView* table = window != nullptr ? patchList(*window) : nullptr;
+    return table != nullptr ? table->model()->index(row, column).data().toString() : QString();
+}
+
+// A double click on a cell of the patch list, as the user's mouse makes it.
+void doubleClickPatchList(QWidget& window, int row, int column)
+{
+    QTableView* table = patchList(window);
+    if (table == nullptr) return;
+    const QRect cell = table->visualRect(table->model()->index(row, column));
+    const QPointF at = cell.center();
+    const QPointF global = table->viewport()->mapToGlobal(at);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(table->viewport(), &event);
+    }
+}
+
+// Keys typed into whatever has the focus.
+void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) return;
+    if (key != 0) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(focus, &press);
+        return;
+    }
+    for (const QChar character : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+        QApplication::sendEvent(focus, &press);
+    }
+}
+
 QAction* enabledAction(QWidget& window, const QString& text)
 {
     for (QAction* action : window.findChildren<QAction*>())
         if (action->text() == text && action->isEnabled()) return action;
     return nullptr;
+}
+
+void clickAt(QWidget* target, const QPoint& point)
+{
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(point), target->mapToGlobal(QPointF(point)), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    }
+}
+
+QModelIndex findRow(const QAbstractItemModel& model, const QString& text, const QModelIndex& parent = {})
+{
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex index = model.index(row, 0, parent);
+        if (index.data().toString() == text) return index;
+        if (const QModelIndex found = findRow(model, text, index); found.isValid()) return found;
+    }
+    return {};
+}
+
+// The effect list sorted by use count, most used first, and an effect of the pool that is in the unit's
+// list but not loaded selected, as a person would click them.
+void sortByUseAndPickAnUnloadedEffect(QWidget& window)
+{
+    auto* table = window.findChild<QTableView*>(QStringLiteral("EffectTable"));
+    auto* pool = window.findChild<QTreeView*>(QStringLiteral("EffectPool"));
+    if (table == nullptr || pool == nullptr || pool->model() == nullptr) return;
+    QHeaderView* header = table->horizontalHeader();
+    const int usedTimes = 3;
+    for (int i = 0; i < 2; ++i) clickAt(header->viewport(), QPoint(header->sectionViewportPosition(usedTimes) + 15, 10));
+    const QModelIndex effect = findRow(*pool->model(), QStringLiteral("HallReverb"));
+    if (!effect.isValid()) return;
+    clickAt(pool->viewport(), pool->visualRect(effect.parent()).center());
+    clickAt(pool->viewport(), pool->visualRect(effect).center());
 }
 
 // Walks the window through its states, each step's picture saved once it is reached and has painted.
@@ -137,7 +228,42 @@ void tour(const Options& options, DemoUnit* const* unit)
     const auto full = [unit] { return static_cast<std::size_t>(*unit != nullptr ? (*unit)->patchCount() : 0); };
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
+        {"effects-by-use.png", sortByUseAndPickAnUnloadedEffect, [] { return true; }},
         {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
+        // A name edited in place: a double click on the second slot's name, a new name typed.
+        {"patch-name-editing.png",
+         [](QWidget& w) {
+             doubleClickPatchList(w, 1, 1);
+             type(QStringLiteral("Tour Edit"));
+         },
+         [] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }},
+        // Return commits it: the list shows it and the unit holds it.
+        {"patch-name-committed.png", [](QWidget&) { type({}, Qt::Key_Return); },
+         [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->patchNameAt(1) == "Tour Edit"; }},
+        // A comment edited in place: everything typed over, then a click elsewhere commits it.
+        {"patch-comment-editing.png",
+         [](QWidget& w) {
+             doubleClickPatchList(w, 2, 2);
+             type({}, Qt::Key_A, Qt::ControlModifier);
+             type(QStringLiteral("Tour comment"));
+         },
+         [] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }},
+        {"patch-comment-committed.png",
+         [](QWidget& w) {
+             if (QTableView* table = patchList(w)) table->setFocus();
+         },
+         [unit] {
+             return patchListText(2, 2) == QStringLiteral("Tour comment") &&
+                    (*unit)->patchCommentAt(2) == "Tour comment";
+         }},
+        // A patch changed on the unit arrives after the quiet time.
+        {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
+         [] { return patchListText(3, 1) == QStringLiteral("On Unit"); }},
+        {"patch-list-end.png",
+         [](QWidget& w) {
+             if (QTableView* table = patchList(w)) table->scrollToBottom();
+         },
+         [] { return true; }},
         // Ejected once the window offers to connect again.
         {"ejected.png", [](QWidget& w) { clickButton(w, "ejectButton"); },
          [] {
@@ -155,6 +281,12 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
         {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
         {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
+        // Selection, Backup All, Restore All and undo.
+        {"list-shift-range.png", UndoTour::selectShiftRange, UndoTour::shiftRangeSelected},
+        {"pool-backup-all.png", UndoTour::backUpAll, UndoTour::backedUp},
+        {"restore-result.png", UndoTour::restoreSeededBackup, UndoTour::restoreResultShown},
+        {"undo-popover.png", UndoTour::openUndoPopover, UndoTour::undoPopoverShown},
+        {"list-after-undo.png", UndoTour::undoFromPopover, UndoTour::listUndone},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);

@@ -48,3 +48,5 @@ bool CommonUtilsMainCoordinator::canBeUndo() { return UndoController::getInstanc
 void CommonUtilsMainCoordinator::doUndoAction() { UndoController::getInstance().doUndoAction(); }
 
 void CommonUtilsMainCoordinator::clearUndoStack() { UndoController::getInstance().clearUndoStack(); }
+
+int CommonUtilsMainCoordinator::getNumberOfSlotsInBank() { return utils_.getNumberOfSlotsInBank(); }

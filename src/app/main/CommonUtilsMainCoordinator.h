@@ -8,8 +8,7 @@
 class CommonUtils;
 
 // The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
-// not offer yet (the patch pool's save, the device data folder's removal, the bank size, the patch-file
-// copy) answers empty and does nothing, so the window works without it; `closeApp` ejects through the
+// not offer yet (the patch pool's save, the device data folder's removal, the patch-file copy) answers empty and does nothing, so the window works without it; `closeApp` ejects through the
 // program's end.
 class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
 public:
@@ -27,7 +26,7 @@ public:
     void closeApp() override;
     void removeDeviceDataFolder() override {}
     QImage getImageDevice() override;
-    int getNumberOfSlotsInBank() override { return 0; }
+    int getNumberOfSlotsInBank() override;
     std::string getDeviceVersion() override;
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
     void createPatchDirectoryObjectFromLocal() override;

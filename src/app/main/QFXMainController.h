@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 
 #include <filesystem>
@@ -26,7 +27,6 @@ class PatchScreen;
 class QAction;
 class QLabel;
 class QMenu;
-class QPushButton;
 class QVBoxLayout;
 class ShowDeviceIconImageView;
 class ShowingDialogQueue;
@@ -88,7 +88,7 @@ public:
     QLabel* memoryCurrentPercentLabel() const { return memoryCurrentPercentLabel_; }
     MemoryLevelIndicator* memoryLevelIndicator() const { return memoryLevelIndicator_; }
     QPushButton* ejectButton() const { return ejectButton_; }
-    QPushButton* effectManagerButton() const { return effectManagerButton_; }
+    QPushButton* effectManagerButton() const override { return effectManagerButton_; }
     QPushButton* patchManagerButton() const { return patchManagerButton_; }
     QWidget* appVersionWindow() const { return appVersionWindow_; }
     QWidget* appLicenseWindow() const { return appLicenseWindow_; }

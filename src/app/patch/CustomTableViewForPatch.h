@@ -1,17 +1,122 @@
 #pragma once
 
+#include <QPoint>
+#include <QPointer>
 #include <QTableView>
 
-// The device patch list's table: one row per patch slot of the device, 55 points high.
-class CustomTableViewForPatch : public QTableView {
+#include <cstdint>
+#include <vector>
+
+#include "app/controls/AutoClosePopover.h"
+#include "app/controls/CustomScroller.h"
+#include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
+#include "app/patch/PatchListSelectionRules.h"
+
+class AppDelegate;
+class PatchListOptionMenu;
+class TableViewForPatchRightClickDelegate;
+class TableViewForUtilityDelegate;
+class UndoController;
+
+// The device patch list's table: one row per patch slot, 55 points high. It does its own selection and
+// keys, so the platform table's click selection, type-select and arrow keys are not in effect: a click
+// selects on release and is recorded for undo, Ctrl+Z undoes, Ctrl+A selects everything, F2 edits the
+// name or comment of the current row, and the right button opens the row's option menu in a popup.
+class CustomTableViewForPatch : public QTableView, public OptionMenuForPatchViewControllerDelegate {
     Q_OBJECT
 public:
-    explicit CustomTableViewForPatch(QWidget* parent = nullptr);
+    CustomTableViewForPatch(AppDelegate& appDelegate, UndoController& undoController, QWidget* parent = nullptr);
+    ~CustomTableViewForPatch() override;
+
+    void setRightClickDelegate(TableViewForPatchRightClickDelegate* delegate) { rightClickDelegate_ = delegate; }
+    void setUtilityDelegate(TableViewForUtilityDelegate* delegate) { utilityDelegate_ = delegate; }
 
     // The list ignores the mouse and refuses drops while locked.
     bool lockTableView() const { return lockTableView_; }
     void setLockTableView(bool locked) { lockTableView_ = locked; }
+    bool isDropped() const { return rules_.isDropped(); }
+    void setIsDropped(bool dropped) { rules_.setIsDropped(dropped); }
+
+    // The selected rows in the order they were selected; the last is the most recent.
+    const std::vector<std::uint64_t>& selectionList() const { return rules_.selectionList(); }
+    std::uint64_t rootSelectedRowForShilf() const { return rules_.rootSelectedRowForShilf(); }
+    std::uint64_t previousSelectedRow() const { return rules_.previousSelectedRow(); }
+    void setPreviousSelectedRow(std::uint64_t row) { rules_.setPreviousSelectedRow(row); }
+    std::uint64_t previousSelectedColumn() const { return rules_.previousSelectedColumn(); }
+    // The selected rows, ascending.
+    std::vector<std::uint64_t> selectedRows() const;
+
+    // Selects `rows` (ascending), after the current selection or instead of it; the first becomes the
+    // anchor and the current row, and the selection list becomes `rows`.
+    void setUpCurrentSelectionWithIndexSet(const std::vector<std::uint64_t>& rows, bool extendingSelection);
+    void resetSelectionData();
+    // Reloads the rows, keeping the selected ones that remain, and shows the ruler exactly when they
+    // overflow.
+    void reloadData();
+    // Whether the rows reach beyond the visible area; never for no rows or rows that fit exactly.
+    bool isExpandedOverView() const;
+    // The list's vertical scroller, which draws the ruler; set by the screen.
+    void setVerticalScroller(CustomScroller* scroller);
+    CustomScroller* verticalScroller() const { return verticalScroller_; }
+    // Whether the vertical ruler is shown.
+    bool rulerVisible() const { return rulerVisible_; }
+    void setRulerVisible(bool visible);
+    // A filler row, or a row outside the list.
+    bool isEmptyRow(int row) const;
+
+    void closeRightClickMenu();
+    // The popover of the option menu, once it has been opened.
+    AutoClosePopover* menuPopover() const { return menuPopover_; }
+    PatchListOptionMenu* optionMenu() const;
+    // Opens the option menu of `row` under `position` (viewport coordinates).
+    void drawOptionMenu(std::uint64_t row, QPoint position);
+    // Starts editing the name or comment of the current row, as F2 does.
+    void editCurrentRow();
+
+    // ---- OptionMenuForPatchViewControllerDelegate: forwarded to the right-click delegate ----
+    void optionMenuDidClickOnSavingInPatchPoolButtonAtIndex(std::uint64_t row) override;
+    void optionMenuDidClickOnReadingFromPatchPoolButtonAtIndex(std::uint64_t row) override;
+    void optionMenuDidClickOnPropertyButtonAtIndex(std::uint64_t row) override;
+    void optionMenuDidClickOnUndoButtonAtIndex(std::uint64_t row) override;
+    bool optionMenuCanReadFromPatchPool() override;
+    bool optionMenuCanSaveToPatchPool() override;
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void rightMouseUp(QPoint position);
+    // A first click (`clickCount` 1) selects by the rules; a second one edits the cell it lands on.
+    void leftMouseUp(QPoint position, Qt::KeyboardModifiers modifiers, int clickCount);
+    // Pushes the outcome's record, then shows its selection and tells the screen of its row.
+    void apply(const PatchListSelectionRules::Outcome& outcome);
+    PatchListSelectionRules::Selection selectedRowSet() const;
+    void tellSelected(std::uint64_t row);
+    void clearEditingColours();
+    void boundsDidChange();
+    // The editing cell of (row, column), if one is open.
+    bool isEditing(int row, int column) const;
+
+    AppDelegate& appDelegate_;
+    UndoController& undoController_;
+    TableViewForPatchRightClickDelegate* rightClickDelegate_ = nullptr;
+    TableViewForUtilityDelegate* utilityDelegate_ = nullptr;
+    PatchListSelectionRules rules_;
     bool lockTableView_ = false;
+    bool rulerVisible_ = false;
+    QPoint mouseDownPoint_;
+    // Of the press being handled: 2 for the second press of a double click; whether it became a drag.
+    int clickCount_ = 1;
+    bool dragged_ = false;
+    QPointer<AutoClosePopover> menuPopover_;
+    QPointer<CustomScroller> verticalScroller_;
 };

@@ -30,6 +30,12 @@ void PatchListTableModel::reload()
     endResetModel();
 }
 
+void PatchListTableModel::rowChanged(int row)
+{
+    if (row < 0 || row >= rowCount()) return;
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 int PatchListTableModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid()) return 0;

@@ -37,6 +37,8 @@ public:
     std::shared_ptr<PatchItem> patchItemAt(int row) const;
     // Everything may have changed.
     void reload();
+    // One row's texts or marks changed.
+    void rowChanged(int row);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
@@ -13,12 +15,22 @@
 
 #include <algorithm>
 
+#include "app/controls/CustomHeaderView.h"
+#include "app/controls/CustomLeftView.h"
+#include "app/controls/CustomScroller.h"
+#include "app/controls/CustomSplitView.h"
+#include "app/controls/RightClickImageView.h"
+#include "app/controls/UnchangedTextColorButton.h"
 #include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/PatchListItemDelegate.h"
+#include "app/patch/PatchListReorder.h"
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchUndoHandlers.h"
+#include "app/patch/BackupAllRestoreAll.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
@@ -26,6 +38,7 @@
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
+#include "library/undo/ChangePositionAction.h"
 #include "library/undo/UndoController.h"
 #include "platform/bundle/StringFormat.h"
 
@@ -33,6 +46,11 @@ namespace {
 
 // The first showing of any patch screen in the process waits for the current event to be handled.
 bool firstAppearance = true;
+
+std::vector<UndoAction::Object> undoObjects(const PatchScreen::PatchItems& items)
+{
+    return {items.begin(), items.end()};
+}
 
 }  // namespace
 
@@ -48,6 +66,8 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     loadBufferDataTimer_.setSingleShot(true);
     connect(&loadBufferDataTimer_, &QTimer::timeout, this, &PatchManagerViewController::updateBuffterDataToPatchList);
     buildView();
+    buildUndoHandlers();
+    buildBackupAllRestoreAll();
     observeUndoNotifications();
     setArrowImageWithBackupAllAndRestoreAllState();
 }
@@ -67,19 +87,43 @@ void PatchManagerViewController::buildView()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto* panes = new QHBoxLayout;
-    panes->setContentsMargins(0, 0, 0, 0);
-    panes->setSpacing(0);
-    leftView_ = new QWidget(view_);
+    auto* panes = new CustomSplitView(Qt::Horizontal, view_);
+    panes->setObjectName(QStringLiteral("PatchSplitView"));
+    auto* leftView = new CustomLeftView(panes);
+    // The button follows the seam between the panes, whatever their widths.
+    leftView->onChangeFrame([this] { layOutBackUpButton(); });
+    leftView_ = leftView;
     auto* leftLayout = new QVBoxLayout(leftView_);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     patchListModel_ = new PatchListTableModel(patchItems_, bankItems_, this);
-    patchManagerTableView_ = new CustomTableViewForPatch(leftView_);
+    patchManagerTableView_ = new CustomTableViewForPatch(appDelegate_, undoController_, leftView_);
     patchManagerTableView_->setModel(patchListModel_);
-    patchManagerTableView_->horizontalHeader()->setFixedHeight(kHeaderHeight);
-    patchManagerTableView_->horizontalHeader()->setStretchLastSection(true);
-    patchManagerTableView_->setColumnWidth(PatchListTableModel::BankColumn, 70);
-    patchManagerTableView_->setColumnWidth(PatchListTableModel::PatchColumn, 190);
+    patchListDelegate_ = new PatchListItemDelegate(
+        PatchCellContext{coordinator_, dialogs_, undoController_, appDelegate_, textRules_}, patchManagerTableView_);
+    patchManagerTableView_->setItemDelegate(patchListDelegate_);
+    patchManagerTableView_->setRightClickDelegate(this);
+    patchManagerTableView_->setUtilityDelegate(this);
+    auto* header = new CustomHeaderView(patchManagerTableView_);
+    patchManagerTableView_->setHorizontalHeader(header);
+    for (int column = 0; column < PatchListTableModel::ColumnCount; ++column) {
+        CustomHeaderCell& cell = header->headerCell(column);
+        cell.setHeaderType(CustomHeaderCell::PatchList);
+        cell.setIsNotFirstCell(column > 0);
+    }
+    header->setFixedHeight(kHeaderHeight);
+    header->setStretchLastSection(true);
+    verticalPatchListRuler_ = new CustomScroller(patchManagerTableView_);
+    verticalPatchListRuler_->setIsEffectManagerRuler(false);
+    patchManagerTableView_->setVerticalScroller(verticalPatchListRuler_);
+    // The list is not sortable, and a header click must not select a column: the table's own
+    // reaction to a press goes, the screen's takes its place.
+    header->setSectionsClickable(true);
+    QObject::disconnect(header, &QHeaderView::sectionPressed, patchManagerTableView_, nullptr);
+    QObject::disconnect(header, &QHeaderView::sectionEntered, patchManagerTableView_, nullptr);
+    connect(header, &QHeaderView::sectionPressed, this, &PatchManagerViewController::mouseDownInHeaderOfTableColumn);
+    connect(header, &QHeaderView::sectionClicked, this, &PatchManagerViewController::didClickTableColumn);
+    patchManagerTableView_->setColumnWidth(PatchListTableModel::BankColumn, 80);
+    patchManagerTableView_->setColumnWidth(PatchListTableModel::PatchColumn, 220);
     leftLayout->addWidget(patchManagerTableView_);
 
     patchPoolPane_ = new QWidget(view_);
@@ -89,39 +133,50 @@ void PatchManagerViewController::buildView()
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
     patchPoolIndicator_->hide();
     buildPatchPool(patchPoolPane_);
-    panes->addWidget(leftView_, 3);
-    panes->addWidget(patchPoolPane_, 2);
-    layout->addLayout(panes, 1);
+    panes->addWidget(leftView_);
+    panes->addWidget(patchPoolPane_);
+    panes->setStretchFactor(0, 3);
+    panes->setStretchFactor(1, 2);
+    layout->addWidget(panes, 1);
 
-    // The button stays at the seam between the panes, whatever their widths.
-    buttonBar_ = new QWidget(view_);
+    // The bar's background and the arrows open the undo popover on a right click.
+    buttonBar_ = new RightClickImageView(appDelegate_, undoController_, view_);
+    buttonBar_->setObjectName(QStringLiteral("PatchButtonBar"));
     buttonBar_->setFixedHeight(56);
-    backUpAllOrRestoreAllButton_ = new QPushButton(buttonBar_);
+    backUpAllOrRestoreAllButton_ = new UnchangedTextColorButton(QString(), buttonBar_);
     backUpAllOrRestoreAllButton_->setObjectName(QStringLiteral("BackUpAllOrRestoreAllButton"));
     backUpAllOrRestoreAllButton_->setFixedSize(2 * kBackUpButtonOffset, 36);
     backUpAllOrRestoreAllButton_->setEnabled(false);
-    leftArrowImageView_ = new QLabel(buttonBar_);
-    rightArrowImageView_ = new QLabel(buttonBar_);
+    // White title on the screen's dark face, disabled or not.
+    backUpAllOrRestoreAllButton_->setStyleSheet(QStringLiteral(
+        "QPushButton { color: white; background: #2e3238; border: 1px solid #15171a; border-radius: 5px; }"
+        "QPushButton:disabled { background: #24272c; }"
+        "QPushButton:pressed { background: #1f2226; }"));
+    leftArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
+    rightArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
     layout->addWidget(buttonBar_);
-    leftView_->installEventFilter(this);
     layOutBackUpButton();
+    // The window may delete the view before the screen goes; the screen then works on its lists alone.
+    connect(view_, &QObject::destroyed, this, [this] {
+        leftView_ = patchPoolPane_ = patchPoolIndicator_ = buttonBar_ = nullptr;
+        patchManagerTableView_ = nullptr;
+        rightPanelOutlineView_ = nullptr;
+        patchListDelegate_ = nullptr;
+        verticalPatchListRuler_ = nullptr;
+        backUpAllOrRestoreAllButton_ = nullptr;
+        leftArrowImageView_ = rightArrowImageView_ = nullptr;
+    });
 }
 
 void PatchManagerViewController::layOutBackUpButton()
 {
-    if (!leftView_ || !buttonBar_) return;
+    if (!leftView_ || !buttonBar_ || !backUpAllOrRestoreAllButton_) return;
     const int x = leftView_->width() - kBackUpButtonOffset;
     const int y = (buttonBar_->height() - backUpAllOrRestoreAllButton_->height()) / 2;
     backUpAllOrRestoreAllButton_->move(x, y);
     const int arrowY = (buttonBar_->height() - leftArrowImageView_->height()) / 2;
     leftArrowImageView_->move(x - leftArrowImageView_->width() - 6, arrowY);
     rightArrowImageView_->move(x + backUpAllOrRestoreAllButton_->width() + 6, arrowY);
-}
-
-bool PatchManagerViewController::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == leftView_ && event->type() == QEvent::Resize) layOutBackUpButton();
-    return QObject::eventFilter(watched, event);
 }
 
 void PatchManagerViewController::observeUndoNotifications()
@@ -135,9 +190,10 @@ void PatchManagerViewController::observeUndoNotifications()
         {UndoController::kSelectionInPatchList, &PatchManagerViewController::doUndoActionForSelectionInPatchList},
         {UndoController::kDeleteInPatchPool, &PatchManagerViewController::doUndoActionForDeleteInPatchPool},
     };
-    for (const auto& [name, handler] : observers) {
+    for (const auto& observer : observers) {
+        const Handler handler = observer.second;
         undoObservers_.push_back(
-            notificationCenter_.addObserver(name, nullptr, [this, handler](const platform::Notification& note) {
+            notificationCenter_.addObserver(observer.first, nullptr, [this, handler](const platform::Notification& note) {
                 // The undo stack holds the record while it posts.
                 auto* action = static_cast<UndoAction*>(const_cast<void*>(note.sender));
                 if (action) (this->*handler)(*action);
@@ -157,6 +213,7 @@ void PatchManagerViewController::viewDidAppear()
         if (self->patchListModel_->rowCount() > 0)
             self->patchManagerTableView_->scrollTo(self->patchListModel_->index(0, 0));
         self->validateRuler();
+        self->patchManagerTableView_->resetSelectionData();
     };
     if (firstAppearance) {
         firstAppearance = false;
@@ -183,7 +240,7 @@ void PatchManagerViewController::setLockPatchPool(bool locked)
 
 void PatchManagerViewController::setlockPatchList(bool locked)
 {
-    patchManagerTableView_->setLockTableView(isLockPatchPool_ || locked);
+    if (patchManagerTableView_) patchManagerTableView_->setLockTableView(isLockPatchPool_ || locked);
 }
 
 void PatchManagerViewController::resetPatchPoolState()
@@ -205,7 +262,8 @@ void PatchManagerViewController::reloadData()
 void PatchManagerViewController::reloadDataInPatchList()
 {
     if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchList(patchItems_);
-    patchListModel_->reload();
+    if (patchManagerTableView_) patchManagerTableView_->reloadData();
+    else patchListModel_->reload();
     validateRuler();
 }
 
@@ -216,7 +274,10 @@ void PatchManagerViewController::reloadDataInPatchPool()
     validateRuler();
 }
 
-void PatchManagerViewController::validateRuler() {}
+void PatchManagerViewController::validateRuler()
+{
+    if (patchManagerTableView_) patchManagerTableView_->setRulerVisible(patchManagerTableView_->isExpandedOverView());
+}
 
 void PatchManagerViewController::displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems)
 {
@@ -227,6 +288,7 @@ void PatchManagerViewController::displayRestoreDialogWithNumberOfRestoredItems(l
 
 void PatchManagerViewController::setArrowImageWithBackupAllAndRestoreAllState()
 {
+    if (!backUpAllOrRestoreAllButton_) return;
     const bool restore = isRestoreAllMode_;
     const QImage left = NamedImages::image(restore ? QStringLiteral("restore_left_arrow") : QStringLiteral("backup_left_arrow"));
     const QImage right = NamedImages::image(restore ? QStringLiteral("restore_right_arrow") : QStringLiteral("backup_right_arrow"));
@@ -235,22 +297,45 @@ void PatchManagerViewController::setArrowImageWithBackupAllAndRestoreAllState()
     leftArrowImageView_->adjustSize();
     rightArrowImageView_->adjustSize();
     backUpAllOrRestoreAllButton_->setText(InterfaceTexts::localizedString(restore ? "Patch_RestoreAll" : "Patch_BackupAll"));
-    QFont font(QStringLiteral("Helvetica Neue"), 15, QFont::Bold);
+    QFont font(QStringLiteral("Helvetica Neue"));
+    font.setPixelSize(15);
+    font.setBold(true);
     backUpAllOrRestoreAllButton_->setFont(font);
     layOutBackUpButton();
 }
 
 // ---- device writes ----
 
-void PatchManagerViewController::updatePatchFileToDevideAtIndex(std::uint64_t index) { (void)index; }
+void PatchManagerViewController::updatePatchFileToDevideAtIndex(std::uint64_t index)
+{
+    if (index >= patchItems_.size() || index >= bankItems_.size() || !patchItems_[index]) return;
+    coordinator_.writeToDeviceWithPatchItem(patchItems_[index]->copy(), static_cast<std::int64_t>(index));
+    appDelegate_.setReloadDataFromDeviceTimer();
+}
 
 void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t location, std::uint64_t length)
 {
-    (void)location;
-    (void)length;
+    // Clipped to the list: the slots past it hold nothing to write.
+    if (location >= patchItems_.size()) return;
+    const std::uint64_t end = location + std::min<std::uint64_t>(length, patchItems_.size() - location);
+    PatchItems items;
+    std::vector<std::int64_t> indexes;
+    for (std::uint64_t slot = location; slot < end; ++slot) {
+        if (!patchItems_[slot]) continue;
+        items.push_back(patchItems_[slot]);
+        indexes.push_back(static_cast<std::int64_t>(slot));
+    }
+    if (items.empty()) return;
+    coordinator_.writeToDeviceWithPatchGroup(items, indexes);
+    appDelegate_.setReloadDataFromDeviceTimer();
 }
 
-void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patchList) { (void)patchList; }
+void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patchList)
+{
+    if (patchList.empty()) return;
+    coordinator_.writeToDeviceWithPatchList(patchList);
+    appDelegate_.setReloadDataFromDeviceTimer();
+}
 
 // ---- buffered device changes ----
 
@@ -266,19 +351,117 @@ void PatchManagerViewController::setReloadBufferDataTimer()
     loadBufferDataTimer_.start(static_cast<int>(std::min<std::int64_t>(reloadBufferDataSeconds_, 86400) * 1000));
 }
 
-void PatchManagerViewController::updateBuffterDataToPatchList() {}
+bool PatchManagerViewController::isEditingText() const
+{
+    if (patchListDelegate_ && patchListDelegate_->editor()) return true;
+    const QWidget* focus = QApplication::focusWidget();
+    return qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus) ||
+           qobject_cast<const QTextEdit*>(focus);
+}
+
+void PatchManagerViewController::updateBuffterDataToPatchList()
+{
+    // Never under the user's typing: the changes wait for another quiet time.
+    if (isEditingText()) {
+        appDelegate_.setReloadDataFromDeviceTimer();
+        return;
+    }
+    if (bufferDataFromDevice_.empty()) return;
+    const auto buffer = std::move(bufferDataFromDevice_);
+    bufferDataFromDevice_.clear();
+    for (const auto& change : buffer)
+        if (change.patchItem) updateBufferPatchItem(*change.patchItem, change.offset);
+    if (mainController_) mainController_->reloadEffectListIfNeeded();
+    if (!patchManagerTableView_) {
+        patchListModel_->reload();
+        return;
+    }
+    const auto kept = patchManagerTableView_->selectedRows();
+    patchManagerTableView_->reloadData();
+    if (!kept.empty() && kept.back() < static_cast<std::uint64_t>(patchListModel_->rowCount()))
+        patchManagerTableView_->setUpCurrentSelectionWithIndexSet(kept, true);
+}
 
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset)
 {
-    (void)patchItem;
-    (void)offset;
+    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
+                                   [&](const auto& item) { return item && item->bankName == offset; });
+    if (bank == bankItems_.end()) return;
+    const auto slot = static_cast<std::size_t>(bank - bankItems_.begin());
+    if (slot >= patchItems_.size() || !patchItems_[slot]) return;
+    // The list keeps the same object, so selections and open cells holding it stay valid.
+    patchItems_[slot]->overwriteAllDataFromPatchItem(patchItem);
+    coordinator_.updatePatchWarningWithPatchItem(*patchItems_[slot]);
 }
+
+// ---- the device patch list ----
+
+void PatchManagerViewController::mouseDownInHeaderOfTableColumn()
+{
+    if (!patchManagerTableView_) return;
+    currentSelectionIndexSet_ = patchManagerTableView_->selectedRows();
+}
+
+void PatchManagerViewController::didClickTableColumn()
+{
+    if (!patchManagerTableView_) return;
+    patchManagerTableView_->setUpCurrentSelectionWithIndexSet(currentSelectionIndexSet_, false);
+}
+
+void PatchManagerViewController::didChangePositionFromRowIndexSet(CustomTableViewForPatch&,
+                                                                  const std::vector<std::uint64_t>& rows,
+                                                                  std::uint64_t toRow)
+{
+    auto action = std::make_shared<ChangePositionAction>();
+    action->mType = 1;
+    action->setUpOldList(undoObjects(patchItems_));
+    const auto result = PatchListReorder::move(patchItems_, rows, toRow);
+    if (result.count == 0) return;
+    reloadDataInPatchList();
+    std::vector<std::uint64_t> moved;
+    for (std::uint64_t row = result.target; row < result.target + result.count; ++row) moved.push_back(row);
+    if (patchManagerTableView_) patchManagerTableView_->setUpCurrentSelectionWithIndexSet(moved, false);
+    if (!result.changedRange) return;
+    action->changedRange = {result.changedRange->location, result.changedRange->length};
+    action->setUpNewList(undoObjects(patchItems_));
+    undoController_.addActionStack(action);
+    updatePatchFileToDevideAtRange(result.changedRange->location, result.changedRange->length);
+}
+
+void PatchManagerViewController::didSelectRowAtIndex(CustomTableViewForPatch& table, std::uint64_t row)
+{
+    if (table.isEmptyRow(static_cast<int>(row)) || row >= patchItems_.size() || !patchItems_[row]) return;
+    coordinator_.selectPatchItem(patchItems_[row], static_cast<std::int64_t>(row));
+}
+
+void PatchManagerViewController::tableViewDidBecomeFirstResponder(CustomTableViewForPatch&)
+{
+    isRestoreAllMode_ = false;
+    setArrowImageWithBackupAllAndRestoreAllState();
+}
+
+// ---- the list's option menu ----
+
+void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
+
+void PatchManagerViewController::didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
+
+void PatchManagerViewController::didClickOnPropertyButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::patchItemForRightClickAtIndex(CustomTableViewForPatch&,
+                                                                                     std::uint64_t row)
+{
+    return row < patchItems_.size() ? patchItems_[row] : nullptr;
+}
+
+bool PatchManagerViewController::tableViewCanReadFromPatchPool(CustomTableViewForPatch&)
+{
+    // Reading needs a pool selection.
+    return false;
+}
+
+bool PatchManagerViewController::tableViewCanSaveToPatchPool(CustomTableViewForPatch&) { return !isLockPatchPool_; }
 
 // ---- undo handlers ----
 
-void PatchManagerViewController::doUndoActionForChangeText(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForChangePosition(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForDragFromPoolToList(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForAddToPatchPool(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForSelectionInPatchList(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForDeleteInPatchPool(UndoAction&) {}
+// The handlers are in PatchManagerViewControllerUndo.cpp.

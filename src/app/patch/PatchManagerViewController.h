@@ -4,7 +4,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,18 +14,24 @@
 #include "app/patch/BackupPatch.h"
 #include "app/patch/PatchPoolDataSource.h"
 #include "app/patch/PatchPoolOutlineViewDelegate.h"
+#include "app/patch/TableViewForPatchRightClickDelegate.h"
+#include "app/patch/TableViewForUtilityDelegate.h"
 #include "app/screens/PatchScreen.h"
 #include "library/text/TextRuleContext.h"
 #include "platform/notifications/NotificationCenter.h"
 
 class AppDelegate;
+class CustomScroller;
 class CustomTableViewForPatch;
 class PatchCoordinator;
 class PatchDialogs;
+class PatchListItemDelegate;
 class PatchListTableModel;
 class PatchPoolEditor;
 class PatchPoolModel;
 class PatchPoolOutlineView;
+class PatchUndoHandlers;
+class BackupAllRestoreAll;
 class QLabel;
 class UndoAction;
 class UndoController;
@@ -34,6 +42,8 @@ class UndoController;
 // message to the dialog queue. Main thread only.
 class PatchManagerViewController final : public QObject,
                                          public PatchScreen,
+                                         public TableViewForPatchRightClickDelegate,
+                                         public TableViewForUtilityDelegate,
                                          public BackupPatch,
                                          public PatchPoolOutlineViewDelegate,
                                          public PatchPoolDataSource {
@@ -73,6 +83,7 @@ public:
     void setNumberOfSlotsInBlank(int numberOfSlots) override;
     bool isPatchListLoaded() const override { return isPatchListLoaded_; }
     void setIsPatchListLoaded(bool loaded) override { isPatchListLoaded_ = loaded; }
+    // None once the window has deleted the view.
     QPushButton* backUpAllOrRestoreAllButton() override { return backUpAllOrRestoreAllButton_; }
     void setLockPatchPool(bool locked) override;
     bool isLockPatchPool() const override { return isLockPatchPool_; }
@@ -96,7 +107,29 @@ public:
     // ---- the device patch list ----
     CustomTableViewForPatch* patchManagerTableView() const { return patchManagerTableView_; }
     PatchListTableModel* patchListModel() const { return patchListModel_; }
+    PatchListItemDelegate* patchListDelegate() const { return patchListDelegate_; }
+    CustomScroller* verticalPatchListRuler() const { return verticalPatchListRuler_; }
     std::uint64_t numberOfSlotsInBlank() const { return numberOfSlotsInBlank_; }
+    // A press in a column header keeps the selection, and its click puts it back.
+    void mouseDownInHeaderOfTableColumn();
+    void didClickTableColumn();
+    // Whether a name or comment is being typed: the list's editor is open or a text control has the focus.
+    bool isEditingText() const;
+
+    // ---- TableViewForUtilityDelegate ----
+    void didChangePositionFromRowIndexSet(CustomTableViewForPatch& table, const std::vector<std::uint64_t>& rows,
+                                          std::uint64_t toRow) override;
+    void didSelectRowAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void tableViewDidBecomeFirstResponder(CustomTableViewForPatch& table) override;
+
+    // ---- TableViewForPatchRightClickDelegate ----
+    void didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnUndoButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    void didClickOnPropertyButtonAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    std::shared_ptr<PatchItem> patchItemForRightClickAtIndex(CustomTableViewForPatch& table, std::uint64_t row) override;
+    bool tableViewCanReadFromPatchPool(CustomTableViewForPatch& table) override;
+    bool tableViewCanSaveToPatchPool(CustomTableViewForPatch& table) override;
 
     // ---- device writes and buffered device changes ----
     // One slot; nothing for a slot outside the list or without a patch.
@@ -121,6 +154,15 @@ public:
     using Nodes = std::vector<Node>;
     PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
     PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
+    PatchUndoHandlers& undoHandlers() const { return *undoHandlers_; }
+
+    // ==== Backup All and Restore All (PatchManagerViewControllerBackup.cpp) ====
+    // The button's action: a restore of the one selected pool row in restore-all mode, else a backup.
+    void backUpButtonClick();
+    void restorePatchItemWithBackupAllGroup(const Node& group);
+    void setEnableBackupAllButton(bool enabled);
+    // The time backups are named after; the system clock when none is set.
+    void setBackupClock(std::function<std::chrono::system_clock::time_point()> clock) { backupClock_ = std::move(clock); }
     const Node& editingItemInPool() const { return editingItemInPool_; }
     static constexpr double kGroupRowHeight = 26.0;
     static constexpr double kPatchRowHeight = 24.0;
@@ -151,14 +193,12 @@ public:
 
     // PatchPoolOutlineViewDelegate
     void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
 
     bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
     Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
     Node backupToPatchDirectoryWithIndex(std::int64_t index);
     // ==== end of the patch pool outline ====
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct BufferedChange {
@@ -195,6 +235,7 @@ private:
     StructureData structureData_;
     std::vector<RestoredCount> numberOfRestoredDictionaryArray_;
     std::vector<BufferedChange> bufferDataFromDevice_;
+    std::vector<std::uint64_t> currentSelectionIndexSet_;
     std::vector<platform::NotificationCenter::Token> undoObservers_;
     std::uint64_t numberOfSlotsInBlank_ = 0;
     bool isPatchListLoaded_ = false;
@@ -210,6 +251,8 @@ private:
     QWidget* buttonBar_ = nullptr;
     CustomTableViewForPatch* patchManagerTableView_ = nullptr;
     PatchListTableModel* patchListModel_ = nullptr;
+    PatchListItemDelegate* patchListDelegate_ = nullptr;
+    CustomScroller* verticalPatchListRuler_ = nullptr;
     QPushButton* backUpAllOrRestoreAllButton_ = nullptr;
     QLabel* leftArrowImageView_ = nullptr;
     QLabel* rightArrowImageView_ = nullptr;
@@ -219,4 +262,12 @@ private:
     PatchPoolModel* patchPoolModel_ = nullptr;
     std::unique_ptr<PatchPoolEditor> patchPoolEditor_;
     Node editingItemInPool_;
+
+    // The undo handlers (PatchManagerViewControllerUndo.cpp).
+    void buildUndoHandlers();
+    std::unique_ptr<PatchUndoHandlers> undoHandlers_;
+
+    void buildBackupAllRestoreAll();
+    std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
+    std::function<std::chrono::system_clock::time_point()> backupClock_;
 };

@@ -33,4 +33,6 @@ public:
     virtual void ejectDevice() {}
     // The connected device's name; empty when none.
     virtual std::string deviceName() const { return {}; }
+    // The tab that shows the effect screen, which repaints it when it reloads; none without a window.
+    virtual QWidget* effectManagerButton() const { return nullptr; }
 };

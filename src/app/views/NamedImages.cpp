@@ -150,6 +150,20 @@ QImage footer(QColor colour)
     return image;
 }
 
+// What hangs below the pointer while pool effects are dragged: a small effect card.
+QImage dragCard()
+{
+    QImage image = canvas(36, 26);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 1.5));
+    painter.setBrush(kAccentBlue);
+    painter.drawRoundedRect(QRectF(image.rect()).adjusted(1, 1, -1, -1), 5, 5);
+    painter.fillRect(QRectF(7, 9, 22, 2.5), Qt::white);
+    painter.fillRect(QRectF(7, 14.5, 15, 2.5), Qt::white);
+    return image;
+}
+
 // The drawn scrollers' and headers' pieces.
 
 // A rounded bar of `colour` on a transparent canvas, for cutting into three pieces.
@@ -200,6 +214,27 @@ QImage scrollArrow(bool up)
     head.lineTo(3.5, up ? 10 : 5);
     head.closeSubpath();
     painter.fillPath(head, QColor(150, 156, 164));
+    return image;
+}
+
+// The arrows beside the Backup All / Restore All button: backing up runs from the device list on the
+// left to the pool on the right, restoring the other way.
+QImage transferArrow(bool towardsRight, QColor colour)
+{
+    QImage image = canvas(30, 20);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath arrow;
+    const auto x = [towardsRight](qreal at) { return towardsRight ? at : 30 - at; };
+    arrow.moveTo(x(2), 7);
+    arrow.lineTo(x(17), 7);
+    arrow.lineTo(x(17), 2);
+    arrow.lineTo(x(28), 10);
+    arrow.lineTo(x(17), 18);
+    arrow.lineTo(x(17), 13);
+    arrow.lineTo(x(2), 13);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, colour);
     return image;
 }
 
@@ -257,6 +292,7 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("row_dark_color_right"), [] { return rowPiece(5, QColor(42, 46, 51), QColor(37, 40, 45), true); }},
             {QStringLiteral("effect_list_selection"), [] { return selectionFrame(QColor(19, 153, 228)); }},
             {QStringLiteral("patch_list_selection"), [] { return selectionFrame(kSelectionOrange); }},
+            {QStringLiteral("mouse"), dragCard},
             {QStringLiteral("ban-icon"), banIcon},
             {QStringLiteral("effect_focused_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), true); }},
             {QStringLiteral("effect_default_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), false); }},
@@ -286,6 +322,10 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kDeepBlue); }},
             {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kDeepBlue); }},
             {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kDeepBlue); }},
+            {QStringLiteral("backup_left_arrow"), [] { return transferArrow(true, kSelectionOrange); }},
+            {QStringLiteral("backup_right_arrow"), [] { return transferArrow(true, kSelectionOrange); }},
+            {QStringLiteral("restore_left_arrow"), [] { return transferArrow(false, kAccentBlue); }},
+            {QStringLiteral("restore_right_arrow"), [] { return transferArrow(false, kAccentBlue); }},
         };
         for (int step = 1; step <= 18; ++step) {
             all.insert(QStringLiteral("301Animation%1").arg(step, 2, 10, QLatin1Char('0')),

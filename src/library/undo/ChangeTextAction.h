@@ -8,6 +8,13 @@
 // A name or comment edit.
 class ChangeTextAction final : public UndoAction {
 public:
+    ChangeTextAction() = default;
+    // The second texts and the group are set afterwards by the edits that have them.
+    ChangeTextAction(Object item, std::string oldText, std::string newText, std::int64_t type)
+        : mOldText(std::move(oldText)), mNewText(std::move(newText)), mItem(std::move(item)), mType(type)
+    {
+    }
+
     std::string mOldText;
     std::string mNewText;
     std::string mOldSecondText;

@@ -1,9 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <QPushButton>
+#include <algorithm>
+#include <functional>
 
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "app/controls/CustomHeaderView.h"
+#include "app/controls/CustomScroller.h"
 #include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
+#include "library/undo/ChangePositionAction.h"
 #include "support/app/PatchScreenRig.h"
 
 namespace {
@@ -27,6 +36,51 @@ TEST_F(PatchManagerViewControllerTest, LockingThePoolLocksTheListWhateverTheList
     }
 }
 
+TEST_F(PatchManagerViewControllerTest, TheListDrawsPatchListHeadersAndAKnobOnlyWhenItsRowsOverflow)
+{
+    auto& table = *screen->patchManagerTableView();
+    auto* header = qobject_cast<CustomHeaderView*>(table.horizontalHeader());
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->height(), PatchManagerViewController::kHeaderHeight);
+    for (int column = 0; column < 3; ++column) {
+        ASSERT_NE(header->headerCellIfAny(column), nullptr);
+        EXPECT_EQ(header->headerCellIfAny(column)->headerType(), CustomHeaderCell::PatchList);
+        EXPECT_EQ(header->headerCellIfAny(column)->isNotFirstCell(), column > 0);
+    }
+    CustomScroller* ruler = screen->verticalPatchListRuler();
+    ASSERT_EQ(table.verticalScrollBar(), ruler);
+    EXPECT_FALSE(ruler->isEffectManagerRuler());
+
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    load(10);
+    EXPECT_TRUE(ruler->rulerVisible()) << "thirty rows of 55 points overflow 700";
+    screen->view()->resize(900, 2400);
+    testing_app::processEventsUntil([&] { return table.viewport()->height() > 1650; });
+    screen->validateRuler();
+    EXPECT_FALSE(ruler->rulerVisible());
+    EXPECT_FALSE(ruler->drawnKnobRect().has_value());
+}
+
+TEST_F(PatchManagerViewControllerTest, TheButtonStaysAtTheSeamBetweenThePanes)
+{
+    QWidget* left = screen->patchManagerTableView()->parentWidget();
+    for (const int width : {900, 1400}) {
+        screen->view()->resize(width, 700);
+        screen->view()->show();
+        testing_app::processEventsUntil([&] { return screen->view()->width() == width; });
+        QCoreApplication::processEvents();
+        EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->x(), left->width() - PatchManagerViewController::kBackUpButtonOffset)
+            << width;
+    }
+}
+
+TEST_F(PatchManagerViewControllerTest, TheRestoreResultIsQueuedWithItsCounts)
+{
+    screen->displayRestoreDialogWithNumberOfRestoredItems(98, 100);
+    EXPECT_EQ(log, std::vector<std::string>{"text 98 of 100 patches were restored to the device."});
+}
+
 TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
 {
     EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
@@ -34,6 +88,230 @@ TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
     screen->setIsRestoreAllMode(true);
     screen->setArrowImageWithBackupAllAndRestoreAllState();
     EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Restore All");
+}
+
+TEST_F(PatchManagerViewControllerTest, WritesStayInsideTheListAndRestartTheQuietTime)
+{
+    load(10);
+    struct Case {
+        const char* what;
+        std::function<void(PatchManagerViewController&)> write;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"one slot", [](auto& s) { s.updatePatchFileToDevideAtIndex(4); }, {"writeItem 4", "setReloadBufferDataTimer"}},
+        {"slot past the list", [](auto& s) { s.updatePatchFileToDevideAtIndex(10); }, {}},
+        {"a run", [](auto& s) { s.updatePatchFileToDevideAtRange(2, 3); }, {"writeGroup 2 3 4", "setReloadBufferDataTimer"}},
+        {"a run over the end", [](auto& s) { s.updatePatchFileToDevideAtRange(8, 5); }, {"writeGroup 8 9", "setReloadBufferDataTimer"}},
+        {"a run past the list", [](auto& s) { s.updatePatchFileToDevideAtRange(10, 2); }, {}},
+        {"an empty run", [](auto& s) { s.updatePatchFileToDevideAtRange(3, 0); }, {}},
+        {"the list", [](auto& s) { s.updatePatchListToDevive(s.patchItems()); }, {"writeList 10", "setReloadBufferDataTimer"}},
+        {"no list", [](auto& s) { s.updatePatchListToDevive({}); }, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        c.write(*screen);
+        EXPECT_EQ(log, c.expected);
+    }
+    // A single slot goes as a copy: the queued write never sees later edits of the list's patch.
+    coordinator.writes.clear();
+    screen->updatePatchFileToDevideAtIndex(1);
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    EXPECT_NE(coordinator.writes[0].first[0], screen->patchItems()[1]);
+    EXPECT_EQ(coordinator.writes[0].first[0]->patchName, "P1");
+}
+
+TEST_F(PatchManagerViewControllerTest, AReorderWritesTheChangedSlotsOnceAndSelectsTheMovedRows)
+{
+    load(10);
+    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {2, 5}, 8);
+    EXPECT_EQ(names(), (std::vector<std::string>{"P0", "P1", "P3", "P4", "P6", "P7", "P2", "P5", "P8", "P9"}));
+    EXPECT_EQ(screen->patchManagerTableView()->selectedRows(), (std::vector<std::uint64_t>{6, 7}));
+    EXPECT_EQ(log, (std::vector<std::string>{"writeGroup 2 3 4 5 6 7", "setReloadBufferDataTimer"}));
+    ASSERT_EQ(undo.actionStack().size(), 1u);
+    const auto* action = dynamic_cast<const ChangePositionAction*>(undo.actionStack()[0].get());
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->mType, 1);
+    EXPECT_EQ(action->changedRange.location, 2u);
+    EXPECT_EQ(action->changedRange.length, 6u);
+    ASSERT_EQ(action->mOldList.size(), 10u);
+    EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(action->mOldList[2])->patchName, "P2");
+    EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(action->mNewList[2])->patchName, "P3");
+
+    // To its own place: nothing written, nothing recorded.
+    log.clear();
+    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {4}, 4);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(undo.actionStack().size(), 1u);
+}
+
+TEST_F(PatchManagerViewControllerTest, OnlyAFilledRowSelectsItsPatchOnTheDevice)
+{
+    load(20);
+    auto& table = *screen->patchManagerTableView();
+    for (const std::uint64_t row : {3u, 19u, 20u, 29u}) screen->didSelectRowAtIndex(table, row);
+    EXPECT_EQ(log, (std::vector<std::string>{"selectPatchItem P3 3", "selectPatchItem P19 19"}));
+}
+
+TEST_F(PatchManagerViewControllerTest, AHeaderClickKeepsTheSelection)
+{
+    load(10);
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({2, 4}, false);
+    screen->mouseDownInHeaderOfTableColumn();
+    table.selectColumn(1);
+    screen->didClickTableColumn();
+    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{2, 4}));
+}
+
+TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitForOneQuietTimeAndApplyBySlotLabel)
+{
+    load(10);
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({1, 3}, false);
+    const auto held = screen->patchItems()[2];
+    int resets = 0;
+    QObject::connect(screen->patchListModel(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+
+    screen->updatePatchItem(patch("Two", "c2"), label(2, 5));
+    screen->updatePatchItem(patch("Seven", "c7"), label(7, 5));
+    screen->updatePatchItem(patch("Nowhere"), "99-9");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "setReloadBufferDataTimer"), 3);
+    EXPECT_EQ(screen->bufferedChangeCount(), 3u);
+    log.clear();
+
+    screen->setReloadBufferDataTimer();
+    EXPECT_TRUE(screen->loadBufferDataTimer().isActive());
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->bufferedChangeCount() == 0; }));
+    EXPECT_EQ(resets, 1) << "one reload for all three";
+    EXPECT_EQ(screen->patchItems()[2], held) << "the slot keeps its object";
+    EXPECT_EQ(held->patchName, "Two");
+    EXPECT_EQ(held->patchComment, "c2");
+    EXPECT_EQ(screen->patchItems()[7]->patchName, "Seven");
+    EXPECT_EQ(log, (std::vector<std::string>{"updateWarning Two", "updateWarning Seven", "reloadEffectListIfNeeded"}));
+    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{1, 3}));
+    for (std::size_t slot : {0u, 1u, 3u, 9u}) EXPECT_EQ(screen->patchItems()[slot]->patchName, "P" + std::to_string(slot));
+}
+
+TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
+{
+    load(10);
+    screen->view()->resize(900, 700);
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({0}, false);
+    table.editCurrentRow();
+    auto* editor = qobject_cast<QLineEdit*>(screen->patchListDelegate()->editor());
+    ASSERT_NE(editor, nullptr);
+    editor->setText("Typing");
+    screen->updatePatchItem(patch("FromUnit"), label(0, 5));
+    log.clear();
+
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(log, (std::vector<std::string>{"setReloadBufferDataTimer"})) << "another quiet time";
+    EXPECT_EQ(screen->bufferedChangeCount(), 1u);
+    EXPECT_EQ(editor->text().toStdString(), "Typing");
+    EXPECT_EQ(screen->patchItems()[0]->patchName, "P0");
+
+    table.closePersistentEditor(table.model()->index(0, 1));
+    table.setFocus();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
+    log.clear();
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(screen->patchItems()[0]->patchName, "FromUnit");
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+}
+
+TEST_F(PatchManagerViewControllerTest, AnEmptySelectionStaysEmptyAfterTheChangesApply)
+{
+    load(10);
+    screen->updatePatchItem(patch("Two"), label(2, 5));
+    screen->updateBuffterDataToPatchList();
+    EXPECT_TRUE(screen->patchManagerTableView()->selectedRows().empty());
+    EXPECT_EQ(screen->patchItems()[2]->patchName, "Two");
+}
+
+TEST_F(PatchManagerViewControllerTest, AReloadKeepsTheRowsSelectedThatRemain)
+{
+    load(40);
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({3, 35}, false);
+    load(32);
+    EXPECT_EQ(table.selectedRows(), std::vector<std::uint64_t>{3});
+}
+
+TEST_F(PatchManagerViewControllerTest, TheListGainingTheFocusLeavesRestoreAllMode)
+{
+    screen->view()->show();
+    screen->view()->activateWindow();
+    testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    screen->backUpAllOrRestoreAllButton()->setEnabled(true);
+    screen->backUpAllOrRestoreAllButton()->setFocus();
+    testing_app::processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->hasFocus(); });
+    screen->setIsRestoreAllMode(true);
+    screen->patchManagerTableView()->setFocus();
+    testing_app::processEventsUntil([&] { return !screen->isRestoreAllMode(); });
+    EXPECT_FALSE(screen->isRestoreAllMode());
+    EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Back Up All");
+}
+
+TEST_F(PatchManagerViewControllerTest, WarningMarksAreRecomputedOnlyWhileConnected)
+{
+    load(5);
+    screen->reloadData();
+    EXPECT_EQ(log, std::vector<std::string>{});
+    appDelegate.setDeviceConnected(true);
+    screen->reloadData();
+    EXPECT_EQ(log, (std::vector<std::string>{"updatePatchWarningInPatchList", "updatePatchWarningInPatchPool"}));
+}
+
+TEST_F(PatchManagerViewControllerTest, TheScreenOutlivesItsViewWhenTheWindowDeletesItFirst)
+{
+    load(10);
+    delete screen->view();
+    EXPECT_EQ(screen->backUpAllOrRestoreAllButton(), nullptr);
+    screen->setLockPatchPool(true);
+    screen->setlockPatchList(false);
+    screen->reloadData();
+    screen->setIsRestoreAllMode(true);
+    screen->setArrowImageWithBackupAllAndRestoreAllState();
+    screen->updatePatchItem(patch("Late"), label(1, 5));
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(screen->patchItems()[1]->patchName, "Late");
+    screen->mouseDownInHeaderOfTableColumn();
+    screen->didClickTableColumn();
+    screen->viewDidAppear();
+    QCoreApplication::processEvents();
+}
+
+TEST_F(PatchManagerViewControllerTest, ShowingTheScreenScrollsToTheTopAndForgetsTheClickHistory)
+{
+    load(100);
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    auto& table = *screen->patchManagerTableView();
+    table.setUpCurrentSelectionWithIndexSet({40, 41}, false);
+    for (int showing = 0; showing < 2; ++showing) {
+        table.verticalScrollBar()->setValue(table.verticalScrollBar()->maximum());
+        ASSERT_GT(table.verticalScrollBar()->value(), 0);
+        screen->viewDidAppear();
+        // Only the first showing in the process waits for the event loop.
+        if (showing == 0) testing_app::processEventsUntil([&] { return table.verticalScrollBar()->value() == 0; });
+        EXPECT_EQ(table.verticalScrollBar()->value(), 0) << showing;
+        EXPECT_TRUE(table.selectionList().empty());
+        EXPECT_EQ(table.previousSelectedRow(), 0u);
+    }
+    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{40, 41})) << "the selection itself stays";
+}
+
+TEST_F(PatchManagerViewControllerTest, TheUndoObserversGoWithTheScreen)
+{
+    screen.reset();
+    // Posting to a screen that has gone would crash.
+    auto action = std::make_shared<ChangePositionAction>();
+    undo.addActionStack(action);
+    undo.doUndoAction();
+    SUCCEED();
 }
 
 }  // namespace

@@ -213,7 +213,7 @@ TEST_F(PatchPoolOutlineViewTest, ClicksAreToldBeforeTheSelectionChangesAndFocusL
 
 TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallowed)
 {
-    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<UndoAction::Object>{}));
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{}));
     appDelegate.setIsRestoringAll(true);
     key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
     EXPECT_TRUE(undo.canBeUndo());

@@ -35,7 +35,8 @@ TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
                        "sort_indicator_descending", "patch_pool_focused_selection_top",
                        "patch_pool_focused_selection_mid", "patch_pool_focused_selection_bottom",
                        "effect_pool_focused_selection_top", "effect_pool_focused_selection_mid",
-                       "effect_pool_focused_selection_bottom"};
+                       "effect_pool_focused_selection_bottom", "backup_left_arrow",
+                       "backup_right_arrow", "restore_left_arrow", "restore_right_arrow", "mouse"};
     for (int number = 1; number <= 18; ++number) wanted << ProcessingView::frameName(number);
     for (const QString& name : wanted) EXPECT_FALSE(NamedImages::image(name).isNull()) << name.toStdString();
     EXPECT_EQ(NamedImages::names().size(), wanted.size());

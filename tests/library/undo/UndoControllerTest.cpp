@@ -70,7 +70,7 @@ TEST_F(Undo, EachKindPostsItsOwnNotification)
          UndoController::kUndoDragFromPoolToList},
         {std::make_shared<AddToPatchPoolAction>(std::vector<UndoAction::Object>{group}, group, 1),
          UndoController::kUndoAddToPatchPool},
-        {std::make_shared<SelectionAction>(std::vector<UndoAction::Object>{}), UndoController::kSelectionInPatchList},
+        {std::make_shared<SelectionAction>(std::vector<std::int64_t>{}), UndoController::kSelectionInPatchList},
         {several, UndoController::kDeleteInPatchPool},
         {std::make_shared<OtherAction>(), ""},
     };

@@ -10,17 +10,18 @@
 
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/main/QFXMainController.h"
-#include "app/screens/PlaceholderEffectScreen.h"
+#include "app/effect/EffectManagerViewController.h"
 #include "app/screens/PlaceholderPatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindow.h"
+#include "support/app/FakeEffectNeighbours.h"
 #include "support/app/FakeMainNeighbours.h"
 #include "support/app/TestApplication.h"
 #include "support/files/TemporaryFolder.h"
 
 namespace testing_app {
 
-// The real main window controller with the placeholder screens and a real dialog queue, in a main
+// The real main window controller with the real effect screen, the placeholder patch screen and a real dialog queue, in a main
 // window, over a fake coordinator.
 class MainControllerRig : public ::testing::Test {
 protected:
@@ -43,10 +44,14 @@ protected:
     AppDelegate appDelegate;
     ShowingDialogQueue dialogQueue{appDelegate};
     FakeMainCoordinator coordinator{log};
+    FakeEffectCoordinator effectCoordinator{log};
+    FakeEffectDialogs effectDialogs{log};
     FakeHelpOpener opener;
     MainWindow window;
     QFXMainController controller{{appDelegate, coordinator, dialogQueue, opener,
-                                  std::make_unique<PlaceholderEffectScreen>(),
+                                  std::make_unique<EffectManagerViewController>(
+                                      EffectManagerViewController::Collaborators{appDelegate, effectCoordinator,
+                                                                                 effectDialogs}),
                                   std::make_unique<PlaceholderPatchScreen>(),
                                   std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
                                   "", ""}};

@@ -8,6 +8,7 @@
 
 #include "app/patch/PatchManagerViewController.h"
 #include "app/shell/AppDelegate.h"
+#include "app/shell/MainWindowController.h"
 #include "library/models/BankItem.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/UndoController.h"
@@ -18,11 +19,30 @@
 
 namespace testing_app {
 
+// The main window controller as the patch screen reaches it: the re-armed reload and the effect list's.
+class PatchMainController final : public MainWindowController {
+public:
+    explicit PatchMainController(CallLog& log) : log_(log) {}
+    QWidget* view() override { return nullptr; }
+    QWidget* viewForIndicator() override { return nullptr; }
+    int state() const override { return 1; }
+    void setReloadBufferDataTimer() override { log_.push_back("setReloadBufferDataTimer"); }
+    void saveDataBeforeClosing() override {}
+    void reloadEffectListIfNeeded() override { log_.push_back("reloadEffectListIfNeeded"); }
+
+private:
+    CallLog& log_;
+};
+
 // The patch screen over fakes of the coordinator and the dialogs, the undo stack on a centre of its own
 // and a main window controller that logs the re-armed reload; every call lands in one log.
 class PatchScreenRig : public ::testing::Test {
 protected:
-    PatchScreenRig() { appDelegate.setMainController(&mainController); }
+    PatchScreenRig()
+    {
+        appDelegate.setMainController(&mainController);
+        screen->setMainController(&mainController);
+    }
 
     static std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& comment = {})
     {
@@ -65,7 +85,7 @@ protected:
     QApplication& app = application();
     CallLog log;
     AppDelegate appDelegate;
-    FakeMainWindowController mainController{log};
+    PatchMainController mainController{log};
     FakePatchCoordinator coordinator{log};
     FakePatchDialogs dialogs{log};
     platform::NotificationCenter center;

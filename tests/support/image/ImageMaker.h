@@ -29,6 +29,23 @@ inline Bytes png(std::uint32_t width, std::uint32_t height)
     return out;
 }
 
+// A PNG of the given RGBA pixels, row by row from the top.
+inline Bytes png(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGBA;
+    if (rgba.size() != PNG_IMAGE_SIZE(image)) return {};
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr);
+    Bytes out(size);
+    png_image_write_to_memory(&image, out.data(), &size, 0, rgba.data(), 0, nullptr);
+    out.resize(size);
+    return out;
+}
+
 inline Bytes jpeg(std::uint32_t width, std::uint32_t height)
 {
     jpeg_compress_struct info;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -14,9 +15,18 @@
 // The files of the libraries as the device and the server make them, built by the tests.
 namespace library_files {
 
-// An effect module file: generation `gen`, region 0 at level 0, `units` units, and the five chunks.
+// What an effect shows in the lists: its grey icon (a PNG), its colour and its note.
+struct EffectLooks {
+    Bytes icon;
+    std::uint8_t red = 0, green = 0, blue = 0;
+    std::string note;
+};
+
+// An effect module file: generation `gen`, region 0 at level 0, `units` units, and the five chunks, the
+// icon and the two texts from `looks`.
 inline Bytes effectModule(std::uint32_t type, const std::string& typeName, const std::string& category,
-                          std::uint32_t gen = 1, std::uint8_t units = 1, const std::string& version = "1.00")
+                          std::uint32_t gen = 1, std::uint8_t units = 1, const std::string& version = "1.00",
+                          const EffectLooks& looks = {})
 {
     constexpr std::uint32_t kHeader = 117;
     Bytes file(8 + kHeader, 0);
@@ -30,9 +40,19 @@ inline Bytes effectModule(std::uint32_t type, const std::string& typeName, const
     LittleEndian::write32(file.data() + 96, type);
     std::memcpy(file.data() + 100, typeName.data(), std::min<std::size_t>(typeName.size(), 10));
     std::memcpy(file.data() + 111, category.data(), std::min<std::size_t>(category.size(), 10));
-    for (const char* id : {"ICON", "TXJ1", "TXE1", "INFO", "DATA"}) {
+    file[122] = looks.red;
+    file[123] = looks.green;
+    file[124] = looks.blue;
+    // The note is plain ASCII, which reads the same in both texts' encodings.
+    Bytes note(looks.note.begin(), looks.note.end());
+    if (!note.empty()) note.push_back(0);
+    const Bytes none;
+    const std::pair<const char*, const Bytes*> chunks[] = {
+        {"ICON", &looks.icon}, {"TXJ1", &note}, {"TXE1", &note}, {"INFO", &none}, {"DATA", &none}};
+    for (const auto& [id, content] : chunks) {
         file.insert(file.end(), id, id + 4);
-        LittleEndian::append32(file, 0);
+        LittleEndian::append32(file, static_cast<std::uint32_t>(content->size()));
+        file.insert(file.end(), content->begin(), content->end());
     }
     return file;
 }

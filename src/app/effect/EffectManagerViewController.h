@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+
+#include "app/effect/EffectScreenLogic.h"
+#include "app/effect/EffectScreenViews.h"
+#include "app/screens/EffectScreen.h"
+
+class AppDelegate;
+class CustomHeaderView;
+class CustomTableRowView;
+class CustomTableViewForEffect;
+class EffectCoordinator;
+class EffectDialogs;
+class EffectIconQueue;
+class EffectListCellDelegate;
+class EffectListModel;
+class EffectPoolModel;
+class EffectPoolOutlineView;
+class QFrame;
+class QLabel;
+
+// The effect screen: the device's effect list on the left, the effect pool with its information panel
+// and Load button on the right. Its decisions are EffectScreenLogic's; this class builds the widgets,
+// draws what the decisions say and turns clicks into calls on them. Main thread.
+class EffectManagerViewController final : public QObject, public EffectScreen, private EffectScreenViews {
+    Q_OBJECT
+public:
+    struct Collaborators {
+        AppDelegate& appDelegate;
+        EffectCoordinator& coordinator;
+        EffectDialogs& dialogs;
+    };
+
+    explicit EffectManagerViewController(Collaborators collaborators);
+    ~EffectManagerViewController() override;
+
+    // ---- EffectScreen ----
+    QWidget* view() override { return view_; }
+    void setMainController(MainWindowController* mainController) override { mainController_ = mainController; }
+    void viewDidAppear() override { logic_->viewDidAppear(); }
+    EffectItems& effectList() override { return logic_->effectList(); }
+    void setEffectList(EffectItems effectList) override { logic_->setEffectList(std::move(effectList)); }
+    const StructureData& structureData() const override { return logic_->structureData(); }
+    void setStructureData(StructureData structureData) override;
+    void setIsEffectListLoaded(bool loaded) override { logic_->setIsEffectListLoaded(loaded); }
+    QPushButton* savingToDeviceButton() override { return view_ ? savingToDeviceButton_ : nullptr; }
+    void reloadEffectListRow(std::size_t row) override { reloadEffectRow(row); }
+    void resetEffectPoolState() override { logic_->resetEffectPoolState(); }
+    void reloadData() override { logic_->reloadData(); }
+    void reloadDataInEffectList() override { logic_->reloadDataInEffectList(); }
+    void reloadDataInEffectPool() override { logic_->reloadDataInEffectPool(); }
+    void validateRuler() override;
+
+    EffectScreenLogic& logic() { return *logic_; }
+    CustomTableViewForEffect* leftPanelTableView() const { return leftPanelTableView_; }
+    EffectPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
+    CustomHeaderView* effectListHeader() const { return listHeader_; }
+    EffectListModel* effectListModel() const { return listModel_; }
+    EffectListCellDelegate* effectListCellDelegate() const { return listDelegate_; }
+    EffectPoolModel* effectPoolModel() const { return poolModel_; }
+    EffectIconQueue& queueTaskProgram() { return *queueTaskProgram_; }
+    QLabel* nameTextField() const { return nameTextField_; }
+    QLabel* descriptionTextField() const { return descriptionTextField_; }
+    QLabel* versionTextField() const { return versionTextField_; }
+
+private:
+    // ---- EffectScreenViews ----
+    void reloadEffectTable() override;
+    void reloadEffectRow(std::size_t row) override;
+    std::vector<std::size_t> selectedEffectRows() const override;
+    void selectEffectRows(const std::vector<std::size_t>& rows) override;
+    void scrollEffectRowToVisible(std::size_t row) override;
+    void scrollEffectListToTop() override;
+    void setSortStates(const std::map<std::string, int>& sortStates) override;
+    void reloadEffectPool() override;
+    void forceExpandTopNodes() override;
+    std::vector<std::shared_ptr<DirectoryObject>> selectedPoolNodes() const override;
+    void showPanel(const EffectPoolPanel& panel) override;
+    void redrawEffectManagerButton() override;
+
+    void awakeFromNib();
+    void setHeaderOfEffectList();
+    void setHeaderOfEffectPool();
+    void setUIForLoadToDevicePanel();
+    void tableViewRowViewForRow(int row, CustomTableRowView& rowView, bool& selected) const;
+
+    AppDelegate& appDelegate_;
+    MainWindowController* mainController_ = nullptr;
+    std::unique_ptr<EffectScreenLogic> logic_;
+    // The window that shows the view may delete it first; the widgets below live as long as it, and
+    // nothing touches them once it has gone.
+    QPointer<QWidget> view_;
+    CustomTableViewForEffect* leftPanelTableView_ = nullptr;
+    EffectPoolOutlineView* rightPanelOutlineView_ = nullptr;
+    CustomHeaderView* listHeader_ = nullptr;
+    CustomHeaderView* poolHeader_ = nullptr;
+    EffectListModel* listModel_ = nullptr;
+    EffectListCellDelegate* listDelegate_ = nullptr;
+    EffectPoolModel* poolModel_ = nullptr;
+    QFrame* descriptionBackgroundColorWell_ = nullptr;
+    QLabel* nameTextField_ = nullptr;
+    QLabel* descriptionTextField_ = nullptr;
+    QLabel* versionTextField_ = nullptr;
+    QPushButton* savingToDeviceButton_ = nullptr;
+    std::unique_ptr<EffectIconQueue> queueTaskProgram_;
+    bool structureChanged_ = true;
+};

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class DirectoryObject;
+class EffectCoordinator;
+class EffectDialogs;
+class EffectItem;
+class EffectScreenViews;
+class PatchItem;
+
+// The effect screen's decisions, without widgets: the device's effect list and the pool tree it shows,
+// the sort by header, the use counts, the row actions and the Load rule. Main thread; only the use count
+// runs on the background poster, over copies.
+class EffectScreenLogic {
+public:
+    using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
+    using StructureData = std::vector<std::shared_ptr<DirectoryObject>>;
+    using PatchItems = std::vector<std::shared_ptr<PatchItem>>;
+    using Task = std::function<void()>;
+    using Post = std::function<void(Task)>;
+
+    // The list always shows at least this many rows; rows past the effects are empty.
+    static constexpr std::size_t kMinimumRows = 30;
+
+    struct Collaborators {
+        EffectCoordinator& coordinator;
+        EffectDialogs& dialogs;
+        EffectScreenViews& views;
+        std::function<bool()> isDeviceConnected;
+        std::function<PatchItems()> patchItemsInPatchList;
+        // Runs a task on the default-priority background queue, and on the main queue.
+        Post background;
+        Post main;
+    };
+
+    explicit EffectScreenLogic(Collaborators collaborators);
+    ~EffectScreenLogic();
+    EffectScreenLogic(const EffectScreenLogic&) = delete;
+    EffectScreenLogic& operator=(const EffectScreenLogic&) = delete;
+
+    // The columns in their order, and the item property each sorts by.
+    static const std::vector<std::string>& columnIdentifiers();
+    static std::string sortKeyOfColumn(const std::string& column);
+    // The list's order under `key`: that key first, in its direction; then, in either direction, known
+    // effects before the unknown one and smaller types first.
+    static bool precedes(const EffectItem& a, const EffectItem& b, const std::string& key, bool ascending);
+
+    // ---- state ----
+    void awakeFromNib();
+    EffectItems& effectList() { return effectList_; }
+    const EffectItems& effectList() const { return effectList_; }
+    void setEffectList(EffectItems effectList) { effectList_ = std::move(effectList); }
+    const StructureData& structureData() const { return structureData_; }
+    void setStructureData(StructureData structureData) { structureData_ = std::move(structureData); }
+    bool isLoadedEffectList() const { return isEffectListLoaded_; }
+    void setIsEffectListLoaded(bool loaded) { isEffectListLoaded_ = loaded; }
+    bool isUpdatedEffectUsedTimesNumber() const { return isUpdatedEffectUsedTimesNumber_; }
+    const std::string& currentSortColumn() const { return currentSortColumn_; }
+    // The stored direction of a column (YES ascending); none before the set-up.
+    std::optional<bool> sortStatusInColumn(const std::string& column) const;
+    std::shared_ptr<EffectItem> previousSelectedEffectItem() const { return previousSelectedEffectItem_; }
+
+    // ---- entry points of the main window controller ----
+    void viewDidAppear();
+    void reloadData();
+    void reloadDataInEffectList();
+    void reloadDataInEffectPool();
+    void resetEffectPoolState();
+
+    // ---- the list ----
+    std::size_t numberOfRows() const;
+    bool isEmptyRow(std::int64_t row) const;
+    std::shared_ptr<EffectItem> itemAtRow(std::int64_t row) const;
+    void mouseDownInHeaderOfTableColumn(const std::string& column);
+    void didClickTableColumn(const std::string& column);
+    void sortEffectListWithCurrentSort();
+
+    // The cells' buttons, which also select their row.
+    void didClickFavouriteInRow(std::size_t row);
+    void didClickRecoveryInRow(std::size_t row);
+    // The row actions and their capacity check.
+    void setFavouriteItem(bool isFavourite, std::size_t row);
+    void deleteEffectAtRow(std::size_t row);
+    void recoverEffectAtRow(std::size_t row);
+    // A recovery asked for from the option menu: confirmed first.
+    void didClickOnRecoveryButtonAtIndex(std::size_t index);
+    std::uint32_t getExistItemInDevice();
+    void showEffectFullDialog();
+
+    // ---- the pool ----
+    // Whether a pool effect may be dragged onto the list: new, or its entry deleted.
+    bool canDragEffectItem(const EffectItem& item) const;
+    // Fills the information panel and sets the Load button from the pool's selection.
+    void outlineViewSelectionDidChange();
+
+private:
+    void selectItems(const EffectItems& items);
+    EffectItems selectedItems() const;
+    bool hasCapacity();
+    void applyUsedTimes(std::uint64_t generation, const EffectItems& counted);
+
+    EffectCoordinator& coordinator_;
+    EffectDialogs& dialogs_;
+    EffectScreenViews& views_;
+    std::function<bool()> isDeviceConnected_;
+    std::function<PatchItems()> patchItemsInPatchList_;
+    Post background_;
+    Post main_;
+
+    EffectItems effectList_;
+    StructureData structureData_;
+    bool isEffectListLoaded_ = false;
+    bool isAwakedFromNib_ = false;
+    bool isUpdatedEffectUsedTimesNumber_ = false;
+    bool hasAppeared_ = false;
+    std::map<std::string, bool> sortStatusInColumns_;
+    std::map<std::string, std::string> sortKeys_;
+    std::string currentSortColumn_;
+    std::shared_ptr<EffectItem> previousSelectedEffectItem_;
+    // Only the newest use count is taken in; an older one that ends later is dropped.
+    std::uint64_t countGeneration_ = 0;
+    // Work posted to the main queue runs only while the screen lives.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};

@@ -1,0 +1,40 @@
+#include "app/patch/PatchTextCellView.h"
+
+#include "app/patch/PatchCoordinator.h"
+#include "app/patch/PatchDialogs.h"
+#include "app/shell/AppDelegate.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/ChangeTextAction.h"
+#include "library/undo/UndoController.h"
+
+void PatchTextCellView::clearCell()
+{
+    patchItem_.reset();
+    index_ = 0;
+    originalText_.clear();
+}
+
+bool PatchTextCellView::makeTextFieldStopEditing()
+{
+    context_.appDelegate.clearColorEditingTextField();
+    context_.appDelegate.clearColorEditingTextView();
+    originalText_ = patchItem_ ? committedText() : std::string();
+    return true;
+}
+
+bool PatchTextCellView::rewrite(std::string& fieldText, std::string& field, int undoType)
+{
+    const std::string oldText = field;
+    const std::string newText = fieldText;
+    field = newText;
+    if (!context_.coordinator.editFilePatch(*patchItem_)) {
+        field = oldText;
+        fieldText = oldText;
+        context_.dialogs.showInformation("Patch_CanNotEditPatchItem", patchItem_->patchName);
+        return makeTextFieldStopEditing();
+    }
+    context_.coordinator.writeToDeviceWithPatchItem(patchItem_, static_cast<std::int64_t>(index_));
+    context_.appDelegate.setReloadDataFromDeviceTimer();
+    context_.undoController.addActionStack(std::make_shared<ChangeTextAction>(patchItem_, oldText, newText, undoType));
+    return makeTextFieldStopEditing();
+}

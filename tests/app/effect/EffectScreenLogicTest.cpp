@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+
+#include "EffectScreenFakes.h"
+
+using namespace effect_test;
+
+namespace {
+
+// Header clicks in order, and the order, arrows and stored direction each leaves.
+TEST(EffectScreenLogicTest, HeaderClicksSortAsTheHeaderRulesSay)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> clicks;
+        bool connected;
+        std::vector<std::string> order;
+        std::string arrowColumn;
+        int arrow;
+    };
+    const std::vector<Case> cases{
+        {"first click on the first column descends", {"Category"}, true, {"c3", "b2", "a1"}, "Category", 2},
+        {"a new column ascends", {"EffectName"}, true, {"a1", "b2", "c3"}, "EffectName", 1},
+        {"a second click reverses", {"EffectName", "EffectName"}, true, {"c3", "b2", "a1"}, "EffectName", 2},
+        {"back to a column ascends again", {"EffectName", "EffectName", "Category", "EffectName"}, true,
+         {"a1", "b2", "c3"}, "EffectName", 1},
+        {"Note only reselects", {"Note"}, true, {"b2", "a1", "c3"}, "", 0},
+        {"nothing without a device", {"EffectName"}, false, {"b2", "a1", "c3"}, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogicRig rig;
+        rig.connected = c.connected;
+        rig.logic.setEffectList({effect("b2", 2, 2), effect("a1", 1, 1), effect("c3", 3, 3)});
+        for (const auto& column : c.clicks) {
+            rig.logic.mouseDownInHeaderOfTableColumn(column);
+            rig.logic.didClickTableColumn(column);
+        }
+        EXPECT_EQ(rig.names(), c.order);
+        for (const auto& [column, state] : rig.views.sortStates)
+            EXPECT_EQ(state, column == c.arrowColumn ? c.arrow : 0) << column;
+    }
+}
+
+TEST(EffectScreenLogicTest, NoteHeaderSelectsAgainTheEffectSelectedAtThePress)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("b", 2), effect("a", 1)});
+    rig.views.selection = {1};
+    rig.logic.mouseDownInHeaderOfTableColumn("Note");
+    rig.views.selection = {};
+    rig.logic.didClickTableColumn("Note");
+    EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{1}));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b", "a"}));
+}
+
+// The comparator: key first, then known before unknown and types upward, whatever the key's direction.
+TEST(EffectScreenLogicTest, ComparatorBreaksTiesTheSameWayInBothDirections)
+{
+    const auto a = effect("a", 7, 1, 2);
+    const auto b = effect("b", 3, 1, 2);
+    const auto unknown = effect("UNKNOWN", 1, EffectItem::kUnknownCategoryID, 2);
+    const auto more = effect("m", 9, 1, 5);
+    for (const bool ascending : {true, false}) {
+        SCOPED_TRACE(ascending);
+        EXPECT_TRUE(EffectScreenLogic::precedes(*b, *a, "effectUsedTimes", ascending));
+        EXPECT_FALSE(EffectScreenLogic::precedes(*a, *b, "effectUsedTimes", ascending));
+        EXPECT_TRUE(EffectScreenLogic::precedes(*a, *unknown, "effectUsedTimes", ascending));
+        EXPECT_FALSE(EffectScreenLogic::precedes(*unknown, *a, "effectUsedTimes", ascending));
+        EXPECT_FALSE(EffectScreenLogic::precedes(*unknown, *unknown, "effectUsedTimes", ascending));
+        EXPECT_EQ(EffectScreenLogic::precedes(*more, *a, "effectUsedTimes", ascending), !ascending);
+    }
+}
+
+TEST(EffectScreenLogicTest, FavouritesComeFirstUnderTheAscendingArrowAndTheSortIsStable)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("plain1", 5), effect("fav1", 4, 1, 0, true), effect("plain2", 2),
+                             effect("fav2", 8, 1, 0, true), effect("UNKNOWN", 1, EffectItem::kUnknownCategoryID)});
+    rig.logic.didClickTableColumn("Favourite");
+    EXPECT_EQ(rig.views.sortStates["Favourite"], 1);
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"fav1", "fav2", "plain2", "plain1", "UNKNOWN"}));
+    rig.logic.didClickTableColumn("Favourite");
+    EXPECT_EQ(rig.views.sortStates["Favourite"], 2);
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"plain2", "plain1", "UNKNOWN", "fav1", "fav2"}));
+}
+
+TEST(EffectScreenLogicTest, SelectionFollowsItsEffectsThroughASortAndAnEmptyPressScrollsToTheTop)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("c", 3), effect("a", 1), effect("b", 2)});
+    rig.views.selection = {0};  // "c"
+    rig.logic.mouseDownInHeaderOfTableColumn("EffectName");
+    rig.logic.didClickTableColumn("EffectName");
+    EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{2}));
+    EXPECT_EQ(rig.views.calls.back(), "scrollTo 2");
+
+    rig.views.selection = {};
+    rig.logic.mouseDownInHeaderOfTableColumn("EffectName");
+    rig.logic.didClickTableColumn("EffectName");
+    EXPECT_EQ(rig.views.calls.back(), "scrollToTop");
+}
+
+// The counts: "-" until the newest count is in; an older count ending later changes nothing; a list
+// sorted by use count sorts again and keeps the selected effect selected.
+TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSelection)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("a", 1), effect("b", 2), effect("c", 3)});
+    rig.logic.setIsEffectListLoaded(true);
+    rig.logic.didClickTableColumn("UsedTimes");  // ascending
+    rig.patches = {patchUsing({3, 3}), patchUsing({3})};
+    rig.logic.reloadDataInEffectList();
+    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    auto older = std::move(rig.background);
+    rig.background.clear();
+
+    rig.patches = {patchUsing({1, 3}), patchUsing({1}), patchUsing({1})};
+    rig.logic.reloadDataInEffectList();
+    LogicRig::runAll(rig.background);
+    rig.views.selection = {0};  // "a", used by none until the count
+    LogicRig::runAll(rig.main);
+    EXPECT_TRUE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b", "c", "a"}));
+    EXPECT_EQ(rig.logic.effectList()[2]->effectUsedTimes, 3);
+    EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{2}));
+
+    // The first count ends last: its numbers never arrive.
+    LogicRig::runAll(older);
+    LogicRig::runAll(rig.main);
+    EXPECT_EQ(rig.logic.effectList()[1]->effectName, "c");
+    EXPECT_EQ(rig.logic.effectList()[1]->effectUsedTimes, 1);
+}
+
+TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesNoCount)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("a", 1)});
+    rig.connected = false;
+    rig.logic.reloadDataInEffectList();
+    EXPECT_TRUE(rig.background.empty());
+    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+
+    auto background = std::make_unique<std::vector<EffectScreenLogic::Task>>();
+    auto main = std::make_unique<std::vector<EffectScreenLogic::Task>>();
+    {
+        LogicRig gone;
+        gone.logic.setEffectList({effect("a", 1)});
+        gone.logic.reloadDataInEffectList();
+        *background = std::move(gone.background);
+        gone.background.clear();
+        LogicRig::runAll(*background);
+        *main = std::move(gone.main);
+        gone.main.clear();
+    }
+    LogicRig::runAll(*main);  // must not touch the destroyed screen
+}
+
+// Favourite, delete and recover: what the list, the coordinator and the dialogs see.
+TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
+{
+    struct Case {
+        const char* name;
+        std::function<void(LogicRig&)> act;
+        std::vector<std::string> log;
+        bool favourite, deleted;
+        std::vector<std::size_t> selection;
+    };
+    const std::vector<Case> cases{
+        {"star", [](LogicRig& r) { r.logic.didClickFavouriteInRow(1); }, {"favourite on b"}, true, false, {1}},
+        {"star of the unknown effect", [](LogicRig& r) { r.logic.didClickFavouriteInRow(2); }, {}, false, false, {}},
+        {"delete keeps the row", [](LogicRig& r) { r.logic.deleteEffectAtRow(1); }, {"delete b"}, false, true, {}},
+        {"recover within capacity",
+         [](LogicRig& r) {
+             r.logic.effectList()[1]->isDeleted = true;
+             r.logic.didClickRecoveryInRow(1);
+         },
+         {"recover b"}, false, false, {1}},
+        {"recover when full",
+         [](LogicRig& r) {
+             r.logic.effectList()[1]->isDeleted = true;
+             r.coordinator.existing = 100;
+             r.logic.recoverEffectAtRow(1);
+         },
+         {"information Main_EffectFilesIsFull"}, false, true, {}},
+        {"recover with no capacity learnt",
+         [](LogicRig& r) {
+             r.logic.effectList()[1]->isDeleted = true;
+             r.coordinator.maximum = -1;
+             r.logic.recoverEffectAtRow(1);
+         },
+         {"information Main_EffectFilesIsFull"}, false, true, {}},
+        {"rows past the list are ignored", [](LogicRig& r) { r.logic.deleteEffectAtRow(7); r.logic.recoverEffectAtRow(7); },
+         {}, false, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogicRig rig;
+        rig.logic.setEffectList({effect("a", 1), effect("b", 2), effect("UNKNOWN", 9, EffectItem::kUnknownCategoryID)});
+        c.act(rig);
+        EXPECT_EQ(rig.log, c.log);
+        EXPECT_EQ(rig.logic.effectList()[1]->isFavourite, c.favourite);
+        EXPECT_EQ(rig.logic.effectList()[1]->isDeleted, c.deleted);
+        EXPECT_EQ(rig.views.selection, c.selection);
+    }
+}
+
+TEST(EffectScreenLogicTest, ConfirmedRecoveryReachesTheEffectWhereverASortMovedIt)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("b", 2), effect("a", 1)});
+    rig.logic.effectList()[0]->isDeleted = true;
+    rig.logic.didClickOnRecoveryButtonAtIndex(0);
+    EXPECT_EQ(rig.log, (std::vector<std::string>{"confirm Effect_LoadingToDeviceConfirmation b (first default)"}));
+    rig.logic.didClickTableColumn("EffectName");
+    rig.dialogs.first();
+    EXPECT_EQ(rig.log.back(), "recover b");
+    EXPECT_FALSE(rig.logic.effectList()[1]->isDeleted);
+}
+
+TEST(EffectScreenLogicTest, PoolEffectsMayBeDraggedWhenNewOrDeletedInTheList)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("loaded", 1), effect("deleted", 2), effect("UNKNOWN", 3, EffectItem::kUnknownCategoryID)});
+    rig.logic.effectList()[1]->isDeleted = true;
+    EXPECT_TRUE(rig.logic.canDragEffectItem(*effect("new", 4)));
+    EXPECT_FALSE(rig.logic.canDragEffectItem(*effect("loaded", 1)));
+    EXPECT_TRUE(rig.logic.canDragEffectItem(*effect("deleted", 2)));
+    EXPECT_FALSE(rig.logic.canDragEffectItem(*effect("unknown", 3)));
+}
+
+TEST(EffectScreenLogicTest, ResetClearsTheMarksOfAllThreeLevelsAndReloadsSetTheLoadButton)
+{
+    LogicRig rig;
+    auto newEffect = leaf(effect("n", 5));
+    newEffect->isNew = true;
+    newEffect->isIncompatible = true;
+    auto category = group("Delay", {newEffect});
+    category->hasNewChild = true;
+    auto model = group("Rig One", {category});
+    model->hasNewChild = true;
+    model->isIncompatible = true;
+    rig.logic.setStructureData({model});
+    rig.logic.setIsEffectListLoaded(true);
+    rig.views.poolSelection = {newEffect};
+    rig.logic.resetEffectPoolState();
+    for (const auto& node : {model, category, newEffect}) {
+        EXPECT_FALSE(node->isNew);
+        EXPECT_FALSE(node->hasNewChild);
+        EXPECT_FALSE(node->isIncompatible);
+    }
+    // The reset made the selected effect compatible: the Load button follows at once.
+    EXPECT_TRUE(rig.views.panel.loadEnabled);
+    rig.connected = false;
+    rig.logic.reloadDataInEffectPool();
+    EXPECT_FALSE(rig.views.panel.loadEnabled);
+}
+
+TEST(EffectScreenLogicTest, FirstAppearanceWaitsForTheMainQueueLaterOnesDoNot)
+{
+    LogicRig rig;
+    rig.logic.setEffectList({effect("a", 1)});
+    rig.logic.viewDidAppear();
+    EXPECT_TRUE(rig.views.calls.empty());
+    LogicRig::runAll(rig.main);
+    EXPECT_EQ(rig.views.calls, (std::vector<std::string>{"scrollTo 0", "validateRuler"}));
+    rig.views.calls.clear();
+    rig.logic.viewDidAppear();
+    EXPECT_EQ(rig.views.calls, (std::vector<std::string>{"scrollTo 0", "validateRuler"}));
+}
+
+TEST(EffectScreenLogicTest, ListShowsAtLeastThirtyRowsAndTheRestAreEmpty)
+{
+    LogicRig rig;
+    EXPECT_EQ(rig.logic.numberOfRows(), 30u);
+    EXPECT_TRUE(rig.logic.isEmptyRow(0));
+    std::vector<std::shared_ptr<EffectItem>> many;
+    for (std::uint32_t i = 0; i < 31; ++i) many.push_back(effect("e" + std::to_string(i), i));
+    rig.logic.setEffectList(many);
+    EXPECT_EQ(rig.logic.numberOfRows(), 31u);
+    EXPECT_FALSE(rig.logic.isEmptyRow(30));
+    EXPECT_TRUE(rig.logic.isEmptyRow(31));
+    EXPECT_TRUE(rig.logic.isEmptyRow(-1));
+}
+
+}  // namespace
+
+namespace {
+
+// The count on a thread of its own while the main thread edits the list and its items: the count reads
+// only its copies, so the thread sanitizer sees no shared data.
+TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
+{
+    LogicRig rig;
+    std::vector<std::thread> threads;
+    std::mutex mutex;
+    std::vector<EffectScreenLogic::Task> arrived;
+    EffectScreenLogic logic{EffectScreenLogic::Collaborators{
+        rig.coordinator, rig.dialogs, rig.views, [] { return true; }, [&rig] { return rig.patches; },
+        [&threads](EffectScreenLogic::Task task) { threads.emplace_back(std::move(task)); },
+        [&mutex, &arrived](EffectScreenLogic::Task task) {
+            std::lock_guard lock(mutex);
+            arrived.push_back(std::move(task));
+        }}};
+    logic.awakeFromNib();
+    logic.setEffectList({effect("a", 1), effect("b", 2)});
+    rig.patches = {patchUsing({1, 2}), patchUsing({2})};
+    logic.reloadDataInEffectList();
+    for (int i = 0; i < 50; ++i) {
+        logic.effectList()[0]->effectUsedTimes = i;
+        logic.effectList()[1]->isFavourite = i % 2 == 0;
+        rig.patches.front()->effectDictionnary.erase("slot 1");
+        logic.effectList().push_back(effect("n" + std::to_string(i), 100 + static_cast<std::uint32_t>(i)));
+    }
+    for (auto& thread : threads) thread.join();
+    std::vector<EffectScreenLogic::Task> tasks;
+    {
+        std::lock_guard lock(mutex);
+        tasks = std::move(arrived);
+    }
+    for (auto& task : tasks) task();
+    EXPECT_TRUE(logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_EQ(logic.effectList()[0]->effectUsedTimes, 1);
+    EXPECT_EQ(logic.effectList()[1]->effectUsedTimes, 2);
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <QMimeData>
+
+#include "EffectScreenFakes.h"
+#include "app/effect/EffectIconConversion.h"
+#include "app/effect/EffectItemDrag.h"
+#include "app/effect/EffectListModel.h"
+#include "app/effect/EffectNameTableCellView.h"
+#include "app/effect/EffectPoolPanel.h"
+#include "app/effect/EffectPoolTitle.h"
+#include "app/effect/EffectRowColors.h"
+
+using namespace effect_test;
+
+namespace {
+
+std::shared_ptr<EffectItem> coloured(double red, double green, double blue)
+{
+    auto item = effect("x", 1);
+    item->effectColor = platform::PlistDictionary{
+        {"Red", platform::PlistValue(red)}, {"Green", platform::PlistValue(green)}, {"Blue", platform::PlistValue(blue)}};
+    return item;
+}
+
+TEST(EffectScreenPartsTest, RowColoursDarkenOddRowsMoreAndNeverGoBelowBlack)
+{
+    struct Case {
+        const char* name;
+        std::shared_ptr<EffectItem> item;
+        std::int64_t row;
+        double brightness;
+    };
+    auto unknown = effect("UNKNOWN", 1, EffectItem::kUnknownCategoryID);
+    unknown->effectColor.reset();
+    const std::vector<Case> cases{
+        {"even row", coloured(255, 0, 0), 0, 0.9},
+        {"odd row", coloured(255, 0, 0), 1, 0.7},
+        {"dark colour on an odd row", coloured(40, 10, 10), 3, 0.0},
+        {"no colour at all", unknown, 2, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto colors = EffectRowColors::setCurrentColorWithCurrentEffectItem(*c.item, c.row);
+        EXPECT_NEAR(colors.currentEffectBackgroundColor.valueF(), c.brightness, 0.005);
+        EXPECT_NEAR(colors.currentEffectBackgroundColor.alphaF(), 0.8, 0.005);
+        EXPECT_EQ(colors.currentEffectColor.alphaF(), 1.0f);
+    }
+    const auto even = EffectRowColors::setCurrentColorWithCurrentEffectItem(*coloured(30, 120, 200), 0);
+    const auto odd = EffectRowColors::setCurrentColorWithCurrentEffectItem(*coloured(30, 120, 200), 1);
+    EXPECT_EQ(even.currentEffectColor, odd.currentEffectColor);
+    EXPECT_NEAR(even.currentEffectBackgroundColor.hsvHueF(), odd.currentEffectBackgroundColor.hsvHueF(), 0.005);
+    EXPECT_NEAR(even.currentEffectBackgroundColor.hsvSaturationF(), odd.currentEffectBackgroundColor.hsvSaturationF(), 0.005);
+    EXPECT_EQ(even.currentEffectColor, QColor::fromRgbF(30 / 255.0f, 120 / 255.0f, 200 / 255.0f));
+}
+
+TEST(EffectScreenPartsTest, OnlyDarkOpaquePixelsTurnWhite)
+{
+    EXPECT_TRUE(EffectIconConversion::becomesWhite(0.29, 0.29, 0.29, 1.0));
+    EXPECT_FALSE(EffectIconConversion::becomesWhite(0.3, 0.29, 0.29, 1.0));
+    EXPECT_FALSE(EffectIconConversion::becomesWhite(0.29, 0.29, 0.3, 1.0));
+    EXPECT_FALSE(EffectIconConversion::becomesWhite(0.1, 0.1, 0.1, 0.99));
+
+    // The walk over a real bitmap: every pixel, whatever its size.
+    const std::vector<std::uint8_t> pixels{74, 74, 74, 255,  77, 77, 77, 255,  10, 10, 10, 252,  0, 0, 0, 255,
+                                           200, 200, 200, 255,  0, 0, 0, 0};
+    const auto icon = BitmapImage::make(3, 2, pixels);
+    ASSERT_TRUE(icon);
+    const auto white = EffectIconConversion::displayedIconFromIcon(*icon);
+    ASSERT_TRUE(white);
+    ASSERT_EQ(white->width(), 3u);
+    ASSERT_EQ(white->height(), 2u);
+    const std::vector<int> alpha{255, 0, 0, 255, 0, 0};
+    for (std::size_t i = 0; i < alpha.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(white->rgba()[i * 4 + 3], alpha[i]);
+        if (alpha[i] == 255) {
+            EXPECT_EQ(white->rgba()[i * 4], 255);
+        }
+    }
+    EXPECT_TRUE(EffectIconConversion::convertFromGrayColorImageToRGB(QImage(), QSize(4, 4)).isNull());
+}
+
+TEST(EffectScreenPartsTest, IconWidthKeepsTallIconsInProportion)
+{
+    EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(20, 40, 30), 15.0f);
+    EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(40, 20, 30), 50.0f);
+    EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(0, 0, 30), 50.0f);
+    EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(30, 30, 30), 50.0f);
+
+    EffectNameTableCellView cell;
+    auto item = effect("tall", 1);
+    item->effectDisplayedIcon = BitmapImage::make(20, 40, std::vector<std::uint8_t>(20 * 40 * 4, 255));
+    cell.setImageAndConstraintForEffectItem(*item);
+    EXPECT_FLOAT_EQ(cell.effectIconWidthContraint(), 15.0f);
+    cell.setIsDeletedCell(true);
+    cell.clearCellView();
+    EXPECT_FALSE(cell.isDeletedCell());
+    EXPECT_FLOAT_EQ(cell.effectIconWidthContraint(), 50.0f);
+    EXPECT_FLOAT_EQ(cell.effectIconHeigthContraint(), 30.0f);
+    EXPECT_TRUE(cell.effectIcon().isNull());
+    cell.didClickOnRecoveryButton();  // no callback: nothing
+}
+
+TEST(EffectScreenPartsTest, PoolTitlesFollowTheFirstStyleThatApplies)
+{
+    struct Case {
+        const char* name;
+        std::function<void(DirectoryObject&)> mark;
+        bool deletedInList;
+        QString text;
+        EffectPoolTitle::Style style;
+        std::vector<std::tuple<int, int, QColor>> spans;
+    };
+    const QColor grey = QColor::fromRgbF(0.6f, 0.6f, 0.6f);
+    const QColor yellow = QColor::fromRgbF(227 / 255.0f, 227 / 255.0f, 0.0f);
+    const std::vector<Case> cases{
+        {"new below", [](DirectoryObject& n) { n.hasNewChild = true; }, false, "Echo - NEW",
+         EffectPoolTitle::Style::HasNewChild, {{0, 5, grey}, {5, 5, yellow}}},
+        {"incompatible hides NEW", [](DirectoryObject& n) { n.hasNewChild = true, n.isIncompatible = true; }, false,
+         "Echo", EffectPoolTitle::Style::Incompatible, {{0, 4, QColor::fromRgbF(64 / 255.0f, 64 / 255.0f, 64 / 255.0f)}}},
+        {"new effect", [](DirectoryObject& n) { n.isNew = true; }, false, "Echo", EffectPoolTitle::Style::New,
+         {{0, 4, QColor(Qt::white)}}},
+        {"deleted in the device", [](DirectoryObject&) {}, true, "Echo", EffectPoolTitle::Style::DeletedInDevice,
+         {{0, 4, QColor::fromRgbF(1.0f, 251 / 255.0f, 59 / 255.0f)}}},
+        {"any other effect", [](DirectoryObject&) {}, false, "Echo", EffectPoolTitle::Style::Effect, {{0, 4, grey}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto node = leaf(effect("Echo", 7));
+        c.mark(*node);
+        auto listed = effect("Echo", 7);
+        listed->isDeleted = c.deletedInList;
+        const auto title = EffectPoolTitle::forNode(*node, {listed});
+        EXPECT_EQ(title.text, c.text);
+        EXPECT_EQ(title.style, c.style);
+        EXPECT_EQ(title.bold, c.style != EffectPoolTitle::Style::Incompatible);
+        ASSERT_EQ(title.spans.size(), c.spans.size());
+        for (std::size_t i = 0; i < c.spans.size(); ++i) {
+            EXPECT_EQ(title.spans[i].start, std::get<0>(c.spans[i]));
+            EXPECT_EQ(title.spans[i].length, std::get<1>(c.spans[i]));
+            EXPECT_EQ(title.spans[i].color, std::get<2>(c.spans[i]));
+        }
+    }
+    EXPECT_EQ(EffectPoolTitle::forNode(*group("Delay", {}), {}).style, EffectPoolTitle::Style::Group);
+}
+
+TEST(EffectScreenPartsTest, PanelFillsForOneEffectAndTheLoadRuleDecides)
+{
+    auto loaded = effect("Loaded", 1);
+    auto deleted = effect("Deleted", 2);
+    deleted->isDeleted = true;
+    auto unknown = effect("UNKNOWN", 3, EffectItem::kUnknownCategoryID);
+    const std::vector<std::shared_ptr<EffectItem>> list{loaded, deleted, unknown};
+    struct Case {
+        const char* name;
+        std::vector<std::shared_ptr<DirectoryObject>> selection;
+        bool connected, listRead, filled, load;
+    };
+    auto newLeaf = leaf(effect("New", 9));
+    newLeaf->object = [] {
+        auto item = effect("New", 9);
+        item->effectNote = "A note";
+        item->effectVersion = "1.02";
+        return item;
+    }();
+    auto incompatible = leaf(effect("Odd", 10));
+    incompatible->isIncompatible = true;
+    const std::vector<Case> cases{
+        {"a new effect", {newLeaf}, true, true, true, true},
+        {"no device", {newLeaf}, false, true, true, false},
+        {"list not read", {newLeaf}, true, false, true, false},
+        {"incompatible", {incompatible}, true, true, true, false},
+        {"loaded already", {leaf(effect("Loaded", 1))}, true, true, true, false},
+        {"deleted in the device", {leaf(effect("Deleted", 2))}, true, true, true, true},
+        {"the unknown effect's type", {leaf(effect("X", 3))}, true, true, true, false},
+        {"a group", {group("Delay", {newLeaf})}, true, true, false, false},
+        {"two rows", {newLeaf, incompatible}, true, true, false, false},
+        {"nothing", {}, true, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto panel = EffectPoolPanel::forSelection(c.selection, c.connected, c.listRead, list);
+        EXPECT_EQ(!panel.name.empty(), c.filled);
+        EXPECT_EQ(panel.loadEnabled, c.load);
+    }
+    const auto panel = EffectPoolPanel::forSelection({newLeaf}, true, true, list);
+    EXPECT_EQ(panel.name, "New [ Cat1 ]");
+    EXPECT_EQ(panel.description, "A note");
+    EXPECT_EQ(panel.version, "Version: 1.02");
+}
+
+TEST(EffectScreenPartsTest, NotesLoseOnlyTheirTrailingLineBreaks)
+{
+    EXPECT_EQ(EffectListModel::noteForDisplay("Warm\r\nand round\r\n\n"), QStringLiteral("Warm\r\nand round"));
+    EXPECT_EQ(EffectListModel::noteForDisplay("\n"), QString());
+    EXPECT_EQ(EffectListModel::noteForDisplay("plain"), QStringLiteral("plain"));
+}
+
+TEST(EffectScreenPartsTest, DraggedEffectsTravelUnderTheProgramsOwnTypeOnly)
+{
+    auto first = effect("Echo", 7);
+    first->effectNote = "note";
+    auto data = EffectItemDrag::mimeDataForItems({first, effect("Wah", 8)});
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->formats(), QStringList{QString::fromLatin1(EffectItemDrag::kMimeType)});
+    EXPECT_FALSE(data->hasText());
+    const auto items = EffectItemDrag::itemsFromMimeData(*data);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0]->effectName, "Echo");
+    EXPECT_EQ(items[0]->effectType, 7u);
+    EXPECT_EQ(items[1]->effectName, "Wah");
+
+    // Text from elsewhere, a short payload or a foreign one reads as nothing.
+    QMimeData text;
+    text.setText(QStringLiteral("Echo"));
+    EXPECT_TRUE(EffectItemDrag::itemsFromMimeData(text).empty());
+    QMimeData broken;
+    broken.setData(QString::fromLatin1(EffectItemDrag::kMimeType), QByteArray("\x00\x00\x00\x05garbage", 11));
+    EXPECT_TRUE(EffectItemDrag::itemsFromMimeData(broken).empty());
+    EXPECT_FALSE(EffectItemDrag::mimeDataForItems({}));
+}
+
+}  // namespace

@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/PatchListItemDelegate.h"
+#include "app/patch/PatchListOptionMenu.h"
+#include "app/patch/PatchListTableModel.h"
+#include "library/undo/ChangePositionAction.h"
+#include "library/undo/SelectionAction.h"
+#include "support/app/PatchScreenRig.h"
+
+namespace {
+
+// The menu's questions and buttons, logged.
+class FakeRightClick final : public TableViewForPatchRightClickDelegate {
+public:
+    explicit FakeRightClick(testing_app::CallLog& log) : log_(log) {}
+    bool canRead = false, canSave = true;
+    void didClickOnSavingInPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t row) override { add("save", row); }
+    void didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t row) override { add("read", row); }
+    void didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t row) override { add("undo", row); }
+    void didClickOnPropertyButtonAtIndex(CustomTableViewForPatch&, std::uint64_t row) override { add("property", row); }
+    std::shared_ptr<PatchItem> patchItemForRightClickAtIndex(CustomTableViewForPatch&, std::uint64_t row) override
+    {
+        auto item = std::make_shared<PatchItem>();
+        item->patchName = "row" + std::to_string(row);
+        return item;
+    }
+    bool tableViewCanReadFromPatchPool(CustomTableViewForPatch&) override { return canRead; }
+    bool tableViewCanSaveToPatchPool(CustomTableViewForPatch&) override { return canSave; }
+
+private:
+    void add(const char* what, std::uint64_t row) { log_.push_back(std::string(what) + " " + std::to_string(row)); }
+    testing_app::CallLog& log_;
+};
+
+class CustomTableViewForPatchTest : public testing_app::PatchScreenRig {
+protected:
+    CustomTableViewForPatchTest()
+    {
+        screen->view()->resize(900, 700);
+        screen->view()->show();
+        screen->view()->activateWindow();
+        testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    }
+    ~CustomTableViewForPatchTest() override { QApplication::clipboard()->clear(); }
+
+    CustomTableViewForPatch& table() { return *screen->patchManagerTableView(); }
+    QPoint cellCentre(int row, int column)
+    {
+        return table().visualRect(table().model()->index(row, column)).center();
+    }
+    void click(int row, int column, Qt::MouseButton button = Qt::LeftButton)
+    {
+        const QPoint at = cellCentre(row, column);
+        for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, table().viewport()->mapToGlobal(at), button,
+                              type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(table().viewport(), &event);
+        }
+    }
+    static void key(QWidget* target, int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier, QString text = {},
+                    QEvent::Type type = QEvent::KeyPress)
+    {
+        QKeyEvent event(type, code, modifiers, text);
+        QApplication::sendEvent(target, &event);
+    }
+    static void typeText(QWidget* target, const QString& text)
+    {
+        for (const QChar character : text) key(target, 0, Qt::NoModifier, QString(character));
+    }
+    void pressF2() { key(&table(), Qt::Key_F2, Qt::NoModifier, {}, QEvent::KeyRelease); }
+    QWidget* editor() { return screen->patchListDelegate()->editor(); }
+    std::size_t selectionRecords() const
+    {
+        std::size_t count = 0;
+        for (const auto& action : undo.actionStack()) count += dynamic_cast<const SelectionAction*>(action.get()) != nullptr;
+        return count;
+    }
+};
+
+TEST_F(CustomTableViewForPatchTest, CtrlASelectsEveryRowWithoutARecord)
+{
+    key(&table(), Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
+    std::vector<std::uint64_t> all;
+    for (std::uint64_t row = 0; row < 30; ++row) all.push_back(row);
+    EXPECT_EQ(table().selectionList(), all);
+    EXPECT_EQ(table().selectedRows(), all);
+    EXPECT_TRUE(undo.actionStack().empty());
+}
+
+TEST_F(CustomTableViewForPatchTest, CtrlZUndoesUnlessAllIsBeingRestored)
+{
+    int undone = 0;
+    center.addObserver(UndoController::kUndoChangePosition, nullptr, [&](const platform::Notification&) { ++undone; });
+    for (const bool restoring : {true, false}) {
+        appDelegate.setIsRestoringAll(restoring);
+        undo.addActionStack(std::make_shared<ChangePositionAction>());
+        key(&table(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+        key(&table(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
+    }
+    EXPECT_EQ(undone, 1);
+    EXPECT_EQ(undo.actionStack().size(), 1u);
+}
+
+TEST_F(CustomTableViewForPatchTest, AClickSelectsAFilledRowOnceAndTellsTheDevice)
+{
+    load(10);
+    click(4, 2);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{4});
+    EXPECT_EQ(table().selectionList(), std::vector<std::uint64_t>{4});
+    EXPECT_EQ(table().previousSelectedColumn(), 2u);
+    EXPECT_EQ(log, std::vector<std::string>{"selectPatchItem P4 4"});
+    EXPECT_EQ(selectionRecords(), 1u);
+
+    click(4, 1);
+    EXPECT_EQ(selectionRecords(), 1u) << "the only selected row again changes nothing";
+    click(20, 1);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{4}) << "a filler row cannot be selected";
+    key(&table(), Qt::Key_Down);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{4}) << "no arrow-key navigation";
+
+    screen->setlockPatchList(true);
+    click(6, 1);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{4});
+    EXPECT_EQ(log.size(), 1u);
+}
+
+TEST_F(CustomTableViewForPatchTest, F2EditsTheCurrentRowsNameOrComment)
+{
+    load(10);
+    pressF2();
+    EXPECT_EQ(editor(), nullptr) << "nothing selected";
+
+    click(3, 0);
+    pressF2();
+    ASSERT_NE(qobject_cast<QLineEdit*>(editor()), nullptr) << "the bank column edits the name";
+    EXPECT_EQ(qobject_cast<QLineEdit*>(editor())->text().toStdString(), "P3");
+    key(editor(), Qt::Key_Escape);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+
+    click(5, 2);
+    pressF2();
+    ASSERT_NE(qobject_cast<QPlainTextEdit*>(editor()), nullptr);
+    EXPECT_EQ(qobject_cast<QPlainTextEdit*>(editor())->toPlainText().toStdString(), "C5");
+    key(editor(), Qt::Key_Escape);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+
+    // The current row taken out of the selection is not edited.
+    table().setUpCurrentSelectionWithIndexSet({1, 2}, false);
+    table().setPreviousSelectedRow(5);
+    pressF2();
+    EXPECT_EQ(editor(), nullptr);
+}
+
+TEST_F(CustomTableViewForPatchTest, TypingANameGoesThroughTheNameRuleAndReturnCommitsIt)
+{
+    load(10);
+    click(2, 1);
+    pressF2();
+    auto* line = qobject_cast<QLineEdit*>(editor());
+    ASSERT_NE(line, nullptr);
+    line->setFocus();
+    typeText(line, QStringLiteral("ABCDEFGHIJKL"));
+    EXPECT_EQ(line->text().toStdString(), "ABCDEFGHIJ") << "ten bytes at most";
+    line->clear();
+    QApplication::clipboard()->setText(QStringLiteral("XY"));
+    key(line, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+    EXPECT_EQ(line->text().toStdString(), "XY") << "pasted once";
+    QApplication::clipboard()->setText(QStringLiteral("far too long for a name"));
+    key(line, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+    EXPECT_EQ(line->text().toStdString(), "XY") << "a paste the rule refuses is not pasted";
+    log.clear();
+    key(line, Qt::Key_Return);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+    EXPECT_EQ(screen->patchItems()[2]->patchName, "XY");
+    EXPECT_EQ(log, (std::vector<std::string>{"editFilePatch XY|C2", "writeItem 2", "setReloadBufferDataTimer"}));
+    EXPECT_EQ(table().model()->index(2, 1).data().toString().toStdString(), "XY");
+}
+
+TEST_F(CustomTableViewForPatchTest, ReturnAndTabGoIntoACommentAndLeavingTheFieldCommitsIt)
+{
+    load(10);
+    click(1, 2);
+    pressF2();
+    auto* text = qobject_cast<QPlainTextEdit*>(editor());
+    ASSERT_NE(text, nullptr);
+    text->setFocus();
+    text->moveCursor(QTextCursor::End);
+    key(text, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    typeText(text, QStringLiteral("x"));
+    key(text, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+    EXPECT_EQ(text->toPlainText().toStdString(), "C1\nx\t");
+    EXPECT_NE(editor(), nullptr) << "still editing";
+    EXPECT_EQ(screen->patchItems()[1]->patchComment, "C1");
+    table().setFocus();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+    EXPECT_EQ(screen->patchItems()[1]->patchComment, "C1\nx\t");
+}
+
+TEST_F(CustomTableViewForPatchTest, TabEndsANameEdit)
+{
+    load(10);
+    click(0, 1);
+    pressF2();
+    auto* line = qobject_cast<QLineEdit*>(editor());
+    ASSERT_NE(line, nullptr);
+    line->setText(QStringLiteral("Tabbed"));
+    key(line, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+    EXPECT_EQ(screen->patchItems()[0]->patchName, "Tabbed");
+    EXPECT_EQ(table().model()->index(1, 1).data().toString().toStdString(), "P1") << "no edit of the next cell";
+}
+
+TEST_F(CustomTableViewForPatchTest, EscapeGivesTheNameBackAndCtrlReturnCommitsIt)
+{
+    load(10);
+    struct Case {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        const char* name;
+        std::vector<std::string> log;
+    };
+    const Case cases[] = {
+        {Qt::Key_Escape, Qt::NoModifier, "P6", {}},
+        {Qt::Key_Return, Qt::ControlModifier, "Line", {"editFilePatch Line|C6", "writeItem 6", "setReloadBufferDataTimer"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        click(6, 1);
+        pressF2();
+        auto* line = qobject_cast<QLineEdit*>(editor());
+        ASSERT_NE(line, nullptr);
+        line->setFocus();
+        line->selectAll();
+        typeText(line, QStringLiteral("Line"));
+        ASSERT_EQ(line->text().toStdString(), "Line");
+        log.clear();
+        key(line, c.key, c.modifiers);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+        EXPECT_EQ(screen->patchItems()[6]->patchName, c.name);
+        EXPECT_EQ(log, c.log);
+    }
+}
+
+TEST_F(CustomTableViewForPatchTest, ARightClickSelectsItsRowAloneUnlessSelectedThenOpensItsMenu)
+{
+    load(10);
+    FakeRightClick menu(log);
+    table().setRightClickDelegate(&menu);
+    table().setUpCurrentSelectionWithIndexSet({1, 2}, false);
+
+    click(2, 1, Qt::RightButton);
+    EXPECT_EQ(table().selectedRows(), (std::vector<std::uint64_t>{1, 2})) << "a selected row keeps the selection";
+    EXPECT_EQ(selectionRecords(), 0u);
+    ASSERT_NE(table().optionMenu(), nullptr);
+    EXPECT_EQ(table().optionMenu()->targetIndex(), 2u);
+    EXPECT_TRUE(table().menuPopover()->isVisible());
+
+    click(5, 2, Qt::RightButton);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{5});
+    EXPECT_EQ(table().selectionList(), std::vector<std::uint64_t>{5});
+    ASSERT_EQ(selectionRecords(), 1u);
+    const auto* record = dynamic_cast<const SelectionAction*>(undo.actionStack()[0].get());
+    EXPECT_EQ(record->previousSelectionList, (std::vector<std::int64_t>{1, 2}));
+    EXPECT_EQ(log, std::vector<std::string>{"selectPatchItem P5 5"});
+    PatchListOptionMenu* shown = table().optionMenu();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->targetIndex(), 5u);
+    EXPECT_EQ(shown->patchItem()->patchName, "row5");
+    EXPECT_TRUE(shown->savingButton()->isEnabled());
+    EXPECT_FALSE(shown->readingButton()->isEnabled());
+
+    log.clear();
+    for (const auto& [press, expected] : std::vector<std::pair<std::function<QPushButton*(PatchListOptionMenu&)>, std::string>>{
+             {[](PatchListOptionMenu& m) { return m.savingButton(); }, "save 5"},
+             {[](PatchListOptionMenu& m) { return m.undoButton(); }, "undo 5"},
+             {[](PatchListOptionMenu& m) { return m.propertyButton(); }, "property 5"}}) {
+        click(5, 1, Qt::RightButton);
+        ASSERT_NE(table().optionMenu(), nullptr);
+        press(*table().optionMenu())->click();
+        EXPECT_EQ(log.back(), expected);
+        EXPECT_FALSE(table().menuPopover()->isVisible()) << expected;
+    }
+}
+
+TEST_F(CustomTableViewForPatchTest, NoMenuOnAFillerRowWhileLockedOrWhileADialogShows)
+{
+    load(10);
+    FakeRightClick menu(log);
+    table().setRightClickDelegate(&menu);
+    click(15, 1, Qt::RightButton);
+    EXPECT_EQ(table().menuPopover(), nullptr);
+    appDelegate.setIsShowingDialog(true);
+    click(3, 1, Qt::RightButton);
+    EXPECT_EQ(table().menuPopover(), nullptr);
+    appDelegate.setIsShowingDialog(false);
+    screen->setlockPatchList(true);
+    click(3, 1, Qt::RightButton);
+    EXPECT_EQ(table().menuPopover(), nullptr);
+    EXPECT_TRUE(table().selectedRows().empty());
+}
+
+TEST_F(CustomTableViewForPatchTest, ScrollingTheListClosesItsMenu)
+{
+    load(100);
+    click(1, 1, Qt::RightButton);
+    ASSERT_NE(table().menuPopover(), nullptr);
+    ASSERT_TRUE(table().menuPopover()->isVisible());
+    table().verticalScrollBar()->setValue(table().verticalScrollBar()->value() + 40);
+    EXPECT_FALSE(table().menuPopover()->isVisible());
+}
+
+TEST(CustomTableViewForPatchRuler, ShowsOnlyWhenTheRowsReachBeyondTheVisibleArea)
+{
+    testing_app::application();
+    AppDelegate appDelegate;
+    platform::NotificationCenter center;
+    UndoController undo(center, [] {});
+    std::vector<std::shared_ptr<PatchItem>> patches;
+    std::vector<std::shared_ptr<BankItem>> banks;
+    PatchListTableModel model(patches, banks);
+    CustomTableViewForPatch table(appDelegate, undo);
+    table.setModel(&model);
+    table.show();
+    const int chrome = table.height() - table.viewport()->height();
+    struct Case {
+        int visible;
+        bool expanded;
+    };
+    // Thirty rows of 55 points are 1650 points.
+    for (const Case c : {Case{1650, false}, Case{1700, false}, Case{1649, true}, Case{400, true}}) {
+        table.resize(600, c.visible + chrome);
+        ASSERT_EQ(table.viewport()->height(), c.visible);
+        EXPECT_EQ(table.isExpandedOverView(), c.expanded) << c.visible;
+        table.reloadData();
+        EXPECT_EQ(table.rulerVisible(), c.expanded) << c.visible;
+    }
+}
+
+}  // namespace
