@@ -443,8 +443,9 @@ private:
     Bytes m_replacedList;
 
     // ---- an edit finished at the unit's next answer (CommonUtilsEffectRepair.cpp) ----
-    // DropModule: a module that cannot be written again is taken off the unit, and its records unloaded.
-    enum class RepairStep { Module, DropModule, List, Flush };
+    // Find: what the unit holds of a module that cannot be written again; DropModule: such a module the
+    // unit does not hold whole is taken off it, and its records unloaded.
+    enum class RepairStep { Module, Find, DropModule, List, Flush };
     // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
     // from `path`, or "none"), the list it writes and the one it replaces, under the unit's folder.
     void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
@@ -457,6 +458,8 @@ private:
     void repairStepDone(std::int32_t state);
     void writeRepairList(bool replaced);
     void dropRepairModule(const std::string& fileName);
+    // The unit's answer to the find: a whole module stays, named loaded in the version it holds.
+    void repairFound(std::int32_t state, const std::optional<Bytes>& data);
     // The last list read from the unit, kept beside its edits.
     void keepKnownList(const Bytes& list);
     // The unit was found without a list: the known one goes back ahead of a new read. False when this
@@ -467,6 +470,7 @@ private:
     bool m_repairModuleWrite = false;
     // The module a kept edit could not finish, which the unit's list no longer names.
     std::optional<std::string> m_repairDroppedModule;
+    std::string m_repairFileName;
     // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;

@@ -33,6 +33,10 @@ std::vector<std::uint32_t> CommonUtils::getEffectTypeListInDevice() const
 
 void CommonUtils::receiveQFXListOrQFX(std::int32_t state, const std::optional<Bytes>& data)
 {
+    if (isRunning(RequestKind::RepairEffectList)) {
+        repairFound(state, data);
+        return;
+    }
     if (!isRunning(RequestKind::GetQFXList) && !runningEffectAction()) return;
     if (state == 1 && data) {
         if (m_isQFXList) {

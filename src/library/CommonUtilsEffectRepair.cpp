@@ -6,14 +6,17 @@
 // confirms the new list. At the unit's next connection a kept edit is finished before the list is read:
 // the module step again (an unlink of a file already gone, or a rewrite of a file already written, changes
 // nothing), then the edited list, then the flush. Should the module step be refused, the list it replaced
-// goes back instead, so the unit always keeps a list: for a module being written (whose old file may be
-// gone already), with the module's file taken off the unit and its records unloaded, and the user told. The last list read from a unit is kept beside its
+// goes back instead, so the unit always keeps a list. A module being written that cannot be written again
+// (its newer file gone from this machine) is first looked for on the unit: one it holds whole stays, named
+// loaded in the version its header gives; otherwise its file is taken off the unit, the replaced list goes
+// back with its records unloaded, and the user is told. The last list read from a unit is kept beside its
 // edits too: a unit found without a list gets that one back before it is read.
 #include <cstdio>
 
 #include "common/Log.h"
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
+#include "device/formats/OKVEffect.h"
 #include "library/QFXListEdit.h"
 #include "platform/files/FileManager.h"
 
@@ -105,6 +108,7 @@ void CommonUtils::repairEffectListFlow()
     m_repairWritesReplaced = false;
     m_repairModuleWrite = edit->moduleAction == "write";
     m_repairDroppedModule.reset();
+    m_repairFileName = edit->fileName;
     if (edit->moduleAction == "delete") {
         m_parser.deleteQFXWithFileName(edit->fileName);
     } else if (edit->moduleAction == "write") {
@@ -140,6 +144,36 @@ void CommonUtils::dropRepairModule(const std::string& fileName)
     m_parser.deleteQFXWithFileName(fileName);
 }
 
+void CommonUtils::repairFound(std::int32_t state, const std::optional<Bytes>& data)
+{
+    if (state == -1 || state == -2 || state == -4) {
+        reset();
+        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        return;
+    }
+    const std::optional<OKVEffect> module = state == 1 && data ? OKVEffect::initWithData(*data) : std::nullopt;
+    const std::string editedPath = repairFolder() + "/" + kEditedList;
+    const auto edited = m_files.readFile(editedPath);
+    std::optional<OKVQFXList> list = module && edited ? QFXListEdit::parse(*edited) : std::nullopt;
+    if (!list) {
+        dropRepairModule(m_repairFileName);
+        return;
+    }
+    for (QFXListCategory& category : list->arrayCategory())
+        for (OKVQFXInformation& record : category.arrayQFXInformation())
+            if (record.nameQFX() == m_repairFileName) {
+                record.setIsLoadedQFX(true);
+                record.setVersionQFX(module->version());
+            }
+    platform::Error error;
+    if (!m_files.writeAtomically(editedPath, list->getByteData(), &error)) {
+        RIG_LOG("cannot name the module the unit holds in the kept list: %s", error.description.c_str());
+        dropRepairModule(m_repairFileName);
+        return;
+    }
+    writeRepairList(false);
+}
+
 void CommonUtils::repairStepDone(std::int32_t state)
 {
     // Each step's own codes for a unit that went away or stopped answering: the kept edit waits for the
@@ -154,11 +188,10 @@ void CommonUtils::repairStepDone(std::int32_t state)
     if (state != 1) {
         if (m_repairStep == RepairStep::Module && m_repairModuleWrite) {
             // The module cannot be written again (its file is gone from this machine, or the unit refuses
-            // it): its file comes off the unit, and the list it replaced goes back without naming it.
-            RIG_LOG("the kept edit's module write was refused (%d); the module is taken off the unit", state);
-            const auto bytes = m_files.readFile(repairFolder() + "/" + kPending);
-            const std::optional<PendingEdit> edit = bytes ? parsePending(*bytes) : std::nullopt;
-            dropRepairModule(edit ? edit->fileName : std::string());
+            // it): what the unit holds of it decides.
+            RIG_LOG("the kept edit's module write was refused (%d); looking for the module on the unit", state);
+            m_repairStep = RepairStep::Find;
+            m_parser.getEffectWithFileName(m_repairFileName);
             return;
         }
         if (m_repairStep == RepairStep::Module || m_repairStep == RepairStep::DropModule) {
@@ -179,6 +212,8 @@ void CommonUtils::repairStepDone(std::int32_t state)
         return;
     case RepairStep::DropModule:
         writeRepairList(true);
+        return;
+    case RepairStep::Find:  // answered through repairFound
         return;
     case RepairStep::List:
         m_repairStep = RepairStep::Flush;
