@@ -62,9 +62,10 @@ public:
     virtual void didGetDeviceName(const std::string& /*name*/) {}
     virtual void didGetDeviceMemory(float /*percentInUse*/) {}
     virtual void readQFXListFail() {}
-    // An effect edit cut short earlier (the unit unplugged or silent) was finished on the unit at its
-    // connection, so its effect list and module files agree again; or, when `droppedModule` is given, that
-    // module could not be written again and the unit's list no longer names it as loaded.
+    // The unit's effect list was written again at its connection (an edit cut short earlier was finished,
+    // or a unit found without a list got back the one last read from it), so the list and the module files
+    // agree; when `droppedModule` is given, that module could not be written again and the list no longer
+    // names it as loaded.
     virtual void deviceEffectListRepaired(const std::optional<std::string>& /*droppedModule*/) {}
     virtual void didDoSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didFinishSynchronizationActionServer(const std::string& /*code*/) {}
