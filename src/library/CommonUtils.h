@@ -466,7 +466,6 @@ private:
     // program knows no list of the unit.
     bool restoreKnownList();
     RepairStep m_repairStep = RepairStep::Module;
-    bool m_repairWritesReplaced = false;
     bool m_repairModuleWrite = false;
     // The module a kept edit could not finish, which the unit's list no longer names.
     std::optional<std::string> m_repairDroppedModule;

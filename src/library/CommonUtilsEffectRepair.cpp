@@ -105,7 +105,6 @@ void CommonUtils::repairEffectListFlow()
     }
     RIG_LOG("finishing an effect edit the unit was left in: %s %s", edit->moduleAction.c_str(), edit->fileName.c_str());
     m_repairStep = RepairStep::Module;
-    m_repairWritesReplaced = false;
     m_repairModuleWrite = edit->moduleAction == "write";
     m_repairDroppedModule.reset();
     m_repairFileName = edit->fileName;
@@ -121,7 +120,6 @@ void CommonUtils::repairEffectListFlow()
 void CommonUtils::writeRepairList(bool replaced)
 {
     m_repairStep = RepairStep::List;
-    m_repairWritesReplaced = replaced;
     m_parser.writeQFXListAndQFXWithFileName(kQFXListFileName, repairFolder() + "/" + (replaced ? kReplacedList : kEditedList),
                                             0);
 }
