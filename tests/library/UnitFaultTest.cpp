@@ -2,6 +2,7 @@
 // coordinator always ends the operation with a report and becomes idle, a reconnection reads the unit
 // whole, and the unit keeps an effect list that agrees with its files and with what the coordinator shows.
 #include <deque>
+#include <set>
 
 #include "device/formats/OKVPatch.h"
 #include "library/QFXListEdit.h"
@@ -90,8 +91,8 @@ std::vector<Step> stepsOf(Operation operation)
         append(reRead(2, true));
         return steps;
     case Operation::Update:
-        steps = moduleAndList(0, "First");
-        append(moduleAndList(1, "Second"));
+        steps = moduleAndList(0, "");
+        append(reRead(2, true));
         return steps;
     case Operation::UpdateStoreGone:
         return moduleAndList(0, "");
@@ -116,8 +117,13 @@ std::vector<FaultRow> table()
 
 const Module kComp{0x05000002, "Comp", "10.0"};
 const Module kOldComp{0x05000002, "Comp", "2.0"};
-// Comp and Echo are outdated on the unit, Tape deleted; the store has newer versions of both.
-const std::vector<Category> kUnitList{{0x05, {{"Comp.QF2", "2.0", kComp.type}}}, {0x0D, {kEchoOn, kTapeOff}}};
+// Comp and Echo loaded, Tape deleted; up to date with the store, or both outdated so the connect read
+// queues their updates behind it.
+const std::vector<Category> kUnitList{{0x05, {{"Comp.QF2", "10.0", kComp.type}}},
+                                      {0x0D, {{"Echo.QF2", "1.20", kEcho.type}, kTapeOff}}};
+const std::vector<Category> kOutdatedList{{0x05, {{"Comp.QF2", "2.0", kComp.type}}}, {0x0D, {kEchoOn, kTapeOff}}};
+
+bool updates(Operation operation) { return operation == Operation::Update || operation == Operation::UpdateStoreGone; }
 
 // What tells the interface an operation failed.
 bool isFailure(const std::string& event)
@@ -138,15 +144,15 @@ std::string slotName(const Bytes& record)
 
 class UnitFault : public EffectLibrary, public ::testing::WithParamInterface<FaultRow> {
 protected:
-    // The unit holds `kUnitList`, Echo's and the old Comp's files; the store the newer modules.
-    void prepare()
+    // The unit holds a list and Comp's and Echo's files, outdated ones for an update; the store the newer modules.
+    void prepare(bool outdated)
     {
         start();
-        unit.files().setFile("FLST_SEQ.QT2", listFile(kUnitList, 260));
-        unit.files().setFile("Echo.QF2", moduleFile(kEcho));
-        unit.files().setFile("Comp.QF2", moduleFile(kOldComp));
+        unit.files().setFile("FLST_SEQ.QT2", listFile(outdated ? kOutdatedList : kUnitList, 260));
+        unit.files().setFile("Echo.QF2", moduleFile(outdated ? kEcho : Module{kEcho.type, "Echo", "1.20"}));
+        unit.files().setFile("Comp.QF2", moduleFile(outdated ? kOldComp : kComp));
         for (const auto& module : {kComp, kEcho, kTape, kDelay}) storeModule(module);
-        utils->dataFromServer(catalogue());
+        utils->dataFromServer(catalogueListing({kComp, kEcho, kDelay}));
         effectsOnDevice = 3;
     }
 
@@ -176,9 +182,13 @@ protected:
 TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
 {
     const FaultRow& row = GetParam();
-    prepare();
-    if (row.operation == Operation::Connect) {
-        unit.faultAt(row.step.key, row.step.nth, row.fault);
+    prepare(updates(row.operation));
+    if (row.operation == Operation::Connect || updates(row.operation)) {
+        // The updates run behind the connect read, whose own requests come first.
+        int nth = row.step.nth;
+        const std::set<RequestKey> readKeys{fsKey(0x25), fsKey(0x27), fsKey(0x20), fsKey(kRead), fsKey(0x21), fsKey(0x29)};
+        if (updates(row.operation) && readKeys.contains(row.step.key)) ++nth;
+        unit.faultAt(row.step.key, nth, row.fault);
         utils->downloadFileSuccess(true);
     } else if (row.operation == Operation::ListGone) {
         utils->downloadFileSuccess(true);
@@ -199,7 +209,7 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
         case Operation::Add: utils->addEffectItem(storeItem("Delay.QF2")); break;
         case Operation::Recover: utils->recoverEffectItem(storeItem("Tape.QF2")); break;
         case Operation::Update:
-        case Operation::UpdateStoreGone: utils->mergeEffect(); break;
+        case Operation::UpdateStoreGone:
         case Operation::Connect:
         case Operation::ListGone: break;
         }
@@ -213,7 +223,7 @@ TEST_P(UnitFault, EndsWithOneReportAndLeavesTheUnitWhole)
     EXPECT_LE(told("effectListChanged"), 1);
     EXPECT_LE(told("patches 6"), 1);
     if (failures == 0 && row.operation != Operation::Favourite) {
-        EXPECT_EQ(told("effectListChanged") + told("patches 6"), 1) << "nothing told";
+        EXPECT_GE(told("effectListChanged") + told("patches 6"), 1) << "nothing told";
     }
     EXPECT_TRUE(idle(heard));
     EXPECT_EQ(timers.activeCount(), 0U);
