@@ -152,6 +152,7 @@ void CommonUtils::receiveWakeNote()
 
 void CommonUtils::closeApp()
 {
+    m_closing.store(true);
     post([this] { closeOnState(); });
 }
 
@@ -185,6 +186,7 @@ void CommonUtils::closeOnState()
 
 void CommonUtils::forceCloseApp()
 {
+    m_closing.store(true);
     post([this] { forceCloseOnState(); });
 }
 

@@ -94,6 +94,7 @@ public:
     Items lastPatches;
     std::vector<std::string> lastOffsets;
     std::shared_ptr<PatchItem> lastUpdated;
+    void deviceImageDidArrive() override { record("picture"); }
     void didGetDeviceMemory(float percentInUse) override
     {
         record("memory " + std::to_string(static_cast<int>(percentInUse)));
@@ -125,6 +126,8 @@ public:
         patchPool = tree;
         m_events.push_back("patchPool");
     }
+    void patchPoolMarksUpdated() override { record("patchPoolMarks"); }
+    void patchPoolNotSaved() override { record("patchPoolNotSaved"); }
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     Tree patchPool;
