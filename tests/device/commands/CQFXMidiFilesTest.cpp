@@ -38,7 +38,7 @@ TEST(CQFXMidiFiles, ReadReportsMissingFilesLongNamesAndFindCodes)
 {
     Connected rig;
     rig.qfx->readFFSFileListWithFilePath("NOPE.QF2");
-    EXPECT_EQ(rig.next(0), "read -2");
+    EXPECT_EQ(rig.next(0), "read -3");
     rig.qfx->readFFSFileListWithFilePath("ABCDEFGHIJKLMN");
     EXPECT_EQ(rig.next(1), "read -1");
     rig.fs.changeFaults([](auto& f) { f.failCount[0x25] = 3; });
