@@ -62,6 +62,8 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     connect(&loadBufferDataTimer_, &QTimer::timeout, this, &PatchManagerViewController::updateBuffterDataToPatchList);
     buildView();
     observeUndoNotifications();
+    initDraggingRegister();
+    initDraggingOperator();
     setArrowImageWithBackupAllAndRestoreAllState();
 }
 
@@ -195,10 +197,6 @@ void PatchManagerViewController::observeUndoNotifications()
             }));
     }
 }
-
-void PatchManagerViewController::initDraggingRegister() {}
-
-void PatchManagerViewController::initDraggingOperator() {}
 
 void PatchManagerViewController::viewDidAppear()
 {
