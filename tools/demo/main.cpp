@@ -39,6 +39,7 @@
 #include "DemoFolder.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
+#include "DragTour.h"
 #include "PoolTour.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
@@ -278,6 +279,10 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
         {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
         {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
+        // Drags, played as drag events with the views' own drag data.
+        {"drag-list-marker.png", DragTour::holdReorderOverList, DragTour::listMarkerShown},
+        {"drag-pool-marker.png", DragTour::holdRowsOverPoolGroup, DragTour::poolMarkerShown},
+        {"drag-rows-new-group.png", DragTour::dropRowsAsNewGroup, DragTour::rowsDroppedAsGroup},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
