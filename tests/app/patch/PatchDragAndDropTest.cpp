@@ -240,6 +240,39 @@ TEST_F(PatchDragAndDropTest, AnotherProgramAskingForFilesStagesOnceAndAnInternal
     EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
+TEST_F(PatchDragAndDropTest, TheModelsBackupFillsTheListFromRowZeroAndWaitsForARunningRestore)
+{
+    coordinator.sameModelGroups = {"Backup"};
+    bool accepted = false;
+    std::vector<std::uint64_t> shown;
+    dragPoolRows({backup}, [&](PatchDragMimeData& data) {
+        accepted = over(list->viewport(), listRow(12), &data);
+        shown = list->selectedRows();
+        leave(list->viewport());
+        appDelegate.setIsRestoringAll(true);
+        EXPECT_FALSE(over(list->viewport(), listRow(12), &data));
+    });
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(shown.size(), 30u);
+    EXPECT_EQ(shown.front(), 0u);
+    // Left: nothing shown selected.
+    EXPECT_TRUE(list->selectedRows().empty());
+}
+
+TEST_F(PatchDragAndDropTest, PoolPatchesDroppedOnTheListReplaceSlotsFromTheRowUnderThePointer)
+{
+    dragPoolRows({c, d}, [&](PatchDragMimeData& data) {
+        EXPECT_TRUE(over(list->viewport(), listRow(6), &data));
+        EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{6, 7}));
+        EXPECT_TRUE(drop(list->viewport(), listRow(6), &data));
+    });
+    EXPECT_EQ(names()[6], "C");
+    EXPECT_EQ(names()[7], "D");
+    EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{6, 7}));
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
+}
+
 TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
 {
     // Another program's data naming our type is not our drag data.
