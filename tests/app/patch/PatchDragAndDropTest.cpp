@@ -273,6 +273,33 @@ TEST_F(PatchDragAndDropTest, PoolPatchesDroppedOnTheListReplaceSlotsFromTheRowUn
     EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
 }
 
+TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlertsAfterTheDrop)
+{
+    auto archived = std::make_shared<PatchItem>();
+    archived->patchName = "Archived";
+    archived->path = "/m/9.qptc";
+    auto incompatible = std::make_shared<PatchItem>();
+    incompatible->path = "/m/old.qptc";
+    coordinator.incompatibleFiles = {"old"};
+    QMimeData data;
+    data.setData(QString::fromLatin1(PatchDragMimeData::kPatchItemsType),
+                 PatchDragMimeData::encodePatchItems({incompatible, archived}));
+    EXPECT_TRUE(over(list->viewport(), listRow(3), &data));
+    EXPECT_TRUE(drop(list->viewport(), listRow(3), &data));
+    // A working copy of the file, never the item as it came.
+    EXPECT_EQ(names()[3], "9");
+    EXPECT_EQ(screen->patchItems()[3]->path, coordinator.application + "/Temp/Device/Patch/9.qptc");
+    EXPECT_EQ(names()[4], "P4");
+
+    QMimeData bad;
+    bad.setData(QString::fromLatin1(PatchDragMimeData::kPatchItemsType), QByteArray("not an archive"));
+    over(list->viewport(), listRow(3), &bad);
+    EXPECT_FALSE(drop(list->viewport(), listRow(3), &bad));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "text paste error\npaste operation failed"), 0);
+    processEventsUntil([this] { return std::count(log.begin(), log.end(), "text paste error\npaste operation failed") > 0; });
+    EXPECT_EQ(std::count(log.begin(), log.end(), "text paste error\npaste operation failed"), 1);
+}
+
 TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
 {
     // Another program's data naming our type is not our drag data.
