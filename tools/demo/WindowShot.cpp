@@ -1,6 +1,7 @@
 #include "WindowShot.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 
@@ -27,7 +28,15 @@ bool WindowShot::isBlank(const QImage& image)
 
 QString WindowShot::save(QWidget& window, const QString& path)
 {
-    const QImage image = window.grab().toImage();
+    QImage image = window.grab().toImage();
+    // Sheets and popups are windows of their own: they are laid over the picture where they show.
+    const QPoint origin = window.mapToGlobal(QPoint(0, 0));
+    QPainter painter(&image);
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other == &window || !other->isVisible() || other->windowType() == Qt::Desktop) continue;
+        painter.drawPixmap(other->mapToGlobal(QPoint(0, 0)) - origin, other->grab());
+    }
+    painter.end();
     if (isBlank(image)) return QStringLiteral("the window's picture is blank");
     if (!image.save(path, "PNG")) return QStringLiteral("cannot save the picture to ") + path;
     return {};

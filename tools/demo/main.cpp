@@ -11,7 +11,9 @@
 // are read (effects screen, the effects sorted by use with an unloaded one picked, patch screen, a name and
 // a comment edited in place and held by the unit, a patch changed on the unit, the list's end, ejected,
 // connected again, then the patch pool: seeded with its backup open, a rename, rows saved into a group, a
-// new group, a patch moved into a group) and saves a picture of each in FOLDER,
+// new group, a patch moved into a group; then a Shift range in the list, Backup All, the seeded backup
+// restored with its result sheet, the Undo popover and the list after its undo) and saves a picture of each
+// in FOLDER,
 // with the same statuses.
 
 #include <QAction>
@@ -41,6 +43,7 @@
 #include "DemoUnit.h"
 #include "DragTour.h"
 #include "PoolTour.h"
+#include "UndoTour.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
 #include "platform/bundle/Bundle.h"
@@ -279,10 +282,17 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
         {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
         {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
+        // Selection, Backup All, Restore All and undo.
+        {"list-shift-range.png", UndoTour::selectShiftRange, UndoTour::shiftRangeSelected},
+        {"pool-backup-all.png", UndoTour::backUpAll, UndoTour::backedUp},
+        {"restore-result.png", UndoTour::restoreSeededBackup, UndoTour::restoreResultShown},
+        {"undo-popover.png", UndoTour::openUndoPopover, UndoTour::undoPopoverShown},
+        {"list-after-undo.png", UndoTour::undoFromPopover, UndoTour::listUndone},
         // Drags, played as drag events with the views' own drag data.
         {"drag-list-marker.png", DragTour::holdReorderOverList, DragTour::listMarkerShown},
         {"drag-pool-marker.png", DragTour::holdRowsOverPoolGroup, DragTour::poolMarkerShown},
         {"drag-rows-new-group.png", DragTour::dropRowsAsNewGroup, DragTour::rowsDroppedAsGroup},
+        {"drag-backup-restored.png", DragTour::dropBackupOnList, DragTour::backupRestored},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);

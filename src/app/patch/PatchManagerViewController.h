@@ -30,6 +30,8 @@ class PatchListTableModel;
 class PatchPoolEditor;
 class PatchPoolModel;
 class PatchPoolOutlineView;
+class PatchUndoHandlers;
+class BackupAllRestoreAll;
 class QLabel;
 class UndoAction;
 class UndoController;
@@ -152,6 +154,15 @@ public:
     using Nodes = std::vector<Node>;
     PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
     PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
+    PatchUndoHandlers& undoHandlers() const { return *undoHandlers_; }
+
+    // ==== Backup All and Restore All (PatchManagerViewControllerBackup.cpp) ====
+    // The button's action: a restore of the one selected pool row in restore-all mode, else a backup.
+    void backUpButtonClick();
+    void restorePatchItemWithBackupAllGroup(const Node& group);
+    void setEnableBackupAllButton(bool enabled);
+    // The time backups are named after; the system clock when none is set.
+    void setBackupClock(std::function<std::chrono::system_clock::time_point()> clock) { backupClock_ = std::move(clock); }
     const Node& editingItemInPool() const { return editingItemInPool_; }
     static constexpr double kGroupRowHeight = 26.0;
     static constexpr double kPatchRowHeight = 24.0;
@@ -182,6 +193,7 @@ public:
 
     // PatchPoolOutlineViewDelegate
     void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
 
     bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
     Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
@@ -214,15 +226,11 @@ public:
 
 private:
     void dropPoolItemsOnList(const Nodes& items);
-    void restoreDroppedBackupAllGroup(const Node& group);
     void writeDraggedFilesToFolder(const Nodes& items, const std::string& destination);
     std::function<std::chrono::system_clock::time_point()> dropClock_;
     std::string dragStagingFolder_;
     int dragStagingSerial_ = 0;
     // ==== end of drag and drop ====
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct BufferedChange {
@@ -286,4 +294,12 @@ private:
     PatchPoolModel* patchPoolModel_ = nullptr;
     std::unique_ptr<PatchPoolEditor> patchPoolEditor_;
     Node editingItemInPool_;
+
+    // The undo handlers (PatchManagerViewControllerUndo.cpp).
+    void buildUndoHandlers();
+    std::unique_ptr<PatchUndoHandlers> undoHandlers_;
+
+    void buildBackupAllRestoreAll();
+    std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
+    std::function<std::chrono::system_clock::time_point()> backupClock_;
 };

@@ -188,7 +188,7 @@ void PatchManagerViewController::dropPoolItemsOnList(const Nodes& items)
     for (const Node& item : items) {
         if (item->isBackUpAllGroup && coordinator_.checkBackupGroupTheSeemModel(item->name.value_or(""))) {
             // Nothing else of the drop is written: the whole list is restored.
-            restoreDroppedBackupAllGroup(item);
+            restorePatchItemWithBackupAllGroup(item);
             return;
         }
         if (item->isGroup) {
@@ -261,7 +261,3 @@ std::string PatchManagerViewController::makeDragStagingFolder()
     return folder;
 }
 
-void PatchManagerViewController::restoreDroppedBackupAllGroup(const Node& group)
-{
-    (void)group;
-}

@@ -4,6 +4,7 @@
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -298,6 +299,23 @@ TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlert
     EXPECT_EQ(std::count(log.begin(), log.end(), "text paste error\npaste operation failed"), 0);
     processEventsUntil([this] { return std::count(log.begin(), log.end(), "text paste error\npaste operation failed") > 0; });
     EXPECT_EQ(std::count(log.begin(), log.end(), "text paste error\npaste operation failed"), 1);
+}
+
+TEST_F(PatchDragAndDropTest, CtrlZTakesADropBack)
+{
+    dragPoolRows({c, d}, [&](PatchDragMimeData& data) {
+        over(list->viewport(), listRow(6), &data);
+        drop(list->viewport(), listRow(6), &data);
+    });
+    ASSERT_EQ(names()[6], "C");
+    coordinator.writes.clear();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+    QApplication::sendEvent(list, &press);
+    EXPECT_EQ(names()[6], "P6");
+    EXPECT_EQ(names()[7], "P7");
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
+    EXPECT_TRUE(undo.actionStack().empty());
 }
 
 TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)

@@ -180,6 +180,34 @@ TEST_F(PatchDropDispatcherTest, AFailedWorkingCopyEndsThePlacingSoTheRecordStays
     EXPECT_EQ(undo.actionStack().size(), 1u);
 }
 
+TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWritesNothingElse)
+{
+    loadWithPaths(30);
+    coordinator.sameModelGroups = {"Backup"};
+    list().row = 7;
+    const Node backup = poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true);
+    dragFromPool({poolPatch("before"), backup, poolPatch("after")});
+    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    EXPECT_EQ(names()[0], "b1");
+    EXPECT_EQ(names()[1], "b2");
+    EXPECT_EQ(names()[7], "P7");
+    EXPECT_TRUE(coordinator.infoWrites.empty());
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    // The whole list in one write.
+    EXPECT_TRUE(coordinator.writes[0].second.empty());
+
+    // A backup of another model is copied like a group.
+    coordinator.writes.clear();
+    coordinator.sameModelGroups.clear();
+    list().row = 7;
+    dragFromPool({backup});
+    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    EXPECT_EQ(names()[7], "b1");
+    EXPECT_EQ(names()[8], "b2");
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{7, 8}));
+}
+
 TEST_F(PatchDropDispatcherTest, AnIncompatibleOnlyDropChangesNothing)
 {
     loadWithPaths(10);
