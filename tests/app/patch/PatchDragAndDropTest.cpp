@@ -215,6 +215,24 @@ TEST_F(PatchDragAndDropTest, PoolItemsNeverEnterABackupAllGroup)
     EXPECT_FALSE(pool->dragState().isDragging);
 }
 
+TEST_F(PatchDragAndDropTest, PoolItemsDroppedBelowTheLastRowGoAfterTheLastTopLevelItem)
+{
+    QRect marker, last;
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        last = pool->visualRect(pool->poolModel()->indexOf(p2.get()));
+        const QPoint below(50, pool->viewport()->height() - 3);
+        EXPECT_TRUE(over(pool->viewport(), below, &data));
+        if (pool->dropMarker()) marker = pool->dropMarker()->geometry();
+        EXPECT_TRUE(drop(pool->viewport(), below, &data));
+    });
+    // Marked below the last row (the backup's last child), dropped after the backup group.
+    EXPECT_EQ(marker.bottom(), last.bottom());
+    const auto& tree = screen->structureData();
+    ASSERT_EQ(tree.size(), 3u);
+    EXPECT_EQ(tree.back(), a);
+    EXPECT_EQ(pool->dropMarker(), nullptr);
+}
+
 TEST_F(PatchDragAndDropTest, AnotherProgramAskingForFilesStagesOnceAndAnInternalDropStagesNone)
 {
     int stagings = -1;
