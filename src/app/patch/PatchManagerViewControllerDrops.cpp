@@ -202,7 +202,6 @@ void PatchManagerViewController::dropPoolItemsOnList(const Nodes& items)
     if (gathered.empty()) return;
 
     auto& list = patchManagerTableView_->dragState();
-    patchManagerTableView_->setIsDropped(true);
     if (list.row < 0) return;
     const auto start = static_cast<std::size_t>(list.row);
     const std::string workingFolder = joinPath(coordinator_.applicationFolder(), "Device/Patch");
@@ -219,6 +218,7 @@ void PatchManagerViewController::dropPoolItemsOnList(const Nodes& items)
         patchItems_[start + replaced] = std::move(copy);
     }
     if (replaced == 0) return;
+    patchManagerTableView_->setIsDropped(true);
 
     std::vector<std::uint64_t> rows;
     for (std::size_t i = 0; i < replaced; ++i) rows.push_back(start + i);
