@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ class CommonUtils : public ParserDataDelegate {
 public:
     // The folder layout under the root folder.
     static constexpr const char* kTemp = "Temp";
+    // The prefix of an earlier run's "Temp", renamed aside for removal in the background.
+    static constexpr const char* kTempAside = ".Temp-old";
     static constexpr const char* kTempDevice = "Temp/Device";
     static constexpr const char* kTempDeviceEffect = "Temp/Device/Effect";
     static constexpr const char* kTempDevicePatch = "Temp/Device/Patch";
@@ -490,6 +493,13 @@ private:
     bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        const std::vector<std::string>& records);
+    bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
+    bool linkTree(const std::string& from, const std::string& to, int depth);
+    bool isShownPatchFile(const std::string& path) const;
+    bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
+                   bool withRecord);
+    // Set once the program is closing: a failed save then only leaves the saved library as it was.
+    std::atomic<bool> m_closing{false};
     std::mutex m_editMutex;
     std::vector<PatchObject> m_allPatchDataList;  // state queue
     PatchResultBlock m_selectPatchBlock;          // state queue
@@ -523,9 +533,24 @@ private:
     bool deviceStillConnected() const;
     bool isUnderFolder(const std::string& path, const std::string& folder) const;
     std::string homeFolder() const;
+    // A pool patch read once for the tree and, while a device is connected, its mark.
+    struct ReadPatch {
+        std::shared_ptr<PatchItem> item;
+        bool incompatible = false;
+    };
+    static std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName);
     DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
+    std::shared_ptr<PatchItem> patchItemFromPatch(const OKVPatch& patch, const std::string& path) const;
+    std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
+    void recoverLibraryAside();
+    std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
     void loadPatchPool();
-    void markPatchPool(const Tree& nodes);
+    // The top-level nodes of the tree the load marked, and for which device; one update may skip them.
+    std::mutex m_markedMutex;
+    std::vector<const DirectoryObject*> m_markedRoots;
+    std::int32_t m_markedDevice = 0;
+    // Entries of the saved library the load could not place in the working copy (also m_markedMutex).
+    std::vector<std::string> m_unplaced;
     // On the state queue.
     void mergeEffectNow();
 
@@ -534,6 +559,9 @@ private:
     OKVLocalFileController m_localFileController{m_rootPath, std::string()};
     // The pool load reads and copies the whole library: it runs here, never on the state queue.
     std::shared_ptr<platform::SerialQueue> m_poolQueue{m_dispatch.makeSerial("library.pool", platform::Priority::Default)};
+    // Removes the earlier runs' "Temp" folders, renamed aside at the start.
+    std::shared_ptr<platform::SerialQueue> m_cleanupQueue{
+        m_dispatch.makeSerial("library.cleanup", platform::Priority::Background)};
     std::mutex m_serverMutex;
     ServerClientFactory m_serverClientFactory;
     std::function<void()> m_patchPoolSaver;

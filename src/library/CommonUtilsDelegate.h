@@ -57,6 +57,10 @@ public:
     }
     virtual void serverDirectoryObject(const Tree& /*effectPool*/) {}
     virtual void patchPoolDirectoryObject(const Tree& /*patchPool*/) {}
+    // The incompatibility marks of the pool's nodes have been set anew.
+    virtual void patchPoolMarksUpdated() {}
+    // The pool could not be saved; the saved library is as it was before, the working copy keeps the edits.
+    virtual void patchPoolNotSaved() {}
     virtual void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& /*effects*/) {}
     virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
     virtual void didGetDeviceName(const std::string& /*name*/) {}

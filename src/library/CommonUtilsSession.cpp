@@ -145,6 +145,7 @@ void CommonUtils::receiveWakeNote()
 
 void CommonUtils::closeApp()
 {
+    m_closing.store(true);
     post([this] { closeOnState(); });
 }
 
@@ -178,6 +179,7 @@ void CommonUtils::closeOnState()
 
 void CommonUtils::forceCloseApp()
 {
+    m_closing.store(true);
     post([this] { forceCloseOnState(); });
 }
 

@@ -565,6 +565,10 @@ void MainWindowLogic::patchPoolDirectoryObject(const Tree& patchPool)
     setBackUpAllEnabled(patch.isPatchListLoaded());
 }
 
+void MainWindowLogic::patchPoolMarksUpdated() { parts_->patchManager.reloadDataInPatchPool(); }
+
+void MainWindowLogic::patchPoolNotSaved() { parts_->dialogs.showInformation("Common_Fail"); }
+
 // ---- header ----
 
 void MainWindowLogic::didGetDeviceName(const std::string& name)

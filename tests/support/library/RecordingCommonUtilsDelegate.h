@@ -122,6 +122,8 @@ public:
         patchPool = tree;
         m_events.push_back("patchPool");
     }
+    void patchPoolMarksUpdated() override { record("patchPoolMarks"); }
+    void patchPoolNotSaved() override { record("patchPoolNotSaved"); }
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     Tree patchPool;
