@@ -124,6 +124,10 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     power.sleep();
     const Strings heard = until("idle");
     EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"lost", "reset", "idle"}));
+    // The forced eject leaves the coordinator's queue only after the interface has heard the reset. Time
+    // moves once it has gone: moved earlier, the read's watchdog lets the device go and the eject is lost.
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_TRUE(leftEditorMode());
     EXPECT_EQ(power.readyCount, 1);
     loop.advance(CommonUtils::kSleepHold);
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 2 && leftEditorMode(); }));

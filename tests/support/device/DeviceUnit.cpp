@@ -102,10 +102,10 @@ void DeviceUnit::delayReplies(const RequestKey& key, std::chrono::milliseconds d
     m_delays[key] = delay;
 }
 
-void DeviceUnit::holdReplies(const RequestKey& key)
+void DeviceUnit::holdReplies(const RequestKey& key, std::size_t answered)
 {
     std::lock_guard lock(m_mutex);
-    m_held.insert(key);
+    m_held[key] = answered;
 }
 
 void DeviceUnit::releaseReplies()
@@ -142,7 +142,11 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
     std::chrono::milliseconds delay{0};
     {
         std::unique_lock lock(m_mutex);
-        m_released.wait(lock, [&] { return !m_held.contains(key); });
+        m_released.wait(lock, [&] {
+            const auto held = m_held.find(key);
+            return held == m_held.end() || held->second > 0;
+        });
+        if (const auto held = m_held.find(key); held != m_held.end()) --held->second;
         if (const auto it = m_delays.find(key); it != m_delays.end()) delay = it->second;
         if (const auto it = m_shorten.find(key); it != m_shorten.end()) {
             if (it->second + 1 < message.size()) {

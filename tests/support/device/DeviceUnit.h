@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "common/Bytes.h"
@@ -60,8 +59,9 @@ public:
     // Answers of the key wait this long first (the device-side thread stalls, as a busy unit would).
     void delayReplies(const RequestKey& key, std::chrono::milliseconds delay);
     // Answers of the key wait on the device side until released, so a test can line up what the host
-    // does before they land. Everything held must be released before the unit goes.
-    void holdReplies(const RequestKey& key);
+    // does before they land; the first `answered` still go out, to hold a transfer in its middle.
+    // Everything held must be released before the unit goes.
+    void holdReplies(const RequestKey& key, std::size_t answered = 0);
     void releaseReplies();
     // A wire rate both ways and a latency before every reply; zero switches pacing off.
     void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply);
@@ -85,7 +85,8 @@ private:
     std::map<RequestKey, std::size_t> m_shorten;
     std::map<RequestKey, std::size_t> m_lengthen;
     std::map<RequestKey, std::chrono::milliseconds> m_delays;
-    std::set<RequestKey> m_held;
+    // Held keys, each with the answers still let through.
+    std::map<RequestKey, std::size_t> m_held;
     std::condition_variable m_released;
 };
 
