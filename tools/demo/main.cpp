@@ -53,6 +53,7 @@
 #include "DemoMeter.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
+#include "DragTour.h"
 #include "PoolTour.h"
 #include "UndoTour.h"
 #include "WindowShot.h"
@@ -353,6 +354,11 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"restore-result.png", UndoTour::restoreSeededBackup, UndoTour::restoreResultShown},
         {"undo-popover.png", UndoTour::openUndoPopover, UndoTour::undoPopoverShown},
         {"list-after-undo.png", UndoTour::undoFromPopover, UndoTour::listUndone},
+        // Drags, played as drag events with the views' own drag data.
+        {"drag-list-marker.png", DragTour::holdReorderOverList, DragTour::listMarkerShown},
+        {"drag-pool-marker.png", DragTour::holdRowsOverPoolGroup, DragTour::poolMarkerShown},
+        {"drag-rows-new-group.png", DragTour::dropRowsAsNewGroup, DragTour::rowsDroppedAsGroup},
+        {"drag-backup-restored.png", DragTour::dropBackupOnList, DragTour::backupRestored},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
