@@ -8,6 +8,7 @@
 #include "WindowShot.h"
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/RightClickButton.h"
+#include "app/dialogs/UpdateInformationView.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/OptionMenuForPatchPool.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
@@ -88,10 +89,24 @@ bool sheetShown()
     return false;
 }
 
+// A message still up from an earlier step is read and closed first, as the menus wait for it.
+bool closeShownMessage()
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* message = top->isVisible() ? top->findChild<UpdateInformationView*>() : nullptr;
+        if (message != nullptr && message->isVisible()) {
+            message->okButton()->click();
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void MenuTour::openListMenu(QWidget&)
 {
+    if (closeShownMessage()) return;
     if (!listMenuShown()) rightClickListRow(kListRow);
 }
 
