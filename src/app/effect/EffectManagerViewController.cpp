@@ -150,6 +150,7 @@ void EffectManagerViewController::awakeFromNib()
     table->setColumnWidth(EffectListModel::columnOfIdentifier("Favourite"), kFavouriteWidth);
     table->horizontalHeader()->setSectionResizeMode(EffectListModel::columnOfIdentifier("Note"), QHeaderView::Stretch);
     rightPanelOutlineView_->setCanDragEffectItem([this](const EffectItem& item) { return logic_->canDragEffectItem(item); });
+    connect(savingToDeviceButton_, &QPushButton::clicked, this, &EffectManagerViewController::didClickSaveToDeviceButton);
     connect(rightPanelOutlineView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { logic_->outlineViewSelectionDidChange(); });
 }
@@ -257,6 +258,11 @@ void EffectManagerViewController::scrollEffectRowToVisible(std::size_t row)
 void EffectManagerViewController::scrollEffectListToTop()
 {
     if (view_) leftPanelTableView_->scrollToTop();
+}
+
+void EffectManagerViewController::resignEffectListFocus()
+{
+    if (view_ && leftPanelTableView_->hasFocus()) view_->setFocus(Qt::OtherFocusReason);
 }
 
 void EffectManagerViewController::setSortStates(const std::map<std::string, int>& sortStates)

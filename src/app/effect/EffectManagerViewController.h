@@ -55,6 +55,9 @@ public:
     void reloadDataInEffectPool() override { logic_->reloadDataInEffectPool(); }
     void validateRuler() override;
 
+    // The Load button under the pool.
+    void didClickSaveToDeviceButton() { logic_->didClickSaveToDeviceButton(); }
+
     EffectScreenLogic& logic() { return *logic_; }
     CustomTableViewForEffect* leftPanelTableView() const { return leftPanelTableView_; }
     EffectPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
@@ -75,6 +78,7 @@ private:
     void selectEffectRows(const std::vector<std::size_t>& rows) override;
     void scrollEffectRowToVisible(std::size_t row) override;
     void scrollEffectListToTop() override;
+    void resignEffectListFocus() override;
     void setSortStates(const std::map<std::string, int>& sortStates) override;
     void reloadEffectPool() override;
     void forceExpandTopNodes() override;
