@@ -1,6 +1,7 @@
 #include "WindowShot.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QWidget>
 
@@ -27,7 +28,15 @@ bool WindowShot::isBlank(const QImage& image)
 
 QString WindowShot::save(QWidget& window, const QString& path)
 {
-    const QImage image = window.grab().toImage();
+    QImage image = window.grab().toImage();
+    // Sheets and menus are windows of their own over the window: drawn in where they show.
+    QPainter painter(&image);
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top == &window || !top->isVisible() || top->parentWidget() == nullptr) continue;
+        if (top->parentWidget() != &window && !window.isAncestorOf(top->parentWidget())) continue;
+        painter.drawPixmap(top->mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0)), top->grab());
+    }
+    painter.end();
     if (isBlank(image)) return QStringLiteral("the window's picture is blank");
     if (!image.save(path, "PNG")) return QStringLiteral("cannot save the picture to ") + path;
     return {};
