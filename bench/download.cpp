@@ -1,5 +1,7 @@
-// Fifty 1 MiB archives served on the loopback interface: downloaded in parallel by the download service
-// (and unpacked into the effect store as the program does, or not), and in the same iteration fetched in parallel by the curl command-line tool.
+// Fifty 1 MiB archives served on the loopback interface, over HTTP or HTTPS: downloaded in parallel by the
+// download service (and unpacked into the effect store as the program does, or not), and in the same
+// iteration fetched in parallel by the curl command-line tool. Over HTTPS both trust the server through a
+// CA bundle: the system's bundle with the test authority added, or the test authority alone.
 // curl is started before its timed region and waits for its list of transfers on its input; only the
 // transfers are timed, from handing it the list until it exits. The two take turns going first. Each
 // result is checked outside the timed region: every unpacked file, or every downloaded archive, and
@@ -8,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
@@ -26,6 +29,7 @@
 #include "server/NetworkingService.h"
 #include "server/ZipArchive.h"
 #include "support/server/LoopbackServer.h"
+#include "support/server/TestCertificates.h"
 
 extern char** environ;
 
@@ -35,8 +39,17 @@ constexpr int kFiles = 50;
 constexpr std::size_t kFileSize = 1 << 20;
 using Clock = std::chrono::steady_clock;
 
+// How the archives are served: over HTTP, or over HTTPS with a CA bundle of the system's size or of one
+// certificate.
+enum class Transport { Http = 0, HttpsSystemBundle = 1, HttpsOneCertificate = 2 };
+
+constexpr const char* kSystemBundle = "/etc/ssl/certs/ca-certificates.crt";
+
 struct Catalogue {
+    support::TestIdentity authority = support::TestCertificates::makeAuthority("Bench Root");
     support::LoopbackServer server;
+    support::LoopbackServer secureServer{
+        support::TestCertificates::makeServer(authority, "127.0.0.1", {"DNS:localhost", "IP:127.0.0.1"})};
     std::filesystem::path folder = std::filesystem::temp_directory_path() / ("rig-bench-download-" + std::to_string(getpid()));
     std::vector<Bytes> contents;  // what each archive unpacks to
     std::vector<Bytes> archives;  // what is served
@@ -56,12 +69,31 @@ struct Catalogue {
             writer.close();
             archives.push_back(files.readFile(archive.string()).value_or(Bytes{}));
             contents.push_back(std::move(content));
-            server.serve(path(i), std::string(archives.back().begin(), archives.back().end()), "application/zip");
+            const std::string body(archives.back().begin(), archives.back().end());
+            server.serve(path(i), body, "application/zip");
+            secureServer.serve(path(i), body, "application/zip");
         }
+        const auto system = files.readFile(kSystemBundle).value_or(Bytes{});
+        writeText(bundle(Transport::HttpsSystemBundle),
+                  std::string(system.begin(), system.end()) + "\n" + authority.certificatePEM);
+        writeText(bundle(Transport::HttpsOneCertificate), authority.certificatePEM);
     }
     ~Catalogue() { std::filesystem::remove_all(folder); }
 
     static std::string path(int i) { return "/qfx/" + std::to_string(i) + ".zip"; }
+    std::string url(Transport transport, int i) const
+    {
+        return (transport == Transport::Http ? server : secureServer).url(path(i));
+    }
+    std::string bundle(Transport transport) const
+    {
+        return transport == Transport::Http ? std::string()
+               : (folder / (transport == Transport::HttpsSystemBundle ? "system.pem" : "one.pem")).string();
+    }
+    static void writeText(const std::string& file, const std::string& text)
+    {
+        platform::LocalFileManager().writeAtomically(file, Bytes(text.begin(), text.end()));
+    }
 
     static Catalogue& shared()
     {
@@ -73,7 +105,8 @@ struct Catalogue {
 // The download service fetching every archive into `target`; true when all succeeded. Unpacked, they go
 // the program's way: the effect downloads of the server client, each archive unpacked into the effect
 // folder of its own type under `target`.
-bool downloadAll(platform::RunLoop& loop, platform::Dispatch& dispatch, const std::filesystem::path& target, bool unpack)
+bool downloadAll(platform::RunLoop& loop, platform::Dispatch& dispatch, const std::filesystem::path& target, bool unpack,
+                 Transport transport)
 {
     Catalogue& catalogue = Catalogue::shared();
     std::atomic<int> done{0}, failed{0};
@@ -83,7 +116,7 @@ bool downloadAll(platform::RunLoop& loop, platform::Dispatch& dispatch, const st
                                                    "\"kDownload_Time_Out\" = \"30\";\n")))
                : nullptr;
     for (int i = 0; i < kFiles; ++i) {
-        const std::string link = catalogue.server.url(Catalogue::path(i));
+        const std::string link = catalogue.url(transport, i);
         if (controller) {
             controller->requestFile(
                 [&](bool ok, std::optional<std::string>, std::optional<platform::Error>) {
@@ -124,11 +157,12 @@ bool checkService(const std::filesystem::path& target, bool unpack)
 // curl, started and waiting for its transfers on its input.
 class WaitingCurl {
 public:
-    explicit WaitingCurl(const std::filesystem::path& target)
+    WaitingCurl(const std::filesystem::path& target, Transport transport)
     {
         Catalogue& catalogue = Catalogue::shared();
+        if (transport != Transport::Http) m_config += "cacert = \"" + catalogue.bundle(transport) + "\"\n";
         for (int i = 0; i < kFiles; ++i)
-            m_config += "url = \"" + catalogue.server.url(Catalogue::path(i)) + "\"\noutput = \"" +
+            m_config += "url = \"" + catalogue.url(transport, i) + "\"\noutput = \"" +
                         (target / (std::to_string(i) + ".zip")).string() + "\"\n";
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return;
@@ -191,11 +225,19 @@ void fresh(const std::filesystem::path& folder)
     std::filesystem::create_directories(folder);
 }
 
-// Arg: unpack (0 or 1). The iteration time is the service's; curl's is a counter beside it.
+// Args: unpack (0 or 1) and the transport. The iteration time is the service's; curl's is a counter beside it.
 void BM_DownloadVersusCurl(benchmark::State& state)
 {
     const bool unpack = state.range(0) != 0;
+    const auto transport = static_cast<Transport>(state.range(1));
     Catalogue& catalogue = Catalogue::shared();
+    // The service trusts the server through the default store, which these point at.
+    if (transport == Transport::Http) {
+        unsetenv("SSL_CERT_FILE");
+    } else {
+        setenv("SSL_CERT_FILE", catalogue.bundle(transport).c_str(), 1);
+        setenv("SSL_CERT_DIR", catalogue.folder.string().c_str(), 1);
+    }
     platform::RunLoop loop;
     platform::Dispatch dispatch(loop);
     const auto ours = catalogue.folder / "service";
@@ -205,12 +247,12 @@ void BM_DownloadVersusCurl(benchmark::State& state)
     for (auto _ : state) {
         fresh(ours);
         fresh(theirs);
-        WaitingCurl curl(theirs);
+        WaitingCurl curl(theirs, transport);
         double service = 0, other = 0;
         bool serviceOk = true, curlOk = true;
         const auto runService = [&] {
             const auto begin = Clock::now();
-            serviceOk = downloadAll(loop, dispatch, ours, unpack);
+            serviceOk = downloadAll(loop, dispatch, ours, unpack, transport);
             service = secondsSince(begin);
         };
         const auto runCurl = [&] {
@@ -232,6 +274,10 @@ void BM_DownloadVersusCurl(benchmark::State& state)
     state.counters["over_curl"] = curlSeconds > 0 ? serviceSeconds / curlSeconds : 0;
     state.SetBytesProcessed(state.iterations() * kFiles * static_cast<std::int64_t>(kFileSize));
 }
-BENCHMARK(BM_DownloadVersusCurl)->ArgName("unpack")->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadVersusCurl)
+    ->ArgNames({"unpack", "tls"})
+    ->ArgsProduct({{1, 0}, {0, 1, 2}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -24,6 +24,8 @@ struct ProgramEnvironment {
     platform::Configuration configuration;
     // Called on the main thread once the launch has begun, before the event loop runs.
     std::function<void()> launched;
+    // Called when the display named cannot be opened, just before the process ends with status 1.
+    std::function<void()> cannotOpenWindows;
 
     // The ALSA sequencer, the user's data folder and the shipped table.
     static ProgramEnvironment standard();

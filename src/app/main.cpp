@@ -1,4 +1,9 @@
 #include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "app/ProgramEnvironment.h"
 #include "app/QtMainExecutor.h"
@@ -16,6 +21,7 @@
 #include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "app/shell/GraphicalSession.h"
 #include "app/shell/TerminationSignals.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
@@ -33,9 +39,19 @@
 
 int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
 {
+    const char* slash = argc > 0 ? std::strrchr(argv[0], '/') : nullptr;
+    const char* program = argc == 0 ? "pexo-rigmora" : slash != nullptr ? slash + 1 : argv[0];
+    if (const std::string missing = GraphicalSession::whatIsMissing(argc, argv); !missing.empty()) {
+        std::fprintf(stderr, "%s: %s\n", program, missing.c_str());
+        return 1;
+    }
+    GraphicalSession::guardStartup(program, environment.cannotOpenWindows);
     QApplication application(argc, argv);
+    GraphicalSession::endStartupGuard();
     QApplication::setApplicationName(QStringLiteral("PEXO Rigmora"));
     QApplication::setApplicationVersion(QStringLiteral(RIG_VERSION));
+    // The desktop entry's name, so a desktop matches the window to the entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pexo-rigmora"));
 
     QtMainExecutor mainExecutor(&application);
     platform::Dispatch dispatch(mainExecutor);
@@ -43,6 +59,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     platform::TimerService timers(mainExecutor);
     platform::LocalFileManager files;
     const platform::Bundle bundle = platform::Bundle::main();
+    QApplication::setWindowIcon(QIcon(QString::fromStdString(bundle.resourcesDirectory() + "/pexo-rigmora.png")));
     const platform::Configuration& configuration = environment.configuration;
     const std::string& root = environment.rootFolder;
 
@@ -57,7 +74,12 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
     commonUtils.setPowerEvents(&power);
-    CommonUtilsMainCoordinator coordinator(commonUtils, [] { QApplication::quit(); });
+    // Quitting, from the menu, the window or a signal, drops the sheets still waiting and ends the rest.
+    const auto terminate = [] {
+        ShowingDialogQueue::getInstance().clearAllDialog();
+        AppLifecycle::terminate();
+    };
+    CommonUtilsMainCoordinator coordinator(commonUtils, terminate);
     DesktopHelpOpener opener;
     CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
     QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());
@@ -84,7 +106,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.
-    const TerminationSignals terminationSignals([] { QApplication::quit(); });
+    const TerminationSignals terminationSignals(terminate);
     lifecycle.applicationDidFinishLaunching();
     if (environment.launched) environment.launched();
     const int status = QApplication::exec();

@@ -450,6 +450,8 @@ private:
     // Everything below is touched on the state queue only.
     Stdqueue<Request> m_queueRequest;
     std::uint64_t m_generation = 0;
+    // The generation of the queue the connect read's patch dump was asked in, until its result came.
+    std::optional<std::uint64_t> m_dumpAskedIn;
     std::optional<RequestKind> m_running;
     std::optional<AllQFXData> m_allQFXData;
     std::vector<std::string> m_modelNameList;

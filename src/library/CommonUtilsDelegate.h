@@ -61,6 +61,9 @@ public:
     virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
     virtual void didGetDeviceName(const std::string& /*name*/) {}
     virtual void didGetDeviceMemory(float /*percentInUse*/) {}
+    // A model picture has been stored while a device is connected: the picture that the connection
+    // found missing (the catalogue's pictures are fetched again as the unit connects) may be there now.
+    virtual void deviceImageDidArrive() {}
     virtual void readQFXListFail() {}
     virtual void didDoSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didFinishSynchronizationActionServer(const std::string& /*code*/) {}

@@ -163,7 +163,12 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
         m_deviceID = m_parser.getDeviceID();
         if (const AllQFXModels* model = catalogueModel(m_allQFXData, m_deviceID)) m_deviceName = model->modelName();
         publish();
-        m_createEffectListBlock = [this] { createEffectListNow(); };
+        // The device's list marks the pool for this device, and its loaded effects that the store holds in
+        // newer versions are queued for update behind the read.
+        m_createEffectListBlock = [this] {
+            mergeEffectNow();
+            createEffectListNow();
+        };
         tell([](CommonUtilsDelegate& d) {
             d.didDoSynchronizationActionDevice(std::nullopt);
             d.didPreventEjectAction();

@@ -61,9 +61,12 @@ bool CommonUtils::validIndex(std::int64_t index) const
 void CommonUtils::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
     const auto watchdog = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
+    // Taken here, on the caller's thread, as the writes do: the interface may rename the item on its own
+    // thread while the selection waits in the queue.
+    const std::string path = item ? absolutePath(item->path) : std::string();
     addRequest(
         RequestKind::SelectPatch,
-        [this, item, index] {
+        [this, item, index, path] {
             m_selectPatchBlock = [this, item](std::int32_t state) {
                 tell([item, state](CommonUtilsDelegate& d) { d.selectPatchItem(item, state); });
                 finishRequest(RequestKind::SelectPatch);
@@ -74,7 +77,7 @@ void CommonUtils::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::i
                 return;
             }
             PatchObject& entry = m_allPatchDataList[static_cast<std::size_t>(index)];
-            entry.path = absolutePath(item->path);
+            entry.path = path;
             publishPatchList();
             m_parser.selectPatch(entry);
         },
@@ -243,8 +246,10 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
                                                const std::optional<std::vector<PatchObject>>& allPatchData)
 {
     post([this, state, allPatchData] {
-        // A dump result while another request runs is one a reset has dropped.
-        if (m_running && !isRunning(RequestKind::GetQFXList)) return;
+        // Only the connect read asks for the dump: a result after the reset that dropped it (sleep, an eject,
+        // a lost unit) changes nothing, whether or not another request runs by now.
+        if (!isRunning(RequestKind::GetQFXList) || m_dumpAskedIn != m_generation) return;
+        m_dumpAskedIn.reset();
         if (state == -4 || state == -1) {
             m_isGettingDataDevice = false;
             reset();

@@ -143,7 +143,15 @@ void CommonUtils::compareModelVersion()
     });
 }
 
-void CommonUtils::downloadImageSuccess(bool /*success*/) {}
+void CommonUtils::downloadImageSuccess(bool success)
+{
+    // The pictures are fetched anew, their folder emptied first, while the unit may be connecting: the
+    // picture read at the connection can be missing, so the interface looks again when one arrives.
+    if (!success) return;
+    post([this] {
+        if (m_isConnectDevice) tell([](CommonUtilsDelegate& d) { d.deviceImageDidArrive(); });
+    });
+}
 
 std::optional<platform::BitmapImageRep> CommonUtils::getImageDevice()
 {

@@ -60,7 +60,10 @@ void CommonUtils::getMemoryStatusWithState(std::int32_t state, float status)
             if (kind == RequestKind::GetQFXList) {
                 tell([name = m_deviceName](CommonUtilsDelegate& d) { d.didGetDeviceName(name); });
                 compareModelVersion();
-                if (m_isConnectDevice) m_parser.getAllPatchDataDump();
+                if (m_isConnectDevice) {
+                    m_dumpAskedIn = m_generation;
+                    m_parser.getAllPatchDataDump();
+                }
                 resetTimer();
             } else {
                 endEffectActionWithMemoryStatus();

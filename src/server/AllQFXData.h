@@ -24,10 +24,14 @@ public:
 
     // Neither the URL nor the model list is set: only a document not made from JSON.
     bool isEmpty() const { return !qfx_url_ && !modelsList_; }
-    // No URL, or no model at all: the catalogue cannot be used.
-    bool isError() const { return !qfx_url_ || !modelsList_ || modelsList_->empty(); }
+    // No URL, no model at all, or a known key holding something of another kind anywhere in the document:
+    // the catalogue cannot be used. Read leniently, such a document would still look usable, and its
+    // models with their effect lists missing would sweep the effect store.
+    bool isError() const { return wrongKinds_ || !qfx_url_ || !modelsList_ || modelsList_->empty(); }
+    bool hasWrongKinds() const { return wrongKinds_; }
 
 private:
+    bool wrongKinds_ = false;
     std::optional<std::string> qfx_url_;
     std::optional<std::vector<AllQFXModels>> modelsList_;
 };

@@ -1,5 +1,6 @@
 #include "server/AllQFXEffects.h"
 
+#include "platform/files/SafeName.h"
 #include "server/ServerJSON.h"
 
 AllQFXEffects AllQFXEffects::initWithDic(const nlohmann::json& dic)
@@ -9,6 +10,12 @@ AllQFXEffects AllQFXEffects::initWithDic(const nlohmann::json& dic)
     effect.typeEffect_ = byteDataFromHexString(effect.typeEffectString_);
     effect.fileName_ = ServerJSON::stringValue(dic, "fileName");
     effect.version_ = ServerJSON::stringValue(dic, "version");
+    // The type names the effect's folder, and the store sweeps every folder no effect names: an effect
+    // without a usable one would have its folder swept.
+    using Kind = ServerJSON::Kind;
+    effect.wrongKinds_ = ServerJSON::holdsWrongKind(dic, "fileName", Kind::String) ||
+                         ServerJSON::holdsWrongKind(dic, "version", Kind::String) ||
+                         !platform::SafeName::check(effect.typeEffectString_);
     return effect;
 }
 

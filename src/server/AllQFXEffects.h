@@ -26,7 +26,11 @@ public:
 
     static std::array<uint8_t, 4> byteDataFromHexString(const std::string& text);
 
+    // A known key held something of another kind, or "type" cannot name a folder of the store.
+    bool hasWrongKinds() const { return wrongKinds_; }
+
 private:
+    bool wrongKinds_ = false;
     std::array<uint8_t, 4> typeEffect_{};
     std::string typeEffectString_;
     std::string fileName_;

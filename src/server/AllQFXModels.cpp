@@ -28,8 +28,18 @@ AllQFXModels AllQFXModels::initWithDic(const json& dic)
         model.qfxRegionLevelsModel_ = convertToByteArrayWithArray(*levels);
     model.qfxMaxNumOfUnit_ = ServerJSON::integerValue(dic, "qfxMaxNumOfUnit");
     model.ptcMaxNumOfUnit_ = ServerJSON::integerValue(dic, "ptcMaxNumOfUnit");
-    for (const json* effect : ServerJSON::objectElements(dic, "effects"))
+    for (const json* effect : ServerJSON::objectElements(dic, "effects")) {
         model.effectsList_.push_back(AllQFXEffects::initWithDic(*effect));
+        model.wrongKinds_ = model.wrongKinds_ || model.effectsList_.back().hasWrongKinds();
+    }
+    using Kind = ServerJSON::Kind;
+    for (const char* key : {"modelId", "modelName", "jpegImage", "qfxGeneration", "qfxSupportRegions", "ptcGeneration",
+                            "ptcSupportRegions"})
+        model.wrongKinds_ = model.wrongKinds_ || ServerJSON::holdsWrongKind(dic, key, Kind::String);
+    model.wrongKinds_ = model.wrongKinds_ || ServerJSON::holdsWrongKind(dic, "qfxRegionLevels", Kind::NumberList) ||
+                        ServerJSON::holdsWrongKind(dic, "qfxMaxNumOfUnit", Kind::Number) ||
+                        ServerJSON::holdsWrongKind(dic, "ptcMaxNumOfUnit", Kind::Number) ||
+                        ServerJSON::holdsWrongKind(dic, "effects", Kind::ObjectList);
     return model;
 }
 

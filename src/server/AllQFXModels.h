@@ -53,6 +53,9 @@ public:
     std::vector<AllQFXEffects>& effectsList() { return effectsList_; }
     void setEffectsList(std::vector<AllQFXEffects> list) { effectsList_ = std::move(list); }
 
+    // A known key of the model or of one of its effects held something of another kind.
+    bool hasWrongKinds() const { return wrongKinds_; }
+
     static int32_t getIntFromString(const std::string& text);
     static Bytes4 byteDataFromHexString(const std::string& text);
     static Bytes8 byteDataLongFromHexString(const std::string& text);
@@ -60,6 +63,7 @@ public:
     static RegionLevels convertToByteArrayWithArray(const nlohmann::json& array);
 
 private:
+    bool wrongKinds_ = false;
     int32_t modelIdInt_ = 0;
     std::string modelIDString_;
     std::string modelName_;

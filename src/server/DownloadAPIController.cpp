@@ -5,6 +5,7 @@
 
 #include "common/Log.h"
 #include "platform/files/SafeName.h"
+#include "platform/image/BitmapImageRep.h"
 #include "platform/url/URLConnection.h"
 #include "platform/url/URLError.h"
 #include "server/DownloadTempFolder.h"
@@ -175,7 +176,17 @@ void DownloadAPIController::requestImage(FileCompletion completion, const std::s
     const std::string pictureFolder = getPathWithFolderName(kImageFolder);
     download(
         link, modelID, URLRequest::UseProtocolCachePolicy,
-        [completion, pictureFolder, modelID](const std::string& tempPath, std::optional<Bytes>) {
+        [completion, pictureFolder, modelID](const std::string& tempPath, std::optional<Bytes> data) {
+            // A server that answers an error page, or a picture no reader would open, keeps the model's
+            // old picture in place.
+            Error notPicture;
+            if (!data || !platform::BitmapImageRep::imageRepWithData(data->data(), data->size(), &notPicture)) {
+                std::error_code ignored;
+                fs::remove(tempPath, ignored);
+                completion(false, std::nullopt,
+                           error(kNotAPicture, "the picture of " + modelID + " is no image: " + notPicture.describe()));
+                return;
+            }
             const std::string finalPath = (fs::path(pictureFolder) / (modelID + ".png")).string();
             // One step that replaces the old picture of the model, so a reader never finds none.
             if (std::rename(tempPath.c_str(), finalPath.c_str()) != 0) {

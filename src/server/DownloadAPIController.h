@@ -17,7 +17,7 @@
 
 // Turns one request of the server client into one transfer and finishes the file it brings: a JSON
 // document is parsed, a model picture moved into the picture folder, an effect archive unpacked into the
-// effect store. Names that become files (link components, type texts, model identifiers and names) are
+// effect store. A picture replaces the model's old one only once it decodes. Names that become files (link components, type texts, model identifiers and names) are
 // checked first; a bad one fails that request alone. Every completion runs exactly once, on the
 // background queue.
 class DownloadAPIController : public std::enable_shared_from_this<DownloadAPIController> {
@@ -26,7 +26,7 @@ public:
     static constexpr const char* kImageFolder = "QFXMacApplication/Image";
     static constexpr const char* kEffectFolder = "QFXMacApplication/Effect";
     static constexpr const char* kErrorDomain = "org.pexo.rigmora.server.download";
-    enum ErrorCode : std::int64_t { kUnsafeName = 1, kNotJSON, kNotAnArchive, kNoFolder, kPictureNotPlaced, kUnpackFailed };
+    enum ErrorCode : std::int64_t { kUnsafeName = 1, kNotJSON, kNotAnArchive, kNoFolder, kPictureNotPlaced, kUnpackFailed, kNotAPicture };
 
     // (success, document, the downloaded file, error)
     using DocumentCompletion = std::function<void(bool success, std::optional<nlohmann::json> document,

@@ -72,6 +72,8 @@ void NetworkingService::downloadAPISuccess(SuccessBlock success, FailureBlock fa
     platform::URLRequest bounded = request;
     if (bounded.totalTimeoutInterval <= 0 || bounded.totalTimeoutInterval > m_limits.seconds)
         bounded.totalTimeoutInterval = m_limits.seconds;
+    bounded.slowTransferBytes = m_limits.slowBytes;
+    bounded.slowTransferInterval = m_limits.slowSeconds;
     auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, bounded);
     auto file = std::make_shared<platform::FileOutputStream>(urlString, false);
     file->setMaximumLength(isArchive(urlString) ? m_limits.archiveBytes : m_limits.otherBytes);

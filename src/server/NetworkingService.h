@@ -24,12 +24,16 @@ public:
     using FailureBlock = std::function<void(const platform::Error& error)>;
     using ReachabilityBlock = std::function<void(bool reachable)>;
 
-    // What one download may take: past either bound it is cancelled and fails.
+    // What one download may take: past either bound it is cancelled and fails; one that trickles below the
+    // floor fails as a stalled one does.
     struct Limits {
         // Archives come in as large as the unpacker takes them; documents and pictures are small.
         std::uint64_t archiveBytes = ZipArchiveLimits{}.maxTotalBytes;
         std::uint64_t otherBytes = 8ull * 1024 * 1024;
         double seconds = 900;
+        // A download that moves fewer bytes than this in that many seconds has as good as stalled.
+        std::uint64_t slowBytes = 1024;
+        double slowSeconds = 30;
 
         // The time limit from the "Configuration" table, the byte limits as above.
         static Limits fromConfiguration(const platform::Configuration& configuration);

@@ -293,11 +293,21 @@ void OKVServerController::getFileServerInLocal()
 
 void OKVServerController::downloadImageWithData(const AllQFXData& data)
 {
-    std::error_code ignored;
-    fs::remove_all(fs::path(m_root) / DownloadAPIController::kImageFolder, ignored);
+    // Each picture replaces its model's old one only when a good one arrives, so a failed request keeps the
+    // old one; the pictures of models the catalogue no longer lists go now, as nothing would replace them.
+    const auto& models = data.modelsList() ? *data.modelsList() : std::vector<AllQFXModels>{};
+    std::set<std::string> listed;
+    for (const auto& model : models) listed.insert(model.modelIDString() + ".png");
+    const fs::path folder = fs::path(m_root) / DownloadAPIController::kImageFolder;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (listed.count(it->path().filename().string())) continue;
+        std::error_code ignored;
+        fs::remove_all(it->path(), ignored);
+    }
     auto self = shared_from_this();
     auto requests = DownloadAPIController::create(m_dispatch, m_root, m_configuration);
-    for (const auto& model : data.modelsList().value_or(std::vector<AllQFXModels>{}))
+    for (const auto& model : models)
         requests->requestImage(
             [self](bool success, std::optional<std::string>, std::optional<platform::Error>) {
                 self->delegate()->downloadImageSuccess(success);

@@ -80,7 +80,8 @@ public:
     // fresh catalogue still lists comes back as the catalogue has it now.
     std::vector<AllQFXEffects> getEffectFailWithEffectTypeList(std::set<std::uint32_t>& types,
                                                                const AllQFXData& fresh);
-    // One picture request per model of the catalogue, into the picture folder.
+    // One picture request per model of the catalogue, into the picture folder; a model's old picture stays
+    // until a good new one replaces it, and the pictures of models no longer listed are removed.
     void downloadImageWithData(const AllQFXData& data);
     // The fall-back when the catalogue could not be fetched: the stored catalogue, if it is usable.
     void getFileServerInLocal();

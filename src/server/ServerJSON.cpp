@@ -1,5 +1,6 @@
 #include "server/ServerJSON.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -73,6 +74,27 @@ std::vector<const json*> ServerJSON::objectElements(const json& dic, const char*
                 elements.push_back(&element);
     }
     return elements;
+}
+
+bool ServerJSON::holdsWrongKind(const json& dic, const char* key, Kind kind)
+{
+    const json* value = member(dic, key);
+    if (!value)
+        return false;
+    const auto every = [value](bool (json::*is)() const noexcept) {
+        return std::all_of(value->begin(), value->end(), [is](const json& element) { return (element.*is)(); });
+    };
+    switch (kind) {
+    case Kind::String:
+        return !value->is_string();
+    case Kind::Number:
+        return !value->is_number();
+    case Kind::NumberList:
+        return !value->is_array() || !every(&json::is_number);
+    case Kind::ObjectList:
+        return !value->is_array() || !every(&json::is_object);
+    }
+    return true;
 }
 
 static int hexDigit(char c)

@@ -31,6 +31,13 @@ public:
     // The array under `key`, or nullptr when missing or not an array.
     static const nlohmann::json* arrayValue(const nlohmann::json& dic, const char* key);
 
+    // What a key of the documents' vocabulary holds. A document whose keys are read leniently can still be
+    // told apart from one that holds a known key with something else (null included): the second is not
+    // the document the server means to publish.
+    enum class Kind { String, Number, NumberList, ObjectList };
+    // True when `key` is present and holds something other than `kind`; a missing key is never wrong.
+    static bool holdsWrongKind(const nlohmann::json& dic, const char* key, Kind kind);
+
     // Hexadecimal text read the way a number scanner reads it: leading white space and an optional 0x or
     // 0X are skipped, digits run up to the first non-digit; a value too wide for `bits` gives all bits set.
     // A text without any hex digit reads as 0.

@@ -35,7 +35,7 @@ TEST(QtMainExecutor, RunsPostedAndDelayedWorkOnTheEventLoopInOrder)
 
 TEST(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
 {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
     auto& app = testing_app::application();
     QtMainExecutor executor(&app);
     platform::Dispatch dispatch(executor);

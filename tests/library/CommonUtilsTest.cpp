@@ -43,6 +43,21 @@ TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
     EXPECT_EQ(settle(), Strings{});
 }
 
+// The pictures are fetched anew as the unit connects: one that is stored while a unit is connected tells
+// the interface to look again; a failed one, or one stored with no unit, tells nothing.
+TEST_F(Coordinator, AModelPictureStoredWhileConnectedIsToldToTheInterface)
+{
+    start();
+    utils->downloadImageSuccess(true);
+    EXPECT_EQ(settle(), Strings{});
+    connect();
+    settle();
+    utils->downloadImageSuccess(false);
+    EXPECT_EQ(settle(), Strings{});
+    utils->downloadImageSuccess(true);
+    EXPECT_EQ(settle(), Strings{"picture"});
+}
+
 TEST_F(Coordinator, ADeviceTheCatalogueDoesNotAcceptIsNeverConnected)
 {
     start();

@@ -1,4 +1,5 @@
 #include "support/library/EffectLibraryFixture.h"
+#include <map>
 #include "support/library/RefusingFiles.h"
 
 namespace fs = std::filesystem;
@@ -10,7 +11,7 @@ TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
     const Module comp{0x05000002, "Comp", "1.00"};
     connectWith({{0x05, {{"Comp.QF2", "1.00", comp.type, true, true}}},
                  {0x0D, {kEchoOn, kTapeOff, {"Mystery.QF2", "0.90", 0x0D0000FF}, {"Blank", "", 0, false},
-                         {"Echo2.QF2", "1.00", kEcho.type}}}},
+                         {"Echo2.QF2", "1.20", kEcho.type}}}},
                 5, {comp, kEcho, kTape});
     // Name, effect, version from the device, deleted, favourite, category ID, the copy it reads.
     Strings shown;
@@ -18,9 +19,9 @@ TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
         shown.push_back(e->fileName + " " + e->effectName + " " + e->effectVersion + " " + std::to_string(e->isDeleted) +
                         std::to_string(e->isFavourite) + " " + std::to_string(e->effectCategoryID) + " " +
                         fs::path(e->path).parent_path().filename().string());
-    EXPECT_EQ(shown, (Strings{"Comp.QF2 Comp 1.00 01 5 List", "Echo.QF2 Echo 1.00 00 13 List",
+    EXPECT_EQ(shown, (Strings{"Comp.QF2 Comp 1.00 01 5 List", "Echo.QF2 Echo 1.20 00 13 List",
                               "Tape.QF2 Tape 1.01 10 13 List", "Mystery.QF2 UNKNOWN 0.90 00 255 ",
-                              "Echo2.QF2 Echo 1.00 00 13 List"}));
+                              "Echo2.QF2 Echo 1.20 00 13 List"}));
     EXPECT_EQ(files.readFile(root / "PEXO Rigmora/Temp/Effect/List/Echo.QF2"), moduleFile(kEcho));
     // Loaded types once each, in list order.
     EXPECT_EQ(utils->getEffectTypeListInDevice(), (Types{comp.type, kEcho.type, 0x0D0000FF}));
@@ -35,8 +36,8 @@ TEST_F(EffectLibrary, AListThatCannotBeStoredIsReadFromMemoryAndPreparesNoEdit)
     start(refusing);
     utils->dataFromServer(catalogue());
     utils->connectDevice();
-    EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "listFailed 0", "effects 1", "memory 0",
-                                      "name Rig One", "patches 6", "idle"}));
+    EXPECT_EQ(until("idle"), (Strings{"busy", "connect 1", "busy", "listFailed 0", "effectPool", "syncFinish",
+                                      "effects 1", "memory 0", "name Rig One", "patches 6", "idle"}));
     EXPECT_FALSE(leftEditorMode());
     const auto before = unit.files().file("FLST_SEQ.QT2");
     auto item = std::make_shared<EffectItem>();
@@ -85,7 +86,7 @@ TEST_P(EffectAction, EditsTheDeviceListAndTellsTheInterface)
     EXPECT_EQ(utils->getEffectTypeListInDevice(), row.loadedTypes);
 }
 
-const Record kEchoFavourite{"Echo.QF2", "1.00", kEcho.type, true, true};
+const Record kEchoFavourite{"Echo.QF2", "1.20", kEcho.type, true, true};
 const Strings kEchoAndList{"Echo.QF2", "FLST_SEQ.QT2"};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -98,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0x08, {{"Boost.QF2", "1.00", kBoost.type}}}, kDeviceList[0]},
                   {"Boost.QF2", "Echo.QF2", "FLST_SEQ.QT2"}, {kBoost.type, kEcho.type}},
         ActionRow{"Delete", "Echo.QF2", &CommonUtils::deleteEffectItem, false, kDeviceList,
-                  {{0x0D, {{"Echo.QF2", "1.00", kEcho.type, false}, kTapeOff}}}, {"FLST_SEQ.QT2"}, {}},
+                  {{0x0D, {{"Echo.QF2", "1.20", kEcho.type, false}, kTapeOff}}}, {"FLST_SEQ.QT2"}, {}},
         ActionRow{"Recover", "Tape.QF2", &CommonUtils::recoverEffectItem, true, kDeviceList,
                   {{0x0D, {kEchoOn, {"Tape.QF2", "1.30", kTape.type, true, true}}}},
                   {"Echo.QF2", "FLST_SEQ.QT2", "Tape.QF2"}, {kEcho.type, kTape.type}},
@@ -281,42 +282,69 @@ TEST(EffectUseCount, CountsOccurrencesOverThePatches)
     EXPECT_EQ(CommonUtils::checkEffectExisted(*known, {}), -1);
 }
 
-// A pool rebuilt while connected replaces every loaded effect the store holds in a newer version, one
-// action each, then a closing action.
-TEST_F(EffectLibrary, UpdatesEachOutdatedLoadedEffectThenCloses)
+// The connect read marks the pool for the connected unit and then replaces every loaded effect the store
+// holds in a newer version, one action each, then a closing action.
+TEST_F(EffectLibrary, TheConnectReadMarksThePoolAndUpdatesEachOutdatedLoadedEffect)
 {
     const Module comp{0x05000002, "Comp", "10.0"};
     // Comp (2.0 against 10.0) and Echo are newer in the store; Tape is too, but deleted on the unit.
-    connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}, kDeviceList[0]}, 3, {comp, kEcho, kTape, kDelay});
-    fs::remove(store("Delay.QF2"));
-    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "updatesDone"),
-              (Strings{"effectPool", "syncFinish", "busy", "memory 0", "updated Comp.QF2 from 2.0", "busy", "memory 0",
-                       "updated Echo.QF2 from 1.00", "busy", "updatesDone", "idle", "effectListChanged"}));
+    const std::vector<Category> list{{0x05, {{"Comp.QF2", "2.0", comp.type}}},
+                                     {0x0D, {{"Echo.QF2", "1.00", kEcho.type}, kTapeOff}}};
+    effectsOnDevice = 3;
+    Strings expected{"effectPool", "syncFinish"};
+    for (const std::string& e : connectRead())
+        if (e != "idle") expected.push_back(e);
+    for (const char* e : {"busy", "memory 0", "updated Comp.QF2 from 2.0", "busy", "memory 0",
+                          "updated Echo.QF2 from 1.00", "busy", "updatesDone", "idle", "effectListChanged"})
+        expected.push_back(e);
+    EXPECT_EQ(connectHearing(list, {comp, kEcho, kTape, kDelay}, catalogueListing({comp, kEcho, kDelay}),
+                             "effectListChanged"),
+              expected);
     EXPECT_EQ(deviceList(), listFile({{0x05, {{"Comp.QF2", "10.0", comp.type}}},
                                       {0x0D, {{"Echo.QF2", "1.20", kEcho.type}, kTapeOff}}}, 260));
     EXPECT_EQ(unit.files().file("Comp.QF2"), moduleFile(comp));
+
+    // The tree the read handed over is marked for this unit: what it holds is not new, the delay is.
+    ASSERT_EQ(recorder.effectPool.size(), 1u);
+    const auto& model = recorder.effectPool[0];
+    ASSERT_EQ(model->childDirectories.size(), 1u);
+    std::map<std::string, std::pair<bool, bool>> marks;  // name -> (new, incompatible)
+    for (const auto& leaf : model->childDirectories[0]->childDirectories)
+        marks[leaf->name.value_or("")] = {leaf->isNew, leaf->isIncompatible};
+    using Marks = std::map<std::string, std::pair<bool, bool>>;
+    EXPECT_EQ(marks, (Marks{{"Comp", {false, false}}, {"Echo", {false, false}}, {"Delay", {true, false}}}));
+    EXPECT_TRUE(model->hasNewChild && model->childDirectories[0]->hasNewChild);
+
     // Up to date now: nothing is queued.
     EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "syncFinish"), (Strings{"effectPool", "syncFinish"}));
-
 }
 
 // Without a stored list to edit, an update sends no newer file: the unit keeps its file and its list.
 TEST_F(EffectLibrary, AnUpdateWithoutAStoredListLeavesTheUnitAlone)
 {
     const Module comp{0x05000002, "Comp", "10.0"};
-    connectWith({{0x05, {{"Comp.QF2", "2.0", comp.type}}}}, 1, {comp});
-    const auto before = unit.files().file("Comp.QF2");
-    fs::remove(storedCopy());
-    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "updatesDone"),
-              (Strings{"effectPool", "syncFinish", "busy", "write 1 0 Comp.QF2", "busy", "updatesDone", "idle"}));
+    RefusingFiles refusing;
+    refusing.refuseWrite = "Temp/Device/FLST_SEQ.QT2";
+    const std::vector<Category> list{{0x05, {{"Comp.QF2", "2.0", comp.type}}}};
+    const Bytes before = moduleFile({comp.type, "Comp", "2.0"});
+    unit.files().setFile("Comp.QF2", before);
+    EXPECT_EQ(connectHearing(list, {comp}, catalogue(), "idle", &refusing),
+              (Strings{"effectPool", "syncFinish", "busy", "connect 1", "busy", "listFailed 0", "effectPool",
+                       "syncFinish", "effects 1", "memory 0", "name Rig One", "patches 6", "busy",
+                       "write 1 0 Comp.QF2", "busy", "updatesDone", "idle"}));
     EXPECT_EQ(unit.files().file("Comp.QF2"), before);
+    EXPECT_EQ(deviceList(), listFile(list, 260));
 }
 
 TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)
 {
-    connectWith(kDeviceList);
+    const std::vector<Category> list{{0x0D, {{"Echo.QF2", "1.00", kEcho.type}, kTapeOff}}};
     failNext(kWrite);
-    EXPECT_EQ(heardAfter([&] { utils->mergeEffect(); }, "lost"),
-              (Strings{"effectPool", "syncFinish", "busy", "reset", "idle", "lost"}));
-    EXPECT_EQ(deviceList(), listFile(kDeviceList, 260));
+    effectsOnDevice = 2;
+    Strings expected{"effectPool", "syncFinish"};
+    for (const std::string& e : connectRead())
+        if (e != "idle") expected.push_back(e);
+    for (const char* e : {"busy", "reset", "idle", "lost"}) expected.push_back(e);
+    EXPECT_EQ(connectHearing(list, {kEcho, kDelay, kTape, kBoost}, catalogue(), "lost"), expected);
+    EXPECT_EQ(deviceList(), listFile(list, 260));
 }

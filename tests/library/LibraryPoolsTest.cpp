@@ -60,14 +60,19 @@ protected:
         utils->downloadFileSuccess(true);
         const Strings first = until("connect 1");
         EXPECT_EQ(std::count(first.begin(), first.end(), "effectPool"), 1);
-        until("idle");
+        firstTree = recorder.effectPool;
+        // The connect read hands the tree over again, marked for the unit.
+        const Strings read = until("idle");
+        EXPECT_EQ(std::count(read.begin(), read.end(), "effectPool"), 1);
     }
+    // The tree built before the unit connected.
+    CommonUtils::Tree firstTree;
 };
 
 TEST_F(Pools, EffectPoolTreeByModelAndCategoryMarkedForTheConnectedDevice)
 {
     buildAndConnect();
-    const CommonUtils::Tree built = recorder.effectPool;
+    const CommonUtils::Tree built = firstTree;
     // Models without effects get no node; categories keep their first position; missing effects last.
     ASSERT_EQ(names(built), (Strings{"Rig One", "Rig Two"}));
     EXPECT_EQ(names(built[0]->childDirectories), (Strings{"DLY", "MOD", "UNKNOWN"}));
@@ -156,8 +161,8 @@ TEST_F(Pools, VersionNoticesForANewerApplicationAndFirmware)
     utils->dataFromServer(catalogue());
     utils->connectDevice();
     EXPECT_EQ(until("idle"),
-              (Strings{"busy", "connect 1", "busy", "effects 1", "memory 0", "name Rig One", "deviceUpdate 1.20 1.30",
-                       "patches 6", "idle"}));
+              (Strings{"busy", "connect 1", "busy", "effectPool", "syncFinish", "effects 1", "memory 0", "name Rig One",
+                       "deviceUpdate 1.20 1.30", "patches 6", "idle"}));
 }
 
 TEST_F(Pools, ReachabilityReportsAndAMissingCatalogue)

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 
 #include "support/library/PatchTransferFixture.h"
@@ -7,10 +8,13 @@ namespace fs = std::filesystem;
 TEST_F(PatchTransfer, TheDumpBecomesTheListWithPlaceholdersForUnreadableSlots)
 {
     std::vector<PatchObject> dumped = utils->allPatchDataList();
+    // Kept aside, as the new read starts by clearing the device folder.
+    for (auto& patch : dumped) patch.path = utils->copyFileFromFilePath(patch.path, rootFolder + "/Temp/Local/" + fs::path(patch.path).filename().string(), false);
     dumped[1].path = rootFolder + "/gone.qptc";
     dumped[2].path.clear();
+    readUntilTheDump();
     utils->getAllPatchDataDumpWithState(1, dumped);
-    EXPECT_EQ(heard("patches"), Strings{"patches 6"});
+    EXPECT_EQ(heard("patches").back(), "patches 6");
     EXPECT_TRUE(recorder.lastPatches[1]->isWarning);
     EXPECT_EQ(recorder.lastPatches[1]->patchName, "");
     EXPECT_EQ(recorder.lastPatches[3]->patchName, dumpedNames[3]);
@@ -18,15 +22,25 @@ TEST_F(PatchTransfer, TheDumpBecomesTheListWithPlaceholdersForUnreadableSlots)
 
     // A working folder that cannot be made ends the read like any failed dump: reported, then ejected.
     faulty.fail(Op::CreateDirectory, "Temp/Device/Patch");
+    // The unit's own answer to the first read's dump comes now, and changes nothing.
+    unit.releaseReplies();
+    const Strings late = settle();
+    EXPECT_TRUE(std::none_of(late.begin(), late.end(), [](const std::string& e) { return e != "idle"; }));
+    readUntilTheDump();
     utils->getAllPatchDataDumpWithState(1, dumped);
     EXPECT_EQ(heard("patchesFailed 0").back(), "patchesFailed 0");
+    // The unit is told to leave editor mode once its held answer is out of the way.
+    unit.releaseReplies();
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
 }
 
 TEST_F(PatchTransfer, AnEmptyDumpFailsAndEjects)
 {
+    readUntilTheDump();
     utils->getAllPatchDataDumpWithState(1, std::vector<PatchObject>{});
     EXPECT_EQ(heard("patchesFailed 0").back(), "patchesFailed 0");
+    // The unit is told to leave editor mode once its held answer is out of the way.
+    unit.releaseReplies();
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
 }
 
@@ -59,6 +73,22 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     EXPECT_EQ(utils->getPatchItemWithPath(slotPath(0))->patchName, "G1");
     utils->selectPatchItem(one, 4);
     EXPECT_EQ(heard("select 1 One"), (Strings{"select 1 One"}));
+}
+
+// A selection takes the item's path when it is asked for: the interface renames items on its own thread
+// while the selection waits behind a write (the thread sanitizer's tree watches the item).
+TEST_F(PatchTransfer, ASelectionTakesTheItemsPathWhenAskedFor)
+{
+    unit.delayReplies(sim::RequestKey::maker(0x45), std::chrono::milliseconds(30));
+    utils->writeToDeviceWithPatchItem(edited(0, "First"), 0);
+    const auto chosen = item(utils->copyFileFromFilePath(slotPath(1), rootFolder + "/Temp/Local/chosen.qptc", false));
+    const std::string asked = chosen->path;
+    utils->selectPatchItem(chosen, 4);
+    // Renamed meanwhile: the item now names another file.
+    chosen->path = utils->copyFileFromFilePath(asked, rootFolder + "/Temp/Local/renamed.qptc", false);
+    chosen->patchName = "Renamed";
+    EXPECT_EQ(heard("select").back(), "select 1 Renamed");
+    EXPECT_EQ(slotPath(4), asked);
 }
 
 TEST_F(PatchTransfer, WriteAllAppliesTheNewFilesOnlyOnSuccess)

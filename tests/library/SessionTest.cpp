@@ -139,6 +139,31 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
 }
 
+// Sleep while a step of the read is on its way: the forced eject lets the unit go once, and the step's
+// result, coming after it, belongs to a dropped request and changes nothing.
+class SleepDuringRead : public Coordinator, public ::testing::WithParamInterface<RequestKey> {};
+
+TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
+{
+    start();
+    unit.holdReplies(GetParam());
+    utils->dataFromServer(catalogue());
+    utils->connectDevice();
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(GetParam()) > 0; }));
+    power.sleep();
+    const Strings heard = until("idle");
+    EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"lost", "reset", "idle"}));
+    unit.releaseReplies();
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+    EXPECT_EQ(unit.device().requestCount(RequestKey::maker(0x53)), 1U);
+    loop.advance(CommonUtils::kSleepHold);
+    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead,
+                         ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
+
 // Quitting: at once without a device; else after the closing eject, which waits behind a running action,
 // or after the quit watchdog when that action never ends. The eject itself is never shown.
 using QuitRow = std::tuple<bool, std::optional<Kind>, Strings>;

@@ -1,5 +1,6 @@
 #include "support/library/CoordinatorFixture.h"
 #include "server/OKVServerController.h"
+#include "support/image/ImageMaker.h"
 #include "support/server/LoopbackServer.h"
 #include "support/server/ZipMaker.h"
 
@@ -24,7 +25,7 @@ protected:
     {
         auto document = nlohmann::json::parse(catalogueText());
         server.serve("/v1/effects.json", document.dump(), "application/json");
-        server.serve("/img.png", "png", "image/png");
+        server.serve("/img.png", imagemaker::pngText(2, 2), "image/png");
         const auto zip = root / "src.zip";
         zipmaker::write(zip, {zipmaker::file("0B000123.QF2", "drive")});
         server.serve("/qfx/0B000123.zip", zipmaker::readFile(zip), "application/zip");

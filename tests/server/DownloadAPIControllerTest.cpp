@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "support/image/ImageMaker.h"
 #include "support/server/DownloadRequests.h"
 
 using namespace support::downloadrequests;
+
+namespace {
+
+std::string asText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+}  // namespace
 
 TEST(DownloadAPIController, DocumentsByWhatTheServerAnswers)
 {
@@ -107,7 +114,8 @@ TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTh
 TEST(DownloadAPIController, PicturesReplaceTheOldOneAndAFailedMoveIsAFailure)
 {
     Requests r;
-    r.server.serve("/img/qx1.png", "picture bytes", "image/png");
+    const std::string picture = asText(imagemaker::png(3, 2));
+    r.server.serve("/img/qx1.png", picture, "image/png");
     r.write("QFXMacApplication/Image/12345678.png", "old picture");
     const struct {
         const char* modelID;
@@ -124,8 +132,40 @@ TEST(DownloadAPIController, PicturesReplaceTheOldOneAndAFailedMoveIsAFailure)
     auto noLink = std::make_shared<Outcome>();
     r.controller->requestImage(r.fileInto(noLink), "", "12345678");
     EXPECT_FALSE(r.wait(noLink)->success);
-    EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), "picture bytes");
+    EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), picture);
     EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
+}
+
+// Whatever the server answers in a picture's place, the model's old picture stays unless the answer is an
+// image the reader opens within its bounds.
+TEST(DownloadAPIController, APictureReplacesTheOldOneOnlyWhenItDecodes)
+{
+    using Reply = support::LoopbackServer::Reply;
+    const struct {
+        const char* what;
+        Reply reply;
+        bool success;
+    } replies[] = {
+        {"an HTML page", {200, "text/html", "<html><body>Maintenance</body></html>", {}}, false},
+        {"an HTML page called a PNG", {200, "image/png", "<!DOCTYPE html><html></html>", {}}, false},
+        {"a PNG header declaring 100000x100000", {200, "image/png", asText(imagemaker::pngDeclaring(100000, 100000)), {}}, false},
+        {"a PNG cut short", {200, "image/png", asText(imagemaker::png(40, 40)).substr(0, 60), {}}, false},
+        {"an empty body", {200, "image/png", "", {}}, false},
+        {"a server error", {500, "text/html", "<html>error</html>", {}}, false},
+        {"9 MiB", {200, "image/png", std::string(9u << 20, 'x'), {}}, false},
+        {"a PNG", {200, "image/png", asText(imagemaker::png(3, 2)), {}}, true},
+        {"a JPEG", {200, "image/jpeg", asText(imagemaker::jpeg(4, 4)), {}}, true},
+    };
+    for (const auto& c : replies) {
+        Requests r;
+        r.server.serve("/img/qx1.png", c.reply);
+        r.write("QFXMacApplication/Image/12345678.png", "old picture");
+        auto outcome = std::make_shared<Outcome>();
+        r.controller->requestImage(r.fileInto(outcome), r.server.url("/img/qx1.png"), "12345678");
+        EXPECT_EQ(r.wait(outcome)->success, c.success) << c.what;
+        EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), c.success ? c.reply.body : "old picture") << c.what;
+        EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u) << c.what;
+    }
 }
 
 TEST(DownloadAPIController, ServerCheckIsYesOnlyForStatus200)

@@ -14,7 +14,7 @@ TEST(EffectDownload, FirstRunFetchesEveryTypeOnceAndASecondRunOnlyTheNewerOne)
     EXPECT_EQ(s.module("0B000123"), "0B000123 1.0");
     EXPECT_EQ(s.module("0D000300"), "0D000300 1.0");
     EXPECT_EQ((std::vector<int>{s.hits(kDrive), s.hits(kDelay), s.hits(kReverb)}), (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), "png");
+    EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), imagemaker::pngText(2, 2));
 
     // The delay is newer on the server; the reverb's model is gone, so its folder is swept.
     Effect newer = kDelay;

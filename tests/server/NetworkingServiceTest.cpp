@@ -60,6 +60,30 @@ TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNo
     EXPECT_EQ(outcome->error->code, ENOENT);
 }
 
+// A trickle of a byte now and then fails as a stall does, long before the total limit, and leaves no file;
+// a download that keeps above the floor is never cut.
+TEST(NetworkingService, ADownloadBelowTheFloorFailsAsAStalledOne)
+{
+    Fixture fixture;
+    LoopbackServer server;
+    server.trickle("/trickle.zip", std::chrono::milliseconds(20));
+    server.serve("/steady.zip", std::string(300000, 's'), "application/zip");
+    const NetworkingService::Limits limits{1 << 20, 1024, 600, 1024, 0.5};
+
+    const auto trickled = (fixture.folder / "trickle.zip").string();
+    auto outcome = fixture.download(server.url("/trickle.zip"), trickled, limits);
+    ASSERT_TRUE(outcome->error);
+    EXPECT_EQ(outcome->error->code, URLErrorTimedOut);
+    EXPECT_EQ(outcome->error->description, "The request timed out.");
+    EXPECT_FALSE(std::filesystem::exists(trickled));
+    server.release();
+
+    const auto steady = (fixture.folder / "steady.zip").string();
+    outcome = fixture.download(server.url("/steady.zip"), steady, limits);
+    EXPECT_TRUE(outcome->succeeded);
+    EXPECT_EQ(std::filesystem::file_size(steady), 300000u);
+}
+
 TEST(NetworkingService, ReachabilityGoesToTheLatestCallerOnly)
 {
     Fixture fixture;

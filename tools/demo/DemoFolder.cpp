@@ -46,7 +46,9 @@ DemoFolder::DemoFolder()
     for (const fs::path& folder : {dataHome(), scratch()}) fs::create_directories(folder, error);
 }
 
-DemoFolder::~DemoFolder()
+DemoFolder::~DemoFolder() { remove(); }
+
+void DemoFolder::remove()
 {
     std::error_code error;
     if (valid() && !m_keep) fs::remove_all(m_path, error);

@@ -24,6 +24,8 @@ public:
     std::filesystem::path resources() const { return m_path / "resources"; }
     std::filesystem::path scratch() const { return m_path / "scratch"; }
     void keep() { m_keep = true; }
+    // Removes the folder now, unless it is to be kept (the end does it otherwise).
+    void remove();
 
     // Copies `shippedResources` and writes its "Configuration" table with `overrides` replacing the
     // shipped values, then sets XDG_DATA_HOME and RIG_RESOURCES to the demo's folders.

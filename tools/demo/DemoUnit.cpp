@@ -60,6 +60,16 @@ DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_
     loadEffects();
 }
 
+DemoUnit::~DemoUnit()
+{
+    if (!m_endReport) return;
+    // What the host handed over last is on the simulated cable still; the unit hears it first.
+    m_system.waitUntilDelivered();
+    auto& device = m_unit.device();
+    // The editing mode's end, the message a program sends as it lets its unit go.
+    m_endReport(device.requestCount(sim::RequestKey::identity()) > 0, device.requestCount(sim::RequestKey::maker(0x53)) > 0);
+}
+
 std::shared_ptr<platform::MidiSystem> DemoUnit::system(const std::shared_ptr<DemoUnit>& unit)
 {
     return {unit, &unit->m_system};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ public:
     static constexpr int kLoadedEffects = 4;
 
     explicit DemoUnit(platform::Dispatch& dispatch);
+    ~DemoUnit();
     DemoUnit(const DemoUnit&) = delete;
     DemoUnit& operator=(const DemoUnit&) = delete;
 
@@ -37,6 +39,9 @@ public:
     bool patchesRead();
     // How many patch dumps the host has asked for so far (a full read asks for each patch once).
     std::size_t patchRequests();
+    // Told as the unit goes: whether the host ever greeted it, and whether it then ended the editing
+    // mode as a program that lets its unit go does.
+    void setEndReport(std::function<void(bool connected, bool letGo)> report) { m_endReport = std::move(report); }
     // The name of the patch the unit holds in `slot` (counted from 0); none for an unreadable slot.
     std::optional<std::string> patchNameAt(std::int32_t slot);
     // Its comment as stored (trailing padding dropped); none for an unreadable slot.
@@ -56,4 +61,5 @@ private:
 
     platform::VirtualMidiSystem m_system;
     sim::DeviceUnit m_unit;
+    std::function<void(bool, bool)> m_endReport;
 };

@@ -29,12 +29,12 @@ bool WindowShot::isBlank(const QImage& image)
 QString WindowShot::save(QWidget& window, const QString& path)
 {
     QImage image = window.grab().toImage();
-    // Sheets and menus are windows of their own over the window: drawn in where they show.
+    // Sheets and popups are windows of their own: they are laid over the picture where they show.
+    const QPoint origin = window.mapToGlobal(QPoint(0, 0));
     QPainter painter(&image);
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top == &window || !top->isVisible() || top->parentWidget() == nullptr) continue;
-        if (top->parentWidget() != &window && !window.isAncestorOf(top->parentWidget())) continue;
-        painter.drawPixmap(top->mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0)), top->grab());
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        if (other == &window || !other->isVisible() || other->windowType() == Qt::Desktop) continue;
+        painter.drawPixmap(other->mapToGlobal(QPoint(0, 0)) - origin, other->grab());
     }
     painter.end();
     if (isBlank(image)) return QStringLiteral("the window's picture is blank");

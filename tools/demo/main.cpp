@@ -1,18 +1,25 @@
 // The demo launcher: the real program on the virtual MIDI backend with a simulated unit, and a local
 // catalogue server, in a folder of its own. Anyone without the unit or the internet sees the program work.
 //
-//   pexo-rigmora-demo [--keep] [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
+//   pexo-rigmora-demo [--keep] [--no-unit] [--slow-unit] [--no-catalogue]
+//                     [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
 //   pexo-rigmora-demo --tour FOLDER [--time-limit SECONDS]
 //
-// --keep leaves the demo folder in place at the end. --screenshot saves a picture of the main window once
-// the unit's patches have been read (or, with --when window, once the main window shows) and ends the
+// --keep leaves the demo folder in place at the end. --no-unit starts with nothing plugged in, --slow-unit
+// lets the unit answer at a MIDI cable's pace (its patches take a while to read), --no-catalogue leaves
+// the local catalogue empty so the program meets a server that has nothing. It tells on standard output
+// when the splash, the main window, a sheet and the unit's read begin, and at the end whether the unit
+// was let go. --screenshot saves a picture of the main window once the unit's patches have been read and
+// the header shows the unit's picture (or, with --when window, once the main window shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
 // are read (the effect update notice, effects screen, the effects sorted by use with an unloaded one
 // picked, an effect loaded, a row's option menu, its delete question, the deleted row, an effect's
 // properties, patch screen, a name and a comment edited in place and held by the unit, a patch changed on the unit, the list's end, ejected,
 // connected again, then the patch pool: seeded with its backup open, a rename, rows saved into a group, a
-// new group, a patch moved into a group) and saves a picture of each in FOLDER,
+// new group, a patch moved into a group; then a Shift range in the list, Backup All, the seeded backup
+// restored with its result sheet, the Undo popover and the list after its undo) and saves a picture of each
+// in FOLDER,
 // with the same statuses.
 
 #include <QAction>
@@ -20,6 +27,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -33,6 +41,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +51,10 @@
 #include "DemoUnit.h"
 #include "EffectTour.h"
 #include "PoolTour.h"
+#include "UndoTour.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
+#include "app/shell/GraphicalSession.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/files/ApplicationSupport.h"
 #include "support/server/LoopbackServer.h"
@@ -52,6 +63,9 @@ namespace {
 
 struct Options {
     bool keep = false;
+    bool noUnit = false;
+    bool slowUnit = false;
+    bool noCatalogue = false;
     QString screenshot;
     QString tour;
     bool whenWindow = false;
@@ -65,6 +79,12 @@ bool parse(int argc, char** argv, Options& options)
         const bool hasValue = i + 1 < argc;
         if (argument == "--keep") {
             options.keep = true;
+        } else if (argument == "--no-unit") {
+            options.noUnit = true;
+        } else if (argument == "--slow-unit") {
+            options.slowUnit = true;
+        } else if (argument == "--no-catalogue") {
+            options.noCatalogue = true;
         } else if (argument == "--screenshot" && hasValue) {
             options.screenshot = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--tour" && hasValue) {
@@ -82,6 +102,28 @@ bool parse(int argc, char** argv, Options& options)
     return true;
 }
 
+bool mainWindowShows()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->inherits("MainWindow")) return true;
+    return false;
+}
+
+// The header's picture of the connected unit.
+bool devicePictureShows(QWidget& window)
+{
+    for (QLabel* label : window.findChildren<QLabel*>())
+        if (label->inherits("ShowDeviceIconImageView") && label->isVisible() && !label->pixmap().isNull()) return true;
+    return false;
+}
+
+bool sheetShows()
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->inherits("QDialog")) return true;
+    return false;
+}
+
 // Watches the run on the main thread: tells when the unit's patches have been read and, when asked,
 // takes the picture and ends the program.
 void watch(const Options& options, DemoUnit* const* unit)
@@ -89,16 +131,30 @@ void watch(const Options& options, DemoUnit* const* unit)
     auto* timer = new QTimer(qApp);
     const auto started = std::chrono::steady_clock::now();
     auto reported = std::make_shared<bool>(false);
+    auto told = std::make_shared<std::set<std::string>>();
+    // Each moment once, for whoever waits on the demo's output (the termination tests do).
+    const auto tell = [told](bool reached, const char* moment) {
+        if (!reached || !told->insert(moment).second) return;
+        std::printf("demo: %s\n", moment);
+        std::fflush(stdout);
+    };
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
         const bool read = *unit != nullptr && (*unit)->patchesRead();
+        tell(mainWindowShows(), "the main window shows");
+        tell(sheetShows(), "a sheet shows");
+        tell(*unit != nullptr && !read && (*unit)->patchRequests() > 0, "the unit is being read");
         if (read && !*reported) {
             *reported = true;
             std::printf("demo: the unit's %d patches have been read\n", (*unit)->patchCount());
             std::fflush(stdout);
         }
-        if (options.screenshot.isEmpty()) return;
         QWidget* window = WindowShot::findWindow(QApplication::applicationName());
-        if ((options.whenWindow ? window != nullptr : read) && window != nullptr) {
+        tell(window != nullptr && devicePictureShows(*window), "the device picture shows");
+        tell(window != nullptr && !window->windowIcon().isNull(), "the window carries its icon");
+        if (options.screenshot.isEmpty()) return;
+        // Once the patches are read the header shows the unit's picture: the picture waits for it.
+        const bool ready = options.whenWindow ? window != nullptr : read && window != nullptr && devicePictureShows(*window);
+        if (ready) {
             timer->stop();
             // One more turn of the event loop so the window has painted what it just received.
             QTimer::singleShot(500, qApp, [options, window] {
@@ -111,7 +167,9 @@ void watch(const Options& options, DemoUnit* const* unit)
         } else if (std::chrono::steady_clock::now() - started > std::chrono::seconds(options.timeLimitSeconds)) {
             timer->stop();
             std::fprintf(stderr, "demo: %s did not come within %d seconds\n",
-                         options.whenWindow ? "the main window" : "the read of the unit's patches",
+                         options.whenWindow ? "the main window"
+                         : read             ? "the unit's picture"
+                                            : "the read of the unit's patches",
                          options.timeLimitSeconds);
             // The picture of how far it got, to look into why.
             if (window != nullptr) WindowShot::save(*window, options.screenshot);
@@ -303,6 +361,12 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"pool-rows-saved.png", PoolTour::saveDeviceRowsIntoGroup, PoolTour::rowsSaved},
         {"pool-new-group.png", PoolTour::createGroup, PoolTour::groupCreated},
         {"pool-moved.png", PoolTour::movePatchIntoGroup, PoolTour::patchMoved},
+        // Selection, Backup All, Restore All and undo.
+        {"list-shift-range.png", UndoTour::selectShiftRange, UndoTour::shiftRangeSelected},
+        {"pool-backup-all.png", UndoTour::backUpAll, UndoTour::backedUp},
+        {"restore-result.png", UndoTour::restoreSeededBackup, UndoTour::restoreResultShown},
+        {"undo-popover.png", UndoTour::openUndoPopover, UndoTour::undoPopoverShown},
+        {"list-after-undo.png", UndoTour::undoFromPopover, UndoTour::listUndone},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
@@ -357,6 +421,11 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) return 64;
 
+    // Nothing to leave behind when no window could open anyway.
+    if (const std::string missing = GraphicalSession::whatIsMissing(argc, argv); !missing.empty()) {
+        std::fprintf(stderr, "pexo-rigmora-demo: %s\n", missing.c_str());
+        return 1;
+    }
     DemoFolder folder;
     if (!folder.valid()) {
         std::fprintf(stderr, "pexo-rigmora-demo: %s\n", folder.error().c_str());
@@ -369,7 +438,7 @@ int main(int argc, char** argv)
         return 1;
     }
     support::LoopbackServer server;
-    if (!DemoCatalogue::serve(server, folder.scratch()) ||
+    if ((!options.noCatalogue && !DemoCatalogue::serve(server, folder.scratch())) ||
         !folder.install(*resources, DemoCatalogue::configurationEntries(server))) {
         std::fprintf(stderr, "pexo-rigmora-demo: %s\n",
                      folder.error().empty() ? "cannot pack the catalogue's archives" : folder.error().c_str());
@@ -386,18 +455,31 @@ int main(int argc, char** argv)
     }
     environment.configuration = platform::Configuration::load(platform::Bundle::main());
     DemoUnit* unit = nullptr;
-    environment.midiSystem = [&unit](platform::Dispatch& dispatch) {
+    environment.midiSystem = [&unit, &options](platform::Dispatch& dispatch) -> std::shared_ptr<platform::MidiSystem> {
+        if (options.noUnit) return std::make_shared<platform::VirtualMidiSystem>(dispatch);
         auto made = std::make_shared<DemoUnit>(dispatch);
+        // 3,125 bytes a second: a MIDI cable's rate.
+        if (options.slowUnit) made->unit().setPacing(3125.0, std::chrono::microseconds(0));
+        // The unit goes with the program's MIDI system, after the program's own end.
+        made->setEndReport([](bool connected, bool letGo) {
+            if (!connected) return;
+            std::printf("demo: the unit was %s\n", letGo ? "let go" : "never let go");
+            std::fflush(stdout);
+        });
         unit = made.get();
         return DemoUnit::system(made);
     };
+    // The process ends at once when the display cannot be opened: the folder goes first.
+    environment.cannotOpenWindows = [&folder] { folder.remove(); };
     environment.launched = [&] {
-        std::printf("demo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
+        std::printf("demo: the splash shows\ndemo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
                     environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),
                     unit != nullptr ? unit->patchCount() : 0);
         std::fflush(stdout);
         if (options.tour.isEmpty()) watch(options, &unit);
         else tour(options, &unit);
     };
-    return runProgram(argc, argv, environment);
+    const int status = runProgram(argc, argv, environment);
+    std::printf("demo: ended with status %d\n", status);
+    return status;
 }

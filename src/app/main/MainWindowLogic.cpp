@@ -59,8 +59,7 @@ void MainWindowLogic::awakeFromNib(const Parts& parts)
     synchServerActionList_.clear();
     parts_->chrome.setServerSyncIconVisible(false);
     parts_->chrome.setDeviceSyncIconVisible(false);
-    parts_->options.read();
-    parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+    setUpControlMenuState();
     parts_->coordinator.setDelegate(this);
     parts_->coordinator.syncEffect();
     setSavingToDeviceEnabled(false);
@@ -208,30 +207,50 @@ void MainWindowLogic::performMenuAction(MenuAction action)
         parts_->coordinator.closeApp();
         break;
     case MenuAction::Version:
-        parts_->chrome.showVersionWindow();
+        didClickVersionMenu();
         break;
     case MenuAction::License:
-        parts_->chrome.showLicenseWindow();
+        didClickOnLicense();
         break;
     case MenuAction::Manual:
-        openManual();
+        didClickManualMenu();
         break;
     case MenuAction::VersionUpdateHistory:
-        openHistory();
+        didClickVersionUpdateHistory();
         break;
     case MenuAction::InformUpdatingApplication:
-        parts_->options.toggleApplicationUpdating();
-        parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+        didClickInformUpdatingApplicationMenu();
         break;
     case MenuAction::InformUpdatingDevice:
-        parts_->options.toggleDeviceUpdating();
-        parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+        didClickInformUpdatingDeviceMenu();
         break;
     }
     parts_->chrome.refreshMenus();
 }
 
-void MainWindowLogic::openManual()
+void MainWindowLogic::setUpControlMenuState()
+{
+    parts_->options.read();
+    parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+}
+
+void MainWindowLogic::didClickInformUpdatingApplicationMenu()
+{
+    parts_->options.toggleApplicationUpdating();
+    parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+}
+
+void MainWindowLogic::didClickInformUpdatingDeviceMenu()
+{
+    parts_->options.toggleDeviceUpdating();
+    parts_->chrome.setCheckMarks(appUpdatingComfirmation(), deviceUpdatingComfirmation());
+}
+
+void MainWindowLogic::didClickVersionMenu() { parts_->chrome.showVersionWindow(); }
+
+void MainWindowLogic::didClickOnLicense() { parts_->chrome.showLicenseWindow(); }
+
+void MainWindowLogic::didClickManualMenu()
 {
     const bool japanese = parts_->language == "ja";
     const std::filesystem::path manual = std::filesystem::path(parts_->resourcesDirectory) /
@@ -241,7 +260,7 @@ void MainWindowLogic::openManual()
         parts_->opener.openFile(manual.string());
 }
 
-void MainWindowLogic::openHistory()
+void MainWindowLogic::didClickVersionUpdateHistory()
 {
     const std::string& url = parts_->language == "ja" ? parts_->historyUrlJp : parts_->historyUrlEn;
     if (url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0) parts_->opener.openUrl(url);
@@ -279,6 +298,11 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
     parts_->patchManager.setNumberOfSlotsInBlank(parts_->coordinator.getNumberOfSlotsInBank());
     if (isPatchPoolLoaded_) parts_->coordinator.updateDirectoryObjectForPatchPool(parts_->patchManager.structureData());
     parts_->chrome.refreshMenus();
+}
+
+void MainWindowLogic::deviceImageDidArrive()
+{
+    if (parts_->appDelegate.isDeviceConnected()) parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
 }
 
 void MainWindowLogic::serverConnectWithState(bool reachable)

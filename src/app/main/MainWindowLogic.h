@@ -93,6 +93,18 @@ public:
     // Checks the item's condition again (a shortcut fires without the menu opening), then acts.
     void performMenuAction(MenuAction action);
 
+    // The menu's handlers. The two options: read at set-up and shown as the items' check marks; each
+    // toggle inverts its option and writes both.
+    void setUpControlMenuState();
+    void didClickInformUpdatingApplicationMenu();
+    void didClickInformUpdatingDeviceMenu();
+    void didClickVersionMenu();
+    void didClickOnLicense();
+    // The reference guide in the interface language; a missing one opens nothing.
+    void didClickManualMenu();
+    // The update-history page in the interface language; a URL that is no web page opens nothing.
+    void didClickVersionUpdateHistory();
+
     bool appUpdatingComfirmation() const;
     bool deviceUpdatingComfirmation() const;
     bool isPatchPoolLoaded() const { return isPatchPoolLoaded_; }
@@ -103,6 +115,7 @@ public:
     // ---- CommonUtilsDelegate ----
     void allQFXDataWithState(std::int64_t state) override;
     void deviceConnectWithState(std::int32_t state) override;
+    void deviceImageDidArrive() override;
     void serverConnectWithState(bool reachable) override;
     void internetNoConnect() override;
     void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
@@ -154,8 +167,6 @@ private:
     void terminateAfter(const std::string& key);
     void setBackUpAllEnabled(bool enabled);
     void setSavingToDeviceEnabled(bool enabled);
-    void openManual();
-    void openHistory();
 
     std::unique_ptr<Parts> parts_;
     int state_ = kStateNone;

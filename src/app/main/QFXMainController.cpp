@@ -18,6 +18,7 @@
 #include "app/screens/EffectScreen.h"
 #include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
+#include "app/shell/AppLifecycle.h"
 #include "app/views/ApplicationVersionView.h"
 #include "app/views/LicenseView.h"
 #include "app/views/MemoryLevelIndicator.h"
@@ -123,8 +124,12 @@ void QFXMainController::buildView()
     header->addWidget(lostingServerConnectionImageView_);
     header->addSpacing(12);
     header->addWidget(memoryLevelIndicator_);
-    header->addWidget(memoryCurrentPercentLabel_);
-    header->addWidget(memoryUnitDesctiptionLabel_);
+    // The figure and its unit read as "31 % used": one space between them, not the layout's gap.
+    auto* memoryFigure = new QHBoxLayout;
+    memoryFigure->setSpacing(memoryUnitDesctiptionLabel_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+    memoryFigure->addWidget(memoryCurrentPercentLabel_);
+    memoryFigure->addWidget(memoryUnitDesctiptionLabel_);
+    header->addLayout(memoryFigure);
     layout->addLayout(header);
 
     auto* tabs = new QHBoxLayout;
@@ -299,8 +304,8 @@ void QFXMainController::setSyncIconFrame(std::size_t frame)
 
 void QFXMainController::setCheckMarks(bool applicationUpdate, bool deviceUpdate)
 {
-    menuAction(MenuAction::InformUpdatingApplication)->setChecked(applicationUpdate);
-    menuAction(MenuAction::InformUpdatingDevice)->setChecked(deviceUpdate);
+    appUpdateMenuItem()->setChecked(applicationUpdate);
+    deviceUpdateMenuItem()->setChecked(deviceUpdate);
 }
 
 void QFXMainController::showInfoWindow(QPointer<QWidget>& window, const std::string& titleKey, QWidget* content)
@@ -341,4 +346,14 @@ void QFXMainController::refreshMenus()
         it.value()->setEnabled(validateMenuItem(static_cast<MenuAction>(it.key())));
 }
 
-void QFXMainController::terminate() { QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection); }
+void QFXMainController::terminate()
+{
+    // Not a quit that asks the windows: a sheet still waiting in the queue would refuse it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            dialogs_.clearAllDialog();
+            AppLifecycle::terminate();
+        },
+        Qt::QueuedConnection);
+}

@@ -81,6 +81,9 @@ public:
     EffectScreen& effectManager() { return *effectManager_; }
     PatchScreen& patchManager() { return *patchManager_; }
     QAction* menuAction(MenuAction action) const { return actions_.value(static_cast<int>(action)); }
+    // The two option items, checked while their option is on.
+    QAction* appUpdateMenuItem() const { return menuAction(MenuAction::InformUpdatingApplication); }
+    QAction* deviceUpdateMenuItem() const { return menuAction(MenuAction::InformUpdatingDevice); }
     QMenu* controlMenu() const { return controlMenu_; }
     QMenu* helpMenu() const { return helpMenu_; }
     QLabel* appTittle() const { return appTittle_; }
@@ -88,6 +91,7 @@ public:
     QLabel* deviceSyncIcon() const { return deviceSyncIcon_; }
     QLabel* lostingServerConnectionImageView() const { return lostingServerConnectionImageView_; }
     QLabel* memoryCurrentPercentLabel() const { return memoryCurrentPercentLabel_; }
+    QLabel* memoryUnitDesctiptionLabel() const { return memoryUnitDesctiptionLabel_; }
     MemoryLevelIndicator* memoryLevelIndicator() const { return memoryLevelIndicator_; }
     QPushButton* ejectButton() const { return ejectButton_; }
     QPushButton* effectManagerButton() const override { return effectManagerButton_; }

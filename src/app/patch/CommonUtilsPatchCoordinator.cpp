@@ -80,3 +80,37 @@ void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(Director
 {
     utils_.updateIncompatiblePathItemInDirectory(node);
 }
+
+// ---- the recycle bin, backups and restores ----
+
+std::string CommonUtilsPatchCoordinator::deletePatchItem(const PatchItem& item, const DirectoryObject* group)
+{
+    return utils_.deletePatchItem(item, group);
+}
+
+std::string CommonUtilsPatchCoordinator::undoPatchItem(const PatchItem& item, const DirectoryObject* group)
+{
+    return utils_.undoPatchItem(item, group);
+}
+
+std::string CommonUtilsPatchCoordinator::deletePatchGroup(const DirectoryObject& group)
+{
+    return utils_.deletePatchGroup(group);
+}
+
+std::string CommonUtilsPatchCoordinator::undoPatchGroup(DirectoryObject& group) { return utils_.undoPatchGroup(group); }
+
+std::string CommonUtilsPatchCoordinator::canBackupWithName(const std::string& name)
+{
+    return utils_.canBackupWithName(name);
+}
+
+std::int32_t CommonUtilsPatchCoordinator::backupPatchListWithName(const std::string& name, const PatchItems& patchList)
+{
+    return utils_.backupPatchListWithName(name, patchList);
+}
+
+bool CommonUtilsPatchCoordinator::restorePatchWithPatchItems(const PatchItems& items)
+{
+    return utils_.restorePatchWithPatchItems(items);
+}

@@ -26,6 +26,14 @@ public:
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;
 
+    std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) override;
+    std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group) override;
+    std::string deletePatchGroup(const DirectoryObject& group) override;
+    std::string undoPatchGroup(DirectoryObject& group) override;
+    std::string canBackupWithName(const std::string& name) override;
+    std::int32_t backupPatchListWithName(const std::string& name, const PatchItems& patchList) override;
+    bool restorePatchWithPatchItems(const PatchItems& items) override;
+
 private:
     CommonUtils& utils_;
 };

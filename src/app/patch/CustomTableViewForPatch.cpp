@@ -88,15 +88,11 @@ void CustomTableViewForPatch::setUpCurrentSelectionWithIndexSet(const std::vecto
     selectionModel()->select(selection, extendingSelection ? QItemSelectionModel::Select
                                                             : QItemSelectionModel::ClearAndSelect);
     if (rows.empty()) return;
-    previousSelectedRow_ = rootSelectedRowForShilf_ = rows.front();
-    selectionList_ = rows;
+    rules_.setUpCurrentSelection(rows, extendingSelection, selectedRowSet());
+    rules_.setPreviousSelectedRow(rules_.rootSelectedRowForShilf());
 }
 
-void CustomTableViewForPatch::resetSelectionData()
-{
-    rootSelectedRowForShilf_ = previousSelectedRow_ = previousSelectedColumn_ = 0;
-    selectionList_.clear();
-}
+void CustomTableViewForPatch::resetSelectionData() { rules_.resetSelectionData(); }
 
 void CustomTableViewForPatch::reloadData()
 {
@@ -235,8 +231,7 @@ void CustomTableViewForPatch::keyPressEvent(QKeyEvent* event)
     if (isUndoKey(*event)) {
         if (!appDelegate_.isRestoringAll()) undoController_.doUndoAction();
     } else if (isSelectAllKey(*event) && model()) {
-        selectionList_.clear();
-        for (int row = 0; row < model()->rowCount(); ++row) selectionList_.push_back(static_cast<std::uint64_t>(row));
+        rules_.selectAll(static_cast<std::uint64_t>(model()->rowCount()));
         selectAll();
     }
 }
@@ -259,9 +254,9 @@ void CustomTableViewForPatch::editCurrentRow()
     if (!model()) return;
     const auto selected = selectedRows();
     if (selected.empty()) return;
-    int column = static_cast<int>(previousSelectedColumn_);
+    int column = static_cast<int>(rules_.previousSelectedColumn());
     if (column == 0 && model()->columnCount() > 1) column = 1;
-    const auto row = previousSelectedRow_;
+    const auto row = rules_.previousSelectedRow();
     if (!std::binary_search(selected.begin(), selected.end(), row)) return;
     const int r = static_cast<int>(row);
     if (isEmptyRow(r) || isEditing(r, column) || column >= model()->columnCount()) return;
@@ -280,11 +275,38 @@ void CustomTableViewForPatch::mousePressEvent(QMouseEvent* event)
         return;
     }
     if (event->button() != Qt::LeftButton || lockTableView_) return;
+    // The press only records: the release selects.
+    clickCount_ = 1;
+    dragged_ = false;
     setFocus(Qt::MouseFocusReason);
     mouseDownPoint_ = event->position().toPoint();
 }
 
-void CustomTableViewForPatch::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
+void CustomTableViewForPatch::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() != Qt::LeftButton || lockTableView_) return;
+    clickCount_ = 2;
+    dragged_ = false;
+    setFocus(Qt::MouseFocusReason);
+    mouseDownPoint_ = event->position().toPoint();
+}
+
+void CustomTableViewForPatch::mouseMoveEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (!(event->buttons() & Qt::LeftButton) || dragged_ || lockTableView_ || appDelegate_.isEdittingTextView()) return;
+    const QPoint position = event->position().toPoint();
+    const QPoint moved = position - mouseDownPoint_;
+    if (!PatchListSelectionRules::isDragDistance(moved.x(), moved.y())) return;
+    setFocus(Qt::MouseFocusReason);
+    const int row = rowAt(position.y());
+    if (isEmptyRow(row)) return;
+    // A drag carries the selection, with the row it starts on.
+    dragged_ = true;
+    apply(rules_.dragSelect(static_cast<std::uint64_t>(row), event->modifiers().testFlag(Qt::ControlModifier),
+                            selectedRowSet()));
+}
 
 void CustomTableViewForPatch::mouseReleaseEvent(QMouseEvent* event)
 {
@@ -295,40 +317,36 @@ void CustomTableViewForPatch::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     if (event->button() != Qt::LeftButton || lockTableView_) return;
+    const bool wasDragged = dragged_;
+    dragged_ = false;
+    if (wasDragged) return;
+    leftMouseUp(position, event->modifiers(), clickCount_);
+}
+
+void CustomTableViewForPatch::leftMouseUp(QPoint position, Qt::KeyboardModifiers modifiers, int clickCount)
+{
     closeRightClickMenu();
     if (appDelegate_.isEdittingTextView()) return;
     const int row = rowAt(position.y());
     if (isEmptyRow(row)) return;
-    const int column = columnAt(position.x());
-    if (column >= 0 && column < model()->columnCount()) previousSelectedColumn_ = static_cast<std::uint64_t>(column);
-    plainClick(static_cast<std::uint64_t>(row));
-}
-
-void CustomTableViewForPatch::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    event->accept();
-    if (event->button() != Qt::LeftButton || lockTableView_ || appDelegate_.isEdittingTextView()) return;
-    const QPoint position = event->position().toPoint();
-    const int row = rowAt(position.y());
-    const int column = columnAt(position.x());
-    if (isEmptyRow(row) || column < PatchListTableModel::PatchColumn) return;
-    previousSelectedColumn_ = static_cast<std::uint64_t>(column);
-    plainClick(static_cast<std::uint64_t>(row));
-    previousSelectedRow_ = static_cast<std::uint64_t>(row);
-    editCurrentRow();
-}
-
-void CustomTableViewForPatch::plainClick(std::uint64_t row)
-{
-    const auto selected = selectedRows();
-    const bool isSelected = std::binary_search(selected.begin(), selected.end(), row);
-    // A click on the only selected row changes nothing, unless a drop has just changed the list under it.
-    if (isSelected && selected.size() == 1 && !isDropped_) return;
-    pushSelectionRecord();
-    previousSelectedRow_ = rootSelectedRowForShilf_ = row;
-    selectRowAlone(row);
-    tellSelected(row);
-    isDropped_ = false;
+    rules_.setClickedColumn(columnAt(position.x()), model()->columnCount());
+    const auto target = static_cast<std::uint64_t>(row);
+    if (clickCount == 1) {
+        using Modifier = PatchListSelectionRules::Modifier;
+        const Modifier modifier = modifiers.testFlag(Qt::ControlModifier) ? Modifier::Command
+                                  : modifiers.testFlag(Qt::ShiftModifier) ? Modifier::Shift
+                                                                          : Modifier::None;
+        apply(rules_.click(target, modifier, selectedRowSet()));
+        return;
+    }
+    if (clickCount != 2) return;
+    const auto column = rules_.previousSelectedColumn();
+    if (!PatchListSelectionRules::editsOnDoubleClick(column)) return;
+    const int c = static_cast<int>(column);
+    if (isEditing(row, c)) return;
+    const QModelIndex index = model()->index(row, c);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    edit(index);
 }
 
 void CustomTableViewForPatch::rightMouseUp(QPoint position)
@@ -338,27 +356,29 @@ void CustomTableViewForPatch::rightMouseUp(QPoint position)
     const int row = rowAt(position.y());
     if (isEmptyRow(row)) return;
     const auto target = static_cast<std::uint64_t>(row);
-    if (!selectionModel()->isRowSelected(row, QModelIndex())) {
-        pushSelectionRecord();
-        selectRowAlone(target);
-        rootSelectedRowForShilf_ = previousSelectedRow_ = target;
-        tellSelected(target);
-    }
+    apply(rules_.rightClick(target, selectedRowSet()));
     drawOptionMenu(target, position);
 }
 
-void CustomTableViewForPatch::pushSelectionRecord()
+PatchListSelectionRules::Selection CustomTableViewForPatch::selectedRowSet() const
 {
-    std::vector<std::int64_t> rows(selectionList_.begin(), selectionList_.end());
-    undoController_.addActionStack(std::make_shared<SelectionAction>(std::move(rows)));
+    const auto rows = selectedRows();
+    return {rows.begin(), rows.end()};
 }
 
-void CustomTableViewForPatch::selectRowAlone(std::uint64_t row)
+void CustomTableViewForPatch::apply(const PatchListSelectionRules::Outcome& outcome)
 {
-    const int r = static_cast<int>(row);
-    selectionModel()->select(QItemSelection(model()->index(r, 0), model()->index(r, model()->columnCount() - 1)),
-                             QItemSelectionModel::ClearAndSelect);
-    selectionList_ = {row};
+    if (outcome.record) undoController_.addActionStack(std::make_shared<SelectionAction>(*outcome.record));
+    if (outcome.selection && model() && selectionModel()) {
+        QItemSelection selection;
+        const int last = model()->columnCount() - 1;
+        for (const auto row : *outcome.selection) {
+            const int r = static_cast<int>(row);
+            selection.select(model()->index(r, 0), model()->index(r, last));
+        }
+        selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    }
+    if (outcome.tellRow) tellSelected(*outcome.tellRow);
 }
 
 void CustomTableViewForPatch::tellSelected(std::uint64_t row)

@@ -10,6 +10,7 @@
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
+#include "app/patch/PatchListSelectionRules.h"
 
 class AppDelegate;
 class PatchListOptionMenu;
@@ -33,15 +34,15 @@ public:
     // The list ignores the mouse and refuses drops while locked.
     bool lockTableView() const { return lockTableView_; }
     void setLockTableView(bool locked) { lockTableView_ = locked; }
-    bool isDropped() const { return isDropped_; }
-    void setIsDropped(bool dropped) { isDropped_ = dropped; }
+    bool isDropped() const { return rules_.isDropped(); }
+    void setIsDropped(bool dropped) { rules_.setIsDropped(dropped); }
 
     // The selected rows in the order they were selected; the last is the most recent.
-    const std::vector<std::uint64_t>& selectionList() const { return selectionList_; }
-    std::uint64_t rootSelectedRowForShilf() const { return rootSelectedRowForShilf_; }
-    std::uint64_t previousSelectedRow() const { return previousSelectedRow_; }
-    void setPreviousSelectedRow(std::uint64_t row) { previousSelectedRow_ = row; }
-    std::uint64_t previousSelectedColumn() const { return previousSelectedColumn_; }
+    const std::vector<std::uint64_t>& selectionList() const { return rules_.selectionList(); }
+    std::uint64_t rootSelectedRowForShilf() const { return rules_.rootSelectedRowForShilf(); }
+    std::uint64_t previousSelectedRow() const { return rules_.previousSelectedRow(); }
+    void setPreviousSelectedRow(std::uint64_t row) { rules_.setPreviousSelectedRow(row); }
+    std::uint64_t previousSelectedColumn() const { return rules_.previousSelectedColumn(); }
     // The selected rows, ascending.
     std::vector<std::uint64_t> selectedRows() const;
 
@@ -94,10 +95,11 @@ protected:
 
 private:
     void rightMouseUp(QPoint position);
-    void plainClick(std::uint64_t row);
-    // Records the selection as it is, for undo.
-    void pushSelectionRecord();
-    void selectRowAlone(std::uint64_t row);
+    // A first click (`clickCount` 1) selects by the rules; a second one edits the cell it lands on.
+    void leftMouseUp(QPoint position, Qt::KeyboardModifiers modifiers, int clickCount);
+    // Pushes the outcome's record, then shows its selection and tells the screen of its row.
+    void apply(const PatchListSelectionRules::Outcome& outcome);
+    PatchListSelectionRules::Selection selectedRowSet() const;
     void tellSelected(std::uint64_t row);
     void clearEditingColours();
     void boundsDidChange();
@@ -108,14 +110,13 @@ private:
     UndoController& undoController_;
     TableViewForPatchRightClickDelegate* rightClickDelegate_ = nullptr;
     TableViewForUtilityDelegate* utilityDelegate_ = nullptr;
-    std::vector<std::uint64_t> selectionList_;
-    std::uint64_t rootSelectedRowForShilf_ = 0;
-    std::uint64_t previousSelectedRow_ = 0;
-    std::uint64_t previousSelectedColumn_ = 0;
+    PatchListSelectionRules rules_;
     bool lockTableView_ = false;
-    bool isDropped_ = false;
     bool rulerVisible_ = false;
     QPoint mouseDownPoint_;
+    // Of the press being handled: 2 for the second press of a double click; whether it became a drag.
+    int clickCount_ = 1;
+    bool dragged_ = false;
     QPointer<AutoClosePopover> menuPopover_;
     QPointer<CustomScroller> verticalScroller_;
 };

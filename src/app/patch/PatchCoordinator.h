@@ -44,4 +44,21 @@ public:
     virtual std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) = 0;
     // Marks the node against the connected device.
     virtual void updateIncompatiblePathItemInDirectory(DirectoryObject& node) = 0;
+
+    // ---- the recycle bin, backups of the whole list and restores ----
+    // The patch's file (in `group`'s folder, or the top of the pool for none) moved to the recycle bin;
+    // its path there, "" when it failed.
+    virtual std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) = 0;
+    // The file brought back from the recycle bin; its path in the pool, "" when it failed.
+    virtual std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group) = 0;
+    // The same for a group's folder; "" when it failed.
+    virtual std::string deletePatchGroup(const DirectoryObject& group) = 0;
+    virtual std::string undoPatchGroup(DirectoryObject& group) = 0;
+    // `name`, or its first "%@ (%d)" variant free in the pool's folder.
+    virtual std::string canBackupWithName(const std::string& name) = 0;
+    // Writes the backup group's folder with a copy of every patch file, the copies re-pointed at them:
+    // 1 written, 3 a folder of that name replaced, 2 or 4 failed.
+    virtual std::int32_t backupPatchListWithName(const std::string& name, const PatchItems& patchList) = 0;
+    // Copies every item's file into the device's folder, re-pointing the items; false at the first failure.
+    virtual bool restorePatchWithPatchItems(const PatchItems& items) = 0;
 };

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +16,11 @@
 #include <algorithm>
 
 #include "app/controls/CustomHeaderView.h"
+#include "app/controls/CustomLeftView.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/CustomSplitView.h"
+#include "app/controls/RightClickImageView.h"
+#include "app/controls/UnchangedTextColorButton.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListReorder.h"
@@ -26,6 +29,8 @@
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchUndoHandlers.h"
+#include "app/patch/BackupAllRestoreAll.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
@@ -61,6 +66,8 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     loadBufferDataTimer_.setSingleShot(true);
     connect(&loadBufferDataTimer_, &QTimer::timeout, this, &PatchManagerViewController::updateBuffterDataToPatchList);
     buildView();
+    buildUndoHandlers();
+    buildBackupAllRestoreAll();
     observeUndoNotifications();
     setArrowImageWithBackupAllAndRestoreAllState();
 }
@@ -80,10 +87,12 @@ void PatchManagerViewController::buildView()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    auto* panes = new QHBoxLayout;
-    panes->setContentsMargins(0, 0, 0, 0);
-    panes->setSpacing(0);
-    leftView_ = new QWidget(view_);
+    auto* panes = new CustomSplitView(Qt::Horizontal, view_);
+    panes->setObjectName(QStringLiteral("PatchSplitView"));
+    auto* leftView = new CustomLeftView(panes);
+    // The button follows the seam between the panes, whatever their widths.
+    leftView->onChangeFrame([this] { layOutBackUpButton(); });
+    leftView_ = leftView;
     auto* leftLayout = new QVBoxLayout(leftView_);
     leftLayout->setContentsMargins(0, 0, 0, 0);
     patchListModel_ = new PatchListTableModel(patchItems_, bankItems_, this);
@@ -124,26 +133,28 @@ void PatchManagerViewController::buildView()
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
     patchPoolIndicator_->hide();
     buildPatchPool(patchPoolPane_);
-    panes->addWidget(leftView_, 3);
-    panes->addWidget(patchPoolPane_, 2);
-    layout->addLayout(panes, 1);
+    panes->addWidget(leftView_);
+    panes->addWidget(patchPoolPane_);
+    panes->setStretchFactor(0, 3);
+    panes->setStretchFactor(1, 2);
+    layout->addWidget(panes, 1);
 
-    // The button stays at the seam between the panes, whatever their widths.
-    buttonBar_ = new QWidget(view_);
+    // The bar's background and the arrows open the undo popover on a right click.
+    buttonBar_ = new RightClickImageView(appDelegate_, undoController_, view_);
+    buttonBar_->setObjectName(QStringLiteral("PatchButtonBar"));
     buttonBar_->setFixedHeight(56);
-    backUpAllOrRestoreAllButton_ = new QPushButton(buttonBar_);
+    backUpAllOrRestoreAllButton_ = new UnchangedTextColorButton(QString(), buttonBar_);
     backUpAllOrRestoreAllButton_->setObjectName(QStringLiteral("BackUpAllOrRestoreAllButton"));
     backUpAllOrRestoreAllButton_->setFixedSize(2 * kBackUpButtonOffset, 36);
     backUpAllOrRestoreAllButton_->setEnabled(false);
-    // White title on the screen's dark face; greyed while disabled.
+    // White title on the screen's dark face, disabled or not.
     backUpAllOrRestoreAllButton_->setStyleSheet(QStringLiteral(
         "QPushButton { color: white; background: #2e3238; border: 1px solid #15171a; border-radius: 5px; }"
-        "QPushButton:disabled { color: #80858c; }"
+        "QPushButton:disabled { background: #24272c; }"
         "QPushButton:pressed { background: #1f2226; }"));
-    leftArrowImageView_ = new QLabel(buttonBar_);
-    rightArrowImageView_ = new QLabel(buttonBar_);
+    leftArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
+    rightArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
     layout->addWidget(buttonBar_);
-    leftView_->installEventFilter(this);
     layOutBackUpButton();
     // The window may delete the view before the screen goes; the screen then works on its lists alone.
     connect(view_, &QObject::destroyed, this, [this] {
@@ -166,12 +177,6 @@ void PatchManagerViewController::layOutBackUpButton()
     const int arrowY = (buttonBar_->height() - leftArrowImageView_->height()) / 2;
     leftArrowImageView_->move(x - leftArrowImageView_->width() - 6, arrowY);
     rightArrowImageView_->move(x + backUpAllOrRestoreAllButton_->width() + 6, arrowY);
-}
-
-bool PatchManagerViewController::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == leftView_ && event->type() == QEvent::Resize) layOutBackUpButton();
-    return QObject::eventFilter(watched, event);
 }
 
 void PatchManagerViewController::observeUndoNotifications()
@@ -441,8 +446,6 @@ void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(Custom
 
 void PatchManagerViewController::didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
 
-void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
-
 void PatchManagerViewController::didClickOnPropertyButtonAtIndex(CustomTableViewForPatch&, std::uint64_t) {}
 
 std::shared_ptr<PatchItem> PatchManagerViewController::patchItemForRightClickAtIndex(CustomTableViewForPatch&,
@@ -461,9 +464,4 @@ bool PatchManagerViewController::tableViewCanSaveToPatchPool(CustomTableViewForP
 
 // ---- undo handlers ----
 
-void PatchManagerViewController::doUndoActionForChangeText(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForChangePosition(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForDragFromPoolToList(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForAddToPatchPool(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForSelectionInPatchList(UndoAction&) {}
-void PatchManagerViewController::doUndoActionForDeleteInPatchPool(UndoAction&) {}
+// The handlers are in PatchManagerViewControllerUndo.cpp.

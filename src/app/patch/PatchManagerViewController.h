@@ -4,7 +4,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ class PatchListTableModel;
 class PatchPoolEditor;
 class PatchPoolModel;
 class PatchPoolOutlineView;
+class PatchUndoHandlers;
+class BackupAllRestoreAll;
 class QLabel;
 class UndoAction;
 class UndoController;
@@ -150,6 +154,15 @@ public:
     using Nodes = std::vector<Node>;
     PatchPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
     PatchPoolEditor& patchPoolEditor() const { return *patchPoolEditor_; }
+    PatchUndoHandlers& undoHandlers() const { return *undoHandlers_; }
+
+    // ==== Backup All and Restore All (PatchManagerViewControllerBackup.cpp) ====
+    // The button's action: a restore of the one selected pool row in restore-all mode, else a backup.
+    void backUpButtonClick();
+    void restorePatchItemWithBackupAllGroup(const Node& group);
+    void setEnableBackupAllButton(bool enabled);
+    // The time backups are named after; the system clock when none is set.
+    void setBackupClock(std::function<std::chrono::system_clock::time_point()> clock) { backupClock_ = std::move(clock); }
     const Node& editingItemInPool() const { return editingItemInPool_; }
     static constexpr double kGroupRowHeight = 26.0;
     static constexpr double kPatchRowHeight = 24.0;
@@ -180,14 +193,12 @@ public:
 
     // PatchPoolOutlineViewDelegate
     void didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
+    void didClickOnUndoButtonAtItem(PatchPoolOutlineView* view, const Node& item, const Node& group) override;
 
     bool writeFilePatch(PatchItem& patch, const std::string& toPath, bool errorDialog);
     Node backupToPatchDirectoryWithPatchItem(const PatchItem& patch);
     Node backupToPatchDirectoryWithIndex(std::int64_t index);
     // ==== end of the patch pool outline ====
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct BufferedChange {
@@ -251,4 +262,12 @@ private:
     PatchPoolModel* patchPoolModel_ = nullptr;
     std::unique_ptr<PatchPoolEditor> patchPoolEditor_;
     Node editingItemInPool_;
+
+    // The undo handlers (PatchManagerViewControllerUndo.cpp).
+    void buildUndoHandlers();
+    std::unique_ptr<PatchUndoHandlers> undoHandlers_;
+
+    void buildBackupAllRestoreAll();
+    std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
+    std::function<std::chrono::system_clock::time_point()> backupClock_;
 };

@@ -1,5 +1,7 @@
 #include "app/shell/AppLifecycle.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -81,4 +83,20 @@ void AppLifecycle::applicationWillTerminate()
         }
         controller->saveDataBeforeClosing();
     });
+}
+
+void AppLifecycle::terminate()
+{
+    // A sheet's end may open the next one; each round ends what the last one opened.
+    for (int round = 0; round < 8; ++round) {
+        bool ended = false;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(window);
+            if (dialog == nullptr || !dialog->isVisible()) continue;
+            dialog->done(QDialog::Rejected);
+            ended = true;
+        }
+        if (!ended) break;
+    }
+    QCoreApplication::exit(0);
 }

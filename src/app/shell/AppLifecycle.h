@@ -45,6 +45,11 @@ public:
     // Shows the processing overlay, then on the high-priority queue (this thread waiting) force-ejects
     // a connected device and saves the pool; nothing at all while the splash still shows.
     void applicationWillTerminate();
+    // Ends the program from any state: every dialog and sheet still showing is ended, then the event
+    // loops are left at once, so no window gets a say (the main window turns a close into a quit) and
+    // no nested loop keeps running; applicationWillTerminate follows from the application's
+    // aboutToQuit. Main thread.
+    static void terminate();
 
     FlashWindowController* flashWindowController() const { return flashWindowController_.get(); }
     MainWindow* window() const { return window_.get(); }

@@ -657,12 +657,21 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
         return;
     case 0x22: {
         if (tooShort("read", size, kMinFileSystemData)) return;
-        if (isPending(ReplyKind::FRead1)) {
+        // A count is the bare fields; a reply longer than that carries data and is never a count, so a
+        // late chunk of a read cut off by its watchdog cannot pass for the next read's count.
+        const bool countShaped = size == kMinFileSystemData;
+        if (countShaped && isPending(ReplyKind::FRead1)) {
             if (auto handler = take<ReplyKind::FRead1>(std::nullopt)) handler(true, fiveByte(b + 10));
             return;
         }
         const Bytes data = MIDIMessageUtil::convert78(b + 10, size - 15);
         if (!compileData(data.data(), static_cast<std::int64_t>(data.size()), fiveByte(b + size - 5))) {
+            // A count nobody waits for is the late answer to a read that has ended: the data awaited
+            // now is still to come.
+            if (countShaped) {
+                RIG_LOG("a read count arrived with no count awaited; dropped");
+                return;
+            }
             RIG_LOG("read data failed its CRC; the read is left to time out");
             std::lock_guard lock(m_registryMutex);
             clearLocked(ReplyKind::FRead2);

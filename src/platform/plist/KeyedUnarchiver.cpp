@@ -1,6 +1,9 @@
 #include "platform/plist/KeyedUnarchiver.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
 
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/PlistInputGuard.h"
@@ -9,6 +12,24 @@
 namespace platform {
 
 namespace {
+
+// A reference: a UID in a binary archive; in an XML one, whoever wrote it, the dictionary holding only
+// "CF$UID" and the index, as XML has no UID of its own.
+std::optional<PlistUid> referenceOf(const PlistValue& value)
+{
+    if (auto uid = value.asUid())
+        return uid;
+    const PlistDictionary* entries = value.dictionary();
+    if (entries == nullptr || entries->size() != 1)
+        return std::nullopt;
+    const auto it = entries->find("CF$UID");
+    if (it == entries->end())
+        return std::nullopt;
+    const auto index = it->second.asInteger();
+    if (!index || *index < 0 || *index > std::numeric_limits<std::uint32_t>::max())
+        return std::nullopt;
+    return PlistUid{static_cast<std::uint64_t>(*index)};
+}
 
 bool chainHas(const std::vector<std::string>& chain, const char* name)
 {
@@ -24,7 +45,7 @@ public:
 
     std::optional<ArchivedValue> resolve(const PlistValue& reference, int depth)
     {
-        const auto uid = reference.asUid();
+        const auto uid = referenceOf(reference);
         if (!uid)
             return failed("a reference is not a UID");
         const auto index = uid->index;
@@ -95,7 +116,7 @@ private:
         for (const auto& [key, field] : *entry.dictionary()) {
             if (key == "$class")
                 continue;
-            if (field.kind() != PlistValue::Kind::Uid) {
+            if (!referenceOf(field)) {
                 object->fields.emplace_back(key, ArchivedValue(field));
                 continue;
             }
@@ -109,7 +130,7 @@ private:
 
     bool classChain(const PlistValue& reference, std::vector<std::string>& chain)
     {
-        const auto uid = reference.asUid();
+        const auto uid = referenceOf(reference);
         if (!uid || uid->index == 0 || uid->index >= objects_.size()) {
             why_ = "an object has no valid class reference";
             return false;
@@ -201,11 +222,14 @@ std::optional<ArchivedValue> KeyedUnarchiver::unarchive(const PlistValue& archiv
 {
     if (archive.get("$archiver").asString() != KeyedArchiver::kArchiverName)
         return notAnArchive(error, "the property list is not a keyed archive");
+    // Another version lays its objects out in ways this reader does not know.
+    if (archive.get("$version").asInteger() != KeyedArchiver::kVersion)
+        return notAnArchive(error, "the keyed archive's version is not " + std::to_string(KeyedArchiver::kVersion));
     const PlistArray* objects = archive.get("$objects").array();
     if (objects == nullptr || objects->empty() || objects->front().asString() != KeyedArchiver::kNullMarker)
         return notAnArchive(error, "the keyed archive has no valid object table");
     const PlistValue& root = archive.get("$top").get(KeyedArchiver::kRootKey);
-    if (!root.asUid())
+    if (!referenceOf(root))
         return notAnArchive(error, "the keyed archive has no root object");
     ArchiveReader reader(*objects);
     auto value = reader.resolve(root, 0);

@@ -7,7 +7,11 @@
 
 #include <arpa/inet.h>
 
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 
 namespace platform {
 
@@ -51,6 +55,35 @@ const char* reasonFor(int verifyError)
     }
 }
 
+std::optional<std::string> environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// The system's default CA store, read once and shared by every evaluation: parsing the bundle costs
+// milliseconds, far more than the verification itself. It is read again only when the variables that
+// point OpenSSL's default locations elsewhere change. Each evaluation holds its own reference, so a store
+// replaced meanwhile stays alive until the evaluations using it end; verification only reads the store.
+Owned<X509_STORE> sharedDefaultStore()
+{
+    static std::mutex mutex;
+    static Owned<X509_STORE> store;
+    static std::optional<std::string> file, directory;
+    const auto currentFile = environment("SSL_CERT_FILE");
+    const auto currentDirectory = environment("SSL_CERT_DIR");
+    std::lock_guard lock(mutex);
+    if (!store || currentFile != file || currentDirectory != directory) {
+        Owned<X509_STORE> fresh(X509_STORE_new());
+        if (!fresh || X509_STORE_set_default_paths(fresh.get()) != 1) return nullptr;
+        store = std::move(fresh);
+        file = currentFile;
+        directory = currentDirectory;
+    }
+    if (X509_STORE_up_ref(store.get()) != 1) return nullptr;
+    return Owned<X509_STORE>(store.get());
+}
+
 }  // namespace
 
 ServerTrust::ServerTrust(std::vector<Bytes> chain, TrustPolicy policy)
@@ -73,7 +106,7 @@ bool ServerTrust::evaluate(TrustResult& result)
     // Until a verdict says otherwise, including when no evaluation can be made.
     m_failureReason = kReasonInvalid;
 
-    Owned<X509_STORE> store(X509_STORE_new());
+    Owned<X509_STORE> store(m_anchors ? X509_STORE_new() : sharedDefaultStore().release());
     Owned<X509_STORE_CTX> context(X509_STORE_CTX_new());
     Owned<STACK_OF(X509)> untrusted(sk_X509_new_null());
     Owned<X509> leaf = parse(m_presented.front());
@@ -86,8 +119,6 @@ bool ServerTrust::evaluate(TrustResult& result)
         }
         // A pinned anchor may be the peer's own or an intermediate certificate, not only a root.
         X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
-    } else if (X509_STORE_set_default_paths(store.get()) != 1) {
-        return false;
     }
     for (std::size_t i = 1; i < m_presented.size(); ++i) {
         Owned<X509> cert = parse(m_presented[i]);

@@ -32,7 +32,8 @@ struct TrustPolicy {
 
 // The certificate chain a TLS peer presented, with the policy and anchors it is judged by. Evaluation
 // trusts the system's default CA store (OpenSSL's default locations, which honour SSL_CERT_FILE and
-// SSL_CERT_DIR) unless anchor certificates were set, in which case only those are trusted.
+// SSL_CERT_DIR; read once, shared, and read again when either variable changes) unless anchor certificates
+// were set, in which case only those are trusted.
 class ServerTrust {
 public:
     // The peer's own certificate first. Nothing when the chain is empty or a certificate does not parse.

@@ -46,7 +46,8 @@ private:
 
     // Nothing, or why the request cannot be made.
     std::optional<Error> configure();
-    void touch();
+    // Bytes moved: the idle limit starts again, and they count towards the slow-transfer floor.
+    void touch(std::size_t bytes = 0);
     bool cancelled() const { return m_cancelled; }
     std::chrono::steady_clock::time_point deadline() const { return m_deadline; }
     void* handle() const { return m_easy; }
@@ -82,6 +83,9 @@ private:
     bool m_ended = false;
     std::chrono::steady_clock::time_point m_deadline{};
     std::optional<std::chrono::steady_clock::time_point> m_totalDeadline;
+    // The current window of the slow-transfer floor: since when, and how many bytes moved in it.
+    std::chrono::steady_clock::time_point m_windowStart{};
+    std::uint64_t m_windowBytes = 0;
     std::vector<std::pair<std::string, std::string>> m_headers;
     bool m_responseDelivered = false;
     std::optional<URLRequest> m_redirect;

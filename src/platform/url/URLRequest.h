@@ -22,6 +22,11 @@ struct URLRequest {
     double timeoutInterval = 60.0;
     // Seconds the whole request may take, however steadily data comes; 0 sets no limit.
     double totalTimeoutInterval = 0;
+    // A request that moves fewer than `slowTransferBytes` (either way) in `slowTransferInterval` seconds
+    // fails as a stalled one does, so a trickle of a few bytes a second cannot hold it for the whole
+    // total time; either 0 sets no such floor.
+    std::uint64_t slowTransferBytes = 0;
+    double slowTransferInterval = 0;
     // There is no local response cache, so both policies load from the network.
     CachePolicy cachePolicy = UseProtocolCachePolicy;
     // Carried for callers that set them; the loading layer has no cellular link, cookie store or pipelining.

@@ -161,6 +161,21 @@ TEST_F(MainWindowLogicTest, NewConnectionKeepsTheFirstRunsDialogsAndDropsThemLat
     EXPECT_FALSE(appDelegate.isDeviceConnected());
 }
 
+// A picture stored after the connection found none shows then; before a connection it waits for it.
+TEST_F(MainWindowLogicTest, AModelPictureThatArrivesLateShowsInTheHeader)
+{
+    awake();
+    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    logic.deviceImageDidArrive();
+    EXPECT_FALSE(chrome.hasDeviceImage);
+    coordinator.deviceImage = QImage();
+    logic.deviceConnectWithState(1);
+    EXPECT_FALSE(chrome.hasDeviceImage);
+    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    logic.deviceImageDidArrive();
+    EXPECT_TRUE(chrome.hasDeviceImage);
+}
+
 TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
 {
     awake();

@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QPushButton>
+#include <QTimer>
 
 #include <cstdlib>
 
@@ -41,6 +43,66 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
 }
 
+// The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
+TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKeepsIt)
+{
+    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    EXPECT_TRUE(controller.deviceUpdateMenuItem()->isChecked());
+    controller.didClickInformUpdatingDeviceMenu();
+    EXPECT_FALSE(controller.deviceUpdateMenuItem()->isChecked());
+    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    controller.appUpdateMenuItem()->trigger();
+    EXPECT_FALSE(controller.appUpdateMenuItem()->isChecked());
+    controller.didClickInformUpdatingApplicationMenu();
+    controller.setUpControlMenuState();
+    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    EXPECT_FALSE(controller.deviceUpdateMenuItem()->isChecked());
+    controller.didClickVersionMenu();
+    ASSERT_NE(controller.appVersionWindow(), nullptr);
+    controller.appVersionWindow()->close();
+    controller.didClickOnLicense();
+    ASSERT_NE(controller.appLicenseWindow(), nullptr);
+    controller.appLicenseWindow()->close();
+}
+
+// The end asked for after a terminating report comes even while more sheets wait behind the one showing.
+TEST_F(QFXMainControllerTest, TheEndAfterATerminatingReportComesThoughSheetsWait)
+{
+    window.show();
+    controller.internetNoConnect();
+    dialogQueue.showDialogWithInformation(QStringLiteral("second"));
+    settle();
+    ASSERT_NE(dialogQueue.showingSheet(), nullptr);
+    const auto buttons = dialogQueue.showingSheet()->findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    // OK on the report: the sheet behind it comes up, and the end comes all the same.
+    QTimer::singleShot(0, buttons.front(), &QPushButton::click);
+    // Only a guard against a hang: the loop ends long before.
+    QTimer::singleShot(std::chrono::seconds(30), [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(dialogQueue.showingSheet(), nullptr);
+    EXPECT_EQ(dialogQueue.waitingActionCount(), 0u);
+    window.hide();
+}
+
+// The memory figure and its unit read "31 % used", one space apart.
+TEST_F(QFXMainControllerTest, TheMemoryFigureAndItsUnitAreOneSpaceApart)
+{
+    window.show();
+    controller.deviceConnectWithState(1);
+    controller.didGetDeviceMemory(31.0F);
+    settle();
+    const QLabel* figure = controller.memoryCurrentPercentLabel();
+    const QLabel* unit = controller.memoryUnitDesctiptionLabel();
+    ASSERT_TRUE(figure->isVisible() && unit->isVisible());
+    EXPECT_EQ(figure->text() + QLatin1Char(' ') + unit->text(), QStringLiteral("31 % used"));
+    const QFontMetrics metrics = figure->fontMetrics();
+    const int figureEnd = figure->x() + figure->contentsRect().left() + metrics.horizontalAdvance(figure->text());
+    const int unitStart = unit->x() + unit->contentsRect().left();
+    EXPECT_NEAR(unitStart - figureEnd, metrics.horizontalAdvance(QLatin1Char(' ')), 1);
+    window.hide();
+}
+
 TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)
 {
     controller.patchManagerButtonClicked();
@@ -57,7 +119,7 @@ TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWind
 // The main window as people see it, through a connection, both screens, an eject and an unplug.
 TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
 {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
     const char* directory = std::getenv("RIG_SCREENSHOT_DIR");
     const auto shoot = [&](const char* name) {
         settle();

@@ -2,16 +2,21 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <future>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "app/QtMainExecutor.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
+#include "app/shell/GraphicalSession.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "platform/dispatch/Dispatch.h"
@@ -231,4 +236,82 @@ TEST_F(Shell, TerminationSignalsBecomeACallOnTheMainLoopAndGoAway)
     struct sigaction after {};
     ::sigaction(SIGHUP, nullptr, &after);
     EXPECT_EQ(after.sa_handler, before.sa_handler);
+}
+
+namespace {
+
+// A window that never closes by itself, as the main window turns a close into a quit of its own.
+class RefusesClose final : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
+
+// A termination signal ends the event loop whatever shows: a main window that refuses to close, a sheet
+// over it that only its own buttons end, a nested loop of a dialog run modally.
+TEST_F(Shell, TerminationEndsTheLoopOverASheetAWindowThatRefusesToCloseAndANestedLoop)
+{
+    for (const bool nested : {false, true}) {
+        QWidget window;
+        RefusesClose refuses;
+        window.installEventFilter(&refuses);
+        window.show();
+        auto* sheet = new DialogWindow(&window);
+        sheet->setContentView(new QLabel(QStringLiteral("a sheet")));
+        TerminationSignals termination([] { AppLifecycle::terminate(); });
+        QTimer::singleShot(0, [&] {
+            if (!nested) {
+                sheet->open();
+                ::raise(SIGTERM);
+                return;
+            }
+            QTimer::singleShot(50, [] { ::raise(SIGTERM); });
+            sheet->exec();
+        });
+        // Only a guard against a hang: the loop ends long before.
+        QTimer::singleShot(30s, [] { QCoreApplication::exit(7); });
+        EXPECT_EQ(QApplication::exec(), 0) << nested;
+        EXPECT_FALSE(sheet->isVisible()) << nested;
+    }
+}
+
+TEST(GraphicalSession, SaysWhichVariableIsMissingUnlessAPlatformWasChosen)
+{
+    struct Case {
+        std::map<std::string, std::string> variables;
+        std::vector<std::string> arguments;
+        bool missing;
+    };
+    const Case cases[] = {
+        {{}, {}, true},
+        {{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, {}, true},
+        {{{"DISPLAY", ":0"}}, {}, false},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}}, {}, false},
+        {{{"QT_QPA_PLATFORM", "offscreen"}}, {}, false},
+        {{}, {"-platform", "offscreen"}, false},
+        {{}, {"--keep"}, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words{"pexo-rigmora"};
+        words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        const std::string missing = GraphicalSession::whatIsMissing(
+            static_cast<int>(argv.size()), argv.data(), [&](const char* name) -> const char* {
+                const auto it = c.variables.find(name);
+                return it == c.variables.end() ? nullptr : it->second.c_str();
+            });
+        EXPECT_EQ(!missing.empty(), c.missing) << missing;
+        if (c.missing) {
+            EXPECT_EQ(missing, "needs a graphical session, and neither DISPLAY nor WAYLAND_DISPLAY is set");
+        }
+    }
 }

@@ -202,6 +202,39 @@ TEST(CQFXMidiFiles, ALateReplyIsDroppedRatherThanTakenForTheNextRead)
     }
 }
 
+// Every step of a read whose answer comes after the watchdog gave up: the answer is dropped, and the next
+// two reads (of other files) succeed.
+TEST(CQFXMidiFiles, ALateAnswerToAnyStepOfAReadLeavesTheNextReadsWhole)
+{
+    struct Step {
+        std::uint8_t sub;
+        const char* function;
+        std::size_t occurrence;
+    };
+    // 60 05 is the acknowledgement: after the find, the open, a chunk's count, its data, its code.
+    const Step steps[] = {{0x25, "60 25", 1}, {0x27, "60 27", 1}, {0x20, "60 20", 1}, {0x22, "60 22", 1},
+                          {0x22, "60 22", 2}, {0x21, "60 21", 1}, {0x05, "60 05", 1}, {0x05, "60 05", 2},
+                          {0x05, "60 05", 3}, {0x05, "60 05", 4}, {0x05, "60 05", 5}, {0x05, "60 05", 6}};
+    for (const Step& step : steps) {
+        Connected rig;
+        rig.fs.setFile("B.QF2", pattern(700));
+        rig.fs.setFile("C.QF2", pattern(90));
+        rig.unit.delayReplies(sim::RequestKey::fileSystem(step.sub), std::chrono::milliseconds(150));
+        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
+        ASSERT_TRUE(rig.waitForFunction(step.function, step.occurrence, false)) << step.function;
+        rig.qfx->clearWaitingBlock();  // the watchdog gave up while the answer was on its way
+        rig.unit.delayReplies(sim::RequestKey::fileSystem(step.sub), std::chrono::milliseconds(0));
+        const std::size_t before = rig.recorder.events().size();
+        rig.qfx->readFFSFileListWithFilePath("B.QF2");
+        EXPECT_EQ(rig.next(before), "read 1") << step.function << " #" << step.occurrence;
+        if (rig.recorder.events().size() > before) {
+            EXPECT_EQ(rig.recorder.payload(before).bytes, pattern(700));
+        }
+        rig.qfx->readFFSFileListWithFilePath("C.QF2");
+        EXPECT_EQ(rig.next(before + 1), "read 1") << step.function << " #" << step.occurrence;
+    }
+}
+
 TEST(CQFXMidiFiles, DeleteLengthFlushAndDiskFree)
 {
     Connected rig(1);

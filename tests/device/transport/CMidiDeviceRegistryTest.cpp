@@ -266,6 +266,35 @@ TEST(ReplyRegistry, ReadCountThenReadDataAndACorruptReadEndsUncalled)
     EXPECT_FALSE(f.device->isPending(Kind::FRead2));
 }
 
+// The two halves of a chunk share one reply code: a late half of a read the watchdog cut off is never
+// taken for the other half the next read awaits, and leaves that read waiting for its own.
+TEST(ReplyRegistry, ALateHalfOfAReadIsNeverTakenForTheOtherHalf)
+{
+    TransportFixture f;
+    const std::uint8_t req[] = {0xF0, 0xF7};
+    Bytes chunk(300);
+    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 3);
+    std::vector<std::uint32_t> counts;
+    f.device->registerFRead1Message([&](bool, std::uint32_t c) { counts.push_back(c); }, req, 2);
+    deliver(*f.device, reply::readData(chunk));
+    EXPECT_TRUE(counts.empty());
+    EXPECT_TRUE(f.device->isPending(Kind::FRead1));
+    deliver(*f.device, reply::fileSystem(0x22, reply::fiveByte(212)));
+    EXPECT_EQ(counts, std::vector<std::uint32_t>{212});
+
+    std::vector<Bytes> chunks;
+    f.device->registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
+    deliver(*f.device, reply::fileSystem(0x22, reply::fiveByte(512)));
+    EXPECT_TRUE(chunks.empty());
+    EXPECT_TRUE(f.device->isPending(Kind::FRead2));
+    deliver(*f.device, reply::readData(chunk));
+    EXPECT_EQ(chunks, std::vector<Bytes>{chunk});
+    // An empty chunk (a read at the end of a file) is still data.
+    f.device->registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
+    deliver(*f.device, reply::readData({}));
+    EXPECT_EQ(chunks.size(), 2u);
+}
+
 TEST(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
 {
     TransportFixture f;

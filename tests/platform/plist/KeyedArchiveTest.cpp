@@ -156,6 +156,23 @@ TEST(KeyedArchive, RefusesBrokenArchives)
         archiveWithObjects({"not null", "text"}),
         archiveWithObjects({}),
         PlistDictionary{{"$archiver", "Other"}, {"$objects", PlistArray{"$null"}}},
+        // Another version, or none, of a layout that is otherwise sound.
+        [] {
+            PlistValue other = archiveWithObjects({"$null", "text"});
+            other.dictionary()->at("$version") = PlistValue(100001);
+            return other;
+        }(),
+        [] {
+            PlistValue none = archiveWithObjects({"$null", "text"});
+            none.dictionary()->erase("$version");
+            return none;
+        }(),
+        // A dictionary that only looks like an XML reference.
+        [] {
+            PlistValue fake = archiveWithObjects({"$null", "text"});
+            fake.dictionary()->at("$top") = PlistDictionary{{"root", PlistDictionary{{"CF$UID", 1}, {"other", 2}}}};
+            return fake;
+        }(),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.keys", PlistArray{PlistUid{3}}},
                                                      {"NS.objects", PlistArray{PlistUid{3}}}},
                             PlistDictionary{{"$classname", "NSDictionary"}}, 5}),
@@ -181,4 +198,43 @@ TEST(KeyedArchive, RefusesWhatItCannotWrite)
     EXPECT_EQ(error.code, PropertyList::kUnstorable);
     EXPECT_FALSE(KeyedArchiver::archive(ArchivedValue(object("", {})), &error));
     EXPECT_FALSE(KeyedArchiver::archive(PlistValue(PlistUid{1}), &error));
+}
+
+// XML has no UID: a reference is written as a dictionary holding only "CF$UID", by this program's own writer
+// and by others; either reads back as the reference.
+TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
+{
+    auto item = object("Item", {{"name", PlistValue("Clean")}, {"level", PlistValue(3)}});
+    item->fields.emplace_back("twin", ArchivedValue(std::shared_ptr<const ArchivedObject>(object("Item", {}))));
+    const ArchivedValue root = ArchivedValue::array({ArchivedValue(item), ArchivedValue(PlistValue("tail"))}, true);
+    const auto tree = KeyedArchiver::archiveTree(root);
+    ASSERT_TRUE(tree);
+    const auto xml = PropertyList::serialize(*tree, PlistFormat::Xml);
+    ASSERT_TRUE(xml);
+    ASSERT_NE(std::string(xml->begin(), xml->end()).find("CF$UID"), std::string::npos);
+    Error error;
+    const auto back = KeyedUnarchiver::unarchive(*xml, &error);
+    ASSERT_TRUE(back) << error.description;
+    // Read back, it archives to the very same tree.
+    EXPECT_EQ(KeyedArchiver::archiveTree(*back), tree);
+
+    const std::string written =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>$archiver</key><string>NSKeyedArchiver</string>"
+        "<key>$version</key><integer>100000</integer>"
+        "<key>$top</key><dict><key>root</key><dict><key>CF$UID</key><integer>1</integer></dict></dict>"
+        "<key>$objects</key><array><string>$null</string>"
+        "<dict><key>$class</key><dict><key>CF$UID</key><integer>2</integer></dict>"
+        "<key>name</key><dict><key>CF$UID</key><integer>3</integer></dict><key>size</key><integer>7</integer></dict>"
+        "<dict><key>$classname</key><string>Item</string><key>$classes</key><array><string>Item</string>"
+        "<string>NSObject</string></array></dict>"
+        "<string>Lead</string></array></dict></plist>";
+    const auto other = KeyedUnarchiver::unarchive(Bytes(written.begin(), written.end()), &error);
+    ASSERT_TRUE(other) << error.description;
+    ASSERT_NE(other->object(), nullptr);
+    const ArchivedObject& read = **other->object();
+    EXPECT_EQ(read.className, "Item");
+    EXPECT_EQ(read.fields.size(), 2u);
+    EXPECT_EQ(read.field("name").toPlain(), PlistValue("Lead"));
+    EXPECT_EQ(read.field("size").toPlain(), PlistValue(7));
 }

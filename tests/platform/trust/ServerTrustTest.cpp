@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
 #include "platform/trust/ServerTrust.h"
 #include "support/server/TestCertificates.h"
 
@@ -67,4 +73,46 @@ TEST(ServerTrust, RejectsWhatIsNotACertificateAndReadsKeys)
     EXPECT_EQ(Certificate::derFromPEM(Certificate::pemFromDER(chain.server.certificateDER)), chain.server.certificateDER);
     auto trust = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER}, TrustPolicy::basicX509());
     EXPECT_EQ(trust->copyPublicKey(), chain.server.publicKeyDER);
+}
+
+// The default store is read once and shared, but follows SSL_CERT_FILE and SSL_CERT_DIR: each change of
+// either decides the next evaluation, also from several threads at once.
+TEST(ServerTrust, TheDefaultStoreFollowsTheCertificateVariables)
+{
+    Chain first, second;
+    const std::string firstFile = TestCertificates::writeTemporaryFile("first.pem", first.authority.certificatePEM);
+    const std::string bothFile = TestCertificates::writeTemporaryFile(
+        "both.pem", first.authority.certificatePEM + second.authority.certificatePEM);
+    const std::string emptyDirectory = std::filesystem::path(firstFile).parent_path().string();
+    const struct {
+        const char* file;
+        const char* directory;
+        bool firstTrusted;
+        bool secondTrusted;
+    } rows[] = {
+        {firstFile.c_str(), emptyDirectory.c_str(), true, false},
+        {bothFile.c_str(), emptyDirectory.c_str(), true, true},
+        {firstFile.c_str(), emptyDirectory.c_str(), true, false},
+        {"/nonexistent/bundle.pem", emptyDirectory.c_str(), false, false},
+        {firstFile.c_str(), nullptr, true, false},
+    };
+    for (const auto& row : rows) {
+        setenv("SSL_CERT_FILE", row.file, 1);
+        if (row.directory) setenv("SSL_CERT_DIR", row.directory, 1);
+        else unsetenv("SSL_CERT_DIR");
+        std::vector<std::thread> threads;
+        std::atomic<int> firstCount{0}, secondCount{0};
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                auto one = ServerTrust::create({first.server.certificateDER}, TrustPolicy::ssl("localhost"));
+                auto two = ServerTrust::create({second.server.certificateDER}, TrustPolicy::ssl("localhost"));
+                if (one && trusted(*one)) ++firstCount;
+                if (two && trusted(*two)) ++secondCount;
+            });
+        for (auto& thread : threads) thread.join();
+        EXPECT_EQ(firstCount, row.firstTrusted ? 4 : 0) << row.file;
+        EXPECT_EQ(secondCount, row.secondTrusted ? 4 : 0) << row.file;
+    }
+    unsetenv("SSL_CERT_FILE");
+    unsetenv("SSL_CERT_DIR");
 }

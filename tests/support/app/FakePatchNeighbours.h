@@ -96,6 +96,57 @@ public:
     }
     void updateIncompatiblePathItemInDirectory(DirectoryObject&) override {}
 
+    // ---- the recycle bin, backups and restores: each logs; failures by patch or group name ----
+    std::set<std::string> failingBinMoves;
+    std::set<std::string> failingUndos;
+    // Names already in the pool's folder: the backup name takes the first free "%@ (%d)".
+    std::set<std::string> takenBackupNames;
+    std::int32_t backupResult = 1;
+    bool restoreSucceeds = true;
+    // What the last restore was handed.
+    PatchItems restored;
+
+    std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) override
+    {
+        log_.push_back("deletePatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
+        return failingBinMoves.count(item.patchName) ? std::string() : "/bin/" + item.patchName;
+    }
+    std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group) override
+    {
+        log_.push_back("undoPatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
+        return failingUndos.count(item.patchName) ? std::string() : local + "/" + item.patchName + ".qptc";
+    }
+    std::string deletePatchGroup(const DirectoryObject& group) override
+    {
+        log_.push_back("deletePatchGroup " + group.name.value_or(""));
+        return failingBinMoves.count(group.name.value_or("")) ? std::string() : "/bin/" + group.name.value_or("");
+    }
+    std::string undoPatchGroup(DirectoryObject& group) override
+    {
+        log_.push_back("undoPatchGroup " + group.name.value_or(""));
+        return failingUndos.count(group.name.value_or("")) ? std::string() : local + "/" + group.name.value_or("");
+    }
+    std::string canBackupWithName(const std::string& name) override
+    {
+        if (!takenBackupNames.count(name)) return name;
+        for (int number = 1;; ++number) {
+            const std::string candidate = name + " (" + std::to_string(number) + ")";
+            if (!takenBackupNames.count(candidate)) return candidate;
+        }
+    }
+    std::int32_t backupPatchListWithName(const std::string& name, const PatchItems& patchList) override
+    {
+        log_.push_back("backupPatchList " + name + " " + std::to_string(patchList.size()));
+        if (backupResult == 1 || backupResult == 3) takenBackupNames.insert(name);
+        return backupResult;
+    }
+    bool restorePatchWithPatchItems(const PatchItems& items) override
+    {
+        log_.push_back("restorePatch " + std::to_string(items.size()));
+        restored = items;
+        return restoreSucceeds;
+    }
+
 private:
     CallLog& log_;
 };

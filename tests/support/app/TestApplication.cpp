@@ -47,6 +47,13 @@ QApplication& application()
     return *instance;
 }
 
+bool hasDisplay()
+{
+    if (std::getenv("DISPLAY") != nullptr) return true;
+    if (std::getenv("RIG_REQUIRE_DISPLAY") != nullptr) ADD_FAILURE() << "RIG_REQUIRE_DISPLAY is set but DISPLAY is not";
+    return false;
+}
+
 bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
 {
     QElapsedTimer elapsed;

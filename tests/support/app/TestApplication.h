@@ -10,6 +10,11 @@ namespace testing_app {
 // The process's application object, on the offscreen platform unless a display is there.
 QApplication& application();
 
+// Whether an X display is there for the tests that need one. Without one it answers false (the caller
+// skips), and records a failure when RIG_REQUIRE_DISPLAY is set, as the test scripts do: there a missing
+// display is a broken run, not a reason to skip what people see.
+bool hasDisplay();
+
 // Runs the event loop until `done` answers true or `limit` passes; answers `done()`.
 bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
 

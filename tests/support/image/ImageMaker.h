@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "common/Bytes.h"
@@ -43,6 +44,32 @@ inline Bytes png(std::uint32_t width, std::uint32_t height, const std::vector<st
     Bytes out(size);
     png_image_write_to_memory(&image, out.data(), &size, 0, rgba.data(), 0, nullptr);
     out.resize(size);
+    return out;
+}
+
+// The same PNG as text, as a test server answers it.
+inline std::string pngText(std::uint32_t width, std::uint32_t height)
+{
+    const Bytes bytes = png(width, height);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A 1x1 PNG whose header declares another size (its checksum made to match), as a hostile server sends.
+inline Bytes pngDeclaring(std::uint32_t width, std::uint32_t height)
+{
+    Bytes out = png(1, 1);
+    // The signature, then the header chunk: length, "IHDR", width, height at bytes 16 and 20.
+    for (int i = 0; i < 4; ++i) {
+        out[16 + i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+        out[20 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
+    }
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= out[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int i = 0; i < 4; ++i) out[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
     return out;
 }
 

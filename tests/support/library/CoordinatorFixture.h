@@ -48,11 +48,12 @@ protected:
         return text;
     }
 
-    // What the interface hears of a connection and its whole read (effect list, memory, patches).
+    // What the interface hears of a connection and its whole read (the effect pool marked for the device, its
+    // effect list, memory, patches).
     Strings connectRead() const
     {
-        return {"busy", "connect 1", "busy", "effects " + std::to_string(effectsOnDevice), "memory 0", "name Rig One",
-                "patches 6", "idle"};
+        return {"busy",     "connect 1", "busy",         "effectPool", "syncFinish", "effects " + std::to_string(effectsOnDevice),
+                "memory 0", "name Rig One", "patches 6", "idle"};
     }
 
     // Waits (pumping the main queue) until the delegate has heard `event`; hands over all it heard.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,7 +18,8 @@ inline const Module kEcho{0x0D000002, "Echo", "1.20"};
 inline const Module kDelay{0x0D000004, "Delay", "1.00"};
 inline const Module kTape{0x0D000008, "Tape", "1.30"};
 inline const Module kBoost{0x08000001, "Boost", "1.00"};
-inline const Record kEchoOn{"Echo.QF2", "1.00", kEcho.type};
+// Loaded in the store's version, so a connection has nothing to update.
+inline const Record kEchoOn{"Echo.QF2", "1.20", kEcho.type};
 inline const Record kTapeOff{"Tape.QF2", "1.01", kTape.type, false};
 // The device's list at connection: Echo loaded, Tape deleted.
 inline const std::vector<Category> kDeviceList = {{0x0D, {kEchoOn, kTapeOff}}};
@@ -39,21 +41,40 @@ protected:
         std::filesystem::create_directories(std::filesystem::path(store("")).parent_path());
         files.writeAtomically(store(module.typeName + ".QF2"), effectfiles::moduleFile(module));
     }
-    // The unit holds `list` (in a 260-byte file) and Echo's file; the store holds `storeModules`.
+    // The unit holds `list` (in a 260-byte file) and Echo's file; the store holds `storeModules`, the pool is
+    // built from `data` before the unit connects. Hands over what the interface heard until `last`.
+    Strings connectHearing(const std::vector<effectfiles::Category>& list,
+                           const std::vector<effectfiles::Module>& storeModules, const AllQFXData& data,
+                           const std::string& last, platform::FileManager* fileManager = nullptr)
+    {
+        start(fileManager ? *fileManager : files);
+        unit.files().setFile("FLST_SEQ.QT2", effectfiles::listFile(list, 260));
+        unit.files().setFile("Echo.QF2", effectfiles::moduleFile(effectfiles::kEcho));
+        for (const auto& module : storeModules) storeModule(module);
+        utils->dataFromServer(data);
+        utils->downloadFileSuccess(true);
+        return until(last);
+    }
     void connectWith(const std::vector<effectfiles::Category>& list, int effects = 2,
                      const std::vector<effectfiles::Module>& storeModules = {effectfiles::kEcho, effectfiles::kDelay,
                                                                               effectfiles::kTape, effectfiles::kBoost})
     {
-        start();
-        unit.files().setFile("FLST_SEQ.QT2", effectfiles::listFile(list, 260));
-        unit.files().setFile("Echo.QF2", effectfiles::moduleFile(effectfiles::kEcho));
-        for (const auto& module : storeModules) storeModule(module);
-        utils->dataFromServer(catalogue());
-        utils->downloadFileSuccess(true);
         effectsOnDevice = effects;
         Strings expected{"effectPool", "syncFinish"};
         for (const std::string& e : connectRead()) expected.push_back(e);
-        ASSERT_EQ(until("idle"), expected);
+        ASSERT_EQ(connectHearing(list, storeModules, catalogue(), "idle"), expected);
+    }
+    // A catalogue whose one model (the unit's) lists the modules' effects, in order.
+    static AllQFXData catalogueListing(const std::vector<effectfiles::Module>& modules)
+    {
+        nlohmann::json effects = nlohmann::json::array();
+        for (const auto& module : modules) {
+            char type[9];
+            std::snprintf(type, sizeof type, "%08X", module.type);
+            effects.push_back({{"type", type}, {"fileName", module.typeName + ".zip"}, {"version", module.version}});
+        }
+        return AllQFXData::initWithDic({{"qfx_url", "http://127.0.0.1/"},
+                                        {"models", {{{"modelId", hexOf(kModelId)}, {"modelName", "Rig One"}, {"effects", effects}}}}});
     }
     std::shared_ptr<EffectItem> storeItem(const std::string& name) { return utils->getEffectItemWithPath(store(name)); }
     Bytes deviceList() { return unit.files().file("FLST_SEQ.QT2").value_or(Bytes{}); }

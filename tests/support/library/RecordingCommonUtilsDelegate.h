@@ -90,6 +90,7 @@ public:
     Items lastPatches;
     std::vector<std::string> lastOffsets;
     std::shared_ptr<PatchItem> lastUpdated;
+    void deviceImageDidArrive() override { record("picture"); }
     void didGetDeviceMemory(float percentInUse) override
     {
         record("memory " + std::to_string(static_cast<int>(percentInUse)));

@@ -7,6 +7,7 @@
 
 #include "platform/plist/PropertyList.h"
 #include "server/OKVServerController.h"
+#include "support/image/ImageMaker.h"
 #include "support/server/ServerFixture.h"
 #include "support/server/ZipMaker.h"
 
@@ -63,7 +64,7 @@ struct EffectStore : ServerFixture {
     {
         if (catalogueDown) server.serve("/v1/effects.json", support::LoopbackServer::Reply{500, "text/plain", "", {}});
         else server.serve("/v1/effects.json", catalogue(models), "application/json");
-        server.serve("/img.png", "png", "image/png");
+        server.serve("/img.png", imagemaker::pngText(2, 2), "image/png");
         const int before = ready->filesReady;
         const int pictures = ready->picturesAnswered;
         auto controller = OKVServerController::create(dispatch, root.string(), configuration());

@@ -12,6 +12,7 @@
 #include "httpclient/NetworkReachabilityManager.h"
 #include "platform/reachability/FakeReachabilityProvider.h"
 #include "server/OKVServerController.h"
+#include "support/image/ImageMaker.h"
 #include "support/server/ServerFixture.h"
 
 // The catalogue server's three documents, a delegate that records every report as one line, and a
@@ -94,7 +95,7 @@ struct Sync : ServerFixture {
         server.serve("/v1/effects.json", catalogue, "application/json");
         server.serve("/v1/apps.json", kApps, "application/json");
         server.serve("/v1/models.json", kModels, "application/json");
-        server.serve("/img/12345678.png", "png", "image/png");
+        server.serve("/img/12345678.png", imagemaker::pngText(2, 2), "image/png");
     }
     std::string withPicture(std::string catalogue)
     {

@@ -1,0 +1,395 @@
+#include "app/patch/PatchUndoHandlers.h"
+
+#include <algorithm>
+
+#include "app/patch/PatchCoordinator.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/AddToPatchPoolAction.h"
+#include "library/undo/ChangePositionAction.h"
+#include "library/undo/ChangeTextAction.h"
+#include "library/undo/DeleteAction.h"
+#include "library/undo/DragFromPoolToListAction.h"
+#include "library/undo/SelectionAction.h"
+
+namespace {
+
+constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
+constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
+constexpr const char* kFileExist = "Patch_FileExist";
+constexpr const char* kCanNotDeletePatchItem = "Patch_CanNotDeletePatchItem";
+constexpr const char* kCanNotDeletePatchGroup = "Patch_CanNotDeletePatchGroup";
+constexpr const char* kRestorePatchInGroupFailed = "Patch_RestorePatchInGroupFailed";
+constexpr const char* kRestorePatchInGroupOutOfRange = "Patch_RestorePatchInGroupOutOfRange";
+constexpr const char* kRestoreSinglePatchFailed = "Patch_RestoreSinglePatchFailed";
+constexpr const char* kRestoreSinglePatchOutOfRange = "Patch_RestoreSinglePatchOutOfRange";
+constexpr const char* kRestorePatchGroupFailed = "Patch_RestorePatchGroupFailed";
+constexpr const char* kRestorePatchGroupOutOfRange = "Patch_RestorePatchGroupOutOfRange";
+
+enum TextType : std::int64_t {
+    kListName = 1,
+    kListComment = 2,
+    kPoolPatchName = 3,
+    kGroupName = 4,
+    kListSheet = 5,
+    kPoolSheet = 6,
+};
+
+std::shared_ptr<DirectoryObject> nodeOf(const UndoAction::Object& object)
+{
+    const auto* node = std::get_if<std::shared_ptr<DirectoryObject>>(&object);
+    return node ? *node : nullptr;
+}
+
+std::shared_ptr<PatchItem> patchOf(const UndoAction::Object& object)
+{
+    const auto* patch = std::get_if<std::shared_ptr<PatchItem>>(&object);
+    return patch ? *patch : nullptr;
+}
+
+template <typename List>
+bool holds(const List& list, const DirectoryObject* node)
+{
+    return node && std::any_of(list.begin(), list.end(), [&](const auto& each) { return each.get() == node; });
+}
+
+template <typename List>
+void removeFrom(List& list, const DirectoryObject* node)
+{
+    list.erase(std::remove_if(list.begin(), list.end(), [&](const auto& each) { return each.get() == node; }),
+               list.end());
+}
+
+}  // namespace
+
+PatchUndoHandlers::PatchUndoHandlers(Nodes& structureData, Patches& patchItems, Collaborators collaborators)
+    : structureData_(structureData), patchItems_(patchItems), collaborators_(std::move(collaborators))
+{
+}
+
+void PatchUndoHandlers::undo(const UndoAction& action)
+{
+    if (const auto* text = dynamic_cast<const ChangeTextAction*>(&action)) doUndoActionForChangeText(*text);
+    else if (const auto* move = dynamic_cast<const ChangePositionAction*>(&action)) doUndoActionForChangePosition(*move);
+    else if (const auto* drag = dynamic_cast<const DragFromPoolToListAction*>(&action))
+        doUndoActionForDragFromPoolToList(*drag);
+    else if (const auto* add = dynamic_cast<const AddToPatchPoolAction*>(&action)) doUndoActionForAddToPatchPool(*add);
+    else if (const auto* selection = dynamic_cast<const SelectionAction*>(&action))
+        doUndoActionForSelectionInPatchList(*selection);
+    else if (const auto* deletion = dynamic_cast<const DeleteAction*>(&action))
+        doUndoActionForDeleteInPatchPool(*deletion);
+}
+
+void PatchUndoHandlers::message(const std::string& key, const std::optional<std::string>& argument)
+{
+    if (collaborators_.showMessage) collaborators_.showMessage(key, argument);
+}
+
+void PatchUndoHandlers::reloadPool()
+{
+    if (collaborators_.reloadPool) collaborators_.reloadPool();
+}
+
+std::optional<std::uint64_t> PatchUndoHandlers::rowOf(const PatchItem* patch) const
+{
+    const auto at = std::find_if(patchItems_.begin(), patchItems_.end(),
+                                 [&](const auto& each) { return patch && each.get() == patch; });
+    if (at == patchItems_.end()) return std::nullopt;
+    return static_cast<std::uint64_t>(at - patchItems_.begin());
+}
+
+bool PatchUndoHandlers::isTopLevel(const DirectoryObject* node) const { return holds(structureData_, node); }
+
+// ---- names and comments ----
+
+void PatchUndoHandlers::doUndoActionForChangeText(const ChangeTextAction& action)
+{
+    switch (action.mType) {
+    case kListName:
+    case kListComment:
+    case kListSheet:
+        undoListText(action);
+        break;
+    case kPoolPatchName:
+        undoPoolPatchText(action);
+        break;
+    case kGroupName:
+        undoGroupName(action);
+        break;
+    case kPoolSheet:
+        undoPoolPropertySheet(action);
+        break;
+    default:
+        break;
+    }
+}
+
+void PatchUndoHandlers::undoListText(const ChangeTextAction& action)
+{
+    const std::shared_ptr<PatchItem> patch = patchOf(action.mItem);
+    // A patch no longer in the list has no row to show it and no slot to write it to.
+    const std::optional<std::uint64_t> row = rowOf(patch.get());
+    if (!row) return;
+    const auto apply = [&](const std::string& text, const std::string& secondText) {
+        if (action.mType == kListComment) {
+            patch->patchComment = text;
+            return;
+        }
+        if (action.mType == kListSheet) patch->patchComment = secondText;
+        patch->patchName = text;
+    };
+    apply(action.mOldText, action.mOldSecondText);
+    if (!collaborators_.coordinator.editFilePatch(*patch)) {
+        apply(action.mNewText, action.mNewSecondText);
+        message(kCanNotEditPatchItem, patch->patchName);
+        return;
+    }
+    if (collaborators_.reloadListRow) collaborators_.reloadListRow(*row);
+    if (collaborators_.writeSlot) collaborators_.writeSlot(*row);
+}
+
+void PatchUndoHandlers::undoPoolPatchText(const ChangeTextAction& action)
+{
+    const Node node = nodeOf(action.mItem);
+    const Node group = nodeOf(action.mGroupOfItem);
+    // The record's container no longer holds the node: it was moved or removed since.
+    if (group ? !holds(group->childDirectories, node.get()) : !isTopLevel(node.get())) return;
+    PatchItem* patch = node->patchItem();
+    if (!node->isGroup && patch != nullptr) {
+        node->name = patch->patchName = action.mOldText;
+        if (!collaborators_.coordinator.editFilePatch(*patch)) {
+            node->name = patch->patchName = action.mNewText;
+            message(kCanNotEditPatchItem, patch->patchName);
+            return;
+        }
+    }
+    reloadPool();
+}
+
+void PatchUndoHandlers::undoGroupName(const ChangeTextAction& action)
+{
+    const Node group = nodeOf(action.mItem);
+    if (!isTopLevel(group.get())) return;
+    const std::string current = group->name.value_or("");
+    // The coordinator finds a group's folder by its name, on a disk that tells case apart: a change of
+    // case alone moves the folder too.
+    if (action.mOldText != current) {
+        switch (collaborators_.coordinator.renameGroup(*group, action.mOldText)) {
+        case 0:
+            break;
+        case 1:
+            message(kFileExist);
+            return;
+        default:
+            message(kCanNotRenamePatchGroup, current);
+            return;
+        }
+    }
+    group->name = action.mOldText;
+    reloadPool();
+}
+
+void PatchUndoHandlers::undoPoolPropertySheet(const ChangeTextAction& action)
+{
+    const Node node = nodeOf(action.mItem);
+    PatchItem* patch = node ? node->patchItem() : nullptr;
+    if (patch == nullptr) return;
+    patch->patchName = action.mOldText;
+    patch->patchComment = action.mOldSecondText;
+    node->name = patch->patchName;
+    if (!collaborators_.coordinator.editFilePatch(*patch)) {
+        node->name = patch->patchName = action.mNewText;
+        patch->patchComment = action.mNewSecondText;
+        message(kCanNotEditPatchItem, patch->patchName);
+        return;
+    }
+    reloadPool();
+}
+
+// ---- moves ----
+
+void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction& action)
+{
+    if (action.mType == 1) {
+        Patches old;
+        for (const auto& object : action.mOldList) old.push_back(patchOf(object));
+        patchItems_ = std::move(old);
+        if (collaborators_.reloadList) collaborators_.reloadList();
+        if (collaborators_.writeRange) collaborators_.writeRange(action.changedRange.location, action.changedRange.length);
+        return;
+    }
+    if (action.mType != 4) return;
+    Nodes old;
+    for (const auto& object : action.mOldList) old.push_back(nodeOf(object));
+    structureData_ = std::move(old);
+    for (const auto& parent : action.mOldParentList)
+        if (parent.oldParentItem && isTopLevel(parent.oldParentItem.get()))
+            parent.oldParentItem->childDirectories = parent.oldChildItems;
+    reloadPool();
+    if (collaborators_.clearPoolSelection) collaborators_.clearPoolSelection();
+    for (const auto& moved : action.mMovedPatchItemList) {
+        PatchItem* patch = moved.patchItem ? moved.patchItem->patchItem() : nullptr;
+        if (patch == nullptr) continue;
+        const std::string path = collaborators_.coordinator.movePatchItem(*patch, moved.oldDirectory);
+        if (path.empty()) continue;
+        // The node names the same file as its patch.
+        patch->path = path;
+        moved.patchItem->path = path;
+    }
+}
+
+// ---- patches read from the pool into the list ----
+
+void PatchUndoHandlers::doUndoActionForDragFromPoolToList(const DragFromPoolToListAction& action)
+{
+    // Only the slots the list has: a record never makes the list longer.
+    std::uint64_t slot = action.mIndex;
+    std::uint64_t count = 0;
+    for (const auto& object : action.mItems) {
+        if (slot >= patchItems_.size()) break;
+        patchItems_[slot++] = patchOf(object);
+        ++count;
+    }
+    if (count > 0 && collaborators_.writeRange) collaborators_.writeRange(action.mIndex, count);
+    if (collaborators_.reloadList) collaborators_.reloadList();
+}
+
+// ---- additions to the pool ----
+
+void PatchUndoHandlers::doUndoActionForAddToPatchPool(const AddToPatchPoolAction& action)
+{
+    const Node group = nodeOf(action.mGroup);
+    for (const auto& object : action.mItems) {
+        const Node node = nodeOf(object);
+        if (!node) continue;
+        if (group) {
+            if (const PatchItem* patch = node->patchItem()) {
+                if (collaborators_.coordinator.deletePatchItem(*patch, group.get()).empty()) {
+                    message(kCanNotDeletePatchItem, patch->patchName);
+                    return;
+                }
+            }
+            removeFrom(group->childDirectories, node.get());
+            continue;
+        }
+        if (!isTopLevel(node.get())) continue;
+        if (!removeAddedTopLevelNode(node)) return;
+    }
+    reloadPool();
+    if (collaborators_.clearPoolSelection) collaborators_.clearPoolSelection();
+}
+
+bool PatchUndoHandlers::removeAddedTopLevelNode(const Node& node)
+{
+    const PatchItem* patch = node->patchItem();
+    if (!node->isGroup && patch != nullptr) {
+        if (collaborators_.coordinator.deletePatchItem(*patch, nullptr).empty()) {
+            message(kCanNotDeletePatchItem, patch->patchName);
+            return false;
+        }
+    } else {
+        // The backup being taken away is the one the button would restore.
+        if (node->isBackUpAllGroup && collaborators_.isRestoreAllMode && collaborators_.isRestoreAllMode() &&
+            collaborators_.isSelectedInPool && collaborators_.isSelectedInPool(*node) &&
+            collaborators_.leaveRestoreAllMode)
+            collaborators_.leaveRestoreAllMode();
+        if (collaborators_.coordinator.deletePatchGroup(*node).empty()) {
+            message(kCanNotDeletePatchGroup, node->name.value_or(""));
+            return false;
+        }
+    }
+    removeFrom(structureData_, node.get());
+    return true;
+}
+
+// ---- the list's selection ----
+
+void PatchUndoHandlers::doUndoActionForSelectionInPatchList(const SelectionAction& action)
+{
+    if (collaborators_.clearListSelection) collaborators_.clearListSelection();
+    const auto& previous = action.previousSelectionList;
+    if (previous.empty()) return;
+    Rows rows;
+    for (const std::int64_t row : previous)
+        if (row >= 0 && static_cast<std::uint64_t>(row) < patchItems_.size()) rows.push_back(static_cast<std::uint64_t>(row));
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (collaborators_.selectListRows) collaborators_.selectListRows(rows);
+    const std::int64_t last = previous.back();
+    if (last >= 0 && static_cast<std::uint64_t>(last) < patchItems_.size() && collaborators_.selectOnDevice)
+        collaborators_.selectOnDevice(static_cast<std::uint64_t>(last));
+}
+
+// ---- deletions from the pool ----
+
+void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& action)
+{
+    switch (action.deleteType) {
+    case 0:
+        undoDeletedPatch(action);
+        return;
+    case 1:
+        undoDeletedGroup(action);
+        return;
+    case 2:
+        // The last deletion first, so every saved index is valid again when its record comes.
+        for (auto each = action.deletedActions.rbegin(); each != action.deletedActions.rend(); ++each)
+            if (*each) doUndoActionForDeleteInPatchPool(**each);
+        break;
+    default:
+        break;
+    }
+    reloadPool();
+}
+
+void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
+{
+    const Node& node = action.deletedItem;
+    PatchItem* patch = node ? node->patchItem() : nullptr;
+    if (const Node& group = action.group) {
+        if (action.index > group->childDirectories.size()) {
+            message(kRestorePatchInGroupOutOfRange);
+        } else if (patch != nullptr) {
+            const std::string path = collaborators_.coordinator.undoPatchItem(*patch, group.get());
+            if (!path.empty()) {
+                patch->path = path;
+                group->childDirectories.insert(group->childDirectories.begin() + static_cast<std::ptrdiff_t>(action.index),
+                                               node);
+            } else {
+                message(kRestorePatchInGroupFailed, patch->patchName);
+            }
+        }
+        reloadPool();
+        return;
+    }
+    if (action.index > structureData_.size()) {
+        message(kRestoreSinglePatchOutOfRange);
+        return;
+    }
+    if (patch != nullptr) {
+        const std::string path = collaborators_.coordinator.undoPatchItem(*patch, nullptr);
+        if (path.empty()) {
+            message(kRestoreSinglePatchFailed, patch->patchName);
+            return;
+        }
+        patch->path = path;
+        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(action.index), node);
+    }
+    reloadPool();
+}
+
+void PatchUndoHandlers::undoDeletedGroup(const DeleteAction& action)
+{
+    const Node& node = action.deletedItem;
+    // Groups are top-level items only.
+    if (node && !action.group) {
+        if (action.index > structureData_.size()) {
+            message(kRestorePatchGroupOutOfRange);
+        } else if (collaborators_.coordinator.undoPatchGroup(*node).empty()) {
+            message(kRestorePatchGroupFailed, node->name.value_or(""));
+        } else {
+            structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(action.index), node);
+        }
+    }
+    reloadPool();
+}
