@@ -381,6 +381,9 @@ void tour(const Options& options, DemoUnit* const* unit)
         if (!*acted || std::chrono::steady_clock::now() - *actedAt > std::chrono::seconds(3)) {
             *acted = true;
             *actedAt = std::chrono::steady_clock::now();
+            // The unit's outdated effects are listed again after each later check for updates; past its
+            // own step the notice is read and closed, as a person would.
+            if (std::strcmp(step.picture, "effect-update-notice.png") != 0) EffectTour::closeUpdateNotice(*window);
             step.act(*window);
             return;
         }
