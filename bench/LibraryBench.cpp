@@ -34,7 +34,7 @@ struct Library : CoordinatorStack {
     {
         const fs::path path = fs::path(programFolder()) / relative;
         fs::create_directories(path.parent_path());
-        files.writeAtomically(path.string(), bytes);
+        files.writeAtomically(path.string(), bytes, nullptr, platform::Durability::WorkingCopy);
     }
     void start()
     {
@@ -64,16 +64,13 @@ struct Library : CoordinatorStack {
     std::unique_ptr<CommonUtils> utils;
 };
 
+void seedPool(Library& library, std::int64_t patches);
+
 void BM_PatchPoolLoadAndMark(benchmark::State& state)
 {
     const auto patches = static_cast<std::int64_t>(state.range(0));
     Library library;
-    for (std::int64_t i = 0; i < patches; ++i) {
-        const std::string name = "P" + std::to_string(i);
-        library.put("QFXMacApplication/Patch/Pool/[" + std::to_string(i % 100) + "] Group" + std::to_string(i % 100) + "/[" +
-                        std::to_string(i / 100) + "] " + name + ".qptc",
-                    patchFile(name, {0x0D000001, 1}, i % 7 == 0 ? 2 : 1));
-    }
+    seedPool(library, patches);
     double seconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -93,6 +90,60 @@ void BM_PatchPoolLoadAndMark(benchmark::State& state)
         benchmark::Counter(seconds * 1e6 / static_cast<double>(patches * state.iterations()));
 }
 BENCHMARK(BM_PatchPoolLoadAndMark)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void seedPool(Library& library, std::int64_t patches)
+{
+    for (std::int64_t i = 0; i < patches; ++i) {
+        const std::string name = "P" + std::to_string(i);
+        library.put("QFXMacApplication/Patch/Pool/[" + std::to_string(i % 100) + "] Group" + std::to_string(i % 100) + "/[" +
+                        std::to_string(i / 100) + "] " + name + ".qptc",
+                    patchFile(name, {0x0D000001, 1}, i % 7 == 0 ? 2 : 1));
+    }
+    // A saved library is long on disk when the program starts.
+    library.files.flushFolder(library.programFolder());
+}
+
+// The marks of a pool already shown, for a device that connects later: the caller's share (taking the
+// paths; the interface's thread) and the whole until the marks are set on the main queue.
+void BM_PatchPoolMarksForALaterDevice(benchmark::State& state)
+{
+    const auto patches = static_cast<std::int64_t>(state.range(0));
+    Library library;
+    seedPool(library, patches);
+    library.start();
+    library.utils->createPatchDirectoryObjectFromLocal();
+    library.waitFor("patchPool");
+    library.utils->dataFromServer(library.catalogue(1));
+    library.utils->connectDevice();
+    library.waitFor("connect 1");
+    double caller = 0;
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        library.utils->updateDirectoryObjectForPatchPool(library.recorder.patchPool);
+        caller += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        library.waitFor("patchPoolMarks");
+    }
+    state.counters["caller_ms"] = benchmark::Counter(caller * 1e3 / static_cast<double>(state.iterations()));
+}
+BENCHMARK(BM_PatchPoolMarksForALaterDevice)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The coordinator's start with the last run's "Temp" holding a loaded pool's working copy: what stands
+// before the first window.
+void BM_StartUpAfterALargePool(benchmark::State& state)
+{
+    const auto patches = static_cast<std::int64_t>(state.range(0));
+    Library library;
+    for (auto _ : state) {
+        state.PauseTiming();
+        library.utils.reset();
+        for (std::int64_t i = 0; i < patches; ++i)
+            library.put("Temp/Local/Group" + std::to_string(i % 100) + "/P" + std::to_string(i) + ".qptc", Bytes(300, 1));
+        state.ResumeTiming();
+        library.start();
+    }
+    library.utils.reset();
+}
+BENCHMARK(BM_StartUpAfterALargePool)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_EffectPoolFromCatalogue(benchmark::State& state)
 {

@@ -69,6 +69,8 @@ void BM_SavePool(benchmark::State& state)
         }
         pool.push_back(group);
     }
+    // The working copy of a loaded pool is the saved library's files, long on disk: flushed before timing.
+    library.files.flushFolder(library.rootFolder + "/Temp/Local");
     library.utils.sendPatchPoolData({});
     library.loop.runUntil([&] { return library.utils.isLoadedPatchPool(); });
     std::atomic<bool> changed{true};

@@ -1,5 +1,6 @@
 #include "library/CommonUtils.h"
 
+#include <chrono>
 #include <stdexcept>
 
 #include "common/Log.h"
@@ -34,6 +35,7 @@ CommonUtils::~CommonUtils()
     m_quitTimer.cancel();
     m_sleepTimer.cancel();
     m_poolQueue->sync([] {});
+    m_cleanupQueue->sync([] {});
     // Once this has run on the state queue no later task there touches the object.
     m_state->sync([this] { m_alive.reset(); });
     CommonUtils* self = this;
@@ -54,14 +56,27 @@ std::string CommonUtils::pathUnderRoot(const std::string& relative) const { retu
 void CommonUtils::startUp()
 {
     m_parser.setParserDataDelegate(this);
-    // "Temp" holds only what this run makes; a failure is logged and the operations that write there
-    // fail on their own later.
+    // "Temp" holds only what this run makes. The last run's is renamed aside at once and removed, with any
+    // earlier leftover, on a queue of its own: thousands of files need not hold up the first window. A
+    // failure is logged and the operations that write there fail on their own later.
     const std::string temp = pathUnderRoot(kTemp);
     platform::Error error;
-    if (m_files.exists(temp) && !m_files.removeItem(temp, &error))
-        RIG_LOG("cannot delete folder temp: %s", error.description.c_str());
+    if (m_files.itemKind(temp) != platform::ItemKind::Missing) {
+        const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+        const std::string aside = pathUnderRoot(std::string(kTempAside) + "-" + std::to_string(stamp));
+        if (!m_files.moveItem(temp, aside, &error) && !m_files.removeItem(temp, &error))
+            RIG_LOG("cannot delete folder temp: %s", error.description.c_str());
+    }
     if (!m_files.createDirectory(temp, true, &error))
         RIG_LOG("cannot create folder temp: %s", error.description.c_str());
+    m_cleanupQueue->async([this] {
+        for (const std::string& name : m_files.contentsOfDirectory(m_rootPath).value_or(std::vector<std::string>{})) {
+            if (name.rfind(kTempAside, 0) != 0) continue;
+            platform::Error failure;
+            if (!m_files.removeItem(pathUnderRoot(name), &failure))
+                RIG_LOG("cannot remove an earlier temp folder: %s", failure.description.c_str());
+        }
+    });
 }
 
 void CommonUtils::post(std::function<void()> task)

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ class CommonUtils : public ParserDataDelegate {
 public:
     // The folder layout under the root folder.
     static constexpr const char* kTemp = "Temp";
+    // The prefix of an earlier run's "Temp", renamed aside for removal in the background.
+    static constexpr const char* kTempAside = ".Temp-old";
     static constexpr const char* kTempDevice = "Temp/Device";
     static constexpr const char* kTempDeviceEffect = "Temp/Device/Effect";
     static constexpr const char* kTempDevicePatch = "Temp/Device/Patch";
@@ -78,6 +81,9 @@ public:
     static constexpr const char* kStorePatchAside = "QFXMacApplication/.Patch-old";
     static constexpr const char* kDevicePatch = "Device/Patch";
     static constexpr const char* kQFXListFileName = "FLST_SEQ.QT2";
+    // Per unit, what an effect edit under way still has to put on it; kept until the unit confirms its new
+    // list, since the unit's file system cannot replace a file in one step.
+    static constexpr const char* kStoreDeviceRepair = "QFXMacApplication/DeviceEdit";
 
     // The device actions a request can run. Each has its own operation flags and request time-out.
     enum class RequestKind {
@@ -92,6 +98,8 @@ public:
         WriteOnePatch,
         WriteGroupPatchs,
         WriteAllPatch,
+        // At a connection, before the read: finishes an effect edit the unit was left in the middle of.
+        RepairEffectList,
     };
     // The request time-out of a kind in seconds; 0 for none.
     static int requestTimeOut(RequestKind kind);
@@ -433,6 +441,38 @@ private:
     bool m_isEffectFileDeleted = false;
     // The type an add put into the loaded types, taken out again when the add fails.
     std::optional<std::uint32_t> m_addedEffectType;
+    // The list the prepared edit writes, and the one it replaces.
+    Bytes m_editedList;
+    Bytes m_replacedList;
+
+    // ---- an edit finished at the unit's next answer (CommonUtilsEffectRepair.cpp) ----
+    // Find: what the unit holds of a module that cannot be written again; DropModule: such a module the
+    // unit does not hold whole is taken off it, and its records unloaded.
+    enum class RepairStep { Module, Find, DropModule, List, Flush };
+    // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
+    // from `path`, or "none"), the list it writes and the one it replaces, under the unit's folder.
+    void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
+    // The unit holds the edit's new list, or the edit never touched it.
+    void dropEditForRepair();
+    std::string repairFolder() const;
+    // On a connection: queues the finishing of a kept edit ahead of the read.
+    void queueEffectListRepair();
+    void repairEffectListFlow();
+    void repairStepDone(std::int32_t state);
+    void writeRepairList(bool replaced);
+    void dropRepairModule(const std::string& fileName);
+    // The unit's answer to the find: a whole module stays, named loaded in the version it holds.
+    void repairFound(std::int32_t state, const std::optional<Bytes>& data);
+    // The last list read from the unit, kept beside its edits.
+    void keepKnownList(const Bytes& list);
+    // The unit was found without a list: the known one goes back ahead of a new read. False when this
+    // program knows no list of the unit.
+    bool restoreKnownList();
+    RepairStep m_repairStep = RepairStep::Module;
+    bool m_repairModuleWrite = false;
+    // The module a kept edit could not finish, which the unit's list no longer names.
+    std::optional<std::string> m_repairDroppedModule;
+    std::string m_repairFileName;
     // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;
@@ -490,6 +530,13 @@ private:
     bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        const std::vector<std::string>& records);
+    bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
+    bool linkTree(const std::string& from, const std::string& to, int depth);
+    bool isShownPatchFile(const std::string& path) const;
+    bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
+                   bool withRecord);
+    // Set once the program is closing: a failed save then only leaves the saved library as it was.
+    std::atomic<bool> m_closing{false};
     std::mutex m_editMutex;
     std::vector<PatchObject> m_allPatchDataList;  // state queue
     PatchResultBlock m_selectPatchBlock;          // state queue
@@ -523,9 +570,24 @@ private:
     bool deviceStillConnected() const;
     bool isUnderFolder(const std::string& path, const std::string& folder) const;
     std::string homeFolder() const;
+    // A pool patch read once for the tree and, while a device is connected, its mark.
+    struct ReadPatch {
+        std::shared_ptr<PatchItem> item;
+        bool incompatible = false;
+    };
+    static std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName);
     DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
+    std::shared_ptr<PatchItem> patchItemFromPatch(const OKVPatch& patch, const std::string& path) const;
+    std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
+    void recoverLibraryAside();
+    std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
     void loadPatchPool();
-    void markPatchPool(const Tree& nodes);
+    // The top-level nodes of the tree the load marked, and for which device; one update may skip them.
+    std::mutex m_markedMutex;
+    std::vector<const DirectoryObject*> m_markedRoots;
+    std::int32_t m_markedDevice = 0;
+    // Entries of the saved library the load could not place in the working copy (also m_markedMutex).
+    std::vector<std::string> m_unplaced;
     // On the state queue.
     void mergeEffectNow();
 
@@ -534,6 +596,9 @@ private:
     OKVLocalFileController m_localFileController{m_rootPath, std::string()};
     // The pool load reads and copies the whole library: it runs here, never on the state queue.
     std::shared_ptr<platform::SerialQueue> m_poolQueue{m_dispatch.makeSerial("library.pool", platform::Priority::Default)};
+    // Removes the earlier runs' "Temp" folders, renamed aside at the start.
+    std::shared_ptr<platform::SerialQueue> m_cleanupQueue{
+        m_dispatch.makeSerial("library.cleanup", platform::Priority::Background)};
     std::mutex m_serverMutex;
     ServerClientFactory m_serverClientFactory;
     std::function<void()> m_patchPoolSaver;

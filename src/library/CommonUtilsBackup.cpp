@@ -1,4 +1,8 @@
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "common/Log.h"
 #include "library/CommonUtils.h"
@@ -15,6 +19,10 @@ namespace {
 
 // Copies into a staging folder are flushed once, with the folder, before it is swapped in.
 constexpr auto kStaged = platform::Durability::Staged;
+constexpr const char* kStagingPrefix = ".Patch-saving";
+constexpr const char* kStorePatch = "QFXMacApplication/Patch";
+// Folders below a group are carried over as they are, to this depth.
+constexpr int kMaxFolderDepth = 32;
 
 std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
 std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
@@ -222,6 +230,56 @@ bool CommonUtils::restorePatchWithPatchItems(const std::vector<std::shared_ptr<P
 
 // ---- saving the pool ----
 
+namespace {
+
+// A name for this save's staging or aside folder that no earlier save left behind, ordered by time so the
+// newest aside is the one a cut-off save left.
+std::string freshName(const std::string& prefix)
+{
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
+    char stamp[24];
+    std::snprintf(stamp, sizeof stamp, "%020lld", static_cast<long long>(now.count()));
+    return prefix + "-" + stamp;
+}
+
+}  // namespace
+
+bool CommonUtils::linkTree(const std::string& from, const std::string& to, int depth)
+{
+    platform::Error error;
+    if (m_files.itemKind(from) != platform::ItemKind::Folder) {
+        const std::string target = m_files.itemKind(to) == platform::ItemKind::Missing ? to : createNewNameForPath(to);
+        if (m_files.linkItem(from, target, &error, kStaged)) return true;
+        RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
+        return false;
+    }
+    if (depth > kMaxFolderDepth || !m_files.createDirectory(to, true, &error)) {
+        RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
+        return false;
+    }
+    for (const auto& name : m_files.contentsOfDirectory(from).value_or(std::vector<std::string>{}))
+        if (!linkTree(join(from, name), join(to, name), depth + 1)) return false;
+    return true;
+}
+
+// True for a file the load shows: a readable patch file at the top or in a group. Such a file in the
+// working copy that the tree no longer holds was taken out of the pool.
+bool CommonUtils::isShownPatchFile(const std::string& path) const { return readPoolPatch(path, false).has_value(); }
+
+// What the tree does not show of a folder of the working copy goes to `target` unchanged: damaged and
+// unrecognised files, links, special files, and folders within a group, whole.
+bool CommonUtils::carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
+                            bool withRecord)
+{
+    for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+        const std::string path = join(folder, name);
+        if (shown.count(path) != 0 || (withRecord && name == BackupFile::kFileName)) continue;
+        if (m_files.itemKind(path) != platform::ItemKind::Folder && isShownPatchFile(path)) continue;
+        if (!linkTree(path, join(target, name), 1)) return false;
+    }
+    return true;
+}
+
 bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                                 const std::vector<std::string>& records)
 {
@@ -233,53 +291,119 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         const std::string source = absolutePath(item->path);
         const std::string name = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
         return m_files.createDirectory(join(staging, "Pool"), true, &error) &&
-               m_files.copyItem(source, join(join(staging, "Pool"), prefix + name), &error, kStaged);
+               m_files.linkItem(source, join(join(staging, "Pool"), prefix + name), &error, kStaged);
     }
     const std::string name = groupFolderName(entry.name.value_or(""));
     if (!platform::SafeName::check(prefix + name)) return false;
     const std::string folder = join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"), prefix + name);
     if (!m_files.createDirectory(folder, true, &error)) return false;
-    // Each child by its position in the group; any copy that fails fails the whole save.
+    // Each child by its position in the group; any link or copy that fails fails the whole save.
     for (std::size_t i = 0; i < entry.childDirectories.size(); ++i) {
         const PatchItem* item = entry.childDirectories[i]->patchItem();
         if (item == nullptr) continue;
         const std::string source = absolutePath(item->path);
         const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
-        if (!m_files.copyItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error, kStaged))
+        if (!m_files.linkItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error, kStaged))
             return false;
     }
     if (!entry.isBackUpAllGroup) return true;
     // The record of exactly this group's folder, never one whose path merely contains its name.
     const std::string wanted = join(join(pathUnderRoot(kTempLocal), name), BackupFile::kFileName);
     for (const auto& record : records)
-        if (record == wanted) return m_files.copyItem(record, join(folder, BackupFile::kFileName), &error, kStaged);
+        if (record == wanted) return m_files.linkItem(record, join(folder, BackupFile::kFileName), &error, kStaged);
     return true;
+}
+
+bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging)
+{
+    const std::string local = pathUnderRoot(kTempLocal);
+    const auto listed = OKVLocalFileController(m_rootPath, "").getAllFileInFolderPath(local, "backup", true);
+    const auto* records = std::get_if<std::vector<std::string>>(&listed);
+    platform::Error error;
+    if (!m_files.createDirectory(join(staging, "Pool"), true, &error) ||
+        !m_files.createDirectory(join(staging, "Backup"), true, &error))
+        return false;
+    std::set<std::string> shown;
+    std::map<std::string, std::pair<std::string, bool>> groups;  // working folder: staged folder, backup
+    for (std::size_t i = 0; i < pool.size(); ++i) {
+        if (!savePoolEntry(*pool[i], i, staging, records ? *records : std::vector<std::string>{})) {
+            RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
+            return false;
+        }
+        const DirectoryObject& entry = *pool[i];
+        if (const PatchItem* item = entry.patchItem()) shown.insert(absolutePath(item->path));
+        for (const auto& child : entry.childDirectories)
+            if (const PatchItem* item = child->patchItem()) shown.insert(absolutePath(item->path));
+        if (entry.isBackUpAllGroup || !entry.childDirectories.empty() || entry.isGroup) {
+            const std::string name = groupFolderName(entry.name.value_or(""));
+            groups[join(local, name)] = {join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"),
+                                              "[" + std::to_string(i) + "] " + name),
+                                         entry.isBackUpAllGroup};
+        }
+    }
+    // The save never drops what it did not load: everything else in the working copy goes back with its
+    // group, or where it stood.
+    for (const auto& name : m_files.contentsOfDirectory(local).value_or(std::vector<std::string>{})) {
+        const std::string path = join(local, name);
+        const auto group = groups.find(path);
+        if (group != groups.end()) {
+            if (!carryOver(path, group->second.first, shown, group->second.second)) return false;
+        } else if (m_files.itemKind(path) == platform::ItemKind::Folder) {
+            if (!carryOver(path, join(join(staging, "Pool"), name), shown, false)) return false;
+        } else if (shown.count(path) == 0 && !isShownPatchFile(path) && !linkTree(path, join(join(staging, "Pool"), name), 1)) {
+            return false;
+        }
+    }
+    // Whatever else the library's own folder holds stays in it, as does what the load could not place.
+    const std::string library = pathUnderRoot(kStorePatch);
+    std::vector<std::string> unplaced;
+    {
+        std::lock_guard lock(m_markedMutex);
+        unplaced = m_unplaced;
+    }
+    for (const auto& path : unplaced) {
+        if (m_files.itemKind(path) == platform::ItemKind::Missing || !isUnderFolder(path, library)) continue;
+        const fs::path below = fs::path(path).lexically_relative(fs::path(library));
+        if (!m_files.createDirectory((fs::path(staging) / below).parent_path().string(), true, &error) ||
+            !linkTree(path, (fs::path(staging) / below).string(), 1))
+            return false;
+    }
+    if (m_files.itemKind(library) == platform::ItemKind::Folder)
+        for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
+            if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;
+    return m_files.flushFolder(staging, &error);
 }
 
 void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
                                        std::atomic<bool>& changed)
 {
     if (!isLoadedPatchPool() || !changed.load()) return;
+    bool saved = false;
     // Disk work of its own queue; the caller waits for the library to be whole again.
     m_dispatch.makeSerial("library.pool-save", platform::Priority::Background)->sync([&] {
-        const std::string library = pathUnderRoot("QFXMacApplication/Patch");
-        const std::string staging = pathUnderRoot("QFXMacApplication/.Patch-saving");
-        removeFileWithPath(staging);
-        const auto listed = OKVLocalFileController(m_rootPath, "").getAllFileInFolderPath(pathUnderRoot(kTempLocal), "backup", true);
-        const auto* records = std::get_if<std::vector<std::string>>(&listed);
-        platform::Error error;
-        bool whole = m_files.createDirectory(join(staging, "Pool"), true, &error) &&
-                     m_files.createDirectory(join(staging, "Backup"), true, &error);
-        for (std::size_t i = 0; whole && i < pool.size(); ++i) {
-            whole = savePoolEntry(*pool[i], i, staging, records ? *records : std::vector<std::string>{});
-            if (!whole) RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
-        }
-        whole = whole && m_files.flushFolder(staging, &error);
+        const std::string store = pathUnderRoot("QFXMacApplication");
+        const std::string library = pathUnderRoot(kStorePatch);
+        const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
+        // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
+        // never in the way.
+        std::vector<std::string> leftovers;
+        for (const auto& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
+            if (name.rfind(kStagingPrefix, 0) == 0 ||
+                (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
+                leftovers.push_back(join(store, name));
+        if (!leftovers.empty())
+            m_cleanupQueue->async([this, leftovers] {
+                for (const auto& leftover : leftovers) removeFileWithPath(leftover);
+            });
+        std::string staging = join(store, freshName(kStagingPrefix));
+        if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
+        bool whole = stagePool(pool, staging);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
-        const std::string aside = pathUnderRoot(kStorePatchAside);
-        removeFileWithPath(aside);
-        const bool hadLibrary = m_files.exists(library);
+        std::string aside = join(store, freshName(asidePrefix));
+        if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
+        platform::Error error;
+        const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
         if (whole && !m_files.moveItem(staging, library, &error)) {
             whole = false;
@@ -290,7 +414,15 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
             removeFileWithPath(staging);
             return;
         }
-        removeFileWithPath(aside);
-        changed.store(false);
+        saved = true;
+        // The old library's thousands of files need not hold up the caller; a removal cut off by the end
+        // of the program is finished by the next save.
+        m_cleanupQueue->async([this, aside] { removeFileWithPath(aside); });
     });
+    if (saved) {
+        changed.store(false);
+        return;
+    }
+    // At the end the saved library simply stays as it was; while the program runs the user hears of it.
+    if (!m_closing.load()) tell([](CommonUtilsDelegate& d) { d.patchPoolNotSaved(); });
 }

@@ -213,7 +213,9 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
     const std::string patchName(patch->patchName().c_str());
     if (info.copiedToFinder && !patchName.empty()) {
         if (!m_files.createDirectory(target, true)) return nullptr;
-        const std::string name = (info.index >= 0 ? std::to_string(info.index) + " - " : std::string()) + patchName + ".qptc";
+        // The patch name's "/" and the like are replaced as in the pool's copies, never refused.
+        const std::string name = fileNameForPatchName(
+            (info.index >= 0 ? std::to_string(info.index) + " - " : std::string()) + patchName, fileNameOf(from));
         if (!platform::SafeName::check(name)) return nullptr;
         target = join(target, name);
     }

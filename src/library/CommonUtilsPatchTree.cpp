@@ -1,11 +1,13 @@
 #include <algorithm>
 #include <filesystem>
+#include <unordered_map>
 
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
 #include "library/models/EffectItem.h"
+#include "library/store/BackupFile.h"
 #include "library/models/PatchItem.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/files/FileManager.h"
@@ -17,24 +19,28 @@ namespace {
 
 constexpr const char* kStorePatch = "QFXMacApplication/Patch";
 constexpr const char* kStoreDevice = "QFXMacApplication/Device";
-constexpr const char* kPatchExtension = "qptc";
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
+std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+
+}  // namespace
 
 // A patch name as a file name: the characters no file name may hold are replaced, and a name that is
 // still no safe file name gives way to the source file's own name.
-std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName)
+std::string CommonUtils::fileNameForPatchName(const std::string& patchName, const std::string& sourceName)
 {
     std::string name = patchName;
     std::replace_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == '\0'; }, '_');
     if (name.empty() || name == "." || name == "..") return sourceName;
     // One space keeps a name beginning with "." from becoming a hidden file.
     if (name.front() == '.') name.insert(0, " ");
-    name += std::string(".") + kPatchExtension;
+    name += ".qptc";
     return platform::SafeName::check(name) ? name : sourceName;
 }
+
+namespace {
 
 std::shared_ptr<EffectItem> unknownEffectItem()
 {
@@ -70,15 +76,71 @@ void CommonUtils::sendPatchPoolData(Tree tree)
     });
 }
 
+// The newest library a cut-off save left aside, when the library itself is missing.
+void CommonUtils::recoverLibraryAside()
+{
+    if (m_files.itemKind(pathUnderRoot(kStorePatch)) != platform::ItemKind::Missing) return;
+    const std::string store = fs::path(pathUnderRoot(kStorePatch)).parent_path().string();
+    const std::string prefix = lastComponent(pathUnderRoot(kStorePatchAside));
+    std::string newest;
+    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
+        if (name.rfind(prefix, 0) == 0 && m_files.itemKind(join(store, name)) == platform::ItemKind::Folder &&
+            name > newest)
+            newest = name;
+    platform::Error error;
+    if (!newest.empty() && !m_files.moveItem(join(store, newest), pathUnderRoot(kStorePatch), &error))
+        RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
+}
+
+std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::string& path, bool mark) const
+{
+    if (!isPathOfFile(path) || m_files.itemKind(path) != platform::ItemKind::File) return std::nullopt;
+    const auto patch = getOKVPatchWithPath(path);
+    if (!patch) return std::nullopt;
+    return ReadPatch{patchItemFromPatch(*patch, path), mark && !m_parser.checkPatchCompatible(*patch)};
+}
+
+namespace {
+
+// One top-level entry of the saved library as the load finds it: a patch, or a group with its patches,
+// its record, and what it holds that the tree does not show.
+struct SavedEntry {
+    std::shared_ptr<DirectoryObject> node;
+    std::string source;
+    std::string record;
+    std::vector<std::string> kept;
+};
+
+void refuse(const std::string& path, const char* why) { RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why); }
+
+const char* whyNotShown(platform::ItemKind kind)
+{
+    return kind == platform::ItemKind::File ? "not a readable patch file" : "not a regular file";
+}
+
+}  // namespace
+
+// A name in `folder` for an entry of the saved library: `wanted`, else its saved name, else a free one.
+std::string CommonUtils::workingName(const std::string& folder, const std::string& wanted, const std::string& saved)
+{
+    for (const std::string& name : {wanted, saved})
+        if (m_files.itemKind(join(folder, name)) == platform::ItemKind::Missing) return join(folder, name);
+    return createNewNameForPath(join(folder, saved));
+}
+
+// The working copy is the saved library's files under their plain names, linked, not copied. Only the
+// readable patch files at the top and one group deep are read and shown; everything else (damaged and
+// unrecognised files, folders within groups, links, special files) is linked unread where it stood, so
+// the save carries it back.
 void CommonUtils::loadPatchPool()
 {
     // A save cut off between moving the saved library aside and moving its successor in leaves only the
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
-    platform::Error aside;
-    if (!m_files.exists(pathUnderRoot(kStorePatch)) && m_files.exists(pathUnderRoot(kStorePatchAside)) &&
-        !m_files.moveItem(pathUnderRoot(kStorePatchAside), pathUnderRoot(kStorePatch), &aside))
-        RIG_LOG("cannot put back the saved library: %s", aside.description.c_str());
-    if (!m_files.exists(pathUnderRoot(kStorePatch))) {
+    recoverLibraryAside();
+    const std::string library = pathUnderRoot(kStorePatch);
+    const platform::ItemKind libraryKind = m_files.itemKind(library);
+    if (libraryKind != platform::ItemKind::Folder) {
+        if (libraryKind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", library.c_str());
         sendPatchPoolData({});
         return;
     }
@@ -93,38 +155,133 @@ void CommonUtils::loadPatchPool()
         sendPatchPoolData({});
         return;
     }
-    const auto entriesOf = [](const OKVLocalFileController::FileList& listing) {
-        if (const auto* entries = std::get_if<std::vector<MappingObject>>(&listing)) return *entries;
-        std::vector<MappingObject> entries;
-        for (const auto& path : std::get<std::vector<std::string>>(listing))
-            entries.push_back(MappingObject::initWithFilePath(path));
-        return entries;
+    // The marks come from the same reading as the tree while a device is connected.
+    std::int32_t deviceID = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (m_published.isConnectDevice) deviceID = m_published.deviceID;
+    }
+    const bool mark = deviceID > 0;
+    const auto leaf = [](ReadPatch&& read) {
+        auto node = std::make_shared<DirectoryObject>();
+        node->name = read.item->patchName;
+        node->path = read.item->path;
+        node->isIncompatible = read.incompatible;
+        node->object = std::move(read.item);
+        return node;
     };
-    const auto patches = entriesOf(m_localFileController.getAllFileInFolderPath(kStorePatch, kPatchExtension, true));
-    auto backups = entriesOf(m_localFileController.getAllFileInFolderPath(kStorePatch, "backup", true));
-    std::vector<CopySource> sources(patches.begin(), patches.end());
-    sources.insert(sources.end(), backups.begin(), backups.end());
-    copyFileList(sources, kTempLocal);
-    for (const std::string& folder : m_localFileController.getAllFolderEmptyWithPath(kStorePatchPool)) {
-        platform::Error error;
-        if (!m_files.createDirectory((fs::path(local) / lastComponent(folder)).string(), true, &error))
-            RIG_LOG("cannot create empty folder: %s", error.description.c_str());
-    }
-    std::vector<std::string> list;
-    for (const auto& entry : entriesOf(m_localFileController.getAllFileInFolderPath(local, kPatchExtension, true)))
-        list.push_back(entry.filePath.value_or(""));
-    for (std::string& folder : m_localFileController.getAllFolderEmptyWithPath(local)) list.push_back(std::move(folder));
 
-    Tree roots = convertToDirectoryObject(updateAttributesOfPatchPool(list, backups), 3);
-    m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
-    for (const auto& root : roots) {
-        if (!root->isGroup) continue;
-        if (!root->childDirectories.empty())
-            m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
-        root->isGroup = true;
-        if (root->isBackUpAllGroup) m_localFileController.updateModelNameForDirectoryObjectBackup(*root, backups);
+    std::vector<SavedEntry> entries;
+    std::vector<std::string> keptAtTop;
+    // What could not be placed in the working copy; the save takes it from the saved library as it is.
+    std::vector<std::string> unplaced;
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string folder = join(library, part);
+        const platform::ItemKind kind = m_files.itemKind(folder);
+        if (kind != platform::ItemKind::Folder) {
+            if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
+            continue;
+        }
+        for (const std::string& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+            const std::string path = join(folder, name);
+            const platform::ItemKind entryKind = m_files.itemKind(path);
+            if (entryKind != platform::ItemKind::Folder) {
+                if (auto read = readPoolPatch(path, mark)) {
+                    entries.push_back({leaf(std::move(*read)), path, {}, {}});
+                } else {
+                    refuse(path, whyNotShown(entryKind));
+                    keptAtTop.push_back(path);
+                }
+                continue;
+            }
+            SavedEntry group{std::make_shared<DirectoryObject>(), path, {}, {}};
+            group.node->name = name;
+            group.node->path = path;
+            group.node->isGroup = true;
+            for (const std::string& inner : m_files.contentsOfDirectory(path).value_or(std::vector<std::string>{})) {
+                const std::string child = join(path, inner);
+                const platform::ItemKind childKind = m_files.itemKind(child);
+                if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
+                    group.record = child;
+                } else if (auto read = childKind == platform::ItemKind::Folder ? std::nullopt : readPoolPatch(child, mark)) {
+                    group.node->childDirectories.push_back(leaf(std::move(*read)));
+                } else {
+                    refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
+                    group.kept.push_back(child);
+                }
+            }
+            group.node->isBackUpAllGroup = !group.record.empty();
+            entries.push_back(std::move(group));
+        }
     }
-    m_localFileController.renameFileInDirectoryObjectList(roots);
+
+    // The saved order: by the number each saved name starts with.
+    Tree roots;
+    roots.reserve(entries.size());
+    std::unordered_map<const DirectoryObject*, SavedEntry*> saved;
+    for (auto& entry : entries) {
+        roots.push_back(entry.node);
+        saved[entry.node.get()] = &entry;
+    }
+    m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
+
+    const auto place = [&](const std::string& source, const std::string& target) {
+        platform::Error error;
+        if (!m_files.linkItem(source, target, &error, platform::Durability::WorkingCopy)) {
+            RIG_LOG("cannot take %s into the working copy: %s", source.c_str(), error.description.c_str());
+            return false;
+        }
+        return true;
+    };
+    const auto plainName = [](const std::string& savedName) {
+        return OKVLocalFileController::getFileNameFromIndexSavingName(savedName);
+    };
+    for (const auto& root : roots) {
+        SavedEntry& entry = *saved[root.get()];
+        const std::string savedName = lastComponent(entry.source);
+        if (!root->isGroup) {
+            const std::string target = workingName(local, plainName(savedName), savedName);
+            if (place(entry.source, target)) {
+                root->path = target;
+                root->patchItem()->path = target;
+            }
+            continue;
+        }
+        m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
+        std::string folder = join(local, plainName(savedName));
+        if (m_files.itemKind(folder) != platform::ItemKind::Missing) folder = createNewDirectoryPath(folder);
+        platform::Error error;
+        if (!m_files.createDirectory(folder, true, &error)) {
+            RIG_LOG("cannot create %s: %s", folder.c_str(), error.description.c_str());
+            continue;
+        }
+        root->name = lastComponent(folder);
+        root->path = folder;
+        for (const auto& child : root->childDirectories) {
+            PatchItem* item = child->patchItem();
+            const std::string source = item->path;
+            const std::string target = workingName(folder, plainName(lastComponent(source)), lastComponent(source));
+            if (place(source, target)) child->path = item->path = target;
+        }
+        for (const std::string& kept : entry.kept)
+            if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
+        if (root->isBackUpAllGroup) {
+            if (place(entry.record, join(folder, BackupFile::kFileName))) {
+                const auto record = BackupFile::readBackupFileWithPath(entry.record, m_rootPath);
+                root->modelName = record ? record->modelName() : std::nullopt;
+            }
+            std::replace(root->name->begin(), root->name->end(), '-', ':');
+        }
+    }
+    for (const std::string& kept : keptAtTop)
+        if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_unplaced = std::move(unplaced);
+        m_markedRoots.clear();
+        for (const auto& root : roots) m_markedRoots.push_back(root.get());
+        m_markedDevice = deviceID;
+    }
     sendPatchPoolData(std::move(roots));
 }
 
@@ -255,42 +412,70 @@ CommonUtils::Tree CommonUtils::convertToDirectoryObject(const std::vector<Mappin
 
 // ---- the incompatibility marks ----
 
-void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
-{
-    {
-        std::lock_guard lock(m_publishedMutex);
-        if (!m_published.isConnectDevice || m_published.deviceID < 1) return;
-    }
-    markPatchPool(nodes);
-}
+namespace {
 
-void CommonUtils::markPatchPool(const Tree& nodes)
+// Every patch node under `nodes` with its file's path, taken on the caller's thread.
+void collectPatchNodes(const CommonUtils::Tree& nodes,
+                       std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>>& leaves)
 {
     for (const auto& node : nodes) {
-        bool connected = false;
-        {
-            std::lock_guard lock(m_publishedMutex);
-            connected = m_published.isConnectDevice;
-        }
-        if (!connected || m_parser.getDeviceID() < 1) {
-            tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
-            return;
-        }
         if (!node) continue;
         if (node->isGroup) {
-            markPatchPool(node->childDirectories);
+            collectPatchNodes(node->childDirectories, leaves);
             continue;
         }
         const PatchItem* item = node->patchItem();
-        const auto patch = getOKVPatchWithPath(item ? std::optional<std::string>(item->path) : std::nullopt);
-        node->isIncompatible = !(patch && m_parser.checkPatchCompatible(*patch));
+        leaves.emplace_back(node, item ? item->path : std::string());
     }
+}
+
+}  // namespace
+
+void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
+{
+    std::int32_t deviceID = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (!m_published.isConnectDevice || m_published.deviceID < 1) return;
+        deviceID = m_published.deviceID;
+    }
+    {
+        // The tree the load just handed over was marked from the same reading, for this device.
+        std::lock_guard lock(m_markedMutex);
+        const bool alreadyMarked = m_markedDevice == deviceID && nodes.size() == m_markedRoots.size() &&
+                                   std::equal(nodes.begin(), nodes.end(), m_markedRoots.begin(),
+                                              [](const auto& node, const DirectoryObject* root) { return node.get() == root; });
+        m_markedRoots.clear();
+        m_markedDevice = 0;
+        if (alreadyMarked) return;
+    }
+    std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
+    collectPatchNodes(nodes, leaves);
+    // The files are read on the pool's queue; the marks are set on the main thread, where the interface
+    // reads them.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<bool> marks;
+        marks.reserve(leaves.size());
+        for (const auto& leaf : leaves) {
+            if (!publishedConnected() || m_parser.getDeviceID() < 1) {
+                tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+                return;
+            }
+            const auto patch = getOKVPatchWithPath(leaf.second);
+            marks.push_back(!(patch && m_parser.checkPatchCompatible(*patch)));
+        }
+        tell([leaves = std::move(leaves), marks = std::move(marks)](CommonUtilsDelegate& d) {
+            for (std::size_t i = 0; i < leaves.size(); ++i) leaves[i].first->isIncompatible = marks[i];
+            d.patchPoolMarksUpdated();
+        });
+    });
 }
 
 std::optional<OKVPatch> CommonUtils::getOKVPatchWithPath(const std::optional<std::string>& path) const
 {
     if (NSStringAddition::isBlankString(path)) return std::nullopt;
-    const auto bytes = m_files.readFile(*path);
+    const auto bytes = m_files.readFile(*path, nullptr, OKVPatch::kMaxPatchDataSize);
     if (!bytes || bytes->size() < 4) return std::nullopt;
     if (!std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
     return OKVPatch::initWithData(*bytes);
@@ -372,7 +557,7 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
     const std::string sourceName = lastComponent(source);
     std::string name = sourceName;
     bool renamed = false;
-    if (!contains(name, "(") && !contains(name, "[") && fs::path(source).extension() == std::string(".") + kPatchExtension) {
+    if (!contains(name, "(") && !contains(name, "[") && isPathOfFile(source)) {
         if (const auto item = getPatchItemWithPath(source)) {
             name = fileNameForPatchName(item->patchName, sourceName);
             renamed = name != sourceName;
@@ -395,7 +580,9 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
         if (platform::SafeName::check(deviceName)) folder /= deviceName;
     }
     fs::path file;
-    if (folder.has_extension()) {
+    // Only a patch file's path names a file: a group's folder may hold a dot ("Live 2.0"), and an
+    // existing folder is a folder whatever its name.
+    if (isPathOfFile(folder.string()) && !m_files.isDirectory(folder.string())) {
         file = folder;
     } else {
         platform::Error error;

@@ -36,9 +36,24 @@ std::string CommonUtils::createSynchronizationCode()
     return platform::DateText::formatStamp(std::chrono::system_clock::now());
 }
 
-std::shared_ptr<EffectItem> CommonUtils::getEffectItemWithPath(const std::string& path) const
+std::shared_ptr<EffectItem> CommonUtils::getEffectItemWithPath(const std::string& given) const
 {
-    if (path.empty()) return nullptr;
+    if (NSStringAddition::isBlankString(given)) return nullptr;
+    std::string path = given;
+    const std::string home = homeFolder();
+    // A relative path that names neither the data folder nor the home folder is one of the effect pool's,
+    // without the device's own folder.
+    if (fs::path(path).is_relative() && path.find(m_rootPath) == std::string::npos &&
+        (home.empty() || path.find(home) == std::string::npos)) {
+        path = (fs::path(pathUnderRoot(kTempEffectPool)) / fs::path(path)).lexically_normal().string();
+        std::string deviceName;
+        {
+            std::lock_guard lock(m_publishedMutex);
+            deviceName = m_published.deviceName;
+        }
+        if (!NSStringAddition::isBlankString(deviceName))
+            path = NSStringAddition::stringByDeletingPathComponent(path, deviceName);
+    }
     const auto bytes = m_files.readFile(path);
     if (!bytes || bytes->empty()) return nullptr;
     const auto effect = OKVEffect::initWithData(*bytes);
@@ -67,12 +82,16 @@ std::shared_ptr<EffectItem> CommonUtils::getEffectItemWithPath(const std::string
 std::shared_ptr<PatchItem> CommonUtils::getPatchItemWithPath(const std::string& path) const
 {
     const auto patch = getOKVPatchWithPath(path);
-    if (!patch) return nullptr;
+    return patch ? patchItemFromPatch(*patch, path) : nullptr;
+}
+
+std::shared_ptr<PatchItem> CommonUtils::patchItemFromPatch(const OKVPatch& patch, const std::string& path) const
+{
     auto item = std::make_shared<PatchItem>();
-    const std::string& name = patch->patchName();
+    const std::string& name = patch.patchName();
     item->patchName = platform::Utf8::isValid(name) ? name.substr(0, name.find('\0')) : std::string();
-    item->patchComment = m_preferredLocalization == "ja" ? textUpToZero(patch->commentJP().content(), true)
-                                                         : textUpToZero(patch->commentEN().content(), false);
+    item->patchComment = m_preferredLocalization == "ja" ? textUpToZero(patch.commentJP().content(), true)
+                                                         : textUpToZero(patch.commentEN().content(), false);
     item->path = path;
     return item;
 }

@@ -11,11 +11,17 @@ TEST_F(Coordinator, StartUpRecreatesTempEmptyAndLeavesTheStoreAlone)
     fs::create_directories(rootFolder + "/Temp/Device");
     files.writeAtomically(rootFolder + "/Temp/Device/FLST_SEQ.QT2", Bytes{1, 2, 3});
     files.createDirectory(rootFolder + "/QFXMacApplication/Effect/0001", true);
+    // A leftover of a run that ended before its cleanup.
+    fs::create_directories(rootFolder + "/.Temp-old-1/Local/Group");
+    files.writeAtomically(rootFolder + "/.Temp-old-1/Local/Group/x.qptc", Bytes{1});
 
     start();
     EXPECT_TRUE(fs::is_directory(rootFolder + "/Temp"));
     EXPECT_TRUE(fs::is_empty(rootFolder + "/Temp"));
     EXPECT_TRUE(fs::is_directory(rootFolder + "/QFXMacApplication/Effect/0001"));
+    // The earlier folders go in the background; the coordinator waits for that only as it ends.
+    utils.reset();
+    EXPECT_EQ(files.contentsOfDirectory(rootFolder), (Strings{"QFXMacApplication", "Temp"}));
 }
 
 TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)

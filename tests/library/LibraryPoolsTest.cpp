@@ -209,6 +209,7 @@ TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
 
     connect();
     utils->updateDirectoryObjectForPatchPool(tree);
+    until("patchPoolMarks");
     EXPECT_FALSE(node("GroupA")->childDirectories[0]->isIncompatible);
     EXPECT_TRUE(node("GroupB")->childDirectories[0]->isIncompatible);
     EXPECT_FALSE(node("Solo")->isIncompatible);

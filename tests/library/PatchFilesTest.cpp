@@ -1,6 +1,7 @@
 #include <filesystem>
 
 #include "platform/text/ShiftJis.h"
+#include "support/library/LibraryFiles.h"
 #include "support/library/PatchLibraryFixture.h"
 
 namespace fs = std::filesystem;
@@ -20,6 +21,45 @@ TEST_F(PatchLibrary, ExportsNumberEqualNamesAndReadSourcesWithColonsAsDashes)
     const auto copied = utils->writeFilePatchWithPath(rootFolder + "/Temp/Local/Live:Set/1.qptc", out + "/single", {});
     ASSERT_TRUE(copied);
     EXPECT_EQ(copied->path, out + "/single/Same.qptc");
+}
+
+// A patch name holding "/" or "\\" is exported under the name the pool's copies give it, numbered or not.
+TEST_F(PatchLibrary, ExportsPatchesWhoseNamesHoldSlashes)
+{
+    startLibrary();
+    const std::string out = root / "export";
+    const struct {
+        const char* name;
+        std::int64_t index;
+        const char* file;
+    } cases[] = {{"AC/DC", -1, "AC_DC.qptc"}, {"AC/DC", 3, "3 - AC_DC.qptc"}, {"a\\b", -1, "a_b.qptc"}, {"/", 0, "0 - _.qptc"}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string source = writePatch("Temp/Local/" + std::to_string(n++) + ".qptc", c.name);
+        const auto copied = utils->writeFilePatchWithPath(source, out, {false, true, c.index});
+        ASSERT_TRUE(copied);
+        EXPECT_EQ(copied->path, out + "/" + c.file);
+        EXPECT_EQ(files.readFile(copied->path), files.readFile(source));
+    }
+}
+
+// An effect item's relative path is one of the effect pool's working copy.
+TEST_F(PatchLibrary, RelativeEffectPathsReadFromTheEffectPool)
+{
+    startLibrary();
+    const std::string file = rootFolder + "/Temp/Effect/Pool/DLY/Echo.QF2";
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    ASSERT_TRUE(files.writeAtomically(file, library_files::effectModule(0x0D000001, "Echo", "DLY")));
+    for (const std::string& path : {std::string("DLY/Echo.QF2"), std::string("./DLY/Echo.QF2"), file}) {
+        const auto item = utils->getEffectItemWithPath(path);
+        ASSERT_TRUE(item) << path;
+        EXPECT_EQ(item->effectName, "Echo");
+        EXPECT_EQ(item->path, file);
+    }
+    EXPECT_FALSE(utils->getEffectItemWithPath(" "));
+    EXPECT_FALSE(utils->getEffectItemWithPath("DLY/Missing.QF2"));
+    EXPECT_FALSE(utils->getEffectItemWithPath("/DLY/Echo.QF2"));
 }
 
 TEST_F(PatchLibrary, MovesIntoGroupsAndRenamesGroupsWithTheirChildren)

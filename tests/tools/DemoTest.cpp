@@ -10,6 +10,7 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoLargePool.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "WindowShot.h"
@@ -228,3 +229,20 @@ TEST(DemoPool, WritesASavedLibraryWithABackupOfTheUnitsModel)
 }
 
 }  // namespace
+
+// A seeded pool is the program's own saved form: a hundred readable patches to a numbered group.
+TEST(DemoLargePool, SeedsASavedPoolOfAnySize)
+{
+    TemporaryFolder data;
+    std::string error;
+    ASSERT_TRUE(DemoLargePool::seed(data.path(), 250, error)) << error;
+    platform::LocalFileManager files;
+    const std::string pool = data.path() + "/QFXMacApplication/Patch/Pool";
+    EXPECT_EQ(files.contentsOfDirectory(pool), (std::vector<std::string>{"[100] Set 1", "[101] Set 2", "[102] Set 3"}));
+    EXPECT_EQ(files.contentsOfDirectory(pool + "/[102] Set 3")->size(), 50U);
+    const auto first = files.readFile(pool + "/[100] Set 1/[0] Pool 1.qptc");
+    ASSERT_TRUE(first);
+    const auto patch = OKVPatch::initWithData(*first);
+    ASSERT_TRUE(patch);
+    EXPECT_EQ(std::string(patch->patchName().c_str()), "Pool 1");
+}

@@ -1,16 +1,19 @@
 // The demo launcher: the real program on the virtual MIDI backend with a simulated unit, and a local
 // catalogue server, in a folder of its own. Anyone without the unit or the internet sees the program work.
 //
-//   pexo-rigmora-demo [--keep] [--no-unit] [--slow-unit] [--no-catalogue]
+//   pexo-rigmora-demo [--keep] [--no-unit] [--slow-unit] [--no-catalogue] [--pool PATCHES] [--measure]
 //                     [--screenshot FILE [--when patches|window] [--time-limit SECONDS]]
-//   pexo-rigmora-demo --tour FOLDER [--time-limit SECONDS]
+//   pexo-rigmora-demo --tour FOLDER [--pool PATCHES] [--measure] [--time-limit SECONDS]
 //
 // --keep leaves the demo folder in place at the end. --no-unit starts with nothing plugged in, --slow-unit
 // lets the unit answer at a MIDI cable's pace (its patches take a while to read), --no-catalogue leaves
-// the local catalogue empty so the program meets a server that has nothing. It tells on standard output
-// when the splash, the main window, a sheet and the unit's read begin, and at the end whether the unit
-// was let go. --screenshot saves a picture of the main window once the unit's patches have been read and
-// the header shows the unit's picture (or, with --when window, once the main window shows) and ends the
+// the local catalogue empty so the program meets a server that has nothing. --pool starts with a saved
+// patch pool of that many patches, a hundred to a group. --measure reports at the end when the first
+// window (the splash) showed, the main loop's longest stall after it and the peak resident memory. It
+// tells on standard output when the splash, the main window, a sheet and the unit's read begin, and at the
+// end whether the unit was let go. --screenshot saves a picture of the main window once the unit's patches
+// have been read and the header shows the unit's picture (or, with --when window, once the main window
+// shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
 // are read (the effect update notice, effects screen, the effects sorted by use with an unloaded one
@@ -47,8 +50,11 @@
 
 #include "DemoCatalogue.h"
 #include "DemoFolder.h"
+#include "DemoLargePool.h"
+#include "DemoMeter.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
+#include "DragTour.h"
 #include "EffectTour.h"
 #include "PoolTour.h"
 #include "UndoTour.h"
@@ -70,6 +76,8 @@ struct Options {
     QString tour;
     bool whenWindow = false;
     int timeLimitSeconds = 120;
+    int poolPatches = 0;
+    bool measure = false;
 };
 
 bool parse(int argc, char** argv, Options& options)
@@ -85,6 +93,8 @@ bool parse(int argc, char** argv, Options& options)
             options.slowUnit = true;
         } else if (argument == "--no-catalogue") {
             options.noCatalogue = true;
+        } else if (argument == "--measure") {
+            options.measure = true;
         } else if (argument == "--screenshot" && hasValue) {
             options.screenshot = QString::fromLocal8Bit(argv[++i]);
         } else if (argument == "--tour" && hasValue) {
@@ -92,6 +102,8 @@ bool parse(int argc, char** argv, Options& options)
         } else if (argument == "--when" && hasValue && (std::strcmp(argv[i + 1], "patches") == 0 ||
                                                         std::strcmp(argv[i + 1], "window") == 0)) {
             options.whenWindow = std::strcmp(argv[++i], "window") == 0;
+        } else if (argument == "--pool" && hasValue && std::atoi(argv[i + 1]) >= 0) {
+            options.poolPatches = std::atoi(argv[++i]);
         } else if (argument == "--time-limit" && hasValue && std::atoi(argv[i + 1]) > 0) {
             options.timeLimitSeconds = std::atoi(argv[++i]);
         } else if (argument.rfind("-", 0) == 0 && argument.rfind("-platform", 0) != 0) {
@@ -367,6 +379,11 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"restore-result.png", UndoTour::restoreSeededBackup, UndoTour::restoreResultShown},
         {"undo-popover.png", UndoTour::openUndoPopover, UndoTour::undoPopoverShown},
         {"list-after-undo.png", UndoTour::undoFromPopover, UndoTour::listUndone},
+        // Drags, played as drag events with the views' own drag data.
+        {"drag-list-marker.png", DragTour::holdReorderOverList, DragTour::listMarkerShown},
+        {"drag-pool-marker.png", DragTour::holdRowsOverPoolGroup, DragTour::poolMarkerShown},
+        {"drag-rows-new-group.png", DragTour::dropRowsAsNewGroup, DragTour::rowsDroppedAsGroup},
+        {"drag-backup-restored.png", DragTour::dropBackupOnList, DragTour::backupRestored},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
@@ -456,8 +473,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pexo-rigmora-demo: %s\n", poolError.c_str());
         return 1;
     }
+    if (options.poolPatches > 0 && !DemoLargePool::seed(environment.rootFolder, options.poolPatches, poolError)) {
+        std::fprintf(stderr, "pexo-rigmora-demo: cannot seed the patch pool: %s\n", poolError.c_str());
+        return 1;
+    }
     environment.configuration = platform::Configuration::load(platform::Bundle::main());
     DemoUnit* unit = nullptr;
+    std::chrono::steady_clock::time_point started;
     environment.midiSystem = [&unit, &options](platform::Dispatch& dispatch) -> std::shared_ptr<platform::MidiSystem> {
         if (options.noUnit) return std::make_shared<platform::VirtualMidiSystem>(dispatch);
         auto made = std::make_shared<DemoUnit>(dispatch);
@@ -475,6 +497,7 @@ int main(int argc, char** argv)
     // The process ends at once when the display cannot be opened: the folder goes first.
     environment.cannotOpenWindows = [&folder] { folder.remove(); };
     environment.launched = [&] {
+        if (options.measure) new DemoMeter(started, qApp);
         std::printf("demo: the splash shows\ndemo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
                     environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),
                     unit != nullptr ? unit->patchCount() : 0);
@@ -482,6 +505,8 @@ int main(int argc, char** argv)
         if (options.tour.isEmpty()) watch(options, &unit);
         else tour(options, &unit);
     };
+    // The program's own start: the demo's folder, catalogue and pool are ready by now.
+    started = std::chrono::steady_clock::now();
     const int status = runProgram(argc, argv, environment);
     std::printf("demo: ended with status %d\n", status);
     return status;

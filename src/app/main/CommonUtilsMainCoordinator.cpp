@@ -1,5 +1,8 @@
 #include "app/main/CommonUtilsMainCoordinator.h"
 
+#include <atomic>
+
+#include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
 #include "library/undo/UndoController.h"
 
@@ -39,6 +42,14 @@ QImage CommonUtilsMainCoordinator::getImageDevice()
 void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& patchPool)
 {
     utils_.updateDirectoryObjectForPatchPool(patchPool);
+}
+
+void CommonUtilsMainCoordinator::savePatchPoolToLocal(const Tree& patchPool)
+{
+    AppDelegate& app = AppDelegate::getInstance();
+    std::atomic<bool> changed{app.isPatchPoolChanged()};
+    utils_.savePatchPoolToLocal(patchPool, changed);
+    app.setIsPatchPoolChanged(changed.load());
 }
 
 void CommonUtilsMainCoordinator::createPatchDirectoryObjectFromLocal() { utils_.createPatchDirectoryObjectFromLocal(); }

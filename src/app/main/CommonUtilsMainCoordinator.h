@@ -8,8 +8,8 @@
 class CommonUtils;
 
 // The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
-// not offer yet (the patch pool's save, the device data folder's removal, the patch-file copy) answers empty and does nothing, so the window works without it; `closeApp` ejects through the
-// program's end.
+// not offer yet (the device data folder's removal, the patch-file copy) answers empty and does nothing,
+// so the window works without it; `closeApp` ejects through the program's end.
 class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
 public:
     // `quit` ends the program; its end ejects a connected device.
@@ -30,7 +30,8 @@ public:
     std::string getDeviceVersion() override;
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
     void createPatchDirectoryObjectFromLocal() override;
-    void savePatchPoolToLocal(const Tree&) override {}
+    // Saves a loaded pool the interface marked as changed; the mark stays set when the save fails.
+    void savePatchPoolToLocal(const Tree& patchPool) override;
     void writeFilePatchWithPath(const std::string&, const std::string&, bool, bool) override {}
     bool canBeUndo() override;
     void doUndoAction() override;

@@ -472,6 +472,12 @@ void MainWindowLogic::readQFXListFail()
     parts_->dialogs.showInformation("Main_ReadQFXListFailed");
 }
 
+void MainWindowLogic::deviceEffectListRepaired(const std::optional<std::string>& droppedModule)
+{
+    if (droppedModule) parts_->dialogs.showInformation("Main_DeviceEffectDroppedFromList", *droppedModule);
+    else parts_->dialogs.showInformation("Main_DeviceEffectListRepaired");
+}
+
 void MainWindowLogic::effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects)
 {
     setEffectList(effects);
@@ -564,6 +570,10 @@ void MainWindowLogic::patchPoolDirectoryObject(const Tree& patchPool)
     parts_->coordinator.updateDirectoryObjectForPatchPool(patch.structureData());
     setBackUpAllEnabled(patch.isPatchListLoaded());
 }
+
+void MainWindowLogic::patchPoolMarksUpdated() { parts_->patchManager.reloadDataInPatchPool(); }
+
+void MainWindowLogic::patchPoolNotSaved() { parts_->dialogs.showInformation("Common_Fail"); }
 
 // ---- header ----
 

@@ -137,11 +137,14 @@ public:
     void deviceDidHaveUpdateWithCurentVersion(const std::string& curentVersion, const std::string& newVersion) override;
     void serverDirectoryObject(const Tree& effectPool) override;
     void patchPoolDirectoryObject(const Tree& patchPool) override;
+    void patchPoolMarksUpdated() override;
+    void patchPoolNotSaved() override;
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
     void didGetDeviceName(const std::string& name) override;
     void didGetDeviceMemory(float percentInUse) override;
     void readQFXListFail() override;
+    void deviceEffectListRepaired(const std::optional<std::string>& droppedModule) override;
     void didDoSynchronizationActionServer(const std::string& code) override;
     void didFinishSynchronizationActionServer(const std::string& code) override;
     void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;

@@ -69,6 +69,8 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     buildUndoHandlers();
     buildBackupAllRestoreAll();
     observeUndoNotifications();
+    initDraggingRegister();
+    initDraggingOperator();
     setArrowImageWithBackupAllAndRestoreAllState();
 }
 
@@ -200,10 +202,6 @@ void PatchManagerViewController::observeUndoNotifications()
             }));
     }
 }
-
-void PatchManagerViewController::initDraggingRegister() {}
-
-void PatchManagerViewController::initDraggingOperator() {}
 
 void PatchManagerViewController::viewDidAppear()
 {

@@ -156,16 +156,11 @@ std::int32_t OKVLocalFileController::getNumberFileNameWithDirectoryObject(const 
 void OKVLocalFileController::sortChildDirectoryInDirectoryObjectList(
     std::vector<std::shared_ptr<DirectoryObject>>& list) const
 {
-    for (std::size_t i = 0; i + 1 < list.size(); ++i) {
-        std::int32_t atI = getNumberFileNameWithDirectoryObject(*list[i]);
-        for (std::size_t j = i + 1; j < list.size(); ++j) {
-            const std::int32_t atJ = getNumberFileNameWithDirectoryObject(*list[j]);
-            if (atI > atJ) {
-                std::swap(list[i], list[j]);
-                atI = atJ;
-            }
-        }
-    }
+    std::vector<std::pair<std::int32_t, std::shared_ptr<DirectoryObject>>> keyed;
+    keyed.reserve(list.size());
+    for (auto& node : list) keyed.emplace_back(getNumberFileNameWithDirectoryObject(*node), std::move(node));
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 0; i < keyed.size(); ++i) list[i] = std::move(keyed[i].second);
 }
 
 std::string OKVLocalFileController::getFileNameFromIndexSavingName(const std::string& name)
@@ -201,23 +196,23 @@ void OKVLocalFileController::renameFileInDirectoryObjectList(
         fs::path newFolder = fs::path(workingCopyFolder()) / getFileNameFromIndexSavingName(oldName);
         std::error_code ec;
         if (fs::exists(fs::symlink_status(newFolder, ec))) newFolder = firstFreeName(newFolder);
+        // The folder moves whole, with everything in it that the tree does not show.
+        platform::Error error;
+        if (!files.moveItem(oldFolder.string(), newFolder.string(), &error)) {
+            RIG_LOG("kept %s: %s", oldFolder.c_str(), error.description.c_str());
+            continue;
+        }
         const std::string newName = newFolder.filename().string();
         node->name = newName;
-        if (!files.createDirectory(newFolder.string(), true)) continue;
         node->path = newFolder.string();
         for (const auto& child : node->childDirectories) {
             PatchItem* item = child ? child->patchItem() : nullptr;
             if (item == nullptr || item->path.empty()) continue;
-            moveItemFile(*child, *item, replacingComponent(item->path, oldName, newName));
+            item->path = replacingComponent(item->path, oldName, newName);
+            child->path = item->path;
         }
         renameFileInDirectoryObjectList(node->childDirectories);
-        if (node->isBackUpAllGroup) {
-            if (!files.moveItem((oldFolder / BackupFile::kFileName).string(), (newFolder / BackupFile::kFileName).string()))
-                continue;
-            std::replace(node->name->begin(), node->name->end(), '-', ':');
-        }
-        // Only an emptied folder goes: a file that failed to move stays where it was, with its node.
-        if (!fs::remove(oldFolder, ec)) RIG_LOG("kept %s: %s", oldFolder.c_str(), ec.message().c_str());
+        if (node->isBackUpAllGroup) std::replace(node->name->begin(), node->name->end(), '-', ':');
     }
 }
 

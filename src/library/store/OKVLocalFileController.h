@@ -34,12 +34,14 @@ public:
     // The folders directly in the folder that hold no patch file of their own.
     std::vector<std::string> getAllFolderEmptyWithPath(const std::string& folderPath) const;
 
+    // Orders by each node's number (its index prefix, or the number its name starts with), taken once per
+    // node; nodes of equal number keep their order.
     void sortChildDirectoryInDirectoryObjectList(std::vector<std::shared_ptr<DirectoryObject>>& list) const;
     std::int32_t getNumberFileNameWithDirectoryObject(const DirectoryObject& node) const;
 
     // Gives every file and group folder of the working copy its plain name, on disk and in the nodes. A
-    // group whose plain name is taken gets the first free "%@ (%d)" name; the old folder goes only once
-    // it is empty, so nothing that failed to move is lost.
+    // group whose plain name is taken gets the first free "%@ (%d)" name; its folder moves whole, with
+    // what the tree does not show, or keeps its name when it cannot move.
     void renameFileInDirectoryObjectList(const std::vector<std::shared_ptr<DirectoryObject>>& list) const;
     void updateModelNameForDirectoryObjectBackup(DirectoryObject& node,
                                                  std::vector<MappingObject>& backupFileList) const;

@@ -18,6 +18,13 @@ namespace platform {
 // it is built in a folder that flushFolder makes durable at once before the folder is swapped in.
 enum class Durability { Durable, WorkingCopy, Staged };
 
+// What a path names, the link itself when it is one: a link or a special file (a FIFO, a device) is never
+// what a data file may be, and reading through either could pull in another file or never end.
+enum class ItemKind { Missing, File, Folder, Link, Special };
+
+// The largest file a read takes unless its caller knows a smaller bound from the file's format.
+constexpr std::uint64_t kReadLimit = 64ULL << 20;
+
 class FileManager {
 public:
     virtual ~FileManager() = default;
@@ -27,11 +34,20 @@ public:
     // temporary behind.
     virtual bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes,
                                  Error* error = nullptr, Durability durability = Durability::Durable) = 0;
-    virtual std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) = 0;
+    // Reads a regular file of at most `limit` bytes; a link at the path's end, a folder, a FIFO or a device
+    // is refused without being opened for its contents, and a longer file with EFBIG.
+    virtual std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr,
+                                                              std::uint64_t limit = kReadLimit) = 0;
 
-    // Copies a file or a whole folder. The copy is built beside the destination and appears there only
+    // Copies a regular file or a whole folder; a link at the path's end or a special file is refused, and
+    // a file takes no more bytes than it held when the copy began. The copy is built beside the destination and appears there only
     // when complete; an existing destination is never replaced.
     virtual bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr,
+                          Durability durability = Durability::Durable) = 0;
+    // Gives `to` the file at `from` without copying its bytes (a hard link), or a copy where the file system
+    // cannot link; a link or special file is linked as itself and never read. Never replaces `to`. A file
+    // reached by two names stays safe to edit through either only because every write replaces it whole.
+    virtual bool linkItem(const std::string& from, const std::string& to, Error* error = nullptr,
                           Durability durability = Durability::Durable) = 0;
     // Makes everything written so far under the folder, and the folder itself, durable on disk: one
     // flush of its whole file system, far cheaper than one per file of a large folder.
@@ -47,6 +63,7 @@ public:
                                                                         Error* error = nullptr) = 0;
 
     virtual bool exists(const std::string& path) = 0;
+    virtual ItemKind itemKind(const std::string& path) = 0;
     virtual bool isDirectory(const std::string& path) = 0;
     virtual std::optional<std::uint64_t> fileSize(const std::string& path, Error* error = nullptr) = 0;
 };

@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <csignal>
+#include <mutex>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -110,10 +112,33 @@ int renameNoReplace(const std::string& from, const std::string& to)
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-// Copies one regular file's bytes into a new file at `to`, flushed to disk; returns 0 or an errno.
+// Opens a regular file for reading without following a link at its end and without waiting on a FIFO;
+// returns the descriptor and its size, or -1 with errno set (EINVAL for anything but a regular file).
+int openRegular(const std::string& path, std::uint64_t& size)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int code = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = code;
+        return -1;
+    }
+    size = static_cast<std::uint64_t>(info.st_size);
+    return fd;
+}
+
+// Copies one regular file's bytes, as many as it held when opened, into a new file at `to`, flushed to
+// disk; returns 0 or an errno.
 int copyFileContents(const std::string& from, const std::string& to, bool flush)
 {
-    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint64_t size = 0;
+    int in = openRegular(from, size);
     if (in < 0)
         return errno;
     int out = openExclusive(to);
@@ -124,8 +149,8 @@ int copyFileContents(const std::string& from, const std::string& to, bool flush)
     }
     std::vector<std::uint8_t> buffer(1 << 16);
     int result = 0;
-    for (;;) {
-        ssize_t got = ::read(in, buffer.data(), buffer.size());
+    while (size > 0) {
+        ssize_t got = ::read(in, buffer.data(), std::min<std::uint64_t>(buffer.size(), size));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -134,6 +159,7 @@ int copyFileContents(const std::string& from, const std::string& to, bool flush)
         }
         if (got == 0)
             break;
+        size -= static_cast<std::uint64_t>(got);
         const std::uint8_t* data = buffer.data();
         std::size_t left = static_cast<std::size_t>(got);
         while (left > 0) {
@@ -157,6 +183,12 @@ int copyFileContents(const std::string& from, const std::string& to, bool flush)
 
 }  // namespace
 
+LocalFileManager::LocalFileManager()
+{
+    static std::once_flag ignored;
+    std::call_once(ignored, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
 bool LocalFileManager::writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error,
                                        Durability durability)
 {
@@ -177,20 +209,22 @@ bool LocalFileManager::writeAtomically(const std::string& path, const std::vecto
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::string& path, Error* error)
+std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::string& path, Error* error,
+                                                                    std::uint64_t limit)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::uint64_t size = 0;
+    int fd = openRegular(path, size);
     if (fd < 0) {
         fail(error, errno, "read", path);
         return std::nullopt;
     }
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (size > limit) {
         ::close(fd);
-        fail(error, EISDIR, "read", path);
+        fail(error, EFBIG, "read", path);
         return std::nullopt;
     }
     std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
     std::uint8_t buffer[1 << 14];
     for (;;) {
         ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -204,6 +238,12 @@ std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::s
         }
         if (got == 0)
             break;
+        // A file that grows while it is read is still held to the bound.
+        if (bytes.size() + static_cast<std::size_t>(got) > limit) {
+            ::close(fd);
+            fail(error, EFBIG, "read", path);
+            return std::nullopt;
+        }
         bytes.insert(bytes.end(), buffer, buffer + got);
     }
     ::close(fd);
@@ -213,8 +253,10 @@ std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::s
 bool LocalFileManager::copyItem(const std::string& from, const std::string& to, Error* error, Durability durability)
 {
     struct stat info;
-    if (::stat(from.c_str(), &info) != 0)
+    if (::lstat(from.c_str(), &info) != 0)
         return fail(error, errno, "copy", from);
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+        return fail(error, S_ISLNK(info.st_mode) ? ELOOP : EINVAL, "copy", from);
     if (pathExists(to))
         return fail(error, EEXIST, "copy onto", to);
     std::string temporary = temporarySibling(to);
@@ -238,6 +280,23 @@ bool LocalFileManager::copyItem(const std::string& from, const std::string& to, 
         return fail(error, code, "copy to", to);
     }
     return true;
+}
+
+bool LocalFileManager::linkItem(const std::string& from, const std::string& to, Error* error, Durability durability)
+{
+    struct stat info;
+    if (::lstat(from.c_str(), &info) != 0)
+        return fail(error, errno, "link", from);
+    if (S_ISDIR(info.st_mode))
+        return fail(error, EISDIR, "link", from);
+    // A link at `from` is linked as itself: the call does not follow it.
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0)
+        return true;
+    const int code = errno;
+    const bool unlinkable = code == EXDEV || code == EPERM || code == EMLINK || code == ENOTSUP || code == EOPNOTSUPP;
+    if (!unlinkable || !S_ISREG(info.st_mode))
+        return fail(error, code, "link to", to);
+    return copyItem(from, to, error, durability);
 }
 
 bool LocalFileManager::flushFolder(const std::string& path, Error* error)
@@ -319,6 +378,18 @@ bool LocalFileManager::isDirectory(const std::string& path)
 {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+ItemKind LocalFileManager::itemKind(const std::string& path)
+{
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0)
+        return ItemKind::Missing;
+    if (S_ISREG(info.st_mode))
+        return ItemKind::File;
+    if (S_ISDIR(info.st_mode))
+        return ItemKind::Folder;
+    return S_ISLNK(info.st_mode) ? ItemKind::Link : ItemKind::Special;
 }
 
 std::optional<std::uint64_t> LocalFileManager::fileSize(const std::string& path, Error* error)

@@ -5,12 +5,19 @@
 namespace platform {
 
 // The file operations on the local disk, through POSIX calls so that every step's errno is kept.
+// A write beyond the process's file-size limit fails with EFBIG instead of ending the process: every file
+// manager ignores SIGXFSZ from its construction on.
 class LocalFileManager : public FileManager {
 public:
+    LocalFileManager();
+
     bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error = nullptr,
                          Durability durability = Durability::Durable) override;
-    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr) override;
+    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, Error* error = nullptr,
+                                                      std::uint64_t limit = kReadLimit) override;
     bool copyItem(const std::string& from, const std::string& to, Error* error = nullptr,
+                  Durability durability = Durability::Durable) override;
+    bool linkItem(const std::string& from, const std::string& to, Error* error = nullptr,
                   Durability durability = Durability::Durable) override;
     bool flushFolder(const std::string& path, Error* error = nullptr) override;
     bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
@@ -20,6 +27,7 @@ public:
                                                                 Error* error = nullptr) override;
     bool exists(const std::string& path) override;
     bool isDirectory(const std::string& path) override;
+    ItemKind itemKind(const std::string& path) override;
     std::optional<std::uint64_t> fileSize(const std::string& path, Error* error = nullptr) override;
 };
 

@@ -121,7 +121,7 @@ TEST(OKVLocalFileController, StripsIndexPrefixesInTheWorkingCopy)
     backup->isBackUpAllGroup = true;
     backup->childDirectories.push_back(leaf(r.touch("Temp/Local/[3] Backup_X-1/[1] Saved.qptc")));
     r.touch("Temp/Local/[3] Backup_X-1/BackupInfo.backup");
-    // The plain name is taken already, and the old folder holds a file outside the tree.
+    // The plain name is taken already, and the old folder holds a file outside the tree: it moves along.
     auto taken = group("[4] Solo", local / "[4] Solo");
     taken->childDirectories.push_back(leaf(r.touch("Temp/Local/[4] Solo/[1] One.qptc")));
     r.touch("Temp/Local/[4] Solo/stray.qptc", "keep me");
@@ -145,7 +145,8 @@ TEST(OKVLocalFileController, StripsIndexPrefixesInTheWorkingCopy)
     EXPECT_EQ(taken->name, "Solo (1)");
     EXPECT_TRUE(fs::exists(local / "Solo (1)/One.qptc"));
     EXPECT_TRUE(fs::exists(local / "Solo/existing.qptc"));
-    EXPECT_TRUE(fs::exists(local / "[4] Solo/stray.qptc"));
+    EXPECT_TRUE(fs::exists(local / "Solo (1)/stray.qptc"));
+    EXPECT_FALSE(fs::exists(local / "[4] Solo"));
 }
 
 TEST(BackupFile, WrittenReadBackAndReadFromTheOriginalArchiversForm)

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <functional>
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "support/files/TemporaryFolder.h"
 
@@ -107,6 +110,87 @@ TEST_F(LocalFileManagerTest, RefusalsGiveTheirErrnoAndChangeNothing)
         EXPECT_EQ(read("Effects/EQ/keep"), "kept");
         EXPECT_EQ(listing(), (std::vector<std::string>{"Effects", "a", "b"}));
     }
+}
+
+// Links, FIFOs and devices are never read or copied through, and every read has a bound: each refusal
+// comes at once, whatever the item would give.
+TEST_F(LocalFileManagerTest, LinksAndSpecialFilesAreRefusedAndReadsAreBounded)
+{
+    write("plain", "12345678");
+    ASSERT_TRUE(files.createDirectory(folder / "outside", false));
+    write("outside/secret", "secret");
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", folder / "zero");
+    std::filesystem::create_symlink(folder / "outside/secret", folder / "out");
+    auto at = [&](const char* name) { return folder / name; };
+    const struct {
+        const char* what;
+        std::function<bool(Error*)> attempt;
+        int code;
+    } cases[] = {
+        {"read a link to /dev/zero", [&](Error* e) { return files.readFile(at("zero"), e).has_value(); }, ELOOP},
+        {"read a FIFO", [&](Error* e) { return files.readFile(at("pipe"), e).has_value(); }, EINVAL},
+        {"read /dev/zero", [&](Error* e) { return files.readFile("/dev/zero", e).has_value(); }, EINVAL},
+        {"read a link out of the folder", [&](Error* e) { return files.readFile(at("out"), e).has_value(); }, ELOOP},
+        {"read past a bound", [&](Error* e) { return files.readFile(at("plain"), e, 7).has_value(); }, EFBIG},
+        {"copy a link to /dev/zero", [&](Error* e) { return files.copyItem(at("zero"), at("copy"), e); }, ELOOP},
+        {"copy a FIFO", [&](Error* e) { return files.copyItem(at("pipe"), at("copy"), e); }, EINVAL},
+        {"copy a link out of the folder", [&](Error* e) { return files.copyItem(at("out"), at("copy"), e); }, ELOOP},
+        {"link onto a file", [&](Error* e) { return files.linkItem(at("plain"), at("out"), e); }, EEXIST},
+        {"link a folder", [&](Error* e) { return files.linkItem(at("outside"), at("copy"), e); }, EISDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Error error;
+        EXPECT_FALSE(c.attempt(&error));
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_FALSE(files.exists(at("copy")));
+    }
+    EXPECT_EQ(files.readFile(at("plain"), nullptr, 8)->size(), 8U);
+    const struct {
+        const char* name;
+        platform::ItemKind kind;
+    } kinds[] = {{"plain", platform::ItemKind::File}, {"outside", platform::ItemKind::Folder},
+                 {"zero", platform::ItemKind::Link},  {"pipe", platform::ItemKind::Special},
+                 {"none", platform::ItemKind::Missing}};
+    for (const auto& k : kinds) EXPECT_EQ(files.itemKind(at(k.name)), k.kind) << k.name;
+}
+
+// A linked file is the same file under a second name, until a write replaces one of them whole; links
+// and FIFOs are linked as themselves.
+TEST_F(LocalFileManagerTest, LinkedFilesPartAtTheFirstWrite)
+{
+    write("saved", "saved");
+    ASSERT_TRUE(files.linkItem(folder / "saved", folder / "working"));
+    EXPECT_EQ(read("working"), "saved");
+    write("working", "edited");
+    EXPECT_EQ(read("saved"), "saved");
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", folder / "zero");
+    ASSERT_TRUE(files.linkItem(folder / "pipe", folder / "pipe2"));
+    ASSERT_TRUE(files.linkItem(folder / "zero", folder / "zero2"));
+    EXPECT_EQ(files.itemKind(folder / "pipe2"), platform::ItemKind::Special);
+    EXPECT_EQ(std::filesystem::read_symlink(folder / "zero2"), "/dev/zero");
+}
+
+// A write over the process's file-size limit fails with EFBIG, and the process lives on: the file manager
+// ignores the signal the kernel sends for it.
+TEST(LocalFileManagerLimits, AWriteOverTheFileSizeLimitFailsWithoutEndingTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TemporaryFolder folder;
+    const auto writeTooMuch = [&] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        platform::LocalFileManager files;
+        rlimit small;
+        ::getrlimit(RLIMIT_FSIZE, &small);
+        small.rlim_cur = 1024;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        Error error;
+        const bool written = files.writeAtomically(folder / "big", Bytes(8192, 'x'), &error);
+        std::exit(!written && error.code == EFBIG && !files.exists(folder / "big") ? 0 : 1);
+    };
+    EXPECT_EXIT(writeTooMuch(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(LocalFileManagerTest, MoveAndCopyFilesAndFoldersRecursively)

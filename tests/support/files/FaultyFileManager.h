@@ -11,7 +11,7 @@
 // Each armed fault fires `times` times, then the operation works again.
 class FaultyFileManager final : public platform::FileManager {
 public:
-    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush };
+    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link };
 
     void fail(Op op, std::string pathPart, int times = 1000)
     {
@@ -29,9 +29,31 @@ public:
     {
         return !fault(Op::Write, path, error) && m_real.writeAtomically(path, bytes, error, durability);
     }
-    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, platform::Error* error) override
+    std::optional<std::vector<std::uint8_t>> readFile(const std::string& path, platform::Error* error,
+                                                      std::uint64_t limit) override
     {
-        return m_real.readFile(path, error);
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_counted.empty() && path.find(m_counted) != std::string::npos) ++m_reads;
+        }
+        return m_real.readFile(path, error, limit);
+    }
+    // Counts from now on the reads of paths holding `pathPart`.
+    void countReads(std::string pathPart)
+    {
+        std::lock_guard lock(m_mutex);
+        m_counted = std::move(pathPart);
+        m_reads = 0;
+    }
+    int reads()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reads;
+    }
+    bool linkItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        return !fault(Op::Link, from + "\n" + to, error) && m_real.linkItem(from, to, error, durability);
     }
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
@@ -60,6 +82,7 @@ public:
     }
     bool exists(const std::string& path) override { return m_real.exists(path); }
     bool isDirectory(const std::string& path) override { return m_real.isDirectory(path); }
+    platform::ItemKind itemKind(const std::string& path) override { return m_real.itemKind(path); }
     std::optional<std::uint64_t> fileSize(const std::string& path, platform::Error* error) override
     {
         return m_real.fileSize(path, error);
@@ -85,4 +108,6 @@ private:
     platform::LocalFileManager m_real;
     std::mutex m_mutex;
     std::map<Op, Fault> m_faults;
+    std::string m_counted;
+    int m_reads = 0;
 };

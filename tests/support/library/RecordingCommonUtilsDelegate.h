@@ -29,6 +29,10 @@ public:
     void deviceLostConnectOrNoReply() override { record("lost"); }
     void systemDidSleep() override { record("sleep"); }
     void readQFXListFail() override { record("readListFail"); }
+    void deviceEffectListRepaired(const std::optional<std::string>& dropped) override
+    {
+        record(dropped ? "unitListDropped " + *dropped : "unitListRepaired");
+    }
     void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
                          std::int32_t failedState) override
     {
@@ -122,6 +126,8 @@ public:
         patchPool = tree;
         m_events.push_back("patchPool");
     }
+    void patchPoolMarksUpdated() override { record("patchPoolMarks"); }
+    void patchPoolNotSaved() override { record("patchPoolNotSaved"); }
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     Tree patchPool;

@@ -1,0 +1,348 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+
+#include "support/library/LibraryFiles.h"
+#include "support/library/PatchLibraryFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a folder holds, by content rather than by name: the saved library renames what it loads.
+struct Inventory {
+    std::multiset<std::string> files;  // the bytes of each regular file
+    std::multiset<std::string> links;  // the target of each link
+    int specials = 0;
+    bool operator==(const Inventory&) const = default;
+};
+
+Inventory inventory(const fs::path& folder)
+{
+    Inventory found;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const auto status = it->symlink_status();
+        if (fs::is_symlink(status)) {
+            found.links.insert(fs::read_symlink(it->path()).string());
+        } else if (fs::is_regular_file(status)) {
+            std::ifstream in(it->path(), std::ios::binary);
+            found.files.insert(std::string(std::istreambuf_iterator<char>(in), {}));
+        } else if (!fs::is_directory(status)) {
+            ++found.specials;
+        }
+    }
+    return found;
+}
+
+// The tree as the user sees it: "Patch", "Group/Patch", and "Group/" for a group without patches.
+std::set<std::string> shown(const CommonUtils::Tree& tree)
+{
+    std::set<std::string> names;
+    for (const auto& node : tree) {
+        if (!node->isGroup) {
+            names.insert(node->name.value_or("?"));
+            continue;
+        }
+        if (node->childDirectories.empty()) names.insert(node->name.value_or("?") + "/");
+        for (const auto& child : node->childDirectories)
+            names.insert(node->name.value_or("?") + "/" + child->name.value_or("?"));
+    }
+    return names;
+}
+
+}  // namespace
+
+class PatchLibraryLayouts : public PatchLibrary {
+protected:
+    std::string library() const { return rootFolder + "/QFXMacApplication/Patch"; }
+    void put(const std::string& relative, const Bytes& bytes)
+    {
+        const fs::path path = library() + "/" + relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    }
+    void link(const std::string& relative, const fs::path& target)
+    {
+        const fs::path path = library() + "/" + relative;
+        fs::create_directories(path.parent_path());
+        fs::create_symlink(target, path);
+    }
+    void fifo(const std::string& relative)
+    {
+        const fs::path path = library() + "/" + relative;
+        fs::create_directories(path.parent_path());
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
+    // A start that loads the saved pool; the tree it shows.
+    CommonUtils::Tree load()
+    {
+        startLibrary();
+        utils->createPatchDirectoryObjectFromLocal();
+        until("patchPool");
+        return recorder.patchPool;
+    }
+    bool save(const CommonUtils::Tree& tree)
+    {
+        std::atomic<bool> changed{true};
+        utils->savePatchPoolToLocal(tree, changed);
+        return !changed;
+    }
+};
+
+// Each library is loaded, saved and loaded again: the tree shows only readable patches in the pool and
+// its groups, and every file, link and special file of the library is still there after the save.
+TEST_F(PatchLibraryLayouts, EveryFileIsAccountedForAcrossALoadAndASave)
+{
+    const fs::path outside = root / "outside";
+    fs::create_directories(outside / "Pool");
+    ASSERT_TRUE(files.writeAtomically((outside / "secret.qptc").string(), patchBytes("Secret")));
+    ASSERT_TRUE(files.writeAtomically((outside / "Pool/[0] Far.qptc").string(), patchBytes("Far")));
+    Bytes truncated = patchBytes("Cut");
+    truncated.resize(truncated.size() / 2);
+
+    const struct {
+        const char* what;
+        std::function<void()> layOut;
+        std::set<std::string> expected;
+    } cases[] = {
+        {"a group named with a dot",
+         [&] {
+             put("Pool/[0] Live 2.0/[0] A.qptc", patchBytes("A"));
+             put("Pool/[1] Live 2.0/[0] B.qptc", patchBytes("B"));
+             put("Pool/[2] Solo.qptc", patchBytes("Solo"));
+             put("Pool/[3] v1.qptc/[0] C.qptc", patchBytes("C"));
+         },
+         {"Live 2.0/A", "Live 2.0 (1)/B", "Solo", "v1.qptc/C"}},
+        {"groups within groups",
+         [&] {
+             put("Pool/[4] Outer/[0] Inner/[0] Nested.qptc", patchBytes("Nested"));
+             put("Pool/[5] Both/[0] Direct.qptc", patchBytes("Direct"));
+             put("Pool/[5] Both/[1] Deep/[0] Deeper/[0] Far.qptc", patchBytes("Far"));
+         },
+         {"Outer/", "Both/Direct"}},
+        {"damaged patch files",
+         [&] {
+             put("Pool/[0] Good.qptc", patchBytes("Good"));
+             put("Pool/[1] Cut.qptc", truncated);
+             put("Pool/[2] Noise.qptc", Bytes{'P', 'T', 'C', 'F', 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
+             put("Pool/[3] Empty.qptc", {});
+             put("Pool/[4] G/[0] Bad.qptc", Bytes(40, 0xAB));
+             put("Pool/[4] G/[1] Fine.qptc", patchBytes("Fine"));
+             put("Backup/[5] B/[0] Zero.qptc", {});
+         },
+         {"Good", "G/Fine", "B/"}},
+        {"files of other kinds",
+         [&] {
+             put("Pool/[0] Kept.qptc", patchBytes("Kept"));
+             put("Pool/b.QPTC", patchBytes("Upper"));
+             put("Pool/a.txt", Bytes{'n', 'o', 't', 'e'});
+             put("Pool/c.qptc.bak", patchBytes("Bak"));
+             put("Pool/[1] G/notes.txt", Bytes{'g'});
+             put("Pool/[1] G/[0] In.qptc", patchBytes("In"));
+             put("Pool/BackupInfo.backup", Bytes{'r'});
+             put("readme.txt", Bytes{'r', 'e', 'a', 'd'});
+         },
+         {"Kept", "G/In"}},
+        {"links and special files",
+         [&] {
+             put("Pool/[0] Good.qptc", patchBytes("Good"));
+             link("Pool/[1] Zero.qptc", "/dev/zero");
+             fifo("Pool/[2] Pipe.qptc");
+             link("Pool/[3] Out.qptc", outside / "secret.qptc");
+             link("Pool/[4] G/[0] Out.qptc", outside / "secret.qptc");
+             put("Pool/[4] G/[1] Mine.qptc", patchBytes("Mine"));
+             fifo("Pool/[4] G/BackupInfo.backup");
+             link("Pool/[5] Away", outside);
+         },
+         {"Good", "G/Mine"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        utils.reset();
+        fs::remove_all(rootFolder);
+        c.layOut();
+        const Inventory before = inventory(library());
+
+        const CommonUtils::Tree first = load();
+        EXPECT_EQ(shown(first), c.expected);
+        ASSERT_TRUE(save(first));
+        EXPECT_EQ(inventory(library()), before);
+
+        const CommonUtils::Tree second = load();
+        EXPECT_EQ(shown(second), c.expected);
+        ASSERT_TRUE(save(second));
+        EXPECT_EQ(inventory(library()), before);
+        EXPECT_EQ(inventory(outside).files.size(), 2U);
+    }
+}
+
+// A library moved aside that is a link, or that cannot be removed, never stands in the save's way, and
+// never brings a folder from outside into the library.
+TEST_F(PatchLibraryLayouts, AsideFoldersNeitherBlockTheSaveNorPullInOutsideFiles)
+{
+    const fs::path outside = root / "outside";
+    fs::create_directories(outside / "Pool");
+    ASSERT_TRUE(files.writeAtomically((outside / "Pool/[0] Far.qptc").string(), patchBytes("Far")));
+    fs::create_directories(rootFolder + "/QFXMacApplication");
+    fs::create_symlink(outside, rootFolder + "/QFXMacApplication/.Patch-old");
+    EXPECT_TRUE(load().empty());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(library())));
+
+    fs::remove(rootFolder + "/QFXMacApplication/.Patch-old");
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    fs::create_directories(rootFolder + "/QFXMacApplication/.Patch-old/Pool");
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo"}));
+    // The stale aside cannot be removed: each save takes a fresh one.
+    faulty.fail(Op::Remove, ".Patch-old");
+    for (int round = 0; round < 2; ++round) {
+        tree.push_back(group("Set " + std::to_string(round)));
+        EXPECT_TRUE(save(tree));
+        EXPECT_TRUE(fs::is_directory(library() + "/Pool/[" + std::to_string(round + 1) + "] Set " + std::to_string(round)));
+    }
+    faulty.heal();
+    EXPECT_EQ(inventory(outside).files.size(), 1U);
+    EXPECT_EQ(shown(load()), (std::set<std::string>{"Solo", "Set 0/", "Set 1/"}));
+}
+
+// A save that fails leaves the saved library as it was; while the program runs the user is told, at the
+// end nothing is shown.
+TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
+{
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    CommonUtils::Tree tree = load();
+    const Inventory before = inventory(library());
+    tree.push_back(group("New"));
+    faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
+    EXPECT_FALSE(save(tree));
+    EXPECT_EQ(until("patchPoolNotSaved").back(), "patchPoolNotSaved");
+    EXPECT_EQ(inventory(library()), before);
+
+    utils->closeApp();
+    EXPECT_FALSE(save(tree));
+    EXPECT_EQ(inventory(library()), before);
+    const Strings heard = settle();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolNotSaved"), 0);
+    faulty.heal();
+}
+
+// A copy into a group whose name holds a dot lands in the group, replacing or not.
+TEST_F(PatchLibraryLayouts, CopiesIntoADotNamedGroupLandInIt)
+{
+    put("Pool/[0] Live 2.0/[0] A.qptc", patchBytes("A"));
+    const CommonUtils::Tree tree = load();
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Live 2.0/A"}));
+    const std::string group = rootFolder + "/Temp/Local/Live 2.0";
+    const std::string source = writePatch("Temp/Device/Patch/1.qptc", "A");
+    for (bool replace : {false, true}) {
+        const auto copied = utils->writeFilePatchWithPath(source, group, {replace, false, -1});
+        ASSERT_TRUE(copied);
+        EXPECT_EQ(fs::path(copied->path).parent_path(), fs::path(group));
+        EXPECT_TRUE(fs::is_directory(group));
+    }
+    EXPECT_EQ(names("Temp/Local/Live 2.0"), (Strings{"A (1).qptc", "A.qptc"}));
+}
+
+// The working copy shares the saved library's files until it changes one: renaming, commenting, moving
+// and renaming a group there leave every saved byte as it was, until the save takes the edits.
+TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSave)
+{
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    put("Pool/[1] Blues/[0] Lead.qptc", patchBytes("Lead", {'e', 'n'}));
+    put("Pool/[1] Blues/[1] Rhythm.qptc", patchBytes("Rhythm"));
+    const Inventory before = inventory(library());
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "Blues/Lead", "Blues/Rhythm"}));
+    const auto node = [&](const std::string& name) {
+        return *std::find_if(tree.begin(), tree.end(), [&](const auto& n) { return n->name == name; });
+    };
+    struct stat saved {}, working {};
+    ASSERT_EQ(::stat((library() + "/Pool/[0] Solo.qptc").c_str(), &saved), 0);
+    ASSERT_EQ(::stat(node("Solo")->patchItem()->path.c_str(), &working), 0);
+    EXPECT_EQ(saved.st_ino, working.st_ino);
+
+    const struct {
+        const char* what;
+        std::function<bool()> edit;
+    } edits[] = {
+        {"rename a patch", [&] { return utils->editFilePatch(*node("Solo")->patchItem() = editOf(node("Solo")->patchItem()->path, "Lone")); }},
+        {"comment a patch",
+         [&] {
+             PatchItem& lead = *node("Blues")->childDirectories[0]->patchItem();
+             lead = editOf(lead.path, "Lead", "a new comment");
+             return utils->editFilePatch(lead);
+         }},
+        {"move a patch out of its group",
+         [&] {
+             PatchItem& rhythm = *node("Blues")->childDirectories[1]->patchItem();
+             rhythm.path = utils->movePatchItem(rhythm, "");
+             return !rhythm.path.empty();
+         }},
+        {"rename the group", [&] { return utils->renameGroup(*node("Blues"), "Slow Blues") == 0; }},
+    };
+    for (const auto& e : edits) {
+        SCOPED_TRACE(e.what);
+        ASSERT_TRUE(e.edit());
+        EXPECT_EQ(inventory(library()), before);
+    }
+    ASSERT_TRUE(save(tree));
+    EXPECT_NE(inventory(library()), before);
+    const std::set<std::string> after = shown(load());
+    EXPECT_TRUE(after.count("Lone") == 1 && after.count("Slow Blues/Lead") == 1) << ::testing::PrintToString(after);
+}
+
+// With a device connected the load reads each patch once for the tree and its mark, and the window's
+// update of that very tree reads nothing; a later update reads on the pool's queue and sets the marks on
+// the main thread.
+TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue)
+{
+    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
+    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
+    startLibrary();
+    connect();
+    faulty.countReads(".qptc");
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "G/Newer"}));
+    const auto solo = tree[0];
+    const auto newer = tree[1]->childDirectories[0];
+    EXPECT_FALSE(solo->isIncompatible);
+    EXPECT_TRUE(newer->isIncompatible);
+    EXPECT_EQ(faulty.reads(), 2);
+
+    utils->updateDirectoryObjectForPatchPool(tree);
+    const Strings quiet = settle();
+    EXPECT_EQ(std::count(quiet.begin(), quiet.end(), "patchPoolMarks"), 0);
+    EXPECT_EQ(faulty.reads(), 2);
+
+    solo->isIncompatible = true;
+    newer->isIncompatible = false;
+    utils->updateDirectoryObjectForPatchPool(tree);
+    until("patchPoolMarks");
+    EXPECT_FALSE(solo->isIncompatible);
+    EXPECT_TRUE(newer->isIncompatible);
+    EXPECT_EQ(faulty.reads(), 4);
+}
+
+// An entry the load could not take into the working copy is taken by the save from the saved library.
+TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
+{
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    put("Pool/a.txt", Bytes{'a'});
+    put("Pool/[1] G/[0] Inner/b.txt", Bytes{'b'});
+    put("Pool/[1] G/[1] In.qptc", patchBytes("In"));
+    const Inventory before = inventory(library());
+    faulty.fail(Op::Link, ".txt");
+    const CommonUtils::Tree tree = load();
+    faulty.heal();
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/a.txt"));
+    ASSERT_TRUE(save(tree));
+    EXPECT_EQ(inventory(library()), before);
+}
