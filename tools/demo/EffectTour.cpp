@@ -13,7 +13,6 @@
 #include "app/effect/EffectPropertyViewController.h"
 #include "app/effect/EffectUpdateView.h"
 #include "app/effect/OptionMenuForEffectViewController.h"
-#include "library/CommonUtils.h"
 
 namespace {
 
@@ -65,14 +64,6 @@ std::optional<bool> EffectTour::unitHoldsLoaded(DemoUnit& unit, const char* name
     for (const DemoCatalogue::Effect& effect : DemoCatalogue::models().front().effects)
         if (effect.name == name) return unit.isEffectLoaded(effect.type);
     return std::nullopt;
-}
-
-void EffectTour::synchroniseOnce()
-{
-    static bool done = false;
-    if (done) return;
-    done = true;
-    CommonUtils::getInstance().mergeEffect();
 }
 
 bool EffectTour::updateNoticeShown() { return shown<EffectUpdateView>() != nullptr; }

@@ -20,10 +20,6 @@ public:
     // Whether the unit holds the catalogue effect of this name loaded; none when its list lacks it.
     static std::optional<bool> unitHoldsLoaded(DemoUnit& unit, const char* name);
 
-    // What the end of a server synchronisation does while the unit is connected: the pool is rebuilt
-    // and the unit's outdated effects are updated. The connection itself does not check for updates,
-    // so the tour stands in for a synchronisation, once.
-    static void synchroniseOnce();
     static bool updateNoticeShown();
     static void closeUpdateNotice(QWidget& window);
     static void loadEffect(QWidget& window);

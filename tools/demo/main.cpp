@@ -297,11 +297,7 @@ void tour(const Options& options, DemoUnit* const* unit)
     const auto full = [unit] { return static_cast<std::size_t>(*unit != nullptr ? (*unit)->patchCount() : 0); };
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         // The unit's outdated effect is updated once connected, and the notice lists it.
-        {"effect-update-notice.png",
-         [=](QWidget&) {
-             if (full() > 0 && patches() >= full()) EffectTour::synchroniseOnce();
-         },
-         EffectTour::updateNoticeShown},
+        {"effect-update-notice.png", [](QWidget&) {}, EffectTour::updateNoticeShown},
         {"connected-effects.png", EffectTour::closeUpdateNotice,
          [=] { return full() > 0 && patches() >= full() && !EffectTour::updateNoticeShown(); }},
         {"effects-by-use.png", sortByUseAndPickAnUnloadedEffect, [] { return true; }},
