@@ -19,6 +19,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
 #include "platform/files/FileManager.h"
+#include "platform/plist/PlistValue.h"
 #include "server/AllQFXData.h"
 
 class DirectoryObject;
@@ -337,9 +338,19 @@ public:
 
     // ==== patch effect dictionary and warnings ====
     void getEffectListWithPatch(PatchItem& patch) const;
+    // The effect list of the patch file at `path`, as getEffectListWithPatch sets it; none when the file
+    // cannot be read or no device is connected. Safe on any thread.
+    std::optional<platform::PlistDictionary> effectListWithPatchPath(const std::string& path) const;
+    // The warning the list gives, as updatePatchWarningWithPatchItem sets it; none where it leaves the
+    // warning as it was.
+    std::optional<bool> patchWarningWithEffectList(const platform::PlistDictionary& list) const;
     void updatePatchWarningWithPatchItem(PatchItem& patch) const;
     void updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const;
     void updatePatchWarningInPatchPool(const Tree& nodes) const;
+    // The same for a whole pool, whose every file is read: read on the pool's queue, the lists and
+    // warnings set on the main thread, then `applied` runs there. Nothing is read while no device's
+    // effects are known; `applied` then runs at once.
+    void updatePatchWarningInPatchPoolLater(const Tree& nodes, std::function<void()> applied);
 
     // ==== effect library: the device effect list, use counts, effect edits, updates ====
     using EffectItems = std::vector<std::shared_ptr<EffectItem>>;

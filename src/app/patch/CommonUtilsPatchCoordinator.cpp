@@ -43,6 +43,11 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool
     utils_.updatePatchWarningInPatchPool(pool);
 }
 
+void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied)
+{
+    utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+}
+
 // ---- the patch pool's files ----
 
 std::string CommonUtilsPatchCoordinator::localPoolFolder() { return utils_.pathUnderRoot(CommonUtils::kTempLocal); }

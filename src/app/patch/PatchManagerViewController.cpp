@@ -274,6 +274,22 @@ void PatchManagerViewController::reloadDataInPatchPool()
     validateRuler();
 }
 
+void PatchManagerViewController::reloadDataInPatchPoolWarningsLater()
+{
+    if (!appDelegate_.isDeviceConnected()) {
+        reloadDataInPatchPool();
+        return;
+    }
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+    validateRuler();
+    const std::uint64_t asked = ++poolWarningsAsked_;
+    coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked] {
+        if (!alive.lock() || asked != poolWarningsAsked_) return;
+        if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+        validateRuler();
+    });
+}
+
 void PatchManagerViewController::validateRuler()
 {
     if (patchManagerTableView_) patchManagerTableView_->setRulerVisible(patchManagerTableView_->isExpandedOverView());

@@ -92,6 +92,7 @@ public:
     void reloadData() override;
     void reloadDataInPatchList() override;
     void reloadDataInPatchPool() override;
+    void reloadDataInPatchPoolWarningsLater() override;
     void validateRuler() override;
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
@@ -270,4 +271,7 @@ private:
     void buildBackupAllRestoreAll();
     std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
     std::function<std::chrono::system_clock::time_point()> backupClock_;
+    // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
+    std::uint64_t poolWarningsAsked_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
