@@ -326,6 +326,8 @@ public:
     std::vector<MappingObject> updateAttributesOfPatchPool(const std::vector<std::string>& list,
                                                            const std::vector<MappingObject>& backupList) const;
     void updateDirectoryObjectForPatchPool(const Tree& nodes);
+    // Reads each patch file on the pool's queue and sets its node's mark on the main thread.
+    void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves);
     std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
     std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
     std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,

@@ -271,6 +271,8 @@ private:
     void buildBackupAllRestoreAll();
     std::unique_ptr<BackupAllRestoreAll> backupAllRestoreAll_;
     std::function<std::chrono::system_clock::time_point()> backupClock_;
+    // Asks for the pool's warnings unless a later reload asked again.
+    void askPoolWarnings(std::uint64_t asked);
     // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
     std::uint64_t poolWarningsAsked_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
