@@ -10,6 +10,7 @@
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/effect/CommonUtilsEffectCoordinator.h"
 #include "app/effect/EffectManagerViewController.h"
+#include "app/effect/EffectUpdateView.h"
 #include "app/effect/QueueEffectDialogs.h"
 #include "app/main/CommonUtilsMainCoordinator.h"
 #include "app/main/DesktopHelpOpener.h"
@@ -100,7 +101,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
                 configuration.integer(platform::Configuration::kTime_Of_Reload_Buffer_Data)}),
             OptionMenuState::defaultPath(), RIG_VERSION, bundle.resourcesDirectory(), language,
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
-            configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP)});
+            configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP),
+            []() -> EffectUpdateSheet* { return new EffectUpdateView; }});
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.

@@ -82,6 +82,9 @@ public:
     static constexpr const char* kStorePatchAside = "QFXMacApplication/.Patch-old";
     static constexpr const char* kDevicePatch = "Device/Patch";
     static constexpr const char* kQFXListFileName = "FLST_SEQ.QT2";
+    // Per unit, what an effect edit under way still has to put on it; kept until the unit confirms its new
+    // list, since the unit's file system cannot replace a file in one step.
+    static constexpr const char* kStoreDeviceRepair = "QFXMacApplication/DeviceEdit";
 
     // The device actions a request can run. Each has its own operation flags and request time-out.
     enum class RequestKind {
@@ -96,6 +99,8 @@ public:
         WriteOnePatch,
         WriteGroupPatchs,
         WriteAllPatch,
+        // At a connection, before the read: finishes an effect edit the unit was left in the middle of.
+        RepairEffectList,
     };
     // The request time-out of a kind in seconds; 0 for none.
     static int requestTimeOut(RequestKind kind);
@@ -449,6 +454,38 @@ private:
     bool m_isEffectFileDeleted = false;
     // The type an add put into the loaded types, taken out again when the add fails.
     std::optional<std::uint32_t> m_addedEffectType;
+    // The list the prepared edit writes, and the one it replaces.
+    Bytes m_editedList;
+    Bytes m_replacedList;
+
+    // ---- an edit finished at the unit's next answer (CommonUtilsEffectRepair.cpp) ----
+    // Find: what the unit holds of a module that cannot be written again; DropModule: such a module the
+    // unit does not hold whole is taken off it, and its records unloaded.
+    enum class RepairStep { Module, Find, DropModule, List, Flush };
+    // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
+    // from `path`, or "none"), the list it writes and the one it replaces, under the unit's folder.
+    void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
+    // The unit holds the edit's new list, or the edit never touched it.
+    void dropEditForRepair();
+    std::string repairFolder() const;
+    // On a connection: queues the finishing of a kept edit ahead of the read.
+    void queueEffectListRepair();
+    void repairEffectListFlow();
+    void repairStepDone(std::int32_t state);
+    void writeRepairList(bool replaced);
+    void dropRepairModule(const std::string& fileName);
+    // The unit's answer to the find: a whole module stays, named loaded in the version it holds.
+    void repairFound(std::int32_t state, const std::optional<Bytes>& data);
+    // The last list read from the unit, kept beside its edits.
+    void keepKnownList(const Bytes& list);
+    // The unit was found without a list: the known one goes back ahead of a new read. False when this
+    // program knows no list of the unit.
+    bool restoreKnownList();
+    RepairStep m_repairStep = RepairStep::Module;
+    bool m_repairModuleWrite = false;
+    // The module a kept edit could not finish, which the unit's list no longer names.
+    std::optional<std::string> m_repairDroppedModule;
+    std::string m_repairFileName;
     // ==== end of the effect library ====
 
     platform::Dispatch& m_dispatch;

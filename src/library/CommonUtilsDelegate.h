@@ -69,6 +69,11 @@ public:
     // found missing (the catalogue's pictures are fetched again as the unit connects) may be there now.
     virtual void deviceImageDidArrive() {}
     virtual void readQFXListFail() {}
+    // The unit's effect list was written again at its connection (an edit cut short earlier was finished,
+    // or a unit found without a list got back the one last read from it), so the list and the module files
+    // agree; when `droppedModule` is given, that module could not be written again and the list no longer
+    // names it as loaded.
+    virtual void deviceEffectListRepaired(const std::optional<std::string>& /*droppedModule*/) {}
     virtual void didDoSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didFinishSynchronizationActionServer(const std::string& /*code*/) {}
     virtual void didDoSynchronizationActionDevice(const std::optional<std::string>& /*code*/) {}

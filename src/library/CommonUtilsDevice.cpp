@@ -174,6 +174,7 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
             d.didPreventEjectAction();
             d.deviceConnectWithState(1);
         });
+        queueEffectListRepair();
         dataFromDevice();
     });
 }

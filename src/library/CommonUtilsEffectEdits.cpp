@@ -64,10 +64,12 @@ void CommonUtils::requestEffectAction(RequestKind kind, std::int32_t actionType,
                 m_isEffectFileDeleted = false;
                 modifyQFXListWithEffectItem(values, actionType);
                 if (refusedWithoutListEdit()) break;
+                keepEditForRepair("delete", values->fileName, std::string());
                 m_parser.deleteQFXWithFileName(values->fileName);
                 break;
             case QFXListEdit::Favourite:
                 modifyQFXListWithEffectItem(values, actionType);
+                if (m_updateQFXListBlock) keepEditForRepair("none", std::string(), std::string());
                 runUpdateQFXListBlock();
                 break;
             case QFXListEdit::Recover:
@@ -81,6 +83,7 @@ void CommonUtils::requestEffectAction(RequestKind kind, std::int32_t actionType,
             default:
                 modifyQFXListWithEffectItem(values, actionType);
                 if (refusedWithoutListEdit()) break;
+                keepEditForRepair("write", values->fileName, values->path);
                 m_isQFXList = false;
                 m_parser.writeQFXListAndQFXWithFileName(values->fileName, values->path, 1);
                 if (actionType == QFXListEdit::Add && std::find(m_effectTypeListInDevice.begin(),
@@ -111,9 +114,12 @@ void CommonUtils::actionWithEffectItem(const std::shared_ptr<EffectItem>& item, 
             }
             // The device keeps an effect whose file it did not delete.
             if (m_isEffectFileDeleted) std::erase(m_effectTypeListInDevice, item->effectType);
+            // The unit answered: a refused step left nothing half done to finish later.
+            if (result != 1) dropEditForRepair();
             tell([item, result](CommonUtilsDelegate& d) { d.deleteEffectItem(item, result); });
         } else {
             if (result != 1 && m_addedEffectType) std::erase(m_effectTypeListInDevice, *m_addedEffectType);
+            if (result != 1) dropEditForRepair();
             tell([item, actionType, result](CommonUtilsDelegate& d) { d.writeEffectItem(item, actionType, result); });
         }
         publish();
@@ -132,6 +138,8 @@ void CommonUtils::giveActionResult(std::int32_t result)
 void CommonUtils::modifyQFXListWithEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType)
 {
     m_updateQFXListBlock = nullptr;
+    m_editedList.clear();
+    m_replacedList.clear();
     if (!m_qfxInfoListFromQFXList || m_qfxListPathDevice.empty()) return;
     const std::string path = m_qfxListPathDevice;
     platform::Error error;
@@ -144,6 +152,10 @@ void CommonUtils::modifyQFXListWithEffectItem(const std::shared_ptr<EffectItem>&
         return;
     }
     const std::size_t categoryCount = list->arrayCategory().size();
+    OKVQFXList edited = *list;
+    QFXListEdit::apply(edited, categoryCount, *item, actionType);
+    m_editedList = edited.getByteData();
+    m_replacedList = *stored;
     m_updateQFXListBlock = [this, item, actionType, path, categoryCount, list = std::move(*list)]() mutable {
         QFXListEdit::apply(list, categoryCount, *item, actionType);
         m_isQFXList = true;
@@ -209,6 +221,10 @@ void CommonUtils::clearEffectLibrary()
 void CommonUtils::writeQFXListAndQFXWithState(std::int32_t state)
 {
     post([this, state] {
+        if (isRunning(RequestKind::RepairEffectList)) {
+            repairStepDone(state);
+            return;
+        }
         const std::optional<RequestKind> kind = runningEffectAction();
         if (!kind || effectActionLost(state, state == -4 || state == -1)) return;
         if (state != 1) {
@@ -220,6 +236,8 @@ void CommonUtils::writeQFXListAndQFXWithState(std::int32_t state)
             m_isQFXList = true;
             runUpdateQFXListBlock();
         } else {
+            // The unit holds the new list: nothing of the edit is left to finish at its next answer.
+            dropEditForRepair();
             m_parser.fileListFlush();
         }
     });
@@ -228,6 +246,10 @@ void CommonUtils::writeQFXListAndQFXWithState(std::int32_t state)
 void CommonUtils::deleteQFXWithState(std::int32_t state, std::int32_t /*subState*/)
 {
     post([this, state] {
+        if (isRunning(RequestKind::RepairEffectList)) {
+            repairStepDone(state);
+            return;
+        }
         if (!runningEffectAction() || effectActionLost(state, state == -3 || state == -1)) return;
         if (state != 1) {
             giveActionResult(state);
@@ -242,6 +264,10 @@ void CommonUtils::deleteQFXWithState(std::int32_t state, std::int32_t /*subState
 void CommonUtils::fileListFlushWithState(std::int32_t state)
 {
     post([this, state] {
+        if (isRunning(RequestKind::RepairEffectList)) {
+            repairStepDone(state);
+            return;
+        }
         if (!runningEffectAction() || effectActionLost(state, state == -3 || state == -1)) return;
         if (state == 1 && m_isConnectDevice) {
             m_isQFXList = true;

@@ -33,6 +33,10 @@ std::vector<std::uint32_t> CommonUtils::getEffectTypeListInDevice() const
 
 void CommonUtils::receiveQFXListOrQFX(std::int32_t state, const std::optional<Bytes>& data)
 {
+    if (isRunning(RequestKind::RepairEffectList)) {
+        repairFound(state, data);
+        return;
+    }
     if (!isRunning(RequestKind::GetQFXList) && !runningEffectAction()) return;
     if (state == 1 && data) {
         if (m_isQFXList) {
@@ -58,6 +62,11 @@ void CommonUtils::receiveQFXListOrQFX(std::int32_t state, const std::optional<By
     if (!m_isQFXList && state != -4 && state != -1 && state != -2) {
         giveActionResult(state);
         return;
+    }
+    if (state == kNoSuchFile) {
+        // A unit without its list can neither be read nor edited: one this program knows gets it back.
+        if (isRunning(RequestKind::GetQFXList) && restoreKnownList()) return;
+        state = 0;
     }
     failDeviceRead(state);
 }
@@ -103,6 +112,7 @@ void CommonUtils::readQFXList(const Bytes& data)
         forceEject();
         return;
     }
+    keepKnownList(data);
     if (!m_isFavouriteEffectDevice) {
         m_qfxInfoListFromQFXList.emplace();
         m_effectListFromDevice.clear();

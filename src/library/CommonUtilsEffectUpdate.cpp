@@ -81,6 +81,7 @@ void CommonUtils::updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, con
     m_updateEffectDeviceBlock = [this, item, oldVersion = qfxInfo.versionQFX()] {
         tell([item, oldVersion](CommonUtilsDelegate& d) { d.effectItem(item, oldVersion); });
     };
+    keepEditForRepair("write", qfxInfo.nameQFX(), item->path);
     m_isQFXList = false;
     m_parser.writeQFXListAndQFXWithFileName(qfxInfo.nameQFX(), item->path, 0);
 }

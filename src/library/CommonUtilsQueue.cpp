@@ -21,6 +21,7 @@ int CommonUtils::requestTimeOut(RequestKind kind)
         case RequestKind::Eject:
         case RequestKind::EjectForClosing:
         case RequestKind::DeleteEffect:
+        case RequestKind::RepairEffectList:
             return 0;
     }
     return 0;
@@ -32,6 +33,7 @@ std::vector<bool*> CommonUtils::operationFlags(RequestKind kind)
         case RequestKind::GetQFXList:
             return {&m_isGettingDataDevice, &m_isQFXList};
         case RequestKind::Eject:
+        case RequestKind::RepairEffectList:
             return {};
         case RequestKind::EjectForClosing:
             return {&m_isEjectDeviceForClosing};

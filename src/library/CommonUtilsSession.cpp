@@ -77,6 +77,13 @@ void CommonUtils::getMemoryStatusWithState(std::int32_t state, float status)
             tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
             return;
         }
+        // No answer in time (-1) or a device error (-3): the sequencer has already let the device go, so
+        // staying connected here would keep a read half done and every later request unanswered.
+        if (state == -1 || state == -3) {
+            reset();
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+            return;
+        }
         finishRequest(kind);
         tell([](CommonUtilsDelegate& d) { d.didGetDeviceMemory(-1.0F); });
     });

@@ -194,9 +194,12 @@ void OKVServerController::downloadAllQFXWithURLString(const std::string& urlStri
                     return;
                 }
                 self->setAllQFXDataServer(data);
-                self->delegate()->dataFromServer(data);
-                // The diff compares with the stored catalogue, so it runs before the new one is stored.
+                // The diff compares with the stored catalogue, so it runs before the new one is stored. Every
+                // report comes once the document is stored: whatever acts on it (quitting, the next run's
+                // diff) finds the new copy, not the old one or none.
                 const auto list = self->getEffectNew();
+                self->copyFileWithSourcePath(*path, fileLocalPath);
+                self->delegate()->dataFromServer(data);
                 self->later([self, list, data] {
                     if (list.empty()) {
                         self->delegate()->downloadFileSuccess(true);
@@ -205,7 +208,6 @@ void OKVServerController::downloadAllQFXWithURLString(const std::string& urlStri
                         self->downloadEffectServerWithList(list);
                     }
                 });
-                self->copyFileWithSourcePath(*path, fileLocalPath);
             },
             urlString);
 }
@@ -221,8 +223,9 @@ void OKVServerController::fetchVersionDocument(const std::string& url, const std
                                               std::optional<std::string> path, std::optional<platform::Error>) {
                 if (next) self->later(next);
                 if (success && document && document->is_object()) {
-                    deliver(&*document);
+                    // Stored before it is reported, as the catalogue is.
                     if (path) self->copyFileWithSourcePath(*path, storedPath);
+                    deliver(&*document);
                     return;
                 }
                 if (!fs::exists(storedPath)) {

@@ -64,14 +64,15 @@ TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
 }
 
 // A memory result ends the effect edit that asked for it (the read goes on to the patches instead); 0 or
-// -4 drops the device, other failures only release the queue; one after the reset is late and dropped.
+// -4 drops the device, no answer in time (-1) or a device error (-3) counts as lost, as the sequencer has let
+// the device go; other failures only release the queue; one after the reset is late and dropped.
 TEST_F(Coordinator, MemoryResultsByRunningEdit)
 {
     start();
     connect();
     const std::vector<std::tuple<Kind, std::int32_t, Strings>> rows{
         {Kind::DeleteEffect, 1, {"busy", "memory 40", "idle"}}, {Kind::AddEffect, 1, {"busy", "memory 40", "idle"}},
-        {Kind::UpdateEffect, -1, {"busy", "idle", "memory -1"}}, {Kind::DeleteEffect, 0, {"busy", "reset", "idle", "disconnect"}}};
+        {Kind::UpdateEffect, -2, {"busy", "idle", "memory -1"}}, {Kind::DeleteEffect, 0, {"busy", "reset", "idle", "disconnect"}}};
     for (const auto& [kind, state, heard] : rows) {
         std::atomic<bool> started{false};
         utils->addRequest(kind, [&] { started = true; });
@@ -124,6 +125,10 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     power.sleep();
     const Strings heard = until("idle");
     EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"lost", "reset", "idle"}));
+    // The forced eject leaves the coordinator's queue only after the interface has heard the reset. Time
+    // moves once it has gone: moved earlier, the read's watchdog lets the device go and the eject is lost.
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_TRUE(leftEditorMode());
     EXPECT_EQ(power.readyCount, 1);
     loop.advance(CommonUtils::kSleepHold);
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 2 && leftEditorMode(); }));

@@ -82,6 +82,7 @@ TEST(DemoCatalogue, SynchronisesWithTheProgramsServerClient)
             EXPECT_TRUE(std::any_of(pixels.begin(), pixels.end(), [](std::uint8_t v) { return v < 76; })) << type;
             EXPECT_NE(int(parsed->dispColorR()) + parsed->dispColorG() + parsed->dispColorB(), 0) << type;
             EXPECT_GT(parsed->textCkEN().content().size(), 1U) << type;
+            EXPECT_EQ(parsed->version(), effect.version) << type;
             ++effects;
         }
     }
@@ -127,11 +128,26 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
     ASSERT_TRUE(list);
     const OKVQFXList parsed = OKVQFXList::initWithByteData(*list);
     ASSERT_EQ(parsed.arrayCategory().size(), 1U);
+    // All but the model's last effect are listed, so one can be added; the one the server offers in a
+    // newer version is loaded, so it is updated once the unit is connected.
+    const auto& model = DemoCatalogue::models().front().effects;
     const auto& effects = parsed.arrayCategory()[0].arrayQFXInformation();
-    ASSERT_EQ(effects.size(), DemoCatalogue::models().front().effects.size());
+    ASSERT_EQ(effects.size(), static_cast<std::size_t>(DemoUnit::kListedEffects));
+    ASSERT_LT(effects.size(), model.size());
     for (std::size_t i = 0; i < effects.size(); ++i) {
-        EXPECT_EQ(effects[i].nameQFX(), DemoCatalogue::models().front().effects[i].name);
+        EXPECT_EQ(effects[i].nameQFX(), model[i].name);
         EXPECT_EQ(effects[i].isLoadedQFX(), i < DemoUnit::kLoadedEffects) << i;
+        EXPECT_EQ(effects[i].versionQFX(), "1.00");
+    }
+    EXPECT_FALSE(unit->isEffectLoaded(model.back().type).has_value());
+    const DemoCatalogue::Effect& updated = DemoCatalogue::updatedEffect();
+    EXPECT_EQ(unit->isEffectLoaded(updated.type), std::optional<bool>(true));
+    EXPECT_EQ(unit->effectVersion(updated.type), std::optional<std::string>("1.00"));
+    EXPECT_EQ(updated.version, "1.10");
+    for (const auto& other : model) {
+        if (other.name != updated.name) {
+            EXPECT_EQ(other.version, "1.00") << other.name;
+        }
     }
     EXPECT_EQ(unit->unit().files().fileNames().size(), DemoUnit::kLoadedEffects + 1U);
     EXPECT_FALSE(unit->patchesRead());

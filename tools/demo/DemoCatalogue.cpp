@@ -95,12 +95,13 @@ const std::vector<DemoCatalogue::Model>& DemoCatalogue::models()
 {
     static const std::vector<Model> all{
         {kUnitModelId, "Rigmora One", "1.20",
-         {{0x0B000101, "Compressor", "DYNAMICS"}, {0x0B000102, "Overdrive", "DRIVE"},
-          {0x0B000103, "Chorus", "MOD"}, {0x0B000104, "TapeDelay", "DELAY"},
-          {0x0B000105, "HallReverb", "REVERB"}, {0x0B000106, "NoiseGate", "DYNAMICS"}}},
+         {{0x0B000101, "Compressor", "DYNAMICS", "1.00"}, {0x0B000102, "Overdrive", "DRIVE", "1.00"},
+          {0x0B000103, "Chorus", "MOD", "1.10"}, {0x0B000104, "TapeDelay", "DELAY", "1.00"},
+          {0x0B000105, "HallReverb", "REVERB", "1.00"}, {0x0B000106, "NoiseGate", "DYNAMICS", "1.00"}}},
         {0x00700002, "Rigmora Two", "2.05",
-         {{0x0B000201, "Distortion", "DRIVE"}, {0x0B000202, "Flanger", "MOD"}, {0x0B000203, "Phaser", "MOD"},
-          {0x0B000204, "Tremolo", "MOD"}, {0x0B000205, "AutoWah", "FILTER"}, {0x0B000206, "GraphicEQ", "FILTER"}}},
+         {{0x0B000201, "Distortion", "DRIVE", "1.00"}, {0x0B000202, "Flanger", "MOD", "1.00"},
+          {0x0B000203, "Phaser", "MOD", "1.00"}, {0x0B000204, "Tremolo", "MOD", "1.00"},
+          {0x0B000205, "AutoWah", "FILTER", "1.00"}, {0x0B000206, "GraphicEQ", "FILTER", "1.00"}}},
     };
     return all;
 }
@@ -114,6 +115,8 @@ std::string DemoCatalogue::modelIdText(std::int32_t modelId)
 
 std::string DemoCatalogue::typeText(std::uint32_t type) { return library_files::hex(type); }
 
+const DemoCatalogue::Effect& DemoCatalogue::updatedEffect() { return models().front().effects[2]; }
+
 bool DemoCatalogue::serve(support::LoopbackServer& server, const std::filesystem::path& scratch)
 {
     nlohmann::json firmware = nlohmann::json::array();
@@ -122,7 +125,7 @@ bool DemoCatalogue::serve(support::LoopbackServer& server, const std::filesystem
             const std::string name = typeText(effect.type);
             const auto archive = scratch / (name + ".zip");
             const Bytes module =
-                library_files::effectModule(effect.type, effect.name, effect.category, 1, 1, "1.00", looksOf(effect));
+                library_files::effectModule(effect.type, effect.name, effect.category, 1, 1, effect.version, looksOf(effect));
             if (!zipmaker::write(archive, {zipmaker::file(name + ".QF2", text(module))}))
                 return false;
             server.serve("/qfx/" + name + ".zip", zipmaker::readFile(archive), "application/zip");
@@ -145,7 +148,11 @@ std::string DemoCatalogue::catalogueDocument(const support::LoopbackServer& serv
     nlohmann::json entries = nlohmann::json::array();
     for (const Model& model : models()) {
         nlohmann::json effects = nlohmann::json::array();
-        for (const Effect& effect : model.effects) effects.push_back(library_files::catalogueEffect(effect.type));
+        for (const Effect& effect : model.effects) {
+            nlohmann::json entry = library_files::catalogueEffect(effect.type);
+            entry["version"] = effect.version;
+            effects.push_back(std::move(entry));
+        }
         entries.push_back({{"modelId", modelIdText(model.modelId)},
                            {"modelName", model.name},
                            {"jpegImage", server.url(picturePath(model.modelId))},

@@ -13,13 +13,16 @@ class LoopbackServer;
 
 // A small catalogue made up for the demo, in the server's own formats: two models with pictures, six
 // effects each whose archives hold effect module files, the application and firmware version documents
-// and the update histories. The first model is the simulated unit's.
+// and the update histories. The first model is the simulated unit's; one of the effects loaded on the
+// unit is offered in a newer version, so the unit's effects are updated once it is connected.
 class DemoCatalogue {
 public:
     struct Effect {
         std::uint32_t type;
         std::string name;
         std::string category;
+        // The version the server offers; the unit holds each of its effects in "1.00".
+        std::string version;
     };
     struct Model {
         std::int32_t modelId;
@@ -35,6 +38,8 @@ public:
     // The server's text of a model ID: the two bytes of each 16-bit half swapped, in hex.
     static std::string modelIdText(std::int32_t modelId);
     static std::string typeText(std::uint32_t type);
+    // The unit's loaded effect that the server offers in a newer version.
+    static const Effect& updatedEffect();
     // The effect's grey icon, its category's colour and a note, as its module files carry them.
     static library_files::EffectLooks looksOf(const Effect& effect);
 

@@ -5,6 +5,7 @@
 
 #include "DemoCatalogue.h"
 #include "device/formats/LittleEndian.h"
+#include "device/formats/OKVQFXList.h"
 #include "support/device/EffectListMaker.h"
 #include "support/library/LibraryFiles.h"
 
@@ -110,6 +111,34 @@ std::optional<std::string> DemoUnit::patchCommentAt(std::int32_t slot)
     return comment;
 }
 
+namespace {
+
+template <typename Answer>
+std::optional<Answer> listed(const std::optional<Bytes>& list, std::uint32_t type,
+                             Answer (*answer)(const OKVQFXInformation&))
+{
+    if (!list) return std::nullopt;
+    const OKVQFXList parsed = OKVQFXList::initWithByteData(*list);
+    for (const auto& category : parsed.arrayCategory())
+        for (const auto& effect : category.arrayQFXInformation())
+            if (LittleEndian::read32(effect.type().data()) == type) return answer(effect);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<bool> DemoUnit::isEffectLoaded(std::uint32_t type)
+{
+    return listed<bool>(m_unit.files().file(sim::DeviceUnit::kEffectList), type,
+                        [](const OKVQFXInformation& effect) { return effect.isLoadedQFX(); });
+}
+
+std::optional<std::string> DemoUnit::effectVersion(std::uint32_t type)
+{
+    return listed<std::string>(m_unit.files().file(sim::DeviceUnit::kEffectList), type,
+                               [](const OKVQFXInformation& effect) { return effect.versionQFX(); });
+}
+
 void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment)
 {
     const auto layout = sim::DeviceUnit::defaultLayout();
@@ -142,7 +171,7 @@ void DemoUnit::loadEffects()
 {
     const DemoCatalogue::Model& model = DemoCatalogue::models().front();
     Bytes list = effectlist::marker('>', 1);
-    for (std::size_t i = 0; i < model.effects.size(); ++i) {
+    for (std::size_t i = 0; i < kListedEffects; ++i) {
         const DemoCatalogue::Effect& effect = model.effects[i];
         const bool loaded = i < kLoadedEffects;
         const Bytes record = effectlist::effect(effect.name, "1.00", i == 0, loaded,

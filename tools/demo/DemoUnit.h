@@ -15,11 +15,14 @@ class Dispatch;
 }
 
 // The virtual MIDI backend with one simulated unit on it, filled like a unit in use: a hundred patches
-// with names and comments, a few effects of its model loaded in its effect list, a share of its memory
-// taken by their module files. The unit lives exactly as long as the backend, and goes first.
+// with names and comments, all but one of its model's effects in its effect list with the first few
+// loaded, a share of its memory taken by their module files. The unit lives exactly as long as the
+// backend, and goes first.
 class DemoUnit {
 public:
-    // The effects of the unit's model loaded on it.
+    // The effects of the unit's model its effect list holds, and how many of those are loaded; the
+    // model's last effect is not in the list, so it can be added.
+    static constexpr int kListedEffects = 5;
     static constexpr int kLoadedEffects = 4;
 
     explicit DemoUnit(platform::Dispatch& dispatch);
@@ -43,6 +46,11 @@ public:
     std::optional<std::string> patchNameAt(std::int32_t slot);
     // Its comment as stored (trailing padding dropped); none for an unreadable slot.
     std::optional<std::string> patchCommentAt(std::int32_t slot);
+    // Whether the unit's effect list holds the effect of this type, and whether it is loaded; none when
+    // not listed.
+    std::optional<bool> isEffectLoaded(std::uint32_t type);
+    // The version the unit's effect list gives the effect of this type; none when not listed.
+    std::optional<std::string> effectVersion(std::uint32_t type);
     // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
     void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment);
 

@@ -12,6 +12,7 @@ public:
     static QWidget* findWindow(const QString& title);
     // Blank: null, or every pixel the same colour.
     static bool isBlank(const QImage& image);
-    // Grabs the window and saves it as PNG unless the picture is blank. Answers an error, empty on success.
+    // Grabs the window, with the sheets and menus shown over it, and saves it as PNG unless the picture
+    // is blank. Answers an error, empty on success.
     static QString save(QWidget& window, const QString& path);
 };

@@ -16,8 +16,9 @@
 // shows) and ends the
 // program: status 0 when saved, 1 when the moment never came in time (the picture of how far it got saved
 // all the same), 2 when the picture was blank. --tour walks the window through its states once the patches
-// are read (effects screen, the effects sorted by use with an unloaded one picked, patch screen, a name and
-// a comment edited in place and held by the unit, a patch changed on the unit, the list's end, ejected,
+// are read (the effect update notice, effects screen, the effects sorted by use with an unloaded one
+// picked, an effect loaded, a row's option menu, its delete question, the deleted row, an effect's
+// properties, patch screen, a name and a comment edited in place and held by the unit, a patch changed on the unit, the list's end, ejected,
 // connected again, then the patch pool: seeded with its backup open, a rename, rows saved into a group, a
 // new group, a patch moved into a group; then a Shift range in the list, Backup All, the seeded backup
 // restored with its result sheet, the Undo popover and the list after its undo) and saves a picture of each
@@ -53,6 +54,8 @@
 #include "DemoMeter.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
+#include "DragTour.h"
+#include "EffectTour.h"
 #include "PoolTour.h"
 #include "UndoTour.h"
 #include "WindowShot.h"
@@ -294,9 +297,28 @@ void tour(const Options& options, DemoUnit* const* unit)
     const auto patches = [unit] { return *unit != nullptr ? (*unit)->patchRequests() : std::size_t{0}; };
     const auto full = [unit] { return static_cast<std::size_t>(*unit != nullptr ? (*unit)->patchCount() : 0); };
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
-        {"connected-effects.png", [](QWidget&) {}, [=] { return full() > 0 && patches() >= full(); }},
+        // The unit's outdated effect is updated once connected, and the notice lists it.
+        {"effect-update-notice.png", [](QWidget&) {}, EffectTour::updateNoticeShown},
+        {"connected-effects.png", EffectTour::closeUpdateNotice,
+         [=] { return full() > 0 && patches() >= full() && !EffectTour::updateNoticeShown(); }},
         {"effects-by-use.png", sortByUseAndPickAnUnloadedEffect, [] { return true; }},
-        {"connected-patches.png", [](QWidget& w) { clickButton(w, "patchManagerButton"); }, [] { return true; }},
+        // The effect the unit's list lacks, loaded with the Load button.
+        {"effect-loaded.png", EffectTour::loadEffect,
+         [unit] { return EffectTour::unitHoldsLoaded(**unit, EffectTour::kLoadedEffect) == std::optional<bool>(true); }},
+        {"effect-menu.png", EffectTour::openMenu, EffectTour::menuShown},
+        {"effect-delete-question.png", EffectTour::askToDelete, EffectTour::deleteQuestionShown},
+        // The row shows its effect deleted at once; the simulated unit does not take file deletions, so
+        // the unit's side of it is not part of the tour.
+        {"effect-deleted.png", EffectTour::confirmDelete, [] { return !EffectTour::deleteQuestionShown(); }},
+        {"effect-property.png", EffectTour::showProperties, EffectTour::propertiesShown},
+        {"connected-patches.png",
+         [](QWidget& w) {
+             EffectTour::closeProperties(w);
+             // The menu and the sheets took the activation; the window takes it back for the typing ahead.
+             w.activateWindow();
+             clickButton(w, "patchManagerButton");
+         },
+         [] { return !EffectTour::propertiesShown(); }},
         // A name edited in place: a double click on the second slot's name, a new name typed.
         {"patch-name-editing.png",
          [](QWidget& w) {
@@ -354,6 +376,11 @@ void tour(const Options& options, DemoUnit* const* unit)
         {"restore-result.png", UndoTour::restoreSeededBackup, UndoTour::restoreResultShown},
         {"undo-popover.png", UndoTour::openUndoPopover, UndoTour::undoPopoverShown},
         {"list-after-undo.png", UndoTour::undoFromPopover, UndoTour::listUndone},
+        // Drags, played as drag events with the views' own drag data.
+        {"drag-list-marker.png", DragTour::holdReorderOverList, DragTour::listMarkerShown},
+        {"drag-pool-marker.png", DragTour::holdRowsOverPoolGroup, DragTour::poolMarkerShown},
+        {"drag-rows-new-group.png", DragTour::dropRowsAsNewGroup, DragTour::rowsDroppedAsGroup},
+        {"drag-backup-restored.png", DragTour::dropBackupOnList, DragTour::backupRestored},
     });
     auto next = std::make_shared<std::size_t>(0);
     auto acted = std::make_shared<bool>(false);
@@ -368,6 +395,9 @@ void tour(const Options& options, DemoUnit* const* unit)
         if (!*acted || std::chrono::steady_clock::now() - *actedAt > std::chrono::seconds(3)) {
             *acted = true;
             *actedAt = std::chrono::steady_clock::now();
+            // The unit's outdated effects are listed again after each later check for updates; past its
+            // own step the notice is read and closed, as a person would.
+            if (std::strcmp(step.picture, "effect-update-notice.png") != 0) EffectTour::closeUpdateNotice(*window);
             step.act(*window);
             return;
         }
@@ -393,6 +423,9 @@ void tour(const Options& options, DemoUnit* const* unit)
             timer->stop();
             std::fprintf(stderr, "demo: the tour did not reach %s within %d seconds\n", step.picture,
                          options.timeLimitSeconds);
+            // The picture of how far it got, to look into why.
+            WindowShot::save(*window, QDir(options.tour).filePath(QStringLiteral("unreached-") +
+                                                                  QString::fromLatin1(step.picture)));
             QApplication::exit(1);
         }
     });

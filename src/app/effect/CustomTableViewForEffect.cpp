@@ -1,15 +1,25 @@
 #include "app/effect/CustomTableViewForEffect.h"
 
+#include <QApplication>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "app/controls/CustomScroller.h"
 #include "app/controls/TableRowChecks.h"
+#include "app/effect/EffectDialogs.h"
+#include "app/effect/EffectItemDrag.h"
 #include "app/effect/EffectListCellDelegate.h"
 #include "app/effect/EffectListModel.h"
+#include "app/effect/OptionMenuForEffectViewController.h"
+#include "app/effect/TableViewForEffectRightClickDelegate.h"
+#include "app/shell/AppDelegate.h"
+#include "library/models/EffectItem.h"
 
 namespace {
 
@@ -43,6 +53,22 @@ CustomTableViewForEffect::CustomTableViewForEffect(QWidget* parent) : QTableView
     colours.setColor(QPalette::Base, QColor(30, 45, 75));
     colours.setColor(QPalette::Highlight, Qt::transparent);
     setPalette(colours);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    connect(verticalScroller_, &QScrollBar::valueChanged, this, &CustomTableViewForEffect::boundDidChange);
+}
+
+CustomTableViewForEffect::~CustomTableViewForEffect()
+{
+    addItemByDraggingBlock_ = nullptr;
+    delete menuPopover_;
+}
+
+void CustomTableViewForEffect::setOptionMenuServices(AppDelegate* appDelegate, EffectDialogs* dialogs)
+{
+    appDelegate_ = appDelegate;
+    dialogs_ = dialogs;
 }
 
 void CustomTableViewForEffect::setCellDelegate(EffectListCellDelegate* delegate)
@@ -102,30 +128,70 @@ bool CustomTableViewForEffect::isEmptyRow(int row) const { return TableRowChecks
 void CustomTableViewForEffect::mousePressEvent(QMouseEvent* event)
 {
     // A press selects nothing and starts no drag; the release decides.
+    closeRightClickMenu();
     setFocus(Qt::MouseFocusReason);
     event->accept();
 }
 
 void CustomTableViewForEffect::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
 
-void CustomTableViewForEffect::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
+void CustomTableViewForEffect::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
+    closeRightClickMenu();
+    secondClick_ = event->button() == Qt::LeftButton;
+}
 
 void CustomTableViewForEffect::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
-    if (event->button() != Qt::LeftButton) return;
     const QPoint point = event->position().toPoint();
+    const bool secondClick = secondClick_;
+    secondClick_ = false;
+    if (event->button() == Qt::RightButton || (event->button() == Qt::LeftButton &&
+                                               (event->modifiers() & Qt::ControlModifier))) {
+        rightMouseUp(point);
+        return;
+    }
+    if (event->button() != Qt::LeftButton) return;
+    closeRightClickMenu();
     const int row = rowAtPoint(point);
     if (isEmptyRow(row)) return;
+    if (secondClick) {
+        if (rightClickDelegate_)
+            rightClickDelegate_->tableViewDidClickOnPropertyButtonAtIndex(*this, static_cast<std::size_t>(row), nullptr);
+        return;
+    }
     const QModelIndex index = indexAt(point);
     if (cellDelegate_ && cellDelegate_->clickButtonAt(index, visualRect(index), point)) return;
+    selectRowAlone(row);
+}
+
+void CustomTableViewForEffect::selectRowAlone(int row)
+{
     selectionModel()->select(QItemSelection(model()->index(row, 0), model()->index(row, model()->columnCount() - 1)),
                              QItemSelectionModel::ClearAndSelect);
     selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
 }
 
+void CustomTableViewForEffect::rightMouseUp(const QPoint& position)
+{
+    if (appDelegate_ == nullptr || appDelegate_->isShowingDialog() || rightClickDelegate_ == nullptr) return;
+    const int row = rowAtPoint(position);
+    if (row < 0 || isEmptyRow(row)) return;
+    const auto item = rightClickDelegate_->tableViewItemForRightClickAtIndex(*this, static_cast<std::size_t>(row));
+    // The unknown effect has no menu, and keeps the selection as it was.
+    if (!item || item->effectCategoryID == EffectItem::kUnknownCategoryID) return;
+    selectRowAlone(row);
+    drawOptionMenu(static_cast<std::size_t>(row), position);
+}
+
 void CustomTableViewForEffect::keyPressEvent(QKeyEvent* event)
 {
+    if (menuPopover_ && menuPopover_->isVisible()) {
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Up:
     case Qt::Key_Down:
@@ -135,6 +201,149 @@ void CustomTableViewForEffect::keyPressEvent(QKeyEvent* event)
         return;
     default:
         event->accept();
+    }
+}
+
+void CustomTableViewForEffect::focusOutEvent(QFocusEvent* event)
+{
+    QTableView::focusOutEvent(event);
+    // The focus going into the menu that just opened is not the list losing it.
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus && menuPopover_ && (focus == menuPopover_ || menuPopover_->isAncestorOf(focus))) return;
+    if (event->reason() == Qt::PopupFocusReason) return;
+    closeRightClickMenu();
+}
+
+// ---- the option menu ----
+
+OptionMenuForEffectViewController* CustomTableViewForEffect::optionMenu() const
+{
+    return menuPopover_ ? qobject_cast<OptionMenuForEffectViewController*>(menuPopover_->contentWidget()) : nullptr;
+}
+
+void CustomTableViewForEffect::closeRightClickMenu()
+{
+    if (menuPopover_ && menuPopover_->isVisible()) menuPopover_->hide();
+}
+
+void CustomTableViewForEffect::drawOptionMenu(std::size_t row, const QPoint& position)
+{
+    if (appDelegate_ == nullptr || dialogs_ == nullptr || rightClickDelegate_ == nullptr) return;
+    if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+    if (!menuPopover_) {
+        menuPopover_ = new AutoClosePopover(this);
+        menuPopover_->setObjectName(QStringLiteral("EffectListMenuPopover"));
+    }
+    closeRightClickMenu();
+    menuPopover_->setContentWidget(new OptionMenuForEffectViewController(
+        *appDelegate_, *dialogs_, row, rightClickDelegate_->tableViewItemForRightClickAtIndex(*this, row), this, this));
+    menuPopover_->showAtPointer(viewport()->mapToGlobal(position));
+    menuPopover_->setFocus(Qt::PopupFocusReason);
+}
+
+void CustomTableViewForEffect::optionMenuDidClickOnFavoriteButton(bool isFavourite, std::size_t index,
+                                                                  const std::shared_ptr<EffectItem>& item)
+{
+    if (rightClickDelegate_) rightClickDelegate_->tableViewDidClickOnFavoriteButton(*this, isFavourite, index, item);
+    closeRightClickMenu();
+}
+
+void CustomTableViewForEffect::optionMenuDidClickOnDeletingButtonAtIndex(std::size_t index,
+                                                                         const std::shared_ptr<EffectItem>& item)
+{
+    if (rightClickDelegate_) rightClickDelegate_->tableViewDidClickOnDeletingButtonAtIndex(*this, index, item);
+    closeRightClickMenu();
+}
+
+void CustomTableViewForEffect::optionMenuDidClickOnRecoveryButtonAtIndex(std::size_t index,
+                                                                         const std::shared_ptr<EffectItem>& item)
+{
+    if (rightClickDelegate_) rightClickDelegate_->tableViewDidClickOnRecoveryButtonAtIndex(*this, index, item);
+    closeRightClickMenu();
+}
+
+void CustomTableViewForEffect::optionMenuDidClickOnPropertyButtonAtIndex(std::size_t index,
+                                                                         const std::shared_ptr<EffectItem>& item)
+{
+    if (rightClickDelegate_) rightClickDelegate_->tableViewDidClickOnPropertyButtonAtIndex(*this, index, item);
+    closeRightClickMenu();
+}
+
+void CustomTableViewForEffect::optionMenuDidCancelDeletingAtIndex(std::size_t) { closeRightClickMenu(); }
+
+void CustomTableViewForEffect::optionMenuDidCancelChangingFavouriteAtIndex(std::size_t) { closeRightClickMenu(); }
+
+void CustomTableViewForEffect::boundDidChange()
+{
+    closeRightClickMenu();
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus && menuPopover_ && (focus == menuPopover_ || menuPopover_->isAncestorOf(focus))) setFocus();
+}
+
+// ---- drops ----
+
+int CustomTableViewForEffect::effectCount() const
+{
+    int count = 0;
+    const int rows = model() != nullptr ? model()->rowCount() : 0;
+    while (count < rows && !isEmptyRow(count)) ++count;
+    return count;
+}
+
+std::int64_t CustomTableViewForEffect::dropRowAtPoint(const QPoint& point) const
+{
+    int target = rowAtPoint(point);
+    if (target < 0) return effectCount();
+    while (target > 0 && isEmptyRow(target)) --target;
+    return target;
+}
+
+bool CustomTableViewForEffect::acceptDrag(QDropEvent* event)
+{
+    // Only the program's own effects, and only as copies: nothing another program drops is read.
+    if (event->mimeData() == nullptr || !event->mimeData()->hasFormat(QString::fromLatin1(EffectItemDrag::kMimeType)))
+        return false;
+    if (!(event->possibleActions() & Qt::CopyAction)) return false;
+    if (!acceptsDragSource_ || !acceptsDragSource_(event->source())) return false;
+    row_ = dropRowAtPoint(event->position().toPoint());
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return true;
+}
+
+void CustomTableViewForEffect::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!acceptDrag(event)) event->ignore();
+}
+
+void CustomTableViewForEffect::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!acceptDrag(event)) event->ignore();
+}
+
+void CustomTableViewForEffect::dragLeaveEvent(QDragLeaveEvent* event) { event->accept(); }
+
+void CustomTableViewForEffect::dropEvent(QDropEvent* event)
+{
+    if (!acceptDrag(event)) {
+        event->ignore();
+        return;
+    }
+    std::vector<std::shared_ptr<EffectItem>> items;
+    for (const auto& dropped : EffectItemDrag::itemsFromMimeData(*event->mimeData()))
+        if (auto own = itemForDroppedEffect_ ? itemForDroppedEffect_(*dropped) : nullptr) items.push_back(std::move(own));
+    if (items.empty()) {
+        // The drop ends first; the message waits its turn in the dialog queue.
+        event->setDropAction(Qt::IgnoreAction);
+        event->ignore();
+        QTimer::singleShot(0, this, [this] {
+            if (dialogs_ != nullptr) dialogs_->showInformation("Common_Fail");
+        });
+        return;
+    }
+    for (const auto& item : items) {
+        if (addItemByDraggingBlock_) addItemByDraggingBlock_(item, row_);
+        ++row_;
     }
 }
 

@@ -42,7 +42,7 @@ constexpr int kPoolWidth = 330;
 }  // namespace
 
 EffectManagerViewController::EffectManagerViewController(Collaborators collaborators)
-    : appDelegate_(collaborators.appDelegate)
+    : appDelegate_(collaborators.appDelegate), dialogs_(collaborators.dialogs)
 {
     logic_ = std::make_unique<EffectScreenLogic>(EffectScreenLogic::Collaborators{
         collaborators.coordinator, collaborators.dialogs, *this,
@@ -149,9 +149,55 @@ void EffectManagerViewController::awakeFromNib()
     table->setColumnWidth(EffectListModel::columnOfIdentifier("UsedTimes"), kUsedTimesWidth);
     table->setColumnWidth(EffectListModel::columnOfIdentifier("Favourite"), kFavouriteWidth);
     table->horizontalHeader()->setSectionResizeMode(EffectListModel::columnOfIdentifier("Note"), QHeaderView::Stretch);
-    rightPanelOutlineView_->setCanDragEffectItem([this](const EffectItem& item) { return logic_->canDragEffectItem(item); });
+    initDraggingRegister();
+    leftPanelTableView_->setRightClickDelegate(this);
+    leftPanelTableView_->setOptionMenuServices(&appDelegate_, &dialogs_);
+    connect(savingToDeviceButton_, &QPushButton::clicked, this, &EffectManagerViewController::didClickSaveToDeviceButton);
     connect(rightPanelOutlineView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { logic_->outlineViewSelectionDidChange(); });
+}
+
+void EffectManagerViewController::initDraggingRegister()
+{
+    rightPanelOutlineView_->setCanDragEffectItem([this](const EffectItem& item) { return logic_->canDragEffectItem(item); });
+    leftPanelTableView_->setAddItemByDraggingBlock(
+        [this](const std::shared_ptr<EffectItem>& item, std::int64_t row) { logic_->addItemByDraggingBlock(item, row); });
+    // A dropped effect is only a type: what goes to the device is the pool's own item of that type.
+    leftPanelTableView_->setItemForDroppedEffect(
+        [this](const EffectItem& dropped) { return logic_->poolItemOfType(dropped.effectType); });
+    leftPanelTableView_->setAcceptsDragSource(
+        [pool = QPointer<QObject>(rightPanelOutlineView_)](const QObject* source) { return pool && source == pool; });
+}
+
+void EffectManagerViewController::tableViewDidClickOnFavoriteButton(CustomTableViewForEffect&, bool isFavourite,
+                                                                    std::size_t index,
+                                                                    const std::shared_ptr<EffectItem>& item)
+{
+    logic_->didClickOnFavoriteButton(isFavourite, index, item);
+}
+
+void EffectManagerViewController::tableViewDidClickOnDeletingButtonAtIndex(CustomTableViewForEffect&, std::size_t index,
+                                                                           const std::shared_ptr<EffectItem>& item)
+{
+    logic_->didClickOnDeletingButtonAtIndex(index, item);
+}
+
+void EffectManagerViewController::tableViewDidClickOnRecoveryButtonAtIndex(CustomTableViewForEffect&, std::size_t index,
+                                                                           const std::shared_ptr<EffectItem>& item)
+{
+    logic_->didClickOnRecoveryButtonAtIndex(index, item);
+}
+
+void EffectManagerViewController::tableViewDidClickOnPropertyButtonAtIndex(CustomTableViewForEffect&, std::size_t index,
+                                                                           const std::shared_ptr<EffectItem>& item)
+{
+    logic_->didClickOnPropertyButtonAtIndex(index, item);
+}
+
+std::shared_ptr<EffectItem> EffectManagerViewController::tableViewItemForRightClickAtIndex(CustomTableViewForEffect&,
+                                                                                          std::size_t index)
+{
+    return logic_->itemForRightClickAtIndex(index);
 }
 
 void EffectManagerViewController::setHeaderOfEffectPool()
@@ -257,6 +303,11 @@ void EffectManagerViewController::scrollEffectRowToVisible(std::size_t row)
 void EffectManagerViewController::scrollEffectListToTop()
 {
     if (view_) leftPanelTableView_->scrollToTop();
+}
+
+void EffectManagerViewController::resignEffectListFocus()
+{
+    if (view_ && leftPanelTableView_->hasFocus()) view_->setFocus(Qt::OtherFocusReason);
 }
 
 void EffectManagerViewController::setSortStates(const std::map<std::string, int>& sortStates)

@@ -7,6 +7,7 @@
 
 #include "app/effect/EffectScreenLogic.h"
 #include "app/effect/EffectScreenViews.h"
+#include "app/effect/TableViewForEffectRightClickDelegate.h"
 #include "app/screens/EffectScreen.h"
 
 class AppDelegate;
@@ -26,7 +27,10 @@ class QLabel;
 // The effect screen: the device's effect list on the left, the effect pool with its information panel
 // and Load button on the right. Its decisions are EffectScreenLogic's; this class builds the widgets,
 // draws what the decisions say and turns clicks into calls on them. Main thread.
-class EffectManagerViewController final : public QObject, public EffectScreen, private EffectScreenViews {
+class EffectManagerViewController final : public QObject,
+                                          public EffectScreen,
+                                          public TableViewForEffectRightClickDelegate,
+                                          private EffectScreenViews {
     Q_OBJECT
 public:
     struct Collaborators {
@@ -55,6 +59,21 @@ public:
     void reloadDataInEffectPool() override { logic_->reloadDataInEffectPool(); }
     void validateRuler() override;
 
+    // ---- TableViewForEffectRightClickDelegate ----
+    void tableViewDidClickOnFavoriteButton(CustomTableViewForEffect& tableView, bool isFavourite, std::size_t index,
+                                           const std::shared_ptr<EffectItem>& item) override;
+    void tableViewDidClickOnDeletingButtonAtIndex(CustomTableViewForEffect& tableView, std::size_t index,
+                                                  const std::shared_ptr<EffectItem>& item) override;
+    void tableViewDidClickOnRecoveryButtonAtIndex(CustomTableViewForEffect& tableView, std::size_t index,
+                                                  const std::shared_ptr<EffectItem>& item) override;
+    void tableViewDidClickOnPropertyButtonAtIndex(CustomTableViewForEffect& tableView, std::size_t index,
+                                                  const std::shared_ptr<EffectItem>& item) override;
+    std::shared_ptr<EffectItem> tableViewItemForRightClickAtIndex(CustomTableViewForEffect& tableView,
+                                                                 std::size_t index) override;
+
+    // The Load button under the pool.
+    void didClickSaveToDeviceButton() { logic_->didClickSaveToDeviceButton(); }
+
     EffectScreenLogic& logic() { return *logic_; }
     CustomTableViewForEffect* leftPanelTableView() const { return leftPanelTableView_; }
     EffectPoolOutlineView* rightPanelOutlineView() const { return rightPanelOutlineView_; }
@@ -75,6 +94,7 @@ private:
     void selectEffectRows(const std::vector<std::size_t>& rows) override;
     void scrollEffectRowToVisible(std::size_t row) override;
     void scrollEffectListToTop() override;
+    void resignEffectListFocus() override;
     void setSortStates(const std::map<std::string, int>& sortStates) override;
     void reloadEffectPool() override;
     void forceExpandTopNodes() override;
@@ -83,12 +103,15 @@ private:
     void redrawEffectManagerButton() override;
 
     void awakeFromNib();
+    // The pool's drag rule, the list's adding callback and the drops it takes.
+    void initDraggingRegister();
     void setHeaderOfEffectList();
     void setHeaderOfEffectPool();
     void setUIForLoadToDevicePanel();
     void tableViewRowViewForRow(int row, CustomTableRowView& rowView, bool& selected) const;
 
     AppDelegate& appDelegate_;
+    EffectDialogs& dialogs_;
     MainWindowController* mainController_ = nullptr;
     std::unique_ptr<EffectScreenLogic> logic_;
     // The window that shows the view may delete it first; the widgets below live as long as it, and

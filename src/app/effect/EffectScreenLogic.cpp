@@ -331,9 +331,12 @@ std::uint32_t EffectScreenLogic::getExistItemInDevice() { return coordinator_.ge
 
 bool EffectScreenLogic::hasCapacity()
 {
-    // A capacity never learnt (negative) holds nothing rather than everything.
+    // A capacity never learnt (negative) holds nothing rather than everything. The count read from the
+    // device lags behind the effects added since, so the list counts too: one drop of several effects
+    // never passes the capacity.
     const std::int32_t maximum = coordinator_.getMaxEffectInDevice();
-    return maximum > 0 && getExistItemInDevice() < static_cast<std::uint32_t>(maximum);
+    const std::uint64_t held = std::max<std::uint64_t>(getExistItemInDevice(), effectList_.size());
+    return maximum > 0 && held < static_cast<std::uint64_t>(maximum);
 }
 
 void EffectScreenLogic::showEffectFullDialog() { dialogs_.showInformation("Main_EffectFilesIsFull"); }
@@ -353,12 +356,48 @@ void EffectScreenLogic::recoverEffectAtRow(std::size_t row)
     coordinator_.recoverEffectItem(item);
 }
 
-void EffectScreenLogic::didClickOnRecoveryButtonAtIndex(std::size_t index)
+std::optional<std::size_t> EffectScreenLogic::rowOfEffect(std::size_t index, const std::shared_ptr<EffectItem>& item) const
 {
-    const auto item = itemAtRow(static_cast<std::int64_t>(index));
-    if (!item) return;
+    if (!item) {
+        if (itemAtRow(static_cast<std::int64_t>(index))) return index;
+        return std::nullopt;
+    }
+    if (index < effectList_.size() && effectList_[index] == item) return index;
+    const auto found = std::find(effectList_.begin(), effectList_.end(), item);
+    if (found == effectList_.end()) return std::nullopt;
+    return static_cast<std::size_t>(found - effectList_.begin());
+}
+
+std::shared_ptr<EffectItem> EffectScreenLogic::itemForRightClickAtIndex(std::size_t index)
+{
+    auto item = itemAtRow(static_cast<std::int64_t>(index));
+    if (item && !isUpdatedEffectUsedTimesNumber_ && item->effectCategoryID != EffectItem::kUnknownCategoryID)
+        CommonUtils::countEffectUsedTimesWithEffectItem(item, patchItemsInPatchList_ ? patchItemsInPatchList_()
+                                                                                    : PatchItems{});
+    return item;
+}
+
+void EffectScreenLogic::didClickOnFavoriteButton(bool isFavourite, std::size_t index,
+                                                 const std::shared_ptr<EffectItem>& item)
+{
+    const auto row = rowOfEffect(index, item);
+    if (!row || effectList_[*row]->effectCategoryID == EffectItem::kUnknownCategoryID) return;
+    setFavouriteItem(isFavourite, *row);
+}
+
+void EffectScreenLogic::didClickOnDeletingButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item)
+{
+    // The option menu asked already.
+    if (const auto row = rowOfEffect(index, item)) deleteEffectAtRow(*row);
+}
+
+void EffectScreenLogic::didClickOnRecoveryButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& asked)
+{
+    const auto row = rowOfEffect(index, asked);
+    if (!row) return;
+    const auto item = effectList_[*row];
     dialogs_.showConfirmation(
-        "Effect_LoadingToDeviceConfirmation", item->effectName, "Common_Ok", "Common_Cancel",
+        "Effect_LoadingToDeviceConfirmation", item->effectName, std::nullopt, "Common_Ok", "Common_Cancel",
         [this, alive = std::weak_ptr<int>(alive_), item] {
             if (!alive.lock()) return;
             // The answer may come after a sort: the row is the item's row now.
@@ -366,6 +405,110 @@ void EffectScreenLogic::didClickOnRecoveryButtonAtIndex(std::size_t index)
             if (found != effectList_.end()) recoverEffectAtRow(static_cast<std::size_t>(found - effectList_.begin()));
         },
         {}, true);
+}
+
+void EffectScreenLogic::didClickOnPropertyButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item)
+{
+    const auto row = rowOfEffect(index, item);
+    if (!row) return;
+    const auto& shown = effectList_[*row];
+    if (shown->effectCategoryID == EffectItem::kUnknownCategoryID) return;
+    dialogs_.showEffectProperty(shown);
+}
+
+void EffectScreenLogic::addItemByDraggingBlock(const std::shared_ptr<EffectItem>& item, std::int64_t row)
+{
+    if (!item || !isDeviceConnected_() || !isEffectListLoaded_) return;
+    if (!hasCapacity()) {
+        showEffectFullDialog();
+        return;
+    }
+    const std::int64_t index = CommonUtils::checkEffectExisted(*item, effectList_);
+    if (index < 0) {
+        // A row past the end (an earlier effect of the same drop went in elsewhere) is the end.
+        const auto at = static_cast<std::size_t>(std::clamp<std::int64_t>(row, 0, static_cast<std::int64_t>(effectList_.size())));
+        effectList_.insert(effectList_.begin() + static_cast<std::ptrdiff_t>(at), item);
+        turnOfNewMarkOfEffect(*item);
+        CommonUtils::countEffectUsedTimesWithEffectItem(item, patchItemsInPatchList_ ? patchItemsInPatchList_()
+                                                                                    : PatchItems{});
+        views_.reloadEffectTable();
+        coordinator_.addEffectItem(item);
+        sortEffectListWithCurrentSort();
+        const std::size_t shown = scrollEffectListToEffectItem(item);
+        if (shown < numberOfRows()) views_.selectEffectRows({shown});
+    } else if (const auto at = static_cast<std::size_t>(index); effectList_[at]->isDeleted) {
+        const auto& entry = effectList_[at];
+        item->isFavourite = entry->isFavourite;
+        item->effectUsedTimes = entry->effectUsedTimes;
+        effectList_[at] = item;
+        coordinator_.recoverEffectItem(item);
+        views_.reloadEffectTable();
+        views_.scrollEffectRowToVisible(at);
+        views_.selectEffectRows({at});
+    }
+    afterAdding();
+}
+
+void EffectScreenLogic::afterAdding()
+{
+    views_.resignEffectListFocus();
+    outlineViewSelectionDidChange();
+}
+
+void EffectScreenLogic::turnOfNewMarkOfEffect(const EffectItem& item)
+{
+    const auto isNewLeaf = [](const std::shared_ptr<DirectoryObject>& node) { return node && node->isNew; };
+    const auto hasNew = [](const std::shared_ptr<DirectoryObject>& node) { return node && node->hasNewChild; };
+    for (const auto& model : structureData_) {
+        if (!model) continue;
+        for (const auto& category : model->childDirectories) {
+            if (!category) continue;
+            for (const auto& leaf : category->childDirectories) {
+                const EffectItem* object = leaf ? leaf->effectItem() : nullptr;
+                if (object == nullptr || object->effectType != item.effectType) continue;
+                leaf->isNew = false;
+                const auto& leaves = category->childDirectories;
+                if (std::none_of(leaves.begin(), leaves.end(), isNewLeaf)) category->hasNewChild = false;
+                const auto& categories = model->childDirectories;
+                if (std::none_of(categories.begin(), categories.end(), hasNew)) model->hasNewChild = false;
+            }
+        }
+    }
+    views_.reloadEffectPool();
+}
+
+std::size_t EffectScreenLogic::scrollEffectListToEffectItem(const std::shared_ptr<EffectItem>& item)
+{
+    const auto found = std::find(effectList_.begin(), effectList_.end(), item);
+    if (found == effectList_.end()) return static_cast<std::size_t>(-1);
+    const auto row = static_cast<std::size_t>(found - effectList_.begin());
+    if (row < numberOfRows()) views_.scrollEffectRowToVisible(row);
+    return row;
+}
+
+void EffectScreenLogic::didClickSaveToDeviceButton()
+{
+    const auto nodes = views_.selectedPoolNodes();
+    if (nodes.size() != 1 || !nodes.front()) return;
+    const DirectoryObject& node = *nodes.front();
+    const EffectItem* item = node.effectItem();
+    if (node.isGroup || item == nullptr || node.isIncompatible) return;
+    addItemByDraggingBlock(item->copy(), 0);
+}
+
+std::shared_ptr<EffectItem> EffectScreenLogic::poolItemOfType(std::uint32_t effectType) const
+{
+    const std::function<std::shared_ptr<EffectItem>(const StructureData&)> search =
+        [&search, effectType](const StructureData& nodes) -> std::shared_ptr<EffectItem> {
+        for (const auto& node : nodes) {
+            if (!node) continue;
+            const EffectItem* object = node->effectItem();
+            if (object != nullptr && !node->isGroup && object->effectType == effectType) return object->copy();
+            if (auto found = search(node->childDirectories)) return found;
+        }
+        return nullptr;
+    };
+    return search(structureData_);
 }
 
 bool EffectScreenLogic::canDragEffectItem(const EffectItem& item) const

@@ -89,10 +89,36 @@ public:
     void setFavouriteItem(bool isFavourite, std::size_t row);
     void deleteEffectAtRow(std::size_t row);
     void recoverEffectAtRow(std::size_t row);
-    // A recovery asked for from the option menu: confirmed first.
-    void didClickOnRecoveryButtonAtIndex(std::size_t index);
     std::uint32_t getExistItemInDevice();
     void showEffectFullDialog();
+
+    // ---- the right-click protocol ----
+    // The answers of the option menu come with the effect it was opened for: they act on that effect
+    // wherever a sort moved it, and on nothing once it has left the list. Without an effect they act on
+    // the row at `index` when it holds one.
+    // The effect of a row, nothing for an empty one; counted first while the counts are not in, as the
+    // delete question tells its use count.
+    std::shared_ptr<EffectItem> itemForRightClickAtIndex(std::size_t index);
+    void didClickOnFavoriteButton(bool isFavourite, std::size_t index, const std::shared_ptr<EffectItem>& item = nullptr);
+    void didClickOnDeletingButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item = nullptr);
+    // A recovery asked for from the option menu: confirmed first, with the capacity checked on OK.
+    void didClickOnRecoveryButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item = nullptr);
+    // The property sheet, never for the unknown effect.
+    void didClickOnPropertyButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item = nullptr);
+
+    // ---- adding effects ----
+    // A pool effect dropped on `row` of the list, or loaded with the Load button (row 0): added when new,
+    // recovered in place when its entry is deleted, nothing when loaded; never past the capacity.
+    void addItemByDraggingBlock(const std::shared_ptr<EffectItem>& item, std::int64_t row);
+    // Clears the NEW mark of every pool leaf of the item's type, and the groups' marks that no longer
+    // have a new child; the pool reloads.
+    void turnOfNewMarkOfEffect(const EffectItem& item);
+    // The item's row, scrolled into view; npos when it is not in the list.
+    std::size_t scrollEffectListToEffectItem(const std::shared_ptr<EffectItem>& item);
+    // The Load button: one selected pool effect, compatible, is added as a copy at row 0.
+    void didClickSaveToDeviceButton();
+    // A copy of the pool's own item of that type, for a dropped effect; nothing when the pool has none.
+    std::shared_ptr<EffectItem> poolItemOfType(std::uint32_t effectType) const;
 
     // ---- the pool ----
     // Whether a pool effect may be dragged onto the list: new, or its entry deleted.
@@ -104,6 +130,10 @@ private:
     void selectItems(const EffectItems& items);
     EffectItems selectedItems() const;
     bool hasCapacity();
+    // The row of the effect an answer is for, as described at the right-click protocol.
+    std::optional<std::size_t> rowOfEffect(std::size_t index, const std::shared_ptr<EffectItem>& item) const;
+    // The focus leaves the list and the Load button follows the pool's selection.
+    void afterAdding();
     void applyUsedTimes(std::uint64_t generation, const EffectItems& counted);
 
     EffectCoordinator& coordinator_;

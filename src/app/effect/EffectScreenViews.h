@@ -24,6 +24,8 @@ public:
     virtual void selectEffectRows(const std::vector<std::size_t>& rows) = 0;
     virtual void scrollEffectRowToVisible(std::size_t row) = 0;
     virtual void scrollEffectListToTop() = 0;
+    // The list gives up the keyboard focus to the screen.
+    virtual void resignEffectListFocus() = 0;
     // The header cells' arrows by column identifier: 0 none, 1 ascending, 2 descending.
     virtual void setSortStates(const std::map<std::string, int>& sortStates) = 0;
 

@@ -11,8 +11,10 @@ public:
 
     void showInformation(const std::string& key) override;
     void showConfirmation(const std::string& titleKey, const std::optional<std::string>& argument,
-                          const std::string& firstButtonKey, const std::string& secondButtonKey, Action first,
-                          Action second, bool isDefaultFirstButton) override;
+                          const std::optional<Description>& description, const std::string& firstButtonKey,
+                          const std::string& secondButtonKey, Action first, Action second,
+                          bool isDefaultFirstButton) override;
+    void showEffectProperty(const std::shared_ptr<EffectItem>& item) override;
 
 private:
     ShowingDialogQueue& queue_;

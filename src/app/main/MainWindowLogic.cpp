@@ -472,6 +472,12 @@ void MainWindowLogic::readQFXListFail()
     parts_->dialogs.showInformation("Main_ReadQFXListFailed");
 }
 
+void MainWindowLogic::deviceEffectListRepaired(const std::optional<std::string>& droppedModule)
+{
+    if (droppedModule) parts_->dialogs.showInformation("Main_DeviceEffectDroppedFromList", *droppedModule);
+    else parts_->dialogs.showInformation("Main_DeviceEffectListRepaired");
+}
+
 void MainWindowLogic::effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects)
 {
     setEffectList(effects);

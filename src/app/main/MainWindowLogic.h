@@ -144,6 +144,7 @@ public:
     void didGetDeviceName(const std::string& name) override;
     void didGetDeviceMemory(float percentInUse) override;
     void readQFXListFail() override;
+    void deviceEffectListRepaired(const std::optional<std::string>& droppedModule) override;
     void didDoSynchronizationActionServer(const std::string& code) override;
     void didFinishSynchronizationActionServer(const std::string& code) override;
     void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;

@@ -49,6 +49,7 @@ QFXMainController::QFXMainController(Collaborators collaborators)
       version_(std::move(collaborators.version)),
       resourcesDirectory_(collaborators.resourcesDirectory)
 {
+    dialogs_.setEffectUpdateSheetFactory(std::move(collaborators.makeEffectUpdateSheet));
     for (int number = 1; number <= 18; ++number) {
         const QImage frame = NamedImages::image(ProcessingView::frameName(number));
         if (!frame.isNull()) syncIconImages_.push_back(frame);

@@ -57,6 +57,8 @@ public:
         std::string language;
         std::string historyUrlEn;
         std::string historyUrlJp;
+        // The effect screen's update sheet, made when the first update notice shows.
+        QueueMainDialogs::EffectUpdateSheetFactory makeEffectUpdateSheet;
     };
 
     explicit QFXMainController(Collaborators collaborators);

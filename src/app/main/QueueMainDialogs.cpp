@@ -2,9 +2,8 @@
 
 #include "app/dialogs/DuplicatingFileNameAlert.h"
 #include "app/dialogs/ShowingDialogQueue.h"
-#include "app/dialogs/UpdateInformationView.h"
+#include "app/screens/EffectUpdateSheet.h"
 #include "app/views/InterfaceTexts.h"
-#include "library/models/EffectItem.h"
 #include "platform/bundle/StringFormat.h"
 
 QString QueueMainDialogs::textOf(const std::string& key, const std::optional<std::string>& argument)
@@ -24,21 +23,20 @@ void QueueMainDialogs::clearAllDialog() { dialogQueue_.clearAllDialog(); }
 
 void QueueMainDialogs::showEffectUpdateSheet(const std::vector<UpdatedEffect>& updatedEffectItems)
 {
-    QString text = textOf("Main_EffectUpdate");
-    text.replace(QStringLiteral("%ld"), QString::number(updatedEffectItems.size()));
-    for (const auto& entry : updatedEffectItems) {
-        if (!entry.effectItem) continue;
-        text += QStringLiteral("\n%1: %2 \u2192 %3")
-                    .arg(QString::fromStdString(entry.effectItem->effectName), QString::fromStdString(entry.oldVersion),
-                         QString::fromStdString(entry.effectItem->effectVersion));
-    }
-    dialogQueue_.addBlockActionQueue([this, text]() -> QDialog* {
-        auto* view = new UpdateInformationView(text);
-        QPointer<UpdateInformationView> guarded(view);
-        view->setActionForOkButton([this, guarded] {
-            if (guarded) dialogQueue_.closeSheetOf(guarded);
+    std::vector<EffectUpdateSheet::UpdatedEffect> entries;
+    entries.reserve(updatedEffectItems.size());
+    for (const auto& entry : updatedEffectItems) entries.push_back({entry.effectItem, entry.oldVersion});
+    dialogQueue_.addBlockActionQueue([this, entries = std::move(entries)]() mutable -> QDialog* {
+        if (!updatedEffectViewContent_) {
+            updatedEffectView_ = makeEffectUpdateSheet_ ? makeEffectUpdateSheet_() : nullptr;
+            updatedEffectViewContent_ = updatedEffectView_ ? updatedEffectView_->view() : nullptr;
+        }
+        if (!updatedEffectViewContent_) return nullptr;
+        updatedEffectView_->setUpdatedEffectItems(std::move(entries));
+        updatedEffectView_->setDismissActionBlock([this] {
+            if (updatedEffectViewContent_) dialogQueue_.closeSheetOf(updatedEffectViewContent_);
         });
-        return dialogQueue_.sheetWindowWithView(view);
+        return dialogQueue_.sheetWindowWithView(updatedEffectViewContent_);
     });
 }
 

@@ -48,6 +48,42 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree&
     utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
 }
 
+// ---- patch files crossing the screen by drag and drop ----
+
+std::string CommonUtilsPatchCoordinator::applicationFolder() { return utils_.rootPath(); }
+
+bool CommonUtilsPatchCoordinator::checkFilePatchWithfilePath(const std::string& path)
+{
+    return utils_.checkFilePatchWithfilePath(path);
+}
+
+bool CommonUtilsPatchCoordinator::isPatchFileIncompatibleWithPath(const std::string& path)
+{
+    return utils_.isPatchFileIncompatibleWithPath(path);
+}
+
+std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::readFilePatchWithPath(const std::string& path)
+{
+    return utils_.readFilePatchWithPath(path);
+}
+
+std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithInfo(const std::string& source,
+                                                                               const std::string& toPath,
+                                                                               const WriteInfo& info)
+{
+    return utils_.writeFilePatchWithPath(source, toPath, {info.replace, info.copiedToFinder, info.index});
+}
+
+void CommonUtilsPatchCoordinator::copyGroup(const DirectoryObject& group, const std::string& toPath)
+{
+    utils_.copyGroup(group, toPath);
+}
+
+bool CommonUtilsPatchCoordinator::checkBackupGroupTheSeemModel(const std::string& groupName)
+{
+    return utils_.checkBackupGroupTheSeemModel(groupName);
+}
+
 // ---- the patch pool's files ----
 
 std::string CommonUtilsPatchCoordinator::localPoolFolder() { return utils_.pathUnderRoot(CommonUtils::kTempLocal); }

@@ -19,6 +19,15 @@ public:
     void updatePatchWarningInPatchPool(const Tree& pool) override;
     void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied) override;
 
+    std::string applicationFolder() override;
+    bool checkFilePatchWithfilePath(const std::string& path) override;
+    bool isPatchFileIncompatibleWithPath(const std::string& path) override;
+    std::shared_ptr<PatchItem> readFilePatchWithPath(const std::string& path) override;
+    std::shared_ptr<PatchItem> writeFilePatchWithInfo(const std::string& source, const std::string& toPath,
+                                                      const WriteInfo& info) override;
+    void copyGroup(const DirectoryObject& group, const std::string& toPath) override;
+    bool checkBackupGroupTheSeemModel(const std::string& groupName) override;
+
     std::string localPoolFolder() override;
     bool fileExistsAtPath(const std::string& path) override;
     bool createDirectoryAtPath(const std::string& path) override;

@@ -306,6 +306,7 @@ void CustomTableViewForPatch::mouseMoveEvent(QMouseEvent* event)
     dragged_ = true;
     apply(rules_.dragSelect(static_cast<std::uint64_t>(row), event->modifiers().testFlag(Qt::ControlModifier),
                             selectedRowSet()));
+    startRowDrag();
 }
 
 void CustomTableViewForPatch::mouseReleaseEvent(QMouseEvent* event)

@@ -5,14 +5,20 @@
 #include <QTableView>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
+#include "app/patch/PatchDropServices.h"
+#include "app/patch/PatchListDragState.h"
 #include "app/patch/PatchListSelectionRules.h"
 
 class AppDelegate;
+class DropMarkerView;
+class PatchDragMimeData;
 class PatchListOptionMenu;
 class TableViewForPatchRightClickDelegate;
 class TableViewForUtilityDelegate;
@@ -81,6 +87,24 @@ public:
     bool optionMenuCanReadFromPatchPool() override;
     bool optionMenuCanSaveToPatchPool() override;
 
+    // ==== drag and drop (CustomTableViewForPatchDrops.cpp) ====
+    PatchListDragState& dragState() { return dragState_; }
+    const PatchListDragState& dragState() const { return dragState_; }
+    PatchDropServices& dropHandlers() { return dropServices_; }
+    // Makes the data of a drag from this view; set by the screen.
+    using DragDataFactory = std::function<std::unique_ptr<PatchDragMimeData>(QWidget* source, const char* type)>;
+    void setDragDataFactory(DragDataFactory factory) { dragDataFactory_ = std::move(factory); }
+    // Runs the drag and returns when it is over; a QDrag when none is set.
+    using DragStarter = std::function<void(std::unique_ptr<PatchDragMimeData> data)>;
+    void setDragStarter(DragStarter starter) { dragStarter_ = std::move(starter); }
+    // Drags the selected rows; called once the pointer has moved far enough from the press.
+    void startRowDrag();
+    // The reorder marker, none when no drop would land.
+    DropMarkerView* dropMarker() const;
+    // Shows `count` rows from `start` selected, up to the first empty row; the selection list stays.
+    void selectRowWhenDraggingAtRow(std::int64_t start, std::int64_t count);
+    // ==== end of drag and drop ====
+
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -92,6 +116,10 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void rightMouseUp(QPoint position);
@@ -114,6 +142,16 @@ private:
     bool lockTableView_ = false;
     bool rulerVisible_ = false;
     QPoint mouseDownPoint_;
+    // Drag and drop.
+    int dragOver(QDragMoveEvent* event, bool entering);
+    void drawMarker(int row, bool bottom);
+    void removeMarker();
+    void endDrag();
+    PatchListDragState dragState_;
+    PatchDropServices dropServices_;
+    DragDataFactory dragDataFactory_;
+    DragStarter dragStarter_;
+    QPointer<DropMarkerView> marker_;
     // Of the press being handled: 2 for the second press of a double click; whether it became a drag.
     int clickCount_ = 1;
     bool dragged_ = false;

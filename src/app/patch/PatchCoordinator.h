@@ -38,6 +38,27 @@ public:
         applied();
     }
 
+    // ---- patch files crossing the screen by drag and drop (paths absolute) ----
+    // The patch write info of a copy: `copiedToFinder` names the copy after the patch (with "index - "
+    // before it when `index` is not negative) and makes the folder.
+    struct WriteInfo {
+        bool replace = false;
+        bool copiedToFinder = false;
+        std::int64_t index = -1;
+    };
+    // The program's own folder under the user's application-support folder; drops from inside it are refused.
+    virtual std::string applicationFolder() = 0;
+    virtual bool checkFilePatchWithfilePath(const std::string& path) = 0;
+    virtual bool isPatchFileIncompatibleWithPath(const std::string& path) = 0;
+    virtual std::shared_ptr<PatchItem> readFilePatchWithPath(const std::string& path) = 0;
+    // The copy, read back; none when it failed.
+    virtual std::shared_ptr<PatchItem> writeFilePatchWithInfo(const std::string& source, const std::string& toPath,
+                                                              const WriteInfo& info) = 0;
+    // The group's folder with its patches, inside `toPath`.
+    virtual void copyGroup(const DirectoryObject& group, const std::string& toPath) = 0;
+    // Whether a backup-all group of that name was made for the connected model.
+    virtual bool checkBackupGroupTheSeemModel(const std::string& groupName) = 0;
+
     // ---- the patch pool's files (paths absolute) ----
     // The pool's working folder, "Temp/Local" under the root.
     virtual std::string localPoolFolder() = 0;

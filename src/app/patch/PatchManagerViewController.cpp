@@ -70,6 +70,8 @@ PatchManagerViewController::PatchManagerViewController(Collaborators collaborato
     buildUndoHandlers();
     buildBackupAllRestoreAll();
     observeUndoNotifications();
+    initDraggingRegister();
+    initDraggingOperator();
     setArrowImageWithBackupAllAndRestoreAllState();
 }
 
@@ -201,10 +203,6 @@ void PatchManagerViewController::observeUndoNotifications()
             }));
     }
 }
-
-void PatchManagerViewController::initDraggingRegister() {}
-
-void PatchManagerViewController::initDraggingOperator() {}
 
 void PatchManagerViewController::viewDidAppear()
 {

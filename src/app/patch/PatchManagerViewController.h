@@ -201,6 +201,38 @@ public:
     Node backupToPatchDirectoryWithIndex(std::int64_t index);
     // ==== end of the patch pool outline ====
 
+    // ==== drag and drop (PatchManagerViewControllerDrops.cpp) ====
+    // The made-up destinations the two views hand the drag's source.
+    static constexpr const char* kRightPanel = "rightPanel";
+    static constexpr const char* kPatchListPanel = "patchListPanel";
+    static constexpr const char* kNewPatchGroupFormat = "New Patch Group %1";
+    // Every drop of a row of either view ends here: list rows dropped on the pool answer their row numbers;
+    // pool items dropped on the list replace its slots (or restore a backup-all group of the model); a
+    // folder gets patch files, several items inside a new group folder.
+    std::vector<std::int64_t> namesOfPromisedFilesDroppedAtDestination(const std::string& destination);
+    // The list's drop validation: keeps the proposed row and whether it lies above a filler row.
+    int validateDrop(std::int64_t proposedRow, bool aboveOperation);
+    // Dropped patches (copied already) replace the list's slots from `row` on; only slots the device has.
+    void replaceItemByDragging(const PatchItems& items, std::int64_t row);
+    // The pool drag's count: compatible patches, -1 for a backup-all group of the connected model.
+    std::int64_t numberOfDraggedItems() const;
+    // The new group folder's name for a drop of several items in a folder, at the clock's time.
+    std::string newPatchGroupFolderName() const;
+    // The time new group folders are named after; the system clock when none is set.
+    void setDropClock(std::function<std::chrono::system_clock::time_point()> clock) { dropClock_ = std::move(clock); }
+    // A fresh staging folder under "Temp" for a drag that another program asks files of; the previous one
+    // goes.
+    std::string makeDragStagingFolder();
+    const std::string& dragStagingFolder() const { return dragStagingFolder_; }
+
+private:
+    void dropPoolItemsOnList(const Nodes& items);
+    void writeDraggedFilesToFolder(const Nodes& items, const std::string& destination);
+    std::function<std::chrono::system_clock::time_point()> dropClock_;
+    std::string dragStagingFolder_;
+    int dragStagingSerial_ = 0;
+    // ==== end of drag and drop ====
+
 private:
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;

@@ -243,9 +243,10 @@ void PatchPoolOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
     clickCount_ = 2;
 }
 
-void PatchPoolOutlineView::mouseMoveEvent(QMouseEvent* /*event*/)
+void PatchPoolOutlineView::mouseMoveEvent(QMouseEvent* event)
 {
-    // Drags are the pool's drag-and-drop work; a move never changes the selection.
+    // A move never changes the selection; it may start a drag of it.
+    if (event->buttons() & Qt::LeftButton) mouseDragged(event->scenePosition(), event->position().toPoint());
 }
 
 void PatchPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)

@@ -10,11 +10,16 @@
 #include <memory>
 
 #include "app/patch/OptionMenuForPatchPoolDelegate.h"
+#include "app/patch/PatchDropServices.h"
+#include "app/patch/PatchPoolDragRules.h"
+#include "app/patch/PoolDragState.h"
 #include "library/text/TextRuleContext.h"
 
 class AppDelegate;
 class BackupPatch;
 #include "app/controls/CustomScroller.h"
+class DropMarkerView;
+class PatchDragMimeData;
 class PatchPoolModel;
 class PatchPoolOutlineViewDelegate;
 class PoolNameEditor;
@@ -90,11 +95,37 @@ public:
                                                                  const Node& group) override;
     bool optionMenuForPatchPoolCanCopyToDeviceMemory(OptionMenuForPatchPool* menu) override;
 
+    // ==== drag and drop (PatchPoolOutlineViewDrops.cpp) ====
+    PoolDragState& dragState() { return dragState_; }
+    const PoolDragState& dragState() const { return dragState_; }
+    PatchDropServices& dropServices() { return dropServices_; }
+    // The rows as the drop rules see them.
+    const PatchPoolDragRules::Tree& dragTree() const;
+    // Makes the data of a drag from this view; set by the screen.
+    using DragDataFactory = std::function<std::unique_ptr<PatchDragMimeData>(QWidget* source, const char* type)>;
+    void setDragDataFactory(DragDataFactory factory) { dragDataFactory_ = std::move(factory); }
+    // Runs the drag and returns when it is over; a QDrag when none is set.
+    using DragStarter = std::function<void(std::unique_ptr<PatchDragMimeData> data)>;
+    void setDragStarter(DragStarter starter) { dragStarter_ = std::move(starter); }
+    // The marker shown over a row, none when no drop would land.
+    DropMarkerView* dropMarker() const;
+    // The pool's dragged count, from its own drag in progress.
+    std::int64_t getNumberOfDraggedItems(const std::function<bool(const std::string&)>& isSameModel) const;
+    // Starts the drag of the selection when the pointer has moved 2 points from the press over a
+    // selected row; `scenePoint` in window coordinates, `viewPoint` in the viewport's.
+    void mouseDragged(QPointF scenePoint, QPoint viewPoint);
+    void draggingDidEnd();
+    // ==== end of drag and drop ====
+
 signals:
     // A Ctrl-click or right-button release, for the option menu.
     void rightMouseReleased(QPoint position);
 
 protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
@@ -130,6 +161,16 @@ private:
     QPointer<PoolNameEditor> editor_;
     int clickCount_ = 1;
     int boundsChangeCount_ = 0;
+    // Drag and drop.
+    int draggingUpdated(QDragMoveEvent* event);
+    void removeMarker();
+    void drawInsertion();
+    PoolDragState dragState_;
+    PatchDropServices dropServices_;
+    DragDataFactory dragDataFactory_;
+    DragStarter dragStarter_;
+    QPointer<DropMarkerView> marker_;
+    mutable std::unique_ptr<PatchPoolDragRules::Tree> dragTree_;
     // The open groups by item, so a reload of a changed tree opens the same groups again.
     QSet<const DirectoryObject*> expandedItems_;
 };

@@ -13,6 +13,10 @@
 // arguments are valid during the call only; an empty buffer stands for "none".
 class CQFXMidiDelegate {
 public:
+    // A read whose file the device does not have: told apart from a device error, so a unit that lost its
+    // effect list can be given it back instead of being let go.
+    static constexpr std::int32_t kReadNoSuchFile = -3;
+
     virtual ~CQFXMidiDelegate() = default;
 
     virtual void getNewDevicePlugin() = 0;

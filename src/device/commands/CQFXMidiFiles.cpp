@@ -82,7 +82,9 @@ void CQFXMidi::subCommandFindFirstWithFilePath(const Op& op, const std::string& 
     // code only when it fails, and with the name it found: a success code, or a result for another
     // name, is the late answer to an earlier request and must not end this one.
     const bool waiting = m_device.registerFFSRespondenceMessage(
-        step(op, [this, op](bool, auto code) { finishRead(op, asCode(code) == kNoSuchFile ? -2 : 0, {}, 0); }),
+        step(op, [this, op](bool, auto code) {
+            finishRead(op, asCode(code) == kNoSuchFile ? CQFXMidiDelegate::kReadNoSuchFile : 0, {}, 0);
+        }),
         [](std::int32_t code) { return code != 0; });
     if (!waiting) {
         finishRead(op, 0, {}, 0);

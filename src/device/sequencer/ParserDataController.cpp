@@ -661,7 +661,11 @@ void ParserDataController::readFileQFXListAndQFXCallbackWithState(std::int32_t s
         if (!finishOperation(Kind::GetQFXListOrQFX)) return;
         const bool deviceError = state == -2;
         afterResult(deviceError);
-        if (auto* d = delegate()) d->getQFXListOrQFXWithState(state == 1 ? 1 : deviceError ? -4 : 0, contents);
+        const std::int32_t result = state == 1                                      ? 1
+                                    : deviceError                                   ? -4
+                                    : state == CQFXMidiDelegate::kReadNoSuchFile ? ParserDataDelegate::kNoSuchFile
+                                                                                    : 0;
+        if (auto* d = delegate()) d->getQFXListOrQFXWithState(result, contents);
         if (!deviceError) checkAddOperation();
     });
 }

@@ -12,12 +12,14 @@
 // because the device never gave its patch size; -1 the watchdog expired and the connection is gone;
 // -2 not connected; -3 refused by the sequencer's own checks, or a device error after which the device
 // is being ejected; -4 a device error on a file read or write, a dump or a size query, the device being
-// ejected. Connection states: 1 connected; 0 the device found earlier is gone; 2 no device; 3 editor
+// ejected; -6 (kNoSuchFile) a file read found no such file on the device, the connection stays. Connection states: 1 connected; 0 the device found earlier is gone; 2 no device; 3 editor
 // mode refused on a plug-in; -1, -2, -3 a description query failed. Calls come from the sequencer's own
 // queue (only the -3 of an effect write whose local file is missing comes at once, on the requesting
 // thread); an adopter returns at once and does its work elsewhere.
 class ParserDataDelegate {
 public:
+    static constexpr std::int32_t kNoSuchFile = -6;
+
     virtual ~ParserDataDelegate() = default;
 
     virtual void notifyDataPatchChange(const PatchObject& patch) = 0;

@@ -7,7 +7,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-#include "EffectScreenFakes.h"
+#include "EffectControllerRig.h"
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
 #include "app/controls/TableRowChecks.h"
@@ -26,54 +26,6 @@
 using namespace effect_test;
 
 namespace {
-
-void mouse(QWidget* target, QEvent::Type type, const QPoint& point, Qt::MouseButtons buttons = Qt::LeftButton,
-           Qt::MouseButton button = Qt::LeftButton)
-{
-    QMouseEvent event(type, QPointF(point), target->mapToGlobal(QPointF(point)), button, buttons, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &event);
-}
-
-void click(QWidget* target, const QPoint& point)
-{
-    mouse(target, QEvent::MouseButtonPress, point);
-    mouse(target, QEvent::MouseButtonRelease, point, Qt::NoButton);
-}
-
-// The real screen, offscreen, over fake neighbours.
-class EffectManagerViewControllerTest : public ::testing::Test {
-protected:
-    EffectManagerViewControllerTest()
-    {
-        appDelegate.setDeviceConnected(true);
-        controller.view()->resize(1200, 700);
-        controller.view()->show();
-        settle();
-    }
-
-    void settle() { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30)); }
-    CustomTableViewForEffect& table() { return *controller.leftPanelTableView(); }
-    EffectPoolOutlineView& pool() { return *controller.rightPanelOutlineView(); }
-    QRect cell(int row, const std::string& column)
-    {
-        return table().visualRect(controller.effectListModel()->index(row, EffectListModel::columnOfIdentifier(column)));
-    }
-    void setList(std::vector<std::shared_ptr<EffectItem>> list)
-    {
-        controller.setEffectList(std::move(list));
-        controller.setIsEffectListLoaded(true);
-        controller.reloadDataInEffectList();
-        settle();
-    }
-    QPoint poolRowCentre(int row) { return pool().visualRect(pool().indexForRow(row)).center(); }
-
-    QApplication& application = testing_app::application();
-    testing_app::CallLog log;
-    AppDelegate appDelegate;
-    testing_app::FakeEffectCoordinator coordinator{log};
-    testing_app::FakeEffectDialogs dialogs{log};
-    EffectManagerViewController controller{{appDelegate, coordinator, dialogs}};
-};
 
 TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCannotBeSelected)
 {

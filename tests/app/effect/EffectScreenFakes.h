@@ -31,6 +31,7 @@ public:
     void selectEffectRows(const std::vector<std::size_t>& rows) override { selection = rows; }
     void scrollEffectRowToVisible(std::size_t row) override { calls.push_back("scrollTo " + std::to_string(row)); }
     void scrollEffectListToTop() override { calls.push_back("scrollToTop"); }
+    void resignEffectListFocus() override { calls.push_back("resignFocus"); }
     void setSortStates(const std::map<std::string, int>& states) override { sortStates = states; }
     void reloadEffectPool() override { calls.push_back("reloadPool"); }
     void forceExpandTopNodes() override { calls.push_back("expandTop"); }

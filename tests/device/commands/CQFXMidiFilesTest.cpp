@@ -38,7 +38,7 @@ TEST(CQFXMidiFiles, ReadReportsMissingFilesLongNamesAndFindCodes)
 {
     Connected rig;
     rig.qfx->readFFSFileListWithFilePath("NOPE.QF2");
-    EXPECT_EQ(rig.next(0), "read -2");
+    EXPECT_EQ(rig.next(0), "read -3");
     rig.qfx->readFFSFileListWithFilePath("ABCDEFGHIJKLMN");
     EXPECT_EQ(rig.next(1), "read -1");
     rig.fs.changeFaults([](auto& f) { f.failCount[0x25] = 3; });
@@ -279,10 +279,14 @@ TEST(CQFXMidiFiles, UnpluggingMidTransferLeavesTheChainToTheWatchdog)
 {
     Connected rig;
     rig.fs.setFile("BIG.QF2", pattern(20000));
+    // Two chunks land; the third one's answer waits until the cable is pulled, or the read could finish first.
+    rig.unit.holdReplies(sim::RequestKey::fileSystem(0x22), 2);
     rig.qfx->readFFSFileListWithFilePath("BIG.QF2");
-    ASSERT_TRUE(rig.waitForFunction("60 22", 3, false));  // letting answers land could finish the read
+    ASSERT_TRUE(rig.waitForFunction("60 22", 3, false));
     rig.unplug();
     rig.loop.runUntil([&] { return !rig.recorder.events().empty(); });
+    rig.unit.releaseReplies();
+    rig.settle();
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
     rig.qfx->clearWaitingBlock();
     rig.qfx->disconnectCurrentDevice();

@@ -342,6 +342,7 @@ TEST_F(Sequencer, ResultsMapToTheirCodesAndDeviceErrorsEjectAlone)
         {[&] { seq->getQFXList(); }, [&](auto& d) { d.readFileQFXListAndQFXCallbackWithState(1, data, 99); }, "read 1 10", false},
         {[&] { seq->getQFXList(); }, [](auto& d) { d.readFileQFXListAndQFXCallbackWithState(0, {}, 0); }, "read 0 none", false},
         {[&] { seq->getQFXList(); }, [](auto& d) { d.readFileQFXListAndQFXCallbackWithState(-2, {}, 0); }, "read -4 none", true},
+        {[&] { seq->getQFXList(); }, [](auto& d) { d.readFileQFXListAndQFXCallbackWithState(-3, {}, 0); }, "read -6 none", false},
         {[&] { seq->writeQFXListAndQFXWithFileName("A", patchFile("fx"), 0); }, [](auto& d) { d.writeFileListCallbackWithState(0); }, "write 0", false},
         {[&] { seq->writeQFXListAndQFXWithFileName("A", patchFile("fx"), 0); }, [](auto& d) { d.writeFileListCallbackWithState(-1); }, "write -4", true},
         {[&] { seq->getAllPatchDataDump(); }, [&](auto& d) { d.dumpAllPatchCallbackWithState(1, dumped); }, "dump 1 12", false},

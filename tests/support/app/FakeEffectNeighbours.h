@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,15 +45,24 @@ public:
     explicit FakeEffectDialogs(CallLog& log) : log_(log) {}
 
     Action first, second;
+    std::shared_ptr<EffectItem> propertyItem;
 
     void showInformation(const std::string& key) override { log_.push_back("information " + key); }
-    void showConfirmation(const std::string& titleKey, const std::optional<std::string>& argument, const std::string&,
-                          const std::string&, Action firstAction, Action secondAction, bool isDefaultFirstButton) override
+    void showConfirmation(const std::string& titleKey, const std::optional<std::string>& argument,
+                          const std::optional<Description>& description, const std::string&, const std::string&,
+                          Action firstAction, Action secondAction, bool isDefaultFirstButton) override
     {
         log_.push_back("confirm " + titleKey + (argument ? " " + *argument : std::string()) +
+                       (description ? " [" + description->key + " " + std::to_string(description->count) + "]"
+                                    : std::string()) +
                        (isDefaultFirstButton ? " (first default)" : " (second default)"));
         first = std::move(firstAction);
         second = std::move(secondAction);
+    }
+    void showEffectProperty(const std::shared_ptr<EffectItem>& item) override
+    {
+        log_.push_back("property " + (item ? item->effectName : std::string("(none)")));
+        propertyItem = item;
     }
 
 private:

@@ -55,6 +55,60 @@ public:
     void updatePatchWarningInPatchList(const PatchItems&) override { log_.push_back("updatePatchWarningInPatchList"); }
     void updatePatchWarningInPatchPool(const Tree&) override { log_.push_back("updatePatchWarningInPatchPool"); }
 
+    // ---- files crossing by drag and drop: patch files are the paths ending in ".qptc" ----
+    std::string application = "/home/u/.local/share/PEXO Rigmora";
+    // By file stem: files that read as patches of another model.
+    std::set<std::string> incompatibleFiles;
+    // Backup-all group names made for the connected model.
+    std::set<std::string> sameModelGroups;
+    // What each copy was handed: source, folder and info.
+    struct InfoWrite {
+        std::string source;
+        std::string toPath;
+        WriteInfo info;
+    };
+    std::vector<InfoWrite> infoWrites;
+
+    std::string applicationFolder() override { return application; }
+    bool checkFilePatchWithfilePath(const std::string& path) override
+    {
+        return std::filesystem::path(path).extension() == ".qptc";
+    }
+    bool isPatchFileIncompatibleWithPath(const std::string& path) override
+    {
+        return incompatibleFiles.count(std::filesystem::path(path).stem().string()) > 0;
+    }
+    std::shared_ptr<PatchItem> readFilePatchWithPath(const std::string& path) override
+    {
+        if (!checkFilePatchWithfilePath(path)) return nullptr;
+        auto item = std::make_shared<PatchItem>();
+        item->path = path;
+        item->patchName = std::filesystem::path(path).stem().string();
+        return item;
+    }
+    std::shared_ptr<PatchItem> writeFilePatchWithInfo(const std::string& source, const std::string& toPath,
+                                                      const WriteInfo& info) override
+    {
+        const std::filesystem::path file(source);
+        log_.push_back("writeFilePatchWithInfo " + file.filename().string() + " -> " + toPath +
+                       (info.copiedToFinder ? " finder" : "") +
+                       (info.index >= 0 ? " index " + std::to_string(info.index) : std::string()));
+        infoWrites.push_back({source, toPath, info});
+        if (failingCopies.count(file.stem().string())) return nullptr;
+        auto copied = std::make_shared<PatchItem>();
+        copied->patchName = file.stem().string();
+        copied->path = (std::filesystem::path(toPath) / file.filename()).string();
+        return copied;
+    }
+    void copyGroup(const DirectoryObject& group, const std::string& toPath) override
+    {
+        log_.push_back("copyGroup " + group.name.value_or("") + " -> " + toPath);
+    }
+    bool checkBackupGroupTheSeemModel(const std::string& groupName) override
+    {
+        return sameModelGroups.count(groupName) > 0;
+    }
+
     // ---- the pool's files: a disk of paths in memory; copies and moves succeed unless a patch is named ----
     std::string local = "/root/Temp/Local";
     std::set<std::string> existing;

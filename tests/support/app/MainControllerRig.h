@@ -11,6 +11,7 @@
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/main/QFXMainController.h"
 #include "app/effect/EffectManagerViewController.h"
+#include "app/effect/EffectUpdateView.h"
 #include "app/screens/PlaceholderPatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindow.h"
@@ -54,7 +55,7 @@ protected:
                                                                                  effectDialogs}),
                                   std::make_unique<PlaceholderPatchScreen>(),
                                   std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
-                                  "", ""}};
+                                  "", "", [] { return new EffectUpdateView; }}};
 };
 
 }  // namespace testing_app

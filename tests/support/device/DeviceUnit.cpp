@@ -1,5 +1,6 @@
 #include "support/device/DeviceUnit.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "device/formats/MIDIMessageUtil.h"
@@ -90,6 +91,54 @@ void DeviceUnit::lengthenNextReply(const RequestKey& key, std::size_t extra)
     m_lengthen[key] = extra;
 }
 
+void DeviceUnit::faultAt(const RequestKey& key, int nth, Fault fault)
+{
+    const std::size_t count = m_device.requestCount(key) + static_cast<std::size_t>(std::max(nth, 1));
+    std::lock_guard lock(m_mutex);
+    m_target = Target{key, count, fault};
+}
+
+void DeviceUnit::clearFaults()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_target.reset();
+        m_silentForGood = false;
+        m_codes.clear();
+        m_shorten.clear();
+        m_lengthen.clear();
+        m_halve.clear();
+    }
+    m_files.changeFaults([](SimulatedFileSystem::Faults& f) { f.failCount.clear(); });
+    m_patches.changeFaults([](SimulatedPatchMemory::Faults& f) { f.failCount.clear(); });
+}
+
+bool DeviceUnit::admit(const RequestKey& key, std::size_t countOfKey)
+{
+    Fault fault{};
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_silentForGood) return false;
+        if (!m_target || m_target->key != key || m_target->count != countOfKey) return true;
+        fault = m_target->fault;
+        m_target.reset();
+        switch (fault) {
+        case Fault::SilentForGood: m_silentForGood = true; return false;
+        case Fault::SilentOnce: return false;
+        case Fault::Cut: m_halve.insert(key); return true;
+        case Fault::Grown: m_lengthen[key] = 16; return true;
+        case Fault::Unplug:
+        case Fault::ErrorCode: break;
+        }
+    }
+    if (fault == Fault::Unplug) {
+        m_device.unplug();
+        return false;
+    }
+    failFunction(key, 1000);
+    return true;
+}
+
 DeviceUnit::~DeviceUnit()
 {
     releaseReplies();
@@ -102,10 +151,10 @@ void DeviceUnit::delayReplies(const RequestKey& key, std::chrono::milliseconds d
     m_delays[key] = delay;
 }
 
-void DeviceUnit::holdReplies(const RequestKey& key)
+void DeviceUnit::holdReplies(const RequestKey& key, std::size_t answered)
 {
     std::lock_guard lock(m_mutex);
-    m_held.insert(key);
+    m_held[key] = answered;
 }
 
 void DeviceUnit::releaseReplies()
@@ -142,7 +191,11 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
     std::chrono::milliseconds delay{0};
     {
         std::unique_lock lock(m_mutex);
-        m_released.wait(lock, [&] { return !m_held.contains(key); });
+        m_released.wait(lock, [&] {
+            const auto held = m_held.find(key);
+            return held == m_held.end() || held->second > 0;
+        });
+        if (const auto held = m_held.find(key); held != m_held.end()) --held->second;
         if (const auto it = m_delays.find(key); it != m_delays.end()) delay = it->second;
         if (const auto it = m_shorten.find(key); it != m_shorten.end()) {
             if (it->second + 1 < message.size()) {
@@ -150,6 +203,10 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
                 message.push_back(0xF7);
             }
             m_shorten.erase(it);
+        }
+        if (m_halve.erase(key) > 0) {
+            message.resize(message.size() / 2);
+            message.push_back(0xF7);
         }
         if (const auto it = m_lengthen.find(key); it != m_lengthen.end()) {
             message.insert(message.end() - 1, it->second, 0x00);
@@ -162,6 +219,7 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
 
 void DeviceUnit::install()
 {
+    m_device.setGate([this](const RequestKey& key, std::size_t countOfKey) { return admit(key, countOfKey); });
     const auto respondence = [this](RequestKey key) {
         return [this, key](SimulatedDevice& device, const Bytes&) {
             const auto code = static_cast<std::uint8_t>(takeCode(key) & 0x7F);

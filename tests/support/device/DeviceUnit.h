@@ -5,8 +5,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "common/Bytes.h"
@@ -57,11 +57,27 @@ public:
     // The next reply to the key is cut to `length` bytes (F7 kept) or grown by `extra` zero bytes before F7.
     void shortenNextReply(const RequestKey& key, std::size_t length);
     void lengthenNextReply(const RequestKey& key, std::size_t extra);
+    // What the unit does to one request a test picks.
+    enum class Fault {
+        Unplug,         // the cable is pulled as the request arrives
+        SilentOnce,     // that request gets no answer
+        SilentForGood,  // neither it nor any later request gets one, until the faults are cleared
+        Cut,            // its reply is cut to half its length (F7 kept)
+        Grown,          // its reply carries sixteen zero bytes more before F7
+        ErrorCode,      // it and every later request of its key are answered with code 1, until cleared
+    };
+    // The `nth` request of `key` from now on (1: the next one) meets `fault`; one such fault at a time, so
+    // a test reaches any step of an operation, the second module write or the list's own rewrite alike.
+    void faultAt(const RequestKey& key, int nth, Fault fault);
+    // Lifts the picked fault, its silence, and every error code and cut or grown reply still pending: the
+    // unit switched off and on.
+    void clearFaults();
     // Answers of the key wait this long first (the device-side thread stalls, as a busy unit would).
     void delayReplies(const RequestKey& key, std::chrono::milliseconds delay);
     // Answers of the key wait on the device side until released, so a test can line up what the host
-    // does before they land. Everything held must be released before the unit goes.
-    void holdReplies(const RequestKey& key);
+    // does before they land; the first `answered` still go out, to hold a transfer in its middle.
+    // Everything held must be released before the unit goes.
+    void holdReplies(const RequestKey& key, std::size_t answered = 0);
     void releaseReplies();
     // A wire rate both ways and a latency before every reply; zero switches pacing off.
     void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply);
@@ -75,6 +91,8 @@ private:
     void send(const RequestKey& key, Bytes message);
     std::uint8_t deviceID() { return m_device.state().identity.familyLow; }
     std::int32_t takeCode(const RequestKey& key);
+    // The gate's side of faultAt: false leaves the request unanswered.
+    bool admit(const RequestKey& key, std::size_t countOfKey);
 
     SimulatedDevice m_device;
     SimulatedPatchMemory m_patches;
@@ -84,8 +102,17 @@ private:
     std::map<RequestKey, std::pair<int, std::int32_t>> m_codes;
     std::map<RequestKey, std::size_t> m_shorten;
     std::map<RequestKey, std::size_t> m_lengthen;
+    std::set<RequestKey> m_halve;
+    struct Target {
+        RequestKey key;
+        std::size_t count = 0;
+        Fault fault = Fault::SilentOnce;
+    };
+    std::optional<Target> m_target;
+    bool m_silentForGood = false;
     std::map<RequestKey, std::chrono::milliseconds> m_delays;
-    std::set<RequestKey> m_held;
+    // Held keys, each with the answers still let through.
+    std::map<RequestKey, std::size_t> m_held;
     std::condition_variable m_released;
 };
 

@@ -78,6 +78,12 @@ void SimulatedDevice::setHandler(const RequestKey& key, Handler handler)
     m_handlers[key] = std::move(handler);
 }
 
+void SimulatedDevice::setGate(Gate gate)
+{
+    std::lock_guard lock(m_mutex);
+    m_gate = std::move(gate);
+}
+
 void SimulatedDevice::removeHandler(const RequestKey& key)
 {
     std::lock_guard lock(m_mutex);
@@ -102,6 +108,9 @@ std::size_t SimulatedDevice::requestCount(const RequestKey& key) const
 void SimulatedDevice::receive(const Bytes& message, Clock::time_point sent)
 {
     Handler handler;
+    Gate gate;
+    RequestKey key;
+    std::size_t countOfKey = 0;
     // The cable starts carrying the message when the host sent it, not when this thread got to it.
     const auto now = sent;
     Clock::time_point arrived = now;
@@ -114,17 +123,22 @@ void SimulatedDevice::receive(const Bytes& message, Clock::time_point sent)
             m_toDeviceFree = std::max(now, m_toDeviceFree) + wireTime(m_pacing.bytesPerSecond, message.size());
             arrived = m_toDeviceFree;
         }
-        const auto key = RequestKey::of(message);
-        if (!key) return;
-        auto silent = m_faults.silentFor.find(*key);
+        const auto parsed = RequestKey::of(message);
+        if (!parsed) return;
+        key = *parsed;
+        countOfKey = ++m_counts[key];
+        auto silent = m_faults.silentFor.find(key);
         if (silent != m_faults.silentFor.end() && silent->second > 0) {
             --silent->second;
             return;
         }
-        const auto it = m_handlers.find(*key);
+        const auto it = m_handlers.find(key);
         if (it == m_handlers.end()) return;
         handler = it->second;
+        gate = m_gate;
     }
+    // Outside the lock: a gate may pull the cable, which tells the host.
+    if (gate && !gate(key, countOfKey)) return;
     t_requestArrived = arrived;
     handler(*this, message);
     t_requestArrived.reset();

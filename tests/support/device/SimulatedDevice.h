@@ -70,6 +70,9 @@ public:
     };
 
     using Handler = std::function<void(SimulatedDevice& device, const Bytes& request)>;
+    // Sees every request before its handler, with how many requests of its key the device heard so far
+    // (this one included); false leaves the request unanswered. Runs on the device-side thread.
+    using Gate = std::function<bool(const RequestKey& key, std::size_t countOfKey)>;
 
     explicit SimulatedDevice(platform::VirtualMidiSystem& system, const std::string& name = "PEXO QFX");
     ~SimulatedDevice();
@@ -89,6 +92,7 @@ public:
 
     void setHandler(const RequestKey& key, Handler handler);
     void removeHandler(const RequestKey& key);
+    void setGate(Gate gate);
 
     // Sends one whole message to the host, cut and sprinkled as the faults say. Also how a test sends
     // something the host never asked for.
@@ -123,6 +127,8 @@ private:
     State m_state;
     Faults m_faults;
     std::map<RequestKey, Handler> m_handlers;
+    Gate m_gate;
+    std::map<RequestKey, std::size_t> m_counts;
     std::vector<Bytes> m_requests;
     Pacing m_pacing;
     Traffic m_traffic;

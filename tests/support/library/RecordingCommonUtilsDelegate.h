@@ -29,6 +29,10 @@ public:
     void deviceLostConnectOrNoReply() override { record("lost"); }
     void systemDidSleep() override { record("sleep"); }
     void readQFXListFail() override { record("readListFail"); }
+    void deviceEffectListRepaired(const std::optional<std::string>& dropped) override
+    {
+        record(dropped ? "unitListDropped " + *dropped : "unitListRepaired");
+    }
     void writeEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType,
                          std::int32_t failedState) override
     {

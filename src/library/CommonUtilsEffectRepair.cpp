@@ -1,0 +1,254 @@
+// An effect edit changes the unit in steps (a module file, then the list "FLST_SEQ.QT2", then a flush),
+// and the unit's file system has no rename: the list is unlinked before its successor is written. An edit
+// cut short between those steps (the unit unplugged, silent or refusing) would leave the unit without a
+// list, or with a list naming a module that is gone. So before its first step an edit keeps, under the
+// data folder and per unit, what it still has to put on the unit; the kept edit is dropped once the unit
+// confirms the new list. At the unit's next connection a kept edit is finished before the list is read:
+// the module step again (an unlink of a file already gone, or a rewrite of a file already written, changes
+// nothing), then the edited list, then the flush. Should the module step be refused, the list it replaced
+// goes back instead, so the unit always keeps a list. A module being written that cannot be written again
+// (its newer file gone from this machine) is first looked for on the unit: one it holds whole stays, named
+// loaded in the version its header gives; otherwise its file is taken off the unit, the replaced list goes
+// back with its records unloaded, and the user is told. The last list read from a unit is kept beside its
+// edits too: a unit found without a list gets that one back before it is read.
+#include <cstdio>
+
+#include "common/Log.h"
+#include "device/sequencer/ParserDataController.h"
+#include "library/CommonUtils.h"
+#include "device/formats/OKVEffect.h"
+#include "library/QFXListEdit.h"
+#include "platform/files/FileManager.h"
+
+namespace {
+
+constexpr const char* kPending = "Pending";
+constexpr const char* kEditedList = "FLST_SEQ.QT2";
+constexpr const char* kReplacedList = "FLST_SEQ.QT2.replaced";
+constexpr const char* kKnownList = "FLST_SEQ.QT2.known";
+
+struct PendingEdit {
+    std::string moduleAction;
+    std::string fileName;
+    std::string path;
+};
+
+// Three lines: the module action, the unit's file name, the module file on this machine.
+std::optional<PendingEdit> parsePending(const Bytes& bytes)
+{
+    std::string text(bytes.begin(), bytes.end());
+    PendingEdit edit;
+    std::string* fields[] = {&edit.moduleAction, &edit.fileName, &edit.path};
+    std::size_t at = 0;
+    for (std::string* field : fields) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) return std::nullopt;
+        *field = text.substr(at, end - at);
+        at = end + 1;
+    }
+    if (edit.moduleAction != "write" && edit.moduleAction != "delete" && edit.moduleAction != "none")
+        return std::nullopt;
+    return edit;
+}
+
+}  // namespace
+
+std::string CommonUtils::repairFolder() const
+{
+    char id[16];
+    std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(m_deviceID));
+    return pathUnderRoot(kStoreDeviceRepair) + "/" + id;
+}
+
+void CommonUtils::keepEditForRepair(const std::string& moduleAction, const std::string& fileName,
+                                    const std::string& path)
+{
+    if (m_editedList.empty() || m_deviceID == 0) return;
+    if (fileName.find('\n') != std::string::npos || path.find('\n') != std::string::npos) return;
+    const std::string folder = repairFolder();
+    const std::string pending = moduleAction + "\n" + fileName + "\n" + path + "\n";
+    platform::Error error;
+    // The lists first and the pending record last: a record on disk always has its lists beside it.
+    if (!m_files.createDirectory(folder, true, &error) ||
+        !m_files.writeAtomically(folder + "/" + kEditedList, m_editedList, &error) ||
+        !m_files.writeAtomically(folder + "/" + kReplacedList, m_replacedList, &error) ||
+        !m_files.writeAtomically(folder + "/" + kPending, Bytes(pending.begin(), pending.end()), &error))
+        RIG_LOG("cannot keep the effect edit for the unit: %s", error.description.c_str());
+}
+
+void CommonUtils::dropEditForRepair()
+{
+    if (m_deviceID == 0) return;
+    const std::string folder = repairFolder();
+    if (!m_files.exists(folder + "/" + kPending)) return;
+    platform::Error error;
+    if (!m_files.removeItem(folder + "/" + kPending, &error))
+        RIG_LOG("cannot drop the kept effect edit: %s", error.description.c_str());
+}
+
+void CommonUtils::queueEffectListRepair()
+{
+    if (!m_files.exists(repairFolder() + "/" + kPending)) return;
+    addRequest(RequestKind::RepairEffectList, [this] { repairEffectListFlow(); });
+}
+
+void CommonUtils::repairEffectListFlow()
+{
+    const std::string folder = repairFolder();
+    const auto bytes = m_files.readFile(folder + "/" + kPending);
+    const std::optional<PendingEdit> edit = bytes ? parsePending(*bytes) : std::nullopt;
+    if (!edit) {
+        RIG_LOG("the kept effect edit does not read; dropped");
+        dropEditForRepair();
+        finishRequest(RequestKind::RepairEffectList);
+        return;
+    }
+    RIG_LOG("finishing an effect edit the unit was left in: %s %s", edit->moduleAction.c_str(), edit->fileName.c_str());
+    m_repairStep = RepairStep::Module;
+    m_repairModuleWrite = edit->moduleAction == "write";
+    m_repairDroppedModule.reset();
+    m_repairFileName = edit->fileName;
+    if (edit->moduleAction == "delete") {
+        m_parser.deleteQFXWithFileName(edit->fileName);
+    } else if (edit->moduleAction == "write") {
+        m_parser.writeQFXListAndQFXWithFileName(edit->fileName, edit->path, 1);
+    } else {
+        writeRepairList(false);
+    }
+}
+
+void CommonUtils::writeRepairList(bool replaced)
+{
+    m_repairStep = RepairStep::List;
+    m_parser.writeQFXListAndQFXWithFileName(kQFXListFileName, repairFolder() + "/" + (replaced ? kReplacedList : kEditedList),
+                                            0);
+}
+
+void CommonUtils::dropRepairModule(const std::string& fileName)
+{
+    const std::string replacedPath = repairFolder() + "/" + kReplacedList;
+    const auto replaced = m_files.readFile(replacedPath);
+    std::optional<OKVQFXList> list = replaced ? QFXListEdit::parse(*replaced) : std::nullopt;
+    if (list) {
+        for (QFXListCategory& category : list->arrayCategory())
+            for (OKVQFXInformation& record : category.arrayQFXInformation())
+                if (record.nameQFX() == fileName) record.setIsLoadedQFX(false);
+        platform::Error error;
+        if (!m_files.writeAtomically(replacedPath, list->getByteData(), &error))
+            RIG_LOG("cannot unload the module in the kept list: %s", error.description.c_str());
+    }
+    m_repairStep = RepairStep::DropModule;
+    m_repairDroppedModule = fileName;
+    m_parser.deleteQFXWithFileName(fileName);
+}
+
+void CommonUtils::repairFound(std::int32_t state, const std::optional<Bytes>& data)
+{
+    if (state == -1 || state == -2 || state == -4) {
+        reset();
+        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        return;
+    }
+    const std::optional<OKVEffect> module = state == 1 && data ? OKVEffect::initWithData(*data) : std::nullopt;
+    const std::string editedPath = repairFolder() + "/" + kEditedList;
+    const auto edited = m_files.readFile(editedPath);
+    std::optional<OKVQFXList> list = module && edited ? QFXListEdit::parse(*edited) : std::nullopt;
+    if (!list) {
+        dropRepairModule(m_repairFileName);
+        return;
+    }
+    for (QFXListCategory& category : list->arrayCategory())
+        for (OKVQFXInformation& record : category.arrayQFXInformation())
+            if (record.nameQFX() == m_repairFileName) {
+                record.setIsLoadedQFX(true);
+                record.setVersionQFX(module->version());
+            }
+    platform::Error error;
+    if (!m_files.writeAtomically(editedPath, list->getByteData(), &error)) {
+        RIG_LOG("cannot name the module the unit holds in the kept list: %s", error.description.c_str());
+        dropRepairModule(m_repairFileName);
+        return;
+    }
+    writeRepairList(false);
+}
+
+void CommonUtils::repairStepDone(std::int32_t state)
+{
+    // Each step's own codes for a unit that went away or stopped answering: the kept edit waits for the
+    // next connection.
+    const bool write = m_repairStep == RepairStep::List || (m_repairStep == RepairStep::Module && m_repairModuleWrite);
+    const bool lost = state == -1 || state == -2 || state == (write ? -4 : -3);
+    if (lost) {
+        reset();
+        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        return;
+    }
+    if (state != 1) {
+        if (m_repairStep == RepairStep::Module && m_repairModuleWrite) {
+            // The module cannot be written again (its file is gone from this machine, or the unit refuses
+            // it): what the unit holds of it decides.
+            RIG_LOG("the kept edit's module write was refused (%d); looking for the module on the unit", state);
+            m_repairStep = RepairStep::Find;
+            m_parser.getEffectWithFileName(m_repairFileName);
+            return;
+        }
+        if (m_repairStep == RepairStep::Module || m_repairStep == RepairStep::DropModule) {
+            // A delete the unit refuses still ends with the list naming the module deleted; a file the
+            // unit kept is only unnamed, never named while gone.
+            RIG_LOG("the kept edit's unlink was refused (%d); the list goes on", state);
+            writeRepairList(m_repairStep == RepairStep::DropModule);
+            return;
+        }
+        RIG_LOG("the kept effect edit could not be finished (%d); dropped", state);
+        dropEditForRepair();
+        finishRequest(RequestKind::RepairEffectList);
+        return;
+    }
+    switch (m_repairStep) {
+    case RepairStep::Module:
+        writeRepairList(false);
+        return;
+    case RepairStep::DropModule:
+        writeRepairList(true);
+        return;
+    case RepairStep::Find:  // answered through repairFound
+        return;
+    case RepairStep::List:
+        m_repairStep = RepairStep::Flush;
+        dropEditForRepair();
+        m_parser.fileListFlush();
+        return;
+    case RepairStep::Flush:
+        tell([dropped = m_repairDroppedModule](CommonUtilsDelegate& d) { d.deviceEffectListRepaired(dropped); });
+        finishRequest(RequestKind::RepairEffectList);
+        return;
+    }
+}
+
+void CommonUtils::keepKnownList(const Bytes& list)
+{
+    if (m_deviceID == 0) return;
+    const std::string folder = repairFolder();
+    platform::Error error;
+    if (m_files.readFile(folder + "/" + kKnownList) == list) return;
+    if (!m_files.createDirectory(folder, true, &error) || !m_files.writeAtomically(folder + "/" + kKnownList, list, &error))
+        RIG_LOG("cannot keep the unit's effect list: %s", error.description.c_str());
+}
+
+bool CommonUtils::restoreKnownList()
+{
+    if (m_deviceID == 0) return false;
+    const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
+    if (!known || known->empty()) return false;
+    RIG_LOG("the unit has no effect list: the one last read from it goes back");
+    m_editedList = *known;
+    m_replacedList = *known;
+    keepEditForRepair("none", std::string(), std::string());
+    // The write-back and a new read run first, ahead of whatever was asked for meanwhile.
+    Stdqueue<Request> waiting = std::exchange(m_queueRequest, Stdqueue<Request>());
+    m_queueRequest.enqueue(Request{RequestKind::RepairEffectList, [this] { repairEffectListFlow(); }});
+    m_queueRequest.enqueue(Request{RequestKind::GetQFXList, [this] { m_parser.getQFXList(); }});
+    while (auto request = waiting.dequeue()) m_queueRequest.enqueue(std::move(*request));
+    finishRequest(RequestKind::GetQFXList);
+    return true;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+
+#include <chrono>
+
+#include "EffectScreenFakes.h"
+#include "app/effect/CustomTableViewForEffect.h"
+#include "app/effect/EffectListModel.h"
+#include "app/effect/EffectManagerViewController.h"
+#include "app/effect/EffectPoolOutlineView.h"
+#include "app/shell/AppDelegate.h"
+#include "support/app/TestApplication.h"
+
+namespace effect_test {
+
+inline void mouse(QWidget* target, QEvent::Type type, const QPoint& point, Qt::MouseButtons buttons = Qt::LeftButton,
+                  Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QMouseEvent event(type, QPointF(point), target->mapToGlobal(QPointF(point)), button, buttons, modifiers);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+inline void click(QWidget* target, const QPoint& point, Qt::MouseButton button = Qt::LeftButton,
+                  Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    mouse(target, QEvent::MouseButtonPress, point, button, button, modifiers);
+    mouse(target, QEvent::MouseButtonRelease, point, Qt::NoButton, button, modifiers);
+}
+
+// The real screen, offscreen, over fake neighbours.
+class EffectManagerViewControllerTest : public ::testing::Test {
+protected:
+    EffectManagerViewControllerTest()
+    {
+        appDelegate.setDeviceConnected(true);
+        controller.view()->resize(1200, 700);
+        controller.view()->show();
+        settle();
+    }
+
+    void settle() { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30)); }
+    CustomTableViewForEffect& table() { return *controller.leftPanelTableView(); }
+    EffectPoolOutlineView& pool() { return *controller.rightPanelOutlineView(); }
+    QRect cell(int row, const std::string& column)
+    {
+        return table().visualRect(controller.effectListModel()->index(row, EffectListModel::columnOfIdentifier(column)));
+    }
+    void setList(std::vector<std::shared_ptr<EffectItem>> list)
+    {
+        controller.setEffectList(std::move(list));
+        controller.setIsEffectListLoaded(true);
+        controller.reloadDataInEffectList();
+        settle();
+    }
+    QPoint poolRowCentre(int row) { return pool().visualRect(pool().indexForRow(row)).center(); }
+
+    QApplication& application = testing_app::application();
+    testing_app::CallLog log;
+    AppDelegate appDelegate;
+    testing_app::FakeEffectCoordinator coordinator{log};
+    testing_app::FakeEffectDialogs dialogs{log};
+    EffectManagerViewController controller{{appDelegate, coordinator, dialogs}};
+};
+
+}  // namespace effect_test

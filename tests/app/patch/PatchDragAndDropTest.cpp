@@ -1,0 +1,350 @@
+#include <gtest/gtest.h>
+
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/DropMarkerView.h"
+#include "app/patch/PatchDragMimeData.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "library/models/DirectoryObject.h"
+#include "support/app/PatchScreenRig.h"
+
+namespace testing_app {
+namespace {
+
+using Node = std::shared_ptr<DirectoryObject>;
+
+Node poolPatch(const std::string& name)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    auto item = std::make_shared<PatchItem>();
+    item->patchName = name;
+    item->path = "/pool/" + name + ".qptc";
+    node->object = item;
+    return node;
+}
+
+Node poolGroup(const std::string& name, std::vector<Node> children, bool backupAll = false)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    node->name = name;
+    node->isGroup = true;
+    node->isBackUpAllGroup = backupAll;
+    node->childDirectories = std::move(children);
+    return node;
+}
+
+// The screen shown offscreen with 30 slots and a pool of a patch, an open group of two and an open
+// backup-all group of two; drags run through synthetic drag events with the views' own drag data.
+class PatchDragAndDropTest : public PatchScreenRig {
+protected:
+    PatchDragAndDropTest()
+    {
+        coordinator.application = staging.path().toStdString();
+        load(30);
+        for (const auto& item : screen->patchItems()) item->path = "/dev/" + item->patchName + ".qptc";
+        screen->setStructureData({a, g, backup});
+        screen->view()->resize(1000, 1900);
+        screen->view()->show();
+        screen->reloadDataInPatchPool();
+        list = screen->patchManagerTableView();
+        pool = screen->rightPanelOutlineView();
+        pool->expandAll();
+        processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        log.clear();
+    }
+
+    QPoint listRow(int row, bool lower = false) const
+    {
+        return QPoint(100, list->rowViewportPosition(row) + (lower ? 40 : 10));
+    }
+    QPoint poolRow(const Node& node, int dy = 0) const
+    {
+        const QRect rect = pool->visualRect(pool->poolModel()->indexOf(node.get()));
+        return QPoint(rect.center().x(), rect.center().y() + dy);
+    }
+    // Enters and moves over `target` at `at`; answers whether the move was accepted.
+    static bool over(QWidget* target, QPoint at, const QMimeData* data, Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction)
+    {
+        QDragEnterEvent enter(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QDragMoveEvent move(at, actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        return move.isAccepted();
+    }
+    static bool drop(QWidget* target, QPoint at, const QMimeData* data)
+    {
+        QDropEvent event(QPointF(at), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    }
+    static void leave(QWidget* target)
+    {
+        QDragLeaveEvent event;
+        QApplication::sendEvent(target, &event);
+    }
+    // Drags the selected list rows; `during` plays the drag.
+    void dragListRows(const std::vector<std::uint64_t>& rows, const std::function<void(PatchDragMimeData&)>& during)
+    {
+        list->setUpCurrentSelectionWithIndexSet(rows, false);
+        list->setDragStarter([&](std::unique_ptr<PatchDragMimeData> data) { during(*data); });
+        list->startRowDrag();
+    }
+    // Selects the pool rows, presses on the first and moves 5 points.
+    void dragPoolRows(const std::vector<Node>& nodes, const std::function<void(PatchDragMimeData&)>& during)
+    {
+        std::vector<int> rows;
+        for (const Node& node : nodes) rows.push_back(pool->rowForIndex(pool->poolModel()->indexOf(node.get())));
+        std::sort(rows.begin(), rows.end());
+        pool->selectRows(rows);
+        pool->setDragStarter([&](std::unique_ptr<PatchDragMimeData> data) { during(*data); });
+        const QPoint at = poolRow(nodes.front());
+        QMouseEvent press(QEvent::MouseButtonPress, at, pool->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(pool->viewport(), &press);
+        const QPoint to = at + QPoint(0, 5);
+        QMouseEvent move(QEvent::MouseMove, to, pool->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(pool->viewport(), &move);
+    }
+    static std::unique_ptr<QMimeData> files(const std::vector<std::string>& paths)
+    {
+        auto data = std::make_unique<QMimeData>();
+        QList<QUrl> urls;
+        for (const std::string& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+        data->setUrls(urls);
+        return data;
+    }
+
+    QTemporaryDir staging;
+    Node a = poolPatch("A"), c = poolPatch("C"), d = poolPatch("D"), g = poolGroup("G", {c, d});
+    Node p1 = poolPatch("P1"), p2 = poolPatch("P2"), backup = poolGroup("Backup", {p1, p2}, true);
+    CustomTableViewForPatch* list = nullptr;
+    PatchPoolOutlineView* pool = nullptr;
+};
+
+TEST_F(PatchDragAndDropTest, ContiguousListRowsReorderAndRowsWithAGapNeverDropOnTheList)
+{
+    bool accepted = false;
+    DropMarkerView* marker = nullptr;
+    dragListRows({3, 4, 5}, [&](PatchDragMimeData& data) {
+        accepted = over(list->viewport(), listRow(10), &data);
+        marker = list->dropMarker();
+        EXPECT_TRUE(drop(list->viewport(), listRow(10), &data));
+    });
+    EXPECT_TRUE(accepted);
+    ASSERT_NE(marker, nullptr);
+    // The top marker: its top edge above the row.
+    EXPECT_EQ(marker->geometry().top(), list->rowViewportPosition(10) - 2 * DropMarkerView::kBorderWidth);
+    EXPECT_EQ(names()[7], "P3");
+    EXPECT_EQ(names()[9], "P5");
+    EXPECT_FALSE(list->dragState().isDraggingFromTable);
+    EXPECT_EQ(list->dropMarker(), nullptr);
+
+    accepted = true;
+    dragListRows({3, 5}, [&](PatchDragMimeData& data) {
+        accepted = over(list->viewport(), listRow(12), &data);
+        marker = list->dropMarker();
+    });
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(marker, nullptr);
+}
+
+TEST_F(PatchDragAndDropTest, FourFilesOnRow28FillTheLastTwoSlotsAndAnOwnFileRefusesTheDrag)
+{
+    const auto four = files({"/m/1.qptc", "/m/2.qptc", "/m/3.qptc", "/m/4.qptc"});
+    EXPECT_TRUE(over(list->viewport(), listRow(28), four.get()));
+    EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{28, 29}));
+    EXPECT_TRUE(drop(list->viewport(), listRow(28), four.get()));
+    EXPECT_EQ(names()[28], "1");
+    EXPECT_EQ(names()[29], "2");
+    // Only the copies that had a slot were made, into the working folder.
+    ASSERT_EQ(coordinator.infoWrites.size(), 2u);
+    EXPECT_EQ(coordinator.infoWrites[0].toPath, coordinator.application + "/Temp/Device/Patch");
+    EXPECT_TRUE(list->isDropped());
+
+    const auto mixed = files({"/m/5.qptc", coordinator.application + "/Temp/Local/6.qptc"});
+    EXPECT_FALSE(over(list->viewport(), listRow(2), mixed.get()));
+    EXPECT_FALSE(over(pool->viewport(), poolRow(a), mixed.get()));
+}
+
+TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)
+{
+    bool overGroup = false, overBackup = true;
+    QRect markerFrame;
+    dragListRows({1, 2}, [&](PatchDragMimeData& data) {
+        overBackup = over(pool->viewport(), poolRow(p1), &data);
+        overGroup = over(pool->viewport(), poolRow(c, 3), &data);
+        if (pool->dropMarker()) markerFrame = pool->dropMarker()->geometry();
+        EXPECT_EQ(pool->dragState().focusDraggingItem, g);
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(c, 3), &data));
+    });
+    EXPECT_FALSE(overBackup);
+    EXPECT_TRUE(overGroup);
+    // Below G's row by halves: the bottom edge on the row's bottom edge.
+    const QRect gRow = pool->visualRect(pool->poolModel()->indexOf(g.get()));
+    EXPECT_EQ(markerFrame.bottom(), gRow.bottom());
+    const auto& tree = screen->structureData();
+    ASSERT_EQ(tree.size(), 4u);
+    EXPECT_TRUE(tree[2]->isGroup);
+    EXPECT_EQ(tree[2]->childDirectories.size(), 2u);
+    EXPECT_EQ(pool->dropMarker(), nullptr);
+}
+
+TEST_F(PatchDragAndDropTest, PoolItemsNeverEnterABackupAllGroup)
+{
+    bool intoBackup = true, besideA = false;
+    dragPoolRows({c}, [&](PatchDragMimeData& data) {
+        intoBackup = over(pool->viewport(), poolRow(p1), &data);
+        besideA = over(pool->viewport(), poolRow(a, -5), &data);
+    });
+    EXPECT_FALSE(intoBackup);
+    EXPECT_TRUE(besideA);
+    EXPECT_FALSE(pool->dragState().isDragging);
+}
+
+TEST_F(PatchDragAndDropTest, PoolItemsDroppedBelowTheLastRowGoAfterTheLastTopLevelItem)
+{
+    QRect marker, last;
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        last = pool->visualRect(pool->poolModel()->indexOf(p2.get()));
+        const QPoint below(50, pool->viewport()->height() - 3);
+        EXPECT_TRUE(over(pool->viewport(), below, &data));
+        if (pool->dropMarker()) marker = pool->dropMarker()->geometry();
+        EXPECT_TRUE(drop(pool->viewport(), below, &data));
+    });
+    // Marked below the last row (the backup's last child), dropped after the backup group.
+    EXPECT_EQ(marker.bottom(), last.bottom());
+    const auto& tree = screen->structureData();
+    ASSERT_EQ(tree.size(), 3u);
+    EXPECT_EQ(tree.back(), a);
+    EXPECT_EQ(pool->dropMarker(), nullptr);
+}
+
+TEST_F(PatchDragAndDropTest, AnotherProgramAskingForFilesStagesOnceAndAnInternalDropStagesNone)
+{
+    int stagings = -1;
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        data.data(QStringLiteral("text/uri-list"));
+        data.urls();
+        stagings = data.stagingCount();
+    });
+    EXPECT_EQ(stagings, 1);
+    const std::string folder = screen->dragStagingFolder();
+    EXPECT_EQ(folder.rfind(coordinator.application + "/Temp/", 0), 0u);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeFilePatchWithInfo A.qptc -> " + folder + " finder"), 1);
+
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        over(list->viewport(), listRow(4), &data);
+        EXPECT_TRUE(drop(list->viewport(), listRow(4), &data));
+        stagings = data.stagingCount();
+    });
+    EXPECT_EQ(stagings, 0);
+    EXPECT_EQ(names()[4], "A");
+    // The next drag's staging replaces the previous folder.
+    dragPoolRows({a}, [&](PatchDragMimeData& data) { data.urls(); });
+    EXPECT_NE(screen->dragStagingFolder(), folder);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+TEST_F(PatchDragAndDropTest, TheModelsBackupFillsTheListFromRowZeroAndWaitsForARunningRestore)
+{
+    coordinator.sameModelGroups = {"Backup"};
+    bool accepted = false;
+    std::vector<std::uint64_t> shown;
+    dragPoolRows({backup}, [&](PatchDragMimeData& data) {
+        accepted = over(list->viewport(), listRow(12), &data);
+        shown = list->selectedRows();
+        leave(list->viewport());
+        appDelegate.setIsRestoringAll(true);
+        EXPECT_FALSE(over(list->viewport(), listRow(12), &data));
+    });
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(shown.size(), 30u);
+    EXPECT_EQ(shown.front(), 0u);
+    // Left: nothing shown selected.
+    EXPECT_TRUE(list->selectedRows().empty());
+}
+
+TEST_F(PatchDragAndDropTest, PoolPatchesDroppedOnTheListReplaceSlotsFromTheRowUnderThePointer)
+{
+    dragPoolRows({c, d}, [&](PatchDragMimeData& data) {
+        EXPECT_TRUE(over(list->viewport(), listRow(6), &data));
+        EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{6, 7}));
+        EXPECT_TRUE(drop(list->viewport(), listRow(6), &data));
+    });
+    EXPECT_EQ(names()[6], "C");
+    EXPECT_EQ(names()[7], "D");
+    EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{6, 7}));
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
+}
+
+TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlertsAfterTheDrop)
+{
+    auto archived = std::make_shared<PatchItem>();
+    archived->patchName = "Archived";
+    archived->path = "/m/9.qptc";
+    auto incompatible = std::make_shared<PatchItem>();
+    incompatible->path = "/m/old.qptc";
+    coordinator.incompatibleFiles = {"old"};
+    QMimeData data;
+    data.setData(QString::fromLatin1(PatchDragMimeData::kPatchItemsType),
+                 PatchDragMimeData::encodePatchItems({incompatible, archived}));
+    EXPECT_TRUE(over(list->viewport(), listRow(3), &data));
+    EXPECT_TRUE(drop(list->viewport(), listRow(3), &data));
+    // A working copy of the file, never the item as it came.
+    EXPECT_EQ(names()[3], "9");
+    EXPECT_EQ(screen->patchItems()[3]->path, coordinator.application + "/Temp/Device/Patch/9.qptc");
+    EXPECT_EQ(names()[4], "P4");
+
+    QMimeData bad;
+    bad.setData(QString::fromLatin1(PatchDragMimeData::kPatchItemsType), QByteArray("not an archive"));
+    over(list->viewport(), listRow(3), &bad);
+    EXPECT_FALSE(drop(list->viewport(), listRow(3), &bad));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "text paste error\npaste operation failed"), 0);
+    processEventsUntil([this] { return std::count(log.begin(), log.end(), "text paste error\npaste operation failed") > 0; });
+    EXPECT_EQ(std::count(log.begin(), log.end(), "text paste error\npaste operation failed"), 1);
+}
+
+TEST_F(PatchDragAndDropTest, CtrlZTakesADropBack)
+{
+    dragPoolRows({c, d}, [&](PatchDragMimeData& data) {
+        over(list->viewport(), listRow(6), &data);
+        drop(list->viewport(), listRow(6), &data);
+    });
+    ASSERT_EQ(names()[6], "C");
+    coordinator.writes.clear();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+    QApplication::sendEvent(list, &press);
+    EXPECT_EQ(names()[6], "P6");
+    EXPECT_EQ(names()[7], "P7");
+    ASSERT_EQ(coordinator.writes.size(), 1u);
+    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
+    EXPECT_TRUE(undo.actionStack().empty());
+}
+
+TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
+{
+    // Another program's data naming our type is not our drag data.
+    QMimeData foreign;
+    foreign.setData(QString::fromLatin1(PatchDragMimeData::kPoolItemsType), QByteArray());
+    EXPECT_EQ(PatchDragMimeData::ours(&foreign, nullptr), nullptr);
+    EXPECT_TRUE(PatchDragMimeData::localFiles(&foreign).empty());
+    EXPECT_FALSE(over(list->viewport(), listRow(2), &foreign));
+}
+
+}  // namespace
+}  // namespace testing_app

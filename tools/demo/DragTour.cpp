@@ -1,0 +1,194 @@
+#include "DragTour.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+
+#include <memory>
+
+#include "DemoPool.h"
+#include "WindowShot.h"
+#include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/DropMarkerView.h"
+#include "app/patch/PatchDragMimeData.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolDataSource.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+
+namespace {
+
+// The drag held over a view between two steps.
+std::unique_ptr<PatchDragMimeData> held;
+std::size_t topLevelBefore = 0;
+
+QWidget* window() { return WindowShot::findWindow(QApplication::applicationName()); }
+CustomTableViewForPatch* listIn(QWidget* w) { return w ? w->findChild<CustomTableViewForPatch*>() : nullptr; }
+PatchPoolOutlineView* poolIn(QWidget* w) { return w ? w->findChild<PatchPoolOutlineView*>() : nullptr; }
+PatchManagerViewController* screenOf(PatchPoolOutlineView* pool)
+{
+    return pool ? dynamic_cast<PatchManagerViewController*>(pool->backUpDelegate()) : nullptr;
+}
+
+std::shared_ptr<DirectoryObject> topLevel(PatchPoolOutlineView* view, const std::string& name)
+{
+    if (!view || !view->poolModel()) return nullptr;
+    PatchPoolDataSource& source = view->poolModel()->dataSource();
+    for (std::int64_t i = 0; i < source.numberOfChildrenOfItem(nullptr); ++i)
+        if (auto item = source.childOfItem(i, nullptr); item && item->name == name) return item;
+    return nullptr;
+}
+
+std::unique_ptr<PatchDragMimeData> dragData(PatchManagerViewController* screen, QWidget* source, const char* type)
+{
+    return std::make_unique<PatchDragMimeData>(
+        type, source,
+        [screen](const std::string& destination) {
+            return screen ? screen->namesOfPromisedFilesDroppedAtDestination(destination) : std::vector<std::int64_t>{};
+        },
+        [screen] { return screen ? screen->makeDragStagingFolder() : std::string(); });
+}
+
+void over(QWidget* target, QPoint at, const QMimeData* data)
+{
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+}
+
+void dropAt(QWidget* target, QPoint at, const QMimeData* data)
+{
+    QDropEvent event(QPointF(at), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+void leave(QWidget* target)
+{
+    QDragLeaveEvent event;
+    QApplication::sendEvent(target, &event);
+}
+
+// Ends whatever drag is held: left where it was, the views' drag state cleared.
+void releaseHeld(CustomTableViewForPatch* list, PatchPoolOutlineView* pool)
+{
+    if (!held) return;
+    leave(list->viewport());
+    leave(pool->viewport());
+    list->dragState() = {};
+    pool->draggingDidEnd();
+    held.reset();
+}
+
+void beginListDrag(CustomTableViewForPatch* list, PatchPoolOutlineView* pool, const std::vector<std::uint64_t>& rows)
+{
+    list->setUpCurrentSelectionWithIndexSet(rows, false);
+    list->dragState().draggedIndexSet = rows;
+    list->dragState().isDraggingFromTable = true;
+    held = dragData(screenOf(pool), list, PatchDragMimeData::kListRowsType);
+}
+
+QPoint listRow(CustomTableViewForPatch* list, int row) { return QPoint(120, list->rowViewportPosition(row) + 12); }
+
+}  // namespace
+
+void DragTour::holdReorderOverList(QWidget& w)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool || listMarkerShown()) return;
+    releaseHeld(list, pool);
+    list->scrollToTop();
+    beginListDrag(list, pool, {2, 3});
+    over(list->viewport(), listRow(list, 6), held.get());
+}
+
+bool DragTour::listMarkerShown()
+{
+    CustomTableViewForPatch* list = listIn(window());
+    return list && list->dropMarker() != nullptr;
+}
+
+void DragTour::holdRowsOverPoolGroup(QWidget& w)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    const auto group = topLevel(pool, DemoPool::kGroupName);
+    if (!list || !pool || !group || poolMarkerShown()) return;
+    releaseHeld(list, pool);
+    beginListDrag(list, pool, {4});
+    const QModelIndex index = pool->poolModel()->indexOf(group.get());
+    pool->scrollTo(index);
+    // The group row's middle: the drop would go onto the group.
+    over(pool->viewport(), pool->visualRect(index).center(), held.get());
+}
+
+bool DragTour::poolMarkerShown()
+{
+    PatchPoolOutlineView* pool = poolIn(window());
+    return pool && pool->dropMarker() != nullptr;
+}
+
+void DragTour::dropRowsAsNewGroup(QWidget& w)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    PatchManagerViewController* screen = screenOf(pool);
+    if (!list || !pool || !screen || rowsDroppedAsGroup()) return;
+    releaseHeld(list, pool);
+    topLevelBefore = screen->structureData().size();
+    beginListDrag(list, pool, {5, 6, 7});
+    // Below the last row: after the last top-level item.
+    const QPoint below(pool->viewport()->width() / 2, pool->viewport()->height() - 3);
+    over(pool->viewport(), below, held.get());
+    dropAt(pool->viewport(), below, held.get());
+    list->dragState() = {};
+    held.reset();
+    if (screen->structureData().size() > topLevelBefore)
+        pool->expandItem(pool->poolModel()->indexOf(screen->structureData().back().get()));
+    pool->scrollToBottom();
+}
+
+bool DragTour::rowsDroppedAsGroup()
+{
+    PatchManagerViewController* screen = screenOf(poolIn(window()));
+    return screen && topLevelBefore > 0 && screen->structureData().size() == topLevelBefore + 1 &&
+           screen->structureData().back()->isGroup && screen->structureData().back()->childDirectories.size() == 3;
+}
+
+void DragTour::dropBackupOnList(QWidget& w)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    const auto backup = topLevel(pool, DemoPool::kBackupName);
+    if (!list || !pool || !backup || backup->childDirectories.empty() || backupRestored()) return;
+    releaseHeld(list, pool);
+    pool->dragState().isDragging = true;
+    pool->dragState().draggedContainers = {{nullptr, backup}};
+    held = dragData(screenOf(pool), pool, PatchDragMimeData::kPoolItemsType);
+    over(list->viewport(), listRow(list, 3), held.get());
+    dropAt(list->viewport(), listRow(list, 3), held.get());
+    pool->draggingDidEnd();
+    held.reset();
+    list->scrollToTop();
+}
+
+bool DragTour::backupRestored()
+{
+    PatchPoolOutlineView* pool = poolIn(window());
+    CustomTableViewForPatch* list = listIn(window());
+    const auto backup = topLevel(pool, DemoPool::kBackupName);
+    if (!list || !backup) return false;
+    // The compatible children fill the list from its first slot.
+    int slot = 0;
+    for (const auto& child : backup->childDirectories) {
+        const auto* patch = child->patchItem();
+        if (!patch || child->isIncompatible) continue;
+        if (list->model()->index(slot++, 1).data().toString().toStdString() != patch->patchName) return false;
+    }
+    return slot > 1;
+}

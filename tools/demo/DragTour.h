@@ -1,0 +1,19 @@
+#pragma once
+
+class QWidget;
+
+// The demo tour's drags on the patch screen, played as synthetic drag events with the views' own drag
+// data: a reorder drag held over the device list (its marker), device rows held over a pool group (the
+// pool's marker), device rows dropped below the pool's last row as a new group, and the seeded backup of
+// the whole unit dropped on the list, which restores it. Each act does nothing once its state is there.
+class DragTour {
+public:
+    static void holdReorderOverList(QWidget& window);
+    static bool listMarkerShown();
+    static void holdRowsOverPoolGroup(QWidget& window);
+    static bool poolMarkerShown();
+    static void dropRowsAsNewGroup(QWidget& window);
+    static bool rowsDroppedAsGroup();
+    static void dropBackupOnList(QWidget& window);
+    static bool backupRestored();
+};
