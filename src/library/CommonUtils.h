@@ -19,6 +19,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
 #include "platform/files/FileManager.h"
+#include "platform/plist/PlistValue.h"
 #include "server/AllQFXData.h"
 
 class DirectoryObject;
@@ -330,6 +331,8 @@ public:
     std::vector<MappingObject> updateAttributesOfPatchPool(const std::vector<std::string>& list,
                                                            const std::vector<MappingObject>& backupList) const;
     void updateDirectoryObjectForPatchPool(const Tree& nodes);
+    // Reads each patch file on the pool's queue and sets its node's mark on the main thread.
+    void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves);
     std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
     std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
     std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
@@ -342,9 +345,19 @@ public:
 
     // ==== patch effect dictionary and warnings ====
     void getEffectListWithPatch(PatchItem& patch) const;
+    // The effect list of the patch file at `path`, as getEffectListWithPatch sets it; none when the file
+    // cannot be read or no device is connected. Safe on any thread.
+    std::optional<platform::PlistDictionary> effectListWithPatchPath(const std::string& path) const;
+    // The warning the list gives, as updatePatchWarningWithPatchItem sets it; none where it leaves the
+    // warning as it was.
+    std::optional<bool> patchWarningWithEffectList(const platform::PlistDictionary& list) const;
     void updatePatchWarningWithPatchItem(PatchItem& patch) const;
     void updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const;
     void updatePatchWarningInPatchPool(const Tree& nodes) const;
+    // The same for a whole pool, whose every file is read: read on the pool's queue, the lists and
+    // warnings set on the main thread, then `applied` runs there. Nothing is read while no device's
+    // effects are known; `applied` then runs at once.
+    void updatePatchWarningInPatchPoolLater(const Tree& nodes, std::function<void()> applied);
 
     // ==== effect library: the device effect list, use counts, effect edits, updates ====
     using EffectItems = std::vector<std::shared_ptr<EffectItem>>;

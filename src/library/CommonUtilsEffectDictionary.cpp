@@ -59,10 +59,15 @@ std::shared_ptr<const CommonUtils::EffectTables> CommonUtils::effectTables() con
 
 void CommonUtils::getEffectListWithPatch(PatchItem& patch) const
 {
-    const auto read = getOKVPatchWithPath(patch.path);
+    if (auto list = effectListWithPatchPath(patch.path)) patch.effectDictionnary = std::move(*list);
+}
+
+std::optional<PlistDictionary> CommonUtils::effectListWithPatchPath(const std::string& path) const
+{
+    const auto read = getOKVPatchWithPath(path);
     {
         std::lock_guard lock(m_publishedMutex);
-        if (!read || !m_published.isConnectDevice) return;
+        if (!read || !m_published.isConnectDevice) return std::nullopt;
     }
     const auto tables = effectTables();
     const std::uint32_t usedUnit = read->usedUnit();
@@ -92,19 +97,25 @@ void CommonUtils::getEffectListWithPatch(PatchItem& patch) const
         dictionary[slotKey(unit)] = PlistValue(std::move(entry));
         unit += units;
     }
-    patch.effectDictionnary = std::move(dictionary);
+    return dictionary;
 }
 
 void CommonUtils::updatePatchWarningWithPatchItem(PatchItem& patch) const
 {
+    if (const auto warning = patchWarningWithEffectList(patch.effectDictionnary)) patch.isWarning = *warning;
+}
+
+std::optional<bool> CommonUtils::patchWarningWithEffectList(const PlistDictionary& list) const
+{
     const auto tables = effectTables();
-    if (tables->deviceTypes.empty()) return;
-    const auto slots = patch.effectDictionnary.find(kNumberOfSlot);
-    const std::int64_t count = slots == patch.effectDictionnary.end() ? 0 : slots->second.asInteger().value_or(0);
+    if (tables->deviceTypes.empty()) return std::nullopt;
+    const auto slots = list.find(kNumberOfSlot);
+    const std::int64_t count = slots == list.end() ? 0 : slots->second.asInteger().value_or(0);
+    std::optional<bool> warning;
     std::int64_t i = 0;
     while (i < count) {
-        const auto found = patch.effectDictionnary.find(slotKey(i));
-        const PlistDictionary* entry = found == patch.effectDictionnary.end() ? nullptr : found->second.dictionary();
+        const auto found = list.find(slotKey(i));
+        const PlistDictionary* entry = found == list.end() ? nullptr : found->second.dictionary();
         const auto name = entry != nullptr && entry->count(kEffectName) ? entry->at(kEffectName).asString() : std::nullopt;
         if (entry == nullptr || entry->empty() || name == kBuiltIn) {
             ++i;
@@ -115,14 +126,12 @@ void CommonUtils::updatePatchWarningWithPatchItem(PatchItem& patch) const
             } else {
                 i += units;
                 const auto type = entry->count(kEffectType) ? entry->at(kEffectType).asInteger() : std::nullopt;
-                if (!type || !tables->deviceTypes.count(static_cast<std::uint32_t>(*type))) {
-                    patch.isWarning = true;
-                    return;
-                }
+                if (!type || !tables->deviceTypes.count(static_cast<std::uint32_t>(*type))) return true;
             }
         }
-        if (i >= count) patch.isWarning = false;
+        if (i >= count) warning = false;
     }
+    return warning;
 }
 
 void CommonUtils::updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const
@@ -145,4 +154,60 @@ void CommonUtils::updatePatchWarningInPatchPool(const Tree& nodes) const
             node->isWarning = item->isWarning;
         }
     }
+}
+
+namespace {
+
+// Every patch node the pool's warning pass visits, with its item.
+void collectWarningLeaves(const CommonUtils::Tree& nodes,
+                          std::vector<std::pair<std::shared_ptr<DirectoryObject>, PatchItem*>>& leaves)
+{
+    for (const auto& node : nodes) {
+        if (!node) continue;
+        if (!node->childDirectories.empty()) collectWarningLeaves(node->childDirectories, leaves);
+        else if (PatchItem* item = node->patchItem()) leaves.emplace_back(node, item);
+    }
+}
+
+}  // namespace
+
+void CommonUtils::updatePatchWarningInPatchPoolLater(const Tree& nodes, std::function<void()> applied)
+{
+    if (effectTables()->deviceTypes.empty()) {
+        applied();
+        return;
+    }
+    std::vector<std::pair<std::shared_ptr<DirectoryObject>, PatchItem*>> leaves;
+    collectWarningLeaves(nodes, leaves);
+    std::vector<std::string> paths;
+    paths.reserve(leaves.size());
+    for (const auto& leaf : leaves) paths.push_back(leaf.second->path);
+    // The nodes hold their items, so the items outlive the wait; the queue only sees the paths.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves), paths = std::move(paths),
+                        applied = std::move(applied)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<std::optional<PlistDictionary>> lists;
+        std::vector<std::optional<bool>> warnings;
+        lists.reserve(paths.size());
+        warnings.reserve(paths.size());
+        for (const auto& path : paths) {
+            lists.push_back(effectListWithPatchPath(path));
+            warnings.push_back(lists.back() ? patchWarningWithEffectList(*lists.back()) : std::nullopt);
+        }
+        m_dispatch.main().async([this, alive = std::move(alive), leaves = std::move(leaves), lists = std::move(lists),
+                                 warnings = std::move(warnings), applied = std::move(applied)]() mutable {
+            if (!alive.lock()) return;
+            for (std::size_t i = 0; i < leaves.size(); ++i) {
+                PatchItem& item = *leaves[i].second;
+                if (lists[i]) {
+                    item.effectDictionnary = std::move(*lists[i]);
+                    if (warnings[i]) item.isWarning = *warnings[i];
+                } else {
+                    updatePatchWarningWithPatchItem(item);
+                }
+                leaves[i].first->isWarning = item.isWarning;
+            }
+            applied();
+        });
+    });
 }

@@ -449,10 +449,19 @@ void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
         m_markedDevice = 0;
         if (alreadyMarked) return;
     }
-    std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
-    collectPatchNodes(nodes, leaves);
-    // The files are read on the pool's queue; the marks are set on the main thread, where the interface
-    // reads them.
+    // Taking the paths is a slice of the main loop's own, after the caller's turn (a pool's tree has just
+    // been shown); the files are read on the pool's queue; the marks are set on the main thread, where
+    // the interface reads them.
+    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), nodes] {
+        if (!alive.lock()) return;
+        std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
+        collectPatchNodes(nodes, leaves);
+        markPatchNodesLater(std::move(leaves));
+    });
+}
+
+void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves)
+{
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves)]() mutable {
         if (!alive.lock()) return;
         std::vector<bool> marks;

@@ -70,6 +70,15 @@ std::string DownloadAPIController::createFolderInBundleWithName(const std::strin
     return ec ? "" : path.string();
 }
 
+std::string DownloadAPIController::effectFolderPathWithName(const std::string& name)
+{
+    if (!safe(name, nullptr)) return "";
+    const fs::path parent = fs::path(m_root) / kEffectFolder;
+    std::error_code ec;
+    if (!fs::is_directory(parent, ec) && !fs::create_directories(parent, ec) && ec) return "";
+    return (parent / name).string();
+}
+
 void DownloadAPIController::failLater(const std::function<void()>& report)
 {
     m_dispatch.global(platform::Priority::Background).async(report);
@@ -267,7 +276,7 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
                 return;
             }
             self->unpackLater(
-                tempPath, [self, typeEffect] { return self->createFolderInBundleWithName(typeEffect.text); },
+                tempPath, [self, typeEffect] { return self->effectFolderPathWithName(typeEffect.text); },
                 completion, false);
         },
         [completion](const Error& failure) { completion(false, std::nullopt, failure); }, true);

@@ -80,6 +80,10 @@ private:
     // a batch then ends one download after another, and its archives unpack while the rest still arrive.
     void startInTurn(std::function<void()> start);
     void downloadEnded();
+    // Where the effect store's folder of that name goes, its parent made; "" when the name is unsafe or
+    // the parent cannot be made. The unpacker moves its staging folder there in one rename, so no
+    // folder is made only to be swapped out and removed.
+    std::string effectFolderPathWithName(const std::string& name);
     void unpack(const std::string& tempPath, const std::string& destination, const FileCompletion& completion);
     // Unpacks on the computation pool (inflating holds a core for a while), keeping the downloaded file
     // claimed until it is done; the completion still runs on the background queue. Ordered unpacks (a

@@ -138,6 +138,42 @@ TEST_F(Pools, PatchEffectDictionaryAndWarnings)
     EXPECT_TRUE(unknown->isWarning);
 
     EXPECT_TRUE(patchWith("NotOnUnit", {kChorus})->isWarning);
+
+    // A whole pool, read off the main thread: each node and item ends as the one-by-one pass leaves them,
+    // and a file that cannot be read keeps its item's list and warning.
+    const auto leaf = [](const std::shared_ptr<PatchItem>& done, bool staleWarning) {
+        auto copy = std::make_shared<PatchItem>();
+        copy->path = done->path;
+        copy->isWarning = staleWarning;
+        auto node = std::make_shared<DirectoryObject>();
+        node->object = copy;
+        node->isWarning = staleWarning;
+        return node;
+    };
+    auto group = std::make_shared<DirectoryObject>();
+    group->isGroup = true;
+    group->childDirectories = {leaf(chain, true), leaf(unknown, false)};
+    auto gone = std::make_shared<PatchItem>(*builtIn);
+    gone->path = under("Temp/Patch/Gone.qptc");
+    gone->isWarning = true;
+    auto goneNode = std::make_shared<DirectoryObject>();
+    goneNode->object = gone;
+    const CommonUtils::Tree pool{group, leaf(builtIn, true), goneNode};
+    bool applied = false;
+    utils->updatePatchWarningInPatchPoolLater(pool, [&] { applied = true; });
+    ASSERT_TRUE(loop.runUntil([&] { return applied; }));
+    const struct {
+        std::shared_ptr<DirectoryObject> node;
+        std::shared_ptr<PatchItem> expected;
+    } rows[] = {{group->childDirectories[0], chain}, {group->childDirectories[1], unknown}, {pool[1], builtIn}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.node->patchItem()->effectDictionnary, row.expected->effectDictionnary) << row.expected->path;
+        EXPECT_EQ(row.node->patchItem()->isWarning, row.expected->isWarning) << row.expected->path;
+        EXPECT_EQ(row.node->isWarning, row.expected->isWarning) << row.expected->path;
+    }
+    EXPECT_EQ(gone->effectDictionnary, builtIn->effectDictionnary);
+    EXPECT_FALSE(gone->isWarning);  // the old list, judged again: a built-in effect warns of nothing
+    EXPECT_FALSE(goneNode->isWarning);
 }
 
 TEST_F(Pools, VersionNoticesForANewerApplicationAndFirmware)

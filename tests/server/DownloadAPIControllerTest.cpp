@@ -59,6 +59,7 @@ TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
         bool reachesServer;
     } failures[] = {
         {"/qfx/broken.zip", "0C000001", true},   // corrupt: the old module stays usable
+        {"/qfx/broken.zip", "0C000002", true},   // corrupt, a new type: no empty folder stands for it
         {"/qfx/plain.bin", "0C000001", true},    // not an archive: reported, and removed
         {"/qfx/0B000123.zip", "../up", false},   // hostile type text: never becomes a folder
         {"/qfx/0B000123.zip", "", false},
@@ -73,6 +74,7 @@ TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
     }
     EXPECT_EQ(r.read("QFXMacApplication/Effect/0C000001/kept.QF2"), "old");
     EXPECT_FALSE(fs::exists(r.root / "QFXMacApplication/up"));
+    EXPECT_FALSE(fs::exists(r.root / "QFXMacApplication/Effect/0C000002"));
     EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
 
     // A model's archives lie side by side in the model's folder.

@@ -19,9 +19,12 @@ double millisecondsBetween(std::chrono::steady_clock::time_point from, std::chro
 
 }  // namespace
 
+DemoMeter* DemoMeter::s_running = nullptr;
+
 DemoMeter::DemoMeter(std::chrono::steady_clock::time_point started, QObject* parent)
     : QObject(parent), m_started(started), m_last(std::chrono::steady_clock::now()), m_timer(new QTimer(this))
 {
+    s_running = this;
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { tick(); });
     m_timer->start(kInterval);
@@ -29,6 +32,7 @@ DemoMeter::DemoMeter(std::chrono::steady_clock::time_point started, QObject* par
 
 DemoMeter::~DemoMeter()
 {
+    if (s_running == this) s_running = nullptr;
     std::fprintf(stderr, "demo: first window after %.1f ms; longest main-loop stall %.1f ms; peak resident %.1f MB\n",
                  m_firstWindowMs, m_longestStallMs, peakResidentMb());
 }
@@ -46,6 +50,11 @@ void DemoMeter::tick()
         if (late > m_longestStallMs) m_longestStallMs = late;
     }
     m_last = now;
+}
+
+void DemoMeter::ownWorkEnded()
+{
+    if (s_running != nullptr) s_running->m_last = std::chrono::steady_clock::now();
 }
 
 double DemoMeter::peakResidentMb()

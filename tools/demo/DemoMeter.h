@@ -17,6 +17,9 @@ public:
 
     double firstWindowMs() const { return m_firstWindowMs; }
     double longestStallMs() const { return m_longestStallMs; }
+    // The demo's own work on the main loop (a picture of the window) has just ended: the loop's wait for it
+    // is not the program's stall, so the meter counts from now on. Does nothing while no meter runs.
+    static void ownWorkEnded();
     // The process's peak resident memory in MB, from /proc; 0 where it cannot be read.
     static double peakResidentMb();
 
@@ -28,4 +31,5 @@ private:
     QTimer* m_timer;
     double m_firstWindowMs = -1;
     double m_longestStallMs = 0;
+    static DemoMeter* s_running;
 };

@@ -172,6 +172,7 @@ void watch(const Options& options, DemoUnit* const* unit)
             // One more turn of the event loop so the window has painted what it just received.
             QTimer::singleShot(500, qApp, [options, window] {
                 const QString error = WindowShot::save(*window, options.screenshot);
+                DemoMeter::ownWorkEnded();
                 if (!error.isEmpty()) std::fprintf(stderr, "demo: %s\n", qPrintable(error));
                 else std::printf("demo: saved %s\n", qPrintable(options.screenshot));
                 std::fflush(stdout);
@@ -413,6 +414,7 @@ void tour(const Options& options, DemoUnit* const* unit)
             QTimer::singleShot(1000, qApp, [=] {
                 const QString path = QDir(options.tour).filePath(QString::fromLatin1(step.picture));
                 const QString error = WindowShot::save(*window, path);
+                DemoMeter::ownWorkEnded();
                 if (!error.isEmpty()) {
                     std::fprintf(stderr, "demo: %s\n", qPrintable(error));
                     QApplication::exit(2);

@@ -560,7 +560,7 @@ void MainWindowLogic::patchPoolDirectoryObject(const Tree& patchPool)
 {
     auto& patch = parts_->patchManager;
     patch.setStructureData(patchPool);
-    patch.reloadDataInPatchPool();
+    patch.reloadDataInPatchPoolWarningsLater();
     isPatchPoolLoaded_ = true;
     patch.setLockPatchPool(false);
     if (!parts_->appDelegate.isDeviceConnected()) {
@@ -571,7 +571,7 @@ void MainWindowLogic::patchPoolDirectoryObject(const Tree& patchPool)
     setBackUpAllEnabled(patch.isPatchListLoaded());
 }
 
-void MainWindowLogic::patchPoolMarksUpdated() { parts_->patchManager.reloadDataInPatchPool(); }
+void MainWindowLogic::patchPoolMarksUpdated() { parts_->patchManager.reloadDataInPatchPoolWarningsLater(); }
 
 void MainWindowLogic::patchPoolNotSaved() { parts_->dialogs.showInformation("Common_Fail"); }
 

@@ -43,6 +43,11 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool
     utils_.updatePatchWarningInPatchPool(pool);
 }
 
+void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied)
+{
+    utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+}
+
 // ---- patch files crossing the screen by drag and drop ----
 
 std::string CommonUtilsPatchCoordinator::applicationFolder() { return utils_.rootPath(); }

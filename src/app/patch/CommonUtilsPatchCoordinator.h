@@ -17,6 +17,7 @@ public:
     void updatePatchWarningWithPatchItem(PatchItem& item) override;
     void updatePatchWarningInPatchList(const PatchItems& list) override;
     void updatePatchWarningInPatchPool(const Tree& pool) override;
+    void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied) override;
 
     std::string applicationFolder() override;
     bool checkFilePatchWithfilePath(const std::string& path) override;

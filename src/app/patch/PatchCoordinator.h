@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,13 @@ public:
     virtual void updatePatchWarningWithPatchItem(PatchItem& item) = 0;
     virtual void updatePatchWarningInPatchList(const PatchItems& list) = 0;
     virtual void updatePatchWarningInPatchPool(const Tree& pool) = 0;
+    // The same off the main thread, for a whole pool; `applied` runs on the main thread once the warnings
+    // are set. Here at once, for coordinators that have nothing to read.
+    virtual void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied)
+    {
+        updatePatchWarningInPatchPool(pool);
+        applied();
+    }
 
     // ---- patch files crossing the screen by drag and drop (paths absolute) ----
     // The patch write info of a copy: `copiedToFinder` names the copy after the patch (with "index - "

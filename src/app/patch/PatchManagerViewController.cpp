@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -270,6 +271,30 @@ void PatchManagerViewController::reloadDataInPatchPool()
     if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchPool(structureData_);
     if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
+}
+
+void PatchManagerViewController::reloadDataInPatchPoolWarningsLater()
+{
+    if (!appDelegate_.isDeviceConnected()) {
+        reloadDataInPatchPool();
+        return;
+    }
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+    validateRuler();
+    const std::uint64_t asked = ++poolWarningsAsked_;
+    // Taking the pool's paths is a slice of its own, two turns of the loop later: the pool's marks take
+    // theirs at the first.
+    QTimer::singleShot(1, this, [this, asked] { QTimer::singleShot(1, this, [this, asked] { askPoolWarnings(asked); }); });
+}
+
+void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
+{
+    if (asked != poolWarningsAsked_ || !appDelegate_.isDeviceConnected()) return;
+    coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked] {
+        if (!alive.lock() || asked != poolWarningsAsked_) return;
+        if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+        validateRuler();
+    });
 }
 
 void PatchManagerViewController::validateRuler()

@@ -95,6 +95,7 @@ public:
     void reloadData() override;
     void reloadDataInPatchList() override;
     void reloadDataInPatchPool() override;
+    void reloadDataInPatchPoolWarningsLater() override;
     void validateRuler() override;
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
@@ -334,4 +335,10 @@ private:
     bool isInPool(const Node& item, const Node& group) const;
     QPointer<PatchPropertyViewController> patchPropertyViewController_;
     QPointer<PatchGroupPropertyViewController> patchGroupPropertyViewController_;
+
+    // Asks for the pool's warnings unless a later reload asked again.
+    void askPoolWarnings(std::uint64_t asked);
+    // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
+    std::uint64_t poolWarningsAsked_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

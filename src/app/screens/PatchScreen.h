@@ -55,6 +55,9 @@ public:
     virtual void reloadData() = 0;
     virtual void reloadDataInPatchList() = 0;
     virtual void reloadDataInPatchPool() = 0;
+    // The same for a pool just loaded or marked: the pool shows at once, its warnings (every file read)
+    // follow from the background and reload it again.
+    virtual void reloadDataInPatchPoolWarningsLater() { reloadDataInPatchPool(); }
     // Shows each vertical ruler exactly when its view is taller than its visible area.
     virtual void validateRuler() = 0;
 
