@@ -35,6 +35,7 @@
 #include "platform/dispatch/TimerService.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/MidiSystem.h"
+#include "platform/url/NetworkThread.h"
 #include "platform/power/LogindPowerEvents.h"
 
 int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
@@ -112,6 +113,10 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     const int status = QApplication::exec();
     // The coordinator tells nobody once the window has gone.
     commonUtils.setDelegate(nullptr);
+    // Downloads still in flight would report into the queues that end with this function: the network
+    // stops here, and what the pools still run finishes while the queues stand.
+    platform::NetworkThread::shared().halt();
+    dispatch.waitUntilIdle();
     CommonUtils::setShared(nullptr);
     ParserDataController::setShared(nullptr);
     platform::MidiSystem::setShared(nullptr);

@@ -22,6 +22,7 @@ NetworkThread::~NetworkThread()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
+    m_changed.notify_all();
     m_loop->wakeUp();
     m_thread.join();
 }
@@ -30,9 +31,19 @@ void NetworkThread::perform(std::function<void()> task)
 {
     {
         std::lock_guard lock(m_mutex);
+        if (m_halting) return;
         m_tasks.push_back(std::move(task));
     }
     m_loop->wakeUp();
+}
+
+void NetworkThread::halt()
+{
+    std::unique_lock lock(m_mutex);
+    m_halting = true;
+    if (isCurrent()) return;
+    m_loop->wakeUp();
+    m_changed.wait(lock, [this] { return m_halted || m_stopping; });
 }
 
 void NetworkThread::run(std::string name)
@@ -41,7 +52,13 @@ void NetworkThread::run(std::string name)
     while (true) {
         std::deque<std::function<void()>> tasks;
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
+            if (m_halting) {
+                m_halted = true;
+                m_tasks.clear();
+                m_changed.notify_all();
+                m_changed.wait(lock, [this] { return m_stopping; });
+            }
             if (m_stopping) break;
             tasks.swap(m_tasks);
         }

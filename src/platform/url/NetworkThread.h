@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -23,8 +24,12 @@ public:
     NetworkThread(const NetworkThread&) = delete;
     NetworkThread& operator=(const NetworkThread&) = delete;
 
-    // Runs the task on the network thread, in order, never waiting for it.
+    // Runs the task on the network thread, in order, never waiting for it; dropped once halted.
     void perform(std::function<void()> task);
+    // Moves no transfer on and runs no task from now on, and returns once the thread has stopped doing so:
+    // the program calls it when its queues are about to go, so no transfer still in flight reports into
+    // them. The transfers are left as they stand until the process ends.
+    void halt();
     bool isCurrent() const { return std::this_thread::get_id() == m_thread.get_id(); }
     // The loop the thread drives; only to be used on the thread.
     TransferLoop& loop() { return *m_loop; }
@@ -36,6 +41,9 @@ private:
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_tasks;
     bool m_stopping = false;
+    bool m_halting = false;
+    bool m_halted = false;
+    std::condition_variable m_changed;
     std::thread m_thread;
 };
 
