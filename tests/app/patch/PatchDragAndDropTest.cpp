@@ -19,32 +19,12 @@
 #include "app/patch/PatchPoolOutlineView.h"
 #include "library/models/DirectoryObject.h"
 #include "support/app/PatchScreenRig.h"
+#include "support/app/PoolNodes.h"
 
 namespace testing_app {
 namespace {
 
 using Node = std::shared_ptr<DirectoryObject>;
-
-Node poolPatch(const std::string& name)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    auto item = std::make_shared<PatchItem>();
-    item->patchName = name;
-    item->path = "/pool/" + name + ".qptc";
-    node->object = item;
-    return node;
-}
-
-Node poolGroup(const std::string& name, std::vector<Node> children, bool backupAll = false)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->isGroup = true;
-    node->isBackUpAllGroup = backupAll;
-    node->childDirectories = std::move(children);
-    return node;
-}
 
 // The screen shown offscreen with 30 slots and a pool of a patch, an open group of two and an open
 // backup-all group of two; drags run through synthetic drag events with the views' own drag data.

@@ -8,33 +8,12 @@
 #include "app/patch/PatchPoolOutlineView.h"
 #include "library/undo/DragFromPoolToListAction.h"
 #include "support/app/PatchScreenRig.h"
+#include "support/app/PoolNodes.h"
 
 namespace testing_app {
 namespace {
 
 using Node = std::shared_ptr<DirectoryObject>;
-
-Node poolPatch(const std::string& name, bool incompatible = false)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->isIncompatible = incompatible;
-    auto item = std::make_shared<PatchItem>();
-    item->patchName = name;
-    item->path = "/pool/" + name + ".qptc";
-    node->object = item;
-    return node;
-}
-
-Node poolGroup(const std::string& name, std::vector<Node> children, bool backupAll = false)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->isGroup = true;
-    node->isBackUpAllGroup = backupAll;
-    node->childDirectories = std::move(children);
-    return node;
-}
 
 class PatchDropDispatcherTest : public PatchScreenRig {
 protected:
