@@ -425,6 +425,8 @@ void URLConnectionOperation::didReceiveResponse(platform::URLConnection&, const 
 {
     std::lock_guard guard(m_lock);
     m_response = response;
+    if (response.expectedContentLength > 0)
+        outputStream()->expectLength(static_cast<std::uint64_t>(response.expectedContentLength));
 }
 
 void URLConnectionOperation::failWrite(platform::URLConnection& connection, std::optional<platform::Error> streamError)
@@ -465,7 +467,8 @@ void URLConnectionOperation::didReceiveData(platform::URLConnection& connection,
 void URLConnectionOperation::didFinishLoading(platform::URLConnection& connection)
 {
     auto stream = outputStream();
-    std::optional<Bytes> data = stream->dataWrittenToMemory();
+    // Moved out, not copied: the network thread carries every transfer.
+    std::optional<Bytes> data = stream->takeDataWrittenToMemory();
     stream->close();
     // A file whose last bytes could not be flushed on close is as incomplete as a failed write.
     if (auto closeError = stream->streamError()) return didFailWithError(connection, *closeError);

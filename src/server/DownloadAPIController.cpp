@@ -85,7 +85,7 @@ void DownloadAPIController::failLater(const std::function<void()>& report)
 }
 
 void DownloadAPIController::download(const std::string& link, const std::string& component,
-                                     URLRequest::CachePolicy policy, Finish finish, Fail fail, bool finishReleases)
+                                     URLRequest::CachePolicy policy, Finish finish, Fail fail)
 {
     const std::string folder = getPathWithFolderName(kTempFolder);
     {
@@ -95,13 +95,13 @@ void DownloadAPIController::download(const std::string& link, const std::string&
     const std::string tempPath = DownloadTempFolder::claim(folder, component);
     const double timeout = static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out));
     auto self = shared_from_this();
-    startInTurn([self, link, policy, timeout, tempPath, finish, fail, finishReleases] {
+    startInTurn([self, link, policy, timeout, tempPath, finish, fail] {
         auto service = std::make_shared<NetworkingService>(self->m_dispatch);
         service->downloadAPISuccess(
-            [self, tempPath, finish, finishReleases](std::optional<Bytes> data) {
+            [self, tempPath, finish](std::optional<Bytes> data) {
                 self->downloadEnded();
                 finish(tempPath, std::move(data));
-                if (!finishReleases) DownloadTempFolder::release(tempPath);
+                DownloadTempFolder::release(tempPath);
             },
             [self, tempPath, fail](const Error& failure) {
                 self->downloadEnded();
@@ -211,48 +211,66 @@ void DownloadAPIController::requestImage(FileCompletion completion, const std::s
         [completion](const Error& failure) { completion(false, std::nullopt, failure); });
 }
 
-void DownloadAPIController::unpack(const std::string& tempPath, const std::string& destination,
+void DownloadAPIController::downloadArchive(const std::string& link, URLRequest::CachePolicy policy,
+                                            ArchiveFinish finish, Fail fail)
+{
+    const double timeout = static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out));
+    auto self = shared_from_this();
+    startInTurn([self, link, policy, timeout, finish, fail] {
+        auto service = std::make_shared<NetworkingService>(self->m_dispatch);
+        service->downloadIntoMemory(
+            [self, finish](std::optional<Bytes> data) {
+                self->downloadEnded();
+                finish(std::make_shared<const Bytes>(std::move(data).value_or(Bytes{})));
+            },
+            [self, fail](const Error& failure) {
+                self->downloadEnded();
+                fail(failure);
+            },
+            URLRequest(link, timeout, policy));
+    });
+}
+
+void DownloadAPIController::unpack(const Bytes& archive, const std::string& link, const std::string& destination,
                                    const FileCompletion& completion)
 {
-    std::error_code ignored;
     if (destination.empty()) {
-        fs::remove(tempPath, ignored);
-        completion(false, std::nullopt, error(kNoFolder, "no effect folder for " + tempPath));
+        completion(false, std::nullopt, error(kNoFolder, "no effect folder for " + link));
         return;
     }
     // The unpacker swaps the new content in whole: a failed archive leaves the effect's old files usable.
-    ZipArchiveService::unzipFileAtPath(tempPath, destination,
-                                       [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
-                                           if (success) {
-                                               completion(true, path, std::nullopt);
-                                               return;
-                                           }
-                                           fs::remove(tempPath, ignored);
-                                           completion(false, std::nullopt,
-                                                      error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
-                                       });
+    ZipArchiveService::unzipData(archive, link, destination,
+                                 [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
+                                     if (success) {
+                                         completion(true, path, std::nullopt);
+                                         return;
+                                     }
+                                     completion(false, std::nullopt,
+                                                error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
+                                 });
 }
 
-void DownloadAPIController::unpackLater(const std::string& tempPath, std::function<std::string()> destination,
-                                        const FileCompletion& completion, bool ordered)
+void DownloadAPIController::unpackLater(std::shared_ptr<const Bytes> archive, const std::string& link,
+                                        std::function<std::string()> destination, const FileCompletion& completion,
+                                        bool ordered)
 {
     auto self = shared_from_this();
-    m_dispatch.computation().async([self, tempPath, destination = std::move(destination), completion, ordered] {
-        platform::Dispatch& dispatch = self->m_dispatch;
-        const FileCompletion onBackground = [&dispatch, completion](bool success, std::optional<std::string> path,
-                                                                    std::optional<Error> why) {
-            dispatch.global(platform::Priority::Background).async([completion, success, path, why] {
-                completion(success, path, why);
-            });
-        };
-        if (ordered) {
-            std::lock_guard lock(self->m_unpackMutex);
-            self->unpack(tempPath, destination(), onBackground);
-        } else {
-            self->unpack(tempPath, destination(), onBackground);
-        }
-        DownloadTempFolder::release(tempPath);
-    });
+    m_dispatch.computation().async(
+        [self, archive = std::move(archive), link, destination = std::move(destination), completion, ordered] {
+            platform::Dispatch& dispatch = self->m_dispatch;
+            const FileCompletion onBackground = [&dispatch, completion](bool success, std::optional<std::string> path,
+                                                                        std::optional<Error> why) {
+                dispatch.global(platform::Priority::Background).async([completion, success, path, why] {
+                    completion(success, path, why);
+                });
+            };
+            if (ordered) {
+                std::lock_guard lock(self->m_unpackMutex);
+                self->unpack(*archive, link, destination(), onBackground);
+            } else {
+                self->unpack(*archive, link, destination(), onBackground);
+            }
+        });
 }
 
 void DownloadAPIController::requestFile(FileCompletion completion, const std::string& link, const TypeEffect& typeEffect)
@@ -265,21 +283,18 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
     }
     auto self = shared_from_this();
     const bool archive = fs::path(component).extension() == ".zip";
-    download(
-        link, component, URLRequest::ReloadIgnoringLocalCacheData,
-        [self, completion, typeEffect, archive](const std::string& tempPath, std::optional<Bytes>) {
+    downloadArchive(
+        link, URLRequest::ReloadIgnoringLocalCacheData,
+        [self, completion, typeEffect, archive, link](std::shared_ptr<const Bytes> data) {
             if (!archive) {
-                std::error_code ignored;
-                fs::remove(tempPath, ignored);
-                DownloadTempFolder::release(tempPath);
                 completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
                 return;
             }
             self->unpackLater(
-                tempPath, [self, typeEffect] { return self->effectFolderPathWithName(typeEffect.text); },
+                std::move(data), link, [self, typeEffect] { return self->effectFolderPathWithName(typeEffect.text); },
                 completion, false);
         },
-        [completion](const Error& failure) { completion(false, std::nullopt, failure); }, true);
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
 }
 
 void DownloadAPIController::requestFile(FileCompletion completion, const std::string& link, const FolderName& folderName)
@@ -292,25 +307,22 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
     }
     auto self = shared_from_this();
     const bool archive = fs::path(component).extension() == ".zip";
-    download(
-        link, folderName.name + component, URLRequest::UseProtocolCachePolicy,
-        [self, completion, folderName, component, archive](const std::string& tempPath, std::optional<Bytes>) {
+    downloadArchive(
+        link, URLRequest::UseProtocolCachePolicy,
+        [self, completion, folderName, component, archive, link](std::shared_ptr<const Bytes> data) {
             if (!archive) {
-                std::error_code ignored;
-                fs::remove(tempPath, ignored);
-                DownloadTempFolder::release(tempPath);
                 completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
                 return;
             }
             self->unpackLater(
-                tempPath,
+                std::move(data), link,
                 [self, folderName, component] {
                     const std::string modelFolder = self->createFolderInBundleWithName(folderName.name);
                     return modelFolder.empty() ? "" : (fs::path(modelFolder) / fs::path(component).stem()).string();
                 },
                 completion, true);
         },
-        [completion](const Error& failure) { completion(false, std::nullopt, failure); }, true);
+        [completion](const Error& failure) { completion(false, std::nullopt, failure); });
 }
 
 bool DownloadAPIController::checkServerConnectWithURLString(const std::string& urlString) const

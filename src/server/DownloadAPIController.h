@@ -70,11 +70,16 @@ public:
 private:
     using Finish = std::function<void(const std::string& tempPath, std::optional<Bytes> data)>;
     using Fail = std::function<void(const platform::Error& error)>;
+    using ArchiveFinish = std::function<void(std::shared_ptr<const Bytes> archive)>;
 
     // Downloads `link` into a claimed file named after `component`; calls exactly one of the two. The claim
-    // ends when finish returns, or, with finishReleases, when finish's work releases it itself.
+    // ends when finish returns.
     void download(const std::string& link, const std::string& component, platform::URLRequest::CachePolicy policy,
-                  Finish finish, Fail fail, bool finishReleases = false);
+                  Finish finish, Fail fail);
+    // Downloads an archive into memory (within the service's held-bytes limit), where it is unpacked from:
+    // the network thread creates and writes no file for it, and the unpacker reads none back.
+    void downloadArchive(const std::string& link, platform::URLRequest::CachePolicy policy, ArchiveFinish finish,
+                         Fail fail);
     void failLater(const std::function<void()>& report);
     // At most kDownloadsInFlight downloads run at once, the rest start in the order asked as others end:
     // a batch then ends one download after another, and its archives unpack while the rest still arrive.
@@ -84,12 +89,13 @@ private:
     // the parent cannot be made. The unpacker moves its staging folder there in one rename, so no
     // folder is made only to be swapped out and removed.
     std::string effectFolderPathWithName(const std::string& name);
-    void unpack(const std::string& tempPath, const std::string& destination, const FileCompletion& completion);
-    // Unpacks on the computation pool (inflating holds a core for a while), keeping the downloaded file
-    // claimed until it is done; the completion still runs on the background queue. Ordered unpacks (a
-    // model's archives) take the unpack lock, with their destination's folder made under it.
-    void unpackLater(const std::string& tempPath, std::function<std::string()> destination,
-                     const FileCompletion& completion, bool ordered);
+    void unpack(const Bytes& archive, const std::string& link, const std::string& destination,
+                const FileCompletion& completion);
+    // Unpacks on the computation pool (inflating holds a core for a while); the completion still runs on
+    // the background queue. Ordered unpacks (a model's archives) take the unpack lock, with their
+    // destination's folder made under it.
+    void unpackLater(std::shared_ptr<const Bytes> archive, const std::string& link,
+                     std::function<std::string()> destination, const FileCompletion& completion, bool ordered);
     static platform::Error error(ErrorCode code, const std::string& description);
 
     platform::Dispatch& m_dispatch;

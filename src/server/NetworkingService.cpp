@@ -10,6 +10,7 @@
 #include "httpclient/NetworkReachabilityManager.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/url/FileOutputStream.h"
+#include "platform/url/MemoryOutputStream.h"
 #include "platform/url/URLError.h"
 
 namespace {
@@ -64,17 +65,45 @@ NetworkingService::NetworkingService(platform::Dispatch& dispatch, NetworkReacha
 {
 }
 
-void NetworkingService::downloadAPISuccess(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request,
-                                           const std::string& urlString)
+platform::URLRequest NetworkingService::bounded(const platform::URLRequest& request) const
 {
     // A body that never ends, or ends only after years of single bytes, must not fill the disk, the
     // memory it is read into, or the wait.
-    platform::URLRequest bounded = request;
-    if (bounded.totalTimeoutInterval <= 0 || bounded.totalTimeoutInterval > m_limits.seconds)
-        bounded.totalTimeoutInterval = m_limits.seconds;
-    bounded.slowTransferBytes = m_limits.slowBytes;
-    bounded.slowTransferInterval = m_limits.slowSeconds;
-    auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, bounded);
+    platform::URLRequest result = request;
+    if (result.totalTimeoutInterval <= 0 || result.totalTimeoutInterval > m_limits.seconds)
+        result.totalTimeoutInterval = m_limits.seconds;
+    result.slowTransferBytes = m_limits.slowBytes;
+    result.slowTransferInterval = m_limits.slowSeconds;
+    return result;
+}
+
+void NetworkingService::downloadIntoMemory(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request)
+{
+    auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, bounded(request));
+    auto memory = std::make_shared<platform::MemoryOutputStream>();
+    memory->setMaximumLength(m_limits.heldBytes);
+    operation->setOutputStream(memory);
+    // Straight to the background queue: the body never passes the main thread.
+    platform::Queue* background = &m_dispatch.global(platform::Priority::Background);
+    operation->setCompletionQueue(background);
+    auto self = shared_from_this();
+    operation->setCompletionBlockWithSuccess(
+        [self, success](HTTPRequestOperation& finished, const std::any&) {
+            std::optional<Bytes> data = finished.responseData();
+            finished.setResponseData(std::nullopt);
+            if (!data) data.emplace();
+            if (success) success(std::move(data));
+        },
+        [self, failure](HTTPRequestOperation&, const platform::Error& error) {
+            if (failure) failure(error);
+        });
+    operation->start();
+}
+
+void NetworkingService::downloadAPISuccess(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request,
+                                           const std::string& urlString)
+{
+    auto operation = std::make_shared<HTTPRequestOperation>(m_dispatch, bounded(request));
     auto file = std::make_shared<platform::FileOutputStream>(urlString, false);
     file->setMaximumLength(isArchive(urlString) ? m_limits.archiveBytes : m_limits.otherBytes);
     operation->setOutputStream(file);

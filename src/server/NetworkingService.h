@@ -34,6 +34,9 @@ public:
         // A download that moves fewer bytes than this in that many seconds has as good as stalled.
         std::uint64_t slowBytes = 1024;
         double slowSeconds = 30;
+        // What a download into memory may hold: an effect archive is about a megabyte, and a server that
+        // sends more than this fails the download before it takes the memory.
+        std::uint64_t heldBytes = 32ull * 1024 * 1024;
 
         // The time limit from the "Configuration" table, the byte limits as above.
         static Limits fromConfiguration(const platform::Configuration& configuration);
@@ -47,6 +50,9 @@ public:
     // a ".zip" file is left in place and reported without data; any other file is read and handed over.
     void downloadAPISuccess(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request,
                             const std::string& urlString);
+    // The same into memory, for a body used once and never kept on disk: the success block is handed the
+    // body (empty when the server sent none). A body beyond the held-bytes limit fails the download.
+    void downloadIntoMemory(SuccessBlock success, FailureBlock failure, const platform::URLRequest& request);
     // Replaces the manager's status block and (re)starts monitoring; the block hears the first status and
     // every change, on the background queue.
     void requestInternetConnectWithBlock(ReachabilityBlock block);
@@ -54,6 +60,8 @@ public:
     std::optional<Bytes> dataResponse() const;
 
 private:
+    // The request under the time and stall limits.
+    platform::URLRequest bounded(const platform::URLRequest& request) const;
     void downloadSucceeded(const std::string& path, const SuccessBlock& success, const FailureBlock& failure);
 
     platform::Dispatch& m_dispatch;

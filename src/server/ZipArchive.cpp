@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -122,48 +123,125 @@ std::uint64_t littleEndian(const unsigned char* bytes, int count)
     return value;
 }
 
-bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t length)
-{
-    while (length > 0) {
-        const auto n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        buffer += n, offset += static_cast<std::uint64_t>(n), length -= static_cast<std::size_t>(n);
+// The archive's bytes, in a file or in memory, read at any offset.
+class ArchiveBytes {
+public:
+    explicit ArchiveBytes(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        struct stat info {};
+        if (m_fd >= 0 && ::fstat(m_fd, &info) == 0) m_size = static_cast<std::uint64_t>(info.st_size);
     }
-    return true;
-}
+    explicit ArchiveBytes(const ZipArchive::Bytes& data) : m_data(&data), m_size(data.size()) {}
+    ~ArchiveBytes()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    ArchiveBytes(const ArchiveBytes&) = delete;
+    ArchiveBytes& operator=(const ArchiveBytes&) = delete;
+
+    bool readable() const { return m_data || m_fd >= 0; }
+    std::uint64_t size() const { return m_size; }
+    bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t length) const
+    {
+        if (m_data) {
+            if (offset > m_size || length > m_size - offset) return false;
+            std::memcpy(buffer, m_data->data() + offset, length);
+            return true;
+        }
+        while (length > 0) {
+            const auto n = ::pread(m_fd, buffer, length, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            buffer += n, offset += static_cast<std::uint64_t>(n), length -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    const ZipArchive::Bytes* m_data = nullptr;
+    std::uint64_t m_size = 0;
+};
 
 // The size in bytes of the central directory as the archive's end record states it, found the way the
 // reader finds it: the last end record within the final 64 KiB, and its 64-bit form when a locator
 // stands before it.
-std::optional<std::uint64_t> centralDirectorySize(const std::string& path)
+std::optional<std::uint64_t> centralDirectorySize(const ArchiveBytes& bytes)
 {
     constexpr std::uint64_t kEndRecord = 22, kLocator = 20, kMaximumComment = 0xFFFF;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) < kEndRecord) return std::nullopt;
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (!bytes.readable() || bytes.size() < kEndRecord) return std::nullopt;
+    const auto size = bytes.size();
     const std::uint64_t start = size > kEndRecord + kMaximumComment ? size - kEndRecord - kMaximumComment : 0;
     std::vector<unsigned char> tail(size - start);
-    if (!readAt(fd, start, tail.data(), tail.size())) return std::nullopt;
+    if (!bytes.readAt(start, tail.data(), tail.size())) return std::nullopt;
     for (std::size_t at = tail.size() - kEndRecord + 1; at-- > 0;) {
         if (littleEndian(&tail[at], 4) != 0x06054b50) continue;
         const std::uint64_t end = start + at;
         unsigned char locator[kLocator];
-        if (end >= kLocator && readAt(fd, end - kLocator, locator, kLocator) && littleEndian(locator, 4) == 0x07064b50) {
+        if (end >= kLocator && bytes.readAt(end - kLocator, locator, kLocator) && littleEndian(locator, 4) == 0x07064b50) {
             unsigned char record[56];
-            if (!readAt(fd, littleEndian(locator + 8, 8), record, sizeof record) || littleEndian(record, 4) != 0x06064b50)
+            if (!bytes.readAt(littleEndian(locator + 8, 8), record, sizeof record) || littleEndian(record, 4) != 0x06064b50)
                 return std::nullopt;
             return littleEndian(record + 40, 8);
         }
         return littleEndian(&tail[at + 12], 4);
     }
     return std::nullopt;
+}
+
+// The reader's file functions over an archive held in memory, with the stdio semantics it expects of
+// them: a seek may pass the end, and a read there returns nothing.
+struct MemoryFile {
+    const ZipArchive::Bytes* data;
+    std::uint64_t position = 0;
+};
+
+voidpf ZCALLBACK memoryOpen(voidpf opaque, const void*, int mode)
+{
+    if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ) return nullptr;
+    return new MemoryFile{static_cast<const ZipArchive::Bytes*>(opaque)};
+}
+
+uLong ZCALLBACK memoryRead(voidpf, voidpf stream, void* buffer, uLong size)
+{
+    auto* file = static_cast<MemoryFile*>(stream);
+    const std::uint64_t total = file->data->size();
+    if (file->position >= total) return 0;
+    const auto count = static_cast<uLong>(std::min<std::uint64_t>(size, total - file->position));
+    std::memcpy(buffer, file->data->data() + file->position, count);
+    file->position += count;
+    return count;
+}
+
+uLong ZCALLBACK memoryWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+
+ZPOS64_T ZCALLBACK memoryTell(voidpf, voidpf stream) { return static_cast<MemoryFile*>(stream)->position; }
+
+long ZCALLBACK memorySeek(voidpf, voidpf stream, ZPOS64_T offset, int origin)
+{
+    auto* file = static_cast<MemoryFile*>(stream);
+    std::uint64_t base = 0;
+    if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = file->position;
+    else if (origin == ZLIB_FILEFUNC_SEEK_END) base = file->data->size();
+    else if (origin != ZLIB_FILEFUNC_SEEK_SET) return -1;
+    file->position = base + offset;
+    return 0;
+}
+
+int ZCALLBACK memoryClose(voidpf, voidpf stream)
+{
+    delete static_cast<MemoryFile*>(stream);
+    return 0;
+}
+
+int ZCALLBACK memoryError(voidpf, voidpf) { return 0; }
+
+unzFile openArchive(const std::string& path, const ZipArchive::Bytes* data)
+{
+    if (!data) return unzOpen(path.c_str());
+    zlib_filefunc64_def functions{memoryOpen, memoryRead, memoryWrite, memoryTell, memorySeek,
+                                  memoryClose, memoryError, const_cast<ZipArchive::Bytes*>(data)};
+    return unzOpen2_64(path.c_str(), &functions);
 }
 
 struct ZipCloser {
@@ -185,9 +263,11 @@ fs::path normalisedDestination(const std::string& destination)
 // consulted for the overwrite rule and for links and type clashes that would break the final move.
 class Unpacker {
 public:
-    Unpacker(std::string archivePath, fs::path staging, std::optional<fs::path> existing, bool overwrite,
-             const std::optional<std::string>& password, ZipArchiveDelegate* delegate, const ZipArchive::Limits& limits)
-        : m_archivePath(std::move(archivePath)), m_staging(std::move(staging)), m_existing(std::move(existing)),
+    // `data`, when given, holds the archive, and `archivePath` only names it.
+    Unpacker(std::string archivePath, const ZipArchive::Bytes* data, fs::path staging, std::optional<fs::path> existing,
+             bool overwrite, const std::optional<std::string>& password, ZipArchiveDelegate* delegate,
+             const ZipArchive::Limits& limits)
+        : m_archivePath(std::move(archivePath)), m_data(data), m_staging(std::move(staging)), m_existing(std::move(existing)),
           m_overwrite(overwrite), m_password(password), m_delegate(delegate), m_limits(limits)
     {
     }
@@ -212,6 +292,7 @@ private:
     bool writeEntry(unzFile zip, const fs::path& target, const unz_file_info& info, const std::string& name);
 
     std::string m_archivePath;
+    const ZipArchive::Bytes* m_data;
     fs::path m_staging;
     std::optional<fs::path> m_existing;
     bool m_overwrite;
@@ -229,7 +310,7 @@ private:
 
 bool Unpacker::run()
 {
-    ZipCloser zip{unzOpen(m_archivePath.c_str())};
+    ZipCloser zip{openArchive(m_archivePath, m_data)};
     if (!zip.zip) return fail(zipError(ZipArchive::kErrorOpenArchive, "failed to open zip file"));
 
     unz_global_info global{};
@@ -256,7 +337,8 @@ bool Unpacker::run()
         return fail(zipError(ZipArchive::kErrorReadEntry, "zip file's list of entries is damaged"));
     // The reader stops after as many entries as the end record counts; entries it never reached would
     // be lost without a word.
-    if (centralDirectorySize(m_archivePath) != m_directoryBytes)
+    const auto bytes = m_data ? std::make_unique<ArchiveBytes>(*m_data) : std::make_unique<ArchiveBytes>(m_archivePath);
+    if (centralDirectorySize(*bytes) != m_directoryBytes)
         return fail(zipError(ZipArchive::kErrorReadEntry, "zip file's count of entries does not match its directory"));
     return true;
 }
@@ -434,7 +516,7 @@ bool mergeInto(const fs::path& staged, const fs::path& destination, bool overwri
 
 enum class Placement { Merge, EmptyFolder };
 
-bool unpack(const std::string& path, const std::string& destinationText, bool overwrite,
+bool unpack(const std::string& path, const ZipArchive::Bytes* data, const std::string& destinationText, bool overwrite,
             const std::optional<std::string>& password, Error* error, ZipArchiveDelegate* delegate,
             const ZipArchive::Limits& limits, Placement placement)
 {
@@ -453,7 +535,7 @@ bool unpack(const std::string& path, const std::string& destinationText, bool ov
         if (!fs::is_empty(destination, ec))
             return report(zipError(ZipArchive::kErrorPlaceResult, "the destination is not empty", {}, EEXIST));
         // The caller's own staging folder: written in place, with no second one to move out of.
-        Unpacker unpacker(path, destination, std::nullopt, overwrite, password, delegate, limits);
+        Unpacker unpacker(path, data, destination, std::nullopt, overwrite, password, delegate, limits);
         if (!unpacker.run()) return report(unpacker.error());
         for (const auto& [relative, date] : unpacker.dates()) setModificationDate(destination / relative, date);
         return true;
@@ -474,7 +556,7 @@ bool unpack(const std::string& path, const std::string& destinationText, bool ov
 
     std::optional<fs::path> existing;
     if (placement == Placement::Merge && exists) existing = destination;
-    Unpacker unpacker(path, staging, existing, overwrite, password, delegate, limits);
+    Unpacker unpacker(path, data, staging, existing, overwrite, password, delegate, limits);
     if (!unpacker.run()) return report(unpacker.error());
 
     if (existing) {
@@ -497,7 +579,7 @@ bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& des
                                  const std::optional<std::string>& password, Error* error,
                                  ZipArchiveDelegate* delegate, const Limits& limits)
 {
-    return unpack(path, destination, overwrite, password, error, delegate, limits, Placement::Merge);
+    return unpack(path, nullptr, destination, overwrite, password, error, delegate, limits, Placement::Merge);
 }
 
 bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
@@ -519,7 +601,13 @@ bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& des
 bool ZipArchive::unzipFileIntoEmptyFolder(const std::string& path, const std::string& destination, Error* error,
                                           const Limits& limits)
 {
-    return unpack(path, destination, true, std::nullopt, error, nullptr, limits, Placement::EmptyFolder);
+    return unpack(path, nullptr, destination, true, std::nullopt, error, nullptr, limits, Placement::EmptyFolder);
+}
+
+bool ZipArchive::unzipDataIntoEmptyFolder(const Bytes& data, const std::string& name, const std::string& destination,
+                                          Error* error, const Limits& limits)
+{
+    return unpack(name, &data, destination, true, std::nullopt, error, nullptr, limits, Placement::EmptyFolder);
 }
 
 Error ZipArchive::errorWithCode(std::int64_t code, std::string description, const std::string& entry, int errnoValue)

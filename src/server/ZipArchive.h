@@ -87,6 +87,7 @@ public:
     };
 
     using Limits = ZipArchiveLimits;
+    using Bytes = std::vector<std::uint8_t>;
 
     // Unpacking. Each returns success; on failure the destination is as it was and `error` says why.
     static bool unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
@@ -100,6 +101,10 @@ public:
     // Unpacks straight into `destination`, an empty folder the caller made for it and removes should the
     // unpack fail (it then holds part of the archive). The replace-a-folder service builds on this.
     static bool unzipFileIntoEmptyFolder(const std::string& path, const std::string& destination,
+                                         platform::Error* error, const Limits& limits = Limits{});
+    // The same for an archive held in memory (a download never written to disk); `name` names it in
+    // errors and logs.
+    static bool unzipDataIntoEmptyFolder(const Bytes& data, const std::string& name, const std::string& destination,
                                          platform::Error* error, const Limits& limits = Limits{});
 
     // Writing.

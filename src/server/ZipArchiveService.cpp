@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 
 #include "common/Log.h"
 
@@ -44,10 +45,10 @@ bool swapIn(const fs::path& replacement, const fs::path& destination, int& failu
     return true;
 }
 
-}  // namespace
-
-void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::string& destinationPath,
-                                        const UnzipBlock& block, const ZipArchive::Limits& limits)
+// Builds the new content beside the destination with `unpackInto` and swaps it in whole.
+void replaceFolder(const std::string& name, const std::string& destinationPath,
+                   const std::function<bool(const std::string& staged, platform::Error* error)>& unpackInto,
+                   const ZipArchiveService::UnzipBlock& block, const std::function<void()>& onSuccess)
 {
     auto destination = fs::path(destinationPath).lexically_normal();
     if (!destination.empty() && destination.filename().empty()) destination = destination.parent_path();
@@ -62,9 +63,9 @@ void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::stri
     const fs::path staged(*stagedText);
     std::error_code ec;
     platform::Error error;
-    if (!ZipArchive::unzipFileIntoEmptyFolder(path, staged.string(), &error, limits)) {
+    if (!unpackInto(staged.string(), &error)) {
         fs::remove_all(staged, ec);
-        RIG_LOG("unpacking %s failed: %s", path.c_str(), error.describe().c_str());
+        RIG_LOG("unpacking %s failed: %s", name.c_str(), error.describe().c_str());
         block(false, std::nullopt, error);
         return;
     }
@@ -79,6 +80,35 @@ void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::stri
         block(false, std::nullopt, std::nullopt);
         return;
     }
-    fs::remove(path, ec);
+    onSuccess();
     block(true, destinationPath, std::nullopt);
+}
+
+}  // namespace
+
+void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::string& destinationPath,
+                                        const UnzipBlock& block, const ZipArchive::Limits& limits)
+{
+    replaceFolder(
+        path, destinationPath,
+        [&](const std::string& staged, platform::Error* error) {
+            return ZipArchive::unzipFileIntoEmptyFolder(path, staged, error, limits);
+        },
+        block,
+        [&] {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        });
+}
+
+void ZipArchiveService::unzipData(const ZipArchive::Bytes& data, const std::string& name,
+                                  const std::string& destinationPath, const UnzipBlock& block,
+                                  const ZipArchive::Limits& limits)
+{
+    replaceFolder(
+        name, destinationPath,
+        [&](const std::string& staged, platform::Error* error) {
+            return ZipArchive::unzipDataIntoEmptyFolder(data, name, staged, error, limits);
+        },
+        block, [] {});
 }

@@ -7,7 +7,8 @@
 #include "platform/error/Error.h"
 #include "server/ZipArchive.h"
 
-// Replaces a folder with the content of an effect archive and removes the archive once it is out.
+// Replaces a folder with the content of an effect archive (a file, removed once it is out, or bytes held in
+// memory).
 class ZipArchiveService {
 public:
     // (success, the destination on success, the unpacker's error on failure)
@@ -18,4 +19,7 @@ public:
     // destination and swapped in whole, so a failed unpack leaves the destination and the archive as they were.
     static void unzipFileAtPath(const std::string& path, const std::string& destinationPath, const UnzipBlock& block,
                                 const ZipArchive::Limits& limits = ZipArchive::Limits{});
+    // The same for an archive held in memory, which `name` stands for in the log.
+    static void unzipData(const ZipArchive::Bytes& data, const std::string& name, const std::string& destinationPath,
+                          const UnzipBlock& block, const ZipArchive::Limits& limits = ZipArchive::Limits{});
 };

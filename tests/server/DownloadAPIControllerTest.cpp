@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "platform/url/URLError.h"
+#include "server/NetworkingService.h"
 #include "support/image/ImageMaker.h"
 #include "support/server/DownloadRequests.h"
 
@@ -85,6 +87,29 @@ TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
     EXPECT_TRUE(r.wait(first)->success && r.wait(second)->success);
     EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0B000123/drive.QF2"), "new module");
     EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0D000001/amp.QF2"), "amp");
+}
+
+// Archives are held in memory until unpacked: one beyond what a download may hold fails as too large,
+// announced or not, and the effect keeps its old files with nothing left beside them.
+TEST(DownloadAPIController, AnArchiveBeyondTheHeldLimitFailsAndKeepsTheOldEffect)
+{
+    Requests r;
+    const std::string huge(NetworkingService::Limits{}.heldBytes + 1, 'x');
+    r.server.serve("/qfx/0C000001.zip", huge, "application/zip");
+    support::LoopbackServer::Reply unannounced{200, "application/zip", huge, {}};
+    unannounced.chunkSize = 1 << 20;
+    r.server.serve("/qfx/0C000002.zip", unannounced);
+    r.write("QFXMacApplication/Effect/0C000001/kept.QF2", "old");
+    r.write("QFXMacApplication/Effect/0C000002/kept.QF2", "old");
+    for (const char* type : {"0C000001", "0C000002"}) {
+        auto outcome = r.archive(std::string("/qfx/") + type + ".zip", type);
+        EXPECT_FALSE(outcome->success) << type;
+        ASSERT_TRUE(outcome->error) << type;
+        EXPECT_EQ(outcome->error->code, platform::URLErrorDataLengthExceedsMaximum) << type;
+        EXPECT_EQ(r.read(std::string("QFXMacApplication/Effect/") + type + "/kept.QF2"), "old") << type;
+    }
+    EXPECT_EQ(r.filesIn("QFXMacApplication/Effect"), 2u);
+    EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
 }
 
 TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTheNext)

@@ -60,6 +60,47 @@ TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNo
     EXPECT_EQ(outcome->error->code, ENOENT);
 }
 
+// A download held in memory hands its body over and leaves no file; one beyond the held-bytes limit fails
+// as too large whether its length was announced or not, and one announcing far more than it sends fails
+// as cut, having made room only up to the limit. The stall and time limits hold as for files.
+TEST(NetworkingService, DownloadsIntoMemoryHandOverTheBodyWithinTheHeldLimit)
+{
+    Fixture fixture;
+    LoopbackServer server;
+    server.serve("/fits.zip", std::string(3000, 'z'), "application/zip");
+    server.serve("/empty.zip", "", "application/zip");
+    server.serve("/big.zip", std::string(5000, 'z'), "application/zip");
+    LoopbackServer::Reply unannounced{200, "application/zip", std::string(5000, 'u'), {}};
+    unannounced.chunkSize = 700;
+    server.serve("/unannounced.zip", unannounced);
+    server.truncate("/liar.zip", std::string(1000, 'l'), std::size_t(1) << 40);
+    server.serve("/missing.zip", LoopbackServer::Reply{404, "text/html", "<html>gone</html>", {}});
+    server.trickle("/endless.zip", std::chrono::milliseconds(20));
+    NetworkingService::Limits limits{1 << 20, 1024, 0.5};
+    limits.heldBytes = 4096;
+    const struct {
+        const char* name;
+        std::int64_t code;
+        std::size_t size;
+    } cases[] = {{"fits.zip", 0, 3000},
+                 {"empty.zip", 0, 0},
+                 {"big.zip", URLErrorDataLengthExceedsMaximum, 0},
+                 {"unannounced.zip", URLErrorDataLengthExceedsMaximum, 0},
+                 {"liar.zip", URLErrorNetworkConnectionLost, 0},
+                 {"missing.zip", -1011, 0},
+                 {"endless.zip", URLErrorTimedOut, 0}};
+    for (const auto& c : cases) {
+        auto outcome = fixture.hold(server.url(std::string("/") + c.name), limits);
+        EXPECT_EQ(outcome->calls, 1) << c.name;
+        EXPECT_EQ(outcome->error ? outcome->error->code : 0, c.code) << c.name;
+        EXPECT_EQ(outcome->succeeded, c.code == 0) << c.name;
+        EXPECT_EQ(outcome->data ? *outcome->data : Bytes{}, Bytes(c.size, 'z')) << c.name;
+        EXPECT_TRUE(outcome->onBackground) << c.name;
+    }
+    server.release();
+    EXPECT_TRUE(std::filesystem::is_empty(fixture.folder));
+}
+
 // A trickle of a byte now and then fails as a stall does, long before the total limit, and leaves no file;
 // a download that keeps above the floor is never cut.
 TEST(NetworkingService, ADownloadBelowTheFloorFailsAsAStalledOne)

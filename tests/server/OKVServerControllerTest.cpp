@@ -208,13 +208,14 @@ TEST(OKVServerController, ASyncDuringASlowArchiveLeavesItsDownloadAlone)
         ->requestFile([&](bool, auto, std::optional<platform::Error> error) { code = error ? int(error->code) : -1; },
                       s.server.url("/qfx/0B000123.zip"), DownloadAPIController::TypeEffect{"0B000123"});
     s.loop.runUntil([&] { return s.server.hits("/qfx/0B000123.zip") > 0; });
-    // The sync clears the download folder while the archive is still coming: its file stays.
+    // The sync clears the download folder while the archive is still coming; the archive is held in
+    // memory, never in that folder, so the clearing cannot take it.
     s.write("OKVServerTemp/left-over.json", "{}");
     s.sync(5);
     EXPECT_FALSE(fs::exists(s.root / "OKVServerTemp/left-over.json"));
-    EXPECT_TRUE(DownloadTempFolder::latest((s.root / "OKVServerTemp").string(), "0B000123.zip"));
-    // The stalled answer is no archive: it reaches the unpacker, so the file was still there, and the
-    // batch hears one failure.
+    EXPECT_FALSE(DownloadTempFolder::latest((s.root / "OKVServerTemp").string(), "0B000123.zip"));
+    // The stalled answer is no archive: it still reaches the unpacker whole, and the batch hears one
+    // failure.
     s.server.release();
     s.loop.runUntil([&] { return code != 0; });
     EXPECT_EQ(code, DownloadAPIController::kUnpackFailed);

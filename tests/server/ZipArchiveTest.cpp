@@ -127,8 +127,16 @@ TEST_F(ZipFixture, EveryDamagedOrHostileArchiveFailsWithItsCodeAndWritesNothing)
         EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
         EXPECT_EQ(error.code, c.code);
         expectNothingWritten();
+        // The same bytes held in memory, as a download hands them over, fail the same way.
+        platform::Error held;
+        EXPECT_FALSE(unzipHeld(held, c.bounds));
+        EXPECT_EQ(held.domain, "ZipArchiveErrorDomain");
+        EXPECT_EQ(held.code, c.code);
+        expectNothingWritten();
     }
     EXPECT_TRUE(unzip(error, limits(1000, 11)));
+    fs::remove_all(destination);
+    EXPECT_TRUE(unzipHeld(error, limits(1000, 11)));
 }
 
 TEST_F(ZipFixture, NeverWritesThroughALinkAlreadyInTheDestination)
@@ -234,6 +242,30 @@ TEST_F(ZipFixture, WriterMakesArchivesTheReaderUnpacks)
 }
 
 // ---- the service: replace a folder with an archive's content
+
+// From memory as from a file: the old folder stays whole on a failure and is replaced whole on success,
+// every entry with its date, and nothing is left beside it either way.
+TEST_F(ZipFixture, ServiceReplacesAFolderFromAnArchiveHeldInMemory)
+{
+    fs::create_directories(destination);
+    zipmaker::writeFile(destination / "old.qfx", "old");
+    make({zipmaker::file("new.qfx", "new"), zipmaker::file("../../evil", "x")});
+    platform::Error error;
+    EXPECT_FALSE(unzipHeld(error));
+    EXPECT_EQ(error.code, ZipArchive::kErrorUnsafeName);
+    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
+
+    auto dated = zipmaker::file("sub/more.qfx", std::string(70000, 'm'));
+    dated.dosDate = dosDate(2019, 5, 6, 7, 8, 10);
+    make({zipmaker::file("new.qfx", "new"), dated});
+    ASSERT_TRUE(unzipHeld(error)) << error.describe();
+    EXPECT_EQ(listing(root / "out"),
+              (std::set<std::string>{"Effect", "Effect/new.qfx", "Effect/sub", "Effect/sub/more.qfx"}));
+    EXPECT_EQ(zipmaker::readFile(destination / "sub" / "more.qfx"), std::string(70000, 'm'));
+    EXPECT_EQ(mtime(destination / "sub" / "more.qfx"), ZipArchive::dateWithMSDOSFormat(dated.dosDate));
+    // The archive it came from is no file of the service's: it stays.
+    EXPECT_TRUE(fs::exists(archive));
+}
 
 TEST_F(ZipFixture, ServiceSwapsTheWholeFolderInOnlyOnSuccess)
 {

@@ -28,6 +28,10 @@ public:
     virtual std::optional<Bytes> dataWrittenToMemory() const { return std::nullopt; }
     // The file offset reached, for a stream that writes to a file.
     virtual std::optional<std::uint64_t> fileCurrentOffset() const { return std::nullopt; }
+    // What the stream holds in memory, handed over once the transfer ended; the stream keeps no copy.
+    virtual std::optional<Bytes> takeDataWrittenToMemory() { return dataWrittenToMemory(); }
+    // The length the body announced, told before its first byte: room can be made at once.
+    virtual void expectLength(std::uint64_t length) { (void)length; }
 };
 
 }  // namespace platform

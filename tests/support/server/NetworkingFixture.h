@@ -38,24 +38,44 @@ struct Fixture {
     std::shared_ptr<Outcome> download(const std::string& url, const std::string& path,
                                       std::optional<NetworkingService::Limits> limits = std::nullopt)
     {
+        return run(limits, [&](NetworkingService& service, auto success, auto failure) {
+            service.downloadAPISuccess(success, failure, request(url), path);
+        });
+    }
+    // The same download held in memory.
+    std::shared_ptr<Outcome> hold(const std::string& url, std::optional<NetworkingService::Limits> limits = std::nullopt)
+    {
+        return run(limits, [&](NetworkingService& service, auto success, auto failure) {
+            service.downloadIntoMemory(success, failure, request(url));
+        });
+    }
+
+private:
+    static URLRequest request(const std::string& url)
+    {
+        return URLRequest(url, 5.0, URLRequest::ReloadIgnoringLocalCacheData);
+    }
+    template <typename Start>
+    std::shared_ptr<Outcome> run(std::optional<NetworkingService::Limits> limits, Start start)
+    {
         auto outcome = std::make_shared<Outcome>();
         auto service = std::make_shared<NetworkingService>(dispatch, nullptr, limits);
         auto& background = dispatch.global(Priority::Background);
-        service->downloadAPISuccess(
-            [outcome, &background](std::optional<Bytes> data) {
+        start(
+            *service,
+            NetworkingService::SuccessBlock([outcome, &background](std::optional<Bytes> data) {
                 std::lock_guard lock(outcome->mutex);
                 ++outcome->calls;
                 outcome->succeeded = true;
                 outcome->data = std::move(data);
                 outcome->onBackground = background.isCurrent();
-            },
-            [outcome, &background](const Error& error) {
+            }),
+            NetworkingService::FailureBlock([outcome, &background](const Error& error) {
                 std::lock_guard lock(outcome->mutex);
                 ++outcome->calls;
                 outcome->error = error;
                 outcome->onBackground = background.isCurrent();
-            },
-            URLRequest(url, 5.0, URLRequest::ReloadIgnoringLocalCacheData), path);
+            }));
         loop.runUntil([&] {
             std::lock_guard lock(outcome->mutex);
             return outcome->calls > 0;

@@ -35,6 +35,24 @@ struct ZipFixture : ::testing::Test {
         return ZipArchive::unzipFileAtPath(archive, destination, overwrite, std::nullopt, &error, delegate, limits);
     }
 
+    // The replace-a-folder service given the archive's bytes, as a download held in memory hands them over.
+    bool unzipHeld(platform::Error& error, const ZipArchive::Limits& limits = ZipArchive::Limits{})
+    {
+        const auto text = zipmaker::readFile(archive);
+        bool succeeded = false;
+        int calls = 0;
+        ZipArchiveService::unzipData(
+            ZipArchive::Bytes(text.begin(), text.end()), "held.zip", destination.string(),
+            [&](bool ok, std::optional<std::string>, std::optional<platform::Error> e) {
+                ++calls;
+                succeeded = ok;
+                if (e) error = *e;
+            },
+            limits);
+        EXPECT_EQ(calls, 1);
+        return succeeded;
+    }
+
     // Every path below `folder`, relative to it.
     static std::set<std::string> listing(const fs::path& folder)
     {
