@@ -448,20 +448,22 @@ void URLConnectionOperation::didReceiveData(platform::URLConnection& connection,
         if (count <= 0) return failWrite(connection, stream->streamError());
         written += static_cast<std::size_t>(count);
     }
-    auto me = self();
-    m_dispatch.main().async([me, length] {
-        ProgressBlock progress;
-        std::int64_t total;
-        std::int64_t expected;
-        {
-            std::lock_guard guard(me->m_lock);
-            me->m_totalBytesRead += static_cast<std::int64_t>(length);
-            total = me->m_totalBytesRead;
-            expected = me->m_response ? me->m_response->expectedContentLength : -1;
-            progress = me->m_downloadProgress;
-        }
-        if (progress) progress(length, total, expected);
-    });
+    ProgressBlock progress;
+    std::int64_t total;
+    std::int64_t expected;
+    {
+        std::lock_guard guard(m_lock);
+        m_totalBytesRead += static_cast<std::int64_t>(length);
+        total = m_totalBytesRead;
+        expected = m_response ? m_response->expectedContentLength : -1;
+        progress = m_downloadProgress;
+    }
+    // Only a listener costs the main queue a wake-up per piece of body: the network thread carries
+    // every transfer, and most have none.
+    if (progress)
+        m_dispatch.main().async([progress = std::move(progress), length, total, expected] {
+            progress(length, total, expected);
+        });
 }
 
 void URLConnectionOperation::didFinishLoading(platform::URLConnection& connection)
