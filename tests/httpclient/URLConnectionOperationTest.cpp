@@ -114,3 +114,32 @@ TEST(URLConnectionOperation, OutputStreamDefaultsToMemoryAndIsReplacedOnlyWhenDi
     EXPECT_EQ(operation->description().rfind("<HTTPRequestOperation: 0x", 0), 0u);
     EXPECT_NE(operation->description().find("state: isReady, cancelled: NO"), std::string::npos);
 }
+
+// A body in memory is taken whole from its stream at the end; an announced length is only the server's
+// word, so one announcing a terabyte and sending a kilobyte fails as cut, for an unbounded stream and for
+// one bounded below the announcement alike.
+TEST(URLConnectionOperation, AMemoryBodyIsHandedOverWholeAndAnAnnouncedLengthIsNotTrusted)
+{
+    HttpFixture fixture;
+    LoopbackServer server;
+    server.serve("/whole.bin", std::string(70000, 'w'));
+    server.truncate("/liar.bin", std::string(1000, 'l'), std::size_t(1) << 40);
+    auto whole = fixture.operation(server.url("/whole.bin"));
+    auto stream = std::make_shared<MemoryOutputStream>();
+    stream->setMaximumLength(70000);
+    whole->setOutputStream(stream);
+    ASSERT_TRUE(fixture.run(whole).succeeded);
+    EXPECT_EQ(whole->responseData(), Bytes(70000, 'w'));
+    EXPECT_EQ(stream->dataWrittenToMemory(), Bytes{});
+
+    for (const bool bounded : {false, true}) {
+        auto liar = fixture.operation(server.url("/liar.bin"));
+        auto held = std::make_shared<MemoryOutputStream>();
+        if (bounded) held->setMaximumLength(4096);
+        liar->setOutputStream(held);
+        const auto outcome = fixture.run(liar);
+        EXPECT_FALSE(outcome.succeeded) << bounded;
+        ASSERT_TRUE(liar->error()) << bounded;
+        EXPECT_EQ(liar->error()->code, URLErrorNetworkConnectionLost) << bounded;
+    }
+}

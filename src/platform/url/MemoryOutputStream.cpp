@@ -28,9 +28,10 @@ void MemoryOutputStream::setMaximumLength(std::uint64_t bytes)
 void MemoryOutputStream::expectLength(std::uint64_t length)
 {
     std::lock_guard lock(m_mutex);
-    // Only as much as may be held: a server announcing more fails at the write that crosses the limit.
-    std::uint64_t room = m_data.size() + std::min<std::uint64_t>(length, m_maximumLength.value_or(length));
-    if (m_maximumLength) room = std::min(room, *m_maximumLength);
+    // Only a bounded stream makes room, and only as much as it may hold: an announced length is the
+    // server's word, and one announcing more fails at the write that crosses the limit.
+    if (!m_maximumLength) return;
+    const std::uint64_t room = std::min<std::uint64_t>(*m_maximumLength, m_data.size() + std::min(length, *m_maximumLength));
     if (room > m_data.capacity()) m_data.reserve(static_cast<std::size_t>(room));
 }
 

@@ -30,7 +30,7 @@ public:
     virtual std::optional<std::uint64_t> fileCurrentOffset() const { return std::nullopt; }
     // What the stream holds in memory, handed over once the transfer ended; the stream keeps no copy.
     virtual std::optional<Bytes> takeDataWrittenToMemory() { return dataWrittenToMemory(); }
-    // The length the body announced, told before its first byte: room can be made at once.
+    // The length the body announced, told before its first byte: a bounded stream may make room at once.
     virtual void expectLength(std::uint64_t length) { (void)length; }
 };
 
