@@ -26,10 +26,18 @@ struct Free {
 template <typename T>
 using Owned = std::unique_ptr<T, Free>;
 
+// Nothing unless the bytes are exactly one certificate.
 Owned<X509> parse(const Bytes& der)
 {
     const unsigned char* cursor = der.data();
-    return Owned<X509>(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    Owned<X509> cert(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    if (cert && cursor != der.data() + der.size()) cert.reset();
+    return cert;
+}
+
+std::shared_ptr<X509> shared(X509* cert)
+{
+    return std::shared_ptr<X509>(cert, [](X509* x) { X509_free(x); });
 }
 
 bool isIPAddress(const std::string& host)
@@ -86,17 +94,35 @@ Owned<X509_STORE> sharedDefaultStore()
 
 }  // namespace
 
-ServerTrust::ServerTrust(std::vector<Bytes> chain, TrustPolicy policy)
-    : m_presented(std::move(chain)), m_chain(m_presented), m_policy(std::move(policy))
+ServerTrust::ServerTrust(std::vector<Bytes> chain, std::vector<std::shared_ptr<x509_st>> parsed, TrustPolicy policy)
+    : m_presented(std::move(chain)), m_parsed(std::move(parsed)), m_chain(m_presented), m_policy(std::move(policy))
 {
 }
 
 std::optional<ServerTrust> ServerTrust::create(std::vector<Bytes> chain, TrustPolicy policy)
 {
     if (chain.empty()) return std::nullopt;
-    for (const Bytes& der : chain)
-        if (!Certificate::isCertificate(der)) return std::nullopt;
-    return ServerTrust(std::move(chain), std::move(policy));
+    std::vector<std::shared_ptr<x509_st>> parsed;
+    for (const Bytes& der : chain) {
+        Owned<X509> cert = parse(der);
+        if (!cert) return std::nullopt;
+        parsed.push_back(shared(cert.release()));
+    }
+    return ServerTrust(std::move(chain), std::move(parsed), std::move(policy));
+}
+
+std::optional<ServerTrust> ServerTrust::adopt(const std::vector<x509_st*>& chain, TrustPolicy policy)
+{
+    if (chain.empty()) return std::nullopt;
+    std::vector<Bytes> ders;
+    std::vector<std::shared_ptr<x509_st>> parsed;
+    for (X509* cert : chain) {
+        Bytes der = cert ? derOfX509(cert) : Bytes{};
+        if (der.empty() || X509_up_ref(cert) != 1) return std::nullopt;
+        parsed.push_back(shared(cert));
+        ders.push_back(std::move(der));
+    }
+    return ServerTrust(std::move(ders), std::move(parsed), std::move(policy));
 }
 
 bool ServerTrust::evaluate(TrustResult& result)
@@ -109,7 +135,7 @@ bool ServerTrust::evaluate(TrustResult& result)
     Owned<X509_STORE> store(m_anchors ? X509_STORE_new() : sharedDefaultStore().release());
     Owned<X509_STORE_CTX> context(X509_STORE_CTX_new());
     Owned<STACK_OF(X509)> untrusted(sk_X509_new_null());
-    Owned<X509> leaf = parse(m_presented.front());
+    X509* leaf = m_parsed.front().get();
     if (!store || !context || !untrusted || !leaf) return false;
 
     if (m_anchors) {
@@ -120,11 +146,11 @@ bool ServerTrust::evaluate(TrustResult& result)
         // A pinned anchor may be the peer's own or an intermediate certificate, not only a root.
         X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
     }
-    for (std::size_t i = 1; i < m_presented.size(); ++i) {
-        Owned<X509> cert = parse(m_presented[i]);
-        if (cert && sk_X509_push(untrusted.get(), cert.get()) > 0) cert.release();
+    for (std::size_t i = 1; i < m_parsed.size(); ++i) {
+        X509* cert = m_parsed[i].get();
+        if (X509_up_ref(cert) == 1 && sk_X509_push(untrusted.get(), cert) <= 0) X509_free(cert);
     }
-    if (X509_STORE_CTX_init(context.get(), store.get(), leaf.get(), untrusted.get()) != 1) return false;
+    if (X509_STORE_CTX_init(context.get(), store.get(), leaf, untrusted.get()) != 1) return false;
 
     if (m_policy.sslServer) {
         X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);

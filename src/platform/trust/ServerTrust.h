@@ -1,11 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/trust/Certificate.h"
+
+// A certificate as the TLS library parsed it; opaque outside the trust layer.
+struct x509_st;
 
 namespace platform {
 
@@ -38,6 +42,9 @@ class ServerTrust {
 public:
     // The peer's own certificate first. Nothing when the chain is empty or a certificate does not parse.
     static std::optional<ServerTrust> create(std::vector<Bytes> chain, TrustPolicy policy);
+    // The same for certificates a handshake already parsed (the peer's own first), shared rather than
+    // decoded again: decoding a certificate costs more than verifying it.
+    static std::optional<ServerTrust> adopt(const std::vector<x509_st*>& chain, TrustPolicy policy);
 
     void setPolicy(TrustPolicy policy) { m_policy = std::move(policy); }
     const TrustPolicy& policy() const { return m_policy; }
@@ -61,9 +68,11 @@ public:
     static constexpr const char* kReasonInvalid = "The server's certificate is invalid.";
 
 private:
-    ServerTrust(std::vector<Bytes> chain, TrustPolicy policy);
+    ServerTrust(std::vector<Bytes> chain, std::vector<std::shared_ptr<x509_st>> parsed, TrustPolicy policy);
 
     std::vector<Bytes> m_presented;
+    // m_presented, parsed once when the trust was made.
+    std::vector<std::shared_ptr<x509_st>> m_parsed;
     std::vector<Bytes> m_chain;
     TrustPolicy m_policy;
     std::optional<std::vector<Bytes>> m_anchors;

@@ -12,16 +12,16 @@ int verifyChain(X509_STORE_CTX* context, void* argument)
 {
     auto* handler = static_cast<ServerTrustHandler*>(argument);
     X509* leaf = X509_STORE_CTX_get0_cert(context);
-    std::vector<Bytes> chain;
-    if (leaf) chain.push_back(derOfX509(leaf));
+    std::vector<X509*> chain;
+    if (leaf) chain.push_back(leaf);
     if (STACK_OF(X509)* presented = X509_STORE_CTX_get0_untrusted(context)) {
         for (int i = 0; i < sk_X509_num(presented); ++i) {
             X509* cert = sk_X509_value(presented, i);
             if (leaf && X509_cmp(cert, leaf) == 0) continue;
-            chain.push_back(derOfX509(cert));
+            chain.push_back(cert);
         }
     }
-    std::optional<ServerTrust> trust = ServerTrust::create(std::move(chain), TrustPolicy::basicX509());
+    std::optional<ServerTrust> trust = ServerTrust::adopt(chain, TrustPolicy::basicX509());
     const bool accepted = trust && handler->acceptServerTrust(*trust);
     if (!accepted) X509_STORE_CTX_set_error(context, X509_V_ERR_CERT_REJECTED);
     return accepted ? 1 : 0;

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include <openssl/x509.h>
+
 #include "platform/trust/ServerTrust.h"
 #include "support/server/TestCertificates.h"
 
@@ -56,6 +58,47 @@ TEST(ServerTrust, AnchorsHostNamesAndAddressesDecide)
     // A pinned server certificate is an anchor by itself.
     trust->setAnchorCertificates({chain.server.certificateDER});
     EXPECT_TRUE(trusted(*trust));
+}
+
+// Certificates a handshake parsed are judged as the same chain given as bytes would be, and stay the
+// trust's own after the handshake lets go of them.
+TEST(ServerTrust, AnAdoptedChainIsJudgedAsItsBytesAre)
+{
+    Chain chain, stranger;
+    const auto parse = [](const Bytes& der) {
+        const unsigned char* cursor = der.data();
+        return d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+    };
+    EXPECT_FALSE(ServerTrust::adopt({}, TrustPolicy::basicX509()));
+    EXPECT_FALSE(ServerTrust::adopt({nullptr}, TrustPolicy::basicX509()));
+    const struct {
+        const char* host;
+        std::vector<Bytes> anchors;
+        bool trusted;
+    } cases[] = {{"localhost", {chain.authority.certificateDER}, true},
+                 {"127.0.0.1", {chain.authority.certificateDER}, true},
+                 {"example.org", {chain.authority.certificateDER}, false},
+                 {"localhost", {stranger.authority.certificateDER}, false},
+                 {"localhost", {chain.server.certificateDER}, true}};
+    for (const auto& c : cases) {
+        X509* server = parse(chain.server.certificateDER);
+        X509* authority = parse(chain.authority.certificateDER);
+        auto adopted = ServerTrust::adopt({server, authority}, TrustPolicy::ssl(c.host));
+        X509_free(server);
+        X509_free(authority);
+        auto given = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER},
+                                         TrustPolicy::ssl(c.host));
+        ASSERT_TRUE(adopted && given) << c.host;
+        adopted->setAnchorCertificates(c.anchors);
+        given->setAnchorCertificates(c.anchors);
+        EXPECT_EQ(trusted(*adopted), c.trusted) << c.host;
+        EXPECT_EQ(trusted(*given), c.trusted) << c.host;
+        EXPECT_EQ(adopted->failureReason(), given->failureReason()) << c.host;
+        ASSERT_EQ(adopted->certificateCount(), given->certificateCount()) << c.host;
+        for (std::size_t i = 0; i < given->certificateCount(); ++i)
+            EXPECT_EQ(adopted->certificateAt(i), given->certificateAt(i)) << c.host;
+        EXPECT_EQ(adopted->copyPublicKey(), chain.server.publicKeyDER);
+    }
 }
 
 TEST(ServerTrust, RejectsWhatIsNotACertificateAndReadsKeys)
