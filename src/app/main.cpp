@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
@@ -23,6 +22,7 @@
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/GraphicalSession.h"
 #include "app/shell/TerminationSignals.h"
+#include "app/views/WindowIcon.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
 #include "device/transport/CMidiDevice.h"
@@ -60,7 +60,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     platform::TimerService timers(mainExecutor);
     platform::LocalFileManager files;
     const platform::Bundle bundle = platform::Bundle::main();
-    QApplication::setWindowIcon(QIcon(QString::fromStdString(bundle.resourcesDirectory() + "/pexo-rigmora.png")));
+    QApplication::setWindowIcon(WindowIcon::fromFile(QString::fromStdString(bundle.resourcesDirectory() + "/pexo-rigmora.png")));
     const platform::Configuration& configuration = environment.configuration;
     const std::string& root = environment.rootFolder;
 

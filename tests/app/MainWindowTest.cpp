@@ -3,8 +3,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <vector>
 
 #include "app/QtMainExecutor.h"
 #include "app/shell/AppDelegate.h"
@@ -53,6 +55,35 @@ TEST(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
     EXPECT_NEAR(lifecycle.window()->geometry().center().x(), available.center().x(), 2);
     EXPECT_EQ(lifecycle.window()->windowTitle(), "PEXO Rigmora");
     if (const char* path = std::getenv("RIG_SCREENSHOT")) lifecycle.window()->grab().save(QString::fromUtf8(path));
+}
+
+// Activation repaints every list; made key with its first picture still on its way to the display server,
+// that repaint waited for the server to take the whole window in. The window is made key after it painted.
+TEST(MainWindowOnScreen, MadeKeyOnlyOnceItHasPainted)
+{
+    if (!testing_app::hasDisplay()) GTEST_SKIP() << "no X display";
+    struct Watch : QObject {
+        std::vector<QEvent::Type> seen;
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (qobject_cast<MainWindow*>(watched) != nullptr &&
+                (event->type() == QEvent::Paint || event->type() == QEvent::WindowActivate))
+                seen.push_back(event->type());
+            return false;
+        }
+    } watch;
+    auto& app = testing_app::application();
+    app.installEventFilter(&watch);
+    QtMainExecutor executor(&app);
+    platform::Dispatch dispatch(executor);
+    AppDelegate appDelegate;
+    AppLifecycle lifecycle(appDelegate, dispatch, "1.0.0", 100ms);
+    lifecycle.applicationDidFinishLaunching();
+    EXPECT_TRUE(testing_app::processEventsUntil([&] { return lifecycle.window() && lifecycle.window()->isActiveWindow(); }));
+    app.removeEventFilter(&watch);
+    ASSERT_FALSE(watch.seen.empty());
+    EXPECT_EQ(watch.seen.front(), QEvent::Paint);
+    EXPECT_NE(std::find(watch.seen.begin(), watch.seen.end(), QEvent::WindowActivate), watch.seen.end());
 }
 
 }  // namespace

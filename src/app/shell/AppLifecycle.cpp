@@ -9,6 +9,7 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/CommonUtilsServices.h"
 #include "app/shell/UncaughtExceptionHook.h"
+#include "app/views/NamedImages.h"
 #include "platform/dispatch/Dispatch.h"
 
 AppLifecycle::AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatch, std::string version,
@@ -48,11 +49,15 @@ void AppLifecycle::applicationDidFinishLaunching()
     flashWindowController_->raise();
     flashWindowController_->activateWindow();
     launchMainAppTimer_.start();
+    // The main window's pictures are drawn while the splash shows, one per turn of the loop, so making
+    // the window does not draw them all at once.
+    QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
     UncaughtExceptionHook::install();
 }
 
 void AppLifecycle::launchMainApp()
 {
+    picturesDrawnAhead_ = NamedImages::names().size();
     if (flashWindowController_) flashWindowController_->hide();
     window_ = std::make_unique<MainWindow>();
     if (factory_) mainController_ = factory_();
@@ -60,10 +65,39 @@ void AppLifecycle::launchMainApp()
     if (QWidget* content = mainController_ ? mainController_->view() : nullptr) window_->setContentView(content);
     appDelegate_.setMainWindow(window_.get());
     window_->placeOnScreen();
+    // The window is made key shortly after its first picture is out: activation asks the display server
+    // for a reply and repaints every list in the window, and right behind the first picture both wait
+    // for the server to take in the whole window's image.
+    window_->installEventFilter(this);
     window_->show();
     window_->raise();
-    window_->activateWindow();
+    QTimer::singleShot(kLatestActivation, this, &AppLifecycle::activateMainWindow);
     flashWindowController_.reset();
+}
+
+void AppLifecycle::drawNextPictureAhead()
+{
+    const QStringList& names = NamedImages::names();
+    if (picturesDrawnAhead_ >= names.size()) return;
+    NamedImages::image(names.at(picturesDrawnAhead_++));
+    QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
+}
+
+bool AppLifecycle::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_.get() && event->type() == QEvent::Paint) {
+        window_->removeEventFilter(this);
+        QTimer::singleShot(kActivationAfterFirstPicture, this, &AppLifecycle::activateMainWindow);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppLifecycle::activateMainWindow()
+{
+    if (!window_ || activated_) return;
+    activated_ = true;
+    window_->removeEventFilter(this);
+    window_->activateWindow();
 }
 
 void AppLifecycle::applicationWillTerminate()

@@ -28,6 +28,9 @@ class AppLifecycle final : public QObject {
 public:
     using MainControllerFactory = std::function<std::unique_ptr<MainWindowController>()>;
     static constexpr std::chrono::milliseconds kSplashTime{2000};
+    // The main window is made key this long after its first picture, or by the latest time if it shows none.
+    static constexpr std::chrono::milliseconds kActivationAfterFirstPicture{50};
+    static constexpr std::chrono::milliseconds kLatestActivation{500};
 
     AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatch, std::string version,
                  std::chrono::milliseconds splashTime = kSplashTime);
@@ -40,7 +43,8 @@ public:
 
     // Shows the splash, arms the splash timer and only then installs the uncaught-exception hook.
     void applicationDidFinishLaunching();
-    // The splash timer's end: the splash goes, the controller is made and the main window shown.
+    // The splash timer's end: the splash goes, the controller is made and the main window shown, to be
+    // made key once its first picture is out.
     void launchMainApp();
     // Shows the processing overlay, then on the high-priority queue (this thread waiting) force-ejects
     // a connected device and saves the pool; nothing at all while the splash still shows.
@@ -55,7 +59,13 @@ public:
     MainWindow* window() const { return window_.get(); }
     MainWindowController* mainController() const { return mainController_.get(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void activateMainWindow();
+    void drawNextPictureAhead();
+
     AppDelegate& appDelegate_;
     platform::Dispatch& dispatch_;
     std::string version_;
@@ -65,4 +75,6 @@ private:
     std::unique_ptr<FlashWindowController> flashWindowController_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<MainWindowController> mainController_;
+    bool activated_ = false;
+    qsizetype picturesDrawnAhead_ = 0;
 };

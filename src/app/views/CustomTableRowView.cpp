@@ -1,10 +1,49 @@
 #include "app/views/CustomTableRowView.h"
 
+#include <QHash>
 #include <QPainter>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/views/NamedImages.h"
+
+namespace {
+
+// Every row of a list is the same size, so a list paints the same two stretched pieces over and over;
+// stretching them anew for each row made the rows most of a window's first paint. Each piece is stretched
+// once per size, as the painter would have stretched it, and copied from then on. Main thread only, as
+// all painting is; a resize brings new sizes, so the oldest are dropped past a few.
+QImage stretchedPiece(const QString& name, const QSize& size)
+{
+    using Key = std::pair<QString, qint64>;
+    static QHash<Key, QImage> stretched;
+    constexpr qsizetype kKeptPieces = 16;
+    const Key key{name, (qint64(size.width()) << 32) | qint64(size.height())};
+    if (const auto kept = stretched.constFind(key); kept != stretched.constEnd()) return *kept;
+    const QImage piece = NamedImages::image(name);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.drawImage(image.rect(), piece);
+    }
+    // An opaque piece copies without blending.
+    bool opaque = true;
+    for (int y = 0; opaque && y < piece.height(); ++y)
+        for (int x = 0; opaque && x < piece.width(); ++x) opaque = piece.pixelColor(x, y).alpha() == 255;
+    if (opaque) image.convertTo(QImage::Format_RGB32);
+    if (stretched.size() >= kKeptPieces) stretched.clear();
+    return *stretched.insert(key, image);
+}
+
+void drawPiece(QPainter& painter, const QRect& frame, const QString& name)
+{
+    if (frame.isEmpty()) return;
+    painter.drawImage(frame.topLeft(), stretchedPiece(name, frame.size()));
+}
+
+}  // namespace
 
 void CustomTableRowView::clearView()
 {
@@ -42,8 +81,8 @@ QRect CustomTableRowView::rightPieceFrame(const QRect& rect)
 void CustomTableRowView::drawRect(QPainter& painter, const QRect& rect, bool selected) const
 {
     // Each image is stretched to its piece, both axes on their own.
-    painter.drawImage(leftPieceFrame(rect), NamedImages::image(leftImageName()));
-    painter.drawImage(rightPieceFrame(rect), NamedImages::image(rightImageName()));
+    drawPiece(painter, leftPieceFrame(rect), leftImageName());
+    drawPiece(painter, rightPieceFrame(rect), rightImageName());
     if (selected) drawSelectionInRect(painter, rect);
 }
 

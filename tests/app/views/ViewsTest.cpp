@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include "app/views/MemoryLevelIndicator.h"
 #include "app/views/NamedImages.h"
 #include "app/views/ProcessingView.h"
+#include "app/views/WindowIcon.h"
 #include "platform/bundle/Bundle.h"
 #include "support/app/TestApplication.h"
 
@@ -84,6 +87,35 @@ TEST_F(Views, RowParityDecidesTheStripAndTheCapFollowsTheWidth)
     EXPECT_EQ(CustomTableRowView::leftPieceFrame(QRect(0, 0, 300, 24)), QRect(0, 0, 295, 24));
 }
 
+// Rows keep their stretched pieces: whatever sizes come and go (a resize, the other list, more sizes than are
+// kept), each row must look exactly as its pictures stretched to it.
+TEST_F(Views, RowsLookAsTheirPicturesStretchedAtEverySizeTheyComeIn)
+{
+    const auto paint = [](const QSize& size, bool dark, bool keptPieces) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::black);
+        CustomTableRowView row;
+        row.setRow(dark ? 1 : 0);
+        QPainter painter(&image);
+        if (keptPieces) {
+            row.drawRect(painter, image.rect(), false);
+        } else {
+            painter.drawImage(CustomTableRowView::leftPieceFrame(image.rect()), NamedImages::image(row.leftImageName()));
+            painter.drawImage(CustomTableRowView::rightPieceFrame(image.rect()), NamedImages::image(row.rightImageName()));
+        }
+        return image;
+    };
+    QList<QSize> sizes{{300, 24}, {1137, 58}, {300, 58}, {300, 24}, {5, 24}, {6, 1}, {1137, 58}};
+    for (int width = 100; width < 120; ++width) sizes << QSize(width, 30);
+    sizes << QSize(300, 24) << QSize(1137, 58);
+    for (const QSize& size : sizes) {
+        for (const bool dark : {false, true}) {
+            EXPECT_EQ(paint(size, dark, true), paint(size, dark, false))
+                << size.width() << "x" << size.height() << (dark ? " dark" : " light");
+        }
+    }
+}
+
 TEST_F(Views, SelectionFrameHasTheRowKindsColourAndSparesTheCap)
 {
     const auto draw = [](bool effectRow, bool selected) {
@@ -137,6 +169,20 @@ TEST_F(Views, LicenceIsReadAsLatin2AndAMissingFileLeavesTheView)
     const auto resources = platform::Bundle::locateResources();
     ASSERT_TRUE(resources);
     EXPECT_TRUE(LicenseView::readLicenseText(*resources + "/license.txt").value_or("").contains("PEXO Rigmora"));
+}
+
+// Each shown window hands the desktop every size of its icon; the launcher's 256-point picture made that a
+// quarter megabyte per window.
+TEST_F(Views, WindowsCarryTheShippedIconAtTitleBarSizesOnly)
+{
+    const auto resources = platform::Bundle::locateResources();
+    ASSERT_TRUE(resources);
+    const QIcon icon = WindowIcon::fromFile(QString::fromStdString(*resources + "/pexo-rigmora.png"));
+    const QList<QSize> sizes = icon.availableSizes();
+    ASSERT_FALSE(sizes.isEmpty());
+    for (const QSize& size : sizes) EXPECT_LE(std::max(size.width(), size.height()), 64);
+    EXPECT_TRUE(sizes.contains(QSize(16, 16)));
+    EXPECT_TRUE(WindowIcon::fromFile(QString::fromStdString(*resources + "/no-such-icon.png")).isNull());
 }
 
 }  // namespace
