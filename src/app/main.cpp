@@ -32,6 +32,7 @@
 #include "platform/bundle/Configuration.h"
 #include "platform/bundle/Localizer.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/TimerService.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/midi/MidiSystem.h"
@@ -88,6 +89,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     QueuePatchDialogs patchDialogs(ShowingDialogQueue::getInstance());
     const std::string language = platform::Localizer::languageFromEnvironment();
 
+    const std::shared_ptr<platform::SerialQueue> optionWrites = dispatch.makeSerial("options", platform::Priority::Low);
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
     lifecycle.setCommonUtils(&coordinator);
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
@@ -103,7 +105,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
             OptionMenuState::defaultPath(), RIG_VERSION, bundle.resourcesDirectory(), language,
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP),
-            []() -> EffectUpdateSheet* { return new EffectUpdateView; }});
+            []() -> EffectUpdateSheet* { return new EffectUpdateView; },
+            [optionWrites](std::function<void()> write) { optionWrites->async(std::move(write)); }});
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.

@@ -51,15 +51,19 @@ void OptionMenuState::toggleDeviceUpdating()
     write();
 }
 
-bool OptionMenuState::write() const
+void OptionMenuState::write() const
 {
     platform::PlistDictionary options;
     options[kApplicationUpdatingKey] = applicationUpdating_;
     options[kDeviceUpdatingKey] = deviceUpdating_;
-    platform::Error error;
-    if (platform::PropertyList::writeFile(path_, platform::PlistValue(std::move(options)), platform::PlistFormat::Xml,
-                                          &error))
-        return true;
-    RIG_LOG("cannot write %s: %s", path_.c_str(), error.description.c_str());
-    return false;
+    auto work = [path = path_, value = platform::PlistValue(std::move(options))] {
+        platform::Error error;
+        if (!platform::PropertyList::writeFile(path, value, platform::PlistFormat::Xml, &error))
+            RIG_LOG("cannot write %s: %s", path.c_str(), error.description.c_str());
+    };
+    if (writer_) {
+        writer_(std::move(work));
+    } else {
+        work();
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 // The two update-notice options and the property list that keeps them across runs:
 // "<data folder>/PEXO Rigmora/QFXMacApplication/OptionMenuState.plist".
@@ -10,7 +11,14 @@ public:
     static constexpr const char* kApplicationUpdatingKey = "ApplicationUpdatingOptionState";
     static constexpr const char* kDeviceUpdatingKey = "DeviceUpdatingOptionState";
 
-    explicit OptionMenuState(std::filesystem::path path) : path_(std::move(path)) {}
+    // Where a write of the file runs: the file is flushed to disk, which the interface's thread must not
+    // wait for. Writes handed over must run in the order given. Without one, writes run in the caller.
+    using Writer = std::function<void(std::function<void()> write)>;
+
+    explicit OptionMenuState(std::filesystem::path path, Writer writer = {})
+        : path_(std::move(path)), writer_(std::move(writer))
+    {
+    }
     // The file under the program's root folder in the user's data folder.
     static std::filesystem::path defaultPath();
 
@@ -27,9 +35,10 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    bool write() const;
+    void write() const;
 
     std::filesystem::path path_;
+    Writer writer_;
     bool applicationUpdating_ = true;
     bool deviceUpdating_ = true;
 };

@@ -44,7 +44,7 @@ QFXMainController::QFXMainController(Collaborators collaborators)
     : appDelegate_(collaborators.appDelegate),
       effectManager_(std::move(collaborators.effectManager)),
       patchManager_(std::move(collaborators.patchManager)),
-      options_(std::move(collaborators.optionPath)),
+      options_(std::move(collaborators.optionPath), std::move(collaborators.writeOptions)),
       dialogs_(collaborators.dialogQueue, nullptr),
       version_(std::move(collaborators.version)),
       resourcesDirectory_(collaborators.resourcesDirectory)

@@ -59,6 +59,8 @@ public:
         std::string historyUrlJp;
         // The effect screen's update sheet, made when the first update notice shows.
         QueueMainDialogs::EffectUpdateSheetFactory makeEffectUpdateSheet;
+        // Where the options file is written; empty: on the main thread.
+        OptionMenuState::Writer writeOptions;
     };
 
     explicit QFXMainController(Collaborators collaborators);

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include <csignal>
 
@@ -82,6 +84,24 @@ TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)
     options.toggleDeviceUpdating();
     EXPECT_EQ(stored(), (std::pair{true, true}));
     EXPECT_TRUE(options.applicationUpdating() && options.deviceUpdating());
+}
+
+// The program hands its writes to a queue: each must write the values of its own moment, in order, whatever
+// the options are by the time it runs.
+TEST_F(OptionMenuStateTest, HandedOverWritesCarryTheirOwnMomentsValuesInOrder)
+{
+    std::vector<std::function<void()>> pending;
+    OptionMenuState options(path(), [&](std::function<void()> write) { pending.push_back(std::move(write)); });
+    options.read();
+    options.toggleApplicationUpdating();
+    options.toggleDeviceUpdating();
+    EXPECT_FALSE(std::filesystem::exists(path()));
+    ASSERT_EQ(pending.size(), 3u);
+    const std::pair<bool, bool> expected[] = {{true, true}, {false, true}, {false, false}};
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        pending[i]();
+        EXPECT_EQ(stored(), expected[i]) << i;
+    }
 }
 
 TEST_F(OptionMenuStateTest, AFailedWriteKeepsTheOldFileAndTheNewValueForThisRun)

@@ -55,7 +55,7 @@ protected:
                                                                                  effectDialogs}),
                                   std::make_unique<PlaceholderPatchScreen>(),
                                   std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
-                                  "", "", [] { return new EffectUpdateView; }}};
+                                  "", "", [] { return new EffectUpdateView; }, {}}};
 };
 
 }  // namespace testing_app
