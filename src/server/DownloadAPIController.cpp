@@ -24,14 +24,19 @@ bool safe(const std::string& name, Error* why) { return platform::SafeName::chec
 
 std::shared_ptr<DownloadAPIController> DownloadAPIController::create(platform::Dispatch& dispatch,
                                                                      std::string rootFolder,
-                                                                     platform::Configuration configuration)
+                                                                     platform::Configuration configuration,
+                                                                     std::uint64_t heldArchiveBytes)
 {
-    return std::make_shared<DownloadAPIController>(dispatch, std::move(rootFolder), std::move(configuration));
+    return std::make_shared<DownloadAPIController>(dispatch, std::move(rootFolder), std::move(configuration),
+                                                   heldArchiveBytes);
 }
 
 DownloadAPIController::DownloadAPIController(platform::Dispatch& dispatch, std::string rootFolder,
-                                             platform::Configuration configuration)
-    : m_dispatch(dispatch), m_root(std::move(rootFolder)), m_configuration(std::move(configuration))
+                                             platform::Configuration configuration, std::uint64_t heldArchiveBytes)
+    : m_dispatch(dispatch),
+      m_root(std::move(rootFolder)),
+      m_configuration(std::move(configuration)),
+      m_heldArchiveBytes(heldArchiveBytes)
 {
 }
 
@@ -116,13 +121,19 @@ void DownloadAPIController::startInTurn(std::function<void()> start)
 {
     {
         std::lock_guard lock(m_flightMutex);
-        if (m_inFlight >= kDownloadsInFlight) {
-            m_waitingDownloads.push_back(std::move(start));
-            return;
-        }
-        ++m_inFlight;
+        m_waitingDownloads.push_back(std::move(start));
+        start = nextToStart();
     }
-    start();
+    if (start) start();
+}
+
+std::function<void()> DownloadAPIController::nextToStart()
+{
+    if (m_waitingDownloads.empty() || m_inFlight >= kDownloadsInFlight || m_heldBytes >= m_heldArchiveBytes) return {};
+    std::function<void()> next = std::move(m_waitingDownloads.front());
+    m_waitingDownloads.pop_front();
+    ++m_inFlight;
+    return next;
 }
 
 void DownloadAPIController::downloadEnded()
@@ -130,14 +141,35 @@ void DownloadAPIController::downloadEnded()
     std::function<void()> next;
     {
         std::lock_guard lock(m_flightMutex);
-        if (m_waitingDownloads.empty()) {
-            --m_inFlight;
-            return;
-        }
-        next = std::move(m_waitingDownloads.front());
-        m_waitingDownloads.pop_front();
+        --m_inFlight;
+        next = nextToStart();
     }
-    next();
+    if (next) next();
+}
+
+std::shared_ptr<const Bytes> DownloadAPIController::hold(Bytes archive)
+{
+    const std::uint64_t size = archive.size();
+    {
+        std::lock_guard lock(m_flightMutex);
+        m_heldBytes += size;
+    }
+    // The bytes go wherever the unpacking or a failure takes them; whoever lets them go last frees the budget.
+    return std::shared_ptr<const Bytes>(new Bytes(std::move(archive)), [self = shared_from_this(), size](const Bytes* bytes) {
+        delete bytes;
+        self->released(size);
+    });
+}
+
+void DownloadAPIController::released(std::uint64_t size)
+{
+    std::function<void()> next;
+    {
+        std::lock_guard lock(m_flightMutex);
+        m_heldBytes -= size;
+        next = nextToStart();
+    }
+    if (next) next();
 }
 
 void DownloadAPIController::requestGetAPI(DocumentCompletion completion, const std::string& link)
@@ -220,8 +252,10 @@ void DownloadAPIController::downloadArchive(const std::string& link, URLRequest:
         auto service = std::make_shared<NetworkingService>(self->m_dispatch);
         service->downloadIntoMemory(
             [self, finish](std::optional<Bytes> data) {
+                // Counted as held before its place in flight frees, so the next start sees it.
+                std::shared_ptr<const Bytes> archive = self->hold(std::move(data).value_or(Bytes{}));
                 self->downloadEnded();
-                finish(std::make_shared<const Bytes>(std::move(data).value_or(Bytes{})));
+                finish(std::move(archive));
             },
             [self, fail](const Error& failure) {
                 self->downloadEnded();

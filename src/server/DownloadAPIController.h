@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -44,8 +45,13 @@ public:
         std::string name;
     };
 
+    // Downloaded archives wait in memory for an unpacker; past this many bytes waiting, no further archive
+    // starts downloading until unpacked ones free theirs.
+    static constexpr std::uint64_t kHeldArchiveBytes = 64ull * 1024 * 1024;
+
     static std::shared_ptr<DownloadAPIController> create(platform::Dispatch& dispatch, std::string rootFolder,
-                                                         platform::Configuration configuration);
+                                                         platform::Configuration configuration,
+                                                         std::uint64_t heldArchiveBytes = kHeldArchiveBytes);
 
     void requestGetAPI(DocumentCompletion completion, const std::string& link);
     void requestImage(FileCompletion completion, const std::string& link, const std::string& modelID);
@@ -65,7 +71,8 @@ public:
     // The last component of a link's path, without query or fragment.
     static std::string lastComponentOfLink(const std::string& link);
 
-    DownloadAPIController(platform::Dispatch& dispatch, std::string rootFolder, platform::Configuration configuration);
+    DownloadAPIController(platform::Dispatch& dispatch, std::string rootFolder, platform::Configuration configuration,
+                          std::uint64_t heldArchiveBytes = kHeldArchiveBytes);
 
 private:
     using Finish = std::function<void(const std::string& tempPath, std::optional<Bytes> data)>;
@@ -83,8 +90,14 @@ private:
     void failLater(const std::function<void()>& report);
     // At most kDownloadsInFlight downloads run at once, the rest start in the order asked as others end:
     // a batch then ends one download after another, and its archives unpack while the rest still arrive.
+    // None starts while the archives waiting to be unpacked hold the held-bytes budget or more.
     void startInTurn(std::function<void()> start);
     void downloadEnded();
+    // The archive's bytes, counted against the budget until the last holder lets them go.
+    std::shared_ptr<const Bytes> hold(Bytes archive);
+    void released(std::uint64_t size);
+    // Under m_flightMutex: the next waiting download when one may start now, counted in flight.
+    std::function<void()> nextToStart();
     // Where the effect store's folder of that name goes, its parent made; "" when the name is unsafe or
     // the parent cannot be made. The unpacker moves its staging folder there in one rename, so no
     // folder is made only to be swapped out and removed.
@@ -106,7 +119,9 @@ private:
     // Orders folder creation and unpacking of the model-folder archives of this controller.
     std::mutex m_unpackMutex;
     static constexpr int kDownloadsInFlight = 8;
+    const std::uint64_t m_heldArchiveBytes;
     std::mutex m_flightMutex;
     int m_inFlight = 0;
+    std::uint64_t m_heldBytes = 0;
     std::deque<std::function<void()>> m_waitingDownloads;
 };

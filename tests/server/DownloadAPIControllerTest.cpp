@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "platform/url/URLError.h"
 #include "server/NetworkingService.h"
 #include "support/image/ImageMaker.h"
@@ -110,6 +115,35 @@ TEST(DownloadAPIController, AnArchiveBeyondTheHeldLimitFailsAndKeepsTheOldEffect
     }
     EXPECT_EQ(r.filesIn("QFXMacApplication/Effect"), 2u);
     EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
+}
+
+// Downloads can outrun the unpackers (a fast line, a slow disk): archives waiting in memory past the budget
+// hold back further downloads until unpacked ones let their bytes go, so a long batch cannot fill memory.
+TEST(DownloadAPIController, ArchivesWaitingToBeUnpackedHoldBackFurtherDownloads)
+{
+    Requests r;
+    auto controller = DownloadAPIController::create(r.dispatch, r.root.string(), r.configuration(), 1);
+    r.server.stall("/qfx/slow.zip");  // answered, once released, with a body that is no archive
+    // Every unpacker busy until released.
+    std::promise<void> unpackers;
+    const std::shared_future<void> unpacking = unpackers.get_future().share();
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i)
+        r.dispatch.computation().async([unpacking] { unpacking.wait(); });
+
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    for (int i = 0; i < 12; ++i) {
+        outcomes.push_back(std::make_shared<Outcome>());
+        controller->requestFile(r.fileInto(outcomes.back()), r.server.url("/qfx/slow.zip"),
+                                DownloadAPIController::TypeEffect{"0E0000" + std::to_string(10 + i)});
+    }
+    ASSERT_TRUE(r.loop.runUntil([&] { return r.server.hits("/qfx/slow.zip") == 8; }));
+    // The eight end and wait for an unpacker; past the budget, the other four do not start.
+    r.server.release();
+    r.loop.runUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 8);
+    unpackers.set_value();
+    for (const auto& outcome : outcomes) EXPECT_EQ(r.wait(outcome)->calls, 1);
+    EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 12);
 }
 
 TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTheNext)
