@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -46,6 +47,10 @@ TEST(MainWindowOnScreen, SplashThenTheMainWindowCentredOnARealDisplay)
     lifecycle.applicationDidFinishLaunching();
     testing_app::processEventsUntil([] { return false; }, 150ms);
     ASSERT_NE(lifecycle.flashWindowController(), nullptr);
+    // The main window is being made ready behind the splash, not shown.
+    EXPECT_EQ(lifecycle.window(), nullptr);
+    for (QWidget* window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(qobject_cast<MainWindow*>(window) != nullptr && window->isVisible());
     if (const char* path = std::getenv("RIG_SPLASH_SCREENSHOT")) {
         lifecycle.flashWindowController()->grab().save(QString::fromUtf8(path));
     }

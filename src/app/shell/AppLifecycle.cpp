@@ -1,9 +1,11 @@
 #include "app/shell/AppLifecycle.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QScreen>
 
 #include "app/shell/AppDelegate.h"
@@ -45,13 +47,12 @@ void AppLifecycle::applicationDidFinishLaunching()
         flashWindowController_->setGeometry(
             FlashWindowController::splashFrame(screen->geometry(), flashWindowController_->flashView()->size()));
     }
+    // Once the splash shows, the main window's drawing surface and pictures are made while it stays.
+    flashWindowController_->installEventFilter(this);
     flashWindowController_->show();
     flashWindowController_->raise();
     flashWindowController_->activateWindow();
     launchMainAppTimer_.start();
-    // The main window's pictures are drawn while the splash shows, one per turn of the loop, so making
-    // the window does not draw them all at once.
-    QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
     UncaughtExceptionHook::install();
 }
 
@@ -59,7 +60,7 @@ void AppLifecycle::launchMainApp()
 {
     picturesDrawnAhead_ = NamedImages::names().size();
     if (flashWindowController_) flashWindowController_->hide();
-    window_ = std::make_unique<MainWindow>();
+    window_ = preparedWindow_ ? std::move(preparedWindow_) : std::make_unique<MainWindow>();
     if (factory_) mainController_ = factory_();
     appDelegate_.setMainController(mainController_.get());
     if (QWidget* content = mainController_ ? mainController_->view() : nullptr) window_->setContentView(content);
@@ -75,6 +76,28 @@ void AppLifecycle::launchMainApp()
     flashWindowController_.reset();
 }
 
+void AppLifecycle::prepareMainWindow()
+{
+    if (window_ || preparedWindow_) return;
+    // The pictures one per turn of the loop from the next one on, so making the window draws none of them.
+    QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
+    // The window's drawing surface is made and written once now: the first paint would otherwise fault in
+    // every page of its new 1500-point square image, about as long as the drawing itself.
+    preparedWindow_ = std::make_unique<MainWindow>();
+    preparedWindow_->placeOnScreen();
+    preparedWindow_->winId();
+    QBackingStore* store = preparedWindow_->backingStore();
+    if (store == nullptr) return;
+    const QRect all(QPoint(0, 0), preparedWindow_->size());
+    store->resize(all.size());
+    store->beginPaint(all);
+    {
+        QPainter painter(store->paintDevice());
+        painter.fillRect(all, preparedWindow_->palette().window());
+    }
+    store->endPaint();
+}
+
 void AppLifecycle::drawNextPictureAhead()
 {
     const QStringList& names = NamedImages::names();
@@ -85,6 +108,10 @@ void AppLifecycle::drawNextPictureAhead()
 
 bool AppLifecycle::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == flashWindowController_.get() && event->type() == QEvent::Paint) {
+        flashWindowController_->removeEventFilter(this);
+        QTimer::singleShot(0, this, &AppLifecycle::prepareMainWindow);
+    }
     if (watched == window_.get() && event->type() == QEvent::Paint) {
         window_->removeEventFilter(this);
         QTimer::singleShot(kActivationAfterFirstPicture, this, &AppLifecycle::activateMainWindow);

@@ -65,6 +65,8 @@ protected:
 private:
     void activateMainWindow();
     void drawNextPictureAhead();
+    // While the splash shows: the main window made, its drawing surface written once, its pictures drawn.
+    void prepareMainWindow();
 
     AppDelegate& appDelegate_;
     platform::Dispatch& dispatch_;
@@ -74,6 +76,7 @@ private:
     CommonUtilsServices* commonUtils_ = nullptr;
     std::unique_ptr<FlashWindowController> flashWindowController_;
     std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<MainWindow> preparedWindow_;
     std::unique_ptr<MainWindowController> mainController_;
     bool activated_ = false;
     qsizetype picturesDrawnAhead_ = 0;
