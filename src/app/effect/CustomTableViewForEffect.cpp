@@ -359,11 +359,16 @@ void CustomTableViewForEffect::paintEvent(QPaintEvent* event)
     const auto rowRect = [this](int row) { return QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row)); };
     {
         QPainter painter(viewport());
-        painter.fillRect(event->rect(), palette().color(QPalette::Base));
+        // The rows' strips cover their rows whole: only what lies below the last row, and under a strip
+        // with transparency, is filled first (a full fill of a tall list is a frame's worth of memory).
+        const int rowsEnd = last >= first ? rowViewportPosition(last) + rowHeight(last) : event->rect().top();
+        const QRect below = event->rect().intersected(QRect(0, rowsEnd, viewport()->width(), viewport()->height()));
+        if (!below.isEmpty()) painter.fillRect(below, palette().color(QPalette::Base));
         for (int row = first; row <= last; ++row) {
             bool selected = false;
             const CustomTableRowView rowView = fillRowView(row, &selected);
-            if (!selected) painter.fillRect(rowRect(row), row % 2 == 0 ? QColor(Qt::white) : kOddRowFill);
+            if (!selected && !rowView.coversRect())
+                painter.fillRect(rowRect(row), row % 2 == 0 ? QColor(Qt::white) : kOddRowFill);
             rowView.drawRect(painter, rowRect(row), false);
         }
     }

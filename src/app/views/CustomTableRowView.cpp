@@ -10,6 +10,17 @@
 
 namespace {
 
+bool opaquePicture(const QString& name)
+{
+    static QHash<QString, bool> opaque;
+    if (const auto known = opaque.constFind(name); known != opaque.constEnd()) return *known;
+    const QImage picture = NamedImages::image(name);
+    bool covers = !picture.isNull();
+    for (int y = 0; covers && y < picture.height(); ++y)
+        for (int x = 0; covers && x < picture.width(); ++x) covers = picture.pixelColor(x, y).alpha() == 255;
+    return *opaque.insert(name, covers);
+}
+
 // Every row of a list is the same size, so a list paints the same two stretched pieces over and over;
 // stretching them anew for each row made the rows most of a window's first paint. Each piece is stretched
 // once per size, as the painter would have stretched it, and copied from then on. Main thread only, as
@@ -29,10 +40,7 @@ QImage stretchedPiece(const QString& name, const QSize& size)
         painter.drawImage(image.rect(), piece);
     }
     // An opaque piece copies without blending.
-    bool opaque = true;
-    for (int y = 0; opaque && y < piece.height(); ++y)
-        for (int x = 0; opaque && x < piece.width(); ++x) opaque = piece.pixelColor(x, y).alpha() == 255;
-    if (opaque) image.convertTo(QImage::Format_RGB32);
+    if (opaquePicture(name)) image.convertTo(QImage::Format_RGB32);
     if (stretched.size() >= kKeptPieces) stretched.clear();
     return *stretched.insert(key, image);
 }
@@ -76,6 +84,11 @@ QRect CustomTableRowView::leftPieceFrame(const QRect& rect)
 QRect CustomTableRowView::rightPieceFrame(const QRect& rect)
 {
     return {rect.x() + rect.width() - kCapWidth, rect.y(), kCapWidth, rect.height()};
+}
+
+bool CustomTableRowView::coversRect() const
+{
+    return opaquePicture(leftImageName()) && opaquePicture(rightImageName());
 }
 
 void CustomTableRowView::drawRect(QPainter& painter, const QRect& rect, bool selected) const

@@ -40,6 +40,9 @@ public:
     static QRect rightPieceFrame(const QRect& rect);
 
     void drawRect(QPainter& painter, const QRect& rect, bool selected) const;
+    // True when drawRect paints every pixel of its rect (its pictures have no transparency), so what lay
+    // beneath need not be painted first.
+    bool coversRect() const;
     // The selection frame covers the row without its right cap.
     void drawSelectionInRect(QPainter& painter, const QRect& rect) const;
 

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 
 #include "EffectControllerRig.h"
@@ -244,6 +245,31 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
     click(pool().viewport(), poolRowCentre(0));
     dragFrom(0, 3);
     EXPECT_EQ(drags.size(), 1u);
+}
+
+// Rows are painted by their strips alone and only what lies below the last row takes the list's base colour,
+// whatever part of the list a paint covers.
+TEST_F(EffectManagerViewControllerTest, RowsShowTheirStripsAndOnlyTheSpaceBelowThemTheBase)
+{
+    setList({effect("Echo", 3)});
+    const int rows = controller.effectListModel()->rowCount();
+    table().resize(table().width(), table().verticalHeader()->defaultSectionSize() * (rows + 4));
+    const QImage shot = table().viewport()->grab().toImage();
+    const QColor base = table().palette().color(QPalette::Base);
+    const int x = table().viewport()->width() - 3;  // on the strip's cap, clear of every cell
+    const int lastRowMiddle = table().rowViewportPosition(rows - 1) + table().rowHeight(rows - 1) / 2;
+    const int belowRows = table().rowViewportPosition(rows - 1) + table().rowHeight(rows - 1) + 10;
+    ASSERT_LT(belowRows, shot.height());
+    EXPECT_EQ(shot.pixelColor(x, belowRows), base);
+    CustomTableRowView row;
+    row.setRow(std::uint64_t(rows - 1));
+    QImage strip(shot.width(), table().rowHeight(rows - 1), QImage::Format_RGB32);
+    {
+        QPainter painter(&strip);
+        row.drawRect(painter, strip.rect(), false);
+    }
+    EXPECT_EQ(shot.pixelColor(x, lastRowMiddle), strip.pixelColor(x, strip.height() / 2));
+    EXPECT_NE(shot.pixelColor(x, lastRowMiddle), base);
 }
 
 TEST_F(EffectManagerViewControllerTest, IconsAreConvertedOffTheMainThreadAndKeptOnTheirItem)
