@@ -92,17 +92,28 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     const std::shared_ptr<platform::SerialQueue> optionWrites = dispatch.makeSerial("options", platform::Priority::Low);
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
     lifecycle.setCommonUtils(&coordinator);
+    // The two screens are made while the splash shows, a turn each (at its end at the latest, before the
+    // factory): they only build their widgets and wait for the main controller, which starts the work.
+    std::unique_ptr<EffectManagerViewController> effectScreen;
+    std::unique_ptr<PatchManagerViewController> patchScreen;
+    const auto makeEffectScreen = [&] {
+        effectScreen = std::make_unique<EffectManagerViewController>(EffectManagerViewController::Collaborators{
+            AppDelegate::getInstance(), effectCoordinator, effectDialogs});
+    };
+    const auto makePatchScreen = [&] {
+        patchScreen = std::make_unique<PatchManagerViewController>(PatchManagerViewController::Collaborators{
+            AppDelegate::getInstance(), patchCoordinator, UndoController::getInstance(),
+            platform::NotificationCenter::defaultCenter(), patchDialogs,
+            QueuePatchDialogs::textRuleContext(ShowingDialogQueue::getInstance(), language),
+            configuration.integer(platform::Configuration::kTime_Of_Reload_Buffer_Data)});
+    };
+    lifecycle.addPreparation(makeEffectScreen);
+    lifecycle.addPreparation(makePatchScreen);
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
         return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,
-            std::make_unique<EffectManagerViewController>(EffectManagerViewController::Collaborators{
-                AppDelegate::getInstance(), effectCoordinator, effectDialogs}),
-            std::make_unique<PatchManagerViewController>(PatchManagerViewController::Collaborators{
-                AppDelegate::getInstance(), patchCoordinator, UndoController::getInstance(),
-                platform::NotificationCenter::defaultCenter(), patchDialogs,
-                QueuePatchDialogs::textRuleContext(ShowingDialogQueue::getInstance(), language),
-                configuration.integer(platform::Configuration::kTime_Of_Reload_Buffer_Data)}),
-            OptionMenuState::defaultPath(), RIG_VERSION, bundle.resourcesDirectory(), language,
+            std::move(effectScreen), std::move(patchScreen), OptionMenuState::defaultPath(), RIG_VERSION,
+            bundle.resourcesDirectory(), language,
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_EN),
             configuration.string(platform::Configuration::kServerVersionUpdateHistory_JP),
             []() -> EffectUpdateSheet* { return new EffectUpdateView; },

@@ -8,6 +8,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/shell/AppDelegate.h"
 #include "app/shell/CommonUtilsServices.h"
 #include "app/shell/UncaughtExceptionHook.h"
@@ -59,6 +62,7 @@ void AppLifecycle::applicationDidFinishLaunching()
 void AppLifecycle::launchMainApp()
 {
     picturesDrawnAhead_ = NamedImages::names().size();
+    runPreparations(preparations_.size());
     if (flashWindowController_) flashWindowController_->hide();
     window_ = preparedWindow_ ? std::move(preparedWindow_) : std::make_unique<MainWindow>();
     if (factory_) mainController_ = factory_();
@@ -79,7 +83,8 @@ void AppLifecycle::launchMainApp()
 void AppLifecycle::prepareMainWindow()
 {
     if (window_ || preparedWindow_) return;
-    // The pictures one per turn of the loop from the next one on, so making the window draws none of them.
+    // The controller's parts and the pictures one per turn of the loop from the next one on, so making the
+    // window draws none of them.
     QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
     // The window's drawing surface is made and written once now: the first paint would otherwise fault in
     // every page of its new 1500-point square image, about as long as the drawing itself.
@@ -100,10 +105,25 @@ void AppLifecycle::prepareMainWindow()
 
 void AppLifecycle::drawNextPictureAhead()
 {
-    const QStringList& names = NamedImages::names();
-    if (picturesDrawnAhead_ >= names.size()) return;
-    NamedImages::image(names.at(picturesDrawnAhead_++));
+    // The controller's parts first, each a few milliseconds of widgets, then the pictures, each less.
+    if (!preparations_.empty()) {
+        runPreparations(1);
+    } else {
+        const QStringList& names = NamedImages::names();
+        if (picturesDrawnAhead_ >= names.size()) return;
+        NamedImages::image(names.at(picturesDrawnAhead_++));
+    }
     QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
+}
+
+void AppLifecycle::runPreparations(std::size_t count)
+{
+    count = std::min(count, preparations_.size());
+    // Taken out before running, so a step that adds another or ends the splash finds a consistent list.
+    std::vector<std::function<void()>> steps(std::make_move_iterator(preparations_.begin()),
+                                             std::make_move_iterator(preparations_.begin() + static_cast<std::ptrdiff_t>(count)));
+    preparations_.erase(preparations_.begin(), preparations_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (auto& step : steps) step();
 }
 
 bool AppLifecycle::eventFilter(QObject* watched, QEvent* event)

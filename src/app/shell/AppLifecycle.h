@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/shell/FlashWindowController.h"
 #include "app/shell/MainWindow.h"
@@ -38,6 +39,10 @@ public:
 
     // How the main window controller is made when the splash ends; without one the window stays empty.
     void setMainControllerFactory(MainControllerFactory factory) { factory_ = std::move(factory); }
+    // Work that readies the main window controller's parts, done one step per turn of the loop once the
+    // splash has painted, after the window's drawing surface; whatever is left when the splash ends is
+    // done then, before the factory. Steps must start nothing the user would see or the device would hear.
+    void addPreparation(std::function<void()> step) { preparations_.push_back(std::move(step)); }
     // The coordinator that ejects the device at the end and on an uncaught exception.
     void setCommonUtils(CommonUtilsServices* commonUtils);
 
@@ -65,6 +70,7 @@ protected:
 private:
     void activateMainWindow();
     void drawNextPictureAhead();
+    void runPreparations(std::size_t count);
     // While the splash shows: the main window made, its drawing surface written once, its pictures drawn.
     void prepareMainWindow();
 
@@ -80,4 +86,5 @@ private:
     std::unique_ptr<MainWindowController> mainController_;
     bool activated_ = false;
     qsizetype picturesDrawnAhead_ = 0;
+    std::vector<std::function<void()>> preparations_;
 };

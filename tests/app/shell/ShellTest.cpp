@@ -141,6 +141,35 @@ TEST_F(Lifecycle, SplashShowsTheVersionThenGivesWayToTheMainWindow)
     EXPECT_EQ(lifecycle.window()->centralWidget()->findChild<QWidget*>("viewForIndicator")->isHidden(), true);
 }
 
+TEST_F(Lifecycle, PreparationsRunWhileTheSplashShowsOrAtItsEndAlwaysBeforeTheController)
+{
+    for (const bool splashEndsAtOnce : {false, true}) {
+        AppDelegate flags;
+        AppLifecycle starting(flags, dispatch, "1", 1h);
+        CallLog steps;
+        starting.addPreparation([&] { steps.push_back("screen one"); });
+        starting.addPreparation([&] {
+            steps.push_back("screen two");
+            // Nothing is shown for a step: the splash is still the window.
+            EXPECT_EQ(starting.window(), nullptr);
+        });
+        starting.setMainControllerFactory([&] {
+            steps.push_back("controller");
+            return std::make_unique<testing_app::FakeMainWindowController>(log);
+        });
+        starting.applicationDidFinishLaunching();
+        if (!splashEndsAtOnce) {
+            ASSERT_TRUE(testing_app::processEventsUntil([&] { return steps.size() == 2; }));
+            EXPECT_NE(starting.flashWindowController(), nullptr);
+        }
+        starting.launchMainApp();
+        EXPECT_EQ(steps, (CallLog{"screen one", "screen two", "controller"})) << splashEndsAtOnce;
+        // None runs twice once the splash's turns come round again.
+        testing_app::processEventsUntil([] { return false; }, 30ms);
+        EXPECT_EQ(steps.size(), 3u);
+    }
+}
+
 TEST_F(Lifecycle, TerminationEjectsOnlyAConnectedDeviceAndAlwaysSaves)
 {
     struct Case {
