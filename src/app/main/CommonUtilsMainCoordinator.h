@@ -6,6 +6,9 @@
 #include "app/shell/CommonUtilsServices.h"
 
 class CommonUtils;
+namespace platform {
+class Dispatch;
+}
 
 // The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
 // not offer yet (the device data folder's removal, the patch-file copy) answers empty and does nothing,
@@ -13,8 +16,8 @@ class CommonUtils;
 class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
 public:
     // `quit` ends the program; its end ejects a connected device.
-    CommonUtilsMainCoordinator(CommonUtils& utils, std::function<void()> quit)
-        : utils_(utils), quit_(std::move(quit))
+    CommonUtilsMainCoordinator(CommonUtils& utils, platform::Dispatch& dispatch, std::function<void()> quit)
+        : utils_(utils), dispatch_(dispatch), quit_(std::move(quit))
     {
     }
 
@@ -25,7 +28,7 @@ public:
     void ejectDeviceWithPatchList(const PatchItems& patchList) override;
     void closeApp() override;
     void removeDeviceDataFolder() override {}
-    QImage getImageDevice() override;
+    void getImageDevice(std::function<void(QImage)> picture) override;
     int getNumberOfSlotsInBank() override;
     std::string getDeviceVersion() override;
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
@@ -41,5 +44,6 @@ public:
 
 private:
     CommonUtils& utils_;
+    platform::Dispatch& dispatch_;
     std::function<void()> quit_;
 };
