@@ -81,7 +81,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
         ShowingDialogQueue::getInstance().clearAllDialog();
         AppLifecycle::terminate();
     };
-    CommonUtilsMainCoordinator coordinator(commonUtils, dispatch, terminate);
+    CommonUtilsMainCoordinator coordinator(commonUtils, terminate);
     DesktopHelpOpener opener;
     CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
     QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());

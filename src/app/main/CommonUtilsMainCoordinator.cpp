@@ -5,7 +5,6 @@
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
 #include "library/undo/UndoController.h"
-#include "platform/dispatch/Dispatch.h"
 
 void CommonUtilsMainCoordinator::setDelegate(CommonUtilsDelegate* delegate) { utils_.setDelegate(delegate); }
 
@@ -29,22 +28,15 @@ void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
 
 void CommonUtilsMainCoordinator::requestServerConnected() { utils_.requestServerConnected(); }
 
-void CommonUtilsMainCoordinator::getImageDevice(std::function<void(QImage)> picture)
+QImage CommonUtilsMainCoordinator::getImageDevice()
 {
-    // Reading the store and decoding the picture is disk and a millisecond or more of work; it arrives at
-    // the moments the window is busiest, as it shows and as a device connects.
-    dispatch_.global(platform::Priority::Default).async([this, picture = std::move(picture)]() mutable {
-        const auto decoded = utils_.getImageDevice();
-        QImage image;
-        if (decoded && decoded->pixelsWide() > 0 && decoded->pixelsHigh() > 0) {
-            // The decoder hands over tightly packed RGBA rows; the copy detaches from its buffer.
-            image = QImage(decoded->bitmapData().data(), static_cast<int>(decoded->pixelsWide()),
-                           static_cast<int>(decoded->pixelsHigh()), static_cast<qsizetype>(decoded->pixelsWide()) * 4,
-                           QImage::Format_RGBA8888)
-                        .copy();
-        }
-        dispatch_.main().async([picture = std::move(picture), image = std::move(image)] { picture(image); });
-    });
+    const auto picture = utils_.getImageDevice();
+    if (!picture || picture->pixelsWide() == 0 || picture->pixelsHigh() == 0) return {};
+    // The decoder hands over tightly packed RGBA rows; the copy detaches from its buffer.
+    return QImage(picture->bitmapData().data(), static_cast<int>(picture->pixelsWide()),
+                  static_cast<int>(picture->pixelsHigh()), static_cast<qsizetype>(picture->pixelsWide()) * 4,
+                  QImage::Format_RGBA8888)
+        .copy();
 }
 
 void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& patchPool)

@@ -6,9 +6,6 @@
 #include "app/shell/CommonUtilsServices.h"
 
 class CommonUtils;
-namespace platform {
-class Dispatch;
-}
 
 // The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
 // not offer yet (the device data folder's removal, the patch-file copy) answers empty and does nothing,
@@ -16,8 +13,8 @@ class Dispatch;
 class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
 public:
     // `quit` ends the program; its end ejects a connected device.
-    CommonUtilsMainCoordinator(CommonUtils& utils, platform::Dispatch& dispatch, std::function<void()> quit)
-        : utils_(utils), dispatch_(dispatch), quit_(std::move(quit))
+    CommonUtilsMainCoordinator(CommonUtils& utils, std::function<void()> quit)
+        : utils_(utils), quit_(std::move(quit))
     {
     }
 
@@ -28,7 +25,7 @@ public:
     void ejectDeviceWithPatchList(const PatchItems& patchList) override;
     void closeApp() override;
     void removeDeviceDataFolder() override {}
-    void getImageDevice(std::function<void(QImage)> picture) override;
+    QImage getImageDevice() override;
     int getNumberOfSlotsInBank() override;
     std::string getDeviceVersion() override;
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
@@ -44,6 +41,5 @@ public:
 
 private:
     CommonUtils& utils_;
-    platform::Dispatch& dispatch_;
     std::function<void()> quit_;
 };

@@ -2,7 +2,6 @@
 
 #include <QImage>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,9 +29,8 @@ public:
     // Ends the program, after ejecting a connected device.
     virtual void closeApp() = 0;
     virtual void removeDeviceDataFolder() = 0;
-    // The connected model's picture, read and decoded away from the interface thread and handed to
-    // `picture` on it; null when there is none.
-    virtual void getImageDevice(std::function<void(QImage)> picture) = 0;
+    // The connected model's picture; null when there is none.
+    virtual QImage getImageDevice() = 0;
     virtual int getNumberOfSlotsInBank() = 0;
     virtual std::string getDeviceVersion() = 0;
     // Marks the pool's entries against the connected device.

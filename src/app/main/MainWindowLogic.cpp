@@ -116,7 +116,6 @@ void MainWindowLogic::clearAppData()
     patch.reloadData();
     updatedEffectItems_.clear();
     didGetDeviceMemory(0.0F);
-    deviceImageWanted_.reset();
     parts_->chrome.setDeviceImage(QImage());
     setSavingToDeviceEnabled(false);
     setBackUpAllEnabled(false);
@@ -295,7 +294,7 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
     isFirstTimeConnect_ = true;
     clearAppData();
     parts_->appDelegate.setDeviceConnected(true);
-    showDeviceImage();
+    parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
     parts_->patchManager.setNumberOfSlotsInBlank(parts_->coordinator.getNumberOfSlotsInBank());
     if (isPatchPoolLoaded_) parts_->coordinator.updateDirectoryObjectForPatchPool(parts_->patchManager.structureData());
     parts_->chrome.refreshMenus();
@@ -303,20 +302,7 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
 
 void MainWindowLogic::deviceImageDidArrive()
 {
-    if (parts_->appDelegate.isDeviceConnected()) showDeviceImage();
-}
-
-void MainWindowLogic::showDeviceImage()
-{
-    // Only the latest reading counts, and only while a device is connected: one asked for before a loss
-    // or a reconnection must not paint over what followed it.
-    auto wanted = std::make_shared<bool>(true);
-    deviceImageWanted_ = wanted;
-    parts_->coordinator.getImageDevice([this, asked = std::weak_ptr<bool>(wanted)](QImage image) {
-        const auto still = asked.lock();
-        if (!still || still != deviceImageWanted_ || !parts_->appDelegate.isDeviceConnected()) return;
-        parts_->chrome.setDeviceImage(image);
-    });
+    if (parts_->appDelegate.isDeviceConnected()) parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
 }
 
 void MainWindowLogic::serverConnectWithState(bool reachable)

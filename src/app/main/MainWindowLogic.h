@@ -165,7 +165,6 @@ private:
     void setBankListFromPatchObjects(const std::vector<std::string>& offsetNameList);
     void patchDirectoryObject();
     void lostDevice();
-    void showDeviceImage();
     // The first entry of the device effect list with the item's type, or the list's end.
     std::size_t effectIndexOfType(const EffectItem& item) const;
     void terminateAfter(const std::string& key);
@@ -182,6 +181,4 @@ private:
     std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
     std::vector<std::string> synchServerActionList_;
     std::size_t frameIndex_ = 0;
-    // Held only here: a picture asked for under an older one, or before the data was cleared, finds it gone.
-    std::shared_ptr<bool> deviceImageWanted_;
 };

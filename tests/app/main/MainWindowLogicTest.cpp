@@ -176,39 +176,6 @@ TEST_F(MainWindowLogicTest, AModelPictureThatArrivesLateShowsInTheHeader)
     EXPECT_TRUE(chrome.hasDeviceImage);
 }
 
-// The picture is read away from the interface thread: one still on its way when a newer one was asked for,
-// or when the device went, must not paint over what followed.
-TEST_F(MainWindowLogicTest, APictureOnItsWayShowsOnlyIfLatestAndTheDeviceIsStillThere)
-{
-    awake();
-    coordinator.holdDeviceImages = true;
-    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
-    auto& held = coordinator.heldDeviceImages;
-    logic.deviceConnectWithState(1);
-    logic.deviceImageDidArrive();
-    ASSERT_EQ(held.size(), 2u);
-    held[0](coordinator.deviceImage);
-    EXPECT_FALSE(chrome.hasDeviceImage);
-    held[1](coordinator.deviceImage);
-    EXPECT_TRUE(chrome.hasDeviceImage);
-
-    logic.deviceImageDidArrive();
-    logic.deviceDisonnect();
-    EXPECT_FALSE(chrome.hasDeviceImage);
-    held[2](coordinator.deviceImage);
-    EXPECT_FALSE(chrome.hasDeviceImage);
-
-    // Connected again before the last reading came: that reading belongs to the old connection.
-    logic.deviceImageDidArrive();
-    EXPECT_EQ(held.size(), 3u);
-    logic.deviceConnectWithState(1);
-    ASSERT_EQ(held.size(), 4u);
-    held[2](coordinator.deviceImage);
-    EXPECT_FALSE(chrome.hasDeviceImage);
-    held[3](coordinator.deviceImage);
-    EXPECT_TRUE(chrome.hasDeviceImage);
-}
-
 TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
 {
     awake();

@@ -23,8 +23,6 @@ public:
     int slotsInBank = 0;
     std::string deviceVersion;
     QImage deviceImage;
-    bool holdDeviceImages = false;
-    std::vector<std::function<void(QImage)>> heldDeviceImages;
 
     void setDelegate(CommonUtilsDelegate* d) override { delegate = d, log_.push_back("setDelegate"); }
     void syncEffect() override { log_.push_back("syncEffect"); }
@@ -33,12 +31,7 @@ public:
     void ejectDeviceWithPatchList(const PatchItems&) override { log_.push_back("ejectDevice"); }
     void closeApp() override { log_.push_back("closeApp"); }
     void removeDeviceDataFolder() override { log_.push_back("removeDeviceDataFolder"); }
-    // Handed over at once unless held, as a reading that is still on its way.
-    void getImageDevice(std::function<void(QImage)> picture) override
-    {
-        if (holdDeviceImages) heldDeviceImages.push_back(std::move(picture));
-        else picture(deviceImage);
-    }
+    QImage getImageDevice() override { return deviceImage; }
     int getNumberOfSlotsInBank() override { return slotsInBank; }
     std::string getDeviceVersion() override { return deviceVersion; }
     void updateDirectoryObjectForPatchPool(const Tree&) override { log_.push_back("updateDirectoryObjectForPatchPool"); }
