@@ -8,7 +8,9 @@ class QTimer;
 
 // What the user feels of a run, measured from inside it: how long after the program began its first window
 // (the splash) showed, the main loop's longest stall (a 2 ms timer's worst lateness), and the peak resident memory.
-// It reports on standard error as the program ends.
+// Beside the stall it tells how much of it the main thread spent running (the rest it waited: on the display
+// server, or for a processor), and the most running time between two ticks, which is the program's own work
+// in one stretch. It reports on standard error as the program ends.
 class DemoMeter : public QObject {
 public:
     // `started` is the moment the process began its work.
@@ -28,8 +30,11 @@ private:
 
     std::chrono::steady_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_last;
+    double m_lastRunningMs = 0;
     QTimer* m_timer;
     double m_firstWindowMs = -1;
     double m_longestStallMs = 0;
+    double m_runningInLongestStallMs = 0;
+    double m_longestRunningMs = 0;
     static DemoMeter* s_running;
 };
