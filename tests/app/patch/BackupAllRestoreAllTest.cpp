@@ -6,6 +6,7 @@
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/DragFromPoolToListAction.h"
 #include "support/app/FakePatchNeighbours.h"
+#include "support/app/PoolNodes.h"
 
 namespace {
 
@@ -32,12 +33,7 @@ Node child(const std::string& name, bool incompatible = false, bool withPatch = 
 
 Node backupGroup(const std::string& name, std::vector<Node> children, bool backupAll = true)
 {
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->isGroup = true;
-    node->isBackUpAllGroup = backupAll;
-    node->childDirectories = std::move(children);
-    return node;
+    return testing_app::poolGroup(name, std::move(children), backupAll);
 }
 
 // 5 March 2024, 14:07:30 on the computer's clock.

@@ -14,6 +14,7 @@
 #include "library/models/DirectoryObject.h"
 #include "library/undo/SelectionAction.h"
 #include "support/app/PatchScreenRig.h"
+#include "support/app/PoolNodes.h"
 
 namespace {
 
@@ -30,23 +31,15 @@ Node patchNode(const std::string& name)
     return node;
 }
 
-Node groupNode(const std::string& name, std::vector<Node> children = {}, bool backupAll = false)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->isGroup = true;
-    node->isBackUpAllGroup = backupAll;
-    node->childDirectories = std::move(children);
-    return node;
-}
+using testing_app::poolGroup;
 
 class PatchPoolOutlineViewTest : public testing_app::PatchScreenRig {
 protected:
     PatchPoolOutlineViewTest()
     {
         // Rows when G is closed: 0 A, 1 B, 2 G, 3 Empty, 4 Backup; G holds C and D.
-        g = groupNode("G", {c, d});
-        backup = groupNode("Backup", {patchNode("P1"), patchNode("P2")}, true);
+        g = poolGroup("G", {c, d});
+        backup = poolGroup("Backup", {patchNode("P1"), patchNode("P2")}, true);
         screen->setStructureData({a, b, g, empty, backup});
         load(3);
         screen->view()->resize(900, 500);
@@ -86,7 +79,7 @@ protected:
         for (const QChar ch : text) key(editor(), 0, QString(ch));
     }
 
-    Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D"), g, empty = groupNode("Empty"),
+    Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D"), g, empty = poolGroup("Empty"),
          backup;
     PatchPoolOutlineView* pool = nullptr;
 };
@@ -257,7 +250,7 @@ TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
 {
     std::vector<Node> children;
     for (int i = 0; i < 12; ++i) children.push_back(patchNode("C" + std::to_string(i)));
-    const Node big = groupNode("Big", children);
+    const Node big = poolGroup("Big", children);
     std::vector<Node> top;
     for (int i = 0; i < 6; ++i) top.push_back(patchNode("T" + std::to_string(i)));
     top.push_back(big);

@@ -25,7 +25,7 @@ inline std::shared_ptr<DirectoryObject> poolPatch(const std::string& name, bool 
 }
 
 inline std::shared_ptr<DirectoryObject> poolGroup(const std::string& name,
-                                                  std::vector<std::shared_ptr<DirectoryObject>> children,
+                                                  std::vector<std::shared_ptr<DirectoryObject>> children = {},
                                                   bool backupAll = false)
 {
     auto node = std::make_shared<DirectoryObject>();
