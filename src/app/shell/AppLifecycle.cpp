@@ -85,7 +85,7 @@ void AppLifecycle::prepareMainWindow()
     if (window_ || preparedWindow_) return;
     // The controller's parts and the pictures one per turn of the loop from the next one on, so making the
     // window draws none of them.
-    QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
+    QTimer::singleShot(0, this, &AppLifecycle::prepareNextPieceAhead);
     // The window's drawing surface is made and written once now: the first paint would otherwise fault in
     // every page of its new 1500-point square image, about as long as the drawing itself.
     preparedWindow_ = std::make_unique<MainWindow>();
@@ -103,7 +103,7 @@ void AppLifecycle::prepareMainWindow()
     store->endPaint();
 }
 
-void AppLifecycle::drawNextPictureAhead()
+void AppLifecycle::prepareNextPieceAhead()
 {
     // The controller's parts first, each a few milliseconds of widgets, then the pictures, each less.
     if (!preparations_.empty()) {
@@ -113,16 +113,16 @@ void AppLifecycle::drawNextPictureAhead()
         if (picturesDrawnAhead_ >= names.size()) return;
         NamedImages::image(names.at(picturesDrawnAhead_++));
     }
-    QTimer::singleShot(0, this, &AppLifecycle::drawNextPictureAhead);
+    QTimer::singleShot(0, this, &AppLifecycle::prepareNextPieceAhead);
 }
 
 void AppLifecycle::runPreparations(std::size_t count)
 {
     count = std::min(count, preparations_.size());
     // Taken out before running, so a step that adds another or ends the splash finds a consistent list.
-    std::vector<std::function<void()>> steps(std::make_move_iterator(preparations_.begin()),
-                                             std::make_move_iterator(preparations_.begin() + static_cast<std::ptrdiff_t>(count)));
-    preparations_.erase(preparations_.begin(), preparations_.begin() + static_cast<std::ptrdiff_t>(count));
+    const auto end = preparations_.begin() + static_cast<std::ptrdiff_t>(count);
+    std::vector<std::function<void()>> steps(std::make_move_iterator(preparations_.begin()), std::make_move_iterator(end));
+    preparations_.erase(preparations_.begin(), end);
     for (auto& step : steps) step();
 }
 

@@ -69,7 +69,7 @@ protected:
 
 private:
     void activateMainWindow();
-    void drawNextPictureAhead();
+    void prepareNextPieceAhead();
     void runPreparations(std::size_t count);
     // While the splash shows: the main window made, its drawing surface written once, its pictures drawn.
     void prepareMainWindow();
