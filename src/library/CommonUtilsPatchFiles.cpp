@@ -224,6 +224,27 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
     return readFilePatchWithPath(copied);
 }
 
+void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
+                                        std::function<void(std::vector<CopiedPatch>)> done)
+{
+    // Each copy is flushed to disk before it counts: a drop of many patches must not hold the main thread.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), copies = std::move(copies),
+                        done = std::move(done)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<CopiedPatch> results;
+        results.reserve(copies.size());
+        for (const auto& copy : copies) {
+            CopiedPatch result;
+            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{});
+            if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
+            results.push_back(std::move(result));
+        }
+        m_dispatch.main().async([alive = std::move(alive), results = std::move(results), done = std::move(done)]() mutable {
+            if (alive.lock()) done(std::move(results));
+        });
+    });
+}
+
 void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toPath)
 {
     const std::string folderName = groupFolderName(group.name.value_or(""));

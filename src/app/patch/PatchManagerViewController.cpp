@@ -268,23 +268,29 @@ void PatchManagerViewController::reloadDataInPatchList()
 
 void PatchManagerViewController::reloadDataInPatchPool()
 {
-    if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchPool(structureData_);
+    // The device's effects may have changed under every patch: the whole pool is judged again, on the
+    // pool's queue, never on this thread.
     if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
-}
-
-void PatchManagerViewController::reloadDataInPatchPoolWarningsLater()
-{
-    if (!appDelegate_.isDeviceConnected()) {
-        reloadDataInPatchPool();
-        return;
-    }
-    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
-    validateRuler();
+    if (!appDelegate_.isDeviceConnected()) return;
     const std::uint64_t asked = ++poolWarningsAsked_;
     // Taking the pool's paths is a slice of its own, two turns of the loop later: the pool's marks take
     // theirs at the first.
     QTimer::singleShot(1, this, [this, asked] { QTimer::singleShot(1, this, [this, asked] { askPoolWarnings(asked); }); });
+}
+
+void PatchManagerViewController::reloadDataInPatchPoolWarningsLater() { reloadDataInPatchPool(); }
+
+void PatchManagerViewController::reloadDataInPatchPoolForItems(const StructureData& touched)
+{
+    // A patch's warning depends on its own file and the device's effects only: an edit judges the
+    // patches it touched, and the rest keep theirs.
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+    validateRuler();
+    if (touched.empty() || !appDelegate_.isDeviceConnected()) return;
+    coordinator_.updatePatchWarningInPatchPoolLater(touched, [this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock()) repaintPatchPool();
+    });
 }
 
 void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
@@ -292,9 +298,14 @@ void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
     if (asked != poolWarningsAsked_ || !appDelegate_.isDeviceConnected()) return;
     coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked] {
         if (!alive.lock() || asked != poolWarningsAsked_) return;
-        if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
-        validateRuler();
+        repaintPatchPool();
     });
+}
+
+void PatchManagerViewController::repaintPatchPool()
+{
+    // The rows read their marks as they paint: the tree's shape, its selection and its open groups stay.
+    if (rightPanelOutlineView_) rightPanelOutlineView_->viewport()->update();
 }
 
 void PatchManagerViewController::validateRuler()

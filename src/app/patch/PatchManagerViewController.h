@@ -96,6 +96,9 @@ public:
     void reloadDataInPatchList() override;
     void reloadDataInPatchPool() override;
     void reloadDataInPatchPoolWarningsLater() override;
+    // Reloads the pool's view and judges again the warnings of the patches in `touched` (groups for
+    // their patches), off the main thread; the rest of the pool keeps its marks.
+    void reloadDataInPatchPoolForItems(const StructureData& touched);
     void validateRuler() override;
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
@@ -266,6 +269,7 @@ private:
     void buildPatchPool(QWidget* pane);
     // Reloads the pool and selects the nodes that have a row.
     void reloadPatchPoolSelecting(const Nodes& nodes);
+    std::function<void(const Nodes& added)> reloadPatchPoolWhenCopied();
 
     // The undo handlers, one per record kind.
     void doUndoActionForChangeText(UndoAction& action);
@@ -338,6 +342,7 @@ private:
 
     // Asks for the pool's warnings unless a later reload asked again.
     void askPoolWarnings(std::uint64_t asked);
+    void repaintPatchPool();
     // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
     std::uint64_t poolWarningsAsked_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

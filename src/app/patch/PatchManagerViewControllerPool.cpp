@@ -3,6 +3,7 @@
 
 #include <QGuiApplication>
 #include <QClipboard>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include "app/controls/CustomCellForAttributedString.h"
@@ -52,7 +53,7 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
 
 void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
 {
-    reloadDataInPatchPool();
+    reloadDataInPatchPoolForItems(nodes);
     std::vector<int> rows;
     for (const Node& node : nodes) {
         const int row = rightPanelOutlineView_->rowForIndex(patchPoolModel_->indexOf(node.get()));
@@ -158,36 +159,46 @@ PatchManagerViewController::Node PatchManagerViewController::backupToPatchDirect
     return patchPoolEditor_->backupToPatchDirectoryWithIndex(index);
 }
 
+// The copies are made on the pool's queue; the tree shows them when they are done.
+std::function<void(const PatchManagerViewController::Nodes&)> PatchManagerViewController::reloadPatchPoolWhenCopied()
+{
+    return [self = QPointer<PatchManagerViewController>(this)](const Nodes& added) {
+        if (self) self->reloadPatchPoolSelecting(added);
+    };
+}
+
 void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove));
+    patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
                                                                        std::uint64_t indexInGroup, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove));
+    patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, target, isAbove));
+    patchPoolEditor_->addBackUpPatchItems(items, target, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& group,
                                                      std::uint64_t indexInGroup, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove));
+    patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchIndexs(rows, target, isAbove)});
+    const auto added = reloadPatchPoolWhenCopied();
+    patchPoolEditor_->createNewGroupWithPatchIndexs(rows, target, isAbove, [added](const Node& group) { added({group}); });
 }
 
 void PatchManagerViewController::createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchItems(items, target, isAbove)});
+    const auto added = reloadPatchPoolWhenCopied();
+    patchPoolEditor_->createNewGroupWithPatchItems(items, target, isAbove, [added](const Node& group) { added({group}); });
 }
 
 // ---- moving inside the pool, new groups ----

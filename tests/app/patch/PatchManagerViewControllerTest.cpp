@@ -262,6 +262,9 @@ TEST_F(PatchManagerViewControllerTest, WarningMarksAreRecomputedOnlyWhileConnect
     EXPECT_EQ(log, std::vector<std::string>{});
     appDelegate.setDeviceConnected(true);
     screen->reloadData();
+    // The pool's pass never runs in the caller's turn: it reads every file, off the main thread.
+    EXPECT_EQ(log, std::vector<std::string>{"updatePatchWarningInPatchList"});
+    testing_app::processEventsUntil([&] { return log.size() == 2; });
     EXPECT_EQ(log, (std::vector<std::string>{"updatePatchWarningInPatchList", "updatePatchWarningInPatchPool"}));
 }
 
