@@ -207,6 +207,10 @@ public:
         // The copy's mark against the connected device; false while none is connected.
         bool isIncompatible = false;
     };
+    // The patch files among `paths` read on the pool's queue, the others left out; `done` gets them on the
+    // main thread, in order, and is dropped once the coordinator is gone.
+    void readFilePatchesLater(std::vector<std::string> paths,
+                              std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done);
     // The copies made in order on the pool's queue, each with its mark; `done` gets them on the main
     // thread, in the same order, and is dropped once the coordinator is gone.
     void writeFilePatchesLater(std::vector<PatchCopy> copies, std::function<void(std::vector<CopiedPatch>)> done);

@@ -109,6 +109,12 @@ std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(c
     return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{});
 }
 
+void CommonUtilsPatchCoordinator::readFilePatchesLater(const std::vector<std::string>& paths,
+                                                       std::function<void(PatchItems)> done)
+{
+    utils_.readFilePatchesLater(paths, std::move(done));
+}
+
 void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copies,
                                                         std::function<void(std::vector<CopiedPatch>)> done)
 {

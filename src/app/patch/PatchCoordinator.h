@@ -89,6 +89,16 @@ public:
         }
         done(std::move(copied));
     }
+    // The patch files among `paths` read off the main thread, the others left out; `done` gets them on the
+    // main thread, in order. Here in place.
+    virtual void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done)
+    {
+        PatchItems items;
+        for (const auto& path : paths)
+            if (checkFilePatchWithfilePath(path))
+                if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
+        done(std::move(items));
+    }
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.

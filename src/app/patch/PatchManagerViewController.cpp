@@ -31,6 +31,7 @@
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/views/ProcessingView.h"
 #include "app/patch/BackupAllRestoreAll.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
@@ -134,6 +135,8 @@ void PatchManagerViewController::buildView()
     auto* poolLayout = new QVBoxLayout(patchPoolPane_);
     poolLayout->setContentsMargins(0, 0, 0, 0);
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
+    auto* indicatorLayout = new QVBoxLayout(patchPoolIndicator_);
+    indicatorLayout->addWidget(new ProcessingView(patchPoolIndicator_), 0, Qt::AlignCenter);
     patchPoolIndicator_->hide();
     buildPatchPool(patchPoolPane_);
     panes->addWidget(leftView_);

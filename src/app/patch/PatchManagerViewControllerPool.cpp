@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QClipboard>
 #include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/controls/CustomCellForAttributedString.h"
@@ -162,9 +163,30 @@ PatchManagerViewController::Node PatchManagerViewController::backupToPatchDirect
 // The copies are made on the pool's queue; the tree shows them when they are done.
 std::function<void(const PatchManagerViewController::Nodes&)> PatchManagerViewController::reloadPatchPoolWhenCopied()
 {
+    beginPoolWork();
     return [self = QPointer<PatchManagerViewController>(this)](const Nodes& added) {
-        if (self) self->reloadPatchPoolSelecting(added);
+        if (!self) return;
+        self->reloadPatchPoolSelecting(added);
+        self->endPoolWork();
     };
+}
+
+void PatchManagerViewController::beginPoolWork()
+{
+    if (poolWorks_++ > 0 || !patchPoolIndicator_ || !patchPoolPane_) return;
+    // Shown only when the work outlasts a moment: most saves are done before anyone could see it.
+    QTimer::singleShot(kPoolWorkShownAfterMilliseconds, patchPoolIndicator_, [this] {
+        if (poolWorks_ == 0 || !patchPoolIndicator_ || !patchPoolPane_) return;
+        patchPoolIndicator_->setGeometry(patchPoolPane_->rect());
+        patchPoolIndicator_->raise();
+        patchPoolIndicator_->show();
+    });
+}
+
+void PatchManagerViewController::endPoolWork()
+{
+    if (poolWorks_ == 0 || --poolWorks_ > 0) return;
+    if (patchPoolIndicator_) patchPoolIndicator_->hide();
 }
 
 void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)

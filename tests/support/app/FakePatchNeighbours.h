@@ -95,8 +95,11 @@ public:
     std::vector<InfoWrite> infoWrites;
 
     std::string applicationFolder() override { return application; }
+    // How many times a file was checked for a patch.
+    int patchFileChecks = 0;
     bool checkFilePatchWithfilePath(const std::string& path) override
     {
+        ++patchFileChecks;
         return std::filesystem::path(path).extension() == ".qptc";
     }
     bool isPatchFileIncompatibleWithPath(const std::string& path) override
