@@ -199,6 +199,8 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerDragAndCopied
     const int before = coordinator.patchFileChecks;
     EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
     EXPECT_EQ(coordinator.patchFileChecks, before + 3);
+    // The drag ends here, so the application keeps no target of it past the view.
+    leave(pool->viewport());
 }
 
 TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)
