@@ -181,6 +181,9 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
     case MenuAction::Quit:
         return !flags.isShowingDialog();
+    case MenuAction::Manual:
+        // A guide that is not installed leaves the item greyed rather than dead.
+        return manualPath().has_value();
     default:
         return true;
     }
@@ -250,14 +253,20 @@ void MainWindowLogic::didClickVersionMenu() { parts_->chrome.showVersionWindow()
 
 void MainWindowLogic::didClickOnLicense() { parts_->chrome.showLicenseWindow(); }
 
-void MainWindowLogic::didClickManualMenu()
+std::optional<std::string> MainWindowLogic::manualPath() const
 {
+    if (!parts_ || parts_->resourcesDirectory.empty()) return std::nullopt;
     const bool japanese = parts_->language == "ja";
     const std::filesystem::path manual = std::filesystem::path(parts_->resourcesDirectory) /
                                          (japanese ? "PEXO Rigmora リファレンスガイド.pdf" : "PEXO Rigmora Reference guide.pdf");
     std::error_code error;
-    if (!parts_->resourcesDirectory.empty() && std::filesystem::is_regular_file(manual, error))
-        parts_->opener.openFile(manual.string());
+    if (!std::filesystem::is_regular_file(manual, error)) return std::nullopt;
+    return manual.string();
+}
+
+void MainWindowLogic::didClickManualMenu()
+{
+    if (const auto manual = manualPath()) parts_->opener.openFile(*manual);
 }
 
 void MainWindowLogic::didClickVersionUpdateHistory()

@@ -2,15 +2,21 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdlib>
+#include <set>
 
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/bundle/Localizer.h"
 #include "support/app/MainControllerRig.h"
 
 namespace {
@@ -114,6 +120,38 @@ TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWind
     controller.menuAction(Action::Version)->trigger();
     EXPECT_EQ(controller.appVersionWindow(), first);
     first->close();
+}
+
+// Run in English and again under a Japanese locale: no text of the window's chrome, its menus or the update
+// notice is fixed in the code, so each is a value of the interface language's own table.
+TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguagesTable)
+{
+    const std::string language = platform::Localizer::languageFromEnvironment();
+    const auto table = platform::Bundle::main().table("Localizable", language);
+    ASSERT_TRUE(table.has_value());
+    std::set<QString> values;
+    for (const auto& entry : table->entries()) values.insert(QString::fromStdString(entry.second));
+    std::vector<QString> shown;
+    for (QMenu* menu : controller.view()->findChildren<QMenuBar*>().front()->findChildren<QMenu*>()) {
+        shown.push_back(menu->title());
+        for (QAction* item : menu->actions())
+            if (!item->isSeparator()) shown.push_back(item->text());
+    }
+    shown.push_back(controller.ejectButton()->text());
+    shown.push_back(controller.memoryUnitDesctiptionLabel()->text());
+    for (QLabel* icon : {controller.deviceSyncIcon(), controller.serverSyncIcon()})
+        shown.push_back(icon->toolTip());
+    EffectUpdateView notice;
+    // Its title; the count line is a format the table fills.
+    for (QLabel* label : notice.findChildren<QLabel*>())
+        if (!label->text().isEmpty() && !label->text().contains(QRegularExpression(QStringLiteral("\\d"))))
+            shown.push_back(label->text());
+    ASSERT_GT(shown.size(), 15u);
+    for (const QString& text : shown) EXPECT_TRUE(values.count(text)) << language << ": " << text.toStdString();
+    if (language != "ja") return;
+    // Japanese throughout: no Latin word is left, bar a menu's mnemonic "(&C)".
+    const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
+    for (const QString& text : shown) EXPECT_FALSE(latinWord.match(text).hasMatch()) << text.toStdString();
 }
 
 // The main window as people see it, through a connection, both screens, an eject and an unplug.
