@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/controls/CustomCellForAttributedString.h"
+#include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchCoordinator.h"
@@ -36,6 +37,12 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
     rightPanelOutlineView_->setVerticalScrollBar(scroller);
     rightPanelOutlineView_->setVerticalScroller(scroller);
     rightPanelOutlineView_->setPoolModel(patchPoolModel_);
+    // Its header is as tall as the list's, so the rows of both panes start level.
+    auto* header = new CustomHeaderView(rightPanelOutlineView_);
+    header->setFixedHeight(kHeaderHeight);
+    rightPanelOutlineView_->setHeader(header);
+    header->setStretchLastSection(true);
+    header->headerCell(0).setHeaderType(CustomHeaderCell::PatchPool);
     rightPanelOutlineView_->setBackUpDelegate(this);
     rightPanelOutlineView_->setRightClickPatchPoolDelegate(this);
     rightPanelOutlineView_->setAppDelegate(&appDelegate_);
