@@ -60,6 +60,11 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
 void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
 {
     reloadDataInPatchPool();
+    // A closed group that received one of them opens, so the user sees where they went.
+    for (const Node& node : nodes) {
+        const QModelIndex group = node ? patchPoolModel_->indexOf(node.get()).parent() : QModelIndex();
+        if (group.isValid() && !rightPanelOutlineView_->isExpanded(group)) rightPanelOutlineView_->expandItem(group);
+    }
     std::vector<int> rows;
     for (const Node& node : nodes) {
         const int row = rightPanelOutlineView_->rowForIndex(patchPoolModel_->indexOf(node.get()));
@@ -67,6 +72,7 @@ void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
     }
     std::sort(rows.begin(), rows.end());
     rightPanelOutlineView_->selectRows(rows);
+    if (!rows.empty()) rightPanelOutlineView_->scrollTo(rightPanelOutlineView_->indexForRow(rows.front()));
 }
 
 // ---- the tree, its rows and cells ----
