@@ -17,6 +17,7 @@
 
 #include "app/controls/ChangingColorWhenEditingTextView.h"
 #include "app/controls/RightClickButton.h"
+#include "app/patch/BankColorTable.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
@@ -212,6 +213,26 @@ TEST_F(CustomTableViewForPatchTest, ReturnAndTabGoIntoACommentAndLeavingTheField
     table().setFocus();
     ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
     EXPECT_EQ(screen->patchItems()[1]->patchComment, "C1\nx\t");
+}
+
+// Each row's bank cell and name cell are filled with the row's one bank colour, selected or not.
+TEST_F(CustomTableViewForPatchTest, TheBankCellTakesTheNameCellsBankColour)
+{
+    load(10, 4);
+    table().setUpCurrentSelectionWithIndexSet({5}, false);
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    const QImage shot = table().viewport()->grab().toImage();
+    for (int row = 0; row < 10; ++row) {
+        const QColor expected = *BankColorTable::colorOfRow(static_cast<std::uint64_t>(row), 4);
+        for (const int column : {int(PatchListTableModel::BankColumn), int(PatchListTableModel::PatchColumn)}) {
+            // Just inside the cell's fill, clear of the text and of a selected row's frame.
+            const QRect cell = table().visualRect(table().model()->index(row, column));
+            const QPoint inside(cell.right() - PatchListItemDelegate::kCellInset - 3,
+                                cell.bottom() - PatchListItemDelegate::kCellInset - 3);
+            EXPECT_EQ(shot.pixelColor(inside).name().toStdString(), expected.name().toStdString())
+                << "row " << row << " column " << column;
+        }
+    }
 }
 
 // The comment edited in place reads black on white, as the name does, and its text stays where the cell
