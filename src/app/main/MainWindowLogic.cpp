@@ -142,6 +142,8 @@ std::vector<std::shared_ptr<PatchItem>> MainWindowLogic::getPatchItemsInPatchLis
     return parts_->patchManager.patchItems();
 }
 
+bool MainWindowLogic::isPatchListLoaded() const { return parts_ && parts_->patchManager.isPatchListLoaded(); }
+
 void MainWindowLogic::reloadEffectListIfNeeded()
 {
     if (state_ == kStateEffect) parts_->effectManager.reloadDataInEffectList();
@@ -510,8 +512,9 @@ void MainWindowLogic::patchListFromDevice(const Items& patches, const std::vecto
 void MainWindowLogic::setPatchList(const Items& patches)
 {
     parts_->patchManager.setPatchItems(patches);
-    parts_->effectManager.reloadDataInEffectList();
+    // Marked read first: the effect screen counts uses only over a list that has been read.
     parts_->patchManager.setIsPatchListLoaded(true);
+    parts_->effectManager.reloadDataInEffectList();
     parts_->coordinator.clearUndoStack();
 }
 
@@ -651,6 +654,9 @@ void MainWindowLogic::effectItem(const std::shared_ptr<EffectItem>& item, const 
     auto& list = parts_->effectManager.effectList();
     const std::size_t index = effectIndexOfType(*item);
     if (index >= list.size()) return;
+    // The same effect in the same patches: its use count carries over (a count still running maps
+    // onto it by type).
+    if (list[index]) item->effectUsedTimes = list[index]->effectUsedTimes;
     list[index] = item;
     parts_->effectManager.reloadEffectListRow(index);
 }

@@ -82,6 +82,7 @@ public:
     void saveDataBeforeClosing();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
+    bool isPatchListLoaded() const;
     void reloadEffectListIfNeeded();
     void windowDidResize();
     void windowShouldClose();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "app/effect/EffectListModel.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
@@ -120,6 +122,37 @@ TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWind
     controller.menuAction(Action::Version)->trigger();
     EXPECT_EQ(controller.appVersionWindow(), first);
     first->close();
+}
+
+// The effect screen counts uses once the unit's patches are read, not before (where every count would
+// read 0), and an effect updated after the count keeps its count.
+TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
+{
+    const auto patchUsing = [](std::int64_t type) {
+        auto patch = std::make_shared<PatchItem>();
+        patch->effectDictionnary["NumberOfSlot"] = platform::PlistValue(std::int64_t{1});
+        patch->effectDictionnary["slot 0"] = platform::PlistValue(platform::PlistDictionary{
+            {"effectType", platform::PlistValue(type)}, {"useUnitNum", platform::PlistValue(std::int64_t{1})}});
+        return patch;
+    };
+    auto echo = std::make_shared<EffectItem>();
+    echo->effectName = "Echo";
+    echo->effectType = 7;
+    controller.deviceConnectWithState(1);
+    controller.effectListFromDevice({echo});
+    const QModelIndex used = controller.effectManager().view()->findChild<QAbstractItemView*>(
+        QStringLiteral("EffectTable"))->model()->index(0, EffectListModel::columnOfIdentifier("UsedTimes"));
+    settle();
+    EXPECT_EQ(used.data().toString().toStdString(), "-") << "the patches are still being read";
+    controller.patchListFromDevice({patchUsing(7), patchUsing(7), patchUsing(3)}, {"A", "B", "C"});
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return used.data().toString() != QStringLiteral("-"); }));
+    EXPECT_EQ(used.data().toString().toStdString(), "2");
+
+    auto newer = std::make_shared<EffectItem>(*echo);
+    newer->effectUsedTimes = 0;
+    newer->effectVersion = "2.0";
+    controller.effectItem(newer, "1.0");
+    EXPECT_EQ(used.data().toString().toStdString(), "2");
 }
 
 // Run in English and again under a Japanese locale: no text of the window's chrome, its menus or the update
