@@ -32,6 +32,7 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_TRUE(controller.checkConnectionStatusTimer().isActive());
     EXPECT_TRUE(enabled(Action::ConnectDevice));
     EXPECT_FALSE(enabled(Action::DisconnectDevice));
+    EXPECT_FALSE(enabled(Action::Manual)) << "no guide installed here";
     controller.deviceConnectWithState(1);
     EXPECT_FALSE(enabled(Action::ConnectDevice));
     EXPECT_TRUE(enabled(Action::DisconnectDevice));
