@@ -249,6 +249,34 @@ TEST_F(PatchLibraryLayouts, CopiesIntoADotNamedGroupLandInIt)
     EXPECT_EQ(names("Temp/Local/Live 2.0"), (Strings{"A (1).qptc", "A.qptc"}));
 }
 
+// Files dropped from another program keep working under any name the file system takes: one that is not
+// UTF-8, and a kept name near the length limit, are copied for the list and the pool, saved and loaded.
+TEST_F(PatchLibraryLayouts, DroppedFilesWithOddNamesAreCopiedSavedAndLoadedAgain)
+{
+    EXPECT_TRUE(load().empty());
+    const fs::path outside = root / "outside";
+    fs::create_directories(outside);
+    const std::string odd = (outside / "\xFF\xFE.qptc").string();
+    const std::string kept = (outside / ("(1)" + std::string(236, 'k') + ".qptc")).string();
+    ASSERT_TRUE(files.writeAtomically(odd, patchBytes("Odd")));
+    ASSERT_TRUE(files.writeAtomically(kept, patchBytes("Kept")));
+    CommonUtils::Tree tree;
+    for (const std::string& source : {odd, kept}) {
+        SCOPED_TRACE(source.substr(outside.string().size()));
+        ASSERT_TRUE(utils->checkFilePatchWithfilePath(source));
+        EXPECT_TRUE(utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Device/Patch", {false, false, -1}));
+        const auto copied = utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Local", {false, false, -1});
+        ASSERT_TRUE(copied);
+        auto leaf = std::make_shared<DirectoryObject>();
+        leaf->name = copied->patchName;
+        leaf->path = copied->path;
+        leaf->object = copied;
+        tree.push_back(leaf);
+    }
+    EXPECT_TRUE(save(tree));
+    EXPECT_EQ(shown(load()), (std::set<std::string>{"Odd", "Kept"}));
+}
+
 // The working copy shares the saved library's files until it changes one: renaming, commenting, moving
 // and renaming a group there leave every saved byte as it was, until the save takes the edits.
 TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSave)
