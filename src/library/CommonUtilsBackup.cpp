@@ -355,7 +355,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         }
     }
     // Whatever else the library's own folder holds stays in it, as does what the load could not place.
-    const std::string library = pathUnderRoot(kStorePatch);
+    const std::string library = libraryFolder();
     std::vector<std::string> unplaced;
     {
         std::lock_guard lock(m_markedMutex);
@@ -381,16 +381,19 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
     bool saved = false;
     // Disk work of its own queue; the caller waits for the library to be whole again.
     m_dispatch.makeSerial("library.pool-save", platform::Priority::Background)->sync([&] {
-        const std::string store = pathUnderRoot("QFXMacApplication");
-        const std::string library = pathUnderRoot(kStorePatch);
+        // A library that is a link is written where it points, its staging and aside folders beside it there,
+        // so every move stays on its file system and the link stays the user's.
+        const std::string library = libraryFolder();
+        const std::string store = fs::path(library).parent_path().string();
         const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
         // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
         // never in the way.
         std::vector<std::string> leftovers;
-        for (const auto& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
-            if (name.rfind(kStagingPrefix, 0) == 0 ||
-                (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
-                leftovers.push_back(join(store, name));
+        for (const std::string& folder : std::set<std::string>{store, pathUnderRoot("QFXMacApplication")})
+            for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+                if (name.rfind(kStagingPrefix, 0) == 0 ||
+                    (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
+                    leftovers.push_back(join(folder, name));
         if (!leftovers.empty())
             m_cleanupQueue->async([this, leftovers] {
                 for (const auto& leftover : leftovers) removeFileWithPath(leftover);
