@@ -242,6 +242,18 @@ std::string freshName(const std::string& prefix)
     return prefix + "-" + stamp;
 }
 
+// "[position] name" as the saved library names a patch file, within the file system's limit: a kept
+// name that fills it loses the end of its stem (at a whole UTF-8 character), never its extension, so one
+// long name cannot fail the whole save.
+std::string savedFileName(const std::string& prefix, const std::string& name)
+{
+    if (prefix.size() + name.size() <= platform::SafeName::kMaxBytes) return prefix + name;
+    const std::string extension = fs::path(name).extension().string();
+    std::size_t keep = platform::SafeName::kMaxBytes - prefix.size() - extension.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return prefix + name.substr(0, keep) + extension;
+}
+
 }  // namespace
 
 bool CommonUtils::linkTree(const std::string& from, const std::string& to, int depth)
@@ -291,7 +303,7 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         const std::string source = absolutePath(item->path);
         const std::string name = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
         return m_files.createDirectory(join(staging, "Pool"), true, &error) &&
-               m_files.linkItem(source, join(join(staging, "Pool"), prefix + name), &error, kStaged);
+               m_files.linkItem(source, join(join(staging, "Pool"), savedFileName(prefix, name)), &error, kStaged);
     }
     const std::string name = groupFolderName(entry.name.value_or(""));
     if (!platform::SafeName::check(prefix + name)) return false;
@@ -303,7 +315,7 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         if (item == nullptr) continue;
         const std::string source = absolutePath(item->path);
         const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
-        if (!m_files.linkItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error, kStaged))
+        if (!m_files.linkItem(source, join(folder, savedFileName("[" + std::to_string(i) + "] ", childName)), &error, kStaged))
             return false;
     }
     if (!entry.isBackUpAllGroup) return true;

@@ -258,10 +258,13 @@ TEST_F(PatchLibraryLayouts, DroppedFilesWithOddNamesAreCopiedSavedAndLoadedAgain
     fs::create_directories(outside);
     const std::string odd = (outside / "\xFF\xFE.qptc").string();
     const std::string kept = (outside / ("(1)" + std::string(236, 'k') + ".qptc")).string();
+    // At the limit: the saved library's "[n] " prefix must not push it over.
+    const std::string full = (outside / ("(2)" + std::string(242, 'f') + "\xE3\x81\x82.qptc")).string();
     ASSERT_TRUE(files.writeAtomically(odd, patchBytes("Odd")));
     ASSERT_TRUE(files.writeAtomically(kept, patchBytes("Kept")));
+    ASSERT_TRUE(files.writeAtomically(full, patchBytes("Full")));
     CommonUtils::Tree tree;
-    for (const std::string& source : {odd, kept}) {
+    for (const std::string& source : {odd, kept, full}) {
         SCOPED_TRACE(source.substr(outside.string().size()));
         ASSERT_TRUE(utils->checkFilePatchWithfilePath(source));
         EXPECT_TRUE(utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Device/Patch", {false, false, -1}));
@@ -273,8 +276,9 @@ TEST_F(PatchLibraryLayouts, DroppedFilesWithOddNamesAreCopiedSavedAndLoadedAgain
         leaf->object = copied;
         tree.push_back(leaf);
     }
+    tree.push_back(group("G", {tree.back()->path.value_or("")}));
     EXPECT_TRUE(save(tree));
-    EXPECT_EQ(shown(load()), (std::set<std::string>{"Odd", "Kept"}));
+    EXPECT_EQ(shown(load()), (std::set<std::string>{"Odd", "Kept", "Full", "G/Full"}));
 }
 
 // A user who moved the library, or the whole data folder, elsewhere and left a link sees the pool, and
