@@ -348,15 +348,25 @@ TEST_F(PatchDragAndDropTest, AHostileFileListRefusesTheWholeDropOnBothViews)
         {"a climbing path", good + "file:../../m/2.qptc\r\n"},
         {"a link to the data folder", good + "file://" + alias + "/Temp/Local/x.qptc\r\n"},
     };
+    // The platform sends moves to the view that took the entry: an accepted drag makes it one of these.
+    const auto plain = files({"/m/1.qptc"});
+    ASSERT_TRUE(over(list->viewport(), listRow(2), plain.get()));
+    leave(list->viewport());
+    coordinator.infoWrites.clear();
     const std::size_t poolSize = screen->structureData().size();
+    const auto entered = [](QWidget* target, QPoint at, const QMimeData* data) {
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        return enter.isAccepted();
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QMimeData data;
         data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(c.list));
-        EXPECT_FALSE(over(list->viewport(), listRow(2), &data));
+        EXPECT_FALSE(entered(list->viewport(), listRow(2), &data));
         EXPECT_FALSE(drop(list->viewport(), listRow(2), &data));
         leave(list->viewport());
-        EXPECT_FALSE(over(pool->viewport(), poolRow(a), &data));
+        EXPECT_FALSE(entered(pool->viewport(), poolRow(a), &data));
         EXPECT_FALSE(drop(pool->viewport(), poolRow(a), &data));
         leave(pool->viewport());
     }
