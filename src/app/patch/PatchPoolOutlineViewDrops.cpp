@@ -13,6 +13,7 @@
 
 #include "app/patch/BackupPatch.h"
 #include "app/patch/DropMarkerView.h"
+#include "app/patch/DroppedPaths.h"
 #include "app/patch/PatchDragMimeData.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolModel.h"
@@ -170,11 +171,10 @@ int PatchPoolOutlineView::draggingUpdated(QDragMoveEvent* event)
             // The files are read once per drag, not at every move of the pointer.
             const std::int64_t count = droppedFiles_.answer(paths, [this](const std::vector<std::string>& files) {
                 const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
+                if (DroppedPaths::refusesDrop(files, own)) return std::int64_t{-1};
                 std::int64_t patches = 0;
-                for (const std::string& path : files) {
-                    if (!own.empty() && path.find(own) != std::string::npos) return std::int64_t{-1};
+                for (const std::string& path : files)
                     if (dropServices_.isPatchFile && dropServices_.isPatchFile(path)) ++patches;
-                }
                 return patches;
             });
             if (count <= 0) return Rules::kNone;
@@ -243,35 +243,33 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
         if (rows.empty()) {
             accepted = false;
         } else {
+            // The delegate reloads the pool with what the drop made selected.
             if (backUpDelegate_)
                 Rules::send(*backUpDelegate_,
                             Rules::callForRows(dragTree(), state.focusDraggingItem, state.draggingPosition,
                                                state.isDraggingToCreateNewGroup),
                             rows, {});
-            reloadData();
         }
     } else if (!ours) {
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
         const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
-        for (const std::string& path : paths)
-            if (!own.empty() && path.find(own) != std::string::npos) accepted = false;
+        if (DroppedPaths::refusesDrop(paths, own)) accepted = false;
         if (accepted && !paths.empty()) {
             if (!dropServices_.readFilePatchesLater) {
                 accepted = false;
             } else {
                 // The files are read (and then copied) off the main thread; the place is the one the drop
-                // pointed at, in the tree as it stands when they have been read.
+                // pointed at, in the tree as it stands when they have been read. The delegate reloads the
+                // pool with what the drop made selected.
                 dropServices_.readFilePatchesLater(
                     paths, [self = QPointer<PatchPoolOutlineView>(this), focus = state.focusDraggingItem,
                             position = state.draggingPosition](std::vector<std::shared_ptr<PatchItem>> items) {
                         if (!self || items.empty() || !self->backUpDelegate_) return;
                         Rules::send(*self->backUpDelegate_,
                                     Rules::callForFiles(self->dragTree(), focus, position, items.size()), {}, items);
-                        self->reloadData();
                     });
             }
         }
-        if (accepted) reloadData();
     } else {
         accepted = false;
     }
