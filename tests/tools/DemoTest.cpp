@@ -127,7 +127,9 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);
     const OKVQFXList parsed = OKVQFXList::initWithByteData(*list);
+    // Listed under the category their module files name, by the names of their files on the unit.
     ASSERT_EQ(parsed.arrayCategory().size(), 1U);
+    EXPECT_EQ(parsed.arrayCategory()[0].categoryID(), 0x0B);
     // All but the model's last effect are listed, so one can be added; the one the server offers in a
     // newer version is loaded, so it is updated once the unit is connected.
     const auto& model = DemoCatalogue::models().front().effects;
@@ -135,8 +137,9 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
     ASSERT_EQ(effects.size(), static_cast<std::size_t>(DemoUnit::kListedEffects));
     ASSERT_LT(effects.size(), model.size());
     for (std::size_t i = 0; i < effects.size(); ++i) {
-        EXPECT_EQ(effects[i].nameQFX(), model[i].name);
+        EXPECT_EQ(effects[i].nameQFX(), DemoCatalogue::typeText(model[i].type) + ".QF2");
         EXPECT_EQ(effects[i].isLoadedQFX(), i < DemoUnit::kLoadedEffects) << i;
+        EXPECT_EQ(unit->unit().files().file(effects[i].nameQFX()).has_value(), effects[i].isLoadedQFX()) << i;
         EXPECT_EQ(effects[i].versionQFX(), "1.00");
     }
     EXPECT_FALSE(unit->isEffectLoaded(model.back().type).has_value());
