@@ -162,19 +162,45 @@ bool DragTour::rowsDroppedAsGroup()
 
 void DragTour::dropBackupOnList(QWidget& w)
 {
-    CustomTableViewForPatch* list = listIn(&w);
     PatchPoolOutlineView* pool = poolIn(&w);
     const auto backup = topLevel(pool, DemoPool::kBackupName);
-    if (!list || !pool || !backup || backup->childDirectories.empty() || backupRestored()) return;
+    if (!backup || backup->childDirectories.empty() || backupRestored()) return;
+    dropPoolItemsOnList(w, {DemoPool::kBackupName}, 3);
+    if (CustomTableViewForPatch* list = listIn(&w)) list->scrollToTop();
+}
+
+void DragTour::dropListRowsOnList(QWidget& w, const std::vector<std::uint64_t>& rows, int atRow)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return;
     releaseHeld(list, pool);
+    list->scrollToTop();
+    beginListDrag(list, pool, rows);
+    over(list->viewport(), listRow(list, atRow), held.get());
+    dropAt(list->viewport(), listRow(list, atRow), held.get());
+    list->dragState() = {};
+    held.reset();
+}
+
+void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& names, int atRow)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return;
+    PoolSelectionEntries items;
+    for (const std::string& name : names)
+        if (auto item = topLevel(pool, name)) items.push_back({nullptr, item});
+    if (items.size() != names.size()) return;
+    releaseHeld(list, pool);
+    list->scrollToTop();
     pool->dragState().isDragging = true;
-    pool->dragState().draggedContainers = {{nullptr, backup}};
+    pool->dragState().draggedContainers = items;
     held = dragData(screenOf(pool), pool, PatchDragMimeData::kPoolItemsType);
-    over(list->viewport(), listRow(list, 3), held.get());
-    dropAt(list->viewport(), listRow(list, 3), held.get());
+    over(list->viewport(), listRow(list, atRow), held.get());
+    dropAt(list->viewport(), listRow(list, atRow), held.get());
     pool->draggingDidEnd();
     held.reset();
-    list->scrollToTop();
 }
 
 bool DragTour::backupRestored()
