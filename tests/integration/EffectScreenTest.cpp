@@ -150,6 +150,43 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         EXPECT_FALSE(EffectTour::updateNoticeShown());
         expectEditsOnTheUnit(unit);
         expectEditsOnTheScreen(window);
+
+        // The favourite taken back, and an effect's properties shown and closed.
+        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(false);
+        }));
+        EffectTour::showProperties(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::propertiesShown, 10s));
+        EffectTour::closeProperties(window);
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return !EffectTour::propertiesShown(); }, 10s));
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(EffectScreen, AFullUnitTakesNoFurtherEffectAndSaysSo)
+{
+    // Room for the five effects its list already names.
+    ProgramRig rig(ProgramRig::Options{false, DemoUnit::kListedEffects});
+    ASSERT_EQ(rig.setupError(), "");
+    const int status = rig.run([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        // The deleted one first: a recover needs room too.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, "HallReverb");
+            return EffectTour::menuShown();
+        }, 10s));
+        EffectTour::askToDelete(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
+        EffectTour::confirmDelete(window);
+        EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+        ProgramRig::settle(1s);
+        EXPECT_FALSE(holdsFile(unit, "HallReverb"));
+        EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(false));
+        const auto shown = shownEffect(window, "HallReverb");
+        ASSERT_TRUE(shown);
+        EXPECT_TRUE(shown->isDeleted);
     });
     EXPECT_EQ(status, 0);
 }

@@ -2,6 +2,8 @@
 // and held by the unit.
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -9,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
+#include "MenuTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
+#include "app/patch/PatchPropertyViewController.h"
 
 using namespace std::chrono_literals;
 using Gestures = WindowGestures;
@@ -47,6 +51,38 @@ TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
         // The neighbours are untouched.
         EXPECT_EQ(unit.patchNameAt(0), Gestures::patchListText(0, 1).toStdString());
         EXPECT_EQ(unit.patchNameAt(3), Gestures::patchListText(3, 1).toStdString());
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    const int status = rig.run([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::openPatchSheet(window);
+            return MenuTour::patchSheetShown();
+        }, 10s));
+        PatchPropertyViewController* sheet = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* found = top->findChild<PatchPropertyViewController*>(); found && found->isVisible()) sheet = found;
+        ASSERT_NE(sheet, nullptr);
+        // The name typed over, a key at a time, through the name rule.
+        sheet->patchNameTextField()->setFocus();
+        sheet->patchNameTextField()->selectAll();
+        for (const QChar ch : QStringLiteral("Sheet Name")) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(sheet->patchNameTextField(), &press);
+        }
+        ASSERT_TRUE(sheet->saveButton()->isEnabled());
+        sheet->saveButton()->click();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(MenuTour::kListRow) == "Sheet Name"; }));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Sheet Name"));
+        EXPECT_FALSE(MenuTour::patchSheetShown());
     });
     EXPECT_EQ(status, 0);
 }

@@ -5,21 +5,32 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
+#include "DemoCatalogue.h"
 #include "DemoPool.h"
+#include "DragTour.h"
 #include "DemoUnit.h"
 #include "MenuTour.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "support/library/LibraryFiles.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
+
+bool writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
 
 bool holds(const std::vector<std::string>& names, const std::string& name)
 {
@@ -94,4 +105,75 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
     EXPECT_TRUE(holds(group, PoolTour::kMovedPatch)) << testing::PrintToString(group);
     for (const auto& name : savedFromUnit) EXPECT_TRUE(holds(group, name)) << name;
     EXPECT_FALSE(ProgramRig::folderNamed(pool, "New Patch Group 1").empty());
+}
+
+TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
+    const int status = rig.run([&](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const fs::path local = rig.root() / "Temp" / "Local";
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }));
+
+        // A name another group has is refused, and said so; both folders stay as they were.
+        PoolTour::createGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
+        PoolTour::renameItem(window, DemoPool::kGroupName, "New Patch Group 1");
+        EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+        ProgramRig::closeInformation();
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return !ProgramRig::informationShown(); }, 10s));
+        EXPECT_TRUE(PoolTour::showsTopLevel(DemoPool::kGroupName));
+        EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, DemoPool::kGroupName)), groupPatches);
+        EXPECT_TRUE(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "New Patch Group 1")).empty());
+
+        // The refused name's editor may still be closing: the rename is typed again until it lands.
+        bool renamed = false;
+        for (int attempt = 0; attempt < 5 && !renamed; ++attempt) {
+            PoolTour::renameItem(window, DemoPool::kGroupName, "Encore");
+            renamed = ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Encore"); }, 2s);
+        }
+        ASSERT_TRUE(renamed);
+        EXPECT_TRUE(ProgramRig::folderNamed(local, DemoPool::kGroupName).empty());
+        EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "Encore")), groupPatches);
+
+        // Another program handed the group takes a folder of its patches.
+        const auto handed = DragTour::dragPoolItemsOut(window, {"Encore"});
+        ASSERT_EQ(handed.size(), 1U);
+        EXPECT_EQ(ProgramRig::patchNamesIn(handed.front()), groupPatches);
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenuOf(window, "Encore");
+            return !PoolTour::showsTopLevel("Encore");
+        }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return ProgramRig::folderNamed(local, "Encore").empty(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s));
+        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Encore"); }, 10s));
+        EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "Encore")), groupPatches);
+
+        // Files from a file manager: one for this unit, one for another generation.
+        const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
+        const std::string outside = (rig.scratch() / "Outside.qptc").string();
+        const std::string foreign = (rig.scratch() / "Foreign.qptc").string();
+        ASSERT_TRUE(writeFile(outside, library_files::patchFile("Outside", {type})));
+        ASSERT_TRUE(writeFile(foreign, library_files::patchFile("Foreign", {type}, 2)));
+        DragTour::dropFilesOnList(window, {outside}, 30);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(30) == "Outside"; }));
+        EXPECT_EQ(WindowGestures::patchListText(30, 1), QStringLiteral("Outside"));
+        const auto before = unit.patchNameAt(31);
+        DragTour::dropFilesOnList(window, {foreign}, 31);
+        ProgramRig::settle(2s);
+        EXPECT_EQ(unit.patchNameAt(31), before);
+        DragTour::dropFilesOnPool(window, {outside});
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Outside"); }, 10s));
+        EXPECT_TRUE(fs::exists(outside));
+    });
+    EXPECT_EQ(status, 0);
 }

@@ -129,6 +129,12 @@ TEST(PatchTransfer, BackupAllKeepsTheUnitInThePoolAndRestoreAllWritesABackupBack
         ASSERT_TRUE(ProgramRig::waitUntil(UndoTour::listUndone));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == listNames(0, 4); }));
         EXPECT_EQ(listNames(0, 4), std::vector<std::string>(unitBefore.begin(), unitBefore.begin() + 4));
+
+        // The backup dropped on the list restores it the same way.
+        DragTour::dropBackupOnList(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(DragTour::backupRestored));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == restored; }))
+            << testing::PrintToString(unitNames(unit, 0, 4));
     });
     EXPECT_EQ(status, 0);
 }

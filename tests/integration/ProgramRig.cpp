@@ -18,6 +18,7 @@
 #include "EffectTour.h"
 #include "WindowGestures.h"
 #include "app/ProgramEnvironment.h"
+#include "app/dialogs/UpdateInformationView.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/files/ApplicationSupport.h"
@@ -76,6 +77,26 @@ void ProgramRig::dismissUpdateNotice()
 {
     if (QWidget* window = WindowGestures::mainWindow(); window != nullptr && EffectTour::updateNoticeShown())
         EffectTour::closeUpdateNotice(*window);
+}
+
+namespace {
+
+UpdateInformationView* shownInformation()
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) continue;
+        if (auto* sheet = top->findChild<UpdateInformationView*>(); sheet && sheet->isVisible()) return sheet;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ProgramRig::informationShown() { return shownInformation() != nullptr; }
+
+void ProgramRig::closeInformation()
+{
+    if (UpdateInformationView* sheet = shownInformation()) sheet->okButton()->click();
 }
 
 bool ProgramRig::connectedAndRead()
@@ -148,6 +169,11 @@ int ProgramRig::run(const std::function<void(ProgramRig&)>& body)
         auto made = std::make_shared<DemoUnit>(dispatch);
         // 3,125 bytes a second: a MIDI cable's rate.
         if (m_options.slowUnit) made->unit().setPacing(3125.0, std::chrono::microseconds(0));
+        if (m_options.effectSlots > 0) {
+            SimulatedFileSystem::Information information;
+            information.numOfFiles = m_options.effectSlots;
+            made->unit().files().setInformation(information);
+        }
         m_unit = made.get();
         made->setBeforeEnd([this](DemoUnit& unit) {
             if (m_atUnitEnd) m_atUnitEnd(unit);

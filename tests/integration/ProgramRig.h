@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,6 +23,8 @@ public:
     struct Options {
         // The unit answers at a MIDI cable's pace, so a write lasts long enough to act during it.
         bool slowUnit = false;
+        // The effect files the unit has room for; 0 leaves the demo unit's own count.
+        std::uint16_t effectSlots = 0;
     };
 
     explicit ProgramRig(Options options);
@@ -42,12 +45,18 @@ public:
     QWidget& window();
     // The program's data folder.
     std::filesystem::path root() const;
+    // A folder outside the program's, as a file manager's would be.
+    std::filesystem::path scratch() const { return m_folder->scratch(); }
 
     // Turns the event loop until `reached` holds or `limit` passes; whether it held.
     static bool waitUntil(const std::function<bool()>& reached,
                           std::chrono::milliseconds limit = std::chrono::seconds(30));
     // Lets the event loop run for a while, for what must not happen.
     static void settle(std::chrono::milliseconds duration);
+    // Whether an information sheet (a message with its OK) shows.
+    static bool informationShown();
+    // Closes the information sheet that shows.
+    static void closeInformation();
     // Closes the effect update notice when it shows, as a person reads and dismisses it.
     static void dismissUpdateNotice();
     // Whether the update notice showed after the first connection (the body starts once it is closed).

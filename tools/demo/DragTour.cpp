@@ -5,6 +5,8 @@
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 
 #include <memory>
 
@@ -183,15 +185,36 @@ void DragTour::dropListRowsOnList(QWidget& w, const std::vector<std::uint64_t>& 
     held.reset();
 }
 
+namespace {
+
+// The pool's top-level items of those names, as its drag carries them; none unless every one is there.
+PoolSelectionEntries poolItems(PatchPoolOutlineView* pool, const std::vector<std::string>& names)
+{
+    PoolSelectionEntries items;
+    for (const std::string& name : names)
+        if (auto item = topLevel(pool, name)) items.push_back({nullptr, item});
+    if (items.size() != names.size()) items.clear();
+    return items;
+}
+
+QMimeData* filesFromOutside(const std::vector<std::string>& paths)
+{
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+}  // namespace
+
 void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& names, int atRow)
 {
     CustomTableViewForPatch* list = listIn(&w);
     PatchPoolOutlineView* pool = poolIn(&w);
     if (!list || !pool) return;
-    PoolSelectionEntries items;
-    for (const std::string& name : names)
-        if (auto item = topLevel(pool, name)) items.push_back({nullptr, item});
-    if (items.size() != names.size()) return;
+    PoolSelectionEntries items = poolItems(pool, names);
+    if (items.empty()) return;
     releaseHeld(list, pool);
     list->scrollToTop();
     pool->dragState().isDragging = true;
@@ -201,6 +224,44 @@ void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& n
     dropAt(list->viewport(), listRow(list, atRow), held.get());
     pool->draggingDidEnd();
     held.reset();
+}
+
+std::vector<std::string> DragTour::dragPoolItemsOut(QWidget& w, const std::vector<std::string>& names)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return {};
+    PoolSelectionEntries items = poolItems(pool, names);
+    if (items.empty()) return {};
+    releaseHeld(list, pool);
+    pool->dragState().isDragging = true;
+    pool->dragState().draggedContainers = items;
+    const auto data = dragData(screenOf(pool), pool, PatchDragMimeData::kPoolItemsType);
+    // The other program asks for the files as it takes the drop.
+    std::vector<std::string> files;
+    for (const QUrl& url : data->urls()) files.push_back(url.toLocalFile().toStdString());
+    pool->draggingDidEnd();
+    return files;
+}
+
+void DragTour::dropFilesOnList(QWidget& w, const std::vector<std::string>& paths, int atRow)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    if (!list) return;
+    list->scrollToTop();
+    const std::unique_ptr<QMimeData> data(filesFromOutside(paths));
+    over(list->viewport(), listRow(list, atRow), data.get());
+    dropAt(list->viewport(), listRow(list, atRow), data.get());
+}
+
+void DragTour::dropFilesOnPool(QWidget& w, const std::vector<std::string>& paths)
+{
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!pool) return;
+    const std::unique_ptr<QMimeData> data(filesFromOutside(paths));
+    const QPoint below(pool->viewport()->width() / 2, pool->viewport()->height() - 3);
+    over(pool->viewport(), below, data.get());
+    dropAt(pool->viewport(), below, data.get());
 }
 
 bool DragTour::backupRestored()

@@ -23,5 +23,10 @@ public:
     static void dropListRowsOnList(QWidget& window, const std::vector<std::uint64_t>& rows, int atRow);
     // Top-level items of the pool, by name, dragged together and dropped onto the list's row `atRow`.
     static void dropPoolItemsOnList(QWidget& window, const std::vector<std::string>& names, int atRow);
+    // Top-level items of the pool dragged into another program: the local files it is handed.
+    static std::vector<std::string> dragPoolItemsOut(QWidget& window, const std::vector<std::string>& names);
+    // Files of a file manager dropped onto the list's row `atRow`, or below the pool's last row.
+    static void dropFilesOnList(QWidget& window, const std::vector<std::string>& paths, int atRow);
+    static void dropFilesOnPool(QWidget& window, const std::vector<std::string>& paths);
     static bool backupRestored();
 };
