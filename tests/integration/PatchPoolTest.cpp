@@ -42,13 +42,11 @@ bool holds(const std::vector<std::string>& names, const std::string& name)
 TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
 {
     ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
     std::vector<std::string> savedFromUnit;
-    const int status = rig.run([&](ProgramRig& rig) {
+    rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const fs::path local = rig.root() / "Temp" / "Local";
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Warm Pad"); }));
 
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
@@ -93,7 +91,6 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
         EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchDeleted(); }, 10s));
     });
-    EXPECT_EQ(status, 0);
 
     // What the program saved as it ended is the library the next run opens.
     const fs::path pool = rig.root() / "QFXMacApplication" / "Patch" / "Pool";
@@ -110,14 +107,12 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
 TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)
 {
     ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
     const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
-    const int status = rig.run([&](ProgramRig& rig) {
+    rig.runToTheEnd([&](ProgramRig& rig) {
         DemoUnit& unit = rig.unit();
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const fs::path local = rig.root() / "Temp" / "Local";
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }));
 
         // A name another group has is refused, and said so; both folders stay as they were.
         PoolTour::createGroup(window);
@@ -175,5 +170,4 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Outside"); }, 10s));
         EXPECT_TRUE(fs::exists(outside));
     });
-    EXPECT_EQ(status, 0);
 }

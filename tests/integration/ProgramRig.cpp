@@ -12,10 +12,13 @@
 #include <fstream>
 #include <iterator>
 
+#include <gtest/gtest.h>
+
 #include "DemoCatalogue.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "EffectTour.h"
+#include "PoolTour.h"
 #include "WindowGestures.h"
 #include "app/ProgramEnvironment.h"
 #include "app/dialogs/UpdateInformationView.h"
@@ -116,7 +119,8 @@ bool ProgramRig::showPatchScreen()
     WindowGestures::clickButton(window(), "patchManagerButton");
     const std::int32_t last = m_unit->patchCount() - 1;
     return waitUntil([&] {
-        return WindowGestures::patchListText(last, 1).toStdString() == m_unit->patchNameAt(last).value_or("-");
+        return WindowGestures::patchListText(last, 1).toStdString() == m_unit->patchNameAt(last).value_or("-") &&
+               PoolTour::showsTopLevel(DemoPool::kGroupName);
     });
 }
 
@@ -153,6 +157,12 @@ void ProgramRig::quitFromMenu()
 {
     m_quitAsked = true;
     if (QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"))) quit->trigger();
+}
+
+void ProgramRig::runToTheEnd(const std::function<void(ProgramRig&)>& body)
+{
+    ASSERT_EQ(m_error, "");
+    EXPECT_EQ(run(body), 0) << m_error;
 }
 
 int ProgramRig::run(const std::function<void(ProgramRig&)>& body)

@@ -41,6 +41,10 @@ public:
     // program's exit status; -1 when the unit was never read (the body did not run).
     int run(const std::function<void(ProgramRig&)>& body);
 
+    // Runs the program as `run` does and fails the test unless the setup held, the body ran and the
+    // program ended with status 0.
+    void runToTheEnd(const std::function<void(ProgramRig&)>& body);
+
     DemoUnit& unit() { return *m_unit; }
     QWidget& window();
     // The program's data folder.
@@ -69,7 +73,8 @@ public:
     void quitFromMenu();
     // Called with the unit as it goes with the program's end, for what it holds then.
     void atUnitEnd(std::function<void(DemoUnit&)> look) { m_atUnitEnd = std::move(look); }
-    // Switches to the patch screen and waits for its list to show the unit's patches; whether they came.
+    // Switches to the patch screen and waits for its list to show the unit's patches and its pool the
+    // saved library; whether both came.
     bool showPatchScreen();
     // Whether the unit is connected and read: the Eject button is there to press, the unit's patches were
     // asked for, and the list, when it shows, is full.
