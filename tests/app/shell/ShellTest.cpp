@@ -106,6 +106,25 @@ TEST(ShellGeometry, SplashSitsCentredTwentyPointsHighAndMainWindowFitsTheScreen)
     EXPECT_EQ(MainWindow::contentFrame(QSize(1500, 1500), QRect(0, 30, 1280, 770)), QRect(0, 30, 1280, 770));
 }
 
+TEST(ShellGeometry, TheFramedWindowFitsTheRoomLeftByPanelsCentredWithItsTitleBarOnScreen)
+{
+    // A title bar of 28 and a border of 2 round the content; the panels leave what the screen offers.
+    const QMargins frame(2, 28, 2, 2);
+    struct Case {
+        QRect available;
+        QRect content;
+    };
+    for (const Case& c : {Case{QRect(0, 0, 1366, 768), QRect(2, 28, 1362, 738)},
+                          Case{QRect(0, 0, 1920, 1200), QRect(210, 28, 1500, 1170)},
+                          Case{QRect(0, 27, 1366, 741), QRect(2, 55, 1362, 711)},
+                          Case{QRect(1366, 0, 1920, 1080), QRect(1576, 28, 1500, 1050)},
+                          Case{QRect(0, 0, 2560, 1600), QRect(530, 63, 1500, 1500)}}) {
+        const QRect content = MainWindow::contentFrame(QSize(1500, 1500), c.available, frame);
+        EXPECT_EQ(content, c.content) << c.available.width() << "x" << c.available.height();
+        EXPECT_TRUE(c.available.contains(content.marginsAdded(frame))) << c.available.width();
+    }
+}
+
 class Lifecycle : public Shell {
 protected:
     QtMainExecutor executor{&testing_app::application()};
