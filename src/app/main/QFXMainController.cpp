@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +12,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/dialogs/DevicePropertyViewController.h"
 #include "app/dialogs/ShowDeviceIconImageView.h"
@@ -322,12 +325,25 @@ void QFXMainController::showInfoWindow(QPointer<QWidget>& window, const std::str
         delete old;
     }
     window->layout()->addWidget(content);
-    window->resize(content->sizeHint());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        window->move(screen->availableGeometry().center() - window->rect().center());
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    QFont titleFont = window->font();
+    titleFont.setBold(true);
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(window->windowTitle());
+    window->resize(infoWindowSize(content->sizeHint(), titleWidth, available));
+    window->move(available.center() - window->rect().center());
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+QSize QFXMainController::infoWindowSize(const QSize& content, int titleWidth, const QRect& available)
+{
+    // The title bar's icon and buttons beside the title; the window keeps a margin of the screen free.
+    constexpr int kTitleBarExtras = 160;
+    constexpr int kScreenMargin = 40;
+    const QSize wanted(std::max(content.width(), titleWidth + kTitleBarExtras), content.height());
+    return wanted.boundedTo(available.size() - QSize(kScreenMargin, kScreenMargin) * 2);
 }
 
 void QFXMainController::showVersionWindow()

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QPushButton>
 #include <QTimer>
 
@@ -100,6 +102,9 @@ public:
     QPushButton* patchManagerButton() const { return patchManagerButton_; }
     QWidget* appVersionWindow() const { return appVersionWindow_; }
     QWidget* appLicenseWindow() const { return appLicenseWindow_; }
+    // An information window's size: its content's, wide enough for its title beside the title bar's
+    // buttons, and never beyond the screen's room.
+    static QSize infoWindowSize(const QSize& content, int titleWidth, const QRect& available);
     QTimer& checkConnectionStatusTimer() { return checkConnectionStatusTimer_; }
 
 protected:

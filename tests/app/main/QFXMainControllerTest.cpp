@@ -103,6 +103,16 @@ TEST_F(QFXMainControllerTest, TheMemoryFigureAndItsUnitAreOneSpaceApart)
     window.hide();
 }
 
+TEST(InformationWindows, TakeTheirContentsSizeWideEnoughForTheTitleAndWithinTheScreen)
+{
+    const QRect screen(0, 0, 1366, 768);
+    // A one-line version view under a longer title widens to the title and its buttons.
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(211, 74), 190, screen), QSize(350, 74));
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(760, 520), 120, screen), QSize(760, 520));
+    // A licence taller than the screen stops short of it and scrolls.
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(1400, 900), 120, screen), QSize(1286, 688));
+}
+
 TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)
 {
     controller.patchManagerButtonClicked();
