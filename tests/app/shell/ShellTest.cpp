@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/GraphicalSession.h"
+#include "app/shell/RunningInstance.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "platform/dispatch/Dispatch.h"
@@ -362,4 +365,30 @@ TEST(GraphicalSession, SaysWhichVariableIsMissingUnlessAPlatformWasChosen)
             EXPECT_EQ(missing, "needs a graphical session, and neither DISPLAY nor WAYLAND_DISPLAY is set");
         }
     }
+}
+
+TEST(RunningInstance, ASecondStartsKnockRaisesTheHolderOfItsFolderOnly)
+{
+    testing_app::application();
+    QTemporaryDir first;
+    QTemporaryDir second;
+    int raised = 0;
+    {
+        const RunningInstance holder(first.path().toStdString(), [&raised] { ++raised; });
+        ASSERT_TRUE(holder.listening());
+        EXPECT_FALSE(RunningInstance::knock(second.path().toStdString()));
+        // The same folder written another way is the same folder.
+        EXPECT_TRUE(RunningInstance::knock(first.path().toStdString() + "/."));
+        for (int turn = 0; turn < 50 && raised == 0; ++turn) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(raised, 1);
+        // Only one copy may listen for a folder.
+        const RunningInstance rival(first.path().toStdString(), [] {});
+        EXPECT_FALSE(rival.listening());
+    }
+    // A holder that has gone leaves no name behind for the next start.
+    EXPECT_FALSE(RunningInstance::knock(first.path().toStdString()));
+    const RunningInstance next(first.path().toStdString(), [] {});
+    EXPECT_TRUE(next.listening());
 }
