@@ -102,6 +102,7 @@ void MainWindowLogic::clearAppData()
     auto& effect = parts_->effectManager;
     auto& patch = parts_->patchManager;
     isDisplayedDeviceUpdate_ = false;
+    ejectWaiting_ = false;
     effect.setIsEffectListLoaded(false);
     patch.setIsPatchListLoaded(false);
     patch.setlockPatchList(false);
@@ -128,7 +129,16 @@ void MainWindowLogic::clearAppData()
     parts_->chrome.refreshMenus();
 }
 
-void MainWindowLogic::ejectDevice() { parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList()); }
+void MainWindowLogic::ejectDevice()
+{
+    // The coordinator queues the eject behind the work in hand, which may run for a while: the button
+    // shows that it waits until the unit is let go.
+    if (parts_->appDelegate.isDeviceConnected() && !ejectWaiting_) {
+        ejectWaiting_ = true;
+        parts_->chrome.refreshMenus();
+    }
+    parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList());
+}
 
 void MainWindowLogic::saveDataBeforeClosing()
 {
@@ -173,6 +183,7 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
     const AppDelegate& flags = parts_->appDelegate;
     switch (action) {
     case MenuAction::DisconnectDevice:
+        return flags.isDeviceConnected() && !ejectWaiting_;
     case MenuAction::DeviceInformation:
         return flags.isDeviceConnected();
     case MenuAction::ConnectDevice:
@@ -329,6 +340,10 @@ void MainWindowLogic::systemDidSleep() { clearAppData(); }
 
 void MainWindowLogic::ejectDeviceWithState(std::int32_t state)
 {
+    if (ejectWaiting_) {
+        ejectWaiting_ = false;
+        parts_->chrome.refreshMenus();
+    }
     if (state == 1) {
         clearAppData();
         parts_->coordinator.removeDeviceDataFolder();

@@ -90,6 +90,8 @@ public:
     std::size_t syncIconFrame() const { return frameIndex_; }
 
     bool validateMenuItem(MenuAction action) const;
+    // An eject was asked for and the unit has not been let go yet: it waits behind the running work.
+    bool isEjectWaiting() const { return ejectWaiting_; }
     // Checks the item's condition again (a shortcut fires without the menu opening), then acts.
     void performMenuAction(MenuAction action);
 
@@ -177,6 +179,7 @@ private:
     bool isDisplayedDeviceUpdate_ = false;
     bool isPatchPoolLoaded_ = false;
     bool isFirstTimeConnect_ = false;
+    bool ejectWaiting_ = false;
     bool receivedAppVersion_ = false;
     std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
     std::vector<std::string> synchServerActionList_;

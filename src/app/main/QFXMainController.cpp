@@ -148,6 +148,15 @@ void QFXMainController::buildView()
     }
     ejectButton_ = new QPushButton(QStringLiteral("Eject"), view_);
     ejectButton_->setObjectName(QStringLiteral("ejectButton"));
+    ejectTitle_ = ejectButton_->text();
+    ejectButton_->setEnabled(false);
+    // Enabled: a raised light face with dark text; disabled: flat, its title faint, so the two differ
+    // at a glance on the light header.
+    ejectButton_->setStyleSheet(QStringLiteral(
+        "QPushButton { color: #1a1a1a; background: #fafafa; border: 1px solid #7a7a7a; border-radius: 4px;"
+        " padding: 4px 14px; }"
+        "QPushButton:pressed { background: #d8d8d8; }"
+        "QPushButton:disabled { color: #8c8c8c; background: transparent; border: 1px dashed #b4b4b4; }"));
     ejectButton_->setFocusPolicy(Qt::NoFocus);
     tabs->addWidget(effectManagerButton_);
     tabs->addWidget(patchManagerButton_);
@@ -360,6 +369,9 @@ void QFXMainController::refreshMenus()
 {
     for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
         it.value()->setEnabled(validateMenuItem(static_cast<MenuAction>(it.key())));
+    // The button follows the Disconnect item, and says so while an eject waits its turn.
+    ejectButton_->setEnabled(validateMenuItem(MenuAction::DisconnectDevice));
+    ejectButton_->setText(isEjectWaiting() ? QueueMainDialogs::textOf("Main_EjectWaiting") : ejectTitle_);
 }
 
 void QFXMainController::terminate()

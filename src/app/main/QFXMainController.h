@@ -160,6 +160,7 @@ private:
     QPushButton* effectManagerButton_ = nullptr;
     QPushButton* patchManagerButton_ = nullptr;
     QPushButton* ejectButton_ = nullptr;
+    QString ejectTitle_;
     QWidget* viewForIndicator_ = nullptr;
     QMenu* controlMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
