@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include "app/main/MainCoordinator.h"
 #include "app/main/MainWindowChrome.h"
 #include "app/main/OptionMenuState.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/screens/EffectScreen.h"
 #include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
@@ -103,6 +105,8 @@ void MainWindowLogic::clearAppData()
     auto& patch = parts_->patchManager;
     isDisplayedDeviceUpdate_ = false;
     ejectWaiting_ = false;
+    deviceWork_.reset();
+    parts_->chrome.setDeviceWorkText({});
     effect.setIsEffectListLoaded(false);
     patch.setIsPatchListLoaded(false);
     patch.setlockPatchList(false);
@@ -136,6 +140,7 @@ void MainWindowLogic::ejectDevice()
     if (parts_->appDelegate.isDeviceConnected() && !ejectWaiting_) {
         ejectWaiting_ = true;
         parts_->chrome.refreshMenus();
+        showDeviceWork();
     }
     parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList());
 }
@@ -628,6 +633,31 @@ void MainWindowLogic::didDoSynchronizationActionDevice(const std::optional<std::
 void MainWindowLogic::didFinishSynchronizationActionDevice(const std::optional<std::string>& /*code*/)
 {
     parts_->chrome.setDeviceSyncIconVisible(false);
+    deviceWork_.reset();
+    showDeviceWork();
+}
+
+void MainWindowLogic::deviceWorkDidStart(DeviceWork work)
+{
+    deviceWork_ = work;
+    showDeviceWork();
+}
+
+void MainWindowLogic::showDeviceWork()
+{
+    static const std::map<DeviceWork, const char*> keys{
+        {DeviceWork::Reading, "Main_BusyReading"},          {DeviceWork::Ejecting, "Main_BusyEjecting"},
+        {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},
+        {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
+    };
+    if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
+        parts_->chrome.setDeviceWorkText({});
+        return;
+    }
+    std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
+    if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
+        text += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
+    parts_->chrome.setDeviceWorkText(text);
 }
 
 // ---- update notices ----

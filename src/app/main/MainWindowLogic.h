@@ -150,6 +150,7 @@ public:
     void didDoSynchronizationActionServer(const std::string& code) override;
     void didFinishSynchronizationActionServer(const std::string& code) override;
     void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;
+    void deviceWorkDidStart(DeviceWork work) override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,
@@ -180,6 +181,9 @@ private:
     bool isPatchPoolLoaded_ = false;
     bool isFirstTimeConnect_ = false;
     bool ejectWaiting_ = false;
+    std::optional<DeviceWork> deviceWork_;
+    // The busy line from the running work and a waiting eject.
+    void showDeviceWork();
     bool receivedAppVersion_ = false;
     std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
     std::vector<std::string> synchServerActionList_;

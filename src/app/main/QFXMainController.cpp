@@ -161,6 +161,13 @@ void QFXMainController::buildView()
     tabs->addWidget(effectManagerButton_);
     tabs->addWidget(patchManagerButton_);
     tabs->addStretch(1);
+    // What the unit is busy with, beside the eject that waits for it.
+    deviceWorkLabel_ = new QLabel(view_);
+    deviceWorkLabel_->setObjectName(QStringLiteral("deviceWorkLabel"));
+    deviceWorkLabel_->setStyleSheet(QStringLiteral("QLabel { color: #1a1a1a; font-weight: bold; }"));
+    deviceWorkLabel_->hide();
+    tabs->addWidget(deviceWorkLabel_);
+    tabs->addSpacing(12);
     tabs->addWidget(ejectButton_);
     layout->addLayout(tabs);
     connect(effectManagerButton_, &QPushButton::clicked, this, [this] { effectManagerButtonClicked(); });
@@ -299,6 +306,12 @@ void QFXMainController::setMemory(unsigned value, bool figureVisible)
 void QFXMainController::setServerSyncIconVisible(bool visible) { serverSyncIcon_->setVisible(visible); }
 
 void QFXMainController::setDeviceSyncIconVisible(bool visible) { deviceSyncIcon_->setVisible(visible); }
+
+void QFXMainController::setDeviceWorkText(const std::string& text)
+{
+    deviceWorkLabel_->setText(QString::fromStdString(text));
+    deviceWorkLabel_->setVisible(!text.empty());
+}
 
 void QFXMainController::setLostServerIconVisible(bool visible)
 {

@@ -126,6 +126,7 @@ private:
     void setMemory(unsigned value, bool figureVisible) override;
     void setServerSyncIconVisible(bool visible) override;
     void setDeviceSyncIconVisible(bool visible) override;
+    void setDeviceWorkText(const std::string& text) override;
     void setLostServerIconVisible(bool visible) override;
     void setSyncIconFrame(std::size_t frame) override;
     void setCheckMarks(bool applicationUpdate, bool deviceUpdate) override;
@@ -161,6 +162,7 @@ private:
     QPushButton* patchManagerButton_ = nullptr;
     QPushButton* ejectButton_ = nullptr;
     QString ejectTitle_;
+    QLabel* deviceWorkLabel_ = nullptr;
     QWidget* viewForIndicator_ = nullptr;
     QMenu* controlMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
