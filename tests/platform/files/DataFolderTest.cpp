@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 #include <fstream>
-#include <sys/resource.h>
 
 #include <filesystem>
 
+#include "support/files/FileSizeLimit.h"
 #include "support/files/TemporaryFolder.h"
 
 namespace {
@@ -35,14 +34,12 @@ TEST(WritableFolder, AFileInTheWayAndARefusedWriteAreNamed)
     EXPECT_NE(WritableFolder::whyNotWritable(folder / "taken"), "");
 
     // The kernel refusing the probe's blocks part-way, as a full disk does.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string full = WritableFolder::whyNotWritable(folder.path());
-    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::string full;
+    {
+        const FileSizeLimit limit(1024);
+        ASSERT_TRUE(limit.held());
+        full = WritableFolder::whyNotWritable(folder.path());
+    }
     EXPECT_EQ(full, std::strerror(EFBIG));
     EXPECT_FALSE(fs::exists(folder / WritableFolder::kProbeName));
 }
