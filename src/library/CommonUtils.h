@@ -104,6 +104,8 @@ public:
     };
     // The request time-out of a kind in seconds; 0 for none.
     static int requestTimeOut(RequestKind kind);
+    // What the interface is told a request of `kind` does.
+    static CommonUtilsDelegate::DeviceWork deviceWorkOf(RequestKind kind);
 
     struct Collaborators {
         platform::Dispatch& dispatch;
