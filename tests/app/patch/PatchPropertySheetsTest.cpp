@@ -135,8 +135,25 @@ TEST_F(PatchPropertySheetsTest, SaveWritesTheTextsIntoTheCopyOrCancelsOnARefused
     log.clear();
     shown->patchNameTextField()->setText(QString());
     shown->saveButtonClicked();
-    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_InvalidPatchName", "cancel"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_EmptyPatchName", "cancel"}));
     EXPECT_EQ(item->patchName, "Lead");
+
+    // A text set around the typing filter meets the limits at Save, each with its own message.
+    for (const auto& [name, message] : {std::pair{"Caf\xC3\xA9", "Patch_NonAsciiPatchName"},
+                                        std::pair{"ABCDEFGHIJK", "Patch_LongPatchName"}}) {
+        log.clear();
+        shown->patchNameTextField()->setText(QString::fromUtf8(name));
+        EXPECT_FALSE(shown->saveButton()->isEnabled());
+        shown->saveButtonClicked();
+        EXPECT_EQ(log, (std::vector<std::string>{std::string("dialog ") + message, "cancel"}));
+    }
+    log.clear();
+    shown->patchNameTextField()->setText(QStringLiteral("Lead"));
+    shown->patchCommentTextView()->setPlainText(QString(201, QLatin1Char('a')));
+    EXPECT_FALSE(shown->saveButton()->isEnabled());
+    shown->saveButtonClicked();
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_LongPatchComment", "cancel"}));
+    EXPECT_EQ(item->patchComment, "new");
 
     log.clear();
     PatchPropertyViewController blockless(appDelegate, rules);
