@@ -238,12 +238,12 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
         if (rows.empty()) {
             accepted = false;
         } else {
+            // The delegate reloads the pool with what the drop made selected.
             if (backUpDelegate_)
                 Rules::send(*backUpDelegate_,
                             Rules::callForRows(dragTree(), state.focusDraggingItem, state.draggingPosition,
                                                state.isDraggingToCreateNewGroup),
                             rows, {});
-            reloadData();
         }
     } else if (!ours) {
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
@@ -260,7 +260,6 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
             Rules::send(*backUpDelegate_,
                         Rules::callForFiles(dragTree(), state.focusDraggingItem, state.draggingPosition, items.size()),
                         {}, items);
-        if (accepted) reloadData();
     } else {
         accepted = false;
     }

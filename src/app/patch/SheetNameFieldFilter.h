@@ -25,4 +25,8 @@ public:
     // method's refused commit goes on without its text.
     static bool filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule);
     static bool filterKey(QLineEdit& field, const QKeyEvent& key, const Pasteboard& pasteboard, const Rule& rule);
+
+    // Gives the field the keyboard with its whole text selected, once its sheet is up. The sheet is
+    // asked before its window shows, and a showing window hands the focus to the sheet's own view.
+    static void focusWhenShown(QLineEdit& field);
 };

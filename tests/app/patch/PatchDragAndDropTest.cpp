@@ -100,6 +100,16 @@ protected:
                          Qt::NoModifier);
         QApplication::sendEvent(pool->viewport(), &move);
     }
+    std::vector<Node> selectedInPool() const
+    {
+        std::vector<Node> nodes;
+        QModelIndexList rows = pool->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end(), [this](const QModelIndex& x, const QModelIndex& y) {
+            return pool->rowForIndex(x) < pool->rowForIndex(y);
+        });
+        for (const QModelIndex& row : rows) nodes.push_back(pool->poolModel()->nodeAt(row));
+        return nodes;
+    }
     static std::unique_ptr<QMimeData> files(const std::vector<std::string>& paths)
     {
         auto data = std::make_unique<QMimeData>();
@@ -182,6 +192,29 @@ TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANew
     EXPECT_TRUE(tree[2]->isGroup);
     EXPECT_EQ(tree[2]->childDirectories.size(), 2u);
     EXPECT_EQ(pool->dropMarker(), nullptr);
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{tree[2]}) << "the new group is selected, as New Group's is";
+}
+
+// What goes into a closed group opens it and is selected there.
+TEST_F(PatchDragAndDropTest, ARowOrAPatchDroppedIntoAClosedGroupOpensItSelected)
+{
+    pool->collapse(pool->poolModel()->indexOf(g.get()));
+    dragListRows({5}, [&](PatchDragMimeData& data) {
+        ASSERT_TRUE(over(pool->viewport(), poolRow(g), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(g), &data));
+    });
+    ASSERT_EQ(g->childDirectories.size(), 3u);
+    EXPECT_TRUE(pool->isExpanded(pool->poolModel()->indexOf(g.get())));
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{g->childDirectories.back()});
+
+    pool->collapse(pool->poolModel()->indexOf(g.get()));
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        ASSERT_TRUE(over(pool->viewport(), poolRow(g), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(g), &data));
+    });
+    ASSERT_EQ(g->childDirectories.size(), 4u);
+    EXPECT_TRUE(pool->isExpanded(pool->poolModel()->indexOf(g.get())));
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{a});
 }
 
 TEST_F(PatchDragAndDropTest, PoolItemsNeverEnterABackupAllGroup)
