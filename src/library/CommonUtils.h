@@ -162,6 +162,9 @@ public:
     void ejectDeviceForClosing();
     // Drops every queued request and ejects at once, connected or not.
     void forceEjectDevice();
+    // The same for a failing process: the device is told to leave editor mode on the calling thread,
+    // before this returns, as the state queue may be the one that failed; the reset follows there.
+    void forceEjectDeviceNow();
 
     // ---- server side ----
     // A catalogue arrived: none, an empty one, or a usable one.
