@@ -179,8 +179,6 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
-    case MenuAction::Quit:
-        return !flags.isShowingDialog();
     default:
         return true;
     }
