@@ -595,6 +595,10 @@ private:
     DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
     std::shared_ptr<PatchItem> patchItemFromPatch(const OKVPatch& patch, const std::string& path) const;
     std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
+    // Where the saved library lives: "QFXMacApplication/Patch", or where a link there points, for a user
+    // who moved the library (or the data folder) to another disk. Only that link is followed; inside the
+    // library links are kept unread.
+    std::string libraryFolder() const;
     void recoverLibraryAside();
     std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
     void loadPatchPool();

@@ -242,6 +242,18 @@ std::string freshName(const std::string& prefix)
     return prefix + "-" + stamp;
 }
 
+// "[position] name" as the saved library names a patch file, within the file system's limit: a kept
+// name that fills it loses the end of its stem (at a whole UTF-8 character), never its extension, so one
+// long name cannot fail the whole save.
+std::string savedFileName(const std::string& prefix, const std::string& name)
+{
+    if (prefix.size() + name.size() <= platform::SafeName::kMaxBytes) return prefix + name;
+    const std::string extension = fs::path(name).extension().string();
+    std::size_t keep = platform::SafeName::kMaxBytes - prefix.size() - extension.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return prefix + name.substr(0, keep) + extension;
+}
+
 }  // namespace
 
 bool CommonUtils::linkTree(const std::string& from, const std::string& to, int depth)
@@ -291,7 +303,7 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         const std::string source = absolutePath(item->path);
         const std::string name = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
         return m_files.createDirectory(join(staging, "Pool"), true, &error) &&
-               m_files.linkItem(source, join(join(staging, "Pool"), prefix + name), &error, kStaged);
+               m_files.linkItem(source, join(join(staging, "Pool"), savedFileName(prefix, name)), &error, kStaged);
     }
     const std::string name = groupFolderName(entry.name.value_or(""));
     if (!platform::SafeName::check(prefix + name)) return false;
@@ -303,7 +315,7 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
         if (item == nullptr) continue;
         const std::string source = absolutePath(item->path);
         const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
-        if (!m_files.linkItem(source, join(folder, "[" + std::to_string(i) + "] " + childName), &error, kStaged))
+        if (!m_files.linkItem(source, join(folder, savedFileName("[" + std::to_string(i) + "] ", childName)), &error, kStaged))
             return false;
     }
     if (!entry.isBackUpAllGroup) return true;
@@ -355,7 +367,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         }
     }
     // Whatever else the library's own folder holds stays in it, as does what the load could not place.
-    const std::string library = pathUnderRoot(kStorePatch);
+    const std::string library = libraryFolder();
     std::vector<std::string> unplaced;
     {
         std::lock_guard lock(m_markedMutex);
@@ -381,16 +393,19 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
     bool saved = false;
     // Disk work of its own queue; the caller waits for the library to be whole again.
     m_dispatch.makeSerial("library.pool-save", platform::Priority::Background)->sync([&] {
-        const std::string store = pathUnderRoot("QFXMacApplication");
-        const std::string library = pathUnderRoot(kStorePatch);
+        // A library that is a link is written where it points, its staging and aside folders beside it there,
+        // so every move stays on its file system and the link stays the user's.
+        const std::string library = libraryFolder();
+        const std::string store = fs::path(library).parent_path().string();
         const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
         // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
         // never in the way.
         std::vector<std::string> leftovers;
-        for (const auto& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
-            if (name.rfind(kStagingPrefix, 0) == 0 ||
-                (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
-                leftovers.push_back(join(store, name));
+        for (const std::string& folder : std::set<std::string>{store, pathUnderRoot("QFXMacApplication")})
+            for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
+                if (name.rfind(kStagingPrefix, 0) == 0 ||
+                    (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
+                    leftovers.push_back(join(folder, name));
         if (!leftovers.empty())
             m_cleanupQueue->async([this, leftovers] {
                 for (const auto& leftover : leftovers) removeFileWithPath(leftover);

@@ -77,10 +77,27 @@ void CommonUtils::sendPatchPoolData(Tree tree)
 }
 
 // The newest library a cut-off save left aside, when the library itself is missing.
+std::string CommonUtils::libraryFolder() const
+{
+    fs::path path = pathUnderRoot(kStorePatch);
+    // The link's target even when it is missing: a save cut off there left the library aside beside it.
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(path, ec))) break;
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal().string() : resolved.string();
+}
+
 void CommonUtils::recoverLibraryAside()
 {
-    if (m_files.itemKind(pathUnderRoot(kStorePatch)) != platform::ItemKind::Missing) return;
-    const std::string store = fs::path(pathUnderRoot(kStorePatch)).parent_path().string();
+    const std::string library = libraryFolder();
+    if (m_files.itemKind(library) != platform::ItemKind::Missing) return;
+    const std::string store = fs::path(library).parent_path().string();
     const std::string prefix = lastComponent(pathUnderRoot(kStorePatchAside));
     std::string newest;
     for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
@@ -88,7 +105,7 @@ void CommonUtils::recoverLibraryAside()
             name > newest)
             newest = name;
     platform::Error error;
-    if (!newest.empty() && !m_files.moveItem(join(store, newest), pathUnderRoot(kStorePatch), &error))
+    if (!newest.empty() && !m_files.moveItem(join(store, newest), library, &error))
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
@@ -137,7 +154,7 @@ void CommonUtils::loadPatchPool()
     // A save cut off between moving the saved library aside and moving its successor in leaves only the
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
     recoverLibraryAside();
-    const std::string library = pathUnderRoot(kStorePatch);
+    const std::string library = libraryFolder();
     const platform::ItemKind libraryKind = m_files.itemKind(library);
     if (libraryKind != platform::ItemKind::Folder) {
         if (libraryKind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", library.c_str());
@@ -558,7 +575,8 @@ std::string CommonUtils::copyFileList(const std::vector<CopySource>& list, const
 std::string CommonUtils::copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
                                               platform::Durability durability)
 {
-    const std::string store = pathUnderRoot(kStorePatch);
+    std::string store = pathUnderRoot(kStorePatch);
+    if (!isUnderFolder(source, store)) store = libraryFolder();
     const bool fromStore = isUnderFolder(source, store);
     if (fromStore) replace = false;
     if (!m_files.exists(source)) return std::string();

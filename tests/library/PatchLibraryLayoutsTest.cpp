@@ -249,6 +249,80 @@ TEST_F(PatchLibraryLayouts, CopiesIntoADotNamedGroupLandInIt)
     EXPECT_EQ(names("Temp/Local/Live 2.0"), (Strings{"A (1).qptc", "A.qptc"}));
 }
 
+// Files dropped from another program keep working under any name the file system takes: one that is not
+// UTF-8, and a kept name near the length limit, are copied for the list and the pool, saved and loaded.
+TEST_F(PatchLibraryLayouts, DroppedFilesWithOddNamesAreCopiedSavedAndLoadedAgain)
+{
+    EXPECT_TRUE(load().empty());
+    const fs::path outside = root / "outside";
+    fs::create_directories(outside);
+    const std::string odd = (outside / "\xFF\xFE.qptc").string();
+    const std::string kept = (outside / ("(1)" + std::string(236, 'k') + ".qptc")).string();
+    // At the limit: the saved library's "[n] " prefix must not push it over.
+    const std::string full = (outside / ("(2)" + std::string(242, 'f') + "\xE3\x81\x82.qptc")).string();
+    ASSERT_TRUE(files.writeAtomically(odd, patchBytes("Odd")));
+    ASSERT_TRUE(files.writeAtomically(kept, patchBytes("Kept")));
+    ASSERT_TRUE(files.writeAtomically(full, patchBytes("Full")));
+    CommonUtils::Tree tree;
+    for (const std::string& source : {odd, kept, full}) {
+        SCOPED_TRACE(source.substr(outside.string().size()));
+        ASSERT_TRUE(utils->checkFilePatchWithfilePath(source));
+        EXPECT_TRUE(utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Device/Patch", {false, false, -1}));
+        const auto copied = utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Local", {false, false, -1});
+        ASSERT_TRUE(copied);
+        auto leaf = std::make_shared<DirectoryObject>();
+        leaf->name = copied->patchName;
+        leaf->path = copied->path;
+        leaf->object = copied;
+        tree.push_back(leaf);
+    }
+    tree.push_back(group("G", {tree.back()->path.value_or("")}));
+    EXPECT_TRUE(save(tree));
+    EXPECT_EQ(shown(load()), (std::set<std::string>{"Odd", "Kept", "Full", "G/Full"}));
+}
+
+// A user who moved the library, or the whole data folder, elsewhere and left a link sees the pool, and
+// the save writes through the link: the library stays where the link points and the link stays a link.
+// Inside the library a link is still kept unread.
+TEST_F(PatchLibraryLayouts, ALinkedLibraryOrDataFolderIsLoadedAndSavedThrough)
+{
+    const fs::path disk = root / "disk";
+    // Which folder was moved to the other disk, and the library's place below it.
+    const struct {
+        const char* moved;
+        const char* below;
+    } cases[] = {{"QFXMacApplication/Patch", ""}, {"QFXMacApplication", "Patch"}, {"", "QFXMacApplication/Patch"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("a link at \"") + c.moved + "\"");
+        utils.reset();
+        fs::remove_all(rootFolder);
+        fs::remove_all(disk);
+        const fs::path link = *c.moved ? fs::path(rootFolder) / c.moved : fs::path(rootFolder);
+        const fs::path moved = disk / "moved";
+        const fs::path library = *c.below ? moved / c.below : moved;
+        fs::create_directories(library / "Pool/[1] Set");
+        ASSERT_TRUE(files.writeAtomically((library / "Pool/[0] Solo.qptc").string(), patchBytes("Solo")));
+        ASSERT_TRUE(files.writeAtomically((library / "Pool/[1] Set/[0] A.qptc").string(), patchBytes("A")));
+        fs::create_symlink(root / "outside.qptc", library / "Pool/[2] Link.qptc");
+        fs::create_directories(link.parent_path());
+        fs::create_directory_symlink(moved, link);
+
+        CommonUtils::Tree tree = load();
+        ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "Set/A"}));
+        tree.push_back(group("New"));
+        EXPECT_TRUE(save(tree));
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(fs::read_symlink(link), moved);
+        EXPECT_TRUE(fs::is_directory(library / "Pool/[2] New"));
+        EXPECT_EQ(inventory(library).links, (std::multiset<std::string>{root / "outside.qptc"}));
+        EXPECT_EQ(shown(load()), (std::set<std::string>{"Solo", "Set/A", "New/"}));
+        // A save cut off once the library was moved aside: the next start finds it beside the link's target.
+        fs::rename(library, library.parent_path() / ".Patch-old-00000000000000000001");
+        EXPECT_EQ(shown(load()), (std::set<std::string>{"Solo", "Set/A", "New/"}));
+        EXPECT_TRUE(fs::is_symlink(link));
+    }
+}
+
 // The working copy shares the saved library's files until it changes one: renaming, commenting, moving
 // and renaming a group there leave every saved byte as it was, until the save takes the edits.
 TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSave)

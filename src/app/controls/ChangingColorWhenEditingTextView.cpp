@@ -69,8 +69,14 @@ void ChangingColorWhenEditingTextView::showLook(bool editing)
     look.setColor(QPalette::Text, editing ? Qt::black : Qt::white);
     look.setColor(QPalette::Base, editing ? QColor(Qt::white) : QColor(Qt::transparent));
     setPalette(look);
+    // The viewport holds a palette of its own, which the view's does not reach; and the band above it
+    // (the centring margin) is the view's own, so both are filled while edited.
+    viewport()->setPalette(look);
     viewport()->setAutoFillBackground(editing);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(editing);
     viewport()->update();
+    update();
 }
 
 void ChangingColorWhenEditingTextView::clearTextView()

@@ -273,6 +273,12 @@ void CustomTableViewForEffect::optionMenuDidCancelDeletingAtIndex(std::size_t) {
 
 void CustomTableViewForEffect::optionMenuDidCancelChangingFavouriteAtIndex(std::size_t) { closeRightClickMenu(); }
 
+void CustomTableViewForEffect::optionMenuWhenUsedTimesAreCounted(std::function<void()> ask)
+{
+    if (rightClickDelegate_) rightClickDelegate_->tableViewWhenUsedTimesAreCounted(*this, std::move(ask));
+    else ask();
+}
+
 void CustomTableViewForEffect::boundDidChange()
 {
     closeRightClickMenu();

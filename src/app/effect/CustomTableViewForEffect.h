@@ -72,6 +72,7 @@ public:
     void optionMenuDidClickOnPropertyButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item) override;
     void optionMenuDidCancelDeletingAtIndex(std::size_t index) override;
     void optionMenuDidCancelChangingFavouriteAtIndex(std::size_t index) override;
+    void optionMenuWhenUsedTimesAreCounted(std::function<void()> ask) override;
 
     void setCellDelegate(EffectListCellDelegate* delegate);
     void setRowViewProvider(RowViewProvider provider) { rowViewProvider_ = std::move(provider); }

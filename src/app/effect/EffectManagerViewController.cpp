@@ -47,9 +47,11 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
     logic_ = std::make_unique<EffectScreenLogic>(EffectScreenLogic::Collaborators{
         collaborators.coordinator, collaborators.dialogs, *this,
         [this] { return appDelegate_.isDeviceConnected(); },
-        [this] {
-            return mainController_ != nullptr ? mainController_->getPatchItemsInPatchList()
-                                              : EffectScreenLogic::PatchItems{};
+        [this]() -> std::optional<EffectScreenLogic::PatchItems> {
+            // Alone (no main window), the screen has no patches to count in.
+            if (mainController_ == nullptr) return EffectScreenLogic::PatchItems{};
+            if (!mainController_->isPatchListLoaded()) return std::nullopt;
+            return mainController_->getPatchItemsInPatchList();
         },
         [](EffectScreenLogic::Task task) { QThreadPool::globalInstance()->start(std::move(task)); },
         [](EffectScreenLogic::Task task) {

@@ -68,6 +68,10 @@ public:
                                                   const std::shared_ptr<EffectItem>& item) override;
     void tableViewDidClickOnPropertyButtonAtIndex(CustomTableViewForEffect& tableView, std::size_t index,
                                                   const std::shared_ptr<EffectItem>& item) override;
+    void tableViewWhenUsedTimesAreCounted(CustomTableViewForEffect&, std::function<void()> ask) override
+    {
+        logic_->whenUsedTimesAreCounted(std::move(ask));
+    }
     std::shared_ptr<EffectItem> tableViewItemForRightClickAtIndex(CustomTableViewForEffect& tableView,
                                                                  std::size_t index) override;
 

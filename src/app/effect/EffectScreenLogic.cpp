@@ -138,12 +138,31 @@ void EffectScreenLogic::reloadData()
     reloadDataInEffectPool();
 }
 
+std::optional<EffectScreenLogic::PatchItems> EffectScreenLogic::patchItemsInPatchList() const
+{
+    return patchItemsInPatchList_ ? patchItemsInPatchList_() : std::optional<PatchItems>(PatchItems{});
+}
+
+void EffectScreenLogic::whenUsedTimesAreCounted(Task then)
+{
+    // Without a device nothing is to be counted; with a patch list read the counts are true (a right
+    // click counts its effect at once while the list's count runs).
+    if (!isDeviceConnected_() || patchItemsInPatchList()) {
+        then();
+        return;
+    }
+    waitingForCounts_.push_back(std::move(then));
+}
+
 void EffectScreenLogic::reloadDataInEffectList()
 {
     isUpdatedEffectUsedTimesNumber_ = false;
     const std::uint64_t generation = ++countGeneration_;
-    if (isDeviceConnected_() && !effectList_.empty()) {
-        sortEffectListWithCurrentSort();
+    if (!isDeviceConnected_()) waitingForCounts_.clear();
+    const std::optional<PatchItems> patchList = patchItemsInPatchList();
+    if (isDeviceConnected_() && !effectList_.empty()) sortEffectListWithCurrentSort();
+    // Over a patch list not read yet every count would be 0: the cells keep showing "-".
+    if (isDeviceConnected_() && !effectList_.empty() && patchList) {
         // The count works on copies made here: the list and the patches may change while it runs.
         EffectItems counted;
         counted.reserve(effectList_.size());
@@ -157,7 +176,7 @@ void EffectScreenLogic::reloadDataInEffectList()
             counted.push_back(std::move(copy));
         }
         PatchItems patches;
-        for (const auto& patch : patchItemsInPatchList_ ? patchItemsInPatchList_() : PatchItems{})
+        for (const auto& patch : *patchList)
             if (patch) patches.push_back(patch->copy());
         background_([this, main = main_, alive = std::weak_ptr<int>(alive_), generation, counted = std::move(counted),
                      patches = std::move(patches)] {
@@ -187,6 +206,9 @@ void EffectScreenLogic::applyUsedTimes(std::uint64_t generation, const EffectIte
     const EffectItems selected = selectedItems();
     views_.reloadEffectTable();
     selectItems(selected);
+    const std::vector<Task> waiting = std::move(waitingForCounts_);
+    waitingForCounts_.clear();
+    for (const Task& then : waiting) then();
 }
 
 void EffectScreenLogic::reloadDataInEffectPool()
@@ -372,8 +394,7 @@ std::shared_ptr<EffectItem> EffectScreenLogic::itemForRightClickAtIndex(std::siz
 {
     auto item = itemAtRow(static_cast<std::int64_t>(index));
     if (item && !isUpdatedEffectUsedTimesNumber_ && item->effectCategoryID != EffectItem::kUnknownCategoryID)
-        CommonUtils::countEffectUsedTimesWithEffectItem(item, patchItemsInPatchList_ ? patchItemsInPatchList_()
-                                                                                    : PatchItems{});
+        if (const auto patches = patchItemsInPatchList()) CommonUtils::countEffectUsedTimesWithEffectItem(item, *patches);
     return item;
 }
 
@@ -429,8 +450,7 @@ void EffectScreenLogic::addItemByDraggingBlock(const std::shared_ptr<EffectItem>
         const auto at = static_cast<std::size_t>(std::clamp<std::int64_t>(row, 0, static_cast<std::int64_t>(effectList_.size())));
         effectList_.insert(effectList_.begin() + static_cast<std::ptrdiff_t>(at), item);
         turnOfNewMarkOfEffect(*item);
-        CommonUtils::countEffectUsedTimesWithEffectItem(item, patchItemsInPatchList_ ? patchItemsInPatchList_()
-                                                                                    : PatchItems{});
+        CommonUtils::countEffectUsedTimesWithEffectItem(item, patchItemsInPatchList().value_or(PatchItems{}));
         views_.reloadEffectTable();
         coordinator_.addEffectItem(item);
         sortEffectListWithCurrentSort();

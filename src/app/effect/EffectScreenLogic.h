@@ -34,7 +34,8 @@ public:
         EffectDialogs& dialogs;
         EffectScreenViews& views;
         std::function<bool()> isDeviceConnected;
-        std::function<PatchItems()> patchItemsInPatchList;
+        // The device's patch list, none while it has not been read: no use count is known then.
+        std::function<std::optional<PatchItems>()> patchItemsInPatchList;
         // Runs a task on the default-priority background queue, and on the main queue.
         Post background;
         Post main;
@@ -62,6 +63,9 @@ public:
     bool isLoadedEffectList() const { return isEffectListLoaded_; }
     void setIsEffectListLoaded(bool loaded) { isEffectListLoaded_ = loaded; }
     bool isUpdatedEffectUsedTimesNumber() const { return isUpdatedEffectUsedTimesNumber_; }
+    // Runs `then` once the use counts are true: at once, or after the count that follows the reading of
+    // the device's patch list. Dropped when the device goes first.
+    void whenUsedTimesAreCounted(Task then);
     const std::string& currentSortColumn() const { return currentSortColumn_; }
     // The stored direction of a column (YES ascending); none before the set-up.
     std::optional<bool> sortStatusInColumn(const std::string& column) const;
@@ -135,12 +139,13 @@ private:
     // The focus leaves the list and the Load button follows the pool's selection.
     void afterAdding();
     void applyUsedTimes(std::uint64_t generation, const EffectItems& counted);
+    std::optional<PatchItems> patchItemsInPatchList() const;
 
     EffectCoordinator& coordinator_;
     EffectDialogs& dialogs_;
     EffectScreenViews& views_;
     std::function<bool()> isDeviceConnected_;
-    std::function<PatchItems()> patchItemsInPatchList_;
+    std::function<std::optional<PatchItems>()> patchItemsInPatchList_;
     Post background_;
     Post main_;
 
@@ -156,6 +161,8 @@ private:
     std::shared_ptr<EffectItem> previousSelectedEffectItem_;
     // Only the newest use count is taken in; an older one that ends later is dropped.
     std::uint64_t countGeneration_ = 0;
+    // What waits for the counts of a patch list not read yet.
+    std::vector<Task> waitingForCounts_;
     // Work posted to the main queue runs only while the screen lives.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -22,7 +22,7 @@ EffectUpdateView::EffectUpdateView(QWidget* parent)
     : QWidget(parent),
       tableView_(new QTableWidget(this)),
       okButton_(new QPushButton(InterfaceTexts::localizedString("Common_Ok"), this)),
-      titleLabel_(new QLabel(QStringLiteral("Effect update"), this)),
+      titleLabel_(new QLabel(InterfaceTexts::localizedString("Effect_UpdateTitle"), this)),
       descriptionLabel_(new QLabel(this))
 {
     setObjectName(QStringLiteral("EffectUpdateView"));

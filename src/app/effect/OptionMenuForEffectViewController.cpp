@@ -86,16 +86,22 @@ void OptionMenuForEffectViewController::didClickDeletingOrRecoveryButton()
         delegate->optionMenuDidClickOnRecoveryButtonAtIndex(index, item);
         return;
     }
-    dialogs_.showConfirmation(
-        "Effect_DeletingConfirmation", item->effectName,
-        EffectDialogs::Description{"Effect_DeletingDescription", item->effectUsedTimes}, "Common_Ok", "Common_Cancel",
-        [delegate, life, item, index] {
-            if (life) delegate->optionMenuDidClickOnDeletingButtonAtIndex(index, item);
-        },
-        [delegate, life, index] {
-            if (life) delegate->optionMenuDidCancelDeletingAtIndex(index);
-        },
-        false);
+    // The question states how many patches use the effect: it waits for a patch list still being read.
+    EffectDialogs& dialogs = dialogs_;
+    delegate->optionMenuWhenUsedTimesAreCounted([&dialogs, delegate, life, item, index] {
+        if (!life) return;
+        dialogs.showConfirmation(
+            "Effect_DeletingConfirmation", item->effectName,
+            EffectDialogs::Description{"Effect_DeletingDescription", item->effectUsedTimes}, "Common_Ok",
+            "Common_Cancel",
+            [delegate, life, item, index] {
+                if (life) delegate->optionMenuDidClickOnDeletingButtonAtIndex(index, item);
+            },
+            [delegate, life, index] {
+                if (life) delegate->optionMenuDidCancelDeletingAtIndex(index);
+            },
+            false);
+    });
 }
 
 void OptionMenuForEffectViewController::didClickPropertyButton()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 class EffectItem;
@@ -18,4 +19,6 @@ public:
     virtual void optionMenuDidClickOnPropertyButtonAtIndex(std::size_t index, const std::shared_ptr<EffectItem>& item) = 0;
     virtual void optionMenuDidCancelDeletingAtIndex(std::size_t index) = 0;
     virtual void optionMenuDidCancelChangingFavouriteAtIndex(std::size_t index) = 0;
+    // Runs `ask` once the effects' use counts are true; an owner that always knows them runs it at once.
+    virtual void optionMenuWhenUsedTimesAreCounted(std::function<void()> ask) { ask(); }
 };

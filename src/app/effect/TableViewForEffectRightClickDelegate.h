@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 class CustomTableViewForEffect;
@@ -20,6 +21,11 @@ public:
                                                           const std::shared_ptr<EffectItem>& item) = 0;
     virtual void tableViewDidClickOnPropertyButtonAtIndex(CustomTableViewForEffect& tableView, std::size_t index,
                                                           const std::shared_ptr<EffectItem>& item) = 0;
+    // Runs `ask` once the effects' use counts are true; a screen that always knows them runs it at once.
+    virtual void tableViewWhenUsedTimesAreCounted(CustomTableViewForEffect& /*tableView*/, std::function<void()> ask)
+    {
+        ask();
+    }
     // The effect of a row, nothing for an empty one.
     virtual std::shared_ptr<EffectItem> tableViewItemForRightClickAtIndex(CustomTableViewForEffect& tableView,
                                                                          std::size_t index) = 0;

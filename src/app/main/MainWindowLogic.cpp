@@ -142,6 +142,8 @@ std::vector<std::shared_ptr<PatchItem>> MainWindowLogic::getPatchItemsInPatchLis
     return parts_->patchManager.patchItems();
 }
 
+bool MainWindowLogic::isPatchListLoaded() const { return parts_ && parts_->patchManager.isPatchListLoaded(); }
+
 void MainWindowLogic::reloadEffectListIfNeeded()
 {
     if (state_ == kStateEffect) parts_->effectManager.reloadDataInEffectList();
@@ -179,6 +181,9 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
+    case MenuAction::Manual:
+        // A guide that is not installed leaves the item greyed rather than dead.
+        return manualPath().has_value();
     default:
         return true;
     }
@@ -248,14 +253,20 @@ void MainWindowLogic::didClickVersionMenu() { parts_->chrome.showVersionWindow()
 
 void MainWindowLogic::didClickOnLicense() { parts_->chrome.showLicenseWindow(); }
 
-void MainWindowLogic::didClickManualMenu()
+std::optional<std::string> MainWindowLogic::manualPath() const
 {
+    if (!parts_ || parts_->resourcesDirectory.empty()) return std::nullopt;
     const bool japanese = parts_->language == "ja";
     const std::filesystem::path manual = std::filesystem::path(parts_->resourcesDirectory) /
                                          (japanese ? "PEXO Rigmora リファレンスガイド.pdf" : "PEXO Rigmora Reference guide.pdf");
     std::error_code error;
-    if (!parts_->resourcesDirectory.empty() && std::filesystem::is_regular_file(manual, error))
-        parts_->opener.openFile(manual.string());
+    if (!std::filesystem::is_regular_file(manual, error)) return std::nullopt;
+    return manual.string();
+}
+
+void MainWindowLogic::didClickManualMenu()
+{
+    if (const auto manual = manualPath()) parts_->opener.openFile(*manual);
 }
 
 void MainWindowLogic::didClickVersionUpdateHistory()
@@ -499,8 +510,9 @@ void MainWindowLogic::patchListFromDevice(const Items& patches, const std::vecto
 void MainWindowLogic::setPatchList(const Items& patches)
 {
     parts_->patchManager.setPatchItems(patches);
-    parts_->effectManager.reloadDataInEffectList();
+    // Marked read first: the effect screen counts uses only over a list that has been read.
     parts_->patchManager.setIsPatchListLoaded(true);
+    parts_->effectManager.reloadDataInEffectList();
     parts_->coordinator.clearUndoStack();
 }
 
@@ -640,6 +652,9 @@ void MainWindowLogic::effectItem(const std::shared_ptr<EffectItem>& item, const 
     auto& list = parts_->effectManager.effectList();
     const std::size_t index = effectIndexOfType(*item);
     if (index >= list.size()) return;
+    // The same effect in the same patches: its use count carries over (a count still running maps
+    // onto it by type).
+    if (list[index]) item->effectUsedTimes = list[index]->effectUsedTimes;
     list[index] = item;
     parts_->effectManager.reloadEffectListRow(index);
 }

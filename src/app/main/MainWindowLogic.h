@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,7 @@ public:
     void saveDataBeforeClosing();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
+    bool isPatchListLoaded() const;
     void reloadEffectListIfNeeded();
     void windowDidResize();
     void windowShouldClose();
@@ -102,6 +104,8 @@ public:
     void didClickOnLicense();
     // The reference guide in the interface language; a missing one opens nothing.
     void didClickManualMenu();
+    // The reference guide of the interface language, when it is installed.
+    std::optional<std::string> manualPath() const;
     // The update-history page in the interface language; a URL that is no web page opens nothing.
     void didClickVersionUpdateHistory();
 

@@ -22,6 +22,7 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/views/ApplicationVersionView.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/views/LicenseView.h"
 #include "app/views/MemoryLevelIndicator.h"
 #include "app/views/NamedImages.h"
@@ -111,13 +112,13 @@ void QFXMainController::buildView()
     memoryLevelIndicator_ = new MemoryLevelIndicator(view_);
     memoryLevelIndicator_->setFixedWidth(160);
     memoryCurrentPercentLabel_ = new QLabel(view_);
-    memoryUnitDesctiptionLabel_ = new QLabel(QStringLiteral("% used"), view_);
+    memoryUnitDesctiptionLabel_ = new QLabel(InterfaceTexts::localizedString("Main_MemoryUsed"), view_);
     memoryCurrentPercentLabel_->hide();
     memoryUnitDesctiptionLabel_->hide();
     serverSyncIcon_ = iconLabel(view_);
-    serverSyncIcon_->setToolTip(QStringLiteral("Server"));
+    serverSyncIcon_->setToolTip(InterfaceTexts::localizedString("Main_ServerSyncTip"));
     deviceSyncIcon_ = iconLabel(view_);
-    deviceSyncIcon_->setToolTip(QStringLiteral("Device"));
+    deviceSyncIcon_->setToolTip(InterfaceTexts::localizedString("Main_DeviceSyncTip"));
     lostingServerConnectionImageView_ = iconLabel(view_);
     header->addWidget(deviceIconImageView_);
     header->addWidget(appTittle_, 1);
@@ -145,7 +146,7 @@ void QFXMainController::buildView()
         tab->setIconSize(QSize(150, 34));
         tab->setFocusPolicy(Qt::NoFocus);
     }
-    ejectButton_ = new QPushButton(QStringLiteral("Eject"), view_);
+    ejectButton_ = new QPushButton(InterfaceTexts::localizedString("Main_Eject"), view_);
     ejectButton_->setObjectName(QStringLiteral("ejectButton"));
     ejectButton_->setFocusPolicy(Qt::NoFocus);
     tabs->addWidget(effectManagerButton_);
@@ -186,24 +187,24 @@ void QFXMainController::buildMenus()
 {
     auto* menuBar = new QMenuBar(view_);
     static_cast<QVBoxLayout*>(view_->layout())->setMenuBar(menuBar);
-    controlMenu_ = menuBar->addMenu(QStringLiteral("&Control"));
-    addMenuAction(controlMenu_, QStringLiteral("Connect"), MenuAction::ConnectDevice);
-    addMenuAction(controlMenu_, QStringLiteral("Disconnect"), MenuAction::DisconnectDevice);
-    addMenuAction(controlMenu_, QStringLiteral("Device Information"), MenuAction::DeviceInformation);
+    controlMenu_ = menuBar->addMenu(InterfaceTexts::localizedString("Main_MenuControl"));
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuConnect"), MenuAction::ConnectDevice);
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuDisconnect"), MenuAction::DisconnectDevice);
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuDeviceInformation"), MenuAction::DeviceInformation);
     controlMenu_->addSeparator();
-    addMenuAction(controlMenu_, QStringLiteral("Undo"), MenuAction::Undo)->setShortcut(QKeySequence::Undo);
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuUndo"), MenuAction::Undo)->setShortcut(QKeySequence::Undo);
     controlMenu_->addSeparator();
-    addMenuAction(controlMenu_, QStringLiteral("Inform Application Updates"), MenuAction::InformUpdatingApplication)
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuInformApplicationUpdates"), MenuAction::InformUpdatingApplication)
         ->setCheckable(true);
-    addMenuAction(controlMenu_, QStringLiteral("Inform Device Updates"), MenuAction::InformUpdatingDevice)
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuInformDeviceUpdates"), MenuAction::InformUpdatingDevice)
         ->setCheckable(true);
     controlMenu_->addSeparator();
-    addMenuAction(controlMenu_, QStringLiteral("Quit"), MenuAction::Quit)->setShortcut(QKeySequence::Quit);
-    helpMenu_ = menuBar->addMenu(QStringLiteral("&Help"));
-    addMenuAction(helpMenu_, QStringLiteral("Version"), MenuAction::Version);
-    addMenuAction(helpMenu_, QStringLiteral("Licence"), MenuAction::License);
-    addMenuAction(helpMenu_, QStringLiteral("Reference Guide"), MenuAction::Manual);
-    addMenuAction(helpMenu_, QStringLiteral("Version Update History"), MenuAction::VersionUpdateHistory);
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuQuit"), MenuAction::Quit)->setShortcut(QKeySequence::Quit);
+    helpMenu_ = menuBar->addMenu(InterfaceTexts::localizedString("Main_MenuHelp"));
+    addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuVersion"), MenuAction::Version);
+    addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuLicence"), MenuAction::License);
+    addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuReferenceGuide"), MenuAction::Manual);
+    addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuVersionUpdateHistory"), MenuAction::VersionUpdateHistory);
     for (QMenu* menu : {controlMenu_, helpMenu_}) {
         connect(menu, &QMenu::aboutToShow, this, [this] {
             // Opening a menu ends any text editing in the main window.

@@ -76,6 +76,7 @@ public:
     {
         return MainWindowLogic::getPatchItemsInPatchList();
     }
+    bool isPatchListLoaded() const override { return MainWindowLogic::isPatchListLoaded(); }
     void reloadEffectListIfNeeded() override { MainWindowLogic::reloadEffectListIfNeeded(); }
     void ejectDevice() override { MainWindowLogic::ejectDevice(); }
     std::string deviceName() const override { return MainWindowLogic::deviceName(); }

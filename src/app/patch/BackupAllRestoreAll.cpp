@@ -119,10 +119,25 @@ BackupAllRestoreAll::Node BackupAllRestoreAll::backUpAll(const std::string& devi
     if (collaborators_.showBackupInPool) collaborators_.showBackupInPool(group);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     if (collaborators_.disableButtonBriefly) collaborators_.disableButtonBriefly();
+    lastBackup_ = group;
+    lastBackupEnded_ = clickTime();
     return group;
 }
 
 // ---- restore all ----
+
+std::chrono::steady_clock::time_point BackupAllRestoreAll::clickTime() const
+{
+    return collaborators_.clickTime ? collaborators_.clickTime() : std::chrono::steady_clock::now();
+}
+
+bool BackupAllRestoreAll::restoreFromButton(const Node& group)
+{
+    if (group && group == lastBackup_.lock() && clickTime() - lastBackupEnded_ < collaborators_.doubleClickInterval)
+        return false;
+    restorePatchItemWithBackupAllGroup(group);
+    return true;
+}
 
 void BackupAllRestoreAll::restorePatchItemWithBackupAllGroup(const Node& group)
 {

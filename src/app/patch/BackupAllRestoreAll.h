@@ -23,6 +23,7 @@ public:
     using Nodes = std::vector<Node>;
     using Patches = std::vector<std::shared_ptr<PatchItem>>;
     using Clock = std::function<std::chrono::system_clock::time_point()>;
+    using ClickClock = std::function<std::chrono::steady_clock::time_point()>;
 
     // Each is optional but `coordinator`.
     struct Collaborators {
@@ -36,6 +37,10 @@ public:
         std::function<Node(const PatchItem& patch)> makePatchNode;
         // The time a backup is named after; the system clock when none is set.
         Clock now;
+        // When the button's clicks are taken; the steady clock when none is set.
+        ClickClock clickTime;
+        // The platform's double-click interval.
+        std::chrono::milliseconds doubleClickInterval{400};
 
         // ---- what every backup ends with ----
         // Reloads the pool, selects only `group` where it shows (none: clears the selection) and focuses it.
@@ -81,11 +86,19 @@ public:
     Node backUpAll(const std::string& deviceName);
     // Restores a backup-all group over the list; anything else does nothing.
     void restorePatchItemWithBackupAllGroup(const Node& group);
+    // The button's restore. The backup's click turns the button into Restore All of the new group, so a
+    // second click of the same double click, or one queued while the backup was made, would rewrite every
+    // slot: within a double-click interval of the backup's end that group is not restored. Answers
+    // whether the restore ran.
+    bool restoreFromButton(const Node& group);
 
 private:
     void message(const std::string& key, const std::optional<std::string>& argument = std::nullopt);
+    std::chrono::steady_clock::time_point clickTime() const;
 
     Nodes& structureData_;
     Patches& patchItems_;
     Collaborators collaborators_;
+    std::weak_ptr<DirectoryObject> lastBackup_;
+    std::chrono::steady_clock::time_point lastBackupEnded_;
 };

@@ -122,6 +122,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The program's own folder, from which nothing is taken.
+    std::string ownFolder() const;
     void rightMouseUp(QPoint position);
     // A first click (`clickCount` 1) selects by the rules; a second one edits the cell it lands on.
     void leftMouseUp(QPoint position, Qt::KeyboardModifiers modifiers, int clickCount);

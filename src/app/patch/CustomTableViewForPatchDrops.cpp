@@ -11,6 +11,7 @@
 
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/DropMarkerView.h"
+#include "app/patch/DroppedPaths.h"
 #include "app/patch/PatchDragMimeData.h"
 #include "app/patch/PatchListDragRules.h"
 #include "app/patch/PatchManagerViewController.h"
@@ -24,7 +25,19 @@ bool isGeneric(const QDropEvent& event) { return (event.possibleActions() & Qt::
 
 bool carries(const QMimeData* data, const char* type) { return data && data->hasFormat(QString::fromLatin1(type)); }
 
+std::vector<std::string> archivedPaths(const std::vector<std::shared_ptr<PatchItem>>& archived)
+{
+    std::vector<std::string> paths;
+    for (const auto& item : archived) paths.push_back(item->path);
+    return paths;
+}
+
 }  // namespace
+
+std::string CustomTableViewForPatch::ownFolder() const
+{
+    return dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
+}
 
 DropMarkerView* CustomTableViewForPatch::dropMarker() const
 {
@@ -129,8 +142,7 @@ int CustomTableViewForPatch::dragOver(QDragMoveEvent* event, bool entering)
             for (const auto& item : PatchDragMimeData::decodePatchItems(
                      event->mimeData()->data(QString::fromLatin1(PatchDragMimeData::kPatchItemsType))))
                 paths.push_back(item->path);
-        const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
-        drag.fileCount = Rules::countDroppableFiles(paths, own, [this](const std::string& path) {
+        drag.fileCount = Rules::countDroppableFiles(paths, ownFolder(), [this](const std::string& path) {
             return dropServices_.isPatchFile && dropServices_.isPatchFile(path) &&
                    !(dropServices_.isIncompatibleFile && dropServices_.isIncompatibleFile(path));
         });
@@ -216,12 +228,10 @@ void CustomTableViewForPatch::dropEvent(QDropEvent* event)
         } else if (!dropServices_.replaceItemByDraggingBlock) {
             alert("Process error", "Does not have processing function");
             accepted = false;
-        } else if (row < 0) {
+        } else if (row < 0 || DroppedPaths::refusesDrop(archivedPaths(archived), ownFolder())) {
             accepted = false;
         } else {
-            std::vector<std::string> paths;
-            for (const auto& item : archived) paths.push_back(item->path);
-            const auto items = Rules::takeDroppedFiles(paths, row, deviceSlots, accepts, workingCopy);
+            const auto items = Rules::takeDroppedFiles(archivedPaths(archived), row, deviceSlots, accepts, workingCopy);
             if (!items.empty()) {
                 dropServices_.replaceItemByDraggingBlock(items, row);
                 setIsDropped(true);
@@ -229,8 +239,7 @@ void CustomTableViewForPatch::dropEvent(QDropEvent* event)
         }
     } else if (!ours && !PatchDragMimeData::localFiles(data).empty()) {
         const auto paths = PatchDragMimeData::localFiles(data);
-        const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
-        if (!Rules::countDroppableFiles(paths, own, accepts) || row < 0) {
+        if (!Rules::countDroppableFiles(paths, ownFolder(), accepts) || row < 0) {
             accepted = false;
         } else {
             const auto items = Rules::takeDroppedFiles(paths, row, deviceSlots, accepts, workingCopy);

@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "app/patch/DroppedPaths.h"
 #include "library/models/PatchItem.h"
 
 PatchDragMimeData::PatchDragMimeData(const char* type, QWidget* source, Promise promise, StagingFolder stagingFolder)
@@ -65,9 +66,10 @@ std::vector<std::string> PatchDragMimeData::localFiles(const QMimeData* data)
     for (const char* type : {kListRowsType, kPoolItemsType, kPatchItemsType})
         if (data->hasFormat(QString::fromLatin1(type))) return paths;
     if (!data->hasUrls()) return paths;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
-    return paths;
+    // From the list's bytes, not through text: a file name need not be UTF-8, and a NUL or a relative path
+    // must reach the checks as sent.
+    const QByteArray list = data->data(QString::fromLatin1(kUriListType));
+    return DroppedPaths::localPathsOfUriList(std::string_view(list.constData(), static_cast<std::size_t>(list.size())));
 }
 
 QByteArray PatchDragMimeData::encodePatchItems(const std::vector<std::shared_ptr<PatchItem>>& items)

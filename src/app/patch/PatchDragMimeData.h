@@ -45,7 +45,8 @@ public:
     // The drag data of our own views, or none for anything else (another program's drag, or a drag whose
     // source is not one of `ours`).
     static const PatchDragMimeData* ours(const QMimeData* data, const QObject* eventSource);
-    // Local files of a drag from another program; nothing for a drag that carries one of our types.
+    // Local files of a drag from another program, as the bytes their URLs name; nothing for a drag that
+    // carries one of our types.
     static std::vector<std::string> localFiles(const QMimeData* data);
     static QByteArray encodePatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
     static std::vector<std::shared_ptr<PatchItem>> decodePatchItems(const QByteArray& bytes);

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/views/InterfaceTexts.h"
@@ -95,13 +94,7 @@ void PatchGroupPropertyViewController::viewDidLoad()
 }
 
 void PatchGroupPropertyViewController::setSelection()
-{
-    groupNameTextField_->setFocus(Qt::OtherFocusReason);
-    QPointer<QLineEdit> field(groupNameTextField_);
-    QTimer::singleShot(0, this, [field] {
-        if (field) field->selectAll();
-    });
-}
+{ SheetNameFieldFilter::focusWhenShown(*groupNameTextField_); }
 
 bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                                         const std::vector<std::string>& replacements)

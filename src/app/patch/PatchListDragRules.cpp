@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/patch/DroppedPaths.h"
 #include "library/models/PatchItem.h"
 
 std::int64_t PatchListDragRules::proposedRow(double y, int rowCount, int rowAtY, double rowTop, double rowHeight)
@@ -28,12 +29,8 @@ std::optional<std::int64_t> PatchListDragRules::countDroppableFiles(const std::v
                                                                     const std::string& ownFolder,
                                                                     const std::function<bool(const std::string&)>& accepts)
 {
-    std::int64_t count = 0;
-    for (const std::string& path : paths) {
-        if (!ownFolder.empty() && path.find(ownFolder) != std::string::npos) return std::nullopt;
-        if (accepts(path)) ++count;
-    }
-    return count;
+    if (DroppedPaths::refusesDrop(paths, ownFolder)) return std::nullopt;
+    return static_cast<std::int64_t>(std::count_if(paths.begin(), paths.end(), accepts));
 }
 
 PatchListDragRules::Answer PatchListDragRules::foreignEntered(const Foreign& drag)

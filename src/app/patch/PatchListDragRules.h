@@ -26,8 +26,8 @@ public:
     static std::vector<std::uint64_t> rowsWhenDragging(std::int64_t start, std::int64_t count, int rowCount,
                                                        const std::function<bool(int row)>& isEmptyRow);
 
-    // How many dropped files would be taken: none when a path lies under the program's own folder, which
-    // refuses the whole drag.
+    // How many dropped files would be taken: none when the drag is refused as a whole (a path in the
+    // program's own folder, or one the checks of `DroppedPaths` refuse).
     static std::optional<std::int64_t> countDroppableFiles(const std::vector<std::string>& paths,
                                                            const std::string& ownFolder,
                                                            const std::function<bool(const std::string&)>& accepts);

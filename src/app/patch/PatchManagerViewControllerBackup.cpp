@@ -1,6 +1,7 @@
 // The patch screen's side of Backup All and Restore All: the button between the panes, the screen's part
 // of each outcome and the delayed re-enable.
 
+#include <QApplication>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -27,6 +28,7 @@ void PatchManagerViewController::buildBackupAllRestoreAll()
     };
     c.makePatchNode = [this](const PatchItem& patch) { return backupToPatchDirectoryWithPatchItem(patch); };
     c.now = [this] { return backupClock_ ? backupClock_() : std::chrono::system_clock::now(); };
+    c.doubleClickInterval = std::chrono::milliseconds(QApplication::doubleClickInterval());
     c.showBackupInPool = [this](const Node& group) {
         reloadPatchPoolSelecting(group ? Nodes{group} : Nodes{});
         if (rightPanelOutlineView_) rightPanelOutlineView_->setFocus(Qt::OtherFocusReason);
@@ -78,7 +80,7 @@ void PatchManagerViewController::backUpButtonClick()
         if (!rightPanelOutlineView_) return;
         const std::vector<int> rows = rightPanelOutlineView_->selectedRowList();
         if (rows.size() != 1) return;
-        restorePatchItemWithBackupAllGroup(patchPoolModel_->nodeAt(rightPanelOutlineView_->indexForRow(rows.front())));
+        backupAllRestoreAll_->restoreFromButton(patchPoolModel_->nodeAt(rightPanelOutlineView_->indexForRow(rows.front())));
         return;
     }
     backupAllRestoreAll_->backUpAll(mainController_ ? mainController_->deviceName() : std::string());

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/controls/CustomCellForAttributedString.h"
+#include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchCoordinator.h"
@@ -36,6 +37,12 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
     rightPanelOutlineView_->setVerticalScrollBar(scroller);
     rightPanelOutlineView_->setVerticalScroller(scroller);
     rightPanelOutlineView_->setPoolModel(patchPoolModel_);
+    // Its header is as tall as the list's, so the rows of both panes start level.
+    auto* header = new CustomHeaderView(rightPanelOutlineView_);
+    header->setFixedHeight(kHeaderHeight);
+    rightPanelOutlineView_->setHeader(header);
+    header->setStretchLastSection(true);
+    header->headerCell(0).setHeaderType(CustomHeaderCell::PatchPool);
     rightPanelOutlineView_->setBackUpDelegate(this);
     rightPanelOutlineView_->setRightClickPatchPoolDelegate(this);
     rightPanelOutlineView_->setAppDelegate(&appDelegate_);
@@ -53,6 +60,11 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
 void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
 {
     reloadDataInPatchPool();
+    // A closed group that received one of them opens, so the user sees where they went.
+    for (const Node& node : nodes) {
+        const QModelIndex group = node ? patchPoolModel_->indexOf(node.get()).parent() : QModelIndex();
+        if (group.isValid() && !rightPanelOutlineView_->isExpanded(group)) rightPanelOutlineView_->expandItem(group);
+    }
     std::vector<int> rows;
     for (const Node& node : nodes) {
         const int row = rightPanelOutlineView_->rowForIndex(patchPoolModel_->indexOf(node.get()));
@@ -60,6 +72,7 @@ void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
     }
     std::sort(rows.begin(), rows.end());
     rightPanelOutlineView_->selectRows(rows);
+    if (!rows.empty()) rightPanelOutlineView_->scrollTo(rightPanelOutlineView_->indexForRow(rows.front()));
 }
 
 // ---- the tree, its rows and cells ----

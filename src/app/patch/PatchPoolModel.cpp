@@ -1,5 +1,7 @@
 #include "app/patch/PatchPoolModel.h"
 
+#include "app/views/InterfaceTexts.h"
+
 #include <QColor>
 #include <QFont>
 #include <QSize>
@@ -92,6 +94,12 @@ int PatchPoolModel::rowCount(const QModelIndex& parent) const
 }
 
 int PatchPoolModel::columnCount(const QModelIndex&) const { return 1; }
+
+QVariant PatchPoolModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (section != 0 || orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    return InterfaceTexts::localizedString("PatchPool_Title");
+}
 
 bool PatchPoolModel::hasChildren(const QModelIndex& parent) const
 {

@@ -30,7 +30,6 @@ const QColor kBackground(30, 45, 75);
 PatchPoolOutlineView::PatchPoolOutlineView(QWidget* parent) : QTreeView(parent)
 {
     setObjectName(QStringLiteral("PatchPoolOutlineView"));
-    setHeaderHidden(true);
     setIndentation(16);
     setUniformRowHeights(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

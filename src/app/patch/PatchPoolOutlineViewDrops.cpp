@@ -12,6 +12,7 @@
 
 #include "app/patch/BackupPatch.h"
 #include "app/patch/DropMarkerView.h"
+#include "app/patch/DroppedPaths.h"
 #include "app/patch/PatchDragMimeData.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolModel.h"
@@ -167,11 +168,10 @@ int PatchPoolOutlineView::draggingUpdated(QDragMoveEvent* event)
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
         if (!paths.empty()) {
             const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
+            if (DroppedPaths::refusesDrop(paths, own)) return Rules::kNone;
             std::int64_t count = 0;
-            for (const std::string& path : paths) {
-                if (!own.empty() && path.find(own) != std::string::npos) return Rules::kNone;
+            for (const std::string& path : paths)
                 if (dropServices_.isPatchFile && dropServices_.isPatchFile(path)) ++count;
-            }
             if (count == 0) return Rules::kNone;
             dragState_.isDraggingToCreateNewGroup = count > 1;
         }
@@ -238,23 +238,20 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
         if (rows.empty()) {
             accepted = false;
         } else {
+            // The delegate reloads the pool with what the drop made selected.
             if (backUpDelegate_)
                 Rules::send(*backUpDelegate_,
                             Rules::callForRows(dragTree(), state.focusDraggingItem, state.draggingPosition,
                                                state.isDraggingToCreateNewGroup),
                             rows, {});
-            reloadData();
         }
     } else if (!ours) {
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
         const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
         std::vector<std::shared_ptr<PatchItem>> items;
+        if (DroppedPaths::refusesDrop(paths, own)) accepted = false;
         for (const std::string& path : paths) {
-            if (!own.empty() && path.find(own) != std::string::npos) {
-                items.clear();
-                accepted = false;
-                break;
-            }
+            if (!accepted) break;
             if (!dropServices_.isPatchFile || !dropServices_.isPatchFile(path) || !dropServices_.readFilePatch) continue;
             if (auto item = dropServices_.readFilePatch(path)) items.push_back(std::move(item));
         }
@@ -263,7 +260,6 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
             Rules::send(*backUpDelegate_,
                         Rules::callForFiles(dragTree(), state.focusDraggingItem, state.draggingPosition, items.size()),
                         {}, items);
-        if (accepted) reloadData();
     } else {
         accepted = false;
     }

@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QTextDocument>
 #include <QPushButton>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -132,13 +131,7 @@ void PatchPropertyViewController::viewDidLoad()
 }
 
 void PatchPropertyViewController::setSelection()
-{
-    patchNameTextField_->setFocus(Qt::OtherFocusReason);
-    QPointer<QLineEdit> field(patchNameTextField_);
-    QTimer::singleShot(0, this, [field] {
-        if (field) field->selectAll();
-    });
-}
+{ SheetNameFieldFilter::focusWhenShown(*patchNameTextField_); }
 
 std::vector<std::string> PatchPropertyViewController::parseUsedEffectInPatch(const platform::PlistDictionary& effects)
 {

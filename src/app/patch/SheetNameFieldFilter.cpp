@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
 
 #include "app/controls/TypedChange.h"
 
@@ -20,4 +22,15 @@ bool SheetNameFieldFilter::filterKey(QLineEdit& field, const QKeyEvent& key, con
     }
     const auto change = TypedChange::forKey(key, field.text(), start, length, field.cursorPosition(), false);
     return change && !rule({change->range}, {change->replacement.toStdString()});
+}
+
+void SheetNameFieldFilter::focusWhenShown(QLineEdit& field)
+{
+    QPointer<QLineEdit> shown(&field);
+    QTimer::singleShot(0, &field, [shown] {
+        if (!shown) return;
+        // A window not yet active gives the focus to this field when it becomes active.
+        shown->setFocus(Qt::OtherFocusReason);
+        shown->selectAll();
+    });
 }

@@ -18,4 +18,8 @@ public:
 
     // True when the key has been dealt with here and goes no further.
     static bool filterKey(QLineEdit& field, const QKeyEvent& key, const std::string& pasteboard, const Rule& rule);
+
+    // Gives the field the keyboard with its whole text selected, once its sheet is up. The sheet is
+    // asked before its window shows, and a showing window hands the focus to the sheet's own view.
+    static void focusWhenShown(QLineEdit& field);
 };

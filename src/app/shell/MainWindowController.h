@@ -28,6 +28,8 @@ public:
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).
     virtual std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const { return {}; }
+    // Whether that list has been read from the device; no list is read without a patch screen.
+    virtual bool isPatchListLoaded() const { return false; }
     // The effect screen's list again when it is the one shown.
     virtual void reloadEffectListIfNeeded() {}
     virtual void ejectDevice() {}

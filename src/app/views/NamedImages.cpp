@@ -7,6 +7,8 @@
 
 #include <functional>
 
+#include "app/views/InterfaceTexts.h"
+
 namespace {
 
 const QColor kAccentBlue(0, 186, 241);
@@ -294,10 +296,10 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("patch_list_selection"), [] { return selectionFrame(kSelectionOrange); }},
             {QStringLiteral("mouse"), dragCard},
             {QStringLiteral("ban-icon"), banIcon},
-            {QStringLiteral("effect_focused_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), true); }},
-            {QStringLiteral("effect_default_state_icon"), [] { return tabIcon(QStringLiteral("Effects"), false); }},
-            {QStringLiteral("patch_focused_state_icon"), [] { return tabIcon(QStringLiteral("Patches"), true); }},
-            {QStringLiteral("patch_default_state_icon"), [] { return tabIcon(QStringLiteral("Patches"), false); }},
+            {QStringLiteral("effect_focused_state_icon"), [] { return tabIcon(InterfaceTexts::localizedString("Main_EffectsTab"), true); }},
+            {QStringLiteral("effect_default_state_icon"), [] { return tabIcon(InterfaceTexts::localizedString("Main_EffectsTab"), false); }},
+            {QStringLiteral("patch_focused_state_icon"), [] { return tabIcon(InterfaceTexts::localizedString("Main_PatchesTab"), true); }},
+            {QStringLiteral("patch_default_state_icon"), [] { return tabIcon(InterfaceTexts::localizedString("Main_PatchesTab"), false); }},
             {QStringLiteral("effect_footer"), [] { return footer(kAccentBlue); }},
             {QStringLiteral("patch_footer"), [] { return footer(kSelectionOrange); }},
             {QStringLiteral("knob_background"), knobSlot},

@@ -27,13 +27,21 @@ bool fail(Error* error, int code, const std::string& action, const std::string& 
     return false;
 }
 
-// A name beside `path` that no other writer picks: hidden, with the process id and a counter.
+// A name beside `path` that no other writer picks: hidden, with the process id and a counter. Only the
+// start of the target's name is kept (cut before a UTF-8 continuation byte), so a target whose name fills
+// the file system's limit still gets a temporary name within it.
 std::string temporarySibling(const std::string& path)
 {
     static std::atomic<unsigned> counter{0};
+    constexpr std::size_t kKeptBytes = 64;
     fs::path target(path);
-    std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter.fetch_add(1));
+    std::string kept = target.filename().string();
+    if (kept.size() > kKeptBytes) {
+        std::size_t cut = kKeptBytes;
+        while (cut > 0 && (static_cast<unsigned char>(kept[cut]) & 0xC0) == 0x80) --cut;
+        kept.resize(cut);
+    }
+    std::string name = "." + kept + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
     return (target.parent_path() / name).string();
 }
 

@@ -91,10 +91,15 @@ struct LogicRig {
     FakeEffectViews views;
     bool connected = true;
     std::vector<std::shared_ptr<PatchItem>> patches;
+    bool patchesRead = true;
     std::vector<EffectScreenLogic::Task> background;
     std::vector<EffectScreenLogic::Task> main;
     EffectScreenLogic logic{EffectScreenLogic::Collaborators{
-        coordinator, dialogs, views, [this] { return connected; }, [this] { return patches; },
+        coordinator, dialogs, views, [this] { return connected; },
+        [this]() -> std::optional<EffectScreenLogic::PatchItems> {
+            if (!patchesRead) return std::nullopt;
+            return patches;
+        },
         [this](EffectScreenLogic::Task task) { background.push_back(std::move(task)); },
         [this](EffectScreenLogic::Task task) { main.push_back(std::move(task)); }}};
 

@@ -134,6 +134,48 @@ TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSe
     EXPECT_EQ(rig.logic.effectList()[1]->effectUsedTimes, 1);
 }
 
+// While the unit's patch list is still being read no count is known: the cells keep "-", a right click
+// counts nothing, and what waits for the counts runs once the list is read and counted; a device that
+// goes first drops it.
+TEST(EffectScreenLogicTest, CountsWaitForTheUnitsPatchList)
+{
+    LogicRig rig;
+    rig.patchesRead = false;
+    rig.logic.setEffectList({effect("a", 1), effect("b", 2)});
+    rig.logic.setIsEffectListLoaded(true);
+    rig.logic.effectList()[0]->effectUsedTimes = 9;
+    rig.logic.reloadDataInEffectList();
+    EXPECT_TRUE(rig.background.empty()) << "no count over an unread list";
+    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_EQ(rig.logic.itemForRightClickAtIndex(0)->effectUsedTimes, 9) << "not counted as 0";
+    std::vector<std::int64_t> asked;
+    const auto item = rig.logic.effectList()[0];
+    rig.logic.whenUsedTimesAreCounted([&] { asked.push_back(item->effectUsedTimes); });
+    EXPECT_TRUE(asked.empty());
+
+    rig.patchesRead = true;
+    rig.patches = {patchUsing({1, 2}), patchUsing({1}), patchUsing({1})};
+    rig.logic.reloadDataInEffectList();
+    LogicRig::runAll(rig.background);
+    EXPECT_TRUE(asked.empty()) << "the count is not in yet";
+    LogicRig::runAll(rig.main);
+    EXPECT_EQ(asked, std::vector<std::int64_t>{3});
+    rig.logic.whenUsedTimesAreCounted([&] { asked.push_back(-1); });
+    EXPECT_EQ(asked.size(), 2u) << "known counts: at once";
+
+    rig.patchesRead = false;
+    rig.logic.reloadDataInEffectList();
+    rig.logic.whenUsedTimesAreCounted([&] { asked.push_back(-2); });
+    rig.connected = false;
+    rig.logic.reloadDataInEffectList();
+    rig.connected = true;
+    rig.patchesRead = true;
+    rig.logic.reloadDataInEffectList();
+    LogicRig::runAll(rig.background);
+    LogicRig::runAll(rig.main);
+    EXPECT_EQ(asked.size(), 2u) << "the device went: the waiting question with it";
+}
+
 TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesNoCount)
 {
     LogicRig rig;

@@ -13,6 +13,7 @@
 #include "app/effect/EffectItemDrag.h"
 #include "app/effect/OptionMenuForEffectViewController.h"
 #include "app/effect/QueueEffectDialogs.h"
+#include "app/shell/MainWindowController.h"
 #include "app/views/InterfaceTexts.h"
 
 using namespace effect_test;
@@ -202,6 +203,43 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
     rightClick(2);
     table().optionMenu()->propertyButton()->click();
     EXPECT_EQ(log.back(), "property Gamma");
+}
+
+// While the unit's patches are still read, the use counts show "-" and a delete question waits for the
+// true count, asked once the list is read and counted.
+TEST_F(EffectTableTest, ADeleteQuestionWaitsForTheCountOfAPatchListStillBeingRead)
+{
+    struct Main final : MainWindowController {
+        bool read = false;
+        std::vector<std::shared_ptr<PatchItem>> patches;
+        QWidget* view() override { return nullptr; }
+        QWidget* viewForIndicator() override { return nullptr; }
+        int state() const override { return 0; }
+        void setReloadBufferDataTimer() override {}
+        void saveDataBeforeClosing() override {}
+        std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override { return patches; }
+        bool isPatchListLoaded() const override { return read; }
+    } main;
+    controller.setMainController(&main);
+    b->effectUsedTimes = 0;
+    controller.reloadDataInEffectList();
+    settle();
+    const QModelIndex used = controller.effectListModel()->index(1, EffectListModel::columnOfIdentifier("UsedTimes"));
+    EXPECT_EQ(used.data().toString().toStdString(), "-");
+    rightClick(1);
+    ASSERT_NE(table().optionMenu(), nullptr);
+    table().optionMenu()->deletingOrRecoveryButton()->click();
+    settle();
+    EXPECT_TRUE(log.empty()) << "no question stating 0 patches";
+
+    main.read = true;
+    main.patches = {patchUsing({2}), patchUsing({1, 2}), patchUsing({3})};
+    controller.reloadDataInEffectList();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return !log.empty(); }));
+    EXPECT_EQ(log, (Log{"confirm Effect_DeletingConfirmation Beta [Effect_DeletingDescription 2] (second default)"}));
+    EXPECT_EQ(used.data().toString().toStdString(), "2");
+    dialogs.second();
+    controller.setMainController(nullptr);
 }
 
 // Through the real dialog queue: Return confirms a favourite and cancels a delete.

@@ -489,8 +489,10 @@ TEST_F(MainWindowLogicTest, DuplicateNamePromptCopiesBesideOrOver)
 
 TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)
 {
-    std::ofstream(folder.path() + "/PEXO Rigmora Reference guide.pdf") << "%PDF";
     awake();
+    EXPECT_FALSE(logic.validateMenuItem(Action::Manual)) << "no guide installed: the item is greyed";
+    std::ofstream(folder.path() + "/PEXO Rigmora Reference guide.pdf") << "%PDF";
+    EXPECT_TRUE(logic.validateMenuItem(Action::Manual));
     logic.performMenuAction(Action::Manual);
     logic.performMenuAction(Action::VersionUpdateHistory);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"file " + folder.path() + "/PEXO Rigmora Reference guide.pdf",
@@ -498,7 +500,8 @@ TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)
     opener.opened.clear();
     MainWindowLogic japanese;
     awake(japanese, "ja");
-    japanese.performMenuAction(Action::Manual);  // no Japanese manual here
+    EXPECT_FALSE(japanese.validateMenuItem(Action::Manual)) << "no Japanese guide here";
+    japanese.performMenuAction(Action::Manual);
     japanese.performMenuAction(Action::VersionUpdateHistory);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{"url https://example.test/history-ja"}));
 }

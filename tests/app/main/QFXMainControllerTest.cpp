@@ -1,17 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 
+#include "app/effect/EffectListModel.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/bundle/Localizer.h"
 #include "support/app/MainControllerRig.h"
 
 namespace {
@@ -25,6 +33,7 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     EXPECT_TRUE(controller.checkConnectionStatusTimer().isActive());
     EXPECT_TRUE(enabled(Action::ConnectDevice));
     EXPECT_FALSE(enabled(Action::DisconnectDevice));
+    EXPECT_FALSE(enabled(Action::Manual)) << "no guide installed here";
     controller.deviceConnectWithState(1);
     EXPECT_FALSE(enabled(Action::ConnectDevice));
     EXPECT_TRUE(enabled(Action::DisconnectDevice));
@@ -146,6 +155,69 @@ TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWind
     controller.menuAction(Action::Version)->trigger();
     EXPECT_EQ(controller.appVersionWindow(), first);
     first->close();
+}
+
+// The effect screen counts uses once the unit's patches are read, not before (where every count would
+// read 0), and an effect updated after the count keeps its count.
+TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
+{
+    const auto patchUsing = [](std::int64_t type) {
+        auto patch = std::make_shared<PatchItem>();
+        patch->effectDictionnary["NumberOfSlot"] = platform::PlistValue(std::int64_t{1});
+        patch->effectDictionnary["slot 0"] = platform::PlistValue(platform::PlistDictionary{
+            {"effectType", platform::PlistValue(type)}, {"useUnitNum", platform::PlistValue(std::int64_t{1})}});
+        return patch;
+    };
+    auto echo = std::make_shared<EffectItem>();
+    echo->effectName = "Echo";
+    echo->effectType = 7;
+    controller.deviceConnectWithState(1);
+    controller.effectListFromDevice({echo});
+    const QModelIndex used = controller.effectManager().view()->findChild<QAbstractItemView*>(
+        QStringLiteral("EffectTable"))->model()->index(0, EffectListModel::columnOfIdentifier("UsedTimes"));
+    settle();
+    EXPECT_EQ(used.data().toString().toStdString(), "-") << "the patches are still being read";
+    controller.patchListFromDevice({patchUsing(7), patchUsing(7), patchUsing(3)}, {"A", "B", "C"});
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return used.data().toString() != QStringLiteral("-"); }));
+    EXPECT_EQ(used.data().toString().toStdString(), "2");
+
+    auto newer = std::make_shared<EffectItem>(*echo);
+    newer->effectUsedTimes = 0;
+    newer->effectVersion = "2.0";
+    controller.effectItem(newer, "1.0");
+    EXPECT_EQ(used.data().toString().toStdString(), "2");
+}
+
+// Run in English and again under a Japanese locale: no text of the window's chrome, its menus or the update
+// notice is fixed in the code, so each is a value of the interface language's own table.
+TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguagesTable)
+{
+    const std::string language = platform::Localizer::languageFromEnvironment();
+    const auto table = platform::Bundle::main().table("Localizable", language);
+    ASSERT_TRUE(table.has_value());
+    std::set<QString> values;
+    for (const auto& entry : table->entries()) values.insert(QString::fromStdString(entry.second));
+    std::vector<QString> shown;
+    for (QMenu* menu : controller.view()->findChildren<QMenuBar*>().front()->findChildren<QMenu*>()) {
+        shown.push_back(menu->title());
+        for (QAction* item : menu->actions())
+            if (!item->isSeparator()) shown.push_back(item->text());
+    }
+    shown.push_back(controller.ejectButton()->text());
+    shown.push_back(controller.memoryUnitDesctiptionLabel()->text());
+    for (QLabel* icon : {controller.deviceSyncIcon(), controller.serverSyncIcon()})
+        shown.push_back(icon->toolTip());
+    EffectUpdateView notice;
+    // Its title; the count line is a format the table fills.
+    for (QLabel* label : notice.findChildren<QLabel*>())
+        if (!label->text().isEmpty() && !label->text().contains(QRegularExpression(QStringLiteral("\\d"))))
+            shown.push_back(label->text());
+    ASSERT_GT(shown.size(), 15u);
+    for (const QString& text : shown) EXPECT_TRUE(values.count(text)) << language << ": " << text.toStdString();
+    if (language != "ja") return;
+    // Japanese throughout: no Latin word is left, bar a menu's mnemonic "(&C)".
+    const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
+    for (const QString& text : shown) EXPECT_FALSE(latinWord.match(text).hasMatch()) << text.toStdString();
 }
 
 // The main window as people see it, through a connection, both screens, an eject and an unplug.

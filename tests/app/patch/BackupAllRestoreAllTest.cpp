@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "app/patch/BackupAllRestoreAll.h"
@@ -83,6 +84,8 @@ protected:
             return node;
         };
         c.now = fixedTime;
+        c.clickTime = [this] { return clicked; };
+        c.doubleClickInterval = std::chrono::milliseconds(400);
         c.showBackupInPool = [this](const Node& group) {
             log.push_back("showBackupInPool " + (group ? group->name.value_or("") : std::string("-")));
         };
@@ -108,6 +111,7 @@ protected:
     std::vector<Node> tree;
     std::vector<std::shared_ptr<PatchItem>> list;
     std::vector<std::shared_ptr<UndoAction>> actions;
+    std::chrono::steady_clock::time_point clicked{};
 };
 
 TEST_F(BackupAllRestoreAllTest, NamesFollowTheLocalClockInDigits)
@@ -212,6 +216,32 @@ TEST_F(BackupAllRestoreAllTest, RestoreSkipsIncompatibleChildrenAndKeepsTheRest)
     EXPECT_EQ(record->mIndex, 0u);
     ASSERT_EQ(record->mItems.size(), 10u);
     EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0]), before[0]);
+}
+
+// The backup's click turns the button into Restore All of the new group: the second click of a double
+// click (or one queued while the backup was made) must not rewrite every slot with it.
+TEST_F(BackupAllRestoreAllTest, TheButtonRestoresANewBackupOnlyAfterADoubleClickInterval)
+{
+    load(3);
+    const Node older = backupGroup("Older", {child("o1")});
+    tree = {older};
+    BackupAllRestoreAll button = subject();
+    const Node made = button.backUpAll("DEV");
+    ASSERT_NE(made, nullptr);
+    log.clear();
+    for (const int after : {0, 399}) {
+        clicked = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(after);
+        EXPECT_FALSE(button.restoreFromButton(made)) << after;
+    }
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(names(list), (std::vector<std::string>{"S0", "S1", "S2"}));
+    // Another backup-all group is the user's own choice, and the new one is once the interval is over.
+    EXPECT_TRUE(button.restoreFromButton(older));
+    EXPECT_EQ(names(list), (std::vector<std::string>{"o1", "S1", "S2"}));
+    clicked = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(400);
+    EXPECT_TRUE(button.restoreFromButton(made));
+    EXPECT_EQ(names(list), (std::vector<std::string>{"S0", "S1", "S2"}));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "startRestoringAll"), 2);
 }
 
 TEST_F(BackupAllRestoreAllTest, RestoreWalks)

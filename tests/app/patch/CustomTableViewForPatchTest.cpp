@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/controls/ChangingColorWhenEditingTextView.h"
 #include "app/controls/RightClickButton.h"
+#include "app/patch/BankColorTable.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
@@ -211,6 +213,78 @@ TEST_F(CustomTableViewForPatchTest, ReturnAndTabGoIntoACommentAndLeavingTheField
     table().setFocus();
     ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
     EXPECT_EQ(screen->patchItems()[1]->patchComment, "C1\nx\t");
+}
+
+// Each row's bank cell and name cell are filled with the row's one bank colour, selected or not.
+TEST_F(CustomTableViewForPatchTest, TheBankCellTakesTheNameCellsBankColour)
+{
+    load(10, 4);
+    table().setUpCurrentSelectionWithIndexSet({5}, false);
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    const QImage shot = table().viewport()->grab().toImage();
+    for (int row = 0; row < 10; ++row) {
+        const QColor expected = *BankColorTable::colorOfRow(static_cast<std::uint64_t>(row), 4);
+        for (const int column : {int(PatchListTableModel::BankColumn), int(PatchListTableModel::PatchColumn)}) {
+            // Just inside the cell's fill, clear of the text and of a selected row's frame.
+            const QRect cell = table().visualRect(table().model()->index(row, column));
+            const QPoint inside(cell.right() - PatchListItemDelegate::kCellInset - 3,
+                                cell.bottom() - PatchListItemDelegate::kCellInset - 3);
+            EXPECT_EQ(shot.pixelColor(inside).name().toStdString(), expected.name().toStdString())
+                << "row " << row << " column " << column;
+        }
+    }
+}
+
+// The comment edited in place reads black on white, as the name does, and its text stays where the cell
+// showed it.
+TEST_F(CustomTableViewForPatchTest, TheEditedCommentIsBlackOnWhiteAndKeepsItsPlace)
+{
+    load(10);
+    screen->patchItems()[1]->patchComment = "MMMMMMMM";
+    screen->reloadDataInPatchList();
+    const QRect cell = table().visualRect(table().model()->index(1, 2));
+    // The first row and column holding ink: bright on the idle row, dark in the editor.
+    const auto inkAt = [](const QImage& shot, bool bright) {
+        QPoint first(-1, -1);
+        for (int y = 0; y < shot.height() && first.y() < 0; ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (bright ? qGray(shot.pixel(x, y)) > 160 : qGray(shot.pixel(x, y)) < 100) {
+                    first.setY(y);
+                    break;
+                }
+        for (int x = 0; x < shot.width() && first.x() < 0; ++x)
+            for (int y = 0; y < shot.height(); ++y)
+                if (bright ? qGray(shot.pixel(x, y)) > 160 : qGray(shot.pixel(x, y)) < 100) {
+                    first.setX(x);
+                    break;
+                }
+        return first;
+    };
+    const QImage idle = table().viewport()->grab(cell.adjusted(PatchListItemDelegate::kCellInset,
+                                                               PatchListItemDelegate::kCellInset,
+                                                               -PatchListItemDelegate::kCellInset,
+                                                               -PatchListItemDelegate::kCellInset)).toImage();
+    const QPoint idleInk = inkAt(idle, true);
+    ASSERT_GE(idleInk.y(), 0);
+
+    click(1, 2);
+    pressF2();
+    auto* text = qobject_cast<QPlainTextEdit*>(editor());
+    ASSERT_NE(text, nullptr);
+    text->setFocus();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return text->hasFocus(); }));
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    const QImage shot = text->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(2, 2), QColor(Qt::white));
+    EXPECT_EQ(shot.pixelColor(shot.width() - 3, shot.height() - 3), QColor(Qt::white));
+    int darkest = 255;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+    EXPECT_LT(darkest, 60) << "black text";
+    const QPoint editedInk = inkAt(shot, false);
+    EXPECT_NEAR(editedInk.y(), idleInk.y(), 1);
+    EXPECT_NEAR(editedInk.x(), idleInk.x(), 1);
+    key(text, Qt::Key_Escape);
 }
 
 TEST_F(CustomTableViewForPatchTest, TabEndsANameEdit)

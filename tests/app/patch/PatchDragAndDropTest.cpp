@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/DropMarkerView.h"
@@ -99,6 +100,16 @@ protected:
                          Qt::NoModifier);
         QApplication::sendEvent(pool->viewport(), &move);
     }
+    std::vector<Node> selectedInPool() const
+    {
+        std::vector<Node> nodes;
+        QModelIndexList rows = pool->selectionModel()->selectedRows();
+        std::sort(rows.begin(), rows.end(), [this](const QModelIndex& x, const QModelIndex& y) {
+            return pool->rowForIndex(x) < pool->rowForIndex(y);
+        });
+        for (const QModelIndex& row : rows) nodes.push_back(pool->poolModel()->nodeAt(row));
+        return nodes;
+    }
     static std::unique_ptr<QMimeData> files(const std::vector<std::string>& paths)
     {
         auto data = std::make_unique<QMimeData>();
@@ -181,6 +192,29 @@ TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANew
     EXPECT_TRUE(tree[2]->isGroup);
     EXPECT_EQ(tree[2]->childDirectories.size(), 2u);
     EXPECT_EQ(pool->dropMarker(), nullptr);
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{tree[2]}) << "the new group is selected, as New Group's is";
+}
+
+// What goes into a closed group opens it and is selected there.
+TEST_F(PatchDragAndDropTest, ARowOrAPatchDroppedIntoAClosedGroupOpensItSelected)
+{
+    pool->collapse(pool->poolModel()->indexOf(g.get()));
+    dragListRows({5}, [&](PatchDragMimeData& data) {
+        ASSERT_TRUE(over(pool->viewport(), poolRow(g), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(g), &data));
+    });
+    ASSERT_EQ(g->childDirectories.size(), 3u);
+    EXPECT_TRUE(pool->isExpanded(pool->poolModel()->indexOf(g.get())));
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{g->childDirectories.back()});
+
+    pool->collapse(pool->poolModel()->indexOf(g.get()));
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        ASSERT_TRUE(over(pool->viewport(), poolRow(g), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(g), &data));
+    });
+    ASSERT_EQ(g->childDirectories.size(), 4u);
+    EXPECT_TRUE(pool->isExpanded(pool->poolModel()->indexOf(g.get())));
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{a});
 }
 
 TEST_F(PatchDragAndDropTest, PoolItemsNeverEnterABackupAllGroup)
@@ -324,6 +358,73 @@ TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
     EXPECT_EQ(PatchDragMimeData::ours(&foreign, nullptr), nullptr);
     EXPECT_TRUE(PatchDragMimeData::localFiles(&foreign).empty());
     EXPECT_FALSE(over(list->viewport(), listRow(2), &foreign));
+}
+
+// Another program's file list is taken only when every path in it is plainly a file outside the program:
+// one hostile entry refuses the whole drop on both views before anything is copied, added or written.
+TEST_F(PatchDragAndDropTest, AHostileFileListRefusesTheWholeDropOnBothViews)
+{
+    using namespace std::string_literals;
+    QTemporaryDir outside;
+    const std::string alias = outside.path().toStdString() + "/alias";
+    std::filesystem::create_directories(coordinator.application + "/Temp/Local");
+    std::filesystem::create_directory_symlink(coordinator.application, alias);
+    const std::string good = "file:///m/1.qptc\r\n";
+    const struct {
+        const char* what;
+        std::string list;
+    } cases[] = {
+        {"an escaped NUL", good + "file:///m/kept(1).txt%00x.qptc\r\n"},
+        {"a raw NUL", good + "file:///m/kept(1).txt\0x.qptc\r\n"s},
+        {"a path against the program's root", good + "file:Temp/Local/x.qptc\r\n"},
+        {"a link to the data folder", good + "file://" + alias + "/Temp/Local/x.qptc\r\n"},
+    };
+    // The platform sends moves to the view that took the entry: an accepted drag makes it one of these.
+    const auto plain = files({"/m/1.qptc"});
+    ASSERT_TRUE(over(list->viewport(), listRow(2), plain.get()));
+    leave(list->viewport());
+    coordinator.infoWrites.clear();
+    const std::size_t poolSize = screen->structureData().size();
+    const auto entered = [](QWidget* target, QPoint at, const QMimeData* data) {
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        return enter.isAccepted();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(c.list));
+        EXPECT_FALSE(entered(list->viewport(), listRow(2), &data));
+        EXPECT_FALSE(drop(list->viewport(), listRow(2), &data));
+        leave(list->viewport());
+        EXPECT_FALSE(entered(pool->viewport(), poolRow(a), &data));
+        EXPECT_FALSE(drop(pool->viewport(), poolRow(a), &data));
+        leave(pool->viewport());
+    }
+    EXPECT_EQ(names()[2], "P2");
+    EXPECT_EQ(screen->structureData().size(), poolSize);
+    EXPECT_TRUE(coordinator.infoWrites.empty());
+    EXPECT_TRUE(coordinator.writes.empty());
+}
+
+// A file whose name is not UTF-8 reaches the copy under the bytes of its name, on both views; a folder
+// whose name merely starts like the program's own is not the program's.
+TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
+{
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"),
+                 QByteArray::fromStdString("file:///m/%FF%FE.qptc\r\nfile://" + coordinator.application + "%20old/3.qptc\r\n"));
+    EXPECT_TRUE(over(list->viewport(), listRow(2), &data));
+    EXPECT_TRUE(drop(list->viewport(), listRow(2), &data));
+    ASSERT_EQ(coordinator.infoWrites.size(), 2u);
+    EXPECT_EQ(coordinator.infoWrites[0].source, "/m/\xFF\xFE.qptc");
+    EXPECT_EQ(coordinator.infoWrites[1].source, coordinator.application + " old/3.qptc");
+    EXPECT_EQ(names()[2], "\xFF\xFE");
+
+    const std::size_t poolSize = screen->structureData().size();
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), &data));
+    EXPECT_TRUE(drop(pool->viewport(), poolRow(a), &data));
+    EXPECT_GT(screen->structureData().size(), poolSize);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 #include <functional>
 
@@ -90,6 +93,52 @@ TEST_F(PatchScreenBackup, RestoreNeedsExactlyOneSelectedPoolRow)
     // The list stays locked until the unit has taken the whole list.
     EXPECT_TRUE(appDelegate.isRestoringAll());
     EXPECT_TRUE(screen->patchManagerTableView()->lockTableView());
+}
+
+// The first click backs up and turns the button into Restore All of the new group; the second click of a
+// double click, by mouse or by Space, must not rewrite the unit's every slot with it.
+TEST_F(PatchScreenBackup, ADoubleClickOnBackUpAllNeverRestores)
+{
+    appDelegate.setDeviceConnected(true);
+    for (const bool keyboard : {false, true}) {
+        SCOPED_TRACE(keyboard ? "Tab, Space, Space" : "double click");
+        load(4);
+        screen->setStructureData({});
+        screen->reloadDataInPatchPool();
+        screen->view()->show();
+        screen->setEnableBackupAllButton(true);
+        QPushButton* button = screen->backUpAllOrRestoreAllButton();
+        const auto click = [&] {
+            if (keyboard) {
+                button->setFocus(Qt::TabFocusReason);
+                for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+                    QKeyEvent key(type, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+                    QApplication::sendEvent(button, &key);
+                }
+            } else {
+                const QPointF at = QRectF(button->rect()).center();
+                for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                    QMouseEvent mouse(type, at, button->mapToGlobal(at), Qt::LeftButton,
+                                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+                    QApplication::sendEvent(button, &mouse);
+                }
+            }
+        };
+        click();
+        ASSERT_EQ(screen->structureData().size(), 1u);
+        ASSERT_TRUE(runUntil([&] { return button->isEnabled(); }, 5000));
+        ASSERT_TRUE(screen->isRestoreAllMode());
+        click();
+        EXPECT_TRUE(screen->numberOfRestoredDictionaryArray().empty());
+        EXPECT_FALSE(appDelegate.isRestoringAll());
+        // Once the double click is over the button restores as asked.
+        runUntil([] { return false; }, QApplication::doubleClickInterval());
+        click();
+        EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), 1u);
+        appDelegate.setIsRestoringAll(false);
+        screen->numberOfRestoredDictionaryArray().clear();
+        screen->setlockPatchList(false);
+    }
 }
 
 }  // namespace

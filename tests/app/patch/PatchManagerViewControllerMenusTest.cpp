@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/controls/AutoClosePopover.h"
+#include "app/dialogs/ShowingDialogQueue.h"
 #include "app/controls/RightClickButton.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
@@ -21,6 +23,8 @@
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPropertyViewController.h"
+#include "app/patch/QueuePatchDialogs.h"
+#include "app/shell/MainWindow.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/ChangeTextAction.h"
@@ -471,6 +475,65 @@ TEST_F(PatchScreenMenus, AQueuedSheetWhoseTargetHasGoneOpensNothing)
     EXPECT_EQ(dialogs.runSheets(), nullptr);
     EXPECT_EQ(log, (std::vector<std::string>{"sheet not shown", "sheet not shown"}));
     EXPECT_FALSE(appDelegate.isShowingDialog());
+}
+
+// The sheets as the program opens them: through the dialog queue into the sheet window over the main
+// window. What is typed at once replaces the whole name, and Return saves it.
+TEST_F(PatchScreenMenus, ASheetOpensWithItsNameSelectedForTheKeyboard)
+{
+    MainWindow window;
+    appDelegate.setMainWindow(&window);
+    ShowingDialogQueue queue{appDelegate};
+    QueuePatchDialogs queued{queue};
+    PatchManagerViewController shown(
+        PatchManagerViewController::Collaborators{appDelegate, coordinator, undo, center, queued, textRules, 0});
+    shown.setMainController(&mainController);
+    window.setContentView(shown.view());
+    window.resize(900, 600);
+    window.show();
+    PatchScreen::PatchItems patches{patch("Clean", "c")};
+    auto bank = std::make_shared<BankItem>();
+    bank->bankName = "1-1";
+    shown.setNumberOfSlotsInBlank(1);
+    shown.setPatchItems(std::move(patches));
+    shown.setBankItems({bank});
+    shown.setIsPatchListLoaded(true);
+    shown.reloadDataInPatchList();
+    const Node group = groupNode("Live", {});
+    shown.setStructureData({group});
+    shown.reloadDataInPatchPool();
+
+    const auto typeAndReturn = [](QLineEdit* field) {
+        for (const auto& [code, text] : std::vector<std::pair<int, QString>>{
+                 {Qt::Key_N, QStringLiteral("N")}, {Qt::Key_Return, QStringLiteral("\r")}}) {
+            QWidget* target = QApplication::focusWidget();
+            ASSERT_EQ(target, field);
+            QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+            QApplication::sendEvent(target, &press);
+        }
+    };
+    shown.didClickOnPropertyButtonAtIndex(*shown.patchManagerTableView(), 0);
+    PatchPropertyViewController* sheet = shown.patchPropertyViewController();
+    ASSERT_NE(sheet, nullptr);
+    QLineEdit* name = sheet->patchNameTextField();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return QApplication::focusWidget() == name && name->hasSelectedText(); }))
+        << "focus in " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    EXPECT_EQ(name->selectedText().toStdString(), "Clean");
+    typeAndReturn(name);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return queue.showingSheet() == nullptr; }));
+    EXPECT_EQ(shown.patchItems()[0]->patchName, "N");
+
+    shown.didClickOnPropertyButtonAtItem(shown.rightPanelOutlineView(), group, nullptr);
+    PatchGroupPropertyViewController* groupSheet = shown.patchGroupPropertyViewController();
+    ASSERT_NE(groupSheet, nullptr);
+    QLineEdit* groupName = groupSheet->groupNameTextField();
+    ASSERT_TRUE(testing_app::processEventsUntil(
+        [&] { return QApplication::focusWidget() == groupName && groupName->selectedText() == QStringLiteral("Live"); }));
+    typeAndReturn(groupName);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return queue.showingSheet() == nullptr; }));
+    EXPECT_EQ(*group->name, "N");
+    window.hide();
+    appDelegate.setMainWindow(nullptr);
 }
 
 // ---- right clicks on the pool ----

@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
 
 #include "app/patch/BackupPatch.h"
+#include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPoolOutlineViewDelegate.h"
 #include "app/patch/PoolNameEditor.h"
 #include "app/controls/CustomCellForAttributedString.h"
+#include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/SelectionAction.h"
 #include "support/app/PatchScreenRig.h"
@@ -220,11 +223,13 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     // Five top-level patches of 24: 120 high.
     screen->setStructureData({patchNode("1"), patchNode("2"), patchNode("3"), patchNode("4"), patchNode("5")});
     screen->reloadDataInPatchPool();
-    pool->setFixedHeight(120);
+    // The header takes its height above the rows.
+    const int header = pool->header()->height();
+    pool->setFixedHeight(120 + header);
     testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
     ASSERT_EQ(pool->viewport()->height(), 120);
     EXPECT_FALSE(pool->isExpandedOverView());
-    pool->setFixedHeight(119);
+    pool->setFixedHeight(119 + header);
     testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
     EXPECT_TRUE(pool->isExpandedOverView());
     screen->setStructureData({});
@@ -322,6 +327,21 @@ TEST_F(PatchPoolOutlineViewTest, RowsAreTitledAndDressedByTheScreen)
     EXPECT_EQ(content(a).title.colour, QColor(64, 64, 64));
     EXPECT_TRUE(content(b).statusImage.isNull());
     EXPECT_FALSE(model->hasChildren(model->indexOf(empty.get())));
+}
+
+// Both panes have their titled header, as tall as each other, so their first rows start level.
+TEST_F(PatchPoolOutlineViewTest, ThePoolShowsItsHeaderAndItsRowsStartLevelWithTheList)
+{
+    QHeaderView* header = pool->header();
+    ASSERT_FALSE(pool->isHeaderHidden());
+    EXPECT_TRUE(header->isVisible());
+    EXPECT_EQ(header->height(), screen->patchManagerTableView()->horizontalHeader()->height());
+    EXPECT_EQ(pool->model()->headerData(0, Qt::Horizontal).toString(), InterfaceTexts::localizedString("PatchPool_Title"));
+    QWidget* view = screen->view();
+    CustomTableViewForPatch& list = *screen->patchManagerTableView();
+    const int listTop = list.viewport()->mapTo(view, list.visualRect(list.model()->index(0, 0)).topLeft()).y();
+    const int poolTop = pool->viewport()->mapTo(view, pool->visualRect(pool->indexForRow(0)).topLeft()).y();
+    EXPECT_EQ(poolTop, listTop);
 }
 
 }  // namespace

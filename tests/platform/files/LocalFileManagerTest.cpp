@@ -220,6 +220,24 @@ TEST_F(LocalFileManagerTest, MoveAndCopyFilesAndFoldersRecursively)
     EXPECT_TRUE(files.createDirectory(folder / "copy", true));
 }
 
+// A name at the file system's limit (255 bytes, multi-byte characters at the cut) is written, copied and
+// linked whole: the temporary names beside it stay within the limit.
+TEST_F(LocalFileManagerTest, NamesAtTheLengthLimitAreWrittenAndCopied)
+{
+    std::string name;
+    while (name.size() + 3 <= 250) name += "\xE3\x81\x82";  // U+3042, three bytes each
+    name += "x.qptc";
+    ASSERT_LE(name.size(), 255u);
+    write(name, "long");
+    EXPECT_EQ(read(name), "long");
+    ASSERT_TRUE(files.createDirectory(folder / "copies", false));
+    ASSERT_TRUE(files.copyItem(folder / name, folder / ("copies/" + name)));
+    EXPECT_EQ(read("copies/" + name), "long");
+    ASSERT_TRUE(files.createDirectory(folder / "linked", false));
+    ASSERT_TRUE(files.linkItem(folder / name, folder / ("linked/" + name)));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"copies", "linked", name}));
+}
+
 TEST_F(LocalFileManagerTest, ListingIsSortedAndRemoveIsRecursive)
 {
     for (const char* name : {"b", "B", "a10", "a2", ".hidden", "a"})
