@@ -224,6 +224,44 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
     return readFilePatchWithPath(copied);
 }
 
+void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
+                                       std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done)
+{
+    // Thousands of files dropped from a file manager are read here, never on the main thread.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), paths = std::move(paths),
+                        done = std::move(done)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (const auto& path : paths)
+            if (checkFilePatchWithfilePath(path))
+                if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
+        m_dispatch.main().async([alive = std::move(alive), items = std::move(items), done = std::move(done)]() mutable {
+            if (alive.lock()) done(std::move(items));
+        });
+    });
+}
+
+void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
+                                        std::function<void(std::vector<CopiedPatch>)> done)
+{
+    // Each copy is flushed to disk before it counts: a drop of many patches must not hold the main thread.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), copies = std::move(copies),
+                        done = std::move(done)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<CopiedPatch> results;
+        results.reserve(copies.size());
+        for (const auto& copy : copies) {
+            CopiedPatch result;
+            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{});
+            if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
+            results.push_back(std::move(result));
+        }
+        m_dispatch.main().async([alive = std::move(alive), results = std::move(results), done = std::move(done)]() mutable {
+            if (alive.lock()) done(std::move(results));
+        });
+    });
+}
+
 void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toPath)
 {
     const std::string folderName = groupFolderName(group.name.value_or(""));

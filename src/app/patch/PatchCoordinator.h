@@ -4,10 +4,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "library/models/PatchItem.h"
+
 class DirectoryObject;
-class PatchItem;
 
 // What the patch screen asks of the library coordinator: patch files, device writes and selections, and
 // the warning marks of the list and the pool. Device requests are queued; their outcome reaches the main
@@ -69,6 +71,34 @@ public:
     virtual bool createDirectoryAtPath(const std::string& path) = 0;
     // A copy of the patch file into the folder `toPath`, never replacing; none when it failed.
     virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) = 0;
+    // Copies of patch files into folders (source, folder) made off the main thread, each read back and
+    // marked against the connected device; `done` gets them on the main thread, in order. Here in place,
+    // for coordinators that have nothing to wait for.
+    struct CopiedPatch {
+        std::shared_ptr<PatchItem> item;
+        bool isIncompatible = false;
+    };
+    using PatchCopies = std::vector<std::pair<std::string, std::string>>;
+    virtual void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done)
+    {
+        std::vector<CopiedPatch> copied;
+        for (const auto& [source, folder] : copies) {
+            CopiedPatch each{writeFilePatchWithPath(source, folder)};
+            if (each.item) each.isIncompatible = isPatchFileIncompatibleWithPath(each.item->path);
+            copied.push_back(std::move(each));
+        }
+        done(std::move(copied));
+    }
+    // The patch files among `paths` read off the main thread, the others left out; `done` gets them on the
+    // main thread, in order. Here in place.
+    virtual void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done)
+    {
+        PatchItems items;
+        for (const auto& path : paths)
+            if (checkFilePatchWithfilePath(path))
+                if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
+        done(std::move(items));
+    }
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.
