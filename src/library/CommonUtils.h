@@ -164,6 +164,9 @@ public:
     void ejectDeviceForClosing();
     // Drops every queued request and ejects at once, connected or not.
     void forceEjectDevice();
+    // The same for a failing process: the device is told to leave editor mode on the calling thread,
+    // before this returns, as the state queue may be the one that failed; the reset follows there.
+    void forceEjectDeviceNow();
 
     // ---- server side ----
     // A catalogue arrived: none, an empty one, or a usable one.
@@ -519,6 +522,8 @@ private:
     std::shared_ptr<bool> m_alive;
     std::atomic<CommonUtilsDelegate*> m_delegate{nullptr};
     platform::Timer m_rescanTimer;
+    // How long the running request's time-out was armed for; zero when it runs untimed.
+    platform::Duration m_runningLimit{0};
     mutable std::mutex m_publishedMutex;
     Published m_published;
 
@@ -590,6 +595,9 @@ private:
     // The session: sleep and quitting.
     void sleepOnState();
     void closeOnState();
+    // While quitting: the end comes at the latest this long after the running request began, the larger of
+    // the quit watchdog and that request's own time-out, so a long write is never cut short by the quit.
+    void armQuitWatchdog();
     void forceCloseOnState();
     std::atomic<platform::PowerEvents*> m_power{nullptr};
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
