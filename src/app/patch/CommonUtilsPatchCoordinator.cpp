@@ -104,9 +104,10 @@ bool CommonUtilsPatchCoordinator::createDirectoryAtPath(const std::string& path)
 }
 
 std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(const std::string& source,
-                                                                               const std::string& toPath)
+                                                                               const std::string& toPath,
+                                                                               platform::Error* error)
 {
-    return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{});
+    return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{}, error);
 }
 
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)

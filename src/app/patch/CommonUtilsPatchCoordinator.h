@@ -32,7 +32,8 @@ public:
     std::string devicePatchFolder() override;
     bool fileExistsAtPath(const std::string& path) override;
     bool createDirectoryAtPath(const std::string& path) override;
-    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override;
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                      platform::Error* error) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;

@@ -8,6 +8,9 @@
 
 class DirectoryObject;
 class PatchItem;
+namespace platform {
+struct Error;
+}
 
 // What the patch screen asks of the library coordinator: patch files, device writes and selections, and
 // the warning marks of the list and the pool. Device requests are queued; their outcome reaches the main
@@ -67,8 +70,10 @@ public:
     virtual bool fileExistsAtPath(const std::string& path) = 0;
     // With intermediate folders; true when the folder is there afterwards.
     virtual bool createDirectoryAtPath(const std::string& path) = 0;
-    // A copy of the patch file into the folder `toPath`, never replacing; none when it failed.
-    virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) = 0;
+    // A copy of the patch file into the folder `toPath`, never replacing; none when it failed, with why in
+    // `error` when one is given.
+    virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                              platform::Error* error) = 0;
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.
