@@ -69,6 +69,14 @@ protected:
     }
     bool menuShown() { return table().menuPopover() != nullptr && table().menuPopover()->isVisible(); }
     void rightClick(int row) { click(table().viewport(), at(row), Qt::RightButton); }
+    // The list shown under a main window whose patch list is not read yet, Beta counted 0 before.
+    void showOverAnUnreadPatchList(PatchListMain& main)
+    {
+        controller.setMainController(&main);
+        b->effectUsedTimes = 0;
+        controller.reloadDataInEffectList();
+        settle();
+    }
     // A drag entering the list and dropped at once; whether the drop was taken.
     bool dropOn(const QMimeData& data, const QPoint& point, Qt::DropActions actions = Qt::CopyAction)
     {
@@ -223,10 +231,7 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
 TEST_F(EffectTableTest, ADeleteQuestionWaitsForTheCountOfAPatchListStillBeingRead)
 {
     PatchListMain main;
-    controller.setMainController(&main);
-    b->effectUsedTimes = 0;
-    controller.reloadDataInEffectList();
-    settle();
+    showOverAnUnreadPatchList(main);
     const QModelIndex used = controller.effectListModel()->index(1, EffectListModel::columnOfIdentifier("UsedTimes"));
     EXPECT_EQ(used.data().toString().toStdString(), "-");
     rightClick(1);
@@ -250,10 +255,7 @@ TEST_F(EffectTableTest, ADeleteQuestionWaitsForTheCountOfAPatchListStillBeingRea
 TEST_F(EffectTableTest, ThePropertySheetStatesNoFalseCountWhilePatchesAreRead)
 {
     PatchListMain main;
-    controller.setMainController(&main);
-    b->effectUsedTimes = 0;
-    controller.reloadDataInEffectList();
-    settle();
+    showOverAnUnreadPatchList(main);
     doubleClick(1);
     rightClick(1);
     ASSERT_NE(table().optionMenu(), nullptr);
