@@ -225,6 +225,8 @@ public:
     void removeDeviceDataFolder();
 
     // ---- patch files: names and comments ----
+    // Rewrites the item's file with its name and comment; on success the item's comment is the one the
+    // file now holds.
     bool editFilePatch(PatchItem& item);
 
     // ---- recycle bin, backups, pool save ----
@@ -301,7 +303,7 @@ public:
     static bool checkVersionServer(const std::string& versionServer, const std::string& versionDevice);
     // Only the empty name counts as blank; else ASCII of 1 to 10 bytes.
     static bool validatePatchName(const std::optional<std::string>& name);
-    // Blank, or at most 200 bytes: ASCII, or Shift-JIS for the "ja" interface.
+    // Blank, or at most 200 bytes without a NUL: ASCII, or Shift-JIS for the "ja" interface.
     static bool validatePatchComment(const std::optional<std::string>& comment, const std::string& language);
     bool deleteRecycleBin();
     // The first preferred localisation: "ja" or "en".

@@ -191,7 +191,12 @@ bool CommonUtils::editFilePatch(PatchItem& item)
         return false;
     }
     const auto readBack = getPatchItemWithPath(item.path);
-    if (readBack && readBack->patchName == item.patchName) return true;
+    if (readBack && readBack->patchName == item.patchName) {
+        // The item shows what the file holds: a comment cut at its limit or changed by its encoding
+        // would otherwise differ from what the unit gets.
+        item.patchComment = readBack->patchComment;
+        return true;
+    }
     const auto formerBytes = m_files.readFile(former, &error);
     if (!formerBytes || !m_files.writeAtomically(item.path, *formerBytes, &error))
         RIG_LOG("cannot put back %s: %s", item.path.c_str(), error.description.c_str());

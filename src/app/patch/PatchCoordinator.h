@@ -21,7 +21,8 @@ public:
 
     virtual ~PatchCoordinator() = default;
 
-    // Rewrites the patch's local file with its name and comment; false when the file stays as it was.
+    // Rewrites the patch's local file with its name and comment; false when the file stays as it was. On
+    // success the item's comment is the one the file holds (cut to its limit, as its encoding reads back).
     virtual bool editFilePatch(PatchItem& item) = 0;
     // Makes the patch the device's current one.
     virtual void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) = 0;

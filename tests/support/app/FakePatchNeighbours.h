@@ -5,6 +5,7 @@
 #include <functional>
 #include <set>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,15 @@ public:
 
     // editFilePatch answers this.
     bool editSucceeds = true;
+    // The comment a successful edit reads back from the file, when it differs from the one written.
+    std::optional<std::string> storedComment;
     // What each write was handed, in call order.
     std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
 
     bool editFilePatch(PatchItem& item) override
     {
         log_.push_back("editFilePatch " + item.patchName + "|" + item.patchComment);
+        if (editSucceeds && storedComment) item.patchComment = *storedComment;
         return editSucceeds;
     }
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
