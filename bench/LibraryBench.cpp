@@ -43,13 +43,14 @@ struct Library : CoordinatorStack {
         utils->setDelegate(&recorder);
         utils->setServerClientFactory([] { return nullptr; });
     }
-    void waitFor(const std::string& event)
+    // False when the event did not come in time: a run that waited for nothing reports it.
+    bool waitFor(const std::string& event, std::chrono::seconds patience = std::chrono::seconds(60))
     {
-        loop.runUntil([&] {
+        return loop.runUntil([&] {
             for (const auto& e : recorder.take())
                 if (e == event) return true;
             return false;
-        }, std::chrono::minutes(2));
+        }, patience);
     }
     AllQFXData catalogue(std::uint32_t effects)
     {
@@ -66,25 +67,50 @@ struct Library : CoordinatorStack {
 
 void seedPool(Library& library, std::int64_t patches);
 
+// The patches the load marked as not for the unit.
+std::int64_t incompatibleLeaves(const CommonUtils::Tree& nodes)
+{
+    std::int64_t count = 0;
+    for (const auto& node : nodes) {
+        if (!node) continue;
+        count += node->isGroup ? incompatibleLeaves(node->childDirectories) : (node->isIncompatible ? 1 : 0);
+    }
+    return count;
+}
+
+// Each round on a stack of its own: a coordinator loads a pool once, and the unit, still held by the
+// last round's sequencer, would never connect to the next one.
 void BM_PatchPoolLoadAndMark(benchmark::State& state)
 {
     const auto patches = static_cast<std::int64_t>(state.range(0));
-    Library library;
-    seedPool(library, patches);
+    // seedPool makes every seventh patch one of a generation the unit lacks.
+    const std::int64_t expectedMarks = (patches + 6) / 7;
     double seconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        library.start();
-        library.utils->dataFromServer(library.catalogue(1));
-        library.utils->connectDevice();
-        library.waitFor("connect 1");
+        auto library = std::make_unique<Library>();
+        seedPool(*library, patches);
+        library->start();
+        library->utils->dataFromServer(library->catalogue(1));
+        library->utils->connectDevice();
+        if (!library->waitFor("connect 1")) {
+            state.SkipWithError("the unit did not connect");
+            break;
+        }
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
-        library.utils->createPatchDirectoryObjectFromLocal();
-        library.waitFor("patchPool");
-        library.utils->updateDirectoryObjectForPatchPool(library.recorder.patchPool);
+        library->utils->createPatchDirectoryObjectFromLocal();
+        const bool loaded = library->waitFor("patchPool");
+        library->utils->updateDirectoryObjectForPatchPool(library->recorder.patchPool);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        benchmark::DoNotOptimize(library.recorder.patchPool);
+        state.PauseTiming();
+        // Every timed load is a marking one, or the run says so.
+        if (!loaded || incompatibleLeaves(library->recorder.patchPool) != expectedMarks) {
+            state.SkipWithError("a load did not mark the pool for the unit");
+            break;
+        }
+        library.reset();
+        state.ResumeTiming();
     }
     state.counters["per_patch_us"] =
         benchmark::Counter(seconds * 1e6 / static_cast<double>(patches * state.iterations()));
@@ -112,16 +138,22 @@ void BM_PatchPoolMarksForALaterDevice(benchmark::State& state)
     seedPool(library, patches);
     library.start();
     library.utils->createPatchDirectoryObjectFromLocal();
-    library.waitFor("patchPool");
+    const bool loaded = library.waitFor("patchPool");
     library.utils->dataFromServer(library.catalogue(1));
     library.utils->connectDevice();
-    library.waitFor("connect 1");
+    if (!loaded || !library.waitFor("connect 1")) {
+        state.SkipWithError("the pool did not load or the unit did not connect");
+        return;
+    }
     double caller = 0;
     for (auto _ : state) {
         const auto begin = std::chrono::steady_clock::now();
         library.utils->updateDirectoryObjectForPatchPool(library.recorder.patchPool);
         caller += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-        library.waitFor("patchPoolMarks");
+        if (!library.waitFor("patchPoolMarks")) {
+            state.SkipWithError("the marks never came");
+            break;
+        }
     }
     state.counters["caller_ms"] = benchmark::Counter(caller * 1e3 / static_cast<double>(state.iterations()));
 }
@@ -160,7 +192,10 @@ void BM_EffectPoolFromCatalogue(benchmark::State& state)
         state.ResumeTiming();
         const auto begin = std::chrono::steady_clock::now();
         library.utils->downloadFileSuccess(true);
-        library.waitFor("effectPool");
+        if (!library.waitFor("effectPool")) {
+            state.SkipWithError("the effect pool never came");
+            break;
+        }
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     }
     state.counters["per_effect_us"] =

@@ -104,6 +104,8 @@ public:
     };
     // The request time-out of a kind in seconds; 0 for none.
     static int requestTimeOut(RequestKind kind);
+    // What the interface is told a request of `kind` does.
+    static CommonUtilsDelegate::DeviceWork deviceWorkOf(RequestKind kind);
 
     struct Collaborators {
         platform::Dispatch& dispatch;
@@ -200,6 +202,26 @@ public:
                                                       const PatchWriteInfo& info, platform::Error* error = nullptr);
     static constexpr const char* kPatchErrorDomain = "patch";
     static constexpr std::int64_t kNotAPatchFile = 1;
+    // One patch file to copy into a folder, and what became of it.
+    struct PatchCopy {
+        std::string source;
+        std::string toPath;
+    };
+    struct CopiedPatch {
+        // The copy read back; none when it failed.
+        std::shared_ptr<PatchItem> item;
+        // The copy's mark against the connected device; false while none is connected.
+        bool isIncompatible = false;
+        // Why the copy failed, as writeFilePatchWithPath tells it.
+        platform::Error error;
+    };
+    // The patch files among `paths` read on the pool's queue, the others left out; `done` gets them on the
+    // main thread, in order, and is dropped once the coordinator is gone.
+    void readFilePatchesLater(std::vector<std::string> paths,
+                              std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done);
+    // The copies made in order on the pool's queue, each with its mark; `done` gets them on the main
+    // thread, in the same order, and is dropped once the coordinator is gone.
+    void writeFilePatchesLater(std::vector<PatchCopy> copies, std::function<void(std::vector<CopiedPatch>)> done);
     void copyGroup(const DirectoryObject& group, const std::string& toPath);
     std::string movePatchItem(PatchItem& item, const std::string& groupName);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
@@ -209,6 +231,8 @@ public:
     void removeDeviceDataFolder();
 
     // ---- patch files: names and comments ----
+    // Rewrites the item's file with its name and comment; on success the item's comment is the one the
+    // file now holds.
     bool editFilePatch(PatchItem& item);
 
     // ---- recycle bin, backups, pool save ----
@@ -285,7 +309,7 @@ public:
     static bool checkVersionServer(const std::string& versionServer, const std::string& versionDevice);
     // Only the empty name counts as blank; else ASCII of 1 to 10 bytes.
     static bool validatePatchName(const std::optional<std::string>& name);
-    // Blank, or at most 200 bytes: ASCII, or Shift-JIS for the "ja" interface.
+    // Blank, or at most 200 bytes without a NUL: ASCII, or Shift-JIS for the "ja" interface.
     static bool validatePatchComment(const std::optional<std::string>& comment, const std::string& language);
     bool deleteRecycleBin();
     // The first preferred localisation: "ja" or "en".
@@ -360,7 +384,7 @@ public:
     void updatePatchWarningWithPatchItem(PatchItem& patch) const;
     void updatePatchWarningInPatchList(const std::vector<std::shared_ptr<PatchItem>>& list) const;
     void updatePatchWarningInPatchPool(const Tree& nodes) const;
-    // The same for a whole pool, whose every file is read: read on the pool's queue, the lists and
+    // The same for the patches of these nodes (a group's, for a group), whose every file is read: read on the pool's queue, the lists and
     // warnings set on the main thread, then `applied` runs there. Nothing is read while no device's
     // effects are known; `applied` then runs at once.
     void updatePatchWarningInPatchPoolLater(const Tree& nodes, std::function<void()> applied);

@@ -191,7 +191,12 @@ bool CommonUtils::editFilePatch(PatchItem& item)
         return false;
     }
     const auto readBack = getPatchItemWithPath(item.path);
-    if (readBack && readBack->patchName == item.patchName) return true;
+    if (readBack && readBack->patchName == item.patchName) {
+        // The item shows what the file holds: a comment cut at its limit or changed by its encoding
+        // would otherwise differ from what the unit gets.
+        item.patchComment = readBack->patchComment;
+        return true;
+    }
     const auto formerBytes = m_files.readFile(former, &error);
     if (!formerBytes || !m_files.writeAtomically(item.path, *formerBytes, &error))
         RIG_LOG("cannot put back %s: %s", item.path.c_str(), error.description.c_str());
@@ -223,6 +228,44 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
         copyFileFromFilePath(absolutePath(from), absolutePath(target), info.replace, platform::Durability::Durable, error);
     if (copied.empty() || !m_files.exists(copied)) return nullptr;
     return readFilePatchWithPath(copied);
+}
+
+void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
+                                       std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done)
+{
+    // Thousands of files dropped from a file manager are read here, never on the main thread.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), paths = std::move(paths),
+                        done = std::move(done)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (const auto& path : paths)
+            if (checkFilePatchWithfilePath(path))
+                if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
+        m_dispatch.main().async([alive = std::move(alive), items = std::move(items), done = std::move(done)]() mutable {
+            if (alive.lock()) done(std::move(items));
+        });
+    });
+}
+
+void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
+                                        std::function<void(std::vector<CopiedPatch>)> done)
+{
+    // Each copy is flushed to disk before it counts: a drop of many patches must not hold the main thread.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), copies = std::move(copies),
+                        done = std::move(done)]() mutable {
+        if (!alive.lock()) return;
+        std::vector<CopiedPatch> results;
+        results.reserve(copies.size());
+        for (const auto& copy : copies) {
+            CopiedPatch result;
+            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{}, &result.error);
+            if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
+            results.push_back(std::move(result));
+        }
+        m_dispatch.main().async([alive = std::move(alive), results = std::move(results), done = std::move(done)]() mutable {
+            if (alive.lock()) done(std::move(results));
+        });
+    });
 }
 
 void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toPath)

@@ -71,6 +71,32 @@ void CommonUtils::checkAddOperation()
     post([this] { pump(); });
 }
 
+CommonUtilsDelegate::DeviceWork CommonUtils::deviceWorkOf(RequestKind kind)
+{
+    using Work = CommonUtilsDelegate::DeviceWork;
+    switch (kind) {
+        case RequestKind::GetQFXList:
+            return Work::Reading;
+        case RequestKind::Eject:
+        case RequestKind::EjectForClosing:
+            return Work::Ejecting;
+        case RequestKind::UpdateEffect:
+        case RequestKind::FavouriteEffect:
+        case RequestKind::AddEffect:
+        case RequestKind::DeleteEffect:
+            return Work::ChangingEffects;
+        case RequestKind::SelectPatch:
+            return Work::SelectingPatch;
+        case RequestKind::WriteOnePatch:
+        case RequestKind::WriteGroupPatchs:
+        case RequestKind::WriteAllPatch:
+            return Work::WritingPatches;
+        case RequestKind::RepairEffectList:
+            return Work::Repairing;
+    }
+    return Work::Reading;
+}
+
 void CommonUtils::pump()
 {
     if (m_isWorking) return;
@@ -86,9 +112,10 @@ void CommonUtils::pump()
         }
         return;
     }
-    tell([](CommonUtilsDelegate& d) {
+    tell([work = deviceWorkOf(request->kind)](CommonUtilsDelegate& d) {
         d.didDoSynchronizationActionDevice(std::nullopt);
         d.didPreventEjectAction();
+        d.deviceWorkDidStart(work);
     });
     // Busy from the hand-over on, so no second request can start before this one's flow has run.
     m_isWorking = true;

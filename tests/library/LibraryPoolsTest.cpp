@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "support/library/CoordinatorFixture.h"
@@ -337,4 +338,31 @@ TEST(PatchTextLimits, NamesAndComments)
     for (int i = 0; i < 100; ++i) kanji += "\xE6\xBC\xA2";
     EXPECT_TRUE(CommonUtils::validatePatchComment(kanji, "ja"));
     EXPECT_FALSE(CommonUtils::validatePatchComment(kanji + "\xE6\xBC\xA2", "ja"));
+}
+
+// Patches saved into the pool are copied on the pool's queue: every copy in order, read back and marked
+// for the connected unit, a failed one answered as none; nothing comes back in the caller's turn.
+TEST_F(Pools, PatchCopiesMadeOffTheMainThreadComeBackInOrderAndMarked)
+{
+    buildAndConnect();
+    put("Temp/Device/Patch/Fits.qptc", patchFile("Fits", {kEcho, 1}));
+    put("Temp/Device/Patch/Newer.qptc", patchFile("Newer", {kEcho, 1}, 2));
+    const std::string local = under("Temp/Local");
+    fs::create_directories(local);
+    std::optional<std::vector<CommonUtils::CopiedPatch>> copied;
+    utils->writeFilePatchesLater({{under("Temp/Device/Patch/Newer.qptc"), local},
+                                  {under("Temp/Device/Patch/Gone.qptc"), local},
+                                  {under("Temp/Device/Patch/Fits.qptc"), local}},
+                                 [&](std::vector<CommonUtils::CopiedPatch> results) { copied = std::move(results); });
+    EXPECT_FALSE(copied);
+    ASSERT_TRUE(loop.runUntil([&] { return copied.has_value(); }));
+    ASSERT_EQ(copied->size(), 3u);
+    ASSERT_TRUE((*copied)[0].item);
+    EXPECT_EQ((*copied)[0].item->path, local + "/Newer.qptc");
+    EXPECT_EQ((*copied)[0].item->patchName, "Newer");
+    EXPECT_TRUE((*copied)[0].isIncompatible);
+    EXPECT_FALSE((*copied)[1].item);
+    ASSERT_TRUE((*copied)[2].item);
+    EXPECT_FALSE((*copied)[2].isIncompatible);
+    EXPECT_EQ(files.readFile(local + "/Fits.qptc"), files.readFile(under("Temp/Device/Patch/Fits.qptc")));
 }

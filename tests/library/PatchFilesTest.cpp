@@ -104,6 +104,9 @@ TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
         {"en", "TwelveChars!", "x", "old", 4, 4, false},
         {"ja", "Clean", hundredAndOneKana, hundredAndOneKana.substr(0, 300), 4, 200, true},
         {"ja", "Clean", "", "", 4, 0, true},
+        // The Japanese encoding stores a wave dash, a minus and a not sign as their full-width forms.
+        {"ja", "Clean", "\xE3\x80\x9C\xE2\x88\x92\xC2\xAC", "\xEF\xBD\x9E\xEF\xBC\x8D\xEF\xBF\xA2", 4, 8, true},
+        {"en", "Clean", std::string("a\0b", 3), "ab", 4, 4, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.language + " " + c.comment.substr(0, 8));
@@ -123,6 +126,8 @@ TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
         const auto read = utils->getPatchItemWithPath(path);
         EXPECT_EQ(read->patchName, c.name);
         EXPECT_EQ(read->patchComment, c.expectedComment);
+        // The item shows what the file holds, as the lists do after the edit.
+        EXPECT_EQ(edit.patchComment, c.expectedComment);
         // The former file is kept as it was.
         EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
     }

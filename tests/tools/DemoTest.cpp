@@ -112,7 +112,7 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
                 EXPECT_FALSE(patch->commentEN().content().empty());
                 // Each uses an effect of the unit's model, so the effect list has use counts to show.
                 ASSERT_GE(patch->effectTypes().size(), 1U);
-                EXPECT_EQ(patch->effectTypes()[0] & 0xFFFFFF00U, 0x0B000100U);
+                EXPECT_EQ(patch->effectTypes()[0] & 0x00FFFF00U, 0x00000100U);
                 names.insert(patch->patchName());
             }
         }
@@ -127,18 +127,30 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);
     const OKVQFXList parsed = OKVQFXList::initWithByteData(*list);
-    ASSERT_EQ(parsed.arrayCategory().size(), 1U);
     // All but the model's last effect are listed, so one can be added; the one the server offers in a
-    // newer version is loaded, so it is updated once the unit is connected.
+    // newer version is loaded, so it is updated once the unit is connected. Each is listed under the
+    // category its module file names, by the name of its file on the unit, the categories in order.
     const auto& model = DemoCatalogue::models().front().effects;
-    const auto& effects = parsed.arrayCategory()[0].arrayQFXInformation();
-    ASSERT_EQ(effects.size(), static_cast<std::size_t>(DemoUnit::kListedEffects));
-    ASSERT_LT(effects.size(), model.size());
-    for (std::size_t i = 0; i < effects.size(); ++i) {
-        EXPECT_EQ(effects[i].nameQFX(), model[i].name);
-        EXPECT_EQ(effects[i].isLoadedQFX(), i < DemoUnit::kLoadedEffects) << i;
-        EXPECT_EQ(effects[i].versionQFX(), "1.00");
+    std::size_t listed = 0;
+    std::int32_t previous = -1;
+    for (const QFXListCategory& category : parsed.arrayCategory()) {
+        EXPECT_GT(category.categoryID(), previous);
+        previous = category.categoryID();
+        for (const OKVQFXInformation& effect : category.arrayQFXInformation()) {
+            const std::size_t i = std::find_if(model.begin(), model.end(), [&](const DemoCatalogue::Effect& e) {
+                                      return DemoCatalogue::typeText(e.type) + ".QF2" == effect.nameQFX();
+                                  }) - model.begin();
+            ASSERT_LT(i, model.size()) << effect.nameQFX();
+            ++listed;
+            const Bytes file = library_files::effectModule(model[i].type, model[i].name, model[i].category);
+            EXPECT_EQ(OKVEffect::initWithData(file)->category(), category.categoryID()) << i;
+            EXPECT_EQ(effect.isLoadedQFX(), i < DemoUnit::kLoadedEffects) << i;
+            EXPECT_EQ(unit->unit().files().file(effect.nameQFX()).has_value(), effect.isLoadedQFX()) << i;
+            EXPECT_EQ(effect.versionQFX(), "1.00");
+        }
     }
+    EXPECT_EQ(listed, static_cast<std::size_t>(DemoUnit::kListedEffects));
+    EXPECT_GT(parsed.arrayCategory().size(), 1U);
     EXPECT_FALSE(unit->isEffectLoaded(model.back().type).has_value());
     const DemoCatalogue::Effect& updated = DemoCatalogue::updatedEffect();
     EXPECT_EQ(unit->isEffectLoaded(updated.type), std::optional<bool>(true));

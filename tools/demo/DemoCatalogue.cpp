@@ -93,15 +93,17 @@ library_files::EffectLooks DemoCatalogue::looksOf(const Effect& effect)
 
 const std::vector<DemoCatalogue::Model>& DemoCatalogue::models()
 {
+    // A type's top byte is its category's number, which its module file carries; each category has its
+    // own, in the order of their names.
     static const std::vector<Model> all{
         {kUnitModelId, "Rigmora One", "1.20",
-         {{0x0B000101, "Compressor", "DYNAMICS", "1.00"}, {0x0B000102, "Overdrive", "DRIVE", "1.00"},
-          {0x0B000103, "Chorus", "MOD", "1.10"}, {0x0B000104, "TapeDelay", "DELAY", "1.00"},
-          {0x0B000105, "HallReverb", "REVERB", "1.00"}, {0x0B000106, "NoiseGate", "DYNAMICS", "1.00"}}},
+         {{0x03000101, "Compressor", "DYNAMICS", "1.00"}, {0x02000102, "Overdrive", "DRIVE", "1.00"},
+          {0x05000103, "Chorus", "MOD", "1.10"}, {0x01000104, "TapeDelay", "DELAY", "1.00"},
+          {0x06000105, "HallReverb", "REVERB", "1.00"}, {0x03000106, "NoiseGate", "DYNAMICS", "1.00"}}},
         {0x00700002, "Rigmora Two", "2.05",
-         {{0x0B000201, "Distortion", "DRIVE", "1.00"}, {0x0B000202, "Flanger", "MOD", "1.00"},
-          {0x0B000203, "Phaser", "MOD", "1.00"}, {0x0B000204, "Tremolo", "MOD", "1.00"},
-          {0x0B000205, "AutoWah", "FILTER", "1.00"}, {0x0B000206, "GraphicEQ", "FILTER", "1.00"}}},
+         {{0x02000201, "Distortion", "DRIVE", "1.00"}, {0x05000202, "Flanger", "MOD", "1.00"},
+          {0x05000203, "Phaser", "MOD", "1.00"}, {0x05000204, "Tremolo", "MOD", "1.00"},
+          {0x04000205, "AutoWah", "FILTER", "1.00"}, {0x04000206, "GraphicEQ", "FILTER", "1.00"}}},
     };
     return all;
 }

@@ -1,6 +1,9 @@
 #include "DemoMeter.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -13,6 +16,8 @@
 namespace {
 
 constexpr auto kInterval = std::chrono::milliseconds(2);
+// An action without a repaint for this long has shown its result.
+constexpr double kActionQuietMs = 1000;
 
 double millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
 {
@@ -39,11 +44,21 @@ DemoMeter::DemoMeter(std::chrono::steady_clock::time_point started, QObject* par
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { tick(); });
     m_timer->start(kInterval);
+    qApp->installEventFilter(this);
 }
 
 DemoMeter::~DemoMeter()
 {
     if (s_running == this) s_running = nullptr;
+    endAction();
+    for (std::size_t i = 0; i < m_actions.size(); ++i) {
+        const Action& action = m_actions[i];
+        if (action.repaintedMs < 0)
+            std::fprintf(stderr, "demo: action %zu (%s) repainted nothing\n", i + 1, action.input.c_str());
+        else
+            std::fprintf(stderr, "demo: action %zu (%s) repainted after %.1f ms; longest stall in it %.1f ms\n", i + 1,
+                         action.input.c_str(), action.repaintedMs, action.longestStallMs);
+    }
     std::fprintf(stderr,
                  "demo: first window after %.1f ms; longest main-loop stall %.1f ms (the main thread running %.1f ms "
                  "of the %.1f ms between its ticks); longest run of the main thread between two ticks %.1f ms; "
@@ -68,10 +83,54 @@ void DemoMeter::tick()
             m_runningInLongestStallMs = running - m_lastRunningMs;
         }
         m_longestRunningMs = std::max(m_longestRunningMs, running - m_lastRunningMs);
+        if (m_actionOpen) {
+            Action& action = m_actions.back();
+            action.longestStallMs = std::max(action.longestStallMs, late);
+            // The tick runs after the paint it follows: the repaint has ended by now.
+            if (m_paintSinceTick) {
+                m_lastRepaint = now;
+                action.repaintedMs = millisecondsBetween(m_actionStarted, now);
+            }
+            const auto since = action.repaintedMs < 0 ? m_actionStarted : m_lastRepaint;
+            if (millisecondsBetween(since, now) > kActionQuietMs) endAction();
+        }
+        m_paintSinceTick = false;
     }
     m_last = now;
     m_lastRunningMs = running;
 }
+
+bool DemoMeter::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::KeyPress: {
+        if (!event->spontaneous() || !watched->isWidgetType()) break;
+        // A key press reaches every widget on the way to its target: only the first one starts the action.
+        const auto now = std::chrono::steady_clock::now();
+        if (m_actionOpen && millisecondsBetween(m_actionStarted, now) < 1.0) break;
+        endAction();
+        std::string input = "mouse press";
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            input = "key " + QKeySequence(key->keyCombination()).toString().toStdString();
+        }
+        m_actions.push_back({input});
+        m_actionOpen = true;
+        m_actionStarted = now;
+        m_paintSinceTick = false;
+        break;
+    }
+    case QEvent::Paint:
+        if (m_actionOpen) m_paintSinceTick = true;
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void DemoMeter::endAction() { m_actionOpen = false; }
 
 void DemoMeter::ownWorkEnded()
 {

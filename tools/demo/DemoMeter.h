@@ -3,14 +3,19 @@
 #include <QObject>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
+class QEvent;
 class QTimer;
 
 // What the user feels of a run, measured from inside it: how long after the program began its first window
 // (the splash) showed, the main loop's longest stall (a 2 ms timer's worst lateness), and the peak resident memory.
 // Beside the stall it tells how much of it the main thread spent running (the rest it waited: on the display
 // server, or for a processor), and the most running time between two ticks, which is the program's own work
-// in one stretch. It reports on standard error as the program ends.
+// in one stretch. Each action of the user (a press of a mouse button or a key) is timed until its result is on
+// the screen: to the end of the last repaint that follows it before the next action or a second without one,
+// with the longest stall while it lasted. It reports on standard error as the program ends.
 class DemoMeter : public QObject {
 public:
     // `started` is the moment the process began its work.
@@ -25,8 +30,23 @@ public:
     // The process's peak resident memory in MB, from /proc; 0 where it cannot be read.
     static double peakResidentMb();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    struct Action {
+        std::string input;
+        double repaintedMs = -1;
+        double longestStallMs = 0;
+    };
     void tick();
+    void endAction();
+
+    std::vector<Action> m_actions;
+    bool m_actionOpen = false;
+    bool m_paintSinceTick = false;
+    std::chrono::steady_clock::time_point m_actionStarted;
+    std::chrono::steady_clock::time_point m_lastRepaint;
 
     std::chrono::steady_clock::time_point m_started;
     std::chrono::steady_clock::time_point m_last;

@@ -1,10 +1,12 @@
 #include "DemoUnit.h"
 
 #include <array>
+#include <map>
 #include <string>
 
 #include "DemoCatalogue.h"
 #include "device/formats/LittleEndian.h"
+#include "device/formats/OKVEffect.h"
 #include "device/formats/OKVQFXList.h"
 #include "support/device/EffectListMaker.h"
 #include "support/library/LibraryFiles.h"
@@ -62,9 +64,11 @@ DemoUnit::DemoUnit(platform::Dispatch& dispatch) : m_system(dispatch), m_unit(m_
 
 DemoUnit::~DemoUnit()
 {
-    if (!m_endReport) return;
+    if (!m_endReport && !m_beforeEnd) return;
     // What the host handed over last is on the simulated cable still; the unit hears it first.
     m_system.waitUntilDelivered();
+    if (m_beforeEnd) m_beforeEnd(*this);
+    if (!m_endReport) return;
     auto& device = m_unit.device();
     // The editing mode's end, the message a program sends as it lets its unit go.
     m_endReport(device.requestCount(sim::RequestKey::identity()) > 0, device.requestCount(sim::RequestKey::maker(0x53)) > 0);
@@ -133,6 +137,12 @@ std::optional<bool> DemoUnit::isEffectLoaded(std::uint32_t type)
                         [](const OKVQFXInformation& effect) { return effect.isLoadedQFX(); });
 }
 
+std::optional<bool> DemoUnit::isEffectFavourite(std::uint32_t type)
+{
+    return listed<bool>(m_unit.files().file(sim::DeviceUnit::kEffectList), type,
+                        [](const OKVQFXInformation& effect) { return effect.favoriteQFX(); });
+}
+
 std::optional<std::string> DemoUnit::effectVersion(std::uint32_t type)
 {
     return listed<std::string>(m_unit.files().file(sim::DeviceUnit::kEffectList), type,
@@ -169,21 +179,31 @@ void DemoUnit::fillPatches()
 
 void DemoUnit::loadEffects()
 {
+    // As on a unit in use: each effect is listed under the category its module file names, by the name
+    // of its file on the unit, so the host's edits find the record and its deletes the file.
     const DemoCatalogue::Model& model = DemoCatalogue::models().front();
-    Bytes list = effectlist::marker('>', 1);
+    std::map<std::uint8_t, Bytes> categories;
     for (std::size_t i = 0; i < kListedEffects; ++i) {
         const DemoCatalogue::Effect& effect = model.effects[i];
         const bool loaded = i < kLoadedEffects;
-        const Bytes record = effectlist::effect(effect.name, "1.00", i == 0, loaded,
-                                                static_cast<std::uint8_t>(effect.type & 0xFF));
-        list.insert(list.end(), record.begin(), record.end());
-        if (!loaded) continue;
         Bytes module = library_files::effectModule(effect.type, effect.name, effect.category, 1, 1, "1.00",
                                                    DemoCatalogue::looksOf(effect));
+        const auto header = OKVEffect::initWithData(module);
+        if (!header) continue;
+        const std::string fileName = DemoCatalogue::typeText(effect.type) + ".QF2";
+        const Bytes record = effectlist::effectOfType(fileName, "1.00", i == 0, loaded, effect.type);
+        Bytes& records = categories[header->category()];
+        records.insert(records.end(), record.begin(), record.end());
+        if (!loaded) continue;
         module.resize(kModuleFileSize, 0);
-        m_unit.files().setFile(DemoCatalogue::typeText(effect.type) + ".QF2", std::move(module));
+        m_unit.files().setFile(fileName, std::move(module));
     }
-    const Bytes close = effectlist::marker('<', 1);
-    list.insert(list.end(), close.begin(), close.end());
+    Bytes list;
+    for (const auto& [id, records] : categories) {
+        const Bytes open = effectlist::marker('>', id), close = effectlist::marker('<', id);
+        list.insert(list.end(), open.begin(), open.end());
+        list.insert(list.end(), records.begin(), records.end());
+        list.insert(list.end(), close.begin(), close.end());
+    }
     m_unit.files().setFile(sim::DeviceUnit::kEffectList, list);
 }

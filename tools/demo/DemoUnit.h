@@ -42,6 +42,8 @@ public:
     // Told as the unit goes: whether the host ever greeted it, and whether it then ended the editing
     // mode as a program that lets its unit go does.
     void setEndReport(std::function<void(bool connected, bool letGo)> report) { m_endReport = std::move(report); }
+    // Told as the unit goes, before the report, with the unit still whole: what it holds at the end.
+    void setBeforeEnd(std::function<void(DemoUnit&)> look) { m_beforeEnd = std::move(look); }
     // The name of the patch the unit holds in `slot` (counted from 0); none for an unreadable slot.
     std::optional<std::string> patchNameAt(std::int32_t slot);
     // Its comment as stored (trailing padding dropped); none for an unreadable slot.
@@ -49,6 +51,8 @@ public:
     // Whether the unit's effect list holds the effect of this type, and whether it is loaded; none when
     // not listed.
     std::optional<bool> isEffectLoaded(std::uint32_t type);
+    // Whether the unit's effect list marks the effect of this type as a favourite; none when not listed.
+    std::optional<bool> isEffectFavourite(std::uint32_t type);
     // The version the unit's effect list gives the effect of this type; none when not listed.
     std::optional<std::string> effectVersion(std::uint32_t type);
     // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
@@ -62,4 +66,5 @@ private:
     platform::VirtualMidiSystem m_system;
     sim::DeviceUnit m_unit;
     std::function<void(bool, bool)> m_endReport;
+    std::function<void(DemoUnit&)> m_beforeEnd;
 };

@@ -5,6 +5,8 @@
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 
 #include <memory>
 
@@ -162,19 +164,104 @@ bool DragTour::rowsDroppedAsGroup()
 
 void DragTour::dropBackupOnList(QWidget& w)
 {
-    CustomTableViewForPatch* list = listIn(&w);
     PatchPoolOutlineView* pool = poolIn(&w);
     const auto backup = topLevel(pool, DemoPool::kBackupName);
-    if (!list || !pool || !backup || backup->childDirectories.empty() || backupRestored()) return;
+    if (!backup || backup->childDirectories.empty() || backupRestored()) return;
+    dropPoolItemsOnList(w, {DemoPool::kBackupName}, 3);
+    if (CustomTableViewForPatch* list = listIn(&w)) list->scrollToTop();
+}
+
+void DragTour::dropListRowsOnList(QWidget& w, const std::vector<std::uint64_t>& rows, int atRow)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return;
     releaseHeld(list, pool);
+    list->scrollToTop();
+    beginListDrag(list, pool, rows);
+    over(list->viewport(), listRow(list, atRow), held.get());
+    dropAt(list->viewport(), listRow(list, atRow), held.get());
+    list->dragState() = {};
+    held.reset();
+}
+
+namespace {
+
+// The pool's top-level items of those names, as its drag carries them; none unless every one is there.
+PoolSelectionEntries poolItems(PatchPoolOutlineView* pool, const std::vector<std::string>& names)
+{
+    PoolSelectionEntries items;
+    for (const std::string& name : names)
+        if (auto item = topLevel(pool, name)) items.push_back({nullptr, item});
+    if (items.size() != names.size()) items.clear();
+    return items;
+}
+
+QMimeData* filesFromOutside(const std::vector<std::string>& paths)
+{
+    QList<QUrl> urls;
+    for (const std::string& path : paths) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(path)));
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+}  // namespace
+
+void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& names, int atRow)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return;
+    PoolSelectionEntries items = poolItems(pool, names);
+    if (items.empty()) return;
+    releaseHeld(list, pool);
+    list->scrollToTop();
     pool->dragState().isDragging = true;
-    pool->dragState().draggedContainers = {{nullptr, backup}};
+    pool->dragState().draggedContainers = items;
     held = dragData(screenOf(pool), pool, PatchDragMimeData::kPoolItemsType);
-    over(list->viewport(), listRow(list, 3), held.get());
-    dropAt(list->viewport(), listRow(list, 3), held.get());
+    over(list->viewport(), listRow(list, atRow), held.get());
+    dropAt(list->viewport(), listRow(list, atRow), held.get());
     pool->draggingDidEnd();
     held.reset();
+}
+
+std::vector<std::string> DragTour::dragPoolItemsOut(QWidget& w, const std::vector<std::string>& names)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return {};
+    PoolSelectionEntries items = poolItems(pool, names);
+    if (items.empty()) return {};
+    releaseHeld(list, pool);
+    pool->dragState().isDragging = true;
+    pool->dragState().draggedContainers = items;
+    const auto data = dragData(screenOf(pool), pool, PatchDragMimeData::kPoolItemsType);
+    // The other program asks for the files as it takes the drop.
+    std::vector<std::string> files;
+    for (const QUrl& url : data->urls()) files.push_back(url.toLocalFile().toStdString());
+    pool->draggingDidEnd();
+    return files;
+}
+
+void DragTour::dropFilesOnList(QWidget& w, const std::vector<std::string>& paths, int atRow)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    if (!list) return;
     list->scrollToTop();
+    const std::unique_ptr<QMimeData> data(filesFromOutside(paths));
+    over(list->viewport(), listRow(list, atRow), data.get());
+    dropAt(list->viewport(), listRow(list, atRow), data.get());
+}
+
+void DragTour::dropFilesOnPool(QWidget& w, const std::vector<std::string>& paths)
+{
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!pool) return;
+    const std::unique_ptr<QMimeData> data(filesFromOutside(paths));
+    const QPoint below(pool->viewport()->width() / 2, pool->viewport()->height() - 3);
+    over(pool->viewport(), below, data.get());
+    dropAt(pool->viewport(), below, data.get());
 }
 
 bool DragTour::backupRestored()

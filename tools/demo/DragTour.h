@@ -1,5 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 class QWidget;
 
 // The demo tour's drags on the patch screen, played as synthetic drag events with the views' own drag
@@ -15,5 +19,14 @@ public:
     static void dropRowsAsNewGroup(QWidget& window);
     static bool rowsDroppedAsGroup();
     static void dropBackupOnList(QWidget& window);
+    // Rows of the device list dragged and dropped onto the list's row `atRow`: a reorder.
+    static void dropListRowsOnList(QWidget& window, const std::vector<std::uint64_t>& rows, int atRow);
+    // Top-level items of the pool, by name, dragged together and dropped onto the list's row `atRow`.
+    static void dropPoolItemsOnList(QWidget& window, const std::vector<std::string>& names, int atRow);
+    // Top-level items of the pool dragged into another program: the local files it is handed.
+    static std::vector<std::string> dragPoolItemsOut(QWidget& window, const std::vector<std::string>& names);
+    // Files of a file manager dropped onto the list's row `atRow`, or below the pool's last row.
+    static void dropFilesOnList(QWidget& window, const std::vector<std::string>& paths, int atRow);
+    static void dropFilesOnPool(QWidget& window, const std::vector<std::string>& paths);
     static bool backupRestored();
 };

@@ -90,10 +90,12 @@ void EffectTour::loadEffect(QWidget& window)
     if (load->isEnabled()) load->click();
 }
 
-void EffectTour::openMenu(QWidget& window)
+void EffectTour::openMenu(QWidget& window) { openMenuOf(window, kDeletedEffect); }
+
+void EffectTour::openMenuOf(QWidget& window, const char* name)
 {
     QTableView* table = effectList(window);
-    const int row = table != nullptr ? rowOf(*table, kDeletedEffect) : -1;
+    const int row = table != nullptr ? rowOf(*table, name) : -1;
     if (row < 0) return;
     const QPoint at = table->visualRect(table->model()->index(row, 2)).center();
     send(table->viewport(), QEvent::MouseButtonPress, at, Qt::RightButton);
@@ -105,6 +107,11 @@ bool EffectTour::menuShown() { return shown<OptionMenuForEffectViewController>()
 void EffectTour::askToDelete(QWidget&)
 {
     if (auto* menu = shown<OptionMenuForEffectViewController>()) menu->deletingOrRecoveryButton()->click();
+}
+
+void EffectTour::clickFavourite(QWidget&)
+{
+    if (auto* menu = shown<OptionMenuForEffectViewController>()) menu->favoriteButton()->click();
 }
 
 bool EffectTour::deleteQuestionShown() { return shown<ConfirmationView>() != nullptr; }

@@ -24,6 +24,10 @@ public:
     static void closeUpdateNotice(QWidget& window);
     static void loadEffect(QWidget& window);
     static void openMenu(QWidget& window);
+    // The option menu of the row of that effect, by a right click.
+    static void openMenuOf(QWidget& window, const char* name);
+    // The shown option menu's favourite button.
+    static void clickFavourite(QWidget& window);
     static bool menuShown();
     static void askToDelete(QWidget& window);
     static bool deleteQuestionShown();

@@ -21,9 +21,6 @@
 
 namespace {
 
-// The device slot whose menu and sheet the tour opens.
-constexpr int kListRow = 4;
-
 QWidget* mainWindow() { return WindowShot::findWindow(QApplication::applicationName()); }
 
 PatchPoolOutlineView* pool()
@@ -69,6 +66,19 @@ void rightClickPoolRow(int row)
     rightClick(view->viewport(), view->visualRect(view->indexForRow(row)).center());
 }
 
+// The pool menu of the top-level item of that name, its row selected first as a right click does.
+void openPoolMenuOf(const std::string& name)
+{
+    PatchPoolOutlineView* view = pool();
+    if (view == nullptr || (view->optionMenu() != nullptr && view->menuPopover()->isVisible())) return;
+    // The press outside closes the list's menu, as a real one would.
+    if (CustomTableViewForPatch* table = patchList()) table->closeRightClickMenu();
+    const int row = poolRow(name);
+    if (row < 0) return;
+    view->selectRows({row});
+    rightClickPoolRow(row);
+}
+
 void rightClickListRow(int row)
 {
     CustomTableViewForPatch* table = patchList();
@@ -107,7 +117,7 @@ bool closeShownMessage()
 void MenuTour::openListMenu(QWidget&)
 {
     if (closeShownMessage()) return;
-    if (!listMenuShown()) rightClickListRow(kListRow);
+    if (!listMenuShown()) rightClickListRow(MenuTour::kListRow);
 }
 
 bool MenuTour::listMenuShown()
@@ -116,16 +126,7 @@ bool MenuTour::listMenuShown()
     return table != nullptr && table->optionMenu() != nullptr && table->menuPopover()->isVisible();
 }
 
-void MenuTour::openPoolMenu(QWidget&)
-{
-    if (PatchPoolOutlineView* view = pool(); view != nullptr && !poolMenuShown()) {
-        // The press outside closes the list's menu, as a real one would.
-        if (CustomTableViewForPatch* table = patchList()) table->closeRightClickMenu();
-        const int row = poolRow(PoolTour::kRenamedTo);
-        view->selectRows({row});
-        rightClickPoolRow(row);
-    }
-}
+void MenuTour::openPoolMenu(QWidget&) { openPoolMenuOf(PoolTour::kRenamedTo); }
 
 bool MenuTour::poolMenuShown()
 {
@@ -136,7 +137,12 @@ bool MenuTour::poolMenuShown()
 void MenuTour::deleteFromPoolMenu(QWidget& window)
 {
     if (patchDeleted()) return;
-    if (!poolMenuShown()) openPoolMenu(window);
+    deleteFromPoolMenuOf(window, PoolTour::kRenamedTo);
+}
+
+void MenuTour::deleteFromPoolMenuOf(QWidget&, const char* name)
+{
+    if (!poolMenuShown()) openPoolMenuOf(name);
     if (OptionMenuForPatchPool* menu = pool() != nullptr ? pool()->optionMenu() : nullptr) menu->deleteButton()->click();
 }
 
@@ -145,7 +151,7 @@ bool MenuTour::patchDeleted() { return pool() != nullptr && poolRow(PoolTour::kR
 void MenuTour::openPatchSheet(QWidget&)
 {
     if (patchSheetShown()) return;
-    rightClickListRow(kListRow);
+    rightClickListRow(MenuTour::kListRow);
     if (CustomTableViewForPatch* table = patchList(); table != nullptr && table->optionMenu() != nullptr)
         table->optionMenu()->propertyButton()->click();
 }

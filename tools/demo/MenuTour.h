@@ -8,11 +8,16 @@ class QWidget;
 // nothing once its state is there, so the tour may repeat it.
 class MenuTour {
 public:
+    // The device slot whose menu and sheet the tour opens.
+    static constexpr int kListRow = 4;
+
     static void openListMenu(QWidget& window);
     static bool listMenuShown();
     static void openPoolMenu(QWidget& window);
     static bool poolMenuShown();
     static void deleteFromPoolMenu(QWidget& window);
+    // Delete chosen from the pool menu of the top-level item of that name.
+    static void deleteFromPoolMenuOf(QWidget& window, const char* name);
     static bool patchDeleted();
     static void openPatchSheet(QWidget& window);
     static bool patchSheetShown();

@@ -59,24 +59,28 @@ bool PoolTour::backupGroupOpen()
     return group && view->isExpanded(view->poolModel()->indexOf(group.get()));
 }
 
-void PoolTour::renamePatch(QWidget& window)
+void PoolTour::renamePatch(QWidget& window) { renameItem(window, kRenamedFrom, kRenamedTo); }
+
+void PoolTour::renameItem(QWidget& window, const char* from, const char* to)
 {
     PatchPoolOutlineView* view = poolIn(&window);
-    const auto patch = topLevel(view, kRenamedFrom);
-    if (!patch) return;
+    const auto item = topLevel(view, from);
+    if (!item) return;
     view->setFocus();
-    view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(patch.get())));
+    view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
     auto* editor = view->findChild<PoolNameEditor*>();
     if (editor == nullptr) return;
     editor->selectAll();
     // Typed a key at a time, as the user would, through the name rule.
-    for (const QChar ch : QString::fromLatin1(kRenamedTo)) {
+    for (const QChar ch : QString::fromLatin1(to)) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
         QApplication::sendEvent(editor, &press);
     }
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(editor, &enter);
 }
+
+bool PoolTour::showsTopLevel(const char* name) { return topLevel(pool(), name) != nullptr; }
 
 bool PoolTour::patchRenamed() { return topLevel(pool(), kRenamedTo) != nullptr; }
 

@@ -19,6 +19,10 @@ public:
     static void openBackupGroup(QWidget& window);
     static bool backupGroupOpen();
     static void renamePatch(QWidget& window);
+    // A top-level item of the pool renamed in place, typed a key at a time and committed with Return.
+    static void renameItem(QWidget& window, const char* from, const char* to);
+    // Whether the pool shows a top-level item of that name.
+    static bool showsTopLevel(const char* name);
     static bool patchRenamed();
     static void saveDeviceRowsIntoGroup(QWidget& window);
     static bool rowsSaved();

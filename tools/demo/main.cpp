@@ -59,6 +59,7 @@
 #include "MenuTour.h"
 #include "PoolTour.h"
 #include "UndoTour.h"
+#include "WindowGestures.h"
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
 #include "app/shell/GraphicalSession.h"
@@ -67,6 +68,8 @@
 #include "support/server/LoopbackServer.h"
 
 namespace {
+
+using Gestures = WindowGestures;
 
 struct Options {
     bool keep = false;
@@ -200,62 +203,6 @@ struct TourStep {
     std::function<bool()> reached;
 };
 
-void clickButton(QWidget& window, const char* name)
-{
-    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
-}
-
-QTableView* patchList(QWidget& window)
-{
-    return window.findChild<QTableView*>(QStringLiteral("CustomTableViewForPatch"));
-}
-
-QString patchListText(int row, int column)
-{
-    QWidget* window = WindowShot::findWindow(QApplication::applicationName());
-    QTableView* table = window != nullptr ? patchList(*window) : nullptr;
-    return table != nullptr ? table->model()->index(row, column).data().toString() : QString();
-}
-
-// A double click on a cell of the patch list, as the user's mouse makes it.
-void doubleClickPatchList(QWidget& window, int row, int column)
-{
-    QTableView* table = patchList(window);
-    if (table == nullptr) return;
-    const QRect cell = table->visualRect(table->model()->index(row, column));
-    const QPointF at = cell.center();
-    const QPointF global = table->viewport()->mapToGlobal(at);
-    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                            QEvent::MouseButtonRelease}) {
-        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent event(type, at, global, Qt::LeftButton, buttons, Qt::NoModifier);
-        QApplication::sendEvent(table->viewport(), &event);
-    }
-}
-
-// Keys typed into whatever has the focus.
-void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QWidget* focus = QApplication::focusWidget();
-    if (focus == nullptr) return;
-    if (key != 0) {
-        QKeyEvent press(QEvent::KeyPress, key, modifiers);
-        QApplication::sendEvent(focus, &press);
-        return;
-    }
-    for (const QChar character : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
-        QApplication::sendEvent(focus, &press);
-    }
-}
-
-QAction* enabledAction(QWidget& window, const QString& text)
-{
-    for (QAction* action : window.findChildren<QAction*>())
-        if (action->text() == text && action->isEnabled()) return action;
-    return nullptr;
-}
-
 void clickAt(QWidget* target, const QPoint& point)
 {
     for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
@@ -308,61 +255,64 @@ void tour(const Options& options, DemoUnit* const* unit)
          [unit] { return EffectTour::unitHoldsLoaded(**unit, EffectTour::kLoadedEffect) == std::optional<bool>(true); }},
         {"effect-menu.png", EffectTour::openMenu, EffectTour::menuShown},
         {"effect-delete-question.png", EffectTour::askToDelete, EffectTour::deleteQuestionShown},
-        // The row shows its effect deleted at once; the simulated unit does not take file deletions, so
-        // the unit's side of it is not part of the tour.
-        {"effect-deleted.png", EffectTour::confirmDelete, [] { return !EffectTour::deleteQuestionShown(); }},
+        // The row shows its effect deleted, and the unit no longer holds it loaded.
+        {"effect-deleted.png", EffectTour::confirmDelete,
+         [unit] {
+             return !EffectTour::deleteQuestionShown() &&
+                    EffectTour::unitHoldsLoaded(**unit, EffectTour::kDeletedEffect) == std::optional<bool>(false);
+         }},
         {"effect-property.png", EffectTour::showProperties, EffectTour::propertiesShown},
         {"connected-patches.png",
          [](QWidget& w) {
              EffectTour::closeProperties(w);
              // The menu and the sheets took the activation; the window takes it back for the typing ahead.
              w.activateWindow();
-             clickButton(w, "patchManagerButton");
+             Gestures::clickButton(w, "patchManagerButton");
          },
          [] { return !EffectTour::propertiesShown(); }},
         // A name edited in place: a double click on the second slot's name, a new name typed.
         {"patch-name-editing.png",
          [](QWidget& w) {
-             doubleClickPatchList(w, 1, 1);
-             type(QStringLiteral("Tour Edit"));
+             Gestures::doubleClickPatchList(w, 1, 1);
+             Gestures::type(QStringLiteral("Tour Edit"));
          },
          [] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }},
         // Return commits it: the list shows it and the unit holds it.
-        {"patch-name-committed.png", [](QWidget&) { type({}, Qt::Key_Return); },
-         [unit] { return patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->patchNameAt(1) == "Tour Edit"; }},
+        {"patch-name-committed.png", [](QWidget&) { Gestures::type({}, Qt::Key_Return); },
+         [unit] { return Gestures::patchListText(1, 1) == QStringLiteral("Tour Edit") && (*unit)->patchNameAt(1) == "Tour Edit"; }},
         // A comment edited in place: everything typed over, then a click elsewhere commits it.
         {"patch-comment-editing.png",
          [](QWidget& w) {
-             doubleClickPatchList(w, 2, 2);
-             type({}, Qt::Key_A, Qt::ControlModifier);
-             type(QStringLiteral("Tour comment"));
+             Gestures::doubleClickPatchList(w, 2, 2);
+             Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+             Gestures::type(QStringLiteral("Tour comment"));
          },
          [] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }},
         {"patch-comment-committed.png",
          [](QWidget& w) {
-             if (QTableView* table = patchList(w)) table->setFocus();
+             if (QTableView* table = Gestures::patchList(w)) table->setFocus();
          },
          [unit] {
-             return patchListText(2, 2) == QStringLiteral("Tour comment") &&
+             return Gestures::patchListText(2, 2) == QStringLiteral("Tour comment") &&
                     (*unit)->patchCommentAt(2) == "Tour comment";
          }},
         // A patch changed on the unit arrives after the quiet time.
         {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
-         [] { return patchListText(3, 1) == QStringLiteral("On Unit"); }},
+         [] { return Gestures::patchListText(3, 1) == QStringLiteral("On Unit"); }},
         {"patch-list-end.png",
          [](QWidget& w) {
-             if (QTableView* table = patchList(w)) table->scrollToBottom();
+             if (QTableView* table = Gestures::patchList(w)) table->scrollToBottom();
          },
          [] { return true; }},
         // Ejected once the window offers to connect again.
-        {"ejected.png", [](QWidget& w) { clickButton(w, "ejectButton"); },
+        {"ejected.png", [](QWidget& w) { Gestures::clickButton(w, "ejectButton"); },
          [] {
              QWidget* w = WindowShot::findWindow(QApplication::applicationName());
-             return w != nullptr && enabledAction(*w, QStringLiteral("Connect")) != nullptr;
+             return w != nullptr && Gestures::enabledAction(*w, QStringLiteral("Connect")) != nullptr;
          }},
         {"connected-again.png",
          [](QWidget& w) {
-             if (QAction* connect = enabledAction(w, QStringLiteral("Connect"))) connect->trigger();
+             if (QAction* connect = Gestures::enabledAction(w, QStringLiteral("Connect"))) connect->trigger();
          },
          [=] { return patches() >= 2 * full(); }},
         // Back on the patch screen: the seeded pool, then one of each of its edits.

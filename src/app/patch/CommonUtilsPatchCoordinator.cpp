@@ -110,6 +110,26 @@ std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(c
     return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{}, error);
 }
 
+void CommonUtilsPatchCoordinator::readFilePatchesLater(const std::vector<std::string>& paths,
+                                                       std::function<void(PatchItems)> done)
+{
+    utils_.readFilePatchesLater(paths, std::move(done));
+}
+
+void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copies,
+                                                        std::function<void(std::vector<CopiedPatch>)> done)
+{
+    std::vector<CommonUtils::PatchCopy> asked;
+    asked.reserve(copies.size());
+    for (const auto& [source, folder] : copies) asked.push_back({source, folder});
+    utils_.writeFilePatchesLater(std::move(asked), [done = std::move(done)](std::vector<CommonUtils::CopiedPatch> results) {
+        std::vector<CopiedPatch> copied;
+        copied.reserve(results.size());
+        for (auto& each : results) copied.push_back({std::move(each.item), each.isIncompatible, std::move(each.error)});
+        done(std::move(copied));
+    });
+}
+
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
 {
     return utils_.movePatchItem(item, groupName);

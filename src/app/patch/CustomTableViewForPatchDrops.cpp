@@ -142,10 +142,15 @@ int CustomTableViewForPatch::dragOver(QDragMoveEvent* event, bool entering)
             for (const auto& item : PatchDragMimeData::decodePatchItems(
                      event->mimeData()->data(QString::fromLatin1(PatchDragMimeData::kPatchItemsType))))
                 paths.push_back(item->path);
-        drag.fileCount = Rules::countDroppableFiles(paths, ownFolder(), [this](const std::string& path) {
-            return dropServices_.isPatchFile && dropServices_.isPatchFile(path) &&
-                   !(dropServices_.isIncompatibleFile && dropServices_.isIncompatibleFile(path));
+        // The files are read once per drag, not at every entry into the list.
+        const std::int64_t count = droppedFiles_.answer(paths, [this](const std::vector<std::string>& files) {
+            const auto counted = Rules::countDroppableFiles(files, ownFolder(), [this](const std::string& path) {
+                return dropServices_.isPatchFile && dropServices_.isPatchFile(path) &&
+                       !(dropServices_.isIncompatibleFile && dropServices_.isIncompatibleFile(path));
+            });
+            return counted.value_or(-1);
         });
+        drag.fileCount = count < 0 ? std::nullopt : std::optional<std::int64_t>(count);
     }
     const Rules::Answer answer = entering ? Rules::foreignEntered(drag)
                                           : Rules::foreignUpdated(drag, dragState_.numberOfSentItems,
@@ -199,6 +204,8 @@ void CustomTableViewForPatch::dropEvent(QDropEvent* event)
     setFocus(Qt::OtherFocusReason);
     const QMimeData* data = event->mimeData();
     const PatchDragMimeData* ours = PatchDragMimeData::ours(data, event->source());
+    // The drop ends the drag: the next one reads its files afresh.
+    droppedFiles_.forget();
     const std::int64_t row = dragState_.row;
     const std::int64_t deviceSlots = dropServices_.numberOfDeviceSlots ? dropServices_.numberOfDeviceSlots() : 0;
     const auto accepts = [this](const std::string& path) {

@@ -4,13 +4,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "library/models/PatchItem.h"
+#include "platform/error/Error.h"
+
 class DirectoryObject;
-class PatchItem;
-namespace platform {
-struct Error;
-}
 
 // What the patch screen asks of the library coordinator: patch files, device writes and selections, and
 // the warning marks of the list and the pool. Device requests are queued; their outcome reaches the main
@@ -22,7 +22,8 @@ public:
 
     virtual ~PatchCoordinator() = default;
 
-    // Rewrites the patch's local file with its name and comment; false when the file stays as it was.
+    // Rewrites the patch's local file with its name and comment; false when the file stays as it was. On
+    // success the item's comment is the one the file holds (cut to its limit, as its encoding reads back).
     virtual bool editFilePatch(PatchItem& item) = 0;
     // Makes the patch the device's current one.
     virtual void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) = 0;
@@ -74,6 +75,37 @@ public:
     // `error` when one is given.
     virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
                                                               platform::Error* error) = 0;
+    // Copies of patch files into folders (source, folder) made off the main thread, each read back and
+    // marked against the connected device; `done` gets them on the main thread, in order. Here in place,
+    // for coordinators that have nothing to wait for.
+    struct CopiedPatch {
+        std::shared_ptr<PatchItem> item;
+        bool isIncompatible = false;
+        // Why the copy failed, where the files tell.
+        platform::Error error;
+    };
+    using PatchCopies = std::vector<std::pair<std::string, std::string>>;
+    virtual void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done)
+    {
+        std::vector<CopiedPatch> copied;
+        for (const auto& [source, folder] : copies) {
+            CopiedPatch each;
+            each.item = writeFilePatchWithPath(source, folder, &each.error);
+            if (each.item) each.isIncompatible = isPatchFileIncompatibleWithPath(each.item->path);
+            copied.push_back(std::move(each));
+        }
+        done(std::move(copied));
+    }
+    // The patch files among `paths` read off the main thread, the others left out; `done` gets them on the
+    // main thread, in order. Here in place.
+    virtual void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done)
+    {
+        PatchItems items;
+        for (const auto& path : paths)
+            if (checkFilePatchWithfilePath(path))
+                if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
+        done(std::move(items));
+    }
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.

@@ -18,6 +18,10 @@ struct PatchDropServices {
     std::function<bool(const std::string& path)> isPatchFile;
     std::function<bool(const std::string& path)> isIncompatibleFile;
     std::function<std::shared_ptr<PatchItem>(const std::string& path)> readFilePatch;
+    // The patch files among `paths` read off the main thread, the others left out; `done` gets them on
+    // the main thread. The screen shows that it is working meanwhile.
+    using ReadPatches = std::function<void(std::vector<std::shared_ptr<PatchItem>> items)>;
+    std::function<void(const std::vector<std::string>& paths, ReadPatches done)> readFilePatchesLater;
     // The file copied into the device's working folder and read back; none when that failed.
     std::function<std::shared_ptr<PatchItem>(const std::string& path)> workingCopy;
     // How many slots the device list has.

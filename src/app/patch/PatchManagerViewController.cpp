@@ -31,6 +31,7 @@
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/views/ProcessingView.h"
 #include "app/patch/BackupAllRestoreAll.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindowController.h"
@@ -134,6 +135,8 @@ void PatchManagerViewController::buildView()
     auto* poolLayout = new QVBoxLayout(patchPoolPane_);
     poolLayout->setContentsMargins(0, 0, 0, 0);
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
+    auto* indicatorLayout = new QVBoxLayout(patchPoolIndicator_);
+    indicatorLayout->addWidget(new ProcessingView(patchPoolIndicator_), 0, Qt::AlignCenter);
     patchPoolIndicator_->hide();
     buildPatchPool(patchPoolPane_);
     panes->addWidget(leftView_);
@@ -150,10 +153,11 @@ void PatchManagerViewController::buildView()
     backUpAllOrRestoreAllButton_->setObjectName(QStringLiteral("BackUpAllOrRestoreAllButton"));
     backUpAllOrRestoreAllButton_->setFixedSize(2 * kBackUpButtonOffset, 36);
     backUpAllOrRestoreAllButton_->setEnabled(false);
-    // White title on the screen's dark face, disabled or not.
+    // White title, disabled or not; the face tells the states apart: dark with a light edge when it can
+    // be clicked, a flat mid grey without an edge when it cannot (white still reads on it).
     backUpAllOrRestoreAllButton_->setStyleSheet(QStringLiteral(
-        "QPushButton { color: white; background: #2e3238; border: 1px solid #15171a; border-radius: 5px; }"
-        "QPushButton:disabled { background: #24272c; }"
+        "QPushButton { color: white; background: #2e3238; border: 1px solid #a7b0bd; border-radius: 5px; }"
+        "QPushButton:disabled { background: #6b7079; border: 1px solid #6b7079; }"
         "QPushButton:pressed { background: #1f2226; }"));
     leftArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
     rightArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
@@ -268,23 +272,29 @@ void PatchManagerViewController::reloadDataInPatchList()
 
 void PatchManagerViewController::reloadDataInPatchPool()
 {
-    if (appDelegate_.isDeviceConnected()) coordinator_.updatePatchWarningInPatchPool(structureData_);
+    // The device's effects may have changed under every patch: the whole pool is judged again, on the
+    // pool's queue, never on this thread.
     if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
-}
-
-void PatchManagerViewController::reloadDataInPatchPoolWarningsLater()
-{
-    if (!appDelegate_.isDeviceConnected()) {
-        reloadDataInPatchPool();
-        return;
-    }
-    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
-    validateRuler();
+    if (!appDelegate_.isDeviceConnected()) return;
     const std::uint64_t asked = ++poolWarningsAsked_;
     // Taking the pool's paths is a slice of its own, two turns of the loop later: the pool's marks take
     // theirs at the first.
     QTimer::singleShot(1, this, [this, asked] { QTimer::singleShot(1, this, [this, asked] { askPoolWarnings(asked); }); });
+}
+
+void PatchManagerViewController::reloadDataInPatchPoolWarningsLater() { reloadDataInPatchPool(); }
+
+void PatchManagerViewController::reloadDataInPatchPoolForItems(const StructureData& touched)
+{
+    // A patch's warning depends on its own file and the device's effects only: an edit judges the
+    // patches it touched, and the rest keep theirs.
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+    validateRuler();
+    if (touched.empty() || !appDelegate_.isDeviceConnected()) return;
+    coordinator_.updatePatchWarningInPatchPoolLater(touched, [this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock()) repaintPatchPool();
+    });
 }
 
 void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
@@ -292,9 +302,14 @@ void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
     if (asked != poolWarningsAsked_ || !appDelegate_.isDeviceConnected()) return;
     coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked] {
         if (!alive.lock() || asked != poolWarningsAsked_) return;
-        if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
-        validateRuler();
+        repaintPatchPool();
     });
+}
+
+void PatchManagerViewController::repaintPatchPool()
+{
+    // The rows read their marks as they paint: the tree's shape, its selection and its open groups stay.
+    if (rightPanelOutlineView_) rightPanelOutlineView_->viewport()->update();
 }
 
 void PatchManagerViewController::validateRuler()

@@ -96,6 +96,12 @@ public:
     void reloadDataInPatchList() override;
     void reloadDataInPatchPool() override;
     void reloadDataInPatchPoolWarningsLater() override;
+    // Reloads the pool's view and judges again the warnings of the patches in `touched` (groups for
+    // their patches), off the main thread; the rest of the pool keeps its marks.
+    void reloadDataInPatchPoolForItems(const StructureData& touched);
+    // Whether files are being read or copied for the pool off the main thread.
+    bool isPatchPoolWorking() const { return poolWorks_ > 0; }
+    QWidget* patchPoolIndicator() const { return patchPoolIndicator_; }
     void validateRuler() override;
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
@@ -266,6 +272,13 @@ private:
     void buildPatchPool(QWidget* pane);
     // Reloads the pool and selects the nodes that have a row.
     void reloadPatchPoolSelecting(const Nodes& nodes);
+    std::function<void(const Nodes& added)> reloadPatchPoolWhenCopied();
+    // Files read or copied for the pool off the main thread: the pool shows the processing view while
+    // any are under way.
+    void beginPoolWork();
+    void endPoolWork();
+    static constexpr int kPoolWorkShownAfterMilliseconds = 150;
+    int poolWorks_ = 0;
 
     // The undo handlers, one per record kind.
     void doUndoActionForChangeText(UndoAction& action);
@@ -338,6 +351,7 @@ private:
 
     // Asks for the pool's warnings unless a later reload asked again.
     void askPoolWarnings(std::uint64_t asked);
+    void repaintPatchPool();
     // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
     std::uint64_t poolWarningsAsked_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -65,6 +65,15 @@ void PatchManagerViewController::initDraggingRegister()
     services.readFilePatch = [self](const std::string& path) {
         return self ? self->coordinator_.readFilePatchWithPath(path) : nullptr;
     };
+    services.readFilePatchesLater = [self](const std::vector<std::string>& paths, PatchDropServices::ReadPatches done) {
+        if (!self) return;
+        self->beginPoolWork();
+        self->coordinator_.readFilePatchesLater(paths, [self, done = std::move(done)](PatchItems items) {
+            if (!self) return;
+            done(std::move(items));
+            self->endPoolWork();
+        });
+    };
     services.workingCopy = [self](const std::string& path) -> std::shared_ptr<PatchItem> {
         if (!self) return nullptr;
         return self->coordinator_.writeFilePatchWithInfo(

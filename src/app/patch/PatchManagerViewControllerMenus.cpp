@@ -306,7 +306,8 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
     }
     if (rightPanelOutlineView_) {
         rightPanelOutlineView_->selectionModel()->clearSelection();
-        reloadDataInPatchPool();
+        // What went took its warnings with it; nothing left in the pool changed.
+        reloadDataInPatchPoolForItems({});
     }
     if (changed) appDelegate_.setIsPatchPoolChanged(true);
 }

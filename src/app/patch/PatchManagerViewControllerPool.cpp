@@ -3,6 +3,8 @@
 
 #include <QGuiApplication>
 #include <QClipboard>
+#include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/controls/CustomCellForAttributedString.h"
@@ -58,7 +60,7 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
 
 void PatchManagerViewController::reloadPatchPoolSelecting(const Nodes& nodes)
 {
-    reloadDataInPatchPool();
+    reloadDataInPatchPoolForItems(nodes);
     // A closed group that received one of them opens, so the user sees where they went.
     for (const Node& node : nodes) {
         const QModelIndex group = node ? patchPoolModel_->indexOf(node.get()).parent() : QModelIndex();
@@ -170,36 +172,67 @@ PatchManagerViewController::Node PatchManagerViewController::backupToPatchDirect
     return patchPoolEditor_->backupToPatchDirectoryWithIndex(index);
 }
 
+// The copies are made on the pool's queue; the tree shows them when they are done.
+std::function<void(const PatchManagerViewController::Nodes&)> PatchManagerViewController::reloadPatchPoolWhenCopied()
+{
+    beginPoolWork();
+    return [self = QPointer<PatchManagerViewController>(this)](const Nodes& added) {
+        if (!self) return;
+        self->reloadPatchPoolSelecting(added);
+        self->endPoolWork();
+    };
+}
+
+void PatchManagerViewController::beginPoolWork()
+{
+    if (poolWorks_++ > 0 || !patchPoolIndicator_ || !patchPoolPane_) return;
+    // Shown only when the work outlasts a moment: most saves are done before anyone could see it.
+    QTimer::singleShot(kPoolWorkShownAfterMilliseconds, patchPoolIndicator_, [this] {
+        if (poolWorks_ == 0 || !patchPoolIndicator_ || !patchPoolPane_) return;
+        patchPoolIndicator_->setGeometry(patchPoolPane_->rect());
+        patchPoolIndicator_->raise();
+        patchPoolIndicator_->show();
+    });
+}
+
+void PatchManagerViewController::endPoolWork()
+{
+    if (poolWorks_ == 0 || --poolWorks_ > 0) return;
+    if (patchPoolIndicator_) patchPoolIndicator_->hide();
+}
+
 void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove));
+    patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
                                                                        std::uint64_t indexInGroup, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove));
+    patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, target, isAbove));
+    patchPoolEditor_->addBackUpPatchItems(items, target, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& group,
                                                      std::uint64_t indexInGroup, bool isAbove)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove));
+    patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove, reloadPatchPoolWhenCopied());
 }
 
 void PatchManagerViewController::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchIndexs(rows, target, isAbove)});
+    const auto added = reloadPatchPoolWhenCopied();
+    patchPoolEditor_->createNewGroupWithPatchIndexs(rows, target, isAbove, [added](const Node& group) { added({group}); });
 }
 
 void PatchManagerViewController::createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchItems(items, target, isAbove)});
+    const auto added = reloadPatchPoolWhenCopied();
+    patchPoolEditor_->createNewGroupWithPatchItems(items, target, isAbove, [added](const Node& group) { added({group}); });
 }
 
 // ---- moving inside the pool, new groups ----

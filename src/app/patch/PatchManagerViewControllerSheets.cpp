@@ -137,7 +137,7 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
                     end(kPoolSheetSaved);
                     return;
                 }
-                self->reloadDataInPatchPool();
+                self->reloadDataInPatchPoolForItems({});
                 self->undoController_.addActionStack(std::make_shared<ChangeTextAction>(item, oldName, newName, 4));
                 self->appDelegate_.setIsPatchPoolChanged(true);
             }

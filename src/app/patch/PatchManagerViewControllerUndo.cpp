@@ -21,7 +21,7 @@ void PatchManagerViewController::buildUndoHandlers()
     collaborators.showMessage = [this](const std::string& key, const std::optional<std::string>& argument) {
         dialogs_.showInformation(key, argument);
     };
-    collaborators.reloadPool = [this] { reloadDataInPatchPool(); };
+    collaborators.reloadPool = [this](const PatchUndoHandlers::Nodes& touched) { reloadDataInPatchPoolForItems(touched); };
     collaborators.clearPoolSelection = [this] {
         if (rightPanelOutlineView_) rightPanelOutlineView_->selectRows({});
     };

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kCanNotCopyPatchItem = "Patch_CanNotCopyPatchItem";
-constexpr const char* kInvalidPatchName = "Patch_InvalidPatchName";
+constexpr const char* kEmptyPatchName = "Patch_EmptyPatchName";
 constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
 constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
 constexpr const char* kFileExist = "Patch_FileExist";
@@ -89,15 +89,20 @@ std::string PatchPoolEditor::groupFolder(const DirectoryObject& group) const
 
 // ---- nodes ----
 
-PatchPoolEditor::Node PatchPoolEditor::backupToPatchDirectoryWithPatchItem(const PatchItem& patch)
+PatchPoolEditor::Node PatchPoolEditor::nodeOfCopy(const PatchItem& patch, bool mark)
 {
     auto node = std::make_shared<DirectoryObject>();
     auto copy = patch.copy();
     node->name = copy->patchName;
     node->isWarning = patch.isWarning;
     node->object = copy;
-    collaborators_.coordinator.updateIncompatiblePathItemInDirectory(*node);
+    if (mark) collaborators_.coordinator.updateIncompatiblePathItemInDirectory(*node);
     return node;
+}
+
+PatchPoolEditor::Node PatchPoolEditor::backupToPatchDirectoryWithPatchItem(const PatchItem& patch)
+{
+    return nodeOfCopy(patch, true);
 }
 
 PatchPoolEditor::Node PatchPoolEditor::backupToPatchDirectoryWithIndex(std::int64_t index)
@@ -106,12 +111,24 @@ PatchPoolEditor::Node PatchPoolEditor::backupToPatchDirectoryWithIndex(std::int6
     return backupToPatchDirectoryWithPatchItem(*patchItems_[static_cast<std::size_t>(index)]);
 }
 
-PatchPoolEditor::Nodes PatchPoolEditor::deviceRowNodes(const Rows& rows)
+PatchPoolEditor::Nodes PatchPoolEditor::deviceRowNodes(const Rows& rows, bool mark)
 {
     // Rows past the device list (a drag that outlived a new list) are left out.
     Nodes nodes;
     for (const std::int64_t row : rows)
-        if (Node node = backupToPatchDirectoryWithIndex(row)) nodes.push_back(std::move(node));
+        if (row >= 0 && static_cast<std::size_t>(row) < patchItems_.size() && patchItems_[static_cast<std::size_t>(row)])
+            nodes.push_back(nodeOfCopy(*patchItems_[static_cast<std::size_t>(row)], mark));
+    return nodes;
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::itemNodes(const Patches& items, bool judge, bool mark)
+{
+    Nodes nodes;
+    for (const auto& item : items) {
+        if (!item) continue;
+        if (judge) collaborators_.coordinator.updatePatchWarningWithPatchItem(*item);
+        nodes.push_back(nodeOfCopy(*item, mark));
+    }
     return nodes;
 }
 
@@ -126,6 +143,44 @@ bool PatchPoolEditor::writeFilePatch(PatchItem& patch, const std::string& toPath
     return false;
 }
 
+void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then)
+{
+    if (inPlace) {
+        Nodes copied;
+        for (const Node& node : nodes)
+            if (PatchItem* patch = node->patchItem(); patch != nullptr && writeFilePatch(*patch, folder, true))
+                copied.push_back(node);
+        then(std::move(copied));
+        return;
+    }
+    PatchCoordinator::PatchCopies copies;
+    Nodes asked;
+    for (const Node& node : nodes) {
+        if (const PatchItem* patch = node->patchItem()) {
+            copies.emplace_back(patch->path, folder);
+            asked.push_back(node);
+        }
+    }
+    collaborators_.coordinator.writeFilePatchesLater(
+        copies, [this, alive = std::weak_ptr<bool>(alive_), asked = std::move(asked),
+                 then = std::move(then)](std::vector<PatchCoordinator::CopiedPatch> results) {
+            if (!alive.lock()) return;
+            Nodes copied;
+            for (std::size_t i = 0; i < asked.size(); ++i) {
+                PatchItem& patch = *asked[i]->patchItem();
+                if (i < results.size() && results[i].item) {
+                    patch.path = results[i].item->path;
+                    asked[i]->isIncompatible = results[i].isIncompatible;
+                    copied.push_back(asked[i]);
+                } else {
+                    message(kCanNotCopyPatchItem, patch.patchName,
+                            i < results.size() ? reasonForCopyFailure(results[i].error) : std::nullopt);
+                }
+            }
+            then(std::move(copied));
+        });
+}
+
 void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type)
 {
     UndoAction::Object groupObject;
@@ -136,90 +191,125 @@ void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type
 
 // ---- saving into the pool ----
 
-PatchPoolEditor::Nodes PatchPoolEditor::addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup,
-                                                    bool isAbove)
+void PatchPoolEditor::addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove,
+                                   bool inPlace, Added done)
 {
-    if (!group || !group->isGroup) return {};
-    auto& children = group->childDirectories;
-    std::size_t position = std::min<std::size_t>(indexInGroup, children.size());
-    if (!isAbove && position < children.size()) ++position;
-    const std::string folder = groupFolder(*group);
-    Nodes added;
-    for (const Node& node : nodes) {
-        PatchItem* patch = node->patchItem();
-        if (patch == nullptr || !writeFilePatch(*patch, folder, true)) continue;
-        children.insert(children.begin() + static_cast<std::ptrdiff_t>(position++), node);
-        added.push_back(node);
-    }
-    if (!added.empty()) record(added, group, kIntoGroup);
-    return added;
+    if (!group || !group->isGroup) return done({});
+    copyNodes(nodes, groupFolder(*group), inPlace, [this, group, indexInGroup, isAbove, done](Nodes copied) {
+        if (copied.empty() || indexIn(structureData_, group.get()) < 0) return done({});
+        auto& children = group->childDirectories;
+        std::size_t position = std::min<std::size_t>(indexInGroup, children.size());
+        if (!isAbove && position < children.size()) ++position;
+        children.insert(children.begin() + static_cast<std::ptrdiff_t>(position), copied.begin(), copied.end());
+        record(copied, group, kIntoGroup);
+        done(std::move(copied));
+    });
 }
 
-PatchPoolEditor::Nodes PatchPoolEditor::addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove)
+void PatchPoolEditor::addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove, bool inPlace, Added done)
 {
-    const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
-    std::size_t position = found >= 0 ? static_cast<std::size_t>(found) : structureData_.size();
-    if (!isAbove && position < structureData_.size()) ++position;
-    const std::string folder = collaborators_.coordinator.localPoolFolder();
-    Nodes added;
-    for (const Node& node : nodes) {
-        PatchItem* patch = node->patchItem();
-        if (patch == nullptr || !writeFilePatch(*patch, folder, true)) continue;
+    copyNodes(nodes, collaborators_.coordinator.localPoolFolder(), inPlace, [this, target, isAbove, done](Nodes copied) {
+        if (copied.empty()) return done({});
+        const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
+        std::size_t position = found >= 0 ? static_cast<std::size_t>(found) : structureData_.size();
+        if (!isAbove && position < structureData_.size()) ++position;
         // One position for all: each later patch lands before the earlier ones.
-        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(position), node);
-        added.push_back(node);
-    }
-    if (!added.empty()) record(added, nullptr, kTopLevel);
-    return added;
+        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(position), copied.rbegin(),
+                              copied.rend());
+        record(copied, nullptr, kTopLevel);
+        done(std::move(copied));
+    });
 }
+
+namespace {
+
+template <typename Result, typename Start>
+Result inPlace(Start start)
+{
+    Result result{};
+    start([&result](Result answered) { result = std::move(answered); });
+    return result;
+}
+
+}  // namespace
 
 PatchPoolEditor::Nodes PatchPoolEditor::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
                                                                              std::uint64_t indexInGroup, bool isAbove)
 {
-    return addIntoGroup(deviceRowNodes(rows), group, indexInGroup, isAbove);
+    return inPlace<Nodes>([&](Added done) { addIntoGroup(deviceRowNodes(rows, true), group, indexInGroup, isAbove, true, done); });
 }
 
 PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& group,
                                                            std::uint64_t indexInGroup, bool isAbove)
 {
-    Nodes nodes;
-    for (const auto& item : items)
-        if (item) nodes.push_back(backupToPatchDirectoryWithPatchItem(*item));
-    return addIntoGroup(nodes, group, indexInGroup, isAbove);
+    return inPlace<Nodes>([&](Added done) { addIntoGroup(itemNodes(items, false, true), group, indexInGroup, isAbove, true, done); });
 }
 
 PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    return addAtTopLevel(deviceRowNodes(rows), target, isAbove);
+    return inPlace<Nodes>([&](Added done) { addAtTopLevel(deviceRowNodes(rows, true), target, isAbove, true, done); });
 }
 
 PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    Nodes nodes;
-    for (const auto& item : items) {
-        if (!item) continue;
-        collaborators_.coordinator.updatePatchWarningWithPatchItem(*item);
-        nodes.push_back(backupToPatchDirectoryWithPatchItem(*item));
-    }
-    return addAtTopLevel(nodes, target, isAbove);
+    return inPlace<Nodes>([&](Added done) { addAtTopLevel(itemNodes(items, true, true), target, isAbove, true, done); });
 }
 
-PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
+PatchPoolEditor::Patches PatchPoolEditor::deviceRowCopies(const Rows& rows) const
 {
     Patches items;
     for (const std::int64_t row : rows)
         if (row >= 0 && static_cast<std::size_t>(row) < patchItems_.size() && patchItems_[static_cast<std::size_t>(row)])
             items.push_back(patchItems_[static_cast<std::size_t>(row)]->copy());
-    return createNewGroup(items, target, isAbove);
+    return items;
+}
+
+PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
+{
+    return createNewGroupWithPatchItems(deviceRowCopies(rows), target, isAbove);
 }
 
 PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchItems(const Patches& items, const Node& target,
                                                                    bool isAbove)
 {
-    return createNewGroup(items, target, isAbove);
+    return inPlace<Node>([&](AddedGroup done) { createNewGroup(items, target, isAbove, true, done); });
 }
 
-PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, bool isAbove)
+void PatchPoolEditor::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
+                                                            std::uint64_t indexInGroup, bool isAbove, Added done)
+{
+    addIntoGroup(deviceRowNodes(rows, false), group, indexInGroup, isAbove, false, std::move(done));
+}
+
+void PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup,
+                                          bool isAbove, Added done)
+{
+    addIntoGroup(itemNodes(items, false, false), group, indexInGroup, isAbove, false, std::move(done));
+}
+
+void PatchPoolEditor::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove, Added done)
+{
+    addAtTopLevel(deviceRowNodes(rows, false), target, isAbove, false, std::move(done));
+}
+
+void PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove, Added done)
+{
+    addAtTopLevel(itemNodes(items, true, false), target, isAbove, false, std::move(done));
+}
+
+void PatchPoolEditor::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove, AddedGroup done)
+{
+    createNewGroup(deviceRowCopies(rows), target, isAbove, false, std::move(done));
+}
+
+void PatchPoolEditor::createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove,
+                                                   AddedGroup done)
+{
+    createNewGroup(items, target, isAbove, false, std::move(done));
+}
+
+void PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, bool isAbove, bool inPlace,
+                                     AddedGroup done)
 {
     PatchCoordinator& coordinator = collaborators_.coordinator;
     const std::string local = coordinator.localPoolFolder();
@@ -232,6 +322,7 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, cons
     // The folder is made before the copies go into it; a folder that cannot be made fails each copy.
     const std::string folder = groupFolder(*group);
     coordinator.createDirectoryAtPath(folder);
+    Nodes nodes;
     for (const auto& patch : items) {
         if (!patch) continue;
         coordinator.updatePatchWarningWithPatchItem(*patch);
@@ -239,16 +330,19 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, cons
         node->name = patch->patchName;
         node->object = patch;
         node->isWarning = patch->isWarning;
-        coordinator.updateIncompatiblePathItemInDirectory(*node);
-        if (writeFilePatch(*patch, folder, true)) group->childDirectories.push_back(node);
+        if (inPlace) coordinator.updateIncompatiblePathItemInDirectory(*node);
+        nodes.push_back(std::move(node));
     }
-    const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
-    if (found >= 0)
-        structureData_.insert(structureData_.begin() + found + (isAbove ? 0 : 1), group);
-    else
-        structureData_.push_back(group);
-    record({group}, nullptr, kNewGroup);
-    return group;
+    copyNodes(nodes, folder, inPlace, [this, group, target, isAbove, done](Nodes copied) {
+        group->childDirectories = std::move(copied);
+        const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
+        if (found >= 0)
+            structureData_.insert(structureData_.begin() + found + (isAbove ? 0 : 1), group);
+        else
+            structureData_.push_back(group);
+        record({group}, nullptr, kNewGroup);
+        done(group);
+    });
 }
 
 PatchPoolEditor::Node PatchPoolEditor::createEmptyGroupAtTop()
@@ -334,7 +428,7 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
 {
     if (!item || text == item->name.value_or("")) return false;
     if (text.empty()) {
-        message(kInvalidPatchName);
+        message(kEmptyPatchName);
         return false;
     }
     const std::string oldName = item->name.value_or("");

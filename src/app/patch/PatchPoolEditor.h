@@ -25,6 +25,8 @@ public:
     using Nodes = std::vector<Node>;
     using Patches = std::vector<std::shared_ptr<PatchItem>>;
     using Rows = std::vector<std::int64_t>;
+    using Added = std::function<void(Nodes added)>;
+    using AddedGroup = std::function<void(Node group)>;
 
     struct Collaborators {
         PatchCoordinator& coordinator;
@@ -64,6 +66,19 @@ public:
     // Each answers the new group, added even when none of its patches could be copied.
     Node createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove);
     Node createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove);
+
+    // The same saves with the files copied off the main thread by the coordinator: the tree changes, the
+    // record is pushed and `done` runs on the main thread once the copies are made, at the place the
+    // target holds then. A group gone from the pool by then takes none of them. Nothing runs once the
+    // editor is gone.
+    void insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t indexInGroup,
+                                               bool isAbove, Added done);
+    void addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup, bool isAbove,
+                             Added done);
+    void addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove, Added done);
+    void addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove, Added done);
+    void createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove, AddedGroup done);
+    void createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove, AddedGroup done);
     // An empty group at the top of the pool.
     Node createEmptyGroupAtTop();
 
@@ -77,15 +92,25 @@ public:
 private:
     enum AddType : std::int64_t { kIntoGroup = 1, kTopLevel = 2, kNewGroup = 3 };
     std::string groupFolder(const DirectoryObject& group) const;
-    Nodes addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove);
-    Nodes addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove);
-    Node createNewGroup(const Patches& items, const Node& target, bool isAbove);
+    // Copies each node's patch file into `folder` and points the patch at its copy; `then` gets the
+    // nodes copied. In place, or off the main thread with the copies' marks set on their nodes.
+    void copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then);
+    void addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove, bool inPlace,
+                      Added done);
+    void addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove, bool inPlace, Added done);
+    void createNewGroup(const Patches& items, const Node& target, bool isAbove, bool inPlace, AddedGroup done);
     void record(const Nodes& items, const Node& group, AddType type);
-    Nodes deviceRowNodes(const Rows& rows);
+    // A node of a copy of `patch`, marked against the device in place when `mark` says so.
+    Node nodeOfCopy(const PatchItem& patch, bool mark);
+    Nodes deviceRowNodes(const Rows& rows, bool mark);
+    Nodes itemNodes(const Patches& items, bool judge, bool mark);
+    // Copies of the device list's patches at `rows`, rows past the list left out.
+    Patches deviceRowCopies(const Rows& rows) const;
     void message(const std::string& key, const std::optional<std::string>& argument = std::nullopt,
                  const std::optional<std::string>& reasonKey = std::nullopt);
 
     Nodes& structureData_;
     const Patches& patchItems_;
     Collaborators collaborators_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

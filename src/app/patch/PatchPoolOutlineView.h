@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/patch/OptionMenuForPatchPoolDelegate.h"
+#include "app/patch/DroppedFilesCheck.h"
 #include "app/patch/PatchDropServices.h"
 #include "app/patch/PatchPoolDragRules.h"
 #include "app/patch/PoolDragState.h"
@@ -178,6 +179,7 @@ private:
     void drawInsertion();
     PoolDragState dragState_;
     PatchDropServices dropServices_;
+    DroppedFilesCheck droppedFiles_;
     DragDataFactory dragDataFactory_;
     DragStarter dragStarter_;
     QPointer<DropMarkerView> marker_;

@@ -6,6 +6,7 @@
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -167,12 +168,16 @@ int PatchPoolOutlineView::draggingUpdated(QDragMoveEvent* event)
     } else if (!ours) {
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
         if (!paths.empty()) {
-            const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
-            if (DroppedPaths::refusesDrop(paths, own)) return Rules::kNone;
-            std::int64_t count = 0;
-            for (const std::string& path : paths)
-                if (dropServices_.isPatchFile && dropServices_.isPatchFile(path)) ++count;
-            if (count == 0) return Rules::kNone;
+            // The files are read once per drag, not at every move of the pointer.
+            const std::int64_t count = droppedFiles_.answer(paths, [this](const std::vector<std::string>& files) {
+                const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
+                if (DroppedPaths::refusesDrop(files, own)) return std::int64_t{-1};
+                std::int64_t patches = 0;
+                for (const std::string& path : files)
+                    if (dropServices_.isPatchFile && dropServices_.isPatchFile(path)) ++patches;
+                return patches;
+            });
+            if (count <= 0) return Rules::kNone;
             dragState_.isDraggingToCreateNewGroup = count > 1;
         }
     } else {
@@ -248,22 +253,28 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
     } else if (!ours) {
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
         const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
-        std::vector<std::shared_ptr<PatchItem>> items;
         if (DroppedPaths::refusesDrop(paths, own)) accepted = false;
-        for (const std::string& path : paths) {
-            if (!accepted) break;
-            if (!dropServices_.isPatchFile || !dropServices_.isPatchFile(path) || !dropServices_.readFilePatch) continue;
-            if (auto item = dropServices_.readFilePatch(path)) items.push_back(std::move(item));
+        if (accepted && !paths.empty()) {
+            if (!dropServices_.readFilePatchesLater) {
+                accepted = false;
+            } else {
+                // The files are read (and then copied) off the main thread; the place is the one the drop
+                // pointed at, in the tree as it stands when they have been read. The delegate reloads the
+                // pool with what the drop made selected.
+                dropServices_.readFilePatchesLater(
+                    paths, [self = QPointer<PatchPoolOutlineView>(this), focus = state.focusDraggingItem,
+                            position = state.draggingPosition](std::vector<std::shared_ptr<PatchItem>> items) {
+                        if (!self || items.empty() || !self->backUpDelegate_) return;
+                        Rules::send(*self->backUpDelegate_,
+                                    Rules::callForFiles(self->dragTree(), focus, position, items.size()), {}, items);
+                    });
+            }
         }
-        if (accepted && !paths.empty() && items.empty()) accepted = false;
-        if (accepted && !items.empty() && backUpDelegate_)
-            Rules::send(*backUpDelegate_,
-                        Rules::callForFiles(dragTree(), state.focusDraggingItem, state.draggingPosition, items.size()),
-                        {}, items);
     } else {
         accepted = false;
     }
     // The drop is the end of the drag over the pool.
+    droppedFiles_.forget();
     removeMarker();
     state.isDraggingToCreateNewGroup = false;
     if (!(ours && ours->sourceView() == this)) state.focusDraggingItem.reset();

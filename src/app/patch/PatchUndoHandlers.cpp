@@ -85,9 +85,13 @@ void PatchUndoHandlers::message(const std::string& key, const std::optional<std:
     if (collaborators_.showMessage) collaborators_.showMessage(key, argument);
 }
 
-void PatchUndoHandlers::reloadPool()
+void PatchUndoHandlers::reloadPool(const Nodes& touched)
 {
-    if (collaborators_.reloadPool) collaborators_.reloadPool();
+    if (gathered_) {
+        gathered_->insert(gathered_->end(), touched.begin(), touched.end());
+        return;
+    }
+    if (collaborators_.reloadPool) collaborators_.reloadPool(touched);
 }
 
 std::optional<std::uint64_t> PatchUndoHandlers::rowOf(const PatchItem* patch) const
@@ -163,7 +167,7 @@ void PatchUndoHandlers::undoPoolPatchText(const ChangeTextAction& action)
             return;
         }
     }
-    reloadPool();
+    reloadPool({node});
 }
 
 void PatchUndoHandlers::undoGroupName(const ChangeTextAction& action)
@@ -186,6 +190,7 @@ void PatchUndoHandlers::undoGroupName(const ChangeTextAction& action)
         }
     }
     group->name = action.mOldText;
+    // A folder's new name changes none of its files: the warnings stand.
     reloadPool();
 }
 
@@ -203,7 +208,7 @@ void PatchUndoHandlers::undoPoolPropertySheet(const ChangeTextAction& action)
         message(kCanNotEditPatchItem, patch->patchName);
         return;
     }
-    reloadPool();
+    reloadPool({node});
 }
 
 // ---- moves ----
@@ -225,6 +230,7 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
     for (const auto& parent : action.mOldParentList)
         if (parent.oldParentItem && isTopLevel(parent.oldParentItem.get()))
             parent.oldParentItem->childDirectories = parent.oldChildItems;
+    // A move changes no patch's file: every warning stands.
     reloadPool();
     if (collaborators_.clearPoolSelection) collaborators_.clearPoolSelection();
     for (const auto& moved : action.mMovedPatchItemList) {
@@ -331,11 +337,19 @@ void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& act
     case 1:
         undoDeletedGroup(action);
         return;
-    case 2:
-        // The last deletion first, so every saved index is valid again when its record comes.
+    case 2: {
+        // The last deletion first, so every saved index is valid again when its record comes. The pool
+        // is reloaded once, for every item put back.
+        const bool outermost = !gathered_;
+        if (outermost) gathered_.emplace();
         for (auto each = action.deletedActions.rbegin(); each != action.deletedActions.rend(); ++each)
             if (*each) doUndoActionForDeleteInPatchPool(**each);
-        break;
+        if (!outermost) return;
+        Nodes touched = std::move(*gathered_);
+        gathered_.reset();
+        reloadPool(touched);
+        return;
+    }
     default:
         break;
     }
@@ -346,6 +360,7 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
 {
     const Node& node = action.deletedItem;
     PatchItem* patch = node ? node->patchItem() : nullptr;
+    bool restored = false;
     if (const Node& group = action.group) {
         if (action.index > group->childDirectories.size()) {
             message(kRestorePatchInGroupOutOfRange);
@@ -355,11 +370,12 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
                 patch->path = path;
                 group->childDirectories.insert(group->childDirectories.begin() + static_cast<std::ptrdiff_t>(action.index),
                                                node);
+                restored = true;
             } else {
                 message(kRestorePatchInGroupFailed, patch->patchName);
             }
         }
-        reloadPool();
+        reloadPool(restored ? Nodes{node} : Nodes{});
         return;
     }
     if (action.index > structureData_.size()) {
@@ -374,8 +390,9 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
         }
         patch->path = path;
         structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(action.index), node);
+        restored = true;
     }
-    reloadPool();
+    reloadPool(restored ? Nodes{node} : Nodes{});
 }
 
 void PatchUndoHandlers::undoDeletedGroup(const DeleteAction& action)
@@ -389,6 +406,8 @@ void PatchUndoHandlers::undoDeletedGroup(const DeleteAction& action)
             message(kRestorePatchGroupFailed, node->name.value_or(""));
         } else {
             structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(action.index), node);
+            reloadPool({node});
+            return;
         }
     }
     reloadPool();

@@ -36,7 +36,8 @@ public:
         PatchCoordinator& coordinator;
         // A message by localisation key, with its one argument when the text is a format.
         std::function<void(const std::string& key, const std::optional<std::string>& argument)> showMessage;
-        std::function<void()> reloadPool;
+        // Reloads the pool; the nodes the undo put back or changed have their warnings judged again.
+        std::function<void(const Nodes& touched)> reloadPool;
         std::function<void()> clearPoolSelection;
         std::function<void()> reloadList;
         std::function<void(std::uint64_t row)> reloadListRow;
@@ -80,9 +81,11 @@ private:
     std::optional<std::uint64_t> rowOf(const PatchItem* patch) const;
     bool isTopLevel(const DirectoryObject* node) const;
     void message(const std::string& key, const std::optional<std::string>& argument = std::nullopt);
-    void reloadPool();
+    // While a deletion of several items is undone, the reloads of its records gather into one.
+    void reloadPool(const Nodes& touched = {});
 
     Nodes& structureData_;
     Patches& patchItems_;
     Collaborators collaborators_;
+    std::optional<Nodes> gathered_;
 };

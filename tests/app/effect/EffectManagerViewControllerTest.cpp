@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "EffectControllerRig.h"
 #include "app/controls/CustomCellForAttributedString.h"
@@ -270,6 +271,22 @@ TEST_F(EffectManagerViewControllerTest, RowsShowTheirStripsAndOnlyTheSpaceBelowT
     }
     EXPECT_EQ(shot.pixelColor(x, lastRowMiddle), strip.pixelColor(x, strip.height() / 2));
     EXPECT_NE(shot.pixelColor(x, lastRowMiddle), base);
+}
+
+TEST_F(EffectManagerViewControllerTest, ANarrowListScrollsSidewaysUntilUsedAndFavouriteShow)
+{
+    setList({effect("Echo", 3)});
+    table().resize(500, table().height());
+    QCoreApplication::processEvents();
+    QScrollBar* sideways = table().horizontalScrollBar();
+    ASSERT_GT(sideways->maximum(), 0);
+    // A bar the user can reach, not only a range for the keys.
+    EXPECT_TRUE(sideways->isVisibleTo(&table()));
+    sideways->setValue(sideways->maximum());
+    const int favourite = EffectListModel::columnOfIdentifier("Favourite");
+    const int used = EffectListModel::columnOfIdentifier("UsedTimes");
+    EXPECT_GE(table().columnViewportPosition(used), 0);
+    EXPECT_LE(table().columnViewportPosition(favourite) + table().columnWidth(favourite), table().viewport()->width());
 }
 
 TEST_F(EffectManagerViewControllerTest, IconsAreConvertedOffTheMainThreadAndKeptOnTheirItem)

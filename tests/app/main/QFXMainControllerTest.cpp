@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QAbstractItemView>
 #include <QLabel>
@@ -50,6 +52,35 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     window.close();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
+}
+
+// The eject button follows the Disconnect item, says when its eject waits, and looks disabled when it is.
+TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWaits)
+{
+    QPushButton* eject = controller.ejectButton();
+    const QString title = eject->text();
+    const auto darkestInk = [eject] {
+        const QImage shot = eject->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                // A flat face lets the header through: only what the button paints counts.
+                const QColor pixel = shot.pixelColor(x, y);
+                if (pixel.alpha() == 255) darkest = std::min(darkest, pixel.lightness());
+            }
+        return darkest;
+    };
+    EXPECT_FALSE(eject->isEnabled());
+    const int disabledInk = darkestInk();
+    controller.deviceConnectWithState(1);
+    EXPECT_TRUE(eject->isEnabled());
+    EXPECT_GT(disabledInk - darkestInk(), 60);
+    eject->click();
+    EXPECT_FALSE(eject->isEnabled());
+    EXPECT_NE(eject->text(), title);
+    controller.ejectDeviceWithState(1);
+    EXPECT_EQ(eject->text(), title);
+    EXPECT_FALSE(eject->isEnabled());
 }
 
 // The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
@@ -110,6 +141,16 @@ TEST_F(QFXMainControllerTest, TheMemoryFigureAndItsUnitAreOneSpaceApart)
     const int unitStart = unit->x() + unit->contentsRect().left();
     EXPECT_NEAR(unitStart - figureEnd, metrics.horizontalAdvance(QLatin1Char(' ')), 1);
     window.hide();
+}
+
+TEST(InformationWindows, TakeTheirContentsSizeWideEnoughForTheTitleAndWithinTheScreen)
+{
+    const QRect screen(0, 0, 1366, 768);
+    // A one-line version view under a longer title widens to the title and its buttons.
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(211, 74), 190, screen), QSize(350, 74));
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(760, 520), 120, screen), QSize(760, 520));
+    // A licence taller than the screen stops short of it and scrolls.
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(1400, 900), 120, screen), QSize(1286, 688));
 }
 
 TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)

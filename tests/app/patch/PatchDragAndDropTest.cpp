@@ -177,6 +177,47 @@ TEST_F(PatchDragAndDropTest, FourFilesOnRow28FillTheLastTwoSlotsAndAnOwnFileRefu
     EXPECT_FALSE(over(pool->viewport(), poolRow(a), mixed.get()));
 }
 
+TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerDragAndCopiedOffTheMainThread)
+{
+    const auto dropped = files({"/m/F1.qptc", "/m/notes.txt", "/m/F2.qptc"});
+    // Entering, moving, leaving and coming back: the files are checked once.
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    leave(pool->viewport());
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    EXPECT_TRUE(over(list->viewport(), listRow(3), dropped.get()));
+    leave(list->viewport());
+    EXPECT_TRUE(over(list->viewport(), listRow(3), dropped.get()));
+    leave(list->viewport());
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    // One pass of the pool's check and one of the list's over the three files.
+    EXPECT_EQ(coordinator.patchFileChecks, 6);
+
+    coordinator.holdCopies = true;
+    EXPECT_TRUE(drop(pool->viewport(), poolRow(a), dropped.get()));
+    // Read, and waiting for the copies: the tree is as it was and the pool says it is working.
+    EXPECT_EQ(screen->structureData().size(), 3u);
+    EXPECT_TRUE(screen->isPatchPoolWorking());
+    processEventsUntil([&] { return screen->patchPoolIndicator()->isVisible(); });
+    EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
+    coordinator.runHeldCopies();
+    const auto& tree = screen->structureData();
+    ASSERT_EQ(tree.size(), 4u);
+    const auto made = std::find_if(tree.begin(), tree.end(), [&](const Node& node) {
+        return node->isGroup && node != g && node != backup;
+    });
+    ASSERT_NE(made, tree.end());
+    ASSERT_EQ((*made)->childDirectories.size(), 2u);
+    EXPECT_EQ((*made)->childDirectories[0]->name, "F1");
+    EXPECT_EQ((*made)->childDirectories[1]->name, "F2");
+    EXPECT_FALSE(screen->isPatchPoolWorking());
+    EXPECT_FALSE(screen->patchPoolIndicator()->isVisible());
+
+    // The next drag of the same files is checked afresh.
+    const int before = coordinator.patchFileChecks;
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, before + 3);
+}
+
 TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)
 {
     bool overGroup = false, overBackup = true;

@@ -311,6 +311,51 @@ TEST_F(PatchScreenMenus, DeletingTakesEachIndexJustBeforeItsRemovalAndOneRecord)
     EXPECT_EQ(topNames(), (std::vector<std::string>{"T0", "T1", "T2", "T3", "T4"}));
 }
 
+TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce)
+{
+    load(5);
+    appDelegate.setDeviceConnected(true);
+    const Node group = groupNode("G", patchNodes("g", 3));
+    setPool({group, patchNode("X"), patchNode("Y"), patchNode("Z")}, {0});
+    coordinator.poolWarningAsks.clear();
+    selectPool({1, 2, 4, 6});  // g0, g1, X and Z
+    screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"G", "Y"}));
+    // What went took its warnings with it.
+    EXPECT_TRUE(coordinator.poolWarningAsks.empty());
+
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"G", "X", "Y", "Z"}));
+    ASSERT_EQ(coordinator.poolWarningAsks.size(), 1u);
+    std::vector<std::string> judged;
+    for (const auto& node : coordinator.poolWarningAsks[0]) judged.push_back(node->name.value_or(""));
+    std::sort(judged.begin(), judged.end());
+    EXPECT_EQ(judged, (std::vector<std::string>{"X", "Z", "g0", "g1"}));
+}
+
+TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowWhenTheirCopiesAreDone)
+{
+    load(10);
+    appDelegate.setDeviceConnected(true);
+    setPool({patchNode("Top")});
+    coordinator.poolWarningAsks.clear();
+    coordinator.holdCopies = true;
+    selectPool({0});
+    selectList({2, 3});
+    screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top"}));
+    EXPECT_EQ(records(), 0u);
+    ASSERT_EQ(coordinator.heldCopies.size(), 1u);
+
+    coordinator.runHeldCopies();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "P3", "P2"}));
+    EXPECT_EQ(records(), 1u);
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{1, 2}));
+    // Only the two new patches are judged.
+    ASSERT_EQ(coordinator.poolWarningAsks.size(), 1u);
+    EXPECT_EQ(coordinator.poolWarningAsks[0].size(), 2u);
+}
+
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)
 {
     load(5);

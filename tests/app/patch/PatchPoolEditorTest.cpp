@@ -1,21 +1,22 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
-#include "app/patch/PatchPoolEditor.h"
 #include <QLabel>
 #include <QPushButton>
 
+#include <cerrno>
+#include <optional>
+
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/dialogs/UpdateInformationView.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
-#include "support/app/TestApplication.h"
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
 #include "support/app/FakePatchNeighbours.h"
+#include "support/app/TestApplication.h"
 
 namespace {
 
@@ -106,7 +107,7 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
     };
     const Case cases[] = {
         {"unchanged", false, "P1", true, 0, false, ""},
-        {"empty", false, "", true, 0, false, "Patch_InvalidPatchName"},
+        {"empty", false, "", true, 0, false, "Patch_EmptyPatchName"},
         {"patch", false, "Lead", true, 0, true, ""},
         {"rewrite failed", false, "Lead", false, 0, false, "Patch_CanNotEditPatchItem P1"},
         {"group", true, "Leads", true, 0, true, ""},
@@ -242,6 +243,10 @@ TEST_F(PatchPoolEditorTest, AFailedCopyIsToldWithItsReason)
         messages.clear();
         editor().addBackUpPatchItemAtIndexs({1}, nullptr, true);
         EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description;
+        // The same when the copy is made off the main thread.
+        messages.clear();
+        editor().addBackUpPatchItemAtIndexs({1}, nullptr, true, [](PatchPoolEditor::Nodes) {});
+        EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description << ", off the main thread";
     }
 }
 
@@ -355,3 +360,62 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
 }
 
 }  // namespace
+
+// ---- saves whose copies are made off the main thread ----
+
+TEST_F(PatchPoolEditorTest, ACopyMadeLaterChangesTheTreeOnlyWhenDoneAndWhereTheTargetIsThen)
+{
+    coordinator.holdCopies = true;
+    coordinator.failingCopies = {"R1"};
+    coordinator.incompatibleFiles = {"R2"};
+    const Node target = patchNode("T", "/root/Temp/Local");
+    tree = {target};
+    auto e = editor();
+    std::optional<std::vector<Node>> added;
+    e.addBackUpPatchItemAtIndexs({0, 1, 2}, target, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"T"}));
+    EXPECT_TRUE(actions.empty());
+    EXPECT_FALSE(added);
+
+    // The user goes on while the files are copied: the target moves down one.
+    tree.insert(tree.begin(), patchNode("New", "/root/Temp/Local"));
+    coordinator.runHeldCopies();
+    ASSERT_TRUE(added);
+    // One place for all, each later patch before the earlier ones; the failed copy told and left out.
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"New", "T", "R2", "R0"}));
+    EXPECT_EQ(names(*added), (std::vector<std::string>{"R0", "R2"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItem R1"}));
+    EXPECT_EQ(tree[3]->patchItem()->path, "/root/Temp/Local/R0.qptc");
+    EXPECT_FALSE(tree[3]->isIncompatible);
+    EXPECT_TRUE(tree[2]->isIncompatible);  // marked from its copy
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 2u);
+    EXPECT_EQ(poolChanged, 1);
+}
+
+TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)
+{
+    coordinator.holdCopies = true;
+    const Node group = groupNode("G", {patchNode("g0", "/root/Temp/Local/G")});
+    tree = {group};
+    std::optional<std::vector<Node>> added;
+    {
+        auto e = editor();
+        e.insertBackUpPatchForPatchItemAtIndexs({3}, group, 0, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
+        // The group is deleted before the copy lands: nothing goes into it, nothing is recorded.
+        tree.clear();
+        coordinator.runHeldCopies();
+        ASSERT_TRUE(added);
+        EXPECT_TRUE(added->empty());
+        EXPECT_EQ(group->childDirectories.size(), 1u);
+        EXPECT_TRUE(actions.empty());
+
+        added.reset();
+        e.createNewGroupWithPatchIndexs({1, 2}, nullptr, true, [&](const Node& made) { added = std::vector<Node>{made}; });
+    }
+    // The screen (and its editor) went before the copies were made: nothing runs.
+    coordinator.runHeldCopies();
+    EXPECT_FALSE(added);
+    EXPECT_TRUE(tree.empty());
+    EXPECT_TRUE(actions.empty());
+}

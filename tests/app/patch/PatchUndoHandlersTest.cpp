@@ -66,7 +66,13 @@ protected:
         c.showMessage = [this](const std::string& key, const std::optional<std::string>& argument) {
             log.push_back("info " + key + (argument ? " " + *argument : std::string()));
         };
-        c.reloadPool = [this] { log.push_back("reloadPool"); };
+        // The nodes whose warnings are judged again, by name.
+        c.reloadPool = [this](const PatchUndoHandlers::Nodes& touched) {
+            std::string text = "reloadPool";
+            for (std::size_t i = 0; i < touched.size(); ++i)
+                text += (i == 0 ? " " : ",") + touched[i]->name.value_or("?");
+            log.push_back(text);
+        };
         c.clearPoolSelection = [this] { log.push_back("clearPoolSelection"); };
         c.reloadList = [this] { log.push_back("reloadList"); };
         c.reloadListRow = [this](std::uint64_t row) { log.push_back("reloadRow " + std::to_string(row)); };
@@ -177,7 +183,7 @@ TEST_F(PatchUndoHandlersTest, PoolPatchNameUndoOnlyWhereTheRecordLeftIt)
     handlers().undo(*action);
     EXPECT_EQ(moved->name, "Old");
     EXPECT_EQ(moved->patchItem()->patchName, "Old");
-    EXPECT_EQ(log, (CallLog{"editFilePatch Old|", "reloadPool"}));
+    EXPECT_EQ(log, (CallLog{"editFilePatch Old|", "reloadPool Old"}));
 }
 
 TEST_F(PatchUndoHandlersTest, GroupNameUndoRenamesTheFolderEvenForACaseChange)
@@ -219,7 +225,7 @@ TEST_F(PatchUndoHandlersTest, PoolPropertySheetUndo)
     handlers().undo(*textAction(6, node, "Old", "New", "OldC", "NewC"));
     EXPECT_EQ(node->name, "Old");
     EXPECT_EQ(node->patchItem()->patchComment, "OldC");
-    EXPECT_EQ(log, (CallLog{"editFilePatch Old|OldC", "reloadPool"}));
+    EXPECT_EQ(log, (CallLog{"editFilePatch Old|OldC", "reloadPool Old"}));
 
     log.clear();
     coordinator.editSucceeds = false;
@@ -402,8 +408,9 @@ TEST_F(PatchUndoHandlersTest, DeletionsComeBackInReverseAtTheirIndexes)
     EXPECT_EQ(names(tree), (std::vector<std::string>{"G", "Top", "Grp"}));
     EXPECT_EQ(names(g->childDirectories), (std::vector<std::string>{"A", "B", "C"}));
     EXPECT_EQ(b->patchItem()->path, "/root/Temp/Local/B.qptc");
-    EXPECT_EQ(log, (CallLog{"undoPatchGroup Grp", "reloadPool", "undoPatchItem Top in -", "reloadPool",
-                            "undoPatchItem B in G", "reloadPool", "reloadPool"}));
+    // One reload for the whole deletion, judging only what came back.
+    EXPECT_EQ(log, (CallLog{"undoPatchGroup Grp", "undoPatchItem Top in -", "undoPatchItem B in G",
+                            "reloadPool Grp,Top,B"}));
 }
 
 TEST_F(PatchUndoHandlersTest, DeletionFailuresAndIndexes)
@@ -418,19 +425,19 @@ TEST_F(PatchUndoHandlersTest, DeletionFailuresAndIndexes)
     };
     const Case cases[] = {
         {"group patch at the end", [](Node& g) { return std::make_shared<DeleteAction>(patchNode("P"), g, 1, 0); }, {},
-         {"G", "T"}, {"x", "P"}, {"undoPatchItem P in G", "reloadPool"}},
+         {"G", "T"}, {"x", "P"}, {"undoPatchItem P in G", "reloadPool P"}},
         {"group patch past the end", [](Node& g) { return std::make_shared<DeleteAction>(patchNode("P"), g, 2, 0); }, {},
          {"G", "T"}, {"x"}, {"info Patch_RestorePatchInGroupOutOfRange", "reloadPool"}},
         {"group patch failing", [](Node& g) { return std::make_shared<DeleteAction>(patchNode("P"), g, 0, 0); }, {"P"},
          {"G", "T"}, {"x"}, {"undoPatchItem P in G", "info Patch_RestorePatchInGroupFailed P", "reloadPool"}},
         {"top patch at the end", [](Node&) { return std::make_shared<DeleteAction>(patchNode("P"), nullptr, 2, 0); }, {},
-         {"G", "T", "P"}, {"x"}, {"undoPatchItem P in -", "reloadPool"}},
+         {"G", "T", "P"}, {"x"}, {"undoPatchItem P in -", "reloadPool P"}},
         {"top patch past the end", [](Node&) { return std::make_shared<DeleteAction>(patchNode("P"), nullptr, 3, 0); }, {},
          {"G", "T"}, {"x"}, {"info Patch_RestoreSinglePatchOutOfRange"}},
         {"top patch failing", [](Node&) { return std::make_shared<DeleteAction>(patchNode("P"), nullptr, 0, 0); }, {"P"},
          {"G", "T"}, {"x"}, {"undoPatchItem P in -", "info Patch_RestoreSinglePatchFailed P"}},
         {"group at the start", [](Node&) { return std::make_shared<DeleteAction>(groupNode("N"), nullptr, 0, 1); }, {},
-         {"N", "G", "T"}, {"x"}, {"undoPatchGroup N", "reloadPool"}},
+         {"N", "G", "T"}, {"x"}, {"undoPatchGroup N", "reloadPool N"}},
         {"group past the end", [](Node&) { return std::make_shared<DeleteAction>(groupNode("N"), nullptr, 3, 1); }, {},
          {"G", "T"}, {"x"}, {"info Patch_RestorePatchGroupOutOfRange", "reloadPool"}},
         {"group failing", [](Node&) { return std::make_shared<DeleteAction>(groupNode("N"), nullptr, 1, 1); }, {"N"},

@@ -5,6 +5,7 @@
 #include <functional>
 #include <set>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,15 @@ public:
 
     // editFilePatch answers this.
     bool editSucceeds = true;
+    // The comment a successful edit reads back from the file, when it differs from the one written.
+    std::optional<std::string> storedComment;
     // What each write was handed, in call order.
     std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
 
     bool editFilePatch(PatchItem& item) override
     {
         log_.push_back("editFilePatch " + item.patchName + "|" + item.patchComment);
+        if (editSucceeds && storedComment) item.patchComment = *storedComment;
         return editSucceeds;
     }
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
@@ -58,6 +62,28 @@ public:
     void updatePatchWarningWithPatchItem(PatchItem& item) override { log_.push_back("updateWarning " + item.patchName); }
     void updatePatchWarningInPatchList(const PatchItems&) override { log_.push_back("updatePatchWarningInPatchList"); }
     void updatePatchWarningInPatchPool(const Tree&) override { log_.push_back("updatePatchWarningInPatchPool"); }
+    // Every pass of the pool's warnings off the main thread, with the nodes it was asked for.
+    std::vector<Tree> poolWarningAsks;
+    void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied) override
+    {
+        poolWarningAsks.push_back(pool);
+        PatchCoordinator::updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+    }
+    // While set, copies asked for off the main thread wait here until the test runs them.
+    bool holdCopies = false;
+    std::vector<std::function<void()>> heldCopies;
+    void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override
+    {
+        auto run = [this, copies, done = std::move(done)] { PatchCoordinator::writeFilePatchesLater(copies, done); };
+        if (holdCopies) heldCopies.push_back(std::move(run));
+        else run();
+    }
+    void runHeldCopies()
+    {
+        auto held = std::move(heldCopies);
+        heldCopies.clear();
+        for (auto& run : held) run();
+    }
 
     // ---- files crossing by drag and drop: patch files are the paths ending in ".qptc" ----
     std::string application = "/home/u/.local/share/PEXO Rigmora";
@@ -74,8 +100,11 @@ public:
     std::vector<InfoWrite> infoWrites;
 
     std::string applicationFolder() override { return application; }
+    // How many times a file was checked for a patch.
+    int patchFileChecks = 0;
     bool checkFilePatchWithfilePath(const std::string& path) override
     {
+        ++patchFileChecks;
         return std::filesystem::path(path).extension() == ".qptc";
     }
     bool isPatchFileIncompatibleWithPath(const std::string& path) override

@@ -18,15 +18,23 @@ inline Bytes marker(std::uint8_t mark, std::uint8_t id)
     return r;
 }
 
-inline Bytes effect(const std::string& name, const std::string& version, bool favourite, bool loaded, std::uint8_t t0)
+// An effect record of any type, kept in the file's little-endian order.
+inline Bytes effectOfType(const std::string& name, const std::string& version, bool favourite, bool loaded,
+                          std::uint32_t type)
 {
     OKVQFXInformation info;
     info.setNameQFX(name);
     info.setVersionQFX(version);
     info.setFavoriteQFX(favourite);
     info.setIsLoadedQFX(loaded);
-    info.setType({t0, 0x01, 0x00, 0x0B});
+    info.setType({static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8),
+                  static_cast<std::uint8_t>(type >> 16), static_cast<std::uint8_t>(type >> 24)});
     return info.getByteData();
+}
+
+inline Bytes effect(const std::string& name, const std::string& version, bool favourite, bool loaded, std::uint8_t t0)
+{
+    return effectOfType(name, version, favourite, loaded, 0x0B000100U | t0);
 }
 
 }  // namespace effectlist

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The answer of a check over the files a drag from another program carries, taken once per drag: moving
+// over a view, or entering it again, reads none of the files a second time. The drag is known by its
+// files, so a later drag of other files is checked afresh.
+class DroppedFilesCheck {
+public:
+    using Check = std::function<std::int64_t(const std::vector<std::string>& paths)>;
+
+    std::int64_t answer(const std::vector<std::string>& paths, const Check& check)
+    {
+        if (!checked_ || paths != paths_) {
+            paths_ = paths;
+            answer_ = check(paths_);
+            checked_ = true;
+        }
+        return answer_;
+    }
+    // The drag has ended: its files may change before the next one.
+    void forget()
+    {
+        checked_ = false;
+        paths_.clear();
+    }
+
+private:
+    std::vector<std::string> paths_;
+    std::int64_t answer_ = 0;
+    bool checked_ = false;
+};

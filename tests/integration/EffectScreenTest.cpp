@@ -1,0 +1,188 @@
+// The effect screen end to end: an effect updated at the connection, loaded, deleted, made a favourite
+// and recovered, each held by the unit's list and files, and all of it still there after a reconnection.
+
+#include <QAction>
+#include <QTableView>
+
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "DemoCatalogue.h"
+#include "DemoUnit.h"
+#include "EffectTour.h"
+#include "ProgramRig.h"
+#include "WindowGestures.h"
+#include "app/effect/EffectListModel.h"
+#include "device/formats/OKVEffect.h"
+#include "library/models/EffectItem.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const DemoCatalogue::Effect& effectNamed(const std::string& name)
+{
+    for (const DemoCatalogue::Effect& effect : DemoCatalogue::models().front().effects)
+        if (effect.name == name) return effect;
+    throw std::logic_error("no such effect: " + name);
+}
+
+std::string fileOf(const std::string& name) { return DemoCatalogue::typeText(effectNamed(name).type) + ".QF2"; }
+
+// The row of the effect list showing the effect, as the screen holds it.
+std::shared_ptr<EffectItem> shownEffect(QWidget& window, const std::string& name)
+{
+    auto* table = window.findChild<QTableView*>(QStringLiteral("EffectTable"));
+    auto* model = table != nullptr ? qobject_cast<EffectListModel*>(table->model()) : nullptr;
+    if (model == nullptr) return nullptr;
+    for (int row = 0; row < model->rowCount(); ++row)
+        if (auto item = model->itemAtRow(row); item && item->effectName == name) return item;
+    return nullptr;
+}
+
+// The version the module file on the unit carries; empty when the unit lacks the file.
+std::string versionOnUnit(DemoUnit& unit, const std::string& name)
+{
+    const auto file = unit.unit().files().file(fileOf(name));
+    const auto header = file ? OKVEffect::initWithData(*file) : std::nullopt;
+    return header ? header->version() : std::string();
+}
+
+bool holdsFile(DemoUnit& unit, const std::string& name) { return unit.unit().files().file(fileOf(name)).has_value(); }
+
+// The unit's list and files as the four edits below leave them.
+void expectEditsOnTheUnit(DemoUnit& unit)
+{
+    const DemoCatalogue::Effect& updated = DemoCatalogue::updatedEffect();
+    EXPECT_EQ(unit.effectVersion(updated.type), updated.version);
+    EXPECT_EQ(versionOnUnit(unit, updated.name), updated.version);
+    EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kLoadedEffect).type), std::optional<bool>(true));
+    EXPECT_TRUE(holdsFile(unit, EffectTour::kLoadedEffect));
+    EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kDeletedEffect).type), std::optional<bool>(false));
+    EXPECT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect));
+    EXPECT_EQ(unit.isEffectFavourite(effectNamed("Overdrive").type), std::optional<bool>(true));
+    EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(true));
+    EXPECT_TRUE(holdsFile(unit, "HallReverb"));
+}
+
+void expectEditsOnTheScreen(QWidget& window)
+{
+    const auto deleted = shownEffect(window, EffectTour::kDeletedEffect);
+    ASSERT_TRUE(deleted);
+    EXPECT_TRUE(deleted->isDeleted);
+    const auto favourite = shownEffect(window, "Overdrive");
+    ASSERT_TRUE(favourite);
+    EXPECT_TRUE(favourite->isFavourite);
+    for (const char* loaded : {EffectTour::kLoadedEffect, "HallReverb"}) {
+        const auto item = shownEffect(window, loaded);
+        ASSERT_TRUE(item) << loaded;
+        EXPECT_FALSE(item->isDeleted) << loaded;
+    }
+    const auto updated = shownEffect(window, DemoCatalogue::updatedEffect().name);
+    ASSERT_TRUE(updated);
+    EXPECT_EQ(updated->effectVersion, DemoCatalogue::updatedEffect().version);
+}
+
+}  // namespace
+
+TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        // The unit's outdated effect was updated at the connection, on the unit too.
+        EXPECT_TRUE(rig.updateNoticeSeen());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return versionOnUnit(unit, DemoCatalogue::updatedEffect().name) == DemoCatalogue::updatedEffect().version;
+        }));
+
+        EffectTour::loadEffect(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.isEffectLoaded(effectNamed(EffectTour::kLoadedEffect).type) == std::optional<bool>(true);
+        }));
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            if (!EffectTour::menuShown()) EffectTour::openMenu(window);
+            return EffectTour::menuShown();
+        }, 10s));
+        EffectTour::askToDelete(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
+        EffectTour::confirmDelete(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !holdsFile(unit, EffectTour::kDeletedEffect); }));
+
+        // Each menu item asks first; its OK goes ahead.
+        const auto useMenuOf = [&](const char* name, void (*click)(QWidget&)) {
+            ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, name);
+                return EffectTour::menuShown();
+            }, 10s)) << name;
+            click(window);
+            ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s)) << name;
+            EffectTour::confirmDelete(window);
+        };
+        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(true);
+        }));
+        // The listed effect the unit does not hold is recovered from the pool's copy.
+        useMenuOf("HallReverb", EffectTour::askToDelete);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return holdsFile(unit, "HallReverb"); }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.isEffectLoaded(effectNamed("HallReverb").type) == std::optional<bool>(true);
+        }));
+        expectEditsOnTheUnit(unit);
+        expectEditsOnTheScreen(window);
+
+        const std::size_t readsBefore = unit.patchRequests();
+        WindowGestures::clickButton(window, "ejectButton");
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.patchRequests() >= readsBefore + static_cast<std::size_t>(unit.patchCount()) &&
+                   rig.connectedAndRead();
+        }));
+        // Nothing is outdated any more: the notice stays away, and every edit is where it was.
+        ProgramRig::settle(3s);
+        EXPECT_FALSE(EffectTour::updateNoticeShown());
+        expectEditsOnTheUnit(unit);
+        expectEditsOnTheScreen(window);
+
+        // The favourite taken back, and an effect's properties shown and closed.
+        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(false);
+        }));
+        EffectTour::showProperties(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::propertiesShown, 10s));
+        EffectTour::closeProperties(window);
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return !EffectTour::propertiesShown(); }, 10s));
+    });
+}
+
+TEST(EffectScreen, AFullUnitTakesNoFurtherEffectAndSaysSo)
+{
+    // Room for the five effects its list already names.
+    ProgramRig rig(ProgramRig::Options{false, DemoUnit::kListedEffects});
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        // The deleted one first: a recover needs room too.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, "HallReverb");
+            return EffectTour::menuShown();
+        }, 10s));
+        EffectTour::askToDelete(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
+        EffectTour::confirmDelete(window);
+        EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+        ProgramRig::settle(1s);
+        EXPECT_FALSE(holdsFile(unit, "HallReverb"));
+        EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(false));
+        const auto shown = shownEffect(window, "HallReverb");
+        ASSERT_TRUE(shown);
+        EXPECT_TRUE(shown->isDeleted);
+    });
+}

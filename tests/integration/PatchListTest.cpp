@@ -1,0 +1,123 @@
+// The device list end to end: the unit's patches read into the list, names and comments edited in place
+// and held by the unit.
+
+#include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+#include "DemoUnit.h"
+#include "MenuTour.h"
+#include "ProgramRig.h"
+#include "WindowGestures.h"
+#include "app/patch/PatchPropertyViewController.h"
+
+using namespace std::chrono_literals;
+using Gestures = WindowGestures;
+
+TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        for (int slot = 0; slot < unit.patchCount(); ++slot) {
+            EXPECT_EQ(Gestures::patchListText(slot, 1).toStdString(), unit.patchNameAt(slot).value_or("?")) << slot;
+            EXPECT_EQ(Gestures::patchListText(slot, 2).toStdString(), unit.patchCommentAt(slot).value_or("?")) << slot;
+        }
+
+        QWidget& window = rig.window();
+        window.activateWindow();
+        Gestures::doubleClickPatchList(window, 1, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("New Name"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "New Name"; }));
+        EXPECT_EQ(Gestures::patchListText(1, 1), QStringLiteral("New Name"));
+
+        Gestures::doubleClickPatchList(window, 2, 2);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Another comment"));
+        Gestures::patchList(window)->setFocus();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Another comment"; }));
+        EXPECT_EQ(Gestures::patchListText(2, 2), QStringLiteral("Another comment"));
+        // The neighbours are untouched.
+        EXPECT_EQ(unit.patchNameAt(0), Gestures::patchListText(0, 1).toStdString());
+        EXPECT_EQ(unit.patchNameAt(3), Gestures::patchListText(3, 1).toStdString());
+    });
+}
+
+TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::openPatchSheet(window);
+            return MenuTour::patchSheetShown();
+        }, 10s));
+        PatchPropertyViewController* sheet = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* found = top->findChild<PatchPropertyViewController*>(); found && found->isVisible()) sheet = found;
+        ASSERT_NE(sheet, nullptr);
+        // The name typed over, a key at a time, through the name rule.
+        sheet->patchNameTextField()->setFocus();
+        sheet->patchNameTextField()->selectAll();
+        for (const QChar ch : QStringLiteral("Sheet Name")) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(sheet->patchNameTextField(), &press);
+        }
+        ASSERT_TRUE(sheet->saveButton()->isEnabled());
+        sheet->saveButton()->click();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(MenuTour::kListRow) == "Sheet Name"; }));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Sheet Name"));
+        EXPECT_FALSE(MenuTour::patchSheetShown());
+    });
+}
+
+TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesTakeIt)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        const std::string comment = unit.patchCommentAt(4).value_or("?");
+
+        // Kana committed by an input method go in as Latin letters; an emoji goes nowhere.
+        Gestures::doubleClickPatchList(window, 3, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        for (const char* committed : {"\xF0\x9F\x8E\xB8", "\xE3\x81\x8B\xE3\x81\x8D"}) {
+            QInputMethodEvent event;
+            event.setCommitString(QString::fromUtf8(committed));
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        }
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "kaki"; }));
+        EXPECT_EQ(Gestures::patchListText(3, 1), QStringLiteral("kaki"));
+
+        // A pasted megabyte never reaches the comment, the list or the unit.
+        Gestures::doubleClickPatchList(window, 4, 2);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        auto* editor = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget());
+        QApplication::clipboard()->setText(QString(1 << 20, QLatin1Char('m')));
+        Gestures::type({}, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(editor->toPlainText().toStdString(), comment);
+        Gestures::patchList(window)->setFocus();
+        ProgramRig::waitUntil([] { return false; }, 500ms);
+        EXPECT_EQ(unit.patchCommentAt(4), comment);
+        EXPECT_EQ(Gestures::patchListText(4, 2).toStdString(), comment);
+    });
+}

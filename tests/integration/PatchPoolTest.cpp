@@ -1,0 +1,173 @@
+// The patch pool end to end: its edits reach the working copy on disk at once and the saved library at
+// the program's end, and an undo puts a deleted patch back.
+
+#include <QApplication>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "DemoCatalogue.h"
+#include "DemoPool.h"
+#include "DragTour.h"
+#include "DemoUnit.h"
+#include "MenuTour.h"
+#include "PoolTour.h"
+#include "ProgramRig.h"
+#include "UndoTour.h"
+#include "WindowGestures.h"
+#include "support/library/LibraryFiles.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
+
+bool holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
+{
+    ProgramRig rig;
+    std::vector<std::string> savedFromUnit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const fs::path local = rig.root() / "Temp" / "Local";
+
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            const auto names = ProgramRig::patchNamesIn(local);
+            return holds(names, PoolTour::kRenamedTo) && !holds(names, PoolTour::kRenamedFrom);
+        }, 10s));
+
+        for (int slot = 0; slot < 3; ++slot) savedFromUnit.push_back(rig.unit().patchNameAt(slot).value_or("?"));
+        PoolTour::saveDeviceRowsIntoGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::rowsSaved, 10s));
+        const fs::path group = ProgramRig::folderNamed(local, DemoPool::kGroupName);
+        ASSERT_FALSE(group.empty());
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            const auto names = ProgramRig::patchNamesIn(group);
+            return std::all_of(savedFromUnit.begin(), savedFromUnit.end(), [&](const auto& n) { return holds(names, n); }) &&
+                   holds(names, "Intro") && names.size() == 6;
+        }, 10s)) << testing::PrintToString(ProgramRig::patchNamesIn(group));
+
+        PoolTour::createGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return !ProgramRig::folderNamed(local, "New Patch Group 1").empty(); }, 10s));
+
+        PoolTour::movePatchIntoGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            return holds(ProgramRig::patchNamesIn(group), PoolTour::kMovedPatch) &&
+                   !holds(ProgramRig::patchNamesIn(local), PoolTour::kMovedPatch);
+        }, 10s));
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenu(window);
+            return MenuTour::patchDeleted();
+        }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return !holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s));
+        UndoTour::undoFromPopover(window);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchDeleted(); }, 10s));
+    });
+
+    // What the program saved as it ended is the library the next run opens.
+    const fs::path pool = rig.root() / "QFXMacApplication" / "Patch" / "Pool";
+    const auto top = ProgramRig::patchNamesIn(pool);
+    EXPECT_TRUE(holds(top, PoolTour::kRenamedTo)) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
+    EXPECT_FALSE(holds(top, PoolTour::kMovedPatch));
+    const auto group = ProgramRig::patchNamesIn(ProgramRig::folderNamed(pool, DemoPool::kGroupName));
+    EXPECT_TRUE(holds(group, PoolTour::kMovedPatch)) << testing::PrintToString(group);
+    for (const auto& name : savedFromUnit) EXPECT_TRUE(holds(group, name)) << name;
+    EXPECT_FALSE(ProgramRig::folderNamed(pool, "New Patch Group 1").empty());
+}
+
+TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)
+{
+    ProgramRig rig;
+    const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const fs::path local = rig.root() / "Temp" / "Local";
+
+        // A name another group has is refused, and said so; both folders stay as they were.
+        PoolTour::createGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
+        PoolTour::renameItem(window, DemoPool::kGroupName, "New Patch Group 1");
+        EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+        ProgramRig::closeInformation();
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return !ProgramRig::informationShown(); }, 10s));
+        EXPECT_TRUE(PoolTour::showsTopLevel(DemoPool::kGroupName));
+        EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, DemoPool::kGroupName)), groupPatches);
+        EXPECT_TRUE(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "New Patch Group 1")).empty());
+
+        // The refused name's editor may still be closing: the rename is typed again until it lands.
+        bool renamed = false;
+        for (int attempt = 0; attempt < 5 && !renamed; ++attempt) {
+            PoolTour::renameItem(window, DemoPool::kGroupName, "Encore");
+            renamed = ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Encore"); }, 2s);
+        }
+        ASSERT_TRUE(renamed);
+        EXPECT_TRUE(ProgramRig::folderNamed(local, DemoPool::kGroupName).empty());
+        EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "Encore")), groupPatches);
+
+        // Another program handed the group takes a folder of its patches.
+        const auto handed = DragTour::dragPoolItemsOut(window, {"Encore"});
+        ASSERT_EQ(handed.size(), 1U);
+        EXPECT_EQ(ProgramRig::patchNamesIn(handed.front()), groupPatches);
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenuOf(window, "Encore");
+            return !PoolTour::showsTopLevel("Encore");
+        }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return ProgramRig::folderNamed(local, "Encore").empty(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s));
+        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Encore"); }, 10s));
+        EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "Encore")), groupPatches);
+
+        // Files from a file manager: one for this unit, one for another generation.
+        const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
+        const std::string outside = (rig.scratch() / "Outside.qptc").string();
+        const std::string foreign = (rig.scratch() / "Foreign.qptc").string();
+        ASSERT_TRUE(writeFile(outside, library_files::patchFile("Outside", {type})));
+        ASSERT_TRUE(writeFile(foreign, library_files::patchFile("Foreign", {type}, 2)));
+        DragTour::dropFilesOnList(window, {outside}, 30);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(30) == "Outside"; }));
+        EXPECT_EQ(WindowGestures::patchListText(30, 1), QStringLiteral("Outside"));
+        const auto before = unit.patchNameAt(31);
+        DragTour::dropFilesOnList(window, {foreign}, 31);
+        ProgramRig::settle(2s);
+        EXPECT_EQ(unit.patchNameAt(31), before);
+        DragTour::dropFilesOnPool(window, {outside});
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Outside"); }, 10s));
+        EXPECT_TRUE(fs::exists(outside));
+    });
+}

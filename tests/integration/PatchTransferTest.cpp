@@ -1,0 +1,156 @@
+// Patches to and from the unit end to end: pool patches dropped on the list (one, then several), list
+// rows reordered, Backup All, Restore All and its undo, each held by the unit's slots and the files.
+
+#include <QApplication>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "DemoPool.h"
+#include "DemoUnit.h"
+#include "DragTour.h"
+#include "ProgramRig.h"
+#include "UndoTour.h"
+#include "WindowGestures.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> unitNames(DemoUnit& unit, int from, int to)
+{
+    std::vector<std::string> names;
+    for (int slot = from; slot < to; ++slot) names.push_back(unit.patchNameAt(slot).value_or("?"));
+    return names;
+}
+
+std::vector<std::string> listNames(int from, int to)
+{
+    std::vector<std::string> names;
+    for (int row = from; row < to; ++row) names.push_back(WindowGestures::patchListText(row, 1).toStdString());
+    return names;
+}
+
+// A patch changed on the unit itself, so its first slots no longer match the seeded backup's.
+bool changeSlotOneOnTheUnit(DemoUnit& unit)
+{
+    unit.editOnUnit(1, "On Unit", "Changed on the unit");
+    return ProgramRig::waitUntil([] { return WindowGestures::patchListText(1, 1) == QStringLiteral("On Unit"); });
+}
+
+}  // namespace
+
+TEST(PatchTransfer, PoolPatchesDroppedOnTheListAndRowsReorderedAreWrittenToTheirSlots)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+
+        // One patch: its slot only.
+        const auto around = unitNames(unit, 9, 12);
+        DragTour::dropPoolItemsOnList(window, {"Warm Pad"}, 10);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(10) == "Warm Pad"; }));
+        EXPECT_EQ(unit.patchNameAt(9), around[0]);
+        EXPECT_EQ(unit.patchNameAt(11), around[2]);
+        EXPECT_EQ(listNames(9, 12), unitNames(unit, 9, 12));
+
+        // Several: the slots from the one dropped on, in pool order.
+        DragTour::dropPoolItemsOnList(window, {"Warm Pad", "Octaver"}, 20);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(21) == "Octaver"; }));
+        EXPECT_EQ(unit.patchNameAt(20), "Warm Pad");
+        EXPECT_EQ(listNames(19, 23), unitNames(unit, 19, 23));
+
+        // Two rows moved further down: the unit's slots follow the list.
+        const auto before = listNames(0, 10);
+        DragTour::dropListRowsOnList(window, {2, 3}, 6);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }, 10s));
+        const auto after = listNames(0, 10);
+        EXPECT_TRUE(std::is_permutation(before.begin(), before.end(), after.begin()));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 10) == after; }))
+            << testing::PrintToString(unitNames(unit, 0, 10)) << " vs " << testing::PrintToString(after);
+    });
+}
+
+TEST(PatchTransfer, BackupAllKeepsTheUnitInThePoolAndRestoreAllWritesABackupBackUntilUndone)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(changeSlotOneOnTheUnit(unit));
+        const auto unitBefore = unitNames(unit, 0, unit.patchCount());
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }));
+        // A new folder of the working copy holds every slot of the unit.
+        auto sorted = unitBefore;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            std::error_code error;
+            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
+                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
+            return false;
+        }, 10s));
+
+        // The seeded backup restored: its compatible patches from the first slot, the rest untouched.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::restoreSeededBackup(window);
+            return UndoTour::restoreResultShown();
+        }));
+        const std::vector<std::string> restored{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"};
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == restored; }))
+            << testing::PrintToString(unitNames(unit, 0, 4));
+        EXPECT_EQ(unitNames(unit, 4, unit.patchCount()), std::vector<std::string>(unitBefore.begin() + 4, unitBefore.end()));
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }));
+        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(UndoTour::listUndone));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == listNames(0, 4); }));
+        EXPECT_EQ(listNames(0, 4), std::vector<std::string>(unitBefore.begin(), unitBefore.begin() + 4));
+
+        // The backup dropped on the list restores it the same way.
+        DragTour::dropBackupOnList(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(DragTour::backupRestored));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == restored; }))
+            << testing::PrintToString(unitNames(unit, 0, 4));
+    });
+}
+
+// Quitting while the unit is being written lets the write end, then lets the unit go, then ends.
+// Disabled while Quit still ends the program at once, cutting the write short.
+TEST(PatchTransfer, DISABLED_QuitDuringAWriteLetsTheWriteFinishThenLetsTheUnitGo)
+{
+    ProgramRig rig;
+    std::vector<std::string> atTheEnd;
+    bool letGo = false;
+    rig.atUnitEnd([&](DemoUnit& unit) {
+        atTheEnd = unitNames(unit, 0, 4);
+        letGo = unit.unit().device().requestCount(sim::RequestKey::maker(0x53)) > 0;
+    });
+    rig.runToTheEnd([](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(changeSlotOneOnTheUnit(rig.unit()));
+        // From here on at a MIDI cable's pace: the restore takes seconds.
+        rig.unit().unit().setPacing(3125.0, std::chrono::microseconds(0));
+        const auto requests = rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x45));
+        UndoTour::restoreSeededBackup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x45)) > requests;
+        }));
+        rig.quitFromMenu();
+    });
+    EXPECT_EQ(atTheEnd, (std::vector<std::string>{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"}));
+    EXPECT_TRUE(letGo);
+}

@@ -1,0 +1,215 @@
+#include "ProgramRig.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "DemoCatalogue.h"
+#include "DemoPool.h"
+#include "DemoUnit.h"
+#include "EffectTour.h"
+#include "PoolTour.h"
+#include "WindowGestures.h"
+#include "app/ProgramEnvironment.h"
+#include "app/dialogs/UpdateInformationView.h"
+#include "device/formats/OKVPatch.h"
+#include "platform/bundle/Bundle.h"
+#include "platform/files/ApplicationSupport.h"
+
+namespace {
+
+// The program's statics (the dialog queue, the undo stack, the shared queues) live once per process.
+bool g_ranOnce = false;
+
+}  // namespace
+
+ProgramRig::ProgramRig(Options options) : m_options(options)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    m_folder = std::make_unique<DemoFolder>();
+    m_server = std::make_unique<support::LoopbackServer>();
+    const auto resources = platform::Bundle::locateResources();
+    if (!m_folder->valid()) {
+        m_error = m_folder->error();
+    } else if (!resources) {
+        m_error = "the program's resources folder is missing";
+    } else if (!DemoCatalogue::serve(*m_server, m_folder->scratch())) {
+        m_error = "cannot pack the catalogue's archives";
+    } else if (!m_folder->install(*resources, DemoCatalogue::configurationEntries(*m_server))) {
+        m_error = m_folder->error();
+    } else {
+        m_root = platform::ApplicationSupport::rootFolder();
+        DemoPool::write(m_root, m_error);
+    }
+}
+
+ProgramRig::~ProgramRig() = default;
+
+std::filesystem::path ProgramRig::root() const { return m_root; }
+
+QWidget& ProgramRig::window() { return *WindowGestures::mainWindow(); }
+
+bool ProgramRig::waitUntil(const std::function<bool()>& reached, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!reached()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QEventLoop turn;
+        QTimer::singleShot(10, &turn, &QEventLoop::quit);
+        turn.exec();
+    }
+    return true;
+}
+
+void ProgramRig::settle(std::chrono::milliseconds duration)
+{
+    waitUntil([] { return false; }, duration);
+}
+
+void ProgramRig::dismissUpdateNotice()
+{
+    if (QWidget* window = WindowGestures::mainWindow(); window != nullptr && EffectTour::updateNoticeShown())
+        EffectTour::closeUpdateNotice(*window);
+}
+
+namespace {
+
+UpdateInformationView* shownInformation()
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) continue;
+        if (auto* sheet = top->findChild<UpdateInformationView*>(); sheet && sheet->isVisible()) return sheet;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ProgramRig::informationShown() { return shownInformation() != nullptr; }
+
+void ProgramRig::closeInformation()
+{
+    if (UpdateInformationView* sheet = shownInformation()) sheet->okButton()->click();
+}
+
+bool ProgramRig::connectedAndRead()
+{
+    QWidget* window = WindowGestures::mainWindow();
+    if (window == nullptr || m_unit == nullptr) return false;
+    auto* eject = window->findChild<QPushButton*>(QStringLiteral("ejectButton"));
+    const std::int32_t last = m_unit->patchCount() - 1;
+    QTableView* list = WindowGestures::patchList(*window);
+    return eject != nullptr && eject->isEnabled() && m_unit->patchesRead() &&
+           (list == nullptr || !list->isVisible() ||
+            WindowGestures::patchListText(last, 1).toStdString() == m_unit->patchNameAt(last).value_or("-"));
+}
+
+bool ProgramRig::showPatchScreen()
+{
+    WindowGestures::clickButton(window(), "patchManagerButton");
+    const std::int32_t last = m_unit->patchCount() - 1;
+    return waitUntil([&] {
+        return WindowGestures::patchListText(last, 1).toStdString() == m_unit->patchNameAt(last).value_or("-") &&
+               PoolTour::showsTopLevel(DemoPool::kGroupName);
+    });
+}
+
+std::vector<std::string> ProgramRig::patchNamesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".qptc") continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto patch = OKVPatch::initWithData(bytes);
+        names.push_back(patch ? patch->patchName() : "?");
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::filesystem::path ProgramRig::folderNamed(const std::filesystem::path& parent, const std::string& name)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(parent, error)) {
+        const std::string folder = entry.path().filename().string();
+        if (!entry.is_directory()) continue;
+        if (folder == name) return entry.path();
+        const auto close = folder.find("] ");
+        if (folder.rfind("[", 0) == 0 && close != std::string::npos && folder.substr(close + 2) == name)
+            return entry.path();
+    }
+    return {};
+}
+
+void ProgramRig::quitFromMenu()
+{
+    m_quitAsked = true;
+    if (QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"))) quit->trigger();
+}
+
+void ProgramRig::runToTheEnd(const std::function<void(ProgramRig&)>& body)
+{
+    ASSERT_EQ(m_error, "");
+    EXPECT_EQ(run(body), 0) << m_error;
+}
+
+int ProgramRig::run(const std::function<void(ProgramRig&)>& body)
+{
+    if (g_ranOnce) {
+        m_error = "the program runs once per process: run this tier's tests through ctest";
+        return -1;
+    }
+    g_ranOnce = true;
+    ProgramEnvironment environment;
+    environment.rootFolder = m_root;
+    environment.configuration = platform::Configuration::load(platform::Bundle::main());
+    environment.midiSystem = [this](platform::Dispatch& dispatch) -> std::shared_ptr<platform::MidiSystem> {
+        auto made = std::make_shared<DemoUnit>(dispatch);
+        // 3,125 bytes a second: a MIDI cable's rate.
+        if (m_options.slowUnit) made->unit().setPacing(3125.0, std::chrono::microseconds(0));
+        if (m_options.effectSlots > 0) {
+            SimulatedFileSystem::Information information;
+            information.numOfFiles = m_options.effectSlots;
+            made->unit().files().setInformation(information);
+        }
+        m_unit = made.get();
+        made->setBeforeEnd([this](DemoUnit& unit) {
+            if (m_atUnitEnd) m_atUnitEnd(unit);
+        });
+        return DemoUnit::system(made);
+    };
+    bool bodyRan = false;
+    environment.launched = [&] {
+        QTimer::singleShot(0, qApp, [&] {
+            if (!waitUntil([&] { return connectedAndRead(); }, std::chrono::seconds(60))) {
+                QCoreApplication::exit(1);
+                return;
+            }
+            // The unit's outdated effect is updated at the connection and the notice tells it; a person
+            // reads it and closes it before anything else.
+            m_updateNoticeSeen = waitUntil([] { return EffectTour::updateNoticeShown(); }, std::chrono::seconds(30));
+            dismissUpdateNotice();
+            bodyRan = true;
+            body(*this);
+            // A body that asked the program to quit leaves the end to the program.
+            if (!QCoreApplication::closingDown() && !m_quitAsked) QCoreApplication::exit(0);
+        });
+    };
+    static char name[] = "pexo-rigmora-integration";
+    char* argv[] = {name, nullptr};
+    const int status = runProgram(1, argv, environment);
+    m_unit = nullptr;
+    return bodyRan ? status : -1;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DemoFolder.h"
+#include "support/server/LoopbackServer.h"
+
+class DemoUnit;
+class QWidget;
+
+// The program as its own main composes it (the real coordinator, adapters and both screens) on the
+// offscreen platform, against the demo's simulated unit on the in-process MIDI backend, the demo's
+// catalogue on a loopback server and the demo's saved patch library, all in a folder of its own.
+// A process runs the program once: ctest runs each test of this tier in a process of its own.
+class ProgramRig {
+public:
+    struct Options {
+        // The unit answers at a MIDI cable's pace, so a write lasts long enough to act during it.
+        bool slowUnit = false;
+        // The effect files the unit has room for; 0 leaves the demo unit's own count.
+        std::uint16_t effectSlots = 0;
+    };
+
+    explicit ProgramRig(Options options);
+    ProgramRig() : ProgramRig(Options{}) {}
+    ~ProgramRig();
+    ProgramRig(const ProgramRig&) = delete;
+    ProgramRig& operator=(const ProgramRig&) = delete;
+
+    // Empty when the folder, the catalogue and the saved library are in place; else what went wrong.
+    const std::string& setupError() const { return m_error; }
+
+    // Runs the program. Once its window shows with the unit's patches read and listed, `body` runs on the
+    // main thread; when it returns the program is told to end, unless it is ending already. Answers the
+    // program's exit status; -1 when the unit was never read (the body did not run).
+    int run(const std::function<void(ProgramRig&)>& body);
+
+    // Runs the program as `run` does and fails the test unless the setup held, the body ran and the
+    // program ended with status 0.
+    void runToTheEnd(const std::function<void(ProgramRig&)>& body);
+
+    DemoUnit& unit() { return *m_unit; }
+    QWidget& window();
+    // The program's data folder.
+    std::filesystem::path root() const;
+    // A folder outside the program's, as a file manager's would be.
+    std::filesystem::path scratch() const { return m_folder->scratch(); }
+
+    // Turns the event loop until `reached` holds or `limit` passes; whether it held.
+    static bool waitUntil(const std::function<bool()>& reached,
+                          std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // Lets the event loop run for a while, for what must not happen.
+    static void settle(std::chrono::milliseconds duration);
+    // Whether an information sheet (a message with its OK) shows.
+    static bool informationShown();
+    // Closes the information sheet that shows.
+    static void closeInformation();
+    // Closes the effect update notice when it shows, as a person reads and dismisses it.
+    static void dismissUpdateNotice();
+    // Whether the update notice showed after the first connection (the body starts once it is closed).
+    bool updateNoticeSeen() const { return m_updateNoticeSeen; }
+    // The names the patch files directly in `folder` carry, sorted; a file that does not parse counts as "?".
+    static std::vector<std::string> patchNamesIn(const std::filesystem::path& folder);
+    // The folder in `parent` named `name`, with or without the pool's "[n] " order prefix; empty if none.
+    static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
+    // Chooses Quit in the Control menu; the program then ends by itself, and `run` waits for it.
+    void quitFromMenu();
+    // Called with the unit as it goes with the program's end, for what it holds then.
+    void atUnitEnd(std::function<void(DemoUnit&)> look) { m_atUnitEnd = std::move(look); }
+    // Switches to the patch screen and waits for its list to show the unit's patches and its pool the
+    // saved library; whether both came.
+    bool showPatchScreen();
+    // Whether the unit is connected and read: the Eject button is there to press, the unit's patches were
+    // asked for, and the list, when it shows, is full.
+    bool connectedAndRead();
+
+private:
+    Options m_options;
+    std::string m_error;
+    std::unique_ptr<DemoFolder> m_folder;
+    std::unique_ptr<support::LoopbackServer> m_server;
+    std::string m_root;
+    DemoUnit* m_unit = nullptr;
+    bool m_quitAsked = false;
+    bool m_updateNoticeSeen = false;
+    std::function<void(DemoUnit&)> m_atUnitEnd;
+};

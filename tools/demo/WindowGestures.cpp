@@ -1,0 +1,66 @@
+#include "WindowGestures.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableView>
+
+#include "WindowShot.h"
+
+QWidget* WindowGestures::mainWindow() { return WindowShot::findWindow(QApplication::applicationName()); }
+
+QTableView* WindowGestures::patchList(QWidget& window)
+{
+    return window.findChild<QTableView*>(QStringLiteral("CustomTableViewForPatch"));
+}
+
+QString WindowGestures::patchListText(int row, int column)
+{
+    QWidget* window = mainWindow();
+    QTableView* table = window != nullptr ? patchList(*window) : nullptr;
+    return table != nullptr ? table->model()->index(row, column).data().toString() : QString();
+}
+
+void WindowGestures::doubleClickPatchList(QWidget& window, int row, int column)
+{
+    QTableView* table = patchList(window);
+    if (table == nullptr) return;
+    const QRect cell = table->visualRect(table->model()->index(row, column));
+    const QPointF at = cell.center();
+    const QPointF global = table->viewport()->mapToGlobal(at);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease}) {
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, at, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(table->viewport(), &event);
+    }
+}
+
+void WindowGestures::type(const QString& text, int key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr) return;
+    if (key != 0) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(focus, &press);
+        return;
+    }
+    for (const QChar character : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(character));
+        QApplication::sendEvent(focus, &press);
+    }
+}
+
+void WindowGestures::clickButton(QWidget& window, const char* name)
+{
+    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
+}
+
+QAction* WindowGestures::enabledAction(QWidget& window, const QString& text)
+{
+    for (QAction* action : window.findChildren<QAction*>())
+        if (action->text() == text && action->isEnabled()) return action;
+    return nullptr;
+}

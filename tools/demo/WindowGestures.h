@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <qnamespace.h>
+
+class QAction;
+class QTableView;
+class QWidget;
+
+// What the demo's tour and the program's end-to-end tests do to the main window, as a person's mouse
+// and keyboard would: the patch list and its cells, keys typed into the focused editor, a button
+// clicked by its name, a menu item found by its text.
+class WindowGestures {
+public:
+    // The program's main window, when it shows.
+    static QWidget* mainWindow();
+    static QTableView* patchList(QWidget& window);
+    // The text of a cell of the patch list; empty before the window shows.
+    static QString patchListText(int row, int column);
+    // A double click on a cell of the patch list, which opens its editor.
+    static void doubleClickPatchList(QWidget& window, int row, int column);
+    // Text typed a key at a time into whatever has the focus; or, with `key`, that one key.
+    static void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    static void clickButton(QWidget& window, const char* name);
+    // The enabled menu item of that text; none while it is disabled.
+    static QAction* enabledAction(QWidget& window, const QString& text);
+};
