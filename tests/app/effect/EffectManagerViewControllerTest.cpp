@@ -12,6 +12,8 @@
 #include "EffectControllerRig.h"
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/RightClickColorWell.h"
+#include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/controls/CustomHeaderView.h"
@@ -188,6 +190,37 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
     click(pool().viewport(), QPoint(50, pool().viewport()->height() - 5));
     EXPECT_TRUE(pool().selectedNodes().empty());
     EXPECT_TRUE(controller.nameTextField()->text().isEmpty());
+}
+
+// The information panel: its swatch is a colour well that opens nothing, and a long note shows whole.
+TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
+{
+    RightClickColorWell* well = controller.descriptionBackgroundColorWell();
+    ASSERT_NE(well, nullptr);
+    EXPECT_EQ(well->color(), QColor(105, 105, 105));
+    EXPECT_EQ(controller.savingToDeviceButton()->parentWidget(), well);
+    EXPECT_EQ(well->grab().toImage().pixelColor(6, well->height() - 6), QColor(105, 105, 105));
+
+    std::get<std::shared_ptr<EffectItem>>(echo->object)->effectNote =
+        "A long note about this echo: its repeats, its tone, its modulation and the way its tail fades out "
+        "over several seconds, which wraps over many lines in the narrow panel.";
+    click(pool().viewport(), poolRowCentre(1));
+    click(pool().viewport(), poolRowCentre(2));
+    settle();
+    ScalingWidthTextField* note = controller.descriptionTextField();
+    ASSERT_FALSE(note->text().isEmpty());
+    const QRect needed = note->fontMetrics().boundingRect(QRect(0, 0, note->width() - 4, 10000), Qt::TextWordWrap,
+                                                          note->text());
+    EXPECT_GE(note->height(), needed.height());
+    EXPECT_GT(needed.height(), 3 * note->fontMetrics().height());
+
+    // Clicks and keys on the swatch open no chooser, nor anything else, and leave its colour.
+    const QWidgetList before = QApplication::topLevelWidgets();
+    click(well, QPoint(4, well->height() - 4));
+    click(well, QPoint(4, well->height() - 4), Qt::RightButton);
+    settle();
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), before.size());
+    EXPECT_EQ(well->color(), QColor(105, 105, 105));
 }
 
 TEST_F(EffectPoolTest, RowsHandTheSharedCellTheirTitleSwatchAndHeight)
