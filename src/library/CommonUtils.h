@@ -199,8 +199,12 @@ public:
     std::int32_t getNumberOfSlotsInBank();
     bool isPatchFileIncompatibleWithPath(const std::string& path);
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node);
+    // The copy read back, or none; `error` then says why where the files do (domain "files", an errno
+    // code) or the source is no patch file (kPatchErrorDomain, kNotAPatchFile).
     std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
-                                                      const PatchWriteInfo& info);
+                                                      const PatchWriteInfo& info, platform::Error* error = nullptr);
+    static constexpr const char* kPatchErrorDomain = "patch";
+    static constexpr std::int64_t kNotAPatchFile = 1;
     // One patch file to copy into a folder, and what became of it.
     struct PatchCopy {
         std::string source;
@@ -211,6 +215,8 @@ public:
         std::shared_ptr<PatchItem> item;
         // The copy's mark against the connected device; false while none is connected.
         bool isIncompatible = false;
+        // Why the copy failed, as writeFilePatchWithPath tells it.
+        platform::Error error;
     };
     // The patch files among `paths` read on the pool's queue, the others left out; `done` gets them on the
     // main thread, in order, and is dropped once the coordinator is gone.
@@ -358,10 +364,12 @@ public:
     void updateDirectoryObjectForPatchPool(const Tree& nodes);
     // Reads each patch file on the pool's queue and sets its node's mark on the main thread.
     void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves);
-    std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
+    std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path,
+                                                platform::Error* error = nullptr) const;
     std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
     std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
-                                     platform::Durability durability = platform::Durability::Durable);
+                                     platform::Durability durability = platform::Durability::Durable,
+                                     platform::Error* error = nullptr);
     // The save of the pool ("Temp/Local" back to the store) is the interface's; will-sleep and
     // will-power-off call it through here as quitting does, so the pool is kept in the same format.
     void setPatchPoolSaver(std::function<void()> saver);
