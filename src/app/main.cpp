@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstring>
@@ -21,7 +22,9 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/GraphicalSession.h"
+#include "app/shell/RunningInstance.h"
 #include "app/shell/TerminationSignals.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/views/WindowIcon.h"
 #include "device/sequencer/CQFXMidiCommandLayer.h"
 #include "device/sequencer/ParserDataController.h"
@@ -31,13 +34,30 @@
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
 #include "platform/bundle/Localizer.h"
+#include "platform/bundle/StringFormat.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/TimerService.h"
+#include "platform/files/FolderLock.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/files/WritableFolder.h"
 #include "platform/midi/MidiSystem.h"
 #include "platform/url/NetworkThread.h"
 #include "platform/power/LogindPowerEvents.h"
+
+namespace {
+
+std::string textOf(const std::string& key) { return InterfaceTexts::localizedString(key).toStdString(); }
+
+// Says why the program cannot start, on the terminal and in a window, before anything else shows.
+void refuseStart(const char* program, const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", program, text.c_str());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("PEXO Rigmora"), QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
 
 int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
 {
@@ -64,6 +84,27 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     QApplication::setWindowIcon(WindowIcon::fromFile(QString::fromStdString(bundle.resourcesDirectory() + "/pexo-rigmora.png")));
     const platform::Configuration& configuration = environment.configuration;
     const std::string& root = environment.rootFolder;
+    // The data folder takes writing and is this copy's alone before anything reads or writes it: a
+    // second copy would write the same library, and a folder that cannot be written would show up
+    // later as some other failure.
+    if (const std::string why = platform::WritableFolder::whyNotWritable(root); !why.empty()) {
+        refuseStart(program, platform::StringFormat::format(textOf("Main_DataFolderNotWritable"), {root, why}));
+        return 1;
+    }
+    const platform::FolderLock folderLock(root);
+    if (folderLock.outcome() == platform::FolderLock::Outcome::TakenByAnother) {
+        RunningInstance::knock(root);
+        refuseStart(program, platform::StringFormat::format(textOf("Main_AlreadyRunning"), {root}));
+        return 1;
+    }
+    const RunningInstance runningInstance(root, [] {
+        QWidget* window = AppDelegate::getInstance().getMainWindow();
+        if (window == nullptr) return;
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
 
     // The device side: the environment's MIDI backend, the transport, the sequencer and the coordinator.
     const std::shared_ptr<platform::MidiSystem> midi = environment.midiSystem(dispatch);
@@ -76,12 +117,15 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
     commonUtils.setPowerEvents(&power);
-    // Quitting, from the menu, the window or a signal, drops the sheets still waiting and ends the rest.
+    // A signal ends the program at once: the sheets still waiting are dropped and the end lets the unit go.
     const auto terminate = [] {
         ShowingDialogQueue::getInstance().clearAllDialog();
         AppLifecycle::terminate();
     };
-    CommonUtilsMainCoordinator coordinator(commonUtils, terminate);
+    // Quit and the window's close go through the coordinator, which lets a running device action finish
+    // and ejects the unit before it asks for the same end.
+    CommonUtilsMainCoordinator coordinator(
+        commonUtils, {[] { ShowingDialogQueue::getInstance().clearAllDialog(); }, [] { AppLifecycle::terminate(); }});
     DesktopHelpOpener opener;
     CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
     QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());

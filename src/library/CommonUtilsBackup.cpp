@@ -20,7 +20,6 @@ namespace {
 // Copies into a staging folder are flushed once, with the folder, before it is swapped in.
 constexpr auto kStaged = platform::Durability::Staged;
 constexpr const char* kStagingPrefix = ".Patch-saving";
-constexpr const char* kStorePatch = "QFXMacApplication/Patch";
 // Folders below a group are carried over as they are, to this depth.
 constexpr int kMaxFolderDepth = 32;
 

@@ -20,6 +20,10 @@ public:
 
     virtual ~CommonUtilsDelegate() = default;
 
+    // What a queued device request does, told as it starts, so a slow unit's wait is named.
+    enum class DeviceWork { Reading, Ejecting, ChangingEffects, SelectingPatch, WritingPatches, Repairing };
+    virtual void deviceWorkDidStart(DeviceWork /*work*/) {}
+
     // 1 no catalogue, 2 an empty catalogue.
     virtual void allQFXDataWithState(std::int64_t /*state*/) {}
     // 1 connected, 3 model not supported.

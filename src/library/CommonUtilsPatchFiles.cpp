@@ -191,7 +191,12 @@ bool CommonUtils::editFilePatch(PatchItem& item)
         return false;
     }
     const auto readBack = getPatchItemWithPath(item.path);
-    if (readBack && readBack->patchName == item.patchName) return true;
+    if (readBack && readBack->patchName == item.patchName) {
+        // The item shows what the file holds: a comment cut at its limit or changed by its encoding
+        // would otherwise differ from what the unit gets.
+        item.patchComment = readBack->patchComment;
+        return true;
+    }
     const auto formerBytes = m_files.readFile(former, &error);
     if (!formerBytes || !m_files.writeAtomically(item.path, *formerBytes, &error))
         RIG_LOG("cannot put back %s: %s", item.path.c_str(), error.description.c_str());
@@ -201,18 +206,18 @@ bool CommonUtils::editFilePatch(PatchItem& item)
 // ---- copies and moves ----
 
 std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string& source, const std::string& toPath,
-                                                               const PatchWriteInfo& info)
+                                                               const PatchWriteInfo& info, platform::Error* error)
 {
     const std::string from = replaceAll(source, ':', '-');
     std::string target = replaceAll(toPath, ':', '-');
-    const auto patch = getOKVPatchWithPath(absolutePath(from));
+    const auto patch = getOKVPatchWithPath(absolutePath(from), error);
     if (!patch) return nullptr;
     const bool intoDevice = target.find(pathUnderRoot(kTempDevicePatch)) != std::string::npos ||
                             target.find(pathUnderRoot("Device")) != std::string::npos;
     if (intoDevice && publishedConnected() && !m_parser.checkPatchCompatible(*patch)) return nullptr;
     const std::string patchName(patch->patchName().c_str());
     if (info.copiedToFinder && !patchName.empty()) {
-        if (!m_files.createDirectory(target, true)) return nullptr;
+        if (!m_files.createDirectory(target, true, error)) return nullptr;
         // The patch name's "/" and the like are replaced as in the pool's copies, never refused.
         const std::string name = fileNameForPatchName(
             (info.index >= 0 ? std::to_string(info.index) + " - " : std::string()) + patchName, fileNameOf(from));
@@ -225,7 +230,7 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
     const std::string destination = absolutePath(target);
     const auto durability =
         isUnderFolder(destination, pathUnderRoot(kTemp)) ? platform::Durability::WorkingCopy : platform::Durability::Durable;
-    const std::string copied = copyFileFromFilePath(absolutePath(from), destination, info.replace, durability);
+    const std::string copied = copyFileFromFilePath(absolutePath(from), destination, info.replace, durability, error);
     if (copied.empty() || !m_files.exists(copied)) return nullptr;
     return readFilePatchWithPath(copied);
 }
@@ -258,7 +263,7 @@ void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
         results.reserve(copies.size());
         for (const auto& copy : copies) {
             CopiedPatch result;
-            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{});
+            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{}, &result.error);
             if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
             results.push_back(std::move(result));
         }

@@ -130,6 +130,8 @@ bool CommonUtils::validatePatchComment(const std::optional<std::string>& comment
 {
     if (!comment) return false;
     if (NSStringAddition::isBlankString(*comment)) return true;
+    // The file drops every zero byte, so a comment holding one would not read back as written.
+    if (comment->find('\0') != std::string::npos) return false;
     if (language != "ja") return platform::Utf8::isAscii(*comment) && comment->size() <= kMaxCommentBytes;
     const auto encoded = platform::ShiftJis::encode(*comment);
     return encoded && encoded->size() <= kMaxCommentBytes;

@@ -2,6 +2,8 @@
 // and held by the unit.
 
 #include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QLineEdit>
@@ -80,5 +82,42 @@ TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(MenuTour::kListRow) == "Sheet Name"; }));
         EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Sheet Name"));
         EXPECT_FALSE(MenuTour::patchSheetShown());
+    });
+}
+
+TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesTakeIt)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        const std::string comment = unit.patchCommentAt(4).value_or("?");
+
+        // Kana committed by an input method go in as Latin letters; an emoji goes nowhere.
+        Gestures::doubleClickPatchList(window, 3, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        for (const char* committed : {"\xF0\x9F\x8E\xB8", "\xE3\x81\x8B\xE3\x81\x8D"}) {
+            QInputMethodEvent event;
+            event.setCommitString(QString::fromUtf8(committed));
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        }
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "kaki"; }));
+        EXPECT_EQ(Gestures::patchListText(3, 1), QStringLiteral("kaki"));
+
+        // A pasted megabyte never reaches the comment, the list or the unit.
+        Gestures::doubleClickPatchList(window, 4, 2);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        auto* editor = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget());
+        QApplication::clipboard()->setText(QString(1 << 20, QLatin1Char('m')));
+        Gestures::type({}, Qt::Key_V, Qt::ControlModifier);
+        EXPECT_EQ(editor->toPlainText().toStdString(), comment);
+        Gestures::patchList(window)->setFocus();
+        ProgramRig::waitUntil([] { return false; }, 500ms);
+        EXPECT_EQ(unit.patchCommentAt(4), comment);
+        EXPECT_EQ(Gestures::patchListText(4, 2).toStdString(), comment);
     });
 }

@@ -40,6 +40,12 @@ TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
     utils->ejectDeviceWithPatchList({}, [&](bool) { called = true; });
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
     EXPECT_FALSE(called);
+    // Each request names its work as it starts: the connection's read, then the eject.
+    using Work = CommonUtilsDelegate::DeviceWork;
+    const std::vector<Work> works = recorder.works();
+    ASSERT_GE(works.size(), 2U);
+    EXPECT_EQ(works.front(), Work::Reading);
+    EXPECT_EQ(works.back(), Work::Ejecting);
     EXPECT_EQ(utils->getDeviceName(), std::nullopt);
     EXPECT_EQ(utils->getMaxEffectInDevice(), 0);
 

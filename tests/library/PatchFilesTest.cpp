@@ -104,6 +104,9 @@ TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
         {"en", "TwelveChars!", "x", "old", 4, 4, false},
         {"ja", "Clean", hundredAndOneKana, hundredAndOneKana.substr(0, 300), 4, 200, true},
         {"ja", "Clean", "", "", 4, 0, true},
+        // The Japanese encoding stores a wave dash, a minus and a not sign as their full-width forms.
+        {"ja", "Clean", "\xE3\x80\x9C\xE2\x88\x92\xC2\xAC", "\xEF\xBD\x9E\xEF\xBC\x8D\xEF\xBF\xA2", 4, 8, true},
+        {"en", "Clean", std::string("a\0b", 3), "ab", 4, 4, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.language + " " + c.comment.substr(0, 8));
@@ -123,6 +126,8 @@ TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
         const auto read = utils->getPatchItemWithPath(path);
         EXPECT_EQ(read->patchName, c.name);
         EXPECT_EQ(read->patchComment, c.expectedComment);
+        // The item shows what the file holds, as the lists do after the edit.
+        EXPECT_EQ(edit.patchComment, c.expectedComment);
         // The former file is kept as it was.
         EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
     }
@@ -165,6 +170,32 @@ TEST_F(PatchLibrary, ReplacingAPatchFileNeverLosesTheOneInTheWay)
         EXPECT_EQ(replaced->patchName, "New");
         EXPECT_EQ(names("out"), (Strings{"Keep.qptc"}));
     }
+}
+
+// A copy that fails says why: the file layer's errno, or that the source is no patch file.
+TEST_F(PatchLibrary, AFailedCopyIntoThePoolSaysWhy)
+{
+    startLibrary();
+    const std::string pool = rootFolder + "/Temp/Local";
+    const std::string source = writePatch("in/Song.qptc", "Song");
+    const auto failure = [&](const std::string& from, const std::string& to) {
+        platform::Error error;
+        EXPECT_FALSE(utils->writeFilePatchWithPath(from, to, {}, &error)) << from;
+        return std::make_pair(error.domain, error.code);
+    };
+    const auto files_ = [](int code) { return std::make_pair(std::string("files"), std::int64_t{code}); };
+    faulty.fail(Op::Copy, "Song.qptc", 1, ENOSPC);
+    EXPECT_EQ(failure(source, pool), files_(ENOSPC));
+    faulty.fail(Op::CreateDirectory, "Temp/Local/Live", 1, EACCES);
+    EXPECT_EQ(failure(source, pool + "/Live"), files_(EACCES)) << "into a group whose folder cannot be made";
+    EXPECT_TRUE(names("Temp/Local").empty());
+
+    EXPECT_EQ(failure(rootFolder + "/in/Gone.qptc", pool), files_(ENOENT));
+    const std::string text = rootFolder + "/in/Notes.qptc";
+    ASSERT_TRUE(files.writeAtomically(text, Bytes{'p', 'l', 'a', 'i', 'n'}));
+    EXPECT_EQ(failure(text, pool), std::make_pair(std::string(CommonUtils::kPatchErrorDomain), CommonUtils::kNotAPatchFile));
+    EXPECT_EQ(failure(rootFolder + "/in/" + std::string(300, 'x') + ".qptc", pool), files_(ENAMETOOLONG));
+    EXPECT_TRUE(utils->writeFilePatchWithPath(source, pool, {})) << "a copy after the failures works";
 }
 
 // Only the group's own folder takes the new name, even where a folder above it bears the old one.

@@ -1,5 +1,6 @@
 #include "app/controls/AutoClosePopover.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -48,10 +49,24 @@ QRect AutoClosePopover::frameAtPointer(const QPoint& pointer, const QSize& size,
 void AutoClosePopover::showAtPointer(const QPoint& globalPointer)
 {
     if (isVisible()) close();
+    // The views let go of the keyboard before their menu opens: then the view itself takes it back.
+    returnFocus_ = QApplication::focusWidget();
+    if (!returnFocus_ && parentWidget() && !parentWidget()->isWindow()) returnFocus_ = parentWidget();
     adjustSize();
     const QScreen* screen = QGuiApplication::screenAt(globalPointer);
     setGeometry(frameAtPointer(globalPointer, sizeHint(), screen ? screen->availableGeometry() : QRect()));
     show();
     raise();
     activateWindow();
+}
+
+void AutoClosePopover::hideEvent(QHideEvent* event)
+{
+    QFrame::hideEvent(event);
+    QWidget* target = returnFocus_;
+    if (target == nullptr) return;
+    // An editor the chosen item opened keeps the keyboard; after a sheet the chosen item opened, the
+    // view has it again once its window is active.
+    const QWidget* recorded = target->window()->focusWidget();
+    if (recorded == nullptr || recorded == this || isAncestorOf(recorded)) target->setFocus(Qt::PopupFocusReason);
 }

@@ -20,7 +20,8 @@ public:
     void setContentWidget(QWidget* content);
     QWidget* contentWidget() const { return content_; }
 
-    // Closes the popover if it shows, then shows it at the pointer (global coordinates).
+    // Closes the popover if it shows, then shows it at the pointer (global coordinates). When it closes,
+    // the keyboard goes back to what had it, or to the view the popover belongs to, so keys work at once.
     void showAtPointer(const QPoint& globalPointer);
     bool isShown() const { return isVisible(); }
 
@@ -28,6 +29,10 @@ public:
     // (when given) as far as it fits.
     static QRect frameAtPointer(const QPoint& pointer, const QSize& size, const QRect& available = QRect());
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     QPointer<QWidget> content_;
+    QPointer<QWidget> returnFocus_;
 };

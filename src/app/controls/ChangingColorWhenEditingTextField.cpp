@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -142,9 +143,9 @@ bool ChangingColorWhenEditingTextField::replaceSelection(const QString& replacem
     return true;
 }
 
-void ChangingColorWhenEditingTextField::paste()
+void ChangingColorWhenEditingTextField::paste(QClipboard::Mode mode)
 {
-    const QString pasted = QApplication::clipboard()->text();
+    const QString pasted = QApplication::clipboard()->text(mode);
     if (pasted.isEmpty()) return;
     replaceSelection(pasted);
     isPasted_ = true;
@@ -162,7 +163,7 @@ bool ChangingColorWhenEditingTextField::keyDownEvent(QKeyEvent* event)
         return true;
     }
     if (isControlKey(*event, Qt::Key_V)) {
-        paste();
+        paste(QClipboard::Clipboard);
         return true;
     }
     if (isControlKey(*event, Qt::Key_A)) {
@@ -196,7 +197,7 @@ void ChangingColorWhenEditingTextField::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (event->matches(QKeySequence::Paste)) {
-        paste();
+        paste(QClipboard::Clipboard);
         event->accept();
         return;
     }
@@ -219,8 +220,23 @@ void ChangingColorWhenEditingTextField::mousePressEvent(QMouseEvent* event)
     QLineEdit::mousePressEvent(event);
 }
 
+void ChangingColorWhenEditingTextField::inputMethodEvent(QInputMethodEvent* event)
+{
+    const int selectionLength = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
+    if (!isReadOnly() &&
+        TypedChange::checkInputMethod(*event, selectionStart(), selectionLength, cursorPosition(), delegate_, editableText_))
+        isTypedWord_ = true;
+    QLineEdit::inputMethodEvent(event);
+}
+
 void ChangingColorWhenEditingTextField::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (event->button() == Qt::MiddleButton && !isReadOnly() && QApplication::clipboard()->supportsSelection()) {
+        event->accept();
+        deselect();
+        paste(QClipboard::Selection);
+        return;
+    }
     if (event->button() != Qt::RightButton) {
         QLineEdit::mouseReleaseEvent(event);
         return;

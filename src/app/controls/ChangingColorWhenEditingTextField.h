@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QString>
 
@@ -13,7 +14,8 @@ class QKeyEvent;
 // The in-place editor of a name on the dark lists: white text while idle, black while edited. While it
 // is edited it is the application delegate's edited text field, the main window's shortcuts are off and
 // its key monitor (EditingKeyMonitor) gives it its own Ctrl+C, Ctrl+V, Ctrl+A, Escape and Ctrl+Return.
-// Every change of its text (typing, deleting, pasting) is put to its delegate first. An edit ends when
+// Every change of its text (typing, deleting, pasting with Ctrl+V or the middle button, an input
+// method's commit) is put to its delegate first; it takes no drops. An edit ends when
 // it loses the focus (Escape, Ctrl+Return or a click elsewhere hand the focus to the list it sits in);
 // it then leaves the field neither editable nor selectable until its owner makes it editable again.
 class ChangingColorWhenEditingTextField : public QLineEdit {
@@ -59,11 +61,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     // Puts `replacement` over the selection when the delegate lets it; answers whether it did.
     bool replaceSelection(const QString& replacement);
-    void paste();
+    // Ctrl+V pastes the clipboard, the middle button the selection.
+    void paste(QClipboard::Mode mode);
     // Hands the focus to the list, which ends the edit.
     void endEditing();
     void textDidEndEditing();

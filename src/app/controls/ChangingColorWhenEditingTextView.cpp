@@ -3,7 +3,9 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
@@ -159,6 +161,23 @@ bool ChangingColorWhenEditingTextView::replaceSelection(const QString& replaceme
     cursor.insertText(replacement);
     setTextCursor(cursor);
     return true;
+}
+
+void ChangingColorWhenEditingTextView::insertFromMimeData(const QMimeData* source)
+{
+    if (isReadOnly() || !source || !source->hasText() || source->text().isEmpty()) return;
+    if (replaceSelection(source->text())) ensureCursorVisible();
+    isPasted_ = true;
+}
+
+void ChangingColorWhenEditingTextView::inputMethodEvent(QInputMethodEvent* event)
+{
+    const QTextCursor cursor = textCursor();
+    if (!isReadOnly() && TypedChange::checkInputMethod(*event, cursor.selectionStart(),
+                                                       cursor.selectionEnd() - cursor.selectionStart(),
+                                                       cursor.position(), delegate_, editableText_))
+        isTypedWord_ = true;
+    QPlainTextEdit::inputMethodEvent(event);
 }
 
 void ChangingColorWhenEditingTextView::handFocusToList()

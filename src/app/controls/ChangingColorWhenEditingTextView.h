@@ -13,7 +13,8 @@ class EditingTextDelegate;
 // The in-place editor of a comment, which may hold line breaks: white text on the list while idle,
 // black on white while it has the focus. While edited it is the application delegate's edited text
 // view and the main window's shortcuts are off; it has its own Ctrl+C, Ctrl+V and Escape, and every
-// change of its text, a paste included, is put to its delegate first. Its text sits centred in the
+// change of its text (typing, Ctrl+V, the middle button's paste, an input method's commit) is put to
+// its delegate first, so a refused text never reaches the layout. It takes no drops. Its text sits centred in the
 // first 45 points of its height, worked out once per edit.
 class ChangingColorWhenEditingTextView : public QPlainTextEdit {
     Q_OBJECT
@@ -59,6 +60,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     // The wheel scrolls the list behind the comment, never the comment itself.
     void wheelEvent(QWheelEvent* event) override;
+    // The middle button's paste comes this way.
+    void insertFromMimeData(const QMimeData* source) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     bool mayBeEdited() const { return !canBeEdit_ || canBeEdit_(); }

@@ -71,6 +71,36 @@ QImage CustomCellForAttributedString::swatch(const QColor& colour)
     return image;
 }
 
+QString CustomCellForAttributedString::fittedTitle(const QString& text, const QFont& font, const QSizeF& box)
+{
+    QTextLayout layout(text, font);
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WrapAnywhere);
+    layout.setTextOption(wrapping);
+    layout.beginLayout();
+    qreal height = 0;
+    int lastShownStart = 0;
+    bool cut = false;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(box.width());
+        // The first line always shows, however low the box.
+        if (height > 0 && height + line.height() > box.height() + 0.5) {
+            cut = true;
+            break;
+        }
+        lastShownStart = line.textStart();
+        height += line.height();
+    }
+    layout.endLayout();
+    if (!cut) return text;
+    // The rest of the text from the last line shown, cut to that line with the ellipsis after it.
+    const QFontMetricsF metrics(font);
+    const QString rest = text.mid(lastShownStart);
+    QString last = metrics.elidedText(rest, Qt::ElideRight, box.width());
+    if (last == rest) last = metrics.elidedText(rest + QChar(0x2026), Qt::ElideRight, box.width());
+    return text.left(lastShownStart) + last;
+}
+
 QString CustomCellForAttributedString::selectionImageName(bool effectPool, int piece)
 {
     static const char* const pieces[] = {"top", "mid", "bottom"};
@@ -121,7 +151,7 @@ void CustomCellForAttributedString::paint(QPainter* painter, const QStyleOptionV
     if (pieces.icon) painter->drawImage(*pieces.icon, content.iconImage);
     if (pieces.status) painter->drawImage(*pieces.status, content.statusImage);
     if (pieces.title && pieces.title->width() > 0) {
-        QTextLayout text(content.title.text, content.title.font);
+        QTextLayout text(fittedTitle(content.title.text, content.title.font, pieces.title->size()), content.title.font);
         QTextOption wrapping;
         wrapping.setWrapMode(QTextOption::WrapAnywhere);
         text.setTextOption(wrapping);

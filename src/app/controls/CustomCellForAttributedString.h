@@ -56,6 +56,9 @@ public:
     static QRectF checkWidthForTextRect(const QRectF& textRect, const QRectF& cellFrame);
     // The 10 by 5 swatch both pools show for a patch or an effect.
     static QImage swatch(const QColor& colour);
+    // The title as drawn in `box`, wrapped anywhere: when its lines do not all fit, the last line that
+    // fits ends in an ellipsis, so a cut name says so.
+    static QString fittedTitle(const QString& text, const QFont& font, const QSizeF& box);
     static QString selectionImageName(bool effectPool, int piece);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QLayout>
 #include <QWidget>
 
 #include <functional>
@@ -21,7 +22,8 @@ public:
     // Whether a release of `button` with `modifiers` is a right click.
     static bool isRightClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
 
-    QSize sizeHint() const override { return {44, 23}; }
+    // A swatch alone is a small square; one that holds a panel is as large as what it holds.
+    QSize sizeHint() const override { return layout() ? QWidget::sizeHint() : QSize(44, 23); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

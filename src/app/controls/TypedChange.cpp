@@ -1,7 +1,12 @@
 #include "app/controls/TypedChange.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
+
+#include <algorithm>
+
+#include "app/controls/EditingTextDelegate.h"
 
 namespace {
 
@@ -40,6 +45,31 @@ std::optional<TypedChange> TypedChange::forKey(const QKeyEvent& event, const QSt
     }
     if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return std::nullopt;
     const QString typed = event.text();
-    if (typed.isEmpty() || !typed.at(0).isPrint()) return std::nullopt;
+    if (typed.isEmpty()) return std::nullopt;
+    // Control characters are commands, never text; a tab is text only where line breaks are.
+    for (const QChar c : typed) {
+        if (c.category() == QChar::Other_Control && !(multiline && c == QLatin1Char('\t'))) return std::nullopt;
+    }
     return TypedChange{selection, typed};
+}
+
+std::optional<TypedChange> TypedChange::forInputMethod(const QInputMethodEvent& event, int selectionStart,
+                                                       int selectionLength, int cursor)
+{
+    if (event.commitString().isEmpty() && event.replacementLength() == 0) return std::nullopt;
+    // A selection goes before the commit, whatever range the method names.
+    if (selectionLength > 0) return TypedChange{rangeOf(selectionStart, selectionLength), event.commitString()};
+    const int start = std::max(0, cursor + event.replacementStart());
+    return TypedChange{rangeOf(start, event.replacementLength()), event.commitString()};
+}
+
+bool TypedChange::checkInputMethod(QInputMethodEvent& event, int selectionStart, int selectionLength, int cursor,
+                                   EditingTextDelegate* delegate, EditableText& editor)
+{
+    const auto change = forInputMethod(event, selectionStart, selectionLength, cursor);
+    if (!change) return false;
+    if (!delegate || delegate->shouldChangeText(editor, {change->range}, {change->replacement.toStdString()}))
+        return true;
+    event.setCommitString(QString());
+    return false;
 }

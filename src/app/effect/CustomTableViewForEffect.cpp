@@ -42,7 +42,9 @@ CustomTableViewForEffect::CustomTableViewForEffect(QWidget* parent) : QTableView
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(kRowHeight);
     verticalHeader()->setMinimumSectionSize(kRowHeight);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A window narrower than the columns scrolls sideways, so Used and Favourite stay reachable.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScroller_ = new CustomScroller(this);
     verticalScroller_->setIsEffectManagerRuler(true);
     setVerticalScrollBar(verticalScroller_);

@@ -1,7 +1,6 @@
 #include "app/effect/EffectManagerViewController.h"
 
 #include <QCoreApplication>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -14,6 +13,8 @@
 
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomHeaderView.h"
+#include "app/controls/RightClickColorWell.h"
+#include "app/controls/ScalingWidthTextField.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/effect/EffectIconQueue.h"
 #include "app/effect/EffectListCellDelegate.h"
@@ -94,13 +95,13 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
     rightPanelOutlineView_->setItemDelegate(new CustomCellForAttributedString(rightPanelOutlineView_));
     rightLayout->addWidget(rightPanelOutlineView_, 1);
 
-    descriptionBackgroundColorWell_ = new QFrame(right);
+    descriptionBackgroundColorWell_ = new RightClickColorWell(right);
     descriptionBackgroundColorWell_->setObjectName(QStringLiteral("descriptionBackgroundColorWell"));
     auto* panel = new QVBoxLayout(descriptionBackgroundColorWell_);
     panel->setContentsMargins(12, 10, 12, 12);
     nameTextField_ = new QLabel(descriptionBackgroundColorWell_);
     nameTextField_->setObjectName(QStringLiteral("nameTextField"));
-    descriptionTextField_ = new QLabel(descriptionBackgroundColorWell_);
+    descriptionTextField_ = new ScalingWidthTextField(QString(), descriptionBackgroundColorWell_);
     descriptionTextField_->setObjectName(QStringLiteral("descriptionTextField"));
     descriptionTextField_->setWordWrap(true);
     descriptionTextField_->setMinimumHeight(48);
@@ -139,9 +140,9 @@ void EffectManagerViewController::awakeFromNib()
     setHeaderOfEffectList();
     setUIForLoadToDevicePanel();
     savingToDeviceButton_->setEnabled(false);
+    descriptionBackgroundColorWell_->setColor(QColor(105, 105, 105));
     descriptionBackgroundColorWell_->setStyleSheet(
-        QStringLiteral("#descriptionBackgroundColorWell { background-color: rgb(105, 105, 105); }"
-                       "QLabel { color: white; font-family: 'Helvetica Neue'; }"
+        QStringLiteral("QLabel { color: white; font-family: 'Helvetica Neue'; }"
                        "#nameTextField { font-weight: bold; font-size: 15px; }"
                        "#descriptionTextField, #versionTextField { font-size: 12px; }"));
     auto* table = leftPanelTableView_;

@@ -21,8 +21,9 @@ class EffectListCellDelegate;
 class EffectListModel;
 class EffectPoolModel;
 class EffectPoolOutlineView;
-class QFrame;
 class QLabel;
+class RightClickColorWell;
+class ScalingWidthTextField;
 
 // The effect screen: the device's effect list on the left, the effect pool with its information panel
 // and Load button on the right. Its decisions are EffectScreenLogic's; this class builds the widgets,
@@ -87,8 +88,9 @@ public:
     EffectPoolModel* effectPoolModel() const { return poolModel_; }
     EffectIconQueue& queueTaskProgram() { return *queueTaskProgram_; }
     QLabel* nameTextField() const { return nameTextField_; }
-    QLabel* descriptionTextField() const { return descriptionTextField_; }
+    ScalingWidthTextField* descriptionTextField() const { return descriptionTextField_; }
     QLabel* versionTextField() const { return versionTextField_; }
+    RightClickColorWell* descriptionBackgroundColorWell() const { return descriptionBackgroundColorWell_; }
 
 private:
     // ---- EffectScreenViews ----
@@ -128,9 +130,11 @@ private:
     EffectListModel* listModel_ = nullptr;
     EffectListCellDelegate* listDelegate_ = nullptr;
     EffectPoolModel* poolModel_ = nullptr;
-    QFrame* descriptionBackgroundColorWell_ = nullptr;
+    // The information panel's swatch: a colour well that opens no colour chooser. Its right click opens
+    // nothing here, as the undo popover belongs to the patch screen.
+    RightClickColorWell* descriptionBackgroundColorWell_ = nullptr;
     QLabel* nameTextField_ = nullptr;
-    QLabel* descriptionTextField_ = nullptr;
+    ScalingWidthTextField* descriptionTextField_ = nullptr;
     QLabel* versionTextField_ = nullptr;
     QPushButton* savingToDeviceButton_ = nullptr;
     std::unique_ptr<EffectIconQueue> queueTaskProgram_;

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "app/controls/CustomScroller.h"
+#include "app/controls/DisclosureTriangle.h"
 #include "app/effect/EffectItemDrag.h"
 #include "app/effect/EffectPoolModel.h"
 #include "app/views/NamedImages.h"
@@ -254,4 +255,10 @@ void EffectPoolOutlineView::resizeEvent(QResizeEvent* event)
 {
     QTreeView::resizeEvent(event);
     updateRuler();
+}
+
+void EffectPoolOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
+{
+    if (model() == nullptr || !model()->hasChildren(index)) return;
+    DisclosureTriangle::draw(*painter, rect, indentation(), isExpanded(index));
 }

@@ -6,7 +6,7 @@
 QColor FavouriteTableCellView::starColor(bool isFavourite)
 {
     return isFavourite ? QColor::fromRgbF(227 / 255.0f, 211 / 255.0f, 9 / 255.0f, 1.0f)
-                       : QColor::fromRgbF(48 / 255.0f, 44 / 255.0f, 43 / 255.0f, 1.0f);
+                       : QColor(138, 143, 152);
 }
 
 void FavouriteTableCellView::clearCellView()

@@ -20,6 +20,8 @@ public:
     virtual void setMemory(unsigned value, bool figureVisible) = 0;
     virtual void setServerSyncIconVisible(bool visible) = 0;
     virtual void setDeviceSyncIconVisible(bool visible) = 0;
+    // The line naming what the unit is busy with; an empty text hides it.
+    virtual void setDeviceWorkText(const std::string& text) = 0;
     virtual void setLostServerIconVisible(bool visible) = 0;
     virtual void setSyncIconFrame(std::size_t frame) = 0;
     virtual void setCheckMarks(bool applicationUpdate, bool deviceUpdate) = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include "app/main/MainCoordinator.h"
 #include "app/main/MainWindowChrome.h"
 #include "app/main/OptionMenuState.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/screens/EffectScreen.h"
 #include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
@@ -102,6 +104,9 @@ void MainWindowLogic::clearAppData()
     auto& effect = parts_->effectManager;
     auto& patch = parts_->patchManager;
     isDisplayedDeviceUpdate_ = false;
+    ejectWaiting_ = false;
+    deviceWork_.reset();
+    parts_->chrome.setDeviceWorkText({});
     effect.setIsEffectListLoaded(false);
     patch.setIsPatchListLoaded(false);
     patch.setlockPatchList(false);
@@ -128,7 +133,17 @@ void MainWindowLogic::clearAppData()
     parts_->chrome.refreshMenus();
 }
 
-void MainWindowLogic::ejectDevice() { parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList()); }
+void MainWindowLogic::ejectDevice()
+{
+    // The coordinator queues the eject behind the work in hand, which may run for a while: the button
+    // shows that it waits until the unit is let go.
+    if (parts_->appDelegate.isDeviceConnected() && !ejectWaiting_) {
+        ejectWaiting_ = true;
+        parts_->chrome.refreshMenus();
+        showDeviceWork();
+    }
+    parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList());
+}
 
 void MainWindowLogic::saveDataBeforeClosing()
 {
@@ -175,14 +190,13 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
     const AppDelegate& flags = parts_->appDelegate;
     switch (action) {
     case MenuAction::DisconnectDevice:
+        return flags.isDeviceConnected() && !ejectWaiting_;
     case MenuAction::DeviceInformation:
         return flags.isDeviceConnected();
     case MenuAction::ConnectDevice:
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
-    case MenuAction::Quit:
-        return !flags.isShowingDialog();
     case MenuAction::Manual:
         // A guide that is not installed leaves the item greyed rather than dead.
         return manualPath().has_value();
@@ -340,6 +354,10 @@ void MainWindowLogic::systemDidSleep() { clearAppData(); }
 
 void MainWindowLogic::ejectDeviceWithState(std::int32_t state)
 {
+    if (ejectWaiting_) {
+        ejectWaiting_ = false;
+        parts_->chrome.refreshMenus();
+    }
     if (state == 1) {
         clearAppData();
         parts_->coordinator.removeDeviceDataFolder();
@@ -625,6 +643,31 @@ void MainWindowLogic::didDoSynchronizationActionDevice(const std::optional<std::
 void MainWindowLogic::didFinishSynchronizationActionDevice(const std::optional<std::string>& /*code*/)
 {
     parts_->chrome.setDeviceSyncIconVisible(false);
+    deviceWork_.reset();
+    showDeviceWork();
+}
+
+void MainWindowLogic::deviceWorkDidStart(DeviceWork work)
+{
+    deviceWork_ = work;
+    showDeviceWork();
+}
+
+void MainWindowLogic::showDeviceWork()
+{
+    static const std::map<DeviceWork, const char*> keys{
+        {DeviceWork::Reading, "Main_BusyReading"},          {DeviceWork::Ejecting, "Main_BusyEjecting"},
+        {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},
+        {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
+    };
+    if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
+        parts_->chrome.setDeviceWorkText({});
+        return;
+    }
+    std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
+    if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
+        text += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
+    parts_->chrome.setDeviceWorkText(text);
 }
 
 // ---- update notices ----

@@ -92,6 +92,8 @@ public:
     std::size_t syncIconFrame() const { return frameIndex_; }
 
     bool validateMenuItem(MenuAction action) const;
+    // An eject was asked for and the unit has not been let go yet: it waits behind the running work.
+    bool isEjectWaiting() const { return ejectWaiting_; }
     // Checks the item's condition again (a shortcut fires without the menu opening), then acts.
     void performMenuAction(MenuAction action);
 
@@ -152,6 +154,7 @@ public:
     void didDoSynchronizationActionServer(const std::string& code) override;
     void didFinishSynchronizationActionServer(const std::string& code) override;
     void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;
+    void deviceWorkDidStart(DeviceWork work) override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,
@@ -181,6 +184,10 @@ private:
     bool isDisplayedDeviceUpdate_ = false;
     bool isPatchPoolLoaded_ = false;
     bool isFirstTimeConnect_ = false;
+    bool ejectWaiting_ = false;
+    std::optional<DeviceWork> deviceWork_;
+    // The busy line from the running work and a waiting eject.
+    void showDeviceWork();
     bool receivedAppVersion_ = false;
     std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
     std::vector<std::string> synchServerActionList_;

@@ -1,8 +1,11 @@
 #include "app/main/QFXMainController.h"
 
 #include <QAction>
+#include <QChildEvent>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,6 +14,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/dialogs/DevicePropertyViewController.h"
 #include "app/dialogs/ShowDeviceIconImageView.h"
@@ -146,10 +151,26 @@ void QFXMainController::buildView()
     }
     ejectButton_ = new QPushButton(InterfaceTexts::localizedString("Main_Eject"), view_);
     ejectButton_->setObjectName(QStringLiteral("ejectButton"));
+    ejectTitle_ = ejectButton_->text();
+    ejectButton_->setEnabled(false);
+    // Enabled: a raised light face with dark text; disabled: flat, its title faint, so the two differ
+    // at a glance on the light header.
+    ejectButton_->setStyleSheet(QStringLiteral(
+        "QPushButton { color: #1a1a1a; background: #fafafa; border: 1px solid #7a7a7a; border-radius: 4px;"
+        " padding: 4px 14px; }"
+        "QPushButton:pressed { background: #d8d8d8; }"
+        "QPushButton:disabled { color: #8c8c8c; background: transparent; border: 1px dashed #b4b4b4; }"));
     ejectButton_->setFocusPolicy(Qt::NoFocus);
     tabs->addWidget(effectManagerButton_);
     tabs->addWidget(patchManagerButton_);
     tabs->addStretch(1);
+    // What the unit is busy with, beside the eject that waits for it.
+    deviceWorkLabel_ = new QLabel(view_);
+    deviceWorkLabel_->setObjectName(QStringLiteral("deviceWorkLabel"));
+    deviceWorkLabel_->setStyleSheet(QStringLiteral("QLabel { color: #1a1a1a; font-weight: bold; }"));
+    deviceWorkLabel_->hide();
+    tabs->addWidget(deviceWorkLabel_);
+    tabs->addSpacing(12);
     tabs->addWidget(ejectButton_);
     layout->addLayout(tabs);
     connect(effectManagerButton_, &QPushButton::clicked, this, [this] { effectManagerButtonClicked(); });
@@ -224,6 +245,14 @@ bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
             dialogs_.setWindow(watchedWindow_);
         }
     } else if (watched == watchedWindow_) {
+        // A sheet over the window takes its input: Quit's key and a close asked of the sheet reach it there.
+        if (event->type() == QEvent::ChildPolished) {
+            auto* sheet = qobject_cast<QDialog*>(static_cast<QChildEvent*>(event)->child());
+            if (sheet != nullptr && !sheet->actions().contains(menuAction(MenuAction::Quit))) {
+                sheet->addAction(menuAction(MenuAction::Quit));
+                sheet->installEventFilter(this);
+            }
+        }
         if (event->type() == QEvent::Close) {
             // The window never closes by itself: closing quits through the coordinator.
             event->ignore();
@@ -231,6 +260,12 @@ bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if (event->type() == QEvent::Resize) windowDidResize();
+    } else if (event->type() == QEvent::Close && qobject_cast<QDialog*>(watched) != nullptr &&
+               static_cast<QWidget*>(watched)->parentWidget() == watchedWindow_) {
+        // A sheet belongs to the window: closing it is closing the window, which quits, sheets first.
+        event->ignore();
+        performMenuAction(MenuAction::Quit);
+        return true;
     }
     return QObject::eventFilter(watched, event);
 }
@@ -289,6 +324,12 @@ void QFXMainController::setServerSyncIconVisible(bool visible) { serverSyncIcon_
 
 void QFXMainController::setDeviceSyncIconVisible(bool visible) { deviceSyncIcon_->setVisible(visible); }
 
+void QFXMainController::setDeviceWorkText(const std::string& text)
+{
+    deviceWorkLabel_->setText(QString::fromStdString(text));
+    deviceWorkLabel_->setVisible(!text.empty());
+}
+
 void QFXMainController::setLostServerIconVisible(bool visible)
 {
     lostingServerConnectionImageView_->setPixmap(visible ? pixmapNamed("ban-icon") : QPixmap());
@@ -323,12 +364,25 @@ void QFXMainController::showInfoWindow(QPointer<QWidget>& window, const std::str
         delete old;
     }
     window->layout()->addWidget(content);
-    window->resize(content->sizeHint());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        window->move(screen->availableGeometry().center() - window->rect().center());
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    QFont titleFont = window->font();
+    titleFont.setBold(true);
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(window->windowTitle());
+    window->resize(infoWindowSize(content->sizeHint(), titleWidth, available));
+    window->move(available.center() - window->rect().center());
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+QSize QFXMainController::infoWindowSize(const QSize& content, int titleWidth, const QRect& available)
+{
+    // The title bar's icon and buttons beside the title; the window keeps a margin of the screen free.
+    constexpr int kTitleBarExtras = 160;
+    constexpr int kScreenMargin = 40;
+    const QSize wanted(std::max(content.width(), titleWidth + kTitleBarExtras), content.height());
+    return wanted.boundedTo(available.size() - QSize(kScreenMargin, kScreenMargin) * 2);
 }
 
 void QFXMainController::showVersionWindow()
@@ -345,6 +399,9 @@ void QFXMainController::refreshMenus()
 {
     for (auto it = actions_.cbegin(); it != actions_.cend(); ++it)
         it.value()->setEnabled(validateMenuItem(static_cast<MenuAction>(it.key())));
+    // The button follows the Disconnect item, and says so while an eject waits its turn.
+    ejectButton_->setEnabled(validateMenuItem(MenuAction::DisconnectDevice));
+    ejectButton_->setText(isEjectWaiting() ? QueueMainDialogs::textOf("Main_EjectWaiting") : ejectTitle_);
 }
 
 void QFXMainController::terminate()

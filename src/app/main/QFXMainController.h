@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QPushButton>
 #include <QTimer>
 
@@ -101,6 +103,9 @@ public:
     QPushButton* patchManagerButton() const { return patchManagerButton_; }
     QWidget* appVersionWindow() const { return appVersionWindow_; }
     QWidget* appLicenseWindow() const { return appLicenseWindow_; }
+    // An information window's size: its content's, wide enough for its title beside the title bar's
+    // buttons, and never beyond the screen's room.
+    static QSize infoWindowSize(const QSize& content, int titleWidth, const QRect& available);
     QTimer& checkConnectionStatusTimer() { return checkConnectionStatusTimer_; }
 
 protected:
@@ -122,6 +127,7 @@ private:
     void setMemory(unsigned value, bool figureVisible) override;
     void setServerSyncIconVisible(bool visible) override;
     void setDeviceSyncIconVisible(bool visible) override;
+    void setDeviceWorkText(const std::string& text) override;
     void setLostServerIconVisible(bool visible) override;
     void setSyncIconFrame(std::size_t frame) override;
     void setCheckMarks(bool applicationUpdate, bool deviceUpdate) override;
@@ -156,6 +162,8 @@ private:
     QPushButton* effectManagerButton_ = nullptr;
     QPushButton* patchManagerButton_ = nullptr;
     QPushButton* ejectButton_ = nullptr;
+    QString ejectTitle_;
+    QLabel* deviceWorkLabel_ = nullptr;
     QWidget* viewForIndicator_ = nullptr;
     QMenu* controlMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;

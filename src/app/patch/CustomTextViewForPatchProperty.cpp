@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QTextBlock>
 
 #include "app/controls/EditingTextDelegate.h"
@@ -50,7 +52,7 @@ void CustomTextViewForPatchProperty::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (isControlKey(*event, Qt::Key_V)) {
-        paste();
+        paste(QApplication::clipboard()->text());
         return;
     }
     if (isControlKey(*event, Qt::Key_A)) {
@@ -68,9 +70,21 @@ void CustomTextViewForPatchProperty::keyPressEvent(QKeyEvent* event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void CustomTextViewForPatchProperty::paste()
+void CustomTextViewForPatchProperty::insertFromMimeData(const QMimeData* source)
 {
-    const QString pasted = QApplication::clipboard()->text();
+    if (!isReadOnly() && source && source->hasText()) paste(source->text());
+}
+
+void CustomTextViewForPatchProperty::inputMethodEvent(QInputMethodEvent* event)
+{
+    const QTextCursor cursor = textCursor();
+    TypedChange::checkInputMethod(*event, cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart(),
+                                  cursor.position(), delegate_, editableText_);
+    QPlainTextEdit::inputMethodEvent(event);
+}
+
+void CustomTextViewForPatchProperty::paste(const QString& pasted)
+{
     if (pasted.isEmpty()) return;
     QTextCursor cursor = textCursor();
     const int start = cursor.selectionStart();

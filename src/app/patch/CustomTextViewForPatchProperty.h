@@ -6,10 +6,11 @@
 
 class EditingTextDelegate;
 
-// The comment view of the patch property sheet. It handles Ctrl+C, Ctrl+V and Ctrl+A itself: a paste
-// is put to the delegate's rule first and, taken or not, the delegate hears that the text may have
-// changed. F2 focuses it, every other change of its text is put to the delegate before it is made, and
-// its selection collapses while it is not focused.
+// The comment view of the patch property sheet. It handles Ctrl+C, Ctrl+V and Ctrl+A itself. A paste
+// (Ctrl+V, the middle button, the menu) and a drop are put to the delegate's rule first and, taken or
+// not, the delegate hears that the text may have changed. F2 focuses it, every other change of its
+// text (typing, an input method's commit) is put to the delegate before it is made, and its selection
+// collapses while it is not focused.
 class CustomTextViewForPatchProperty final : public QPlainTextEdit {
     Q_OBJECT
 public:
@@ -24,9 +25,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
-    void paste();
+    void paste(const QString& pasted);
     void collapseSelection();
 
     EditingTextDelegate* delegate_ = nullptr;

@@ -8,6 +8,12 @@ const std::string& PatchCommentCellView::committedText() const { return patchIte
 bool PatchCommentCellView::textShouldEndEditing(std::string& fieldText)
 {
     if (!patchItem_ || fieldText == patchItem_->patchComment) return makeTextFieldStopEditing();
+    // The typing rule saw every way in, but the limit holds here too; the rule shows its own message.
+    if (!PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(fieldText, true,
+                                                                                        context_.textRules)) {
+        fieldText = patchItem_->patchComment;
+        return makeTextFieldStopEditing();
+    }
     return rewrite(fieldText, patchItem_->patchComment, kUndoType);
 }
 

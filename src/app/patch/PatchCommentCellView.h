@@ -2,8 +2,9 @@
 
 #include "app/patch/PatchTextCellView.h"
 
-// The comment cell of the device list: any comment the typing rule let through is written to the patch
-// file and the device and recorded for undo, an empty one too; a failed rewrite is put back.
+// The comment cell of the device list: a comment the comment rule takes is written to the patch file
+// and the device and recorded for undo, an empty one too; a refused comment or a failed rewrite is put
+// back.
 class PatchCommentCellView final : public PatchTextCellView {
 public:
     static constexpr int kUndoType = 2;

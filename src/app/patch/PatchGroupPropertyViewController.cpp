@@ -104,9 +104,8 @@ bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, co
 
 bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != groupNameTextField_ || event->type() != QEvent::KeyPress) return ViewForKeyDown::eventFilter(watched, event);
-    const std::string pasteboard = textRules_.pasteboardString ? textRules_.pasteboardString().value_or("") : "";
-    if (SheetNameFieldFilter::filterKey(*groupNameTextField_, *static_cast<QKeyEvent*>(event), pasteboard,
+    if (watched != groupNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
+    if (SheetNameFieldFilter::filterEvent(*groupNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
                                         }))

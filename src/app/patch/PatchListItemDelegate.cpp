@@ -86,7 +86,8 @@ void PatchListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
             textRect.setRight(icon.left() - 4);
         }
         painter->setFont(sizedFont(25, true));
-        painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, text);
+        painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                          painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
         break;
     }
     default:

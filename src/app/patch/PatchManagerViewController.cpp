@@ -153,10 +153,11 @@ void PatchManagerViewController::buildView()
     backUpAllOrRestoreAllButton_->setObjectName(QStringLiteral("BackUpAllOrRestoreAllButton"));
     backUpAllOrRestoreAllButton_->setFixedSize(2 * kBackUpButtonOffset, 36);
     backUpAllOrRestoreAllButton_->setEnabled(false);
-    // White title on the screen's dark face, disabled or not.
+    // White title, disabled or not; the face tells the states apart: dark with a light edge when it can
+    // be clicked, a flat mid grey without an edge when it cannot (white still reads on it).
     backUpAllOrRestoreAllButton_->setStyleSheet(QStringLiteral(
-        "QPushButton { color: white; background: #2e3238; border: 1px solid #15171a; border-radius: 5px; }"
-        "QPushButton:disabled { background: #24272c; }"
+        "QPushButton { color: white; background: #2e3238; border: 1px solid #a7b0bd; border-radius: 5px; }"
+        "QPushButton:disabled { background: #6b7079; border: 1px solid #6b7079; }"
         "QPushButton:pressed { background: #1f2226; }"));
     leftArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);
     rightArrowImageView_ = new RightClickImageView(appDelegate_, undoController_, buttonBar_);

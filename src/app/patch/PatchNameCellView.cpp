@@ -1,6 +1,5 @@
 #include "app/patch/PatchNameCellView.h"
 
-#include "app/patch/PatchDialogs.h"
 #include "library/models/PatchItem.h"
 #include "library/text/PatchNameTextEditingManagement.h"
 
@@ -9,12 +8,7 @@ const std::string& PatchNameCellView::committedText() const { return patchItem_-
 bool PatchNameCellView::textShouldEndEditing(std::string& fieldText)
 {
     if (!patchItem_ || fieldText == patchItem_->patchName) return makeTextFieldStopEditing();
-    if (fieldText.empty()) {
-        fieldText = patchItem_->patchName;
-        context_.dialogs.showInformation(PatchNameTextEditingManagement::kInvalidMessage);
-        return makeTextFieldStopEditing();
-    }
-    // The rule shows its own message.
+    // The rule shows its own message, an emptied name's too.
     if (!PatchNameTextEditingManagement::patchNameTextShouldEndEditing(fieldText, true, context_.textRules)) {
         fieldText = patchItem_->patchName;
         return makeTextFieldStopEditing();

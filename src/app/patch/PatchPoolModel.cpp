@@ -13,7 +13,8 @@
 namespace {
 
 const QColor kNormalTitle = QColor::fromRgbF(0.6F, 0.6F, 0.6F);
-const QColor kIncompatibleTitle(64, 64, 64);
+// Apart from the grey of the others at a glance, and readable on the pool and its selection bar.
+const QColor kIncompatibleTitle(214, 128, 118);
 
 QFont titleFont()
 {

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/controls/AutoClosePopover.h"
+#include "app/controls/DisclosureTriangle.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchPool.h"
 #include "app/patch/BackupPatch.h"
@@ -91,18 +92,7 @@ void PatchPoolOutlineView::drawBranches(QPainter* painter, const QRect& rect, co
 {
     // A light triangle at the group's left, pointing down while the group is open.
     if (!model_ || !model_->hasChildren(index)) return;
-    const QPointF centre(rect.right() - indentation() / 2.0, rect.center().y() + 0.5);
-    QPolygonF triangle;
-    if (isExpanded(index))
-        triangle << centre + QPointF(-4, -2) << centre + QPointF(4, -2) << centre + QPointF(0, 3);
-    else
-        triangle << centre + QPointF(-2, -4) << centre + QPointF(3, 0) << centre + QPointF(-2, 4);
-    painter->save();
-    painter->setRenderHint(QPainter::Antialiasing);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(QColor(153, 153, 153));
-    painter->drawPolygon(triangle);
-    painter->restore();
+    DisclosureTriangle::draw(*painter, rect, indentation(), isExpanded(index));
 }
 
 void PatchPoolOutlineView::boundDidChange()

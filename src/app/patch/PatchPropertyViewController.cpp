@@ -172,7 +172,7 @@ std::vector<std::string> PatchPropertyViewController::parseUsedEffectInPatch(con
 void PatchPropertyViewController::nameDidChange()
 {
     const std::string name = patchNameTextField_->text().toStdString();
-    wrongName_ = name.empty() || !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, false, textRules_);
+    wrongName_ = !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, false, textRules_);
     previousPatchName_ = name;
     updateSaveButton();
 }
@@ -180,7 +180,7 @@ void PatchPropertyViewController::nameDidChange()
 void PatchPropertyViewController::commentDidChange()
 {
     wrongComment_ = !PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(
-        patchCommentTextView_->editableText(), false);
+        patchCommentTextView_->editableText(), false, textRules_);
     previousPatchComment_ = patchCommentTextView_->toPlainText().toStdString();
     updateSaveButton();
 }
@@ -210,9 +210,8 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
         patchNameTextField_->setCursorPosition(0);
         patchNameTextField_->deselect();
     }
-    if (watched != patchNameTextField_ || event->type() != QEvent::KeyPress) return ViewForKeyDown::eventFilter(watched, event);
-    const std::string pasteboard = textRules_.pasteboardString ? textRules_.pasteboardString().value_or("") : "";
-    if (SheetNameFieldFilter::filterKey(*patchNameTextField_, *static_cast<QKeyEvent*>(event), pasteboard,
+    if (watched != patchNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
+    if (SheetNameFieldFilter::filterEvent(*patchNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
                                         }))
@@ -232,15 +231,13 @@ void PatchPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
     const std::string name = patchNameTextField_->text().toStdString();
-    // An empty name is told once, by this message; any other name by the rule's own.
-    if (name.empty() && textRules_.showDialogWithInformation && textRules_.localizedString)
-        textRules_.showDialogWithInformation(textRules_.localizedString(PatchNameTextEditingManagement::kInvalidMessage));
-    if (name.empty() || !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, true, textRules_)) {
+    // Each rule shows its own message.
+    if (!PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, true, textRules_)) {
         cancelButtonClicked();
         return;
     }
     if (!PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(patchCommentTextView_->editableText(),
-                                                                                     true)) {
+                                                                                     true, textRules_)) {
         cancelButtonClicked();
         return;
     }

@@ -25,16 +25,17 @@ bool PatchTextCellView::makeTextFieldStopEditing()
 bool PatchTextCellView::rewrite(std::string& fieldText, std::string& field, int undoType)
 {
     const std::string oldText = field;
-    const std::string newText = fieldText;
-    field = newText;
+    field = fieldText;
     if (!context_.coordinator.editFilePatch(*patchItem_)) {
         field = oldText;
         fieldText = oldText;
         context_.dialogs.showInformation("Patch_CanNotEditPatchItem", patchItem_->patchName);
         return makeTextFieldStopEditing();
     }
+    // The cell and the undo record show what the file holds, which the unit gets too.
+    fieldText = field;
     context_.coordinator.writeToDeviceWithPatchItem(patchItem_, static_cast<std::int64_t>(index_));
     context_.appDelegate.setReloadDataFromDeviceTimer();
-    context_.undoController.addActionStack(std::make_shared<ChangeTextAction>(patchItem_, oldText, newText, undoType));
+    context_.undoController.addActionStack(std::make_shared<ChangeTextAction>(patchItem_, oldText, field, undoType));
     return makeTextFieldStopEditing();
 }

@@ -1,13 +1,62 @@
 #include "app/patch/SheetNameFieldFilter.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QTimer>
 
 #include "app/controls/TypedChange.h"
 
-bool SheetNameFieldFilter::filterKey(QLineEdit& field, const QKeyEvent& key, const std::string& pasteboard,
+namespace {
+
+bool insertionRefused(std::size_t at, const QString& text, const SheetNameFieldFilter::Rule& rule)
+{
+    return !rule({TextRange{at, 0}}, {text.toStdString()});
+}
+
+}  // namespace
+
+bool SheetNameFieldFilter::filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule)
+{
+    if (field.isReadOnly()) return false;
+    switch (event.type()) {
+        case QEvent::KeyPress:
+            return filterKey(field, static_cast<QKeyEvent&>(event), pasteboard, rule);
+        case QEvent::InputMethod: {
+            auto& method = static_cast<QInputMethodEvent&>(event);
+            const int length = field.hasSelectedText() ? static_cast<int>(field.selectedText().size()) : 0;
+            const auto change = TypedChange::forInputMethod(method, field.selectionStart(), length, field.cursorPosition());
+            if (change && !rule({change->range}, {change->replacement.toStdString()})) method.setCommitString(QString());
+            return false;
+        }
+        case QEvent::MouseButtonRelease: {
+            // The field pastes the selection where the middle press put the cursor.
+            const auto& mouse = static_cast<const QMouseEvent&>(event);
+            if (mouse.button() != Qt::MiddleButton || !QApplication::clipboard()->supportsSelection()) return false;
+            const QString pasted = QApplication::clipboard()->text(QClipboard::Selection);
+            return !pasted.isEmpty() &&
+                   insertionRefused(static_cast<std::size_t>(field.cursorPosition()), pasted, rule);
+        }
+        case QEvent::Drop: {
+            auto& drop = static_cast<QDropEvent&>(event);
+            const QString dropped = drop.mimeData() ? drop.mimeData()->text() : QString();
+            if (dropped.isEmpty()) return false;
+            const int at = field.cursorPositionAt(drop.position().toPoint());
+            if (!insertionRefused(static_cast<std::size_t>(at), dropped, rule)) return false;
+            drop.ignore();
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+bool SheetNameFieldFilter::filterKey(QLineEdit& field, const QKeyEvent& key, const Pasteboard& pasteboard,
                                      const Rule& rule)
 {
     if ((key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) &&
@@ -17,7 +66,8 @@ bool SheetNameFieldFilter::filterKey(QLineEdit& field, const QKeyEvent& key, con
     const int length = field.hasSelectedText() ? static_cast<int>(field.selectedText().size()) : 0;
     if (key.matches(QKeySequence::Paste)) {
         const TextRange range{static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
-        if (!pasteboard.empty() && rule({range}, {pasteboard})) field.insert(QString::fromStdString(pasteboard));
+        const std::string pasted = pasteboard ? pasteboard().value_or("") : "";
+        if (!pasted.empty() && rule({range}, {pasted})) field.insert(QString::fromStdString(pasted));
         return true;
     }
     const auto change = TypedChange::forKey(key, field.text(), start, length, field.cursorPosition(), false);

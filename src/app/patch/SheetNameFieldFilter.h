@@ -1,23 +1,30 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "library/text/TextRange.h"
 
+class QEvent;
 class QKeyEvent;
 class QLineEdit;
 
 // The name field of a property sheet puts every change of its text to its rule before it is made:
-// typing, deleting and pasting. Ctrl+Return, the line-break command, inserts nothing.
+// typing, deleting, pasting (Ctrl+V or the middle button), an input method's commit and a dropped
+// text. Ctrl+Return, the line-break command, inserts nothing.
 class SheetNameFieldFilter {
 public:
     // Whether the rule lets the change through (it may have made its own version of it instead).
     using Rule = std::function<bool(const std::vector<TextRange>& ranges, const std::vector<std::string>& replacements)>;
+    // The plain text on the clipboard, read only for a paste.
+    using Pasteboard = std::function<std::optional<std::string>()>;
 
-    // True when the key has been dealt with here and goes no further.
-    static bool filterKey(QLineEdit& field, const QKeyEvent& key, const std::string& pasteboard, const Rule& rule);
+    // True when the event sent to `field` has been dealt with here and goes no further. An input
+    // method's refused commit goes on without its text.
+    static bool filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule);
+    static bool filterKey(QLineEdit& field, const QKeyEvent& key, const Pasteboard& pasteboard, const Rule& rule);
 
     // Gives the field the keyboard with its whole text selected, once its sheet is up. The sheet is
     // asked before its window shows, and a showing window hands the focus to the sheet's own view.

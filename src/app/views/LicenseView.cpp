@@ -2,10 +2,15 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextDocument>
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 
 LicenseView::LicenseView(const std::string& resourcesDirectory, QWidget* parent)
@@ -32,4 +37,20 @@ std::optional<QString> LicenseView::readLicenseText(const std::string& path)
     QString text = latin2.decode(bytes);
     if (latin2.hasError()) return std::nullopt;
     return text;
+}
+
+QSize LicenseView::sizeHint() const
+{
+    const QFontMetrics metrics(licenseTextView_->font());
+    const QStringList lines = licenseTextView_->toPlainText().split(QLatin1Char('\n'));
+    int longest = 0;
+    for (const QString& line : lines) longest = std::max(longest, metrics.horizontalAdvance(line));
+    const int document = int(licenseTextView_->document()->documentMargin()) * 2;
+    const int frame = licenseTextView_->frameWidth() * 2;
+    const int ruler = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QMargins margins = layout()->contentsMargins();
+    // The sheet's 10-point padding above and below the text, and a line's slack for the last one.
+    const int padding = 20 + metrics.lineSpacing();
+    return {longest + document + frame + ruler + margins.left() + margins.right() + metrics.averageCharWidth(),
+            int(lines.size()) * metrics.lineSpacing() + document + frame + padding + margins.top() + margins.bottom()};
 }

@@ -21,6 +21,8 @@ public:
     // The file's text, read as ISO Latin-2, or nothing when it cannot be read.
     static std::optional<QString> readLicenseText(const std::string& path);
     QPlainTextEdit* licenseTextView() const { return licenseTextView_; }
+    // Room for the whole text: its longest line and all its lines, in the view's font.
+    QSize sizeHint() const override;
 
 private:
     QPlainTextEdit* licenseTextView_;

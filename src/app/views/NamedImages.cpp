@@ -13,6 +13,8 @@ namespace {
 
 const QColor kAccentBlue(0, 186, 241);
 const QColor kDeepBlue(5, 96, 159);
+const QColor kPatchPoolSelection(80, 38, 0);
+const QColor kEffectPoolSelection(0, 40, 80);
 const QColor kSelectionOrange(245, 147, 31);
 
 QImage canvas(int width, int height)
@@ -277,9 +279,18 @@ QImage sortIndicator(bool ascending)
 }
 
 // A pool row's selection background: a rounded strip in three pieces.
-QImage poolSelectionPiece(int part, QColor colour)
+// A pool's selection bar: a dark fill the pools' grey titles read on at 4.5:1 and more, edged in the
+// pool's colour so that the bar stands out from the pool's own dark background.
+QImage poolSelectionPiece(int part, QColor fill, QColor edge)
 {
-    return threePieceCut(roundedBar(QSize(24, 24), QMarginsF(0.5, 1, 0.5, 1), 5, colour), false, 6, part);
+    QImage bar = canvas(24, 24);
+    QPainter painter(&bar);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(edge, 2));
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(bar.rect()).marginsRemoved(QMarginsF(1.5, 2, 1.5, 2)), 5, 5);
+    painter.end();
+    return threePieceCut(bar, false, 6, part);
 }
 
 const QHash<QString, Painter>& painters()
@@ -318,12 +329,12 @@ const QHash<QString, Painter>& painters()
             {QStringLiteral("cell_separator"), cellSeparator},
             {QStringLiteral("sort_indicator_ascending"), [] { return sortIndicator(true); }},
             {QStringLiteral("sort_indicator_descending"), [] { return sortIndicator(false); }},
-            {QStringLiteral("patch_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kSelectionOrange); }},
-            {QStringLiteral("patch_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kSelectionOrange); }},
-            {QStringLiteral("patch_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kSelectionOrange); }},
-            {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kDeepBlue); }},
-            {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kDeepBlue); }},
-            {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kDeepBlue); }},
+            {QStringLiteral("patch_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kPatchPoolSelection, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kPatchPoolSelection, kSelectionOrange); }},
+            {QStringLiteral("patch_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kPatchPoolSelection, kSelectionOrange); }},
+            {QStringLiteral("effect_pool_focused_selection_top"), [] { return poolSelectionPiece(0, kEffectPoolSelection, kAccentBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_mid"), [] { return poolSelectionPiece(1, kEffectPoolSelection, kAccentBlue); }},
+            {QStringLiteral("effect_pool_focused_selection_bottom"), [] { return poolSelectionPiece(2, kEffectPoolSelection, kAccentBlue); }},
             {QStringLiteral("backup_left_arrow"), [] { return transferArrow(true, kSelectionOrange); }},
             {QStringLiteral("backup_right_arrow"), [] { return transferArrow(true, kSelectionOrange); }},
             {QStringLiteral("restore_left_arrow"), [] { return transferArrow(false, kAccentBlue); }},

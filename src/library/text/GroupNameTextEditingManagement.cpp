@@ -3,15 +3,27 @@
 #include "library/text/TextRules.h"
 #include "platform/text/Utf8.h"
 
+#include <string_view>
+
 namespace {
 
-// The replacement without line feeds and line separators (U+2028).
-std::string oneLine(std::string text)
+// The replacement without line feeds and line separators (U+2028), in one pass: a pasted text may be
+// long and hold many.
+std::string oneLine(const std::string& text)
 {
-    static const std::string separator = "\xE2\x80\xA8";
-    for (std::size_t at; (at = text.find(separator)) != std::string::npos;) text.erase(at, separator.size());
-    std::erase(text, '\n');
-    return text;
+    static const std::string_view separator = "\xE2\x80\xA8";
+    std::string line;
+    line.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (text[at] == '\n') {
+            ++at;
+        } else if (std::string_view(text).substr(at, separator.size()) == separator) {
+            at += separator.size();
+        } else {
+            line += text[at++];
+        }
+    }
+    return line;
 }
 
 }  // namespace

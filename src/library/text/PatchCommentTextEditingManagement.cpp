@@ -2,6 +2,16 @@
 
 #include "library/CommonUtils.h"
 #include "library/text/TextRules.h"
+#include "platform/text/ShiftJis.h"
+#include "platform/text/Utf8.h"
+
+const char* PatchCommentTextEditingManagement::refusalOf(const std::string& comment, const std::string& language)
+{
+    if (CommonUtils::validatePatchComment(comment, language)) return nullptr;
+    if (comment.find('\0') != std::string::npos) return kNulMessage;
+    if (language != "ja") return platform::Utf8::isAscii(comment) ? kTooLongMessage : kNotAsciiMessage;
+    return platform::ShiftJis::encode(comment) ? kTooLongMessage : kNotShiftJisMessage;
+}
 
 bool PatchCommentTextEditingManagement::patchCommentInTextView(EditableText& view, const std::vector<TextRange>& ranges,
                                                                const std::vector<std::string>& replacements,
@@ -15,14 +25,17 @@ bool PatchCommentTextEditingManagement::patchCommentInTextView(EditableText& vie
         language != "ja", context);
 }
 
-bool PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(const std::string& /*text*/,
-                                                                                   bool /*willDisplayDialog*/)
+bool PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(const std::string& text,
+                                                                                   bool willDisplayDialog,
+                                                                                   const TextRuleContext& context)
 {
-    return true;
+    const char* refusal = refusalOf(text, context.language);
+    return refusal == nullptr || TextRules::refuse(willDisplayDialog, refusal, context);
 }
 
 bool PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(const EditableText& view,
-                                                                                  bool willDisplayDialog)
+                                                                                  bool willDisplayDialog,
+                                                                                  const TextRuleContext& context)
 {
-    return patchCommentTextShouldEndEditingInTextField(view.string(), willDisplayDialog);
+    return patchCommentTextShouldEndEditingInTextField(view.string(), willDisplayDialog, context);
 }

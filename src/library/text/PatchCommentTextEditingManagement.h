@@ -6,12 +6,23 @@
 #include "library/text/EditableText.h"
 #include "library/text/TextRuleContext.h"
 
-// The rules of patch comments: at most 200 bytes, ASCII, or Shift-JIS for the "ja" interface; any
-// character may stay when editing ends.
+// The rules of patch comments: at most 200 bytes and no NUL, ASCII, or Shift-JIS for the "ja"
+// interface, while typing and again when editing ends (a text can reach a view by ways no key press
+// takes).
 class PatchCommentTextEditingManagement {
 public:
+    // Each refusal tells what is wrong with the comment.
+    static constexpr const char* kNulMessage = "Patch_NulInPatchComment";
+    static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchComment";
+    static constexpr const char* kNotShiftJisMessage = "Patch_UnencodablePatchComment";
+    static constexpr const char* kTooLongMessage = "Patch_LongPatchComment";
+
+    // The message key of what keeps the comment from being stored; none for a comment that may be.
+    static const char* refusalOf(const std::string& comment, const std::string& language);
     static bool patchCommentInTextView(EditableText& view, const std::vector<TextRange>& ranges,
                                        const std::vector<std::string>& replacements, const TextRuleContext& context);
-    static bool patchCommentTextShouldEndEditingInTextField(const std::string& text, bool willDisplayDialog);
-    static bool patchCommentTextShouldEndEditingInTextView(const EditableText& view, bool willDisplayDialog);
+    static bool patchCommentTextShouldEndEditingInTextField(const std::string& text, bool willDisplayDialog,
+                                                            const TextRuleContext& context);
+    static bool patchCommentTextShouldEndEditingInTextView(const EditableText& view, bool willDisplayDialog,
+                                                           const TextRuleContext& context);
 };

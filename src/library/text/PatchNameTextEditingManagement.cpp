@@ -2,6 +2,16 @@
 
 #include "library/CommonUtils.h"
 #include "library/text/TextRules.h"
+#include "platform/text/Utf8.h"
+
+const char* PatchNameTextEditingManagement::refusalOf(const std::string& name)
+{
+    if (name.empty()) return kEmptyMessage;
+    if (TextRules::containsForbiddenCharacter(name)) return kInvalidMessage;
+    if (!platform::Utf8::isAscii(name)) return kNotAsciiMessage;
+    if (!CommonUtils::validatePatchName(name)) return kTooLongMessage;
+    return nullptr;
+}
 
 bool PatchNameTextEditingManagement::patchNameInTextView(EditableText& view, const std::vector<TextRange>& ranges,
                                                          const std::vector<std::string>& replacements,
@@ -22,7 +32,6 @@ bool PatchNameTextEditingManagement::patchNameTextShouldEndEditingTextView(const
 bool PatchNameTextEditingManagement::patchNameTextShouldEndEditing(const std::string& text, bool willDisplayDialog,
                                                                    const TextRuleContext& context)
 {
-    // A name set by a property sheet never went through the typing filter, so its limits apply here too.
-    if (!TextRules::containsForbiddenCharacter(text) && CommonUtils::validatePatchName(text)) return true;
-    return TextRules::refuse(willDisplayDialog, kInvalidMessage, context);
+    const char* refusal = refusalOf(text);
+    return refusal == nullptr || TextRules::refuse(willDisplayDialog, refusal, context);
 }

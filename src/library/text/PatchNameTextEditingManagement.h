@@ -7,10 +7,18 @@
 #include "library/text/TextRuleContext.h"
 
 // The rules of patch names: ASCII of at most 10 bytes while typing (other scripts are tried in Latin
-// letters), no forbidden character when editing ends.
+// letters); when editing ends, not empty, no forbidden character and the typing limits again (a text
+// can reach a field by ways no key press takes).
 class PatchNameTextEditingManagement {
 public:
+    // Each refusal tells what is wrong with the name.
     static constexpr const char* kInvalidMessage = "Patch_InvalidPatchName";
+    static constexpr const char* kEmptyMessage = "Patch_EmptyPatchName";
+    static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchName";
+    static constexpr const char* kTooLongMessage = "Patch_LongPatchName";
+
+    // The message key of what keeps the name from being stored; none for a name that may be.
+    static const char* refusalOf(const std::string& name);
 
     static bool patchNameInTextView(EditableText& view, const std::vector<TextRange>& ranges,
                                     const std::vector<std::string>& replacements, const TextRuleContext& context);

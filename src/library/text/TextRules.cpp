@@ -8,6 +8,9 @@
 namespace {
 
 constexpr const char* kToLatin = "Any-Latin";
+// Latin letters never make a text much shorter, so a text this long cannot come within any limit of the
+// rules; it is refused without the costly transform (a pasted megabyte would hold the interface).
+constexpr std::size_t kMaximumTransliterated = 4096;
 
 }  // namespace
 
@@ -36,7 +39,7 @@ bool TextRules::filterChange(EditableText& view, const std::vector<TextRange>& r
     if (!proposed) return false;
     if (accepts(*proposed)) return true;
     if (context.pasteboardString && context.pasteboardString() == replacement) return false;
-    if (!transliterate) return false;
+    if (!transliterate || proposed->size() > kMaximumTransliterated) return false;
 
     proposed = platform::Transliteration::apply(*proposed, kToLatin);
     auto latin = platform::Transliteration::apply(replacement, kToLatin);

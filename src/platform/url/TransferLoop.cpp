@@ -18,8 +18,16 @@ TransferLoop::TransferLoop()
 
 TransferLoop::~TransferLoop()
 {
-    for (auto& [easy, connection] : m_active) curl_multi_remove_handle(static_cast<CURLM*>(m_multi), easy);
-    m_active.clear();
+    // A transfer still running when the loop ends is cancelled: its delegate hears nothing more and is let
+    // go. A delegate that holds its own connection (every operation does until its transfer ends) would
+    // otherwise keep itself and the connection alive for good.
+    std::map<void*, std::shared_ptr<URLConnection>> unfinished;
+    unfinished.swap(m_active);
+    for (auto& [easy, connection] : unfinished) {
+        curl_multi_remove_handle(static_cast<CURLM*>(m_multi), easy);
+        connection->cancel();
+    }
+    unfinished.clear();
     curl_multi_cleanup(static_cast<CURLM*>(m_multi));
 }
 

@@ -3,7 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QListView>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -19,6 +21,7 @@
 #include "app/controls/EditingTextDelegate.h"
 #include "app/shell/AppDelegate.h"
 #include "library/text/PatchCommentTextEditingManagement.h"
+#include "library/text/PatchNameTextEditingManagement.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -393,3 +396,113 @@ TEST_F(EditingControls, CommentSitsCentredInItsFirst45Points)
 }
 
 }  // namespace
+
+namespace {
+
+// The name rule behind a delegate, as the name cells put it.
+struct NameRule : RecordingDelegate {
+    bool shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
+                          const std::vector<std::string>& replacements) override
+    {
+        RecordingDelegate::shouldChangeText(editor, ranges, replacements);
+        return PatchNameTextEditingManagement::patchNameInTextView(editor, ranges, replacements, TextRuleContext{});
+    }
+};
+
+void commit(QWidget* to, const QString& text)
+{
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QCoreApplication::sendEvent(to, &event);
+}
+
+void middleClick(QWidget* at)
+{
+    const QPointF point(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, point, at->mapToGlobal(point), Qt::MiddleButton, Qt::MiddleButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(at, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, point, at->mapToGlobal(point), Qt::MiddleButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(at, &release);
+}
+
+const QString kGuitar = QString::fromUtf8("\xF0\x9F\x8E\xB8");  // one character, a surrogate pair
+
+}  // namespace
+
+TEST_F(EditingControls, TypedCharactersOfEveryKindAndInputMethodCommitsMeetTheRule)
+{
+    NameRule rule;
+    auto* field = editIn<ChangingColorWhenEditingTextField>(rule, QStringLiteral("ABCDEFGHI"));
+    field->setCursorPosition(9);
+    for (const QString& typed : {kGuitar, QString(QChar(0x200F)), QString(QChar(0xE000))}) {
+        rule.changes.clear();
+        key(field, Qt::Key_unknown, Qt::NoModifier, typed);
+        EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHI")) << typed.toStdString();
+        ASSERT_EQ(rule.changes.size(), 1u) << typed.toStdString();
+        EXPECT_EQ(rule.changes[0].second, typed.toStdString());
+    }
+    commit(field, kGuitar);
+    EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHI"));
+    commit(field, QStringLiteral("J"));
+    EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHIJ"));
+    field->setText(QStringLiteral("AB"));
+    field->setCursorPosition(2);
+    // Kana committed by an input method go in as Latin letters, as typed ones do.
+    commit(field, QString::fromUtf8("\xE3\x81\x8B"));
+    EXPECT_EQ(field->text(), QStringLiteral("ABka"));
+    EXPECT_EQ(field->cursorPosition(), 4);
+
+    CommentRule comments;
+    auto* view = editIn<ChangingColorWhenEditingTextView>(comments, QStringLiteral("c"));
+    commit(view, QString::fromUtf8("\xE6\xBC\xA2"));
+    key(view, Qt::Key_unknown, Qt::NoModifier, kGuitar);
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("c"));
+    EXPECT_EQ(comments.changes.size(), 2u);
+    key(view, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+    EXPECT_EQ(comments.changes.size(), 3u) << "a tab in a comment is text the rule sees";
+}
+
+// The same controls on a display, where the selection clipboard is.
+class EditingControlsOnScreen : public EditingControls {
+protected:
+    void SetUp() override
+    {
+        if (!testing_app::hasDisplay()) GTEST_SKIP() << "the selection clipboard needs a display";
+        EditingControls::SetUp();
+    }
+    void TearDown() override
+    {
+        if (window) EditingControls::TearDown();
+    }
+};
+
+TEST_F(EditingControlsOnScreen, TheMiddleButtonPastesOnlyWhatTheRuleTakes)
+{
+    QClipboard* clipboard = QApplication::clipboard();
+    ASSERT_TRUE(clipboard->supportsSelection());
+    const auto select = [clipboard](const QString& text) {
+        clipboard->setText(text, QClipboard::Selection);
+        return testing_app::processEventsUntil([&] { return clipboard->text(QClipboard::Selection) == text; });
+    };
+
+    CommentRule comments;
+    auto* view = editIn<ChangingColorWhenEditingTextView>(comments, QStringLiteral("c"));
+    ASSERT_TRUE(select(QString(1 << 20, QLatin1Char('m'))));
+    middleClick(view->viewport());
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("c"));
+    ASSERT_EQ(comments.changes.size(), 1u);
+    EXPECT_EQ(comments.changes[0].second.size(), std::size_t{1} << 20);
+    ASSERT_TRUE(select(QStringLiteral("d")));
+    middleClick(view->viewport());
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("dc"));
+
+    NameRule names;
+    auto* field = editIn<ChangingColorWhenEditingTextField>(names, QStringLiteral("ABCDEFGHI"));
+    ASSERT_TRUE(select(kGuitar));
+    middleClick(field);
+    EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHI"));
+    ASSERT_EQ(names.changes.size(), 1u);
+    EXPECT_EQ(names.changes[0].second, kGuitar.toStdString());
+}

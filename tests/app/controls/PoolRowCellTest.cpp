@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QWidget>
@@ -175,6 +176,27 @@ TEST_F(PoolRowCell, RunsOutsideTheTitleAreCutToIt)
     EXPECT_EQ(formats[0].length, 5);
     EXPECT_EQ(formats[1].start, 3);
     EXPECT_EQ(formats[1].length, 2);
+}
+
+TEST_F(PoolRowCell, ATitleTooLongForItsRowEndsInAnEllipsis)
+{
+    QFont font;
+    font.setPixelSize(17);
+    font.setBold(true);
+    const QFontMetricsF metrics(font);
+    const QString name = QStringLiteral("Backup_Rigmora One_20261201_18_30");
+    const QSizeF oneLine(metrics.horizontalAdvance(QStringLiteral("Backup_Rigmora")), metrics.height() + 2);
+    const QString shown = Cell::fittedTitle(name, font, oneLine);
+    ASSERT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(name.startsWith(shown.chopped(1)));
+    EXPECT_LE(metrics.horizontalAdvance(shown), oneLine.width());
+    // Room for every line: the title as it is.
+    EXPECT_EQ(Cell::fittedTitle(name, font, QSizeF(oneLine.width(), metrics.height() * 4)), name);
+    EXPECT_EQ(Cell::fittedTitle(QStringLiteral("Live Set"), font, oneLine), QStringLiteral("Live Set"));
+    // Two lines of room: the first stays whole, the second is cut.
+    const QString two = Cell::fittedTitle(name, font, QSizeF(oneLine.width(), metrics.height() * 2 + 2));
+    EXPECT_TRUE(two.endsWith(QChar(0x2026)));
+    EXPECT_GT(two.size(), shown.size());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
@@ -113,6 +115,38 @@ TEST_F(RowsAndPopover, SharedPopoverClosesOnAPressOutsideAndSwapsItsContent)
     AutoClosePopover* fresh = AutoClosePopover::getMenuPopover();
     EXPECT_NE(fresh, nullptr);
     EXPECT_FALSE(fresh->isShown());
+}
+
+// A view lets go of the keyboard when its menu opens; closing the menu, by a press outside or by a
+// choice, hands it back unless the choice opened an editor of its own.
+TEST_F(RowsAndPopover, TheKeyboardGoesBackToTheViewTheMenuCameFrom)
+{
+    QWidget window;
+    auto* view = new QTableView(&window);
+    auto* editor = new QLineEdit(&window);
+    view->setFocusPolicy(Qt::StrongFocus);
+    window.show();
+    window.activateWindow();
+    for (int turn = 0; turn < 50 && !window.isActiveWindow(); ++turn) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(window.isActiveWindow());
+    auto* popover = new AutoClosePopover(view);
+    const auto openMenu = [&] {
+        if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+        popover->setContentWidget(new QLabel(QStringLiteral("Rename")));
+        popover->showAtPointer(view->mapToGlobal(QPoint(20, 20)));
+    };
+
+    openMenu();
+    popover->close();
+    QCoreApplication::processEvents();
+    // The window's own record: the offscreen platform does not make a window active again by itself.
+    EXPECT_EQ(window.focusWidget(), view);
+
+    openMenu();
+    editor->setFocus();  // the choice opened an editor
+    popover->close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.focusWidget(), editor);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include "app/controls/CustomHeaderCell.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
-#include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/ThreePartImage.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/NamedImages.h"
@@ -133,19 +132,6 @@ TEST_F(ScrollersAndHeaders, ArrowsStepAndTheSlotPages)
     press(scroller, {7, 150});
     EXPECT_EQ(scroller.value(), 100);
     EXPECT_EQ(scroller.bottomArrowRect(), QRectF(0, 185, 15, 15));
-}
-
-TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
-{
-    NoBackgroundScroller scroller;
-    scroller.resize(15, 200);
-    scroller.setRange(0, 300);
-    scroller.setPageStep(100);
-    QImage drawn(scroller.size(), QImage::Format_ARGB32_Premultiplied);
-    drawn.fill(Qt::transparent);
-    scroller.render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
-    // Far below the knob, in the middle of the slot, nothing is drawn.
-    EXPECT_EQ(drawn.pixelColor(7, 150).alpha(), 0);
 }
 
 TEST_F(ScrollersAndHeaders, HeaderPicturesFollowTheListAndTheSortState)

@@ -7,7 +7,6 @@
 #include "app/controls/RightClickColorWell.h"
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/SubclassButtonCell.h"
-#include "app/controls/UnchangeLayoutCell.h"
 #include "app/controls/UnchangedTextColorButton.h"
 #include "app/shell/AppDelegate.h"
 #include "support/app/TestApplication.h"
@@ -67,13 +66,8 @@ TEST_F(ThemedButtons, TitleColoursFollowTheEnabledState)
     EXPECT_EQ(backup.palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::white));
 }
 
-TEST_F(ThemedButtons, TitlesCentreOnTheHeightAndWrappedTextsSizeToTheirWidth)
+TEST_F(ThemedButtons, WrappedTextsSizeToTheirWidth)
 {
-    const QRectF bounds(0, 0, 100, 40);
-    EXPECT_EQ(UnchangeLayoutCell::titleRectForBounds(QRectF(4, 4, 92, 32), bounds, 16), QRectF(4, 12, 92, 16));
-    EXPECT_EQ(UnchangeLayoutCell::titleRectForBounds(QRectF(4, 4, 92, 32), bounds, 32), QRectF(4, 4, 92, 32));
-    EXPECT_EQ(UnchangeLayoutCell::titleRectForBounds(QRectF(4, 4, 92, 32), bounds, 50), QRectF(4, 4, 92, 32));
-
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(true, QSizeF(200, 30)), QRectF(0, 0, 196, 10000));
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(true, QSizeF(200, 1)), std::nullopt);
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(false, QSizeF(200, 30)), std::nullopt);

@@ -47,12 +47,15 @@ protected:
     {
         return table().visualRect(controller.effectListModel()->index(row, EffectListModel::columnOfIdentifier(column)));
     }
+    // The list shown with its use counts in: a count still out would overwrite what a test sets next.
     void setList(std::vector<std::shared_ptr<EffectItem>> list)
     {
+        const bool counted = appDelegate.isDeviceConnected() && !list.empty();
         controller.setEffectList(std::move(list));
         controller.setIsEffectListLoaded(true);
         controller.reloadDataInEffectList();
         settle();
+        if (counted) testing_app::processEventsUntil([this] { return controller.logic().isUpdatedEffectUsedTimesNumber(); });
     }
     QPoint poolRowCentre(int row) { return pool().visualRect(pool().indexForRow(row)).center(); }
 

@@ -7,10 +7,13 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "EffectControllerRig.h"
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/RightClickColorWell.h"
+#include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/controls/CustomHeaderView.h"
@@ -189,6 +192,37 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
     EXPECT_TRUE(controller.nameTextField()->text().isEmpty());
 }
 
+// The information panel: its swatch is a colour well that opens nothing, and a long note shows whole.
+TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
+{
+    RightClickColorWell* well = controller.descriptionBackgroundColorWell();
+    ASSERT_NE(well, nullptr);
+    EXPECT_EQ(well->color(), QColor(105, 105, 105));
+    EXPECT_EQ(controller.savingToDeviceButton()->parentWidget(), well);
+    EXPECT_EQ(well->grab().toImage().pixelColor(6, well->height() - 6), QColor(105, 105, 105));
+
+    std::get<std::shared_ptr<EffectItem>>(echo->object)->effectNote =
+        "A long note about this echo: its repeats, its tone, its modulation and the way its tail fades out "
+        "over several seconds, which wraps over many lines in the narrow panel.";
+    click(pool().viewport(), poolRowCentre(1));
+    click(pool().viewport(), poolRowCentre(2));
+    settle();
+    ScalingWidthTextField* note = controller.descriptionTextField();
+    ASSERT_FALSE(note->text().isEmpty());
+    const QRect needed = note->fontMetrics().boundingRect(QRect(0, 0, note->width() - 4, 10000), Qt::TextWordWrap,
+                                                          note->text());
+    EXPECT_GE(note->height(), needed.height());
+    EXPECT_GT(needed.height(), 3 * note->fontMetrics().height());
+
+    // Clicks and keys on the swatch open no chooser, nor anything else, and leave its colour.
+    const QWidgetList before = QApplication::topLevelWidgets();
+    click(well, QPoint(4, well->height() - 4));
+    click(well, QPoint(4, well->height() - 4), Qt::RightButton);
+    settle();
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), before.size());
+    EXPECT_EQ(well->color(), QColor(105, 105, 105));
+}
+
 TEST_F(EffectPoolTest, RowsHandTheSharedCellTheirTitleSwatchAndHeight)
 {
     delay->hasNewChild = true;
@@ -270,6 +304,22 @@ TEST_F(EffectManagerViewControllerTest, RowsShowTheirStripsAndOnlyTheSpaceBelowT
     }
     EXPECT_EQ(shot.pixelColor(x, lastRowMiddle), strip.pixelColor(x, strip.height() / 2));
     EXPECT_NE(shot.pixelColor(x, lastRowMiddle), base);
+}
+
+TEST_F(EffectManagerViewControllerTest, ANarrowListScrollsSidewaysUntilUsedAndFavouriteShow)
+{
+    setList({effect("Echo", 3)});
+    table().resize(500, table().height());
+    QCoreApplication::processEvents();
+    QScrollBar* sideways = table().horizontalScrollBar();
+    ASSERT_GT(sideways->maximum(), 0);
+    // A bar the user can reach, not only a range for the keys.
+    EXPECT_TRUE(sideways->isVisibleTo(&table()));
+    sideways->setValue(sideways->maximum());
+    const int favourite = EffectListModel::columnOfIdentifier("Favourite");
+    const int used = EffectListModel::columnOfIdentifier("UsedTimes");
+    EXPECT_GE(table().columnViewportPosition(used), 0);
+    EXPECT_LE(table().columnViewportPosition(favourite) + table().columnWidth(favourite), table().viewport()->width());
 }
 
 TEST_F(EffectManagerViewControllerTest, IconsAreConvertedOffTheMainThreadAndKeptOnTheirItem)

@@ -3,6 +3,11 @@
 #include <QMimeData>
 
 #include "EffectScreenFakes.h"
+#include "app/controls/CustomCellForAttributedString.h"
+#include "app/controls/DisclosureTriangle.h"
+#include "app/effect/FavouriteTableCellView.h"
+#include "app/views/NamedImages.h"
+#include "support/app/Contrast.h"
 #include "app/effect/EffectIconConversion.h"
 #include "app/effect/EffectItemDrag.h"
 #include "app/effect/EffectListModel.h"
@@ -219,6 +224,31 @@ TEST(EffectScreenPartsTest, DraggedEffectsTravelUnderTheProgramsOwnTypeOnly)
     broken.setData(QString::fromLatin1(EffectItemDrag::kMimeType), QByteArray("\x00\x00\x00\x05garbage", 11));
     EXPECT_TRUE(EffectItemDrag::itemsFromMimeData(broken).empty());
     EXPECT_FALSE(EffectItemDrag::mimeDataForItems({}));
+}
+
+// Text reads at 4.5:1 and symbols show at 3:1 on what they are drawn over: the pools' grey titles on
+// their selection bars, which stand out from the pool by their edge; the unlit star on both row shades;
+// the pools' triangles on the pool and on a selection bar.
+TEST(EffectScreenPartsTest, SelectionBarsUnlitStarsAndTrianglesReadOnWhatTheyLieOver)
+{
+    using testing_app::contrastRatio;
+    const QColor pool(30, 45, 75);
+    const QColor title = QColor::fromRgbF(0.6F, 0.6F, 0.6F);
+    for (const bool effectPool : {false, true}) {
+        const QImage bar = NamedImages::image(CustomCellForAttributedString::selectionImageName(effectPool, 1));
+        const QColor fill = bar.pixelColor(bar.width() / 2, bar.height() / 2);
+        const QColor edge = bar.pixelColor(bar.width() / 2, 2);
+        EXPECT_GE(contrastRatio(title, fill), 4.5) << effectPool;
+        EXPECT_GE(contrastRatio(edge, pool), 3.0) << effectPool;
+        EXPECT_GE(contrastRatio(DisclosureTriangle::kColour, fill), 3.0) << effectPool;
+    }
+    EXPECT_GE(contrastRatio(DisclosureTriangle::kColour, pool), 3.0);
+    for (const char* row : {"row_light_color_left", "row_dark_color_left"}) {
+        const QImage shade = NamedImages::image(QString::fromLatin1(row));
+        const QColor under = shade.pixelColor(shade.width() / 2, shade.height() / 2);
+        EXPECT_GE(contrastRatio(FavouriteTableCellView::starColor(false), under), 3.0) << row;
+        EXPECT_GE(contrastRatio(FavouriteTableCellView::starColor(true), under), 3.0) << row;
+    }
 }
 
 }  // namespace

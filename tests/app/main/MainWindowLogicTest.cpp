@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fstream>
 
 #include "library/models/BankItem.h"
@@ -74,7 +76,8 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
         {true, false, false, false, false, true, true, false, true},
         {true, true, false, false, false, true, true, true, true},
         {true, true, true, false, false, true, true, false, true},
-        {true, true, false, true, false, true, true, false, false},
+        // Quit stays offered under a sheet: it ends the sheets first.
+        {true, true, false, true, false, true, true, false, true},
         {false, true, false, false, true, false, false, true, true},
     };
     for (const Case& c : cases) {
@@ -93,14 +96,71 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     log.clear();
     appDelegate.setDeviceConnected(false);
     appDelegate.setIsShowingDialog(true);
-    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo, Action::Quit})
+    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo})
         logic.performMenuAction(action);
     EXPECT_TRUE(log.empty());
+    logic.performMenuAction(Action::Quit);
+    EXPECT_EQ(log, (CallLog{"clearAllDialog", "closeApp"}));
+    log.clear();
     appDelegate.setIsShowingDialog(false);
     appDelegate.setDeviceConnected(true);
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
         logic.performMenuAction(action);
     EXPECT_EQ(log, (CallLog{"ejectDevice", "showDeviceProperty", "clearAllDialog", "closeApp"}));
+}
+
+// A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
+TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkAndAWaitingEject)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    connect();
+    logic.didDoSynchronizationActionDevice(std::nullopt);
+    logic.deviceWorkDidStart(Work::WritingPatches);
+    const std::string writing = chrome.deviceWork;
+    EXPECT_FALSE(writing.empty());
+    logic.deviceWorkDidStart(Work::Reading);
+    EXPECT_NE(chrome.deviceWork, writing);
+    const std::string reading = chrome.deviceWork;
+    logic.ejectDevice();
+    EXPECT_GT(chrome.deviceWork.size(), reading.size());
+    EXPECT_EQ(chrome.deviceWork.rfind(reading, 0), 0U);
+    logic.didFinishSynchronizationActionDevice(std::nullopt);
+    EXPECT_EQ(chrome.deviceWork, "");
+    logic.deviceWorkDidStart(Work::Ejecting);
+    EXPECT_FALSE(chrome.deviceWork.empty());
+    logic.ejectDeviceWithState(1);
+    EXPECT_EQ(chrome.deviceWork, "");
+    // Nothing is busy without a unit.
+    logic.deviceWorkDidStart(Work::Reading);
+    EXPECT_EQ(chrome.deviceWork, "");
+}
+
+// The unit lets go only once the work before the eject is done: until then the eject shows that it
+// waits, and a second click queues nothing more. Whatever ends the wait ends the showing.
+TEST_F(MainWindowLogicTest, AQueuedEjectWaitsVisiblyUntilTheUnitAnswers)
+{
+    awake();
+    using Report = std::function<void(MainWindowLogic&)>;
+    const std::pair<const char*, Report> ends[] = {
+        {"done", [](auto& l) { l.ejectDeviceWithState(1); }},
+        {"refused", [](auto& l) { l.ejectDeviceWithState(0); }},
+        {"unplugged", [](auto& l) { l.deviceDisonnect(); }},
+    };
+    for (const auto& [name, end] : ends) {
+        connect();
+        EXPECT_FALSE(logic.isEjectWaiting()) << name;
+        logic.performMenuAction(Action::DisconnectDevice);
+        EXPECT_TRUE(logic.isEjectWaiting()) << name;
+        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice)) << name;
+        logic.performMenuAction(Action::DisconnectDevice);
+        EXPECT_EQ(std::count(log.begin(), log.end(), "ejectDevice"), 1) << name;
+        end(logic);
+        EXPECT_FALSE(logic.isEjectWaiting()) << name;
+    }
+    // With nothing connected there is nothing to wait for.
+    logic.ejectDevice();
+    EXPECT_FALSE(logic.isEjectWaiting());
 }
 
 TEST_F(MainWindowLogicTest, ServerIconStaysWhileAnyActionRunsAndTheLostServerHidesIt)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QAbstractItemView>
 #include <QLabel>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -40,9 +43,9 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     controller.deviceDisonnect();
     EXPECT_TRUE(enabled(Action::ConnectDevice));
     EXPECT_FALSE(enabled(Action::DeviceInformation));
-    // The lost-connection sheet is up: Quit waits for it.
+    // The lost-connection sheet is up: Quit stays offered, as it ends the sheets first.
     settle();
-    EXPECT_FALSE(enabled(Action::Quit));
+    EXPECT_TRUE(enabled(Action::Quit));
     dialogQueue.clearAllDialog();
 
     window.show();
@@ -50,6 +53,66 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     window.close();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
+}
+
+// A sheet takes the main window's input: Quit's key pressed in it, and a close asked of it (the window
+// manager's close key), quit from there, the sheets ended first.
+TEST_F(QFXMainControllerTest, QuitFromWhateverSheetIsUp)
+{
+    window.show();
+    for (const bool byKey : {true, false}) {
+        controller.deviceDisonnect();
+        settle();
+        QPointer<DialogWindow> sheet = appDelegate.getPreviousDialogWindow();
+        ASSERT_TRUE(sheet && sheet->isVisible());
+        log.clear();
+        if (byKey) {
+            // The key is the sheet's own while it has the input: the shortcut map finds it on the sheet.
+            const auto actions = sheet->actions();
+            const auto quit = std::find_if(actions.begin(), actions.end(), [](QAction* action) {
+                return action->shortcut() == QKeySequence(QKeySequence::Quit) &&
+                       action->shortcutContext() == Qt::WindowShortcut;
+            });
+            ASSERT_NE(quit, actions.end());
+            ASSERT_TRUE((*quit)->isEnabled());
+            (*quit)->trigger();
+        } else {
+            sheet->close();
+        }
+        settle();
+        EXPECT_TRUE(!sheet || !sheet->isVisible()) << byKey;
+        EXPECT_FALSE(appDelegate.isShowingDialog()) << byKey;
+        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << byKey;
+    }
+}
+
+// The eject button follows the Disconnect item, says when its eject waits, and looks disabled when it is.
+TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWaits)
+{
+    QPushButton* eject = controller.ejectButton();
+    const QString title = eject->text();
+    const auto darkestInk = [eject] {
+        const QImage shot = eject->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                // A flat face lets the header through: only what the button paints counts.
+                const QColor pixel = shot.pixelColor(x, y);
+                if (pixel.alpha() == 255) darkest = std::min(darkest, pixel.lightness());
+            }
+        return darkest;
+    };
+    EXPECT_FALSE(eject->isEnabled());
+    const int disabledInk = darkestInk();
+    controller.deviceConnectWithState(1);
+    EXPECT_TRUE(eject->isEnabled());
+    EXPECT_GT(disabledInk - darkestInk(), 60);
+    eject->click();
+    EXPECT_FALSE(eject->isEnabled());
+    EXPECT_NE(eject->text(), title);
+    controller.ejectDeviceWithState(1);
+    EXPECT_EQ(eject->text(), title);
+    EXPECT_FALSE(eject->isEnabled());
 }
 
 // The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
@@ -110,6 +173,16 @@ TEST_F(QFXMainControllerTest, TheMemoryFigureAndItsUnitAreOneSpaceApart)
     const int unitStart = unit->x() + unit->contentsRect().left();
     EXPECT_NEAR(unitStart - figureEnd, metrics.horizontalAdvance(QLatin1Char(' ')), 1);
     window.hide();
+}
+
+TEST(InformationWindows, TakeTheirContentsSizeWideEnoughForTheTitleAndWithinTheScreen)
+{
+    const QRect screen(0, 0, 1366, 768);
+    // A one-line version view under a longer title widens to the title and its buttons.
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(211, 74), 190, screen), QSize(350, 74));
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(760, 520), 120, screen), QSize(760, 520));
+    // A licence taller than the screen stops short of it and scrolls.
+    EXPECT_EQ(QFXMainController::infoWindowSize(QSize(1400, 900), 120, screen), QSize(1286, 688));
 }
 
 TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)

@@ -43,9 +43,11 @@ TEST_F(PatchCellsTest, ANameCommitsOnlyWhenTheRulesAndTheFileTakeIt)
     };
     const Case cases[] = {
         {"Clean", true, "Clean", "Clean", {}},
-        {"", true, "Clean", "Clean", {"info Patch_InvalidPatchName"}},
-        // The rule shows its own message, once.
+        // The rule shows its own message, once, and each refusal has its own.
+        {"", true, "Clean", "Clean", {"rule Patch_EmptyPatchName"}},
         {"Cl/ean", true, "Clean", "Clean", {"rule Patch_InvalidPatchName"}},
+        {"Caf\xC3\xA9", true, "Clean", "Clean", {"rule Patch_NonAsciiPatchName"}},
+        {"CleanCleanX", true, "Clean", "Clean", {"rule Patch_LongPatchName"}},
         {"Lead", false, "Clean", "Clean", {"editFilePatch Lead|c", "info Patch_CanNotEditPatchItem Clean"}},
         // The slot written is the cell's, whatever the patch's place elsewhere.
         {"Lead", true, "Lead", "Lead", {"editFilePatch Lead|c", "writeItem 7", "setReloadBufferDataTimer"}},
@@ -91,7 +93,7 @@ TEST_F(PatchCellsTest, TwoEditsOfANameLeaveTwoRecords)
 TEST_F(PatchCellsTest, ACommentCommitsAnyTextAndPutsTheOldOneBackWhenTheFileRefuses)
 {
     struct Case {
-        const char* typed;
+        std::string typed;
         bool fileWritten;
         const char* comment;
         std::vector<std::string> log;
@@ -101,6 +103,10 @@ TEST_F(PatchCellsTest, ACommentCommitsAnyTextAndPutsTheOldOneBackWhenTheFileRefu
         {"", true, "", {"editFilePatch Name|", "writeItem 3", "setReloadBufferDataTimer"}},
         {"two\nlines", true, "two\nlines", {"editFilePatch Name|two\nlines", "writeItem 3", "setReloadBufferDataTimer"}},
         {"new", false, "old", {"editFilePatch Name|new", "info Patch_CanNotEditPatchItem Name"}},
+        // The limit holds when the edit ends too, whatever way the text came in.
+        {"\xE6\xBC\xA2", true, "old", {"rule Patch_NonAsciiPatchComment"}},
+        {std::string("a\0b", 3), true, "old", {"rule Patch_NulInPatchComment"}},
+        {std::string(201, 'a'), true, "old", {"rule Patch_LongPatchComment"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -114,7 +120,7 @@ TEST_F(PatchCellsTest, ACommentCommitsAnyTextAndPutsTheOldOneBackWhenTheFileRefu
         EXPECT_EQ(item->patchComment, c.comment);
         EXPECT_EQ(field, c.comment);
         EXPECT_EQ(log, c.log);
-        const bool recorded = c.fileWritten && std::string(c.typed) != "old";
+        const bool recorded = c.comment == c.typed && c.typed != "old";
         ASSERT_EQ(undo.actionStack().size(), recorded ? 1u : 0u);
         if (recorded) {
             EXPECT_EQ(record(0)->mType, 2);
@@ -122,6 +128,23 @@ TEST_F(PatchCellsTest, ACommentCommitsAnyTextAndPutsTheOldOneBackWhenTheFileRefu
             EXPECT_EQ(record(0)->mNewText, c.typed);
         }
     }
+}
+
+TEST_F(PatchCellsTest, AfterTheWriteTheCellAndTheRecordShowWhatTheFileHolds)
+{
+    // The file's encoding stores a wave dash as a full-width tilde.
+    coordinator.storedComment = "\xEF\xBD\x9E";
+    textRules.language = "ja";
+    const auto item = patch("Name", "old");
+    auto cell = cellFor<PatchCommentCellView>(item, 3);
+    std::string field = "\xE3\x80\x9C";
+    EXPECT_TRUE(cell.textShouldEndEditing(field));
+    EXPECT_EQ(field, "\xEF\xBD\x9E");
+    EXPECT_EQ(item->patchComment, "\xEF\xBD\x9E");
+    EXPECT_EQ(cell.originalText(), "\xEF\xBD\x9E");
+    ASSERT_EQ(undo.actionStack().size(), 1u);
+    EXPECT_EQ(record(0)->mOldText, "old");
+    EXPECT_EQ(record(0)->mNewText, "\xEF\xBD\x9E");
 }
 
 TEST_F(PatchCellsTest, AFailedCommentEndsItsEditWithTheColoursCleared)

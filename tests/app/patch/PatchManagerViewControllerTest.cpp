@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <functional>
 
@@ -88,6 +90,18 @@ TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
     screen->setIsRestoreAllMode(true);
     screen->setArrowImageWithBackupAllAndRestoreAllState();
     EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Restore All");
+
+    // The title stays white either way, so the face must tell a button that cannot be clicked.
+    QPushButton* button = screen->backUpAllOrRestoreAllButton();
+    const auto face = [button] {
+        const QImage shot = button->grab().toImage();
+        return shot.pixelColor(6, shot.height() / 2);
+    };
+    const QColor disabled = face();
+    button->setEnabled(true);
+    const QColor enabled = face();
+    EXPECT_GT(std::abs(disabled.lightness() - enabled.lightness()), 40)
+        << disabled.name().toStdString() << " " << enabled.name().toStdString();
 }
 
 TEST_F(PatchManagerViewControllerTest, WritesStayInsideTheListAndRestartTheQuietTime)

@@ -16,6 +16,8 @@
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/SelectionAction.h"
+#include "app/views/NamedImages.h"
+#include "support/app/Contrast.h"
 #include "support/app/PatchScreenRig.h"
 #include "support/app/PoolNodes.h"
 
@@ -320,11 +322,17 @@ TEST_F(PatchPoolOutlineViewTest, RowsAreTitledAndDressedByTheScreen)
     EXPECT_EQ(content(a).iconImage.pixelColor(0, 0), QColor(247, 148, 30));
     EXPECT_TRUE(content(g).iconImage.isNull());
     EXPECT_EQ(content(a).title.colour, QColor::fromRgbF(0.6F, 0.6F, 0.6F));
-    // A warned patch gets the warning picture; an incompatible one the dark title.
+    // A warned patch gets the warning picture; an incompatible one a title of its own colour, which
+    // still reads on the pool and on its selection bar.
+    const QColor normal = content(a).title.colour;
     a->isWarning = true;
     a->isIncompatible = true;
     EXPECT_FALSE(content(a).statusImage.isNull());
-    EXPECT_EQ(content(a).title.colour, QColor(64, 64, 64));
+    const QColor incompatible = content(a).title.colour;
+    EXPECT_NE(incompatible, normal);
+    EXPECT_GE(testing_app::contrastRatio(incompatible, QColor(30, 45, 75)), 4.5);
+    const QImage bar = NamedImages::image(CustomCellForAttributedString::selectionImageName(false, 1));
+    EXPECT_GE(testing_app::contrastRatio(incompatible, bar.pixelColor(bar.width() / 2, bar.height() / 2)), 4.3);
     EXPECT_TRUE(content(b).statusImage.isNull());
     EXPECT_FALSE(model->hasChildren(model->indexOf(empty.get())));
 }

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDropEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -135,8 +138,25 @@ TEST_F(PatchPropertySheetsTest, SaveWritesTheTextsIntoTheCopyOrCancelsOnARefused
     log.clear();
     shown->patchNameTextField()->setText(QString());
     shown->saveButtonClicked();
-    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_InvalidPatchName", "cancel"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_EmptyPatchName", "cancel"}));
     EXPECT_EQ(item->patchName, "Lead");
+
+    // A text set around the typing filter meets the limits at Save, each with its own message.
+    for (const auto& [name, message] : {std::pair{"Caf\xC3\xA9", "Patch_NonAsciiPatchName"},
+                                        std::pair{"ABCDEFGHIJK", "Patch_LongPatchName"}}) {
+        log.clear();
+        shown->patchNameTextField()->setText(QString::fromUtf8(name));
+        EXPECT_FALSE(shown->saveButton()->isEnabled());
+        shown->saveButtonClicked();
+        EXPECT_EQ(log, (std::vector<std::string>{std::string("dialog ") + message, "cancel"}));
+    }
+    log.clear();
+    shown->patchNameTextField()->setText(QStringLiteral("Lead"));
+    shown->patchCommentTextView()->setPlainText(QString(201, QLatin1Char('a')));
+    EXPECT_FALSE(shown->saveButton()->isEnabled());
+    shown->saveButtonClicked();
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_LongPatchComment", "cancel"}));
+    EXPECT_EQ(item->patchComment, "new");
 
     log.clear();
     PatchPropertyViewController blockless(appDelegate, rules);
@@ -145,6 +165,60 @@ TEST_F(PatchPropertySheetsTest, SaveWritesTheTextsIntoTheCopyOrCancelsOnARefused
     blockless.patchNameTextField()->setText(QString());
     blockless.saveButtonClicked();
     EXPECT_TRUE(log.empty());
+}
+
+namespace {
+
+void commit(QWidget* to, const QString& text)
+{
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QApplication::sendEvent(to, &event);
+}
+
+bool drop(QWidget* on, const QString& text)
+{
+    QMimeData data;
+    data.setText(text);
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    QDropEvent event(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &event);
+    return event.isAccepted();
+}
+
+const QString kGuitar = QString::fromUtf8("\xF0\x9F\x8E\xB8");
+
+}  // namespace
+
+TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheSheet)
+{
+    auto shown = sheet(patch("ABCDEFGHI", "c"));
+    QLineEdit* name = shown->patchNameTextField();
+    CustomTextViewForPatchProperty* comment = shown->patchCommentTextView();
+    name->setCursorPosition(9);
+
+    QKeyEvent guitar(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, kGuitar);
+    QApplication::sendEvent(name, &guitar);
+    commit(name, kGuitar);
+    commit(name, QString(QChar(0x200F)));
+    EXPECT_FALSE(drop(name, QStringLiteral("JK")));
+    EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHI"));
+    name->setCursorPosition(9);
+    commit(name, QStringLiteral("J"));
+    EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJ"));
+    EXPECT_TRUE(shown->saveButton()->isEnabled());
+
+    // A dropped megabyte is refused before the view lays it out.
+    drop(comment->viewport(), QString(1 << 20, QLatin1Char('m')));
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
+    EXPECT_EQ(comment->document()->characterCount(), 2);
+    commit(comment, QString::fromUtf8("\xE6\xBC\xA2"));
+    QApplication::sendEvent(comment, &guitar);
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
+    drop(comment->viewport(), QStringLiteral("d"));
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("dc"));
+    EXPECT_TRUE(shown->saveButton()->isEnabled());
 }
 
 TEST_F(PatchPropertySheetsTest, KeysMoveTheButtonFocusAndTheFieldsInsertNoLineBreak)

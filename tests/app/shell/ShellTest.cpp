@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/GraphicalSession.h"
+#include "app/shell/RunningInstance.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "platform/dispatch/Dispatch.h"
@@ -104,6 +107,25 @@ TEST(ShellGeometry, SplashSitsCentredTwentyPointsHighAndMainWindowFitsTheScreen)
               QRect(320, 261, 560, 340));
     EXPECT_EQ(MainWindow::contentFrame(QSize(1500, 1500), QRect(0, 0, 1920, 1600)), QRect(210, 50, 1500, 1500));
     EXPECT_EQ(MainWindow::contentFrame(QSize(1500, 1500), QRect(0, 30, 1280, 770)), QRect(0, 30, 1280, 770));
+}
+
+TEST(ShellGeometry, TheFramedWindowFitsTheRoomLeftByPanelsCentredWithItsTitleBarOnScreen)
+{
+    // A title bar of 28 and a border of 2 round the content; the panels leave what the screen offers.
+    const QMargins frame(2, 28, 2, 2);
+    struct Case {
+        QRect available;
+        QRect content;
+    };
+    for (const Case& c : {Case{QRect(0, 0, 1366, 768), QRect(2, 28, 1362, 738)},
+                          Case{QRect(0, 0, 1920, 1200), QRect(210, 28, 1500, 1170)},
+                          Case{QRect(0, 27, 1366, 741), QRect(2, 55, 1362, 711)},
+                          Case{QRect(1366, 0, 1920, 1080), QRect(1576, 28, 1500, 1050)},
+                          Case{QRect(0, 0, 2560, 1600), QRect(530, 63, 1500, 1500)}}) {
+        const QRect content = MainWindow::contentFrame(QSize(1500, 1500), c.available, frame);
+        EXPECT_EQ(content, c.content) << c.available.width() << "x" << c.available.height();
+        EXPECT_TRUE(c.available.contains(content.marginsAdded(frame))) << c.available.width();
+    }
 }
 
 class Lifecycle : public Shell {
@@ -202,7 +224,8 @@ class BlockingEject final : public CommonUtilsServices {
 public:
     std::promise<void> release;
     std::promise<void> left;
-    void forceEjectDevice() override
+    void forceEjectDevice() override {}
+    void forceEjectDeviceNow() override
     {
         release.get_future().wait();
         left.set_value();
@@ -214,7 +237,7 @@ TEST(UncaughtException, EjectIsWaitedForOnlyABoundedTime)
     CallLog log;
     testing_app::FakeCommonUtils quick(log);
     EXPECT_TRUE(UncaughtExceptionHook::forceEjectWithin(quick, 1s));
-    EXPECT_EQ(log, CallLog{"forceEjectDevice"});
+    EXPECT_EQ(log, CallLog{"forceEjectDeviceNow"});
 
     BlockingEject wedged;
     auto left = wedged.left.get_future();
@@ -225,7 +248,8 @@ TEST(UncaughtException, EjectIsWaitedForOnlyABoundedTime)
 
 class LoudEject final : public CommonUtilsServices {
 public:
-    void forceEjectDevice() override { std::fputs("device ejected\n", stderr); }
+    void forceEjectDevice() override {}
+    void forceEjectDeviceNow() override { std::fputs("device ejected\n", stderr); }
 };
 
 TEST(UncaughtExceptionDeathTest, EjectsTheDeviceBeforeTheProcessEnds)
@@ -343,4 +367,30 @@ TEST(GraphicalSession, SaysWhichVariableIsMissingUnlessAPlatformWasChosen)
             EXPECT_EQ(missing, "needs a graphical session, and neither DISPLAY nor WAYLAND_DISPLAY is set");
         }
     }
+}
+
+TEST(RunningInstance, ASecondStartsKnockRaisesTheHolderOfItsFolderOnly)
+{
+    testing_app::application();
+    QTemporaryDir first;
+    QTemporaryDir second;
+    int raised = 0;
+    {
+        const RunningInstance holder(first.path().toStdString(), [&raised] { ++raised; });
+        ASSERT_TRUE(holder.listening());
+        EXPECT_FALSE(RunningInstance::knock(second.path().toStdString()));
+        // The same folder written another way is the same folder.
+        EXPECT_TRUE(RunningInstance::knock(first.path().toStdString() + "/."));
+        for (int turn = 0; turn < 50 && raised == 0; ++turn) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_EQ(raised, 1);
+        // Only one copy may listen for a folder.
+        const RunningInstance rival(first.path().toStdString(), [] {});
+        EXPECT_FALSE(rival.listening());
+    }
+    // A holder that has gone leaves no name behind for the next start.
+    EXPECT_FALSE(RunningInstance::knock(first.path().toStdString()));
+    const RunningInstance next(first.path().toStdString(), [] {});
+    EXPECT_TRUE(next.listening());
 }

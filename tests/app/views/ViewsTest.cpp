@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include "app/views/ApplicationVersionView.h"
@@ -169,6 +171,18 @@ TEST_F(Views, LicenceIsReadAsLatin2AndAMissingFileLeavesTheView)
     const auto resources = platform::Bundle::locateResources();
     ASSERT_TRUE(resources);
     EXPECT_TRUE(LicenseView::readLicenseText(*resources + "/license.txt").value_or("").contains("PEXO Rigmora"));
+}
+
+TEST_F(Views, LicenceAsksForRoomForItsWholeTextWithoutScrolling)
+{
+    const auto resources = platform::Bundle::locateResources();
+    ASSERT_TRUE(resources);
+    LicenseView view(*resources);
+    view.resize(view.sizeHint());
+    view.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.licenseTextView()->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.licenseTextView()->verticalScrollBar()->maximum(), 0);
 }
 
 // Each shown window hands the desktop every size of its icon; the launcher's 256-point picture made that a

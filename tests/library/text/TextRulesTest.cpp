@@ -58,6 +58,12 @@ TEST(TextRules, TypingFilters)
         {Rule::Comment, "en", "x", kanji, false, false, "x"},
         {Rule::Comment, "ja", "x", kanji, false, true, "x" + kanji},
         {Rule::Comment, "ja", "x", "\xF0\x9F\x8E\xB8", false, false, "x"},
+        // The file drops a NUL, so a comment never takes one; an emoji is one character, refused whole.
+        {Rule::Comment, "en", "x", std::string("\0", 1), true, false, "x"},
+        {Rule::Comment, "ja", "x", std::string("a\0", 2), false, false, "x"},
+        {Rule::Comment, "en", "x", "\xF0\x9F\x8E\xB8", false, false, "x"},
+        {Rule::Name, "en", "ABCDEFGHI", "\xF0\x9F\x8E\xB8", false, false, "ABCDEFGHI"},
+        {Rule::Comment, "en", "x", std::string(1 << 20, 'a'), false, false, "x"},
         {Rule::Group, "en", "ab", "c\nd\xE2\x80\xA8" "e", true, false, "abcde"},
         {Rule::Group, "en", std::string(50, 'g'), "h", false, false, std::string(50, 'g')},
         {Rule::Group, "en", std::string(49, 'g'), "h", false, true, std::string(49, 'g') + "h"},
@@ -92,25 +98,74 @@ TEST(TextRules, TypingFilters)
     }
 }
 
-TEST(TextRules, EndOfEditing)
+TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
 {
     std::vector<std::string> sheets;
     TextRuleContext context;
     context.showDialogWithInformation = [&](const std::string& text) { sheets.push_back(text); };
     context.localizedString = [](const std::string& key) { return "text of " + key; };
 
-    EXPECT_TRUE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("Lead", true, context));
-    EXPECT_TRUE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("", true, context));
-    EXPECT_FALSE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("a/b", true, context));
-    // A name from a property sheet is held to the typing limits too.
-    EXPECT_FALSE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("ABCDEFGHIJK", true, context));
+    struct End {
+        std::string text;
+        const char* message;  // none: taken
+    };
+    const End names[] = {
+        {"Lead", nullptr},
+        {" ", nullptr},
+        {"", "Patch_EmptyPatchName"},
+        {"a/b", "Patch_InvalidPatchName"},
+        // A name can reach a field by ways no key press takes, so the typing limits hold here too.
+        {"ABCDEFGHIJK", "Patch_LongPatchName"},
+        {"Caf\xC3\xA9", "Patch_NonAsciiPatchName"},
+        {"\xF0\x9F\x8E\xB8", "Patch_NonAsciiPatchName"},
+    };
+    for (const End& c : names) {
+        sheets.clear();
+        EXPECT_EQ(PatchNameTextEditingManagement::patchNameTextShouldEndEditing(c.text, true, context), !c.message)
+            << c.text;
+        EXPECT_EQ(sheets, c.message ? std::vector<std::string>{std::string("text of ") + c.message}
+                                    : std::vector<std::string>{})
+            << c.text;
+    }
+
+    const std::string kanji = "\xE6\xBC\xA2";
+    std::string hundredKanji;
+    for (int i = 0; i < 100; ++i) hundredKanji += kanji;
+    struct CommentEnd {
+        std::string language;
+        std::string text;
+        const char* message;
+    };
+    const CommentEnd comments[] = {
+        {"en", "a/b", nullptr},
+        {"en", std::string(200, 'a'), nullptr},
+        {"en", std::string(201, 'a'), "Patch_LongPatchComment"},
+        {"en", std::string("x\0y", 3), "Patch_NulInPatchComment"},
+        {"en", "Caf\xC3\xA9", "Patch_NonAsciiPatchComment"},
+        {"ja", hundredKanji, nullptr},
+        {"ja", hundredKanji + kanji, "Patch_LongPatchComment"},
+        {"ja", std::string("x\0y", 3), "Patch_NulInPatchComment"},
+        {"ja", "\xF0\x9F\x8E\xB8", "Patch_UnencodablePatchComment"},
+    };
+    for (const CommentEnd& c : comments) {
+        sheets.clear();
+        context.language = c.language;
+        EXPECT_EQ(PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(c.text, true, context),
+                  !c.message)
+            << c.language << " " << c.text.size();
+        EXPECT_EQ(sheets, c.message ? std::vector<std::string>{std::string("text of ") + c.message}
+                                    : std::vector<std::string>{})
+            << c.language << " " << c.text.size();
+    }
+
+    sheets.clear();
     EXPECT_FALSE(PatchNameTextEditingManagement::patchNameTextShouldEndEditing("a?b", false, context));
-    EXPECT_TRUE(PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField("a/b", true));
+    EXPECT_FALSE(PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextField(
+        std::string(201, 'a'), false, context));
     EXPECT_TRUE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing("a.b", true, context));
     for (const char* bad : {".hidden", "", "a|b", "x\"y"})
         EXPECT_FALSE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing(bad, true, context)) << bad;
     EXPECT_FALSE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing("a:b", false, context));
-    EXPECT_EQ(sheets, (std::vector<std::string>{"text of Patch_InvalidPatchName", "text of Patch_InvalidPatchName",
-                                                "text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName",
+    EXPECT_EQ(sheets, (std::vector<std::string>{"text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName",
                                                 "text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName"}));
 }

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 
+#include "support/files/FileSizeLimit.h"
 #include "support/files/TemporaryFolder.h"
 
 namespace {
@@ -52,15 +53,13 @@ TEST_F(LocalFileManagerTest, WriteThatFailsMidwayKeepsOldContent)
 {
     write("library.plist", "old");
     // A file-size limit makes the kernel refuse the write part-way, as a full disk would.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     Error error;
-    bool written = files.writeAtomically(folder / "library.plist", Bytes(8192, 'x'), &error);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
+    bool written = false;
+    {
+        const FileSizeLimit limit(1024);
+        ASSERT_TRUE(limit.held());
+        written = files.writeAtomically(folder / "library.plist", Bytes(8192, 'x'), &error);
+    }
 
     EXPECT_FALSE(written);
     EXPECT_EQ(error.domain, "files");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/url/CurlSupport.h"
 #include "support/url/URLConnectionRecorder.h"
 
@@ -154,6 +156,35 @@ TEST(URLConnection, CancelSilencesTheConnection)
     EXPECT_FALSE(midBody->waitForEnd(std::chrono::milliseconds(50)));
     std::lock_guard lock(midBody->mutex);
     EXPECT_LT(midBody->body.size(), std::size_t(4 << 20));
+}
+
+// A connection whose delegate holds it, still waiting for its answer when the network thread ends, lets
+// the delegate go instead of keeping both alive for good; the delegate hears nothing.
+TEST(URLConnection, ATransferUnfinishedWhenItsLoopEndsLetsItsDelegateGo)
+{
+    struct Holder final : URLConnectionDelegate {
+        std::shared_ptr<URLConnection> connection;
+        std::atomic<int> calls{0};
+        void didReceiveResponse(URLConnection&, const URLResponse&) override { ++calls; }
+        void didFinishLoading(URLConnection&) override { ++calls; }
+        void didFailWithError(URLConnection&, const Error&) override { ++calls; }
+    };
+    LoopbackServer server;
+    server.stall("/slow");
+    std::weak_ptr<Holder> watched;
+    {
+        NetworkThread thread("test.network");
+        auto holder = std::make_shared<Holder>();
+        watched = holder;
+        holder->connection = URLConnection::create(URLRequest(server.url("/slow")), holder);
+        thread.perform([&thread, connection = holder->connection] { connection->start(thread.loop()); });
+        while (server.hits("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        thread.halt();
+        EXPECT_EQ(holder->calls, 0);
+    }
+    server.release();
+    auto holder = watched.lock();
+    ASSERT_EQ(holder, nullptr) << "the delegate and its connection outlived the loop";
 }
 
 TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)

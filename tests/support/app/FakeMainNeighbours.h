@@ -93,6 +93,7 @@ public:
     unsigned memory = 99;
     bool memoryVisible = true;
     bool serverSync = true, deviceSync = true, lostServer = false;
+    std::string deviceWork;
     std::vector<std::size_t> frames;
     bool applicationCheck = false, deviceCheck = false;
     int terminated = 0;
@@ -109,6 +110,7 @@ public:
     void setMemory(unsigned value, bool visible) override { memory = value, memoryVisible = visible; }
     void setServerSyncIconVisible(bool visible) override { serverSync = visible; }
     void setDeviceSyncIconVisible(bool visible) override { deviceSync = visible; }
+    void setDeviceWorkText(const std::string& text) override { deviceWork = text; }
     void setLostServerIconVisible(bool visible) override { lostServer = visible; }
     void setSyncIconFrame(std::size_t frame) override { frames.push_back(frame); }
     void setCheckMarks(bool app, bool device) override { applicationCheck = app, deviceCheck = device; }

@@ -12,7 +12,7 @@
 #include "app/main/QFXMainController.h"
 #include "app/effect/EffectManagerViewController.h"
 #include "app/effect/EffectUpdateView.h"
-#include "app/screens/PlaceholderPatchScreen.h"
+#include "support/app/PlainPatchScreen.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/MainWindow.h"
 #include "support/app/FakeEffectNeighbours.h"
@@ -22,7 +22,7 @@
 
 namespace testing_app {
 
-// The real main window controller with the real effect screen, the placeholder patch screen and a real dialog queue, in a main
+// The real main window controller with the real effect screen, a plain patch screen and a real dialog queue, in a main
 // window, over a fake coordinator.
 class MainControllerRig : public ::testing::Test {
 protected:
@@ -53,7 +53,7 @@ protected:
                                   std::make_unique<EffectManagerViewController>(
                                       EffectManagerViewController::Collaborators{appDelegate, effectCoordinator,
                                                                                  effectDialogs}),
-                                  std::make_unique<PlaceholderPatchScreen>(),
+                                  std::make_unique<PlainPatchScreen>(),
                                   std::filesystem::path(folder.path()) / "OptionMenuState.plist", "1.0.0", "", "en",
                                   "", "", [] { return new EffectUpdateView; }, {}}};
 };

@@ -136,6 +136,17 @@ public:
     void didFinishSynchronizationActionDevice(const std::optional<std::string>&) override { m_pending = "finish"; }
     void didPreventEjectAction() override { record(m_pending == "do" ? "busy" : "reset"); }
     void didAllowEjectAction() override { record(m_pending == "finish" ? "idle" : "allow"); }
+    // Kept apart from the events, which the tests compare whole.
+    void deviceWorkDidStart(DeviceWork work) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_works.push_back(work);
+    }
+    std::vector<DeviceWork> works()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_works;
+    }
 
 private:
     static std::string nameOf(const std::shared_ptr<EffectItem>& item) { return item ? item->fileName : "(none)"; }
@@ -147,6 +158,7 @@ private:
 
     std::mutex m_mutex;
     std::vector<std::string> m_events;
+    std::vector<DeviceWork> m_works;
     std::vector<std::shared_ptr<EffectItem>> m_effects;
     std::string m_pending;
 };

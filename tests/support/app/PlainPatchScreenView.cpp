@@ -1,4 +1,4 @@
-#include "app/screens/PlaceholderScreenView.h"
+#include "support/app/PlainPatchScreenView.h"
 
 #include <QGridLayout>
 
@@ -16,8 +16,10 @@ QTreeWidgetItem* itemOf(const DirectoryObject& node)
 
 }  // namespace
 
-PlaceholderScreenView::PlaceholderScreenView(const QString& listTitle, const QString& poolTitle,
-                                             const QString& buttonTitle, QWidget* parent)
+namespace testing_app {
+
+PlainPatchScreenView::PlainPatchScreenView(const QString& listTitle, const QString& poolTitle,
+                                           const QString& buttonTitle, QWidget* parent)
     : QWidget(parent), listTitle_(listTitle), poolTitle_(poolTitle), button_(buttonTitle)
 {
     pool_.setHeaderHidden(true);
@@ -31,13 +33,13 @@ PlaceholderScreenView::PlaceholderScreenView(const QString& listTitle, const QSt
     layout->setColumnStretch(1, 2);
 }
 
-void PlaceholderScreenView::showList(const QStringList& rows)
+void PlainPatchScreenView::showList(const QStringList& rows)
 {
     list_.clear();
     list_.addItems(rows);
 }
 
-void PlaceholderScreenView::showPool(const std::vector<std::shared_ptr<DirectoryObject>>& tree)
+void PlainPatchScreenView::showPool(const std::vector<std::shared_ptr<DirectoryObject>>& tree)
 {
     pool_.clear();
     for (const auto& node : tree)
@@ -45,4 +47,6 @@ void PlaceholderScreenView::showPool(const std::vector<std::shared_ptr<Directory
     pool_.expandToDepth(0);
 }
 
-void PlaceholderScreenView::setPoolLocked(bool locked) { pool_.setEnabled(!locked); }
+void PlainPatchScreenView::setPoolLocked(bool locked) { pool_.setEnabled(!locked); }
+
+}  // namespace testing_app

@@ -3,13 +3,16 @@
 #include "app/screens/PatchScreen.h"
 #include <QPointer>
 
-#include "app/screens/PlaceholderScreenView.h"
+#include "support/app/PlainPatchScreenView.h"
 
-// The patch screen until its own views land: the device's patches and the pool, as plain lists.
-class PlaceholderPatchScreen final : public PatchScreen {
+namespace testing_app {
+
+// A patch screen for the main window controller's rig: the device's patches and the pool as plain lists,
+// so that what the controller hands the screen shows on the rig's pictures.
+class PlainPatchScreen final : public PatchScreen {
 public:
-    PlaceholderPatchScreen();
-    ~PlaceholderPatchScreen() override;
+    PlainPatchScreen();
+    ~PlainPatchScreen() override;
 
     QWidget* view() override { return view_; }
     void initDraggingRegister() override {}
@@ -41,7 +44,7 @@ public:
 
 private:
     // The window that shows the view may delete it first.
-    QPointer<PlaceholderScreenView> view_;
+    QPointer<PlainPatchScreenView> view_;
     MainWindowController* mainController_ = nullptr;
     PatchItems patchItems_;
     BankItems bankItems_;
@@ -52,3 +55,5 @@ private:
     bool isLockPatchPool_ = false;
     bool lockPatchList_ = false;
 };
+
+}  // namespace testing_app

@@ -1,24 +1,26 @@
-#include "app/screens/PlaceholderPatchScreen.h"
+#include "support/app/PlainPatchScreen.h"
 
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 
-PlaceholderPatchScreen::PlaceholderPatchScreen()
-    : view_(new PlaceholderScreenView(QStringLiteral("Patches in the device"), QStringLiteral("Patch pool"), QStringLiteral("Backup All")))
+namespace testing_app {
+
+PlainPatchScreen::PlainPatchScreen()
+    : view_(new PlainPatchScreenView(QStringLiteral("Patches in the device"), QStringLiteral("Patch pool"), QStringLiteral("Backup All")))
 {
 }
 
-PlaceholderPatchScreen::~PlaceholderPatchScreen() { delete view_; }
+PlainPatchScreen::~PlainPatchScreen() { delete view_; }
 
-void PlaceholderPatchScreen::setLockPatchPool(bool locked)
+void PlainPatchScreen::setLockPatchPool(bool locked)
 {
     isLockPatchPool_ = locked;
     lockPatchList_ = locked;
     view_->setPoolLocked(locked);
 }
 
-void PlaceholderPatchScreen::resetPatchPoolState()
+void PlainPatchScreen::resetPatchPoolState()
 {
     for (const auto& node : structureData_) {
         if (!node) continue;
@@ -29,13 +31,13 @@ void PlaceholderPatchScreen::resetPatchPoolState()
     reloadDataInPatchPool();
 }
 
-void PlaceholderPatchScreen::reloadData()
+void PlainPatchScreen::reloadData()
 {
     reloadDataInPatchList();
     reloadDataInPatchPool();
 }
 
-void PlaceholderPatchScreen::reloadDataInPatchList()
+void PlainPatchScreen::reloadDataInPatchList()
 {
     QStringList rows;
     const std::size_t perBank = numberOfSlots_ > 0 ? static_cast<std::size_t>(numberOfSlots_) : 0;
@@ -48,8 +50,10 @@ void PlaceholderPatchScreen::reloadDataInPatchList()
     view_->showList(rows);
 }
 
-void PlaceholderPatchScreen::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
+void PlainPatchScreen::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
 {
     // Without the list's slot table the change is shown where it arrived; the real screen places it.
     if (patchItem) view_->list()->addItem(QString::fromStdString(offset + "  " + patchItem->patchName));
 }
+
+}  // namespace testing_app

@@ -12,12 +12,14 @@
 
 class DirectoryObject;
 
-// The plain face of a screen whose own views come later: its device list on the left, its pool on the
-// right and the one button under the pool, so the main window has something true to show.
-class PlaceholderScreenView final : public QWidget {
+namespace testing_app {
+
+// The plain patch screen's face: the device list on the left, the pool on the right and the one button
+// under the pool.
+class PlainPatchScreenView final : public QWidget {
     Q_OBJECT
 public:
-    PlaceholderScreenView(const QString& listTitle, const QString& poolTitle, const QString& buttonTitle,
+    PlainPatchScreenView(const QString& listTitle, const QString& poolTitle, const QString& buttonTitle,
                           QWidget* parent = nullptr);
 
     QPushButton* button() { return &button_; }
@@ -34,3 +36,5 @@ private:
     QTreeWidget pool_;
     QPushButton button_;
 };
+
+}  // namespace testing_app
