@@ -117,12 +117,15 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
     commonUtils.setPowerEvents(&power);
-    // Quitting, from the menu, the window or a signal, drops the sheets still waiting and ends the rest.
+    // A signal ends the program at once: the sheets still waiting are dropped and the end lets the unit go.
     const auto terminate = [] {
         ShowingDialogQueue::getInstance().clearAllDialog();
         AppLifecycle::terminate();
     };
-    CommonUtilsMainCoordinator coordinator(commonUtils, terminate);
+    // Quit and the window's close go through the coordinator, which lets a running device action finish
+    // and ejects the unit before it asks for the same end.
+    CommonUtilsMainCoordinator coordinator(
+        commonUtils, {[] { ShowingDialogQueue::getInstance().clearAllDialog(); }, [] { AppLifecycle::terminate(); }});
     DesktopHelpOpener opener;
     CommonUtilsEffectCoordinator effectCoordinator(commonUtils);
     QueueEffectDialogs effectDialogs(ShowingDialogQueue::getInstance());

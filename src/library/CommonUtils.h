@@ -164,6 +164,9 @@ public:
     void ejectDeviceForClosing();
     // Drops every queued request and ejects at once, connected or not.
     void forceEjectDevice();
+    // The same for a failing process: the device is told to leave editor mode on the calling thread,
+    // before this returns, as the state queue may be the one that failed; the reset follows there.
+    void forceEjectDeviceNow();
 
     // ---- server side ----
     // A catalogue arrived: none, an empty one, or a usable one.
@@ -196,8 +199,12 @@ public:
     std::int32_t getNumberOfSlotsInBank();
     bool isPatchFileIncompatibleWithPath(const std::string& path);
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node);
+    // The copy read back, or none; `error` then says why where the files do (domain "files", an errno
+    // code) or the source is no patch file (kPatchErrorDomain, kNotAPatchFile).
     std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
-                                                      const PatchWriteInfo& info);
+                                                      const PatchWriteInfo& info, platform::Error* error = nullptr);
+    static constexpr const char* kPatchErrorDomain = "patch";
+    static constexpr std::int64_t kNotAPatchFile = 1;
     // One patch file to copy into a folder, and what became of it.
     struct PatchCopy {
         std::string source;
@@ -208,6 +215,8 @@ public:
         std::shared_ptr<PatchItem> item;
         // The copy's mark against the connected device; false while none is connected.
         bool isIncompatible = false;
+        // Why the copy failed, as writeFilePatchWithPath tells it.
+        platform::Error error;
     };
     // The patch files among `paths` read on the pool's queue, the others left out; `done` gets them on the
     // main thread, in order, and is dropped once the coordinator is gone.
@@ -355,10 +364,12 @@ public:
     void updateDirectoryObjectForPatchPool(const Tree& nodes);
     // Reads each patch file on the pool's queue and sets its node's mark on the main thread.
     void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves);
-    std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path) const;
+    std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path,
+                                                platform::Error* error = nullptr) const;
     std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
     std::string copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
-                                     platform::Durability durability = platform::Durability::Durable);
+                                     platform::Durability durability = platform::Durability::Durable,
+                                     platform::Error* error = nullptr);
     // The save of the pool ("Temp/Local" back to the store) is the interface's; will-sleep and
     // will-power-off call it through here as quitting does, so the pool is kept in the same format.
     void setPatchPoolSaver(std::function<void()> saver);
@@ -380,6 +391,8 @@ public:
     // warnings set on the main thread, then `applied` runs there. Nothing is read while no device's
     // effects are known; `applied` then runs at once.
     void updatePatchWarningInPatchPoolLater(const Tree& nodes, std::function<void()> applied);
+    // Changes whenever what a warning is judged against (the unit's effects, the catalogue) does.
+    std::uint64_t effectTablesGeneration() const { return m_effectTablesGeneration.load(); }
 
     // ==== effect library: the device effect list, use counts, effect edits, updates ====
     using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
@@ -519,6 +532,8 @@ private:
     std::shared_ptr<bool> m_alive;
     std::atomic<CommonUtilsDelegate*> m_delegate{nullptr};
     platform::Timer m_rescanTimer;
+    // How long the running request's time-out was armed for; zero when it runs untimed.
+    platform::Duration m_runningLimit{0};
     mutable std::mutex m_publishedMutex;
     Published m_published;
 
@@ -590,6 +605,9 @@ private:
     // The session: sleep and quitting.
     void sleepOnState();
     void closeOnState();
+    // While quitting: the end comes at the latest this long after the running request began, the larger of
+    // the quit watchdog and that request's own time-out, so a long write is never cut short by the quit.
+    void armQuitWatchdog();
     void forceCloseOnState();
     std::atomic<platform::PowerEvents*> m_power{nullptr};
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
@@ -645,6 +663,7 @@ private:
     std::atomic<bool> m_isLoadedPatchPool{false};
     mutable std::mutex m_effectTablesMutex;
     std::shared_ptr<const EffectTables> m_effectTables;
+    std::atomic<std::uint64_t> m_effectTablesGeneration{0};
     // On the state queue.
     std::string m_synchronizationCodeServer;
     std::optional<ModelsVersion> m_modelVersionData;

@@ -72,6 +72,12 @@ void CommonUtils::forceEjectDevice()
     post([this] { forceEject(); });
 }
 
+void CommonUtils::forceEjectDeviceNow()
+{
+    m_parser.forceEject();
+    resetQueue();
+}
+
 void CommonUtils::forceEject()
 {
     reset();

@@ -206,25 +206,31 @@ bool CommonUtils::editFilePatch(PatchItem& item)
 // ---- copies and moves ----
 
 std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string& source, const std::string& toPath,
-                                                               const PatchWriteInfo& info)
+                                                               const PatchWriteInfo& info, platform::Error* error)
 {
     const std::string from = replaceAll(source, ':', '-');
     std::string target = replaceAll(toPath, ':', '-');
-    const auto patch = getOKVPatchWithPath(absolutePath(from));
+    const auto patch = getOKVPatchWithPath(absolutePath(from), error);
     if (!patch) return nullptr;
     const bool intoDevice = target.find(pathUnderRoot(kTempDevicePatch)) != std::string::npos ||
                             target.find(pathUnderRoot("Device")) != std::string::npos;
     if (intoDevice && publishedConnected() && !m_parser.checkPatchCompatible(*patch)) return nullptr;
     const std::string patchName(patch->patchName().c_str());
     if (info.copiedToFinder && !patchName.empty()) {
-        if (!m_files.createDirectory(target, true)) return nullptr;
+        if (!m_files.createDirectory(target, true, error)) return nullptr;
         // The patch name's "/" and the like are replaced as in the pool's copies, never refused.
         const std::string name = fileNameForPatchName(
             (info.index >= 0 ? std::to_string(info.index) + " - " : std::string()) + patchName, fileNameOf(from));
         if (!platform::SafeName::check(name)) return nullptr;
         target = join(target, name);
     }
-    const std::string copied = copyFileFromFilePath(absolutePath(from), absolutePath(target), info.replace);
+    // A working folder under "Temp" (the pool's, the device's) is rebuilt at every start and the pool's
+    // save flushes what it keeps: its copies need no flush of their own, a hundred of which held a drop
+    // into the pool for most of a second.
+    const std::string destination = absolutePath(target);
+    const auto durability =
+        isUnderFolder(destination, pathUnderRoot(kTemp)) ? platform::Durability::WorkingCopy : platform::Durability::Durable;
+    const std::string copied = copyFileFromFilePath(absolutePath(from), destination, info.replace, durability, error);
     if (copied.empty() || !m_files.exists(copied)) return nullptr;
     return readFilePatchWithPath(copied);
 }
@@ -249,7 +255,7 @@ void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
 void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
                                         std::function<void(std::vector<CopiedPatch>)> done)
 {
-    // Each copy is flushed to disk before it counts: a drop of many patches must not hold the main thread.
+    // A drop of many patches must not hold the main thread.
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), copies = std::move(copies),
                         done = std::move(done)]() mutable {
         if (!alive.lock()) return;
@@ -257,7 +263,7 @@ void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
         results.reserve(copies.size());
         for (const auto& copy : copies) {
             CopiedPatch result;
-            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{});
+            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{}, &result.error);
             if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
             results.push_back(std::move(result));
         }

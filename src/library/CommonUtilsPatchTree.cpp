@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <algorithm>
 #include <filesystem>
 #include <unordered_map>
@@ -498,13 +499,18 @@ void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<Dire
     });
 }
 
-std::optional<OKVPatch> CommonUtils::getOKVPatchWithPath(const std::optional<std::string>& path) const
+std::optional<OKVPatch> CommonUtils::getOKVPatchWithPath(const std::optional<std::string>& path,
+                                                         platform::Error* error) const
 {
     if (NSStringAddition::isBlankString(path)) return std::nullopt;
-    const auto bytes = m_files.readFile(*path, nullptr, OKVPatch::kMaxPatchDataSize);
-    if (!bytes || bytes->size() < 4) return std::nullopt;
-    if (!std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
-    return OKVPatch::initWithData(*bytes);
+    const auto bytes = m_files.readFile(*path, error, OKVPatch::kMaxPatchDataSize);
+    if (!bytes) return std::nullopt;
+    std::optional<OKVPatch> patch;
+    if (bytes->size() >= 4 && std::equal(bytes->begin(), bytes->begin() + 4, "PTCF"))
+        patch = OKVPatch::initWithData(*bytes);
+    if (!patch && error != nullptr)
+        *error = platform::Error::make(kPatchErrorDomain, kNotAPatchFile, "\"" + *path + "\" is no patch file");
+    return patch;
 }
 
 // ---- copying ----
@@ -573,13 +579,22 @@ std::string CommonUtils::copyFileList(const std::vector<CopySource>& list, const
 }
 
 std::string CommonUtils::copyFileFromFilePath(const std::string& source, const std::string& destination, bool replace,
-                                              platform::Durability durability)
+                                              platform::Durability durability, platform::Error* why)
 {
+    platform::Error error;
+    // Every failure below leaves `error` filled; the caller that asks is told why.
+    const auto failed = [&] {
+        if (why != nullptr) *why = error;
+        return std::string();
+    };
     std::string store = pathUnderRoot(kStorePatch);
     if (!isUnderFolder(source, store)) store = libraryFolder();
     const bool fromStore = isUnderFolder(source, store);
     if (fromStore) replace = false;
-    if (!m_files.exists(source)) return std::string();
+    if (!m_files.exists(source)) {
+        error = platform::Error::make("files", ENOENT, "\"" + source + "\" is gone");
+        return failed();
+    }
 
     const std::string sourceName = lastComponent(source);
     std::string name = sourceName;
@@ -612,8 +627,7 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
     if (isPathOfFile(folder.string()) && !m_files.isDirectory(folder.string())) {
         file = folder;
     } else {
-        platform::Error error;
-        if (!m_files.exists(folder.string()) && !m_files.createDirectory(folder.string(), true, &error)) return std::string();
+        if (!m_files.exists(folder.string()) && !m_files.createDirectory(folder.string(), true, &error)) return failed();
         file = folder / name;
     }
     const std::string home = homeFolder();
@@ -626,21 +640,19 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
         } else if (!m_files.isDirectory(source) && !m_files.isDirectory(file.string())) {
             // The file in the way is replaced whole or not at all, so a failed copy keeps it, and a file
             // replaced by itself (the same path) stays as it was instead of being removed first.
-            platform::Error error;
             const auto bytes = m_files.readFile(source, &error);
             if (!bytes || !m_files.writeAtomically(file.string(), *bytes, &error, durability)) {
                 RIG_LOG("cannot replace the file: %s", error.description.c_str());
-                return std::string();
+                return failed();
             }
             return file.string();
-        } else if (!m_files.removeItem(file.string())) {
-            return std::string();
+        } else if (!m_files.removeItem(file.string(), &error)) {
+            return failed();
         }
     }
-    platform::Error error;
     if (!m_files.copyItem(source, file.string(), &error, durability)) {
         RIG_LOG("cannot copy the file: %s", error.description.c_str());
-        return std::string();
+        return failed();
     }
     return file.string();
 }

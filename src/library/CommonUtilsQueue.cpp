@@ -148,12 +148,14 @@ void CommonUtils::runFlow(const Request& request)
         return;
     }
     m_running = request.kind;
+    m_runningLimit = platform::Duration::zero();
     for (bool* flag : operationFlags(request.kind)) *flag = true;
     if (request.start) request.start();
     // A flow that ended at once (refused its input) leaves nothing to time.
     if (m_running != request.kind) return;
     if (const int seconds = requestTimeOut(request.kind); seconds > 0)
         armTimer(seconds, request.sequencerWatchdog);
+    if (m_isQuitting) armQuitWatchdog();
 }
 
 bool CommonUtils::isRunning(RequestKind kind) const { return m_isWorking && m_running == kind; }
@@ -181,6 +183,7 @@ void CommonUtils::armTimer(int seconds, float sequencerWatchdog)
     if (sequencerWatchdog > 0.0F && std::isfinite(sequencerWatchdog))
         limit = std::max(limit, static_cast<double>(sequencerWatchdog) + commandTimeOut);
     const auto delay = std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double>(limit));
+    m_runningLimit = delay;
     m_rescanTimer.arm(delay, [this, alive = std::weak_ptr<bool>(m_alive), generation = m_generation] {
         if (alive.lock()) post([this, generation] { actionTimeOut(generation); });
     });

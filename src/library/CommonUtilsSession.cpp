@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "common/Log.h"
 #include "device/sequencer/ParserDataController.h"
 #include "library/ApplicationLifecycle.h"
@@ -171,15 +173,21 @@ void CommonUtils::closeOnState()
         return;
     }
     ejectDeviceForClosing();
-    // The eject is queued by the task just posted; an eject that never ends must not keep the program.
-    post([this] {
-        m_quitTimer.arm(kQuitWatchdog, [this, alive = std::weak_ptr<bool>(m_alive)] {
-            if (!alive.lock()) return;
-            post([this] {
-                if (!m_isQuitting) return;
-                RIG_LOG("the closing eject never ended: quitting anyway");
-                forceCloseOnState();
-            });
+    // An action or eject that never ends must not keep the program; each request handed over from here
+    // on arms it again.
+    armQuitWatchdog();
+}
+
+void CommonUtils::armQuitWatchdog()
+{
+    const platform::Duration delay =
+        m_running ? std::max<platform::Duration>(kQuitWatchdog, m_runningLimit) : platform::Duration(kQuitWatchdog);
+    m_quitTimer.arm(delay, [this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.lock()) return;
+        post([this] {
+            if (!m_isQuitting) return;
+            RIG_LOG("the closing eject never ended: quitting anyway");
+            forceCloseOnState();
         });
     });
 }

@@ -172,6 +172,32 @@ TEST_F(PatchLibrary, ReplacingAPatchFileNeverLosesTheOneInTheWay)
     }
 }
 
+// A copy that fails says why: the file layer's errno, or that the source is no patch file.
+TEST_F(PatchLibrary, AFailedCopyIntoThePoolSaysWhy)
+{
+    startLibrary();
+    const std::string pool = rootFolder + "/Temp/Local";
+    const std::string source = writePatch("in/Song.qptc", "Song");
+    const auto failure = [&](const std::string& from, const std::string& to) {
+        platform::Error error;
+        EXPECT_FALSE(utils->writeFilePatchWithPath(from, to, {}, &error)) << from;
+        return std::make_pair(error.domain, error.code);
+    };
+    const auto files_ = [](int code) { return std::make_pair(std::string("files"), std::int64_t{code}); };
+    faulty.fail(Op::Copy, "Song.qptc", 1, ENOSPC);
+    EXPECT_EQ(failure(source, pool), files_(ENOSPC));
+    faulty.fail(Op::CreateDirectory, "Temp/Local/Live", 1, EACCES);
+    EXPECT_EQ(failure(source, pool + "/Live"), files_(EACCES)) << "into a group whose folder cannot be made";
+    EXPECT_TRUE(names("Temp/Local").empty());
+
+    EXPECT_EQ(failure(rootFolder + "/in/Gone.qptc", pool), files_(ENOENT));
+    const std::string text = rootFolder + "/in/Notes.qptc";
+    ASSERT_TRUE(files.writeAtomically(text, Bytes{'p', 'l', 'a', 'i', 'n'}));
+    EXPECT_EQ(failure(text, pool), std::make_pair(std::string(CommonUtils::kPatchErrorDomain), CommonUtils::kNotAPatchFile));
+    EXPECT_EQ(failure(rootFolder + "/in/" + std::string(300, 'x') + ".qptc", pool), files_(ENAMETOOLONG));
+    EXPECT_TRUE(utils->writeFilePatchWithPath(source, pool, {})) << "a copy after the failures works";
+}
+
 // Only the group's own folder takes the new name, even where a folder above it bears the old one.
 TEST_F(PatchLibrary, RenamingAGroupNamedLikeAFolderAboveItKeepsItsChildrenFound)
 {

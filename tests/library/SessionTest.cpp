@@ -229,3 +229,20 @@ TEST_P(QuitAndUnplug, EndsTheProgramAtOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(Coordinator, QuitAndUnplug, ::testing::Bool());
+
+// A write that takes longer than the quit watchdog is not cut short by the quit: the end comes once its own
+// time-out has run out at the latest.
+TEST_F(Coordinator, QuitWaitsForALongWriteUpToItsOwnTimeOut)
+{
+    start();
+    connect();
+    utils->addRequest(Kind::WriteAllPatch, [] {});
+    utils->closeApp();
+    settle();
+    loop.advance(CommonUtils::kQuitWatchdog + std::chrono::seconds(1));
+    settle();
+    EXPECT_EQ(lifecycle.terminated, 0);
+    EXPECT_FALSE(leftEditorMode());
+    loop.advance(std::chrono::seconds(CommonUtils::requestTimeOut(Kind::WriteAllPatch)));
+    EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
+}

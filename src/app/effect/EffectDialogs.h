@@ -29,6 +29,7 @@ public:
                                   const std::optional<Description>& description, const std::string& firstButtonKey,
                                   const std::string& secondButtonKey, Action first, Action second,
                                   bool isDefaultFirstButton) = 0;
-    // The property sheet of one effect, queued like every other sheet.
-    virtual void showEffectProperty(const std::shared_ptr<EffectItem>& item) = 0;
+    // The property sheet of one effect, queued like every other sheet; its use count shows as "-" when
+    // it is not known.
+    virtual void showEffectProperty(const std::shared_ptr<EffectItem>& item, bool isUsedTimesKnown) = 0;
 };

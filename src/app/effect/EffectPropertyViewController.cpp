@@ -21,9 +21,11 @@ QString caption(const std::string& key, const char* format)
 
 }  // namespace
 
-EffectPropertyViewController::EffectPropertyViewController(std::shared_ptr<EffectItem> effectItem, QWidget* parent)
+EffectPropertyViewController::EffectPropertyViewController(std::shared_ptr<EffectItem> effectItem, bool isUsedTimesKnown,
+                                                           QWidget* parent)
     : QWidget(parent),
       effectItem_(std::move(effectItem)),
+      isUsedTimesKnown_(isUsedTimesKnown),
       okButton_(new QPushButton(InterfaceTexts::localizedString("Common_Ok"), this)),
       effectNameLabel_(new QLabel(QStringLiteral("Effect name:"), this)),
       effectCategoryLabel_(new QLabel(QStringLiteral("Category:"), this)),
@@ -75,8 +77,10 @@ void EffectPropertyViewController::viewDidLoad()
         effectNameLabel_->setText(caption("Effect_EffectName", "%@:"));
         effectCategoryLabel_->setText(caption("Effect_Category", "%@:"));
         effectCommentTextView_->setPlainText(QString::fromStdString(item.effectNote));
+        const auto usedTimes = isUsedTimesKnown_ ? platform::StringFormat::Argument(item.effectUsedTimes)
+                                                 : platform::StringFormat::Argument("-");
         effectUsedTimesLabel_->setText(QString::fromStdString(platform::StringFormat::format(
-            InterfaceTexts::localizedString("Effect_UsedTimesDescription").toStdString(), {item.effectUsedTimes})));
+            InterfaceTexts::localizedString("Effect_UsedTimesDescription").toStdString(), {usedTimes})));
         effectVersionLabel_->setText(caption("Effect_Version", "%@: "));
         effectNameTextLabel_->setText(QString::fromStdString(item.effectName));
         effectCategoryTextLabel_->setText(QString::fromStdString(item.effectCategory));

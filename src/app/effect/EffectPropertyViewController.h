@@ -11,11 +11,13 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The sheet of one effect's properties: its name, category, version, use count and comment, which it
-// only shows. OK (or Return) runs the dismiss action. Made without an effect it keeps its own texts.
+// only shows. OK (or Return) runs the dismiss action. Made without an effect it keeps its own texts. A use
+// count not known (the unit's patch list is still being read) shows as "-", never as a false 0.
 class EffectPropertyViewController final : public QWidget {
     Q_OBJECT
 public:
-    explicit EffectPropertyViewController(std::shared_ptr<EffectItem> effectItem, QWidget* parent = nullptr);
+    explicit EffectPropertyViewController(std::shared_ptr<EffectItem> effectItem, bool isUsedTimesKnown = true,
+                                          QWidget* parent = nullptr);
     ~EffectPropertyViewController() override;
 
     const std::shared_ptr<EffectItem>& effectItem() const { return effectItem_; }
@@ -36,6 +38,7 @@ private:
     void viewDidLoad();
 
     std::shared_ptr<EffectItem> effectItem_;
+    bool isUsedTimesKnown_;
     std::function<void()> dismissActionBlock_;
     QPushButton* okButton_;
     QLabel* effectNameLabel_;

@@ -393,9 +393,18 @@ std::optional<std::size_t> EffectScreenLogic::rowOfEffect(std::size_t index, con
 std::shared_ptr<EffectItem> EffectScreenLogic::itemForRightClickAtIndex(std::size_t index)
 {
     auto item = itemAtRow(static_cast<std::int64_t>(index));
-    if (item && !isUpdatedEffectUsedTimesNumber_ && item->effectCategoryID != EffectItem::kUnknownCategoryID)
-        if (const auto patches = patchItemsInPatchList()) CommonUtils::countEffectUsedTimesWithEffectItem(item, *patches);
+    if (item && item->effectCategoryID != EffectItem::kUnknownCategoryID) isUsedTimesKnownAfterCounting(item);
     return item;
+}
+
+bool EffectScreenLogic::isUsedTimesKnownAfterCounting(const std::shared_ptr<EffectItem>& item)
+{
+    if (isUpdatedEffectUsedTimesNumber_) return true;
+    // While the list's count runs the one effect is counted here at once; over an unread list nothing is.
+    const auto patches = patchItemsInPatchList();
+    if (!patches) return false;
+    CommonUtils::countEffectUsedTimesWithEffectItem(item, *patches);
+    return true;
 }
 
 void EffectScreenLogic::didClickOnFavoriteButton(bool isFavourite, std::size_t index,
@@ -434,7 +443,7 @@ void EffectScreenLogic::didClickOnPropertyButtonAtIndex(std::size_t index, const
     if (!row) return;
     const auto& shown = effectList_[*row];
     if (shown->effectCategoryID == EffectItem::kUnknownCategoryID) return;
-    dialogs_.showEffectProperty(shown);
+    dialogs_.showEffectProperty(shown, isUsedTimesKnownAfterCounting(shown));
 }
 
 void EffectScreenLogic::addItemByDraggingBlock(const std::shared_ptr<EffectItem>& item, std::int64_t row)

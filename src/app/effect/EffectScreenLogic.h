@@ -140,6 +140,9 @@ private:
     void afterAdding();
     void applyUsedTimes(std::uint64_t generation, const EffectItems& counted);
     std::optional<PatchItems> patchItemsInPatchList() const;
+    // Counts the item's uses at once when the list's count has not come in; false while no count can be
+    // known (the unit's patch list is still being read).
+    bool isUsedTimesKnownAfterCounting(const std::shared_ptr<EffectItem>& item);
 
     EffectCoordinator& coordinator_;
     EffectDialogs& dialogs_;

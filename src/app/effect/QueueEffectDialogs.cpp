@@ -29,11 +29,11 @@ void QueueEffectDialogs::showConfirmation(const std::string& titleKey, const std
                                            std::move(second), isDefaultFirstButton);
 }
 
-void QueueEffectDialogs::showEffectProperty(const std::shared_ptr<EffectItem>& item)
+void QueueEffectDialogs::showEffectProperty(const std::shared_ptr<EffectItem>& item, bool isUsedTimesKnown)
 {
     // Through the queue like every sheet, so that a message arriving meanwhile waits its turn.
-    queue_.addBlockActionQueue([this, item]() -> QDialog* {
-        auto* view = new EffectPropertyViewController(item);
+    queue_.addBlockActionQueue([this, item, isUsedTimesKnown]() -> QDialog* {
+        auto* view = new EffectPropertyViewController(item, isUsedTimesKnown);
         QPointer<EffectPropertyViewController> guarded(view);
         view->setDismissActionBlock([this, guarded] {
             if (guarded) queue_.closeSheetOf(guarded);

@@ -14,7 +14,7 @@ public:
                           const std::optional<Description>& description, const std::string& firstButtonKey,
                           const std::string& secondButtonKey, Action first, Action second,
                           bool isDefaultFirstButton) override;
-    void showEffectProperty(const std::shared_ptr<EffectItem>& item) override;
+    void showEffectProperty(const std::shared_ptr<EffectItem>& item, bool isUsedTimesKnown) override;
 
 private:
     ShowingDialogQueue& queue_;

@@ -6,6 +6,14 @@
 #include "library/CommonUtils.h"
 #include "library/undo/UndoController.h"
 
+CommonUtilsMainCoordinator::CommonUtilsMainCoordinator(CommonUtils& utils, Shell shell)
+    : utils_(utils), shell_(std::move(shell))
+{
+    utils_.setApplicationLifecycle(this);
+}
+
+CommonUtilsMainCoordinator::~CommonUtilsMainCoordinator() { utils_.setApplicationLifecycle(nullptr); }
+
 void CommonUtilsMainCoordinator::setDelegate(CommonUtilsDelegate* delegate) { utils_.setDelegate(delegate); }
 
 void CommonUtilsMainCoordinator::connectDevice() { utils_.connectDevice(); }
@@ -15,14 +23,31 @@ void CommonUtilsMainCoordinator::ejectDeviceWithPatchList(const PatchItems& patc
     utils_.ejectDeviceWithPatchList(patchList, {});
 }
 
-void CommonUtilsMainCoordinator::closeApp()
+void CommonUtilsMainCoordinator::closeApp() { utils_.closeApp(); }
+
+void CommonUtilsMainCoordinator::removeDeviceDataFolder() { utils_.removeDeviceDataFolder(); }
+
+void CommonUtilsMainCoordinator::writeFilePatchWithPath(const std::string& path, const std::string& toPath,
+                                                        bool replace, bool copiedToFinder)
 {
-    if (quit_) quit_();
+    utils_.writeFilePatchWithPath(path, toPath, {replace, copiedToFinder});
+}
+
+void CommonUtilsMainCoordinator::clearAllDialog()
+{
+    if (shell_.clearAllDialog) shell_.clearAllDialog();
+}
+
+void CommonUtilsMainCoordinator::terminate()
+{
+    if (shell_.terminate) shell_.terminate();
 }
 
 std::string CommonUtilsMainCoordinator::getDeviceVersion() { return utils_.getDeviceVersion().value_or(std::string()); }
 
 void CommonUtilsMainCoordinator::forceEjectDevice() { utils_.forceEjectDevice(); }
+
+void CommonUtilsMainCoordinator::forceEjectDeviceNow() { utils_.forceEjectDeviceNow(); }
 
 void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
 

@@ -4,19 +4,29 @@
 
 #include "app/main/MainCoordinator.h"
 #include "app/shell/CommonUtilsServices.h"
+#include "library/ApplicationLifecycle.h"
 
 class CommonUtils;
 
-// The main window's coordinator over the program's CommonUtils and undo stack. What the coordinator does
-// not offer yet (the device data folder's removal, the patch-file copy) answers empty and does nothing,
-// so the window works without it; `closeApp` ejects through the program's end.
-class CommonUtilsMainCoordinator final : public MainCoordinator, public CommonUtilsServices {
+// The main window's coordinator over the program's CommonUtils and undo stack. It is also what the
+// coordinator asks of the shell to end a run: quitting goes through the coordinator, which lets a running
+// device action finish and ejects before it asks for the end (or asks anyway once its watchdog runs out).
+class CommonUtilsMainCoordinator final : public MainCoordinator,
+                                         public CommonUtilsServices,
+                                         public ApplicationLifecycle {
 public:
-    // `quit` ends the program; its end ejects a connected device.
-    CommonUtilsMainCoordinator(CommonUtils& utils, std::function<void()> quit)
-        : utils_(utils), quit_(std::move(quit))
-    {
-    }
+    // How the shell ends every sheet, and how it ends the program (whose end force-ejects a device still
+    // connected and saves the pool).
+    struct Shell {
+        std::function<void()> clearAllDialog;
+        std::function<void()> terminate;
+    };
+
+    // Becomes the coordinator's application lifecycle until it goes.
+    CommonUtilsMainCoordinator(CommonUtils& utils, Shell shell);
+    ~CommonUtilsMainCoordinator() override;
+    CommonUtilsMainCoordinator(const CommonUtilsMainCoordinator&) = delete;
+    CommonUtilsMainCoordinator& operator=(const CommonUtilsMainCoordinator&) = delete;
 
     void setDelegate(CommonUtilsDelegate* delegate) override;
     void syncEffect() override;
@@ -24,7 +34,9 @@ public:
     void connectDevice() override;
     void ejectDeviceWithPatchList(const PatchItems& patchList) override;
     void closeApp() override;
-    void removeDeviceDataFolder() override {}
+    // On the calling (main) thread, as the eject and loss reports that ask for it come: the folder is gone
+    // before a new connection can start reading into it.
+    void removeDeviceDataFolder() override;
     QImage getImageDevice() override;
     int getNumberOfSlotsInBank() override;
     std::string getDeviceVersion() override;
@@ -32,14 +44,19 @@ public:
     void createPatchDirectoryObjectFromLocal() override;
     // Saves a loaded pool the interface marked as changed; the mark stays set when the save fails.
     void savePatchPoolToLocal(const Tree& patchPool) override;
-    void writeFilePatchWithPath(const std::string&, const std::string&, bool, bool) override {}
+    void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
+                                bool copiedToFinder) override;
     bool canBeUndo() override;
     void doUndoAction() override;
     void clearUndoStack() override;
 
     void forceEjectDevice() override;
+    void forceEjectDeviceNow() override;
+
+    void clearAllDialog() override;
+    void terminate() override;
 
 private:
     CommonUtils& utils_;
-    std::function<void()> quit_;
+    Shell shell_;
 };

@@ -197,8 +197,6 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
-    case MenuAction::Quit:
-        return !flags.isShowingDialog();
     case MenuAction::Manual:
         // A guide that is not installed leaves the item greyed rather than dead.
         return manualPath().has_value();

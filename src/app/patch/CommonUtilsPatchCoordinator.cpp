@@ -48,6 +48,11 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree&
     utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
 }
 
+std::optional<std::uint64_t> CommonUtilsPatchCoordinator::warningsJudgedAgainst() const
+{
+    return utils_.effectTablesGeneration();
+}
+
 // ---- patch files crossing the screen by drag and drop ----
 
 std::string CommonUtilsPatchCoordinator::applicationFolder() { return utils_.rootPath(); }
@@ -104,9 +109,10 @@ bool CommonUtilsPatchCoordinator::createDirectoryAtPath(const std::string& path)
 }
 
 std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(const std::string& source,
-                                                                               const std::string& toPath)
+                                                                               const std::string& toPath,
+                                                                               platform::Error* error)
 {
-    return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{});
+    return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{}, error);
 }
 
 void CommonUtilsPatchCoordinator::readFilePatchesLater(const std::vector<std::string>& paths,
@@ -124,7 +130,7 @@ void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copie
     utils_.writeFilePatchesLater(std::move(asked), [done = std::move(done)](std::vector<CommonUtils::CopiedPatch> results) {
         std::vector<CopiedPatch> copied;
         copied.reserve(results.size());
-        for (auto& each : results) copied.push_back({std::move(each.item), each.isIncompatible});
+        for (auto& each : results) copied.push_back({std::move(each.item), each.isIncompatible, std::move(each.error)});
         done(std::move(copied));
     });
 }

@@ -18,6 +18,7 @@ public:
     void updatePatchWarningInPatchList(const PatchItems& list) override;
     void updatePatchWarningInPatchPool(const Tree& pool) override;
     void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied) override;
+    std::optional<std::uint64_t> warningsJudgedAgainst() const override;
 
     std::string applicationFolder() override;
     bool checkFilePatchWithfilePath(const std::string& path) override;
@@ -32,7 +33,8 @@ public:
     std::string devicePatchFolder() override;
     bool fileExistsAtPath(const std::string& path) override;
     bool createDirectoryAtPath(const std::string& path) override;
-    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override;
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                      platform::Error* error) override;
     void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done) override;
     void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;

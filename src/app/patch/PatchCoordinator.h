@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "library/models/PatchItem.h"
+#include "platform/error/Error.h"
 
 class DirectoryObject;
 
@@ -40,6 +42,9 @@ public:
         updatePatchWarningInPatchPool(pool);
         applied();
     }
+    // Changes whenever what the warnings are judged against does; none where that is not known, and the
+    // whole pool is then judged at every reload.
+    virtual std::optional<std::uint64_t> warningsJudgedAgainst() const { return std::nullopt; }
 
     // ---- patch files crossing the screen by drag and drop (paths absolute) ----
     // The patch write info of a copy: `copiedToFinder` names the copy after the patch (with "index - "
@@ -70,21 +75,26 @@ public:
     virtual bool fileExistsAtPath(const std::string& path) = 0;
     // With intermediate folders; true when the folder is there afterwards.
     virtual bool createDirectoryAtPath(const std::string& path) = 0;
-    // A copy of the patch file into the folder `toPath`, never replacing; none when it failed.
-    virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) = 0;
+    // A copy of the patch file into the folder `toPath`, never replacing; none when it failed, with why in
+    // `error` when one is given.
+    virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                              platform::Error* error) = 0;
     // Copies of patch files into folders (source, folder) made off the main thread, each read back and
     // marked against the connected device; `done` gets them on the main thread, in order. Here in place,
     // for coordinators that have nothing to wait for.
     struct CopiedPatch {
         std::shared_ptr<PatchItem> item;
         bool isIncompatible = false;
+        // Why the copy failed, where the files tell.
+        platform::Error error;
     };
     using PatchCopies = std::vector<std::pair<std::string, std::string>>;
     virtual void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done)
     {
         std::vector<CopiedPatch> copied;
         for (const auto& [source, folder] : copies) {
-            CopiedPatch each{writeFilePatchWithPath(source, folder)};
+            CopiedPatch each;
+            each.item = writeFilePatchWithPath(source, folder, &each.error);
             if (each.item) each.isIncompatible = isPatchFileIncompatibleWithPath(each.item->path);
             copied.push_back(std::move(each));
         }

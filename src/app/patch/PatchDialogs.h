@@ -11,8 +11,10 @@ class PatchDialogs {
 public:
     virtual ~PatchDialogs() = default;
 
-    // The localised text of `key`, used as a format with `argument` when one is given.
-    virtual void showInformation(const std::string& key, const std::optional<std::string>& argument = {}) = 0;
+    // The localised text of `key`, used as a format with `argument` when one is given, then the localised
+    // text of `reasonKey` when one is given.
+    virtual void showInformation(const std::string& key, const std::optional<std::string>& argument = {},
+                                 const std::optional<std::string>& reasonKey = {}) = 0;
     // A text already localised and filled in.
     virtual void showText(const std::string& text) = 0;
     // Queues a sheet: `opening` runs once no other sheet shows and answers the view to show in a sheet

@@ -53,7 +53,7 @@ PoolSelectionEntries PatchManagerViewController::selectedPoolEntries() const
 std::shared_ptr<PatchItem> PatchManagerViewController::deviceCopyOf(const PatchItem& patch)
 {
     auto copy = patch.copy();
-    const auto written = coordinator_.writeFilePatchWithPath(copy->path, coordinator_.devicePatchFolder());
+    const auto written = coordinator_.writeFilePatchWithPath(copy->path, coordinator_.devicePatchFolder(), nullptr);
     if (!written) return nullptr;
     copy->path = written->path;
     return copy;

@@ -29,9 +29,8 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
         structureData_, patchItems_,
         PatchPoolEditor::Collaborators{
             coordinator_, [this](std::shared_ptr<UndoAction> action) { undoController_.addActionStack(std::move(action)); },
-            [this](const std::string& key, const std::optional<std::string>& argument) {
-                dialogs_.showInformation(key, argument);
-            },
+            [this](const std::string& key, const std::optional<std::string>& argument,
+                   const std::optional<std::string>& reasonKey) { dialogs_.showInformation(key, argument, reasonKey); },
             [this] { appDelegate_.setIsPatchPoolChanged(true); }, [this] { appDelegate_.clearColorEditingTextField(); }});
     patchPoolModel_ = new PatchPoolModel(*this, this);
     rightPanelOutlineView_ = new PatchPoolOutlineView(pane);

@@ -1,6 +1,7 @@
 #include "app/patch/PatchPoolEditor.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "app/patch/PatchCoordinator.h"
@@ -11,6 +12,7 @@
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
+#include "platform/error/Error.h"
 
 namespace {
 
@@ -19,6 +21,29 @@ constexpr const char* kEmptyPatchName = "Patch_EmptyPatchName";
 constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
 constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
 constexpr const char* kFileExist = "Patch_FileExist";
+
+// The reason the user is told for a failed copy, where the failure says one the user can act on.
+std::optional<std::string> reasonForCopyFailure(const platform::Error& error)
+{
+    if (error.domain == CommonUtils::kPatchErrorDomain && error.code == CommonUtils::kNotAPatchFile)
+        return "Patch_CopyFailedNotAPatchFile";
+    if (error.domain != "files") return std::nullopt;
+    switch (error.code) {
+    case ENOSPC:
+    case EDQUOT:
+        return "Patch_CopyFailedNoSpace";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "Patch_CopyFailedPermission";
+    case ENOENT:
+        return "Patch_CopyFailedFileGone";
+    case ENAMETOOLONG:
+        return "Patch_CopyFailedNameTooLong";
+    default:
+        return std::nullopt;
+    }
+}
 
 std::string joinPath(const std::string& folder, const std::string& name)
 {
@@ -51,9 +76,10 @@ PatchPoolEditor::Node PatchPoolEditor::parentOf(const DirectoryObject* item) con
     return nullptr;
 }
 
-void PatchPoolEditor::message(const std::string& key, const std::optional<std::string>& argument)
+void PatchPoolEditor::message(const std::string& key, const std::optional<std::string>& argument,
+                              const std::optional<std::string>& reasonKey)
 {
-    if (collaborators_.showMessage) collaborators_.showMessage(key, argument);
+    if (collaborators_.showMessage) collaborators_.showMessage(key, argument, reasonKey);
 }
 
 std::string PatchPoolEditor::groupFolder(const DirectoryObject& group) const
@@ -108,11 +134,12 @@ PatchPoolEditor::Nodes PatchPoolEditor::itemNodes(const Patches& items, bool jud
 
 bool PatchPoolEditor::writeFilePatch(PatchItem& patch, const std::string& toPath, bool /*errorDialog*/)
 {
-    if (const auto copied = collaborators_.coordinator.writeFilePatchWithPath(patch.path, toPath)) {
+    platform::Error error;
+    if (const auto copied = collaborators_.coordinator.writeFilePatchWithPath(patch.path, toPath, &error)) {
         patch.path = copied->path;
         return true;
     }
-    message(kCanNotCopyPatchItem, patch.patchName);
+    message(kCanNotCopyPatchItem, patch.patchName, reasonForCopyFailure(error));
     return false;
 }
 
@@ -146,7 +173,8 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
                     asked[i]->isIncompatible = results[i].isIncompatible;
                     copied.push_back(asked[i]);
                 } else {
-                    message(kCanNotCopyPatchItem, patch.patchName);
+                    message(kCanNotCopyPatchItem, patch.patchName,
+                            i < results.size() ? reasonForCopyFailure(results[i].error) : std::nullopt);
                 }
             }
             then(std::move(copied));

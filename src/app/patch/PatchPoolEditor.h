@@ -32,8 +32,11 @@ public:
         PatchCoordinator& coordinator;
         // Pushes a record onto the undo stack.
         std::function<void(std::shared_ptr<UndoAction>)> addActionStack;
-        // A message by localisation key, with its one argument when the text is a format.
-        std::function<void(const std::string& key, const std::optional<std::string>& argument)> showMessage;
+        // A message by localisation key, with its one argument when the text is a format, and the key of
+        // the reason that follows it when one is known.
+        std::function<void(const std::string& key, const std::optional<std::string>& argument,
+                           const std::optional<std::string>& reasonKey)>
+            showMessage;
         std::function<void()> setPatchPoolChanged;
         // The editing text fields show as not edited again.
         std::function<void()> clearColorEditingTextField;
@@ -103,7 +106,8 @@ private:
     Nodes itemNodes(const Patches& items, bool judge, bool mark);
     // Copies of the device list's patches at `rows`, rows past the list left out.
     Patches deviceRowCopies(const Rows& rows) const;
-    void message(const std::string& key, const std::optional<std::string>& argument = std::nullopt);
+    void message(const std::string& key, const std::optional<std::string>& argument = std::nullopt,
+                 const std::optional<std::string>& reasonKey = std::nullopt);
 
     Nodes& structureData_;
     const Patches& patchItems_;

@@ -10,10 +10,12 @@
 #include "app/views/InterfaceTexts.h"
 #include "platform/bundle/StringFormat.h"
 
-void QueuePatchDialogs::showInformation(const std::string& key, const std::optional<std::string>& argument)
+void QueuePatchDialogs::showInformation(const std::string& key, const std::optional<std::string>& argument,
+                                        const std::optional<std::string>& reasonKey)
 {
     QString text = InterfaceTexts::localizedString(key);
     if (argument) text = QString::fromStdString(platform::StringFormat::format(text.toStdString(), {*argument}));
+    if (reasonKey) text += QLatin1Char(' ') + InterfaceTexts::localizedString(*reasonKey);
     dialogQueue_.showDialogWithInformation(text);
 }
 

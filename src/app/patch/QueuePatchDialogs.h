@@ -12,7 +12,8 @@ class QueuePatchDialogs final : public PatchDialogs {
 public:
     explicit QueuePatchDialogs(ShowingDialogQueue& dialogQueue) : dialogQueue_(dialogQueue) {}
 
-    void showInformation(const std::string& key, const std::optional<std::string>& argument = {}) override;
+    void showInformation(const std::string& key, const std::optional<std::string>& argument = {},
+                         const std::optional<std::string>& reasonKey = {}) override;
     void showText(const std::string& text) override;
     void addSheetAction(std::function<QWidget*()> opening) override;
     void endSheet(QWidget* view, int returnCode) override;

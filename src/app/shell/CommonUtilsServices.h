@@ -1,7 +1,7 @@
 #pragma once
 
 // What the application shell asks of the library coordinator (CommonUtils): only the forced eject,
-// at termination and from the uncaught-exception hook.
+// at termination and, sent at once, from the uncaught-exception hook.
 class CommonUtilsServices {
 public:
     virtual ~CommonUtilsServices() = default;
@@ -9,4 +9,7 @@ public:
     // Drops the waiting device actions and tells the device to leave editor mode without waiting for
     // its answer. Safe on any thread; it never waits for the main thread.
     virtual void forceEjectDevice() = 0;
+    // The same from a failing process: returns once the message has been handed to the MIDI system,
+    // without the coordinator's own queue, which may be the one that failed.
+    virtual void forceEjectDeviceNow() = 0;
 };

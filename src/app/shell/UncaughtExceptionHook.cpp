@@ -55,7 +55,7 @@ bool UncaughtExceptionHook::forceEjectWithin(CommonUtilsServices& commonUtils, s
     try {
         std::thread([state, &commonUtils] {
             try {
-                commonUtils.forceEjectDevice();
+                commonUtils.forceEjectDeviceNow();
             } catch (...) {
                 // The process is ending anyway; a failed eject changes nothing.
             }

@@ -16,7 +16,7 @@ public:
     // The coordinator to eject through, once there is one; nullptr again when it goes.
     static void setCommonUtils(CommonUtilsServices* commonUtils);
 
-    // Runs the forced eject on its own thread and waits for it at most `limit`; true when it returned
-    // in time.
+    // Runs the forced eject on its own thread and waits for it at most `limit`; true when the device's
+    // message had been handed to the MIDI system in time.
     static bool forceEjectWithin(CommonUtilsServices& commonUtils, std::chrono::milliseconds limit);
 };

@@ -119,7 +119,7 @@ void ParserDataController::scanDeviceWithAcceptDeviceArray(std::vector<ServerDev
             if (m_qfxMidi) m_qfxMidi->setDelegate(this);
         }
         publish();
-        scanWhenIdle();
+        scanWhenIdle(true);
     });
 }
 
@@ -128,14 +128,19 @@ void ParserDataController::rescanMidiDevice()
     post([this] { scanWhenIdle(); });
 }
 
-void ParserDataController::scanWhenIdle()
+void ParserDataController::scanWhenIdle(bool joinsConnection)
 {
     // A scan reconnects the ports and restarts the handshake, which would cut the running chain short.
-    if (m_isWorking) {
+    if (m_isWorking || (joinsConnection && m_isLettingGo)) {
+        m_pendingScanJoins = (m_isScanPending ? m_pendingScanJoins : true) && joinsConnection;
         m_isScanPending = true;
         return;
     }
+    const bool joins = m_isScanPending ? m_pendingScanJoins && joinsConnection : joinsConnection;
     m_isScanPending = false;
+    m_pendingScanJoins = true;
+    // Its result is the one the running connection reports.
+    if (joins && (m_isHandshaking || m_isConnected)) return;
     // A scan asked for anew tries every device from the first; only a scan moving on from a device
     // that did not answer as ours carries on from where it stands. Otherwise, with the cursor past the
     // only device since its connection, the first scan after losing it would find nothing.
@@ -151,13 +156,18 @@ void ParserDataController::disconnectWithCurrentDevice()
 void ParserDataController::forceEject()
 {
     if (const auto qfxMidi = published().qfxMidi) qfxMidi->forceEject();
-    // On the main queue whatever thread asked, so the disconnect happens even from a worker queue.
-    m_dispatch.main().after(std::chrono::seconds(1),
-                            [this, state = m_state, alive = std::weak_ptr<bool>(m_alive)] {
-                                state->async([this, alive] {
-                                    if (alive.lock()) disconnectOnState(false);
-                                });
-                            });
+    post([this] {
+        // Without a connection there is nothing a connect would have to wait for.
+        m_isLettingGo = m_isConnected || m_isHandshaking;
+        // On the main queue whatever thread asked, so the disconnect happens even from a worker queue.
+        m_dispatch.main().after(std::chrono::seconds(1), [this, session = m_session, state = m_state,
+                                                          alive = std::weak_ptr<bool>(m_alive)] {
+            state->async([this, session, alive] {
+                // A connection begun since is not the one the eject let go.
+                if (alive.lock() && session == m_session) disconnectOnState(false);
+            });
+        });
+    });
 }
 
 void ParserDataController::rescanOnState()
@@ -177,6 +187,8 @@ void ParserDataController::rescanOnState()
 
 void ParserDataController::startHandshake(ConnectType type)
 {
+    ++m_session;
+    m_isLettingGo = false;
     m_isHandshaking = true;
     m_qfxMidi->connection();
     armWatchdog(m_connectionWatchdog, m_timeout, [this, type] { checkStateConnectWithType(type); });
@@ -197,6 +209,7 @@ void ParserDataController::disconnectOnState(bool keepDevice)
 {
     m_isConnected = false;
     m_isHandshaking = false;
+    m_isLettingGo = false;
     m_description.clear();
     m_numberOfGroups = m_numberOfBanks = m_numberOfPatchs = 0;
     m_maxSizePatchData = 0;
@@ -266,7 +279,7 @@ void ParserDataController::enqueueOperation(std::function<void()> flow)
 
 void ParserDataController::checkAddOperation()
 {
-    if (m_isScanPending && !m_isWorking) scanWhenIdle();
+    if (m_isScanPending && !m_isWorking) scanWhenIdle(m_pendingScanJoins);
     // A flow that answers at once leaves the sequencer idle, so the next one starts straight away.
     while (!m_isWorking) {
         auto flow = m_queue.dequeue();

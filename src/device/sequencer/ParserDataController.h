@@ -59,12 +59,16 @@ public:
 
     void setParserDataDelegate(ParserDataDelegate* delegate) { m_delegate.store(delegate); }
 
-    // Connection and control (not queued).
+    // Connection and control (not queued). A scan asked for while a handshake runs or a device is connected
+    // joins that connection (only the accepted models are taken), as a new scan would cut the handshake
+    // short or drop the device under the coordinator's read; while a forced eject is letting a device go
+    // it waits for the disconnect. `rescanMidiDevice` always scans anew, once the sequencer is idle.
     void scanDeviceWithAcceptDeviceArray(std::vector<ServerDeviceModel> acceptDeviceArray, std::int32_t timeOfRetry,
                                          float timeoutOfCommand);
     void rescanMidiDevice();
     void disconnectWithCurrentDevice();
-    // Tells the device to leave editor mode without waiting, and drops the connection a second later.
+    // Tells the device to leave editor mode on the calling thread without waiting, and drops the
+    // connection a second later unless a new handshake has begun meanwhile.
     void forceEject();
 
     // Answers from the stored description of the connected device. They read a copy the state queue
@@ -195,8 +199,9 @@ private:
     void reportEmpty(Kind kind, std::int32_t state);
 
     void rescanOnState();
-    // A scan asked for while an operation ran starts once the sequencer is idle again.
-    void scanWhenIdle();
+    // A scan asked for while an operation ran starts once the sequencer is idle again. A joining scan
+    // (a connect) does nothing while a connection is being made or stands.
+    void scanWhenIdle(bool joinsConnection = false);
     void disconnectOnState(bool keepDevice);
     void startHandshake(ConnectType type);
     void handshakeFailed(std::int32_t connectionState, std::int32_t subState);
@@ -228,6 +233,12 @@ private:
     bool m_isHasScanDevice = false;
     bool m_isConnectWithNewDevicePluginMode = false;
     bool m_isScanPending = false;
+    // Every scan that waited was a connect, which joins a connection standing when it runs.
+    bool m_pendingScanJoins = true;
+    // Counts handshakes: a forced eject's delayed disconnect lets go only of the connection it was aimed at.
+    std::uint64_t m_session = 0;
+    // A forced eject's disconnect is due: the device stays only until then, so a connect waits for it.
+    bool m_isLettingGo = false;
     // A handshake was started and has neither completed nor been abandoned: description answers count.
     bool m_isHandshaking = false;
     std::int32_t m_numberOfGroups = 0;

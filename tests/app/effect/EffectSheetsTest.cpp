@@ -58,6 +58,8 @@ TEST_F(EffectSheetsTest, PropertySheetTextsAndReturn)
     EffectPropertyViewController bare(unused);
     EXPECT_TRUE(bare.effectCommentTextView()->toPlainText().isEmpty());
     EXPECT_EQ(bare.effectUsedTimesLabel()->text(), QStringLiteral("Used by 0 patch(es) on the device"));
+    EffectPropertyViewController unknown(item, false);
+    EXPECT_EQ(unknown.effectUsedTimesLabel()->text(), QStringLiteral("Used by - patch(es) on the device"));
     EffectPropertyViewController none(nullptr);
     EXPECT_EQ(none.effectNameTextLabel()->text(), QStringLiteral("-"));
     EXPECT_TRUE(none.okButton()->isDefault());
@@ -65,7 +67,7 @@ TEST_F(EffectSheetsTest, PropertySheetTextsAndReturn)
     // Queued behind a message, shown after it, and closed by Return.
     QueueEffectDialogs dialogs(queue);
     queue.showDialogWithInformation(QStringLiteral("first"));
-    dialogs.showEffectProperty(item);
+    dialogs.showEffectProperty(item, true);
     EXPECT_EQ(queue.waitingActionCount(), 1u);
     queue.informationView()->okButton()->click();
     auto* shown = queue.showingSheet() ? queue.showingSheet()->findChild<EffectPropertyViewController*>() : nullptr;

@@ -22,6 +22,19 @@ namespace {
 
 using Log = testing_app::CallLog;
 
+// A main window whose unit's patch list is read when the test says so.
+struct PatchListMain final : MainWindowController {
+    bool read = false;
+    std::vector<std::shared_ptr<PatchItem>> patches;
+    QWidget* view() override { return nullptr; }
+    QWidget* viewForIndicator() override { return nullptr; }
+    int state() const override { return 0; }
+    void setReloadBufferDataTimer() override {}
+    void saveDataBeforeClosing() override {}
+    std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override { return patches; }
+    bool isPatchListLoaded() const override { return read; }
+};
+
 class EffectTableTest : public EffectManagerViewControllerTest {
 protected:
     EffectTableTest()
@@ -56,6 +69,14 @@ protected:
     }
     bool menuShown() { return table().menuPopover() != nullptr && table().menuPopover()->isVisible(); }
     void rightClick(int row) { click(table().viewport(), at(row), Qt::RightButton); }
+    // The list shown under a main window whose patch list is not read yet, Beta counted 0 before.
+    void showOverAnUnreadPatchList(PatchListMain& main)
+    {
+        controller.setMainController(&main);
+        b->effectUsedTimes = 0;
+        controller.reloadDataInEffectList();
+        settle();
+    }
     // A drag entering the list and dropped at once; whether the drop was taken.
     bool dropOn(const QMimeData& data, const QPoint& point, Qt::DropActions actions = Qt::CopyAction)
     {
@@ -209,21 +230,8 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
 // true count, asked once the list is read and counted.
 TEST_F(EffectTableTest, ADeleteQuestionWaitsForTheCountOfAPatchListStillBeingRead)
 {
-    struct Main final : MainWindowController {
-        bool read = false;
-        std::vector<std::shared_ptr<PatchItem>> patches;
-        QWidget* view() override { return nullptr; }
-        QWidget* viewForIndicator() override { return nullptr; }
-        int state() const override { return 0; }
-        void setReloadBufferDataTimer() override {}
-        void saveDataBeforeClosing() override {}
-        std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override { return patches; }
-        bool isPatchListLoaded() const override { return read; }
-    } main;
-    controller.setMainController(&main);
-    b->effectUsedTimes = 0;
-    controller.reloadDataInEffectList();
-    settle();
+    PatchListMain main;
+    showOverAnUnreadPatchList(main);
     const QModelIndex used = controller.effectListModel()->index(1, EffectListModel::columnOfIdentifier("UsedTimes"));
     EXPECT_EQ(used.data().toString().toStdString(), "-");
     rightClick(1);
@@ -239,6 +247,29 @@ TEST_F(EffectTableTest, ADeleteQuestionWaitsForTheCountOfAPatchListStillBeingRea
     EXPECT_EQ(log, (Log{"confirm Effect_DeletingConfirmation Beta [Effect_DeletingDescription 2] (second default)"}));
     EXPECT_EQ(used.data().toString().toStdString(), "2");
     dialogs.second();
+    controller.setMainController(nullptr);
+}
+
+// The property sheet opened while the unit's patches are still read says the count is unknown rather
+// than 0; opened while the list's count runs, it counts its effect at once.
+TEST_F(EffectTableTest, ThePropertySheetStatesNoFalseCountWhilePatchesAreRead)
+{
+    PatchListMain main;
+    showOverAnUnreadPatchList(main);
+    doubleClick(1);
+    rightClick(1);
+    ASSERT_NE(table().optionMenu(), nullptr);
+    table().optionMenu()->propertyButton()->click();
+    EXPECT_EQ(log, (Log{"property Beta (uses unknown)", "property Beta (uses unknown)"}));
+
+    log.clear();
+    main.read = true;
+    main.patches = {patchUsing({2}), patchUsing({1, 2}), patchUsing({3})};
+    controller.reloadDataInEffectList();
+    doubleClick(1);
+    EXPECT_EQ(log, (Log{"property Beta"}));
+    EXPECT_EQ(b->effectUsedTimes, 2);
+    settle();
     controller.setMainController(nullptr);
 }
 

@@ -76,7 +76,8 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
         {true, false, false, false, false, true, true, false, true},
         {true, true, false, false, false, true, true, true, true},
         {true, true, true, false, false, true, true, false, true},
-        {true, true, false, true, false, true, true, false, false},
+        // Quit stays offered under a sheet: it ends the sheets first.
+        {true, true, false, true, false, true, true, false, true},
         {false, true, false, false, true, false, false, true, true},
     };
     for (const Case& c : cases) {
@@ -95,9 +96,12 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     log.clear();
     appDelegate.setDeviceConnected(false);
     appDelegate.setIsShowingDialog(true);
-    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo, Action::Quit})
+    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo})
         logic.performMenuAction(action);
     EXPECT_TRUE(log.empty());
+    logic.performMenuAction(Action::Quit);
+    EXPECT_EQ(log, (CallLog{"clearAllDialog", "closeApp"}));
+    log.clear();
     appDelegate.setIsShowingDialog(false);
     appDelegate.setDeviceConnected(true);
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})

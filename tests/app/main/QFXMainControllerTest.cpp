@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <set>
 
@@ -42,9 +43,9 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     controller.deviceDisonnect();
     EXPECT_TRUE(enabled(Action::ConnectDevice));
     EXPECT_FALSE(enabled(Action::DeviceInformation));
-    // The lost-connection sheet is up: Quit waits for it.
+    // The lost-connection sheet is up: Quit stays offered, as it ends the sheets first.
     settle();
-    EXPECT_FALSE(enabled(Action::Quit));
+    EXPECT_TRUE(enabled(Action::Quit));
     dialogQueue.clearAllDialog();
 
     window.show();
@@ -52,6 +53,37 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     window.close();
     EXPECT_TRUE(window.isVisible());
     EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
+}
+
+// A sheet takes the main window's input: Quit's key pressed in it, and a close asked of it (the window
+// manager's close key), quit from there, the sheets ended first.
+TEST_F(QFXMainControllerTest, QuitFromWhateverSheetIsUp)
+{
+    window.show();
+    for (const bool byKey : {true, false}) {
+        controller.deviceDisonnect();
+        settle();
+        QPointer<DialogWindow> sheet = appDelegate.getPreviousDialogWindow();
+        ASSERT_TRUE(sheet && sheet->isVisible());
+        log.clear();
+        if (byKey) {
+            // The key is the sheet's own while it has the input: the shortcut map finds it on the sheet.
+            const auto actions = sheet->actions();
+            const auto quit = std::find_if(actions.begin(), actions.end(), [](QAction* action) {
+                return action->shortcut() == QKeySequence(QKeySequence::Quit) &&
+                       action->shortcutContext() == Qt::WindowShortcut;
+            });
+            ASSERT_NE(quit, actions.end());
+            ASSERT_TRUE((*quit)->isEnabled());
+            (*quit)->trigger();
+        } else {
+            sheet->close();
+        }
+        settle();
+        EXPECT_TRUE(!sheet || !sheet->isVisible()) << byKey;
+        EXPECT_FALSE(appDelegate.isShowingDialog()) << byKey;
+        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << byKey;
+    }
 }
 
 // The eject button follows the Disconnect item, says when its eject waits, and looks disabled when it is.

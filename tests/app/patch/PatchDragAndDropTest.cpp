@@ -46,6 +46,12 @@ protected:
         processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
         log.clear();
     }
+    ~PatchDragAndDropTest() override { letGoOfTheDrag(); }
+
+    // The platform sends a drag's moves to the view that last took its entry, until a leave: after a
+    // refused entry a later test's moves would reach a view of this one once it is gone. A leave, sent
+    // anywhere, goes to that view and lets go of it, so every test ends holding no drag.
+    void letGoOfTheDrag() { leave(screen->view()); }
 
     QPoint listRow(int row, bool lower = false) const
     {
@@ -210,8 +216,6 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerDragAndCopied
     const int before = coordinator.patchFileChecks;
     EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
     EXPECT_EQ(coordinator.patchFileChecks, before + 3);
-    // The drag ends here, so the application keeps no target of it past the view.
-    leave(pool->viewport());
 }
 
 TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)
@@ -403,6 +407,17 @@ TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
     EXPECT_FALSE(over(list->viewport(), listRow(2), &foreign));
 }
 
+// A test ends holding no drag: moves after a refused entry reach no view that took an earlier entry.
+TEST_F(PatchDragAndDropTest, ATestLetsGoOfTheViewThatTookTheLastEntry)
+{
+    const auto plain = files({"/m/1.qptc"});
+    ASSERT_TRUE(over(list->viewport(), listRow(2), plain.get()));
+    letGoOfTheDrag();
+    QWidget refusing;
+    refusing.setAcceptDrops(true);
+    EXPECT_FALSE(over(&refusing, QPoint(1, 1), plain.get())) << "the move went on to the list";
+}
+
 // Another program's file list is taken only when every path in it is plainly a file outside the program:
 // one hostile entry refuses the whole drop on both views before anything is copied, added or written.
 TEST_F(PatchDragAndDropTest, AHostileFileListRefusesTheWholeDropOnBothViews)
@@ -422,11 +437,6 @@ TEST_F(PatchDragAndDropTest, AHostileFileListRefusesTheWholeDropOnBothViews)
         {"a path against the program's root", good + "file:Temp/Local/x.qptc\r\n"},
         {"a link to the data folder", good + "file://" + alias + "/Temp/Local/x.qptc\r\n"},
     };
-    // The platform sends moves to the view that took the entry: an accepted drag makes it one of these.
-    const auto plain = files({"/m/1.qptc"});
-    ASSERT_TRUE(over(list->viewport(), listRow(2), plain.get()));
-    leave(list->viewport());
-    coordinator.infoWrites.clear();
     const std::size_t poolSize = screen->structureData().size();
     const auto entered = [](QWidget* target, QPoint at, const QMimeData* data) {
         QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);

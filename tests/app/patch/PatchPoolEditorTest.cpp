@@ -1,12 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
+#include <QPushButton>
+
+#include <cerrno>
 #include <optional>
 
+#include "app/dialogs/ShowingDialogQueue.h"
+#include "app/dialogs/UpdateInformationView.h"
 #include "app/patch/PatchPoolEditor.h"
+#include "app/patch/QueuePatchDialogs.h"
+#include "app/shell/AppDelegate.h"
+#include "library/CommonUtils.h"
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
 #include "support/app/FakePatchNeighbours.h"
+#include "support/app/TestApplication.h"
 
 namespace {
 
@@ -60,8 +70,10 @@ protected:
     {
         return PatchPoolEditor(tree, patchItems,
                                {coordinator, [this](std::shared_ptr<UndoAction> action) { actions.push_back(action); },
-                                [this](const std::string& key, const std::optional<std::string>& argument) {
-                                    messages.push_back(key + (argument ? " " + *argument : ""));
+                                [this](const std::string& key, const std::optional<std::string>& argument,
+                                       const std::optional<std::string>& reasonKey) {
+                                    messages.push_back(key + (argument ? " " + *argument : "") +
+                                                       (reasonKey ? " (" + *reasonKey + ")" : ""));
                                 },
                                 [this] { ++poolChanged; }, [this] { ++coloursCleared; }});
     }
@@ -204,6 +216,52 @@ TEST_F(PatchPoolEditorTest, FailedCopiesAreToldOneByOneAndASaveOfNothingPushesNo
     EXPECT_TRUE(made->childDirectories.empty());
     EXPECT_EQ(tree.back(), made);
     EXPECT_EQ(last<AddToPatchPoolAction>()->mType, 3);
+}
+
+// A failed copy's message is followed by why, where the file layer knows a reason the user can act on.
+TEST_F(PatchPoolEditorTest, AFailedCopyIsToldWithItsReason)
+{
+    coordinator.failingCopies = {"R1"};
+    const struct {
+        platform::Error error;
+        std::string told;
+    } cases[] = {
+        {platform::Error::make("files", ENOSPC, "full"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNoSpace)"},
+        {platform::Error::make("files", EDQUOT, "quota"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNoSpace)"},
+        {platform::Error::make("files", EACCES, "denied"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedPermission)"},
+        {platform::Error::make("files", EROFS, "read-only"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedPermission)"},
+        {platform::Error::make("files", ENOENT, "gone"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedFileGone)"},
+        {platform::Error::make("files", ENAMETOOLONG, "long"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNameTooLong)"},
+        {platform::Error::make(CommonUtils::kPatchErrorDomain, CommonUtils::kNotAPatchFile, "text"),
+         "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNotAPatchFile)"},
+        {platform::Error::make("files", EIO, "disk"), "Patch_CanNotCopyPatchItem R1"},
+        {platform::Error::make("other", ENOSPC, "not the files' code"), "Patch_CanNotCopyPatchItem R1"},
+        {platform::Error{}, "Patch_CanNotCopyPatchItem R1"},
+    };
+    for (const auto& c : cases) {
+        coordinator.copyError = c.error;
+        messages.clear();
+        editor().addBackUpPatchItemAtIndexs({1}, nullptr, true);
+        EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description;
+        // The same when the copy is made off the main thread.
+        messages.clear();
+        editor().addBackUpPatchItemAtIndexs({1}, nullptr, true, [](PatchPoolEditor::Nodes) {});
+        EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description << ", off the main thread";
+    }
+}
+
+// The user reads the message's own text, then the reason's.
+TEST(PatchCopyFailureMessage, TheReasonFollowsTheMessage)
+{
+    testing_app::application();
+    AppDelegate appDelegate;
+    ShowingDialogQueue queue{appDelegate};
+    QueuePatchDialogs dialogs{queue};
+    dialogs.showInformation("Patch_CanNotCopyPatchItem", "Song", "Patch_CopyFailedNoSpace");
+    ASSERT_NE(queue.informationView(), nullptr);
+    EXPECT_EQ(queue.informationView()->informationTextField()->text().toStdString(),
+              "The patch \"Song\" could not be copied. There is not enough space on the disk.");
+    queue.informationView()->okButton()->click();
 }
 
 TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)

@@ -224,7 +224,8 @@ class BlockingEject final : public CommonUtilsServices {
 public:
     std::promise<void> release;
     std::promise<void> left;
-    void forceEjectDevice() override
+    void forceEjectDevice() override {}
+    void forceEjectDeviceNow() override
     {
         release.get_future().wait();
         left.set_value();
@@ -236,7 +237,7 @@ TEST(UncaughtException, EjectIsWaitedForOnlyABoundedTime)
     CallLog log;
     testing_app::FakeCommonUtils quick(log);
     EXPECT_TRUE(UncaughtExceptionHook::forceEjectWithin(quick, 1s));
-    EXPECT_EQ(log, CallLog{"forceEjectDevice"});
+    EXPECT_EQ(log, CallLog{"forceEjectDeviceNow"});
 
     BlockingEject wedged;
     auto left = wedged.left.get_future();
@@ -247,7 +248,8 @@ TEST(UncaughtException, EjectIsWaitedForOnlyABoundedTime)
 
 class LoudEject final : public CommonUtilsServices {
 public:
-    void forceEjectDevice() override { std::fputs("device ejected\n", stderr); }
+    void forceEjectDevice() override {}
+    void forceEjectDeviceNow() override { std::fputs("device ejected\n", stderr); }
 };
 
 TEST(UncaughtExceptionDeathTest, EjectsTheDeviceBeforeTheProcessEnds)

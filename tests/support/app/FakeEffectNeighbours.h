@@ -59,9 +59,10 @@ public:
         first = std::move(firstAction);
         second = std::move(secondAction);
     }
-    void showEffectProperty(const std::shared_ptr<EffectItem>& item) override
+    void showEffectProperty(const std::shared_ptr<EffectItem>& item, bool isUsedTimesKnown) override
     {
-        log_.push_back("property " + (item ? item->effectName : std::string("(none)")));
+        log_.push_back("property " + (item ? item->effectName : std::string("(none)")) +
+                       (isUsedTimesKnown ? "" : " (uses unknown)"));
         propertyItem = item;
     }
 

@@ -15,6 +15,7 @@
 #include "app/patch/PatchDialogs.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
+#include "platform/error/Error.h"
 #include "support/app/FakeShellNeighbours.h"
 
 namespace testing_app {
@@ -68,6 +69,9 @@ public:
         poolWarningAsks.push_back(pool);
         PatchCoordinator::updatePatchWarningInPatchPoolLater(pool, std::move(applied));
     }
+    // What the warnings are judged against; unknown unless a test sets it.
+    std::optional<std::uint64_t> judgedAgainst;
+    std::optional<std::uint64_t> warningsJudgedAgainst() const override { return judgedAgainst; }
     // While set, copies asked for off the main thread wait here until the test runs them.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;
@@ -146,6 +150,8 @@ public:
     std::set<std::string> existing;
     // By patch file stem (copies) and patch name (moves).
     std::set<std::string> failingCopies;
+    // Why a failing copy failed, as the file layer tells it.
+    platform::Error copyError;
     std::set<std::string> failingMoves;
     std::int32_t renameResult = 0;
 
@@ -158,11 +164,15 @@ public:
         existing.insert(path);
         return true;
     }
-    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath) override
+    std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
+                                                      platform::Error* error) override
     {
         const std::filesystem::path file(source);
         log_.push_back("writeFilePatch " + file.filename().string() + " -> " + toPath);
-        if (failingCopies.count(file.stem().string())) return nullptr;
+        if (failingCopies.count(file.stem().string())) {
+            if (error != nullptr) *error = copyError;
+            return nullptr;
+        }
         auto copied = std::make_shared<PatchItem>();
         copied->path = (std::filesystem::path(toPath) / file.filename()).string();
         return copied;
@@ -243,9 +253,11 @@ class FakePatchDialogs final : public PatchDialogs {
 public:
     explicit FakePatchDialogs(CallLog& log) : log_(log) {}
 
-    void showInformation(const std::string& key, const std::optional<std::string>& argument) override
+    void showInformation(const std::string& key, const std::optional<std::string>& argument,
+                         const std::optional<std::string>& reasonKey) override
     {
-        log_.push_back("info " + key + (argument ? " " + *argument : std::string()));
+        log_.push_back("info " + key + (argument ? " " + *argument : std::string()) +
+                       (reasonKey ? " (" + *reasonKey + ")" : std::string()));
     }
     void showText(const std::string& text) override { log_.push_back("text " + text); }
 

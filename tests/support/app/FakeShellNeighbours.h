@@ -20,6 +20,7 @@ class FakeCommonUtils final : public CommonUtilsServices {
 public:
     explicit FakeCommonUtils(CallLog& log) : log_(log) {}
     void forceEjectDevice() override { log_.push_back("forceEjectDevice"); }
+    void forceEjectDeviceNow() override { log_.push_back("forceEjectDeviceNow"); }
 
 private:
     CallLog& log_;

@@ -7,16 +7,16 @@
 
 #include "platform/files/LocalFileManager.h"
 
-// The real file manager, except that an operation chosen by a test fails (EIO) for paths holding a text.
-// Each armed fault fires `times` times, then the operation works again.
+// The real file manager, except that an operation chosen by a test fails (EIO, or the errno the test
+// gives) for paths holding a text. Each armed fault fires `times` times, then the operation works again.
 class FaultyFileManager final : public platform::FileManager {
 public:
     enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link };
 
-    void fail(Op op, std::string pathPart, int times = 1000)
+    void fail(Op op, std::string pathPart, int times = 1000, int code = EIO)
     {
         std::lock_guard lock(m_mutex);
-        m_faults[op] = {std::move(pathPart), times};
+        m_faults[op] = {std::move(pathPart), times, code};
     }
     void heal()
     {
@@ -97,13 +97,14 @@ private:
             path.find(found->second.pathPart) == std::string::npos)
             return false;
         --found->second.times;
-        if (error != nullptr) *error = platform::Error::make("files", EIO, "injected failure: " + path);
+        if (error != nullptr) *error = platform::Error::make("files", found->second.code, "injected failure: " + path);
         return true;
     }
 
     struct Fault {
         std::string pathPart;
         int times = 0;
+        int code = EIO;
     };
     platform::LocalFileManager m_real;
     std::mutex m_mutex;
