@@ -65,8 +65,12 @@ std::optional<platform::Error> HTTPRequestOperation::error() const
 
 void HTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success, FailureBlock failure)
 {
-    auto self = std::static_pointer_cast<HTTPRequestOperation>(shared_from_this());
-    setCompletionBlock([self, success = std::move(success), failure = std::move(failure)] {
+    // Weak: while the transfer runs the network thread holds the operation, and one that thread will never
+    // run (it has halted as the program ends) must go with the blocks and everything they hold.
+    std::weak_ptr<HTTPRequestOperation> weak = std::static_pointer_cast<HTTPRequestOperation>(shared_from_this());
+    setCompletionBlock([weak, success = std::move(success), failure = std::move(failure)] {
+        auto self = weak.lock();
+        if (!self) return;
         auto group = self->completionGroup();
         if (group) group->enter();
         self->dispatch().global(platform::Priority::Default).async([self, success, failure, group] {

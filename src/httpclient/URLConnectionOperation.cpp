@@ -261,11 +261,12 @@ void URLConnectionOperation::setCompletionBlock(std::function<void()> block)
         platform::Queue* queue = operation->completionQueue();
         if (!queue) queue = &operation->m_dispatch.main();
         group->enter();
-        queue->async([weak, block, group] {
+        // The operation lives until its block has run: the network thread may already have let it go.
+        queue->async([operation, block, group] {
             block();
             group->leave();
-            // Releases the caller's block and whatever it holds, the operation itself included.
-            if (auto finished = weak.lock()) finished->setCompletionBlock(nullptr);
+            // Releases the caller's block and whatever it holds.
+            operation->setCompletionBlock(nullptr);
         });
     };
 }

@@ -99,8 +99,9 @@ void DownloadAPIController::download(const std::string& link, const std::string&
     }
     const std::string tempPath = DownloadTempFolder::claim(folder, component);
     const double timeout = static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out));
-    auto self = shared_from_this();
-    startInTurn([self, link, policy, timeout, tempPath, finish, fail] {
+    startInTurn([weak = weak_from_this(), link, policy, timeout, tempPath, finish, fail] {
+        auto self = weak.lock();
+        if (!self) return;
         auto service = std::make_shared<NetworkingService>(self->m_dispatch);
         service->downloadAPISuccess(
             [self, tempPath, finish](std::optional<Bytes> data) {
@@ -119,6 +120,9 @@ void DownloadAPIController::download(const std::string& link, const std::string&
 
 void DownloadAPIController::startInTurn(std::function<void()> start)
 {
+    // A waiting download holds the controller only weakly: it starts when a download in flight ends or
+    // held bytes go, and those hold the controller. Once none of them can ever report (the network has
+    // stopped as the program ends) the controller goes, and what waits goes with it, unstarted.
     {
         std::lock_guard lock(m_flightMutex);
         m_waitingDownloads.push_back(std::move(start));
@@ -247,8 +251,9 @@ void DownloadAPIController::downloadArchive(const std::string& link, URLRequest:
                                             ArchiveFinish finish, Fail fail)
 {
     const double timeout = static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out));
-    auto self = shared_from_this();
-    startInTurn([self, link, policy, timeout, finish, fail] {
+    startInTurn([weak = weak_from_this(), link, policy, timeout, finish, fail] {
+        auto self = weak.lock();
+        if (!self) return;
         auto service = std::make_shared<NetworkingService>(self->m_dispatch);
         service->downloadIntoMemory(
             [self, finish](std::optional<Bytes> data) {
@@ -315,16 +320,18 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
         failLater([completion, why] { completion(false, std::nullopt, why); });
         return;
     }
-    auto self = shared_from_this();
     const bool archive = fs::path(component).extension() == ".zip";
+    // Not the controller itself: this waits with the download, and runs only from a download in flight,
+    // which holds the controller.
     downloadArchive(
         link, URLRequest::ReloadIgnoringLocalCacheData,
-        [self, completion, typeEffect, archive, link](std::shared_ptr<const Bytes> data) {
+        [this, completion, typeEffect, archive, link](std::shared_ptr<const Bytes> data) {
             if (!archive) {
                 completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
                 return;
             }
-            self->unpackLater(
+            auto self = shared_from_this();
+            unpackLater(
                 std::move(data), link, [self, typeEffect] { return self->effectFolderPathWithName(typeEffect.text); },
                 completion, false);
         },
@@ -339,16 +346,17 @@ void DownloadAPIController::requestFile(FileCompletion completion, const std::st
         failLater([completion, why] { completion(false, std::nullopt, why); });
         return;
     }
-    auto self = shared_from_this();
     const bool archive = fs::path(component).extension() == ".zip";
+    // Not the controller itself, as above.
     downloadArchive(
         link, URLRequest::UseProtocolCachePolicy,
-        [self, completion, folderName, component, archive, link](std::shared_ptr<const Bytes> data) {
+        [this, completion, folderName, component, archive, link](std::shared_ptr<const Bytes> data) {
             if (!archive) {
                 completion(false, std::nullopt, error(kNotAnArchive, "the effect file is not a zip archive"));
                 return;
             }
-            self->unpackLater(
+            auto self = shared_from_this();
+            unpackLater(
                 std::move(data), link,
                 [self, folderName, component] {
                     const std::string modelFolder = self->createFolderInBundleWithName(folderName.name);

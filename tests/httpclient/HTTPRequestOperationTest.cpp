@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/url/NetworkThread.h"
 #include "support/httpclient/RefusingStream.h"
 
 using namespace support::refusingstream;
@@ -216,4 +217,30 @@ TEST(HTTPRequestOperation, RedirectsFollowedOrRefusedByTheBlock)
     outcome = fixture.run(refused);
     ASSERT_FALSE(outcome.succeeded);
     EXPECT_EQ(refused->response()->statusCode, 302);
+}
+
+// As the program ends its network thread halts and never runs an operation started after that: the
+// operation, its blocks and whatever they hold must go once nobody else holds them, not keep each other.
+TEST(HTTPRequestOperation, AnOperationTheHaltedNetworkNeverRunsGoesWithItsBlocks)
+{
+    HttpFixture fixture;
+    LoopbackServer server;
+    server.serve("/catalogue.json", "{}", "application/json");
+    platform::NetworkThread thread("test.halted");
+    thread.halt();
+    std::weak_ptr<HttpFixture::Outcome> watched;
+    std::weak_ptr<HTTPRequestOperation> operationWatched;
+    {
+        auto operation = std::make_shared<HTTPRequestOperation>(
+            fixture.dispatch, platform::URLRequest(server.url("/catalogue.json"), 30.0), thread);
+        auto outcome = fixture.watch(operation);
+        watched = outcome;
+        operationWatched = operation;
+        operation->start();
+    }
+    fixture.dispatch.waitUntilIdle();
+    fixture.loop.runUntilIdle();
+    EXPECT_TRUE(operationWatched.expired()) << "the operation keeps itself alive through its completion";
+    EXPECT_TRUE(watched.expired()) << "the blocks' captures outlive the operation";
+    EXPECT_EQ(server.hits("/catalogue.json"), 0);
 }

@@ -146,6 +146,27 @@ TEST(DownloadAPIController, ArchivesWaitingToBeUnpackedHoldBackFurtherDownloads)
     EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 12);
 }
 
+// Downloads that can never start (as the program ends, nothing in flight or held will ever free a place)
+// must not keep their controller alive: it goes when its last holder lets go, and takes them along.
+TEST(DownloadAPIController, WaitingDownloadsGoWithTheirController)
+{
+    Requests r;
+    r.server.serve("/v1/catalogue.json", "{}", "application/json");
+    // No budget: nothing ever starts, as when the network has stopped with downloads still waiting.
+    auto controller = DownloadAPIController::create(r.dispatch, r.root.string(), r.configuration(), 0);
+    auto outcome = std::make_shared<Outcome>();
+    controller->requestGetAPI([outcome](bool, auto, auto, auto) { ++outcome->calls; }, r.server.url("/v1/catalogue.json"));
+    controller->requestFile(r.fileInto(outcome), r.server.url("/qfx/0B000123.zip"), DownloadAPIController::TypeEffect{"0B000123"});
+    const std::weak_ptr<DownloadAPIController> watched = controller;
+    const std::weak_ptr<Outcome> completions = outcome;
+    controller.reset();
+    outcome.reset();
+    r.dispatch.waitUntilIdle();
+    EXPECT_TRUE(watched.expired()) << "the waiting downloads keep their controller alive";
+    EXPECT_TRUE(completions.expired()) << "the waiting completions outlive their controller";
+    EXPECT_EQ(r.server.hits("/v1/catalogue.json"), 0);
+}
+
 TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTheNext)
 {
     Requests r;
