@@ -203,6 +203,8 @@ public:
     void createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove) override;
     void changePositionWithItems(const PoolSelectionEntries& items, const Node& target,
                                  std::int64_t draggingPosition) override;
+    // The pool's losing the keyboard asks nothing of the screen: the pool itself closes its menu and ends
+    // the editing colours before it tells.
     void outlineViewDidResignFirstResponder() override {}
     void didClickOnItem(const Node& item, std::int64_t index) override;
 

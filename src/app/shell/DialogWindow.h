@@ -15,5 +15,6 @@ public:
     void endSheet(int returnCode = 0) { done(returnCode); }
 
 public slots:
+    // Escape ends here and is ignored: only the sheet's own buttons, or quitting, close a sheet.
     void reject() override {}
 };
