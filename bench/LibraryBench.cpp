@@ -4,6 +4,7 @@
 // module files are all in the store, built into the tree. Each reports the time per patch or effect.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -158,6 +159,62 @@ void BM_PatchPoolMarksForALaterDevice(benchmark::State& state)
     state.counters["caller_ms"] = benchmark::Counter(caller * 1e3 / static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_PatchPoolMarksForALaterDevice)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The warnings of the patches a pool edit touched (one group of a hundred) in a shown 10,000-patch pool,
+// against the whole pool judged again as every edit once did. `caller_ms` is what the interface's thread
+// spends taking the paths; the time runs until the warnings are set on the main queue. Each round clears
+// the touched patches' effect lists first, so a round that set none of them ends the run with an error.
+void BM_PoolWarningsForTouchedItems(benchmark::State& state)
+{
+    constexpr std::int64_t kPatches = 10000;
+    const auto touchedGroups = static_cast<std::size_t>(state.range(0));
+    Library library;
+    seedPool(library, kPatches);
+    library.start();
+    library.utils->dataFromServer(library.catalogue(1));
+    library.utils->connectDevice();
+    if (!library.waitFor("connect 1")) {
+        state.SkipWithError("the unit did not connect");
+        return;
+    }
+    library.utils->createPatchDirectoryObjectFromLocal();
+    if (!library.waitFor("patchPool")) {
+        state.SkipWithError("the pool did not load");
+        return;
+    }
+    const CommonUtils::Tree& pool = library.recorder.patchPool;
+    const CommonUtils::Tree touched(pool.begin(), pool.begin() + static_cast<std::ptrdiff_t>(std::min(touchedGroups, pool.size())));
+    std::vector<PatchItem*> items;
+    for (const auto& group : touched)
+        for (const auto& leaf : group->childDirectories)
+            if (PatchItem* item = leaf->patchItem()) items.push_back(item);
+    double caller = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (PatchItem* item : items) item->effectDictionnary = {};
+        bool applied = false;
+        state.ResumeTiming();
+        const auto begin = std::chrono::steady_clock::now();
+        library.utils->updatePatchWarningInPatchPoolLater(touched, [&applied] { applied = true; });
+        caller += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        const bool done = library.loop.runUntil([&] { return applied; }, std::chrono::seconds(60));
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        state.PauseTiming();
+        const bool judged = std::all_of(items.begin(), items.end(), [](const PatchItem* item) { return !item->effectDictionnary.empty(); });
+        if (!done || items.empty() || !judged) {
+            state.SkipWithError("the touched patches' warnings were not set");
+            break;
+        }
+        state.ResumeTiming();
+    }
+    const auto rounds = static_cast<double>(state.iterations());
+    state.counters["patches"] = benchmark::Counter(static_cast<double>(items.size()));
+    state.counters["caller_ms"] = benchmark::Counter(caller * 1e3 / rounds);
+    state.counters["per_patch_us"] = benchmark::Counter(seconds * 1e6 / (rounds * static_cast<double>(std::max<std::size_t>(items.size(), 1))));
+}
+// A group of a hundred, and every group: the touched-only update against the whole pool.
+BENCHMARK(BM_PoolWarningsForTouchedItems)->Arg(1)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 // The coordinator's start with the last run's "Temp" holding a loaded pool's working copy: what stands
 // before the first window.

@@ -392,6 +392,8 @@ public:
     // warnings set on the main thread, then `applied` runs there. Nothing is read while no device's
     // effects are known; `applied` then runs at once.
     void updatePatchWarningInPatchPoolLater(const Tree& nodes, std::function<void()> applied);
+    // Changes whenever what a warning is judged against (the unit's effects, the catalogue) does.
+    std::uint64_t effectTablesGeneration() const { return m_effectTablesGeneration.load(); }
 
     // ==== effect library: the device effect list, use counts, effect edits, updates ====
     using EffectItems = std::vector<std::shared_ptr<EffectItem>>;
@@ -662,6 +664,7 @@ private:
     std::atomic<bool> m_isLoadedPatchPool{false};
     mutable std::mutex m_effectTablesMutex;
     std::shared_ptr<const EffectTables> m_effectTables;
+    std::atomic<std::uint64_t> m_effectTablesGeneration{0};
     // On the state queue.
     std::string m_synchronizationCodeServer;
     std::optional<ModelsVersion> m_modelVersionData;

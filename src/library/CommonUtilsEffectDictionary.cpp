@@ -47,6 +47,7 @@ void CommonUtils::publishEffectTables()
     tables->deviceTypes.insert(m_effectTypeListInDevice.begin(), m_effectTypeListInDevice.end());
     std::lock_guard lock(m_effectTablesMutex);
     m_effectTables = std::move(tables);
+    ++m_effectTablesGeneration;
 }
 
 std::shared_ptr<const CommonUtils::EffectTables> CommonUtils::effectTables() const

@@ -224,8 +224,13 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
         if (!platform::SafeName::check(name)) return nullptr;
         target = join(target, name);
     }
-    const std::string copied =
-        copyFileFromFilePath(absolutePath(from), absolutePath(target), info.replace, platform::Durability::Durable, error);
+    // A working folder under "Temp" (the pool's, the device's) is rebuilt at every start and the pool's
+    // save flushes what it keeps: its copies need no flush of their own, a hundred of which held a drop
+    // into the pool for most of a second.
+    const std::string destination = absolutePath(target);
+    const auto durability =
+        isUnderFolder(destination, pathUnderRoot(kTemp)) ? platform::Durability::WorkingCopy : platform::Durability::Durable;
+    const std::string copied = copyFileFromFilePath(absolutePath(from), destination, info.replace, durability, error);
     if (copied.empty() || !m_files.exists(copied)) return nullptr;
     return readFilePatchWithPath(copied);
 }
@@ -250,7 +255,7 @@ void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
 void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
                                         std::function<void(std::vector<CopiedPatch>)> done)
 {
-    // Each copy is flushed to disk before it counts: a drop of many patches must not hold the main thread.
+    // A drop of many patches must not hold the main thread.
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), copies = std::move(copies),
                         done = std::move(done)]() mutable {
         if (!alive.lock()) return;

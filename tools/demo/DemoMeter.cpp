@@ -106,6 +106,11 @@ bool DemoMeter::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonPress:
     case QEvent::KeyPress: {
         if (!event->spontaneous() || !watched->isWidgetType()) break;
+        // A modifier held for a chord or a Shift-click is not an action of its own.
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta) break;
+        }
         // A key press reaches every widget on the way to its target: only the first one starts the action.
         const auto now = std::chrono::steady_clock::now();
         if (m_actionOpen && millisecondsBetween(m_actionStarted, now) < 1.0) break;
@@ -115,10 +120,16 @@ bool DemoMeter::eventFilter(QObject* watched, QEvent* event)
             const auto* key = static_cast<QKeyEvent*>(event);
             input = "key " + QKeySequence(key->keyCombination()).toString().toStdString();
         }
-        m_actions.push_back({input});
-        m_actionOpen = true;
-        m_actionStarted = now;
-        m_paintSinceTick = false;
+        startAction(input, now);
+        break;
+    }
+    // A drag's press is long past when it lands: the drop is the action the user waits on.
+    // A drop the target's child passes on to it is the same drop.
+    case QEvent::Drop: {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_actionOpen && millisecondsBetween(m_actionStarted, now) < 1.0) break;
+        endAction();
+        startAction("drop", now);
         break;
     }
     case QEvent::Paint:
@@ -128,6 +139,14 @@ bool DemoMeter::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return false;
+}
+
+void DemoMeter::startAction(const std::string& input, std::chrono::steady_clock::time_point now)
+{
+    m_actions.push_back({input});
+    m_actionOpen = true;
+    m_actionStarted = now;
+    m_paintSinceTick = false;
 }
 
 void DemoMeter::endAction() { m_actionOpen = false; }

@@ -13,9 +13,10 @@ class QTimer;
 // (the splash) showed, the main loop's longest stall (a 2 ms timer's worst lateness), and the peak resident memory.
 // Beside the stall it tells how much of it the main thread spent running (the rest it waited: on the display
 // server, or for a processor), and the most running time between two ticks, which is the program's own work
-// in one stretch. Each action of the user (a press of a mouse button or a key) is timed until its result is on
-// the screen: to the end of the last repaint that follows it before the next action or a second without one,
-// with the longest stall while it lasted. It reports on standard error as the program ends.
+// in one stretch. Each action of the user (a press of a mouse button or of a key other than a modifier, and a
+// drop, which ends a drag long after its press) is timed until its result is on the screen: to the end of the
+// last repaint that follows it before the next action or a second without one, with the longest stall while it
+// lasted. It reports on standard error as the program ends.
 class DemoMeter : public QObject {
 public:
     // `started` is the moment the process began its work.
@@ -40,6 +41,7 @@ private:
         double longestStallMs = 0;
     };
     void tick();
+    void startAction(const std::string& input, std::chrono::steady_clock::time_point now);
     void endAction();
 
     std::vector<Action> m_actions;

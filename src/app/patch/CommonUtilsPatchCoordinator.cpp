@@ -48,6 +48,11 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree&
     utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
 }
 
+std::optional<std::uint64_t> CommonUtilsPatchCoordinator::warningsJudgedAgainst() const
+{
+    return utils_.effectTablesGeneration();
+}
+
 // ---- patch files crossing the screen by drag and drop ----
 
 std::string CommonUtilsPatchCoordinator::applicationFolder() { return utils_.rootPath(); }

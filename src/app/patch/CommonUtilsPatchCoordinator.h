@@ -18,6 +18,7 @@ public:
     void updatePatchWarningInPatchList(const PatchItems& list) override;
     void updatePatchWarningInPatchPool(const Tree& pool) override;
     void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied) override;
+    std::optional<std::uint64_t> warningsJudgedAgainst() const override;
 
     std::string applicationFolder() override;
     bool checkFilePatchWithfilePath(const std::string& path) override;

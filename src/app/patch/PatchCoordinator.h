@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,9 @@ public:
         updatePatchWarningInPatchPool(pool);
         applied();
     }
+    // Changes whenever what the warnings are judged against does; none where that is not known, and the
+    // whole pool is then judged at every reload.
+    virtual std::optional<std::uint64_t> warningsJudgedAgainst() const { return std::nullopt; }
 
     // ---- patch files crossing the screen by drag and drop (paths absolute) ----
     // The patch write info of a copy: `copiedToFinder` names the copy after the patch (with "index - "

@@ -248,6 +248,7 @@ void PatchManagerViewController::setlockPatchList(bool locked)
 
 void PatchManagerViewController::resetPatchPoolState()
 {
+    poolJudgedAgainst_.reset();
     for (const auto& node : structureData_) {
         if (!node) continue;
         node->isWarning = node->isIncompatible = false;
@@ -272,18 +273,25 @@ void PatchManagerViewController::reloadDataInPatchList()
 
 void PatchManagerViewController::reloadDataInPatchPool()
 {
-    // The device's effects may have changed under every patch: the whole pool is judged again, on the
-    // pool's queue, never on this thread.
+    // Where the device's effects changed under every patch, the whole pool is judged again, on the
+    // pool's queue, never on this thread. Where they did not (a switch of screens), the warnings stand:
+    // every edit since judged what it touched.
     if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
     if (!appDelegate_.isDeviceConnected()) return;
+    const auto against = coordinator_.warningsJudgedAgainst();
+    if (against && against == poolJudgedAgainst_) return;
     const std::uint64_t asked = ++poolWarningsAsked_;
     // Taking the pool's paths is a slice of its own, two turns of the loop later: the pool's marks take
     // theirs at the first.
     QTimer::singleShot(1, this, [this, asked] { QTimer::singleShot(1, this, [this, asked] { askPoolWarnings(asked); }); });
 }
 
-void PatchManagerViewController::reloadDataInPatchPoolWarningsLater() { reloadDataInPatchPool(); }
+void PatchManagerViewController::reloadDataInPatchPoolWarningsLater()
+{
+    poolJudgedAgainst_.reset();
+    reloadDataInPatchPool();
+}
 
 void PatchManagerViewController::reloadDataInPatchPoolForItems(const StructureData& touched)
 {
@@ -300,8 +308,10 @@ void PatchManagerViewController::reloadDataInPatchPoolForItems(const StructureDa
 void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
 {
     if (asked != poolWarningsAsked_ || !appDelegate_.isDeviceConnected()) return;
-    coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked] {
+    const auto against = coordinator_.warningsJudgedAgainst();
+    coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked, against] {
         if (!alive.lock() || asked != poolWarningsAsked_) return;
+        poolJudgedAgainst_ = against;
         repaintPatchPool();
     });
 }

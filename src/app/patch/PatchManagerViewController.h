@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,11 @@ public:
     const BankItems& bankItems() const override { return bankItems_; }
     void setBankItems(BankItems bankItems) override { bankItems_ = std::move(bankItems); }
     const StructureData& structureData() const override { return structureData_; }
-    void setStructureData(StructureData structureData) override { structureData_ = std::move(structureData); }
+    void setStructureData(StructureData structureData) override
+    {
+        structureData_ = std::move(structureData);
+        poolJudgedAgainst_.reset();
+    }
     void setNumberOfSlotsInBlank(int numberOfSlots) override;
     bool isPatchListLoaded() const override { return isPatchListLoaded_; }
     void setIsPatchListLoaded(bool loaded) override { isPatchListLoaded_ = loaded; }
@@ -354,5 +359,7 @@ private:
     void repaintPatchPool();
     // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
     std::uint64_t poolWarningsAsked_ = 0;
+    // What the whole pool's warnings were last judged against; every edit since judged what it touched.
+    std::optional<std::uint64_t> poolJudgedAgainst_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

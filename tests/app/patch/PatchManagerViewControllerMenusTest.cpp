@@ -333,6 +333,36 @@ TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce
     EXPECT_EQ(judged, (std::vector<std::string>{"X", "Z", "g0", "g1"}));
 }
 
+TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainstChanged)
+{
+    load(5);
+    appDelegate.setDeviceConnected(true);
+    setPool({groupNode("G", patchNodes("g", 3)), patchNode("X")});
+    coordinator.judgedAgainst = 7;
+    const auto reloadAndSettle = [&] {
+        screen->reloadData();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    };
+    reloadAndSettle();
+    ASSERT_EQ(coordinator.poolWarningAsks.size(), 1u);
+    // A switch back to the screen with the same effects reads nothing.
+    reloadAndSettle();
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 1u);
+    coordinator.judgedAgainst = 8;
+    reloadAndSettle();
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 2u);
+    // A unit that went took the warnings with it; a new pool has none yet.
+    screen->resetPatchPoolState();
+    reloadAndSettle();
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 3u);
+    screen->setStructureData(screen->structureData());
+    reloadAndSettle();
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 4u);
+    screen->reloadDataInPatchPoolWarningsLater();
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 5u);
+}
+
 TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowWhenTheirCopiesAreDone)
 {
     load(10);

@@ -69,6 +69,9 @@ public:
         poolWarningAsks.push_back(pool);
         PatchCoordinator::updatePatchWarningInPatchPoolLater(pool, std::move(applied));
     }
+    // What the warnings are judged against; unknown unless a test sets it.
+    std::optional<std::uint64_t> judgedAgainst;
+    std::optional<std::uint64_t> warningsJudgedAgainst() const override { return judgedAgainst; }
     // While set, copies asked for off the main thread wait here until the test runs them.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;

@@ -118,6 +118,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         effectPool = tree;
+        effectPools.push_back(tree);
         m_events.push_back("effectPool");
     }
     void patchPoolDirectoryObject(const Tree& tree) override
@@ -130,6 +131,8 @@ public:
     void patchPoolNotSaved() override { record("patchPoolNotSaved"); }
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
+    // Every effect tree handed over, in order.
+    std::vector<Tree> effectPools;
     Tree patchPool;
 
     void didDoSynchronizationActionDevice(const std::optional<std::string>&) override { m_pending = "do"; }
