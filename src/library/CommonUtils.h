@@ -278,6 +278,7 @@ public:
     void deleteQFXWithState(std::int32_t state, std::int32_t subState) override;
     void fileListFlushWithState(std::int32_t state) override;
     void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) override;
+    void patchTransferProgress(std::int32_t done, std::int32_t total) override;
 
     // ---- sleep, wake and quitting ----
     // How long quitting waits for the closing eject before the program ends anyway.

@@ -23,6 +23,9 @@ public:
     // What a queued device request does, told as it starts, so a slow unit's wait is named.
     enum class DeviceWork { Reading, Ejecting, ChangingEffects, SelectingPatch, WritingPatches, Repairing };
     virtual void deviceWorkDidStart(DeviceWork /*work*/) {}
+    // How many patches of the running work's dump or write of several are through, told in steps and
+    // always at the last.
+    virtual void deviceWorkProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
 
     // 1 no catalogue, 2 an empty catalogue.
     virtual void allQFXDataWithState(std::int64_t /*state*/) {}

@@ -228,6 +228,21 @@ void CommonUtils::writeAllPatchDataDumpWithState(std::int32_t state)
     finishPatchRequest(state, RequestKind::WriteAllPatch, &CommonUtils::m_writeAllPatchBlock);
 }
 
+void CommonUtils::patchTransferProgress(std::int32_t done, std::int32_t total)
+{
+    post([this, done, total] {
+        if (!isRunning(RequestKind::GetQFXList) && !isRunning(RequestKind::WriteAllPatch) &&
+            !isRunning(RequestKind::WriteGroupPatchs))
+            return;
+        // One report per twentieth of the transfer (each patch of a short one) and always the last, so a
+        // long dump does not flood the interface's thread.
+        constexpr std::int64_t kSteps = 20;
+        if (total <= 0 || done <= 0 || done > total) return;
+        if (done != total && done * kSteps / total == (done - 1) * kSteps / total) return;
+        tell([done, total](CommonUtilsDelegate& d) { d.deviceWorkProgress(done, total); });
+    });
+}
+
 // The dump is the last step of the connect read: its end ends the read.
 void CommonUtils::endConnectRead()
 {

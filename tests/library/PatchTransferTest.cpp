@@ -109,6 +109,55 @@ TEST_F(PatchTransfer, WriteAllAppliesTheNewFilesOnlyOnSuccess)
     for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(utils->allPatchDataList()[i].path, list[i]->path);
 }
 
+// The interface hears how far a dump or a write of several patches is, counted as the unit answers and
+// ending at the total; a single write counts nothing.
+TEST_F(PatchTransfer, DumpsAndWritesOfSeveralReportHowFarTheyAre)
+{
+    EXPECT_EQ(recorder.takeProgress(), (Strings{"1/6", "2/6", "3/6", "4/6", "5/6", "6/6"}));
+
+    std::vector<std::shared_ptr<PatchItem>> list;
+    for (std::size_t i = 0; i < 6; ++i) list.push_back(edited(i, "All" + std::to_string(i)));
+    utils->writeToDeviceWithPatchList(list);
+    EXPECT_EQ(heard("writeAll 1").back(), "writeAll 1");
+    EXPECT_EQ(recorder.takeProgress(), (Strings{"1/6", "2/6", "3/6", "4/6", "5/6", "6/6"}));
+
+    utils->writeToDeviceWithPatchGroup({edited(1, "G1"), edited(3, "G3")}, {0, 2});
+    const auto one = edited(0, "One");
+    utils->writeToDeviceWithPatchItem(one, 4);
+    utils->selectPatchItem(one, 4);
+    EXPECT_EQ(heard("select 1").back(), "select 1 One");
+    EXPECT_EQ(recorder.takeProgress(), (Strings{"1/2", "2/2"}));
+}
+
+// A long transfer is told in twentieths and at its last patch, so it does not flood the interface; a
+// count that comes when no transfer runs is dropped.
+TEST_F(PatchTransfer, ProgressOfALongTransferIsThrottledAndEndsAtTheTotal)
+{
+    recorder.takeProgress();
+    utils->patchTransferProgress(3, 6);
+    settle();
+    EXPECT_TRUE(recorder.takeProgress().empty());
+
+    readUntilTheDump();
+    recorder.takeProgress();
+    for (std::int32_t done = 1; done <= 103; ++done) utils->patchTransferProgress(done, 103);
+    utils->patchTransferProgress(104, 103);
+    utils->patchTransferProgress(0, 0);
+    utils->patchTransferProgress(2, 6);  // not a twentieth of its own
+    // The held dump keeps the read running, so the told counts are waited for, not a quiet queue.
+    Strings told;
+    loop.runUntil([&] {
+        for (auto& e : recorder.takeProgress()) told.push_back(std::move(e));
+        return !told.empty() && told.back() == "2/6";
+    });
+    ASSERT_FALSE(told.empty());
+    told.pop_back();
+    ASSERT_EQ(told.size(), 20U);
+    EXPECT_EQ(told.front(), "6/103");
+    EXPECT_EQ(told[9], "52/103");
+    EXPECT_EQ(told.back(), "103/103");
+}
+
 // A device error or a vanished device ends the running write and drops what waits behind it; the late
 // real result of the dropped write changes nothing.
 class PatchTransferLost : public PatchTransfer, public ::testing::WithParamInterface<std::int32_t> {};

@@ -106,6 +106,7 @@ void MainWindowLogic::clearAppData()
     isDisplayedDeviceUpdate_ = false;
     ejectWaiting_ = false;
     deviceWork_.reset();
+    deviceWorkProgress_.reset();
     parts_->chrome.setDeviceWorkText({});
     effect.setIsEffectListLoaded(false);
     patch.setIsPatchListLoaded(false);
@@ -644,12 +645,20 @@ void MainWindowLogic::didFinishSynchronizationActionDevice(const std::optional<s
 {
     parts_->chrome.setDeviceSyncIconVisible(false);
     deviceWork_.reset();
+    deviceWorkProgress_.reset();
     showDeviceWork();
 }
 
 void MainWindowLogic::deviceWorkDidStart(DeviceWork work)
 {
     deviceWork_ = work;
+    deviceWorkProgress_.reset();
+    showDeviceWork();
+}
+
+void MainWindowLogic::deviceWorkProgress(std::int32_t done, std::int32_t total)
+{
+    deviceWorkProgress_ = {done, total};
     showDeviceWork();
 }
 
@@ -665,6 +674,14 @@ void MainWindowLogic::showDeviceWork()
         return;
     }
     std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
+    // Only a read's dump and a write of several patches count their patches.
+    if (deviceWorkProgress_ && (*deviceWork_ == DeviceWork::Reading || *deviceWork_ == DeviceWork::WritingPatches)) {
+        const char* key = *deviceWork_ == DeviceWork::Reading ? "Main_BusyReadingPatches" : "Main_BusyWritingPatches";
+        text = InterfaceTexts::localizedString(key)
+                   .arg(deviceWorkProgress_->first)
+                   .arg(deviceWorkProgress_->second)
+                   .toStdString();
+    }
     if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
         text += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
     parts_->chrome.setDeviceWorkText(text);

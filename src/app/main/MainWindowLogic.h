@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main/MainDialogs.h"
@@ -155,6 +156,7 @@ public:
     void didFinishSynchronizationActionServer(const std::string& code) override;
     void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void deviceWorkDidStart(DeviceWork work) override;
+    void deviceWorkProgress(std::int32_t done, std::int32_t total) override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,
@@ -186,6 +188,7 @@ private:
     bool isFirstTimeConnect_ = false;
     bool ejectWaiting_ = false;
     std::optional<DeviceWork> deviceWork_;
+    std::optional<std::pair<std::int32_t, std::int32_t>> deviceWorkProgress_;  // patches done, of total
     // The busy line from the running work and a waiting eject.
     void showDeviceWork();
     bool receivedAppVersion_ = false;

@@ -168,6 +168,7 @@ private:
         std::optional<DumpedPatch> held;
         bool storing = false;  // a patch went to the queue: the report waits for the queue
         std::vector<DumpedPatch> stored;
+        std::int32_t transferred = 0;  // patches read or written so far, for the progress report
     };
     using Job = std::shared_ptr<PatchJob>;
     void startPatchOperation(const Op& op, const Job& job);
@@ -185,6 +186,8 @@ private:
     void subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32_t group, std::int32_t bank,
                                   std::int32_t patch, const Bytes& data, std::size_t index, std::int32_t retry);
     void afterPatchWritten(const Op& op, const Job& job, std::size_t index, std::int32_t retry);
+    // Counts one more patch of the job through and tells the listener how far it is.
+    void reportTransferProgress(const Job& job, std::int32_t total);
     void subPacketProcessedWithCurrentRetryTime(const Op& op, const Job& job, std::int32_t retry);
     void subCommandEnableAudioProcessWithState(const Op& op, const Job& job, std::int32_t retry);
     void subEditBufferDumpWithData(const Op& op, const Job& job, std::int32_t retry);

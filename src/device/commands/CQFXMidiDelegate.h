@@ -48,4 +48,7 @@ public:
     virtual void readFileQFXListAndQFXCallbackWithState(std::int32_t state, const Bytes& byteDataSuccess,
                                                         std::int64_t readCount) = 0;
     virtual void notifyPatchDataChangeFromDevice(const PatchObject& patch) = 0;
+    // How many patches of a dump or of a write of several have been read or written so far. Only a
+    // display depends on it, so a listener that shows none keeps this empty default.
+    virtual void patchTransferProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
 };

@@ -259,6 +259,7 @@ void CQFXMidi::onPatchDumped(const Op& op, const Job& job, Bytes data, std::int6
     // Never more than the bytes that arrived, whatever the size field announced.
     data.resize(static_cast<std::size_t>(std::clamp<std::int64_t>(size, 0, static_cast<std::int64_t>(data.size()))));
     job->held = DumpedPatch{m_currentGroupNum, m_currentBankNum, m_currentPatchNum, {}, std::move(data)};
+    reportTransferProgress(job, job->groups * job->banks * job->patchs);
     // The next request leaves before the patch goes to the disk's queue: the device works on it meanwhile.
     if (advancePosition()) patchDataDumpRequestWithGroupNumber(op, job, 0);
     else subCommandEnableAudioProcessWithState(op, job, retry);
@@ -395,8 +396,18 @@ void CQFXMidi::subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32
     if (!sent) finishPatch(op, job, -1);
 }
 
+void CQFXMidi::reportTransferProgress(const Job& job, std::int32_t total)
+{
+    job->transferred += 1;
+    if (const Listener listener{*this}) listener->patchTransferProgress(job->transferred, total);
+}
+
 void CQFXMidi::afterPatchWritten(const Op& op, const Job& job, std::size_t index, std::int32_t retry)
 {
+    if (job->kind == PatchKind::WriteGroup)
+        reportTransferProgress(job, static_cast<std::int32_t>(job->patchArray.size()));
+    else if (job->kind == PatchKind::WriteAll)
+        reportTransferProgress(job, static_cast<std::int32_t>(job->tableData.size()));
     switch (job->kind) {
     case PatchKind::WriteOne: subCommandEnableAudioProcessWithState(op, job, retry); break;
     case PatchKind::WriteGroup:

@@ -960,6 +960,18 @@ void ParserDataController::checkConnection()
     if (auto* d = delegate()) d->connectionWithState(1, 0);
 }
 
+void ParserDataController::patchTransferProgress(std::int32_t done, std::int32_t total)
+{
+    post([this, done, total] {
+        // A count that arrives after its operation ended (watchdog, disconnect) is not passed on.
+        const auto waiting = [this](Kind kind) { return m_waiting[static_cast<std::size_t>(kind)]; };
+        if (!waiting(Kind::GetAllPatchDataDump) && !waiting(Kind::WriteAllPatchDataDump) &&
+            !waiting(Kind::WriteGroupPatchDataDump))
+            return;
+        if (auto* d = delegate()) d->patchTransferProgress(done, total);
+    });
+}
+
 void ParserDataController::notifyPatchDataChangeFromDevice(const PatchObject& patch)
 {
     post([this, patch] {

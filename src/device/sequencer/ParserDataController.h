@@ -128,6 +128,7 @@ public:
     void readFileQFXListAndQFXCallbackWithState(std::int32_t state, const Bytes& byteDataSuccess,
                                                 std::int64_t readCount) override;
     void notifyPatchDataChangeFromDevice(const PatchObject& patch) override;
+    void patchTransferProgress(std::int32_t done, std::int32_t total) override;
 
 private:
     // The device operations, one waiting flag each.

@@ -38,4 +38,7 @@ public:
     virtual void deleteQFXWithState(std::int32_t state, std::int32_t subState) = 0;
     virtual void fileListFlushWithState(std::int32_t state) = 0;
     virtual void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) = 0;
+    // How many patches of the running dump or write of several are through; only a display depends on
+    // it, so an adopter that shows none keeps this empty default.
+    virtual void patchTransferProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
 };

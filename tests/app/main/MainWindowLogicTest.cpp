@@ -136,6 +136,35 @@ TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkAndAWaitingEject)
     EXPECT_EQ(chrome.deviceWork, "");
 }
 
+// A dump or a write of several patches says how far it is; the count belongs to the work it came with.
+TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    connect();
+    logic.didDoSynchronizationActionDevice(std::nullopt);
+    logic.deviceWorkDidStart(Work::Reading);
+    logic.deviceWorkProgress(23, 100);
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100");
+    logic.ejectDevice();
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100 The eject waits until this ends.");
+    logic.didFinishSynchronizationActionDevice(std::nullopt);
+    EXPECT_EQ(chrome.deviceWork, "");
+
+    logic.ejectDeviceWithState(1);
+    connect();
+    logic.didDoSynchronizationActionDevice(std::nullopt);
+    logic.deviceWorkDidStart(Work::WritingPatches);
+    logic.deviceWorkProgress(40, 100);
+    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40 of 100");
+    // The next work starts without the last one's count.
+    logic.deviceWorkDidStart(Work::WritingPatches);
+    EXPECT_EQ(chrome.deviceWork, "Writing patches to the unit…");
+    logic.deviceWorkDidStart(Work::SelectingPatch);
+    logic.deviceWorkProgress(1, 2);
+    EXPECT_EQ(chrome.deviceWork, "Selecting the patch on the unit…");
+}
+
 // The unit lets go only once the work before the eject is done: until then the eject shows that it
 // waits, and a second click queues nothing more. Whatever ends the wait ends the showing.
 TEST_F(MainWindowLogicTest, AQueuedEjectWaitsVisiblyUntilTheUnitAnswers)

@@ -150,6 +150,17 @@ public:
         std::lock_guard lock(m_mutex);
         return m_works;
     }
+    // Kept apart too, as "done/total", and taken.
+    void deviceWorkProgress(std::int32_t done, std::int32_t total) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_progress.push_back(std::to_string(done) + "/" + std::to_string(total));
+    }
+    std::vector<std::string> takeProgress()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_progress, {});
+    }
 
 private:
     static std::string nameOf(const std::shared_ptr<EffectItem>& item) { return item ? item->fileName : "(none)"; }
@@ -162,6 +173,7 @@ private:
     std::mutex m_mutex;
     std::vector<std::string> m_events;
     std::vector<DeviceWork> m_works;
+    std::vector<std::string> m_progress;
     std::vector<std::shared_ptr<EffectItem>> m_effects;
     std::string m_pending;
 };
