@@ -49,6 +49,7 @@ ParserDataController::ParserDataController(platform::Dispatch& dispatch, platfor
       m_factory(std::move(commandLayerFactory)),
       m_state(stateQueue ? std::move(stateQueue) : dispatch.makeSerial("device.sequencer", platform::Priority::Low)),
       m_alive(std::make_shared<bool>(true)),
+      m_aliveWatch(m_alive),
       m_operationWatchdog(timers),
       m_connectionWatchdog(timers)
 {
@@ -76,7 +77,7 @@ void ParserDataController::setShared(ParserDataController* controller) { g_share
 
 void ParserDataController::post(std::function<void()> task)
 {
-    m_state->async([alive = std::weak_ptr<bool>(m_alive), task = std::move(task)] {
+    m_state->async([alive = m_aliveWatch, task = std::move(task)] {
         if (alive.lock()) task();
     });
 }
@@ -161,7 +162,7 @@ void ParserDataController::forceEject()
         m_isLettingGo = m_isConnected || m_isHandshaking;
         // On the main queue whatever thread asked, so the disconnect happens even from a worker queue.
         m_dispatch.main().after(std::chrono::seconds(1), [this, session = m_session, state = m_state,
-                                                          alive = std::weak_ptr<bool>(m_alive)] {
+                                                          alive = m_aliveWatch] {
             state->async([this, session, alive] {
                 // A connection begun since is not the one the eject let go.
                 if (alive.lock() && session == m_session) disconnectOnState(false);
@@ -235,7 +236,7 @@ void ParserDataController::armWatchdog(Watchdog& watchdog, float interval, std::
 {
     const std::uint64_t generation = ++watchdog.generation;
     watchdog.timer.arm(seconds(interval), [&watchdog, generation, handler = std::move(handler), state = m_state,
-                                           alive = std::weak_ptr<bool>(m_alive)] {
+                                           alive = m_aliveWatch] {
         state->async([&watchdog, generation, handler, alive] {
             if (!alive.lock() || generation != watchdog.generation) return;
             handler();

@@ -216,6 +216,9 @@ private:
     QFXCommandLayerFactory m_factory;
     std::shared_ptr<platform::Queue> m_state;
     std::shared_ptr<bool> m_alive;
+    // What every posted task checks. Set once here and never written again, so the command layer's threads
+    // may copy it while the teardown drops `m_alive` on the state queue.
+    const std::weak_ptr<bool> m_aliveWatch;
     std::atomic<ParserDataDelegate*> m_delegate{nullptr};
     Watchdog m_operationWatchdog;
     Watchdog m_connectionWatchdog;
