@@ -154,6 +154,12 @@ TEST(NetworkingService, ReachabilityGoesToTheLatestCallerOnly)
         std::lock_guard lock(heard->mutex);
         heard->second.push_back(reachable);
     });
+    // The new caller's first report (the flags read as monitoring starts) comes on a background thread
+    // of its own; a change posted before it lands could be heard in either order.
+    fixture.loop.runUntil([&] {
+        std::lock_guard lock(heard->mutex);
+        return !heard->second.empty();
+    });
     provider.setFlags(kReachabilityFlagReachable);
     fixture.loop.runUntil([&] {
         std::lock_guard lock(heard->mutex);
