@@ -273,7 +273,10 @@ TEST_F(CustomTableViewForPatchTest, TheEditedCommentIsBlackOnWhiteAndKeepsItsPla
     ASSERT_NE(text, nullptr);
     text->setFocus();
     ASSERT_TRUE(testing_app::processEventsUntil([&] { return text->hasFocus(); }));
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    // The editor places its text at its first paint and moves it on the next turn of the loop; a loaded
+    // machine may not have painted it yet, so one paint is asked for and the move waited for.
+    text->grab();
+    testing_app::processEventsUntil([&] { return text->viewport()->y() > text->frameWidth(); });
     const QImage shot = text->grab().toImage();
     EXPECT_EQ(shot.pixelColor(2, 2), QColor(Qt::white));
     EXPECT_EQ(shot.pixelColor(shot.width() - 3, shot.height() - 3), QColor(Qt::white));
