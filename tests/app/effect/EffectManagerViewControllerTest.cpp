@@ -206,13 +206,16 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
         "over several seconds, which wraps over many lines in the narrow panel.";
     click(pool().viewport(), poolRowCentre(1));
     click(pool().viewport(), poolRowCentre(2));
-    settle();
     ScalingWidthTextField* note = controller.descriptionTextField();
+    const auto needed = [note] {
+        return note->fontMetrics().boundingRect(QRect(0, 0, note->width() - 4, 10000), Qt::TextWordWrap, note->text());
+    };
+    // The panel's layout takes the note's new height on a later turn of the loop, which a loaded machine
+    // may take a while to reach.
+    testing_app::processEventsUntil([&] { return !note->text().isEmpty() && note->height() >= needed().height(); });
     ASSERT_FALSE(note->text().isEmpty());
-    const QRect needed = note->fontMetrics().boundingRect(QRect(0, 0, note->width() - 4, 10000), Qt::TextWordWrap,
-                                                          note->text());
-    EXPECT_GE(note->height(), needed.height());
-    EXPECT_GT(needed.height(), 3 * note->fontMetrics().height());
+    EXPECT_GE(note->height(), needed().height());
+    EXPECT_GT(needed().height(), 3 * note->fontMetrics().height());
 
     // Clicks and keys on the swatch open no chooser, nor anything else, and leave its colour.
     const QWidgetList before = QApplication::topLevelWidgets();
