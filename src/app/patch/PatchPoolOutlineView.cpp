@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/DisclosureTriangle.h"
@@ -145,15 +146,29 @@ void PatchPoolOutlineView::collapseItem(const QModelIndex& index)
 void PatchPoolOutlineView::reloadData()
 {
     if (!model_) return;
+    // A name being typed outlives the reload (which closes every editor): the item's editor opens again
+    // where the item now is, with the typing as it was. An item the reload took away ends the edit.
+    QPointer<PoolNameEditor> typing = editor_;
+    std::shared_ptr<DirectoryObject> typed = std::exchange(editingNode_, nullptr);
+    if (!typing || !typing->isVisible() || endingEdit_) typed.reset();
     // A reload keeps the groups that were open open, wherever the tree's change has put them.
     const QSet<const DirectoryObject*> open = expandedItems_;
     expandedItems_.clear();
     model_->reload();
+    if (typing) editor_ = nullptr;
     for (const DirectoryObject* item : open) {
         const QModelIndex index = model_->indexOf(item);
         if (index.isValid() && model_->rowCount(index) > 0) expand(index);
     }
     updateRuler();
+    if (!typed || !typing) return;
+    const QModelIndex index = model_->indexOf(typed.get());
+    if (!index.isValid() || !model_->dataSource().shouldEditItem(typed)) return;
+    edit(index);
+    if (editor_ && editor_ != typing) {
+        editor_->continueTypingOf(*typing);
+        editor_->setFocus();
+    }
 }
 
 // ---- rows ----
@@ -311,6 +326,7 @@ PoolNameEditor* PatchPoolOutlineView::makeEditor(const QModelIndex& index, QWidg
     colours.setColor(QPalette::Text, QColor(0, 0, 0));
     editor->setPalette(colours);
     editingIndex_ = index;
+    editingNode_ = node;
     editor_ = editor;
     return editor;
 }
@@ -319,13 +335,26 @@ void PatchPoolOutlineView::closeEditor(QWidget* editor, QAbstractItemDelegate::E
 {
     // Escape ends the edit with the old name, which reaches the screen like any name, so it stops showing
     // the row as edited.
+    const bool ending = std::exchange(endingEdit_, true);
     auto* nameEditor = qobject_cast<PoolNameEditor*>(editor);
     if (hint == QAbstractItemDelegate::RevertModelCache && nameEditor != nullptr && model_ && editingIndex_.isValid()) {
         nameEditor->cancelOperation();
         model_->setData(editingIndex_, QString::fromStdString(nameEditor->oldName()), Qt::EditRole);
     }
     QTreeView::closeEditor(editor, hint == QAbstractItemDelegate::RevertModelCache ? QAbstractItemDelegate::NoHint : hint);
+    if (editor == editor_) {
+        editor_ = nullptr;
+        editingNode_.reset();
+    }
+    endingEdit_ = ending;
     setFocus();
+}
+
+void PatchPoolOutlineView::commitData(QWidget* editor)
+{
+    const bool ending = std::exchange(endingEdit_, true);
+    QTreeView::commitData(editor);
+    endingEdit_ = ending;
 }
 
 // ---- keys ----

@@ -146,6 +146,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void commitData(QWidget* editor) override;
 
 private:
     void boundDidChange();
@@ -171,6 +172,11 @@ private:
     bool observerRegistered_ = false;
     QPersistentModelIndex editingIndex_;
     QPointer<PoolNameEditor> editor_;
+    // The item being renamed, held from the edit's start: a changed tree answers for an index with
+    // whatever item now stands at its row.
+    std::shared_ptr<DirectoryObject> editingNode_;
+    // Set while an edit commits or ends: a reload it causes does not open the edit again.
+    bool endingEdit_ = false;
     int clickCount_ = 1;
     int boundsChangeCount_ = 0;
     // Drag and drop.

@@ -77,3 +77,13 @@ std::string PoolNameEditor::textShouldEndEditing()
 }
 
 void PoolNameEditor::cancelOperation() { setString(oldName_); }
+
+void PoolNameEditor::continueTypingOf(const PoolNameEditor& closed)
+{
+    // The closed editor's text already passed the rule as it was typed.
+    setString(closed.accepted_.toStdString());
+    if (closed.hasSelectedText())
+        setSelection(closed.selectionStart(), static_cast<int>(closed.selectedText().size()));
+    else
+        setCursorPosition(closed.cursorPosition());
+}

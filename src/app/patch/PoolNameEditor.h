@@ -22,6 +22,8 @@ public:
     std::string textShouldEndEditing();
     // Escape: the old name comes back.
     void cancelOperation();
+    // Goes on with the typing of an editor of the same item that a reload of the tree closed.
+    void continueTypingOf(const PoolNameEditor& closed);
 
 private:
     void filterEdit(const QString& edited);

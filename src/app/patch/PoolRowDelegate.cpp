@@ -1,5 +1,7 @@
 #include "app/patch/PoolRowDelegate.h"
 
+#include <QKeyEvent>
+
 #include "app/patch/PoolNameEditor.h"
 
 PoolRowDelegate::PoolRowDelegate(EditorFactory editorFactory, QObject* parent)
@@ -33,4 +35,21 @@ void PoolRowDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionVi
     const auto content = index.data(kRowContentRole).value<PoolRowContent>();
     if (content.isSingleItem) rect.setLeft(static_cast<int>(kSingleItemTitleX));
     editor->setGeometry(rect.adjusted(8, 1, -static_cast<int>(kRightMargin), -1));
+}
+
+bool PoolRowDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    // Return commits the name at once. Left to the item views' own handling it would commit on a later
+    // turn of the loop, and a reload of the tree landing in between (the pool's background work ends
+    // whenever it ends) would drop the name the user had confirmed.
+    auto* editor = qobject_cast<PoolNameEditor*>(watched);
+    if (editor != nullptr && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            emit commitData(editor);
+            emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+            return true;
+        }
+    }
+    return CustomCellForAttributedString::eventFilter(watched, event);
 }

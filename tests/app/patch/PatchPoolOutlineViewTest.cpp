@@ -78,7 +78,13 @@ protected:
         QKeyEvent release(QEvent::KeyRelease, code, modifiers, text);
         QApplication::sendEvent(target, &release);
     }
-    PoolNameEditor* editor() const { return pool->findChild<PoolNameEditor*>(); }
+    // The open editor: one a reload closed lingers, hidden, until the loop deletes it.
+    PoolNameEditor* editor() const
+    {
+        for (PoolNameEditor* open : pool->findChildren<PoolNameEditor*>())
+            if (open->isVisible()) return open;
+        return nullptr;
+    }
     void type(const QString& text)
     {
         for (const QChar ch : text) key(editor(), 0, QString(ch));
@@ -173,6 +179,39 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     // The row is no longer the one being edited.
     EXPECT_EQ(screen->editingItemInPool(), nullptr);
     EXPECT_EQ(pool->editedRow(), -1);
+}
+
+// The pool reloads whenever its background work ends. A name being typed then goes on in the item's
+// editor wherever the item now is; once Return is pressed the name is the item's, whatever reload follows
+// before the loop turns again; an item the reload took away ends the edit.
+TEST_F(PatchPoolOutlineViewTest, ANameBeingTypedOutlivesAReloadAndReturnCommitsAtOnce)
+{
+    click(1);
+    key(pool, Qt::Key_F2);
+    ASSERT_NE(editor(), nullptr);
+    editor()->selectAll();
+    type(QStringLiteral("Bass"));
+    screen->setStructureData({b, a, g, empty, backup});
+    pool->reloadData();
+    ASSERT_NE(editor(), nullptr);
+    EXPECT_EQ(editor()->text(), QStringLiteral("Bass"));
+    EXPECT_EQ(pool->editedRow(), 0);
+    type(QStringLiteral("ist"));
+    EXPECT_EQ(editor()->text(), QStringLiteral("Bassist"));
+    key(editor(), Qt::Key_Return);
+    pool->reloadData();
+    EXPECT_EQ(*b->name, "Bassist");
+    EXPECT_EQ(editor(), nullptr);
+    EXPECT_EQ(pool->editedRow(), -1);
+
+    click(1);
+    key(pool, Qt::Key_F2);
+    ASSERT_NE(editor(), nullptr);
+    type(QStringLiteral("Gone"));
+    screen->setStructureData({b, g, empty, backup});
+    pool->reloadData();
+    EXPECT_EQ(editor(), nullptr);
+    EXPECT_EQ(*a->name, "A");
 }
 
 // What the pool tells its screen, with the selection as it stood at each click.
