@@ -68,10 +68,7 @@ void PoolTour::renameItem(QWidget& window, const char* from, const char* to)
     if (!item) return;
     view->setFocus();
     view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
-    // Editors of earlier renames linger, hidden, until the loop deletes them: the open one is shown.
-    PoolNameEditor* editor = nullptr;
-    for (PoolNameEditor* open : view->findChildren<PoolNameEditor*>())
-        if (open->isVisible()) editor = open;
+    PoolNameEditor* editor = view->nameEditor();
     if (editor == nullptr) return;
     editor->selectAll();
     // Typed a key at a time, as the user would, through the name rule.

@@ -224,6 +224,8 @@ void PatchPoolOutlineView::selectRows(const std::vector<int>& rows)
 
 int PatchPoolOutlineView::editedRow() const { return editor_ ? rowForIndex(editingIndex_) : -1; }
 
+PoolNameEditor* PatchPoolOutlineView::nameEditor() const { return editor_; }
+
 // ---- clicks ----
 
 void PatchPoolOutlineView::clearEditingColours()

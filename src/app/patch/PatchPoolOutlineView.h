@@ -82,6 +82,8 @@ public:
     void selectRows(const std::vector<int>& rows);
     // The row being renamed, -1 when none.
     int editedRow() const;
+    // The open name editor, none when no row is renamed (a closed one lingers, hidden, until deleted).
+    PoolNameEditor* nameEditor() const;
     // How many times the scroll observer has run, for the ruler's tests.
     int boundsChangeCount() const { return boundsChangeCount_; }
 

@@ -78,13 +78,7 @@ protected:
         QKeyEvent release(QEvent::KeyRelease, code, modifiers, text);
         QApplication::sendEvent(target, &release);
     }
-    // The open editor: one a reload closed lingers, hidden, until the loop deletes it.
-    PoolNameEditor* editor() const
-    {
-        for (PoolNameEditor* open : pool->findChildren<PoolNameEditor*>())
-            if (open->isVisible()) return open;
-        return nullptr;
-    }
+    PoolNameEditor* editor() const { return pool->nameEditor(); }
     void type(const QString& text)
     {
         for (const QChar ch : text) key(editor(), 0, QString(ch));
