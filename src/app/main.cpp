@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -118,7 +119,9 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CommonUtils::setShared(&commonUtils);
     commonUtils.setPowerEvents(&power);
     // A signal ends the program at once: the sheets still waiting are dropped and the end lets the unit go.
+    static std::atomic<bool> endedBySignal{false};
     const auto terminate = [] {
+        endedBySignal = true;
         ShowingDialogQueue::getInstance().clearAllDialog();
         AppLifecycle::terminate();
     };
@@ -136,6 +139,17 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     const std::shared_ptr<platform::SerialQueue> optionWrites = dispatch.makeSerial("options", platform::Priority::Low);
     AppLifecycle lifecycle(AppDelegate::getInstance(), dispatch, RIG_VERSION);
     lifecycle.setCommonUtils(&coordinator);
+    // A pool that could not be saved at the end is said before the program goes; an end asked by the
+    // system (logout, shutdown) waits for nobody and says it on standard error.
+    lifecycle.setSaveFailureNotice([](const std::string& reason) {
+        const std::string text = platform::StringFormat::format(
+            InterfaceTexts::localizedString("Main_PatchPoolNotSavedAtQuit").toStdString(), {reason});
+        std::fprintf(stderr, "%s\n", text.c_str());
+        if (endedBySignal) return;
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("PEXO Rigmora"),
+                        QString::fromStdString(text), QMessageBox::Ok);
+        box.exec();
+    });
     // The two screens are made while the splash shows, a turn each (at its end at the latest, before the
     // factory): they only build their widgets and wait for the main controller, which starts the work.
     std::unique_ptr<EffectManagerViewController> effectScreen;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -223,8 +224,14 @@ public:
     void readFilePatchesLater(std::vector<std::string> paths,
                               std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done);
     // The copies made in order on the pool's queue, each with its mark; `done` gets them on the main
-    // thread, in the same order, and is dropped once the coordinator is gone.
+    // thread, in the same order, and is dropped once the coordinator is gone. It is pool work: see
+    // settlePoolWork.
     void writeFilePatchesLater(std::vector<PatchCopy> copies, std::function<void(std::vector<CopiedPatch>)> done);
+    // Every change to the pool's working copy runs in the order the user asked for it. Work handed to the
+    // pool's queue lands (its result handed back) on the main thread in the order asked; this runs what is
+    // queued and lands it here and now, so a step that touches the working copy or saves it next finds
+    // every earlier copy made and in its node. Main thread (or a thread the main thread waits for).
+    void settlePoolWork();
     void copyGroup(const DirectoryObject& group, const std::string& toPath);
     std::string movePatchItem(PatchItem& item, const std::string& groupName);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
@@ -248,8 +255,9 @@ public:
     std::int32_t backupPatchListWithName(const std::string& name, const std::vector<std::shared_ptr<PatchItem>>& patchList);
     bool checkBackupGroupTheSeemModel(const std::string& groupName);
     bool restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
-    // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place.
-    void savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
+    // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place. Why
+    // the save failed, when it did; the saved library then stays as it was.
+    std::optional<std::string> savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
 
     // ---- patch transfer to the device ----
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
@@ -583,11 +591,22 @@ private:
                        const std::vector<std::string>& records);
     bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
     bool linkTree(const std::string& from, const std::string& to, int depth);
+    // Why the save under way could not stage the library (the pool's queue).
+    std::string m_stageFailure;
     bool isShownPatchFile(const std::string& path) const;
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
                    bool withRecord);
     // Set once the program is closing: a failed save then only leaves the saved library as it was.
     std::atomic<bool> m_closing{false};
+    // Pool work: `work` runs on the pool's queue and answers what lands on the main thread.
+    void runPoolWork(std::function<std::function<void()>()> work);
+    void landPoolWork();
+    std::mutex m_landingMutex;
+    std::deque<std::function<void()>> m_landings;  // m_landingMutex
+    // Asked and not landed yet.
+    std::atomic<std::int64_t> m_poolWorkPending{0};
+    // A landing under way: a step it runs that settles again finds nothing left to wait for.
+    bool m_landing = false;
     std::mutex m_editMutex;
     std::vector<PatchObject> m_allPatchDataList;  // state queue
     PatchResultBlock m_selectPatchBlock;          // state queue

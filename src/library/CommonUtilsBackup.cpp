@@ -11,6 +11,7 @@
 #include "library/store/BackupFile.h"
 #include "library/store/OKVLocalFileController.h"
 #include "platform/files/FileManager.h"
+#include "platform/files/LocalFileManager.h"
 #include "platform/files/SafeName.h"
 
 namespace fs = std::filesystem;
@@ -259,12 +260,17 @@ bool CommonUtils::linkTree(const std::string& from, const std::string& to, int d
 {
     platform::Error error;
     if (m_files.itemKind(from) != platform::ItemKind::Folder) {
+        // A file left half-written by a copy (a cut-off run's, or an older version's save) is nobody's: it
+        // is never carried into the library.
+        if (platform::LocalFileManager::isTemporaryName(fileNameOf(from))) return true;
         const std::string target = m_files.itemKind(to) == platform::ItemKind::Missing ? to : createNewNameForPath(to);
         if (m_files.linkItem(from, target, &error, kStaged)) return true;
+        m_stageFailure = error.description;
         RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
         return false;
     }
     if (depth > kMaxFolderDepth || !m_files.createDirectory(to, true, &error)) {
+        m_stageFailure = error.description.empty() ? "\"" + from + "\" is nested too deep" : error.description;
         RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
         return false;
     }
@@ -338,6 +344,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
     std::map<std::string, std::pair<std::string, bool>> groups;  // working folder: staged folder, backup
     for (std::size_t i = 0; i < pool.size(); ++i) {
         if (!savePoolEntry(*pool[i], i, staging, records ? *records : std::vector<std::string>{})) {
+            m_stageFailure = "\"" + pool[i]->name.value_or("") + "\" could not be saved";
             RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
             return false;
         }
@@ -382,16 +389,23 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
         for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
             if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;
-    return m_files.flushFolder(staging, &error);
+    if (m_files.flushFolder(staging, &error)) return true;
+    m_stageFailure = error.description;
+    return false;
 }
 
-void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
-                                       std::atomic<bool>& changed)
+std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                             std::atomic<bool>& changed)
 {
-    if (!isLoadedPatchPool() || !changed.load()) return;
+    // Copies still under way land in their nodes first: the save writes what the pool shows, and no
+    // copy writes into the working copy while it is read.
+    settlePoolWork();
+    if (!isLoadedPatchPool() || !changed.load()) return std::nullopt;
     bool saved = false;
-    // Disk work of its own queue; the caller waits for the library to be whole again.
-    m_dispatch.makeSerial("library.pool-save", platform::Priority::Background)->sync([&] {
+    std::string failure;
+    // On the pool's queue, in order with every change to the working copy; the caller waits for the
+    // library to be whole again.
+    m_poolQueue->sync([&] {
         // A library that is a link is written where it points, its staging and aside folders beside it there,
         // so every move stays on its file system and the link stays the user's.
         const std::string library = libraryFolder();
@@ -411,6 +425,7 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
             });
         std::string staging = join(store, freshName(kStagingPrefix));
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
+        m_stageFailure.clear();
         bool whole = stagePool(pool, staging);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
@@ -424,7 +439,8 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
             if (hadLibrary && !m_files.moveItem(aside, library)) RIG_LOG("cannot put back the saved library");
         }
         if (!whole) {
-            RIG_LOG("pool not saved: %s", error.description.c_str());
+            failure = error.description.empty() ? m_stageFailure : error.description;
+            RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
             return;
         }
@@ -435,8 +451,10 @@ void CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<Directo
     });
     if (saved) {
         changed.store(false);
-        return;
+        return std::nullopt;
     }
-    // At the end the saved library simply stays as it was; while the program runs the user hears of it.
+    if (failure.empty()) failure = "the library could not be written";
+    // While the program runs the user hears of it here; at the end the caller says it before the end.
     if (!m_closing.load()) tell([](CommonUtilsDelegate& d) { d.patchPoolNotSaved(); });
+    return failure;
 }

@@ -129,7 +129,11 @@ void CommonUtils::mergeEffectNow()
     }
     // A connected device's effects that the rebuilt pool holds in newer versions are replaced.
     updateEffectDevice();
-    Tree tree = m_dataDirectoryObject.value_or(Tree());
+    // The screen gets a tree of its own: it clears marks on its nodes on the main thread while the next
+    // merge copies this one here.
+    Tree tree;
+    if (m_dataDirectoryObject)
+        for (const auto& model : *m_dataDirectoryObject) tree.push_back(model ? model->copy() : nullptr);
     tell([tree = std::move(tree), code = m_synchronizationCodeServer](CommonUtilsDelegate& d) {
         d.serverDirectoryObject(tree);
         d.didFinishSynchronizationActionServer(code);

@@ -256,9 +256,7 @@ void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
                                         std::function<void(std::vector<CopiedPatch>)> done)
 {
     // A drop of many patches must not hold the main thread.
-    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), copies = std::move(copies),
-                        done = std::move(done)]() mutable {
-        if (!alive.lock()) return;
+    runPoolWork([this, copies = std::move(copies), done = std::move(done)]() mutable -> std::function<void()> {
         std::vector<CopiedPatch> results;
         results.reserve(copies.size());
         for (const auto& copy : copies) {
@@ -267,10 +265,51 @@ void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
             if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
             results.push_back(std::move(result));
         }
-        m_dispatch.main().async([alive = std::move(alive), results = std::move(results), done = std::move(done)]() mutable {
-            if (alive.lock()) done(std::move(results));
+        return [results = std::move(results), done = std::move(done)]() mutable { done(std::move(results)); };
+    });
+}
+
+void CommonUtils::runPoolWork(std::function<std::function<void()>()> work)
+{
+    ++m_poolWorkPending;
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), work = std::move(work)] {
+        if (!alive.lock()) return;
+        std::function<void()> landing = work();
+        {
+            std::lock_guard lock(m_landingMutex);
+            m_landings.push_back(std::move(landing));
+        }
+        m_dispatch.main().async([this, alive] {
+            if (alive.lock()) landPoolWork();
         });
     });
+}
+
+void CommonUtils::landPoolWork()
+{
+    if (m_landing) return;
+    m_landing = true;
+    for (;;) {
+        std::function<void()> next;
+        {
+            std::lock_guard lock(m_landingMutex);
+            if (m_landings.empty()) break;
+            next = std::move(m_landings.front());
+            m_landings.pop_front();
+        }
+        --m_poolWorkPending;
+        if (next) next();
+    }
+    m_landing = false;
+}
+
+void CommonUtils::settlePoolWork()
+{
+    // A landing may ask for more work (a drop read, then copied): wait until nothing asked is left.
+    while (!m_landing && m_poolWorkPending.load() > 0) {
+        m_poolQueue->sync([] {});
+        landPoolWork();
+    }
 }
 
 void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toPath)

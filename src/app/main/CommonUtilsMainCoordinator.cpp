@@ -69,12 +69,15 @@ void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& p
     utils_.updateDirectoryObjectForPatchPool(patchPool);
 }
 
-void CommonUtilsMainCoordinator::savePatchPoolToLocal(const Tree& patchPool)
+std::optional<std::string> CommonUtilsMainCoordinator::savePatchPoolToLocal(const Tree& patchPool)
 {
     AppDelegate& app = AppDelegate::getInstance();
+    // A copy still under way may land first and change the pool.
+    utils_.settlePoolWork();
     std::atomic<bool> changed{app.isPatchPoolChanged()};
-    utils_.savePatchPoolToLocal(patchPool, changed);
+    auto failure = utils_.savePatchPoolToLocal(patchPool, changed);
     app.setIsPatchPoolChanged(changed.load());
+    return failure;
 }
 
 void CommonUtilsMainCoordinator::createPatchDirectoryObjectFromLocal() { utils_.createPatchDirectoryObjectFromLocal(); }

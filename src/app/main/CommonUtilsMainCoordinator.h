@@ -43,7 +43,7 @@ public:
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
     void createPatchDirectoryObjectFromLocal() override;
     // Saves a loaded pool the interface marked as changed; the mark stays set when the save fails.
-    void savePatchPoolToLocal(const Tree& patchPool) override;
+    std::optional<std::string> savePatchPoolToLocal(const Tree& patchPool) override;
     void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
                                 bool copiedToFinder) override;
     bool canBeUndo() override;

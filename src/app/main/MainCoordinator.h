@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,8 @@ public:
     virtual void updateDirectoryObjectForPatchPool(const Tree& patchPool) = 0;
     // Builds the pool from disk; it arrives as patchPoolDirectoryObject.
     virtual void createPatchDirectoryObjectFromLocal() = 0;
-    // Saves a loaded and changed pool and returns when it is saved.
-    virtual void savePatchPoolToLocal(const Tree& patchPool) = 0;
+    // Saves a loaded and changed pool and returns when it is saved; why it could not be, when it failed.
+    virtual std::optional<std::string> savePatchPoolToLocal(const Tree& patchPool) = 0;
     virtual void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
                                         bool copiedToFinder) = 0;
 

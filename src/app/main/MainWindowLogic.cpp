@@ -146,9 +146,10 @@ void MainWindowLogic::ejectDevice()
     parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList());
 }
 
-void MainWindowLogic::saveDataBeforeClosing()
+std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
 {
-    if (parts_) parts_->coordinator.savePatchPoolToLocal(parts_->patchManager.structureData());
+    if (!parts_) return std::nullopt;
+    return parts_->coordinator.savePatchPoolToLocal(parts_->patchManager.structureData());
 }
 
 void MainWindowLogic::setReloadBufferDataTimer() { parts_->patchManager.setReloadBufferDataTimer(); }

@@ -80,7 +80,7 @@ public:
     const std::string& deviceName() const { return deviceName_; }
     void clearAppData();
     void ejectDevice();
-    void saveDataBeforeClosing();
+    std::optional<std::string> saveDataBeforeClosing();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
     bool isPatchListLoaded() const;

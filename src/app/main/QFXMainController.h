@@ -73,7 +73,7 @@ public:
     QWidget* viewForIndicator() override { return viewForIndicator_; }
     int state() const override { return MainWindowLogic::state(); }
     void setReloadBufferDataTimer() override { MainWindowLogic::setReloadBufferDataTimer(); }
-    void saveDataBeforeClosing() override { MainWindowLogic::saveDataBeforeClosing(); }
+    std::optional<std::string> saveDataBeforeClosing() override { return MainWindowLogic::saveDataBeforeClosing(); }
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override
     {
         return MainWindowLogic::getPatchItemsInPatchList();

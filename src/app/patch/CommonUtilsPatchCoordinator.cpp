@@ -5,7 +5,13 @@
 
 #include "library/CommonUtils.h"
 
-bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item) { return utils_.editFilePatch(item); }
+// Every step below touches the pool's working copy or the files its nodes name: the copies asked before
+// it land first, so it finds them where the user saw them go.
+bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item)
+{
+    utils_.settlePoolWork();
+    return utils_.editFilePatch(item);
+}
 
 void CommonUtilsPatchCoordinator::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
@@ -76,11 +82,13 @@ std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithInfo(c
                                                                                const std::string& toPath,
                                                                                const WriteInfo& info)
 {
+    utils_.settlePoolWork();
     return utils_.writeFilePatchWithPath(source, toPath, {info.replace, info.copiedToFinder, info.index});
 }
 
 void CommonUtilsPatchCoordinator::copyGroup(const DirectoryObject& group, const std::string& toPath)
 {
+    utils_.settlePoolWork();
     utils_.copyGroup(group, toPath);
 }
 
@@ -103,6 +111,7 @@ bool CommonUtilsPatchCoordinator::fileExistsAtPath(const std::string& path)
 
 bool CommonUtilsPatchCoordinator::createDirectoryAtPath(const std::string& path)
 {
+    utils_.settlePoolWork();
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return std::filesystem::is_directory(path, error);
@@ -112,6 +121,7 @@ std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(c
                                                                                const std::string& toPath,
                                                                                platform::Error* error)
 {
+    utils_.settlePoolWork();
     return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{}, error);
 }
 
@@ -137,11 +147,13 @@ void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copie
 
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
 {
+    utils_.settlePoolWork();
     return utils_.movePatchItem(item, groupName);
 }
 
 std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)
 {
+    utils_.settlePoolWork();
     return utils_.renameGroup(group, newName);
 }
 
@@ -154,20 +166,27 @@ void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(Director
 
 std::string CommonUtilsPatchCoordinator::deletePatchItem(const PatchItem& item, const DirectoryObject* group)
 {
+    utils_.settlePoolWork();
     return utils_.deletePatchItem(item, group);
 }
 
 std::string CommonUtilsPatchCoordinator::undoPatchItem(const PatchItem& item, const DirectoryObject* group)
 {
+    utils_.settlePoolWork();
     return utils_.undoPatchItem(item, group);
 }
 
 std::string CommonUtilsPatchCoordinator::deletePatchGroup(const DirectoryObject& group)
 {
+    utils_.settlePoolWork();
     return utils_.deletePatchGroup(group);
 }
 
-std::string CommonUtilsPatchCoordinator::undoPatchGroup(DirectoryObject& group) { return utils_.undoPatchGroup(group); }
+std::string CommonUtilsPatchCoordinator::undoPatchGroup(DirectoryObject& group)
+{
+    utils_.settlePoolWork();
+    return utils_.undoPatchGroup(group);
+}
 
 std::string CommonUtilsPatchCoordinator::canBackupWithName(const std::string& name)
 {
@@ -176,10 +195,12 @@ std::string CommonUtilsPatchCoordinator::canBackupWithName(const std::string& na
 
 std::int32_t CommonUtilsPatchCoordinator::backupPatchListWithName(const std::string& name, const PatchItems& patchList)
 {
+    utils_.settlePoolWork();
     return utils_.backupPatchListWithName(name, patchList);
 }
 
 bool CommonUtilsPatchCoordinator::restorePatchWithPatchItems(const PatchItems& items)
 {
+    utils_.settlePoolWork();
     return utils_.restorePatchWithPatchItems(items);
 }

@@ -31,7 +31,9 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
             coordinator_, [this](std::shared_ptr<UndoAction> action) { undoController_.addActionStack(std::move(action)); },
             [this](const std::string& key, const std::optional<std::string>& argument,
                    const std::optional<std::string>& reasonKey) { dialogs_.showInformation(key, argument, reasonKey); },
-            [this] { appDelegate_.setIsPatchPoolChanged(true); }, [this] { appDelegate_.clearColorEditingTextField(); }});
+            [this] { appDelegate_.setIsPatchPoolChanged(true); }, [this] { appDelegate_.clearColorEditingTextField(); },
+            // Safe from the thread the end's save runs on while the main thread waits for it.
+            [this](std::function<void()> step) { QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection); }});
     patchPoolModel_ = new PatchPoolModel(*this, this);
     rightPanelOutlineView_ = new PatchPoolOutlineView(pane);
     auto* scroller = new CustomScroller(rightPanelOutlineView_);
@@ -172,13 +174,14 @@ PatchManagerViewController::Node PatchManagerViewController::backupToPatchDirect
     return patchPoolEditor_->backupToPatchDirectoryWithIndex(index);
 }
 
-// The copies are made on the pool's queue; the tree shows them when they are done.
+// The tree shows a save into the pool at once; its copies are made on the pool's queue, and the rows are
+// drawn again when they land (a failed one leaves the pool).
 std::function<void(const PatchManagerViewController::Nodes&)> PatchManagerViewController::reloadPatchPoolWhenCopied()
 {
     beginPoolWork();
-    return [self = QPointer<PatchManagerViewController>(this)](const Nodes& added) {
+    return [self = QPointer<PatchManagerViewController>(this)](const Nodes& copied) {
         if (!self) return;
-        self->reloadPatchPoolSelecting(added);
+        self->reloadDataInPatchPoolForItems(copied);
         self->endPoolWork();
     };
 }
@@ -203,36 +206,42 @@ void PatchManagerViewController::endPoolWork()
 
 void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove, reloadPatchPoolWhenCopied());
+    const auto landed = reloadPatchPoolWhenCopied();
+    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove, landed));
 }
 
 void PatchManagerViewController::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
                                                                        std::uint64_t indexInGroup, bool isAbove)
 {
-    patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove, reloadPatchPoolWhenCopied());
+    const auto landed = reloadPatchPoolWhenCopied();
+    reloadPatchPoolSelecting(patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove, landed));
 }
 
 void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    patchPoolEditor_->addBackUpPatchItems(items, target, isAbove, reloadPatchPoolWhenCopied());
+    const auto landed = reloadPatchPoolWhenCopied();
+    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, target, isAbove, landed));
 }
 
 void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const Node& group,
                                                      std::uint64_t indexInGroup, bool isAbove)
 {
-    patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove, reloadPatchPoolWhenCopied());
+    const auto landed = reloadPatchPoolWhenCopied();
+    reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItems(items, group, indexInGroup, isAbove, landed));
 }
 
 void PatchManagerViewController::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
-    const auto added = reloadPatchPoolWhenCopied();
-    patchPoolEditor_->createNewGroupWithPatchIndexs(rows, target, isAbove, [added](const Node& group) { added({group}); });
+    const auto landed = reloadPatchPoolWhenCopied();
+    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchIndexs(
+        rows, target, isAbove, [landed](const Node& group) { landed(group->childDirectories); })});
 }
 
 void PatchManagerViewController::createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove)
 {
-    const auto added = reloadPatchPoolWhenCopied();
-    patchPoolEditor_->createNewGroupWithPatchItems(items, target, isAbove, [added](const Node& group) { added({group}); });
+    const auto landed = reloadPatchPoolWhenCopied();
+    reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchItems(
+        items, target, isAbove, [landed](const Node& group) { landed(group->childDirectories); })});
 }
 
 // ---- moving inside the pool, new groups ----

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr const char* kCanNotCopyPatchItem = "Patch_CanNotCopyPatchItem";
+constexpr const char* kCanNotCopyPatchItems = "Patch_CanNotCopyPatchItems";
 constexpr const char* kEmptyPatchName = "Patch_EmptyPatchName";
 constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
 constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
@@ -143,13 +144,55 @@ bool PatchPoolEditor::writeFilePatch(PatchItem& patch, const std::string& toPath
     return false;
 }
 
+void PatchPoolEditor::tellFailedCopies(const std::vector<FailedCopy>& failed)
+{
+    if (failed.empty()) return;
+    if (failed.size() == 1) return message(kCanNotCopyPatchItem, failed.front().name, reasonForCopyFailure(failed.front().error));
+    // One message for the whole action, however many failed: the first few names and how many in all.
+    constexpr std::size_t kNamesShown = 3;
+    std::string names;
+    for (std::size_t i = 0; i < std::min(kNamesShown, failed.size()); ++i) names += (i > 0 ? ", " : "") + failed[i].name;
+    if (failed.size() > kNamesShown) names += ", \u2026";
+    names += " (" + std::to_string(failed.size()) + ")";
+    std::optional<std::string> reason;
+    for (const FailedCopy& each : failed)
+        if ((reason = reasonForCopyFailure(each.error))) break;
+    message(kCanNotCopyPatchItems, names, reason);
+}
+
+void PatchPoolEditor::removeFromTree(const DirectoryObject* node)
+{
+    if (const Node parent = parentOf(node)) {
+        auto& siblings = parent->childDirectories;
+        siblings.erase(siblings.begin() + indexIn(siblings, node));
+    } else if (const std::ptrdiff_t at = indexIn(structureData_, node); at >= 0) {
+        structureData_.erase(structureData_.begin() + at);
+    }
+}
+
+void PatchPoolEditor::later(std::function<void()> step)
+{
+    if (collaborators_.later) collaborators_.later(std::move(step));
+    else step();
+}
+
 void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then)
 {
     if (inPlace) {
         Nodes copied;
-        for (const Node& node : nodes)
-            if (PatchItem* patch = node->patchItem(); patch != nullptr && writeFilePatch(*patch, folder, true))
+        std::vector<FailedCopy> failed;
+        for (const Node& node : nodes) {
+            PatchItem* patch = node->patchItem();
+            if (patch == nullptr) continue;
+            platform::Error error;
+            if (const auto copy = collaborators_.coordinator.writeFilePatchWithPath(patch->path, folder, &error)) {
+                patch->path = copy->path;
                 copied.push_back(node);
+            } else {
+                failed.push_back({patch->patchName, error});
+            }
+        }
+        tellFailedCopies(failed);
         then(std::move(copied));
         return;
     }
@@ -161,23 +204,33 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             asked.push_back(node);
         }
     }
+    // The nodes are in the tree already: each copy lands in its node, wherever the user has put it since.
     collaborators_.coordinator.writeFilePatchesLater(
         copies, [this, alive = std::weak_ptr<bool>(alive_), asked = std::move(asked),
                  then = std::move(then)](std::vector<PatchCoordinator::CopiedPatch> results) {
             if (!alive.lock()) return;
             Nodes copied;
+            std::vector<FailedCopy> failed;
             for (std::size_t i = 0; i < asked.size(); ++i) {
                 PatchItem& patch = *asked[i]->patchItem();
                 if (i < results.size() && results[i].item) {
                     patch.path = results[i].item->path;
                     asked[i]->isIncompatible = results[i].isIncompatible;
                     copied.push_back(asked[i]);
-                } else {
-                    message(kCanNotCopyPatchItem, patch.patchName,
-                            i < results.size() ? reasonForCopyFailure(results[i].error) : std::nullopt);
+                    continue;
                 }
+                failed.push_back({patch.patchName, i < results.size() ? results[i].error : platform::Error{}});
+                // A node whose copy failed leaves the pool, and names no file: nothing done to it later
+                // can reach the file it was copied from.
+                patch.path.clear();
+                removeFromTree(asked[i].get());
             }
-            then(std::move(copied));
+            // What the user sees follows on the main thread's next turn: this may land inside another step.
+            later([this, alive, failed = std::move(failed), copied = std::move(copied), then]() mutable {
+                if (!alive.lock()) return;
+                tellFailedCopies(failed);
+                then(std::move(copied));
+            });
         });
 }
 
@@ -191,34 +244,52 @@ void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type
 
 // ---- saving into the pool ----
 
-void PatchPoolEditor::addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove,
-                                   bool inPlace, Added done)
+// Made here, the copies come first and only what was copied is placed and recorded, so a save of nothing
+// records nothing. Made later, the nodes are placed and recorded at once, as the user asked: an undo or
+// a save that comes before the copies land finds the addition, and the copies land in its nodes.
+PatchPoolEditor::Nodes PatchPoolEditor::placeAndCopy(const Nodes& nodes, const std::string& folder, bool inPlace,
+                                                    const std::function<void(const Nodes&)>& place, Added done)
 {
-    if (!group || !group->isGroup) return done({});
-    copyNodes(nodes, groupFolder(*group), inPlace, [this, group, indexInGroup, isAbove, done](Nodes copied) {
-        if (copied.empty() || indexIn(structureData_, group.get()) < 0) return done({});
+    if (!inPlace) {
+        if (!nodes.empty()) place(nodes);
+        copyNodes(nodes, folder, false, std::move(done));
+        return nodes;
+    }
+    copyNodes(nodes, folder, true, [place, done](Nodes copied) {
+        if (!copied.empty()) place(copied);
+        done(std::move(copied));
+    });
+    return {};
+}
+
+PatchPoolEditor::Nodes PatchPoolEditor::addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup,
+                                                    bool isAbove, bool inPlace, Added done)
+{
+    if (!group || !group->isGroup || indexIn(structureData_, group.get()) < 0) {
+        done({});
+        return {};
+    }
+    return placeAndCopy(nodes, groupFolder(*group), inPlace, [this, group, indexInGroup, isAbove](const Nodes& placed) {
         auto& children = group->childDirectories;
         std::size_t position = std::min<std::size_t>(indexInGroup, children.size());
         if (!isAbove && position < children.size()) ++position;
-        children.insert(children.begin() + static_cast<std::ptrdiff_t>(position), copied.begin(), copied.end());
-        record(copied, group, kIntoGroup);
-        done(std::move(copied));
-    });
+        children.insert(children.begin() + static_cast<std::ptrdiff_t>(position), placed.begin(), placed.end());
+        record(placed, group, kIntoGroup);
+    }, std::move(done));
 }
 
-void PatchPoolEditor::addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove, bool inPlace, Added done)
+PatchPoolEditor::Nodes PatchPoolEditor::addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove,
+                                                     bool inPlace, Added done)
 {
-    copyNodes(nodes, collaborators_.coordinator.localPoolFolder(), inPlace, [this, target, isAbove, done](Nodes copied) {
-        if (copied.empty()) return done({});
+    return placeAndCopy(nodes, collaborators_.coordinator.localPoolFolder(), inPlace, [this, target, isAbove](const Nodes& placed) {
         const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
         std::size_t position = found >= 0 ? static_cast<std::size_t>(found) : structureData_.size();
         if (!isAbove && position < structureData_.size()) ++position;
         // One position for all: each later patch lands before the earlier ones.
-        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(position), copied.rbegin(),
-                              copied.rend());
-        record(copied, nullptr, kTopLevel);
-        done(std::move(copied));
-    });
+        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(position), placed.rbegin(),
+                              placed.rend());
+        record(placed, nullptr, kTopLevel);
+    }, std::move(done));
 }
 
 namespace {
@@ -275,41 +346,45 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchItems(const Patche
     return inPlace<Node>([&](AddedGroup done) { createNewGroup(items, target, isAbove, true, done); });
 }
 
-void PatchPoolEditor::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
-                                                            std::uint64_t indexInGroup, bool isAbove, Added done)
+PatchPoolEditor::Nodes PatchPoolEditor::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
+                                                                             std::uint64_t indexInGroup, bool isAbove,
+                                                                             Added done)
 {
-    addIntoGroup(deviceRowNodes(rows, false), group, indexInGroup, isAbove, false, std::move(done));
+    return addIntoGroup(deviceRowNodes(rows, false), group, indexInGroup, isAbove, false, std::move(done));
 }
 
-void PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup,
-                                          bool isAbove, Added done)
+PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& group,
+                                                           std::uint64_t indexInGroup, bool isAbove, Added done)
 {
-    addIntoGroup(itemNodes(items, false, false), group, indexInGroup, isAbove, false, std::move(done));
+    return addIntoGroup(itemNodes(items, false, false), group, indexInGroup, isAbove, false, std::move(done));
 }
 
-void PatchPoolEditor::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove, Added done)
+PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove,
+                                                                  Added done)
 {
-    addAtTopLevel(deviceRowNodes(rows, false), target, isAbove, false, std::move(done));
+    return addAtTopLevel(deviceRowNodes(rows, false), target, isAbove, false, std::move(done));
 }
 
-void PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove, Added done)
+PatchPoolEditor::Nodes PatchPoolEditor::addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove,
+                                                           Added done)
 {
-    addAtTopLevel(itemNodes(items, true, false), target, isAbove, false, std::move(done));
+    return addAtTopLevel(itemNodes(items, true, false), target, isAbove, false, std::move(done));
 }
 
-void PatchPoolEditor::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove, AddedGroup done)
+PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove,
+                                                                    AddedGroup done)
 {
-    createNewGroup(deviceRowCopies(rows), target, isAbove, false, std::move(done));
+    return createNewGroup(deviceRowCopies(rows), target, isAbove, false, std::move(done));
 }
 
-void PatchPoolEditor::createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove,
-                                                   AddedGroup done)
+PatchPoolEditor::Node PatchPoolEditor::createNewGroupWithPatchItems(const Patches& items, const Node& target,
+                                                                   bool isAbove, AddedGroup done)
 {
-    createNewGroup(items, target, isAbove, false, std::move(done));
+    return createNewGroup(items, target, isAbove, false, std::move(done));
 }
 
-void PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, bool isAbove, bool inPlace,
-                                     AddedGroup done)
+PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, bool isAbove,
+                                                     bool inPlace, AddedGroup done)
 {
     PatchCoordinator& coordinator = collaborators_.coordinator;
     const std::string local = coordinator.localPoolFolder();
@@ -333,16 +408,27 @@ void PatchPoolEditor::createNewGroup(const Patches& items, const Node& target, b
         if (inPlace) coordinator.updateIncompatiblePathItemInDirectory(*node);
         nodes.push_back(std::move(node));
     }
-    copyNodes(nodes, folder, inPlace, [this, group, target, isAbove, done](Nodes copied) {
-        group->childDirectories = std::move(copied);
+    // The group is added even when none of its patches could be copied.
+    const auto placeGroup = [this, group, target, isAbove] {
         const std::ptrdiff_t found = target ? indexIn(structureData_, target.get()) : -1;
         if (found >= 0)
             structureData_.insert(structureData_.begin() + found + (isAbove ? 0 : 1), group);
         else
             structureData_.push_back(group);
         record({group}, nullptr, kNewGroup);
+    };
+    if (!inPlace) {
+        group->childDirectories = nodes;
+        placeGroup();
+    }
+    copyNodes(nodes, folder, inPlace, [group, inPlace, placeGroup, done](Nodes copied) {
+        if (inPlace) {
+            group->childDirectories = std::move(copied);
+            placeGroup();
+        }
         done(group);
     });
+    return group;
 }
 
 PatchPoolEditor::Node PatchPoolEditor::createEmptyGroupAtTop()

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/patch/PoolSelectionEntry.h"
+#include "platform/error/Error.h"
 
 class DirectoryObject;
 class PatchItem;
@@ -40,6 +41,8 @@ public:
         std::function<void()> setPatchPoolChanged;
         // The editing text fields show as not edited again.
         std::function<void()> clearColorEditingTextField;
+        // Runs a step on a later turn of the main thread; at once when not given.
+        std::function<void(std::function<void()>)> later;
     };
 
     // The tree and the device list are the screen's; the editor works on them in place.
@@ -67,18 +70,20 @@ public:
     Node createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove);
     Node createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove);
 
-    // The same saves with the files copied off the main thread by the coordinator: the tree changes, the
-    // record is pushed and `done` runs on the main thread once the copies are made, at the place the
-    // target holds then. A group gone from the pool by then takes none of them. Nothing runs once the
+    // The same saves with the files copied off the main thread by the coordinator: the tree changes and
+    // the record is pushed at once, as the user asked, and each answers the nodes it placed; each copy
+    // lands in its node wherever the node is by then, a node whose copy failed leaves the pool, and the
+    // failures of one save are told in one message. `done` gets the nodes copied, on a later turn of the
+    // main thread. A group gone from the pool when asked takes none of them. Nothing runs once the
     // editor is gone.
-    void insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t indexInGroup,
-                                               bool isAbove, Added done);
-    void addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup, bool isAbove,
-                             Added done);
-    void addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove, Added done);
-    void addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove, Added done);
-    void createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove, AddedGroup done);
-    void createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove, AddedGroup done);
+    Nodes insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t indexInGroup,
+                                                bool isAbove, Added done);
+    Nodes addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t indexInGroup, bool isAbove,
+                              Added done);
+    Nodes addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove, Added done);
+    Nodes addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove, Added done);
+    Node createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove, AddedGroup done);
+    Node createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove, AddedGroup done);
     // An empty group at the top of the pool.
     Node createEmptyGroupAtTop();
 
@@ -95,10 +100,19 @@ private:
     // Copies each node's patch file into `folder` and points the patch at its copy; `then` gets the
     // nodes copied. In place, or off the main thread with the copies' marks set on their nodes.
     void copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then);
-    void addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove, bool inPlace,
-                      Added done);
-    void addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove, bool inPlace, Added done);
-    void createNewGroup(const Patches& items, const Node& target, bool isAbove, bool inPlace, AddedGroup done);
+    struct FailedCopy {
+        std::string name;
+        platform::Error error;
+    };
+    void tellFailedCopies(const std::vector<FailedCopy>& failed);
+    void removeFromTree(const DirectoryObject* node);
+    void later(std::function<void()> step);
+    Nodes placeAndCopy(const Nodes& nodes, const std::string& folder, bool inPlace,
+                       const std::function<void(const Nodes&)>& place, Added done);
+    Nodes addIntoGroup(const Nodes& nodes, const Node& group, std::uint64_t indexInGroup, bool isAbove, bool inPlace,
+                       Added done);
+    Nodes addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove, bool inPlace, Added done);
+    Node createNewGroup(const Patches& items, const Node& target, bool isAbove, bool inPlace, AddedGroup done);
     void record(const Nodes& items, const Node& group, AddType type);
     // A node of a copy of `patch`, marked against the device in place when `mark` says so.
     Node nodeOfCopy(const PatchItem& patch, bool mark);

@@ -269,6 +269,8 @@ void PatchUndoHandlers::doUndoActionForAddToPatchPool(const AddToPatchPoolAction
         const Node node = nodeOf(object);
         if (!node) continue;
         if (group) {
+            // A node the group no longer holds (moved since, or its copy failed) is not this undo's to take.
+            if (!holds(group->childDirectories, node.get())) continue;
             if (const PatchItem* patch = node->patchItem()) {
                 if (collaborators_.coordinator.deletePatchItem(*patch, group.get()).empty()) {
                     message(kCanNotDeletePatchItem, patch->patchName);

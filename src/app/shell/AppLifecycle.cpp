@@ -9,6 +9,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 #include "app/shell/AppDelegate.h"
@@ -157,13 +158,17 @@ void AppLifecycle::applicationWillTerminate()
         indicator->raise();
         indicator->repaint();
     }
-    dispatch_.global(platform::Priority::High).sync([this, controller] {
+    std::optional<std::string> failure;
+    dispatch_.global(platform::Priority::High).sync([this, controller, &failure] {
         if (appDelegate_.isDeviceConnected()) {
             if (commonUtils_) commonUtils_->forceEjectDevice();
             appDelegate_.setDeviceConnected(false);
         }
-        controller->saveDataBeforeClosing();
+        failure = controller->saveDataBeforeClosing();
     });
+    if (!failure) return;
+    if (saveFailureNotice_) saveFailureNotice_(*failure);
+    else std::fprintf(stderr, "The patch pool could not be saved: %s\n", failure->c_str());
 }
 
 void AppLifecycle::terminate()

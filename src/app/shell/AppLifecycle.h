@@ -52,8 +52,12 @@ public:
     // made key once its first picture is out.
     void launchMainApp();
     // Shows the processing overlay, then on the high-priority queue (this thread waiting) force-ejects
-    // a connected device and saves the pool; nothing at all while the splash still shows.
+    // a connected device and saves the pool; nothing at all while the splash still shows. A save that
+    // failed is told through the save-failure notice before this returns.
     void applicationWillTerminate();
+    // How the user hears, before the program ends, why the pool could not be saved; by default on
+    // standard error.
+    void setSaveFailureNotice(std::function<void(const std::string& reason)> notice) { saveFailureNotice_ = std::move(notice); }
     // Ends the program from any state: every dialog and sheet still showing is ended, then the event
     // loops are left at once, so no window gets a say (the main window turns a close into a quit) and
     // no nested loop keeps running; applicationWillTerminate follows from the application's
@@ -87,4 +91,5 @@ private:
     bool activated_ = false;
     qsizetype picturesDrawnAhead_ = 0;
     std::vector<std::function<void()>> preparations_;
+    std::function<void(const std::string&)> saveFailureNotice_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ public:
     virtual int state() const = 0;
     // Re-arms the patch screen's buffered reload of device-side changes.
     virtual void setReloadBufferDataTimer() = 0;
-    // Hands the patch pool to the coordinator's save and returns when it is saved. Called at
-    // termination off the main thread while the main thread waits, so it must not touch widgets.
-    virtual void saveDataBeforeClosing() = 0;
+    // Hands the patch pool to the coordinator's save and returns when it is saved; why it could not be,
+    // when it failed. Called at termination off the main thread while the main thread waits, so it must
+    // not touch widgets.
+    virtual std::optional<std::string> saveDataBeforeClosing() = 0;
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <string_view>
 #include <csignal>
 #include <mutex>
 #include <dirent.h>
@@ -43,6 +44,11 @@ std::string temporarySibling(const std::string& path)
     }
     std::string name = "." + kept + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
     return (target.parent_path() / name).string();
+}
+
+bool allDigits(std::string_view text)
+{
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 int openExclusive(const std::string& path)
@@ -195,6 +201,15 @@ LocalFileManager::LocalFileManager()
 {
     static std::once_flag ignored;
     std::call_once(ignored, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
+bool LocalFileManager::isTemporaryName(const std::string& name)
+{
+    const std::size_t tag = name.rfind(".tmp-");
+    if (name.size() < 2 || name.front() != '.' || tag == std::string::npos || tag == 0) return false;
+    const std::string_view numbers = std::string_view(name).substr(tag + 5);
+    const std::size_t dash = numbers.find('-');
+    return dash != std::string_view::npos && allDigits(numbers.substr(0, dash)) && allDigits(numbers.substr(dash + 1));
 }
 
 bool LocalFileManager::writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error,

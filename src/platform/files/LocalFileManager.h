@@ -10,6 +10,9 @@ namespace platform {
 class LocalFileManager : public FileManager {
 public:
     LocalFileManager();
+    // Whether `name` is one this file manager gives a file while it is written in (hidden, with a
+    // process id and a counter): such a file is never the user's, whatever is left of it.
+    static bool isTemporaryName(const std::string& name);
 
     bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, Error* error = nullptr,
                          Durability durability = Durability::Durable) override;

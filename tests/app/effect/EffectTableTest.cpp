@@ -30,7 +30,7 @@ struct PatchListMain final : MainWindowController {
     QWidget* viewForIndicator() override { return nullptr; }
     int state() const override { return 0; }
     void setReloadBufferDataTimer() override {}
-    void saveDataBeforeClosing() override {}
+    std::optional<std::string> saveDataBeforeClosing() override { return std::nullopt; }
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override { return patches; }
     bool isPatchListLoaded() const override { return read; }
 };

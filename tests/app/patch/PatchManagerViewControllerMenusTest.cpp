@@ -363,7 +363,9 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
     EXPECT_EQ(coordinator.poolWarningAsks.size(), 5u);
 }
 
-TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowWhenTheirCopiesAreDone)
+// The save shows and is recorded as it is asked; the copies land later, and only then are the new
+// patches judged.
+TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenTheirCopiesLand)
 {
     load(10);
     appDelegate.setDeviceConnected(true);
@@ -373,17 +375,19 @@ TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowWhenTheirCopiesAreDone)
     selectPool({0});
     selectList({2, 3});
     screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
-    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top"}));
-    EXPECT_EQ(records(), 0u);
-    ASSERT_EQ(coordinator.heldCopies.size(), 1u);
-
-    coordinator.runHeldCopies();
     EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "P3", "P2"}));
     EXPECT_EQ(records(), 1u);
     EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{1, 2}));
+    ASSERT_EQ(coordinator.heldCopies.size(), 1u);
+    const std::size_t asksBefore = coordinator.poolWarningAsks.size();
+
+    coordinator.runHeldCopies();
+    EXPECT_TRUE(testing_app::processEventsUntil([&] { return coordinator.poolWarningAsks.size() > asksBefore; }, std::chrono::seconds(2)));
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "P3", "P2"}));
+    EXPECT_EQ(records(), 1u);
     // Only the two new patches are judged.
-    ASSERT_EQ(coordinator.poolWarningAsks.size(), 1u);
-    EXPECT_EQ(coordinator.poolWarningAsks[0].size(), 2u);
+    ASSERT_EQ(coordinator.poolWarningAsks.size(), asksBefore + 1);
+    EXPECT_EQ(coordinator.poolWarningAsks.back().size(), 2u);
 }
 
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)

@@ -75,7 +75,8 @@ protected:
                                     messages.push_back(key + (argument ? " " + *argument : "") +
                                                        (reasonKey ? " (" + *reasonKey + ")" : ""));
                                 },
-                                [this] { ++poolChanged; }, [this] { ++coloursCleared; }});
+                                [this] { ++poolChanged; }, [this] { ++coloursCleared; },
+                                [this](std::function<void()> step) { laterSteps.push_back(std::move(step)); }});
     }
 
     template <typename Action>
@@ -90,6 +91,14 @@ protected:
     std::vector<Node> tree;
     PatchPoolEditor::Patches patchItems;
     std::vector<std::string> messages;
+    // What the editor leaves for a later turn of the main thread.
+    std::vector<std::function<void()>> laterSteps;
+    void runLaterSteps()
+    {
+        auto steps = std::move(laterSteps);
+        laterSteps.clear();
+        for (auto& step : steps) step();
+    }
     int poolChanged = 0;
     int coloursCleared = 0;
 };
@@ -193,13 +202,13 @@ TEST_F(PatchPoolEditorTest, SavingAtTheTopLevelPlacesRowsByTarget)
     }
 }
 
-TEST_F(PatchPoolEditorTest, FailedCopiesAreToldOneByOneAndASaveOfNothingPushesNoRecord)
+TEST_F(PatchPoolEditorTest, FailedCopiesOfOneSaveAreToldOnceAndASaveOfNothingPushesNoRecord)
 {
     const Node group = groupNode("G");
     tree = {group};
     coordinator.failingCopies = {"R1", "R2"};
     EXPECT_TRUE(editor().insertBackUpPatchForPatchItemAtIndexs({1, 2}, group, 0, true).empty());
-    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItem R1", "Patch_CanNotCopyPatchItem R2"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R1, R2 (2)"}));
     EXPECT_TRUE(actions.empty());
     EXPECT_EQ(poolChanged, 0);
 
@@ -245,8 +254,11 @@ TEST_F(PatchPoolEditorTest, AFailedCopyIsToldWithItsReason)
         EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description;
         // The same when the copy is made off the main thread.
         messages.clear();
-        editor().addBackUpPatchItemAtIndexs({1}, nullptr, true, [](PatchPoolEditor::Nodes) {});
+        auto e = editor();
+        e.addBackUpPatchItemAtIndexs({1}, nullptr, true, [](PatchPoolEditor::Nodes) {});
+        runLaterSteps();
         EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description << ", off the main thread";
+        EXPECT_TRUE(tree.empty());
     }
 }
 
@@ -363,59 +375,84 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
 
 // ---- saves whose copies are made off the main thread ----
 
-TEST_F(PatchPoolEditorTest, ACopyMadeLaterChangesTheTreeOnlyWhenDoneAndWhereTheTargetIsThen)
+// A save whose copies are made later shows and is recorded at once, as the user asked it: an undo or a
+// save before the copies land finds it. Each copy lands in its node wherever the node is by then; a
+// failed one leaves the pool, names no file, and the failures are told once, on a later turn.
+TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInItsNode)
 {
     coordinator.holdCopies = true;
-    coordinator.failingCopies = {"R1"};
+    coordinator.failingCopies = {"R1", "R3"};
     coordinator.incompatibleFiles = {"R2"};
     const Node target = patchNode("T", "/root/Temp/Local");
     tree = {target};
     auto e = editor();
     std::optional<std::vector<Node>> added;
-    e.addBackUpPatchItemAtIndexs({0, 1, 2}, target, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"T"}));
-    EXPECT_TRUE(actions.empty());
+    const auto placed = e.addBackUpPatchItemAtIndexs({0, 1, 2, 3}, target, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
+    // One place for all, each later patch before the earlier ones.
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"T", "R3", "R2", "R1", "R0"}));
+    EXPECT_EQ(names(placed), (std::vector<std::string>{"R0", "R1", "R2", "R3"}));
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 4u);
+    EXPECT_EQ(poolChanged, 1);
     EXPECT_FALSE(added);
 
-    // The user goes on while the files are copied: the target moves down one.
-    tree.insert(tree.begin(), patchNode("New", "/root/Temp/Local"));
+    // The user goes on while the files are copied: a patch moves into a group.
+    const Node group = groupNode("G");
+    tree.insert(tree.begin(), group);
+    group->childDirectories.push_back(tree[3]);  // R2
+    tree.erase(tree.begin() + 3);
     coordinator.runHeldCopies();
+    // The tree changes at once; the user hears of it on a later turn.
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"G", "T", "R0"}));
+    EXPECT_EQ(names(group->childDirectories), (std::vector<std::string>{"R2"}));
+    EXPECT_EQ(placed[1]->patchItem()->path, "");
+    EXPECT_EQ(tree[2]->patchItem()->path, "/root/Temp/Local/R0.qptc");
+    EXPECT_FALSE(tree[2]->isIncompatible);
+    EXPECT_TRUE(group->childDirectories[0]->isIncompatible);  // marked from its copy
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(added);
+    runLaterSteps();
     ASSERT_TRUE(added);
-    // One place for all, each later patch before the earlier ones; the failed copy told and left out.
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"New", "T", "R2", "R0"}));
     EXPECT_EQ(names(*added), (std::vector<std::string>{"R0", "R2"}));
-    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItem R1"}));
-    EXPECT_EQ(tree[3]->patchItem()->path, "/root/Temp/Local/R0.qptc");
-    EXPECT_FALSE(tree[3]->isIncompatible);
-    EXPECT_TRUE(tree[2]->isIncompatible);  // marked from its copy
-    ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 2u);
-    EXPECT_EQ(poolChanged, 1);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R1, R3 (2)"}));
+    EXPECT_EQ(actions.size(), 1u);
+}
+
+TEST_F(PatchPoolEditorTest, ManyFailedCopiesMakeOneMessageWithTheFirstNamesAndHowMany)
+{
+    coordinator.holdCopies = true;
+    coordinator.failingCopies = {"R0", "R1", "R2", "R3", "R4", "R5"};
+    coordinator.copyError = platform::Error::make("files", ENOENT, "gone");
+    auto e = editor();
+    e.addBackUpPatchItemAtIndexs({0, 1, 2, 3, 4, 5}, nullptr, true, [](std::vector<Node>) {});
+    coordinator.runHeldCopies();
+    runLaterSteps();
+    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R0, R1, R2, \u2026 (6) (Patch_CopyFailedFileGone)"}));
+    EXPECT_TRUE(tree.empty());
 }
 
 TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)
 {
     coordinator.holdCopies = true;
     const Node group = groupNode("G", {patchNode("g0", "/root/Temp/Local/G")});
-    tree = {group};
     std::optional<std::vector<Node>> added;
     {
         auto e = editor();
-        e.insertBackUpPatchForPatchItemAtIndexs({3}, group, 0, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
-        // The group is deleted before the copy lands: nothing goes into it, nothing is recorded.
-        tree.clear();
-        coordinator.runHeldCopies();
+        // A group no longer in the pool takes nothing, and nothing is recorded.
+        EXPECT_TRUE(e.insertBackUpPatchForPatchItemAtIndexs({3}, group, 0, false, [&](std::vector<Node> nodes) { added = std::move(nodes); }).empty());
         ASSERT_TRUE(added);
         EXPECT_TRUE(added->empty());
         EXPECT_EQ(group->childDirectories.size(), 1u);
         EXPECT_TRUE(actions.empty());
 
         added.reset();
-        e.createNewGroupWithPatchIndexs({1, 2}, nullptr, true, [&](const Node& made) { added = std::vector<Node>{made}; });
+        const Node made = e.createNewGroupWithPatchIndexs({1, 2}, nullptr, true, [&](const Node& g) { added = std::vector<Node>{g}; });
+        EXPECT_EQ(names(made->childDirectories), (std::vector<std::string>{"R1", "R2"}));
+        EXPECT_EQ(tree, std::vector<Node>{made});
+        EXPECT_EQ(actions.size(), 1u);
     }
     // The screen (and its editor) went before the copies were made: nothing runs.
     coordinator.runHeldCopies();
+    runLaterSteps();
     EXPECT_FALSE(added);
-    EXPECT_TRUE(tree.empty());
-    EXPECT_TRUE(actions.empty());
 }

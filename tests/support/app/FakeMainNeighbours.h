@@ -36,7 +36,11 @@ public:
     std::string getDeviceVersion() override { return deviceVersion; }
     void updateDirectoryObjectForPatchPool(const Tree&) override { log_.push_back("updateDirectoryObjectForPatchPool"); }
     void createPatchDirectoryObjectFromLocal() override { log_.push_back("createPatchDirectoryObjectFromLocal"); }
-    void savePatchPoolToLocal(const Tree&) override { log_.push_back("savePatchPoolToLocal"); }
+    std::optional<std::string> savePatchPoolToLocal(const Tree&) override
+    {
+        log_.push_back("savePatchPoolToLocal");
+        return std::nullopt;
+    }
     void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace, bool) override
     {
         log_.push_back("writeFilePatch " + path + " > " + toPath + (replace ? " replace" : " keep"));

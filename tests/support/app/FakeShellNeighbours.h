@@ -35,7 +35,13 @@ public:
     QWidget* viewForIndicator() override { return indicator_; }
     int state() const override { return state_; }
     void setReloadBufferDataTimer() override { log_.push_back("setReloadBufferDataTimer"); }
-    void saveDataBeforeClosing() override { log_.push_back("saveDataBeforeClosing"); }
+    // Why the save fails, when a test makes it fail.
+    std::optional<std::string> saveFailure;
+    std::optional<std::string> saveDataBeforeClosing() override
+    {
+        log_.push_back("saveDataBeforeClosing");
+        return saveFailure;
+    }
 
     int state_ = 2;
 

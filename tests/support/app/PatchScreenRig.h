@@ -27,7 +27,7 @@ public:
     QWidget* viewForIndicator() override { return nullptr; }
     int state() const override { return 1; }
     void setReloadBufferDataTimer() override { log_.push_back("setReloadBufferDataTimer"); }
-    void saveDataBeforeClosing() override {}
+    std::optional<std::string> saveDataBeforeClosing() override { return std::nullopt; }
     void reloadEffectListIfNeeded() override { log_.push_back("reloadEffectListIfNeeded"); }
 
 private:
