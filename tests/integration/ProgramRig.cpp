@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -96,6 +97,12 @@ UpdateInformationView* shownInformation()
 }  // namespace
 
 bool ProgramRig::informationShown() { return shownInformation() != nullptr; }
+
+std::string ProgramRig::informationText()
+{
+    UpdateInformationView* sheet = shownInformation();
+    return sheet ? sheet->informationTextField()->text().toStdString() : std::string();
+}
 
 void ProgramRig::closeInformation()
 {

@@ -59,6 +59,8 @@ public:
     static void settle(std::chrono::milliseconds duration);
     // Whether an information sheet (a message with its OK) shows.
     static bool informationShown();
+    // The text of the information sheet that shows; empty without one.
+    static std::string informationText();
     // Closes the information sheet that shows.
     static void closeInformation();
     // Closes the effect update notice when it shows, as a person reads and dismisses it.

@@ -11,6 +11,7 @@
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PoolNameEditor.h"
 #include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
 
 namespace {
 
@@ -126,4 +127,47 @@ bool PoolTour::patchMoved()
     for (const auto& child : group->childDirectories)
         if (child->name == kMovedPatch) return true;
     return false;
+}
+
+void PoolTour::saveDeviceRowsInto(QWidget& window, const std::string& name, const std::vector<std::int64_t>& rows)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    const auto group = topLevel(view, name);
+    if (!group || view->backUpDelegate() == nullptr) return;
+    const std::uint64_t last = group->childDirectories.empty() ? 0 : group->childDirectories.size() - 1;
+    view->backUpDelegate()->insertBackUpPatchForPatchItemAtIndexs(rows, group, last, false);
+}
+
+std::vector<PoolTour::Shown> PoolTour::shownPool()
+{
+    std::vector<Shown> shown;
+    PatchPoolOutlineView* view = pool();
+    if (view == nullptr || view->poolModel() == nullptr) return shown;
+    PatchPoolDataSource& source = view->poolModel()->dataSource();
+    for (std::int64_t i = 0; i < source.numberOfChildrenOfItem(nullptr); ++i) {
+        const auto item = source.childOfItem(i, nullptr);
+        if (!item) continue;
+        Shown entry{item->name.value_or(""), item->isGroup, {}};
+        for (const auto& child : item->childDirectories) entry.children.push_back(child->name.value_or(""));
+        shown.push_back(std::move(entry));
+    }
+    return shown;
+}
+
+bool PoolTour::copiesLanded(const std::string& local)
+{
+    PatchPoolOutlineView* view = pool();
+    if (view == nullptr || view->poolModel() == nullptr) return false;
+    PatchPoolDataSource& source = view->poolModel()->dataSource();
+    const auto inLocal = [&](const DirectoryObject& node) {
+        const PatchItem* patch = node.patchItem();
+        return patch == nullptr || patch->path.rfind(local, 0) == 0;
+    };
+    for (std::int64_t i = 0; i < source.numberOfChildrenOfItem(nullptr); ++i) {
+        const auto item = source.childOfItem(i, nullptr);
+        if (!item || !inLocal(*item)) return false;
+        for (const auto& child : item->childDirectories)
+            if (!inLocal(*child)) return false;
+    }
+    return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class DirectoryObject;
 class QWidget;
@@ -30,4 +32,18 @@ public:
     static bool groupCreated();
     static void movePatchIntoGroup(QWidget& window);
     static bool patchMoved();
+
+    // The device list's rows saved at the end of a top-level group, as a drop onto the group does.
+    static void saveDeviceRowsInto(QWidget& window, const std::string& group, const std::vector<std::int64_t>& rows);
+    // What the pool shows: each top-level item by name, in order, with a group's patches in order.
+    struct Shown {
+        std::string name;
+        bool group = false;
+        std::vector<std::string> children;
+        bool operator==(const Shown&) const = default;
+    };
+    static std::vector<Shown> shownPool();
+    // Whether every patch the pool shows names a file of the pool's own working copy under `local`, as
+    // it does once its copy has landed.
+    static bool copiesLanded(const std::string& local);
 };

@@ -1,0 +1,311 @@
+// The pool's background copies against what the user does while they run: quit, undo, rename or delete
+// of the target, a unit pulled out, files that vanish. Each run ends by reading the saved library as the
+// next start does and comparing it with the pool shown at the end, and by walking the working copy and
+// the library for temporaries and copies no node shows.
+
+#include <QApplication>
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "DemoCatalogue.h"
+#include "DemoPool.h"
+#include "DemoUnit.h"
+#include "DragTour.h"
+#include "MenuTour.h"
+#include "PoolTour.h"
+#include "ProgramRig.h"
+#include "UndoTour.h"
+#include "app/views/InterfaceTexts.h"
+#include "device/formats/OKVPatch.h"
+#include "platform/files/LocalFileManager.h"
+#include "support/library/LibraryFiles.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::string> patchNameOf(const fs::path& file)
+{
+    if (file.extension() != ".qptc") return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto patch = OKVPatch::initWithData(bytes);
+    if (!patch) return std::nullopt;
+    return patch->patchName();
+}
+
+// "[n] name" as the saved library orders its entries; n is -1 without a prefix.
+std::pair<long, std::string> savedPosition(const std::string& name)
+{
+    const auto close = name.find("] ");
+    long position = -1;
+    if (name.rfind("[", 0) == 0 && close != std::string::npos &&
+        std::from_chars(name.data() + 1, name.data() + close, position).ec == std::errc())
+        return {position, name.substr(close + 2)};
+    return {-1, name};
+}
+
+std::vector<fs::path> entriesIn(const fs::path& folder)
+{
+    std::vector<fs::path> entries;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) entries.push_back(entry.path());
+    std::sort(entries.begin(), entries.end(), [](const fs::path& a, const fs::path& b) {
+        return savedPosition(a.filename().string()).first < savedPosition(b.filename().string()).first;
+    });
+    return entries;
+}
+
+// The saved library as the next start shows it: the readable patches at the top and one group deep, in
+// their saved order.
+std::vector<PoolTour::Shown> savedPool(const fs::path& root)
+{
+    const fs::path library = root / "QFXMacApplication" / "Patch";
+    std::vector<std::pair<long, PoolTour::Shown>> entries;
+    for (const char* part : {"Pool", "Backup"}) {
+        for (const fs::path& path : entriesIn(library / part)) {
+            const auto [position, name] = savedPosition(path.filename().string());
+            if (!fs::is_directory(path)) {
+                if (const auto patch = patchNameOf(path)) entries.push_back({position, {*patch, false, {}}});
+                continue;
+            }
+            PoolTour::Shown group{name, true, {}};
+            if (std::string(part) == "Backup") std::replace(group.name.begin(), group.name.end(), '-', ':');
+            for (const fs::path& child : entriesIn(path))
+                if (const auto patch = patchNameOf(child)) group.children.push_back(*patch);
+            entries.push_back({position, std::move(group)});
+        }
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<PoolTour::Shown> pool;
+    for (auto& entry : entries) pool.push_back(std::move(entry.second));
+    return pool;
+}
+
+std::size_t patchCount(const std::vector<PoolTour::Shown>& pool)
+{
+    std::size_t count = 0;
+    for (const auto& entry : pool) count += entry.group ? entry.children.size() : 1;
+    return count;
+}
+
+// The readable patch files of the working copy, at the top and one folder deep.
+std::size_t workingCopyPatches(const fs::path& local)
+{
+    std::size_t count = 0;
+    for (const fs::path& path : entriesIn(local)) {
+        if (!fs::is_directory(path)) {
+            count += patchNameOf(path) ? 1 : 0;
+            continue;
+        }
+        for (const fs::path& child : entriesIn(path)) count += patchNameOf(child) ? 1 : 0;
+    }
+    return count;
+}
+
+std::vector<std::string> temporariesUnder(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        if (platform::LocalFileManager::isTemporaryName(it->path().filename().string())) found.push_back(it->path().string());
+    return found;
+}
+
+std::string describe(const std::vector<PoolTour::Shown>& pool)
+{
+    std::string text;
+    for (const auto& entry : pool)
+        text += entry.name + (entry.group ? "[" + std::to_string(entry.children.size()) + "] " : " ");
+    return text;
+}
+
+// What the next start finds: the library shows what the pool showed at the end, every patch of the
+// working copy has its node, and no temporary is anywhere.
+void expectTheLibraryHoldsWhatWasShown(const ProgramRig& rig, const std::vector<PoolTour::Shown>& shown)
+{
+    const auto saved = savedPool(rig.root());
+    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
+    EXPECT_EQ(workingCopyPatches(rig.root() / "Temp" / "Local"), patchCount(shown));
+    EXPECT_EQ(temporariesUnder(rig.root() / "QFXMacApplication"), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(rig.root() / "Temp" / "Local"), std::vector<std::string>{});
+}
+
+std::vector<std::int64_t> allRows(const DemoUnit& unit)
+{
+    std::vector<std::int64_t> rows(static_cast<std::size_t>(unit.patchCount()));
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::int64_t>(i);
+    return rows;
+}
+
+const PoolTour::Shown* shownNamed(const std::vector<PoolTour::Shown>& pool, const std::string& name)
+{
+    const auto found = std::find_if(pool.begin(), pool.end(), [&](const auto& entry) { return entry.name == name; });
+    return found == pool.end() ? nullptr : &*found;
+}
+
+std::size_t childrenOf(const std::string& name)
+{
+    const auto pool = PoolTour::shownPool();
+    const auto* entry = shownNamed(pool, name);
+    return entry ? entry->children.size() : 0;
+}
+
+std::vector<std::string> writePatchFiles(const fs::path& folder, const std::string& stem, int count)
+{
+    const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%s%04d", stem.c_str(), i);
+        const std::string path = (folder / (std::string(name) + ".qptc")).string();
+        const Bytes bytes = library_files::patchFile(name, {type});
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+}  // namespace
+
+// A rename, a save undone before its copies land, and 3,000 dropped files still being copied at the quit:
+// the undo takes back the save (not the rename), and the quit keeps every edit the pool showed.
+TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shownAtQuit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+
+        const std::size_t before = childrenOf(DemoPool::kGroupName);
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
+        EXPECT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s));
+        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
+        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
+
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Drop", 3000));
+        // Quit as soon as the files show, while their copies are made.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
+        shownAtQuit = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(shownAtQuit.empty());
+    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
+    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
+}
+
+// The target group renamed at seeded moments while the unit's rows are copied into it, another deleted
+// while they are and its delete undone, then a quit with a save still under way.
+TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shownAtQuit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const auto rows = allRows(rig.unit());
+        std::mt19937 seeded(45);
+        std::string name = DemoPool::kGroupName;
+        for (int round = 0; round < 4; ++round) {
+            const std::size_t before = childrenOf(name);
+            PoolTour::saveDeviceRowsInto(window, name, rows);
+            ProgramRig::settle(std::chrono::milliseconds(seeded() % 25));
+            const std::string renamed = "Set " + std::to_string(round);
+            PoolTour::renameItem(window, name.c_str(), renamed.c_str());
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::showsTopLevel(renamed.c_str()); }, 10s)) << round;
+            name = renamed;
+            EXPECT_EQ(childrenOf(name), before + rows.size());
+        }
+
+        PoolTour::createGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
+        PoolTour::saveDeviceRowsInto(window, "New Patch Group 1", rows);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenuOf(window, "New Patch Group 1");
+            return !PoolTour::showsTopLevel("New Patch Group 1");
+        }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s));
+        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("New Patch Group 1"); }, 10s));
+        EXPECT_EQ(childrenOf("New Patch Group 1"), rows.size());
+
+        PoolTour::saveDeviceRowsInto(window, name, rows);
+        shownAtQuit = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(shownAtQuit.empty());
+    EXPECT_TRUE(shownNamed(shownAtQuit, "Set 3"));
+    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
+}
+
+// A unit pulled out while its rows are copied into the pool: the user hears that the unit went, and
+// nothing about the pool, which the disconnect saves whole.
+TEST(PoolSafety, AUnitPulledOutWhileCopiesRunSavesThePoolWithoutAComplaint)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shown;
+    std::vector<PoolTour::Shown> saved;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
+        shown = PoolTour::shownPool();
+        rig.unit().unit().device().unplug();
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
+        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_LostConnectionWithDevice").toStdString());
+        ProgramRig::closeInformation();
+        // A second message would follow the first at once.
+        EXPECT_FALSE(ProgramRig::waitUntil(ProgramRig::informationShown, 2s));
+        saved = savedPool(rig.root());
+    });
+    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// Files of a large drop that vanish after they were read: their copies fail, their rows leave the pool,
+// and the user reads one message for all of them.
+TEST(PoolSafety, FilesThatVanishAfterTheReadAreToldInOneMessage)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        const auto paths = writePatchFiles(rig.scratch(), "Gone", 2000);
+        DragTour::dropFilesOnPool(window, paths);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + paths.size(); }, 60s));
+        for (const auto& path : paths) fs::remove(path);
+        const fs::path local = rig.root() / "Temp" / "Local";
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local.string()); }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+        const std::string text = ProgramRig::informationText();
+        EXPECT_NE(text.find("Gone"), std::string::npos) << text;
+        ProgramRig::closeInformation();
+        EXPECT_FALSE(ProgramRig::waitUntil(ProgramRig::informationShown, 2s));
+        shown = PoolTour::shownPool();
+        EXPECT_LT(patchCount(shown), patchesBefore + paths.size());
+    });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
