@@ -220,7 +220,12 @@ TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
     const Inventory before = inventory(library());
     tree.push_back(group("New"));
     faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
-    EXPECT_FALSE(save(tree));
+    std::atomic<bool> changed{true};
+    // The caller is told why, to say it at the end.
+    const auto why = utils->savePatchPoolToLocal(tree, changed);
+    ASSERT_TRUE(why);
+    EXPECT_FALSE(why->empty());
+    EXPECT_TRUE(changed);
     EXPECT_EQ(until("patchPoolNotSaved").back(), "patchPoolNotSaved");
     EXPECT_EQ(inventory(library()), before);
 
@@ -230,6 +235,43 @@ TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
     const Strings heard = settle();
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolNotSaved"), 0);
     faulty.heal();
+}
+
+// Copies asked before a save land first, in the nodes that asked them, even in the same turn: the save
+// holds them and never a copy's temporary file, which a library left by an older run may hold.
+TEST_F(PatchLibraryLayouts, ASaveLandsTheCopiesAskedBeforeItAndCarriesNoTemporary)
+{
+    put("Pool/[0] Live/[0] A.qptc", patchBytes("A"));
+    put("Pool/[0] Live/.B.qptc.tmp-4242-7", patchBytes("B"));
+    put("Pool/.Solo.qptc.tmp-4242-8", patchBytes("Solo"));
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Live/A"}));
+    const std::string local = rootFolder + "/Temp/Local/Live";
+    std::vector<std::shared_ptr<DirectoryObject>> asked;
+    std::vector<CommonUtils::PatchCopy> copies;
+    for (const char* name : {"C", "D", "E"}) {
+        const std::string source = writePatch(std::string("Temp/Device/Patch/") + name + ".qptc", name);
+        auto node = group("").get()->copy();
+        node->isGroup = false;
+        node->object = item(source);
+        tree[0]->childDirectories.push_back(node);
+        asked.push_back(node);
+        copies.push_back({source, local});
+    }
+    int landings = 0;
+    utils->writeFilePatchesLater(copies, [&](std::vector<CommonUtils::CopiedPatch> results) {
+        ++landings;
+        for (std::size_t i = 0; i < results.size(); ++i)
+            if (results[i].item) asked[i]->patchItem()->path = results[i].item->path;
+    });
+    ASSERT_TRUE(save(tree));
+    EXPECT_EQ(landings, 1);
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Live"}));
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool/[0] Live"),
+              (Strings{"[0] A.qptc", "[1] C.qptc", "[2] D.qptc", "[3] E.qptc"}));
+    // Nothing is left to land on a later turn.
+    settle();
+    EXPECT_EQ(landings, 1);
 }
 
 // A copy into a group whose name holds a dot lands in the group, replacing or not.

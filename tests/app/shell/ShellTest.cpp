@@ -220,6 +220,26 @@ TEST_F(Lifecycle, TerminationEjectsOnlyAConnectedDeviceAndAlwaysSaves)
     }
 }
 
+// A save that fails at the end is said before the program goes, with its reason; a good one says nothing.
+TEST_F(Lifecycle, ASaveThatFailsAtTheEndIsToldWithItsReason)
+{
+    for (const std::optional<std::string>& failure : {std::optional<std::string>(), std::optional<std::string>("disk full")}) {
+        AppDelegate flags;
+        AppLifecycle ending(flags, dispatch, "1", 10ms);
+        ending.setMainControllerFactory([this, failure] {
+            auto controller = std::make_unique<testing_app::FakeMainWindowController>(log);
+            controller->saveFailure = failure;
+            return controller;
+        });
+        std::vector<std::string> told;
+        ending.setSaveFailureNotice([&](const std::string& reason) { told.push_back(reason); });
+        ending.applicationDidFinishLaunching();
+        ending.launchMainApp();
+        ending.applicationWillTerminate();
+        EXPECT_EQ(told, failure ? std::vector<std::string>{*failure} : std::vector<std::string>{});
+    }
+}
+
 class BlockingEject final : public CommonUtilsServices {
 public:
     std::promise<void> release;
