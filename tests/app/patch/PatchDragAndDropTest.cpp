@@ -194,12 +194,14 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerDragAndCopied
 
     coordinator.holdCopies = true;
     EXPECT_TRUE(drop(pool->viewport(), poolRow(a), dropped.get()));
-    // Read, and waiting for the copies: the tree is as it was and the pool says it is working.
-    EXPECT_EQ(screen->structureData().size(), 3u);
+    // Read, and waiting for the copies: the new group shows at once and the pool says it is working.
+    EXPECT_EQ(screen->structureData().size(), 4u);
     EXPECT_TRUE(screen->isPatchPoolWorking());
     processEventsUntil([&] { return screen->patchPoolIndicator()->isVisible(); });
     EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
     coordinator.runHeldCopies();
+    // The copies' landing is drawn on a later turn.
+    processEventsUntil([&] { return !screen->isPatchPoolWorking(); });
     const auto& tree = screen->structureData();
     ASSERT_EQ(tree.size(), 4u);
     const auto made = std::find_if(tree.begin(), tree.end(), [&](const Node& node) {
