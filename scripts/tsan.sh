@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the clang tree with the thread sanitizer and runs its tests (the Qt program is not built there).
+# Builds the clang tree with the thread sanitizer and runs its tests: every test below the interface, and
+# the program end to end (the integration tier; the screens' own tests are not built there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

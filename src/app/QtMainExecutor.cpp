@@ -1,5 +1,7 @@
 #include "app/QtMainExecutor.h"
 
+#include "common/HandOff.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QTimer>
@@ -10,7 +12,7 @@ QtMainExecutor::QtMainExecutor(QObject* context) : m_context(context), m_thread(
 
 void QtMainExecutor::post(platform::Task task)
 {
-    QMetaObject::invokeMethod(m_context, std::move(task), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_context, handoff::carried(std::move(task)), Qt::QueuedConnection);
 }
 
 void QtMainExecutor::postAfter(platform::Duration delay, platform::Task task)

@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include "app/effect/EffectIconConversion.h"
+#include "common/HandOff.h"
 #include "library/models/EffectItem.h"
 
 EffectIconQueue::EffectIconQueue(QObject* parent) : QObject(parent)
@@ -20,18 +21,18 @@ void EffectIconQueue::convert(const std::shared_ptr<EffectItem>& item)
 {
     if (!item || item->effectDisplayedIcon || !item->effectIcon) return;
     if (!seen_.emplace(item, true).second) return;
-    pool_.start([this, icon = *item->effectIcon, weak = std::weak_ptr<EffectItem>(item)] {
+    pool_.start(handoff::carried([this, icon = *item->effectIcon, weak = std::weak_ptr<EffectItem>(item)] {
         auto converted = EffectIconConversion::displayedIconFromIcon(icon);
         // The queue outlives its running conversions (its end waits for them), and the call below is
         // dropped if the queue is gone before the event loop gets to it.
         QMetaObject::invokeMethod(
             this,
-            [this, weak, converted = std::move(converted)] {
+            handoff::carried([this, weak, converted = std::move(converted)] {
                 const auto item = weak.lock();
                 if (!item || !converted) return;
                 item->effectDisplayedIcon = converted;
                 emit iconConverted(item);
-            },
+            }),
             Qt::QueuedConnection);
-    });
+    }));
 }

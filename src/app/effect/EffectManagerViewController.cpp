@@ -17,6 +17,7 @@
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/effect/EffectIconQueue.h"
+#include "common/HandOff.h"
 #include "app/effect/EffectListCellDelegate.h"
 #include "app/effect/EffectListModel.h"
 #include "app/effect/EffectPoolModel.h"
@@ -54,11 +55,11 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
             if (!mainController_->isPatchListLoaded()) return std::nullopt;
             return mainController_->getPatchItemsInPatchList();
         },
-        [](EffectScreenLogic::Task task) { QThreadPool::globalInstance()->start(std::move(task)); },
+        [](EffectScreenLogic::Task task) { QThreadPool::globalInstance()->start(handoff::carried(std::move(task))); },
         [](EffectScreenLogic::Task task) {
             // A count that ends while the program ends has nowhere to go.
             if (QCoreApplication* application = QCoreApplication::instance())
-                QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
+                QMetaObject::invokeMethod(application, handoff::carried(std::move(task)), Qt::QueuedConnection);
         }});
     queueTaskProgram_ = std::make_unique<EffectIconQueue>();
 

@@ -19,6 +19,7 @@
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/NamedImages.h"
+#include "common/HandOff.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/UndoController.h"
@@ -33,7 +34,9 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
                    const std::optional<std::string>& reasonKey) { dialogs_.showInformation(key, argument, reasonKey); },
             [this] { appDelegate_.setIsPatchPoolChanged(true); }, [this] { appDelegate_.clearColorEditingTextField(); },
             // Safe from the thread the end's save runs on while the main thread waits for it.
-            [this](std::function<void()> step) { QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection); }});
+            [this](std::function<void()> step) {
+                QMetaObject::invokeMethod(this, handoff::carried(std::move(step)), Qt::QueuedConnection);
+            }});
     patchPoolModel_ = new PatchPoolModel(*this, this);
     rightPanelOutlineView_ = new PatchPoolOutlineView(pane);
     auto* scroller = new CustomScroller(rightPanelOutlineView_);
