@@ -23,6 +23,7 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/GraphicalSession.h"
+#include "app/shell/MainWindowController.h"
 #include "app/shell/RunningInstance.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/views/InterfaceTexts.h"
@@ -178,6 +179,11 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
             [optionWrites](std::function<void()> write) { optionWrites->async(std::move(write)); }});
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
+    // Sleep and power-off (announced on the main queue) save the pool as the end does: the machine may not
+    // wake again.
+    commonUtils.setPatchPoolSaver([&lifecycle] {
+        if (MainWindowController* controller = lifecycle.mainController()) controller->saveDataBeforeClosing();
+    });
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.
     const TerminationSignals terminationSignals(terminate);
     lifecycle.applicationDidFinishLaunching();
@@ -185,6 +191,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     const int status = QApplication::exec();
     // The coordinator tells nobody once the window has gone.
     commonUtils.setDelegate(nullptr);
+    commonUtils.setPatchPoolSaver(nullptr);
     // Downloads still in flight would report into the queues that end with this function: the network
     // stops here, and what the pools still run finishes while the queues stand.
     platform::NetworkThread::shared().halt();

@@ -23,6 +23,7 @@
 #include "UndoTour.h"
 #include "app/views/InterfaceTexts.h"
 #include "device/formats/OKVPatch.h"
+#include "library/CommonUtils.h"
 #include "platform/files/LocalFileManager.h"
 #include "support/library/LibraryFiles.h"
 
@@ -308,4 +309,25 @@ TEST(PoolSafety, FilesThatVanishAfterTheReadAreToldInOneMessage)
         EXPECT_LT(patchCount(shown), patchesBefore + paths.size());
     });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The machine about to power off (or sleep) saves the pool's edits as the end does, copies under way
+// included.
+TEST(PoolSafety, APowerOffSavesThePoolWhileTheProgramRuns)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shown;
+    std::vector<PoolTour::Shown> saved;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
+        shown = PoolTour::shownPool();
+        CommonUtils::getInstance().powerOffNotification();
+        saved = savedPool(rig.root());
+    });
+    EXPECT_TRUE(shownNamed(saved, PoolTour::kRenamedTo));
+    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
 }
