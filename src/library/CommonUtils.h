@@ -587,8 +587,10 @@ private:
     bool validIndex(std::int64_t index) const;
     void finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored);
     bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
+    // Links one entry of the pool into the staging folder; `error` says why when it could not. Safe to run
+    // for several entries at once.
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
-                       const std::vector<std::string>& records);
+                       platform::Error& error) const;
     bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
     bool linkTree(const std::string& from, const std::string& to, int depth);
     // Why the save under way could not stage the library (the pool's queue).

@@ -1,4 +1,6 @@
+#include <atomic>
 #include <chrono>
+#include <latch>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -23,6 +25,8 @@ constexpr auto kStaged = platform::Durability::Staged;
 constexpr const char* kStagingPrefix = ".Patch-saving";
 // Folders below a group are carried over as they are, to this depth.
 constexpr int kMaxFolderDepth = 32;
+// How many threads link a save's entries at once, its own among them.
+constexpr std::size_t kStagingLinkers = 4;
 
 std::string fileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
 std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
@@ -298,10 +302,9 @@ bool CommonUtils::carryOver(const std::string& folder, const std::string& target
 }
 
 bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
-                                const std::vector<std::string>& records)
+                                platform::Error& error) const
 {
     const std::string prefix = "[" + std::to_string(position) + "] ";
-    platform::Error error;
     if (!entry.isBackUpAllGroup && entry.childDirectories.empty() && !entry.isGroup) {
         const PatchItem* item = entry.patchItem();
         if (item == nullptr) return false;
@@ -314,40 +317,70 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
     if (!platform::SafeName::check(prefix + name)) return false;
     const std::string folder = join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"), prefix + name);
     if (!m_files.createDirectory(folder, true, &error)) return false;
-    // Each child by its position in the group; any link or copy that fails fails the whole save.
+    // Each child by its position in the group, linked a folder at a time (a group's files all lie in its
+    // working folder); any link or copy that fails fails the whole save.
+    std::string from;
+    std::vector<platform::FileManager::LinkName> names;
+    const auto linkNames = [&] { return names.empty() || m_files.linkItemsInto(from, names, folder, &error); };
     for (std::size_t i = 0; i < entry.childDirectories.size(); ++i) {
         const PatchItem* item = entry.childDirectories[i]->patchItem();
         if (item == nullptr) continue;
-        const std::string source = absolutePath(item->path);
-        const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(source));
-        if (!m_files.linkItem(source, join(folder, savedFileName("[" + std::to_string(i) + "] ", childName)), &error, kStaged))
-            return false;
+        const fs::path source = absolutePath(item->path);
+        if (source.parent_path() != from) {
+            if (!linkNames()) return false;
+            from = source.parent_path().string();
+            names.clear();
+        }
+        const std::string childName = OKVLocalFileController::getFileNameFromIndexSavingName(source.filename().string());
+        names.push_back({source.filename().string(), savedFileName("[" + std::to_string(i) + "] ", childName)});
     }
+    if (!linkNames()) return false;
     if (!entry.isBackUpAllGroup) return true;
     // The record of exactly this group's folder, never one whose path merely contains its name.
-    const std::string wanted = join(join(pathUnderRoot(kTempLocal), name), BackupFile::kFileName);
-    for (const auto& record : records)
-        if (record == wanted) return m_files.linkItem(record, join(folder, BackupFile::kFileName), &error, kStaged);
-    return true;
+    const std::string record = join(join(pathUnderRoot(kTempLocal), name), BackupFile::kFileName);
+    const platform::ItemKind kind = m_files.itemKind(record);
+    if (kind == platform::ItemKind::Missing || kind == platform::ItemKind::Folder) return true;
+    return m_files.linkItem(record, join(folder, BackupFile::kFileName), &error, kStaged);
 }
 
 bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging)
 {
     const std::string local = pathUnderRoot(kTempLocal);
-    const auto listed = OKVLocalFileController(m_rootPath, "").getAllFileInFolderPath(local, "backup", true);
-    const auto* records = std::get_if<std::vector<std::string>>(&listed);
     platform::Error error;
     if (!m_files.createDirectory(join(staging, "Pool"), true, &error) ||
         !m_files.createDirectory(join(staging, "Backup"), true, &error))
         return false;
+    // The entries are linked a few at once: each link is a journalled change of its own, and the file
+    // system takes changes to different folders side by side.
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> failed{pool.size()};
+    std::vector<platform::Error> errors(pool.size());
+    const auto link = [&] {
+        for (std::size_t i = next++; i < pool.size() && failed.load() == pool.size(); i = next++) {
+            if (savePoolEntry(*pool[i], i, staging, errors[i])) continue;
+            std::size_t first = failed.load();
+            while (i < first && !failed.compare_exchange_weak(first, i)) {
+            }
+        }
+    };
+    const auto helpers = static_cast<std::ptrdiff_t>(std::min<std::size_t>(kStagingLinkers - 1, pool.size() / 2));
+    std::latch helped(helpers);
+    for (std::ptrdiff_t i = 0; i < helpers; ++i)
+        m_dispatch.computation().async([&] {
+            link();
+            helped.count_down();
+        });
+    link();
+    helped.wait();
+    if (const std::size_t i = failed.load(); i < pool.size()) {
+        m_stageFailure = "\"" + pool[i]->name.value_or("") + "\" could not be saved" +
+                         (errors[i].description.empty() ? std::string() : ": " + errors[i].description);
+        RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
+        return false;
+    }
     std::set<std::string> shown;
     std::map<std::string, std::pair<std::string, bool>> groups;  // working folder: staged folder, backup
     for (std::size_t i = 0; i < pool.size(); ++i) {
-        if (!savePoolEntry(*pool[i], i, staging, records ? *records : std::vector<std::string>{})) {
-            m_stageFailure = "\"" + pool[i]->name.value_or("") + "\" could not be saved";
-            RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
-            return false;
-        }
         const DirectoryObject& entry = *pool[i];
         if (const PatchItem* item = entry.patchItem()) shown.insert(absolutePath(item->path));
         for (const auto& child : entry.childDirectories)
@@ -389,7 +422,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
         for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
             if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;
-    if (m_files.flushFolder(staging, &error)) return true;
+    if (m_files.flushStaged(staging, &error)) return true;
     m_stageFailure = error.description;
     return false;
 }

@@ -52,6 +52,20 @@ public:
     // Makes everything written so far under the folder, and the folder itself, durable on disk: one
     // flush of its whole file system, far cheaper than one per file of a large folder.
     virtual bool flushFolder(const std::string& path, Error* error = nullptr) = 0;
+
+    // One file of `linkItemsInto`: its name in the source folder and the name it takes in the target.
+    struct LinkName {
+        std::string from;
+        std::string to;
+    };
+    // `linkItem` for many files of one folder into another, staged (Durability::Staged); stops at the
+    // first failure. By default one call each.
+    virtual bool linkItemsInto(const std::string& fromFolder, const std::vector<LinkName>& names,
+                               const std::string& toFolder, Error* error = nullptr);
+    // Makes a folder built of staged links and copies durable before it is swapped in. By default the
+    // whole file system's flush; a file manager that knows which of its files may not be on disk yet
+    // flushes only those and the folders.
+    virtual bool flushStaged(const std::string& path, Error* error = nullptr) { return flushFolder(path, error); }
     // Moves a file or folder; fails with EEXIST rather than replace an existing destination.
     virtual bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) = 0;
     // Removes a file or a folder with everything in it; a missing path is an error (ENOENT).

@@ -290,7 +290,7 @@ bool LocalFileManager::copyItem(const std::string& from, const std::string& to, 
         code = failure ? failure.value() : 0;
         // A folder's files are flushed together, before the folder takes its name.
         Error flushing;
-        if (code == 0 && durability == Durability::Durable && !flushFolder(temporary, &flushing))
+        if (code == 0 && durability != Durability::WorkingCopy && !flushFolder(temporary, &flushing))
             code = static_cast<int>(flushing.code);
     } else {
         code = copyFileContents(from, temporary, durability == Durability::Durable);
@@ -302,24 +302,160 @@ bool LocalFileManager::copyItem(const std::string& from, const std::string& to, 
         fs::remove_all(temporary, ignored);
         return fail(error, code, "copy to", to);
     }
+    if (durability == Durability::Staged && S_ISREG(info.st_mode)) stagedFresh(to);
     return true;
 }
+
+namespace {
+
+// One file linked from a folder handle to another: linkItem's rule, with the link count the file had.
+int linkAt(int fromFolder, const char* from, int toFolder, const char* to, struct stat& info)
+{
+    if (::fstatat(fromFolder, from, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    // A link at `from` is linked as itself: the call does not follow it.
+    return ::linkat(fromFolder, from, toFolder, to, 0) == 0 ? 0 : errno;
+}
+
+bool cannotLink(int code) { return code == EXDEV || code == EPERM || code == EMLINK || code == ENOTSUP || code == EOPNOTSUPP; }
+
+// A regular file no other name held until now was written since it was last saved, and may not be on
+// disk yet; one the saved library shares is.
+bool freshFile(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_nlink <= 1; }
+
+}  // namespace
 
 bool LocalFileManager::linkItem(const std::string& from, const std::string& to, Error* error, Durability durability)
 {
     struct stat info;
-    if (::lstat(from.c_str(), &info) != 0)
-        return fail(error, errno, "link", from);
-    if (S_ISDIR(info.st_mode))
-        return fail(error, EISDIR, "link", from);
-    // A link at `from` is linked as itself: the call does not follow it.
-    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0)
+    const int code = linkAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), info);
+    if (code == 0) {
+        if (durability == Durability::Staged && freshFile(info)) stagedFresh(to);
         return true;
-    const int code = errno;
-    const bool unlinkable = code == EXDEV || code == EPERM || code == EMLINK || code == ENOTSUP || code == EOPNOTSUPP;
-    if (!unlinkable || !S_ISREG(info.st_mode))
+    }
+    if (code == EISDIR || (code == ENOENT && ::lstat(from.c_str(), &info) != 0)) return fail(error, code, "link", from);
+    if (!cannotLink(code) || !S_ISREG(info.st_mode))
         return fail(error, code, "link to", to);
     return copyItem(from, to, error, durability);
+}
+
+bool LocalFileManager::linkItemsInto(const std::string& fromFolder, const std::vector<LinkName>& names,
+                                     const std::string& toFolder, Error* error)
+{
+    const int from = ::open(fromFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (from < 0) return fail(error, errno, "link from", fromFolder);
+    const int to = ::open(toFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (to < 0) {
+        const int code = errno;
+        ::close(from);
+        return fail(error, code, "link into", toFolder);
+    }
+    bool linked = true;
+    for (const LinkName& name : names) {
+        struct stat info;
+        const int code = linkAt(from, name.from.c_str(), to, name.to.c_str(), info);
+        const std::string target = (fs::path(toFolder) / name.to).string();
+        if (code == 0) {
+            if (freshFile(info)) stagedFresh(target);
+            continue;
+        }
+        const std::string source = (fs::path(fromFolder) / name.from).string();
+        if (cannotLink(code) && S_ISREG(info.st_mode) && copyItem(source, target, error, Durability::Staged)) continue;
+        if (!cannotLink(code)) fail(error, code, code == EISDIR || code == ENOENT ? "link" : "link to", code == EISDIR || code == ENOENT ? source : target);
+        linked = false;
+        break;
+    }
+    ::close(to);
+    ::close(from);
+    return linked;
+}
+
+void LocalFileManager::stagedFresh(const std::string& path)
+{
+    std::lock_guard lock(m_stagedMutex);
+    m_stagedFresh.push_back(path);
+}
+
+void LocalFileManager::forgetStaged(const std::string& folder)
+{
+    const std::string prefix = folder + "/";
+    std::lock_guard lock(m_stagedMutex);
+    m_stagedFresh.erase(std::remove_if(m_stagedFresh.begin(), m_stagedFresh.end(),
+                                       [&](const std::string& path) { return path == folder || path.rfind(prefix, 0) == 0; }),
+                        m_stagedFresh.end());
+}
+
+namespace {
+
+// A staged file's bytes and what reading them needs; its link count, which every link changes, is the
+// folders' to write: flushing a linked file whole would commit the file system's journal once a file.
+int flushDescriptor(int fd, bool dataOnly = false)
+{
+    int code = 0;
+    while ((dataOnly ? ::fdatasync(fd) : ::fsync(fd)) != 0) {
+        if (errno == EINTR) continue;
+        code = errno;
+        break;
+    }
+    return code;
+}
+
+// Flushes every folder under the one open at `fd`, then the folder itself; the first failure's code.
+int flushFolders(int fd, int depth)
+{
+    int code = 0;
+    if (depth < 64) {
+        const int listing = ::dup(fd);
+        DIR* folder = listing < 0 ? nullptr : ::fdopendir(listing);
+        if (folder == nullptr) {
+            if (listing >= 0) ::close(listing);
+            return errno;
+        }
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string_view name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            bool inner = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat info;
+                inner = ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+            }
+            if (!inner) continue;
+            const int child = ::openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int childCode = child < 0 ? errno : flushFolders(child, depth + 1);
+            if (child >= 0) ::close(child);
+            if (code == 0) code = childCode;
+        }
+        ::closedir(folder);
+    }
+    const int own = flushDescriptor(fd);
+    return code != 0 ? code : own;
+}
+
+}  // namespace
+
+bool LocalFileManager::flushStaged(const std::string& path, Error* error)
+{
+    std::vector<std::string> fresh;
+    {
+        const std::string prefix = path + "/";
+        std::lock_guard lock(m_stagedMutex);
+        for (const std::string& file : m_stagedFresh)
+            if (file.rfind(prefix, 0) == 0) fresh.push_back(file);
+    }
+    for (const std::string& file : fresh) {
+        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return fail(error, errno, "flush", file);
+        const int code = flushDescriptor(fd, true);
+        ::close(fd);
+        if (code != 0) return fail(error, code, "flush", file);
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return fail(error, errno, "flush", path);
+    const int code = flushFolders(fd, 0);
+    ::close(fd);
+    if (code != 0) return fail(error, code, "flush", path);
+    forgetStaged(path);
+    return true;
 }
 
 bool LocalFileManager::flushFolder(const std::string& path, Error* error)
@@ -350,6 +486,7 @@ bool LocalFileManager::moveItem(const std::string& from, const std::string& to, 
 
 bool LocalFileManager::removeItem(const std::string& path, Error* error)
 {
+    forgetStaged(path);
     if (!pathExists(path))
         return fail(error, errno, "remove", path);
     std::error_code failure;

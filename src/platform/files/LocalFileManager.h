@@ -1,5 +1,9 @@
 #pragma once
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "platform/files/FileManager.h"
 
 namespace platform {
@@ -23,6 +27,13 @@ public:
     bool linkItem(const std::string& from, const std::string& to, Error* error = nullptr,
                   Durability durability = Durability::Durable) override;
     bool flushFolder(const std::string& path, Error* error = nullptr) override;
+    // Through one handle of each folder, not two whole paths a file.
+    bool linkItemsInto(const std::string& fromFolder, const std::vector<LinkName>& names, const std::string& toFolder,
+                       Error* error = nullptr) override;
+    // Flushes the staged files that may not be on disk yet (copies, and links to a file no other name
+    // held: one written since it was last saved), then every folder under `path` and the folder itself,
+    // so a save never waits for what other programs wrote to the same disk.
+    bool flushStaged(const std::string& path, Error* error = nullptr) override;
     bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
     bool removeItem(const std::string& path, Error* error = nullptr) override;
     bool createDirectory(const std::string& path, bool intermediates, Error* error = nullptr) override;
@@ -32,6 +43,13 @@ public:
     bool isDirectory(const std::string& path) override;
     ItemKind itemKind(const std::string& path) override;
     std::optional<std::uint64_t> fileSize(const std::string& path, Error* error = nullptr) override;
+
+private:
+    // A staged file flushStaged must write out.
+    void stagedFresh(const std::string& path);
+    void forgetStaged(const std::string& folder);
+    std::mutex m_stagedMutex;
+    std::vector<std::string> m_stagedFresh;
 };
 
 }  // namespace platform

@@ -172,6 +172,63 @@ TEST_F(LocalFileManagerTest, LinkedFilesPartAtTheFirstWrite)
     EXPECT_EQ(std::filesystem::read_symlink(folder / "zero2"), "/dev/zero");
 }
 
+// Many files of one folder linked into another: each as linkItem links it, stopping at the first refusal.
+TEST_F(LocalFileManagerTest, FilesLinkedAFolderAtATimeKeepTheRulesOfOne)
+{
+    std::filesystem::create_directories(folder / "from/inner");
+    std::filesystem::create_directories(folder / "to");
+    for (const char* name : {"a", "b", "c"}) write(std::string("from/") + name, name);
+    std::filesystem::create_symlink("/dev/zero", folder / "from/zero");
+    ASSERT_TRUE(files.linkItemsInto(folder / "from", {{"a", "[0] a"}, {"zero", "[1] zero"}, {"b", "[2] b"}}, folder / "to"));
+    EXPECT_EQ(read("to/[0] a"), "a");
+    EXPECT_EQ(read("to/[2] b"), "b");
+    EXPECT_EQ(std::filesystem::read_symlink(folder / "to/[1] zero"), "/dev/zero");
+
+    // A folder, an existing name and a missing file are refused; what came before stays linked.
+    const struct {
+        std::vector<platform::FileManager::LinkName> names;
+        int code;
+    } refused[] = {{{{"c", "c"}, {"inner", "inner"}}, EISDIR}, {{{"a", "[0] a"}}, EEXIST}, {{{"gone", "gone"}}, ENOENT}};
+    for (const auto& c : refused) {
+        Error error;
+        EXPECT_FALSE(files.linkItemsInto(folder / "from", c.names, folder / "to", &error));
+        EXPECT_EQ(error.code, c.code) << error.description;
+    }
+    EXPECT_EQ(read("to/c"), "c");
+    EXPECT_EQ(read("to/[0] a"), "a");
+    Error error;
+    EXPECT_FALSE(files.linkItemsInto(folder / "missing", {{"a", "a"}}, folder / "to", &error));
+    EXPECT_EQ(error.code, ENOENT);
+}
+
+// A staged folder's flush writes out the files that may not be on disk yet (one no other name held, a
+// copy) and not those another name already held: one of the former gone before the flush fails it,
+// one of the latter does not. A folder removed takes its records with it.
+TEST_F(LocalFileManagerTest, AStagedFlushWritesOutOnlyWhatMayNotBeOnDisk)
+{
+    std::filesystem::create_directories(folder / "working");
+    std::filesystem::create_directories(folder / "staged/group");
+    write("saved", "saved");
+    ASSERT_TRUE(files.linkItem(folder / "saved", folder / "working/kept", nullptr, platform::Durability::WorkingCopy));
+    write("working/edited", "edited");
+    ASSERT_TRUE(files.linkItemsInto(folder / "working", {{"kept", "kept"}, {"edited", "edited"}}, folder / "staged/group"));
+    ASSERT_TRUE(files.flushStaged(folder / "staged"));
+
+    ASSERT_TRUE(files.linkItemsInto(folder / "working", {{"kept", "kept2"}, {"edited", "edited2"}}, folder / "staged/group"));
+    std::filesystem::remove(folder / "staged/group/kept2");
+    ASSERT_TRUE(files.flushStaged(folder / "staged"));
+    write("working/new", "new");
+    ASSERT_TRUE(files.linkItem(folder / "working/new", folder / "staged/new", nullptr, platform::Durability::Staged));
+    std::filesystem::remove(folder / "staged/new");
+    Error error;
+    EXPECT_FALSE(files.flushStaged(folder / "staged", &error));
+    EXPECT_EQ(error.code, ENOENT);
+
+    ASSERT_TRUE(files.removeItem(folder / "staged"));
+    std::filesystem::create_directories(folder / "staged");
+    EXPECT_TRUE(files.flushStaged(folder / "staged"));
+}
+
 // A write over the process's file-size limit fails with EFBIG, and the process lives on: the file manager
 // ignores the signal the kernel sends for it.
 TEST(LocalFileManagerLimits, AWriteOverTheFileSizeLimitFailsWithoutEndingTheProcess)
