@@ -318,8 +318,15 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
     if (state != 1) return;
     if (isFirstTimeConnect_) parts_->dialogs.clearAllDialog();
     isFirstTimeConnect_ = true;
+    // The clearing is the screens' own: the read of the new unit may have been told already, and it goes
+    // on through it.
+    const auto work = deviceWork_;
+    const auto progress = deviceWorkProgress_;
     clearAppData();
+    deviceWork_ = work;
+    deviceWorkProgress_ = progress;
     parts_->appDelegate.setDeviceConnected(true);
+    showDeviceWork();
     parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
     parts_->patchManager.setNumberOfSlotsInBlank(parts_->coordinator.getNumberOfSlotsInBank());
     if (isPatchPoolLoaded_) parts_->coordinator.updateDirectoryObjectForPatchPool(parts_->patchManager.structureData());
@@ -644,6 +651,10 @@ void MainWindowLogic::didDoSynchronizationActionDevice(const std::optional<std::
 void MainWindowLogic::didFinishSynchronizationActionDevice(const std::optional<std::string>& /*code*/)
 {
     parts_->chrome.setDeviceSyncIconVisible(false);
+}
+
+void MainWindowLogic::deviceWorkDidEnd()
+{
     deviceWork_.reset();
     deviceWorkProgress_.reset();
     showDeviceWork();
