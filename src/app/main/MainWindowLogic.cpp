@@ -171,7 +171,12 @@ void MainWindowLogic::windowDidResize()
     parts_->patchManager.validateRuler();
 }
 
-void MainWindowLogic::windowShouldClose() { parts_->coordinator.closeApp(); }
+void MainWindowLogic::windowShouldClose()
+{
+    // Closing the window is quitting, which waits while a sheet shows, as the Quit item does.
+    if (parts_->appDelegate.isShowingDialog()) return;
+    parts_->coordinator.closeApp();
+}
 
 void MainWindowLogic::checkConnectionToServer() { parts_->coordinator.requestServerConnected(); }
 
@@ -198,6 +203,9 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
+    case MenuAction::Quit:
+        // A sheet is answered first: its own buttons end it.
+        return !flags.isShowingDialog();
     case MenuAction::Manual:
         // A guide that is not installed leaves the item greyed rather than dead.
         return manualPath().has_value();
