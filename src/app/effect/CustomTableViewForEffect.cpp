@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "app/controls/ControlClick.h"
 #include "app/controls/CustomScroller.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/effect/EffectDialogs.h"
@@ -150,8 +151,7 @@ void CustomTableViewForEffect::mouseReleaseEvent(QMouseEvent* event)
     const QPoint point = event->position().toPoint();
     const bool secondClick = secondClick_;
     secondClick_ = false;
-    if (event->button() == Qt::RightButton || (event->button() == Qt::LeftButton &&
-                                               (event->modifiers() & Qt::ControlModifier))) {
+    if (ControlClick::isRightClick(event->button(), event->modifiers())) {
         rightMouseUp(point);
         return;
     }

@@ -28,6 +28,7 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
+#include "library/undo/UndoController.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
     rightPanelOutlineView_->setItemDelegate(new CustomCellForAttributedString(rightPanelOutlineView_));
     rightLayout->addWidget(rightPanelOutlineView_, 1);
 
-    descriptionBackgroundColorWell_ = new RightClickColorWell(right);
+    descriptionBackgroundColorWell_ = new RightClickColorWell(appDelegate_, UndoController::getInstance(), right);
     descriptionBackgroundColorWell_->setObjectName(QStringLiteral("descriptionBackgroundColorWell"));
     auto* panel = new QVBoxLayout(descriptionBackgroundColorWell_);
     panel->setContentsMargins(12, 10, 12, 12);

@@ -130,8 +130,8 @@ private:
     EffectListModel* listModel_ = nullptr;
     EffectListCellDelegate* listDelegate_ = nullptr;
     EffectPoolModel* poolModel_ = nullptr;
-    // The information panel's swatch: a colour well that opens no colour chooser. Its right click opens
-    // nothing here, as the undo popover belongs to the patch screen.
+    // The information panel's swatch: a colour well that opens no colour chooser. Its right click asks for
+    // the undo popover, which opens on the patch screen only: here nothing opens.
     RightClickColorWell* descriptionBackgroundColorWell_ = nullptr;
     QLabel* nameTextField_ = nullptr;
     ScalingWidthTextField* descriptionTextField_ = nullptr;

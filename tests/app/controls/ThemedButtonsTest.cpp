@@ -4,7 +4,6 @@
 #include <QMouseEvent>
 
 #include "app/controls/RightClickButton.h"
-#include "app/controls/RightClickColorWell.h"
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/SubclassButtonCell.h"
 #include "app/controls/UnchangedTextColorButton.h"
@@ -79,27 +78,6 @@ TEST_F(ThemedButtons, WrappedTextsSizeToTheirWidth)
     const QSize wrapped = text.sizeHint();
     EXPECT_LE(wrapped.width(), 116);
     EXPECT_GT(wrapped.height(), unwrapped.height());
-}
-
-TEST_F(ThemedButtons, ColourWellOpensNothingButHandsOnRightClicks)
-{
-    RightClickColorWell well;
-    well.resize(44, 23);
-    well.setColor(QColor(247, 148, 30));
-    int handed = 0;
-    well.setRightClickHandler([&](const QPoint&) { ++handed; });
-    click(well, Qt::LeftButton);
-    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    QCoreApplication::sendEvent(&well, &space);
-    EXPECT_EQ(handed, 0);
-    EXPECT_EQ(well.color(), QColor(247, 148, 30));
-    click(well, Qt::RightButton);
-    click(well, Qt::LeftButton, Qt::ControlModifier);
-    EXPECT_EQ(handed, 2);
-    AppDelegate::getInstance().setIsShowingDialog(true);
-    click(well, Qt::RightButton);
-    EXPECT_EQ(handed, 2);
-    EXPECT_EQ(well.grab().toImage().pixelColor(22, 11), QColor(247, 148, 30));
 }
 
 }  // namespace
