@@ -250,8 +250,13 @@ bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if (event->type() == QEvent::Resize) windowDidResize();
-        // A sheet coming or going changes what the menus offer; their keys work without the menu shown.
-        if (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked) refreshMenus();
+        // A sheet coming or going changes what the menus offer; their keys work without the menu shown. Judged
+        // on the next turn: a sheet also goes as the window itself is taken down.
+        if (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked) {
+            QMetaObject::invokeMethod(this, [this] {
+                if (view_) refreshMenus();
+            }, Qt::QueuedConnection);
+        }
     }
     return QObject::eventFilter(watched, event);
 }
