@@ -12,6 +12,7 @@
 
 #include "app/controls/ControlClick.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/effect/EffectDialogs.h"
 #include "app/effect/EffectItemDrag.h"
@@ -44,6 +45,7 @@ CustomTableViewForEffect::CustomTableViewForEffect(QWidget* parent) : QTableView
     verticalHeader()->setDefaultSectionSize(kRowHeight);
     verticalHeader()->setMinimumSectionSize(kRowHeight);
     // A window narrower than the columns scrolls sideways, so Used and Favourite stay reachable.
+    setHorizontalScrollBar(horizontalScroller_ = new NoBackgroundScroller(Qt::Horizontal, this));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScroller_ = new CustomScroller(this);

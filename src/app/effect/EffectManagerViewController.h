@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/controls/UnchangeLayoutCell.h"
 #include "app/effect/EffectScreenLogic.h"
 #include "app/effect/EffectScreenViews.h"
 #include "app/effect/TableViewForEffectRightClickDelegate.h"
@@ -136,7 +137,8 @@ private:
     QLabel* nameTextField_ = nullptr;
     ScalingWidthTextField* descriptionTextField_ = nullptr;
     QLabel* versionTextField_ = nullptr;
-    QPushButton* savingToDeviceButton_ = nullptr;
+    // The Load button: its face is taller than a line of its title, which sits in its middle.
+    UnchangeLayoutCell* savingToDeviceButton_ = nullptr;
     std::unique_ptr<EffectIconQueue> queueTaskProgram_;
     bool structureChanged_ = true;
 };

@@ -17,10 +17,12 @@
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/RightClickColorWell.h"
 #include "app/controls/RightClickImageView.h"
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/TableRowChecks.h"
+#include "app/controls/UnchangeLayoutCell.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/effect/EffectIconQueue.h"
@@ -206,6 +208,12 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
     ASSERT_NE(well, nullptr);
     EXPECT_EQ(well->color(), QColor(105, 105, 105));
     EXPECT_EQ(controller.savingToDeviceButton()->parentWidget(), well);
+    // The Load button's face is taller than its title, which sits in its middle.
+    auto* load = qobject_cast<UnchangeLayoutCell*>(controller.savingToDeviceButton());
+    ASSERT_NE(load, nullptr);
+    const QRectF loadTitle = load->titleRectForBounds(QRectF(load->rect()));
+    EXPECT_GT(load->height(), loadTitle.height() + 12);
+    EXPECT_NEAR(loadTitle.center().y(), load->height() / 2.0, 0.5);
     EXPECT_EQ(well->grab().toImage().pixelColor(6, well->height() - 6), QColor(105, 105, 105));
 
     std::get<std::shared_ptr<EffectItem>>(echo->object)->effectNote =
@@ -348,6 +356,9 @@ TEST_F(EffectManagerViewControllerTest, ANarrowListScrollsSidewaysUntilUsedAndFa
     table().resize(500, table().height());
     QCoreApplication::processEvents();
     QScrollBar* sideways = table().horizontalScrollBar();
+    // Drawn without its slot, over the list's rows.
+    EXPECT_NE(qobject_cast<NoBackgroundScroller*>(sideways), nullptr);
+    EXPECT_EQ(sideways, table().horizontalScroller());
     ASSERT_GT(sideways->maximum(), 0);
     // A bar the user can reach, not only a range for the keys.
     EXPECT_TRUE(sideways->isVisibleTo(&table()));
