@@ -24,8 +24,12 @@ TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
 
+        EXPECT_EQ(rig.unitFolders(), (std::vector<std::string>{"Temp/Device", "Temp/Effect/List", "Device/Patch"}));
         unit.unit().device().unplug();
         EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
+        // A lost unit's working folders go with it.
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
+            << testing::PrintToString(rig.unitFolders());
         // Connect is offered again.
         EXPECT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
