@@ -84,6 +84,18 @@ void expectEditsOnTheScreen(QWidget& window, bool favourite = true)
     EXPECT_EQ(updated->effectVersion, DemoCatalogue::updatedEffect().version);
 }
 
+// Opens the menu of the named effect's row, clicks an item that asks first, and answers OK.
+void useMenuOf(QWidget& window, const char* name, void (*click)(QWidget&))
+{
+    ASSERT_TRUE(ProgramRig::waitUntil([&] {
+        if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, name);
+        return EffectTour::menuShown();
+    }, 10s)) << name;
+    click(window);
+    ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s)) << name;
+    EffectTour::confirmDelete(window);
+}
+
 }  // namespace
 
 TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
@@ -112,22 +124,12 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         EffectTour::confirmDelete(window);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !holdsFile(unit, EffectTour::kDeletedEffect); }));
 
-        // Each menu item asks first; its OK goes ahead.
-        const auto useMenuOf = [&](const char* name, void (*click)(QWidget&)) {
-            ASSERT_TRUE(ProgramRig::waitUntil([&] {
-                if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, name);
-                return EffectTour::menuShown();
-            }, 10s)) << name;
-            click(window);
-            ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s)) << name;
-            EffectTour::confirmDelete(window);
-        };
-        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(true);
         }));
         // The listed effect the unit does not hold is recovered from the pool's copy.
-        useMenuOf("HallReverb", EffectTour::askToDelete);
+        useMenuOf(window, "HallReverb", EffectTour::askToDelete);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return holdsFile(unit, "HallReverb"); }));
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectLoaded(effectNamed("HallReverb").type) == std::optional<bool>(true);
@@ -151,7 +153,7 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         // The favourite taken back: it reaches the unit behind whatever the connection queued, so an update
         // of an effect still outdated would have run, and its notice shown, before it. Nothing is outdated
         // any more: the notice stays away, and every other edit is where it was.
-        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
         EXPECT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(false);
         }));
@@ -179,24 +181,12 @@ TEST(EffectScreen, AFullUnitTakesNoFurtherEffectAndSaysSo)
         DemoUnit& unit = rig.unit();
         QWidget& window = rig.window();
         // The deleted one first: a recover needs room too.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, "HallReverb");
-            return EffectTour::menuShown();
-        }, 10s));
-        EffectTour::askToDelete(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
-        EffectTour::confirmDelete(window);
+        useMenuOf(window, "HallReverb", EffectTour::askToDelete);
         EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
         ProgramRig::closeInformation();
         // A favourite needs no room: it reaches the unit behind anything the refusal might have queued.
         const bool favourite = unit.isEffectFavourite(effectNamed("Overdrive").type).value_or(false);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, "Overdrive");
-            return EffectTour::menuShown();
-        }, 10s));
-        EffectTour::clickFavourite(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
-        EffectTour::confirmDelete(window);
+        useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(!favourite);
         }));

@@ -22,6 +22,20 @@
 using namespace std::chrono_literals;
 using Gestures = WindowGestures;
 
+namespace {
+
+// Types a row's comment over in place and leaves the editor for the list, which commits it.
+void editComment(QWidget& window, int row, const QString& text)
+{
+    Gestures::doubleClickPatchList(window, row, 2);
+    ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+    Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+    Gestures::type(text);
+    Gestures::patchList(window)->setFocus();
+}
+
+}  // namespace
+
 TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
 {
     ProgramRig rig;
@@ -43,11 +57,7 @@ TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "New Name"; }));
         EXPECT_EQ(Gestures::patchListText(1, 1), QStringLiteral("New Name"));
 
-        Gestures::doubleClickPatchList(window, 2, 2);
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
-        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
-        Gestures::type(QStringLiteral("Another comment"));
-        Gestures::patchList(window)->setFocus();
+        editComment(window, 2, QStringLiteral("Another comment"));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Another comment"; }));
         EXPECT_EQ(Gestures::patchListText(2, 2), QStringLiteral("Another comment"));
         // The neighbours are untouched.
@@ -133,11 +143,7 @@ TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesT
         EXPECT_EQ(editor->toPlainText().toStdString(), comment);
         Gestures::patchList(window)->setFocus();
         // A comment edited after it reaches the unit behind anything the refused paste might have queued.
-        Gestures::doubleClickPatchList(window, 5, 2);
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
-        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
-        Gestures::type(QStringLiteral("After the paste"));
-        Gestures::patchList(window)->setFocus();
+        editComment(window, 5, QStringLiteral("After the paste"));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(5) == "After the paste"; }));
         EXPECT_EQ(unit.patchCommentAt(4), comment);
         EXPECT_EQ(Gestures::patchListText(4, 2).toStdString(), comment);
