@@ -26,6 +26,9 @@ public:
     // How many patches of the running work's dump or write of several are through, told in steps and
     // always at the last.
     virtual void deviceWorkProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
+    // No queued device request runs any more: the queue ran dry, or was dropped with the unit. The busy
+    // icon's own reports are no such end: the picture of the unit, read meanwhile, tells them too.
+    virtual void deviceWorkDidEnd() {}
 
     // 1 no catalogue, 2 an empty catalogue.
     virtual void allQFXDataWithState(std::int64_t /*state*/) {}

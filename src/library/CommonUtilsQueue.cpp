@@ -105,6 +105,7 @@ void CommonUtils::pump()
         tell([](CommonUtilsDelegate& d) {
             d.didFinishSynchronizationActionDevice(std::nullopt);
             d.didAllowEjectAction();
+            d.deviceWorkDidEnd();
         });
         if (m_isChangeEffectList) {
             m_isChangeEffectList = false;
@@ -231,6 +232,7 @@ void CommonUtils::reset()
     tell([](CommonUtilsDelegate& d) {
         d.didFinishSynchronizationActionDevice(std::nullopt);
         d.didPreventEjectAction();
+        d.deviceWorkDidEnd();
     });
     resetTimer();
     pump();

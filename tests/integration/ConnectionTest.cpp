@@ -1,6 +1,12 @@
 // The unit's connection end to end: pulled out while connected, then plugged in again.
 
 #include <QAction>
+#include <QLabel>
+#include <QRegularExpression>
+
+#include <functional>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -18,8 +24,12 @@ TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
 
+        EXPECT_EQ(rig.unitFolders(), (std::vector<std::string>{"Temp/Device", "Temp/Effect/List", "Device/Patch"}));
         unit.unit().device().unplug();
         EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
+        // A lost unit's working folders go with it.
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
+            << testing::PrintToString(rig.unitFolders());
         // Connect is offered again.
         EXPECT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
@@ -35,5 +45,77 @@ TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
         EXPECT_TRUE(ProgramRig::waitUntil(
             [] { return WindowGestures::patchListText(7, 1) == QStringLiteral("While Away"); }));
         EXPECT_FALSE(ProgramRig::informationShown());
+    });
+}
+
+namespace {
+
+// The busy line under the tabs, as shown: empty while it is hidden.
+QString busyLine(QWidget& window)
+{
+    auto* line = window.findChild<QLabel*>(QStringLiteral("deviceWorkLabel"));
+    return line != nullptr && line->isVisible() ? line->text() : QString();
+}
+
+// Watches the busy line through a read of the unit's patches that `start` begins, at a MIDI cable's pace,
+// and answers the lines seen at several points of it, the patches the unit had been asked for at each.
+std::vector<std::pair<std::size_t, QString>> linesThroughASlowRead(ProgramRig& rig, const std::function<void()>& start)
+{
+    DemoUnit& unit = rig.unit();
+    QWidget& window = rig.window();
+    const std::size_t before = unit.patchRequests();
+    unit.unit().setPacing(3125.0, std::chrono::microseconds(0));
+    start();
+    std::vector<std::pair<std::size_t, QString>> seen;
+    for (const std::size_t at : {1, 25, 50, 75, 99}) {
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchRequests() >= before + at; }, 60s)) << at;
+        seen.emplace_back(unit.patchRequests() - before, busyLine(window));
+    }
+    unit.unit().setPacing(0.0, std::chrono::microseconds(0));
+    return seen;
+}
+
+}  // namespace
+
+// The busy line names the read at its start and counts its patches to its end, whether the unit came
+// by Connect or by being plugged in again, and goes with it.
+TEST(Connection, TheBusyLineTellsTheReadFromItsStartToItsEnd)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        const auto expectCounted = [](const std::vector<std::pair<std::size_t, QString>>& seen) {
+            int last = -1;
+            for (const auto& [asked, line] : seen) {
+                // The count is told every fifth patch: it stands at most five behind the unit.
+                const QRegularExpressionMatch count =
+                    QRegularExpression(QStringLiteral("^Reading patches: (\\d+) of 100$")).match(line);
+                if (asked <= 5 && !count.hasMatch()) {
+                    EXPECT_FALSE(line.isEmpty()) << asked;
+                    continue;
+                }
+                ASSERT_TRUE(count.hasMatch()) << asked << ": " << line.toStdString();
+                const int done = count.captured(1).toInt();
+                EXPECT_LE(done, static_cast<int>(asked)) << asked;
+                EXPECT_GE(done + 5, static_cast<int>(asked) - 1) << asked;
+                EXPECT_GE(done, last);
+                last = done;
+            }
+        };
+
+        WindowGestures::clickButton(window, "ejectButton");
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        expectCounted(linesThroughASlowRead(rig, [&] {
+            WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+        }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && busyLine(window).isEmpty(); }));
+
+        unit.unit().device().unplug();
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
+        ProgramRig::closeInformation();
+        expectCounted(linesThroughASlowRead(rig, [&] { unit.unit().device().plugIn(); }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && busyLine(window).isEmpty(); }));
     });
 }

@@ -51,8 +51,8 @@ std::string versionOnUnit(DemoUnit& unit, const std::string& name)
 
 bool holdsFile(DemoUnit& unit, const std::string& name) { return unit.unit().files().file(fileOf(name)).has_value(); }
 
-// The unit's list and files as the four edits below leave them.
-void expectEditsOnTheUnit(DemoUnit& unit)
+// The unit's list and files as the four edits below leave them; the favourite may have been taken back.
+void expectEditsOnTheUnit(DemoUnit& unit, bool favourite = true)
 {
     const DemoCatalogue::Effect& updated = DemoCatalogue::updatedEffect();
     EXPECT_EQ(unit.effectVersion(updated.type), updated.version);
@@ -61,19 +61,19 @@ void expectEditsOnTheUnit(DemoUnit& unit)
     EXPECT_TRUE(holdsFile(unit, EffectTour::kLoadedEffect));
     EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kDeletedEffect).type), std::optional<bool>(false));
     EXPECT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect));
-    EXPECT_EQ(unit.isEffectFavourite(effectNamed("Overdrive").type), std::optional<bool>(true));
+    EXPECT_EQ(unit.isEffectFavourite(effectNamed("Overdrive").type), std::optional<bool>(favourite));
     EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(true));
     EXPECT_TRUE(holdsFile(unit, "HallReverb"));
 }
 
-void expectEditsOnTheScreen(QWidget& window)
+void expectEditsOnTheScreen(QWidget& window, bool favourite = true)
 {
     const auto deleted = shownEffect(window, EffectTour::kDeletedEffect);
     ASSERT_TRUE(deleted);
     EXPECT_TRUE(deleted->isDeleted);
-    const auto favourite = shownEffect(window, "Overdrive");
-    ASSERT_TRUE(favourite);
-    EXPECT_TRUE(favourite->isFavourite);
+    const auto shown = shownEffect(window, "Overdrive");
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->isFavourite, favourite);
     for (const char* loaded : {EffectTour::kLoadedEffect, "HallReverb"}) {
         const auto item = shownEffect(window, loaded);
         ASSERT_TRUE(item) << loaded;
@@ -82,6 +82,18 @@ void expectEditsOnTheScreen(QWidget& window)
     const auto updated = shownEffect(window, DemoCatalogue::updatedEffect().name);
     ASSERT_TRUE(updated);
     EXPECT_EQ(updated->effectVersion, DemoCatalogue::updatedEffect().version);
+}
+
+// Opens the menu of the named effect's row, clicks an item that asks first, and answers OK.
+void useMenuOf(QWidget& window, const char* name, void (*click)(QWidget&))
+{
+    ASSERT_TRUE(ProgramRig::waitUntil([&] {
+        if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, name);
+        return EffectTour::menuShown();
+    }, 10s)) << name;
+    click(window);
+    ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s)) << name;
+    EffectTour::confirmDelete(window);
 }
 
 }  // namespace
@@ -112,22 +124,12 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         EffectTour::confirmDelete(window);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !holdsFile(unit, EffectTour::kDeletedEffect); }));
 
-        // Each menu item asks first; its OK goes ahead.
-        const auto useMenuOf = [&](const char* name, void (*click)(QWidget&)) {
-            ASSERT_TRUE(ProgramRig::waitUntil([&] {
-                if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, name);
-                return EffectTour::menuShown();
-            }, 10s)) << name;
-            click(window);
-            ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s)) << name;
-            EffectTour::confirmDelete(window);
-        };
-        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(true);
         }));
         // The listed effect the unit does not hold is recovered from the pool's copy.
-        useMenuOf("HallReverb", EffectTour::askToDelete);
+        useMenuOf(window, "HallReverb", EffectTour::askToDelete);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return holdsFile(unit, "HallReverb"); }));
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectLoaded(effectNamed("HallReverb").type) == std::optional<bool>(true);
@@ -136,25 +138,34 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         expectEditsOnTheScreen(window);
 
         const std::size_t readsBefore = unit.patchRequests();
+        // The unit's working folders go with it.
+        EXPECT_EQ(rig.unitFolders(), (std::vector<std::string>{"Temp/Device", "Temp/Effect/List", "Device/Patch"}));
         WindowGestures::clickButton(window, "ejectButton");
         ASSERT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
+            << testing::PrintToString(rig.unitFolders());
         WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.patchRequests() >= readsBefore + static_cast<std::size_t>(unit.patchCount()) &&
                    rig.connectedAndRead();
         }));
-        // Nothing is outdated any more: the notice stays away, and every edit is where it was.
-        ProgramRig::settle(3s);
-        EXPECT_FALSE(EffectTour::updateNoticeShown());
-        expectEditsOnTheUnit(unit);
-        expectEditsOnTheScreen(window);
-
-        // The favourite taken back, and an effect's properties shown and closed.
-        useMenuOf("Overdrive", EffectTour::clickFavourite);
+        // The favourite taken back: it reaches the unit behind whatever the connection queued, so an update
+        // of an effect still outdated would have run, and its notice shown, before it. Nothing is outdated
+        // any more: the notice stays away, and every other edit is where it was.
+        useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
         EXPECT_TRUE(ProgramRig::waitUntil([&] {
             return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(false);
         }));
+        EXPECT_FALSE(EffectTour::updateNoticeShown());
+        expectEditsOnTheUnit(unit, false);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            const auto shown = shownEffect(window, "Overdrive");
+            return shown && !shown->isFavourite;
+        }));
+        expectEditsOnTheScreen(window, false);
+
+        // An effect's properties shown and closed.
         EffectTour::showProperties(window);
         ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::propertiesShown, 10s));
         EffectTour::closeProperties(window);
@@ -170,15 +181,15 @@ TEST(EffectScreen, AFullUnitTakesNoFurtherEffectAndSaysSo)
         DemoUnit& unit = rig.unit();
         QWidget& window = rig.window();
         // The deleted one first: a recover needs room too.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, "HallReverb");
-            return EffectTour::menuShown();
-        }, 10s));
-        EffectTour::askToDelete(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
-        EffectTour::confirmDelete(window);
+        useMenuOf(window, "HallReverb", EffectTour::askToDelete);
         EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
-        ProgramRig::settle(1s);
+        ProgramRig::closeInformation();
+        // A favourite needs no room: it reaches the unit behind anything the refusal might have queued.
+        const bool favourite = unit.isEffectFavourite(effectNamed("Overdrive").type).value_or(false);
+        useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(!favourite);
+        }));
         EXPECT_FALSE(holdsFile(unit, "HallReverb"));
         EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(false));
         const auto shown = shownEffect(window, "HallReverb");

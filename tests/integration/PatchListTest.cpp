@@ -16,10 +16,25 @@
 #include "MenuTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
+#include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchPropertyViewController.h"
 
 using namespace std::chrono_literals;
 using Gestures = WindowGestures;
+
+namespace {
+
+// Types a row's comment over in place and leaves the editor for the list, which commits it.
+void editComment(QWidget& window, int row, const QString& text)
+{
+    Gestures::doubleClickPatchList(window, row, 2);
+    ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+    Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+    Gestures::type(text);
+    Gestures::patchList(window)->setFocus();
+}
+
+}  // namespace
 
 TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
 {
@@ -42,11 +57,7 @@ TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "New Name"; }));
         EXPECT_EQ(Gestures::patchListText(1, 1), QStringLiteral("New Name"));
 
-        Gestures::doubleClickPatchList(window, 2, 2);
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
-        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
-        Gestures::type(QStringLiteral("Another comment"));
-        Gestures::patchList(window)->setFocus();
+        editComment(window, 2, QStringLiteral("Another comment"));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Another comment"; }));
         EXPECT_EQ(Gestures::patchListText(2, 2), QStringLiteral("Another comment"));
         // The neighbours are untouched.
@@ -77,10 +88,25 @@ TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
             QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
             QApplication::sendEvent(sheet->patchNameTextField(), &press);
         }
+        // The comment typed over likewise, through the comment rule.
+        const std::string commentBefore = unit.patchCommentAt(MenuTour::kListRow).value_or("?");
+        ASSERT_NE(commentBefore, "Sheet comment");
+        sheet->patchCommentTextView()->setFocus();
+        sheet->patchCommentTextView()->selectAll();
+        for (const QChar ch : QStringLiteral("Sheet comment")) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(sheet->patchCommentTextView(), &press);
+        }
+        ASSERT_EQ(sheet->patchCommentTextView()->toPlainText(), QStringLiteral("Sheet comment"));
         ASSERT_TRUE(sheet->saveButton()->isEnabled());
         sheet->saveButton()->click();
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(MenuTour::kListRow) == "Sheet Name"; }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.patchNameAt(MenuTour::kListRow) == "Sheet Name" &&
+                   unit.patchCommentAt(MenuTour::kListRow) == "Sheet comment";
+        })) << unit.patchNameAt(MenuTour::kListRow).value_or("?") << " / "
+            << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
         EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Sheet Name"));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 2), QStringLiteral("Sheet comment"));
         EXPECT_FALSE(MenuTour::patchSheetShown());
     });
 }
@@ -116,7 +142,9 @@ TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesT
         Gestures::type({}, Qt::Key_V, Qt::ControlModifier);
         EXPECT_EQ(editor->toPlainText().toStdString(), comment);
         Gestures::patchList(window)->setFocus();
-        ProgramRig::waitUntil([] { return false; }, 500ms);
+        // A comment edited after it reaches the unit behind anything the refused paste might have queued.
+        editComment(window, 5, QStringLiteral("After the paste"));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(5) == "After the paste"; }));
         EXPECT_EQ(unit.patchCommentAt(4), comment);
         EXPECT_EQ(Gestures::patchListText(4, 2).toStdString(), comment);
     });

@@ -159,12 +159,13 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
         const std::string foreign = (rig.scratch() / "Foreign.qptc").string();
         ASSERT_TRUE(writeFile(outside, library_files::patchFile("Outside", {type})));
         ASSERT_TRUE(writeFile(foreign, library_files::patchFile("Foreign", {type}, 2)));
+        // The other generation's file is refused: had it been taken, its write would have reached the unit
+        // before the one dropped after it.
+        const auto before = unit.patchNameAt(31);
+        DragTour::dropFilesOnList(window, {foreign}, 31);
         DragTour::dropFilesOnList(window, {outside}, 30);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(30) == "Outside"; }));
         EXPECT_EQ(WindowGestures::patchListText(30, 1), QStringLiteral("Outside"));
-        const auto before = unit.patchNameAt(31);
-        DragTour::dropFilesOnList(window, {foreign}, 31);
-        ProgramRig::settle(2s);
         EXPECT_EQ(unit.patchNameAt(31), before);
         DragTour::dropFilesOnPool(window, {outside});
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Outside"); }, 10s));

@@ -58,6 +58,16 @@ ProgramRig::~ProgramRig() = default;
 
 std::filesystem::path ProgramRig::root() const { return m_root; }
 
+std::vector<std::string> ProgramRig::unitFolders() const
+{
+    std::vector<std::string> present;
+    for (const char* folder : {"Temp/Device", "Temp/Effect/List", "Device/Patch"}) {
+        std::error_code error;
+        if (std::filesystem::exists(root() / folder, error)) present.emplace_back(folder);
+    }
+    return present;
+}
+
 QWidget& ProgramRig::window() { return *WindowGestures::mainWindow(); }
 
 bool ProgramRig::waitUntil(const std::function<bool()>& reached, std::chrono::milliseconds limit)

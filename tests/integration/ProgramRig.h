@@ -49,6 +49,9 @@ public:
     QWidget& window();
     // The program's data folder.
     std::filesystem::path root() const;
+    // The unit's working folders in the data folder ("Temp/Device", "Temp/Effect/List", "Device/Patch")
+    // that are there now.
+    std::vector<std::string> unitFolders() const;
     // A folder outside the program's, as a file manager's would be.
     std::filesystem::path scratch() const { return m_folder->scratch(); }
 

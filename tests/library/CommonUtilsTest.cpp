@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 
 #include "support/library/CoordinatorFixture.h"
@@ -46,6 +47,14 @@ TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
     ASSERT_GE(works.size(), 2U);
     EXPECT_EQ(works.front(), Work::Reading);
     EXPECT_EQ(works.back(), Work::Ejecting);
+    // The read's end is told once the queue ran dry, and the eject's with the reset that lets the unit go.
+    const std::vector<std::string> trail = recorder.workTrail();
+    ASSERT_FALSE(trail.empty());
+    EXPECT_EQ(trail.front(), "start");
+    const auto ejecting = std::find(trail.rbegin(), trail.rend(), "start").base() - 1;
+    ASSERT_NE(ejecting, trail.begin());
+    EXPECT_EQ(*(ejecting - 1), "end");
+    EXPECT_NE(std::find(ejecting, trail.end(), "end"), trail.end());
     EXPECT_EQ(utils->getDeviceName(), std::nullopt);
     EXPECT_EQ(utils->getMaxEffectInDevice(), 0);
 

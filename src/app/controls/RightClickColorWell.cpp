@@ -4,22 +4,28 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "app/controls/ControlClick.h"
+#include "app/controls/RightClickImageView.h"
 #include "app/shell/AppDelegate.h"
+#include "library/undo/UndoController.h"
 
-RightClickColorWell::RightClickColorWell(QWidget* parent) : QWidget(parent)
+RightClickColorWell::RightClickColorWell(QWidget* parent)
+    : RightClickColorWell(AppDelegate::getInstance(), UndoController::getInstance(), parent)
+{
+}
+
+RightClickColorWell::RightClickColorWell(AppDelegate& appDelegate, UndoController& undoController, QWidget* parent)
+    : QWidget(parent), appDelegate_(appDelegate), undoController_(undoController)
 {
     setContextMenuPolicy(Qt::PreventContextMenu);
 }
+
+RightClickColorWell::~RightClickColorWell() = default;
 
 void RightClickColorWell::setColor(const QColor& colour)
 {
     color_ = colour;
     update();
-}
-
-bool RightClickColorWell::isRightClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers)
-{
-    return button == Qt::RightButton || (button == Qt::LeftButton && modifiers.testFlag(Qt::ControlModifier));
 }
 
 void RightClickColorWell::paintEvent(QPaintEvent*)
@@ -34,9 +40,11 @@ void RightClickColorWell::mousePressEvent(QMouseEvent* event) { event->accept();
 void RightClickColorWell::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
-    if (!isRightClick(event->button(), event->modifiers())) return;
-    if (AppDelegate::getInstance().isShowingDialog()) return;
-    if (rightClick_) rightClick_(event->globalPosition().toPoint());
+    if (!ControlClick::isRightClick(event->button(), event->modifiers())) return;
+    if (appDelegate_.isShowingDialog()) return;
+    // A fresh picture per click: the popover's menu may outlive the last one, which then undoes nothing.
+    rightClickImageView_ = std::make_unique<RightClickImageView>(appDelegate_, undoController_);
+    rightClickImageView_->showRightClickDialog(event->globalPosition().toPoint());
 }
 
 void RightClickColorWell::keyPressEvent(QKeyEvent* event) { event->accept(); }

@@ -4,23 +4,29 @@
 #include <QLayout>
 #include <QWidget>
 
-#include <functional>
+#include <memory>
 
-// A colour swatch of the patch screen that never opens a colour chooser and ignores keys: a right click,
-// or a left click with Ctrl held, hands the release to its owner (which opens the undo popover), except
-// while a dialog shows.
+class AppDelegate;
+class RightClickImageView;
+class UndoController;
+
+// A colour swatch that never opens a colour chooser and ignores keys; the effect screen's information
+// panel sits on one. A right click or a Control-click (ControlClick), except while a dialog shows, asks a
+// fresh right-click picture of its own, never placed anywhere, to open the undo popover over the swatch:
+// as for every such picture, it opens on the patch screen only, so on the effect screen nothing opens.
 class RightClickColorWell : public QWidget {
     Q_OBJECT
 public:
+    // The program's application state and undo stack, unless others are given.
     explicit RightClickColorWell(QWidget* parent = nullptr);
+    RightClickColorWell(AppDelegate& appDelegate, UndoController& undoController, QWidget* parent = nullptr);
+    ~RightClickColorWell() override;
 
     QColor color() const { return color_; }
     void setColor(const QColor& colour);
-    // Called with the release's global position.
-    void setRightClickHandler(std::function<void(const QPoint&)> handler) { rightClick_ = std::move(handler); }
 
-    // Whether a release of `button` with `modifiers` is a right click.
-    static bool isRightClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
+    // The picture that took the last right click; none before the first.
+    RightClickImageView* rightClickImageView() const { return rightClickImageView_.get(); }
 
     // A swatch alone is a small square; one that holds a panel is as large as what it holds.
     QSize sizeHint() const override { return layout() ? QWidget::sizeHint() : QSize(44, 23); }
@@ -32,6 +38,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    AppDelegate& appDelegate_;
+    UndoController& undoController_;
     QColor color_ = Qt::white;
-    std::function<void(const QPoint&)> rightClick_;
+    std::unique_ptr<RightClickImageView> rightClickImageView_;
 };

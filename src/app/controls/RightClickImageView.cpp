@@ -3,6 +3,7 @@
 #include <QMouseEvent>
 
 #include "app/controls/AutoClosePopover.h"
+#include "app/controls/ControlClick.h"
 #include "app/controls/UndoMenu.h"
 #include "app/shell/AppDelegate.h"
 #include "library/undo/UndoController.h"
@@ -31,7 +32,7 @@ void RightClickImageView::mousePressEvent(QMouseEvent* event) { event->accept();
 void RightClickImageView::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
-    if (event->button() == Qt::RightButton) rightMouseUp(event->globalPosition().toPoint());
+    if (ControlClick::isRightClick(event->button(), event->modifiers())) rightMouseUp(event->globalPosition().toPoint());
 }
 
 void RightClickImageView::rightMouseUp(const QPoint& globalPosition)

@@ -11,8 +11,8 @@ class UndoController;
 class UndoMenu;
 
 // A picture of the patch screen (the arrows beside the Backup All button, the panes' backgrounds) that
-// opens the undo popover on a right click. A left press goes no further; the popover opens only on the
-// patch screen and never under a dialog.
+// opens the undo popover on a right click or a Control-click (ControlClick). A plain left click does nothing
+// and its press goes no further; the popover opens only on the patch screen and never under a dialog.
 class RightClickImageView : public QLabel, public UndoMenuDelegate {
     Q_OBJECT
 public:

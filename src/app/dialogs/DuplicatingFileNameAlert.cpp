@@ -1,6 +1,7 @@
 #include "app/dialogs/DuplicatingFileNameAlert.h"
 
 #include <QAbstractButton>
+#include <QCloseEvent>
 #include <QPointer>
 #include <QPushButton>
 
@@ -22,6 +23,14 @@ DuplicatingFileNameAlert::DuplicatingFileNameAlert(const QString& fileName)
     setIcon(QMessageBox::Critical);
 }
 
+void DuplicatingFileNameAlert::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    // Once answered (or ended by the queue) it is going: nothing more to answer.
+    if (!isVisible()) return;
+    if (QAbstractButton* cancel = escapeButton()) cancel->click();
+}
+
 int DuplicatingFileNameAlert::returnCodeOf(QAbstractButton* button) const
 {
     const qsizetype index = answers_.indexOf(button);
@@ -37,8 +46,10 @@ QAbstractButton* DuplicatingFileNameAlert::buttonWithReturnCode(int returnCode) 
 void DuplicatingFileNameAlert::showAlertInWindow(QWidget* window, ShowingDialogQueue& dialogQueue,
                                                  Action keepBothAction, Action replaceAction, Action cancelAction)
 {
-    setParent(window, windowFlags());
     setWindowModality(Qt::WindowModal);
+    // Like every sheet it offers no close button: its answers end it. Set after the modality, which gives
+    // a message box its close button back.
+    setParent(window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     AppDelegate* appDelegate = &dialogQueue.appDelegate();
     connect(this, &QMessageBox::buttonClicked, this, [=, this](QAbstractButton* button) {
         const int answer = returnCodeOf(button);

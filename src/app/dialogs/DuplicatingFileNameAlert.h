@@ -28,6 +28,10 @@ public:
     int returnCodeOf(QAbstractButton* button) const;
     QAbstractButton* buttonWithReturnCode(int returnCode) const;
 
+protected:
+    // A close the window manager sends anyway answers as Escape does: Cancel, with its action.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QList<QAbstractButton*> answers_;  // Cancel, Replace, Keep Both
 };

@@ -10,7 +10,9 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include "app/controls/ControlClick.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/effect/EffectDialogs.h"
 #include "app/effect/EffectItemDrag.h"
@@ -43,6 +45,7 @@ CustomTableViewForEffect::CustomTableViewForEffect(QWidget* parent) : QTableView
     verticalHeader()->setDefaultSectionSize(kRowHeight);
     verticalHeader()->setMinimumSectionSize(kRowHeight);
     // A window narrower than the columns scrolls sideways, so Used and Favourite stay reachable.
+    setHorizontalScrollBar(horizontalScroller_ = new NoBackgroundScroller(Qt::Horizontal, this));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScroller_ = new CustomScroller(this);
@@ -150,8 +153,7 @@ void CustomTableViewForEffect::mouseReleaseEvent(QMouseEvent* event)
     const QPoint point = event->position().toPoint();
     const bool secondClick = secondClick_;
     secondClick_ = false;
-    if (event->button() == Qt::RightButton || (event->button() == Qt::LeftButton &&
-                                               (event->modifiers() & Qt::ControlModifier))) {
+    if (ControlClick::isRightClick(event->button(), event->modifiers())) {
         rightMouseUp(point);
         return;
     }

@@ -14,6 +14,7 @@
 
 class AppDelegate;
 class CustomScroller;
+class NoBackgroundScroller;
 class EffectDialogs;
 class EffectItem;
 class EffectListCellDelegate;
@@ -88,6 +89,8 @@ public:
     bool rulerVisible() const;
     // The drawn scroller beside the table, in the effect screen's pictures.
     CustomScroller* verticalScroller() const { return verticalScroller_; }
+    // The sideways scroller, drawn without its slot over the list.
+    NoBackgroundScroller* horizontalScroller() const { return horizontalScroller_; }
     // Row under a point of the viewport; -1 for none.
     int rowAtPoint(const QPoint& point) const;
     // Whether a row holds no effect (or is no row at all), by the shared row check.
@@ -128,5 +131,6 @@ private:
     QPointer<EffectListCellDelegate> cellDelegate_;
     RowViewProvider rowViewProvider_;
     CustomScroller* verticalScroller_ = nullptr;
+    NoBackgroundScroller* horizontalScroller_ = nullptr;
     mutable CustomTableRowView checkedRowView_;
 };

@@ -14,6 +14,7 @@
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/controls/RightClickColorWell.h"
+#include "app/controls/UnchangeLayoutCell.h"
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/effect/EffectIconQueue.h"
@@ -29,6 +30,7 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
+#include "library/undo/UndoController.h"
 
 namespace {
 
@@ -40,6 +42,8 @@ constexpr int kEffectNameWidth = 300;
 constexpr int kUsedTimesWidth = 80;
 constexpr int kFavouriteWidth = 96;
 constexpr int kPoolWidth = 330;
+// The Load button's face: room for its title on two lines, should a language's title wrap.
+constexpr int kLoadButtonHeight = 48;
 
 }  // namespace
 
@@ -96,7 +100,7 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
     rightPanelOutlineView_->setItemDelegate(new CustomCellForAttributedString(rightPanelOutlineView_));
     rightLayout->addWidget(rightPanelOutlineView_, 1);
 
-    descriptionBackgroundColorWell_ = new RightClickColorWell(right);
+    descriptionBackgroundColorWell_ = new RightClickColorWell(appDelegate_, UndoController::getInstance(), right);
     descriptionBackgroundColorWell_->setObjectName(QStringLiteral("descriptionBackgroundColorWell"));
     auto* panel = new QVBoxLayout(descriptionBackgroundColorWell_);
     panel->setContentsMargins(12, 10, 12, 12);
@@ -109,8 +113,9 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
     descriptionTextField_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     versionTextField_ = new QLabel(descriptionBackgroundColorWell_);
     versionTextField_->setObjectName(QStringLiteral("versionTextField"));
-    savingToDeviceButton_ = new QPushButton(descriptionBackgroundColorWell_);
+    savingToDeviceButton_ = new UnchangeLayoutCell(QString(), descriptionBackgroundColorWell_);
     savingToDeviceButton_->setObjectName(QStringLiteral("savingToDeviceButton"));
+    savingToDeviceButton_->setMinimumHeight(kLoadButtonHeight);
     panel->addWidget(nameTextField_);
     panel->addWidget(descriptionTextField_);
     panel->addWidget(versionTextField_);

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "app/controls/UnchangeLayoutCell.h"
 #include "app/effect/EffectScreenLogic.h"
 #include "app/effect/EffectScreenViews.h"
 #include "app/effect/TableViewForEffectRightClickDelegate.h"
@@ -130,13 +131,14 @@ private:
     EffectListModel* listModel_ = nullptr;
     EffectListCellDelegate* listDelegate_ = nullptr;
     EffectPoolModel* poolModel_ = nullptr;
-    // The information panel's swatch: a colour well that opens no colour chooser. Its right click opens
-    // nothing here, as the undo popover belongs to the patch screen.
+    // The information panel's swatch: a colour well that opens no colour chooser. Its right click asks for
+    // the undo popover, which opens on the patch screen only: here nothing opens.
     RightClickColorWell* descriptionBackgroundColorWell_ = nullptr;
     QLabel* nameTextField_ = nullptr;
     ScalingWidthTextField* descriptionTextField_ = nullptr;
     QLabel* versionTextField_ = nullptr;
-    QPushButton* savingToDeviceButton_ = nullptr;
+    // The Load button: its face is taller than a line of its title, which sits in its middle.
+    UnchangeLayoutCell* savingToDeviceButton_ = nullptr;
     std::unique_ptr<EffectIconQueue> queueTaskProgram_;
     bool structureChanged_ = true;
 };

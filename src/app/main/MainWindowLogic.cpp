@@ -172,7 +172,12 @@ void MainWindowLogic::windowDidResize()
     parts_->patchManager.validateRuler();
 }
 
-void MainWindowLogic::windowShouldClose() { parts_->coordinator.closeApp(); }
+void MainWindowLogic::windowShouldClose()
+{
+    // Closing the window is quitting, which waits while a sheet shows, as the Quit item does.
+    if (parts_->appDelegate.isShowingDialog()) return;
+    parts_->coordinator.closeApp();
+}
 
 void MainWindowLogic::checkConnectionToServer() { parts_->coordinator.requestServerConnected(); }
 
@@ -199,6 +204,9 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
+    case MenuAction::Quit:
+        // A sheet is answered first: its own buttons end it.
+        return !flags.isShowingDialog();
     case MenuAction::Manual:
         // A guide that is not installed leaves the item greyed rather than dead.
         return manualPath().has_value();
@@ -319,8 +327,15 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
     if (state != 1) return;
     if (isFirstTimeConnect_) parts_->dialogs.clearAllDialog();
     isFirstTimeConnect_ = true;
+    // The clearing is the screens' own: the read of the new unit may have been told already, and it goes
+    // on through it.
+    const auto work = deviceWork_;
+    const auto progress = deviceWorkProgress_;
     clearAppData();
+    deviceWork_ = work;
+    deviceWorkProgress_ = progress;
     parts_->appDelegate.setDeviceConnected(true);
+    showDeviceWork();
     parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
     parts_->patchManager.setNumberOfSlotsInBlank(parts_->coordinator.getNumberOfSlotsInBank());
     if (isPatchPoolLoaded_) parts_->coordinator.updateDirectoryObjectForPatchPool(parts_->patchManager.structureData());
@@ -645,6 +660,10 @@ void MainWindowLogic::didDoSynchronizationActionDevice(const std::optional<std::
 void MainWindowLogic::didFinishSynchronizationActionDevice(const std::optional<std::string>& /*code*/)
 {
     parts_->chrome.setDeviceSyncIconVisible(false);
+}
+
+void MainWindowLogic::deviceWorkDidEnd()
+{
     deviceWork_.reset();
     deviceWorkProgress_.reset();
     showDeviceWork();

@@ -157,6 +157,7 @@ public:
     void didDoSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void deviceWorkDidStart(DeviceWork work) override;
     void deviceWorkProgress(std::int32_t done, std::int32_t total) override;
+    void deviceWorkDidEnd() override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,

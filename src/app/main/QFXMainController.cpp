@@ -1,10 +1,8 @@
 #include "app/main/QFXMainController.h"
 
 #include <QAction>
-#include <QChildEvent>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -245,14 +243,6 @@ bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
             dialogs_.setWindow(watchedWindow_);
         }
     } else if (watched == watchedWindow_) {
-        // A sheet over the window takes its input: Quit's key and a close asked of the sheet reach it there.
-        if (event->type() == QEvent::ChildPolished) {
-            auto* sheet = qobject_cast<QDialog*>(static_cast<QChildEvent*>(event)->child());
-            if (sheet != nullptr && !sheet->actions().contains(menuAction(MenuAction::Quit))) {
-                sheet->addAction(menuAction(MenuAction::Quit));
-                sheet->installEventFilter(this);
-            }
-        }
         if (event->type() == QEvent::Close) {
             // The window never closes by itself: closing quits through the coordinator.
             event->ignore();
@@ -260,12 +250,13 @@ bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if (event->type() == QEvent::Resize) windowDidResize();
-    } else if (event->type() == QEvent::Close && qobject_cast<QDialog*>(watched) != nullptr &&
-               static_cast<QWidget*>(watched)->parentWidget() == watchedWindow_) {
-        // A sheet belongs to the window: closing it is closing the window, which quits, sheets first.
-        event->ignore();
-        performMenuAction(MenuAction::Quit);
-        return true;
+        // A sheet coming or going changes what the menus offer; their keys work without the menu shown. Judged
+        // on the next turn: a sheet also goes as the window itself is taken down.
+        if (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked) {
+            QMetaObject::invokeMethod(this, [this] {
+                if (view_) refreshMenus();
+            }, Qt::QueuedConnection);
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "app/controls/ControlClick.h"
 #include "app/controls/CustomScroller.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
@@ -322,6 +323,13 @@ void CustomTableViewForPatch::mouseReleaseEvent(QMouseEvent* event)
     const bool wasDragged = dragged_;
     dragged_ = false;
     if (wasDragged) return;
+    if (ControlClick::isRightClick(event->button(), event->modifiers(), true)) {
+        // A Control-click is a right click, once the menu of the last one is closed; under a text being
+        // edited it does nothing, as a left click does.
+        closeRightClickMenu();
+        if (!appDelegate_.isEdittingTextView()) rightMouseUp(position);
+        return;
+    }
     leftMouseUp(position, event->modifiers(), clickCount_);
 }
 

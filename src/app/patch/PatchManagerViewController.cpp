@@ -255,6 +255,9 @@ void PatchManagerViewController::resetPatchPoolState()
         for (const auto& child : node->childDirectories)
             if (child) child->isWarning = child->isIncompatible = false;
     }
+    // The pool shows the marks gone at once; nothing is judged again, as no unit is there to judge by.
+    if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
+    validateRuler();
 }
 
 void PatchManagerViewController::reloadData()

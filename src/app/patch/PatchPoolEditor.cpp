@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kCanNotCopyPatchItem = "Patch_CanNotCopyPatchItem";
 constexpr const char* kCanNotCopyPatchItems = "Patch_CanNotCopyPatchItems";
-constexpr const char* kEmptyPatchName = "Patch_EmptyPatchName";
+constexpr const char* kInvalidPatchName = "Patch_InvalidPatchName";
 constexpr const char* kCanNotEditPatchItem = "Patch_CanNotEditPatchItem";
 constexpr const char* kCanNotRenamePatchGroup = "Patch_CanNotRenamePatchGroup";
 constexpr const char* kFileExist = "Patch_FileExist";
@@ -514,7 +514,7 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
 {
     if (!item || text == item->name.value_or("")) return false;
     if (text.empty()) {
-        message(kEmptyPatchName);
+        message(kInvalidPatchName);
         return false;
     }
     const std::string oldName = item->name.value_or("");

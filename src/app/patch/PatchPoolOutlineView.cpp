@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/controls/ControlClick.h"
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/DisclosureTriangle.h"
 #include "app/controls/CustomScroller.h"
@@ -261,7 +262,8 @@ void PatchPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)
 {
     closeRightClickMenu();
     if (isLockPatchPool_ || !model_) return;
-    if (event->button() == Qt::RightButton) {
+    // A Control-click is a right click: the pool's Ctrl-click picks rows.
+    if (ControlClick::isRightClick(event->button(), event->modifiers(), true)) {
         emit rightMouseReleased(event->position().toPoint());
         rightMouseUp(event->position().toPoint());
         return;

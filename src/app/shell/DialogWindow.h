@@ -3,8 +3,8 @@
 #include <QDialog>
 
 // The window of one sheet: window-modal over the main window, without a close button, and closed only
-// by its own buttons (endSheet), never by Escape or the window manager, so the sheet's closing path
-// always runs.
+// by its own buttons (endSheet), never by Escape, so the sheet's closing path always runs. A close the
+// window manager sends anyway does what Escape does: nothing; it never quits the program.
 class DialogWindow final : public QDialog {
     Q_OBJECT
 public:

@@ -6,8 +6,7 @@
 
 const char* PatchNameTextEditingManagement::refusalOf(const std::string& name)
 {
-    if (name.empty()) return kEmptyMessage;
-    if (TextRules::containsForbiddenCharacter(name)) return kInvalidMessage;
+    if (name.empty() || TextRules::containsForbiddenCharacter(name)) return kInvalidMessage;
     if (!platform::Utf8::isAscii(name)) return kNotAsciiMessage;
     if (!CommonUtils::validatePatchName(name)) return kTooLongMessage;
     return nullptr;

@@ -11,9 +11,9 @@
 // can reach a field by ways no key press takes).
 class PatchNameTextEditingManagement {
 public:
-    // Each refusal tells what is wrong with the name.
+    // Each refusal tells what is wrong with the name; an empty name and a forbidden character share the
+    // one message every patch-name refusal has always shown.
     static constexpr const char* kInvalidMessage = "Patch_InvalidPatchName";
-    static constexpr const char* kEmptyMessage = "Patch_EmptyPatchName";
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchName";
     static constexpr const char* kTooLongMessage = "Patch_LongPatchName";
 

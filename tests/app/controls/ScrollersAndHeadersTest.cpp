@@ -2,10 +2,13 @@
 
 #include <QMouseEvent>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 #include "app/controls/CustomHeaderCell.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/ThreePartImage.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/NamedImages.h"
@@ -132,6 +135,51 @@ TEST_F(ScrollersAndHeaders, ArrowsStepAndTheSlotPages)
     press(scroller, {7, 150});
     EXPECT_EQ(scroller.value(), 100);
     EXPECT_EQ(scroller.bottomArrowRect(), QRectF(0, 185, 15, 15));
+}
+
+// The slot-less scroller draws the standard knob and arrows and leaves its slot to what lies behind it,
+// upright or sideways, and scrolls as a standard one.
+TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
+{
+    for (const Qt::Orientation orientation : {Qt::Vertical, Qt::Horizontal}) {
+        SCOPED_TRACE(orientation);
+        NoBackgroundScroller scroller(orientation);
+        const bool upright = orientation == Qt::Vertical;
+        scroller.resize(upright ? QSize(15, 200) : QSize(200, 15));
+        scroller.setRange(0, 300);
+        scroller.setPageStep(100);
+        const auto drawn = [&scroller] {
+            QImage image(scroller.size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            scroller.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+            return image;
+        };
+        const auto at = [upright](int along) { return upright ? QPoint(7, along) : QPoint(along, 7); };
+        QImage image = drawn();
+        // At the start the knob is painted; far past it, in the middle of the slot, nothing is.
+        QStyleOptionSlider option;
+        option.initFrom(&scroller);
+        option.orientation = orientation;
+        option.minimum = 0;
+        option.maximum = 300;
+        option.pageStep = 100;
+        option.sliderPosition = option.sliderValue = 0;
+        const QRect slider =
+            scroller.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &scroller);
+        ASSERT_TRUE(slider.isValid());
+        EXPECT_GT(image.pixelColor(slider.center()).alpha(), 0);
+        EXPECT_EQ(image.pixelColor(at(150)).alpha(), 0);
+        // Moved to the end, the knob leaves the start unpainted and paints the end's slot place.
+        scroller.setValue(300);
+        image = drawn();
+        EXPECT_EQ(image.pixelColor(slider.center()).alpha(), 0);
+        EXPECT_GT(image.pixelColor(at(upright ? scroller.height() - slider.center().y()
+                                              : scroller.width() - slider.center().x()))
+                      .alpha(),
+                  0);
+        scroller.triggerAction(QAbstractSlider::SliderPageStepSub);
+        EXPECT_EQ(scroller.value(), 200);
+    }
 }
 
 TEST_F(ScrollersAndHeaders, HeaderPicturesFollowTheListAndTheSortState)

@@ -4,9 +4,9 @@
 #include <QMouseEvent>
 
 #include "app/controls/RightClickButton.h"
-#include "app/controls/RightClickColorWell.h"
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/SubclassButtonCell.h"
+#include "app/controls/UnchangeLayoutCell.h"
 #include "app/controls/UnchangedTextColorButton.h"
 #include "app/shell/AppDelegate.h"
 #include "support/app/TestApplication.h"
@@ -66,6 +66,54 @@ TEST_F(ThemedButtons, TitleColoursFollowTheEnabledState)
     EXPECT_EQ(backup.palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::white));
 }
 
+// A title lower than the title area sits centred on the button's whole height; one that fills the area,
+// or would pass it, keeps the area as it is; no title measures nothing and sits at the middle.
+TEST_F(ThemedButtons, TitlesCentreOnTheButtonsHeightByTheirMeasuredHeight)
+{
+    const QRectF bounds(0, 0, 100, 40);
+    const QRectF area(4, 4, 92, 32);
+    EXPECT_EQ(UnchangeLayoutCell::centredTitleRect(area, bounds, 16), QRectF(4, 12, 92, 16));
+    EXPECT_EQ(UnchangeLayoutCell::centredTitleRect(area, bounds, 32), area);
+    EXPECT_EQ(UnchangeLayoutCell::centredTitleRect(area, bounds, 50), area);
+    EXPECT_EQ(UnchangeLayoutCell::centredTitleRect(area, bounds, 0), QRectF(4, 20, 92, 0));
+    // Off the frame's origin, the centre is the frame's.
+    EXPECT_EQ(UnchangeLayoutCell::centredTitleRect(QRectF(14, 24, 92, 32), QRectF(10, 20, 100, 40), 10),
+              QRectF(14, 35, 92, 10));
+
+    UnchangeLayoutCell button(QStringLiteral("Load"));
+    button.resize(120, 60);
+    const QRectF title = button.titleRectForBounds(QRectF(button.rect()));
+    EXPECT_NEAR(title.center().y(), 30.0, 0.5);
+    EXPECT_NEAR(title.height(), button.fontMetrics().height(), 2.0);
+    // A title that wraps to several lines in a narrow frame is measured whole, and still centred.
+    button.setText(QStringLiteral("a title long enough to wrap over several lines"));
+    const QRectF wrapped = button.titleRectForBounds(QRectF(button.rect()));
+    EXPECT_GT(wrapped.height(), 2 * button.fontMetrics().height() - 1);
+    EXPECT_NEAR(wrapped.center().y(), 30.0, 0.5);
+    button.setText(QString());
+    EXPECT_EQ(button.titleRectForBounds(QRectF(button.rect())).height(), 0.0);
+
+    // Drawn, the title's ink lies as far from the top as from the bottom.
+    button.setText(QStringLiteral("Load"));
+    QPalette colours = button.palette();
+    colours.setColor(QPalette::ButtonText, Qt::black);
+    colours.setColor(QPalette::Button, Qt::white);
+    colours.setColor(QPalette::Window, Qt::white);
+    button.setPalette(colours);
+    button.setFlat(true);
+    const QImage drawn = button.grab().toImage();
+    int top = -1;
+    int bottom = -1;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 20; x < drawn.width() - 20; ++x)
+            if (qGray(drawn.pixel(x, y)) < 100) {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+    ASSERT_GE(top, 0);
+    EXPECT_NEAR((top + bottom) / 2.0, 30.0, 3.0) << top << " " << bottom;
+}
+
 TEST_F(ThemedButtons, WrappedTextsSizeToTheirWidth)
 {
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(true, QSizeF(200, 30)), QRectF(0, 0, 196, 10000));
@@ -79,27 +127,6 @@ TEST_F(ThemedButtons, WrappedTextsSizeToTheirWidth)
     const QSize wrapped = text.sizeHint();
     EXPECT_LE(wrapped.width(), 116);
     EXPECT_GT(wrapped.height(), unwrapped.height());
-}
-
-TEST_F(ThemedButtons, ColourWellOpensNothingButHandsOnRightClicks)
-{
-    RightClickColorWell well;
-    well.resize(44, 23);
-    well.setColor(QColor(247, 148, 30));
-    int handed = 0;
-    well.setRightClickHandler([&](const QPoint&) { ++handed; });
-    click(well, Qt::LeftButton);
-    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    QCoreApplication::sendEvent(&well, &space);
-    EXPECT_EQ(handed, 0);
-    EXPECT_EQ(well.color(), QColor(247, 148, 30));
-    click(well, Qt::RightButton);
-    click(well, Qt::LeftButton, Qt::ControlModifier);
-    EXPECT_EQ(handed, 2);
-    AppDelegate::getInstance().setIsShowingDialog(true);
-    click(well, Qt::RightButton);
-    EXPECT_EQ(handed, 2);
-    EXPECT_EQ(well.grab().toImage().pixelColor(22, 11), QColor(247, 148, 30));
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <utility>
+
 #include "app/controls/AutoClosePopover.h"
+#include "app/controls/ControlClick.h"
 #include "app/controls/CustomLeftView.h"
 #include "app/controls/CustomSplitView.h"
 #include "app/controls/RightClickButton.h"
+#include "app/controls/RightClickColorWell.h"
 #include "app/controls/RightClickImageView.h"
 #include "app/controls/UndoMenu.h"
 #include "app/shell/AppDelegate.h"
@@ -17,12 +22,12 @@
 
 namespace {
 
-void release(QWidget& widget, Qt::MouseButton button)
+void release(QWidget& widget, Qt::MouseButton button, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     const QPointF at(4, 4);
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget.mapToGlobal(at), button, button, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, widget.mapToGlobal(at), button, button, modifiers);
     QCoreApplication::sendEvent(&widget, &press);
-    QMouseEvent up(QEvent::MouseButtonRelease, at, widget.mapToGlobal(at), button, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, at, widget.mapToGlobal(at), button, Qt::NoButton, modifiers);
     QCoreApplication::sendEvent(&widget, &up);
 }
 
@@ -66,13 +71,94 @@ TEST_F(UndoPopover, OpensOnlyOnThePatchScreenAndNeverUnderADialog)
     }
 }
 
-TEST_F(UndoPopover, ALeftClickOpensNothing)
+TEST(ControlClick, TheRightButtonOrTheLeftWithControlIsARightClick)
+{
+    struct Case {
+        Qt::MouseButton button;
+        Qt::KeyboardModifiers modifiers;
+        bool ctrlSelects;
+        bool right;
+    };
+    const Case cases[] = {
+        {Qt::RightButton, Qt::NoModifier, false, true},   {Qt::RightButton, Qt::ShiftModifier, true, true},
+        {Qt::LeftButton, Qt::NoModifier, false, false},   {Qt::LeftButton, Qt::ControlModifier, false, true},
+        {Qt::LeftButton, Qt::ControlModifier, true, false}, {Qt::LeftButton, Qt::MetaModifier, true, true},
+        {Qt::LeftButton, Qt::MetaModifier, false, true},  {Qt::LeftButton, Qt::ShiftModifier, false, false},
+        {Qt::MiddleButton, Qt::ControlModifier, false, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ControlClick::isRightClick(c.button, c.modifiers, c.ctrlSelects), c.right)
+            << c.button << " " << c.modifiers.toInt() << " " << c.ctrlSelects;
+}
+
+TEST_F(UndoPopover, APlainLeftClickOpensNothingAndAControlClickIsARightClick)
 {
     mainController.state_ = 1;
     RightClickImageView view(appDelegate, undo);
     view.resize(20, 20);
     release(view, Qt::LeftButton);
+    release(view, Qt::LeftButton, Qt::ShiftModifier);
     EXPECT_EQ(shownMenu(), nullptr);
+    for (const Qt::KeyboardModifier control : {Qt::ControlModifier, Qt::MetaModifier}) {
+        RightClickImageView::getMenuPopover()->close();
+        release(view, Qt::LeftButton, control);
+        ASSERT_NE(shownMenu(), nullptr) << control;
+        EXPECT_EQ(shownMenu()->delegate(), &view);
+    }
+    // As a right click, not on the effect screen nor under a dialog.
+    RightClickImageView::getMenuPopover()->close();
+    mainController.state_ = 0;
+    release(view, Qt::LeftButton, Qt::ControlModifier);
+    mainController.state_ = 1;
+    appDelegate.setIsShowingDialog(true);
+    release(view, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(shownMenu(), nullptr);
+}
+
+// A colour well opens no chooser and takes no key; its right click or Control-click asks a picture of its
+// own, placed nowhere, for the undo popover, which opens by the picture's rules: on the patch screen only,
+// never under a dialog. Each click takes a fresh picture.
+TEST_F(UndoPopover, AColourWellOpensNoChooserAndHandsItsRightClicksToTheUndoPopover)
+{
+    mainController.state_ = 1;
+    RightClickColorWell well(appDelegate, undo);
+    well.resize(44, 23);
+    well.setColor(QColor(247, 148, 30));
+    release(well, Qt::LeftButton);
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QCoreApplication::sendEvent(&well, &space);
+    EXPECT_EQ(shownMenu(), nullptr);
+    EXPECT_EQ(well.rightClickImageView(), nullptr);
+    EXPECT_EQ(well.color(), QColor(247, 148, 30));
+    EXPECT_EQ(well.grab().toImage().pixelColor(22, 11), QColor(247, 148, 30));
+
+    const RightClickImageView* last = nullptr;
+    for (const auto& [button, modifiers] : {std::pair{Qt::RightButton, Qt::KeyboardModifiers()},
+                                            std::pair{Qt::LeftButton, Qt::KeyboardModifiers(Qt::ControlModifier)},
+                                            std::pair{Qt::LeftButton, Qt::KeyboardModifiers(Qt::MetaModifier)}}) {
+        RightClickImageView::getMenuPopover()->close();
+        release(well, button, modifiers);
+        ASSERT_NE(shownMenu(), nullptr) << modifiers.toInt();
+        ASSERT_NE(well.rightClickImageView(), nullptr);
+        EXPECT_NE(well.rightClickImageView(), last);
+        EXPECT_EQ(shownMenu()->delegate(), well.rightClickImageView());
+        last = well.rightClickImageView();
+    }
+    // The popover's Undo goes to the stack through the well's picture.
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{1}));
+    RightClickImageView::getMenuPopover()->close();
+    release(well, Qt::RightButton);
+    ASSERT_NE(shownMenu(), nullptr);
+    shownMenu()->didClickOnUndoButton();
+    EXPECT_FALSE(undo.canBeUndo());
+    EXPECT_FALSE(RightClickImageView::getMenuPopover()->isShown());
+
+    for (const auto& [state, dialog] : {std::pair{0, false}, std::pair{2, false}, std::pair{1, true}}) {
+        mainController.state_ = state;
+        appDelegate.setIsShowingDialog(dialog);
+        release(well, Qt::RightButton);
+        EXPECT_EQ(shownMenu(), nullptr) << state << dialog;
+    }
 }
 
 TEST_F(UndoPopover, TheUndoButtonIsOfferedByTheStackAndTheRestore)

@@ -179,6 +179,25 @@ TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
         EXPECT_FALSE(appDelegate.isShowingDialog());
         EXPECT_FALSE(queue.isDoingBlockAction());
     }
+    // A close the window manager sends anyway answers as Escape does: Cancel. The alert offers no close
+    // button of its own.
+    for (const bool byEscape : {true, false}) {
+        log.clear();
+        auto* alert = new DuplicatingFileNameAlert("b");
+        alert->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); },
+                                 [this] { log.push_back("replace"); }, [this] { log.push_back("cancel"); });
+        ASSERT_EQ(queue.showingSheet(), alert);
+        EXPECT_FALSE(alert->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+        if (byEscape) {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(alert, &escape);
+        } else {
+            alert->close();
+        }
+        EXPECT_EQ(log, Log{"cancel"}) << byEscape;
+        EXPECT_FALSE(appDelegate.isShowingDialog()) << byEscape;
+        EXPECT_EQ(queue.showingSheet(), nullptr) << byEscape;
+    }
     auto* silent = new DuplicatingFileNameAlert("a");
     silent->showAlertInWindow(nullptr, queue, {}, {}, {});
     silent->buttonWithReturnCode(DuplicatingFileNameAlert::kReplaceReturn)->click();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -9,12 +10,19 @@
 #include <QPushButton>
 #include <QScrollBar>
 
+#include <algorithm>
+#include <utility>
+
 #include "EffectControllerRig.h"
+#include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/RightClickColorWell.h"
+#include "app/controls/RightClickImageView.h"
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/TableRowChecks.h"
+#include "app/controls/UnchangeLayoutCell.h"
 #include "app/effect/CustomTableViewForEffect.h"
 #include "app/controls/CustomHeaderView.h"
 #include "app/effect/EffectIconQueue.h"
@@ -25,6 +33,7 @@
 #include "app/effect/EffectPoolModel.h"
 #include "app/effect/EffectPoolOutlineView.h"
 #include "app/shell/AppDelegate.h"
+#include "support/app/FakeShellNeighbours.h"
 #include "support/app/TestApplication.h"
 
 using namespace effect_test;
@@ -199,6 +208,12 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
     ASSERT_NE(well, nullptr);
     EXPECT_EQ(well->color(), QColor(105, 105, 105));
     EXPECT_EQ(controller.savingToDeviceButton()->parentWidget(), well);
+    // The Load button's face is taller than its title, which sits in its middle.
+    auto* load = qobject_cast<UnchangeLayoutCell*>(controller.savingToDeviceButton());
+    ASSERT_NE(load, nullptr);
+    const QRectF loadTitle = load->titleRectForBounds(QRectF(load->rect()));
+    EXPECT_GT(load->height(), loadTitle.height() + 12);
+    EXPECT_NEAR(loadTitle.center().y(), load->height() / 2.0, 0.5);
     EXPECT_EQ(well->grab().toImage().pixelColor(6, well->height() - 6), QColor(105, 105, 105));
 
     std::get<std::shared_ptr<EffectItem>>(echo->object)->effectNote =
@@ -217,13 +232,39 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
     EXPECT_GE(note->height(), needed().height());
     EXPECT_GT(needed().height(), 3 * note->fontMetrics().height());
 
-    // Clicks and keys on the swatch open no chooser, nor anything else, and leave its colour.
-    const QWidgetList before = QApplication::topLevelWidgets();
-    click(well, QPoint(4, well->height() - 4));
-    click(well, QPoint(4, well->height() - 4), Qt::RightButton);
+    // A click and a key on the swatch open no chooser, nor anything else, and leave its colour. Its right
+    // click and its Control-click ask for the undo popover, which this screen does not show; over the patch
+    // screen the same click would open it.
+    testing_app::FakeMainWindowController mainController{log};
+    mainController.state_ = 0;
+    appDelegate.setMainController(&mainController);
+    AutoClosePopover* popover = RightClickImageView::getMenuPopover();
+    popover->close();
+    const auto shownWindows = [] {
+        const QWidgetList all = QApplication::topLevelWidgets();
+        return std::count_if(all.begin(), all.end(), [](const QWidget* top) { return top->isVisible(); });
+    };
+    const auto before = shownWindows();
+    const QPoint corner(4, well->height() - 4);
+    click(well, corner);
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QCoreApplication::sendEvent(well, &space);
+    EXPECT_EQ(well->rightClickImageView(), nullptr);
+    for (const auto& [button, modifiers] : {std::pair{Qt::RightButton, Qt::KeyboardModifiers()},
+                                            std::pair{Qt::LeftButton, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
+        const RightClickImageView* last = well->rightClickImageView();
+        click(well, corner, button, modifiers);
+        EXPECT_NE(well->rightClickImageView(), last) << modifiers.toInt();
+        EXPECT_FALSE(popover->isShown()) << modifiers.toInt();
+    }
     settle();
-    EXPECT_EQ(QApplication::topLevelWidgets().size(), before.size());
+    EXPECT_EQ(shownWindows(), before);
     EXPECT_EQ(well->color(), QColor(105, 105, 105));
+    mainController.state_ = 1;
+    click(well, corner, Qt::RightButton);
+    EXPECT_TRUE(popover->isShown());
+    popover->close();
+    appDelegate.setMainController(nullptr);
 }
 
 TEST_F(EffectPoolTest, RowsHandTheSharedCellTheirTitleSwatchAndHeight)
@@ -315,6 +356,9 @@ TEST_F(EffectManagerViewControllerTest, ANarrowListScrollsSidewaysUntilUsedAndFa
     table().resize(500, table().height());
     QCoreApplication::processEvents();
     QScrollBar* sideways = table().horizontalScrollBar();
+    // Drawn without its slot, over the list's rows.
+    EXPECT_NE(qobject_cast<NoBackgroundScroller*>(sideways), nullptr);
+    EXPECT_EQ(sideways, table().horizontalScroller());
     ASSERT_GT(sideways->maximum(), 0);
     // A bar the user can reach, not only a range for the keys.
     EXPECT_TRUE(sideways->isVisibleTo(&table()));

@@ -115,6 +115,7 @@ TEST_F(EffectTableTest, ClicksSelectOpenPropertiesAndTheMenu)
     };
     for (const Case& each : {Case{"right click", 1, Qt::RightButton, Qt::NoModifier, false, true},
                              Case{"ctrl click", 2, Qt::LeftButton, Qt::ControlModifier, false, true},
+                             Case{"meta click", 2, Qt::LeftButton, Qt::MetaModifier, false, true},
                              Case{"empty row", 12, Qt::RightButton, Qt::NoModifier, false, false},
                              Case{"unknown effect", 3, Qt::RightButton, Qt::NoModifier, false, false},
                              Case{"a sheet shows", 1, Qt::RightButton, Qt::NoModifier, true, false}}) {

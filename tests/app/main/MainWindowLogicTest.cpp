@@ -76,8 +76,8 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
         {true, false, false, false, false, true, true, false, true},
         {true, true, false, false, false, true, true, true, true},
         {true, true, true, false, false, true, true, false, true},
-        // Quit stays offered under a sheet: it ends the sheets first.
-        {true, true, false, true, false, true, true, false, true},
+        // A sheet is answered before the program quits.
+        {true, true, false, true, false, true, true, false, false},
         {false, true, false, false, true, false, false, true, true},
     };
     for (const Case& c : cases) {
@@ -96,12 +96,11 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     log.clear();
     appDelegate.setDeviceConnected(false);
     appDelegate.setIsShowingDialog(true);
-    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo})
+    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo, Action::Quit})
         logic.performMenuAction(action);
+    // Closing the window is quitting: it waits for the sheet too.
+    logic.windowShouldClose();
     EXPECT_TRUE(log.empty());
-    logic.performMenuAction(Action::Quit);
-    EXPECT_EQ(log, (CallLog{"clearAllDialog", "closeApp"}));
-    log.clear();
     appDelegate.setIsShowingDialog(false);
     appDelegate.setDeviceConnected(true);
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
@@ -125,7 +124,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkAndAWaitingEject)
     logic.ejectDevice();
     EXPECT_GT(chrome.deviceWork.size(), reading.size());
     EXPECT_EQ(chrome.deviceWork.rfind(reading, 0), 0U);
-    logic.didFinishSynchronizationActionDevice(std::nullopt);
+    logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
     logic.deviceWorkDidStart(Work::Ejecting);
     EXPECT_FALSE(chrome.deviceWork.empty());
@@ -148,7 +147,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100");
     logic.ejectDevice();
     EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100 The eject waits until this ends.");
-    logic.didFinishSynchronizationActionDevice(std::nullopt);
+    logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
 
     logic.ejectDeviceWithState(1);
@@ -163,6 +162,35 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     logic.deviceWorkDidStart(Work::SelectingPatch);
     logic.deviceWorkProgress(1, 2);
     EXPECT_EQ(chrome.deviceWork, "Selecting the patch on the unit…");
+}
+
+// A read is named from its start to its end: neither the connection's clearing of the screens, which may
+// come after the read was told, nor the busy icon's end for the unit's picture, read meanwhile, ends it.
+TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePicturesRead)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    logic.deviceWorkDidStart(Work::Reading);
+    EXPECT_EQ(chrome.deviceWork, "");
+    connect();
+    const std::string reading = chrome.deviceWork;
+    EXPECT_FALSE(reading.empty());
+    logic.didDoSynchronizationActionDevice("picture");
+    logic.didFinishSynchronizationActionDevice("picture");
+    EXPECT_FALSE(chrome.deviceSync);
+    EXPECT_EQ(chrome.deviceWork, reading);
+    logic.deviceWorkProgress(5, 100);
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 5 of 100");
+    logic.deviceWorkDidEnd();
+    EXPECT_EQ(chrome.deviceWork, "");
+    // A late count after the end names nothing, and a work the lost unit took along is not told again
+    // at the next connection.
+    logic.deviceWorkProgress(100, 100);
+    EXPECT_EQ(chrome.deviceWork, "");
+    logic.deviceWorkDidStart(Work::Reading);
+    logic.deviceDisonnect();
+    connect();
+    EXPECT_EQ(chrome.deviceWork, "");
 }
 
 // The unit lets go only once the work before the eject is done: until then the eject shows that it

@@ -67,12 +67,13 @@ protected:
     {
         return table().visualRect(table().model()->index(row, column)).center();
     }
-    void click(int row, int column, Qt::MouseButton button = Qt::LeftButton)
+    void click(int row, int column, Qt::MouseButton button = Qt::LeftButton,
+               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         const QPoint at = cellCentre(row, column);
         for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
             QMouseEvent event(type, at, table().viewport()->mapToGlobal(at), button,
-                              type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
+                              type == QEvent::MouseButtonPress ? button : Qt::NoButton, modifiers);
             QApplication::sendEvent(table().viewport(), &event);
         }
     }
@@ -374,6 +375,33 @@ TEST_F(CustomTableViewForPatchTest, ARightClickSelectsItsRowAloneUnlessSelectedT
         EXPECT_EQ(log.back(), expected);
         EXPECT_FALSE(table().menuPopover()->isVisible()) << expected;
     }
+}
+
+// Ctrl picks rows here, so the Control-click that counts as a right click is the one Qt names Meta.
+TEST_F(CustomTableViewForPatchTest, AControlClickIsARightClickAndCtrlStillPicksRows)
+{
+    load(10);
+    FakeRightClick menu(log);
+    table().setRightClickDelegate(&menu);
+    click(1, 1);
+    click(3, 1, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(table().selectedRows(), (std::vector<std::uint64_t>{1, 3}));
+    EXPECT_TRUE(table().menuPopover() == nullptr || !table().menuPopover()->isVisible());
+    click(3, 1, Qt::LeftButton, Qt::MetaModifier);
+    EXPECT_EQ(table().selectedRows(), (std::vector<std::uint64_t>{1, 3})) << "a selected row keeps the selection";
+    ASSERT_NE(table().optionMenu(), nullptr);
+    EXPECT_EQ(table().optionMenu()->targetIndex(), 3u);
+    EXPECT_TRUE(table().menuPopover()->isVisible());
+    click(6, 2, Qt::LeftButton, Qt::MetaModifier);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{6});
+    EXPECT_EQ(table().optionMenu()->targetIndex(), 6u);
+    // Under a sheet it opens nothing, as a right click.
+    table().closeRightClickMenu();
+    appDelegate.setIsShowingDialog(true);
+    click(2, 1, Qt::LeftButton, Qt::MetaModifier);
+    appDelegate.setIsShowingDialog(false);
+    EXPECT_FALSE(table().menuPopover()->isVisible());
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{6});
 }
 
 TEST_F(CustomTableViewForPatchTest, NoMenuOnAFillerRowWhileLockedOrWhileADialogShows)

@@ -44,7 +44,7 @@ TEST_F(PatchCellsTest, ANameCommitsOnlyWhenTheRulesAndTheFileTakeIt)
     const Case cases[] = {
         {"Clean", true, "Clean", "Clean", {}},
         // The rule shows its own message, once, and each refusal has its own.
-        {"", true, "Clean", "Clean", {"rule Patch_EmptyPatchName"}},
+        {"", true, "Clean", "Clean", {"rule Patch_InvalidPatchName"}},
         {"Cl/ean", true, "Clean", "Clean", {"rule Patch_InvalidPatchName"}},
         {"Caf\xC3\xA9", true, "Clean", "Clean", {"rule Patch_NonAsciiPatchName"}},
         {"CleanCleanX", true, "Clean", "Clean", {"rule Patch_LongPatchName"}},

@@ -409,15 +409,30 @@ TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
     EXPECT_FALSE(over(list->viewport(), listRow(2), &foreign));
 }
 
-// A test ends holding no drag: moves after a refused entry reach no view that took an earlier entry.
-TEST_F(PatchDragAndDropTest, ATestLetsGoOfTheViewThatTookTheLastEntry)
+// A drag that leaves a view takes away what it showed there: the list's rows picked for another program's
+// files and its marker, the pool's marker; a drag of the list's own rows keeps the rows it carries.
+TEST_F(PatchDragAndDropTest, ADragThatLeavesAViewTakesItsMarksAway)
 {
-    const auto plain = files({"/m/1.qptc"});
+    const auto plain = files({"/m/1.qptc", "/m/2.qptc"});
     ASSERT_TRUE(over(list->viewport(), listRow(2), plain.get()));
-    letGoOfTheDrag();
-    QWidget refusing;
-    refusing.setAcceptDrops(true);
-    EXPECT_FALSE(over(&refusing, QPoint(1, 1), plain.get())) << "the move went on to the list";
+    EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{2, 3}));
+    leave(list->viewport());
+    EXPECT_TRUE(list->selectedRows().empty());
+    EXPECT_TRUE(list->selectionList().empty());
+    EXPECT_EQ(list->dropMarker(), nullptr);
+
+    ASSERT_TRUE(over(pool->viewport(), poolRow(a), plain.get()));
+    EXPECT_NE(pool->dropMarker(), nullptr);
+    leave(pool->viewport());
+    EXPECT_EQ(pool->dropMarker(), nullptr);
+
+    dragListRows({1, 2}, [&](PatchDragMimeData& data) {
+        EXPECT_TRUE(over(list->viewport(), listRow(6), &data));
+        EXPECT_NE(list->dropMarker(), nullptr);
+        leave(list->viewport());
+        EXPECT_EQ(list->dropMarker(), nullptr);
+        EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{1, 2}));
+    });
 }
 
 // Another program's file list is taken only when every path in it is plainly a file outside the program:

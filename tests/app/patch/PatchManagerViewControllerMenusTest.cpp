@@ -333,6 +333,35 @@ TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce
     EXPECT_EQ(judged, (std::vector<std::string>{"X", "Z", "g0", "g1"}));
 }
 
+// A unit that goes takes its marks off the pool at once: the pool view reloads with the marks gone, with
+// nothing judged again.
+TEST_F(PatchScreenMenus, DroppingThePoolsMarksReloadsThePoolAndJudgesNothing)
+{
+    load(5);
+    appDelegate.setDeviceConnected(true);
+    const Node warned = patchNode("W");
+    const Node group = groupNode("G", {patchNode("g0"), patchNode("g1")});
+    warned->isWarning = true;
+    group->isIncompatible = true;
+    group->childDirectories[1]->isWarning = group->childDirectories[1]->isIncompatible = true;
+    setPool({group, warned});
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    const std::size_t asked = coordinator.poolWarningAsks.size();
+    int resets = 0;
+    const auto counting =
+        QObject::connect(pool().poolModel(), &QAbstractItemModel::modelReset, [&resets] { ++resets; });
+    appDelegate.setDeviceConnected(false);
+    screen->resetPatchPoolState();
+    QObject::disconnect(counting);
+    EXPECT_EQ(resets, 1);
+    for (const Node& node : {group, warned, group->childDirectories[0], group->childDirectories[1]}) {
+        EXPECT_FALSE(node->isWarning) << node->name.value_or("");
+        EXPECT_FALSE(node->isIncompatible) << node->name.value_or("");
+    }
+    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), asked);
+}
+
 TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainstChanged)
 {
     load(5);

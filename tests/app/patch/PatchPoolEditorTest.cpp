@@ -116,7 +116,8 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
     };
     const Case cases[] = {
         {"unchanged", false, "P1", true, 0, false, ""},
-        {"empty", false, "", true, 0, false, "Patch_EmptyPatchName"},
+        {"empty", false, "", true, 0, false, "Patch_InvalidPatchName"},
+        {"empty group", true, "", true, 0, false, "Patch_InvalidPatchName"},
         {"patch", false, "Lead", true, 0, true, ""},
         {"rewrite failed", false, "Lead", false, 0, false, "Patch_CanNotEditPatchItem P1"},
         {"group", true, "Leads", true, 0, true, ""},

@@ -89,6 +89,23 @@ protected:
     PatchPoolOutlineView* pool = nullptr;
 };
 
+// Ctrl picks rows here, so the Control-click that counts as a right click is the one Qt names Meta: it
+// selects the row it lands on as a right click does and opens the row's menu, where Ctrl-click adds a row.
+TEST_F(PatchPoolOutlineViewTest, AControlClickIsARightClickAndCtrlStillPicksRows)
+{
+    click(0);
+    click(1, Qt::ControlModifier);
+    EXPECT_EQ(pool->selectedRowList(), (std::vector<int>{0, 1}));
+    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+    click(4, Qt::MetaModifier);
+    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{4});
+    ASSERT_NE(pool->optionMenu(), nullptr);
+    ASSERT_NE(pool->menuPopover(), nullptr);
+    EXPECT_TRUE(pool->menuPopover()->isVisible());
+    EXPECT_EQ(pool->numberOfRows(), 5) << "the backup group stays closed: no left click reached it";
+    pool->closeRightClickMenu();
+}
+
 TEST_F(PatchPoolOutlineViewTest, ReleasesSelectByTheCtrlRuleAndOpenOrCloseGroups)
 {
     click(0);

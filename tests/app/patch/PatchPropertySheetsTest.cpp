@@ -138,7 +138,7 @@ TEST_F(PatchPropertySheetsTest, SaveWritesTheTextsIntoTheCopyOrCancelsOnARefused
     log.clear();
     shown->patchNameTextField()->setText(QString());
     shown->saveButtonClicked();
-    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_EmptyPatchName", "cancel"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_InvalidPatchName", "cancel"}));
     EXPECT_EQ(item->patchName, "Lead");
 
     // A text set around the typing filter meets the limits at Save, each with its own message.

@@ -112,7 +112,7 @@ TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
     const End names[] = {
         {"Lead", nullptr},
         {" ", nullptr},
-        {"", "Patch_EmptyPatchName"},
+        {"", "Patch_InvalidPatchName"},
         {"a/b", "Patch_InvalidPatchName"},
         // A name can reach a field by ways no key press takes, so the typing limits hold here too.
         {"ABCDEFGHIJK", "Patch_LongPatchName"},

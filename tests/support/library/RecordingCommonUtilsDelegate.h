@@ -144,6 +144,18 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_works.push_back(work);
+        m_workTrail.push_back("start");
+    }
+    void deviceWorkDidEnd() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_workTrail.push_back("end");
+    }
+    // Every start and end of device work told, in order.
+    std::vector<std::string> workTrail()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_workTrail;
     }
     std::vector<DeviceWork> works()
     {
@@ -173,6 +185,7 @@ private:
     std::mutex m_mutex;
     std::vector<std::string> m_events;
     std::vector<DeviceWork> m_works;
+    std::vector<std::string> m_workTrail;
     std::vector<std::string> m_progress;
     std::vector<std::shared_ptr<EffectItem>> m_effects;
     std::string m_pending;
