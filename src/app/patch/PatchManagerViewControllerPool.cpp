@@ -184,7 +184,16 @@ std::function<void(const PatchManagerViewController::Nodes&)> PatchManagerViewCo
     beginPoolWork();
     return [self = QPointer<PatchManagerViewController>(this)](const Nodes& copied) {
         if (!self) return;
+        // The rows the user has selected by then stay selected through the reload.
+        std::vector<const DirectoryObject*> selected;
+        for (const auto& entry : self->selectedPoolEntries()) selected.push_back(entry.childItem.get());
         self->reloadDataInPatchPoolForItems(copied);
+        std::vector<int> rows;
+        for (const DirectoryObject* node : selected)
+            if (const int row = self->rightPanelOutlineView_->rowForIndex(self->patchPoolModel_->indexOf(node)); row >= 0)
+                rows.push_back(row);
+        std::sort(rows.begin(), rows.end());
+        self->rightPanelOutlineView_->selectRows(rows);
         self->endPoolWork();
     };
 }

@@ -414,6 +414,8 @@ TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenThe
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return coordinator.poolWarningAsks.size() > asksBefore; }, std::chrono::seconds(2)));
     EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "P3", "P2"}));
     EXPECT_EQ(records(), 1u);
+    // The landing's reload keeps what is selected.
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{1, 2}));
     // Only the two new patches are judged.
     ASSERT_EQ(coordinator.poolWarningAsks.size(), asksBefore + 1);
     EXPECT_EQ(coordinator.poolWarningAsks.back().size(), 2u);
