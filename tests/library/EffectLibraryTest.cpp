@@ -45,6 +45,8 @@ TEST_F(EffectLibrary, AListThatCannotBeStoredIsReadFromMemoryAndPreparesNoEdit)
     EXPECT_EQ(heardAfter([&] { utils->addFavouriteOfEffectItem(item); }, "idle"),
               (Strings{"busy", "write 3 0 COMP", "idle"}));
     EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), before);
+    // The coordinator's background work uses the refusing disk until the coordinator is gone.
+    utils.reset();
 }
 
 TEST_F(EffectLibrary, AListThatDoesNotParseEndsTheConnection)
@@ -334,6 +336,8 @@ TEST_F(EffectLibrary, AnUpdateWithoutAStoredListLeavesTheUnitAlone)
                        "write 1 0 Comp.QF2", "busy", "updatesDone", "idle"}));
     EXPECT_EQ(unit.files().file("Comp.QF2"), before);
     EXPECT_EQ(deviceList(), listFile(list, 260));
+    // The coordinator's background work uses the refusing disk until the coordinator is gone.
+    utils.reset();
 }
 
 TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)

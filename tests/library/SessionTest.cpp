@@ -37,6 +37,8 @@ TEST_F(Coordinator, AReadIntoAFolderThatCannotBeClearedLetsTheDeviceGo)
     const Strings heard = until("idle");
     EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"listFailed 0", "reset", "idle"}));
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+    // The coordinator's background work uses the refusing disk until the coordinator is gone.
+    utils.reset();
 }
 
 // The read ends with the patch dump, and a connected device is not scanned for again (the scan would
