@@ -222,11 +222,15 @@ void ChangingColorWhenEditingTextField::mousePressEvent(QMouseEvent* event)
 
 void ChangingColorWhenEditingTextField::inputMethodEvent(QInputMethodEvent* event)
 {
-    const int selectionLength = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
-    if (!isReadOnly() &&
-        TypedChange::checkInputMethod(*event, selectionStart(), selectionLength, cursorPosition(), delegate_, editableText_))
-        isTypedWord_ = true;
-    QLineEdit::inputMethodEvent(event);
+    if (isReadOnly()) {
+        QLineEdit::inputMethodEvent(event);
+        return;
+    }
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), delegate_, editableText_, [this] { return text(); },
+        [this](QInputMethodEvent& taken) { QLineEdit::inputMethodEvent(&taken); });
+    if (outcome.committed) isTypedWord_ = true;
+    if (outcome.putBack) InputMethodComposition::putBack(*this, *outcome.putBack);
 }
 
 void ChangingColorWhenEditingTextField::mouseReleaseEvent(QMouseEvent* event)

@@ -172,12 +172,15 @@ void ChangingColorWhenEditingTextView::insertFromMimeData(const QMimeData* sourc
 
 void ChangingColorWhenEditingTextView::inputMethodEvent(QInputMethodEvent* event)
 {
-    const QTextCursor cursor = textCursor();
-    if (!isReadOnly() && TypedChange::checkInputMethod(*event, cursor.selectionStart(),
-                                                       cursor.selectionEnd() - cursor.selectionStart(),
-                                                       cursor.position(), delegate_, editableText_))
-        isTypedWord_ = true;
-    QPlainTextEdit::inputMethodEvent(event);
+    if (isReadOnly()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), delegate_, editableText_,
+        [this] { return toPlainText(); }, [this](QInputMethodEvent& taken) { QPlainTextEdit::inputMethodEvent(&taken); });
+    if (outcome.committed) isTypedWord_ = true;
+    if (outcome.putBack) InputMethodComposition::putBack(*this, *outcome.putBack);
 }
 
 void ChangingColorWhenEditingTextView::handFocusToList()

@@ -77,10 +77,14 @@ void CustomTextViewForPatchProperty::insertFromMimeData(const QMimeData* source)
 
 void CustomTextViewForPatchProperty::inputMethodEvent(QInputMethodEvent* event)
 {
-    const QTextCursor cursor = textCursor();
-    TypedChange::checkInputMethod(*event, cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart(),
-                                  cursor.position(), delegate_, editableText_);
-    QPlainTextEdit::inputMethodEvent(event);
+    if (isReadOnly()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), delegate_, editableText_, [this] { return toPlainText(); },
+        [this](QInputMethodEvent& taken) { QPlainTextEdit::inputMethodEvent(&taken); });
+    if (outcome.putBack) InputMethodComposition::putBack(*this, *outcome.putBack);
 }
 
 void CustomTextViewForPatchProperty::paste(const QString& pasted)

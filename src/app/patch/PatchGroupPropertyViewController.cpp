@@ -102,13 +102,19 @@ bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, co
     return GroupNameTextEditingManagement::groupNameInTextView(editor, ranges, replacements);
 }
 
+std::size_t PatchGroupPropertyViewController::longestText(const EditableText&)
+{
+    return GroupNameTextEditingManagement::kMaxLength;
+}
+
 bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != groupNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
     if (SheetNameFieldFilter::filterEvent(*groupNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
-                                        }))
+                                        },
+                                          GroupNameTextEditingManagement::kMaxLength, nameComposition_))
         return true;
     return ViewForKeyDown::eventFilter(watched, event);
 }

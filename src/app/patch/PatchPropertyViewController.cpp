@@ -197,6 +197,11 @@ bool PatchPropertyViewController::shouldChangeText(EditableText& editor, const s
     return true;
 }
 
+std::size_t PatchPropertyViewController::longestText(const EditableText& editor)
+{
+    return &editor == &nameText_ ? PatchNameTextEditingManagement::kMaxBytes : PatchCommentTextEditingManagement::kMaxBytes;
+}
+
 void PatchPropertyViewController::textDidChange(QWidget* control)
 {
     if (control == patchNameTextField_) nameDidChange();
@@ -214,7 +219,8 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
     if (SheetNameFieldFilter::filterEvent(*patchNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
-                                        }))
+                                        },
+                                          PatchNameTextEditingManagement::kMaxBytes, nameComposition_))
         return true;
     return ViewForKeyDown::eventFilter(watched, event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 // takes).
 class PatchCommentTextEditingManagement {
 public:
+    // The longest comment the unit keeps, in bytes.
+    static constexpr std::size_t kMaxBytes = 200;
     // Each refusal tells what is wrong with the comment.
     static constexpr const char* kNulMessage = "Patch_NulInPatchComment";
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchComment";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 // can reach a field by ways no key press takes).
 class PatchNameTextEditingManagement {
 public:
+    // The longest name the unit keeps, in bytes.
+    static constexpr std::size_t kMaxBytes = 10;
     // Each refusal tells what is wrong with the name; an empty name and a forbidden character share the
     // one message every patch-name refusal has always shown.
     static constexpr const char* kInvalidMessage = "Patch_InvalidPatchName";
