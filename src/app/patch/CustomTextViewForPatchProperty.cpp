@@ -8,6 +8,7 @@
 #include <QTextBlock>
 
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/TypedChange.h"
 #include "library/text/TextRange.h"
 
@@ -65,7 +66,7 @@ void CustomTextViewForPatchProperty::keyPressEvent(QKeyEvent* event)
     const auto change = TypedChange::forKey(*event, toPlainText(), cursor.selectionStart(),
                                             cursor.selectionEnd() - cursor.selectionStart(), cursor.position(), true);
     if (change && delegate_ &&
-        !delegate_->shouldChangeText(editableText_, {change->range}, {change->replacement.toStdString()}))
+        !delegate_->shouldChangeText(editableText_, {change->range}, {RuleText::of(change->replacement)}))
         return;
     QPlainTextEdit::keyPressEvent(event);
 }
@@ -94,7 +95,7 @@ void CustomTextViewForPatchProperty::paste(const QString& pasted)
     const int start = cursor.selectionStart();
     const int length = cursor.selectionEnd() - start;
     const TextRange range{static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
-    const bool accepted = !delegate_ || delegate_->shouldChangeText(editableText_, {range}, {pasted.toStdString()});
+    const bool accepted = !delegate_ || delegate_->shouldChangeText(editableText_, {range}, {RuleText::of(pasted)});
     if (accepted) {
         cursor.insertText(pasted);
         setTextCursor(cursor);

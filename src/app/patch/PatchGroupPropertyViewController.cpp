@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
@@ -128,7 +129,7 @@ void PatchGroupPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* eve
 void PatchGroupPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
-    const std::string name = groupNameTextField_->text().toStdString();
+    const std::string name = RuleText::of(groupNameTextField_->text());
     if (!GroupNameTextEditingManagement::groupNameTextShouldEndEditing(name, true, textRules_)) {
         cancelButtonClicked();
         return;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/shell/AppDelegate.h"
@@ -171,7 +172,7 @@ std::vector<std::string> PatchPropertyViewController::parseUsedEffectInPatch(con
 
 void PatchPropertyViewController::nameDidChange()
 {
-    const std::string name = patchNameTextField_->text().toStdString();
+    const std::string name = RuleText::of(patchNameTextField_->text());
     wrongName_ = !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, false, textRules_);
     previousPatchName_ = name;
     updateSaveButton();
@@ -236,7 +237,7 @@ void PatchPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
 void PatchPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
-    const std::string name = patchNameTextField_->text().toStdString();
+    const std::string name = RuleText::of(patchNameTextField_->text());
     // Each rule shows its own message.
     if (!PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, true, textRules_)) {
         cancelButtonClicked();

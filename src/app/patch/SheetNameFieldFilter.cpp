@@ -11,13 +11,14 @@
 #include <QTimer>
 
 #include "app/controls/InputMethodComposition.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/TypedChange.h"
 
 namespace {
 
 bool insertionRefused(std::size_t at, const QString& text, const SheetNameFieldFilter::Rule& rule)
 {
-    return !rule({TextRange{at, 0}}, {text.toStdString()});
+    return !rule({TextRange{at, 0}}, {RuleText::of(text)});
 }
 
 }  // namespace
@@ -39,7 +40,7 @@ bool SheetNameFieldFilter::filterEvent(QLineEdit& field, QEvent& event, const Pa
                 const auto change = TypedChange::forInputMethod(checked, before.selectionStart, before.selectionLength,
                                                                 before.cursor);
                 if (!change) return false;
-                if (rule({change->range}, {change->replacement.toStdString()})) return true;
+                if (rule({change->range}, {RuleText::of(change->replacement)})) return true;
                 checked.setCommitString(QString());
                 return false;
             };
@@ -89,7 +90,7 @@ bool SheetNameFieldFilter::filterKey(QLineEdit& field, const QKeyEvent& key, con
         return true;
     }
     const auto change = TypedChange::forKey(key, field.text(), start, length, field.cursorPosition(), false);
-    return change && !rule({change->range}, {change->replacement.toStdString()});
+    return change && !rule({change->range}, {RuleText::of(change->replacement)});
 }
 
 void SheetNameFieldFilter::focusWhenShown(QLineEdit& field)

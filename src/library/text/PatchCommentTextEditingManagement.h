@@ -19,6 +19,7 @@ public:
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchComment";
     static constexpr const char* kNotShiftJisMessage = "Patch_UnencodablePatchComment";
     static constexpr const char* kTooLongMessage = "Patch_LongPatchComment";
+    static constexpr const char* kBrokenCharacterMessage = "Patch_BrokenCharacterInPatchComment";
 
     // The message key of what keeps the comment from being stored; none for a comment that may be.
     static const char* refusalOf(const std::string& comment, const std::string& language);

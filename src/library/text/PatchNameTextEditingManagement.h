@@ -19,6 +19,7 @@ public:
     static constexpr const char* kInvalidMessage = "Patch_InvalidPatchName";
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchName";
     static constexpr const char* kTooLongMessage = "Patch_LongPatchName";
+    static constexpr const char* kBrokenCharacterMessage = "Patch_BrokenCharacterInPatchName";
 
     // The message key of what keeps the name from being stored; none for a name that may be.
     static const char* refusalOf(const std::string& name);

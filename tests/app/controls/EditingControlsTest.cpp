@@ -21,6 +21,7 @@
 #include "app/controls/ChangingColorWhenEditingTextView.h"
 #include "app/controls/EditingKeyMonitor.h"
 #include "app/controls/InputMethodComposition.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/EditingTextDelegate.h"
 #include "app/shell/AppDelegate.h"
 #include "library/text/PatchCommentTextEditingManagement.h"
@@ -545,6 +546,41 @@ TEST(InputMethodComposition, ACutCompositionEndsOnAWholeCharacterWithItsMarksIns
     EXPECT_EQ(InputMethodComposition::bounded(event, 0)->preeditString(), QString());
     EXPECT_EQ(InputMethodComposition::roomFor({QStringLiteral("abcd"), 1, 2, 3}, 10), 8u);
     EXPECT_EQ(InputMethodComposition::roomFor({QString(12, QLatin1Char('a')), 0, 0, 0}, 10), 0u);
+}
+
+TEST_F(EditingControls, HalfACharacterFromAnInputMethodIsRefusedNeverStoredAsAQuestionMark)
+{
+    const QString loneHigh(QChar(0xD800));
+    const QString loneLow(QChar(0xDC00));
+    CommentRule comments;
+    auto* view = editIn<ChangingColorWhenEditingTextView>(comments, QStringLiteral("ab"));
+    QTextCursor end = view->textCursor();
+    end.movePosition(QTextCursor::End);
+    view->setTextCursor(end);
+    commit(view, loneHigh);
+    commit(view, QStringLiteral("c") + loneLow);
+    key(view, Qt::Key_unknown, Qt::NoModifier, loneLow);
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
+    commit(view, QStringLiteral("c"));
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("abc"));
+
+    NameRule names;
+    auto* field = editIn<ChangingColorWhenEditingTextField>(names, QStringLiteral("AB"));
+    field->setCursorPosition(2);
+    commit(field, loneLow);
+    EXPECT_EQ(field->text(), QStringLiteral("AB"));
+}
+
+TEST(RuleText, WritesUnpairedSurrogatesAsBytesNoRuleTakes)
+{
+    const QString guitar = QString::fromUtf8("\xF0\x9F\x8E\xB8");
+    EXPECT_EQ(RuleText::of(QStringLiteral("plain")), "plain");
+    EXPECT_EQ(RuleText::of(QString::fromUtf8("\xE6\xBC\xA2") + guitar), "\xE6\xBC\xA2\xF0\x9F\x8E\xB8");
+    EXPECT_EQ(RuleText::of(QStringLiteral("a") + QChar(0xD800)), "a\xED\xA0\x80");
+    EXPECT_EQ(RuleText::of(QString(QChar(0xDFFF)) + QStringLiteral("b")), "\xED\xBF\xBF" "b");
+    // A high half followed by something other than its low half is alone too.
+    EXPECT_EQ(RuleText::of(QString(QChar(0xD83C)) + QString(QChar(0xD83C)) + QChar(0xDFB8)),
+              "\xED\xA0\xBC\xF0\x9F\x8E\xB8");
 }
 
 // The same controls on a display, where the selection clipboard is.
