@@ -40,9 +40,8 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/TimerService.h"
-#include "platform/files/FolderLock.h"
+#include "platform/files/DataFolderClaim.h"
 #include "platform/files/LocalFileManager.h"
-#include "platform/files/WritableFolder.h"
 #include "platform/midi/MidiSystem.h"
 #include "platform/url/NetworkThread.h"
 #include "platform/power/LogindPowerEvents.h"
@@ -89,14 +88,24 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     // The data folder takes writing and is this copy's alone before anything reads or writes it: a
     // second copy would write the same library, and a folder that cannot be written would show up
     // later as some other failure.
-    if (const std::string why = platform::WritableFolder::whyNotWritable(root); !why.empty()) {
-        refuseStart(program, platform::StringFormat::format(textOf("Main_DataFolderNotWritable"), {root, why}));
-        return 1;
-    }
-    const platform::FolderLock folderLock(root);
-    if (folderLock.outcome() == platform::FolderLock::Outcome::TakenByAnother) {
+    const platform::DataFolderClaim claim(root);
+    switch (claim.refusal()) {
+    case platform::DataFolderClaim::Refusal::None:
+        break;
+    case platform::DataFolderClaim::Refusal::TakenByAnother:
         RunningInstance::knock(root);
         refuseStart(program, platform::StringFormat::format(textOf("Main_AlreadyRunning"), {root}));
+        return 1;
+    case platform::DataFolderClaim::Refusal::PathTooLong:
+        refuseStart(program, platform::StringFormat::format(
+                                 textOf("Main_DataFolderPathTooLong"),
+                                 {root, std::to_string(platform::DataFolderClaim::kLongestFolder)}));
+        return 1;
+    case platform::DataFolderClaim::Refusal::NotWritable:
+        refuseStart(program, platform::StringFormat::format(textOf("Main_DataFolderNotWritable"), {root, claim.why()}));
+        return 1;
+    case platform::DataFolderClaim::Refusal::CannotLock:
+        refuseStart(program, platform::StringFormat::format(textOf("Main_DataFolderNotLockable"), {root, claim.why()}));
         return 1;
     }
     const RunningInstance runningInstance(root, [] {

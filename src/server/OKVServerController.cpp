@@ -132,7 +132,8 @@ void OKVServerController::internetConnection()
 void OKVServerController::offlineBranch()
 {
     const std::string stored = storedPath(kStoredCatalogue);
-    if (fs::exists(stored)) {
+    std::error_code error;
+    if (fs::exists(stored, error)) {
         readAllQFXLocalWithPath(stored);
         return;
     }
@@ -228,7 +229,8 @@ void OKVServerController::fetchVersionDocument(const std::string& url, const std
                     deliver(&*document);
                     return;
                 }
-                if (!fs::exists(storedPath)) {
+                std::error_code error;
+                if (!fs::exists(storedPath, error)) {
                     deliver(nullptr);
                     return;
                 }
@@ -275,7 +277,8 @@ void OKVServerController::getFileServerInLocal()
 {
     // readAllQFXLocalWithPath reports the catalogue and the ready store; here the store is checked first.
     const std::string stored = storedPath(kStoredCatalogue);
-    auto document = fs::exists(stored) ? readStoredDocument(stored) : std::nullopt;
+    std::error_code error;
+    auto document = fs::exists(stored, error) ? readStoredDocument(stored) : std::nullopt;
     const AllQFXData data = document ? AllQFXData::initWithDic(*document) : AllQFXData();
     if (!document || data.isError()) {
         delegate()->dataFromServer(std::nullopt);

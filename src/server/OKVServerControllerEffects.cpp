@@ -41,7 +41,8 @@ bool isModuleFile(const fs::directory_entry& entry)
     std::string extension = entry.path().extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return entry.is_regular_file() && extension == std::string(".") + kModuleExtension;
+    std::error_code error;
+    return entry.is_regular_file(error) && extension == std::string(".") + kModuleExtension;
 }
 
 std::vector<fs::path> moduleFiles(const std::string& folder)
@@ -155,7 +156,8 @@ std::vector<AllQFXEffects> OKVServerController::getEffectFailWithEffectTypeList(
 {
     std::vector<AllQFXEffects> retry;
     const std::string failFile = storedPath(kEffectDownloadFail);
-    if (!fs::exists(failFile)) return retry;
+    std::error_code error;
+    if (!fs::exists(failFile, error)) return retry;
     const auto list = platform::PropertyList::readFile(failFile);
     if (!list || !list->array()) return retry;
     for (const PlistValue& entry : *list->array()) {

@@ -498,15 +498,19 @@ bool Unpacker::writeEntry(unzFile zip, const fs::path& target, const unz_file_in
 bool mergeInto(const fs::path& staged, const fs::path& destination, bool overwrite, int& errnoOut)
 {
     std::error_code ec;
-    for (const auto& item : fs::directory_iterator(staged, ec)) {
+    for (fs::directory_iterator it(staged, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::directory_entry& item = *it;
         const auto target = destination / item.path().filename();
         std::error_code missing;
         const auto status = fs::symlink_status(target, missing);
+        std::error_code kind;
+        const bool stagedFolder = item.is_directory(kind);
+        if (kind) return (errnoOut = kind.value()), false;
         if (!fs::exists(status)) {
             if (::rename(item.path().c_str(), target.c_str()) != 0) return (errnoOut = errno), false;
-        } else if (item.is_directory() && fs::is_directory(status)) {
+        } else if (stagedFolder && fs::is_directory(status)) {
             if (!mergeInto(item.path(), target, overwrite, errnoOut)) return false;
-        } else if (overwrite && !item.is_directory() && fs::is_regular_file(status)) {
+        } else if (overwrite && !stagedFolder && fs::is_regular_file(status)) {
             if (::rename(item.path().c_str(), target.c_str()) != 0) return (errnoOut = errno), false;
         }
     }

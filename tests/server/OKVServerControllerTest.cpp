@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "server/AllQFXData.h"
@@ -184,6 +186,15 @@ TEST(OKVServerController, OfflineBranchUsesWhatIsStored)
         // Stored right after it is reported, on the controller's thread.
         EXPECT_TRUE(s.loop.runUntil([&] { return s.read("QFXMacApplication/ALLQFXServer") == kCatalogue; }));
     }
+}
+
+TEST(OKVServerController, ARootPastThePathLimitIsReadAsHoldingNothing)
+{
+    // The system refuses every path beneath such a root; the sync finds nothing stored rather than throwing.
+    Sync s;
+    s.root = s.root / std::string(250, 'r');
+    while (s.root.string().size() < 4082) s.root /= std::string(std::min<std::size_t>(250, 4082 - s.root.string().size() - 1), 'r');
+    EXPECT_EQ(s.offline(0, 1), (Events{"internet no"}));
 }
 
 TEST(OKVServerController, ServerCheckNeverHoldsTheMainThread)

@@ -16,8 +16,8 @@ namespace {
 fs::path base()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/' && fs::is_directory(runtime)) return runtime;
     std::error_code error;
+    if (runtime != nullptr && runtime[0] == '/' && fs::is_directory(runtime, error)) return runtime;
     const fs::path temp = fs::temp_directory_path(error);
     return error ? fs::path("/tmp") : temp;
 }

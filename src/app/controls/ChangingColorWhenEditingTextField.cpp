@@ -9,6 +9,7 @@
 
 #include "app/controls/EditingKeyMonitor.h"
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/TypedChange.h"
 #include "app/shell/AppDelegate.h"
 
@@ -135,7 +136,7 @@ bool ChangingColorWhenEditingTextField::replaceSelection(const QString& replacem
     const int start = hasSelectedText() ? selectionStart() : cursorPosition();
     const int length = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
     const TextRange range{static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
-    if (delegate_ && !delegate_->shouldChangeText(editableText_, {range}, {replacement.toStdString()})) return false;
+    if (delegate_ && !delegate_->shouldChangeText(editableText_, {range}, {RuleText::of(replacement)})) return false;
     QString changed = text();
     changed.replace(start, length, replacement);
     setText(changed);
@@ -204,7 +205,7 @@ void ChangingColorWhenEditingTextField::keyPressEvent(QKeyEvent* event)
     const int selectionLength = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
     const auto change = TypedChange::forKey(*event, text(), selectionStart(), selectionLength, cursorPosition(), false);
     if (change && delegate_ &&
-        !delegate_->shouldChangeText(editableText_, {change->range}, {change->replacement.toStdString()})) {
+        !delegate_->shouldChangeText(editableText_, {change->range}, {RuleText::of(change->replacement)})) {
         event->accept();
         return;
     }
@@ -222,11 +223,15 @@ void ChangingColorWhenEditingTextField::mousePressEvent(QMouseEvent* event)
 
 void ChangingColorWhenEditingTextField::inputMethodEvent(QInputMethodEvent* event)
 {
-    const int selectionLength = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
-    if (!isReadOnly() &&
-        TypedChange::checkInputMethod(*event, selectionStart(), selectionLength, cursorPosition(), delegate_, editableText_))
-        isTypedWord_ = true;
-    QLineEdit::inputMethodEvent(event);
+    if (isReadOnly()) {
+        QLineEdit::inputMethodEvent(event);
+        return;
+    }
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), delegate_, editableText_, [this] { return text(); },
+        [this](QInputMethodEvent& taken) { QLineEdit::inputMethodEvent(&taken); });
+    if (outcome.committed) isTypedWord_ = true;
+    if (outcome.putBack) InputMethodComposition::putBack(*this, *outcome.putBack);
 }
 
 void ChangingColorWhenEditingTextField::mouseReleaseEvent(QMouseEvent* event)

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "app/controls/InputMethodComposition.h"
 #include "app/controls/LineEditEditableText.h"
 
 class EditingTextDelegate;
@@ -75,6 +76,7 @@ private:
 
     EditingTextDelegate* delegate_ = nullptr;
     LineEditEditableText editableText_;
+    InputMethodComposition composition_;
     std::optional<QString> originalText_;
     bool isEditing_ = false;
     bool isPasted_ = false;

@@ -15,6 +15,7 @@
 
 #include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/TextMeasure.h"
 #include "app/controls/TypedChange.h"
 #include "app/shell/AppDelegate.h"
@@ -157,7 +158,7 @@ bool ChangingColorWhenEditingTextView::replaceSelection(const QString& replaceme
     const int start = cursor.selectionStart();
     const int length = cursor.selectionEnd() - start;
     const TextRange range{static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
-    if (delegate_ && !delegate_->shouldChangeText(editableText_, {range}, {replacement.toStdString()})) return false;
+    if (delegate_ && !delegate_->shouldChangeText(editableText_, {range}, {RuleText::of(replacement)})) return false;
     cursor.insertText(replacement);
     setTextCursor(cursor);
     return true;
@@ -172,12 +173,15 @@ void ChangingColorWhenEditingTextView::insertFromMimeData(const QMimeData* sourc
 
 void ChangingColorWhenEditingTextView::inputMethodEvent(QInputMethodEvent* event)
 {
-    const QTextCursor cursor = textCursor();
-    if (!isReadOnly() && TypedChange::checkInputMethod(*event, cursor.selectionStart(),
-                                                       cursor.selectionEnd() - cursor.selectionStart(),
-                                                       cursor.position(), delegate_, editableText_))
-        isTypedWord_ = true;
-    QPlainTextEdit::inputMethodEvent(event);
+    if (isReadOnly()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), delegate_, editableText_,
+        [this] { return toPlainText(); }, [this](QInputMethodEvent& taken) { QPlainTextEdit::inputMethodEvent(&taken); });
+    if (outcome.committed) isTypedWord_ = true;
+    if (outcome.putBack) InputMethodComposition::putBack(*this, *outcome.putBack);
 }
 
 void ChangingColorWhenEditingTextView::handFocusToList()
@@ -218,7 +222,7 @@ void ChangingColorWhenEditingTextView::keyPressEvent(QKeyEvent* event)
     const auto change = TypedChange::forKey(*event, toPlainText(), cursor.selectionStart(),
                                             cursor.selectionEnd() - cursor.selectionStart(), cursor.position(), true);
     if (change && delegate_ &&
-        !delegate_->shouldChangeText(editableText_, {change->range}, {change->replacement.toStdString()})) {
+        !delegate_->shouldChangeText(editableText_, {change->range}, {RuleText::of(change->replacement)})) {
         return;
     }
     QPlainTextEdit::keyPressEvent(event);

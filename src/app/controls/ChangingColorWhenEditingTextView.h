@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/controls/InputMethodComposition.h"
 #include "app/controls/PlainTextEditEditableText.h"
 
 class EditingTextDelegate;
@@ -72,6 +73,7 @@ private:
 
     EditingTextDelegate* delegate_ = nullptr;
     PlainTextEditEditableText editableText_;
+    InputMethodComposition composition_;
     std::function<bool()> canBeEdit_;
     std::optional<QString> originalText_;
     bool alligned_ = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,14 @@ public:
         (void)ranges;
         (void)replacements;
         return true;
+    }
+    // The most UTF-16 units the text may hold: no commit past it could be taken, so an input method's
+    // composition is cut to the room it leaves. No field of the program holds more than the default.
+    static constexpr std::size_t kLongestText = 1024;
+    virtual std::size_t longestText(const EditableText& editor)
+    {
+        (void)editor;
+        return kLongestText;
     }
     // Told after a paste.
     virtual void textDidChange(QWidget* control) { (void)control; }

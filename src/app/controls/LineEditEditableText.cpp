@@ -5,8 +5,9 @@
 #include <algorithm>
 
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 
-std::string LineEditEditableText::string() const { return editor_.text().toStdString(); }
+std::string LineEditEditableText::string() const { return RuleText::of(editor_.text()); }
 
 void LineEditEditableText::setString(const std::string& text) { editor_.setText(QString::fromStdString(text)); }
 

@@ -6,8 +6,9 @@
 #include <algorithm>
 
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 
-std::string PlainTextEditEditableText::string() const { return editor_.toPlainText().toStdString(); }
+std::string PlainTextEditEditableText::string() const { return RuleText::of(editor_.toPlainText()); }
 
 void PlainTextEditEditableText::setString(const std::string& text)
 {

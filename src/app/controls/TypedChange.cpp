@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool TypedChange::checkInputMethod(QInputMethodEvent& event, int selectionStart,
 {
     const auto change = forInputMethod(event, selectionStart, selectionLength, cursor);
     if (!change) return false;
-    if (!delegate || delegate->shouldChangeText(editor, {change->range}, {change->replacement.toStdString()}))
+    if (!delegate || delegate->shouldChangeText(editor, {change->range}, {RuleText::of(change->replacement)}))
         return true;
     event.setCommitString(QString());
     return false;

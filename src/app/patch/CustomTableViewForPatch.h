@@ -12,7 +12,6 @@
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
-#include "app/patch/DroppedFilesCheck.h"
 #include "app/patch/PatchDropServices.h"
 #include "app/patch/PatchListDragState.h"
 #include "app/patch/PatchListSelectionRules.h"
@@ -152,7 +151,6 @@ private:
     void endDrag();
     PatchListDragState dragState_;
     PatchDropServices dropServices_;
-    DroppedFilesCheck droppedFiles_;
     DragDataFactory dragDataFactory_;
     DragStarter dragStarter_;
     QPointer<DropMarkerView> marker_;

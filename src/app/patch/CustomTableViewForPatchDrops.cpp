@@ -9,6 +9,8 @@
 #include <QItemSelectionModel>
 #include <QTimer>
 
+#include <unordered_map>
+
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/DropMarkerView.h"
 #include "app/patch/DroppedPaths.h"
@@ -142,15 +144,16 @@ int CustomTableViewForPatch::dragOver(QDragMoveEvent* event, bool entering)
             for (const auto& item : PatchDragMimeData::decodePatchItems(
                      event->mimeData()->data(QString::fromLatin1(PatchDragMimeData::kPatchItemsType))))
                 paths.push_back(item->path);
-        // The files are read once per drag, not at every entry into the list.
-        const std::int64_t count = droppedFiles_.answer(paths, [this](const std::vector<std::string>& files) {
-            const auto counted = Rules::countDroppableFiles(files, ownFolder(), [this](const std::string& path) {
+        // Read at each entry, as nothing tells a drag coming back from a new one of files that may have
+        // changed since; and no further than the list has slots, whatever the drag carries.
+        const std::int64_t slotCount = dropServices_.numberOfDeviceSlots ? dropServices_.numberOfDeviceSlots() : 0;
+        drag.fileCount = Rules::countDroppableFiles(
+            paths, ownFolder(),
+            [this](const std::string& path) {
                 return dropServices_.isPatchFile && dropServices_.isPatchFile(path) &&
                        !(dropServices_.isIncompatibleFile && dropServices_.isIncompatibleFile(path));
-            });
-            return counted.value_or(-1);
-        });
-        drag.fileCount = count < 0 ? std::nullopt : std::optional<std::int64_t>(count);
+            },
+            slotCount);
     }
     const Rules::Answer answer = entering ? Rules::foreignEntered(drag)
                                           : Rules::foreignUpdated(drag, dragState_.numberOfSentItems,
@@ -204,13 +207,16 @@ void CustomTableViewForPatch::dropEvent(QDropEvent* event)
     setFocus(Qt::OtherFocusReason);
     const QMimeData* data = event->mimeData();
     const PatchDragMimeData* ours = PatchDragMimeData::ours(data, event->source());
-    // The drop ends the drag: the next one reads its files afresh.
-    droppedFiles_.forget();
     const std::int64_t row = dragState_.row;
     const std::int64_t deviceSlots = dropServices_.numberOfDeviceSlots ? dropServices_.numberOfDeviceSlots() : 0;
-    const auto accepts = [this](const std::string& path) {
-        return dropServices_.isPatchFile && dropServices_.isPatchFile(path) &&
-               !(dropServices_.isIncompatibleFile && dropServices_.isIncompatibleFile(path));
+    // Each file is read once in a drop: the count's answers are kept for the copies.
+    std::unordered_map<std::string, bool> read;
+    const auto accepts = [this, &read](const std::string& path) {
+        if (const auto known = read.find(path); known != read.end()) return known->second;
+        const bool taken = dropServices_.isPatchFile && dropServices_.isPatchFile(path) &&
+                           !(dropServices_.isIncompatibleFile && dropServices_.isIncompatibleFile(path));
+        read.emplace(path, taken);
+        return taken;
     };
     const auto workingCopy = [this](const std::string& path) {
         return dropServices_.workingCopy ? dropServices_.workingCopy(path) : nullptr;
@@ -246,7 +252,7 @@ void CustomTableViewForPatch::dropEvent(QDropEvent* event)
         }
     } else if (!ours && !PatchDragMimeData::localFiles(data).empty()) {
         const auto paths = PatchDragMimeData::localFiles(data);
-        if (!Rules::countDroppableFiles(paths, ownFolder(), accepts) || row < 0) {
+        if (row < 0 || !Rules::countDroppableFiles(paths, ownFolder(), accepts, deviceSlots - row)) {
             accepted = false;
         } else {
             const auto items = Rules::takeDroppedFiles(paths, row, deviceSlots, accepts, workingCopy);

@@ -8,6 +8,7 @@
 #include <QTextBlock>
 
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/TypedChange.h"
 #include "library/text/TextRange.h"
 
@@ -65,7 +66,7 @@ void CustomTextViewForPatchProperty::keyPressEvent(QKeyEvent* event)
     const auto change = TypedChange::forKey(*event, toPlainText(), cursor.selectionStart(),
                                             cursor.selectionEnd() - cursor.selectionStart(), cursor.position(), true);
     if (change && delegate_ &&
-        !delegate_->shouldChangeText(editableText_, {change->range}, {change->replacement.toStdString()}))
+        !delegate_->shouldChangeText(editableText_, {change->range}, {RuleText::of(change->replacement)}))
         return;
     QPlainTextEdit::keyPressEvent(event);
 }
@@ -77,10 +78,14 @@ void CustomTextViewForPatchProperty::insertFromMimeData(const QMimeData* source)
 
 void CustomTextViewForPatchProperty::inputMethodEvent(QInputMethodEvent* event)
 {
-    const QTextCursor cursor = textCursor();
-    TypedChange::checkInputMethod(*event, cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart(),
-                                  cursor.position(), delegate_, editableText_);
-    QPlainTextEdit::inputMethodEvent(event);
+    if (isReadOnly()) {
+        QPlainTextEdit::inputMethodEvent(event);
+        return;
+    }
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), delegate_, editableText_, [this] { return toPlainText(); },
+        [this](QInputMethodEvent& taken) { QPlainTextEdit::inputMethodEvent(&taken); });
+    if (outcome.putBack) InputMethodComposition::putBack(*this, *outcome.putBack);
 }
 
 void CustomTextViewForPatchProperty::paste(const QString& pasted)
@@ -90,7 +95,7 @@ void CustomTextViewForPatchProperty::paste(const QString& pasted)
     const int start = cursor.selectionStart();
     const int length = cursor.selectionEnd() - start;
     const TextRange range{static_cast<std::size_t>(start), static_cast<std::size_t>(length)};
-    const bool accepted = !delegate_ || delegate_->shouldChangeText(editableText_, {range}, {pasted.toStdString()});
+    const bool accepted = !delegate_ || delegate_->shouldChangeText(editableText_, {range}, {RuleText::of(pasted)});
     if (accepted) {
         cursor.insertText(pasted);
         setTextCursor(cursor);

@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 
+#include "app/controls/InputMethodComposition.h"
 #include "app/controls/PlainTextEditEditableText.h"
 
 class EditingTextDelegate;
@@ -34,4 +35,5 @@ private:
 
     EditingTextDelegate* delegate_ = nullptr;
     PlainTextEditEditableText editableText_;
+    InputMethodComposition composition_;
 };

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-// The answer of a check over the files a drag from another program carries, taken once per drag: moving
-// over a view, or entering it again, reads none of the files a second time. The drag is known by its
-// files, so a later drag of other files is checked afresh.
+// The answer of a check over the files a drag from another program carries, taken once per entry of the
+// drag into a view: moving over the view reads none of the files a second time. The view forgets it at
+// each entry, leave and drop, since nothing tells a drag that comes back from a new drag of the same
+// files, and those may have become patches, or stopped being ones, meanwhile.
 class DroppedFilesCheck {
 public:
     using Check = std::function<std::int64_t(const std::vector<std::string>& paths)>;
@@ -21,7 +22,7 @@ public:
         }
         return answer_;
     }
-    // The drag has ended: its files may change before the next one.
+    // The drag has left or ended: its files may change before the next one.
     void forget()
     {
         checked_ = false;

@@ -17,6 +17,11 @@ bool PatchCommentCellView::textShouldEndEditing(std::string& fieldText)
     return rewrite(fieldText, patchItem_->patchComment, kUndoType);
 }
 
+std::size_t PatchCommentCellView::longestText(const EditableText&)
+{
+    return PatchCommentTextEditingManagement::kMaxBytes;
+}
+
 bool PatchCommentCellView::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                   const std::vector<std::string>& replacements)
 {

@@ -14,6 +14,7 @@ public:
     bool textShouldEndEditing(std::string& fieldText) override;
     bool shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                           const std::vector<std::string>& replacements) override;
+    std::size_t longestText(const EditableText& editor) override;
 
 protected:
     const std::string& committedText() const override;

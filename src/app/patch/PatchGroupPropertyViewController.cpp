@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
@@ -102,13 +103,19 @@ bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, co
     return GroupNameTextEditingManagement::groupNameInTextView(editor, ranges, replacements);
 }
 
+std::size_t PatchGroupPropertyViewController::longestText(const EditableText&)
+{
+    return GroupNameTextEditingManagement::kMaxLength;
+}
+
 bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != groupNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
     if (SheetNameFieldFilter::filterEvent(*groupNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
-                                        }))
+                                        },
+                                          GroupNameTextEditingManagement::kMaxLength, nameComposition_))
         return true;
     return ViewForKeyDown::eventFilter(watched, event);
 }
@@ -122,7 +129,7 @@ void PatchGroupPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* eve
 void PatchGroupPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
-    const std::string name = groupNameTextField_->text().toStdString();
+    const std::string name = RuleText::of(groupNameTextField_->text());
     if (!GroupNameTextEditingManagement::groupNameTextShouldEndEditing(name, true, textRules_)) {
         cancelButtonClicked();
         return;

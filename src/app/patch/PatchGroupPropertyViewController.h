@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/controls/InputMethodComposition.h"
 #include "app/controls/LineEditEditableText.h"
 #include "app/dialogs/KeyDownInViewDelegate.h"
 #include "app/dialogs/ViewForKeyDown.h"
@@ -55,6 +56,7 @@ public:
     // EditingTextDelegate: the typing filter of the name.
     bool shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                           const std::vector<std::string>& replacements) override;
+    std::size_t longestText(const EditableText& editor) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -70,6 +72,7 @@ private:
     QLabel* groupNameLabel_ = nullptr;
     QLineEdit* groupNameTextField_ = nullptr;
     LineEditEditableText nameText_;
+    InputMethodComposition nameComposition_;
     QLabel* titleLabel1_ = nullptr;
     QLabel* informationLabel1_ = nullptr;
     QLabel* titleLabel2_ = nullptr;

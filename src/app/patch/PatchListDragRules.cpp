@@ -27,10 +27,16 @@ std::vector<std::uint64_t> PatchListDragRules::rowsWhenDragging(std::int64_t sta
 
 std::optional<std::int64_t> PatchListDragRules::countDroppableFiles(const std::vector<std::string>& paths,
                                                                     const std::string& ownFolder,
-                                                                    const std::function<bool(const std::string&)>& accepts)
+                                                                    const std::function<bool(const std::string&)>& accepts,
+                                                                    std::int64_t room)
 {
-    if (DroppedPaths::refusesDrop(paths, ownFolder)) return std::nullopt;
-    return static_cast<std::int64_t>(std::count_if(paths.begin(), paths.end(), accepts));
+    std::int64_t count = 0;
+    for (const std::string& path : paths) {
+        if (count >= room) break;
+        if (DroppedPaths::refusesDrop({path}, ownFolder)) return std::nullopt;
+        if (accepts(path)) ++count;
+    }
+    return count;
 }
 
 PatchListDragRules::Answer PatchListDragRules::foreignEntered(const Foreign& drag)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,11 +27,14 @@ public:
     static std::vector<std::uint64_t> rowsWhenDragging(std::int64_t start, std::int64_t count, int rowCount,
                                                        const std::function<bool(int row)>& isEmptyRow);
 
-    // How many dropped files would be taken: none when the drag is refused as a whole (a path in the
-    // program's own folder, or one the checks of `DroppedPaths` refuse).
-    static std::optional<std::int64_t> countDroppableFiles(const std::vector<std::string>& paths,
-                                                           const std::string& ownFolder,
-                                                           const std::function<bool(const std::string&)>& accepts);
+    // How many dropped files would be taken into `room` slots: the paths are walked in order only until
+    // the room is filled, so a drag of thousands of files reads no more than the list can take. None
+    // when the drag is refused as a whole (a path walked in the program's own folder, or one the checks
+    // of `DroppedPaths` refuse).
+    static std::optional<std::int64_t> countDroppableFiles(
+        const std::vector<std::string>& paths, const std::string& ownFolder,
+        const std::function<bool(const std::string&)>& accepts,
+        std::int64_t room = std::numeric_limits<std::int64_t>::max());
 
     // What a drag from outside (files, or the pool's own drag) is answered on entry and at each move.
     struct Foreign {

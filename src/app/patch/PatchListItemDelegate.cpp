@@ -6,6 +6,7 @@
 
 #include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/ChangingColorWhenEditingTextView.h"
+#include "app/controls/RuleText.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/views/NamedImages.h"
 #include "library/models/PatchItem.h"
@@ -165,7 +166,7 @@ void PatchListItemDelegate::setModelData(QWidget* editor, QAbstractItemModel* mo
 {
     if (editor != editor_ || editor->property("committed").toBool()) return;
     editor->setProperty("committed", true);
-    std::string text = editorText(editor).toStdString();
+    std::string text = RuleText::of(editorText(editor));
     const std::string before = text;
     editingCell()->textShouldEndEditing(text);
     if (text != before) setEditorText(editor, QString::fromStdString(text));

@@ -16,6 +16,8 @@ bool PatchNameCellView::textShouldEndEditing(std::string& fieldText)
     return rewrite(fieldText, patchItem_->patchName, kUndoType);
 }
 
+std::size_t PatchNameCellView::longestText(const EditableText&) { return PatchNameTextEditingManagement::kMaxBytes; }
+
 bool PatchNameCellView::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                   const std::vector<std::string>& replacements)
 {

@@ -168,7 +168,7 @@ int PatchPoolOutlineView::draggingUpdated(QDragMoveEvent* event)
     } else if (!ours) {
         const std::vector<std::string> paths = PatchDragMimeData::localFiles(event->mimeData());
         if (!paths.empty()) {
-            // The files are read once per drag, not at every move of the pointer.
+            // The files are read once per entry, not at every move of the pointer.
             const std::int64_t count = droppedFiles_.answer(paths, [this](const std::vector<std::string>& files) {
                 const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
                 if (DroppedPaths::refusesDrop(files, own)) return std::int64_t{-1};
@@ -192,7 +192,13 @@ int PatchPoolOutlineView::draggingUpdated(QDragMoveEvent* event)
     return Rules::foreignAnswer(dragTree(), pointer, marker.position);
 }
 
-void PatchPoolOutlineView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
+void PatchPoolOutlineView::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Nothing tells a drag coming back from a new one of the same files, which may have changed since:
+    // each entry reads them anew (a refused drag may never hear its leave).
+    droppedFiles_.forget();
+    dragMoveEvent(event);
+}
 
 void PatchPoolOutlineView::dragMoveEvent(QDragMoveEvent* event)
 {
@@ -213,6 +219,7 @@ void PatchPoolOutlineView::dragMoveEvent(QDragMoveEvent* event)
 void PatchPoolOutlineView::dragLeaveEvent(QDragLeaveEvent* event)
 {
     event->accept();
+    droppedFiles_.forget();
     if (isLockPatchPool_) return;
     dragState_.isDraggingToCreateNewGroup = false;
     removeMarker();

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/shell/AppDelegate.h"
@@ -171,7 +172,7 @@ std::vector<std::string> PatchPropertyViewController::parseUsedEffectInPatch(con
 
 void PatchPropertyViewController::nameDidChange()
 {
-    const std::string name = patchNameTextField_->text().toStdString();
+    const std::string name = RuleText::of(patchNameTextField_->text());
     wrongName_ = !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, false, textRules_);
     previousPatchName_ = name;
     updateSaveButton();
@@ -197,6 +198,11 @@ bool PatchPropertyViewController::shouldChangeText(EditableText& editor, const s
     return true;
 }
 
+std::size_t PatchPropertyViewController::longestText(const EditableText& editor)
+{
+    return &editor == &nameText_ ? PatchNameTextEditingManagement::kMaxBytes : PatchCommentTextEditingManagement::kMaxBytes;
+}
+
 void PatchPropertyViewController::textDidChange(QWidget* control)
 {
     if (control == patchNameTextField_) nameDidChange();
@@ -214,7 +220,8 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
     if (SheetNameFieldFilter::filterEvent(*patchNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
-                                        }))
+                                        },
+                                          PatchNameTextEditingManagement::kMaxBytes, nameComposition_))
         return true;
     return ViewForKeyDown::eventFilter(watched, event);
 }
@@ -230,7 +237,7 @@ void PatchPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
 void PatchPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
-    const std::string name = patchNameTextField_->text().toStdString();
+    const std::string name = RuleText::of(patchNameTextField_->text());
     // Each rule shows its own message.
     if (!PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, true, textRules_)) {
         cancelButtonClicked();

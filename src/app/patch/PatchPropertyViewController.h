@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/controls/EditingTextDelegate.h"
+#include "app/controls/InputMethodComposition.h"
 #include "app/controls/LineEditEditableText.h"
 #include "app/dialogs/KeyDownInViewDelegate.h"
 #include "app/dialogs/ViewForKeyDown.h"
@@ -70,6 +71,7 @@ public:
     // EditingTextDelegate: the typing filters of the name and the comment, and a paste's live check.
     bool shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                           const std::vector<std::string>& replacements) override;
+    std::size_t longestText(const EditableText& editor) override;
     void textDidChange(QWidget* control) override;
 
 protected:
@@ -97,6 +99,7 @@ private:
     QPushButton* cancelButton_ = nullptr;
     QLineEdit* patchNameTextField_ = nullptr;
     LineEditEditableText nameText_;
+    InputMethodComposition nameComposition_;
     QPointer<QPushButton> focusedButton_;
     CustomTextViewForPatchProperty* patchCommentTextView_ = nullptr;
     QPlainTextEdit* effectListTextView_ = nullptr;

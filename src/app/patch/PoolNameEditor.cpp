@@ -1,5 +1,6 @@
 #include "app/patch/PoolNameEditor.h"
 
+#include "app/controls/RuleText.h"
 #include "library/text/GroupNameTextEditingManagement.h"
 #include "library/text/PatchNameTextEditingManagement.h"
 
@@ -53,7 +54,7 @@ void PoolNameEditor::filterEdit(const QString& edited)
            before[before.size() - 1 - suffix] == edited[edited.size() - 1 - suffix])
         ++suffix;
     const TextRange range{static_cast<std::uint64_t>(prefix), static_cast<std::uint64_t>(before.size() - prefix - suffix)};
-    const std::string replacement = edited.mid(prefix, edited.size() - prefix - suffix).toStdString();
+    const std::string replacement = RuleText::of(edited.mid(prefix, edited.size() - prefix - suffix));
     filtering_ = true;
     setText(before);
     filtering_ = false;
@@ -68,7 +69,7 @@ void PoolNameEditor::filterEdit(const QString& edited)
 
 std::string PoolNameEditor::textShouldEndEditing()
 {
-    const std::string typed = text().toStdString();
+    const std::string typed = RuleText::of(text());
     const bool accepted =
         isGroup_ ? GroupNameTextEditingManagement::groupNameTextShouldEndEditing(typed, true, context_)
                  : PatchNameTextEditingManagement::patchNameTextShouldEndEditing(typed, true, context_);

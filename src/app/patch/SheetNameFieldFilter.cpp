@@ -10,29 +10,48 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "app/controls/InputMethodComposition.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/TypedChange.h"
 
 namespace {
 
 bool insertionRefused(std::size_t at, const QString& text, const SheetNameFieldFilter::Rule& rule)
 {
-    return !rule({TextRange{at, 0}}, {text.toStdString()});
+    return !rule({TextRange{at, 0}}, {RuleText::of(text)});
 }
 
 }  // namespace
 
-bool SheetNameFieldFilter::filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule)
+bool SheetNameFieldFilter::filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule,
+                                       std::size_t longest, InputMethodComposition& composition)
 {
     if (field.isReadOnly()) return false;
     switch (event.type()) {
         case QEvent::KeyPress:
             return filterKey(field, static_cast<QKeyEvent&>(event), pasteboard, rule);
         case QEvent::InputMethod: {
+            // The event handed on below comes back through here and goes to the field as it is.
+            static const QEvent* handingOn = nullptr;
+            if (&event == handingOn) return false;
             auto& method = static_cast<QInputMethodEvent&>(event);
-            const int length = field.hasSelectedText() ? static_cast<int>(field.selectedText().size()) : 0;
-            const auto change = TypedChange::forInputMethod(method, field.selectionStart(), length, field.cursorPosition());
-            if (change && !rule({change->range}, {change->replacement.toStdString()})) method.setCommitString(QString());
-            return false;
+            const auto before = InputMethodComposition::stateOf(field);
+            const auto check = [&](QInputMethodEvent& checked) {
+                const auto change = TypedChange::forInputMethod(checked, before.selectionStart, before.selectionLength,
+                                                                before.cursor);
+                if (!change) return false;
+                if (rule({change->range}, {RuleText::of(change->replacement)})) return true;
+                checked.setCommitString(QString());
+                return false;
+            };
+            const auto take = [&](QInputMethodEvent& taken) {
+                handingOn = &taken;
+                QCoreApplication::sendEvent(&field, &taken);
+                handingOn = nullptr;
+            };
+            const auto outcome = composition.handle(method, before, longest, check, [&] { return field.text(); }, take);
+            if (outcome.putBack) InputMethodComposition::putBack(field, *outcome.putBack);
+            return true;
         }
         case QEvent::MouseButtonRelease: {
             // The field pastes the selection where the middle press put the cursor.
@@ -71,7 +90,7 @@ bool SheetNameFieldFilter::filterKey(QLineEdit& field, const QKeyEvent& key, con
         return true;
     }
     const auto change = TypedChange::forKey(key, field.text(), start, length, field.cursorPosition(), false);
-    return change && !rule({change->range}, {change->replacement.toStdString()});
+    return change && !rule({change->range}, {RuleText::of(change->replacement)});
 }
 
 void SheetNameFieldFilter::focusWhenShown(QLineEdit& field)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "library/text/TextRange.h"
 
+class InputMethodComposition;
 class QEvent;
 class QKeyEvent;
 class QLineEdit;
@@ -23,7 +25,10 @@ public:
 
     // True when the event sent to `field` has been dealt with here and goes no further. An input
     // method's refused commit goes on without its text.
-    static bool filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule);
+    // An input method's composition (`composition`, the field's own) is cut to the room `longest`
+    // UTF-16 units leave, and one that ends with nothing taken leaves the name as it was.
+    static bool filterEvent(QLineEdit& field, QEvent& event, const Pasteboard& pasteboard, const Rule& rule,
+                            std::size_t longest, InputMethodComposition& composition);
     static bool filterKey(QLineEdit& field, const QKeyEvent& key, const Pasteboard& pasteboard, const Rule& rule);
 
     // Gives the field the keyboard with its whole text selected, once its sheet is up. The sheet is

@@ -48,7 +48,10 @@ RunningInstance::~RunningInstance()
 
 std::string RunningInstance::socketName(const std::string& folder)
 {
-    const std::string path = std::filesystem::weakly_canonical(folder).string();
+    // A folder the system cannot resolve is named as it was given.
+    std::error_code error;
+    std::string path = std::filesystem::weakly_canonical(folder, error).string();
+    if (error) path = folder;
     // FNV-1a over the path: short and stable across runs, unlike std::hash.
     std::uint64_t digest = 14695981039346656037ull;
     for (const unsigned char c : path) digest = (digest ^ c) * 1099511628211ull;

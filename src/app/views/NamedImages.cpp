@@ -16,6 +16,7 @@ const QColor kDeepBlue(5, 96, 159);
 const QColor kPatchPoolSelection(80, 38, 0);
 const QColor kEffectPoolSelection(0, 40, 80);
 const QColor kSelectionOrange(245, 147, 31);
+const QColor kWarningOutline(26, 26, 26);
 
 QImage canvas(int width, int height)
 {
@@ -53,14 +54,18 @@ QImage warningIcon()
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath triangle;
-    triangle.moveTo(8, 1);
-    triangle.lineTo(15, 15);
-    triangle.lineTo(1, 15);
+    triangle.moveTo(8, 2.5);
+    triangle.lineTo(14.2, 14);
+    triangle.lineTo(1.8, 14);
     triangle.closeSubpath();
+    // An outline of its own, as the orange sign alone all but vanishes on the orange and light banks'
+    // rows: the sign reads against the outline whatever the row's colour.
+    painter.setPen(QPen(kWarningOutline, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPath(triangle);
     painter.fillPath(triangle, kSelectionOrange);
     painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(8, 6), QPointF(8, 10));
-    painter.drawPoint(QPointF(8, 13));
+    painter.drawLine(QPointF(8, 6.5), QPointF(8, 9.5));
+    painter.drawPoint(QPointF(8, 12));
     return image;
 }
 

@@ -33,6 +33,7 @@ bool GroupNameTextEditingManagement::groupNameInTextView(EditableText& view, con
 {
     if (ranges.empty() || replacements.empty()) return true;
     const TextRange range = ranges.front();
+    if (!platform::Utf8::isValid(replacements.front())) return false;
     const std::string cleaned = oneLine(replacements.front());
     const std::string current = view.string();
     if (cleaned == replacements.front()) {
@@ -51,6 +52,7 @@ bool GroupNameTextEditingManagement::groupNameInTextView(EditableText& view, con
 bool GroupNameTextEditingManagement::groupNameTextShouldEndEditing(const std::string& text, bool willDisplayDialog,
                                                                    const TextRuleContext& context)
 {
+    if (!platform::Utf8::isValid(text)) return TextRules::refuse(willDisplayDialog, kBrokenCharacterMessage, context);
     if (!text.empty() && text.front() != '.' && !TextRules::containsForbiddenCharacter(text)) return true;
     return TextRules::refuse(willDisplayDialog, kInvalidMessage, context);
 }

@@ -7,6 +7,7 @@
 
 const char* PatchCommentTextEditingManagement::refusalOf(const std::string& comment, const std::string& language)
 {
+    if (!platform::Utf8::isValid(comment)) return kBrokenCharacterMessage;
     if (CommonUtils::validatePatchComment(comment, language)) return nullptr;
     if (comment.find('\0') != std::string::npos) return kNulMessage;
     if (language != "ja") return platform::Utf8::isAscii(comment) ? kTooLongMessage : kNotAsciiMessage;

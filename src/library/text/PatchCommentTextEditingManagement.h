@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,14 @@
 // takes).
 class PatchCommentTextEditingManagement {
 public:
+    // The longest comment the unit keeps, in bytes.
+    static constexpr std::size_t kMaxBytes = 200;
     // Each refusal tells what is wrong with the comment.
     static constexpr const char* kNulMessage = "Patch_NulInPatchComment";
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchComment";
     static constexpr const char* kNotShiftJisMessage = "Patch_UnencodablePatchComment";
     static constexpr const char* kTooLongMessage = "Patch_LongPatchComment";
+    static constexpr const char* kBrokenCharacterMessage = "Patch_BrokenCharacterInPatchComment";
 
     // The message key of what keeps the comment from being stored; none for a comment that may be.
     static const char* refusalOf(const std::string& comment, const std::string& language);

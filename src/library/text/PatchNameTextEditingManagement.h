@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,14 @@
 // can reach a field by ways no key press takes).
 class PatchNameTextEditingManagement {
 public:
+    // The longest name the unit keeps, in bytes.
+    static constexpr std::size_t kMaxBytes = 10;
     // Each refusal tells what is wrong with the name; an empty name and a forbidden character share the
     // one message every patch-name refusal has always shown.
     static constexpr const char* kInvalidMessage = "Patch_InvalidPatchName";
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchName";
     static constexpr const char* kTooLongMessage = "Patch_LongPatchName";
+    static constexpr const char* kBrokenCharacterMessage = "Patch_BrokenCharacterInPatchName";
 
     // The message key of what keeps the name from being stored; none for a name that may be.
     static const char* refusalOf(const std::string& name);

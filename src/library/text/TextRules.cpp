@@ -34,6 +34,8 @@ bool TextRules::filterChange(EditableText& view, const std::vector<TextRange>& r
     if (ranges.empty() || replacements.empty()) return true;
     const TextRange range = ranges.front();
     const std::string& replacement = replacements.front();
+    // Half a character (an unpaired surrogate an editor passed on) is stored by nothing: no retry.
+    if (!platform::Utf8::isValid(replacement)) return false;
     const std::string current = view.string();
     auto proposed = TextRange::replacing(current, range, replacement);
     if (!proposed) return false;

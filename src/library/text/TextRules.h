@@ -17,7 +17,8 @@ public:
     // The end checks' failure: queues the sheet of `messageKey` when asked to; always false.
     static bool refuse(bool willDisplayDialog, const char* messageKey, const TextRuleContext& context);
 
-    // The typing filter of patch names and comments: a change `accepts` takes goes through; a paste that
+    // The typing filter of patch names and comments: a replacement that is not whole UTF-8 is refused;
+    // a change `accepts` takes goes through; a paste that
     // it refuses is refused whole; otherwise the change is tried once more in Latin letters and, when
     // that passes, applied here. `transliterate` false refuses instead of trying.
     static bool filterChange(EditableText& view, const std::vector<TextRange>& ranges,

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -16,6 +18,9 @@ public:
     // The number of UTF-16 code units the text takes (characters above U+FFFF count two). Each byte of
     // an ill-formed sequence counts as one unit, as its replacement character would.
     static std::size_t utf16Length(std::string_view text);
+    // Appends `codePoint` in UTF-8's form of one to four bytes. A surrogate gets its three bytes, which
+    // are no well-formed UTF-8: callers that keep a lone one that way make it refused downstream.
+    static void append(std::string& out, std::uint32_t codePoint);
 };
 
 }  // namespace platform

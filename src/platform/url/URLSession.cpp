@@ -686,8 +686,8 @@ void URLSession::Engine::deliverHead(Transfer& transfer, URLResponse response)
             transfer.fileFd = ::open(transfer.filePath.c_str(), O_WRONLY | O_CLOEXEC);
             if (transfer.fileFd >= 0 && ::ftruncate(transfer.fileFd, offset) == 0) ::lseek(transfer.fileFd, offset, SEEK_SET);
         } else {
-            if (transfer.resumeFrom) std::filesystem::remove(transfer.resumeFrom->file);
             std::error_code ignored;
+            if (transfer.resumeFrom) std::filesystem::remove(transfer.resumeFrom->file, ignored);
             std::filesystem::create_directories(session.m_downloadFolder, ignored);
             transfer.filePath = session.m_downloadFolder + "/download-" + std::to_string(task->taskIdentifier()) + "-" +
                                 std::to_string(transfer.redirects) + ".tmp";
@@ -1090,7 +1090,11 @@ URLSession::URLSession(URLSessionConfiguration configuration, std::shared_ptr<UR
       m_engine(std::make_unique<Engine>(*this))
 {
     m_engine->delegate = std::move(delegate);
-    m_downloadFolder = (std::filesystem::temp_directory_path() /
+    // TMPDIR naming no folder leaves the system's own.
+    std::error_code error;
+    std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (error) temporary = "/tmp";
+    m_downloadFolder = (temporary /
                         ("rig-url-session-" + std::to_string(getpid()) + "-" + std::to_string(nextSessionNumber++)))
                            .string();
 }

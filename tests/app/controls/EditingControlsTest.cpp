@@ -12,12 +12,16 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QStandardItemModel>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QWheelEvent>
 #include <QVBoxLayout>
 
 #include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/ChangingColorWhenEditingTextView.h"
 #include "app/controls/EditingKeyMonitor.h"
+#include "app/controls/InputMethodComposition.h"
+#include "app/controls/RuleText.h"
 #include "app/controls/EditingTextDelegate.h"
 #include "app/shell/AppDelegate.h"
 #include "library/text/PatchCommentTextEditingManagement.h"
@@ -296,6 +300,7 @@ struct CommentRule : RecordingDelegate {
         RecordingDelegate::shouldChangeText(editor, ranges, replacements);
         return PatchCommentTextEditingManagement::patchCommentInTextView(editor, ranges, replacements, TextRuleContext{});
     }
+    std::size_t longestText(const EditableText&) override { return PatchCommentTextEditingManagement::kMaxBytes; }
 };
 
 TEST_F(EditingControls, CommentViewPutsPastesAndTypingToTheRule)
@@ -407,6 +412,7 @@ struct NameRule : RecordingDelegate {
         RecordingDelegate::shouldChangeText(editor, ranges, replacements);
         return PatchNameTextEditingManagement::patchNameInTextView(editor, ranges, replacements, TextRuleContext{});
     }
+    std::size_t longestText(const EditableText&) override { return PatchNameTextEditingManagement::kMaxBytes; }
 };
 
 void commit(QWidget* to, const QString& text)
@@ -462,6 +468,119 @@ TEST_F(EditingControls, TypedCharactersOfEveryKindAndInputMethodCommitsMeetTheRu
     EXPECT_EQ(comments.changes.size(), 2u);
     key(view, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
     EXPECT_EQ(comments.changes.size(), 3u) << "a tab in a comment is text the rule sees";
+}
+
+void compose(QWidget* to, const QString& shown)
+{
+    QInputMethodEvent event(shown, {QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, int(shown.size()), 1)});
+    QCoreApplication::sendEvent(to, &event);
+}
+
+QString shownComposition(const QPlainTextEdit& view)
+{
+    return view.textCursor().block().layout()->preeditAreaText();
+}
+
+TEST_F(EditingControls, ACompositionIsHeldToTheRoomLeftAndOneThatEndsWithNothingTakenKeepsTheText)
+{
+    CommentRule comments;
+    auto* view = editIn<ChangingColorWhenEditingTextView>(comments, QStringLiteral("keep me"));
+    view->selectAll();
+    // Far past what a comment holds: shown only as far as the whole field's room, at once.
+    compose(view, QString(100000, QLatin1Char('x')));
+    EXPECT_EQ(shownComposition(*view).size(), 200);
+    commit(view, QString(100000, QLatin1Char('x')));
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("keep me"));
+    EXPECT_EQ(view->textCursor().selectedText(), QStringLiteral("keep me"));
+
+    // A composition given up, and one that fills what is left of the room.
+    view->selectAll();
+    compose(view, QStringLiteral("ab"));
+    compose(view, QString());
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("keep me"));
+    QTextCursor end = view->textCursor();
+    end.movePosition(QTextCursor::End);
+    view->setTextCursor(end);
+    compose(view, QString(300, QLatin1Char('y')));
+    EXPECT_EQ(shownComposition(*view).size(), 193);
+    commit(view, QStringLiteral("yy"));
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("keep meyy"));
+
+    // A commit the rule takes replaces the selection the composition took away.
+    view->selectAll();
+    compose(view, QStringLiteral("ab"));
+    commit(view, QStringLiteral("ab"));
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
+    compose(view, QString());
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
+
+    NameRule names;
+    auto* field = editIn<ChangingColorWhenEditingTextField>(names, QStringLiteral("ABC"));
+    field->selectAll();
+    compose(field, QStringLiteral("x"));
+    commit(field, kGuitar);
+    EXPECT_EQ(field->text(), QStringLiteral("ABC"));
+    EXPECT_EQ(field->selectedText(), QStringLiteral("ABC"));
+}
+
+TEST(InputMethodComposition, ACutCompositionEndsOnAWholeCharacterWithItsMarksInside)
+{
+    testing_app::application();
+    const QString shown = QStringLiteral("ab") + kGuitar + QStringLiteral("cd");
+    QInputMethodEvent event(shown, {QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, 6, 1),
+                                    QInputMethodEvent::Attribute(QInputMethodEvent::TextFormat, 1, 4, QVariant()),
+                                    QInputMethodEvent::Attribute(QInputMethodEvent::TextFormat, 5, 1, QVariant())});
+    event.setCommitString(QStringLiteral("z"), -1, 1);
+    EXPECT_EQ(InputMethodComposition::bounded(event, 6), nullptr);
+    const auto cut = InputMethodComposition::bounded(event, 3);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->preeditString(), QStringLiteral("ab"));
+    EXPECT_EQ(cut->commitString(), QStringLiteral("z"));
+    EXPECT_EQ(cut->replacementStart(), -1);
+    EXPECT_EQ(cut->replacementLength(), 1);
+    ASSERT_EQ(cut->attributes().size(), 2);
+    EXPECT_EQ(cut->attributes()[0].start, 2);
+    EXPECT_EQ(cut->attributes()[0].length, 1);
+    EXPECT_EQ(cut->attributes()[1].start, 1);
+    EXPECT_EQ(cut->attributes()[1].length, 1);
+    EXPECT_EQ(InputMethodComposition::bounded(event, 0)->preeditString(), QString());
+    EXPECT_EQ(InputMethodComposition::roomFor({QStringLiteral("abcd"), 1, 2, 3}, 10), 8u);
+    EXPECT_EQ(InputMethodComposition::roomFor({QString(12, QLatin1Char('a')), 0, 0, 0}, 10), 0u);
+}
+
+TEST_F(EditingControls, HalfACharacterFromAnInputMethodIsRefusedNeverStoredAsAQuestionMark)
+{
+    const QString loneHigh(QChar(0xD800));
+    const QString loneLow(QChar(0xDC00));
+    CommentRule comments;
+    auto* view = editIn<ChangingColorWhenEditingTextView>(comments, QStringLiteral("ab"));
+    QTextCursor end = view->textCursor();
+    end.movePosition(QTextCursor::End);
+    view->setTextCursor(end);
+    commit(view, loneHigh);
+    commit(view, QStringLiteral("c") + loneLow);
+    key(view, Qt::Key_unknown, Qt::NoModifier, loneLow);
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
+    commit(view, QStringLiteral("c"));
+    EXPECT_EQ(view->toPlainText(), QStringLiteral("abc"));
+
+    NameRule names;
+    auto* field = editIn<ChangingColorWhenEditingTextField>(names, QStringLiteral("AB"));
+    field->setCursorPosition(2);
+    commit(field, loneLow);
+    EXPECT_EQ(field->text(), QStringLiteral("AB"));
+}
+
+TEST(RuleText, WritesUnpairedSurrogatesAsBytesNoRuleTakes)
+{
+    const QString guitar = QString::fromUtf8("\xF0\x9F\x8E\xB8");
+    EXPECT_EQ(RuleText::of(QStringLiteral("plain")), "plain");
+    EXPECT_EQ(RuleText::of(QString::fromUtf8("\xE6\xBC\xA2") + guitar), "\xE6\xBC\xA2\xF0\x9F\x8E\xB8");
+    EXPECT_EQ(RuleText::of(QStringLiteral("a") + QChar(0xD800)), "a\xED\xA0\x80");
+    EXPECT_EQ(RuleText::of(QString(QChar(0xDFFF)) + QStringLiteral("b")), "\xED\xBF\xBF" "b");
+    // A high half followed by something other than its low half is alone too.
+    EXPECT_EQ(RuleText::of(QString(QChar(0xD83C)) + QString(QChar(0xD83C)) + QChar(0xDFB8)),
+              "\xED\xA0\xBC\xF0\x9F\x8E\xB8");
 }
 
 // The same controls on a display, where the selection clipboard is.

@@ -71,6 +71,13 @@ protected:
         QApplication::sendEvent(target, &move);
         return move.isAccepted();
     }
+    // Moves over `target`, which took the drag's entry already; answers whether the move was accepted.
+    static bool moveOver(QWidget* target, QPoint at, const QMimeData* data)
+    {
+        QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &move);
+        return move.isAccepted();
+    }
     static bool drop(QWidget* target, QPoint at, const QMimeData* data)
     {
         QDropEvent event(QPointF(at), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton, Qt::NoModifier);
@@ -177,20 +184,21 @@ TEST_F(PatchDragAndDropTest, FourFilesOnRow28FillTheLastTwoSlotsAndAnOwnFileRefu
     EXPECT_FALSE(over(pool->viewport(), poolRow(a), mixed.get()));
 }
 
-TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerDragAndCopiedOffTheMainThread)
+TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopiedOffTheMainThread)
 {
     const auto dropped = files({"/m/F1.qptc", "/m/notes.txt", "/m/F2.qptc"});
-    // Entering, moving, leaving and coming back: the files are checked once.
+    // Entering and moving about: the files are checked once per entry into each view.
     EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
-    leave(pool->viewport());
-    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    EXPECT_TRUE(moveOver(pool->viewport(), poolRow(g), dropped.get()));
     EXPECT_TRUE(over(list->viewport(), listRow(3), dropped.get()));
-    leave(list->viewport());
-    EXPECT_TRUE(over(list->viewport(), listRow(3), dropped.get()));
-    leave(list->viewport());
-    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
-    // One pass of the pool's check and one of the list's over the three files.
+    EXPECT_TRUE(moveOver(list->viewport(), listRow(5), dropped.get()));
     EXPECT_EQ(coordinator.patchFileChecks, 6);
+    // A drag that comes back may be a new drag of the same files: judged anew.
+    leave(list->viewport());
+    EXPECT_TRUE(over(list->viewport(), listRow(3), dropped.get()));
+    leave(list->viewport());
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 12);
 
     coordinator.holdCopies = true;
     EXPECT_TRUE(drop(pool->viewport(), poolRow(a), dropped.get()));
@@ -218,6 +226,50 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerDragAndCopied
     const int before = coordinator.patchFileChecks;
     EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
     EXPECT_EQ(coordinator.patchFileChecks, before + 3);
+}
+
+TEST_F(PatchDragAndDropTest, ADragRefusedWhileItsFileWasNoPatchIsJudgedAnewOnceItIsOne)
+{
+    const auto dropped = files({"/m/Later.qptc"});
+    coordinator.notYetPatches.insert("/m/Later.qptc");
+    EXPECT_FALSE(over(pool->viewport(), poolRow(a), dropped.get()));
+    leave(pool->viewport());
+    EXPECT_FALSE(over(list->viewport(), listRow(3), dropped.get()));
+    leave(list->viewport());
+    // The file has been saved whole meanwhile; the next drag of it is taken by both views.
+    coordinator.notYetPatches.clear();
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), dropped.get()));
+    leave(pool->viewport());
+    EXPECT_TRUE(over(list->viewport(), listRow(3), dropped.get()));
+    EXPECT_TRUE(drop(list->viewport(), listRow(3), dropped.get()));
+    EXPECT_EQ(names()[3], "Later");
+}
+
+TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlots)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 10000; ++i) paths.push_back("/m/many/" + std::to_string(i) + ".qptc");
+    const auto many = files(paths);
+    EXPECT_TRUE(over(list->viewport(), listRow(3), many.get()));
+    // One read per slot of the list at most, though the pointer may still move up to its first row.
+    EXPECT_EQ(coordinator.patchFileChecks, 30);
+    EXPECT_EQ(list->selectedRows().size(), 27u);
+    EXPECT_TRUE(moveOver(list->viewport(), listRow(28), many.get()));
+    coordinator.patchFileChecks = 0;
+    EXPECT_TRUE(drop(list->viewport(), listRow(28), many.get()));
+    // The drop takes the first two files into the last two slots, reading each once.
+    EXPECT_EQ(coordinator.patchFileChecks, 2);
+    EXPECT_EQ(coordinator.infoWrites.size(), 2u);
+    EXPECT_EQ(names()[28], "0");
+    EXPECT_EQ(names()[29], "1");
+
+    // A path of the program's own folder past what the list can take leaves the drop alone.
+    paths.push_back(coordinator.application + "/Temp/Local/own.qptc");
+    const auto withOwn = files(paths);
+    EXPECT_TRUE(over(list->viewport(), listRow(3), withOwn.get()));
+    leave(list->viewport());
+    const auto ownFirst = files({coordinator.application + "/Temp/Local/own.qptc", "/m/1.qptc"});
+    EXPECT_FALSE(over(list->viewport(), listRow(3), ownFirst.get()));
 }
 
 TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)

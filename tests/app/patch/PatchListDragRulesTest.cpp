@@ -92,6 +92,23 @@ TEST(PatchListDragRulesTest, FilesUnderTheOwnFolderRefuseTheWholeDrag)
     EXPECT_EQ(Rules::countDroppableFiles({"/a/1.qptc", "/own/Temp/2.qptc"}, "/own", isPatch), std::nullopt);
 }
 
+TEST(PatchListDragRulesTest, AFileCountReadsOnlyUntilTheRoomIsFilled)
+{
+    std::vector<std::string> read;
+    const auto isPatch = [&read](const std::string& path) {
+        read.push_back(path);
+        return path.size() > 5 && path.substr(path.size() - 5) == ".qptc";
+    };
+    const std::vector<std::string> paths{"/a/1.qptc", "/a/x.txt", "/a/2.qptc", "/a/3.qptc", "/own/Temp/4.qptc"};
+    EXPECT_EQ(Rules::countDroppableFiles(paths, "/own", isPatch, 2), 2);
+    EXPECT_EQ(read, (std::vector<std::string>{"/a/1.qptc", "/a/x.txt", "/a/2.qptc"}));
+    read.clear();
+    EXPECT_EQ(Rules::countDroppableFiles(paths, "/own", isPatch, 0), 0);
+    EXPECT_TRUE(read.empty());
+    // A refused path within the walk refuses the whole drag.
+    EXPECT_EQ(Rules::countDroppableFiles(paths, "/own", isPatch, 4), std::nullopt);
+}
+
 TEST(PatchListDragRulesTest, DroppedFilesTakeOnlySlotsOfTheDeviceAndCopyOnlyWhatFits)
 {
     std::vector<std::string> copied;

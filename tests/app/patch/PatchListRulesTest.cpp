@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +12,7 @@
 #include "app/patch/BankColorTable.h"
 #include "app/patch/PatchListReorder.h"
 #include "app/patch/PatchListTableModel.h"
+#include "app/views/NamedImages.h"
 #include "library/models/BankItem.h"
 #include "library/models/PatchItem.h"
 #include "support/app/TestApplication.h"
@@ -31,6 +37,47 @@ std::string order(const Items& items)
     for (const auto& item : items) text += (text.empty() ? "" : " ") + item->patchName;
     return text;
 }
+
+double luminance(QColor colour)
+{
+    const auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(QColor one, QColor other)
+{
+    const double a = luminance(one), b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+}  // namespace
+
+TEST(WarningSign, ReadsAtLeastThreeToOneOnEveryBankColourAndKeepsItsOrange)
+{
+    testing_app::application();
+    const QImage sign = NamedImages::image(QStringLiteral("warning-icon"));
+    const QColor orange(245, 147, 31);
+    // The sign's body is the same orange as before.
+    EXPECT_EQ(sign.pixelColor(5, 11).rgb(), orange.rgb());
+    for (std::uint64_t row = 0; row < 40; ++row) {
+        const QColor bank = *BankColorTable::colorOfRow(row, 4);
+        SCOPED_TRACE(bank.name().toStdString());
+        QImage onRow(sign.size(), QImage::Format_ARGB32);
+        onRow.fill(bank);
+        QPainter(&onRow).drawImage(0, 0, sign);
+        // From the body out to the row along the sign's middle line: something between them stands out
+        // from the orange at least 3:1 (on its own, the orange sign reads 1.12:1 on the orange rows).
+        const int y = 11;
+        double best = 0;
+        for (int x = 5; x >= 0 && sign.pixelColor(x, y).alpha() > 0; --x)
+            best = std::max(best, contrast(onRow.pixelColor(x, y), orange));
+        EXPECT_GE(std::max(best, contrast(orange, bank)), 3.0);
+    }
+}
+
+namespace {
 
 TEST(BankColorTable, BanksTakeTheTenColoursInTurnWithEverySecondSlotDarker)
 {

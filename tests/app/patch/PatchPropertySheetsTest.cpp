@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QInputMethodEvent>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QLabel>
@@ -218,6 +220,28 @@ TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheS
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
     drop(comment->viewport(), QStringLiteral("d"));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("dc"));
+    EXPECT_TRUE(shown->saveButton()->isEnabled());
+}
+
+TEST_F(PatchPropertySheetsTest, AHugeCompositionShowsNoFurtherThanTheRoomAndLeavesTheTextsAsTheyWere)
+{
+    auto shown = sheet(patch("ABC", "kept comment"));
+    CustomTextViewForPatchProperty* comment = shown->patchCommentTextView();
+    comment->selectAll();
+    const QString huge(100000, QLatin1Char('m'));
+    QInputMethodEvent composing(huge, {});
+    QApplication::sendEvent(comment, &composing);
+    EXPECT_EQ(comment->textCursor().block().layout()->preeditAreaText().size(), 200);
+    commit(comment, huge);
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("kept comment"));
+
+    // The name field is held to its own room, and a refused commit leaves the name.
+    QLineEdit* name = shown->patchNameTextField();
+    name->selectAll();
+    QInputMethodEvent naming(huge, {});
+    QApplication::sendEvent(name, &naming);
+    commit(name, huge);
+    EXPECT_EQ(name->text(), QStringLiteral("ABC"));
     EXPECT_TRUE(shown->saveButton()->isEnabled());
 }
 

@@ -414,3 +414,13 @@ TEST(RunningInstance, ASecondStartsKnockRaisesTheHolderOfItsFolderOnly)
     const RunningInstance next(first.path().toStdString(), [] {});
     EXPECT_TRUE(next.listening());
 }
+
+TEST(RunningInstance, AFolderPastThePathLimitIsNamedWithoutThrowing)
+{
+    testing_app::application();
+    QTemporaryDir parent;
+    std::string deep = parent.path().toStdString();
+    while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
+    EXPECT_FALSE(RunningInstance::knock(deep));
+    EXPECT_EQ(RunningInstance::socketName(deep), RunningInstance::socketName(deep));
+}

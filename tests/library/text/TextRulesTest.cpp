@@ -30,6 +30,10 @@ private:
 
 enum class Rule { Name, Comment, Group };
 
+// Unpaired surrogates as the interface hands them to the rules: their own three bytes, not UTF-8.
+const std::string kLoneHigh = "\xED\xA0\x80";
+const std::string kLoneLow = "\xED\xB0\x80";
+
 struct Typing {
     Rule rule;
     std::string language;
@@ -67,6 +71,12 @@ TEST(TextRules, TypingFilters)
         {Rule::Group, "en", "ab", "c\nd\xE2\x80\xA8" "e", true, false, "abcde"},
         {Rule::Group, "en", std::string(50, 'g'), "h", false, false, std::string(50, 'g')},
         {Rule::Group, "en", std::string(49, 'g'), "h", false, true, std::string(49, 'g') + "h"},
+        // Half a character (an unpaired surrogate as the interface passes it on) is refused by every rule.
+        {Rule::Comment, "ja", "ab", kLoneHigh, false, false, "ab"},
+        {Rule::Comment, "en", "ab", kLoneLow, false, false, "ab"},
+        {Rule::Name, "en", "AB", kLoneLow, false, false, "AB"},
+        {Rule::Group, "en", "ab", kLoneHigh, false, false, "ab"},
+        {Rule::Group, "en", "ab", "c\n" + kLoneHigh, true, false, "ab"},
     };
     for (const Typing& c : cases) {
         Editor editor(c.before);
@@ -118,6 +128,7 @@ TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
         {"ABCDEFGHIJK", "Patch_LongPatchName"},
         {"Caf\xC3\xA9", "Patch_NonAsciiPatchName"},
         {"\xF0\x9F\x8E\xB8", "Patch_NonAsciiPatchName"},
+        {"ab" + kLoneHigh, "Patch_BrokenCharacterInPatchName"},
     };
     for (const End& c : names) {
         sheets.clear();
@@ -146,6 +157,8 @@ TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
         {"ja", hundredKanji + kanji, "Patch_LongPatchComment"},
         {"ja", std::string("x\0y", 3), "Patch_NulInPatchComment"},
         {"ja", "\xF0\x9F\x8E\xB8", "Patch_UnencodablePatchComment"},
+        {"ja", kanji + kLoneLow, "Patch_BrokenCharacterInPatchComment"},
+        {"en", "ab" + kLoneHigh, "Patch_BrokenCharacterInPatchComment"},
     };
     for (const CommentEnd& c : comments) {
         sheets.clear();
@@ -168,4 +181,7 @@ TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
     EXPECT_FALSE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing("a:b", false, context));
     EXPECT_EQ(sheets, (std::vector<std::string>{"text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName",
                                                 "text of Patch_InvalidGroupName", "text of Patch_InvalidGroupName"}));
+    sheets.clear();
+    EXPECT_FALSE(GroupNameTextEditingManagement::groupNameTextShouldEndEditing("Live" + kLoneHigh, true, context));
+    EXPECT_EQ(sheets, (std::vector<std::string>{"text of Patch_BrokenCharacterInGroupName"}));
 }

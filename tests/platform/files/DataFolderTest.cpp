@@ -1,8 +1,10 @@
+#include "platform/files/DataFolderClaim.h"
 #include "platform/files/FolderLock.h"
 #include "platform/files/WritableFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -14,6 +16,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using platform::DataFolderClaim;
 using platform::FolderLock;
 using platform::WritableFolder;
 
@@ -59,6 +62,64 @@ TEST(FolderLock, OneHolderAtATimeAndTheFolderIsFreeAgainAfterIt)
     const FolderLock missing(folder / "gone");
     EXPECT_EQ(missing.outcome(), FolderLock::Outcome::Failed);
     EXPECT_NE(missing.error(), "");
+}
+
+// A path of exactly `length` bytes: `base` followed by folders of at most 200 bytes each.
+std::string pathOfLength(const std::string& base, std::size_t length)
+{
+    std::string path = base;
+    while (path.size() < length) {
+        const std::size_t step = std::min<std::size_t>(201, length - path.size());
+        path += "/" + std::string(step - 1, 'd');
+        if (step == 1) path.back() = 'e';
+    }
+    return path;
+}
+
+TEST(DataFolderClaim, ALockThatCannotBeTakenRefusesEveryCopyAndNamesTheCause)
+{
+    TemporaryFolder folder;
+    // Something other than a file where the lock belongs: no copy can hold the folder, so none may run.
+    fs::create_directory(folder / FolderLock::kFileName);
+    const DataFolderClaim first(folder.path());
+    EXPECT_EQ(first.refusal(), DataFolderClaim::Refusal::CannotLock);
+    EXPECT_EQ(first.why(), std::strerror(EISDIR));
+    const DataFolderClaim second(folder.path());
+    EXPECT_EQ(second.refusal(), DataFolderClaim::Refusal::CannotLock);
+
+    fs::remove(folder / FolderLock::kFileName);
+    {
+        const DataFolderClaim held(folder.path());
+        ASSERT_EQ(held.refusal(), DataFolderClaim::Refusal::None);
+        EXPECT_EQ(held.why(), "");
+        const DataFolderClaim rival(folder.path());
+        EXPECT_EQ(rival.refusal(), DataFolderClaim::Refusal::TakenByAnother);
+    }
+    EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::None);
+
+    std::ofstream(folder / "taken") << "a file, not a folder";
+    const DataFolderClaim blocked(folder / "taken");
+    EXPECT_EQ(blocked.refusal(), DataFolderClaim::Refusal::NotWritable);
+    EXPECT_NE(blocked.why(), "");
+}
+
+TEST(DataFolderClaim, AFolderTooDeepForTheProgramsOwnFilesIsRefusedBeforeAnythingIsMade)
+{
+    TemporaryFolder folder;
+    const std::string deepest = pathOfLength(folder.path(), DataFolderClaim::kLongestFolder);
+    ASSERT_EQ(deepest.size(), DataFolderClaim::kLongestFolder);
+    {
+        const DataFolderClaim claim(deepest);
+        EXPECT_EQ(claim.refusal(), DataFolderClaim::Refusal::None) << claim.why();
+    }
+    // Short enough for its own probe (a byte shorter than the lock's name) and yet far too deep.
+    for (const std::size_t length : {DataFolderClaim::kLongestFolder + 1, std::size_t(4082), std::size_t(5000)}) {
+        const std::string path = pathOfLength(folder / "other", length);
+        const DataFolderClaim claim(path);
+        EXPECT_EQ(claim.refusal(), DataFolderClaim::Refusal::PathTooLong) << length;
+        EXPECT_EQ(claim.why(), std::strerror(ENAMETOOLONG));
+    }
+    EXPECT_FALSE(fs::exists(folder / "other"));
 }
 
 }  // namespace

@@ -105,10 +105,12 @@ public:
     std::string applicationFolder() override { return application; }
     // How many times a file was checked for a patch.
     int patchFileChecks = 0;
+    // Files named like patches that do not read as ones (yet).
+    std::set<std::string> notYetPatches;
     bool checkFilePatchWithfilePath(const std::string& path) override
     {
         ++patchFileChecks;
-        return std::filesystem::path(path).extension() == ".qptc";
+        return std::filesystem::path(path).extension() == ".qptc" && notYetPatches.count(path) == 0;
     }
     bool isPatchFileIncompatibleWithPath(const std::string& path) override
     {
