@@ -67,6 +67,21 @@ void PoolNameEditor::filterEdit(const QString& edited)
     }
 }
 
+void PoolNameEditor::inputMethodEvent(QInputMethodEvent* event)
+{
+    // A commit goes to the rule as any typed change does (filterEdit), once the field has taken it.
+    const std::size_t longest = isGroup_ ? GroupNameTextEditingManagement::kMaxLength : PatchNameTextEditingManagement::kMaxBytes;
+    const auto outcome = composition_.handle(
+        *event, InputMethodComposition::stateOf(*this), longest,
+        [](QInputMethodEvent& checked) { return !checked.commitString().isEmpty(); }, [this] { return text(); },
+        [this](QInputMethodEvent& taken) { QLineEdit::inputMethodEvent(&taken); });
+    if (!outcome.putBack) return;
+    filtering_ = true;
+    InputMethodComposition::putBack(*this, *outcome.putBack);
+    accepted_ = text();
+    filtering_ = false;
+}
+
 std::string PoolNameEditor::textShouldEndEditing()
 {
     const std::string typed = RuleText::of(text());

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/controls/InputMethodComposition.h"
 #include "library/text/EditableText.h"
 #include "library/text/TextRuleContext.h"
 
@@ -25,6 +26,11 @@ public:
     // Goes on with the typing of an editor of the same item that a reload of the tree closed.
     void continueTypingOf(const PoolNameEditor& closed);
 
+protected:
+    // An input method's composition shows no further than the name's room; one that ends with nothing
+    // taken puts back the name it took away as it began.
+    void inputMethodEvent(QInputMethodEvent* event) override;
+
 private:
     void filterEdit(const QString& edited);
     bool applyRule(const std::vector<TextRange>& ranges, const std::vector<std::string>& replacements);
@@ -41,4 +47,5 @@ private:
     TextRuleContext context_;
     QString accepted_;
     bool filtering_ = false;
+    InputMethodComposition composition_;
 };

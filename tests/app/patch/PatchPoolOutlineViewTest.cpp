@@ -403,3 +403,33 @@ TEST_F(PatchPoolOutlineViewTest, ThePoolShowsItsHeaderAndItsRowsStartLevelWithTh
 }
 
 }  // namespace
+
+// An input method's composition in a pool name: a huge one shows only as far as the name's room, and one
+// given up, or whose commit the rule refuses, leaves the name that was selected as it began.
+TEST(PoolNameEditorInput, ACompositionGivenUpOrRefusedLeavesTheName)
+{
+    testing_app::application();
+    for (const bool group : {false, true}) {
+        PoolNameEditor editor(group, "Lead", TextRuleContext{});
+        editor.show();
+        QInputMethodEvent huge(QString(100000, QLatin1Char('x')), {});
+        QCoreApplication::sendEvent(&editor, &huge);
+        QInputMethodEvent givenUp(QString(), {});
+        QCoreApplication::sendEvent(&editor, &givenUp);
+        EXPECT_EQ(editor.text(), QStringLiteral("Lead")) << group;
+        EXPECT_EQ(editor.selectedText(), QStringLiteral("Lead")) << group;
+
+        QInputMethodEvent composing(QStringLiteral("ab"), {});
+        QCoreApplication::sendEvent(&editor, &composing);
+        QInputMethodEvent refused;
+        refused.setCommitString(QString(group ? 60 : 20, QLatin1Char('y')));
+        QCoreApplication::sendEvent(&editor, &refused);
+        EXPECT_EQ(editor.textShouldEndEditing(), "Lead") << group;
+
+        QInputMethodEvent taken;
+        editor.selectAll();
+        taken.setCommitString(QStringLiteral("Solo"));
+        QCoreApplication::sendEvent(&editor, &taken);
+        EXPECT_EQ(editor.textShouldEndEditing(), "Solo") << group;
+    }
+}
