@@ -16,15 +16,15 @@ const QColor kNormalTitle = QColor::fromRgbF(0.6F, 0.6F, 0.6F);
 // Apart from the grey of the others at a glance, and readable on the pool and its selection bar.
 const QColor kIncompatibleTitle(214, 128, 118);
 
-QFont titleFont()
+}  // namespace
+
+QFont PatchPoolModel::titleFont()
 {
     QFont font(QStringLiteral("Helvetica Neue"));
     font.setPixelSize(16);
     font.setBold(true);
     return font;
 }
-
-}  // namespace
 
 PatchPoolModel::PatchPoolModel(PatchPoolDataSource& dataSource, QObject* parent)
     : QAbstractItemModel(parent), dataSource_(dataSource)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QFont>
 #include <QHash>
 
 #include <memory>
@@ -19,6 +20,9 @@ public:
     };
 
     explicit PatchPoolModel(PatchPoolDataSource& dataSource, QObject* parent = nullptr);
+
+    // The font of every title in the tree.
+    static QFont titleFont();
 
     PatchPoolDataSource& dataSource() const { return dataSource_; }
     // Reads the tree again.
