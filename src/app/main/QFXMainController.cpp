@@ -285,28 +285,6 @@ void QFXMainController::setTabPictures(int state)
 
 void QFXMainController::showScreen(int state)
 {
-    screenToShow_ = state;
-    // A switch while the window shows swaps the screen in on the loop's next turn, after the caller has
-    // reloaded its lists: the screen's first paint then runs in a stretch of its own instead of behind
-    // the reloads, each shorter than a frame. Posted rather than timed, so what the screen posts as it
-    // appears (its first scroll) runs after the swap and finds it in place.
-    if (view_ && view_->isVisible()) {
-        if (swapPosted_) return;
-        swapPosted_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                swapPosted_ = false;
-                swapInScreen(screenToShow_);
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    swapInScreen(state);
-}
-
-void QFXMainController::swapInScreen(int state)
-{
     QWidget* target = state == kStatePatch ? patchManager_->view() : effectManager_->view();
     QWidget* other = state == kStatePatch ? effectManager_->view() : patchManager_->view();
     if (other) {

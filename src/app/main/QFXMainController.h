@@ -121,8 +121,6 @@ private:
     void setTitle(const std::string& title) override;
     void setTabPictures(int state) override;
     void showScreen(int state) override;
-    // Puts the screen of `state` in the window and takes the other out.
-    void swapInScreen(int state);
     void setDeviceImage(const QImage& image) override;
     void setDeviceProperty(const std::string& name, const std::string& version) override;
     void showDeviceProperty() override;
@@ -152,8 +150,6 @@ private:
     QPointer<QWidget> view_;  // the main window takes it over
     QWidget* appContentView_ = nullptr;
     QVBoxLayout* contentLayout_ = nullptr;
-    int screenToShow_ = 0;
-    bool swapPosted_ = false;  // a swap of screens waits for the loop's next turn
     QLabel* appTittle_ = nullptr;
     ShowDeviceIconImageView* deviceIconImageView_ = nullptr;
     MemoryLevelIndicator* memoryLevelIndicator_ = nullptr;

@@ -185,30 +185,6 @@ TEST(InformationWindows, TakeTheirContentsSizeWideEnoughForTheTitleAndWithinTheS
     EXPECT_EQ(QFXMainController::infoWindowSize(QSize(1400, 900), 120, screen), QSize(1286, 688));
 }
 
-TEST_F(QFXMainControllerTest, ASwitchWhileTheWindowShowsSwapsTheScreenInOnTheNextTurnAndTheLastSwitchWins)
-{
-    window.show();
-    QWidget* effects = controller.effectManager().view();
-    QWidget* patches = controller.patchManager().view();
-    controller.patchManagerButtonClicked();
-    // This turn reloads the screen's lists; its first paint gets a turn of its own.
-    EXPECT_EQ(patches->parentWidget(), nullptr);
-    EXPECT_NE(effects->parentWidget(), nullptr);
-    QCoreApplication::sendPostedEvents();
-    EXPECT_NE(patches->parentWidget(), nullptr);
-    EXPECT_TRUE(patches->isVisible());
-    EXPECT_EQ(effects->parentWidget(), nullptr);
-    // Back and forth within one turn: one swap, to the screen asked for last.
-    controller.effectManagerButtonClicked();
-    controller.patchManagerButtonClicked();
-    controller.effectManagerButtonClicked();
-    QCoreApplication::sendPostedEvents();
-    EXPECT_NE(effects->parentWidget(), nullptr);
-    EXPECT_TRUE(effects->isVisible());
-    EXPECT_EQ(patches->parentWidget(), nullptr);
-    window.hide();
-}
-
 TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)
 {
     controller.patchManagerButtonClicked();
