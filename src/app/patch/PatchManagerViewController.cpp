@@ -375,6 +375,11 @@ void PatchManagerViewController::loadFontsAhead()
         painter.setFont(font);
         painter.drawText(QPointF(0, 30), sample);
     }
+    // Held for the program's life, so the font cache never lets these engines and their glyphs go
+    // before the screen first shows (a font nothing holds may be dropped to bound the cache). Never
+    // destroyed: a font must not outlive the application object, which a static would.
+    static auto* held = new std::vector<QFont>;
+    *held = std::move(fonts);
 }
 
 // ---- device writes ----
