@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <sys/resource.h>
 
 #include "support/device/QFXRig.h"
 
@@ -34,6 +35,14 @@ std::int64_t patchCount(const SimulatedPatchMemory::Layout& layout)
     return std::int64_t{layout.groups} * layout.banks * layout.patchs;
 }
 
+// Context switches of every thread of the process so far, voluntary (a thread slept) and not.
+std::int64_t contextSwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+}
+
 double floorSeconds(const sim::SimulatedDevice::Traffic& before, const sim::SimulatedDevice::Traffic& after)
 {
     const auto bytes = (after.bytesToDevice - before.bytesToDevice) + (after.bytesToHost - before.bytesToHost);
@@ -48,6 +57,7 @@ struct Bench {
     double seconds = 0;
     double floor = 0;
     double chain = 0;  // until the last request left: the round trips without the stores' tail
+    std::int64_t switches = 0;  // context switches in the timed regions, every thread of the process
 
     Bench(benchmark::State& state, const SimulatedPatchMemory::Layout& layout)
         : rig(2, layout), paced(state.range(0) != 0)
@@ -63,10 +73,12 @@ struct Bench {
     {
         rig.recorder.clear();
         const auto before = rig.unit.traffic();
+        const auto switchesBefore = contextSwitches();
         const auto begin = std::chrono::steady_clock::now();
         start();
         const std::string result = rig.next(0);
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        switches += contextSwitches() - switchesBefore;
         if (result != expected) {
             state.SkipWithError(("no " + expected + " but " + result).c_str());
             return false;
@@ -86,6 +98,8 @@ struct Bench {
         if (units > 0) {
             state.counters[perUnit] = seconds * 1e6 / iterations / static_cast<double>(units);
             state.counters["chain_per_patch_us"] = chain * 1e6 / iterations / static_cast<double>(units);
+            state.counters["switches_per_patch"] =
+                static_cast<double>(switches) / iterations / static_cast<double>(units);
         }
         if (paced) {
             state.counters["floor_ms"] = floor * 1e3 / iterations;
@@ -102,10 +116,15 @@ void BM_DumpAll(benchmark::State& state)
     const auto layout = layoutOf(state.range(1));
     Bench bench(state, layout);
     QFXRig& rig = bench.rig;
-    std::vector<std::string> stored;
+    const std::filesystem::path folder = std::filesystem::path(rig.root) / "Device" / "Patch";
+    int round = 0;
     for (auto _ : state) {
-        // A first dump: no file of an earlier one is there to be kept.
-        for (const auto& path : stored) std::filesystem::remove(path);
+        // A first dump: no file of an earlier one is there to be kept. The last round's folder is moved
+        // aside, not emptied: removing thousands of files just before making as many new ones has the
+        // file system look past every inode freed moments ago for each file it makes, a cost the
+        // benchmark would otherwise mostly impose on itself. The folders go once the run is over.
+        if (std::filesystem::exists(folder))
+            std::filesystem::rename(folder, std::filesystem::path(rig.root) / ("Earlier dump " + std::to_string(round++)));
         if (!bench.time(state, "dump 1", [&] {
                 rig.qfx->dumpAllPatchWithNumberOfGroups(layout.groups, layout.banks, layout.patchs);
             }))
@@ -113,12 +132,10 @@ void BM_DumpAll(benchmark::State& state)
         const auto table = rig.recorder.payload(0).allPatch;
         if (!table || static_cast<std::int64_t>(table->patchsList.size()) != patchCount(layout))
             return fail(state, "the dump's table does not list every slot");
-        stored.clear();
         for (const auto& entry : table->patchsList) {
             const auto expected = rig.patches.patch(entry.groupNum, entry.bankNum, entry.patchNum);
             if (!expected || rig.files.readFile(entry.path) != expected)
                 return fail(state, "dumped file differs from the device: " + entry.path);
-            stored.push_back(entry.path);
         }
     }
     bench.report(state, patchCount(layout), "per_patch_us");

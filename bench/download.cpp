@@ -6,6 +6,8 @@
 // transfers are timed, from handing it the list until it exits. The two take turns going first. Each
 // result is checked outside the timed region: every unpacked file, or every downloaded archive, and
 // every file curl wrote, byte for byte.
+// Each case runs a fixed number of rounds and reports medians with their quartiles: a single slow curl
+// run (or a slow round of the service) among one to five iterations used to decide a whole ratio.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -19,6 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/bundle/Configuration.h"
 #include "platform/bundle/StringsTable.h"
@@ -31,12 +34,16 @@
 #include "support/server/LoopbackServer.h"
 #include "support/server/TestCertificates.h"
 
+#include "Spread.h"
+
 extern char** environ;
 
 namespace {
 
 constexpr int kFiles = 50;
 constexpr std::size_t kFileSize = 1 << 20;
+// Rounds per case: enough for quartiles, few enough for the system bundle's slow curl runs.
+constexpr int kRounds = 9;
 using Clock = std::chrono::steady_clock;
 
 // How the archives are served: over HTTP, or over HTTPS with a CA bundle of the system's size or of one
@@ -225,7 +232,16 @@ void fresh(const std::filesystem::path& folder)
     std::filesystem::create_directories(folder);
 }
 
-// Args: unpack (0 or 1) and the transport. The iteration time is the service's; curl's is a counter beside it.
+void reportSpread(benchmark::State& state, const char* name, const Spread& spread)
+{
+    state.counters[name] = spread.median;
+    state.counters[std::string(name) + "_q1"] = spread.firstQuartile;
+    state.counters[std::string(name) + "_q3"] = spread.thirdQuartile;
+}
+
+// Args: unpack (0 or 1) and the transport. The iteration time is the service's (its mean, as the library
+// reports it); the counters give the medians and quartiles of the rounds: the service's time (ms), curl's
+// (curl_ms) and the ratio of the two in each round (over_curl), whose median is the comparison.
 void BM_DownloadVersusCurl(benchmark::State& state)
 {
     const bool unpack = state.range(0) != 0;
@@ -242,7 +258,7 @@ void BM_DownloadVersusCurl(benchmark::State& state)
     platform::Dispatch dispatch(loop);
     const auto ours = catalogue.folder / "service";
     const auto theirs = catalogue.folder / "curl";
-    double serviceSeconds = 0, curlSeconds = 0;
+    std::vector<double> serviceMs, curlMs, ratios;
     bool curlFirst = false;
     for (auto _ : state) {
         fresh(ours);
@@ -266,17 +282,19 @@ void BM_DownloadVersusCurl(benchmark::State& state)
         if (!serviceOk || !checkService(ours, unpack)) return state.SkipWithError("the service's files differ from the server's");
         if (!curlOk || !checkCurl(theirs)) return state.SkipWithError("curl's files differ from the server's");
         state.SetIterationTime(service);
-        serviceSeconds += service;
-        curlSeconds += other;
+        serviceMs.push_back(service * 1e3);
+        curlMs.push_back(other * 1e3);
+        ratios.push_back(other > 0 ? service / other : 0);
     }
-    const auto iterations = static_cast<double>(state.iterations());
-    state.counters["curl_ms"] = curlSeconds * 1e3 / iterations;
-    state.counters["over_curl"] = curlSeconds > 0 ? serviceSeconds / curlSeconds : 0;
+    reportSpread(state, "ms", Spread::of(serviceMs));
+    reportSpread(state, "curl_ms", Spread::of(curlMs));
+    reportSpread(state, "over_curl", Spread::of(ratios));
     state.SetBytesProcessed(state.iterations() * kFiles * static_cast<std::int64_t>(kFileSize));
 }
 BENCHMARK(BM_DownloadVersusCurl)
     ->ArgNames({"unpack", "tls"})
     ->ArgsProduct({{1, 0}, {0, 1, 2}})
+    ->Iterations(kRounds)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

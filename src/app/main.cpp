@@ -177,6 +177,9 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     };
     lifecycle.addPreparation(makeEffectScreen);
     lifecycle.addPreparation(makePatchScreen);
+    // The patch screen shows later than the effect screen; its fonts are loaded ahead so its first
+    // showing draws rather than loads them.
+    lifecycle.addPreparation(&PatchManagerViewController::loadFontsAhead);
     lifecycle.setMainControllerFactory([&]() -> std::unique_ptr<MainWindowController> {
         return std::make_unique<QFXMainController>(QFXMainController::Collaborators{
             AppDelegate::getInstance(), coordinator, ShowingDialogQueue::getInstance(), opener,

@@ -18,6 +18,8 @@ namespace {
 constexpr auto kInterval = std::chrono::milliseconds(2);
 // An action without a repaint for this long has shown its result.
 constexpr double kActionQuietMs = 1000;
+// A stall longer than a frame at 60 frames a second is told as it happens.
+constexpr double kFrameMs = 16;
 
 double millisecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
 {
@@ -56,9 +58,16 @@ DemoMeter::~DemoMeter()
         if (action.repaintedMs < 0)
             std::fprintf(stderr, "demo: action %zu (%s) repainted nothing\n", i + 1, action.input.c_str());
         else
-            std::fprintf(stderr, "demo: action %zu (%s) repainted after %.1f ms; longest stall in it %.1f ms\n", i + 1,
-                         action.input.c_str(), action.repaintedMs, action.longestStallMs);
+            std::fprintf(stderr,
+                         "demo: action %zu (%s) repainted after %.1f ms; longest stall in it %.1f ms; longest run of "
+                         "the main thread in it %.1f ms\n",
+                         i + 1, action.input.c_str(), action.repaintedMs, action.longestStallMs,
+                         action.longestRunningMs);
     }
+    std::fprintf(stderr,
+                 "demo: before the first action: longest main-loop stall %.1f ms; longest run of the main thread "
+                 "between two ticks %.1f ms\n",
+                 m_longestStallAtStartMs, m_longestRunningAtStartMs);
     std::fprintf(stderr,
                  "demo: first window after %.1f ms; longest main-loop stall %.1f ms (the main thread running %.1f ms "
                  "of the %.1f ms between its ticks); longest run of the main thread between two ticks %.1f ms; "
@@ -78,14 +87,24 @@ void DemoMeter::tick()
             if (widget->isVisible()) m_firstWindowMs = millisecondsBetween(m_started, now);
     } else {
         const double late = millisecondsBetween(m_last, now) - static_cast<double>(kInterval.count());
+        // Each stall a frame would see, with when it ended on the monotonic clock, so a profile recorded
+        // on that clock (perf record -k CLOCK_MONOTONIC) can be cut to it.
+        if (late > kFrameMs)
+            std::fprintf(stderr, "demo: stall of %.1f ms (the main thread running %.1f ms) ended at %.6f s\n", late,
+                         running - m_lastRunningMs, std::chrono::duration<double>(now.time_since_epoch()).count());
         if (late > m_longestStallMs) {
             m_longestStallMs = late;
             m_runningInLongestStallMs = running - m_lastRunningMs;
         }
         m_longestRunningMs = std::max(m_longestRunningMs, running - m_lastRunningMs);
+        if (m_actions.empty()) {
+            m_longestStallAtStartMs = std::max(m_longestStallAtStartMs, late);
+            m_longestRunningAtStartMs = std::max(m_longestRunningAtStartMs, running - m_lastRunningMs);
+        }
         if (m_actionOpen) {
             Action& action = m_actions.back();
             action.longestStallMs = std::max(action.longestStallMs, late);
+            action.longestRunningMs = std::max(action.longestRunningMs, running - m_lastRunningMs);
             // The tick runs after the paint it follows: the repaint has ended by now.
             if (m_paintSinceTick) {
                 m_lastRepaint = now;

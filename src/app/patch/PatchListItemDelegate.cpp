@@ -42,6 +42,11 @@ PatchListItemDelegate::PatchListItemDelegate(PatchCellContext context, QObject* 
 {
 }
 
+std::vector<QFont> PatchListItemDelegate::cellFonts()
+{
+    return {sizedFont(23, true), sizedFont(25, true), sizedFont(11, false)};
+}
+
 PatchTextCellView* PatchListItemDelegate::editingCell() const
 {
     if (!editor_) return nullptr;

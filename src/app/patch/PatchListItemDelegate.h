@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QFont>
 #include <QPointer>
 #include <QStyledItemDelegate>
 
 #include <map>
+#include <vector>
 
 #include "app/controls/TableRowViewProvider.h"
 #include "app/patch/PatchCellContext.h"
@@ -22,6 +24,9 @@ public:
     static constexpr int kCellInset = 4;
 
     PatchListItemDelegate(PatchCellContext context, QObject* parent = nullptr);
+
+    // Every font the cells are drawn in.
+    static std::vector<QFont> cellFonts();
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;

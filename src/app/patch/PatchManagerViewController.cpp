@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <QImage>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
@@ -29,6 +31,7 @@
 #include "app/patch/PatchDialogs.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchPoolEditor.h"
+#include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
 #include "app/views/ProcessingView.h"
@@ -348,11 +351,38 @@ void PatchManagerViewController::setArrowImageWithBackupAllAndRestoreAllState()
     leftArrowImageView_->adjustSize();
     rightArrowImageView_->adjustSize();
     backUpAllOrRestoreAllButton_->setText(InterfaceTexts::localizedString(restore ? "Patch_RestoreAll" : "Patch_BackupAll"));
+    backUpAllOrRestoreAllButton_->setFont(buttonFont());
+    layOutBackUpButton();
+}
+
+QFont PatchManagerViewController::buttonFont()
+{
     QFont font(QStringLiteral("Helvetica Neue"));
     font.setPixelSize(15);
     font.setBold(true);
-    backUpAllOrRestoreAllButton_->setFont(font);
-    layOutBackUpButton();
+    return font;
+}
+
+void PatchManagerViewController::loadFontsAhead()
+{
+    std::vector<QFont> fonts = PatchListItemDelegate::cellFonts();
+    fonts.push_back(PatchPoolModel::titleFont());
+    fonts.push_back(buttonFont());
+    // Every printable ASCII character, drawn where the picture has room for it, as the window's image is
+    // drawn: the glyphs go into the same caches the lists' paints use.
+    QString sample;
+    for (char c = ' '; c <= '~'; ++c) sample.append(QLatin1Char(c));
+    QImage image(1600, 40, QImage::Format_RGB32);
+    QPainter painter(&image);
+    for (const QFont& font : fonts) {
+        painter.setFont(font);
+        painter.drawText(QPointF(0, 30), sample);
+    }
+    // Held for the program's life, so the font cache never lets these engines and their glyphs go
+    // before the screen first shows (a font nothing holds may be dropped to bound the cache). Never
+    // destroyed: a font must not outlive the application object, which a static would.
+    static auto* held = new std::vector<QFont>;
+    *held = std::move(fonts);
 }
 
 // ---- device writes ----

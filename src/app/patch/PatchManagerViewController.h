@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -56,6 +57,11 @@ public:
     // The button's left edge, from the left pane's right edge.
     static constexpr int kBackUpButtonOffset = 73;
     static constexpr int kHeaderHeight = 25;
+
+    // Loads the fonts the screen's lists and buttons draw in, and their common glyphs, into the font
+    // caches: the first showing of the screen would otherwise find and load each font in the middle of
+    // its first paint. Any thread that may paint (the interface's).
+    static void loadFontsAhead();
 
     struct Collaborators {
         AppDelegate& appDelegate;
@@ -268,6 +274,8 @@ private:
     // ==== end of drag and drop ====
 
 private:
+    // The Backup All / Restore All button's font.
+    static QFont buttonFont();
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;
         std::string offset;

@@ -16,15 +16,15 @@ const QColor kNormalTitle = QColor::fromRgbF(0.6F, 0.6F, 0.6F);
 // Apart from the grey of the others at a glance, and readable on the pool and its selection bar.
 const QColor kIncompatibleTitle(214, 128, 118);
 
-QFont titleFont()
+}  // namespace
+
+QFont PatchPoolModel::titleFont()
 {
     QFont font(QStringLiteral("Helvetica Neue"));
     font.setPixelSize(16);
     font.setBold(true);
     return font;
 }
-
-}  // namespace
 
 PatchPoolModel::PatchPoolModel(PatchPoolDataSource& dataSource, QObject* parent)
     : QAbstractItemModel(parent), dataSource_(dataSource)
@@ -37,17 +37,24 @@ void PatchPoolModel::mapChildren(const DirectoryObject* parent)
     for (std::int64_t i = 0; i < count; ++i) {
         const auto child = dataSource_.childOfItem(i, parent);
         if (!child) continue;
-        parents_.insert(child.get(), parent);
-        rows_.insert(child.get(), static_cast<int>(i));
+        places_.insert(child.get(), Place{parent, static_cast<int>(i)});
         if (parent == nullptr) mapChildren(child.get());
     }
+}
+
+const DirectoryObject* PatchPoolModel::parentOf(const DirectoryObject* item) const
+{
+    const auto place = places_.constFind(item);
+    return place == places_.cend() ? nullptr : place->parent;
 }
 
 void PatchPoolModel::reload()
 {
     beginResetModel();
-    parents_.clear();
-    rows_.clear();
+    // Sized for the pool as it last was: a pool of thousands is otherwise rehashed again and again.
+    const auto last = places_.size();
+    places_.clear();
+    places_.reserve(last);
     mapChildren(nullptr);
     endResetModel();
 }
@@ -56,13 +63,14 @@ std::shared_ptr<DirectoryObject> PatchPoolModel::nodeAt(const QModelIndex& index
 {
     if (!index.isValid()) return nullptr;
     const auto* item = static_cast<const DirectoryObject*>(index.internalPointer());
-    return dataSource_.childOfItem(index.row(), parents_.value(item, nullptr));
+    return dataSource_.childOfItem(index.row(), parentOf(item));
 }
 
 QModelIndex PatchPoolModel::indexOf(const DirectoryObject* item) const
 {
-    if (item == nullptr || !rows_.contains(item)) return {};
-    return createIndex(rows_.value(item), 0, const_cast<DirectoryObject*>(item));
+    const auto place = item == nullptr ? places_.cend() : places_.constFind(item);
+    if (place == places_.cend()) return {};
+    return createIndex(place->row, 0, const_cast<DirectoryObject*>(item));
 }
 
 std::shared_ptr<DirectoryObject> PatchPoolModel::parentNodeOf(const QModelIndex& index) const
@@ -82,7 +90,7 @@ QModelIndex PatchPoolModel::index(int row, int column, const QModelIndex& parent
 QModelIndex PatchPoolModel::parent(const QModelIndex& child) const
 {
     if (!child.isValid()) return {};
-    return indexOf(parents_.value(static_cast<const DirectoryObject*>(child.internalPointer()), nullptr));
+    return indexOf(parentOf(static_cast<const DirectoryObject*>(child.internalPointer())));
 }
 
 int PatchPoolModel::rowCount(const QModelIndex& parent) const
@@ -90,7 +98,7 @@ int PatchPoolModel::rowCount(const QModelIndex& parent) const
     if (parent.column() > 0) return 0;
     const auto* item = parent.isValid() ? static_cast<const DirectoryObject*>(parent.internalPointer()) : nullptr;
     // Groups hold patches only: nothing below the second level.
-    if (item != nullptr && parents_.value(item, nullptr) != nullptr) return 0;
+    if (item != nullptr && parentOf(item) != nullptr) return 0;
     return static_cast<int>(dataSource_.numberOfChildrenOfItem(item));
 }
 
@@ -106,7 +114,7 @@ bool PatchPoolModel::hasChildren(const QModelIndex& parent) const
 {
     if (!parent.isValid()) return rowCount() > 0;
     const auto* item = static_cast<const DirectoryObject*>(parent.internalPointer());
-    return parents_.value(item, nullptr) == nullptr && dataSource_.isItemExpandable(*item);
+    return parentOf(item) == nullptr && dataSource_.isItemExpandable(*item);
 }
 
 QVariant PatchPoolModel::data(const QModelIndex& index, int role) const

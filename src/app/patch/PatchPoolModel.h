@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QFont>
 #include <QHash>
 
 #include <memory>
@@ -19,6 +20,9 @@ public:
     };
 
     explicit PatchPoolModel(PatchPoolDataSource& dataSource, QObject* parent = nullptr);
+
+    // The font of every title in the tree.
+    static QFont titleFont();
 
     PatchPoolDataSource& dataSource() const { return dataSource_; }
     // Reads the tree again.
@@ -41,8 +45,14 @@ public:
 private:
     void mapChildren(const DirectoryObject* parent);
 
+    struct Place {
+        const DirectoryObject* parent = nullptr;  // the node's group, null at the top level
+        int row = 0;                               // its row there
+    };
+    // The group of a node (null at the top level, and for a node the tree does not show).
+    const DirectoryObject* parentOf(const DirectoryObject* item) const;
+
     PatchPoolDataSource& dataSource_;
-    // Each shown node's group (null at the top level) and its row there.
-    QHash<const DirectoryObject*, const DirectoryObject*> parents_;
-    QHash<const DirectoryObject*, int> rows_;
+    // Each shown node's place: one entry a node, made at every reload for the whole pool.
+    QHash<const DirectoryObject*, Place> places_;
 };

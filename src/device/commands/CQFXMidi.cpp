@@ -88,12 +88,16 @@ CQFXMidi::Op CQFXMidi::beginOperation()
 
 void CQFXMidi::adoptOperation(const Op& op)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_current && m_current != op) {
-        m_current->live = false;
-        m_current->dropped = true;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_current && m_current != op) {
+            m_current->live = false;
+            m_current->dropped = true;
+        }
+        m_current = op;
     }
-    m_current = op;
+    // A dump dropped for this one may have left patches held back from the disk's queue.
+    m_device.flushPatchFiles();
 }
 
 void CQFXMidi::endOperation(const Op& op)

@@ -175,8 +175,8 @@ private:
     void subCommandDisableAudioProcess(const Op& op, const Job& job, std::int32_t retry);
     void patchDataDumpRequestWithGroupNumber(const Op& op, const Job& job, std::int32_t retry);
     void onPatchDumped(const Op& op, const Job& job, Bytes data, std::int64_t size, std::int32_t retry);
-    // Hands the held patch to the transport's patch-file queue.
-    void storeHeldPatch(const Job& job);
+    // Hands the held patch to the transport's patch-file queue; `more` when the dump asked for another.
+    void storeHeldPatch(const Job& job, bool more);
     // The dump's callback, made on the patch-file queue once every patch it received is stored.
     void reportDumpOnceStored(const Op& op, const Job& job, std::int32_t state);
     // Gives each stored slot of the table its path and makes the dump's one callback.

@@ -261,12 +261,13 @@ void CQFXMidi::onPatchDumped(const Op& op, const Job& job, Bytes data, std::int6
     job->held = DumpedPatch{m_currentGroupNum, m_currentBankNum, m_currentPatchNum, {}, std::move(data)};
     reportTransferProgress(job, job->groups * job->banks * job->patchs);
     // The next request leaves before the patch goes to the disk's queue: the device works on it meanwhile.
-    if (advancePosition()) patchDataDumpRequestWithGroupNumber(op, job, 0);
+    const bool more = advancePosition();
+    if (more) patchDataDumpRequestWithGroupNumber(op, job, 0);
     else subCommandEnableAudioProcessWithState(op, job, retry);
-    storeHeldPatch(job);
+    storeHeldPatch(job, more);
 }
 
-void CQFXMidi::storeHeldPatch(const Job& job)
+void CQFXMidi::storeHeldPatch(const Job& job, bool more)
 {
     if (!job->held) return;
     DumpedPatch held = std::move(*job->held);
@@ -278,14 +279,15 @@ void CQFXMidi::storeHeldPatch(const Job& job)
                                 // A patch that could not be stored keeps no path; the dump goes on.
                                 if (path) job->stored.push_back(DumpedPatch{group, bank, patch, *path, {}});
                                 else RIG_LOG("could not store patch %d_%d_%d.qptc", group, bank, patch);
-                            });
+                            },
+                            more);
 }
 
 void CQFXMidi::reportDumpOnceStored(const Op& op, const Job& job, std::int32_t state)
 {
     // A step that ends the dump before its held patch went to the queue sends it first, so the report
     // still follows every store.
-    storeHeldPatch(job);
+    storeHeldPatch(job, false);
     std::optional<AllPatch> table;
     if (state == 1) table = m_allPatch;
     if (!job->storing) {
@@ -398,7 +400,12 @@ void CQFXMidi::subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32
 
 void CQFXMidi::reportTransferProgress(const Job& job, std::int32_t total)
 {
-    job->transferred += 1;
+    // One count per twentieth of the transfer (each patch of a short one) and always the last: every
+    // count is a hand-off to the sequencer's queue and on to the interface's, whose busy line shows no
+    // finer steps, so the others would only cost the reply thread and the queues a wake-up per patch.
+    constexpr std::int64_t kSteps = 20;
+    const std::int64_t done = job->transferred += 1;
+    if (total > 0 && done < total && done * kSteps / total == (done - 1) * kSteps / total) return;
     if (const Listener listener{*this}) listener->patchTransferProgress(job->transferred, total);
 }
 

@@ -79,7 +79,8 @@ CMidiDevice::~CMidiDevice()
 {
     // Closing the input port waits for a reply being recognised, so none outlives the registry.
     close();
-    // Stores already asked for still land (and report) before the state they use goes.
+    // Stores already asked for, held ones too, still land (and report) before the state they use goes.
+    flushPatchFiles();
     m_patchFiles.reset();
     if (m_dispatch.main().isCurrent()) *m_alive = false;
     else m_dispatch.main().sync([alive = m_alive] { *alive = false; });
@@ -553,6 +554,8 @@ bool CMidiDevice::registerFFSACKMessage(FFSACKBlock handler, const std::uint8_t*
 
 void CMidiDevice::clearBufferBlockWaiting()
 {
+    // A run cut short stores what it received, as it did patch by patch.
+    flushPatchFiles();
     {
         std::lock_guard lock(m_registryMutex);
         for (std::size_t kind = 0; kind < kReplyKinds; ++kind) clearLocked(static_cast<ReplyKind>(kind));
@@ -730,16 +733,38 @@ void CMidiDevice::patchDataChangeWithNumGroup(std::int32_t group, std::int32_t b
 }
 
 void CMidiDevice::storePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes data,
-                                 PatchStoredBlock stored)
+                                 PatchStoredBlock stored, bool more)
 {
-    m_patchFiles->async([this, group, bank, patch, data = std::move(data), stored = std::move(stored)] {
-        const auto path = writePatchFile(group, bank, patch, data);
-        if (stored) stored(path);
+    std::lock_guard lock(m_storeMutex);
+    const auto now = std::chrono::steady_clock::now();
+    const bool quick = now - m_lastStoreAsked < kQuickStores;
+    m_lastStoreAsked = now;
+    m_heldStores.push_back(PatchStore{group, bank, patch, std::move(data), std::move(stored)});
+    if (more && quick && m_heldStores.size() < kStoreBatch) return;
+    postHeldStoresLocked();
+}
+
+void CMidiDevice::postHeldStoresLocked()
+{
+    if (m_heldStores.empty()) return;
+    m_patchFiles->async([this, batch = std::exchange(m_heldStores, {})] {
+        for (const PatchStore& store : batch) {
+            const auto path = writePatchFile(store.group, store.bank, store.patch, store.data);
+            if (store.stored) store.stored(path);
+        }
     });
+}
+
+void CMidiDevice::flushPatchFiles()
+{
+    std::lock_guard lock(m_storeMutex);
+    postHeldStoresLocked();
 }
 
 void CMidiDevice::afterPatchFilesStored(std::function<void()> task)
 {
+    std::lock_guard lock(m_storeMutex);
+    postHeldStoresLocked();
     m_patchFiles->async(std::move(task));
 }
 

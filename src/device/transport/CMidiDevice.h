@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -121,10 +122,22 @@ public:
     // Stores patch data as "%d_%d_%d.qptc" (group, bank, patch) in the device patch folder on the patch-file
     // queue, after every store asked for before it; a file already holding exactly these bytes is left
     // untouched. Returns at once.
+    //
+    // `more` says another store of the same run follows (a dump's next patch is already asked for). While
+    // such stores come quicker than a wake-up of the queue's thread is worth, they are held and handed
+    // over together, up to kStoreBatch at a time, instead of waking the thread for each; at a cable's
+    // pace every store goes at once. Held stores go to the queue with the next store that has no more
+    // to follow, and with afterPatchFilesStored(), flushPatchFiles(), clearBufferBlockWaiting() and the
+    // destructor.
     void storePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes data,
-                        PatchStoredBlock stored);
+                        PatchStoredBlock stored, bool more = false);
     // Runs task on the patch-file queue once every store asked for before it has ended.
     void afterPatchFilesStored(std::function<void()> task);
+    // Hands every held store to the patch-file queue.
+    void flushPatchFiles();
+    // Stores held back at most, and the gap between two stores under which they are held.
+    static constexpr std::size_t kStoreBatch = 16;
+    static constexpr std::chrono::microseconds kQuickStores{150};
 
     void midiNotifyCallback(const platform::MidiNotification& notification);
     void notifyAddDevice(platform::MidiRef device);
@@ -198,6 +211,14 @@ private:
     std::shared_ptr<MidiDeviceDelegate> delegate() const;
     std::optional<std::string> writePatchFile(std::int32_t group, std::int32_t bank, std::int32_t patch,
                                               const Bytes& data);
+    struct PatchStore {
+        std::int32_t group, bank, patch;
+        Bytes data;
+        PatchStoredBlock stored;
+    };
+    // Posts the held stores as one task. Called with m_storeMutex held, so batches reach the queue in the
+    // order their stores were asked for.
+    void postHeldStoresLocked();
 
     platform::MidiSystem& m_system;
     platform::Dispatch& m_dispatch;
@@ -223,6 +244,10 @@ private:
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;
+
+    std::mutex m_storeMutex;
+    std::vector<PatchStore> m_heldStores;
+    std::chrono::steady_clock::time_point m_lastStoreAsked;
 
     // One thread, so stores land in the order they were asked for; ended (its queue run out) by the
     // destructor before anything above goes.

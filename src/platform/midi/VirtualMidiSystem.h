@@ -97,8 +97,11 @@ private:
     int m_readsInFlight = 0;  // read procedures being called
     // Declared last, and both stopped by the destructor before either goes, so no delivery outlives the
     // state above and no task posts to a destroyed thread.
-    MidiThread m_deviceThread{"midi-dev-side"};
-    MidiThread m_inputThread{"midi-input"};
+    // The device side looks for the host's next message a while before it sleeps: a unit answering at
+    // once is what it stands for, and its own wake-up would otherwise be counted against the host in
+    // every round trip. The input thread sleeps between replies as a driver's does.
+    MidiThread m_deviceThread{"midi-dev-side", std::chrono::microseconds(100)};
+    MidiThread m_inputThread{"midi-input", std::chrono::microseconds(50)};
 };
 
 }  // namespace platform

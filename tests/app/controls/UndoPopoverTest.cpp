@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QSplitterHandle>
+#include <QStyle>
 
 #include <utility>
 
@@ -258,6 +260,30 @@ TEST(CustomSplitView, DividerColoursAndThickness)
     EXPECT_EQ(CustomSplitView::dividerColor(Qt::Vertical), QColor(30, 45, 75));
     CustomSplitView split(Qt::Horizontal);
     EXPECT_EQ(split.dividerThickness(), 2);
+}
+
+TEST(CustomSplitView, TheDividerPaintsItsColourAndLeavesThePanesToTheirOwnStyle)
+{
+    testing_app::application();
+    CustomSplitView split(Qt::Horizontal);
+    auto* left = new QWidget;
+    auto* right = new QWidget;
+    split.addWidget(left);
+    split.addWidget(right);
+    split.resize(100, 60);
+    split.setSizes({49, 49});
+    // A style sheet on the splitter would style every pane's widgets through the sheet's engine.
+    EXPECT_STRNE(left->style()->metaObject()->className(), "QStyleSheetStyle");
+    const auto dividerPixel = [&] {
+        QSplitterHandle* handle = split.handle(1);
+        const QImage image = split.grab().toImage();
+        const QPoint middle = handle->geometry().center();
+        return QColor(image.pixel(middle));
+    };
+    EXPECT_EQ(dividerPixel(), CustomSplitView::dividerColor(Qt::Horizontal));
+    split.setOrientation(Qt::Vertical);
+    split.setSizes({29, 29});
+    EXPECT_EQ(dividerPixel(), CustomSplitView::dividerColor(Qt::Vertical));
 }
 
 }  // namespace

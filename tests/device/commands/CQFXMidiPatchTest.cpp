@@ -43,6 +43,30 @@ TEST(CQFXMidiPatch, DumpRequestsEverySlotInOrderAndStoresEachPatchFile)
     EXPECT_TRUE(rig.patches.audioEnabled());
 }
 
+TEST(CQFXMidiPatch, TransfersCountOncePerTwentiethAndAtTheLastPatch)
+{
+    // Every count crosses to the sequencer's queue and on to the interface's: a dump of a hundred patches
+    // sends twenty, not a hundred; a write of six, each of its six.
+    QFXRig rig(2, {5, 5, 4, 256});
+    ASSERT_TRUE(rig.connectAndForget());
+    rig.qfx->dumpAllPatchWithNumberOfGroups(5, 5, 4);
+    ASSERT_EQ(rig.next(0), "dump 1");
+    std::vector<std::pair<std::int32_t, std::int32_t>> twentieths;
+    for (std::int32_t done = 5; done <= 100; done += 5) twentieths.emplace_back(done, 100);
+    EXPECT_EQ(rig.recorder.progress(), twentieths);
+
+    QFXRig small;
+    ASSERT_TRUE(small.connectAndForget());
+    auto all = AllPatch::initPatchsListWithNumberOfGroups(1, 2, 3);
+    for (auto& slot : all.patchsList)
+        slot.path = writePatchFile(small, std::to_string(slot.bankNum) + std::to_string(slot.patchNum) + ".qptc",
+                                   *small.patches.patch(0, slot.bankNum, slot.patchNum));
+    small.qfx->writeAllPatchWithAllPatch(all, 256);
+    ASSERT_EQ(small.next(0), "writeall 1");
+    EXPECT_EQ(small.recorder.progress(),
+              (std::vector<std::pair<std::int32_t, std::int32_t>>{{1, 6}, {2, 6}, {3, 6}, {4, 6}, {5, 6}, {6, 6}}));
+}
+
 TEST(CQFXMidiPatch, TheDumpReportsOnceEveryPatchIsStoredLeavesUnchangedFilesAloneAndGoesOnPastAFailedWrite)
 {
     QFXRig rig;

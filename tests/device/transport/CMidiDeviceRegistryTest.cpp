@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
+#include <thread>
 
 #include "device/transport/CMidiDevice.h"
 #include "support/device/TransportFixture.h"
@@ -355,4 +358,47 @@ TEST(ReplyRegistry, AnUnwritablePatchFolderStoresAndAnnouncesNothing)
     storesLanded(*f.device);
     EXPECT_TRUE(recorder->patches.empty());
     EXPECT_FALSE(f.device->createFolderInBundleWithType(1).has_value());
+}
+
+TEST(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
+{
+    TransportFixture f;
+    const auto folder = f.root.path() + "/Device/Patch/";
+    std::mutex mutex;
+    std::vector<int> order;
+    const auto store = [&](int patch, bool more) {
+        f.device->storePatchFile(0, 0, patch, Bytes{static_cast<std::uint8_t>(patch)},
+                                 [&, patch](const std::optional<std::string>& path) {
+                                     std::lock_guard lock(mutex);
+                                     if (path) order.push_back(patch);
+                                 },
+                                 more);
+    };
+    // A quick run, more than a batch long, then its last store: every file, in the order asked for.
+    const int run = static_cast<int>(CMidiDevice::kStoreBatch) * 2 + 3;
+    for (int patch = 0; patch < run; ++patch) store(patch, patch + 1 < run);
+    storesLanded(*f.device);
+    {
+        std::lock_guard lock(mutex);
+        std::vector<int> expected(static_cast<std::size_t>(run));
+        for (int i = 0; i < run; ++i) expected[static_cast<std::size_t>(i)] = i;
+        EXPECT_EQ(order, expected);
+    }
+
+    // A run cut short: stores that said more would follow still land once the registry is cleared,
+    // with nothing else asked of the queue.
+    for (int patch = 40; patch < 43; ++patch) store(patch, true);
+    f.device->clearBufferBlockWaiting();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto landed = [&] {
+        std::lock_guard lock(mutex);
+        return order.size() == static_cast<std::size_t>(run) + 3;
+    };
+    while (!landed() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(run) + 3);
+    EXPECT_EQ(order.back(), 42);
+    std::ifstream last(folder + "0_0_42.qptc", std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(last), {}), Bytes{42});
 }

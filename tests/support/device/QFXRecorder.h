@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/commands/CQFXMidiDelegate.h"
@@ -151,6 +152,17 @@ public:
         p.patch = patch;
         add("notice", p);
     }
+    // Counts are kept apart from the events, which tests compare whole.
+    void patchTransferProgress(std::int32_t done, std::int32_t total) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_progress.emplace_back(done, total);
+    }
+    std::vector<std::pair<std::int32_t, std::int32_t>> progress() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_progress;
+    }
 
 private:
     void add(std::string line) { add(std::move(line), of({})); }
@@ -167,4 +179,5 @@ private:
     std::condition_variable m_changed;
     std::vector<std::string> m_events;
     std::vector<Payload> m_payloads;
+    std::vector<std::pair<std::int32_t, std::int32_t>> m_progress;
 };
