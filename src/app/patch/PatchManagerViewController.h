@@ -287,6 +287,7 @@ private:
     void buildPatchPool(QWidget* pane);
     // Reloads the pool and selects the nodes that have a row.
     void reloadPatchPoolSelecting(const Nodes& nodes);
+    Node shownParentOf(const DirectoryObject& item) const;
     std::function<void(const Nodes& added)> reloadPatchPoolWhenCopied();
     // Files read or copied for the pool off the main thread: the pool shows the processing view while
     // any are under way.

@@ -102,9 +102,16 @@ double PatchManagerViewController::heightOfRowByItem(const DirectoryObject& item
     return item.isGroup ? kGroupRowHeight : kPatchRowHeight;
 }
 
+// A row's group as the view maps it: every painted row asks, and a walk of the tree for each made a third of
+// a large pool's drawing.
+PatchManagerViewController::Node PatchManagerViewController::shownParentOf(const DirectoryObject& item) const
+{
+    return patchPoolModel_ ? patchPoolModel_->parentNodeOf(patchPoolModel_->indexOf(&item)) : patchPoolEditor_->parentOf(&item);
+}
+
 PatchPoolRules::Title PatchManagerViewController::objectValueForItem(const DirectoryObject& item)
 {
-    const Node parent = patchPoolEditor_->parentOf(&item);
+    const Node parent = shownParentOf(item);
     return PatchPoolRules::titleForItem(item, parent.get(), editingItemInPool_.get(), bankItems_);
 }
 
@@ -115,7 +122,7 @@ PatchManagerViewController::Cell PatchManagerViewController::willDisplayCellForI
     static const QImage swatch = CustomCellForAttributedString::swatch(QColor(247, 148, 30));
     cell.iconImage = swatch;
     if (item.isWarning) cell.statusImage = NamedImages::image(QStringLiteral("warning-icon"));
-    cell.isSingleItem = patchPoolEditor_->parentOf(&item) == nullptr;
+    cell.isSingleItem = shownParentOf(item) == nullptr;
     return cell;
 }
 
