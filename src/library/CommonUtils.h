@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/Stdqueue.h"
@@ -668,7 +669,9 @@ private:
     };
     PoolJudge poolJudge(bool connected, std::optional<std::uint64_t>* against = nullptr) const;
     std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
-    std::optional<ReadPatch> readLoadedPatch(const std::string& path, const PoolJudge& judge);
+    // Safe on the load's threads: what it read of the file goes to `facts`.
+    std::optional<ReadPatch> readLoadedPatch(const std::string& path, const PoolJudge& judge,
+                                             std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const;
     // The patch file at `path` as the pool judges it: what the load kept of it while it is unchanged, else
     // read (and kept). Pool's queue only.
     std::optional<OKVPatch> judgedPatchAt(const std::string& path);

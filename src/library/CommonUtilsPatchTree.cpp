@@ -1,5 +1,8 @@
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 #include <filesystem>
 #include <unordered_map>
 
@@ -133,7 +136,8 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::stri
 }
 
 // The load's reading: the listing told the entry is a regular file, and the read refuses anything else.
-std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::string& path, const PoolJudge& judge)
+std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::string& path, const PoolJudge& judge,
+                                                                   std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const
 {
     if (!isPathOfFile(path)) return std::nullopt;
     std::optional<platform::FileStamp> stamp;
@@ -148,8 +152,8 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::st
             read.item->effectDictionnary = std::move(*list);
         }
     }
-    // Kept under the saved path: the working copy's link to the same file has the same stamp.
-    if (stamp) m_poolFacts.remember(path, *stamp, *patch);
+    // The working copy's link to the same file has the same stamp.
+    if (stamp) facts.emplace(path, PoolPatchFacts::factsOf(*stamp, *patch));
     return read;
 }
 
@@ -162,7 +166,28 @@ struct SavedEntry {
     std::string source;
     std::string record;
     std::vector<std::string> kept;
+    // What was read of each patch, by its saved path, kept under its working path once it is placed.
+    std::unordered_map<std::string, PoolPatchFacts::Facts> facts;
+    // Whether it was an entry of the listing: a patch or a group (else it is kept at the top, unread).
+    bool shown = false;
 };
+
+// Runs work(0) .. work(count - 1) on a few threads of the load's own: the load is bound by the file
+// system's look-ups and link creations, which wait on the disk's metadata as much as they compute, and a
+// large library's entries are independent of each other.
+void inParallel(std::size_t count, const std::function<void(std::size_t)>& work)
+{
+    const std::size_t threads =
+        std::min<std::size_t>({count, 4, std::max<std::size_t>(1, std::thread::hardware_concurrency())});
+    std::atomic<std::size_t> next{0};
+    const auto run = [&] {
+        for (std::size_t i = next++; i < count; i = next++) work(i);
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
+    run();
+    for (auto& helper : helpers) helper.join();
+}
 
 void refuse(const std::string& path, const char* why) { RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why); }
 
@@ -246,10 +271,8 @@ void CommonUtils::loadPatchPool()
         return node;
     };
 
-    std::vector<SavedEntry> entries;
-    std::vector<std::string> keptAtTop;
-    // What could not be placed in the working copy; the save takes it from the saved library as it is.
-    std::vector<std::string> unplaced;
+    // The listing tells each entry's kind: a patch file is opened, never looked up first.
+    std::vector<std::pair<std::string, platform::ItemKind>> listed;
     for (const char* part : {"Pool", "Backup"}) {
         const std::string folder = join(library, part);
         const platform::ItemKind kind = m_files.itemKind(folder);
@@ -257,38 +280,50 @@ void CommonUtils::loadPatchPool()
             if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
             continue;
         }
-        // The listing tells each entry's kind: a patch file is opened, never looked up first.
-        for (const auto& [name, entryKind] :
-             m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{})) {
-            const std::string path = join(folder, name);
-            if (entryKind != platform::ItemKind::Folder) {
-                if (auto read = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge) : std::nullopt) {
-                    entries.push_back({leaf(std::move(*read)), path, {}, {}});
-                } else {
-                    refuse(path, whyNotShown(entryKind));
-                    keptAtTop.push_back(path);
-                }
-                continue;
+        for (auto& [name, entryKind] :
+             m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{}))
+            listed.emplace_back(join(folder, name), entryKind);
+    }
+    std::vector<SavedEntry> read(listed.size());
+    inParallel(listed.size(), [&](std::size_t i) {
+        const auto& [path, entryKind] = listed[i];
+        SavedEntry& entry = read[i];
+        entry.source = path;
+        if (entryKind != platform::ItemKind::Folder) {
+            if (auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts) : std::nullopt) {
+                entry.node = leaf(std::move(*patch));
+                entry.shown = true;
+            } else {
+                refuse(path, whyNotShown(entryKind));
             }
-            SavedEntry group{std::make_shared<DirectoryObject>(), path, {}, {}};
-            group.node->name = name;
-            group.node->path = path;
-            group.node->isGroup = true;
-            for (const auto& [inner, childKind] :
-                 m_files.contentsOfDirectoryWithKinds(path).value_or(std::vector<platform::FolderEntry>{})) {
-                const std::string child = join(path, inner);
-                if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
-                    group.record = child;
-                } else if (auto read = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge) : std::nullopt) {
-                    group.node->childDirectories.push_back(leaf(std::move(*read)));
-                } else {
-                    refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
-                    group.kept.push_back(child);
-                }
-            }
-            group.node->isBackUpAllGroup = !group.record.empty();
-            entries.push_back(std::move(group));
+            return;
         }
+        entry.shown = true;
+        entry.node = std::make_shared<DirectoryObject>();
+        entry.node->name = lastComponent(path);
+        entry.node->path = path;
+        entry.node->isGroup = true;
+        for (const auto& [inner, childKind] :
+             m_files.contentsOfDirectoryWithKinds(path).value_or(std::vector<platform::FolderEntry>{})) {
+            const std::string child = join(path, inner);
+            if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
+                entry.record = child;
+            } else if (auto patch = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge, entry.facts) : std::nullopt) {
+                entry.node->childDirectories.push_back(leaf(std::move(*patch)));
+            } else {
+                refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
+                entry.kept.push_back(child);
+            }
+        }
+        entry.node->isBackUpAllGroup = !entry.record.empty();
+    });
+    std::vector<SavedEntry> entries;
+    std::vector<std::string> keptAtTop;
+    // What could not be placed in the working copy; the save takes it from the saved library as it is.
+    std::vector<std::string> unplaced;
+    for (auto& entry : read) {
+        if (entry.shown) entries.push_back(std::move(entry));
+        else keptAtTop.push_back(std::move(entry.source));
     }
 
     // The saved order: by the number each saved name starts with.
@@ -312,18 +347,24 @@ void CommonUtils::loadPatchPool()
     const auto plainName = [](const std::string& savedName) {
         return OKVLocalFileController::getFileNameFromIndexSavingName(savedName);
     };
+    // What was read of a file now stands for its link in the working copy.
+    const auto keepFacts = [&](SavedEntry& entry, const std::string& source, const std::string& target) {
+        if (const auto found = entry.facts.find(source); found != entry.facts.end())
+            m_poolFacts.remember(target, found->second);
+    };
+    // The top-level patches and the groups' folders take their names in the saved order.
+    std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> groups;
     for (const auto& root : roots) {
         SavedEntry& entry = *saved[root.get()];
         const std::string savedName = lastComponent(entry.source);
         if (!root->isGroup) {
             if (const auto target = placeInWorkingCopy(entry.source, local, plainName(savedName), savedName)) {
-                m_poolFacts.rename(entry.source, *target);
+                keepFacts(entry, entry.source, *target);
                 root->path = *target;
                 root->patchItem()->path = *target;
             }
             continue;
         }
-        m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
         std::string folder = join(local, plainName(savedName));
         if (m_files.itemKind(folder) != platform::ItemKind::Missing) folder = createNewDirectoryPath(folder);
         platform::Error error;
@@ -333,14 +374,26 @@ void CommonUtils::loadPatchPool()
         }
         root->name = lastComponent(folder);
         root->path = folder;
+        groups.emplace_back(root, folder);
+    }
+    // Each group's patches in a folder of its own, the groups side by side.
+    std::vector<std::vector<std::pair<std::string, std::string>>> linked(groups.size());
+    inParallel(groups.size(), [&](std::size_t i) {
+        const auto& [root, folder] = groups[i];
+        m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
         for (const auto& child : root->childDirectories) {
             PatchItem* item = child->patchItem();
             const std::string source = item->path;
             if (const auto target = placeInWorkingCopy(source, folder, plainName(lastComponent(source)), lastComponent(source))) {
-                m_poolFacts.rename(source, *target);
+                linked[i].emplace_back(source, *target);
                 child->path = item->path = *target;
             }
         }
+    });
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        const auto& [root, folder] = groups[i];
+        SavedEntry& entry = *saved[root.get()];
+        for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
         for (const std::string& kept : entry.kept)
             if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
         if (root->isBackUpAllGroup) {

@@ -1,8 +1,13 @@
 #include "library/PoolPatchFacts.h"
 
+PoolPatchFacts::Facts PoolPatchFacts::factsOf(const platform::FileStamp& stamp, const OKVPatch& patch)
+{
+    return Facts{stamp, patch.gen(), patch.supportRegion(), patch.effectTypes()};
+}
+
 void PoolPatchFacts::remember(const std::string& path, const platform::FileStamp& stamp, const OKVPatch& patch)
 {
-    m_facts[path] = Facts{stamp, patch.gen(), patch.supportRegion(), patch.effectTypes()};
+    remember(path, factsOf(stamp, patch));
 }
 
 std::optional<OKVPatch> PoolPatchFacts::find(const std::string& path, const std::optional<platform::FileStamp>& stamp) const
@@ -17,10 +22,3 @@ std::optional<OKVPatch> PoolPatchFacts::find(const std::string& path, const std:
     return patch;
 }
 
-void PoolPatchFacts::rename(const std::string& from, const std::string& to)
-{
-    auto node = m_facts.extract(from);
-    if (node.empty()) return;
-    node.key() = to;
-    m_facts.insert_or_assign(to, std::move(node.mapped()));
-}

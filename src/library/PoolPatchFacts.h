@@ -15,21 +15,21 @@
 // rewrite of the file gives it another stamp, and it is read anew. Used from the pool's queue only.
 class PoolPatchFacts {
 public:
-    // Keeps what `patch` read from the file at `path` holds, as of `stamp`.
-    void remember(const std::string& path, const platform::FileStamp& stamp, const OKVPatch& patch);
-    // A patch holding what the pool judges (nothing else: no name, no comments, no parameters), when the
-    // file at `path` is still the one stamped.
-    std::optional<OKVPatch> find(const std::string& path, const std::optional<platform::FileStamp>& stamp) const;
-    // What was kept of the file at `from` now stands for the same file at `to` (a link to it).
-    void rename(const std::string& from, const std::string& to);
-    std::size_t size() const { return m_facts.size(); }
-
-private:
     struct Facts {
         platform::FileStamp stamp;
         std::uint32_t gen = 0;
         std::uint64_t supportRegion = 0;
         std::vector<std::uint32_t> effectTypes;
     };
+    static Facts factsOf(const platform::FileStamp& stamp, const OKVPatch& patch);
+    void remember(const std::string& path, Facts facts) { m_facts[path] = std::move(facts); }
+    // Keeps what `patch` read from the file at `path` holds, as of `stamp`.
+    void remember(const std::string& path, const platform::FileStamp& stamp, const OKVPatch& patch);
+    // A patch holding what the pool judges (nothing else: no name, no comments, no parameters), when the
+    // file at `path` is still the one stamped.
+    std::optional<OKVPatch> find(const std::string& path, const std::optional<platform::FileStamp>& stamp) const;
+    std::size_t size() const { return m_facts.size(); }
+
+private:
     std::unordered_map<std::string, Facts> m_facts;
 };
