@@ -102,14 +102,20 @@ std::int64_t warnedLeaves(const CommonUtils::Tree& nodes)
     return count;
 }
 
+// seedPool makes every seventh patch one of a generation the unit lacks, and every patch uses an effect the
+// catalogue lacks: each seventh is marked, every one warned.
+bool markedAndWarned(Library& library, std::int64_t patches)
+{
+    const CommonUtils::Tree& pool = library.recorder.patchPool;
+    return incompatibleLeaves(pool) == (patches + 6) / 7 && warnedLeaves(pool) == patches;
+}
+
 // Each round on a stack of its own: a coordinator loads a pool once, and the unit, still held by the
 // last round's sequencer, would never connect to the next one. Timed until the tree, its marks and its
 // warnings are shown.
 void BM_PatchPoolLoadAndMark(benchmark::State& state)
 {
     const auto patches = static_cast<std::int64_t>(state.range(0));
-    // seedPool makes every seventh patch one of a generation the unit lacks.
-    const std::int64_t expectedMarks = (patches + 6) / 7;
     double seconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -132,8 +138,7 @@ void BM_PatchPoolLoadAndMark(benchmark::State& state)
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         state.PauseTiming();
         // Every timed load is a marking one, or the run says so.
-        if (!warned || incompatibleLeaves(library->recorder.patchPool) != expectedMarks ||
-            warnedLeaves(library->recorder.patchPool) != patches) {
+        if (!warned || !markedAndWarned(*library, patches)) {
             state.SkipWithError("a load did not mark and warn the pool for the unit");
             break;
         }
@@ -152,7 +157,6 @@ BENCHMARK(BM_PatchPoolLoadAndMark)->Arg(1000)->Arg(10000)->Arg(30000)->Unit(benc
 void BM_PatchPoolLoadThenUnitConnects(benchmark::State& state)
 {
     const auto patches = static_cast<std::int64_t>(state.range(0));
-    const std::int64_t expectedMarks = (patches + 6) / 7;
     double load = 0;
     double unit = 0;
     for (auto _ : state) {
@@ -179,8 +183,7 @@ void BM_PatchPoolLoadThenUnitConnects(benchmark::State& state)
         const bool warned = marked && warningsShown(*library);
         unit += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         state.PauseTiming();
-        if (!warned || incompatibleLeaves(library->recorder.patchPool) != expectedMarks ||
-            warnedLeaves(library->recorder.patchPool) != patches) {
+        if (!warned || !markedAndWarned(*library, patches)) {
             state.SkipWithError("the unit's marks and warnings were not set");
             break;
         }
