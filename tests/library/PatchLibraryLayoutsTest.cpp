@@ -510,6 +510,46 @@ TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoads
     EXPECT_EQ(utils->poolWarningsJudgedAgainst({solo}), std::nullopt);
 }
 
+// A library of many groups is read and linked by several threads: the tree keeps the saved order, groups
+// whose plain names meet take free names in that order, every patch is linked into its own group's folder,
+// and the save gives back the library as it was.
+TEST_F(PatchLibraryLayouts, AManyGroupedLibraryLoadsInTheSavedOrderWhateverThreadReadIt)
+{
+    constexpr int kGroups = 24;
+    for (int g = 0; g < kGroups; ++g) {
+        // Groups 20 and up share the plain name "Same".
+        const std::string group = "Pool/[" + std::to_string(g) + "] " + (g >= 20 ? std::string("Same") : "G" + std::to_string(g));
+        for (int p = 2; p >= 0; --p)
+            put(group + "/[" + std::to_string(p) + "] P" + std::to_string(g) + "-" + std::to_string(p) + ".qptc",
+                patchBytes("P" + std::to_string(g) + "-" + std::to_string(p)));
+    }
+    put("Pool/[99] Last.qptc", patchBytes("Last"));
+    put("Pool/odd.txt", Bytes{'x'});
+    const Inventory before = inventory(library());
+    const CommonUtils::Tree tree = load();
+    ASSERT_EQ(tree.size(), static_cast<std::size_t>(kGroups + 1));
+    const std::string local = rootFolder + "/Temp/Local";
+    for (int g = 0; g < kGroups; ++g) {
+        SCOPED_TRACE(g);
+        const auto& group = tree[static_cast<std::size_t>(g)];
+        const std::string name = g < 20 ? "G" + std::to_string(g) : g == 20 ? std::string("Same") : "Same (" + std::to_string(g - 20) + ")";
+        EXPECT_EQ(group->name, name);
+        EXPECT_EQ(group->path, local + "/" + name);
+        ASSERT_EQ(group->childDirectories.size(), 3u);
+        for (int p = 0; p < 3; ++p) {
+            const auto& child = group->childDirectories[static_cast<std::size_t>(p)];
+            const std::string patch = "P" + std::to_string(g) + "-" + std::to_string(p);
+            EXPECT_EQ(child->name, patch);
+            EXPECT_EQ(child->patchItem()->path, local + "/" + name + "/" + patch + ".qptc");
+            EXPECT_TRUE(fs::is_regular_file(child->patchItem()->path));
+        }
+    }
+    EXPECT_EQ(tree.back()->name, "Last");
+    EXPECT_TRUE(fs::exists(local + "/odd.txt"));
+    ASSERT_TRUE(save(tree));
+    EXPECT_EQ(inventory(library()), before);
+}
+
 // An entry the load could not take into the working copy is taken by the save from the saved library.
 TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
 {
