@@ -125,8 +125,6 @@ std::optional<OKVPatch> CommonUtils::judgedPatchAt(const std::string& path)
     return patch;
 }
 
-// A patch of the saved library read once: its node's item, its mark while a device is connected, and its
-// effect list and warning while the device's effects are known.
 std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::string& path, bool mark) const
 {
     if (!isPathOfFile(path) || m_files.itemKind(path) != platform::ItemKind::File) return std::nullopt;
@@ -135,7 +133,9 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::stri
     return ReadPatch{patchItemFromPatch(*patch, path), mark && !m_parser.checkPatchCompatible(*patch)};
 }
 
-// The load's reading: the listing told the entry is a regular file, and the read refuses anything else.
+// A patch of the saved library read once by the load: its node's item, its mark while a device is
+// connected, and its effect list and warning while the device's effects are known. The listing told the
+// entry is a regular file, and the read refuses anything else.
 std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::string& path, const PoolJudge& judge,
                                                                    std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const
 {
