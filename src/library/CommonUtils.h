@@ -378,7 +378,7 @@ public:
     // thread.
     // `roots`, the top-level nodes of the pool the leaves make up whole, when they do.
     void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
-                             std::vector<const DirectoryObject*> roots = {});
+                             std::optional<std::vector<const DirectoryObject*>> roots = std::nullopt);
     // The generation of what the warnings of the pool whose top-level nodes are `nodes` were judged against
     // by the load or by the marks of a device connecting after it (the one now, while such a judgement is
     // under way, which tells when it lands); nothing for another tree or one never judged whole here.

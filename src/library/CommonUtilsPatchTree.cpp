@@ -608,19 +608,20 @@ std::optional<std::uint64_t> CommonUtils::poolWarningsJudgedAgainst(const Tree& 
 }
 
 void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
-                                      std::vector<const DirectoryObject*> roots)
+                                      std::optional<std::vector<const DirectoryObject*>> roots)
 {
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves), roots = std::move(roots)]() mutable {
         if (!alive.lock()) return;
         // Ends a judgement of the pool whose top-level nodes are `roots` (none: a part of a pool) on the
-        // main thread; `against` is what its warnings were judged against, when it judged them.
+        // main thread; `against` is what its warnings were judged against, when it judged them. An empty
+        // pool is a whole pool too.
         const auto land = [this, alive, roots](std::function<void()> apply, std::optional<std::uint64_t> against) {
             m_dispatch.main().async([this, alive, roots, apply = std::move(apply), against] {
                 if (!alive.lock()) return;
-                if (!roots.empty()) {
+                if (roots) {
                     std::lock_guard lock(m_markedMutex);
                     if (m_poolJudgementsUnderWay > 0) --m_poolJudgementsUnderWay;
-                    if (roots == m_markedRoots) m_poolWarningsAgainst = against;
+                    if (*roots == m_markedRoots) m_poolWarningsAgainst = against;
                 }
                 apply();
             });

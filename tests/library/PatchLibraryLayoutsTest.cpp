@@ -510,6 +510,27 @@ TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoads
     EXPECT_EQ(utils->poolWarningsJudgedAgainst({solo}), std::nullopt);
 }
 
+// The judgement of an empty pool ends like any other: once it landed, a change of what warnings are judged
+// against is seen, so the next whole pool is judged again.
+TEST_F(PatchLibraryLayouts, AnEmptyPoolsJudgementEndsAndLaterChangesAreSeen)
+{
+    fs::create_directories(library() + "/Pool");
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_TRUE(tree.empty());
+    connect();
+    utils->updateDirectoryObjectForPatchPool(tree);
+    until("patchPoolMarks");
+    const auto judged = utils->poolWarningsJudgedAgainst(tree);
+    EXPECT_EQ(judged, utils->effectTablesGeneration());
+    // The unit's effects change.
+    utils->setEffectListFromDevice({}, {0x0D000001});
+    ASSERT_TRUE(loop.runUntil([&] { return utils->effectTablesGeneration() != judged; }));
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), judged);
+}
+
 // A library of many groups is read and linked by several threads: the tree keeps the saved order, groups
 // whose plain names meet take free names in that order, every patch is linked into its own group's folder,
 // and the save gives back the library as it was.
