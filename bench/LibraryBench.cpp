@@ -79,13 +79,43 @@ std::int64_t incompatibleLeaves(const CommonUtils::Tree& nodes)
     return count;
 }
 
+// Until the pool's warnings are shown, as the window has them: the coordinator's own judgement (the load's,
+// or the marks of a unit that came after it) when it judged this tree against what warnings are judged
+// against now, else a pass over the whole pool. False when they never came.
+bool warningsShown(Library& library)
+{
+    const CommonUtils::Tree& pool = library.recorder.patchPool;
+    if (library.utils->poolWarningsJudgedAgainst(pool) == library.utils->effectTablesGeneration()) return true;
+    bool applied = false;
+    library.utils->updatePatchWarningInPatchPoolLater(pool, [&applied] { applied = true; });
+    return library.loop.runUntil([&] { return applied; }, std::chrono::seconds(60));
+}
+
+// The patches the pool shows a warning for.
+std::int64_t warnedLeaves(const CommonUtils::Tree& nodes)
+{
+    std::int64_t count = 0;
+    for (const auto& node : nodes) {
+        if (!node) continue;
+        count += node->isGroup ? warnedLeaves(node->childDirectories) : (node->isWarning ? 1 : 0);
+    }
+    return count;
+}
+
+// seedPool makes every seventh patch one of a generation the unit lacks, and every patch uses an effect the
+// catalogue lacks: each seventh is marked, every one warned.
+bool markedAndWarned(Library& library, std::int64_t patches)
+{
+    const CommonUtils::Tree& pool = library.recorder.patchPool;
+    return incompatibleLeaves(pool) == (patches + 6) / 7 && warnedLeaves(pool) == patches;
+}
+
 // Each round on a stack of its own: a coordinator loads a pool once, and the unit, still held by the
-// last round's sequencer, would never connect to the next one.
+// last round's sequencer, would never connect to the next one. Timed until the tree, its marks and its
+// warnings are shown.
 void BM_PatchPoolLoadAndMark(benchmark::State& state)
 {
     const auto patches = static_cast<std::int64_t>(state.range(0));
-    // seedPool makes every seventh patch one of a generation the unit lacks.
-    const std::int64_t expectedMarks = (patches + 6) / 7;
     double seconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -94,7 +124,8 @@ void BM_PatchPoolLoadAndMark(benchmark::State& state)
         library->start();
         library->utils->dataFromServer(library->catalogue(1));
         library->utils->connectDevice();
-        if (!library->waitFor("connect 1")) {
+        // The unit connected and read, its effects known.
+        if (!library->waitFor("connect 1") || !library->waitFor("idle")) {
             state.SkipWithError("the unit did not connect");
             break;
         }
@@ -103,11 +134,12 @@ void BM_PatchPoolLoadAndMark(benchmark::State& state)
         library->utils->createPatchDirectoryObjectFromLocal();
         const bool loaded = library->waitFor("patchPool");
         library->utils->updateDirectoryObjectForPatchPool(library->recorder.patchPool);
+        const bool warned = loaded && warningsShown(*library);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         state.PauseTiming();
         // Every timed load is a marking one, or the run says so.
-        if (!loaded || incompatibleLeaves(library->recorder.patchPool) != expectedMarks) {
-            state.SkipWithError("a load did not mark the pool for the unit");
+        if (!warned || !markedAndWarned(*library, patches)) {
+            state.SkipWithError("a load did not mark and warn the pool for the unit");
             break;
         }
         library.reset();
@@ -116,7 +148,54 @@ void BM_PatchPoolLoadAndMark(benchmark::State& state)
     state.counters["per_patch_us"] =
         benchmark::Counter(seconds * 1e6 / static_cast<double>(patches * state.iterations()));
 }
-BENCHMARK(BM_PatchPoolLoadAndMark)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PatchPoolLoadAndMark)->Arg(1000)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The start where the unit connects after the load began: the load reads the pool with no unit to judge
+// it for, and once the unit is connected (its connection not timed) the window asks for the marks and
+// the warnings. `load_ms` is the load until its tree, `unit_ms` from the unit's arrival until the marks
+// and the warnings are set; the time is the two together.
+void BM_PatchPoolLoadThenUnitConnects(benchmark::State& state)
+{
+    const auto patches = static_cast<std::int64_t>(state.range(0));
+    double load = 0;
+    double unit = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto library = std::make_unique<Library>();
+        seedPool(*library, patches);
+        library->start();
+        state.ResumeTiming();
+        auto begin = std::chrono::steady_clock::now();
+        library->utils->createPatchDirectoryObjectFromLocal();
+        const bool loaded = library->waitFor("patchPool");
+        load += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        state.PauseTiming();
+        library->utils->dataFromServer(library->catalogue(1));
+        library->utils->connectDevice();
+        if (!loaded || !library->waitFor("connect 1") || !library->waitFor("idle")) {
+            state.SkipWithError("the pool did not load or the unit did not connect");
+            break;
+        }
+        state.ResumeTiming();
+        begin = std::chrono::steady_clock::now();
+        library->utils->updateDirectoryObjectForPatchPool(library->recorder.patchPool);
+        const bool marked = library->waitFor("patchPoolMarks");
+        const bool warned = marked && warningsShown(*library);
+        unit += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        state.PauseTiming();
+        if (!warned || !markedAndWarned(*library, patches)) {
+            state.SkipWithError("the unit's marks and warnings were not set");
+            break;
+        }
+        library.reset();
+        state.ResumeTiming();
+    }
+    const auto rounds = static_cast<double>(state.iterations());
+    state.counters["load_ms"] = benchmark::Counter(load * 1e3 / rounds);
+    state.counters["unit_ms"] = benchmark::Counter(unit * 1e3 / rounds);
+    state.counters["per_patch_us"] = benchmark::Counter((load + unit) * 1e6 / (rounds * static_cast<double>(patches)));
+}
+BENCHMARK(BM_PatchPoolLoadThenUnitConnects)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void seedPool(Library& library, std::int64_t patches)
 {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/Stdqueue.h"
@@ -31,6 +32,7 @@ class OKVPatch;
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVPatch.h"
 #include "device/formats/OKVSimpleEffect.h"
+#include "library/PoolPatchFacts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/store/MappingObject.h"
 #include "library/store/OKVLocalFileController.h"
@@ -371,8 +373,16 @@ public:
     std::vector<MappingObject> updateAttributesOfPatchPool(const std::vector<std::string>& list,
                                                            const std::vector<MappingObject>& backupList) const;
     void updateDirectoryObjectForPatchPool(const Tree& nodes);
-    // Reads each patch file on the pool's queue and sets its node's mark on the main thread.
-    void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves);
+    // Judges each patch file on the pool's queue (from what the load kept of it, while it is unchanged) and
+    // sets its node's mark, and with a device's effects known its effect list and warning, on the main
+    // thread.
+    // `roots`, the top-level nodes of the pool the leaves make up whole, when they do.
+    void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
+                             std::optional<std::vector<const DirectoryObject*>> roots = std::nullopt);
+    // The generation of what the warnings of the pool whose top-level nodes are `nodes` were judged against
+    // by the load or by the marks of a device connecting after it (the one now, while such a judgement is
+    // under way, which tells when it lands); nothing for another tree or one never judged whole here.
+    std::optional<std::uint64_t> poolWarningsJudgedAgainst(const Tree& nodes);
     std::optional<OKVPatch> getOKVPatchWithPath(const std::optional<std::string>& path,
                                                 platform::Error* error = nullptr) const;
     std::string copyFileList(const std::vector<CopySource>& list, const std::string& destination);
@@ -653,7 +663,23 @@ private:
     static std::string fileNameForPatchName(const std::string& patchName, const std::string& sourceName);
     DirectoryObject::Item itemForPath(const std::string& path, int type, std::string& name) const;
     std::shared_ptr<PatchItem> patchItemFromPatch(const OKVPatch& patch, const std::string& path) const;
+    // What the load and the pool's passes judge a patch by: the warnings while a device's effects are known.
+    struct PoolJudge {
+        bool mark = false;
+        std::shared_ptr<const EffectTables> tables;
+        bool warnings = false;
+    };
+    PoolJudge poolJudge(bool connected, std::optional<std::uint64_t>* against = nullptr) const;
     std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
+    // Safe on the load's threads: what it read of the file goes to `facts`.
+    std::optional<ReadPatch> readLoadedPatch(const std::string& path, const PoolJudge& judge,
+                                             std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const;
+    // The patch file at `path` as the pool judges it: what the load kept of it while it is unchanged, else
+    // read (and kept). Pool's queue only.
+    std::optional<OKVPatch> judgedPatchAt(const std::string& path);
+    std::optional<platform::PlistDictionary> effectListWithPatch(const OKVPatch& patch, const EffectTables& tables) const;
+    std::optional<std::string> placeInWorkingCopy(const std::string& source, const std::string& folder,
+                                                  const std::string& wanted, const std::string& saved);
     // Where the saved library lives: "QFXMacApplication/Patch", or where a link there points, for a user
     // who moved the library (or the data folder) to another disk. Only that link is followed; inside the
     // library links are kept unread.
@@ -661,10 +687,15 @@ private:
     void recoverLibraryAside();
     std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
     void loadPatchPool();
-    // The top-level nodes of the tree the load marked, and for which device; one update may skip them.
+    // The top-level nodes of the tree the load marked, for which device (one update may skip them), and
+    // what its warnings were judged against, by the load or the marks since.
     std::mutex m_markedMutex;
     std::vector<const DirectoryObject*> m_markedRoots;
     std::int32_t m_markedDevice = 0;
+    std::optional<std::uint64_t> m_poolWarningsAgainst;
+    int m_poolJudgementsUnderWay = 0;
+    // What the load read of each patch file; the pool's queue only.
+    PoolPatchFacts m_poolFacts;
     // Entries of the saved library the load could not place in the working copy (also m_markedMutex).
     std::vector<std::string> m_unplaced;
     // On the state queue.

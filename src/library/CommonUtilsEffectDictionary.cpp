@@ -58,6 +58,19 @@ std::shared_ptr<const CommonUtils::EffectTables> CommonUtils::effectTables() con
     return empty;
 }
 
+CommonUtils::PoolJudge CommonUtils::poolJudge(bool connected, std::optional<std::uint64_t>* against) const
+{
+    PoolJudge judge;
+    judge.mark = connected;
+    // The generation is taken before the tables: a change between the two leaves the judgement looking
+    // older than it is, so it is made again rather than kept.
+    const std::uint64_t generation = effectTablesGeneration();
+    judge.tables = effectTables();
+    judge.warnings = connected && !judge.tables->deviceTypes.empty() && publishedConnected();
+    if (against != nullptr && judge.warnings) *against = generation;
+    return judge;
+}
+
 void CommonUtils::getEffectListWithPatch(PatchItem& patch) const
 {
     if (auto list = effectListWithPatchPath(patch.path)) patch.effectDictionnary = std::move(*list);
@@ -66,13 +79,17 @@ void CommonUtils::getEffectListWithPatch(PatchItem& patch) const
 std::optional<PlistDictionary> CommonUtils::effectListWithPatchPath(const std::string& path) const
 {
     const auto read = getOKVPatchWithPath(path);
+    return read ? effectListWithPatch(*read, *effectTables()) : std::nullopt;
+}
+
+std::optional<PlistDictionary> CommonUtils::effectListWithPatch(const OKVPatch& patch, const EffectTables& tables) const
+{
     {
         std::lock_guard lock(m_publishedMutex);
-        if (!read || !m_published.isConnectDevice) return std::nullopt;
+        if (!m_published.isConnectDevice) return std::nullopt;
     }
-    const auto tables = effectTables();
-    const std::uint32_t usedUnit = read->usedUnit();
-    const auto& types = read->effectTypes();
+    const std::uint32_t usedUnit = patch.usedUnit();
+    const auto& types = patch.effectTypes();
     PlistDictionary dictionary{{kNumberOfSlot, PlistValue(m_parser.getDeviceUseUnitNum())}};
     std::uint32_t unit = 0;
     while (unit < usedUnit) {
@@ -84,8 +101,8 @@ std::optional<PlistDictionary> CommonUtils::effectListWithPatchPath(const std::s
         std::uint32_t units = 1;
         while (unit + units < usedUnit && types[unit + units] == kContinuedUnit) ++units;
         PlistDictionary entry;
-        if (const auto found = tables->firstOfType.find(type); found != tables->firstOfType.end()) {
-            entry = {{kEffectName, PlistValue(tables->okvEffects[found->second].typeName())},
+        if (const auto found = tables.firstOfType.find(type); found != tables.firstOfType.end()) {
+            entry = {{kEffectName, PlistValue(tables.okvEffects[found->second].typeName())},
                      {kEffectType, PlistValue(type)},
                      {kUseUnitNum, PlistValue(units)}};
         } else if (isBuiltIn(type)) {
@@ -191,8 +208,10 @@ void CommonUtils::updatePatchWarningInPatchPoolLater(const Tree& nodes, std::fun
         std::vector<std::optional<bool>> warnings;
         lists.reserve(paths.size());
         warnings.reserve(paths.size());
+        const auto tables = effectTables();
         for (const auto& path : paths) {
-            lists.push_back(effectListWithPatchPath(path));
+            const auto patch = judgedPatchAt(path);
+            lists.push_back(patch ? effectListWithPatch(*patch, *tables) : std::nullopt);
             warnings.push_back(lists.back() ? patchWarningWithEffectList(*lists.back()) : std::nullopt);
         }
         m_dispatch.main().async([this, alive = std::move(alive), leaves = std::move(leaves), lists = std::move(lists),

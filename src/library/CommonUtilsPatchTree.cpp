@@ -1,5 +1,8 @@
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
 #include <filesystem>
 #include <unordered_map>
 
@@ -110,12 +113,48 @@ void CommonUtils::recoverLibraryAside()
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
+std::optional<OKVPatch> CommonUtils::judgedPatchAt(const std::string& path)
+{
+    if (auto kept = m_poolFacts.find(path, m_files.fileStamp(path))) return kept;
+    if (NSStringAddition::isBlankString(path)) return std::nullopt;
+    std::optional<platform::FileStamp> stamp;
+    const auto bytes = m_files.readFileStamped(path, stamp, nullptr, OKVPatch::kMaxPatchDataSize);
+    if (!bytes || bytes->size() < 4 || !std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
+    auto patch = OKVPatch::initWithData(*bytes);
+    if (patch && stamp) m_poolFacts.remember(path, *stamp, *patch);
+    return patch;
+}
+
 std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::string& path, bool mark) const
 {
     if (!isPathOfFile(path) || m_files.itemKind(path) != platform::ItemKind::File) return std::nullopt;
     const auto patch = getOKVPatchWithPath(path);
     if (!patch) return std::nullopt;
     return ReadPatch{patchItemFromPatch(*patch, path), mark && !m_parser.checkPatchCompatible(*patch)};
+}
+
+// A patch of the saved library read once by the load: its node's item, its mark while a device is
+// connected, and its effect list and warning while the device's effects are known. The listing told the
+// entry is a regular file, and the read refuses anything else.
+std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::string& path, const PoolJudge& judge,
+                                                                   std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const
+{
+    if (!isPathOfFile(path)) return std::nullopt;
+    std::optional<platform::FileStamp> stamp;
+    const auto bytes = m_files.readFileStamped(path, stamp, nullptr, OKVPatch::kMaxPatchDataSize);
+    if (!bytes || bytes->size() < 4 || !std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
+    const auto patch = OKVPatch::initWithData(*bytes);
+    if (!patch) return std::nullopt;
+    ReadPatch read{patchItemFromPatch(*patch, path), judge.mark && !m_parser.checkPatchCompatible(*patch)};
+    if (judge.warnings) {
+        if (auto list = effectListWithPatch(*patch, *judge.tables)) {
+            if (const auto warning = patchWarningWithEffectList(*list)) read.item->isWarning = *warning;
+            read.item->effectDictionnary = std::move(*list);
+        }
+    }
+    // The working copy's link to the same file has the same stamp.
+    if (stamp) facts.emplace(path, PoolPatchFacts::factsOf(*stamp, *patch));
+    return read;
 }
 
 namespace {
@@ -127,7 +166,28 @@ struct SavedEntry {
     std::string source;
     std::string record;
     std::vector<std::string> kept;
+    // What was read of each patch, by its saved path, kept under its working path once it is placed.
+    std::unordered_map<std::string, PoolPatchFacts::Facts> facts;
+    // Whether it was an entry of the listing: a patch or a group (else it is kept at the top, unread).
+    bool shown = false;
 };
+
+// Runs work(0) .. work(count - 1) on a few threads of the load's own: the load is bound by the file
+// system's look-ups and link creations, which wait on the disk's metadata as much as they compute, and a
+// large library's entries are independent of each other.
+void inParallel(std::size_t count, const std::function<void(std::size_t)>& work)
+{
+    const std::size_t threads =
+        std::min<std::size_t>({count, 4, std::max<std::size_t>(1, std::thread::hardware_concurrency())});
+    std::atomic<std::size_t> next{0};
+    const auto run = [&] {
+        for (std::size_t i = next++; i < count; i = next++) work(i);
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
+    run();
+    for (auto& helper : helpers) helper.join();
+}
 
 void refuse(const std::string& path, const char* why) { RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why); }
 
@@ -137,6 +197,25 @@ const char* whyNotShown(platform::ItemKind kind)
 }
 
 }  // namespace
+
+// Links `source` into `folder` under `wanted`, else its saved name, else a free name. The link never
+// replaces what is there, so it tells itself whether a name is taken: no name is looked up first.
+std::optional<std::string> CommonUtils::placeInWorkingCopy(const std::string& source, const std::string& folder,
+                                                          const std::string& wanted, const std::string& saved)
+{
+    platform::Error error;
+    for (const std::string& name : {wanted, saved}) {
+        const std::string target = join(folder, name);
+        if (m_files.linkItem(source, target, &error, platform::Durability::WorkingCopy)) return target;
+        if (error.code != EEXIST) break;
+    }
+    if (error.code == EEXIST) {
+        const std::string target = createNewNameForPath(join(folder, saved));
+        if (m_files.linkItem(source, target, &error, platform::Durability::WorkingCopy)) return target;
+    }
+    RIG_LOG("cannot take %s into the working copy: %s", source.c_str(), error.description.c_str());
+    return std::nullopt;
+}
 
 // A name in `folder` for an entry of the saved library: `wanted`, else its saved name, else a free one.
 std::string CommonUtils::workingName(const std::string& folder, const std::string& wanted, const std::string& saved)
@@ -173,26 +252,27 @@ void CommonUtils::loadPatchPool()
         sendPatchPoolData({});
         return;
     }
-    // The marks come from the same reading as the tree while a device is connected.
+    // The marks, and with the device's effects known the warnings, come from the same reading as the tree
+    // while a device is connected.
     std::int32_t deviceID = 0;
     {
         std::lock_guard lock(m_publishedMutex);
         if (m_published.isConnectDevice) deviceID = m_published.deviceID;
     }
-    const bool mark = deviceID > 0;
+    std::optional<std::uint64_t> warningsAgainst;
+    const PoolJudge judge = poolJudge(deviceID > 0, &warningsAgainst);
     const auto leaf = [](ReadPatch&& read) {
         auto node = std::make_shared<DirectoryObject>();
         node->name = read.item->patchName;
         node->path = read.item->path;
         node->isIncompatible = read.incompatible;
+        node->isWarning = read.item->isWarning;
         node->object = std::move(read.item);
         return node;
     };
 
-    std::vector<SavedEntry> entries;
-    std::vector<std::string> keptAtTop;
-    // What could not be placed in the working copy; the save takes it from the saved library as it is.
-    std::vector<std::string> unplaced;
+    // The listing tells each entry's kind: a patch file is opened, never looked up first.
+    std::vector<std::pair<std::string, platform::ItemKind>> listed;
     for (const char* part : {"Pool", "Backup"}) {
         const std::string folder = join(library, part);
         const platform::ItemKind kind = m_files.itemKind(folder);
@@ -200,37 +280,50 @@ void CommonUtils::loadPatchPool()
             if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
             continue;
         }
-        for (const std::string& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
-            const std::string path = join(folder, name);
-            const platform::ItemKind entryKind = m_files.itemKind(path);
-            if (entryKind != platform::ItemKind::Folder) {
-                if (auto read = readPoolPatch(path, mark)) {
-                    entries.push_back({leaf(std::move(*read)), path, {}, {}});
-                } else {
-                    refuse(path, whyNotShown(entryKind));
-                    keptAtTop.push_back(path);
-                }
-                continue;
+        for (auto& [name, entryKind] :
+             m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{}))
+            listed.emplace_back(join(folder, name), entryKind);
+    }
+    std::vector<SavedEntry> read(listed.size());
+    inParallel(listed.size(), [&](std::size_t i) {
+        const auto& [path, entryKind] = listed[i];
+        SavedEntry& entry = read[i];
+        entry.source = path;
+        if (entryKind != platform::ItemKind::Folder) {
+            if (auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts) : std::nullopt) {
+                entry.node = leaf(std::move(*patch));
+                entry.shown = true;
+            } else {
+                refuse(path, whyNotShown(entryKind));
             }
-            SavedEntry group{std::make_shared<DirectoryObject>(), path, {}, {}};
-            group.node->name = name;
-            group.node->path = path;
-            group.node->isGroup = true;
-            for (const std::string& inner : m_files.contentsOfDirectory(path).value_or(std::vector<std::string>{})) {
-                const std::string child = join(path, inner);
-                const platform::ItemKind childKind = m_files.itemKind(child);
-                if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
-                    group.record = child;
-                } else if (auto read = childKind == platform::ItemKind::Folder ? std::nullopt : readPoolPatch(child, mark)) {
-                    group.node->childDirectories.push_back(leaf(std::move(*read)));
-                } else {
-                    refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
-                    group.kept.push_back(child);
-                }
-            }
-            group.node->isBackUpAllGroup = !group.record.empty();
-            entries.push_back(std::move(group));
+            return;
         }
+        entry.shown = true;
+        entry.node = std::make_shared<DirectoryObject>();
+        entry.node->name = lastComponent(path);
+        entry.node->path = path;
+        entry.node->isGroup = true;
+        for (const auto& [inner, childKind] :
+             m_files.contentsOfDirectoryWithKinds(path).value_or(std::vector<platform::FolderEntry>{})) {
+            const std::string child = join(path, inner);
+            if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
+                entry.record = child;
+            } else if (auto patch = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge, entry.facts) : std::nullopt) {
+                entry.node->childDirectories.push_back(leaf(std::move(*patch)));
+            } else {
+                refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
+                entry.kept.push_back(child);
+            }
+        }
+        entry.node->isBackUpAllGroup = !entry.record.empty();
+    });
+    std::vector<SavedEntry> entries;
+    std::vector<std::string> keptAtTop;
+    // What could not be placed in the working copy; the save takes it from the saved library as it is.
+    std::vector<std::string> unplaced;
+    for (auto& entry : read) {
+        if (entry.shown) entries.push_back(std::move(entry));
+        else keptAtTop.push_back(std::move(entry.source));
     }
 
     // The saved order: by the number each saved name starts with.
@@ -254,18 +347,24 @@ void CommonUtils::loadPatchPool()
     const auto plainName = [](const std::string& savedName) {
         return OKVLocalFileController::getFileNameFromIndexSavingName(savedName);
     };
+    // What was read of a file now stands for its link in the working copy.
+    const auto keepFacts = [&](SavedEntry& entry, const std::string& source, const std::string& target) {
+        if (const auto found = entry.facts.find(source); found != entry.facts.end())
+            m_poolFacts.remember(target, found->second);
+    };
+    // The top-level patches and the groups' folders take their names in the saved order.
+    std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> groups;
     for (const auto& root : roots) {
         SavedEntry& entry = *saved[root.get()];
         const std::string savedName = lastComponent(entry.source);
         if (!root->isGroup) {
-            const std::string target = workingName(local, plainName(savedName), savedName);
-            if (place(entry.source, target)) {
-                root->path = target;
-                root->patchItem()->path = target;
+            if (const auto target = placeInWorkingCopy(entry.source, local, plainName(savedName), savedName)) {
+                keepFacts(entry, entry.source, *target);
+                root->path = *target;
+                root->patchItem()->path = *target;
             }
             continue;
         }
-        m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
         std::string folder = join(local, plainName(savedName));
         if (m_files.itemKind(folder) != platform::ItemKind::Missing) folder = createNewDirectoryPath(folder);
         platform::Error error;
@@ -275,12 +374,26 @@ void CommonUtils::loadPatchPool()
         }
         root->name = lastComponent(folder);
         root->path = folder;
+        groups.emplace_back(root, folder);
+    }
+    // Each group's patches in a folder of its own, the groups side by side.
+    std::vector<std::vector<std::pair<std::string, std::string>>> linked(groups.size());
+    inParallel(groups.size(), [&](std::size_t i) {
+        const auto& [root, folder] = groups[i];
+        m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
         for (const auto& child : root->childDirectories) {
             PatchItem* item = child->patchItem();
             const std::string source = item->path;
-            const std::string target = workingName(folder, plainName(lastComponent(source)), lastComponent(source));
-            if (place(source, target)) child->path = item->path = target;
+            if (const auto target = placeInWorkingCopy(source, folder, plainName(lastComponent(source)), lastComponent(source))) {
+                linked[i].emplace_back(source, *target);
+                child->path = item->path = *target;
+            }
         }
+    });
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        const auto& [root, folder] = groups[i];
+        SavedEntry& entry = *saved[root.get()];
+        for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
         for (const std::string& kept : entry.kept)
             if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
         if (root->isBackUpAllGroup) {
@@ -299,6 +412,7 @@ void CommonUtils::loadPatchPool()
         m_markedRoots.clear();
         for (const auto& root : roots) m_markedRoots.push_back(root.get());
         m_markedDevice = deviceID;
+        m_poolWarningsAgainst = warningsAgainst;
     }
     sendPatchPoolData(std::move(roots));
 }
@@ -457,45 +571,100 @@ void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
         if (!m_published.isConnectDevice || m_published.deviceID < 1) return;
         deviceID = m_published.deviceID;
     }
+    std::vector<const DirectoryObject*> roots;
+    roots.reserve(nodes.size());
+    for (const auto& node : nodes) roots.push_back(node.get());
     {
-        // The tree the load just handed over was marked from the same reading, for this device.
+        // The tree the load just handed over was marked from the same reading, for this device; the next
+        // update marks again.
         std::lock_guard lock(m_markedMutex);
-        const bool alreadyMarked = m_markedDevice == deviceID && nodes.size() == m_markedRoots.size() &&
-                                   std::equal(nodes.begin(), nodes.end(), m_markedRoots.begin(),
-                                              [](const auto& node, const DirectoryObject* root) { return node.get() == root; });
-        m_markedRoots.clear();
+        const bool alreadyMarked = m_markedDevice == deviceID && roots == m_markedRoots;
         m_markedDevice = 0;
         if (alreadyMarked) return;
+        if (roots != m_markedRoots) m_poolWarningsAgainst.reset();
+        m_markedRoots = roots;
+        ++m_poolJudgementsUnderWay;
     }
     // Taking the paths is a slice of the main loop's own, after the caller's turn (a pool's tree has just
-    // been shown); the files are read on the pool's queue; the marks are set on the main thread, where
+    // been shown); the files are judged on the pool's queue; the marks are set on the main thread, where
     // the interface reads them.
-    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), nodes] {
+    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), nodes, roots = std::move(roots)]() mutable {
         if (!alive.lock()) return;
         std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
         collectPatchNodes(nodes, leaves);
-        markPatchNodesLater(std::move(leaves));
+        markPatchNodesLater(std::move(leaves), std::move(roots));
     });
 }
 
-void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves)
+std::optional<std::uint64_t> CommonUtils::poolWarningsJudgedAgainst(const Tree& nodes)
 {
-    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves)]() mutable {
+    std::lock_guard lock(m_markedMutex);
+    if (nodes.size() != m_markedRoots.size() ||
+        !std::equal(nodes.begin(), nodes.end(), m_markedRoots.begin(),
+                    [](const auto& node, const DirectoryObject* root) { return node.get() == root; }))
+        return std::nullopt;
+    if (m_poolJudgementsUnderWay > 0) return effectTablesGeneration();
+    return m_poolWarningsAgainst;
+}
+
+void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
+                                      std::optional<std::vector<const DirectoryObject*>> roots)
+{
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves), roots = std::move(roots)]() mutable {
         if (!alive.lock()) return;
+        // Ends a judgement of the pool whose top-level nodes are `roots` (none: a part of a pool) on the
+        // main thread; `against` is what its warnings were judged against, when it judged them. An empty
+        // pool is a whole pool too.
+        const auto land = [this, alive, roots](std::function<void()> apply, std::optional<std::uint64_t> against) {
+            m_dispatch.main().async([this, alive, roots, apply = std::move(apply), against] {
+                if (!alive.lock()) return;
+                if (roots) {
+                    std::lock_guard lock(m_markedMutex);
+                    if (m_poolJudgementsUnderWay > 0) --m_poolJudgementsUnderWay;
+                    if (*roots == m_markedRoots) m_poolWarningsAgainst = against;
+                }
+                apply();
+            });
+        };
+        std::optional<std::uint64_t> against;
+        const PoolJudge judge = poolJudge(true, &against);
         std::vector<bool> marks;
+        std::vector<std::optional<platform::PlistDictionary>> lists;
+        std::vector<std::optional<bool>> warnings;
         marks.reserve(leaves.size());
+        if (judge.warnings) {
+            lists.reserve(leaves.size());
+            warnings.reserve(leaves.size());
+        }
         for (const auto& leaf : leaves) {
             if (!publishedConnected() || m_parser.getDeviceID() < 1) {
-                tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+                land([this] { tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); }); }, std::nullopt);
                 return;
             }
-            const auto patch = getOKVPatchWithPath(leaf.second);
+            // What the load read of the file, while the file is as it was read.
+            const auto patch = judgedPatchAt(leaf.second);
             marks.push_back(!(patch && m_parser.checkPatchCompatible(*patch)));
+            if (!judge.warnings) continue;
+            lists.push_back(patch ? effectListWithPatch(*patch, *judge.tables) : std::nullopt);
+            warnings.push_back(lists.back() ? patchWarningWithEffectList(*lists.back()) : std::nullopt);
         }
-        tell([leaves = std::move(leaves), marks = std::move(marks)](CommonUtilsDelegate& d) {
-            for (std::size_t i = 0; i < leaves.size(); ++i) leaves[i].first->isIncompatible = marks[i];
-            d.patchPoolMarksUpdated();
-        });
+        land([this, leaves = std::move(leaves), marks = std::move(marks), lists = std::move(lists),
+              warnings = std::move(warnings)]() mutable {
+            for (std::size_t i = 0; i < leaves.size(); ++i) {
+                DirectoryObject& node = *leaves[i].first;
+                node.isIncompatible = marks[i];
+                PatchItem* item = node.patchItem();
+                if (i >= lists.size() || item == nullptr) continue;
+                if (lists[i]) {
+                    item->effectDictionnary = std::move(*lists[i]);
+                    if (warnings[i]) item->isWarning = *warnings[i];
+                } else {
+                    updatePatchWarningWithPatchItem(*item);
+                }
+                node.isWarning = item->isWarning;
+            }
+            tell([](CommonUtilsDelegate& d) { d.patchPoolMarksUpdated(); });
+        }, against);
     });
 }
 

@@ -18,6 +18,10 @@
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolOutlineView.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
 #include "support/library/LibraryFiles.h"
 
 using namespace std::chrono_literals;
@@ -38,6 +42,40 @@ bool holds(const std::vector<std::string>& names, const std::string& name)
 }
 
 }  // namespace
+
+// At the start the pool shows the unit's marks and every patch's effect list and warning, whichever came
+// first, the unit or the pool's load, judged from the load's one reading of each file.
+TEST(PatchPool, TheStartShowsThePoolsMarksAndWarningsForTheUnit)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        auto* pool = rig.window().findChild<PatchPoolOutlineView*>();
+        auto* screen = pool != nullptr ? dynamic_cast<PatchManagerViewController*>(pool->backUpDelegate()) : nullptr;
+        ASSERT_NE(screen, nullptr);
+        std::vector<std::shared_ptr<DirectoryObject>> leaves;
+        const auto collect = [&] {
+            leaves.clear();
+            for (const auto& node : screen->structureData()) {
+                if (!node->isGroup) leaves.push_back(node);
+                for (const auto& child : node->childDirectories) leaves.push_back(child);
+            }
+            return leaves;
+        };
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            const auto all = collect();
+            return !all.empty() && std::all_of(all.begin(), all.end(), [](const auto& leaf) {
+                return leaf->patchItem() != nullptr && !leaf->patchItem()->effectDictionnary.empty();
+            });
+        }, 10s));
+        for (const auto& leaf : leaves) {
+            SCOPED_TRACE(leaf->name.value_or("?"));
+            // The demo's library holds two patches of another unit: one at the top, one in its backup.
+            EXPECT_EQ(leaf->isIncompatible, leaf->name == DemoPool::kIncompatiblePatch || leaf->name == "Lead 1");
+            EXPECT_EQ(leaf->isWarning, leaf->patchItem()->isWarning);
+        }
+    });
+}
 
 TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
 {

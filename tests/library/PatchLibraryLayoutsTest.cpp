@@ -413,9 +413,9 @@ TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSav
     EXPECT_TRUE(after.count("Lone") == 1 && after.count("Slow Blues/Lead") == 1) << ::testing::PrintToString(after);
 }
 
-// With a device connected the load reads each patch once for the tree and its mark, and the window's
-// update of that very tree reads nothing; a later update reads on the pool's queue and sets the marks on
-// the main thread.
+// With a device connected the load reads each patch once for the tree, its mark and its warning, and the
+// window's update of that very tree reads nothing; a later update judges on the pool's queue from what the
+// load read, reading only a file rewritten since, and sets the marks on the main thread.
 TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue)
 {
     put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
@@ -431,7 +431,9 @@ TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue
     const auto newer = tree[1]->childDirectories[0];
     EXPECT_FALSE(solo->isIncompatible);
     EXPECT_TRUE(newer->isIncompatible);
+    EXPECT_FALSE(solo->patchItem()->effectDictionnary.empty());
     EXPECT_EQ(faulty.reads(), 2);
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), utils->effectTablesGeneration());
 
     utils->updateDirectoryObjectForPatchPool(tree);
     const Strings quiet = settle();
@@ -444,7 +446,129 @@ TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue
     until("patchPoolMarks");
     EXPECT_FALSE(solo->isIncompatible);
     EXPECT_TRUE(newer->isIncompatible);
-    EXPECT_EQ(faulty.reads(), 4);
+    EXPECT_EQ(faulty.reads(), 2);
+
+    // A file rewritten since the load is read again.
+    ASSERT_TRUE(files.writeAtomically(solo->patchItem()->path, library_files::patchFile("Solo", {}, 2)));
+    utils->updateDirectoryObjectForPatchPool(tree);
+    until("patchPoolMarks");
+    EXPECT_TRUE(solo->isIncompatible);
+    EXPECT_TRUE(newer->isIncompatible);
+    EXPECT_EQ(faulty.reads(), 3);
+}
+
+// A unit connecting after the load began: the load read each file without a unit to judge it for, and the
+// unit's marks and warnings come in one pass from that same reading; the window asks no other pass while
+// it runs, and every file was read once.
+TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoadsReading)
+{
+    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
+    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
+    put("Pool/[1] G/[1] Lead.qptc", library_files::patchFile("Lead", {0x0D000001, 1}));
+    startLibrary();
+    faulty.countReads(".qptc");
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "G/Newer", "G/Lead"}));
+    const auto solo = tree[0];
+    const auto newer = tree[1]->childDirectories[0];
+    EXPECT_FALSE(newer->isIncompatible);
+    EXPECT_TRUE(solo->patchItem()->effectDictionnary.empty());
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), std::nullopt);
+    EXPECT_EQ(faulty.reads(), 3);
+
+    connect();
+    utils->updateDirectoryObjectForPatchPool(tree);
+    // Under way: the window waits for it rather than judge the pool itself.
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), utils->effectTablesGeneration());
+    until("patchPoolMarks");
+    EXPECT_FALSE(solo->isIncompatible);
+    EXPECT_TRUE(newer->isIncompatible);
+    for (const auto& leaf : {solo, newer, tree[1]->childDirectories[1]}) {
+        SCOPED_TRACE(leaf->name.value_or("?"));
+        PatchItem& item = *leaf->patchItem();
+        // The same list and warning a pass reading the file gives.
+        PatchItem judged;
+        judged.path = item.path;
+        utils->getEffectListWithPatch(judged);
+        utils->updatePatchWarningWithPatchItem(judged);
+        EXPECT_FALSE(item.effectDictionnary.empty());
+        EXPECT_EQ(item.effectDictionnary, judged.effectDictionnary);
+        EXPECT_EQ(item.isWarning, judged.isWarning);
+        EXPECT_EQ(leaf->isWarning, judged.isWarning);
+    }
+    faulty.countReads(".qptc");
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), utils->effectTablesGeneration());
+
+    // A whole-pool pass (the unit's effects changed) judges from the same reading too.
+    bool applied = false;
+    utils->updatePatchWarningInPatchPoolLater(tree, [&] { applied = true; });
+    ASSERT_TRUE(loop.runUntil([&] { return applied; }));
+    EXPECT_EQ(faulty.reads(), 0);
+    // Another tree is not the one judged.
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst({solo}), std::nullopt);
+}
+
+// The judgement of an empty pool ends like any other: once it landed, a change of what warnings are judged
+// against is seen, so the next whole pool is judged again.
+TEST_F(PatchLibraryLayouts, AnEmptyPoolsJudgementEndsAndLaterChangesAreSeen)
+{
+    fs::create_directories(library() + "/Pool");
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_TRUE(tree.empty());
+    connect();
+    utils->updateDirectoryObjectForPatchPool(tree);
+    until("patchPoolMarks");
+    const auto judged = utils->poolWarningsJudgedAgainst(tree);
+    EXPECT_EQ(judged, utils->effectTablesGeneration());
+    // The unit's effects change.
+    utils->setEffectListFromDevice({}, {0x0D000001});
+    ASSERT_TRUE(loop.runUntil([&] { return utils->effectTablesGeneration() != judged; }));
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), judged);
+}
+
+// A library of many groups is read and linked by several threads: the tree keeps the saved order, groups
+// whose plain names meet take free names in that order, every patch is linked into its own group's folder,
+// and the save gives back the library as it was.
+TEST_F(PatchLibraryLayouts, AManyGroupedLibraryLoadsInTheSavedOrderWhateverThreadReadIt)
+{
+    constexpr int kGroups = 24;
+    for (int g = 0; g < kGroups; ++g) {
+        // Groups 20 and up share the plain name "Same".
+        const std::string group = "Pool/[" + std::to_string(g) + "] " + (g >= 20 ? std::string("Same") : "G" + std::to_string(g));
+        for (int p = 2; p >= 0; --p)
+            put(group + "/[" + std::to_string(p) + "] P" + std::to_string(g) + "-" + std::to_string(p) + ".qptc",
+                patchBytes("P" + std::to_string(g) + "-" + std::to_string(p)));
+    }
+    put("Pool/[99] Last.qptc", patchBytes("Last"));
+    put("Pool/odd.txt", Bytes{'x'});
+    const Inventory before = inventory(library());
+    const CommonUtils::Tree tree = load();
+    ASSERT_EQ(tree.size(), static_cast<std::size_t>(kGroups + 1));
+    const std::string local = rootFolder + "/Temp/Local";
+    for (int g = 0; g < kGroups; ++g) {
+        SCOPED_TRACE(g);
+        const auto& group = tree[static_cast<std::size_t>(g)];
+        const std::string name = g < 20 ? "G" + std::to_string(g) : g == 20 ? std::string("Same") : "Same (" + std::to_string(g - 20) + ")";
+        EXPECT_EQ(group->name, name);
+        EXPECT_EQ(group->path, local + "/" + name);
+        ASSERT_EQ(group->childDirectories.size(), 3u);
+        for (int p = 0; p < 3; ++p) {
+            const auto& child = group->childDirectories[static_cast<std::size_t>(p)];
+            const std::string patch = "P" + std::to_string(g) + "-" + std::to_string(p);
+            EXPECT_EQ(child->name, patch);
+            EXPECT_EQ(child->patchItem()->path, local + "/" + name + "/" + patch + ".qptc");
+            EXPECT_TRUE(fs::is_regular_file(child->patchItem()->path));
+        }
+    }
+    EXPECT_EQ(tree.back()->name, "Last");
+    EXPECT_TRUE(fs::exists(local + "/odd.txt"));
+    ASSERT_TRUE(save(tree));
+    EXPECT_EQ(inventory(library()), before);
 }
 
 // An entry the load could not take into the working copy is taken by the save from the saved library.

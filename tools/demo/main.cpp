@@ -9,7 +9,8 @@
 // lets the unit answer at a MIDI cable's pace (its patches take a while to read), --no-catalogue leaves
 // the local catalogue empty so the program meets a server that has nothing. --pool starts with a saved
 // patch pool of that many patches, a hundred to a group. --measure reports at the end when the first
-// window (the splash) showed, the main loop's longest stall after it and the peak resident memory. It
+// window (the splash) showed, the main loop's longest stall after it and the peak resident memory, and with
+// a pool when its tree and its marks and warnings show. It
 // tells on standard output when the splash, the main window, a sheet and the unit's read begin, and at the
 // end whether the unit was let go. --screenshot saves a picture of the main window once the unit's patches
 // have been read and the header shows the unit's picture (or, with --when window, once the main window
@@ -57,6 +58,7 @@
 #include "DragTour.h"
 #include "EffectTour.h"
 #include "MenuTour.h"
+#include "PoolShownMeter.h"
 #include "PoolTour.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
@@ -453,6 +455,7 @@ int main(int argc, char** argv)
     environment.cannotOpenWindows = [&folder] { folder.remove(); };
     environment.launched = [&] {
         if (options.measure) new DemoMeter(started, qApp);
+        if (options.measure && options.poolPatches > 0) new PoolShownMeter(started, environment.rootFolder, qApp);
         std::printf("demo: the splash shows\ndemo: data folder %s\ndemo: catalogue at %s\ndemo: simulated unit with %d patches\n",
                     environment.rootFolder.c_str(), server.url("/v1/effects.json").c_str(),
                     unit != nullptr ? unit->patchCount() : 0);

@@ -59,6 +59,11 @@ std::optional<std::uint64_t> CommonUtilsPatchCoordinator::warningsJudgedAgainst(
     return utils_.effectTablesGeneration();
 }
 
+std::optional<std::uint64_t> CommonUtilsPatchCoordinator::poolWarningsJudgedAgainst(const Tree& pool)
+{
+    return utils_.poolWarningsJudgedAgainst(pool);
+}
+
 // ---- patch files crossing the screen by drag and drop ----
 
 std::string CommonUtilsPatchCoordinator::applicationFolder() { return utils_.rootPath(); }

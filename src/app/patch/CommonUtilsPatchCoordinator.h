@@ -19,6 +19,7 @@ public:
     void updatePatchWarningInPatchPool(const Tree& pool) override;
     void updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied) override;
     std::optional<std::uint64_t> warningsJudgedAgainst() const override;
+    std::optional<std::uint64_t> poolWarningsJudgedAgainst(const Tree& pool) override;
 
     std::string applicationFolder() override;
     bool checkFilePatchWithfilePath(const std::string& path) override;

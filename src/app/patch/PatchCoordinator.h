@@ -45,6 +45,10 @@ public:
     // Changes whenever what the warnings are judged against does; none where that is not known, and the
     // whole pool is then judged at every reload.
     virtual std::optional<std::uint64_t> warningsJudgedAgainst() const { return std::nullopt; }
+    // What the warnings of this whole pool were judged against where the coordinator judged them itself
+    // (as it loaded the pool or marked it for a unit that came later), or is judging them now and will
+    // tell when they land; none otherwise.
+    virtual std::optional<std::uint64_t> poolWarningsJudgedAgainst(const Tree&) { return std::nullopt; }
 
     // ---- patch files crossing the screen by drag and drop (paths absolute) ----
     // The patch write info of a copy: `copiedToFinder` names the copy after the patch (with "index - "

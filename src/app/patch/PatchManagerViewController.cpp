@@ -284,9 +284,7 @@ void PatchManagerViewController::reloadDataInPatchPool()
     // every edit since judged what it touched.
     if (rightPanelOutlineView_) rightPanelOutlineView_->reloadData();
     validateRuler();
-    if (!appDelegate_.isDeviceConnected()) return;
-    const auto against = coordinator_.warningsJudgedAgainst();
-    if (against && against == poolJudgedAgainst_) return;
+    if (!appDelegate_.isDeviceConnected() || poolWarningsStand()) return;
     const std::uint64_t asked = ++poolWarningsAsked_;
     // Taking the pool's paths is a slice of its own, two turns of the loop later: the pool's marks take
     // theirs at the first.
@@ -311,9 +309,20 @@ void PatchManagerViewController::reloadDataInPatchPoolForItems(const StructureDa
     });
 }
 
+bool PatchManagerViewController::poolWarningsStand()
+{
+    const auto against = coordinator_.warningsJudgedAgainst();
+    if (!against) return false;
+    // The coordinator judged this very pool as it loaded it, or as it marked it for the unit, from the
+    // same reading: nothing is read again while what they were judged against stays.
+    if (against != poolJudgedAgainst_ && against == coordinator_.poolWarningsJudgedAgainst(structureData_))
+        poolJudgedAgainst_ = against;
+    return against == poolJudgedAgainst_;
+}
+
 void PatchManagerViewController::askPoolWarnings(std::uint64_t asked)
 {
-    if (asked != poolWarningsAsked_ || !appDelegate_.isDeviceConnected()) return;
+    if (asked != poolWarningsAsked_ || !appDelegate_.isDeviceConnected() || poolWarningsStand()) return;
     const auto against = coordinator_.warningsJudgedAgainst();
     coordinator_.updatePatchWarningInPatchPoolLater(structureData_, [this, alive = std::weak_ptr<bool>(alive_), asked, against] {
         if (!alive.lock() || asked != poolWarningsAsked_) return;

@@ -367,6 +367,8 @@ private:
 
     // Asks for the pool's warnings unless a later reload asked again.
     void askPoolWarnings(std::uint64_t asked);
+    // Whether the pool's warnings were judged against what they are judged against now.
+    bool poolWarningsStand();
     void repaintPatchPool();
     // Only the latest pool-wide warning pass reloads the pool, and none after the screen has gone.
     std::uint64_t poolWarningsAsked_ = 0;

@@ -22,6 +22,22 @@ enum class Durability { Durable, WorkingCopy, Staged };
 // what a data file may be, and reading through either could pull in another file or never end.
 enum class ItemKind { Missing, File, Folder, Link, Special };
 
+// One state of a regular file: a rewrite (which replaces the file whole, under a new inode) or a change of
+// its bytes in place gives another. A file reached by two hard links has one stamp.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// A name in a folder with what it names, the link itself when it is one.
+struct FolderEntry {
+    std::string name;
+    ItemKind kind = ItemKind::Missing;
+};
+
 // The largest file a read takes unless its caller knows a smaller bound from the file's format.
 constexpr std::uint64_t kReadLimit = 64ULL << 20;
 
@@ -75,6 +91,19 @@ public:
     // The names in a folder (without "." and ".."), sorted byte-wise so every run sees the same order.
     virtual std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path,
                                                                         Error* error = nullptr) = 0;
+
+    // The names with their kinds, in the same order; the kinds come with the listing where the file system
+    // gives them, so a large folder is not looked up name by name.
+    virtual std::optional<std::vector<FolderEntry>> contentsOfDirectoryWithKinds(const std::string& path,
+                                                                                 Error* error = nullptr);
+    // readFile, also telling the stamp of the file it read; nothing known of it leaves `stamp` empty.
+    virtual std::optional<std::vector<std::uint8_t>> readFileStamped(const std::string& path,
+                                                                     std::optional<FileStamp>& stamp,
+                                                                     Error* error = nullptr,
+                                                                     std::uint64_t limit = kReadLimit);
+    // The stamp of the regular file at the path (never through a link); nothing for anything else, or
+    // where the file manager cannot tell.
+    virtual std::optional<FileStamp> fileStamp(const std::string&) { return std::nullopt; }
 
     virtual bool exists(const std::string& path) = 0;
     virtual ItemKind itemKind(const std::string& path) = 0;

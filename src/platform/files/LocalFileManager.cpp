@@ -232,45 +232,93 @@ bool LocalFileManager::writeAtomically(const std::string& path, const std::vecto
     return true;
 }
 
+namespace {
+
+FileStamp stampOf(const struct stat& info)
+{
+    return FileStamp{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+                     static_cast<std::uint64_t>(info.st_size),
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
 std::optional<std::vector<std::uint8_t>> LocalFileManager::readFile(const std::string& path, Error* error,
                                                                     std::uint64_t limit)
 {
-    std::uint64_t size = 0;
-    int fd = openRegular(path, size);
+    std::optional<FileStamp> stamp;
+    return LocalFileManager::readFileStamped(path, stamp, error, limit);
+}
+
+std::optional<std::vector<std::uint8_t>> LocalFileManager::readFileStamped(const std::string& path,
+                                                                           std::optional<FileStamp>& stamp,
+                                                                           Error* error, std::uint64_t limit)
+{
+    stamp.reset();
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    struct stat info;
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        const int code = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = code;
+        fd = -1;
+    }
     if (fd < 0) {
         fail(error, errno, "read", path);
         return std::nullopt;
     }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
     if (size > limit) {
         ::close(fd);
         fail(error, EFBIG, "read", path);
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(static_cast<std::size_t>(size));
-    std::uint8_t buffer[1 << 14];
+    // One byte more than the file's size is asked for: a read that brings the whole size and stops short
+    // of that byte met the end, so the file is read in one call; a file that grows is read on, and still
+    // held to the bound.
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, limit) + 1));
+    std::size_t filled = 0;
     for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (filled == bytes.size()) {
+            if (filled > limit)
+                break;
+            bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size() * 2, limit + 1)));
+        }
+        const std::size_t asked = bytes.size() - filled;
+        const ssize_t got = ::read(fd, bytes.data() + filled, asked);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            int code = errno;
+            const int code = errno;
             ::close(fd);
             fail(error, code, "read", path);
             return std::nullopt;
         }
         if (got == 0)
             break;
-        // A file that grows while it is read is still held to the bound.
-        if (bytes.size() + static_cast<std::size_t>(got) > limit) {
-            ::close(fd);
-            fail(error, EFBIG, "read", path);
-            return std::nullopt;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + got);
+        filled += static_cast<std::size_t>(got);
+        if (filled == size && static_cast<std::size_t>(got) < asked)
+            break;
     }
     ::close(fd);
+    if (filled > limit) {
+        fail(error, EFBIG, "read", path);
+        return std::nullopt;
+    }
+    bytes.resize(filled);
+    stamp = stampOf(info);
     return bytes;
+}
+
+std::optional<FileStamp> LocalFileManager::fileStamp(const std::string& path)
+{
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return stampOf(info);
 }
 
 bool LocalFileManager::copyItem(const std::string& from, const std::string& to, Error* error, Durability durability)
@@ -328,12 +376,26 @@ bool freshFile(const struct stat& info) { return S_ISREG(info.st_mode) && info.s
 bool LocalFileManager::linkItem(const std::string& from, const std::string& to, Error* error, Durability durability)
 {
     struct stat info;
-    const int code = linkAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), info);
-    if (code == 0) {
-        if (durability == Durability::Staged && freshFile(info)) stagedFresh(to);
-        return true;
+    int code = 0;
+    if (durability == Durability::Staged) {
+        // A staged link needs to know whether another name held the file: one only this name held was written
+        // since it was last saved, and the staged folder's flush must write it out.
+        code = linkAt(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), info);
+        if (code == 0) {
+            if (freshFile(info)) stagedFresh(to);
+            return true;
+        }
+    } else {
+        // A link at `from` is linked as itself: the call does not follow it. A folder is never linked (the
+        // call refuses it), so what `from` is matters only when the link failed.
+        if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0)
+            return true;
+        code = errno;
     }
-    if (code == EISDIR || (code == ENOENT && ::lstat(from.c_str(), &info) != 0)) return fail(error, code, "link", from);
+    if (::lstat(from.c_str(), &info) != 0)
+        return fail(error, errno, "link", from);
+    if (S_ISDIR(info.st_mode))
+        return fail(error, EISDIR, "link", from);
     if (!cannotLink(code) || !S_ISREG(info.st_mode))
         return fail(error, code, "link to", to);
     return copyItem(from, to, error, durability);
@@ -526,6 +588,46 @@ std::optional<std::vector<std::string>> LocalFileManager::contentsOfDirectory(co
     ::closedir(folder);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::optional<std::vector<FolderEntry>> LocalFileManager::contentsOfDirectoryWithKinds(const std::string& path,
+                                                                                       Error* error)
+{
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) {
+        fail(error, errno, "list", path);
+        return std::nullopt;
+    }
+    std::vector<FolderEntry> entries;
+    while (const dirent* entry = ::readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        ItemKind kind = ItemKind::Missing;
+        switch (entry->d_type) {
+        case DT_REG: kind = ItemKind::File; break;
+        case DT_DIR: kind = ItemKind::Folder; break;
+        case DT_LNK: kind = ItemKind::Link; break;
+        case DT_UNKNOWN: {
+            // Not every file system tells the kind in its listing.
+            struct stat info;
+            if (::fstatat(::dirfd(folder), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                kind = ItemKind::Missing;
+            else if (S_ISREG(info.st_mode))
+                kind = ItemKind::File;
+            else if (S_ISDIR(info.st_mode))
+                kind = ItemKind::Folder;
+            else
+                kind = S_ISLNK(info.st_mode) ? ItemKind::Link : ItemKind::Special;
+            break;
+        }
+        default: kind = ItemKind::Special; break;
+        }
+        entries.push_back({std::move(name), kind});
+    }
+    ::closedir(folder);
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
 }
 
 bool LocalFileManager::exists(const std::string& path)

@@ -39,6 +39,12 @@ public:
     bool createDirectory(const std::string& path, bool intermediates, Error* error = nullptr) override;
     std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path,
                                                                 Error* error = nullptr) override;
+    std::optional<std::vector<FolderEntry>> contentsOfDirectoryWithKinds(const std::string& path,
+                                                                         Error* error = nullptr) override;
+    std::optional<std::vector<std::uint8_t>> readFileStamped(const std::string& path, std::optional<FileStamp>& stamp,
+                                                             Error* error = nullptr,
+                                                             std::uint64_t limit = kReadLimit) override;
+    std::optional<FileStamp> fileStamp(const std::string& path) override;
     bool exists(const std::string& path) override;
     bool isDirectory(const std::string& path) override;
     ItemKind itemKind(const std::string& path) override;

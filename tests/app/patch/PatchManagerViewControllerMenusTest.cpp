@@ -392,6 +392,39 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
     EXPECT_EQ(coordinator.poolWarningAsks.size(), 5u);
 }
 
+// A pool whose warnings the coordinator judged as it loaded it (or marked it for a unit that came after
+// the load) is not judged again by the screen until what they were judged against changes.
+TEST_F(PatchScreenMenus, APoolTheCoordinatorJudgedAsItLoadedItIsNotJudgedAgain)
+{
+    load(5);
+    appDelegate.setDeviceConnected(true);
+    setPool({groupNode("G", patchNodes("g", 3)), patchNode("X")});
+    coordinator.poolWarningAsks.clear();
+    coordinator.judgedAgainst = 7;
+    coordinator.poolJudgedByCoordinator = screen->structureData();
+    coordinator.poolJudgedAgainst = 7;
+    const auto settleScreen = [] { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30)); };
+    // The tree as it arrives, and the marks of a unit as they land.
+    screen->reloadDataInPatchPoolWarningsLater();
+    settleScreen();
+    screen->reloadDataInPatchPoolWarningsLater();
+    settleScreen();
+    screen->reloadData();
+    settleScreen();
+    EXPECT_TRUE(coordinator.poolWarningAsks.empty());
+    // The unit's effects changed since the coordinator's judgement.
+    coordinator.judgedAgainst = 8;
+    screen->reloadData();
+    settleScreen();
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 1u);
+    // Another tree is not the one the coordinator judged.
+    coordinator.poolJudgedAgainst = 8;
+    coordinator.poolJudgedByCoordinator = {};
+    screen->reloadDataInPatchPoolWarningsLater();
+    settleScreen();
+    EXPECT_EQ(coordinator.poolWarningAsks.size(), 2u);
+}
+
 // The save shows and is recorded as it is asked; the copies land later, and only then are the new
 // patches judged.
 TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenTheirCopiesLand)

@@ -153,6 +153,64 @@ TEST_F(LocalFileManagerTest, LinksAndSpecialFilesAreRefusedAndReadsAreBounded)
                  {"zero", platform::ItemKind::Link},  {"pipe", platform::ItemKind::Special},
                  {"none", platform::ItemKind::Missing}};
     for (const auto& k : kinds) EXPECT_EQ(files.itemKind(at(k.name)), k.kind) << k.name;
+    // The listing tells the same kinds, in the listing's order, without a look-up per name; a file manager
+    // that cannot tell them from its listing looks each name up.
+    struct NameByName : platform::LocalFileManager {
+        using platform::FileManager::contentsOfDirectoryWithKinds;
+    } slow;
+    const auto kindsListed = files.contentsOfDirectoryWithKinds(folder.path());
+    ASSERT_TRUE(kindsListed.has_value());
+    std::vector<std::string> names;
+    for (const auto& entry : *kindsListed) {
+        names.push_back(entry.name);
+        EXPECT_EQ(entry.kind, files.itemKind(at(entry.name.c_str()))) << entry.name;
+    }
+    EXPECT_EQ(names, listing());
+    const auto kindsLookedUp = slow.platform::FileManager::contentsOfDirectoryWithKinds(folder.path());
+    ASSERT_TRUE(kindsLookedUp.has_value());
+    ASSERT_EQ(kindsLookedUp->size(), kindsListed->size());
+    for (std::size_t i = 0; i < kindsListed->size(); ++i) {
+        EXPECT_EQ((*kindsLookedUp)[i].name, (*kindsListed)[i].name);
+        EXPECT_EQ((*kindsLookedUp)[i].kind, (*kindsListed)[i].kind);
+    }
+    Error missing;
+    EXPECT_FALSE(files.contentsOfDirectoryWithKinds(at("none"), &missing).has_value());
+    EXPECT_EQ(missing.code, ENOENT);
+    // Only a regular file has a stamp.
+    for (const char* name : {"outside", "zero", "pipe", "none"}) EXPECT_FALSE(files.fileStamp(at(name)).has_value()) << name;
+}
+
+// A read brings every byte whatever the file's size, and tells the stamp of the file it read: the same for
+// a second name of the file, another once a write replaced it.
+TEST_F(LocalFileManagerTest, ReadsAreWholeAndStampedByTheFileTheyRead)
+{
+    for (const std::size_t size : {0UL, 1UL, 16383UL, 16384UL, 16385UL, 200000UL}) {
+        SCOPED_TRACE(size);
+        Bytes bytes(size);
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        ASSERT_TRUE(files.writeAtomically(folder / "sized", bytes));
+        std::optional<platform::FileStamp> stamp;
+        EXPECT_EQ(files.readFileStamped(folder / "sized", stamp), bytes);
+        ASSERT_TRUE(stamp.has_value());
+        EXPECT_EQ(stamp->size, size);
+        EXPECT_EQ(files.readFile(folder / "sized", nullptr, size), bytes);
+        if (size > 0) {
+            EXPECT_FALSE(files.readFile(folder / "sized", nullptr, size - 1).has_value());
+        }
+    }
+    write("saved", "saved");
+    std::optional<platform::FileStamp> read;
+    ASSERT_TRUE(files.readFileStamped(folder / "saved", read).has_value());
+    EXPECT_EQ(read, files.fileStamp(folder / "saved"));
+    ASSERT_TRUE(files.linkItem(folder / "saved", folder / "working"));
+    EXPECT_EQ(files.fileStamp(folder / "working"), read);
+    write("working", "saved");
+    EXPECT_NE(files.fileStamp(folder / "working"), read);
+    EXPECT_EQ(files.fileStamp(folder / "saved"), read);
+    Error error;
+    EXPECT_FALSE(files.readFileStamped(folder / "none", read, &error).has_value());
+    EXPECT_FALSE(read.has_value());
+    EXPECT_EQ(error.code, ENOENT);
 }
 
 // A linked file is the same file under a second name, until a write replaces one of them whole; links

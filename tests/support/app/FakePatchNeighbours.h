@@ -72,6 +72,13 @@ public:
     // What the warnings are judged against; unknown unless a test sets it.
     std::optional<std::uint64_t> judgedAgainst;
     std::optional<std::uint64_t> warningsJudgedAgainst() const override { return judgedAgainst; }
+    // What the coordinator judged a whole pool against itself (as it loaded it), for that pool only.
+    Tree poolJudgedByCoordinator;
+    std::optional<std::uint64_t> poolJudgedAgainst;
+    std::optional<std::uint64_t> poolWarningsJudgedAgainst(const Tree& pool) override
+    {
+        return pool == poolJudgedByCoordinator ? poolJudgedAgainst : std::nullopt;
+    }
     // While set, copies asked for off the main thread wait here until the test runs them.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;

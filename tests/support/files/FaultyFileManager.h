@@ -38,6 +38,17 @@ public:
         }
         return m_real.readFile(path, error, limit);
     }
+    std::optional<std::vector<std::uint8_t>> readFileStamped(const std::string& path,
+                                                             std::optional<platform::FileStamp>& stamp,
+                                                             platform::Error* error, std::uint64_t limit) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_counted.empty() && path.find(m_counted) != std::string::npos) ++m_reads;
+        }
+        return m_real.readFileStamped(path, stamp, error, limit);
+    }
+    std::optional<platform::FileStamp> fileStamp(const std::string& path) override { return m_real.fileStamp(path); }
     // Counts from now on the reads of paths holding `pathPart`.
     void countReads(std::string pathPart)
     {
@@ -79,6 +90,11 @@ public:
     std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path, platform::Error* error) override
     {
         return m_real.contentsOfDirectory(path, error);
+    }
+    std::optional<std::vector<platform::FolderEntry>> contentsOfDirectoryWithKinds(const std::string& path,
+                                                                                   platform::Error* error) override
+    {
+        return m_real.contentsOfDirectoryWithKinds(path, error);
     }
     bool exists(const std::string& path) override { return m_real.exists(path); }
     bool isDirectory(const std::string& path) override { return m_real.isDirectory(path); }

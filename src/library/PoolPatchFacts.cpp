@@ -1,0 +1,24 @@
+#include "library/PoolPatchFacts.h"
+
+PoolPatchFacts::Facts PoolPatchFacts::factsOf(const platform::FileStamp& stamp, const OKVPatch& patch)
+{
+    return Facts{stamp, patch.gen(), patch.supportRegion(), patch.effectTypes()};
+}
+
+void PoolPatchFacts::remember(const std::string& path, const platform::FileStamp& stamp, const OKVPatch& patch)
+{
+    remember(path, factsOf(stamp, patch));
+}
+
+std::optional<OKVPatch> PoolPatchFacts::find(const std::string& path, const std::optional<platform::FileStamp>& stamp) const
+{
+    if (!stamp) return std::nullopt;
+    const auto found = m_facts.find(path);
+    if (found == m_facts.end() || !(found->second.stamp == *stamp)) return std::nullopt;
+    OKVPatch patch;
+    patch.setGen(found->second.gen);
+    patch.setSupportRegion(found->second.supportRegion);
+    patch.setEffectTypes(found->second.effectTypes);
+    return patch;
+}
+
