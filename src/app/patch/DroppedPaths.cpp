@@ -91,10 +91,11 @@ bool DroppedPaths::holdsControlCharacter(std::string_view path)
     return false;
 }
 
-bool DroppedPaths::isInsideFolder(const std::string& path, const std::string& folder)
+namespace {
+
+bool isInsideResolved(const std::string& path, const fs::path& outer)
 {
     const fs::path inner = resolved(path);
-    const fs::path outer = resolved(folder);
     auto at = inner.begin();
     for (auto part = outer.begin(); part != outer.end(); ++part, ++at) {
         // A trailing separator of the folder is an empty last component.
@@ -104,11 +105,20 @@ bool DroppedPaths::isInsideFolder(const std::string& path, const std::string& fo
     return true;
 }
 
+}  // namespace
+
+bool DroppedPaths::isInsideFolder(const std::string& path, const std::string& folder)
+{
+    return isInsideResolved(path, resolved(folder));
+}
+
 bool DroppedPaths::refusesDrop(const std::vector<std::string>& paths, const std::string& ownFolder)
 {
+    // The program's folder is resolved once for all the paths of a drop, which may be thousands.
+    const fs::path own = ownFolder.empty() ? fs::path() : resolved(ownFolder);
     for (const std::string& path : paths) {
         if (path.empty() || path.front() != '/' || holdsControlCharacter(path)) return true;
-        if (!ownFolder.empty() && isInsideFolder(path, ownFolder)) return true;
+        if (!ownFolder.empty() && isInsideResolved(path, own)) return true;
     }
     return false;
 }

@@ -172,9 +172,11 @@ int PatchPoolOutlineView::draggingUpdated(QDragMoveEvent* event)
             const std::int64_t count = droppedFiles_.answer(paths, [this](const std::vector<std::string>& files) {
                 const std::string own = dropServices_.applicationFolder ? dropServices_.applicationFolder() : std::string();
                 if (DroppedPaths::refusesDrop(files, own)) return std::int64_t{-1};
+                // The pool only tells one patch (saved where it lands) from several (a new group): it reads
+                // no further than a second patch, however many files come.
                 std::int64_t patches = 0;
                 for (const std::string& path : files)
-                    if (dropServices_.isPatchFile && dropServices_.isPatchFile(path)) ++patches;
+                    if (dropServices_.isPatchFile && dropServices_.isPatchFile(path) && ++patches > 1) break;
                 return patches;
             });
             if (count <= 0) return Rules::kNone;

@@ -272,6 +272,22 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_FALSE(over(list->viewport(), listRow(3), ownFirst.get()));
 }
 
+// The pool only tells one dropped patch from several: entering with thousands of files reads two.
+TEST_F(PatchDragAndDropTest, TenThousandFilesOverThePoolAreReadNoFurtherThanASecondPatch)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 10000; ++i) paths.push_back("/m/many/" + std::to_string(i) + ".qptc");
+    const auto many = files(paths);
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), many.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 2);
+    leave(pool->viewport());
+    // One patch among other files is still one: the walk goes on until a second one shows.
+    const auto one = files({"/m/notes.txt", "/m/only.qptc", "/m/more.txt"});
+    coordinator.patchFileChecks = 0;
+    EXPECT_TRUE(over(pool->viewport(), poolRow(a), one.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 3);
+}
+
 TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANewGroupBesideIt)
 {
     bool overGroup = false, overBackup = true;
