@@ -36,7 +36,8 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
             // Safe from the thread the end's save runs on while the main thread waits for it.
             [this](std::function<void()> step) {
                 QMetaObject::invokeMethod(this, handoff::carried(std::move(step)), Qt::QueuedConnection);
-            }});
+            },
+            [this](const std::shared_ptr<UndoAction>& action) { undoController_.withdrawAction(action); }});
     patchPoolModel_ = new PatchPoolModel(*this, this);
     rightPanelOutlineView_ = new PatchPoolOutlineView(pane);
     auto* scroller = new CustomScroller(rightPanelOutlineView_);

@@ -238,7 +238,8 @@ void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type
 {
     UndoAction::Object groupObject;
     if (group) groupObject = group;
-    collaborators_.addActionStack(std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type));
+    lastRecord_ = std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type);
+    collaborators_.addActionStack(lastRecord_);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
 }
 
@@ -251,8 +252,14 @@ PatchPoolEditor::Nodes PatchPoolEditor::placeAndCopy(const Nodes& nodes, const s
                                                     const std::function<void(const Nodes&)>& place, Added done)
 {
     if (!inPlace) {
+        lastRecord_.reset();
         if (!nodes.empty()) place(nodes);
-        copyNodes(nodes, folder, false, std::move(done));
+        // A save none of whose copies could be made changed nothing: its record goes too, so the next
+        // undo takes back what the user did before it.
+        copyNodes(nodes, folder, false, [this, pushed = lastRecord_, done = std::move(done)](Nodes copied) {
+            if (copied.empty() && pushed && collaborators_.withdrawAction) collaborators_.withdrawAction(pushed);
+            done(std::move(copied));
+        });
         return nodes;
     }
     copyNodes(nodes, folder, true, [place, done](Nodes copied) {

@@ -43,6 +43,8 @@ public:
         std::function<void()> clearColorEditingTextField;
         // Runs a step on a later turn of the main thread; at once when not given.
         std::function<void(std::function<void()>)> later;
+        // Takes a pushed record back off the undo stack.
+        std::function<void(const std::shared_ptr<UndoAction>&)> withdrawAction;
     };
 
     // The tree and the device list are the screen's; the editor works on them in place.
@@ -114,6 +116,8 @@ private:
     Nodes addAtTopLevel(const Nodes& nodes, const Node& target, bool isAbove, bool inPlace, Added done);
     Node createNewGroup(const Patches& items, const Node& target, bool isAbove, bool inPlace, AddedGroup done);
     void record(const Nodes& items, const Node& group, AddType type);
+    // The record the last `record` pushed.
+    std::shared_ptr<UndoAction> lastRecord_;
     // A node of a copy of `patch`, marked against the device in place when `mark` says so.
     Node nodeOfCopy(const PatchItem& patch, bool mark);
     Nodes deviceRowNodes(const Rows& rows, bool mark);

@@ -1,5 +1,7 @@
 #include "library/undo/UndoController.h"
 
+#include <algorithm>
+
 #include <typeinfo>
 
 #include "library/CommonUtils.h"
@@ -44,6 +46,11 @@ void UndoController::addActionStack(std::shared_ptr<UndoAction> action)
     if (!action) return;
     m_actionStack.insert(m_actionStack.begin(), std::move(action));
     if (m_actionStack.size() > kMaxActions) m_actionStack.resize(kMaxActions);
+}
+
+void UndoController::withdrawAction(const std::shared_ptr<UndoAction>& action)
+{
+    m_actionStack.erase(std::remove(m_actionStack.begin(), m_actionStack.end(), action), m_actionStack.end());
 }
 
 void UndoController::doUndoAction()

@@ -27,6 +27,8 @@ public:
     static UndoController& getInstance();
 
     void addActionStack(std::shared_ptr<UndoAction> action);
+    // Takes back a record whose change came to nothing after all, wherever it stands on the stack.
+    void withdrawAction(const std::shared_ptr<UndoAction>& action);
     bool canBeUndo() const { return !m_actionStack.empty(); }
     void doUndoAction();
     void clearUndoStack();

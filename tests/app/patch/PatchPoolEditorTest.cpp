@@ -76,7 +76,10 @@ protected:
                                                        (reasonKey ? " (" + *reasonKey + ")" : ""));
                                 },
                                 [this] { ++poolChanged; }, [this] { ++coloursCleared; },
-                                [this](std::function<void()> step) { laterSteps.push_back(std::move(step)); }});
+                                [this](std::function<void()> step) { laterSteps.push_back(std::move(step)); },
+                                [this](const std::shared_ptr<UndoAction>& action) {
+                                    actions.erase(std::remove(actions.begin(), actions.end(), action), actions.end());
+                                }});
     }
 
     template <typename Action>
@@ -430,6 +433,8 @@ TEST_F(PatchPoolEditorTest, ManyFailedCopiesMakeOneMessageWithTheFirstNamesAndHo
     runLaterSteps();
     EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R0, R1, R2, \u2026 (6) (Patch_CopyFailedFileGone)"}));
     EXPECT_TRUE(tree.empty());
+    // A save that came to nothing leaves no record to undo.
+    EXPECT_TRUE(actions.empty());
 }
 
 TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)

@@ -59,6 +59,19 @@ TEST_F(Undo, KeepsTheFiveNewestAndUndoesNewestFirst)
     EXPECT_EQ(heard.size(), 5U);
 }
 
+// A record taken back leaves the others in their order, wherever it stood; one no longer there is no harm.
+TEST_F(Undo, AWithdrawnRecordLeavesTheOthersInOrder)
+{
+    std::vector<std::shared_ptr<UndoAction>> pushed;
+    for (int i = 0; i < 3; ++i) {
+        pushed.push_back(std::make_shared<ChangeTextAction>());
+        stack.addActionStack(pushed.back());
+    }
+    stack.withdrawAction(pushed[1]);
+    stack.withdrawAction(pushed[1]);
+    EXPECT_EQ(stack.actionStack(), (std::vector<std::shared_ptr<UndoAction>>{pushed[2], pushed[0]}));
+}
+
 TEST_F(Undo, EachKindPostsItsOwnNotification)
 {
     auto group = std::make_shared<DirectoryObject>();
