@@ -130,12 +130,16 @@ std::string describe(const std::vector<PoolTour::Shown>& pool)
     return text;
 }
 
+void expectSavedAsShown(const std::vector<PoolTour::Shown>& saved, const std::vector<PoolTour::Shown>& shown)
+{
+    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
+}
+
 // What the next start finds: the library shows what the pool showed at the end, every patch of the
 // working copy has its node, and no temporary is anywhere.
 void expectTheLibraryHoldsWhatWasShown(const ProgramRig& rig, const std::vector<PoolTour::Shown>& shown)
 {
-    const auto saved = savedPool(rig.root());
-    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
+    expectSavedAsShown(savedPool(rig.root()), shown);
     EXPECT_EQ(workingCopyPatches(rig.root() / "Temp" / "Local"), patchCount(shown));
     EXPECT_EQ(temporariesUnder(rig.root() / "QFXMacApplication"), std::vector<std::string>{});
     EXPECT_EQ(temporariesUnder(rig.root() / "Temp" / "Local"), std::vector<std::string>{});
@@ -281,7 +285,7 @@ TEST(PoolSafety, AUnitPulledOutWhileCopiesRunSavesThePoolWithoutAComplaint)
         ProgramRig::closeInformation();
         saved = savedPool(rig.root());
     });
-    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
+    expectSavedAsShown(saved, shown);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
@@ -331,5 +335,5 @@ TEST(PoolSafety, APowerOffSavesThePoolWhileTheProgramRuns)
         saved = savedPool(rig.root());
     });
     EXPECT_TRUE(shownNamed(saved, PoolTour::kRenamedTo));
-    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
+    expectSavedAsShown(saved, shown);
 }
