@@ -408,4 +408,6 @@ TEST_F(Pools, PatchCopiesIntoTheWorkingCopyAreNotFlushedOneByOne)
     EXPECT_EQ(recording.copies, (std::vector<std::pair<std::string, platform::Durability>>{
                                     {"Group", platform::Durability::WorkingCopy}, {"Exported", platform::Durability::Durable}}));
     EXPECT_EQ(files.readFile(local + "/Fits.qptc"), files.readFile(under("Temp/Device/Patch/Fits.qptc")));
+    // The coordinator's background work uses the recording disk until the coordinator is gone.
+    utils.reset();
 }
