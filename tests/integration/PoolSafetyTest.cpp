@@ -181,6 +181,18 @@ std::vector<std::string> writePatchFiles(const fs::path& folder, const std::stri
     return paths;
 }
 
+// Undoes from the popover once the popover opens; false when it never does.
+bool undoTheLastAction(QWidget& window)
+{
+    if (!ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s))
+        return false;
+    UndoTour::undoFromPopover(window);
+    return true;
+}
+
 }  // namespace
 
 // A rename, a save undone before its copies land, and 3,000 dropped files still being copied at the quit:
@@ -198,11 +210,7 @@ TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
         const std::size_t before = childrenOf(DemoPool::kGroupName);
         PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
         EXPECT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(undoTheLastAction(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
         EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
 
@@ -248,11 +256,7 @@ TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
             MenuTour::deleteFromPoolMenuOf(window, "New Patch Group 1");
             return !PoolTour::showsTopLevel("New Patch Group 1");
         }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(undoTheLastAction(window));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("New Patch Group 1"); }, 10s));
         EXPECT_EQ(childrenOf("New Patch Group 1"), rows.size());
 
