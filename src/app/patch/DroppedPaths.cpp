@@ -4,6 +4,8 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -93,32 +95,93 @@ bool DroppedPaths::holdsControlCharacter(std::string_view path)
 
 namespace {
 
-bool isInsideResolved(const std::string& path, const fs::path& outer)
+// A resolved path as a string, without a trailing separator (but for the root): the form the comparison
+// below takes.
+std::string resolvedFolder(const std::string& path)
 {
-    const fs::path inner = resolved(path);
-    auto at = inner.begin();
-    for (auto part = outer.begin(); part != outer.end(); ++part, ++at) {
-        // A trailing separator of the folder is an empty last component.
-        if (part->empty() && std::next(part) == outer.end()) break;
-        if (at == inner.end() || *at != *part) return false;
+    std::string folder = resolved(path).native();
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+// `inner` is `outer` or inside it, both resolved (so without "." and ".." and doubled separators), by
+// whole components: "/a/bc" is not inside "/a/b".
+bool isInside(std::string_view inner, std::string_view outer)
+{
+    if (outer == "/") return true;
+    return inner.starts_with(outer) && (inner.size() == outer.size() || inner[outer.size()] == '/');
+}
+
+// A drop of thousands of files from one folder resolves that folder once, and from its 32nd file on learns
+// which of its names are links from one listing, rather than resolving every file's path component by
+// component on the main thread (at the drag's entry and again at the drop).
+constexpr std::size_t kListFolderFrom = 32;
+
+struct DropFolder {
+    std::string resolved;
+    bool inside = false;
+    std::size_t looked = 0;
+    bool listed = false;
+    std::unordered_set<std::string> links;
+};
+
+// A folder that cannot be listed has each of its files looked at.
+void listLinks(DropFolder& folder)
+{
+    std::error_code error;
+    fs::directory_iterator entries(folder.resolved, error);
+    if (error) return;
+    for (const fs::directory_entry& entry : entries) {
+        std::error_code kind;
+        if (entry.is_symlink(kind) || kind) folder.links.insert(entry.path().filename().native());
     }
-    return true;
+    folder.listed = true;
 }
 
 }  // namespace
 
 bool DroppedPaths::isInsideFolder(const std::string& path, const std::string& folder)
 {
-    return isInsideResolved(path, resolved(folder));
+    return isInside(resolvedFolder(path), resolvedFolder(folder));
 }
 
 bool DroppedPaths::refusesDrop(const std::vector<std::string>& paths, const std::string& ownFolder)
 {
-    // The program's folder is resolved once for all the paths of a drop, which may be thousands.
-    const fs::path own = ownFolder.empty() ? fs::path() : resolved(ownFolder);
-    for (const std::string& path : paths) {
+    for (const std::string& path : paths)
         if (path.empty() || path.front() != '/' || holdsControlCharacter(path)) return true;
-        if (!ownFolder.empty() && isInsideResolved(path, own)) return true;
+    if (ownFolder.empty()) return false;
+    const std::string own = resolvedFolder(ownFolder);
+    std::unordered_map<std::string, DropFolder> folders;
+    std::string lastParent;
+    DropFolder* folder = nullptr;
+    for (const std::string& path : paths) {
+        const std::string_view written(path);
+        const std::size_t slash = written.rfind('/');
+        const std::string_view name = written.substr(slash + 1);
+        if (name.empty() || name == "." || name == "..") {
+            if (isInside(resolvedFolder(path), own)) return true;
+            continue;
+        }
+        const std::string_view parent = slash == 0 ? std::string_view("/") : written.substr(0, slash);
+        if (!folder || parent != lastParent) {
+            lastParent = parent;
+            auto [at, fresh] = folders.try_emplace(lastParent);
+            folder = &at->second;
+            if (fresh) {
+                folder->resolved = resolvedFolder(lastParent);
+                folder->inside = isInside(folder->resolved, own);
+            }
+        }
+        bool link = false;
+        if (++folder->looked == kListFolderFrom) listLinks(*folder);
+        if (folder->listed) {
+            link = !folder->links.empty() && folder->links.contains(std::string(name));
+        } else {
+            std::error_code error;
+            link = fs::is_symlink(fs::symlink_status(path, error)) && !error;
+        }
+        // A link named by the drop is followed to wherever it leads; any other name is its folder's.
+        if (link ? isInside(resolvedFolder(path), own) : folder->inside) return true;
     }
     return false;
 }

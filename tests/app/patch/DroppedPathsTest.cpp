@@ -72,4 +72,41 @@ TEST(DroppedPathsTest, ADropIsRefusedWholeForAnyPathThatIsNotPlainlyOutsideThePr
     EXPECT_FALSE(DroppedPaths::refusesDrop({base + "/PEXO Rigmora old/y.qptc"}, own.string() + "/"));
 }
 
+// Many files from one folder are judged from one look at the folder, with the same answers as one file.
+TEST(DroppedPathsTest, ManyFilesFromOneFolderAreJudgedAsEachWouldBeAlone)
+{
+    TemporaryFolder folder;
+    const fs::path base(folder.path());
+    const fs::path own = base / "PEXO Rigmora";
+    fs::create_directories(own / "Temp/Local");
+    fs::create_directories(base / "many");
+    std::ofstream(own / "Temp/Local/x.qptc") << "patch";
+    Paths many;
+    for (int i = 0; i < 100; ++i) {
+        const fs::path file = base / "many" / ("p" + std::to_string(i) + ".qptc");
+        std::ofstream(file) << "patch";
+        many.push_back(file.string());
+    }
+    // Links out of the program's folder, and names the drop gives that are not there, are the folder's.
+    fs::create_symlink(base / "many/p0.qptc", base / "many/elsewhere.qptc");
+    fs::create_symlink(base / "many/missing.qptc", own / "Temp/Local/out.qptc");
+    Paths fine = many;
+    fine.push_back((base / "many/elsewhere.qptc").string());
+    fine.push_back((base / "many/not there.qptc").string());
+    fine.push_back((base / "many/../many/p1.qptc").string());
+    EXPECT_FALSE(DroppedPaths::refusesDrop(fine, own.string()));
+
+    fs::create_symlink(own / "Temp/Local/x.qptc", base / "many/inside.qptc");
+    Paths withALink = many;
+    withALink.insert(withALink.begin() + 50, (base / "many/inside.qptc").string());
+    EXPECT_TRUE(DroppedPaths::refusesDrop(withALink, own.string()));
+
+    // The whole folder reached through a link into the program's folder.
+    fs::create_directory_symlink(own / "Temp/Local", base / "many/local");
+    Paths throughALink;
+    for (int i = 0; i < 40; ++i) throughALink.push_back((base / "many/local" / ("q" + std::to_string(i) + ".qptc")).string());
+    EXPECT_TRUE(DroppedPaths::refusesDrop(throughALink, own.string()));
+    EXPECT_TRUE(DroppedPaths::refusesDrop({(base / "many/local/x.qptc").string()}, own.string()));
+}
+
 }  // namespace
