@@ -88,15 +88,39 @@ std::string CommonUtils::undoPatchItem(const PatchItem& item, const DirectoryObj
     return target;
 }
 
-// Moves a group's patch files (and its backup record) from one folder to another. A failure puts back
-// what was moved, so every file stays in one whole group; the source goes only once it is empty.
+// Moves a group's patch files (and its backup record) from one folder to another, making the other as
+// needed. A folder that holds nothing else goes whole, in one rename, when nothing is at the other place
+// yet: deleting or bringing back a group of hundreds then costs the main thread one step, not one per
+// patch. Otherwise file by file; a failure puts back what was moved, so every file stays in one whole
+// group, and the source goes only once it is empty.
 bool CommonUtils::moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord)
 {
+    const auto entries = m_files.contentsOfDirectoryWithKinds(from);
     std::vector<std::string> names;
-    for (const auto& name : m_files.contentsOfDirectory(from).value_or(std::vector<std::string>{}))
-        if (isPathOfFile(name) && !m_files.isDirectory(join(from, name))) names.push_back(name);
-    if (withRecord && m_files.exists(join(from, BackupFile::kFileName))) names.emplace_back(BackupFile::kFileName);
+    bool record = false;
+    bool movesWhole = entries.has_value();
+    for (const platform::FolderEntry& entry : entries.value_or(std::vector<platform::FolderEntry>{})) {
+        const bool file = entry.kind == platform::ItemKind::File;
+        if (isPathOfFile(entry.name) && entry.kind != platform::ItemKind::Folder) {
+            names.push_back(entry.name);
+            movesWhole = movesWhole && file;
+        } else if (withRecord && file && entry.name == BackupFile::kFileName) {
+            record = true;
+        } else {
+            movesWhole = false;
+        }
+    }
+    if (record) names.emplace_back(BackupFile::kFileName);
     platform::Error error;
+    if (movesWhole && m_files.itemKind(to) == platform::ItemKind::Missing &&
+        m_files.createDirectory(fs::path(to).parent_path().string(), true, &error)) {
+        if (m_files.moveItem(from, to, &error)) return true;
+        RIG_LOG("cannot move %s whole: %s", from.c_str(), error.description.c_str());
+    }
+    if (!m_files.createDirectory(to, true, &error)) {
+        RIG_LOG("cannot create %s: %s", to.c_str(), error.description.c_str());
+        return false;
+    }
     for (std::size_t moved = 0; moved < names.size(); ++moved) {
         if (m_files.moveItem(join(from, names[moved]), join(to, names[moved]), &error)) continue;
         RIG_LOG("cannot move %s: %s", names[moved].c_str(), error.description.c_str());
@@ -117,13 +141,10 @@ std::string CommonUtils::deletePatchGroup(const DirectoryObject& group)
     auto target = groupFolder(pathUnderRoot(kTempRecycleBin), group.name.value_or(""));
     if (!source || !target || !m_files.isDirectory(*source)) return {};
     if (m_files.exists(*target)) target = createNewDirectoryPath(*target);
-    platform::Error error;
-    if (!m_files.createDirectory(*target, true, &error)) {
-        RIG_LOG("cannot create %s: %s", target->c_str(), error.description.c_str());
-        return {};
-    }
     if (!moveFilesOfGroup(*source, *target, group.isBackUpAllGroup)) {
-        m_files.removeItem(*target);
+        // Made for this delete: empty again once the moved files are back.
+        const auto left = m_files.contentsOfDirectory(*target);
+        if (left && left->empty()) m_files.removeItem(*target);
         return {};
     }
     return *target;
@@ -137,8 +158,7 @@ std::string CommonUtils::undoPatchGroup(DirectoryObject& group)
         RIG_LOG("the bin holds no group at %s", source.c_str());
         return {};
     }
-    platform::Error error;
-    if (!m_files.createDirectory(*target, true, &error) || !moveFilesOfGroup(source, *target, true)) return {};
+    if (!moveFilesOfGroup(source, *target, true)) return {};
     group.path = *target;
     for (auto& child : group.childDirectories) {
         PatchItem* item = child->patchItem();

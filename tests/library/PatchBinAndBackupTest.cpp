@@ -36,24 +36,64 @@ TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)
     BackupFile::saveBackupFile(BackupFile::initWithName("Live:Set", "Rig One").get(),
                                rootFolder + "/Temp/Local/Live-Set/BackupInfo.backup", rootFolder);
     fs::create_directories(rootFolder + "/Temp/RecycleBin/Live-Set");
+    // A folder in the group is no patch: it stays, so the patches move one by one.
+    fs::create_directories(rootFolder + "/Temp/Local/Live-Set/Notes");
 
     // The second move fails: the first file comes back and nothing is left in the bin.
     faulty.fail(Op::Move, "b.qptc");
     EXPECT_EQ(utils->deletePatchGroup(*set), "");
-    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"BackupInfo.backup", "a.qptc", "b.qptc"}));
+    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"BackupInfo.backup", "Notes", "a.qptc", "b.qptc"}));
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/RecycleBin/Live-Set (1)"));
     faulty.heal();
 
     const std::string inBin = utils->deletePatchGroup(*set);
     EXPECT_EQ(inBin, rootFolder + "/Temp/RecycleBin/Live-Set (1)");
     EXPECT_EQ(names("Temp/RecycleBin/Live-Set (1)"), (Strings{"BackupInfo.backup", "a.qptc", "b.qptc"}));
+    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"Notes"}));
 
+    // Back into the folder that stayed.
     set->path = inBin;
     set->childDirectories = group("", {inBin + "/a.qptc"})->childDirectories;
     EXPECT_EQ(utils->undoPatchGroup(*set), rootFolder + "/Temp/Local/Live-Set");
     EXPECT_EQ(set->childDirectories[0]->patchItem()->path, rootFolder + "/Temp/Local/Live-Set/a.qptc");
+    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"BackupInfo.backup", "Notes", "a.qptc", "b.qptc"}));
     // Its bin folder is gone now: a second undo fails visibly.
     set->path = inBin;
     EXPECT_EQ(utils->undoPatchGroup(*set), "");
+}
+
+// A group folder holding its patches and nothing else moves to the bin and back as one folder; a record
+// that is not the group's own (not a Backup All group) stays behind, and so does the folder holding it.
+TEST_F(PatchLibrary, AGroupOfPatchesOnlyMovesAsOneFolder)
+{
+    startLibrary();
+    auto blues = group("Blues");
+    for (const char* name : {"a", "b", "c"}) writePatch(std::string("Temp/Local/Blues/") + name + ".qptc", name);
+    // Any move of a single patch fails: only the folder's own move can succeed.
+    faulty.fail(Op::Move, ".qptc");
+    const std::string inBin = utils->deletePatchGroup(*blues);
+    EXPECT_EQ(inBin, rootFolder + "/Temp/RecycleBin/Blues");
+    EXPECT_EQ(names("Temp/RecycleBin/Blues"), (Strings{"a.qptc", "b.qptc", "c.qptc"}));
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/Blues"));
+    blues->path = inBin;
+    blues->childDirectories = group("", {inBin + "/b.qptc"})->childDirectories;
+    EXPECT_EQ(utils->undoPatchGroup(*blues), rootFolder + "/Temp/Local/Blues");
+    EXPECT_EQ(blues->childDirectories[0]->patchItem()->path, rootFolder + "/Temp/Local/Blues/b.qptc");
+    EXPECT_EQ(names("Temp/Local/Blues"), (Strings{"a.qptc", "b.qptc", "c.qptc"}));
+    faulty.heal();
+
+    // The folder's own move failing, the patches go one by one, and the emptied folder goes.
+    faulty.fail(Op::Move, "Local/Blues\n", 1);
+    EXPECT_EQ(utils->deletePatchGroup(*blues), rootFolder + "/Temp/RecycleBin/Blues");
+    EXPECT_EQ(names("Temp/RecycleBin/Blues"), (Strings{"a.qptc", "b.qptc", "c.qptc"}));
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/Blues"));
+
+    writePatch("Temp/Local/Blues/d.qptc", "d");
+    BackupFile::saveBackupFile(BackupFile::initWithName("Blues", "Rig One").get(),
+                               rootFolder + "/Temp/Local/Blues/BackupInfo.backup", rootFolder);
+    EXPECT_EQ(utils->deletePatchGroup(*blues), rootFolder + "/Temp/RecycleBin/Blues (1)");
+    EXPECT_EQ(names("Temp/RecycleBin/Blues (1)"), (Strings{"d.qptc"}));
+    EXPECT_EQ(names("Temp/Local/Blues"), (Strings{"BackupInfo.backup"}));
 }
 
 TEST_F(PatchLibrary, BackupsRecordTheModelAndReplaceTheOldGroupOnlyWhenWhole)
