@@ -226,6 +226,8 @@ public:
     {
         settlePoolWork();
         log_.push_back("deletePatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
+        // A patch that names no file has nothing to move.
+        if (item.path.empty()) return {};
         return failingBinMoves.count(item.patchName) ? std::string() : "/bin/" + item.patchName;
     }
     std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group) override
