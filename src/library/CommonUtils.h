@@ -596,7 +596,7 @@ private:
     std::shared_ptr<PatchItem> recoverFailedWrite(PatchObject& written, std::size_t index);
     bool validIndex(std::int64_t index) const;
     void finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored);
-    bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
+    bool moveFilesOfGroup(const std::string& from, const std::string& to);
     // Links one entry of the pool into the staging folder; `error` says why when it could not. Safe to run
     // for several entries at once.
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
