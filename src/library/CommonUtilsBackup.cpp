@@ -57,7 +57,11 @@ std::string CommonUtils::deletePatchItem(const PatchItem& item, const DirectoryO
 {
     const auto folder = folderOf(pathUnderRoot(kTempRecycleBin), group);
     if (!folder || !m_files.createDirectory(*folder, true)) return {};
+    // An item that names no file (a copy that failed and took its node out) would resolve to the data
+    // folder itself: only a patch file ever goes to the bin.
+    if (item.path.empty()) return {};
     const std::string source = absolutePath(item.path);
+    if (m_files.itemKind(source) == platform::ItemKind::Folder) return {};
     std::string target = join(*folder, fileNameOf(source));
     if (!m_files.exists(source)) return target;
     if (m_files.exists(target)) target = createNewNameForPath(target);

@@ -24,6 +24,12 @@ TEST_F(PatchLibrary, DeletedPatchesWaitInTheBinForUndo)
     fs::remove(second->path);
     EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), "");
     EXPECT_EQ(utils->deletePatchItem(*item("Temp/Local/x.qptc"), group("..").get()), "");
+    // An item naming no file, or a folder, never moves the folder it resolves to into the bin.
+    auto blank = item("");
+    blank->path.clear();
+    EXPECT_EQ(utils->deletePatchItem(*blank, nullptr), "");
+    EXPECT_EQ(utils->deletePatchItem(*item(rootFolder + "/Temp/Local/Blues"), nullptr), "");
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/Blues/Lead.qptc"));
 }
 
 TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)
