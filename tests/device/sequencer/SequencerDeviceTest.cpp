@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+
 #include "support/device/SequencerDeviceFixture.h"
 
 using namespace support::sequencerdevice;
@@ -90,4 +93,33 @@ TEST_F(SequencerDevice, UnplugMidDumpAndPlugInAgain)
     EXPECT_EQ(next(), Strings{"connection 1 0"});
     seq.getAllPatchDataDump();
     EXPECT_EQ(next(), Strings{"dump 1 6"});
+}
+
+TEST_F(SequencerDevice, ADumpCutByItsWatchdogIsReportedOnlyOnceItsPatchFilesHaveLanded)
+{
+    connect();
+    const fs::path patchFolder = fs::path(root) / "Device" / "Patch";
+    // The patch-file queue is held, so the dump's files are still to land when the watchdog cuts it.
+    std::promise<void> release;
+    transport.afterPatchFilesStored([held = release.get_future().share()] { held.wait(); });
+    // The program clears the device folders as soon as it hears the dump failed.
+    std::atomic<bool> reported = false;
+    recorder.onEvent = [&](const std::string& event) {
+        if (event.rfind("dump", 0) != 0) return;
+        reported = true;
+        fs::remove_all(patchFolder);
+    };
+    unit.faultAt(sim::RequestKey::maker(0x46), 4, sim::DeviceUnit::Fault::SilentForGood);
+    seq.getAllPatchDataDump();
+    ASSERT_TRUE(loop.runUntil([&] { return asked(0x46) == 4; }));
+    loop.advance(std::chrono::seconds(60));
+    state->sync([] {});
+    EXPECT_FALSE(reported) << "reported while three of its patches were still to be written";
+
+    release.set_value();
+    EXPECT_EQ(next(), Strings{"dump -1 none"});
+    std::promise<void> landed;
+    transport.afterPatchFilesStored([&] { landed.set_value(); });
+    landed.get_future().wait();
+    EXPECT_FALSE(fs::exists(patchFolder)) << "the failed dump's files brought the removed folder back";
 }
