@@ -431,8 +431,18 @@ void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patch
 
 void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
 {
-    bufferDataFromDevice_.push_back({std::move(patchItem), offset});
+    // Bound now: by the end of the quiet time a reorder may have put another patch in this slot.
+    bufferDataFromDevice_.push_back({std::move(patchItem), offset, patchInSlot(offset)});
     appDelegate_.setReloadDataFromDeviceTimer();
+}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::patchInSlot(const std::string& offset) const
+{
+    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
+                                   [&](const auto& item) { return item && item->bankName == offset; });
+    if (bank == bankItems_.end()) return nullptr;
+    const auto slot = static_cast<std::size_t>(bank - bankItems_.begin());
+    return slot < patchItems_.size() ? patchItems_[slot] : nullptr;
 }
 
 void PatchManagerViewController::setReloadBufferDataTimer()
@@ -459,8 +469,11 @@ void PatchManagerViewController::updateBuffterDataToPatchList()
     if (bufferDataFromDevice_.empty()) return;
     const auto buffer = std::move(bufferDataFromDevice_);
     bufferDataFromDevice_.clear();
-    for (const auto& change : buffer)
-        if (change.patchItem) updateBufferPatchItem(*change.patchItem, change.offset);
+    for (const auto& change : buffer) {
+        if (!change.patchItem) continue;
+        if (change.target) updateBufferPatchItem(*change.patchItem, *change.target);
+        else updateBufferPatchItem(*change.patchItem, change.offset);
+    }
     if (mainController_) mainController_->reloadEffectListIfNeeded();
     if (!patchManagerTableView_) {
         patchListModel_->reload();
@@ -474,14 +487,14 @@ void PatchManagerViewController::updateBuffterDataToPatchList()
 
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset)
 {
-    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
-                                   [&](const auto& item) { return item && item->bankName == offset; });
-    if (bank == bankItems_.end()) return;
-    const auto slot = static_cast<std::size_t>(bank - bankItems_.begin());
-    if (slot >= patchItems_.size() || !patchItems_[slot]) return;
+    if (const auto target = patchInSlot(offset)) updateBufferPatchItem(patchItem, *target);
+}
+
+void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, PatchItem& target)
+{
     // The list keeps the same object, so selections and open cells holding it stay valid.
-    patchItems_[slot]->overwriteAllDataFromPatchItem(patchItem);
-    coordinator_.updatePatchWarningWithPatchItem(*patchItems_[slot]);
+    target.overwriteAllDataFromPatchItem(patchItem);
+    coordinator_.updatePatchWarningWithPatchItem(target);
 }
 
 // ---- the device patch list ----
