@@ -263,13 +263,42 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_EQ(names()[28], "0");
     EXPECT_EQ(names()[29], "1");
 
-    // A path of the program's own folder past what the list can take leaves the drop alone.
+    // A path of the program's own folder far past what the list can take refuses the drag all the same,
+    // before any file is read.
     paths.push_back(coordinator.application + "/Temp/Local/own.qptc");
     const auto withOwn = files(paths);
-    EXPECT_TRUE(over(list->viewport(), listRow(3), withOwn.get()));
+    coordinator.patchFileChecks = 0;
+    EXPECT_FALSE(over(list->viewport(), listRow(3), withOwn.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 0);
     leave(list->viewport());
     const auto ownFirst = files({coordinator.application + "/Temp/Local/own.qptc", "/m/1.qptc"});
     EXPECT_FALSE(over(list->viewport(), listRow(3), ownFirst.get()));
+}
+
+// Whatever the list has room for, every dropped path is judged: one refused path past the room refuses
+// the drop whole, at the drag's entry and at the drop, as the pool does.
+TEST_F(PatchDragAndDropTest, ARefusedPathPastTheListsRoomRefusesTheWholeDrop)
+{
+    std::vector<std::string> fit;
+    for (int i = 0; i < 150; ++i) fit.push_back("/m/more/" + std::to_string(i) + ".qptc");
+    const auto allowed = files(fit);
+    const std::vector<std::string> before = names();
+    for (const std::string& last : {coordinator.application + "/Temp/Local/own.qptc", std::string("/m/more/a\nb.qptc")}) {
+        std::vector<std::string> paths = fit;
+        paths.push_back(last);
+        const auto refused = files(paths);
+        EXPECT_FALSE(over(list->viewport(), listRow(0), refused.get())) << last;
+        EXPECT_TRUE(list->selectedRows().empty()) << last;
+        EXPECT_FALSE(drop(list->viewport(), listRow(0), refused.get())) << last;
+        EXPECT_FALSE(over(pool->viewport(), poolRow(a), refused.get())) << last;
+        leave(pool->viewport());
+        // The drop judges its paths itself, whatever the entry was told.
+        EXPECT_TRUE(over(list->viewport(), listRow(0), allowed.get())) << last;
+        EXPECT_FALSE(drop(list->viewport(), listRow(0), refused.get())) << last;
+        EXPECT_TRUE(coordinator.infoWrites.empty()) << last;
+        EXPECT_EQ(names(), before) << last;
+        EXPECT_FALSE(list->isDropped()) << last;
+    }
 }
 
 // The pool only tells one dropped patch from several: entering with thousands of files reads two.
@@ -564,6 +593,7 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
     EXPECT_TRUE(drop(pool->viewport(), poolRow(a), &data));
     EXPECT_GT(screen->structureData().size(), poolSize);
 }
+
 
 }  // namespace
 }  // namespace testing_app
