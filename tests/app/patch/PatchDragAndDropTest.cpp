@@ -595,5 +595,48 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
 }
 
 
+// Moves may come merged (a busy machine, a fast hand, a tablet): the first move past 2 points can arrive
+// rows away from the press. A drag carries what was pressed, not what lies under the pointer by then.
+TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedOne)
+{
+    const auto mouse = [](QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, target->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    };
+    std::vector<std::vector<std::uint64_t>> listDrags;
+    list->setDragStarter([&](std::unique_ptr<PatchDragMimeData>) { listDrags.push_back(list->dragState().draggedIndexSet); });
+    // Nothing selected: the press on row 4 selects it and drags it, though the move lands on row 9.
+    mouse(list->viewport(), QEvent::MouseButtonPress, listRow(4), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseMove, listRow(9), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseButtonRelease, listRow(9), Qt::NoButton);
+    // A press on a row of the selection drags the selection, though the move lands outside it.
+    list->setUpCurrentSelectionWithIndexSet({6, 7}, false);
+    mouse(list->viewport(), QEvent::MouseButtonPress, listRow(7), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseMove, listRow(12), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseButtonRelease, listRow(12), Qt::NoButton);
+    EXPECT_EQ(listDrags, (std::vector<std::vector<std::uint64_t>>{{4}, {6, 7}}));
+
+    std::vector<std::vector<Node>> poolDrags;
+    pool->setDragStarter([&](std::unique_ptr<PatchDragMimeData>) {
+        std::vector<Node> nodes;
+        for (const auto& entry : pool->dragState().draggedContainers) nodes.push_back(entry.childItem);
+        poolDrags.push_back(nodes);
+    });
+    const auto poolGesture = [&](const Node& pressed, const Node& firstMove) {
+        mouse(pool->viewport(), QEvent::MouseButtonPress, poolRow(pressed), Qt::LeftButton);
+        mouse(pool->viewport(), QEvent::MouseMove, poolRow(firstMove), Qt::LeftButton);
+        mouse(pool->viewport(), QEvent::MouseButtonRelease, poolRow(firstMove), Qt::NoButton);
+    };
+    // A press on the selected row drags it, though the move lands on a row that is not selected.
+    pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(a.get()))});
+    poolGesture(a, d);
+    ASSERT_EQ(poolDrags.size(), 1u);
+    EXPECT_EQ(poolDrags[0], std::vector<Node>{a});
+    // A press on a row that is not selected drags nothing, though the move lands on the selected one.
+    pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(a.get()))});
+    poolGesture(c, a);
+    EXPECT_EQ(poolDrags.size(), 1u);
+}
 }  // namespace
 }  // namespace testing_app
