@@ -750,12 +750,16 @@ void MainWindowLogic::copyPatchFileFrom(const std::string& from, const std::stri
                                         const std::string& isExistedAndCanChangeWithPath)
 {
     MainCoordinator& coordinator = parts_->coordinator;
-    parts_->dialogs.showDuplicatingFileNameAlert(
-        std::filesystem::path(toDestination).filename().string(),
+    MainDialogs& dialogs = parts_->dialogs;
+    const std::string fileName = std::filesystem::path(toDestination).filename().string();
+    dialogs.showDuplicatingFileNameAlert(
+        fileName,
         [&coordinator, from, isExistedAndCanChangeWithPath] {
             coordinator.writeFilePatchWithPath(from, isExistedAndCanChangeWithPath, false, false);
         },
-        [&coordinator, from, toDestination] { coordinator.writeFilePatchWithPath(from, toDestination, true, false); });
+        [&coordinator, from, toDestination] { coordinator.writeFilePatchWithPath(from, toDestination, true, false); },
+        // Closed with the other sheets before the user answered: the copy is not made, and the user is told.
+        [&dialogs, fileName] { dialogs.showInformation("Main_DuplicateCopyNotMade", fileName); });
 }
 
 void MainWindowLogic::setBackUpAllEnabled(bool enabled)

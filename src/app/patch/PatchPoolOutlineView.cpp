@@ -242,6 +242,7 @@ void PatchPoolOutlineView::mousePressEvent(QMouseEvent* event)
     if (isLockPatchPool_) return;
     clearEditingColours();
     mouseDownPoint_ = event->scenePosition();
+    mouseDownRowY_ = event->position().y();
     setFocus(Qt::MouseFocusReason);
     // The selection changes on release; the platform's own press handling does not run.
 }
@@ -255,7 +256,7 @@ void PatchPoolOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
 void PatchPoolOutlineView::mouseMoveEvent(QMouseEvent* event)
 {
     // A move never changes the selection; it may start a drag of it.
-    if (event->buttons() & Qt::LeftButton) mouseDragged(event->scenePosition(), event->position().toPoint());
+    if (event->buttons() & Qt::LeftButton) mouseDragged(event->scenePosition());
 }
 
 void PatchPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)

@@ -122,9 +122,9 @@ public:
     DropMarkerView* dropMarker() const;
     // The pool's dragged count, from its own drag in progress.
     std::int64_t getNumberOfDraggedItems(const std::function<bool(const std::string&)>& isSameModel) const;
-    // Starts the drag of the selection when the pointer has moved 2 points from the press over a
-    // selected row; `scenePoint` in window coordinates, `viewPoint` in the viewport's.
-    void mouseDragged(QPointF scenePoint, QPoint viewPoint);
+    // Starts the drag of the selection when the pointer has moved 2 points from a press on a selected
+    // row; `scenePoint` in window coordinates. The row is the one pressed, wherever the pointer is now.
+    void mouseDragged(QPointF scenePoint);
     void draggingDidEnd();
     // ==== end of drag and drop ====
 
@@ -170,6 +170,8 @@ private:
     std::function<std::uint64_t()> numberOfDraggedItems_;
     QPointer<QWidget> menuPopover_;
     QPointF mouseDownPoint_;
+    // The press's height in the viewport: the row a drag carries.
+    double mouseDownRowY_ = -1;
     bool isLockPatchPool_ = false;
     bool observerRegistered_ = false;
     QPersistentModelIndex editingIndex_;

@@ -598,6 +598,10 @@ TEST_F(MainWindowLogicTest, DuplicateNamePromptCopiesBesideOrOver)
     dialogs.replace();
     EXPECT_EQ(log, (CallLog{"duplicateAlert taken.qptc", "writeFilePatch /a/src.qptc > /b/taken (1).qptc keep",
                             "writeFilePatch /a/src.qptc > /b/taken.qptc replace"}));
+    // Closed with the other sheets before an answer: nothing is written and the user is told.
+    log.clear();
+    dialogs.unanswered();
+    EXPECT_EQ(log, (CallLog{"info Main_DuplicateCopyNotMade taken.qptc"}));
 }
 
 TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)
