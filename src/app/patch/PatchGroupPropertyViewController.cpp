@@ -10,6 +10,7 @@
 #include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/views/InterfaceTexts.h"
+#include "app/views/SelectionColours.h"
 #include "library/models/DirectoryObject.h"
 #include "library/text/GroupNameTextEditingManagement.h"
 
@@ -20,6 +21,8 @@ PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleConte
       nameText_(*groupNameTextField_)
 {
     setObjectName(QStringLiteral("PatchGroupPropertyViewController"));
+    // Its fields show a selected name white on a blue deep enough to read.
+    SelectionColours::apply(*this);
     groupNameTextField_->setObjectName(QStringLiteral("groupNameTextField"));
     groupNameLabel_ = new QLabel(this);
     titleLabel1_ = new QLabel(this);
@@ -85,7 +88,9 @@ void PatchGroupPropertyViewController::viewDidLoad()
     }
     saveButton_->setText(InterfaceTexts::localizedString("Common_Save"));
     cancelButton_->setText(InterfaceTexts::localizedString("Common_Cancel"));
-    groupNameTextField_->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid black; }"));
+    // A style sheet takes the field's palette: the selection's colours go in it too.
+    groupNameTextField_->setStyleSheet(
+        QStringLiteral("QLineEdit { border: 1px solid black; %1 }").arg(SelectionColours::styleSheetRules()));
     nameText_.setDelegate(this);
     groupNameTextField_->installEventFilter(this);
     setDelegate(this);

@@ -17,6 +17,7 @@
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
+#include "app/views/SelectionColours.h"
 #include "library/models/PatchItem.h"
 #include "library/text/PatchCommentTextEditingManagement.h"
 #include "library/text/PatchNameTextEditingManagement.h"
@@ -39,6 +40,8 @@ PatchPropertyViewController::PatchPropertyViewController(AppDelegate& appDelegat
       nameText_(*patchNameTextField_)
 {
     setObjectName(QStringLiteral("PatchPropertyViewController"));
+    // Its fields show a selected name white on a blue deep enough to read.
+    SelectionColours::apply(*this);
     patchNameLabel_ = new QLabel(this);
     patchCommentLabel_ = new QLabel(this);
     effectLabel_ = new QLabel(this);

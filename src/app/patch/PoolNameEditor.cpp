@@ -1,6 +1,7 @@
 #include "app/patch/PoolNameEditor.h"
 
 #include "app/controls/RuleText.h"
+#include "app/views/SelectionColours.h"
 #include "library/text/GroupNameTextEditingManagement.h"
 #include "library/text/PatchNameTextEditingManagement.h"
 
@@ -8,6 +9,8 @@ PoolNameEditor::PoolNameEditor(bool isGroup, std::string oldName, TextRuleContex
     : QLineEdit(parent), isGroup_(isGroup), oldName_(std::move(oldName)), context_(std::move(context))
 {
     setFrame(false);
+    // The list it sits on draws its own selection and has no highlight of its own to lend.
+    SelectionColours::apply(*this);
     setString(oldName_);
     selectAll();
     connect(this, &QLineEdit::textEdited, this, &PoolNameEditor::filterEdit);

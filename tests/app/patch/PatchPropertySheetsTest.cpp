@@ -24,6 +24,7 @@
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
+#include "support/app/Contrast.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -321,6 +322,26 @@ TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
     sheet.saveButtonClicked();
     EXPECT_EQ(*group->name, "LIVE");
     EXPECT_EQ(log, (std::vector<std::string>{"save", "dialog Patch_InvalidGroupName", "cancel", "save"}));
+}
+
+// A name selected in either sheet reads on its highlight as the field draws it.
+TEST_F(PatchPropertySheetsTest, ASelectedNameReadsAtLeastFourAndAHalfToOneOnItsHighlight)
+{
+    const auto contrastOf = [](QLineEdit& field) {
+        field.resize(200, 28);
+        field.selectAll();
+        const QImage shot = field.grab().toImage();
+        return testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2));
+    };
+    auto shown = sheet(patch("WWWW", ""));
+    EXPECT_GE(contrastOf(*shown->patchNameTextField()), 4.5);
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "WWWW";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    EXPECT_GE(contrastOf(*groupSheet.groupNameTextField()), 4.5);
 }
 
 TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapsesItsSelectionUnfocused)
