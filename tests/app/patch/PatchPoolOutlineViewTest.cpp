@@ -437,11 +437,17 @@ TEST(PoolNameEditorInput, ACompositionGivenUpOrRefusedLeavesTheName)
         EXPECT_EQ(editor.text(), QStringLiteral("Lead")) << group;
         EXPECT_EQ(editor.selectedText(), QStringLiteral("Lead")) << group;
 
-        QInputMethodEvent composing(QStringLiteral("ab"), {});
-        QCoreApplication::sendEvent(&editor, &composing);
-        QInputMethodEvent refused;
-        refused.setCommitString(QString(group ? 60 : 20, QLatin1Char('y')));
-        QCoreApplication::sendEvent(&editor, &refused);
+        // A commit past the name's room, and one of a megabyte: the field shows the name again, selected
+        // as it was, so Return keeps it without a word.
+        for (const int length : {group ? 51 : 11, 1 << 20}) {
+            QInputMethodEvent composing(QStringLiteral("ab"), {});
+            QCoreApplication::sendEvent(&editor, &composing);
+            QInputMethodEvent refused;
+            refused.setCommitString(QString(length, QLatin1Char('y')));
+            QCoreApplication::sendEvent(&editor, &refused);
+            EXPECT_EQ(editor.text(), QStringLiteral("Lead")) << group << " " << length;
+            EXPECT_EQ(editor.selectedText(), QStringLiteral("Lead")) << group << " " << length;
+        }
         EXPECT_EQ(editor.textShouldEndEditing(), "Lead") << group;
 
         QInputMethodEvent taken;
