@@ -13,6 +13,7 @@
 #include "app/views/SelectionColours.h"
 #include "library/models/DirectoryObject.h"
 #include "library/text/GroupNameTextEditingManagement.h"
+#include "platform/text/Utf8.h"
 
 PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleContext textRules, QWidget* parent)
     : ViewForKeyDown(parent),
@@ -105,6 +106,10 @@ void PatchGroupPropertyViewController::setSelection()
 bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                                         const std::vector<std::string>& replacements)
 {
+    // Half a character (a clipboard or an input method may hold one) is refused with the message that
+    // names it.
+    if (!replacements.empty() && !platform::Utf8::isValid(replacements.front()))
+        return GroupNameTextEditingManagement::groupNameTextShouldEndEditing(replacements.front(), true, textRules_);
     return GroupNameTextEditingManagement::groupNameInTextView(editor, ranges, replacements);
 }
 

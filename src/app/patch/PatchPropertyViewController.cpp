@@ -21,6 +21,7 @@
 #include "library/models/PatchItem.h"
 #include "library/text/PatchCommentTextEditingManagement.h"
 #include "library/text/PatchNameTextEditingManagement.h"
+#include "platform/text/Utf8.h"
 
 namespace {
 
@@ -194,8 +195,13 @@ void PatchPropertyViewController::updateSaveButton() { saveButton_->setEnabled(!
 bool PatchPropertyViewController::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                                    const std::vector<std::string>& replacements)
 {
-    if (&editor == &nameText_)
+    if (&editor == &nameText_) {
+        // Half a character (a clipboard or an input method may hold one) is refused with the message
+        // that names it.
+        if (!replacements.empty() && !platform::Utf8::isValid(replacements.front()))
+            return PatchNameTextEditingManagement::patchNameTextShouldEndEditing(replacements.front(), true, textRules_);
         return PatchNameTextEditingManagement::patchNameInTextView(editor, ranges, replacements, textRules_);
+    }
     if (&editor == &patchCommentTextView_->editableText())
         return PatchCommentTextEditingManagement::patchCommentInTextView(editor, ranges, replacements, textRules_);
     return true;

@@ -17,9 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/ShowingDialogQueue.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPropertyViewController.h"
+#include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
@@ -342,6 +344,40 @@ TEST_F(PatchPropertySheetsTest, ASelectedNameReadsAtLeastFourAndAHalfToOneOnItsH
     groupSheet.setGroup(group);
     groupSheet.view();
     EXPECT_GE(contrastOf(*groupSheet.groupNameTextField()), 4.5);
+}
+
+// A clipboard holding half a character: both name fields refuse the paste with the message that names
+// it, where Qt's own conversion would have pasted a "?".
+TEST_F(PatchPropertySheetsTest, PastedHalfACharacterIsRefusedWithItsMessageInBothNameFields)
+{
+    ShowingDialogQueue queue(appDelegate);
+    rules.pasteboardString = QueuePatchDialogs::textRuleContext(queue, "en").pasteboardString;
+    const QString pasted = QStringLiteral("AB") + QChar(0xD800);
+    QApplication::clipboard()->setText(pasted);
+    if (QApplication::clipboard()->text() != pasted) GTEST_SKIP() << "this clipboard does not keep half a character";
+    QKeyEvent paste = key(Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+
+    auto shown = sheet(patch("Lead", ""));
+    shown->patchNameTextField()->setCursorPosition(4);
+    QApplication::sendEvent(shown->patchNameTextField(), &paste);
+    EXPECT_EQ(shown->patchNameTextField()->text(), QStringLiteral("Lead"));
+
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    groupSheet.groupNameTextField()->setCursorPosition(4);
+    QApplication::sendEvent(groupSheet.groupNameTextField(), &paste);
+    EXPECT_EQ(groupSheet.groupNameTextField()->text(), QStringLiteral("Live"));
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_BrokenCharacterInPatchName",
+                                             "dialog Patch_BrokenCharacterInGroupName"}));
+    // A whole text still pastes.
+    QApplication::clipboard()->setText(QStringLiteral("X"));
+    QApplication::sendEvent(groupSheet.groupNameTextField(), &paste);
+    EXPECT_EQ(groupSheet.groupNameTextField()->text(), QStringLiteral("LiveX"));
+    QApplication::clipboard()->clear();
 }
 
 TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapsesItsSelectionUnfocused)
