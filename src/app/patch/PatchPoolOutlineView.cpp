@@ -253,12 +253,15 @@ QModelIndex PatchPoolOutlineView::indexForRow(int wanted) const
 std::vector<int> PatchPoolOutlineView::selectedRowList() const
 {
     std::vector<int> rows;
-    if (!selectionModel()) return rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows()) {
-        const int row = rowForIndex(index);
-        if (row >= 0) rows.push_back(row);
-    }
-    std::sort(rows.begin(), rows.end());
+    if (!selectionModel() || !model_ || !selectionModel()->hasSelection()) return rows;
+    // One walk down the shown rows, not one a selected row: every reload tells the screen of the
+    // selection it kept, and a pool selected whole would cost the square of its rows.
+    QSet<const void*> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) selected.insert(index.internalPointer());
+    int row = 0;
+    for (QModelIndex index = model_->index(0, 0); index.isValid() && rows.size() < std::size_t(selected.size());
+         index = indexBelow(index), ++row)
+        if (selected.contains(index.internalPointer())) rows.push_back(row);
     return rows;
 }
 
