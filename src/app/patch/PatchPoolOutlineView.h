@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/patch/OptionMenuForPatchPoolDelegate.h"
 #include "app/patch/DroppedFilesCheck.h"
@@ -158,6 +159,12 @@ private:
     void showOptionMenu(OptionMenuForPatchPool* menu, QPoint position);
     PoolNameEditor* makeEditor(const QModelIndex& index, QWidget* parent);
     QModelIndex lastVisibleIndex() const;
+    // Keeps the selected items (and the current one) for the next reload.
+    void rememberSelection();
+    // Selects `items` where the reloaded tree shows them, `current` the current one, and tells the
+    // screen.
+    void selectItemsAgain(const std::vector<std::shared_ptr<DirectoryObject>>& items,
+                          const std::shared_ptr<DirectoryObject>& current);
 
     PatchPoolModel* model_ = nullptr;
     BackupPatch* backUpDelegate_ = nullptr;
@@ -196,4 +203,8 @@ private:
     mutable std::unique_ptr<PatchPoolDragRules::Tree> dragTree_;
     // The open groups by item, so a reload of a changed tree opens the same groups again.
     QSet<const DirectoryObject*> expandedItems_;
+    // The selected items as the last change of the selection left them, held so that none that goes can
+    // hand its address to a new one: a reload selects them again where they still are.
+    std::vector<std::shared_ptr<DirectoryObject>> selectedNodes_;
+    std::shared_ptr<DirectoryObject> currentNode_;
 };

@@ -655,6 +655,49 @@ TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhe
     EXPECT_EQ(records(), 1u);
 }
 
+// A pool sheet's save and its undo reload the pool: the rows selected stay selected and the screen
+// hears of it, so a renamed backup group still restores with the button.
+TEST_F(PatchScreenMenus, APoolSheetsSaveAndItsUndoKeepTheSelectionAndTheRestoreAllButton)
+{
+    appDelegate.setDeviceConnected(true);
+    load(4);
+    const Node group = groupNode("G", patchNodes("g", 2));
+    const Node backup = groupNode("Backup", patchNodes("b", 2), true);
+    // Rows: 0 G, 1 g0, 2 g1, 3 Backup.
+    setPool({group, backup}, {0});
+    selectPool({3});
+    ASSERT_TRUE(screen->isRestoreAllMode());
+    screen->didClickOnPropertyButtonAtItem(&pool(), backup, nullptr);
+    dialogs.runSheets();
+    screen->patchGroupPropertyViewController()->groupNameTextField()->setText(QStringLiteral("Gig"));
+    screen->patchGroupPropertyViewController()->saveButtonClicked();
+    ASSERT_EQ(*backup->name, "Gig");
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
+    EXPECT_TRUE(screen->isRestoreAllMode());
+    undo.doUndoAction();
+    ASSERT_EQ(*backup->name, "Backup");
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
+    EXPECT_TRUE(screen->isRestoreAllMode());
+    screen->backUpButtonClick();
+    EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), 1u) << "Restore All restored";
+    appDelegate.setIsRestoringAll(false);
+    screen->setlockPatchList(false);
+
+    // A pool patch's sheet keeps the rows picked, and a selection whose items went is told as empty.
+    selectPool({1, 2});
+    screen->didClickOnPropertyButtonAtItem(&pool(), group->childDirectories[1], group);
+    dialogs.runSheets();
+    screen->patchPropertyViewController()->patchCommentTextView()->setPlainText(QStringLiteral("new"));
+    screen->patchPropertyViewController()->saveButtonClicked();
+    ASSERT_EQ(group->childDirectories[1]->patchItem()->patchComment, "new");
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{1, 2}));
+    selectPool({3});
+    ASSERT_TRUE(screen->isRestoreAllMode());
+    setPool({group});
+    EXPECT_TRUE(pool().selectedRowList().empty());
+    EXPECT_FALSE(screen->isRestoreAllMode());
+}
+
 TEST_F(PatchScreenMenus, AQueuedSheetWhoseTargetHasGoneOpensNothing)
 {
     load(5);

@@ -17,13 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/ShowingDialogQueue.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPropertyViewController.h"
+#include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
+#include "support/app/Contrast.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -321,6 +324,60 @@ TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
     sheet.saveButtonClicked();
     EXPECT_EQ(*group->name, "LIVE");
     EXPECT_EQ(log, (std::vector<std::string>{"save", "dialog Patch_InvalidGroupName", "cancel", "save"}));
+}
+
+// A name selected in either sheet reads on its highlight as the field draws it.
+TEST_F(PatchPropertySheetsTest, ASelectedNameReadsAtLeastFourAndAHalfToOneOnItsHighlight)
+{
+    const auto contrastOf = [](QLineEdit& field) {
+        field.resize(200, 28);
+        field.selectAll();
+        const QImage shot = field.grab().toImage();
+        return testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2));
+    };
+    auto shown = sheet(patch("WWWW", ""));
+    EXPECT_GE(contrastOf(*shown->patchNameTextField()), 4.5);
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "WWWW";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    EXPECT_GE(contrastOf(*groupSheet.groupNameTextField()), 4.5);
+}
+
+// A clipboard holding half a character: both name fields refuse the paste with the message that names
+// it, where Qt's own conversion would have pasted a "?".
+TEST_F(PatchPropertySheetsTest, PastedHalfACharacterIsRefusedWithItsMessageInBothNameFields)
+{
+    ShowingDialogQueue queue(appDelegate);
+    rules.pasteboardString = QueuePatchDialogs::textRuleContext(queue, "en").pasteboardString;
+    const QString pasted = QStringLiteral("AB") + QChar(0xD800);
+    QApplication::clipboard()->setText(pasted);
+    if (QApplication::clipboard()->text() != pasted) GTEST_SKIP() << "this clipboard does not keep half a character";
+    QKeyEvent paste = key(Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+
+    auto shown = sheet(patch("Lead", ""));
+    shown->patchNameTextField()->setCursorPosition(4);
+    QApplication::sendEvent(shown->patchNameTextField(), &paste);
+    EXPECT_EQ(shown->patchNameTextField()->text(), QStringLiteral("Lead"));
+
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    groupSheet.groupNameTextField()->setCursorPosition(4);
+    QApplication::sendEvent(groupSheet.groupNameTextField(), &paste);
+    EXPECT_EQ(groupSheet.groupNameTextField()->text(), QStringLiteral("Live"));
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_BrokenCharacterInPatchName",
+                                             "dialog Patch_BrokenCharacterInGroupName"}));
+    // A whole text still pastes.
+    QApplication::clipboard()->setText(QStringLiteral("X"));
+    QApplication::sendEvent(groupSheet.groupNameTextField(), &paste);
+    EXPECT_EQ(groupSheet.groupNameTextField()->text(), QStringLiteral("LiveX"));
+    QApplication::clipboard()->clear();
 }
 
 TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapsesItsSelectionUnfocused)
