@@ -396,9 +396,20 @@ void PatchManagerViewController::loadFontsAhead()
 
 // ---- device writes ----
 
+// A write carries the list's patches as they stand. One that only moves or replaces patches takes the
+// changes the unit reported meanwhile first, or the unit would get the patch without them while the list
+// showed them later. One slot's write carries what the user just made of that patch, which is newer than
+// what the unit reported of it: that change is dropped, so the list and the unit agree.
+void PatchManagerViewController::dropBufferedChangesOf(const PatchItem* patchItem)
+{
+    std::erase_if(bufferDataFromDevice_,
+                  [&](const BufferedChange& change) { return change.target && change.target.get() == patchItem; });
+}
+
 void PatchManagerViewController::updatePatchFileToDevideAtIndex(std::uint64_t index)
 {
     if (index >= patchItems_.size() || index >= bankItems_.size() || !patchItems_[index]) return;
+    dropBufferedChangesOf(patchItems_[index].get());
     coordinator_.writeToDeviceWithPatchItem(patchItems_[index]->copy(), static_cast<std::int64_t>(index));
     appDelegate_.setReloadDataFromDeviceTimer();
 }
@@ -407,6 +418,7 @@ void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t lo
 {
     // Clipped to the list: the slots past it hold nothing to write.
     if (location >= patchItems_.size()) return;
+    if (!bufferDataFromDevice_.empty()) updateBuffterDataToPatchList();
     const std::uint64_t end = location + std::min<std::uint64_t>(length, patchItems_.size() - location);
     PatchItems items;
     std::vector<std::int64_t> indexes;
@@ -423,6 +435,7 @@ void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t lo
 void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patchList)
 {
     if (patchList.empty()) return;
+    if (!bufferDataFromDevice_.empty()) updateBuffterDataToPatchList();
     coordinator_.writeToDeviceWithPatchList(patchList);
     appDelegate_.setReloadDataFromDeviceTimer();
 }

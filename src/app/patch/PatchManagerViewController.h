@@ -286,6 +286,7 @@ private:
         std::shared_ptr<PatchItem> target;
     };
     std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
+    void dropBufferedChangesOf(const PatchItem* patchItem);
 
     void buildView();
     void layOutBackUpButton();
