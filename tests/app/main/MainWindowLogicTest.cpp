@@ -401,6 +401,18 @@ TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
     EXPECT_TRUE(log.empty());
 }
 
+TEST_F(MainWindowLogicTest, AnEffectFileMissingHereKeepsTheUnitAndNamesTheFile)
+{
+    awake();
+    connect();
+    auto kept = effect(1, "Delay");
+    effects.setEffectList({kept, effect(7, "Echo")});
+    logic.writeEffectItem(effect(7, "Echo"), 5, CommonUtilsDelegate::kEffectFileMissing);
+    EXPECT_EQ(log, (CallLog{"info Main_EffectFileMissing Echo"}));
+    ASSERT_EQ(effects.effectList().size(), 1U);
+    EXPECT_EQ(effects.effectList()[0], kept);
+}
+
 TEST_F(MainWindowLogicTest, FailedEffectDeleteUndeletesTheEntry)
 {
     awake();
@@ -572,8 +584,13 @@ TEST_F(MainWindowLogicTest, UpdatedEffectsReplaceTheirRowAndEverySheetListsThemA
     effects.setEffectList({effect(1, "Delay"), effect(7, "Echo")});
     logic.didFinishUpdateEffectDevice();
     EXPECT_TRUE(dialogs.updateSheets.empty());
+    effects.effectList()[1]->isFavourite = true;
+    effects.effectList()[1]->effectUsedTimes = 3;
     auto newer = effect(7, "Echo");
     logic.effectItem(newer, "1.0");
+    // The row keeps what the unit's list still says of the effect.
+    EXPECT_TRUE(newer->isFavourite);
+    EXPECT_EQ(newer->effectUsedTimes, 3);
     logic.effectItem(nullptr, "1.0");
     EXPECT_EQ(effects.effectList()[1], newer);
     EXPECT_EQ(effects.calls.back(), "reloadEffectListRow 1");
