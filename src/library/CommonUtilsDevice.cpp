@@ -161,7 +161,10 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
         if (m_files.exists(deviceFolder) && !m_files.removeItem(deviceFolder, &error)) {
             // A read into what the last device left would mix the two: the device is let go visibly.
             RIG_LOG("cannot delete the device folder: %s", error.description.c_str());
-            tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
+            tell([](CommonUtilsDelegate& d) {
+                d.deviceLetGo();
+                d.getQFXListwithFailedState(0);
+            });
             forceEject();
             return;
         }
@@ -200,7 +203,10 @@ void CommonUtils::failDeviceRead(std::int32_t state)
         forceEject();
         tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
     } else {
-        tell([state](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(state); });
+        tell([state](CommonUtilsDelegate& d) {
+            d.deviceLetGo();
+            d.getQFXListwithFailedState(state);
+        });
         forceEject();
     }
 }
