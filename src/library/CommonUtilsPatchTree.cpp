@@ -397,11 +397,13 @@ void CommonUtils::loadPatchPool()
         for (const std::string& kept : entry.kept)
             if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
         if (root->isBackUpAllGroup) {
+            std::optional<std::string> recordedName;
             if (place(entry.record, join(folder, BackupFile::kFileName))) {
                 const auto record = BackupFile::readBackupFileWithPath(entry.record, m_rootPath);
                 root->modelName = record ? record->modelName() : std::nullopt;
+                recordedName = record ? record->backupName() : std::nullopt;
             }
-            std::replace(root->name->begin(), root->name->end(), '-', ':');
+            root->name = OKVLocalFileController::backupGroupDisplayName(root->name.value_or(""), recordedName);
         }
     }
     for (const std::string& kept : keptAtTop)
