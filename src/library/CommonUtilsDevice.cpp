@@ -161,10 +161,7 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
         if (m_files.exists(deviceFolder) && !m_files.removeItem(deviceFolder, &error)) {
             // A read into what the last device left would mix the two: the device is let go visibly.
             RIG_LOG("cannot delete the device folder: %s", error.description.c_str());
-            tell([](CommonUtilsDelegate& d) {
-                d.deviceLetGo();
-                d.getQFXListwithFailedState(0);
-            });
+            tell([](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(0); });
             forceEject();
             return;
         }
