@@ -279,6 +279,25 @@ TEST_F(Pools, ABackupGroupsNameComesBackAsItWasShown)
     EXPECT_EQ(names(recorder.patchPool), (Strings{"Gig-1", "Live:Set", "Live:Set (1)", "A-B", "Rig:1-2"}));
 }
 
+// Groups whose saved names differ only in their number are each made a folder of their own, named in the
+// saved order, with their patches linked in it, however the folders and links are spread over threads.
+TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)
+{
+    for (int i = 0; i < 3; ++i)
+        put("QFXMacApplication/Patch/Pool/[" + std::to_string(i) + "] A/[0] P" + std::to_string(i) + ".qptc",
+            patchFile("P" + std::to_string(i)));
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree& tree = recorder.patchPool;
+    EXPECT_EQ(names(tree), (Strings{"A", "A (1)", "A (2)"}));
+    for (std::size_t i = 0; i < tree.size() && i < 3; ++i) {
+        ASSERT_EQ(tree[i]->childDirectories.size(), 1U);
+        EXPECT_EQ(tree[i]->childDirectories[0]->patchItem()->path, under("Temp/Local/" + *tree[i]->name + "/P" + std::to_string(i) + ".qptc"));
+        EXPECT_TRUE(fs::exists(tree[i]->childDirectories[0]->patchItem()->path));
+    }
+}
+
 // A save cut off between moving the saved library aside and moving its successor in leaves the old one,
 // whole, beside a missing library: it is the library the next start loads.
 TEST_F(Pools, ALibraryLeftAsideByACutOffSaveIsLoaded)
