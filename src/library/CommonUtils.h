@@ -439,6 +439,9 @@ public:
     // ==== end of the effect library ====
 
 private:
+    // Reaches the request time-out's expiry as the timer would deliver it, at any moment.
+    friend class CommonUtilsProbe;
+
     struct Request {
         RequestKind kind;
         std::function<void()> start;
@@ -475,7 +478,7 @@ private:
     void armTimer(int seconds, float sequencerWatchdog);
     void reset();
     void forceEject();
-    void actionTimeOut(std::uint64_t generation);
+    void actionTimeOut(std::uint64_t generation, std::uint64_t handOver);
     void failDeviceRead(std::int32_t state);
 
     // ==== effect library (state queue) ====
@@ -581,6 +584,9 @@ private:
     // Everything below is touched on the state queue only.
     Stdqueue<Request> m_queueRequest;
     std::uint64_t m_generation = 0;
+    // Moves at every hand-over of a request, which a reset does not cover: a request that ends by its
+    // result leaves the generation as it was, and the next one must not take its time-out.
+    std::uint64_t m_handOver = 0;
     // The generation of the queue the connect read's patch dump was asked in, until its result came.
     std::optional<std::uint64_t> m_dumpAskedIn;
     std::optional<RequestKind> m_running;

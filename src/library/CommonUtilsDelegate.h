@@ -53,7 +53,11 @@ public:
     }
     virtual void getQFXListwithFailedState(std::int32_t /*state*/) {}
     virtual void getPatchListWithFailedState(std::int32_t /*state*/) {}
-    // 1 ejected, -4 disconnected, anything else failed.
+    // A failure that the next report tells has made the coordinator let the unit go: from here on it
+    // takes no request for it, as after a loss, until a unit connects again.
+    virtual void deviceLetGo() {}
+    // 1 ejected, -4 disconnected, -2 no unit was connected any more (the coordinator has let it go), 0 the
+    // unit refused and stays connected, with the requests behind the eject going on.
     virtual void ejectDeviceWithState(std::int32_t /*state*/) {}
     virtual void deviceDisonnect() {}
     virtual void deviceLostConnectOrNoReply() {}

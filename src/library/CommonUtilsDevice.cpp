@@ -201,7 +201,10 @@ void CommonUtils::failDeviceRead(std::int32_t state)
         forceEject();
         tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
     } else {
-        tell([state](CommonUtilsDelegate& d) { d.getQFXListwithFailedState(state); });
+        tell([state](CommonUtilsDelegate& d) {
+            d.deviceLetGo();
+            d.getQFXListwithFailedState(state);
+        });
         forceEject();
     }
 }

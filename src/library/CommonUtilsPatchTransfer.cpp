@@ -252,7 +252,10 @@ void CommonUtils::endConnectRead()
 
 void CommonUtils::finishDump(std::int32_t failedState)
 {
-    tell([failedState](CommonUtilsDelegate& d) { d.getPatchListWithFailedState(failedState); });
+    tell([failedState](CommonUtilsDelegate& d) {
+        d.deviceLetGo();
+        d.getPatchListWithFailedState(failedState);
+    });
     endConnectRead();
     forceEject();
 }

@@ -5,6 +5,7 @@
 #include <thread>
 #include <filesystem>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
@@ -353,33 +354,44 @@ void CommonUtils::loadPatchPool()
             m_poolFacts.remember(target, found->second);
     };
     // The top-level patches and the groups' folders take their names in the saved order.
+    // A group's folder is named here, in the saved order, and made below with its links.
     std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> groups;
+    std::unordered_set<std::string> claimed;
+    const auto taken = [&](const std::string& path) {
+        return claimed.contains(path) || m_files.itemKind(path) != platform::ItemKind::Missing;
+    };
     for (const auto& root : roots) {
         SavedEntry& entry = *saved[root.get()];
         const std::string savedName = lastComponent(entry.source);
         if (!root->isGroup) {
-            if (const auto target = placeInWorkingCopy(entry.source, local, plainName(savedName), savedName)) {
+            const std::string wanted = plainName(savedName);
+            if (const auto target = placeInWorkingCopy(entry.source, local, claimed.contains(join(local, wanted)) ? savedName : wanted,
+                                                       savedName)) {
                 keepFacts(entry, entry.source, *target);
                 root->path = *target;
                 root->patchItem()->path = *target;
             }
             continue;
         }
-        std::string folder = join(local, plainName(savedName));
-        if (m_files.itemKind(folder) != platform::ItemKind::Missing) folder = createNewDirectoryPath(folder);
+        const std::string plain = join(local, plainName(savedName));
+        std::string folder = plain;
+        for (int counter = 1; taken(folder); ++counter) folder = plain + " (" + std::to_string(counter) + ")";
+        claimed.insert(folder);
+        groups.emplace_back(root, folder);
+    }
+    // Each group's folder and patches, the groups side by side.
+    std::vector<std::vector<std::pair<std::string, std::string>>> linked(groups.size());
+    std::vector<char> made(groups.size(), 0);
+    inParallel(groups.size(), [&](std::size_t i) {
+        const auto& [root, folder] = groups[i];
         platform::Error error;
         if (!m_files.createDirectory(folder, true, &error)) {
             RIG_LOG("cannot create %s: %s", folder.c_str(), error.description.c_str());
-            continue;
+            return;
         }
+        made[i] = 1;
         root->name = lastComponent(folder);
         root->path = folder;
-        groups.emplace_back(root, folder);
-    }
-    // Each group's patches in a folder of its own, the groups side by side.
-    std::vector<std::vector<std::pair<std::string, std::string>>> linked(groups.size());
-    inParallel(groups.size(), [&](std::size_t i) {
-        const auto& [root, folder] = groups[i];
         m_localFileController.sortChildDirectoryInDirectoryObjectList(root->childDirectories);
         for (const auto& child : root->childDirectories) {
             PatchItem* item = child->patchItem();
@@ -391,17 +403,20 @@ void CommonUtils::loadPatchPool()
         }
     });
     for (std::size_t i = 0; i < groups.size(); ++i) {
+        if (!made[i]) continue;
         const auto& [root, folder] = groups[i];
         SavedEntry& entry = *saved[root.get()];
         for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
         for (const std::string& kept : entry.kept)
             if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
         if (root->isBackUpAllGroup) {
+            std::optional<std::string> recordedName;
             if (place(entry.record, join(folder, BackupFile::kFileName))) {
                 const auto record = BackupFile::readBackupFileWithPath(entry.record, m_rootPath);
                 root->modelName = record ? record->modelName() : std::nullopt;
+                recordedName = record ? record->backupName() : std::nullopt;
             }
-            std::replace(root->name->begin(), root->name->end(), '-', ':');
+            root->name = OKVLocalFileController::backupGroupDisplayName(root->name.value_or(""), recordedName);
         }
     }
     for (const std::string& kept : keptAtTop)
@@ -628,26 +643,42 @@ void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<Dire
         };
         std::optional<std::uint64_t> against;
         const PoolJudge judge = poolJudge(true, &against);
-        std::vector<bool> marks;
-        std::vector<std::optional<platform::PlistDictionary>> lists;
-        std::vector<std::optional<bool>> warnings;
-        marks.reserve(leaves.size());
-        if (judge.warnings) {
-            lists.reserve(leaves.size());
-            warnings.reserve(leaves.size());
-        }
-        for (const auto& leaf : leaves) {
+        const std::size_t count = leaves.size();
+        std::vector<char> marks(count, 0);
+        std::vector<std::optional<platform::PlistDictionary>> lists(judge.warnings ? count : 0);
+        std::vector<std::optional<bool>> warnings(judge.warnings ? count : 0);
+        // Files the load did not read as they are now, read here and kept for the next judgement.
+        std::vector<std::optional<std::pair<platform::FileStamp, OKVPatch>>> fresh(count);
+        std::atomic<bool> gone{false};
+        // On the load's threads, as each file is judged on its own: the facts kept are only looked up here,
+        // and kept anew once all are judged.
+        inParallel(count, [&](std::size_t i) {
+            if (gone.load()) return;
             if (!publishedConnected() || m_parser.getDeviceID() < 1) {
-                land([this] { tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); }); }, std::nullopt);
+                gone = true;
                 return;
             }
+            const std::string& path = leaves[i].second;
             // What the load read of the file, while the file is as it was read.
-            const auto patch = judgedPatchAt(leaf.second);
-            marks.push_back(!(patch && m_parser.checkPatchCompatible(*patch)));
-            if (!judge.warnings) continue;
-            lists.push_back(patch ? effectListWithPatch(*patch, *judge.tables) : std::nullopt);
-            warnings.push_back(lists.back() ? patchWarningWithEffectList(*lists.back()) : std::nullopt);
+            std::optional<OKVPatch> patch = m_poolFacts.find(path, m_files.fileStamp(path));
+            if (!patch && !NSStringAddition::isBlankString(path)) {
+                std::optional<platform::FileStamp> stamp;
+                const auto bytes = m_files.readFileStamped(path, stamp, nullptr, OKVPatch::kMaxPatchDataSize);
+                if (bytes && bytes->size() >= 4 && std::equal(bytes->begin(), bytes->begin() + 4, "PTCF"))
+                    patch = OKVPatch::initWithData(*bytes);
+                if (patch && stamp) fresh[i].emplace(*stamp, *patch);
+            }
+            marks[i] = !(patch && m_parser.checkPatchCompatible(*patch));
+            if (!judge.warnings) return;
+            lists[i] = patch ? effectListWithPatch(*patch, *judge.tables) : std::nullopt;
+            warnings[i] = lists[i] ? patchWarningWithEffectList(*lists[i]) : std::nullopt;
+        });
+        if (gone.load()) {
+            land([this] { tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); }); }, std::nullopt);
+            return;
         }
+        for (std::size_t i = 0; i < count; ++i)
+            if (fresh[i]) m_poolFacts.remember(leaves[i].second, fresh[i]->first, fresh[i]->second);
         land([this, leaves = std::move(leaves), marks = std::move(marks), lists = std::move(lists),
               warnings = std::move(warnings)]() mutable {
             for (std::size_t i = 0; i < leaves.size(); ++i) {

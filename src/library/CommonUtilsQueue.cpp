@@ -120,6 +120,7 @@ void CommonUtils::pump()
     });
     // Busy from the hand-over on, so no second request can start before this one's flow has run.
     m_isWorking = true;
+    ++m_handOver;
     post([this, generation = m_generation, request = std::move(*request)] {
         // A reset since the hand-over dropped this request with the others.
         if (generation != m_generation) return;
@@ -185,17 +186,19 @@ void CommonUtils::armTimer(int seconds, float sequencerWatchdog)
         limit = std::max(limit, static_cast<double>(sequencerWatchdog) + commandTimeOut);
     const auto delay = std::chrono::duration_cast<platform::Duration>(std::chrono::duration<double>(limit));
     m_runningLimit = delay;
-    m_rescanTimer.arm(delay, [this, alive = std::weak_ptr<bool>(m_alive), generation = m_generation] {
-        if (alive.lock()) post([this, generation] { actionTimeOut(generation); });
+    m_rescanTimer.arm(delay, [this, alive = std::weak_ptr<bool>(m_alive), generation = m_generation,
+                              handOver = m_handOver] {
+        if (alive.lock()) post([this, generation, handOver] { actionTimeOut(generation, handOver); });
     });
 }
 
 void CommonUtils::resetTimer() { m_rescanTimer.cancel(); }
 
-void CommonUtils::actionTimeOut(std::uint64_t generation)
+void CommonUtils::actionTimeOut(std::uint64_t generation, std::uint64_t handOver)
 {
-    // Only a timed request that is still the running one is given up on.
-    if (generation != m_generation) return;
+    // Only a timed request that is still the running one is given up on: an expiry already on its way
+    // as its request's result came must not end the request handed over next.
+    if (generation != m_generation || handOver != m_handOver) return;
     if (!(m_isAddEffectDevice || m_isFavouriteEffectDevice || m_isDeleteEffectDevice || m_isUpdateEffectDevice ||
           m_isWriteAllPatchToDevice || m_isWriteOnePatchToDevice || m_isWriteGroupPatchsToDevice ||
           m_isSelectedPatchInDevice))

@@ -29,6 +29,13 @@ void CommonUtils::notifyDisconnectToDevice()
 void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subState*/)
 {
     post([this, state] {
+        if (state == 0 && m_isConnectDevice && !m_isSleep && !m_isEjectDeviceForClosing) {
+            // The unit refused the eject and the sequencer keeps it connected: so does the queue, whose
+            // requests behind the eject go on. Dropping them would leave a unit nothing can reach.
+            tell([](CommonUtilsDelegate& d) { d.ejectDeviceWithState(0); });
+            if (isRunning(RequestKind::Eject)) finishRequest(RequestKind::Eject);
+            return;
+        }
         reset();
         m_isEjectedDevice = true;
         if (m_isSleep) {

@@ -1,6 +1,8 @@
+#include <atomic>
 #include <algorithm>
 #include <filesystem>
 
+#include "support/library/CommonUtilsProbe.h"
 #include "support/library/CoordinatorFixture.h"
 
 namespace fs = std::filesystem;
@@ -179,6 +181,31 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, RequestTimeOut,
                                            TimeOutRow{Kind::WriteAllPatch, 100.0F, 103},
                                            TimeOutRow{Kind::DeleteEffect, 0.0F, 0},
                                            TimeOutRow{Kind::GetQFXList, 0.0F, 0}));
+
+// A time-out that was on its way as its request's result came ends nothing: the request handed over next
+// keeps the unit and its own time-out.
+TEST_F(Coordinator, ATimeOutOnItsWayAsItsRequestEndsSparesTheNextRequest)
+{
+    start();
+    connect();
+    std::atomic<int> started{0};
+    utils->addRequest(Kind::SelectPatch, [&] { ++started; });
+    ASSERT_TRUE(loop.runUntil([&] { return started == 1; }));
+    const CommonUtilsProbe::Ticket first = CommonUtilsProbe::runningTicket(*utils);
+    utils->addRequest(Kind::WriteOnePatch, [&] { ++started; });
+    utils->selectPatchWithState(1);
+    ASSERT_TRUE(loop.runUntil([&] { return started == 2; }));
+    EXPECT_EQ(settle(), (Strings{"busy", "busy"}));
+    CommonUtilsProbe::expire(*utils, first);
+    EXPECT_EQ(settle(), Strings{});
+    EXPECT_EQ(utils->getDeviceName(), "Rig One");
+    // The running request's own expiry still gives the unit up.
+    CommonUtilsProbe::expire(*utils, CommonUtilsProbe::runningTicket(*utils));
+    Strings heard = until("lost");
+    for (auto& e : settle()) heard.push_back(e);
+    EXPECT_EQ(heard, (Strings{"reset", "idle", "lost", "reset", "idle"}));
+    EXPECT_EQ(utils->getDeviceName(), std::nullopt);
+}
 
 TEST_F(Coordinator, AResultBeforeTheTimeOutCancelsIt)
 {

@@ -1,4 +1,5 @@
 #include "support/library/EffectLibraryFixture.h"
+#include <algorithm>
 #include <map>
 #include "support/library/RefusingFiles.h"
 
@@ -57,6 +58,22 @@ TEST_F(EffectLibrary, AListThatDoesNotParseEndsTheConnection)
     EXPECT_EQ(heardAfter([&] { utils->connectDevice(); }, "readListFail"),
               (Strings{"busy", "connect 1", "busy", "readListFail", "idle", "reset", "idle"}));
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+}
+
+// A unit found without its list, and none kept from it: nothing can be read or edited on it, so it is let
+// go, and the interface is told so before it hears why.
+TEST_F(EffectLibrary, AUnitWithoutAListThisProgramHasNotSeenIsLetGoVisibly)
+{
+    start();
+    unit.files().removeFile("FLST_SEQ.QT2");
+    utils->dataFromServer(catalogue());
+    const Strings heard = heardAfter([&] { utils->connectDevice(); }, "listFailed 0");
+    const auto told = std::find(heard.begin(), heard.end(), "listFailed 0");
+    ASSERT_NE(told, heard.begin());
+    EXPECT_EQ(*(told - 1), "letGo");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "letGo"), 1);
+    EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+    EXPECT_EQ(utils->getDeviceName(), std::nullopt);
 }
 
 // Each action: what it leaves in the unit's list (and the stored copy) and files, and what the interface hears.

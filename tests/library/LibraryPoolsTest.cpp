@@ -292,6 +292,46 @@ TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
     EXPECT_FALSE(node("Solo")->isIncompatible);
 }
 
+// A backup group's name comes back as saved: only a ":" of the name the backup was made with, which no
+// folder name can hold, is read back from its "-"; a "-" the user typed in a later name stays.
+TEST_F(Pools, ABackupGroupsNameComesBackAsItWasShown)
+{
+    const auto backup = [&](const std::string& folder, const std::optional<std::string>& recorded) {
+        put("QFXMacApplication/Patch/Backup/" + folder + "/[0] Clean.qptc", patchFile("Clean"));
+        const std::string path = under("QFXMacApplication/Patch/Backup/" + folder + "/BackupInfo.backup");
+        if (recorded) ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName(*recorded, "Rig One").get(), path, under("")));
+        else put("QFXMacApplication/Patch/Backup/" + folder + "/BackupInfo.backup", Bytes{'x'});
+    };
+    backup("[0] Gig-1", "Backup_Rig One_20240305_14_07");
+    backup("[1] Live-Set", "Live:Set");
+    backup("[2] Live-Set (1)", "Live:Set");
+    backup("[3] A-B", std::nullopt);
+    backup("[4] Rig-1-2", "Rig:1-2");
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    EXPECT_EQ(names(recorder.patchPool), (Strings{"Gig-1", "Live:Set", "Live:Set (1)", "A-B", "Rig:1-2"}));
+}
+
+// Groups whose saved names differ only in their number are each made a folder of their own, named in the
+// saved order, with their patches linked in it, however the folders and links are spread over threads.
+TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)
+{
+    for (int i = 0; i < 3; ++i)
+        put("QFXMacApplication/Patch/Pool/[" + std::to_string(i) + "] A/[0] P" + std::to_string(i) + ".qptc",
+            patchFile("P" + std::to_string(i)));
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree& tree = recorder.patchPool;
+    EXPECT_EQ(names(tree), (Strings{"A", "A (1)", "A (2)"}));
+    for (std::size_t i = 0; i < tree.size() && i < 3; ++i) {
+        ASSERT_EQ(tree[i]->childDirectories.size(), 1U);
+        EXPECT_EQ(tree[i]->childDirectories[0]->patchItem()->path, under("Temp/Local/" + *tree[i]->name + "/P" + std::to_string(i) + ".qptc"));
+        EXPECT_TRUE(fs::exists(tree[i]->childDirectories[0]->patchItem()->path));
+    }
+}
+
 // A save cut off between moving the saved library aside and moving its successor in leaves the old one,
 // whole, beside a missing library: it is the library the next start loads.
 TEST_F(Pools, ALibraryLeftAsideByACutOffSaveIsLoaded)

@@ -35,7 +35,9 @@ TEST_F(Coordinator, AReadIntoAFolderThatCannotBeClearedLetsTheDeviceGo)
     utils->dataFromServer(catalogue());
     utils->connectDevice();
     const Strings heard = until("idle");
+    // The window was never told of the unit, so there is nothing for it to let go.
     EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"listFailed 0", "reset", "idle"}));
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "letGo"), 0);
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
     // The coordinator's background work uses the refusing disk until the coordinator is gone.
     utils.reset();
@@ -63,6 +65,25 @@ TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
         utils->ejectDeviceWithState(state, 0);
         EXPECT_EQ(settle(), (Strings{"reset", "idle", told}));
     }
+}
+
+// A unit that refuses the eject is still connected, as the sequencer keeps it: the coordinator keeps it
+// too, so the requests behind the eject run and a later eject can be asked for.
+TEST_F(Coordinator, ARefusedEjectKeepsTheUnitAndTheRequestsBehindIt)
+{
+    start();
+    connect();
+    std::atomic<bool> ejecting{false};
+    std::atomic<bool> followerRan{false};
+    utils->addRequest(Kind::Eject, [&] { ejecting = true; });
+    utils->addRequest(Kind::GetQFXList, [&] { followerRan = true; });
+    ASSERT_TRUE(loop.runUntil([&] { return ejecting.load(); }));
+    EXPECT_EQ(settle(), Strings{"busy"});
+    utils->ejectDeviceWithState(0, 0);
+    EXPECT_TRUE(loop.runUntil([&] { return followerRan.load(); }));
+    EXPECT_EQ(settle(), (Strings{"eject 0", "busy"}));
+    EXPECT_EQ(utils->getDeviceName(), "Rig One");
+    EXPECT_FALSE(leftEditorMode());
 }
 
 // A memory result ends the effect edit that asked for it (the read goes on to the patches instead); 0 or

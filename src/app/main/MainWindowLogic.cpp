@@ -105,12 +105,15 @@ void MainWindowLogic::clearAppData()
     auto& patch = parts_->patchManager;
     isDisplayedDeviceUpdate_ = false;
     ejectWaiting_ = false;
+    quitWaiting_ = false;
     deviceWork_.reset();
     deviceWorkProgress_.reset();
     parts_->chrome.setDeviceWorkText({});
     effect.setIsEffectListLoaded(false);
     patch.setIsPatchListLoaded(false);
     patch.setlockPatchList(false);
+    // A restore the unit took along with it never reports: its summary must not stand for the next one's.
+    patch.numberOfRestoredDictionaryArray().clear();
     parts_->appDelegate.clearData();
     parts_->coordinator.clearUndoStack();
     effect.resetEffectPoolState();
@@ -176,6 +179,14 @@ void MainWindowLogic::windowShouldClose()
 {
     // Closing the window is quitting, which waits while a sheet shows, as the Quit item does.
     if (parts_->appDelegate.isShowingDialog()) return;
+    quit();
+}
+
+void MainWindowLogic::quit()
+{
+    // The coordinator lets the running work finish before the program ends: the busy line says so.
+    quitWaiting_ = true;
+    showDeviceWork();
     parts_->coordinator.closeApp();
 }
 
@@ -233,7 +244,7 @@ void MainWindowLogic::performMenuAction(MenuAction action)
         break;
     case MenuAction::Quit:
         parts_->dialogs.clearAllDialog();
-        parts_->coordinator.closeApp();
+        quit();
         break;
     case MenuAction::Version:
         didClickVersionMenu();
@@ -353,17 +364,25 @@ void MainWindowLogic::serverConnectWithState(bool reachable)
     if (!reachable) parts_->chrome.setServerSyncIconVisible(false);
 }
 
-void MainWindowLogic::lostDevice()
+void MainWindowLogic::dropDevice()
 {
     parts_->dialogs.clearAllDialog();
     clearAppData();
     parts_->coordinator.removeDeviceDataFolder();
     parts_->appDelegate.setDeviceConnected(false);
-    parts_->dialogs.showInformation(kLostConnection);
     parts_->chrome.refreshMenus();
 }
 
+void MainWindowLogic::lostDevice()
+{
+    dropDevice();
+    parts_->dialogs.showInformation(kLostConnection);
+}
+
 void MainWindowLogic::deviceDisonnect() { lostDevice(); }
+
+// The failure that made the coordinator let the unit go is told next, over the cleared window.
+void MainWindowLogic::deviceLetGo() { dropDevice(); }
 
 void MainWindowLogic::deviceLostConnectOrNoReply() { lostDevice(); }
 
@@ -378,8 +397,11 @@ void MainWindowLogic::ejectDeviceWithState(std::int32_t state)
     if (state == 1) {
         clearAppData();
         parts_->coordinator.removeDeviceDataFolder();
-    } else if (state == -4) {
+    } else if (state == -4 || state == -2) {
         deviceDisonnect();
+    } else {
+        // The unit stays connected and usable; only the eject did not happen.
+        parts_->dialogs.showInformation("Main_EjectDeviceFailed");
     }
 }
 
@@ -704,7 +726,9 @@ void MainWindowLogic::showDeviceWork()
                    .arg(deviceWorkProgress_->second)
                    .toStdString();
     }
-    if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
+    if (quitWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
+        text += " " + InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
+    else if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
         text += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
     parts_->chrome.setDeviceWorkText(text);
 }

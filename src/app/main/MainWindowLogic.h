@@ -136,6 +136,7 @@ public:
     void getPatchListWithFailedState(std::int32_t state) override;
     void ejectDeviceWithState(std::int32_t state) override;
     void deviceDisonnect() override;
+    void deviceLetGo() override;
     void deviceLostConnectOrNoReply() override;
     void didFinishUpdateEffectDevice() override;
     void systemDidSleep() override;
@@ -174,6 +175,8 @@ private:
     void setPatchList(const Items& patches);
     void setBankListFromPatchObjects(const std::vector<std::string>& offsetNameList);
     void patchDirectoryObject();
+    // The window as for a unit that is gone: no sheet, no device data, Connect possible again.
+    void dropDevice();
     void lostDevice();
     // The first entry of the device effect list with the item's type, or the list's end.
     std::size_t effectIndexOfType(const EffectItem& item) const;
@@ -188,6 +191,9 @@ private:
     bool isPatchPoolLoaded_ = false;
     bool isFirstTimeConnect_ = false;
     bool ejectWaiting_ = false;
+    // Quit was asked for: the program ends once the running work is done.
+    bool quitWaiting_ = false;
+    void quit();
     std::optional<DeviceWork> deviceWork_;
     std::optional<std::pair<std::int32_t, std::int32_t>> deviceWorkProgress_;  // patches done, of total
     // The busy line from the running work and a waiting eject.

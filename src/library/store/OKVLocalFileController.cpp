@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <limits>
 
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
@@ -153,20 +154,83 @@ std::int32_t OKVLocalFileController::getNumberFileNameWithDirectoryObject(const 
     return integerValue(text);
 }
 
+namespace {
+
+// The first position at or after `from` whose number is below `limit` (or `npos`), in a tree of minimums
+// over the positions' numbers whose leaves start at `leaves`.
+std::size_t firstBelow(const std::vector<std::int32_t>& tree, std::size_t node, std::size_t low, std::size_t high,
+                       std::size_t from, std::int32_t limit)
+{
+    if (high <= from || tree[node] >= limit) return std::string::npos;
+    if (high - low == 1) return low;
+    const std::size_t middle = low + (high - low) / 2;
+    const std::size_t left = firstBelow(tree, 2 * node, low, middle, from, limit);
+    return left != std::string::npos ? left : firstBelow(tree, 2 * node + 1, middle, high, from, limit);
+}
+
+}  // namespace
+
 void OKVLocalFileController::sortChildDirectoryInDirectoryObjectList(
     std::vector<std::shared_ptr<DirectoryObject>>& list) const
 {
-    std::vector<std::pair<std::int32_t, std::shared_ptr<DirectoryObject>>> keyed;
-    keyed.reserve(list.size());
-    for (auto& node : list) keyed.emplace_back(getNumberFileNameWithDirectoryObject(*node), std::move(node));
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < keyed.size(); ++i) list[i] = std::move(keyed[i].second);
+    const std::size_t count = list.size();
+    if (count < 2) return;
+    std::vector<std::int32_t> number(count);
+    for (std::size_t i = 0; i < count; ++i) number[i] = getNumberFileNameWithDirectoryObject(*list[i]);
+    {
+        // Distinct numbers allow one order only, whatever the procedure.
+        std::vector<std::int32_t> sorted = number;
+        std::sort(sorted.begin(), sorted.end());
+        if (std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) {
+            std::vector<std::size_t> order(count);
+            for (std::size_t i = 0; i < count; ++i) order[i] = i;
+            std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return number[a] < number[b]; });
+            std::vector<std::shared_ptr<DirectoryObject>> result(count);
+            for (std::size_t i = 0; i < count; ++i) result[i] = std::move(list[order[i]]);
+            list = std::move(result);
+            return;
+        }
+    }
+    // Entries of equal number keep the order of the exchange procedure the saved libraries were read with:
+    // each position in turn takes every later entry of a smaller number than the one it holds by exchange.
+    // A tree of minimums finds those entries without scanning every later one.
+    std::size_t leaves = 1;
+    while (leaves < count) leaves <<= 1;
+    std::vector<std::int32_t> tree(2 * leaves, std::numeric_limits<std::int32_t>::max());
+    for (std::size_t i = 0; i < count; ++i) tree[leaves + i] = number[i];
+    for (std::size_t node = leaves - 1; node > 0; --node) tree[node] = std::min(tree[2 * node], tree[2 * node + 1]);
+    const auto set = [&](std::size_t at) {
+        std::size_t node = leaves + at;
+        tree[node] = number[at];
+        for (node >>= 1; node > 0; node >>= 1) tree[node] = std::min(tree[2 * node], tree[2 * node + 1]);
+    };
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        for (std::size_t j = firstBelow(tree, 1, 0, leaves, i + 1, number[i]); j != std::string::npos;
+             j = firstBelow(tree, 1, 0, leaves, j + 1, number[i])) {
+            std::swap(list[i], list[j]);
+            std::swap(number[i], number[j]);
+            set(i);
+            set(j);
+        }
+    }
 }
 
 std::string OKVLocalFileController::getFileNameFromIndexSavingName(const std::string& name)
 {
     const auto separator = name.find("] ");
     return separator == std::string::npos ? name : name.substr(separator + 2);
+}
+
+std::string OKVLocalFileController::backupGroupDisplayName(const std::string& folderName,
+                                                          const std::optional<std::string>& recordedName)
+{
+    if (!recordedName || recordedName->size() > folderName.size()) return folderName;
+    const std::string& recorded = *recordedName;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        const bool written = recorded[i] == ':' ? folderName[i] == '-' : folderName[i] == recorded[i];
+        if (!written) return folderName;
+    }
+    return recorded + folderName.substr(recorded.size());
 }
 
 void OKVLocalFileController::renameFileInDirectoryObjectList(
@@ -212,7 +276,10 @@ void OKVLocalFileController::renameFileInDirectoryObjectList(
             child->path = item->path;
         }
         renameFileInDirectoryObjectList(node->childDirectories);
-        if (node->isBackUpAllGroup) std::replace(node->name->begin(), node->name->end(), '-', ':');
+        if (node->isBackUpAllGroup) {
+            const auto record = BackupFile::readBackupFileWithPath((newFolder / BackupFile::kFileName).string(), root_);
+            node->name = backupGroupDisplayName(newName, record ? record->backupName() : std::nullopt);
+        }
     }
 }
 

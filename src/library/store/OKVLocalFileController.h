@@ -54,6 +54,11 @@ public:
 
     // The name without its index prefix: the text after the first "] ".
     static std::string getFileNameFromIndexSavingName(const std::string& name);
+    // A backup group's name as shown, from its folder's name and the name its record was written with:
+    // a ":" can be no folder's, so the program wrote the record name's ":" as "-"; only those come back as
+    // ":", so a "-" the user typed stays. A folder that is not the record's name (renamed since, or no
+    // record) keeps its name, and a free-name ending added to the record's name stays as it is.
+    static std::string backupGroupDisplayName(const std::string& folderName, const std::optional<std::string>& recordedName);
 
 private:
     std::string workingCopyFolder() const;

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include <fstream>
+#include <functional>
+#include <tuple>
 
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
@@ -164,6 +166,33 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     EXPECT_EQ(chrome.deviceWork, "Selecting the patch on the unit…");
 }
 
+// Quit lets the running work end before the program does: the busy line says so, over a waiting eject's
+// note, for as long as the work runs; the closing eject names itself.
+TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    const std::pair<const char*, std::function<void()>> quits[] = {
+        {"menu", [&] { logic.performMenuAction(Action::Quit); }},
+        {"window", [&] { logic.windowShouldClose(); }},
+    };
+    for (const auto& [name, quit] : quits) {
+        connect();
+        logic.deviceWorkDidStart(Work::WritingPatches);
+        logic.deviceWorkProgress(25, 100);
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100") << name;
+        logic.ejectDevice();
+        quit();
+        EXPECT_EQ(log.back(), "closeApp") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100 The program ends when this is done.") << name;
+        logic.deviceWorkProgress(50, 100);
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100 The program ends when this is done.") << name;
+        logic.deviceWorkDidStart(Work::Ejecting);
+        EXPECT_EQ(chrome.deviceWork, "Ejecting the unit…") << name;
+        logic.deviceDisonnect();
+    }
+}
+
 // A read is named from its start to its end: neither the connection's clearing of the screens, which may
 // come after the read was told, nor the busy icon's end for the unit's picture, read meanwhile, ends it.
 TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePicturesRead)
@@ -312,7 +341,10 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         {"eject done", [](auto& l) { l.ejectDeviceWithState(1); },
          {"clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
         {"eject unplugged", [](auto& l) { l.ejectDeviceWithState(-4); }, lost, false},
-        {"eject failed", [](auto& l) { l.ejectDeviceWithState(0); }, {}, true},
+        {"eject refused", [](auto& l) { l.ejectDeviceWithState(0); }, {"info Main_EjectDeviceFailed"}, true},
+        {"eject without a unit", [](auto& l) { l.ejectDeviceWithState(-2); }, lost, false},
+        {"let go", [](auto& l) { l.deviceLetGo(); },
+         {"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
         {"sleep", [](auto& l) { l.systemDidSleep(); }, cleared, false},
         {"effect list lost", [](auto& l) { l.getQFXListwithFailedState(-4); },
          {"ejectDevice", "clearUndoStack", "savePatchPoolToLocal", "info Main_LostConnectionWithDevice"}, false},
@@ -340,6 +372,43 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         EXPECT_EQ(log, c.expected) << c.name;
         EXPECT_EQ(appDelegate.isDeviceConnected(), c.stillConnected) << c.name;
     }
+}
+
+// A failure after which the coordinator takes no request for the unit leaves no unit on the screen: the
+// window clears as for a loss, with the failure's own message over it, and Connect can be used again.
+TEST_F(MainWindowLogicTest, AFailureThatLetsTheUnitGoClearsTheWindowAndTellsWhy)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    using Report = std::function<void(MainWindowLogic&)>;
+    const std::tuple<const char*, Report, const char*> failures[] = {
+        {"effect list unreadable", [](auto& l) { l.getQFXListwithFailedState(0); }, "info Main_GetQFXListFailed"},
+        {"dump failed", [](auto& l) { l.getPatchListWithFailedState(0); }, "info Main_GetPatchListFailed"},
+    };
+    for (const auto& [name, report, told] : failures) {
+        connect();
+        logic.deviceWorkDidStart(Work::Reading);
+        logic.performMenuAction(Action::DisconnectDevice);
+        ASSERT_TRUE(logic.isEjectWaiting()) << name;
+        log.clear();
+        logic.deviceLetGo();
+        report(logic);
+        EXPECT_EQ(log, (CallLog{"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder", told}))
+            << name;
+        EXPECT_FALSE(appDelegate.isDeviceConnected()) << name;
+        EXPECT_FALSE(logic.isEjectWaiting()) << name;
+        EXPECT_TRUE(logic.validateMenuItem(Action::ConnectDevice)) << name;
+        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice)) << name;
+        EXPECT_EQ(chrome.deviceWork, "") << name;
+    }
+    // A refused eject leaves the unit as it was, able to eject again.
+    connect();
+    logic.performMenuAction(Action::DisconnectDevice);
+    logic.ejectDeviceWithState(0);
+    EXPECT_TRUE(appDelegate.isDeviceConnected());
+    EXPECT_FALSE(logic.isEjectWaiting());
+    EXPECT_TRUE(logic.validateMenuItem(Action::DisconnectDevice));
+    EXPECT_FALSE(logic.validateMenuItem(Action::ConnectDevice));
 }
 
 TEST_F(MainWindowLogicTest, TerminatingReportsEndTheProgramLaterWhenDismissed)
@@ -467,6 +536,32 @@ TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesT
     EXPECT_FALSE(appDelegate.isRestoringAll());
     EXPECT_FALSE(patches.lockPatchList);
     EXPECT_TRUE(backUpAllEnabled());
+}
+
+// A restore cut short by a lost unit never reports; its summary goes with the unit, so the next restore
+// shows its own counts.
+TEST_F(MainWindowLogicTest, ARestoreTheUnitTookAlongLeavesNoSummaryForTheNext)
+{
+    awake();
+    logic.patchPoolDirectoryObject({});
+    using Report = std::function<void(MainWindowLogic&)>;
+    const std::pair<const char*, Report> losses[] = {
+        {"unplugged", [](auto& l) { l.deviceDisonnect(); }},
+        {"no reply", [](auto& l) { l.deviceLostConnectOrNoReply(); }},
+        {"asleep", [](auto& l) { l.systemDidSleep(); }},
+        {"let go", [](auto& l) { l.deviceLetGo(); }},
+    };
+    for (const auto& [name, lose] : losses) {
+        connect();
+        auto& summaries = patches.numberOfRestoredDictionaryArray();
+        summaries.push_back({50, 100});
+        lose(logic);
+        connect();
+        summaries.push_back({100, 100});
+        logic.writePatchListWithState(1);
+        EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 100/100") << name;
+        EXPECT_TRUE(summaries.empty()) << name;
+    }
 }
 
 TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)

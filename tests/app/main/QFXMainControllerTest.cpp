@@ -18,6 +18,7 @@
 #include <set>
 
 #include "app/effect/EffectListModel.h"
+#include "app/main/QueueMainDialogs.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
@@ -236,6 +237,48 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
     // Japanese throughout: no Latin word is left, bar a menu's mnemonic "(&C)".
     const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
     for (const QString& text : shown) EXPECT_FALSE(latinWord.match(text).hasMatch()) << text.toStdString();
+}
+
+// The eject button follows the Disconnect item, says when its eject waits, and looks disabled when it is;
+// a refused eject gives it back, a done one leaves it disabled with its title.
+TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWaits)
+{
+    QPushButton* eject = controller.ejectButton();
+    const QString title = eject->text();
+    const auto darkestInk = [eject] {
+        const QImage shot = eject->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                // A flat face lets the header through: only what the button paints counts.
+                const QColor pixel = shot.pixelColor(x, y);
+                if (pixel.alpha() == 255) darkest = std::min(darkest, pixel.lightness());
+            }
+        return darkest;
+    };
+    EXPECT_FALSE(eject->isEnabled());
+    EXPECT_FALSE(controller.menuAction(Action::DisconnectDevice)->isEnabled());
+    const int disabledInk = darkestInk();
+    controller.deviceConnectWithState(1);
+    EXPECT_TRUE(eject->isEnabled());
+    EXPECT_TRUE(controller.menuAction(Action::DisconnectDevice)->isEnabled());
+    EXPECT_GT(disabledInk - darkestInk(), 60);
+    eject->click();
+    EXPECT_FALSE(eject->isEnabled());
+    EXPECT_FALSE(controller.menuAction(Action::DisconnectDevice)->isEnabled());
+    EXPECT_EQ(eject->text(), QueueMainDialogs::textOf("Main_EjectWaiting"));
+    EXPECT_NE(eject->text(), title);
+    // It waits greyed, as a disabled button, not in the ink of one that acts.
+    EXPECT_LT(disabledInk - darkestInk(), 20);
+    controller.ejectDeviceWithState(0);
+    EXPECT_EQ(eject->text(), title);
+    EXPECT_TRUE(eject->isEnabled());
+    eject->click();
+    EXPECT_FALSE(eject->isEnabled());
+    controller.ejectDeviceWithState(1);
+    EXPECT_EQ(eject->text(), title);
+    EXPECT_FALSE(eject->isEnabled());
+    dialogQueue.clearAllDialog();
 }
 
 // The main window as people see it, through a connection, both screens, an eject and an unplug.

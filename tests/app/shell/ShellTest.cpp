@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <sys/un.h>
 
 #include <QLabel>
 #include <QMessageBox>
@@ -424,8 +425,20 @@ TEST(RunningInstance, AFolderPastThePathLimitIsNamedWithoutThrowing)
     QTemporaryDir parent;
     std::string deep = parent.path().toStdString();
     while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
+    std::string sibling = deep;
+    sibling.back() = 'e';
     EXPECT_FALSE(RunningInstance::knock(deep));
-    EXPECT_EQ(RunningInstance::socketName(deep), RunningInstance::socketName(deep));
+    // A name of the program's own that fits a socket address, and this folder's alone.
+    const std::string name = RunningInstance::socketName(deep);
+    EXPECT_EQ(name.rfind("pexo-rigmora-", 0), 0U) << name;
+    EXPECT_LT(name.size(), sizeof(sockaddr_un{}.sun_path) - 1);
+    EXPECT_NE(name, RunningInstance::socketName(sibling));
+    EXPECT_NE(name, RunningInstance::socketName(parent.path().toStdString()));
+    // A copy that holds such a folder is found by the next start for it, and for no other folder.
+    const RunningInstance holder(deep, [] {});
+    ASSERT_TRUE(holder.listening());
+    EXPECT_TRUE(RunningInstance::knock(deep));
+    EXPECT_FALSE(RunningInstance::knock(sibling));
 }
 
 namespace {

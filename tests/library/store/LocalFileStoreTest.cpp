@@ -97,6 +97,11 @@ TEST(OKVLocalFileController, SortsByIndexNumber)
         {{"[3] c", "[1] a", "[2] b"}, {"[1] a", "[2] b", "[3] c"}},
         {{"[2] b", "7 seven", "plain", "[12] l"}, {"plain", "[2] b", "7 seven", "[12] l"}},
         {{"]odd", "[1] a"}, {"]odd", "[1] a"}},
+        // Equal numbers end in the order the exchange of smaller later entries gives, not the listing's.
+        {{"[2] A", "[2] B", "[1] C"}, {"[1] C", "[2] B", "[2] A"}},
+        {{"[3] a", "[1] b", "[3] c", "[0] d", "[1] e"}, {"[0] d", "[1] b", "[1] e", "[3] a", "[3] c"}},
+        {{"[2] A", "[2] B", "[1] C", "[2] D", "[0] E"}, {"[0] E", "[1] C", "[2] A", "[2] D", "[2] B"}},
+        {{"x", "y", "z"}, {"x", "y", "z"}},
     };
     for (const auto& c : cases) {
         std::vector<std::shared_ptr<DirectoryObject>> list;
@@ -120,14 +125,22 @@ TEST(OKVLocalFileController, StripsIndexPrefixesInTheWorkingCopy)
     auto backup = group("[3] Backup_X-1", local / "[3] Backup_X-1");
     backup->isBackUpAllGroup = true;
     backup->childDirectories.push_back(leaf(r.touch("Temp/Local/[3] Backup_X-1/[1] Saved.qptc")));
-    r.touch("Temp/Local/[3] Backup_X-1/BackupInfo.backup");
+    ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("Backup_X:1", "DEV").get(),
+                                           (local / "[3] Backup_X-1/BackupInfo.backup").string(), r.root.string()));
+    // A name the user gave, with a "-" of its own, is not the record's.
+    auto renamed = group("[5] Gig-1", local / "[5] Gig-1");
+    renamed->isBackUpAllGroup = true;
+    renamed->childDirectories.push_back(leaf(r.touch("Temp/Local/[5] Gig-1/[1] Saved.qptc")));
+    ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("Backup_DEV_20240305_14_07", "DEV").get(),
+                                           (local / "[5] Gig-1/BackupInfo.backup").string(), r.root.string()));
     // The plain name is taken already, and the old folder holds a file outside the tree: it moves along.
     auto taken = group("[4] Solo", local / "[4] Solo");
     taken->childDirectories.push_back(leaf(r.touch("Temp/Local/[4] Solo/[1] One.qptc")));
     r.touch("Temp/Local/[4] Solo/stray.qptc", "keep me");
     r.touch("Temp/Local/Solo/existing.qptc");
 
-    r.store.renameFileInDirectoryObjectList({clean, live, backup, taken});
+    r.store.renameFileInDirectoryObjectList({clean, live, backup, taken, renamed});
+    EXPECT_EQ(renamed->name, "Gig-1");
 
     EXPECT_TRUE(fs::exists(local / "Clean.qptc"));
     EXPECT_EQ(clean->patchItem()->path, (local / "Clean.qptc").string());

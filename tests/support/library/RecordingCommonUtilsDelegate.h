@@ -25,6 +25,7 @@ public:
     void changeEffectListSuccessfully() override { record("effectListChanged"); }
     void getQFXListwithFailedState(std::int32_t state) override { record("listFailed " + std::to_string(state)); }
     void ejectDeviceWithState(std::int32_t state) override { record("eject " + std::to_string(state)); }
+    void deviceLetGo() override { record("letGo"); }
     void deviceDisonnect() override { record("disconnect"); }
     void deviceLostConnectOrNoReply() override { record("lost"); }
     void systemDidSleep() override { record("sleep"); }
