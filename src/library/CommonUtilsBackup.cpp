@@ -707,6 +707,15 @@ bool CommonUtils::keepUnsavedPatchPool()
         };
         sweep(local);
         for (const auto& folder : folders) sweep(folder);
+        // A folder no group of the pool names (one a deleted group's clean-up left behind) is no group: kept,
+        // it would come back as one. It stays in "Temp", which the next start clears.
+        for (const auto& name : m_files.contentsOfDirectory(local).value_or(std::vector<std::string>{})) {
+            const std::string path = join(local, name);
+            if (folders.count(path) != 0 || m_files.itemKind(path) != platform::ItemKind::Folder) continue;
+            platform::Error error;
+            if (!m_files.moveItem(path, createNewDirectoryPath(join(pathUnderRoot(kTemp), ".not-kept")), &error))
+                RIG_LOG("cannot leave out %s: %s", path.c_str(), error.description.c_str());
+        }
         const std::vector<std::string> earlier = keptPools();
         const std::string target = pathUnderRoot(freshName(kKeptPool));
         platform::Error error;

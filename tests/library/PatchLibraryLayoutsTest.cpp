@@ -681,6 +681,9 @@ TEST_F(PatchLibraryLayouts, APoolKeptAtTheEndIsTheNextStartsPoolUntilItIsSaved)
                                      leaf(writePatch("Temp/Local/G/F.qptc", "F"), "F"));
     CommonUtils::Tree edited{fresh, tree[1], tree[0], leaf(writePatch("Temp/Local/E.qptc", "E"), "E")};
     const Strings expected{"New/D", "G/F", "G/C", "A", "E"};
+    // A folder no group names is no group, kept or not.
+    fs::create_directories(local + "/Ghost");
+    ASSERT_TRUE(files.writeAtomically(local + "/Ghost/notes.txt", Bytes{'g'}));
     faulty.fail(Op::CreateDirectory, ".Patch-saving");
     std::atomic<bool> changed{true};
     ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
