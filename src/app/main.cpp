@@ -25,6 +25,7 @@
 #include "app/shell/GraphicalSession.h"
 #include "app/shell/MainWindowController.h"
 #include "app/shell/RunningInstance.h"
+#include "app/shell/StartRefusal.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/views/InterfaceTexts.h"
 #include "app/views/WindowIcon.h"
@@ -50,12 +51,16 @@ namespace {
 
 std::string textOf(const std::string& key) { return InterfaceTexts::localizedString(key).toStdString(); }
 
-// Says why the program cannot start, on the terminal and in a window, before anything else shows.
-void refuseStart(const char* program, const std::string& text)
+// Says why the program cannot start, on the terminal and in a window, before anything else shows: the
+// message `key` about the data folder `path`, with `detail` where it has a second blank. The terminal
+// gets the path whole, the window in lines it can show.
+void refuseStart(const char* program, const char* key, const std::string& path, const std::string& detail = {})
 {
-    std::fprintf(stderr, "%s: %s\n", program, text.c_str());
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("PEXO Rigmora"), QString::fromStdString(text), QMessageBox::Ok);
-    box.exec();
+    const auto text = [&](const std::string& shownPath) {
+        return platform::StringFormat::format(textOf(key), {shownPath, detail});
+    };
+    std::fprintf(stderr, "%s: %s\n", program, text(path).c_str());
+    StartRefusal::box(text(StartRefusal::pathInLines(path)))->exec();
 }
 
 }  // namespace
@@ -95,18 +100,16 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
         break;
     case platform::DataFolderClaim::Refusal::TakenByAnother:
         RunningInstance::knock(root);
-        refuseStart(program, platform::StringFormat::format(textOf("Main_AlreadyRunning"), {root}));
+        refuseStart(program, "Main_AlreadyRunning", root);
         return 1;
     case platform::DataFolderClaim::Refusal::PathTooLong:
-        refuseStart(program, platform::StringFormat::format(
-                                 textOf("Main_DataFolderPathTooLong"),
-                                 {root, std::to_string(platform::DataFolderClaim::kLongestFolder)}));
+        refuseStart(program, "Main_DataFolderPathTooLong", root, std::to_string(platform::DataFolderClaim::kLongestFolder));
         return 1;
     case platform::DataFolderClaim::Refusal::NotWritable:
-        refuseStart(program, platform::StringFormat::format(textOf("Main_DataFolderNotWritable"), {root, claim.why()}));
+        refuseStart(program, "Main_DataFolderNotWritable", root, claim.why());
         return 1;
     case platform::DataFolderClaim::Refusal::CannotLock:
-        refuseStart(program, platform::StringFormat::format(textOf("Main_DataFolderNotLockable"), {root, claim.why()}));
+        refuseStart(program, "Main_DataFolderNotLockable", root, claim.why());
         return 1;
     }
     const RunningInstance runningInstance(root, [] {

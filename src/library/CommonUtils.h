@@ -509,6 +509,10 @@ private:
     void finishUpdateEffectToDevice();
 
     std::optional<std::vector<OKVQFXInformation>> m_qfxInfoListFromQFXList;
+    // The unit's list records matched against the store's listing: its effects and loaded types.
+    void matchDeviceEffectList();
+    // The store files of the unit's effects, copied where the effect list reads them.
+    void copyDeviceEffectFiles();
     std::function<void()> m_createEffectListBlock;
     std::function<void(std::int32_t)> m_effectScreenActionBlock;
     std::function<void()> m_updateQFXListBlock;
@@ -520,13 +524,20 @@ private:
     // The list the prepared edit writes, and the one it replaces.
     Bytes m_editedList;
     Bytes m_replacedList;
+    // The running edit's module step reached the unit (so a later failure leaves it half done), and
+    // whether a changed list was to be told before the edit began.
+    bool m_effectActionChangedUnit = false;
+    bool m_changeEffectListBeforeAction = false;
 
     // ---- an edit finished at the unit's next answer (CommonUtilsEffectRepair.cpp) ----
     // Find: what the unit holds of a module that cannot be written again; DropModule: such a module the
     // unit does not hold whole is taken off it, and its records unloaded.
-    enum class RepairStep { Module, Find, DropModule, List, Flush };
+    // Check: the unit's own list, read first, tells whether the kept edit is this unit's; CheckModules:
+    // a unit without a list is the edit's (or the known list's) when it holds the modules that list
+    // names loaded.
+    enum class RepairStep { Check, CheckModules, Module, Find, DropModule, List, Flush };
     // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
-    // from `path`, or "none"), the list it writes and the one it replaces, under the unit's folder.
+    // from `path`, or "none"), the list it writes and the one it replaces, under the model's folder.
     void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
     // The unit holds the edit's new list, or the edit never touched it.
     void dropEditForRepair();
@@ -544,8 +555,19 @@ private:
     // The unit was found without a list: the known one goes back ahead of a new read. False when this
     // program knows no list of the unit.
     bool restoreKnownList();
+    void repairChecked(std::int32_t state, const std::optional<Bytes>& data);
+    void repairModuleChecked(std::int32_t state);
+    void startRepairModuleStep();
+    // The unit is not the one the kept edit was left on, or was changed elsewhere: it is left as it is.
+    void leaveRepairForAnotherUnit();
     RepairStep m_repairStep = RepairStep::Module;
     bool m_repairModuleWrite = false;
+    std::string m_repairModuleAction;
+    std::string m_repairPath;
+    // The modules still to be found on a unit without a list.
+    std::vector<std::string> m_repairModulesToFind;
+    // A known list is put back at most once a connection.
+    bool m_knownListRestoreTried = false;
     // The module a kept edit could not finish, which the unit's list no longer names.
     std::optional<std::string> m_repairDroppedModule;
     std::string m_repairFileName;
@@ -605,7 +627,7 @@ private:
     std::shared_ptr<PatchItem> recoverFailedWrite(PatchObject& written, std::size_t index);
     bool validIndex(std::int64_t index) const;
     void finishPatchRequest(std::int32_t state, RequestKind kind, PatchResultBlock CommonUtils::*stored);
-    bool moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord);
+    bool moveFilesOfGroup(const std::string& from, const std::string& to);
     // Links one entry of the pool into the staging folder; `error` says why when it could not. Safe to run
     // for several entries at once.
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
@@ -753,4 +775,7 @@ private:
     std::vector<MappingObject> m_effectListFromDevice;
     std::vector<std::uint32_t> m_effectTypeListInDevice;
     std::optional<Tree> m_dataDirectoryObject;
+    // The store was listed (its downloads ended), and the tree was built from such a listing.
+    bool m_effectStoreListed = false;
+    bool m_effectTreeFromListing = false;
 };

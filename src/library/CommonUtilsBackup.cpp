@@ -57,7 +57,11 @@ std::string CommonUtils::deletePatchItem(const PatchItem& item, const DirectoryO
 {
     const auto folder = folderOf(pathUnderRoot(kTempRecycleBin), group);
     if (!folder || !m_files.createDirectory(*folder, true)) return {};
+    // An item that names no file (a copy that failed and took its node out) would resolve to the data
+    // folder itself: only a patch file ever goes to the bin.
+    if (item.path.empty()) return {};
     const std::string source = absolutePath(item.path);
+    if (m_files.itemKind(source) == platform::ItemKind::Folder) return {};
     std::string target = join(*folder, fileNameOf(source));
     if (!m_files.exists(source)) return target;
     if (m_files.exists(target)) target = createNewNameForPath(target);
@@ -89,47 +93,39 @@ std::string CommonUtils::undoPatchItem(const PatchItem& item, const DirectoryObj
     return target;
 }
 
-// Moves a group's patch files (and its backup record) from one folder to another, making the other as
-// needed. A folder that holds nothing else goes whole, in one rename, when nothing is at the other place
-// yet: deleting or bringing back a group of hundreds then costs the main thread one step, not one per
-// patch. Otherwise file by file; a failure puts back what was moved, so every file stays in one whole
-// group, and the source goes only once it is empty.
-bool CommonUtils::moveFilesOfGroup(const std::string& from, const std::string& to, bool withRecord)
+// Moves a group's folder with all it holds (its patches, its record, and whatever else lies in it: a
+// note or a folder copied in with the library) from one place to another, so nothing of the group stays
+// behind to fail the saves or come back as a group. Where nothing is at the other place yet it goes
+// whole, in one rename: deleting or bringing back a group of hundreds then costs the main thread one
+// step, not one per patch. Otherwise its entries go one by one; a failure puts back what was moved, so
+// everything stays in one whole group, and the source goes once it is empty.
+bool CommonUtils::moveFilesOfGroup(const std::string& from, const std::string& to)
 {
-    const auto entries = m_files.contentsOfDirectoryWithKinds(from);
-    std::vector<std::string> names;
-    bool record = false;
-    bool movesWhole = entries.has_value();
-    for (const platform::FolderEntry& entry : entries.value_or(std::vector<platform::FolderEntry>{})) {
-        const bool file = entry.kind == platform::ItemKind::File;
-        if (isPathOfFile(entry.name) && entry.kind != platform::ItemKind::Folder) {
-            names.push_back(entry.name);
-            movesWhole = movesWhole && file;
-        } else if (withRecord && file && entry.name == BackupFile::kFileName) {
-            record = true;
-        } else {
-            movesWhole = false;
-        }
-    }
-    if (record) names.emplace_back(BackupFile::kFileName);
     platform::Error error;
-    if (movesWhole && m_files.itemKind(to) == platform::ItemKind::Missing &&
+    if (m_files.itemKind(to) == platform::ItemKind::Missing &&
         m_files.createDirectory(fs::path(to).parent_path().string(), true, &error)) {
         if (m_files.moveItem(from, to, &error)) return true;
         RIG_LOG("cannot move %s whole: %s", from.c_str(), error.description.c_str());
+    }
+    const auto names = m_files.contentsOfDirectory(from, &error);
+    if (!names) {
+        RIG_LOG("cannot list %s: %s", from.c_str(), error.description.c_str());
+        return false;
     }
     if (!m_files.createDirectory(to, true, &error)) {
         RIG_LOG("cannot create %s: %s", to.c_str(), error.description.c_str());
         return false;
     }
-    for (std::size_t moved = 0; moved < names.size(); ++moved) {
-        if (m_files.moveItem(join(from, names[moved]), join(to, names[moved]), &error)) continue;
-        RIG_LOG("cannot move %s: %s", names[moved].c_str(), error.description.c_str());
+    for (std::size_t moved = 0; moved < names->size(); ++moved) {
+        const std::string& name = (*names)[moved];
+        if (m_files.moveItem(join(from, name), join(to, name), &error)) continue;
+        RIG_LOG("cannot move %s: %s", name.c_str(), error.description.c_str());
         while (moved-- > 0)
-            if (!m_files.moveItem(join(to, names[moved]), join(from, names[moved]), &error))
-                RIG_LOG("cannot put back %s: %s", names[moved].c_str(), error.description.c_str());
+            if (!m_files.moveItem(join(to, (*names)[moved]), join(from, (*names)[moved]), &error))
+                RIG_LOG("cannot put back %s: %s", (*names)[moved].c_str(), error.description.c_str());
         return false;
     }
+    // Only an emptied folder goes; one left behind is no group, and the save passes it by.
     const auto left = m_files.contentsOfDirectory(from);
     if (left && left->empty() && !m_files.removeItem(from, &error))
         RIG_LOG("cannot remove %s: %s", from.c_str(), error.description.c_str());
@@ -142,7 +138,7 @@ std::string CommonUtils::deletePatchGroup(const DirectoryObject& group)
     auto target = groupFolder(pathUnderRoot(kTempRecycleBin), group.name.value_or(""));
     if (!source || !target || !m_files.isDirectory(*source)) return {};
     if (m_files.exists(*target)) target = createNewDirectoryPath(*target);
-    if (!moveFilesOfGroup(*source, *target, group.isBackUpAllGroup)) {
+    if (!moveFilesOfGroup(*source, *target)) {
         // Made for this delete: empty again once the moved files are back.
         const auto left = m_files.contentsOfDirectory(*target);
         if (left && left->empty()) m_files.removeItem(*target);
@@ -159,7 +155,7 @@ std::string CommonUtils::undoPatchGroup(DirectoryObject& group)
         RIG_LOG("the bin holds no group at %s", source.c_str());
         return {};
     }
-    if (!moveFilesOfGroup(source, *target, true)) return {};
+    if (!moveFilesOfGroup(source, *target)) return {};
     group.path = *target;
     for (auto& child : group.childDirectories) {
         PatchItem* item = child->patchItem();
@@ -472,7 +468,14 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
             if (!group->second.first.empty() && !carryOver(path, group->second.first, shown, group->second.second))
                 return false;
         } else if (m_files.itemKind(path) == platform::ItemKind::Folder) {
-            if (!carryOver(path, join(join(staging, "Pool"), name), shown, false)) return false;
+            // A folder that shows none of the pool's patches (one a deleted group's clean-up left behind)
+            // is no group: saved, it would come back as one at the next start.
+            const auto inside = m_files.contentsOfDirectory(path).value_or(std::vector<std::string>{});
+            const auto showsPatch = [&](const std::string& each) { return shown.count(join(path, each)) != 0; };
+            if (std::none_of(inside.begin(), inside.end(), showsPatch))
+                RIG_LOG("not saved, no group of the pool: %s", path.c_str());
+            else if (!carryOver(path, join(join(staging, "Pool"), name), shown, false))
+                return false;
         } else if (shown.count(path) == 0 && !isShownPatchFile(path) && !linkTree(path, join(join(staging, "Pool"), name), 1)) {
             return false;
         }

@@ -36,7 +36,9 @@ public:
     virtual void deviceConnectWithState(std::int32_t /*state*/) {}
     virtual void serverConnectWithState(bool /*reachable*/) {}
     virtual void internetNoConnect() {}
-    // Action types: 1 update, 2 delete, 3 favourite on or off, 4 recover, 5 add.
+    // Action types: 1 update, 2 delete, 3 favourite on or off, 4 recover, 5 add. A failed state of
+    // kEffectFileMissing: the effect's file on this machine does not read, and nothing went to the unit.
+    static constexpr std::int32_t kEffectFileMissing = -7;
     virtual void writeEffectItem(const std::shared_ptr<EffectItem>& /*item*/, std::int32_t /*actionType*/,
                                  std::int32_t /*failedState*/)
     {

@@ -180,6 +180,7 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
             d.didPreventEjectAction();
             d.deviceConnectWithState(1);
         });
+        m_knownListRestoreTried = false;
         queueEffectListRepair();
         dataFromDevice();
     });
@@ -205,4 +206,9 @@ void CommonUtils::failDeviceRead(std::int32_t state)
     }
 }
 
-void CommonUtils::getFileLengthWithState(std::int32_t, std::int64_t) {}
+void CommonUtils::getFileLengthWithState(std::int32_t state, std::int64_t)
+{
+    post([this, state] {
+        if (isRunning(RequestKind::RepairEffectList) && m_repairStep == RepairStep::CheckModules) repairModuleChecked(state);
+    });
+}

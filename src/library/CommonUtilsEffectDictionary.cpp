@@ -176,14 +176,14 @@ void CommonUtils::updatePatchWarningInPatchPool(const Tree& nodes) const
 
 namespace {
 
-// Every patch node the pool's warning pass visits, with its item.
+// Every patch node the pool's warning pass visits, with the path of its file as it is now.
 void collectWarningLeaves(const CommonUtils::Tree& nodes,
-                          std::vector<std::pair<std::shared_ptr<DirectoryObject>, PatchItem*>>& leaves)
+                          std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>>& leaves)
 {
     for (const auto& node : nodes) {
         if (!node) continue;
         if (!node->childDirectories.empty()) collectWarningLeaves(node->childDirectories, leaves);
-        else if (PatchItem* item = node->patchItem()) leaves.emplace_back(node, item);
+        else if (const PatchItem* item = node->patchItem()) leaves.emplace_back(node, item->path);
     }
 }
 
@@ -195,22 +195,20 @@ void CommonUtils::updatePatchWarningInPatchPoolLater(const Tree& nodes, std::fun
         applied();
         return;
     }
-    std::vector<std::pair<std::shared_ptr<DirectoryObject>, PatchItem*>> leaves;
+    std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
     collectWarningLeaves(nodes, leaves);
-    std::vector<std::string> paths;
-    paths.reserve(leaves.size());
-    for (const auto& leaf : leaves) paths.push_back(leaf.second->path);
-    // The nodes hold their items, so the items outlive the wait; the queue only sees the paths.
-    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves), paths = std::move(paths),
+    // Only the nodes are held across the wait: an edit may give a node another item meanwhile (a property
+    // sheet's save does), so each item is found from its node when the judgement lands.
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves),
                         applied = std::move(applied)]() mutable {
         if (!alive.lock()) return;
         std::vector<std::optional<PlistDictionary>> lists;
         std::vector<std::optional<bool>> warnings;
-        lists.reserve(paths.size());
-        warnings.reserve(paths.size());
+        lists.reserve(leaves.size());
+        warnings.reserve(leaves.size());
         const auto tables = effectTables();
-        for (const auto& path : paths) {
-            const auto patch = judgedPatchAt(path);
+        for (const auto& leaf : leaves) {
+            const auto patch = judgedPatchAt(leaf.second);
             lists.push_back(patch ? effectListWithPatch(*patch, *tables) : std::nullopt);
             warnings.push_back(lists.back() ? patchWarningWithEffectList(*lists.back()) : std::nullopt);
         }
@@ -218,14 +216,16 @@ void CommonUtils::updatePatchWarningInPatchPoolLater(const Tree& nodes, std::fun
                                  warnings = std::move(warnings), applied = std::move(applied)]() mutable {
             if (!alive.lock()) return;
             for (std::size_t i = 0; i < leaves.size(); ++i) {
-                PatchItem& item = *leaves[i].second;
+                DirectoryObject& node = *leaves[i].first;
+                PatchItem* item = node.patchItem();
+                if (item == nullptr) continue;
                 if (lists[i]) {
-                    item.effectDictionnary = std::move(*lists[i]);
-                    if (warnings[i]) item.isWarning = *warnings[i];
+                    item->effectDictionnary = std::move(*lists[i]);
+                    if (warnings[i]) item->isWarning = *warnings[i];
                 } else {
-                    updatePatchWarningWithPatchItem(item);
+                    updatePatchWarningWithPatchItem(*item);
                 }
-                leaves[i].first->isWarning = item.isWarning;
+                node.isWarning = item->isWarning;
             }
             applied();
         });

@@ -103,23 +103,36 @@ void CommonUtils::requestEffectAction(RequestKind kind, std::int32_t actionType,
 
 void CommonUtils::actionWithEffectItem(const std::shared_ptr<EffectItem>& item, std::int32_t actionType)
 {
+    m_effectActionChangedUnit = false;
+    m_changeEffectListBeforeAction = m_isChangeEffectList;
     m_effectScreenActionBlock = [this, item, actionType](std::int32_t result) {
         const std::optional<RequestKind> kind = runningEffectAction();
         if (!kind) return;
+        const auto settleKeptEdit = [this, result] {
+            if (result == 1) return;
+            if (m_effectActionChangedUnit) {
+                // The module step reached the unit and the list did not follow: the kept edit finishes it
+                // at the unit's next connection, and the user hears of the failure alone, not of a
+                // changed list as well.
+                m_isChangeEffectList = m_changeEffectListBeforeAction;
+            } else {
+                // The unit was not touched: nothing is left half done to finish later.
+                dropEditForRepair();
+            }
+        };
         if (actionType == QFXListEdit::Delete) {
             if (result == -3 || result == -1 || result == -4) {
                 tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
                 forceEject();
                 return;
             }
+            settleKeptEdit();
             // The device keeps an effect whose file it did not delete.
             if (m_isEffectFileDeleted) std::erase(m_effectTypeListInDevice, item->effectType);
-            // The unit answered: a refused step left nothing half done to finish later.
-            if (result != 1) dropEditForRepair();
             tell([item, result](CommonUtilsDelegate& d) { d.deleteEffectItem(item, result); });
         } else {
+            settleKeptEdit();
             if (result != 1 && m_addedEffectType) std::erase(m_effectTypeListInDevice, *m_addedEffectType);
-            if (result != 1) dropEditForRepair();
             tell([item, actionType, result](CommonUtilsDelegate& d) { d.writeEffectItem(item, actionType, result); });
         }
         publish();
@@ -227,12 +240,16 @@ void CommonUtils::writeQFXListAndQFXWithState(std::int32_t state)
         }
         const std::optional<RequestKind> kind = runningEffectAction();
         if (!kind || effectActionLost(state, state == -4 || state == -1)) return;
-        if (state != 1) {
+        if (state == -3) {
+            // The file to send did not read on this machine; the unit was not asked.
+            giveActionResult(CommonUtilsDelegate::kEffectFileMissing);
+        } else if (state != 1) {
             giveActionResult(state);
         } else if (!m_isConnectDevice) {
             giveActionResult(0);
         } else if (!m_isQFXList) {
             m_isChangeEffectList = true;
+            m_effectActionChangedUnit = true;
             m_isQFXList = true;
             runUpdateQFXListBlock();
         } else {
@@ -257,6 +274,7 @@ void CommonUtils::deleteQFXWithState(std::int32_t state, std::int32_t /*subState
         }
         m_isEffectFileDeleted = true;
         m_isChangeEffectList = true;
+        m_effectActionChangedUnit = true;
         runUpdateQFXListBlock();
     });
 }

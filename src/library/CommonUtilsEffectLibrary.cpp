@@ -115,50 +115,14 @@ void CommonUtils::readQFXList(const Bytes& data)
     keepKnownList(data);
     if (!m_isFavouriteEffectDevice) {
         m_qfxInfoListFromQFXList.emplace();
-        m_effectListFromDevice.clear();
-        m_effectTypeListInDevice.clear();
-        for (const QFXListCategory& category : list->arrayCategory()) {
-            for (const OKVQFXInformation& record : category.arrayQFXInformation()) {
+        for (const QFXListCategory& category : list->arrayCategory())
+            for (const OKVQFXInformation& record : category.arrayQFXInformation())
                 m_qfxInfoListFromQFXList->push_back(record.copy());
-                const std::uint32_t type = typeOf(record);
-                bool matched = false;
-                for (const MappingObject& entry : m_effectListFromServer) {
-                    if (storeEntryType(entry) != type) continue;
-                    MappingObject device = MappingObject::initWithFileName(record.nameQFX(), entry.filePath.value_or(""));
-                    device.isFavourite = record.favoriteQFX();
-                    device.isLoaded = record.isLoadedQFX();
-                    device.effectType = type;
-                    device.isEffectExistedAtServer = true;
-                    device.effectVersion = record.versionQFX();
-                    m_effectListFromDevice.push_back(std::move(device));
-                    matched = true;
-                    break;
-                }
-                if (!matched && type != 0) {
-                    MappingObject unknown;
-                    unknown.fileName = record.nameQFX();
-                    unknown.isEffectExistedAtServer = false;
-                    unknown.effectVersion = record.versionQFX();
-                    unknown.category = kUnknown;
-                    unknown.isLoaded = record.isLoadedQFX();
-                    unknown.effectType = type;
-                    m_effectListFromDevice.push_back(std::move(unknown));
-                }
-                if (record.isLoadedQFX() && std::find(m_effectTypeListInDevice.begin(), m_effectTypeListInDevice.end(),
-                                                      type) == m_effectTypeListInDevice.end())
-                    m_effectTypeListInDevice.push_back(type);
-            }
-        }
+        matchDeviceEffectList();
         publish();
         publishEffectTables();
     }
-    if (m_isWorking && m_isGettingDataDevice) {
-        std::vector<CopySource> copies;
-        for (const MappingObject& entry : m_effectListFromDevice)
-            if (entry.isEffectExistedAtServer && entry.filePath) copies.emplace_back(entry);
-        copyFileList(copies, kTempEffectList);
-        updateEffectPathForEffectList();
-    }
+    if (m_isWorking && m_isGettingDataDevice) copyDeviceEffectFiles();
     if (m_createEffectListBlock) {
         auto block = std::exchange(m_createEffectListBlock, nullptr);
         block();
@@ -168,6 +132,51 @@ void CommonUtils::readQFXList(const Bytes& data)
     } else if (m_isConnectDevice) {
         m_parser.getMemoryStatus();
     }
+}
+
+void CommonUtils::matchDeviceEffectList()
+{
+    m_effectListFromDevice.clear();
+    m_effectTypeListInDevice.clear();
+    if (!m_qfxInfoListFromQFXList) return;
+    for (const OKVQFXInformation& record : *m_qfxInfoListFromQFXList) {
+        const std::uint32_t type = typeOf(record);
+        bool matched = false;
+        for (const MappingObject& entry : m_effectListFromServer) {
+            if (storeEntryType(entry) != type) continue;
+            MappingObject device = MappingObject::initWithFileName(record.nameQFX(), entry.filePath.value_or(""));
+            device.isFavourite = record.favoriteQFX();
+            device.isLoaded = record.isLoadedQFX();
+            device.effectType = type;
+            device.isEffectExistedAtServer = true;
+            device.effectVersion = record.versionQFX();
+            m_effectListFromDevice.push_back(std::move(device));
+            matched = true;
+            break;
+        }
+        if (!matched && type != 0) {
+            MappingObject unknown;
+            unknown.fileName = record.nameQFX();
+            unknown.isEffectExistedAtServer = false;
+            unknown.effectVersion = record.versionQFX();
+            unknown.category = kUnknown;
+            unknown.isLoaded = record.isLoadedQFX();
+            unknown.effectType = type;
+            m_effectListFromDevice.push_back(std::move(unknown));
+        }
+        if (record.isLoadedQFX() &&
+            std::find(m_effectTypeListInDevice.begin(), m_effectTypeListInDevice.end(), type) == m_effectTypeListInDevice.end())
+            m_effectTypeListInDevice.push_back(type);
+    }
+}
+
+void CommonUtils::copyDeviceEffectFiles()
+{
+    std::vector<CopySource> copies;
+    for (const MappingObject& entry : m_effectListFromDevice)
+        if (entry.isEffectExistedAtServer && entry.filePath) copies.emplace_back(entry);
+    copyFileList(copies, kTempEffectList);
+    updateEffectPathForEffectList();
 }
 
 void CommonUtils::updateEffectPathForEffectList()

@@ -117,15 +117,27 @@ void CommonUtils::mergeEffect()
 
 void CommonUtils::mergeEffectNow()
 {
-    if (m_isConnectDevice || m_dataDirectoryObject) {
+    // The tree is built with no device, and with one too when none was built yet from the store's
+    // listing: a device connected before the first downloads ended would otherwise keep the pool empty.
+    if (!m_isConnectDevice || !m_dataDirectoryObject || !m_effectTreeFromListing) {
+        m_dataDirectoryObject = createEffectPool();
+        if (m_isConnectDevice && m_effectStoreListed && !m_effectTreeFromListing && m_qfxInfoListFromQFXList) {
+            // The unit's list was read against a store not listed yet: its effects are matched again, so
+            // the marks, the updates and the effect list know them.
+            matchDeviceEffectList();
+            copyDeviceEffectFiles();
+            publish();
+            publishEffectTables();
+            createEffectListNow();
+        }
+        m_effectTreeFromListing = m_effectStoreListed;
+    }
+    if (m_isConnectDevice) {
         Tree copy;
-        if (m_dataDirectoryObject)
-            for (const auto& model : *m_dataDirectoryObject) copy.push_back(model->copy());
+        for (const auto& model : *m_dataDirectoryObject) copy.push_back(model ? model->copy() : nullptr);
         updateEffectPool(copy);
         // A tree marked for a device that went meanwhile is not kept.
         if (deviceStillConnected()) m_dataDirectoryObject = std::move(copy);
-    } else {
-        m_dataDirectoryObject = createEffectPool();
     }
     // A connected device's effects that the rebuilt pool holds in newer versions are replaced.
     updateEffectDevice();

@@ -2,7 +2,7 @@
 // and the unit's file system has no rename: the list is unlinked before its successor is written. An edit
 // cut short between those steps (the unit unplugged, silent or refusing) would leave the unit without a
 // list, or with a list naming a module that is gone. So before its first step an edit keeps, under the
-// data folder and per unit, what it still has to put on the unit; the kept edit is dropped once the unit
+// data folder and per model, what it still has to put on the unit; the kept edit is dropped once the unit
 // confirms the new list. At the unit's next connection a kept edit is finished before the list is read:
 // the module step again (an unlink of a file already gone, or a rewrite of a file already written, changes
 // nothing), then the edited list, then the flush. Should the module step be refused, the list it replaced
@@ -10,8 +10,12 @@
 // (its newer file gone from this machine) is first looked for on the unit: one it holds whole stays, named
 // loaded in the version its header gives; otherwise its file is taken off the unit, the replaced list goes
 // back with its records unloaded, and the user is told. The last list read from a unit is kept beside its
-// edits too: a unit found without a list gets that one back before it is read.
+// edits too: a unit found without a list gets that one back before it is read. The folder is the model's
+// (the unit names only its model), so a kept edit or list goes onto a unit only when that unit's own list
+// is the one the edit started from or made (or, with no list, it holds the modules that list names).
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "common/Log.h"
 #include "device/sequencer/ParserDataController.h"
@@ -103,15 +107,100 @@ void CommonUtils::repairEffectListFlow()
         finishRequest(RequestKind::RepairEffectList);
         return;
     }
-    RIG_LOG("finishing an effect edit the unit was left in: %s %s", edit->moduleAction.c_str(), edit->fileName.c_str());
-    m_repairStep = RepairStep::Module;
-    m_repairModuleWrite = edit->moduleAction == "write";
-    m_repairDroppedModule.reset();
+    m_repairModuleAction = edit->moduleAction;
     m_repairFileName = edit->fileName;
-    if (edit->moduleAction == "delete") {
-        m_parser.deleteQFXWithFileName(edit->fileName);
-    } else if (edit->moduleAction == "write") {
-        m_parser.writeQFXListAndQFXWithFileName(edit->fileName, edit->path, 1);
+    m_repairPath = edit->path;
+    m_repairDroppedModule.reset();
+    // The folder is the model's, and the identity reply names only the model: the unit's own list tells
+    // whether it is the unit the edit was left on.
+    m_repairStep = RepairStep::Check;
+    m_parser.getQFXList();
+}
+
+void CommonUtils::repairChecked(std::int32_t state, const std::optional<Bytes>& data)
+{
+    const std::string folder = repairFolder();
+    const auto edited = m_files.readFile(folder + "/" + kEditedList);
+    const auto replaced = m_files.readFile(folder + "/" + kReplacedList);
+    if (!edited || !replaced) {
+        RIG_LOG("the kept effect edit lacks its lists; dropped");
+        dropEditForRepair();
+        finishRequest(RequestKind::RepairEffectList);
+        return;
+    }
+    if (state == 1 && data) {
+        // The list the edit started from, the edited one, or the edited one cut short by the unit's
+        // going away while it was written.
+        const bool cutShort = data->size() < edited->size() && std::equal(data->begin(), data->end(), edited->begin());
+        if (*data == *replaced || *data == *edited || cutShort) {
+            startRepairModuleStep();
+        } else {
+            leaveRepairForAnotherUnit();
+        }
+        return;
+    }
+    if (state != kNoSuchFile) {
+        // The list could not be read: the edit waits, and the read behind it tells the user.
+        RIG_LOG("the unit's effect list does not read (%d); the kept edit waits", state);
+        finishRequest(RequestKind::RepairEffectList);
+        return;
+    }
+    // No list: the edit was cut between the list's unlink and its rewrite, on this unit if it holds the
+    // modules the replaced list names loaded (the edit's own module may be either way).
+    const std::optional<OKVQFXList> list = QFXListEdit::parse(*replaced);
+    m_repairModulesToFind.clear();
+    if (list)
+        for (const QFXListCategory& category : list->arrayCategory())
+            for (const OKVQFXInformation& record : category.arrayQFXInformation())
+                if (record.isLoadedQFX() && record.nameQFX() != m_repairFileName)
+                    m_repairModulesToFind.push_back(record.nameQFX());
+    m_repairStep = RepairStep::CheckModules;
+    repairModuleChecked(1);
+}
+
+void CommonUtils::repairModuleChecked(std::int32_t state)
+{
+    if (state == -4 || state == -1) {
+        reset();
+        tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        return;
+    }
+    if (state != 1) {
+        leaveRepairForAnotherUnit();
+        return;
+    }
+    if (m_repairModulesToFind.empty()) {
+        startRepairModuleStep();
+        return;
+    }
+    const std::string name = m_repairModulesToFind.back();
+    m_repairModulesToFind.pop_back();
+    m_parser.getFileLengthWithFileName(name);
+}
+
+void CommonUtils::leaveRepairForAnotherUnit()
+{
+    const std::string folder = repairFolder();
+    // A known list put back for a unit without one is made for that unit only; an edit left on another
+    // unit of the model stays kept for that unit's next connection.
+    if (m_repairModuleAction == "none" && m_files.readFile(folder + "/" + kEditedList) == m_files.readFile(folder + "/" + kReplacedList)) {
+        RIG_LOG("the unit does not hold the modules of the known effect list; it is not put back");
+        dropEditForRepair();
+    } else {
+        RIG_LOG("the unit holds another effect list than the kept edit's; it is left as it is");
+    }
+    finishRequest(RequestKind::RepairEffectList);
+}
+
+void CommonUtils::startRepairModuleStep()
+{
+    RIG_LOG("finishing an effect edit the unit was left in: %s %s", m_repairModuleAction.c_str(), m_repairFileName.c_str());
+    m_repairStep = RepairStep::Module;
+    m_repairModuleWrite = m_repairModuleAction == "write";
+    if (m_repairModuleAction == "delete") {
+        m_parser.deleteQFXWithFileName(m_repairFileName);
+    } else if (m_repairModuleAction == "write") {
+        m_parser.writeQFXListAndQFXWithFileName(m_repairFileName, m_repairPath, 1);
     } else {
         writeRepairList(false);
     }
@@ -147,6 +236,10 @@ void CommonUtils::repairFound(std::int32_t state, const std::optional<Bytes>& da
     if (state == -1 || state == -2 || state == -4) {
         reset();
         tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+        return;
+    }
+    if (m_repairStep == RepairStep::Check) {
+        repairChecked(state, data);
         return;
     }
     const std::optional<OKVEffect> module = state == 1 && data ? OKVEffect::initWithData(*data) : std::nullopt;
@@ -211,7 +304,9 @@ void CommonUtils::repairStepDone(std::int32_t state)
     case RepairStep::DropModule:
         writeRepairList(true);
         return;
-    case RepairStep::Find:  // answered through repairFound
+    case RepairStep::Check:  // answered through repairFound
+    case RepairStep::CheckModules:  // answered through repairModuleChecked
+    case RepairStep::Find:
         return;
     case RepairStep::List:
         m_repairStep = RepairStep::Flush;
@@ -237,7 +332,10 @@ void CommonUtils::keepKnownList(const Bytes& list)
 
 bool CommonUtils::restoreKnownList()
 {
-    if (m_deviceID == 0) return false;
+    // Once a connection, and never over an edit kept for another unit of the model, which the repair
+    // ahead of this read left as it is.
+    if (m_deviceID == 0 || std::exchange(m_knownListRestoreTried, true)) return false;
+    if (m_files.exists(repairFolder() + "/" + kPending)) return false;
     const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
     if (!known || known->empty()) return false;
     RIG_LOG("the unit has no effect list: the one last read from it goes back");

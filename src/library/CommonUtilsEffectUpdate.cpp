@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 
 #include "device/formats/LittleEndian.h"
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
 #include "library/QFXListEdit.h"
 #include "library/models/EffectItem.h"
+#include "library/store/OKVLocalFileController.h"
 
 namespace {
 
@@ -46,14 +48,18 @@ void CommonUtils::updateQFXInfo(const OKVQFXInformation& qfxInfo, const OKVSimpl
 
 void CommonUtils::updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, const OKVSimpleEffect& effectServer)
 {
-    const auto entry = std::find_if(m_effectPool.begin(), m_effectPool.end(), [&](const MappingObject& pooled) {
-        return pooled.effectType == effectServer.type();
-    });
-    if (entry == m_effectPool.end()) {
+    std::vector<MappingObject> ofType;
+    std::copy_if(m_effectPool.begin(), m_effectPool.end(), std::back_inserter(ofType),
+                 [&](const MappingObject& pooled) { return pooled.effectType == effectServer.type(); });
+    if (ofType.empty()) {
         finishRequest(RequestKind::UpdateEffect);
         return;
     }
-    std::string path = entry->filePath.value_or(std::string());
+    // A store that holds the type more than once (a full download again beside the first) sends the
+    // file meant for the connected model.
+    const auto forModel = OKVLocalFileController::getEffectListServerForDeviceWithEffectPool(ofType, m_deviceName);
+    const MappingObject& entry = forModel ? forModel->front() : ofType.front();
+    std::string path = entry.filePath.value_or(std::string());
     const char* home = std::getenv("HOME");
     const bool underHome = home != nullptr && *home != '\0' && path.find(home) != std::string::npos;
     if (path.find(m_rootPath) == std::string::npos && !underHome) {

@@ -292,13 +292,24 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
         CommonUtilsDelegate::Items items;
         std::vector<std::string> offsetNames;
         std::vector<std::optional<Bytes>> slotBytes;
-        for (const PatchObject& patch : *allPatchData) {
+        std::vector<PatchObject> list = *allPatchData;
+        for (PatchObject& patch : list) {
             if (!m_isConnectDevice) {
                 forceEject();
                 return;
             }
             auto item = std::make_shared<PatchItem>();
+            std::optional<Bytes> bytes;
             if (!patch.path.empty()) {
+                bytes = m_files.readFile(absolutePath(patch.path));
+                // Each row gets a file of its own: the device layer rewrites its slot file whenever the
+                // unit reports a change there, and after a reorder that slot's file would be another
+                // row's patch.
+                const std::string own = (fs::path(folder) / fs::path(patch.path).filename()).string();
+                if (bytes && m_files.writeAtomically(own, *bytes, &error, platform::Durability::WorkingCopy))
+                    patch.path = own;
+                else if (bytes)
+                    RIG_LOG("cannot make the working copy of slot %s: %s", patch.path.c_str(), error.description.c_str());
                 // An unreadable slot keeps its place with an empty, marked item, so every later slot
                 // keeps the position that writes address it by.
                 if (auto read = getPatchItemWithPath(absolutePath(patch.path)))
@@ -308,10 +319,10 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
             }
             getEffectListWithPatch(*item);
             offsetNames.push_back(m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum));
-            slotBytes.push_back(patch.path.empty() ? std::nullopt : m_files.readFile(absolutePath(patch.path)));
+            slotBytes.push_back(std::move(bytes));
             items.push_back(std::move(item));
         }
-        m_allPatchDataList = *allPatchData;
+        m_allPatchDataList = std::move(list);
         m_deviceSlotBytes = std::move(slotBytes);
         m_isLoadedPatchList = true;
         publishPatchList();
@@ -323,23 +334,28 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
 void CommonUtils::notifyDataPatchChange(const PatchObject& patch)
 {
     post([this, patch] {
+        auto item = getPatchItemWithPath(patch.path);
+        std::string copy;
+        if (item && m_isConnectDevice) {
+            m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
+            // A working copy of its own, named after the slot and never over another file: the copy the
+            // slot had may since have moved to another row with its patch, and the rows the undo keeps
+            // name theirs too.
+            copy = copyFileFromFilePath(
+                patch.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(patch.path).filename().string(), false);
+        }
         for (std::size_t i = 0; i < m_allPatchDataList.size(); ++i) {
             PatchObject& entry = m_allPatchDataList[i];
             if (entry.groupNum != patch.groupNum || entry.bankNum != patch.bankNum || entry.patchNum != patch.patchNum)
                 continue;
             entry = patch;
-            if (i < m_deviceSlotBytes.size()) m_deviceSlotBytes[i] = m_files.readFile(absolutePath(patch.path));
+            if (!copy.empty()) entry.path = copy;
+            if (i < m_deviceSlotBytes.size()) m_deviceSlotBytes[i] = m_files.readFile(absolutePath(entry.path));
             publishPatchList();
             break;
         }
-        auto item = getPatchItemWithPath(patch.path);
         if (!item || !m_isConnectDevice) return;
         const std::string label = m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum);
-        m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
-        // The working copy keeps the slot's own file name: two slots holding patches of one name never
-        // overwrite each other's copy.
-        const std::string copy = copyFileFromFilePath(
-            patch.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(patch.path).filename().string(), true);
         if (!copy.empty()) item->path = copy;
         getEffectListWithPatch(*item);
         updatePatchWarningWithPatchItem(*item);

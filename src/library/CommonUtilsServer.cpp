@@ -92,6 +92,7 @@ void CommonUtils::downloadFileSuccess(bool success)
         const auto listing = m_localFileController.getAllFileInFolderPath(kStoreEffect, "QF2", true);
         m_effectListFromServer.clear();
         if (const auto* entries = std::get_if<std::vector<MappingObject>>(&listing)) m_effectListFromServer = *entries;
+        m_effectStoreListed = true;
         mergeEffectNow();
         if (m_isEjectedDevice) {
             // Cleared first, so the connection handler does not start another synchronisation.

@@ -111,6 +111,48 @@ TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
     });
 }
 
+// Typed as a person types: the name, Tab to the comment, the comment, Tab back, Return. Tab in a field
+// takes the typing to the next field and leaves Save the sheet's answer to Return.
+TEST(PatchList, TabFromTheSheetsNameToItsCommentAndReturnThereSavesBoth)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::openPatchSheet(window);
+            return MenuTour::patchSheetShown();
+        }, 10s));
+        PatchPropertyViewController* sheet = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* found = top->findChild<PatchPropertyViewController*>(); found && found->isVisible()) sheet = found;
+        ASSERT_NE(sheet, nullptr);
+        // Each key to the field that has the typing, as the platform sends it.
+        const auto press = [sheet](int code, const QString& text) {
+            QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier, text);
+            QApplication::sendEvent(sheet->focusWidget(), &event);
+        };
+        sheet->patchNameTextField()->setFocus();
+        sheet->patchNameTextField()->selectAll();
+        for (const QChar ch : QStringLiteral("Tab Name")) press(0, QString(ch));
+        press(Qt::Key_Tab, QStringLiteral("\t"));
+        ASSERT_EQ(sheet->focusWidget(), sheet->patchCommentTextView());
+        sheet->patchCommentTextView()->selectAll();
+        for (const QChar ch : QStringLiteral("Tabbed comment")) press(0, QString(ch));
+        // Round to the name again; Return there answers Save (in the comment it would start a new line).
+        press(Qt::Key_Tab, QStringLiteral("\t"));
+        ASSERT_EQ(sheet->focusWidget(), sheet->patchNameTextField());
+        press(Qt::Key_Return, QStringLiteral("\r"));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            return unit.patchNameAt(MenuTour::kListRow) == "Tab Name" &&
+                   unit.patchCommentAt(MenuTour::kListRow) == "Tabbed comment";
+        })) << unit.patchNameAt(MenuTour::kListRow).value_or("?") << " / "
+            << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
+        EXPECT_FALSE(MenuTour::patchSheetShown());
+    });
+}
+
 TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesTakeIt)
 {
     ProgramRig rig;

@@ -210,3 +210,40 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
         EXPECT_TRUE(fs::exists(outside));
     });
 }
+
+// A file manager's drop of more patch files than the unit has slots, one of them from the program's own
+// folder at the end: refused whole, however far past the room that file lies. Without it the same files
+// are taken.
+TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
+        const fs::path many = rig.scratch() / "Many";
+        fs::create_directories(many);
+        std::vector<std::string> paths;
+        for (int i = 0; i < 150; ++i) {
+            paths.push_back((many / ("F" + std::to_string(i) + ".qptc")).string());
+            ASSERT_TRUE(writeFile(paths.back(), library_files::patchFile("F" + std::to_string(i), {type})));
+        }
+        const std::string own = (rig.root() / "Own.qptc").string();
+        ASSERT_TRUE(writeFile(own, library_files::patchFile("Own", {type})));
+        std::vector<std::string> withOwn = paths;
+        withOwn.push_back(own);
+
+        const auto before = unit.patchNameAt(0);
+        const QString shownBefore = WindowGestures::patchListText(0, 1);
+        ASSERT_NE(before, "F0");
+        DragTour::dropFilesOnList(window, withOwn, 0);
+        ProgramRig::settle(1s);
+        EXPECT_EQ(unit.patchNameAt(0), before);
+        EXPECT_EQ(WindowGestures::patchListText(0, 1), shownBefore);
+
+        DragTour::dropFilesOnList(window, {paths[0], paths[1]}, 0);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "F1"; }));
+        EXPECT_EQ(unit.patchNameAt(0), "F0");
+    });
+}

@@ -153,3 +153,49 @@ TEST(PatchTransfer, QuitDuringAWriteLetsTheWriteFinishThenLetsTheUnitGo)
     EXPECT_EQ(atTheEnd, (std::vector<std::string>{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"}));
     EXPECT_TRUE(letGo);
 }
+
+// An edit made on the unit after a reorder changes that slot's patch only: the patch moved away from
+// the slot keeps its own file, so the reorder's undo and Backup All still hold it.
+TEST(PatchTransfer, AnEditOnTheUnitAfterAReorderLeavesTheMovedPatchWhole)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const auto first = unitNames(unit, 0, 2);
+        ASSERT_NE(first[0], first[1]);
+
+        DragTour::dropListRowsOnList(window, {1}, 0);
+        const std::vector<std::string> swapped{first[1], first[0]};
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 2) == swapped && unitNames(unit, 0, 2) == swapped; }))
+            << testing::PrintToString(unitNames(unit, 0, 2));
+
+        unit.editOnUnit(0, "On Unit", "Changed on the unit");
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return WindowGestures::patchListText(0, 1) == QStringLiteral("On Unit"); }));
+
+        // The reorder undone: the patch that was moved goes back to slot 0, the edited one to slot 1.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }));
+        UndoTour::undoFromPopover(window);
+        const std::vector<std::string> undone{first[0], "On Unit"};
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 2) == undone && unitNames(unit, 0, 2) == undone; }))
+            << testing::PrintToString(listNames(0, 2)) << " on the unit " << testing::PrintToString(unitNames(unit, 0, 2));
+
+        // Backup All holds every patch the unit holds, each once.
+        auto sorted = unitNames(unit, 0, unit.patchCount());
+        std::sort(sorted.begin(), sorted.end());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            std::error_code error;
+            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
+                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
+            return false;
+        }, 10s));
+    });
+}

@@ -176,8 +176,9 @@ TEST_P(EffectActionFailure, ReportsTheFailureAndKeepsWhatTheDeviceHolds)
 INSTANTIATE_TEST_SUITE_P(
     EffectLibrary, EffectActionFailure,
     ::testing::Values(
+        // A file gone from this machine is told as such (-7), and the unit stays connected.
         ActionFailureRow{"AddOfAFileGoneFromDisk", nullptr, "/nowhere/Delay.QF2", "Delay.QF2",
-                         &CommonUtils::addEffectItem, false, {"busy", "write 5 -3 Delay.QF2", "idle"}, kEchoAndList,
+                         &CommonUtils::addEffectItem, false, {"busy", "write 5 -7 Delay.QF2", "idle"}, kEchoAndList,
                          {kEcho.type}},
         // Without a stored list to edit no file is sent or deleted: the unit's list would not follow.
         ActionFailureRow{"AddWithoutStoredList", nullptr, nullptr, "Delay.QF2", &CommonUtils::addEffectItem, true,
@@ -351,4 +352,45 @@ TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction
     for (const char* e : {"busy", "reset", "idle", "lost"}) expected.push_back(e);
     EXPECT_EQ(connectHearing(list, {kEcho, kDelay, kTape, kBoost}, catalogue(), "lost"), expected);
     EXPECT_EQ(deviceList(), listFile(list, 260));
+}
+
+// Connect pressed after the catalogue came but before the downloads ended: the tree is built when they
+// end, marked for the unit, and the unit's outdated effects are updated.
+TEST_F(EffectLibrary, AUnitConnectedBeforeTheDownloadsEndGetsThePoolAndItsUpdates)
+{
+    start();
+    unit.files().setFile("FLST_SEQ.QT2", listFile({{0x0D, {{"Echo.QF2", "1.00", kEcho.type}, kTapeOff}}}, 260));
+    unit.files().setFile("Echo.QF2", moduleFile({kEcho.type, "Echo", "1.00"}));
+    utils->dataFromServer(catalogueListing({kEcho, kDelay}));
+    utils->connectDevice();
+    ASSERT_EQ(until("idle").back(), "idle");
+    for (const auto& module : {kEcho, kDelay, kTape}) storeModule(module);
+    utils->downloadFileSuccess(true);
+    const Strings heard = until("updatesDone");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
+    settle();
+    ASSERT_EQ(recorder.effectPool.size(), 1u);
+    ASSERT_EQ(recorder.effectPool[0]->childDirectories.size(), 1u);
+    std::map<std::string, bool> isNew;
+    for (const auto& leaf : recorder.effectPool[0]->childDirectories[0]->childDirectories)
+        isNew[leaf->name.value_or("")] = leaf->isNew;
+    EXPECT_EQ(isNew, (std::map<std::string, bool>{{"Echo", false}, {"Delay", true}}));
+}
+
+// A store holding one type twice (a full download again beside the first): the update sends the file
+// meant for the connected model.
+TEST_F(EffectLibrary, AnUpdateSendsTheStoreFileMeantForTheConnectedModel)
+{
+    start();
+    unit.files().setFile("FLST_SEQ.QT2", listFile({{0x0D, {{"Echo.QF2", "1.00", kEcho.type}}}}, 260));
+    unit.files().setFile("Echo.QF2", moduleFile({kEcho.type, "Echo", "1.00"}));
+    const Module other{kEcho.type, "Echo", "1.30"}, meant{kEcho.type, "Echo", "1.50"};
+    for (const char* folder : {"A Other", "Rig One"}) fs::create_directories(store(folder));
+    ASSERT_TRUE(files.writeAtomically(store("A Other/Echo.QF2"), moduleFile(other)));
+    ASSERT_TRUE(files.writeAtomically(store("Rig One/Echo.QF2"), moduleFile(meant)));
+    utils->dataFromServer(catalogueListing({kEcho}));
+    utils->downloadFileSuccess(true);
+    const Strings heard = until("updatesDone");
+    ASSERT_EQ(std::count(heard.begin(), heard.end(), "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(unit.files().file("Echo.QF2"), moduleFile(meant));
 }

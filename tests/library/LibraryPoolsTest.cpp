@@ -183,6 +183,40 @@ TEST_F(Pools, PatchEffectDictionaryAndWarnings)
     EXPECT_FALSE(goneNode->isWarning);
 }
 
+// An edit that gives a node another item while the whole pool's warnings are being judged (a property
+// sheet's save does) frees the item the pass started from: the judgement lands in the node's item of the
+// time it lands.
+TEST_F(Pools, PoolWarningsLandInTheItemTheNodeHoldsWhenTheyLand)
+{
+    buildAndConnect();
+    utils->setEffectListFromDevice({}, {kEcho});
+    utils->mergeEffect();
+    until("effectPool");
+    const auto node = [&](const std::string& name, std::vector<std::uint32_t> units) {
+        put("Temp/Local/" + name + ".qptc", patchFile(name, std::move(units)));
+        auto item = std::make_shared<PatchItem>();
+        item->patchName = name;
+        item->path = under("Temp/Local/" + name + ".qptc");
+        auto leaf = std::make_shared<DirectoryObject>();
+        leaf->name = name;
+        leaf->object = std::move(item);
+        return leaf;
+    };
+    const CommonUtils::Tree pool{node("Echoes", {kEcho}), node("Chorus", {kChorus}), node("Plain", {kEcho})};
+    bool applied = false;
+    utils->updatePatchWarningInPatchPoolLater(pool, [&] { applied = true; });
+    // The edited copy takes the node's place; the only owner of the old item lets it go.
+    auto edited = pool[1]->patchItem()->copy();
+    edited->patchComment = "edited";
+    pool[1]->object = edited;
+    ASSERT_TRUE(loop.runUntil([&] { return applied; }));
+    EXPECT_TRUE(edited->isWarning);  // a chorus the unit lacks
+    EXPECT_EQ(edited->effectDictionnary.count("slot 0"), 1U);
+    EXPECT_TRUE(pool[1]->isWarning);
+    EXPECT_FALSE(pool[0]->isWarning);
+    EXPECT_EQ(pool[2]->patchItem()->effectDictionnary.count("slot 0"), 1U);
+}
+
 TEST_F(Pools, VersionNoticesForANewerApplicationAndFirmware)
 {
     start();

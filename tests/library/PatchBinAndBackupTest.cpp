@@ -24,6 +24,12 @@ TEST_F(PatchLibrary, DeletedPatchesWaitInTheBinForUndo)
     fs::remove(second->path);
     EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), "");
     EXPECT_EQ(utils->deletePatchItem(*item("Temp/Local/x.qptc"), group("..").get()), "");
+    // An item naming no file, or a folder, never moves the folder it resolves to into the bin.
+    auto blank = item("");
+    blank->path.clear();
+    EXPECT_EQ(utils->deletePatchItem(*blank, nullptr), "");
+    EXPECT_EQ(utils->deletePatchItem(*item(rootFolder + "/Temp/Local/Blues"), nullptr), "");
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/Blues/Lead.qptc"));
 }
 
 TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)
@@ -36,35 +42,38 @@ TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)
     BackupFile::saveBackupFile(BackupFile::initWithName("Live:Set", "Rig One").get(),
                                rootFolder + "/Temp/Local/Live-Set/BackupInfo.backup", rootFolder);
     fs::create_directories(rootFolder + "/Temp/RecycleBin/Live-Set");
-    // A folder in the group is no patch: it stays, so the patches move one by one.
+    // A folder in the group is no patch, but it is the group's: it goes along.
     fs::create_directories(rootFolder + "/Temp/Local/Live-Set/Notes");
+    const Strings all{"BackupInfo.backup", "Notes", "a.qptc", "b.qptc"};
 
-    // The second move fails: the first file comes back and nothing is left in the bin.
-    faulty.fail(Op::Move, "b.qptc");
-    EXPECT_EQ(utils->deletePatchGroup(*set), "");
-    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"BackupInfo.backup", "Notes", "a.qptc", "b.qptc"}));
-    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/RecycleBin/Live-Set (1)"));
-    faulty.heal();
-
+    // The folder's own move failing, what it holds goes one by one, and the emptied folder goes.
+    faulty.fail(Op::Move, "Local/Live-Set\n", 1);
     const std::string inBin = utils->deletePatchGroup(*set);
     EXPECT_EQ(inBin, rootFolder + "/Temp/RecycleBin/Live-Set (1)");
-    EXPECT_EQ(names("Temp/RecycleBin/Live-Set (1)"), (Strings{"BackupInfo.backup", "a.qptc", "b.qptc"}));
-    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"Notes"}));
+    EXPECT_EQ(names("Temp/RecycleBin/Live-Set (1)"), all);
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/Live-Set"));
 
-    // Back into the folder that stayed.
+    // Back into a folder made since that holds a file of the same name: nothing is replaced, what had
+    // moved goes back, and the group stays whole in the bin.
+    writePatch("Temp/Local/Live-Set/b.qptc", "Other");
     set->path = inBin;
+    EXPECT_EQ(utils->undoPatchGroup(*set), "");
+    EXPECT_EQ(names("Temp/RecycleBin/Live-Set (1)"), all);
+    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"b.qptc"}));
+
+    fs::remove_all(rootFolder + "/Temp/Local/Live-Set");
     set->childDirectories = group("", {inBin + "/a.qptc"})->childDirectories;
     EXPECT_EQ(utils->undoPatchGroup(*set), rootFolder + "/Temp/Local/Live-Set");
     EXPECT_EQ(set->childDirectories[0]->patchItem()->path, rootFolder + "/Temp/Local/Live-Set/a.qptc");
-    EXPECT_EQ(names("Temp/Local/Live-Set"), (Strings{"BackupInfo.backup", "Notes", "a.qptc", "b.qptc"}));
+    EXPECT_EQ(names("Temp/Local/Live-Set"), all);
     // Its bin folder is gone now: a second undo fails visibly.
     set->path = inBin;
     EXPECT_EQ(utils->undoPatchGroup(*set), "");
 }
 
-// A group folder holding its patches and nothing else moves to the bin and back as one folder; a record
-// that is not the group's own (not a Backup All group) stays behind, and so does the folder holding it.
-TEST_F(PatchLibrary, AGroupOfPatchesOnlyMovesAsOneFolder)
+// A group folder moves to the bin and back as one folder, with whatever it holds: a record too, even in a
+// group that is not a Backup All group.
+TEST_F(PatchLibrary, AGroupMovesAsOneFolderWithWhatItHolds)
 {
     startLibrary();
     auto blues = group("Blues");
@@ -92,8 +101,8 @@ TEST_F(PatchLibrary, AGroupOfPatchesOnlyMovesAsOneFolder)
     BackupFile::saveBackupFile(BackupFile::initWithName("Blues", "Rig One").get(),
                                rootFolder + "/Temp/Local/Blues/BackupInfo.backup", rootFolder);
     EXPECT_EQ(utils->deletePatchGroup(*blues), rootFolder + "/Temp/RecycleBin/Blues (1)");
-    EXPECT_EQ(names("Temp/RecycleBin/Blues (1)"), (Strings{"d.qptc"}));
-    EXPECT_EQ(names("Temp/Local/Blues"), (Strings{"BackupInfo.backup"}));
+    EXPECT_EQ(names("Temp/RecycleBin/Blues (1)"), (Strings{"BackupInfo.backup", "d.qptc"}));
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/Blues"));
 }
 
 TEST_F(PatchLibrary, BackupsRecordTheModelAndReplaceTheOldGroupOnlyWhenWhole)

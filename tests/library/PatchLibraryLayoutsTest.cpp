@@ -614,6 +614,41 @@ TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
     EXPECT_EQ(inventory(library()), before);
 }
 
+// A group whose folder holds more than its patches (a stray file from another machine, a note, a folder
+// within: all kept by the load) goes to the bin whole and comes back whole. Deleted, nothing of it fails
+// the save or comes back at the next start; a folder of the working copy that no group names is never
+// saved as a group.
+TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
+{
+    put("Pool/[0] Lead.qptc", patchBytes("Lead"));
+    put("Pool/[1] Blues/[0] a.qptc", patchBytes("A"));
+    put("Pool/[1] Blues/.DS_Store", Bytes{1, 2, 3});
+    put("Pool/[1] Blues/notes.txt", Bytes{'n'});
+    put("Pool/[1] Blues/Old/[0] b.qptc", patchBytes("B"));
+    put("Pool/[2] Jazz/[0] c.qptc", patchBytes("C"));
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(shown(tree), (std::set<std::string>{"Lead", "Blues/A", "Jazz/C"}));
+    const auto blues = tree[1];
+    const Strings held{".DS_Store", "Old", "a.qptc", "notes.txt"};
+
+    const std::string inBin = utils->deletePatchGroup(*blues);
+    EXPECT_EQ(inBin, rootFolder + "/Temp/RecycleBin/Blues");
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/Blues"));
+    EXPECT_EQ(names("Temp/RecycleBin/Blues"), held);
+    blues->path = inBin;
+    EXPECT_EQ(utils->undoPatchGroup(*blues), rootFolder + "/Temp/Local/Blues");
+    EXPECT_EQ(names("Temp/Local/Blues"), held);
+    EXPECT_EQ(names("Temp/Local/Blues/Old"), Strings{"[0] b.qptc"});
+
+    ASSERT_FALSE(utils->deletePatchGroup(*blues).empty());
+    tree.erase(tree.begin() + 1);
+    // As a clean-up that failed could leave one behind.
+    fs::create_directories(rootFolder + "/Temp/Local/Ghost");
+    ASSERT_TRUE(files.writeAtomically(rootFolder + "/Temp/Local/Ghost/notes.txt", Bytes{'g'}));
+    ASSERT_TRUE(save(tree));
+    EXPECT_EQ(shown(load()), (std::set<std::string>{"Lead", "Jazz/C"}));
+}
+
 // A staging folder ("Pool" or "Backup") that cannot be made is told with its cause, to the caller and to
 // the user while the program runs.
 TEST_F(PatchLibraryLayouts, AStagingFolderThatCannotBeMadeIsToldWithItsCause)

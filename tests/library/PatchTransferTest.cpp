@@ -63,8 +63,12 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     utils->writeToDeviceWithPatchItem(inPlace, 2);
     EXPECT_EQ(heard("writeFailed"), Strings{"writeFailed 0 2 " + dumpedNames[2]});
     EXPECT_EQ(files.readFile(slotPath(2)), before);
-    EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/" + fs::path(slotPath(2)).stem().string() + " (1).qptc"),
-              renamed);
+    // The slot's own file is a working copy in the same folder, beside the former file the rename kept.
+    std::vector<std::string> holdingTheEdit;
+    for (const auto& entry : fs::directory_iterator(rootFolder + "/Temp/Device/Patch"))
+        if (entry.path() != fs::path(slotPath(2)) && files.readFile(entry.path().string()) == renamed)
+            holdingTheEdit.push_back(entry.path().filename().string());
+    EXPECT_EQ(holdingTheEdit, std::vector<std::string>{fs::path(slotPath(2)).stem().string() + " (2).qptc"});
 
     // Positions out of range are dropped; a group writes only the pairs it has.
     utils->writeToDeviceWithPatchGroup({edited(1, "G1"), edited(3, "G3"), edited(5, "G5")}, {0, 99});
@@ -191,4 +195,21 @@ TEST_F(PatchTransfer, EditsOnTheDeviceReachTheInterfaceWithTheirSlot)
     // The working copy keeps the slot's file name, so slots holding equal names never share one.
     EXPECT_EQ(fs::path(recorder.lastUpdated->path).filename(), fs::path(slotPath(3)).filename());
     EXPECT_EQ(utils->getPatchItemWithPath(slotPath(3))->patchName, "OnUnit");
+}
+
+TEST_F(PatchTransfer, AnEditOnTheUnitAfterAReorderLeavesTheMovedPatchsFileAlone)
+{
+    // Rows 0 and 1 swapped, as the list's reorder writes them: each slot's entry names the other's file.
+    const auto zero = slotItem(0);
+    const auto one = slotItem(1);
+    const Bytes zeroBytes = *files.readFile(zero->path);
+    utils->writeToDeviceWithPatchGroup({one, zero}, {0, 1});
+    ASSERT_TRUE(loop.runUntil([&] { return slotPath(0) == one->path && slotPath(1) == zero->path; }));
+
+    unit.patches().setPatch(0, 0, 0, SimulatedPatchMemory::makePatchRecord("OnUnit", "c", 10, 9));
+    unit.sendPatchNotice(0, 0, 0);
+    ASSERT_EQ(heard("updated").back().rfind("updated OnUnit ", 0), 0U);
+    EXPECT_EQ(files.readFile(zero->path), zeroBytes) << "the unit's edit of slot 0 overwrote the patch moved to slot 1";
+    EXPECT_EQ(utils->getPatchItemWithPath(slotPath(0))->patchName, "OnUnit");
+    EXPECT_EQ(utils->getPatchItemWithPath(slotPath(1))->patchName, dumpedNames[0]);
 }

@@ -17,8 +17,9 @@ DuplicatingFileNameAlert::DuplicatingFileNameAlert(const QString& fileName)
     answers_ = {addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole),
                 addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole),
                 addButton(QStringLiteral("Keep Both"), QMessageBox::AcceptRole)};
+    // Return answers Cancel, as Escape does: a key pressed without reading replaces or copies nothing.
     setEscapeButton(answers_.front());
-    setDefaultButton(static_cast<QPushButton*>(answers_.back()));
+    setDefaultButton(static_cast<QPushButton*>(answers_.front()));
     setInformativeText(QStringLiteral("Do you want to replace it with the one you are moving?"));
     setIcon(QMessageBox::Critical);
 }
@@ -44,7 +45,8 @@ QAbstractButton* DuplicatingFileNameAlert::buttonWithReturnCode(int returnCode) 
 }
 
 void DuplicatingFileNameAlert::showAlertInWindow(QWidget* window, ShowingDialogQueue& dialogQueue,
-                                                 Action keepBothAction, Action replaceAction, Action cancelAction)
+                                                 Action keepBothAction, Action replaceAction, Action cancelAction,
+                                                 Action unansweredAction)
 {
     setWindowModality(Qt::WindowModal);
     // Like every sheet it offers no close button: its answers end it. Set after the modality, which gives
@@ -52,18 +54,36 @@ void DuplicatingFileNameAlert::showAlertInWindow(QWidget* window, ShowingDialogQ
     setParent(window, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     AppDelegate* appDelegate = &dialogQueue.appDelegate();
     connect(this, &QMessageBox::buttonClicked, this, [=, this](QAbstractButton* button) {
+        answered_ = true;
         const int answer = returnCodeOf(button);
         const Action& chosen =
             answer == kKeepBothReturn ? keepBothAction : (answer == kReplaceReturn ? replaceAction : cancelAction);
         if (chosen) chosen();
         appDelegate->setIsShowingDialog(false);
     });
-    // Also when the queue closes it unanswered.
-    connect(this, &QDialog::finished, this, &QObject::deleteLater);
-    QPointer<DuplicatingFileNameAlert> self(this);
-    dialogQueue.addBlockActionQueue([self, appDelegate]() -> QDialog* {
-        if (!self) return nullptr;  // its window went while it waited
-        appDelegate->setIsShowingDialog(true);
-        return self;
+    // Ended without an answer: the queue let it go (its flag is the queue's to clear then).
+    const auto unanswered = [cancelAction, unansweredAction] {
+        if (cancelAction) cancelAction();
+        if (unansweredAction) unansweredAction();
+    };
+    connect(this, &QDialog::finished, this, [this, unanswered] {
+        if (!answered_) {
+            answered_ = true;
+            unanswered();
+        }
+        deleteLater();
     });
+    QPointer<DuplicatingFileNameAlert> self(this);
+    dialogQueue.addBlockActionQueue(
+        [self, appDelegate]() -> QDialog* {
+            if (!self) return nullptr;  // its window went while it waited
+            appDelegate->setIsShowingDialog(true);
+            return self;
+        },
+        [self, unanswered] {
+            if (!self || self->answered_) return;
+            self->answered_ = true;
+            self->deleteLater();
+            unanswered();
+        });
 }

@@ -21,9 +21,11 @@ public:
     explicit DuplicatingFileNameAlert(const QString& fileName);
 
     // Queues the alert over `window`; the chosen answer's action runs when given, then the dialog flag
-    // is cleared. Escape answers Cancel.
+    // is cleared. Escape and Return answer Cancel. An alert the queue lets go unanswered (dropped while it
+    // waits, or closed while it shows: an unplugged unit, a second one, Quit) is answered Cancel too, and
+    // then `unansweredAction` runs, to tell the user what was not done.
     void showAlertInWindow(QWidget* window, ShowingDialogQueue& dialogQueue, Action keepBothAction,
-                           Action replaceAction, Action cancelAction);
+                           Action replaceAction, Action cancelAction, Action unansweredAction = {});
 
     int returnCodeOf(QAbstractButton* button) const;
     QAbstractButton* buttonWithReturnCode(int returnCode) const;
@@ -34,4 +36,5 @@ protected:
 
 private:
     QList<QAbstractButton*> answers_;  // Cancel, Replace, Keep Both
+    bool answered_ = false;
 };

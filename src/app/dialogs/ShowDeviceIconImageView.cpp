@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 
+#include "app/controls/ControlClick.h"
 #include "app/dialogs/DevicePropertyViewController.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/shell/AppDelegate.h"
@@ -16,6 +17,9 @@ void ShowDeviceIconImageView::mousePressEvent(QMouseEvent* event) { event->accep
 void ShowDeviceIconImageView::mouseReleaseEvent(QMouseEvent* event)
 {
     QLabel::mouseReleaseEvent(event);
+    // The sheet is the left button's; a right or middle click, or a Control-click (a right click by the
+    // program's rule), opens nothing.
+    if (event->button() != Qt::LeftButton || ControlClick::isRightClick(event->button(), event->modifiers())) return;
     showDeviceProperty();
 }
 

@@ -55,16 +55,16 @@ void ShowingDialogQueue::showConfirmationDialogWithTitle(const QString& title, c
     });
 }
 
-void ShowingDialogQueue::addBlockActionQueue(BlockAction action)
+void ShowingDialogQueue::addBlockActionQueue(BlockAction action, ButtonAction whenDropped)
 {
-    blockActionQueue_.push_back(std::move(action));
+    blockActionQueue_.push_back({std::move(action), std::move(whenDropped)});
     doBlockActionQueue();
 }
 
 void ShowingDialogQueue::doBlockActionQueue()
 {
     while (!blockActionQueue_.empty() && !isDoingBlockAction_) {
-        BlockAction action = std::move(blockActionQueue_.front());
+        BlockAction action = std::move(blockActionQueue_.front().action);
         blockActionQueue_.pop_front();
         isDoingBlockAction_ = true;
         QDialog* sheet = action ? action() : nullptr;
@@ -98,16 +98,31 @@ void ShowingDialogQueue::didEndSheet(QDialog* sheet)
 
 void ShowingDialogQueue::clearAllDialog()
 {
-    blockActionQueue_.clear();
-    if (showingSheet_) showingSheet_->done(0);
+    std::deque<Waiting> dropped;
+    dropped.swap(blockActionQueue_);
+    // The queue is free before the sheet ends: what its end and the dropped actions put in front of the
+    // user next (a word about what was not done) opens as usual.
+    QDialog* showing = showingSheet_;
+    if (showing) disconnect(showing, nullptr, this, nullptr);
+    showingSheet_ = nullptr;
     appDelegate_.setIsShowingDialog(false);
     isDoingBlockAction_ = false;
+    if (showing) showing->done(0);
+    runDropped(dropped);
 }
 
 void ShowingDialogQueue::clearDialogQueue()
 {
-    blockActionQueue_.clear();
+    std::deque<Waiting> dropped;
+    dropped.swap(blockActionQueue_);
     isDoingBlockAction_ = false;
+    runDropped(dropped);
+}
+
+void ShowingDialogQueue::runDropped(std::deque<Waiting>& dropped)
+{
+    for (Waiting& waiting : dropped)
+        if (waiting.whenDropped) waiting.whenDropped();
 }
 
 QDialog* ShowingDialogQueue::sheetWindowWithView(QWidget* view)

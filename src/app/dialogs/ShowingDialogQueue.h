@@ -38,14 +38,18 @@ public:
                                          ButtonAction actionForFirstButton, ButtonAction actionForSecondButton,
                                          bool isDefaultFirstButton);
 
-    void addBlockActionQueue(BlockAction action);
+    // `whenDropped` runs when the action is dropped unrun by clearAllDialog or clearDialogQueue, after the
+    // queue is free again: what waited for the user's answer can act as if refused and say so.
+    void addBlockActionQueue(BlockAction action, ButtonAction whenDropped = {});
     // Runs the next action when none is showing.
     void doBlockActionQueue();
     // The end of the sheet the queue opened last; ends of other windows change nothing.
     void didEndSheet(QDialog* sheet);
-    // Drops every waiting action, then closes the showing sheet without running its buttons' actions.
+    // Drops every waiting action, then closes the showing sheet without running its buttons' actions; the
+    // dropped actions' `whenDropped` run last.
     void clearAllDialog();
-    // Drops every waiting action and frees the queue, leaving a showing sheet up.
+    // Drops every waiting action and frees the queue, leaving a showing sheet up; then runs the dropped
+    // actions' `whenDropped`.
     void clearDialogQueue();
 
     // A fresh sheet window holding `view`, with the dialog flag set: what an action returns.
@@ -62,7 +66,13 @@ public:
 
 private:
     AppDelegate& appDelegate_;
-    std::deque<BlockAction> blockActionQueue_;
+    struct Waiting {
+        BlockAction action;
+        ButtonAction whenDropped;
+    };
+    void runDropped(std::deque<Waiting>& dropped);
+
+    std::deque<Waiting> blockActionQueue_;
     bool isDoingBlockAction_ = false;
     QDialog* showingSheet_ = nullptr;  // cleared at its end, also when it is deleted
     QPointer<UpdateInformationView> informationView_;

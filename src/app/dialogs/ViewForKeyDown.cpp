@@ -4,13 +4,41 @@
 #include <QPushButton>
 
 #include "app/dialogs/KeyDownInViewDelegate.h"
+#include "app/dialogs/SheetKeys.h"
 
 ViewForKeyDown::ViewForKeyDown(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
 
 void ViewForKeyDown::keyPressEvent(QKeyEvent* event)
 {
-    if (delegate_) delegate_->view(this, event);
+    // A key a field let through arrives here too: only what the sheet's buttons should hear goes on.
+    if (delegate_ && SheetKeys::reachesButtons(event->key(), editedField() != nullptr)) delegate_->view(this, event);
     event->accept();
+}
+
+QWidget* ViewForKeyDown::editedField() const
+{
+    // The child last focused, kept while the window is inactive; this view itself once it took the focus.
+    QWidget* focus = focusWidget();
+    return focus && focus != this && isAncestorOf(focus) ? focus : nullptr;
+}
+
+bool ViewForKeyDown::focusNextPrevChild(bool next)
+{
+    // On the view itself Tab is a button key, handled with the others.
+    QWidget* field = editedField();
+    if (field == nullptr) return false;
+    QList<QWidget*> fields;
+    for (QWidget* widget = nextInFocusChain(); widget && widget != this; widget = widget->nextInFocusChain()) {
+        if (isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && widget->isEnabled() &&
+            widget->isVisibleTo(this) && !fields.contains(widget))
+            fields.push_back(widget);
+    }
+    if (fields.isEmpty()) return true;
+    const qsizetype at = fields.indexOf(field);
+    const qsizetype count = fields.size();
+    const qsizetype target = at < 0 ? 0 : (next ? (at + 1) % count : (at + count - 1) % count);
+    fields.at(target)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 QPushButton* ViewForKeyDown::keyDownToSwichButtonWithEvent(const QKeyEvent& event, const QList<QPushButton*>& buttons,

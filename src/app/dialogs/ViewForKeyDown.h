@@ -7,8 +7,10 @@ class KeyDownInViewDelegate;
 class QKeyEvent;
 class QPushButton;
 
-// A view that keeps the keyboard: every key, Tab and Escape included, goes to its delegate and no
-// further. Its buttons take no focus of their own; the marked (default-looking) one is the focus.
+// A view that keeps the keyboard: every key pressed on it, Tab and Escape included, goes to its delegate
+// and no further. Its buttons take no focus of their own; the marked (default-looking) one is the focus.
+// A text field of the view keeps its own keys: only its Return and Enter reach the delegate, and its Tab
+// and Shift+Tab move the typing to the view's next or previous field, round to the first or last.
 class ViewForKeyDown : public QWidget {
     Q_OBJECT
 public:
@@ -24,8 +26,11 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    bool focusNextPrevChild(bool) override { return false; }
+    bool focusNextPrevChild(bool next) override;
 
 private:
+    // The field of this view that has the typing focus, if any.
+    QWidget* editedField() const;
+
     KeyDownInViewDelegate* delegate_ = nullptr;
 };

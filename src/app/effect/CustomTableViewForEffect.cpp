@@ -10,6 +10,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <utility>
+
 #include "app/controls/ControlClick.h"
 #include "app/controls/CustomScroller.h"
 #include "app/controls/NoBackgroundScroller.h"
@@ -62,6 +64,8 @@ CustomTableViewForEffect::CustomTableViewForEffect(QWidget* parent) : QTableView
     viewport()->setAcceptDrops(true);
     setDropIndicatorShown(false);
     connect(verticalScroller_, &QScrollBar::valueChanged, this, &CustomTableViewForEffect::boundDidChange);
+    // The menu points at its row: a sideways scroll moves the row from under it as a vertical one does.
+    connect(horizontalScroller_, &QScrollBar::valueChanged, this, &CustomTableViewForEffect::boundDidChange);
 }
 
 CustomTableViewForEffect::~CustomTableViewForEffect()
@@ -161,13 +165,22 @@ void CustomTableViewForEffect::mouseReleaseEvent(QMouseEvent* event)
     closeRightClickMenu();
     const int row = rowAtPoint(point);
     if (isEmptyRow(row)) return;
+    const QModelIndex index = indexAt(point);
+    const bool firstRanButton = std::exchange(clickRanButton_, false);
     if (secondClick) {
+        // The first click of the two ran the star or the Recover button (which may be gone with the
+        // recover): the second is part of that click.
+        if (firstRanButton ||
+            (cellDelegate_ && cellDelegate_->buttonAt(index, visualRect(index), point) != EffectListCellDelegate::Button::None))
+            return;
         if (rightClickDelegate_)
             rightClickDelegate_->tableViewDidClickOnPropertyButtonAtIndex(*this, static_cast<std::size_t>(row), nullptr);
         return;
     }
-    const QModelIndex index = indexAt(point);
-    if (cellDelegate_ && cellDelegate_->clickButtonAt(index, visualRect(index), point)) return;
+    if (cellDelegate_ && cellDelegate_->clickButtonAt(index, visualRect(index), point)) {
+        clickRanButton_ = true;
+        return;
+    }
     selectRowAlone(row);
 }
 

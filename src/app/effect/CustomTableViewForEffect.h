@@ -128,6 +128,8 @@ private:
     QPointer<AutoClosePopover> menuPopover_;
     // The release after a double click's second press is a click of two.
     bool secondClick_ = false;
+    // The last left click ran a cell button; the double click it starts opens nothing more.
+    bool clickRanButton_ = false;
     QPointer<EffectListCellDelegate> cellDelegate_;
     RowViewProvider rowViewProvider_;
     CustomScroller* verticalScroller_ = nullptr;

@@ -85,19 +85,31 @@ QSize EffectListCellDelegate::sizeHint(const QStyleOptionViewItem& option, const
     return size;
 }
 
-bool EffectListCellDelegate::clickButtonAt(const QModelIndex& index, const QRect& cellRect, const QPoint& point)
+EffectListCellDelegate::Button EffectListCellDelegate::buttonAt(const QModelIndex& index, const QRect& cellRect,
+                                                                const QPoint& point) const
 {
-    if (!index.isValid() || !logic_.itemAtRow(index.row())) return false;
+    if (!index.isValid() || !logic_.itemAtRow(index.row())) return Button::None;
     const std::string column = EffectListModel::columnIdentifier(index.column());
     fillCell(column, index.row(), cellRect);
-    if (column == "Favourite" && FavouriteTableCellView::favouriteButtonRect(cellRect).contains(point)) {
+    if (column == "Favourite" && FavouriteTableCellView::favouriteButtonRect(cellRect).contains(point))
+        return Button::Favourite;
+    if (column == "EffectName" && nameCell_.isDeletedCell() &&
+        EffectNameTableCellView::recoveryButtonRect(cellRect).contains(point))
+        return Button::Recovery;
+    return Button::None;
+}
+
+bool EffectListCellDelegate::clickButtonAt(const QModelIndex& index, const QRect& cellRect, const QPoint& point)
+{
+    switch (buttonAt(index, cellRect, point)) {
+    case Button::Favourite:
         favouriteCell_.didClickFavouriteButton();
         return true;
-    }
-    if (column == "EffectName" && nameCell_.isDeletedCell() &&
-        EffectNameTableCellView::recoveryButtonRect(cellRect).contains(point)) {
+    case Button::Recovery:
         nameCell_.didClickOnRecoveryButton();
         return true;
+    case Button::None:
+        break;
     }
     return false;
 }

@@ -29,7 +29,10 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    // Runs the cell button under `point` (in the same coordinates as `cellRect`); false when none is.
+    enum class Button { None, Favourite, Recovery };
+    // The cell button under `point` (in the same coordinates as `cellRect`).
+    Button buttonAt(const QModelIndex& index, const QRect& cellRect, const QPoint& point) const;
+    // Runs the cell button under `point`; false when none is.
     bool clickButtonAt(const QModelIndex& index, const QRect& cellRect, const QPoint& point);
 
     // The cells as the last row filled them.

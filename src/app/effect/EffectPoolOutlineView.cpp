@@ -234,8 +234,12 @@ void EffectPoolOutlineView::dragSelectedEffects(const QPointF& point)
     const QPointF moved = point - mouseDownPoint_;
     if (static_cast<long>(std::hypot(moved.x(), moved.y())) < 2) return;
     const int row = rowAtPoint(point);
-    if (row < 0 || selectionIndexSet_.count(row) == 0 || poolModel_ == nullptr) return;
-    const auto node = poolModel_->nodeAt(indexForRow(row));
+    if (row < 0 || poolModel_ == nullptr || selectionModel() == nullptr) return;
+    // The selection as shown decides (the arrow keys move it without a click): a row no longer selected
+    // starts no drag, and what goes is the selection the row is part of.
+    const QModelIndex pressed = indexForRow(row);
+    if (!selectionModel()->isSelected(pressed)) return;
+    const auto node = poolModel_->nodeAt(pressed);
     if (!node || node->isGroup) return;
     std::vector<std::shared_ptr<EffectItem>> items;
     for (const auto& selected : selectedNodes()) {

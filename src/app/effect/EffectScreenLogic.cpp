@@ -385,9 +385,27 @@ std::optional<std::size_t> EffectScreenLogic::rowOfEffect(std::size_t index, con
         return std::nullopt;
     }
     if (index < effectList_.size() && effectList_[index] == item) return index;
-    const auto found = std::find(effectList_.begin(), effectList_.end(), item);
-    if (found == effectList_.end()) return std::nullopt;
-    return static_cast<std::size_t>(found - effectList_.begin());
+    return rowOfEffectNow(*item, item);
+}
+
+std::optional<std::size_t> EffectScreenLogic::rowOfEffectNow(const EffectItem& effect,
+                                                             const std::shared_ptr<EffectItem>& object) const
+{
+    const auto at = [&](auto found) -> std::optional<std::size_t> {
+        if (found == effectList_.end()) return std::nullopt;
+        return static_cast<std::size_t>(found - effectList_.begin());
+    };
+    if (const auto row = at(std::find(effectList_.begin(), effectList_.end(), object))) return row;
+    // An update under the question put a new object in the effect's row: the effect is found by its type
+    // (the row the window replaced), by its file name too where the type is listed twice.
+    const auto sameType = [&](const std::shared_ptr<EffectItem>& entry) {
+        return entry && entry->effectType == effect.effectType;
+    };
+    if (const auto row = at(std::find_if(effectList_.begin(), effectList_.end(), [&](const auto& entry) {
+            return sameType(entry) && entry->fileName == effect.fileName;
+        })))
+        return row;
+    return at(std::find_if(effectList_.begin(), effectList_.end(), sameType));
 }
 
 std::shared_ptr<EffectItem> EffectScreenLogic::itemForRightClickAtIndex(std::size_t index)
@@ -430,9 +448,8 @@ void EffectScreenLogic::didClickOnRecoveryButtonAtIndex(std::size_t index, const
         "Effect_LoadingToDeviceConfirmation", item->effectName, std::nullopt, "Common_Ok", "Common_Cancel",
         [this, alive = std::weak_ptr<int>(alive_), item] {
             if (!alive.lock()) return;
-            // The answer may come after a sort: the row is the item's row now.
-            const auto found = std::find(effectList_.begin(), effectList_.end(), item);
-            if (found != effectList_.end()) recoverEffectAtRow(static_cast<std::size_t>(found - effectList_.begin()));
+            // The answer may come after a sort or an update: the row is the effect's row now.
+            if (const auto row = rowOfEffectNow(*item, item)) recoverEffectAtRow(*row);
         },
         {}, true);
 }

@@ -136,6 +136,8 @@ private:
     bool hasCapacity();
     // The row of the effect an answer is for, as described at the right-click protocol.
     std::optional<std::size_t> rowOfEffect(std::size_t index, const std::shared_ptr<EffectItem>& item) const;
+    // The row showing the effect now: its object, or the object an update put in its place.
+    std::optional<std::size_t> rowOfEffectNow(const EffectItem& effect, const std::shared_ptr<EffectItem>& object) const;
     // The focus leaves the list and the Load button follows the pool's selection.
     void afterAdding();
     void applyUsedTimes(std::uint64_t generation, const EffectItems& counted);

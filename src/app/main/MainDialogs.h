@@ -26,5 +26,8 @@ public:
     // Drops every waiting sheet, then ends the showing one.
     virtual void clearAllDialog() = 0;
     virtual void showEffectUpdateSheet(const std::vector<UpdatedEffect>& updatedEffectItems) = 0;
-    virtual void showDuplicatingFileNameAlert(const std::string& fileName, Action keepBoth, Action replace) = 0;
+    // Cancel and Return copy nothing; `unanswered` runs when the alert goes unanswered (dropped or closed
+    // with the other sheets).
+    virtual void showDuplicatingFileNameAlert(const std::string& fileName, Action keepBoth, Action replace,
+                                              Action unanswered) = 0;
 };

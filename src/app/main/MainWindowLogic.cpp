@@ -401,7 +401,9 @@ void MainWindowLogic::writeEffectItem(const std::shared_ptr<EffectItem>& item, s
     const std::size_t index = effectIndexOfType(*item);
     if (index >= list.size()) return;
     const std::shared_ptr<EffectItem> entry = list[index];
-    std::string key = "Main_WriteEffectItemFailed";
+    // A file gone from this machine is no fault of the unit: it stays connected, its list untouched.
+    std::string key = failedState == CommonUtilsDelegate::kEffectFileMissing ? "Main_EffectFileMissing"
+                                                                              : "Main_WriteEffectItemFailed";
     if (isLostDevice(failedState)) {
         key = kLostConnection;
         ejectDevice();
@@ -740,9 +742,13 @@ void MainWindowLogic::effectItem(const std::shared_ptr<EffectItem>& item, const 
     auto& list = parts_->effectManager.effectList();
     const std::size_t index = effectIndexOfType(*item);
     if (index >= list.size()) return;
-    // The same effect in the same patches: its use count carries over (a count still running maps
-    // onto it by type).
-    if (list[index]) item->effectUsedTimes = list[index]->effectUsedTimes;
+    // The same effect in the same patches and the same record of the unit's list: its use count
+    // carries over (a count still running maps onto it by type), and so does its favourite star, which
+    // the update left on the unit.
+    if (list[index]) {
+        item->effectUsedTimes = list[index]->effectUsedTimes;
+        item->isFavourite = list[index]->isFavourite;
+    }
     list[index] = item;
     parts_->effectManager.reloadEffectListRow(index);
 }
@@ -756,12 +762,16 @@ void MainWindowLogic::copyPatchFileFrom(const std::string& from, const std::stri
                                         const std::string& isExistedAndCanChangeWithPath)
 {
     MainCoordinator& coordinator = parts_->coordinator;
-    parts_->dialogs.showDuplicatingFileNameAlert(
-        std::filesystem::path(toDestination).filename().string(),
+    MainDialogs& dialogs = parts_->dialogs;
+    const std::string fileName = std::filesystem::path(toDestination).filename().string();
+    dialogs.showDuplicatingFileNameAlert(
+        fileName,
         [&coordinator, from, isExistedAndCanChangeWithPath] {
             coordinator.writeFilePatchWithPath(from, isExistedAndCanChangeWithPath, false, false);
         },
-        [&coordinator, from, toDestination] { coordinator.writeFilePatchWithPath(from, toDestination, true, false); });
+        [&coordinator, from, toDestination] { coordinator.writeFilePatchWithPath(from, toDestination, true, false); },
+        // Closed with the other sheets before the user answered: the copy is not made, and the user is told.
+        [&dialogs, fileName] { dialogs.showInformation("Main_DuplicateCopyNotMade", fileName); });
 }
 
 void MainWindowLogic::setBackUpAllEnabled(bool enabled)

@@ -40,8 +40,9 @@ void QueueMainDialogs::showEffectUpdateSheet(const std::vector<UpdatedEffect>& u
     });
 }
 
-void QueueMainDialogs::showDuplicatingFileNameAlert(const std::string& fileName, Action keepBoth, Action replace)
+void QueueMainDialogs::showDuplicatingFileNameAlert(const std::string& fileName, Action keepBoth, Action replace,
+                                                    Action unanswered)
 {
     auto* alert = new DuplicatingFileNameAlert(QString::fromStdString(fileName));
-    alert->showAlertInWindow(window_, dialogQueue_, std::move(keepBoth), std::move(replace), {});
+    alert->showAlertInWindow(window_, dialogQueue_, std::move(keepBoth), std::move(replace), {}, std::move(unanswered));
 }

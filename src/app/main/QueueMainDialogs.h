@@ -26,7 +26,8 @@ public:
     void setEffectUpdateSheetFactory(EffectUpdateSheetFactory factory) { makeEffectUpdateSheet_ = std::move(factory); }
     // Queues the update sheet, made once and filled with the whole list each time it shows.
     void showEffectUpdateSheet(const std::vector<UpdatedEffect>& updatedEffectItems) override;
-    void showDuplicatingFileNameAlert(const std::string& fileName, Action keepBoth, Action replace) override;
+    void showDuplicatingFileNameAlert(const std::string& fileName, Action keepBoth, Action replace,
+                                      Action unanswered) override;
 
     // The localised text of `key`, used as a format with `argument` when one is given.
     static QString textOf(const std::string& key, const std::optional<std::string>& argument = {});

@@ -150,6 +150,8 @@ void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copie
     });
 }
 
+void CommonUtilsPatchCoordinator::settlePoolWork() { utils_.settlePoolWork(); }
+
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
 {
     utils_.settlePoolWork();

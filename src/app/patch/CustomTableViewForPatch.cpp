@@ -302,9 +302,11 @@ void CustomTableViewForPatch::mouseMoveEvent(QMouseEvent* event)
     const QPoint moved = position - mouseDownPoint_;
     if (!PatchListSelectionRules::isDragDistance(moved.x(), moved.y())) return;
     setFocus(Qt::MouseFocusReason);
-    const int row = rowAt(position.y());
+    // The row pressed, not the one under the pointer now: moves may come merged, the first one already
+    // rows away from the press.
+    const int row = rowAt(mouseDownPoint_.y());
     if (isEmptyRow(row)) return;
-    // A drag carries the selection, with the row it starts on.
+    // A drag carries the selection, with the row it was pressed on.
     dragged_ = true;
     apply(rules_.dragSelect(static_cast<std::uint64_t>(row), event->modifiers().testFlag(Qt::ControlModifier),
                             selectedRowSet()));

@@ -114,6 +114,10 @@ public:
                 if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
         done(std::move(items));
     }
+    // Lands every copy asked for off the main thread before now, in its node (a failed one takes its node
+    // out of the pool): a step that takes positions in the pool, or records them, takes them after this.
+    // Nothing here, for coordinators that have nothing to wait for.
+    virtual void settlePoolWork() {}
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.

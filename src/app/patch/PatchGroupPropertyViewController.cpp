@@ -10,8 +10,10 @@
 #include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/views/InterfaceTexts.h"
+#include "app/views/SelectionColours.h"
 #include "library/models/DirectoryObject.h"
 #include "library/text/GroupNameTextEditingManagement.h"
+#include "platform/text/Utf8.h"
 
 PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleContext textRules, QWidget* parent)
     : ViewForKeyDown(parent),
@@ -20,6 +22,8 @@ PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleConte
       nameText_(*groupNameTextField_)
 {
     setObjectName(QStringLiteral("PatchGroupPropertyViewController"));
+    // Its fields show a selected name white on a blue deep enough to read.
+    SelectionColours::apply(*this);
     groupNameTextField_->setObjectName(QStringLiteral("groupNameTextField"));
     groupNameLabel_ = new QLabel(this);
     titleLabel1_ = new QLabel(this);
@@ -85,7 +89,9 @@ void PatchGroupPropertyViewController::viewDidLoad()
     }
     saveButton_->setText(InterfaceTexts::localizedString("Common_Save"));
     cancelButton_->setText(InterfaceTexts::localizedString("Common_Cancel"));
-    groupNameTextField_->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid black; }"));
+    // A style sheet takes the field's palette: the selection's colours go in it too.
+    groupNameTextField_->setStyleSheet(
+        QStringLiteral("QLineEdit { border: 1px solid black; %1 }").arg(SelectionColours::styleSheetRules()));
     nameText_.setDelegate(this);
     groupNameTextField_->installEventFilter(this);
     setDelegate(this);
@@ -100,6 +106,10 @@ void PatchGroupPropertyViewController::setSelection()
 bool PatchGroupPropertyViewController::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                                         const std::vector<std::string>& replacements)
 {
+    // Half a character (a clipboard or an input method may hold one) is refused with the message that
+    // names it.
+    if (!replacements.empty() && !platform::Utf8::isValid(replacements.front()))
+        return GroupNameTextEditingManagement::groupNameTextShouldEndEditing(replacements.front(), true, textRules_);
     return GroupNameTextEditingManagement::groupNameInTextView(editor, ranges, replacements);
 }
 

@@ -30,10 +30,12 @@ std::optional<std::int64_t> PatchListDragRules::countDroppableFiles(const std::v
                                                                     const std::function<bool(const std::string&)>& accepts,
                                                                     std::int64_t room)
 {
+    // Every path is judged, not only those the room reaches: a file of the program's own folder anywhere
+    // in the drop refuses it whole. The judgement costs a resolution per folder, the reads a file each.
+    if (DroppedPaths::refusesDrop(paths, ownFolder)) return std::nullopt;
     std::int64_t count = 0;
     for (const std::string& path : paths) {
         if (count >= room) break;
-        if (DroppedPaths::refusesDrop({path}, ownFolder)) return std::nullopt;
         if (accepts(path)) ++count;
     }
     return count;

@@ -27,10 +27,10 @@ public:
     static std::vector<std::uint64_t> rowsWhenDragging(std::int64_t start, std::int64_t count, int rowCount,
                                                        const std::function<bool(int row)>& isEmptyRow);
 
-    // How many dropped files would be taken into `room` slots: the paths are walked in order only until
+    // How many dropped files would be taken into `room` slots: the files are read in order only until
     // the room is filled, so a drag of thousands of files reads no more than the list can take. None
-    // when the drag is refused as a whole (a path walked in the program's own folder, or one the checks
-    // of `DroppedPaths` refuse).
+    // when the drag is refused as a whole: every path is judged by the checks of `DroppedPaths`, however
+    // far past the room it lies (a file of the program's own folder, a path holding a line break).
     static std::optional<std::int64_t> countDroppableFiles(
         const std::vector<std::string>& paths, const std::string& ownFolder,
         const std::function<bool(const std::string&)>& accepts,

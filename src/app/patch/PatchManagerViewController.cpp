@@ -396,9 +396,20 @@ void PatchManagerViewController::loadFontsAhead()
 
 // ---- device writes ----
 
+// A write carries the list's patches as they stand. One that only moves or replaces patches takes the
+// changes the unit reported meanwhile first, or the unit would get the patch without them while the list
+// showed them later. One slot's write carries what the user just made of that patch, which is newer than
+// what the unit reported of it: that change is dropped, so the list and the unit agree.
+void PatchManagerViewController::dropBufferedChangesOf(const PatchItem* patchItem)
+{
+    std::erase_if(bufferDataFromDevice_,
+                  [&](const BufferedChange& change) { return change.target && change.target.get() == patchItem; });
+}
+
 void PatchManagerViewController::updatePatchFileToDevideAtIndex(std::uint64_t index)
 {
     if (index >= patchItems_.size() || index >= bankItems_.size() || !patchItems_[index]) return;
+    dropBufferedChangesOf(patchItems_[index].get());
     coordinator_.writeToDeviceWithPatchItem(patchItems_[index]->copy(), static_cast<std::int64_t>(index));
     appDelegate_.setReloadDataFromDeviceTimer();
 }
@@ -407,6 +418,7 @@ void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t lo
 {
     // Clipped to the list: the slots past it hold nothing to write.
     if (location >= patchItems_.size()) return;
+    if (!bufferDataFromDevice_.empty()) updateBuffterDataToPatchList();
     const std::uint64_t end = location + std::min<std::uint64_t>(length, patchItems_.size() - location);
     PatchItems items;
     std::vector<std::int64_t> indexes;
@@ -423,6 +435,7 @@ void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t lo
 void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patchList)
 {
     if (patchList.empty()) return;
+    if (!bufferDataFromDevice_.empty()) updateBuffterDataToPatchList();
     coordinator_.writeToDeviceWithPatchList(patchList);
     appDelegate_.setReloadDataFromDeviceTimer();
 }
@@ -431,8 +444,18 @@ void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patch
 
 void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
 {
-    bufferDataFromDevice_.push_back({std::move(patchItem), offset});
+    // Bound now: by the end of the quiet time a reorder may have put another patch in this slot.
+    bufferDataFromDevice_.push_back({std::move(patchItem), offset, patchInSlot(offset)});
     appDelegate_.setReloadDataFromDeviceTimer();
+}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::patchInSlot(const std::string& offset) const
+{
+    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
+                                   [&](const auto& item) { return item && item->bankName == offset; });
+    if (bank == bankItems_.end()) return nullptr;
+    const auto slot = static_cast<std::size_t>(bank - bankItems_.begin());
+    return slot < patchItems_.size() ? patchItems_[slot] : nullptr;
 }
 
 void PatchManagerViewController::setReloadBufferDataTimer()
@@ -459,8 +482,11 @@ void PatchManagerViewController::updateBuffterDataToPatchList()
     if (bufferDataFromDevice_.empty()) return;
     const auto buffer = std::move(bufferDataFromDevice_);
     bufferDataFromDevice_.clear();
-    for (const auto& change : buffer)
-        if (change.patchItem) updateBufferPatchItem(*change.patchItem, change.offset);
+    for (const auto& change : buffer) {
+        if (!change.patchItem) continue;
+        if (change.target) updateBufferPatchItem(*change.patchItem, *change.target);
+        else updateBufferPatchItem(*change.patchItem, change.offset);
+    }
     if (mainController_) mainController_->reloadEffectListIfNeeded();
     if (!patchManagerTableView_) {
         patchListModel_->reload();
@@ -474,14 +500,14 @@ void PatchManagerViewController::updateBuffterDataToPatchList()
 
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset)
 {
-    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
-                                   [&](const auto& item) { return item && item->bankName == offset; });
-    if (bank == bankItems_.end()) return;
-    const auto slot = static_cast<std::size_t>(bank - bankItems_.begin());
-    if (slot >= patchItems_.size() || !patchItems_[slot]) return;
+    if (const auto target = patchInSlot(offset)) updateBufferPatchItem(patchItem, *target);
+}
+
+void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, PatchItem& target)
+{
     // The list keeps the same object, so selections and open cells holding it stay valid.
-    patchItems_[slot]->overwriteAllDataFromPatchItem(patchItem);
-    coordinator_.updatePatchWarningWithPatchItem(*patchItems_[slot]);
+    target.overwriteAllDataFromPatchItem(patchItem);
+    coordinator_.updatePatchWarningWithPatchItem(target);
 }
 
 // ---- the device patch list ----

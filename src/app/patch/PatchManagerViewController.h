@@ -163,6 +163,9 @@ public:
     void updateBuffterDataToPatchList();
     // Applies one buffered change to the slot labelled `offset`; an unknown label drops it.
     void updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset);
+    // Applies one buffered change to the patch that sat in its slot when the unit reported it, wherever a
+    // reorder has since moved it.
+    void updateBufferPatchItem(const PatchItem& patchItem, PatchItem& target);
     const QTimer& loadBufferDataTimer() const { return loadBufferDataTimer_; }
     std::size_t bufferedChangeCount() const { return bufferDataFromDevice_.size(); }
 
@@ -279,7 +282,11 @@ private:
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;
         std::string offset;
+        // The patch in the slot when the change was reported; none when the list had no row for it yet.
+        std::shared_ptr<PatchItem> target;
     };
+    std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
+    void dropBufferedChangesOf(const PatchItem* patchItem);
 
     void buildView();
     void layOutBackUpButton();

@@ -242,6 +242,9 @@ std::shared_ptr<DeleteAction> PatchManagerViewController::detetePatchItemInPatch
                                                                                                const Node& group)
 {
     if (!item) return nullptr;
+    // A copy that lands fails or takes its node out of the same list: the positions are taken once every
+    // copy asked before has landed.
+    coordinator_.settlePoolWork();
     if (!group && item->isGroup) {
         const std::ptrdiff_t index = indexIn(structureData_, item.get());
         if (index < 0) return nullptr;
@@ -284,6 +287,8 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
                                                                  const PoolSelectionEntries& items)
 {
     if (items.empty()) return;
+    // What the copies still under way take out is no part of this deletion.
+    coordinator_.settlePoolWork();
     std::vector<std::shared_ptr<DeleteAction>> records;
     bool changed = false;
     for (const auto& entry : items) {

@@ -452,6 +452,11 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
                                                                std::int64_t givenPosition)
 {
     if (!givenTarget || items.empty()) return {};
+    // The copies asked before land first: a failed one takes its node out, and the lists recorded for the
+    // undo below must not bring it back.
+    collaborators_.coordinator.settlePoolWork();
+    // A target whose copy failed has left the pool: there is nowhere to move to.
+    if (!parentOf(givenTarget.get()) && indexIn(structureData_, givenTarget.get()) < 0) return {};
     const Node targetParent = parentOf(givenTarget.get());
     const auto drop = PatchPoolRules::dropOntoDraggedItem(
         items, givenTarget, givenPosition, targetParent ? targetParent->childDirectories : structureData_);

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "app/controls/ControlClick.h"
@@ -67,6 +68,7 @@ void PatchPoolOutlineView::setPoolModel(PatchPoolModel* model)
     model_ = model;
     setModel(model);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        rememberSelection();
         if (model_) model_->dataSource().outlineViewSelectionDidChange();
     });
 }
@@ -155,12 +157,18 @@ void PatchPoolOutlineView::reloadData()
     // A reload keeps the groups that were open open, wherever the tree's change has put them.
     const QSet<const DirectoryObject*> open = expandedItems_;
     expandedItems_.clear();
+    // And the items that were selected selected: the model's reset drops the selection without a word,
+    // and the screen's restore-all state and its button go by it.
+    const std::vector<std::shared_ptr<DirectoryObject>> selected = std::move(selectedNodes_);
+    const std::shared_ptr<DirectoryObject> current = std::move(currentNode_);
+    selectedNodes_.clear();
     model_->reload();
     if (typing) editor_ = nullptr;
     for (const DirectoryObject* item : open) {
         const QModelIndex index = model_->indexOf(item);
         if (index.isValid() && model_->rowCount(index) > 0) expand(index);
     }
+    if (!selected.empty()) selectItemsAgain(selected, current);
     updateRuler();
     if (!typed || !typing) return;
     const QModelIndex index = model_->indexOf(typed.get());
@@ -170,6 +178,48 @@ void PatchPoolOutlineView::reloadData()
         editor_->continueTypingOf(*typing);
         editor_->setFocus();
     }
+}
+
+void PatchPoolOutlineView::rememberSelection()
+{
+    // Taken while the rows still show the tree: by the time of a reload the tree has changed under them.
+    selectedNodes_.clear();
+    currentNode_.reset();
+    if (!model_ || !selectionModel()) return;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        if (auto node = model_->nodeAt(index)) selectedNodes_.push_back(std::move(node));
+    currentNode_ = model_->nodeAt(selectionModel()->currentIndex());
+}
+
+void PatchPoolOutlineView::selectItemsAgain(const std::vector<std::shared_ptr<DirectoryObject>>& items,
+                                            const std::shared_ptr<DirectoryObject>& current)
+{
+    std::vector<QModelIndex> indexes;
+    indexes.reserve(items.size());
+    for (const auto& item : items)
+        if (const QModelIndex index = model_->indexOf(item.get()); index.isValid()) indexes.push_back(index);
+    // Rows next to each other under one parent make one range: a pool selected whole stays one range a
+    // level, not thousands.
+    std::sort(indexes.begin(), indexes.end(), [](const QModelIndex& a, const QModelIndex& b) {
+        const auto* first = a.parent().internalPointer();
+        const auto* second = b.parent().internalPointer();
+        return first != second ? std::less<const void*>()(first, second) : a.row() < b.row();
+    });
+    QItemSelection selection;
+    for (std::size_t at = 0; at < indexes.size();) {
+        std::size_t end = at + 1;
+        while (end < indexes.size() && indexes[end].parent() == indexes[at].parent() &&
+               indexes[end].row() == indexes[end - 1].row() + 1)
+            ++end;
+        selection.select(indexes[at], indexes[end - 1]);
+        at = end;
+    }
+    // The reset left nothing selected: selecting what is still there tells the screen; when nothing is,
+    // it is told here.
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (const QModelIndex index = model_->indexOf(current.get()); index.isValid())
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    if (selection.isEmpty()) model_->dataSource().outlineViewSelectionDidChange();
 }
 
 // ---- rows ----
@@ -203,12 +253,15 @@ QModelIndex PatchPoolOutlineView::indexForRow(int wanted) const
 std::vector<int> PatchPoolOutlineView::selectedRowList() const
 {
     std::vector<int> rows;
-    if (!selectionModel()) return rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows()) {
-        const int row = rowForIndex(index);
-        if (row >= 0) rows.push_back(row);
-    }
-    std::sort(rows.begin(), rows.end());
+    if (!selectionModel() || !model_ || !selectionModel()->hasSelection()) return rows;
+    // One walk down the shown rows, not one a selected row: every reload tells the screen of the
+    // selection it kept, and a pool selected whole would cost the square of its rows.
+    QSet<const void*> selected;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) selected.insert(index.internalPointer());
+    int row = 0;
+    for (QModelIndex index = model_->index(0, 0); index.isValid() && rows.size() < std::size_t(selected.size());
+         index = indexBelow(index), ++row)
+        if (selected.contains(index.internalPointer())) rows.push_back(row);
     return rows;
 }
 
@@ -242,6 +295,7 @@ void PatchPoolOutlineView::mousePressEvent(QMouseEvent* event)
     if (isLockPatchPool_) return;
     clearEditingColours();
     mouseDownPoint_ = event->scenePosition();
+    mouseDownRowY_ = event->position().y();
     setFocus(Qt::MouseFocusReason);
     // The selection changes on release; the platform's own press handling does not run.
 }
@@ -255,7 +309,7 @@ void PatchPoolOutlineView::mouseDoubleClickEvent(QMouseEvent* event)
 void PatchPoolOutlineView::mouseMoveEvent(QMouseEvent* event)
 {
     // A move never changes the selection; it may start a drag of it.
-    if (event->buttons() & Qt::LeftButton) mouseDragged(event->scenePosition(), event->position().toPoint());
+    if (event->buttons() & Qt::LeftButton) mouseDragged(event->scenePosition());
 }
 
 void PatchPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)

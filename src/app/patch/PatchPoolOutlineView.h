@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/patch/OptionMenuForPatchPoolDelegate.h"
 #include "app/patch/DroppedFilesCheck.h"
@@ -122,9 +123,9 @@ public:
     DropMarkerView* dropMarker() const;
     // The pool's dragged count, from its own drag in progress.
     std::int64_t getNumberOfDraggedItems(const std::function<bool(const std::string&)>& isSameModel) const;
-    // Starts the drag of the selection when the pointer has moved 2 points from the press over a
-    // selected row; `scenePoint` in window coordinates, `viewPoint` in the viewport's.
-    void mouseDragged(QPointF scenePoint, QPoint viewPoint);
+    // Starts the drag of the selection when the pointer has moved 2 points from a press on a selected
+    // row; `scenePoint` in window coordinates. The row is the one pressed, wherever the pointer is now.
+    void mouseDragged(QPointF scenePoint);
     void draggingDidEnd();
     // ==== end of drag and drop ====
 
@@ -158,6 +159,12 @@ private:
     void showOptionMenu(OptionMenuForPatchPool* menu, QPoint position);
     PoolNameEditor* makeEditor(const QModelIndex& index, QWidget* parent);
     QModelIndex lastVisibleIndex() const;
+    // Keeps the selected items (and the current one) for the next reload.
+    void rememberSelection();
+    // Selects `items` where the reloaded tree shows them, `current` the current one, and tells the
+    // screen.
+    void selectItemsAgain(const std::vector<std::shared_ptr<DirectoryObject>>& items,
+                          const std::shared_ptr<DirectoryObject>& current);
 
     PatchPoolModel* model_ = nullptr;
     BackupPatch* backUpDelegate_ = nullptr;
@@ -170,6 +177,8 @@ private:
     std::function<std::uint64_t()> numberOfDraggedItems_;
     QPointer<QWidget> menuPopover_;
     QPointF mouseDownPoint_;
+    // The press's height in the viewport: the row a drag carries.
+    double mouseDownRowY_ = -1;
     bool isLockPatchPool_ = false;
     bool observerRegistered_ = false;
     QPersistentModelIndex editingIndex_;
@@ -194,4 +203,8 @@ private:
     mutable std::unique_ptr<PatchPoolDragRules::Tree> dragTree_;
     // The open groups by item, so a reload of a changed tree opens the same groups again.
     QSet<const DirectoryObject*> expandedItems_;
+    // The selected items as the last change of the selection left them, held so that none that goes can
+    // hand its address to a new one: a reload selects them again where they still are.
+    std::vector<std::shared_ptr<DirectoryObject>> selectedNodes_;
+    std::shared_ptr<DirectoryObject> currentNode_;
 };

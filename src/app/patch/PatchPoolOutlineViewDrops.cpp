@@ -85,12 +85,14 @@ void PatchPoolOutlineView::draggingDidEnd()
     removeMarker();
 }
 
-void PatchPoolOutlineView::mouseDragged(QPointF scenePoint, QPoint viewPoint)
+void PatchPoolOutlineView::mouseDragged(QPointF scenePoint)
 {
     if (isLockPatchPool_ || !model_ || dragState_.isDragging) return;
     const QPointF moved = scenePoint - mouseDownPoint_;
     if (std::trunc(std::sqrt(moved.x() * moved.x() + moved.y() * moved.y())) < 2) return;
-    const int row = dragTree().rowAtY(viewPoint.y());
+    // Moves may come merged: the first one past 2 points can be rows away from the press, over a row the
+    // user never pressed.
+    const int row = dragTree().rowAtY(mouseDownRowY_);
     const std::vector<int> selected = selectedRowList();
     if (row < 0 || selected.empty() || std::find(selected.begin(), selected.end(), row) == selected.end()) return;
 

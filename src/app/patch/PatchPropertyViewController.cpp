@@ -17,9 +17,11 @@
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
+#include "app/views/SelectionColours.h"
 #include "library/models/PatchItem.h"
 #include "library/text/PatchCommentTextEditingManagement.h"
 #include "library/text/PatchNameTextEditingManagement.h"
+#include "platform/text/Utf8.h"
 
 namespace {
 
@@ -39,6 +41,8 @@ PatchPropertyViewController::PatchPropertyViewController(AppDelegate& appDelegat
       nameText_(*patchNameTextField_)
 {
     setObjectName(QStringLiteral("PatchPropertyViewController"));
+    // Its fields show a selected name white on a blue deep enough to read.
+    SelectionColours::apply(*this);
     patchNameLabel_ = new QLabel(this);
     patchCommentLabel_ = new QLabel(this);
     effectLabel_ = new QLabel(this);
@@ -191,8 +195,13 @@ void PatchPropertyViewController::updateSaveButton() { saveButton_->setEnabled(!
 bool PatchPropertyViewController::shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                                                    const std::vector<std::string>& replacements)
 {
-    if (&editor == &nameText_)
+    if (&editor == &nameText_) {
+        // Half a character (a clipboard or an input method may hold one) is refused with the message
+        // that names it.
+        if (!replacements.empty() && !platform::Utf8::isValid(replacements.front()))
+            return PatchNameTextEditingManagement::patchNameTextShouldEndEditing(replacements.front(), true, textRules_);
         return PatchNameTextEditingManagement::patchNameInTextView(editor, ranges, replacements, textRules_);
+    }
     if (&editor == &patchCommentTextView_->editableText())
         return PatchCommentTextEditingManagement::patchCommentInTextView(editor, ranges, replacements, textRules_);
     return true;

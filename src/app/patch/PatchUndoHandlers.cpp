@@ -224,6 +224,8 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
         return;
     }
     if (action.mType != 4) return;
+    // Nothing a copy still under way does lands between the lists put back and the files moved back.
+    collaborators_.coordinator.settlePoolWork();
     Nodes old;
     for (const auto& object : action.mOldList) old.push_back(nodeOf(object));
     structureData_ = std::move(old);
@@ -265,6 +267,9 @@ void PatchUndoHandlers::doUndoActionForDragFromPoolToList(const DragFromPoolToLi
 void PatchUndoHandlers::doUndoActionForAddToPatchPool(const AddToPatchPoolAction& action)
 {
     const Node group = nodeOf(action.mGroup);
+    // The copies still under way land first, so a node whose copy failed is already out of the pool and
+    // passed over below, rather than failing the undo as a file that cannot go to the bin.
+    collaborators_.coordinator.settlePoolWork();
     for (const auto& object : action.mItems) {
         const Node node = nodeOf(object);
         if (!node) continue;

@@ -1,6 +1,8 @@
 #include "app/patch/PoolNameEditor.h"
 
 #include "app/controls/RuleText.h"
+#include "app/controls/TypedChange.h"
+#include "app/views/SelectionColours.h"
 #include "library/text/GroupNameTextEditingManagement.h"
 #include "library/text/PatchNameTextEditingManagement.h"
 
@@ -8,6 +10,8 @@ PoolNameEditor::PoolNameEditor(bool isGroup, std::string oldName, TextRuleContex
     : QLineEdit(parent), isGroup_(isGroup), oldName_(std::move(oldName)), context_(std::move(context))
 {
     setFrame(false);
+    // The list it sits on draws its own selection and has no highlight of its own to lend.
+    SelectionColours::apply(*this);
     setString(oldName_);
     selectAll();
     connect(this, &QLineEdit::textEdited, this, &PoolNameEditor::filterEdit);
@@ -69,12 +73,20 @@ void PoolNameEditor::filterEdit(const QString& edited)
 
 void PoolNameEditor::inputMethodEvent(QInputMethodEvent* event)
 {
-    // A commit goes to the rule as any typed change does (filterEdit), once the field has taken it.
+    // A commit goes to the rule before the field takes it: one the rule refuses is taken out, so the
+    // composition ends with nothing entered and the name it took away as it began comes back.
     const std::size_t longest = isGroup_ ? GroupNameTextEditingManagement::kMaxLength : PatchNameTextEditingManagement::kMaxBytes;
-    const auto outcome = composition_.handle(
-        *event, InputMethodComposition::stateOf(*this), longest,
-        [](QInputMethodEvent& checked) { return !checked.commitString().isEmpty(); }, [this] { return text(); },
-        [this](QInputMethodEvent& taken) { QLineEdit::inputMethodEvent(&taken); });
+    const auto before = InputMethodComposition::stateOf(*this);
+    const auto check = [this, &before](QInputMethodEvent& checked) {
+        const auto change =
+            TypedChange::forInputMethod(checked, before.selectionStart, before.selectionLength, before.cursor);
+        if (!change) return false;
+        if (applyRule({change->range}, {RuleText::of(change->replacement)})) return true;
+        checked.setCommitString(QString());
+        return false;
+    };
+    const auto outcome = composition_.handle(*event, before, longest, check, [this] { return text(); },
+                                             [this](QInputMethodEvent& taken) { QLineEdit::inputMethodEvent(&taken); });
     if (!outcome.putBack) return;
     filtering_ = true;
     InputMethodComposition::putBack(*this, *outcome.putBack);

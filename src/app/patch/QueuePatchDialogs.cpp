@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 
+#include "app/controls/RuleText.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
@@ -49,7 +50,8 @@ TextRuleContext QueuePatchDialogs::textRuleContext(ShowingDialogQueue& dialogQue
         if (!clipboard) return std::nullopt;
         const QString text = clipboard->text();
         if (text.isNull()) return std::nullopt;
-        return text.toStdString();
+        // Half a character on the clipboard reaches the rules as such, never as Qt's "?".
+        return RuleText::of(text);
     };
     QPointer<ShowingDialogQueue> queue(&dialogQueue);
     context.showDialogWithInformation = [queue](const std::string& text) {

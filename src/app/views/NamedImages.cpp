@@ -16,7 +16,7 @@ const QColor kDeepBlue(5, 96, 159);
 const QColor kPatchPoolSelection(80, 38, 0);
 const QColor kEffectPoolSelection(0, 40, 80);
 const QColor kSelectionOrange(245, 147, 31);
-const QColor kWarningOutline(26, 26, 26);
+const QColor kWarningOutline(0, 0, 0);
 
 QImage canvas(int width, int height)
 {
@@ -59,7 +59,8 @@ QImage warningIcon()
     triangle.lineTo(1.8, 14);
     triangle.closeSubpath();
     // An outline of its own, as the orange sign alone all but vanishes on the orange and light banks'
-    // rows: the sign reads against the outline whatever the row's colour.
+    // rows: the sign reads against the outline whatever the row's colour. A black one, as the darker
+    // purple rows leave even a near-black outline under 3:1.
     painter.setPen(QPen(kWarningOutline, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(triangle);
     painter.fillPath(triangle, kSelectionOrange);

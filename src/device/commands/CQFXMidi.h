@@ -58,6 +58,8 @@ public:
     bool connectNewDevicePlugin();
     void disconnectCurrentDevice();
     void clearWaitingBlock();
+    // Runs task on the patch-file queue once every patch file asked to be stored before has landed.
+    void afterPatchFilesStored(std::function<void()> task) { m_device.afterPatchFilesStored(std::move(task)); }
     std::optional<std::string> getDeviceName();
     std::uint8_t getCQFXDeviceID() const { return m_deviceID.load(); }
     std::int32_t getCQFXDeviceIDInt() const { return m_deviceIdFull.load(); }

@@ -493,6 +493,8 @@ void CQFXMidi::subCommandFileLengthWithFileName(const Op& op, const std::string&
                                     step(op,
                                          [this, op, name, retry, report, fileLength](bool, auto code) {
                                              if (asCode(code) == 0) report(1, fileLength);
+                                             // No file of the name: asking again changes nothing.
+                                             else if (asCode(code) == kNoSuchFile) report(0, -1);
                                              else if (canRetry(retry))
                                                  subCommandFileLengthWithFileName(op, name, retry + 1);
                                              else report(-3, -1);

@@ -27,6 +27,10 @@ public:
     bool connectNewDevicePlugin() override { return m_qfxMidi->connectNewDevicePlugin(); }
     void disconnectCurrentDevice() override { m_qfxMidi->disconnectCurrentDevice(); }
     void clearWaitingBlock() override { m_qfxMidi->clearWaitingBlock(); }
+    void afterPatchFilesStored(std::function<void()> task) override
+    {
+        m_qfxMidi->afterPatchFilesStored(std::move(task));
+    }
     std::optional<std::string> getDeviceName() override { return m_qfxMidi->getDeviceName(); }
     std::int32_t getCQFXDeviceIDInt() const override { return m_qfxMidi->getCQFXDeviceIDInt(); }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const override

@@ -6,6 +6,7 @@
 #include <set>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 
 #include "common/Log.h"
 #include "device/commands/QFXMidiMessages.h"
@@ -132,7 +133,7 @@ void ParserDataController::rescanMidiDevice()
 void ParserDataController::scanWhenIdle(bool joinsConnection)
 {
     // A scan reconnects the ports and restarts the handshake, which would cut the running chain short.
-    if (m_isWorking || (joinsConnection && m_isLettingGo)) {
+    if (m_isWorking || m_settlingReports > 0 || (joinsConnection && m_isLettingGo)) {
         m_pendingScanJoins = (m_isScanPending ? m_pendingScanJoins : true) && joinsConnection;
         m_isScanPending = true;
         return;
@@ -257,7 +258,27 @@ void ParserDataController::expire(Kind kind)
     waiting = false;
     RIG_LOG("device operation %d got no answer in time", static_cast<int>(kind));
     disconnectOnState(false);
-    reportEmpty(kind, -1);
+    reportOnceFilesSettled([this, kind] { reportEmpty(kind, -1); });
+}
+
+void ParserDataController::reportOnceFilesSettled(std::function<void()> report)
+{
+    if (!m_qfxMidi) {
+        report();
+        return;
+    }
+    ++m_settlingReports;
+    // The files land on the transport's own queue: the state queue only hears when they have.
+    m_qfxMidi->afterPatchFilesStored([this, state = m_state, alive = m_aliveWatch, report = std::move(report)] {
+        state->async([this, alive, report] {
+            if (!alive.lock()) return;
+            --m_settlingReports;
+            report();
+            if (m_settlingReports > 0) return;
+            if (std::exchange(m_isPluginPending, false)) connectPluggedDevice();
+            checkAddOperation();
+        });
+    });
 }
 
 void ParserDataController::checkWaitingEjectWithError()
@@ -280,6 +301,7 @@ void ParserDataController::enqueueOperation(std::function<void()> flow)
 
 void ParserDataController::checkAddOperation()
 {
+    if (m_settlingReports > 0) return;
     if (m_isScanPending && !m_isWorking) scanWhenIdle(m_pendingScanJoins);
     // A flow that answers at once leaves the sequencer idle, so the next one starts straight away.
     while (!m_isWorking) {
@@ -814,15 +836,25 @@ void ParserDataController::getNewDevicePlugin()
 {
     post([this] {
         if (m_isConnected || m_isWorking || !m_qfxMidi) return;
-        if (!m_qfxMidi->connectNewDevicePlugin()) {
-            if (auto* d = delegate()) d->connectionWithState(2, 0);
+        if (m_settlingReports > 0) {
+            m_isPluginPending = true;
             return;
         }
-        m_isConnectWithNewDevicePluginMode = true;
-        disconnectOnState(true);
-        m_isHasScanDevice = false;
-        startHandshake(ConnectType::Plugin);
+        connectPluggedDevice();
     });
+}
+
+void ParserDataController::connectPluggedDevice()
+{
+    if (m_isConnected || m_isWorking || !m_qfxMidi) return;
+    if (!m_qfxMidi->connectNewDevicePlugin()) {
+        if (auto* d = delegate()) d->connectionWithState(2, 0);
+        return;
+    }
+    m_isConnectWithNewDevicePluginMode = true;
+    disconnectOnState(true);
+    m_isHasScanDevice = false;
+    startHandshake(ConnectType::Plugin);
 }
 
 void ParserDataController::notifyRemoveConnectedDevice()
@@ -830,7 +862,9 @@ void ParserDataController::notifyRemoveConnectedDevice()
     post([this] {
         if (m_isConnected || m_isWorking) {
             disconnectOnState(false);
-            if (auto* d = delegate()) d->notifyDisconnectToDevice();
+            reportOnceFilesSettled([this] {
+                if (auto* d = delegate()) d->notifyDisconnectToDevice();
+            });
         } else if (m_isConnectWithNewDevicePluginMode) {
             disconnectOnState(false);
         }

@@ -198,6 +198,12 @@ private:
     void simpleResult(Kind kind, std::int32_t state, std::int32_t errorState, std::int32_t errorResult,
                       void (ParserDataDelegate::*report)(std::int32_t));
     void reportEmpty(Kind kind, std::int32_t state);
+    // Makes a report of an end the connection forced (a watchdog, the unit unplugged) once the patch files
+    // the cut operation had asked to store have landed: the delegate clears the device folders on it, and
+    // a file landing after that would bring them back. Until then nothing else starts, so reports keep
+    // their order and no new connection is reported before the old one's end.
+    void reportOnceFilesSettled(std::function<void()> report);
+    void connectPluggedDevice();
 
     void rescanOnState();
     // A scan asked for while an operation ran starts once the sequencer is idle again. A joining scan
@@ -237,6 +243,9 @@ private:
     bool m_isHasScanDevice = false;
     bool m_isConnectWithNewDevicePluginMode = false;
     bool m_isScanPending = false;
+    // Reports waiting for the cut operation's patch files, and a plug-in notice that came meanwhile.
+    int m_settlingReports = 0;
+    bool m_isPluginPending = false;
     // Every scan that waited was a connect, which joins a connection standing when it runs.
     bool m_pendingScanJoins = true;
     // Counts handshakes: a forced eject's delayed disconnect lets go only of the connection it was aimed at.

@@ -35,6 +35,9 @@ public:
     virtual bool connectNewDevicePlugin() = 0;
     virtual void disconnectCurrentDevice() = 0;
     virtual void clearWaitingBlock() = 0;
+    // Runs task, on a thread of the layer's choosing and without waiting for it, once every patch file the
+    // layer asked to store before this call has landed; a layer that stores none runs it at once.
+    virtual void afterPatchFilesStored(std::function<void()> task) { task(); }
     virtual std::optional<std::string> getDeviceName() = 0;
     virtual std::int32_t getCQFXDeviceIDInt() const = 0;
     virtual std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const = 0;

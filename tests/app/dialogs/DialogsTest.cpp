@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 
 #include <string>
@@ -205,4 +206,85 @@ TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
     EXPECT_EQ(queue.showingSheet(), nullptr);
 }
 
+
+TEST_F(Dialogs, OnlyALeftClickOnTheDevicePictureOpensItsSheet)
+{
+    ShowDeviceIconImageView picture(queue);
+    appDelegate.setDeviceConnected(true);
+    const auto click = [&](Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
+        QMouseEvent down(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), button, button, modifiers);
+        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), button, {}, modifiers);
+        QCoreApplication::sendEvent(&picture, &down);
+        QCoreApplication::sendEvent(&picture, &up);
+    };
+    click(Qt::RightButton, {});
+    click(Qt::MiddleButton, {});
+    click(Qt::LeftButton, Qt::MetaModifier);  // a Control-click: a right click
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+    EXPECT_EQ(queue.waitingActionCount(), 0u);
+    click(Qt::LeftButton, {});
+    ASSERT_NE(queue.showingSheet(), nullptr);
+    picture.devicePropertyViewController()->okButton()->click();
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+}
+
+TEST_F(Dialogs, ReturnInTheNameTakenAlertAnswersCancel)
+{
+    auto* alert = new DuplicatingFileNameAlert("taken.qptc");
+    alert->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); }, [this] { log.push_back("replace"); },
+                             [this] { log.push_back("cancel"); }, [this] { log.push_back("unanswered"); });
+    ASSERT_EQ(queue.showingSheet(), alert);
+    EXPECT_EQ(alert->defaultButton(), alert->buttonWithReturnCode(DuplicatingFileNameAlert::kCancelReturn));
+    press(alert, Qt::Key_Return);
+    EXPECT_EQ(log, Log{"cancel"});
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+}
+
+// An unplugged unit, a second one or Quit clears the dialogs: a name-taken alert let go that way, waiting
+// or showing, is answered Cancel and says what was not done, once; an answered one says nothing more.
+TEST_F(Dialogs, ANameTakenAlertTheQueueLetsGoIsAnsweredCancelAndSaysSo)
+{
+    const auto ask = [this](const char* name) {
+        auto* alert = new DuplicatingFileNameAlert(name);
+        alert->showAlertInWindow(
+            nullptr, queue, [this] { log.push_back("keep both"); }, [this] { log.push_back("replace"); },
+            [this, name] { log.push_back(std::string("cancel ") + name); },
+            [this, name] {
+                log.push_back(std::string("unanswered ") + name);
+                queue.showDialogWithInformation(QStringLiteral("%1 was not copied").arg(QString::fromLatin1(name)));
+            });
+        return QPointer<DuplicatingFileNameAlert>(alert);
+    };
+    confirm(true);
+    const auto waiting = ask("waiting.qptc");
+    EXPECT_EQ(queue.waitingActionCount(), 1u);
+    queue.clearAllDialog();
+    EXPECT_EQ(log, (Log{"cancel waiting.qptc", "unanswered waiting.qptc"}));
+    EXPECT_EQ(shownInformation(), "waiting.qptc was not copied");
+    EXPECT_TRUE(appDelegate.isShowingDialog());
+    queue.informationView()->okButton()->click();
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+    EXPECT_FALSE(appDelegate.isShowingDialog());
+
+    log.clear();
+    const auto showing = ask("showing.qptc");
+    ASSERT_EQ(queue.showingSheet(), showing.data());
+    queue.clearAllDialog();
+    EXPECT_EQ(log, (Log{"cancel showing.qptc", "unanswered showing.qptc"}));
+    EXPECT_FALSE(showing && showing->isVisible());
+    EXPECT_EQ(shownInformation(), "showing.qptc was not copied");
+    queue.informationView()->okButton()->click();
+
+    log.clear();
+    const auto answered = ask("answered.qptc");
+    answered->buttonWithReturnCode(DuplicatingFileNameAlert::kReplaceReturn)->click();
+    queue.clearAllDialog();
+    EXPECT_EQ(log, Log{"replace"});
+    EXPECT_EQ(queue.showingSheet(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(waiting) << "every alert goes once it is done with";
+    EXPECT_FALSE(showing);
+    EXPECT_FALSE(answered);
+}
 }  // namespace

@@ -171,8 +171,11 @@ TEST(EffectAddingTest, MenuAnswersFindTheirEffectAgainAndCheckTheirIndex)
         {"delete after a sort", [](auto& logic, auto& b) { logic.didClickOnDeletingButtonAtIndex(0, b); },
          {"delete b"}},
         {"delete out of range", [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(3); }, {}},
-        {"delete of a gone effect", [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(0, effect("b", 2)); },
+        {"delete of a gone effect", [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(0, effect("z", 9)); },
          {}},
+        // An update put a new object in b's row under the question: the answer is for the effect.
+        {"delete of a replaced effect",
+         [](auto& logic, auto&) { logic.didClickOnDeletingButtonAtIndex(0, effect("b", 2)); }, {"delete b"}},
         {"recovery asks", [](auto& logic, auto& b) { logic.didClickOnRecoveryButtonAtIndex(0, b); },
          {"confirm Effect_LoadingToDeviceConfirmation b (first default)"}},
         {"recovery out of range", [](auto& logic, auto&) { logic.didClickOnRecoveryButtonAtIndex(30); }, {}},

@@ -313,6 +313,26 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
     ASSERT_EQ(drags[0].size(), 1u);
     EXPECT_EQ(drags[0][0]->effectName, "Echo");
 
+    // The arrow keys move the selection (a test double's drag ends in a release, which is a click): Wah
+    // selected by Down drags Wah; Up selects Echo again, and Wah's row no longer drags anything.
+    const auto arrow = [this](int key) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(&pool(), &press);
+    };
+    pool().selectionModel()->setCurrentIndex(pool().indexForRow(2), QItemSelectionModel::NoUpdate);
+    arrow(Qt::Key_Down);
+    ASSERT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{wah}));
+    dragFrom(3, 3);
+    ASSERT_EQ(drags.size(), 2u);
+    ASSERT_EQ(drags[1].size(), 1u);
+    EXPECT_EQ(drags[1][0]->effectName, "Wah");
+    arrow(Qt::Key_Up);
+    ASSERT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
+    dragFrom(3, 3);
+    EXPECT_EQ(drags.size(), 2u);
+    drags.pop_back();
+    click(pool().viewport(), poolRowCentre(2));
+
     // Loaded already: refused by the list's rule.
     setList({effect("Echo", 11)});
     dragFrom(2, 3);

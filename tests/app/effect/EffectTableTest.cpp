@@ -11,6 +11,8 @@
 #include "app/dialogs/ConfirmationView.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/effect/EffectItemDrag.h"
+#include "app/effect/EffectNameTableCellView.h"
+#include "app/effect/FavouriteTableCellView.h"
 #include "app/effect/OptionMenuForEffectViewController.h"
 #include "app/effect/QueueEffectDialogs.h"
 #include "app/shell/MainWindowController.h"
@@ -161,9 +163,14 @@ TEST_F(EffectTableTest, PressScrollAndFocusLossCloseTheMenu)
     std::vector<std::shared_ptr<EffectItem>> many;
     for (std::uint32_t i = 0; i < 40; ++i) many.push_back(effect("e" + std::to_string(100 + i), i + 1));
     setList(many);
+    // Narrow enough to scroll sideways too.
+    table().resize(300, table().height());
+    QCoreApplication::processEvents();
+    ASSERT_GT(table().horizontalScrollBar()->maximum(), 0);
     const std::vector<std::pair<const char*, std::function<void()>>> closers{
         {"press", [this] { mouse(table().viewport(), QEvent::MouseButtonPress, at(5)); }},
         {"scroll", [this] { table().verticalScrollBar()->setValue(table().verticalScrollBar()->value() + 40); }},
+        {"sideways scroll", [this] { table().horizontalScrollBar()->setValue(table().horizontalScrollBar()->value() + 40); }},
         {"focus loss",
          [this] {
              pool().setFocus();
@@ -174,6 +181,7 @@ TEST_F(EffectTableTest, PressScrollAndFocusLossCloseTheMenu)
     for (const auto& [name, close] : closers) {
         SCOPED_TRACE(name);
         table().verticalScrollBar()->setValue(0);
+        table().horizontalScrollBar()->setValue(0);
         rightClick(1);
         ASSERT_TRUE(menuShown());
         close();
@@ -225,6 +233,52 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
     rightClick(2);
     table().optionMenu()->propertyButton()->click();
     EXPECT_EQ(log.back(), "property Gamma");
+}
+
+// An update under a question puts a new object in the effect's row: the answer acts on the effect there.
+TEST_F(EffectTableTest, AnAnswerActsOnTheEffectAnUpdateReplacedUnderItsQuestion)
+{
+    const auto updateRow = [this](std::size_t row) {
+        const auto& old = controller.effectList()[row];
+        auto newer = effect(old->effectName, old->effectType, old->effectCategoryID, 0, old->isFavourite);
+        newer->fileName = old->fileName;
+        controller.effectList()[row] = newer;
+        controller.reloadDataInEffectList();
+        return newer;
+    };
+    rightClick(1);  // Beta, a favourite
+    table().optionMenu()->favoriteButton()->click();
+    ASSERT_EQ(log.size(), 1u);
+    const auto newBeta = updateRow(1);
+    dialogs.first();
+    EXPECT_EQ(log.back(), "favourite off Beta");
+    EXPECT_FALSE(newBeta->isFavourite);
+
+    log.clear();
+    rightClick(0);  // Alpha
+    table().optionMenu()->deletingOrRecoveryButton()->click();
+    ASSERT_EQ(log.size(), 1u);
+    const auto newAlpha = updateRow(0);
+    dialogs.first();
+    EXPECT_EQ(log.back(), "delete Alpha");
+    EXPECT_TRUE(newAlpha->isDeleted);
+}
+
+// A double click on the star or the Recover button is that button's click, and opens no property sheet.
+TEST_F(EffectTableTest, ADoubleClickOnACellButtonOpensNoPropertySheet)
+{
+    const auto doubleClickAt = [this](const QPoint& point) {
+        QWidget* viewport = table().viewport();
+        mouse(viewport, QEvent::MouseButtonPress, point);
+        mouse(viewport, QEvent::MouseButtonRelease, point, Qt::NoButton);
+        mouse(viewport, QEvent::MouseButtonDblClick, point);
+        mouse(viewport, QEvent::MouseButtonRelease, point, Qt::NoButton);
+    };
+    doubleClickAt(FavouriteTableCellView::favouriteButtonRect(cell(0, "Favourite")).center());
+    EXPECT_EQ(log, (Log{"favourite on Alpha"}));
+    log.clear();
+    doubleClickAt(EffectNameTableCellView::recoveryButtonRect(cell(2, "EffectName")).center());  // Gamma, deleted
+    EXPECT_EQ(log, (Log{"recover Gamma"}));
 }
 
 // While the unit's patches are still read, the use counts show "-" and a delete question waits for the

@@ -404,6 +404,18 @@ TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
     EXPECT_TRUE(log.empty());
 }
 
+TEST_F(MainWindowLogicTest, AnEffectFileMissingHereKeepsTheUnitAndNamesTheFile)
+{
+    awake();
+    connect();
+    auto kept = effect(1, "Delay");
+    effects.setEffectList({kept, effect(7, "Echo")});
+    logic.writeEffectItem(effect(7, "Echo"), 5, CommonUtilsDelegate::kEffectFileMissing);
+    EXPECT_EQ(log, (CallLog{"info Main_EffectFileMissing Echo"}));
+    ASSERT_EQ(effects.effectList().size(), 1U);
+    EXPECT_EQ(effects.effectList()[0], kept);
+}
+
 TEST_F(MainWindowLogicTest, FailedEffectDeleteUndeletesTheEntry)
 {
     awake();
@@ -575,8 +587,13 @@ TEST_F(MainWindowLogicTest, UpdatedEffectsReplaceTheirRowAndEverySheetListsThemA
     effects.setEffectList({effect(1, "Delay"), effect(7, "Echo")});
     logic.didFinishUpdateEffectDevice();
     EXPECT_TRUE(dialogs.updateSheets.empty());
+    effects.effectList()[1]->isFavourite = true;
+    effects.effectList()[1]->effectUsedTimes = 3;
     auto newer = effect(7, "Echo");
     logic.effectItem(newer, "1.0");
+    // The row keeps what the unit's list still says of the effect.
+    EXPECT_TRUE(newer->isFavourite);
+    EXPECT_EQ(newer->effectUsedTimes, 3);
     logic.effectItem(nullptr, "1.0");
     EXPECT_EQ(effects.effectList()[1], newer);
     EXPECT_EQ(effects.calls.back(), "reloadEffectListRow 1");
@@ -601,6 +618,10 @@ TEST_F(MainWindowLogicTest, DuplicateNamePromptCopiesBesideOrOver)
     dialogs.replace();
     EXPECT_EQ(log, (CallLog{"duplicateAlert taken.qptc", "writeFilePatch /a/src.qptc > /b/taken (1).qptc keep",
                             "writeFilePatch /a/src.qptc > /b/taken.qptc replace"}));
+    // Closed with the other sheets before an answer: nothing is written and the user is told.
+    log.clear();
+    dialogs.unanswered();
+    EXPECT_EQ(log, (CallLog{"info Main_DuplicateCopyNotMade taken.qptc"}));
 }
 
 TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)

@@ -24,6 +24,7 @@
 #include "app/patch/PatchListTableModel.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/SelectionAction.h"
+#include "support/app/Contrast.h"
 #include "support/app/PatchScreenRig.h"
 
 namespace {
@@ -289,6 +290,20 @@ TEST_F(CustomTableViewForPatchTest, TheEditedCommentIsBlackOnWhiteAndKeepsItsPla
     EXPECT_NEAR(editedInk.y(), idleInk.y(), 1);
     EXPECT_NEAR(editedInk.x(), idleInk.x(), 1);
     key(text, Qt::Key_Escape);
+}
+
+// The list's large bold names read at least 3:1 on the highlight of their editor, as drawn.
+TEST_F(CustomTableViewForPatchTest, AnEditedNameShowsSelectedAndReadsOnItsHighlight)
+{
+    load(10);
+    click(3, 1);
+    pressF2();
+    auto* line = qobject_cast<QLineEdit*>(editor());
+    ASSERT_NE(line, nullptr);
+    line->selectAll();
+    const QImage shot = line->grab().toImage();
+    EXPECT_GE(testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2)), 3.0);
+    key(line, Qt::Key_Escape);
 }
 
 TEST_F(CustomTableViewForPatchTest, TabEndsANameEdit)

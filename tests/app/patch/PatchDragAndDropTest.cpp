@@ -263,13 +263,42 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_EQ(names()[28], "0");
     EXPECT_EQ(names()[29], "1");
 
-    // A path of the program's own folder past what the list can take leaves the drop alone.
+    // A path of the program's own folder far past what the list can take refuses the drag all the same,
+    // before any file is read.
     paths.push_back(coordinator.application + "/Temp/Local/own.qptc");
     const auto withOwn = files(paths);
-    EXPECT_TRUE(over(list->viewport(), listRow(3), withOwn.get()));
+    coordinator.patchFileChecks = 0;
+    EXPECT_FALSE(over(list->viewport(), listRow(3), withOwn.get()));
+    EXPECT_EQ(coordinator.patchFileChecks, 0);
     leave(list->viewport());
     const auto ownFirst = files({coordinator.application + "/Temp/Local/own.qptc", "/m/1.qptc"});
     EXPECT_FALSE(over(list->viewport(), listRow(3), ownFirst.get()));
+}
+
+// Whatever the list has room for, every dropped path is judged: one refused path past the room refuses
+// the drop whole, at the drag's entry and at the drop, as the pool does.
+TEST_F(PatchDragAndDropTest, ARefusedPathPastTheListsRoomRefusesTheWholeDrop)
+{
+    std::vector<std::string> fit;
+    for (int i = 0; i < 150; ++i) fit.push_back("/m/more/" + std::to_string(i) + ".qptc");
+    const auto allowed = files(fit);
+    const std::vector<std::string> before = names();
+    for (const std::string& last : {coordinator.application + "/Temp/Local/own.qptc", std::string("/m/more/a\nb.qptc")}) {
+        std::vector<std::string> paths = fit;
+        paths.push_back(last);
+        const auto refused = files(paths);
+        EXPECT_FALSE(over(list->viewport(), listRow(0), refused.get())) << last;
+        EXPECT_TRUE(list->selectedRows().empty()) << last;
+        EXPECT_FALSE(drop(list->viewport(), listRow(0), refused.get())) << last;
+        EXPECT_FALSE(over(pool->viewport(), poolRow(a), refused.get())) << last;
+        leave(pool->viewport());
+        // The drop judges its paths itself, whatever the entry was told.
+        EXPECT_TRUE(over(list->viewport(), listRow(0), allowed.get())) << last;
+        EXPECT_FALSE(drop(list->viewport(), listRow(0), refused.get())) << last;
+        EXPECT_TRUE(coordinator.infoWrites.empty()) << last;
+        EXPECT_EQ(names(), before) << last;
+        EXPECT_FALSE(list->isDropped()) << last;
+    }
 }
 
 // The pool only tells one dropped patch from several: entering with thousands of files reads two.
@@ -565,5 +594,49 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
     EXPECT_GT(screen->structureData().size(), poolSize);
 }
 
+
+// Moves may come merged (a busy machine, a fast hand, a tablet): the first move past 2 points can arrive
+// rows away from the press. A drag carries what was pressed, not what lies under the pointer by then.
+TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedOne)
+{
+    const auto mouse = [](QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, target->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    };
+    std::vector<std::vector<std::uint64_t>> listDrags;
+    list->setDragStarter([&](std::unique_ptr<PatchDragMimeData>) { listDrags.push_back(list->dragState().draggedIndexSet); });
+    // Nothing selected: the press on row 4 selects it and drags it, though the move lands on row 9.
+    mouse(list->viewport(), QEvent::MouseButtonPress, listRow(4), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseMove, listRow(9), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseButtonRelease, listRow(9), Qt::NoButton);
+    // A press on a row of the selection drags the selection, though the move lands outside it.
+    list->setUpCurrentSelectionWithIndexSet({6, 7}, false);
+    mouse(list->viewport(), QEvent::MouseButtonPress, listRow(7), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseMove, listRow(12), Qt::LeftButton);
+    mouse(list->viewport(), QEvent::MouseButtonRelease, listRow(12), Qt::NoButton);
+    EXPECT_EQ(listDrags, (std::vector<std::vector<std::uint64_t>>{{4}, {6, 7}}));
+
+    std::vector<std::vector<Node>> poolDrags;
+    pool->setDragStarter([&](std::unique_ptr<PatchDragMimeData>) {
+        std::vector<Node> nodes;
+        for (const auto& entry : pool->dragState().draggedContainers) nodes.push_back(entry.childItem);
+        poolDrags.push_back(nodes);
+    });
+    const auto poolGesture = [&](const Node& pressed, const Node& firstMove) {
+        mouse(pool->viewport(), QEvent::MouseButtonPress, poolRow(pressed), Qt::LeftButton);
+        mouse(pool->viewport(), QEvent::MouseMove, poolRow(firstMove), Qt::LeftButton);
+        mouse(pool->viewport(), QEvent::MouseButtonRelease, poolRow(firstMove), Qt::NoButton);
+    };
+    // A press on the selected row drags it, though the move lands on a row that is not selected.
+    pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(a.get()))});
+    poolGesture(a, d);
+    ASSERT_EQ(poolDrags.size(), 1u);
+    EXPECT_EQ(poolDrags[0], std::vector<Node>{a});
+    // A press on a row that is not selected drags nothing, though the move lands on the selected one.
+    pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(a.get()))});
+    poolGesture(c, a);
+    EXPECT_EQ(poolDrags.size(), 1u);
+}
 }  // namespace
 }  // namespace testing_app

@@ -92,21 +92,29 @@ TEST(PatchListDragRulesTest, FilesUnderTheOwnFolderRefuseTheWholeDrag)
     EXPECT_EQ(Rules::countDroppableFiles({"/a/1.qptc", "/own/Temp/2.qptc"}, "/own", isPatch), std::nullopt);
 }
 
-TEST(PatchListDragRulesTest, AFileCountReadsOnlyUntilTheRoomIsFilled)
+TEST(PatchListDragRulesTest, AFileCountReadsOnlyUntilTheRoomIsFilledButJudgesEveryPath)
 {
     std::vector<std::string> read;
     const auto isPatch = [&read](const std::string& path) {
         read.push_back(path);
         return path.size() > 5 && path.substr(path.size() - 5) == ".qptc";
     };
-    const std::vector<std::string> paths{"/a/1.qptc", "/a/x.txt", "/a/2.qptc", "/a/3.qptc", "/own/Temp/4.qptc"};
+    const std::vector<std::string> paths{"/a/1.qptc", "/a/x.txt", "/a/2.qptc", "/a/3.qptc", "/a/4.qptc"};
     EXPECT_EQ(Rules::countDroppableFiles(paths, "/own", isPatch, 2), 2);
     EXPECT_EQ(read, (std::vector<std::string>{"/a/1.qptc", "/a/x.txt", "/a/2.qptc"}));
     read.clear();
     EXPECT_EQ(Rules::countDroppableFiles(paths, "/own", isPatch, 0), 0);
     EXPECT_TRUE(read.empty());
-    // A refused path within the walk refuses the whole drag.
-    EXPECT_EQ(Rules::countDroppableFiles(paths, "/own", isPatch, 4), std::nullopt);
+    // A refused path refuses the whole drag wherever it lies, past the room too, and nothing is read.
+    for (const std::string& refused : {std::string("/own/Temp/5.qptc"), std::string("/a/line\nbreak.qptc"),
+                                       std::string("relative.qptc")}) {
+        std::vector<std::string> withRefused = paths;
+        withRefused.push_back(refused);
+        read.clear();
+        for (const std::int64_t room : {std::int64_t{0}, std::int64_t{2}, std::int64_t{100}})
+            EXPECT_EQ(Rules::countDroppableFiles(withRefused, "/own", isPatch, room), std::nullopt) << refused << room;
+        EXPECT_TRUE(read.empty()) << refused;
+    }
 }
 
 TEST(PatchListDragRulesTest, DroppedFilesTakeOnlySlotsOfTheDeviceAndCopyOnlyWhatFits)

@@ -311,6 +311,56 @@ TEST_F(PatchScreenMenus, DeletingTakesEachIndexJustBeforeItsRemovalAndOneRecord)
     EXPECT_EQ(topNames(), (std::vector<std::string>{"T0", "T1", "T2", "T3", "T4"}));
 }
 
+// A copy asked before a deletion that fails as the deletion starts takes its node out of the same list:
+// each position is taken after it has landed, so the neighbour of what goes stays, at the top, in a group
+// and for a whole group.
+TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
+{
+    load(5);
+    const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), g0 = patchNode("g0"), g1 = patchNode("g1"),
+               g2 = patchNode("g2");
+    const Node g = groupNode("G", {g0, g1, g2}), h = groupNode("H", {}), k = groupNode("K", {});
+    setPool({a, b, c, g, h, k});
+    coordinator.holdCopies = true;
+    coordinator.stepsLandHeldCopies = true;
+    coordinator.failingCopies = {"F0", "F1", "F2"};
+    const auto failingCopyAbove = [&](const std::string& name, const Node& target, const Node& group) {
+        auto item = testing_app::PatchScreenRig::patch(name);
+        item->path = "/drop/" + name + ".qptc";
+        if (group) screen->addBackUpPatchItems({item}, group, 0, true);
+        else screen->addBackUpPatchItems({item}, target, true);
+        ASSERT_EQ(coordinator.heldCopies.size(), 1u);
+    };
+    const auto childNames = [&] {
+        std::vector<std::string> result;
+        for (const auto& child : g->childDirectories) result.push_back(child->name.value_or(""));
+        return result;
+    };
+
+    failingCopyAbove("F0", a, nullptr);
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"F0", "A", "B", "C", "G", "H", "K"}));
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, b}});
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "C", "G", "H", "K"}));
+    EXPECT_EQ(lastRecord<DeleteAction>()->deletedActions.at(0)->index, 1u);
+
+    failingCopyAbove("F1", nullptr, g);
+    ASSERT_EQ(childNames(), (std::vector<std::string>{"F1", "g0", "g1", "g2"}));
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{g, g1}});
+    EXPECT_EQ(childNames(), (std::vector<std::string>{"g0", "g2"}));
+
+    failingCopyAbove("F2", a, nullptr);
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, h}});
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "C", "G", "K"}));
+
+    // Each comes back where it stood, once the saves that came to nothing have taken back their records.
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 3u; }, std::chrono::seconds(2)));
+    undo.doUndoAction();
+    undo.doUndoAction();
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "B", "C", "G", "H", "K"}));
+    EXPECT_EQ(childNames(), (std::vector<std::string>{"g0", "g1", "g2"}));
+}
+
 TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce)
 {
     load(5);
@@ -603,6 +653,49 @@ TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhe
     EXPECT_EQ(log, (std::vector<std::string>{"renameGroup LIVE -> Other", "info Patch_FileExist", "endSheet 3"}));
     EXPECT_EQ(*live->name, "LIVE");
     EXPECT_EQ(records(), 1u);
+}
+
+// A pool sheet's save and its undo reload the pool: the rows selected stay selected and the screen
+// hears of it, so a renamed backup group still restores with the button.
+TEST_F(PatchScreenMenus, APoolSheetsSaveAndItsUndoKeepTheSelectionAndTheRestoreAllButton)
+{
+    appDelegate.setDeviceConnected(true);
+    load(4);
+    const Node group = groupNode("G", patchNodes("g", 2));
+    const Node backup = groupNode("Backup", patchNodes("b", 2), true);
+    // Rows: 0 G, 1 g0, 2 g1, 3 Backup.
+    setPool({group, backup}, {0});
+    selectPool({3});
+    ASSERT_TRUE(screen->isRestoreAllMode());
+    screen->didClickOnPropertyButtonAtItem(&pool(), backup, nullptr);
+    dialogs.runSheets();
+    screen->patchGroupPropertyViewController()->groupNameTextField()->setText(QStringLiteral("Gig"));
+    screen->patchGroupPropertyViewController()->saveButtonClicked();
+    ASSERT_EQ(*backup->name, "Gig");
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
+    EXPECT_TRUE(screen->isRestoreAllMode());
+    undo.doUndoAction();
+    ASSERT_EQ(*backup->name, "Backup");
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
+    EXPECT_TRUE(screen->isRestoreAllMode());
+    screen->backUpButtonClick();
+    EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), 1u) << "Restore All restored";
+    appDelegate.setIsRestoringAll(false);
+    screen->setlockPatchList(false);
+
+    // A pool patch's sheet keeps the rows picked, and a selection whose items went is told as empty.
+    selectPool({1, 2});
+    screen->didClickOnPropertyButtonAtItem(&pool(), group->childDirectories[1], group);
+    dialogs.runSheets();
+    screen->patchPropertyViewController()->patchCommentTextView()->setPlainText(QStringLiteral("new"));
+    screen->patchPropertyViewController()->saveButtonClicked();
+    ASSERT_EQ(group->childDirectories[1]->patchItem()->patchComment, "new");
+    EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{1, 2}));
+    selectPool({3});
+    ASSERT_TRUE(screen->isRestoreAllMode());
+    setPool({group});
+    EXPECT_TRUE(pool().selectedRowList().empty());
+    EXPECT_FALSE(screen->isRestoreAllMode());
 }
 
 TEST_F(PatchScreenMenus, AQueuedSheetWhoseTargetHasGoneOpensNothing)

@@ -208,6 +208,35 @@ TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitForOneQuietTimeAndA
     for (std::size_t slot : {0u, 1u, 3u, 9u}) EXPECT_EQ(screen->patchItems()[slot]->patchName, "P" + std::to_string(slot));
 }
 
+TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasInItsSlotThroughAReorder)
+{
+    load(10);
+    const auto reported = screen->patchItems()[2];
+    const auto moved = screen->patchItems()[5];
+    screen->updatePatchItem(patch("Two", "c2"), label(2, 5));
+    // Within the quiet time row 5 goes above row 2: slot 2 now holds P5, slot 3 the patch the unit changed.
+    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {5}, 2);
+    ASSERT_EQ(screen->patchItems()[2], moved);
+    ASSERT_EQ(screen->patchItems()[3], reported);
+    // The reorder's write carried the changed patch to its new slot, not the one the unit had replaced.
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+    EXPECT_EQ(reported->patchName, "Two");
+
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(moved->patchName, "P5") << "the change landed on the patch moved into the slot";
+    EXPECT_EQ(reported->patchName, "Two");
+    EXPECT_EQ(reported->patchComment, "c2");
+    EXPECT_EQ(names(), (std::vector<std::string>{"P0", "P1", "P5", "Two", "P3", "P4", "P6", "P7", "P8", "P9"}));
+
+    // A slot written with what the user made of its patch outranks what the unit reported before it.
+    const auto edited = screen->patchItems()[7];
+    screen->updatePatchItem(patch("Unit", "u"), label(7, 5));
+    edited->patchName = "Mine";
+    screen->updatePatchFileToDevideAtIndex(7);
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(edited->patchName, "Mine");
+}
+
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
 {
     load(10);

@@ -422,6 +422,35 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     EXPECT_EQ(actions.size(), 1u);
 }
 
+// A move records the pool as it stands once the copies asked before it have landed: its undo never
+// brings back a node whose copy failed, and a drop onto such a node moves nothing.
+TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLanded)
+{
+    coordinator.holdCopies = true;
+    coordinator.stepsLandHeldCopies = true;
+    coordinator.failingCopies = {"R1", "R2"};
+    const Node a = patchNode("A", "/root/Temp/Local"), b = patchNode("B", "/root/Temp/Local");
+    const Node g = groupNode("G");
+    tree = {a, b, g};
+    auto e = editor();
+    const auto failed = e.addBackUpPatchItemAtIndexs({1}, a, true, [](std::vector<Node>) {});
+    ASSERT_EQ(names(tree), (std::vector<std::string>{"R1", "A", "B", "G"}));
+    const auto moved = e.changePositionWithItems({{nullptr, b}}, g, 1);
+    EXPECT_EQ(moved, std::vector<Node>{b});
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
+    const auto action = last<ChangePositionAction>();
+    ASSERT_TRUE(action);
+    std::vector<std::string> recorded;
+    for (const auto& object : action->mOldList) recorded.push_back(std::get<Node>(object)->name.value_or(""));
+    EXPECT_EQ(recorded, (std::vector<std::string>{"A", "B", "G"}));
+
+    const auto target = e.addBackUpPatchItemAtIndexs({2}, a, true, [](std::vector<Node>) {});
+    actions.clear();
+    EXPECT_TRUE(e.changePositionWithItems({{nullptr, a}}, target.at(0), 2).empty());
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
+    EXPECT_TRUE(actions.empty());
+}
+
 TEST_F(PatchPoolEditorTest, ManyFailedCopiesMakeOneMessageWithTheFirstNamesAndHowMany)
 {
     coordinator.holdCopies = true;

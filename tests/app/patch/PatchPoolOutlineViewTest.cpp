@@ -192,6 +192,24 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     EXPECT_EQ(pool->editedRow(), -1);
 }
 
+// F2 shows the name selected, and readable on its highlight as the editor draws it (the list it sits on
+// has no highlight of its own to lend).
+TEST_F(PatchPoolOutlineViewTest, TheRenamedNameShowsSelectedAndReadsOnItsHighlight)
+{
+    for (const int row : {1, 2}) {
+        SCOPED_TRACE(row);
+        click(row);
+        key(pool, Qt::Key_F2);
+        ASSERT_NE(editor(), nullptr);
+        ASSERT_FALSE(editor()->text().isEmpty());
+        ASSERT_EQ(editor()->selectedText(), editor()->text());
+        const QImage shot = editor()->grab().toImage();
+        EXPECT_GE(testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2)), 4.5);
+        key(editor(), Qt::Key_Escape);
+        testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    }
+}
+
 // The pool reloads whenever its background work ends. A name being typed then goes on in the item's
 // editor wherever the item now is; once Return is pressed the name is the item's, whatever reload follows
 // before the loop turns again; an item the reload took away ends the edit.
@@ -419,11 +437,17 @@ TEST(PoolNameEditorInput, ACompositionGivenUpOrRefusedLeavesTheName)
         EXPECT_EQ(editor.text(), QStringLiteral("Lead")) << group;
         EXPECT_EQ(editor.selectedText(), QStringLiteral("Lead")) << group;
 
-        QInputMethodEvent composing(QStringLiteral("ab"), {});
-        QCoreApplication::sendEvent(&editor, &composing);
-        QInputMethodEvent refused;
-        refused.setCommitString(QString(group ? 60 : 20, QLatin1Char('y')));
-        QCoreApplication::sendEvent(&editor, &refused);
+        // A commit past the name's room, and one of a megabyte: the field shows the name again, selected
+        // as it was, so Return keeps it without a word.
+        for (const int length : {group ? 51 : 11, 1 << 20}) {
+            QInputMethodEvent composing(QStringLiteral("ab"), {});
+            QCoreApplication::sendEvent(&editor, &composing);
+            QInputMethodEvent refused;
+            refused.setCommitString(QString(length, QLatin1Char('y')));
+            QCoreApplication::sendEvent(&editor, &refused);
+            EXPECT_EQ(editor.text(), QStringLiteral("Lead")) << group << " " << length;
+            EXPECT_EQ(editor.selectedText(), QStringLiteral("Lead")) << group << " " << length;
+        }
         EXPECT_EQ(editor.textShouldEndEditing(), "Lead") << group;
 
         QInputMethodEvent taken;

@@ -17,13 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/ShowingDialogQueue.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPropertyViewController.h"
+#include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
+#include "support/app/Contrast.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -323,6 +326,60 @@ TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
     EXPECT_EQ(log, (std::vector<std::string>{"save", "dialog Patch_InvalidGroupName", "cancel", "save"}));
 }
 
+// A name selected in either sheet reads on its highlight as the field draws it.
+TEST_F(PatchPropertySheetsTest, ASelectedNameReadsAtLeastFourAndAHalfToOneOnItsHighlight)
+{
+    const auto contrastOf = [](QLineEdit& field) {
+        field.resize(200, 28);
+        field.selectAll();
+        const QImage shot = field.grab().toImage();
+        return testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2));
+    };
+    auto shown = sheet(patch("WWWW", ""));
+    EXPECT_GE(contrastOf(*shown->patchNameTextField()), 4.5);
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "WWWW";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    EXPECT_GE(contrastOf(*groupSheet.groupNameTextField()), 4.5);
+}
+
+// A clipboard holding half a character: both name fields refuse the paste with the message that names
+// it, where Qt's own conversion would have pasted a "?".
+TEST_F(PatchPropertySheetsTest, PastedHalfACharacterIsRefusedWithItsMessageInBothNameFields)
+{
+    ShowingDialogQueue queue(appDelegate);
+    rules.pasteboardString = QueuePatchDialogs::textRuleContext(queue, "en").pasteboardString;
+    const QString pasted = QStringLiteral("AB") + QChar(0xD800);
+    QApplication::clipboard()->setText(pasted);
+    if (QApplication::clipboard()->text() != pasted) GTEST_SKIP() << "this clipboard does not keep half a character";
+    QKeyEvent paste = key(Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+
+    auto shown = sheet(patch("Lead", ""));
+    shown->patchNameTextField()->setCursorPosition(4);
+    QApplication::sendEvent(shown->patchNameTextField(), &paste);
+    EXPECT_EQ(shown->patchNameTextField()->text(), QStringLiteral("Lead"));
+
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    groupSheet.groupNameTextField()->setCursorPosition(4);
+    QApplication::sendEvent(groupSheet.groupNameTextField(), &paste);
+    EXPECT_EQ(groupSheet.groupNameTextField()->text(), QStringLiteral("Live"));
+    EXPECT_EQ(log, (std::vector<std::string>{"dialog Patch_BrokenCharacterInPatchName",
+                                             "dialog Patch_BrokenCharacterInGroupName"}));
+    // A whole text still pastes.
+    QApplication::clipboard()->setText(QStringLiteral("X"));
+    QApplication::sendEvent(groupSheet.groupNameTextField(), &paste);
+    EXPECT_EQ(groupSheet.groupNameTextField()->text(), QStringLiteral("LiveX"));
+    QApplication::clipboard()->clear();
+}
+
 TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapsesItsSelectionUnfocused)
 {
     CustomTextViewForPatchProperty view;
@@ -356,4 +413,76 @@ TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapse
     EXPECT_TRUE(comment->hasFocus());
 }
 
+
+// Keys typed in a sheet's text field are the field's: Tab takes the typing to the next field and leaves
+// the button mark alone, so the Return that follows in the field answers Save with what was typed. Keys
+// pressed on the sheet itself still move the mark.
+TEST_F(PatchPropertySheetsTest, TabInAFieldMovesTheTypingNotTheButtonAndReturnThereSaves)
+{
+    const auto item = patch("Lead", "abc");
+    auto shown = sheet(item);
+    shown->show();
+    shown->activateWindow();
+    QApplication::processEvents();
+    shown->patchNameTextField()->setFocus();
+    shown->patchNameTextField()->selectAll();
+    // Keys go where the platform sends them: to the focused field, and on to the sheet when it lets them by.
+    const auto press = [&](int code, const QString& text = QString(), Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event = key(code, modifiers, text);
+        QApplication::sendEvent(shown->focusWidget(), &event);
+    };
+    for (const QChar typed : QStringLiteral("Rhythm 2")) press(0, QString(typed));
+    press(Qt::Key_Tab);
+    EXPECT_EQ(shown->focusWidget(), shown->patchCommentTextView());
+    press(Qt::Key_Right);
+    press(Qt::Key_Left);
+    EXPECT_EQ(shown->focusedButton(), shown->saveButton());
+    EXPECT_TRUE(shown->saveButton()->isDefault());
+    EXPECT_FALSE(shown->cancelButton()->isDefault());
+    press(Qt::Key_Backtab, QString(), Qt::ShiftModifier);
+    EXPECT_EQ(shown->focusWidget(), shown->patchNameTextField());
+    // Round the fields, never onto the read-only list or the buttons.
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(shown->focusWidget(), shown->patchNameTextField());
+    EXPECT_EQ(shown->focusedButton(), shown->saveButton());
+    EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("abc")) << "Tab is no text in the comment";
+    press(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(log, std::vector<std::string>{"save"});
+    EXPECT_EQ(item->patchName, "Rhythm 2");
+    EXPECT_EQ(item->patchComment, "abc");
+
+    // On the sheet itself, Tab moves the mark and Return answers the marked button.
+    log.clear();
+    shown->setFocus();
+    press(Qt::Key_Tab);
+    EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
+    press(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(log, std::vector<std::string>{"cancel"});
+
+    // The group sheet's only field keeps the typing through a Tab, and Return there saves.
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.setSaveActionBlock([this] { log.push_back("save group"); });
+    groupSheet.setCancelActionBlock([this] { log.push_back("cancel group"); });
+    groupSheet.view();
+    groupSheet.show();
+    groupSheet.groupNameTextField()->setFocus();
+    groupSheet.groupNameTextField()->selectAll();
+    const auto pressInGroup = [&](int code, const QString& text = QString()) {
+        QKeyEvent event = key(code, Qt::NoModifier, text);
+        QApplication::sendEvent(groupSheet.focusWidget(), &event);
+    };
+    for (const QChar typed : QStringLiteral("Gig")) pressInGroup(0, QString(typed));
+    pressInGroup(Qt::Key_Tab);
+    EXPECT_EQ(groupSheet.focusWidget(), groupSheet.groupNameTextField());
+    EXPECT_TRUE(groupSheet.saveButton()->isDefault());
+    EXPECT_FALSE(groupSheet.cancelButton()->isDefault());
+    pressInGroup(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel", "save group"}));
+    EXPECT_EQ(group->name.value_or(""), "Gig");
+}
 }  // namespace

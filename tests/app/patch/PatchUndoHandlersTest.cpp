@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/patch/PatchUndoHandlers.h"
@@ -345,6 +346,32 @@ TEST_F(PatchUndoHandlersTest, AdditionAtTheTopLevelSkipsNodesNoLongerThere)
     handlers().undo(AddToPatchPoolAction({stuck}, {}, 3));
     EXPECT_EQ(names(tree), (std::vector<std::string>{"Stuck"}));
     EXPECT_EQ(log, (CallLog{"deletePatchGroup Stuck", "info Patch_CanNotDeletePatchGroup Stuck"}));
+}
+
+// An addition undone before its copies have all landed: the copies land first, and a node whose copy
+// failed (out of the pool, naming no file) is passed over rather than stop the undo as a failed delete.
+TEST_F(PatchUndoHandlersTest, UndoingAnAdditionPassesOverANodeItsFailedCopyTookOut)
+{
+    const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), t = patchNode("T"), u = patchNode("U");
+    const Node group = groupNode("G", {a, b, c});
+    tree = {t, group, u};
+    coordinator.stepsLandHeldCopies = true;
+    const auto failedCopyOf = [&](const Node& node, std::vector<Node>& list) {
+        coordinator.heldCopies.push_back([node, &list] {
+            node->patchItem()->path.clear();
+            list.erase(std::find(list.begin(), list.end(), node));
+        });
+    };
+    failedCopyOf(a, group->childDirectories);
+    handlers().undo(AddToPatchPoolAction({a, b, c}, group, 1));
+    EXPECT_TRUE(group->childDirectories.empty());
+    EXPECT_EQ(log, (CallLog{"deletePatchItem B in G", "deletePatchItem C in G", "reloadPool", "clearPoolSelection"}));
+
+    log.clear();
+    failedCopyOf(t, tree);
+    handlers().undo(AddToPatchPoolAction({t, u}, {}, 2));
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"G"}));
+    EXPECT_EQ(log, (CallLog{"deletePatchItem U in -", "reloadPool", "clearPoolSelection"}));
 }
 
 TEST_F(PatchUndoHandlersTest, UndoOfBackupAllLeavesRestoreModeOnlyForTheSelectedBackup)

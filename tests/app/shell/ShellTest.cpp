@@ -3,9 +3,11 @@
 #include <QTemporaryDir>
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "app/shell/AppLifecycle.h"
 #include "app/shell/GraphicalSession.h"
 #include "app/shell/RunningInstance.h"
+#include "app/shell/StartRefusal.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "app/views/InterfaceTexts.h"
@@ -447,4 +450,81 @@ TEST(RunningInstance, AFolderPastThePathLimitIsNamedWithoutThrowing)
     while (deep.size() < 4200) deep += "/" + std::string(200, 'd');
     EXPECT_FALSE(RunningInstance::knock(deep));
     EXPECT_EQ(RunningInstance::socketName(deep), RunningInstance::socketName(deep));
+}
+
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::string withoutBreaks(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    return text;
+}
+
+}  // namespace
+
+// A path goes into the refusal's window in lines: after a "/" where the line has one, else inside a
+// name, never inside a character; taken together the lines are the path.
+TEST(StartRefusal, APathComesInLinesThatBreakAfterASlashOrBetweenWholeCharacters)
+{
+    struct Case {
+        std::string path;
+        std::size_t longest;
+        std::string lines;
+    };
+    const std::string kana = "\xE3\x81\x8B";  // one character, three bytes
+    const Case cases[] = {
+        {"/home/me/data", 48, "/home/me/data"},
+        {"/abc/defgh/ij", 6, "/abc/\ndefgh/\nij"},
+        {"/abcdefghij/k", 4, "/abc\ndefg\nhij/\nk"},
+        {"/a/" + kana + kana + kana + kana, 4, "/a/\n" + kana + kana + kana + kana},
+        {kana + kana + kana + kana + kana, 2, kana + kana + "\n" + kana + kana + "\n" + kana},
+        {"/x/", 1, "/\nx\n/"},
+        {"", 4, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string lines = StartRefusal::pathInLines(c.path, c.longest);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(withoutBreaks(lines), c.path);
+    }
+}
+
+// The path of the refusal the issue met: folder names of 200 bytes. Every piece of the text the box
+// cannot wrap fits inside it, so the box shows where the folder is.
+TEST_F(Shell, TheTooLongPathRefusalShowsItsPathWholeInsideTheBox)
+{
+    const std::string path = "/tmp/" + std::string(200, 'w') + "/" + std::string(200, 'm') + "/<data>";
+    const std::string text = "The path of the data folder \"" + StartRefusal::pathInLines(path) +
+                             "\" is too long for the files the program keeps inside it.";
+    const auto box = StartRefusal::box(text);
+    box->show();
+    const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text().toStdString(), text) << "shown as plain text";
+    const int room = label->contentsRect().width();
+    EXPECT_LE(label->geometry().right(), box->contentsRect().right());
+    std::size_t pieces = 0;
+    for (const std::string& line : linesOf(text)) {
+        std::size_t start = 0;
+        while (start < line.size()) {
+            std::size_t end = line.find(' ', start);
+            if (end == std::string::npos) end = line.size();
+            const QString piece = QString::fromStdString(line.substr(start, end - start));
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(piece), room) << piece.toStdString();
+            ++pieces;
+            start = end + 1;
+        }
+    }
+    EXPECT_GT(pieces, 10u);
+    box->hide();
 }

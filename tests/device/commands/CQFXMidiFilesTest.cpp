@@ -247,7 +247,7 @@ TEST(CQFXMidiFiles, DeleteLengthFlushAndDiskFree)
     rig.qfx->deleteQFXWithFileName("D.QF2");
     EXPECT_EQ(rig.next(2), "delete 1 -6");
     rig.qfx->getFileSizeWithFileName("D.QF2");
-    EXPECT_EQ(rig.next(3), "size -3 -1");
+    EXPECT_EQ(rig.next(3), "size 0 -1");  // no such file: no retry, and no device error
     rig.qfx->deleteQFXWithFileName("ABCDEFGHIJKLMN");
     EXPECT_EQ(rig.next(4), "delete -2 -1");
     rig.qfx->getFileSizeWithFileName("ABCDEFGHIJKLMN");

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <future>
+#include <string>
+#include <vector>
+
 #include "support/device/SequencerDeviceFixture.h"
 
 using namespace support::sequencerdevice;
@@ -90,4 +96,56 @@ TEST_F(SequencerDevice, UnplugMidDumpAndPlugInAgain)
     EXPECT_EQ(next(), Strings{"connection 1 0"});
     seq.getAllPatchDataDump();
     EXPECT_EQ(next(), Strings{"dump 1 6"});
+}
+
+// The program clears the device folders as soon as it hears that a dump was cut short, whether by the
+// watchdog (a silent, garbled or stale reply) or by the unit going: its patch files must all have
+// landed by then, or they bring the folder back.
+TEST_F(SequencerDevice, ADumpCutShortIsReportedOnlyOnceItsPatchFilesHaveLanded)
+{
+    struct Case {
+        const char* how;
+        std::function<void()> cut;
+        std::string report;
+    };
+    const std::vector<Case> cases{
+        {"watchdog", [&] { loop.advance(std::chrono::seconds(60)); }, "dump -1 none"},
+        {"unplugged",
+         [&] {
+             unit.device().unplug();
+             ASSERT_TRUE(loop.runUntil([&] { return seq.getDeviceID() == 0; }));
+         },
+         "disconnected"},
+    };
+    const fs::path patchFolder = fs::path(root) / "Device" / "Patch";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        unit.clearFaults();
+        recorder.take();
+        connect();
+        // The patch-file queue is held, so the dump's files are still to land when it is cut.
+        std::promise<void> release;
+        transport.afterPatchFilesStored([held = release.get_future().share()] { held.wait(); });
+        std::atomic<bool> reported = false;
+        recorder.onEvent = [&](const std::string& event) {
+            if (event != c.report) return;
+            reported = true;
+            fs::remove_all(patchFolder);
+        };
+        const std::size_t before = asked(0x46);
+        unit.faultAt(sim::RequestKey::maker(0x46), 4, sim::DeviceUnit::Fault::SilentForGood);
+        seq.getAllPatchDataDump();
+        ASSERT_TRUE(loop.runUntil([&] { return asked(0x46) == before + 4; }));
+        c.cut();
+        state->sync([] {});
+        EXPECT_FALSE(reported) << "reported while three of its patches were still to be written";
+
+        release.set_value();
+        EXPECT_EQ(next(), Strings{c.report});
+        std::promise<void> landed;
+        transport.afterPatchFilesStored([&] { landed.set_value(); });
+        landed.get_future().wait();
+        EXPECT_FALSE(fs::exists(patchFolder)) << "the cut dump's files brought the removed folder back";
+        recorder.onEvent = nullptr;
+    }
 }

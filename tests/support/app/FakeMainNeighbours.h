@@ -59,7 +59,7 @@ public:
     explicit FakeMainDialogs(CallLog& log) : log_(log) {}
 
     std::vector<Action> completions;
-    Action keepBoth, replace;
+    Action keepBoth, replace, unanswered;
     std::vector<std::vector<UpdatedEffect>> updateSheets;
 
     void showInformation(const std::string& key, const std::optional<std::string>& argument, Action completion) override
@@ -73,11 +73,13 @@ public:
         log_.push_back("updateSheet " + std::to_string(items.size()));
         updateSheets.push_back(items);
     }
-    void showDuplicatingFileNameAlert(const std::string& fileName, Action keep, Action replaceAction) override
+    void showDuplicatingFileNameAlert(const std::string& fileName, Action keep, Action replaceAction,
+                                      Action unansweredAction) override
     {
         log_.push_back("duplicateAlert " + fileName);
         keepBoth = std::move(keep);
         replace = std::move(replaceAction);
+        unanswered = std::move(unansweredAction);
     }
 
 private:

@@ -34,6 +34,7 @@ public:
 
     bool editFilePatch(PatchItem& item) override
     {
+        settlePoolWork();
         log_.push_back("editFilePatch " + item.patchName + "|" + item.patchComment);
         if (editSucceeds && storedComment) item.patchComment = *storedComment;
         return editSucceeds;
@@ -93,6 +94,13 @@ public:
         auto held = std::move(heldCopies);
         heldCopies.clear();
         for (auto& run : held) run();
+    }
+    // While set, every step on the pool's files lands the held copies first, as the real coordinator
+    // settles its pool work before each.
+    bool stepsLandHeldCopies = false;
+    void settlePoolWork() override
+    {
+        if (stepsLandHeldCopies) runHeldCopies();
     }
 
     // ---- files crossing by drag and drop: patch files are the paths ending in ".qptc" ----
@@ -188,6 +196,7 @@ public:
     }
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override
     {
+        settlePoolWork();
         log_.push_back("movePatchItem " + item.patchName + " -> " + groupName);
         if (failingMoves.count(item.patchName)) return {};
         return (std::filesystem::path(local) / groupName / std::filesystem::path(item.path).filename())
@@ -196,6 +205,7 @@ public:
     }
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override
     {
+        settlePoolWork();
         log_.push_back("renameGroup " + group.name.value_or("") + " -> " + newName);
         if (renameResult == 0) group.name = newName;
         return renameResult;
@@ -214,21 +224,27 @@ public:
 
     std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) override
     {
+        settlePoolWork();
         log_.push_back("deletePatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
+        // A patch that names no file has nothing to move.
+        if (item.path.empty()) return {};
         return failingBinMoves.count(item.patchName) ? std::string() : "/bin/" + item.patchName;
     }
     std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group) override
     {
+        settlePoolWork();
         log_.push_back("undoPatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
         return failingUndos.count(item.patchName) ? std::string() : local + "/" + item.patchName + ".qptc";
     }
     std::string deletePatchGroup(const DirectoryObject& group) override
     {
+        settlePoolWork();
         log_.push_back("deletePatchGroup " + group.name.value_or(""));
         return failingBinMoves.count(group.name.value_or("")) ? std::string() : "/bin/" + group.name.value_or("");
     }
     std::string undoPatchGroup(DirectoryObject& group) override
     {
+        settlePoolWork();
         log_.push_back("undoPatchGroup " + group.name.value_or(""));
         return failingUndos.count(group.name.value_or("")) ? std::string() : local + "/" + group.name.value_or("");
     }

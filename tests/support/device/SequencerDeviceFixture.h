@@ -31,7 +31,7 @@ protected:
           root(folder.path()),
           transport(midi, dispatch, files, root),
           unit(midi, {1, 2, 3, 256}),
-          seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport))
+          seq(dispatch, timers, files, CQFXMidiCommandLayer::factory(transport), state)
     {
         loop.runUntilIdle();
         seq.setParserDataDelegate(&recorder);
@@ -86,6 +86,8 @@ protected:
     CMidiDevice transport;
     sim::DeviceUnit unit;
     RecordingDelegate recorder;
+    // The sequencer's state queue, so a test can wait out what it has been handed.
+    std::shared_ptr<platform::SerialQueue> state = dispatch.makeSerial("test.sequencer", platform::Priority::Low);
     ParserDataController seq;
 };
 

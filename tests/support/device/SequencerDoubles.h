@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -136,11 +137,14 @@ public:
         std::lock_guard lock(mutex);
         return std::exchange(events, {});
     }
+    // Called on the reporting thread with each event before it is recorded; set before the report is asked for.
+    std::function<void(const std::string&)> onEvent;
 
 private:
     static std::string pair(std::int32_t a, std::int32_t b) { return std::to_string(a) + " " + std::to_string(b); }
     void add(std::string event)
     {
+        if (onEvent) onEvent(event);
         std::lock_guard lock(mutex);
         events.push_back(std::move(event));
     }

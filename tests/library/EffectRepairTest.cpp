@@ -1,0 +1,151 @@
+// A kept effect edit and the known list against the unit they are meant for, when the unit that comes back
+// is another one of the same model.
+#include "support/library/EffectLibraryFixture.h"
+#include "support/files/FaultyFileManager.h"
+
+using namespace effectfiles;
+using Fault = sim::DeviceUnit::Fault;
+using sim::RequestKey;
+
+namespace {
+
+const Module kComp{0x05000002, "Comp", "10.0"};
+// Unit A: Comp and Echo loaded, Tape deleted.
+const std::vector<Category> kListA{{0x05, {{"Comp.QF2", "10.0", kComp.type}}}, {0x0D, {kEchoOn, kTapeOff}}};
+// Unit B, of the same model: Echo and Tape loaded, Delay deleted.
+const std::vector<Category> kListB{
+    {0x0D, {kEchoOn, {"Tape.QF2", "1.30", kTape.type}, {"Delay.QF2", "1.00", kDelay.type, false}}}};
+
+}  // namespace
+
+class EffectRepair : public EffectLibrary {
+protected:
+    struct UnitFiles {
+        std::map<std::string, Bytes> files;
+    };
+
+    void prepare(platform::FileManager* fileManager = nullptr)
+    {
+        start(fileManager ? *fileManager : files);
+        holdUnit(unitA());
+        for (const auto& module : {kComp, kEcho, kTape, kDelay}) storeModule(module);
+        utils->dataFromServer(catalogueListing({kComp, kEcho, kTape, kDelay}));
+        effectsOnDevice = 3;
+        utils->downloadFileSuccess(true);
+        ASSERT_EQ(until("idle").back(), "idle");
+    }
+    static UnitFiles unitA()
+    {
+        return {{{"FLST_SEQ.QT2", listFile(kListA, 260)}, {"Comp.QF2", moduleFile(kComp)}, {"Echo.QF2", moduleFile(kEcho)}}};
+    }
+    static UnitFiles unitB()
+    {
+        return {{{"FLST_SEQ.QT2", listFile(kListB, 260)}, {"Echo.QF2", moduleFile(kEcho)}, {"Tape.QF2", moduleFile(kTape)}}};
+    }
+    UnitFiles unitNow()
+    {
+        UnitFiles now;
+        for (const std::string& name : unit.files().fileNames()) now.files[name] = *unit.files().file(name);
+        return now;
+    }
+    void holdUnit(const UnitFiles& held)
+    {
+        for (const std::string& name : unit.files().fileNames()) unit.files().removeFile(name);
+        for (const auto& [name, bytes] : held.files) unit.files().setFile(name, bytes);
+    }
+    // The unit pulled (if it is not already), `next` plugged in instead; hands over what the connection told.
+    Strings plugIn(const UnitFiles& next)
+    {
+        unit.clearFaults();
+        unit.device().unplug();
+        settle();
+        holdUnit(next);
+        unit.device().plugIn();
+        Strings heard;
+        loop.runUntil([&] {
+            for (auto& e : recorder.take()) heard.push_back(std::move(e));
+            return !heard.empty() && heard.back() == "idle" && timers.activeCount() == 0 &&
+                   (std::count(heard.begin(), heard.end(), "patches 6") == 1 ||
+                    std::count(heard.begin(), heard.end(), "listFailed 0") == 1);
+        }, std::chrono::seconds(30));
+        for (auto& e : settle()) heard.push_back(e);
+        return heard;
+    }
+    // Runs the fake clock out until the coordinator is idle again.
+    Strings runOut()
+    {
+        Strings heard;
+        for (int round = 0; round < 100; ++round) {
+            for (auto& e : settle()) heard.push_back(e);
+            if (!heard.empty() && heard.back() == "idle" && timers.activeCount() == 0) break;
+            loop.advance(std::chrono::seconds(2));
+        }
+        return heard;
+    }
+    Strings shown()
+    {
+        Strings out;
+        for (const auto& e : recorder.effects()) out.push_back(e->fileName + (e->isDeleted ? " deleted" : ""));
+        return out;
+    }
+};
+
+TEST_F(EffectRepair, AnEditCutShortIsFinishedOnTheUnitItWasLeftOnAndNoOther)
+{
+    prepare();
+    // Unit A is pulled as the delete's new list is written: Echo's file is gone, the list half written.
+    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
+    utils->deleteEffectItem(storeItem("Echo.QF2"));
+    runOut();
+    const UnitFiles cutA = unitNow();
+    ASSERT_FALSE(cutA.files.contains("Echo.QF2"));
+
+    // Unit B of the same model comes next: its list and files stay as they are, and it is read as it is.
+    const Strings heardB = plugIn(unitB());
+    EXPECT_EQ(std::count(heardB.begin(), heardB.end(), "patches 6"), 1) << ::testing::PrintToString(heardB);
+    EXPECT_EQ(unitNow().files, unitB().files);
+    EXPECT_EQ(shown(), (Strings{"Echo.QF2", "Tape.QF2", "Delay.QF2 deleted"}));
+
+    // Unit A again: the kept delete is finished on it.
+    const Strings heardA = plugIn(cutA);
+    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
+    EXPECT_FALSE(unit.files().file("Echo.QF2"));
+}
+
+TEST_F(EffectRepair, AKnownListGoesBackOnlyOntoAUnitHoldingItsModules)
+{
+    prepare();
+    // Unit B without a list: A's list would name Comp, which B lacks; it is not written, and the unit is
+    // let go as one whose list no one knows.
+    UnitFiles bWithoutList = unitB();
+    bWithoutList.files.erase("FLST_SEQ.QT2");
+    const Strings heardB = plugIn(bWithoutList);
+    EXPECT_EQ(std::count(heardB.begin(), heardB.end(), "listFailed 0"), 1) << ::testing::PrintToString(heardB);
+    EXPECT_EQ(unitNow().files, bWithoutList.files);
+
+    // Unit A without its list gets it back.
+    UnitFiles aWithoutList = unitA();
+    aWithoutList.files.erase("FLST_SEQ.QT2");
+    const Strings heardA = plugIn(aWithoutList);
+    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), unitA().files.at("FLST_SEQ.QT2"));
+}
+
+TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
+{
+    FaultyFileManager disk;
+    prepare(&disk);
+    // Echo's file leaves the unit, then the edited list cannot be stored on this machine.
+    disk.fail(FaultyFileManager::Op::Write, "Temp/Device/FLST_SEQ.QT2");
+    const Strings heard = heardAfter([&] { utils->deleteEffectItem(storeItem("Echo.QF2")); }, "idle");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "delete 0 Echo.QF2"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "effectListChanged"), 0) << ::testing::PrintToString(heard);
+    EXPECT_FALSE(unit.files().file("Echo.QF2"));
+    // The unit's next connection finishes the delete: its list no longer names the file it lacks.
+    disk.heal();
+    const Strings again = plugIn(unitNow());
+    EXPECT_EQ(std::count(again.begin(), again.end(), "patches 6"), 1) << ::testing::PrintToString(again);
+    EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
+    utils.reset();
+}
