@@ -8,6 +8,7 @@
 
 namespace platform {
 class Dispatch;
+class FileManager;
 class MidiSystem;
 }  // namespace platform
 
@@ -21,6 +22,8 @@ struct ProgramEnvironment {
     MidiSystemFactory midiSystem;
     // The program's root folder (the library and its working copies live under it).
     std::string rootFolder;
+    // What reads and writes the files under it; the local file system's when none is given.
+    std::shared_ptr<platform::FileManager> files;
     platform::Configuration configuration;
     // Called on the main thread once the launch has begun, before the event loop runs.
     std::function<void()> launched;

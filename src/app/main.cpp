@@ -85,7 +85,8 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     platform::Dispatch dispatch(mainExecutor);
     platform::Dispatch::setShared(&dispatch);
     platform::TimerService timers(mainExecutor);
-    platform::LocalFileManager files;
+    platform::LocalFileManager localFiles;
+    platform::FileManager& files = environment.files ? *environment.files : localFiles;
     const platform::Bundle bundle = platform::Bundle::main();
     QApplication::setWindowIcon(WindowIcon::fromFile(QString::fromStdString(bundle.resourcesDirectory() + "/pexo-rigmora.png")));
     const platform::Configuration& configuration = environment.configuration;
@@ -154,9 +155,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     lifecycle.setCommonUtils(&coordinator);
     // A pool that could not be saved at the end is said before the program goes; an end asked by the
     // system (logout, shutdown) waits for nobody and says it on standard error.
-    lifecycle.setSaveFailureNotice([](const std::string& reason) {
-        const std::string text = platform::StringFormat::format(
-            InterfaceTexts::localizedString("Main_PatchPoolNotSavedAtQuit").toStdString(), {reason});
+    lifecycle.setSaveFailureNotice([](const std::string& text) {
         std::fprintf(stderr, "%s\n", text.c_str());
         if (endedBySignal) return;
         QMessageBox box(QMessageBox::Warning, QStringLiteral("PEXO Rigmora"),

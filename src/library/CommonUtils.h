@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -69,6 +70,8 @@ public:
     static constexpr const char* kTemp = "Temp";
     // The prefix of an earlier run's "Temp", renamed aside for removal in the background.
     static constexpr const char* kTempAside = ".Temp-old";
+    // The prefix of a working copy kept at the end of a run whose last save failed; the next start shows it.
+    static constexpr const char* kKeptPool = ".Pool-kept";
     static constexpr const char* kTempDevice = "Temp/Device";
     static constexpr const char* kTempDeviceEffect = "Temp/Device/Effect";
     static constexpr const char* kTempDevicePatch = "Temp/Device/Patch";
@@ -259,7 +262,13 @@ public:
     bool restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
     // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place. Why
     // the save failed, when it did; the saved library then stays as it was.
+    // A save whose entries could not all be staged still replaces the library with those that could (and
+    // the last saved copies of the others) and answers which were not saved.
     std::optional<std::string> savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
+    // At the end of a run whose last save did not write the pool whole: the working copy is renamed aside,
+    // its entries named in the pool's order, for the next start to show and save. True when it was kept
+    // or nothing needed keeping.
+    bool keepUnsavedPatchPool();
 
     // ---- patch transfer to the device ----
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
@@ -629,10 +638,25 @@ private:
     // for several entries at once.
     bool savePoolEntry(const DirectoryObject& entry, std::size_t position, const std::string& staging,
                        platform::Error& error) const;
+    // Stages every entry that can be; false only when no library can be made of the staging folder.
     bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
     bool linkTree(const std::string& from, const std::string& to, int depth);
-    // Why the save under way could not stage the library (the pool's queue).
+    // Why the save under way could not stage the library, or the first entry it could not (the pool's queue).
     std::string m_stageFailure;
+    // The names of the entries the save under way could not stage (the pool's queue).
+    std::vector<std::string> m_stageSkipped;
+    // The last saved copies of the library's entries by folder ("Pool", "Backup") and plain name.
+    std::map<std::pair<std::string, std::string>, std::string> savedEntries() const;
+    // The pool the last save could not write whole, kept at the end for the next start (the pool's queue).
+    std::vector<std::shared_ptr<DirectoryObject>> m_unsavedPool;
+    bool m_poolUnsaved = false;
+    // The load showed a working copy a failed run kept: the next save writes it even without an edit.
+    std::atomic<bool> m_poolFromKept{false};
+    // The kept working copies in the root folder, oldest first.
+    std::vector<std::string> keptPools() const;
+    // Moves the kept working copies out of the next start's way, for removal.
+    void dropKeptPools(const std::vector<std::string>& kept);
+    bool nameForKeeping(const std::string& source, const std::string& target, std::set<std::string>& kept);
     bool isShownPatchFile(const std::string& path) const;
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
                    bool withRecord);
@@ -726,6 +750,8 @@ private:
     PoolPatchFacts m_poolFacts;
     // Entries of the saved library the load could not place in the working copy (also m_markedMutex).
     std::vector<std::string> m_unplaced;
+    // The folder the load read them from: the library, or a kept working copy (also m_markedMutex).
+    std::string m_unplacedFrom;
     // On the state queue.
     void mergeEffectNow();
 

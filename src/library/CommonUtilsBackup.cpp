@@ -360,25 +360,37 @@ bool CommonUtils::savePoolEntry(const DirectoryObject& entry, std::size_t positi
     return m_files.linkItem(record, join(folder, BackupFile::kFileName), &error, kStaged);
 }
 
+std::map<std::pair<std::string, std::string>, std::string> CommonUtils::savedEntries() const
+{
+    std::map<std::pair<std::string, std::string>, std::string> saved;
+    const std::string library = libraryFolder();
+    for (const char* part : {"Pool", "Backup"})
+        for (const auto& name : m_files.contentsOfDirectory(join(library, part)).value_or(std::vector<std::string>{}))
+            saved.emplace(std::make_pair(std::string(part), OKVLocalFileController::getFileNameFromIndexSavingName(name)),
+                          join(join(library, part), name));
+    return saved;
+}
+
 bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging)
 {
     const std::string local = pathUnderRoot(kTempLocal);
     platform::Error error;
-    if (!m_files.createDirectory(join(staging, "Pool"), true, &error) ||
-        !m_files.createDirectory(join(staging, "Backup"), true, &error))
+    m_stageSkipped.clear();
+    for (const char* part : {"Pool", "Backup"}) {
+        if (m_files.createDirectory(join(staging, part), true, &error)) continue;
+        m_stageFailure = error.description.empty() ? "\"" + join(staging, part) + "\" could not be made" : error.description;
+        RIG_LOG("cannot make the staging folder %s: %s", part, m_stageFailure.c_str());
         return false;
+    }
     // The entries are linked a few at once: each link is a journalled change of its own, and the file
-    // system takes changes to different folders side by side.
+    // system takes changes to different folders side by side. Every entry is tried: one that cannot be
+    // staged costs only itself.
     std::atomic<std::size_t> next{0};
-    std::atomic<std::size_t> failed{pool.size()};
+    std::vector<char> failed(pool.size(), 0);
     std::vector<platform::Error> errors(pool.size());
     const auto link = [&] {
-        for (std::size_t i = next++; i < pool.size() && failed.load() == pool.size(); i = next++) {
-            if (savePoolEntry(*pool[i], i, staging, errors[i])) continue;
-            std::size_t first = failed.load();
-            while (i < first && !failed.compare_exchange_weak(first, i)) {
-            }
-        }
+        for (std::size_t i = next++; i < pool.size(); i = next++)
+            if (!savePoolEntry(*pool[i], i, staging, errors[i])) failed[i] = 1;
     };
     const auto helpers = static_cast<std::ptrdiff_t>(std::min<std::size_t>(kStagingLinkers - 1, pool.size() / 2));
     std::latch helped(helpers);
@@ -389,11 +401,46 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         });
     link();
     helped.wait();
-    if (const std::size_t i = failed.load(); i < pool.size()) {
-        m_stageFailure = "\"" + pool[i]->name.value_or("") + "\" could not be saved" +
-                         (errors[i].description.empty() ? std::string() : ": " + errors[i].description);
-        RIG_LOG("cannot save pool entry %zu; the saved library stays as it was", i);
-        return false;
+    // An entry that could not be staged keeps its last saved copy in the library, where it has one; the
+    // working copy, which the end keeps when the save is not whole, still holds the entry as edited.
+    std::map<std::pair<std::string, std::string>, std::string> saved;
+    if (std::find(failed.begin(), failed.end(), 1) != failed.end()) saved = savedEntries();
+    for (std::size_t i = 0; i < pool.size(); ++i) {
+        if (failed[i] == 0) continue;
+        const DirectoryObject& entry = *pool[i];
+        const std::string prefix = "[" + std::to_string(i) + "] ";
+        m_stageSkipped.push_back(entry.name.value_or(""));
+        if (m_stageFailure.empty())
+            m_stageFailure = errors[i].description.empty() ? "\"" + entry.name.value_or("") + "\" has no file name it can be saved under"
+                                                            : errors[i].description;
+        RIG_LOG("cannot save pool entry %zu: %s", i, errors[i].description.c_str());
+        const bool group = entry.isBackUpAllGroup || !entry.childDirectories.empty() || entry.isGroup;
+        const std::string part = entry.isBackUpAllGroup ? "Backup" : "Pool";
+        std::string plain;
+        if (group) {
+            plain = groupFolderName(entry.name.value_or(""));
+            if (platform::SafeName::check(prefix + plain)) {
+                const std::string partial = join(join(staging, part), prefix + plain);
+                if (m_files.itemKind(partial) != platform::ItemKind::Missing && !m_files.removeItem(partial, &error)) {
+                    m_stageFailure = error.description;
+                    return false;
+                }
+            }
+        } else if (const PatchItem* item = entry.patchItem()) {
+            plain = OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(absolutePath(item->path)));
+        }
+        const auto last = saved.find({part, plain});
+        if (plain.empty() || last == saved.end()) continue;
+        const std::string target = join(join(staging, part), group ? prefix + plain : savedFileName(prefix, plain));
+        // A last copy that cannot be carried over either leaves the entry out; the first reason stands.
+        const std::string reason = m_stageFailure;
+        if (!linkTree(last->second, target, 1)) {
+            m_stageFailure = reason;
+            if (m_files.itemKind(target) != platform::ItemKind::Missing && !m_files.removeItem(target, &error)) {
+                m_stageFailure = error.description;
+                return false;
+            }
+        }
     }
     std::set<std::string> shown;
     std::map<std::string, std::pair<std::string, bool>> groups;  // working folder: staged folder, backup
@@ -404,8 +451,11 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
             if (const PatchItem* item = child->patchItem()) shown.insert(absolutePath(item->path));
         if (entry.isBackUpAllGroup || !entry.childDirectories.empty() || entry.isGroup) {
             const std::string name = groupFolderName(entry.name.value_or(""));
-            groups[join(local, name)] = {join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"),
-                                              "[" + std::to_string(i) + "] " + name),
+            // A group that could not be staged keeps its last saved copy and takes nothing more from the
+            // working copy.
+            groups[join(local, name)] = {failed[i] != 0 ? std::string()
+                                                        : join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"),
+                                                               "[" + std::to_string(i) + "] " + name),
                                          entry.isBackUpAllGroup};
         }
     }
@@ -415,7 +465,8 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         const std::string path = join(local, name);
         const auto group = groups.find(path);
         if (group != groups.end()) {
-            if (!carryOver(path, group->second.first, shown, group->second.second)) return false;
+            if (!group->second.first.empty() && !carryOver(path, group->second.first, shown, group->second.second))
+                return false;
         } else if (m_files.itemKind(path) == platform::ItemKind::Folder) {
             // A folder that shows none of the pool's patches (one a deleted group's clean-up left behind)
             // is no group: saved, it would come back as one at the next start.
@@ -432,16 +483,24 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
     // Whatever else the library's own folder holds stays in it, as does what the load could not place.
     const std::string library = libraryFolder();
     std::vector<std::string> unplaced;
+    std::string unplacedFrom;
     {
         std::lock_guard lock(m_markedMutex);
         unplaced = m_unplaced;
+        unplacedFrom = m_unplacedFrom;
     }
+    // A kept working copy holds the pool's entries side by side, as the library's "Pool" does.
+    const bool fromLibrary = unplacedFrom.empty() || fs::path(unplacedFrom) == fs::path(library);
     for (const auto& path : unplaced) {
-        if (m_files.itemKind(path) == platform::ItemKind::Missing || !isUnderFolder(path, library)) continue;
-        const fs::path below = fs::path(path).lexically_relative(fs::path(library));
-        if (!m_files.createDirectory((fs::path(staging) / below).parent_path().string(), true, &error) ||
-            !linkTree(path, (fs::path(staging) / below).string(), 1))
+        if (m_files.itemKind(path) == platform::ItemKind::Missing) continue;
+        if (!isUnderFolder(path, fromLibrary ? library : unplacedFrom)) continue;
+        const fs::path below = fromLibrary ? fs::path(path).lexically_relative(fs::path(library))
+                                           : fs::path("Pool") / fs::path(path).lexically_relative(fs::path(unplacedFrom));
+        if (!m_files.createDirectory((fs::path(staging) / below).parent_path().string(), true, &error)) {
+            m_stageFailure = error.description;
             return false;
+        }
+        if (!linkTree(path, (fs::path(staging) / below).string(), 1)) return false;
     }
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
         for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
@@ -457,7 +516,8 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
     // Copies still under way land in their nodes first: the save writes what the pool shows, and no
     // copy writes into the working copy while it is read.
     settlePoolWork();
-    if (!isLoadedPatchPool() || !changed.load()) return std::nullopt;
+    // A pool the last run kept is written at the first save, edited or not: the library is older.
+    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) return std::nullopt;
     bool saved = false;
     std::string failure;
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
@@ -499,12 +559,30 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             failure = error.description.empty() ? m_stageFailure : error.description;
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
+            m_unsavedPool = pool;
+            m_poolUnsaved = true;
             return;
         }
-        saved = true;
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
         // of the program is finished by the next save.
         m_cleanupQueue->async([this, aside] { removeFileWithPath(aside); });
+        if (!m_stageSkipped.empty()) {
+            // The library holds the others now; the skipped ones are still only in the working copy, which
+            // stays the pool's truth until a save writes them.
+            std::string names;
+            for (const auto& name : m_stageSkipped) names += (names.empty() ? "\"" : ", \"") + name + "\"";
+            failure = names + " could not be saved: " + m_stageFailure;
+            RIG_LOG("pool saved without %zu entries: %s", m_stageSkipped.size(), failure.c_str());
+            m_unsavedPool = pool;
+            m_poolUnsaved = true;
+            return;
+        }
+        saved = true;
+        m_unsavedPool.clear();
+        m_poolUnsaved = false;
+        // The library now holds what a failed run kept: the kept copy goes, before any later start finds it.
+        dropKeptPools(keptPools());
+        m_poolFromKept.store(false);
     });
     if (saved) {
         changed.store(false);
@@ -512,6 +590,147 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
     }
     if (failure.empty()) failure = "the library could not be written";
     // While the program runs the user hears of it here; at the end the caller says it before the end.
-    if (!m_closing.load()) tell([](CommonUtilsDelegate& d) { d.patchPoolNotSaved(); });
+    if (!m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
     return failure;
+}
+
+// ---- the pool a failed save leaves ----
+
+std::vector<std::string> CommonUtils::keptPools() const
+{
+    std::vector<std::string> kept;
+    for (const auto& name : m_files.contentsOfDirectory(m_rootPath).value_or(std::vector<std::string>{}))
+        if (name.rfind(kKeptPool, 0) == 0 && m_files.itemKind(pathUnderRoot(name)) == platform::ItemKind::Folder)
+            kept.push_back(pathUnderRoot(name));
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+void CommonUtils::dropKeptPools(const std::vector<std::string>& kept)
+{
+    // Renamed at once under the name the start removes, then removed in the background.
+    std::vector<std::string> aside;
+    for (const auto& folder : kept) {
+        const std::string target = pathUnderRoot(freshName(std::string(kTempAside) + "-kept"));
+        platform::Error error;
+        if (m_files.moveItem(folder, target, &error)) aside.push_back(target);
+        else RIG_LOG("cannot put aside the kept pool %s: %s", folder.c_str(), error.description.c_str());
+    }
+    if (!aside.empty())
+        m_cleanupQueue->async([this, aside] {
+            for (const auto& folder : aside) removeFileWithPath(folder);
+        });
+}
+
+// Renames (or, from outside the working copy, links) `source` to `target`, or to a free name beside it.
+bool CommonUtils::nameForKeeping(const std::string& source, const std::string& target, std::set<std::string>& kept)
+{
+    if (source == target) {
+        kept.insert(target);
+        return true;
+    }
+    const bool inside = isUnderFolder(source, pathUnderRoot(kTemp));
+    platform::Error error;
+    std::string name = target;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool done = inside ? m_files.moveItem(source, name, &error)
+                                 : m_files.linkItem(source, name, &error, platform::Durability::WorkingCopy);
+        if (done) {
+            kept.insert(name);
+            return true;
+        }
+        if (error.code != EEXIST) break;
+        name = createNewNameForPath(target);
+    }
+    RIG_LOG("cannot keep %s: %s", source.c_str(), error.description.c_str());
+    return false;
+}
+
+bool CommonUtils::keepUnsavedPatchPool()
+{
+    bool kept = true;
+    m_poolQueue->sync([&] {
+        if (!m_poolUnsaved) return;
+        const std::string local = pathUnderRoot(kTempLocal);
+        if (m_files.itemKind(local) != platform::ItemKind::Folder) {
+            kept = false;
+            return;
+        }
+        // The working copy's entries take the saved library's "[position] name", so the next start reads
+        // them in the pool's order as it reads the library; renames only, which a full disk still allows.
+        std::set<std::string> named;
+        std::set<std::string> folders;
+        const auto plain = [](const std::string& path) {
+            return OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(path));
+        };
+        for (std::size_t i = 0; i < m_unsavedPool.size(); ++i) {
+            const DirectoryObject& entry = *m_unsavedPool[i];
+            const std::string prefix = "[" + std::to_string(i) + "] ";
+            if (!entry.isBackUpAllGroup && entry.childDirectories.empty() && !entry.isGroup) {
+                if (const PatchItem* item = entry.patchItem(); item != nullptr && !item->path.empty()) {
+                    const std::string source = absolutePath(item->path);
+                    nameForKeeping(source, join(local, savedFileName(prefix, plain(source))), named);
+                }
+                continue;
+            }
+            const std::string name = groupFolderName(entry.name.value_or(""));
+            if (!platform::SafeName::check(prefix + name)) continue;
+            const std::string working = join(local, name);
+            std::string folder = join(local, prefix + name);
+            platform::Error error;
+            if (m_files.itemKind(working) == platform::ItemKind::Folder) {
+                if (!m_files.moveItem(working, folder, &error)) {
+                    RIG_LOG("cannot keep the group %s: %s", working.c_str(), error.description.c_str());
+                    folder = working;
+                }
+            } else if (!m_files.createDirectory(folder, true, &error)) {
+                RIG_LOG("cannot keep the group %s: %s", folder.c_str(), error.description.c_str());
+                continue;
+            }
+            folders.insert(folder);
+            for (std::size_t j = 0; j < entry.childDirectories.size(); ++j) {
+                const PatchItem* item = entry.childDirectories[j]->patchItem();
+                if (item == nullptr || item->path.empty()) continue;
+                std::string source = absolutePath(item->path);
+                // Its folder was renamed above.
+                if (fs::path(source).parent_path() == fs::path(working)) source = join(folder, fileNameOf(source));
+                nameForKeeping(source, join(folder, savedFileName("[" + std::to_string(j) + "] ", plain(source))), named);
+            }
+        }
+        // A patch file the pool no longer shows would show again at the next start: it goes, as the save
+        // drops it; so does a copy's half-written file.
+        const auto sweep = [&](const std::string& folder) {
+            for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+                const std::string path = join(folder, name);
+                if (named.count(path) != 0 || name == BackupFile::kFileName) continue;
+                if (platform::LocalFileManager::isTemporaryName(name) ||
+                    (m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
+                    m_files.removeItem(path);
+            }
+        };
+        sweep(local);
+        for (const auto& folder : folders) sweep(folder);
+        // A folder no group of the pool names (one a deleted group's clean-up left behind) is no group: kept,
+        // it would come back as one. It stays in "Temp", which the next start clears.
+        for (const auto& name : m_files.contentsOfDirectory(local).value_or(std::vector<std::string>{})) {
+            const std::string path = join(local, name);
+            if (folders.count(path) != 0 || m_files.itemKind(path) != platform::ItemKind::Folder) continue;
+            platform::Error error;
+            if (!m_files.moveItem(path, createNewDirectoryPath(join(pathUnderRoot(kTemp), ".not-kept")), &error))
+                RIG_LOG("cannot leave out %s: %s", path.c_str(), error.description.c_str());
+        }
+        const std::vector<std::string> earlier = keptPools();
+        const std::string target = pathUnderRoot(freshName(kKeptPool));
+        platform::Error error;
+        if (!m_files.moveItem(local, target, &error)) {
+            RIG_LOG("cannot keep the unsaved pool: %s", error.description.c_str());
+            kept = false;
+            return;
+        }
+        // The pool just kept was built from any earlier one; the newest is the one the next start shows.
+        dropKeptPools(earlier);
+        m_poolUnsaved = false;
+        m_unsavedPool.clear();
+    });
+    return kept;
 }

@@ -75,8 +75,11 @@ public:
     virtual void patchPoolDirectoryObject(const Tree& /*patchPool*/) {}
     // The incompatibility marks of the pool's nodes have been set anew.
     virtual void patchPoolMarksUpdated() {}
-    // The pool could not be saved; the saved library is as it was before, the working copy keeps the edits.
-    virtual void patchPoolNotSaved() {}
+    // The pool could not be saved, and why; the saved library holds what could be written of it (else it is
+    // as it was before), the working copy keeps the edits.
+    virtual void patchPoolNotSaved(const std::string& /*reason*/) {}
+    // The pool shown is the one the last run kept because it could not be saved.
+    virtual void patchPoolKeptFromLastRun() {}
     virtual void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& /*effects*/) {}
     virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
     virtual void didGetDeviceName(const std::string& /*name*/) {}

@@ -237,7 +237,15 @@ void CommonUtils::loadPatchPool()
     recoverLibraryAside();
     const std::string library = libraryFolder();
     const platform::ItemKind libraryKind = m_files.itemKind(library);
-    if (libraryKind != platform::ItemKind::Folder) {
+    // A run whose last save failed kept its working copy: that is the pool the user left, newer than the
+    // library, and it is shown (and saved at the next save) instead. Older kept copies are outdated by it.
+    std::vector<std::string> kept = keptPools();
+    const std::string fromKept = kept.empty() ? std::string() : kept.back();
+    if (!kept.empty()) {
+        kept.pop_back();
+        dropKeptPools(kept);
+    }
+    if (fromKept.empty() && libraryKind != platform::ItemKind::Folder) {
         if (libraryKind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", library.c_str());
         sendPatchPoolData({});
         return;
@@ -274,8 +282,9 @@ void CommonUtils::loadPatchPool()
 
     // The listing tells each entry's kind: a patch file is opened, never looked up first.
     std::vector<std::pair<std::string, platform::ItemKind>> listed;
-    for (const char* part : {"Pool", "Backup"}) {
-        const std::string folder = join(library, part);
+    const std::vector<std::string> parts = fromKept.empty() ? std::vector<std::string>{join(library, "Pool"), join(library, "Backup")}
+                                                            : std::vector<std::string>{fromKept};
+    for (const std::string& folder : parts) {
         const platform::ItemKind kind = m_files.itemKind(folder);
         if (kind != platform::ItemKind::Folder) {
             if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
@@ -428,8 +437,12 @@ void CommonUtils::loadPatchPool()
         for (const auto& root : roots) m_markedRoots.push_back(root.get());
         m_markedDevice = deviceID;
         m_poolWarningsAgainst = warningsAgainst;
+        m_unplacedFrom = fromKept.empty() ? library : fromKept;
     }
+    // Only a pool that loaded whole is saved without an edit.
+    m_poolFromKept.store(!fromKept.empty());
     sendPatchPoolData(std::move(roots));
+    if (!fromKept.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
 }
 
 std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::vector<std::string>& list,

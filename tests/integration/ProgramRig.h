@@ -14,6 +14,10 @@
 class DemoUnit;
 class QWidget;
 
+namespace platform {
+class FileManager;
+}
+
 // The program as its own main composes it (the real coordinator, adapters and both screens) on the
 // offscreen platform, against the demo's simulated unit on the in-process MIDI backend, the demo's
 // catalogue on a loopback server and the demo's saved patch library, all in a folder of its own.
@@ -33,6 +37,10 @@ public:
     ProgramRig(const ProgramRig&) = delete;
     ProgramRig& operator=(const ProgramRig&) = delete;
 
+    // What the program reads and writes its files through, for faults a test injects; the local file
+    // system's unless set before `run`.
+    void setFiles(std::shared_ptr<platform::FileManager> files) { m_files = std::move(files); }
+
     // Empty when the folder, the catalogue and the saved library are in place; else what went wrong.
     const std::string& setupError() const { return m_error; }
 
@@ -45,6 +53,11 @@ public:
     // program ended with status 0.
     void runToTheEnd(const std::function<void(ProgramRig&)>& body);
 
+    // Runs `test` of this test program (a disabled one, which only this runs) in a process of its own,
+    // as the program's run before this rig's: its rig takes this rig's data folder, scratch folder and
+    // catalogue. Whether that test passed.
+    bool runEarlierRun(const std::string& test);
+
     DemoUnit& unit() { return *m_unit; }
     QWidget& window();
     // The program's data folder.
@@ -53,7 +66,7 @@ public:
     // that are there now.
     std::vector<std::string> unitFolders() const;
     // A folder outside the program's, as a file manager's would be.
-    std::filesystem::path scratch() const { return m_folder->scratch(); }
+    std::filesystem::path scratch() const { return m_scratch; }
 
     // Turns the event loop until `reached` holds or `limit` passes; whether it held.
     static bool waitUntil(const std::function<bool()>& reached,
@@ -91,6 +104,8 @@ private:
     std::unique_ptr<DemoFolder> m_folder;
     std::unique_ptr<support::LoopbackServer> m_server;
     std::string m_root;
+    std::filesystem::path m_scratch;
+    std::shared_ptr<platform::FileManager> m_files;
     DemoUnit* m_unit = nullptr;
     bool m_quitAsked = false;
     bool m_updateNoticeSeen = false;

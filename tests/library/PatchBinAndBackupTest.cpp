@@ -141,8 +141,9 @@ TEST_F(PatchLibrary, BackupsRecordTheModelAndReplaceTheOldGroupOnlyWhenWhole)
     EXPECT_TRUE(loop.runUntil([&] { return !utils->checkBackupGroupTheSeemModel("Gig:1"); }));
 }
 
-// The saved library is rebuilt beside the old one: a save that fails anywhere leaves the old one whole
-// and the pool still marked as changed.
+// The saved library is rebuilt beside the old one: a save whose library cannot be made or swapped in
+// leaves the old one whole, and one with an entry that cannot be staged saves the others and that entry's
+// last saved copy; either way the pool stays marked as changed.
 TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
 {
     startLibrary();
@@ -168,8 +169,8 @@ TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
 
     changed = true;
     const std::vector<std::shared_ptr<DirectoryObject>> smaller = {normal, backup};
-    for (Op op : {Op::Link, Op::Flush, Op::Move}) {
-        faulty.fail(op, op == Op::Link ? "y.qptc" : "QFXMacApplication/.Patch-saving");
+    for (Op op : {Op::Flush, Op::Move}) {
+        faulty.fail(op, "QFXMacApplication/.Patch-saving");
         utils->savePatchPoolToLocal(smaller, changed);
         faulty.heal();
         EXPECT_TRUE(changed);
@@ -177,6 +178,14 @@ TEST_F(PatchLibrary, PoolSaveIsWholeOrNothing)
         settle();  // the old library set aside by the first save goes in the background
         EXPECT_EQ(names("QFXMacApplication"), (Strings{"Patch"}));
     }
+    // Blues cannot be staged from the working copy: its last saved copy takes its new place.
+    faulty.fail(Op::Link, "Temp/Local/Blues/y.qptc");
+    utils->savePatchPoolToLocal(smaller, changed);
+    faulty.heal();
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Blues"}));
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool/[0] Blues"), (Strings{"[0] x.qptc", "[1] y.qptc"}));
+    EXPECT_EQ(names("QFXMacApplication/Patch/Backup/[1] Gig-1"), (Strings{"BackupInfo.backup", "[0] One.qptc"}));
     utils->savePatchPoolToLocal(smaller, changed);
     EXPECT_FALSE(changed);
     EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Blues"}));

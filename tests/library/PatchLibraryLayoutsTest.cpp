@@ -55,6 +55,33 @@ std::set<std::string> shown(const CommonUtils::Tree& tree)
     return names;
 }
 
+// The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches.
+std::vector<std::string> order(const CommonUtils::Tree& tree)
+{
+    std::vector<std::string> names;
+    for (const auto& node : tree) {
+        if (!node->isGroup) {
+            names.push_back(node->name.value_or("?"));
+            continue;
+        }
+        if (node->childDirectories.empty()) names.push_back(node->name.value_or("?") + "/");
+        for (const auto& child : node->childDirectories) names.push_back(node->name.value_or("?") + "/" + child->name.value_or("?"));
+    }
+    return names;
+}
+
+std::shared_ptr<DirectoryObject> leaf(const std::string& path, const std::string& name)
+{
+    auto node = std::make_shared<DirectoryObject>();
+    auto item = std::make_shared<PatchItem>();
+    item->path = path;
+    item->patchName = name;
+    node->name = name;
+    node->path = path;
+    node->object = item;
+    return node;
+}
+
 }  // namespace
 
 class PatchLibraryLayouts : public PatchLibrary {
@@ -620,4 +647,100 @@ TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
     ASSERT_TRUE(files.writeAtomically(rootFolder + "/Temp/Local/Ghost/notes.txt", Bytes{'g'}));
     ASSERT_TRUE(save(tree));
     EXPECT_EQ(shown(load()), (std::set<std::string>{"Lead", "Jazz/C"}));
+}
+
+// A staging folder ("Pool" or "Backup") that cannot be made is told with its cause, to the caller and to
+// the user while the program runs.
+TEST_F(PatchLibraryLayouts, AStagingFolderThatCannotBeMadeIsToldWithItsCause)
+{
+    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    for (const char* part : {"/Pool", "/Backup"}) {
+        SCOPED_TRACE(part);
+        CommonUtils::Tree tree = load();
+        tree.push_back(group("New"));
+        faulty.fail(Op::CreateDirectory, part, 1, ENOSPC);
+        std::atomic<bool> changed{true};
+        const auto why = utils->savePatchPoolToLocal(tree, changed);
+        faulty.heal();
+        ASSERT_TRUE(why);
+        EXPECT_NE(why->find(std::string(".Patch-saving")), std::string::npos) << *why;
+        EXPECT_NE(why->find(part), std::string::npos) << *why;
+        until("patchPoolNotSaved");
+        EXPECT_EQ(recorder.notSavedReasons.back(), *why);
+        EXPECT_TRUE(changed);
+    }
+}
+
+// One entry that cannot be staged costs only itself: the others are saved in the pool's order, it keeps
+// its last saved copy (one never saved is left out), the message names each, and the pool stays unsaved.
+TEST_F(PatchLibraryLayouts, AnEntryThatCannotBeStagedCostsOnlyItself)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] B.qptc", patchBytes("B"));
+    put("Pool/[2] G/[0] C.qptc", patchBytes("C"));
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(order(tree), (Strings{"A", "B", "G/C"}));
+    tree.push_back(leaf(writePatch("Temp/Local/D.qptc", "D"), "D"));
+    tree.push_back(leaf(rootFolder + "/Temp/Local/Gone.qptc", "Gone"));
+    faulty.fail(Op::Link, "Temp/Local/B.qptc");
+    std::atomic<bool> changed{true};
+    const auto why = utils->savePatchPoolToLocal(tree, changed);
+    faulty.heal();
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->find("\"B\""), std::string::npos) << *why;
+    EXPECT_NE(why->find("\"Gone\""), std::string::npos) << *why;
+    EXPECT_EQ(why->find("\"A\""), std::string::npos) << *why;
+    EXPECT_NE(why->find("injected failure"), std::string::npos) << *why;
+    EXPECT_TRUE(changed);
+    until("patchPoolNotSaved");
+    EXPECT_EQ(recorder.notSavedReasons, Strings{*why});
+    EXPECT_EQ(order(load()), (Strings{"A", "B", "G/C", "D"}));
+}
+
+// The working copy of a run whose last save failed is kept at its end: the next start shows that pool in
+// its order (not the older library), says so once, and its first save writes it, edited or not.
+TEST_F(PatchLibraryLayouts, APoolKeptAtTheEndIsTheNextStartsPoolUntilItIsSaved)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    put("Pool/[1] G/notes.txt", Bytes{'n'});
+    put("Pool/[2] X.qptc", patchBytes("X"));
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(order(tree), (Strings{"A", "G/C", "X"}));
+    const Inventory before = inventory(library());
+    // A new group first, a new patch in G, the rest reversed, X taken out (its file left behind).
+    const std::string local = rootFolder + "/Temp/Local";
+    auto fresh = group("New");
+    fresh->childDirectories.push_back(leaf(writePatch("Temp/Local/New/D.qptc", "D"), "D"));
+    tree[1]->childDirectories.insert(tree[1]->childDirectories.begin(),
+                                     leaf(writePatch("Temp/Local/G/F.qptc", "F"), "F"));
+    CommonUtils::Tree edited{fresh, tree[1], tree[0], leaf(writePatch("Temp/Local/E.qptc", "E"), "E")};
+    const Strings expected{"New/D", "G/F", "G/C", "A", "E"};
+    // A folder no group names is no group, kept or not.
+    fs::create_directories(local + "/Ghost");
+    ASSERT_TRUE(files.writeAtomically(local + "/Ghost/notes.txt", Bytes{'g'}));
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
+    faulty.heal();
+    EXPECT_TRUE(utils->keepUnsavedPatchPool());
+    EXPECT_EQ(inventory(library()), before);
+
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    const Strings heard = until("patchPoolKept");
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPool"), 1);
+    const CommonUtils::Tree next = recorder.patchPool;
+    EXPECT_EQ(order(next), expected);
+    EXPECT_TRUE(fs::exists(local + "/G/notes.txt"));
+    std::atomic<bool> unchanged{false};
+    EXPECT_FALSE(utils->savePatchPoolToLocal(next, unchanged));
+    EXPECT_TRUE(fs::exists(library() + "/Pool/[1] G/notes.txt"));
+    for (const auto& name : names(""))
+        EXPECT_NE(name.rfind(CommonUtils::kKeptPool, 0), 0U) << name;
+
+    // Saved, it is the library's pool again, and nothing more is said of it.
+    EXPECT_EQ(order(load()), expected);
+    const Strings later = settle();
+    EXPECT_EQ(std::count(later.begin(), later.end(), "patchPoolKept"), 0);
 }

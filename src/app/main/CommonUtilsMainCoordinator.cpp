@@ -49,6 +49,8 @@ void CommonUtilsMainCoordinator::forceEjectDevice() { utils_.forceEjectDevice();
 
 void CommonUtilsMainCoordinator::forceEjectDeviceNow() { utils_.forceEjectDeviceNow(); }
 
+bool CommonUtilsMainCoordinator::keepUnsavedPatchPool() { return utils_.keepUnsavedPatchPool(); }
+
 void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
 
 void CommonUtilsMainCoordinator::requestServerConnected() { utils_.requestServerConnected(); }

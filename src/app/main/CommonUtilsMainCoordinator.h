@@ -52,6 +52,7 @@ public:
 
     void forceEjectDevice() override;
     void forceEjectDeviceNow() override;
+    bool keepUnsavedPatchPool() override;
 
     void clearAllDialog() override;
     void terminate() override;

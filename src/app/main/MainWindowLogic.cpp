@@ -644,7 +644,13 @@ void MainWindowLogic::patchPoolDirectoryObject(const Tree& patchPool)
 
 void MainWindowLogic::patchPoolMarksUpdated() { parts_->patchManager.reloadDataInPatchPoolWarningsLater(); }
 
-void MainWindowLogic::patchPoolNotSaved() { parts_->dialogs.showInformation("Common_Fail"); }
+// Said with its cause, as the end says it: the user learns what to free or fix before the next save.
+void MainWindowLogic::patchPoolNotSaved(const std::string& reason)
+{
+    parts_->dialogs.showInformation("Main_PatchPoolNotSaved", reason);
+}
+
+void MainWindowLogic::patchPoolKeptFromLastRun() { parts_->dialogs.showInformation("Main_PatchPoolKeptFromLastRun"); }
 
 // ---- header ----
 

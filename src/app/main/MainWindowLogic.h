@@ -146,7 +146,8 @@ public:
     void serverDirectoryObject(const Tree& effectPool) override;
     void patchPoolDirectoryObject(const Tree& patchPool) override;
     void patchPoolMarksUpdated() override;
-    void patchPoolNotSaved() override;
+    void patchPoolNotSaved(const std::string& reason) override;
+    void patchPoolKeptFromLastRun() override;
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
     void didGetDeviceName(const std::string& name) override;

@@ -15,7 +15,9 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/CommonUtilsServices.h"
 #include "app/shell/UncaughtExceptionHook.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/views/NamedImages.h"
+#include "platform/bundle/StringFormat.h"
 #include "platform/dispatch/Dispatch.h"
 
 AppLifecycle::AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatch, std::string version,
@@ -159,16 +161,27 @@ void AppLifecycle::applicationWillTerminate()
         indicator->repaint();
     }
     std::optional<std::string> failure;
-    dispatch_.global(platform::Priority::High).sync([this, controller, &failure] {
+    bool kept = false;
+    dispatch_.global(platform::Priority::High).sync([this, controller, &failure, &kept] {
         if (appDelegate_.isDeviceConnected()) {
             if (commonUtils_) commonUtils_->forceEjectDevice();
             appDelegate_.setDeviceConnected(false);
         }
         failure = controller->saveDataBeforeClosing();
+        // The session's edits are not lost with the program: the next start finds them.
+        if (failure) kept = commonUtils_ != nullptr && commonUtils_->keepUnsavedPatchPool();
     });
     if (!failure) return;
-    if (saveFailureNotice_) saveFailureNotice_(*failure);
-    else std::fprintf(stderr, "The patch pool could not be saved: %s\n", failure->c_str());
+    const std::string text = saveFailureText(*failure, kept);
+    if (saveFailureNotice_) saveFailureNotice_(text);
+    else std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::string AppLifecycle::saveFailureText(const std::string& reason, bool kept)
+{
+    const QString format =
+        InterfaceTexts::localizedString(kept ? "Main_PatchPoolNotSavedAtQuit" : "Main_PatchPoolNotSavedOrKeptAtQuit");
+    return platform::StringFormat::format(format.toStdString(), {reason});
 }
 
 void AppLifecycle::terminate()

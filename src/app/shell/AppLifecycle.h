@@ -55,9 +55,12 @@ public:
     // a connected device and saves the pool; nothing at all while the splash still shows. A save that
     // failed is told through the save-failure notice before this returns.
     void applicationWillTerminate();
-    // How the user hears, before the program ends, why the pool could not be saved; by default on
-    // standard error.
-    void setSaveFailureNotice(std::function<void(const std::string& reason)> notice) { saveFailureNotice_ = std::move(notice); }
+    // How the user hears, before the program ends, that the pool could not be saved: the notice gets
+    // the whole message (`saveFailureText`); by default it goes to standard error.
+    void setSaveFailureNotice(std::function<void(const std::string& text)> notice) { saveFailureNotice_ = std::move(notice); }
+    // The end's message for a save that failed for `reason`, and whether the session's edits were kept
+    // for the next start.
+    static std::string saveFailureText(const std::string& reason, bool kept);
     // Ends the program from any state: every dialog and sheet still showing is ended, then the event
     // loops are left at once, so no window gets a say (the main window turns a close into a quit) and
     // no nested loop keeps running; applicationWillTerminate follows from the application's

@@ -1,7 +1,8 @@
 #pragma once
 
-// What the application shell asks of the library coordinator (CommonUtils): only the forced eject,
-// at termination and, sent at once, from the uncaught-exception hook.
+// What the application shell asks of the library coordinator (CommonUtils): the forced eject, at
+// termination and, sent at once, from the uncaught-exception hook; and the keeping of a pool the end could
+// not save.
 class CommonUtilsServices {
 public:
     virtual ~CommonUtilsServices() = default;
@@ -12,4 +13,7 @@ public:
     // The same from a failing process: returns once the message has been handed to the MIDI system,
     // without the coordinator's own queue, which may be the one that failed.
     virtual void forceEjectDeviceNow() = 0;
+    // At the end, after a save that did not write the pool whole: keeps the session's working copy for the
+    // next start; whether it was kept.
+    virtual bool keepUnsavedPatchPool() { return false; }
 };

@@ -365,6 +365,9 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         {"select", [](auto& l) { l.selectPatchItem(patch("x"), 0); }, {}, true},
         {"eject allowed", [](auto& l) { l.didAllowEjectAction(); }, {}, true},
         {"eject prevented", [](auto& l) { l.didPreventEjectAction(); }, {}, true},
+        // A save that failed while the program runs (a disconnect's, a sleep's) says so, and why.
+        {"pool not saved", [](auto& l) { l.patchPoolNotSaved("disk full"); }, {"info Main_PatchPoolNotSaved disk full"}, true},
+        {"pool kept", [](auto& l) { l.patchPoolKeptFromLastRun(); }, {"info Main_PatchPoolKeptFromLastRun"}, true},
     };
     for (const Case& c : cases) {
         connect();

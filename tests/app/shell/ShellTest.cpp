@@ -26,6 +26,7 @@
 #include "app/shell/StartRefusal.h"
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
+#include "app/views/InterfaceTexts.h"
 #include "platform/dispatch/Dispatch.h"
 #include "support/app/FakeShellNeighbours.h"
 #include "support/app/TestApplication.h"
@@ -224,24 +225,47 @@ TEST_F(Lifecycle, TerminationEjectsOnlyAConnectedDeviceAndAlwaysSaves)
     }
 }
 
-// A save that fails at the end is said before the program goes, with its reason; a good one says nothing.
+// A save that fails at the end is said before the program goes, in the words the user reads: its reason,
+// and whether the session's edits were kept for the next start; a good save says nothing and keeps nothing.
 TEST_F(Lifecycle, ASaveThatFailsAtTheEndIsToldWithItsReason)
 {
-    for (const std::optional<std::string>& failure : {std::optional<std::string>(), std::optional<std::string>("disk full")}) {
+    const auto expected = [](const char* key) {
+        std::string text = InterfaceTexts::localizedString(key).toStdString();
+        const auto at = text.find("%@");
+        EXPECT_NE(at, std::string::npos) << key;
+        return at == std::string::npos ? text : text.replace(at, 2, "disk full");
+    };
+    const struct {
+        std::optional<std::string> failure;
+        bool keeps;
+        std::vector<std::string> told;
+        CallLog calls;
+    } cases[] = {
+        {std::nullopt, true, {}, {"saveDataBeforeClosing"}},
+        {"disk full", true, {expected("Main_PatchPoolNotSavedAtQuit")}, {"saveDataBeforeClosing", "keepUnsavedPatchPool"}},
+        {"disk full", false, {expected("Main_PatchPoolNotSavedOrKeptAtQuit")}, {"saveDataBeforeClosing", "keepUnsavedPatchPool"}},
+    };
+    for (const auto& c : cases) {
         AppDelegate flags;
         AppLifecycle ending(flags, dispatch, "1", 10ms);
-        ending.setMainControllerFactory([this, failure] {
+        ending.setMainControllerFactory([this, failure = c.failure] {
             auto controller = std::make_unique<testing_app::FakeMainWindowController>(log);
             controller->saveFailure = failure;
             return controller;
         });
+        commonUtils.keeps = c.keeps;
+        ending.setCommonUtils(&commonUtils);
         std::vector<std::string> told;
-        ending.setSaveFailureNotice([&](const std::string& reason) { told.push_back(reason); });
+        ending.setSaveFailureNotice([&](const std::string& text) { told.push_back(text); });
         ending.applicationDidFinishLaunching();
         ending.launchMainApp();
+        log.clear();
         ending.applicationWillTerminate();
-        EXPECT_EQ(told, failure ? std::vector<std::string>{*failure} : std::vector<std::string>{});
+        EXPECT_EQ(told, c.told) << c.keeps;
+        EXPECT_EQ(log, c.calls) << c.keeps;
+        for (const auto& text : told) EXPECT_NE(text.find("disk full"), std::string::npos) << text;
     }
+    EXPECT_NE(expected("Main_PatchPoolNotSavedAtQuit"), expected("Main_PatchPoolNotSavedOrKeptAtQuit"));
 }
 
 class BlockingEject final : public CommonUtilsServices {

@@ -21,6 +21,13 @@ public:
     explicit FakeCommonUtils(CallLog& log) : log_(log) {}
     void forceEjectDevice() override { log_.push_back("forceEjectDevice"); }
     void forceEjectDeviceNow() override { log_.push_back("forceEjectDeviceNow"); }
+    bool keepUnsavedPatchPool() override
+    {
+        log_.push_back("keepUnsavedPatchPool");
+        return keeps;
+    }
+    // Whether the unsaved pool can be kept.
+    bool keeps = true;
 
 private:
     CallLog& log_;

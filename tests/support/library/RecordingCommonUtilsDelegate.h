@@ -94,6 +94,8 @@ public:
     }
     Items lastPatches;
     std::vector<std::string> lastOffsets;
+    // Why each save the coordinator reported as failed could not be made, in order (main thread).
+    std::vector<std::string> notSavedReasons;
     std::shared_ptr<PatchItem> lastUpdated;
     void deviceImageDidArrive() override { record("picture"); }
     void didGetDeviceMemory(float percentInUse) override
@@ -129,7 +131,12 @@ public:
         m_events.push_back("patchPool");
     }
     void patchPoolMarksUpdated() override { record("patchPoolMarks"); }
-    void patchPoolNotSaved() override { record("patchPoolNotSaved"); }
+    void patchPoolNotSaved(const std::string& reason) override
+    {
+        notSavedReasons.push_back(reason);
+        record("patchPoolNotSaved");
+    }
+    void patchPoolKeptFromLastRun() override { record("patchPoolKept"); }
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     // Every effect tree handed over, in order.
