@@ -114,6 +114,13 @@ public:
                 if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
         done(std::move(items));
     }
+    // Lands the pool's copies asked so far, so every node names its own copy (or has left the pool); here
+    // they land as they are asked.
+    virtual void settlePoolCopies() {}
+    // The copies (source, folder) asked and not yet begun are not made after all, and any of theirs under
+    // way has landed when this returns: for an addition undone before its copies were made. Their nodes
+    // then leave the pool as failed copies do, and nobody is told (the error is ECANCELED).
+    virtual void withdrawPendingCopies(const PatchCopies& /*copies*/) {}
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.

@@ -219,7 +219,9 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
                     copied.push_back(asked[i]);
                     continue;
                 }
-                failed.push_back({patch.patchName, i < results.size() ? results[i].error : platform::Error{}});
+                // A copy withdrawn by the undo of its addition is no failure to tell.
+                if (i >= results.size() || results[i].error.domain != "files" || results[i].error.code != ECANCELED)
+                    failed.push_back({patch.patchName, i < results.size() ? results[i].error : platform::Error{}});
                 // A node whose copy failed leaves the pool, and names no file: nothing done to it later
                 // can reach the file it was copied from.
                 patch.path.clear();
@@ -238,9 +240,38 @@ void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type
 {
     UndoAction::Object groupObject;
     if (group) groupObject = group;
-    lastRecord_ = std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type);
-    collaborators_.addActionStack(lastRecord_);
+    if (filling_) {
+        // Already on the stack, where the user's gesture put it.
+        filling_->mItems = objects(items);
+        filling_->mGroup = groupObject;
+        filling_->mType = type;
+        filling_->mPending.reset();
+        lastRecord_ = std::move(filling_);
+        filling_.reset();
+    } else {
+        lastRecord_ = std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type);
+        collaborators_.addActionStack(lastRecord_);
+    }
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+}
+
+std::shared_ptr<AddToPatchPoolAction> PatchPoolEditor::pushPendingAddition()
+{
+    auto pending = std::make_shared<AddToPatchPoolAction>(std::vector<UndoAction::Object>{}, UndoAction::Object{}, 0);
+    pending->mPending = std::make_shared<AddToPatchPoolAction::Pending>();
+    collaborators_.addActionStack(pending);
+    return pending;
+}
+
+void PatchPoolEditor::addAsPending(const std::shared_ptr<AddToPatchPoolAction>& pending, const std::function<void()>& add)
+{
+    if (!pending || !pending->mPending) return add();
+    if (pending->mPending->takenBack) return;
+    filling_ = pending;
+    add();
+    if (!filling_) return;
+    filling_.reset();
+    if (collaborators_.withdrawAction) collaborators_.withdrawAction(pending);
 }
 
 // ---- saving into the pool ----

@@ -1,8 +1,10 @@
 #include "app/patch/PatchUndoHandlers.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/patch/PatchCoordinator.h"
+#include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/AddToPatchPoolAction.h"
@@ -264,7 +266,29 @@ void PatchUndoHandlers::doUndoActionForDragFromPoolToList(const DragFromPoolToLi
 
 void PatchUndoHandlers::doUndoActionForAddToPatchPool(const AddToPatchPoolAction& action)
 {
+    if (action.mPending) {
+        // Nothing of it is in the pool yet: it never will be.
+        action.mPending->takenBack = true;
+        return;
+    }
+    // Copies of the addition not made yet never will be: a drop of thousands undone at once waits for none
+    // of them. Their nodes leave the pool as they land, so the steps below take only what was copied.
     const Node group = nodeOf(action.mGroup);
+    const std::string local = collaborators_.coordinator.localPoolFolder();
+    const auto folderOf = [&](const DirectoryObject& node) {
+        return (std::filesystem::path(local) / CommonUtils::groupFolderName(node.name.value_or(""))).string();
+    };
+    PatchCoordinator::PatchCopies pending;
+    for (const auto& object : action.mItems) {
+        const Node node = nodeOf(object);
+        if (!node) continue;
+        if (const PatchItem* patch = node->patchItem(); patch && !node->isGroup)
+            pending.emplace_back(patch->path, group ? folderOf(*group) : local);
+        else if (node->isGroup)
+            for (const auto& child : node->childDirectories)
+                if (const PatchItem* patch = child ? child->patchItem() : nullptr) pending.emplace_back(patch->path, folderOf(*node));
+    }
+    if (!pending.empty()) collaborators_.coordinator.withdrawPendingCopies(pending);
     for (const auto& object : action.mItems) {
         const Node node = nodeOf(object);
         if (!node) continue;

@@ -32,9 +32,12 @@ public:
     // What each write was handed, in call order.
     std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
 
+    // The file each edit rewrote.
+    std::vector<std::string> editedPaths;
     bool editFilePatch(PatchItem& item) override
     {
         log_.push_back("editFilePatch " + item.patchName + "|" + item.patchComment);
+        editedPaths.push_back(item.path);
         if (editSucceeds && storedComment) item.patchComment = *storedComment;
         return editSucceeds;
     }
@@ -93,6 +96,29 @@ public:
         auto held = std::move(heldCopies);
         heldCopies.clear();
         for (auto& run : held) run();
+    }
+    // While set, reads of dropped files wait here until the test runs them.
+    bool holdReads = false;
+    std::vector<std::function<void()>> heldReads;
+    void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done) override
+    {
+        auto run = [this, paths, done = std::move(done)] { PatchCoordinator::readFilePatchesLater(paths, done); };
+        if (holdReads) heldReads.push_back(std::move(run));
+        else run();
+    }
+    void runHeldReads()
+    {
+        auto held = std::move(heldReads);
+        heldReads.clear();
+        for (auto& run : held) run();
+    }
+    // The copies held when the screen asks for the pool's work to be settled land then, as the real
+    // coordinator's do.
+    int settles = 0;
+    void settlePoolCopies() override
+    {
+        ++settles;
+        runHeldCopies();
     }
 
     // ---- files crossing by drag and drop: patch files are the paths ending in ".qptc" ----
