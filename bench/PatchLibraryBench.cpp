@@ -179,6 +179,32 @@ void dropStep(benchmark::State& state, Step step)
     state.counters["copies"] = count;
 }
 
+// The same 10,000 copies made one by one as the pool's queue made them before: each copy read back, and
+// its mark judged from the copy.
+void BM_DropCopiesReadBackAsBefore(benchmark::State& state)
+{
+    const int count = 10000;
+    Library library;
+    const auto dropped = library.patches("../Dropped", count);
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string group = library.rootFolder + "/Temp/Local/Drop " + std::to_string(round++);
+        std::filesystem::create_directories(group);
+        state.ResumeTiming();
+        for (const auto& item : dropped) {
+            platform::Error error;
+            if (const auto copy = library.utils.writeFilePatchWithPath(item->path, group, {}, &error))
+                benchmark::DoNotOptimize(library.utils.isPatchFileIncompatibleWithPath(copy->path));
+        }
+        state.PauseTiming();
+        std::error_code ignored;
+        std::filesystem::remove_all(group, ignored);
+        state.ResumeTiming();
+    }
+    state.counters["copies"] = count;
+}
+
 void BM_DropCopiesStepWaitsForAll(benchmark::State& state) { dropStep(state, Step::All); }
 void BM_DropCopiesStepOnAnotherPatch(benchmark::State& state) { dropStep(state, Step::Other); }
 void BM_DropCopiesUndoOfTheDrop(benchmark::State& state) { dropStep(state, Step::Undo); }
@@ -189,6 +215,7 @@ void BM_DropCopiesUndoOfTheDrop(benchmark::State& state) { dropStep(state, Step:
 BENCHMARK(BM_SavePool)->ArgName("edited")->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Backup)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
 BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_DropCopiesReadBackAsBefore)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesStepWaitsForAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesStepOnAnotherPatch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesUndoOfTheDrop)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

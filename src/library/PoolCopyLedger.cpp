@@ -27,9 +27,10 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
     Batch batch;
     batch.copies = copies;
     batch.states.assign(copies.size(), 0);
-    for (const auto& [file, folder] : copies) {
-        batch.files.insert(normal(file));
-        batch.folders.insert(normal(folder));
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        batch.files.insert(normal(copies[i].first));
+        batch.folders.insert(normal(copies[i].second));
+        batch.positions[copies[i]].push_back(i);
     }
     std::lock_guard lock(mutex_);
     const std::uint64_t number = next_++;
@@ -67,10 +68,12 @@ void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
         // The newest asked first: an undo takes back the last addition of that file.
         bool done = false;
         for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
-            auto& [number, each] = *batch;
-            for (std::size_t i = each.copies.size(); i-- > 0;) {
-                if (each.states[i] != 0 || each.copies[i] != copy) continue;
-                each.states[i] = 2;
+            auto& each = batch->second;
+            const auto found = each.positions.find(copy);
+            if (found == each.positions.end()) continue;
+            for (auto at = found->second.rbegin(); at != found->second.rend(); ++at) {
+                if (each.states[*at] != 0) continue;
+                each.states[*at] = 2;
                 ++each.made;
                 done = true;
                 break;

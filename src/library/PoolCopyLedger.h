@@ -45,6 +45,8 @@ private:
         // Normalised, for the look-ups of `touches`.
         std::set<std::string> files;
         std::set<std::string> folders;
+        // Where each copy stands in `copies`, for the withdrawals.
+        std::map<Copy, std::vector<std::size_t>> positions;
         // 0 waiting, 1 begun, 2 withdrawn.
         std::vector<std::uint8_t> states;
         std::size_t made = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <unordered_set>
 
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchPoolRules.h"
@@ -160,14 +161,18 @@ void PatchPoolEditor::tellFailedCopies(const std::vector<FailedCopy>& failed)
     message(kCanNotCopyPatchItems, names, reason);
 }
 
-void PatchPoolEditor::removeFromTree(const DirectoryObject* node)
+void PatchPoolEditor::removeFromTree(const std::unordered_set<const DirectoryObject*>& nodes)
 {
-    if (const Node parent = parentOf(node)) {
-        auto& siblings = parent->childDirectories;
-        siblings.erase(siblings.begin() + indexIn(siblings, node));
-    } else if (const std::ptrdiff_t at = indexIn(structureData_, node); at >= 0) {
-        structureData_.erase(structureData_.begin() + at);
-    }
+    // One pass over the tree, however many leave: a drop of thousands undone before its copies were made
+    // takes all of its nodes out at once.
+    if (nodes.empty()) return;
+    const auto leaving = [&](const Node& each) { return nodes.count(each.get()) > 0; };
+    for (const Node& top : structureData_)
+        if (top->isGroup)
+            top->childDirectories.erase(
+                std::remove_if(top->childDirectories.begin(), top->childDirectories.end(), leaving),
+                top->childDirectories.end());
+    structureData_.erase(std::remove_if(structureData_.begin(), structureData_.end(), leaving), structureData_.end());
 }
 
 void PatchPoolEditor::later(std::function<void()> step)
@@ -211,6 +216,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             if (!alive.lock()) return;
             Nodes copied;
             std::vector<FailedCopy> failed;
+            std::unordered_set<const DirectoryObject*> gone;
             for (std::size_t i = 0; i < asked.size(); ++i) {
                 PatchItem& patch = *asked[i]->patchItem();
                 if (i < results.size() && results[i].item) {
@@ -225,8 +231,9 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
                 // A node whose copy failed leaves the pool, and names no file: nothing done to it later
                 // can reach the file it was copied from.
                 patch.path.clear();
-                removeFromTree(asked[i].get());
+                gone.insert(asked[i].get());
             }
+            removeFromTree(gone);
             // What the user sees follows on the main thread's next turn: this may land inside another step.
             later([this, alive, failed = std::move(failed), copied = std::move(copied), then]() mutable {
                 if (!alive.lock()) return;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "app/patch/PoolSelectionEntry.h"
@@ -116,7 +117,7 @@ private:
         platform::Error error;
     };
     void tellFailedCopies(const std::vector<FailedCopy>& failed);
-    void removeFromTree(const DirectoryObject* node);
+    void removeFromTree(const std::unordered_set<const DirectoryObject*>& nodes);
     void later(std::function<void()> step);
     Nodes placeAndCopy(const Nodes& nodes, const std::string& folder, bool inPlace,
                        const std::function<void(const Nodes&)>& place, Added done);
