@@ -255,8 +255,9 @@ TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
     expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
-// Files dropped on a group (a new group beside it), the group deleted while they are read: the first undo
-// brings the group back, the next takes the drop back, and the rename before both stays.
+// Files dropped on a group (a new group beside it), the group deleted before they are read, the undo once
+// they landed: the first undo brings the group back, the next takes the drop back, and the rename before
+// both stays.
 TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
 {
     ProgramRig rig;
@@ -269,15 +270,23 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
         const auto before = PoolTour::shownPool();
         const std::size_t children = childrenOf(DemoPool::kGroupName);
         ASSERT_GT(children, 0u);
-        DragTour::dropFilesOnPoolItem(window, writePatchFiles(rig.scratch(), "Into", 3000), DemoPool::kGroupName);
+        // The group's menu is open first, so its delete follows the drop in the same turn, before any of
+        // the dropped files can have been read.
+        const auto paths = writePatchFiles(rig.scratch(), "Into", 3000);
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            MenuTour::deleteFromPoolMenuOf(window, DemoPool::kGroupName);
-            return !PoolTour::showsTopLevel(DemoPool::kGroupName);
+            MenuTour::openPoolMenuOfItem(window, DemoPool::kGroupName);
+            return MenuTour::poolMenuShown();
         }, 10s));
-        ASSERT_TRUE(undoTheLastAction(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s));
-        EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
+        DragTour::dropFilesOnPoolItem(window, paths, DemoPool::kGroupName);
+        MenuTour::deleteFromPoolMenuOf(window, DemoPool::kGroupName);
+        EXPECT_FALSE(PoolTour::showsTopLevel(DemoPool::kGroupName));
+        // The files land after the delete, in a new group where the deleted one was pointed at.
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) - children + 3000);
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s))
+            << describe(PoolTour::shownPool());
+        EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
         EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) + 3000);
         ASSERT_TRUE(undoTheLastAction(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == before; }, 10s))
