@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -628,6 +629,8 @@ private:
     void landPoolWork();
     std::mutex m_landingMutex;
     std::deque<std::function<void()>> m_landings;  // m_landingMutex
+    // Told whenever a landing is ready.
+    std::condition_variable m_landingReady;
     // Asked and not landed yet.
     std::atomic<std::int64_t> m_poolWorkPending{0};
     // The copies among that work, for the steps that need not wait for them.

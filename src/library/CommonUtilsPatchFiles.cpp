@@ -303,12 +303,13 @@ void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
     // wait for them (settlePoolWorkFor).
     runPoolWork([this, batch, copies = std::move(copies), done = std::move(done)]() mutable -> std::function<void()> {
         constexpr std::size_t kToldEvery = 64;
+        const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
         std::vector<CopiedPatch> results;
         results.reserve(copies.size());
         for (std::size_t i = 0; i < copies.size(); ++i) {
             if (!m_copyLedger.begin(batch, i)) {
                 CopiedPatch withdrawn;
-                withdrawn.error = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
+                withdrawn.error = notWanted;
                 results.push_back(std::move(withdrawn));
                 continue;
             }
@@ -334,6 +335,7 @@ void CommonUtils::runPoolWork(std::function<std::function<void()>()> work)
             std::lock_guard lock(m_landingMutex);
             m_landings.push_back(std::move(landing));
         }
+        m_landingReady.notify_all();
         m_dispatch.main().async([this, alive] {
             if (alive.lock()) landPoolWork();
         });
@@ -379,9 +381,14 @@ void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
 
 void CommonUtils::settlePoolWork()
 {
-    // A landing may ask for more work (a drop read, then copied): wait until nothing asked is left.
+    // A landing may ask for more work (a drop read, then copied): wait until nothing asked is left. Only
+    // for the work asked, not for whatever else the queue holds after it (a pass over the whole pool's
+    // warnings queued behind a drop's copies takes longer than the copies' end).
     while (!m_landing && m_poolWorkPending.load() > 0) {
-        m_poolQueue->sync([] {});
+        {
+            std::unique_lock lock(m_landingMutex);
+            m_landingReady.wait(lock, [this] { return !m_landings.empty(); });
+        }
         landPoolWork();
     }
 }

@@ -14,6 +14,8 @@ std::string normal(const std::string& path)
 }
 
 // `inner` is `outer` or lies in it.
+std::string keyOf(const PoolCopyLedger::Copy& copy) { return copy.first + '\0' + copy.second; }
+
 bool within(const std::string& inner, const std::string& outer)
 {
     return inner.size() >= outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
@@ -30,7 +32,7 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
     for (std::size_t i = 0; i < copies.size(); ++i) {
         batch.files.insert(normal(copies[i].first));
         batch.folders.insert(normal(copies[i].second));
-        batch.positions[copies[i]].push_back(i);
+        batch.positions[keyOf(copies[i])].push_back(i);
     }
     std::lock_guard lock(mutex_);
     const std::uint64_t number = next_++;
@@ -66,10 +68,11 @@ void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
     std::lock_guard lock(mutex_);
     for (const Copy& copy : copies) {
         // The newest asked first: an undo takes back the last addition of that file.
+        const std::string key = keyOf(copy);
         bool done = false;
         for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
             auto& each = batch->second;
-            const auto found = each.positions.find(copy);
+            const auto found = each.positions.find(key);
             if (found == each.positions.end()) continue;
             for (auto at = found->second.rbegin(); at != found->second.rend(); ++at) {
                 if (each.states[*at] != 0) continue;

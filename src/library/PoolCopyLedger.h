@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -45,8 +46,8 @@ private:
         // Normalised, for the look-ups of `touches`.
         std::set<std::string> files;
         std::set<std::string> folders;
-        // Where each copy stands in `copies`, for the withdrawals.
-        std::map<Copy, std::vector<std::size_t>> positions;
+        // Where each copy stands in `copies`, by its file and folder, for the withdrawals.
+        std::unordered_map<std::string, std::vector<std::size_t>> positions;
         // 0 waiting, 1 begun, 2 withdrawn.
         std::vector<std::uint8_t> states;
         std::size_t made = 0;

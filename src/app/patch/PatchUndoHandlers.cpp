@@ -284,9 +284,11 @@ void PatchUndoHandlers::doUndoActionForAddToPatchPool(const AddToPatchPoolAction
         if (!node) continue;
         if (const PatchItem* patch = node->patchItem(); patch && !node->isGroup)
             pending.emplace_back(patch->path, group ? folderOf(*group) : local);
-        else if (node->isGroup)
+        else if (node->isGroup) {
+            const std::string folder = folderOf(*node);
             for (const auto& child : node->childDirectories)
-                if (const PatchItem* patch = child ? child->patchItem() : nullptr) pending.emplace_back(patch->path, folderOf(*node));
+                if (const PatchItem* patch = child ? child->patchItem() : nullptr) pending.emplace_back(patch->path, folder);
+        }
     }
     if (!pending.empty()) collaborators_.coordinator.withdrawPendingCopies(pending);
     for (const auto& object : action.mItems) {
