@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
@@ -130,9 +132,90 @@ void BM_Restore(benchmark::State& state)
     perPatch(state, count);
 }
 
+// A drop of 10,000 patch files from a folder of the user's, copied into a new group of the pool on the
+// pool's queue. The main thread's wait for one step taken while the copies run, by what the step is:
+// "all" waits for every copy (what every pool step did), "other" is a step on a patch the copies cannot
+// meet (a rename or delete of another patch), "undo" the drop's own undo, which withdraws the copies not
+// begun. The copies' own time is measured by "all" from the moment they are asked.
+enum class Step { All, Other, Undo };
+
+void dropStep(benchmark::State& state, Step step)
+{
+    const int count = 10000;
+    Library library;
+    const auto dropped = library.patches("../Dropped", count);
+    library.patches("Temp/Local", 1);
+    const std::string other = library.rootFolder + "/Temp/Local/0.qptc";
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string group = library.rootFolder + "/Temp/Local/Drop " + std::to_string(round++);
+        std::filesystem::create_directories(group);
+        std::vector<CommonUtils::PatchCopy> copies;
+        std::vector<std::string> sources;
+        for (const auto& item : dropped) {
+            copies.push_back({item->path, group});
+            sources.push_back(item->path);
+        }
+        bool landed = false;
+        library.utils.writeFilePatchesLater(copies, [&](std::vector<CommonUtils::CopiedPatch>) { landed = true; });
+        state.ResumeTiming();
+        switch (step) {
+        case Step::All: library.utils.settlePoolWork(); break;
+        case Step::Other: library.utils.settlePoolWorkFor({other}); break;
+        case Step::Undo:
+            library.utils.withdrawPoolCopies(copies);
+            library.utils.settlePoolWorkFor(sources);
+            break;
+        }
+        state.PauseTiming();
+        library.utils.settlePoolWork();
+        if (!landed) state.SkipWithError("the copies never landed");
+        library.loop.runUntilIdle();
+        std::error_code ignored;
+        std::filesystem::remove_all(group, ignored);
+        state.ResumeTiming();
+    }
+    state.counters["copies"] = count;
+}
+
+// The same 10,000 copies made one by one as the pool's queue made them before: each copy read back, and
+// its mark judged from the copy.
+void BM_DropCopiesReadBackAsBefore(benchmark::State& state)
+{
+    const int count = 10000;
+    Library library;
+    const auto dropped = library.patches("../Dropped", count);
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string group = library.rootFolder + "/Temp/Local/Drop " + std::to_string(round++);
+        std::filesystem::create_directories(group);
+        state.ResumeTiming();
+        for (const auto& item : dropped) {
+            platform::Error error;
+            if (const auto copy = library.utils.writeFilePatchWithPath(item->path, group, {}, &error))
+                benchmark::DoNotOptimize(library.utils.isPatchFileIncompatibleWithPath(copy->path));
+        }
+        state.PauseTiming();
+        std::error_code ignored;
+        std::filesystem::remove_all(group, ignored);
+        state.ResumeTiming();
+    }
+    state.counters["copies"] = count;
+}
+
+void BM_DropCopiesStepWaitsForAll(benchmark::State& state) { dropStep(state, Step::All); }
+void BM_DropCopiesStepOnAnotherPatch(benchmark::State& state) { dropStep(state, Step::Other); }
+void BM_DropCopiesUndoOfTheDrop(benchmark::State& state) { dropStep(state, Step::Undo); }
+
 }  // namespace
 
 // Disk work: wall-clock time is what the user waits for.
 BENCHMARK(BM_SavePool)->ArgName("edited")->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Backup)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
 BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_DropCopiesReadBackAsBefore)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_DropCopiesStepWaitsForAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_DropCopiesStepOnAnotherPatch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_DropCopiesUndoOfTheDrop)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

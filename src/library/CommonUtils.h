@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -33,6 +34,7 @@ class OKVPatch;
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVPatch.h"
 #include "device/formats/OKVSimpleEffect.h"
+#include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/store/MappingObject.h"
@@ -237,6 +239,18 @@ public:
     // queued and lands it here and now, so a step that touches the working copy or saves it next finds
     // every earlier copy made and in its node. Main thread (or a thread the main thread waits for).
     void settlePoolWork();
+    // The same for a step on `paths` alone (the files it reads or writes, the folders it moves, removes or
+    // puts files into): what has landed is handed back, and the main thread waits for the copies under way
+    // only when one of them is of, into or inside one of those paths. Any other copy goes on beside the
+    // step, which can meet none of its files.
+    void settlePoolWorkFor(const std::vector<std::string>& paths);
+    // The copies asked of these files into these folders (source, folder) that have not begun are not made
+    // after all: they land as failed with ECANCELED, which nobody is told. For an addition undone before
+    // its copies were made; the one begun last still lands.
+    void withdrawPoolCopies(const std::vector<PatchCopy>& copies);
+    // How many of the pool's copies asked and not landed yet are made, of how many; the delegate hears it
+    // (poolCopiesProgress) as they go and (0, 0) once none is left.
+    std::pair<std::size_t, std::size_t> poolCopiesProgress() const { return m_copyLedger.progress(); }
     void copyGroup(const DirectoryObject& group, const std::string& toPath);
     std::string movePatchItem(PatchItem& item, const std::string& groupName);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
@@ -667,8 +681,15 @@ private:
     void landPoolWork();
     std::mutex m_landingMutex;
     std::deque<std::function<void()>> m_landings;  // m_landingMutex
+    // Told whenever a landing is ready.
+    std::condition_variable m_landingReady;
     // Asked and not landed yet.
     std::atomic<std::int64_t> m_poolWorkPending{0};
+    // The copies among that work, for the steps that need not wait for them.
+    PoolCopyLedger m_copyLedger;
+    // One copy into the pool's working copy, the source read once.
+    CopiedPatch copyOnePatch(const PatchCopy& copy);
+    void tellPoolCopiesProgress();
     // A landing under way: a step it runs that settles again finds nothing left to wait for.
     bool m_landing = false;
     std::mutex m_editMutex;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,6 +27,8 @@ public:
     // How many patches of the running work's dump or write of several are through, told in steps and
     // always at the last.
     virtual void deviceWorkProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
+    // The copies of patch files into the pool made so far, of those asked; (0, 0) once none remains.
+    virtual void poolCopiesProgress(std::size_t /*made*/, std::size_t /*asked*/) {}
     // No queued device request runs any more: the queue ran dry, or was dropped with the unit. The busy
     // icon's own reports are no such end: the picture of the unit, read meanwhile, tells them too.
     virtual void deviceWorkDidEnd() {}

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -252,20 +253,75 @@ void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
     });
 }
 
+CommonUtils::CopiedPatch CommonUtils::copyOnePatch(const PatchCopy& copy)
+{
+    // As writeFilePatchWithPath, but the copy is not read back: its item and mark come from the source as
+    // read for the copy, which holds the same bytes. Thousands of these go into the pool at a drop.
+    CopiedPatch result;
+    const std::string from = absolutePath(replaceAll(copy.source, ':', '-'));
+    const std::string target = replaceAll(copy.toPath, ':', '-');
+    const auto patch = getOKVPatchWithPath(from, &result.error);
+    if (!patch) return result;
+    const bool intoDevice = target.find(pathUnderRoot(kTempDevicePatch)) != std::string::npos ||
+                            target.find(pathUnderRoot("Device")) != std::string::npos;
+    bool connected = false;
+    std::int32_t deviceID = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        connected = m_published.isConnectDevice;
+        deviceID = m_published.deviceID;
+    }
+    const bool incompatible = connected && !m_parser.checkPatchCompatible(*patch);
+    if (intoDevice && incompatible) return result;
+    const std::string destination = absolutePath(target);
+    const auto durability =
+        isUnderFolder(destination, pathUnderRoot(kTemp)) ? platform::Durability::WorkingCopy : platform::Durability::Durable;
+    const std::string copied = copyFileFromFilePath(from, destination, false, durability, &result.error);
+    if (copied.empty()) return result;
+    result.item = patchItemFromPatch(*patch, copied);
+    getEffectListWithPatch(*result.item);
+    result.isIncompatible =
+        incompatible && deviceID > 0 && isPathOfFile(copied) && std::string(patch->ckID().c_str()) == "PTCF";
+    return result;
+}
+
+void CommonUtils::tellPoolCopiesProgress()
+{
+    const auto [made, asked] = m_copyLedger.progress();
+    tell([made = made, asked = asked](CommonUtilsDelegate& delegate) { delegate.poolCopiesProgress(made, asked); });
+}
+
 void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
                                         std::function<void(std::vector<CopiedPatch>)> done)
 {
-    // A drop of many patches must not hold the main thread.
-    runPoolWork([this, copies = std::move(copies), done = std::move(done)]() mutable -> std::function<void()> {
+    std::vector<PoolCopyLedger::Copy> asked;
+    asked.reserve(copies.size());
+    for (const auto& copy : copies) asked.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
+    const std::uint64_t batch = m_copyLedger.open(asked);
+    tellPoolCopiesProgress();
+    // A drop of many patches must not hold the main thread, nor must a step that meets none of its copies
+    // wait for them (settlePoolWorkFor).
+    runPoolWork([this, batch, copies = std::move(copies), done = std::move(done)]() mutable -> std::function<void()> {
+        constexpr std::size_t kToldEvery = 64;
+        const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
         std::vector<CopiedPatch> results;
         results.reserve(copies.size());
-        for (const auto& copy : copies) {
-            CopiedPatch result;
-            result.item = writeFilePatchWithPath(copy.source, copy.toPath, PatchWriteInfo{}, &result.error);
-            if (result.item) result.isIncompatible = isPatchFileIncompatibleWithPath(result.item->path);
-            results.push_back(std::move(result));
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            if (!m_copyLedger.begin(batch, i)) {
+                CopiedPatch withdrawn;
+                withdrawn.error = notWanted;
+                results.push_back(std::move(withdrawn));
+                continue;
+            }
+            results.push_back(copyOnePatch(copies[i]));
+            m_copyLedger.made(batch);
+            if ((i + 1) % kToldEvery == 0) tellPoolCopiesProgress();
         }
-        return [results = std::move(results), done = std::move(done)]() mutable { done(std::move(results)); };
+        return [this, batch, results = std::move(results), done = std::move(done)]() mutable {
+            m_copyLedger.close(batch);
+            tellPoolCopiesProgress();
+            done(std::move(results));
+        };
     });
 }
 
@@ -279,6 +335,7 @@ void CommonUtils::runPoolWork(std::function<std::function<void()>()> work)
             std::lock_guard lock(m_landingMutex);
             m_landings.push_back(std::move(landing));
         }
+        m_landingReady.notify_all();
         m_dispatch.main().async([this, alive] {
             if (alive.lock()) landPoolWork();
         });
@@ -303,11 +360,35 @@ void CommonUtils::landPoolWork()
     m_landing = false;
 }
 
+void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
+{
+    if (m_landing) return;
+    landPoolWork();
+    std::vector<std::string> absolute;
+    absolute.reserve(paths.size());
+    for (const auto& path : paths)
+        if (!path.empty()) absolute.push_back(absolutePath(path));
+    if (m_poolWorkPending.load() > 0 && m_copyLedger.touches(absolute, pathUnderRoot(kTempLocal))) settlePoolWork();
+}
+
+void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
+{
+    std::vector<PoolCopyLedger::Copy> withdrawn;
+    withdrawn.reserve(copies.size());
+    for (const auto& copy : copies) withdrawn.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
+    m_copyLedger.withdraw(withdrawn);
+}
+
 void CommonUtils::settlePoolWork()
 {
-    // A landing may ask for more work (a drop read, then copied): wait until nothing asked is left.
+    // A landing may ask for more work (a drop read, then copied): wait until nothing asked is left. Only
+    // for the work asked, not for whatever else the queue holds after it (a pass over the whole pool's
+    // warnings queued behind a drop's copies takes longer than the copies' end).
     while (!m_landing && m_poolWorkPending.load() > 0) {
-        m_poolQueue->sync([] {});
+        {
+            std::unique_lock lock(m_landingMutex);
+            m_landingReady.wait(lock, [this] { return !m_landings.empty(); });
+        }
         landPoolWork();
     }
 }

@@ -260,6 +260,116 @@ TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
     expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
+// A drop is the user's gesture when it is made: an undo right after it (while its files are read, while
+// they are copied, or once they landed) takes the drop back, none of its patches stays in the pool or the
+// library, and the rename before it stays.
+TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shownAtQuit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        const auto before = PoolTour::shownPool();
+        const auto paths = writePatchFiles(rig.scratch(), "Drop", 3000);
+        for (const int delay : {0, 3, 30, 150, 600}) {
+            DragTour::dropFilesOnPool(window, paths);
+            ProgramRig::settle(std::chrono::milliseconds(delay));
+            ASSERT_TRUE(undoTheLastAction(window)) << delay;
+            ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s)) << delay;
+            EXPECT_EQ(PoolTour::shownPool(), before) << delay << ": " << describe(PoolTour::shownPool());
+        }
+        shownAtQuit = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(shownAtQuit.empty());
+    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
+    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
+}
+
+// Files dropped on a group (a new group beside it), the group deleted before they are read, the undo once
+// they landed: the first undo brings the group back, the next takes the drop back, and the rename before
+// both stays.
+TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shownAtQuit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        const auto before = PoolTour::shownPool();
+        const std::size_t children = childrenOf(DemoPool::kGroupName);
+        ASSERT_GT(children, 0u);
+        // The group's menu is open first, so its delete follows the drop in the same turn, before any of
+        // the dropped files can have been read.
+        const auto paths = writePatchFiles(rig.scratch(), "Into", 3000);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::openPoolMenuOfItem(window, DemoPool::kGroupName);
+            return MenuTour::poolMenuShown();
+        }, 10s));
+        DragTour::dropFilesOnPoolItem(window, paths, DemoPool::kGroupName);
+        MenuTour::deleteFromPoolMenuOf(window, DemoPool::kGroupName);
+        EXPECT_FALSE(PoolTour::showsTopLevel(DemoPool::kGroupName));
+        // The files land after the delete, in a new group where the deleted one was pointed at.
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) - children + 3000);
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s))
+            << describe(PoolTour::shownPool());
+        EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
+        EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) + 3000);
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == before; }, 10s))
+            << describe(PoolTour::shownPool());
+        shownAtQuit = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(shownAtQuit.empty());
+    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
+    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
+}
+
+// Steps on the pool while a large drop is copied (a rename, a delete and its undo of patches the copies
+// do not touch, and a rename of the group they go into): each lands as shown, and the library the quit
+// saves holds exactly what the pool showed.
+TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
+{
+    ProgramRig rig;
+    std::vector<PoolTour::Shown> shownAtQuit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        const std::size_t topBefore = PoolTour::shownPool().size();
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Copy", 3000));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenuOf(window, PoolTour::kRenamedTo);
+            return !PoolTour::showsTopLevel(PoolTour::kRenamedTo);
+        }, 10s));
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
+        const auto shown = PoolTour::shownPool();
+        ASSERT_EQ(shown.size(), topBefore + 1);
+        const std::string dropped = shown.back().name;
+        PoolTour::renameItem(window, dropped.c_str(), "Copied Set");
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Copied Set"); }, 10s));
+        EXPECT_EQ(childrenOf("Copied Set"), 3000u);
+        shownAtQuit = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(shownAtQuit.empty());
+    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
+    EXPECT_TRUE(shownNamed(shownAtQuit, "Copied Set"));
+    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
+}
+
 // The target group renamed at seeded moments while the unit's rows are copied into it, another deleted
 // while they are and its delete undone, then a quit with a save still under way.
 TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)

@@ -1,4 +1,8 @@
+#include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -459,6 +463,87 @@ struct CopyDurabilities : platform::LocalFileManager {
     std::vector<std::pair<std::string, platform::Durability>> copies;
 };
 }  // namespace
+
+namespace {
+// Holds every copy until the test lets them go (or a long while passes, so a step that waited for them
+// ends the test rather than hangs it).
+struct HeldCopies : platform::LocalFileManager {
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        if (holdInto.empty() || to.rfind(holdInto, 0) != 0) return LocalFileManager::copyItem(from, to, error, durability);
+        {
+            std::unique_lock lock(mutex);
+            ++arrived;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(20), [this] { return released; });
+        }
+        return LocalFileManager::copyItem(from, to, error, durability);
+    }
+    void waitForTheFirst()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(20), [this] { return arrived > 0; });
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    // Only the copies into this folder are held; set before any is asked.
+    std::string holdInto;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool released = false;
+};
+}  // namespace
+
+// A step on files the pool's copies under way cannot meet goes on at once, without them; one on their
+// folder waits for them and lands them. Copies withdrawn before they began are not made and land as
+// ECANCELED; the progress counts them done.
+TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    // The coordinator's queue uses the holding disk until the coordinator is gone, however the test ends.
+    struct Ending {
+        std::function<void()> run;
+        ~Ending() { run(); }
+    } ending{[&] {
+        held.release();
+        utils.reset();
+    }};
+    put("Temp/Device/Patch/A.qptc", patchFile("A", {kEcho, 1}));
+    put("Temp/Device/Patch/B.qptc", patchFile("B", {kEcho, 1}));
+    put("Temp/Local/Top.qptc", patchFile("Top", {kEcho, 1}));
+    const std::string group = under("Temp/Local/Group");
+    fs::create_directories(group);
+    held.holdInto = group;
+    std::optional<std::vector<CommonUtils::CopiedPatch>> copied;
+    utils->writeFilePatchesLater({{under("Temp/Device/Patch/A.qptc"), group}, {under("Temp/Device/Patch/B.qptc"), group}},
+                                 [&](std::vector<CommonUtils::CopiedPatch> results) { copied = std::move(results); });
+    held.waitForTheFirst();
+    utils->withdrawPoolCopies({{under("Temp/Device/Patch/B.qptc"), group}});
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{1, 2}));
+
+    utils->settlePoolWorkFor({under("Temp/Local/Top.qptc"), under("Temp/Local"), under("Temp/Device/Patch/C.qptc")});
+    EXPECT_FALSE(copied) << "a step that meets none of the copies waited for them";
+
+    held.release();
+    utils->settlePoolWorkFor({group + "/Anything.qptc"});
+    ASSERT_TRUE(copied);
+    ASSERT_EQ(copied->size(), 2u);
+    ASSERT_TRUE((*copied)[0].item);
+    EXPECT_EQ((*copied)[0].item->path, group + "/A.qptc");
+    EXPECT_EQ((*copied)[0].item->patchName, "A");
+    EXPECT_FALSE((*copied)[1].item);
+    EXPECT_EQ((*copied)[1].error.code, ECANCELED);
+    EXPECT_TRUE(fs::exists(group + "/A.qptc"));
+    EXPECT_FALSE(fs::exists(group + "/B.qptc"));
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
 
 // A copy into a working folder under "Temp" (rebuilt at every start, flushed by the pool's save) is not
 // flushed on its own; one leaving for a folder of the user's is.

@@ -264,6 +264,19 @@ void DragTour::dropFilesOnPool(QWidget& w, const std::vector<std::string>& paths
     dropAt(pool->viewport(), below, data.get());
 }
 
+void DragTour::dropFilesOnPoolItem(QWidget& w, const std::vector<std::string>& paths, const std::string& name)
+{
+    PatchPoolOutlineView* pool = poolIn(&w);
+    const auto item = pool ? topLevel(pool, name) : nullptr;
+    if (!item) return;
+    const QModelIndex index = pool->poolModel()->indexOf(item.get());
+    pool->scrollTo(index);
+    const std::unique_ptr<QMimeData> data(filesFromOutside(paths));
+    const QPoint middle = pool->visualRect(index).center();
+    over(pool->viewport(), middle, data.get());
+    dropAt(pool->viewport(), middle, data.get());
+}
+
 bool DragTour::backupRestored()
 {
     PatchPoolOutlineView* pool = poolIn(window());

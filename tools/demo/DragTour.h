@@ -28,5 +28,7 @@ public:
     // Files of a file manager dropped onto the list's row `atRow`, or below the pool's last row.
     static void dropFilesOnList(QWidget& window, const std::vector<std::string>& paths, int atRow);
     static void dropFilesOnPool(QWidget& window, const std::vector<std::string>& paths);
+    // The same onto the middle of the row of the pool's top-level item `name`; nothing without one.
+    static void dropFilesOnPoolItem(QWidget& window, const std::vector<std::string>& paths, const std::string& name);
     static bool backupRestored();
 };

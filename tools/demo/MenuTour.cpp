@@ -128,6 +128,8 @@ bool MenuTour::listMenuShown()
 
 void MenuTour::openPoolMenu(QWidget&) { openPoolMenuOf(PoolTour::kRenamedTo); }
 
+void MenuTour::openPoolMenuOfItem(QWidget&, const char* name) { openPoolMenuOf(name); }
+
 bool MenuTour::poolMenuShown()
 {
     PatchPoolOutlineView* view = pool();

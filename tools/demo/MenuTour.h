@@ -16,6 +16,8 @@ public:
     static void openPoolMenu(QWidget& window);
     static bool poolMenuShown();
     static void deleteFromPoolMenu(QWidget& window);
+    // The pool menu of the top-level item of that name, opened by a right click on its row.
+    static void openPoolMenuOfItem(QWidget& window, const char* name);
     // Delete chosen from the pool menu of the top-level item of that name.
     static void deleteFromPoolMenuOf(QWidget& window, const char* name);
     static bool patchDeleted();

@@ -6,6 +6,7 @@
 #include "DemoPool.h"
 #include "WindowShot.h"
 #include "app/patch/BackupPatch.h"
+#include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolDataSource.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
@@ -170,4 +171,12 @@ bool PoolTour::copiesLanded(const std::string& local)
             if (!inLocal(*child)) return false;
     }
     return true;
+}
+
+bool PoolTour::poolAtRest()
+{
+    PatchPoolOutlineView* view = pool();
+    if (view == nullptr || view->poolModel() == nullptr) return false;
+    const auto* screen = dynamic_cast<const PatchManagerViewController*>(&view->poolModel()->dataSource());
+    return screen != nullptr && !screen->isPatchPoolWorking();
 }

@@ -46,4 +46,6 @@ public:
     // Whether every patch the pool shows names a file of the pool's own working copy under `local`, as
     // it does once its copy has landed.
     static bool copiesLanded(const std::string& local);
+    // Whether no read of dropped files and no copy into the pool is under way.
+    static bool poolAtRest();
 };

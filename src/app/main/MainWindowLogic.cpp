@@ -108,7 +108,7 @@ void MainWindowLogic::clearAppData()
     quitWaiting_ = false;
     deviceWork_.reset();
     deviceWorkProgress_.reset();
-    parts_->chrome.setDeviceWorkText({});
+    showDeviceWork();
     effect.setIsEffectListLoaded(false);
     patch.setIsPatchListLoaded(false);
     patch.setlockPatchList(false);
@@ -712,15 +712,29 @@ void MainWindowLogic::deviceWorkProgress(std::int32_t done, std::int32_t total)
     showDeviceWork();
 }
 
+void MainWindowLogic::poolCopiesProgress(std::size_t made, std::size_t asked)
+{
+    if (asked == 0) poolCopies_.reset();
+    else poolCopies_ = {std::min(made, asked), asked};
+    showDeviceWork();
+}
+
 void MainWindowLogic::showDeviceWork()
 {
+    // The pool's copies go on with or without a unit; they share the line with the unit's work.
+    std::string copying;
+    if (poolCopies_)
+        copying = InterfaceTexts::localizedString("Main_BusyCopyingPatches")
+                      .arg(static_cast<qulonglong>(poolCopies_->first))
+                      .arg(static_cast<qulonglong>(poolCopies_->second))
+                      .toStdString();
     static const std::map<DeviceWork, const char*> keys{
         {DeviceWork::Reading, "Main_BusyReading"},          {DeviceWork::Ejecting, "Main_BusyEjecting"},
         {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},
         {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
     };
     if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
-        parts_->chrome.setDeviceWorkText({});
+        parts_->chrome.setDeviceWorkText(copying);
         return;
     }
     std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
@@ -736,6 +750,7 @@ void MainWindowLogic::showDeviceWork()
         text += " " + InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
     else if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
         text += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
+    if (!copying.empty()) text += "  " + copying;
     parts_->chrome.setDeviceWorkText(text);
 }
 

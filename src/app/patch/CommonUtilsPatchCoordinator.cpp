@@ -4,12 +4,34 @@
 #include <system_error>
 
 #include "library/CommonUtils.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+
+namespace {
+
+std::string folderOf(CommonUtils& utils, const std::string& groupName)
+{
+    const std::string local = utils.pathUnderRoot(CommonUtils::kTempLocal);
+    return groupName.empty() ? local : (std::filesystem::path(local) / CommonUtils::groupFolderName(groupName)).string();
+}
+
+// The group's folder and every file its patches name.
+std::vector<std::string> pathsOfGroup(CommonUtils& utils, const DirectoryObject& group)
+{
+    std::vector<std::string> paths{folderOf(utils, group.name.value_or(""))};
+    for (const auto& child : group.childDirectories)
+        if (const PatchItem* item = child ? child->patchItem() : nullptr) paths.push_back(item->path);
+    return paths;
+}
+
+}  // namespace
 
 // Every step below touches the pool's working copy or the files its nodes name: the copies asked before
-// it land first, so it finds them where the user saw them go.
+// it that it could meet land first, so it finds them where the user saw them go. Copies it cannot meet go
+// on while it runs, and the main thread does not wait for them.
 bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({item.path});
     return utils_.editFilePatch(item);
 }
 
@@ -87,13 +109,15 @@ std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithInfo(c
                                                                                const std::string& toPath,
                                                                                const WriteInfo& info)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({source, toPath});
     return utils_.writeFilePatchWithPath(source, toPath, {info.replace, info.copiedToFinder, info.index});
 }
 
 void CommonUtilsPatchCoordinator::copyGroup(const DirectoryObject& group, const std::string& toPath)
 {
-    utils_.settlePoolWork();
+    auto paths = pathsOfGroup(utils_, group);
+    paths.push_back(toPath);
+    utils_.settlePoolWorkFor(paths);
     utils_.copyGroup(group, toPath);
 }
 
@@ -116,7 +140,7 @@ bool CommonUtilsPatchCoordinator::fileExistsAtPath(const std::string& path)
 
 bool CommonUtilsPatchCoordinator::createDirectoryAtPath(const std::string& path)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({path});
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return std::filesystem::is_directory(path, error);
@@ -126,7 +150,7 @@ std::shared_ptr<PatchItem> CommonUtilsPatchCoordinator::writeFilePatchWithPath(c
                                                                                const std::string& toPath,
                                                                                platform::Error* error)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({source, toPath});
     return utils_.writeFilePatchWithPath(source, toPath, CommonUtils::PatchWriteInfo{}, error);
 }
 
@@ -152,15 +176,32 @@ void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copie
 
 void CommonUtilsPatchCoordinator::settlePoolWork() { utils_.settlePoolWork(); }
 
+void CommonUtilsPatchCoordinator::landFinishedPoolWork() { utils_.settlePoolWorkFor({}); }
+
+void CommonUtilsPatchCoordinator::withdrawPendingCopies(const PatchCopies& copies)
+{
+    std::vector<CommonUtils::PatchCopy> withdrawn;
+    std::vector<std::string> sources;
+    for (const auto& [source, folder] : copies) {
+        withdrawn.push_back({source, folder});
+        sources.push_back(source);
+    }
+    utils_.withdrawPoolCopies(withdrawn);
+    // The copy of theirs under way, if any, lands before the undo goes on; the others land as withdrawn.
+    utils_.settlePoolWorkFor(sources);
+}
+
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({item.path, folderOf(utils_, groupName)});
     return utils_.movePatchItem(item, groupName);
 }
 
 std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)
 {
-    utils_.settlePoolWork();
+    auto paths = pathsOfGroup(utils_, group);
+    if (!newName.empty()) paths.push_back(folderOf(utils_, newName));
+    utils_.settlePoolWorkFor(paths);
     return utils_.renameGroup(group, newName);
 }
 
@@ -173,25 +214,25 @@ void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(Director
 
 std::string CommonUtilsPatchCoordinator::deletePatchItem(const PatchItem& item, const DirectoryObject* group)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({item.path});
     return utils_.deletePatchItem(item, group);
 }
 
 std::string CommonUtilsPatchCoordinator::undoPatchItem(const PatchItem& item, const DirectoryObject* group)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor({item.path, folderOf(utils_, group ? group->name.value_or("") : std::string())});
     return utils_.undoPatchItem(item, group);
 }
 
 std::string CommonUtilsPatchCoordinator::deletePatchGroup(const DirectoryObject& group)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor(pathsOfGroup(utils_, group));
     return utils_.deletePatchGroup(group);
 }
 
 std::string CommonUtilsPatchCoordinator::undoPatchGroup(DirectoryObject& group)
 {
-    utils_.settlePoolWork();
+    utils_.settlePoolWorkFor(pathsOfGroup(utils_, group));
     return utils_.undoPatchGroup(group);
 }
 
@@ -208,6 +249,9 @@ std::int32_t CommonUtilsPatchCoordinator::backupPatchListWithName(const std::str
 
 bool CommonUtilsPatchCoordinator::restorePatchWithPatchItems(const PatchItems& items)
 {
-    utils_.settlePoolWork();
+    std::vector<std::string> paths;
+    for (const auto& item : items)
+        if (item) paths.push_back(item->path);
+    utils_.settlePoolWorkFor(paths);
     return utils_.restorePatchWithPatchItems(items);
 }

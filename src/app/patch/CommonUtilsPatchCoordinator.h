@@ -39,6 +39,8 @@ public:
     void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done) override;
     void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override;
     void settlePoolWork() override;
+    void landFinishedPoolWork() override;
+    void withdrawPendingCopies(const PatchCopies& copies) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;

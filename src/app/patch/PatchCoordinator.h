@@ -118,6 +118,13 @@ public:
     // out of the pool): a step that takes positions in the pool, or records them, takes them after this.
     // Nothing here, for coordinators that have nothing to wait for.
     virtual void settlePoolWork() {}
+    // Hands back what the pool's work has finished so far and waits for nothing: for a step that takes
+    // positions just before it changes them and so needs no copy still under way.
+    virtual void landFinishedPoolWork() {}
+    // The copies (source, folder) asked and not yet begun are not made after all, and any of theirs under
+    // way has landed when this returns: for an addition undone before its copies were made. Their nodes
+    // then leave the pool as failed copies do, and nobody is told (the error is ECANCELED).
+    virtual void withdrawPendingCopies(const PatchCopies& /*copies*/) {}
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.

@@ -18,9 +18,11 @@
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolDragRules.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
+#include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/DragFromPoolToListAction.h"
 #include "library/undo/UndoController.h"
 
@@ -68,9 +70,12 @@ void PatchManagerViewController::initDraggingRegister()
     services.readFilePatchesLater = [self](const std::vector<std::string>& paths, PatchDropServices::ReadPatches done) {
         if (!self) return;
         self->beginPoolWork();
-        self->coordinator_.readFilePatchesLater(paths, [self, done = std::move(done)](PatchItems items) {
+        // The drop is the user's gesture now, whenever its files are read: an undo that comes before they
+        // are takes the drop back, not what was done before it.
+        auto pending = self->patchPoolEditor_->pushPendingAddition();
+        self->coordinator_.readFilePatchesLater(paths, [self, pending, done = std::move(done)](PatchItems items) mutable {
             if (!self) return;
-            done(std::move(items));
+            self->patchPoolEditor_->addAsPending(pending, [&] { done(std::move(items)); });
             self->endPoolWork();
         });
     };

@@ -242,42 +242,45 @@ std::shared_ptr<DeleteAction> PatchManagerViewController::detetePatchItemInPatch
                                                                                                const Node& group)
 {
     if (!item) return nullptr;
-    // A copy that lands fails or takes its node out of the same list: the positions are taken once every
-    // copy asked before has landed.
-    coordinator_.settlePoolWork();
+    // A copy under way may land inside the coordinator's step, and a failed one takes its node out of the
+    // same list: each position is taken just before its own removal, never before the step. A node that
+    // left that way is no part of this deletion (the failed copy was told).
+    coordinator_.landFinishedPoolWork();
     if (!group && item->isGroup) {
-        const std::ptrdiff_t index = indexIn(structureData_, item.get());
-        if (index < 0) return nullptr;
+        if (indexIn(structureData_, item.get()) < 0) return nullptr;
         const std::string moved = coordinator_.deletePatchGroup(*item);
+        const std::ptrdiff_t index = indexIn(structureData_, item.get());
         if (moved.empty()) {
-            dialogs_.showInformation(kCanNotDeletePatchGroup, item->name.value_or(""));
+            if (index >= 0) dialogs_.showInformation(kCanNotDeletePatchGroup, item->name.value_or(""));
             return nullptr;
         }
         item->path = moved;
-        auto record = std::make_shared<DeleteAction>(item, nullptr, static_cast<std::uint64_t>(index), 1);
         if (item->isBackUpAllGroup) {
             setIsRestoreAllMode(false);
             setArrowImageWithBackupAllAndRestoreAllState();
         }
+        if (index < 0) return nullptr;
+        auto record = std::make_shared<DeleteAction>(item, nullptr, static_cast<std::uint64_t>(index), 1);
         structureData_.erase(structureData_.begin() + index);
         return record;
     }
     // A patch inside a backup of the whole list stays: the backup is kept whole.
     if (group && (!group->isGroup || group->isBackUpAllGroup)) return nullptr;
     auto& container = group ? group->childDirectories : structureData_;
-    const std::ptrdiff_t index = indexIn(container, item.get());
-    if (index < 0) return nullptr;
+    if (indexIn(container, item.get()) < 0) return nullptr;
     PatchItem* patch = item->patchItem();
     if (patch == nullptr) {
-        container.erase(container.begin() + index);
+        container.erase(container.begin() + indexIn(container, item.get()));
         return nullptr;
     }
     const std::string moved = coordinator_.deletePatchItem(*patch, group.get());
+    const std::ptrdiff_t index = indexIn(container, item.get());
     if (moved.empty()) {
-        dialogs_.showInformation(kCanNotDeletePatchItem, patch->patchName);
+        if (index >= 0) dialogs_.showInformation(kCanNotDeletePatchItem, patch->patchName);
         return nullptr;
     }
     patch->path = moved;
+    if (index < 0) return nullptr;
     auto record = std::make_shared<DeleteAction>(item, group, static_cast<std::uint64_t>(index), 0);
     container.erase(container.begin() + index);
     return record;
@@ -287,8 +290,9 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
                                                                  const PoolSelectionEntries& items)
 {
     if (items.empty()) return;
-    // What the copies still under way take out is no part of this deletion.
-    coordinator_.settlePoolWork();
+    // What has finished copying lands first; what is still under way may land during the steps below,
+    // which take each position just before its removal.
+    coordinator_.landFinishedPoolWork();
     std::vector<std::shared_ptr<DeleteAction>> records;
     bool changed = false;
     for (const auto& entry : items) {

@@ -163,6 +163,16 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
         sheet->setSaveActionBlock([self, item, group, edited, old, end] {
             if (!self) return;
             if (edited->patchName != old->patchName || edited->patchComment != old->patchComment) {
+                // The sheet may have opened before the patch's copy landed in the pool: its file is the one
+                // the node names once the copies asked before have landed, never the file it was copied from.
+                self->coordinator_.settlePoolWork();
+                const PatchItem* landed = self->isInPool(item, group) ? item->patchItem() : nullptr;
+                if (landed == nullptr || landed->path.empty()) {
+                    self->dialogs_.showInformation(kCanNotEditPatchItem, old->patchName);
+                    end(kPoolSheetSaved);
+                    return;
+                }
+                edited->path = landed->path;
                 if (!self->coordinator_.editFilePatch(*edited)) {
                     self->dialogs_.showInformation(kCanNotEditPatchItem, old->patchName);
                     end(kPoolSheetSaved);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <unordered_set>
 
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchPoolRules.h"
@@ -160,14 +161,18 @@ void PatchPoolEditor::tellFailedCopies(const std::vector<FailedCopy>& failed)
     message(kCanNotCopyPatchItems, names, reason);
 }
 
-void PatchPoolEditor::removeFromTree(const DirectoryObject* node)
+void PatchPoolEditor::removeFromTree(const std::unordered_set<const DirectoryObject*>& nodes)
 {
-    if (const Node parent = parentOf(node)) {
-        auto& siblings = parent->childDirectories;
-        siblings.erase(siblings.begin() + indexIn(siblings, node));
-    } else if (const std::ptrdiff_t at = indexIn(structureData_, node); at >= 0) {
-        structureData_.erase(structureData_.begin() + at);
-    }
+    // One pass over the tree, however many leave: a drop of thousands undone before its copies were made
+    // takes all of its nodes out at once.
+    if (nodes.empty()) return;
+    const auto leaving = [&](const Node& each) { return nodes.count(each.get()) > 0; };
+    for (const Node& top : structureData_)
+        if (top->isGroup)
+            top->childDirectories.erase(
+                std::remove_if(top->childDirectories.begin(), top->childDirectories.end(), leaving),
+                top->childDirectories.end());
+    structureData_.erase(std::remove_if(structureData_.begin(), structureData_.end(), leaving), structureData_.end());
 }
 
 void PatchPoolEditor::later(std::function<void()> step)
@@ -211,6 +216,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             if (!alive.lock()) return;
             Nodes copied;
             std::vector<FailedCopy> failed;
+            std::unordered_set<const DirectoryObject*> gone;
             for (std::size_t i = 0; i < asked.size(); ++i) {
                 PatchItem& patch = *asked[i]->patchItem();
                 if (i < results.size() && results[i].item) {
@@ -219,12 +225,15 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
                     copied.push_back(asked[i]);
                     continue;
                 }
-                failed.push_back({patch.patchName, i < results.size() ? results[i].error : platform::Error{}});
+                // A copy withdrawn by the undo of its addition is no failure to tell.
+                if (i >= results.size() || results[i].error.domain != "files" || results[i].error.code != ECANCELED)
+                    failed.push_back({patch.patchName, i < results.size() ? results[i].error : platform::Error{}});
                 // A node whose copy failed leaves the pool, and names no file: nothing done to it later
                 // can reach the file it was copied from.
                 patch.path.clear();
-                removeFromTree(asked[i].get());
+                gone.insert(asked[i].get());
             }
+            removeFromTree(gone);
             // What the user sees follows on the main thread's next turn: this may land inside another step.
             later([this, alive, failed = std::move(failed), copied = std::move(copied), then]() mutable {
                 if (!alive.lock()) return;
@@ -238,9 +247,38 @@ void PatchPoolEditor::record(const Nodes& items, const Node& group, AddType type
 {
     UndoAction::Object groupObject;
     if (group) groupObject = group;
-    lastRecord_ = std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type);
-    collaborators_.addActionStack(lastRecord_);
+    if (filling_) {
+        // Already on the stack, where the user's gesture put it.
+        filling_->mItems = objects(items);
+        filling_->mGroup = groupObject;
+        filling_->mType = type;
+        filling_->mPending.reset();
+        lastRecord_ = std::move(filling_);
+        filling_.reset();
+    } else {
+        lastRecord_ = std::make_shared<AddToPatchPoolAction>(objects(items), groupObject, type);
+        collaborators_.addActionStack(lastRecord_);
+    }
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+}
+
+std::shared_ptr<AddToPatchPoolAction> PatchPoolEditor::pushPendingAddition()
+{
+    auto pending = std::make_shared<AddToPatchPoolAction>(std::vector<UndoAction::Object>{}, UndoAction::Object{}, 0);
+    pending->mPending = std::make_shared<AddToPatchPoolAction::Pending>();
+    collaborators_.addActionStack(pending);
+    return pending;
+}
+
+void PatchPoolEditor::addAsPending(const std::shared_ptr<AddToPatchPoolAction>& pending, const std::function<void()>& add)
+{
+    if (!pending || !pending->mPending) return add();
+    if (pending->mPending->takenBack) return;
+    filling_ = pending;
+    add();
+    if (!filling_) return;
+    filling_.reset();
+    if (collaborators_.withdrawAction) collaborators_.withdrawAction(pending);
 }
 
 // ---- saving into the pool ----
@@ -452,9 +490,9 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
                                                                std::int64_t givenPosition)
 {
     if (!givenTarget || items.empty()) return {};
-    // The copies asked before land first: a failed one takes its node out, and the lists recorded for the
-    // undo below must not bring it back.
-    collaborators_.coordinator.settlePoolWork();
+    // What has finished copying lands first, so a target whose copy failed is seen to be gone. A copy still
+    // under way may fail after the lists below are recorded: the undo passes over its node.
+    collaborators_.coordinator.landFinishedPoolWork();
     // A target whose copy failed has left the pool: there is nowhere to move to.
     if (!parentOf(givenTarget.get()) && indexIn(structureData_, givenTarget.get()) < 0) return {};
     const Node targetParent = parentOf(givenTarget.get());

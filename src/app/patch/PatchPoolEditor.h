@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "app/patch/PoolSelectionEntry.h"
@@ -12,6 +13,7 @@
 
 class DirectoryObject;
 class PatchItem;
+class AddToPatchPoolAction;
 class PatchCoordinator;
 class UndoAction;
 
@@ -89,6 +91,14 @@ public:
     // An empty group at the top of the pool.
     Node createEmptyGroupAtTop();
 
+    // An addition asked now and made later (a drop whose files are still being read): its record is pushed
+    // now, in the order of the user's gestures, and stays pending until `addAsPending` makes it.
+    std::shared_ptr<AddToPatchPoolAction> pushPendingAddition();
+    // Runs `add` (one of the saves above) as the pending record's addition: that record is filled rather
+    // than a new one pushed. Nothing runs when the record was undone before; a record the addition did not
+    // fill (nothing read, its group gone) is withdrawn.
+    void addAsPending(const std::shared_ptr<AddToPatchPoolAction>& pending, const std::function<void()>& add);
+
     // Moves the pool's own items: 0 above `target`, 1 onto it, 2 below it; answers the items moved. A
     // patch whose file cannot move stays where it was; a group never goes inside a group.
     Nodes changePositionWithItems(const PoolSelectionEntries& items, const Node& target, std::int64_t draggingPosition);
@@ -107,7 +117,7 @@ private:
         platform::Error error;
     };
     void tellFailedCopies(const std::vector<FailedCopy>& failed);
-    void removeFromTree(const DirectoryObject* node);
+    void removeFromTree(const std::unordered_set<const DirectoryObject*>& nodes);
     void later(std::function<void()> step);
     Nodes placeAndCopy(const Nodes& nodes, const std::string& folder, bool inPlace,
                        const std::function<void(const Nodes&)>& place, Added done);
@@ -118,6 +128,8 @@ private:
     void record(const Nodes& items, const Node& group, AddType type);
     // The record the last `record` pushed.
     std::shared_ptr<UndoAction> lastRecord_;
+    // The pending record the addition under way fills.
+    std::shared_ptr<AddToPatchPoolAction> filling_;
     // A node of a copy of `patch`, marked against the device in place when `mark` says so.
     Node nodeOfCopy(const PatchItem& patch, bool mark);
     Nodes deviceRowNodes(const Rows& rows, bool mark);

@@ -1,8 +1,10 @@
 #include "app/patch/PatchUndoHandlers.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/patch/PatchCoordinator.h"
+#include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/AddToPatchPoolAction.h"
@@ -224,14 +226,23 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
         return;
     }
     if (action.mType != 4) return;
-    // Nothing a copy still under way does lands between the lists put back and the files moved back.
-    collaborators_.coordinator.settlePoolWork();
+    // A node whose copy failed after the move was recorded has left the pool, its file never made: the
+    // lists put back pass over it, or it would come back naming no file and fail every later save.
+    collaborators_.coordinator.landFinishedPoolWork();
+    const auto leftThePool = [](const Node& node) {
+        const PatchItem* patch = node ? node->patchItem() : nullptr;
+        return node && !node->isGroup && patch != nullptr && patch->path.empty();
+    };
     Nodes old;
-    for (const auto& object : action.mOldList) old.push_back(nodeOf(object));
+    for (const auto& object : action.mOldList)
+        if (Node node = nodeOf(object); !leftThePool(node)) old.push_back(std::move(node));
     structureData_ = std::move(old);
-    for (const auto& parent : action.mOldParentList)
-        if (parent.oldParentItem && isTopLevel(parent.oldParentItem.get()))
-            parent.oldParentItem->childDirectories = parent.oldChildItems;
+    for (const auto& parent : action.mOldParentList) {
+        if (!parent.oldParentItem || !isTopLevel(parent.oldParentItem.get())) continue;
+        auto children = parent.oldChildItems;
+        std::erase_if(children, leftThePool);
+        parent.oldParentItem->childDirectories = std::move(children);
+    }
     // A move changes no patch's file: every warning stands.
     reloadPool();
     if (collaborators_.clearPoolSelection) collaborators_.clearPoolSelection();
@@ -266,10 +277,31 @@ void PatchUndoHandlers::doUndoActionForDragFromPoolToList(const DragFromPoolToLi
 
 void PatchUndoHandlers::doUndoActionForAddToPatchPool(const AddToPatchPoolAction& action)
 {
+    if (action.mPending) {
+        // Nothing of it is in the pool yet: it never will be.
+        action.mPending->takenBack = true;
+        return;
+    }
+    // Copies of the addition not made yet never will be: a drop of thousands undone at once waits for none
+    // of them. Their nodes leave the pool as they land, so the steps below take only what was copied.
     const Node group = nodeOf(action.mGroup);
-    // The copies still under way land first, so a node whose copy failed is already out of the pool and
-    // passed over below, rather than failing the undo as a file that cannot go to the bin.
-    collaborators_.coordinator.settlePoolWork();
+    const std::string local = collaborators_.coordinator.localPoolFolder();
+    const auto folderOf = [&](const DirectoryObject& node) {
+        return (std::filesystem::path(local) / CommonUtils::groupFolderName(node.name.value_or(""))).string();
+    };
+    PatchCoordinator::PatchCopies pending;
+    for (const auto& object : action.mItems) {
+        const Node node = nodeOf(object);
+        if (!node) continue;
+        if (const PatchItem* patch = node->patchItem(); patch && !node->isGroup)
+            pending.emplace_back(patch->path, group ? folderOf(*group) : local);
+        else if (node->isGroup) {
+            const std::string folder = folderOf(*node);
+            for (const auto& child : node->childDirectories)
+                if (const PatchItem* patch = child ? child->patchItem() : nullptr) pending.emplace_back(patch->path, folder);
+        }
+    }
+    if (!pending.empty()) collaborators_.coordinator.withdrawPendingCopies(pending);
     for (const auto& object : action.mItems) {
         const Node node = nodeOf(object);
         if (!node) continue;

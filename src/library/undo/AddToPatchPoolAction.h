@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "library/undo/UndoAction.h"
@@ -18,4 +19,12 @@ public:
     // None for types 2 and 3.
     Object mGroup;
     std::int64_t mType = 0;
+
+    // An addition still to be made when its record was pushed (the files of a drop being read): the
+    // record keeps the user's order, and its undo before the addition is made only says it must not come.
+    struct Pending {
+        bool takenBack = false;
+    };
+    // Set until the addition fills the record.
+    std::shared_ptr<Pending> mPending;
 };

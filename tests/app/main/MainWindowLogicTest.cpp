@@ -193,6 +193,26 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
     }
 }
 
+// The pool's copies count on the busy line while any remain, with a unit or without, beside the unit's work.
+TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesUntilNoneRemains)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    logic.poolCopiesProgress(0, 10000);
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 0 of 10000");
+    logic.poolCopiesProgress(640, 10000);
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640 of 10000");
+    connect();
+    logic.didDoSynchronizationActionDevice(std::nullopt);
+    logic.deviceWorkDidStart(Work::WritingPatches);
+    logic.deviceWorkProgress(40, 100);
+    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40 of 100  Copying patches: 640 of 10000");
+    logic.deviceWorkDidEnd();
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640 of 10000");
+    logic.poolCopiesProgress(0, 0);
+    EXPECT_EQ(chrome.deviceWork, "");
+}
+
 // A read is named from its start to its end: neither the connection's clearing of the screens, which may
 // come after the read was told, nor the busy icon's end for the unit's picture, read meanwhile, ends it.
 TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePicturesRead)

@@ -16,6 +16,7 @@
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/DropMarkerView.h"
 #include "app/patch/PatchDragMimeData.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "library/models/DirectoryObject.h"
@@ -494,6 +495,61 @@ TEST_F(PatchDragAndDropTest, CtrlZTakesADropBack)
     ASSERT_EQ(coordinator.writes.size(), 1u);
     EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
     EXPECT_TRUE(undo.actionStack().empty());
+}
+
+// A drop of files is recorded as it is made, however long its files take to read: an undo before they
+// are read takes the drop back (none of them ever shows) and leaves the edit before it; a group deleted
+// while a drop into it is read comes back at the first undo, and the drop goes at the next.
+TEST_F(PatchDragAndDropTest, AnUndoWhileDroppedFilesAreReadFollowsTheOrderOfTheGestures)
+{
+    const auto undoKey = [this] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+        QApplication::sendEvent(pool, &press);
+    };
+    const auto childNames = [](const Node& group) {
+        std::vector<std::string> names;
+        for (const Node& child : group->childDirectories) names.push_back(child->name.value_or(""));
+        return names;
+    };
+    ASSERT_TRUE(screen->patchPoolEditor().renameItem(a, "Renamed"));
+    ASSERT_EQ(undo.actionStack().size(), 1u);
+    coordinator.holdReads = true;
+
+    const auto several = files({"/m/F1.qptc", "/m/F2.qptc"});
+    over(pool->viewport(), poolRow(a), several.get());
+    EXPECT_TRUE(drop(pool->viewport(), poolRow(a), several.get()));
+    EXPECT_EQ(undo.actionStack().size(), 2u);
+    undoKey();
+    coordinator.runHeldReads();
+    processEventsUntil([&] { return !screen->isPatchPoolWorking(); });
+    EXPECT_EQ(screen->structureData(), (std::vector<Node>{a, g, backup}));
+    EXPECT_EQ(a->name, "Renamed");
+    EXPECT_EQ(undo.actionStack().size(), 1u);
+
+    const auto one = files({"/m/F3.qptc"});
+    over(pool->viewport(), poolRow(g), one.get());
+    EXPECT_TRUE(drop(pool->viewport(), poolRow(g), one.get()));
+    pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(g.get()))});
+    screen->didClickOnDeleteButtonWithItems(pool, screen->selectedPoolEntries());
+    ASSERT_EQ(screen->structureData(), (std::vector<Node>{a, backup}));
+    undoKey();
+    EXPECT_EQ(screen->structureData(), (std::vector<Node>{a, g, backup}));
+    coordinator.runHeldReads();
+    processEventsUntil([&] { return !screen->isPatchPoolWorking(); });
+    EXPECT_EQ(childNames(g), (std::vector<std::string>{"C", "D", "F3"}));
+    undoKey();
+    EXPECT_EQ(childNames(g), (std::vector<std::string>{"C", "D"}));
+    EXPECT_EQ(a->name, "Renamed");
+    EXPECT_EQ(undo.actionStack().size(), 1u);
+
+    // Files none of which is a patch add nothing: their record goes, and the next undo is the rename's.
+    const auto none = files({"/m/notes.txt", "/m/F4.qptc"});
+    coordinator.notYetPatches = {"/m/F4.qptc"};
+    over(pool->viewport(), poolRow(a), none.get());
+    drop(pool->viewport(), poolRow(a), none.get());
+    coordinator.runHeldReads();
+    processEventsUntil([&] { return !screen->isPatchPoolWorking(); });
+    EXPECT_EQ(undo.actionStack().size(), 1u);
 }
 
 TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)

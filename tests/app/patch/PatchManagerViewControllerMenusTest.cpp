@@ -625,6 +625,37 @@ TEST_F(PatchScreenMenus, APoolPatchSheetRewritesTheFileAndRecordsItsGroup)
     EXPECT_EQ(log, std::vector<std::string>{"endSheet 4"});
 }
 
+// A sheet opened on a device patch saved into the pool before its copy landed: the save rewrites the
+// pool's copy, never the device's working file it was copied from; a copy that failed edits nothing.
+TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePoolsCopy)
+{
+    load(5);
+    for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+    setPool({patchNode("Top")});
+    coordinator.holdCopies = true;
+    coordinator.failingCopies = {"P3"};
+    const auto sheetSaves = [&](const Node& node, const char* comment) {
+        screen->didClickOnPropertyButtonAtItem(&pool(), node, nullptr);
+        dialogs.runSheets();
+        screen->patchPropertyViewController()->patchCommentTextView()->setPlainText(QString::fromUtf8(comment));
+        log.clear();
+        screen->patchPropertyViewController()->saveButtonClicked();
+    };
+
+    screen->addBackUpPatchItemAtIndexs({2}, screen->structureData()[0], false);
+    const Node saved = screen->structureData()[1];
+    ASSERT_EQ(saved->patchItem()->path, "/root/Device/Patch/P2.qptc");
+    sheetSaves(saved, "new");
+    EXPECT_EQ(coordinator.editedPaths, std::vector<std::string>{"/root/Temp/Local/P2.qptc"});
+    EXPECT_EQ(saved->patchItem()->path, "/root/Temp/Local/P2.qptc");
+    EXPECT_EQ(saved->patchItem()->patchComment, "new");
+
+    screen->addBackUpPatchItemAtIndexs({3}, screen->structureData()[0], false);
+    sheetSaves(screen->structureData()[1], "lost");
+    EXPECT_EQ(coordinator.editedPaths.size(), 1u);
+    EXPECT_TRUE(logged("info Patch_CanNotEditPatchItem P3"));
+}
+
 TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhenItCannot)
 {
     load(5);

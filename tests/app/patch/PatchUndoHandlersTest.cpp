@@ -283,6 +283,33 @@ TEST_F(PatchUndoHandlersTest, PoolMoveUndoRestoresTheTreeAndMovesTheFilesBack)
                             "movePatchItem Stuck -> "}));
 }
 
+// A move is recorded while copies may still be under way: one that fails afterwards takes its node out
+// of the pool with no file, and the move's undo must not bring that node back.
+TEST_F(PatchUndoHandlersTest, UndoingAMovePassesOverANodeWhoseCopyFailedAfterIt)
+{
+    const Node a = patchNode("A"), copied = patchNode("Copied"), inGroup = patchNode("InGroup");
+    const Node group = groupNode("G", {inGroup});
+    tree = {a, copied, group};
+    auto action = std::make_shared<ChangePositionAction>();
+    action->mType = 4;
+    action->setUpOldList({tree.begin(), tree.end()});
+    action->mOldParentList = {{group, {inGroup}}};
+    action->mMovedPatchItemList = {{"", a}};
+    // The move: A into G. Then both copies fail: each clears its patch's file and leaves its list.
+    tree = {copied, group};
+    group->childDirectories = {inGroup, a};
+    for (const Node& node : {copied, inGroup}) {
+        node->patchItem()->path.clear();
+        auto& list = node == copied ? tree : group->childDirectories;
+        list.erase(std::find(list.begin(), list.end(), node));
+    }
+
+    handlers().undo(*action);
+    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
+    EXPECT_TRUE(group->childDirectories.empty());
+    EXPECT_EQ(a->patchItem()->path, "/root/Temp/Local/A.qptc");
+}
+
 TEST_F(PatchUndoHandlersTest, ReplaceFromPoolUndoPutsOnlySlotsInsideTheListBack)
 {
     struct Case {

@@ -32,10 +32,13 @@ public:
     // What each write was handed, in call order.
     std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
 
+    // The file each edit rewrote.
+    std::vector<std::string> editedPaths;
     bool editFilePatch(PatchItem& item) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("editFilePatch " + item.patchName + "|" + item.patchComment);
+        editedPaths.push_back(item.path);
         if (editSucceeds && storedComment) item.patchComment = *storedComment;
         return editSucceeds;
     }
@@ -98,9 +101,35 @@ public:
     // While set, every step on the pool's files lands the held copies first, as the real coordinator
     // settles its pool work before each.
     bool stepsLandHeldCopies = false;
-    void settlePoolWork() override
+    void stepSettles()
     {
         if (stepsLandHeldCopies) runHeldCopies();
+    }
+    void landFinishedPoolWork() override { stepSettles(); }
+    // The real one lands the withdrawn copies' one under way, and the others as withdrawn.
+    void withdrawPendingCopies(const PatchCopies&) override { stepSettles(); }
+    // While set, reads of dropped files wait here until the test runs them.
+    bool holdReads = false;
+    std::vector<std::function<void()>> heldReads;
+    void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done) override
+    {
+        auto run = [this, paths, done = std::move(done)] { PatchCoordinator::readFilePatchesLater(paths, done); };
+        if (holdReads) heldReads.push_back(std::move(run));
+        else run();
+    }
+    void runHeldReads()
+    {
+        auto held = std::move(heldReads);
+        heldReads.clear();
+        for (auto& run : held) run();
+    }
+    // The copies held when the screen asks for the pool's work to be settled land then, as the real
+    // coordinator's do.
+    int settles = 0;
+    void settlePoolWork() override
+    {
+        ++settles;
+        runHeldCopies();
     }
 
     // ---- files crossing by drag and drop: patch files are the paths ending in ".qptc" ----
@@ -196,7 +225,7 @@ public:
     }
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("movePatchItem " + item.patchName + " -> " + groupName);
         if (failingMoves.count(item.patchName)) return {};
         return (std::filesystem::path(local) / groupName / std::filesystem::path(item.path).filename())
@@ -205,7 +234,7 @@ public:
     }
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("renameGroup " + group.name.value_or("") + " -> " + newName);
         if (renameResult == 0) group.name = newName;
         return renameResult;
@@ -224,7 +253,7 @@ public:
 
     std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("deletePatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
         // A patch that names no file has nothing to move.
         if (item.path.empty()) return {};
@@ -232,19 +261,19 @@ public:
     }
     std::string undoPatchItem(const PatchItem& item, const DirectoryObject* group) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("undoPatchItem " + item.patchName + " in " + (group ? group->name.value_or("") : "-"));
         return failingUndos.count(item.patchName) ? std::string() : local + "/" + item.patchName + ".qptc";
     }
     std::string deletePatchGroup(const DirectoryObject& group) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("deletePatchGroup " + group.name.value_or(""));
         return failingBinMoves.count(group.name.value_or("")) ? std::string() : "/bin/" + group.name.value_or("");
     }
     std::string undoPatchGroup(DirectoryObject& group) override
     {
-        settlePoolWork();
+        stepSettles();
         log_.push_back("undoPatchGroup " + group.name.value_or(""));
         return failingUndos.count(group.name.value_or("")) ? std::string() : local + "/" + group.name.value_or("");
     }

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// The copies into the pool's working copy asked and not landed yet, told apart by batch: what a step on
+// the main thread would meet if it ran now, how far the copies have come, and which of them are no longer
+// wanted. Paths are absolute. Safe from any thread.
+class PoolCopyLedger {
+public:
+    // One copy: the file copied and the folder it goes into.
+    using Copy = std::pair<std::string, std::string>;
+
+    // Registers a batch of copies; answers its number.
+    std::uint64_t open(const std::vector<Copy>& copies);
+    // Whether the copy at `index` of the batch is still wanted; once answered true it counts as under
+    // way and can no longer be withdrawn.
+    bool begin(std::uint64_t batch, std::size_t index);
+    // The copy begun last is made (or failed).
+    void made(std::uint64_t batch);
+    // The batch has landed: its copies no longer stand in anyone's way.
+    void close(std::uint64_t batch);
+
+    // Withdraws, for each of `copies`, the last one asked of that file into that folder that has not begun.
+    void withdraw(const std::vector<Copy>& copies);
+
+    // Whether a step on `paths` (files it reads or writes, folders it moves, removes or puts a file into)
+    // would meet a copy not landed yet: a path that is a copy's file, or its folder, lies in it, or holds
+    // it. `localRoot`, the pool's own folder, holds every group: putting a file there meets only a copy
+    // into that folder itself.
+    bool touches(const std::vector<std::string>& paths, const std::string& localRoot) const;
+
+    // The copies made and asked over the batches not landed yet; both 0 when none is left.
+    std::pair<std::size_t, std::size_t> progress() const;
+
+private:
+    struct Batch {
+        std::vector<Copy> copies;
+        // Normalised, for the look-ups of `touches`.
+        std::set<std::string> files;
+        std::set<std::string> folders;
+        // Where each copy stands in `copies`, by its file and folder, for the withdrawals.
+        std::unordered_map<std::string, std::vector<std::size_t>> positions;
+        // 0 waiting, 1 begun, 2 withdrawn.
+        std::vector<std::uint8_t> states;
+        std::size_t made = 0;
+    };
+    mutable std::mutex mutex_;
+    std::map<std::uint64_t, Batch> batches_;  // mutex_
+    std::uint64_t next_ = 1;                  // mutex_
+};
