@@ -184,6 +184,8 @@ void EffectPoolOutlineView::mouseReleaseEvent(QMouseEvent* event)
     selectionIndexSet_ = {row};
     selectRows(selectionIndexSet_);
     const QModelIndex index = indexForRow(row);
+    // The arrow keys go on from the row clicked, not from wherever the keyboard last was.
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
     if (!model()->hasChildren(index)) return;
     const auto shift = [this, row](int by) {
         std::set<int> moved;
