@@ -34,6 +34,19 @@ void editComment(QWidget& window, int row, const QString& text)
     Gestures::patchList(window)->setFocus();
 }
 
+// The list row's property sheet, opened from its menu; none when it does not show.
+PatchPropertyViewController* openedPatchSheet(QWidget& window)
+{
+    if (!ProgramRig::waitUntil([&] {
+            MenuTour::openPatchSheet(window);
+            return MenuTour::patchSheetShown();
+        }, 10s))
+        return nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* found = top->findChild<PatchPropertyViewController*>(); found && found->isVisible()) return found;
+    return nullptr;
+}
+
 }  // namespace
 
 TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
@@ -73,13 +86,7 @@ TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
         DemoUnit& unit = rig.unit();
         ASSERT_TRUE(rig.showPatchScreen());
         QWidget& window = rig.window();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            MenuTour::openPatchSheet(window);
-            return MenuTour::patchSheetShown();
-        }, 10s));
-        PatchPropertyViewController* sheet = nullptr;
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* found = top->findChild<PatchPropertyViewController*>(); found && found->isVisible()) sheet = found;
+        PatchPropertyViewController* sheet = openedPatchSheet(window);
         ASSERT_NE(sheet, nullptr);
         // The name typed over, a key at a time, through the name rule.
         sheet->patchNameTextField()->setFocus();
@@ -120,13 +127,7 @@ TEST(PatchList, TabFromTheSheetsNameToItsCommentAndReturnThereSavesBoth)
         DemoUnit& unit = rig.unit();
         ASSERT_TRUE(rig.showPatchScreen());
         QWidget& window = rig.window();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            MenuTour::openPatchSheet(window);
-            return MenuTour::patchSheetShown();
-        }, 10s));
-        PatchPropertyViewController* sheet = nullptr;
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* found = top->findChild<PatchPropertyViewController*>(); found && found->isVisible()) sheet = found;
+        PatchPropertyViewController* sheet = openedPatchSheet(window);
         ASSERT_NE(sheet, nullptr);
         // Each key to the field that has the typing, as the platform sends it.
         const auto press = [sheet](int code, const QString& text) {

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -227,17 +228,33 @@ std::vector<std::string> keptPoolsIn(const fs::path& root)
     return kept;
 }
 
-}  // namespace
-
-// A rename, a save undone before its copies land, and 3,000 dropped files still being copied at the quit:
-// the undo takes back the save (not the rename), and the quit keeps every edit the pool showed.
-TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
+// The whole program on a fresh data folder: `steps` on the patch screen, then Quit from the menu while
+// whatever they left runs on. The library the quit saved must hold the pool shown at the quit, which is
+// handed back (empty when a step failed, and the program then ends without the quit).
+std::vector<PoolTour::Shown> stepsThenQuit(const std::function<void(ProgramRig&, QWidget&)>& steps)
 {
     ProgramRig rig;
     std::vector<PoolTour::Shown> shownAtQuit;
     rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
+        steps(rig, window);
+        if (::testing::Test::HasFatalFailure()) return;
+        shownAtQuit = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    EXPECT_FALSE(shownAtQuit.empty());
+    if (!shownAtQuit.empty()) expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
+    return shownAtQuit;
+}
+
+}  // namespace
+
+// A rename, a save undone before its copies land, and 3,000 dropped files still being copied at the quit:
+// the undo takes back the save (not the rename), and the quit keeps every edit the pool showed.
+TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
+{
+    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
 
@@ -252,12 +269,8 @@ TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
         DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Drop", 3000));
         // Quit as soon as the files show, while their copies are made.
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
-        shownAtQuit = PoolTour::shownPool();
-        rig.quitFromMenu();
     });
-    ASSERT_FALSE(shownAtQuit.empty());
     EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
 // A drop is the user's gesture when it is made: an undo right after it (while its files are read, while
@@ -265,11 +278,7 @@ TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
 // library, and the rename before it stays.
 TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
 {
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shownAtQuit;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
         const auto before = PoolTour::shownPool();
@@ -281,12 +290,8 @@ TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
             ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s)) << delay;
             EXPECT_EQ(PoolTour::shownPool(), before) << delay << ": " << describe(PoolTour::shownPool());
         }
-        shownAtQuit = PoolTour::shownPool();
-        rig.quitFromMenu();
     });
-    ASSERT_FALSE(shownAtQuit.empty());
     EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
 // Files dropped on a group (a new group beside it), the group deleted before they are read, the undo once
@@ -294,11 +299,7 @@ TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
 // both stays.
 TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
 {
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shownAtQuit;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
         const auto before = PoolTour::shownPool();
@@ -325,12 +326,8 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
         ASSERT_TRUE(undoTheLastAction(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == before; }, 10s))
             << describe(PoolTour::shownPool());
-        shownAtQuit = PoolTour::shownPool();
-        rig.quitFromMenu();
     });
-    ASSERT_FALSE(shownAtQuit.empty());
     EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
 // Steps on the pool while a large drop is copied (a rename, a delete and its undo of patches the copies
@@ -338,11 +335,7 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
 // saves holds exactly what the pool showed.
 TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
 {
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shownAtQuit;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
         const std::size_t topBefore = PoolTour::shownPool().size();
         DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Copy", 3000));
@@ -361,24 +354,16 @@ TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
         PoolTour::renameItem(window, dropped.c_str(), "Copied Set");
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Copied Set"); }, 10s));
         EXPECT_EQ(childrenOf("Copied Set"), 3000u);
-        shownAtQuit = PoolTour::shownPool();
-        rig.quitFromMenu();
     });
-    ASSERT_FALSE(shownAtQuit.empty());
     EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
     EXPECT_TRUE(shownNamed(shownAtQuit, "Copied Set"));
-    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
 // The target group renamed at seeded moments while the unit's rows are copied into it, another deleted
 // while they are and its delete undone, then a quit with a save still under way.
 TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
 {
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shownAtQuit;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
         const auto rows = allRows(rig.unit());
         std::mt19937 seeded(45);
         std::string name = DemoPool::kGroupName;
@@ -405,12 +390,8 @@ TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
         EXPECT_EQ(childrenOf("New Patch Group 1"), rows.size());
 
         PoolTour::saveDeviceRowsInto(window, name, rows);
-        shownAtQuit = PoolTour::shownPool();
-        rig.quitFromMenu();
     });
-    ASSERT_FALSE(shownAtQuit.empty());
     EXPECT_TRUE(shownNamed(shownAtQuit, "Set 3"));
-    expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
 }
 
 // A unit pulled out while its rows are copied into the pool: the user hears that the unit went, and
