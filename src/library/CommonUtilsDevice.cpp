@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 
 #include "common/Log.h"
@@ -104,7 +105,8 @@ std::optional<std::string> CommonUtils::getDeviceVersion() const
     }
     const auto version = m_parser.getDeviceVersion();
     if (!version) return std::string();
-    std::string text(version->begin(), version->end());
+    // A version shorter than the four bytes ends at its first zero.
+    std::string text(version->begin(), std::find(version->begin(), version->end(), std::uint8_t{0}));
     if (!platform::Utf8::isValid(text)) return std::nullopt;
     return text;
 }

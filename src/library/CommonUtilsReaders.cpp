@@ -123,6 +123,8 @@ bool CommonUtils::validatePatchName(const std::optional<std::string>& name)
     if (!name) return false;
     // Only the empty name is blank: a name of spaces is measured like any other.
     if (NSStringAddition::isBlankString(*name)) return true;
+    // The unit's name field ends at a zero byte: a name holding one would not be the name written.
+    if (name->find('\0') != std::string::npos) return false;
     return platform::Utf8::isAscii(*name) && name->size() <= kMaxPatchNameBytes;
 }
 
@@ -134,7 +136,30 @@ bool CommonUtils::validatePatchComment(const std::optional<std::string>& comment
     if (comment->find('\0') != std::string::npos) return false;
     if (language != "ja") return platform::Utf8::isAscii(*comment) && comment->size() <= kMaxCommentBytes;
     const auto encoded = platform::ShiftJis::encode(*comment);
-    return encoded && encoded->size() <= kMaxCommentBytes;
+    return encoded && encoded->size() <= kMaxCommentBytes && readsBackAsWritten(*comment, *encoded);
+}
+
+bool CommonUtils::readsBackAsWritten(const std::string& comment, const std::vector<std::uint8_t>& encoded)
+{
+    const auto decoded = platform::ShiftJis::decode(encoded);
+    if (decoded && *decoded == comment) return true;
+    // Character by character: a character may come back in its full-width form (a wave dash as the
+    // full-width tilde, the list then shows the stored form), never as another character ("¥" as "\",
+    // "‾" as "~", "‖" as "∥").
+    const auto length = [](unsigned char lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; };
+    for (std::size_t at = 0; at < comment.size();) {
+        const std::string character = comment.substr(at, static_cast<std::size_t>(length(static_cast<unsigned char>(comment[at]))));
+        at += character.size();
+        const auto bytes = platform::ShiftJis::encode(character);
+        const auto back = bytes ? platform::ShiftJis::decode(*bytes) : std::nullopt;
+        if (!back) return false;
+        if (*back == character) continue;
+        // U+FF01..U+FFEF, the full-width forms, are EF BC 81 .. EF BF AF in UTF-8.
+        const bool fullWidth = back->size() == 3 && static_cast<unsigned char>((*back)[0]) == 0xEF &&
+                               static_cast<unsigned char>((*back)[1]) >= 0xBC && static_cast<unsigned char>((*back)[1]) <= 0xBF;
+        if (!fullWidth) return false;
+    }
+    return true;
 }
 
 bool CommonUtils::deleteRecycleBin()

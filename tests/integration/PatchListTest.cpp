@@ -14,6 +14,7 @@
 
 #include "DemoUnit.h"
 #include "MenuTour.h"
+#include "UndoTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
@@ -118,8 +119,9 @@ TEST(PatchList, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
     });
 }
 
-// Typed as a person types: the name, Tab to the comment, the comment, Tab back, Return. Tab in a field
-// takes the typing to the next field and leaves Save the sheet's answer to Return.
+// Typed as a person types: the name, Tab to the comment, the comment, Tab on to the buttons, Return. Tab
+// in a field takes the typing to the next field, past the last one to the buttons, and leaves Save the
+// sheet's answer to Return.
 TEST(PatchList, TabFromTheSheetsNameToItsCommentAndReturnThereSavesBoth)
 {
     ProgramRig rig;
@@ -141,9 +143,9 @@ TEST(PatchList, TabFromTheSheetsNameToItsCommentAndReturnThereSavesBoth)
         ASSERT_EQ(sheet->focusWidget(), sheet->patchCommentTextView());
         sheet->patchCommentTextView()->selectAll();
         for (const QChar ch : QStringLiteral("Tabbed comment")) press(0, QString(ch));
-        // Round to the name again; Return there answers Save (in the comment it would start a new line).
+        // On to the buttons; Return there answers Save (in the comment it would start a new line).
         press(Qt::Key_Tab, QStringLiteral("\t"));
-        ASSERT_EQ(sheet->focusWidget(), sheet->patchNameTextField());
+        ASSERT_EQ(sheet->focusWidget(), sheet);
         press(Qt::Key_Return, QStringLiteral("\r"));
         EXPECT_TRUE(ProgramRig::waitUntil([&] {
             return unit.patchNameAt(MenuTour::kListRow) == "Tab Name" &&
@@ -190,5 +192,101 @@ TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesT
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(5) == "After the paste"; }));
         EXPECT_EQ(unit.patchCommentAt(4), comment);
         EXPECT_EQ(Gestures::patchListText(4, 2).toStdString(), comment);
+    });
+}
+
+namespace {
+
+// Starts a rename of the list's `row` and types `text` over the name; the editor that has it.
+QLineEdit* startRename(QWidget& window, int row, const QString& text)
+{
+    Gestures::doubleClickPatchList(window, row, 1);
+    if (!ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s))
+        return nullptr;
+    // The user types once the field shows its name selected, which it does on its next turn.
+    QCoreApplication::processEvents();
+    Gestures::type(text);
+    return qobject_cast<QLineEdit*>(QApplication::focusWidget());
+}
+
+}  // namespace
+
+// The user looks a name up in another program half-way through typing it: nothing reaches the unit, and
+// the typing goes on when the window has the keys back.
+TEST(PatchList, AnotherWindowTakingTheKeysNeitherCommitsNorClosesARename)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        const std::string before = unit.patchNameAt(1).value_or("?");
+        QLineEdit* editor = startRename(window, 1, QStringLiteral("Lea"));
+        ASSERT_NE(editor, nullptr);
+        {
+            QWidget browser;
+            browser.resize(300, 200);
+            browser.show();
+            browser.activateWindow();
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+            ProgramRig::settle(300ms);
+            EXPECT_EQ(unit.patchNameAt(1), before);
+            EXPECT_EQ(Gestures::patchListText(1, 1).toStdString(), before);
+        }
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_EQ(QApplication::focusWidget(), editor);
+        EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
+        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
+        Gestures::type(QStringLiteral("d"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Lead"; }, 10s))
+            << unit.patchNameAt(1).value_or("?") << " / " << Gestures::patchListText(1, 1).toStdString();
+    });
+}
+
+// An undo from the popover reloads the list under a rename that stays open: the typing survives it and
+// reaches the unit when the user ends it.
+TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        const std::string first = unit.patchNameAt(3).value_or("?");
+        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
+
+        // F2 opens the same name again, leaving the rename the last thing to undo.
+        QTableView* list = Gestures::patchList(window);
+        list->setFocus();
+        QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
+        QApplication::sendEvent(list, &f2);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Lea"));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s));
+        UndoTour::undoFromPopover(window);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }));
+        ASSERT_TRUE(ProgramRig::waitUntil([] {
+            auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            return editor != nullptr && editor->isVisible();
+        }, 5s));
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
+        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
+        Gestures::type(QStringLiteral("d"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Lead"; }));
+        EXPECT_EQ(Gestures::patchListText(3, 1), QStringLiteral("Lead"));
     });
 }

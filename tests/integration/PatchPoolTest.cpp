@@ -2,6 +2,7 @@
 // the program's end, and an undo puts a deleted patch back.
 
 #include <QApplication>
+#include <QKeyEvent>
 
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +21,8 @@
 #include "WindowGestures.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PoolNameEditor.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "support/library/LibraryFiles.h"
@@ -140,6 +143,38 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
     EXPECT_TRUE(holds(group, PoolTour::kMovedPatch)) << testing::PrintToString(group);
     for (const auto& name : savedFromUnit) EXPECT_TRUE(holds(group, name)) << name;
     EXPECT_FALSE(ProgramRig::folderNamed(pool, "New Patch Group 1").empty());
+}
+
+// Quit is the user's gesture after the typing, as a click away would be: the typed name is the one saved.
+TEST(PatchPool, QuitWhileANameIsTypedSavesTheTypedName)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")); }, 10s));
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        auto* screen = view != nullptr ? dynamic_cast<PatchManagerViewController*>(view->backUpDelegate()) : nullptr;
+        ASSERT_NE(screen, nullptr);
+        std::shared_ptr<DirectoryObject> item;
+        for (const auto& node : screen->structureData())
+            if (node->name == PoolTour::kRenamedFrom) item = node;
+        ASSERT_NE(item, nullptr);
+        view->setFocus();
+        view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
+        ASSERT_NE(view->nameEditor(), nullptr);
+        view->nameEditor()->selectAll();
+        for (const QChar ch : QStringLiteral("Typed")) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(view->nameEditor(), &press);
+        }
+        rig.quitFromMenu();
+    });
+    const auto top = ProgramRig::patchNamesIn(rig.root() / "QFXMacApplication" / "Patch" / "Pool");
+    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
 }
 
 TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)

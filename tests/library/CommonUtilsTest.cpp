@@ -27,6 +27,17 @@ TEST_F(Coordinator, StartUpRecreatesTempEmptyAndLeavesTheStoreAlone)
     EXPECT_EQ(files.contentsOfDirectory(rootFolder), (Strings{"QFXMacApplication", "Temp"}));
 }
 
+// The unit pads a version shorter than its four bytes with zeros, which are no part of it.
+TEST_F(Coordinator, AShortDeviceVersionEndsAtItsFirstZero)
+{
+    auto state = unit.device().state();
+    state.identity.version = {'2', '.', '1', 0};
+    unit.device().setState(state);
+    start();
+    connect();
+    EXPECT_EQ(utils->getDeviceVersion(), "2.1");
+}
+
 TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
 {
     start();

@@ -412,6 +412,14 @@ TEST(PatchTextLimits, NamesAndComments)
         {std::string(200, 'a'), false, true, true},
         {std::string(201, 'a'), false, false, false},
         {"\xE6\xBC\xA2", false, false, true},  // one kanji: two Shift-JIS bytes
+        // A NUL would end the unit's name field and is dropped from the comment's file.
+        {std::string("A\0B", 3), false, false, false},
+        // Stored, these read back as other characters ("\\", "~", a parallel sign): refused.
+        {"\xC2\xA5" "1000", false, false, false},
+        {"\xE2\x80\xBE", false, false, false},
+        {"\xE2\x80\x96", false, false, false},
+        // The wave dash reads back in its full-width form, which the list then shows.
+        {"\xE3\x80\x9C", false, false, true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CommonUtils::validatePatchName(c.text), c.name) << c.text.value_or("<none>");

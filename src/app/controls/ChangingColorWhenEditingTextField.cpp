@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include <utility>
+
 #include "app/controls/EditingKeyMonitor.h"
 #include "app/controls/EditingTextDelegate.h"
 #include "app/controls/RuleText.h"
@@ -57,6 +59,13 @@ bool ChangingColorWhenEditingTextField::isOwnShortcut(const QKeyEvent& event)
            isControlReturn(event) || (event.key() == Qt::Key_Escape && event.modifiers() == Qt::NoModifier);
 }
 
+bool ChangingColorWhenEditingTextField::isFocusLentAway(const QEvent& event)
+{
+    if (event.type() != QEvent::FocusOut) return false;
+    const Qt::FocusReason reason = static_cast<const QFocusEvent&>(event).reason();
+    return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+}
+
 QWidget* ChangingColorWhenEditingTextField::responderOf(QWidget* control)
 {
     for (QWidget* up = control ? control->parentWidget() : nullptr; up; up = up->parentWidget()) {
@@ -89,15 +98,60 @@ void ChangingColorWhenEditingTextField::focusInEvent(QFocusEvent* event)
     showLook(true);
     app.disableMenuShortkey();
     EditingKeyMonitor::installFor(this);
-    QTimer::singleShot(0, this, [this] {
-        if (isInEdit_) selectAll();
+    const int start = ++editStarts_;
+    if (carried_) {
+        takeOnCarried();
+        return;
+    }
+    QTimer::singleShot(0, this, [this, start] {
+        if (isInEdit_ && start == editStarts_) selectAll();
     });
+}
+
+void ChangingColorWhenEditingTextField::handOverEdit()
+{
+    handedOver_ = true;
+    if (!isInEdit_) return;
+    isInEdit_ = false;
+    EditingKeyMonitor::removeFor(this);
+    AppDelegate::getInstance().enableMenuShortkey();
+}
+
+void ChangingColorWhenEditingTextField::continueEditOf(const ChangingColorWhenEditingTextField& closed)
+{
+    setText(closed.text());
+    originalText_ = closed.originalText_;
+    const int length = closed.hasSelectedText() ? static_cast<int>(closed.selectedText().size()) : 0;
+    carried_ = Carried{closed.selectionStart(), length, closed.cursorPosition(), closed.isEditing_, closed.isPasted_,
+                       closed.isTypedWord_};
+    // Already in its edit (the window has the keys): the edit goes on now; else when it begins.
+    if (isInEdit_) {
+        ++editStarts_;
+        takeOnCarried();
+    }
+}
+
+void ChangingColorWhenEditingTextField::takeOnCarried()
+{
+    const Carried carried = *std::exchange(carried_, std::nullopt);
+    isEditing_ = carried.isEditing;
+    isPasted_ = carried.isPasted;
+    isTypedWord_ = carried.isTypedWord;
+    if (carried.selectionLength > 0) {
+        // The cursor stays at whichever end of the selection it was.
+        const bool atStart = carried.cursor == carried.selectionStart;
+        setSelection(atStart ? carried.selectionStart + carried.selectionLength : carried.selectionStart,
+                     atStart ? -carried.selectionLength : carried.selectionLength);
+    } else {
+        deselect();
+        setCursorPosition(carried.cursor);
+    }
 }
 
 void ChangingColorWhenEditingTextField::focusOutEvent(QFocusEvent* event)
 {
     // The field keeps its edit while another window or a popup has the keys for a moment.
-    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+    if (isFocusLentAway(*event) || handedOver_) {
         QLineEdit::focusOutEvent(event);
         return;
     }
@@ -180,7 +234,6 @@ bool ChangingColorWhenEditingTextField::keyDownEvent(QKeyEvent* event)
         if (delegate_ && delegate_->textShouldEndEditing(editableText_)) endEditing();
         return true;
     }
-    isTypedWord_ = true;
     return false;
 }
 
@@ -204,6 +257,9 @@ void ChangingColorWhenEditingTextField::keyPressEvent(QKeyEvent* event)
     }
     const int selectionLength = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
     const auto change = TypedChange::forKey(*event, text(), selectionStart(), selectionLength, cursorPosition(), false);
+    // Only a key that types or edits is typing: a modifier's own press (the Control before a paste's V)
+    // or a move of the cursor is not.
+    if (change || event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) isTypedWord_ = true;
     if (change && delegate_ &&
         !delegate_->shouldChangeText(editableText_, {change->range}, {RuleText::of(change->replacement)})) {
         event->accept();

@@ -43,10 +43,20 @@ public:
     // Between taking the focus as an editable field and the end of that edit.
     bool isInEdit() const { return isInEdit_; }
 
+    // A reload of the list the field sits in closes it: the field lets its edit go without ending it
+    // (nothing commits, nothing is told), so that the field the list opens again goes on with it.
+    void handOverEdit();
+    // Goes on with the edit of `closed`, a field of the same cell that a reload closed: its text, its
+    // selection, and what the edit has seen so far.
+    void continueEditOf(const ChangingColorWhenEditingTextField& closed);
+
     // The key monitor's call for every key pressed in this field; true when it handled the key, which
     // then goes no further.
     bool keyDownEvent(QKeyEvent* event);
 
+    // A focus-out that only lends the keys away (another window or a popup has them for a while): an
+    // edit goes on through it.
+    static bool isFocusLentAway(const QEvent& event);
     // The keys the monitor may handle.
     static bool isOwnShortcut(const QKeyEvent& event);
     // The list the control sits in, which takes the focus and the right clicks the control passes on.
@@ -82,4 +92,19 @@ private:
     bool isPasted_ = false;
     bool isTypedWord_ = false;
     bool isInEdit_ = false;
+    // Handed over to the field a reload opens; its focus-out ends nothing.
+    bool handedOver_ = false;
+    // What a field closed by a reload had reached, taken on when this field's edit begins.
+    struct Carried {
+        int selectionStart;
+        int selectionLength;
+        int cursor;
+        bool isEditing;
+        bool isPasted;
+        bool isTypedWord;
+    };
+    std::optional<Carried> carried_;
+    // Counts the starts of edits, so that a start's delayed select-all is not done over a carried edit.
+    int editStarts_ = 0;
+    void takeOnCarried();
 };

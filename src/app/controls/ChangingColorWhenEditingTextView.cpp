@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/EditingTextDelegate.h"
@@ -131,12 +132,44 @@ void ChangingColorWhenEditingTextView::focusInEvent(QFocusEvent* event)
     isEditing_ = true;
     setReadOnly(false);
     showLook(true);
+    if (carried_) takeOnCarried();
+}
+
+void ChangingColorWhenEditingTextView::handOverEdit()
+{
+    handedOver_ = true;
+    if (!isEditing_) return;
+    isEditing_ = false;
+    AppDelegate& app = AppDelegate::getInstance();
+    app.enableMenuShortkey();
+    if (app.editingTextView() == this) app.setEditingTextView(false, nullptr);
+}
+
+void ChangingColorWhenEditingTextView::continueEditOf(const ChangingColorWhenEditingTextView& closed)
+{
+    setPlainText(closed.toPlainText());
+    originalText_ = closed.originalText_;
+    carried_ = Carried{closed.textCursor().anchor(), closed.textCursor().position(), closed.isPasted_,
+                       closed.isTypedWord_};
+    // Already in its edit (the window has the keys): the edit goes on now; else when it begins.
+    if (isEditing_) takeOnCarried();
+}
+
+void ChangingColorWhenEditingTextView::takeOnCarried()
+{
+    const Carried carried = *std::exchange(carried_, std::nullopt);
+    isPasted_ = carried.isPasted;
+    isTypedWord_ = carried.isTypedWord;
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(carried.anchor);
+    cursor.setPosition(carried.position, QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
 }
 
 void ChangingColorWhenEditingTextView::focusOutEvent(QFocusEvent* event)
 {
     QPlainTextEdit::focusOutEvent(event);
-    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) return;
+    if (ChangingColorWhenEditingTextField::isFocusLentAway(*event) || handedOver_) return;
     if (!isEditing_) return;
     if (isPasted_ && !isTypedWord_ && delegate_ && !delegate_->textShouldEndEditing(editableText_)) {
         // A pasted-only comment the rule refuses keeps the view edited.
@@ -221,12 +254,14 @@ void ChangingColorWhenEditingTextView::keyPressEvent(QKeyEvent* event)
     const QTextCursor cursor = textCursor();
     const auto change = TypedChange::forKey(*event, toPlainText(), cursor.selectionStart(),
                                             cursor.selectionEnd() - cursor.selectionStart(), cursor.position(), true);
+    // Only a key that types or edits is typing: a modifier's own press (the Control before a paste's V)
+    // or a move of the cursor is not.
+    if (change || event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) isTypedWord_ = true;
     if (change && delegate_ &&
         !delegate_->shouldChangeText(editableText_, {change->range}, {RuleText::of(change->replacement)})) {
         return;
     }
     QPlainTextEdit::keyPressEvent(event);
-    isTypedWord_ = true;
 }
 
 void ChangingColorWhenEditingTextView::mousePressEvent(QMouseEvent* event)

@@ -45,6 +45,13 @@ public:
     // The text becomes the original text, when there is one.
     void revertTextViewString();
 
+    // A reload of the list the view sits in closes it: the view lets its edit go without ending it
+    // (nothing commits, nothing is told), so that the view the list opens again goes on with it.
+    void handOverEdit();
+    // Goes on with the edit of `closed`, a view of the same cell that a reload closed: its text, its
+    // selection, and what the edit has seen so far.
+    void continueEditOf(const ChangingColorWhenEditingTextView& closed);
+
     // The top inset that centres a text of `textHeight` in `height`, at most the first 45 points of it;
     // never negative.
     static qreal verticalInsetFor(qreal height, qreal textHeight);
@@ -81,4 +88,15 @@ private:
     bool isPasted_ = false;
     bool isTypedWord_ = false;
     qreal inset_ = 0;
+    // Handed over to the view a reload opens; its focus-out ends nothing.
+    bool handedOver_ = false;
+    // What a view closed by a reload had reached, taken on when this view's edit begins.
+    struct Carried {
+        int anchor;
+        int position;
+        bool isPasted;
+        bool isTypedWord;
+    };
+    std::optional<Carried> carried_;
+    void takeOnCarried();
 };

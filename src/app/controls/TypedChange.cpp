@@ -44,9 +44,11 @@ std::optional<TypedChange> TypedChange::forKey(const QKeyEvent& event, const QSt
         if (!multiline) return std::nullopt;
         return TypedChange{selection, QStringLiteral("\n")};
     }
-    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return std::nullopt;
     const QString typed = event.text();
     if (typed.isEmpty()) return std::nullopt;
+    // The editors insert whatever text a key carries, Alt or Meta held or not; only Control (with or
+    // without Shift) makes a shortcut of it. A format character goes in even then.
+    if (modifiers == Qt::ControlModifier && typed.at(0).category() != QChar::Other_Format) return std::nullopt;
     // Control characters are commands, never text; a tab is text only where line breaks are.
     for (const QChar c : typed) {
         if (c.category() == QChar::Other_Control && !(multiline && c == QLatin1Char('\t'))) return std::nullopt;

@@ -15,8 +15,8 @@ class QKeyEvent;
 // is made: typed characters replace the selection, Backspace and Delete remove the selection or the
 // character before or after the cursor, Cut removes the selection, and in a multi-line editor Return
 // puts a line break in. Keys that change nothing (moving, shortcuts) make none. Whatever an editor
-// would insert for a key makes a change: characters above the basic plane (a surrogate pair, one
-// character), format and private-use characters included.
+// would insert for a key makes a change, whatever modifier produced it: characters above the basic
+// plane (a surrogate pair, one character), format and private-use characters included.
 struct TypedChange {
     TextRange range;
     QString replacement;

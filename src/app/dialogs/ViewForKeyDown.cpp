@@ -24,19 +24,28 @@ QWidget* ViewForKeyDown::editedField() const
 
 bool ViewForKeyDown::focusNextPrevChild(bool next)
 {
-    // On the view itself Tab is a button key, handled with the others.
+    // On the view itself Tab is a button key, handled with the others; Shift+Tab goes back to the last field.
     QWidget* field = editedField();
-    if (field == nullptr) return false;
+    if (field == nullptr && next) return false;
     QList<QWidget*> fields;
     for (QWidget* widget = nextInFocusChain(); widget && widget != this; widget = widget->nextInFocusChain()) {
         if (isAncestorOf(widget) && (widget->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && widget->isEnabled() &&
             widget->isVisibleTo(this) && !fields.contains(widget))
             fields.push_back(widget);
     }
-    if (fields.isEmpty()) return true;
+    if (fields.isEmpty()) return field != nullptr;
+    if (field == nullptr) {
+        fields.back()->setFocus(Qt::BacktabFocusReason);
+        return true;
+    }
     const qsizetype at = fields.indexOf(field);
-    const qsizetype count = fields.size();
-    const qsizetype target = at < 0 ? 0 : (next ? (at + 1) % count : (at + count - 1) % count);
+    // Past the last field (or before the first) the keys go to the buttons, so a keyboard alone can
+    // reach Cancel.
+    if (at >= 0 && (next ? at == fields.size() - 1 : at == 0)) {
+        setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    const qsizetype target = at < 0 ? 0 : (next ? at + 1 : at - 1);
     fields.at(target)->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
 }

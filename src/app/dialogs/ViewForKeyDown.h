@@ -10,7 +10,8 @@ class QPushButton;
 // A view that keeps the keyboard: every key pressed on it, Tab and Escape included, goes to its delegate
 // and no further. Its buttons take no focus of their own; the marked (default-looking) one is the focus.
 // A text field of the view keeps its own keys: only its Return and Enter reach the delegate, and its Tab
-// and Shift+Tab move the typing to the view's next or previous field, round to the first or last.
+// and Shift+Tab move the typing to the view's next or previous field; past the last field (or before the
+// first) they give the keys to the view and its buttons, and Shift+Tab there goes back to the last field.
 class ViewForKeyDown : public QWidget {
     Q_OBJECT
 public:

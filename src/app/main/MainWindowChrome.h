@@ -30,4 +30,6 @@ public:
     // The menus' enabled states are computed again.
     virtual void refreshMenus() = 0;
     virtual void terminate() = 0;
+    // Ends the text editing in the window as a click elsewhere in it does: the text being typed commits.
+    virtual void endTextEditing() = 0;
 };

@@ -184,6 +184,8 @@ void MainWindowLogic::windowShouldClose()
 
 void MainWindowLogic::quit()
 {
+    // A name being typed is the user's last gesture: it commits before the program saves and ends.
+    parts_->chrome.endTextEditing();
     // The coordinator lets the running work finish before the program ends: the busy line says so.
     quitWaiting_ = true;
     showDeviceWork();
@@ -739,17 +741,23 @@ void MainWindowLogic::showDeviceWork()
     }
     std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
     // Only a read's dump and a write of several patches count their patches.
-    if (deviceWorkProgress_ && (*deviceWork_ == DeviceWork::Reading || *deviceWork_ == DeviceWork::WritingPatches)) {
+    const bool counted =
+        deviceWorkProgress_ && (*deviceWork_ == DeviceWork::Reading || *deviceWork_ == DeviceWork::WritingPatches);
+    if (counted) {
         const char* key = *deviceWork_ == DeviceWork::Reading ? "Main_BusyReadingPatches" : "Main_BusyWritingPatches";
         text = InterfaceTexts::localizedString(key)
                    .arg(deviceWorkProgress_->first)
                    .arg(deviceWorkProgress_->second)
                    .toStdString();
     }
-    if (quitWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
-        text += " " + InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
-    else if (ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting)
-        text += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
+    const char* waits = quitWaiting_ && *deviceWork_ != DeviceWork::Ejecting    ? "Main_BusyQuitWaits"
+                        : ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting ? "Main_BusyEjectWaits"
+                                                                                : nullptr;
+    if (waits != nullptr) {
+        // A count is no sentence of its own: it is ended before the sentence that follows.
+        if (counted) text = InterfaceTexts::localizedString("Main_BusyCountEnds").arg(QString::fromStdString(text)).toStdString();
+        text += " " + InterfaceTexts::localizedString(waits).toStdString();
+    }
     if (!copying.empty()) text += "  " + copying;
     parts_->chrome.setDeviceWorkText(text);
 }

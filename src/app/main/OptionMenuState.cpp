@@ -22,20 +22,37 @@ std::filesystem::path OptionMenuState::defaultPath()
     return std::filesystem::path(platform::ApplicationSupport::rootFolder()) / "QFXMacApplication" / kFileName;
 }
 
+std::filesystem::path OptionMenuState::file() const
+{
+    // A link is followed: the options are where it points, and the link stays the user's.
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path_, error)) return path_;
+    const auto target = std::filesystem::weakly_canonical(path_, error);
+    return error ? path_ : target;
+}
+
 void OptionMenuState::read()
 {
+    applicationUpdating_ = true;
+    deviceUpdating_ = true;
     std::error_code error;
-    if (std::filesystem::exists(path_, error)) {
-        const auto value = platform::PropertyList::readFile(path_);
+    const std::filesystem::path stored = file();
+    if (std::filesystem::exists(stored, error)) {
+        platform::Error failure;
+        const auto value = platform::PropertyList::readFile(stored, &failure);
         if (value && value->dictionary()) {
             applicationUpdating_ = boolOf(value->get(kApplicationUpdatingKey));
             deviceUpdating_ = boolOf(value->get(kDeviceUpdatingKey));
             return;
         }
-        std::filesystem::remove(path_, error);
+        // Only a damaged content is replaced: a file that cannot be read now (not readable, not a file) is
+        // left as it is, and this run has both options on.
+        if (!value && failure.domain == platform::PropertyList::kErrorDomain &&
+            failure.code == platform::PropertyList::kReadFailed) {
+            RIG_LOG("cannot read %s: %s", stored.c_str(), failure.description.c_str());
+            return;
+        }
     }
-    applicationUpdating_ = true;
-    deviceUpdating_ = true;
     write();
 }
 
@@ -56,7 +73,7 @@ void OptionMenuState::write() const
     platform::PlistDictionary options;
     options[kApplicationUpdatingKey] = applicationUpdating_;
     options[kDeviceUpdatingKey] = deviceUpdating_;
-    auto work = [path = path_, value = platform::PlistValue(std::move(options))] {
+    auto work = [path = file(), value = platform::PlistValue(std::move(options))] {
         platform::Error error;
         if (!platform::PropertyList::writeFile(path, value, platform::PlistFormat::Xml, &error))
             RIG_LOG("cannot write %s: %s", path.c_str(), error.description.c_str());

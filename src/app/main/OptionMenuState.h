@@ -22,8 +22,9 @@ public:
     // The file under the program's root folder in the user's data folder.
     static std::filesystem::path defaultPath();
 
-    // A missing file, or one that is not a dictionary, is written anew with both options on; otherwise
-    // each option takes its key's value, a missing key reading as off.
+    // A missing file, or one whose content is not a dictionary, is written anew with both options on; a
+    // file that cannot be read is left alone for this run, with both options on; otherwise each option
+    // takes its key's value, a missing key reading as off. A link is read and written through.
     void read();
     // Inverts one option and writes both over the old file in one step; a failed write leaves the old
     // file as it was and the options hold for this run. The folder is not created here.
@@ -36,6 +37,8 @@ public:
 
 private:
     void write() const;
+    // The file the options are read from and written to: the path, or where it links to.
+    std::filesystem::path file() const;
 
     std::filesystem::path path_;
     Writer writer_;

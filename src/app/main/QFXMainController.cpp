@@ -166,8 +166,13 @@ void QFXMainController::buildView()
     deviceWorkLabel_ = new QLabel(view_);
     deviceWorkLabel_->setObjectName(QStringLiteral("deviceWorkLabel"));
     deviceWorkLabel_->setStyleSheet(QStringLiteral("QLabel { color: #1a1a1a; font-weight: bold; }"));
+    // A long line (the unit's work, a waiting eject and the pool's copies) breaks onto a second line in
+    // the room left of the tabs, never under the Eject button.
+    deviceWorkLabel_->setWordWrap(true);
+    deviceWorkLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    deviceWorkLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     deviceWorkLabel_->hide();
-    tabs->addWidget(deviceWorkLabel_);
+    tabs->addWidget(deviceWorkLabel_, 1);
     tabs->addSpacing(12);
     tabs->addWidget(ejectButton_);
     layout->addLayout(tabs);
@@ -393,6 +398,15 @@ void QFXMainController::refreshMenus()
     // The button follows the Disconnect item, and says so while an eject waits its turn.
     ejectButton_->setEnabled(validateMenuItem(MenuAction::DisconnectDevice));
     ejectButton_->setText(isEjectWaiting() ? QueueMainDialogs::textOf("Main_EjectWaiting") : ejectTitle_);
+}
+
+void QFXMainController::endTextEditing()
+{
+    // The keys go to the window itself, as on a click beside the field: the field's edit ends and its
+    // list commits it.
+    if (!view_) return;
+    QWidget* focus = view_->window()->focusWidget();
+    if (focus && focus != view_) view_->setFocus(Qt::OtherFocusReason);
 }
 
 void QFXMainController::terminate()

@@ -99,6 +99,7 @@ public:
     QLabel* memoryUnitDesctiptionLabel() const { return memoryUnitDesctiptionLabel_; }
     MemoryLevelIndicator* memoryLevelIndicator() const { return memoryLevelIndicator_; }
     QPushButton* ejectButton() const { return ejectButton_; }
+    QLabel* deviceWorkLabel() const { return deviceWorkLabel_; }
     QPushButton* effectManagerButton() const override { return effectManagerButton_; }
     QPushButton* patchManagerButton() const { return patchManagerButton_; }
     QWidget* appVersionWindow() const { return appVersionWindow_; }
@@ -135,6 +136,7 @@ private:
     void showLicenseWindow() override;
     void refreshMenus() override;
     void terminate() override;
+    void endTextEditing() override;
 
     AppDelegate& appDelegate_;
     std::unique_ptr<EffectScreen> effectManager_;

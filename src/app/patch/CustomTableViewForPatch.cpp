@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -13,6 +14,7 @@
 #include "app/controls/CustomScroller.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/patch/OptionMenuForPatchViewController.h"
+#include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/TableViewForPatchRightClickDelegate.h"
 #include "app/patch/TableViewForUtilityDelegate.h"
@@ -97,9 +99,14 @@ void CustomTableViewForPatch::resetSelectionData() { rules_.resetSelectionData()
 
 void CustomTableViewForPatch::reloadData()
 {
-    // A reload keeps the selected rows that are still there, as the screen relies on.
+    // A reload keeps the selected rows that are still there, as the screen relies on; and a name or
+    // comment being typed, which the reload's reset would close without a word: its patch's cell opens
+    // again where the patch now is, with the typing as it was.
     const auto kept = selectedRows();
-    if (auto* list = qobject_cast<PatchListTableModel*>(model())) list->reload();
+    auto* cells = qobject_cast<PatchListItemDelegate*>(itemDelegate());
+    const auto held = cells ? cells->holdEdit() : std::nullopt;
+    auto* list = qobject_cast<PatchListTableModel*>(model());
+    if (list) list->reload();
     if (model() && selectionModel()) {
         QItemSelection selection;
         const int last = model()->columnCount() - 1;
@@ -111,6 +118,23 @@ void CustomTableViewForPatch::reloadData()
         selectionModel()->select(selection, QItemSelectionModel::Select);
     }
     setRulerVisible(isExpandedOverView());
+    if (held && list) continueHeldEdit(*held);
+}
+
+void CustomTableViewForPatch::continueHeldEdit(const PatchListItemDelegate::HeldEdit& held)
+{
+    auto* list = qobject_cast<PatchListTableModel*>(model());
+    auto* cells = qobject_cast<PatchListItemDelegate*>(itemDelegate());
+    if (!list || !cells) return;
+    // A patch the reload took away ends the edit as it stood, uncommitted.
+    for (int row = 0; row < list->rowCount(); ++row) {
+        if (list->patchItemAt(row) != held.patch) continue;
+        const QModelIndex index = list->index(row, held.column);
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        edit(index);
+        cells->continueEdit(held);
+        return;
+    }
 }
 
 bool CustomTableViewForPatch::isExpandedOverView() const
@@ -237,6 +261,8 @@ void CustomTableViewForPatch::keyPressEvent(QKeyEvent* event)
         selectAll();
     }
 }
+
+void CustomTableViewForPatch::inputMethodEvent(QInputMethodEvent* event) { event->accept(); }
 
 void CustomTableViewForPatch::keyReleaseEvent(QKeyEvent* event)
 {

@@ -13,6 +13,7 @@
 #include "app/controls/CustomScroller.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
 #include "app/patch/PatchDropServices.h"
+#include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListDragState.h"
 #include "app/patch/PatchListSelectionRules.h"
 
@@ -109,6 +110,9 @@ protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    // Committed text of an input method is swallowed as keys are: the platform view would select the row
+    // whose name starts with it, with no record and without telling the unit.
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -132,6 +136,8 @@ private:
     PatchListSelectionRules::Selection selectedRowSet() const;
     void tellSelected(std::uint64_t row);
     void clearEditingColours();
+    // Opens the held edit again on its patch's cell, wherever the patch now is.
+    void continueHeldEdit(const PatchListItemDelegate::HeldEdit& held);
     void boundsDidChange();
     // The editing cell of (row, column), if one is open.
     bool isEditing(int row, int column) const;

@@ -140,10 +140,9 @@ void PatchGroupPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
     const std::string name = RuleText::of(groupNameTextField_->text());
-    if (!GroupNameTextEditingManagement::groupNameTextShouldEndEditing(name, true, textRules_)) {
-        cancelButtonClicked();
-        return;
-    }
+    // A name left as it was passes, whatever tool gave it; a refused one keeps the sheet and its typing.
+    const bool changed = !group_ || group_->name.value_or("") != name;
+    if (changed && !GroupNameTextEditingManagement::groupNameTextShouldEndEditing(name, true, textRules_)) return;
     if (group_ && group_->name.value_or("") != name) group_->name = name;
     saveActionBlock_();
 }

@@ -184,6 +184,26 @@ void PatchListItemDelegate::updateEditorGeometry(QWidget* editor, const QStyleOp
     editor->setGeometry(option.rect.adjusted(kCellInset, kCellInset, -kCellInset, -kCellInset));
 }
 
+std::optional<PatchListItemDelegate::HeldEdit> PatchListItemDelegate::holdEdit() const
+{
+    PatchTextCellView* cell = editingCell();
+    if (!cell || !cell->patchItem() || editor_->property("committed").toBool()) return std::nullopt;
+    if (auto* line = qobject_cast<ChangingColorWhenEditingTextField*>(editor_.data())) line->handOverEdit();
+    if (auto* text = qobject_cast<ChangingColorWhenEditingTextView*>(editor_.data())) text->handOverEdit();
+    return HeldEdit{cell->patchItem(), editingIndex_.column(), editor_};
+}
+
+void PatchListItemDelegate::continueEdit(const HeldEdit& held) const
+{
+    if (!editor_ || !held.editor || editor_ == held.editor) return;
+    auto* line = qobject_cast<ChangingColorWhenEditingTextField*>(editor_.data());
+    if (auto* closed = qobject_cast<ChangingColorWhenEditingTextField*>(held.editor.data()); line && closed)
+        line->continueEditOf(*closed);
+    auto* text = qobject_cast<ChangingColorWhenEditingTextView*>(editor_.data());
+    if (auto* closed = qobject_cast<ChangingColorWhenEditingTextView*>(held.editor.data()); text && closed)
+        text->continueEditOf(*closed);
+}
+
 void PatchListItemDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
 {
     if (editor == editor_) editor_ = nullptr;
@@ -199,6 +219,9 @@ void PatchListItemDelegate::commitAndClose(QWidget* editor)
 bool PatchListItemDelegate::eventFilter(QObject* watched, QEvent* event)
 {
     auto* editor = qobject_cast<QWidget*>(watched);
+    // Another window or a popup taking the keys for a while leaves the edit open (the item views would
+    // commit and close it): the editor is there, with its text, when the window has the keys back.
+    if (editor && editor == editor_ && ChangingColorWhenEditingTextField::isFocusLentAway(*event)) return false;
     if (editor && editor == editor_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool returnKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;

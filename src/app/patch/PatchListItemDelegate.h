@@ -5,6 +5,8 @@
 #include <QStyledItemDelegate>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/controls/TableRowViewProvider.h"
@@ -13,6 +15,7 @@
 #include "app/patch/PatchNameCellView.h"
 #include "app/views/CustomTableRowView.h"
 
+class PatchItem;
 class PatchTextCellView;
 
 // Paints the device list's rows (row strips, bank colours, names and comments) and edits names and
@@ -37,6 +40,17 @@ public:
 
     // The row view the row is painted with: its strip and whether it is a filler row.
     const CustomTableRowView* rowViewForRow(int row) const override;
+
+    // An open edit kept across a reload of the list, which closes every editor without a commit.
+    struct HeldEdit {
+        std::shared_ptr<PatchItem> patch;
+        int column = 0;
+        QPointer<QWidget> editor;
+    };
+    // Lets the open editor go without ending its edit; none when no edit is open.
+    std::optional<HeldEdit> holdEdit() const;
+    // Goes on with the held edit in the editor the list has opened again for its patch.
+    void continueEdit(const HeldEdit& held) const;
 
     // The cell of the edit under way, if any.
     PatchTextCellView* editingCell() const;

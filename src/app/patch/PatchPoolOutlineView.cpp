@@ -1,6 +1,7 @@
 #include "app/patch/PatchPoolOutlineView.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -417,11 +418,15 @@ void PatchPoolOutlineView::commitData(QWidget* editor)
 
 // ---- keys ----
 
+void PatchPoolOutlineView::inputMethodEvent(QInputMethodEvent* event) { event->accept(); }
+
 void PatchPoolOutlineView::keyPressEvent(QKeyEvent* event)
 {
     event->accept();
     if (isLockPatchPool_) return;
-    if ((event->modifiers() & Qt::ControlModifier) && event->key() == Qt::Key_Z) {
+    // Ctrl+Z alone: Ctrl+Shift+Z is the desktop's Redo, which takes nothing back here.
+    const Qt::KeyboardModifiers chord = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Z && (chord & Qt::ControlModifier) && !(chord & (Qt::ShiftModifier | Qt::AltModifier))) {
         if (!(appDelegate_ && appDelegate_->isRestoringAll()) && undoAction_) undoAction_();
         return;
     }

@@ -177,17 +177,27 @@ std::vector<std::string> PatchPropertyViewController::parseUsedEffectInPatch(con
 void PatchPropertyViewController::nameDidChange()
 {
     const std::string name = RuleText::of(patchNameTextField_->text());
-    wrongName_ = !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, false, textRules_);
+    wrongName_ = nameChanged(name) && !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, false, textRules_);
     previousPatchName_ = name;
     updateSaveButton();
 }
 
 void PatchPropertyViewController::commentDidChange()
 {
-    wrongComment_ = !PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(
-        patchCommentTextView_->editableText(), false, textRules_);
+    wrongComment_ = commentChanged() && !PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(
+                                           patchCommentTextView_->editableText(), false, textRules_);
     previousPatchComment_ = patchCommentTextView_->toPlainText().toStdString();
     updateSaveButton();
+}
+
+bool PatchPropertyViewController::nameChanged(const std::string& name) const
+{
+    return !patchItem_ || name != patchItem_->patchName;
+}
+
+bool PatchPropertyViewController::commentChanged() const
+{
+    return !patchItem_ || patchCommentTextView_->editableText().string() != patchItem_->patchComment;
 }
 
 void PatchPropertyViewController::updateSaveButton() { saveButton_->setEnabled(!wrongName_ && !wrongComment_); }
@@ -247,16 +257,13 @@ void PatchPropertyViewController::saveButtonClicked()
 {
     if (!saveActionBlock_) return;
     const std::string name = RuleText::of(patchNameTextField_->text());
-    // Each rule shows its own message.
-    if (!PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, true, textRules_)) {
-        cancelButtonClicked();
+    // Only a field the user changed meets the rules (a stored text from another tool passes as it is);
+    // each rule shows its own message, and a refusal keeps the sheet with all its typing.
+    if (nameChanged(name) && !PatchNameTextEditingManagement::patchNameTextShouldEndEditing(name, true, textRules_))
         return;
-    }
-    if (!PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(patchCommentTextView_->editableText(),
-                                                                                     true, textRules_)) {
-        cancelButtonClicked();
+    if (commentChanged() && !PatchCommentTextEditingManagement::patchCommentTextShouldEndEditingInTextView(
+                                patchCommentTextView_->editableText(), true, textRules_))
         return;
-    }
     if (patchItem_) {
         patchItem_->patchName = name;
         patchItem_->patchComment = patchCommentTextView_->toPlainText().toStdString();

@@ -81,6 +81,9 @@ private:
     void viewDidLoad();
     void nameDidChange();
     void commentDidChange();
+    // Whether the field's text differs from the patch's stored one.
+    bool nameChanged(const std::string& name) const;
+    bool commentChanged() const;
     void updateSaveButton();
 
     AppDelegate& appDelegate_;

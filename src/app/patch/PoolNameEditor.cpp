@@ -97,6 +97,8 @@ void PoolNameEditor::inputMethodEvent(QInputMethodEvent* event)
 std::string PoolNameEditor::textShouldEndEditing()
 {
     const std::string typed = RuleText::of(text());
+    // A name left as it was passes, whatever tool gave it: the added limits are for what is typed.
+    if (typed == oldName_) return oldName_;
     const bool accepted =
         isGroup_ ? GroupNameTextEditingManagement::groupNameTextShouldEndEditing(typed, true, context_)
                  : PatchNameTextEditingManagement::patchNameTextShouldEndEditing(typed, true, context_);

@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/patch/PoolNameEditor.h"
 
 PoolRowDelegate::PoolRowDelegate(EditorFactory editorFactory, QObject* parent)
@@ -43,6 +44,8 @@ bool PoolRowDelegate::eventFilter(QObject* watched, QEvent* event)
     // turn of the loop, and a reload of the tree landing in between (the pool's background work ends
     // whenever it ends) would drop the name the user had confirmed.
     auto* editor = qobject_cast<PoolNameEditor*>(watched);
+    // Another window or a popup taking the keys for a while leaves the name being typed as it is.
+    if (editor != nullptr && ChangingColorWhenEditingTextField::isFocusLentAway(*event)) return false;
     if (editor != nullptr && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

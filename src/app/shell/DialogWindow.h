@@ -17,4 +17,13 @@ public:
 public slots:
     // Escape ends here and is ignored: only the sheet's own buttons, or quitting, close a sheet.
     void reject() override {}
+
+protected:
+    // A shown sheet has the keys, as the window it belongs to would: also when that window is made active
+    // under it (at the start, the main window becomes active once it has painted, after the first sheet).
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void takeTheKeys();
 };

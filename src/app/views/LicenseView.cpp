@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/views/InterfaceTexts.h"
+
 LicenseView::LicenseView(const std::string& resourcesDirectory, QWidget* parent)
     : QWidget(parent), licenseTextView_(new QPlainTextEdit(this))
 {
@@ -22,8 +24,12 @@ LicenseView::LicenseView(const std::string& resourcesDirectory, QWidget* parent)
     licenseTextView_->setStyleSheet(QStringLiteral("QPlainTextEdit { border: 1px solid grey; padding: 10px 0px; }"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(licenseTextView_);
-    const auto path = std::filesystem::path(resourcesDirectory) / kLicenseFileName;
-    if (const auto text = readLicenseText(path.string())) licenseTextView_->setPlainText(*text);
+    // Only the program's resources hold its licence: without them nothing is read from wherever the
+    // program was started, and the view says the text is missing.
+    const auto text = resourcesDirectory.empty()
+                          ? std::nullopt
+                          : readLicenseText((std::filesystem::path(resourcesDirectory) / kLicenseFileName).string());
+    licenseTextView_->setPlainText(text ? *text : InterfaceTexts::localizedString("Main_LicenseMissing"));
 }
 
 std::optional<QString> LicenseView::readLicenseText(const std::string& path)

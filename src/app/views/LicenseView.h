@@ -14,8 +14,8 @@ class LicenseView final : public QWidget {
 public:
     static constexpr const char* kLicenseFileName = "license.txt";
 
-    // Shows the licence file of `resourcesDirectory`; when it cannot be read, the view keeps its
-    // built-in text.
+    // Shows the licence file of `resourcesDirectory`; without resources, or when the file cannot be read,
+    // the view says the licence text is missing.
     explicit LicenseView(const std::string& resourcesDirectory, QWidget* parent = nullptr);
 
     // The file's text, read as ISO Latin-2, or nothing when it cannot be read.

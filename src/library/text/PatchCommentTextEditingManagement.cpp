@@ -11,7 +11,9 @@ const char* PatchCommentTextEditingManagement::refusalOf(const std::string& comm
     if (CommonUtils::validatePatchComment(comment, language)) return nullptr;
     if (comment.find('\0') != std::string::npos) return kNulMessage;
     if (language != "ja") return platform::Utf8::isAscii(comment) ? kTooLongMessage : kNotAsciiMessage;
-    return platform::ShiftJis::encode(comment) ? kTooLongMessage : kNotShiftJisMessage;
+    const auto encoded = platform::ShiftJis::encode(comment);
+    if (!encoded || !CommonUtils::readsBackAsWritten(comment, *encoded)) return kNotShiftJisMessage;
+    return kTooLongMessage;
 }
 
 bool PatchCommentTextEditingManagement::patchCommentInTextView(EditableText& view, const std::vector<TextRange>& ranges,

@@ -8,6 +8,7 @@ const char* PatchNameTextEditingManagement::refusalOf(const std::string& name)
 {
     if (!platform::Utf8::isValid(name)) return kBrokenCharacterMessage;
     if (name.empty() || TextRules::containsForbiddenCharacter(name)) return kInvalidMessage;
+    if (name.find('\0') != std::string::npos) return kNulMessage;
     if (!platform::Utf8::isAscii(name)) return kNotAsciiMessage;
     if (!CommonUtils::validatePatchName(name)) return kTooLongMessage;
     return nullptr;

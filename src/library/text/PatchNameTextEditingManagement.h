@@ -18,6 +18,7 @@ public:
     // one message every patch-name refusal has always shown.
     static constexpr const char* kInvalidMessage = "Patch_InvalidPatchName";
     static constexpr const char* kNotAsciiMessage = "Patch_NonAsciiPatchName";
+    static constexpr const char* kNulMessage = "Patch_NulInPatchName";
     static constexpr const char* kTooLongMessage = "Patch_LongPatchName";
     static constexpr const char* kBrokenCharacterMessage = "Patch_BrokenCharacterInPatchName";
 

@@ -176,6 +176,52 @@ TEST_F(EditingControls, CtrlVPastesOnceThroughTheDelegate)
     EXPECT_EQ(delegate.endAsked, 1);
 }
 
+// A character typed with Alt or Meta held goes into the text like any other, so it meets the rule; a
+// modifier's own press is no typing, so an edit made only by Ctrl+V stays a pasted-only edit.
+TEST_F(EditingControls, EveryInsertionMeetsTheRuleAndOnlyTextKeysCountAsTyping)
+{
+    for (const Qt::KeyboardModifiers held : {Qt::KeyboardModifiers(Qt::AltModifier), Qt::KeyboardModifiers(Qt::MetaModifier),
+                                             Qt::KeyboardModifiers(Qt::AltModifier | Qt::ShiftModifier)}) {
+        RecordingDelegate delegate;
+        delegate.changeAnswer = false;
+        auto* field = editIn<ChangingColorWhenEditingTextField>(delegate, QStringLiteral("ABCDEFGHIJ"));
+        field->setCursorPosition(10);
+        key(field, Qt::Key_K, held, QStringLiteral("k"));
+        EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHIJ"));
+        ASSERT_EQ(delegate.changes.size(), 1u);
+        EXPECT_EQ(delegate.changes[0].second, "k");
+        delete field;
+
+        RecordingDelegate commentDelegate;
+        commentDelegate.changeAnswer = false;
+        auto* view = editIn<ChangingColorWhenEditingTextView>(commentDelegate, QStringLiteral("abc"));
+        key(view, Qt::Key_K, held, QStringLiteral("k"));
+        EXPECT_EQ(view->toPlainText(), QStringLiteral("abc"));
+        EXPECT_EQ(commentDelegate.changes.size(), 1u);
+        delete view;
+    }
+
+    RecordingDelegate delegate;
+    auto* field = editIn<ChangingColorWhenEditingTextField>(delegate, QStringLiteral("xy"));
+    QApplication::clipboard()->setText(QStringLiteral("AB"));
+    key(field, Qt::Key_Control, Qt::ControlModifier);
+    key(field, Qt::Key_V, Qt::ControlModifier);
+    key(field, Qt::Key_Left);
+    EXPECT_TRUE(field->isPasted());
+    EXPECT_FALSE(field->isTypedWord());
+    list->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(delegate.endAsked, 1) << "a pasted-only edit is checked once more as it ends";
+
+    RecordingDelegate commentDelegate;
+    auto* view = editIn<ChangingColorWhenEditingTextView>(commentDelegate, QStringLiteral("xy"));
+    key(view, Qt::Key_Control, Qt::ControlModifier);
+    key(view, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(view->isPasted());
+    EXPECT_FALSE(view->isTypedWord());
+    key(view, Qt::Key_Z, Qt::NoModifier, QStringLiteral("z"));
+    EXPECT_TRUE(view->isTypedWord());
+}
+
 TEST_F(EditingControls, RefusedOrEmptyPasteChangesNothing)
 {
     RecordingDelegate delegate;

@@ -68,6 +68,26 @@ TEST_F(Dialogs, QueuedMessagesShowOneAtATimeInOrder)
     EXPECT_FALSE(appDelegate.isShowingDialog());
 }
 
+// A sheet has the keys as soon as it shows, also when its window is made active under it afterwards (at
+// the start the main window is activated once it has painted, after a first notice is up).
+TEST_F(Dialogs, AShownSheetTakesTheKeysFromItsWindow)
+{
+    QWidget window;
+    window.resize(400, 300);
+    appDelegate.setMainWindow(&window);
+    window.show();
+    queue.showDialogWithInformation("kept");
+    QWidget* sheet = queue.showingSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(testing_app::processEventsUntil([&] { return sheet->isActiveWindow(); }));
+    window.activateWindow();
+    EXPECT_TRUE(testing_app::processEventsUntil([&] { return sheet->isActiveWindow(); }));
+    EXPECT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget() ? QApplication::focusWidget()->window() : nullptr, sheet);
+    queue.informationView()->okButton()->click();
+    appDelegate.setMainWindow(nullptr);
+}
+
 TEST_F(Dialogs, AnActionThatOpensNothingOrASheetThatVanishesReleasesTheQueue)
 {
     queue.addBlockActionQueue([] { return nullptr; });

@@ -107,7 +107,7 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     appDelegate.setDeviceConnected(true);
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
         logic.performMenuAction(action);
-    EXPECT_EQ(log, (CallLog{"ejectDevice", "showDeviceProperty", "clearAllDialog", "closeApp"}));
+    EXPECT_EQ(log, (CallLog{"ejectDevice", "showDeviceProperty", "clearAllDialog", "endTextEditing", "closeApp"}));
 }
 
 // A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
@@ -148,7 +148,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     logic.deviceWorkProgress(23, 100);
     EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100");
     logic.ejectDevice();
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100 The eject waits until this ends.");
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100. The eject waits until this ends.");
     logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
 
@@ -184,9 +184,9 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
         logic.ejectDevice();
         quit();
         EXPECT_EQ(log.back(), "closeApp") << name;
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100 The program ends when this is done.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100. The program ends when this is done.") << name;
         logic.deviceWorkProgress(50, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100 The program ends when this is done.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100. The program ends when this is done.") << name;
         logic.deviceWorkDidStart(Work::Ejecting);
         EXPECT_EQ(chrome.deviceWork, "Ejecting the unit…") << name;
         logic.deviceDisonnect();

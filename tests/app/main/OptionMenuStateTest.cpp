@@ -72,6 +72,36 @@ TEST_F(OptionMenuStateTest, ReadsStoredValuesAndRepairsWhatIsMissingOrDamaged)
     }
 }
 
+// The user's choice kept in a file the option path links to is read, and written, through the link; what
+// cannot be read now is no damaged content and stays.
+TEST_F(OptionMenuStateTest, ALinkIsReadAndWrittenThroughAndAnUnreadableFileIsLeftAlone)
+{
+    const auto target = std::filesystem::path(folder.path()) / "elsewhere.plist";
+    ASSERT_TRUE(platform::PropertyList::writeFile(
+        target, platform::PlistValue(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, false},
+                                                               {OptionMenuState::kDeviceUpdatingKey, true}}),
+        platform::PlistFormat::Xml));
+    std::filesystem::create_symlink(target.filename(), path());
+    OptionMenuState options(path());
+    options.read();
+    EXPECT_FALSE(options.applicationUpdating());
+    EXPECT_TRUE(options.deviceUpdating());
+    EXPECT_TRUE(std::filesystem::is_symlink(path()));
+    options.toggleDeviceUpdating();
+    EXPECT_TRUE(std::filesystem::is_symlink(path()));
+    const auto written = platform::PropertyList::readFile(target);
+    ASSERT_TRUE(written && written->dictionary());
+    EXPECT_EQ(written->get(OptionMenuState::kDeviceUpdatingKey).asBool(), false);
+    EXPECT_EQ(written->get(OptionMenuState::kApplicationUpdatingKey).asBool(), false);
+
+    std::filesystem::remove(path());
+    std::filesystem::create_directory(path());
+    OptionMenuState unreadable(path());
+    unreadable.read();
+    EXPECT_TRUE(unreadable.applicationUpdating() && unreadable.deviceUpdating());
+    EXPECT_TRUE(std::filesystem::is_directory(path()));
+}
+
 TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)
 {
     OptionMenuState options(path());

@@ -281,6 +281,31 @@ TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWait
     dialogQueue.clearAllDialog();
 }
 
+// The longest busy line (a counted write, the eject that waits for it and the pool's copies) shows whole,
+// beside the Eject button, not under it.
+TEST_F(QFXMainControllerTest, TheLongestBusyLineShowsWholeBesideTheEjectButton)
+{
+    window.show();
+    controller.deviceConnectWithState(1);
+    controller.deviceWorkDidStart(CommonUtilsDelegate::DeviceWork::WritingPatches);
+    controller.deviceWorkProgress(55, 100);
+    controller.ejectDevice();
+    controller.poolCopiesProgress(640, 10000);
+    settle();
+    const QLabel* line = controller.deviceWorkLabel();
+    const QPushButton* eject = controller.ejectButton();
+    ASSERT_TRUE(line->isVisible());
+    ASSERT_TRUE(line->text().contains(QStringLiteral("640")));
+    EXPECT_LE(line->geometry().right(), eject->geometry().left());
+    const QRect room = line->contentsRect();
+    const QRect needed =
+        line->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, line->text());
+    EXPECT_LE(needed.width(), room.width());
+    EXPECT_LE(needed.height(), room.height()) << line->text().toStdString();
+    dialogQueue.clearAllDialog();
+    window.hide();
+}
+
 // The main window as people see it, through a connection, both screens, an eject and an unplug.
 TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
 {

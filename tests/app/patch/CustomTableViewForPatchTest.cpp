@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -106,6 +107,23 @@ TEST_F(CustomTableViewForPatchTest, CtrlASelectsEveryRowWithoutARecord)
     EXPECT_EQ(table().selectionList(), all);
     EXPECT_EQ(table().selectedRows(), all);
     EXPECT_TRUE(undo.actionStack().empty());
+}
+
+// An input method's committed text would select the row whose name starts with it: unrecorded, and the
+// unit never told.
+TEST_F(CustomTableViewForPatchTest, CommittedInputMethodTextSelectsNoRow)
+{
+    load(10);
+    click(1, 1);
+    log.clear();
+    undo.clearUndoStack();
+    table().setFocus();
+    QInputMethodEvent event;
+    event.setCommitString(QStringLiteral("P5"));
+    QApplication::sendEvent(&table(), &event);
+    EXPECT_EQ(table().selectedRows(), std::vector<std::uint64_t>{1});
+    EXPECT_TRUE(undo.actionStack().empty());
+    EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
 }
 
 TEST_F(CustomTableViewForPatchTest, CtrlZUndoesUnlessAllIsBeingRestored)
@@ -348,6 +366,77 @@ TEST_F(CustomTableViewForPatchTest, EscapeGivesTheNameBackAndCtrlReturnCommitsIt
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
         EXPECT_EQ(screen->patchItems()[6]->patchName, c.name);
         EXPECT_EQ(log, c.log);
+    }
+}
+
+// Another window taking the keys (a browser, a notice sheet) is no gesture in this window: the half-typed
+// text stays in its editor, uncommitted, and the edit goes on when the window has the keys back.
+TEST_F(CustomTableViewForPatchTest, AnotherWindowTakingTheKeysLeavesTheEditOpenAndUncommitted)
+{
+    load(10);
+    for (const int column : {1, 2}) {
+        SCOPED_TRACE(column);
+        const std::string name = screen->patchItems()[2]->patchName, comment = screen->patchItems()[2]->patchComment;
+        click(2, column);
+        pressF2();
+        QWidget* typing = editor();
+        ASSERT_NE(typing, nullptr);
+        typing->setFocus();
+        // The user types once the field shows, its name selected on its next turn.
+        QCoreApplication::processEvents();
+        key(typing, Qt::Key_A, Qt::ControlModifier);
+        typeText(typing, QStringLiteral("Lea"));
+        log.clear();
+        QWidget other;
+        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+        ASSERT_EQ(editor(), typing);
+        EXPECT_EQ(screen->patchItems()[2]->patchName, name);
+        EXPECT_EQ(screen->patchItems()[2]->patchComment, comment);
+        EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
+
+        screen->view()->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); }));
+        EXPECT_EQ(QApplication::focusWidget(), typing);
+        typeText(typing, QStringLiteral("d"));
+        table().setFocus();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+        EXPECT_EQ(column == 1 ? screen->patchItems()[2]->patchName : screen->patchItems()[2]->patchComment, "Lead");
+    }
+}
+
+// A reload of the list (a failed write elsewhere put back, an undo from the popover) closes every editor:
+// the name or comment being typed opens again on its patch, wherever the patch now is, typing and all.
+TEST_F(CustomTableViewForPatchTest, ANameOrCommentBeingTypedOutlivesAReloadOfTheList)
+{
+    load(10);
+    for (const int column : {1, 2}) {
+        SCOPED_TRACE(column);
+        const auto typedOn = screen->patchItems()[4];
+        click(4, column);
+        pressF2();
+        ASSERT_NE(editor(), nullptr);
+        editor()->setFocus();
+        key(editor(), Qt::Key_A, Qt::ControlModifier);
+        typeText(editor(), QStringLiteral("Le"));
+        log.clear();
+        screen->reloadDataInPatchList();
+        ASSERT_NE(editor(), nullptr);
+        EXPECT_EQ(QApplication::focusWidget(), editor());
+        typeText(editor(), QStringLiteral("a"));
+        // The patch moves two rows down under the typing.
+        screen->didChangePositionFromRowIndexSet(table(), {4}, 7);
+        ASSERT_EQ(screen->patchItems()[6], typedOn);
+        ASSERT_NE(editor(), nullptr);
+        typeText(editor(), QStringLiteral("d"));
+        const std::string typed = column == 1 ? qobject_cast<QLineEdit*>(editor())->text().toStdString()
+                                              : qobject_cast<QPlainTextEdit*>(editor())->toPlainText().toStdString();
+        EXPECT_EQ(typed, "Lead");
+        log.clear();
+        table().setFocus();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
+        EXPECT_EQ(column == 1 ? typedOn->patchName : typedOn->patchComment, "Lead");
+        EXPECT_EQ(log.at(1), "writeItem 6") << testing::PrintToString(log);
+        load(10);
     }
 }
 

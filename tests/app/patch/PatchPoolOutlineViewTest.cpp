@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -243,6 +244,44 @@ TEST_F(PatchPoolOutlineViewTest, ANameBeingTypedOutlivesAReloadAndReturnCommitsA
     EXPECT_EQ(*a->name, "A");
 }
 
+// A name another tool gave, left as it was, is no refusal: the added limits are for what is typed.
+TEST_F(PatchPoolOutlineViewTest, AStoredNameLeftUnchangedEndsItsEditWithoutARefusal)
+{
+    a->name = "Caf\xC3\xA9";
+    pool->reloadData();
+    click(0);
+    key(pool, Qt::Key_F2);
+    ASSERT_NE(editor(), nullptr);
+    log.clear();
+    key(editor(), Qt::Key_Return);
+    EXPECT_EQ(*a->name, "Caf\xC3\xA9");
+    for (const auto& entry : log) EXPECT_EQ(entry.rfind("rule", 0), std::string::npos) << entry;
+}
+
+TEST_F(PatchPoolOutlineViewTest, AnotherWindowTakingTheKeysLeavesTheNameBeingTypedUncommitted)
+{
+    screen->view()->activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); }));
+    click(1);
+    key(pool, Qt::Key_F2);
+    PoolNameEditor* typing = editor();
+    ASSERT_NE(typing, nullptr);
+    typing->setFocus();
+    typing->selectAll();
+    type(QStringLiteral("Ba"));
+    QWidget other;
+    ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+    ASSERT_EQ(editor(), typing);
+    EXPECT_EQ(*b->name, "B");
+
+    screen->view()->activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), typing);
+    type(QStringLiteral("ss"));
+    key(editor(), Qt::Key_Return);
+    EXPECT_EQ(*b->name, "Bass");
+}
+
 // What the pool tells its screen, with the selection as it stood at each click.
 struct RecordingBackupPatch : BackupPatch {
     PatchPoolOutlineView* pool = nullptr;
@@ -284,8 +323,26 @@ TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallo
     key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
     EXPECT_TRUE(undo.canBeUndo());
     appDelegate.setIsRestoringAll(false);
+    // The desktop's Redo chord and Alt chords take nothing back.
+    key(pool, Qt::Key_Z, QStringLiteral("Z"), Qt::ControlModifier | Qt::ShiftModifier);
+    key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_TRUE(undo.canBeUndo());
     key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
     EXPECT_FALSE(undo.canBeUndo());
+}
+
+// An input method's committed text would select the row whose name starts with it, unrecorded.
+TEST_F(PatchPoolOutlineViewTest, CommittedInputMethodTextSelectsNoRow)
+{
+    click(0);
+    const auto before = pool->selectedRowList();
+    undo.clearUndoStack();
+    pool->setFocus();
+    QInputMethodEvent event;
+    event.setCommitString(QStringLiteral("B"));
+    QApplication::sendEvent(pool, &event);
+    EXPECT_EQ(pool->selectedRowList(), before);
+    EXPECT_TRUE(undo.actionStack().empty());
 }
 
 TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndTheObserverRunsOnce)

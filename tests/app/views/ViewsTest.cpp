@@ -13,6 +13,7 @@
 
 #include "app/views/ApplicationVersionView.h"
 #include "app/views/CustomTableRowView.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/views/LicenseView.h"
 #include "app/views/MemoryLevelIndicator.h"
 #include "app/views/NamedImages.h"
@@ -159,15 +160,23 @@ TEST_F(Views, VersionLineShowsTheVersionAsWrittenOrNothing)
     EXPECT_EQ(ApplicationVersionView(std::nullopt).appVersionTextField()->text(), "");
 }
 
-TEST_F(Views, LicenceIsReadAsLatin2AndAMissingFileLeavesTheView)
+TEST_F(Views, LicenceIsReadAsLatin2FromTheResourcesOnlyAndSaysWhenItIsMissing)
 {
+    const QString missing = InterfaceTexts::localizedString("Main_LicenseMissing");
+    ASSERT_FALSE(missing.isEmpty());
     QTemporaryDir folder;
-    EXPECT_EQ(LicenseView(folder.path().toStdString()).licenseTextView()->toPlainText(), "");
+    EXPECT_EQ(LicenseView(folder.path().toStdString()).licenseTextView()->toPlainText(), missing);
     QFile file(QDir(folder.path()).filePath(LicenseView::kLicenseFileName));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("\xA3\xF3""d\xBC");  // Latin-2 for "Łódź"
     file.close();
     EXPECT_EQ(LicenseView(folder.path().toStdString()).licenseTextView()->toPlainText(), QString::fromUtf8("Łódź"));
+    // Without resources nothing is read from the folder the program was started in.
+    const QString started = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.path()));
+    const QString shown = LicenseView(std::string()).licenseTextView()->toPlainText();
+    QDir::setCurrent(started);
+    EXPECT_EQ(shown, missing);
     const auto resources = platform::Bundle::locateResources();
     ASSERT_TRUE(resources);
     EXPECT_TRUE(LicenseView::readLicenseText(*resources + "/license.txt").value_or("").contains("PEXO Rigmora"));

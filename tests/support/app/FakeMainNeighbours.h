@@ -124,6 +124,7 @@ public:
     void showLicenseWindow() override { log_.push_back("showLicenseWindow"); }
     void refreshMenus() override {}
     void terminate() override { ++terminated; }
+    void endTextEditing() override { log_.push_back("endTextEditing"); }
 
 private:
     CallLog& log_;

@@ -72,4 +72,14 @@ bool processEventsUntil(const std::function<bool()>& done, std::chrono::millisec
     return done();
 }
 
+bool activateAnotherWindow(QWidget& other)
+{
+    other.resize(200, 100);
+    other.show();
+    other.activateWindow();
+    if (!processEventsUntil([&] { return other.isActiveWindow(); })) return false;
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    return true;
+}
+
 }  // namespace testing_app

@@ -18,4 +18,8 @@ bool hasDisplay();
 // Runs the event loop until `done` answers true or `limit` passes; answers `done()`.
 bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
+// Shows `other` and makes it the active window, as another program taking the keys would; a few turns of
+// the loop follow, for what its activation must not set off. Whether it became active.
+bool activateAnotherWindow(QWidget& other);
+
 }  // namespace testing_app
