@@ -150,6 +150,7 @@ std::vector<std::int64_t> PatchManagerViewController::namesOfPromisedFilesDroppe
     if (!patchManagerTableView_ || !rightPanelOutlineView_) return {};
     PoolDragState& pool = rightPanelOutlineView_->dragState();
     if (!pool.isDragging) {
+        takeUnitChanges();
         PatchListDragState& list = patchManagerTableView_->dragState();
         list.isDraggingFromTable = false;
         std::vector<std::uint64_t> dragged = list.draggedIndexSet;
