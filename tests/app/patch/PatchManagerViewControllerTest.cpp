@@ -254,8 +254,9 @@ TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesO
          [](auto& s) { s.insertBackUpPatchForPatchItemAtIndexs({2}, s.structureData().front(), 0, true); }},
         {"rows dragged to a folder",
          [](auto& s) {
-             s.patchManagerTableView()->dragState().draggedIndexSet = {2};
-             s.namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop");
+             PatchManagerViewController::DraggedContent drag;
+             drag.rows = {2};
+             s.namesOfPromisedFilesDroppedAtDestination(s.makeDragStagingFolder(), drag);
          }},
     };
     appDelegate.setDeviceConnected(true);
