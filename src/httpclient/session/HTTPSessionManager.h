@@ -58,6 +58,9 @@ public:
     std::string description() const override;
     // The same base URL and configuration and copies of both serializers; every other setting at its default.
     std::shared_ptr<HTTPSessionManager> copy() const;
+    // After the session's configuration: the base URL and both serializers. A decoded manager keeps the
+    // default serializer for one the archive lacks.
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
 
 protected:
     HTTPSessionManager(platform::Dispatch& dispatch, platform::NotificationCenter& center, std::optional<std::string> baseURL,
