@@ -511,6 +511,7 @@ TEST_F(PatchDragAndDropTest, ABlockReleasedWhereItStartedStaysAndRecordsNothing)
     });
     EXPECT_EQ(screen->structureData(), (std::vector<Node>{a, g, backup}));
     EXPECT_TRUE(undo.actionStack().empty());
+    EXPECT_EQ(selectedInPool(), (std::vector<Node>{a, g}));
 
     dragPoolRows({a, g}, [&](PatchDragMimeData& data) {
         EXPECT_TRUE(over(pool->viewport(), poolRow(backup, 4), &data));
