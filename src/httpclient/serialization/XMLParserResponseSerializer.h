@@ -7,6 +7,8 @@ class XMLParserResponseSerializer : public HTTPResponseSerializer {
 public:
     XMLParserResponseSerializer();
     static std::shared_ptr<XMLParserResponseSerializer> serializer();
+    // As the base class copies: the acceptable status codes and content types come along.
+    std::shared_ptr<HTTPResponseSerializer> copy() const override;
 
     std::any responseObjectForResponse(const platform::URLResponse* response, const std::optional<Bytes>& data,
                                        std::optional<platform::Error>* error) override;

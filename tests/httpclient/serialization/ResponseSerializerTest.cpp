@@ -146,6 +146,14 @@ TEST(XMLResponseSerializers, ParseSafelyAndRefuseExternalEntities)
         EXPECT_EQ(recorder.events.find("SECRET"), std::string::npos);
     }
     std::remove(secret.c_str());
+
+    // A copy still hands out parsers, with the acceptable types it was given.
+    parsers->acceptableContentTypes = std::set<std::string>{"application/rss+xml"};
+    auto copied = std::dynamic_pointer_cast<XMLParserResponseSerializer>(parsers->copy());
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(copied->acceptableContentTypes, parsers->acceptableContentTypes);
+    const URLResponse feed = response("application/rss+xml");
+    EXPECT_TRUE(std::any_cast<std::shared_ptr<platform::XMLParser>>(copied->responseObjectForResponse(&feed, bytes("<r/>"), nullptr)));
 }
 
 TEST(PropertyListResponseSerializer, ParsesEitherFormat)
