@@ -121,3 +121,11 @@ void HTTPRequestOperation::pause()
     resumed.setValue("bytes=" + std::to_string(offset) + "-", "Range");
     setRequest(std::move(resumed));
 }
+
+std::shared_ptr<URLConnectionOperation> HTTPRequestOperation::copy() const
+{
+    auto copied = std::make_shared<HTTPRequestOperation>(dispatch(), request(), networkThread());
+    shareBlocksWith(*copied);
+    copied->setResponseSerializer(responseSerializer()->copy());
+    return copied;
+}

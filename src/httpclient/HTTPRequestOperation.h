@@ -30,6 +30,8 @@ public:
     void setCompletionBlockWithSuccess(SuccessBlock success, FailureBlock failure);
     // Also rewrites the request to continue from what the output stream already holds.
     void pause() override;
+    // The base copy with a copy of the serializer.
+    std::shared_ptr<URLConnectionOperation> copy() const override;
 
 protected:
     const char* className() const override { return "HTTPRequestOperation"; }
