@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
 #include "httpclient/serialization/QueryStringPair.h"
 #include "httpclient/serialization/StreamingMultipartFormData.h"
 #include "platform/dispatch/Dispatch.h"
@@ -103,6 +105,45 @@ HTTPRequestSerializer::HTTPRequestSerializer(const platform::ProcessInfo& proces
 std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::serializer()
 {
     return std::make_shared<HTTPRequestSerializer>();
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPRequestSerializer>::add("HTTPRequestSerializer", [] { return std::make_shared<HTTPRequestSerializer>(); });
+}  // namespace
+
+void HTTPRequestSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    coder.set("mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap(m_headers));
+    coder.set("queryStringSerializationStyle", platform::PlistValue(static_cast<std::int64_t>(m_queryStyle)));
+}
+
+bool HTTPRequestSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    const platform::ArchivedValue& archived = coder.field("mutableHTTPRequestHeaders");
+    const auto headers = URLObjectCoding::decodeStringMap(archived);
+    const auto style = URLObjectCoding::integer(coder, "queryStringSerializationStyle");
+    if (archived.isNil() || !headers || !style) return false;
+    m_headers = *headers;
+    m_queryStyle = static_cast<std::uint64_t>(*style);
+    return true;
+}
+
+std::shared_ptr<platform::ArchivedObject> HTTPRequestSerializer::archivedObject() const
+{
+    const std::string name = archivedClassName();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "HTTPRequestSerializer");
+    encodeWithCoder(*object);
+    return object;
+}
+
+std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::decodeObject(const platform::ArchivedValue& value,
+                                                                           std::optional<platform::Error>* error)
+{
+    auto serializer = ArchivedClasses<HTTPRequestSerializer>::decode(
+        value, [](HTTPRequestSerializer& made, const platform::ArchivedObject& coder) { return made.initWithCoder(coder); });
+    if (!serializer && error) *error = URLObjectCoding::damagedArchive("request serializer");
+    return serializer;
 }
 
 std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::copy() const

@@ -1,5 +1,8 @@
 #include "httpclient/serialization/XMLParserResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "platform/xml/XMLParser.h"
 
@@ -28,3 +31,8 @@ std::any XMLParserResponseSerializer::responseObjectForResponse(const platform::
     if (!PassesValidationGate(*this, response, data, error)) return {};
     return std::make_shared<platform::XMLParser>(data.value_or(Bytes()));
 }
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("XMLParserResponseSerializer", [] { return std::make_shared<XMLParserResponseSerializer>(); });
+}  // namespace

@@ -1,5 +1,8 @@
 #include "httpclient/session/HTTPSessionManager.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -183,4 +186,42 @@ URLSessionManager::TaskPtr HTTPSessionManager::DELETE(const std::string& URLStri
                                                       SuccessBlock success, FailureBlock failure)
 {
     return resumed(dataTaskWithHTTPMethod("DELETE", URLString, parameters, std::move(success), std::move(failure)));
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<URLSessionManager, platform::Dispatch&, platform::NotificationCenter&, const platform::ArchivedObject&>::add(
+        "HTTPSessionManager",
+        [](platform::Dispatch& dispatch, platform::NotificationCenter& center,
+           const platform::ArchivedObject& coder) -> std::shared_ptr<URLSessionManager> {
+            const auto baseURL = URLObjectCoding::string(coder, "baseURL");
+            if (!coder.field("baseURL").isNil() && !baseURL) return nullptr;
+            std::optional<URLSessionConfiguration> configuration;
+            if (!coder.field("sessionConfiguration").isNil()) {
+                configuration = URLObjectCoding::decodeSessionConfiguration(coder.field("sessionConfiguration"));
+                if (!configuration) return nullptr;
+            } else if (auto identifier = URLObjectCoding::string(coder, "identifier")) {
+                configuration = URLSessionConfiguration::backgroundSessionConfiguration(*identifier);
+            }
+            std::shared_ptr<HTTPRequestSerializer> requestSerializer;
+            std::shared_ptr<HTTPResponseSerializer> responseSerializer;
+            if (!coder.field("requestSerializer").isNil() &&
+                !(requestSerializer = HTTPRequestSerializer::decodeObject(coder.field("requestSerializer"))))
+                return nullptr;
+            if (!coder.field("responseSerializer").isNil() &&
+                !(responseSerializer = HTTPResponseSerializer::decodeObject(coder.field("responseSerializer"))))
+                return nullptr;
+            auto manager = HTTPSessionManager::create(dispatch, center, baseURL, std::move(configuration));
+            if (requestSerializer) manager->setRequestSerializer(std::move(requestSerializer));
+            if (responseSerializer) manager->setResponseSerializer(std::move(responseSerializer));
+            return manager;
+        });
+}  // namespace
+
+void HTTPSessionManager::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    URLSessionManager::encodeWithCoder(coder);
+    if (m_baseURL) coder.set("baseURL", platform::PlistValue(*m_baseURL));
+    coder.set("requestSerializer", requestSerializer()->archivedObject());
+    if (auto serializer = responseSerializer()) coder.set("responseSerializer", serializer->archivedObject());
 }

@@ -59,6 +59,9 @@ public:
     std::string description() const override;
     // The same base URL and configuration and copies of both serializers; every other setting at its default.
     std::shared_ptr<HTTPSessionManager> copy() const { return std::static_pointer_cast<HTTPSessionManager>(copyManager()); }
+    // After the session's configuration: the base URL and both serializers. A decoded manager keeps the
+    // default serializer for one the archive lacks.
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
 
 protected:
     HTTPSessionManager(platform::Dispatch& dispatch, platform::NotificationCenter& center, std::optional<std::string> baseURL,

@@ -1,5 +1,8 @@
 #include "httpclient/session/URLSessionManager.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -509,4 +512,41 @@ void URLSessionManager::didResumeAtOffset(URLSession& session, URLSessionTask& t
 {
     if (auto delegate = delegateForTask(task)) delegate->didResumeAtOffset(fileOffset, expectedTotalBytes);
     if (auto block = copied(m_blocksLock, m_downloadTaskDidResume)) block(session, task, fileOffset, expectedTotalBytes);
+}
+
+namespace {
+using SessionManagerClasses =
+    ArchivedClasses<URLSessionManager, platform::Dispatch&, platform::NotificationCenter&, const platform::ArchivedObject&>;
+[[maybe_unused]] const bool kArchived = SessionManagerClasses::add(
+    "URLSessionManager",
+    [](platform::Dispatch& dispatch, platform::NotificationCenter& center,
+       const platform::ArchivedObject& coder) -> std::shared_ptr<URLSessionManager> {
+        auto configuration = URLObjectCoding::decodeSessionConfiguration(coder.field("sessionConfiguration"));
+        if (!configuration) return nullptr;
+        return URLSessionManager::create(dispatch, center, std::move(*configuration));
+    });
+}  // namespace
+
+void URLSessionManager::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    coder.set("sessionConfiguration", URLObjectCoding::encode(m_configuration));
+}
+
+std::shared_ptr<platform::ArchivedObject> URLSessionManager::archivedObject() const
+{
+    const std::string name = className();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "URLSessionManager");
+    encodeWithCoder(*object);
+    return object;
+}
+
+std::shared_ptr<URLSessionManager> URLSessionManager::decodeObject(platform::Dispatch& dispatch, platform::NotificationCenter& center,
+                                                                   const platform::ArchivedValue& value,
+                                                                   std::optional<platform::Error>* error)
+{
+    const auto* object = value.object();
+    std::shared_ptr<URLSessionManager> manager;
+    if (object && *object) manager = SessionManagerClasses::make((*object)->className, dispatch, center, **object);
+    if (!manager && error) *error = URLObjectCoding::damagedArchive("session manager");
+    return manager;
 }

@@ -16,6 +16,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/plist/ArchivedValue.h"
 #include "platform/url/URLSession.h"
 
 inline constexpr const char* NetworkingTaskDidResumeNotification = "org.pexo.rigmora.httpclient.task.resume";
@@ -98,6 +99,16 @@ public:
     // Later, on the main queue.
     void invalidateSessionCancelingTasks(bool cancelPendingTasks);
     virtual std::string description() const;
+
+    // Keyed archiving of the session's configuration (and a subclass's fields after it); a decoded
+    // manager is of the class the archive names, with a new session and everything else at its default.
+    // An archive of another kind is refused.
+    static bool supportsSecureCoding() { return true; }
+    virtual void encodeWithCoder(platform::ArchivedObject& coder) const;
+    std::shared_ptr<platform::ArchivedObject> archivedObject() const;
+    static std::shared_ptr<URLSessionManager> decodeObject(platform::Dispatch& dispatch, platform::NotificationCenter& center,
+                                                           const platform::ArchivedValue& value,
+                                                           std::optional<platform::Error>* error = nullptr);
     // A new manager of this one's own class (copyManager) with this one's configuration and every other
     // setting at its default, or what that class carries over besides.
     std::shared_ptr<URLSessionManager> copy() const { return copyManager(); }
