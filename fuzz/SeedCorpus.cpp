@@ -14,12 +14,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "device/commands/QFXMidiMessages.h"
+#include "httpclient/operation/HTTPRequestOperationManager.h"
+#include "httpclient/serialization/CompoundResponseSerializer.h"
+#include "httpclient/serialization/JSONRequestSerializer.h"
+#include "httpclient/serialization/JSONResponseSerializer.h"
+#include "httpclient/serialization/XMLParserResponseSerializer.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/PropertyList.h"
@@ -384,6 +391,27 @@ void imageSeeds(Corpus& corpus)
     corpus.add("fuzz_xbm_image", std::string("#define w_width 16\n#define w_height 2\nstatic short w_bits[] = {0x8001, 0x00ff};\n"));
 }
 
+// Archives of the HTTP layer's classes, as their own writers make them.
+void httpArchiveSeeds(Corpus& corpus)
+{
+    auto add = [&corpus](std::shared_ptr<platform::ArchivedObject> object) {
+        if (auto bytes = platform::KeyedArchiver::archive(platform::ArchivedValue(std::move(object))))
+            corpus.add("fuzz_http_archive", *bytes);
+    };
+    auto json = JSONResponseSerializer::serializer();
+    json->acceptableStatusCodes = std::set<std::int64_t>{200, 204, 300, 301};
+    add(CompoundResponseSerializer::compoundSerializerWithResponseSerializers({json, XMLParserResponseSerializer::serializer()})
+            ->archivedObject());
+    add(JSONRequestSerializer::serializer()->archivedObject());
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    platform::URLRequest request("http://127.0.0.1:1/doc");
+    request.httpBody = std::vector<std::uint8_t>{'b'};
+    request.setValue("v", "X-Field");
+    add(std::make_shared<HTTPRequestOperation>(dispatch, request)->archivedObject());
+    add(HTTPRequestOperationManager(dispatch, std::string("http://127.0.0.1:1/api")).archivedObject());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -405,6 +433,7 @@ int main(int argc, char** argv)
     netlinkSeeds(corpus);
     responseSeeds(corpus);
     imageSeeds(corpus);
+    httpArchiveSeeds(corpus);
     fs::remove_all(scratch);
     return 0;
 }
