@@ -35,6 +35,7 @@
 #include "support/device/DeviceUnit.h"
 #include "support/device/EffectListMaker.h"
 #include "support/device/ModuleFileMaker.h"
+#include "support/image/FormatMaker.h"
 #include "support/image/ImageMaker.h"
 #include "support/reachability/NetlinkAnswer.h"
 #include "support/server/ZipMaker.h"
@@ -371,6 +372,25 @@ void responseSeeds(Corpus& corpus)
     corpus.add("fuzz_image_response", join({Bytes{0x02}, Bytes(jpeg.begin() + 3, jpeg.end())}));
 }
 
+// Whole files for each image reader, in the forms the reader takes apart differently.
+void imageSeeds(Corpus& corpus)
+{
+    corpus.add("fuzz_gif_image", imagemaker::gif(5, 3));
+    corpus.add("fuzz_gif_image", imagemaker::gif(9, 11, true, 3));
+    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS})
+        corpus.add("fuzz_tiff_image", imagemaker::tiff(6, 5, compression));
+    for (const std::uint16_t bits : {1, 4, 8, 24, 32}) corpus.add("fuzz_bmp_image", imagemaker::bmp(7, 3, bits, bits == 32));
+    Bytes runs = imagemaker::bmp(4, 2, 8);
+    runs.resize(14 + 40 + 16);
+    runs[30] = 1;
+    runs.insert(runs.end(), {3, 1, 1, 2, 0, 0, 0, 3, 0, 1, 2, 0, 0, 2, 1, 0, 0, 1});
+    corpus.add("fuzz_bmp_image", runs);
+    corpus.add("fuzz_ico_image", imagemaker::ico(5, 4));
+    corpus.add("fuzz_ico_image", imagemaker::ico(4, 4, 8));
+    corpus.add("fuzz_xbm_image", imagemaker::xbm(10, 3));
+    corpus.add("fuzz_xbm_image", std::string("#define w_width 16\n#define w_height 2\nstatic short w_bits[] = {0x8001, 0x00ff};\n"));
+}
+
 // Archives of the HTTP layer's classes, as their own writers make them.
 void httpArchiveSeeds(Corpus& corpus)
 {
@@ -412,6 +432,7 @@ int main(int argc, char** argv)
     pingSeeds(corpus);
     netlinkSeeds(corpus);
     responseSeeds(corpus);
+    imageSeeds(corpus);
     httpArchiveSeeds(corpus);
     fs::remove_all(scratch);
     return 0;

@@ -51,9 +51,9 @@ std::string upperCased(std::string text)
     return text;
 }
 
-// A URL as the loading layer takes one: a scheme, and only characters legal in a URL, percent signs
-// starting an escape.
-bool parsesAsURL(const std::string& text)
+}  // namespace
+
+bool URLStringParses(const std::string& text)
 {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
@@ -73,6 +73,8 @@ bool parsesAsURL(const std::string& text)
     }
     return true;
 }
+
+namespace {
 
 // Adds the query before any fragment, so it never ends up inside the fragment.
 std::string URLWithQuery(const std::string& url, const std::string& query)
@@ -242,7 +244,7 @@ std::optional<URLRequest> HTTPRequestSerializer::requestWithMethod(const std::st
 {
     if (method.empty()) throwInvalidParameter("method");
     if (URLString.empty()) throwInvalidParameter("URLString");
-    if (!parsesAsURL(URLString)) throwInvalidParameter("url");
+    if (!URLStringParses(URLString)) throwInvalidParameter("url");
     URLRequest request(URLString);
     request.httpMethod = method;
     for (const std::string& keyPath : HTTPRequestSerializerObservedKeyPaths()) {
@@ -281,8 +283,14 @@ std::optional<URLRequest> HTTPRequestSerializer::requestWithDocumentBody(const U
     if (!mutableRequest.valueForHTTPHeaderField("Content-Type"))
         mutableRequest.headerFields.emplace_back("Content-Type", contentType);
     Error writeError;
-    if (std::optional<std::vector<std::uint8_t>> body = write(*parameters, writeError)) mutableRequest.httpBody = std::move(*body);
-    else if (error) *error = writeError;
+    if (std::optional<std::vector<std::uint8_t>> body = write(*parameters, writeError)) {
+        mutableRequest.httpBody = std::move(*body);
+    } else {
+        // No body the request came with may go out under the new Content-Type.
+        mutableRequest.httpBody.reset();
+        mutableRequest.httpBodyStream.reset();
+        if (error) *error = writeError;
+    }
     return mutableRequest;
 }
 

@@ -129,5 +129,9 @@ private:
     QueryStringSerializationBlock m_queryBlock;
 };
 
+// Whether the text is a URL as the loading layer takes one: a scheme, and only characters legal in a URL,
+// percent signs starting an escape. requestWithMethod refuses any other text.
+bool URLStringParses(const std::string& text);
+
 // "Invalid parameter not satisfying: <condition>" as std::invalid_argument.
 [[noreturn]] void throwInvalidParameter(const std::string& condition);

@@ -16,6 +16,14 @@ std::shared_ptr<XMLParserResponseSerializer> XMLParserResponseSerializer::serial
     return std::make_shared<XMLParserResponseSerializer>();
 }
 
+std::shared_ptr<HTTPResponseSerializer> XMLParserResponseSerializer::copy() const
+{
+    auto copied = serializer();
+    copied->acceptableStatusCodes = acceptableStatusCodes;
+    copied->acceptableContentTypes = acceptableContentTypes;
+    return copied;
+}
+
 std::any XMLParserResponseSerializer::responseObjectForResponse(const platform::URLResponse* response,
                                                                 const std::optional<Bytes>& data,
                                                                 std::optional<platform::Error>* error)

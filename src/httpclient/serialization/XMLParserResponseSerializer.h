@@ -8,6 +8,8 @@ public:
     const char* archivedClassName() const override { return "XMLParserResponseSerializer"; }
     XMLParserResponseSerializer();
     static std::shared_ptr<XMLParserResponseSerializer> serializer();
+    // As the base class copies: the acceptable status codes and content types come along.
+    std::shared_ptr<HTTPResponseSerializer> copy() const override;
 
     std::any responseObjectForResponse(const platform::URLResponse* response, const std::optional<Bytes>& data,
                                        std::optional<platform::Error>* error) override;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/url/RelativeURL.h"
+#include "platform/url/URLError.h"
 
 using namespace platform;
 
@@ -63,7 +64,7 @@ std::string HTTPSessionManager::description() const
     return text;
 }
 
-std::shared_ptr<HTTPSessionManager> HTTPSessionManager::copy() const
+std::shared_ptr<URLSessionManager> HTTPSessionManager::copyManager() const
 {
     auto copied = create(dispatch(), notificationCenter(), m_baseURL, sessionConfiguration());
     copied->setRequestSerializer(requestSerializer()->copy());
@@ -107,8 +108,17 @@ URLSessionManager::TaskPtr HTTPSessionManager::dataTaskWithHTTPMethod(const std:
         return nullptr;
     }
     auto holder = std::make_shared<std::weak_ptr<URLSessionTask>>();
+    FailureBlock noTask = failure;
     TaskPtr task = dataTaskWithRequest(std::move(*request), dispatchTo(holder, std::move(success), std::move(failure)));
-    *holder = task;
+    return held(std::move(task), *holder, std::move(noTask), URLString);
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::held(TaskPtr task, std::weak_ptr<URLSessionTask>& holder, FailureBlock failure,
+                                                     const std::string& URLString)
+{
+    // An invalidated session makes no task; the caller still hears of it.
+    if (!task) failLater(std::move(failure), makeURLError(URLErrorCancelled, URLString, "The session makes no more tasks."));
+    holder = task;
     return task;
 }
 
@@ -150,9 +160,14 @@ URLSessionManager::TaskPtr HTTPSessionManager::POST(const std::string& URLString
         return nullptr;
     }
     auto holder = std::make_shared<std::weak_ptr<URLSessionTask>>();
-    TaskPtr task = uploadTaskWithStreamedRequest(std::move(*request), nullptr, dispatchTo(holder, std::move(success), std::move(failure)));
-    *holder = task;
-    return resumed(std::move(task));
+    // A form that got no part leaves the request as it was, without a stream to upload: it goes out as
+    // a plain request with an empty body.
+    const bool streamed = request->httpBodyStream != nullptr;
+    FailureBlock noTask = failure;
+    CompletionHandler completion = dispatchTo(holder, std::move(success), std::move(failure));
+    TaskPtr task = streamed ? uploadTaskWithStreamedRequest(std::move(*request), nullptr, std::move(completion))
+                            : dataTaskWithRequest(std::move(*request), std::move(completion));
+    return resumed(held(std::move(task), *holder, std::move(noTask), URLString));
 }
 
 URLSessionManager::TaskPtr HTTPSessionManager::PUT(const std::string& URLString, const std::optional<ParameterValue>& parameters,

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "httpclient/serialization/JSONResponseSerializer.h"
+#include "httpclient/serialization/MultipartFormData.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/url/InputStream.h"
 
@@ -87,7 +88,7 @@ std::string URLSessionManager::description() const
     return text;
 }
 
-std::shared_ptr<URLSessionManager> URLSessionManager::copy() const
+std::shared_ptr<URLSessionManager> URLSessionManager::copyManager() const
 {
     return create(m_dispatch, m_center, m_configuration);
 }
@@ -146,11 +147,14 @@ URLSessionManager::TaskPtr URLSessionManager::uploadTaskWithRequestFromFile(URLR
                                                                             std::shared_ptr<Progress>* progress,
                                                                             CompletionHandler completionHandler)
 {
-    auto task = m_session->uploadTaskWithRequestFromFile(request, fileURL);
+    // The same "file:" URL a multipart body was written to; anything else names no file to send.
+    const std::optional<std::string> path = FilePathFromFileURL(fileURL);
+    if (!path) return nullptr;
+    auto task = m_session->uploadTaskWithRequestFromFile(request, *path);
     for (int attempt = 0; !task && attemptsToRecreateUploadTasksForBackgroundSessions && m_configuration.identifier &&
                           attempt < kMaximumUploadRecreationAttempts;
          ++attempt)
-        task = m_session->uploadTaskWithRequestFromFile(request, fileURL);
+        task = m_session->uploadTaskWithRequestFromFile(request, *path);
     if (task) addUploadDelegate(task, progress, std::move(completionHandler));
     return task;
 }

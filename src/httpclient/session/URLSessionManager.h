@@ -74,7 +74,8 @@ public:
     const platform::URLSessionConfiguration& sessionConfiguration() const { return m_configuration; }
     std::string taskDescriptionForSessionTasks() const;
 
-    // Task factories; nothing when the session gives no task (after invalidation).
+    // Task factories; nothing when the session gives no task (after invalidation). An upload from a file
+    // takes the file's "file:" URL, and gives nothing for any other URL.
     TaskPtr dataTaskWithRequest(platform::URLRequest request, CompletionHandler completionHandler);
     TaskPtr uploadTaskWithRequestFromFile(platform::URLRequest request, std::string fileURL,
                                           std::shared_ptr<platform::Progress>* progress, CompletionHandler completionHandler);
@@ -108,8 +109,9 @@ public:
     static std::shared_ptr<URLSessionManager> decodeObject(platform::Dispatch& dispatch, platform::NotificationCenter& center,
                                                            const platform::ArchivedValue& value,
                                                            std::optional<platform::Error>* error = nullptr);
-    // A new manager with this one's configuration and every other setting at its default.
-    std::shared_ptr<URLSessionManager> copy() const;
+    // A new manager of this one's own class (copyManager) with this one's configuration and every other
+    // setting at its default, or what that class carries over besides.
+    std::shared_ptr<URLSessionManager> copy() const { return copyManager(); }
 
     // Override callbacks.
     void setSessionDidBecomeInvalidBlock(std::function<void(platform::URLSession&, const std::optional<platform::Error>&)> block);
@@ -184,6 +186,8 @@ protected:
     // Makes the session with this manager as delegate; part of creation, once the manager is shared.
     void startSession();
     virtual const char* className() const { return "URLSessionManager"; }
+    // What copy() makes; each subclass makes one of its own class.
+    virtual std::shared_ptr<URLSessionManager> copyManager() const;
 
 private:
     template <typename Manager>
