@@ -365,6 +365,31 @@ TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
     EXPECT_EQ(childNames(), (std::vector<std::string>{"g0", "g1", "g2"}));
 }
 
+// A copy that finishes, failed, while one deletion of several runs lands between two of its steps and takes
+// its node out of the list: the positions the deletion took before that count it no more, so its undo puts
+// every item back where it stood.
+TEST_F(PatchScreenMenus, ACopyFailingBetweenTheStepsOfOneDeletionCostsTheUndoNoPlace)
+{
+    load(5);
+    const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D");
+    setPool({a, b, c, d});
+    coordinator.holdCopies = true;
+    coordinator.finishedCopiesLand = true;
+    coordinator.failingCopies = {"F"};
+    auto failing = testing_app::PatchScreenRig::patch("F");
+    failing->path = "/drop/F.qptc";
+    screen->addBackUpPatchItems({failing}, a, true);
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"F", "A", "B", "C", "D"}));
+    // The copy finishes during the first step; it lands as the second begins.
+    coordinator.duringSteps = [&] { coordinator.finishHeldCopies(); };
+
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, a}, {nullptr, c}});
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"B", "D"}));
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "B", "C", "D"}));
+}
+
 TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce)
 {
     load(5);
