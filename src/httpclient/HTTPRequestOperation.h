@@ -35,6 +35,11 @@ public:
 
 protected:
     const char* className() const override { return "HTTPRequestOperation"; }
+    // The base fields, then the serializer (kept as made when the archive holds none).
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
+
+public:
+    void encodeWithCoder(platform::ArchivedObject& coder) override;
 
 private:
     std::shared_ptr<HTTPResponseSerializer> m_responseSerializer;

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <iconv.h>
 
+#include "httpclient/ArchivedClasses.h"
 #include "httpclient/HTTPResponseSerializer.h"
+#include "httpclient/URLObjectCoding.h"
 #include "platform/url/MemoryOutputStream.h"
 #include "platform/url/URLError.h"
 
@@ -334,6 +336,71 @@ std::shared_ptr<URLConnectionOperation> URLConnectionOperation::copy() const
     return copied;
 }
 
+namespace {
+[[maybe_unused]] const bool kArchived = ArchivedClasses<URLConnectionOperation, platform::Dispatch&, URLRequest>::add(
+    "URLConnectionOperation",
+    [](platform::Dispatch& dispatch, URLRequest request) { return std::make_shared<URLConnectionOperation>(dispatch, std::move(request)); });
+}  // namespace
+
+void URLConnectionOperation::encodeWithCoder(platform::ArchivedObject& coder)
+{
+    pause();
+    std::lock_guard guard(m_lock);
+    coder.set("request", URLObjectCoding::encode(m_request));
+    const OperationState state = m_state == OperationExecutingState || m_state == OperationPausedState ? OperationReadyState : m_state;
+    coder.set("state", platform::PlistValue(static_cast<std::int64_t>(state)));
+    if (m_response) coder.set("response", URLObjectCoding::encode(*m_response));
+    if (m_error) coder.set("error", URLObjectCoding::encode(*m_error));
+    if (m_responseData) coder.set("responseData", platform::PlistValue(*m_responseData));
+    coder.set("totalBytesRead", platform::PlistValue(m_totalBytesRead));
+}
+
+std::shared_ptr<platform::ArchivedObject> URLConnectionOperation::archivedObject()
+{
+    const std::string name = className();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "URLConnectionOperation", {"NSOperation", "NSObject"});
+    encodeWithCoder(*object);
+    return object;
+}
+
+bool URLConnectionOperation::initWithCoder(const platform::ArchivedObject& coder)
+{
+    const auto state = URLObjectCoding::integer(coder, "state");
+    const auto total = URLObjectCoding::integer(coder, "totalBytesRead");
+    std::optional<URLResponse> response;
+    std::optional<platform::Error> error;
+    std::optional<Bytes> data;
+    if (!coder.field("response").isNil() && !(response = URLObjectCoding::decodeResponse(coder.field("response")))) return false;
+    if (!coder.field("error").isNil() && !(error = URLObjectCoding::decodeError(coder.field("error")))) return false;
+    if (const platform::PlistValue* body = coder.field("responseData").plain()) {
+        if (!body->bytes()) return false;
+        data = *body->bytes();
+    }
+    if (!state || !total || *total < 0) return false;
+    setState(static_cast<OperationState>(*state));
+    std::lock_guard guard(m_lock);
+    m_response = std::move(response);
+    m_error = std::move(error);
+    m_responseData = std::move(data);
+    m_totalBytesRead = *total;
+    return true;
+}
+
+std::shared_ptr<URLConnectionOperation> URLConnectionOperation::decodeObject(platform::Dispatch& dispatch,
+                                                                             const platform::ArchivedValue& value,
+                                                                             std::optional<platform::Error>* error)
+{
+    const auto* object = value.object();
+    std::shared_ptr<URLConnectionOperation> operation;
+    if (object && *object)
+        if (auto request = URLObjectCoding::decodeRequest((*object)->field("request")))
+            operation = ArchivedClasses<URLConnectionOperation, platform::Dispatch&, URLRequest>::make((*object)->className, dispatch,
+                                                                                                     std::move(*request));
+    if (operation && operation->initWithCoder(**object)) return operation;
+    if (error) *error = URLObjectCoding::damagedArchive("operation");
+    return nullptr;
+}
+
 URLConnectionOperation::Batch URLConnectionOperation::batchOfRequestOperations(
     platform::Dispatch& dispatch, std::vector<std::shared_ptr<URLConnectionOperation>> operations,
     BatchProgressBlock progress, BatchCompletionBlock completion)
@@ -381,16 +448,19 @@ bool URLConnectionOperation::isCancelled() const
     return m_cancelled;
 }
 
+bool URLConnectionOperation::transition(OperationState state, std::function<void()>& completion)
+{
+    std::lock_guard guard(m_lock);
+    if (!transitionAllowed(m_state, state, m_cancelled)) return false;
+    m_state = state;
+    if (state == OperationFinishedState) completion = m_completionBlock;
+    return true;
+}
+
 void URLConnectionOperation::setState(OperationState state)
 {
     std::function<void()> completion;
-    {
-        std::lock_guard guard(m_lock);
-        if (!transitionAllowed(m_state, state, m_cancelled)) return;
-        m_state = state;
-        if (state == OperationFinishedState) completion = m_completionBlock;
-    }
-    if (completion) completion();
+    if (transition(state, completion) && completion) completion();
 }
 
 void URLConnectionOperation::start()
@@ -476,8 +546,12 @@ void URLConnectionOperation::resume()
 
 void URLConnectionOperation::finish()
 {
-    setState(OperationFinishedState);
+    // Told before the completion block is handed to its queue: whoever waits for the block has heard the
+    // notification too, and the main queue it goes to is still there.
+    std::function<void()> completion;
+    if (!transition(OperationFinishedState, completion)) return;
     post(OperationDidFinishNotification);
+    if (completion) completion();
 }
 
 std::string URLConnectionOperation::description() const

@@ -15,6 +15,7 @@
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/error/Error.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/plist/ArchivedValue.h"
 #include "platform/url/InputStream.h"
 #include "platform/url/NetworkThread.h"
 #include "platform/url/OutputStream.h"
@@ -67,6 +68,16 @@ public:
     // A new operation of the same class with the same request, sharing the progress, challenge, cache
     // and redirect blocks, the completion queue and group; everything else as a new one has it.
     virtual std::shared_ptr<URLConnectionOperation> copy() const;
+
+    // Keyed archiving: the request, the state (a running or paused operation as ready), the response,
+    // the error, the body kept in memory and the count of bytes read; archiving pauses a running
+    // operation first. Decoding makes an operation of the class the archive names with the archived
+    // request and restores the state only where the state table allows it; any other archive is refused.
+    static bool supportsSecureCoding() { return true; }
+    virtual void encodeWithCoder(platform::ArchivedObject& coder);
+    std::shared_ptr<platform::ArchivedObject> archivedObject();
+    static std::shared_ptr<URLConnectionOperation> decodeObject(platform::Dispatch& dispatch, const platform::ArchivedValue& value,
+                                                                std::optional<platform::Error>* error = nullptr);
 
     platform::URLRequest request() const;
     std::optional<platform::URLResponse> response() const;
@@ -142,8 +153,10 @@ public:
     void didFailWithError(platform::URLConnection& connection, const platform::Error& error) override;
 
 protected:
-    // Named in description().
+    // Named in description() and in archives.
     virtual const char* className() const { return "URLConnectionOperation"; }
+    // Reads the fields after the request; false when one is of the wrong kind.
+    virtual bool initWithCoder(const platform::ArchivedObject& coder);
     platform::Dispatch& dispatch() const { return m_dispatch; }
     void setRequest(platform::URLRequest request);
     std::optional<platform::Error> connectionError() const;
@@ -154,6 +167,9 @@ protected:
 
 private:
     void setState(OperationState state);
+    // Makes the transition when the state table allows it; `completion` gets the block to run when it
+    // finished the operation.
+    bool transition(OperationState state, std::function<void()>& completion);
     void finish();
     void operationDidStart();
     void cancelConnection();

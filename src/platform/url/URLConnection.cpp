@@ -160,6 +160,8 @@ std::optional<Error> URLConnection::configure()
     if (m_authorization) list = curl_slist_append(list, ("Authorization: " + *m_authorization).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
     if (hasBody && !m_request.valueForHTTPHeaderField("Content-Type")) list = curl_slist_append(list, "Content-Type:");
+    // Without a length a server waits for a body that never comes.
+    if (!hasBody && sendsZeroLength(m_request)) list = curl_slist_append(list, "Content-Length: 0");
     if (hasBody) list = curl_slist_append(list, "Expect:");
     m_headerList = list;
     if (list) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
