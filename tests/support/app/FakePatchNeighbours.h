@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -86,17 +87,43 @@ public:
     // While set, copies asked for off the main thread wait here until the test runs them.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;
-    void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override
+    std::vector<PatchCopies> heldSources;
+    void writeFilePatchesLater(const PatchCopies& copies, CopiesLanded landed) override
     {
-        auto run = [this, copies, done = std::move(done)] { PatchCoordinator::writeFilePatchesLater(copies, done); };
-        if (holdCopies) heldCopies.push_back(std::move(run));
-        else run();
+        auto run = [this, copies, landed = std::move(landed)] { PatchCoordinator::writeFilePatchesLater(copies, landed); };
+        if (holdCopies) {
+            heldCopies.push_back(std::move(run));
+            heldSources.push_back(copies);
+        } else {
+            run();
+        }
     }
     void runHeldCopies()
     {
         auto held = std::move(heldCopies);
         heldCopies.clear();
+        heldSources.clear();
         for (auto& run : held) run();
+    }
+    // The paths each step settled the pool's work for; a held batch lands then when one of its copies is
+    // of one of those files, as the real coordinator lands a step's own copies.
+    std::vector<std::vector<std::string>> settledFor;
+    void settlePoolWorkFor(const std::vector<std::string>& paths) override
+    {
+        settledFor.push_back(paths);
+        for (std::size_t i = 0; i < heldCopies.size();) {
+            const bool meets = std::any_of(heldSources[i].begin(), heldSources[i].end(), [&](const auto& copy) {
+                return std::find(paths.begin(), paths.end(), copy.first) != paths.end();
+            });
+            if (!meets) {
+                ++i;
+                continue;
+            }
+            auto run = std::move(heldCopies[i]);
+            heldCopies.erase(heldCopies.begin() + static_cast<std::ptrdiff_t>(i));
+            heldSources.erase(heldSources.begin() + static_cast<std::ptrdiff_t>(i));
+            run();
+        }
     }
     // While set, every step on the pool's files lands the held copies first, as the real coordinator
     // settles its pool work before each.
