@@ -565,11 +565,29 @@ private:
     // names loaded.
     enum class RepairStep { Check, CheckModules, Module, Find, DropModule, List, Flush };
     // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
-    // from `path`, or "none"), the list it writes and the one it replaces, under the model's folder.
+    // from `path`, or "none"), the list it writes and the one it replaces, in a folder of the model's
+    // named after the replaced list, so that edits left on several units of the model are all kept.
     void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
-    // The unit holds the edit's new list, or the edit never touched it.
+    // The unit holds the running edit's new list, or the edit never touched it.
     void dropEditForRepair();
+    void dropKeptEdit(const std::string& folder);
+    // The model's folder (the known list), and the folder of an edit that replaces `replaced`.
     std::string repairFolder() const;
+    std::string repairRecordFolder(const Bytes& replaced) const;
+    struct KeptEdit {
+        std::string folder;
+        std::string moduleAction;
+        std::string fileName;
+        std::string path;
+        Bytes edited;
+        Bytes replaced;
+    };
+    // The folders holding a kept edit of the model.
+    std::vector<std::string> keptEditFolders() const;
+    // The kept edits that read whole; one that does not is dropped.
+    std::vector<KeptEdit> readKeptEdits();
+    void selectKeptEdit(const KeptEdit& edit);
+    void tryNextRepairCandidate();
     // On a connection: queues the finishing of a kept edit ahead of the read.
     void queueEffectListRepair();
     void repairEffectListFlow();
@@ -588,6 +606,11 @@ private:
     void startRepairModuleStep();
     // The unit is not the one the kept edit was left on, or was changed elsewhere: it is left as it is.
     void leaveRepairForAnotherUnit();
+    // The folder of the running edit's kept record, and of the kept edit being finished.
+    std::string m_editRecord;
+    std::string m_repairRecord;
+    // The kept edits a unit without a list is still to be tried against, the first one being tried.
+    std::vector<KeptEdit> m_repairCandidates;
     RepairStep m_repairStep = RepairStep::Module;
     bool m_repairModuleWrite = false;
     std::string m_repairModuleAction;

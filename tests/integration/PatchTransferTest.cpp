@@ -76,6 +76,32 @@ TEST(PatchTransfer, PoolPatchesDroppedOnTheListAndRowsReorderedAreWrittenToTheir
     });
 }
 
+// Desktops and file managers may ask a drag for its files as it passes over them: the drag still lands
+// where it is dropped, and nothing is written outside the program's folder.
+TEST(PatchTransfer, DragsAnotherProgramLookedAtOnTheirWayStillReachTheUnit)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const fs::path here = fs::current_path();
+
+        const auto before = listNames(0, 10);
+        DragTour::dropListRowsOnList(window, {2, 3}, 6, true);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }, 10s));
+        const auto after = listNames(0, 10);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 10) == after; }));
+
+        DragTour::dropPoolItemsOnList(window, {"Warm Pad"}, 10, true);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(10) == "Warm Pad"; }));
+        EXPECT_EQ(WindowGestures::patchListText(10, 1), QStringLiteral("Warm Pad"));
+        EXPECT_EQ(listNames(0, 10), after);
+        EXPECT_FALSE(fs::exists(here / "patchListPanel"));
+        EXPECT_FALSE(fs::exists(here / "rightPanel"));
+    });
+}
+
 TEST(PatchTransfer, BackupAllKeepsTheUnitInThePoolAndRestoreAllWritesABackupBackUntilUndone)
 {
     ProgramRig rig;

@@ -57,12 +57,13 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     // it: the write must leave the item alone (the thread sanitizer's tree watches).
     EXPECT_TRUE(loop.runUntil([&] { return slotPath(4) == one->path; }));
 
-    // The slot's file is renamed in place (its blank comment grows it beyond what a slot holds), then
-    // the write is refused: the slot's file holds what the device still has, the interface gets the old
-    // name back, and the edit stays in a copy of its own.
+    // The slot's file is renamed in place and given a comment that grows it beyond what a slot holds,
+    // then the write is refused: the slot's file holds what the device still has, the interface gets the
+    // old name back, and the edit stays in a copy of its own.
     const auto inPlace = slotItem(2);
     const Bytes before = *files.readFile(inPlace->path);
     inPlace->patchName = "Renamed";
+    inPlace->patchComment = std::string(200, 'c');
     ASSERT_TRUE(utils->editFilePatch(*inPlace));
     const Bytes renamed = *files.readFile(inPlace->path);
     utils->writeToDeviceWithPatchItem(inPlace, 2);

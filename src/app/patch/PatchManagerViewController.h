@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ class CustomScroller;
 class CustomTableViewForPatch;
 class DeleteAction;
 class PatchCoordinator;
+class PatchDragMimeData;
 class PatchGroupPropertyViewController;
 class PatchPropertyViewController;
 class PatchDialogs;
@@ -249,10 +251,23 @@ public:
     static constexpr const char* kRightPanel = "rightPanel";
     static constexpr const char* kPatchListPanel = "patchListPanel";
     static constexpr const char* kNewPatchGroupFormat = "New Patch Group %1";
+    // What a drag of either view carries, taken when it starts: the list's rows or the pool's items. The
+    // drag's answers come from it, never from the views' state by the time another program asks.
+    struct DraggedContent {
+        bool fromPool = false;
+        std::vector<std::uint64_t> rows;
+        Nodes items;
+    };
+    // The content of the drag the list (or the pool) has just started.
+    DraggedContent draggedContent(bool fromPool) const;
+    // The data of a drag of the list's rows or the pool's items that `source` starts now.
+    std::unique_ptr<PatchDragMimeData> makeDragData(QWidget* source, const char* type);
     // Every drop of a row of either view ends here: list rows dropped on the pool answer their row numbers;
     // pool items dropped on the list replace its slots (or restore a backup-all group of the model); a
-    // folder gets patch files, several items inside a new group folder.
-    std::vector<std::int64_t> namesOfPromisedFilesDroppedAtDestination(const std::string& destination);
+    // staging folder made for another program gets patch files, several items inside a new group folder.
+    // Any other destination gets nothing: files go only where the program keeps them.
+    std::vector<std::int64_t> namesOfPromisedFilesDroppedAtDestination(const std::string& destination,
+                                                                       const DraggedContent& drag);
     // The list's drop validation: keeps the proposed row and whether it lies above a filler row.
     int validateDrop(std::int64_t proposedRow, bool aboveOperation);
     // Dropped patches (copied already) replace the list's slots from `row` on; only slots the device has.
@@ -263,8 +278,8 @@ public:
     std::string newPatchGroupFolderName() const;
     // The time new group folders are named after; the system clock when none is set.
     void setDropClock(std::function<std::chrono::system_clock::time_point()> clock) { dropClock_ = std::move(clock); }
-    // A fresh staging folder under "Temp" for a drag that another program asks files of; the previous one
-    // goes.
+    // A fresh staging folder under "Temp" for a drag that another program asks files of. The earlier ones
+    // stay until the next start clears "Temp": another program may still be copying from them.
     std::string makeDragStagingFolder();
     const std::string& dragStagingFolder() const { return dragStagingFolder_; }
 
@@ -273,6 +288,7 @@ private:
     void writeDraggedFilesToFolder(const Nodes& items, const std::string& destination);
     std::function<std::chrono::system_clock::time_point()> dropClock_;
     std::string dragStagingFolder_;
+    std::set<std::string> dragStagingFolders_;
     int dragStagingSerial_ = 0;
     // ==== end of drag and drop ====
 

@@ -269,7 +269,10 @@ void PatchManagerViewController::createNewGroupWithPatchItems(const Patches& ite
 void PatchManagerViewController::changePositionWithItems(const PoolSelectionEntries& items, const Node& target,
                                                          std::int64_t draggingPosition)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->changePositionWithItems(items, target, draggingPosition));
+    const Nodes moved = patchPoolEditor_->changePositionWithItems(items, target, draggingPosition);
+    // A drop that moved nothing (released where it started) leaves the dragged items selected.
+    if (moved.empty()) reloadDataInPatchPoolForItems({});
+    else reloadPatchPoolSelecting(moved);
 }
 
 void PatchManagerViewController::didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)

@@ -232,6 +232,8 @@ TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
     screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
     EXPECT_EQ(records(), before);
     EXPECT_TRUE(coordinator.writes.size() == 2u);
+    EXPECT_TRUE(list().selectedRows().empty());
+    EXPECT_TRUE(list().selectionList().empty());
 
     // A selection ending in a backup of the whole list restores it instead.
     coordinator.failingCopies.clear();
@@ -281,6 +283,8 @@ TEST_F(PatchScreenMenus, CopyingToTheDeviceFollowsTheEntriesAndSkipsUnfitChildre
     EXPECT_EQ(records(), before);
     EXPECT_EQ(coordinator.writes.size(), writes);
     EXPECT_EQ(names()[0], "P0");
+    EXPECT_TRUE(list().selectedRows().empty());
+    EXPECT_TRUE(list().selectionList().empty());
 
     // With no slot selected there is nowhere to start.
     list().clearSelection();

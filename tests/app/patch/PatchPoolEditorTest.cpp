@@ -307,7 +307,7 @@ TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
 TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatchesInPlace)
 {
     const auto entry = [](const Node& child, const Node& parent) { return PoolSelectionEntry{parent, child}; };
-    {  // A and B above and below X in G.
+    {  // A and B above X in G, where they are already (nothing moves, nothing is recorded), and below it.
         for (const std::int64_t position : {0, 2}) {
             const Node a = patchNode("A", "/root/Temp/Local/G"), b = patchNode("B", "/root/Temp/Local/G"),
                        x = patchNode("X", "/root/Temp/Local/G"), y = patchNode("Y", "/root/Temp/Local/G");
@@ -316,7 +316,8 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
             const auto moved = editor().changePositionWithItems({entry(a, g), entry(b, g)}, x, position);
             EXPECT_EQ(names(g->childDirectories), position == 0 ? (std::vector<std::string>{"A", "B", "X", "Y"})
                                                                  : (std::vector<std::string>{"X", "A", "B", "Y"}));
-            EXPECT_EQ(moved.size(), 2u);
+            EXPECT_EQ(moved.size(), position == 0 ? 0u : 2u);
+            EXPECT_EQ(actions.size(), position == 0 ? 0u : 1u);
         }
     }
     {  // A top-level patch onto a group, and patches of two groups into a third.
