@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <thread>
@@ -603,6 +604,44 @@ TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
     std::sort(made.begin(), made.end());
     EXPECT_EQ(made, (std::vector<std::string>{"A.qptc", "B.qptc", "C.qptc"}));
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+namespace {
+// Another copy takes the target's name between the coordinator's look for a free name and its copy.
+struct NameTakenUnderTheCopy : platform::LocalFileManager {
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        if (!taken && to.find("/Group/") != std::string::npos) {
+            taken = true;
+            std::ofstream(to, std::ios::binary) << "another copy";
+        }
+        return LocalFileManager::copyItem(from, to, error, durability);
+    }
+    bool taken = false;
+};
+}  // namespace
+
+// A step's own copy of a dropped patch runs beside the queue's copies of the drop: a name taken between
+// the look and the copy costs the copy nothing, it takes the next free name and the other file stays.
+TEST_F(Pools, ACopyWhoseNameIsTakenUnderItTakesTheNextFreeName)
+{
+    NameTakenUnderTheCopy racing;
+    buildAndConnect(&racing);
+    put("Temp/Device/Patch/A.qptc", patchFile("A", {kEcho, 1}));
+    const std::string group = under("Temp/Local/Group");
+    fs::create_directories(group);
+    std::optional<std::vector<CommonUtils::CopiedPatch>> copied;
+    utils->writeFilePatchesLater({{under("Temp/Device/Patch/A.qptc"), group}},
+                                 [&](std::vector<CommonUtils::CopiedPatch> results) { copied = std::move(results); });
+    utils->settlePoolWork();
+    ASSERT_TRUE(copied);
+    ASSERT_EQ(copied->size(), 1U);
+    ASSERT_TRUE((*copied)[0].item) << (*copied)[0].error.description;
+    EXPECT_NE((*copied)[0].item->path, group + "/A.qptc");
+    EXPECT_EQ(files.readFile((*copied)[0].item->path), files.readFile(under("Temp/Device/Patch/A.qptc")));
+    EXPECT_EQ(files.readFile(group + "/A.qptc"), Bytes({'a', 'n', 'o', 't', 'h', 'e', 'r', ' ', 'c', 'o', 'p', 'y'}));
+    utils.reset();
 }
 
 // A copy into a working folder under "Temp" (rebuilt at every start, flushed by the pool's save) is not
