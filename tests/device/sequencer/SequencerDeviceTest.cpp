@@ -176,6 +176,8 @@ TEST_F(SequencerDevice, AForcedEjectDuringAGroupWriteUnmutesTheUnitBeforeLetting
     for (std::size_t i = before; i < requests.size(); ++i) functions.push_back(requests[i].size() > 4 ? requests[i][4] : -1);
     EXPECT_EQ(functions, (std::vector<int>{0x57, 0x53}));
 
+    // The disconnect a second later is timed from the sequencer's queue.
+    state->sync([] {});
     loop.advance(std::chrono::seconds(1));
     ASSERT_TRUE(loop.runUntil([&] { return seq.getDeviceID() == 0; }));
     state->sync([] {});
