@@ -312,6 +312,7 @@ public:
     void fileListFlushWithState(std::int32_t state) override;
     void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) override;
     void patchTransferProgress(std::int32_t done, std::int32_t total) override;
+    void patchWrittenToSlot(const PatchObject& slot) override;
 
     // ---- sleep, wake and quitting ----
     // How long quitting waits for the closing eject before the program ends anyway.
@@ -724,6 +725,27 @@ private:
     // What each slot of the device held at the dump or its last good write, so a failed write can put
     // the slot's file back even after it was rewritten in place.
     std::vector<std::optional<Bytes>> m_deviceSlotBytes;  // state queue
+    // The file of what the unit holds in each slot as its replies came, in their order: the dump's, each
+    // patch of ours it took, each change it reported. A change binds to the patch the unit held.
+    std::vector<std::string> m_unitHolds;  // state queue
+    // Our patches asked to go to slots and not yet taken by the unit, oldest first.
+    struct SlotWrite {
+        std::uint64_t write = 0;
+        std::size_t position = 0;
+        std::string path;
+    };
+    std::vector<SlotWrite> m_slotWrites;  // state queue
+    std::uint64_t m_slotWritesAsked = 0;  // state queue
+    // The write the unit is taking now.
+    std::uint64_t m_runningSlotWrite = 0;  // state queue
+    // The working copy each slot's last change on the unit went into, replaced whole by the next while
+    // nothing else can hold it.
+    std::map<std::size_t, std::string> m_unitCopies;  // state queue
+    // Registers the slots a write asks for; answers its number.
+    std::uint64_t askSlotWrites(const std::vector<std::size_t>& positions, const std::vector<std::string>& paths);
+    void endSlotWrites(std::uint64_t write);
+    // The working copy of a change the unit reported for the slot at `position`; empty when none.
+    std::string unitCopyOf(const PatchObject& patch, std::size_t position, const std::string& held);
     std::vector<PatchObject> m_publishedPatchList;  // guarded by m_publishedMutex
     void publishPatchList();
     void clearPatchTransfer();

@@ -118,7 +118,8 @@ public:
     void validateRuler() override;
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
-    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset) override;
+    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
+                         const UnitPatchChange& origin = {}) override;
     void setReloadBufferDataTimer() override;
 
     // ---- modes ----
@@ -298,10 +299,22 @@ private:
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;
         std::string offset;
-        // The patch in the slot when the change was reported; none when the list had no row for it yet.
+        // The patch the unit changed; none when the list had no row for it yet.
         std::shared_ptr<PatchItem> target;
+        // A write of ours replaced the change on the unit: the patch goes to the unit again.
+        bool rewrite = false;
     };
     std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
+    // The patch whose file is `path`: a buffered change's, else the list's; none when neither has it.
+    std::shared_ptr<PatchItem> heldPatch(const std::string& path) const;
+    std::optional<std::uint64_t> slotOf(const PatchItem* patch) const;
+    std::optional<std::uint64_t> slotOf(const std::string& offset) const;
+    // Takes the unit's changes reported within the quiet time into the list's patches at once, and
+    // writes again the patches that took one the unit no longer holds where they are, except in the run
+    // of slots [from, to) the caller writes itself.
+    void takeUnitChanges(std::uint64_t from = 0, std::uint64_t to = 0);
+    // Answers the slots whose patch took a change the unit does not hold there.
+    std::vector<std::uint64_t> applyBufferedChanges(bool reloadList);
     void dropBufferedChangesOf(const PatchItem* patchItem);
 
     void buildView();

@@ -172,6 +172,7 @@ std::vector<std::int64_t> PatchManagerViewController::namesOfPromisedFilesDroppe
     // The views' drag state is theirs until the drag ends, whoever asks for the files meanwhile.
     const bool ownFolder = dragStagingFolders_.count(destination) > 0;
     if (!drag.fromPool) {
+        takeUnitChanges();
         const std::vector<std::int64_t> rows(drag.rows.begin(), drag.rows.end());
         if (destination == kRightPanel) return rows;
         if (!ownFolder) return {};

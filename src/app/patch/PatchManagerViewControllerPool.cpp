@@ -226,6 +226,7 @@ void PatchManagerViewController::endPoolWork()
 
 void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
+    takeUnitChanges();
     const auto landed = reloadPatchPoolWhenCopied();
     reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove, landed));
 }
@@ -233,6 +234,7 @@ void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, co
 void PatchManagerViewController::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
                                                                        std::uint64_t indexInGroup, bool isAbove)
 {
+    takeUnitChanges();
     const auto landed = reloadPatchPoolWhenCopied();
     reloadPatchPoolSelecting(patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove, landed));
 }
@@ -252,6 +254,7 @@ void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const
 
 void PatchManagerViewController::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
+    takeUnitChanges();
     const auto landed = reloadPatchPoolWhenCopied();
     reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchIndexs(
         rows, target, isAbove, [landed](const Node& group) { landed(group->childDirectories); })});

@@ -166,6 +166,8 @@ private:
         std::int64_t maxSize = 0;
         Bytes data;
         std::vector<PatchObject> patchArray;
+        // A patch of this write has landed in its slot (told through the patch-file queue).
+        bool landed = false;
         std::vector<Bytes> patchArrayData;
         AllPatch table;
         std::vector<Bytes> tableData;
@@ -192,6 +194,7 @@ private:
     void subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32_t group, std::int32_t bank,
                                   std::int32_t patch, const Bytes& data, std::size_t index, std::int32_t retry);
     void afterPatchWritten(const Op& op, const Job& job, std::size_t index, std::int32_t retry);
+    void tellPatchWritten(const PatchObject& slot);
     // Counts one more patch of the job through and tells the listener how far it is.
     void reportTransferProgress(const Job& job, std::int32_t total);
     void subPacketProcessedWithCurrentRetryTime(const Op& op, const Job& job, std::int32_t retry);

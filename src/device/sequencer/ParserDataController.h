@@ -130,6 +130,7 @@ public:
                                                 std::int64_t readCount) override;
     void notifyPatchDataChangeFromDevice(const PatchObject& patch) override;
     void patchTransferProgress(std::int32_t done, std::int32_t total) override;
+    void patchWrittenToSlot(const PatchObject& slot) override;
 
 private:
     // The device operations, one waiting flag each.
