@@ -487,6 +487,8 @@ private:
     void tell(std::function<void(CommonUtilsDelegate&)> message);
     void publish();
     void startUp();
+    // On the clean-up queue: the work folders of unpacks cut short inside the effect store.
+    void removeWorkFoldersInEffectStore();
 
     // On the state queue.
     void pump();

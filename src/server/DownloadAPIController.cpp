@@ -279,15 +279,16 @@ void DownloadAPIController::unpack(const Bytes& archive, const std::string& link
         return;
     }
     // The unpacker swaps the new content in whole: a failed archive leaves the effect's old files usable.
-    ZipArchiveService::unzipData(archive, link, destination,
-                                 [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
-                                     if (success) {
-                                         completion(true, path, std::nullopt);
-                                         return;
-                                     }
-                                     completion(false, std::nullopt,
-                                                error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
-                                 });
+    ZipArchiveService::unzipData(
+        archive, link, destination,
+        [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
+            if (success) {
+                completion(true, path, std::nullopt);
+                return;
+            }
+            completion(false, std::nullopt, error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
+        },
+        ZipArchive::Limits{}, (fs::path(m_root) / kEffectStagingFolder).string());
 }
 
 void DownloadAPIController::unpackLater(std::shared_ptr<const Bytes> archive, const std::string& link,

@@ -27,6 +27,9 @@ public:
     static constexpr const char* kTempFolder = "OKVServerTemp";
     static constexpr const char* kImageFolder = "QFXMacApplication/Image";
     static constexpr const char* kEffectFolder = "QFXMacApplication/Effect";
+    // Beside the effect store, on its file system: where an archive is unpacked before it is swapped into
+    // the store, and the old content set aside. Only a killed run leaves anything in it.
+    static constexpr const char* kEffectStagingFolder = "QFXMacApplication/.Effect-staging";
     static constexpr const char* kErrorDomain = "org.pexo.rigmora.server.download";
     enum ErrorCode : std::int64_t { kUnsafeName = 1, kNotJSON, kNotAnArchive, kNoFolder, kPictureNotPlaced, kUnpackFailed, kNotAPicture };
 

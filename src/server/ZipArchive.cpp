@@ -18,6 +18,7 @@
 
 #include "common/Log.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 #include "platform/text/Utf8.h"
 
 namespace fs = std::filesystem;
@@ -640,7 +641,7 @@ std::optional<std::string> ZipArchive::makeFolderBeside(const std::string& desti
     if (parent.empty()) parent = ".";
     std::error_code ec;
     fs::create_directories(parent, ec);
-    std::string pattern = (parent / ("." + path.filename().string() + "." + purpose + "-XXXXXX")).string();
+    std::string pattern = (parent / platform::WorkFolderName::pattern(path.filename().string(), purpose)).string();
     if (!::mkdtemp(pattern.data())) {
         if (errnoOut) *errnoOut = errno;
         return std::nullopt;
