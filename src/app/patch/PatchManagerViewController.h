@@ -314,6 +314,8 @@ private:
     // writes again the patches that took one the unit no longer holds where they are, except in the run
     // of slots [from, to) the caller writes itself.
     void takeUnitChanges(std::uint64_t from = 0, std::uint64_t to = 0);
+    // Takes the changes the unit reported of `patch` alone; whether there were any.
+    bool takeUnitChangesOf(PatchItem& patch);
     // Answers the slots whose patch took a change the unit does not hold there.
     std::vector<std::uint64_t> applyBufferedChanges(bool reloadList);
     void dropBufferedChangesOf(const PatchItem* patchItem);

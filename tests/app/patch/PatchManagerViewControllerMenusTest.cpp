@@ -632,6 +632,33 @@ TEST_F(PatchScreenMenus, TheListSheetSavesOnlyAChangeAndWritesItsOneSlot)
     EXPECT_EQ(log, std::vector<std::string>{"endSheet 2"});
 }
 
+// A change the unit reports while the list patch's sheet is open is not lost to the sheet's save: the
+// save goes over the unit's patch, each text the sheet changed over the unit's, and the slot gets both.
+TEST_F(PatchScreenMenus, AChangeTheUnitReportsWhileTheListSheetIsOpenIsKeptUnderItsSave)
+{
+    load(10);
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    dialogs.runSheets();
+    const auto original = screen->patchItems()[4];
+    auto changed = testing_app::PatchScreenRig::patch("Knob", "From the unit");
+    changed->path = "/root/Temp/Device/Patch/0_0_4 (1).qptc";
+    screen->updatePatchItem(changed, label(4, 5));
+    screen->patchPropertyViewController()->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+    log.clear();
+    screen->patchPropertyViewController()->saveButtonClicked();
+    EXPECT_EQ(screen->patchItems()[4], original);
+    EXPECT_EQ(original->path, changed->path);
+    EXPECT_EQ(original->patchName, "Knob");
+    EXPECT_EQ(original->patchComment, "warmer");
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+    EXPECT_EQ(log, (std::vector<std::string>{"updateWarning Knob", "editFilePatch Knob|warmer", "writeItem 4",
+                                             "setReloadBufferDataTimer", "endSheet 1"}));
+    const auto record = lastRecord<ChangeTextAction>();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->mOldText, "Knob");
+    EXPECT_EQ(record->mOldSecondText, "From the unit");
+}
+
 TEST_F(PatchScreenMenus, APoolPatchSheetRewritesTheFileAndRecordsItsGroup)
 {
     load(5);
