@@ -29,6 +29,9 @@ public:
     virtual void showLicenseWindow() = 0;
     // The menus' enabled states are computed again.
     virtual void refreshMenus() = 0;
+    // While held, no press of a key or a mouse button and no drop reaches any window: nothing new can
+    // start, and the windows still paint.
+    virtual void holdUserInput(bool /*held*/) {}
     virtual void terminate() = 0;
     // Ends the text editing in the window as a click elsewhere in it does: the text being typed commits.
     virtual void endTextEditing() = 0;

@@ -18,6 +18,7 @@
 #include "app/dialogs/DevicePropertyViewController.h"
 #include "app/dialogs/ShowDeviceIconImageView.h"
 #include "app/main/QueueMainDialogs.h"
+#include "app/main/UserInputHold.h"
 #include "app/screens/EffectScreen.h"
 #include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
@@ -407,6 +408,12 @@ void QFXMainController::endTextEditing()
     if (!view_) return;
     QWidget* focus = view_->window()->focusWidget();
     if (focus && focus != view_) view_->setFocus(Qt::OtherFocusReason);
+}
+
+void QFXMainController::holdUserInput(bool held)
+{
+    if (!held) inputHold_.reset();
+    else if (!inputHold_) inputHold_ = std::make_unique<UserInputHold>();
 }
 
 void QFXMainController::terminate()
