@@ -198,10 +198,10 @@ void MainWindowLogic::windowShouldClose()
 
 void MainWindowLogic::quit()
 {
-    // A name being typed is the user's last gesture: it commits before the program saves and ends.
-    parts_->chrome.endTextEditing();
     // The coordinator lets the running work finish before the program ends: the busy line says so.
     if (quitWaiting_ && poolWaits_ > 0) return;
+    // A name being typed is the user's last gesture: it commits before the program saves and ends.
+    parts_->chrome.endTextEditing();
     quitWaiting_ = true;
     showDeviceWork();
     // The save at the end needs the pool's copies made: they end first.
@@ -754,12 +754,15 @@ void MainWindowLogic::showDeviceWork()
         {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},
         {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
     };
+    // A count is no sentence of its own: it is ended before the sentence that follows it.
+    const auto endCount = [](const std::string& count) {
+        return InterfaceTexts::localizedString("Main_BusyCountEnds").arg(QString::fromStdString(count)).toStdString();
+    };
     if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
         // A Quit or an eject waiting for the copies says so after their count.
-        if (!copying.empty() && quitWaiting_)
-            copying += " " + InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
-        else if (!copying.empty() && ejectWaiting_)
-            copying += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
+        const char* waits = quitWaiting_ ? "Main_BusyQuitWaits" : ejectWaiting_ ? "Main_BusyEjectWaits" : nullptr;
+        if (!copying.empty() && waits != nullptr)
+            copying = endCount(copying) + " " + InterfaceTexts::localizedString(waits).toStdString();
         parts_->chrome.setDeviceWorkText(copying);
         return;
     }
@@ -778,8 +781,7 @@ void MainWindowLogic::showDeviceWork()
                         : ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting ? "Main_BusyEjectWaits"
                                                                                 : nullptr;
     if (waits != nullptr) {
-        // A count is no sentence of its own: it is ended before the sentence that follows.
-        if (counted) text = InterfaceTexts::localizedString("Main_BusyCountEnds").arg(QString::fromStdString(text)).toStdString();
+        if (counted) text = endCount(text);
         text += " " + InterfaceTexts::localizedString(waits).toStdString();
     }
     if (!copying.empty()) text += "  " + copying;

@@ -209,7 +209,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_TRUE(chrome.inputHeld);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300 The eject waits until this ends.");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300. The eject waits until this ends.");
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
@@ -222,12 +222,12 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     log.clear();
     logic.performMenuAction(Action::Quit);
     logic.windowShouldClose();
-    EXPECT_EQ(log, CallLog{"clearAllDialog"});
+    EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing"}));
     EXPECT_TRUE(chrome.inputHeld);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 64 of 300 The program ends when this is done.");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 64 of 300. The program ends when this is done.");
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
-    EXPECT_EQ(log, (CallLog{"clearAllDialog", "closeApp"}));
+    EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing", "closeApp"}));
 }
 
 // The pool's copies count on the busy line while any remain, with a unit or without, beside the unit's work.
