@@ -517,7 +517,7 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
     ASSERT_NE(shownAtTheEnd.find(PoolTour::kRenamedTo), std::string::npos);
     // The end said why, and that the edits are kept for the next start.
     const std::string endText = readText(rig.scratch() / "end.txt");
-    const std::string keptText = AppLifecycle::saveFailureText("\n", true);
+    const std::string keptText = AppLifecycle::saveFailureText("\n", std::nullopt);
     EXPECT_EQ(endText.substr(0, keptText.find('\n')), keptText.substr(0, keptText.find('\n'))) << endText;
     EXPECT_TRUE(endText.ends_with(keptText.substr(keptText.find('\n') + 1))) << endText;
     EXPECT_NE(endText.find(".Patch-saving"), std::string::npos) << endText;
