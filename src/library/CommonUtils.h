@@ -690,9 +690,20 @@ private:
     // folder's), or kNoLibrary for a library that is missing or cannot be read. Pool's queue.
     std::string libraryStamp(const std::string& library) const;
     static constexpr const char* kNoLibrary = "none";
-    // The library as this run last loaded or saved it (the pool's queue).
+    // The library as this run last loaded or saved it (also m_markedMutex).
     std::string m_libraryStamp = kNoLibrary;
-    // The kept working copies this run's pool holds (the pool's queue): a save that writes them puts them
+    std::string libraryStampNow();
+    // Renames the working copy aside to a kept pool made against `stamp`, then names the entries of `pool`
+    // in its order; the patch files it does not name go when `sweep` is set. Why it could not, else nothing.
+    std::optional<std::string> keepWorkingCopy(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& stamp,
+                                               bool sweep);
+    // Once a quit has begun, the pool the closing save writes, in order, with the library it was made against
+    // and the kept pools it holds, in "Temp"; marked taken just before the library is replaced, removed once
+    // it was. A run cut before its save lands leaves it, and the next start keeps its working copy by it.
+    static constexpr const char* kClosingPool = "Temp/.closing-pool";
+    void noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
+    void keepPoolOfACutRun();
+    // The kept working copies this run's pool holds (the pool's queue, changed under m_markedMutex): a save that writes them puts them
     // aside first, under a name that says which library it replaced, and removes them once it landed.
     std::vector<std::string> m_keptLoaded;
     // Puts the kept copies this run holds aside before the library is replaced; false (and the cause in

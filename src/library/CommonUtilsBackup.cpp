@@ -25,6 +25,8 @@ namespace {
 // Copies into a staging folder are flushed once, with the folder, before it is swapped in.
 constexpr auto kStaged = platform::Durability::Staged;
 constexpr const char* kStagingPrefix = ".Patch-saving";
+// The mark of the closing save's note once the library is being replaced.
+constexpr const char* kTakenClosing = ".taken";
 // Folders below a group are carried over as they are, to this depth.
 constexpr int kMaxFolderDepth = 32;
 // How many threads link a save's entries at once, its own among them.
@@ -508,11 +510,17 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
 std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
                                                              std::atomic<bool>& changed)
 {
+    // Once a quit has begun, a run cut before this save lands keeps its pool for the next start.
+    const bool closing = m_closing.load() && isLoadedPatchPool() && (changed.load() || m_poolFromKept.load());
+    if (closing) noteClosingPool(pool);
     // Copies still under way land in their nodes first: the save writes what the pool shows, and no
     // copy writes into the working copy while it is read.
     settlePoolWork();
     // A pool the last run kept is written at the first save, edited or not: the library is older.
-    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) return std::nullopt;
+    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) {
+        if (closing) m_files.removeItem(pathUnderRoot(kClosingPool));
+        return std::nullopt;
+    }
     bool saved = false;
     std::string failure;
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
@@ -551,6 +559,8 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         // start shows one again over the library this save writes, whatever happens after the swap.
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(library, taken);
+        const std::string note = pathUnderRoot(kClosingPool);
+        const bool noted = whole && closing && m_files.moveItem(note, note + kTakenClosing);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         std::string aside = join(store, freshName(asidePrefix));
@@ -567,14 +577,15 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
             giveBackKeptPools(taken);
+            if (noted) m_files.moveItem(note + kTakenClosing, note);
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
         }
-        m_libraryStamp = libraryStamp(library);
         {
             // What the load could not place now lies in this library.
             std::lock_guard lock(m_markedMutex);
+            m_libraryStamp = libraryStamp(library);
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
@@ -589,11 +600,13 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             RIG_LOG("pool saved without %zu entries: %s", m_stageSkipped.size(), failure.c_str());
             // The kept pools stay until a save writes them whole.
             giveBackKeptPools(taken);
+            if (closing) noteClosingPool(pool);
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
         }
         saved = true;
+        if (noted) m_files.removeItem(note + kTakenClosing);
         m_unsavedPool.clear();
         m_poolUnsaved = false;
         // The library now holds what a failed run kept: the kept copies go. One cut off here is named for
@@ -601,7 +614,10 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         std::vector<std::string> written;
         for (const auto& [kept, target] : taken) written.push_back(target);
         dropKeptPools(written);
-        m_keptLoaded.clear();
+        {
+            std::lock_guard lock(m_markedMutex);
+            m_keptLoaded.clear();
+        }
         m_poolFromKept.store(false);
     });
     if (saved) {
@@ -778,21 +794,36 @@ std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
     std::optional<std::string> cause;
     m_poolQueue->sync([&] {
         if (!m_poolUnsaved) return;
-        const std::string local = pathUnderRoot(kTempLocal);
-        if (m_files.itemKind(local) != platform::ItemKind::Folder) {
-            cause = "the working copy \"" + local + "\" is missing";
-            return;
+        cause = keepWorkingCopy(m_unsavedPool, libraryStampNow(), true);
+        if (cause) return;
+        // The pool just kept holds what this run loaded of earlier kept pools.
+        dropKeptPools(m_keptLoaded);
+        {
+            std::lock_guard lock(m_markedMutex);
+            m_keptLoaded.clear();
         }
+        m_poolUnsaved = false;
+        m_unsavedPool.clear();
+    });
+    return cause;
+}
+
+std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                        const std::string& stamp, bool sweepUnnamed)
+{
+    {
+        const std::string local = pathUnderRoot(kTempLocal);
+        if (m_files.itemKind(local) != platform::ItemKind::Folder) return "the working copy \"" + local + "\" is missing";
         // The working copy goes aside whole before anything in it is renamed: a kill while its entries are
         // named leaves a kept pool partly in order, never a half-renamed working copy the next start clears.
         // Its name says which library it was made against.
-        const std::string keptFolder = pathUnderRoot(freshName(kKeptPool) + "-" + m_libraryStamp);
+        const std::string keptFolder = pathUnderRoot(freshName(kKeptPool) + "-" + stamp);
         {
             platform::Error error;
             if (!m_files.moveItem(local, keptFolder, &error)) {
-                cause = error.description.empty() ? "\"" + keptFolder + "\" could not be made" : error.description;
-                RIG_LOG("cannot keep the unsaved pool: %s", cause->c_str());
-                return;
+                const std::string cause = error.description.empty() ? "\"" + keptFolder + "\" could not be made" : error.description;
+                RIG_LOG("cannot keep the unsaved pool: %s", cause.c_str());
+                return cause;
             }
         }
         const auto moved = [&](const std::string& path) {
@@ -807,8 +838,8 @@ std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
         const auto plain = [](const std::string& path) {
             return OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(path));
         };
-        for (std::size_t i = 0; i < m_unsavedPool.size(); ++i) {
-            const DirectoryObject& entry = *m_unsavedPool[i];
+        for (std::size_t i = 0; i < pool.size(); ++i) {
+            const DirectoryObject& entry = *pool[i];
             const std::string prefix = "[" + std::to_string(i) + "] ";
             if (!entry.isBackUpAllGroup && entry.childDirectories.empty() && !entry.isGroup) {
                 if (const PatchItem* item = entry.patchItem(); item != nullptr && !item->path.empty()) {
@@ -849,7 +880,7 @@ std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
                 const std::string path = join(folder, name);
                 if (named.count(path) != 0 || name == BackupFile::kFileName) continue;
                 if (platform::LocalFileManager::isTemporaryName(name) ||
-                    (m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
+                    (sweepUnnamed && m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
                     m_files.removeItem(path);
             }
         };
@@ -864,11 +895,98 @@ std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
             if (!m_files.moveItem(path, createNewDirectoryPath(join(pathUnderRoot(kTemp), ".not-kept")), &error))
                 RIG_LOG("cannot leave out %s: %s", path.c_str(), error.description.c_str());
         }
-        // The pool just kept holds what this run loaded of earlier kept pools.
-        dropKeptPools(m_keptLoaded);
-        m_keptLoaded.clear();
-        m_poolUnsaved = false;
-        m_unsavedPool.clear();
-    });
-    return cause;
+    }
+    return std::nullopt;
+}
+
+std::string CommonUtils::libraryStampNow()
+{
+    std::lock_guard lock(m_markedMutex);
+    return m_libraryStamp;
+}
+
+void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
+{
+    // Lines: the library's stamp, then "P path" for a patch, "G folder" for a group and "C path" for each of
+    // its patches, "K folder" for each kept pool the pool holds; paths within the working copy.
+    const std::string local = pathUnderRoot(kTempLocal);
+    const auto within = [&](const PatchItem* item) {
+        if (item == nullptr || item->path.empty()) return std::string();
+        const std::string path = absolutePath(item->path);
+        return isUnderFolder(path, local) ? fs::path(path).lexically_relative(local).string() : std::string();
+    };
+    std::string text = libraryStampNow() + "\n";
+    for (const auto& entry : pool) {
+        if (!entry->isBackUpAllGroup && entry->childDirectories.empty() && !entry->isGroup) {
+            if (const std::string path = within(entry->patchItem()); !path.empty()) text += "P " + path + "\n";
+            continue;
+        }
+        text += "G " + groupFolderName(entry->name.value_or("")) + "\n";
+        for (const auto& child : entry->childDirectories)
+            if (const std::string path = within(child->patchItem()); !path.empty()) text += "C " + path + "\n";
+    }
+    {
+        std::lock_guard lock(m_markedMutex);
+        for (const auto& kept : m_keptLoaded) text += "K " + kept + "\n";
+    }
+    platform::Error error;
+    m_files.removeItem(pathUnderRoot(kClosingPool) + kTakenClosing);
+    if (!m_files.writeAtomically(pathUnderRoot(kClosingPool), std::vector<std::uint8_t>(text.begin(), text.end()), &error,
+                                 platform::Durability::WorkingCopy))
+        RIG_LOG("cannot note the pool of the closing save: %s", error.description.c_str());
+}
+
+void CommonUtils::keepPoolOfACutRun()
+{
+    std::string note = pathUnderRoot(kClosingPool);
+    bool taken = false;
+    if (m_files.itemKind(note) != platform::ItemKind::File) {
+        note += kTakenClosing;
+        taken = true;
+        if (m_files.itemKind(note) != platform::ItemKind::File) return;
+    }
+    const auto bytes = m_files.readFile(note);
+    if (!bytes || m_files.itemKind(pathUnderRoot(kTempLocal)) != platform::ItemKind::Folder) return;
+    const std::string text(bytes->begin(), bytes->end());
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    if (lines.empty()) return;
+    const std::string stamp = lines[0];
+    // Marked taken, the save was replacing the library: it landed when the library is another now.
+    recoverLibraryAside();
+    if (taken && libraryStamp(libraryFolder()) != stamp) return;
+    const std::string local = pathUnderRoot(kTempLocal);
+    std::vector<std::shared_ptr<DirectoryObject>> pool;
+    std::vector<std::string> kept;
+    const auto leaf = [&](const std::string& path) {
+        auto node = std::make_shared<DirectoryObject>();
+        auto item = std::make_shared<PatchItem>();
+        item->path = join(local, path);
+        node->object = item;
+        return node;
+    };
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.size() < 3 || line[1] != ' ') continue;
+        const std::string value = line.substr(2);
+        if (line[0] == 'P') {
+            pool.push_back(leaf(value));
+        } else if (line[0] == 'G') {
+            auto group = std::make_shared<DirectoryObject>();
+            group->name = value;
+            group->isGroup = true;
+            pool.push_back(group);
+        } else if (line[0] == 'C' && !pool.empty() && pool.back()->isGroup) {
+            pool.back()->childDirectories.push_back(leaf(value));
+        } else if (line[0] == 'K') {
+            kept.push_back(value);
+        }
+    }
+    // What landed after the note is the pool's too: nothing unnamed is swept.
+    if (const auto cause = keepWorkingCopy(pool, stamp, false)) {
+        RIG_LOG("cannot keep the pool of the run cut while it closed: %s", cause->c_str());
+        return;
+    }
+    dropKeptPools(kept);
 }

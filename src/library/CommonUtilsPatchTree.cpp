@@ -240,7 +240,10 @@ void CommonUtils::loadPatchPool()
     const std::string library = libraryFolder();
     // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
     const std::string stamp = libraryStamp(library);
-    m_libraryStamp = stamp;
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
+    }
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
     // that same library it is the pool the user left, newer than the library, and it is shown (and saved at
     // the next save) instead; older ones made against it are outdated by it. One made against another
@@ -533,12 +536,15 @@ void CommonUtils::loadPatchPool()
         m_poolWarningsAgainst = warningsAgainst;
     }
     // A pool that holds a kept one is saved without an edit; both stay on disk until a save writes them.
-    m_keptLoaded.clear();
     std::string sessionGroups;
-    for (const Source& source : sources) {
-        if (!source.kept) continue;
-        m_keptLoaded.push_back(source.folder);
-        if (!source.group.empty()) sessionGroups += (sessionGroups.empty() ? "\"" : ", \"") + source.group + "\"";
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_keptLoaded.clear();
+        for (const Source& source : sources) {
+            if (!source.kept) continue;
+            m_keptLoaded.push_back(source.folder);
+            if (!source.group.empty()) sessionGroups += (sessionGroups.empty() ? "\"" : ", \"") + source.group + "\"";
+        }
     }
     m_poolFromKept.store(!m_keptLoaded.empty());
     sendPatchPoolData(std::move(roots));

@@ -893,3 +893,41 @@ TEST_F(PatchLibraryLayouts, TheKeepNeverLosesAnEntryItCouldNotName)
     until("patchPoolKept");
     EXPECT_EQ(shown(recorder.patchPool), (std::set<std::string>{"A", "E"}));
 }
+
+// Once a quit has begun, a run cut before its closing save lands keeps its pool for the next start as a
+// failed save's is: in its order, with what landed after the save began, shown instead of the same library
+// and said so. A run cut after that save replaced the library keeps nothing: the library holds its pool.
+TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    CommonUtils::Tree tree = load();
+    const CommonUtils::Tree edited{leaf(writePatch("Temp/Local/E.qptc", "E"), "E"), tree[1], tree[0]};
+    utils->closeApp();
+    // Cut before the library was replaced: the refused staging stands for the kill, and no keep follows.
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
+    faulty.heal();
+    writePatch("Temp/Local/Late.qptc", "Late");
+
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPoolKept");
+    CommonUtils::Tree next = recorder.patchPool;
+    EXPECT_EQ(shown(next), (std::set<std::string>{"E", "G/C", "A", "Late"}));
+    const Strings inOrder = order(next);
+    EXPECT_LT(std::find(inOrder.begin(), inOrder.end(), "E"), std::find(inOrder.begin(), inOrder.end(), "G/C"));
+    EXPECT_LT(std::find(inOrder.begin(), inOrder.end(), "G/C"), std::find(inOrder.begin(), inOrder.end(), "A"));
+
+    // Cut after the library was replaced, before the note of the closing save went.
+    utils->closeApp();
+    faulty.fail(Op::Remove, ".closing-pool");
+    EXPECT_FALSE(utils->savePatchPoolToLocal(next, changed));
+    faulty.heal();
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
+    EXPECT_EQ(order(load()), inOrder);
+    const Strings heard = settle();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
+    EXPECT_EQ(keptIn(rootFolder), Strings{});
+}
