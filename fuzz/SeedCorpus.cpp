@@ -14,12 +14,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "device/commands/QFXMidiMessages.h"
+#include "httpclient/operation/HTTPRequestOperationManager.h"
+#include "httpclient/serialization/CompoundResponseSerializer.h"
+#include "httpclient/serialization/JSONRequestSerializer.h"
+#include "httpclient/serialization/JSONResponseSerializer.h"
+#include "httpclient/serialization/XMLParserResponseSerializer.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/PropertyList.h"
@@ -28,6 +35,7 @@
 #include "support/device/DeviceUnit.h"
 #include "support/device/EffectListMaker.h"
 #include "support/device/ModuleFileMaker.h"
+#include "support/image/FormatMaker.h"
 #include "support/image/ImageMaker.h"
 #include "support/reachability/NetlinkAnswer.h"
 #include "support/server/ZipMaker.h"
@@ -364,6 +372,46 @@ void responseSeeds(Corpus& corpus)
     corpus.add("fuzz_image_response", join({Bytes{0x02}, Bytes(jpeg.begin() + 3, jpeg.end())}));
 }
 
+// Whole files for each image reader, in the forms the reader takes apart differently.
+void imageSeeds(Corpus& corpus)
+{
+    corpus.add("fuzz_gif_image", imagemaker::gif(5, 3));
+    corpus.add("fuzz_gif_image", imagemaker::gif(9, 11, true, 3));
+    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS})
+        corpus.add("fuzz_tiff_image", imagemaker::tiff(6, 5, compression));
+    for (const std::uint16_t bits : {1, 4, 8, 24, 32}) corpus.add("fuzz_bmp_image", imagemaker::bmp(7, 3, bits, bits == 32));
+    Bytes runs = imagemaker::bmp(4, 2, 8);
+    runs.resize(14 + 40 + 16);
+    runs[30] = 1;
+    runs.insert(runs.end(), {3, 1, 1, 2, 0, 0, 0, 3, 0, 1, 2, 0, 0, 2, 1, 0, 0, 1});
+    corpus.add("fuzz_bmp_image", runs);
+    corpus.add("fuzz_ico_image", imagemaker::ico(5, 4));
+    corpus.add("fuzz_ico_image", imagemaker::ico(4, 4, 8));
+    corpus.add("fuzz_xbm_image", imagemaker::xbm(10, 3));
+    corpus.add("fuzz_xbm_image", std::string("#define w_width 16\n#define w_height 2\nstatic short w_bits[] = {0x8001, 0x00ff};\n"));
+}
+
+// Archives of the HTTP layer's classes, as their own writers make them.
+void httpArchiveSeeds(Corpus& corpus)
+{
+    auto add = [&corpus](std::shared_ptr<platform::ArchivedObject> object) {
+        if (auto bytes = platform::KeyedArchiver::archive(platform::ArchivedValue(std::move(object))))
+            corpus.add("fuzz_http_archive", *bytes);
+    };
+    auto json = JSONResponseSerializer::serializer();
+    json->acceptableStatusCodes = std::set<std::int64_t>{200, 204, 300, 301};
+    add(CompoundResponseSerializer::compoundSerializerWithResponseSerializers({json, XMLParserResponseSerializer::serializer()})
+            ->archivedObject());
+    add(JSONRequestSerializer::serializer()->archivedObject());
+    platform::RunLoop loop;
+    platform::Dispatch dispatch(loop);
+    platform::URLRequest request("http://127.0.0.1:1/doc");
+    request.httpBody = std::vector<std::uint8_t>{'b'};
+    request.setValue("v", "X-Field");
+    add(std::make_shared<HTTPRequestOperation>(dispatch, request)->archivedObject());
+    add(HTTPRequestOperationManager(dispatch, std::string("http://127.0.0.1:1/api")).archivedObject());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -384,6 +432,8 @@ int main(int argc, char** argv)
     pingSeeds(corpus);
     netlinkSeeds(corpus);
     responseSeeds(corpus);
+    imageSeeds(corpus);
+    httpArchiveSeeds(corpus);
     fs::remove_all(scratch);
     return 0;
 }

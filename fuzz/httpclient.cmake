@@ -1,3 +1,4 @@
 rig_fuzz(fuzz_json_response SOURCES fuzz_json_response.cpp DEPS httpclient_serialization)
 rig_fuzz(fuzz_xml_response SOURCES fuzz_xml_response.cpp DEPS httpclient_serialization)
 rig_fuzz(fuzz_image_response SOURCES fuzz_image_response.cpp DEPS httpclient_serialization)
+rig_fuzz(fuzz_http_archive SOURCES fuzz_http_archive.cpp DEPS httpclient_operation httpclient_serialization)

@@ -1,5 +1,7 @@
 #include "httpclient/HTTPRequestOperation.h"
 
+#include "httpclient/ArchivedClasses.h"
+
 #include <stdexcept>
 
 namespace {
@@ -120,4 +122,35 @@ void HTTPRequestOperation::pause()
     }
     resumed.setValue("bytes=" + std::to_string(offset) + "-", "Range");
     setRequest(std::move(resumed));
+}
+
+std::shared_ptr<URLConnectionOperation> HTTPRequestOperation::copy() const
+{
+    auto copied = std::make_shared<HTTPRequestOperation>(dispatch(), request(), networkThread());
+    shareBlocksWith(*copied);
+    copied->setResponseSerializer(responseSerializer()->copy());
+    return copied;
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived = ArchivedClasses<URLConnectionOperation, platform::Dispatch&, platform::URLRequest>::add(
+    "HTTPRequestOperation", [](platform::Dispatch& dispatch, platform::URLRequest request) {
+        return std::make_shared<HTTPRequestOperation>(dispatch, std::move(request));
+    });
+}  // namespace
+
+void HTTPRequestOperation::encodeWithCoder(platform::ArchivedObject& coder)
+{
+    URLConnectionOperation::encodeWithCoder(coder);
+    coder.set("responseSerializer", responseSerializer()->archivedObject());
+}
+
+bool HTTPRequestOperation::initWithCoder(const platform::ArchivedObject& coder)
+{
+    if (!URLConnectionOperation::initWithCoder(coder)) return false;
+    if (coder.field("responseSerializer").isNil()) return true;
+    auto serializer = HTTPResponseSerializer::decodeObject(coder.field("responseSerializer"));
+    if (!serializer) return false;
+    setResponseSerializer(std::move(serializer));
+    return true;
 }

@@ -30,9 +30,16 @@ public:
     void setCompletionBlockWithSuccess(SuccessBlock success, FailureBlock failure);
     // Also rewrites the request to continue from what the output stream already holds.
     void pause() override;
+    // The base copy with a copy of the serializer.
+    std::shared_ptr<URLConnectionOperation> copy() const override;
 
 protected:
     const char* className() const override { return "HTTPRequestOperation"; }
+    // The base fields, then the serializer (kept as made when the archive holds none).
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
+
+public:
+    void encodeWithCoder(platform::ArchivedObject& coder) override;
 
 private:
     std::shared_ptr<HTTPResponseSerializer> m_responseSerializer;

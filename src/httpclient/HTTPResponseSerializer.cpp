@@ -1,5 +1,8 @@
 #include "httpclient/HTTPResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "platform/bundle/StringFormat.h"
 #include "platform/url/URLError.h"
 
@@ -56,6 +59,47 @@ HTTPResponseSerializer::HTTPResponseSerializer()
 std::shared_ptr<HTTPResponseSerializer> HTTPResponseSerializer::serializer()
 {
     return std::make_shared<HTTPResponseSerializer>();
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("HTTPResponseSerializer", [] { return std::make_shared<HTTPResponseSerializer>(); });
+}  // namespace
+
+void HTTPResponseSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    if (acceptableStatusCodes) coder.set("acceptableStatusCodes", URLObjectCoding::encodeIndexSet(*acceptableStatusCodes));
+    if (acceptableContentTypes) coder.set("acceptableContentTypes", URLObjectCoding::encodeStringSet(*acceptableContentTypes));
+}
+
+bool HTTPResponseSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    const platform::ArchivedValue& codes = coder.field("acceptableStatusCodes");
+    const platform::ArchivedValue& types = coder.field("acceptableContentTypes");
+    std::optional<std::set<std::int64_t>> decodedCodes;
+    std::optional<std::set<std::string>> decodedTypes;
+    if (!codes.isNil() && !(decodedCodes = URLObjectCoding::decodeIndexSet(codes))) return false;
+    if (!types.isNil() && !(decodedTypes = URLObjectCoding::decodeStringSet(types))) return false;
+    acceptableStatusCodes = std::move(decodedCodes);
+    acceptableContentTypes = std::move(decodedTypes);
+    return true;
+}
+
+std::shared_ptr<platform::ArchivedObject> HTTPResponseSerializer::archivedObject() const
+{
+    const std::string name = archivedClassName();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "HTTPResponseSerializer");
+    encodeWithCoder(*object);
+    return object;
+}
+
+std::shared_ptr<HTTPResponseSerializer> HTTPResponseSerializer::decodeObject(const platform::ArchivedValue& value,
+                                                                             std::optional<platform::Error>* error)
+{
+    auto serializer = ArchivedClasses<HTTPResponseSerializer>::decode(
+        value, [](HTTPResponseSerializer& made, const platform::ArchivedObject& coder) { return made.initWithCoder(coder); });
+    if (!serializer && error) *error = URLObjectCoding::damagedArchive("response serializer");
+    return serializer;
 }
 
 std::shared_ptr<HTTPResponseSerializer> HTTPResponseSerializer::copy() const

@@ -8,6 +8,7 @@
 #include "httpclient/URLResponseSerialization.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Localizer.h"
+#include "platform/plist/ArchivedValue.h"
 
 inline constexpr const char* URLResponseSerializationErrorDomain = "org.pexo.rigmora.httpclient.response";
 inline constexpr const char* URLResponseSerializationFailingResponseErrorKey = "org.pexo.rigmora.httpclient.response.failing-response";
@@ -27,6 +28,18 @@ public:
     HTTPResponseSerializer();
     static std::shared_ptr<HTTPResponseSerializer> serializer();
     virtual std::shared_ptr<HTTPResponseSerializer> copy() const;
+
+    // Keyed archiving: the fields go under their names after the base class's; decoding makes a fresh
+    // serializer of the class the archive names (one of this program's response serializers), which then
+    // reads its fields over its defaults. An archive of another class, or with a field of the wrong kind,
+    // is refused.
+    static bool supportsSecureCoding() { return true; }
+    virtual const char* archivedClassName() const { return "HTTPResponseSerializer"; }
+    virtual void encodeWithCoder(platform::ArchivedObject& coder) const;
+    virtual bool initWithCoder(const platform::ArchivedObject& coder);
+    std::shared_ptr<platform::ArchivedObject> archivedObject() const;
+    static std::shared_ptr<HTTPResponseSerializer> decodeObject(const platform::ArchivedValue& value,
+                                                                std::optional<platform::Error>* error = nullptr);
 
     std::string stringEncoding = "UTF-8";
     // Nothing disables the check.

@@ -141,11 +141,12 @@ bool SecurityPolicy::decide(ServerTrust& serverTrust, const std::optional<std::s
             return false;
         }
         if (!m_validatesCertificateChain) return true;
-        const std::vector<Bytes> chain = CertificateTrustChainForServerTrust(serverTrust);
-        const auto pinnedCount = std::count_if(chain.begin(), chain.end(), [&](const Bytes& certificate) {
+        // The chain as first evaluated, not the one ending at a pinned anchor: pinning only the server's
+        // own certificate would make that one a chain of one, every certificate of it pinned.
+        const auto pinnedCount = std::count_if(serverCertificates.begin(), serverCertificates.end(), [&](const Bytes& certificate) {
             return std::find(pinnedCertificates.begin(), pinnedCertificates.end(), certificate) != pinnedCertificates.end();
         });
-        return static_cast<std::size_t>(pinnedCount) == chain.size();
+        return static_cast<std::size_t>(pinnedCount) == serverCertificates.size();
     }
     reason = ServerTrust::kReasonInvalid;
     return false;

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <iconv.h>
 
+#include "httpclient/ArchivedClasses.h"
 #include "httpclient/HTTPResponseSerializer.h"
+#include "httpclient/URLObjectCoding.h"
 #include "platform/url/MemoryOutputStream.h"
 #include "platform/url/URLError.h"
 
@@ -152,6 +154,20 @@ std::int64_t URLConnectionOperation::totalBytesRead() const
     return m_totalBytesRead;
 }
 
+std::shared_ptr<platform::InputStream> URLConnectionOperation::inputStream() const
+{
+    std::lock_guard guard(m_lock);
+    return m_request.httpBodyStream;
+}
+
+void URLConnectionOperation::setInputStream(std::shared_ptr<platform::InputStream> stream)
+{
+    std::lock_guard guard(m_lock);
+    URLRequest request = m_request;
+    request.httpBodyStream = std::move(stream);
+    m_request = std::move(request);
+}
+
 std::shared_ptr<platform::OutputStream> URLConnectionOperation::outputStream()
 {
     std::lock_guard guard(m_lock);
@@ -227,6 +243,30 @@ std::shared_ptr<platform::DispatchGroup> URLConnectionOperation::completionGroup
     return m_completionGroup;
 }
 
+void URLConnectionOperation::setNotificationCenter(platform::NotificationCenter* center)
+{
+    m_notificationCenter = center;
+}
+
+void URLConnectionOperation::post(const char* name)
+{
+    platform::NotificationCenter* center = m_notificationCenter;
+    if (!center) return;
+    m_dispatch.main().async([center, name, operation = self()] { center->post(name, operation.get()); });
+}
+
+void URLConnectionOperation::setUploadProgressBlock(ProgressBlock block)
+{
+    std::lock_guard guard(m_lock);
+    m_uploadProgress = std::move(block);
+}
+
+void URLConnectionOperation::setCacheResponseBlock(CacheResponseBlock block)
+{
+    std::lock_guard guard(m_lock);
+    m_cacheResponse = std::move(block);
+}
+
 void URLConnectionOperation::setDownloadProgressBlock(ProgressBlock block)
 {
     std::lock_guard guard(m_lock);
@@ -271,6 +311,131 @@ void URLConnectionOperation::setCompletionBlock(std::function<void()> block)
     };
 }
 
+std::function<void()> URLConnectionOperation::completionBlock() const
+{
+    std::lock_guard guard(m_lock);
+    return m_completionBlock;
+}
+
+void URLConnectionOperation::shareBlocksWith(URLConnectionOperation& copy) const
+{
+    std::scoped_lock guard(m_lock, copy.m_lock);
+    copy.m_uploadProgress = m_uploadProgress;
+    copy.m_downloadProgress = m_downloadProgress;
+    copy.m_authenticationChallenge = m_authenticationChallenge;
+    copy.m_cacheResponse = m_cacheResponse;
+    copy.m_redirectResponse = m_redirectResponse;
+    copy.m_completionQueue = m_completionQueue;
+    copy.m_completionGroup = m_completionGroup;
+}
+
+std::shared_ptr<URLConnectionOperation> URLConnectionOperation::copy() const
+{
+    auto copied = std::make_shared<URLConnectionOperation>(m_dispatch, request(), m_networkThread);
+    shareBlocksWith(*copied);
+    return copied;
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived = ArchivedClasses<URLConnectionOperation, platform::Dispatch&, URLRequest>::add(
+    "URLConnectionOperation",
+    [](platform::Dispatch& dispatch, URLRequest request) { return std::make_shared<URLConnectionOperation>(dispatch, std::move(request)); });
+}  // namespace
+
+void URLConnectionOperation::encodeWithCoder(platform::ArchivedObject& coder)
+{
+    pause();
+    std::lock_guard guard(m_lock);
+    coder.set("request", URLObjectCoding::encode(m_request));
+    const OperationState state = m_state == OperationExecutingState || m_state == OperationPausedState ? OperationReadyState : m_state;
+    coder.set("state", platform::PlistValue(static_cast<std::int64_t>(state)));
+    if (m_response) coder.set("response", URLObjectCoding::encode(*m_response));
+    if (m_error) coder.set("error", URLObjectCoding::encode(*m_error));
+    if (m_responseData) coder.set("responseData", platform::PlistValue(*m_responseData));
+    coder.set("totalBytesRead", platform::PlistValue(m_totalBytesRead));
+}
+
+std::shared_ptr<platform::ArchivedObject> URLConnectionOperation::archivedObject()
+{
+    const std::string name = className();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "URLConnectionOperation", {"NSOperation", "NSObject"});
+    encodeWithCoder(*object);
+    return object;
+}
+
+bool URLConnectionOperation::initWithCoder(const platform::ArchivedObject& coder)
+{
+    const auto state = URLObjectCoding::integer(coder, "state");
+    const auto total = URLObjectCoding::integer(coder, "totalBytesRead");
+    std::optional<URLResponse> response;
+    std::optional<platform::Error> error;
+    std::optional<Bytes> data;
+    if (!coder.field("response").isNil() && !(response = URLObjectCoding::decodeResponse(coder.field("response")))) return false;
+    if (!coder.field("error").isNil() && !(error = URLObjectCoding::decodeError(coder.field("error")))) return false;
+    if (const platform::PlistValue* body = coder.field("responseData").plain()) {
+        if (!body->bytes()) return false;
+        data = *body->bytes();
+    }
+    if (!state || !total || *total < 0) return false;
+    setState(static_cast<OperationState>(*state));
+    std::lock_guard guard(m_lock);
+    m_response = std::move(response);
+    m_error = std::move(error);
+    m_responseData = std::move(data);
+    m_totalBytesRead = *total;
+    return true;
+}
+
+std::shared_ptr<URLConnectionOperation> URLConnectionOperation::decodeObject(platform::Dispatch& dispatch,
+                                                                             const platform::ArchivedValue& value,
+                                                                             std::optional<platform::Error>* error)
+{
+    const auto* object = value.object();
+    std::shared_ptr<URLConnectionOperation> operation;
+    if (object && *object)
+        if (auto request = URLObjectCoding::decodeRequest((*object)->field("request")))
+            operation = ArchivedClasses<URLConnectionOperation, platform::Dispatch&, URLRequest>::make((*object)->className, dispatch,
+                                                                                                     std::move(*request));
+    if (operation && operation->initWithCoder(**object)) return operation;
+    if (error) *error = URLObjectCoding::damagedArchive("operation");
+    return nullptr;
+}
+
+URLConnectionOperation::Batch URLConnectionOperation::batchOfRequestOperations(
+    platform::Dispatch& dispatch, std::vector<std::shared_ptr<URLConnectionOperation>> operations,
+    BatchProgressBlock progress, BatchCompletionBlock completion)
+{
+    platform::Queue& main = dispatch.main();
+    if (operations.empty())
+        return Batch{{}, [&main, completion] {
+                         if (completion) main.async([completion] { completion({}); });
+                     }};
+    auto group = std::make_shared<platform::DispatchGroup>();
+    // Weak: each operation's block would otherwise hold every operation of the batch, itself included.
+    std::vector<std::weak_ptr<URLConnectionOperation>> members(operations.begin(), operations.end());
+    for (const auto& operation : operations) {
+        operation->setCompletionGroup(group);
+        std::function<void()> original = operation->completionBlock();
+        operation->setCompletionBlock([original, members, progress, group] {
+            if (original) original();
+            std::size_t finished = 0;
+            for (const auto& member : members)
+                if (auto held = member.lock(); held && held->isFinished()) ++finished;
+            if (progress) progress(finished, members.size());
+            group->leave();
+        });
+        group->enter();
+    }
+    Batch batch;
+    batch.finalOperation = [&main, group, operations, completion] {
+        group->notify(main, [operations, completion] {
+            if (completion) completion(operations);
+        });
+    };
+    batch.operations = std::move(operations);
+    return batch;
+}
+
 OperationState URLConnectionOperation::state() const
 {
     std::lock_guard guard(m_lock);
@@ -283,16 +448,19 @@ bool URLConnectionOperation::isCancelled() const
     return m_cancelled;
 }
 
+bool URLConnectionOperation::transition(OperationState state, std::function<void()>& completion)
+{
+    std::lock_guard guard(m_lock);
+    if (!transitionAllowed(m_state, state, m_cancelled)) return false;
+    m_state = state;
+    if (state == OperationFinishedState) completion = m_completionBlock;
+    return true;
+}
+
 void URLConnectionOperation::setState(OperationState state)
 {
     std::function<void()> completion;
-    {
-        std::lock_guard guard(m_lock);
-        if (!transitionAllowed(m_state, state, m_cancelled)) return;
-        m_state = state;
-        if (state == OperationFinishedState) completion = m_completionBlock;
-    }
-    if (completion) completion();
+    if (transition(state, completion) && completion) completion();
 }
 
 void URLConnectionOperation::start()
@@ -309,11 +477,15 @@ void URLConnectionOperation::start()
 
 void URLConnectionOperation::operationDidStart()
 {
-    std::lock_guard guard(m_lock);
-    if (m_cancelled) return;
-    m_connection = platform::URLConnection::create(m_request, self());
-    outputStream()->open();
-    m_connection->start(m_networkThread.loop());
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_cancelled) {
+            m_connection = platform::URLConnection::create(m_request, self());
+            outputStream()->open();
+            m_connection->start(m_networkThread.loop());
+        }
+    }
+    post(OperationDidStartNotification);
 }
 
 void URLConnectionOperation::cancel()
@@ -359,6 +531,7 @@ void URLConnectionOperation::pause()
             std::lock_guard inner(me->m_lock);
             if (me->m_connection) me->m_connection->cancel();
         });
+        post(OperationDidFinishNotification);
     }
     setState(OperationPausedState);
 }
@@ -373,7 +546,12 @@ void URLConnectionOperation::resume()
 
 void URLConnectionOperation::finish()
 {
-    setState(OperationFinishedState);
+    // Told before the completion block is handed to its queue: whoever waits for the block has heard the
+    // notification too, and the main queue it goes to is still there.
+    std::function<void()> completion;
+    if (!transition(OperationFinishedState, completion)) return;
+    post(OperationDidFinishNotification);
+    if (completion) completion();
 }
 
 std::string URLConnectionOperation::description() const
@@ -408,7 +586,12 @@ void URLConnectionOperation::willSendRequestForAuthenticationChallenge(platform:
             challenge.cancelAuthenticationChallenge(HTTPClientTexts().text(reason));
         return;
     }
-    challenge.continueWithoutCredential();
+    // A password challenge: the credential once; a second challenge means it was refused.
+    const auto credential = this->credential();
+    if (challenge.previousFailureCount() == 0 && credential)
+        challenge.useCredential(*credential);
+    else
+        challenge.continueWithoutCredential();
 }
 
 std::optional<URLRequest> URLConnectionOperation::willSendRequest(platform::URLConnection& connection, const URLRequest& request,
@@ -428,6 +611,32 @@ void URLConnectionOperation::didReceiveResponse(platform::URLConnection&, const 
     m_response = response;
     if (response.expectedContentLength > 0)
         outputStream()->expectLength(static_cast<std::uint64_t>(response.expectedContentLength));
+}
+
+void URLConnectionOperation::didSendBodyData(platform::URLConnection&, std::int64_t bytes, std::int64_t totalBytes,
+                                             std::int64_t totalBytesExpected)
+{
+    ProgressBlock progress;
+    {
+        std::lock_guard guard(m_lock);
+        progress = m_uploadProgress;
+    }
+    if (progress)
+        m_dispatch.main().async([progress = std::move(progress), bytes, totalBytes, totalBytesExpected] {
+            progress(static_cast<std::uint64_t>(bytes), totalBytes, totalBytesExpected);
+        });
+}
+
+std::optional<platform::CachedURLResponse> URLConnectionOperation::willCacheResponse(platform::URLConnection& connection,
+                                                                                     const platform::CachedURLResponse& proposed)
+{
+    CacheResponseBlock block;
+    {
+        std::lock_guard guard(m_lock);
+        block = m_cacheResponse;
+        if (!block && m_cancelled) return std::nullopt;
+    }
+    return block ? block(connection, proposed) : std::optional<platform::CachedURLResponse>(proposed);
 }
 
 void URLConnectionOperation::failWrite(platform::URLConnection& connection, std::optional<platform::Error> streamError)

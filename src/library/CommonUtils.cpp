@@ -6,6 +6,8 @@
 #include "common/Log.h"
 #include "device/sequencer/ParserDataController.h"
 #include "platform/files/FileManager.h"
+#include "platform/files/WorkFolderName.h"
+#include "server/DownloadAPIController.h"
 
 namespace {
 
@@ -70,6 +72,15 @@ void CommonUtils::startUp()
     }
     if (!m_files.createDirectory(temp, true, &error))
         RIG_LOG("cannot create folder temp: %s", error.description.c_str());
+    // So does the effect store's staging folder, where a killed run leaves half an unpacked effect: set
+    // aside before this run's first download can unpack into it.
+    const std::string staging = pathUnderRoot(DownloadAPIController::kEffectStagingFolder);
+    if (m_files.itemKind(staging) != platform::ItemKind::Missing) {
+        const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+        const std::string aside = pathUnderRoot(std::string(kTempAside) + "-staging-" + std::to_string(stamp));
+        if (!m_files.moveItem(staging, aside, &error) && !m_files.removeItem(staging, &error))
+            RIG_LOG("cannot delete the effect staging folder: %s", error.description.c_str());
+    }
     m_cleanupQueue->async([this] {
         for (const std::string& name : m_files.contentsOfDirectory(m_rootPath).value_or(std::vector<std::string>{})) {
             if (name.rfind(kTempAside, 0) != 0) continue;
@@ -77,7 +88,25 @@ void CommonUtils::startUp()
             if (!m_files.removeItem(pathUnderRoot(name), &failure))
                 RIG_LOG("cannot remove an earlier temp folder: %s", failure.description.c_str());
         }
+        removeWorkFoldersInEffectStore();
     });
+}
+
+void CommonUtils::removeWorkFoldersInEffectStore()
+{
+    // Earlier versions unpacked inside the store itself: what a killed run left there goes too. No unpack
+    // works there any more, so nothing found is in use. Effects lie at most a model folder deep.
+    const std::string store = pathUnderRoot(kStoreEffect);
+    std::vector<std::string> folders{store};
+    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
+        if (!platform::WorkFolderName::is(name) && m_files.isDirectory(store + "/" + name)) folders.push_back(store + "/" + name);
+    for (const std::string& folder : folders)
+        for (const std::string& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+            if (!platform::WorkFolderName::is(name)) continue;
+            platform::Error failure;
+            if (!m_files.removeItem(folder + "/" + name, &failure))
+                RIG_LOG("cannot remove a cut-off unpack: %s", failure.description.c_str());
+        }
 }
 
 void CommonUtils::post(std::function<void()> task)

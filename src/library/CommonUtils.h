@@ -325,6 +325,7 @@ public:
     void fileListFlushWithState(std::int32_t state) override;
     void getFileLengthWithState(std::int32_t state, std::int64_t fileSize) override;
     void patchTransferProgress(std::int32_t done, std::int32_t total) override;
+    void patchWrittenToSlot(const PatchObject& slot) override;
 
     // ---- sleep, wake and quitting ----
     // How long quitting waits for the closing eject before the program ends anyway.
@@ -499,6 +500,8 @@ private:
     void tell(std::function<void(CommonUtilsDelegate&)> message);
     void publish();
     void startUp();
+    // On the clean-up queue: the work folders of unpacks cut short inside the effect store.
+    void removeWorkFoldersInEffectStore();
 
     // On the state queue.
     void pump();
@@ -567,11 +570,29 @@ private:
     // names loaded.
     enum class RepairStep { Check, CheckModules, Module, Find, DropModule, List, Flush };
     // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
-    // from `path`, or "none"), the list it writes and the one it replaces, under the model's folder.
+    // from `path`, or "none"), the list it writes and the one it replaces, in a folder of the model's
+    // named after the replaced list, so that edits left on several units of the model are all kept.
     void keepEditForRepair(const std::string& moduleAction, const std::string& fileName, const std::string& path);
-    // The unit holds the edit's new list, or the edit never touched it.
+    // The unit holds the running edit's new list, or the edit never touched it.
     void dropEditForRepair();
+    void dropKeptEdit(const std::string& folder);
+    // The model's folder (the known list), and the folder of an edit that replaces `replaced`.
     std::string repairFolder() const;
+    std::string repairRecordFolder(const Bytes& replaced) const;
+    struct KeptEdit {
+        std::string folder;
+        std::string moduleAction;
+        std::string fileName;
+        std::string path;
+        Bytes edited;
+        Bytes replaced;
+    };
+    // The folders holding a kept edit of the model.
+    std::vector<std::string> keptEditFolders() const;
+    // The kept edits that read whole; one that does not is dropped.
+    std::vector<KeptEdit> readKeptEdits();
+    void selectKeptEdit(const KeptEdit& edit);
+    void tryNextRepairCandidate();
     // On a connection: queues the finishing of a kept edit ahead of the read.
     void queueEffectListRepair();
     void repairEffectListFlow();
@@ -590,6 +611,11 @@ private:
     void startRepairModuleStep();
     // The unit is not the one the kept edit was left on, or was changed elsewhere: it is left as it is.
     void leaveRepairForAnotherUnit();
+    // The folder of the running edit's kept record, and of the kept edit being finished.
+    std::string m_editRecord;
+    std::string m_repairRecord;
+    // The kept edits a unit without a list is still to be tried against, the first one being tried.
+    std::vector<KeptEdit> m_repairCandidates;
     RepairStep m_repairStep = RepairStep::Module;
     bool m_repairModuleWrite = false;
     std::string m_repairModuleAction;
@@ -740,6 +766,27 @@ private:
     // What each slot of the device held at the dump or its last good write, so a failed write can put
     // the slot's file back even after it was rewritten in place.
     std::vector<std::optional<Bytes>> m_deviceSlotBytes;  // state queue
+    // The file of what the unit holds in each slot as its replies came, in their order: the dump's, each
+    // patch of ours it took, each change it reported. A change binds to the patch the unit held.
+    std::vector<std::string> m_unitHolds;  // state queue
+    // Our patches asked to go to slots and not yet taken by the unit, oldest first.
+    struct SlotWrite {
+        std::uint64_t write = 0;
+        std::size_t position = 0;
+        std::string path;
+    };
+    std::vector<SlotWrite> m_slotWrites;  // state queue
+    std::uint64_t m_slotWritesAsked = 0;  // state queue
+    // The write the unit is taking now.
+    std::uint64_t m_runningSlotWrite = 0;  // state queue
+    // The working copy each slot's last change on the unit went into, replaced whole by the next while
+    // nothing else can hold it.
+    std::map<std::size_t, std::string> m_unitCopies;  // state queue
+    // Registers the slots a write asks for; answers its number.
+    std::uint64_t askSlotWrites(const std::vector<std::size_t>& positions, const std::vector<std::string>& paths);
+    void endSlotWrites(std::uint64_t write);
+    // The working copy of a change the unit reported for the slot at `position`; empty when none.
+    std::string unitCopyOf(const PatchObject& patch, std::size_t position, const std::string& held);
     std::vector<PatchObject> m_publishedPatchList;  // guarded by m_publishedMutex
     void publishPatchList();
     void clearPatchTransfer();

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "library/UnitPatchChange.h"
+
 class DirectoryObject;
 class EffectItem;
 class PatchItem;
@@ -110,6 +112,10 @@ public:
                                    const std::string& /*isExistedAndCanChangeWithPath*/)
     {
     }
-    virtual void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& /*item*/, const std::string& /*atOffset*/) {}
+    // A patch the unit changed by itself, at the slot labelled `atOffset`, and which patch it changed.
+    virtual void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& /*item*/, const std::string& /*atOffset*/,
+                                           const UnitPatchChange& /*origin*/)
+    {
+    }
     virtual void selectPatchItem(const std::shared_ptr<PatchItem>& /*item*/, std::int32_t /*withState*/) {}
 };

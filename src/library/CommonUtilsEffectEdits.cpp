@@ -105,6 +105,8 @@ void CommonUtils::actionWithEffectItem(const std::shared_ptr<EffectItem>& item, 
 {
     m_effectActionChangedUnit = false;
     m_changeEffectListBeforeAction = m_isChangeEffectList;
+    // An earlier edit's record, left for its unit, is never this action's to drop.
+    m_editRecord.clear();
     m_effectScreenActionBlock = [this, item, actionType](std::int32_t result) {
         const std::optional<RequestKind> kind = runningEffectAction();
         if (!kind) return;

@@ -10,9 +10,12 @@
 // (its newer file gone from this machine) is first looked for on the unit: one it holds whole stays, named
 // loaded in the version its header gives; otherwise its file is taken off the unit, the replaced list goes
 // back with its records unloaded, and the user is told. The last list read from a unit is kept beside its
-// edits too: a unit found without a list gets that one back before it is read. The folder is the model's
-// (the unit names only its model), so a kept edit or list goes onto a unit only when that unit's own list
-// is the one the edit started from or made (or, with no list, it holds the modules that list names).
+// edits too: a unit found without a list gets that one back before it is read. The unit names only its
+// model, so each edit is kept in a folder of the model's named after the list it started from, and an edit
+// on another unit of the model never takes the place of one a first unit still waits for. A kept edit or
+// list goes onto a unit only when that unit's own list is the one the edit started from or made, or that
+// one cut short past its first record; a unit with no list, or with one naming no record, tells nothing by
+// its list and is judged by the modules the replaced list names, which it must hold.
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -30,6 +33,7 @@ constexpr const char* kPending = "Pending";
 constexpr const char* kEditedList = "FLST_SEQ.QT2";
 constexpr const char* kReplacedList = "FLST_SEQ.QT2.replaced";
 constexpr const char* kKnownList = "FLST_SEQ.QT2.known";
+constexpr char kRecordPrefix[] = "edit-";
 
 struct PendingEdit {
     std::string moduleAction;
@@ -55,6 +59,31 @@ std::optional<PendingEdit> parsePending(const Bytes& bytes)
     return edit;
 }
 
+// Whether a list read from the unit names at least one effect: an empty one, or one cut short before its
+// first whole record, is a prefix of every list and tells nothing about which unit it is.
+bool namesAnEffect(const Bytes& list)
+{
+    constexpr std::size_t record = OKVQFXInformation::kRecordSize;
+    for (std::size_t at = 0; record <= list.size() - at; at += record) {
+        const auto marks = [&](std::uint8_t mark) {
+            return list[at] == mark && list[at + 1] == mark && list[at + 2] == mark;
+        };
+        if (!marks(0x3E) && !marks(0x3C)) return true;
+    }
+    return false;
+}
+
+// The modules a list names loaded, but for the edit's own (which may be either way).
+std::vector<std::string> loadedModules(const Bytes& listBytes, const std::string& except)
+{
+    std::vector<std::string> names;
+    if (const std::optional<OKVQFXList> list = QFXListEdit::parse(listBytes))
+        for (const QFXListCategory& category : list->arrayCategory())
+            for (const OKVQFXInformation& record : category.arrayQFXInformation())
+                if (record.isLoadedQFX() && record.nameQFX() != except) names.push_back(record.nameQFX());
+    return names;
+}
+
 }  // namespace
 
 std::string CommonUtils::repairFolder() const
@@ -64,16 +93,62 @@ std::string CommonUtils::repairFolder() const
     return pathUnderRoot(kStoreDeviceRepair) + "/" + id;
 }
 
+std::string CommonUtils::repairRecordFolder(const Bytes& replaced) const
+{
+    // FNV-1a over the replaced list: the same list always finds the same folder.
+    std::uint64_t hash = 0xCBF29CE484222325ULL;
+    for (std::uint8_t byte : replaced) hash = (hash ^ byte) * 0x100000001B3ULL;
+    char key[17];
+    std::snprintf(key, sizeof key, "%016llX", static_cast<unsigned long long>(hash));
+    return repairFolder() + "/" + kRecordPrefix + key;
+}
+
+std::vector<std::string> CommonUtils::keptEditFolders() const
+{
+    const std::string model = repairFolder();
+    std::vector<std::string> folders;
+    // An edit kept by an earlier version lies in the model's folder itself.
+    if (m_files.exists(model + "/" + kPending)) folders.push_back(model);
+    if (const auto names = m_files.contentsOfDirectory(model))
+        for (const std::string& name : *names)
+            if (name.starts_with(kRecordPrefix) && m_files.exists(model + "/" + name + "/" + kPending))
+                folders.push_back(model + "/" + name);
+    return folders;
+}
+
+std::vector<CommonUtils::KeptEdit> CommonUtils::readKeptEdits()
+{
+    std::vector<KeptEdit> edits;
+    for (const std::string& folder : keptEditFolders()) {
+        const auto bytes = m_files.readFile(folder + "/" + kPending);
+        const std::optional<PendingEdit> pending = bytes ? parsePending(*bytes) : std::nullopt;
+        const auto edited = m_files.readFile(folder + "/" + kEditedList);
+        const auto replaced = m_files.readFile(folder + "/" + kReplacedList);
+        if (!pending || !edited || !replaced) {
+            RIG_LOG("the kept effect edit in %s does not read; dropped", folder.c_str());
+            dropKeptEdit(folder);
+            continue;
+        }
+        edits.push_back({folder, pending->moduleAction, pending->fileName, pending->path, *edited, *replaced});
+    }
+    return edits;
+}
+
 void CommonUtils::keepEditForRepair(const std::string& moduleAction, const std::string& fileName,
                                     const std::string& path)
 {
+    m_editRecord.clear();
     if (m_editedList.empty() || m_deviceID == 0) return;
     if (fileName.find('\n') != std::string::npos || path.find('\n') != std::string::npos) return;
-    const std::string folder = repairFolder();
+    const std::string folder = repairRecordFolder(m_replacedList);
     const std::string pending = moduleAction + "\n" + fileName + "\n" + path + "\n";
     platform::Error error;
-    // The lists first and the pending record last: a record on disk always has its lists beside it.
-    if (!m_files.createDirectory(folder, true, &error) ||
+    m_editRecord = folder;
+    // The lists first and the pending record last: a record on disk always has its lists beside it. One
+    // from the same list is the same unit's, or one no list tells apart from it: the new edit takes its place.
+    if (m_files.exists(folder + "/" + kPending) && !m_files.removeItem(folder + "/" + kPending, &error))
+        RIG_LOG("cannot drop the earlier kept effect edit: %s", error.description.c_str());
+    else if (!m_files.createDirectory(folder, true, &error) ||
         !m_files.writeAtomically(folder + "/" + kEditedList, m_editedList, &error) ||
         !m_files.writeAtomically(folder + "/" + kReplacedList, m_replacedList, &error) ||
         !m_files.writeAtomically(folder + "/" + kPending, Bytes(pending.begin(), pending.end()), &error))
@@ -82,78 +157,92 @@ void CommonUtils::keepEditForRepair(const std::string& moduleAction, const std::
 
 void CommonUtils::dropEditForRepair()
 {
-    if (m_deviceID == 0) return;
-    const std::string folder = repairFolder();
+    if (!m_editRecord.empty()) dropKeptEdit(std::exchange(m_editRecord, std::string()));
+}
+
+void CommonUtils::dropKeptEdit(const std::string& folder)
+{
     if (!m_files.exists(folder + "/" + kPending)) return;
     platform::Error error;
-    if (!m_files.removeItem(folder + "/" + kPending, &error))
+    // The model's own folder also holds the known list: only its record goes.
+    const bool own = folder != repairFolder();
+    if (!m_files.removeItem(own ? folder : folder + "/" + kPending, &error))
         RIG_LOG("cannot drop the kept effect edit: %s", error.description.c_str());
 }
 
 void CommonUtils::queueEffectListRepair()
 {
-    if (!m_files.exists(repairFolder() + "/" + kPending)) return;
+    if (m_deviceID == 0 || keptEditFolders().empty()) return;
     addRequest(RequestKind::RepairEffectList, [this] { repairEffectListFlow(); });
 }
 
 void CommonUtils::repairEffectListFlow()
 {
-    const std::string folder = repairFolder();
-    const auto bytes = m_files.readFile(folder + "/" + kPending);
-    const std::optional<PendingEdit> edit = bytes ? parsePending(*bytes) : std::nullopt;
-    if (!edit) {
-        RIG_LOG("the kept effect edit does not read; dropped");
-        dropEditForRepair();
-        finishRequest(RequestKind::RepairEffectList);
-        return;
-    }
-    m_repairModuleAction = edit->moduleAction;
-    m_repairFileName = edit->fileName;
-    m_repairPath = edit->path;
+    m_repairRecord.clear();
+    m_repairCandidates.clear();
     m_repairDroppedModule.reset();
-    // The folder is the model's, and the identity reply names only the model: the unit's own list tells
-    // whether it is the unit the edit was left on.
+    // The identity reply names only the model: the unit's own list tells which kept edit, if any, is its.
     m_repairStep = RepairStep::Check;
     m_parser.getQFXList();
 }
 
+void CommonUtils::selectKeptEdit(const KeptEdit& edit)
+{
+    m_repairRecord = edit.folder;
+    m_repairModuleAction = edit.moduleAction;
+    m_repairFileName = edit.fileName;
+    m_repairPath = edit.path;
+}
+
 void CommonUtils::repairChecked(std::int32_t state, const std::optional<Bytes>& data)
 {
-    const std::string folder = repairFolder();
-    const auto edited = m_files.readFile(folder + "/" + kEditedList);
-    const auto replaced = m_files.readFile(folder + "/" + kReplacedList);
-    if (!edited || !replaced) {
-        RIG_LOG("the kept effect edit lacks its lists; dropped");
-        dropEditForRepair();
+    std::vector<KeptEdit> edits = readKeptEdits();
+    if (edits.empty()) {
         finishRequest(RequestKind::RepairEffectList);
         return;
     }
     if (state == 1 && data) {
-        // The list the edit started from, the edited one, or the edited one cut short by the unit's
-        // going away while it was written.
-        const bool cutShort = data->size() < edited->size() && std::equal(data->begin(), data->end(), edited->begin());
-        if (*data == *replaced || *data == *edited || cutShort) {
+        // The list an edit started from or the edited one; failing those, the edited one cut short by
+        // the unit's going away while it was written.
+        const auto whole = std::find_if(edits.begin(), edits.end(), [&](const KeptEdit& edit) {
+            return *data == edit.replaced || *data == edit.edited;
+        });
+        const auto cutShort = std::find_if(edits.begin(), edits.end(), [&](const KeptEdit& edit) {
+            return data->size() < edit.edited.size() && std::equal(data->begin(), data->end(), edit.edited.begin());
+        });
+        if (whole != edits.end() || (cutShort != edits.end() && namesAnEffect(*data))) {
+            selectKeptEdit(whole != edits.end() ? *whole : *cutShort);
             startRepairModuleStep();
-        } else {
-            leaveRepairForAnotherUnit();
+            return;
         }
-        return;
-    }
-    if (state != kNoSuchFile) {
-        // The list could not be read: the edit waits, and the read behind it tells the user.
-        RIG_LOG("the unit's effect list does not read (%d); the kept edit waits", state);
+        if (namesAnEffect(*data)) {
+            leaveRepairForAnotherUnit();
+            return;
+        }
+    } else if (state != kNoSuchFile) {
+        // The list could not be read: the edits wait, and the read behind it tells the user.
+        RIG_LOG("the unit's effect list does not read (%d); the kept edits wait", state);
         finishRequest(RequestKind::RepairEffectList);
         return;
     }
-    // No list: the edit was cut between the list's unlink and its rewrite, on this unit if it holds the
-    // modules the replaced list names loaded (the edit's own module may be either way).
-    const std::optional<OKVQFXList> list = QFXListEdit::parse(*replaced);
-    m_repairModulesToFind.clear();
-    if (list)
-        for (const QFXListCategory& category : list->arrayCategory())
-            for (const OKVQFXInformation& record : category.arrayQFXInformation())
-                if (record.isLoadedQFX() && record.nameQFX() != m_repairFileName)
-                    m_repairModulesToFind.push_back(record.nameQFX());
+    // No list, or one naming nothing: an edit was cut between the list's unlink and its rewrite, on this
+    // unit if it holds the modules that edit's replaced list names loaded. The edit naming the most is
+    // tried first, being the one the unit's modules tell apart best.
+    std::stable_sort(edits.begin(), edits.end(), [](const KeptEdit& a, const KeptEdit& b) {
+        return loadedModules(a.replaced, a.fileName).size() > loadedModules(b.replaced, b.fileName).size();
+    });
+    m_repairCandidates = std::move(edits);
+    tryNextRepairCandidate();
+}
+
+void CommonUtils::tryNextRepairCandidate()
+{
+    if (m_repairCandidates.empty()) {
+        leaveRepairForAnotherUnit();
+        return;
+    }
+    const KeptEdit& edit = m_repairCandidates.front();
+    m_repairModulesToFind = loadedModules(edit.replaced, edit.fileName);
     m_repairStep = RepairStep::CheckModules;
     repairModuleChecked(1);
 }
@@ -166,10 +255,13 @@ void CommonUtils::repairModuleChecked(std::int32_t state)
         return;
     }
     if (state != 1) {
-        leaveRepairForAnotherUnit();
+        m_repairCandidates.erase(m_repairCandidates.begin());
+        tryNextRepairCandidate();
         return;
     }
     if (m_repairModulesToFind.empty()) {
+        selectKeptEdit(m_repairCandidates.front());
+        m_repairCandidates.clear();
         startRepairModuleStep();
         return;
     }
@@ -180,15 +272,14 @@ void CommonUtils::repairModuleChecked(std::int32_t state)
 
 void CommonUtils::leaveRepairForAnotherUnit()
 {
-    const std::string folder = repairFolder();
     // A known list put back for a unit without one is made for that unit only; an edit left on another
     // unit of the model stays kept for that unit's next connection.
-    if (m_repairModuleAction == "none" && m_files.readFile(folder + "/" + kEditedList) == m_files.readFile(folder + "/" + kReplacedList)) {
-        RIG_LOG("the unit does not hold the modules of the known effect list; it is not put back");
-        dropEditForRepair();
-    } else {
-        RIG_LOG("the unit holds another effect list than the kept edit's; it is left as it is");
-    }
+    for (const KeptEdit& edit : readKeptEdits())
+        if (edit.moduleAction == "none" && edit.edited == edit.replaced) {
+            RIG_LOG("the unit does not hold the modules of the known effect list; it is not put back");
+            dropKeptEdit(edit.folder);
+        }
+    RIG_LOG("the unit's effect list is none of the kept edits'; it is left as it is");
     finishRequest(RequestKind::RepairEffectList);
 }
 
@@ -209,13 +300,13 @@ void CommonUtils::startRepairModuleStep()
 void CommonUtils::writeRepairList(bool replaced)
 {
     m_repairStep = RepairStep::List;
-    m_parser.writeQFXListAndQFXWithFileName(kQFXListFileName, repairFolder() + "/" + (replaced ? kReplacedList : kEditedList),
+    m_parser.writeQFXListAndQFXWithFileName(kQFXListFileName, m_repairRecord + "/" + (replaced ? kReplacedList : kEditedList),
                                             0);
 }
 
 void CommonUtils::dropRepairModule(const std::string& fileName)
 {
-    const std::string replacedPath = repairFolder() + "/" + kReplacedList;
+    const std::string replacedPath = m_repairRecord + "/" + kReplacedList;
     const auto replaced = m_files.readFile(replacedPath);
     std::optional<OKVQFXList> list = replaced ? QFXListEdit::parse(*replaced) : std::nullopt;
     if (list) {
@@ -243,7 +334,7 @@ void CommonUtils::repairFound(std::int32_t state, const std::optional<Bytes>& da
         return;
     }
     const std::optional<OKVEffect> module = state == 1 && data ? OKVEffect::initWithData(*data) : std::nullopt;
-    const std::string editedPath = repairFolder() + "/" + kEditedList;
+    const std::string editedPath = m_repairRecord + "/" + kEditedList;
     const auto edited = m_files.readFile(editedPath);
     std::optional<OKVQFXList> list = module && edited ? QFXListEdit::parse(*edited) : std::nullopt;
     if (!list) {
@@ -293,7 +384,7 @@ void CommonUtils::repairStepDone(std::int32_t state)
             return;
         }
         RIG_LOG("the kept effect edit could not be finished (%d); dropped", state);
-        dropEditForRepair();
+        dropKeptEdit(m_repairRecord);
         finishRequest(RequestKind::RepairEffectList);
         return;
     }
@@ -310,7 +401,7 @@ void CommonUtils::repairStepDone(std::int32_t state)
         return;
     case RepairStep::List:
         m_repairStep = RepairStep::Flush;
-        dropEditForRepair();
+        dropKeptEdit(m_repairRecord);
         m_parser.fileListFlush();
         return;
     case RepairStep::Flush:
@@ -335,7 +426,7 @@ bool CommonUtils::restoreKnownList()
     // Once a connection, and never over an edit kept for another unit of the model, which the repair
     // ahead of this read left as it is.
     if (m_deviceID == 0 || std::exchange(m_knownListRestoreTried, true)) return false;
-    if (m_files.exists(repairFolder() + "/" + kPending)) return false;
+    if (!keptEditFolders().empty()) return false;
     const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
     if (!known || known->empty()) return false;
     RIG_LOG("the unit has no effect list: the one last read from it goes back");

@@ -23,7 +23,7 @@ std::string lowered(std::string text)
 void CommonUtils::updateEffectDevice()
 {
     post([this] {
-        if (!m_qfxInfoListFromQFXList) return;
+        if (!m_qfxInfoListFromQFXList || m_isQuitting) return;
         int count = 0;
         for (const OKVQFXInformation& record : *m_qfxInfoListFromQFXList) {
             if (!record.isLoadedQFX()) continue;
@@ -48,6 +48,11 @@ void CommonUtils::updateQFXInfo(const OKVQFXInformation& qfxInfo, const OKVSimpl
 
 void CommonUtils::updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, const OKVSimpleEffect& effectServer)
 {
+    // Queued as the quit came: the unit is not changed any more.
+    if (m_isQuitting) {
+        finishRequest(RequestKind::UpdateEffect);
+        return;
+    }
     std::vector<MappingObject> ofType;
     std::copy_if(m_effectPool.begin(), m_effectPool.end(), std::back_inserter(ofType),
                  [&](const MappingObject& pooled) { return pooled.effectType == effectServer.type(); });
@@ -94,6 +99,7 @@ void CommonUtils::updateEffectToDeviceFlow(const OKVQFXInformation& qfxInfo, con
 
 void CommonUtils::finishUpdateEffectToDevice()
 {
-    tell([](CommonUtilsDelegate& d) { d.didFinishUpdateEffectDevice(); });
+    if (!m_isQuitting)
+        tell([](CommonUtilsDelegate& d) { d.didFinishUpdateEffectDevice(); });
     finishRequest(RequestKind::UpdateEffect);
 }

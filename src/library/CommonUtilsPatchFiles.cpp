@@ -156,9 +156,16 @@ bool CommonUtils::editFilePatch(PatchItem& item)
     std::lock_guard lock(m_editMutex);
     auto patch = getOKVPatchWithPath(absolutePath(item.path));
     if (!patch) return false;
-    const Bytes name = cutUtf8(item.patchName, kNameBytes);
-    patch->setPatchName(std::string(name.begin(), name.end()));
-    if (preferredLocalization() == "ja") {
+    // A field the item holds as the file reads keeps its stored bytes: a name that is not UTF-8, or a
+    // comment that does not decode in the interface language, reads as "", and writing that back would
+    // erase it whenever the other field is edited.
+    const auto stored = patchItemFromPatch(*patch, item.path);
+    if (item.patchName != stored->patchName) {
+        const Bytes name = cutUtf8(item.patchName, kNameBytes);
+        patch->setPatchName(std::string(name.begin(), name.end()));
+    }
+    const bool commentEdited = item.patchComment != stored->patchComment;
+    if (commentEdited && preferredLocalization() == "ja") {
         Bytes bytes;
         if (!isBlank(item.patchComment)) {
             const auto encoded = platform::ShiftJis::encode(item.patchComment);
@@ -166,11 +173,12 @@ bool CommonUtils::editFilePatch(PatchItem& item)
             bytes = cutShiftJis(*encoded, kCommentBytes);
         }
         patch->commentJP().setContent(withoutZeroBytes(std::move(bytes)));
-    } else {
+    } else if (commentEdited) {
         patch->commentEN().setContent(isBlank(item.patchComment)
                                           ? Bytes(kCommentBytes, 0)
                                           : withoutZeroBytes(cutUtf8(item.patchComment, kCommentBytes)));
     }
+    const Bytes written = patch->getByteData();
     item.path = absolutePath(item.path);
 
     // The former file is copied (never moved) under a name of its own, so a failure can always go back
@@ -191,8 +199,9 @@ bool CommonUtils::editFilePatch(PatchItem& item)
         RIG_LOG("cannot rewrite %s: %s", item.path.c_str(), error.description.c_str());
         return false;
     }
+    // The file must hold the record as built, the fields kept included, and read back under the item's name.
     const auto readBack = getPatchItemWithPath(item.path);
-    if (readBack && readBack->patchName == item.patchName) {
+    if (readBack && readBack->patchName == item.patchName && m_files.readFile(item.path) == written) {
         // The item shows what the file holds: a comment cut at its limit or changed by its encoding
         // would otherwise differ from what the unit gets.
         item.patchComment = readBack->patchComment;

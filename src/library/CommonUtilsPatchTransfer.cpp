@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 
@@ -46,7 +47,23 @@ void CommonUtils::clearPatchTransfer()
     m_writeAllPatchBlock = nullptr;
     m_allPatchDataList.clear();
     m_deviceSlotBytes.clear();
+    m_unitHolds.clear();
+    m_slotWrites.clear();
+    m_unitCopies.clear();
     publishPatchList();
+}
+
+std::uint64_t CommonUtils::askSlotWrites(const std::vector<std::size_t>& positions, const std::vector<std::string>& paths)
+{
+    const std::uint64_t write = ++m_slotWritesAsked;
+    for (std::size_t i = 0; i < positions.size() && i < paths.size(); ++i)
+        m_slotWrites.push_back(SlotWrite{write, positions[i], paths[i]});
+    return write;
+}
+
+void CommonUtils::endSlotWrites(std::uint64_t write)
+{
+    std::erase_if(m_slotWrites, [write](const SlotWrite& asked) { return asked.write == write; });
 }
 
 bool CommonUtils::validIndex(std::int64_t index) const
@@ -100,7 +117,21 @@ void CommonUtils::writeToDeviceWithPatchGroup(const std::vector<std::shared_ptr<
     for (const auto& item : items)
         if (item) item->path = absolutePath(item->path);
     const auto paths = pathsOf(items);
-    addRequest(kind, [this, paths, indexes, kind, one] {
+    // Asked from now on: a change the unit reports for one of these slots before our patch lands there
+    // was made to the patch the unit held, which our write then replaces.
+    auto write = std::make_shared<std::uint64_t>(0);
+    post([this, write, paths, indexes] {
+        std::vector<std::size_t> positions;
+        std::vector<std::string> asked;
+        for (std::size_t i = 0; i < paths.size() && i < indexes.size(); ++i) {
+            if (!paths[i] || indexes[i] < 0 || static_cast<std::size_t>(indexes[i]) >= m_allPatchDataList.size()) continue;
+            positions.push_back(static_cast<std::size_t>(indexes[i]));
+            asked.push_back(*paths[i]);
+        }
+        if (m_isConnectDevice) *write = askSlotWrites(positions, asked);
+    });
+    addRequest(kind, [this, paths, indexes, kind, one, write] {
+        m_runningSlotWrite = *write;
         std::vector<PatchObject> written;
         std::vector<std::size_t> positions;
         for (std::size_t i = 0; i < paths.size() && i < indexes.size(); ++i) {
@@ -112,15 +143,18 @@ void CommonUtils::writeToDeviceWithPatchGroup(const std::vector<std::shared_ptr<
             positions.push_back(position);
         }
         if (written.empty()) {
+            endSlotWrites(*write);
             finishRequest(kind);
             return;
         }
         PatchResultBlock& stored = one ? m_writeOnePatchBlock : m_writeGroupPatchsBlock;
-        stored = [this, written, positions, kind](std::int32_t state) mutable {
+        stored = [this, written, positions, kind, write](std::int32_t state) mutable {
+            endSlotWrites(*write);
             for (std::size_t i = 0; i < written.size(); ++i) {
                 if (positions[i] >= m_allPatchDataList.size()) continue;
                 if (state == 1) {
                     m_allPatchDataList[positions[i]].path = written[i].path;
+                    if (positions[i] < m_unitHolds.size()) m_unitHolds[positions[i]] = written[i].path;
                     m_deviceSlotBytes.resize(m_allPatchDataList.size());
                     m_deviceSlotBytes[positions[i]] = m_files.readFile(written[i].path);
                     continue;
@@ -163,14 +197,25 @@ void CommonUtils::writeToDeviceWithPatchList(const std::vector<std::shared_ptr<P
     const float timeOut = static_cast<float>(m_configuration.floating(platform::Configuration::kCommand_Time_Out));
     post([this, paths = pathsOf(items), timeOut] {
         if (!m_isLoadedPatchList) return;
-        addRequest(RequestKind::WriteAllPatch, [this, paths] {
+        std::vector<std::size_t> positions;
+        std::vector<std::string> asked;
+        for (std::size_t i = 0; i < m_allPatchDataList.size(); ++i) {
+            positions.push_back(i);
+            asked.push_back(i < paths.size() && paths[i] ? absolutePath(*paths[i]) : absolutePath(m_allPatchDataList[i].path));
+        }
+        const std::uint64_t write = m_isConnectDevice ? askSlotWrites(positions, asked) : 0;
+        addRequest(RequestKind::WriteAllPatch, [this, paths, write] {
+            m_runningSlotWrite = write;
             // The list takes the new files only once the device has them all.
             std::vector<PatchObject> list = m_allPatchDataList;
             for (std::size_t i = 0; i < list.size() && i < paths.size(); ++i)
                 if (paths[i]) list[i].path = absolutePath(*paths[i]);
-            m_writeAllPatchBlock = [this, list](std::int32_t state) {
+            m_writeAllPatchBlock = [this, list, write](std::int32_t state) {
+                endSlotWrites(write);
                 if (state == 1) {
                     m_allPatchDataList = list;
+                    m_unitHolds.clear();
+                    for (const PatchObject& entry : list) m_unitHolds.push_back(entry.path);
                     m_deviceSlotBytes.assign(list.size(), std::nullopt);
                     for (std::size_t i = 0; i < list.size(); ++i) m_deviceSlotBytes[i] = m_files.readFile(list[i].path);
                     publishPatchList();
@@ -327,6 +372,9 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
         }
         m_allPatchDataList = std::move(list);
         m_deviceSlotBytes = std::move(slotBytes);
+        m_unitHolds.clear();
+        for (const PatchObject& entry : m_allPatchDataList) m_unitHolds.push_back(absolutePath(entry.path));
+        m_unitCopies.clear();
         m_isLoadedPatchList = true;
         publishPatchList();
         tell([items, offsetNames](CommonUtilsDelegate& d) { d.patchListFromDevice(items, offsetNames); });
@@ -334,34 +382,90 @@ void CommonUtils::getAllPatchDataDumpWithState(std::int32_t state,
     });
 }
 
+void CommonUtils::patchWrittenToSlot(const PatchObject& slot)
+{
+    post([this, slot] {
+        for (std::size_t i = 0; i < m_allPatchDataList.size(); ++i) {
+            const PatchObject& entry = m_allPatchDataList[i];
+            if (entry.groupNum != slot.groupNum || entry.bankNum != slot.bankNum || entry.patchNum != slot.patchNum)
+                continue;
+            const auto asked = std::find_if(m_slotWrites.begin(), m_slotWrites.end(), [&](const SlotWrite& write) {
+                return write.write == m_runningSlotWrite && write.position == i;
+            });
+            if (asked == m_slotWrites.end()) return;
+            if (i < m_unitHolds.size()) m_unitHolds[i] = asked->path;
+            m_slotWrites.erase(asked);
+            return;
+        }
+    });
+}
+
+std::string CommonUtils::unitCopyOf(const PatchObject& patch, std::size_t position, const std::string& held)
+{
+    const std::string folder = pathUnderRoot(kTempDevicePatch);
+    m_files.createDirectory(folder, true);
+    // The slot's copy of the unit's last change is replaced whole while only this slot can hold it: the
+    // unit still holds it there, no write of ours could have moved it elsewhere, and no copy into the pool
+    // reads it.
+    const auto previous = m_unitCopies.find(position);
+    if (previous != m_unitCopies.end() && previous->second == held && m_slotWrites.empty() &&
+        !m_copyLedger.touches({held}, pathUnderRoot(kTempLocal))) {
+        platform::Error error;
+        if (const auto bytes = m_files.readFile(absolutePath(patch.path));
+            bytes && m_files.writeAtomically(held, *bytes, &error, platform::Durability::WorkingCopy))
+            return held;
+        RIG_LOG("cannot replace the working copy %s: %s", held.c_str(), error.description.c_str());
+    }
+    // Otherwise a copy of its own, never over another file: the slot's former copy may have moved to
+    // another row with its patch, and the rows the undo keeps name theirs too.
+    const std::string copy =
+        copyFileFromFilePath(patch.path, folder + "/" + fs::path(patch.path).filename().string(), false);
+    if (!copy.empty()) m_unitCopies[position] = copy;
+    return copy;
+}
+
 void CommonUtils::notifyDataPatchChange(const PatchObject& patch)
 {
     post([this, patch] {
         auto item = getPatchItemWithPath(patch.path);
-        std::string copy;
-        if (item && m_isConnectDevice) {
-            m_files.createDirectory(pathUnderRoot(kTempDevicePatch), true);
-            // A working copy of its own, named after the slot and never over another file: the copy the
-            // slot had may since have moved to another row with its patch, and the rows the undo keeps
-            // name theirs too.
-            copy = copyFileFromFilePath(
-                patch.path, pathUnderRoot(kTempDevicePatch) + "/" + fs::path(patch.path).filename().string(), false);
+        std::optional<std::size_t> position;
+        for (std::size_t i = 0; i < m_allPatchDataList.size() && !position; ++i) {
+            const PatchObject& entry = m_allPatchDataList[i];
+            if (entry.groupNum == patch.groupNum && entry.bankNum == patch.bankNum && entry.patchNum == patch.patchNum)
+                position = i;
         }
-        for (std::size_t i = 0; i < m_allPatchDataList.size(); ++i) {
-            PatchObject& entry = m_allPatchDataList[i];
-            if (entry.groupNum != patch.groupNum || entry.bankNum != patch.bankNum || entry.patchNum != patch.patchNum)
-                continue;
+        // The unit changed what it held in the slot then, which is our patch only once the unit took it.
+        UnitPatchChange origin;
+        bool replacedByOurs = false;
+        if (position) {
+            if (*position < m_unitHolds.size()) origin.heldPath = m_unitHolds[*position];
+            for (const SlotWrite& asked : m_slotWrites) {
+                if (asked.position != *position) continue;
+                origin.overwritten = true;
+                // Our write carries that very patch, as the user made it since: it outranks the change.
+                replacedByOurs = replacedByOurs || asked.path == origin.heldPath;
+            }
+        }
+        std::string copy;
+        if (item && m_isConnectDevice)
+            copy = position ? unitCopyOf(patch, *position, origin.heldPath)
+                            : copyFileFromFilePath(patch.path,
+                                                   pathUnderRoot(kTempDevicePatch) + "/" +
+                                                       fs::path(patch.path).filename().string(),
+                                                   false);
+        if (position) {
+            PatchObject& entry = m_allPatchDataList[*position];
             entry = patch;
             if (!copy.empty()) entry.path = copy;
-            if (i < m_deviceSlotBytes.size()) m_deviceSlotBytes[i] = m_files.readFile(absolutePath(entry.path));
+            if (*position < m_deviceSlotBytes.size()) m_deviceSlotBytes[*position] = m_files.readFile(absolutePath(entry.path));
+            if (*position < m_unitHolds.size()) m_unitHolds[*position] = absolutePath(entry.path);
             publishPatchList();
-            break;
         }
-        if (!item || !m_isConnectDevice) return;
+        if (!item || !m_isConnectDevice || replacedByOurs) return;
         const std::string label = m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum);
         if (!copy.empty()) item->path = copy;
         getEffectListWithPatch(*item);
         updatePatchWarningWithPatchItem(*item);
-        tell([item, label](CommonUtilsDelegate& d) { d.updatePatchItemFromDevice(item, label); });
+        tell([item, label, origin](CommonUtilsDelegate& d) { d.updatePatchItemFromDevice(item, label, origin); });
     });
 }

@@ -175,6 +175,12 @@ void CommonUtils::closeOnState()
     m_isConnectDevice = connected;
     publish();
     m_isQuitting = true;
+    // A quit lets the running work end but starts no change of the unit: the effect updates the read
+    // queued behind itself, which no one asked for, go.
+    Stdqueue<Request> kept;
+    while (std::optional<Request> request = m_queueRequest.dequeue())
+        if (request->kind != RequestKind::UpdateEffect) kept.enqueue(std::move(*request));
+    m_queueRequest = std::move(kept);
     if (!connected) {
         forceCloseOnState();
         return;

@@ -6,6 +6,7 @@
 #include "common/Log.h"
 #include "platform/files/SafeName.h"
 #include "platform/image/BitmapImageRep.h"
+#include "platform/text/DateText.h"
 #include "platform/url/URLConnection.h"
 #include "platform/url/URLError.h"
 #include "server/DownloadTempFolder.h"
@@ -278,15 +279,16 @@ void DownloadAPIController::unpack(const Bytes& archive, const std::string& link
         return;
     }
     // The unpacker swaps the new content in whole: a failed archive leaves the effect's old files usable.
-    ZipArchiveService::unzipData(archive, link, destination,
-                                 [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
-                                     if (success) {
-                                         completion(true, path, std::nullopt);
-                                         return;
-                                     }
-                                     completion(false, std::nullopt,
-                                                error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
-                                 });
+    ZipArchiveService::unzipData(
+        archive, link, destination,
+        [&](bool success, std::optional<std::string> path, std::optional<Error> why) {
+            if (success) {
+                completion(true, path, std::nullopt);
+                return;
+            }
+            completion(false, std::nullopt, error(kUnpackFailed, why ? why->describe() : "unpacking failed"));
+        },
+        ZipArchive::Limits{}, (fs::path(m_root) / kEffectStagingFolder).string());
 }
 
 void DownloadAPIController::unpackLater(std::shared_ptr<const Bytes> archive, const std::string& link,
@@ -378,4 +380,27 @@ bool DownloadAPIController::checkServerConnectWithURLString(const std::string& u
     platform::URLConnection::sendSynchronousRequest(request, &response, &failure);
     if (failure) RIG_LOG("server check of %s failed: %s", urlString.c_str(), failure->describe().c_str());
     return !failure && response && response->statusCode == 200;
+}
+
+std::optional<std::chrono::system_clock::time_point> DownloadAPIController::lastModificationDateOfFileAtURL(const std::string& url) const
+{
+    URLRequest request(url, static_cast<double>(m_configuration.integer(platform::Configuration::kDownload_Time_Out)),
+                       URLRequest::ReloadIgnoringLocalCacheData);
+    request.httpMethod = "HEAD";
+    std::optional<platform::URLResponse> response;
+    std::optional<Error> failure;
+    platform::URLConnection::sendSynchronousRequest(request, &response, &failure);
+    if (failure || !response || response->statusCode != 200 || response->allHeaderFields.empty()) return std::nullopt;
+    if (auto modified = response->valueForHTTPHeaderField("Last-Modified"))
+        if (auto date = platform::DateText::parseHttpDate(*modified)) return date;
+    if (auto sent = response->valueForHTTPHeaderField("Date")) return platform::DateText::parseHttpDate(*sent);
+    return std::nullopt;
+}
+
+std::string DownloadAPIController::coverFileNameWithURL(const std::string& url)
+{
+    std::string name;
+    for (const char c : url)
+        if (std::string_view(":,/ -.?=").find(c) == std::string_view::npos) name += c;
+    return name;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,6 +27,9 @@ public:
     static constexpr const char* kTempFolder = "OKVServerTemp";
     static constexpr const char* kImageFolder = "QFXMacApplication/Image";
     static constexpr const char* kEffectFolder = "QFXMacApplication/Effect";
+    // Beside the effect store, on its file system: where an archive is unpacked before it is swapped into
+    // the store, and the old content set aside. Only a killed run leaves anything in it.
+    static constexpr const char* kEffectStagingFolder = "QFXMacApplication/.Effect-staging";
     static constexpr const char* kErrorDomain = "org.pexo.rigmora.server.download";
     enum ErrorCode : std::int64_t { kUnsafeName = 1, kNotJSON, kNotAnArchive, kNoFolder, kPictureNotPlaced, kUnpackFailed, kNotAPicture };
 
@@ -61,6 +65,12 @@ public:
     // A synchronous HEAD request: true only for status 200. Blocks for up to the server-check time-out,
     // so it never runs on the main thread.
     bool checkServerConnectWithURLString(const std::string& urlString) const;
+    // A synchronous HEAD request for a document's date: its "Last-Modified", else the answer's "Date";
+    // nothing on an error, another status than 200, or neither header readable. Blocks for up to the
+    // download time-out.
+    std::optional<std::chrono::system_clock::time_point> lastModificationDateOfFileAtURL(const std::string& url) const;
+    // The URL's text without any of the characters ":,/ -.?=", a name to file it under.
+    static std::string coverFileNameWithURL(const std::string& url);
 
     // The folder under the root, created when missing; the root itself when it cannot be.
     std::string getPathWithFolderName(const std::string& name);

@@ -7,6 +7,7 @@
 
 #include "common/Log.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/files/WorkFolderName.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/text/VersionComparison.h"
 #include "server/DownloadAPIController.h"
@@ -49,8 +50,14 @@ std::vector<fs::path> moduleFiles(const std::string& folder)
 {
     std::vector<fs::path> found;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        // What an unpack a killed run left is no effect: counted, it would stand for one not downloaded.
+        if (platform::WorkFolderName::is(it->path().filename().string())) {
+            it.disable_recursion_pending();
+            continue;
+        }
         if (isModuleFile(*it)) found.push_back(it->path());
+    }
     return found;
 }
 

@@ -29,10 +29,11 @@ bool isIpv4(const Pinger::Bytes& address)
     return family == AF_INET;
 }
 
+// Never 0: a ping socket bound to port 0 gets a port of the kernel's choosing instead.
 std::uint16_t randomIdentifier()
 {
     std::random_device device;
-    return static_cast<std::uint16_t>(std::uniform_int_distribution<unsigned>(0, 0xFFFF)(device));
+    return static_cast<std::uint16_t>(std::uniform_int_distribution<unsigned>(1, 0xFFFF)(device));
 }
 
 }  // namespace
@@ -98,6 +99,8 @@ void Pinger::startWithHostAddress()
         didFailWithError(posixError(error != 0 ? error : EPROTONOSUPPORT));
         return;
     }
+    // Replies carry the identifier the socket holds, which is not the one drawn when that one was taken.
+    m_identifier = m_socket->identifier();
     m_socket->startReading([this](const Bytes& datagram, long result, int readError) {
         readCallback(datagram, result, readError);
     });

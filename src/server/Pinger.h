@@ -65,6 +65,7 @@ public:
     const std::optional<Bytes>& hostAddress() const { return m_hostAddress; }
     PingerDelegate* delegate() const { return m_delegate; }
     void setDelegate(PingerDelegate* delegate) { m_delegate = delegate; }
+    // Drawn at random (never 0) at creation; from start on, the one the socket got.
     std::uint16_t identifier() const { return m_identifier; }
     std::uint16_t nextSequenceNumber() const { return m_nextSequenceNumber; }
 

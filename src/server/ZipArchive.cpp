@@ -18,6 +18,7 @@
 
 #include "common/Log.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 #include "platform/text/Utf8.h"
 
 namespace fs = std::filesystem;
@@ -311,7 +312,14 @@ private:
 bool Unpacker::run()
 {
     ZipCloser zip{openArchive(m_archivePath, m_data)};
-    if (!zip.zip) return fail(zipError(ZipArchive::kErrorOpenArchive, "failed to open zip file"));
+    if (!zip.zip) {
+        // The reader never finds an end record at the very start of the file, which is where the whole
+        // of an archive without entries stands: that one has no first entry, it is no broken archive.
+        const auto bytes = m_data ? std::make_unique<ArchiveBytes>(*m_data) : std::make_unique<ArchiveBytes>(m_archivePath);
+        if (centralDirectorySize(*bytes) == std::uint64_t{0})
+            return fail(zipError(ZipArchive::kErrorOpenFirstFile, "failed to open first file in zip file"));
+        return fail(zipError(ZipArchive::kErrorOpenArchive, "failed to open zip file"));
+    }
 
     unz_global_info global{};
     if (unzGetGlobalInfo(zip.zip, &global) == UNZ_OK) {
@@ -455,10 +463,11 @@ bool Unpacker::checkAgainstExisting(const fs::path& relative, bool isDirectory, 
         if (position < last || isDirectory) {
             if (!isFolder)
                 return fail(zipError(ZipArchive::kErrorWriteEntry, "a file is in the way of a folder", name, ENOTDIR));
+        } else if (!m_overwrite) {
+            // Whatever stands there, file or folder, is kept.
+            skip = true;
         } else if (isFolder) {
             return fail(zipError(ZipArchive::kErrorWriteEntry, "a folder is in the way of a file", name, EISDIR));
-        } else if (!m_overwrite) {
-            skip = true;
         }
     }
     return true;
@@ -632,7 +641,7 @@ std::optional<std::string> ZipArchive::makeFolderBeside(const std::string& desti
     if (parent.empty()) parent = ".";
     std::error_code ec;
     fs::create_directories(parent, ec);
-    std::string pattern = (parent / ("." + path.filename().string() + "." + purpose + "-XXXXXX")).string();
+    std::string pattern = (parent / platform::WorkFolderName::pattern(path.filename().string(), purpose)).string();
     if (!::mkdtemp(pattern.data())) {
         if (errnoOut) *errnoOut = errno;
         return std::nullopt;

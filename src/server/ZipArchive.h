@@ -125,7 +125,8 @@ public:
     static platform::Error errorWithCode(std::int64_t code, std::string description, const std::string& entry = {},
                                          int errnoValue = 0);
 
-    // A new, empty, uniquely named hidden folder beside `destination` (its parent is created when missing).
+    // A new, empty, uniquely named hidden folder beside `destination` (its parent is created when missing),
+    // named as platform::WorkFolderName tells.
     static std::optional<std::string> makeFolderBeside(const std::string& destination, const std::string& purpose,
                                                        int* errnoOut = nullptr);
 

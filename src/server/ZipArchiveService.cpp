@@ -14,8 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Puts `replacement` where `destination` is, in one step where the file system allows it.
-bool swapIn(const fs::path& replacement, const fs::path& destination, int& failure)
+// Puts `replacement` where `destination` is, in one step where the file system allows it; `work` names
+// the old content's place while it is set aside.
+bool swapIn(const fs::path& replacement, const fs::path& destination, const fs::path& work, int& failure)
 {
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(destination, ec))) {
@@ -28,7 +29,7 @@ bool swapIn(const fs::path& replacement, const fs::path& destination, int& failu
     }
     // File systems without an exchange: set the old content aside, move the new in, and put the old
     // back should that fail.
-    const auto asideText = ZipArchive::makeFolderBeside(destination.string(), "old", &failure);
+    const auto asideText = ZipArchive::makeFolderBeside(work.string(), "old", &failure);
     if (!asideText) return false;
     const fs::path aside(*asideText);
     if (::rename(destination.c_str(), aside.c_str()) != 0) {
@@ -45,16 +46,18 @@ bool swapIn(const fs::path& replacement, const fs::path& destination, int& failu
     return true;
 }
 
-// Builds the new content beside the destination with `unpackInto` and swaps it in whole.
-void replaceFolder(const std::string& name, const std::string& destinationPath,
+// Builds the new content in the staging folder with `unpackInto` and swaps it in whole.
+void replaceFolder(const std::string& name, const std::string& destinationPath, const std::string& stagingFolder,
                    const std::function<bool(const std::string& staged, platform::Error* error)>& unpackInto,
                    const ZipArchiveService::UnzipBlock& block, const std::function<void()>& onSuccess)
 {
     auto destination = fs::path(destinationPath).lexically_normal();
     if (!destination.empty() && destination.filename().empty()) destination = destination.parent_path();
+    // The work folders are named after the destination, in the staging folder or beside the destination.
+    const fs::path work = stagingFolder.empty() ? destination : fs::path(stagingFolder) / destination.filename();
 
     int failure = 0;
-    const auto stagedText = ZipArchive::makeFolderBeside(destination.string(), "new", &failure);
+    const auto stagedText = ZipArchive::makeFolderBeside(work.string(), "new", &failure);
     if (!stagedText) {
         block(false, std::nullopt,
               ZipArchive::errorWithCode(ZipArchive::kErrorWriteEntry, "failed to create folder", {}, failure));
@@ -69,7 +72,7 @@ void replaceFolder(const std::string& name, const std::string& destinationPath,
         block(false, std::nullopt, error);
         return;
     }
-    if (!swapIn(staged, destination, failure)) {
+    if (!swapIn(staged, destination, work, failure)) {
         fs::remove_all(staged, ec);
         block(false, std::nullopt,
               ZipArchive::errorWithCode(ZipArchive::kErrorPlaceResult, "failed to move unpacked files into place", {},
@@ -87,10 +90,11 @@ void replaceFolder(const std::string& name, const std::string& destinationPath,
 }  // namespace
 
 void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::string& destinationPath,
-                                        const UnzipBlock& block, const ZipArchive::Limits& limits)
+                                        const UnzipBlock& block, const ZipArchive::Limits& limits,
+                                        const std::string& stagingFolder)
 {
     replaceFolder(
-        path, destinationPath,
+        path, destinationPath, stagingFolder,
         [&](const std::string& staged, platform::Error* error) {
             return ZipArchive::unzipFileIntoEmptyFolder(path, staged, error, limits);
         },
@@ -103,10 +107,10 @@ void ZipArchiveService::unzipFileAtPath(const std::string& path, const std::stri
 
 void ZipArchiveService::unzipData(const ZipArchive::Bytes& data, const std::string& name,
                                   const std::string& destinationPath, const UnzipBlock& block,
-                                  const ZipArchive::Limits& limits)
+                                  const ZipArchive::Limits& limits, const std::string& stagingFolder)
 {
     replaceFolder(
-        name, destinationPath,
+        name, destinationPath, stagingFolder,
         [&](const std::string& staged, platform::Error* error) {
             return ZipArchive::unzipDataIntoEmptyFolder(data, name, staged, error, limits);
         },

@@ -91,6 +91,9 @@ TEST(SecurityPolicy, PinningOverHttpsIsCheckedOnEveryConnection)
     // With chain validation every certificate of the chain (server and root) must be pinned.
     EXPECT_FALSE(runWith(pinning(SSLPinningModeCertificate, {tls.authority.certificateDER}, true, false)));
     EXPECT_TRUE(runWith(pinning(SSLPinningModeCertificate, {tls.identity.certificateDER, tls.authority.certificateDER}, true, false)));
+    // Pinning the server's own certificate alone leaves the root of its chain unpinned.
+    EXPECT_FALSE(runWith(pinning(SSLPinningModeCertificate, {tls.identity.certificateDER}, true, false)));
+    EXPECT_TRUE(runWith(pinning(SSLPinningModeCertificate, {tls.identity.certificateDER}, false, false)));
     EXPECT_FALSE(runWith(pinning(SSLPinningModePublicKey, {tls.identity.certificateDER}, true, false)));
     EXPECT_TRUE(runWith(pinning(SSLPinningModePublicKey, {tls.identity.certificateDER, tls.authority.certificateDER}, true, false)));
     unsetenv("SSL_CERT_FILE");

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DemoCatalogue.h"
 #include "DemoUnit.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
@@ -118,4 +119,42 @@ TEST(Connection, TheBusyLineTellsTheReadFromItsStartToItsEnd)
         expectCounted(linesThroughASlowRead(rig, [&] { unit.unit().device().plugIn(); }));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && busyLine(window).isEmpty(); }));
     });
+}
+
+// Quit chosen while the unit's patches are read: the read ends, and the update of the unit's outdated effect
+// that would follow it never starts; the program ends with the unit's effects as they were.
+TEST(Connection, AQuitDuringTheReadLetsItEndAndChangesNoEffectOnTheUnit)
+{
+    ProgramRig rig;
+    const DemoCatalogue::Effect& outdated = DemoCatalogue::updatedEffect();
+    std::optional<std::string> versionAtEnd;
+    std::size_t readAtEnd = 0;
+    std::size_t readsBefore = 0;
+    std::size_t patches = 0;
+    rig.atUnitEnd([&](DemoUnit& unit) {
+        versionAtEnd = unit.effectVersion(outdated.type);
+        readAtEnd = unit.patchRequests();
+    });
+    std::optional<std::string> versionAtQuit;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        WindowGestures::clickButton(window, "ejectButton");
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        // The unit's effects as before the first connection's update: one is outdated again.
+        unit.loadEffects();
+        versionAtQuit = unit.effectVersion(outdated.type);
+        readsBefore = unit.patchRequests();
+        patches = static_cast<std::size_t>(unit.patchCount());
+        unit.unit().setPacing(3125.0, std::chrono::microseconds(0));
+        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchRequests() >= readsBefore + 10; }, 60s));
+        rig.quitFromMenu();
+        unit.unit().setPacing(0.0, std::chrono::microseconds(0));
+    });
+    ASSERT_TRUE(versionAtQuit.has_value());
+    EXPECT_NE(*versionAtQuit, outdated.version);
+    EXPECT_EQ(versionAtEnd, versionAtQuit);
+    EXPECT_GE(readAtEnd, readsBefore + patches) << "the read was not let end";
 }

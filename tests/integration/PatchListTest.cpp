@@ -192,3 +192,36 @@ TEST(PatchList, TextFromAnInputMethodOrTheClipboardReachesTheUnitOnlyAsTheRulesT
         EXPECT_EQ(Gestures::patchListText(4, 2).toStdString(), comment);
     });
 }
+
+// Text the program cannot decode shows empty: a comment in Latin-1 (the interface is in English) or a
+// name that is not UTF-8. Editing the other field in the list keeps those bytes on the unit.
+TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        const std::string latin1Comment = "caf\xE9 cr\xE8me";
+        const std::string latin1Name = "\xC9t\xE9";
+        unit.editOnUnit(1, "Latin", latin1Comment);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return Gestures::patchListText(1, 1) == QStringLiteral("Latin"); }));
+        EXPECT_EQ(Gestures::patchListText(1, 2), QString());
+        unit.editOnUnit(2, latin1Name, "Readable");
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return Gestures::patchListText(2, 2) == QStringLiteral("Readable"); }));
+        EXPECT_EQ(Gestures::patchListText(2, 1), QString());
+
+        Gestures::doubleClickPatchList(window, 1, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Renamed"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Renamed"; }));
+        EXPECT_EQ(unit.patchCommentAt(1), latin1Comment);
+
+        editComment(window, 2, QStringLiteral("Edited"));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Edited"; }));
+        EXPECT_EQ(unit.patchNameAt(2), latin1Name);
+    });
+}

@@ -2,6 +2,7 @@
 // rows reordered, Backup All, Restore All and its undo, each held by the unit's slots and the files.
 
 #include <QApplication>
+#include <QPushButton>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,9 +12,11 @@
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "DragTour.h"
+#include "PoolTour.h"
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/patch/PatchPoolOutlineView.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -73,6 +76,32 @@ TEST(PatchTransfer, PoolPatchesDroppedOnTheListAndRowsReorderedAreWrittenToTheir
         EXPECT_TRUE(std::is_permutation(before.begin(), before.end(), after.begin()));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 10) == after; }))
             << testing::PrintToString(unitNames(unit, 0, 10)) << " vs " << testing::PrintToString(after);
+    });
+}
+
+// Desktops and file managers may ask a drag for its files as it passes over them: the drag still lands
+// where it is dropped, and nothing is written outside the program's folder.
+TEST(PatchTransfer, DragsAnotherProgramLookedAtOnTheirWayStillReachTheUnit)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const fs::path here = fs::current_path();
+
+        const auto before = listNames(0, 10);
+        DragTour::dropListRowsOnList(window, {2, 3}, 6, true);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }, 10s));
+        const auto after = listNames(0, 10);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 10) == after; }));
+
+        DragTour::dropPoolItemsOnList(window, {"Warm Pad"}, 10, true);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(10) == "Warm Pad"; }));
+        EXPECT_EQ(WindowGestures::patchListText(10, 1), QStringLiteral("Warm Pad"));
+        EXPECT_EQ(listNames(0, 10), after);
+        EXPECT_FALSE(fs::exists(here / "patchListPanel"));
+        EXPECT_FALSE(fs::exists(here / "rightPanel"));
     });
 }
 
@@ -197,5 +226,102 @@ TEST(PatchTransfer, AnEditOnTheUnitAfterAReorderLeavesTheMovedPatchWhole)
                 if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
             return false;
         }, 10s));
+    });
+}
+
+// A change made on the unit shows in the list only after a quiet time; Backup All pressed, or rows saved
+// into the pool, within it keep the patch the unit holds, not the one the list still showed.
+TEST(PatchTransfer, BackupAllAndRowsSavedWithinTheQuietTimeHoldTheUnitsOwnChange)
+{
+    ProgramRig::Options options;
+    // Far beyond the test: the list takes the change only from the steps themselves.
+    options.quietSeconds = 600;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+
+        unit.editOnUnit(1, "On Unit", "Changed on the unit");
+        // Pressed until the change has reached the screen: the press that meets it takes it. Each backup is
+        // selected as it is made, which turns the button into Restore All: the pool's selection is cleared
+        // before each press.
+        auto* pool = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_NE(pool, nullptr);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            pool->selectRows({});
+            auto* button = window.findChild<QPushButton*>(QStringLiteral("BackUpAllOrRestoreAllButton"));
+            if (button != nullptr && button->text() == QStringLiteral("Back Up All")) button->click();
+            return WindowGestures::patchListText(1, 1) == QStringLiteral("On Unit");
+        }, 10s));
+        auto sorted = unitNames(unit, 0, unit.patchCount());
+        std::sort(sorted.begin(), sorted.end());
+        ASSERT_NE(std::find(sorted.begin(), sorted.end(), "On Unit"), sorted.end());
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            std::error_code error;
+            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
+                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
+            return false;
+        }, 10s));
+
+        unit.editOnUnit(2, "Unit Two", "Changed on the unit too");
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, {2});
+            return WindowGestures::patchListText(2, 1) == QStringLiteral("Unit Two");
+        }, 10s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            const auto names = ProgramRig::patchNamesIn(ProgramRig::folderNamed(rig.root() / "Temp" / "Local", DemoPool::kGroupName));
+            return std::find(names.begin(), names.end(), "Unit Two") != names.end();
+        }, 10s));
+    });
+}
+
+// At a MIDI cable's pace a reorder's write takes seconds: a knob turned on the unit meanwhile changes the
+// patch the unit still holds in that slot, which the write then replaces there. The change follows that
+// patch to its new row and goes to the unit with it; the list, the unit and a backup agree, and no patch
+// is lost or held twice.
+TEST(PatchTransfer, AnEditOnTheUnitWhileAReorderIsOnItsWayLosesNoPatch)
+{
+    ProgramRig::Options options;
+    options.slowUnit = true;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const auto before = unitNames(unit, 0, 10);
+
+        DragTour::dropListRowsOnList(window, {9}, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }));
+        unit.editOnUnit(1, "Knob", "Turned while the write came");
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            const auto shown = listNames(0, 10);
+            return shown == unitNames(unit, 0, 10) && std::count(shown.begin(), shown.end(), "Knob") == 1;
+        }, 60s)) << testing::PrintToString(listNames(0, 10)) << " on the unit " << testing::PrintToString(unitNames(unit, 0, 10));
+        // The knob changed one patch: the one the unit held in slot 1, or the one moved there if the write
+        // came first. Every other patch is there once.
+        auto held = unitNames(unit, 0, 10);
+        std::sort(held.begin(), held.end());
+        const auto without = [&](std::size_t changed) {
+            auto names = before;
+            names[changed] = "Knob";
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        EXPECT_TRUE(held == without(1) || held == without(9)) << testing::PrintToString(held);
+
+        auto sorted = unitNames(unit, 0, unit.patchCount());
+        std::sort(sorted.begin(), sorted.end());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }, 60s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            std::error_code error;
+            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
+                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
+            return false;
+        }, 30s));
     });
 }

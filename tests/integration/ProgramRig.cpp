@@ -31,6 +31,7 @@
 #include "app/dialogs/UpdateInformationView.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/bundle/Bundle.h"
+#include "platform/bundle/Configuration.h"
 #include "platform/files/ApplicationSupport.h"
 
 namespace {
@@ -42,6 +43,14 @@ bool g_ranOnce = false;
 constexpr const char* kEarlierRun = "RIG_EARLIER_RUN";
 
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> ProgramRig::configuration(const support::LoopbackServer& server) const
+{
+    auto entries = DemoCatalogue::configurationEntries(server);
+    if (m_options.quietSeconds > 0)
+        entries.emplace_back(platform::Configuration::kTime_Of_Reload_Buffer_Data, std::to_string(m_options.quietSeconds));
+    return entries;
+}
 
 ProgramRig::ProgramRig(Options options) : m_options(options)
 {
@@ -61,7 +70,7 @@ ProgramRig::ProgramRig(Options options) : m_options(options)
         m_error = "the program's resources folder is missing";
     } else if (!DemoCatalogue::serve(*m_server, m_folder->scratch())) {
         m_error = "cannot pack the catalogue's archives";
-    } else if (!m_folder->install(*resources, DemoCatalogue::configurationEntries(*m_server))) {
+    } else if (!m_folder->install(*resources, configuration(*m_server))) {
         m_error = m_folder->error();
     } else {
         m_root = platform::ApplicationSupport::rootFolder();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DemoFolder.h"
@@ -29,6 +30,9 @@ public:
         bool slowUnit = false;
         // The effect files the unit has room for; 0 leaves the demo unit's own count.
         std::uint16_t effectSlots = 0;
+        // The quiet time before the unit's own changes show in the list, in seconds; 0 leaves the
+        // shipped one.
+        int quietSeconds = 0;
     };
 
     explicit ProgramRig(Options options);
@@ -99,6 +103,8 @@ public:
     bool connectedAndRead();
 
 private:
+    std::vector<std::pair<std::string, std::string>> configuration(const support::LoopbackServer& server) const;
+
     Options m_options;
     std::string m_error;
     std::unique_ptr<DemoFolder> m_folder;

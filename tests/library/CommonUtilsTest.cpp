@@ -27,6 +27,33 @@ TEST_F(Coordinator, StartUpRecreatesTempEmptyAndLeavesTheStoreAlone)
     EXPECT_EQ(files.contentsOfDirectory(rootFolder), (Strings{"QFXMacApplication", "Temp"}));
 }
 
+TEST_F(Coordinator, StartUpClearsWhatUnpacksCutShortLeftAndNothingElse)
+{
+    // A killed run's unpack in the staging folder, and one of an earlier version inside the store itself,
+    // at the top and in a model folder, with its own work folder in it.
+    const std::string app = root / "PEXO Rigmora/QFXMacApplication";
+    for (const char* left : {"/.Effect-staging/.0001.new-a1B2c3", "/Effect/.0002.new-x9Y8z7",
+                             "/Effect/.0003.old-qwerty", "/Effect/Model 1/.0004.new-abcdef",
+                             "/Effect/..0005.new-abcdef.unzip-123456"}) {
+        fs::create_directories(app + left);
+        files.writeAtomically(app + left + "/half.QF2", Bytes{1});
+    }
+    // What is the store's own stays, hidden or not.
+    for (const char* own : {"/Effect/0001/a.QF2", "/Effect/Model 1/0004/b.QF2", "/Effect/.keep/c.QF2",
+                            "/Effect/.0006.new-short/d.QF2"}) {
+        fs::create_directories(fs::path(app + own).parent_path());
+        ASSERT_TRUE(files.writeAtomically(app + own, Bytes{2}));
+    }
+
+    start();
+    // The staging folder is gone before any download can unpack into it.
+    EXPECT_FALSE(fs::exists(app + "/.Effect-staging"));
+    utils.reset();
+    EXPECT_EQ(files.contentsOfDirectory(app + "/Effect"), (Strings{".0006.new-short", ".keep", "0001", "Model 1"}));
+    EXPECT_EQ(files.contentsOfDirectory(app + "/Effect/Model 1"), (Strings{"0004"}));
+    EXPECT_EQ(files.contentsOfDirectory(root / "PEXO Rigmora"), (Strings{"QFXMacApplication", "Temp"}));
+}
+
 TEST_F(Coordinator, ConnectsReadsTheEffectListAndAnswersTheDeviceFacts)
 {
     start();

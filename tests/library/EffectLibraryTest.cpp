@@ -411,3 +411,35 @@ TEST_F(EffectLibrary, AnUpdateSendsTheStoreFileMeantForTheConnectedModel)
     ASSERT_EQ(std::count(heard.begin(), heard.end(), "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
     EXPECT_EQ(unit.files().file("Echo.QF2"), moduleFile(meant));
 }
+
+// A quit asked while the unit's patches are read: the read ends, and the updates it queued behind itself
+// never start; the program ends with the unit as it was.
+TEST_F(EffectLibrary, AQuitDuringTheReadLetsItEndAndStartsNoUpdateOfTheUnitsEffects)
+{
+    const Module comp{0x05000002, "Comp", "10.0"};
+    const std::vector<Category> list{{0x05, {{"Comp.QF2", "2.0", comp.type}}},
+                                     {0x0D, {{"Echo.QF2", "1.00", kEcho.type}, kTapeOff}}};
+    const Bytes oldComp = moduleFile({comp.type, "Comp", "2.0"});
+    unit.files().setFile("Comp.QF2", oldComp);
+    effectsOnDevice = 3;
+    // The dump held after its first patch: the list is read, and the updates are queued behind the read.
+    const sim::RequestKey dump = sim::RequestKey::maker(0x46);
+    unit.holdReplies(dump, 1);
+    Strings heard = connectHearing(list, {comp, kEcho, kTape, kDelay}, catalogueListing({comp, kEcho, kDelay}),
+                                   "effects 3");
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(dump) >= 2; }));
+    // The quit is on the coordinator's queue ahead of the dump's next answer.
+    utils->closeApp();
+    unit.releaseReplies();
+    ASSERT_TRUE(loop.runUntil([&] {
+        for (auto& e : recorder.take()) heard.push_back(std::move(e));
+        return lifecycle.terminated == 1;
+    }));
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patches 6"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(std::count_if(heard.begin(), heard.end(),
+                            [](const std::string& e) { return e.starts_with("updated") || e.starts_with("write "); }),
+              0)
+        << ::testing::PrintToString(heard);
+    EXPECT_EQ(unit.files().file("Comp.QF2"), oldComp);
+    EXPECT_EQ(deviceList(), listFile(list, 260));
+}

@@ -66,7 +66,8 @@ protected:
             for (auto& e : recorder.take()) heard.push_back(std::move(e));
             return !heard.empty() && heard.back() == "idle" && timers.activeCount() == 0 &&
                    (std::count(heard.begin(), heard.end(), "patches 6") == 1 ||
-                    std::count(heard.begin(), heard.end(), "listFailed 0") == 1);
+                    std::count(heard.begin(), heard.end(), "listFailed 0") == 1 ||
+                    std::count(heard.begin(), heard.end(), "readListFail") == 1);
         }, std::chrono::seconds(30));
         for (auto& e : settle()) heard.push_back(e);
         return heard;
@@ -148,4 +149,66 @@ TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
     EXPECT_EQ(std::count(again.begin(), again.end(), "patches 6"), 1) << ::testing::PrintToString(again);
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
     utils.reset();
+}
+
+TEST_F(EffectRepair, AnEditOnAnotherUnitOfTheModelLeavesTheFirstUnitsEditKept)
+{
+    prepare();
+    // Unit A is pulled as the delete's new list is written: Echo's file is gone, the list half written.
+    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
+    utils->deleteEffectItem(storeItem("Echo.QF2"));
+    runOut();
+    const UnitFiles cutA = unitNow();
+
+    // Unit B: one edit ends whole, a second is cut as its list is written. Neither takes A's place.
+    plugIn(unitB());
+    auto echo = storeItem("Echo.QF2");
+    echo->isFavourite = true;
+    utils->addFavouriteOfEffectItem(echo);
+    runOut();
+    ASSERT_NE(unitNow().files.at("FLST_SEQ.QT2"), unitB().files.at("FLST_SEQ.QT2"));
+    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
+    utils->deleteEffectItem(storeItem("Tape.QF2"));
+    runOut();
+    const UnitFiles cutB = unitNow();
+    ASSERT_FALSE(cutB.files.contains("Tape.QF2"));
+
+    // Each unit, back in either order, gets its own edit finished, and no other.
+    const Strings heardA = plugIn(cutA);
+    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
+    EXPECT_TRUE(unit.files().file("Comp.QF2"));
+    const Strings heardB = plugIn(cutB);
+    EXPECT_EQ(std::count(heardB.begin(), heardB.end(), "patches 6"), 1) << ::testing::PrintToString(heardB);
+    EXPECT_EQ(shown(), (Strings{"Echo.QF2", "Tape.QF2 deleted", "Delay.QF2 deleted"}));
+    EXPECT_TRUE(unit.files().file("Echo.QF2"));
+    // Nothing is kept any more: A, whole now, is read as it is.
+    const UnitFiles wholeA = unitNow();
+    plugIn(wholeA);
+    EXPECT_EQ(unitNow().files, wholeA.files);
+}
+
+TEST_F(EffectRepair, AUnitWhoseListNamesNoEffectIsJudgedByItsModules)
+{
+    prepare();
+    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
+    utils->deleteEffectItem(storeItem("Echo.QF2"));
+    runOut();
+    const UnitFiles cutA = unitNow();
+
+    // Unit B's own list was cut at its start (empty), or before its first record (the category's opening
+    // alone): a prefix of A's edited list that tells nothing. B lacks Comp, which A's list names: A's
+    // delete is not made on it.
+    const Bytes listA = unitA().files.at("FLST_SEQ.QT2");
+    for (const Bytes& cut : {Bytes{}, Bytes(listA.begin(), listA.begin() + 26)}) {
+        UnitFiles cutB = unitB();
+        cutB.files["FLST_SEQ.QT2"] = cut;
+        plugIn(cutB);
+        EXPECT_EQ(unitNow().files, cutB.files);
+    }
+
+    // A itself is still finished.
+    const Strings heardA = plugIn(cutA);
+    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
 }

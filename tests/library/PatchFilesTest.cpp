@@ -133,6 +133,56 @@ TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
     }
 }
 
+// Text the program cannot decode reads as "": a name that is not UTF-8, a comment that is not UTF-8 in
+// English or not Shift-JIS in Japanese. An edit of the other field keeps its stored bytes, rather than
+// writing the "" back, and the rewrite is checked against what it meant to store.
+TEST_F(PatchLibrary, AnEditOfOneFieldKeepsTheStoredBytesOfTheOtherThoughTheyDoNotDecode)
+{
+    const Bytes latin1{'c', 'a', 'f', 0xE9};  // not UTF-8
+    const Bytes notShiftJis{'x', 0x81, 0x20, 'y'};  // a lead byte before a byte no character ends with
+    const std::string badName = "\xFF\xFEtone";
+    for (const std::string language : {"en", "ja"}) {
+        SCOPED_TRACE(language);
+        startLibrary(language);
+        const std::string path = writePatch("Temp/Local/p.qptc", badName, latin1, notShiftJis);
+        const auto shown = utils->getPatchItemWithPath(path);
+        ASSERT_TRUE(shown);
+        ASSERT_EQ(shown->patchName, "");
+        ASSERT_EQ(shown->patchComment, "");
+        const Bytes before = *files.readFile(path);
+
+        // The comment edited: the name's bytes stay as they were.
+        PatchItem comment = *shown;
+        comment.patchComment = "Warm";
+        ASSERT_TRUE(utils->editFilePatch(comment));
+        auto patch = utils->getOKVPatchWithPath(path);
+        ASSERT_TRUE(patch);
+        EXPECT_EQ(patch->patchName(), badName);
+        EXPECT_EQ(utils->getPatchItemWithPath(path)->patchComment, "Warm");
+        // The other language's comment is never touched.
+        EXPECT_EQ(OKVPatch::subDataWithData((language == "ja" ? patch->commentEN() : patch->commentJP()).content()),
+                  language == "ja" ? latin1 : notShiftJis);
+
+        // Back to the stored file, then renamed: the comment's bytes stay as they were, in both chunks.
+        ASSERT_TRUE(files.writeAtomically(path, before));
+        PatchItem rename = *shown;
+        rename.patchName = "Lead";
+        ASSERT_TRUE(utils->editFilePatch(rename));
+        patch = utils->getOKVPatchWithPath(path);
+        ASSERT_TRUE(patch);
+        EXPECT_EQ(patch->patchName(), "Lead");
+        EXPECT_EQ(OKVPatch::subDataWithData(patch->commentEN().content()), latin1);
+        EXPECT_EQ(OKVPatch::subDataWithData(patch->commentJP().content()), notShiftJis);
+        EXPECT_EQ(rename.patchComment, "");
+
+        // An edit that changes nothing leaves the file as it was, byte for byte.
+        ASSERT_TRUE(files.writeAtomically(path, before));
+        PatchItem same = *shown;
+        ASSERT_TRUE(utils->editFilePatch(same));
+        EXPECT_EQ(files.readFile(path), before);
+    }
+}
+
 TEST_F(PatchLibrary, RewriteFailuresLeaveTheFileAsItWas)
 {
     startLibrary();

@@ -57,12 +57,13 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     // it: the write must leave the item alone (the thread sanitizer's tree watches).
     EXPECT_TRUE(loop.runUntil([&] { return slotPath(4) == one->path; }));
 
-    // The slot's file is renamed in place (its blank comment grows it beyond what a slot holds), then
-    // the write is refused: the slot's file holds what the device still has, the interface gets the old
-    // name back, and the edit stays in a copy of its own.
+    // The slot's file is renamed in place and given a comment that grows it beyond what a slot holds,
+    // then the write is refused: the slot's file holds what the device still has, the interface gets the
+    // old name back, and the edit stays in a copy of its own.
     const auto inPlace = slotItem(2);
     const Bytes before = *files.readFile(inPlace->path);
     inPlace->patchName = "Renamed";
+    inPlace->patchComment = std::string(200, 'c');
     ASSERT_TRUE(utils->editFilePatch(*inPlace));
     const Bytes renamed = *files.readFile(inPlace->path);
     utils->writeToDeviceWithPatchItem(inPlace, 2);
@@ -217,4 +218,86 @@ TEST_F(PatchTransfer, AnEditOnTheUnitAfterAReorderLeavesTheMovedPatchsFileAlone)
     EXPECT_EQ(files.readFile(zero->path), zeroBytes) << "the unit's edit of slot 0 overwrote the patch moved to slot 1";
     EXPECT_EQ(utils->getPatchItemWithPath(slotPath(0))->patchName, "OnUnit");
     EXPECT_EQ(utils->getPatchItemWithPath(slotPath(1))->patchName, dumpedNames[0]);
+}
+
+// At a MIDI cable's pace: a change the unit reports before our patch has landed in its slot was made to
+// the patch the unit held there, which our write then replaces; one it reports after was made to ours.
+// The unit's replies tell which, in the order they came.
+TEST_F(PatchTransfer, AChangeTheUnitReportsNamesThePatchItHeldAsItsRepliesCame)
+{
+    using namespace std::chrono_literals;
+    unit.setPacing(3125.0, 0us);
+    const auto zero = slotItem(0);
+    const auto one = slotItem(1);
+    const std::string zeroPath = slotPath(0);
+    const auto mute = sim::RequestKey::maker(0x56);
+    const auto unmute = sim::RequestKey::maker(0x57);
+
+    // Swapped, and held before the unit takes the first patch.
+    unit.holdReplies(mute);
+    const auto muted = unit.device().requestCount(mute);
+    utils->writeToDeviceWithPatchGroup({one, zero}, {0, 1});
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(mute) > muted; }));
+    unit.patches().setPatch(0, 0, 0, SimulatedPatchMemory::makePatchRecord("Knob", "c", 10, 9));
+    unit.sendPatchNotice(0, 0, 0);
+    ASSERT_EQ(heard("updated").back().rfind("updated Knob ", 0), 0U);
+    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, zeroPath);
+    EXPECT_TRUE(recorder.lastChangeOrigin().overwritten);
+    unit.releaseReplies();
+    ASSERT_TRUE(loop.runUntil([&] { return slotPath(0) == one->path && slotPath(1) == zero->path; }));
+    EXPECT_NE(unit.patches().patch(0, 0, 0), SimulatedPatchMemory::makePatchRecord("Knob", "c", 10, 9))
+        << "our write replaced the change on the unit";
+
+    // Swapped back, and held once the unit has taken both patches but before the write has ended.
+    const auto first = slotItem(1);
+    const auto second = slotItem(0);
+    unit.holdReplies(unmute);
+    const auto unmuted = unit.device().requestCount(unmute);
+    utils->writeToDeviceWithPatchGroup({first, second}, {0, 1});
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(unmute) > unmuted; }));
+    unit.patches().setPatch(0, 0, 0, SimulatedPatchMemory::makePatchRecord("Dial", "c", 10, 9));
+    unit.sendPatchNotice(0, 0, 0);
+    ASSERT_EQ(heard("updated").back().rfind("updated Dial ", 0), 0U);
+    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, first->path);
+    EXPECT_FALSE(recorder.lastChangeOrigin().overwritten);
+    unit.releaseReplies();
+}
+
+// Each edit on the unit replaces its slot's working copy whole instead of leaving one more file beside it;
+// while a write of ours is on its way, the change gets a copy of its own, as the patch the write moves may
+// name the slot's copy.
+TEST_F(PatchTransfer, EditsOnTheUnitKeepOneWorkingCopyPerSlot)
+{
+    const auto copiesOfSlot = [&] {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(rootFolder + "/Temp/Device/Patch")) {
+            if (entry.path().filename().string().rfind("0_1_0", 0) == 0) ++count;
+        }
+        return count;
+    };
+    std::string copy;
+    for (int edit = 0; edit < 5; ++edit) {
+        const std::string name = "Edit " + std::to_string(edit);
+        unit.patches().setPatch(0, 1, 0, SimulatedPatchMemory::makePatchRecord(name, "c", 10, 9));
+        unit.sendPatchNotice(0, 1, 0);
+        ASSERT_EQ(heard("updated").back().rfind("updated " + name + " ", 0), 0U);
+        if (edit > 0) {
+            EXPECT_EQ(recorder.lastUpdated->path, copy);
+        }
+        copy = recorder.lastUpdated->path;
+        EXPECT_EQ(utils->getPatchItemWithPath(copy)->patchName, name);
+    }
+    EXPECT_EQ(copiesOfSlot(), 2U) << "the dump's own file and one working copy";
+
+    const auto mute = sim::RequestKey::maker(0x56);
+    unit.holdReplies(mute);
+    const auto muted = unit.device().requestCount(mute);
+    utils->writeToDeviceWithPatchGroup({slotItem(3), slotItem(4)}, {4, 3});
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(mute) > muted; }));
+    unit.patches().setPatch(0, 1, 0, SimulatedPatchMemory::makePatchRecord("Moved", "c", 10, 9));
+    unit.sendPatchNotice(0, 1, 0);
+    ASSERT_EQ(heard("updated").back().rfind("updated Moved ", 0), 0U);
+    EXPECT_NE(recorder.lastUpdated->path, copy);
+    EXPECT_EQ(utils->getPatchItemWithPath(copy)->patchName, "Edit 4");
+    unit.releaseReplies();
 }

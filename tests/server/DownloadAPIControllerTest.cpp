@@ -261,6 +261,29 @@ TEST(DownloadAPIController, ServerCheckIsYesOnlyForStatus200)
     EXPECT_FALSE(r.controller->checkServerConnectWithURLString("http://127.0.0.1:1/v1/effects.json"));
 }
 
+TEST(DownloadAPIController, ModificationDateIsLastModifiedElseDateAndOnlyFor200)
+{
+    using Clock = std::chrono::system_clock;
+    Requests r;
+    const auto noon = Clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
+    const auto later = noon + std::chrono::hours(24);
+    const std::string url = r.server.url("/v1/effects.json");
+    auto dateFor = [&](int status, std::vector<std::pair<std::string, std::string>> headers) {
+        r.server.serve("/v1/effects.json", support::LoopbackServer::Reply{status, "application/json", "", std::move(headers)});
+        return r.controller->lastModificationDateOfFileAtURL(url);
+    };
+    EXPECT_EQ(dateFor(200, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}, {"Date", "Mon, 07 Nov 1994 08:49:37 GMT"}}), noon);
+    // An unreadable Last-Modified falls back to the answer's own date.
+    EXPECT_EQ(dateFor(200, {{"Last-Modified", "yesterday"}, {"Date", "Mon, 07 Nov 1994 08:49:37 GMT"}}), later);
+    EXPECT_EQ(dateFor(200, {{"Last-Modified", "yesterday"}}), std::nullopt);
+    EXPECT_EQ(dateFor(404, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}), std::nullopt);
+    EXPECT_EQ(dateFor(204, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}), std::nullopt);
+    EXPECT_EQ(r.controller->lastModificationDateOfFileAtURL("http://127.0.0.1:1/v1/effects.json"), std::nullopt);
+
+    EXPECT_EQ(DownloadAPIController::coverFileNameWithURL("http://127.0.0.1:8080/v1/qfx list.json?model=1,2"),
+              "http1270018080v1qfxlistjsonmodel12");
+}
+
 TEST(DownloadTempFolder, WipeSparesFilesOfRunningDownloads)
 {
     ServerFixture f;

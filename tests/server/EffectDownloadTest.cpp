@@ -128,3 +128,26 @@ TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchive)
     EXPECT_EQ(s.module("0C000200"), "0C000200 1.0");
     EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Effect/Model 12345678/0C000200"));
 }
+
+// A run killed while it unpacked leaves half an effect behind; the next start without the catalogue must
+// not count it as the effect, and no unpack leaves its work inside the store.
+TEST(EffectDownload, HalfAnEffectAKilledUnpackLeftIsNotCountedAsTheEffect)
+{
+    EffectStore s;
+    const Models models{{"12345678", {kDrive, kDelay}}};
+    s.write("QFXMacApplication/ALLQFXServer", s.catalogue(models));
+    s.serveArchives(models);
+    s.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "0B000123 1.0");
+    s.write("QFXMacApplication/Effect/.0C000200.new-Ab12Cd/0C000200.QF2", "0C000200 1.0");
+    ASSERT_TRUE(s.sync(models, true));
+    EXPECT_EQ(s.hits(kDelay), 1);
+    EXPECT_EQ(s.read("QFXMacApplication/Effect/Model 12345678/0C000200/0C000200.QF2"), "0C000200 1.0");
+
+    // The unpacks worked beside the store and cleared up after themselves.
+    const fs::path store = s.root / "QFXMacApplication/Effect";
+    for (auto it = fs::recursive_directory_iterator(store); it != fs::recursive_directory_iterator(); ++it) {
+        if (!it->path().filename().string().starts_with(".")) continue;
+        EXPECT_EQ(it->path(), store / ".0C000200.new-Ab12Cd") << "work left in the store";
+    }
+    EXPECT_TRUE(fs::is_empty(s.root / "QFXMacApplication/.Effect-staging"));
+}

@@ -88,6 +88,22 @@ TEST_F(PingerFixture, TellsRepliesFromEverythingElse)
     EXPECT_TRUE(provider.socketOpen());
 }
 
+TEST_F(PingerFixture, TakesTheIdentifierItsSocketGot)
+{
+    // The identifier asked for was taken (or was 0), and the socket holds another one.
+    auto pinger = Pinger::simplePingWithHostAddress(ipv4Address("192.0.2.7"), provider);
+    const std::uint16_t given = static_cast<std::uint16_t>(pinger->identifier() ^ 0x5A5A);
+    provider.givenIdentifier = given;
+    pinger->setDelegate(&recorder);
+    pinger->start();
+    EXPECT_EQ(pinger->identifier(), given);
+    pinger->sendPingWithData(std::nullopt);
+    EXPECT_EQ((provider.sent.at(0).packet[4] << 8) | provider.sent.at(0).packet[5], given);
+    recorder.events.clear();
+    provider.deliver(datagram(0, given, 0));
+    EXPECT_EQ(recorder.events, std::vector<std::string>{"reply"});
+}
+
 TEST_F(PingerFixture, SequenceNumbersWrapAndRepliesWaitForThem)
 {
     auto pinger = started();

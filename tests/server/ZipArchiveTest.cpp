@@ -52,9 +52,10 @@ TEST_F(ZipFixture, EveryDamagedOrHostileArchiveFailsWithItsCodeAndWritesNothing)
     };
     const std::vector<Case> cases{
         {"not a zip", [&] { zipmaker::writeFile(archive, "this is not a zip archive at all"); }, ZipArchive::kErrorOpenArchive},
-        // The reader never finds an end record at the very start of a file, so the archive without entries
-        // sits behind a stub, as self-extracting archives do.
-        {"no entries",
+        // An archive without entries is its end record alone, at the very start of the file where the
+        // reader never looks for one; behind a stub, as self-extracting archives have it, the reader finds it.
+        {"no entries", [&] { ASSERT_TRUE(zipmaker::write(archive, {})); }, ZipArchive::kErrorOpenFirstFile},
+        {"no entries behind a stub",
          [&] {
              ASSERT_TRUE(zipmaker::write(archive, {}));
              zipmaker::writeFile(archive, "stub" + zipmaker::readFile(archive));
@@ -172,6 +173,16 @@ TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
     ASSERT_TRUE(unzip(error));
     EXPECT_EQ(zipmaker::readFile(destination / "keep.txt"), "theirs");
     EXPECT_EQ(zipmaker::readFile(destination / "new.txt"), "new");
+
+    // A folder where a file entry goes is kept like a file, and that entry alone is skipped.
+    fs::create_directories(destination / "taken.qfx" / "inside");
+    make({zipmaker::file("taken.qfx", "file"), zipmaker::file("after.txt", "after")});
+    ASSERT_TRUE(unzip(error, ZipArchive::Limits{}, false)) << error.describe();
+    EXPECT_TRUE(fs::is_directory(destination / "taken.qfx" / "inside"));
+    EXPECT_EQ(zipmaker::readFile(destination / "after.txt"), "after");
+    // Overwriting cannot put a file where a folder stands: that stays a failure.
+    EXPECT_FALSE(unzip(error));
+    EXPECT_TRUE(fs::is_directory(destination / "taken.qfx" / "inside"));
 }
 
 TEST_F(ZipFixture, FailedUnpackIntoAnExistingFolderChangesNothing)

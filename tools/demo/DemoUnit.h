@@ -57,11 +57,12 @@ public:
     std::optional<std::string> effectVersion(std::uint32_t type);
     // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
     void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment);
+    // The effect list and module files the unit starts with (their versions older than the catalogue's).
+    void loadEffects();
 
 private:
     std::optional<OKVPatch> patchAt(std::int32_t slot);
     void fillPatches();
-    void loadEffects();
 
     platform::VirtualMidiSystem m_system;
     sim::DeviceUnit m_unit;

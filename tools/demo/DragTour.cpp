@@ -47,12 +47,7 @@ std::shared_ptr<DirectoryObject> topLevel(PatchPoolOutlineView* view, const std:
 
 std::unique_ptr<PatchDragMimeData> dragData(PatchManagerViewController* screen, QWidget* source, const char* type)
 {
-    return std::make_unique<PatchDragMimeData>(
-        type, source,
-        [screen](const std::string& destination) {
-            return screen ? screen->namesOfPromisedFilesDroppedAtDestination(destination) : std::vector<std::int64_t>{};
-        },
-        [screen] { return screen ? screen->makeDragStagingFolder() : std::string(); });
+    return screen ? screen->makeDragData(source, type) : nullptr;
 }
 
 void over(QWidget* target, QPoint at, const QMimeData* data)
@@ -171,7 +166,7 @@ void DragTour::dropBackupOnList(QWidget& w)
     if (CustomTableViewForPatch* list = listIn(&w)) list->scrollToTop();
 }
 
-void DragTour::dropListRowsOnList(QWidget& w, const std::vector<std::uint64_t>& rows, int atRow)
+void DragTour::dropListRowsOnList(QWidget& w, const std::vector<std::uint64_t>& rows, int atRow, bool lookedAtOnTheWay)
 {
     CustomTableViewForPatch* list = listIn(&w);
     PatchPoolOutlineView* pool = poolIn(&w);
@@ -179,6 +174,7 @@ void DragTour::dropListRowsOnList(QWidget& w, const std::vector<std::uint64_t>& 
     releaseHeld(list, pool);
     list->scrollToTop();
     beginListDrag(list, pool, rows);
+    if (lookedAtOnTheWay && held) held->urls();
     over(list->viewport(), listRow(list, atRow), held.get());
     dropAt(list->viewport(), listRow(list, atRow), held.get());
     list->dragState() = {};
@@ -208,7 +204,7 @@ QMimeData* filesFromOutside(const std::vector<std::string>& paths)
 
 }  // namespace
 
-void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& names, int atRow)
+void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& names, int atRow, bool lookedAtOnTheWay)
 {
     CustomTableViewForPatch* list = listIn(&w);
     PatchPoolOutlineView* pool = poolIn(&w);
@@ -220,6 +216,7 @@ void DragTour::dropPoolItemsOnList(QWidget& w, const std::vector<std::string>& n
     pool->dragState().isDragging = true;
     pool->dragState().draggedContainers = items;
     held = dragData(screenOf(pool), pool, PatchDragMimeData::kPoolItemsType);
+    if (lookedAtOnTheWay && held) held->urls();
     over(list->viewport(), listRow(list, atRow), held.get());
     dropAt(list->viewport(), listRow(list, atRow), held.get());
     pool->draggingDidEnd();

@@ -19,10 +19,14 @@ public:
     static void dropRowsAsNewGroup(QWidget& window);
     static bool rowsDroppedAsGroup();
     static void dropBackupOnList(QWidget& window);
-    // Rows of the device list dragged and dropped onto the list's row `atRow`: a reorder.
-    static void dropListRowsOnList(QWidget& window, const std::vector<std::uint64_t>& rows, int atRow);
+    // Rows of the device list dragged and dropped onto the list's row `atRow`: a reorder. With
+    // `lookedAtOnTheWay`, another program asks the drag for its files before the drop, as a desktop under
+    // the pointer may.
+    static void dropListRowsOnList(QWidget& window, const std::vector<std::uint64_t>& rows, int atRow,
+                                   bool lookedAtOnTheWay = false);
     // Top-level items of the pool, by name, dragged together and dropped onto the list's row `atRow`.
-    static void dropPoolItemsOnList(QWidget& window, const std::vector<std::string>& names, int atRow);
+    static void dropPoolItemsOnList(QWidget& window, const std::vector<std::string>& names, int atRow,
+                                    bool lookedAtOnTheWay = false);
     // Top-level items of the pool dragged into another program: the local files it is handed.
     static std::vector<std::string> dragPoolItemsOut(QWidget& window, const std::vector<std::string>& names);
     // Files of a file manager dropped onto the list's row `atRow`, or below the pool's last row.

@@ -589,9 +589,10 @@ void MainWindowLogic::setBankListFromPatchObjects(const std::vector<std::string>
     parts_->patchManager.reloadDataInPatchList();
 }
 
-void MainWindowLogic::updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& atOffset)
+void MainWindowLogic::updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& atOffset,
+                                                const UnitPatchChange& origin)
 {
-    parts_->patchManager.updatePatchItem(item, atOffset);
+    parts_->patchManager.updatePatchItem(item, atOffset, origin);
 }
 
 // ---- trees ----

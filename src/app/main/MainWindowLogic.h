@@ -166,7 +166,8 @@ public:
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,
                            const std::string& isExistedAndCanChangeWithPath) override;
-    void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& atOffset) override;
+    void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& atOffset,
+                                   const UnitPatchChange& origin) override;
 
     // Category nodes by their first effect's category ID, effects by name ignoring case.
     static void sortEffectPool(const Tree& effectPool);

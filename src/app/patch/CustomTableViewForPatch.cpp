@@ -88,9 +88,10 @@ void CustomTableViewForPatch::setUpCurrentSelectionWithIndexSet(const std::vecto
     }
     selectionModel()->select(selection, extendingSelection ? QItemSelectionModel::Select
                                                             : QItemSelectionModel::ClearAndSelect);
-    if (rows.empty()) return;
+    // An empty set empties the ordered list too: an undo record taken from it later must not bring back
+    // rows that are no longer selected.
     rules_.setUpCurrentSelection(rows, extendingSelection, selectedRowSet());
-    rules_.setPreviousSelectedRow(rules_.rootSelectedRowForShilf());
+    if (!rows.empty()) rules_.setPreviousSelectedRow(rules_.rootSelectedRowForShilf());
 }
 
 void CustomTableViewForPatch::resetSelectionData() { rules_.resetSelectionData(); }

@@ -11,6 +11,7 @@
 
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/HeldDragMove.h"
 #include "app/patch/OptionMenuForPatchViewControllerDelegate.h"
 #include "app/patch/PatchDropServices.h"
 #include "app/patch/PatchListDragState.h"
@@ -120,6 +121,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     // The program's own folder, from which nothing is taken.
@@ -146,6 +148,8 @@ private:
     QPoint mouseDownPoint_;
     // Drag and drop.
     int dragOver(QDragMoveEvent* event, bool entering);
+    void answerDragMove(QDragMoveEvent* event);
+    void stopDragScrolling();
     void drawMarker(int row, bool bottom);
     void removeMarker();
     void endDrag();
@@ -154,6 +158,7 @@ private:
     DragDataFactory dragDataFactory_;
     DragStarter dragStarter_;
     QPointer<DropMarkerView> marker_;
+    HeldDragMove heldMove_;
     // Of the press being handled: 2 for the second press of a double click; whether it became a drag.
     int clickCount_ = 1;
     bool dragged_ = false;

@@ -168,6 +168,8 @@ int CustomTableViewForPatch::dragOver(QDragMoveEvent* event, bool entering)
 
 void CustomTableViewForPatch::dragEnterEvent(QDragEnterEvent* event)
 {
+    // A drag over the list scrolls it while held at an edge, wherever it could land.
+    if (!lockTableView_) setState(DraggingState);
     if (dragOver(event, true) == PatchListDragRules::kNone) {
         removeMarker();
         event->ignore();
@@ -179,6 +181,14 @@ void CustomTableViewForPatch::dragEnterEvent(QDragEnterEvent* event)
 
 void CustomTableViewForPatch::dragMoveEvent(QDragMoveEvent* event)
 {
+    // The platform table's own handling starts the scrolling at an edge; the answer is the list's.
+    if (!lockTableView_) QTableView::dragMoveEvent(event);
+    heldMove_.remember(*event);
+    answerDragMove(event);
+}
+
+void CustomTableViewForPatch::answerDragMove(QDragMoveEvent* event)
+{
     if (dragOver(event, false) == PatchListDragRules::kNone) {
         removeMarker();
         event->ignore();
@@ -188,9 +198,24 @@ void CustomTableViewForPatch::dragMoveEvent(QDragMoveEvent* event)
     event->accept();
 }
 
+void CustomTableViewForPatch::scrollContentsBy(int dx, int dy)
+{
+    QTableView::scrollContentsBy(dx, dy);
+    if (state() != DraggingState) return;
+    if (const auto move = heldMove_.replay()) answerDragMove(move.get());
+}
+
+void CustomTableViewForPatch::stopDragScrolling()
+{
+    stopAutoScroll();
+    if (state() == DraggingState) setState(NoState);
+    heldMove_.forget();
+}
+
 void CustomTableViewForPatch::dragLeaveEvent(QDragLeaveEvent* event)
 {
     event->accept();
+    stopDragScrolling();
     dragState_.isDroppingBackupAllGroup = false;
     dragState_.isDraggingToLastLine = false;
     removeMarker();
@@ -277,6 +302,7 @@ void CustomTableViewForPatch::dropEvent(QDropEvent* event)
         }
     }
     removeMarker();
+    stopDragScrolling();
     if (!dragState_.isDraggingFromTable) endDrag();
     if (accepted) {
         event->setDropAction(Qt::CopyAction);

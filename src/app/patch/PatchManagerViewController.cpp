@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 #include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomLeftView.h"
@@ -418,8 +420,8 @@ void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t lo
 {
     // Clipped to the list: the slots past it hold nothing to write.
     if (location >= patchItems_.size()) return;
-    if (!bufferDataFromDevice_.empty()) updateBuffterDataToPatchList();
     const std::uint64_t end = location + std::min<std::uint64_t>(length, patchItems_.size() - location);
+    takeUnitChanges(location, end);
     PatchItems items;
     std::vector<std::int64_t> indexes;
     for (std::uint64_t slot = location; slot < end; ++slot) {
@@ -435,27 +437,65 @@ void PatchManagerViewController::updatePatchFileToDevideAtRange(std::uint64_t lo
 void PatchManagerViewController::updatePatchListToDevive(const PatchItems& patchList)
 {
     if (patchList.empty()) return;
-    if (!bufferDataFromDevice_.empty()) updateBuffterDataToPatchList();
+    // The whole list goes: every patch that takes a change carries it.
+    takeUnitChanges(0, std::numeric_limits<std::uint64_t>::max());
     coordinator_.writeToDeviceWithPatchList(patchList);
     appDelegate_.setReloadDataFromDeviceTimer();
 }
 
 // ---- buffered device changes ----
 
-void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
+void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
+                                                 const UnitPatchChange& origin)
 {
-    // Bound now: by the end of the quiet time a reorder may have put another patch in this slot.
-    bufferDataFromDevice_.push_back({std::move(patchItem), offset, patchInSlot(offset)});
+    // Bound now to the patch the unit changed: by the end of the quiet time a reorder may have put another
+    // patch in this slot, and a write of ours on its way to the unit may have done so already.
+    auto target = heldPatch(origin.heldPath);
+    if (!target) {
+        // The patch the unit changed has left the list, and our write replaces it on the unit too: the
+        // list and the unit agree without it.
+        if (origin.overwritten) return;
+        target = patchInSlot(offset);
+    }
+    bufferDataFromDevice_.push_back({std::move(patchItem), offset, std::move(target), origin.overwritten});
     appDelegate_.setReloadDataFromDeviceTimer();
+}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::heldPatch(const std::string& path) const
+{
+    if (path.empty()) return nullptr;
+    const std::string root = coordinator_.applicationFolder();
+    const auto absolute = [&root](const std::string& file) {
+        return file.empty() || file.front() == '/' ? file : root + "/" + file;
+    };
+    const std::string held = absolute(path);
+    // A change still buffered names the file its patch takes when it applies.
+    for (auto change = bufferDataFromDevice_.rbegin(); change != bufferDataFromDevice_.rend(); ++change)
+        if (change->patchItem && change->target && absolute(change->patchItem->path) == held) return change->target;
+    for (const auto& patch : patchItems_)
+        if (patch && absolute(patch->path) == held) return patch;
+    return nullptr;
+}
+
+std::optional<std::uint64_t> PatchManagerViewController::slotOf(const PatchItem* patch) const
+{
+    const auto found = std::find_if(patchItems_.begin(), patchItems_.end(), [patch](const auto& item) { return item.get() == patch; });
+    if (found == patchItems_.end()) return std::nullopt;
+    return static_cast<std::uint64_t>(found - patchItems_.begin());
+}
+
+std::optional<std::uint64_t> PatchManagerViewController::slotOf(const std::string& offset) const
+{
+    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
+                                   [&](const auto& item) { return item && item->bankName == offset; });
+    if (bank == bankItems_.end()) return std::nullopt;
+    return static_cast<std::uint64_t>(bank - bankItems_.begin());
 }
 
 std::shared_ptr<PatchItem> PatchManagerViewController::patchInSlot(const std::string& offset) const
 {
-    const auto bank = std::find_if(bankItems_.begin(), bankItems_.end(),
-                                   [&](const auto& item) { return item && item->bankName == offset; });
-    if (bank == bankItems_.end()) return nullptr;
-    const auto slot = static_cast<std::size_t>(bank - bankItems_.begin());
-    return slot < patchItems_.size() ? patchItems_[slot] : nullptr;
+    const auto slot = slotOf(offset);
+    return slot && *slot < patchItems_.size() ? patchItems_[*slot] : nullptr;
 }
 
 void PatchManagerViewController::setReloadBufferDataTimer()
@@ -479,23 +519,68 @@ void PatchManagerViewController::updateBuffterDataToPatchList()
         appDelegate_.setReloadDataFromDeviceTimer();
         return;
     }
-    if (bufferDataFromDevice_.empty()) return;
-    const auto buffer = std::move(bufferDataFromDevice_);
-    bufferDataFromDevice_.clear();
+    for (const std::uint64_t slot : applyBufferedChanges(true)) updatePatchFileToDevideAtIndex(slot);
+}
+
+// A step that writes, moves or copies the list's patches works on what the unit holds: the changes it
+// reported within the quiet time are taken first, or a backup would keep the patch as it was while the
+// unit and, a moment later, the list hold the new one. Under typing the patches take them all the same;
+// only the list's reload waits, so the text being typed stays as it is.
+void PatchManagerViewController::takeUnitChanges(std::uint64_t from, std::uint64_t to)
+{
+    for (const std::uint64_t slot : applyBufferedChanges(!isEditingText()))
+        if (slot < from || slot >= to) updatePatchFileToDevideAtIndex(slot);
+}
+
+bool PatchManagerViewController::takeUnitChangesOf(PatchItem& patch)
+{
+    bool taken = false;
+    std::vector<BufferedChange> others;
+    for (auto& change : std::exchange(bufferDataFromDevice_, {})) {
+        if (change.target.get() != &patch || !change.patchItem) {
+            others.push_back(std::move(change));
+            continue;
+        }
+        updateBufferPatchItem(*change.patchItem, patch);
+        taken = true;
+    }
+    bufferDataFromDevice_ = std::move(others);
+    return taken;
+}
+
+std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool reloadList)
+{
+    std::vector<std::uint64_t> rewrites;
+    if (bufferDataFromDevice_.empty()) return rewrites;
+    const auto buffer = std::exchange(bufferDataFromDevice_, {});
     for (const auto& change : buffer) {
         if (!change.patchItem) continue;
-        if (change.target) updateBufferPatchItem(*change.patchItem, *change.target);
-        else updateBufferPatchItem(*change.patchItem, change.offset);
+        if (!change.target) {
+            updateBufferPatchItem(*change.patchItem, change.offset);
+            continue;
+        }
+        updateBufferPatchItem(*change.patchItem, *change.target);
+        // The unit holds the change only in the slot it reported, and only when no write of ours came
+        // over it there: anywhere else the patch goes to the unit again, or list and unit part.
+        const auto slot = slotOf(change.target.get());
+        if (slot && (change.rewrite || slot != slotOf(change.offset)) &&
+            std::find(rewrites.begin(), rewrites.end(), *slot) == rewrites.end())
+            rewrites.push_back(*slot);
     }
     if (mainController_) mainController_->reloadEffectListIfNeeded();
     if (!patchManagerTableView_) {
         patchListModel_->reload();
-        return;
+        return rewrites;
+    }
+    if (!reloadList) {
+        patchManagerTableView_->viewport()->update();
+        return rewrites;
     }
     const auto kept = patchManagerTableView_->selectedRows();
     patchManagerTableView_->reloadData();
     if (!kept.empty() && kept.back() < static_cast<std::uint64_t>(patchListModel_->rowCount()))
         patchManagerTableView_->setUpCurrentSelectionWithIndexSet(kept, true);
+    return rewrites;
 }
 
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset)

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@ class CustomScroller;
 class CustomTableViewForPatch;
 class DeleteAction;
 class PatchCoordinator;
+class PatchDragMimeData;
 class PatchGroupPropertyViewController;
 class PatchPropertyViewController;
 class PatchDialogs;
@@ -116,7 +119,8 @@ public:
     void validateRuler() override;
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return numberOfRestoredDictionaryArray_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override;
-    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset) override;
+    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
+                         const UnitPatchChange& origin = {}) override;
     void setReloadBufferDataTimer() override;
 
     // ---- modes ----
@@ -249,10 +253,23 @@ public:
     static constexpr const char* kRightPanel = "rightPanel";
     static constexpr const char* kPatchListPanel = "patchListPanel";
     static constexpr const char* kNewPatchGroupFormat = "New Patch Group %1";
+    // What a drag of either view carries, taken when it starts: the list's rows or the pool's items. The
+    // drag's answers come from it, never from the views' state by the time another program asks.
+    struct DraggedContent {
+        bool fromPool = false;
+        std::vector<std::uint64_t> rows;
+        Nodes items;
+    };
+    // The content of the drag the list (or the pool) has just started.
+    DraggedContent draggedContent(bool fromPool) const;
+    // The data of a drag of the list's rows or the pool's items that `source` starts now.
+    std::unique_ptr<PatchDragMimeData> makeDragData(QWidget* source, const char* type);
     // Every drop of a row of either view ends here: list rows dropped on the pool answer their row numbers;
     // pool items dropped on the list replace its slots (or restore a backup-all group of the model); a
-    // folder gets patch files, several items inside a new group folder.
-    std::vector<std::int64_t> namesOfPromisedFilesDroppedAtDestination(const std::string& destination);
+    // staging folder made for another program gets patch files, several items inside a new group folder.
+    // Any other destination gets nothing: files go only where the program keeps them.
+    std::vector<std::int64_t> namesOfPromisedFilesDroppedAtDestination(const std::string& destination,
+                                                                       const DraggedContent& drag);
     // The list's drop validation: keeps the proposed row and whether it lies above a filler row.
     int validateDrop(std::int64_t proposedRow, bool aboveOperation);
     // Dropped patches (copied already) replace the list's slots from `row` on; only slots the device has.
@@ -263,8 +280,8 @@ public:
     std::string newPatchGroupFolderName() const;
     // The time new group folders are named after; the system clock when none is set.
     void setDropClock(std::function<std::chrono::system_clock::time_point()> clock) { dropClock_ = std::move(clock); }
-    // A fresh staging folder under "Temp" for a drag that another program asks files of; the previous one
-    // goes.
+    // A fresh staging folder under "Temp" for a drag that another program asks files of. The earlier ones
+    // stay until the next start clears "Temp": another program may still be copying from them.
     std::string makeDragStagingFolder();
     const std::string& dragStagingFolder() const { return dragStagingFolder_; }
 
@@ -273,6 +290,7 @@ private:
     void writeDraggedFilesToFolder(const Nodes& items, const std::string& destination);
     std::function<std::chrono::system_clock::time_point()> dropClock_;
     std::string dragStagingFolder_;
+    std::set<std::string> dragStagingFolders_;
     int dragStagingSerial_ = 0;
     // ==== end of drag and drop ====
 
@@ -282,10 +300,24 @@ private:
     struct BufferedChange {
         std::shared_ptr<PatchItem> patchItem;
         std::string offset;
-        // The patch in the slot when the change was reported; none when the list had no row for it yet.
+        // The patch the unit changed; none when the list had no row for it yet.
         std::shared_ptr<PatchItem> target;
+        // A write of ours replaced the change on the unit: the patch goes to the unit again.
+        bool rewrite = false;
     };
     std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
+    // The patch whose file is `path`: a buffered change's, else the list's; none when neither has it.
+    std::shared_ptr<PatchItem> heldPatch(const std::string& path) const;
+    std::optional<std::uint64_t> slotOf(const PatchItem* patch) const;
+    std::optional<std::uint64_t> slotOf(const std::string& offset) const;
+    // Takes the unit's changes reported within the quiet time into the list's patches at once, and
+    // writes again the patches that took one the unit no longer holds where they are, except in the run
+    // of slots [from, to) the caller writes itself.
+    void takeUnitChanges(std::uint64_t from = 0, std::uint64_t to = 0);
+    // Takes the changes the unit reported of `patch` alone; whether there were any.
+    bool takeUnitChangesOf(PatchItem& patch);
+    // Answers the slots whose patch took a change the unit does not hold there.
+    std::vector<std::uint64_t> applyBufferedChanges(bool reloadList);
     void dropBufferedChangesOf(const PatchItem* patchItem);
 
     void buildView();
@@ -369,6 +401,13 @@ private:
     QWidget* openPoolPropertySheet(const Node& item, const Node& group);
     // Whether the node is still in the pool, under `group` (none: at the top).
     bool isInPool(const Node& item, const Node& group) const;
+    // A list of the pool as a deletion found it.
+    struct PoolListShot {
+        const Nodes* list = nullptr;
+        std::vector<const DirectoryObject*> nodes;
+    };
+    void recountDeletedPositions(const std::vector<std::shared_ptr<DeleteAction>>& records,
+                                 const std::map<const DirectoryObject*, PoolListShot>& before);
     QPointer<PatchPropertyViewController> patchPropertyViewController_;
     QPointer<PatchGroupPropertyViewController> patchGroupPropertyViewController_;
 

@@ -83,6 +83,7 @@ void PatchManagerViewController::backUpButtonClick()
         backupAllRestoreAll_->restoreFromButton(patchPoolModel_->nodeAt(rightPanelOutlineView_->indexForRow(rows.front())));
         return;
     }
+    takeUnitChanges();
     backupAllRestoreAll_->backUpAll(mainController_ ? mainController_->deviceName() : std::string());
 }
 

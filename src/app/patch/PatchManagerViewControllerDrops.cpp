@@ -48,13 +48,7 @@ void PatchManagerViewController::initDraggingRegister()
     if (!patchManagerTableView_ || !rightPanelOutlineView_) return;
     QPointer<PatchManagerViewController> self(this);
     const auto factory = [self](QWidget* source, const char* type) -> std::unique_ptr<PatchDragMimeData> {
-        if (!self) return nullptr;
-        return std::make_unique<PatchDragMimeData>(
-            type, source,
-            [self](const std::string& destination) {
-                return self ? self->namesOfPromisedFilesDroppedAtDestination(destination) : std::vector<std::int64_t>{};
-            },
-            [self] { return self ? self->makeDragStagingFolder() : std::string(); });
+        return self ? self->makeDragData(source, type) : nullptr;
     };
     PatchDropServices services;
     services.applicationFolder = [self] { return self ? self->coordinator_.applicationFolder() : std::string(); };
@@ -145,17 +139,43 @@ std::string PatchManagerViewController::newPatchGroupFolderName() const
         .toStdString();
 }
 
-std::vector<std::int64_t> PatchManagerViewController::namesOfPromisedFilesDroppedAtDestination(const std::string& destination)
+PatchManagerViewController::DraggedContent PatchManagerViewController::draggedContent(bool fromPool) const
+{
+    DraggedContent content;
+    content.fromPool = fromPool;
+    if (fromPool) {
+        if (rightPanelOutlineView_)
+            for (const PoolSelectionEntry& entry : rightPanelOutlineView_->dragState().draggedContainers)
+                if (entry.childItem) content.items.push_back(entry.childItem);
+    } else if (patchManagerTableView_) {
+        content.rows = patchManagerTableView_->dragState().draggedIndexSet;
+        std::sort(content.rows.begin(), content.rows.end());
+    }
+    return content;
+}
+
+std::unique_ptr<PatchDragMimeData> PatchManagerViewController::makeDragData(QWidget* source, const char* type)
+{
+    QPointer<PatchManagerViewController> self(this);
+    return std::make_unique<PatchDragMimeData>(
+        type, source,
+        [self, drag = draggedContent(std::string(type) == PatchDragMimeData::kPoolItemsType)](const std::string& destination) {
+            return self ? self->namesOfPromisedFilesDroppedAtDestination(destination, drag) : std::vector<std::int64_t>{};
+        },
+        [self] { return self ? self->makeDragStagingFolder() : std::string(); });
+}
+
+std::vector<std::int64_t> PatchManagerViewController::namesOfPromisedFilesDroppedAtDestination(const std::string& destination,
+                                                                                               const DraggedContent& drag)
 {
     if (!patchManagerTableView_ || !rightPanelOutlineView_) return {};
-    PoolDragState& pool = rightPanelOutlineView_->dragState();
-    if (!pool.isDragging) {
-        PatchListDragState& list = patchManagerTableView_->dragState();
-        list.isDraggingFromTable = false;
-        std::vector<std::uint64_t> dragged = list.draggedIndexSet;
-        std::sort(dragged.begin(), dragged.end());
-        std::vector<std::int64_t> rows(dragged.begin(), dragged.end());
+    // The views' drag state is theirs until the drag ends, whoever asks for the files meanwhile.
+    const bool ownFolder = dragStagingFolders_.count(destination) > 0;
+    if (!drag.fromPool) {
+        takeUnitChanges();
+        const std::vector<std::int64_t> rows(drag.rows.begin(), drag.rows.end());
         if (destination == kRightPanel) return rows;
+        if (!ownFolder) return {};
 
         const bool several = rows.size() > 1;
         const std::string folder = several ? joinPath(destination, newPatchGroupFolderName()) : destination;
@@ -170,12 +190,8 @@ std::vector<std::int64_t> PatchManagerViewController::namesOfPromisedFilesDroppe
         return {};
     }
 
-    pool.isDragging = false;
-    Nodes items;
-    for (const PoolSelectionEntry& entry : pool.draggedContainers)
-        if (entry.childItem) items.push_back(entry.childItem);
-    if (destination == kPatchListPanel) dropPoolItemsOnList(items);
-    else writeDraggedFilesToFolder(items, destination);
+    if (destination == kPatchListPanel) dropPoolItemsOnList(drag.items);
+    else if (ownFolder) writeDraggedFilesToFolder(drag.items, destination);
     return {};
 }
 
@@ -265,13 +281,13 @@ void PatchManagerViewController::replaceItemByDragging(const PatchItems& items, 
 std::string PatchManagerViewController::makeDragStagingFolder()
 {
     std::error_code error;
-    if (!dragStagingFolder_.empty()) std::filesystem::remove_all(dragStagingFolder_, error);
     dragStagingFolder_.clear();
     const std::string temp = joinPath(coordinator_.applicationFolder(), "Temp");
     const std::string folder =
         joinPath(temp, "Drag-" + std::to_string(QDateTime::currentMSecsSinceEpoch()) + "-" + std::to_string(++dragStagingSerial_));
     if (!std::filesystem::create_directories(folder, error) || error) return {};
     dragStagingFolder_ = folder;
+    dragStagingFolders_.insert(folder);
     return folder;
 }
 

@@ -226,6 +226,7 @@ void PatchManagerViewController::endPoolWork()
 
 void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
+    takeUnitChanges();
     const auto landed = reloadPatchPoolWhenCopied();
     reloadPatchPoolSelecting(patchPoolEditor_->addBackUpPatchItemAtIndexs(rows, target, isAbove, landed));
 }
@@ -233,6 +234,7 @@ void PatchManagerViewController::addBackUpPatchItemAtIndexs(const Rows& rows, co
 void PatchManagerViewController::insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group,
                                                                        std::uint64_t indexInGroup, bool isAbove)
 {
+    takeUnitChanges();
     const auto landed = reloadPatchPoolWhenCopied();
     reloadPatchPoolSelecting(patchPoolEditor_->insertBackUpPatchForPatchItemAtIndexs(rows, group, indexInGroup, isAbove, landed));
 }
@@ -252,6 +254,7 @@ void PatchManagerViewController::addBackUpPatchItems(const Patches& items, const
 
 void PatchManagerViewController::createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove)
 {
+    takeUnitChanges();
     const auto landed = reloadPatchPoolWhenCopied();
     reloadPatchPoolSelecting({patchPoolEditor_->createNewGroupWithPatchIndexs(
         rows, target, isAbove, [landed](const Node& group) { landed(group->childDirectories); })});
@@ -269,7 +272,10 @@ void PatchManagerViewController::createNewGroupWithPatchItems(const Patches& ite
 void PatchManagerViewController::changePositionWithItems(const PoolSelectionEntries& items, const Node& target,
                                                          std::int64_t draggingPosition)
 {
-    reloadPatchPoolSelecting(patchPoolEditor_->changePositionWithItems(items, target, draggingPosition));
+    const Nodes moved = patchPoolEditor_->changePositionWithItems(items, target, draggingPosition);
+    // A drop that moved nothing (released where it started) leaves the dragged items selected.
+    if (moved.empty()) reloadDataInPatchPoolForItems({});
+    else reloadPatchPoolSelecting(moved);
 }
 
 void PatchManagerViewController::didClickOnCreateGroupButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)

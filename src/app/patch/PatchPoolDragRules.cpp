@@ -166,8 +166,12 @@ std::optional<PatchPoolDragRules::Call> intoGroup(const PatchPoolDragRules::Tree
     const bool above = position == Rules::kAbove;
     if (!focus) return std::nullopt;
     if (Rules::Node parent = tree.parentForItem(focus)) {
-        const int index = tree.rowForItem(focus) - tree.rowForItem(parent) - 1;
-        return Rules::Call{{}, parent, static_cast<std::uint64_t>(std::max(index, 0)), above};
+        // The place among the group's children, not among the rows shown: a group closed since the drop
+        // (its files read late) shows none.
+        const auto& children = parent->childDirectories;
+        const auto at = std::find(children.begin(), children.end(), focus);
+        const auto index = at == children.end() ? 0 : static_cast<std::uint64_t>(at - children.begin());
+        return Rules::Call{{}, parent, index, above};
     }
     if (onGroupToo && focus->isGroup && position == Rules::kOn) {
         if (focus->childDirectories.empty()) return Rules::Call{{}, focus, 0, true};

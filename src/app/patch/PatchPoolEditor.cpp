@@ -499,10 +499,18 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     const auto drop = PatchPoolRules::dropOntoDraggedItem(
         items, givenTarget, givenPosition, targetParent ? targetParent->childDirectories : structureData_);
     const Node target = drop.target;
+    if (!target) return {};
     const std::int64_t position = drop.draggingPosition;
     const Node group = position == 1 ? target : parentOf(target.get());
     // Onto a patch nothing moves.
     if (position == 1 && !target->isGroup) return {};
+    // A drag released where it started changes nothing and records nothing.
+    Nodes block;
+    for (const PoolSelectionEntry& entry : items)
+        if (entry.childItem && entry.childItem != target && !(entry.childItem->isGroup && group))
+            block.push_back(entry.childItem);
+    if (PatchPoolRules::leavesOrderAsItIs(group ? group->childDirectories : structureData_, block, target, position))
+        return {};
 
     auto action = std::make_shared<ChangePositionAction>();
     action->mType = 4;

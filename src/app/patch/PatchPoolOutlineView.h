@@ -20,6 +20,7 @@
 class AppDelegate;
 class BackupPatch;
 #include "app/controls/CustomScroller.h"
+#include "app/controls/HeldDragMove.h"
 class DropMarkerView;
 class PatchDragMimeData;
 class PatchPoolModel;
@@ -150,6 +151,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void commitData(QWidget* editor) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     void boundDidChange();
@@ -192,6 +194,8 @@ private:
     int boundsChangeCount_ = 0;
     // Drag and drop.
     int draggingUpdated(QDragMoveEvent* event);
+    void answerDragMove(QDragMoveEvent* event);
+    void stopDragScrolling();
     void removeMarker();
     void drawInsertion();
     PoolDragState dragState_;
@@ -200,6 +204,7 @@ private:
     DragDataFactory dragDataFactory_;
     DragStarter dragStarter_;
     QPointer<DropMarkerView> marker_;
+    HeldDragMove heldMove_;
     mutable std::unique_ptr<PatchPoolDragRules::Tree> dragTree_;
     // The open groups by item, so a reload of a changed tree opens the same groups again.
     QSet<const DirectoryObject*> expandedItems_;

@@ -201,10 +201,34 @@ void PatchPoolOutlineView::dragEnterEvent(QDragEnterEvent* event)
     // Nothing tells a drag coming back from a new one of the same files, which may have changed since:
     // each entry reads them anew (a refused drag may never hear its leave).
     droppedFiles_.forget();
+    // A drag over the pool scrolls it while held at an edge, wherever it could land.
+    if (!isLockPatchPool_) setState(DraggingState);
     dragMoveEvent(event);
 }
 
 void PatchPoolOutlineView::dragMoveEvent(QDragMoveEvent* event)
+{
+    // The platform tree's own handling starts the scrolling at an edge; the answer is the pool's.
+    if (!isLockPatchPool_) QTreeView::dragMoveEvent(event);
+    heldMove_.remember(*event);
+    answerDragMove(event);
+}
+
+void PatchPoolOutlineView::scrollContentsBy(int dx, int dy)
+{
+    QTreeView::scrollContentsBy(dx, dy);
+    if (state() != DraggingState) return;
+    if (const auto move = heldMove_.replay()) answerDragMove(move.get());
+}
+
+void PatchPoolOutlineView::stopDragScrolling()
+{
+    stopAutoScroll();
+    if (state() == DraggingState) setState(NoState);
+    heldMove_.forget();
+}
+
+void PatchPoolOutlineView::answerDragMove(QDragMoveEvent* event)
 {
     if (event->type() == QEvent::DragMove && event->possibleActions() == Qt::IgnoreAction) {
         event->ignore();
@@ -224,6 +248,7 @@ void PatchPoolOutlineView::dragLeaveEvent(QDragLeaveEvent* event)
 {
     event->accept();
     droppedFiles_.forget();
+    stopDragScrolling();
     if (isLockPatchPool_) return;
     dragState_.isDraggingToCreateNewGroup = false;
     removeMarker();
@@ -287,6 +312,7 @@ void PatchPoolOutlineView::dropEvent(QDropEvent* event)
     // The drop is the end of the drag over the pool.
     droppedFiles_.forget();
     removeMarker();
+    stopDragScrolling();
     state.isDraggingToCreateNewGroup = false;
     if (!(ours && ours->sourceView() == this)) state.focusDraggingItem.reset();
     if (accepted) {

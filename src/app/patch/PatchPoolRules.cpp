@@ -79,18 +79,34 @@ PatchPoolRules::Drop PatchPoolRules::dropOntoDraggedItem(const PoolSelectionEntr
         return std::any_of(items.begin(), items.end(), [&](const PoolSelectionEntry& e) { return e.childItem == node; });
     };
     if (!target || !isDragged(target)) return {target, draggingPosition};
-    Drop drop{target, 2};
     const auto at = std::find(container.begin(), container.end(), target);
-    if (at == container.end()) return drop;
-    for (auto index = at - container.begin(); index >= 0; --index) {
-        const Node& node = container[static_cast<std::size_t>(index)];
-        if (!isDragged(node)) {
-            drop.target = node;
-            return drop;
-        }
-        if (static_cast<std::size_t>(index) + 1 == container.size()) drop.target = container.front();
+    if (at == container.end()) return {target, 2};
+    for (auto above = std::make_reverse_iterator(at); above != container.rend(); ++above)
+        if (!isDragged(*above)) return {*above, 2};
+    // Nothing undragged above: the block stays at the top of its container, above the first item below it
+    // that is not dragged. Below a dragged item instead, the walk would take items out from around the
+    // target itself and turn the block over.
+    for (auto below = at + 1; below != container.end(); ++below)
+        if (!isDragged(*below)) return {*below, 0};
+    // The whole container is dragged: dropped onto itself, it has nowhere else to go.
+    return {nullptr, draggingPosition};
+}
+
+bool PatchPoolRules::leavesOrderAsItIs(const Nodes& container, const Nodes& block, const Node& target,
+                                       std::int64_t draggingPosition)
+{
+    Nodes rest;
+    for (const Node& node : container)
+        if (std::find(block.begin(), block.end(), node) == block.end()) rest.push_back(node);
+    if (rest.size() + block.size() != container.size()) return false;
+    auto insertAt = rest.end();
+    if (draggingPosition != 1) {
+        insertAt = std::find(rest.begin(), rest.end(), target);
+        if (insertAt == rest.end()) return false;
+        if (draggingPosition == 2) ++insertAt;
     }
-    return drop;
+    rest.insert(insertAt, block.begin(), block.end());
+    return rest == container;
 }
 
 std::string PatchPoolRules::newGroupName(const std::function<bool(const std::string&)>& exists)

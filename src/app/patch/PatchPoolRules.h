@@ -53,13 +53,20 @@ public:
     static std::int64_t getNextPointWithIterator(std::int64_t iterator, std::int64_t draggingPosition);
 
     // A drop onto one of the dragged items becomes a drop below the nearest item above it that is not
-    // dragged. `container` holds the target (its group's children or the top level).
+    // dragged, or, with none above, a drop above the first one below it: the block keeps its order and its
+    // place. `container` holds the target (its group's children or the top level). No target when the
+    // whole container is dragged.
     struct Drop {
         Node target;
         std::int64_t draggingPosition = 0;
     };
     static Drop dropOntoDraggedItem(const PoolSelectionEntries& items, const Node& target,
                                     std::int64_t draggingPosition, const Nodes& container);
+    // Whether moving `block` (in its order) to `target` of `container` (before it, onto the container's
+    // group at the end, or after it) gives the container back as it is: a drag released where it started.
+    // False when a block item is not in the container.
+    static bool leavesOrderAsItIs(const Nodes& container, const Nodes& block, const Node& target,
+                                  std::int64_t draggingPosition);
 
     static constexpr const char* kNewGroupFormat = "New Patch Group %ld";
     // "New Patch Group n" with the smallest n from 1 that `exists` does not report.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "library/UnitPatchChange.h"
+
 class BankItem;
 class DirectoryObject;
 class MainWindowController;
@@ -70,7 +72,9 @@ public:
     // Queues the restore result on the dialog queue.
     virtual void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) = 0;
 
-    // Buffers a patch changed on the device at the slot named `offset` and re-arms the buffered reload.
-    virtual void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset) = 0;
+    // Buffers a patch changed on the device at the slot named `offset` and re-arms the buffered reload;
+    // `origin` names the patch the unit changed.
+    virtual void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
+                                 const UnitPatchChange& origin = {}) = 0;
     virtual void setReloadBufferDataTimer() = 0;
 };

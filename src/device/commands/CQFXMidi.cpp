@@ -325,6 +325,11 @@ void CQFXMidi::subTerminatePCModeWithCurrentRetryTime(const Op& op, std::int32_t
 
 void CQFXMidi::forceEject()
 {
+    // The chain under way ends first, as the watchdog's clear ends it: left running, its pending reply
+    // would take the unit's answer to the leave request, a dump would go on asking for patches, and the
+    // unmute would follow the leave request, or never go at all once the program ends before the
+    // sequencer's own clear.
+    clearWaitingBlock();
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_TERMINATE_PC_ASYNC_MODE, dev());
     m_device.sendSysExMessage(request.data(), static_cast<std::int64_t>(request.size()));
 }
@@ -380,6 +385,16 @@ void CQFXMidi::clearWaitingBlock()
         write = std::exchange(m_write, nullptr);
     }
     if (write) sendAbandonedWriteCleanup(*write);
+    // A read cut off with its file open leaves it open on the unit otherwise.
+    std::shared_ptr<ReadJob> read;
+    {
+        std::lock_guard lock(m_mutex);
+        read = std::exchange(m_read, nullptr);
+    }
+    if (read && !read->handle.empty()) {
+        const Bytes close = QFXMidiMessages::close(dev(), read->handle);
+        m_device.sendSysExMessage(close.data(), static_cast<std::int64_t>(close.size()));
+    }
 }
 
 std::optional<std::string> CQFXMidi::getDeviceName()

@@ -51,12 +51,16 @@ public:
     // Connection (outcomes through enterPCAsyncModeCallbackWithState and the four description callbacks).
     void connection();
     void eject();
+    // Ends the operation under way as clearWaitingBlock() does, then tells the unit to leave editor mode
+    // without waiting for its answer.
     void forceEject();
     bool checkCurrentConnect();
     bool rescanMidiDevice();
     void restartScan();
     bool connectNewDevicePlugin();
     void disconnectCurrentDevice();
+    // Ends the operation under way without a report: pending replies dropped once a step under way has
+    // finished, the unit unmuted, an effect file being written deleted and one being read closed.
     void clearWaitingBlock();
     // Runs task on the patch-file queue once every patch file asked to be stored before has landed.
     void afterPatchFilesStored(std::function<void()> task) { m_device.afterPatchFilesStored(std::move(task)); }
@@ -162,6 +166,8 @@ private:
         std::int64_t maxSize = 0;
         Bytes data;
         std::vector<PatchObject> patchArray;
+        // A patch of this write has landed in its slot (told through the patch-file queue).
+        bool landed = false;
         std::vector<Bytes> patchArrayData;
         AllPatch table;
         std::vector<Bytes> tableData;
@@ -188,6 +194,7 @@ private:
     void subAdvancedPatchDataDump(const Op& op, const Job& job, std::int32_t group, std::int32_t bank,
                                   std::int32_t patch, const Bytes& data, std::size_t index, std::int32_t retry);
     void afterPatchWritten(const Op& op, const Job& job, std::size_t index, std::int32_t retry);
+    void tellPatchWritten(const PatchObject& slot);
     // Counts one more patch of the job through and tells the listener how far it is.
     void reportTransferProgress(const Job& job, std::int32_t total);
     void subPacketProcessedWithCurrentRetryTime(const Op& op, const Job& job, std::int32_t retry);
@@ -208,7 +215,7 @@ private:
         std::string name;
         std::int64_t size = 0;
         bool tooLarge = false;
-        Bytes handle;
+        Bytes handle;  // while the device holds the file open
         Bytes buffer;
         std::int64_t done = 0;
     };
@@ -263,8 +270,9 @@ private:
     Op m_current;
     std::condition_variable m_handlersIdle;
     int m_handlersRunning = 0;
-    // The effect-file write under way, if any; guarded by m_mutex.
+    // The effect-file write under way, if any, and the read holding a file open; guarded by m_mutex.
     std::shared_ptr<WriteJob> m_write;
+    std::shared_ptr<ReadJob> m_read;
     // Set from a sent disable-audio until the matching enable audio is accepted.
     std::atomic<bool> m_audioDisabled{false};
 

@@ -51,4 +51,8 @@ public:
     // How many patches of a dump or of a write of several have been read or written so far. Only a
     // display depends on it, so a listener that shows none keeps this empty default.
     virtual void patchTransferProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
+    // The unit took a written patch into its slot. Told from the patch-file queue, in the order the
+    // unit's replies came with its unsolicited notices and ahead of the write's own result, so a listener
+    // knows whether the unit changed a slot before or after our patch landed there.
+    virtual void patchWrittenToSlot(const PatchObject& /*slot*/) {}
 };

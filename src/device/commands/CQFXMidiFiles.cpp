@@ -63,6 +63,10 @@ void CQFXMidi::subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t
 void CQFXMidi::finishRead(const Op& op, std::int32_t state, const Bytes& bytes, std::int64_t count)
 {
     endOperation(op);
+    {
+        std::lock_guard lock(m_mutex);
+        m_read.reset();
+    }
     if (const Listener listener{*this}) listener->readFileQFXListAndQFXCallbackWithState(state, bytes, count);
 }
 
@@ -148,12 +152,17 @@ void CQFXMidi::subCommandOpenForReadWithFileName(const Op& op, const std::shared
         step(op,
              [this, op, job, retry](bool, const auto& handle) {
                  const Bytes handleBytes(handle.begin(), handle.end());
+                 // The unit holds the file open from its answer on: a clear from here closes it.
+                 job->handle = handleBytes;
+                 {
+                     std::lock_guard lock(m_mutex);
+                     m_read = job;
+                 }
                  const Bytes acknowledgement = ack();
                  const bool acked = m_device.registerFFSRespondenceMessage(
                      step(op,
-                          [this, op, job, retry, handleBytes](bool, auto code) {
+                          [this, op, job, retry](bool, auto code) {
                               if (asCode(code) == 0) {
-                                  job->handle = handleBytes;
                                   job->buffer.assign(static_cast<std::size_t>(job->size), 0);
                                   job->done = 0;
                                   // The count carries on, so refused chunks cannot reopen forever.
@@ -232,6 +241,7 @@ void CQFXMidi::closeRead(const Op& op, const std::shared_ptr<ReadJob>& job, Clos
                      else finishRead(op, -2, {}, 0);
                      return;
                  }
+                 job->handle.clear();
                  switch (reason) {
                  case CloseReason::Complete: finishRead(op, 1, job->buffer, job->done); break;
                  case CloseReason::Again: subCommandOpenForReadWithFileName(op, job, retry); break;

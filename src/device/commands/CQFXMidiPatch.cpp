@@ -56,15 +56,29 @@ void CQFXMidi::finishPatch(const Op& op, const Job& job, std::int32_t state)
         reportDumpOnceStored(op, job, state);
         return;
     }
-    const Listener listener{*this};
-    if (!listener) return;
-    switch (job->kind) {
-    case PatchKind::Dump: break;
-    case PatchKind::WriteOne: listener->writeOnePatchCallbackWithState(state); break;
-    case PatchKind::WriteAll: listener->writeAllPatchCallbackWithState(state); break;
-    case PatchKind::WriteGroup: listener->writeGroupPatchCallbackWithState(state); break;
-    case PatchKind::Select: listener->editBufferDumpCallbackWithState(state); break;
+    const auto report = [job, state](CQFXMidiDelegate& listener) {
+        switch (job->kind) {
+        case PatchKind::Dump: break;
+        case PatchKind::WriteOne: listener.writeOnePatchCallbackWithState(state); break;
+        case PatchKind::WriteAll: listener.writeAllPatchCallbackWithState(state); break;
+        case PatchKind::WriteGroup: listener.writeGroupPatchCallbackWithState(state); break;
+        case PatchKind::Select: listener.editBufferDumpCallbackWithState(state); break;
+        }
+    };
+    if (!job->landed) {
+        if (const Listener listener{*this}) report(*listener.operator->());
+        return;
     }
+    // A write some of whose patches landed reports behind those landings, which travel the patch-file
+    // queue with the unit's notices: the listener never learns of the end before the slots it covers.
+    m_device.afterPatchFilesStored([weak = weak_from_this(), report] {
+        const auto self = weak.lock();
+        if (!self) return;
+        // Counted like a chain step, so a clear either waits for this report or this report sees it; the
+        // operation has ended, and the one after it may have begun, so it is not asked whether it was dropped.
+        const HandlerRun run(*self);
+        if (const Listener listener{*self}) report(*listener.operator->());
+    });
 }
 
 void CQFXMidi::sendEnableAudioWithoutWaiting()
@@ -409,8 +423,28 @@ void CQFXMidi::reportTransferProgress(const Job& job, std::int32_t total)
     if (const Listener listener{*this}) listener->patchTransferProgress(job->transferred, total);
 }
 
+void CQFXMidi::tellPatchWritten(const PatchObject& slot)
+{
+    // On the patch-file queue: a notice the unit sent before this reply is stored and told first.
+    m_device.afterPatchFilesStored([weak = weak_from_this(), slot] {
+        if (const auto self = weak.lock())
+            if (const Listener listener{*self}) listener->patchWrittenToSlot(slot);
+    });
+}
+
 void CQFXMidi::afterPatchWritten(const Op& op, const Job& job, std::size_t index, std::int32_t retry)
 {
+    job->landed = true;
+    switch (job->kind) {
+    case PatchKind::WriteOne: tellPatchWritten(PatchObject(job->group, job->bank, job->patch, std::string())); break;
+    case PatchKind::WriteGroup:
+        if (index < job->patchArray.size()) tellPatchWritten(job->patchArray[index]);
+        break;
+    case PatchKind::WriteAll:
+        tellPatchWritten(PatchObject(m_currentGroupNum, m_currentBankNum, m_currentPatchNum, std::string()));
+        break;
+    default: break;
+    }
     if (job->kind == PatchKind::WriteGroup)
         reportTransferProgress(job, static_cast<std::int32_t>(job->patchArray.size()));
     else if (job->kind == PatchKind::WriteAll)

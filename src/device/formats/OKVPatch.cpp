@@ -41,6 +41,7 @@ std::optional<OKVPatch> OKVPatch::initWithData(const uint8_t* data, int64_t size
         return std::nullopt;
     patch.supportRegion_ = LittleEndian::read64(content + 8);
     patch.reserve_ = {content[16], content[17]};
+    std::copy_n(content + 18, kNameSize, patch.nameField_.begin());
     const Bytes name = LittleEndian::untilZero(content + 18, kNameSize);
     patch.patchName_.assign(name.begin(), name.end());
 
@@ -79,8 +80,7 @@ Bytes OKVPatch::getByteData()
     LittleEndian::append32(out, usedUnit());
     LittleEndian::append64(out, supportRegion_);
     out.insert(out.end(), reserve_.begin(), reserve_.end());
-    for (size_t i = 0; i < kNameSize; ++i)
-        out.push_back(i < patchName_.size() ? uint8_t(patchName_[i]) : 0);
+    out.insert(out.end(), nameField_.begin(), nameField_.end());
     for (uint32_t type : effectTypes_)
         LittleEndian::append32(out, type);
     for (DataChunkPatch* chunk : {&commentJP_, &commentEN_, &editBuffer_, &prm_}) {
@@ -91,6 +91,13 @@ Bytes OKVPatch::getByteData()
         out.push_back(0);
     LittleEndian::write32(out.data() + 4, uint32_t(out.size()));
     return out;
+}
+
+void OKVPatch::setPatchName(std::string name)
+{
+    nameField_.fill(0);
+    std::copy_n(name.begin(), std::min(name.size(), kNameSize), nameField_.begin());
+    patchName_ = std::move(name);
 }
 
 Bytes OKVPatch::subDataWithData(const Bytes& data)

@@ -59,9 +59,10 @@ public:
     void setSupportRegion(uint64_t mask) { supportRegion_ = mask; }
     const std::array<uint8_t, 2>& reserve() const { return reserve_; }
     void setReserve(const std::array<uint8_t, 2>& reserve) { reserve_ = reserve; }
-    // Up to 10 bytes; longer names are cut to 10 when written.
+    // The name field's bytes up to its first zero byte. A record read keeps the whole field as stored
+    // until a name is set; a set name is cut to 10 bytes and padded with zero bytes.
     const std::string& patchName() const { return patchName_; }
-    void setPatchName(std::string name) { patchName_ = std::move(name); }
+    void setPatchName(std::string name);
     // One type per effect unit; the unit count follows the list.
     uint32_t usedUnit() const { return uint32_t(effectTypes_.size()); }
     const std::vector<uint32_t>& effectTypes() const { return effectTypes_; }
@@ -83,6 +84,7 @@ private:
     uint64_t supportRegion_ = 0;
     std::array<uint8_t, 2> reserve_{};
     std::string patchName_;
+    std::array<uint8_t, 10> nameField_{};
     std::vector<uint32_t> effectTypes_;
     DataChunkPatch commentJP_{"TXJ1", {}};
     DataChunkPatch commentEN_{"TXE1", {}};

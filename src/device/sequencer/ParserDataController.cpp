@@ -1007,6 +1007,18 @@ void ParserDataController::patchTransferProgress(std::int32_t done, std::int32_t
     });
 }
 
+void ParserDataController::patchWrittenToSlot(const PatchObject& slot)
+{
+    post([this, slot] {
+        // Only while its write waits: one the watchdog or a disconnect ended has been told already.
+        const auto waiting = [this](Kind kind) { return m_waiting[static_cast<std::size_t>(kind)]; };
+        if (!m_isConnected || (!waiting(Kind::WriteOnePatchDataDump) && !waiting(Kind::WriteGroupPatchDataDump) &&
+                               !waiting(Kind::WriteAllPatchDataDump)))
+            return;
+        if (auto* d = delegate()) d->patchWrittenToSlot(slot);
+    });
+}
+
 void ParserDataController::notifyPatchDataChangeFromDevice(const PatchObject& patch)
 {
     post([this, patch] {

@@ -67,8 +67,9 @@ public:
                                          float timeoutOfCommand);
     void rescanMidiDevice();
     void disconnectWithCurrentDevice();
-    // Tells the device to leave editor mode on the calling thread without waiting, and drops the
-    // connection a second later unless a new handshake has begun meanwhile.
+    // On the calling thread, ends the command layer's operation under way (the unit unmuted, its open
+    // file dealt with) and tells the device to leave editor mode without waiting; drops the connection a
+    // second later unless a new handshake has begun meanwhile.
     void forceEject();
 
     // Answers from the stored description of the connected device. They read a copy the state queue
@@ -129,6 +130,7 @@ public:
                                                 std::int64_t readCount) override;
     void notifyPatchDataChangeFromDevice(const PatchObject& patch) override;
     void patchTransferProgress(std::int32_t done, std::int32_t total) override;
+    void patchWrittenToSlot(const PatchObject& slot) override;
 
 private:
     // The device operations, one waiting flag each.

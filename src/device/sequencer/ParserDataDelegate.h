@@ -41,4 +41,7 @@ public:
     // How many patches of the running dump or write of several are through; only a display depends on
     // it, so an adopter that shows none keeps this empty default.
     virtual void patchTransferProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
+    // A patch of the running write landed in its slot (group, bank and patch numbers), told in the order
+    // the unit's replies came with `notifyDataPatchChange` and before the write's result.
+    virtual void patchWrittenToSlot(const PatchObject& /*slot*/) {}
 };

@@ -1,5 +1,7 @@
 #include "httpclient/operation/HTTPRequestOperationManager.h"
 
+#include "httpclient/URLObjectCoding.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -49,6 +51,41 @@ std::unique_ptr<HTTPRequestOperationManager> HTTPRequestOperationManager::copy()
     copied->m_requestSerializer = m_requestSerializer->copy();
     copied->m_responseSerializer = m_responseSerializer->copy();
     return copied;
+}
+
+std::shared_ptr<platform::ArchivedObject> HTTPRequestOperationManager::archivedObject() const
+{
+    auto object = URLObjectCoding::makeObject("HTTPRequestOperationManager");
+    if (m_baseURL) object->set("baseURL", platform::PlistValue(*m_baseURL));
+    object->set("requestSerializer", m_requestSerializer->archivedObject());
+    object->set("responseSerializer", m_responseSerializer->archivedObject());
+    return object;
+}
+
+std::unique_ptr<HTTPRequestOperationManager> HTTPRequestOperationManager::decodeObject(Dispatch& dispatch,
+                                                                                       const platform::ArchivedValue& value,
+                                                                                       std::optional<platform::Error>* error)
+{
+    auto refuse = [error] {
+        if (error) *error = URLObjectCoding::damagedArchive("operation manager");
+        return nullptr;
+    };
+    const platform::ArchivedObject* object = URLObjectCoding::objectOfClass(value, "HTTPRequestOperationManager");
+    if (!object) return refuse();
+    const auto baseURL = URLObjectCoding::string(*object, "baseURL");
+    if (!object->field("baseURL").isNil() && !baseURL) return refuse();
+    auto manager = std::make_unique<HTTPRequestOperationManager>(dispatch, baseURL);
+    if (!object->field("requestSerializer").isNil()) {
+        auto serializer = HTTPRequestSerializer::decodeObject(object->field("requestSerializer"));
+        if (!serializer) return refuse();
+        manager->m_requestSerializer = std::move(serializer);
+    }
+    if (!object->field("responseSerializer").isNil()) {
+        auto serializer = HTTPResponseSerializer::decodeObject(object->field("responseSerializer"));
+        if (!serializer) return refuse();
+        manager->m_responseSerializer = std::move(serializer);
+    }
+    return manager;
 }
 
 HTTPRequestOperationManager::OperationPtr HTTPRequestOperationManager::HTTPRequestOperationWithRequest(URLRequest request,

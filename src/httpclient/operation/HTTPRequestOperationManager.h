@@ -73,6 +73,14 @@ public:
     // The same base URL and copies of both serializers; a queue of its own and every other setting at its default.
     std::unique_ptr<HTTPRequestOperationManager> copy() const;
 
+    // Keyed archiving of the base URL and both serializers; a decoded manager has them, a queue of its own
+    // and every other setting at its default. An archive without a serializer keeps the default one; an
+    // archive of another kind is refused.
+    static bool supportsSecureCoding() { return true; }
+    std::shared_ptr<platform::ArchivedObject> archivedObject() const;
+    static std::unique_ptr<HTTPRequestOperationManager> decodeObject(platform::Dispatch& dispatch, const platform::ArchivedValue& value,
+                                                                     std::optional<platform::Error>* error = nullptr);
+
 private:
     OperationPtr queued(OperationPtr operation);
     OperationPtr queuedWithMethod(const std::string& method, const std::string& URLString,

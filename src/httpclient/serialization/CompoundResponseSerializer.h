@@ -11,6 +11,9 @@ public:
     static std::shared_ptr<CompoundResponseSerializer> compoundSerializerWithResponseSerializers(
         std::vector<std::shared_ptr<HTTPResponseSerializer>> responseSerializers);
     std::shared_ptr<HTTPResponseSerializer> copy() const override;
+    const char* archivedClassName() const override { return "CompoundResponseSerializer"; }
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
 
     std::vector<std::shared_ptr<HTTPResponseSerializer>> responseSerializers;
 

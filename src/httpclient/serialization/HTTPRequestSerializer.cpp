@@ -5,6 +5,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
 #include "httpclient/serialization/QueryStringPair.h"
 #include "httpclient/serialization/StreamingMultipartFormData.h"
 #include "platform/dispatch/Dispatch.h"
@@ -49,9 +51,9 @@ std::string upperCased(std::string text)
     return text;
 }
 
-// A URL as the loading layer takes one: a scheme, and only characters legal in a URL, percent signs
-// starting an escape.
-bool parsesAsURL(const std::string& text)
+}  // namespace
+
+bool URLStringParses(const std::string& text)
 {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
@@ -71,6 +73,8 @@ bool parsesAsURL(const std::string& text)
     }
     return true;
 }
+
+namespace {
 
 // Adds the query before any fragment, so it never ends up inside the fragment.
 std::string URLWithQuery(const std::string& url, const std::string& query)
@@ -101,6 +105,45 @@ HTTPRequestSerializer::HTTPRequestSerializer(const platform::ProcessInfo& proces
 std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::serializer()
 {
     return std::make_shared<HTTPRequestSerializer>();
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPRequestSerializer>::add("HTTPRequestSerializer", [] { return std::make_shared<HTTPRequestSerializer>(); });
+}  // namespace
+
+void HTTPRequestSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    coder.set("mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap(m_headers));
+    coder.set("queryStringSerializationStyle", platform::PlistValue(static_cast<std::int64_t>(m_queryStyle)));
+}
+
+bool HTTPRequestSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    const platform::ArchivedValue& archived = coder.field("mutableHTTPRequestHeaders");
+    const auto headers = URLObjectCoding::decodeStringMap(archived);
+    const auto style = URLObjectCoding::integer(coder, "queryStringSerializationStyle");
+    if (archived.isNil() || !headers || !style) return false;
+    m_headers = *headers;
+    m_queryStyle = static_cast<std::uint64_t>(*style);
+    return true;
+}
+
+std::shared_ptr<platform::ArchivedObject> HTTPRequestSerializer::archivedObject() const
+{
+    const std::string name = archivedClassName();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "HTTPRequestSerializer");
+    encodeWithCoder(*object);
+    return object;
+}
+
+std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::decodeObject(const platform::ArchivedValue& value,
+                                                                           std::optional<platform::Error>* error)
+{
+    auto serializer = ArchivedClasses<HTTPRequestSerializer>::decode(
+        value, [](HTTPRequestSerializer& made, const platform::ArchivedObject& coder) { return made.initWithCoder(coder); });
+    if (!serializer && error) *error = URLObjectCoding::damagedArchive("request serializer");
+    return serializer;
 }
 
 std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::copy() const
@@ -201,7 +244,7 @@ std::optional<URLRequest> HTTPRequestSerializer::requestWithMethod(const std::st
 {
     if (method.empty()) throwInvalidParameter("method");
     if (URLString.empty()) throwInvalidParameter("URLString");
-    if (!parsesAsURL(URLString)) throwInvalidParameter("url");
+    if (!URLStringParses(URLString)) throwInvalidParameter("url");
     URLRequest request(URLString);
     request.httpMethod = method;
     for (const std::string& keyPath : HTTPRequestSerializerObservedKeyPaths()) {
@@ -240,8 +283,14 @@ std::optional<URLRequest> HTTPRequestSerializer::requestWithDocumentBody(const U
     if (!mutableRequest.valueForHTTPHeaderField("Content-Type"))
         mutableRequest.headerFields.emplace_back("Content-Type", contentType);
     Error writeError;
-    if (std::optional<std::vector<std::uint8_t>> body = write(*parameters, writeError)) mutableRequest.httpBody = std::move(*body);
-    else if (error) *error = writeError;
+    if (std::optional<std::vector<std::uint8_t>> body = write(*parameters, writeError)) {
+        mutableRequest.httpBody = std::move(*body);
+    } else {
+        // No body the request came with may go out under the new Content-Type.
+        mutableRequest.httpBody.reset();
+        mutableRequest.httpBodyStream.reset();
+        if (error) *error = writeError;
+    }
     return mutableRequest;
 }
 

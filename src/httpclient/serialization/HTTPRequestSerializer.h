@@ -10,6 +10,7 @@
 #include <string>
 
 #include "httpclient/serialization/URLRequestSerialization.h"
+#include "platform/plist/ArchivedValue.h"
 #include "platform/bundle/ProcessInfo.h"
 
 namespace platform {
@@ -33,6 +34,17 @@ public:
     // Carries the default header fields, the query style and callback, and the random source; the
     // request properties, character set and methods start as in a new serializer.
     virtual std::shared_ptr<HTTPRequestSerializer> copy() const;
+
+    // Keyed archiving of the default header fields and the query style (and a subclass's own fields
+    // after them); decoding makes a fresh serializer of the class the archive names, one of this
+    // program's request serializers, and refuses any other archive.
+    static bool supportsSecureCoding() { return true; }
+    virtual const char* archivedClassName() const { return "HTTPRequestSerializer"; }
+    virtual void encodeWithCoder(platform::ArchivedObject& coder) const;
+    virtual bool initWithCoder(const platform::ArchivedObject& coder);
+    std::shared_ptr<platform::ArchivedObject> archivedObject() const;
+    static std::shared_ptr<HTTPRequestSerializer> decodeObject(const platform::ArchivedValue& value,
+                                                               std::optional<platform::Error>* error = nullptr);
 
     // The six request properties copied onto a request once they were set, even back to their old value.
     static const std::array<std::string, 6>& HTTPRequestSerializerObservedKeyPaths();
@@ -116,6 +128,10 @@ private:
     std::uint64_t m_queryStyle = 0;
     QueryStringSerializationBlock m_queryBlock;
 };
+
+// Whether the text is a URL as the loading layer takes one: a scheme, and only characters legal in a URL,
+// percent signs starting an escape. requestWithMethod refuses any other text.
+bool URLStringParses(const std::string& text);
 
 // "Invalid parameter not satisfying: <condition>" as std::invalid_argument.
 [[noreturn]] void throwInvalidParameter(const std::string& condition);

@@ -1,5 +1,8 @@
 #include "httpclient/serialization/ImageResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "platform/image/Image.h"
 
@@ -38,3 +41,8 @@ std::any ImageResponseSerializer::responseObjectForResponse(const platform::URLR
     image.representations.push_back(std::move(*rep));
     return image;
 }
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("ImageResponseSerializer", [] { return std::make_shared<ImageResponseSerializer>(); });
+}  // namespace

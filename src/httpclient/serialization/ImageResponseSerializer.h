@@ -9,6 +9,7 @@ public:
     ImageResponseSerializer();
     static std::shared_ptr<ImageResponseSerializer> serializer();
     std::shared_ptr<HTTPResponseSerializer> copy() const override;
+    const char* archivedClassName() const override { return "ImageResponseSerializer"; }
 
     std::any responseObjectForResponse(const platform::URLResponse* response, const std::optional<Bytes>& data,
                                        std::optional<platform::Error>* error) override;

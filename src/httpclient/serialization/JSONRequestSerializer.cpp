@@ -1,5 +1,8 @@
 #include "httpclient/serialization/JSONRequestSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 using platform::Error;
 using platform::URLRequest;
 
@@ -35,4 +38,24 @@ std::optional<URLRequest> JSONRequestSerializer::requestBySerializingRequest(con
                                            return std::nullopt;
                                        }
                                    });
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPRequestSerializer>::add("JSONRequestSerializer", [] { return std::make_shared<JSONRequestSerializer>(); });
+}  // namespace
+
+void JSONRequestSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    HTTPRequestSerializer::encodeWithCoder(coder);
+    coder.set("writingOptions", platform::PlistValue(static_cast<std::int64_t>(writingOptions)));
+}
+
+bool JSONRequestSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    if (!HTTPRequestSerializer::initWithCoder(coder)) return false;
+    const auto archivedWritingOptions = URLObjectCoding::integer(coder, "writingOptions");
+    if (!archivedWritingOptions) return false;
+    writingOptions = static_cast<std::uint64_t>(*archivedWritingOptions);
+    return true;
 }

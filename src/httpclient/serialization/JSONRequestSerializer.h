@@ -12,6 +12,9 @@ public:
     static std::shared_ptr<JSONRequestSerializer> serializer() { return serializerWithWritingOptions(0); }
     static std::shared_ptr<JSONRequestSerializer> serializerWithWritingOptions(std::uint64_t writingOptions);
     std::shared_ptr<HTTPRequestSerializer> copy() const override;
+    const char* archivedClassName() const override { return "JSONRequestSerializer"; }
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
 
     std::uint64_t writingOptions = 0;
 

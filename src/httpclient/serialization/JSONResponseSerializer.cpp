@@ -1,5 +1,8 @@
 #include "httpclient/serialization/JSONResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/text/TextEncoding.h"
@@ -88,4 +91,27 @@ std::any JSONResponseSerializer::responseObjectForResponse(const platform::URLRe
     }
     StoreParsingError(parsingError, error);
     return result;
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("JSONResponseSerializer", [] { return std::make_shared<JSONResponseSerializer>(); });
+}  // namespace
+
+void JSONResponseSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    HTTPResponseSerializer::encodeWithCoder(coder);
+    coder.set("readingOptions", platform::PlistValue(static_cast<std::int64_t>(readingOptions)));
+    coder.set("removesKeysWithNullValues", platform::PlistValue(removesKeysWithNullValues));
+}
+
+bool JSONResponseSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    if (!HTTPResponseSerializer::initWithCoder(coder)) return false;
+    const auto options = URLObjectCoding::integer(coder, "readingOptions");
+    const auto removes = URLObjectCoding::boolean(coder, "removesKeysWithNullValues");
+    if (!options || !removes) return false;
+    readingOptions = static_cast<std::uint64_t>(*options);
+    removesKeysWithNullValues = *removes;
+    return true;
 }

@@ -15,6 +15,9 @@ public:
     static std::shared_ptr<JSONResponseSerializer> serializer() { return serializerWithReadingOptions(0); }
     static std::shared_ptr<JSONResponseSerializer> serializerWithReadingOptions(std::uint64_t readingOptions);
     std::shared_ptr<HTTPResponseSerializer> copy() const override;
+    const char* archivedClassName() const override { return "JSONResponseSerializer"; }
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
 
     bool removesKeysWithNullValues = false;
     // Without kJSONReadingAllowFragments only an object or an array is a document.

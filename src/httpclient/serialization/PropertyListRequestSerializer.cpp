@@ -1,5 +1,8 @@
 #include "httpclient/serialization/PropertyListRequestSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "platform/plist/PropertyList.h"
 
 using platform::Error;
@@ -40,4 +43,27 @@ std::optional<URLRequest> PropertyListRequestSerializer::requestBySerializingReq
                                                                                                                  : platform::PlistFormat::Binary,
                                                                                 &writeError);
                                    });
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPRequestSerializer>::add("PropertyListRequestSerializer", [] { return std::make_shared<PropertyListRequestSerializer>(); });
+}  // namespace
+
+void PropertyListRequestSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    HTTPRequestSerializer::encodeWithCoder(coder);
+    coder.set("format", platform::PlistValue(static_cast<std::int64_t>(format)));
+    coder.set("writeOptions", platform::PlistValue(static_cast<std::int64_t>(writeOptions)));
+}
+
+bool PropertyListRequestSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    if (!HTTPRequestSerializer::initWithCoder(coder)) return false;
+    const auto archivedFormat = URLObjectCoding::integer(coder, "format");
+    const auto archivedWriteOptions = URLObjectCoding::integer(coder, "writeOptions");
+    if (!archivedFormat || !archivedWriteOptions) return false;
+    format = static_cast<std::uint64_t>(*archivedFormat);
+    writeOptions = static_cast<std::uint64_t>(*archivedWriteOptions);
+    return true;
 }

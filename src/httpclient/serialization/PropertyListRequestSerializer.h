@@ -16,6 +16,9 @@ public:
     }
     static std::shared_ptr<PropertyListRequestSerializer> serializerWithFormat(std::uint64_t format, std::uint64_t writeOptions);
     std::shared_ptr<HTTPRequestSerializer> copy() const override;
+    const char* archivedClassName() const override { return "PropertyListRequestSerializer"; }
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
 
     std::uint64_t format = kPropertyListXMLFormat;
     // Stored and copied; the writer has no options.

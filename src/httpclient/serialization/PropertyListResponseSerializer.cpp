@@ -1,5 +1,8 @@
 #include "httpclient/serialization/PropertyListResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "platform/plist/PropertyList.h"
 
@@ -35,4 +38,27 @@ std::any PropertyListResponseSerializer::responseObjectForResponse(const platfor
         return {};
     }
     return *list;
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("PropertyListResponseSerializer", [] { return std::make_shared<PropertyListResponseSerializer>(); });
+}  // namespace
+
+void PropertyListResponseSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    HTTPResponseSerializer::encodeWithCoder(coder);
+    coder.set("format", platform::PlistValue(static_cast<std::int64_t>(format)));
+    coder.set("readOptions", platform::PlistValue(static_cast<std::int64_t>(readOptions)));
+}
+
+bool PropertyListResponseSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    if (!HTTPResponseSerializer::initWithCoder(coder)) return false;
+    const auto formatValue = URLObjectCoding::integer(coder, "format");
+    const auto readOptionsValue = URLObjectCoding::integer(coder, "readOptions");
+    if (!formatValue || !readOptionsValue) return false;
+    format = static_cast<std::uint64_t>(*formatValue);
+    readOptions = static_cast<std::uint64_t>(*readOptionsValue);
+    return true;
 }

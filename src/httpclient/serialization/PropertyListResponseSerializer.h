@@ -9,6 +9,9 @@ public:
     static std::shared_ptr<PropertyListResponseSerializer> serializer() { return serializerWithFormat(100, 0); }
     static std::shared_ptr<PropertyListResponseSerializer> serializerWithFormat(std::uint64_t format, std::uint64_t readOptions);
     std::shared_ptr<HTTPResponseSerializer> copy() const override;
+    const char* archivedClassName() const override { return "PropertyListResponseSerializer"; }
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
 
     // Both stored and copied only: the format is found from the body.
     std::uint64_t format = 100;

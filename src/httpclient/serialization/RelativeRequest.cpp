@@ -9,7 +9,8 @@ std::optional<platform::URLRequest> RelativeRequest::make(HTTPRequestSerializer&
                                                           platform::Error& error)
 {
     const std::optional<std::string> url = platform::RelativeURL::resolve(baseURL, URLString);
-    if (!url) {
+    // The resolver takes characters ("{", "|") that the serializer refuses as a broken precondition.
+    if (!url || !URLStringParses(*url)) {
         error = platform::makeURLError(platform::URLErrorBadURL, URLString, "unsupported URL");
         return std::nullopt;
     }

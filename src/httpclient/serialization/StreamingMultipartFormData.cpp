@@ -51,7 +51,10 @@ bool StreamingMultipartFormData::appendPartWithFileURL(const std::string& fileUR
 {
     if (fileURL.empty()) throwInvalidParameter("fileURL");
     const std::optional<std::string> path = FilePathFromFileURL(fileURL);
-    const std::filesystem::path file(path.value_or(fileURL));
+    std::string text = path.value_or(fileURL);
+    // The last path component of a folder's URL is the folder's name, with or without its slash.
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    const std::filesystem::path file(text);
     const std::string extension = file.extension().string();
     return appendPartWithFileURL(fileURL, name, file.filename().string(),
                                  ContentTypeForPathExtension(extension.empty() ? "" : extension.substr(1)), error);

@@ -1,5 +1,8 @@
 #include "httpclient/serialization/XMLDocumentResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "platform/xml/XMLDocument.h"
 
@@ -33,4 +36,24 @@ std::any XMLDocumentResponseSerializer::responseObjectForResponse(const platform
         return {};
     }
     return document;
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("XMLDocumentResponseSerializer", [] { return std::make_shared<XMLDocumentResponseSerializer>(); });
+}  // namespace
+
+void XMLDocumentResponseSerializer::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    HTTPResponseSerializer::encodeWithCoder(coder);
+    coder.set("options", platform::PlistValue(static_cast<std::int64_t>(options)));
+}
+
+bool XMLDocumentResponseSerializer::initWithCoder(const platform::ArchivedObject& coder)
+{
+    if (!HTTPResponseSerializer::initWithCoder(coder)) return false;
+    const auto optionsValue = URLObjectCoding::integer(coder, "options");
+    if (!optionsValue) return false;
+    options = static_cast<std::uint64_t>(*optionsValue);
+    return true;
 }

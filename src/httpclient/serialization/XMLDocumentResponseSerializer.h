@@ -9,6 +9,9 @@ public:
     static std::shared_ptr<XMLDocumentResponseSerializer> serializer() { return serializerWithXMLDocumentOptions(0); }
     static std::shared_ptr<XMLDocumentResponseSerializer> serializerWithXMLDocumentOptions(std::uint64_t options);
     std::shared_ptr<HTTPResponseSerializer> copy() const override;
+    const char* archivedClassName() const override { return "XMLDocumentResponseSerializer"; }
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
+    bool initWithCoder(const platform::ArchivedObject& coder) override;
 
     // Stored and copied; documents are always read under the same safe rules.
     std::uint64_t options = 0;

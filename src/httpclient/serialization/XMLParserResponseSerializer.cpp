@@ -1,5 +1,8 @@
 #include "httpclient/serialization/XMLParserResponseSerializer.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include "httpclient/serialization/ResponseSerializerSupport.h"
 #include "platform/xml/XMLParser.h"
 
@@ -13,6 +16,14 @@ std::shared_ptr<XMLParserResponseSerializer> XMLParserResponseSerializer::serial
     return std::make_shared<XMLParserResponseSerializer>();
 }
 
+std::shared_ptr<HTTPResponseSerializer> XMLParserResponseSerializer::copy() const
+{
+    auto copied = serializer();
+    copied->acceptableStatusCodes = acceptableStatusCodes;
+    copied->acceptableContentTypes = acceptableContentTypes;
+    return copied;
+}
+
 std::any XMLParserResponseSerializer::responseObjectForResponse(const platform::URLResponse* response,
                                                                 const std::optional<Bytes>& data,
                                                                 std::optional<platform::Error>* error)
@@ -20,3 +31,8 @@ std::any XMLParserResponseSerializer::responseObjectForResponse(const platform::
     if (!PassesValidationGate(*this, response, data, error)) return {};
     return std::make_shared<platform::XMLParser>(data.value_or(Bytes()));
 }
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<HTTPResponseSerializer>::add("XMLParserResponseSerializer", [] { return std::make_shared<XMLParserResponseSerializer>(); });
+}  // namespace

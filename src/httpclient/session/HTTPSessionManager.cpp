@@ -1,9 +1,13 @@
 #include "httpclient/session/HTTPSessionManager.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include <cstdio>
 #include <stdexcept>
 
 #include "platform/url/RelativeURL.h"
+#include "platform/url/URLError.h"
 
 using namespace platform;
 
@@ -60,7 +64,7 @@ std::string HTTPSessionManager::description() const
     return text;
 }
 
-std::shared_ptr<HTTPSessionManager> HTTPSessionManager::copy() const
+std::shared_ptr<URLSessionManager> HTTPSessionManager::copyManager() const
 {
     auto copied = create(dispatch(), notificationCenter(), m_baseURL, sessionConfiguration());
     copied->setRequestSerializer(requestSerializer()->copy());
@@ -104,8 +108,17 @@ URLSessionManager::TaskPtr HTTPSessionManager::dataTaskWithHTTPMethod(const std:
         return nullptr;
     }
     auto holder = std::make_shared<std::weak_ptr<URLSessionTask>>();
+    FailureBlock noTask = failure;
     TaskPtr task = dataTaskWithRequest(std::move(*request), dispatchTo(holder, std::move(success), std::move(failure)));
-    *holder = task;
+    return held(std::move(task), *holder, std::move(noTask), URLString);
+}
+
+URLSessionManager::TaskPtr HTTPSessionManager::held(TaskPtr task, std::weak_ptr<URLSessionTask>& holder, FailureBlock failure,
+                                                     const std::string& URLString)
+{
+    // An invalidated session makes no task; the caller still hears of it.
+    if (!task) failLater(std::move(failure), makeURLError(URLErrorCancelled, URLString, "The session makes no more tasks."));
+    holder = task;
     return task;
 }
 
@@ -147,9 +160,14 @@ URLSessionManager::TaskPtr HTTPSessionManager::POST(const std::string& URLString
         return nullptr;
     }
     auto holder = std::make_shared<std::weak_ptr<URLSessionTask>>();
-    TaskPtr task = uploadTaskWithStreamedRequest(std::move(*request), nullptr, dispatchTo(holder, std::move(success), std::move(failure)));
-    *holder = task;
-    return resumed(std::move(task));
+    // A form that got no part leaves the request as it was, without a stream to upload: it goes out as
+    // a plain request with an empty body.
+    const bool streamed = request->httpBodyStream != nullptr;
+    FailureBlock noTask = failure;
+    CompletionHandler completion = dispatchTo(holder, std::move(success), std::move(failure));
+    TaskPtr task = streamed ? uploadTaskWithStreamedRequest(std::move(*request), nullptr, std::move(completion))
+                            : dataTaskWithRequest(std::move(*request), std::move(completion));
+    return resumed(held(std::move(task), *holder, std::move(noTask), URLString));
 }
 
 URLSessionManager::TaskPtr HTTPSessionManager::PUT(const std::string& URLString, const std::optional<ParameterValue>& parameters,
@@ -168,4 +186,42 @@ URLSessionManager::TaskPtr HTTPSessionManager::DELETE(const std::string& URLStri
                                                       SuccessBlock success, FailureBlock failure)
 {
     return resumed(dataTaskWithHTTPMethod("DELETE", URLString, parameters, std::move(success), std::move(failure)));
+}
+
+namespace {
+[[maybe_unused]] const bool kArchived =
+    ArchivedClasses<URLSessionManager, platform::Dispatch&, platform::NotificationCenter&, const platform::ArchivedObject&>::add(
+        "HTTPSessionManager",
+        [](platform::Dispatch& dispatch, platform::NotificationCenter& center,
+           const platform::ArchivedObject& coder) -> std::shared_ptr<URLSessionManager> {
+            const auto baseURL = URLObjectCoding::string(coder, "baseURL");
+            if (!coder.field("baseURL").isNil() && !baseURL) return nullptr;
+            std::optional<URLSessionConfiguration> configuration;
+            if (!coder.field("sessionConfiguration").isNil()) {
+                configuration = URLObjectCoding::decodeSessionConfiguration(coder.field("sessionConfiguration"));
+                if (!configuration) return nullptr;
+            } else if (auto identifier = URLObjectCoding::string(coder, "identifier")) {
+                configuration = URLSessionConfiguration::backgroundSessionConfiguration(*identifier);
+            }
+            std::shared_ptr<HTTPRequestSerializer> requestSerializer;
+            std::shared_ptr<HTTPResponseSerializer> responseSerializer;
+            if (!coder.field("requestSerializer").isNil() &&
+                !(requestSerializer = HTTPRequestSerializer::decodeObject(coder.field("requestSerializer"))))
+                return nullptr;
+            if (!coder.field("responseSerializer").isNil() &&
+                !(responseSerializer = HTTPResponseSerializer::decodeObject(coder.field("responseSerializer"))))
+                return nullptr;
+            auto manager = HTTPSessionManager::create(dispatch, center, baseURL, std::move(configuration));
+            if (requestSerializer) manager->setRequestSerializer(std::move(requestSerializer));
+            if (responseSerializer) manager->setResponseSerializer(std::move(responseSerializer));
+            return manager;
+        });
+}  // namespace
+
+void HTTPSessionManager::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    URLSessionManager::encodeWithCoder(coder);
+    if (m_baseURL) coder.set("baseURL", platform::PlistValue(*m_baseURL));
+    coder.set("requestSerializer", requestSerializer()->archivedObject());
+    if (auto serializer = responseSerializer()) coder.set("responseSerializer", serializer->archivedObject());
 }

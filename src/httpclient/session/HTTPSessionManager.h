@@ -14,7 +14,8 @@
 // A session manager with a base URL and a request serializer: one call per HTTP method builds the
 // request, makes a data task (a streamed upload for a multipart body), resumes it and reports through a
 // success or a failure block on the completion queue (main by default). A call whose request cannot be
-// built returns no task; its failure block still runs, later, on the completion queue.
+// built, or that an invalidated session gives no task for, returns no task; its failure block still runs,
+// later, on the completion queue.
 class HTTPSessionManager : public URLSessionManager {
 public:
     using SuccessBlock = std::function<void(const TaskPtr& task, const std::any& responseObject)>;
@@ -57,15 +58,21 @@ public:
 
     std::string description() const override;
     // The same base URL and configuration and copies of both serializers; every other setting at its default.
-    std::shared_ptr<HTTPSessionManager> copy() const;
+    std::shared_ptr<HTTPSessionManager> copy() const { return std::static_pointer_cast<HTTPSessionManager>(copyManager()); }
+    // After the session's configuration: the base URL and both serializers. A decoded manager keeps the
+    // default serializer for one the archive lacks.
+    void encodeWithCoder(platform::ArchivedObject& coder) const override;
 
 protected:
     HTTPSessionManager(platform::Dispatch& dispatch, platform::NotificationCenter& center, std::optional<std::string> baseURL,
                        std::optional<platform::URLSessionConfiguration> configuration);
     const char* className() const override { return "HTTPSessionManager"; }
+    std::shared_ptr<URLSessionManager> copyManager() const override;
 
 private:
     TaskPtr resumed(TaskPtr task);
+    // The task, now known to its completion; without one the failure block runs later.
+    TaskPtr held(TaskPtr task, std::weak_ptr<platform::URLSessionTask>& holder, FailureBlock failure, const std::string& URLString);
     CompletionHandler dispatchTo(std::shared_ptr<std::weak_ptr<platform::URLSessionTask>> task, SuccessBlock success,
                                  FailureBlock failure);
     void failLater(FailureBlock failure, platform::Error error);

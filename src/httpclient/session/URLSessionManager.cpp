@@ -1,9 +1,13 @@
 #include "httpclient/session/URLSessionManager.h"
 
+#include "httpclient/ArchivedClasses.h"
+#include "httpclient/URLObjectCoding.h"
+
 #include <cstdio>
 #include <stdexcept>
 
 #include "httpclient/serialization/JSONResponseSerializer.h"
+#include "httpclient/serialization/MultipartFormData.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/url/InputStream.h"
 
@@ -84,7 +88,7 @@ std::string URLSessionManager::description() const
     return text;
 }
 
-std::shared_ptr<URLSessionManager> URLSessionManager::copy() const
+std::shared_ptr<URLSessionManager> URLSessionManager::copyManager() const
 {
     return create(m_dispatch, m_center, m_configuration);
 }
@@ -143,11 +147,14 @@ URLSessionManager::TaskPtr URLSessionManager::uploadTaskWithRequestFromFile(URLR
                                                                             std::shared_ptr<Progress>* progress,
                                                                             CompletionHandler completionHandler)
 {
-    auto task = m_session->uploadTaskWithRequestFromFile(request, fileURL);
+    // The same "file:" URL a multipart body was written to; anything else names no file to send.
+    const std::optional<std::string> path = FilePathFromFileURL(fileURL);
+    if (!path) return nullptr;
+    auto task = m_session->uploadTaskWithRequestFromFile(request, *path);
     for (int attempt = 0; !task && attemptsToRecreateUploadTasksForBackgroundSessions && m_configuration.identifier &&
                           attempt < kMaximumUploadRecreationAttempts;
          ++attempt)
-        task = m_session->uploadTaskWithRequestFromFile(request, fileURL);
+        task = m_session->uploadTaskWithRequestFromFile(request, *path);
     if (task) addUploadDelegate(task, progress, std::move(completionHandler));
     return task;
 }
@@ -505,4 +512,41 @@ void URLSessionManager::didResumeAtOffset(URLSession& session, URLSessionTask& t
 {
     if (auto delegate = delegateForTask(task)) delegate->didResumeAtOffset(fileOffset, expectedTotalBytes);
     if (auto block = copied(m_blocksLock, m_downloadTaskDidResume)) block(session, task, fileOffset, expectedTotalBytes);
+}
+
+namespace {
+using SessionManagerClasses =
+    ArchivedClasses<URLSessionManager, platform::Dispatch&, platform::NotificationCenter&, const platform::ArchivedObject&>;
+[[maybe_unused]] const bool kArchived = SessionManagerClasses::add(
+    "URLSessionManager",
+    [](platform::Dispatch& dispatch, platform::NotificationCenter& center,
+       const platform::ArchivedObject& coder) -> std::shared_ptr<URLSessionManager> {
+        auto configuration = URLObjectCoding::decodeSessionConfiguration(coder.field("sessionConfiguration"));
+        if (!configuration) return nullptr;
+        return URLSessionManager::create(dispatch, center, std::move(*configuration));
+    });
+}  // namespace
+
+void URLSessionManager::encodeWithCoder(platform::ArchivedObject& coder) const
+{
+    coder.set("sessionConfiguration", URLObjectCoding::encode(m_configuration));
+}
+
+std::shared_ptr<platform::ArchivedObject> URLSessionManager::archivedObject() const
+{
+    const std::string name = className();
+    auto object = URLObjectCoding::makeObjectInFamily(name, "URLSessionManager");
+    encodeWithCoder(*object);
+    return object;
+}
+
+std::shared_ptr<URLSessionManager> URLSessionManager::decodeObject(platform::Dispatch& dispatch, platform::NotificationCenter& center,
+                                                                   const platform::ArchivedValue& value,
+                                                                   std::optional<platform::Error>* error)
+{
+    const auto* object = value.object();
+    std::shared_ptr<URLSessionManager> manager;
+    if (object && *object) manager = SessionManagerClasses::make((*object)->className, dispatch, center, **object);
+    if (!manager && error) *error = URLObjectCoding::damagedArchive("session manager");
+    return manager;
 }

@@ -16,6 +16,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/plist/ArchivedValue.h"
 #include "platform/url/URLSession.h"
 
 inline constexpr const char* NetworkingTaskDidResumeNotification = "org.pexo.rigmora.httpclient.task.resume";
@@ -73,7 +74,8 @@ public:
     const platform::URLSessionConfiguration& sessionConfiguration() const { return m_configuration; }
     std::string taskDescriptionForSessionTasks() const;
 
-    // Task factories; nothing when the session gives no task (after invalidation).
+    // Task factories; nothing when the session gives no task (after invalidation). An upload from a file
+    // takes the file's "file:" URL, and gives nothing for any other URL.
     TaskPtr dataTaskWithRequest(platform::URLRequest request, CompletionHandler completionHandler);
     TaskPtr uploadTaskWithRequestFromFile(platform::URLRequest request, std::string fileURL,
                                           std::shared_ptr<platform::Progress>* progress, CompletionHandler completionHandler);
@@ -97,8 +99,19 @@ public:
     // Later, on the main queue.
     void invalidateSessionCancelingTasks(bool cancelPendingTasks);
     virtual std::string description() const;
-    // A new manager with this one's configuration and every other setting at its default.
-    std::shared_ptr<URLSessionManager> copy() const;
+
+    // Keyed archiving of the session's configuration (and a subclass's fields after it); a decoded
+    // manager is of the class the archive names, with a new session and everything else at its default.
+    // An archive of another kind is refused.
+    static bool supportsSecureCoding() { return true; }
+    virtual void encodeWithCoder(platform::ArchivedObject& coder) const;
+    std::shared_ptr<platform::ArchivedObject> archivedObject() const;
+    static std::shared_ptr<URLSessionManager> decodeObject(platform::Dispatch& dispatch, platform::NotificationCenter& center,
+                                                           const platform::ArchivedValue& value,
+                                                           std::optional<platform::Error>* error = nullptr);
+    // A new manager of this one's own class (copyManager) with this one's configuration and every other
+    // setting at its default, or what that class carries over besides.
+    std::shared_ptr<URLSessionManager> copy() const { return copyManager(); }
 
     // Override callbacks.
     void setSessionDidBecomeInvalidBlock(std::function<void(platform::URLSession&, const std::optional<platform::Error>&)> block);
@@ -173,6 +186,8 @@ protected:
     // Makes the session with this manager as delegate; part of creation, once the manager is shared.
     void startSession();
     virtual const char* className() const { return "URLSessionManager"; }
+    // What copy() makes; each subclass makes one of its own class.
+    virtual std::shared_ptr<URLSessionManager> copyManager() const;
 
 private:
     template <typename Manager>

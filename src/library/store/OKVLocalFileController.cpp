@@ -12,6 +12,7 @@
 #include "platform/bundle/StringFormat.h"
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
+#include "platform/files/WorkFolderName.h"
 
 namespace fs = std::filesystem;
 
@@ -56,8 +57,14 @@ std::vector<fs::path> walk(const fs::path& folder, bool deep)
     std::error_code ec;
     if (deep) {
         for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
-             !ec && it != end; it.increment(ec))
+             !ec && it != end; it.increment(ec)) {
+            // Half an effect a killed unpack left is never listed as one.
+            if (platform::WorkFolderName::is(it->path().filename().string())) {
+                it.disable_recursion_pending();
+                continue;
+            }
             entries.push_back(it->path());
+        }
     } else {
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
     }

@@ -4,7 +4,10 @@ namespace platform {
 
 class FakeIcmpSocket final : public IcmpSocket {
 public:
-    explicit FakeIcmpSocket(FakeIcmpProvider& provider) : m_provider(provider) { m_provider.m_open = true; }
+    FakeIcmpSocket(FakeIcmpProvider& provider, std::uint16_t identifier) : m_provider(provider), m_identifier(identifier)
+    {
+        m_provider.m_open = true;
+    }
     ~FakeIcmpSocket() override
     {
         m_provider.m_open = false;
@@ -23,6 +26,8 @@ public:
         return static_cast<long>(size);
     }
 
+    std::uint16_t identifier() const override { return m_identifier; }
+
     void startReading(ReadCallback callback) override
     {
         m_callback = std::move(callback);
@@ -31,6 +36,7 @@ public:
 
 private:
     FakeIcmpProvider& m_provider;
+    std::uint16_t m_identifier;
     ReadCallback m_callback;
 };
 
@@ -40,8 +46,8 @@ std::unique_ptr<IcmpSocket> FakeIcmpProvider::open(std::uint16_t identifier, int
         error = openError;
         return nullptr;
     }
-    boundIdentifier = identifier;
-    return std::make_unique<FakeIcmpSocket>(*this);
+    boundIdentifier = givenIdentifier.value_or(identifier);
+    return std::make_unique<FakeIcmpSocket>(*this, boundIdentifier);
 }
 
 std::shared_ptr<void> FakeIcmpProvider::resolve(const std::string& hostName, ResolveCallback callback)

@@ -22,6 +22,8 @@ public:
 
     // What open() answers: 0 opens a socket, anything else fails with that errno value.
     int openError = 0;
+    // The identifier the socket reports, as a system does when the one asked for is taken; nothing: the one asked for.
+    std::optional<std::uint16_t> givenIdentifier;
     // The next sends answer this result (and errno value) instead of sending the whole packet.
     std::optional<long> sendResult;
     int sendError = 0;

@@ -17,6 +17,9 @@ public:
     using ReadCallback = std::function<void(const std::vector<std::uint8_t>& datagram, long result, int error)>;
 
     virtual ~IcmpSocket() = default;
+    // The echo identifier this socket's requests and replies carry: the one asked for, or the one the
+    // system gave it when that one was taken.
+    virtual std::uint16_t identifier() const = 0;
     // Bytes sent, or -1 with `error` set.
     virtual long sendTo(const std::uint8_t* data, std::size_t size, const sockaddr* address, socklen_t length,
                         int& error) = 0;
@@ -31,7 +34,8 @@ public:
     using ResolveCallback = std::function<void(const std::vector<std::vector<std::uint8_t>>& addresses, int error)>;
 
     virtual ~IcmpProvider() = default;
-    // An IPv4 echo socket whose requests and replies carry `identifier`; nullptr with `error` set on failure.
+    // An IPv4 echo socket whose requests and replies carry `identifier` where it can (see
+    // IcmpSocket::identifier); nullptr with `error` set on failure.
     virtual std::unique_ptr<IcmpSocket> open(std::uint16_t identifier, int& error) = 0;
     // Starts resolving; the callback runs once unless the returned token is released first.
     virtual std::shared_ptr<void> resolve(const std::string& hostName, ResolveCallback callback) = 0;

@@ -34,8 +34,8 @@ constexpr std::size_t kIpv4HeaderSize = 20;
 
 class LinuxIcmpSocket final : public IcmpSocket {
 public:
-    LinuxIcmpSocket(int fd, std::shared_ptr<LinuxIcmpProvider::Shared> shared)
-        : m_fd(fd), m_wake(::eventfd(0, EFD_CLOEXEC)), m_shared(std::move(shared))
+    LinuxIcmpSocket(int fd, std::uint16_t identifier, std::shared_ptr<LinuxIcmpProvider::Shared> shared)
+        : m_fd(fd), m_identifier(identifier), m_wake(::eventfd(0, EFD_CLOEXEC)), m_shared(std::move(shared))
     {
     }
     ~LinuxIcmpSocket() override
@@ -49,6 +49,8 @@ public:
         ::close(m_wake);
         ::close(m_fd);
     }
+
+    std::uint16_t identifier() const override { return m_identifier; }
 
     long sendTo(const std::uint8_t* data, std::size_t size, const sockaddr* address, socklen_t length,
                 int& error) override
@@ -100,6 +102,7 @@ private:
     }
 
     int m_fd;
+    std::uint16_t m_identifier;
     int m_wake;
     std::shared_ptr<LinuxIcmpProvider::Shared> m_shared;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
@@ -126,12 +129,18 @@ std::unique_ptr<IcmpSocket> LinuxIcmpProvider::open(std::uint16_t identifier, in
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(identifier);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    if (bound != 0 && errno == EADDRINUSE) {
+        local.sin_port = 0;
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
+    socklen_t length = sizeof local;
+    if (bound != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
         error = errno;
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<LinuxIcmpSocket>(fd, m_shared);
+    return std::make_unique<LinuxIcmpSocket>(fd, ntohs(local.sin_port), m_shared);
 }
 
 std::shared_ptr<void> LinuxIcmpProvider::resolve(const std::string& hostName, ResolveCallback callback)

@@ -9,7 +9,8 @@ namespace platform {
 
 // Unprivileged ICMP sockets (SOCK_DGRAM, IPPROTO_ICMP). The kernel uses the socket's bound port as the
 // echo identifier and delivers replies without their IPv4 header, so the socket binds to the identifier
-// and puts a plain IPv4 header back in front of each reply. Machines whose ping_group_range excludes us
+// and puts a plain IPv4 header back in front of each reply. An identifier another socket holds (or 0) is
+// left to the kernel to choose, and the socket reports the one it got. Machines whose ping_group_range excludes us
 // refuse the socket with EACCES, which open() reports like any other failure.
 class LinuxIcmpProvider final : public IcmpProvider {
 public:

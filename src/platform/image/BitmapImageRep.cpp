@@ -6,6 +6,12 @@
 #include <png.h>
 #include <jpeglib.h>
 
+#include "platform/image/BMPReader.h"
+#include "platform/image/GIFReader.h"
+#include "platform/image/ICOReader.h"
+#include "platform/image/TIFFReader.h"
+#include "platform/image/XBMReader.h"
+
 namespace platform {
 namespace {
 
@@ -28,12 +34,26 @@ void jpegWarn(j_common_ptr, int) {}
 
 std::optional<BitmapImageRep> BitmapImageRep::imageRepWithData(const std::uint8_t* data, std::size_t size, Error* error)
 {
-    std::string reason = "The data is no PNG or JPEG image";
+    std::string reason = "The data is no image of a known type";
     std::optional<BitmapImageRep> rep;
+    auto startsWith = [&](const char* signature, std::size_t length) {
+        return size >= length && std::memcmp(data, signature, length) == 0;
+    };
     if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) rep = decodePNG(data, size, reason);
-    else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) rep = decodeJPEG(data, size, reason);
+    else if (startsWith("\xFF\xD8\xFF", 3)) rep = decodeJPEG(data, size, reason);
+    else if (startsWith("GIF87a", 6) || startsWith("GIF89a", 6)) rep = GIFReader::decode(data, size, reason);
+    else if (startsWith("II*\0", 4) || startsWith("MM\0*", 4)) rep = TIFFReader::decode(data, size, reason);
+    else if (startsWith("BM", 2)) rep = BMPReader::decode(data, size, reason);
+    else if (startsWith("\0\0\1\0", 4) || startsWith("\0\0\2\0", 4)) rep = ICOReader::decode(data, size, reason);
+    else if (XBMReader::looksLikeXBM(data, size)) rep = XBMReader::decode(data, size, reason);
     if (!rep && error) *error = Error::make(kErrorDomain, 1, reason);
     return rep;
+}
+
+std::optional<BitmapImageRep> BitmapImageRep::withPixels(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba)
+{
+    if (!fits(width, height) || rgba.size() != std::size_t{width} * height * 4) return std::nullopt;
+    return BitmapImageRep(width, height, std::move(rgba));
 }
 
 std::optional<BitmapImageRep> BitmapImageRep::decodePNG(const std::uint8_t* data, std::size_t size, std::string& reason)

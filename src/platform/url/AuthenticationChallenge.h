@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -10,6 +11,7 @@ namespace platform {
 
 inline constexpr const char* kAuthenticationMethodServerTrust = "ServerTrust";
 inline constexpr const char* kAuthenticationMethodHTTPBasic = "HTTPBasic";
+inline constexpr const char* kAuthenticationMethodHTTPDigest = "HTTPDigest";
 inline constexpr const char* kAuthenticationMethodDefault = "Default";
 
 // Where a challenge comes from. For server trust it carries the chain the server presented.
@@ -53,7 +55,11 @@ public:
     const ProtectionSpace& protectionSpace() const { return m_space; }
     std::size_t previousFailureCount() const { return m_previousFailures; }
 
-    void useCredential(const URLCredential&) { m_disposition = Disposition::UseCredential; }
+    void useCredential(const URLCredential& credential)
+    {
+        m_disposition = Disposition::UseCredential;
+        m_credential = credential;
+    }
     // For server trust: the standard evaluation for the host decides.
     void continueWithoutCredential() { m_disposition = Disposition::ContinueWithoutCredential; }
     // `reason` says why, for the error the connection then fails with.
@@ -64,12 +70,15 @@ public:
     }
 
     Disposition disposition() const { return m_disposition; }
+    // The credential of a UseCredential answer.
+    const std::optional<URLCredential>& credential() const { return m_credential; }
     const std::string& cancelReason() const { return m_cancelReason; }
 
 private:
     ProtectionSpace m_space;
     std::size_t m_previousFailures = 0;
     Disposition m_disposition = Disposition::Unanswered;
+    std::optional<URLCredential> m_credential;
     std::string m_cancelReason;
 };
 

@@ -91,6 +91,14 @@ URLRequest redirectedRequest(const URLRequest& request, const std::string& targe
     return next;
 }
 
+bool sendsZeroLength(const URLRequest& request)
+{
+    const std::string& method = request.httpMethod;
+    if (method != "POST" && method != "PUT" && method != "PATCH") return false;
+    const auto declared = request.valueForHTTPHeaderField("Content-Length");
+    return !declared || declared->empty();
+}
+
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail)
 {
     // CURLE_TOO_LARGE of libcurl 8.6 and later.

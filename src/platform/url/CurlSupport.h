@@ -25,6 +25,9 @@ bool sameOrigin(const std::string& a, const std::string& b);
 // credentials and cookies when the target lies elsewhere, so they never reach another host or go out
 // in the clear.
 URLRequest redirectedRequest(const URLRequest& request, const std::string& target, long status);
+// Whether a request that goes without a body must say "Content-Length: 0": a POST, PUT or PATCH that
+// names no length itself (curl sends none for such a method without a body).
+bool sendsZeroLength(const URLRequest& request);
 // The loading layer's error for a failed curl transfer, `detail` (curl's error buffer) preferred as text.
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail);
 

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <strings.h>
 
 #include "common/Log.h"
 #include "platform/url/CurlSupport.h"
+#include "platform/url/HTTPAuthorization.h"
 #include "platform/url/InputStream.h"
 #include "platform/url/TransferLoop.h"
 #include "platform/url/URLError.h"
@@ -95,6 +98,9 @@ std::optional<Error> URLConnection::configure()
     m_responseDelivered = false;
     m_redirect.reset();
     m_trustError.reset();
+    m_authenticationRetry = false;
+    m_bodySent = 0;
+    m_bodyLength = -1;
 
     // curl connects with the very URL we parse here, so the scheme and host that decide on trust below
     // are the ones it connects to.
@@ -138,6 +144,7 @@ std::optional<Error> URLConnection::configure()
             curl_off_t length = m_request.httpBody ? static_cast<curl_off_t>(m_request.httpBody->size()) : -1;
             if (!m_request.httpBody)
                 if (auto declared = m_request.valueForHTTPHeaderField("Content-Length")) length = std::strtoll(declared->c_str(), nullptr, 10);
+            m_bodyLength = length;
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, length);
             curl_easy_setopt(easy, CURLOPT_READFUNCTION, &CurlCallbacks::read);
@@ -147,9 +154,14 @@ std::optional<Error> URLConnection::configure()
     }
 
     curl_slist* list = nullptr;
-    for (const auto& [name, value] : m_request.headerFields) list = curl_slist_append(list, (name + ": " + value).c_str());
+    for (const auto& [name, value] : m_request.headerFields)
+        if (!m_authorization || strcasecmp(name.c_str(), "Authorization") != 0)
+            list = curl_slist_append(list, (name + ": " + value).c_str());
+    if (m_authorization) list = curl_slist_append(list, ("Authorization: " + *m_authorization).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
     if (hasBody && !m_request.valueForHTTPHeaderField("Content-Type")) list = curl_slist_append(list, "Content-Type:");
+    // Without a length a server waits for a body that never comes.
+    if (!hasBody && sendsZeroLength(m_request)) list = curl_slist_append(list, "Content-Length: 0");
     if (hasBody) list = curl_slist_append(list, "Expect:");
     m_headerList = list;
     if (list) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
@@ -205,15 +217,24 @@ std::size_t URLConnection::onRead(char* buffer, std::size_t length)
         std::memcpy(buffer, body.data() + m_bodyOffset, take);
         m_bodyOffset += take;
         touch(take);
-        return take;
+        sentBody(take);
+        return m_cancelled ? CURL_READFUNC_ABORT : take;
     }
     const std::int64_t got = m_bodyStream->read(reinterpret_cast<std::uint8_t*>(buffer), length);
     if (got >= 0) {
         touch(static_cast<std::size_t>(got));
-        return static_cast<std::size_t>(got);
+        sentBody(static_cast<std::size_t>(got));
+        return m_cancelled ? CURL_READFUNC_ABORT : static_cast<std::size_t>(got);
     }
     m_bodyError = m_bodyStream->streamError().value_or(makeURLError(URLErrorUnknown, m_request.url, "The request body cannot be read."));
     return CURL_READFUNC_ABORT;
+}
+
+void URLConnection::sentBody(std::size_t bytes)
+{
+    if (bytes == 0) return;
+    m_bodySent += static_cast<std::int64_t>(bytes);
+    if (auto delegate = m_delegate) delegate->didSendBodyData(*this, static_cast<std::int64_t>(bytes), m_bodySent, m_bodyLength);
 }
 
 void URLConnection::touch(std::size_t bytes)
@@ -295,9 +316,16 @@ void URLConnection::transferDone(int curlCode)
         m_loop->add(self);
         return;
     }
-    if (curlCode != CURLE_OK) return fail(errorFor(curlCode));
-    if (!m_responseDelivered) headersComplete();
+    if (curlCode == CURLE_OK && !m_responseDelivered && !m_authenticationRetry) headersComplete();
+    if (curlCode == CURLE_OK && m_authenticationRetry) {
+        m_loop->remove(*this);
+        if (auto error = configure()) return fail(*error);
+        touch();
+        m_loop->add(self);
+        return;
+    }
     if (m_cancelled) return m_loop->remove(*this);
+    if (curlCode != CURLE_OK || m_authenticationError) return fail(errorFor(curlCode));
     end();
     std::shared_ptr<URLConnectionDelegate> delegate = std::move(m_delegate);
     if (delegate) delegate->didFinishLoading(*this);
@@ -306,6 +334,7 @@ void URLConnection::transferDone(int curlCode)
 Error URLConnection::errorFor(int curlCode) const
 {
     if (m_trustError) return *m_trustError;
+    if (m_authenticationError) return *m_authenticationError;
     if (m_bodyError) return *m_bodyError;
     return errorForCurlCode(curlCode, m_request.url, m_errorText);
 }
@@ -321,11 +350,11 @@ std::size_t URLConnection::onHeader(const char* data, std::size_t length)
         long status = 0;
         curl_easy_getinfo(static_cast<CURL*>(m_easy), CURLINFO_RESPONSE_CODE, &status);
         // Interim answers (100 Continue and the like) are followed by the real one.
-        if (status >= 200 || status == 0) headersComplete();
+        if ((status >= 200 || status == 0) && !m_responseDelivered && !m_authenticationRetry) headersComplete();
     } else if (auto field = URLResponse::headerField(line)) {
         m_headers.push_back(std::move(*field));
     }
-    return m_cancelled ? 0 : length;
+    return m_cancelled || m_authenticationError ? 0 : length;
 }
 
 void URLConnection::headersComplete()
@@ -353,7 +382,55 @@ void URLConnection::headersComplete()
         m_redirect = delegate->willSendRequest(*this, next, response);
         if (m_redirect) return;
     }
+    if (status == 401 && answerPasswordChallenge(response)) return;
+    if (m_authenticationError) return;
     deliverResponse(std::move(response));
+}
+
+bool URLConnection::answerPasswordChallenge(const URLResponse& response)
+{
+    const auto header = response.valueForHTTPHeaderField("WWW-Authenticate");
+    auto delegate = m_delegate;
+    // A delegate that answers every 401 with a credential the server keeps refusing ends with the 401.
+    if (!header || !delegate || m_authenticationFailures >= kMaximumRedirects) return false;
+    const auto challenged = HTTPAuthorization::parse(*header);
+    if (!challenged) return false;
+    std::string host = m_host;
+    if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
+    AuthenticationChallenge challenge(ProtectionSpace{host, HTTPAuthorization::authenticationMethod(*challenged), nullptr,
+                                                      challenged->parameter("realm")},
+                                      m_authenticationFailures);
+    delegate->willSendRequestForAuthenticationChallenge(*this, challenge);
+    switch (challenge.disposition()) {
+    case AuthenticationChallenge::Disposition::UseCredential: {
+        const auto& credential = challenge.credential();
+        if (!credential || credential->user.empty()) return false;
+        // The path and query as curl sends them: the digest covers exactly that.
+        std::string uri = "/";
+        char* text = nullptr;
+        if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_PATH, &text, 0) == CURLUE_OK) uri = text;
+        curl_free(text);
+        text = nullptr;
+        if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_QUERY, &text, 0) == CURLUE_OK) uri += std::string("?") + text;
+        curl_free(text);
+        std::random_device random;
+        char clientNonce[17];
+        std::snprintf(clientNonce, sizeof clientNonce, "%08x%08x", random(), random());
+        auto answer = HTTPAuthorization::header(*challenged, m_request.httpMethod, uri, credential->user, credential->password,
+                                                1, clientNonce);
+        if (!answer) return false;
+        m_authorization = std::move(answer);
+        ++m_authenticationFailures;
+        m_authenticationRetry = true;
+        return true;
+    }
+    case AuthenticationChallenge::Disposition::ContinueWithoutCredential: return false;
+    default:
+        m_authenticationError = makeURLError(URLErrorUserCancelledAuthentication, m_request.url,
+                                             challenge.cancelReason().empty() ? "The password request was cancelled."
+                                                                              : challenge.cancelReason());
+        return false;
+    }
 }
 
 void URLConnection::deliverResponse(URLResponse response)
@@ -366,8 +443,10 @@ std::size_t URLConnection::onBody(const char* data, std::size_t length)
 {
     if (m_cancelled) return 0;
     touch(length);
-    // The body of a redirect that is being followed is not part of the answer.
-    if (m_redirect) return length;
+    // The body of a redirect that is being followed, or of a 401 answered by another attempt, is not
+    // part of the answer.
+    if (m_redirect || m_authenticationRetry) return length;
+    if (m_authenticationError) return 0;
     if (!m_responseDelivered) headersComplete();
     if (auto delegate = m_delegate; delegate && !m_cancelled)
         delegate->didReceiveData(*this, reinterpret_cast<const std::uint8_t*>(data), length);

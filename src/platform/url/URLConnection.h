@@ -18,7 +18,8 @@ class InputStream;
 class TransferLoop;
 
 // One request carried to its answer over libcurl: redirects (each offered to the delegate), an idle
-// time-out, server trust decided by the delegate, the body handed over chunk by chunk. It runs in a
+// time-out, server trust and password challenges (a 401 with "WWW-Authenticate": Basic or Digest) decided
+// by the delegate, the body handed over chunk by chunk. It runs in a
 // TransferLoop, and start, cancel and every delegate call happen on the thread that drives that loop.
 // The connection holds its delegate until its last call.
 class URLConnection final : public std::enable_shared_from_this<URLConnection>, private ServerTrustHandler {
@@ -62,7 +63,10 @@ private:
     // The request body for this attempt; an error when a stream already read cannot be had afresh.
     std::optional<Error> prepareBody(bool hasBody);
     std::size_t onRead(char* buffer, std::size_t length);
+    void sentBody(std::size_t bytes);
     void headersComplete();
+    // A 401 put to the delegate: true when the request goes again with a credential.
+    bool answerPasswordChallenge(const URLResponse& response);
     void deliverResponse(URLResponse response);
     Error errorFor(int curlCode) const;
     bool acceptServerTrust(ServerTrust& trust) override;
@@ -91,6 +95,15 @@ private:
     std::optional<URLRequest> m_redirect;
     int m_redirectCount = 0;
     std::optional<Error> m_trustError;
+    // Password challenges: the credentials tried so far, the answer the next attempt carries, whether this
+    // attempt's 401 is being answered by another one, and the refusal when the delegate cancelled.
+    std::size_t m_authenticationFailures = 0;
+    std::optional<std::string> m_authorization;
+    bool m_authenticationRetry = false;
+    std::optional<Error> m_authenticationError;
+    // Body bytes handed to curl in this attempt, and the body's length (-1 when not known).
+    std::int64_t m_bodySent = 0;
+    std::int64_t m_bodyLength = -1;
     // The body being sent: bytes from an offset, or a stream read once per attempt.
     std::size_t m_bodyOffset = 0;
     std::shared_ptr<InputStream> m_bodyStream;

@@ -577,6 +577,8 @@ bool URLSession::Engine::configure(Transfer& transfer)
         if (!hasField(request.headerFields, name)) list = curl_slist_append(list, (name + ": " + value).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
     if (hasBody && !hasField(request.headerFields, "Content-Type")) list = curl_slist_append(list, "Content-Type:");
+    // Without a length a server waits for a body that never comes.
+    if (!hasBody && sendsZeroLength(request)) list = curl_slist_append(list, "Content-Length: 0");
     list = curl_slist_append(list, "Expect:");
     if (transfer.resumeFrom) {
         list = curl_slist_append(list, ("Range: bytes=" + std::to_string(transfer.resumeFrom->offset) + "-").c_str());

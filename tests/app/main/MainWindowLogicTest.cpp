@@ -616,7 +616,7 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
     EXPECT_TRUE(backUpAllEnabled());
     logic.changeEffectListSuccessfully();
     EXPECT_EQ(patches.calls.back(), "reloadData");
-    logic.updatePatchItemFromDevice(patch("C"), "B3");
+    logic.updatePatchItemFromDevice(patch("C"), "B3", {});
     EXPECT_EQ(patches.updatedPatchItems.back().second, "B3");
 }
 

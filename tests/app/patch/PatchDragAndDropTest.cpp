@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
@@ -414,10 +415,126 @@ TEST_F(PatchDragAndDropTest, AnotherProgramAskingForFilesStagesOnceAndAnInternal
     });
     EXPECT_EQ(stagings, 0);
     EXPECT_EQ(names()[4], "A");
-    // The next drag's staging replaces the previous folder.
+    // The next drag stages into a folder of its own; the earlier one's files stay for a program that may
+    // still be copying them.
     dragPoolRows({a}, [&](PatchDragMimeData& data) { data.urls(); });
     EXPECT_NE(screen->dragStagingFolder(), folder);
-    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(std::filesystem::exists(folder));
+}
+
+// File managers and desktops may ask for a drag's files as the pointer merely passes over them: the drag
+// stays the views' own to its end, and its files go nowhere but the staging folder.
+TEST_F(PatchDragAndDropTest, AnotherProgramLookingAtADragLeavesItToItsEnd)
+{
+    dragListRows({3, 4}, [&](PatchDragMimeData& data) {
+        data.urls();
+        EXPECT_TRUE(list->dragState().isDraggingFromTable);
+        EXPECT_TRUE(over(list->viewport(), listRow(10), &data));
+        EXPECT_TRUE(drop(list->viewport(), listRow(10), &data));
+    });
+    EXPECT_EQ(names()[8], "P3");
+    EXPECT_EQ(names()[9], "P4");
+
+    dragPoolRows({c}, [&](PatchDragMimeData& data) {
+        data.urls();
+        EXPECT_TRUE(pool->dragState().isDragging);
+        EXPECT_TRUE(over(pool->viewport(), poolRow(a, -4), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(a, -4), &data));
+    });
+    EXPECT_EQ(screen->structureData(), (std::vector<Node>{c, a, g, backup}));
+
+    log.clear();
+    dragPoolRows({d}, [&](PatchDragMimeData& data) {
+        data.urls();
+        EXPECT_TRUE(over(list->viewport(), listRow(4), &data));
+        EXPECT_TRUE(drop(list->viewport(), listRow(4), &data));
+    });
+    EXPECT_EQ(names()[4], "D");
+    const std::string staged = screen->dragStagingFolder();
+    for (const std::string& line : log) {
+        if (line.rfind("writeFilePatchWithInfo", 0) == 0 && line.find(" finder") != std::string::npos) {
+            EXPECT_NE(line.find(" -> " + staged), std::string::npos) << line;
+        }
+    }
+}
+
+// Held still at a view's edge, a drag scrolls the view, and the place it would land follows the rows that
+// come under the pointer: a slot or a pool place out of view when the drag starts is reached.
+TEST_F(PatchDragAndDropTest, ADragHeldAtAnEdgeScrollsTheViewAndLandsUnderThePointer)
+{
+    std::vector<Node> many;
+    for (int i = 0; i < 60; ++i) many.push_back(poolPatch("Q" + std::to_string(i)));
+    screen->setStructureData(many);
+    screen->reloadDataInPatchPool();
+    screen->view()->resize(1000, 600);
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    const QPoint listEdge(100, list->viewport()->height() - 4);
+    ASSERT_LT(list->rowAt(listEdge.y()), 20);
+    const QPoint poolEdge(pool->viewport()->width() / 2, pool->viewport()->height() - 4);
+    const auto poolItemAt = [&](QPoint at) { return pool->poolModel()->nodeAt(pool->indexAt(at)); };
+    ASSERT_NE(poolItemAt(poolEdge), many.back());
+
+    int slot = -1;
+    QCursor::setPos(list->viewport()->mapToGlobal(listEdge));
+    dragPoolRows({many[0]}, [&](PatchDragMimeData& data) {
+        over(list->viewport(), listEdge, &data);
+        EXPECT_TRUE(processEventsUntil([&] { return list->rowAt(listEdge.y()) == 29; }));
+        slot = list->rowAt(listEdge.y());
+        EXPECT_EQ(list->selectedRows(), (std::vector<std::uint64_t>{29}));
+        EXPECT_TRUE(drop(list->viewport(), listEdge, &data));
+    });
+    EXPECT_EQ(slot, 29);
+    EXPECT_EQ(names()[29], "Q0");
+
+    Node under;
+    QCursor::setPos(pool->viewport()->mapToGlobal(poolEdge));
+    dragPoolRows({many[0]}, [&](PatchDragMimeData& data) {
+        over(pool->viewport(), poolEdge, &data);
+        EXPECT_TRUE(processEventsUntil([&] { return poolItemAt(poolEdge) == many.back(); }));
+        under = poolItemAt(poolEdge);
+        EXPECT_TRUE(drop(pool->viewport(), poolEdge, &data));
+    });
+    ASSERT_EQ(under, many.back());
+    const auto& tree = screen->structureData();
+    const auto at = std::find(tree.begin(), tree.end(), many[0]) - tree.begin();
+    const auto last = std::find(tree.begin(), tree.end(), many.back()) - tree.begin();
+    EXPECT_EQ(std::abs(at - last), 1);
+}
+
+// A block released over its own second row, where it already is, changes nothing and records nothing;
+// released below the next item it moves there in its order.
+TEST_F(PatchDragAndDropTest, ABlockReleasedWhereItStartedStaysAndRecordsNothing)
+{
+    dragPoolRows({a, g}, [&](PatchDragMimeData& data) {
+        EXPECT_TRUE(over(pool->viewport(), poolRow(g, -4), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(g, -4), &data));
+    });
+    EXPECT_EQ(screen->structureData(), (std::vector<Node>{a, g, backup}));
+    EXPECT_TRUE(undo.actionStack().empty());
+    EXPECT_EQ(selectedInPool(), (std::vector<Node>{a, g}));
+
+    dragPoolRows({a, g}, [&](PatchDragMimeData& data) {
+        EXPECT_TRUE(over(pool->viewport(), poolRow(backup, 4), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(backup, 4), &data));
+    });
+    EXPECT_EQ(screen->structureData(), (std::vector<Node>{backup, a, g}));
+    EXPECT_EQ(undo.actionStack().size(), 1u);
+}
+
+// A file dropped beside a patch in a group lands beside it, even when the group was closed while the file
+// was read.
+TEST_F(PatchDragAndDropTest, AFileDroppedBesideAGroupedPatchLandsThereThoughTheGroupClosedMeanwhile)
+{
+    coordinator.holdReads = true;
+    const auto one = files({"/m/F.qptc"});
+    EXPECT_TRUE(over(pool->viewport(), poolRow(d, 4), one.get()));
+    EXPECT_TRUE(drop(pool->viewport(), poolRow(d, 4), one.get()));
+    pool->collapse(pool->poolModel()->indexOf(g.get()));
+    coordinator.runHeldReads();
+    processEventsUntil([&] { return !screen->isPatchPoolWorking(); });
+    std::vector<std::string> children;
+    for (const Node& child : g->childDirectories) children.push_back(child->name.value_or(""));
+    EXPECT_EQ(children, (std::vector<std::string>{"C", "D", "F"}));
 }
 
 TEST_F(PatchDragAndDropTest, TheModelsBackupFillsTheListFromRowZeroAndWaitsForARunningRestore)

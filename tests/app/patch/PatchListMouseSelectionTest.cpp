@@ -79,6 +79,21 @@ TEST_F(PatchListMouseSelection, ShiftSelectsARangeAndCtrlZPutsTheSelectionBack)
     EXPECT_TRUE(table().selectedRows().empty());
 }
 
+// The screen empties the selection with an empty set (after a copy that placed nothing): the ordered
+// selection goes with it, so undoing the next click neither reselects the old row nor sends it to the unit.
+TEST_F(PatchListMouseSelection, AnEmptySelectionSetByTheScreenEmptiesTheOrderedSelectionToo)
+{
+    click(5);
+    table().setUpCurrentSelectionWithIndexSet({}, false);
+    EXPECT_TRUE(table().selectedRows().empty());
+    EXPECT_TRUE(table().selectionList().empty());
+    click(2);
+    log.clear();
+    undoKey();
+    EXPECT_TRUE(table().selectedRows().empty());
+    EXPECT_TRUE(log.empty());
+}
+
 TEST_F(PatchListMouseSelection, ADoubleClickEditsAnyColumnButTheBanks)
 {
     doubleClick(4, PatchListTableModel::BankColumn);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -19,6 +20,9 @@ class PatchDropDispatcherTest : public PatchScreenRig {
 protected:
     void SetUp() override
     {
+        coordinator.application = root.path().toStdString();
+        folder = screen->makeDragStagingFolder();
+        newGroup = folder + "/New Patch Group 20261207 13-04-05";
         screen->setDropClock([] {
             return std::chrono::system_clock::time_point(
                 std::chrono::seconds(QDateTime(QDate(2026, 12, 7), QTime(13, 4, 5)).toSecsSinceEpoch()));
@@ -28,6 +32,11 @@ protected:
     {
         load(count);
         for (const auto& item : screen->patchItems()) item->path = "/dev/" + item->patchName + ".qptc";
+    }
+    // What the drag the views hold now answers when it is dropped at `destination`.
+    std::vector<std::int64_t> promise(const std::string& destination)
+    {
+        return screen->namesOfPromisedFilesDroppedAtDestination(destination, screen->draggedContent(pool().isDragging));
     }
     PatchListDragState& list() { return screen->patchManagerTableView()->dragState(); }
     PoolDragState& pool() { return screen->rightPanelOutlineView()->dragState(); }
@@ -50,8 +59,10 @@ protected:
         return undo.actionStack().empty() ? nullptr
                                           : std::dynamic_pointer_cast<DragFromPoolToListAction>(undo.actionStack().front());
     }
-    static constexpr const char* kFolder = "/home/u/Desktop";
-    const std::string newGroup = std::string(kFolder) + "/New Patch Group 20261207 13-04-05";
+    QTemporaryDir root;
+    // A staging folder of the screen's, as another program taking a drag is handed.
+    std::string folder;
+    std::string newGroup;
 };
 
 TEST_F(PatchDropDispatcherTest, ListRowsGoIntoAFolderOneFileOrANewGroupFolderWithIndexes)
@@ -59,13 +70,14 @@ TEST_F(PatchDropDispatcherTest, ListRowsGoIntoAFolderOneFileOrANewGroupFolderWit
     loadWithPaths(10);
     list().isDraggingFromTable = true;
     list().draggedIndexSet = {4};
-    EXPECT_TRUE(screen->namesOfPromisedFilesDroppedAtDestination(kFolder).empty());
-    EXPECT_FALSE(list().isDraggingFromTable);
-    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"P4.qptc -> /home/u/Desktop 1 -1"}));
+    EXPECT_TRUE(promise(folder).empty());
+    // The drag is the list's until it ends.
+    EXPECT_TRUE(list().isDraggingFromTable);
+    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"P4.qptc -> " + folder + " 1 -1"}));
 
     coordinator.infoWrites.clear();
     list().draggedIndexSet = {7, 2, 5};
-    screen->namesOfPromisedFilesDroppedAtDestination(kFolder);
+    promise(folder);
     EXPECT_EQ(infoWrites(), (std::vector<std::string>{"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1",
                                                       "P7.qptc -> " + newGroup + " 1 2"}));
 }
@@ -75,7 +87,7 @@ TEST_F(PatchDropDispatcherTest, ListRowsDroppedInThePoolAnswerTheirRowsAndWriteN
     loadWithPaths(10);
     list().isDraggingFromTable = true;
     list().draggedIndexSet = {6, 3};
-    EXPECT_EQ(screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kRightPanel),
+    EXPECT_EQ(promise(PatchManagerViewController::kRightPanel),
               (std::vector<std::int64_t>{3, 6}));
     EXPECT_TRUE(coordinator.infoWrites.empty());
     EXPECT_TRUE(undo.actionStack().empty());
@@ -86,16 +98,41 @@ TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
     loadWithPaths(10);
     const Node group = poolGroup("G", {poolPatch("g1")});
     dragFromPool({group});
-    screen->namesOfPromisedFilesDroppedAtDestination(kFolder);
-    EXPECT_FALSE(pool().isDragging);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "copyGroup G -> /home/u/Desktop"), 1);
+    promise(folder);
+    EXPECT_TRUE(pool().isDragging);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "copyGroup G -> " + folder), 1);
     EXPECT_TRUE(coordinator.infoWrites.empty());
 
     log.clear();
     dragFromPool({poolPatch("A"), group});
-    screen->namesOfPromisedFilesDroppedAtDestination(kFolder);
+    promise(folder);
     EXPECT_EQ(std::count(log.begin(), log.end(), "copyGroup G -> " + newGroup), 1);
     EXPECT_EQ(infoWrites(), (std::vector<std::string>{"A.qptc -> " + newGroup + " 1 -1"}));
+}
+
+// Another program may ask for a drag's files at any time, even once the drag is over: the drag answers
+// from what it carried when it started, and files go only into a staging folder of the program's.
+TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereTheProgramKeepsFiles)
+{
+    loadWithPaths(10);
+    list().draggedIndexSet = {2};
+    dragFromPool({poolPatch("A")});
+    const auto poolDrag = screen->draggedContent(true);
+    pool().draggingDidEnd();
+    screen->namesOfPromisedFilesDroppedAtDestination(folder, poolDrag);
+    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"A.qptc -> " + folder + " 1 -1"}));
+
+    // Nowhere else: not a folder the program did not make, nor a made-up destination of the other view.
+    coordinator.infoWrites.clear();
+    screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", poolDrag);
+    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kRightPanel, poolDrag);
+    const auto listDrag = screen->draggedContent(false);
+    screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", listDrag);
+    EXPECT_TRUE(screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel, listDrag).empty());
+    EXPECT_TRUE(coordinator.infoWrites.empty());
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) { return line.rfind("copyGroup", 0) == 0; }));
+    EXPECT_EQ(names()[2], "P2");
+    EXPECT_TRUE(undo.actionStack().empty());
 }
 
 TEST_F(PatchDropDispatcherTest, AGroupOfFourOnRowTenReplacesFourSlotsWithOneRecordAndOneWrite)
@@ -104,7 +141,7 @@ TEST_F(PatchDropDispatcherTest, AGroupOfFourOnRowTenReplacesFourSlotsWithOneReco
     list().row = 10;
     dragFromPool({poolGroup("Four", {poolPatch("f1"), poolPatch("f2"), poolPatch("bad", true), poolPatch("f3"),
                                      poolPatch("f4")})});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(names()[10], "f1");
     EXPECT_EQ(names()[13], "f4");
     EXPECT_EQ(names()[14], "P14");
@@ -127,7 +164,7 @@ TEST_F(PatchDropDispatcherTest, FivePatchesOnTheSecondToLastSlotReplaceOnlyTheLa
     loadWithPaths(30);
     list().row = 28;
     dragFromPool({poolPatch("a"), poolPatch("b"), poolPatch("c"), poolPatch("d"), poolPatch("e")});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(names().size(), 30u);
     EXPECT_EQ(names()[28], "a");
     EXPECT_EQ(names()[29], "b");
@@ -142,7 +179,7 @@ TEST_F(PatchDropDispatcherTest, AFailedWorkingCopyEndsThePlacingSoTheRecordStays
     list().row = 5;
     coordinator.failingCopies = {"b"};
     dragFromPool({poolPatch("a"), poolPatch("b"), poolPatch("c")});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(names()[5], "a");
     EXPECT_EQ(names()[6], "P6");
     EXPECT_EQ(names()[7], "P7");
@@ -154,7 +191,7 @@ TEST_F(PatchDropDispatcherTest, AFailedWorkingCopyEndsThePlacingSoTheRecordStays
     coordinator.writes.clear();
     coordinator.failingCopies = {"a"};
     dragFromPool({poolPatch("a")});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_TRUE(coordinator.writes.empty());
     EXPECT_EQ(undo.actionStack().size(), 1u);
 }
@@ -166,7 +203,7 @@ TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWrit
     list().row = 7;
     const Node backup = poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true);
     dragFromPool({poolPatch("before"), backup, poolPatch("after")});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(names()[0], "b1");
     EXPECT_EQ(names()[1], "b2");
     EXPECT_EQ(names()[7], "P7");
@@ -180,7 +217,7 @@ TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWrit
     coordinator.sameModelGroups.clear();
     list().row = 7;
     dragFromPool({backup});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(names()[7], "b1");
     EXPECT_EQ(names()[8], "b2");
     ASSERT_EQ(coordinator.writes.size(), 1u);
@@ -192,7 +229,7 @@ TEST_F(PatchDropDispatcherTest, AnIncompatibleOnlyDropChangesNothing)
     loadWithPaths(10);
     list().row = 0;
     dragFromPool({poolPatch("x", true), poolGroup("Empty", {})});
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel);
+    promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(names()[0], "P0");
     EXPECT_TRUE(coordinator.writes.empty());
     EXPECT_TRUE(undo.actionStack().empty());

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -78,6 +79,15 @@ protected:
         screen->reloadDataInPatchPool();
         for (const int row : expandedRows) pool().expandItem(pool().indexForRow(row));
         log.clear();
+    }
+    // Waits until a pool pass asked before now would have taken the pool: a marker sent the way the
+    // screen sends its pass (two one-millisecond turns), which Qt runs after it, as timers of one interval
+    // run in the order they were started.
+    static void settlePoolPass()
+    {
+        const auto passed = std::make_shared<bool>(false);
+        QTimer::singleShot(1, [passed] { QTimer::singleShot(1, [passed] { *passed = true; }); });
+        ASSERT_TRUE(testing_app::processEventsUntil([passed] { return *passed; }, std::chrono::seconds(30)));
     }
     void selectPool(const std::vector<int>& rows) { pool().selectRows(rows); }
     void selectList(const std::vector<std::uint64_t>& rows) { list().setUpCurrentSelectionWithIndexSet(rows, false); }
@@ -232,6 +242,8 @@ TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
     screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
     EXPECT_EQ(records(), before);
     EXPECT_TRUE(coordinator.writes.size() == 2u);
+    EXPECT_TRUE(list().selectedRows().empty());
+    EXPECT_TRUE(list().selectionList().empty());
 
     // A selection ending in a backup of the whole list restores it instead.
     coordinator.failingCopies.clear();
@@ -281,6 +293,8 @@ TEST_F(PatchScreenMenus, CopyingToTheDeviceFollowsTheEntriesAndSkipsUnfitChildre
     EXPECT_EQ(records(), before);
     EXPECT_EQ(coordinator.writes.size(), writes);
     EXPECT_EQ(names()[0], "P0");
+    EXPECT_TRUE(list().selectedRows().empty());
+    EXPECT_TRUE(list().selectionList().empty());
 
     // With no slot selected there is nowhere to start.
     list().clearSelection();
@@ -361,6 +375,31 @@ TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
     EXPECT_EQ(childNames(), (std::vector<std::string>{"g0", "g1", "g2"}));
 }
 
+// A copy that finishes, failed, while one deletion of several runs lands between two of its steps and takes
+// its node out of the list: the positions the deletion took before that count it no more, so its undo puts
+// every item back where it stood.
+TEST_F(PatchScreenMenus, ACopyFailingBetweenTheStepsOfOneDeletionCostsTheUndoNoPlace)
+{
+    load(5);
+    const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D");
+    setPool({a, b, c, d});
+    coordinator.holdCopies = true;
+    coordinator.finishedCopiesLand = true;
+    coordinator.failingCopies = {"F"};
+    auto failing = testing_app::PatchScreenRig::patch("F");
+    failing->path = "/drop/F.qptc";
+    screen->addBackUpPatchItems({failing}, a, true);
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"F", "A", "B", "C", "D"}));
+    // The copy finishes during the first step; it lands as the second begins.
+    coordinator.duringSteps = [&] { coordinator.finishHeldCopies(); };
+
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, a}, {nullptr, c}});
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"B", "D"}));
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "B", "C", "D"}));
+}
+
 TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce)
 {
     load(5);
@@ -395,7 +434,7 @@ TEST_F(PatchScreenMenus, DroppingThePoolsMarksReloadsThePoolAndJudgesNothing)
     group->isIncompatible = true;
     group->childDirectories[1]->isWarning = group->childDirectories[1]->isIncompatible = true;
     setPool({group, warned});
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    settlePoolPass();
     const std::size_t asked = coordinator.poolWarningAsks.size();
     int resets = 0;
     const auto counting =
@@ -408,7 +447,7 @@ TEST_F(PatchScreenMenus, DroppingThePoolsMarksReloadsThePoolAndJudgesNothing)
         EXPECT_FALSE(node->isWarning) << node->name.value_or("");
         EXPECT_FALSE(node->isIncompatible) << node->name.value_or("");
     }
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    settlePoolPass();
     EXPECT_EQ(coordinator.poolWarningAsks.size(), asked);
 }
 
@@ -420,7 +459,7 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
     coordinator.judgedAgainst = 7;
     const auto reloadAndSettle = [&] {
         screen->reloadData();
-        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+        settlePoolPass();
     };
     reloadAndSettle();
     ASSERT_EQ(coordinator.poolWarningAsks.size(), 1u);
@@ -438,7 +477,7 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
     reloadAndSettle();
     EXPECT_EQ(coordinator.poolWarningAsks.size(), 4u);
     screen->reloadDataInPatchPoolWarningsLater();
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30));
+    settlePoolPass();
     EXPECT_EQ(coordinator.poolWarningAsks.size(), 5u);
 }
 
@@ -453,7 +492,7 @@ TEST_F(PatchScreenMenus, APoolTheCoordinatorJudgedAsItLoadedItIsNotJudgedAgain)
     coordinator.judgedAgainst = 7;
     coordinator.poolJudgedByCoordinator = screen->structureData();
     coordinator.poolJudgedAgainst = 7;
-    const auto settleScreen = [] { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30)); };
+    const auto settleScreen = [] { settlePoolPass(); };
     // The tree as it arrives, and the marks of a unit as they land.
     screen->reloadDataInPatchPoolWarningsLater();
     settleScreen();
@@ -591,6 +630,33 @@ TEST_F(PatchScreenMenus, TheListSheetSavesOnlyAChangeAndWritesItsOneSlot)
     log.clear();
     screen->patchPropertyViewController()->cancelButtonClicked();
     EXPECT_EQ(log, std::vector<std::string>{"endSheet 2"});
+}
+
+// A change the unit reports while the list patch's sheet is open is not lost to the sheet's save: the
+// save goes over the unit's patch, each text the sheet changed over the unit's, and the slot gets both.
+TEST_F(PatchScreenMenus, AChangeTheUnitReportsWhileTheListSheetIsOpenIsKeptUnderItsSave)
+{
+    load(10);
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    dialogs.runSheets();
+    const auto original = screen->patchItems()[4];
+    auto changed = testing_app::PatchScreenRig::patch("Knob", "From the unit");
+    changed->path = "/root/Temp/Device/Patch/0_0_4 (1).qptc";
+    screen->updatePatchItem(changed, label(4, 5));
+    screen->patchPropertyViewController()->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+    log.clear();
+    screen->patchPropertyViewController()->saveButtonClicked();
+    EXPECT_EQ(screen->patchItems()[4], original);
+    EXPECT_EQ(original->path, changed->path);
+    EXPECT_EQ(original->patchName, "Knob");
+    EXPECT_EQ(original->patchComment, "warmer");
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+    EXPECT_EQ(log, (std::vector<std::string>{"updateWarning Knob", "editFilePatch Knob|warmer", "writeItem 4",
+                                             "setReloadBufferDataTimer", "endSheet 1"}));
+    const auto record = lastRecord<ChangeTextAction>();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->mOldText, "Knob");
+    EXPECT_EQ(record->mOldSecondText, "From the unit");
 }
 
 TEST_F(PatchScreenMenus, APoolPatchSheetRewritesTheFileAndRecordsItsGroup)

@@ -14,6 +14,7 @@
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
+#include "library/models/DirectoryObject.h"
 #include "library/undo/ChangePositionAction.h"
 #include "support/app/PatchScreenRig.h"
 
@@ -235,6 +236,93 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasI
     screen->updatePatchFileToDevideAtIndex(7);
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(edited->patchName, "Mine");
+}
+
+// A change the unit reported within the quiet time is in the unit already: every step that copies list
+// rows into the pool or out of the program takes it first, so the copy is the patch the unit holds.
+TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesOfTheQuietTimeFirst)
+{
+    struct Case {
+        const char* what;
+        std::function<void(PatchManagerViewController&)> step;
+    };
+    const std::vector<Case> cases{
+        {"Backup All", [](auto& s) { s.backUpButtonClick(); }},
+        {"a row saved at the top", [](auto& s) { s.addBackUpPatchItemAtIndexs({2}, nullptr, true); }},
+        {"rows saved as a new group", [](auto& s) { s.createNewGroupWithPatchIndexs({1, 2}, nullptr, true); }},
+        {"a row saved into a group",
+         [](auto& s) { s.insertBackUpPatchForPatchItemAtIndexs({2}, s.structureData().front(), 0, true); }},
+        {"rows dragged to a folder",
+         [](auto& s) {
+             PatchManagerViewController::DraggedContent drag;
+             drag.rows = {2};
+             s.namesOfPromisedFilesDroppedAtDestination(s.makeDragStagingFolder(), drag);
+         }},
+    };
+    appDelegate.setDeviceConnected(true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        load(5);
+        auto group = std::make_shared<DirectoryObject>();
+        group->name = "Group";
+        group->isGroup = true;
+        screen->setStructureData({group});
+        auto changed = patch("Unit", "u");
+        changed->path = "/root/Device/Patch/0_0_2 (1).qptc";
+        screen->updatePatchItem(changed, label(2, 5));
+        log.clear();
+
+        c.step(*screen);
+        EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+        EXPECT_EQ(screen->patchItems()[2]->patchName, "Unit");
+        // The copy is made from the unit's file: in the log, or for a backup as its group's third patch.
+        const auto copied = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+            return line.find("0_0_2 (1).qptc") != std::string::npos;
+        });
+        const auto& pool = screen->structureData();
+        const bool backedUp = pool.size() == 2 && pool.back()->childDirectories.size() == 5 &&
+                              pool.back()->childDirectories[2]->name == "Unit";
+        EXPECT_TRUE(copied != log.end() || backedUp) << testing::PrintToString(log);
+    }
+}
+
+// The coordinator names the patch the unit changed by its file. One changed before our write landed in its
+// slot follows that patch wherever the list moved it, and goes to the unit again there, since our write
+// replaced it on the unit; one changed after names the patch we wrote, and stays where it is.
+TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesAndGoesBackWhereOurWriteReplacedIt)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    const auto held = screen->patchItems()[1];
+    const auto movedIn = screen->patchItems()[9];
+    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {9}, 1);
+    ASSERT_EQ(screen->patchItems()[1], movedIn);
+    ASSERT_EQ(screen->patchItems()[2], held);
+    log.clear();
+
+    auto knob = patch("Knob");
+    knob->path = "/root/Temp/Device/Patch/0_0_1 (1).qptc";
+    screen->updatePatchItem(knob, label(1, 5), {held->path, true});
+    // A second change in the same quiet time names the file the first one's patch takes.
+    auto again = patch("Knob 2");
+    again->path = knob->path;
+    screen->updatePatchItem(again, label(2, 5), {knob->path, false});
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(held->patchName, "Knob 2");
+    EXPECT_EQ(movedIn->patchName, "P9");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
+
+    // A change of a patch that has left the list, which our write replaces on the unit: nothing to keep.
+    screen->updatePatchItem(patch("Gone"), label(3, 5), {"/root/Temp/Device/Patch/elsewhere.qptc", true});
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+
+    log.clear();
+    screen->updatePatchItem(patch("Dial"), label(1, 5), {movedIn->path, false});
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(movedIn->patchName, "Dial");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
+        << testing::PrintToString(log);
 }
 
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)

@@ -307,7 +307,7 @@ TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
 TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatchesInPlace)
 {
     const auto entry = [](const Node& child, const Node& parent) { return PoolSelectionEntry{parent, child}; };
-    {  // A and B above and below X in G.
+    {  // A and B above X in G, where they are already (nothing moves, nothing is recorded), and below it.
         for (const std::int64_t position : {0, 2}) {
             const Node a = patchNode("A", "/root/Temp/Local/G"), b = patchNode("B", "/root/Temp/Local/G"),
                        x = patchNode("X", "/root/Temp/Local/G"), y = patchNode("Y", "/root/Temp/Local/G");
@@ -316,7 +316,8 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
             const auto moved = editor().changePositionWithItems({entry(a, g), entry(b, g)}, x, position);
             EXPECT_EQ(names(g->childDirectories), position == 0 ? (std::vector<std::string>{"A", "B", "X", "Y"})
                                                                  : (std::vector<std::string>{"X", "A", "B", "Y"}));
-            EXPECT_EQ(moved.size(), 2u);
+            EXPECT_EQ(moved.size(), position == 0 ? 0u : 2u);
+            EXPECT_EQ(actions.size(), position == 0 ? 0u : 1u);
         }
     }
     {  // A top-level patch onto a group, and patches of two groups into a third.
@@ -422,7 +423,7 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     EXPECT_EQ(actions.size(), 1u);
 }
 
-// A move records the pool as it stands once the copies asked before it have landed: its undo never
+// A move records the pool as it stands once the copies finished before it have landed: its undo never
 // brings back a node whose copy failed, and a drop onto such a node moves nothing.
 TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLanded)
 {
@@ -435,6 +436,8 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     auto e = editor();
     const auto failed = e.addBackUpPatchItemAtIndexs({1}, a, true, [](std::vector<Node>) {});
     ASSERT_EQ(names(tree), (std::vector<std::string>{"R1", "A", "B", "G"}));
+    // Finished on the pool's queue, not landed yet.
+    coordinator.finishHeldCopies();
     const auto moved = e.changePositionWithItems({{nullptr, b}}, g, 1);
     EXPECT_EQ(moved, std::vector<Node>{b});
     EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
@@ -445,6 +448,7 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     EXPECT_EQ(recorded, (std::vector<std::string>{"A", "B", "G"}));
 
     const auto target = e.addBackUpPatchItemAtIndexs({2}, a, true, [](std::vector<Node>) {});
+    coordinator.finishHeldCopies();
     actions.clear();
     EXPECT_TRUE(e.changePositionWithItems({{nullptr, a}}, target.at(0), 2).empty());
     EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));

@@ -138,6 +138,39 @@ TEST(PatchPoolRulesTest, ADropOntoADraggedItemGoesBelowTheNearestItemAboveNotDra
     drop = PatchPoolRules::dropOntoDraggedItem(dragged, d, 0, container);
     EXPECT_EQ(drop.target, d);
     EXPECT_EQ(drop.draggingPosition, 0);
+
+    // Nothing undragged above: the block keeps the top, above the first item below it not dragged.
+    const PoolSelectionEntries top = {{nullptr, a}, {nullptr, b}};
+    drop = PatchPoolRules::dropOntoDraggedItem(top, b, 0, container);
+    EXPECT_EQ(drop.target, c);
+    EXPECT_EQ(drop.draggingPosition, 0);
+    // The last items dragged keep their place below the nearest item above.
+    drop = PatchPoolRules::dropOntoDraggedItem({{nullptr, c}, {nullptr, d}}, d, 2, container);
+    EXPECT_EQ(drop.target, b);
+    EXPECT_EQ(drop.draggingPosition, 2);
+    // A container dragged whole has nowhere to go.
+    drop = PatchPoolRules::dropOntoDraggedItem({{nullptr, a}, {nullptr, b}}, a, 1, {a, b});
+    EXPECT_EQ(drop.target, nullptr);
+}
+
+TEST(PatchPoolRulesTest, ABlockDroppedWhereItIsLeavesTheOrderAsItIs)
+{
+    const Node a = node("A"), b = node("B"), e = node("E"), x = node("X");
+    const PatchPoolRules::Nodes container = {a, b, e};
+    struct Case {
+        PatchPoolRules::Nodes block;
+        Node target;
+        std::int64_t position;
+        bool unchanged;
+    };
+    const Case cases[] = {
+        {{a, b}, e, 0, true},  {{a, b}, e, 2, false}, {{b}, a, 2, true},   {{b}, e, 0, true},
+        {{a}, e, 0, false},    {{b, e}, a, 2, true},   {{b, e}, nullptr, 1, true}, {{e, b}, a, 2, false},
+        {{x}, e, 2, false},    {{}, a, 0, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PatchPoolRules::leavesOrderAsItIs(container, c.block, c.target, c.position), c.unchanged)
+            << c.block.size() << " items, position " << c.position;
 }
 
 TEST(PatchPoolRulesTest, ANewGroupTakesTheFirstFreeNumber)

@@ -235,6 +235,28 @@ TEST(CQFXMidiFiles, ALateAnswerToAnyStepOfAReadLeavesTheNextReadsWhole)
     }
 }
 
+// The watchdog's clear, or a forced eject, cuts a read with its file open: the file is closed on the unit.
+TEST(CQFXMidiFiles, AReadCutOffClosesItsFileOnTheUnit)
+{
+    for (const bool forced : {false, true}) {
+        SCOPED_TRACE(forced ? "forced eject" : "watchdog");
+        Connected rig;
+        rig.fs.setFile("B.QF2", pattern(2000));
+        rig.unit.faultAt(sim::RequestKey::fileSystem(0x22), 2, sim::DeviceUnit::Fault::SilentOnce);
+        rig.qfx->readFFSFileListWithFilePath("B.QF2");
+        ASSERT_TRUE(rig.waitForFunction("60 22", 2));
+        ASSERT_EQ(rig.fs.openFileCount(), 1u);
+        if (forced) rig.qfx->forceEject();
+        else rig.qfx->clearWaitingBlock();
+        rig.settle();
+        EXPECT_EQ(rig.fs.openFileCount(), 0u);
+        const auto functions = rig.functions();
+        EXPECT_EQ(functions.back(), forced ? "53" : "60 21");
+        EXPECT_EQ(rig.count("60 21"), 1u);
+        EXPECT_TRUE(rig.recorder.events().empty());
+    }
+}
+
 TEST(CQFXMidiFiles, DeleteLengthFlushAndDiskFree)
 {
     Connected rig(1);

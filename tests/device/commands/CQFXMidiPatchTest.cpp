@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "support/device/QFXRig.h"
 
@@ -253,6 +254,50 @@ TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
         rig.settle();
         EXPECT_EQ(rig.count("57"), 1u);
         EXPECT_TRUE(rig.patches.audioEnabled());
+    }
+}
+
+// A forced eject (sleep, logout, a signal) during a write or a dump: the chain ends there, the unit is
+// unmuted before it is told to leave editor mode, and its answers to either are taken for nothing.
+TEST(CQFXMidiPatch, AForcedEjectEndsTheChainAndUnmutesBeforeLeavingEditorMode)
+{
+    {
+        SCOPED_TRACE("write one, its patch never acknowledged");
+        QFXRig rig;
+        ASSERT_TRUE(rig.connectAndForget());
+        rig.unit.faultAt(sim::RequestKey::maker(0x45), 1, sim::DeviceUnit::Fault::SilentOnce);
+        const Bytes record(8, 1);
+        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), 8);
+        ASSERT_TRUE(rig.waitForFunction("45"));
+        rig.qfx->forceEject();
+        rig.settle();
+        EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "57", "53"}));
+        EXPECT_TRUE(rig.patches.audioEnabled());
+        EXPECT_TRUE(rig.recorder.events().empty()) << rig.recorder.events().front();
+    }
+    {
+        SCOPED_TRACE("a dump of a hundred patches, its third unanswered");
+        QFXRig rig(2, {5, 5, 4, 256});
+        ASSERT_TRUE(rig.connectAndForget());
+        rig.unit.faultAt(sim::RequestKey::maker(0x46), 3, sim::DeviceUnit::Fault::SilentOnce);
+        rig.qfx->dumpAllPatchWithNumberOfGroups(5, 5, 4);
+        ASSERT_TRUE(rig.waitForFunction("46", 3));
+        rig.qfx->forceEject();
+        rig.settle();
+        std::promise<void> stored;
+        rig.transport.afterPatchFilesStored([&] { stored.set_value(); });
+        stored.get_future().wait();
+        EXPECT_EQ(rig.count("46"), 3u);
+        const auto functions = rig.functions();
+        ASSERT_GE(functions.size(), 2u);
+        EXPECT_EQ((Events{functions.end() - 2, functions.end()}), (Events{"57", "53"}));
+        EXPECT_TRUE(rig.patches.audioEnabled());
+        EXPECT_TRUE(rig.recorder.events().empty()) << rig.recorder.events().front();
+        const auto folder = std::filesystem::path(rig.root) / "Device/Patch";
+        std::size_t files = 0;
+        if (std::filesystem::exists(folder))
+            for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++files;
+        EXPECT_EQ(files, 2u);
     }
 }
 

@@ -94,6 +94,19 @@ TEST(PatchData, WritingPadsCommentsAndTheRecordAndFillsInTheLength)
     // A name of the field's full 10 bytes has no terminator; a longer one is cut.
     back->setPatchName("ABCDEFGHIJKL");
     EXPECT_EQ(OKVPatch::initWithData(back->getByteData())->patchName(), "ABCDEFGHIJ");
+
+    // A record read and written with its name untouched keeps the whole name field, bytes after its
+    // first zero byte included; a name set replaces all ten.
+    Bytes odd = bytes;
+    const Bytes field{'A', 0, 0xFF, 'b', 0, 0, 0, 0, 0, 7};
+    std::copy(field.begin(), field.end(), odd.begin() + 26);
+    auto kept = OKVPatch::initWithData(odd);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->patchName(), "A");
+    EXPECT_EQ(kept->getByteData(), odd);
+    kept->setPatchName("B");
+    const Bytes renamed = kept->getByteData();
+    EXPECT_EQ(Bytes(renamed.begin() + 26, renamed.begin() + 36), (Bytes{'B', 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(PatchData, RefusesMalformedRecords)

@@ -149,3 +149,39 @@ TEST_F(SequencerDevice, ADumpCutShortIsReportedOnlyOnceItsPatchFilesHaveLanded)
         recorder.onEvent = nullptr;
     }
 }
+
+// A forced eject (sleep, logout, a signal) while a group write waits on the unit: the unit is unmuted and
+// told to leave editor mode at once, with the program's loop never turning again, as at a quit by signal;
+// the unit's answer to the leave request is taken for nothing, so the write is never reported done.
+TEST_F(SequencerDevice, AForcedEjectDuringAGroupWriteUnmutesTheUnitBeforeLettingItGo)
+{
+    connect();
+    seq.getAllPatchDataDump();
+    ASSERT_EQ(next(), Strings{"dump 1 6"});
+    const std::string slot = dumpedPath(0, 1, 2);
+    ASSERT_FALSE(slot.empty());
+    unit.faultAt(sim::RequestKey::maker(0x45), 2, sim::DeviceUnit::Fault::SilentOnce);
+    seq.writeGroupPatchDataDumpWithAllPatch(
+        {PatchObject(0, 1, 0, slot), PatchObject(0, 1, 1, slot), PatchObject(0, 0, 0, slot)});
+    ASSERT_TRUE(loop.runUntil([&] { return asked(0x45) == 2; }));
+    midi.waitUntilDelivered();
+    ASSERT_FALSE(unit.patches().audioEnabled());
+    const std::size_t before = unit.device().requests().size();
+
+    seq.forceEject();
+    midi.waitUntilDelivered();
+    EXPECT_TRUE(unit.patches().audioEnabled());
+    const auto requests = unit.device().requests();
+    std::vector<int> functions;
+    for (std::size_t i = before; i < requests.size(); ++i) functions.push_back(requests[i].size() > 4 ? requests[i][4] : -1);
+    EXPECT_EQ(functions, (std::vector<int>{0x57, 0x53}));
+
+    // The disconnect a second later is timed from the sequencer's queue.
+    state->sync([] {});
+    loop.advance(std::chrono::seconds(1));
+    ASSERT_TRUE(loop.runUntil([&] { return seq.getDeviceID() == 0; }));
+    state->sync([] {});
+    loop.runUntilIdle();
+    EXPECT_EQ(recorder.take(), Strings{});
+    EXPECT_EQ(asked(0x45), 2U);
+}

@@ -46,6 +46,9 @@ TYPED_TEST(HTTPManagers, ARequestThatCannotBeBuiltStartsNothingAndFailsLaterOnTh
     const std::vector<std::tuple<std::shared_ptr<typename TestFixture::Manager>, std::string, ParameterValue, std::int64_t>> cases = {
         {manager, "http://[::1", ParameterDictionary{}, URLErrorBadURL},
         {manager, "http://h:99999/", ParameterDictionary{}, URLErrorBadURL},
+        // Texts the resolver takes and the request serializer refuses.
+        {manager, "items?q={x}", ParameterDictionary{}, URLErrorBadURL},
+        {manager, "a|b", ParameterDictionary{}, URLErrorBadURL},
         {this->make(std::nullopt), "items", ParameterDictionary{}, URLErrorBadURL},
         {json, "items", ParameterDictionary{{"x", std::nan("")}}, URLRequestSerializationErrorUnwritable},
     };
@@ -65,6 +68,29 @@ TYPED_TEST(HTTPManagers, ARequestThatCannotBeBuiltStartsNothingAndFailsLaterOnTh
     }
 }
 
+TYPED_TEST(HTTPManagers, RequestsWithoutABodySayTheirLengthIsZero)
+{
+    this->server.serve("/api/empty", "{}", "application/json");
+    auto manager = this->make(this->server.url("/api"));
+    auto verbs = TestFixture::Verb::all();
+    // A multipart POST whose form got no part is the request unchanged: no body either.
+    verbs.push_back({"POST", [](auto& m, auto& u, auto& p, auto s, auto f) { return m.POST(u, p, [](MultipartFormData&) {}, s, f); }, false});
+    for (const auto& verb : verbs) {
+        SCOPED_TRACE(verb.method);
+        typename TestFixture::Call call{this->loop};
+        const auto before = this->server.requests("/api/empty").size();
+        ASSERT_TRUE(verb.call(*manager, "empty", std::nullopt, call.success(), call.failure()));
+        ASSERT_TRUE(call.wait());
+        EXPECT_EQ(call.outcome->successes, 1) << (call.outcome->error ? call.outcome->error->describe() : "");
+        const auto seen = this->server.requests("/api/empty");
+        ASSERT_EQ(seen.size(), before + 1);
+        EXPECT_EQ(seen.back().method, verb.method);
+        EXPECT_EQ(seen.back().body, "");
+        EXPECT_EQ(seen.back().header("Content-Type"), "");
+        EXPECT_EQ(seen.back().header("Content-Length"), verb.inQuery ? "" : "0");
+    }
+}
+
 TYPED_TEST(HTTPManagers, BaseURLsGainASlashOnlyAfterAPathAndCopiesKeepItWithTheirOwnSerializers)
 {
     for (const auto& [given, stored] : std::vector<std::pair<std::string, std::string>>{
@@ -76,6 +102,20 @@ TYPED_TEST(HTTPManagers, BaseURLsGainASlashOnlyAfterAPathAndCopiesKeepItWithThei
         EXPECT_EQ(copied->baseURL(), stored);
         EXPECT_NE(copied->requestSerializer(), manager->requestSerializer());
         EXPECT_NE(copied->responseSerializer(), manager->responseSerializer());
+    }
+    // Each copies as its own class, and the serializers in it too.
+    auto manager = this->make("http://h/api");
+    manager->setResponseSerializer(XMLParserResponseSerializer::serializer());
+    std::shared_ptr<typename TestFixture::Manager> copied = manager->copy();
+    this->made.push_back(copied);
+    EXPECT_TRUE(std::dynamic_pointer_cast<XMLParserResponseSerializer>(copied->responseSerializer()));
+    if constexpr (std::is_same_v<typename TestFixture::Manager, HTTPSessionManager>) {
+        const std::shared_ptr<URLSessionManager> base = manager;
+        auto viaBase = std::dynamic_pointer_cast<HTTPSessionManager>(base->copy());
+        ASSERT_TRUE(viaBase);
+        this->made.push_back(viaBase);
+        EXPECT_EQ(viaBase->baseURL(), "http://h/api/");
+        EXPECT_TRUE(std::dynamic_pointer_cast<XMLParserResponseSerializer>(viaBase->responseSerializer()));
     }
 }
 

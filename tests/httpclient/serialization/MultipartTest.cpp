@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <filesystem>
 
 #include "support/httpclient/MultipartFixture.h"
 
@@ -114,6 +115,13 @@ TEST(Multipart, FilePartsRefuseWhatIsNoReachableFile)
             EXPECT_FALSE(data.appendPartWithFileURL(url, "f", &error));
             EXPECT_EQ(error->code, -1000);
             EXPECT_EQ(error->description, reason);
+        }
+        // A folder is no file to send, whether its URL ends in a slash or not.
+        const std::string folder = "file://" + std::filesystem::temp_directory_path().string();
+        for (const std::string& url : {folder, folder + "/"}) {
+            error.reset();
+            EXPECT_FALSE(data.appendPartWithFileURL(url, "f", &error)) << url;
+            EXPECT_TRUE(error) << url;
         }
         EXPECT_THROW(data.appendPartWithFileData({}, "", "f", "t/t"), std::invalid_argument);
         EXPECT_THROW(data.appendPartWithFileData({}, "n", "f", ""), std::invalid_argument);

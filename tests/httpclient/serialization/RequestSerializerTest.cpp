@@ -6,6 +6,7 @@
 #include "httpclient/serialization/PropertyListRequestSerializer.h"
 #include "httpclient/serialization/QueryStringPair.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/url/DataInputStream.h"
 
 using platform::URLRequest;
 
@@ -218,6 +219,10 @@ TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)
     EXPECT_EQ(header(*request, "Content-Type"), "application/vnd.mine");
     EXPECT_EQ(body(*request), "{}");
 
+    URLRequest withBody("http://h/");
+    withBody.httpMethod = "POST";
+    withBody.httpBody = platform::Bytes{'o', 'l', 'd'};
+    withBody.httpBodyStream = std::make_shared<platform::DataInputStream>(platform::Bytes{'o', 'l', 'd'});
     for (const ParameterValue& unwritable : {ParameterValue(ParameterDictionary{{"s", "\xFF"}}),
                                              ParameterValue(ParameterDictionary{{"d", std::vector<std::uint8_t>{1}}})}) {
         std::optional<platform::Error> error;
@@ -226,6 +231,12 @@ TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)
         EXPECT_FALSE(request->httpBody);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, URLRequestSerializationErrorUnwritable);
+        // A body the request came with does not go out under the JSON type either.
+        error.reset();
+        request = json->requestBySerializingRequest(withBody, unwritable, &error);
+        EXPECT_TRUE(error);
+        EXPECT_FALSE(request->httpBody);
+        EXPECT_FALSE(request->httpBodyStream);
     }
     auto pretty = JSONRequestSerializer::serializerWithWritingOptions(JSONRequestSerializer::kJSONWritingPrettyPrinted);
     EXPECT_EQ(std::static_pointer_cast<JSONRequestSerializer>(pretty->copy())->writingOptions, 1u);
@@ -243,4 +254,9 @@ TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)
     request = plist->requestWithMethod("POST", "http://h/", ParameterDictionary{{"n", nullptr}}, &error);
     EXPECT_FALSE(request->httpBody);
     EXPECT_TRUE(error);
+    error.reset();
+    request = plist->requestBySerializingRequest(withBody, ParameterDictionary{{"n", nullptr}}, &error);
+    EXPECT_TRUE(error);
+    EXPECT_FALSE(request->httpBody);
+    EXPECT_FALSE(request->httpBodyStream);
 }

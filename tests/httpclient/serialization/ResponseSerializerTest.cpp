@@ -17,6 +17,7 @@
 #include "platform/xml/XMLDocument.h"
 #include "platform/xml/XMLParser.h"
 #include "platform/xml/XMLSafety.h"
+#include "support/image/FormatMaker.h"
 #include "support/image/ImageMaker.h"
 
 using platform::Error;
@@ -146,6 +147,14 @@ TEST(XMLResponseSerializers, ParseSafelyAndRefuseExternalEntities)
         EXPECT_EQ(recorder.events.find("SECRET"), std::string::npos);
     }
     std::remove(secret.c_str());
+
+    // A copy still hands out parsers, with the acceptable types it was given.
+    parsers->acceptableContentTypes = std::set<std::string>{"application/rss+xml"};
+    auto copied = std::dynamic_pointer_cast<XMLParserResponseSerializer>(parsers->copy());
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(copied->acceptableContentTypes, parsers->acceptableContentTypes);
+    const URLResponse feed = response("application/rss+xml");
+    EXPECT_TRUE(std::any_cast<std::shared_ptr<platform::XMLParser>>(copied->responseObjectForResponse(&feed, bytes("<r/>"), nullptr)));
 }
 
 TEST(PropertyListResponseSerializer, ParsesEitherFormat)
@@ -195,6 +204,138 @@ TEST(ImageResponseSerializer, SizesComeFromThePixels)
             ASSERT_TRUE(error);
             EXPECT_EQ(error->code, -1016);
         }
+    }
+}
+
+namespace {
+
+using Pixel = std::array<std::uint8_t, 4>;
+using PixelRule = std::function<Pixel(std::uint32_t x, std::uint32_t y)>;
+
+Pixel quad(std::uint32_t index, std::uint8_t alpha = 0xFF)
+{
+    const auto& c = imagemaker::kQuad[index];
+    return {c[0], c[1], c[2], alpha};
+}
+
+// The image decoded from the body, every pixel compared with the rule.
+void expectPicture(const std::string& type, const Bytes& body, std::uint32_t width, std::uint32_t height, const PixelRule& rule)
+{
+    const URLResponse made = response(type);
+    std::optional<Error> error;
+    std::any object = ImageResponseSerializer::serializer()->responseObjectForResponse(&made, body, &error);
+    ASSERT_TRUE(object.has_value()) << (error ? error->describe() : "");
+    const auto& image = std::any_cast<const platform::Image&>(object);
+    ASSERT_EQ(image.size.width, width);
+    ASSERT_EQ(image.size.height, height);
+    const Bytes& pixels = image.representations.at(0).bitmapData();
+    ASSERT_EQ(pixels.size(), std::size_t{width} * height * 4);
+    int wrong = 0;
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const Pixel seen{pixels[(y * width + x) * 4], pixels[(y * width + x) * 4 + 1], pixels[(y * width + x) * 4 + 2],
+                             pixels[(y * width + x) * 4 + 3]};
+            if (seen != rule(x, y) && ++wrong <= 3) ADD_FAILURE() << "pixel " << x << "," << y;
+        }
+}
+
+}  // namespace
+
+TEST(ImageResponseSerializer, DecodesEveryTypeItAccepts)
+{
+    const PixelRule picture = [](std::uint32_t x, std::uint32_t y) { return imagemaker::pictureAt(x, y); };
+    const PixelRule quadPicture = [](std::uint32_t x, std::uint32_t y) { return quad(imagemaker::quadIndexAt(x, y)); };
+    {
+        SCOPED_TRACE("GIF");
+        expectPicture("image/gif", imagemaker::gif(5, 3), 5, 3, quadPicture);
+        // Interlaced rows land in their places; the transparent colour is transparent.
+        expectPicture("image/gif", imagemaker::gif(9, 11, true, 3), 9, 11, [](std::uint32_t x, std::uint32_t y) {
+            const auto index = imagemaker::quadIndexAt(x, y);
+            return index == 3 ? Pixel{0, 0, 0, 0} : quad(index);
+        });
+    }
+    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE}) {
+        SCOPED_TRACE("TIFF " + std::to_string(compression));
+        expectPicture("image/tiff", imagemaker::tiff(6, 5, compression), 6, 5, picture);
+    }
+    for (const std::uint16_t bits : {1, 4, 8, 24, 32}) {
+        for (const bool topDown : {false, true}) {
+            SCOPED_TRACE("BMP " + std::to_string(bits) + (topDown ? " top down" : ""));
+            const PixelRule rule = bits <= 8 ? PixelRule([bits](std::uint32_t x, std::uint32_t y) { return quad(imagemaker::quadIndexAt(x, y) % (1u << bits)); })
+                                 : bits == 32 ? PixelRule([](std::uint32_t x, std::uint32_t y) { auto p = imagemaker::pictureAt(x, y); p[3] = 0x80; return p; })
+                                              : picture;
+            expectPicture(bits == 24 ? "image/bmp" : "image/x-bmp", imagemaker::bmp(7, 3, bits, topDown), 7, 3, rule);
+        }
+    }
+    {
+        SCOPED_TRACE("BMP run-length coded");
+        // 4 x 2, 8 bits: the bottom row three of colour 1 and one of 2; the top row colours 0, 1, 2 written
+        // out, its last pixel never reached.
+        Bytes rle = imagemaker::bmp(4, 2, 8);
+        rle.resize(14 + 40 + 16);
+        rle[30] = 1;  // compression: 8-bit runs
+        rle.insert(rle.end(), {3, 1, 1, 2, 0, 0, 0, 3, 0, 1, 2, 0, 0, 1});
+        expectPicture("image/x-win-bitmap", rle, 4, 2, [](std::uint32_t x, std::uint32_t y) {
+            if (y == 1) return quad(x < 3 ? 1 : 2);
+            return x < 3 ? quad(x) : Pixel{0, 0, 0, 0};
+        });
+    }
+    {
+        SCOPED_TRACE("ICO");
+        // The larger image of the two, a PNG; alone, the bitmap with its mask.
+        expectPicture("image/x-icon", imagemaker::ico(4, 4, 8), 8, 8, [](std::uint32_t, std::uint32_t) { return Pixel{0x7F, 0x7F, 0x7F, 0x7F}; });
+        expectPicture("image/ico", imagemaker::ico(5, 4), 5, 4, [](std::uint32_t x, std::uint32_t y) {
+            return quad(imagemaker::quadIndexAt(x, y), x == 0 ? 0 : 0xFF);
+        });
+    }
+    {
+        SCOPED_TRACE("XBM");
+        const std::string text = imagemaker::xbm(10, 3);
+        expectPicture("image/x-xbitmap", Bytes(text.begin(), text.end()), 10, 3, [](std::uint32_t x, std::uint32_t y) {
+            return Pixel{0, 0, 0, static_cast<std::uint8_t>(x == y || x == 9 ? 0xFF : 0)};
+        });
+    }
+}
+
+TEST(ImageResponseSerializer, DamagedOrOverlargeImagesOfEveryTypeFailCleanly)
+{
+    auto withSize = [](Bytes body, std::size_t at, std::uint32_t width, std::uint32_t height, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            body[at + i] = static_cast<std::uint8_t>(width >> (8 * i));
+            body[at + bytes + i] = static_cast<std::uint8_t>(height >> (8 * i));
+        }
+        return body;
+    };
+    const Bytes gif = imagemaker::gif(5, 3), tiff = imagemaker::tiff(6, 5), bmp = imagemaker::bmp(7, 3, 24), ico = imagemaker::ico(5, 4);
+    Bytes rle = imagemaker::bmp(4, 2, 8);
+    rle.resize(14 + 40 + 16);
+    rle[30] = 1;
+    rle.insert(rle.end(), {0, 1});
+    Bytes icoPastEnd = ico;
+    icoPastEnd[18] = 0xFF;  // the image's offset
+    const std::string xbm = imagemaker::xbm(10, 3);
+    const std::vector<std::pair<std::string, Bytes>> cases = {
+        {"GIF cut short", Bytes(gif.begin(), gif.end() - 6)},
+        {"GIF screen beyond the bound", withSize(gif, 6, 65535, 65535, 2)},
+        {"TIFF cut short", Bytes(tiff.begin(), tiff.begin() + static_cast<long>(tiff.size() / 2))},
+        {"BMP pixels cut short", Bytes(bmp.begin(), bmp.end() - 1)},
+        {"BMP claiming a huge size", withSize(bmp, 18, 8000, 8000, 4)},
+        {"BMP of runs claiming a huge size", withSize(rle, 18, 8000, 8000, 4)},
+        {"BMP runs cut short", Bytes(rle.begin(), rle.end() - 1)},
+        {"ICO image past its end", icoPastEnd},
+        {"ICO without images", Bytes{0, 0, 1, 0, 0, 0}},
+        {"XBM with too few bits", bytes(xbm.substr(0, xbm.rfind(',')) + "};")},
+        {"XBM beyond the bound", bytes("#define a_width 100000\n#define a_height 100000\nstatic char a_bits[] = {0x01};")},
+        {"XBM with a word for a bit", bytes("#define a_width 8\n#define a_height 1\nstatic char a_bits[] = {0x100};")},
+    };
+    auto serializer = ImageResponseSerializer::serializer();
+    const URLResponse made = response("image/bmp");
+    for (const auto& [name, body] : cases) {
+        SCOPED_TRACE(name);
+        std::optional<Error> error;
+        EXPECT_FALSE(serializer->responseObjectForResponse(&made, body, &error).has_value());
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, -1016);
     }
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "httpclient/serialization/HTTPRequestSerializer.h"
 #include "support/httpclient/SessionManagerFixture.h"
+#include "support/server/RawHTTPRecorder.h"
 
 using namespace support::sessionmanager;
 
@@ -128,6 +130,32 @@ TEST_F(ManagerFixture, UploadProgressFollowsTheBytesSent)
     EXPECT_EQ(progress->totalUnitCount(), 100000);
     EXPECT_EQ(progress->completedUnitCount(), 100000);
     EXPECT_TRUE(server.requests("/in").back().body == std::string(100000, 'q'));
+}
+
+TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
+{
+    // The loopback server's library takes multipart bodies apart; this one keeps them as they came.
+    support::RawHTTPRecorder wire;
+    HTTPRequestSerializer serializer;
+    const URLRequest form = *serializer.multipartFormRequestWithMethod("POST", wire.url("/form"), ParameterDictionary{{"a", "x"}}, nullptr);
+    const std::string fileURL = "file://" + folder.string() + "/body%20file";
+    std::optional<std::optional<Error>> written;
+    const URLRequest request = serializer.requestWithMultipartFormRequest(dispatch, form, fileURL, [&](std::optional<Error> error) { written = error; });
+    ASSERT_TRUE(loop.runUntil([&] { return written.has_value(); }));
+    ASSERT_FALSE(*written);
+    std::ifstream file(folder / "body file", std::ios::binary);
+    const std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+
+    auto outcome = std::make_shared<Outcome>();
+    const Outcome result = run(manager->uploadTaskWithRequestFromFile(request, fileURL, nullptr, collect(outcome)), outcome);
+    EXPECT_FALSE(result.error);
+    ASSERT_EQ(wire.requests("/form").size(), 1u);
+    const auto seen = wire.requests("/form").back();
+    EXPECT_EQ(seen.body, body);
+    EXPECT_NE(seen.head.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos);
+    EXPECT_NE(seen.head.find("\r\nContent-Type: multipart/form-data; boundary="), std::string::npos);
+    // Only a file URL names a file.
+    EXPECT_FALSE(manager->uploadTaskWithRequestFromFile(request, wire.url("/form"), nullptr, collect(outcome)));
 }
 
 TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)

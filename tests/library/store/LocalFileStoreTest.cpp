@@ -63,6 +63,9 @@ TEST(OKVLocalFileController, ListsCountsAndFindsEmptyGroups)
     r.touch("Pool/Full/e.qptc");
     r.touch("QFXMacApplication/Effect/0B000123/drive.QF2");
     r.touch("QFXMacApplication/Effect/0C000001/delay.QF2");
+    // Half an effect an unpack cut short left beside it.
+    r.touch("QFXMacApplication/Effect/.0C000001.new-Ab12Cd/delay.QF2");
+    r.touch("QFXMacApplication/Effect/Model 1/.0C000002.old-Ab12Cd/Inner/echo.QF2");
 
     auto pool = std::get<std::vector<std::string>>(r.store.getAllFileInFolderPath("Pool", "qptc", false));
     EXPECT_EQ(pool, std::vector<std::string>{(r.root / "Pool/a.qptc").string()});

@@ -35,6 +35,36 @@ TEST(LinuxIcmpProvider, OpensOrFailsCleanlyAndEchoesOverLoopbackWhenAllowed)
     EXPECT_EQ(received[20], 0) << "an echo reply";
 }
 
+TEST(LinuxIcmpProvider, ASocketReportsTheIdentifierItGotWhenTheOneAskedForIsZeroOrTaken)
+{
+    RunLoop loop;
+    LinuxIcmpProvider provider(loop);
+    int error = 0;
+    auto first = provider.open(0x4343, error);
+    if (!first) GTEST_SKIP() << "unprivileged ICMP sockets are disabled here: " << std::strerror(error);
+    EXPECT_EQ(first->identifier(), 0x4343);
+    // Kernels differ on whether a second socket may hold the same identifier; none fails the open.
+    auto second = provider.open(0x4343, error);
+    ASSERT_TRUE(second) << std::strerror(error);
+    EXPECT_NE(second->identifier(), 0);
+
+    // Asked for 0, the kernel chooses, and the reply carries what the socket reports.
+    auto chosen = provider.open(0, error);
+    ASSERT_TRUE(chosen) << std::strerror(error);
+    const std::uint16_t given = chosen->identifier();
+    EXPECT_NE(given, 0);
+    std::vector<std::uint8_t> received;
+    chosen->startReading([&](const std::vector<std::uint8_t>& datagram, long, int) { received = datagram; });
+    std::uint8_t request[8] = {8, 0, 0, 0, 0, 0, 0, 1};
+    sockaddr_in loopback{};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(chosen->sendTo(request, sizeof request, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, error), 8);
+    ASSERT_TRUE(loop.runUntil([&] { return !received.empty(); }, std::chrono::seconds(5)));
+    ASSERT_EQ(received.size(), 28u);
+    EXPECT_EQ((received[24] << 8) | received[25], given);
+}
+
 TEST(LinuxIcmpProvider, ResolvesNumericNamesOnTheMainQueue)
 {
     RunLoop loop;

@@ -65,7 +65,8 @@ public:
     {
         calls.push_back("displayRestoreDialog " + std::to_string(restoredItems) + "/" + std::to_string(maxItems));
     }
-    void updatePatchItem(std::shared_ptr<PatchItem> item, const std::string& offset) override
+    void updatePatchItem(std::shared_ptr<PatchItem> item, const std::string& offset,
+                         const UnitPatchChange& = {}) override
     {
         updatedPatchItems.emplace_back(std::move(item), offset);
     }

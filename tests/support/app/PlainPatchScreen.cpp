@@ -50,7 +50,8 @@ void PlainPatchScreen::reloadDataInPatchList()
     view_->showList(rows);
 }
 
-void PlainPatchScreen::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset)
+void PlainPatchScreen::updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
+                                       const UnitPatchChange&)
 {
     // Without the list's slot table the change is shown where it arrived; the real screen places it.
     if (patchItem) view_->list()->addItem(QString::fromStdString(offset + "  " + patchItem->patchName));

@@ -39,7 +39,8 @@ public:
     void validateRuler() override {}
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return restored_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long, long) override {}
-    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset) override;
+    void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
+                         const UnitPatchChange& origin = {}) override;
     void setReloadBufferDataTimer() override {}
 
 private:

@@ -10,6 +10,7 @@
 #include "httpclient/operation/HTTPRequestOperationManager.h"
 #include "httpclient/serialization/JSONRequestSerializer.h"
 #include "httpclient/serialization/MultipartFormData.h"
+#include "httpclient/serialization/XMLParserResponseSerializer.h"
 #include "httpclient/session/HTTPSessionManager.h"
 #include "platform/url/DataInputStream.h"
 #include "platform/url/URLError.h"

@@ -84,11 +84,13 @@ public:
     {
         record("select " + std::to_string(state) + " " + (item ? item->patchName : "none"));
     }
-    void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& label) override
+    void updatePatchItemFromDevice(const std::shared_ptr<PatchItem>& item, const std::string& label,
+                                   const UnitPatchChange& origin) override
     {
         {
             std::lock_guard lock(m_mutex);
             lastUpdated = item;
+            lastOrigin = origin;
         }
         record("updated " + item->patchName + " " + label);
     }
@@ -97,6 +99,12 @@ public:
     // Why each save the coordinator reported as failed could not be made, in order (main thread).
     std::vector<std::string> notSavedReasons;
     std::shared_ptr<PatchItem> lastUpdated;
+    // Which patch the unit changed, as the last change it reported told.
+    UnitPatchChange lastChangeOrigin()
+    {
+        std::lock_guard lock(m_mutex);
+        return lastOrigin;
+    }
     void deviceImageDidArrive() override { record("picture"); }
     void didGetDeviceMemory(float percentInUse) override
     {
@@ -190,6 +198,7 @@ public:
     }
 
 private:
+    UnitPatchChange lastOrigin;  // m_mutex
     static std::string nameOf(const std::shared_ptr<EffectItem>& item) { return item ? item->fileName : "(none)"; }
     void record(std::string event)
     {

@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 #include <sys/socket.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include <condition_variable>
@@ -16,7 +17,7 @@ namespace support {
 
 namespace {
 
-enum class Kind { Reply, Truncate, Stall, Trickle, Script, Authenticate };
+enum class Kind { Reply, Truncate, Stall, Trickle, Script, Authenticate, DigestAuthenticate };
 
 struct Route {
     Kind kind = Kind::Reply;
@@ -28,6 +29,48 @@ struct Route {
     std::string credentials;
     std::string realm;
 };
+
+constexpr const char* kDigestNonce = "5e1f0ce";
+
+std::string md5(const std::string& text)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) out += std::string{hex[digest[i] >> 4], hex[digest[i] & 15]};
+    return out;
+}
+
+// The value of one field of a Digest answer, quoted or not.
+std::string digestField(const std::string& header, const std::string& name)
+{
+    std::size_t at = 0;
+    while ((at = header.find(name + "=", at)) != std::string::npos) {
+        if (at == 0 || header[at - 1] == ' ' || header[at - 1] == ',') break;
+        at += name.size();
+    }
+    if (at == std::string::npos) return {};
+    at += name.size() + 1;
+    if (at < header.size() && header[at] == '"') return header.substr(at + 1, header.find('"', at + 1) - at - 1);
+    return header.substr(at, header.find_first_of(", ", at) - at);
+}
+
+// True for a Digest answer (qop "auth", MD5) that proves the credentials for this method.
+bool digestProves(const std::string& header, const std::string& method, const std::string& credentials, const std::string& realm)
+{
+    if (header.rfind("Digest ", 0) != 0) return false;
+    const std::string user = credentials.substr(0, credentials.find(':'));
+    const std::string password = credentials.substr(credentials.find(':') + 1);
+    if (digestField(header, "username") != user || digestField(header, "nonce") != kDigestNonce ||
+        digestField(header, "realm") != realm || digestField(header, "qop") != "auth" || digestField(header, "opaque") != "0pa")
+        return false;
+    const std::string first = md5(user + ":" + realm + ":" + password);
+    const std::string second = md5(method + ":" + digestField(header, "uri"));
+    return digestField(header, "response") == md5(first + ":" + kDigestNonce + ":" + digestField(header, "nc") + ":" +
+                                                  digestField(header, "cnonce") + ":auth:" + second);
+}
 
 std::string base64(const std::string& text)
 {
@@ -91,6 +134,14 @@ struct LoopbackServer::State {
                 request.get_header_value("Authorization") != "Basic " + base64(route.credentials)) {
                 response.status = 401;
                 response.set_header("WWW-Authenticate", "Basic realm=\"" + route.realm + "\"");
+                response.set_content("who are you", "text/plain");
+                return;
+            }
+            if (route.kind == Kind::DigestAuthenticate &&
+                !digestProves(request.get_header_value("Authorization"), request.method, route.credentials, route.realm)) {
+                response.status = 401;
+                response.set_header("WWW-Authenticate", "Digest realm=\"" + route.realm + "\", qop=\"auth,auth-int\", nonce=\"" +
+                                                            kDigestNonce + "\", opaque=\"0pa\", algorithm=MD5");
                 response.set_content("who are you", "text/plain");
                 return;
             }
@@ -275,6 +326,13 @@ void LoopbackServer::requireBasicAuthentication(const std::string& path, const s
 {
     std::lock_guard lock(m_state->mutex);
     m_state->routes[path] = Route{Kind::Authenticate, std::move(reply), 0, {}, {}, 0, user + ":" + password, realm};
+}
+
+void LoopbackServer::requireDigestAuthentication(const std::string& path, const std::string& user,
+                                                 const std::string& password, Reply reply, const std::string& realm)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->routes[path] = Route{Kind::DigestAuthenticate, std::move(reply), 0, {}, {}, 0, user + ":" + password, realm};
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const

@@ -62,6 +62,9 @@ public:
     // Answers 401 with a Basic challenge for `realm` unless the request carries the user and password.
     void requireBasicAuthentication(const std::string& path, const std::string& user, const std::string& password,
                                     Reply reply, const std::string& realm = "loopback");
+    // The same with a Digest challenge (MD5, qop "auth"), checked with the request's method and URI.
+    void requireDigestAuthentication(const std::string& path, const std::string& user, const std::string& password,
+                                     Reply reply, const std::string& realm = "loopback");
     // Every request that reached the path, oldest first.
     std::vector<Request> requests(const std::string& path) const;
     // How many requests reached the path, and the header fields of the latest one.
