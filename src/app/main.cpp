@@ -131,6 +131,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     platform::LogindPowerEvents power(dispatch);
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
+    commonUtils.setSaveFailureWords(&AppLifecycle::saveFailureReason);
     commonUtils.setPowerEvents(&power);
     // A signal ends the program at once: the sheets still waiting are dropped and the end lets the unit go.
     static std::atomic<bool> endedBySignal{false};

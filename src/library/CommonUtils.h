@@ -279,6 +279,14 @@ public:
     // A save whose entries could not all be staged still replaces the library with those that could (and
     // the last saved copies of the others) and answers which were not saved.
     std::optional<std::string> savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
+    // The words a failed save is told in: the entries left out (none when the library could not be written
+    // at all), the user's library folder and the cause. The program gives its own, in the interface
+    // language; without them the system's English words are used.
+    using SaveFailureWords = std::function<std::string(const std::vector<std::string>& entries, const std::string& folder,
+                                                       const platform::Error& cause)>;
+    void setSaveFailureWords(SaveFailureWords words) { m_saveFailureWords = std::move(words); }
+    static std::string defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
+                                               const platform::Error& cause);
     // At the end of a run whose last save did not write the pool whole: the working copy is renamed aside,
     // its entries named in the pool's order, for the next start to show and save. True when it was kept
     // or nothing needed keeping.
@@ -682,7 +690,8 @@ private:
     bool stagePool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& staging);
     bool linkTree(const std::string& from, const std::string& to, int depth);
     // Why the save under way could not stage the library, or the first entry it could not (the pool's queue).
-    std::string m_stageFailure;
+    platform::Error m_stageFailure;
+    SaveFailureWords m_saveFailureWords = &CommonUtils::defaultSaveFailureWords;
     // The names of the entries the save under way could not stage (the pool's queue).
     std::vector<std::string> m_stageSkipped;
     // The last saved copies of the library's entries by folder ("Pool", "Backup") and plain name.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <latch>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -286,12 +287,12 @@ bool CommonUtils::linkTree(const std::string& from, const std::string& to, int d
         if (platform::LocalFileManager::isTemporaryName(fileNameOf(from))) return true;
         const std::string target = m_files.itemKind(to) == platform::ItemKind::Missing ? to : createNewNameForPath(to);
         if (m_files.linkItem(from, target, &error, kStaged)) return true;
-        m_stageFailure = error.description;
+        m_stageFailure = error;
         RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
         return false;
     }
     if (depth > kMaxFolderDepth || !m_files.createDirectory(to, true, &error)) {
-        m_stageFailure = error.description.empty() ? "\"" + from + "\" is nested too deep" : error.description;
+        m_stageFailure = error.description.empty() ? platform::Error::make("pool", 0, "\"" + from + "\" is nested too deep") : error;
         RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
         return false;
     }
@@ -378,8 +379,8 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
     m_stageSkipped.clear();
     for (const char* part : {"Pool", "Backup"}) {
         if (m_files.createDirectory(join(staging, part), true, &error)) continue;
-        m_stageFailure = error.description.empty() ? "\"" + join(staging, part) + "\" could not be made" : error.description;
-        RIG_LOG("cannot make the staging folder %s: %s", part, m_stageFailure.c_str());
+        m_stageFailure = error.description.empty() ? platform::Error::make("pool", 0, "\"" + join(staging, part) + "\" could not be made") : error;
+        RIG_LOG("cannot make the staging folder %s: %s", part, m_stageFailure.description.c_str());
         return false;
     }
     // The entries are linked a few at once: each link is a journalled change of its own, and the file
@@ -410,9 +411,10 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         const DirectoryObject& entry = *pool[i];
         const std::string prefix = "[" + std::to_string(i) + "] ";
         m_stageSkipped.push_back(entry.name.value_or(""));
-        if (m_stageFailure.empty())
-            m_stageFailure = errors[i].description.empty() ? "\"" + entry.name.value_or("") + "\" has no file name it can be saved under"
-                                                            : errors[i].description;
+        if (m_stageFailure.description.empty())
+            m_stageFailure = errors[i].description.empty()
+                                 ? platform::Error::make("pool", 0, "\"" + entry.name.value_or("") + "\" has no file name it can be saved under")
+                                 : errors[i];
         RIG_LOG("cannot save pool entry %zu: %s", i, errors[i].description.c_str());
         const bool group = entry.isBackUpAllGroup || !entry.childDirectories.empty() || entry.isGroup;
         const std::string part = entry.isBackUpAllGroup ? "Backup" : "Pool";
@@ -422,7 +424,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
             if (platform::SafeName::check(prefix + plain)) {
                 const std::string partial = join(join(staging, part), prefix + plain);
                 if (m_files.itemKind(partial) != platform::ItemKind::Missing && !m_files.removeItem(partial, &error)) {
-                    m_stageFailure = error.description;
+                    m_stageFailure = error;
                     return false;
                 }
             }
@@ -433,11 +435,11 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         if (plain.empty() || last == saved.end()) continue;
         const std::string target = join(join(staging, part), group ? prefix + plain : savedFileName(prefix, plain));
         // A last copy that cannot be carried over either leaves the entry out; the first reason stands.
-        const std::string reason = m_stageFailure;
+        const platform::Error reason = m_stageFailure;
         if (!linkTree(last->second, target, 1)) {
             m_stageFailure = reason;
             if (m_files.itemKind(target) != platform::ItemKind::Missing && !m_files.removeItem(target, &error)) {
-                m_stageFailure = error.description;
+                m_stageFailure = error;
                 return false;
             }
         }
@@ -497,7 +499,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         const fs::path below = fromLibrary ? fs::path(path).lexically_relative(fs::path(library))
                                            : fs::path("Pool") / fs::path(path).lexically_relative(fs::path(unplacedFrom));
         if (!m_files.createDirectory((fs::path(staging) / below).parent_path().string(), true, &error)) {
-            m_stageFailure = error.description;
+            m_stageFailure = error;
             return false;
         }
         if (!linkTree(path, (fs::path(staging) / below).string(), 1)) return false;
@@ -506,8 +508,19 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
             if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;
     if (m_files.flushStaged(staging, &error)) return true;
-    m_stageFailure = error.description;
+    m_stageFailure = error;
     return false;
+}
+
+std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
+                                                 const platform::Error& cause)
+{
+    const std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code))
+                                                                       : cause.description;
+    if (entries.empty()) return "\"" + folder + "\" could not be written: " + why;
+    std::string names;
+    for (const auto& name : entries) names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    return names + " could not be saved: " + cause.description;
 }
 
 std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
@@ -542,7 +555,7 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             });
         std::string staging = join(store, freshName(kStagingPrefix));
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
-        m_stageFailure.clear();
+        m_stageFailure = {};
         bool whole = stagePool(pool, staging);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
@@ -556,7 +569,10 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             if (hadLibrary && !m_files.moveItem(aside, library)) RIG_LOG("cannot put back the saved library");
         }
         if (!whole) {
-            failure = error.description.empty() ? m_stageFailure : error.description;
+            // The user is told of the library folder they know, never of the staging or aside folders
+            // the save made beside it.
+            failure = m_saveFailureWords({}, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string(),
+                                         error.description.empty() ? m_stageFailure : error);
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
             m_unsavedPool = pool;
@@ -569,9 +585,8 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         if (!m_stageSkipped.empty()) {
             // The library holds the others now; the skipped ones are still only in the working copy, which
             // stays the pool's truth until a save writes them.
-            std::string names;
-            for (const auto& name : m_stageSkipped) names += (names.empty() ? "\"" : ", \"") + name + "\"";
-            failure = names + " could not be saved: " + m_stageFailure;
+            failure = m_saveFailureWords(m_stageSkipped, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string(),
+                                         m_stageFailure);
             RIG_LOG("pool saved without %zu entries: %s", m_stageSkipped.size(), failure.c_str());
             m_unsavedPool = pool;
             m_poolUnsaved = true;

@@ -49,6 +49,33 @@ PatchPropertyViewController* openedPatchSheet(QWidget& window)
 
 }  // namespace
 
+// Escape in the sheet's field leaves as Cancel does: the sheet goes, the typed name reaches neither the list
+// nor the unit.
+TEST(PatchList, EscapeInThePropertySheetLeavesItWithNothingSaved)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        const std::optional<std::string> before = unit.patchNameAt(MenuTour::kListRow);
+        const QString shownBefore = Gestures::patchListText(MenuTour::kListRow, 1);
+        PatchPropertyViewController* sheet = openedPatchSheet(window);
+        ASSERT_NE(sheet, nullptr);
+        sheet->patchNameTextField()->setFocus();
+        sheet->patchNameTextField()->selectAll();
+        for (const QChar ch : QStringLiteral("Not kept")) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(sheet->focusWidget(), &press);
+        }
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(sheet->focusWidget(), &escape);
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchSheetShown(); }, 5s));
+        EXPECT_EQ(unit.patchNameAt(MenuTour::kListRow), before);
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), shownBefore);
+    });
+}
+
 TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
 {
     ProgramRig rig;

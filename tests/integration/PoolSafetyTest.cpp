@@ -520,7 +520,11 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
     const std::string keptText = AppLifecycle::saveFailureText("\n", true);
     EXPECT_EQ(endText.substr(0, keptText.find('\n')), keptText.substr(0, keptText.find('\n'))) << endText;
     EXPECT_TRUE(endText.ends_with(keptText.substr(keptText.find('\n') + 1))) << endText;
-    EXPECT_NE(endText.find(".Patch-saving"), std::string::npos) << endText;
+    // Of the user's library folder and in the program's words, not of the folder the save made beside it.
+    EXPECT_NE(endText.find((rig.root() / "QFXMacApplication" / "Patch").string()), std::string::npos) << endText;
+    EXPECT_EQ(endText.find(".Patch-"), std::string::npos) << endText;
+    EXPECT_NE(endText.find(InterfaceTexts::localizedString("Main_SaveCausePermission").toStdString()), std::string::npos)
+        << endText;
     EXPECT_EQ(savedPool(rig.root()), libraryBefore);
     EXPECT_EQ(keptPoolsIn(rig.root()).size(), 1U);
 

@@ -1,5 +1,7 @@
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -649,26 +651,47 @@ TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
     EXPECT_EQ(shown(load()), (std::set<std::string>{"Lead", "Jazz/C"}));
 }
 
-// A staging folder ("Pool" or "Backup") that cannot be made is told with its cause, to the caller and to
-// the user while the program runs.
-TEST_F(PatchLibraryLayouts, AStagingFolderThatCannotBeMadeIsToldWithItsCause)
+// A library that cannot be written whole (a staging folder, "Pool" or "Backup", not made; the old library
+// not moved aside; the new one not moved in) is told with its cause, to the caller and to the user while
+// the program runs: in the program's words, naming the user's library folder and none of the folders the
+// save makes beside it.
+TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAndItsCause)
 {
     put("Pool/[0] Solo.qptc", patchBytes("Solo"));
-    for (const char* part : {"/Pool", "/Backup"}) {
-        SCOPED_TRACE(part);
+    struct Case {
+        Op op;
+        const char* part;
+    };
+    std::vector<std::pair<std::vector<std::string>, std::string>> asked;
+    const auto words = [&](const std::vector<std::string>& entries, const std::string& folder,
+                           const platform::Error& cause) {
+        asked.emplace_back(entries, folder);
+        return "words " + std::to_string(cause.code);
+    };
+    for (const Case& c : {Case{Op::CreateDirectory, "/Pool"}, Case{Op::CreateDirectory, "/Backup"},
+                          Case{Op::Move, "QFXMacApplication/.Patch-old"}, Case{Op::Move, "QFXMacApplication/.Patch-saving"}}) {
+        SCOPED_TRACE(c.part);
         CommonUtils::Tree tree = load();
+        utils->setSaveFailureWords(words);
         tree.push_back(group("New"));
-        faulty.fail(Op::CreateDirectory, part, 1, ENOSPC);
+        faulty.fail(c.op, c.part, 1, EACCES);
+        asked.clear();
         std::atomic<bool> changed{true};
         const auto why = utils->savePatchPoolToLocal(tree, changed);
         faulty.heal();
         ASSERT_TRUE(why);
-        EXPECT_NE(why->find(std::string(".Patch-saving")), std::string::npos) << *why;
-        EXPECT_NE(why->find(part), std::string::npos) << *why;
+        EXPECT_EQ(*why, "words " + std::to_string(EACCES));
+        ASSERT_EQ(asked.size(), 1U);
+        EXPECT_TRUE(asked[0].first.empty());
+        EXPECT_EQ(asked[0].second, rootFolder + "/QFXMacApplication/Patch");
         until("patchPoolNotSaved");
         EXPECT_EQ(recorder.notSavedReasons.back(), *why);
         EXPECT_TRUE(changed);
     }
+    // Without the program's words the system's are used, still of the user's folder.
+    const platform::Error denied = platform::Error::make("files", EACCES, "cannot move to \"/r/.Patch-old-12\": x");
+    EXPECT_EQ(CommonUtils::defaultSaveFailureWords({}, "/r/Patch", denied),
+              "\"/r/Patch\" could not be written: " + std::string(std::strerror(EACCES)));
 }
 
 // One entry that cannot be staged costs only itself: the others are saved in the pool's order, it keeps

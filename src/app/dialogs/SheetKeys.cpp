@@ -5,5 +5,5 @@
 bool SheetKeys::reachesButtons(int key, bool fromEditedField)
 {
     if (!fromEditedField) return true;
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
 }

@@ -133,6 +133,11 @@ bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* eve
 void PatchGroupPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
 {
     if (view != this) return;
+    // Escape answers as Cancel does, from the fields too: the keyboard alone can leave the sheet unchanged.
+    if (event->key() == Qt::Key_Escape) {
+        cancelButtonClicked();
+        return;
+    }
     focusedButton_ = ViewForKeyDown::keyDownToSwichButtonWithEvent(*event, {saveButton_, cancelButton_}, focusedButton_);
 }
 

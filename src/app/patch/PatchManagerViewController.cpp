@@ -532,6 +532,22 @@ void PatchManagerViewController::takeUnitChanges(std::uint64_t from, std::uint64
         if (slot < from || slot >= to) updatePatchFileToDevideAtIndex(slot);
 }
 
+bool PatchManagerViewController::takeUnitChangesOf(PatchItem& patch)
+{
+    bool taken = false;
+    std::vector<BufferedChange> others;
+    for (auto& change : std::exchange(bufferDataFromDevice_, {})) {
+        if (change.target.get() != &patch || !change.patchItem) {
+            others.push_back(std::move(change));
+            continue;
+        }
+        updateBufferPatchItem(*change.patchItem, patch);
+        taken = true;
+    }
+    bufferDataFromDevice_ = std::move(others);
+    return taken;
+}
+
 std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool reloadList)
 {
     std::vector<std::uint64_t> rewrites;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -313,6 +314,8 @@ private:
     // writes again the patches that took one the unit no longer holds where they are, except in the run
     // of slots [from, to) the caller writes itself.
     void takeUnitChanges(std::uint64_t from = 0, std::uint64_t to = 0);
+    // Takes the changes the unit reported of `patch` alone; whether there were any.
+    bool takeUnitChangesOf(PatchItem& patch);
     // Answers the slots whose patch took a change the unit does not hold there.
     std::vector<std::uint64_t> applyBufferedChanges(bool reloadList);
     void dropBufferedChangesOf(const PatchItem* patchItem);
@@ -398,6 +401,13 @@ private:
     QWidget* openPoolPropertySheet(const Node& item, const Node& group);
     // Whether the node is still in the pool, under `group` (none: at the top).
     bool isInPool(const Node& item, const Node& group) const;
+    // A list of the pool as a deletion found it.
+    struct PoolListShot {
+        const Nodes* list = nullptr;
+        std::vector<const DirectoryObject*> nodes;
+    };
+    void recountDeletedPositions(const std::vector<std::shared_ptr<DeleteAction>>& records,
+                                 const std::map<const DirectoryObject*, PoolListShot>& before);
     QPointer<PatchPropertyViewController> patchPropertyViewController_;
     QPointer<PatchGroupPropertyViewController> patchGroupPropertyViewController_;
 

@@ -4,6 +4,7 @@
 // undo record and ends the sheet.
 
 #include <algorithm>
+#include <utility>
 
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchCoordinator.h"
@@ -59,6 +60,8 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
     // The list may have changed since the click.
     if (index >= patchItems_.size() || !patchItems_[index]) return nullptr;
     const std::shared_ptr<PatchItem> original = patchItems_[index];
+    // What the unit reported of it already shows in the sheet.
+    if (takeUnitChangesOf(*original) && patchManagerTableView_) patchManagerTableView_->viewport()->update();
     const std::shared_ptr<PatchItem> edited = original->copy();
     auto* sheet = new PatchPropertyViewController(appDelegate_, textRules_);
     patchPropertyViewController_ = sheet;
@@ -71,13 +74,22 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
         self->dialogs_.endSheet(weakSheet, code);
     };
     sheet->setCancelActionBlock([end] { end(kListSheetCancelled); });
-    sheet->setSaveActionBlock([self, original, edited, end] {
+    sheet->setSaveActionBlock([self, original, edited, end, opened = std::make_pair(edited->patchName, edited->patchComment)] {
         if (!self) return;
         if (edited->patchName == original->patchName && edited->patchComment == original->patchComment) {
             end(kListSheetSaved);
             return;
         }
-        if (!self->coordinator_.editFilePatch(*edited)) {
+        // The unit may have changed this patch while the sheet was open: its change is taken first and the
+        // sheet's texts go over it, so the write carries both instead of the sheet's copy replacing it.
+        // A text the sheet left as it opened keeps what the unit made of it.
+        auto saved = edited;
+        if (self->takeUnitChangesOf(*original)) {
+            saved = original->copy();
+            if (edited->patchName != opened.first) saved->patchName = edited->patchName;
+            if (edited->patchComment != opened.second) saved->patchComment = edited->patchComment;
+        }
+        if (!self->coordinator_.editFilePatch(*saved)) {
             self->dialogs_.showInformation(kCanNotEditPatchItem, original->patchName);
             end(kListSheetSaved);
             return;
@@ -86,10 +98,10 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
         record->mType = 5;
         record->mOldText = original->patchName;
         record->mOldSecondText = original->patchComment;
-        record->mNewText = edited->patchName;
-        record->mNewSecondText = edited->patchComment;
+        record->mNewText = saved->patchName;
+        record->mNewSecondText = saved->patchComment;
         // The list keeps the same object, with the new texts.
-        original->overwriteAllDataFromPatchItem(*edited);
+        original->overwriteAllDataFromPatchItem(*saved);
         record->mItem = original;
         self->undoController_.addActionStack(record);
         const auto& items = self->patchItems_;

@@ -240,6 +240,11 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 void PatchPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
 {
     if (view != this) return;
+    // Escape answers as Cancel does, from the fields too: the keyboard alone can leave the sheet unchanged.
+    if (event->key() == Qt::Key_Escape) {
+        cancelButtonClicked();
+        return;
+    }
     focusedButton_ = ViewForKeyDown::keyDownToSwichButtonWithEvent(*event, {saveButton_, cancelButton_}, focusedButton_);
 }
 

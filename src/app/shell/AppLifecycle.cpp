@@ -9,6 +9,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <iterator>
 
@@ -19,6 +20,7 @@
 #include "app/views/NamedImages.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/error/Error.h"
 
 AppLifecycle::AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatch, std::string version,
                            std::chrono::milliseconds splashTime)
@@ -182,6 +184,26 @@ std::string AppLifecycle::saveFailureText(const std::string& reason, bool kept)
     const QString format =
         InterfaceTexts::localizedString(kept ? "Main_PatchPoolNotSavedAtQuit" : "Main_PatchPoolNotSavedOrKeptAtQuit");
     return platform::StringFormat::format(format.toStdString(), {reason});
+}
+
+std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entries, const std::string& folder,
+                                            const platform::Error& cause)
+{
+    // The system's own text is in English whatever the interface says: the cause is told in the
+    // program's words, its number kept for the causes it has none for.
+    const char* key = "Main_SaveCauseOther";
+    if (cause.domain != "files") key = "Main_SaveCauseUnstorable";
+    else if (cause.code == ENOSPC || cause.code == EDQUOT) key = "Main_SaveCauseNoSpace";
+    else if (cause.code == EACCES || cause.code == EPERM) key = "Main_SaveCausePermission";
+    else if (cause.code == EROFS) key = "Main_SaveCauseReadOnly";
+    else if (cause.code == ENAMETOOLONG) key = "Main_SaveCauseNameTooLong";
+    QString why = InterfaceTexts::localizedString(key);
+    if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
+    if (entries.empty())
+        return InterfaceTexts::localizedString("Main_PatchFolderNotWritten").arg(QString::fromStdString(folder), why).toStdString();
+    QStringList names;
+    for (const auto& name : entries) names.push_back(QString::fromStdString("\"" + name + "\""));
+    return InterfaceTexts::localizedString("Main_PatchEntriesNotSaved").arg(names.join(QStringLiteral(", ")), why).toStdString();
 }
 
 void AppLifecycle::terminate()

@@ -16,6 +16,7 @@
 
 namespace platform {
 class Dispatch;
+struct Error;
 }
 
 class AppDelegate;
@@ -61,6 +62,11 @@ public:
     // The end's message for a save that failed for `reason`, and whether the session's edits were kept
     // for the next start.
     static std::string saveFailureText(const std::string& reason, bool kept);
+    // The reason of a failed save in the interface language, as the coordinator asks for it: the entries
+    // left out, or the user's library folder when none could be written, and the cause in the program's
+    // own words.
+    static std::string saveFailureReason(const std::vector<std::string>& entries, const std::string& folder,
+                                         const platform::Error& cause);
     // Ends the program from any state: every dialog and sheet still showing is ended, then the event
     // loops are left at once, so no window gets a say (the main window turns a close into a quit) and
     // no nested loop keeps running; applicationWillTerminate follows from the application's

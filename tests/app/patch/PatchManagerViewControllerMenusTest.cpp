@@ -375,6 +375,31 @@ TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
     EXPECT_EQ(childNames(), (std::vector<std::string>{"g0", "g1", "g2"}));
 }
 
+// A copy that finishes, failed, while one deletion of several runs lands between two of its steps and takes
+// its node out of the list: the positions the deletion took before that count it no more, so its undo puts
+// every item back where it stood.
+TEST_F(PatchScreenMenus, ACopyFailingBetweenTheStepsOfOneDeletionCostsTheUndoNoPlace)
+{
+    load(5);
+    const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D");
+    setPool({a, b, c, d});
+    coordinator.holdCopies = true;
+    coordinator.finishedCopiesLand = true;
+    coordinator.failingCopies = {"F"};
+    auto failing = testing_app::PatchScreenRig::patch("F");
+    failing->path = "/drop/F.qptc";
+    screen->addBackUpPatchItems({failing}, a, true);
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"F", "A", "B", "C", "D"}));
+    // The copy finishes during the first step; it lands as the second begins.
+    coordinator.duringSteps = [&] { coordinator.finishHeldCopies(); };
+
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, a}, {nullptr, c}});
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"B", "D"}));
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "B", "C", "D"}));
+}
+
 TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce)
 {
     load(5);
@@ -605,6 +630,33 @@ TEST_F(PatchScreenMenus, TheListSheetSavesOnlyAChangeAndWritesItsOneSlot)
     log.clear();
     screen->patchPropertyViewController()->cancelButtonClicked();
     EXPECT_EQ(log, std::vector<std::string>{"endSheet 2"});
+}
+
+// A change the unit reports while the list patch's sheet is open is not lost to the sheet's save: the
+// save goes over the unit's patch, each text the sheet changed over the unit's, and the slot gets both.
+TEST_F(PatchScreenMenus, AChangeTheUnitReportsWhileTheListSheetIsOpenIsKeptUnderItsSave)
+{
+    load(10);
+    screen->didClickOnPropertyButtonAtIndex(list(), 4);
+    dialogs.runSheets();
+    const auto original = screen->patchItems()[4];
+    auto changed = testing_app::PatchScreenRig::patch("Knob", "From the unit");
+    changed->path = "/root/Temp/Device/Patch/0_0_4 (1).qptc";
+    screen->updatePatchItem(changed, label(4, 5));
+    screen->patchPropertyViewController()->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+    log.clear();
+    screen->patchPropertyViewController()->saveButtonClicked();
+    EXPECT_EQ(screen->patchItems()[4], original);
+    EXPECT_EQ(original->path, changed->path);
+    EXPECT_EQ(original->patchName, "Knob");
+    EXPECT_EQ(original->patchComment, "warmer");
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+    EXPECT_EQ(log, (std::vector<std::string>{"updateWarning Knob", "editFilePatch Knob|warmer", "writeItem 4",
+                                             "setReloadBufferDataTimer", "endSheet 1"}));
+    const auto record = lastRecord<ChangeTextAction>();
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->mOldText, "Knob");
+    EXPECT_EQ(record->mOldSecondText, "From the unit");
 }
 
 TEST_F(PatchScreenMenus, APoolPatchSheetRewritesTheFileAndRecordsItsGroup)

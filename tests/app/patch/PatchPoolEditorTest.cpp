@@ -423,7 +423,7 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     EXPECT_EQ(actions.size(), 1u);
 }
 
-// A move records the pool as it stands once the copies asked before it have landed: its undo never
+// A move records the pool as it stands once the copies finished before it have landed: its undo never
 // brings back a node whose copy failed, and a drop onto such a node moves nothing.
 TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLanded)
 {
@@ -436,6 +436,8 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     auto e = editor();
     const auto failed = e.addBackUpPatchItemAtIndexs({1}, a, true, [](std::vector<Node>) {});
     ASSERT_EQ(names(tree), (std::vector<std::string>{"R1", "A", "B", "G"}));
+    // Finished on the pool's queue, not landed yet.
+    coordinator.finishHeldCopies();
     const auto moved = e.changePositionWithItems({{nullptr, b}}, g, 1);
     EXPECT_EQ(moved, std::vector<Node>{b});
     EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
@@ -446,6 +448,7 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     EXPECT_EQ(recorded, (std::vector<std::string>{"A", "B", "G"}));
 
     const auto target = e.addBackUpPatchItemAtIndexs({2}, a, true, [](std::vector<Node>) {});
+    coordinator.finishHeldCopies();
     actions.clear();
     EXPECT_TRUE(e.changePositionWithItems({{nullptr, a}}, target.at(0), 2).empty());
     EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));

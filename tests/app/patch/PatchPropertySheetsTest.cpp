@@ -284,6 +284,41 @@ TEST_F(PatchPropertySheetsTest, KeysMoveTheButtonFocusAndTheFieldsInsertNoLineBr
     EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("deabc"));
 }
 
+// Escape answers as Cancel does, in either field or on the sheet itself, in both sheets: what was typed
+// is not kept. Keys go where the platform sends them: to the focused widget, on to the sheet when let by.
+TEST_F(PatchPropertySheetsTest, EscapeAnswersAsCancelFromTheFieldsAndTheSheet)
+{
+    const auto escapeFrom = [](QWidget* widget) {
+        QKeyEvent escape = key(Qt::Key_Escape);
+        QApplication::sendEvent(widget, &escape);
+    };
+    const auto item = patch("Lead", "abc");
+    auto shown = sheet(item);
+    shown->patchNameTextField()->setText(QStringLiteral("Rhythm"));
+    for (QWidget* from : std::vector<QWidget*>{shown->patchNameTextField(), shown->patchCommentTextView(), shown.get()}) {
+        log.clear();
+        escapeFrom(from);
+        EXPECT_EQ(log, std::vector<std::string>{"cancel"}) << from->metaObject()->className();
+    }
+    EXPECT_EQ(item->patchName, "Lead");
+
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.setSaveActionBlock([this] { log.push_back("save group"); });
+    groupSheet.setCancelActionBlock([this] { log.push_back("cancel group"); });
+    groupSheet.view();
+    groupSheet.groupNameTextField()->setText(QStringLiteral("Gig"));
+    for (QWidget* from : std::vector<QWidget*>{groupSheet.groupNameTextField(), &groupSheet}) {
+        log.clear();
+        escapeFrom(from);
+        EXPECT_EQ(log, std::vector<std::string>{"cancel group"}) << from->metaObject()->className();
+    }
+    EXPECT_EQ(group->name.value_or(""), "Live");
+}
+
 TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
 {
     auto backup = std::make_shared<DirectoryObject>();

@@ -4,13 +4,16 @@
 #include <sys/un.h>
 
 #include <QLabel>
+#include <QRegularExpression>
 #include <QMessageBox>
 #include <QLineEdit>
 #include <QTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <future>
@@ -27,7 +30,9 @@
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "app/views/InterfaceTexts.h"
+#include "platform/bundle/Localizer.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/error/Error.h"
 #include "support/app/FakeShellNeighbours.h"
 #include "support/app/TestApplication.h"
 
@@ -222,6 +227,36 @@ TEST_F(Lifecycle, TerminationEjectsOnlyAConnectedDeviceAndAlwaysSaves)
         // Quitting during the splash also keeps the main window from opening afterwards.
         testing_app::processEventsUntil([] { return false; }, 30ms);
         EXPECT_EQ(ending.window() != nullptr, c.splashOver);
+    }
+}
+
+// A failed save is told in the interface language: the user's library folder, or the entries left out, and
+// the cause in the program's own words, never the system's English phrase nor the folders the save made
+// beside the library. Run in English and again under a Japanese locale.
+TEST_F(Lifecycle, TheReasonOfAFailedSaveIsInTheInterfaceLanguage)
+{
+    const std::string folder = "/home/someone/PEXO Rigmora/QFXMacApplication/Patch";
+    const auto words = [](const char* key) { return InterfaceTexts::localizedString(key).toStdString(); };
+    const std::string whole = AppLifecycle::saveFailureReason(
+        {}, folder, platform::Error::make("files", EACCES, "cannot move to \"/x/.Patch-old-17\": Permission denied"));
+    EXPECT_NE(whole.find(folder), std::string::npos) << whole;
+    EXPECT_NE(whole.find(words("Main_SaveCausePermission")), std::string::npos) << whole;
+    EXPECT_EQ(whole.find(".Patch-old"), std::string::npos) << whole;
+    EXPECT_EQ(whole.find(std::strerror(EACCES)), std::string::npos) << whole;
+    const std::string entries =
+        AppLifecycle::saveFailureReason({"B", "Gone"}, folder, platform::Error::make("files", ENOSPC, "injected"));
+    EXPECT_NE(entries.find("\"B\", \"Gone\""), std::string::npos) << entries;
+    EXPECT_NE(entries.find(words("Main_SaveCauseNoSpace")), std::string::npos) << entries;
+    EXPECT_EQ(entries.find(folder), std::string::npos) << entries;
+    // A cause without words of its own keeps its number.
+    const std::string other = AppLifecycle::saveFailureReason({}, folder, platform::Error::make("files", EIO, "x"));
+    EXPECT_NE(other.find(std::to_string(EIO)), std::string::npos) << other;
+    if (platform::Localizer::languageFromEnvironment() != "ja") return;
+    const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
+    for (std::string text : {whole, entries, other}) {
+        for (const std::string& named : {folder, std::string("\"B\", \"Gone\"")})
+            if (const auto at = text.find(named); at != std::string::npos) text.erase(at, named.size());
+        EXPECT_FALSE(latinWord.match(QString::fromStdString(text)).hasMatch()) << text;
     }
 }
 

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <set>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QWidget>
@@ -86,26 +88,53 @@ public:
     // While set, copies asked for off the main thread wait here until the test runs them.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;
+    // Which of the held copies have finished on the pool's queue (in the order held); the others are
+    // still under way.
+    std::vector<bool> heldCopiesFinished;
     void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override
     {
         auto run = [this, copies, done = std::move(done)] { PatchCoordinator::writeFilePatchesLater(copies, done); };
-        if (holdCopies) heldCopies.push_back(std::move(run));
-        else run();
+        if (!holdCopies) {
+            run();
+            return;
+        }
+        heldCopies.push_back(std::move(run));
+        heldCopiesFinished.push_back(false);
     }
+    void finishHeldCopies() { heldCopiesFinished.assign(heldCopies.size(), true); }
     void runHeldCopies()
     {
-        auto held = std::move(heldCopies);
-        heldCopies.clear();
+        auto held = std::exchange(heldCopies, {});
+        heldCopiesFinished.clear();
         for (auto& run : held) run();
     }
-    // While set, every step on the pool's files lands the held copies first, as the real coordinator
-    // settles its pool work before each.
+    // While set, every step on the pool's files lands the held copies inside it, as the real coordinator
+    // lands there the copies the step meets, finished or not.
     bool stepsLandHeldCopies = false;
+    // Runs inside every step on the pool's files: what the pool's queue does meanwhile.
+    std::function<void()> duringSteps;
     void stepSettles()
     {
         if (stepsLandHeldCopies) runHeldCopies();
+        if (duringSteps) duringSteps();
     }
-    void landFinishedPoolWork() override { stepSettles(); }
+    // What has finished lands, in the order asked, up to the first copy still under way: the real one
+    // lands nothing else here, so a copy under way lands only inside a later step.
+    // While set, finished copies land when the screen asks, though steps land nothing inside them.
+    bool finishedCopiesLand = false;
+    void landFinishedPoolWork() override
+    {
+        if (!stepsLandHeldCopies && !finishedCopiesLand) return;
+        std::size_t finished = 0;
+        while (finished < heldCopies.size() && finished < heldCopiesFinished.size() && heldCopiesFinished[finished])
+            ++finished;
+        std::vector<std::function<void()>> landing(std::make_move_iterator(heldCopies.begin()),
+                                                   std::make_move_iterator(heldCopies.begin() + static_cast<std::ptrdiff_t>(finished)));
+        heldCopies.erase(heldCopies.begin(), heldCopies.begin() + static_cast<std::ptrdiff_t>(finished));
+        heldCopiesFinished.erase(heldCopiesFinished.begin(),
+                                 heldCopiesFinished.begin() + static_cast<std::ptrdiff_t>(finished));
+        for (auto& run : landing) run();
+    }
     // The real one lands the withdrawn copies' one under way, and the others as withdrawn.
     void withdrawPendingCopies(const PatchCopies&) override { stepSettles(); }
     // While set, reads of dropped files wait here until the test runs them.
