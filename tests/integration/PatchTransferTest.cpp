@@ -17,6 +17,7 @@
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "library/CommonUtils.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -181,6 +182,42 @@ TEST(PatchTransfer, QuitDuringAWriteLetsTheWriteFinishThenLetsTheUnitGo)
     });
     EXPECT_EQ(atTheEnd, (std::vector<std::string>{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"}));
     EXPECT_TRUE(letGo);
+}
+
+// The machine going to sleep during a restore lets the unit go at once: the write under way ends there,
+// the unit is unmuted before it is told to leave editor mode, and its answer to that is taken for no
+// patch's, so nothing more is written to it.
+TEST(PatchTransfer, SleepDuringARestoreUnmutesTheUnitThenLetsItGo)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(changeSlotOneOnTheUnit(rig.unit()));
+        sim::DeviceUnit& unit = rig.unit().unit();
+        const auto write = sim::RequestKey::maker(0x45);
+        const auto before = unit.device().requests().size();
+        const auto written = unit.device().requestCount(write);
+        // The restore's second patch gets no answer: the write waits on the unit as sleep comes.
+        unit.faultAt(write, 2, sim::DeviceUnit::Fault::SilentOnce);
+        UndoTour::restoreSeededBackup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.device().requestCount(write) == written + 2; }));
+        ASSERT_FALSE(unit.patches().audioEnabled());
+
+        CommonUtils::getInstance().receiveSleepNote();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patches().audioEnabled(); }));
+        const auto requests = unit.device().requests();
+        std::vector<int> makerFunctions;
+        for (std::size_t i = before; i < requests.size(); ++i)
+            if (requests[i].size() > 4 && requests[i][1] == 0x7D) makerFunctions.push_back(requests[i][4]);
+        const auto leave = std::find(makerFunctions.begin(), makerFunctions.end(), 0x53);
+        ASSERT_NE(leave, makerFunctions.begin());
+        EXPECT_EQ(*(leave - 1), 0x57) << "the unmute did not go before the leave request";
+        EXPECT_EQ(std::count(leave, makerFunctions.end(), 0x45), 0) << "a patch was written after the leave request";
+        EXPECT_EQ(unit.device().requestCount(write), written + 2);
+        if (ProgramRig::informationShown()) ProgramRig::closeInformation();
+    });
 }
 
 // An edit made on the unit after a reorder changes that slot's patch only: the patch moved away from
