@@ -136,8 +136,9 @@ void BM_Restore(benchmark::State& state)
 // pool's queue. The main thread's wait for one step taken while the copies run, by what the step is:
 // "all" waits for every copy (what every pool step did), "other" is a step on a patch the copies cannot
 // meet (a rename or delete of another patch), "undo" the drop's own undo, which withdraws the copies not
-// begun. The copies' own time is measured by "all" from the moment they are asked.
-enum class Step { All, Other, Undo };
+// begun, "own" a step on one of the dropped patches (its move or delete), which lands that patch's copy
+// alone. The copies' own time is measured by "all" from the moment they are asked.
+enum class Step { All, Other, Undo, Own };
 
 void dropStep(benchmark::State& state, Step step)
 {
@@ -167,6 +168,7 @@ void dropStep(benchmark::State& state, Step step)
             library.utils.withdrawPoolCopies(copies);
             library.utils.settlePoolWorkFor(sources);
             break;
+        case Step::Own: library.utils.settlePoolWorkFor({sources[sources.size() / 2]}); break;
         }
         state.PauseTiming();
         library.utils.settlePoolWork();
@@ -208,6 +210,7 @@ void BM_DropCopiesReadBackAsBefore(benchmark::State& state)
 void BM_DropCopiesStepWaitsForAll(benchmark::State& state) { dropStep(state, Step::All); }
 void BM_DropCopiesStepOnAnotherPatch(benchmark::State& state) { dropStep(state, Step::Other); }
 void BM_DropCopiesUndoOfTheDrop(benchmark::State& state) { dropStep(state, Step::Undo); }
+void BM_DropCopiesStepOnADroppedPatch(benchmark::State& state) { dropStep(state, Step::Own); }
 
 }  // namespace
 
@@ -219,3 +222,4 @@ BENCHMARK(BM_DropCopiesReadBackAsBefore)->Unit(benchmark::kMillisecond)->Iterati
 BENCHMARK(BM_DropCopiesStepWaitsForAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesStepOnAnotherPatch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesUndoOfTheDrop)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_DropCopiesStepOnADroppedPatch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -234,20 +234,31 @@ public:
     // thread, in the same order, and is dropped once the coordinator is gone. It is pool work: see
     // settlePoolWork.
     void writeFilePatchesLater(std::vector<PatchCopy> copies, std::function<void(std::vector<CopiedPatch>)> done);
+    // Results of copies, each with its place among the copies asked; `last` with the batch's end.
+    using CopiesLanded = std::function<void(std::vector<std::pair<std::size_t, CopiedPatch>>, bool last)>;
+    // The same, the results handed back in parts: a step on a copy's file (settlePoolWorkFor) has that
+    // copy made and handed back first, the batch's end hands back the rest.
+    void writeFilePatchesLaterInParts(std::vector<PatchCopy> copies, CopiesLanded landed);
     // Every change to the pool's working copy runs in the order the user asked for it. Work handed to the
     // pool's queue lands (its result handed back) on the main thread in the order asked; this runs what is
     // queued and lands it here and now, so a step that touches the working copy or saves it next finds
     // every earlier copy made and in its node. Main thread (or a thread the main thread waits for).
     void settlePoolWork();
     // The same for a step on `paths` alone (the files it reads or writes, the folders it moves, removes or
-    // puts files into): what has landed is handed back, and the main thread waits for the copies under way
-    // only when one of them is of, into or inside one of those paths. Any other copy goes on beside the
-    // step, which can meet none of its files.
+    // puts files into): what has landed is handed back; a copy of one of those files is handed back ahead
+    // of its batch, made here when it had not begun, else waited for alone; and the main thread waits for
+    // the copies under way only when one of them is into or inside one of those paths. Any other copy goes
+    // on beside the step, which can meet none of its files.
     void settlePoolWorkFor(const std::vector<std::string>& paths);
     // The copies asked of these files into these folders (source, folder) that have not begun are not made
     // after all: they land as failed with ECANCELED, which nobody is told. For an addition undone before
     // its copies were made; the one begun last still lands.
     void withdrawPoolCopies(const std::vector<PatchCopy>& copies);
+    // Runs `then` on the main thread once no read of dropped files nor work asked of the pool's queue is
+    // left to land: at once when none is, else on a later turn of the main queue (never inside a step
+    // that lands work), after what the last landing asked for has landed too. Main thread.
+    void afterPoolWork(std::function<void()> then);
+    bool isPoolWorkPending() const { return m_poolWorkPending.load() > 0 || m_poolReadsPending > 0; }
     // How many of the pool's copies asked and not landed yet are made, of how many; the delegate hears it
     // (poolCopiesProgress) as they go and (0, 0) once none is left.
     std::pair<std::size_t, std::size_t> poolCopiesProgress() const { return m_copyLedger.progress(); }
@@ -722,11 +733,29 @@ private:
     std::atomic<std::int64_t> m_poolWorkPending{0};
     // The copies among that work, for the steps that need not wait for them.
     PoolCopyLedger m_copyLedger;
+    // A batch of copies not landed yet. `results[i]` is written by whoever makes copy i (the pool's queue,
+    // or the main thread that took it) and read on the main thread once the ledger says it is made.
+    struct CopyBatch {
+        std::vector<PatchCopy> copies;
+        std::vector<CopiedPatch> results;
+        std::vector<bool> handedBack;  // main thread
+        CopiesLanded landed;
+    };
+    std::map<std::uint64_t, std::shared_ptr<CopyBatch>> m_copyBatches;  // main thread
+    // Hands back ahead of their batches the copies of `files` not landed yet (settlePoolWorkFor).
+    void landCopiesOf(const std::vector<std::string>& files);
     // One copy into the pool's working copy, the source read once.
     CopiedPatch copyOnePatch(const PatchCopy& copy);
     void tellPoolCopiesProgress();
     // A landing under way: a step it runs that settles again finds nothing left to wait for.
     bool m_landing = false;
+    // Reads of dropped files asked and not handed back yet (main thread).
+    std::int64_t m_poolReadsPending = 0;
+    // What waits for the pool's work to end (afterPoolWork), in the order asked; main thread.
+    std::vector<std::function<void()>> m_afterPoolWork;
+    bool m_afterPoolWorkPosted = false;
+    // Runs the waiting steps once nothing is pending, on a turn of its own.
+    void runAfterPoolWorkLater();
     std::mutex m_editMutex;
     std::vector<PatchObject> m_allPatchDataList;  // state queue
     PatchResultBlock m_selectPatchBlock;          // state queue

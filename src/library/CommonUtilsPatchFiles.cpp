@@ -249,6 +249,7 @@ void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
                                        std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done)
 {
     // Thousands of files dropped from a file manager are read here, never on the main thread.
+    ++m_poolReadsPending;
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), paths = std::move(paths),
                         done = std::move(done)]() mutable {
         if (!alive.lock()) return;
@@ -256,8 +257,12 @@ void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
         for (const auto& path : paths)
             if (checkFilePatchWithfilePath(path))
                 if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
-        m_dispatch.main().async([alive = std::move(alive), items = std::move(items), done = std::move(done)]() mutable {
-            if (alive.lock()) done(std::move(items));
+        m_dispatch.main().async([this, alive = std::move(alive), items = std::move(items), done = std::move(done)]() mutable {
+            if (!alive.lock()) return;
+            done(std::move(items));
+            // The copies the read asked for are pool work by now: a step waiting for the end waits for them.
+            --m_poolReadsPending;
+            runAfterPoolWorkLater();
         });
     });
 }
@@ -303,35 +308,75 @@ void CommonUtils::tellPoolCopiesProgress()
 void CommonUtils::writeFilePatchesLater(std::vector<PatchCopy> copies,
                                         std::function<void(std::vector<CopiedPatch>)> done)
 {
+    auto gathered = std::make_shared<std::vector<CopiedPatch>>(copies.size());
+    writeFilePatchesLaterInParts(std::move(copies), [gathered, done = std::move(done)](auto results, bool last) {
+        for (auto& [index, result] : results) (*gathered)[index] = std::move(result);
+        if (last) done(std::move(*gathered));
+    });
+}
+
+void CommonUtils::writeFilePatchesLaterInParts(std::vector<PatchCopy> copies, CopiesLanded landed)
+{
     std::vector<PoolCopyLedger::Copy> asked;
     asked.reserve(copies.size());
     for (const auto& copy : copies) asked.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
-    const std::uint64_t batch = m_copyLedger.open(asked);
+    const std::uint64_t number = m_copyLedger.open(asked);
+    auto batch = std::make_shared<CopyBatch>();
+    batch->results.resize(copies.size());
+    batch->handedBack.assign(copies.size(), false);
+    batch->copies = std::move(copies);
+    batch->landed = std::move(landed);
+    m_copyBatches.emplace(number, batch);
     tellPoolCopiesProgress();
     // A drop of many patches must not hold the main thread, nor must a step that meets none of its copies
     // wait for them (settlePoolWorkFor).
-    runPoolWork([this, batch, copies = std::move(copies), done = std::move(done)]() mutable -> std::function<void()> {
+    runPoolWork([this, number, batch]() -> std::function<void()> {
         constexpr std::size_t kToldEvery = 64;
         const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
-        std::vector<CopiedPatch> results;
-        results.reserve(copies.size());
-        for (std::size_t i = 0; i < copies.size(); ++i) {
-            if (!m_copyLedger.begin(batch, i)) {
-                CopiedPatch withdrawn;
-                withdrawn.error = notWanted;
-                results.push_back(std::move(withdrawn));
+        for (std::size_t i = 0; i < batch->copies.size(); ++i) {
+            if (!m_copyLedger.begin(number, i)) {
+                // Withdrawn, or taken by a step that makes it itself, which writes its result.
+                if (m_copyLedger.withdrawn(number, i)) batch->results[i].error = notWanted;
                 continue;
             }
-            results.push_back(copyOnePatch(copies[i]));
-            m_copyLedger.made(batch);
+            batch->results[i] = copyOnePatch(batch->copies[i]);
+            m_copyLedger.made(number, i);
             if ((i + 1) % kToldEvery == 0) tellPoolCopiesProgress();
         }
-        return [this, batch, results = std::move(results), done = std::move(done)]() mutable {
-            m_copyLedger.close(batch);
+        return [this, number, batch] {
+            m_copyLedger.close(number);
+            m_copyBatches.erase(number);
             tellPoolCopiesProgress();
-            done(std::move(results));
+            std::vector<std::pair<std::size_t, CopiedPatch>> rest;
+            rest.reserve(batch->results.size());
+            for (std::size_t i = 0; i < batch->results.size(); ++i)
+                if (!batch->handedBack[i]) rest.emplace_back(i, std::move(batch->results[i]));
+            batch->landed(std::move(rest), true);
         };
     });
+}
+
+void CommonUtils::landCopiesOf(const std::vector<std::string>& files)
+{
+    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
+    for (const auto& [number, index] : m_copyLedger.copiesOf(files)) {
+        const auto found = m_copyBatches.find(number);
+        if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
+        CopyBatch& batch = *found->second;
+        // One copy, made here or waited for alone: a step on a patch of a large drop waits for that patch only.
+        if (m_copyLedger.takeOrWait(number, index)) {
+            batch.results[index] = copyOnePatch(batch.copies[index]);
+            m_copyLedger.made(number, index);
+        }
+        m_copyLedger.landed(number, index);
+        batch.handedBack[index] = true;
+        early[number].emplace_back(index, std::move(batch.results[index]));
+    }
+    if (early.empty()) return;
+    tellPoolCopiesProgress();
+    for (auto& [number, results] : early)
+        if (const auto found = m_copyBatches.find(number); found != m_copyBatches.end())
+            found->second->landed(std::move(results), false);
 }
 
 void CommonUtils::runPoolWork(std::function<std::function<void()>()> work)
@@ -367,6 +412,29 @@ void CommonUtils::landPoolWork()
         if (next) next();
     }
     m_landing = false;
+    runAfterPoolWorkLater();
+}
+
+void CommonUtils::afterPoolWork(std::function<void()> then)
+{
+    if (!isPoolWorkPending() && m_afterPoolWork.empty()) return then();
+    m_afterPoolWork.push_back(std::move(then));
+    runAfterPoolWorkLater();
+}
+
+void CommonUtils::runAfterPoolWorkLater()
+{
+    if (m_afterPoolWork.empty() || isPoolWorkPending() || m_afterPoolWorkPosted) return;
+    m_afterPoolWorkPosted = true;
+    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive)] {
+        if (!alive.lock()) return;
+        m_afterPoolWorkPosted = false;
+        // Work asked since (by a landing's own steps) is waited for too.
+        if (isPoolWorkPending()) return;
+        auto waiting = std::move(m_afterPoolWork);
+        m_afterPoolWork.clear();
+        for (auto& then : waiting) then();
+    });
 }
 
 void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
@@ -377,7 +445,9 @@ void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
     absolute.reserve(paths.size());
     for (const auto& path : paths)
         if (!path.empty()) absolute.push_back(absolutePath(path));
-    if (m_poolWorkPending.load() > 0 && m_copyLedger.touches(absolute, pathUnderRoot(kTempLocal))) settlePoolWork();
+    if (m_poolWorkPending.load() == 0) return;
+    landCopiesOf(absolute);
+    if (m_copyLedger.touches(absolute, pathUnderRoot(kTempLocal))) settlePoolWork();
 }
 
 void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)

@@ -24,6 +24,8 @@ namespace {
 
 constexpr const char* kStorePatch = "QFXMacApplication/Patch";
 constexpr const char* kStoreDevice = "QFXMacApplication/Device";
+// How many times a copy looks for another free name when one is taken under it.
+constexpr int kCopyNameTries = 8;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -863,9 +865,15 @@ std::string CommonUtils::copyFileFromFilePath(const std::string& source, const s
             return failed();
         }
     }
-    if (!m_files.copyItem(source, file.string(), &error, durability)) {
-        RIG_LOG("cannot copy the file: %s", error.description.c_str());
-        return failed();
+    // A copy made beside this one (a step's own copy of a dropped patch while the pool's queue copies the
+    // rest of the drop) may take the free name between the look above and the copy: the next free name is
+    // taken then, as it would have been had that copy come first.
+    for (int tries = 0; !m_files.copyItem(source, file.string(), &error, durability); ++tries) {
+        if (replace || error.domain != "files" || error.code != EEXIST || tries >= kCopyNameTries) {
+            RIG_LOG("cannot copy the file: %s", error.description.c_str());
+            return failed();
+        }
+        file = createNewNameForPath(file.string());
     }
     return file.string();
 }

@@ -1,5 +1,6 @@
 #include "library/PoolCopyLedger.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -28,9 +29,11 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
 {
     Batch batch;
     batch.copies = copies;
-    batch.states.assign(copies.size(), 0);
+    batch.states.assign(copies.size(), kWaiting);
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        batch.files.insert(normal(copies[i].first));
+        const std::string file = normal(copies[i].first);
+        batch.ofFile[file].push_back(i);
+        ++batch.standing[file];
         batch.folders.insert(normal(copies[i].second));
         batch.positions[keyOf(copies[i])].push_back(i);
     }
@@ -45,16 +48,77 @@ bool PoolCopyLedger::begin(std::uint64_t batch, std::size_t index)
     std::lock_guard lock(mutex_);
     const auto found = batches_.find(batch);
     if (found == batches_.end() || index >= found->second.states.size()) return false;
-    std::uint8_t& state = found->second.states[index];
-    if (state == 2) return false;
-    state = 1;
+    State& state = found->second.states[index];
+    if (state != kWaiting) return false;
+    state = kBegun;
     return true;
 }
 
-void PoolCopyLedger::made(std::uint64_t batch)
+bool PoolCopyLedger::withdrawn(std::uint64_t batch, std::size_t index) const
 {
     std::lock_guard lock(mutex_);
-    if (const auto found = batches_.find(batch); found != batches_.end()) ++found->second.made;
+    const auto found = batches_.find(batch);
+    return found != batches_.end() && index < found->second.states.size() && found->second.states[index] == kWithdrawn;
+}
+
+void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
+{
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = batches_.find(batch);
+        if (found == batches_.end() || index >= found->second.states.size()) return;
+        found->second.states[index] = kMade;
+        ++found->second.made;
+    }
+    madeOne_.notify_all();
+}
+
+void PoolCopyLedger::stepAside(Batch& batch, std::size_t index)
+{
+    const auto standing = batch.standing.find(normal(batch.copies[index].first));
+    if (standing != batch.standing.end() && standing->second > 0) --standing->second;
+}
+
+std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::copiesOf(const std::vector<std::string>& files) const
+{
+    std::vector<std::pair<std::uint64_t, std::size_t>> found;
+    std::lock_guard lock(mutex_);
+    for (const std::string& given : files) {
+        if (given.empty()) continue;
+        const std::string file = normal(given);
+        for (const auto& [number, batch] : batches_) {
+            const auto at = batch.ofFile.find(file);
+            if (at == batch.ofFile.end()) continue;
+            for (const std::size_t index : at->second)
+                if (batch.states[index] != kWithdrawn && batch.states[index] != kLanded) found.emplace_back(number, index);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
+bool PoolCopyLedger::takeOrWait(std::uint64_t batch, std::size_t index)
+{
+    std::unique_lock lock(mutex_);
+    const auto found = batches_.find(batch);
+    if (found == batches_.end() || index >= found->second.states.size()) return false;
+    if (found->second.states[index] == kWaiting) {
+        found->second.states[index] = kBegun;
+        return true;
+    }
+    // The batch stays open until its landing, which runs on the thread waiting here.
+    madeOne_.wait(lock, [&] { return found->second.states[index] != kBegun; });
+    return false;
+}
+
+void PoolCopyLedger::landed(std::uint64_t batch, std::size_t index)
+{
+    std::lock_guard lock(mutex_);
+    const auto found = batches_.find(batch);
+    if (found == batches_.end() || index >= found->second.states.size()) return;
+    if (found->second.states[index] != kLanded) stepAside(found->second, index);
+    found->second.states[index] = kLanded;
 }
 
 void PoolCopyLedger::close(std::uint64_t batch)
@@ -75,8 +139,9 @@ void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
             const auto found = each.positions.find(key);
             if (found == each.positions.end()) continue;
             for (auto at = found->second.rbegin(); at != found->second.rend(); ++at) {
-                if (each.states[*at] != 0) continue;
-                each.states[*at] = 2;
+                if (each.states[*at] != kWaiting) continue;
+                each.states[*at] = kWithdrawn;
+                stepAside(each, *at);
                 ++each.made;
                 done = true;
                 break;
@@ -93,7 +158,8 @@ bool PoolCopyLedger::touches(const std::vector<std::string>& paths, const std::s
         if (given.empty()) continue;
         const std::string path = normal(given);
         for (const auto& [number, batch] : batches_) {
-            if (batch.files.count(path) > 0) return true;
+            if (const auto standing = batch.standing.find(path); standing != batch.standing.end() && standing->second > 0)
+                return true;
             for (const std::string& folder : batch.folders) {
                 if (within(path, folder)) return true;
                 // A folder that holds the copies' folder is moved or removed with them; the pool's own

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -20,13 +21,24 @@ public:
 
     // Registers a batch of copies; answers its number.
     std::uint64_t open(const std::vector<Copy>& copies);
-    // Whether the copy at `index` of the batch is still wanted; once answered true it counts as under
-    // way and can no longer be withdrawn.
+    // Whether the copy at `index` of the batch is still to be made here; once answered true it counts as
+    // under way and can no longer be withdrawn or taken. False for a copy withdrawn or taken.
     bool begin(std::uint64_t batch, std::size_t index);
-    // The copy begun last is made (or failed).
-    void made(std::uint64_t batch);
+    // Whether the copy at `index` was withdrawn.
+    bool withdrawn(std::uint64_t batch, std::size_t index) const;
+    // The copy at `index`, begun or taken, is made (or failed).
+    void made(std::uint64_t batch, std::size_t index);
     // The batch has landed: its copies no longer stand in anyone's way.
     void close(std::uint64_t batch);
+
+    // The copies of these files (a step's own nodes' copies) neither withdrawn nor landed yet, by batch
+    // and place, in the order asked.
+    std::vector<std::pair<std::uint64_t, std::size_t>> copiesOf(const std::vector<std::string>& files) const;
+    // Takes the copy for the caller to make itself when it has not begun (true); otherwise waits until
+    // the one under way is made (false).
+    bool takeOrWait(std::uint64_t batch, std::size_t index);
+    // The copy is made and handed back ahead of its batch: it no longer stands in anyone's way.
+    void landed(std::uint64_t batch, std::size_t index);
 
     // Withdraws, for each of `copies`, the last one asked of that file into that folder that has not begun.
     void withdraw(const std::vector<Copy>& copies);
@@ -41,18 +53,25 @@ public:
     std::pair<std::size_t, std::size_t> progress() const;
 
 private:
+    enum State : std::uint8_t { kWaiting, kBegun, kWithdrawn, kMade, kLanded };
     struct Batch {
         std::vector<Copy> copies;
         // Normalised, for the look-ups of `touches`.
-        std::set<std::string> files;
         std::set<std::string> folders;
         // Where each copy stands in `copies`, by its file and folder, for the withdrawals.
         std::unordered_map<std::string, std::vector<std::size_t>> positions;
-        // 0 waiting, 1 begun, 2 withdrawn.
-        std::vector<std::uint8_t> states;
+        // Where each copy of a file stands in `copies` (the file normalised), for a step on that file.
+        std::unordered_map<std::string, std::vector<std::size_t>> ofFile;
+        // How many copies of each file are neither withdrawn nor landed: a step on a file meets only these.
+        std::unordered_map<std::string, std::size_t> standing;
+        std::vector<State> states;
         std::size_t made = 0;
     };
+    // The copy at `index` no longer stands in a step's way.
+    static void stepAside(Batch& batch, std::size_t index);
     mutable std::mutex mutex_;
+    // Told whenever a copy is made.
+    std::condition_variable madeOne_;
     std::map<std::uint64_t, Batch> batches_;  // mutex_
     std::uint64_t next_ = 1;                  // mutex_
 };

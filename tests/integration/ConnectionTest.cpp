@@ -1,7 +1,6 @@
 // The unit's connection end to end: pulled out while connected, then plugged in again.
 
 #include <QAction>
-#include <QLabel>
 #include <QRegularExpression>
 
 #include <functional>
@@ -51,13 +50,6 @@ TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
 
 namespace {
 
-// The busy line under the tabs, as shown: empty while it is hidden.
-QString busyLine(QWidget& window)
-{
-    auto* line = window.findChild<QLabel*>(QStringLiteral("deviceWorkLabel"));
-    return line != nullptr && line->isVisible() ? line->text() : QString();
-}
-
 // Watches the busy line through a read of the unit's patches that `start` begins, at a MIDI cable's pace,
 // and answers the lines seen at several points of it, the patches the unit had been asked for at each.
 std::vector<std::pair<std::size_t, QString>> linesThroughASlowRead(ProgramRig& rig, const std::function<void()>& start)
@@ -70,7 +62,7 @@ std::vector<std::pair<std::size_t, QString>> linesThroughASlowRead(ProgramRig& r
     std::vector<std::pair<std::size_t, QString>> seen;
     for (const std::size_t at : {1, 25, 50, 75, 99}) {
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchRequests() >= before + at; }, 60s)) << at;
-        seen.emplace_back(unit.patchRequests() - before, busyLine(window));
+        seen.emplace_back(unit.patchRequests() - before, WindowGestures::busyLine(window));
     }
     unit.unit().setPacing(0.0, std::chrono::microseconds(0));
     return seen;
@@ -111,13 +103,13 @@ TEST(Connection, TheBusyLineTellsTheReadFromItsStartToItsEnd)
         expectCounted(linesThroughASlowRead(rig, [&] {
             WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
         }));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && busyLine(window).isEmpty(); }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && WindowGestures::busyLine(window).isEmpty(); }));
 
         unit.unit().device().unplug();
         ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
         ProgramRig::closeInformation();
         expectCounted(linesThroughASlowRead(rig, [&] { unit.unit().device().plugIn(); }));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && busyLine(window).isEmpty(); }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && WindowGestures::busyLine(window).isEmpty(); }));
     });
 }
 

@@ -4,15 +4,19 @@
 // the library for temporaries and copies no node shows.
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +30,7 @@
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/patch/PatchPoolOutlineView.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/views/InterfaceTexts.h"
 #include "device/formats/OKVPatch.h"
@@ -357,6 +362,172 @@ TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
     });
     EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
     EXPECT_TRUE(shownNamed(shownAtQuit, "Copied Set"));
+}
+
+namespace {
+
+// Holds the copies of the files named "Held..." that the pool's queue makes, until the test lets them go
+// (or a long while passes, so a step that waited for them fails the test rather than hangs it). A copy
+// the main thread makes itself is never held.
+struct HeldDropCopies : platform::LocalFileManager {
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        if (fs::path(from).filename().string().rfind("Held", 0) == 0 && std::this_thread::get_id() != mainThread) {
+            std::unique_lock lock(mutex);
+            ++arrived;
+            changed.notify_all();
+            // A step that waits for the copies lets them all go once this long has passed.
+            if (!changed.wait_for(lock, 30s, [this] { return released; })) released = true;
+        }
+        return LocalFileManager::copyItem(from, to, error, durability);
+    }
+    bool waitForTheFirst()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 30s, [this] { return arrived > 0; });
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool released = false;
+};
+
+}  // namespace
+
+// A move and a delete of patches of a large drop whose copies are under way, and Back Up All: each is
+// done at once, the moved and deleted patches' own copies made for them and the drop's others going on;
+// the library the quit saves holds what the pool showed.
+TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        const std::string dropped = PoolTour::shownPool().back().name;
+
+        PoolTour::moveChildrenInto(window, dropped, 5, DemoPool::kGroupName);
+        EXPECT_EQ(childrenOf(DemoPool::kGroupName), intoBefore + 5);
+        PoolTour::deleteChildren(window, dropped, 5);
+        EXPECT_EQ(childrenOf(dropped), 290U);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }, 10s));
+        EXPECT_FALSE(PoolTour::copiesLanded(local)) << "a step waited for the drop's copies";
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released);
+        }
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    const auto* into = shownNamed(shown, DemoPool::kGroupName);
+    ASSERT_NE(into, nullptr);
+    EXPECT_EQ(std::count_if(into->children.begin(), into->children.end(),
+                            [](const std::string& name) { return name.rfind("Held", 0) == 0; }),
+              5);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// Disconnect, then Quit, while a large drop's copies are under way: each waits for the copies without
+// holding the main loop (a timer fires, the busy line counts them and says what waits), nothing else can
+// start meanwhile, and once they land the unit is let go and the program ends with every dropped patch
+// saved.
+TEST(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothingElseStarting)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        const auto liveAndHeld = [&](const QString& waits) {
+            bool fired = false;
+            QTimer::singleShot(0, qApp, [&] { fired = true; });
+            EXPECT_TRUE(ProgramRig::waitUntil([&] { return fired; }, 10s));
+            const QString line = WindowGestures::busyLine(window);
+            EXPECT_TRUE(line.contains(InterfaceTexts::localizedString("Main_BusyCopyingPatches").arg(0).arg(300)) &&
+                        line.contains(waits))
+                << line.toStdString();
+            EXPECT_EQ(WindowGestures::enabledAction(window, QStringLiteral("Undo")), nullptr);
+            EXPECT_EQ(WindowGestures::enabledAction(window, QStringLiteral("Quit")), nullptr);
+            // The undo's keys, which would take the drop back, reach nothing.
+            const auto before = PoolTour::shownPool();
+            QKeyEvent undoKeys(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+            QApplication::sendEvent(window.findChild<PatchPoolOutlineView*>(), &undoKeys);
+            ProgramRig::settle(100ms);
+            EXPECT_EQ(PoolTour::shownPool(), before);
+        };
+
+        QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"));
+        ASSERT_NE(disconnect, nullptr);
+        disconnect->trigger();
+        liveAndHeld(InterfaceTexts::localizedString("Main_BusyEjectWaits"));
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 60s));
+        EXPECT_TRUE(PoolTour::copiesLanded((rig.root() / "Temp" / "Local").string()));
+
+        {
+            std::lock_guard lock(held->mutex);
+            held->released = false;
+            held->arrived = 0;
+        }
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held2-", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 600; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+        liveAndHeld(InterfaceTexts::localizedString("Main_BusyQuitWaits"));
+        held->release();
+    });
+    EXPECT_EQ(patchCount(shown), patchCount(savedPool(rig.root())));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The drop's own patches moved and deleted at several moments of its copies, then a quit with copies
+// still under way: the library holds what the pool showed.
+TEST(PoolSafety, ADropsOwnPatchesMovedAndDeletedWhileItIsCopiedAreSavedAsShown)
+{
+    stepsThenQuit([](ProgramRig& rig, QWidget& window) {
+        for (const int delay : {0, 20, 200}) {
+            const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+            const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
+            const std::string stem = "D" + std::to_string(delay) + "-";
+            DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), stem, 1000));
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 1000; }, 60s));
+            ProgramRig::settle(std::chrono::milliseconds(delay));
+            const std::string dropped = PoolTour::shownPool().back().name;
+            PoolTour::moveChildrenInto(window, dropped, 3, DemoPool::kGroupName);
+            PoolTour::deleteChildren(window, dropped, 3);
+            EXPECT_EQ(childrenOf(DemoPool::kGroupName), intoBefore + 3) << delay;
+            EXPECT_EQ(childrenOf(dropped), 994U) << delay;
+        }
+    });
 }
 
 // The target group renamed at seeded moments while the unit's rows are copied into it, another deleted

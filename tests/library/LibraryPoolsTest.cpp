@@ -1,11 +1,14 @@
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "support/library/CoordinatorFixture.h"
 #include "library/models/PatchItem.h"
@@ -465,13 +468,14 @@ struct CopyDurabilities : platform::LocalFileManager {
 }  // namespace
 
 namespace {
-// Holds every copy until the test lets them go (or a long while passes, so a step that waited for them
-// ends the test rather than hangs it).
+// Holds every copy the pool's queue makes until the test lets them go (or a long while passes, so a step
+// that waited for them ends the test rather than hangs it); a copy the test's thread makes is not held.
 struct HeldCopies : platform::LocalFileManager {
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
     {
-        if (holdInto.empty() || to.rfind(holdInto, 0) != 0) return LocalFileManager::copyItem(from, to, error, durability);
+        if (holdInto.empty() || to.rfind(holdInto, 0) != 0 || std::this_thread::get_id() == testThread)
+            return LocalFileManager::copyItem(from, to, error, durability);
         {
             std::unique_lock lock(mutex);
             ++arrived;
@@ -493,6 +497,7 @@ struct HeldCopies : platform::LocalFileManager {
     }
     // Only the copies into this folder are held; set before any is asked.
     std::string holdInto;
+    const std::thread::id testThread = std::this_thread::get_id();
     std::mutex mutex;
     std::condition_variable changed;
     int arrived = 0;
@@ -543,6 +548,100 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
     EXPECT_TRUE(fs::exists(group + "/A.qptc"));
     EXPECT_FALSE(fs::exists(group + "/B.qptc"));
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+// A step on a file that copies are of has those copies land first, and only those: one not begun is made
+// by the step itself, the batch's others go on and land later without it, and no copy is made twice.
+TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    struct Ending {
+        std::function<void()> run;
+        ~Ending() { run(); }
+    } ending{[&] {
+        held.release();
+        utils.reset();
+    }};
+    for (const char* name : {"A", "B", "C"}) put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
+    const std::string group = under("Temp/Local/Group");
+    fs::create_directories(group);
+    held.holdInto = group;
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> early;
+    std::optional<std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>>> rest;
+    utils->writeFilePatchesLaterInParts(
+        {{under("Temp/Device/Patch/A.qptc"), group}, {under("Temp/Device/Patch/B.qptc"), group},
+         {under("Temp/Device/Patch/C.qptc"), group}},
+        [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool last) {
+            if (last) rest = std::move(results);
+            else for (auto& each : results) early.push_back(std::move(each));
+        });
+    held.waitForTheFirst();
+
+    utils->settlePoolWorkFor({under("Temp/Device/Patch/B.qptc")});
+    ASSERT_EQ(early.size(), 1U) << "the step did not land its own copy";
+    EXPECT_EQ(early[0].first, 1U);
+    ASSERT_TRUE(early[0].second.item);
+    EXPECT_EQ(early[0].second.item->path, group + "/B.qptc");
+    EXPECT_FALSE(rest) << "the step waited for the batch";
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{1, 3}));
+    // Landed, it stands in no later step's way.
+    utils->settlePoolWorkFor({under("Temp/Device/Patch/B.qptc")});
+    EXPECT_EQ(early.size(), 1U);
+    EXPECT_FALSE(rest);
+
+    held.release();
+    utils->settlePoolWork();
+    ASSERT_TRUE(rest);
+    std::vector<std::size_t> places;
+    for (const auto& [index, result] : *rest) {
+        places.push_back(index);
+        EXPECT_TRUE(result.item) << index;
+    }
+    EXPECT_EQ(places, (std::vector<std::size_t>{0, 2}));
+    std::vector<std::string> made;
+    for (const auto& entry : fs::directory_iterator(group)) made.push_back(entry.path().filename().string());
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{"A.qptc", "B.qptc", "C.qptc"}));
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+namespace {
+// Another copy takes the target's name between the coordinator's look for a free name and its copy.
+struct NameTakenUnderTheCopy : platform::LocalFileManager {
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        if (!taken && to.find("/Group/") != std::string::npos) {
+            taken = true;
+            std::ofstream(to, std::ios::binary) << "another copy";
+        }
+        return LocalFileManager::copyItem(from, to, error, durability);
+    }
+    bool taken = false;
+};
+}  // namespace
+
+// A step's own copy of a dropped patch runs beside the queue's copies of the drop: a name taken between
+// the look and the copy costs the copy nothing, it takes the next free name and the other file stays.
+TEST_F(Pools, ACopyWhoseNameIsTakenUnderItTakesTheNextFreeName)
+{
+    NameTakenUnderTheCopy racing;
+    buildAndConnect(&racing);
+    put("Temp/Device/Patch/A.qptc", patchFile("A", {kEcho, 1}));
+    const std::string group = under("Temp/Local/Group");
+    fs::create_directories(group);
+    std::optional<std::vector<CommonUtils::CopiedPatch>> copied;
+    utils->writeFilePatchesLater({{under("Temp/Device/Patch/A.qptc"), group}},
+                                 [&](std::vector<CommonUtils::CopiedPatch> results) { copied = std::move(results); });
+    utils->settlePoolWork();
+    ASSERT_TRUE(copied);
+    ASSERT_EQ(copied->size(), 1U);
+    ASSERT_TRUE((*copied)[0].item) << (*copied)[0].error.description;
+    EXPECT_NE((*copied)[0].item->path, group + "/A.qptc");
+    EXPECT_EQ(files.readFile((*copied)[0].item->path), files.readFile(under("Temp/Device/Patch/A.qptc")));
+    EXPECT_EQ(files.readFile(group + "/A.qptc"), Bytes({'a', 'n', 'o', 't', 'h', 'e', 'r', ' ', 'c', 'o', 'p', 'y'}));
+    utils.reset();
 }
 
 // A copy into a working folder under "Temp" (rebuilt at every start, flushed by the pool's save) is not

@@ -54,7 +54,7 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     const auto second = ledger.open({a});
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 3}));
     ASSERT_TRUE(ledger.begin(first, 0));
-    ledger.made(first);
+    ledger.made(first, 0);
 
     ledger.withdraw({a, b});
     EXPECT_FALSE(ledger.begin(second, 0));
@@ -69,6 +69,33 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     for (const auto batch : {first, second, third}) ledger.close(batch);
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 0}));
     EXPECT_FALSE(ledger.begin(first, 0));
+}
+
+// A step on a file finds the copies of it still standing; one it takes is never begun by the queue, and
+// once landed ahead of its batch it stands in no step's way by its file (its folder still does while the
+// batch's others are under way). A withdrawn copy stands in none either.
+TEST(PoolCopyLedger, ACopyTakenAndLandedAheadOfItsBatchNoLongerMeetsAStepOnItsFile)
+{
+    PoolCopyLedger ledger;
+    const PoolCopyLedger::Copy a{"/m/A.qptc", "/root/Temp/Local/G"};
+    const PoolCopyLedger::Copy b{"/m/B.qptc", "/root/Temp/Local/G"};
+    const auto batch = ledger.open({a, b, a});
+    EXPECT_EQ(ledger.copiesOf({"/m/./A.qptc"}), (std::vector<std::pair<std::uint64_t, std::size_t>>{{batch, 0}, {batch, 2}}));
+    ASSERT_TRUE(ledger.takeOrWait(batch, 0));
+    EXPECT_FALSE(ledger.begin(batch, 0)) << "the queue began a copy a step took";
+    ledger.made(batch, 0);
+    ledger.landed(batch, 0);
+    ledger.withdraw({a});
+    EXPECT_EQ(ledger.copiesOf({"/m/A.qptc"}), (std::vector<std::pair<std::uint64_t, std::size_t>>{}));
+    EXPECT_FALSE(ledger.touches({"/m/A.qptc"}, kLocal));
+    EXPECT_TRUE(ledger.touches({"/m/B.qptc"}, kLocal));
+    EXPECT_TRUE(ledger.touches({"/root/Temp/Local/G/A.qptc"}, kLocal));
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 3}));
+    // A copy the queue made is waited for no longer.
+    ASSERT_TRUE(ledger.begin(batch, 1));
+    ledger.made(batch, 1);
+    EXPECT_FALSE(ledger.takeOrWait(batch, 1));
+    ledger.close(batch);
 }
 
 }  // namespace

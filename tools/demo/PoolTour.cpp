@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QKeyEvent>
 
+#include <algorithm>
+
 #include "DemoPool.h"
 #include "WindowShot.h"
 #include "app/patch/BackupPatch.h"
@@ -10,6 +12,8 @@
 #include "app/patch/PatchPoolDataSource.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPoolOutlineViewDelegate.h"
+#include "app/patch/PoolSelectionEntry.h"
 #include "app/patch/PoolNameEditor.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -137,6 +141,37 @@ void PoolTour::saveDeviceRowsInto(QWidget& window, const std::string& name, cons
     if (!group || view->backUpDelegate() == nullptr) return;
     const std::uint64_t last = group->childDirectories.empty() ? 0 : group->childDirectories.size() - 1;
     view->backUpDelegate()->insertBackUpPatchForPatchItemAtIndexs(rows, group, last, false);
+}
+
+namespace {
+
+PoolSelectionEntries lastChildren(const std::shared_ptr<DirectoryObject>& group, std::size_t count)
+{
+    PoolSelectionEntries entries;
+    if (!group) return entries;
+    const auto& children = group->childDirectories;
+    for (std::size_t i = children.size() - std::min(count, children.size()); i < children.size(); ++i)
+        entries.push_back({group, children[i]});
+    return entries;
+}
+
+}  // namespace
+
+void PoolTour::moveChildrenInto(QWidget& window, const std::string& from, std::size_t count, const std::string& to)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    const auto source = topLevel(view, from);
+    const auto target = topLevel(view, to);
+    if (!source || !target || view->backUpDelegate() == nullptr) return;
+    view->backUpDelegate()->changePositionWithItems(lastChildren(source, count), target, 1);
+}
+
+void PoolTour::deleteChildren(QWidget& window, const std::string& group, std::size_t count)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    auto* screen = view != nullptr ? dynamic_cast<PatchPoolOutlineViewDelegate*>(view->backUpDelegate()) : nullptr;
+    if (screen == nullptr) return;
+    screen->didClickOnDeleteButtonWithItems(view, lastChildren(topLevel(view, group), count));
 }
 
 std::vector<PoolTour::Shown> PoolTour::shownPool()

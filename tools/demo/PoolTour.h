@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,11 @@ public:
 
     // The device list's rows saved at the end of a top-level group, as a drop onto the group does.
     static void saveDeviceRowsInto(QWidget& window, const std::string& group, const std::vector<std::int64_t>& rows);
+    // The last `count` patches of a top-level group moved into another top-level group, as a drag of them
+    // onto it does.
+    static void moveChildrenInto(QWidget& window, const std::string& from, std::size_t count, const std::string& to);
+    // The last `count` patches of a top-level group deleted, as the pool's menu does with them selected.
+    static void deleteChildren(QWidget& window, const std::string& group, std::size_t count);
     // What the pool shows: each top-level item by name, in order, with a group's patches in order.
     struct Shown {
         std::string name;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
@@ -56,6 +57,12 @@ void WindowGestures::type(const QString& text, int key, Qt::KeyboardModifiers mo
 void WindowGestures::clickButton(QWidget& window, const char* name)
 {
     if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
+}
+
+QString WindowGestures::busyLine(QWidget& window)
+{
+    auto* line = window.findChild<QLabel*>(QStringLiteral("deviceWorkLabel"));
+    return line != nullptr && line->isVisible() ? line->text() : QString();
 }
 
 QAction* WindowGestures::enabledAction(QWidget& window, const QString& text)

@@ -24,4 +24,6 @@ public:
     static void clickButton(QWidget& window, const char* name);
     // The enabled menu item of that text; none while it is disabled.
     static QAction* enabledAction(QWidget& window, const QString& text);
+    // The busy line under the tabs, as shown: empty while it is hidden.
+    static QString busyLine(QWidget& window);
 };

@@ -25,6 +25,10 @@ void CommonUtilsMainCoordinator::ejectDeviceWithPatchList(const PatchItems& patc
 
 void CommonUtilsMainCoordinator::closeApp() { utils_.closeApp(); }
 
+bool CommonUtilsMainCoordinator::isPoolWorkPending() { return utils_.isPoolWorkPending(); }
+
+void CommonUtilsMainCoordinator::afterPoolWork(std::function<void()> then) { utils_.afterPoolWork(std::move(then)); }
+
 void CommonUtilsMainCoordinator::removeDeviceDataFolder() { utils_.removeDeviceDataFolder(); }
 
 void CommonUtilsMainCoordinator::writeFilePatchWithPath(const std::string& path, const std::string& toPath,

@@ -2,6 +2,7 @@
 
 #include <QImage>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,11 @@ public:
     virtual void ejectDeviceWithPatchList(const PatchItems& patchList) = 0;
     // Ends the program, after ejecting a connected device.
     virtual void closeApp() = 0;
+    // Whether dropped files are being read or copies into the pool made.
+    virtual bool isPoolWorkPending() { return false; }
+    // Runs `then` on the main thread once the pool's reads and copies have all landed (at once when none
+    // is under way), without holding the main thread meanwhile.
+    virtual void afterPoolWork(std::function<void()> then) { then(); }
     virtual void removeDeviceDataFolder() = 0;
     // The connected model's picture; null when there is none.
     virtual QImage getImageDevice() = 0;

@@ -29,5 +29,8 @@ public:
     virtual void showLicenseWindow() = 0;
     // The menus' enabled states are computed again.
     virtual void refreshMenus() = 0;
+    // While held, no press of a key or a mouse button and no drop reaches any window: nothing new can
+    // start, and the windows still paint.
+    virtual void holdUserInput(bool /*held*/) {}
     virtual void terminate() = 0;
 };

@@ -146,7 +146,21 @@ void MainWindowLogic::ejectDevice()
         parts_->chrome.refreshMenus();
         showDeviceWork();
     }
-    parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList());
+    // The eject's save needs the pool's copies made.
+    afterPoolCopies([this] { parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList()); });
+}
+
+void MainWindowLogic::afterPoolCopies(std::function<void()> step)
+{
+    if (!parts_->coordinator.isPoolWorkPending()) return step();
+    if (poolWaits_++ == 0) parts_->chrome.holdUserInput(true);
+    parts_->chrome.refreshMenus();
+    showDeviceWork();
+    parts_->coordinator.afterPoolWork([this, step = std::move(step)] {
+        if (--poolWaits_ == 0) parts_->chrome.holdUserInput(false);
+        parts_->chrome.refreshMenus();
+        step();
+    });
 }
 
 std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
@@ -185,9 +199,11 @@ void MainWindowLogic::windowShouldClose()
 void MainWindowLogic::quit()
 {
     // The coordinator lets the running work finish before the program ends: the busy line says so.
+    if (quitWaiting_ && poolWaits_ > 0) return;
     quitWaiting_ = true;
     showDeviceWork();
-    parts_->coordinator.closeApp();
+    // The save at the end needs the pool's copies made: they end first.
+    afterPoolCopies([this] { parts_->coordinator.closeApp(); });
 }
 
 void MainWindowLogic::checkConnectionToServer() { parts_->coordinator.requestServerConnected(); }
@@ -206,6 +222,8 @@ void MainWindowLogic::animateSyncIcon()
 bool MainWindowLogic::validateMenuItem(MenuAction action) const
 {
     const AppDelegate& flags = parts_->appDelegate;
+    // A Disconnect or Quit waiting for the pool's copies: nothing else starts.
+    if (poolWaits_ > 0) return false;
     switch (action) {
     case MenuAction::DisconnectDevice:
         return flags.isDeviceConnected() && !ejectWaiting_;
@@ -735,6 +753,11 @@ void MainWindowLogic::showDeviceWork()
         {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
     };
     if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
+        // A Quit or an eject waiting for the copies says so after their count.
+        if (!copying.empty() && quitWaiting_)
+            copying += " " + InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
+        else if (!copying.empty() && ejectWaiting_)
+            copying += " " + InterfaceTexts::localizedString("Main_BusyEjectWaits").toStdString();
         parts_->chrome.setDeviceWorkText(copying);
         return;
     }

@@ -197,6 +197,12 @@ private:
     // Quit was asked for: the program ends once the running work is done.
     bool quitWaiting_ = false;
     void quit();
+    // Steps waiting for the pool's copies to land (a Disconnect's, a Quit's), the user's input held
+    // meanwhile.
+    int poolWaits_ = 0;
+    // Runs `step` once the pool's reads and copies have landed, which a save needs, without holding the
+    // main thread: the window paints and counts the copies, and nothing else starts meanwhile.
+    void afterPoolCopies(std::function<void()> step);
     std::optional<DeviceWork> deviceWork_;
     std::optional<std::pair<std::int32_t, std::int32_t>> deviceWorkProgress_;  // patches done, of total
     // The pool's copies made, of those asked, while any remain.

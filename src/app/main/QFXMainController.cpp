@@ -18,6 +18,7 @@
 #include "app/dialogs/DevicePropertyViewController.h"
 #include "app/dialogs/ShowDeviceIconImageView.h"
 #include "app/main/QueueMainDialogs.h"
+#include "app/main/UserInputHold.h"
 #include "app/screens/EffectScreen.h"
 #include "app/screens/PatchScreen.h"
 #include "app/shell/AppDelegate.h"
@@ -393,6 +394,12 @@ void QFXMainController::refreshMenus()
     // The button follows the Disconnect item, and says so while an eject waits its turn.
     ejectButton_->setEnabled(validateMenuItem(MenuAction::DisconnectDevice));
     ejectButton_->setText(isEjectWaiting() ? QueueMainDialogs::textOf("Main_EjectWaiting") : ejectTitle_);
+}
+
+void QFXMainController::holdUserInput(bool held)
+{
+    if (!held) inputHold_.reset();
+    else if (!inputHold_) inputHold_ = std::make_unique<UserInputHold>();
 }
 
 void QFXMainController::terminate()

@@ -32,6 +32,7 @@ class QMenu;
 class QVBoxLayout;
 class ShowDeviceIconImageView;
 class ShowingDialogQueue;
+class UserInputHold;
 
 // The main window's content: header (title, device picture, memory gauge, synchronisation and
 // lost-server icons), the two screen tabs and the eject button, the screen shown, the footer, the
@@ -134,6 +135,7 @@ private:
     void showVersionWindow() override;
     void showLicenseWindow() override;
     void refreshMenus() override;
+    void holdUserInput(bool held) override;
     void terminate() override;
 
     AppDelegate& appDelegate_;
@@ -171,4 +173,5 @@ private:
     QPointer<QWidget> appVersionWindow_;
     QPointer<QWidget> appLicenseWindow_;
     QPointer<QWidget> watchedWindow_;
+    std::unique_ptr<UserInputHold> inputHold_;
 };

@@ -160,21 +160,23 @@ void CommonUtilsPatchCoordinator::readFilePatchesLater(const std::vector<std::st
     utils_.readFilePatchesLater(paths, std::move(done));
 }
 
-void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copies,
-                                                        std::function<void(std::vector<CopiedPatch>)> done)
+void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copies, CopiesLanded landed)
 {
     std::vector<CommonUtils::PatchCopy> asked;
     asked.reserve(copies.size());
     for (const auto& [source, folder] : copies) asked.push_back({source, folder});
-    utils_.writeFilePatchesLater(std::move(asked), [done = std::move(done)](std::vector<CommonUtils::CopiedPatch> results) {
-        std::vector<CopiedPatch> copied;
+    utils_.writeFilePatchesLaterInParts(std::move(asked), [landed = std::move(landed)](auto results, bool last) {
+        std::vector<std::pair<std::size_t, CopiedPatch>> copied;
         copied.reserve(results.size());
-        for (auto& each : results) copied.push_back({std::move(each.item), each.isIncompatible, std::move(each.error)});
-        done(std::move(copied));
+        for (auto& [index, each] : results)
+            copied.push_back({index, {std::move(each.item), each.isIncompatible, std::move(each.error)}});
+        landed(std::move(copied), last);
     });
 }
 
 void CommonUtilsPatchCoordinator::settlePoolWork() { utils_.settlePoolWork(); }
+
+void CommonUtilsPatchCoordinator::settlePoolWorkFor(const std::vector<std::string>& paths) { utils_.settlePoolWorkFor(paths); }
 
 void CommonUtilsPatchCoordinator::landFinishedPoolWork() { utils_.settlePoolWorkFor({}); }
 
@@ -193,7 +195,14 @@ void CommonUtilsPatchCoordinator::withdrawPendingCopies(const PatchCopies& copie
 
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
 {
-    utils_.settlePoolWorkFor({item.path, folderOf(utils_, groupName)});
+    // The patch's own copy lands first, and the move meets no other copy of its batch; a patch already
+    // in the target's folder (one of a drop moved inside the group the drop goes into) moves no file and
+    // meets no other copy into that folder either.
+    const std::string own = item.path;
+    utils_.settlePoolWorkFor({own});
+    const std::string folder = folderOf(utils_, groupName);
+    const auto normal = [](const std::string& path) { return std::filesystem::path(path).lexically_normal(); };
+    if (normal(utils_.absolutePath(item.path)).parent_path() != normal(folder)) utils_.settlePoolWorkFor({own, folder});
     return utils_.movePatchItem(item, groupName);
 }
 
@@ -243,7 +252,11 @@ std::string CommonUtilsPatchCoordinator::canBackupWithName(const std::string& na
 
 std::int32_t CommonUtilsPatchCoordinator::backupPatchListWithName(const std::string& name, const PatchItems& patchList)
 {
-    utils_.settlePoolWork();
+    // The backup reads the list's files and puts its group's folder in place of any of that name.
+    std::vector<std::string> paths{folderOf(utils_, name)};
+    for (const auto& item : patchList)
+        if (item) paths.push_back(item->path);
+    utils_.settlePoolWorkFor(paths);
     return utils_.backupPatchListWithName(name, patchList);
 }
 

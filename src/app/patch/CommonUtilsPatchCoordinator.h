@@ -37,8 +37,9 @@ public:
     std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
                                                       platform::Error* error) override;
     void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done) override;
-    void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override;
+    void writeFilePatchesLater(const PatchCopies& copies, CopiesLanded landed) override;
     void settlePoolWork() override;
+    void settlePoolWorkFor(const std::vector<std::string>& paths) override;
     void landFinishedPoolWork() override;
     void withdrawPendingCopies(const PatchCopies& copies) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;

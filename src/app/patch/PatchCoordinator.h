@@ -84,8 +84,9 @@ public:
     virtual std::shared_ptr<PatchItem> writeFilePatchWithPath(const std::string& source, const std::string& toPath,
                                                               platform::Error* error) = 0;
     // Copies of patch files into folders (source, folder) made off the main thread, each read back and
-    // marked against the connected device; `done` gets them on the main thread, in order. Here in place,
-    // for coordinators that have nothing to wait for.
+    // marked against the connected device; `landed` gets them on the main thread, each with its place
+    // among `copies`: a step on a copy's file has that copy handed back first, the batch's end hands back
+    // the rest with `last` set. Here in place, all at once, for coordinators that have nothing to wait for.
     struct CopiedPatch {
         std::shared_ptr<PatchItem> item;
         bool isIncompatible = false;
@@ -93,16 +94,17 @@ public:
         platform::Error error;
     };
     using PatchCopies = std::vector<std::pair<std::string, std::string>>;
-    virtual void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done)
+    using CopiesLanded = std::function<void(std::vector<std::pair<std::size_t, CopiedPatch>> results, bool last)>;
+    virtual void writeFilePatchesLater(const PatchCopies& copies, CopiesLanded landed)
     {
-        std::vector<CopiedPatch> copied;
+        std::vector<std::pair<std::size_t, CopiedPatch>> copied;
         for (const auto& [source, folder] : copies) {
             CopiedPatch each;
             each.item = writeFilePatchWithPath(source, folder, &each.error);
             if (each.item) each.isIncompatible = isPatchFileIncompatibleWithPath(each.item->path);
-            copied.push_back(std::move(each));
+            copied.emplace_back(copied.size(), std::move(each));
         }
-        done(std::move(copied));
+        landed(std::move(copied), true);
     }
     // The patch files among `paths` read off the main thread, the others left out; `done` gets them on the
     // main thread, in order. Here in place.
@@ -118,6 +120,9 @@ public:
     // out of the pool): a step that takes positions in the pool, or records them, takes them after this.
     // Nothing here, for coordinators that have nothing to wait for.
     virtual void settlePoolWork() {}
+    // The same for a step on these files only: their own copies land (made at once when not begun), and
+    // copies of other files are waited for only when the step could meet them.
+    virtual void settlePoolWorkFor(const std::vector<std::string>& /*paths*/) { settlePoolWork(); }
     // Hands back what the pool's work has finished so far and waits for nothing: for a step that takes
     // positions just before it changes them and so needs no copy still under way.
     virtual void landFinishedPoolWork() {}

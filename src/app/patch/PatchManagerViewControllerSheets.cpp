@@ -176,8 +176,9 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
             if (!self) return;
             if (edited->patchName != old->patchName || edited->patchComment != old->patchComment) {
                 // The sheet may have opened before the patch's copy landed in the pool: its file is the one
-                // the node names once the copies asked before have landed, never the file it was copied from.
-                self->coordinator_.settlePoolWork();
+                // the node names once its own copy has landed, never the file it was copied from. Copies of
+                // other patches go on.
+                if (const PatchItem* shown = item->patchItem()) self->coordinator_.settlePoolWorkFor({shown->path});
                 const PatchItem* landed = self->isInPool(item, group) ? item->patchItem() : nullptr;
                 if (landed == nullptr || landed->path.empty()) {
                     self->dialogs_.showInformation(kCanNotEditPatchItem, old->patchName);

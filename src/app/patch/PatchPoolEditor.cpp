@@ -209,35 +209,46 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             asked.push_back(node);
         }
     }
-    // The nodes are in the tree already: each copy lands in its node, wherever the user has put it since.
+    // The nodes are in the tree already: each copy lands in its node, wherever the user has put it since,
+    // a step on the node's own file having it land first.
+    struct Landing {
+        std::vector<bool> copied;
+        std::vector<FailedCopy> failed;
+    };
+    auto landing = std::make_shared<Landing>();
+    landing->copied.assign(asked.size(), false);
     collaborators_.coordinator.writeFilePatchesLater(
-        copies, [this, alive = std::weak_ptr<bool>(alive_), asked = std::move(asked),
-                 then = std::move(then)](std::vector<PatchCoordinator::CopiedPatch> results) {
+        copies, [this, alive = std::weak_ptr<bool>(alive_), asked = std::move(asked), landing,
+                 then = std::move(then)](std::vector<std::pair<std::size_t, PatchCoordinator::CopiedPatch>> results,
+                                         bool last) {
             if (!alive.lock()) return;
-            Nodes copied;
-            std::vector<FailedCopy> failed;
             std::unordered_set<const DirectoryObject*> gone;
-            for (std::size_t i = 0; i < asked.size(); ++i) {
+            for (auto& [i, result] : results) {
+                if (i >= asked.size()) continue;
                 PatchItem& patch = *asked[i]->patchItem();
-                if (i < results.size() && results[i].item) {
-                    patch.path = results[i].item->path;
-                    asked[i]->isIncompatible = results[i].isIncompatible;
-                    copied.push_back(asked[i]);
+                if (result.item) {
+                    patch.path = result.item->path;
+                    asked[i]->isIncompatible = result.isIncompatible;
+                    landing->copied[i] = true;
                     continue;
                 }
                 // A copy withdrawn by the undo of its addition is no failure to tell.
-                if (i >= results.size() || results[i].error.domain != "files" || results[i].error.code != ECANCELED)
-                    failed.push_back({patch.patchName, i < results.size() ? results[i].error : platform::Error{}});
+                if (result.error.domain != "files" || result.error.code != ECANCELED)
+                    landing->failed.push_back({patch.patchName, result.error});
                 // A node whose copy failed leaves the pool, and names no file: nothing done to it later
                 // can reach the file it was copied from.
                 patch.path.clear();
                 gone.insert(asked[i].get());
             }
             removeFromTree(gone);
+            if (!last) return;
+            Nodes copied;
+            for (std::size_t i = 0; i < asked.size(); ++i)
+                if (landing->copied[i]) copied.push_back(asked[i]);
             // What the user sees follows on the main thread's next turn: this may land inside another step.
-            later([this, alive, failed = std::move(failed), copied = std::move(copied), then]() mutable {
+            later([this, alive, landing, copied = std::move(copied), then]() mutable {
                 if (!alive.lock()) return;
-                tellFailedCopies(failed);
+                tellFailedCopies(landing->failed);
                 then(std::move(copied));
             });
         });

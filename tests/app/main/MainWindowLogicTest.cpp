@@ -193,6 +193,43 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
     }
 }
 
+// Disconnect and Quit during the pool's copies wait for them, not on the main thread: the unit is let go
+// and the program closed only once they landed; meanwhile the input is held, no menu item starts
+// anything, and the busy line counts the copies and says what waits for them.
+TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingElseStarting)
+{
+    awake();
+    connect();
+    coordinator.undoable = true;
+    coordinator.poolWorkPending = true;
+    logic.poolCopiesProgress(10, 300);
+    log.clear();
+    logic.performMenuAction(Action::DisconnectDevice);
+    EXPECT_EQ(log, CallLog{});
+    EXPECT_TRUE(chrome.inputHeld);
+    for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
+        EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300 The eject waits until this ends.");
+    logic.poolCopiesProgress(300, 300);
+    logic.poolCopiesProgress(0, 0);
+    coordinator.landPoolWork();
+    EXPECT_EQ(log, CallLog{"ejectDevice"});
+    EXPECT_FALSE(chrome.inputHeld);
+    logic.ejectDeviceWithState(1);
+
+    coordinator.poolWorkPending = true;
+    logic.poolCopiesProgress(64, 300);
+    log.clear();
+    logic.performMenuAction(Action::Quit);
+    logic.windowShouldClose();
+    EXPECT_EQ(log, CallLog{"clearAllDialog"});
+    EXPECT_TRUE(chrome.inputHeld);
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 64 of 300 The program ends when this is done.");
+    logic.poolCopiesProgress(0, 0);
+    coordinator.landPoolWork();
+    EXPECT_EQ(log, (CallLog{"clearAllDialog", "closeApp"}));
+}
+
 // The pool's copies count on the busy line while any remain, with a unit or without, beside the unit's work.
 TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesUntilNoneRemains)
 {

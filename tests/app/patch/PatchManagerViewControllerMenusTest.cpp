@@ -720,6 +720,13 @@ TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePool
     sheetSaves(screen->structureData()[1], "lost");
     EXPECT_EQ(coordinator.editedPaths.size(), 1u);
     EXPECT_TRUE(logged("info Patch_CanNotEditPatchItem P3"));
+
+    // A sheet on another patch than those being copied waits for none of their copies.
+    screen->addBackUpPatchItemAtIndexs({4}, screen->structureData()[0], false);
+    sheetSaves(saved, "again");
+    EXPECT_EQ(coordinator.settles, 0);
+    EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the sheet's save landed another patch's copy";
+    EXPECT_EQ(coordinator.editedPaths.back(), "/root/Temp/Local/P2.qptc");
 }
 
 TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhenItCannot)

@@ -48,6 +48,23 @@ public:
     bool canBeUndo() override { return undoable; }
     void doUndoAction() override { log_.push_back("doUndoAction"); }
     void clearUndoStack() override { log_.push_back("clearUndoStack"); }
+    // While set, the pool's reads or copies are under way: steps asked to come after them wait here.
+    bool poolWorkPending = false;
+    std::vector<std::function<void()>> afterPoolWorkSteps;
+    bool isPoolWorkPending() override { return poolWorkPending; }
+    void afterPoolWork(std::function<void()> then) override
+    {
+        if (!poolWorkPending) return then();
+        afterPoolWorkSteps.push_back(std::move(then));
+    }
+    // The pool's work has landed: the steps waiting for it run, in order.
+    void landPoolWork()
+    {
+        poolWorkPending = false;
+        auto steps = std::move(afterPoolWorkSteps);
+        afterPoolWorkSteps.clear();
+        for (auto& step : steps) step();
+    }
 
 private:
     CallLog& log_;
@@ -123,6 +140,8 @@ public:
     void showVersionWindow() override { log_.push_back("showVersionWindow"); }
     void showLicenseWindow() override { log_.push_back("showLicenseWindow"); }
     void refreshMenus() override {}
+    bool inputHeld = false;
+    void holdUserInput(bool held) override { inputHeld = held; }
     void terminate() override { ++terminated; }
 
 private:

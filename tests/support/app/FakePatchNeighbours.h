@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -88,17 +89,19 @@ public:
     // While set, copies asked for off the main thread wait here until the test runs them.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;
+    std::vector<PatchCopies> heldSources;
     // Which of the held copies have finished on the pool's queue (in the order held); the others are
     // still under way.
     std::vector<bool> heldCopiesFinished;
-    void writeFilePatchesLater(const PatchCopies& copies, std::function<void(std::vector<CopiedPatch>)> done) override
+    void writeFilePatchesLater(const PatchCopies& copies, CopiesLanded landed) override
     {
-        auto run = [this, copies, done = std::move(done)] { PatchCoordinator::writeFilePatchesLater(copies, done); };
+        auto run = [this, copies, landed = std::move(landed)] { PatchCoordinator::writeFilePatchesLater(copies, landed); };
         if (!holdCopies) {
             run();
             return;
         }
         heldCopies.push_back(std::move(run));
+        heldSources.push_back(copies);
         heldCopiesFinished.push_back(false);
     }
     void finishHeldCopies() { heldCopiesFinished.assign(heldCopies.size(), true); }
@@ -106,7 +109,30 @@ public:
     {
         auto held = std::exchange(heldCopies, {});
         heldCopiesFinished.clear();
+        heldSources.clear();
         for (auto& run : held) run();
+    }
+    // The paths each step settled the pool's work for; a held batch lands then when one of its copies is
+    // of one of those files, as the real coordinator lands a step's own copies.
+    std::vector<std::vector<std::string>> settledFor;
+    void settlePoolWorkFor(const std::vector<std::string>& paths) override
+    {
+        settledFor.push_back(paths);
+        for (std::size_t i = 0; i < heldCopies.size();) {
+            const bool meets = std::any_of(heldSources[i].begin(), heldSources[i].end(), [&](const auto& copy) {
+                return std::find(paths.begin(), paths.end(), copy.first) != paths.end();
+            });
+            if (!meets) {
+                ++i;
+                continue;
+            }
+            auto run = std::move(heldCopies[i]);
+            const auto at = static_cast<std::ptrdiff_t>(i);
+            heldCopies.erase(heldCopies.begin() + at);
+            heldSources.erase(heldSources.begin() + at);
+            if (i < heldCopiesFinished.size()) heldCopiesFinished.erase(heldCopiesFinished.begin() + at);
+            run();
+        }
     }
     // While set, every step on the pool's files lands the held copies inside it, as the real coordinator
     // lands there the copies the step meets, finished or not.
@@ -131,6 +157,7 @@ public:
         std::vector<std::function<void()>> landing(std::make_move_iterator(heldCopies.begin()),
                                                    std::make_move_iterator(heldCopies.begin() + static_cast<std::ptrdiff_t>(finished)));
         heldCopies.erase(heldCopies.begin(), heldCopies.begin() + static_cast<std::ptrdiff_t>(finished));
+        heldSources.erase(heldSources.begin(), heldSources.begin() + static_cast<std::ptrdiff_t>(finished));
         heldCopiesFinished.erase(heldCopiesFinished.begin(),
                                  heldCopiesFinished.begin() + static_cast<std::ptrdiff_t>(finished));
         for (auto& run : landing) run();
