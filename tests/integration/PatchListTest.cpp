@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QTableView>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
@@ -250,5 +252,45 @@ TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
         editComment(window, 2, QStringLiteral("Edited"));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Edited"; }));
         EXPECT_EQ(unit.patchNameAt(2), latin1Name);
+    });
+}
+
+// A change made on the unit while the patch's property sheet is open, or before it opened within the
+// quiet time, is not lost to the sheet's save: the unit ends with its own change and the sheet's comment.
+TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
+{
+    ProgramRig::Options options;
+    // Far beyond the test: the list takes the change only from the sheet.
+    options.quietSeconds = 600;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        ASSERT_NE(openedPatchSheet(window), nullptr);
+        unit.editOnUnit(MenuTour::kListRow, "Knob", "From the unit");
+        // Once the program has the unit's change (a save before it would replace it on the unit, as the
+        // user's newer word), saved until the change has reached the screen and the unit holds both.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
+            return std::find(names.begin(), names.end(), "Knob") != names.end();
+        }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            if (!MenuTour::patchSheetShown()) {
+                MenuTour::openPatchSheet(window);
+                return false;
+            }
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* sheet = top->findChild<PatchPropertyViewController*>();
+                if (sheet == nullptr || !sheet->isVisible()) continue;
+                sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+                sheet->saveButton()->click();
+                break;
+            }
+            return unit.patchNameAt(MenuTour::kListRow) == "Knob" && unit.patchCommentAt(MenuTour::kListRow) == "warmer";
+        }, 20s)) << unit.patchNameAt(MenuTour::kListRow).value_or("?") << " / "
+                 << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Knob"));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 2), QStringLiteral("warmer"));
     });
 }
