@@ -63,6 +63,7 @@ void CommonUtils::startUp()
     // failure is logged and the operations that write there fail on their own later.
     const std::string temp = pathUnderRoot(kTemp);
     platform::Error error;
+    keepPoolOfACutRun();
     if (m_files.itemKind(temp) != platform::ItemKind::Missing) {
         const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
         const std::string aside = pathUnderRoot(std::string(kTempAside) + "-" + std::to_string(stamp));

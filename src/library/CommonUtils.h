@@ -74,6 +74,18 @@ public:
     static constexpr const char* kTempAside = ".Temp-old";
     // The prefix of a working copy kept at the end of a run whose last save failed; the next start shows it.
     static constexpr const char* kKeptPool = ".Pool-kept";
+    // A kept pool's folder name: ".Pool-kept-<time>-<library stamp>", followed by ".taken-<stamp>" while a
+    // save that writes it replaces the library of that stamp.
+    struct KeptName {
+        std::string base;         // the name without its taken mark
+        std::string madeAgainst;  // empty for a pool kept by a version that did not say
+        std::string takenFrom;
+        bool taken = false;
+        std::int64_t timeNs = 0;
+    };
+    static KeptName keptNameOf(const std::string& name);
+    // The group a kept pool shown beside the library puts its patches in, named for its session.
+    static std::string keptSessionGroupName(const KeptName& kept);
     static constexpr const char* kTempDevice = "Temp/Device";
     static constexpr const char* kTempDeviceEffect = "Temp/Device/Effect";
     static constexpr const char* kTempDevicePatch = "Temp/Device/Patch";
@@ -299,9 +311,10 @@ public:
     static std::string defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
                                                const platform::Error& cause);
     // At the end of a run whose last save did not write the pool whole: the working copy is renamed aside,
-    // its entries named in the pool's order, for the next start to show and save. True when it was kept
-    // or nothing needed keeping.
-    bool keepUnsavedPatchPool();
+    // then its entries named in the pool's order, for the next start to show and save; the name says which
+    // library it was made against. Nothing when it was kept or nothing needed keeping, else why it could
+    // not be kept.
+    std::optional<std::string> keepUnsavedPatchPool();
 
     // ---- patch transfer to the device ----
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
@@ -716,7 +729,33 @@ private:
     std::vector<std::string> keptPools() const;
     // Moves the kept working copies out of the next start's way, for removal.
     void dropKeptPools(const std::vector<std::string>& kept);
-    bool nameForKeeping(const std::string& source, const std::string& target, std::set<std::string>& kept);
+    bool nameForKeeping(const std::string& source, const std::string& target, const std::string& folder,
+                        std::set<std::string>& kept);
+    // Which library a kept pool was made against: the stamps of the library's folders and of the groups'
+    // folders in it (each save makes them anew, and a file added, removed or renamed by hand changes its
+    // folder's), or kNoLibrary for a library that is missing or cannot be read. Pool's queue.
+    std::string libraryStamp(const std::string& library) const;
+    static constexpr const char* kNoLibrary = "none";
+    // The library as this run last loaded or saved it (also m_markedMutex).
+    std::string m_libraryStamp = kNoLibrary;
+    std::string libraryStampNow();
+    // Renames the working copy aside to a kept pool made against `stamp`, then names the entries of `pool`
+    // in its order; the patch files it does not name go when `sweep` is set. Why it could not, else nothing.
+    std::optional<std::string> keepWorkingCopy(const std::vector<std::shared_ptr<DirectoryObject>>& pool, const std::string& stamp,
+                                               bool sweep);
+    // Once a quit has begun, the pool the closing save writes, in order, with the library it was made against
+    // and the kept pools it holds, in "Temp"; marked taken just before the library is replaced, removed once
+    // it was. A run cut before its save lands leaves it, and the next start keeps its working copy by it.
+    static constexpr const char* kClosingPool = "Temp/.closing-pool";
+    void noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
+    void keepPoolOfACutRun();
+    // The kept working copies this run's pool holds (the pool's queue, changed under m_markedMutex): a save that writes them puts them
+    // aside first, under a name that says which library it replaced, and removes them once it landed.
+    std::vector<std::string> m_keptLoaded;
+    // Puts the kept copies this run holds aside before the library is replaced; false (and the cause in
+    // m_stageFailure) when one cannot be, and then none is. Gives them back when the save does not land.
+    bool takeKeptPools(const std::string& library, std::vector<std::pair<std::string, std::string>>& taken);
+    void giveBackKeptPools(const std::vector<std::pair<std::string, std::string>>& taken);
     bool isShownPatchFile(const std::string& path) const;
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
                    bool withRecord);
@@ -854,10 +893,9 @@ private:
     int m_poolJudgementsUnderWay = 0;
     // What the load read of each patch file; the pool's queue only.
     PoolPatchFacts m_poolFacts;
-    // Entries of the saved library the load could not place in the working copy (also m_markedMutex).
-    std::vector<std::string> m_unplaced;
-    // The folder the load read them from: the library, or a kept working copy (also m_markedMutex).
-    std::string m_unplacedFrom;
+    // Entries of the saved library or of a kept working copy the load could not place in the working copy,
+    // each with where the save puts it in the library, under its own part (also m_markedMutex).
+    std::vector<std::pair<std::string, std::string>> m_unplaced;
     // On the state queue.
     void mergeEffectNow();
 

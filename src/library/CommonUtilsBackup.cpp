@@ -4,6 +4,7 @@
 #include <latch>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -25,6 +26,8 @@ namespace {
 // Copies into a staging folder are flushed once, with the folder, before it is swapped in.
 constexpr auto kStaged = platform::Durability::Staged;
 constexpr const char* kStagingPrefix = ".Patch-saving";
+// The mark of the closing save's note once the library is being replaced.
+constexpr const char* kTakenClosing = ".taken";
 // Folders below a group are carried over as they are, to this depth.
 constexpr int kMaxFolderDepth = 32;
 // How many threads link a save's entries at once, its own among them.
@@ -484,25 +487,19 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
     }
     // Whatever else the library's own folder holds stays in it, as does what the load could not place.
     const std::string library = libraryFolder();
-    std::vector<std::string> unplaced;
-    std::string unplacedFrom;
+    std::vector<std::pair<std::string, std::string>> unplaced;
     {
         std::lock_guard lock(m_markedMutex);
         unplaced = m_unplaced;
-        unplacedFrom = m_unplacedFrom;
     }
-    // A kept working copy holds the pool's entries side by side, as the library's "Pool" does.
-    const bool fromLibrary = unplacedFrom.empty() || fs::path(unplacedFrom) == fs::path(library);
-    for (const auto& path : unplaced) {
+    for (const auto& [path, below] : unplaced) {
         if (m_files.itemKind(path) == platform::ItemKind::Missing) continue;
-        if (!isUnderFolder(path, fromLibrary ? library : unplacedFrom)) continue;
-        const fs::path below = fromLibrary ? fs::path(path).lexically_relative(fs::path(library))
-                                           : fs::path("Pool") / fs::path(path).lexically_relative(fs::path(unplacedFrom));
-        if (!m_files.createDirectory((fs::path(staging) / below).parent_path().string(), true, &error)) {
+        const fs::path target = fs::path(staging) / below;
+        if (!m_files.createDirectory(target.parent_path().string(), true, &error)) {
             m_stageFailure = error;
             return false;
         }
-        if (!linkTree(path, (fs::path(staging) / below).string(), 1)) return false;
+        if (!linkTree(path, target.string(), 1)) return false;
     }
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
         for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
@@ -526,11 +523,17 @@ std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>&
 std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
                                                              std::atomic<bool>& changed)
 {
+    // Once a quit has begun, a run cut before this save lands keeps its pool for the next start.
+    const bool closing = m_closing.load() && isLoadedPatchPool() && (changed.load() || m_poolFromKept.load());
+    if (closing) noteClosingPool(pool);
     // Copies still under way land in their nodes first: the save writes what the pool shows, and no
     // copy writes into the working copy while it is read.
     settlePoolWork();
     // A pool the last run kept is written at the first save, edited or not: the library is older.
-    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) return std::nullopt;
+    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) {
+        if (closing) m_files.removeItem(pathUnderRoot(kClosingPool));
+        return std::nullopt;
+    }
     bool saved = false;
     std::string failure;
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
@@ -541,6 +544,15 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         const std::string library = libraryFolder();
         const std::string store = fs::path(library).parent_path().string();
         const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
+        // A library this run could not read was never shown: replaced, it would be lost.
+        if (m_libraryStamp == kNoLibrary && m_files.itemKind(library) != platform::ItemKind::Missing) {
+            failure = m_saveFailureWords({}, library,
+                                         platform::Error::make("files", EACCES, "\"" + library + "\" could not be read when the pool was loaded"));
+            RIG_LOG("pool not saved: %s", failure.c_str());
+            m_unsavedPool = pool;
+            m_poolUnsaved = true;
+            return;
+        }
         // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
         // never in the way.
         std::vector<std::string> leftovers;
@@ -557,6 +569,12 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
         m_stageFailure = {};
         bool whole = stagePool(pool, staging);
+        // The kept pools this pool holds go aside with the library they were shown over, so that no later
+        // start shows one again over the library this save writes, whatever happens after the swap.
+        std::vector<std::pair<std::string, std::string>> taken;
+        if (whole) whole = takeKeptPools(library, taken);
+        const std::string note = pathUnderRoot(kClosingPool);
+        const bool noted = whole && closing && m_files.moveItem(note, note + kTakenClosing);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         std::string aside = join(store, freshName(asidePrefix));
@@ -575,9 +593,17 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
                                          error.description.empty() ? m_stageFailure : error);
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
+            giveBackKeptPools(taken);
+            if (noted) m_files.moveItem(note + kTakenClosing, note);
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
+        }
+        {
+            // What the load could not place now lies in this library.
+            std::lock_guard lock(m_markedMutex);
+            m_libraryStamp = libraryStamp(library);
+            for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
         // of the program is finished by the next save.
@@ -588,15 +614,26 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             failure = m_saveFailureWords(m_stageSkipped, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string(),
                                          m_stageFailure);
             RIG_LOG("pool saved without %zu entries: %s", m_stageSkipped.size(), failure.c_str());
+            // The kept pools stay until a save writes them whole.
+            giveBackKeptPools(taken);
+            if (closing) noteClosingPool(pool);
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
         }
         saved = true;
+        if (noted) m_files.removeItem(note + kTakenClosing);
         m_unsavedPool.clear();
         m_poolUnsaved = false;
-        // The library now holds what a failed run kept: the kept copy goes, before any later start finds it.
-        dropKeptPools(keptPools());
+        // The library now holds what a failed run kept: the kept copies go. One cut off here is named for
+        // the library this save replaced, and the next start removes it.
+        std::vector<std::string> written;
+        for (const auto& [kept, target] : taken) written.push_back(target);
+        dropKeptPools(written);
+        {
+            std::lock_guard lock(m_markedMutex);
+            m_keptLoaded.clear();
+        }
         m_poolFromKept.store(false);
     });
     if (saved) {
@@ -610,6 +647,77 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
 }
 
 // ---- the pool a failed save leaves ----
+
+namespace {
+
+constexpr const char* kTakenMark = ".taken-";
+
+}  // namespace
+
+CommonUtils::KeptName CommonUtils::keptNameOf(const std::string& name)
+{
+    KeptName kept;
+    kept.base = name;
+    if (const auto mark = name.find(kTakenMark); mark != std::string::npos) {
+        kept.taken = true;
+        kept.takenFrom = name.substr(mark + std::string(kTakenMark).size());
+        kept.base = name.substr(0, mark);
+    }
+    const std::string prefix = std::string(kKeptPool) + "-";
+    if (kept.base.rfind(prefix, 0) != 0) return kept;
+    const std::string rest = kept.base.substr(prefix.size());
+    const auto dash = rest.find('-');
+    const std::string time = rest.substr(0, dash);
+    if (!time.empty() && time.size() <= 20 && std::all_of(time.begin(), time.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        kept.timeNs = std::stoll(time);
+    if (dash != std::string::npos) kept.madeAgainst = rest.substr(dash + 1);
+    return kept;
+}
+
+std::string CommonUtils::keptSessionGroupName(const KeptName& kept)
+{
+    if (kept.timeNs <= 0) return "Kept session";
+    const std::time_t seconds = static_cast<std::time_t>(kept.timeNs / 1000000000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "Kept session %Y-%m-%d %H.%M.%S", &local);
+    return text;
+}
+
+std::string CommonUtils::libraryStamp(const std::string& library) const
+{
+    if (m_files.itemKind(library) != platform::ItemKind::Folder || !m_files.contentsOfDirectory(library)) return kNoLibrary;
+    std::uint64_t hash = 14695981039346656037ULL;
+    const auto mix = [&hash](const std::string& text) {
+        for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ULL;
+        hash = (hash ^ 0xFFU) * 1099511628211ULL;
+    };
+    const auto mixFolder = [&](const std::string& name, const std::string& path) {
+        mix(name);
+        if (const auto stamp = m_files.folderStamp(path))
+            mix(std::to_string(stamp->device) + ":" + std::to_string(stamp->inode) + ":" + std::to_string(stamp->modifiedNs));
+    };
+    mixFolder("", library);
+    for (const std::string part : {"Pool", "Backup"}) {
+        const std::string folder = join(library, part);
+        const platform::ItemKind kind = m_files.itemKind(folder);
+        if (kind == platform::ItemKind::Missing) {
+            mix(part + " missing");
+            continue;
+        }
+        // A part that cannot be listed is a library that cannot be read.
+        auto listed = kind == platform::ItemKind::Folder ? m_files.contentsOfDirectoryWithKinds(folder) : std::nullopt;
+        if (!listed) return kNoLibrary;
+        mixFolder(part, folder);
+        std::sort(listed->begin(), listed->end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+        for (const auto& entry : *listed)
+            if (entry.kind == platform::ItemKind::Folder) mixFolder(part + "/" + entry.name, join(folder, entry.name));
+    }
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
 
 std::vector<std::string> CommonUtils::keptPools() const
 {
@@ -626,6 +734,7 @@ void CommonUtils::dropKeptPools(const std::vector<std::string>& kept)
     // Renamed at once under the name the start removes, then removed in the background.
     std::vector<std::string> aside;
     for (const auto& folder : kept) {
+        if (m_files.itemKind(folder) == platform::ItemKind::Missing) continue;
         const std::string target = pathUnderRoot(freshName(std::string(kTempAside) + "-kept"));
         platform::Error error;
         if (m_files.moveItem(folder, target, &error)) aside.push_back(target);
@@ -637,14 +746,48 @@ void CommonUtils::dropKeptPools(const std::vector<std::string>& kept)
         });
 }
 
-// Renames (or, from outside the working copy, links) `source` to `target`, or to a free name beside it.
-bool CommonUtils::nameForKeeping(const std::string& source, const std::string& target, std::set<std::string>& kept)
+bool CommonUtils::takeKeptPools(const std::string& library, std::vector<std::pair<std::string, std::string>>& taken)
+{
+    if (m_keptLoaded.empty()) return true;
+    // Named for the library this save replaces: once the library is another, the save has landed.
+    const std::string before = libraryStamp(library);
+    for (const auto& kept : m_keptLoaded) {
+        if (m_files.itemKind(kept) != platform::ItemKind::Folder) continue;
+        const std::string target = pathUnderRoot(keptNameOf(fileNameOf(kept)).base + kTakenMark + before);
+        platform::Error error;
+        if (m_files.moveItem(kept, target, &error)) {
+            taken.emplace_back(kept, target);
+            continue;
+        }
+        m_stageFailure = error;
+        RIG_LOG("cannot put aside the kept pool %s: %s", kept.c_str(), error.description.c_str());
+        giveBackKeptPools(taken);
+        taken.clear();
+        return false;
+    }
+    return true;
+}
+
+void CommonUtils::giveBackKeptPools(const std::vector<std::pair<std::string, std::string>>& taken)
+{
+    // One that cannot go back keeps its mark: the library it names is still there, and the start takes it back.
+    for (const auto& [kept, target] : taken) {
+        platform::Error error;
+        if (!m_files.moveItem(target, kept, &error))
+            RIG_LOG("cannot give back the kept pool %s: %s", kept.c_str(), error.description.c_str());
+    }
+}
+
+// Renames (or, from outside the folder being kept, links) `source` to `target`, or to a free name beside it.
+// A file that keeps its plain name is still the pool's: it is named as kept, so no sweep takes it.
+bool CommonUtils::nameForKeeping(const std::string& source, const std::string& target, const std::string& folder,
+                                 std::set<std::string>& kept)
 {
     if (source == target) {
         kept.insert(target);
         return true;
     }
-    const bool inside = isUnderFolder(source, pathUnderRoot(kTemp));
+    const bool inside = isUnderFolder(source, folder);
     platform::Error error;
     std::string name = target;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -658,40 +801,72 @@ bool CommonUtils::nameForKeeping(const std::string& source, const std::string& t
         name = createNewNameForPath(target);
     }
     RIG_LOG("cannot keep %s: %s", source.c_str(), error.description.c_str());
+    if (inside) kept.insert(source);
     return false;
 }
 
-bool CommonUtils::keepUnsavedPatchPool()
+std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
 {
-    bool kept = true;
+    std::optional<std::string> cause;
     m_poolQueue->sync([&] {
         if (!m_poolUnsaved) return;
-        const std::string local = pathUnderRoot(kTempLocal);
-        if (m_files.itemKind(local) != platform::ItemKind::Folder) {
-            kept = false;
-            return;
+        cause = keepWorkingCopy(m_unsavedPool, libraryStampNow(), true);
+        if (cause) return;
+        // The pool just kept holds what this run loaded of earlier kept pools.
+        dropKeptPools(m_keptLoaded);
+        {
+            std::lock_guard lock(m_markedMutex);
+            m_keptLoaded.clear();
         }
-        // The working copy's entries take the saved library's "[position] name", so the next start reads
-        // them in the pool's order as it reads the library; renames only, which a full disk still allows.
+        m_poolUnsaved = false;
+        m_unsavedPool.clear();
+    });
+    return cause;
+}
+
+std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                        const std::string& stamp, bool sweepUnnamed)
+{
+    {
+        const std::string local = pathUnderRoot(kTempLocal);
+        if (m_files.itemKind(local) != platform::ItemKind::Folder) return "the working copy \"" + local + "\" is missing";
+        // The working copy goes aside whole before anything in it is renamed: a kill while its entries are
+        // named leaves a kept pool partly in order, never a half-renamed working copy the next start clears.
+        // Its name says which library it was made against.
+        const std::string keptFolder = pathUnderRoot(freshName(kKeptPool) + "-" + stamp);
+        {
+            platform::Error error;
+            if (!m_files.moveItem(local, keptFolder, &error)) {
+                RIG_LOG("cannot keep the unsaved pool: %s", error.description.c_str());
+                return m_saveFailureWords({}, m_rootPath, error);
+            }
+        }
+        const auto moved = [&](const std::string& path) {
+            const std::string absolute = absolutePath(path);
+            if (!isUnderFolder(absolute, local)) return absolute;
+            return (fs::path(keptFolder) / fs::path(absolute).lexically_relative(local)).string();
+        };
+        // The entries take the saved library's "[position] name", so the next start reads them in the pool's
+        // order as it reads the library; renames only, which a full disk still allows.
         std::set<std::string> named;
         std::set<std::string> folders;
         const auto plain = [](const std::string& path) {
             return OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(path));
         };
-        for (std::size_t i = 0; i < m_unsavedPool.size(); ++i) {
-            const DirectoryObject& entry = *m_unsavedPool[i];
+        for (std::size_t i = 0; i < pool.size(); ++i) {
+            const DirectoryObject& entry = *pool[i];
             const std::string prefix = "[" + std::to_string(i) + "] ";
             if (!entry.isBackUpAllGroup && entry.childDirectories.empty() && !entry.isGroup) {
                 if (const PatchItem* item = entry.patchItem(); item != nullptr && !item->path.empty()) {
-                    const std::string source = absolutePath(item->path);
-                    nameForKeeping(source, join(local, savedFileName(prefix, plain(source))), named);
+                    const std::string source = moved(item->path);
+                    nameForKeeping(source, join(keptFolder, savedFileName(prefix, plain(source))), keptFolder, named);
                 }
                 continue;
             }
             const std::string name = groupFolderName(entry.name.value_or(""));
             if (!platform::SafeName::check(prefix + name)) continue;
-            const std::string working = join(local, name);
-            std::string folder = join(local, prefix + name);
+            const std::string working = join(keptFolder, name);
+            std::string folder = join(keptFolder, prefix + name);
             platform::Error error;
             if (m_files.itemKind(working) == platform::ItemKind::Folder) {
                 if (!m_files.moveItem(working, folder, &error)) {
@@ -706,46 +881,127 @@ bool CommonUtils::keepUnsavedPatchPool()
             for (std::size_t j = 0; j < entry.childDirectories.size(); ++j) {
                 const PatchItem* item = entry.childDirectories[j]->patchItem();
                 if (item == nullptr || item->path.empty()) continue;
-                std::string source = absolutePath(item->path);
+                std::string source = moved(item->path);
                 // Its folder was renamed above.
                 if (fs::path(source).parent_path() == fs::path(working)) source = join(folder, fileNameOf(source));
-                nameForKeeping(source, join(folder, savedFileName("[" + std::to_string(j) + "] ", plain(source))), named);
+                nameForKeeping(source, join(folder, savedFileName("[" + std::to_string(j) + "] ", plain(source))), keptFolder,
+                               named);
             }
         }
         // A patch file the pool no longer shows would show again at the next start: it goes, as the save
-        // drops it; so does a copy's half-written file.
+        // drops it; so does a copy's half-written file. One an entry names stays, under whatever name.
         const auto sweep = [&](const std::string& folder) {
             for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
                 const std::string path = join(folder, name);
                 if (named.count(path) != 0 || name == BackupFile::kFileName) continue;
                 if (platform::LocalFileManager::isTemporaryName(name) ||
-                    (m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
+                    (sweepUnnamed && m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
                     m_files.removeItem(path);
             }
         };
-        sweep(local);
+        sweep(keptFolder);
         for (const auto& folder : folders) sweep(folder);
         // A folder no group of the pool names (one a deleted group's clean-up left behind) is no group: kept,
-        // it would come back as one. It stays in "Temp", which the next start clears.
-        for (const auto& name : m_files.contentsOfDirectory(local).value_or(std::vector<std::string>{})) {
-            const std::string path = join(local, name);
+        // it would come back as one. It goes to "Temp", which the next start clears.
+        for (const auto& name : m_files.contentsOfDirectory(keptFolder).value_or(std::vector<std::string>{})) {
+            const std::string path = join(keptFolder, name);
             if (folders.count(path) != 0 || m_files.itemKind(path) != platform::ItemKind::Folder) continue;
             platform::Error error;
             if (!m_files.moveItem(path, createNewDirectoryPath(join(pathUnderRoot(kTemp), ".not-kept")), &error))
                 RIG_LOG("cannot leave out %s: %s", path.c_str(), error.description.c_str());
         }
-        const std::vector<std::string> earlier = keptPools();
-        const std::string target = pathUnderRoot(freshName(kKeptPool));
-        platform::Error error;
-        if (!m_files.moveItem(local, target, &error)) {
-            RIG_LOG("cannot keep the unsaved pool: %s", error.description.c_str());
-            kept = false;
-            return;
+    }
+    return std::nullopt;
+}
+
+std::string CommonUtils::libraryStampNow()
+{
+    std::lock_guard lock(m_markedMutex);
+    return m_libraryStamp;
+}
+
+void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
+{
+    // Lines: the library's stamp, then "P path" for a patch, "G folder" for a group and "C path" for each of
+    // its patches, "K folder" for each kept pool the pool holds; paths within the working copy.
+    const std::string local = pathUnderRoot(kTempLocal);
+    const auto within = [&](const PatchItem* item) {
+        if (item == nullptr || item->path.empty()) return std::string();
+        const std::string path = absolutePath(item->path);
+        return isUnderFolder(path, local) ? fs::path(path).lexically_relative(local).string() : std::string();
+    };
+    std::string text = libraryStampNow() + "\n";
+    for (const auto& entry : pool) {
+        if (!entry->isBackUpAllGroup && entry->childDirectories.empty() && !entry->isGroup) {
+            if (const std::string path = within(entry->patchItem()); !path.empty()) text += "P " + path + "\n";
+            continue;
         }
-        // The pool just kept was built from any earlier one; the newest is the one the next start shows.
-        dropKeptPools(earlier);
-        m_poolUnsaved = false;
-        m_unsavedPool.clear();
-    });
-    return kept;
+        text += "G " + groupFolderName(entry->name.value_or("")) + "\n";
+        for (const auto& child : entry->childDirectories)
+            if (const std::string path = within(child->patchItem()); !path.empty()) text += "C " + path + "\n";
+    }
+    {
+        std::lock_guard lock(m_markedMutex);
+        for (const auto& kept : m_keptLoaded) text += "K " + kept + "\n";
+    }
+    platform::Error error;
+    m_files.removeItem(pathUnderRoot(kClosingPool) + kTakenClosing);
+    if (!m_files.writeAtomically(pathUnderRoot(kClosingPool), std::vector<std::uint8_t>(text.begin(), text.end()), &error,
+                                 platform::Durability::WorkingCopy))
+        RIG_LOG("cannot note the pool of the closing save: %s", error.description.c_str());
+}
+
+void CommonUtils::keepPoolOfACutRun()
+{
+    std::string note = pathUnderRoot(kClosingPool);
+    bool taken = false;
+    if (m_files.itemKind(note) != platform::ItemKind::File) {
+        note += kTakenClosing;
+        taken = true;
+        if (m_files.itemKind(note) != platform::ItemKind::File) return;
+    }
+    const auto bytes = m_files.readFile(note);
+    if (!bytes || m_files.itemKind(pathUnderRoot(kTempLocal)) != platform::ItemKind::Folder) return;
+    const std::string text(bytes->begin(), bytes->end());
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    if (lines.empty()) return;
+    const std::string stamp = lines[0];
+    // Marked taken, the save was replacing the library: it landed when the library is another now.
+    recoverLibraryAside();
+    if (taken && libraryStamp(libraryFolder()) != stamp) return;
+    const std::string local = pathUnderRoot(kTempLocal);
+    std::vector<std::shared_ptr<DirectoryObject>> pool;
+    std::vector<std::string> kept;
+    const auto leaf = [&](const std::string& path) {
+        auto node = std::make_shared<DirectoryObject>();
+        auto item = std::make_shared<PatchItem>();
+        item->path = join(local, path);
+        node->object = item;
+        return node;
+    };
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.size() < 3 || line[1] != ' ') continue;
+        const std::string value = line.substr(2);
+        if (line[0] == 'P') {
+            pool.push_back(leaf(value));
+        } else if (line[0] == 'G') {
+            auto group = std::make_shared<DirectoryObject>();
+            group->name = value;
+            group->isGroup = true;
+            pool.push_back(group);
+        } else if (line[0] == 'C' && !pool.empty() && pool.back()->isGroup) {
+            pool.back()->childDirectories.push_back(leaf(value));
+        } else if (line[0] == 'K') {
+            kept.push_back(value);
+        }
+    }
+    // What landed after the note is the pool's too: nothing unnamed is swept.
+    if (const auto cause = keepWorkingCopy(pool, stamp, false)) {
+        RIG_LOG("cannot keep the pool of the run cut while it closed: %s", cause->c_str());
+        return;
+    }
+    dropKeptPools(kept);
 }

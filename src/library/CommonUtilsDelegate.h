@@ -85,6 +85,9 @@ public:
     virtual void patchPoolNotSaved(const std::string& /*reason*/) {}
     // The pool shown is the one the last run kept because it could not be saved.
     virtual void patchPoolKeptFromLastRun() {}
+    // A pool an earlier run kept was made against another library than the one shown (changed since, or
+    // missing or unreadable then): it is shown after the library, its patches in the groups named.
+    virtual void patchPoolKeptBesideLibrary(const std::string& /*groups*/) {}
     virtual void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& /*effects*/) {}
     virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
     virtual void didGetDeviceName(const std::string& /*name*/) {}

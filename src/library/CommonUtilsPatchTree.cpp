@@ -173,6 +173,8 @@ struct SavedEntry {
     std::unordered_map<std::string, PoolPatchFacts::Facts> facts;
     // Whether it was an entry of the listing: a patch or a group (else it is kept at the top, unread).
     bool shown = false;
+    // The source it was listed in.
+    std::size_t from = 0;
 };
 
 // Runs work(0) .. work(count - 1) on a few threads of the load's own: the load is bound by the file
@@ -238,20 +240,57 @@ void CommonUtils::loadPatchPool()
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
     recoverLibraryAside();
     const std::string library = libraryFolder();
-    const platform::ItemKind libraryKind = m_files.itemKind(library);
-    // A run whose last save failed kept its working copy: that is the pool the user left, newer than the
-    // library, and it is shown (and saved at the next save) instead. Older kept copies are outdated by it.
-    std::vector<std::string> kept = keptPools();
-    const std::string fromKept = kept.empty() ? std::string() : kept.back();
-    if (!kept.empty()) {
-        kept.pop_back();
-        dropKeptPools(kept);
+    // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
+    const std::string stamp = libraryStamp(library);
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
     }
-    if (fromKept.empty() && libraryKind != platform::ItemKind::Folder) {
-        if (libraryKind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", library.c_str());
+    // A run whose last save failed kept its working copy, named for the library it was made against. Over
+    // that same library it is the pool the user left, newer than the library, and it is shown (and saved at
+    // the next save) instead; older ones made against it are outdated by it. One made against another
+    // library (changed since, or missing then) is shown after the library, which it never saw. One a save
+    // took is outdated once the library is no longer the one that save replaced.
+    std::string preferred;
+    std::vector<std::string> beside;
+    std::vector<std::string> outdated;
+    {
+        const std::vector<std::string> all = keptPools();
+        for (auto each = all.rbegin(); each != all.rend(); ++each) {
+            std::string path = *each;
+            const KeptName name = keptNameOf(lastComponent(path));
+            if (name.taken) {
+                if (name.takenFrom != stamp) {
+                    outdated.push_back(path);
+                    continue;
+                }
+                if (m_files.moveItem(path, pathUnderRoot(name.base))) path = pathUnderRoot(name.base);
+            }
+            if (!name.madeAgainst.empty() && name.madeAgainst == stamp) {
+                if (preferred.empty()) preferred = path;
+                else outdated.push_back(path);
+            } else {
+                beside.insert(beside.begin(), path);
+            }
+        }
+    }
+    dropKeptPools(outdated);
+    if (preferred.empty() && beside.empty() && stamp == kNoLibrary) {
+        if (m_files.itemKind(library) != platform::ItemKind::Missing) RIG_LOG("refused %s: not a readable folder", library.c_str());
         sendPatchPoolData({});
         return;
     }
+    // Where the pool's entries come from: the library's parts or the kept pool shown instead, then each
+    // kept pool shown beside it (with the name of the group its patches go in).
+    struct Source {
+        std::string folder;
+        bool kept = false;
+        std::string group;
+    };
+    std::vector<Source> sources;
+    if (!preferred.empty()) sources.push_back({preferred, true, {}});
+    else if (stamp != kNoLibrary) sources.push_back({library, false, {}});
+    for (const auto& kept : beside) sources.push_back({kept, true, keptSessionGroupName(keptNameOf(lastComponent(kept)))});
     const std::string local = pathUnderRoot(kTempLocal);
     if (m_files.exists(local) && !m_files.removeItem(local)) {
         RIG_LOG("cannot delete folder local in temp");
@@ -283,24 +322,28 @@ void CommonUtils::loadPatchPool()
     };
 
     // The listing tells each entry's kind: a patch file is opened, never looked up first.
-    std::vector<std::pair<std::string, platform::ItemKind>> listed;
-    const std::vector<std::string> parts = fromKept.empty() ? std::vector<std::string>{join(library, "Pool"), join(library, "Backup")}
-                                                            : std::vector<std::string>{fromKept};
-    for (const std::string& folder : parts) {
-        const platform::ItemKind kind = m_files.itemKind(folder);
-        if (kind != platform::ItemKind::Folder) {
-            if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
-            continue;
+    std::vector<std::tuple<std::string, platform::ItemKind, std::size_t>> listed;
+    for (std::size_t from = 0; from < sources.size(); ++from) {
+        const Source& source = sources[from];
+        const std::vector<std::string> parts = source.kept ? std::vector<std::string>{source.folder}
+                                                           : std::vector<std::string>{join(library, "Pool"), join(library, "Backup")};
+        for (const std::string& folder : parts) {
+            const platform::ItemKind kind = m_files.itemKind(folder);
+            if (kind != platform::ItemKind::Folder) {
+                if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
+                continue;
+            }
+            for (auto& [name, entryKind] :
+                 m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{}))
+                listed.emplace_back(join(folder, name), entryKind, from);
         }
-        for (auto& [name, entryKind] :
-             m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{}))
-            listed.emplace_back(join(folder, name), entryKind);
     }
     std::vector<SavedEntry> read(listed.size());
     inParallel(listed.size(), [&](std::size_t i) {
-        const auto& [path, entryKind] = listed[i];
+        const auto& [path, entryKind, from] = listed[i];
         SavedEntry& entry = read[i];
         entry.source = path;
+        entry.from = from;
         if (entryKind != platform::ItemKind::Folder) {
             if (auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts) : std::nullopt) {
                 entry.node = leaf(std::move(*patch));
@@ -330,23 +373,76 @@ void CommonUtils::loadPatchPool()
         entry.node->isBackUpAllGroup = !entry.record.empty();
     });
     std::vector<SavedEntry> entries;
-    std::vector<std::string> keptAtTop;
-    // What could not be placed in the working copy; the save takes it from the saved library as it is.
-    std::vector<std::string> unplaced;
+    std::vector<std::pair<std::string, std::size_t>> keptAtTop;
+    // What could not be placed in the working copy, and where the save puts it in the library: a library's
+    // under its own part, a kept pool's under the part of its group (a backup group's in "Backup").
+    std::vector<std::pair<std::string, std::string>> unplaced;
+    const auto unplace = [&](const std::string& path, std::size_t from, bool backup) {
+        const Source& source = sources[from];
+        const fs::path below = fs::path(path).lexically_relative(fs::path(source.folder));
+        unplaced.emplace_back(path, (source.kept ? fs::path(backup ? "Backup" : "Pool") / below : below).string());
+    };
+    // A kept pool shown beside the library brings its patches in a group named for its session, its groups
+    // after it.
+    std::vector<SavedEntry> sessions(sources.size());
     for (auto& entry : read) {
-        if (entry.shown) entries.push_back(std::move(entry));
-        else keptAtTop.push_back(std::move(entry.source));
+        if (!entry.shown) {
+            keptAtTop.emplace_back(std::move(entry.source), entry.from);
+            continue;
+        }
+        const Source& source = sources[entry.from];
+        if (source.group.empty() || entry.node->isGroup) {
+            entries.push_back(std::move(entry));
+            continue;
+        }
+        SavedEntry& session = sessions[entry.from];
+        if (!session.node) {
+            session.node = std::make_shared<DirectoryObject>();
+            session.node->name = source.group;
+            session.node->isGroup = true;
+            session.source = join(source.folder, source.group);
+            session.node->path = session.source;
+            session.from = entry.from;
+            session.shown = true;
+        }
+        session.node->childDirectories.push_back(entry.node);
+        session.facts.merge(entry.facts);
+    }
+    for (std::size_t from = 0; from < sources.size(); ++from) {
+        if (sources[from].group.empty()) continue;
+        if (!sessions[from].node) {
+            // Shown even without patches: the kept pool's groups follow it.
+            sessions[from].node = std::make_shared<DirectoryObject>();
+            sessions[from].node->name = sources[from].group;
+            sessions[from].node->isGroup = true;
+            sessions[from].source = join(sources[from].folder, sources[from].group);
+            sessions[from].node->path = sessions[from].source;
+            sessions[from].from = from;
+            sessions[from].shown = true;
+        }
+        entries.push_back(std::move(sessions[from]));
     }
 
-    // The saved order: by the number each saved name starts with.
+    // Each source's saved order, by the number each saved name starts with; a kept pool shown beside the
+    // library after it, its session group first.
     Tree roots;
     roots.reserve(entries.size());
     std::unordered_map<const DirectoryObject*, SavedEntry*> saved;
-    for (auto& entry : entries) {
-        roots.push_back(entry.node);
-        saved[entry.node.get()] = &entry;
+    for (std::size_t from = 0; from < sources.size(); ++from) {
+        Tree part;
+        std::shared_ptr<DirectoryObject> session;
+        for (auto& entry : entries) {
+            if (entry.from != from) continue;
+            saved[entry.node.get()] = &entry;
+            if (!sources[from].group.empty() && entry.source == join(sources[from].folder, sources[from].group) && !session)
+                session = entry.node;
+            else
+                part.push_back(entry.node);
+        }
+        m_localFileController.sortChildDirectoryInDirectoryObjectList(part);
+        if (session) roots.push_back(session);
+        roots.insert(roots.end(), part.begin(), part.end());
     }
-    m_localFileController.sortChildDirectoryInDirectoryObjectList(roots);
 
     const auto place = [&](const std::string& source, const std::string& target) {
         platform::Error error;
@@ -419,7 +515,8 @@ void CommonUtils::loadPatchPool()
         SavedEntry& entry = *saved[root.get()];
         for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
         for (const std::string& kept : entry.kept)
-            if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
+            if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1))
+                unplace(kept, entry.from, root->isBackUpAllGroup);
         if (root->isBackUpAllGroup) {
             std::optional<std::string> recordedName;
             if (place(entry.record, join(folder, BackupFile::kFileName))) {
@@ -430,8 +527,8 @@ void CommonUtils::loadPatchPool()
             root->name = OKVLocalFileController::backupGroupDisplayName(root->name.value_or(""), recordedName);
         }
     }
-    for (const std::string& kept : keptAtTop)
-        if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplaced.push_back(kept);
+    for (const auto& [kept, from] : keptAtTop)
+        if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplace(kept, from, false);
     {
         std::lock_guard lock(m_markedMutex);
         m_unplaced = std::move(unplaced);
@@ -439,12 +536,22 @@ void CommonUtils::loadPatchPool()
         for (const auto& root : roots) m_markedRoots.push_back(root.get());
         m_markedDevice = deviceID;
         m_poolWarningsAgainst = warningsAgainst;
-        m_unplacedFrom = fromKept.empty() ? library : fromKept;
     }
-    // Only a pool that loaded whole is saved without an edit.
-    m_poolFromKept.store(!fromKept.empty());
+    // A pool that holds a kept one is saved without an edit; both stay on disk until a save writes them.
+    std::string sessionGroups;
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_keptLoaded.clear();
+        for (const Source& source : sources) {
+            if (!source.kept) continue;
+            m_keptLoaded.push_back(source.folder);
+            if (!source.group.empty()) sessionGroups += (sessionGroups.empty() ? "\"" : ", \"") + source.group + "\"";
+        }
+    }
+    m_poolFromKept.store(!m_keptLoaded.empty());
     sendPatchPoolData(std::move(roots));
-    if (!fromKept.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
+    if (!preferred.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
+    if (!sessionGroups.empty()) tell([sessionGroups](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(sessionGroups); });
 }
 
 std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::vector<std::string>& list,

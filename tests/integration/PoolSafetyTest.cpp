@@ -35,6 +35,7 @@
 #include "app/views/InterfaceTexts.h"
 #include "device/formats/OKVPatch.h"
 #include "library/CommonUtils.h"
+#include "platform/bundle/StringFormat.h"
 #include "platform/files/LocalFileManager.h"
 #include "support/files/FaultyFileManager.h"
 #include "support/library/LibraryFiles.h"
@@ -688,7 +689,7 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
     ASSERT_NE(shownAtTheEnd.find(PoolTour::kRenamedTo), std::string::npos);
     // The end said why, and that the edits are kept for the next start.
     const std::string endText = readText(rig.scratch() / "end.txt");
-    const std::string keptText = AppLifecycle::saveFailureText("\n", true);
+    const std::string keptText = AppLifecycle::saveFailureText("\n", std::nullopt);
     EXPECT_EQ(endText.substr(0, keptText.find('\n')), keptText.substr(0, keptText.find('\n'))) << endText;
     EXPECT_TRUE(endText.ends_with(keptText.substr(keptText.find('\n') + 1))) << endText;
     // Of the user's library folder and in the program's words, not of the folder the save made beside it.
@@ -716,6 +717,55 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
         rig.quitFromMenu();
     });
     EXPECT_EQ(poolText(shown), shownAtTheEnd);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
+}
+
+// A patch added to the library by hand after a run whose save failed at the end: the kept pool was made
+// against another library, so the next start shows the library with that patch and the kept pool after it
+// (its patches in a group named for its session), says so, and the quit writes both. Nothing of either is
+// dropped, and the kept folder goes once the library holds it.
+TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    std::vector<PoolTour::Shown> library = savedPool(rig.root());
+    ASSERT_TRUE(rig.runEarlierRun("PoolSafety.DISABLED_ARunWhoseLastSaveFails"));
+    const std::string shownAtTheEnd = readText(rig.scratch() / "shown.txt");
+    ASSERT_EQ(keptPoolsIn(rig.root()).size(), 1U);
+    ASSERT_EQ(savedPool(rig.root()), library);
+    const Bytes hand = library_files::patchFile("Hand");
+    std::ofstream(rig.root() / "QFXMacApplication/Patch/Pool/[999] Hand.qptc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(hand.data()), static_cast<std::streamsize>(hand.size()));
+    library.push_back({"Hand", false, {}});
+
+    std::vector<PoolTour::Shown> shown;
+    std::string told;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        told = ProgramRig::informationText();
+        ProgramRig::closeInformation();
+        ProgramRig::settle(300ms);
+        ProgramRig::dismissUpdateNotice();
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(rig.window(), QStringLiteral("Quit")) != nullptr; }, 20s))
+            << ProgramRig::informationText();
+        rig.quitFromMenu();
+    });
+    ASSERT_GT(shown.size(), library.size());
+    EXPECT_EQ(std::vector<PoolTour::Shown>(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(library.size())), library);
+    const PoolTour::Shown& session = shown[library.size()];
+    EXPECT_TRUE(session.group && session.name.starts_with("Kept session ")) << session.name;
+    const std::string format = InterfaceTexts::localizedString("Main_PatchPoolKeptBesideLibrary").toStdString();
+    EXPECT_EQ(told, platform::StringFormat::format(format, {"\"" + session.name + "\""}));
+    // After the library, the whole pool the failed run showed at its end.
+    const std::vector<PoolTour::Shown> kept(shown.begin() + static_cast<std::ptrdiff_t>(library.size()), shown.end());
+    std::size_t patchesAtTheEnd = 0;
+    for (std::size_t at = 0, end = 0; (end = shownAtTheEnd.find('\n', at)) != std::string::npos; at = end + 1)
+        patchesAtTheEnd += shownAtTheEnd[end - 1] != '/' ? 1 : 0;
+    EXPECT_EQ(patchCount(kept), patchesAtTheEnd);
+    EXPECT_NE(poolText(kept).find(PoolTour::kRenamedTo), std::string::npos);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
 }

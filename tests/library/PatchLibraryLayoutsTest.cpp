@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -746,7 +747,7 @@ TEST_F(PatchLibraryLayouts, APoolKeptAtTheEndIsTheNextStartsPoolUntilItIsSaved)
     std::atomic<bool> changed{true};
     ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
     faulty.heal();
-    EXPECT_TRUE(utils->keepUnsavedPatchPool());
+    EXPECT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
     EXPECT_EQ(inventory(library()), before);
 
     startLibrary();
@@ -766,4 +767,190 @@ TEST_F(PatchLibraryLayouts, APoolKeptAtTheEndIsTheNextStartsPoolUntilItIsSaved)
     EXPECT_EQ(order(load()), expected);
     const Strings later = settle();
     EXPECT_EQ(std::count(later.begin(), later.end(), "patchPoolKept"), 0);
+}
+
+namespace {
+
+std::vector<std::string> keptIn(const fs::path& root)
+{
+    std::vector<std::string> kept;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(root, ec))
+        if (entry.path().filename().string().rfind(CommonUtils::kKeptPool, 0) == 0) kept.push_back(entry.path().filename().string());
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
+}  // namespace
+
+// A kept pool is shown instead of the library only over the library it was made against. Over a library
+// changed since (a patch added by hand), or one the failed run could not read, the start shows the library
+// and the kept pool after it (its patches in a group named for its session), says so, and the first save
+// writes both; nothing of either is dropped.
+TEST_F(PatchLibraryLayouts, AKeptPoolMadeAgainstAnotherLibraryIsShownBesideIt)
+{
+    const struct {
+        const char* what;
+        bool unreadableInTheFailedRun;
+    } cases[] = {{"a patch added by hand after the failed run", false}, {"a library the failed run could not read", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(rootFolder);
+        put("Pool/[0] A.qptc", patchBytes("A"));
+        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+        if (c.unreadableInTheFailedRun) faulty.fail(Op::List, "/Patch/Pool");
+        CommonUtils::Tree tree = load();
+        ASSERT_EQ(order(tree), c.unreadableInTheFailedRun ? Strings{} : (Strings{"A", "G/C"}));
+        tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+        std::atomic<bool> changed{true};
+        if (c.unreadableInTheFailedRun) {
+            // The save never replaces a library the run did not read, even when the store lets it.
+            const auto why = utils->savePatchPoolToLocal(tree, changed);
+            ASSERT_TRUE(why);
+            EXPECT_NE(why->find(library()), std::string::npos) << *why;
+            EXPECT_NE(why->find(std::strerror(EACCES)), std::string::npos) << *why;
+            faulty.heal();
+        } else {
+            faulty.fail(Op::CreateDirectory, ".Patch-saving");
+            ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+            faulty.heal();
+        }
+        EXPECT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+        ASSERT_EQ(keptIn(rootFolder).size(), 1U);
+        EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] A.qptc", "[1] G"})) << "the library is whole";
+        if (!c.unreadableInTheFailedRun) put("Pool/[2] Hand.qptc", patchBytes("Hand"));
+
+        startLibrary();
+        utils->createPatchDirectoryObjectFromLocal();
+        const Strings heard = until("patchPoolKeptBeside");
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
+        const CommonUtils::Tree next = recorder.patchPool;
+        const auto named = std::find_if(next.begin(), next.end(),
+                                        [](const auto& node) { return node->name.value_or("").starts_with("Kept session 20"); });
+        ASSERT_NE(named, next.end());
+        const std::string session = (*named)->name.value_or("");
+        EXPECT_EQ(recorder.keptBeside.back(), "\"" + session + "\"");
+        // The library in its order, then the whole pool the failed run left.
+        const Strings expected = c.unreadableInTheFailedRun
+                                     ? Strings{"A", "G/C", session + "/E"}
+                                     : Strings{"A", "G/C", "Hand", session + "/A", session + "/E", "G (1)/C"};
+        EXPECT_EQ(order(next), expected);
+        EXPECT_EQ(keptIn(rootFolder).size(), 1U) << "kept until a save writes it";
+        std::atomic<bool> unchanged{false};
+        EXPECT_FALSE(utils->savePatchPoolToLocal(next, unchanged));
+        EXPECT_EQ(keptIn(rootFolder), Strings{});
+        EXPECT_EQ(order(load()), expected);
+        const Strings later = settle();
+        EXPECT_EQ(std::count(later.begin(), later.end(), "patchPoolKeptBeside"), 0);
+    }
+}
+
+// A kept pool a save has written is never shown again, even when it could not be put aside after that
+// save: the next start finds the library it replaced gone and removes it. A kill after the kept pool went
+// aside but before the library was replaced leaves it the next start's pool.
+TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    CommonUtils::Tree tree = load();
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    std::atomic<bool> changed{true};
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    const Strings kept = keptIn(rootFolder);
+    ASSERT_EQ(kept.size(), 1U);
+
+    // Cut between the two steps of a save: the kept pool aside, the library not yet replaced.
+    const std::string stamp = CommonUtils::keptNameOf(kept[0]).madeAgainst;
+    fs::rename(fs::path(rootFolder) / kept[0], fs::path(rootFolder) / (kept[0] + ".taken-" + stamp));
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPoolKept");
+    CommonUtils::Tree next = recorder.patchPool;
+    EXPECT_EQ(order(next), (Strings{"A", "E"}));
+    EXPECT_EQ(keptIn(rootFolder), kept);
+
+    // The save lands, but the kept pool cannot be put aside after it.
+    next.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+    faulty.fail(Op::Move, ".Temp-old-kept");
+    EXPECT_FALSE(utils->savePatchPoolToLocal(next, changed));
+    faulty.heal();
+    ASSERT_EQ(keptIn(rootFolder).size(), 1U);
+    EXPECT_TRUE(CommonUtils::keptNameOf(keptIn(rootFolder)[0]).taken);
+
+    EXPECT_EQ(order(load()), (Strings{"A", "E", "F"}));
+    const Strings heard = settle();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKeptBeside"), 0);
+    EXPECT_EQ(keptIn(rootFolder), Strings{});
+}
+
+// The keep moves the working copy aside whole before it names anything: refused, it says its own cause and
+// leaves the working copy as it was. An entry it cannot rename (an I/O error, not a taken name) stays in the
+// kept pool under its plain name, and the next start shows it.
+TEST_F(PatchLibraryLayouts, TheKeepNeverLosesAnEntryItCouldNotName)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    CommonUtils::Tree tree = load();
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    std::atomic<bool> changed{true};
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.fail(Op::Move, "Temp/Local\n", 1, ENOSPC);
+    const auto why = utils->keepUnsavedPatchPool();
+    ASSERT_TRUE(why);
+    EXPECT_NE(why->find(std::strerror(ENOSPC)), std::string::npos) << *why;
+    EXPECT_EQ(names("Temp/Local"), (Strings{"A.qptc", "E.qptc"}));
+    EXPECT_EQ(keptIn(rootFolder), Strings{});
+
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.fail(Op::Move, "/E.qptc\n", 1, EIO);
+    EXPECT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    faulty.heal();
+    ASSERT_EQ(keptIn(rootFolder).size(), 1U);
+    EXPECT_EQ(names(keptIn(rootFolder)[0]), (Strings{"E.qptc", "[0] A.qptc"}));
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPoolKept");
+    EXPECT_EQ(shown(recorder.patchPool), (std::set<std::string>{"A", "E"}));
+}
+
+// Once a quit has begun, a run cut before its closing save lands keeps its pool for the next start as a
+// failed save's is: in its order, with what landed after the save began, shown instead of the same library
+// and said so. A run cut after that save replaced the library keeps nothing: the library holds its pool.
+TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    CommonUtils::Tree tree = load();
+    const CommonUtils::Tree edited{leaf(writePatch("Temp/Local/E.qptc", "E"), "E"), tree[1], tree[0]};
+    utils->closeApp();
+    // Cut before the library was replaced: the refused staging stands for the kill, and no keep follows.
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
+    faulty.heal();
+    writePatch("Temp/Local/Late.qptc", "Late");
+
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPoolKept");
+    CommonUtils::Tree next = recorder.patchPool;
+    EXPECT_EQ(shown(next), (std::set<std::string>{"E", "G/C", "A", "Late"}));
+    const Strings inOrder = order(next);
+    EXPECT_LT(std::find(inOrder.begin(), inOrder.end(), "E"), std::find(inOrder.begin(), inOrder.end(), "G/C"));
+    EXPECT_LT(std::find(inOrder.begin(), inOrder.end(), "G/C"), std::find(inOrder.begin(), inOrder.end(), "A"));
+
+    // Cut after the library was replaced, before the note of the closing save went.
+    utils->closeApp();
+    faulty.fail(Op::Remove, ".closing-pool");
+    EXPECT_FALSE(utils->savePatchPoolToLocal(next, changed));
+    faulty.heal();
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
+    EXPECT_EQ(order(load()), inOrder);
+    const Strings heard = settle();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
+    EXPECT_EQ(keptIn(rootFolder), Strings{});
 }

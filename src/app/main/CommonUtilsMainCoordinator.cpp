@@ -53,7 +53,7 @@ void CommonUtilsMainCoordinator::forceEjectDevice() { utils_.forceEjectDevice();
 
 void CommonUtilsMainCoordinator::forceEjectDeviceNow() { utils_.forceEjectDeviceNow(); }
 
-bool CommonUtilsMainCoordinator::keepUnsavedPatchPool() { return utils_.keepUnsavedPatchPool(); }
+std::optional<std::string> CommonUtilsMainCoordinator::keepUnsavedPatchPool() { return utils_.keepUnsavedPatchPool(); }
 
 void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
 

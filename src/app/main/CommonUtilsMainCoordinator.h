@@ -54,7 +54,7 @@ public:
 
     void forceEjectDevice() override;
     void forceEjectDeviceNow() override;
-    bool keepUnsavedPatchPool() override;
+    std::optional<std::string> keepUnsavedPatchPool() override;
 
     void clearAllDialog() override;
     void terminate() override;

@@ -671,6 +671,11 @@ void MainWindowLogic::patchPoolNotSaved(const std::string& reason)
 
 void MainWindowLogic::patchPoolKeptFromLastRun() { parts_->dialogs.showInformation("Main_PatchPoolKeptFromLastRun"); }
 
+void MainWindowLogic::patchPoolKeptBesideLibrary(const std::string& groups)
+{
+    parts_->dialogs.showInformation("Main_PatchPoolKeptBesideLibrary", groups);
+}
+
 // ---- header ----
 
 void MainWindowLogic::didGetDeviceName(const std::string& name)

@@ -148,6 +148,7 @@ public:
     void patchPoolMarksUpdated() override;
     void patchPoolNotSaved(const std::string& reason) override;
     void patchPoolKeptFromLastRun() override;
+    void patchPoolKeptBesideLibrary(const std::string& groups) override;
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
     void didGetDeviceName(const std::string& name) override;

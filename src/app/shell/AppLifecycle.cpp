@@ -163,27 +163,27 @@ void AppLifecycle::applicationWillTerminate()
         indicator->repaint();
     }
     std::optional<std::string> failure;
-    bool kept = false;
-    dispatch_.global(platform::Priority::High).sync([this, controller, &failure, &kept] {
+    std::optional<std::string> notKept;
+    dispatch_.global(platform::Priority::High).sync([this, controller, &failure, &notKept] {
         if (appDelegate_.isDeviceConnected()) {
             if (commonUtils_) commonUtils_->forceEjectDevice();
             appDelegate_.setDeviceConnected(false);
         }
         failure = controller->saveDataBeforeClosing();
         // The session's edits are not lost with the program: the next start finds them.
-        if (failure) kept = commonUtils_ != nullptr && commonUtils_->keepUnsavedPatchPool();
+        if (failure) notKept = commonUtils_ != nullptr ? commonUtils_->keepUnsavedPatchPool() : std::string("nothing keeps it");
     });
     if (!failure) return;
-    const std::string text = saveFailureText(*failure, kept);
+    const std::string text = saveFailureText(*failure, notKept);
     if (saveFailureNotice_) saveFailureNotice_(text);
     else std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-std::string AppLifecycle::saveFailureText(const std::string& reason, bool kept)
+std::string AppLifecycle::saveFailureText(const std::string& reason, const std::optional<std::string>& notKept)
 {
     const QString format =
-        InterfaceTexts::localizedString(kept ? "Main_PatchPoolNotSavedAtQuit" : "Main_PatchPoolNotSavedOrKeptAtQuit");
-    return platform::StringFormat::format(format.toStdString(), {reason});
+        InterfaceTexts::localizedString(notKept ? "Main_PatchPoolNotSavedOrKeptAtQuit" : "Main_PatchPoolNotSavedAtQuit");
+    return platform::StringFormat::format(format.toStdString(), {reason, notKept.value_or("")});
 }
 
 std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entries, const std::string& folder,

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,9 @@ public:
     // How the user hears, before the program ends, that the pool could not be saved: the notice gets
     // the whole message (`saveFailureText`); by default it goes to standard error.
     void setSaveFailureNotice(std::function<void(const std::string& text)> notice) { saveFailureNotice_ = std::move(notice); }
-    // The end's message for a save that failed for `reason`, and whether the session's edits were kept
-    // for the next start.
-    static std::string saveFailureText(const std::string& reason, bool kept);
+    // The end's message for a save that failed for `reason`, and, when the session's edits could not be
+    // kept for the next start either, why not.
+    static std::string saveFailureText(const std::string& reason, const std::optional<std::string>& notKept);
     // The reason of a failed save in the interface language, as the coordinator asks for it: the entries
     // left out, or the user's library folder when none could be written, and the cause in the program's
     // own words.

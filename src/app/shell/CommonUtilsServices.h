@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 // What the application shell asks of the library coordinator (CommonUtils): the forced eject, at
 // termination and, sent at once, from the uncaught-exception hook; and the keeping of a pool the end could
 // not save.
@@ -14,6 +17,6 @@ public:
     // without the coordinator's own queue, which may be the one that failed.
     virtual void forceEjectDeviceNow() = 0;
     // At the end, after a save that did not write the pool whole: keeps the session's working copy for the
-    // next start; whether it was kept.
-    virtual bool keepUnsavedPatchPool() { return false; }
+    // next start; nothing when it was kept, else why it could not be.
+    virtual std::optional<std::string> keepUnsavedPatchPool() { return std::string("nothing keeps it"); }
 };

@@ -104,6 +104,9 @@ public:
     // The stamp of the regular file at the path (never through a link); nothing for anything else, or
     // where the file manager cannot tell.
     virtual std::optional<FileStamp> fileStamp(const std::string&) { return std::nullopt; }
+    // The same of a folder (never through a link): its modification time changes with every name added
+    // to it, removed from it or renamed in it.
+    virtual std::optional<FileStamp> folderStamp(const std::string&) { return std::nullopt; }
 
     virtual bool exists(const std::string& path) = 0;
     virtual ItemKind itemKind(const std::string& path) = 0;

@@ -321,6 +321,14 @@ std::optional<FileStamp> LocalFileManager::fileStamp(const std::string& path)
     return stampOf(info);
 }
 
+std::optional<FileStamp> LocalFileManager::folderStamp(const std::string& path)
+{
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return stampOf(info);
+}
+
 bool LocalFileManager::copyItem(const std::string& from, const std::string& to, Error* error, Durability durability)
 {
     struct stat info;

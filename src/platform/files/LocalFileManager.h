@@ -45,6 +45,7 @@ public:
                                                              Error* error = nullptr,
                                                              std::uint64_t limit = kReadLimit) override;
     std::optional<FileStamp> fileStamp(const std::string& path) override;
+    std::optional<FileStamp> folderStamp(const std::string& path) override;
     bool exists(const std::string& path) override;
     bool isDirectory(const std::string& path) override;
     ItemKind itemKind(const std::string& path) override;

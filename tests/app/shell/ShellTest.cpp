@@ -261,14 +261,18 @@ TEST_F(Lifecycle, TheReasonOfAFailedSaveIsInTheInterfaceLanguage)
 }
 
 // A save that fails at the end is said before the program goes, in the words the user reads: its reason,
-// and whether the session's edits were kept for the next start; a good save says nothing and keeps nothing.
+// and whether the session's edits were kept for the next start, or the keep's own cause when they could not
+// be; a good save says nothing and keeps nothing.
 TEST_F(Lifecycle, ASaveThatFailsAtTheEndIsToldWithItsReason)
 {
     const auto expected = [](const char* key) {
         std::string text = InterfaceTexts::localizedString(key).toStdString();
-        const auto at = text.find("%@");
-        EXPECT_NE(at, std::string::npos) << key;
-        return at == std::string::npos ? text : text.replace(at, 2, "disk full");
+        for (const char* argument : {"disk full", "no space"}) {
+            const auto at = text.find("%@");
+            if (at != std::string::npos) text.replace(at, 2, argument);
+        }
+        EXPECT_NE(text.find("disk full"), std::string::npos) << key;
+        return text;
     };
     const struct {
         std::optional<std::string> failure;
@@ -299,6 +303,7 @@ TEST_F(Lifecycle, ASaveThatFailsAtTheEndIsToldWithItsReason)
         EXPECT_EQ(told, c.told) << c.keeps;
         EXPECT_EQ(log, c.calls) << c.keeps;
         for (const auto& text : told) EXPECT_NE(text.find("disk full"), std::string::npos) << text;
+        for (const auto& text : told) EXPECT_EQ(text.find("no space") != std::string::npos, !c.keeps) << text;
     }
     EXPECT_NE(expected("Main_PatchPoolNotSavedAtQuit"), expected("Main_PatchPoolNotSavedOrKeptAtQuit"));
 }

@@ -21,10 +21,10 @@ public:
     explicit FakeCommonUtils(CallLog& log) : log_(log) {}
     void forceEjectDevice() override { log_.push_back("forceEjectDevice"); }
     void forceEjectDeviceNow() override { log_.push_back("forceEjectDeviceNow"); }
-    bool keepUnsavedPatchPool() override
+    std::optional<std::string> keepUnsavedPatchPool() override
     {
         log_.push_back("keepUnsavedPatchPool");
-        return keeps;
+        return keeps ? std::nullopt : std::optional<std::string>("no space");
     }
     // Whether the unsaved pool can be kept.
     bool keeps = true;

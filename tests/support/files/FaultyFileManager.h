@@ -11,7 +11,7 @@
 // gives) for paths holding a text. Each armed fault fires `times` times, then the operation works again.
 class FaultyFileManager final : public platform::FileManager {
 public:
-    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link };
+    enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link, List };
 
     void fail(Op op, std::string pathPart, int times = 1000, int code = EIO)
     {
@@ -49,6 +49,7 @@ public:
         return m_real.readFileStamped(path, stamp, error, limit);
     }
     std::optional<platform::FileStamp> fileStamp(const std::string& path) override { return m_real.fileStamp(path); }
+    std::optional<platform::FileStamp> folderStamp(const std::string& path) override { return m_real.folderStamp(path); }
     // Counts from now on the reads of paths holding `pathPart`.
     void countReads(std::string pathPart)
     {
@@ -89,11 +90,13 @@ public:
     }
     std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path, platform::Error* error) override
     {
+        if (fault(Op::List, path, error)) return std::nullopt;
         return m_real.contentsOfDirectory(path, error);
     }
     std::optional<std::vector<platform::FolderEntry>> contentsOfDirectoryWithKinds(const std::string& path,
                                                                                    platform::Error* error) override
     {
+        if (fault(Op::List, path, error)) return std::nullopt;
         return m_real.contentsOfDirectoryWithKinds(path, error);
     }
     bool exists(const std::string& path) override { return m_real.exists(path); }

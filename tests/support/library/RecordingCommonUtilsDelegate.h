@@ -145,6 +145,13 @@ public:
         record("patchPoolNotSaved");
     }
     void patchPoolKeptFromLastRun() override { record("patchPoolKept"); }
+    void patchPoolKeptBesideLibrary(const std::string& groups) override
+    {
+        keptBeside.push_back(groups);
+        record("patchPoolKeptBeside");
+    }
+    // The groups named by each kept pool shown beside the library (main thread).
+    std::vector<std::string> keptBeside;
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     // Every effect tree handed over, in order.
