@@ -118,7 +118,8 @@ void HTTPRequestOperation::pause()
     platform::URLRequest resumed = request();
     const auto received = response();
     if (received) {
-        if (auto tag = received->valueForHTTPHeaderField("ETag")) resumed.setValue(*tag, "If-Range");
+        if (auto tag = received->valueForHTTPHeaderField("ETag"); tag && platform::URLRequest::isSendableField("If-Range", *tag))
+            resumed.setValue(*tag, "If-Range");
     }
     resumed.setValue("bytes=" + std::to_string(offset) + "-", "Range");
     setRequest(std::move(resumed));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <vector>
 
 using platform::ArchivedObject;
@@ -48,6 +49,12 @@ std::optional<double> real(const ArchivedObject& object, const std::string& key)
     return value ? value->asReal() : std::nullopt;
 }
 
+// A time-out in seconds: a finite number, not negative (0 stands for the default or for none).
+bool isTimeout(const std::optional<double>& seconds)
+{
+    return seconds && std::isfinite(*seconds) && *seconds >= 0;
+}
+
 ArchivedValue encodePairs(const std::vector<std::pair<std::string, std::string>>& pairs)
 {
     std::vector<ArchivedValue> out;
@@ -69,6 +76,8 @@ std::optional<std::vector<std::pair<std::string, std::string>>> decodePairs(cons
         const PlistValue* name = (*pair)[0].plain();
         const PlistValue* text = (*pair)[1].plain();
         if (!name || !text || !name->string() || !text->string()) return std::nullopt;
+        // No field we send or were sent can hold a line break or NUL: such an archive is forged.
+        if (!platform::URLRequest::isSendableField(*name->string(), *text->string())) return std::nullopt;
         pairs.emplace_back(*name->string(), *text->string());
     }
     return pairs;
@@ -143,15 +152,18 @@ std::optional<platform::URLRequest> URLObjectCoding::decodeRequest(const Archive
     const auto method = string(*object, "HTTPMethod");
     const auto headers = decodePairs(object->field("headerFields"));
     const auto timeout = real(*object, "timeoutInterval");
+    const auto total = real(*object, "totalTimeoutInterval").value_or(0);
+    const auto slow = real(*object, "slowTransferInterval").value_or(0);
     const auto policy = integer(*object, "cachePolicy");
-    if (!url || url->empty() || !method || method->empty() || !headers || !timeout || !policy || *policy < 0 || *policy > 1)
+    if (!url || url->empty() || !method || method->empty() || !headers || !isTimeout(timeout) || !isTimeout(total) ||
+        !isTimeout(slow) || !policy || *policy < 0 || *policy > 1)
         return std::nullopt;
     platform::URLRequest request(*url, *timeout, static_cast<platform::URLRequest::CachePolicy>(*policy));
     request.httpMethod = *method;
     request.headerFields = *headers;
-    request.totalTimeoutInterval = real(*object, "totalTimeoutInterval").value_or(0);
+    request.totalTimeoutInterval = total;
     request.slowTransferBytes = static_cast<std::uint64_t>(std::max<std::int64_t>(0, integer(*object, "slowTransferBytes").value_or(0)));
-    request.slowTransferInterval = real(*object, "slowTransferInterval").value_or(0);
+    request.slowTransferInterval = slow;
     if (const PlistValue* body = plainField(*object, "HTTPBody")) {
         if (!body->bytes()) return std::nullopt;
         request.httpBody = std::vector<std::uint8_t>(body->bytes()->begin(), body->bytes()->end());
@@ -243,7 +255,7 @@ std::optional<platform::URLSessionConfiguration> URLObjectCoding::decodeSessionC
     const auto policy = integer(*object, "requestCachePolicy");
     const auto headers = decodePairs(object->field("HTTPAdditionalHeaders"));
     const auto cookies = boolean(*object, "HTTPShouldSetCookies");
-    if (!timeout || !policy || *policy < 0 || *policy > 1 || !headers || !cookies) return std::nullopt;
+    if (!isTimeout(timeout) || !policy || *policy < 0 || *policy > 1 || !headers || !cookies) return std::nullopt;
     platform::URLSessionConfiguration configuration;
     configuration.identifier = string(*object, "identifier");
     configuration.timeoutIntervalForRequest = *timeout;

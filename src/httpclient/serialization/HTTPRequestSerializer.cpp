@@ -124,6 +124,9 @@ bool HTTPRequestSerializer::initWithCoder(const platform::ArchivedObject& coder)
     const auto headers = URLObjectCoding::decodeStringMap(archived);
     const auto style = URLObjectCoding::integer(coder, "queryStringSerializationStyle");
     if (archived.isNil() || !headers || !style) return false;
+    // Fields that would add lines of their own to every request built are refused with the archive.
+    for (const auto& [field, value] : *headers)
+        if (!URLRequest::isSendableField(field, value)) return false;
     m_headers = *headers;
     m_queryStyle = static_cast<std::uint64_t>(*style);
     return true;
@@ -202,6 +205,7 @@ void HTTPRequestSerializer::setTimeoutInterval(double seconds)
 
 void HTTPRequestSerializer::setValue(const std::optional<std::string>& value, const std::string& field)
 {
+    if (!URLRequest::isSendableField(field, value.value_or(""))) throwInvalidParameter("header field without CR, LF or NUL");
     if (value) m_headers[field] = *value;
     else m_headers.erase(field);
 }
@@ -219,6 +223,7 @@ void HTTPRequestSerializer::setAuthorizationHeaderFieldWithUsername(const std::s
 
 void HTTPRequestSerializer::setAuthorizationHeaderFieldWithToken(const std::string& token)
 {
+    if (!URLRequest::isSendableField("Authorization", token)) throwInvalidParameter("token without CR, LF or NUL");
     m_headers["Authorization"] = "Token token=\"" + token + "\"";
 }
 

@@ -70,7 +70,8 @@ public:
     RandomSource randomSource;
 
     std::map<std::string, std::string> HTTPRequestHeaders() const { return m_headers; }
-    // Nothing removes the field.
+    // Nothing removes the field. A name or value holding CR, LF or NUL throws (see above): it would end
+    // the header line early and pass the rest off as fields of its own.
     void setValue(const std::optional<std::string>& value, const std::string& field);
     std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
     void setAuthorizationHeaderFieldWithUsername(const std::string& username, const std::string& password);

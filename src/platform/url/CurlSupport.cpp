@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <mutex>
 
@@ -97,6 +98,25 @@ bool sendsZeroLength(const URLRequest& request)
     if (method != "POST" && method != "PUT" && method != "PATCH") return false;
     const auto declared = request.valueForHTTPHeaderField("Content-Length");
     return !declared || declared->empty();
+}
+
+std::optional<Error> unsendableField(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& url)
+{
+    for (const auto& [name, value] : fields)
+        if (!URLRequest::isSendableField(name, value)) {
+            std::string shown;
+            for (char c : name) shown += c == '\r' || c == '\n' || c == '\0' ? '?' : c;
+            return makeURLError(URLErrorUnknown, url, "The request's header field \"" + shown +
+                                                          "\" holds a line break or NUL; the request is not sent.");
+        }
+    return std::nullopt;
+}
+
+std::chrono::milliseconds clampedWait(double seconds)
+{
+    constexpr double kLongestWait = 365.0 * 24 * 3600;
+    if (!(seconds > 0)) return std::chrono::milliseconds(0);
+    return std::chrono::milliseconds(static_cast<long long>(std::min(seconds, kLongestWait) * 1000.0));
 }
 
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail)

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/error/Error.h"
 #include "platform/url/URLRequest.h"
@@ -28,6 +30,13 @@ URLRequest redirectedRequest(const URLRequest& request, const std::string& targe
 // Whether a request that goes without a body must say "Content-Length: 0": a POST, PUT or PATCH that
 // names no length itself (curl sends none for such a method without a body).
 bool sendsZeroLength(const URLRequest& request);
+// The refusal of a request that holds a header field which cannot go out as one line (see
+// URLRequest::isSendableField), or nothing when every field can. The last line before the wire: a field
+// set past every earlier check is still never sent.
+std::optional<Error> unsendableField(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& url);
+// A time in seconds as a wait on the steady clock: a huge or infinite one clamped to a year, which
+// every time point and curl option can hold, a negative or not-a-number one as none.
+std::chrono::milliseconds clampedWait(double seconds);
 // The loading layer's error for a failed curl transfer, `detail` (curl's error buffer) preferred as text.
 Error errorForCurlCode(int curlCode, const std::string& url, const char* detail);
 

@@ -3,12 +3,22 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <strings.h>
 
 namespace platform {
 
+bool URLRequest::isSendableField(std::string_view name, std::string_view value)
+{
+    constexpr std::string_view kLineBreaking("\r\n\0", 3);
+    return !name.empty() && name.find_first_of(kLineBreaking) == std::string_view::npos &&
+           value.find_first_of(kLineBreaking) == std::string_view::npos;
+}
+
 void URLRequest::setValue(const std::string& value, const std::string& field)
 {
+    if (!isSendableField(field, value))
+        throw std::invalid_argument("The header field \"" + field + "\" holds a line break or NUL and cannot be sent.");
     std::erase_if(headerFields, [&](const auto& entry) { return strcasecmp(entry.first.c_str(), field.c_str()) == 0; });
     if (!value.empty()) headerFields.emplace_back(field, value);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,13 +45,18 @@ struct URLRequest {
     {
     }
 
-    // Replaces every field of that name (names compare without case); an empty value removes it.
+    // Replaces every field of that name (names compare without case); an empty value removes it. A field
+    // that cannot go on the wire as one header line (see isSendableField) throws std::invalid_argument.
     void setValue(const std::string& value, const std::string& field);
     std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
     // The scheme (lower case) and the host (brackets kept for IPv6 literals) as the connection reads the
     // URL; empty when the URL does not parse or has none.
     std::string scheme() const;
     std::string host() const;
+
+    // Whether a header field goes out as one line of its own: a name, and neither name nor value holding
+    // CR, LF or NUL (which would end the line early and let the rest pass for fields of its own).
+    static bool isSendableField(std::string_view name, std::string_view value);
 };
 
 }  // namespace platform

@@ -395,7 +395,7 @@ void URLSession::Transfer::touch()
 {
     double seconds = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
     if (seconds == 60.0) seconds = engine->session.m_configuration.timeoutIntervalForRequest;
-    deadline = SteadyClock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
+    deadline = SteadyClock::now() + clampedWait(seconds > 0 ? seconds : 60.0);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -502,6 +502,9 @@ void URLSession::Engine::startAttempt(Transfer& transfer)
             return fail(transfer, stream.streamError().value_or(makeURLError(URLErrorUnknown, transfer.request.url,
                                                                              "The request body cannot be read.")));
     }
+    auto fields = transfer.request.headerFields;
+    fields.insert(fields.end(), session.m_configuration.HTTPAdditionalHeaders.begin(), session.m_configuration.HTTPAdditionalHeaders.end());
+    if (auto error = unsendableField(fields, transfer.request.url)) return fail(transfer, *error);
     if (!configure(transfer))
         return fail(transfer, makeURLError(URLErrorUnknown, transfer.request.url, "cannot create a transfer"));
     transfer.touch();

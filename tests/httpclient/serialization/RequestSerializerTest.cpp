@@ -199,6 +199,28 @@ TEST(HTTPRequestSerializer, BrokenPreconditionsThrow)
     }
 }
 
+// A default header field with a line break or NUL would add lines of its own to every request built:
+// it is refused where it is set, and nothing of it is kept.
+TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakIsRefusedWhereItIsSet)
+{
+    HTTPRequestSerializer serializer(process());
+    const auto before = serializer.HTTPRequestHeaders();
+    EXPECT_THROW(serializer.setValue("rig\r\nX-Injected: yes", "X-Client"), std::invalid_argument);
+    EXPECT_THROW(serializer.setValue(std::string("rig\0", 4), "X-Client"), std::invalid_argument);
+    EXPECT_THROW(serializer.setValue("rig", "X-Client\n"), std::invalid_argument);
+    EXPECT_THROW(serializer.setValue(std::nullopt, "X\rY"), std::invalid_argument);
+    EXPECT_THROW(serializer.setAuthorizationHeaderFieldWithToken("t0k\r\nX-Injected: yes"), std::invalid_argument);
+    EXPECT_EQ(serializer.HTTPRequestHeaders(), before);
+    try {
+        serializer.setValue("a\nb", "X-Client");
+    } catch (const std::invalid_argument& failure) {
+        EXPECT_STREQ(failure.what(), "Invalid parameter not satisfying: header field without CR, LF or NUL");
+    }
+    // The user name and password go base64-encoded: any text is safe there.
+    serializer.setAuthorizationHeaderFieldWithUsername("ada\r\n", "pw\n");
+    EXPECT_EQ(serializer.valueForHTTPHeaderField("Authorization"), "Basic YWRhDQo6cHcK");
+}
+
 TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)
 {
     auto json = JSONRequestSerializer::serializer();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "support/url/SessionRecorder.h"
 
 using namespace support::urlsession;
@@ -178,6 +180,39 @@ TEST_F(SessionFixture, AStalledAnswerTimesOut)
     ASSERT_TRUE(recorder->error);
     EXPECT_EQ(recorder->error->code, URLErrorTimedOut);
     server.release();
+}
+
+// A time-out too large for the clock (or infinite) lets the task run; a header field with a line break,
+// the request's own or the session's, fails the task before anything is sent.
+TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
+{
+    server.serve("/t", "arrived", "text/plain");
+    for (const double seconds : {1e300, std::numeric_limits<double>::infinity()}) {
+        recorder = std::make_shared<Recorder>();
+        URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
+        configuration.timeoutIntervalForRequest = seconds;
+        session = makeSession(configuration);
+        run(session->dataTaskWithRequest(request("/t", "GET", seconds)));
+        ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
+        EXPECT_EQ(recorder->body, "arrived");
+        run(session->dataTaskWithRequest(request("/t", "GET", 60.0)));
+        ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
+        session->invalidateAndCancel();
+    }
+
+    const int before = server.hits("/t");
+    for (const bool own : {true, false}) {
+        recorder = std::make_shared<Recorder>();
+        URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
+        URLRequest asked = request("/t");
+        (own ? asked.headerFields : configuration.HTTPAdditionalHeaders).emplace_back("X-Client", "rig\r\nX-Injected: yes");
+        session = makeSession(configuration);
+        run(session->dataTaskWithRequest(asked));
+        ASSERT_TRUE(recorder->error) << own;
+        EXPECT_NE(recorder->error->description.find("line break or NUL"), std::string::npos) << recorder->error->description;
+        session->invalidateAndCancel();
+    }
+    EXPECT_EQ(server.hits("/t"), before);
 }
 
 TEST_F(SessionFixture, AnHTTPChallengeIsAnsweredWithACredentialOrEndsAsTheServerAnswered)
