@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstdio>
 #include <iconv.h>
+#include <strings.h>
 
 #include "httpclient/ArchivedClasses.h"
 #include "httpclient/HTTPResponseSerializer.h"
@@ -586,9 +587,15 @@ void URLConnectionOperation::willSendRequestForAuthenticationChallenge(platform:
             challenge.cancelAuthenticationChallenge(HTTPClientTexts().text(reason));
         return;
     }
-    // A password challenge: the credential once; a second challenge means it was refused.
+    // A password challenge: the credential once; a second challenge means it was refused. It belongs to
+    // the host this operation was asked for: a redirect to another host, or down from https to http,
+    // does not get it.
     const auto credential = this->credential();
-    if (challenge.previousFailureCount() == 0 && credential)
+    const URLRequest asked = request();
+    const URLRequest& current = connection.currentRequest();
+    const bool sameHost = strcasecmp(current.host().c_str(), asked.host().c_str()) == 0 && !asked.host().empty();
+    const bool downgraded = asked.scheme() == "https" && current.scheme() != "https";
+    if (challenge.previousFailureCount() == 0 && credential && sameHost && !downgraded)
         challenge.useCredential(*credential);
     else
         challenge.continueWithoutCredential();

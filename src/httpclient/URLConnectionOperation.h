@@ -97,7 +97,9 @@ public:
     // Kept for the caller: this layer has no credential store.
     bool shouldUseCredentialStorage() const;
     void setShouldUseCredentialStorage(bool shouldUse);
-    // Offered to the first password challenge (Basic or Digest); a refused one is not offered again.
+    // Offered to the first password challenge (Basic or Digest) from the host of the operation's request,
+    // never to another host a redirect leads to, nor over http when the request was https; a refused
+    // one is not offered again.
     std::optional<platform::URLCredential> credential() const;
     void setCredential(std::optional<platform::URLCredential> credential);
     std::shared_ptr<SecurityPolicy> securityPolicy() const;

@@ -181,6 +181,25 @@ TEST(URLConnectionOperation, OffersItsCredentialOnceToBasicAndDigestChallenges)
     EXPECT_EQ(server.requests("/digest").back().header("Authorization"), "");
 }
 
+// The operation's credential is for the host it was asked for: a redirect within that host keeps it, a
+// redirect to another host name is not offered it, even when that host asks.
+TEST(URLConnectionOperation, ItsCredentialIsOfferedOnlyToTheHostItWasAskedFor)
+{
+    HttpFixture fixture;
+    LoopbackServer server;
+    server.requireBasicAuthentication("/private", "ada", "pw", LoopbackServer::Reply{200, "text/plain", "in", {}}, "lab");
+    for (const bool elsewhere : {false, true}) {
+        server.redirect("/moved", server.url("/private", elsewhere ? "localhost" : "127.0.0.1"));
+        auto operation = fixture.operation(server.url("/moved"));
+        operation->setCredential(URLCredential::credentialWithUser("ada", "pw"));
+        const int before = server.hits("/private");
+        auto outcome = fixture.run(operation);
+        EXPECT_EQ(outcome.succeeded, !elsewhere) << elsewhere;
+        EXPECT_EQ(operation->response()->statusCode, elsewhere ? 401 : 200) << elsewhere;
+        EXPECT_EQ(server.hits("/private") - before, elsewhere ? 1 : 2) << elsewhere;
+    }
+}
+
 TEST(URLConnectionOperation, TheChallengeBlockSeesPasswordChallengesAndCanRefuseThem)
 {
     HttpFixture fixture;

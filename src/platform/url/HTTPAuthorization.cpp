@@ -3,8 +3,10 @@
 #include <openssl/evp.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/url/AuthenticationChallenge.h"
 
@@ -57,6 +59,29 @@ std::string quoted(const std::string& value)
     return out + "\"";
 }
 
+// The user name of a Digest answer: quoted where a quoted string can carry it; else (a control character
+// such as CR or LF would end the header line) as an extended value, every byte but the plainest
+// percent-encoded, so nothing the user typed can shape the header.
+std::string userParameter(const std::string& user)
+{
+    const bool quotable = std::none_of(user.begin(), user.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
+    });
+    if (quotable) return "username=" + quoted(user);
+    std::string out = "username*=UTF-8''";
+    char escaped[4];
+    for (char c : user) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || std::string_view("!#$&+-.^_`|~").find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string HTTPAuthorization::Challenge::parameter(const std::string& name) const
@@ -65,58 +90,119 @@ std::string HTTPAuthorization::Challenge::parameter(const std::string& name) con
     return found == parameters.end() ? std::string() : found->second;
 }
 
-std::optional<HTTPAuthorization::Challenge> HTTPAuthorization::parse(const std::string& header)
+std::vector<HTTPAuthorization::Challenge> HTTPAuthorization::parseAll(const std::string& header)
 {
+    std::vector<Challenge> challenges;
     std::size_t at = 0;
     auto skipSpace = [&] {
         while (at < header.size() && (header[at] == ' ' || header[at] == '\t')) ++at;
+    };
+    auto skipSeparators = [&] {
+        while (at < header.size() && (header[at] == ' ' || header[at] == '\t' || header[at] == ',')) ++at;
     };
     auto token = [&] {
         const std::size_t start = at;
         while (at < header.size() && isTokenChar(header[at])) ++at;
         return header.substr(start, at - start);
     };
-    skipSpace();
-    Challenge challenge;
-    challenge.scheme = token();
-    if (challenge.scheme.empty()) return std::nullopt;
+    // The end of a token68 credential starting here when one stands alone up to the next comma;
+    // "realm=x" is a parameter instead.
+    auto token68End = [&]() -> std::optional<std::size_t> {
+        std::size_t end = at;
+        while (end < header.size() && (std::isalnum(static_cast<unsigned char>(header[end])) ||
+                                       std::string_view("-._~+/").find(header[end]) != std::string_view::npos))
+            ++end;
+        if (end == at) return std::nullopt;
+        while (end < header.size() && header[end] == '=') ++end;
+        std::size_t next = end;
+        while (next < header.size() && (header[next] == ' ' || header[next] == '\t')) ++next;
+        if (next < header.size() && header[next] != ',') return std::nullopt;
+        return end;
+    };
     for (;;) {
-        while (at < header.size() && (header[at] == ' ' || header[at] == '\t' || header[at] == ',')) ++at;
+        skipSeparators();
         if (at >= header.size()) break;
-        const std::size_t nameStart = at;
-        std::string name = token();
-        skipSpace();
-        if (name.empty()) return std::nullopt;
-        // A token not followed by '=' starts the next challenge.
-        if (at >= header.size() || header[at] != '=') {
-            at = nameStart;
-            break;
-        }
-        ++at;
-        skipSpace();
-        std::string value;
-        if (at < header.size() && header[at] == '"') {
-            ++at;
-            bool closed = false;
-            while (at < header.size()) {
-                char c = header[at++];
-                if (c == '\\' && at < header.size()) {
-                    value += header[at++];
-                } else if (c == '"') {
-                    closed = true;
-                    break;
-                } else {
-                    value += c;
-                }
+        Challenge challenge;
+        challenge.scheme = token();
+        if (challenge.scheme.empty()) break;
+        if (at < header.size() && (header[at] == ' ' || header[at] == '\t')) {
+            skipSpace();
+            if (const auto end = token68End()) {
+                at = *end;
+                challenges.push_back(std::move(challenge));
+                continue;
             }
-            if (!closed) return std::nullopt;
-        } else {
-            value = token();
         }
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        challenge.parameters.emplace(std::move(name), std::move(value));
+        bool malformed = false;
+        for (;;) {
+            skipSeparators();
+            if (at >= header.size()) break;
+            const std::size_t nameStart = at;
+            std::string name = token();
+            skipSpace();
+            if (name.empty()) {
+                malformed = true;
+                break;
+            }
+            // A token not followed by '=' starts the next challenge.
+            if (at >= header.size() || header[at] != '=') {
+                at = nameStart;
+                break;
+            }
+            ++at;
+            skipSpace();
+            std::string value;
+            if (at < header.size() && header[at] == '"') {
+                ++at;
+                bool closed = false;
+                while (at < header.size()) {
+                    char c = header[at++];
+                    if (c == '\\' && at < header.size()) {
+                        value += header[at++];
+                    } else if (c == '"') {
+                        closed = true;
+                        break;
+                    } else {
+                        value += c;
+                    }
+                }
+                if (!closed) {
+                    malformed = true;
+                    break;
+                }
+            } else {
+                value = token();
+            }
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            challenge.parameters.emplace(std::move(name), std::move(value));
+        }
+        if (malformed) break;
+        challenges.push_back(std::move(challenge));
     }
-    return challenge;
+    return challenges;
+}
+
+std::optional<HTTPAuthorization::Challenge> HTTPAuthorization::parse(const std::string& header)
+{
+    auto challenges = parseAll(header);
+    if (challenges.empty()) return std::nullopt;
+    return std::move(challenges.front());
+}
+
+bool HTTPAuthorization::canAnswer(const Challenge& challenge)
+{
+    if (strcasecmp(challenge.scheme.c_str(), "Basic") == 0) return true;
+    if (strcasecmp(challenge.scheme.c_str(), "Digest") != 0) return false;
+    const std::string algorithm = challenge.parameter("algorithm");
+    const std::string qop = challenge.parameter("qop");
+    // A server that offers qop but not "auth" (only "auth-int") cannot be answered here.
+    return !challenge.parameter("nonce").empty() && (algorithm.empty() || strcasecmp(algorithm.c_str(), "MD5") == 0) &&
+           (qop.empty() || offersAuth(qop));
+}
+
+bool HTTPAuthorization::isStale(const Challenge& challenge)
+{
+    return strcasecmp(challenge.scheme.c_str(), "Digest") == 0 && strcasecmp(challenge.parameter("stale").c_str(), "true") == 0;
 }
 
 const char* HTTPAuthorization::authenticationMethod(const Challenge& challenge)
@@ -130,23 +216,19 @@ std::optional<std::string> HTTPAuthorization::header(const Challenge& challenge,
                                                      const std::string& user, const std::string& password, unsigned nonceCount,
                                                      const std::string& clientNonce)
 {
+    if (!canAnswer(challenge)) return std::nullopt;
     if (strcasecmp(challenge.scheme.c_str(), "Basic") == 0) return "Basic " + base64(user + ":" + password);
-    if (strcasecmp(challenge.scheme.c_str(), "Digest") != 0) return std::nullopt;
     const std::string algorithm = challenge.parameter("algorithm");
     const std::string nonce = challenge.parameter("nonce");
-    if (nonce.empty() || (!algorithm.empty() && strcasecmp(algorithm.c_str(), "MD5") != 0)) return std::nullopt;
     const std::string realm = challenge.parameter("realm");
     const std::string first = md5Hex(user + ":" + realm + ":" + password);
     const std::string second = md5Hex(method + ":" + uri);
-    const std::string qop = challenge.parameter("qop");
-    const bool withQop = offersAuth(qop);
-    // A server that offers qop but not "auth" (only "auth-int") cannot be answered here.
-    if (!qop.empty() && !withQop) return std::nullopt;
+    const bool withQop = offersAuth(challenge.parameter("qop"));
     char count[9];
     std::snprintf(count, sizeof count, "%08x", nonceCount);
     const std::string response = withQop ? md5Hex(first + ":" + nonce + ":" + count + ":" + clientNonce + ":auth:" + second)
                                          : md5Hex(first + ":" + nonce + ":" + second);
-    std::string out = "Digest username=" + quoted(user) + ", realm=" + quoted(realm) + ", nonce=" + quoted(nonce) +
+    std::string out = "Digest " + userParameter(user) + ", realm=" + quoted(realm) + ", nonce=" + quoted(nonce) +
                       ", uri=" + quoted(uri) + ", response=\"" + response + "\"";
     if (!algorithm.empty()) out += ", algorithm=" + algorithm;
     if (withQop) out += std::string(", qop=auth, nc=") + count + ", cnonce=" + quoted(clientNonce);

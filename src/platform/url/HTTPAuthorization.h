@@ -3,12 +3,14 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 // The answer to a server's password challenge ("WWW-Authenticate"): the "Authorization" header for
 // Basic, or for Digest with MD5 (qop "auth" when the server offers it, else the older form without).
-// A scheme or algorithm we cannot answer gives nothing, and the 401 is then the answer.
+// A server may offer several challenges, in one header or in several; the first one we can answer is
+// the one to take.
 class HTTPAuthorization {
 public:
     struct Challenge {
@@ -19,10 +21,18 @@ public:
         std::string parameter(const std::string& name) const;
     };
 
+    // Every challenge of one header value, in order (a token68 one, such as "Negotiate abc==", with no
+    // parameters); a malformed challenge ends the list.
+    static std::vector<Challenge> parseAll(const std::string& header);
     // The first challenge of the header; nothing for an empty or malformed one.
     static std::optional<Challenge> parse(const std::string& header);
+    // Whether header() answers the challenge.
+    static bool canAnswer(const Challenge& challenge);
+    // A Digest challenge that says only the nonce expired: the password was right.
+    static bool isStale(const Challenge& challenge);
     // `uri` is the request's path and query as sent; `nonceCount` counts the answers to this nonce from 1;
-    // `clientNonce` is fresh for each answer.
+    // `clientNonce` is fresh for each answer. A Digest user name that a quoted string cannot carry (a
+    // control character such as CR or LF) goes as "username*", percent-encoded, never as it is.
     static std::optional<std::string> header(const Challenge& challenge, const std::string& method, const std::string& uri,
                                              const std::string& user, const std::string& password, unsigned nonceCount,
                                              const std::string& clientNonce);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <strings.h>
 
 #include "common/Log.h"
@@ -22,8 +21,7 @@ namespace {
 constexpr int kMaximumRedirects = 16;
 std::chrono::milliseconds idleLimit(const URLRequest& request)
 {
-    const double seconds = request.timeoutInterval > 0 ? request.timeoutInterval : 60.0;
-    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
+    return clampedWait(request.timeoutInterval > 0 ? request.timeoutInterval : 60.0);
 }
 
 // Collects the answer of a synchronous request.
@@ -153,11 +151,17 @@ std::optional<Error> URLConnection::configure()
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, m_request.httpMethod.c_str());
     }
 
+    // Our answer to a password challenge goes only where it was asked for, in place of the request's own.
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::optional<std::string> authorization;
+    if (m_answer) authorization = m_answer->authorizationFor(m_request.url, m_request.httpMethod, requestTarget());
+    m_answerSent = authorization.has_value();
+    for (const auto& field : m_request.headerFields)
+        if (!authorization || strcasecmp(field.first.c_str(), "Authorization") != 0) fields.push_back(field);
+    if (authorization) fields.emplace_back("Authorization", *authorization);
+    if (auto error = unsendableField(fields, m_request.url)) return error;
     curl_slist* list = nullptr;
-    for (const auto& [name, value] : m_request.headerFields)
-        if (!m_authorization || strcasecmp(name.c_str(), "Authorization") != 0)
-            list = curl_slist_append(list, (name + ": " + value).c_str());
-    if (m_authorization) list = curl_slist_append(list, ("Authorization: " + *m_authorization).c_str());
+    for (const auto& [name, value] : fields) list = curl_slist_append(list, (name + ": " + value).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
     if (hasBody && !m_request.valueForHTTPHeaderField("Content-Type")) list = curl_slist_append(list, "Content-Type:");
     // Without a length a server waits for a body that never comes.
@@ -242,15 +246,14 @@ void URLConnection::touch(std::size_t bytes)
     const auto now = std::chrono::steady_clock::now();
     m_deadline = now + idleLimit(m_request);
     if (m_totalDeadline) m_deadline = std::min(m_deadline, *m_totalDeadline);
-    if (m_request.slowTransferBytes == 0 || m_request.slowTransferInterval <= 0) return;
+    if (m_request.slowTransferBytes == 0 || !(m_request.slowTransferInterval > 0)) return;
     // Each window that reaches the floor opens the next one.
     m_windowBytes += bytes;
     if (m_windowBytes >= m_request.slowTransferBytes) {
         m_windowStart = now;
         m_windowBytes = 0;
     }
-    m_deadline = std::min(m_deadline, m_windowStart + std::chrono::milliseconds(static_cast<long long>(
-                                                          m_request.slowTransferInterval * 1000.0)));
+    m_deadline = std::min(m_deadline, m_windowStart + clampedWait(m_request.slowTransferInterval));
 }
 
 void URLConnection::start(TransferLoop& loop)
@@ -260,8 +263,7 @@ void URLConnection::start(TransferLoop& loop)
     auto self = shared_from_this();
     // Counted from the first start, across redirects: a trickle of data re-arms only the idle limit.
     if (m_request.totalTimeoutInterval > 0)
-        m_totalDeadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<long long>(m_request.totalTimeoutInterval * 1000.0));
+        m_totalDeadline = std::chrono::steady_clock::now() + clampedWait(m_request.totalTimeoutInterval);
     if (auto error = configure()) return fail(*error);
     m_windowStart = std::chrono::steady_clock::now();
     m_windowBytes = 0;
@@ -389,37 +391,47 @@ void URLConnection::headersComplete()
 
 bool URLConnection::answerPasswordChallenge(const URLResponse& response)
 {
-    const auto header = response.valueForHTTPHeaderField("WWW-Authenticate");
+    // Every challenge of every such header, in the server's order.
+    std::vector<HTTPAuthorization::Challenge> offered;
+    bool challenged = false;
+    for (const auto& [name, value] : response.allHeaderFields)
+        if (strcasecmp(name.c_str(), "WWW-Authenticate") == 0) {
+            challenged = true;
+            for (auto& challenge : HTTPAuthorization::parseAll(value)) offered.push_back(std::move(challenge));
+        }
     auto delegate = m_delegate;
+    if (!challenged || !delegate) return false;
+    const auto chosen = std::find_if(offered.begin(), offered.end(), &HTTPAuthorization::canAnswer);
+    if (chosen == offered.end()) {
+        std::string schemes;
+        for (const auto& challenge : offered) schemes += (schemes.empty() ? "" : ", ") + challenge.scheme;
+        m_authenticationError = makeURLError(
+            URLErrorUserAuthenticationRequired, m_request.url,
+            "The server asks for a password in a way this program cannot answer" + (schemes.empty() ? "." : " (" + schemes + ")."));
+        return false;
+    }
+    // The password was right and only the nonce expired: the same answer with the new nonce, not a
+    // failure. A server that calls every nonce expired is answered only so often.
+    if (m_answer && m_answerSent && m_nonceRenewals < kMaximumRedirects)
+        for (const auto& challenge : offered)
+            if (m_answer->renewNonce(challenge)) {
+                ++m_nonceRenewals;
+                m_authenticationRetry = true;
+                return true;
+            }
     // A delegate that answers every 401 with a credential the server keeps refusing ends with the 401.
-    if (!header || !delegate || m_authenticationFailures >= kMaximumRedirects) return false;
-    const auto challenged = HTTPAuthorization::parse(*header);
-    if (!challenged) return false;
+    if (m_authenticationFailures >= kMaximumRedirects) return false;
     std::string host = m_host;
     if (host.size() > 2 && host.front() == '[') host = host.substr(1, host.size() - 2);
-    AuthenticationChallenge challenge(ProtectionSpace{host, HTTPAuthorization::authenticationMethod(*challenged), nullptr,
-                                                      challenged->parameter("realm")},
-                                      m_authenticationFailures);
+    AuthenticationChallenge challenge(
+        ProtectionSpace{host, HTTPAuthorization::authenticationMethod(*chosen), nullptr, chosen->parameter("realm")},
+        m_authenticationFailures);
     delegate->willSendRequestForAuthenticationChallenge(*this, challenge);
     switch (challenge.disposition()) {
     case AuthenticationChallenge::Disposition::UseCredential: {
         const auto& credential = challenge.credential();
         if (!credential || credential->user.empty()) return false;
-        // The path and query as curl sends them: the digest covers exactly that.
-        std::string uri = "/";
-        char* text = nullptr;
-        if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_PATH, &text, 0) == CURLUE_OK) uri = text;
-        curl_free(text);
-        text = nullptr;
-        if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_QUERY, &text, 0) == CURLUE_OK) uri += std::string("?") + text;
-        curl_free(text);
-        std::random_device random;
-        char clientNonce[17];
-        std::snprintf(clientNonce, sizeof clientNonce, "%08x%08x", random(), random());
-        auto answer = HTTPAuthorization::header(*challenged, m_request.httpMethod, uri, credential->user, credential->password,
-                                                1, clientNonce);
-        if (!answer) return false;
-        m_authorization = std::move(answer);
+        m_answer.emplace(m_request.url, *chosen, *credential);
         ++m_authenticationFailures;
         m_authenticationRetry = true;
         return true;
@@ -431,6 +443,18 @@ bool URLConnection::answerPasswordChallenge(const URLResponse& response)
                                                                               : challenge.cancelReason());
         return false;
     }
+}
+
+std::string URLConnection::requestTarget() const
+{
+    std::string target = "/";
+    char* text = nullptr;
+    if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_PATH, &text, 0) == CURLUE_OK) target = text;
+    curl_free(text);
+    text = nullptr;
+    if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_QUERY, &text, 0) == CURLUE_OK) target += std::string("?") + text;
+    curl_free(text);
+    return target;
 }
 
 void URLConnection::deliverResponse(URLResponse response)

@@ -8,6 +8,7 @@
 
 #include "platform/error/Error.h"
 #include "platform/trust/ServerTrustCheck.h"
+#include "platform/url/PasswordAnswer.h"
 #include "platform/url/URLConnectionDelegate.h"
 #include "platform/url/URLRequest.h"
 #include "platform/url/URLResponse.h"
@@ -18,8 +19,10 @@ class InputStream;
 class TransferLoop;
 
 // One request carried to its answer over libcurl: redirects (each offered to the delegate), an idle
-// time-out, server trust and password challenges (a 401 with "WWW-Authenticate": Basic or Digest) decided
-// by the delegate, the body handed over chunk by chunk. It runs in a
+// time-out, server trust and password challenges (a 401 with "WWW-Authenticate": the first Basic or Digest
+// challenge offered) decided by the delegate, the body handed over chunk by chunk. A password answered
+// goes only to the scheme, host and port that asked for it; a Digest nonce that expired is answered
+// again without asking. No header field with a line break or NUL is ever sent: such a request fails. It runs in a
 // TransferLoop, and start, cancel and every delegate call happen on the thread that drives that loop.
 // The connection holds its delegate until its last call.
 class URLConnection final : public std::enable_shared_from_this<URLConnection>, private ServerTrustHandler {
@@ -67,6 +70,8 @@ private:
     void headersComplete();
     // A 401 put to the delegate: true when the request goes again with a credential.
     bool answerPasswordChallenge(const URLResponse& response);
+    // The current URL's path and query as curl sends them: what a Digest answer covers.
+    std::string requestTarget() const;
     void deliverResponse(URLResponse response);
     Error errorFor(int curlCode) const;
     bool acceptServerTrust(ServerTrust& trust) override;
@@ -95,10 +100,14 @@ private:
     std::optional<URLRequest> m_redirect;
     int m_redirectCount = 0;
     std::optional<Error> m_trustError;
-    // Password challenges: the credentials tried so far, the answer the next attempt carries, whether this
-    // attempt's 401 is being answered by another one, and the refusal when the delegate cancelled.
+    // Password challenges: the credentials tried so far, the answer kept with its protection space,
+    // whether this attempt carries it, how often an expired nonce was renewed, whether this attempt's 401
+    // is being answered by another one, and the refusal (the delegate cancelled, or nothing offered can
+    // be answered).
     std::size_t m_authenticationFailures = 0;
-    std::optional<std::string> m_authorization;
+    std::optional<PasswordAnswer> m_answer;
+    bool m_answerSent = false;
+    int m_nonceRenewals = 0;
     bool m_authenticationRetry = false;
     std::optional<Error> m_authenticationError;
     // Body bytes handed to curl in this attempt, and the body's length (-1 when not known).

@@ -24,6 +24,7 @@ enum URLErrorCode : std::int64_t {
     URLErrorHTTPTooManyRedirects = -1007,
     URLErrorBadServerResponse = -1011,
     URLErrorUserCancelledAuthentication = -1012,
+    URLErrorUserAuthenticationRequired = -1013,
     URLErrorCannotDecodeContentData = -1016,
     URLErrorRequestBodyStreamExhausted = -1021,
     URLErrorSecureConnectionFailed = -1200,

@@ -53,3 +53,39 @@ TEST(HTTPAuthorization, AnswersBasicAndMD5DigestAndNothingElse)
     EXPECT_FALSE(HTTPAuthorization::header(*noNonce, "GET", "/", "u", "p", 1, "c"));
     EXPECT_FALSE(HTTPAuthorization::header(*HTTPAuthorization::parse("Bearer realm=x"), "GET", "/", "u", "p", 1, "c"));
 }
+
+TEST(HTTPAuthorization, ReadsEveryChallengeOfAHeaderAndKnowsWhichItCanAnswer)
+{
+    auto schemes = [](const std::string& header) {
+        std::vector<std::string> out;
+        for (const auto& challenge : HTTPAuthorization::parseAll(header))
+            out.push_back(challenge.scheme + (HTTPAuthorization::canAnswer(challenge) ? "+" : "-"));
+        return out;
+    };
+    using List = std::vector<std::string>;
+    EXPECT_EQ(schemes("Newauth realm=\"apps\", type=1, title=\"Login to \\\"apps\\\"\", Basic realm=\"simple\""),
+              (List{"Newauth-", "Basic+"}));
+    EXPECT_EQ(schemes("Negotiate abc+/==, NTLM, Digest realm=\"r\", nonce=\"n\", algorithm=MD5"),
+              (List{"Negotiate-", "NTLM-", "Digest+"}));
+    EXPECT_EQ(schemes(", ,Bearer ,Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256, qop=\"auth\""), (List{"Bearer-", "Digest-"}));
+    // A malformed challenge ends the list; those before it stand.
+    EXPECT_EQ(schemes("Basic realm=\"r\", Digest realm=\"never closed"), (List{"Basic+"}));
+
+    auto stale = HTTPAuthorization::parse(R"(Digest realm="r", nonce="n2", stale=TRUE)");
+    EXPECT_TRUE(HTTPAuthorization::isStale(*stale));
+    EXPECT_FALSE(HTTPAuthorization::isStale(*HTTPAuthorization::parse(R"(Digest realm="r", nonce="n2", stale=false)")));
+}
+
+// A user name a quoted string cannot carry goes as an extended value, percent-encoded, and the digest is
+// still that of the name itself.
+TEST(HTTPAuthorization, AUserNameWithALineBreakNeverBreaksTheHeader)
+{
+    auto digest = HTTPAuthorization::parse(R"(Digest realm="r", nonce="n", qop="auth")");
+    const std::string user = std::string("ada\r\nX-Injected: yes\0\x7f\"", 23);
+    auto answer = HTTPAuthorization::header(*digest, "GET", "/", user, "pw", 1, "c");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->find_first_of(std::string("\r\n\0", 3)), std::string::npos);
+    EXPECT_EQ(answer->rfind("Digest username*=UTF-8''ada%0D%0AX-Injected%3A%20yes%00%7F%22, realm=", 0), 0u) << *answer;
+    auto plain = HTTPAuthorization::header(*digest, "GET", "/", "ada \"q\"\tz", "pw", 1, "c");
+    EXPECT_EQ(plain->rfind("Digest username=\"ada \\\"q\\\"\tz\"", 0), 0u) << *plain;
+}

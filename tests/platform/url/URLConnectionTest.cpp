@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 
 #include "platform/url/CurlSupport.h"
 #include "support/url/URLConnectionRecorder.h"
@@ -112,6 +114,26 @@ TEST(URLConnection, StalledServerTimesOutAfterTheIdleInterval)
     EXPECT_EQ(recorder->error->info(kURLErrorFailingURLErrorKey), server.url("/slow"));
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(250));
     EXPECT_EQ(recorder->responses, 0);
+}
+
+// A time-out too large for the clock (or infinite) is as good as none; it never fails the request at once.
+TEST(URLConnection, AHugeOrInfiniteTimeOutLetsTheRequestRun)
+{
+    LoopbackServer server;
+    server.serve("/t", "arrived", "text/plain");
+    NetworkThread thread("test.network");
+    for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        URLRequest request(server.url("/t"), seconds);
+        request.totalTimeoutInterval = seconds;
+        request.slowTransferBytes = 1;
+        request.slowTransferInterval = seconds;
+        auto recorder = std::make_shared<Recorder>();
+        startOn(thread, request, recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
+        EXPECT_EQ(recorder->body, "arrived") << seconds;
+    }
 }
 
 TEST(URLConnection, BodyCutShortFailsInsteadOfFinishing)

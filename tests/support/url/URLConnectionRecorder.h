@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <mutex>
 
@@ -23,6 +24,18 @@ class Recorder final : public URLConnectionDelegate {
 public:
     explicit Recorder(bool followRedirects = true) : m_follow(followRedirects) {}
 
+    void willSendRequestForAuthenticationChallenge(URLConnection&, AuthenticationChallenge& challenge) override
+    {
+        std::function<void(AuthenticationChallenge&)> answer;
+        {
+            std::lock_guard lock(mutex);
+            answer = answerChallenge;
+        }
+        if (answer)
+            answer(challenge);
+        else
+            challenge.continueWithoutCredential();
+    }
     std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const URLResponse& response) override
     {
         std::lock_guard lock(mutex);
@@ -60,6 +73,9 @@ public:
     std::optional<Error> error;
     int ends = 0;
     bool cancelAfterFirstChunk = false;
+    // Answers trust and password challenges, on the network thread; unset, the standard evaluation and
+    // no password.
+    std::function<void(AuthenticationChallenge&)> answerChallenge;
 
 private:
     void end(std::optional<Error> failure)
