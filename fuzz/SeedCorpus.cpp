@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "device/commands/QFXMidiMessages.h"
+#include "httpclient/URLObjectCoding.h"
 #include "httpclient/operation/HTTPRequestOperationManager.h"
 #include "httpclient/serialization/CompoundResponseSerializer.h"
 #include "httpclient/serialization/JSONRequestSerializer.h"
@@ -252,8 +254,22 @@ void textSeeds(Corpus& corpus)
     for (const char* line : {"Content-Type: text/html; charset=UTF-8\r\ntext/html; charset=UTF-8",
                              "Location:   https://example.test/next\r\napplication/zip",
                              "HTTP/1.1 200 OK\r\nimage/jpeg; name=\"x\"; charset=\"Shift_JIS\"",
-                             "X-Empty:\r\n;charset="})
+                             "X-Empty:\r\n;charset=",
+                             "WWW-Authenticate: Negotiate abc==, Basic realm=\"y\"\r\ntext/plain"})
         corpus.add("fuzz_http_header", std::string(line));
+
+    // Challenge lists as servers send them, then a user name: several schemes in one header, token68
+    // credentials, the Digest scheme's own examples, an expired nonce, a user name with a line break.
+    const std::string sha256Then = R"(Digest realm="http-auth@example.org", qop="auth, auth-int", algorithm=SHA-256, nonce="7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", opaque="FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS", )";
+    for (const auto& [challenges, user] : std::vector<std::pair<std::string, std::string>>{
+             {"Negotiate abc+/==, Basic realm=\"y\"", "ada"},
+             {"Newauth realm=\"apps\", type=1, title=\"Login to \\\"apps\\\"\", Basic realm=\"simple\"", "ada"},
+             {sha256Then + R"(Digest realm="http-auth@example.org", qop="auth, auth-int", algorithm=MD5, nonce="7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", opaque="FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS")", "Mufasa"},
+             {R"(Digest realm="testrealm@host.com", qop="auth,auth-int", nonce="dcd98b7102dd2f0e8b11d0f600bfb0c093", opaque="5ccc069c403ebaf9f0171e9517f40e41")", "Mufasa"},
+             {"Digest realm=\"r\", qop=\"auth\", nonce=\"n2\", stale=true", "ada\r\nX-Injected: yes"},
+             {", ,NTLM, Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256, Basic realm=\"never closed", "a\x7f\"\\"}}) {
+        corpus.add("fuzz_http_challenge", challenges + std::string(1, '\0') + user);
+    }
 
     for (const char* text : {"20240305_14:07:09.1234", "19700101_00:00:00.0000", "Sun, 06 Nov 1994 08:49:37 GMT",
                              "Thu, 29 Feb 2024 23:59:59 GMT"})
@@ -410,6 +426,17 @@ void httpArchiveSeeds(Corpus& corpus)
     request.setValue("v", "X-Field");
     add(std::make_shared<HTTPRequestOperation>(dispatch, request)->archivedObject());
     add(HTTPRequestOperationManager(dispatch, std::string("http://127.0.0.1:1/api")).archivedObject());
+
+    // What the readers refuse: a default header or a request field that would add a line of its own to
+    // every request, and time-outs that are not finite or are negative.
+    auto injecting = HTTPRequestSerializer::serializer()->archivedObject();
+    injecting->set("mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap({{"X-Client", "rig\r\nX-Injected: yes"}}));
+    add(injecting);
+    platform::URLRequest hostile("http://127.0.0.1:1/doc", std::numeric_limits<double>::infinity());
+    hostile.totalTimeoutInterval = -1;
+    hostile.slowTransferInterval = std::numeric_limits<double>::quiet_NaN();
+    hostile.headerFields.emplace_back("X-Client", "rig\r\nX-Injected: yes");
+    add(std::make_shared<HTTPRequestOperation>(dispatch, hostile)->archivedObject());
 }
 
 }  // namespace

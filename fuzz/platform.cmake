@@ -1,6 +1,7 @@
-# Readers of text and packets from outside: server headers and dates, version texts, strings tables,
+# Readers of text and packets from outside: server headers, password challenges and dates, version texts, strings tables,
 # encodings, names that become files, and the kernel's routing answers.
 rig_fuzz(fuzz_http_header SOURCES fuzz_http_header.cpp DEPS platform_url)
+rig_fuzz(fuzz_http_challenge SOURCES fuzz_http_challenge.cpp DEPS platform_url)
 rig_fuzz(fuzz_date_text SOURCES fuzz_date_text.cpp DEPS platform_text)
 rig_fuzz(fuzz_version SOURCES fuzz_version.cpp DEPS platform_text)
 rig_fuzz(fuzz_text_encoding SOURCES fuzz_text_encoding.cpp DEPS platform_text)
