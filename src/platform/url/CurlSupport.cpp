@@ -112,6 +112,31 @@ std::optional<Error> unsendableField(const std::vector<std::pair<std::string, st
     return std::nullopt;
 }
 
+Error unanswerableChallenges(const std::vector<HTTPAuthorization::Challenge>& offered, const std::string& url)
+{
+    std::string schemes;
+    for (const auto& challenge : offered) schemes += (schemes.empty() ? "" : ", ") + challenge.scheme;
+    return makeURLError(URLErrorUserAuthenticationRequired, url,
+                        "The server asks for a password in a way this program cannot answer" +
+                            (schemes.empty() ? std::string(".") : " (" + schemes + ")."));
+}
+
+std::string requestTarget(const std::string& url)
+{
+    CURLU* parsed = curl_url();
+    std::string target = "/";
+    char* text = nullptr;
+    if (parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+        if (curl_url_get(parsed, CURLUPART_PATH, &text, 0) == CURLUE_OK) target = text;
+        curl_free(text);
+        text = nullptr;
+        if (curl_url_get(parsed, CURLUPART_QUERY, &text, 0) == CURLUE_OK) target += std::string("?") + text;
+        curl_free(text);
+    }
+    curl_url_cleanup(parsed);
+    return target;
+}
+
 std::chrono::milliseconds clampedWait(double seconds)
 {
     constexpr double kLongestWait = 365.0 * 24 * 3600;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/error/Error.h"
+#include "platform/url/HTTPAuthorization.h"
 #include "platform/url/URLRequest.h"
 
 namespace platform {
@@ -34,6 +35,10 @@ bool sendsZeroLength(const URLRequest& request);
 // URLRequest::isSendableField), or nothing when every field can. The last line before the wire: a field
 // set past every earlier check is still never sent.
 std::optional<Error> unsendableField(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& url);
+// The refusal of a 401 whose challenges (those offered, named in the text) none can be answered.
+Error unanswerableChallenges(const std::vector<HTTPAuthorization::Challenge>& offered, const std::string& url);
+// The path and query of a URL as curl sends them in the request line ("/" when it has no path).
+std::string requestTarget(const std::string& url);
 // A time in seconds as a wait on the steady clock: a huge or infinite one clamped to a year, which
 // every time point and curl option can hold, a negative or not-a-number one as none.
 std::chrono::milliseconds clampedWait(double seconds);

@@ -182,6 +182,16 @@ std::vector<HTTPAuthorization::Challenge> HTTPAuthorization::parseAll(const std:
     return challenges;
 }
 
+std::vector<HTTPAuthorization::Challenge> HTTPAuthorization::challengesOf(
+    const std::vector<std::pair<std::string, std::string>>& headerFields)
+{
+    std::vector<Challenge> challenges;
+    for (const auto& [name, value] : headerFields)
+        if (strcasecmp(name.c_str(), "WWW-Authenticate") == 0)
+            for (auto& challenge : parseAll(value)) challenges.push_back(std::move(challenge));
+    return challenges;
+}
+
 std::optional<HTTPAuthorization::Challenge> HTTPAuthorization::parse(const std::string& header)
 {
     auto challenges = parseAll(header);

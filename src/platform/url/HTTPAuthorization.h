@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -24,6 +25,8 @@ public:
     // Every challenge of one header value, in order (a token68 one, such as "Negotiate abc==", with no
     // parameters); a malformed challenge ends the list.
     static std::vector<Challenge> parseAll(const std::string& header);
+    // Every challenge of every "WWW-Authenticate" field of a response, in the server's order.
+    static std::vector<Challenge> challengesOf(const std::vector<std::pair<std::string, std::string>>& headerFields);
     // The first challenge of the header; nothing for an empty or malformed one.
     static std::optional<Challenge> parse(const std::string& header);
     // Whether header() answers the challenge.

@@ -154,7 +154,7 @@ std::optional<Error> URLConnection::configure()
     // Our answer to a password challenge goes only where it was asked for, in place of the request's own.
     std::vector<std::pair<std::string, std::string>> fields;
     std::optional<std::string> authorization;
-    if (m_answer) authorization = m_answer->authorizationFor(m_request.url, m_request.httpMethod, requestTarget());
+    if (m_answer) authorization = m_answer->authorizationFor(m_request.url, m_request.httpMethod, requestTarget(m_request.url));
     m_answerSent = authorization.has_value();
     for (const auto& field : m_request.headerFields)
         if (!authorization || strcasecmp(field.first.c_str(), "Authorization") != 0) fields.push_back(field);
@@ -391,23 +391,12 @@ void URLConnection::headersComplete()
 
 bool URLConnection::answerPasswordChallenge(const URLResponse& response)
 {
-    // Every challenge of every such header, in the server's order.
-    std::vector<HTTPAuthorization::Challenge> offered;
-    bool challenged = false;
-    for (const auto& [name, value] : response.allHeaderFields)
-        if (strcasecmp(name.c_str(), "WWW-Authenticate") == 0) {
-            challenged = true;
-            for (auto& challenge : HTTPAuthorization::parseAll(value)) offered.push_back(std::move(challenge));
-        }
     auto delegate = m_delegate;
-    if (!challenged || !delegate) return false;
+    if (!response.valueForHTTPHeaderField("WWW-Authenticate") || !delegate) return false;
+    const std::vector<HTTPAuthorization::Challenge> offered = HTTPAuthorization::challengesOf(response.allHeaderFields);
     const auto chosen = std::find_if(offered.begin(), offered.end(), &HTTPAuthorization::canAnswer);
     if (chosen == offered.end()) {
-        std::string schemes;
-        for (const auto& challenge : offered) schemes += (schemes.empty() ? "" : ", ") + challenge.scheme;
-        m_authenticationError = makeURLError(
-            URLErrorUserAuthenticationRequired, m_request.url,
-            "The server asks for a password in a way this program cannot answer" + (schemes.empty() ? "." : " (" + schemes + ")."));
+        m_authenticationError = unanswerableChallenges(offered, m_request.url);
         return false;
     }
     // The password was right and only the nonce expired: the same answer with the new nonce, not a
@@ -443,18 +432,6 @@ bool URLConnection::answerPasswordChallenge(const URLResponse& response)
                                                                               : challenge.cancelReason());
         return false;
     }
-}
-
-std::string URLConnection::requestTarget() const
-{
-    std::string target = "/";
-    char* text = nullptr;
-    if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_PATH, &text, 0) == CURLUE_OK) target = text;
-    curl_free(text);
-    text = nullptr;
-    if (curl_url_get(static_cast<CURLU*>(m_url), CURLUPART_QUERY, &text, 0) == CURLUE_OK) target += std::string("?") + text;
-    curl_free(text);
-    return target;
 }
 
 void URLConnection::deliverResponse(URLResponse response)

@@ -70,8 +70,6 @@ private:
     void headersComplete();
     // A 401 put to the delegate: true when the request goes again with a credential.
     bool answerPasswordChallenge(const URLResponse& response);
-    // The current URL's path and query as curl sends them: what a Digest answer covers.
-    std::string requestTarget() const;
     void deliverResponse(URLResponse response);
     Error errorFor(int curlCode) const;
     bool acceptServerTrust(ServerTrust& trust) override;

@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +23,7 @@
 #include "platform/trust/ServerTrustCheck.h"
 #include "platform/url/CurlSupport.h"
 #include "platform/url/InputStream.h"
+#include "platform/url/PasswordAnswer.h"
 #include "platform/url/URLError.h"
 
 namespace platform {
@@ -172,7 +174,11 @@ struct URLSession::Transfer final : ServerTrustHandler {
     URLRequest redirectRequest;
     int redirects = 0;
     std::size_t authenticationFailures = 0;
-    std::optional<URLCredential> credential;
+    // A password answer kept with the protection space that asked for it (attempts elsewhere never carry
+    // it), the Authorization this attempt carries, and how often an expired Digest nonce was renewed.
+    std::optional<PasswordAnswer> answer;
+    std::optional<std::string> authorization;
+    int nonceRenewals = 0;
 
     // Downloads.
     int fileFd = -1;
@@ -502,8 +508,15 @@ void URLSession::Engine::startAttempt(Transfer& transfer)
             return fail(transfer, stream.streamError().value_or(makeURLError(URLErrorUnknown, transfer.request.url,
                                                                              "The request body cannot be read.")));
     }
+    transfer.authorization.reset();
+    if (transfer.answer)
+        transfer.authorization = transfer.answer->authorizationFor(transfer.request.url, transfer.request.httpMethod,
+                                                                   requestTarget(transfer.request.url));
+    // Every field this attempt sends, whoever set it (a resume validator comes from data handed in).
     auto fields = transfer.request.headerFields;
     fields.insert(fields.end(), session.m_configuration.HTTPAdditionalHeaders.begin(), session.m_configuration.HTTPAdditionalHeaders.end());
+    if (transfer.authorization) fields.emplace_back("Authorization", *transfer.authorization);
+    if (transfer.resumeFrom) fields.emplace_back("If-Range", transfer.resumeFrom->validator);
     if (auto error = unsendableField(fields, transfer.request.url)) return fail(transfer, *error);
     if (!configure(transfer))
         return fail(transfer, makeURLError(URLErrorUnknown, transfer.request.url, "cannot create a transfer"));
@@ -575,9 +588,14 @@ bool URLSession::Engine::configure(Transfer& transfer)
     }
 
     curl_slist* list = nullptr;
-    for (const auto& [name, value] : request.headerFields) list = curl_slist_append(list, (name + ": " + value).c_str());
+    // Our answer to a password challenge stands in for the request's own field.
+    for (const auto& [name, value] : request.headerFields)
+        if (!transfer.authorization || strcasecmp(name.c_str(), "Authorization") != 0)
+            list = curl_slist_append(list, (name + ": " + value).c_str());
+    if (transfer.authorization) list = curl_slist_append(list, ("Authorization: " + *transfer.authorization).c_str());
     for (const auto& [name, value] : session.m_configuration.HTTPAdditionalHeaders)
-        if (!hasField(request.headerFields, name)) list = curl_slist_append(list, (name + ": " + value).c_str());
+        if (!hasField(request.headerFields, name) && !(transfer.authorization && strcasecmp(name.c_str(), "Authorization") == 0))
+            list = curl_slist_append(list, (name + ": " + value).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
     if (hasBody && !hasField(request.headerFields, "Content-Type")) list = curl_slist_append(list, "Content-Type:");
     // Without a length a server waits for a body that never comes.
@@ -590,12 +608,6 @@ bool URLSession::Engine::configure(Transfer& transfer)
     }
     transfer.headerList = list;
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
-
-    if (transfer.credential && !transfer.credential->user.empty()) {
-        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(easy, CURLOPT_USERNAME, transfer.credential->user.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, transfer.credential->password.c_str());
-    }
 
     // The trust decision is the delegate's, made on every handshake: no host check by curl itself and no
     // reused connection or resumed TLS session that would skip it.
@@ -799,8 +811,6 @@ void URLSession::Engine::decideRedirect(Transfer& transfer)
         if (!next) return deliverHeld(waiting);
         ++waiting.redirects;
         waiting.held = Transfer::Held::None;
-        // A credential given for one origin is not offered to another.
-        if (!sameOrigin(waiting.request.url, next->url)) waiting.credential.reset();
         waiting.request = std::move(*next);
         // A body goes along only where the method keeps it (307, 308).
         if (waiting.request.httpMethod == "GET" || waiting.request.httpMethod == "HEAD") waiting.body.reset();
@@ -814,23 +824,29 @@ void URLSession::Engine::decideRedirect(Transfer& transfer)
 
 void URLSession::Engine::challengeAuthentication(Transfer& transfer)
 {
-    const std::string header = transfer.heldResponse->valueForHTTPHeaderField("WWW-Authenticate").value_or("");
-    const std::string scheme = header.substr(0, header.find(' '));
-    std::string realm;
-    if (const auto at = header.find("realm=\""); at != std::string::npos)
-        realm = header.substr(at + 7, header.find('"', at + 7) - (at + 7));
-    ProtectionSpace space{stripBrackets(transfer.request.host()),
-                          strcasecmp(scheme.c_str(), "Basic") == 0 ? kAuthenticationMethodHTTPBasic : kAuthenticationMethodDefault,
-                          nullptr, realm};
+    const auto offered = HTTPAuthorization::challengesOf(transfer.heldResponse->allHeaderFields);
+    const auto chosen = std::find_if(offered.begin(), offered.end(), &HTTPAuthorization::canAnswer);
+    if (chosen == offered.end()) return fail(transfer, unanswerableChallenges(offered, transfer.request.url));
+    // The password was right and only the nonce expired: the same answer with the new nonce, without
+    // asking again. A server that calls every nonce expired is answered only so often.
+    if (transfer.authorization && transfer.nonceRenewals < kMaximumRedirects)
+        for (const auto& challenge : offered)
+            if (transfer.answer->renewNonce(challenge)) {
+                ++transfer.nonceRenewals;
+                return resend(transfer);
+            }
+    ProtectionSpace space{stripBrackets(transfer.request.host()), HTTPAuthorization::authenticationMethod(*chosen), nullptr,
+                          chosen->parameter("realm")};
     auto challenge = std::make_shared<AuthenticationChallenge>(std::move(space), transfer.authenticationFailures);
     auto decided = answer<URLSessionAuthChallengeDisposition, std::optional<URLCredential>>(
-        transfer, [this](Transfer& waiting, URLSessionAuthChallengeDisposition disposition, std::optional<URLCredential> credential) {
+        transfer, [this, answered = *chosen](Transfer& waiting, URLSessionAuthChallengeDisposition disposition,
+                                             std::optional<URLCredential> credential) {
             if (disposition == URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge)
                 return fail(waiting, makeURLError(URLErrorCancelled, waiting.request.url, "cancelled"));
             if (disposition != URLSessionAuthChallengeDisposition::UseCredential || !credential || credential->user.empty())
                 return deliverHeld(waiting);
             ++waiting.authenticationFailures;
-            waiting.credential = std::move(credential);
+            waiting.answer.emplace(waiting.request.url, answered, std::move(*credential));
             resend(waiting);
         });
     auto task = transfer.task;

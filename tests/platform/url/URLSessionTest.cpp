@@ -250,6 +250,63 @@ TEST_F(SessionFixture, AnHTTPChallengeIsAnsweredWithACredentialOrEndsAsTheServer
     }
 }
 
+// A session reads every challenge of every header and answers the first it can (Basic or Digest); a
+// password goes only to the scheme, host and port that asked; an expired Digest nonce is answered again
+// without asking; and a 401 it cannot answer fails saying so, without asking.
+TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
+{
+    auto challenge = [](std::vector<std::string> offered) {
+        LoopbackServer::Reply reply{401, "text/plain", "who are you", {}, 0};
+        for (auto& value : offered) reply.headers.emplace_back("WWW-Authenticate", std::move(value));
+        return reply;
+    };
+    const LoopbackServer::Reply welcome{200, "text/plain", "welcome", {}, 0};
+    auto challengesAsked = [this] {
+        std::lock_guard lock(recorder->mutex);
+        std::vector<std::string> asked;
+        for (const auto& event : recorder->events)
+            if (event.rfind("task-challenge", 0) == 0) asked.push_back(event);
+        return asked;
+    };
+    server.serve("/b", "arrived", "text/plain");
+    server.script("/a", {challenge({"Negotiate", "Basic realm=\"y\""}),
+                         LoopbackServer::Reply{302, "text/plain", "", {{"Location", server.url("/b", "localhost")}}, 0}});
+    server.script("/s", {challenge({R"(Digest realm="r", qop="auth", nonce="n1")"}),
+                         challenge({R"(Digest realm="r", qop="auth", nonce="n2", stale=true)"}), welcome});
+    server.script("/n", {challenge({"Negotiate abc==, NTLM"}), welcome});
+
+    recorder->password = "secret";
+    run(session->dataTaskWithRequest(request("/a")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(challengesAsked(), std::vector<std::string>{"task-challenge HTTPBasic 0"});
+    EXPECT_EQ(server.requests("/a").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
+    EXPECT_EQ(server.requests("/b").back().header("Authorization"), "");
+
+    session->invalidateAndCancel();
+    recorder = std::make_shared<Recorder>();
+    recorder->password = "secret";
+    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(session->dataTaskWithRequest(request("/s")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->response->statusCode, 200);
+    EXPECT_EQ(challengesAsked(), std::vector<std::string>{"task-challenge HTTPDigest 0"});
+    ASSERT_EQ(server.requests("/s").size(), 3u);
+    const std::string renewed = server.requests("/s")[2].header("Authorization");
+    EXPECT_NE(renewed.find("nonce=\"n2\""), std::string::npos) << renewed;
+    EXPECT_NE(renewed.find("nc=00000001"), std::string::npos) << renewed;
+
+    session->invalidateAndCancel();
+    recorder = std::make_shared<Recorder>();
+    recorder->password = "secret";
+    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(session->dataTaskWithRequest(request("/n")));
+    ASSERT_TRUE(recorder->error);
+    EXPECT_EQ(recorder->error->code, URLErrorUserAuthenticationRequired);
+    EXPECT_NE(recorder->error->description.find("(Negotiate, NTLM)"), std::string::npos) << recorder->error->description;
+    EXPECT_TRUE(challengesAsked().empty());
+    EXPECT_EQ(server.hits("/n"), 1);
+}
+
 TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)
 {
     server.serve("/login", LoopbackServer::Reply{200, "text/plain", "hi", {{"Set-Cookie", "who=ann; Path=/"}}, 0});
