@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
@@ -232,8 +233,11 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == patchNameTextField_ && event->type() == QEvent::FocusOut) {
         nameDidChange();
-        patchNameTextField_->setCursorPosition(0);
-        patchNameTextField_->deselect();
+        // Another window or a popup only borrows the keys: back here, the typing goes on where it was.
+        if (!ChangingColorWhenEditingTextField::isFocusLentAway(*event)) {
+            patchNameTextField_->setCursorPosition(0);
+            patchNameTextField_->deselect();
+        }
     }
     if (watched != patchNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
     if (SheetNameFieldFilter::filterEvent(*patchNameTextField_, *event, textRules_.pasteboardString,

@@ -23,6 +23,7 @@
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
+#include "app/shell/DialogWindow.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -570,4 +571,86 @@ TEST_F(PatchPropertySheetsTest, TabMovesTheTypingThroughTheFieldsOnToTheButtonsA
     EXPECT_EQ(log, (std::vector<std::string>{"cancel", "save group"}));
     EXPECT_EQ(group->name.value_or(""), "Gig");
 }
+
+// Another window only borrows a sheet's keys: the program's window clicked, the sheet takes them back and
+// the typing goes on where the caret and the selection were left, in both fields of a patch's sheet (the
+// list's and the pool's) and in a group's name. Keys go where the platform sends them.
+TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLeft)
+{
+    QWidget mainWindow;
+    mainWindow.resize(500, 400);
+    mainWindow.show();
+    DialogWindow dialog(&mainWindow);
+    const auto item = patch("Lead 1Z", "Sheet text");
+    auto shown = sheet(item);
+    dialog.setContentView(shown.get());
+    dialog.show();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return dialog.isActiveWindow(); }));
+    const auto type = [](const QString& text) {
+        for (const QChar typed : text) {
+            QKeyEvent event = key(0, Qt::NoModifier, QString(typed));
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        }
+    };
+    const auto awayAndBack = [&](QWidget* typing) {
+        QWidget other;
+        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+        mainWindow.activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return dialog.isActiveWindow(); }));
+        ASSERT_EQ(QApplication::focusWidget(), typing);
+    };
+    QLineEdit* name = shown->patchNameTextField();
+    name->setFocus();
+    name->end(false);
+    awayAndBack(name);
+    type(QStringLiteral("Y"));
+    EXPECT_EQ(name->text(), QStringLiteral("Lead 1ZY"));
+    name->setSelection(5, 3);
+    awayAndBack(name);
+    type(QStringLiteral("2"));
+    EXPECT_EQ(name->text(), QStringLiteral("Lead 2"));
+
+    auto* comment = shown->patchCommentTextView();
+    comment->setFocus(Qt::TabFocusReason);
+    comment->moveCursor(QTextCursor::End);
+    awayAndBack(comment);
+    type(QStringLiteral(" more"));
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet text more"));
+    QTextCursor selected = comment->textCursor();
+    selected.setPosition(6);
+    selected.setPosition(10, QTextCursor::KeepAnchor);
+    comment->setTextCursor(selected);
+    awayAndBack(comment);
+    type(QStringLiteral("words"));
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet words more"));
+    shown->saveButtonClicked();
+    EXPECT_EQ(item->patchName, "Lead 2");
+    EXPECT_EQ(item->patchComment, "Sheet words more");
+    // Moving on within the sheet still leaves a field's text shown from its start.
+    name->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(comment->textCursor().position(), 0);
+    shown.reset();
+    dialog.hide();
+
+    DialogWindow groupDialog(&mainWindow);
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live set";
+    group->isGroup = true;
+    auto* groupSheet = new PatchGroupPropertyViewController(rules);
+    groupSheet->setGroup(group);
+    groupSheet->view();
+    groupDialog.setContentView(groupSheet);
+    groupDialog.show();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return groupDialog.isActiveWindow(); }));
+    QLineEdit* groupName = groupSheet->groupNameTextField();
+    groupName->setFocus();
+    groupName->setSelection(5, 3);
+    QWidget other;
+    ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+    mainWindow.activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return groupDialog.isActiveWindow(); }));
+    type(QStringLiteral("list"));
+    EXPECT_EQ(groupName->text(), QStringLiteral("Live list"));
+}
+
 }  // namespace
