@@ -121,6 +121,7 @@ std::size_t PatchGroupPropertyViewController::longestText(const EditableText&)
 bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != groupNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
+    keptSelection_.see(*groupNameTextField_, *event);
     if (SheetNameFieldFilter::filterEvent(*groupNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);

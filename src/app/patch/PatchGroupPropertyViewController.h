@@ -9,6 +9,7 @@
 #include "app/controls/LineEditEditableText.h"
 #include "app/dialogs/KeyDownInViewDelegate.h"
 #include "app/dialogs/ViewForKeyDown.h"
+#include "app/patch/KeptFieldSelection.h"
 #include "app/controls/EditingTextDelegate.h"
 #include "library/text/TextRuleContext.h"
 
@@ -73,6 +74,7 @@ private:
     QLineEdit* groupNameTextField_ = nullptr;
     LineEditEditableText nameText_;
     InputMethodComposition nameComposition_;
+    KeptFieldSelection keptSelection_;
     QLabel* titleLabel1_ = nullptr;
     QLabel* informationLabel1_ = nullptr;
     QLabel* titleLabel2_ = nullptr;

@@ -240,6 +240,7 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
         }
     }
     if (watched != patchNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
+    keptSelection_.see(*patchNameTextField_, *event);
     if (SheetNameFieldFilter::filterEvent(*patchNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);

@@ -12,6 +12,7 @@
 #include "app/controls/LineEditEditableText.h"
 #include "app/dialogs/KeyDownInViewDelegate.h"
 #include "app/dialogs/ViewForKeyDown.h"
+#include "app/patch/KeptFieldSelection.h"
 #include "library/text/TextRuleContext.h"
 #include "platform/plist/PlistValue.h"
 
@@ -103,6 +104,7 @@ private:
     QLineEdit* patchNameTextField_ = nullptr;
     LineEditEditableText nameText_;
     InputMethodComposition nameComposition_;
+    KeptFieldSelection keptSelection_;
     QPointer<QPushButton> focusedButton_;
     CustomTextViewForPatchProperty* patchCommentTextView_ = nullptr;
     QPlainTextEdit* effectListTextView_ = nullptr;
