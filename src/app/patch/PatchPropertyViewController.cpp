@@ -53,12 +53,9 @@ PatchPropertyViewController::PatchPropertyViewController(AppDelegate& appDelegat
     effectListTextView_->setObjectName(QStringLiteral("effectListTextView"));
     effectListTextView_->setReadOnly(true);
     effectListTextView_->setFocusPolicy(Qt::NoFocus);
-    saveButton_ = new QPushButton(this);
-    cancelButton_ = new QPushButton(this);
-    for (QPushButton* button : {saveButton_, cancelButton_}) {
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setMinimumWidth(90);
-    }
+    saveButton_ = new SheetButton(this);
+    cancelButton_ = new SheetButton(this);
+    for (QPushButton* button : {saveButton_, cancelButton_}) button->setMinimumWidth(90);
     saveButton_->setObjectName(QStringLiteral("saveButton"));
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
     patchCommentTextView_->setFixedHeight(70);
@@ -261,6 +258,19 @@ void PatchPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
         return;
     }
     focusedButton_ = ViewForKeyDown::keyDownToSwichButtonWithEvent(*event, {saveButton_, cancelButton_}, focusedButton_);
+    showKeys();
+}
+
+void PatchPropertyViewController::focusInEvent(QFocusEvent* event)
+{
+    ViewForKeyDown::focusInEvent(event);
+    showKeys();
+}
+
+void PatchPropertyViewController::focusOutEvent(QFocusEvent* event)
+{
+    ViewForKeyDown::focusOutEvent(event);
+    showKeys();
 }
 
 void PatchPropertyViewController::saveButtonClicked()

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QImage>
 #include <QPushButton>
 
 #include <memory>
@@ -659,4 +660,63 @@ TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLe
     EXPECT_EQ(groupName->text(), QStringLiteral("Live list"));
 }
 
+// Tab past the last field gives the keys to the sheet's buttons: the button that has them shows a focus
+// frame, so the step shows on screen, and Tab moves the frame on; no button wears it while a field has the
+// keys. The same in both interface languages.
+TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrame)
+{
+    const auto picture = [](QPushButton* button) { return button->grab().toImage(); };
+    const std::vector<std::pair<QString, QString>> labels = {
+        {QStringLiteral("Save"), QStringLiteral("Cancel")},
+        {QStringLiteral("\u4FDD\u5B58"), QStringLiteral("\u30AD\u30E3\u30F3\u30BB\u30EB")}};
+    for (const auto& [save, cancel] : labels) {
+        SCOPED_TRACE(save.toStdString());
+        auto shown = sheet(patch("Lead", "abc"));
+        shown->saveButton()->setText(save);
+        shown->cancelButton()->setText(cancel);
+        shown->show();
+        shown->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return shown->isActiveWindow(); }));
+        shown->patchCommentTextView()->setFocus();
+        const QImage saveIdle = picture(shown->saveButton()), cancelIdle = picture(shown->cancelButton());
+        const auto press = [&](int code) {
+            QKeyEvent event = key(code);
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        };
+        press(Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), shown.get());
+        EXPECT_NE(picture(shown->saveButton()), saveIdle) << "Tab onto Save shows";
+        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        press(Qt::Key_Tab);
+        EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
+        EXPECT_EQ(picture(shown->saveButton()), saveIdle);
+        EXPECT_NE(picture(shown->cancelButton()), cancelIdle) << "Tab onto Cancel shows";
+        // Another window taking the keys takes the frame too; back, it shows again.
+        QWidget other;
+        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        shown->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return shown->isActiveWindow(); }));
+        EXPECT_NE(picture(shown->cancelButton()), cancelIdle);
+        // Shift+Tab back into the comment: the keys are the field's, no button is framed.
+        QKeyEvent back = key(Qt::Key_Backtab, Qt::ShiftModifier);
+        QApplication::sendEvent(shown.get(), &back);
+        ASSERT_EQ(QApplication::focusWidget(), shown->patchCommentTextView());
+        EXPECT_EQ(picture(shown->saveButton()), saveIdle);
+        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+
+        PatchGroupPropertyViewController groupSheet(rules);
+        groupSheet.view();
+        groupSheet.saveButton()->setText(save);
+        groupSheet.cancelButton()->setText(cancel);
+        groupSheet.show();
+        groupSheet.activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return groupSheet.isActiveWindow(); }));
+        groupSheet.groupNameTextField()->setFocus();
+        const QImage groupSaveIdle = picture(groupSheet.saveButton());
+        press(Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), &groupSheet);
+        EXPECT_NE(picture(groupSheet.saveButton()), groupSaveIdle) << "Tab onto the group's Save shows";
+    }
+}
 }  // namespace
