@@ -381,8 +381,8 @@ public:
     static bool validatePatchName(const std::optional<std::string>& name);
     // Blank, or at most 200 bytes without a NUL: ASCII, or Shift-JIS for the "ja" interface.
     static bool validatePatchComment(const std::optional<std::string>& comment, const std::string& language);
-    // Whether a Japanese comment's Shift-JIS form reads back as the comment, each character as itself or
-    // as its full-width form.
+    // Whether a Japanese comment's Shift-JIS form reads back as the comment, each character as itself (the
+    // wave dash as the full-width tilde, the one form the code page gives that same code).
     static bool readsBackAsWritten(const std::string& comment, const std::vector<std::uint8_t>& encoded);
     bool deleteRecycleBin();
     // The first preferred localisation: "ja" or "en".

@@ -1,5 +1,6 @@
 #include <chrono>
 #include <filesystem>
+#include <string_view>
 
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
@@ -143,9 +144,12 @@ bool CommonUtils::readsBackAsWritten(const std::string& comment, const std::vect
 {
     const auto decoded = platform::ShiftJis::decode(encoded);
     if (decoded && *decoded == comment) return true;
-    // Character by character: a character may come back in its full-width form (a wave dash as the
-    // full-width tilde, the list then shows the stored form), never as another character ("¥" as "\",
-    // "‾" as "~", "‖" as "∥").
+    // Character by character: a character comes back as itself, or the wave dash as the full-width tilde,
+    // the form the Japanese code page gives that very code (the list then shows the stored form). Any other
+    // change is another character: "¥" as "\\", "‾" as "~", "‖" as "∥", the minus sign "−" as the
+    // full-width hyphen-minus "－", "¢" as "￠".
+    static constexpr std::string_view kWaveDash = "\xE3\x80\x9C";
+    static constexpr std::string_view kFullWidthTilde = "\xEF\xBD\x9E";
     const auto length = [](unsigned char lead) { return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; };
     for (std::size_t at = 0; at < comment.size();) {
         const std::string character = comment.substr(at, static_cast<std::size_t>(length(static_cast<unsigned char>(comment[at]))));
@@ -154,10 +158,7 @@ bool CommonUtils::readsBackAsWritten(const std::string& comment, const std::vect
         const auto back = bytes ? platform::ShiftJis::decode(*bytes) : std::nullopt;
         if (!back) return false;
         if (*back == character) continue;
-        // U+FF01..U+FFEF, the full-width forms, are EF BC 81 .. EF BF AF in UTF-8.
-        const bool fullWidth = back->size() == 3 && static_cast<unsigned char>((*back)[0]) == 0xEF &&
-                               static_cast<unsigned char>((*back)[1]) >= 0xBC && static_cast<unsigned char>((*back)[1]) <= 0xBF;
-        if (!fullWidth) return false;
+        if (character != kWaveDash || *back != kFullWidthTilde) return false;
     }
     return true;
 }

@@ -421,6 +421,10 @@ TEST(PatchTextLimits, NamesAndComments)
         {"\xC2\xA5" "1000", false, false, false},
         {"\xE2\x80\xBE", false, false, false},
         {"\xE2\x80\x96", false, false, false},
+        // A minus sign, a not sign and a cent sign come back as other characters, full-width ones: refused.
+        {"\xE2\x88\x92" "5dB", false, false, false},
+        {"\xC2\xAC", false, false, false},
+        {"\xC2\xA2", false, false, false},
         // The wave dash reads back in its full-width form, which the list then shows.
         {"\xE3\x80\x9C", false, false, true},
     };

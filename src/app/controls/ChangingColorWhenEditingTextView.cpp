@@ -124,7 +124,8 @@ void ChangingColorWhenEditingTextView::focusInEvent(QFocusEvent* event)
 {
     AppDelegate& app = AppDelegate::getInstance();
     app.clearColorEditingTextField();
-    app.clearColorEditingTextView();
+    // Back from another window the edit goes on in its own look: the idle white is for the others.
+    if (!isEditing_) app.clearColorEditingTextView();
     QPlainTextEdit::focusInEvent(event);
     if (isEditing_ || !mayBeEdited()) return;
     app.disableMenuShortkey();

@@ -8,7 +8,8 @@ class QKeyEvent;
 class QPushButton;
 
 // A view that keeps the keyboard: every key pressed on it, Tab and Escape included, goes to its delegate
-// and no further. Its buttons take no focus of their own; the marked (default-looking) one is the focus.
+// and no further. Its buttons take no focus of their own; the marked (default) one is the focus, shown by
+// the default look, or by a `SheetButton`'s focus frame while the view itself has the keys.
 // A text field of the view keeps its own keys: only its Return and Enter reach the delegate, and its Tab
 // and Shift+Tab move the typing to the view's next or previous field; past the last field (or before the
 // first) they give the keys to the view and its buttons, and Shift+Tab there goes back to the last field.

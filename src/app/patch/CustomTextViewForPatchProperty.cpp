@@ -7,6 +7,7 @@
 #include <QMimeData>
 #include <QTextBlock>
 
+#include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/EditingTextDelegate.h"
 #include "app/controls/RuleText.h"
 #include "app/controls/TypedChange.h"
@@ -116,11 +117,13 @@ void CustomTextViewForPatchProperty::collapseSelection()
 void CustomTextViewForPatchProperty::focusOutEvent(QFocusEvent* event)
 {
     QPlainTextEdit::focusOutEvent(event);
-    collapseSelection();
+    // Another window or a popup only borrows the keys: back here, the typing goes on where it was.
+    if (!ChangingColorWhenEditingTextField::isFocusLentAway(*event)) collapseSelection();
 }
 
 void CustomTextViewForPatchProperty::paintEvent(QPaintEvent* event)
 {
     QPlainTextEdit::paintEvent(event);
-    if (!hasFocus() && textCursor().hasSelection()) collapseSelection();
+    // An inactive window's focus is still this view when the keys come back to it.
+    if (!hasFocus() && window()->focusWidget() != this && textCursor().hasSelection()) collapseSelection();
 }

@@ -11,7 +11,7 @@ class EditingTextDelegate;
 // (Ctrl+V, the middle button, the menu) and a drop are put to the delegate's rule first and, taken or
 // not, the delegate hears that the text may have changed. F2 focuses it, every other change of its
 // text (typing, an input method's commit) is put to the delegate before it is made, and its selection
-// collapses while it is not focused.
+// collapses once the focus moves on in its window (another window taking the keys leaves it be).
 class CustomTextViewForPatchProperty final : public QPlainTextEdit {
     Q_OBJECT
 public:

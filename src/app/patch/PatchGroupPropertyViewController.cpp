@@ -30,12 +30,9 @@ PatchGroupPropertyViewController::PatchGroupPropertyViewController(TextRuleConte
     informationLabel1_ = new QLabel(this);
     titleLabel2_ = new QLabel(this);
     informationLabel2_ = new QLabel(this);
-    saveButton_ = new QPushButton(this);
-    cancelButton_ = new QPushButton(this);
-    for (QPushButton* button : {saveButton_, cancelButton_}) {
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setMinimumWidth(90);
-    }
+    saveButton_ = new SheetButton(this);
+    cancelButton_ = new SheetButton(this);
+    for (QPushButton* button : {saveButton_, cancelButton_}) button->setMinimumWidth(90);
     for (QLabel* label : {informationLabel1_, informationLabel2_}) label->setTextFormat(Qt::PlainText);
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(20, 18, 20, 14);
@@ -121,6 +118,7 @@ std::size_t PatchGroupPropertyViewController::longestText(const EditableText&)
 bool PatchGroupPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched != groupNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
+    keptSelection_.see(*groupNameTextField_, *event);
     if (SheetNameFieldFilter::filterEvent(*groupNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
@@ -139,6 +137,19 @@ void PatchGroupPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* eve
         return;
     }
     focusedButton_ = ViewForKeyDown::keyDownToSwichButtonWithEvent(*event, {saveButton_, cancelButton_}, focusedButton_);
+    showKeys();
+}
+
+void PatchGroupPropertyViewController::focusInEvent(QFocusEvent* event)
+{
+    ViewForKeyDown::focusInEvent(event);
+    showKeys();
+}
+
+void PatchGroupPropertyViewController::focusOutEvent(QFocusEvent* event)
+{
+    ViewForKeyDown::focusOutEvent(event);
+    showKeys();
 }
 
 void PatchGroupPropertyViewController::saveButtonClicked()

@@ -8,14 +8,15 @@
 #include "app/controls/InputMethodComposition.h"
 #include "app/controls/LineEditEditableText.h"
 #include "app/dialogs/KeyDownInViewDelegate.h"
+#include "app/dialogs/SheetButton.h"
 #include "app/dialogs/ViewForKeyDown.h"
+#include "app/patch/KeptFieldSelection.h"
 #include "app/controls/EditingTextDelegate.h"
 #include "library/text/TextRuleContext.h"
 
 class DirectoryObject;
 class QLabel;
 class QLineEdit;
-#include <QPushButton>
 
 // The property sheet of one pool group: its name for editing and, read only, how many patches it holds
 // and, for a backup of the whole list, the device model it was made from. Save checks the name against
@@ -60,9 +61,13 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The sheet itself taking or losing the keys shows or hides them on its marked button.
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void viewDidLoad();
+    void showKeys() { SheetButton::showKeys(*this, {saveButton_, cancelButton_}, focusedButton_); }
 
     TextRuleContext textRules_;
     bool loaded_ = false;
@@ -73,11 +78,12 @@ private:
     QLineEdit* groupNameTextField_ = nullptr;
     LineEditEditableText nameText_;
     InputMethodComposition nameComposition_;
+    KeptFieldSelection keptSelection_;
     QLabel* titleLabel1_ = nullptr;
     QLabel* informationLabel1_ = nullptr;
     QLabel* titleLabel2_ = nullptr;
     QLabel* informationLabel2_ = nullptr;
-    QPushButton* saveButton_ = nullptr;
-    QPushButton* cancelButton_ = nullptr;
+    SheetButton* saveButton_ = nullptr;
+    SheetButton* cancelButton_ = nullptr;
     QPointer<QPushButton> focusedButton_;
 };

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "app/controls/ChangingColorWhenEditingTextField.h"
 #include "app/controls/RuleText.h"
 #include "app/patch/SheetNameFieldFilter.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
@@ -52,12 +53,9 @@ PatchPropertyViewController::PatchPropertyViewController(AppDelegate& appDelegat
     effectListTextView_->setObjectName(QStringLiteral("effectListTextView"));
     effectListTextView_->setReadOnly(true);
     effectListTextView_->setFocusPolicy(Qt::NoFocus);
-    saveButton_ = new QPushButton(this);
-    cancelButton_ = new QPushButton(this);
-    for (QPushButton* button : {saveButton_, cancelButton_}) {
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setMinimumWidth(90);
-    }
+    saveButton_ = new SheetButton(this);
+    cancelButton_ = new SheetButton(this);
+    for (QPushButton* button : {saveButton_, cancelButton_}) button->setMinimumWidth(90);
     saveButton_->setObjectName(QStringLiteral("saveButton"));
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
     patchCommentTextView_->setFixedHeight(70);
@@ -232,10 +230,14 @@ bool PatchPropertyViewController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == patchNameTextField_ && event->type() == QEvent::FocusOut) {
         nameDidChange();
-        patchNameTextField_->setCursorPosition(0);
-        patchNameTextField_->deselect();
+        // Another window or a popup only borrows the keys: back here, the typing goes on where it was.
+        if (!ChangingColorWhenEditingTextField::isFocusLentAway(*event)) {
+            patchNameTextField_->setCursorPosition(0);
+            patchNameTextField_->deselect();
+        }
     }
     if (watched != patchNameTextField_) return ViewForKeyDown::eventFilter(watched, event);
+    keptSelection_.see(*patchNameTextField_, *event);
     if (SheetNameFieldFilter::filterEvent(*patchNameTextField_, *event, textRules_.pasteboardString,
                                         [this](const auto& ranges, const auto& replacements) {
                                             return shouldChangeText(nameText_, ranges, replacements);
@@ -256,6 +258,19 @@ void PatchPropertyViewController::view(ViewForKeyDown* view, QKeyEvent* event)
         return;
     }
     focusedButton_ = ViewForKeyDown::keyDownToSwichButtonWithEvent(*event, {saveButton_, cancelButton_}, focusedButton_);
+    showKeys();
+}
+
+void PatchPropertyViewController::focusInEvent(QFocusEvent* event)
+{
+    ViewForKeyDown::focusInEvent(event);
+    showKeys();
+}
+
+void PatchPropertyViewController::focusOutEvent(QFocusEvent* event)
+{
+    ViewForKeyDown::focusOutEvent(event);
+    showKeys();
 }
 
 void PatchPropertyViewController::saveButtonClicked()

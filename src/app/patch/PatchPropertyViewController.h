@@ -11,7 +11,9 @@
 #include "app/controls/InputMethodComposition.h"
 #include "app/controls/LineEditEditableText.h"
 #include "app/dialogs/KeyDownInViewDelegate.h"
+#include "app/dialogs/SheetButton.h"
 #include "app/dialogs/ViewForKeyDown.h"
+#include "app/patch/KeptFieldSelection.h"
 #include "library/text/TextRuleContext.h"
 #include "platform/plist/PlistValue.h"
 
@@ -21,7 +23,6 @@ class PatchItem;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
-#include <QPushButton>
 
 // The property sheet of one patch: its name and comment for editing and, with a device connected, the
 // effects its slots use. It works on the patch it is given (the opener's copy): Save checks both texts
@@ -76,9 +77,13 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The sheet itself taking or losing the keys shows or hides them on its marked button.
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void viewDidLoad();
+    void showKeys() { SheetButton::showKeys(*this, {saveButton_, cancelButton_}, focusedButton_); }
     void nameDidChange();
     void commentDidChange();
     // Whether the field's text differs from the patch's stored one.
@@ -98,11 +103,12 @@ private:
     QLabel* patchNameLabel_ = nullptr;
     QLabel* patchCommentLabel_ = nullptr;
     QLabel* effectLabel_ = nullptr;
-    QPushButton* saveButton_ = nullptr;
-    QPushButton* cancelButton_ = nullptr;
+    SheetButton* saveButton_ = nullptr;
+    SheetButton* cancelButton_ = nullptr;
     QLineEdit* patchNameTextField_ = nullptr;
     LineEditEditableText nameText_;
     InputMethodComposition nameComposition_;
+    KeptFieldSelection keptSelection_;
     QPointer<QPushButton> focusedButton_;
     CustomTextViewForPatchProperty* patchCommentTextView_ = nullptr;
     QPlainTextEdit* effectListTextView_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -402,6 +403,54 @@ TEST_F(CustomTableViewForPatchTest, AnotherWindowTakingTheKeysLeavesTheEditOpenA
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return editor() == nullptr; }));
         EXPECT_EQ(column == 1 ? screen->patchItems()[2]->patchName : screen->patchItems()[2]->patchComment, "Lead");
     }
+}
+
+// Back from another window the comment's editor is still being typed in, so it keeps the editing look:
+// dark text on white, never the idle white that a connected unit's list gives the editors it ends.
+TEST_F(CustomTableViewForPatchTest, BackFromAnotherWindowTheCommentBeingTypedStaysLegible)
+{
+    AppDelegate& app = AppDelegate::getInstance();
+    app.setDeviceConnected(true);
+    const struct Disconnect {
+        AppDelegate& app;
+        ~Disconnect() { app.setDeviceConnected(false); }
+    } disconnect{app};
+    load(10);
+    click(3, 2);
+    pressF2();
+    auto* typing = qobject_cast<ChangingColorWhenEditingTextView*>(editor());
+    ASSERT_NE(typing, nullptr);
+    typing->setFocus();
+    QCoreApplication::processEvents();
+    key(typing, Qt::Key_End, Qt::ControlModifier);
+    typeText(typing, QStringLiteral(" Lead"));
+    // How many columns of the editor show something that reads on its white: the text spans many, the
+    // caret one or two.
+    const auto legibleColumns = [&] {
+        const QImage shot = typing->grab().toImage();
+        int columns = 0;
+        for (int x = 0; x < shot.width(); ++x) {
+            bool dark = false;
+            for (int y = 0; y < shot.height() && !dark; ++y)
+                dark = testing_app::contrastRatio(QColor(shot.pixel(x, y)), Qt::white) >= 4.5;
+            columns += dark;
+        }
+        return columns;
+    };
+    ASSERT_GT(legibleColumns(), 10);
+
+    QWidget other;
+    ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+    screen->view()->activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); }));
+    ASSERT_EQ(editor(), typing);
+    ASSERT_EQ(QApplication::focusWidget(), typing);
+    EXPECT_GE(testing_app::contrastRatio(typing->palette().color(QPalette::Text), typing->palette().color(QPalette::Base)),
+              4.5);
+    EXPECT_GT(legibleColumns(), 10);
+    typeText(typing, QStringLiteral("s"));
+    EXPECT_TRUE(typing->toPlainText().endsWith(QStringLiteral(" Leads")));
+    EXPECT_GT(legibleColumns(), 10);
 }
 
 // A reload of the list (a failed write elsewhere put back, an undo from the popover) closes every editor:

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QImage>
 #include <QPushButton>
 
 #include <memory>
@@ -23,6 +24,7 @@
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
+#include "app/shell/DialogWindow.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -569,5 +571,152 @@ TEST_F(PatchPropertySheetsTest, TabMovesTheTypingThroughTheFieldsOnToTheButtonsA
     pressInGroup(Qt::Key_Return, QStringLiteral("\r"));
     EXPECT_EQ(log, (std::vector<std::string>{"cancel", "save group"}));
     EXPECT_EQ(group->name.value_or(""), "Gig");
+}
+
+// Another window only borrows a sheet's keys: the program's window clicked, the sheet takes them back and
+// the typing goes on where the caret and the selection were left, in both fields of a patch's sheet (the
+// list's and the pool's) and in a group's name. Keys go where the platform sends them.
+TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLeft)
+{
+    QWidget mainWindow;
+    mainWindow.resize(500, 400);
+    mainWindow.show();
+    DialogWindow dialog(&mainWindow);
+    const auto item = patch("Lead 1Z", "Sheet text");
+    auto shown = sheet(item);
+    dialog.setContentView(shown.get());
+    dialog.show();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return dialog.isActiveWindow(); }));
+    const auto type = [](const QString& text) {
+        for (const QChar typed : text) {
+            QKeyEvent event = key(0, Qt::NoModifier, QString(typed));
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        }
+    };
+    // The program's window clicked under a window manager: the sheet is activated in passing, then the
+    // main window, then the sheet for good.
+    const auto comeBack = [&](QWidget& sheetWindow) {
+        sheetWindow.activateWindow();
+        mainWindow.activateWindow();
+        QApplication::processEvents();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return sheetWindow.isActiveWindow(); }));
+    };
+    const auto awayAndBack = [&](QWidget* typing) {
+        QWidget other;
+        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+        comeBack(dialog);
+        ASSERT_EQ(QApplication::focusWidget(), typing);
+    };
+    QLineEdit* name = shown->patchNameTextField();
+    name->setFocus();
+    name->end(false);
+    awayAndBack(name);
+    type(QStringLiteral("Y"));
+    EXPECT_EQ(name->text(), QStringLiteral("Lead 1ZY"));
+    name->setSelection(5, 3);
+    awayAndBack(name);
+    type(QStringLiteral("2"));
+    EXPECT_EQ(name->text(), QStringLiteral("Lead 2"));
+
+    auto* comment = shown->patchCommentTextView();
+    comment->setFocus(Qt::TabFocusReason);
+    comment->moveCursor(QTextCursor::End);
+    awayAndBack(comment);
+    type(QStringLiteral(" more"));
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet text more"));
+    QTextCursor selected = comment->textCursor();
+    selected.setPosition(6);
+    selected.setPosition(10, QTextCursor::KeepAnchor);
+    comment->setTextCursor(selected);
+    awayAndBack(comment);
+    type(QStringLiteral("words"));
+    EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet words more"));
+    shown->saveButtonClicked();
+    EXPECT_EQ(item->patchName, "Lead 2");
+    EXPECT_EQ(item->patchComment, "Sheet words more");
+    // Moving on within the sheet still leaves a field's text shown from its start.
+    name->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(comment->textCursor().position(), 0);
+    shown.reset();
+    dialog.hide();
+
+    DialogWindow groupDialog(&mainWindow);
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live set";
+    group->isGroup = true;
+    auto* groupSheet = new PatchGroupPropertyViewController(rules);
+    groupSheet->setGroup(group);
+    groupSheet->view();
+    groupDialog.setContentView(groupSheet);
+    groupDialog.show();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return groupDialog.isActiveWindow(); }));
+    QLineEdit* groupName = groupSheet->groupNameTextField();
+    groupName->setFocus();
+    groupName->setSelection(5, 3);
+    QWidget other;
+    ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+    comeBack(groupDialog);
+    type(QStringLiteral("list"));
+    EXPECT_EQ(groupName->text(), QStringLiteral("Live list"));
+}
+
+// Tab past the last field gives the keys to the sheet's buttons: the button that has them shows a focus
+// frame, so the step shows on screen, and Tab moves the frame on; no button wears it while a field has the
+// keys. The same in both interface languages.
+TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrame)
+{
+    const auto picture = [](QPushButton* button) { return button->grab().toImage(); };
+    const std::vector<std::pair<QString, QString>> labels = {
+        {QStringLiteral("Save"), QStringLiteral("Cancel")},
+        {QStringLiteral("\u4FDD\u5B58"), QStringLiteral("\u30AD\u30E3\u30F3\u30BB\u30EB")}};
+    for (const auto& [save, cancel] : labels) {
+        SCOPED_TRACE(save.toStdString());
+        auto shown = sheet(patch("Lead", "abc"));
+        shown->saveButton()->setText(save);
+        shown->cancelButton()->setText(cancel);
+        shown->show();
+        shown->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return shown->isActiveWindow(); }));
+        shown->patchCommentTextView()->setFocus();
+        const QImage saveIdle = picture(shown->saveButton()), cancelIdle = picture(shown->cancelButton());
+        const auto press = [&](int code) {
+            QKeyEvent event = key(code);
+            QApplication::sendEvent(QApplication::focusWidget(), &event);
+        };
+        press(Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), shown.get());
+        EXPECT_NE(picture(shown->saveButton()), saveIdle) << "Tab onto Save shows";
+        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        press(Qt::Key_Tab);
+        EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
+        EXPECT_EQ(picture(shown->saveButton()), saveIdle);
+        EXPECT_NE(picture(shown->cancelButton()), cancelIdle) << "Tab onto Cancel shows";
+        // Another window taking the keys takes the frame too; back, it shows again.
+        QWidget other;
+        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        shown->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return shown->isActiveWindow(); }));
+        EXPECT_NE(picture(shown->cancelButton()), cancelIdle);
+        // Shift+Tab back into the comment: the keys are the field's, no button is framed.
+        QKeyEvent back = key(Qt::Key_Backtab, Qt::ShiftModifier);
+        QApplication::sendEvent(shown.get(), &back);
+        ASSERT_EQ(QApplication::focusWidget(), shown->patchCommentTextView());
+        EXPECT_EQ(picture(shown->saveButton()), saveIdle);
+        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+
+        PatchGroupPropertyViewController groupSheet(rules);
+        groupSheet.view();
+        groupSheet.saveButton()->setText(save);
+        groupSheet.cancelButton()->setText(cancel);
+        groupSheet.show();
+        groupSheet.activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return groupSheet.isActiveWindow(); }));
+        groupSheet.groupNameTextField()->setFocus();
+        const QImage groupSaveIdle = picture(groupSheet.saveButton());
+        press(Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), &groupSheet);
+        EXPECT_NE(picture(groupSheet.saveButton()), groupSaveIdle) << "Tab onto the group's Save shows";
+    }
 }
 }  // namespace

@@ -62,6 +62,9 @@ TEST(TextRules, TypingFilters)
         {Rule::Comment, "en", "x", kanji, false, false, "x"},
         {Rule::Comment, "ja", "x", kanji, false, true, "x" + kanji},
         {Rule::Comment, "ja", "x", "\xF0\x9F\x8E\xB8", false, false, "x"},
+        // Stored, a minus sign would read back as the full-width hyphen-minus: refused, never "shown changed".
+        {Rule::Comment, "ja", "x", "\xE2\x88\x92" "5dB", true, false, "x"},
+        {Rule::Comment, "ja", "x", "\xE3\x80\x9C", false, true, "x\xE3\x80\x9C"},
         // The file drops a NUL, so a comment never takes one; an emoji is one character, refused whole.
         {Rule::Comment, "en", "x", std::string("\0", 1), true, false, "x"},
         {Rule::Comment, "ja", "x", std::string("a\0", 2), false, false, "x"},
@@ -157,6 +160,7 @@ TEST(TextRules, EndOfEditingTellsEachRefusalByItsOwnMessage)
         {"ja", hundredKanji + kanji, "Patch_LongPatchComment"},
         {"ja", std::string("x\0y", 3), "Patch_NulInPatchComment"},
         {"ja", "\xF0\x9F\x8E\xB8", "Patch_UnencodablePatchComment"},
+        {"ja", "\xE2\x88\x92" "5dB", "Patch_UnencodablePatchComment"},
         {"ja", kanji + kLoneLow, "Patch_BrokenCharacterInPatchComment"},
         {"en", "ab" + kLoneHigh, "Patch_BrokenCharacterInPatchComment"},
     };
