@@ -387,6 +387,32 @@ void imageSeeds(Corpus& corpus)
     corpus.add("fuzz_bmp_image", runs);
     corpus.add("fuzz_ico_image", imagemaker::ico(5, 4));
     corpus.add("fuzz_ico_image", imagemaker::ico(4, 4, 8));
+    // Hostile: a kilobyte of runs claiming 8192 x 8192 and cut short, alone and as each of many icon
+    // entries, and icon entries of PNG headers claiming the same over one pixel's data.
+    Bytes hugeRuns = imagemaker::dib(4, 2, 8);
+    hugeRuns.resize(40 + 16);
+    for (auto [at, value] : {std::pair<std::size_t, std::uint32_t>{4, 8192}, {8, 16384}, {16, 1}})
+        for (int i = 0; i < 4; ++i) hugeRuns[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 512; ++i) hugeRuns.insert(hugeRuns.end(), {255, 1});
+    Bytes hugeBitmap = imagemaker::bmp(4, 2, 8);
+    hugeBitmap.resize(14);
+    hugeBitmap.insert(hugeBitmap.end(), hugeRuns.begin(), hugeRuns.end());
+    hugeBitmap[8 + 14] = 0x00, hugeBitmap[9 + 14] = 0x20, hugeBitmap[10 + 14] = 0, hugeBitmap[11 + 14] = 0;
+    corpus.add("fuzz_bmp_image", hugeBitmap);
+    for (const Bytes& entry : {hugeRuns, imagemaker::pngDeclaring(8192, 8192)}) {
+        constexpr std::uint32_t kEntries = 64;
+        Bytes icon;
+        imagemaker::putLE(icon, 0, 2);
+        imagemaker::putLE(icon, 1, 2);
+        imagemaker::putLE(icon, kEntries, 2);
+        for (std::uint32_t i = 0; i < kEntries; ++i) {
+            icon.insert(icon.end(), {0, 0, 0, 0, 1, 0, 32, 0});
+            imagemaker::putLE(icon, static_cast<std::uint32_t>(entry.size()), 4);
+            imagemaker::putLE(icon, 6 + 16 * kEntries + i * static_cast<std::uint32_t>(entry.size()), 4);
+        }
+        for (std::uint32_t i = 0; i < kEntries; ++i) icon.insert(icon.end(), entry.begin(), entry.end());
+        corpus.add("fuzz_ico_image", icon);
+    }
     corpus.add("fuzz_xbm_image", imagemaker::xbm(10, 3));
     corpus.add("fuzz_xbm_image", std::string("#define w_width 16\n#define w_height 2\nstatic short w_bits[] = {0x8001, 0x00ff};\n"));
 }
