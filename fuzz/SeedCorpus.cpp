@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "device/commands/QFXMidiMessages.h"
+#include "httpclient/URLObjectCoding.h"
 #include "httpclient/operation/HTTPRequestOperationManager.h"
 #include "httpclient/serialization/CompoundResponseSerializer.h"
 #include "httpclient/serialization/JSONRequestSerializer.h"
@@ -436,6 +437,59 @@ void httpArchiveSeeds(Corpus& corpus)
     request.setValue("v", "X-Field");
     add(std::make_shared<HTTPRequestOperation>(dispatch, request)->archivedObject());
     add(HTTPRequestOperationManager(dispatch, std::string("http://127.0.0.1:1/api")).archivedObject());
+
+    // Hostile: archives of a few kilobytes that refer to one object thousands of times. 4,096 references to
+    // one serializer whose status codes are one range of 2^20 codes; forty nested compound serializers
+    // each listing the one below twice; 65,536 references to a pair of references to one megabyte.
+    auto codes = URLObjectCoding::makeObject("NSIndexSet");
+    codes->set("NSRangeCount", platform::PlistValue(1));
+    codes->set("NSLocation", platform::PlistValue(0));
+    codes->set("NSLength", platform::PlistValue(1 << 20));
+    auto member = URLObjectCoding::makeObjectInFamily("HTTPResponseSerializer", "HTTPResponseSerializer");
+    member->set("acceptableStatusCodes", platform::ArchivedValue(codes));
+    auto compoundOf = [](std::vector<platform::ArchivedValue> members) {
+        auto compound = URLObjectCoding::makeObjectInFamily("CompoundResponseSerializer", "HTTPResponseSerializer");
+        compound->set("responseSerializers", platform::ArchivedValue::array(std::move(members), false));
+        return compound;
+    };
+    add(compoundOf(std::vector<platform::ArchivedValue>(4096, platform::ArchivedValue(member))));
+    auto level = member;
+    for (int depth = 0; depth < 40; ++depth) level = compoundOf({platform::ArchivedValue(level), platform::ArchivedValue(level)});
+    add(level);
+    // By hand: this program's archiver writes a string at each place it stands.
+    auto classOf = [](platform::PlistArray chain) {
+        const platform::PlistValue name = chain.front();
+        return platform::PlistValue(platform::PlistDictionary{{"$classname", name}, {"$classes", std::move(chain)}});
+    };
+    const platform::PlistValue wide = platform::PlistDictionary{
+        {"$archiver", "NSKeyedArchiver"},
+        {"$version", 100000},
+        {"$top", platform::PlistDictionary{{"root", platform::PlistUid{1}}}},
+        {"$objects",
+         platform::PlistArray{"$null",
+                              platform::PlistDictionary{{"$class", platform::PlistUid{2}}, {"request", platform::PlistUid{3}},
+                                                        {"state", 1}, {"totalBytesRead", 0}},
+                              classOf({"URLConnectionOperation", "NSOperation", "NSObject"}),
+                              platform::PlistDictionary{{"$class", platform::PlistUid{4}},
+                                                        {"URL", platform::PlistUid{5}},
+                                                        {"HTTPMethod", platform::PlistUid{6}},
+                                                        {"timeoutInterval", 10.0},
+                                                        {"cachePolicy", 0},
+                                                        {"headerFields", platform::PlistUid{7}}},
+                              classOf({"NSURLRequest", "NSObject"}), "http://127.0.0.1/", "GET",
+                              platform::PlistDictionary{{"$class", platform::PlistUid{8}},
+                                                        {"NS.objects", platform::PlistArray(65536, platform::PlistUid{9})}},
+                              classOf({"NSArray", "NSObject"}),
+                              platform::PlistDictionary{{"$class", platform::PlistUid{8}},
+                                                        {"NS.objects", platform::PlistArray{platform::PlistUid{10}, platform::PlistUid{10}}}},
+                              std::string(1 << 20, 'x')}}};
+    if (auto bytes = platform::PropertyList::serialize(wide, platform::PlistFormat::Binary)) {
+        corpus.add("fuzz_http_archive", *bytes);
+        // The plist target puts the binary header back itself when the first byte is odd.
+        Bytes seed{1};
+        seed.insert(seed.end(), bytes->begin() + 8, bytes->end());
+        corpus.add("fuzz_plist", seed);
+    }
 }
 
 }  // namespace
