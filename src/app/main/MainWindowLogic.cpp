@@ -382,9 +382,10 @@ void MainWindowLogic::deviceImageDidArrive()
 void MainWindowLogic::showDeviceImage()
 {
     const std::uint64_t asked = ++deviceImageAsked_;
-    parts_->coordinator.getImageDevice([this, asked](const QImage& image) {
+    parts_->coordinator.getImageDevice([this, asked, alive = std::weak_ptr<const bool>(lifetime_)](const QImage& image) {
         // A picture asked for a unit since gone, or overtaken by a later ask, is not shown.
-        if (asked == deviceImageAsked_ && parts_->appDelegate.isDeviceConnected()) parts_->chrome.setDeviceImage(image);
+        if (!alive.expired() && asked == deviceImageAsked_ && parts_->appDelegate.isDeviceConnected())
+            parts_->chrome.setDeviceImage(image);
     });
 }
 
