@@ -49,10 +49,11 @@ std::vector<std::string> neededLibraries(const std::string& path)
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
-// The C and C++ runtimes come with the system and its compiler, not with the program.
+// The C and C++ runtimes, and a sanitizer's, come with the system and its compiler, not with the program.
 bool isSystemRuntime(const std::string& soname)
 {
-    for (const char* runtime : {"libc.so", "libm.so", "libstdc++.so", "libgcc_s.so", "ld-linux", "libpthread.so", "libdl.so", "librt.so"})
+    for (const char* runtime : {"libc.so", "libm.so", "libstdc++.so", "libgcc_s.so", "ld-linux", "libpthread.so", "libdl.so",
+                                "librt.so", "libatomic.so", "libasan.so", "libubsan.so", "libtsan.so", "liblsan.so"})
         if (startsWith(soname, runtime)) return true;
     return false;
 }
