@@ -403,6 +403,32 @@ void imageSeeds(Corpus& corpus)
     corpus.add("fuzz_bmp_image", runs);
     corpus.add("fuzz_ico_image", imagemaker::ico(5, 4));
     corpus.add("fuzz_ico_image", imagemaker::ico(4, 4, 8));
+    // Hostile: a kilobyte of runs claiming 8192 x 8192 and cut short, alone and as each of many icon
+    // entries, and icon entries of PNG headers claiming the same over one pixel's data.
+    Bytes hugeRuns = imagemaker::dib(4, 2, 8);
+    hugeRuns.resize(40 + 16);
+    for (auto [at, value] : {std::pair<std::size_t, std::uint32_t>{4, 8192}, {8, 16384}, {16, 1}})
+        for (int i = 0; i < 4; ++i) hugeRuns[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 512; ++i) hugeRuns.insert(hugeRuns.end(), {255, 1});
+    Bytes hugeBitmap = imagemaker::bmp(4, 2, 8);
+    hugeBitmap.resize(14);
+    hugeBitmap.insert(hugeBitmap.end(), hugeRuns.begin(), hugeRuns.end());
+    hugeBitmap[8 + 14] = 0x00, hugeBitmap[9 + 14] = 0x20, hugeBitmap[10 + 14] = 0, hugeBitmap[11 + 14] = 0;
+    corpus.add("fuzz_bmp_image", hugeBitmap);
+    for (const Bytes& entry : {hugeRuns, imagemaker::pngDeclaring(8192, 8192)}) {
+        constexpr std::uint32_t kEntries = 64;
+        Bytes icon;
+        imagemaker::putLE(icon, 0, 2);
+        imagemaker::putLE(icon, 1, 2);
+        imagemaker::putLE(icon, kEntries, 2);
+        for (std::uint32_t i = 0; i < kEntries; ++i) {
+            icon.insert(icon.end(), {0, 0, 0, 0, 1, 0, 32, 0});
+            imagemaker::putLE(icon, static_cast<std::uint32_t>(entry.size()), 4);
+            imagemaker::putLE(icon, 6 + 16 * kEntries + i * static_cast<std::uint32_t>(entry.size()), 4);
+        }
+        for (std::uint32_t i = 0; i < kEntries; ++i) icon.insert(icon.end(), entry.begin(), entry.end());
+        corpus.add("fuzz_ico_image", icon);
+    }
     corpus.add("fuzz_xbm_image", imagemaker::xbm(10, 3));
     corpus.add("fuzz_xbm_image", std::string("#define w_width 16\n#define w_height 2\nstatic short w_bits[] = {0x8001, 0x00ff};\n"));
 }
@@ -437,6 +463,59 @@ void httpArchiveSeeds(Corpus& corpus)
     hostile.slowTransferInterval = std::numeric_limits<double>::quiet_NaN();
     hostile.headerFields.emplace_back("X-Client", "rig\r\nX-Injected: yes");
     add(std::make_shared<HTTPRequestOperation>(dispatch, hostile)->archivedObject());
+
+    // Hostile: archives of a few kilobytes that refer to one object thousands of times. 4,096 references to
+    // one serializer whose status codes are one range of 2^20 codes; forty nested compound serializers
+    // each listing the one below twice; 65,536 references to a pair of references to one megabyte.
+    auto codes = URLObjectCoding::makeObject("NSIndexSet");
+    codes->set("NSRangeCount", platform::PlistValue(1));
+    codes->set("NSLocation", platform::PlistValue(0));
+    codes->set("NSLength", platform::PlistValue(1 << 20));
+    auto member = URLObjectCoding::makeObjectInFamily("HTTPResponseSerializer", "HTTPResponseSerializer");
+    member->set("acceptableStatusCodes", platform::ArchivedValue(codes));
+    auto compoundOf = [](std::vector<platform::ArchivedValue> members) {
+        auto compound = URLObjectCoding::makeObjectInFamily("CompoundResponseSerializer", "HTTPResponseSerializer");
+        compound->set("responseSerializers", platform::ArchivedValue::array(std::move(members), false));
+        return compound;
+    };
+    add(compoundOf(std::vector<platform::ArchivedValue>(4096, platform::ArchivedValue(member))));
+    auto level = member;
+    for (int depth = 0; depth < 40; ++depth) level = compoundOf({platform::ArchivedValue(level), platform::ArchivedValue(level)});
+    add(level);
+    // By hand: this program's archiver writes a string at each place it stands.
+    auto classOf = [](platform::PlistArray chain) {
+        const platform::PlistValue name = chain.front();
+        return platform::PlistValue(platform::PlistDictionary{{"$classname", name}, {"$classes", std::move(chain)}});
+    };
+    const platform::PlistValue wide = platform::PlistDictionary{
+        {"$archiver", "NSKeyedArchiver"},
+        {"$version", 100000},
+        {"$top", platform::PlistDictionary{{"root", platform::PlistUid{1}}}},
+        {"$objects",
+         platform::PlistArray{"$null",
+                              platform::PlistDictionary{{"$class", platform::PlistUid{2}}, {"request", platform::PlistUid{3}},
+                                                        {"state", 1}, {"totalBytesRead", 0}},
+                              classOf({"URLConnectionOperation", "NSOperation", "NSObject"}),
+                              platform::PlistDictionary{{"$class", platform::PlistUid{4}},
+                                                        {"URL", platform::PlistUid{5}},
+                                                        {"HTTPMethod", platform::PlistUid{6}},
+                                                        {"timeoutInterval", 10.0},
+                                                        {"cachePolicy", 0},
+                                                        {"headerFields", platform::PlistUid{7}}},
+                              classOf({"NSURLRequest", "NSObject"}), "http://127.0.0.1/", "GET",
+                              platform::PlistDictionary{{"$class", platform::PlistUid{8}},
+                                                        {"NS.objects", platform::PlistArray(65536, platform::PlistUid{9})}},
+                              classOf({"NSArray", "NSObject"}),
+                              platform::PlistDictionary{{"$class", platform::PlistUid{8}},
+                                                        {"NS.objects", platform::PlistArray{platform::PlistUid{10}, platform::PlistUid{10}}}},
+                              std::string(1 << 20, 'x')}}};
+    if (auto bytes = platform::PropertyList::serialize(wide, platform::PlistFormat::Binary)) {
+        corpus.add("fuzz_http_archive", *bytes);
+        // The plist target puts the binary header back itself when the first byte is odd.
+        Bytes seed{1};
+        seed.insert(seed.end(), bytes->begin() + 8, bytes->end());
+        corpus.add("fuzz_plist", seed);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "httpclient/ArchiveDecodingBudget.h"
 #include "platform/plist/ArchivedValue.h"
 
 // The classes of one family an archive may name, by their archived class name, each with how to make a
@@ -23,9 +24,11 @@ public:
         return true;
     }
 
-    // Nothing for a class not registered.
+    // Nothing for a class not registered, or once the archive's decoding budget is spent: each object made
+    // draws on it, as often as the archive refers to it.
     static std::shared_ptr<Base> make(const std::string& className, Arguments... arguments)
     {
+        if (!ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kObjectCost)) return nullptr;
         Factory factory;
         {
             std::lock_guard guard(mutex());
@@ -42,6 +45,7 @@ public:
                                         const std::function<bool(Base&, const platform::ArchivedObject&)>& read,
                                         Arguments... arguments)
     {
+        ArchiveDecodingBudget budget;
         const auto* object = value.object();
         if (!object || !*object) return nullptr;
         std::shared_ptr<Base> made = make((*object)->className, arguments...);

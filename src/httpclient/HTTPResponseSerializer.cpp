@@ -96,9 +96,10 @@ std::shared_ptr<platform::ArchivedObject> HTTPResponseSerializer::archivedObject
 std::shared_ptr<HTTPResponseSerializer> HTTPResponseSerializer::decodeObject(const platform::ArchivedValue& value,
                                                                              std::optional<platform::Error>* error)
 {
+    ArchiveDecodingBudget budget;
     auto serializer = ArchivedClasses<HTTPResponseSerializer>::decode(
         value, [](HTTPResponseSerializer& made, const platform::ArchivedObject& coder) { return made.initWithCoder(coder); });
-    if (!serializer && error) *error = URLObjectCoding::damagedArchive("response serializer");
+    if (!serializer && error) *error = URLObjectCoding::refusedArchive("response serializer", budget);
     return serializer;
 }
 

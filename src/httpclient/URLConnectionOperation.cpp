@@ -374,7 +374,7 @@ bool URLConnectionOperation::initWithCoder(const platform::ArchivedObject& coder
     if (!coder.field("response").isNil() && !(response = URLObjectCoding::decodeResponse(coder.field("response")))) return false;
     if (!coder.field("error").isNil() && !(error = URLObjectCoding::decodeError(coder.field("error")))) return false;
     if (const platform::PlistValue* body = coder.field("responseData").plain()) {
-        if (!body->bytes()) return false;
+        if (!body->bytes() || !ArchiveDecodingBudget::drawText(body->bytes()->size())) return false;
         data = *body->bytes();
     }
     if (!state || !total || *total < 0) return false;
@@ -391,6 +391,7 @@ std::shared_ptr<URLConnectionOperation> URLConnectionOperation::decodeObject(pla
                                                                              const platform::ArchivedValue& value,
                                                                              std::optional<platform::Error>* error)
 {
+    ArchiveDecodingBudget budget;
     const auto* object = value.object();
     std::shared_ptr<URLConnectionOperation> operation;
     if (object && *object)
@@ -398,7 +399,7 @@ std::shared_ptr<URLConnectionOperation> URLConnectionOperation::decodeObject(pla
             operation = ArchivedClasses<URLConnectionOperation, platform::Dispatch&, URLRequest>::make((*object)->className, dispatch,
                                                                                                      std::move(*request));
     if (operation && operation->initWithCoder(**object)) return operation;
-    if (error) *error = URLObjectCoding::damagedArchive("operation");
+    if (error) *error = URLObjectCoding::refusedArchive("operation", budget);
     return nullptr;
 }
 

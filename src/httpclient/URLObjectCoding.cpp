@@ -1,5 +1,7 @@
 #include "httpclient/URLObjectCoding.h"
 
+#include "httpclient/ArchiveDecodingBudget.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -66,6 +68,7 @@ ArchivedValue encodePairs(const std::vector<std::pair<std::string, std::string>>
 // Header fields in order, duplicates kept; a missing field is an empty list.
 std::optional<std::vector<std::pair<std::string, std::string>>> decodePairs(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     std::vector<std::pair<std::string, std::string>> pairs;
     if (value.isNil()) return pairs;
     const auto* elements = value.array();
@@ -78,6 +81,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> decodePairs(cons
         if (!name || !text || !name->string() || !text->string()) return std::nullopt;
         // No field we send or were sent can hold a line break or NUL: such an archive is forged.
         if (!platform::URLRequest::isSendableField(*name->string(), *text->string())) return std::nullopt;
+        if (!ArchiveDecodingBudget::drawText(name->string()->size() + text->string()->size())) return std::nullopt;
         pairs.emplace_back(*name->string(), *text->string());
     }
     return pairs;
@@ -105,6 +109,14 @@ platform::Error URLObjectCoding::damagedArchive(const std::string& what)
     return platform::Error::make(kCodingErrorDomain, 4864, "The archive's " + what + " cannot be read.");
 }
 
+platform::Error URLObjectCoding::refusedArchive(const std::string& what, const ArchiveDecodingBudget& budget)
+{
+    if (budget.state() == ArchiveDecodingBudget::State::Open) return damagedArchive(what);
+    return platform::Error::make(kCodingErrorDomain, 4864,
+                                 "The archive's " + what + " asks for more memory than a decoder may give it (" +
+                                     std::to_string(ArchiveDecodingBudget::kMaximumCost >> 20) + " MB).");
+}
+
 const ArchivedObject* URLObjectCoding::objectOfClass(const ArchivedValue& value, const std::string& className)
 {
     const auto* object = value.object();
@@ -126,7 +138,8 @@ std::optional<bool> URLObjectCoding::boolean(const ArchivedObject& object, const
 std::optional<std::string> URLObjectCoding::string(const ArchivedObject& object, const std::string& key)
 {
     const PlistValue* value = plainField(object, key);
-    return value && value->string() ? std::optional<std::string>(*value->string()) : std::nullopt;
+    if (!value || !value->string() || !ArchiveDecodingBudget::drawText(value->string()->size())) return std::nullopt;
+    return *value->string();
 }
 
 ArchivedValue URLObjectCoding::encode(const platform::URLRequest& request)
@@ -146,8 +159,9 @@ ArchivedValue URLObjectCoding::encode(const platform::URLRequest& request)
 
 std::optional<platform::URLRequest> URLObjectCoding::decodeRequest(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     const ArchivedObject* object = objectOfClass(value, "NSURLRequest");
-    if (!object) return std::nullopt;
+    if (!object || !ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kValueCost)) return std::nullopt;
     const auto url = string(*object, "URL");
     const auto method = string(*object, "HTTPMethod");
     const auto headers = decodePairs(object->field("headerFields"));
@@ -165,7 +179,7 @@ std::optional<platform::URLRequest> URLObjectCoding::decodeRequest(const Archive
     request.slowTransferBytes = static_cast<std::uint64_t>(std::max<std::int64_t>(0, integer(*object, "slowTransferBytes").value_or(0)));
     request.slowTransferInterval = slow;
     if (const PlistValue* body = plainField(*object, "HTTPBody")) {
-        if (!body->bytes()) return std::nullopt;
+        if (!body->bytes() || !ArchiveDecodingBudget::drawText(body->bytes()->size())) return std::nullopt;
         request.httpBody = std::vector<std::uint8_t>(body->bytes()->begin(), body->bytes()->end());
     }
     return request;
@@ -186,8 +200,9 @@ ArchivedValue URLObjectCoding::encode(const platform::URLResponse& response)
 
 std::optional<platform::URLResponse> URLObjectCoding::decodeResponse(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     const ArchivedObject* object = objectOfClass(value, "NSHTTPURLResponse");
-    if (!object) return std::nullopt;
+    if (!object || !ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kValueCost)) return std::nullopt;
     platform::URLResponse response;
     const auto url = string(*object, "URL");
     const auto isHTTP = boolean(*object, "isHTTP");
@@ -219,8 +234,9 @@ ArchivedValue URLObjectCoding::encode(const platform::Error& error)
 
 std::optional<platform::Error> URLObjectCoding::decodeError(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     const ArchivedObject* object = objectOfClass(value, "NSError");
-    if (!object) return std::nullopt;
+    if (!object || !ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kValueCost)) return std::nullopt;
     const auto domain = string(*object, "domain");
     const auto code = integer(*object, "code");
     const auto description = string(*object, "description");
@@ -249,8 +265,9 @@ ArchivedValue URLObjectCoding::encode(const platform::URLSessionConfiguration& c
 
 std::optional<platform::URLSessionConfiguration> URLObjectCoding::decodeSessionConfiguration(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     const ArchivedObject* object = objectOfClass(value, "NSURLSessionConfiguration");
-    if (!object) return std::nullopt;
+    if (!object || !ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kValueCost)) return std::nullopt;
     const auto timeout = real(*object, "timeoutIntervalForRequest");
     const auto policy = integer(*object, "requestCachePolicy");
     const auto headers = decodePairs(object->field("HTTPAdditionalHeaders"));
@@ -293,8 +310,9 @@ ArchivedValue URLObjectCoding::encodeIndexSet(const std::set<std::int64_t>& inde
 
 std::optional<std::set<std::int64_t>> URLObjectCoding::decodeIndexSet(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     const ArchivedObject* object = objectOfClass(value, "NSIndexSet");
-    if (!object) return std::nullopt;
+    if (!object || !ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kValueCost)) return std::nullopt;
     const auto count = integer(*object, "NSRangeCount");
     if (!count || *count < 0) return std::nullopt;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
@@ -314,15 +332,18 @@ std::optional<std::set<std::int64_t>> URLObjectCoding::decodeIndexSet(const Arch
             ranges.emplace_back(*location, *length);
         }
     }
-    std::set<std::int64_t> indexes;
     std::uint64_t total = 0;
     for (const auto& [location, length] : ranges) {
         total += length;
         if (length > static_cast<std::uint64_t>(kMaximumIndexes) || total > static_cast<std::uint64_t>(kMaximumIndexes) ||
             location > static_cast<std::uint64_t>(INT64_MAX) - length)
             return std::nullopt;
-        for (std::uint64_t i = 0; i < length; ++i) indexes.insert(static_cast<std::int64_t>(location + i));
     }
+    // Made one member at a time, wherever the set is referred to again.
+    if (!ArchiveDecodingBudget::draw(total * ArchiveDecodingBudget::kIndexCost)) return std::nullopt;
+    std::set<std::int64_t> indexes;
+    for (const auto& [location, length] : ranges)
+        for (std::uint64_t i = 0; i < length; ++i) indexes.insert(static_cast<std::int64_t>(location + i));
     return indexes;
 }
 
@@ -337,14 +358,15 @@ ArchivedValue URLObjectCoding::encodeStringSet(const std::set<std::string>& stri
 
 std::optional<std::set<std::string>> URLObjectCoding::decodeStringSet(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     const ArchivedObject* object = objectOfClass(value, "NSSet");
-    if (!object) return std::nullopt;
+    if (!object || !ArchiveDecodingBudget::draw(ArchiveDecodingBudget::kValueCost)) return std::nullopt;
     const auto* members = object->field("NS.objects").array();
     if (!members || members->size() > kMaximumMembers) return std::nullopt;
     std::set<std::string> strings;
     for (const auto& member : *members) {
         const PlistValue* text = member.plain();
-        if (!text || !text->string()) return std::nullopt;
+        if (!text || !text->string() || !ArchiveDecodingBudget::drawText(text->string()->size())) return std::nullopt;
         strings.insert(*text->string());
     }
     return strings;
@@ -359,13 +381,14 @@ ArchivedValue URLObjectCoding::encodeStringMap(const std::map<std::string, std::
 
 std::optional<std::map<std::string, std::string>> URLObjectCoding::decodeStringMap(const ArchivedValue& value)
 {
+    ArchiveDecodingBudget budget;
     std::map<std::string, std::string> strings;
     if (value.isNil()) return strings;
     const auto* entries = value.dictionary();
     if (!entries || entries->size() > kMaximumMembers) return std::nullopt;
     for (const auto& [key, entry] : *entries) {
         const PlistValue* text = entry.plain();
-        if (!text || !text->string()) return std::nullopt;
+        if (!text || !text->string() || !ArchiveDecodingBudget::drawText(key.size() + text->string()->size())) return std::nullopt;
         strings[key] = *text->string();
     }
     return strings;

@@ -13,9 +13,12 @@
 #include "platform/url/URLResponse.h"
 #include "platform/url/URLSessionConfiguration.h"
 
+class ArchiveDecodingBudget;
+
 // How the loading layer's values go into the HTTP layer's keyed archives: requests (a body stream is not
 // archived), responses, errors, session configurations, index sets and sets of strings. Each reader
-// takes only the archive's own class with fields of the right kinds and sizes, and gives nothing else.
+// takes only the archive's own class with fields of the right kinds and sizes, and gives nothing else;
+// what they make is drawn from the archive's `ArchiveDecodingBudget`.
 class URLObjectCoding {
 public:
     static platform::ArchivedValue encode(const platform::URLRequest& request);
@@ -47,4 +50,6 @@ public:
                                                                         std::vector<std::string> baseSuperclasses = {"NSObject"});
     // The error a refused archive is told with.
     static platform::Error damagedArchive(const std::string& what);
+    // The same, or, when the archive spent the budget its decoding opened, that it asked too much.
+    static platform::Error refusedArchive(const std::string& what, const ArchiveDecodingBudget& budget);
 };

@@ -37,6 +37,7 @@ CommonUtils::~CommonUtils()
     m_quitTimer.cancel();
     m_sleepTimer.cancel();
     m_poolQueue->sync([] {});
+    m_pictureQueue->sync([] {});
     m_cleanupQueue->sync([] {});
     // Once this has run on the state queue no later task there touches the object.
     m_state->sync([this] { m_alive.reset(); });

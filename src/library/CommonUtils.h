@@ -398,8 +398,10 @@ public:
     std::shared_ptr<OKVServerDelegate> serverDelegate();
     void requestServerConnected();
     void syncEffect();
-    // The connected model's stored picture; nothing without a device, a matching model or a readable file.
-    std::optional<platform::BitmapImageRep> getImageDevice();
+    // The connected model's stored picture, read and decoded on a queue of its own (a picture the server
+    // sent is never decoded on the interface thread) and handed to `done` on the main queue; nothing
+    // without a device, a matching model or a readable file.
+    void getImageDevice(std::function<void(std::optional<platform::BitmapImageRep>)> done);
     void compareModelVersion();
     void setApplicationVersion(std::string version) { m_applicationVersion = std::move(version); }
     void internetConnectionWithState(bool state);
@@ -907,6 +909,8 @@ private:
     OKVLocalFileController m_localFileController{m_rootPath, std::string()};
     // The pool load reads and copies the whole library: it runs here, never on the state queue.
     std::shared_ptr<platform::SerialQueue> m_poolQueue{m_dispatch.makeSerial("library.pool", platform::Priority::Default)};
+    // Reads and decodes the model pictures the interface asks for.
+    std::shared_ptr<platform::SerialQueue> m_pictureQueue{m_dispatch.makeSerial("library.picture", platform::Priority::Default)};
     // Removes the earlier runs' "Temp" folders, renamed aside at the start.
     std::shared_ptr<platform::SerialQueue> m_cleanupQueue{
         m_dispatch.makeSerial("library.cleanup", platform::Priority::Background)};

@@ -154,12 +154,17 @@ void CommonUtils::downloadImageSuccess(bool success)
     });
 }
 
-std::optional<platform::BitmapImageRep> CommonUtils::getImageDevice()
+void CommonUtils::getImageDevice(std::function<void(std::optional<platform::BitmapImageRep>)> done)
 {
+    auto hand = [this, done = std::move(done)](std::optional<platform::BitmapImageRep> image) {
+        m_dispatch.main().async([alive = std::weak_ptr<bool>(m_alive), done, image = std::move(image)]() mutable {
+            if (alive.lock()) done(std::move(image));
+        });
+    };
     std::optional<AllQFXModels> model;
     {
         std::lock_guard lock(m_publishedMutex);
-        if (!m_published.isConnectDevice) return std::nullopt;
+        if (!m_published.isConnectDevice) return hand(std::nullopt);
         if (m_published.allQFXData && m_published.allQFXData->modelsList())
             for (const AllQFXModels& candidate : *m_published.allQFXData->modelsList())
                 if (candidate.modelIdInt() == m_published.deviceID) {
@@ -169,17 +174,22 @@ std::optional<platform::BitmapImageRep> CommonUtils::getImageDevice()
     }
     const std::string code = createSynchronizationCode();
     tell([code](CommonUtilsDelegate& d) { d.didDoSynchronizationActionDevice(code); });
-    std::optional<platform::BitmapImageRep> image;
+    std::string file;
     if (model) {
         post([this, effects = model->effectsList()] { m_effectListOfModelFromAllQFX = effects; });
         // The picture comes from the store the server synchronisation keeps; the interface thread never
-        // waits on the network for it.
-        const std::string file = model->modelIDString() + ".png";
-        if (platform::SafeName::check(file)) {
-            const auto bytes = m_files.readFile((fs::path(pathUnderRoot(kStoreImage)) / file).string());
+        // waits on the network for it, nor decodes what the server sent.
+        if (platform::SafeName::check(model->modelIDString() + ".png"))
+            file = (fs::path(pathUnderRoot(kStoreImage)) / (model->modelIDString() + ".png")).string();
+    }
+    m_pictureQueue->async([this, alive = std::weak_ptr<bool>(m_alive), file, code, hand = std::move(hand)] {
+        if (!alive.lock()) return;
+        std::optional<platform::BitmapImageRep> image;
+        if (!file.empty()) {
+            const auto bytes = m_files.readFile(file);
             if (bytes && !bytes->empty()) image = platform::BitmapImageRep::imageRepWithData(bytes->data(), bytes->size());
         }
-    }
-    tell([code](CommonUtilsDelegate& d) { d.didFinishSynchronizationActionDevice(code); });
-    return image;
+        tell([code](CommonUtilsDelegate& d) { d.didFinishSynchronizationActionDevice(code); });
+        hand(std::move(image));
+    });
 }

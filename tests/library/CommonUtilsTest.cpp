@@ -1,9 +1,12 @@
 #include <atomic>
 #include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <thread>
 
 #include "support/library/CommonUtilsProbe.h"
 #include "support/library/CoordinatorFixture.h"
+#include "support/image/ImageMaker.h"
 
 namespace fs = std::filesystem;
 using Kind = CommonUtils::RequestKind;
@@ -117,6 +120,28 @@ TEST_F(Coordinator, AModelPictureStoredWhileConnectedIsToldToTheInterface)
     EXPECT_EQ(settle(), Strings{});
     utils->downloadImageSuccess(true);
     EXPECT_EQ(settle(), Strings{"picture"});
+}
+
+// A picture the server sent may be large or hostile: it is read and decoded away from the main thread,
+// which gets it later on its own queue, and never blocks for it.
+TEST_F(Coordinator, TheModelsPictureIsDecodedAwayFromTheMainThreadAndHandedBackThere)
+{
+    start();
+    connect();
+    const fs::path pictures = root / "PEXO Rigmora/QFXMacApplication/Image";
+    fs::create_directories(pictures);
+    ASSERT_TRUE(files.writeAtomically((pictures / (hexOf(kModelId) + ".png")).string(), imagemaker::png(3, 2)));
+    const auto mainThread = std::this_thread::get_id();
+    std::optional<std::optional<platform::BitmapImageRep>> got;
+    utils->getImageDevice([&](std::optional<platform::BitmapImageRep> picture) {
+        EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        got = std::move(picture);
+    });
+    EXPECT_FALSE(got.has_value());
+    ASSERT_TRUE(loop.runUntil([&] { return got.has_value(); }));
+    ASSERT_TRUE(*got);
+    EXPECT_EQ((*got)->pixelsWide(), 3U);
+    EXPECT_EQ((*got)->pixelsHigh(), 2U);
 }
 
 TEST_F(Coordinator, ADeviceTheCatalogueDoesNotAcceptIsNeverConnected)

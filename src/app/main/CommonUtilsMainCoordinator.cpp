@@ -59,15 +59,16 @@ void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
 
 void CommonUtilsMainCoordinator::requestServerConnected() { utils_.requestServerConnected(); }
 
-QImage CommonUtilsMainCoordinator::getImageDevice()
+void CommonUtilsMainCoordinator::getImageDevice(std::function<void(QImage)> done)
 {
-    const auto picture = utils_.getImageDevice();
-    if (!picture || picture->pixelsWide() == 0 || picture->pixelsHigh() == 0) return {};
-    // The decoder hands over tightly packed RGBA rows; the copy detaches from its buffer.
-    return QImage(picture->bitmapData().data(), static_cast<int>(picture->pixelsWide()),
-                  static_cast<int>(picture->pixelsHigh()), static_cast<qsizetype>(picture->pixelsWide()) * 4,
-                  QImage::Format_RGBA8888)
-        .copy();
+    utils_.getImageDevice([done = std::move(done)](std::optional<platform::BitmapImageRep> picture) {
+        if (!picture || picture->pixelsWide() == 0 || picture->pixelsHigh() == 0) return done(QImage());
+        // The decoder hands over tightly packed RGBA rows; the copy detaches from its buffer.
+        done(QImage(picture->bitmapData().data(), static_cast<int>(picture->pixelsWide()),
+                    static_cast<int>(picture->pixelsHigh()), static_cast<qsizetype>(picture->pixelsWide()) * 4,
+                    QImage::Format_RGBA8888)
+                 .copy());
+    });
 }
 
 void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& patchPool)

@@ -39,7 +39,7 @@ public:
     // On the calling (main) thread, as the eject and loss reports that ask for it come: the folder is gone
     // before a new connection can start reading into it.
     void removeDeviceDataFolder() override;
-    QImage getImageDevice() override;
+    void getImageDevice(std::function<void(QImage)> done) override;
     int getNumberOfSlotsInBank() override;
     std::string getDeviceVersion() override;
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;

@@ -36,8 +36,9 @@ public:
     // is under way), without holding the main thread meanwhile.
     virtual void afterPoolWork(std::function<void()> then) { then(); }
     virtual void removeDeviceDataFolder() = 0;
-    // The connected model's picture; null when there is none.
-    virtual QImage getImageDevice() = 0;
+    // The connected model's picture, read and decoded off the main thread and handed to `done` on the main
+    // thread; null when there is none.
+    virtual void getImageDevice(std::function<void(QImage)> done) = 0;
     virtual int getNumberOfSlotsInBank() = 0;
     virtual std::string getDeviceVersion() = 0;
     // Marks the pool's entries against the connected device.

@@ -125,6 +125,7 @@ void MainWindowLogic::clearAppData()
     patch.reloadData();
     updatedEffectItems_.clear();
     didGetDeviceMemory(0.0F);
+    ++deviceImageAsked_;
     parts_->chrome.setDeviceImage(QImage());
     setSavingToDeviceEnabled(false);
     setBackUpAllEnabled(false);
@@ -367,7 +368,7 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
     deviceWorkProgress_ = progress;
     parts_->appDelegate.setDeviceConnected(true);
     showDeviceWork();
-    parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
+    showDeviceImage();
     parts_->patchManager.setNumberOfSlotsInBlank(parts_->coordinator.getNumberOfSlotsInBank());
     if (isPatchPoolLoaded_) parts_->coordinator.updateDirectoryObjectForPatchPool(parts_->patchManager.structureData());
     parts_->chrome.refreshMenus();
@@ -375,7 +376,17 @@ void MainWindowLogic::deviceConnectWithState(std::int32_t state)
 
 void MainWindowLogic::deviceImageDidArrive()
 {
-    if (parts_->appDelegate.isDeviceConnected()) parts_->chrome.setDeviceImage(parts_->coordinator.getImageDevice());
+    if (parts_->appDelegate.isDeviceConnected()) showDeviceImage();
+}
+
+void MainWindowLogic::showDeviceImage()
+{
+    const std::uint64_t asked = ++deviceImageAsked_;
+    parts_->coordinator.getImageDevice([this, asked, alive = std::weak_ptr<const bool>(lifetime_)](const QImage& image) {
+        // A picture asked for a unit since gone, or overtaken by a later ask, is not shown.
+        if (!alive.expired() && asked == deviceImageAsked_ && parts_->appDelegate.isDeviceConnected())
+            parts_->chrome.setDeviceImage(image);
+    });
 }
 
 void MainWindowLogic::serverConnectWithState(bool reachable)

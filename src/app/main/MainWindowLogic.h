@@ -187,8 +187,15 @@ private:
     void terminateAfter(const std::string& key);
     void setBackUpAllEnabled(bool enabled);
     void setSavingToDeviceEnabled(bool enabled);
+    // Asks for the connected model's picture, which the header shows when it comes.
+    void showDeviceImage();
 
     std::unique_ptr<Parts> parts_;
+    // Counts the asks for the model's picture and the clearings of the display: only the last ask's
+    // answer shows, and none once the unit has gone.
+    std::uint64_t deviceImageAsked_ = 0;
+    // Held only by this object: an answer that lands after it has gone finds it expired.
+    std::shared_ptr<const bool> lifetime_ = std::make_shared<const bool>(true);
     int state_ = kStateNone;
     std::string deviceName_;
     bool isDisplayedDeviceUpdate_ = false;

@@ -1,5 +1,6 @@
 #include "httpclient/operation/HTTPRequestOperationManager.h"
 
+#include "httpclient/ArchiveDecodingBudget.h"
 #include "httpclient/URLObjectCoding.h"
 
 #include <cstdio>
@@ -66,8 +67,9 @@ std::unique_ptr<HTTPRequestOperationManager> HTTPRequestOperationManager::decode
                                                                                        const platform::ArchivedValue& value,
                                                                                        std::optional<platform::Error>* error)
 {
-    auto refuse = [error] {
-        if (error) *error = URLObjectCoding::damagedArchive("operation manager");
+    ArchiveDecodingBudget budget;
+    auto refuse = [error, &budget] {
+        if (error) *error = URLObjectCoding::refusedArchive("operation manager", budget);
         return nullptr;
     };
     const platform::ArchivedObject* object = URLObjectCoding::objectOfClass(value, "HTTPRequestOperationManager");

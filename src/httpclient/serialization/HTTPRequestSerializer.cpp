@@ -143,9 +143,10 @@ std::shared_ptr<platform::ArchivedObject> HTTPRequestSerializer::archivedObject(
 std::shared_ptr<HTTPRequestSerializer> HTTPRequestSerializer::decodeObject(const platform::ArchivedValue& value,
                                                                            std::optional<platform::Error>* error)
 {
+    ArchiveDecodingBudget budget;
     auto serializer = ArchivedClasses<HTTPRequestSerializer>::decode(
         value, [](HTTPRequestSerializer& made, const platform::ArchivedObject& coder) { return made.initWithCoder(coder); });
-    if (!serializer && error) *error = URLObjectCoding::damagedArchive("request serializer");
+    if (!serializer && error) *error = URLObjectCoding::refusedArchive("request serializer", budget);
     return serializer;
 }
 

@@ -544,9 +544,10 @@ std::shared_ptr<URLSessionManager> URLSessionManager::decodeObject(platform::Dis
                                                                    const platform::ArchivedValue& value,
                                                                    std::optional<platform::Error>* error)
 {
+    ArchiveDecodingBudget budget;
     const auto* object = value.object();
     std::shared_ptr<URLSessionManager> manager;
     if (object && *object) manager = SessionManagerClasses::make((*object)->className, dispatch, center, **object);
-    if (!manager && error) *error = URLObjectCoding::damagedArchive("session manager");
+    if (!manager && error) *error = URLObjectCoding::refusedArchive("session manager", budget);
     return manager;
 }

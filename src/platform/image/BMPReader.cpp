@@ -170,8 +170,11 @@ private:
             constexpr std::uint64_t kPixelsPerByte = 65536;
             if (static_cast<std::uint64_t>(m_width * m_height) / kPixelsPerByte > m_size - start)
                 return fail(m_reason, "The bitmap claims more pixels than its data can hold");
+            // The codes are walked once without drawing: codes cut short, or rows they never reach, are
+            // refused before the pixels are made, which costs the input's length, not the claimed size.
+            if (!decodeRunLength(start, compression == kRLE4, end, false)) return false;
             m_pixels.assign(static_cast<std::size_t>(m_width * m_height) * 4, 0);
-            return decodeRunLength(start, compression == kRLE4, end);
+            return decodeRunLength(start, compression == kRLE4, end, true);
         }
         if (compression == kBitFields || compression == kAlphaBitFields) {
             if (bits != 16 && bits != 32) return fail(m_reason, "The bitmap's colour masks need 16 or 32 bits per pixel");
@@ -221,8 +224,9 @@ private:
     }
 
     // Runs, literal stretches and escapes (end of line, end of bitmap, a jump), bottom row first. Pixels
-    // the codes never reach stay transparent.
-    bool decodeRunLength(std::size_t at, bool nibbles, std::size_t& end)
+    // the codes jump over stay transparent; a bitmap that claims rows its codes never reach is refused.
+    // Without `draw` the codes are only checked and the cursor moved, a step per code.
+    bool decodeRunLength(std::size_t at, bool nibbles, std::size_t& end, bool draw)
     {
         std::int64_t x = 0, y = 0;
         auto put = [&](std::uint32_t index) {
@@ -234,6 +238,10 @@ private:
             const std::uint32_t count = m_data[at], value = m_data[at + 1];
             at += 2;
             if (count > 0) {
+                if (!draw) {
+                    x += count;
+                    continue;
+                }
                 for (std::uint32_t i = 0; i < count; ++i) put(nibbles ? ((i % 2) ? value & 0x0F : value >> 4) : value);
                 continue;
             }
@@ -241,6 +249,7 @@ private:
                 x = 0;
                 if (++y >= m_height) break;
             } else if (value == 1) {
+                if (y < m_height - 1) return fail(m_reason, "The bitmap claims more rows than its run-length codes reach");
                 break;
             } else if (value == 2) {
                 if (at + 2 > m_size) return fail(m_reason, "The bitmap's run-length codes are cut short");
@@ -252,7 +261,8 @@ private:
                 const std::size_t bytes = nibbles ? (value + 1) / 2 : value;
                 const std::size_t padded = bytes + (bytes % 2);
                 if (padded > m_size - at) return fail(m_reason, "The bitmap's run-length codes are cut short");
-                for (std::uint32_t i = 0; i < value; ++i)
+                if (!draw) x += value;
+                for (std::uint32_t i = 0; draw && i < value; ++i)
                     put(nibbles ? ((i % 2) ? m_data[at + i / 2] & 0x0F : m_data[at + i / 2] >> 4) : m_data[at + i]);
                 at += padded;
             }

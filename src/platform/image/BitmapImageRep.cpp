@@ -30,6 +30,30 @@ void jpegFail(j_common_ptr info)
 
 void jpegWarn(j_common_ptr, int) {}
 
+// Deflate codes at most 258 bytes in two bits, so a PNG's rows, filter bytes aside, are at most 1032 times
+// its data. A file claiming more (a huge size over a cut or tiny stream) is refused before its pixels are
+// made. The header was read and checked by libpng before this is asked.
+bool pngDataCanFill(const std::uint8_t* data, std::size_t size)
+{
+    constexpr std::uint64_t kDeflateCeiling = 1032;
+    constexpr std::size_t kHeaderEnd = 8 + 8 + 13;
+    if (size < kHeaderEnd) return false;
+    auto u32 = [](const std::uint8_t* p) {
+        return std::uint64_t{p[0]} << 24 | std::uint64_t{p[1]} << 16 | std::uint64_t{p[2]} << 8 | std::uint64_t{p[3]};
+    };
+    const std::uint64_t width = u32(data + 16), height = u32(data + 20);
+    const std::uint64_t depth = data[24];
+    std::uint64_t channels = 1;
+    switch (data[25]) {
+    case 2: channels = 3; break;
+    case 4: channels = 2; break;
+    case 6: channels = 4; break;
+    default: break;
+    }
+    const std::uint64_t rowBytes = (width * depth * channels + 7) / 8;
+    return rowBytes * height <= std::uint64_t{size} * kDeflateCeiling;
+}
+
 }  // namespace
 
 std::optional<BitmapImageRep> BitmapImageRep::imageRepWithData(const std::uint8_t* data, std::size_t size, Error* error)
@@ -68,6 +92,11 @@ std::optional<BitmapImageRep> BitmapImageRep::decodePNG(const std::uint8_t* data
     if (image.width == 0 || image.height == 0 || std::uint64_t{image.width} * image.height > kMaxPixels) {
         png_image_free(&image);
         reason = "The image is larger than the decoder allows";
+        return std::nullopt;
+    }
+    if (!pngDataCanFill(data, size)) {
+        png_image_free(&image);
+        reason = "The PNG image claims more pixels than its data can hold";
         return std::nullopt;
     }
     image.format = PNG_FORMAT_RGBA;

@@ -15,6 +15,24 @@ constexpr std::size_t kDirectoryEntry = 16;
 std::uint32_t u16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8); }
 std::uint32_t u32(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24; }
 
+constexpr std::size_t kMaximumTries = 3;
+const std::uint8_t kPNG[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// The pixels an entry's own header claims (the PNG's header chunk, the bitmap's header with its mask rows
+// halved), before anything is decoded; 0 when the header is cut short, which the decoder then refuses.
+std::uint64_t claimedPixels(const std::uint8_t* image, std::size_t length, bool png)
+{
+    auto big32 = [](const std::uint8_t* p) {
+        return std::uint64_t{p[0]} << 24 | std::uint64_t{p[1]} << 16 | std::uint64_t{p[2]} << 8 | std::uint64_t{p[3]};
+    };
+    if (png) return length >= 24 ? big32(image + 16) * big32(image + 20) : 0;
+    if (length >= 12 && u32(image) == 12) return std::uint64_t{u16(image + 4)} * (u16(image + 6) / 2);
+    if (length < 12) return 0;
+    const auto width = static_cast<std::int32_t>(u32(image + 4)), height = static_cast<std::int32_t>(u32(image + 8));
+    if (width <= 0 || height <= 0) return 0;
+    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height / 2);
+}
+
 struct Entry {
     std::uint32_t width;
     std::uint32_t height;
@@ -47,8 +65,13 @@ std::optional<BitmapImageRep> ICOReader::decode(const std::uint8_t* data, std::s
         const std::uint64_t areaA = std::uint64_t{a.width} * a.height, areaB = std::uint64_t{b.width} * b.height;
         return areaA != areaB ? areaA > areaB : a.bitCount > b.bitCount;
     });
+    // The best entries are tried, a few at most, and together they may ask for no more pixels than one
+    // picture may have: an icon of thousands of damaged entries costs no more than one good one.
     std::string first;
+    std::size_t tried = 0;
+    std::uint64_t pixelsLeft = BitmapImageRep::kMaxPixels;
     for (const Entry& entry : entries) {
+        if (tried == kMaximumTries) break;
         std::string why;
         std::optional<BitmapImageRep> rep;
         if (entry.offset >= size || entry.size == 0) {
@@ -57,11 +80,15 @@ std::optional<BitmapImageRep> ICOReader::decode(const std::uint8_t* data, std::s
             // An image that claims more than the file holds is read as far as the file goes.
             const std::size_t length = std::min<std::size_t>(entry.size, size - entry.offset);
             const std::uint8_t* image = data + entry.offset;
-            static const std::uint8_t kPNG[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-            if (length >= 8 && std::memcmp(image, kPNG, 8) == 0)
-                rep = BitmapImageRep::decodePNG(image, length, why);
-            else
-                rep = BMPReader::decodeIconBitmap(image, length, why);
+            const bool png = length >= 8 && std::memcmp(image, kPNG, 8) == 0;
+            const std::uint64_t claimed = claimedPixels(image, length, png);
+            if (claimed > pixelsLeft) {
+                why = "The icon's images ask for more pixels than a picture may have";
+            } else {
+                ++tried;
+                pixelsLeft -= claimed;
+                rep = png ? BitmapImageRep::decodePNG(image, length, why) : BMPReader::decodeIconBitmap(image, length, why);
+            }
         }
         if (rep) return rep;
         if (first.empty()) first = why;

@@ -22,7 +22,7 @@ const ArchivedValue& lookup(const ArchivedEntries& entries, const std::string& k
 ArchivedValue::ArchivedValue(PlistValue value)
 {
     if (!value.isNull())
-        storage_ = std::move(value);
+        storage_ = std::make_shared<const PlistValue>(std::move(value));
 }
 
 ArchivedValue::ArchivedValue(std::shared_ptr<const ArchivedObject> object)
@@ -34,7 +34,7 @@ ArchivedValue::ArchivedValue(std::shared_ptr<const ArchivedObject> object)
 ArchivedValue ArchivedValue::array(std::vector<ArchivedValue> elements, bool mutableClass)
 {
     ArchivedValue value;
-    value.storage_ = ArrayBox{std::move(elements)};
+    value.storage_ = std::make_shared<const ArrayBox>(ArrayBox{std::move(elements)});
     value.mutableClass_ = mutableClass;
     return value;
 }
@@ -42,14 +42,18 @@ ArchivedValue ArchivedValue::array(std::vector<ArchivedValue> elements, bool mut
 ArchivedValue ArchivedValue::dictionary(ArchivedEntries entries, bool mutableClass)
 {
     ArchivedValue value;
-    value.storage_ = DictionaryBox{std::move(entries)};
+    value.storage_ = std::make_shared<const DictionaryBox>(DictionaryBox{std::move(entries)});
     value.mutableClass_ = mutableClass;
     return value;
 }
 
 ArchivedValue::Kind ArchivedValue::kind() const { return static_cast<Kind>(storage_.index()); }
 
-const PlistValue* ArchivedValue::plain() const { return std::get_if<PlistValue>(&storage_); }
+const PlistValue* ArchivedValue::plain() const
+{
+    const auto* value = std::get_if<std::shared_ptr<const PlistValue>>(&storage_);
+    return value == nullptr ? nullptr : value->get();
+}
 
 const std::shared_ptr<const ArchivedObject>* ArchivedValue::object() const
 {
@@ -58,14 +62,14 @@ const std::shared_ptr<const ArchivedObject>* ArchivedValue::object() const
 
 const std::vector<ArchivedValue>* ArchivedValue::array() const
 {
-    const auto* box = std::get_if<ArrayBox>(&storage_);
-    return box == nullptr ? nullptr : &box->elements;
+    const auto* box = std::get_if<std::shared_ptr<const ArrayBox>>(&storage_);
+    return box == nullptr ? nullptr : &(*box)->elements;
 }
 
 const ArchivedEntries* ArchivedValue::dictionary() const
 {
-    const auto* box = std::get_if<DictionaryBox>(&storage_);
-    return box == nullptr ? nullptr : &box->entries;
+    const auto* box = std::get_if<std::shared_ptr<const DictionaryBox>>(&storage_);
+    return box == nullptr ? nullptr : &(*box)->entries;
 }
 
 const ArchivedValue& ArchivedValue::get(const std::string& key) const

@@ -17,7 +17,9 @@ using ArchivedEntries = std::vector<std::pair<std::string, ArchivedValue>>;
 
 // A value in a keyed archive's object graph: nil, a plain value (number, boolean, string, data, date, or a
 // plain array or dictionary), an archived object of some class, or an array or dictionary whose elements may
-// themselves be objects. Objects are shared: the same object referenced twice is archived once.
+// themselves be objects. Objects are shared: the same object referenced twice is archived once. A value
+// never changes once made, so its copies share what it holds: a string or array an archive refers to many
+// times is held once, however often it is referred to.
 class ArchivedValue {
 public:
     enum class Kind { Nil, Plain, Object, Array, Dictionary };
@@ -58,7 +60,9 @@ private:
     struct DictionaryBox {
         ArchivedEntries entries;
     };
-    std::variant<std::monostate, PlistValue, std::shared_ptr<const ArchivedObject>, ArrayBox, DictionaryBox> storage_;
+    std::variant<std::monostate, std::shared_ptr<const PlistValue>, std::shared_ptr<const ArchivedObject>,
+                 std::shared_ptr<const ArrayBox>, std::shared_ptr<const DictionaryBox>>
+        storage_;
     bool mutableClass_ = false;
 };
 

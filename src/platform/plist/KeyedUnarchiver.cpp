@@ -31,19 +31,47 @@ std::optional<PlistUid> referenceOf(const PlistValue& value)
     return PlistUid{static_cast<std::uint64_t>(*index)};
 }
 
+// What a node of the graph costs once unfolded, each payload byte counted besides.
+constexpr std::uint64_t kNodeCost = 16;
+
+// A plain value's cost: its node, its payload, and its elements'.
+std::uint64_t plainCost(const PlistValue& value)
+{
+    std::uint64_t cost = kNodeCost;
+    if (const std::string* text = value.string())
+        cost += text->size();
+    else if (const Bytes* bytes = value.bytes())
+        cost += bytes->size();
+    else if (const PlistArray* elements = value.array())
+        for (const PlistValue& element : *elements)
+            cost += plainCost(element);
+    else if (const PlistDictionary* entries = value.dictionary())
+        for (const auto& [key, entry] : *entries)
+            cost += key.size() + plainCost(entry);
+    return cost;
+}
+
 bool chainHas(const std::vector<std::string>& chain, const char* name)
 {
     return std::find(chain.begin(), chain.end(), name) != chain.end();
 }
 
+// Resolves each object of the table once and shares it among its references. What the graph comes to
+// when every reference is counted as a copy (as a reader that walks it as a tree meets it) is counted
+// too: an archive of a few kilobytes can refer to one large object millions of times, or nest objects
+// that each refer twice to the one below, and such an archive is refused past a bound.
 class ArchiveReader {
 public:
+    // As much as a parsed property list may expand to.
+    static constexpr std::uint64_t kMaxUnfoldedCost = PlistInputGuard::kMaxExpandedBytes;
+
     explicit ArchiveReader(const PlistArray& objects)
-        : objects_(objects), state_(objects.size(), kUnseen), resolved_(objects.size())
+        : objects_(objects), state_(objects.size(), kUnseen), resolved_(objects.size()), unfolded_(objects.size())
     {
     }
 
-    std::optional<ArchivedValue> resolve(const PlistValue& reference, int depth)
+    // Adds the resolved value's unfolded cost to `unfolded`.
+    std::optional<ArchivedValue> resolve(const PlistValue& reference, int depth, std::uint64_t& unfolded)
     {
         const auto uid = referenceOf(reference);
         if (!uid)
@@ -52,23 +80,28 @@ public:
         if (index >= objects_.size())
             return failed("reference " + std::to_string(index) + " lies outside the object table");
         if (index == 0)
-            return ArchivedValue();
+            return charge(unfolded, kNodeCost) ? std::optional<ArchivedValue>(ArchivedValue()) : std::nullopt;
         if (state_[index] == kDone)
-            return resolved_[index];
+            return charge(unfolded, unfolded_[index]) ? std::optional<ArchivedValue>(resolved_[index]) : std::nullopt;
         if (state_[index] == kOnPath)
             return failed("object " + std::to_string(index) + " refers back to itself");
         if (depth > PlistInputGuard::kMaxDepth)
             return failed("the object graph nests too deeply");
         state_[index] = kOnPath;
-        auto value = decode(objects_[index], depth);
+        std::uint64_t cost = 0;
+        auto value = decode(objects_[index], depth, cost);
         if (!value)
             return std::nullopt;
         state_[index] = kDone;
         resolved_[index] = *value;
+        unfolded_[index] = cost;
+        if (!charge(unfolded, cost))
+            return std::nullopt;
         return value;
     }
 
     const std::string& why() const { return why_; }
+    bool oversized() const { return oversized_; }
 
 private:
     enum State : std::uint8_t { kUnseen, kOnPath, kDone };
@@ -79,7 +112,18 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ArchivedValue> decode(const PlistValue& entry, int depth)
+    bool charge(std::uint64_t& unfolded, std::uint64_t cost)
+    {
+        unfolded += std::min(cost, kMaxUnfoldedCost + 1);
+        if (unfolded <= kMaxUnfoldedCost)
+            return true;
+        oversized_ = true;
+        why_ = "its objects, counted as often as they are referred to, come to more than " +
+               std::to_string(kMaxUnfoldedCost >> 20) + " MB";
+        return false;
+    }
+
+    std::optional<ArchivedValue> decode(const PlistValue& entry, int depth, std::uint64_t& cost)
     {
         switch (entry.kind()) {
         case PlistValue::Kind::Dictionary:
@@ -89,16 +133,20 @@ private:
         case PlistValue::Kind::Null:
             return failed("the object table holds an entry that is no object");
         default:
+            if (!charge(cost, plainCost(entry)))
+                return std::nullopt;
             return ArchivedValue(entry);
         }
+        if (!charge(cost, kNodeCost))
+            return std::nullopt;
         std::vector<std::string> chain;
         if (!classChain(entry.get("$class"), chain))
             return std::nullopt;
 
         if (chainHas(chain, "NSDictionary"))
-            return decodeDictionary(entry, chainHas(chain, "NSMutableDictionary"), depth);
+            return decodeDictionary(entry, chainHas(chain, "NSMutableDictionary"), depth, cost);
         if (chainHas(chain, "NSArray"))
-            return decodeArray(entry, chainHas(chain, "NSMutableArray"), depth);
+            return decodeArray(entry, chainHas(chain, "NSMutableArray"), depth, cost);
         if (chainHas(chain, "NSDate")) {
             auto seconds = entry.get("NS.time").asReal();
             if (!seconds)
@@ -106,9 +154,11 @@ private:
             return ArchivedValue(PlistValue(PlistDate{*seconds}));
         }
         if (chainHas(chain, "NSString") && entry.get("NS.string").string() != nullptr)
-            return ArchivedValue(entry.get("NS.string"));
+            return charge(cost, entry.get("NS.string").string()->size()) ? std::optional<ArchivedValue>(entry.get("NS.string"))
+                                                                         : std::nullopt;
         if (chainHas(chain, "NSData") && entry.get("NS.data").bytes() != nullptr)
-            return ArchivedValue(entry.get("NS.data"));
+            return charge(cost, entry.get("NS.data").bytes()->size()) ? std::optional<ArchivedValue>(entry.get("NS.data"))
+                                                                      : std::nullopt;
 
         auto object = std::make_shared<ArchivedObject>();
         object->className = chain.front();
@@ -116,11 +166,15 @@ private:
         for (const auto& [key, field] : *entry.dictionary()) {
             if (key == "$class")
                 continue;
+            if (!charge(cost, key.size()))
+                return std::nullopt;
             if (!referenceOf(field)) {
+                if (!charge(cost, plainCost(field)))
+                    return std::nullopt;
                 object->fields.emplace_back(key, ArchivedValue(field));
                 continue;
             }
-            auto value = resolve(field, depth + 1);
+            auto value = resolve(field, depth + 1, cost);
             if (!value)
                 return std::nullopt;
             object->fields.emplace_back(key, std::move(*value));
@@ -156,7 +210,7 @@ private:
         return true;
     }
 
-    std::optional<std::vector<ArchivedValue>> resolveAll(const PlistValue& references, int depth)
+    std::optional<std::vector<ArchivedValue>> resolveAll(const PlistValue& references, int depth, std::uint64_t& cost)
     {
         const PlistArray* uids = references.array();
         if (uids == nullptr) {
@@ -166,7 +220,7 @@ private:
         std::vector<ArchivedValue> values;
         values.reserve(uids->size());
         for (const PlistValue& uid : *uids) {
-            auto value = resolve(uid, depth + 1);
+            auto value = resolve(uid, depth + 1, cost);
             if (!value)
                 return std::nullopt;
             values.push_back(std::move(*value));
@@ -174,20 +228,20 @@ private:
         return values;
     }
 
-    std::optional<ArchivedValue> decodeArray(const PlistValue& entry, bool mutableClass, int depth)
+    std::optional<ArchivedValue> decodeArray(const PlistValue& entry, bool mutableClass, int depth, std::uint64_t& cost)
     {
-        auto elements = resolveAll(entry.get("NS.objects"), depth);
+        auto elements = resolveAll(entry.get("NS.objects"), depth, cost);
         if (!elements)
             return std::nullopt;
         return ArchivedValue::array(std::move(*elements), mutableClass);
     }
 
-    std::optional<ArchivedValue> decodeDictionary(const PlistValue& entry, bool mutableClass, int depth)
+    std::optional<ArchivedValue> decodeDictionary(const PlistValue& entry, bool mutableClass, int depth, std::uint64_t& cost)
     {
-        auto keys = resolveAll(entry.get("NS.keys"), depth);
+        auto keys = resolveAll(entry.get("NS.keys"), depth, cost);
         if (!keys)
             return std::nullopt;
-        auto values = resolveAll(entry.get("NS.objects"), depth);
+        auto values = resolveAll(entry.get("NS.objects"), depth, cost);
         if (!values)
             return std::nullopt;
         if (keys->size() != values->size())
@@ -206,7 +260,9 @@ private:
     const PlistArray& objects_;
     std::vector<std::uint8_t> state_;
     std::vector<ArchivedValue> resolved_;
+    std::vector<std::uint64_t> unfolded_;
     std::string why_;
+    bool oversized_ = false;
 };
 
 std::optional<ArchivedValue> notAnArchive(Error* error, std::string why)
@@ -232,7 +288,10 @@ std::optional<ArchivedValue> KeyedUnarchiver::unarchive(const PlistValue& archiv
     if (!referenceOf(root))
         return notAnArchive(error, "the keyed archive has no root object");
     ArchiveReader reader(*objects);
-    auto value = reader.resolve(root, 0);
+    std::uint64_t unfolded = 0;
+    auto value = reader.resolve(root, 0, unfolded);
+    if (!value && reader.oversized())
+        return notAnArchive(error, "the keyed archive asks for more than it may: " + reader.why());
     if (!value)
         return notAnArchive(error, "the keyed archive is corrupt: " + reader.why());
     return value;

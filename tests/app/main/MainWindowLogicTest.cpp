@@ -351,6 +351,7 @@ TEST_F(MainWindowLogicTest, NewConnectionKeepsTheFirstRunsDialogsAndDropsThemLat
     logic.deviceConnectWithState(1);
     EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal", "updateDirectoryObjectForPatchPool"}));
     EXPECT_TRUE(appDelegate.isDeviceConnected());
+    coordinator.answerDeviceImages();
     EXPECT_TRUE(chrome.hasDeviceImage);
     EXPECT_EQ(patches.numberOfSlotsInBlank, 4);
     log.clear();
@@ -370,12 +371,39 @@ TEST_F(MainWindowLogicTest, AModelPictureThatArrivesLateShowsInTheHeader)
     awake();
     coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
     logic.deviceImageDidArrive();
+    coordinator.answerDeviceImages();
     EXPECT_FALSE(chrome.hasDeviceImage);
     coordinator.deviceImage = QImage();
     logic.deviceConnectWithState(1);
+    coordinator.answerDeviceImages();
     EXPECT_FALSE(chrome.hasDeviceImage);
     coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
     logic.deviceImageDidArrive();
+    coordinator.answerDeviceImages();
+    EXPECT_TRUE(chrome.hasDeviceImage);
+}
+
+// The picture is decoded off the main thread and lands later: one asked for a unit that has gone since, or
+// overtaken by a later ask, never shows.
+TEST_F(MainWindowLogicTest, AModelPictureThatLandsAfterTheUnitWentIsNotShown)
+{
+    awake();
+    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    logic.deviceConnectWithState(1);
+    EXPECT_FALSE(chrome.hasDeviceImage);
+    logic.deviceDisonnect();
+    coordinator.answerDeviceImages();
+    EXPECT_FALSE(chrome.hasDeviceImage);
+
+    logic.deviceConnectWithState(1);
+    logic.deviceImageDidArrive();
+    ASSERT_EQ(coordinator.imageAsks.size(), 2U);
+    // The first ask's answer is stale once the second is out.
+    auto first = std::move(coordinator.imageAsks.front());
+    coordinator.imageAsks.erase(coordinator.imageAsks.begin());
+    first(QImage(4, 4, QImage::Format_RGB32));
+    EXPECT_FALSE(chrome.hasDeviceImage);
+    coordinator.answerDeviceImages();
     EXPECT_TRUE(chrome.hasDeviceImage);
 }
 

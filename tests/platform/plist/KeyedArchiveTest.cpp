@@ -238,3 +238,61 @@ TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
     EXPECT_EQ(read.field("name").toPlain(), PlistValue("Lead"));
     EXPECT_EQ(read.field("size").toPlain(), PlistValue(7));
 }
+
+namespace {
+
+const PlistValue kArrayClass = PlistDictionary{{"$classname", "NSArray"}, {"$classes", PlistArray{"NSArray", "NSObject"}}};
+
+PlistValue arrayOf(std::uint64_t classIndex, PlistArray references)
+{
+    return PlistDictionary{{"$class", PlistUid{classIndex}}, {"NS.objects", std::move(references)}};
+}
+
+}  // namespace
+
+// An object referred to from many places is read once and held once: every reference shares it.
+TEST(KeyedArchive, ReferencesShareWhatTheyReferTo)
+{
+    const std::string text(4096, 'x');
+    const auto value = KeyedUnarchiver::unarchive(
+        archiveWithObjects({"$null", arrayOf(2, {PlistUid{3}, PlistUid{4}, PlistUid{3}}), kArrayClass, text,
+                            arrayOf(2, {PlistUid{3}, PlistUid{3}})}));
+    ASSERT_TRUE(value);
+    const auto& elements = *value->array();
+    ASSERT_EQ(elements.size(), 3U);
+    ASSERT_NE(elements[0].plain(), nullptr);
+    EXPECT_EQ(*elements[0].plain()->string(), text);
+    EXPECT_EQ(elements[0].plain(), elements[2].plain());
+    EXPECT_EQ(elements[1].array()->at(0).plain(), elements[0].plain());
+    // Copies of a value share what it holds too.
+    const ArchivedValue copy = elements[1];
+    EXPECT_EQ(copy.array(), elements[1].array());
+}
+
+// A few kilobytes can refer to one large object millions of times, or nest objects that each list the one
+// below twice: a reader walking the graph as a tree would copy without bound, so such archives are refused.
+TEST(KeyedArchive, RefusesAnArchiveThatUnfoldsPastTheBound)
+{
+    // 65,536 references to a pair of references to one megabyte.
+    PlistArray pairs(65536, PlistUid{4});
+    const PlistValue wide = archiveWithObjects(
+        {"$null", arrayOf(2, std::move(pairs)), kArrayClass, std::string(1 << 20, 'x'), arrayOf(2, {PlistUid{3}, PlistUid{3}})});
+    // Forty arrays, each listing the one below twice.
+    PlistArray nested{"$null", kArrayClass, "leaf"};
+    for (std::uint64_t level = 0; level < 40; ++level) {
+        const std::uint64_t below = nested.size() - 1;
+        nested.push_back(arrayOf(1, {PlistUid{below}, PlistUid{below}}));
+    }
+    const std::uint64_t top = nested.size() - 1;
+    const PlistValue deep = archiveWithObjects(std::move(nested), top);
+    for (const PlistValue* archive : {&wide, &deep}) {
+        Error error;
+        EXPECT_FALSE(KeyedUnarchiver::unarchive(*archive, &error));
+        EXPECT_EQ(error.code, PropertyList::kNotAnArchive);
+        EXPECT_NE(error.description.find("asks for more than it may"), std::string::npos) << error.description;
+    }
+    // Within the bound the same shapes read.
+    PlistArray few(64, PlistUid{4});
+    EXPECT_TRUE(KeyedUnarchiver::unarchive(archiveWithObjects(
+        {"$null", arrayOf(2, std::move(few)), kArrayClass, std::string(1 << 20, 'x'), arrayOf(2, {PlistUid{3}, PlistUid{3}})})));
+}

@@ -31,7 +31,16 @@ public:
     void ejectDeviceWithPatchList(const PatchItems&) override { log_.push_back("ejectDevice"); }
     void closeApp() override { log_.push_back("closeApp"); }
     void removeDeviceDataFolder() override { log_.push_back("removeDeviceDataFolder"); }
-    QImage getImageDevice() override { return deviceImage; }
+    // Held, as the coordinator decodes the picture off the main thread; `answerDeviceImages` hands the
+    // picture as it is then to every ask in order.
+    void getImageDevice(std::function<void(QImage)> done) override { imageAsks.push_back(std::move(done)); }
+    void answerDeviceImages()
+    {
+        auto asks = std::move(imageAsks);
+        imageAsks.clear();
+        for (auto& done : asks) done(deviceImage);
+    }
+    std::vector<std::function<void(QImage)>> imageAsks;
     int getNumberOfSlotsInBank() override { return slotsInBank; }
     std::string getDeviceVersion() override { return deviceVersion; }
     void updateDirectoryObjectForPatchPool(const Tree&) override { log_.push_back("updateDirectoryObjectForPatchPool"); }
