@@ -793,4 +793,43 @@ TEST_F(PatchPropertySheetsTest, BackInAFieldFromTheButtonsReturnSavesWhatWasType
     EXPECT_EQ(log, std::vector<std::string>{"save group"});
     EXPECT_EQ(group->name.value_or(""), "Lives");
 }
+
+// A press in the name field while another window has the keys puts the caret where it landed: the window's
+// activation, whether it comes before the press or after it, puts back no older selection over that.
+TEST_F(PatchPropertySheetsTest, APressInTheNameWhileTheKeysAreAwayPutsTheCaretWhereItLanded)
+{
+    auto shown = sheet(patch("Lead 1", "abc"));
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live set";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    for (QLineEdit* name : {shown->patchNameTextField(), groupSheet.groupNameTextField()}) {
+        SCOPED_TRACE(name->text().toStdString());
+        QWidget* window = name->window();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return window->isActiveWindow(); }));
+        name->setFocus();
+        name->setSelection(0, 4);
+        QFocusEvent lent(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(name, &lent);
+        int x = 0;
+        while (x < name->width() && name->cursorPositionAt(QPoint(x, name->height() / 2)) < 2) ++x;
+        ASSERT_EQ(name->cursorPositionAt(QPoint(x, name->height() / 2)), 2);
+        const QPointF at(x, name->height() / 2);
+        QMouseEvent press(QEvent::MouseButtonPress, at, name->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(name, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, name->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(name, &release);
+        QFocusEvent back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(name, &back);
+        EXPECT_FALSE(name->hasSelectedText());
+        EXPECT_EQ(name->cursorPosition(), 2);
+        window->hide();
+    }
+}
 }  // namespace
