@@ -12,6 +12,7 @@
 
 #include "support/library/CoordinatorFixture.h"
 #include "library/models/PatchItem.h"
+#include "platform/text/ShiftJis.h"
 #include "library/store/BackupFile.h"
 #include "support/library/LibraryFiles.h"
 
@@ -437,6 +438,20 @@ TEST(PatchTextLimits, NamesAndComments)
     for (int i = 0; i < 100; ++i) kanji += "\xE6\xBC\xA2";
     EXPECT_TRUE(CommonUtils::validatePatchComment(kanji, "ja"));
     EXPECT_FALSE(CommonUtils::validatePatchComment(kanji + "\xE6\xBC\xA2", "ja"));
+
+    // A comment stored before the rule refused what reads back changed ("\xE2\x88\x92" saved as 81 7C) reads as
+    // the code's own character, which the rule takes: a stored comment never blocks a Save of the other field.
+    const auto passesAsRead = [](std::vector<std::uint8_t> code) {
+        const auto read = platform::ShiftJis::decode(code);
+        return !read || CommonUtils::validatePatchComment(*read, "ja");
+    };
+    for (int single = 1; single < 0x100; ++single)
+        EXPECT_TRUE(passesAsRead({static_cast<std::uint8_t>(single)})) << single;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        for (int trail = 0x40; trail <= 0xFC; ++trail)
+            EXPECT_TRUE(passesAsRead({static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail)})) << lead << " " << trail;
+    }
+    EXPECT_EQ(platform::ShiftJis::decode(std::vector<std::uint8_t>{0x81, 0x7C}), "\xEF\xBC\x8D");
 }
 
 // Patches saved into the pool are copied on the pool's queue: every copy in order, read back and marked

@@ -1,5 +1,6 @@
 #include "app/dialogs/SheetButton.h"
 
+#include <QFocusEvent>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
@@ -19,6 +20,15 @@ void SheetButton::setHasKeys(bool hasKeys)
 void SheetButton::showKeys(const QWidget& sheet, std::initializer_list<SheetButton*> buttons, const QPushButton* marked)
 {
     for (SheetButton* button : buttons) button->setHasKeys(sheet.hasFocus() && button == marked);
+}
+
+QPushButton* SheetButton::markedAfterFocusOut(const QFocusEvent& event, std::initializer_list<SheetButton*> buttons,
+                                              QPushButton* marked)
+{
+    if (event.reason() == Qt::ActiveWindowFocusReason || event.reason() == Qt::PopupFocusReason || buttons.size() == 0)
+        return marked;
+    for (SheetButton* button : buttons) button->setDefault(button == *buttons.begin());
+    return *buttons.begin();
 }
 
 void SheetButton::paintEvent(QPaintEvent*)

@@ -23,6 +23,12 @@ void KeptFieldSelection::see(QLineEdit& field, const QEvent& event)
         kept_ = Kept{field.text(), anchor, cursor};
         return;
     }
+    // A press in the field puts the caret where the user chose: the keys coming back after it (a window
+    // manager may activate the window only then) put back nothing older over it.
+    if (event.type() == QEvent::MouseButtonPress) {
+        kept_.reset();
+        return;
+    }
     if (event.type() != QEvent::FocusIn || !kept_) return;
     const Kept kept = *std::exchange(kept_, std::nullopt);
     if (static_cast<const QFocusEvent&>(event).reason() != Qt::ActiveWindowFocusReason || field.text() != kept.text)

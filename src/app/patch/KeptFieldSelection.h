@@ -11,10 +11,11 @@ class QLineEdit;
 // when they return. The line edit drops its selection when its window is activated while the field
 // does not have the keys, and a click on the main window under a sheet activates the sheet in passing
 // (the sheet, the main window, then the sheet for good). Nothing is kept while the field has the keys
-// or once they moved on within the sheet; a text changed meanwhile is left as it is.
+// or once they moved on within the sheet; a text changed meanwhile, or a press in the field, is left as
+// it is.
 class KeptFieldSelection {
 public:
-    // Follows the focus events `field` gets, before the field's own handling.
+    // Follows the focus events and presses `field` gets, before the field's own handling.
     void see(QLineEdit& field, const QEvent& event);
 
 private:

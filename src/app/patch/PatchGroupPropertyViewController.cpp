@@ -149,6 +149,7 @@ void PatchGroupPropertyViewController::focusInEvent(QFocusEvent* event)
 void PatchGroupPropertyViewController::focusOutEvent(QFocusEvent* event)
 {
     ViewForKeyDown::focusOutEvent(event);
+    focusedButton_ = SheetButton::markedAfterFocusOut(*event, {saveButton_, cancelButton_}, focusedButton_);
     showKeys();
 }
 

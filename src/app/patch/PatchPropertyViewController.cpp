@@ -270,6 +270,7 @@ void PatchPropertyViewController::focusInEvent(QFocusEvent* event)
 void PatchPropertyViewController::focusOutEvent(QFocusEvent* event)
 {
     ViewForKeyDown::focusOutEvent(event);
+    focusedButton_ = SheetButton::markedAfterFocusOut(*event, {saveButton_, cancelButton_}, focusedButton_);
     showKeys();
 }
 

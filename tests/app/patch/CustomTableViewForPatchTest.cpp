@@ -451,6 +451,15 @@ TEST_F(CustomTableViewForPatchTest, BackFromAnotherWindowTheCommentBeingTypedSta
     typeText(typing, QStringLiteral("s"));
     EXPECT_TRUE(typing->toPlainText().endsWith(QStringLiteral(" Leads")));
     EXPECT_GT(legibleColumns(), 10);
+
+    // A popup that borrows the keys for a moment gives them back the same way (the events Qt sends the
+    // focused control as a popup opens and closes).
+    QFocusEvent lent(QEvent::FocusOut, Qt::PopupFocusReason);
+    QApplication::sendEvent(typing, &lent);
+    QFocusEvent back(QEvent::FocusIn, Qt::PopupFocusReason);
+    QApplication::sendEvent(typing, &back);
+    ASSERT_EQ(editor(), typing);
+    EXPECT_GT(legibleColumns(), 10);
 }
 
 // A reload of the list (a failed write elsewhere put back, an undo from the popover) closes every editor:

@@ -25,6 +25,7 @@
 #include "app/patch/QueuePatchDialogs.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/DialogWindow.h"
+#include "app/dialogs/SheetButton.h"
 #include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -717,6 +718,118 @@ TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrame)
         press(Qt::Key_Tab);
         ASSERT_EQ(QApplication::focusWidget(), &groupSheet);
         EXPECT_NE(picture(groupSheet.saveButton()), groupSaveIdle) << "Tab onto the group's Save shows";
+    }
+}
+
+// With no button drawn as the default, nothing on screen tells which button a field's Return presses: once
+// the keys are back in a field, by Shift+Tab or a click, Return there answers Save with what was typed,
+// whichever button the keys had marked before. Away to another window and back, the mark stays.
+TEST_F(PatchPropertySheetsTest, BackInAFieldFromTheButtonsReturnSavesWhatWasTyped)
+{
+    const auto item = patch("Lead", "abc");
+    auto shown = sheet(item);
+    shown->show();
+    shown->activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return shown->isActiveWindow(); }));
+    const auto press = [&](int code, const QString& text = QString(), Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event = key(code, modifiers, text);
+        QApplication::sendEvent(QApplication::focusWidget(), &event);
+    };
+    QPlainTextEdit* comment = shown->patchCommentTextView();
+    comment->setFocus(Qt::MouseFocusReason);
+    comment->moveCursor(QTextCursor::End);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    ASSERT_EQ(shown->focusedButton(), shown->cancelButton());
+    // Another window borrowing the keys leaves the mark where the keyboard put it.
+    {
+        QWidget other;
+        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+    }
+    shown->activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return shown->isActiveWindow(); }));
+    ASSERT_EQ(QApplication::focusWidget(), shown.get());
+    EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
+    const auto framed = [](QPushButton* button) { return qobject_cast<SheetButton*>(button)->hasKeys(); };
+    EXPECT_TRUE(framed(shown->cancelButton()));
+
+    // The comment's own Return is a line break; the name's answers the sheet.
+    press(Qt::Key_Backtab, QString(), Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), comment);
+    EXPECT_EQ(shown->focusedButton(), shown->saveButton());
+    EXPECT_FALSE(framed(shown->saveButton()));
+    press(0, QStringLiteral("x"));
+    press(Qt::Key_Backtab, QString(), Qt::ShiftModifier);
+    ASSERT_EQ(QApplication::focusWidget(), shown->patchNameTextField());
+    shown->patchNameTextField()->end(false);
+    press(0, QStringLiteral("y"));
+    press(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(log, std::vector<std::string>{"save"});
+    EXPECT_EQ(item->patchName, "Leady");
+    EXPECT_EQ(item->patchComment, "xabc");
+
+    // The group's sheet, its field clicked while the keys marked Cancel.
+    log.clear();
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.setSaveActionBlock([this] { log.push_back("save group"); });
+    groupSheet.setCancelActionBlock([this] { log.push_back("cancel group"); });
+    groupSheet.view();
+    groupSheet.show();
+    groupSheet.activateWindow();
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return groupSheet.isActiveWindow(); }));
+    QLineEdit* name = groupSheet.groupNameTextField();
+    name->setFocus(Qt::MouseFocusReason);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    ASSERT_EQ(groupSheet.focusedButton(), groupSheet.cancelButton());
+    name->setFocus(Qt::MouseFocusReason);
+    name->end(false);
+    press(0, QStringLiteral("s"));
+    press(Qt::Key_Return, QStringLiteral("\r"));
+    EXPECT_EQ(log, std::vector<std::string>{"save group"});
+    EXPECT_EQ(group->name.value_or(""), "Lives");
+}
+
+// A press in the name field while another window has the keys puts the caret where it landed: the window's
+// activation, whether it comes before the press or after it, puts back no older selection over that.
+TEST_F(PatchPropertySheetsTest, APressInTheNameWhileTheKeysAreAwayPutsTheCaretWhereItLanded)
+{
+    auto shown = sheet(patch("Lead 1", "abc"));
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Live set";
+    group->isGroup = true;
+    PatchGroupPropertyViewController groupSheet(rules);
+    groupSheet.setGroup(group);
+    groupSheet.view();
+    for (QLineEdit* name : {shown->patchNameTextField(), groupSheet.groupNameTextField()}) {
+        SCOPED_TRACE(name->text().toStdString());
+        QWidget* window = name->window();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return window->isActiveWindow(); }));
+        name->setFocus();
+        name->setSelection(0, 4);
+        QFocusEvent lent(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(name, &lent);
+        int x = 0;
+        while (x < name->width() && name->cursorPositionAt(QPoint(x, name->height() / 2)) < 2) ++x;
+        ASSERT_EQ(name->cursorPositionAt(QPoint(x, name->height() / 2)), 2);
+        const QPointF at(x, name->height() / 2);
+        QMouseEvent press(QEvent::MouseButtonPress, at, name->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(name, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, name->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(name, &release);
+        QFocusEvent back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(name, &back);
+        EXPECT_FALSE(name->hasSelectedText());
+        EXPECT_EQ(name->cursorPosition(), 2);
+        window->hide();
     }
 }
 }  // namespace
