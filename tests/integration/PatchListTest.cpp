@@ -313,6 +313,47 @@ QLineEdit* startRename(QWidget& window, int row, const QString& text)
     return qobject_cast<QLineEdit*>(QApplication::focusWidget());
 }
 
+// F2 opens the current row's name again, as the keyboard does; whether its editor took the keys.
+bool reopenWithF2(QWidget& window)
+{
+    QTableView* list = Gestures::patchList(window);
+    list->setFocus();
+    QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
+    QApplication::sendEvent(list, &f2);
+    if (!ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s))
+        return false;
+    // The user types once the field shows its name selected, which it does on its next turn.
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// The name editor the list shows, none when it shows none.
+QLineEdit* shownNameEditor(QWidget& window)
+{
+    for (QLineEdit* line : Gestures::patchList(window)->findChildren<QLineEdit*>())
+        if (line->isVisible()) return line;
+    return nullptr;
+}
+
+// Undoes the newest edit from the Undo popover under the panes, then puts the popover away and gives the
+// window the keys back, as the user does; whether the popover showed.
+bool undoFromThePopover(QWidget& window)
+{
+    if (!ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s))
+        return false;
+    UndoTour::undoFromPopover(window);
+    return true;
+}
+
+void backToTheWindow(QWidget& window)
+{
+    if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
+    window.activateWindow();
+}
+
 }  // namespace
 
 // The user looks a name up in another program half-way through typing it: nothing reaches the unit, and
@@ -368,37 +409,76 @@ TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
 
         // F2 opens the same name again, leaving the rename the last thing to undo.
-        QTableView* list = Gestures::patchList(window);
-        list->setFocus();
-        QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
-        QApplication::sendEvent(list, &f2);
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
-        QCoreApplication::processEvents();
+        ASSERT_TRUE(reopenWithF2(window));
         Gestures::type(QStringLiteral("Lea"));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(undoFromThePopover(window));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s))
             << unit.patchNameAt(3).value_or("?") << " / " << Gestures::patchListText(3, 1).toStdString() << " / " << first;
         // The name's editor is open again on the reloaded list, the typing in it.
-        const auto shownEditor = [list]() -> QLineEdit* {
-            for (QLineEdit* line : list->findChildren<QLineEdit*>())
-                if (line->isVisible()) return line;
-            return nullptr;
-        };
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownEditor() != nullptr; }, 5s));
-        QLineEdit* editor = shownEditor();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
+        QLineEdit* editor = shownNameEditor(window);
         EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
         // The popover goes, and the keys come back to the window and the field.
-        if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
-        window.activateWindow();
+        backToTheWindow(window);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
         EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
         Gestures::type(QStringLiteral("d"));
         Gestures::type({}, Qt::Key_Return);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Lead"; }));
         EXPECT_EQ(Gestures::patchListText(3, 1), QStringLiteral("Lead"));
+    });
+}
+
+// A reload that changes the very name being edited (an undo of its earlier rename) leaves the editor
+// open with the patch's name as it now is for its original: Escape brings that back and writes nothing,
+// and an editor in which nothing was typed shows it and changes nothing when the user clicks away.
+TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorKeep)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        const std::string first = unit.patchNameAt(3).value_or("?");
+        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
+
+        // Typed, undone under the typing, then Escape.
+        ASSERT_TRUE(reopenWithF2(window));
+        Gestures::type(QStringLiteral("Lea"));
+        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
+        QLineEdit* editor = shownNameEditor(window);
+        backToTheWindow(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
+        EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
+        Gestures::type({}, Qt::Key_Escape);
+        EXPECT_EQ(Gestures::patchListText(3, 1).toStdString(), first);
+
+        // Opened, nothing typed, undone under it, then a click beside it.
+        ASSERT_NE(startRename(window, 3, QStringLiteral("Again")), nullptr);
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Again"; }));
+        ASSERT_TRUE(reopenWithF2(window));
+        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
+        editor = shownNameEditor(window);
+        EXPECT_EQ(editor->text().toStdString(), first);
+        backToTheWindow(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
+        Gestures::patchList(window)->setFocus();
+        EXPECT_EQ(Gestures::patchListText(3, 1).toStdString(), first);
+
+        // A write queued after anything those two could have sent: once it lands, the unit holds the
+        // name the undo left.
+        ASSERT_NE(startRename(window, 4, QStringLiteral("Marker")), nullptr);
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(4) == "Marker"; }));
+        EXPECT_EQ(unit.patchNameAt(3), first);
     });
 }
