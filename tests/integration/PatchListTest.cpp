@@ -19,6 +19,7 @@
 #include "UndoTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
+#include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/controls/RightClickImageView.h"
@@ -480,5 +481,45 @@ TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorK
         Gestures::type({}, Qt::Key_Return);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(4) == "Marker"; }));
         EXPECT_EQ(unit.patchNameAt(3), first);
+    });
+}
+
+// The list reloads twice while another window has the keys (the results of the unit's writes, a pool's
+// copies landing): the rename goes on where the user left it, its selection with it, when the window has
+// the keys back.
+TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("Lead")), nullptr);
+        // "e" selected, the cursor before it.
+        Gestures::type({}, Qt::Key_Left);
+        Gestures::type({}, Qt::Key_Left);
+        Gestures::type({}, Qt::Key_Left, Qt::ShiftModifier);
+        {
+            QWidget browser;
+            browser.resize(300, 200);
+            browser.show();
+            browser.activateWindow();
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+            auto* list = static_cast<CustomTableViewForPatch*>(Gestures::patchList(window));
+            list->reloadData();
+            list->reloadData();
+        }
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == shownNameEditor(window); }, 5s));
+        QLineEdit* editor = shownNameEditor(window);
+        EXPECT_EQ(editor->selectedText(), QStringLiteral("e"));
+        EXPECT_EQ(editor->cursorPosition(), 1);
+        Gestures::type(QStringLiteral("x"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Lxad"; }, 10s))
+            << unit.patchNameAt(1).value_or("?") << " / " << Gestures::patchListText(1, 1).toStdString();
     });
 }
