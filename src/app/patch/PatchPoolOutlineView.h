@@ -199,6 +199,9 @@ private:
     int draggingUpdated(QDragMoveEvent* event);
     void answerDragMove(QDragMoveEvent* event);
     void stopDragScrolling();
+    // A reload takes the view out of its drag and stops its scrolling: a drag still held goes on as it
+    // was, scrolling while at an edge.
+    void resumeHeldDrag();
     void removeMarker();
     void drawInsertion();
     PoolDragState dragState_;
