@@ -523,3 +523,26 @@ TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
             << unit.patchNameAt(1).value_or("?") << " / " << Gestures::patchListText(1, 1).toStdString();
     });
 }
+
+// The window closed from a pager while another program has the keys: the name being typed in the list is
+// the user's last word, and the unit holds it when the program lets it go.
+TEST(PatchList, ClosedFromAPagerWhileAnotherWindowHasTheKeysWritesTheTypedName)
+{
+    ProgramRig rig;
+    std::optional<std::string> atTheEnd;
+    rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
+    rig.runToTheEnd([](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("Closing")), nullptr);
+        QWidget browser;
+        browser.resize(300, 200);
+        browser.show();
+        browser.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+        rig.closeWindow();
+    });
+    EXPECT_EQ(atTheEnd, "Closing");
+}

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -145,34 +146,90 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
     EXPECT_FALSE(ProgramRig::folderNamed(pool, "New Patch Group 1").empty());
 }
 
+namespace {
+
+// Starts renaming the pool's top-level patch `from` and types `typed` over its name, in the active window.
+void typeOverPoolName(ProgramRig& rig, const char* from, const QString& typed)
+{
+    QWidget& window = rig.window();
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")); }, 10s));
+    window.activateWindow();
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+    auto* view = window.findChild<PatchPoolOutlineView*>();
+    auto* screen = view != nullptr ? dynamic_cast<PatchManagerViewController*>(view->backUpDelegate()) : nullptr;
+    ASSERT_NE(screen, nullptr);
+    std::shared_ptr<DirectoryObject> item;
+    for (const auto& node : screen->structureData())
+        if (node->name == from) item = node;
+    ASSERT_NE(item, nullptr);
+    view->setFocus();
+    view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
+    ASSERT_NE(view->nameEditor(), nullptr);
+    view->nameEditor()->selectAll();
+    for (const QChar ch : typed) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(view->nameEditor(), &press);
+    }
+}
+
+// The saved library's top-level patches after the program's end.
+std::vector<std::string> savedTopLevel(const ProgramRig& rig)
+{
+    return ProgramRig::patchNamesIn(rig.root() / "QFXMacApplication" / "Patch" / "Pool");
+}
+
+}  // namespace
+
 // Quit is the user's gesture after the typing, as a click away would be: the typed name is the one saved.
 TEST(PatchPool, QuitWhileANameIsTypedSavesTheTypedName)
 {
     ProgramRig rig;
     rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")); }, 10s));
-        window.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        auto* screen = view != nullptr ? dynamic_cast<PatchManagerViewController*>(view->backUpDelegate()) : nullptr;
-        ASSERT_NE(screen, nullptr);
-        std::shared_ptr<DirectoryObject> item;
-        for (const auto& node : screen->structureData())
-            if (node->name == PoolTour::kRenamedFrom) item = node;
-        ASSERT_NE(item, nullptr);
-        view->setFocus();
-        view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
-        ASSERT_NE(view->nameEditor(), nullptr);
-        view->nameEditor()->selectAll();
-        for (const QChar ch : QStringLiteral("Typed")) {
-            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
-            QApplication::sendEvent(view->nameEditor(), &press);
-        }
+        typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
         rig.quitFromMenu();
     });
-    const auto top = ProgramRig::patchNamesIn(rig.root() / "QFXMacApplication" / "Patch" / "Pool");
+    const auto top = savedTopLevel(rig);
+    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
+}
+
+// The user looks something up in another program and closes this one from a pager or the taskbar, or the
+// session ends, while the name is still typed: the window never has the keys again, and the typed name is
+// the one saved all the same.
+TEST(PatchPool, ClosedFromAPagerWhileAnotherWindowHasTheKeysSavesTheTypedName)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
+        QWidget browser;
+        browser.resize(300, 200);
+        browser.show();
+        browser.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+        rig.closeWindow();
+    });
+    const auto top = savedTopLevel(rig);
+    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
+}
+
+TEST(PatchPool, TheSessionsEndWhileAnotherWindowHasTheKeysSavesTheTypedName)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
+        QWidget browser;
+        browser.resize(300, 200);
+        browser.show();
+        browser.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+        rig.endBySignal(SIGTERM);
+        // The signal reaches the loop as the body returns.
+    });
+    const auto top = savedTopLevel(rig);
     EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
     EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
 }

@@ -235,6 +235,18 @@ void ProgramRig::quitFromMenu()
     if (QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"))) quit->trigger();
 }
 
+void ProgramRig::closeWindow()
+{
+    m_quitAsked = true;
+    window().close();
+}
+
+void ProgramRig::endBySignal(int number)
+{
+    m_quitAsked = true;
+    ::raise(number);
+}
+
 void ProgramRig::runToTheEnd(const std::function<void(ProgramRig&)>& body)
 {
     ASSERT_EQ(m_error, "");

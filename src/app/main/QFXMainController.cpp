@@ -403,8 +403,10 @@ void QFXMainController::refreshMenus()
 
 void QFXMainController::endTextEditing()
 {
-    // The keys go to the window itself, as on a click beside the field: the field's edit ends and its
-    // list commits it.
+    // The screens end their edits themselves: a move of the keys ends nothing in a window that does not
+    // have them (another window is active as a pager or the session closes this one).
+    if (patchManager_) patchManager_->endTextEditing();
+    // Anything else being edited ends as on a click beside it.
     if (!view_) return;
     QWidget* focus = view_->window()->focusWidget();
     if (focus && focus != view_) view_->setFocus(Qt::OtherFocusReason);

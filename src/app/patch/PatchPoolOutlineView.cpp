@@ -411,6 +411,15 @@ void PatchPoolOutlineView::closeEditor(QWidget* editor, QAbstractItemDelegate::E
     setFocus();
 }
 
+void PatchPoolOutlineView::endEditing()
+{
+    if (!editor_) return;
+    QPointer<PoolNameEditor> editor = editor_;
+    commitData(editor);
+    // The commit may have reloaded the tree, which closes the editor itself.
+    if (editor && editor == editor_) closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
 void PatchPoolOutlineView::commitData(QWidget* editor)
 {
     const bool ending = std::exchange(endingEdit_, true);
