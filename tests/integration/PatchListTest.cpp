@@ -546,3 +546,48 @@ TEST(PatchList, ClosedFromAPagerWhileAnotherWindowHasTheKeysWritesTheTypedName)
     });
     EXPECT_EQ(atTheEnd, "Closing");
 }
+
+// Undo clicked with the pointer while a name is typed, in the popover under the panes and in the Control
+// menu: neither takes the keys from the typing, so neither commits it; each undoes the edit before it, and
+// the typing stays open where it was until the user ends it.
+TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        const std::string first = unit.patchNameAt(3).value_or("?");
+        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
+        ASSERT_TRUE(reopenWithF2(window));
+        Gestures::type(QStringLiteral("Second"));
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Second"; }));
+
+        ASSERT_TRUE(reopenWithF2(window));
+        Gestures::type(QStringLiteral("Xy"));
+        ASSERT_TRUE(undoFromThePopover(window));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }, 10s)) << unit.patchNameAt(3).value_or("?");
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
+        QLineEdit* editor = shownNameEditor(window);
+        EXPECT_EQ(editor->text(), QStringLiteral("Xy"));
+        backToTheWindow(window);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
+
+        ASSERT_TRUE(Gestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s)) << unit.patchNameAt(3).value_or("?");
+        // A window manager activates the window again as the menu closes; the offscreen platform is asked.
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == shownNameEditor(window); }, 5s));
+        editor = shownNameEditor(window);
+        EXPECT_EQ(editor->text(), QStringLiteral("Xy"));
+        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
+        Gestures::type(QStringLiteral("z"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Xyz"; }, 10s)) << unit.patchNameAt(3).value_or("?");
+    });
+}

@@ -339,3 +339,28 @@ TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot
         EXPECT_EQ(unit.patchNameAt(0), "F0");
     });
 }
+
+// The Control menu's Undo chosen with the pointer while a pool name is typed undoes the rename before the
+// typing; the typing stays open, and ends as the user ends it.
+TEST(PatchPool, TheMenusUndoWhileANameIsTypedUndoesTheRenameBeforeIt)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
+        typeOverPoolName(rig, PoolTour::kRenamedTo, QStringLiteral("Xy"));
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
+        // A window manager activates the window again as the menu closes; the offscreen platform is asked.
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
+        EXPECT_EQ(view->nameEditor()->text(), QStringLiteral("Xy"));
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(view->nameEditor(), &enter);
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Xy"); }, 10s));
+        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
+    });
+}

@@ -229,11 +229,9 @@ void QFXMainController::buildMenus()
     addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuReferenceGuide"), MenuAction::Manual);
     addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuVersionUpdateHistory"), MenuAction::VersionUpdateHistory);
     for (QMenu* menu : {controlMenu_, helpMenu_}) {
-        connect(menu, &QMenu::aboutToShow, this, [this] {
-            // Opening a menu ends any text editing in the main window.
-            view_->setFocus();
-            refreshMenus();
-        });
+        // Opening a menu leaves the text being typed open: its Undo undoes what came before the typing,
+        // and the items that need the typing ended (Quit, Disconnect) end it themselves.
+        connect(menu, &QMenu::aboutToShow, this, &QFXMainController::refreshMenus);
     }
 }
 
