@@ -11,6 +11,8 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -589,5 +591,46 @@ TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
         Gestures::type(QStringLiteral("z"));
         Gestures::type({}, Qt::Key_Return);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Xyz"; }, 10s)) << unit.patchNameAt(3).value_or("?");
+    });
+}
+
+namespace {
+
+// Types a name into the list's second row, then lets the unit go with `disconnect`; the name the unit
+// holds in that slot once it is let go.
+std::optional<std::string> nameWrittenBeforeTheEject(ProgramRig& rig, const std::function<void(QWidget&)>& disconnect)
+{
+    DemoUnit& unit = rig.unit();
+    if (!rig.showPatchScreen()) return std::nullopt;
+    QWidget& window = rig.window();
+    window.activateWindow();
+    if (!ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s)) return std::nullopt;
+    if (startRename(window, 1, QStringLiteral("Typed")) == nullptr) return std::nullopt;
+    disconnect(window);
+    if (!ProgramRig::waitUntil([&] { return Gestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 20s))
+        return std::nullopt;
+    return unit.patchNameAt(1);
+}
+
+}  // namespace
+
+// Disconnect while a name is typed, from the Control menu or the Eject button: the name is written to the
+// unit before it is let go, as Quit writes it.
+TEST(PatchList, DisconnectFromTheMenuWhileANameIsTypedWritesItFirst)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        EXPECT_EQ(nameWrittenBeforeTheEject(rig, [](QWidget& window) {
+            ASSERT_TRUE(Gestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Disconnect")));
+        }), "Typed");
+    });
+}
+
+TEST(PatchList, TheEjectButtonWhileANameIsTypedWritesItFirst)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        EXPECT_EQ(nameWrittenBeforeTheEject(rig, [](QWidget& window) { Gestures::clickButton(window, "ejectButton"); }),
+                  "Typed");
     });
 }

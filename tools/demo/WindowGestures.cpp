@@ -59,7 +59,7 @@ void WindowGestures::type(const QString& text, int key, Qt::KeyboardModifiers mo
 
 void WindowGestures::clickButton(QWidget& window, const char* name)
 {
-    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
+    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) click(*button);
 }
 
 QString WindowGestures::busyLine(QWidget& window)

@@ -22,6 +22,7 @@ public:
     static void doubleClickPatchList(QWidget& window, int row, int column);
     // Text typed a key at a time into whatever has the focus; or, with `key`, that one key.
     static void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // The button of that name clicked as the pointer clicks it.
     static void clickButton(QWidget& window, const char* name);
     // A click as the pointer makes it at `at` (the middle when none): the press moves the keys as the
     // widget's focus policy says, which a call on the widget never does.

@@ -179,7 +179,7 @@ void QFXMainController::buildView()
     layout->addLayout(tabs);
     connect(effectManagerButton_, &QPushButton::clicked, this, [this] { effectManagerButtonClicked(); });
     connect(patchManagerButton_, &QPushButton::clicked, this, [this] { patchManagerButtonClicked(); });
-    connect(ejectButton_, &QPushButton::clicked, this, [this] { MainWindowLogic::ejectDevice(); });
+    connect(ejectButton_, &QPushButton::clicked, this, [this] { MainWindowLogic::disconnectDevice(); });
 
     appContentView_ = new QWidget(view_);
     contentLayout_ = new QVBoxLayout(appContentView_);
