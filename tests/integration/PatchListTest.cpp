@@ -11,6 +11,7 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 #include <optional>
 
@@ -633,4 +634,27 @@ TEST(PatchList, TheEjectButtonWhileANameIsTypedWritesItFirst)
         EXPECT_EQ(nameWrittenBeforeTheEject(rig, [](QWidget& window) { Gestures::clickButton(window, "ejectButton"); }),
                   "Typed");
     });
+}
+
+// The session ends (a signal) while a name is typed and another window has the keys: the name reaches the
+// unit before the program lets it go.
+TEST(PatchList, TheSessionsEndWhileANameIsTypedWritesIt)
+{
+    ProgramRig rig;
+    std::optional<std::string> atTheEnd;
+    rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
+    rig.runToTheEnd([](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("Ending")), nullptr);
+        QWidget browser;
+        browser.resize(300, 200);
+        browser.show();
+        browser.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+        rig.endBySignal(SIGTERM);
+    });
+    EXPECT_EQ(atTheEnd, "Ending");
 }
