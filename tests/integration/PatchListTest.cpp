@@ -358,6 +358,28 @@ void backToTheWindow(QWidget& window)
     window.activateWindow();
 }
 
+// Renames the list's `row` to `renamed`, then opens its name again with F2, which leaves the rename the
+// last thing to undo; whether the editor took the keys.
+bool renameThenOpenAgain(QWidget& window, DemoUnit& unit, int row, const QString& renamed)
+{
+    if (startRename(window, row, renamed) == nullptr) return false;
+    Gestures::type({}, Qt::Key_Return);
+    if (!ProgramRig::waitUntil([&] { return unit.patchNameAt(row) == renamed.toStdString(); })) return false;
+    return reopenWithF2(window);
+}
+
+// Once an undo under the typing has put `name` back in the unit's `row`: the name editor the reloaded list
+// opened again, the keys back in it; none when that does not come.
+QLineEdit* editorBackAfterTheUndo(QWidget& window, DemoUnit& unit, int row, const std::string& name)
+{
+    if (!ProgramRig::waitUntil([&] { return unit.patchNameAt(row) == name; }, 10s)) return nullptr;
+    if (!ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s)) return nullptr;
+    QLineEdit* editor = shownNameEditor(window);
+    backToTheWindow(window);
+    if (!ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s)) return nullptr;
+    return editor;
+}
+
 }  // namespace
 
 // The user looks a name up in another program half-way through typing it: nothing reaches the unit, and
@@ -375,11 +397,8 @@ TEST(PatchList, AnotherWindowTakingTheKeysNeitherCommitsNorClosesARename)
         QLineEdit* editor = startRename(window, 1, QStringLiteral("Lea"));
         ASSERT_NE(editor, nullptr);
         {
-            QWidget browser;
-            browser.resize(300, 200);
-            browser.show();
-            browser.activateWindow();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+            ASSERT_NE(browser, nullptr);
             ProgramRig::settle(300ms);
             EXPECT_EQ(unit.patchNameAt(1), before);
             EXPECT_EQ(Gestures::patchListText(1, 1).toStdString(), before);
@@ -408,23 +427,14 @@ TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
         window.activateWindow();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
         const std::string first = unit.patchNameAt(3).value_or("?");
-        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
-        Gestures::type({}, Qt::Key_Return);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
-
-        // F2 opens the same name again, leaving the rename the last thing to undo.
-        ASSERT_TRUE(reopenWithF2(window));
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
         Gestures::type(QStringLiteral("Lea"));
         ASSERT_TRUE(undoFromThePopover(window));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s))
-            << unit.patchNameAt(3).value_or("?") << " / " << Gestures::patchListText(3, 1).toStdString() << " / " << first;
-        // The name's editor is open again on the reloaded list, the typing in it.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
-        QLineEdit* editor = shownNameEditor(window);
+        // The name's editor is open again on the reloaded list, the typing in it; the popover goes, and
+        // the keys come back to the window and the field.
+        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
+        ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?") << " / " << first;
         EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
-        // The popover goes, and the keys come back to the window and the field.
-        backToTheWindow(window);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
         EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
         Gestures::type(QStringLiteral("d"));
         Gestures::type({}, Qt::Key_Return);
@@ -446,35 +456,23 @@ TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorK
         window.activateWindow();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
         const std::string first = unit.patchNameAt(3).value_or("?");
-        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
-        Gestures::type({}, Qt::Key_Return);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
 
         // Typed, undone under the typing, then Escape.
-        ASSERT_TRUE(reopenWithF2(window));
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
         Gestures::type(QStringLiteral("Lea"));
         ASSERT_TRUE(undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
-        QLineEdit* editor = shownNameEditor(window);
-        backToTheWindow(window);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
+        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
+        ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
         Gestures::type({}, Qt::Key_Escape);
         EXPECT_EQ(Gestures::patchListText(3, 1).toStdString(), first);
 
         // Opened, nothing typed, undone under it, then a click beside it.
-        ASSERT_NE(startRename(window, 3, QStringLiteral("Again")), nullptr);
-        Gestures::type({}, Qt::Key_Return);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Again"; }));
-        ASSERT_TRUE(reopenWithF2(window));
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Again")));
         ASSERT_TRUE(undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
-        editor = shownNameEditor(window);
+        editor = editorBackAfterTheUndo(window, unit, 3, first);
+        ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->text().toStdString(), first);
-        backToTheWindow(window);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
         Gestures::patchList(window)->setFocus();
         EXPECT_EQ(Gestures::patchListText(3, 1).toStdString(), first);
 
@@ -505,11 +503,8 @@ TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
         Gestures::type({}, Qt::Key_Left);
         Gestures::type({}, Qt::Key_Left, Qt::ShiftModifier);
         {
-            QWidget browser;
-            browser.resize(300, 200);
-            browser.show();
-            browser.activateWindow();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+            ASSERT_NE(browser, nullptr);
             auto* list = static_cast<CustomTableViewForPatch*>(Gestures::patchList(window));
             list->reloadData();
             list->reloadData();
@@ -527,29 +522,6 @@ TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
     });
 }
 
-// The window closed from a pager while another program has the keys: the name being typed in the list is
-// the user's last word, and the unit holds it when the program lets it go.
-TEST(PatchList, ClosedFromAPagerWhileAnotherWindowHasTheKeysWritesTheTypedName)
-{
-    ProgramRig rig;
-    std::optional<std::string> atTheEnd;
-    rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
-    rig.runToTheEnd([](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        QWidget& window = rig.window();
-        window.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
-        ASSERT_NE(startRename(window, 1, QStringLiteral("Closing")), nullptr);
-        QWidget browser;
-        browser.resize(300, 200);
-        browser.show();
-        browser.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
-        rig.closeWindow();
-    });
-    EXPECT_EQ(atTheEnd, "Closing");
-}
-
 // Undo clicked with the pointer while a name is typed, in the popover under the panes and in the Control
 // menu: neither takes the keys from the typing, so neither commits it; each undoes the edit before it, and
 // the typing stays open where it was until the user ends it.
@@ -563,10 +535,7 @@ TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
         window.activateWindow();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
         const std::string first = unit.patchNameAt(3).value_or("?");
-        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
-        Gestures::type({}, Qt::Key_Return);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
-        ASSERT_TRUE(reopenWithF2(window));
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
         Gestures::type(QStringLiteral("Second"));
         Gestures::type({}, Qt::Key_Return);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Second"; }));
@@ -574,12 +543,9 @@ TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
         ASSERT_TRUE(reopenWithF2(window));
         Gestures::type(QStringLiteral("Xy"));
         ASSERT_TRUE(undoFromThePopover(window));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }, 10s)) << unit.patchNameAt(3).value_or("?");
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s));
-        QLineEdit* editor = shownNameEditor(window);
+        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, "Renamed");
+        ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?");
         EXPECT_EQ(editor->text(), QStringLiteral("Xy"));
-        backToTheWindow(window);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
 
         ASSERT_TRUE(Gestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s)) << unit.patchNameAt(3).value_or("?");
@@ -636,25 +602,39 @@ TEST(PatchList, TheEjectButtonWhileANameIsTypedWritesItFirst)
     });
 }
 
-// The session ends (a signal) while a name is typed and another window has the keys: the name reaches the
-// unit before the program lets it go.
-TEST(PatchList, TheSessionsEndWhileANameIsTypedWritesIt)
+namespace {
+
+// Types a name into the list's second row, gives another window the keys, and ends the program with
+// `end`; the name the unit holds in that slot as the program lets it go.
+std::optional<std::string> nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys(const std::function<void(ProgramRig&)>& end)
 {
     ProgramRig rig;
     std::optional<std::string> atTheEnd;
     rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
-    rig.runToTheEnd([](ProgramRig& rig) {
+    rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         QWidget& window = rig.window();
         window.activateWindow();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
         ASSERT_NE(startRename(window, 1, QStringLiteral("Ending")), nullptr);
-        QWidget browser;
-        browser.resize(300, 200);
-        browser.show();
-        browser.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
-        rig.endBySignal(SIGTERM);
+        const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+        ASSERT_NE(browser, nullptr);
+        end(rig);
     });
-    EXPECT_EQ(atTheEnd, "Ending");
+    return atTheEnd;
+}
+
+}  // namespace
+
+// The window closed from a pager, or the session ending, while another program has the keys: the name
+// being typed in the list is the user's last word, and the unit holds it when the program lets it go.
+TEST(PatchList, ClosedFromAPagerWhileAnotherWindowHasTheKeysWritesTheTypedName)
+{
+    EXPECT_EQ(nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.closeWindow(); }), "Ending");
+}
+
+TEST(PatchList, TheSessionsEndWhileANameIsTypedWritesIt)
+{
+    EXPECT_EQ(nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.endBySignal(SIGTERM); }),
+              "Ending");
 }

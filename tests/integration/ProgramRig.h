@@ -75,6 +75,9 @@ public:
     // Turns the event loop until `reached` holds or `limit` passes; whether it held.
     static bool waitUntil(const std::function<bool()>& reached,
                           std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // Shows another program's window and gives it the keys, as the user does when looking something up;
+    // none when it never had them.
+    static std::unique_ptr<QWidget> anotherWindowTakesTheKeys();
     // Lets the event loop run for a while, for what must not happen.
     static void settle(std::chrono::milliseconds duration);
     // Whether an information sheet (a message with its OK) shows.
