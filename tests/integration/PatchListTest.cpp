@@ -522,6 +522,43 @@ TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
     });
 }
 
+// The same for a comment: its cursor is where the user left it after two reloads while away.
+TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCommentsCursor)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        Gestures::doubleClickPatchList(window, 1, 2);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        auto* comment = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget());
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Warm"));
+        Gestures::type({}, Qt::Key_Left);
+        Gestures::type({}, Qt::Key_Left);
+        {
+            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+            ASSERT_NE(browser, nullptr);
+            auto* list = static_cast<CustomTableViewForPatch*>(Gestures::patchList(window));
+            list->reloadData();
+            list->reloadData();
+        }
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            comment = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget());
+            return comment != nullptr && comment->isVisible();
+        }, 5s));
+        EXPECT_EQ(comment->textCursor().position(), 2);
+        Gestures::type(QStringLiteral("x"));
+        Gestures::patchList(window)->setFocus();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(1) == "Waxrm"; }, 10s))
+            << unit.patchCommentAt(1).value_or("?");
+    });
+}
+
 // Undo clicked with the pointer while a name is typed, in the popover under the panes and in the Control
 // menu: neither takes the keys from the typing, so neither commits it; each undoes the edit before it, and
 // the typing stays open where it was until the user ends it.
