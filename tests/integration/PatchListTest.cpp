@@ -11,6 +11,9 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <csignal>
+#include <functional>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include "UndoTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
+#include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/controls/RightClickImageView.h"
@@ -313,6 +317,69 @@ QLineEdit* startRename(QWidget& window, int row, const QString& text)
     return qobject_cast<QLineEdit*>(QApplication::focusWidget());
 }
 
+// F2 opens the current row's name again, as the keyboard does; whether its editor took the keys.
+bool reopenWithF2(QWidget& window)
+{
+    QTableView* list = Gestures::patchList(window);
+    list->setFocus();
+    QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
+    QApplication::sendEvent(list, &f2);
+    if (!ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s))
+        return false;
+    // The user types once the field shows its name selected, which it does on its next turn.
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// The name editor the list shows, none when it shows none.
+QLineEdit* shownNameEditor(QWidget& window)
+{
+    for (QLineEdit* line : Gestures::patchList(window)->findChildren<QLineEdit*>())
+        if (line->isVisible()) return line;
+    return nullptr;
+}
+
+// Undoes the newest edit from the Undo popover under the panes, then puts the popover away and gives the
+// window the keys back, as the user does; whether the popover showed.
+bool undoFromThePopover(QWidget& window)
+{
+    if (!ProgramRig::waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, 10s))
+        return false;
+    UndoTour::undoFromPopover(window);
+    return true;
+}
+
+void backToTheWindow(QWidget& window)
+{
+    if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
+    window.activateWindow();
+}
+
+// Renames the list's `row` to `renamed`, then opens its name again with F2, which leaves the rename the
+// last thing to undo; whether the editor took the keys.
+bool renameThenOpenAgain(QWidget& window, DemoUnit& unit, int row, const QString& renamed)
+{
+    if (startRename(window, row, renamed) == nullptr) return false;
+    Gestures::type({}, Qt::Key_Return);
+    if (!ProgramRig::waitUntil([&] { return unit.patchNameAt(row) == renamed.toStdString(); })) return false;
+    return reopenWithF2(window);
+}
+
+// Once an undo under the typing has put `name` back in the unit's `row`: the name editor the reloaded list
+// opened again, the keys back in it; none when that does not come.
+QLineEdit* editorBackAfterTheUndo(QWidget& window, DemoUnit& unit, int row, const std::string& name)
+{
+    if (!ProgramRig::waitUntil([&] { return unit.patchNameAt(row) == name; }, 10s)) return nullptr;
+    if (!ProgramRig::waitUntil([&] { return shownNameEditor(window) != nullptr; }, 5s)) return nullptr;
+    QLineEdit* editor = shownNameEditor(window);
+    backToTheWindow(window);
+    if (!ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s)) return nullptr;
+    return editor;
+}
+
 }  // namespace
 
 // The user looks a name up in another program half-way through typing it: nothing reaches the unit, and
@@ -330,11 +397,8 @@ TEST(PatchList, AnotherWindowTakingTheKeysNeitherCommitsNorClosesARename)
         QLineEdit* editor = startRename(window, 1, QStringLiteral("Lea"));
         ASSERT_NE(editor, nullptr);
         {
-            QWidget browser;
-            browser.resize(300, 200);
-            browser.show();
-            browser.activateWindow();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return browser.isActiveWindow(); }, 5s));
+            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+            ASSERT_NE(browser, nullptr);
             ProgramRig::settle(300ms);
             EXPECT_EQ(unit.patchNameAt(1), before);
             EXPECT_EQ(Gestures::patchListText(1, 1).toStdString(), before);
@@ -363,42 +427,251 @@ TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
         window.activateWindow();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
         const std::string first = unit.patchNameAt(3).value_or("?");
-        ASSERT_NE(startRename(window, 3, QStringLiteral("Renamed")), nullptr);
-        Gestures::type({}, Qt::Key_Return);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
-
-        // F2 opens the same name again, leaving the rename the last thing to undo.
-        QTableView* list = Gestures::patchList(window);
-        list->setFocus();
-        QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
-        QApplication::sendEvent(list, &f2);
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
-        QCoreApplication::processEvents();
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
         Gestures::type(QStringLiteral("Lea"));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s));
-        UndoTour::undoFromPopover(window);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s))
-            << unit.patchNameAt(3).value_or("?") << " / " << Gestures::patchListText(3, 1).toStdString() << " / " << first;
-        // The name's editor is open again on the reloaded list, the typing in it.
-        const auto shownEditor = [list]() -> QLineEdit* {
-            for (QLineEdit* line : list->findChildren<QLineEdit*>())
-                if (line->isVisible()) return line;
-            return nullptr;
-        };
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownEditor() != nullptr; }, 5s));
-        QLineEdit* editor = shownEditor();
+        ASSERT_TRUE(undoFromThePopover(window));
+        // The name's editor is open again on the reloaded list, the typing in it; the popover goes, and
+        // the keys come back to the window and the field.
+        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
+        ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?") << " / " << first;
         EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
-        // The popover goes, and the keys come back to the window and the field.
-        if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
-        window.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s));
         EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
         Gestures::type(QStringLiteral("d"));
         Gestures::type({}, Qt::Key_Return);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Lead"; }));
         EXPECT_EQ(Gestures::patchListText(3, 1), QStringLiteral("Lead"));
     });
+}
+
+// A reload that changes the very name being edited (an undo of its earlier rename) leaves the editor
+// open with the patch's name as it now is for its original: Escape brings that back and writes nothing,
+// and an editor in which nothing was typed shows it and changes nothing when the user clicks away.
+TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorKeep)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        const std::string first = unit.patchNameAt(3).value_or("?");
+
+        // Typed, undone under the typing, then Escape.
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
+        Gestures::type(QStringLiteral("Lea"));
+        ASSERT_TRUE(undoFromThePopover(window));
+        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
+        Gestures::type({}, Qt::Key_Escape);
+        EXPECT_EQ(Gestures::patchListText(3, 1).toStdString(), first);
+
+        // Opened, nothing typed, undone under it, then a click beside it.
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Again")));
+        ASSERT_TRUE(undoFromThePopover(window));
+        editor = editorBackAfterTheUndo(window, unit, 3, first);
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->text().toStdString(), first);
+        Gestures::patchList(window)->setFocus();
+        EXPECT_EQ(Gestures::patchListText(3, 1).toStdString(), first);
+
+        // A write queued after anything those two could have sent: once it lands, the unit holds the
+        // name the undo left.
+        ASSERT_NE(startRename(window, 4, QStringLiteral("Marker")), nullptr);
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(4) == "Marker"; }));
+        EXPECT_EQ(unit.patchNameAt(3), first);
+    });
+}
+
+// The list reloads twice while another window has the keys (the results of the unit's writes, a pool's
+// copies landing): the rename goes on where the user left it, its selection with it, when the window has
+// the keys back.
+TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("Lead")), nullptr);
+        // "e" selected, the cursor before it.
+        Gestures::type({}, Qt::Key_Left);
+        Gestures::type({}, Qt::Key_Left);
+        Gestures::type({}, Qt::Key_Left, Qt::ShiftModifier);
+        {
+            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+            ASSERT_NE(browser, nullptr);
+            auto* list = static_cast<CustomTableViewForPatch*>(Gestures::patchList(window));
+            list->reloadData();
+            list->reloadData();
+        }
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == shownNameEditor(window); }, 5s));
+        QLineEdit* editor = shownNameEditor(window);
+        EXPECT_EQ(editor->selectedText(), QStringLiteral("e"));
+        EXPECT_EQ(editor->cursorPosition(), 1);
+        Gestures::type(QStringLiteral("x"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Lxad"; }, 10s))
+            << unit.patchNameAt(1).value_or("?") << " / " << Gestures::patchListText(1, 1).toStdString();
+    });
+}
+
+// The same for a comment: its cursor is where the user left it after two reloads while away.
+TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCommentsCursor)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        Gestures::doubleClickPatchList(window, 1, 2);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        auto* comment = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget());
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Warm"));
+        Gestures::type({}, Qt::Key_Left);
+        Gestures::type({}, Qt::Key_Left);
+        {
+            const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+            ASSERT_NE(browser, nullptr);
+            auto* list = static_cast<CustomTableViewForPatch*>(Gestures::patchList(window));
+            list->reloadData();
+            list->reloadData();
+        }
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            comment = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget());
+            return comment != nullptr && comment->isVisible();
+        }, 5s));
+        EXPECT_EQ(comment->textCursor().position(), 2);
+        Gestures::type(QStringLiteral("x"));
+        Gestures::patchList(window)->setFocus();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(1) == "Waxrm"; }, 10s))
+            << unit.patchCommentAt(1).value_or("?");
+    });
+}
+
+// Undo clicked with the pointer while a name is typed, in the popover under the panes and in the Control
+// menu: neither takes the keys from the typing, so neither commits it; each undoes the edit before it, and
+// the typing stays open where it was until the user ends it.
+TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        const std::string first = unit.patchNameAt(3).value_or("?");
+        ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
+        Gestures::type(QStringLiteral("Second"));
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Second"; }));
+
+        ASSERT_TRUE(reopenWithF2(window));
+        Gestures::type(QStringLiteral("Xy"));
+        ASSERT_TRUE(undoFromThePopover(window));
+        QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, "Renamed");
+        ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?");
+        EXPECT_EQ(editor->text(), QStringLiteral("Xy"));
+
+        ASSERT_TRUE(Gestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == first; }, 10s)) << unit.patchNameAt(3).value_or("?");
+        // A window manager activates the window again as the menu closes; the offscreen platform is asked.
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return QApplication::focusWidget() == shownNameEditor(window); }, 5s));
+        editor = shownNameEditor(window);
+        EXPECT_EQ(editor->text(), QStringLiteral("Xy"));
+        EXPECT_FALSE(editor->hasSelectedText()) << editor->selectedText().toStdString();
+        Gestures::type(QStringLiteral("z"));
+        Gestures::type({}, Qt::Key_Return);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Xyz"; }, 10s)) << unit.patchNameAt(3).value_or("?");
+    });
+}
+
+namespace {
+
+// Types a name into the list's second row, then lets the unit go with `disconnect`; the name the unit
+// holds in that slot once it is let go.
+std::optional<std::string> nameWrittenBeforeTheEject(ProgramRig& rig, const std::function<void(QWidget&)>& disconnect)
+{
+    DemoUnit& unit = rig.unit();
+    if (!rig.showPatchScreen()) return std::nullopt;
+    QWidget& window = rig.window();
+    window.activateWindow();
+    if (!ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s)) return std::nullopt;
+    if (startRename(window, 1, QStringLiteral("Typed")) == nullptr) return std::nullopt;
+    disconnect(window);
+    if (!ProgramRig::waitUntil([&] { return Gestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 20s))
+        return std::nullopt;
+    return unit.patchNameAt(1);
+}
+
+}  // namespace
+
+// Disconnect while a name is typed, from the Control menu or the Eject button: the name is written to the
+// unit before it is let go, as Quit writes it.
+TEST(PatchList, DisconnectFromTheMenuWhileANameIsTypedWritesItFirst)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        EXPECT_EQ(nameWrittenBeforeTheEject(rig, [](QWidget& window) {
+            ASSERT_TRUE(Gestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Disconnect")));
+        }), "Typed");
+    });
+}
+
+TEST(PatchList, TheEjectButtonWhileANameIsTypedWritesItFirst)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        EXPECT_EQ(nameWrittenBeforeTheEject(rig, [](QWidget& window) { Gestures::clickButton(window, "ejectButton"); }),
+                  "Typed");
+    });
+}
+
+namespace {
+
+// Types a name into the list's second row, gives another window the keys, and ends the program with
+// `end`; the name the unit holds in that slot as the program lets it go.
+std::optional<std::string> nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys(const std::function<void(ProgramRig&)>& end)
+{
+    ProgramRig rig;
+    std::optional<std::string> atTheEnd;
+    rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("Ending")), nullptr);
+        const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+        ASSERT_NE(browser, nullptr);
+        end(rig);
+    });
+    return atTheEnd;
+}
+
+}  // namespace
+
+// The window closed from a pager, or the session ending, while another program has the keys: the name
+// being typed in the list is the user's last word, and the unit holds it when the program lets it go.
+TEST(PatchList, ClosedFromAPagerWhileAnotherWindowHasTheKeysWritesTheTypedName)
+{
+    EXPECT_EQ(nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.closeWindow(); }), "Ending");
+}
+
+TEST(PatchList, TheSessionsEndWhileANameIsTypedWritesIt)
+{
+    EXPECT_EQ(nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.endBySignal(SIGTERM); }),
+              "Ending");
 }

@@ -5,8 +5,10 @@
 #include <QKeyEvent>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -145,34 +147,86 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
     EXPECT_FALSE(ProgramRig::folderNamed(pool, "New Patch Group 1").empty());
 }
 
+namespace {
+
+// Starts renaming the pool's top-level patch `from` and types `typed` over its name, in the active window.
+void typeOverPoolName(ProgramRig& rig, const char* from, const QString& typed)
+{
+    QWidget& window = rig.window();
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")); }, 10s));
+    window.activateWindow();
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+    auto* view = window.findChild<PatchPoolOutlineView*>();
+    auto* screen = view != nullptr ? dynamic_cast<PatchManagerViewController*>(view->backUpDelegate()) : nullptr;
+    ASSERT_NE(screen, nullptr);
+    std::shared_ptr<DirectoryObject> item;
+    for (const auto& node : screen->structureData())
+        if (node->name == from) item = node;
+    ASSERT_NE(item, nullptr);
+    view->setFocus();
+    view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
+    ASSERT_NE(view->nameEditor(), nullptr);
+    view->nameEditor()->selectAll();
+    for (const QChar ch : typed) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(view->nameEditor(), &press);
+    }
+}
+
+// The saved library's top-level patches after the program's end.
+std::vector<std::string> savedTopLevel(const ProgramRig& rig)
+{
+    return ProgramRig::patchNamesIn(rig.root() / "QFXMacApplication" / "Patch" / "Pool");
+}
+
+}  // namespace
+
 // Quit is the user's gesture after the typing, as a click away would be: the typed name is the one saved.
 TEST(PatchPool, QuitWhileANameIsTypedSavesTheTypedName)
 {
     ProgramRig rig;
     rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")); }, 10s));
-        window.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        auto* screen = view != nullptr ? dynamic_cast<PatchManagerViewController*>(view->backUpDelegate()) : nullptr;
-        ASSERT_NE(screen, nullptr);
-        std::shared_ptr<DirectoryObject> item;
-        for (const auto& node : screen->structureData())
-            if (node->name == PoolTour::kRenamedFrom) item = node;
-        ASSERT_NE(item, nullptr);
-        view->setFocus();
-        view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
-        ASSERT_NE(view->nameEditor(), nullptr);
-        view->nameEditor()->selectAll();
-        for (const QChar ch : QStringLiteral("Typed")) {
-            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
-            QApplication::sendEvent(view->nameEditor(), &press);
-        }
+        typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
         rig.quitFromMenu();
     });
-    const auto top = ProgramRig::patchNamesIn(rig.root() / "QFXMacApplication" / "Patch" / "Pool");
+    const auto top = savedTopLevel(rig);
+    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
+}
+
+namespace {
+
+// Types a name over a pool patch's, gives another window the keys, and ends the program with `end`; the
+// saved library's top-level patches afterwards.
+std::vector<std::string> savedAfterAnEndWhileAnotherWindowHasTheKeys(const std::function<void(ProgramRig&)>& end)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
+        const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+        ASSERT_NE(browser, nullptr);
+        end(rig);
+    });
+    return savedTopLevel(rig);
+}
+
+}  // namespace
+
+// The user looks something up in another program and closes this one from a pager or the taskbar, or the
+// session ends, while the name is still typed: the window never has the keys again, and the typed name is
+// the one saved all the same.
+TEST(PatchPool, ClosedFromAPagerWhileAnotherWindowHasTheKeysSavesTheTypedName)
+{
+    const auto top = savedAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.closeWindow(); });
+    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
+}
+
+TEST(PatchPool, TheSessionsEndWhileAnotherWindowHasTheKeysSavesTheTypedName)
+{
+    const auto top = savedAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.endBySignal(SIGTERM); });
     EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
     EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
 }
@@ -280,5 +334,30 @@ TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot
         DragTour::dropFilesOnList(window, {paths[0], paths[1]}, 0);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "F1"; }));
         EXPECT_EQ(unit.patchNameAt(0), "F0");
+    });
+}
+
+// The Control menu's Undo chosen with the pointer while a pool name is typed undoes the rename before the
+// typing; the typing stays open, and ends as the user ends it.
+TEST(PatchPool, TheMenusUndoWhileANameIsTypedUndoesTheRenameBeforeIt)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
+        typeOverPoolName(rig, PoolTour::kRenamedTo, QStringLiteral("Xy"));
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
+        // A window manager activates the window again as the menu closes; the offscreen platform is asked.
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
+        EXPECT_EQ(view->nameEditor()->text(), QStringLiteral("Xy"));
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(view->nameEditor(), &enter);
+        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Xy"); }, 10s));
+        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
     });
 }

@@ -16,6 +16,7 @@
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "library/CommonUtils.h"
 
@@ -360,5 +361,31 @@ TEST(PatchTransfer, AnEditOnTheUnitWhileAReorderIsOnItsWayLosesNoPatch)
                 if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
             return false;
         }, 30s));
+    });
+}
+
+// A drag held still at the list's bottom edge scrolls the list on through the list's reload of a change the
+// unit made meanwhile, to the last slot, where the reorder it carries would land.
+TEST(PatchTransfer, ADragHeldAtTheListsEdgeScrollsOnThroughAReload)
+{
+    ProgramRig::Options options;
+    options.quietSeconds = 1;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        auto* list = window.findChild<CustomTableViewForPatch*>();
+        ASSERT_NE(list, nullptr);
+        const int last = list->model()->rowCount() - 1;
+        unit.editOnUnit(0, "Knob", "Turned while dragging");
+        const QPoint edge = DragTour::holdListRowsAtTheListsBottom(window, {2});
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return list->rowAt(edge.y()) > 10; }, 10s));
+        // The unit's change shows once its quiet time is over: the list reloads under the held drag.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::patchListText(0, 1) == QStringLiteral("Knob"); }, 10s));
+        ASSERT_LT(list->rowAt(edge.y()), last) << "the list reached its end before the reload";
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return list->rowAt(edge.y()) == last; }, 20s)) << list->rowAt(edge.y());
+        EXPECT_EQ(list->dragState().row, last);
+        DragTour::letGoOfTheHeldDrag(window);
     });
 }

@@ -141,6 +141,16 @@ bool ProgramRig::waitUntil(const std::function<bool()>& reached, std::chrono::mi
     return true;
 }
 
+std::unique_ptr<QWidget> ProgramRig::anotherWindowTakesTheKeys()
+{
+    auto other = std::make_unique<QWidget>();
+    other->resize(300, 200);
+    other->show();
+    other->activateWindow();
+    if (!waitUntil([&] { return other->isActiveWindow(); }, std::chrono::seconds(5))) return nullptr;
+    return other;
+}
+
 void ProgramRig::settle(std::chrono::milliseconds duration)
 {
     waitUntil([] { return false; }, duration);
@@ -233,6 +243,18 @@ void ProgramRig::quitFromMenu()
 {
     m_quitAsked = true;
     if (QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"))) quit->trigger();
+}
+
+void ProgramRig::closeWindow()
+{
+    m_quitAsked = true;
+    window().close();
+}
+
+void ProgramRig::endBySignal(int number)
+{
+    m_quitAsked = true;
+    ::raise(number);
 }
 
 void ProgramRig::runToTheEnd(const std::function<void(ProgramRig&)>& body)

@@ -75,6 +75,9 @@ public:
     // Turns the event loop until `reached` holds or `limit` passes; whether it held.
     static bool waitUntil(const std::function<bool()>& reached,
                           std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // Shows another program's window and gives it the keys, as the user does when looking something up;
+    // none when it never had them.
+    static std::unique_ptr<QWidget> anotherWindowTakesTheKeys();
     // Lets the event loop run for a while, for what must not happen.
     static void settle(std::chrono::milliseconds duration);
     // Whether an information sheet (a message with its OK) shows.
@@ -93,6 +96,11 @@ public:
     static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
     // Chooses Quit in the Control menu; the program then ends by itself, and `run` waits for it.
     void quitFromMenu();
+    // Closes the main window as a pager's or taskbar's Close does, whatever window has the keys; the
+    // program then ends by itself.
+    void closeWindow();
+    // Sends the process the signal `number`, as the session's end does; the program then ends by itself.
+    void endBySignal(int number);
     // Called with the unit as it goes with the program's end, for what it holds then.
     void atUnitEnd(std::function<void(DemoUnit&)> look) { m_atUnitEnd = std::move(look); }
     // Switches to the patch screen and waits for its list to show the unit's patches and its pool the

@@ -1,6 +1,7 @@
 #include "DragTour.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
@@ -288,4 +289,26 @@ bool DragTour::backupRestored()
         if (list->model()->index(slot++, 1).data().toString().toStdString() != patch->patchName) return false;
     }
     return slot > 1;
+}
+
+QPoint DragTour::holdListRowsAtTheListsBottom(QWidget& w, const std::vector<std::uint64_t>& rows)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return {};
+    releaseHeld(list, pool);
+    list->scrollToTop();
+    beginListDrag(list, pool, rows);
+    const QPoint edge(120, list->viewport()->height() - 4);
+    // The view scrolls toward the pointer, which the platform tells where it is.
+    QCursor::setPos(list->viewport()->mapToGlobal(edge));
+    over(list->viewport(), edge, held.get());
+    return edge;
+}
+
+void DragTour::letGoOfTheHeldDrag(QWidget& w)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (list && pool) releaseHeld(list, pool);
 }

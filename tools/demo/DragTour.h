@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,4 +37,9 @@ public:
     // The same onto the middle of the row of the pool's top-level item `name`; nothing without one.
     static void dropFilesOnPoolItem(QWidget& window, const std::vector<std::string>& paths, const std::string& name);
     static bool backupRestored();
+    // Rows of the device list dragged to the list's bottom edge and held still there, the pointer too;
+    // the point in the list's viewport where it is held.
+    static QPoint holdListRowsAtTheListsBottom(QWidget& window, const std::vector<std::uint64_t>& rows);
+    // Lets go of a drag held over the views, dropping nothing.
+    static void letGoOfTheHeldDrag(QWidget& window);
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "DemoPool.h"
+#include "WindowGestures.h"
 #include "WindowShot.h"
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/RightClickButton.h"
@@ -136,7 +137,7 @@ void UndoTour::openUndoPopover(QWidget& w)
         return;
     }
     if (auto* bar = w.findChild<RightClickImageView*>(QStringLiteral("PatchButtonBar")))
-        mouse(*bar, QPoint(bar->width() / 4, bar->height() / 2), Qt::RightButton);
+        WindowGestures::click(*bar, QPoint(bar->width() / 4, bar->height() / 2), Qt::RightButton);
 }
 
 bool UndoTour::undoPopoverShown()
@@ -147,7 +148,8 @@ bool UndoTour::undoPopoverShown()
 
 void UndoTour::undoFromPopover(QWidget&)
 {
-    if (UndoMenu* menu = shownUndoMenu()) menu->undoButton()->click();
+    // Pressed as the pointer presses it, which may move the keys.
+    if (UndoMenu* menu = shownUndoMenu()) WindowGestures::click(*menu->undoButton());
 }
 
 bool UndoTour::listUndone()

@@ -4,9 +4,12 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 
 #include "WindowShot.h"
 
@@ -56,7 +59,7 @@ void WindowGestures::type(const QString& text, int key, Qt::KeyboardModifiers mo
 
 void WindowGestures::clickButton(QWidget& window, const char* name)
 {
-    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) button->click();
+    if (auto* button = window.findChild<QPushButton*>(QString::fromLatin1(name))) click(*button);
 }
 
 QString WindowGestures::busyLine(QWidget& window)
@@ -70,4 +73,30 @@ QAction* WindowGestures::enabledAction(QWidget& window, const QString& text)
     for (QAction* action : window.findChildren<QAction*>())
         if (action->text() == text && action->isEnabled()) return action;
     return nullptr;
+}
+
+void WindowGestures::click(QWidget& target, QPoint at, Qt::MouseButton button)
+{
+    QTest::mouseClick(&target, button, Qt::NoModifier, at.isNull() ? target.rect().center() : at);
+}
+
+bool WindowGestures::chooseMenuItem(QWidget& window, const QString& menu, const QString& item)
+{
+    auto* bar = window.findChild<QMenuBar*>();
+    if (bar == nullptr) return false;
+    for (QAction* title : bar->actions()) {
+        QMenu* shown = title->menu();
+        // Titles carry their keyboard mnemonic's marker.
+        if (shown == nullptr || title->text().remove(QLatin1Char('&')) != menu) continue;
+        click(*bar, bar->actionGeometry(title).center());
+        if (!shown->isVisible()) return false;
+        for (QAction* action : shown->actions()) {
+            if (action->text().remove(QLatin1Char('&')) != item || !action->isEnabled()) continue;
+            click(*shown, shown->actionGeometry(action).center());
+            return true;
+        }
+        shown->hide();
+        return false;
+    }
+    return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <qnamespace.h>
 
@@ -21,7 +22,14 @@ public:
     static void doubleClickPatchList(QWidget& window, int row, int column);
     // Text typed a key at a time into whatever has the focus; or, with `key`, that one key.
     static void type(const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // The button of that name clicked as the pointer clicks it.
     static void clickButton(QWidget& window, const char* name);
+    // A click as the pointer makes it at `at` (the middle when none): the press moves the keys as the
+    // widget's focus policy says, which a call on the widget never does.
+    static void click(QWidget& target, QPoint at = {}, Qt::MouseButton button = Qt::LeftButton);
+    // The item `item` of the window's menu `menu` chosen with the pointer: the menu's title clicked in
+    // the bar, then the item in the menu that opens; whether the item was there, enabled, to click.
+    static bool chooseMenuItem(QWidget& window, const QString& menu, const QString& item);
     // The enabled menu item of that text; none while it is disabled.
     static QAction* enabledAction(QWidget& window, const QString& text);
     // The busy line under the tabs, as shown: empty while it is hidden.

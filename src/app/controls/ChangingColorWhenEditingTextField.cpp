@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/controls/EditingKeyMonitor.h"
@@ -119,16 +120,43 @@ void ChangingColorWhenEditingTextField::handOverEdit()
 
 void ChangingColorWhenEditingTextField::continueEditOf(const ChangingColorWhenEditingTextField& closed)
 {
-    setText(closed.text());
-    originalText_ = closed.originalText_;
-    const int length = closed.hasSelectedText() ? static_cast<int>(closed.selectedText().size()) : 0;
-    carried_ = Carried{closed.selectionStart(), length, closed.cursorPosition(), closed.isEditing_, closed.isPasted_,
-                       closed.isTypedWord_};
+    // A field whose edit never began since its own reload (the keys were away all along) still holds
+    // what it was handed: that, not the state its text's setting left it in, is where the user was.
+    Carried carried = closed.carried_ ? *closed.carried_ : closed.liveState();
+    // The original stays the text this field was opened with, the patch's after the reload, so that
+    // Escape brings back what the patch holds now. Typing goes on as typed; a field with nothing
+    // changed shows the reload's text, where the edit stood in it.
+    const bool changed = !closed.originalText_ || closed.text() != *closed.originalText_;
+    if (changed) setText(closed.text());
+    else carried = carried.fittedTo(static_cast<int>(closed.text().size()), static_cast<int>(text().size()));
+    carried_ = carried;
     // Already in its edit (the window has the keys): the edit goes on now; else when it begins.
     if (isInEdit_) {
         ++editStarts_;
         takeOnCarried();
     }
+}
+
+ChangingColorWhenEditingTextField::Carried ChangingColorWhenEditingTextField::liveState() const
+{
+    const int length = hasSelectedText() ? static_cast<int>(selectedText().size()) : 0;
+    return Carried{selectionStart(), length, cursorPosition(), isEditing_, isPasted_, isTypedWord_};
+}
+
+ChangingColorWhenEditingTextField::Carried ChangingColorWhenEditingTextField::Carried::fittedTo(int before, int now) const
+{
+    Carried fitted = *this;
+    // A whole selection stays whole; else the places are kept as far as the text reaches.
+    if (selectionLength > 0 && selectionLength == before) {
+        fitted.selectionStart = 0;
+        fitted.selectionLength = now;
+        fitted.cursor = cursor == selectionStart ? 0 : now;
+        return fitted;
+    }
+    fitted.selectionStart = std::min(std::max(selectionStart, 0), now);
+    fitted.selectionLength = std::min(selectionLength, now - fitted.selectionStart);
+    fitted.cursor = std::min(cursor, now);
+    return fitted;
 }
 
 void ChangingColorWhenEditingTextField::takeOnCarried()

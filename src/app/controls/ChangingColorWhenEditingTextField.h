@@ -46,8 +46,8 @@ public:
     // A reload of the list the field sits in closes it: the field lets its edit go without ending it
     // (nothing commits, nothing is told), so that the field the list opens again goes on with it.
     void handOverEdit();
-    // Goes on with the edit of `closed`, a field of the same cell that a reload closed: its text, its
-    // selection, and what the edit has seen so far.
+    // Goes on with the edit of `closed`, a field of the same cell that a reload closed: its text as
+    // typed, its selection, and what the edit has seen so far. The original stays this field's own.
     void continueEditOf(const ChangingColorWhenEditingTextField& closed);
 
     // The key monitor's call for every key pressed in this field; true when it handled the key, which
@@ -102,8 +102,11 @@ private:
         bool isEditing;
         bool isPasted;
         bool isTypedWord;
+        // The same places in a text of `now` units instead of `before`.
+        Carried fittedTo(int before, int now) const;
     };
     std::optional<Carried> carried_;
+    Carried liveState() const;
     // Counts the starts of edits, so that a start's delayed select-all is not done over a carried edit.
     int editStarts_ = 0;
     void takeOnCarried();

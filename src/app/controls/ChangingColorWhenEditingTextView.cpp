@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 #include "app/controls/ChangingColorWhenEditingTextField.h"
@@ -148,10 +149,23 @@ void ChangingColorWhenEditingTextView::handOverEdit()
 
 void ChangingColorWhenEditingTextView::continueEditOf(const ChangingColorWhenEditingTextView& closed)
 {
-    setPlainText(closed.toPlainText());
-    originalText_ = closed.originalText_;
-    carried_ = Carried{closed.textCursor().anchor(), closed.textCursor().position(), closed.isPasted_,
-                       closed.isTypedWord_};
+    // A view whose edit never began since its own reload still holds what it was handed: that is where
+    // the user was, not where setting its text left the cursor.
+    Carried carried = closed.carried_ ? *closed.carried_
+                                      : Carried{closed.textCursor().anchor(), closed.textCursor().position(),
+                                                closed.isPasted_, closed.isTypedWord_};
+    // The original stays the text this view was opened with, the patch's after the reload; typing goes on
+    // as typed, and a view with nothing changed shows the reload's text.
+    const QString typed = closed.toPlainText();
+    if (!closed.originalText_ || typed != *closed.originalText_) {
+        setPlainText(typed);
+    } else {
+        const int length = static_cast<int>(toPlainText().size());
+        const bool whole = std::abs(carried.position - carried.anchor) == static_cast<int>(typed.size()) && !typed.isEmpty();
+        carried.anchor = whole ? (carried.anchor == 0 ? 0 : length) : std::min(carried.anchor, length);
+        carried.position = whole ? length - carried.anchor : std::min(carried.position, length);
+    }
+    carried_ = carried;
     // Already in its edit (the window has the keys): the edit goes on now; else when it begins.
     if (isEditing_) takeOnCarried();
 }

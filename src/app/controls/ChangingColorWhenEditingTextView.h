@@ -48,8 +48,8 @@ public:
     // A reload of the list the view sits in closes it: the view lets its edit go without ending it
     // (nothing commits, nothing is told), so that the view the list opens again goes on with it.
     void handOverEdit();
-    // Goes on with the edit of `closed`, a view of the same cell that a reload closed: its text, its
-    // selection, and what the edit has seen so far.
+    // Goes on with the edit of `closed`, a view of the same cell that a reload closed: its text as typed,
+    // its selection, and what the edit has seen so far. The original stays this view's own.
     void continueEditOf(const ChangingColorWhenEditingTextView& closed);
 
     // The top inset that centres a text of `textHeight` in `height`, at most the first 45 points of it;

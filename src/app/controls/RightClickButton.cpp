@@ -6,6 +6,10 @@ RightClickButton::RightClickButton(QWidget* parent) : RightClickButton(QString()
 
 RightClickButton::RightClickButton(const QString& title, QWidget* parent) : QPushButton(title, parent)
 {
+    // A press takes no keys: a name being typed stays open under the popover, and an Undo chosen there
+    // undoes what came before it rather than the typing the press would have committed. Tab still
+    // reaches the button.
+    setFocusPolicy(Qt::TabFocus);
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (isEnabled() && leftButtonAction_) leftButtonAction_();
     });

@@ -6,7 +6,8 @@
 
 // A button with a second action for the right mouse button: releasing the left button over it runs its
 // action and releasing the right button runs its right action, each once, and only while it is
-// enabled. The option menus and the undo menu give both the same action.
+// enabled. The option menus and the undo menu give both the same action. A click takes no keys from the
+// text being typed.
 class RightClickButton : public QPushButton {
     Q_OBJECT
 public:

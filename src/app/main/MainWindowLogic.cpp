@@ -138,6 +138,13 @@ void MainWindowLogic::clearAppData()
     parts_->chrome.refreshMenus();
 }
 
+void MainWindowLogic::disconnectDevice()
+{
+    // A name being typed is the user's before the unit goes: it is written ahead of the eject.
+    parts_->chrome.endTextEditing();
+    ejectDevice();
+}
+
 void MainWindowLogic::ejectDevice()
 {
     // The coordinator queues the eject behind the work in hand, which may run for a while: the button
@@ -255,7 +262,7 @@ void MainWindowLogic::performMenuAction(MenuAction action)
         parts_->coordinator.connectDevice();
         break;
     case MenuAction::DisconnectDevice:
-        ejectDevice();
+        disconnectDevice();
         break;
     case MenuAction::DeviceInformation:
         parts_->chrome.showDeviceProperty();

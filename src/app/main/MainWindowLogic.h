@@ -80,6 +80,8 @@ public:
     const std::string& deviceName() const { return deviceName_; }
     void clearAppData();
     void ejectDevice();
+    // The user's Disconnect, from the menu or the Eject button: the typing ends, then the eject.
+    void disconnectDevice();
     std::optional<std::string> saveDataBeforeClosing();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;

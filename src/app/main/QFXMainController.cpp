@@ -179,7 +179,7 @@ void QFXMainController::buildView()
     layout->addLayout(tabs);
     connect(effectManagerButton_, &QPushButton::clicked, this, [this] { effectManagerButtonClicked(); });
     connect(patchManagerButton_, &QPushButton::clicked, this, [this] { patchManagerButtonClicked(); });
-    connect(ejectButton_, &QPushButton::clicked, this, [this] { MainWindowLogic::ejectDevice(); });
+    connect(ejectButton_, &QPushButton::clicked, this, [this] { MainWindowLogic::disconnectDevice(); });
 
     appContentView_ = new QWidget(view_);
     contentLayout_ = new QVBoxLayout(appContentView_);
@@ -229,11 +229,9 @@ void QFXMainController::buildMenus()
     addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuReferenceGuide"), MenuAction::Manual);
     addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuVersionUpdateHistory"), MenuAction::VersionUpdateHistory);
     for (QMenu* menu : {controlMenu_, helpMenu_}) {
-        connect(menu, &QMenu::aboutToShow, this, [this] {
-            // Opening a menu ends any text editing in the main window.
-            view_->setFocus();
-            refreshMenus();
-        });
+        // Opening a menu leaves the text being typed open: its Undo undoes what came before the typing,
+        // and the items that need the typing ended (Quit, Disconnect) end it themselves.
+        connect(menu, &QMenu::aboutToShow, this, &QFXMainController::refreshMenus);
     }
 }
 
@@ -403,8 +401,10 @@ void QFXMainController::refreshMenus()
 
 void QFXMainController::endTextEditing()
 {
-    // The keys go to the window itself, as on a click beside the field: the field's edit ends and its
-    // list commits it.
+    // The screens end their edits themselves: a move of the keys ends nothing in a window that does not
+    // have them (another window is active as a pager or the session closes this one).
+    if (patchManager_) patchManager_->endTextEditing();
+    // Anything else being edited ends as on a click beside it.
     if (!view_) return;
     QWidget* focus = view_->window()->focusWidget();
     if (focus && focus != view_) view_->setFocus(Qt::OtherFocusReason);

@@ -104,6 +104,7 @@ void CustomTableViewForPatch::reloadData()
     // comment being typed, which the reload's reset would close without a word: its patch's cell opens
     // again where the patch now is, with the typing as it was.
     const auto kept = selectedRows();
+    const bool dragHeld = state() == DraggingState;
     auto* cells = qobject_cast<PatchListItemDelegate*>(itemDelegate());
     const auto held = cells ? cells->holdEdit() : std::nullopt;
     auto* list = qobject_cast<PatchListTableModel*>(model());
@@ -119,6 +120,7 @@ void CustomTableViewForPatch::reloadData()
         selectionModel()->select(selection, QItemSelectionModel::Select);
     }
     setRulerVisible(isExpandedOverView());
+    if (dragHeld) resumeHeldDrag();
     if (held && list) continueHeldEdit(*held);
 }
 

@@ -205,6 +205,14 @@ void CustomTableViewForPatch::scrollContentsBy(int dx, int dy)
     if (const auto move = heldMove_.replay()) answerDragMove(move.get());
 }
 
+void CustomTableViewForPatch::resumeHeldDrag()
+{
+    setState(DraggingState);
+    // The held move lands on the rows as the reload laid them out.
+    executeDelayedItemsLayout();
+    if (const auto move = heldMove_.replay()) dragMoveEvent(move.get());
+}
+
 void CustomTableViewForPatch::stopDragScrolling()
 {
     stopAutoScroll();

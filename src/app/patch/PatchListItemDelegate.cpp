@@ -210,6 +210,11 @@ void PatchListItemDelegate::destroyEditor(QWidget* editor, const QModelIndex& in
     QStyledItemDelegate::destroyEditor(editor, index);
 }
 
+void PatchListItemDelegate::endEdit()
+{
+    if (editor_ && !editor_->property("committed").toBool()) commitAndClose(editor_);
+}
+
 void PatchListItemDelegate::commitAndClose(QWidget* editor)
 {
     emit commitData(editor);

@@ -52,6 +52,10 @@ public:
     // Goes on with the held edit in the editor the list has opened again for its patch.
     void continueEdit(const HeldEdit& held) const;
 
+    // Ends the open edit, if any, with its commit through the text rules, as leaving the field does;
+    // wherever the keys are, so also while another window has them.
+    void endEdit();
+
     // The cell of the edit under way, if any.
     PatchTextCellView* editingCell() const;
     QWidget* editor() const { return editor_; }

@@ -504,6 +504,13 @@ void PatchManagerViewController::setReloadBufferDataTimer()
     loadBufferDataTimer_.start(static_cast<int>(std::min<std::int64_t>(reloadBufferDataSeconds_, 86400) * 1000));
 }
 
+void PatchManagerViewController::endTextEditing()
+{
+    // Moving the keys would end nothing while another window has them: the edits end themselves.
+    if (patchListDelegate_) patchListDelegate_->endEdit();
+    if (rightPanelOutlineView_) rightPanelOutlineView_->endEditing();
+}
+
 bool PatchManagerViewController::isEditingText() const
 {
     if (patchListDelegate_ && patchListDelegate_->editor()) return true;

@@ -122,6 +122,7 @@ public:
     void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
                          const UnitPatchChange& origin = {}) override;
     void setReloadBufferDataTimer() override;
+    void endTextEditing() override;
 
     // ---- modes ----
     bool isRestoreAllMode() const { return isRestoreAllMode_; }

@@ -155,6 +155,7 @@ void PatchPoolOutlineView::reloadData()
     QPointer<PoolNameEditor> typing = editor_;
     std::shared_ptr<DirectoryObject> typed = std::exchange(editingNode_, nullptr);
     if (!typing || !typing->isVisible() || endingEdit_) typed.reset();
+    const bool dragHeld = state() == DraggingState;
     // A reload keeps the groups that were open open, wherever the tree's change has put them.
     const QSet<const DirectoryObject*> open = expandedItems_;
     expandedItems_.clear();
@@ -171,6 +172,7 @@ void PatchPoolOutlineView::reloadData()
     }
     if (!selected.empty()) selectItemsAgain(selected, current);
     updateRuler();
+    if (dragHeld) resumeHeldDrag();
     if (!typed || !typing) return;
     const QModelIndex index = model_->indexOf(typed.get());
     if (!index.isValid() || !model_->dataSource().shouldEditItem(typed)) return;
@@ -407,6 +409,15 @@ void PatchPoolOutlineView::closeEditor(QWidget* editor, QAbstractItemDelegate::E
     }
     endingEdit_ = ending;
     setFocus();
+}
+
+void PatchPoolOutlineView::endEditing()
+{
+    if (!editor_) return;
+    QPointer<PoolNameEditor> editor = editor_;
+    commitData(editor);
+    // The commit may have reloaded the tree, which closes the editor itself.
+    if (editor && editor == editor_) closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
 void PatchPoolOutlineView::commitData(QWidget* editor)

@@ -84,6 +84,9 @@ public:
     void selectRows(const std::vector<int>& rows);
     // The row being renamed, -1 when none.
     int editedRow() const;
+    // Ends the rename under way, if any, with its commit through the name rules, as leaving the editor
+    // does; wherever the keys are, so also while another window has them.
+    void endEditing();
     // The open name editor, none when no row is renamed (a closed one lingers, hidden, until deleted).
     PoolNameEditor* nameEditor() const;
     // How many times the scroll observer has run, for the ruler's tests.
@@ -199,6 +202,9 @@ private:
     int draggingUpdated(QDragMoveEvent* event);
     void answerDragMove(QDragMoveEvent* event);
     void stopDragScrolling();
+    // A reload takes the view out of its drag and stops its scrolling: a drag still held goes on as it
+    // was, scrolling while at an edge.
+    void resumeHeldDrag();
     void removeMarker();
     void drawInsertion();
     PoolDragState dragState_;

@@ -221,6 +221,14 @@ void PatchPoolOutlineView::scrollContentsBy(int dx, int dy)
     if (const auto move = heldMove_.replay()) answerDragMove(move.get());
 }
 
+void PatchPoolOutlineView::resumeHeldDrag()
+{
+    setState(DraggingState);
+    // The held move lands on the rows as the reload laid them out.
+    executeDelayedItemsLayout();
+    if (const auto move = heldMove_.replay()) dragMoveEvent(move.get());
+}
+
 void PatchPoolOutlineView::stopDragScrolling()
 {
     stopAutoScroll();

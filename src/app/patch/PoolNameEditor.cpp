@@ -110,6 +110,9 @@ void PoolNameEditor::cancelOperation() { setString(oldName_); }
 
 void PoolNameEditor::continueTypingOf(const PoolNameEditor& closed)
 {
+    // Nothing typed yet: the editor shows the item's name as the reload left it, selected as a new edit's
+    // is, so that leaving it changes nothing. The old name stays this editor's own either way.
+    if (closed.accepted_.toStdString() == closed.oldName_) return;
     // The closed editor's text already passed the rule as it was typed.
     setString(closed.accepted_.toStdString());
     if (closed.hasSelectedText())

@@ -23,7 +23,8 @@ public:
     std::string textShouldEndEditing();
     // Escape: the old name comes back.
     void cancelOperation();
-    // Goes on with the typing of an editor of the same item that a reload of the tree closed.
+    // Goes on with the typing of an editor of the same item that a reload of the tree closed; its old
+    // name stays the one this editor was made with, the item's after the reload.
     void continueTypingOf(const PoolNameEditor& closed);
 
 protected:

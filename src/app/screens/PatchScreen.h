@@ -77,4 +77,7 @@ public:
     virtual void updatePatchItem(std::shared_ptr<PatchItem> patchItem, const std::string& offset,
                                  const UnitPatchChange& origin = {}) = 0;
     virtual void setReloadBufferDataTimer() = 0;
+    // Ends a name or comment being typed in the list or the pool with its commit, whatever window has
+    // the keys.
+    virtual void endTextEditing() {}
 };

@@ -157,6 +157,8 @@ void AppLifecycle::applicationWillTerminate()
     launchMainAppTimer_.stop();
     MainWindowController* controller = mainController_.get();
     if (controller == nullptr) return;
+    // Every end comes here, a signal's too: what the user was typing is theirs, and is saved with the rest.
+    controller->endTextEditing();
     if (QWidget* indicator = controller->viewForIndicator()) {
         indicator->show();
         indicator->raise();

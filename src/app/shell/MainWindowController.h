@@ -26,6 +26,8 @@ public:
     // when it failed. Called at termination off the main thread while the main thread waits, so it must
     // not touch widgets.
     virtual std::optional<std::string> saveDataBeforeClosing() = 0;
+    // Ends the text being typed with its commit, whatever window has the keys; on the main thread.
+    virtual void endTextEditing() {}
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).

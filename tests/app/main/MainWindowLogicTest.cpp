@@ -107,7 +107,7 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     appDelegate.setDeviceConnected(true);
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
         logic.performMenuAction(action);
-    EXPECT_EQ(log, (CallLog{"ejectDevice", "showDeviceProperty", "clearAllDialog", "endTextEditing", "closeApp"}));
+    EXPECT_EQ(log, (CallLog{"endTextEditing", "ejectDevice", "showDeviceProperty", "clearAllDialog", "endTextEditing", "closeApp"}));
 }
 
 // A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
@@ -205,7 +205,8 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     logic.poolCopiesProgress(10, 300);
     log.clear();
     logic.performMenuAction(Action::DisconnectDevice);
-    EXPECT_EQ(log, CallLog{});
+    // The typing ends at once; the eject waits.
+    EXPECT_EQ(log, CallLog{"endTextEditing"});
     EXPECT_TRUE(chrome.inputHeld);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
@@ -213,7 +214,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
-    EXPECT_EQ(log, CallLog{"ejectDevice"});
+    EXPECT_EQ(log, (CallLog{"endTextEditing", "ejectDevice"}));
     EXPECT_FALSE(chrome.inputHeld);
     logic.ejectDeviceWithState(1);
 
