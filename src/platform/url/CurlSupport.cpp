@@ -112,6 +112,12 @@ std::optional<Error> unsendableField(const std::vector<std::pair<std::string, st
     return std::nullopt;
 }
 
+std::optional<Error> unsendableMethod(const URLRequest& request)
+{
+    if (URLRequest::isSendableMethod(request.httpMethod)) return std::nullopt;
+    return makeURLError(URLErrorUnknown, request.url, "The request's method is not a single word; the request is not sent.");
+}
+
 Error unanswerableChallenges(const std::vector<HTTPAuthorization::Challenge>& offered, const std::string& url)
 {
     std::string schemes;

@@ -160,6 +160,7 @@ std::optional<Error> URLConnection::configure()
         if (!authorization || strcasecmp(field.first.c_str(), "Authorization") != 0) fields.push_back(field);
     if (authorization) fields.emplace_back("Authorization", *authorization);
     if (auto error = unsendableField(fields, m_request.url)) return error;
+    if (auto error = unsendableMethod(m_request)) return error;
     curl_slist* list = nullptr;
     for (const auto& [name, value] : fields) list = curl_slist_append(list, (name + ": " + value).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.

@@ -518,6 +518,7 @@ void URLSession::Engine::startAttempt(Transfer& transfer)
     if (transfer.authorization) fields.emplace_back("Authorization", *transfer.authorization);
     if (transfer.resumeFrom) fields.emplace_back("If-Range", transfer.resumeFrom->validator);
     if (auto error = unsendableField(fields, transfer.request.url)) return fail(transfer, *error);
+    if (auto error = unsendableMethod(transfer.request)) return fail(transfer, *error);
     if (!configure(transfer))
         return fail(transfer, makeURLError(URLErrorUnknown, transfer.request.url, "cannot create a transfer"));
     transfer.touch();

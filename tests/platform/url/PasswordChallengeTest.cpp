@@ -218,3 +218,23 @@ TEST(PasswordChallenge, NoFieldWithALineBreakIsSent)
     EXPECT_THROW(request.setValue("rig", "X-\nClient"), std::invalid_argument);
     EXPECT_TRUE(request.headerFields.empty());
 }
+
+// The method goes out in the request line: one holding a line break or a space would end that line
+// early and pass the rest off as fields of its own, so such a request is refused before it is sent.
+TEST(PasswordChallenge, AMethodThatIsNotATokenIsNeverSent)
+{
+    LoopbackServer server;
+    server.serve("/m", "never", "text/plain");
+    NetworkThread thread("test.network");
+    for (const std::string& method : std::vector<std::string>{"PUT /m HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:", "GET\nX", std::string("GE\0T", 4), "GET /m"}) {
+        URLRequest request(server.url("/m"));
+        request.httpMethod = method;
+        auto refused = std::make_shared<Recorder>();
+        startOn(thread, request, refused);
+        ASSERT_TRUE(refused->waitForEnd());
+        std::lock_guard lock(refused->mutex);
+        ASSERT_TRUE(refused->error) << method;
+        EXPECT_EQ(refused->error->code, URLErrorUnknown);
+    }
+    EXPECT_EQ(server.hits("/m"), 0);
+}

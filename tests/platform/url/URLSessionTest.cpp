@@ -213,6 +213,13 @@ TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
         EXPECT_NE(recorder->error->description.find("line break or NUL"), std::string::npos) << recorder->error->description;
         session->invalidateAndCancel();
     }
+    // Nor a method that would end the request line early.
+    recorder = std::make_shared<Recorder>();
+    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(session->dataTaskWithRequest(request("/t", "PUT /t HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:")));
+    ASSERT_TRUE(recorder->error);
+    EXPECT_NE(recorder->error->description.find("not a single word"), std::string::npos) << recorder->error->description;
+    session->invalidateAndCancel();
     EXPECT_EQ(server.hits("/t"), before);
 }
 
