@@ -409,6 +409,9 @@ bool URLConnection::answerPasswordChallenge(const URLResponse& response)
                 m_authenticationRetry = true;
                 return true;
             }
+    // Refusals count where they happen: an attempt that carried no answer of ours (the first, or one a
+    // redirect took elsewhere) meets a first challenge, not a refused password.
+    if (!m_answerSent) m_authenticationFailures = 0;
     // A delegate that answers every 401 with a credential the server keeps refusing ends with the 401.
     if (m_authenticationFailures >= kMaximumRedirects) return false;
     std::string host = m_host;

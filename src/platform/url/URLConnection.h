@@ -98,7 +98,7 @@ private:
     std::optional<URLRequest> m_redirect;
     int m_redirectCount = 0;
     std::optional<Error> m_trustError;
-    // Password challenges: the credentials tried so far, the answer kept with its protection space,
+    // Password challenges: the credentials tried so far where the last 401 came from, the answer kept with its protection space,
     // whether this attempt carries it, how often an expired nonce was renewed, whether this attempt's 401
     // is being answered by another one, and the refusal (the delegate cancelled, or nothing offered can
     // be answered).

@@ -836,6 +836,9 @@ void URLSession::Engine::challengeAuthentication(Transfer& transfer)
                 ++transfer.nonceRenewals;
                 return resend(transfer);
             }
+    // Refusals count where they happen: an attempt that carried no answer of ours (the first, or one a
+    // redirect took elsewhere) meets a first challenge, not a refused password.
+    if (!transfer.authorization) transfer.authenticationFailures = 0;
     ProtectionSpace space{stripBrackets(transfer.request.host()), HTTPAuthorization::authenticationMethod(*chosen), nullptr,
                           chosen->parameter("realm")};
     auto challenge = std::make_shared<AuthenticationChallenge>(std::move(space), transfer.authenticationFailures);

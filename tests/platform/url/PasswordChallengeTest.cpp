@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/url/HTTPAuthorization.h"
+#include "platform/url/PasswordAnswer.h"
 #include "support/url/URLConnectionRecorder.h"
 
 using namespace support::urlconnection;
@@ -237,4 +238,57 @@ TEST(PasswordChallenge, AMethodThatIsNotATokenIsNeverSent)
         EXPECT_EQ(refused->error->code, URLErrorUnknown);
     }
     EXPECT_EQ(server.hits("/m"), 0);
+}
+
+// Where an answer kept for one place goes: the scheme, the host (in any case, an IPv6 literal as one) and
+// the port (a default one written out or left out alike) must all be the ones that asked.
+TEST(PasswordChallenge, AnAnswerKnowsItsPlaceBySchemeHostAndPort)
+{
+    const auto basic = HTTPAuthorization::parse("Basic realm=\"r\"");
+    ASSERT_TRUE(basic);
+    struct Case {
+        std::string asked;
+        std::string attempt;
+        bool carries;
+    };
+    const std::vector<Case> cases = {
+        {"https://Rig.Example/a", "https://rig.example:443/b?x=1", true},
+        {"http://rig.example/a", "http://RIG.EXAMPLE:80/", true},
+        {"http://rig.example:8080/a", "http://rig.example:8080/b", true},
+        {"http://rig.example/a", "http://rig.example:8080/a", false},
+        {"https://rig.example/a", "http://rig.example/a", false},
+        {"https://rig.example/a", "http://rig.example:443/a", false},
+        {"http://rig.example/a", "https://rig.example/a", false},
+        {"http://rig.example/a", "http://rig.example.evil/a", false},
+        {"http://[::1]:8080/a", "http://[::1]:8080/b", true},
+        {"http://[::1]:8080/a", "http://[::2]:8080/a", false},
+        {"http://[::1]:8080/a", "http://127.0.0.1:8080/a", false},
+        {"http://rig.example/a", "not a url", false},
+    };
+    for (const auto& c : cases) {
+        PasswordAnswer answer(c.asked, *basic, URLCredential::credentialWithUser("ada", "secret"));
+        EXPECT_EQ(answer.authorizationFor(c.attempt, "GET", "/").has_value(), c.carries) << c.asked << " -> " << c.attempt;
+    }
+}
+
+// The place a redirect leads to never got the password: its own 401 is a first challenge there, not a
+// refusal. One that did get it (the same place) and still asks has refused it.
+TEST(PasswordChallenge, A401WhereARedirectLedCountsOnlyThatPlacesRefusals)
+{
+    LoopbackServer server;
+    NetworkThread thread("test.network");
+    for (const bool elsewhere : {true, false}) {
+        const std::string path = elsewhere ? "/elsewhere" : "/here";
+        server.script("/a" + path, {challenge({"Basic realm=\"r\""}), redirectTo(server.url(path, elsewhere ? "localhost" : "127.0.0.1"))});
+        server.script(path, {challenge({"Basic realm=\"s\""}), kWelcome});
+        auto asked = std::make_shared<Asked>();
+        auto recorder = withPassword(asked);
+        startOn(thread, URLRequest(server.url("/a" + path)), recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        EXPECT_EQ(asked->all(), (std::vector<std::string>{"HTTPBasic r 0", std::string("HTTPBasic s ") + (elsewhere ? "0" : "1")}));
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, elsewhere ? 200 : 401) << path;
+        EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
+    }
 }

@@ -313,6 +313,20 @@ TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
     EXPECT_NE(recorder->error->description.find("(Negotiate, NTLM)"), std::string::npos) << recorder->error->description;
     EXPECT_TRUE(challengesAsked().empty());
     EXPECT_EQ(server.hits("/n"), 1);
+
+    // The place a redirect leads to never got the password: its 401 is a first challenge there.
+    server.script("/r", {challenge({"Basic realm=\"y\""}),
+                         LoopbackServer::Reply{302, "text/plain", "", {{"Location", server.url("/q", "localhost")}}, 0}});
+    server.script("/q", {challenge({"Basic realm=\"z\""}), welcome});
+    session->invalidateAndCancel();
+    recorder = std::make_shared<Recorder>();
+    recorder->password = "secret";
+    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(session->dataTaskWithRequest(request("/r")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->response->statusCode, 200);
+    EXPECT_EQ(challengesAsked(), (std::vector<std::string>{"task-challenge HTTPBasic 0", "task-challenge HTTPBasic 0"}));
+    EXPECT_EQ(server.requests("/q").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
 }
 
 TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)
