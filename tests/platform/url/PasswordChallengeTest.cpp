@@ -292,3 +292,26 @@ TEST(PasswordChallenge, A401WhereARedirectLedCountsOnlyThatPlacesRefusals)
         EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
     }
 }
+
+// A server may offer a great many challenges, or one of great length, none of them answerable: the
+// failure names what was offered once each and briefly, never the server's whole header.
+TEST(PasswordChallenge, AHostileChallengeListIsNamedBriefly)
+{
+    LoopbackServer server;
+    NetworkThread thread("test.network");
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += i % 2 ? "Newauth, " : "Bearer, ";
+    for (const auto& offered : {std::vector<std::string>{many, "Negotiate"}, std::vector<std::string>{std::string(60000, 'x')}}) {
+        server.script("/h", {challenge(offered)});
+        auto recorder = withPassword(std::make_shared<Asked>());
+        startOn(thread, URLRequest(server.url("/h")), recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_TRUE(recorder->error);
+        EXPECT_EQ(recorder->error->code, URLErrorUserAuthenticationRequired);
+        EXPECT_LT(recorder->error->description.size(), 300u) << recorder->error->description.substr(0, 300);
+        if (offered.size() == 2) {
+            EXPECT_TRUE(contains(recorder->error->description, "(Bearer, Newauth, Negotiate)")) << recorder->error->description.substr(0, 300);
+        }
+    }
+}
