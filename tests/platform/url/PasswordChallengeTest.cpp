@@ -315,3 +315,26 @@ TEST(PasswordChallenge, AHostileChallengeListIsNamedBriefly)
         }
     }
 }
+
+// Only an expired nonce of the realm and scheme that were answered is renewed without asking: "stale"
+// on another realm, or after a Basic answer, is a refusal put to the delegate.
+TEST(PasswordChallenge, StaleOnAnotherRealmOrAfterBasicIsARefusal)
+{
+    LoopbackServer server;
+    NetworkThread thread("test.network");
+    const std::string otherRealm = R"(Digest realm="other", qop="auth", nonce="n2", stale=true)";
+    for (const auto& first : {digest("n1"), challenge({"Basic realm=\"r\""})}) {
+        server.script("/o", {first, challenge({otherRealm}), kWelcome});
+        const int before = server.hits("/o");
+        auto asked = std::make_shared<Asked>();
+        auto recorder = withPassword(asked);
+        startOn(thread, URLRequest(server.url("/o")), recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        const bool basic = first.headers.front().second.rfind("Basic", 0) == 0;
+        EXPECT_EQ(asked->all(), (std::vector<std::string>{basic ? "HTTPBasic r 0" : "HTTPDigest r 0", "HTTPDigest other 1"}));
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, 401);
+        EXPECT_EQ(server.hits("/o") - before, 2);
+    }
+}

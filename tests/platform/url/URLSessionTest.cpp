@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "support/url/SessionRecorder.h"
@@ -187,7 +188,7 @@ TEST_F(SessionFixture, AStalledAnswerTimesOut)
 TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
 {
     server.serve("/t", "arrived", "text/plain");
-    for (const double seconds : {1e300, std::numeric_limits<double>::infinity()}) {
+    for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -1.0, 0.0}) {
         recorder = std::make_shared<Recorder>();
         URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
         configuration.timeoutIntervalForRequest = seconds;
