@@ -22,7 +22,8 @@ class TransferLoop;
 // time-out, server trust and password challenges (a 401 with "WWW-Authenticate": the first Basic or Digest
 // challenge offered) decided by the delegate, the body handed over chunk by chunk. A password answered
 // goes only to the scheme, host and port that asked for it; a Digest nonce that expired is answered
-// again without asking. No header field with a line break or NUL is ever sent: such a request fails. It runs in a
+// again without asking. No header field with a line break or NUL, nor a method that is not one word, is
+// ever sent: such a request fails. It runs in a
 // TransferLoop, and start, cancel and every delegate call happen on the thread that drives that loop.
 // The connection holds its delegate until its last call.
 class URLConnection final : public std::enable_shared_from_this<URLConnection>, private ServerTrustHandler {
