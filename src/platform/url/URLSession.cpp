@@ -839,6 +839,8 @@ void URLSession::Engine::challengeAuthentication(Transfer& transfer)
     // Refusals count where they happen: an attempt that carried no answer of ours (the first, or one a
     // redirect took elsewhere) meets a first challenge, not a refused password.
     if (!transfer.authorization) transfer.authenticationFailures = 0;
+    // A delegate that answers every 401 with a password the server keeps refusing ends with the 401.
+    if (transfer.authenticationFailures >= kMaximumRedirects) return deliverHeld(transfer);
     ProtectionSpace space{stripBrackets(transfer.request.host()), HTTPAuthorization::authenticationMethod(*chosen), nullptr,
                           chosen->parameter("realm")};
     auto challenge = std::make_shared<AuthenticationChallenge>(std::move(space), transfer.authenticationFailures);

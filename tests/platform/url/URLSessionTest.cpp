@@ -259,6 +259,19 @@ TEST_F(SessionFixture, AnHTTPChallengeIsAnsweredWithACredentialOrEndsAsTheServer
     }
 }
 
+// A delegate that gives a refused password again and again is answered only so often: the 401 ends it,
+// as it does a connection.
+TEST_F(SessionFixture, ARefusedPasswordIsSentOnlySoOften)
+{
+    server.requireBasicAuthentication("/private", "ann", "secret", LoopbackServer::Reply{200, "text/plain", "welcome", {}, 0});
+    recorder->password = "wrong";
+    recorder->insistOnPassword = true;
+    run(session->dataTaskWithRequest(request("/private")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->response->statusCode, 401);
+    EXPECT_EQ(server.hits("/private"), 1 + 16);
+}
+
 // A session reads every challenge of every header and answers the first it can (Basic or Digest); a
 // password goes only to the scheme, host and port that asked; an expired Digest nonce is answered again
 // without asking; and a 401 it cannot answer fails saying so, without asking.
