@@ -169,7 +169,7 @@ std::optional<platform::URLRequest> URLObjectCoding::decodeRequest(const Archive
     const auto total = real(*object, "totalTimeoutInterval").value_or(0);
     const auto slow = real(*object, "slowTransferInterval").value_or(0);
     const auto policy = integer(*object, "cachePolicy");
-    if (!url || url->empty() || !method || method->empty() || !headers || !isTimeout(timeout) || !isTimeout(total) ||
+    if (!url || url->empty() || !method || !platform::URLRequest::isSendableMethod(*method) || !headers || !isTimeout(timeout) || !isTimeout(total) ||
         !isTimeout(slow) || !policy || *policy < 0 || *policy > 1)
         return std::nullopt;
     platform::URLRequest request(*url, *timeout, static_cast<platform::URLRequest::CachePolicy>(*policy));

@@ -200,6 +200,22 @@ TEST(URLConnectionOperation, ItsCredentialIsOfferedOnlyToTheHostItWasAskedFor)
     }
 }
 
+// A 401 whose challenges none can be answered fails the operation saying so; its credential is not spent.
+TEST(URLConnectionOperation, AChallengeNoneCanAnswerFailsIt)
+{
+    HttpFixture fixture;
+    LoopbackServer server;
+    server.serve("/token", LoopbackServer::Reply{401, "text/plain", "who", {{"WWW-Authenticate", "Bearer realm=\"v\""}}});
+    auto operation = fixture.operation(server.url("/token"));
+    operation->setCredential(URLCredential::credentialWithUser("ada", "pw"));
+    auto outcome = fixture.run(operation);
+    ASSERT_FALSE(outcome.succeeded);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code, URLErrorUserAuthenticationRequired);
+    EXPECT_EQ(server.hits("/token"), 1);
+    EXPECT_EQ(server.requests("/token").back().header("Authorization"), "");
+}
+
 TEST(URLConnectionOperation, TheChallengeBlockSeesPasswordChallengesAndCanRefuseThem)
 {
     HttpFixture fixture;

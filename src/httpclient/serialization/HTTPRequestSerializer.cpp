@@ -249,6 +249,8 @@ std::optional<URLRequest> HTTPRequestSerializer::requestWithMethod(const std::st
                                                                    std::optional<Error>* error)
 {
     if (method.empty()) throwInvalidParameter("method");
+    // The method starts the request line: a space or line break in it would end that line early.
+    if (!URLRequest::isSendableMethod(method)) throwInvalidParameter("method without space, CR, LF or NUL");
     if (URLString.empty()) throwInvalidParameter("URLString");
     if (!URLStringParses(URLString)) throwInvalidParameter("url");
     URLRequest request(URLString);

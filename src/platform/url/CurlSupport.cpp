@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <strings.h>
 
 #include "common/Log.h"
 #include "platform/url/URLError.h"
@@ -112,10 +113,29 @@ std::optional<Error> unsendableField(const std::vector<std::pair<std::string, st
     return std::nullopt;
 }
 
+std::optional<Error> unsendableMethod(const URLRequest& request)
+{
+    if (URLRequest::isSendableMethod(request.httpMethod)) return std::nullopt;
+    return makeURLError(URLErrorUnknown, request.url, "The request's method is not a single word; the request is not sent.");
+}
+
 Error unanswerableChallenges(const std::vector<HTTPAuthorization::Challenge>& offered, const std::string& url)
 {
+    // Each scheme named once, and briefly: the list and the names are the server's to make as long as
+    // its header.
+    constexpr std::size_t kLongestList = 120;
+    std::vector<std::string> named;
     std::string schemes;
-    for (const auto& challenge : offered) schemes += (schemes.empty() ? "" : ", ") + challenge.scheme;
+    for (const auto& challenge : offered) {
+        if (std::any_of(named.begin(), named.end(), [&](const std::string& seen) { return strcasecmp(seen.c_str(), challenge.scheme.c_str()) == 0; }))
+            continue;
+        named.push_back(challenge.scheme);
+        schemes += (schemes.empty() ? "" : ", ") + challenge.scheme;
+        if (schemes.size() > kLongestList) {
+            schemes = schemes.substr(0, kLongestList) + "...";
+            break;
+        }
+    }
     return makeURLError(URLErrorUserAuthenticationRequired, url,
                         "The server asks for a password in a way this program cannot answer" +
                             (schemes.empty() ? std::string(".") : " (" + schemes + ")."));

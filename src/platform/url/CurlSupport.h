@@ -35,6 +35,9 @@ bool sendsZeroLength(const URLRequest& request);
 // URLRequest::isSendableField), or nothing when every field can. The last line before the wire: a field
 // set past every earlier check is still never sent.
 std::optional<Error> unsendableField(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& url);
+// The refusal of a request whose method cannot go out as the request line's first word (see
+// URLRequest::isSendableMethod), or nothing when it can; like the fields, checked last before the wire.
+std::optional<Error> unsendableMethod(const URLRequest& request);
 // The refusal of a 401 whose challenges (those offered, named in the text) none can be answered.
 Error unanswerableChallenges(const std::vector<HTTPAuthorization::Challenge>& offered, const std::string& url);
 // The path and query of a URL as curl sends them in the request line ("/" when it has no path).

@@ -39,10 +39,11 @@ bool offersAuth(const std::string& qop)
     while (start <= qop.size()) {
         std::size_t end = qop.find(',', start);
         if (end == std::string::npos) end = qop.size();
-        std::string option = qop.substr(start, end - start);
-        while (!option.empty() && option.front() == ' ') option.erase(option.begin());
-        while (!option.empty() && option.back() == ' ') option.pop_back();
-        if (strcasecmp(option.c_str(), "auth") == 0) return true;
+        // A list's white space is spaces or tabs (trimmed in one pass: the list is the server's to pad).
+        std::string_view option = std::string_view(qop).substr(start, end - start);
+        const std::size_t first = option.find_first_not_of(" \t");
+        option = first == std::string_view::npos ? std::string_view() : option.substr(first, option.find_last_not_of(" \t") - first + 1);
+        if (option.size() == 4 && strncasecmp(option.data(), "auth", 4) == 0) return true;
         start = end + 1;
     }
     return false;

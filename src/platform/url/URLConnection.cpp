@@ -160,6 +160,7 @@ std::optional<Error> URLConnection::configure()
         if (!authorization || strcasecmp(field.first.c_str(), "Authorization") != 0) fields.push_back(field);
     if (authorization) fields.emplace_back("Authorization", *authorization);
     if (auto error = unsendableField(fields, m_request.url)) return error;
+    if (auto error = unsendableMethod(m_request)) return error;
     curl_slist* list = nullptr;
     for (const auto& [name, value] : fields) list = curl_slist_append(list, (name + ": " + value).c_str());
     // A body goes out as it is: no form type of curl's own and no wait for a 100 Continue.
@@ -408,6 +409,9 @@ bool URLConnection::answerPasswordChallenge(const URLResponse& response)
                 m_authenticationRetry = true;
                 return true;
             }
+    // Refusals count where they happen: an attempt that carried no answer of ours (the first, or one a
+    // redirect took elsewhere) meets a first challenge, not a refused password.
+    if (!m_answerSent) m_authenticationFailures = 0;
     // A delegate that answers every 401 with a credential the server keeps refusing ends with the 401.
     if (m_authenticationFailures >= kMaximumRedirects) return false;
     std::string host = m_host;

@@ -22,7 +22,8 @@ class TransferLoop;
 // time-out, server trust and password challenges (a 401 with "WWW-Authenticate": the first Basic or Digest
 // challenge offered) decided by the delegate, the body handed over chunk by chunk. A password answered
 // goes only to the scheme, host and port that asked for it; a Digest nonce that expired is answered
-// again without asking. No header field with a line break or NUL is ever sent: such a request fails. It runs in a
+// again without asking. No header field with a line break or NUL, nor a method that is not one word, is
+// ever sent: such a request fails. It runs in a
 // TransferLoop, and start, cancel and every delegate call happen on the thread that drives that loop.
 // The connection holds its delegate until its last call.
 class URLConnection final : public std::enable_shared_from_this<URLConnection>, private ServerTrustHandler {
@@ -98,7 +99,7 @@ private:
     std::optional<URLRequest> m_redirect;
     int m_redirectCount = 0;
     std::optional<Error> m_trustError;
-    // Password challenges: the credentials tried so far, the answer kept with its protection space,
+    // Password challenges: the credentials tried so far where the last 401 came from, the answer kept with its protection space,
     // whether this attempt carries it, how often an expired nonce was renewed, whether this attempt's 401
     // is being answered by another one, and the refusal (the delegate cancelled, or nothing offered can
     // be answered).

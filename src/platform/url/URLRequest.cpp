@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <strings.h>
 
@@ -13,6 +14,14 @@ bool URLRequest::isSendableField(std::string_view name, std::string_view value)
     constexpr std::string_view kLineBreaking("\r\n\0", 3);
     return !name.empty() && name.find_first_of(kLineBreaking) == std::string_view::npos &&
            value.find_first_of(kLineBreaking) == std::string_view::npos;
+}
+
+bool URLRequest::isSendableMethod(std::string_view method)
+{
+    constexpr std::string_view kMarks("!#$%&'*+-.^_`|~");
+    return !method.empty() && std::all_of(method.begin(), method.end(), [&](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || kMarks.find(c) != std::string_view::npos;
+    });
 }
 
 void URLRequest::setValue(const std::string& value, const std::string& field)

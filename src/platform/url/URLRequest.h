@@ -57,6 +57,9 @@ struct URLRequest {
     // Whether a header field goes out as one line of its own: a name, and neither name nor value holding
     // CR, LF or NUL (which would end the line early and let the rest pass for fields of its own).
     static bool isSendableField(std::string_view name, std::string_view value);
+    // Whether a method goes out as the first word of the request line: a token (letters, digits and
+    // the few marks a token allows), so no space, line break or NUL can end that line early.
+    static bool isSendableMethod(std::string_view method);
 };
 
 }  // namespace platform

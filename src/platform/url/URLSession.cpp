@@ -518,6 +518,7 @@ void URLSession::Engine::startAttempt(Transfer& transfer)
     if (transfer.authorization) fields.emplace_back("Authorization", *transfer.authorization);
     if (transfer.resumeFrom) fields.emplace_back("If-Range", transfer.resumeFrom->validator);
     if (auto error = unsendableField(fields, transfer.request.url)) return fail(transfer, *error);
+    if (auto error = unsendableMethod(transfer.request)) return fail(transfer, *error);
     if (!configure(transfer))
         return fail(transfer, makeURLError(URLErrorUnknown, transfer.request.url, "cannot create a transfer"));
     transfer.touch();
@@ -835,6 +836,11 @@ void URLSession::Engine::challengeAuthentication(Transfer& transfer)
                 ++transfer.nonceRenewals;
                 return resend(transfer);
             }
+    // Refusals count where they happen: an attempt that carried no answer of ours (the first, or one a
+    // redirect took elsewhere) meets a first challenge, not a refused password.
+    if (!transfer.authorization) transfer.authenticationFailures = 0;
+    // A delegate that answers every 401 with a password the server keeps refusing ends with the 401.
+    if (transfer.authenticationFailures >= kMaximumRedirects) return deliverHeld(transfer);
     ProtectionSpace space{stripBrackets(transfer.request.host()), HTTPAuthorization::authenticationMethod(*chosen), nullptr,
                           chosen->parameter("realm")};
     auto challenge = std::make_shared<AuthenticationChallenge>(std::move(space), transfer.authenticationFailures);

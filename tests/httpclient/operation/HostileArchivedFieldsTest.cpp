@@ -61,6 +61,21 @@ TEST(HostileArchivedFields, ALineBreakInAnyArchivedHeaderFieldRefusesTheArchive)
     EXPECT_EQ(decoded->valueForHTTPHeaderField("X-Client"), "rig");
 }
 
+// The method opens the request line: one with a space or line break would write lines of its own.
+TEST(HostileArchivedFields, AMethodThatIsNotOneWordRefusesTheArchive)
+{
+    for (const std::string method : {"PUT /x HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:", "GET\n", "GET /x", ""}) {
+        URLRequest request("http://127.0.0.1:1/x");
+        request.httpMethod = method;
+        EXPECT_FALSE(URLObjectCoding::decodeRequest(roundTrip(URLObjectCoding::encode(request)))) << method;
+    }
+    URLRequest sound("http://127.0.0.1:1/x");
+    sound.httpMethod = "PROPFIND";
+    auto back = URLObjectCoding::decodeRequest(roundTrip(URLObjectCoding::encode(sound)));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->httpMethod, "PROPFIND");
+}
+
 TEST(HostileArchivedFields, ATimeOutThatIsNotFiniteOrIsNegativeRefusesTheArchive)
 {
     const double infinity = std::numeric_limits<double>::infinity();

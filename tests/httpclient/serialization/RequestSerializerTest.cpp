@@ -216,6 +216,10 @@ TEST(HTTPRequestSerializer, AHeaderFieldWithALineBreakIsRefusedWhereItIsSet)
     } catch (const std::invalid_argument& failure) {
         EXPECT_STREQ(failure.what(), "Invalid parameter not satisfying: header field without CR, LF or NUL");
     }
+    // The method opens the request line, where a space or line break would end it early.
+    for (const std::string method : {"GET\r\nX-Injected: yes", "GET /x", "GE\nT"})
+        EXPECT_THROW(serializer.requestWithMethod(method, "http://example.test/x", std::nullopt, nullptr), std::invalid_argument)
+            << method;
     // The user name and password go base64-encoded: any text is safe there.
     serializer.setAuthorizationHeaderFieldWithUsername("ada\r\n", "pw\n");
     EXPECT_EQ(serializer.valueForHTTPHeaderField("Authorization"), "Basic YWRhDQo6cHcK");

@@ -189,6 +189,17 @@ TEST_F(ManagerFixture, APasswordChallengeIsAnsweredByTheTaskOverride)
     EXPECT_EQ(text(result.object), "gold");
 }
 
+// A 401 whose challenges none can be answered ends the task in a failure that says so, never a success.
+TEST_F(ManagerFixture, AChallengeNoneCanAnswerFailsTheTask)
+{
+    server.serve("/vault", LoopbackServer::Reply{401, "text/plain", "who", {{"WWW-Authenticate", "Bearer realm=\"v\""}}, 0});
+    auto outcome = std::make_shared<Outcome>();
+    const Outcome result = run(manager->dataTaskWithRequest(URLRequest(server.url("/vault"), 5), collect(outcome)), outcome);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, URLErrorUserAuthenticationRequired);
+    EXPECT_FALSE(result.object.has_value());
+}
+
 TEST_F(ManagerFixture, InvalidationCancelsRunningTasksAndEndsWithTheOverrideAndTheNotification)
 {
     server.stall("/forever");

@@ -71,6 +71,10 @@ TEST(HTTPAuthorization, ReadsEveryChallengeOfAHeaderAndKnowsWhichItCanAnswer)
     // A malformed challenge ends the list; those before it stand.
     EXPECT_EQ(schemes("Basic realm=\"r\", Digest realm=\"never closed"), (List{"Basic+"}));
 
+    // The qop list's white space may be tabs as well as spaces.
+    EXPECT_EQ(schemes("Digest realm=\"r\", nonce=\"n\", qop=\"auth-int,\tauth\""), (List{"Digest+"}));
+    EXPECT_EQ(schemes("Digest realm=\"r\", nonce=\"n\", qop=\"\tauth\t , auth-int\""), (List{"Digest+"}));
+
     auto stale = HTTPAuthorization::parse(R"(Digest realm="r", nonce="n2", stale=TRUE)");
     EXPECT_TRUE(HTTPAuthorization::isStale(*stale));
     EXPECT_FALSE(HTTPAuthorization::isStale(*HTTPAuthorization::parse(R"(Digest realm="r", nonce="n2", stale=false)")));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/url/HTTPAuthorization.h"
+#include "platform/url/PasswordAnswer.h"
 #include "support/url/URLConnectionRecorder.h"
 
 using namespace support::urlconnection;
@@ -217,4 +218,123 @@ TEST(PasswordChallenge, NoFieldWithALineBreakIsSent)
     EXPECT_THROW(request.setValue("rig\r\nX-Injected: yes", "X-Client"), std::invalid_argument);
     EXPECT_THROW(request.setValue("rig", "X-\nClient"), std::invalid_argument);
     EXPECT_TRUE(request.headerFields.empty());
+}
+
+// The method goes out in the request line: one holding a line break or a space would end that line
+// early and pass the rest off as fields of its own, so such a request is refused before it is sent.
+TEST(PasswordChallenge, AMethodThatIsNotATokenIsNeverSent)
+{
+    LoopbackServer server;
+    server.serve("/m", "never", "text/plain");
+    NetworkThread thread("test.network");
+    for (const std::string& method : std::vector<std::string>{"PUT /m HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:", "GET\nX", std::string("GE\0T", 4), "GET /m"}) {
+        URLRequest request(server.url("/m"));
+        request.httpMethod = method;
+        auto refused = std::make_shared<Recorder>();
+        startOn(thread, request, refused);
+        ASSERT_TRUE(refused->waitForEnd());
+        std::lock_guard lock(refused->mutex);
+        ASSERT_TRUE(refused->error) << method;
+        EXPECT_EQ(refused->error->code, URLErrorUnknown);
+    }
+    EXPECT_EQ(server.hits("/m"), 0);
+}
+
+// Where an answer kept for one place goes: the scheme, the host (in any case, an IPv6 literal as one) and
+// the port (a default one written out or left out alike) must all be the ones that asked.
+TEST(PasswordChallenge, AnAnswerKnowsItsPlaceBySchemeHostAndPort)
+{
+    const auto basic = HTTPAuthorization::parse("Basic realm=\"r\"");
+    ASSERT_TRUE(basic);
+    struct Case {
+        std::string asked;
+        std::string attempt;
+        bool carries;
+    };
+    const std::vector<Case> cases = {
+        {"https://Rig.Example/a", "https://rig.example:443/b?x=1", true},
+        {"http://rig.example/a", "http://RIG.EXAMPLE:80/", true},
+        {"http://rig.example:8080/a", "http://rig.example:8080/b", true},
+        {"http://rig.example/a", "http://rig.example:8080/a", false},
+        {"https://rig.example/a", "http://rig.example/a", false},
+        {"https://rig.example/a", "http://rig.example:443/a", false},
+        {"http://rig.example/a", "https://rig.example/a", false},
+        {"http://rig.example/a", "http://rig.example.evil/a", false},
+        {"http://[::1]:8080/a", "http://[::1]:8080/b", true},
+        {"http://[::1]:8080/a", "http://[::2]:8080/a", false},
+        {"http://[::1]:8080/a", "http://127.0.0.1:8080/a", false},
+        {"http://rig.example/a", "not a url", false},
+    };
+    for (const auto& c : cases) {
+        PasswordAnswer answer(c.asked, *basic, URLCredential::credentialWithUser("ada", "secret"));
+        EXPECT_EQ(answer.authorizationFor(c.attempt, "GET", "/").has_value(), c.carries) << c.asked << " -> " << c.attempt;
+    }
+}
+
+// The place a redirect leads to never got the password: its own 401 is a first challenge there, not a
+// refusal. One that did get it (the same place) and still asks has refused it.
+TEST(PasswordChallenge, A401WhereARedirectLedCountsOnlyThatPlacesRefusals)
+{
+    LoopbackServer server;
+    NetworkThread thread("test.network");
+    for (const bool elsewhere : {true, false}) {
+        const std::string path = elsewhere ? "/elsewhere" : "/here";
+        server.script("/a" + path, {challenge({"Basic realm=\"r\""}), redirectTo(server.url(path, elsewhere ? "localhost" : "127.0.0.1"))});
+        server.script(path, {challenge({"Basic realm=\"s\""}), kWelcome});
+        auto asked = std::make_shared<Asked>();
+        auto recorder = withPassword(asked);
+        startOn(thread, URLRequest(server.url("/a" + path)), recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        EXPECT_EQ(asked->all(), (std::vector<std::string>{"HTTPBasic r 0", std::string("HTTPBasic s ") + (elsewhere ? "0" : "1")}));
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, elsewhere ? 200 : 401) << path;
+        EXPECT_EQ(server.requests(path).back().header("Authorization"), kBasicAnswer) << path;
+    }
+}
+
+// A server may offer a great many challenges, or one of great length, none of them answerable: the
+// failure names what was offered once each and briefly, never the server's whole header.
+TEST(PasswordChallenge, AHostileChallengeListIsNamedBriefly)
+{
+    LoopbackServer server;
+    NetworkThread thread("test.network");
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += i % 2 ? "Newauth, " : "Bearer, ";
+    for (const auto& offered : {std::vector<std::string>{many, "Negotiate"}, std::vector<std::string>{std::string(60000, 'x')}}) {
+        server.script("/h", {challenge(offered)});
+        auto recorder = withPassword(std::make_shared<Asked>());
+        startOn(thread, URLRequest(server.url("/h")), recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_TRUE(recorder->error);
+        EXPECT_EQ(recorder->error->code, URLErrorUserAuthenticationRequired);
+        EXPECT_LT(recorder->error->description.size(), 300u) << recorder->error->description.substr(0, 300);
+        if (offered.size() == 2) {
+            EXPECT_TRUE(contains(recorder->error->description, "(Bearer, Newauth, Negotiate)")) << recorder->error->description.substr(0, 300);
+        }
+    }
+}
+
+// Only an expired nonce of the realm and scheme that were answered is renewed without asking: "stale"
+// on another realm, or after a Basic answer, is a refusal put to the delegate.
+TEST(PasswordChallenge, StaleOnAnotherRealmOrAfterBasicIsARefusal)
+{
+    LoopbackServer server;
+    NetworkThread thread("test.network");
+    const std::string otherRealm = R"(Digest realm="other", qop="auth", nonce="n2", stale=true)";
+    for (const auto& first : {digest("n1"), challenge({"Basic realm=\"r\""})}) {
+        server.script("/o", {first, challenge({otherRealm}), kWelcome});
+        const int before = server.hits("/o");
+        auto asked = std::make_shared<Asked>();
+        auto recorder = withPassword(asked);
+        startOn(thread, URLRequest(server.url("/o")), recorder);
+        ASSERT_TRUE(recorder->waitForEnd());
+        const bool basic = first.headers.front().second.rfind("Basic", 0) == 0;
+        EXPECT_EQ(asked->all(), (std::vector<std::string>{basic ? "HTTPBasic r 0" : "HTTPDigest r 0", "HTTPDigest other 1"}));
+        std::lock_guard lock(recorder->mutex);
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, 401);
+        EXPECT_EQ(server.hits("/o") - before, 2);
+    }
 }

@@ -122,7 +122,7 @@ TEST(URLConnection, AHugeOrInfiniteTimeOutLetsTheRequestRun)
     LoopbackServer server;
     server.serve("/t", "arrived", "text/plain");
     NetworkThread thread("test.network");
-    for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan("")}) {
+    for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -std::numeric_limits<double>::infinity(), -1.0, 0.0}) {
         URLRequest request(server.url("/t"), seconds);
         request.totalTimeoutInterval = seconds;
         request.slowTransferBytes = 1;

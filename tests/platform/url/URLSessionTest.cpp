@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "support/url/SessionRecorder.h"
@@ -187,7 +188,7 @@ TEST_F(SessionFixture, AStalledAnswerTimesOut)
 TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
 {
     server.serve("/t", "arrived", "text/plain");
-    for (const double seconds : {1e300, std::numeric_limits<double>::infinity()}) {
+    for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -1.0, 0.0}) {
         recorder = std::make_shared<Recorder>();
         URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
         configuration.timeoutIntervalForRequest = seconds;
@@ -213,6 +214,13 @@ TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
         EXPECT_NE(recorder->error->description.find("line break or NUL"), std::string::npos) << recorder->error->description;
         session->invalidateAndCancel();
     }
+    // Nor a method that would end the request line early.
+    recorder = std::make_shared<Recorder>();
+    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(session->dataTaskWithRequest(request("/t", "PUT /t HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:")));
+    ASSERT_TRUE(recorder->error);
+    EXPECT_NE(recorder->error->description.find("not a single word"), std::string::npos) << recorder->error->description;
+    session->invalidateAndCancel();
     EXPECT_EQ(server.hits("/t"), before);
 }
 
@@ -249,6 +257,19 @@ TEST_F(SessionFixture, AnHTTPChallengeIsAnsweredWithACredentialOrEndsAsTheServer
         EXPECT_EQ(server.requests("/private").back().body, "p");
         session->invalidateAndCancel();
     }
+}
+
+// A delegate that gives a refused password again and again is answered only so often: the 401 ends it,
+// as it does a connection.
+TEST_F(SessionFixture, ARefusedPasswordIsSentOnlySoOften)
+{
+    server.requireBasicAuthentication("/private", "ann", "secret", LoopbackServer::Reply{200, "text/plain", "welcome", {}, 0});
+    recorder->password = "wrong";
+    recorder->insistOnPassword = true;
+    run(session->dataTaskWithRequest(request("/private")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->response->statusCode, 401);
+    EXPECT_EQ(server.hits("/private"), 1 + 16);
 }
 
 // A session reads every challenge of every header and answers the first it can (Basic or Digest); a
@@ -306,6 +327,20 @@ TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
     EXPECT_NE(recorder->error->description.find("(Negotiate, NTLM)"), std::string::npos) << recorder->error->description;
     EXPECT_TRUE(challengesAsked().empty());
     EXPECT_EQ(server.hits("/n"), 1);
+
+    // The place a redirect leads to never got the password: its 401 is a first challenge there.
+    server.script("/r", {challenge({"Basic realm=\"y\""}),
+                         LoopbackServer::Reply{302, "text/plain", "", {{"Location", server.url("/q", "localhost")}}, 0}});
+    server.script("/q", {challenge({"Basic realm=\"z\""}), welcome});
+    session->invalidateAndCancel();
+    recorder = std::make_shared<Recorder>();
+    recorder->password = "secret";
+    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+    run(session->dataTaskWithRequest(request("/r")));
+    ASSERT_FALSE(recorder->error);
+    EXPECT_EQ(recorder->response->statusCode, 200);
+    EXPECT_EQ(challengesAsked(), (std::vector<std::string>{"task-challenge HTTPBasic 0", "task-challenge HTTPBasic 0"}));
+    EXPECT_EQ(server.requests("/q").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
 }
 
 TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)

@@ -43,7 +43,7 @@ public:
         note("task-challenge " + challenge.protectionSpace().authenticationMethod + " " +
              std::to_string(challenge.previousFailureCount()));
         if (challenge.protectionSpace().serverTrust) return answerTrust(challenge, completion);
-        if (!password || challenge.previousFailureCount() > 0)
+        if (!password || (challenge.previousFailureCount() > 0 && !insistOnPassword))
             return completion(authenticationAnswer, std::nullopt);
         completion(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", *password));
     }
@@ -123,6 +123,8 @@ public:
     std::optional<URLSessionAuthChallengeDisposition> trustAnswer;
     std::optional<std::string> password;
     URLSessionAuthChallengeDisposition authenticationAnswer = URLSessionAuthChallengeDisposition::PerformDefaultHandling;
+    // Gives the password again however often it was refused (as a careless delegate would).
+    bool insistOnPassword = false;
 
 private:
     void note(std::string event)
