@@ -332,13 +332,9 @@ void CommonUtils::writeFilePatchesLaterInParts(std::vector<PatchCopy> copies, Co
     // wait for them (settlePoolWorkFor).
     runPoolWork([this, number, batch]() -> std::function<void()> {
         constexpr std::size_t kToldEvery = 64;
-        const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
         for (std::size_t i = 0; i < batch->copies.size(); ++i) {
-            if (!m_copyLedger.begin(number, i)) {
-                // Withdrawn, or taken by a step that makes it itself, which writes its result.
-                if (m_copyLedger.withdrawn(number, i)) batch->results[i].error = notWanted;
-                continue;
-            }
+            // Withdrawn (and handed back by the withdrawal), or taken by a step that makes it itself.
+            if (!m_copyLedger.begin(number, i)) continue;
             batch->results[i] = copyOnePatch(batch->copies[i]);
             m_copyLedger.made(number, i);
             if ((i + 1) % kToldEvery == 0) tellPoolCopiesProgress();
@@ -441,21 +437,55 @@ void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
 {
     if (m_landing) return;
     landPoolWork();
-    std::vector<std::string> absolute;
-    absolute.reserve(paths.size());
-    for (const auto& path : paths)
-        if (!path.empty()) absolute.push_back(absolutePath(path));
     if (m_poolWorkPending.load() == 0) return;
-    landCopiesOf(absolute);
-    if (m_copyLedger.touches(absolute, pathUnderRoot(kTempLocal))) settlePoolWork();
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    for (const auto& path : paths) {
+        if (path.empty()) continue;
+        std::string absolute = absolutePath(path);
+        if (isPathOfFile(absolute) && m_files.itemKind(absolute) != platform::ItemKind::Folder)
+            files.push_back(std::move(absolute));
+        else
+            folders.push_back(std::move(absolute));
+    }
+    landCopiesOf(files);
+    if (const auto met = m_copyLedger.lastMet(files, folders, pathUnderRoot(kTempLocal))) settlePoolWorkThrough(*met);
 }
 
 void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
 {
-    std::vector<PoolCopyLedger::Copy> withdrawn;
-    withdrawn.reserve(copies.size());
-    for (const auto& copy : copies) withdrawn.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
-    m_copyLedger.withdraw(withdrawn);
+    std::vector<PoolCopyLedger::Copy> asked;
+    asked.reserve(copies.size());
+    for (const auto& copy : copies) asked.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
+    // What is withdrawn is handed back at once, as not wanted: its node leaves the pool before the caller
+    // goes on, and names no file it could act on (the file it would have been copied from is the user's).
+    const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
+    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
+    for (const auto& [number, index] : m_copyLedger.withdraw(asked)) {
+        const auto found = m_copyBatches.find(number);
+        if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
+        found->second->handedBack[index] = true;
+        CopiedPatch result;
+        result.error = notWanted;
+        withdrawn[number].emplace_back(index, std::move(result));
+    }
+    if (withdrawn.empty()) return;
+    tellPoolCopiesProgress();
+    for (auto& [number, results] : withdrawn)
+        if (const auto found = m_copyBatches.find(number); found != m_copyBatches.end())
+            found->second->landed(std::move(results), false);
+}
+
+void CommonUtils::settlePoolWorkThrough(std::uint64_t batch)
+{
+    // The work is landed in the order asked: the batch's landing comes after all asked before it.
+    while (!m_landing && m_copyBatches.count(batch) > 0) {
+        {
+            std::unique_lock lock(m_landingMutex);
+            m_landingReady.wait(lock, [this] { return !m_landings.empty(); });
+        }
+        landPoolWork();
+    }
 }
 
 void CommonUtils::settlePoolWork()
@@ -502,6 +532,8 @@ std::string CommonUtils::movePatchItem(PatchItem& item, const std::string& group
     if (!groupName.empty() && !platform::SafeName::check(folderName)) return {};
     const std::string folder = groupName.empty() ? pathUnderRoot(kTempLocal) : join(pathUnderRoot(kTempLocal), folderName);
     const std::string from = absolutePath(item.path);
+    // The pool moves only what its own working copy holds.
+    if (!isUnderFolder(from, pathUnderRoot(kTempLocal))) return {};
     if (!m_files.isDirectory(folder) || !m_files.exists(from)) return {};
     std::string target = join(folder, fileNameOf(from));
     if (target == from) return target;

@@ -34,7 +34,7 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
         const std::string file = normal(copies[i].first);
         batch.ofFile[file].push_back(i);
         ++batch.standing[file];
-        batch.folders.insert(normal(copies[i].second));
+        ++batch.folders[normal(copies[i].second)];
         batch.positions[keyOf(copies[i])].push_back(i);
     }
     std::lock_guard lock(mutex_);
@@ -54,13 +54,6 @@ bool PoolCopyLedger::begin(std::uint64_t batch, std::size_t index)
     return true;
 }
 
-bool PoolCopyLedger::withdrawn(std::uint64_t batch, std::size_t index) const
-{
-    std::lock_guard lock(mutex_);
-    const auto found = batches_.find(batch);
-    return found != batches_.end() && index < found->second.states.size() && found->second.states[index] == kWithdrawn;
-}
-
 void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
 {
     {
@@ -77,6 +70,8 @@ void PoolCopyLedger::stepAside(Batch& batch, std::size_t index)
 {
     const auto standing = batch.standing.find(normal(batch.copies[index].first));
     if (standing != batch.standing.end() && standing->second > 0) --standing->second;
+    const auto folder = batch.folders.find(normal(batch.copies[index].second));
+    if (folder != batch.folders.end() && folder->second > 0) --folder->second;
 }
 
 std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::copiesOf(const std::vector<std::string>& files) const
@@ -127,8 +122,9 @@ void PoolCopyLedger::close(std::uint64_t batch)
     batches_.erase(batch);
 }
 
-void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
+std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
 {
+    std::vector<std::pair<std::uint64_t, std::size_t>> taken;
     std::lock_guard lock(mutex_);
     for (const Copy& copy : copies) {
         // The newest asked first: an undo takes back the last addition of that file.
@@ -143,32 +139,46 @@ void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
                 each.states[*at] = kWithdrawn;
                 stepAside(each, *at);
                 ++each.made;
+                taken.emplace_back(batch->first, *at);
                 done = true;
                 break;
             }
         }
     }
+    return taken;
 }
 
-bool PoolCopyLedger::touches(const std::vector<std::string>& paths, const std::string& localRoot) const
+std::optional<std::uint64_t> PoolCopyLedger::lastMet(const std::vector<std::string>& files,
+                                                     const std::vector<std::string>& folders,
+                                                     const std::string& localRoot) const
 {
     const std::string root = normal(localRoot);
+    std::vector<std::string> fileKeys;
+    for (const std::string& given : files)
+        if (!given.empty()) fileKeys.push_back(normal(given));
+    std::vector<std::string> folderKeys;
+    for (const std::string& given : folders)
+        if (!given.empty()) folderKeys.push_back(normal(given));
     std::lock_guard lock(mutex_);
-    for (const std::string& given : paths) {
-        if (given.empty()) continue;
-        const std::string path = normal(given);
-        for (const auto& [number, batch] : batches_) {
-            if (const auto standing = batch.standing.find(path); standing != batch.standing.end() && standing->second > 0)
-                return true;
-            for (const std::string& folder : batch.folders) {
-                if (within(path, folder)) return true;
+    // The newest first: the batches asked before the one met land ahead of it anyway.
+    for (auto each = batches_.rbegin(); each != batches_.rend(); ++each) {
+        const Batch& batch = each->second;
+        for (const std::string& file : fileKeys)
+            if (const auto standing = batch.standing.find(file); standing != batch.standing.end() && standing->second > 0)
+                return each->first;
+        for (const std::string& path : folderKeys) {
+            for (const auto& [folder, standing] : batch.folders) {
+                if (standing == 0) continue;
+                // The copies' folder itself, or one inside it; the groups' folders lie in the pool's own
+                // folder, but the copies made there are files, which take names no folder holds.
+                if (path == folder || (folder != root && within(path, folder))) return each->first;
                 // A folder that holds the copies' folder is moved or removed with them; the pool's own
                 // folder only ever has files put into it.
-                if (path != root && within(folder, path)) return true;
+                if (path != root && within(folder, path)) return each->first;
             }
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 std::pair<std::size_t, std::size_t> PoolCopyLedger::progress() const

@@ -30,6 +30,7 @@
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/patch/BackupPatch.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/views/InterfaceTexts.h"
@@ -447,6 +448,63 @@ TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet
     EXPECT_EQ(std::count_if(into->children.begin(), into->children.end(),
                             [](const std::string& name) { return name.rfind("Held", 0) == 0; }),
               5);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The unit's rows saved into a group, and as a new group, while a large drop's copies hold the pool's
+// queue, each undone before any of its copies began: the undo takes the rows' nodes out without touching
+// the list's working files they were to be copied from, waits for none of the drop's copies, and Back Up
+// All still finds every row's file; the library the quit saves holds what the pool showed.
+TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNothing)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        const fs::path rowsFolder = rig.root() / "Temp" / "Device" / "Patch";
+        const auto rowFiles = ProgramRig::patchNamesIn(rowsFolder);
+        ASSERT_FALSE(rowFiles.empty());
+
+        const std::size_t before = childrenOf(DemoPool::kGroupName);
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
+        ASSERT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
+
+        const std::size_t topBefore = PoolTour::shownPool().size();
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_NE(view, nullptr);
+        ASSERT_NE(view->backUpDelegate(), nullptr);
+        view->backUpDelegate()->createNewGroupWithPatchIndexs({0, 1, 2}, nullptr, false);
+        ASSERT_EQ(PoolTour::shownPool().size(), topBefore + 1);
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool().size() == topBefore; }, 10s));
+
+        EXPECT_EQ(ProgramRig::patchNamesIn(rowsFolder), rowFiles) << "an undo moved the list's working files";
+        EXPECT_TRUE(ProgramRig::patchNamesIn(rig.root() / "Temp" / "RecycleBin" / DemoPool::kGroupName).empty());
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released) << "an undo waited for the drop's copies";
+        }
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }, 10s));
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 

@@ -545,7 +545,7 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
     EXPECT_FALSE(copied) << "a step that meets none of the copies waited for them";
 
     held.release();
-    utils->settlePoolWorkFor({group + "/Anything.qptc"});
+    utils->settlePoolWorkFor({group});
     ASSERT_TRUE(copied);
     ASSERT_EQ(copied->size(), 2u);
     ASSERT_TRUE((*copied)[0].item);
@@ -555,6 +555,75 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
     EXPECT_EQ((*copied)[1].error.code, ECANCELED);
     EXPECT_TRUE(fs::exists(group + "/A.qptc"));
     EXPECT_FALSE(fs::exists(group + "/B.qptc"));
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+// An undo of an addition whose copies wait behind another drop's: the withdrawn copies are handed back at
+// once, as not wanted, so their nodes leave before the undo goes on, and a step on their folder then meets
+// nothing and does not wait for the drop ahead. A file that landed in a folder the drop still fills is
+// rewritten without waiting for the drop either.
+TEST_F(Pools, WithdrawnCopiesAreHandedBackAtOnceAndStandInNoStepsWay)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    struct Ending {
+        std::function<void()> run;
+        ~Ending() { run(); }
+    } ending{[&] {
+        held.release();
+        utils.reset();
+    }};
+    for (const char* name : {"A", "B", "C", "D"})
+        put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
+    const std::string drop = under("Temp/Local/Drop");
+    const std::string rows = under("Temp/Local/Rows");
+    fs::create_directories(drop);
+    fs::create_directories(rows);
+    held.holdInto = drop;
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> dropEarly;
+    bool dropLanded = false;
+    utils->writeFilePatchesLaterInParts(
+        {{under("Temp/Device/Patch/A.qptc"), drop}, {under("Temp/Device/Patch/B.qptc"), drop}},
+        [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool last) {
+            for (auto& each : results) dropEarly.push_back(std::move(each));
+            dropLanded = dropLanded || last;
+        });
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> rowsBack;
+    bool rowsLanded = false;
+    utils->writeFilePatchesLaterInParts(
+        {{under("Temp/Device/Patch/C.qptc"), rows}, {under("Temp/Device/Patch/D.qptc"), rows}},
+        [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool last) {
+            for (auto& each : results) rowsBack.push_back(std::move(each));
+            rowsLanded = rowsLanded || last;
+        });
+    held.waitForTheFirst();
+
+    utils->withdrawPoolCopies({{under("Temp/Device/Patch/C.qptc"), rows}, {under("Temp/Device/Patch/D.qptc"), rows}});
+    ASSERT_EQ(rowsBack.size(), 2U) << "the withdrawn copies were not handed back before the undo went on";
+    for (const auto& [index, result] : rowsBack) {
+        EXPECT_FALSE(result.item) << index;
+        EXPECT_EQ(result.error.code, ECANCELED) << index;
+    }
+    EXPECT_FALSE(rowsLanded);
+    utils->settlePoolWorkFor({rows, under("Temp/Device/Patch/C.qptc")});
+    EXPECT_FALSE(dropLanded) << "a step on a folder whose copies are all withdrawn waited for the drop ahead";
+
+    // The drop's B lands ahead of it; a rewrite of that file in the folder the drop fills waits for nothing.
+    utils->settlePoolWorkFor({under("Temp/Device/Patch/B.qptc")});
+    ASSERT_EQ(dropEarly.size(), 1U);
+    ASSERT_TRUE(dropEarly[0].second.item);
+    utils->settlePoolWorkFor({dropEarly[0].second.item->path});
+    EXPECT_FALSE(dropLanded) << "a step on a landed file waited for the drop filling its folder";
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{3, 4}));
+
+    held.release();
+    utils->settlePoolWork();
+    EXPECT_TRUE(dropLanded);
+    EXPECT_TRUE(rowsLanded);
+    EXPECT_EQ(rowsBack.size(), 2U) << "a withdrawn copy was handed back twice";
+    EXPECT_FALSE(fs::exists(rows + "/C.qptc"));
+    EXPECT_FALSE(fs::exists(rows + "/D.qptc"));
+    EXPECT_TRUE(fs::exists(under("Temp/Device/Patch/C.qptc")));
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
