@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -31,7 +32,10 @@
 #include "WindowGestures.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/patch/BackupPatch.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPropertyViewController.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/views/InterfaceTexts.h"
 #include "device/formats/OKVPatch.h"
@@ -505,6 +509,56 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
         shown = PoolTour::shownPool();
         rig.quitFromMenu();
     });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The pool patch sheet's Save on a patch of a large drop whose copies are under way lands that patch's own
+// copy and rewrites it, waiting for none of the drop's other copies into the same folder; the library the
+// quit saves holds the new name.
+TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
+        auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
+        ASSERT_NE(screen, nullptr);
+        const auto dropped = screen->structureData().back();
+        ASSERT_TRUE(dropped->isGroup && dropped->childDirectories.size() == 300);
+        const auto patch = dropped->childDirectories[150];
+
+        screen->didClickOnPropertyButtonAtItem(view, patch, dropped);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return screen->patchPropertyViewController() != nullptr && screen->patchPropertyViewController()->isVisible();
+        }, 10s));
+        screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("Sheet Made"));
+        screen->patchPropertyViewController()->saveButtonClicked();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patch->name == std::optional<std::string>("Sheet Made"); }, 10s));
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released) << "the sheet's save waited for the drop's copies";
+        }
+        EXPECT_EQ(patch->patchItem()->path.rfind(local, 0), 0U) << patch->patchItem()->path;
+        EXPECT_FALSE(PoolTour::copiesLanded(local));
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    const auto* group = shown.empty() ? nullptr : &shown.back();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(std::count(group->children.begin(), group->children.end(), "Sheet Made"), 1);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
