@@ -562,6 +562,60 @@ TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
+namespace {
+
+// Looks at the window each time a save makes its staged library durable, while the save holds the main
+// thread.
+struct SaveWatch : platform::LocalFileManager {
+    bool flushStaged(const std::string& path, platform::Error* error) override
+    {
+        if (look) look();
+        return LocalFileManager::flushStaged(path, error);
+    }
+    std::function<void()> look;
+};
+
+}  // namespace
+
+// The quit's save of a pool a large drop changed says on the busy line that the pool is being saved and
+// that the program ends when it is done, with the Eject and every menu action off; the program then ends
+// with every dropped patch saved.
+TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    std::vector<std::string> lines;
+    bool ejectOff = true;
+    bool quitOff = true;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Drop", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        // The main thread waits for the save here: nothing changes the widgets meanwhile.
+        watch->look = [&window, &lines, &ejectOff, &quitOff] {
+            lines.push_back(WindowGestures::busyLine(window).toStdString());
+            auto* eject = window.findChild<QWidget*>(QStringLiteral("ejectButton"));
+            ejectOff = eject == nullptr || !eject->isEnabled();
+            quitOff = WindowGestures::enabledAction(window, QStringLiteral("Quit")) == nullptr;
+        };
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()), std::string::npos)
+        << lines.back();
+    EXPECT_TRUE(ejectOff);
+    EXPECT_TRUE(quitOff);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
 // Disconnect, then Quit, while a large drop's copies are under way: each waits for the copies without
 // holding the main loop (a timer fires, the busy line counts them and says what waits), nothing else can
 // start meanwhile, and once they land the unit is let go and the program ends with every dropped patch

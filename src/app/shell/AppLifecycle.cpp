@@ -157,6 +157,10 @@ void AppLifecycle::applicationWillTerminate()
     launchMainAppTimer_.stop();
     MainWindowController* controller = mainController_.get();
     if (controller == nullptr) return;
+    // The save holds this thread until the library is whole: the window says what it waits for first.
+    controller->showClosingSave();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    if (window_) window_->repaint();
     if (QWidget* indicator = controller->viewForIndicator()) {
         indicator->show();
         indicator->raise();

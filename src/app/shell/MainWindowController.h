@@ -26,6 +26,9 @@ public:
     // when it failed. Called at termination off the main thread while the main thread waits, so it must
     // not touch widgets.
     virtual std::optional<std::string> saveDataBeforeClosing() = 0;
+    // The end's save is about to begin: the busy line says the pool is being saved and that the program
+    // ends when that is done, and nothing can be started meanwhile. Main thread, before the save.
+    virtual void showClosingSave() {}
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).
