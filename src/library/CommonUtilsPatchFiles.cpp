@@ -352,10 +352,12 @@ void CommonUtils::writeFilePatchesLaterInParts(std::vector<PatchCopy> copies, Co
     });
 }
 
-void CommonUtils::landCopiesOf(const std::vector<std::string>& files)
+void CommonUtils::landCopiesOf(const std::vector<std::string>& files) { landCopies(m_copyLedger.copiesOf(files)); }
+
+void CommonUtils::landCopies(const std::vector<std::pair<std::uint64_t, std::size_t>>& copies)
 {
     std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
-    for (const auto& [number, index] : m_copyLedger.copiesOf(files)) {
+    for (const auto& [number, index] : copies) {
         const auto found = m_copyBatches.find(number);
         if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
         CopyBatch& batch = *found->second;
@@ -440,13 +442,15 @@ void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
     if (m_poolWorkPending.load() == 0) return;
     std::vector<std::string> files;
     std::vector<std::string> folders;
+    const fs::path local = fs::path(pathUnderRoot(kTempLocal)).lexically_normal();
     for (const auto& path : paths) {
         if (path.empty()) continue;
         std::string absolute = absolutePath(path);
-        if (isPathOfFile(absolute) && m_files.itemKind(absolute) != platform::ItemKind::Folder)
-            files.push_back(std::move(absolute));
-        else
-            folders.push_back(std::move(absolute));
+        // Only the pool's own folder holds group folders, whose names may end as a patch file's do: a
+        // path there is looked at, the thousands of a group's files are not.
+        const bool file = isPathOfFile(absolute) && (fs::path(absolute).lexically_normal().parent_path() != local ||
+                                                     m_files.itemKind(absolute) != platform::ItemKind::Folder);
+        (file ? files : folders).push_back(std::move(absolute));
     }
     landCopiesOf(files);
     if (const auto met = m_copyLedger.lastMet(files, folders, pathUnderRoot(kTempLocal))) settlePoolWorkThrough(*met);
@@ -459,9 +463,11 @@ void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
     for (const auto& copy : copies) asked.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
     // What is withdrawn is handed back at once, as not wanted: its node leaves the pool before the caller
     // goes on, and names no file it could act on (the file it would have been copied from is the user's).
-    const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
+    // Short enough to be copied without an allocation: an undo of a drop of thousands hands back as many.
+    const platform::Error notWanted = platform::Error::make("files", ECANCELED, "not wanted");
     std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
-    for (const auto& [number, index] : m_copyLedger.withdraw(asked)) {
+    const PoolCopyLedger::Withdrawal withdrawal = m_copyLedger.withdraw(asked);
+    for (const auto& [number, index] : withdrawal.withdrawn) {
         const auto found = m_copyBatches.find(number);
         if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
         found->second->handedBack[index] = true;
@@ -469,11 +475,14 @@ void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
         result.error = notWanted;
         withdrawn[number].emplace_back(index, std::move(result));
     }
-    if (withdrawn.empty()) return;
-    tellPoolCopiesProgress();
-    for (auto& [number, results] : withdrawn)
-        if (const auto found = m_copyBatches.find(number); found != m_copyBatches.end())
-            found->second->landed(std::move(results), false);
+    if (!withdrawn.empty()) {
+        tellPoolCopiesProgress();
+        for (auto& [number, results] : withdrawn)
+            if (const auto found = m_copyBatches.find(number); found != m_copyBatches.end())
+                found->second->landed(std::move(results), false);
+    }
+    // Those too late to withdraw land now, alone, so the caller finds them in their nodes.
+    landCopies(withdrawal.underWay);
 }
 
 void CommonUtils::settlePoolWorkThrough(std::uint64_t batch)

@@ -30,12 +30,15 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
     Batch batch;
     batch.copies = copies;
     batch.states.assign(copies.size(), kWaiting);
+    batch.keys.reserve(copies.size());
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        const std::string file = normal(copies[i].first);
+        std::string file = normal(copies[i].first);
+        std::string folder = normal(copies[i].second);
         batch.ofFile[file].push_back(i);
         ++batch.standing[file];
-        ++batch.folders[normal(copies[i].second)];
+        ++batch.folders[folder];
         batch.positions[keyOf(copies[i])].push_back(i);
+        batch.keys.emplace_back(std::move(file), std::move(folder));
     }
     std::lock_guard lock(mutex_);
     const std::uint64_t number = next_++;
@@ -68,9 +71,9 @@ void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
 
 void PoolCopyLedger::stepAside(Batch& batch, std::size_t index)
 {
-    const auto standing = batch.standing.find(normal(batch.copies[index].first));
+    const auto standing = batch.standing.find(batch.keys[index].first);
     if (standing != batch.standing.end() && standing->second > 0) --standing->second;
-    const auto folder = batch.folders.find(normal(batch.copies[index].second));
+    const auto folder = batch.folders.find(batch.keys[index].second);
     if (folder != batch.folders.end() && folder->second > 0) --folder->second;
 }
 
@@ -122,13 +125,15 @@ void PoolCopyLedger::close(std::uint64_t batch)
     batches_.erase(batch);
 }
 
-std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
+PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
 {
-    std::vector<std::pair<std::uint64_t, std::size_t>> taken;
+    Withdrawal taken;
+    taken.withdrawn.reserve(copies.size());
+    std::string key;
     std::lock_guard lock(mutex_);
     for (const Copy& copy : copies) {
         // The newest asked first: an undo takes back the last addition of that file.
-        const std::string key = keyOf(copy);
+        key.assign(copy.first).append(1, '\0').append(copy.second);
         bool done = false;
         for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
             auto& each = batch->second;
@@ -139,12 +144,27 @@ std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::withdraw(cons
                 each.states[*at] = kWithdrawn;
                 stepAside(each, *at);
                 ++each.made;
-                taken.emplace_back(batch->first, *at);
+                taken.withdrawn.emplace_back(batch->first, *at);
+                done = true;
+                break;
+            }
+        }
+        if (done) continue;
+        // Too late to withdraw: the newest of it still standing lands instead.
+        for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
+            const auto found = batch->second.positions.find(key);
+            if (found == batch->second.positions.end()) continue;
+            for (auto at = found->second.rbegin(); at != found->second.rend(); ++at) {
+                const State state = batch->second.states[*at];
+                if (state != kBegun && state != kMade) continue;
+                taken.underWay.emplace_back(batch->first, *at);
                 done = true;
                 break;
             }
         }
     }
+    std::sort(taken.underWay.begin(), taken.underWay.end());
+    taken.underWay.erase(std::unique(taken.underWay.begin(), taken.underWay.end()), taken.underWay.end());
     return taken;
 }
 

@@ -39,8 +39,14 @@ public:
     void landed(std::uint64_t batch, std::size_t index);
 
     // Withdraws, for each of `copies`, the last one asked of that file into that folder that has not begun;
-    // answers those withdrawn (batch and place), which stand in no step's way from now on.
-    std::vector<std::pair<std::uint64_t, std::size_t>> withdraw(const std::vector<Copy>& copies);
+    // answers those withdrawn (batch and place), which stand in no step's way from now on, and, where
+    // none of that file into that folder waited any more, the ones of it under way or made and not
+    // landed yet, which the caller lands.
+    struct Withdrawal {
+        std::vector<std::pair<std::uint64_t, std::size_t>> withdrawn;
+        std::vector<std::pair<std::uint64_t, std::size_t>> underWay;
+    };
+    Withdrawal withdraw(const std::vector<Copy>& copies);
 
     // The newest batch a step would meet among the copies neither withdrawn nor landed, if any. `files` are
     // patch files it reads, rewrites or removes: it meets a copy of that file, never the others going into
@@ -68,6 +74,8 @@ private:
         std::unordered_map<std::string, std::vector<std::size_t>> ofFile;
         // How many copies of each file are neither withdrawn nor landed: a step on a file meets only these.
         std::unordered_map<std::string, std::size_t> standing;
+        // Each copy's file and folder, normalised, as `standing` and `folders` know them.
+        std::vector<std::pair<std::string, std::string>> keys;
         std::vector<State> states;
         std::size_t made = 0;
     };

@@ -73,7 +73,7 @@ TEST(PoolCopyLedger, AFolderWhoseCopiesAreAllWithdrawnOrLandedIsMetNoMore)
     const auto big = ledger.open({{"/home/u/Big.qptc", "/root/Temp/Local/Drop"}});
     const auto rows = ledger.open({a, b, c});
     EXPECT_EQ(ledger.lastMet({}, {group}, kLocal), rows);
-    EXPECT_EQ(ledger.withdraw({a}), (std::vector<std::pair<std::uint64_t, std::size_t>>{{rows, 0}}));
+    EXPECT_EQ(ledger.withdraw({a}).withdrawn, (std::vector<std::pair<std::uint64_t, std::size_t>>{{rows, 0}}));
     EXPECT_EQ(ledger.lastMet({}, {group}, kLocal), rows);
     ASSERT_TRUE(ledger.takeOrWait(rows, 1));
     ledger.made(rows, 1);
@@ -83,7 +83,9 @@ TEST(PoolCopyLedger, AFolderWhoseCopiesAreAllWithdrawnOrLandedIsMetNoMore)
     EXPECT_EQ(ledger.lastMet({}, {kLocal}, kLocal), rows);
     EXPECT_EQ(ledger.lastMet({}, {"/root/Temp/Local/Drop"}, kLocal), big);
     // A withdrawal finds nothing more to take.
-    EXPECT_TRUE(ledger.withdraw({a, b}).empty());
+    const auto again = ledger.withdraw({a, b});
+    EXPECT_TRUE(again.withdrawn.empty());
+    EXPECT_TRUE(again.underWay.empty());
     ledger.close(big);
     ledger.close(rows);
 }
@@ -102,7 +104,9 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     ASSERT_TRUE(ledger.begin(first, 0));
     ledger.made(first, 0);
 
-    EXPECT_EQ(ledger.withdraw({a, b}), (std::vector<std::pair<std::uint64_t, std::size_t>>{{second, 0}, {first, 1}}));
+    const auto taken = ledger.withdraw({a, b});
+    EXPECT_EQ(taken.withdrawn, (std::vector<std::pair<std::uint64_t, std::size_t>>{{second, 0}, {first, 1}}));
+    EXPECT_TRUE(taken.underWay.empty());
     EXPECT_FALSE(ledger.begin(second, 0));
     EXPECT_FALSE(ledger.begin(first, 1));
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 3}));
@@ -110,7 +114,10 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     // Nothing of the first batch waits any more: a second withdrawal of A finds none to take.
     const auto third = ledger.open({a});
     ASSERT_TRUE(ledger.begin(third, 0));
-    EXPECT_TRUE(ledger.withdraw({a}).empty());
+    // Too late: the copy under way is answered for the caller to land.
+    const auto late = ledger.withdraw({a});
+    EXPECT_TRUE(late.withdrawn.empty());
+    EXPECT_EQ(late.underWay, (std::vector<std::pair<std::uint64_t, std::size_t>>{{third, 0}}));
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 4}));
     for (const auto batch : {first, second, third}) ledger.close(batch);
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 0}));

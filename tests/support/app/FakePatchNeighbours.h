@@ -202,12 +202,12 @@ public:
     {
         withdrawals.push_back(copies);
         std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
-        for (const auto& [number, index] : ledger_.withdraw(copies)) {
+        for (const auto& [number, index] : ledger_.withdraw(copies).withdrawn) {
             const auto batch = heldBatch(number);
             if (!batch || batch->handedBack[index]) continue;
             batch->handedBack[index] = true;
             CopiedPatch result;
-            result.error = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
+            result.error = platform::Error::make("files", ECANCELED, "not wanted");
             withdrawn[number].emplace_back(index, std::move(result));
         }
         for (auto& [number, results] : withdrawn)
