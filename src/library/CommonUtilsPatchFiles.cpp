@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <latch>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -21,6 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How many threads make the copies a step on many patches of a drop takes.
+constexpr std::size_t kCopyMakers = 4;
 constexpr std::size_t kNameBytes = 10;
 constexpr std::size_t kCommentBytes = 200;
 
@@ -356,19 +360,54 @@ void CommonUtils::landCopiesOf(const std::vector<std::string>& files) { landCopi
 
 void CommonUtils::landCopies(const std::vector<std::pair<std::uint64_t, std::size_t>>& copies)
 {
-    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
+    // The copies not begun are taken here; several (a step on many patches of a drop) are made side by
+    // side off the main thread, which only waits for them, as for the copies already under way.
+    struct Taken {
+        CopyBatch* batch;
+        std::uint64_t number;
+        std::size_t index;
+    };
+    std::vector<Taken> taken;
+    std::vector<std::pair<std::uint64_t, std::size_t>> underWay;
     for (const auto& [number, index] : copies) {
         const auto found = m_copyBatches.find(number);
         if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
-        CopyBatch& batch = *found->second;
-        // One copy, made here or waited for alone: a step on a patch of a large drop waits for that patch only.
-        if (m_copyLedger.takeOrWait(number, index)) {
-            batch.results[index] = copyOnePatch(batch.copies[index]);
-            m_copyLedger.made(number, index);
-        }
+        if (m_copyLedger.take(number, index)) taken.push_back({found->second.get(), number, index});
+        else underWay.emplace_back(number, index);
+    }
+    const auto make = [this](const Taken& each) {
+        each.batch->results[each.index] = copyOnePatch(each.batch->copies[each.index]);
+        m_copyLedger.made(each.number, each.index);
+    };
+    if (taken.size() == 1) {
+        make(taken.front());
+    } else if (!taken.empty()) {
+        std::atomic<std::size_t> next{0};
+        const std::size_t helpers = std::min<std::size_t>(kCopyMakers, taken.size());
+        std::latch done(static_cast<std::ptrdiff_t>(helpers));
+        for (std::size_t i = 0; i < helpers; ++i)
+            m_dispatch.computation().async([&] {
+                for (std::size_t at = next++; at < taken.size(); at = next++) make(taken[at]);
+                done.count_down();
+            });
+        done.wait();
+    }
+    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
+    const auto handBack = [&](std::uint64_t number, std::size_t index) {
+        CopyBatch& batch = *m_copyBatches.at(number);
         m_copyLedger.landed(number, index);
         batch.handedBack[index] = true;
         early[number].emplace_back(index, std::move(batch.results[index]));
+    };
+    for (const Taken& each : taken) handBack(each.number, each.index);
+    for (const auto& [number, index] : underWay) {
+        // Under way on the pool's queue: waited for alone (made meanwhile when the queue had not begun it).
+        if (m_copyLedger.takeOrWait(number, index)) {
+            CopyBatch& batch = *m_copyBatches.at(number);
+            batch.results[index] = copyOnePatch(batch.copies[index]);
+            m_copyLedger.made(number, index);
+        }
+        handBack(number, index);
     }
     if (early.empty()) return;
     tellPoolCopiesProgress();

@@ -35,6 +35,8 @@ public:
     // Takes the copy for the caller to make itself when it has not begun (true); otherwise waits until
     // the one under way is made (false).
     bool takeOrWait(std::uint64_t batch, std::size_t index);
+    // Takes the copy for the caller to make when it has not begun; never waits.
+    bool take(std::uint64_t batch, std::size_t index) { return begin(batch, index); }
     // The copy is made and handed back ahead of its batch: it no longer stands in anyone's way.
     void landed(std::uint64_t batch, std::size_t index);
 

@@ -373,18 +373,23 @@ TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
 namespace {
 
 // Holds the copies of the files named "Held..." that the pool's queue makes, until the test lets them go
-// (or a long while passes, so a step that waited for them fails the test rather than hangs it). A copy
-// the main thread makes itself is never held.
+// (or a long while passes, so a step that waited for them fails the test rather than hangs it): the
+// queue makes its copies one after another, so holding the one it is making holds them all. A copy a
+// step makes itself (on the main thread, or beside it while the main thread waits) is never held.
 struct HeldDropCopies : platform::LocalFileManager {
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
     {
         if (fs::path(from).filename().string().rfind("Held", 0) == 0 && std::this_thread::get_id() != mainThread) {
             std::unique_lock lock(mutex);
-            ++arrived;
-            changed.notify_all();
-            // A step that waits for the copies lets them all go once this long has passed.
-            if (!changed.wait_for(lock, 30s, [this] { return released; })) released = true;
+            if (!released && !holding) {
+                holding = true;
+                ++arrived;
+                changed.notify_all();
+                // A step that waits for the copies lets them all go once this long has passed.
+                if (!changed.wait_for(lock, 30s, [this] { return released; })) released = true;
+                holding = false;
+            }
         }
         return LocalFileManager::copyItem(from, to, error, durability);
     }
@@ -404,6 +409,8 @@ struct HeldDropCopies : platform::LocalFileManager {
     std::condition_variable changed;
     int arrived = 0;
     bool released = false;
+    // The queue's copy held now.
+    bool holding = false;
 };
 
 }  // namespace

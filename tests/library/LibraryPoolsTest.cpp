@@ -482,8 +482,15 @@ struct HeldCopies : platform::LocalFileManager {
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
     {
-        if (holdInto.empty() || to.rfind(holdInto, 0) != 0 || std::this_thread::get_id() == testThread)
+        if (holdInto.empty() || to.rfind(holdInto, 0) != 0) return LocalFileManager::copyItem(from, to, error, durability);
+        if (!onlyNamed.empty() && fs::path(from).filename() != onlyNamed) {
+            {
+                std::lock_guard lock(mutex);
+                makers.push_back(std::this_thread::get_id());
+            }
             return LocalFileManager::copyItem(from, to, error, durability);
+        }
+        if (std::this_thread::get_id() == testThread) return LocalFileManager::copyItem(from, to, error, durability);
         {
             std::unique_lock lock(mutex);
             ++arrived;
@@ -505,11 +512,27 @@ struct HeldCopies : platform::LocalFileManager {
     }
     // Only the copies into this folder are held; set before any is asked.
     std::string holdInto;
+    // When set, only the copy of the file of this name is held (the queue's first, which holds the queue),
+    // and the threads that made the others into `holdInto` are told.
+    std::string onlyNamed;
+    std::vector<std::thread::id> makers;
     const std::thread::id testThread = std::this_thread::get_id();
     std::mutex mutex;
     std::condition_variable changed;
     int arrived = 0;
     bool released = false;
+};
+
+// Lets the held copies go and ends the coordinator however the test ends: the coordinator's queue uses the
+// holding disk until the coordinator is gone.
+struct ReleaseAndEnd {
+    HeldCopies& held;
+    std::unique_ptr<CommonUtils>& utils;
+    ~ReleaseAndEnd()
+    {
+        held.release();
+        utils.reset();
+    }
 };
 }  // namespace
 
@@ -520,14 +543,7 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
 {
     HeldCopies held;
     buildAndConnect(&held);
-    // The coordinator's queue uses the holding disk until the coordinator is gone, however the test ends.
-    struct Ending {
-        std::function<void()> run;
-        ~Ending() { run(); }
-    } ending{[&] {
-        held.release();
-        utils.reset();
-    }};
+    const ReleaseAndEnd ending{held, utils};
     put("Temp/Device/Patch/A.qptc", patchFile("A", {kEcho, 1}));
     put("Temp/Device/Patch/B.qptc", patchFile("B", {kEcho, 1}));
     put("Temp/Local/Top.qptc", patchFile("Top", {kEcho, 1}));
@@ -566,13 +582,7 @@ TEST_F(Pools, WithdrawnCopiesAreHandedBackAtOnceAndStandInNoStepsWay)
 {
     HeldCopies held;
     buildAndConnect(&held);
-    struct Ending {
-        std::function<void()> run;
-        ~Ending() { run(); }
-    } ending{[&] {
-        held.release();
-        utils.reset();
-    }};
+    const ReleaseAndEnd ending{held, utils};
     for (const char* name : {"A", "B", "C", "D"})
         put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
     const std::string drop = under("Temp/Local/Drop");
@@ -633,13 +643,7 @@ TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
 {
     HeldCopies held;
     buildAndConnect(&held);
-    struct Ending {
-        std::function<void()> run;
-        ~Ending() { run(); }
-    } ending{[&] {
-        held.release();
-        utils.reset();
-    }};
+    const ReleaseAndEnd ending{held, utils};
     for (const char* name : {"A", "B", "C"}) put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
     const std::string group = under("Temp/Local/Group");
     fs::create_directories(group);
@@ -681,6 +685,53 @@ TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
     std::sort(made.begin(), made.end());
     EXPECT_EQ(made, (std::vector<std::string>{"A.qptc", "B.qptc", "C.qptc"}));
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+// A step on many patches of a drop whose copies have not begun (a deletion of thousands selected) lands
+// them all ahead of their batch, each made once and off the main thread, which only waits for them.
+TEST_F(Pools, AStepOnManyPatchesOfADropHasTheirCopiesMadeOffTheMainThread)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    const ReleaseAndEnd ending{held, utils};
+    const std::string group = under("Temp/Local/Drop");
+    fs::create_directories(group);
+    held.holdInto = group;
+    held.onlyNamed = "A.qptc";
+    std::vector<CommonUtils::PatchCopy> copies;
+    std::vector<std::string> others;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = i == 0 ? std::string("A") : "P" + std::to_string(i);
+        put("Dropped/" + name + ".qptc", patchFile(name, {kEcho, 1}));
+        copies.push_back({under("Dropped/" + name + ".qptc"), group});
+        if (i > 0) others.push_back(under("Dropped/" + name + ".qptc"));
+    }
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> early;
+    bool last = false;
+    utils->writeFilePatchesLaterInParts(copies, [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool end) {
+        for (auto& each : results) early.push_back(std::move(each));
+        last = last || end;
+    });
+    held.waitForTheFirst();
+
+    utils->settlePoolWorkFor(others);
+    EXPECT_FALSE(last);
+    ASSERT_EQ(early.size(), others.size());
+    for (const auto& [index, result] : early) {
+        ASSERT_TRUE(result.item) << index;
+        EXPECT_EQ(result.item->path, group + "/" + fs::path(copies[index].source).filename().string());
+    }
+    {
+        std::lock_guard lock(held.mutex);
+        EXPECT_EQ(held.makers.size(), others.size()) << "a copy was made twice";
+        EXPECT_EQ(std::count(held.makers.begin(), held.makers.end(), std::this_thread::get_id()), 0)
+            << "the step made the copies on the main thread";
+    }
+    held.release();
+    utils->settlePoolWork();
+    EXPECT_TRUE(last);
+    EXPECT_EQ(early.size(), copies.size());
+    EXPECT_EQ(std::distance(fs::directory_iterator(group), fs::directory_iterator()), 40);
 }
 
 namespace {
