@@ -135,9 +135,11 @@ void BM_Restore(benchmark::State& state)
 // A drop of 10,000 patch files from a folder of the user's, copied into a new group of the pool on the
 // pool's queue. The main thread's wait for one step taken while the copies run, by what the step is:
 // "all" waits for every copy (what every pool step did), "other" is a step on a patch the copies cannot
-// meet (a rename or delete of another patch), "undo" the drop's own undo, which withdraws the copies not
-// begun, "own" a step on one of the dropped patches (its move or delete), which lands that patch's copy
-// alone. The copies' own time is measured by "all" from the moment they are asked.
+// meet (a rename or delete of another patch), "undo" the drop's own undo as the patch screen makes it
+// (the copies not begun withdrawn, the one under way landed, then the group's delete settled for the
+// files its nodes still name and its folder moved to the bin), "own" a step on one of the dropped
+// patches (its move or delete), which lands that patch's copy alone. The copies' own time is measured by
+// "all" from the moment they are asked.
 enum class Step { All, Other, Undo, Own };
 
 void dropStep(benchmark::State& state, Step step)
@@ -159,15 +161,30 @@ void dropStep(benchmark::State& state, Step step)
             sources.push_back(item->path);
         }
         bool landed = false;
-        library.utils.writeFilePatchesLater(copies, [&](std::vector<CommonUtils::CopiedPatch>) { landed = true; });
+        // The nodes that still name their source: those whose copy has not been handed back.
+        std::vector<bool> handedBack(copies.size(), false);
+        library.utils.writeFilePatchesLaterInParts(
+            copies, [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool last) {
+                for (const auto& each : results) handedBack[each.first] = true;
+                landed = landed || last;
+            });
         state.ResumeTiming();
         switch (step) {
         case Step::All: library.utils.settlePoolWork(); break;
         case Step::Other: library.utils.settlePoolWorkFor({other}); break;
-        case Step::Undo:
+        case Step::Undo: {
             library.utils.withdrawPoolCopies(copies);
-            library.utils.settlePoolWorkFor(sources);
+            library.utils.settlePoolWorkFor({});
+            std::vector<std::string> paths{group};
+            for (std::size_t i = 0; i < copies.size(); ++i)
+                if (!handedBack[i]) paths.push_back(sources[i]);
+            library.utils.settlePoolWorkFor(paths);
+            DirectoryObject node;
+            node.isGroup = true;
+            node.name = "Drop " + std::to_string(round - 1);
+            if (library.utils.deletePatchGroup(node).empty()) state.SkipWithError("the group did not go");
             break;
+        }
         case Step::Own: library.utils.settlePoolWorkFor({sources[sources.size() / 2]}); break;
         }
         state.PauseTiming();
@@ -207,6 +224,43 @@ void BM_DropCopiesReadBackAsBefore(benchmark::State& state)
     state.counters["copies"] = count;
 }
 
+// The save after a drop of 10,000 patch files into one group of an otherwise saved pool (the closing save
+// of a session that dropped them): every dropped file is new to the library and must be on disk before
+// the library is swapped in, flushed one by one ("one by one" 1) or by one flush of the file system (0).
+void BM_SavePoolAfterADrop(benchmark::State& state)
+{
+    const int count = 10000;
+    Library library;
+    if (state.range(0) != 0) library.files.setFlushedOneByOneUpTo(count * 2);
+    auto group = std::make_shared<DirectoryObject>();
+    group->name = "Drop";
+    group->isGroup = true;
+    for (const auto& item : library.patches("Temp/Local/Drop", count)) {
+        auto leaf = std::make_shared<DirectoryObject>();
+        leaf->object = item;
+        group->childDirectories.push_back(leaf);
+    }
+    const std::vector<std::shared_ptr<DirectoryObject>> pool{group};
+    library.utils.sendPatchPoolData({});
+    library.loop.runUntil([&] { return library.utils.isLoadedPatchPool(); });
+    std::atomic<bool> changed{true};
+    for (auto _ : state) {
+        state.PauseTiming();
+        library.dispatch.waitUntilIdle();
+        // Each round's files are new again, as the drop's copies are: written, not yet on disk, held by
+        // the working copy's name alone.
+        for (const auto& leaf : group->childDirectories) {
+            const std::string& path = leaf->patchItem()->path;
+            library.files.writeAtomically(path, *library.files.readFile(path), nullptr, platform::Durability::WorkingCopy);
+        }
+        state.ResumeTiming();
+        changed = true;
+        library.utils.savePatchPoolToLocal(pool, changed);
+        if (changed) state.SkipWithError("the pool was not saved");
+    }
+    perPatch(state, count);
+}
+
 void BM_DropCopiesStepWaitsForAll(benchmark::State& state) { dropStep(state, Step::All); }
 void BM_DropCopiesStepOnAnotherPatch(benchmark::State& state) { dropStep(state, Step::Other); }
 void BM_DropCopiesUndoOfTheDrop(benchmark::State& state) { dropStep(state, Step::Undo); }
@@ -218,6 +272,7 @@ void BM_DropCopiesStepOnADroppedPatch(benchmark::State& state) { dropStep(state,
 BENCHMARK(BM_SavePool)->ArgName("edited")->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Backup)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
 BENCHMARK(BM_Restore)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_SavePoolAfterADrop)->ArgName("one_by_one")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesReadBackAsBefore)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesStepWaitsForAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DropCopiesStepOnAnotherPatch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

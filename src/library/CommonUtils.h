@@ -263,8 +263,8 @@ public:
     // on beside the step, which can meet none of its files.
     void settlePoolWorkFor(const std::vector<std::string>& paths);
     // The copies asked of these files into these folders (source, folder) that have not begun are not made
-    // after all: they land as failed with ECANCELED, which nobody is told. For an addition undone before
-    // its copies were made; the one begun last still lands.
+    // after all: they are handed back here and now as failed with ECANCELED, which nobody is told. For an
+    // addition undone before its copies were made; one begun or made already lands here, alone.
     void withdrawPoolCopies(const std::vector<PatchCopy>& copies);
     // Runs `then` on the main thread once no read of dropped files nor work asked of the pool's queue is
     // left to land: at once when none is, else on a later turn of the main queue (never inside a step
@@ -788,6 +788,10 @@ private:
     std::map<std::uint64_t, std::shared_ptr<CopyBatch>> m_copyBatches;  // main thread
     // Hands back ahead of their batches the copies of `files` not landed yet (settlePoolWorkFor).
     void landCopiesOf(const std::vector<std::string>& files);
+    // The same for these copies (batch and place).
+    void landCopies(const std::vector<std::pair<std::uint64_t, std::size_t>>& copies);
+    // Lands the pool's work until the batch of copies numbered `batch` has landed, and all asked before it.
+    void settlePoolWorkThrough(std::uint64_t batch);
     // One copy into the pool's working copy, the source read once.
     CopiedPatch copyOnePatch(const PatchCopy& copy);
     void tellPoolCopiesProgress();

@@ -65,6 +65,12 @@ std::string CommonUtils::deletePatchItem(const PatchItem& item, const DirectoryO
     // folder itself: only a patch file ever goes to the bin.
     if (item.path.empty()) return {};
     const std::string source = absolutePath(item.path);
+    // Only the pool's own working copy: a node that still names the file it is copied from (the user's
+    // file, or a row of the device list) never sends that file to the bin.
+    if (!isUnderFolder(source, pathUnderRoot(kTempLocal))) {
+        RIG_LOG("refused to move %s into the bin: not in the pool's working copy", source.c_str());
+        return {};
+    }
     if (m_files.itemKind(source) == platform::ItemKind::Folder) return {};
     std::string target = join(*folder, fileNameOf(source));
     if (!m_files.exists(source)) return target;

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <latch>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -21,6 +23,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How many threads make the copies a step on many patches of a drop takes.
+constexpr std::size_t kCopyMakers = 4;
 constexpr std::size_t kNameBytes = 10;
 constexpr std::size_t kCommentBytes = 200;
 
@@ -332,13 +336,9 @@ void CommonUtils::writeFilePatchesLaterInParts(std::vector<PatchCopy> copies, Co
     // wait for them (settlePoolWorkFor).
     runPoolWork([this, number, batch]() -> std::function<void()> {
         constexpr std::size_t kToldEvery = 64;
-        const platform::Error notWanted = platform::Error::make("files", ECANCELED, "the copy is no longer wanted");
         for (std::size_t i = 0; i < batch->copies.size(); ++i) {
-            if (!m_copyLedger.begin(number, i)) {
-                // Withdrawn, or taken by a step that makes it itself, which writes its result.
-                if (m_copyLedger.withdrawn(number, i)) batch->results[i].error = notWanted;
-                continue;
-            }
+            // Withdrawn (and handed back by the withdrawal), or taken by a step that makes it itself.
+            if (!m_copyLedger.begin(number, i)) continue;
             batch->results[i] = copyOnePatch(batch->copies[i]);
             m_copyLedger.made(number, i);
             if ((i + 1) % kToldEvery == 0) tellPoolCopiesProgress();
@@ -356,21 +356,58 @@ void CommonUtils::writeFilePatchesLaterInParts(std::vector<PatchCopy> copies, Co
     });
 }
 
-void CommonUtils::landCopiesOf(const std::vector<std::string>& files)
+void CommonUtils::landCopiesOf(const std::vector<std::string>& files) { landCopies(m_copyLedger.copiesOf(files)); }
+
+void CommonUtils::landCopies(const std::vector<std::pair<std::uint64_t, std::size_t>>& copies)
 {
-    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
-    for (const auto& [number, index] : m_copyLedger.copiesOf(files)) {
+    // The copies not begun are taken here; several (a step on many patches of a drop) are made side by
+    // side off the main thread, which only waits for them, as for the copies already under way.
+    struct Taken {
+        CopyBatch* batch;
+        std::uint64_t number;
+        std::size_t index;
+    };
+    std::vector<Taken> taken;
+    std::vector<std::pair<std::uint64_t, std::size_t>> underWay;
+    for (const auto& [number, index] : copies) {
         const auto found = m_copyBatches.find(number);
         if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
-        CopyBatch& batch = *found->second;
-        // One copy, made here or waited for alone: a step on a patch of a large drop waits for that patch only.
-        if (m_copyLedger.takeOrWait(number, index)) {
-            batch.results[index] = copyOnePatch(batch.copies[index]);
-            m_copyLedger.made(number, index);
-        }
+        if (m_copyLedger.take(number, index)) taken.push_back({found->second.get(), number, index});
+        else underWay.emplace_back(number, index);
+    }
+    const auto make = [this](const Taken& each) {
+        each.batch->results[each.index] = copyOnePatch(each.batch->copies[each.index]);
+        m_copyLedger.made(each.number, each.index);
+    };
+    if (taken.size() == 1) {
+        make(taken.front());
+    } else if (!taken.empty()) {
+        std::atomic<std::size_t> next{0};
+        const std::size_t helpers = std::min<std::size_t>(kCopyMakers, taken.size());
+        std::latch done(static_cast<std::ptrdiff_t>(helpers));
+        for (std::size_t i = 0; i < helpers; ++i)
+            m_dispatch.computation().async([&] {
+                for (std::size_t at = next++; at < taken.size(); at = next++) make(taken[at]);
+                done.count_down();
+            });
+        done.wait();
+    }
+    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
+    const auto handBack = [&](std::uint64_t number, std::size_t index) {
+        CopyBatch& batch = *m_copyBatches.at(number);
         m_copyLedger.landed(number, index);
         batch.handedBack[index] = true;
         early[number].emplace_back(index, std::move(batch.results[index]));
+    };
+    for (const Taken& each : taken) handBack(each.number, each.index);
+    for (const auto& [number, index] : underWay) {
+        // Under way on the pool's queue: waited for alone (made meanwhile when the queue had not begun it).
+        if (m_copyLedger.takeOrWait(number, index)) {
+            CopyBatch& batch = *m_copyBatches.at(number);
+            batch.results[index] = copyOnePatch(batch.copies[index]);
+            m_copyLedger.made(number, index);
+        }
+        handBack(number, index);
     }
     if (early.empty()) return;
     tellPoolCopiesProgress();
@@ -441,21 +478,62 @@ void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
 {
     if (m_landing) return;
     landPoolWork();
-    std::vector<std::string> absolute;
-    absolute.reserve(paths.size());
-    for (const auto& path : paths)
-        if (!path.empty()) absolute.push_back(absolutePath(path));
     if (m_poolWorkPending.load() == 0) return;
-    landCopiesOf(absolute);
-    if (m_copyLedger.touches(absolute, pathUnderRoot(kTempLocal))) settlePoolWork();
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    const fs::path local = fs::path(pathUnderRoot(kTempLocal)).lexically_normal();
+    for (const auto& path : paths) {
+        if (path.empty()) continue;
+        std::string absolute = absolutePath(path);
+        // Only the pool's own folder holds group folders, whose names may end as a patch file's do: a
+        // path there is looked at, the thousands of a group's files are not.
+        const bool file = isPathOfFile(absolute) && (fs::path(absolute).lexically_normal().parent_path() != local ||
+                                                     m_files.itemKind(absolute) != platform::ItemKind::Folder);
+        (file ? files : folders).push_back(std::move(absolute));
+    }
+    landCopiesOf(files);
+    if (const auto met = m_copyLedger.lastMet(files, folders, pathUnderRoot(kTempLocal))) settlePoolWorkThrough(*met);
 }
 
 void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
 {
-    std::vector<PoolCopyLedger::Copy> withdrawn;
-    withdrawn.reserve(copies.size());
-    for (const auto& copy : copies) withdrawn.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
-    m_copyLedger.withdraw(withdrawn);
+    std::vector<PoolCopyLedger::Copy> asked;
+    asked.reserve(copies.size());
+    for (const auto& copy : copies) asked.emplace_back(absolutePath(copy.source), absolutePath(copy.toPath));
+    // What is withdrawn is handed back at once, as not wanted: its node leaves the pool before the caller
+    // goes on, and names no file it could act on (the file it would have been copied from is the user's).
+    // Short enough to be copied without an allocation: an undo of a drop of thousands hands back as many.
+    const platform::Error notWanted = platform::Error::make("files", ECANCELED, "not wanted");
+    std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
+    const PoolCopyLedger::Withdrawal withdrawal = m_copyLedger.withdraw(asked);
+    for (const auto& [number, index] : withdrawal.withdrawn) {
+        const auto found = m_copyBatches.find(number);
+        if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
+        found->second->handedBack[index] = true;
+        CopiedPatch result;
+        result.error = notWanted;
+        withdrawn[number].emplace_back(index, std::move(result));
+    }
+    if (!withdrawn.empty()) {
+        tellPoolCopiesProgress();
+        for (auto& [number, results] : withdrawn)
+            if (const auto found = m_copyBatches.find(number); found != m_copyBatches.end())
+                found->second->landed(std::move(results), false);
+    }
+    // Those too late to withdraw land now, alone, so the caller finds them in their nodes.
+    landCopies(withdrawal.underWay);
+}
+
+void CommonUtils::settlePoolWorkThrough(std::uint64_t batch)
+{
+    // The work is landed in the order asked: the batch's landing comes after all asked before it.
+    while (!m_landing && m_copyBatches.count(batch) > 0) {
+        {
+            std::unique_lock lock(m_landingMutex);
+            m_landingReady.wait(lock, [this] { return !m_landings.empty(); });
+        }
+        landPoolWork();
+    }
 }
 
 void CommonUtils::settlePoolWork()
@@ -502,6 +580,8 @@ std::string CommonUtils::movePatchItem(PatchItem& item, const std::string& group
     if (!groupName.empty() && !platform::SafeName::check(folderName)) return {};
     const std::string folder = groupName.empty() ? pathUnderRoot(kTempLocal) : join(pathUnderRoot(kTempLocal), folderName);
     const std::string from = absolutePath(item.path);
+    // The pool moves only what its own working copy holds.
+    if (!isUnderFolder(from, pathUnderRoot(kTempLocal))) return {};
     if (!m_files.isDirectory(folder) || !m_files.exists(from)) return {};
     std::string target = join(folder, fileNameOf(from));
     if (target == from) return target;

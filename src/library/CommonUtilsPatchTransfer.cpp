@@ -409,7 +409,7 @@ std::string CommonUtils::unitCopyOf(const PatchObject& patch, std::size_t positi
     // reads it.
     const auto previous = m_unitCopies.find(position);
     if (previous != m_unitCopies.end() && previous->second == held && m_slotWrites.empty() &&
-        !m_copyLedger.touches({held}, pathUnderRoot(kTempLocal))) {
+        !m_copyLedger.lastMet({held}, {}, pathUnderRoot(kTempLocal))) {
         platform::Error error;
         if (const auto bytes = m_files.readFile(absolutePath(patch.path));
             bytes && m_files.writeAtomically(held, *bytes, &error, platform::Durability::WorkingCopy))

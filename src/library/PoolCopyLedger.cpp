@@ -30,12 +30,15 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
     Batch batch;
     batch.copies = copies;
     batch.states.assign(copies.size(), kWaiting);
+    batch.keys.reserve(copies.size());
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        const std::string file = normal(copies[i].first);
+        std::string file = normal(copies[i].first);
+        std::string folder = normal(copies[i].second);
         batch.ofFile[file].push_back(i);
         ++batch.standing[file];
-        batch.folders.insert(normal(copies[i].second));
+        ++batch.folders[folder];
         batch.positions[keyOf(copies[i])].push_back(i);
+        batch.keys.emplace_back(std::move(file), std::move(folder));
     }
     std::lock_guard lock(mutex_);
     const std::uint64_t number = next_++;
@@ -54,13 +57,6 @@ bool PoolCopyLedger::begin(std::uint64_t batch, std::size_t index)
     return true;
 }
 
-bool PoolCopyLedger::withdrawn(std::uint64_t batch, std::size_t index) const
-{
-    std::lock_guard lock(mutex_);
-    const auto found = batches_.find(batch);
-    return found != batches_.end() && index < found->second.states.size() && found->second.states[index] == kWithdrawn;
-}
-
 void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
 {
     {
@@ -75,8 +71,10 @@ void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
 
 void PoolCopyLedger::stepAside(Batch& batch, std::size_t index)
 {
-    const auto standing = batch.standing.find(normal(batch.copies[index].first));
+    const auto standing = batch.standing.find(batch.keys[index].first);
     if (standing != batch.standing.end() && standing->second > 0) --standing->second;
+    const auto folder = batch.folders.find(batch.keys[index].second);
+    if (folder != batch.folders.end() && folder->second > 0) --folder->second;
 }
 
 std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::copiesOf(const std::vector<std::string>& files) const
@@ -127,12 +125,15 @@ void PoolCopyLedger::close(std::uint64_t batch)
     batches_.erase(batch);
 }
 
-void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
+PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
 {
+    Withdrawal taken;
+    taken.withdrawn.reserve(copies.size());
+    std::string key;
     std::lock_guard lock(mutex_);
     for (const Copy& copy : copies) {
         // The newest asked first: an undo takes back the last addition of that file.
-        const std::string key = keyOf(copy);
+        key.assign(copy.first).append(1, '\0').append(copy.second);
         bool done = false;
         for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
             auto& each = batch->second;
@@ -143,32 +144,61 @@ void PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
                 each.states[*at] = kWithdrawn;
                 stepAside(each, *at);
                 ++each.made;
+                taken.withdrawn.emplace_back(batch->first, *at);
+                done = true;
+                break;
+            }
+        }
+        if (done) continue;
+        // Too late to withdraw: the newest of it still standing lands instead.
+        for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
+            const auto found = batch->second.positions.find(key);
+            if (found == batch->second.positions.end()) continue;
+            for (auto at = found->second.rbegin(); at != found->second.rend(); ++at) {
+                const State state = batch->second.states[*at];
+                if (state != kBegun && state != kMade) continue;
+                taken.underWay.emplace_back(batch->first, *at);
                 done = true;
                 break;
             }
         }
     }
+    std::sort(taken.underWay.begin(), taken.underWay.end());
+    taken.underWay.erase(std::unique(taken.underWay.begin(), taken.underWay.end()), taken.underWay.end());
+    return taken;
 }
 
-bool PoolCopyLedger::touches(const std::vector<std::string>& paths, const std::string& localRoot) const
+std::optional<std::uint64_t> PoolCopyLedger::lastMet(const std::vector<std::string>& files,
+                                                     const std::vector<std::string>& folders,
+                                                     const std::string& localRoot) const
 {
     const std::string root = normal(localRoot);
+    std::vector<std::string> fileKeys;
+    for (const std::string& given : files)
+        if (!given.empty()) fileKeys.push_back(normal(given));
+    std::vector<std::string> folderKeys;
+    for (const std::string& given : folders)
+        if (!given.empty()) folderKeys.push_back(normal(given));
     std::lock_guard lock(mutex_);
-    for (const std::string& given : paths) {
-        if (given.empty()) continue;
-        const std::string path = normal(given);
-        for (const auto& [number, batch] : batches_) {
-            if (const auto standing = batch.standing.find(path); standing != batch.standing.end() && standing->second > 0)
-                return true;
-            for (const std::string& folder : batch.folders) {
-                if (within(path, folder)) return true;
+    // The newest first: the batches asked before the one met land ahead of it anyway.
+    for (auto each = batches_.rbegin(); each != batches_.rend(); ++each) {
+        const Batch& batch = each->second;
+        for (const std::string& file : fileKeys)
+            if (const auto standing = batch.standing.find(file); standing != batch.standing.end() && standing->second > 0)
+                return each->first;
+        for (const std::string& path : folderKeys) {
+            for (const auto& [folder, standing] : batch.folders) {
+                if (standing == 0) continue;
+                // The copies' folder itself, or one inside it; the groups' folders lie in the pool's own
+                // folder, but the copies made there are files, which take names no folder holds.
+                if (path == folder || (folder != root && within(path, folder))) return each->first;
                 // A folder that holds the copies' folder is moved or removed with them; the pool's own
                 // folder only ever has files put into it.
-                if (path != root && within(folder, path)) return true;
+                if (path != root && within(folder, path)) return each->first;
             }
         }
     }
-    return false;
+    return std::nullopt;
 }
 
 std::pair<std::size_t, std::size_t> PoolCopyLedger::progress() const

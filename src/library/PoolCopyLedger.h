@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -24,8 +24,6 @@ public:
     // Whether the copy at `index` of the batch is still to be made here; once answered true it counts as
     // under way and can no longer be withdrawn or taken. False for a copy withdrawn or taken.
     bool begin(std::uint64_t batch, std::size_t index);
-    // Whether the copy at `index` was withdrawn.
-    bool withdrawn(std::uint64_t batch, std::size_t index) const;
     // The copy at `index`, begun or taken, is made (or failed).
     void made(std::uint64_t batch, std::size_t index);
     // The batch has landed: its copies no longer stand in anyone's way.
@@ -37,17 +35,30 @@ public:
     // Takes the copy for the caller to make itself when it has not begun (true); otherwise waits until
     // the one under way is made (false).
     bool takeOrWait(std::uint64_t batch, std::size_t index);
+    // Takes the copy for the caller to make when it has not begun; never waits.
+    bool take(std::uint64_t batch, std::size_t index) { return begin(batch, index); }
     // The copy is made and handed back ahead of its batch: it no longer stands in anyone's way.
     void landed(std::uint64_t batch, std::size_t index);
 
-    // Withdraws, for each of `copies`, the last one asked of that file into that folder that has not begun.
-    void withdraw(const std::vector<Copy>& copies);
+    // Withdraws, for each of `copies`, the last one asked of that file into that folder that has not begun;
+    // answers those withdrawn (batch and place), which stand in no step's way from now on, and, where
+    // none of that file into that folder waited any more, the ones of it under way or made and not
+    // landed yet, which the caller lands.
+    struct Withdrawal {
+        std::vector<std::pair<std::uint64_t, std::size_t>> withdrawn;
+        std::vector<std::pair<std::uint64_t, std::size_t>> underWay;
+    };
+    Withdrawal withdraw(const std::vector<Copy>& copies);
 
-    // Whether a step on `paths` (files it reads or writes, folders it moves, removes or puts a file into)
-    // would meet a copy not landed yet: a path that is a copy's file, or its folder, lies in it, or holds
-    // it. `localRoot`, the pool's own folder, holds every group: putting a file there meets only a copy
-    // into that folder itself.
-    bool touches(const std::vector<std::string>& paths, const std::string& localRoot) const;
+    // The newest batch a step would meet among the copies neither withdrawn nor landed, if any. `files` are
+    // patch files it reads, rewrites or removes: it meets a copy of that file, never the others going into
+    // that file's folder (a copy takes a name no file holds, and a rewrite keeps its file's name).
+    // `folders` are folders it moves, removes or puts a file into: it meets a copy into the folder, into a
+    // folder inside it, or into one that holds it. `localRoot`, the pool's own folder, holds every group:
+    // putting a file there meets only a copy into that folder itself, and a step on a group's folder meets
+    // no copy into it.
+    std::optional<std::uint64_t> lastMet(const std::vector<std::string>& files, const std::vector<std::string>& folders,
+                                         const std::string& localRoot) const;
 
     // The copies made and asked over the batches not landed yet; both 0 when none is left.
     std::pair<std::size_t, std::size_t> progress() const;
@@ -56,14 +67,17 @@ private:
     enum State : std::uint8_t { kWaiting, kBegun, kWithdrawn, kMade, kLanded };
     struct Batch {
         std::vector<Copy> copies;
-        // Normalised, for the look-ups of `touches`.
-        std::set<std::string> folders;
+        // How many copies into each folder (normalised) are neither withdrawn nor landed: a step on a folder
+        // meets only these.
+        std::map<std::string, std::size_t> folders;
         // Where each copy stands in `copies`, by its file and folder, for the withdrawals.
         std::unordered_map<std::string, std::vector<std::size_t>> positions;
         // Where each copy of a file stands in `copies` (the file normalised), for a step on that file.
         std::unordered_map<std::string, std::vector<std::size_t>> ofFile;
         // How many copies of each file are neither withdrawn nor landed: a step on a file meets only these.
         std::unordered_map<std::string, std::size_t> standing;
+        // Each copy's file and folder, normalised, as `standing` and `folders` know them.
+        std::vector<std::pair<std::string, std::string>> keys;
         std::vector<State> states;
         std::size_t made = 0;
     };

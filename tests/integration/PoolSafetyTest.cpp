@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -30,7 +31,11 @@
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/patch/BackupPatch.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPropertyViewController.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/views/InterfaceTexts.h"
 #include "device/formats/OKVPatch.h"
@@ -368,18 +373,23 @@ TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
 namespace {
 
 // Holds the copies of the files named "Held..." that the pool's queue makes, until the test lets them go
-// (or a long while passes, so a step that waited for them fails the test rather than hangs it). A copy
-// the main thread makes itself is never held.
+// (or a long while passes, so a step that waited for them fails the test rather than hangs it): the
+// queue makes its copies one after another, so holding the one it is making holds them all. A copy a
+// step makes itself (on the main thread, or beside it while the main thread waits) is never held.
 struct HeldDropCopies : platform::LocalFileManager {
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
     {
         if (fs::path(from).filename().string().rfind("Held", 0) == 0 && std::this_thread::get_id() != mainThread) {
             std::unique_lock lock(mutex);
-            ++arrived;
-            changed.notify_all();
-            // A step that waits for the copies lets them all go once this long has passed.
-            if (!changed.wait_for(lock, 30s, [this] { return released; })) released = true;
+            if (!released && !holding) {
+                holding = true;
+                ++arrived;
+                changed.notify_all();
+                // A step that waits for the copies lets them all go once this long has passed.
+                if (!changed.wait_for(lock, 30s, [this] { return released; })) released = true;
+                holding = false;
+            }
         }
         return LocalFileManager::copyItem(from, to, error, durability);
     }
@@ -399,6 +409,8 @@ struct HeldDropCopies : platform::LocalFileManager {
     std::condition_variable changed;
     int arrived = 0;
     bool released = false;
+    // The queue's copy held now.
+    bool holding = false;
 };
 
 }  // namespace
@@ -447,6 +459,167 @@ TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet
     EXPECT_EQ(std::count_if(into->children.begin(), into->children.end(),
                             [](const std::string& name) { return name.rfind("Held", 0) == 0; }),
               5);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The unit's rows saved into a group, and as a new group, while a large drop's copies hold the pool's
+// queue, each undone before any of its copies began: the undo takes the rows' nodes out without touching
+// the list's working files they were to be copied from, waits for none of the drop's copies, and Back Up
+// All still finds every row's file; the library the quit saves holds what the pool showed.
+TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNothing)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        const fs::path rowsFolder = rig.root() / "Temp" / "Device" / "Patch";
+        const auto rowFiles = ProgramRig::patchNamesIn(rowsFolder);
+        ASSERT_FALSE(rowFiles.empty());
+
+        const std::size_t before = childrenOf(DemoPool::kGroupName);
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
+        ASSERT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
+
+        const std::size_t topBefore = PoolTour::shownPool().size();
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_NE(view, nullptr);
+        ASSERT_NE(view->backUpDelegate(), nullptr);
+        view->backUpDelegate()->createNewGroupWithPatchIndexs({0, 1, 2}, nullptr, false);
+        ASSERT_EQ(PoolTour::shownPool().size(), topBefore + 1);
+        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool().size() == topBefore; }, 10s));
+
+        EXPECT_EQ(ProgramRig::patchNamesIn(rowsFolder), rowFiles) << "an undo moved the list's working files";
+        EXPECT_TRUE(ProgramRig::patchNamesIn(rig.root() / "Temp" / "RecycleBin" / DemoPool::kGroupName).empty());
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released) << "an undo waited for the drop's copies";
+        }
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }, 10s));
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The pool patch sheet's Save on a patch of a large drop whose copies are under way lands that patch's own
+// copy and rewrites it, waiting for none of the drop's other copies into the same folder; the library the
+// quit saves holds the new name.
+TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
+        auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
+        ASSERT_NE(screen, nullptr);
+        const auto dropped = screen->structureData().back();
+        ASSERT_TRUE(dropped->isGroup && dropped->childDirectories.size() == 300);
+        const auto patch = dropped->childDirectories[150];
+
+        screen->didClickOnPropertyButtonAtItem(view, patch, dropped);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return screen->patchPropertyViewController() != nullptr && screen->patchPropertyViewController()->isVisible();
+        }, 10s));
+        screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("Sheet Made"));
+        screen->patchPropertyViewController()->saveButtonClicked();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patch->name == std::optional<std::string>("Sheet Made"); }, 10s));
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released) << "the sheet's save waited for the drop's copies";
+        }
+        EXPECT_EQ(patch->patchItem()->path.rfind(local, 0), 0U) << patch->patchItem()->path;
+        EXPECT_FALSE(PoolTour::copiesLanded(local));
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    });
+    const auto* group = shown.empty() ? nullptr : &shown.back();
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(std::count(group->children.begin(), group->children.end(), "Sheet Made"), 1);
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+namespace {
+
+// Looks at the window each time a save makes its staged library durable, while the save holds the main
+// thread.
+struct SaveWatch : platform::LocalFileManager {
+    bool flushStaged(const std::string& path, platform::Error* error) override
+    {
+        if (look) look();
+        return LocalFileManager::flushStaged(path, error);
+    }
+    std::function<void()> look;
+};
+
+}  // namespace
+
+// The quit's save of a pool a large drop changed says on the busy line that the pool is being saved and
+// that the program ends when it is done, with the Eject and every menu action off; the program then ends
+// with every dropped patch saved.
+TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    std::vector<std::string> lines;
+    bool ejectOff = true;
+    bool quitOff = true;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::string local = (rig.root() / "Temp" / "Local").string();
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Drop", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
+        shown = PoolTour::shownPool();
+        // The main thread waits for the save here: nothing changes the widgets meanwhile.
+        watch->look = [&window, &lines, &ejectOff, &quitOff] {
+            lines.push_back(WindowGestures::busyLine(window).toStdString());
+            auto* eject = window.findChild<QWidget*>(QStringLiteral("ejectButton"));
+            ejectOff = eject == nullptr || !eject->isEnabled();
+            quitOff = WindowGestures::enabledAction(window, QStringLiteral("Quit")) == nullptr;
+        };
+        rig.quitFromMenu();
+    });
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()), std::string::npos)
+        << lines.back();
+    EXPECT_TRUE(ejectOff);
+    EXPECT_TRUE(quitOff);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 

@@ -501,8 +501,15 @@ struct HeldCopies : platform::LocalFileManager {
     bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
                   platform::Durability durability) override
     {
-        if (holdInto.empty() || to.rfind(holdInto, 0) != 0 || std::this_thread::get_id() == testThread)
+        if (holdInto.empty() || to.rfind(holdInto, 0) != 0) return LocalFileManager::copyItem(from, to, error, durability);
+        if (!onlyNamed.empty() && fs::path(from).filename() != onlyNamed) {
+            {
+                std::lock_guard lock(mutex);
+                makers.push_back(std::this_thread::get_id());
+            }
             return LocalFileManager::copyItem(from, to, error, durability);
+        }
+        if (std::this_thread::get_id() == testThread) return LocalFileManager::copyItem(from, to, error, durability);
         {
             std::unique_lock lock(mutex);
             ++arrived;
@@ -524,11 +531,27 @@ struct HeldCopies : platform::LocalFileManager {
     }
     // Only the copies into this folder are held; set before any is asked.
     std::string holdInto;
+    // When set, only the copy of the file of this name is held (the queue's first, which holds the queue),
+    // and the threads that made the others into `holdInto` are told.
+    std::string onlyNamed;
+    std::vector<std::thread::id> makers;
     const std::thread::id testThread = std::this_thread::get_id();
     std::mutex mutex;
     std::condition_variable changed;
     int arrived = 0;
     bool released = false;
+};
+
+// Lets the held copies go and ends the coordinator however the test ends: the coordinator's queue uses the
+// holding disk until the coordinator is gone.
+struct ReleaseAndEnd {
+    HeldCopies& held;
+    std::unique_ptr<CommonUtils>& utils;
+    ~ReleaseAndEnd()
+    {
+        held.release();
+        utils.reset();
+    }
 };
 }  // namespace
 
@@ -539,14 +562,7 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
 {
     HeldCopies held;
     buildAndConnect(&held);
-    // The coordinator's queue uses the holding disk until the coordinator is gone, however the test ends.
-    struct Ending {
-        std::function<void()> run;
-        ~Ending() { run(); }
-    } ending{[&] {
-        held.release();
-        utils.reset();
-    }};
+    const ReleaseAndEnd ending{held, utils};
     put("Temp/Device/Patch/A.qptc", patchFile("A", {kEcho, 1}));
     put("Temp/Device/Patch/B.qptc", patchFile("B", {kEcho, 1}));
     put("Temp/Local/Top.qptc", patchFile("Top", {kEcho, 1}));
@@ -564,7 +580,7 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
     EXPECT_FALSE(copied) << "a step that meets none of the copies waited for them";
 
     held.release();
-    utils->settlePoolWorkFor({group + "/Anything.qptc"});
+    utils->settlePoolWorkFor({group});
     ASSERT_TRUE(copied);
     ASSERT_EQ(copied->size(), 2u);
     ASSERT_TRUE((*copied)[0].item);
@@ -577,19 +593,76 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
+// An undo of an addition whose copies wait behind another drop's: the withdrawn copies are handed back at
+// once, as not wanted, so their nodes leave before the undo goes on, and a step on their folder then meets
+// nothing and does not wait for the drop ahead. A file that landed in a folder the drop still fills is
+// rewritten without waiting for the drop either.
+TEST_F(Pools, WithdrawnCopiesAreHandedBackAtOnceAndStandInNoStepsWay)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    const ReleaseAndEnd ending{held, utils};
+    for (const char* name : {"A", "B", "C", "D"})
+        put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
+    const std::string drop = under("Temp/Local/Drop");
+    const std::string rows = under("Temp/Local/Rows");
+    fs::create_directories(drop);
+    fs::create_directories(rows);
+    held.holdInto = drop;
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> dropEarly;
+    bool dropLanded = false;
+    utils->writeFilePatchesLaterInParts(
+        {{under("Temp/Device/Patch/A.qptc"), drop}, {under("Temp/Device/Patch/B.qptc"), drop}},
+        [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool last) {
+            for (auto& each : results) dropEarly.push_back(std::move(each));
+            dropLanded = dropLanded || last;
+        });
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> rowsBack;
+    bool rowsLanded = false;
+    utils->writeFilePatchesLaterInParts(
+        {{under("Temp/Device/Patch/C.qptc"), rows}, {under("Temp/Device/Patch/D.qptc"), rows}},
+        [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool last) {
+            for (auto& each : results) rowsBack.push_back(std::move(each));
+            rowsLanded = rowsLanded || last;
+        });
+    held.waitForTheFirst();
+
+    utils->withdrawPoolCopies({{under("Temp/Device/Patch/C.qptc"), rows}, {under("Temp/Device/Patch/D.qptc"), rows}});
+    ASSERT_EQ(rowsBack.size(), 2U) << "the withdrawn copies were not handed back before the undo went on";
+    for (const auto& [index, result] : rowsBack) {
+        EXPECT_FALSE(result.item) << index;
+        EXPECT_EQ(result.error.code, ECANCELED) << index;
+    }
+    EXPECT_FALSE(rowsLanded);
+    utils->settlePoolWorkFor({rows, under("Temp/Device/Patch/C.qptc")});
+    EXPECT_FALSE(dropLanded) << "a step on a folder whose copies are all withdrawn waited for the drop ahead";
+
+    // The drop's B lands ahead of it; a rewrite of that file in the folder the drop fills waits for nothing.
+    utils->settlePoolWorkFor({under("Temp/Device/Patch/B.qptc")});
+    ASSERT_EQ(dropEarly.size(), 1U);
+    ASSERT_TRUE(dropEarly[0].second.item);
+    utils->settlePoolWorkFor({dropEarly[0].second.item->path});
+    EXPECT_FALSE(dropLanded) << "a step on a landed file waited for the drop filling its folder";
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{3, 4}));
+
+    held.release();
+    utils->settlePoolWork();
+    EXPECT_TRUE(dropLanded);
+    EXPECT_TRUE(rowsLanded);
+    EXPECT_EQ(rowsBack.size(), 2U) << "a withdrawn copy was handed back twice";
+    EXPECT_FALSE(fs::exists(rows + "/C.qptc"));
+    EXPECT_FALSE(fs::exists(rows + "/D.qptc"));
+    EXPECT_TRUE(fs::exists(under("Temp/Device/Patch/C.qptc")));
+    EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
 // A step on a file that copies are of has those copies land first, and only those: one not begun is made
 // by the step itself, the batch's others go on and land later without it, and no copy is made twice.
 TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
 {
     HeldCopies held;
     buildAndConnect(&held);
-    struct Ending {
-        std::function<void()> run;
-        ~Ending() { run(); }
-    } ending{[&] {
-        held.release();
-        utils.reset();
-    }};
+    const ReleaseAndEnd ending{held, utils};
     for (const char* name : {"A", "B", "C"}) put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
     const std::string group = under("Temp/Local/Group");
     fs::create_directories(group);
@@ -631,6 +704,53 @@ TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)
     std::sort(made.begin(), made.end());
     EXPECT_EQ(made, (std::vector<std::string>{"A.qptc", "B.qptc", "C.qptc"}));
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+}
+
+// A step on many patches of a drop whose copies have not begun (a deletion of thousands selected) lands
+// them all ahead of their batch, each made once and off the main thread, which only waits for them.
+TEST_F(Pools, AStepOnManyPatchesOfADropHasTheirCopiesMadeOffTheMainThread)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    const ReleaseAndEnd ending{held, utils};
+    const std::string group = under("Temp/Local/Drop");
+    fs::create_directories(group);
+    held.holdInto = group;
+    held.onlyNamed = "A.qptc";
+    std::vector<CommonUtils::PatchCopy> copies;
+    std::vector<std::string> others;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = i == 0 ? std::string("A") : "P" + std::to_string(i);
+        put("Dropped/" + name + ".qptc", patchFile(name, {kEcho, 1}));
+        copies.push_back({under("Dropped/" + name + ".qptc"), group});
+        if (i > 0) others.push_back(under("Dropped/" + name + ".qptc"));
+    }
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> early;
+    bool last = false;
+    utils->writeFilePatchesLaterInParts(copies, [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool end) {
+        for (auto& each : results) early.push_back(std::move(each));
+        last = last || end;
+    });
+    held.waitForTheFirst();
+
+    utils->settlePoolWorkFor(others);
+    EXPECT_FALSE(last);
+    ASSERT_EQ(early.size(), others.size());
+    for (const auto& [index, result] : early) {
+        ASSERT_TRUE(result.item) << index;
+        EXPECT_EQ(result.item->path, group + "/" + fs::path(copies[index].source).filename().string());
+    }
+    {
+        std::lock_guard lock(held.mutex);
+        EXPECT_EQ(held.makers.size(), others.size()) << "a copy was made twice";
+        EXPECT_EQ(std::count(held.makers.begin(), held.makers.end(), std::this_thread::get_id()), 0)
+            << "the step made the copies on the main thread";
+    }
+    held.release();
+    utils->settlePoolWork();
+    EXPECT_TRUE(last);
+    EXPECT_EQ(early.size(), copies.size());
+    EXPECT_EQ(std::distance(fs::directory_iterator(group), fs::directory_iterator()), 40);
 }
 
 namespace {

@@ -30,6 +30,15 @@ TEST_F(PatchLibrary, DeletedPatchesWaitInTheBinForUndo)
     EXPECT_EQ(utils->deletePatchItem(*blank, nullptr), "");
     EXPECT_EQ(utils->deletePatchItem(*item(rootFolder + "/Temp/Local/Blues"), nullptr), "");
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/Blues/Lead.qptc"));
+    // Only what the pool's working copy holds goes to the bin: a node still naming the file it is copied
+    // from (a row of the device list, a file of the user's) never sends that file there.
+    const std::string row = writePatch("Temp/Device/Patch/Row.qptc", "Row");
+    const std::string users = writePatch("Dropped/Mine.qptc", "Mine");
+    EXPECT_EQ(utils->deletePatchItem(*item(row), blues.get()), "");
+    EXPECT_EQ(utils->deletePatchItem(*item(users), nullptr), "");
+    EXPECT_EQ(utils->deletePatchItem(*item(rootFolder + "/Temp/Local/../Device/Patch/Row.qptc"), nullptr), "");
+    EXPECT_TRUE(fs::exists(row));
+    EXPECT_TRUE(fs::exists(users));
 }
 
 TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)

@@ -72,6 +72,10 @@ TEST_F(PatchLibrary, MovesIntoGroupsAndRenamesGroupsWithTheirChildren)
     patch->path = moved;
     EXPECT_EQ(utils->movePatchItem(*patch, "Blues"), moved);  // already there: untouched
     EXPECT_EQ(utils->movePatchItem(*patch, ".."), "");       // never outside the pool
+    // Nor is a file from outside the pool's working copy ever moved into it.
+    auto row = item(writePatch("Temp/Device/Patch/Row.qptc", "Row"));
+    EXPECT_EQ(utils->movePatchItem(*row, "Blues"), "");
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Device/Patch/Row.qptc"));
 
     auto blues = group("Blues", {moved});
     fs::create_directories(rootFolder + "/Temp/Local/Taken");

@@ -6,8 +6,19 @@ namespace {
 
 constexpr const char* kLocal = "/root/Temp/Local";
 
-// Which steps meet the copies not landed yet: the copy's own file, its folder and what lies in it, and a
-// folder holding it; the pool's own folder only when the copies go into it.
+bool meetsFile(const PoolCopyLedger& ledger, const std::string& file)
+{
+    return ledger.lastMet({file}, {}, kLocal).has_value();
+}
+
+bool meetsFolder(const PoolCopyLedger& ledger, const std::string& folder)
+{
+    return ledger.lastMet({}, {folder}, kLocal).has_value();
+}
+
+// Which steps meet the copies not landed yet: a step on a copy's own file; a step on the copies' folder,
+// a folder in it or one holding it; the pool's own folder only when the copies go into it. A file that
+// lies in the copies' folder is not theirs: a rewrite or read of it meets none of them.
 TEST(PoolCopyLedger, AStepMeetsOnlyTheCopiesOfItsFilesAndFolders)
 {
     PoolCopyLedger ledger;
@@ -15,31 +26,68 @@ TEST(PoolCopyLedger, AStepMeetsOnlyTheCopiesOfItsFilesAndFolders)
                                     {"/home/u/Drop/B.qptc", "/root/Temp/Local/Group/"}});
     struct Case {
         const char* path;
+        bool asFile;
         bool meets;
     };
     const std::vector<Case> cases = {
-        {"/home/u/Drop/A.qptc", true},
-        {"/home/u/Drop/./B.qptc", true},
-        {"/home/u/Drop/C.qptc", false},
-        {"/root/Temp/Local/Group", true},
-        {"/root/Temp/Local/Group/A.qptc", true},
-        {"/root/Temp/Local/Group 2", false},
-        {"/root/Temp/Local/Groups/A.qptc", false},
-        {"/root/Temp/Local/Top.qptc", false},
-        {"/root/Temp/Local", false},
-        {"/root/Temp", true},
-        {"/root/Temp/RecycleBin/Top.qptc", false},
-        {"", false},
+        {"/home/u/Drop/A.qptc", true, true},
+        {"/home/u/Drop/./B.qptc", true, true},
+        {"/home/u/Drop/C.qptc", true, false},
+        {"/root/Temp/Local/Group/A.qptc", true, false},
+        {"/root/Temp/Local/Top.qptc", true, false},
+        {"/root/Temp/Local/Group", false, true},
+        {"/root/Temp/Local/Group/Inner", false, true},
+        {"/root/Temp/Local/Group 2", false, false},
+        {"/root/Temp/Local/Groups", false, false},
+        {"/root/Temp/Local", false, false},
+        {"/root/Temp", false, true},
+        {"/root/Temp/RecycleBin", false, false},
+        {"", false, false},
+        {"", true, false},
     };
-    for (const Case& each : cases) EXPECT_EQ(ledger.touches({each.path}, kLocal), each.meets) << each.path;
-    EXPECT_TRUE(ledger.touches({"/root/Temp/Local/Top.qptc", "/home/u/Drop/A.qptc"}, kLocal));
+    for (const Case& each : cases)
+        EXPECT_EQ(each.asFile ? meetsFile(ledger, each.path) : meetsFolder(ledger, each.path), each.meets) << each.path;
+    EXPECT_EQ(ledger.lastMet({"/root/Temp/Local/Top.qptc", "/home/u/Drop/A.qptc"}, {}, kLocal), batch);
 
     const auto top = ledger.open({{"/home/u/One.qptc", kLocal}});
-    EXPECT_TRUE(ledger.touches({"/root/Temp/Local/Top.qptc"}, kLocal));
-    EXPECT_TRUE(ledger.touches({kLocal}, kLocal));
+    EXPECT_FALSE(meetsFile(ledger, "/root/Temp/Local/Top.qptc"));
+    EXPECT_EQ(ledger.lastMet({}, {kLocal}, kLocal), top);
+    // The newest batch met is answered: the ones asked before it land ahead of it.
+    EXPECT_EQ(ledger.lastMet({"/home/u/One.qptc"}, {"/root/Temp/Local/Group"}, kLocal), top);
+    EXPECT_EQ(ledger.lastMet({}, {"/root/Temp/Local/Group"}, kLocal), batch);
     ledger.close(top);
     ledger.close(batch);
-    for (const Case& each : cases) EXPECT_FALSE(ledger.touches({each.path}, kLocal)) << each.path;
+    for (const Case& each : cases)
+        EXPECT_FALSE(each.asFile ? meetsFile(ledger, each.path) : meetsFolder(ledger, each.path)) << each.path;
+}
+
+// A batch whose copies into a folder are all withdrawn or landed ahead of it stops meeting that folder,
+// though it stays open behind other work; one copy still standing there keeps it met.
+TEST(PoolCopyLedger, AFolderWhoseCopiesAreAllWithdrawnOrLandedIsMetNoMore)
+{
+    PoolCopyLedger ledger;
+    const std::string group = "/root/Temp/Local/New Group";
+    const PoolCopyLedger::Copy a{"/root/Temp/Device/Patch/A.qptc", group};
+    const PoolCopyLedger::Copy b{"/root/Temp/Device/Patch/B.qptc", group};
+    const PoolCopyLedger::Copy c{"/root/Temp/Device/Patch/C.qptc", kLocal};
+    const auto big = ledger.open({{"/home/u/Big.qptc", "/root/Temp/Local/Drop"}});
+    const auto rows = ledger.open({a, b, c});
+    EXPECT_EQ(ledger.lastMet({}, {group}, kLocal), rows);
+    EXPECT_EQ(ledger.withdraw({a}).withdrawn, (std::vector<std::pair<std::uint64_t, std::size_t>>{{rows, 0}}));
+    EXPECT_EQ(ledger.lastMet({}, {group}, kLocal), rows);
+    ASSERT_TRUE(ledger.takeOrWait(rows, 1));
+    ledger.made(rows, 1);
+    ledger.landed(rows, 1);
+    EXPECT_FALSE(ledger.lastMet({}, {group}, kLocal)) << "a folder whose copies are all withdrawn or landed is met";
+    EXPECT_FALSE(ledger.lastMet({a.first, b.first}, {"/root/Temp/Local/Other"}, kLocal));
+    EXPECT_EQ(ledger.lastMet({}, {kLocal}, kLocal), rows);
+    EXPECT_EQ(ledger.lastMet({}, {"/root/Temp/Local/Drop"}, kLocal), big);
+    // A withdrawal finds nothing more to take.
+    const auto again = ledger.withdraw({a, b});
+    EXPECT_TRUE(again.withdrawn.empty());
+    EXPECT_TRUE(again.underWay.empty());
+    ledger.close(big);
+    ledger.close(rows);
 }
 
 // An undo withdraws the newest copy of that file into that folder that has not begun; a begun copy stays,
@@ -56,7 +104,9 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     ASSERT_TRUE(ledger.begin(first, 0));
     ledger.made(first, 0);
 
-    ledger.withdraw({a, b});
+    const auto taken = ledger.withdraw({a, b});
+    EXPECT_EQ(taken.withdrawn, (std::vector<std::pair<std::uint64_t, std::size_t>>{{second, 0}, {first, 1}}));
+    EXPECT_TRUE(taken.underWay.empty());
     EXPECT_FALSE(ledger.begin(second, 0));
     EXPECT_FALSE(ledger.begin(first, 1));
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 3}));
@@ -64,7 +114,10 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     // Nothing of the first batch waits any more: a second withdrawal of A finds none to take.
     const auto third = ledger.open({a});
     ASSERT_TRUE(ledger.begin(third, 0));
-    ledger.withdraw({a});
+    // Too late: the copy under way is answered for the caller to land.
+    const auto late = ledger.withdraw({a});
+    EXPECT_TRUE(late.withdrawn.empty());
+    EXPECT_EQ(late.underWay, (std::vector<std::pair<std::uint64_t, std::size_t>>{{third, 0}}));
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 4}));
     for (const auto batch : {first, second, third}) ledger.close(batch);
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 0}));
@@ -87,9 +140,9 @@ TEST(PoolCopyLedger, ACopyTakenAndLandedAheadOfItsBatchNoLongerMeetsAStepOnItsFi
     ledger.landed(batch, 0);
     ledger.withdraw({a});
     EXPECT_EQ(ledger.copiesOf({"/m/A.qptc"}), (std::vector<std::pair<std::uint64_t, std::size_t>>{}));
-    EXPECT_FALSE(ledger.touches({"/m/A.qptc"}, kLocal));
-    EXPECT_TRUE(ledger.touches({"/m/B.qptc"}, kLocal));
-    EXPECT_TRUE(ledger.touches({"/root/Temp/Local/G/A.qptc"}, kLocal));
+    EXPECT_FALSE(meetsFile(ledger, "/m/A.qptc"));
+    EXPECT_TRUE(meetsFile(ledger, "/m/B.qptc"));
+    EXPECT_TRUE(meetsFolder(ledger, "/root/Temp/Local/G"));
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 3}));
     // A copy the queue made is waited for no longer.
     ASSERT_TRUE(ledger.begin(batch, 1));

@@ -171,6 +171,15 @@ void MainWindowLogic::afterPoolCopies(std::function<void()> step)
     });
 }
 
+void MainWindowLogic::showClosingSave()
+{
+    // An unchanged pool is not written: nothing to say.
+    if (!parts_ || !parts_->appDelegate.isPatchPoolChanged()) return;
+    closingSave_ = true;
+    parts_->chrome.refreshMenus();
+    parts_->chrome.setDeviceWorkText(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString());
+}
+
 std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
 {
     if (!parts_) return std::nullopt;
@@ -232,8 +241,8 @@ void MainWindowLogic::animateSyncIcon()
 bool MainWindowLogic::validateMenuItem(MenuAction action) const
 {
     const AppDelegate& flags = parts_->appDelegate;
-    // A Disconnect or Quit waiting for the pool's copies: nothing else starts.
-    if (poolWaits_ > 0) return false;
+    // A Disconnect or Quit waiting for the pool's copies, or the end's save: nothing else starts.
+    if (poolWaits_ > 0 || closingSave_) return false;
     switch (action) {
     case MenuAction::DisconnectDevice:
         return flags.isDeviceConnected() && !ejectWaiting_;

@@ -83,6 +83,7 @@ public:
     // The user's Disconnect, from the menu or the Eject button: the typing ends, then the eject.
     void disconnectDevice();
     std::optional<std::string> saveDataBeforeClosing();
+    void showClosingSave();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
     bool isPatchListLoaded() const;
@@ -206,6 +207,8 @@ private:
     bool ejectWaiting_ = false;
     // Quit was asked for: the program ends once the running work is done.
     bool quitWaiting_ = false;
+    // The end's save of a changed pool is under way: the busy line says so and nothing starts.
+    bool closingSave_ = false;
     void quit();
     // Steps waiting for the pool's copies to land (a Disconnect's, a Quit's), the user's input held
     // meanwhile.

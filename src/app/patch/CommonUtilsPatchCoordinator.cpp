@@ -183,14 +183,12 @@ void CommonUtilsPatchCoordinator::landFinishedPoolWork() { utils_.settlePoolWork
 void CommonUtilsPatchCoordinator::withdrawPendingCopies(const PatchCopies& copies)
 {
     std::vector<CommonUtils::PatchCopy> withdrawn;
-    std::vector<std::string> sources;
-    for (const auto& [source, folder] : copies) {
-        withdrawn.push_back({source, folder});
-        sources.push_back(source);
-    }
+    withdrawn.reserve(copies.size());
+    for (const auto& [source, folder] : copies) withdrawn.push_back({source, folder});
+    // The copies not begun are handed back as withdrawn, one of theirs under way lands alone, and what
+    // has finished lands: the undo then goes on over what the pool holds.
     utils_.withdrawPoolCopies(withdrawn);
-    // The copy of theirs under way, if any, lands before the undo goes on; the others land as withdrawn.
-    utils_.settlePoolWorkFor(sources);
+    utils_.settlePoolWorkFor({});
 }
 
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)

@@ -402,13 +402,6 @@ private:
     QWidget* openPoolPropertySheet(const Node& item, const Node& group);
     // Whether the node is still in the pool, under `group` (none: at the top).
     bool isInPool(const Node& item, const Node& group) const;
-    // A list of the pool as a deletion found it.
-    struct PoolListShot {
-        const Nodes* list = nullptr;
-        std::vector<const DirectoryObject*> nodes;
-    };
-    void recountDeletedPositions(const std::vector<std::shared_ptr<DeleteAction>>& records,
-                                 const std::map<const DirectoryObject*, PoolListShot>& before);
     QPointer<PatchPropertyViewController> patchPropertyViewController_;
     QPointer<PatchGroupPropertyViewController> patchGroupPropertyViewController_;
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <map>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchCoordinator.h"
@@ -288,32 +288,6 @@ std::shared_ptr<DeleteAction> PatchManagerViewController::detetePatchItemInPatch
     return record;
 }
 
-// A copy that failed while the deletion ran took its node out of a list after earlier steps had taken their
-// positions in it, counting that node: each position is counted again among the nodes its undo finds there,
-// those left and those the undo, the last first, has put back before it.
-void PatchManagerViewController::recountDeletedPositions(const std::vector<std::shared_ptr<DeleteAction>>& records,
-                                                         const std::map<const DirectoryObject*, PoolListShot>& before)
-{
-    for (const auto& [group, shot] : before) {
-        std::vector<DeleteAction*> taken;
-        for (const auto& record : records)
-            if (record && record->deletedItem && record->group.get() == group) taken.push_back(record.get());
-        if (shot.nodes.size() == shot.list->size() + taken.size()) continue;
-        std::unordered_set<const DirectoryObject*> present;
-        for (const auto& node : *shot.list) present.insert(node.get());
-        for (auto record = taken.rbegin(); record != taken.rend(); ++record) {
-            const DirectoryObject* node = (*record)->deletedItem.get();
-            std::uint64_t index = 0;
-            for (const DirectoryObject* standing : shot.nodes) {
-                if (standing == node) break;
-                if (present.count(standing)) ++index;
-            }
-            (*record)->index = index;
-            present.insert(node);
-        }
-    }
-}
-
 void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlineView* view,
                                                                  const PoolSelectionEntries& items)
 {
@@ -321,15 +295,28 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
     // What has finished copying lands first; what is still under way may land during the steps below,
     // which take each position just before its removal.
     coordinator_.landFinishedPoolWork();
-    // The lists the deletion takes from, as they stand before it.
-    std::map<const DirectoryObject*, PoolListShot> before;
+    // The lists the deletion takes from, as they stand before it: each undo puts its item back among the
+    // neighbours it had there, whatever failed copy leaves a list during the deletion or after it.
+    using Neighbours = std::vector<std::weak_ptr<DirectoryObject>>;
+    std::map<const DirectoryObject*, std::pair<std::shared_ptr<const Neighbours>, std::unordered_map<const DirectoryObject*, std::size_t>>> shots;
     for (const auto& entry : items) {
-        const Nodes& list = entry.parentItem ? entry.parentItem->childDirectories : structureData_;
-        auto [shot, added] = before.try_emplace(entry.parentItem.get());
+        auto [shot, added] = shots.try_emplace(entry.parentItem.get());
         if (!added) continue;
-        shot->second.list = &list;
-        for (const auto& node : list) shot->second.nodes.push_back(node.get());
+        const Nodes& list = entry.parentItem ? entry.parentItem->childDirectories : structureData_;
+        shot->second.first = std::make_shared<const Neighbours>(list.begin(), list.end());
+        for (std::size_t i = 0; i < list.size(); ++i) shot->second.second.emplace(list[i].get(), i);
     }
+    // The copies of every patch going that have not landed land first, all at once: one step on thousands
+    // of a drop's patches has them made side by side off the main thread, not one by one inside each
+    // deletion.
+    std::vector<std::string> going;
+    for (const auto& entry : items) {
+        if (!entry.childItem) continue;
+        if (const PatchItem* patch = entry.childItem->patchItem(); patch && !entry.childItem->isGroup) going.push_back(patch->path);
+        for (const auto& child : entry.childItem->childDirectories)
+            if (const PatchItem* patch = child ? child->patchItem() : nullptr) going.push_back(patch->path);
+    }
+    if (going.size() > 1) coordinator_.settlePoolWorkFor(going);
     std::vector<std::shared_ptr<DeleteAction>> records;
     bool changed = false;
     for (const auto& entry : items) {
@@ -340,12 +327,17 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
                                   });
         if (groupGoesToo || !entry.childItem) continue;
         const std::size_t before = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
-        if (auto record = detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem))
+        if (auto record = detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem)) {
+            const auto& [neighbours, places] = shots[entry.parentItem.get()];
+            if (const auto place = places.find(entry.childItem.get()); place != places.end()) {
+                record->neighbours = neighbours;
+                record->placeAmongNeighbours = place->second;
+            }
             records.push_back(std::move(record));
+        }
         const std::size_t after = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
         changed = changed || after != before;
     }
-    recountDeletedPositions(records, before);
     if (!records.empty()) {
         auto record = std::make_shared<DeleteAction>(nullptr, nullptr, 0, 2);
         record->deletedActions = std::move(records);

@@ -223,6 +223,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
                                          bool last) {
             if (!alive.lock()) return;
             std::unordered_set<const DirectoryObject*> gone;
+            gone.reserve(results.size());
             for (auto& [i, result] : results) {
                 if (i >= asked.size()) continue;
                 PatchItem& patch = *asked[i]->patchItem();

@@ -386,6 +386,7 @@ void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& act
         if (!outermost) return;
         Nodes touched = std::move(*gathered_);
         gathered_.reset();
+        nodesIn_.clear();
         reloadPool(touched);
         return;
     }
@@ -395,20 +396,49 @@ void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& act
     reloadPool();
 }
 
+std::unordered_set<const DirectoryObject*>& PatchUndoHandlers::nodesIn(const Nodes& list)
+{
+    if (!gathered_) nodesIn_.clear();
+    auto [found, added] = nodesIn_.try_emplace(&list);
+    if (added)
+        for (const auto& node : list) found->second.insert(node.get());
+    return found->second;
+}
+
+std::uint64_t PatchUndoHandlers::placeOf(const DeleteAction& action, const Nodes& list)
+{
+    if (!action.neighbours || action.placeAmongNeighbours >= action.neighbours->size()) return action.index;
+    const auto& present = nodesIn(list);
+    for (std::size_t at = action.placeAmongNeighbours; at-- > 0;) {
+        const Node before = (*action.neighbours)[at].lock();
+        if (!before || present.count(before.get()) == 0) continue;
+        // A node that left the list since (a failed copy landing inside this undo) is passed over too.
+        const auto found = std::find(list.begin(), list.end(), before);
+        if (found != list.end()) return static_cast<std::uint64_t>(found - list.begin()) + 1;
+    }
+    return 0;
+}
+
+void PatchUndoHandlers::putBack(Nodes& list, std::uint64_t place, const Node& node)
+{
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(place, list.size())), node);
+    if (const auto cached = nodesIn_.find(&list); cached != nodesIn_.end()) cached->second.insert(node.get());
+}
+
 void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
 {
     const Node& node = action.deletedItem;
     PatchItem* patch = node ? node->patchItem() : nullptr;
     bool restored = false;
     if (const Node& group = action.group) {
-        if (action.index > group->childDirectories.size()) {
+        if (!action.neighbours && action.index > group->childDirectories.size()) {
             message(kRestorePatchInGroupOutOfRange);
         } else if (patch != nullptr) {
             const std::string path = collaborators_.coordinator.undoPatchItem(*patch, group.get());
             if (!path.empty()) {
                 patch->path = path;
-                group->childDirectories.insert(group->childDirectories.begin() + static_cast<std::ptrdiff_t>(action.index),
-                                               node);
+                // Counted once the coordinator's step is done: a failed copy may have left the list in it.
+                putBack(group->childDirectories, placeOf(action, group->childDirectories), node);
                 restored = true;
             } else {
                 message(kRestorePatchInGroupFailed, patch->patchName);
@@ -417,7 +447,7 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
         reloadPool(restored ? Nodes{node} : Nodes{});
         return;
     }
-    if (action.index > structureData_.size()) {
+    if (!action.neighbours && action.index > structureData_.size()) {
         message(kRestoreSinglePatchOutOfRange);
         return;
     }
@@ -428,7 +458,7 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
             return;
         }
         patch->path = path;
-        structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(action.index), node);
+        putBack(structureData_, placeOf(action, structureData_), node);
         restored = true;
     }
     reloadPool(restored ? Nodes{node} : Nodes{});
@@ -439,12 +469,12 @@ void PatchUndoHandlers::undoDeletedGroup(const DeleteAction& action)
     const Node& node = action.deletedItem;
     // Groups are top-level items only.
     if (node && !action.group) {
-        if (action.index > structureData_.size()) {
+        if (!action.neighbours && action.index > structureData_.size()) {
             message(kRestorePatchGroupOutOfRange);
         } else if (collaborators_.coordinator.undoPatchGroup(*node).empty()) {
             message(kRestorePatchGroupFailed, node->name.value_or(""));
         } else {
-            structureData_.insert(structureData_.begin() + static_cast<std::ptrdiff_t>(action.index), node);
+            putBack(structureData_, placeOf(action, structureData_), node);
             reloadPool({node});
             return;
         }

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <map>
 #include <optional>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -88,4 +90,11 @@ private:
     Patches& patchItems_;
     Collaborators collaborators_;
     std::optional<Nodes> gathered_;
+    // Where a deleted item goes back in `list`: after the nearest of its former neighbours before it that
+    // the list still holds (at the front without one).
+    std::uint64_t placeOf(const DeleteAction& action, const Nodes& list);
+    // The nodes each list holds, kept while a deletion of several items is undone (they only grow then).
+    std::unordered_set<const DirectoryObject*>& nodesIn(const Nodes& list);
+    void putBack(Nodes& list, std::uint64_t place, const Node& node);
+    std::map<const Nodes*, std::unordered_set<const DirectoryObject*>> nodesIn_;
 };

@@ -159,6 +159,10 @@ void AppLifecycle::applicationWillTerminate()
     if (controller == nullptr) return;
     // Every end comes here, a signal's too: what the user was typing is theirs, and is saved with the rest.
     controller->endTextEditing();
+    // The save holds this thread until the library is whole: the window says what it waits for first.
+    controller->showClosingSave();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    if (window_) window_->repaint();
     if (QWidget* indicator = controller->viewForIndicator()) {
         indicator->show();
         indicator->raise();

@@ -28,6 +28,9 @@ public:
     virtual std::optional<std::string> saveDataBeforeClosing() = 0;
     // Ends the text being typed with its commit, whatever window has the keys; on the main thread.
     virtual void endTextEditing() {}
+    // The end's save is about to begin: the busy line says the pool is being saved and that the program
+    // ends when that is done, and nothing can be started meanwhile. Main thread, before the save.
+    virtual void showClosingSave() {}
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,4 +23,9 @@ public:
     std::shared_ptr<DirectoryObject> group;
     std::uint64_t index = 0;
     std::vector<std::shared_ptr<DeleteAction>> deletedActions;
+    // The list the item stood in as the deletion found it (shared by the records of one deletion), and
+    // the item's place there: the undo puts it back after the nearest of those before it still in the list,
+    // whatever left the list since (a copy that failed after the deletion). None: `index` alone.
+    std::shared_ptr<const std::vector<std::weak_ptr<DirectoryObject>>> neighbours;
+    std::size_t placeAmongNeighbours = 0;
 };

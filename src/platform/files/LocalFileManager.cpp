@@ -512,15 +512,40 @@ bool LocalFileManager::flushStaged(const std::string& path, Error* error)
         for (const std::string& file : m_stagedFresh)
             if (file.rfind(prefix, 0) == 0) fresh.push_back(file);
     }
-    for (const std::string& file : fresh) {
-        const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) return fail(error, errno, "flush", file);
-        const int code = flushDescriptor(fd, true);
-        ::close(fd);
-        if (code != 0) return fail(error, code, "flush", file);
-    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return fail(error, errno, "flush", path);
+    if (fresh.size() <= m_flushedOneByOneUpTo) {
+        for (const std::string& file : fresh) {
+            const int each = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (each < 0) {
+                const int code = errno;
+                ::close(fd);
+                return fail(error, code, "flush", file);
+            }
+            const int code = flushDescriptor(each, true);
+            ::close(each);
+            if (code != 0) {
+                ::close(fd);
+                return fail(error, code, "flush", file);
+            }
+        }
+    } else {
+        // Thousands of new files (a large drop since the last save) are written out by one flush of their
+        // file system rather than one each, which costs seconds; each must still be there.
+        for (const std::string& file : fresh) {
+            struct stat info;
+            if (::lstat(file.c_str(), &info) != 0) {
+                const int code = errno;
+                ::close(fd);
+                return fail(error, code, "flush", file);
+            }
+        }
+        if (::syncfs(fd) != 0) {
+            const int code = errno;
+            ::close(fd);
+            return fail(error, code, "flush", path);
+        }
+    }
     const int code = flushFolders(fd, 0);
     ::close(fd);
     if (code != 0) return fail(error, code, "flush", path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,8 +33,12 @@ public:
                        Error* error = nullptr) override;
     // Flushes the staged files that may not be on disk yet (copies, and links to a file no other name
     // held: one written since it was last saved), then every folder under `path` and the folder itself,
-    // so a save never waits for what other programs wrote to the same disk.
+    // so a save of a few new files never waits for what other programs wrote to the same disk. More than
+    // `flushedOneByOneUpTo` of them are written out by one flush of their file system instead.
     bool flushStaged(const std::string& path, Error* error = nullptr) override;
+    static constexpr std::size_t kFlushedOneByOneUpTo = 64;
+    // For measuring the two ways against each other.
+    void setFlushedOneByOneUpTo(std::size_t count) { m_flushedOneByOneUpTo = count; }
     bool moveItem(const std::string& from, const std::string& to, Error* error = nullptr) override;
     bool removeItem(const std::string& path, Error* error = nullptr) override;
     bool createDirectory(const std::string& path, bool intermediates, Error* error = nullptr) override;
@@ -57,6 +62,7 @@ private:
     void forgetStaged(const std::string& folder);
     std::mutex m_stagedMutex;
     std::vector<std::string> m_stagedFresh;
+    std::size_t m_flushedOneByOneUpTo = kFlushedOneByOneUpTo;
 };
 
 }  // namespace platform

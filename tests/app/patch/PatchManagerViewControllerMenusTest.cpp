@@ -400,6 +400,45 @@ TEST_F(PatchScreenMenus, ACopyFailingBetweenTheStepsOfOneDeletionCostsTheUndoNoP
     EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "B", "C", "D"}));
 }
 
+// A copy ahead of a deleted patch that fails once the deletion is done leaves the list and shifts every
+// place after it: the undo still puts the patch back between the neighbours it stood between, at the top
+// and in a group alike.
+TEST_F(PatchScreenMenus, ACopyFailingAfterADeletionCostsItsUndoNoPlace)
+{
+    load(5);
+    const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D");
+    const Node group = groupNode("G", patchNodes("g", 3));
+    setPool({a, b, c, d, group});
+    coordinator.holdCopies = true;
+    coordinator.failingCopies = {"F", "H"};
+    auto failing = testing_app::PatchScreenRig::patch("F");
+    failing->path = "/drop/F.qptc";
+    screen->addBackUpPatchItems({failing}, a, true);
+    auto inGroup = testing_app::PatchScreenRig::patch("H");
+    inGroup->path = "/drop/H.qptc";
+    screen->addBackUpPatchItems({inGroup}, group, 0, true);
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"F", "A", "B", "C", "D", "G"}));
+    const auto childNames = [&] {
+        std::vector<std::string> names;
+        for (const auto& child : group->childDirectories) names.push_back(child->name.value_or(""));
+        return names;
+    };
+    ASSERT_EQ(childNames(), (std::vector<std::string>{"H", "g0", "g1", "g2"}));
+
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, c}});
+    screen->didClickOnDeleteButtonWithItems(&pool(), {{group, group->childDirectories[2]}});
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 4u; }, std::chrono::seconds(2)));
+    coordinator.runHeldCopies();
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"A", "B", "D", "G"}));
+    ASSERT_EQ(childNames(), (std::vector<std::string>{"g0", "g2"}));
+
+    undo.doUndoAction();
+    EXPECT_EQ(childNames(), (std::vector<std::string>{"g0", "g1", "g2"}));
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"A", "B", "C", "D", "G"}));
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& entry) { return entry.find("Restore") != std::string::npos; }), 0);
+}
+
 TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce)
 {
     load(5);
@@ -541,6 +580,35 @@ TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenThe
     // Only the two new patches are judged.
     ASSERT_EQ(coordinator.poolWarningAsks.size(), asksBefore + 1);
     EXPECT_EQ(coordinator.poolWarningAsks.back().size(), 2u);
+}
+
+// Device rows saved into the pool and undone before their copies began: the withdrawn copies' nodes leave
+// the pool before the undo goes on, so it sends no file to the bin (their nodes still named the list's
+// working files), and the copies are never made.
+TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBin)
+{
+    load(10);
+    for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+    const Node group = groupNode("G", patchNodes("g", 1));
+    setPool({patchNode("Top"), group});
+    coordinator.holdCopies = true;
+    screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
+    screen->insertBackUpPatchForPatchItemAtIndexs({4}, group, 0, false);
+    ASSERT_EQ(topNames(), (std::vector<std::string>{"Top", "P3", "P2", "G"}));
+    ASSERT_EQ(group->childDirectories.size(), 2u);
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 2u; }, std::chrono::seconds(2)));
+
+    log.clear();
+    undo.doUndoAction();
+    EXPECT_EQ(group->childDirectories.size(), 1u);
+    undo.doUndoAction();
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G"}));
+    coordinator.runHeldCopies();
+    for (const auto& entry : log) {
+        EXPECT_EQ(entry.find("deletePatch"), std::string::npos) << entry;
+        EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+    }
+    EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G"}));
 }
 
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)
@@ -723,9 +791,10 @@ TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePool
 
     // A sheet on another patch than those being copied waits for none of their copies.
     screen->addBackUpPatchItemAtIndexs({4}, screen->structureData()[0], false);
+    const Node pending = screen->structureData()[1];
     sheetSaves(saved, "again");
     EXPECT_EQ(coordinator.settles, 0);
-    EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the sheet's save landed another patch's copy";
+    EXPECT_EQ(pending->patchItem()->path, "/root/Device/Patch/P4.qptc") << "the sheet's save landed another patch's copy";
     EXPECT_EQ(coordinator.editedPaths.back(), "/root/Temp/Local/P2.qptc");
 }
 

@@ -285,6 +285,21 @@ TEST_F(LocalFileManagerTest, AStagedFlushWritesOutOnlyWhatMayNotBeOnDisk)
     ASSERT_TRUE(files.removeItem(folder / "staged"));
     std::filesystem::create_directories(folder / "staged");
     EXPECT_TRUE(files.flushStaged(folder / "staged"));
+
+    // Past the count flushed one by one, one flush of the file system writes them out; a fresh file gone
+    // still fails the flush.
+    std::filesystem::create_directories(folder / "staged/many");
+    std::vector<platform::FileManager::LinkName> many;
+    for (std::size_t i = 0; i <= platform::LocalFileManager::kFlushedOneByOneUpTo; ++i) {
+        write("working/many" + std::to_string(i), "many");
+        many.push_back({"many" + std::to_string(i), "many" + std::to_string(i)});
+    }
+    ASSERT_TRUE(files.linkItemsInto(folder / "working", many, folder / "staged/many"));
+    std::filesystem::remove(folder / "staged/many/many7");
+    EXPECT_FALSE(files.flushStaged(folder / "staged", &error));
+    EXPECT_EQ(error.code, ENOENT);
+    ASSERT_TRUE(files.linkItem(folder / "working/many7", folder / "staged/many/many7", nullptr, platform::Durability::Staged));
+    EXPECT_TRUE(files.flushStaged(folder / "staged"));
 }
 
 // A write over the process's file-size limit fails with EFBIG, and the process lives on: the file manager

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
+#include <map>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -16,6 +18,7 @@
 
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
+#include "library/PoolCopyLedger.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "platform/error/Error.h"
@@ -86,53 +89,83 @@ public:
     {
         return pool == poolJudgedByCoordinator ? poolJudgedAgainst : std::nullopt;
     }
-    // While set, copies asked for off the main thread wait here until the test runs them.
+    // While set, copies asked for off the main thread wait here until the test runs them. Each held batch
+    // is told apart as the coordinator tells it (the same ledger): a step lands its own copies alone ahead
+    // of their batch, waits for a batch only when it meets one of its copies by the coordinator's rule,
+    // and a withdrawn copy is handed back at once, never made.
     bool holdCopies = false;
     std::vector<std::function<void()>> heldCopies;
-    std::vector<PatchCopies> heldSources;
     // Which of the held copies have finished on the pool's queue (in the order held); the others are
     // still under way.
     std::vector<bool> heldCopiesFinished;
     void writeFilePatchesLater(const PatchCopies& copies, CopiesLanded landed) override
     {
-        auto run = [this, copies, landed = std::move(landed)] { PatchCoordinator::writeFilePatchesLater(copies, landed); };
         if (!holdCopies) {
-            run();
+            PatchCoordinator::writeFilePatchesLater(copies, std::move(landed));
             return;
         }
-        heldCopies.push_back(std::move(run));
-        heldSources.push_back(copies);
+        auto batch = std::make_shared<HeldBatch>();
+        batch->copies = copies;
+        batch->landed = std::move(landed);
+        batch->handedBack.assign(copies.size(), false);
+        batch->number = ledger_.open(copies);
+        heldBatches_.push_back(batch);
+        heldCopies.push_back([this, batch] {
+            ledger_.close(batch->number);
+            std::vector<std::pair<std::size_t, CopiedPatch>> rest;
+            for (std::size_t i = 0; i < batch->copies.size(); ++i)
+                if (!batch->handedBack[i]) rest.emplace_back(i, copyOne(batch->copies[i]));
+            batch->landed(std::move(rest), true);
+        });
         heldCopiesFinished.push_back(false);
     }
-    void finishHeldCopies() { heldCopiesFinished.assign(heldCopies.size(), true); }
+    void finishHeldCopies()
+    {
+        heldCopiesFinished.assign(heldCopies.size(), true);
+        // Made on the queue: none can be withdrawn any more.
+        for (const auto& batch : heldBatches_)
+            for (std::size_t i = 0; i < batch->copies.size(); ++i) ledger_.begin(batch->number, i);
+    }
     void runHeldCopies()
     {
         auto held = std::exchange(heldCopies, {});
         heldCopiesFinished.clear();
-        heldSources.clear();
+        heldBatches_.clear();
         for (auto& run : held) run();
     }
-    // The paths each step settled the pool's work for; a held batch lands then when one of its copies is
-    // of one of those files, as the real coordinator lands a step's own copies.
+    // The paths each step settled the pool's work for.
     std::vector<std::vector<std::string>> settledFor;
     void settlePoolWorkFor(const std::vector<std::string>& paths) override
     {
         settledFor.push_back(paths);
-        for (std::size_t i = 0; i < heldCopies.size();) {
-            const bool meets = std::any_of(heldSources[i].begin(), heldSources[i].end(), [&](const auto& copy) {
-                return std::find(paths.begin(), paths.end(), copy.first) != paths.end();
-            });
-            if (!meets) {
-                ++i;
-                continue;
-            }
-            auto run = std::move(heldCopies[i]);
-            const auto at = static_cast<std::ptrdiff_t>(i);
-            heldCopies.erase(heldCopies.begin() + at);
-            heldSources.erase(heldSources.begin() + at);
-            if (i < heldCopiesFinished.size()) heldCopiesFinished.erase(heldCopiesFinished.begin() + at);
-            run();
+        std::vector<std::string> files;
+        std::vector<std::string> folders;
+        for (const auto& path : paths) (std::filesystem::path(path).extension() == ".qptc" ? files : folders).push_back(path);
+        // The step's own copies land alone, ahead of their batches.
+        for (const auto& [number, index] : ledger_.copiesOf(files)) {
+            const auto batch = heldBatch(number);
+            if (!batch || batch->handedBack[index]) continue;
+            ledger_.takeOrWait(number, index);
+            ledger_.made(number, index);
+            ledger_.landed(number, index);
+            batch->handedBack[index] = true;
+            batch->landed({{index, copyOne(batch->copies[index])}}, false);
         }
+        // The batches it meets land whole, with all held before them.
+        const auto met = ledger_.lastMet(files, folders, local);
+        if (!met) return;
+        const auto last = std::find_if(heldBatches_.begin(), heldBatches_.end(), [&](const auto& each) { return each->number == *met; });
+        if (last == heldBatches_.end()) return;
+        const auto count = static_cast<std::size_t>(last - heldBatches_.begin()) + 1;
+        // Copies a test held by hand (no batch of their own) stand ahead of the batches held after them.
+        const std::size_t runs = heldCopies.size() - (heldBatches_.size() - count);
+        std::vector<std::function<void()>> landing(std::make_move_iterator(heldCopies.begin()),
+                                                   std::make_move_iterator(heldCopies.begin() + static_cast<std::ptrdiff_t>(runs)));
+        heldCopies.erase(heldCopies.begin(), heldCopies.begin() + static_cast<std::ptrdiff_t>(runs));
+        heldCopiesFinished.erase(heldCopiesFinished.begin(),
+                                 heldCopiesFinished.begin() + static_cast<std::ptrdiff_t>(std::min(runs, heldCopiesFinished.size())));
+        heldBatches_.erase(heldBatches_.begin(), heldBatches_.begin() + static_cast<std::ptrdiff_t>(count));
+        for (auto& run : landing) run();
     }
     // While set, every step on the pool's files lands the held copies inside it, as the real coordinator
     // lands there the copies the step meets, finished or not.
@@ -157,13 +190,35 @@ public:
         std::vector<std::function<void()>> landing(std::make_move_iterator(heldCopies.begin()),
                                                    std::make_move_iterator(heldCopies.begin() + static_cast<std::ptrdiff_t>(finished)));
         heldCopies.erase(heldCopies.begin(), heldCopies.begin() + static_cast<std::ptrdiff_t>(finished));
-        heldSources.erase(heldSources.begin(), heldSources.begin() + static_cast<std::ptrdiff_t>(finished));
+        heldBatches_.erase(heldBatches_.begin(),
+                           heldBatches_.begin() + static_cast<std::ptrdiff_t>(std::min(finished, heldBatches_.size())));
         heldCopiesFinished.erase(heldCopiesFinished.begin(),
                                  heldCopiesFinished.begin() + static_cast<std::ptrdiff_t>(finished));
         for (auto& run : landing) run();
     }
-    // The real one lands the withdrawn copies' one under way, and the others as withdrawn.
-    void withdrawPendingCopies(const PatchCopies&) override { stepSettles(); }
+    // As the real one: the copies not begun are handed back at once as withdrawn (ECANCELED) and never
+    // made; then the copies of those files under way land.
+    void withdrawPendingCopies(const PatchCopies& copies) override
+    {
+        withdrawals.push_back(copies);
+        std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
+        for (const auto& [number, index] : ledger_.withdraw(copies).withdrawn) {
+            const auto batch = heldBatch(number);
+            if (!batch || batch->handedBack[index]) continue;
+            batch->handedBack[index] = true;
+            CopiedPatch result;
+            result.error = platform::Error::make("files", ECANCELED, "not wanted");
+            withdrawn[number].emplace_back(index, std::move(result));
+        }
+        for (auto& [number, results] : withdrawn)
+            if (const auto batch = heldBatch(number)) batch->landed(std::move(results), false);
+        stepSettles();
+        std::vector<std::string> sources;
+        for (const auto& copy : copies) sources.push_back(copy.first);
+        settlePoolWorkFor(sources);
+    }
+    // What each withdrawal was asked for.
+    std::vector<PatchCopies> withdrawals;
     // While set, reads of dropped files wait here until the test runs them.
     bool holdReads = false;
     std::vector<std::function<void()>> heldReads;
@@ -355,6 +410,28 @@ public:
     }
 
 private:
+    struct HeldBatch {
+        std::uint64_t number = 0;
+        PatchCopies copies;
+        CopiesLanded landed;
+        std::vector<bool> handedBack;
+    };
+    std::shared_ptr<HeldBatch> heldBatch(std::uint64_t number) const
+    {
+        for (const auto& batch : heldBatches_)
+            if (batch->number == number) return batch;
+        return nullptr;
+    }
+    CopiedPatch copyOne(const std::pair<std::string, std::string>& copy)
+    {
+        CopiedPatch each;
+        each.item = writeFilePatchWithPath(copy.first, copy.second, &each.error);
+        if (each.item) each.isIncompatible = isPatchFileIncompatibleWithPath(each.item->path);
+        return each;
+    }
+    PoolCopyLedger ledger_;
+    // The held batches, in the order held.
+    std::vector<std::shared_ptr<HeldBatch>> heldBatches_;
     CallLog& log_;
 };
 
