@@ -3,9 +3,12 @@
 // error instead of taking gigabytes and hours.
 #include <gtest/gtest.h>
 
+#include "httpclient/ArchiveDecodingBudget.h"
 #include "httpclient/URLConnectionOperation.h"
 #include "httpclient/URLObjectCoding.h"
 #include "httpclient/serialization/CompoundResponseSerializer.h"
+#include "httpclient/session/URLSessionManager.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/KeyedUnarchiver.h"
@@ -106,5 +109,39 @@ TEST(ArchiveBudget, HeaderFieldsReferredToManyTimesAreRefused)
     Dispatch dispatch(loop);
     std::optional<Error> error;
     EXPECT_FALSE(URLConnectionOperation::decodeObject(dispatch, *value, &error));
+    expectRefusedAsTooLarge(error);
+}
+
+// A text the readers take when it is there and pass over when it is not (a response's text encoding, a
+// session's background identifier) still refuses the archive once it spends the budget: dropped, the
+// archive would read as something it is not.
+TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingMissing)
+{
+    // One text, shared by every place it is put.
+    const ArchivedValue huge(PlistValue(std::string(ArchiveDecodingBudget::kMaximumCost + 1, 'x')));
+
+    auto configuration = URLObjectCoding::makeObject("NSURLSessionConfiguration");
+    configuration->set("timeoutIntervalForRequest", PlistValue(60.0));
+    configuration->set("requestCachePolicy", PlistValue(0));
+    configuration->set("HTTPShouldSetCookies", PlistValue(true));
+    configuration->set("identifier", huge);
+    EXPECT_FALSE(URLObjectCoding::decodeSessionConfiguration(ArchivedValue(configuration)));
+
+    auto response = URLObjectCoding::makeObject("NSHTTPURLResponse");
+    response->set("URL", PlistValue("http://127.0.0.1/"));
+    response->set("isHTTP", PlistValue(true));
+    response->set("statusCode", PlistValue(200));
+    response->set("MIMEType", PlistValue("text/plain"));
+    response->set("expectedContentLength", PlistValue(0));
+    response->set("textEncodingName", huge);
+    EXPECT_FALSE(URLObjectCoding::decodeResponse(ArchivedValue(response)));
+
+    RunLoop loop;
+    Dispatch dispatch(loop);
+    NotificationCenter center;
+    auto manager = URLObjectCoding::makeObjectInFamily("HTTPSessionManager", "URLSessionManager");
+    manager->set("identifier", huge);
+    std::optional<Error> error;
+    EXPECT_FALSE(URLSessionManager::decodeObject(dispatch, center, ArchivedValue(manager), &error));
     expectRefusedAsTooLarge(error);
 }
