@@ -3,6 +3,9 @@
 // error instead of taking gigabytes and hours.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "httpclient/ArchiveDecodingBudget.h"
 #include "httpclient/URLConnectionOperation.h"
 #include "httpclient/URLObjectCoding.h"
@@ -144,4 +147,39 @@ TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingM
     std::optional<Error> error;
     EXPECT_FALSE(URLSessionManager::decodeObject(dispatch, center, ArchivedValue(manager), &error));
     expectRefusedAsTooLarge(error);
+}
+
+// Each thread decodes against its own budget: a hostile archive spending its budget on one thread leaves
+// a large but honest one on another untouched, and a refusal leaves nothing behind for the next decode.
+TEST(ArchiveBudget, ABudgetIsTheDecodingThreadsOwn)
+{
+    auto level = URLObjectCoding::makeObjectInFamily("HTTPResponseSerializer", "HTTPResponseSerializer");
+    for (int depth = 0; depth < 16; ++depth) level = compoundOf({ArchivedValue(level), ArchivedValue(level)});
+    const ArchivedValue hostile = throughBytes(level);
+    auto codes = URLObjectCoding::makeObject("NSIndexSet");
+    codes->set("NSRangeCount", PlistValue(1));
+    codes->set("NSLocation", PlistValue(0));
+    codes->set("NSLength", PlistValue(1 << 19));
+    auto member = URLObjectCoding::makeObjectInFamily("HTTPResponseSerializer", "HTTPResponseSerializer");
+    member->set("acceptableStatusCodes", ArchivedValue(codes));
+    const ArchivedValue honest = throughBytes(compoundOf({ArchivedValue(member)}));
+
+    std::atomic<int> ready{0};
+    auto together = [&ready] {
+        ++ready;
+        while (ready.load() < 2) std::this_thread::yield();
+    };
+    int refused = 0, read = 0;
+    std::thread spender([&] {
+        together();
+        for (int round = 0; round < 3; ++round) refused += HTTPResponseSerializer::decodeObject(hostile) ? 0 : 1;
+    });
+    std::thread reader([&] {
+        together();
+        for (int round = 0; round < 3; ++round) read += HTTPResponseSerializer::decodeObject(honest) ? 1 : 0;
+    });
+    spender.join();
+    reader.join();
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(read, 3);
 }
