@@ -216,6 +216,8 @@ std::optional<platform::URLResponse> URLObjectCoding::decodeResponse(const Archi
     response.statusCode = *status;
     response.mimeType = *mimeType;
     response.textEncodingName = string(*object, "textEncodingName");
+    // A text passed over as missing may have been one the budget could not give.
+    if (budget.state() == ArchiveDecodingBudget::State::Spent) return std::nullopt;
     response.expectedContentLength = *length;
     response.allHeaderFields = *headers;
     return response;
@@ -275,6 +277,7 @@ std::optional<platform::URLSessionConfiguration> URLObjectCoding::decodeSessionC
     if (!isTimeout(timeout) || !policy || *policy < 0 || *policy > 1 || !headers || !cookies) return std::nullopt;
     platform::URLSessionConfiguration configuration;
     configuration.identifier = string(*object, "identifier");
+    if (budget.state() == ArchiveDecodingBudget::State::Spent) return std::nullopt;
     configuration.timeoutIntervalForRequest = *timeout;
     configuration.requestCachePolicy = static_cast<platform::URLRequest::CachePolicy>(*policy);
     configuration.HTTPAdditionalHeaders = *headers;

@@ -144,6 +144,22 @@ TEST_F(Coordinator, TheModelsPictureIsDecodedAwayFromTheMainThreadAndHandedBackT
     EXPECT_EQ((*got)->pixelsHigh(), 2U);
 }
 
+// The coordinator may go (the program quits) while a picture is still being read: the answer is dropped,
+// and the picture queue is done with the coordinator before it is gone.
+TEST_F(Coordinator, AModelPictureAskedAsTheCoordinatorGoesIsNeverHandedBack)
+{
+    start();
+    connect();
+    const fs::path pictures = root / "PEXO Rigmora/QFXMacApplication/Image";
+    fs::create_directories(pictures);
+    ASSERT_TRUE(files.writeAtomically((pictures / (hexOf(kModelId) + ".png")).string(), imagemaker::png(3, 2)));
+    int answers = 0;
+    for (int ask = 0; ask < 3; ++ask) utils->getImageDevice([&](std::optional<platform::BitmapImageRep>) { ++answers; });
+    utils.reset();
+    loop.runUntilIdle();
+    EXPECT_EQ(answers, 0);
+}
+
 TEST_F(Coordinator, ADeviceTheCatalogueDoesNotAcceptIsNeverConnected)
 {
     start();

@@ -1,5 +1,6 @@
 #include "httpclient/session/HTTPSessionManager.h"
 
+#include "httpclient/ArchiveDecodingBudget.h"
 #include "httpclient/ArchivedClasses.h"
 #include "httpclient/URLObjectCoding.h"
 
@@ -202,6 +203,9 @@ namespace {
                 if (!configuration) return nullptr;
             } else if (auto identifier = URLObjectCoding::string(coder, "identifier")) {
                 configuration = URLSessionConfiguration::backgroundSessionConfiguration(*identifier);
+            } else if (ArchiveDecodingBudget().state() == ArchiveDecodingBudget::State::Spent) {
+                // An identifier the budget could not give is no missing one.
+                return nullptr;
             }
             std::shared_ptr<HTTPRequestSerializer> requestSerializer;
             std::shared_ptr<HTTPResponseSerializer> responseSerializer;

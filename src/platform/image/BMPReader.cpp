@@ -170,8 +170,8 @@ private:
             constexpr std::uint64_t kPixelsPerByte = 65536;
             if (static_cast<std::uint64_t>(m_width * m_height) / kPixelsPerByte > m_size - start)
                 return fail(m_reason, "The bitmap claims more pixels than its data can hold");
-            // The codes are walked once without drawing: codes cut short, or rows they never reach, are
-            // refused before the pixels are made, which costs the input's length, not the claimed size.
+            // The codes are walked once without drawing: codes cut short are refused before the pixels
+            // are made, which costs the input's length, not the claimed size.
             if (!decodeRunLength(start, compression == kRLE4, end, false)) return false;
             m_pixels.assign(static_cast<std::size_t>(m_width * m_height) * 4, 0);
             return decodeRunLength(start, compression == kRLE4, end, true);
@@ -224,8 +224,9 @@ private:
     }
 
     // Runs, literal stretches and escapes (end of line, end of bitmap, a jump), bottom row first. Pixels
-    // the codes jump over stay transparent; a bitmap that claims rows its codes never reach is refused.
-    // Without `draw` the codes are only checked and the cursor moved, a step per code.
+    // the codes jump over, or that follow the end of the bitmap, stay transparent; codes that run out
+    // before either end are refused. Without `draw` the codes are only checked and the cursor moved, a
+    // step per code.
     bool decodeRunLength(std::size_t at, bool nibbles, std::size_t& end, bool draw)
     {
         std::int64_t x = 0, y = 0;
@@ -249,7 +250,7 @@ private:
                 x = 0;
                 if (++y >= m_height) break;
             } else if (value == 1) {
-                if (y < m_height - 1) return fail(m_reason, "The bitmap claims more rows than its run-length codes reach");
+                // Writers end early when the rest is background; what follows stays transparent.
                 break;
             } else if (value == 2) {
                 if (at + 2 > m_size) return fail(m_reason, "The bitmap's run-length codes are cut short");

@@ -408,6 +408,19 @@ TEST_F(MainWindowLogicTest, AModelPictureThatLandsAfterTheUnitWentIsNotShown)
     EXPECT_TRUE(chrome.hasDeviceImage);
 }
 
+// The window may close while the picture is still being decoded: its answer finds the logic gone.
+TEST_F(MainWindowLogicTest, AModelPictureThatLandsAfterTheWindowClosedIsDropped)
+{
+    auto closing = std::make_unique<MainWindowLogic>();
+    awake(*closing);
+    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    closing->deviceConnectWithState(1);
+    ASSERT_EQ(coordinator.imageAsks.size(), 1U);
+    closing.reset();
+    coordinator.answerDeviceImages();
+    EXPECT_FALSE(chrome.hasDeviceImage);
+}
+
 TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
 {
     awake();

@@ -3,9 +3,15 @@
 // error instead of taking gigabytes and hours.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "httpclient/ArchiveDecodingBudget.h"
 #include "httpclient/URLConnectionOperation.h"
 #include "httpclient/URLObjectCoding.h"
 #include "httpclient/serialization/CompoundResponseSerializer.h"
+#include "httpclient/session/URLSessionManager.h"
+#include "platform/notifications/NotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/KeyedUnarchiver.h"
@@ -107,4 +113,73 @@ TEST(ArchiveBudget, HeaderFieldsReferredToManyTimesAreRefused)
     std::optional<Error> error;
     EXPECT_FALSE(URLConnectionOperation::decodeObject(dispatch, *value, &error));
     expectRefusedAsTooLarge(error);
+}
+
+// A text the readers take when it is there and pass over when it is not (a response's text encoding, a
+// session's background identifier) still refuses the archive once it spends the budget: dropped, the
+// archive would read as something it is not.
+TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingMissing)
+{
+    // One text, shared by every place it is put.
+    const ArchivedValue huge(PlistValue(std::string(ArchiveDecodingBudget::kMaximumCost + 1, 'x')));
+
+    auto configuration = URLObjectCoding::makeObject("NSURLSessionConfiguration");
+    configuration->set("timeoutIntervalForRequest", PlistValue(60.0));
+    configuration->set("requestCachePolicy", PlistValue(0));
+    configuration->set("HTTPShouldSetCookies", PlistValue(true));
+    configuration->set("identifier", huge);
+    EXPECT_FALSE(URLObjectCoding::decodeSessionConfiguration(ArchivedValue(configuration)));
+
+    auto response = URLObjectCoding::makeObject("NSHTTPURLResponse");
+    response->set("URL", PlistValue("http://127.0.0.1/"));
+    response->set("isHTTP", PlistValue(true));
+    response->set("statusCode", PlistValue(200));
+    response->set("MIMEType", PlistValue("text/plain"));
+    response->set("expectedContentLength", PlistValue(0));
+    response->set("textEncodingName", huge);
+    EXPECT_FALSE(URLObjectCoding::decodeResponse(ArchivedValue(response)));
+
+    RunLoop loop;
+    Dispatch dispatch(loop);
+    NotificationCenter center;
+    auto manager = URLObjectCoding::makeObjectInFamily("HTTPSessionManager", "URLSessionManager");
+    manager->set("identifier", huge);
+    std::optional<Error> error;
+    EXPECT_FALSE(URLSessionManager::decodeObject(dispatch, center, ArchivedValue(manager), &error));
+    expectRefusedAsTooLarge(error);
+}
+
+// Each thread decodes against its own budget: a hostile archive spending its budget on one thread leaves
+// a large but honest one on another untouched, and a refusal leaves nothing behind for the next decode.
+TEST(ArchiveBudget, ABudgetIsTheDecodingThreadsOwn)
+{
+    auto level = URLObjectCoding::makeObjectInFamily("HTTPResponseSerializer", "HTTPResponseSerializer");
+    for (int depth = 0; depth < 16; ++depth) level = compoundOf({ArchivedValue(level), ArchivedValue(level)});
+    const ArchivedValue hostile = throughBytes(level);
+    auto codes = URLObjectCoding::makeObject("NSIndexSet");
+    codes->set("NSRangeCount", PlistValue(1));
+    codes->set("NSLocation", PlistValue(0));
+    codes->set("NSLength", PlistValue(1 << 19));
+    auto member = URLObjectCoding::makeObjectInFamily("HTTPResponseSerializer", "HTTPResponseSerializer");
+    member->set("acceptableStatusCodes", ArchivedValue(codes));
+    const ArchivedValue honest = throughBytes(compoundOf({ArchivedValue(member)}));
+
+    std::atomic<int> ready{0};
+    auto together = [&ready] {
+        ++ready;
+        while (ready.load() < 2) std::this_thread::yield();
+    };
+    int refused = 0, read = 0;
+    std::thread spender([&] {
+        together();
+        for (int round = 0; round < 3; ++round) refused += HTTPResponseSerializer::decodeObject(hostile) ? 0 : 1;
+    });
+    std::thread reader([&] {
+        together();
+        for (int round = 0; round < 3; ++round) read += HTTPResponseSerializer::decodeObject(honest) ? 1 : 0;
+    });
+    spender.join();
+    reader.join();
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(read, 3);
 }

@@ -19,14 +19,15 @@ void put32(Bytes& out, std::size_t at, std::uint32_t value)
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// A BMP of 8-bit runs, `width` x `height`, over the given codes.
-Bytes runLengthBitmap(std::uint32_t width, std::uint32_t height, const Bytes& codes)
+// A BMP of 8-bit (or 4-bit) runs, `width` x `height`, over the given codes.
+Bytes runLengthBitmap(std::uint32_t width, std::uint32_t height, const Bytes& codes, bool nibbles = false)
 {
     Bytes out = imagemaker::bmp(4, 2, 8);
     out.resize(14 + 40 + 16);
     put32(out, 18, width);
     put32(out, 22, height);
-    out[30] = 1;
+    out[28] = nibbles ? 4 : 8;
+    out[30] = nibbles ? 2 : 1;
     out.insert(out.end(), codes.begin(), codes.end());
     return out;
 }
@@ -62,10 +63,8 @@ std::string refusal(const Bytes& data)
 
 }  // namespace
 
-TEST(ImageBounds, RunsThatNeverReachTheRowsTheBitmapClaimsAreRefused)
+TEST(ImageBounds, RunsCutShortAreRefusedBeforeThePixelsAreMade)
 {
-    // One row drawn, then the end of the bitmap: 64 rows claimed, one reached.
-    EXPECT_NE(refusal(runLengthBitmap(64, 64, {64, 1, 0, 1})).find("more rows than its run-length codes reach"), std::string::npos);
     // 8192 x 8192 claimed by a kilobyte of runs that are cut short before the end.
     Bytes runs;
     for (int i = 0; i < 512; ++i) runs.insert(runs.end(), {255, 1});
@@ -117,4 +116,33 @@ TEST(ImageBounds, AnIconsImagesShareOnePicturesWorthOfPixels)
     const auto picture = BitmapImageRep::imageRepWithData(fallback.data(), fallback.size());
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->pixelsWide(), 3U);
+}
+
+// Writers end a bitmap early when the rest is background: the rows after the end, in 8-bit or 4-bit runs,
+// and after a jump, stay transparent and the picture still shows.
+TEST(ImageBounds, RunsThatEndTheBitmapEarlyLeaveTheRestTransparent)
+{
+    const auto alphaAt = [](const BitmapImageRep& picture, std::uint32_t x, std::uint32_t row) {
+        return picture.bitmapData()[(row * picture.pixelsWide() + x) * 4 + 3];
+    };
+    for (const bool nibbles : {false, true}) {
+        // The bottom row drawn, then the end: the three rows above it never written.
+        const Bytes early = runLengthBitmap(4, 4, {4, 0x11, 0, 1}, nibbles);
+        const auto picture = BitmapImageRep::imageRepWithData(early.data(), early.size());
+        ASSERT_TRUE(picture) << (nibbles ? "4-bit" : "8-bit");
+        EXPECT_EQ(alphaAt(*picture, 0, 3), 0xFF);
+        EXPECT_EQ(alphaAt(*picture, 3, 3), 0xFF);
+        EXPECT_EQ(alphaAt(*picture, 0, 0), 0x00);
+        EXPECT_EQ(alphaAt(*picture, 3, 2), 0x00);
+
+        // A jump to the third row, two pixels there, then the end.
+        const Bytes jumped = runLengthBitmap(4, 4, {0, 2, 1, 2, 2, 0x11, 0, 1}, nibbles);
+        const auto after = BitmapImageRep::imageRepWithData(jumped.data(), jumped.size());
+        ASSERT_TRUE(after) << (nibbles ? "4-bit" : "8-bit");
+        EXPECT_EQ(alphaAt(*after, 1, 1), 0xFF);
+        EXPECT_EQ(alphaAt(*after, 2, 1), 0xFF);
+        EXPECT_EQ(alphaAt(*after, 0, 1), 0x00);
+        EXPECT_EQ(alphaAt(*after, 0, 0), 0x00);
+        EXPECT_EQ(alphaAt(*after, 0, 3), 0x00);
+    }
 }
