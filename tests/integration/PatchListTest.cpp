@@ -675,3 +675,48 @@ TEST(PatchList, TheSessionsEndWhileANameIsTypedWritesIt)
     EXPECT_EQ(nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.endBySignal(SIGTERM); }),
               "Ending");
 }
+
+
+// The same close at a MIDI cable's pace: the close lets the typed name's write finish before the unit goes.
+TEST(PatchList, ClosedFromAPagerAtACablesPaceWritesTheTypedNameBeforeTheUnitGoes)
+{
+    ProgramRig rig;
+    std::optional<std::string> atTheEnd;
+    rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("Ending")), nullptr);
+        const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+        ASSERT_NE(browser, nullptr);
+        rig.unit().unit().setPacing(3125.0, std::chrono::microseconds(0));
+        rig.closeWindow();
+    });
+    EXPECT_EQ(atTheEnd, "Ending");
+}
+
+// A name emptied as the program ends is refused by the rule as on any end of the typing: the unit keeps
+// its name, and the end goes on.
+TEST(PatchList, ANameEmptiedAsTheProgramEndsLeavesTheUnitsName)
+{
+    ProgramRig rig;
+    std::optional<std::string> atTheEnd;
+    std::optional<std::string> before;
+    rig.atUnitEnd([&](DemoUnit& unit) { atTheEnd = unit.patchNameAt(1); });
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        before = rig.unit().patchNameAt(1);
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
+        ASSERT_NE(startRename(window, 1, QStringLiteral("x")), nullptr);
+        Gestures::type({}, Qt::Key_Backspace);
+        const auto browser = ProgramRig::anotherWindowTakesTheKeys();
+        ASSERT_NE(browser, nullptr);
+        rig.closeWindow();
+    });
+    ASSERT_TRUE(before.has_value());
+    EXPECT_EQ(atTheEnd, before);
+}

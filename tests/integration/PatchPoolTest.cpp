@@ -21,6 +21,8 @@
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/controls/AutoClosePopover.h"
+#include "app/controls/RightClickImageView.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPoolModel.h"
@@ -360,4 +362,49 @@ TEST(PatchPool, TheMenusUndoWhileANameIsTypedUndoesTheRenameBeforeIt)
         EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Xy"); }, 10s));
         EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
     });
+}
+
+// An undo from the popover takes back the earlier rename of the very item being renamed again: the
+// reopened editor's old name is the item's name after the undo. Escape over the typing, or leaving an
+// editor in which nothing was typed, keeps the undone name; neither writes the rename back.
+TEST(PatchPool, AnUndoOfTheEditedItemsRenameIsWhatEscapeAndAnUntouchedEditorKeep)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_NE(view, nullptr);
+        const auto undoUnderTheEditor = [&](const QString& typed) {
+            PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
+            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
+            // Nothing typed leaves the editor as it opened.
+            typeOverPoolName(rig, PoolTour::kRenamedTo, typed);
+            ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                UndoTour::openUndoPopover(window);
+                return UndoTour::undoPopoverShown();
+            }, 10s));
+            UndoTour::undoFromPopover(window);
+            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
+            if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
+            window.activateWindow();
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
+            EXPECT_EQ(view->nameEditor()->text(), typed.isEmpty() ? QString::fromLatin1(PoolTour::kRenamedFrom) : typed);
+        };
+
+        undoUnderTheEditor(QStringLiteral("Xy"));
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(view->nameEditor(), &escape);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() == nullptr; }, 5s));
+        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
+        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
+
+        undoUnderTheEditor({});
+        view->endEditing();
+        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
+        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
+    });
+    const auto top = savedTopLevel(rig);
+    EXPECT_TRUE(holds(top, PoolTour::kRenamedFrom)) << testing::PrintToString(top);
+    EXPECT_FALSE(holds(top, PoolTour::kRenamedTo));
 }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <filesystem>
@@ -386,6 +387,34 @@ TEST(PatchTransfer, ADragHeldAtTheListsEdgeScrollsOnThroughAReload)
         ASSERT_LT(list->rowAt(edge.y()), last) << "the list reached its end before the reload";
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return list->rowAt(edge.y()) == last; }, 20s)) << list->rowAt(edge.y());
         EXPECT_EQ(list->dragState().row, last);
+        DragTour::letGoOfTheHeldDrag(window);
+    });
+}
+
+// The same over the pool: a drag held still at its bottom edge scrolls on through the pool's reload (a
+// save's copies landing), to the pool's last row.
+TEST(PatchTransfer, ADragHeldAtThePoolsEdgeScrollsOnThroughAReload)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        auto* pool = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_NE(pool, nullptr);
+        // Enough of the unit's patches saved into a group, open, for the pool to overflow.
+        std::vector<std::int64_t> rows(40);
+        for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::int64_t>(i);
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, rows);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::poolAtRest(); }, 20s));
+        pool->expandAll();
+        QScrollBar* ruler = pool->verticalScrollBar();
+        ASSERT_GT(ruler->maximum(), 0) << "the pool does not overflow";
+        DragTour::holdListRowsAtThePoolsBottom(window, {2});
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return ruler->value() > 0; }, 10s));
+        ASSERT_LT(ruler->value(), ruler->maximum()) << "the pool reached its end before the reload";
+        pool->reloadData();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return ruler->value() == ruler->maximum(); }, 20s))
+            << ruler->value() << " of " << ruler->maximum();
         DragTour::letGoOfTheHeldDrag(window);
     });
 }

@@ -312,3 +312,17 @@ void DragTour::letGoOfTheHeldDrag(QWidget& w)
     PatchPoolOutlineView* pool = poolIn(&w);
     if (list && pool) releaseHeld(list, pool);
 }
+
+QPoint DragTour::holdListRowsAtThePoolsBottom(QWidget& w, const std::vector<std::uint64_t>& rows)
+{
+    CustomTableViewForPatch* list = listIn(&w);
+    PatchPoolOutlineView* pool = poolIn(&w);
+    if (!list || !pool) return {};
+    releaseHeld(list, pool);
+    pool->scrollToTop();
+    beginListDrag(list, pool, rows);
+    const QPoint edge(120, pool->viewport()->height() - 4);
+    QCursor::setPos(pool->viewport()->mapToGlobal(edge));
+    over(pool->viewport(), edge, held.get());
+    return edge;
+}

@@ -40,6 +40,8 @@ public:
     // Rows of the device list dragged to the list's bottom edge and held still there, the pointer too;
     // the point in the list's viewport where it is held.
     static QPoint holdListRowsAtTheListsBottom(QWidget& window, const std::vector<std::uint64_t>& rows);
+    // The same at the pool's bottom edge, the pool scrolled to its top first.
+    static QPoint holdListRowsAtThePoolsBottom(QWidget& window, const std::vector<std::uint64_t>& rows);
     // Lets go of a drag held over the views, dropping nothing.
     static void letGoOfTheHeldDrag(QWidget& window);
 };

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QMouseEvent>
+#include <QTest>
 
 #include "app/controls/RightClickButton.h"
 #include "app/controls/ScalingWidthTextField.h"
@@ -47,6 +51,41 @@ TEST_F(ThemedButtons, EachButtonReleaseSendsItsActionOnceWhileEnabled)
     click(button, Qt::RightButton);
     EXPECT_EQ(left, 1);
     EXPECT_EQ(right, 1);
+}
+
+// A pointer's press on a menu button leaves the keys with the text being typed (its Undo must not commit
+// that text first); Tab still reaches the button, and Space there runs its action once.
+TEST_F(ThemedButtons, APressLeavesTheKeysWithTheTypingAndTabStillReachesTheButton)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* field = new QLineEdit(&window);
+    auto* button = new RightClickButton(QStringLiteral("Undo"), &window);
+    layout->addWidget(field);
+    layout->addWidget(button);
+    int clicks = 0;
+    button->setAction([&] { ++clicks; });
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    field->setFocus(Qt::MouseFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), field);
+    int lostFocus = 0;
+    QObject::connect(field, &QLineEdit::editingFinished, [&] { ++lostFocus; });
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    EXPECT_EQ(lostFocus, 0);
+
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(field, &tab);
+    ASSERT_EQ(QApplication::focusWidget(), button);
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QApplication::sendEvent(button, &space);
+    QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QApplication::sendEvent(button, &spaceUp);
+    EXPECT_EQ(clicks, 2);
 }
 
 TEST_F(ThemedButtons, TitleColoursFollowTheEnabledState)
