@@ -163,6 +163,11 @@ void MainWindowLogic::afterPoolCopies(std::function<void()> step)
     });
 }
 
+void MainWindowLogic::noteQuitAsked()
+{
+    if (parts_) parts_->coordinator.noteQuitAsked(parts_->patchManager.structureData());
+}
+
 std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
 {
     if (!parts_) return std::nullopt;
@@ -202,6 +207,7 @@ void MainWindowLogic::quit()
     if (quitWaiting_ && poolWaits_ > 0) return;
     // A name being typed is the user's last gesture: it commits before the program saves and ends.
     parts_->chrome.endTextEditing();
+    noteQuitAsked();
     quitWaiting_ = true;
     showDeviceWork();
     // The save at the end needs the pool's copies made: they end first.
@@ -676,6 +682,11 @@ void MainWindowLogic::patchPoolKeptFromLastRun() { parts_->dialogs.showInformati
 void MainWindowLogic::patchPoolKeptBesideLibrary(const std::string& groups)
 {
     parts_->dialogs.showInformation("Main_PatchPoolKeptBesideLibrary", groups);
+}
+
+void MainWindowLogic::patchLibraryNotRead(const std::string& reason)
+{
+    parts_->dialogs.showInformation("Main_PatchLibraryNotRead", reason);
 }
 
 // ---- header ----

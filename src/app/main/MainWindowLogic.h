@@ -81,6 +81,8 @@ public:
     void clearAppData();
     void ejectDevice();
     std::optional<std::string> saveDataBeforeClosing();
+    // Every quit, whatever asked it, is noted for the coordinator before anything waits.
+    void noteQuitAsked();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
     bool isPatchListLoaded() const;
@@ -149,6 +151,7 @@ public:
     void patchPoolNotSaved(const std::string& reason) override;
     void patchPoolKeptFromLastRun() override;
     void patchPoolKeptBesideLibrary(const std::string& groups) override;
+    void patchLibraryNotRead(const std::string& reason) override;
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
     void didGetDeviceName(const std::string& name) override;

@@ -157,6 +157,8 @@ void AppLifecycle::applicationWillTerminate()
     launchMainAppTimer_.stop();
     MainWindowController* controller = mainController_.get();
     if (controller == nullptr) return;
+    // Whatever route ended the run (a signal, the session's end), the quit is kept before anything waits.
+    controller->noteQuitAsked();
     if (QWidget* indicator = controller->viewForIndicator()) {
         indicator->show();
         indicator->raise();
@@ -204,6 +206,19 @@ std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entr
     QStringList names;
     for (const auto& name : entries) names.push_back(QString::fromStdString("\"" + name + "\""));
     return InterfaceTexts::localizedString("Main_PatchEntriesNotSaved").arg(names.join(QStringLiteral(", ")), why).toStdString();
+}
+
+std::string AppLifecycle::readFailureReason(const std::string& folder, const platform::Error& cause)
+{
+    const char* key = "Main_SaveCauseOther";
+    if (cause.domain != "files") key = "Main_SaveCauseUnstorable";
+    else if (cause.code == EACCES || cause.code == EPERM) key = "Main_ReadCausePermission";
+    else if (cause.code == EIO) key = "Main_ReadCauseDisk";
+    else if (cause.code == EMFILE || cause.code == ENFILE) key = "Main_ReadCauseTooManyFiles";
+    else if (cause.code == ENOTDIR) key = "Main_ReadCauseNotAFolder";
+    QString why = InterfaceTexts::localizedString(key);
+    if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
+    return InterfaceTexts::localizedString("Main_PatchFolderNotRead").arg(QString::fromStdString(folder), why).toStdString();
 }
 
 void AppLifecycle::terminate()

@@ -26,6 +26,8 @@ public:
     // when it failed. Called at termination off the main thread while the main thread waits, so it must
     // not touch widgets.
     virtual std::optional<std::string> saveDataBeforeClosing() = 0;
+    // A quit was asked: noted at once, so that a run cut from here on keeps the session. Main thread.
+    virtual void noteQuitAsked() {}
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).

@@ -150,8 +150,14 @@ public:
         keptBeside.push_back(groups);
         record("patchPoolKeptBeside");
     }
+    void patchLibraryNotRead(const std::string& reason) override
+    {
+        notReadReasons.push_back(reason);
+        record("patchLibraryNotRead");
+    }
     // The groups named by each kept pool shown beside the library (main thread).
     std::vector<std::string> keptBeside;
+    std::vector<std::string> notReadReasons;
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     // Every effect tree handed over, in order.
