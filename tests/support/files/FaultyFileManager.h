@@ -1,7 +1,11 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <optional>
+#include <thread>
 #include <mutex>
 #include <string>
 
@@ -25,6 +29,13 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_faults.emplace(op, Fault{std::move(pathPart), times, code, passing});
+    }
+    // The first call of the operation on a path holding `pathPart` calls `reached` and then never returns:
+    // a run that a test kills stands still there.
+    void stallForeverAt(Op op, std::string pathPart, std::function<void()> reached)
+    {
+        std::lock_guard lock(m_mutex);
+        m_stall = Stall{op, std::move(pathPart), std::move(reached)};
     }
     void heal()
     {
@@ -138,6 +149,18 @@ private:
     }
     bool fault(Op op, const std::string& path, platform::Error* error)
     {
+        std::function<void()> reached;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stall && m_stall->op == op && path.find(m_stall->pathPart) != std::string::npos) {
+                reached = std::move(m_stall->reached);
+                m_stall.reset();
+            }
+        }
+        if (reached) {
+            reached();
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+        }
         std::lock_guard lock(m_mutex);
         const auto [first, last] = m_faults.equal_range(op);
         for (auto found = first; found != last; ++found) {
@@ -165,4 +188,10 @@ private:
     std::string m_counted;
     int m_reads = 0;
     std::uint64_t m_remounts = 0;
+    struct Stall {
+        Op op;
+        std::string pathPart;
+        std::function<void()> reached;
+    };
+    std::optional<Stall> m_stall;
 };
