@@ -752,6 +752,10 @@ private:
     // Which library a kept pool was made against: what the library holds (LibraryIdentity), or kNoLibrary
     // for a library that is missing or cannot be read whole. Pool's queue.
     std::string libraryStamp(const std::string& library) const;
+    // A part of the library ("Pool", "Backup") that is neither a folder nor a link to one: it is never
+    // read, and a save keeps it as it is under keptAsideName.
+    bool isLibraryPartKeptAside(const std::string& part) const;
+    static std::string keptAsideName(const std::string& part);
     static constexpr const char* kNoLibrary = "none";
     // The library as this run last loaded or saved it (also m_markedMutex).
     std::string m_libraryStamp = kNoLibrary;

@@ -512,8 +512,15 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         if (!linkTree(path, target.string(), 1)) return false;
     }
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
-        for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
-            if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;
+        for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{})) {
+            std::string target = name;
+            // A part that is no folder (a file where "Pool" belongs) is kept as it is, beside the part.
+            if (name == "Pool" || name == "Backup") {
+                if (!isLibraryPartKeptAside(join(library, name))) continue;
+                target = keptAsideName(name);
+            }
+            if (!linkTree(join(library, name), join(staging, target), 1)) return false;
+        }
     if (m_files.flushStaged(staging, &error)) return true;
     m_stageFailure = error;
     return false;
@@ -709,6 +716,15 @@ std::string CommonUtils::keptSessionGroupName(const KeptName& kept)
     std::strftime(text, sizeof text, "Kept session %Y-%m-%d %H.%M.%S", &local);
     return text;
 }
+
+bool CommonUtils::isLibraryPartKeptAside(const std::string& part) const
+{
+    const platform::ItemKind kind = m_files.itemKind(part);
+    return kind != platform::ItemKind::Missing && kind != platform::ItemKind::Folder &&
+           m_files.itemKind(LibraryIdentity::throughLinks(part)) != platform::ItemKind::Folder;
+}
+
+std::string CommonUtils::keptAsideName(const std::string& part) { return part + " (not a folder)"; }
 
 std::string CommonUtils::libraryStamp(const std::string& library) const
 {

@@ -92,6 +92,9 @@ public:
     // A folder of the library could not be read at the start (the reason names it and says why): the pool
     // shows what could be read, and no save of this run replaces the library.
     virtual void patchLibraryNotRead(const std::string& /*reason*/) {}
+    // The library's `part` ("Pool", "Backup") is neither a folder nor a link to one: it is not shown, and a
+    // save keeps it as it is under the name `aside`; the rest of the library is shown and saved.
+    virtual void patchLibraryPartKeptAside(const std::string& /*part*/, const std::string& /*aside*/) {}
     virtual void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& /*effects*/) {}
     virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
     virtual void didGetDeviceName(const std::string& /*name*/) {}

@@ -339,6 +339,7 @@ void CommonUtils::loadPatchPool()
     // The listing tells each entry's kind: a patch file is opened, never looked up first.
     std::vector<std::tuple<std::string, platform::ItemKind, std::size_t>> listed;
     std::vector<char> whole(sources.size(), 1);
+    std::vector<std::string> keptAside;
     for (std::size_t from = 0; from < sources.size(); ++from) {
         const Source& source = sources[from];
         const std::vector<std::string> parts = source.kept ? std::vector<std::string>{source.folder}
@@ -348,6 +349,7 @@ void CommonUtils::loadPatchPool()
             const platform::ItemKind kind = m_files.itemKind(source.kept ? folder : LibraryIdentity::throughLinks(folder));
             if (kind != platform::ItemKind::Folder) {
                 if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
+                if (!source.kept && isLibraryPartKeptAside(folder)) keptAside.push_back(lastComponent(folder));
                 continue;
             }
             platform::Error error;
@@ -613,6 +615,8 @@ void CommonUtils::loadPatchPool()
     m_poolFromKept.store(!m_keptLoaded.empty());
     sendPatchPoolData(std::move(roots));
     tellUnlisted(unlisted);
+    for (const auto& part : keptAside)
+        tell([part, aside = keptAsideName(part)](CommonUtilsDelegate& d) { d.patchLibraryPartKeptAside(part, aside); });
     if (!preferred.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
 }

@@ -1170,3 +1170,37 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     EXPECT_EQ(inventory(library()), before);
     EXPECT_EQ(order(load()), (Strings{"A", "G/C"}));
 }
+
+// A "Backup" that is a link to a folder on another drive is read through the link, and the library is
+// saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, and never
+// hides the rest of the library.
+TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKeptAside)
+{
+    const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
+    fs::create_directories(elsewhere / "[1] B");
+    std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    link("Backup", elsewhere);
+    Strings heard = start();
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
+    CommonUtils::Tree tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    EXPECT_TRUE(save(tree));
+    EXPECT_EQ(order(load()), (Strings{"A", "B/D", "E"}));
+
+    fs::remove_all(library());
+    put("Backup/[1] B/[0] D.qptc", patchBytes("D"));
+    const Bytes mine{'n', 'o', 't', 'e', 's'};
+    put("Pool", mine);
+    heard = start();
+    EXPECT_EQ(count(heard, "patchLibraryPartKeptAside"), 1);
+    EXPECT_EQ(recorder.keptAside.back(), "Pool -> Pool (not a folder)");
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"B/D"}));
+    tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    EXPECT_TRUE(save(tree));
+    std::ifstream in(library() + "/Pool (not a folder)", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
+    EXPECT_EQ(order(load()), (Strings{"B/D", "E"}));
+}

@@ -689,6 +689,14 @@ void MainWindowLogic::patchLibraryNotRead(const std::string& reason)
     parts_->dialogs.showInformation("Main_PatchLibraryNotRead", reason);
 }
 
+void MainWindowLogic::patchLibraryPartKeptAside(const std::string& part, const std::string& aside)
+{
+    parts_->dialogs.showInformation("Main_PatchLibraryPartKeptAside",
+                                    InterfaceTexts::localizedString("Main_PatchLibraryPartNamed")
+                                        .arg(QString::fromStdString(part), QString::fromStdString(aside))
+                                        .toStdString());
+}
+
 // ---- header ----
 
 void MainWindowLogic::didGetDeviceName(const std::string& name)

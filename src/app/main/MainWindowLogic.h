@@ -152,6 +152,7 @@ public:
     void patchPoolKeptFromLastRun() override;
     void patchPoolKeptBesideLibrary(const std::string& groups) override;
     void patchLibraryNotRead(const std::string& reason) override;
+    void patchLibraryPartKeptAside(const std::string& part, const std::string& aside) override;
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
     void didGetDeviceName(const std::string& name) override;

@@ -155,6 +155,12 @@ public:
         notReadReasons.push_back(reason);
         record("patchLibraryNotRead");
     }
+    void patchLibraryPartKeptAside(const std::string& part, const std::string& aside) override
+    {
+        keptAside.push_back(part + " -> " + aside);
+        record("patchLibraryPartKeptAside");
+    }
+    std::vector<std::string> keptAside;
     // The groups named by each kept pool shown beside the library (main thread).
     std::vector<std::string> keptBeside;
     std::vector<std::string> notReadReasons;
