@@ -755,6 +755,19 @@ private:
     // A part of the library ("Pool", "Backup") that is neither a folder nor a link to one: it is never
     // read, and a save keeps it as it is under keptAsideName.
     bool isLibraryPartKeptAside(const std::string& part) const;
+    // A part of the library that is a link to a folder, as a save writes it: the folder it points at,
+    // the new one staged beside it and the old one set aside (the pool's queue).
+    struct LinkedPart {
+        std::string target;
+        std::string staged;
+        std::string aside;
+        bool swapped = false;
+    };
+    bool stageLinkedParts(const std::string& library, const std::string& staging, std::vector<LinkedPart>& linked);
+    // Swaps each staged part in where its link points; false (and why in `error`) when one cannot be.
+    bool swapLinkedParts(std::vector<LinkedPart>& linked, const std::string& asidePrefix, platform::Error& error);
+    // Puts back what swapLinkedParts replaced, when the library itself could not be.
+    void putBackLinkedParts(const std::vector<LinkedPart>& linked);
     static std::string keptAsideName(const std::string& part);
     static constexpr const char* kNoLibrary = "none";
     // The library as this run last loaded or saved it (also m_markedMutex).

@@ -591,6 +591,8 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
         m_stageFailure = {};
         bool whole = stagePool(pool, staging);
+        std::vector<LinkedPart> linked;
+        if (whole) whole = stageLinkedParts(library, staging, linked);
         // The kept pools this pool holds go aside with the library they were shown over, so that no later
         // start shows one again over the library this save writes, whatever happens after the swap.
         // Both marks name the library this save writes: a start that finds it knows the save landed.
@@ -605,11 +607,13 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
+        if (whole) whole = swapLinkedParts(linked, asidePrefix, error);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
         if (whole && !m_files.moveItem(staging, library, &error)) {
             whole = false;
             if (hadLibrary && !m_files.moveItem(aside, library)) RIG_LOG("cannot put back the saved library");
         }
+        if (!whole) putBackLinkedParts(linked);
         if (!whole) {
             // The user is told of the library folder they know, never of the staging or aside folders
             // the save made beside it.
@@ -631,7 +635,10 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
         // of the program is finished by the next save.
-        m_cleanupQueue->async([this, aside] { removeFileWithPath(aside); });
+        m_cleanupQueue->async([this, aside, linked] {
+            removeFileWithPath(aside);
+            for (const auto& part : linked) removeFileWithPath(part.aside);
+        });
         if (!m_stageSkipped.empty()) {
             // The library holds the others now; the skipped ones are still only in the working copy, which
             // stays the pool's truth until a save writes them.
@@ -715,6 +722,55 @@ std::string CommonUtils::keptSessionGroupName(const KeptName& kept)
     char text[64];
     std::strftime(text, sizeof text, "Kept session %Y-%m-%d %H.%M.%S", &local);
     return text;
+}
+
+bool CommonUtils::stageLinkedParts(const std::string& library, const std::string& staging, std::vector<LinkedPart>& linked)
+{
+    // A part that is a link to a folder (backups on another drive) is written where the link points,
+    // built beside its folder there, and the staged library takes the user's link as it is.
+    for (const std::string part : {"Pool", "Backup"}) {
+        const std::string at = join(library, part);
+        if (m_files.itemKind(at) != platform::ItemKind::Link) continue;
+        LinkedPart made;
+        made.target = LibraryIdentity::throughLinks(at);
+        if (m_files.itemKind(made.target) != platform::ItemKind::Folder) continue;
+        made.staged = join(fs::path(made.target).parent_path().string(), freshName(kStagingPrefix));
+        platform::Error error;
+        const bool staged = linkTree(join(staging, part), made.staged, 1) && m_files.flushStaged(made.staged, &error) &&
+                            m_files.removeItem(join(staging, part), &error) &&
+                            m_files.linkItem(at, join(staging, part), &error, kStaged) && m_files.flushFolder(staging, &error);
+        linked.push_back(made);
+        if (staged) continue;
+        if (!error.description.empty()) m_stageFailure = error;
+        RIG_LOG("cannot stage the linked part %s: %s", made.target.c_str(), m_stageFailure.description.c_str());
+        for (const auto& each : linked) removeFileWithPath(each.staged);
+        linked.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CommonUtils::swapLinkedParts(std::vector<LinkedPart>& linked, const std::string& asidePrefix, platform::Error& error)
+{
+    for (auto& part : linked) {
+        part.aside = join(fs::path(part.target).parent_path().string(), freshName(asidePrefix));
+        if (!m_files.moveItem(part.target, part.aside, &error)) return false;
+        if (!m_files.moveItem(part.staged, part.target, &error)) {
+            if (!m_files.moveItem(part.aside, part.target)) RIG_LOG("cannot put back %s", part.target.c_str());
+            return false;
+        }
+        part.swapped = true;
+    }
+    return true;
+}
+
+void CommonUtils::putBackLinkedParts(const std::vector<LinkedPart>& linked)
+{
+    for (const auto& part : linked) {
+        if (part.swapped && (!m_files.moveItem(part.target, part.staged) || !m_files.moveItem(part.aside, part.target)))
+            RIG_LOG("cannot put back %s", part.target.c_str());
+        removeFileWithPath(part.staged);
+    }
 }
 
 bool CommonUtils::isLibraryPartKeptAside(const std::string& part) const

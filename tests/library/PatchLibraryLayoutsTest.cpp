@@ -10,6 +10,7 @@
 #include <iterator>
 #include <set>
 
+#include "library/store/BackupFile.h"
 #include "support/library/LibraryFiles.h"
 #include "support/library/PatchLibraryFixture.h"
 
@@ -1180,6 +1181,10 @@ TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKept
     fs::create_directories(elsewhere / "[1] B");
     std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
         .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
+    // The record is written within the data folder, as the program writes it, then taken to the drive.
+    fs::create_directories(rootFolder);
+    ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("B", "Unit").get(), rootFolder + "/record", rootFolder));
+    fs::rename(rootFolder + "/record", elsewhere / "[1] B" / BackupFile::kFileName);
     put("Pool/[0] A.qptc", patchBytes("A"));
     link("Backup", elsewhere);
     Strings heard = start();
@@ -1187,6 +1192,8 @@ TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKept
     CommonUtils::Tree tree = recorder.patchPool;
     tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
     EXPECT_TRUE(save(tree));
+    EXPECT_TRUE(fs::is_symlink(library() + "/Backup")) << "the link stays the user's";
+    EXPECT_TRUE(fs::exists(elsewhere / "[1] B" / "[0] D.qptc")) << "written where the link points";
     EXPECT_EQ(order(load()), (Strings{"A", "B/D", "E"}));
 
     fs::remove_all(library());
