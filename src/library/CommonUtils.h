@@ -758,6 +758,7 @@ private:
     // A part of the library that is a link to a folder, as a save writes it: the folder it points at,
     // the new one staged beside it and the old one set aside (the pool's queue).
     struct LinkedPart {
+        std::string link;
         std::string target;
         std::string staged;
         std::string aside;

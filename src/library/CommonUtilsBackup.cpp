@@ -596,7 +596,9 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         // The kept pools this pool holds go aside with the library they were shown over, so that no later
         // start shows one again over the library this save writes, whatever happens after the swap.
         // Both marks name the library this save writes: a start that finds it knows the save landed.
-        const std::string writes = whole ? LibraryIdentity::of(m_files, staging).identity : std::string();
+        std::map<std::string, std::string> partsAt;
+        for (const auto& part : linked) partsAt.emplace(fileNameOf(part.link), part.staged);
+        const std::string writes = whole ? LibraryIdentity::of(m_files, staging, partsAt).identity : std::string();
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
         const std::string note = pathUnderRoot(kClosingPool);
@@ -732,6 +734,7 @@ bool CommonUtils::stageLinkedParts(const std::string& library, const std::string
         const std::string at = join(library, part);
         if (m_files.itemKind(at) != platform::ItemKind::Link) continue;
         LinkedPart made;
+        made.link = at;
         made.target = LibraryIdentity::throughLinks(at);
         if (m_files.itemKind(made.target) != platform::ItemKind::Folder) continue;
         made.staged = join(fs::path(made.target).parent_path().string(), freshName(kStagingPrefix));

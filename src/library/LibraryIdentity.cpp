@@ -39,7 +39,7 @@ std::string linkTarget(const std::string& path)
 }
 
 bool walk(platform::FileManager& files, const std::string& folder, const std::string& relative, int depth, Hash& hash,
-          LibraryIdentity::Reading& reading)
+          LibraryIdentity::Reading& reading, const std::map<std::string, std::string>& partsAt)
 {
     platform::Error error;
     const auto listed = files.contentsOfDirectoryWithKinds(folder, &error);
@@ -55,7 +55,8 @@ bool walk(platform::FileManager& files, const std::string& folder, const std::st
         std::string through = path;
         // The library's own parts may lie elsewhere, on another drive.
         if (kind == platform::ItemKind::Link && relative.empty() && (entry.name == "Pool" || entry.name == "Backup")) {
-            through = LibraryIdentity::throughLinks(path);
+            const auto staged = partsAt.find(entry.name);
+            through = staged != partsAt.end() ? staged->second : LibraryIdentity::throughLinks(path);
             if (files.itemKind(through) == platform::ItemKind::Folder) kind = platform::ItemKind::Folder;
         }
         switch (kind) {
@@ -68,7 +69,7 @@ bool walk(platform::FileManager& files, const std::string& folder, const std::st
         }
         case platform::ItemKind::Folder:
             hash.mix("D " + name);
-            if (depth < kMaxDepth && !walk(files, through, name, depth + 1, hash, reading)) return false;
+            if (depth < kMaxDepth && !walk(files, through, name, depth + 1, hash, reading, partsAt)) return false;
             break;
         case platform::ItemKind::Link:
             hash.mix("L " + name + " " + linkTarget(path));
@@ -83,12 +84,13 @@ bool walk(platform::FileManager& files, const std::string& folder, const std::st
 
 }  // namespace
 
-LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library)
+LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library,
+                                             const std::map<std::string, std::string>& partsAt)
 {
     Reading reading;
     if (files.itemKind(library) != platform::ItemKind::Folder) return reading;
     Hash hash;
-    if (walk(files, library, "", 0, hash, reading)) reading.identity = hash.text();
+    if (walk(files, library, "", 0, hash, reading, partsAt)) reading.identity = hash.text();
     return reading;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "platform/error/Error.h"
@@ -20,7 +21,10 @@ public:
         std::string unreadFolder;
         platform::Error cause;
     };
-    static Reading of(platform::FileManager& files, const std::string& library);
+    // `partsAt` reads a linked part ("Pool", "Backup") from another folder than its link points at (a
+    // save's staged one, which takes the folder's place).
+    static Reading of(platform::FileManager& files, const std::string& library,
+                      const std::map<std::string, std::string>& partsAt = {});
     // Whether `a` holds what `b` holds: files byte for byte, folders name by name, links by target.
     static bool sameContent(platform::FileManager& files, const std::string& a, const std::string& b);
     // Where a chain of links at `path` ends, `path` itself when it is none.

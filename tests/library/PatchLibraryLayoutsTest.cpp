@@ -996,6 +996,8 @@ TEST_F(KeptPoolIdentity, TheSameLibraryRemountedOrCopiedBackIsKnownAgain)
 {
     for (const bool copied : {false, true}) {
         SCOPED_TRACE(copied ? "cp -a" : "remount");
+        // The last start's clean-up ends with it, before its folder goes.
+        utils.reset();
         fs::remove_all(rootFolder);
         put("Pool/[0] A.qptc", patchBytes("A"));
         put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
@@ -1196,6 +1198,7 @@ TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKept
     EXPECT_TRUE(fs::exists(elsewhere / "[1] B" / "[0] D.qptc")) << "written where the link points";
     EXPECT_EQ(order(load()), (Strings{"A", "B/D", "E"}));
 
+    utils.reset();
     fs::remove_all(library());
     put("Backup/[1] B/[0] D.qptc", patchBytes("D"));
     const Bytes mine{'n', 'o', 't', 'e', 's'};
