@@ -132,6 +132,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     CommonUtils commonUtils({dispatch, timers, files, configuration, parser, root});
     CommonUtils::setShared(&commonUtils);
     commonUtils.setSaveFailureWords(&AppLifecycle::saveFailureReason);
+    commonUtils.setReadFailureWords(&AppLifecycle::readFailureReason);
     commonUtils.setPowerEvents(&power);
     // A signal ends the program at once: the sheets still waiting are dropped and the end lets the unit go.
     static std::atomic<bool> endedBySignal{false};
@@ -200,7 +201,11 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
         if (MainWindowController* controller = lifecycle.mainController()) controller->saveDataBeforeClosing();
     });
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.
-    const TerminationSignals terminationSignals(terminate);
+    const TerminationSignals terminationSignals([&lifecycle, terminate] {
+        // Kept before the dialogs end and the loop is left.
+        if (MainWindowController* controller = lifecycle.mainController()) controller->noteQuitAsked();
+        terminate();
+    });
     lifecycle.applicationDidFinishLaunching();
     if (environment.launched) environment.launched();
     const int status = QApplication::exec();

@@ -75,7 +75,7 @@ public:
     // The prefix of a working copy kept at the end of a run whose last save failed; the next start shows it.
     static constexpr const char* kKeptPool = ".Pool-kept";
     // A kept pool's folder name: ".Pool-kept-<time>-<library stamp>", followed by ".taken-<stamp>" while a
-    // save that writes it replaces the library of that stamp.
+    // save that writes it is replacing the library by the one of that stamp.
     struct KeptName {
         std::string base;         // the name without its taken mark
         std::string madeAgainst;  // empty for a pool kept by a version that did not say
@@ -310,6 +310,11 @@ public:
     void setSaveFailureWords(SaveFailureWords words) { m_saveFailureWords = std::move(words); }
     static std::string defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
                                                const platform::Error& cause);
+    // The words the load tells a folder of the library it could not list in, and why (the program's own,
+    // in the interface language; else the system's English words).
+    using ReadFailureWords = std::function<std::string(const std::string& folder, const platform::Error& cause)>;
+    void setReadFailureWords(ReadFailureWords words) { m_readFailureWords = std::move(words); }
+    static std::string defaultReadFailureWords(const std::string& folder, const platform::Error& cause);
     // At the end of a run whose last save did not write the pool whole: the working copy is renamed aside,
     // then its entries named in the pool's order, for the next start to show and save; the name says which
     // library it was made against. Nothing when it was kept or nothing needed keeping, else why it could
@@ -362,6 +367,11 @@ public:
     // The Quit command: ends at once without a device, else after the closing eject (or its watchdog).
     void closeApp();
     void forceCloseApp();
+    // A quit was asked (by any route): from here on the program is closing, and a pool that a save would
+    // write is noted at once, before any wait for copies, the eject or the save, so that a run cut from
+    // now on keeps it for the next start. Any thread the pool's tree may be read on.
+    void noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed);
+    bool isClosing() const { return m_closing.load(); }
 
     // ==== readers and small rules ====
     // The date stamp that pairs a synchronisation's "do" with its "finish".
@@ -721,6 +731,11 @@ private:
     // Why the save under way could not stage the library, or the first entry it could not (the pool's queue).
     platform::Error m_stageFailure;
     SaveFailureWords m_saveFailureWords = &CommonUtils::defaultSaveFailureWords;
+    ReadFailureWords m_readFailureWords = &CommonUtils::defaultReadFailureWords;
+    // Why this run's load could not read its library whole, as told to the user; empty when it could
+    // (m_markedMutex).
+    std::string m_libraryUnread;
+    void tellUnlisted(const std::vector<std::pair<std::string, platform::Error>>& unlisted);
     // The names of the entries the save under way could not stage (the pool's queue).
     std::vector<std::string> m_stageSkipped;
     // The last saved copies of the library's entries by folder ("Pool", "Backup") and plain name.
@@ -736,10 +751,27 @@ private:
     void dropKeptPools(const std::vector<std::string>& kept);
     bool nameForKeeping(const std::string& source, const std::string& target, const std::string& folder,
                         std::set<std::string>& kept);
-    // Which library a kept pool was made against: the stamps of the library's folders and of the groups'
-    // folders in it (each save makes them anew, and a file added, removed or renamed by hand changes its
-    // folder's), or kNoLibrary for a library that is missing or cannot be read. Pool's queue.
+    // Which library a kept pool was made against: what the library holds (LibraryIdentity), or kNoLibrary
+    // for a library that is missing or cannot be read whole. Pool's queue.
     std::string libraryStamp(const std::string& library) const;
+    // A part of the library ("Pool", "Backup") that is neither a folder nor a link to one: it is never
+    // read, and a save keeps it as it is under keptAsideName.
+    bool isLibraryPartKeptAside(const std::string& part) const;
+    // A part of the library that is a link to a folder, as a save writes it: the folder it points at,
+    // the new one staged beside it and the old one set aside (the pool's queue).
+    struct LinkedPart {
+        std::string link;
+        std::string target;
+        std::string staged;
+        std::string aside;
+        bool swapped = false;
+    };
+    bool stageLinkedParts(const std::string& library, const std::string& staging, std::vector<LinkedPart>& linked);
+    // Swaps each staged part in where its link points; false (and why in `error`) when one cannot be.
+    bool swapLinkedParts(std::vector<LinkedPart>& linked, const std::string& asidePrefix, platform::Error& error);
+    // Puts back what swapLinkedParts replaced, when the library itself could not be.
+    void putBackLinkedParts(const std::vector<LinkedPart>& linked);
+    static std::string keptAsideName(const std::string& part);
     static constexpr const char* kNoLibrary = "none";
     // The library as this run last loaded or saved it (also m_markedMutex).
     std::string m_libraryStamp = kNoLibrary;
@@ -753,13 +785,18 @@ private:
     // it was. A run cut before its save lands leaves it, and the next start keeps its working copy by it.
     static constexpr const char* kClosingPool = "Temp/.closing-pool";
     void noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
+    // Marks the note taken, naming the library the save writes; false when there is no note to mark.
+    bool markClosingPoolTaken(const std::string& writes);
     void keepPoolOfACutRun();
+    // dropKeptPools for the kept pools of those names, under a save's taken mark too.
+    void dropKeptPoolsOf(const std::vector<std::string>& kept);
     // The kept working copies this run's pool holds (the pool's queue, changed under m_markedMutex): a save that writes them puts them
     // aside first, under a name that says which library it replaced, and removes them once it landed.
     std::vector<std::string> m_keptLoaded;
-    // Puts the kept copies this run holds aside before the library is replaced; false (and the cause in
-    // m_stageFailure) when one cannot be, and then none is. Gives them back when the save does not land.
-    bool takeKeptPools(const std::string& library, std::vector<std::pair<std::string, std::string>>& taken);
+    // Puts the kept copies this run holds aside before the library is replaced, named for the library the
+    // save writes (`writes`); false (and the cause in m_stageFailure) when one cannot be, and then none is.
+    // Gives them back when the save does not land.
+    bool takeKeptPools(const std::string& writes, std::vector<std::pair<std::string, std::string>>& taken);
     void giveBackKeptPools(const std::vector<std::pair<std::string, std::string>>& taken);
     bool isShownPatchFile(const std::string& path) const;
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,

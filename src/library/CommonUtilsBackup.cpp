@@ -11,6 +11,7 @@
 
 #include "common/Log.h"
 #include "library/CommonUtils.h"
+#include "library/LibraryIdentity.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/store/BackupFile.h"
@@ -28,6 +29,8 @@ constexpr auto kStaged = platform::Durability::Staged;
 constexpr const char* kStagingPrefix = ".Patch-saving";
 // The mark of the closing save's note once the library is being replaced.
 constexpr const char* kTakenClosing = ".taken";
+// The note's line naming the library that save writes.
+constexpr const char* kWritesLine = "A ";
 // Folders below a group are carried over as they are, to this depth.
 constexpr int kMaxFolderDepth = 32;
 // How many threads link a save's entries at once, its own among them.
@@ -305,7 +308,14 @@ bool CommonUtils::linkTree(const std::string& from, const std::string& to, int d
         RIG_LOG("cannot keep %s: %s", from.c_str(), error.description.c_str());
         return false;
     }
-    for (const auto& name : m_files.contentsOfDirectory(from).value_or(std::vector<std::string>{}))
+    // A folder that cannot be listed is never carried over as an empty one.
+    const auto names = m_files.contentsOfDirectory(from, &error);
+    if (!names) {
+        m_stageFailure = error;
+        RIG_LOG("cannot list %s: %s", from.c_str(), error.description.c_str());
+        return false;
+    }
+    for (const auto& name : *names)
         if (!linkTree(join(from, name), join(to, name), depth + 1)) return false;
     return true;
 }
@@ -508,8 +518,15 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         if (!linkTree(path, target.string(), 1)) return false;
     }
     if (m_files.itemKind(library) == platform::ItemKind::Folder)
-        for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{}))
-            if (name != "Pool" && name != "Backup" && !linkTree(join(library, name), join(staging, name), 1)) return false;
+        for (const auto& name : m_files.contentsOfDirectory(library).value_or(std::vector<std::string>{})) {
+            std::string target = name;
+            // A part that is no folder (a file where "Pool" belongs) is kept as it is, beside the part.
+            if (name == "Pool" || name == "Backup") {
+                if (!isLibraryPartKeptAside(join(library, name))) continue;
+                target = keptAsideName(name);
+            }
+            if (!linkTree(join(library, name), join(staging, target), 1)) return false;
+        }
     if (m_files.flushStaged(staging, &error)) return true;
     m_stageFailure = error;
     return false;
@@ -552,8 +569,13 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
         // A library this run could not read was never shown: replaced, it would be lost.
         if (m_libraryStamp == kNoLibrary && m_files.itemKind(library) != platform::ItemKind::Missing) {
-            failure = m_saveFailureWords({}, library,
-                                         platform::Error::make("files", EACCES, "\"" + library + "\" could not be read when the pool was loaded"));
+            {
+                std::lock_guard lock(m_markedMutex);
+                failure = m_libraryUnread;
+            }
+            if (failure.empty())
+                failure = m_saveFailureWords({}, library,
+                                             platform::Error::make("files", EACCES, "\"" + library + "\" could not be read when the pool was loaded"));
             RIG_LOG("pool not saved: %s", failure.c_str());
             m_unsavedPool = pool;
             m_poolUnsaved = true;
@@ -575,23 +597,31 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
         m_stageFailure = {};
         bool whole = stagePool(pool, staging);
+        std::vector<LinkedPart> linked;
+        if (whole) whole = stageLinkedParts(library, staging, linked);
         // The kept pools this pool holds go aside with the library they were shown over, so that no later
         // start shows one again over the library this save writes, whatever happens after the swap.
+        // Both marks name the library this save writes: a start that finds it knows the save landed.
+        std::map<std::string, std::string> partsAt;
+        for (const auto& part : linked) partsAt.emplace(fileNameOf(part.link), part.staged);
+        const std::string writes = whole ? LibraryIdentity::of(m_files, staging, partsAt).identity : std::string();
         std::vector<std::pair<std::string, std::string>> taken;
-        if (whole) whole = takeKeptPools(library, taken);
+        if (whole) whole = takeKeptPools(writes, taken);
         const std::string note = pathUnderRoot(kClosingPool);
-        const bool noted = whole && closing && m_files.moveItem(note, note + kTakenClosing);
+        const bool noted = whole && closing && markClosingPoolTaken(writes);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         std::string aside = join(store, freshName(asidePrefix));
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
+        if (whole) whole = swapLinkedParts(linked, asidePrefix, error);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
         if (whole && !m_files.moveItem(staging, library, &error)) {
             whole = false;
             if (hadLibrary && !m_files.moveItem(aside, library)) RIG_LOG("cannot put back the saved library");
         }
+        if (!whole) putBackLinkedParts(linked);
         if (!whole) {
             // The user is told of the library folder they know, never of the staging or aside folders
             // the save made beside it.
@@ -613,15 +643,26 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
         // of the program is finished by the next save.
-        m_cleanupQueue->async([this, aside] { removeFileWithPath(aside); });
+        m_cleanupQueue->async([this, aside, linked] {
+            removeFileWithPath(aside);
+            for (const auto& part : linked) removeFileWithPath(part.aside);
+        });
         if (!m_stageSkipped.empty()) {
             // The library holds the others now; the skipped ones are still only in the working copy, which
             // stays the pool's truth until a save writes them.
             failure = m_saveFailureWords(m_stageSkipped, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string(),
                                          m_stageFailure);
             RIG_LOG("pool saved without %zu entries: %s", m_stageSkipped.size(), failure.c_str());
-            // The kept pools stay until a save writes them whole.
-            giveBackKeptPools(taken);
+            // The library holds what the kept pools held but the entries named, which the working copy
+            // still holds: a kept pool shown again would show the rest twice.
+            std::vector<std::string> written;
+            for (const auto& [kept, target] : taken) written.push_back(target);
+            dropKeptPools(written);
+            {
+                std::lock_guard lock(m_markedMutex);
+                m_keptLoaded.clear();
+            }
+            m_poolFromKept.store(false);
             if (closing) noteClosingPool(pool);
             m_unsavedPool = pool;
             m_poolUnsaved = true;
@@ -691,38 +732,68 @@ std::string CommonUtils::keptSessionGroupName(const KeptName& kept)
     return text;
 }
 
+bool CommonUtils::stageLinkedParts(const std::string& library, const std::string& staging, std::vector<LinkedPart>& linked)
+{
+    // A part that is a link to a folder (backups on another drive) is written where the link points,
+    // built beside its folder there, and the staged library takes the user's link as it is.
+    for (const std::string part : {"Pool", "Backup"}) {
+        const std::string at = join(library, part);
+        if (m_files.itemKind(at) != platform::ItemKind::Link) continue;
+        LinkedPart made;
+        made.link = at;
+        made.target = LibraryIdentity::throughLinks(at);
+        if (m_files.itemKind(made.target) != platform::ItemKind::Folder) continue;
+        made.staged = join(fs::path(made.target).parent_path().string(), freshName(kStagingPrefix));
+        platform::Error error;
+        const bool staged = linkTree(join(staging, part), made.staged, 1) && m_files.flushStaged(made.staged, &error) &&
+                            m_files.removeItem(join(staging, part), &error) &&
+                            m_files.linkItem(at, join(staging, part), &error, kStaged) && m_files.flushFolder(staging, &error);
+        linked.push_back(made);
+        if (staged) continue;
+        if (!error.description.empty()) m_stageFailure = error;
+        RIG_LOG("cannot stage the linked part %s: %s", made.target.c_str(), m_stageFailure.description.c_str());
+        for (const auto& each : linked) removeFileWithPath(each.staged);
+        linked.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CommonUtils::swapLinkedParts(std::vector<LinkedPart>& linked, const std::string& asidePrefix, platform::Error& error)
+{
+    for (auto& part : linked) {
+        part.aside = join(fs::path(part.target).parent_path().string(), freshName(asidePrefix));
+        if (!m_files.moveItem(part.target, part.aside, &error)) return false;
+        if (!m_files.moveItem(part.staged, part.target, &error)) {
+            if (!m_files.moveItem(part.aside, part.target)) RIG_LOG("cannot put back %s", part.target.c_str());
+            return false;
+        }
+        part.swapped = true;
+    }
+    return true;
+}
+
+void CommonUtils::putBackLinkedParts(const std::vector<LinkedPart>& linked)
+{
+    for (const auto& part : linked) {
+        if (part.swapped && (!m_files.moveItem(part.target, part.staged) || !m_files.moveItem(part.aside, part.target)))
+            RIG_LOG("cannot put back %s", part.target.c_str());
+        removeFileWithPath(part.staged);
+    }
+}
+
+bool CommonUtils::isLibraryPartKeptAside(const std::string& part) const
+{
+    const platform::ItemKind kind = m_files.itemKind(part);
+    return kind != platform::ItemKind::Missing && kind != platform::ItemKind::Folder &&
+           m_files.itemKind(LibraryIdentity::throughLinks(part)) != platform::ItemKind::Folder;
+}
+
+std::string CommonUtils::keptAsideName(const std::string& part) { return part + " (not a folder)"; }
+
 std::string CommonUtils::libraryStamp(const std::string& library) const
 {
-    if (m_files.itemKind(library) != platform::ItemKind::Folder || !m_files.contentsOfDirectory(library)) return kNoLibrary;
-    std::uint64_t hash = 14695981039346656037ULL;
-    const auto mix = [&hash](const std::string& text) {
-        for (const unsigned char c : text) hash = (hash ^ c) * 1099511628211ULL;
-        hash = (hash ^ 0xFFU) * 1099511628211ULL;
-    };
-    const auto mixFolder = [&](const std::string& name, const std::string& path) {
-        mix(name);
-        if (const auto stamp = m_files.folderStamp(path))
-            mix(std::to_string(stamp->device) + ":" + std::to_string(stamp->inode) + ":" + std::to_string(stamp->modifiedNs));
-    };
-    mixFolder("", library);
-    for (const std::string part : {"Pool", "Backup"}) {
-        const std::string folder = join(library, part);
-        const platform::ItemKind kind = m_files.itemKind(folder);
-        if (kind == platform::ItemKind::Missing) {
-            mix(part + " missing");
-            continue;
-        }
-        // A part that cannot be listed is a library that cannot be read.
-        auto listed = kind == platform::ItemKind::Folder ? m_files.contentsOfDirectoryWithKinds(folder) : std::nullopt;
-        if (!listed) return kNoLibrary;
-        mixFolder(part, folder);
-        std::sort(listed->begin(), listed->end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-        for (const auto& entry : *listed)
-            if (entry.kind == platform::ItemKind::Folder) mixFolder(part + "/" + entry.name, join(folder, entry.name));
-    }
-    char text[20];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
+    return LibraryIdentity::of(m_files, library).identity;
 }
 
 std::vector<std::string> CommonUtils::keptPools() const
@@ -752,14 +823,13 @@ void CommonUtils::dropKeptPools(const std::vector<std::string>& kept)
         });
 }
 
-bool CommonUtils::takeKeptPools(const std::string& library, std::vector<std::pair<std::string, std::string>>& taken)
+bool CommonUtils::takeKeptPools(const std::string& writes, std::vector<std::pair<std::string, std::string>>& taken)
 {
     if (m_keptLoaded.empty()) return true;
-    // Named for the library this save replaces: once the library is another, the save has landed.
-    const std::string before = libraryStamp(library);
+    // Named for the library this save writes: once the library is that one, the save has landed.
     for (const auto& kept : m_keptLoaded) {
         if (m_files.itemKind(kept) != platform::ItemKind::Folder) continue;
-        const std::string target = pathUnderRoot(keptNameOf(fileNameOf(kept)).base + kTakenMark + before);
+        const std::string target = pathUnderRoot(keptNameOf(fileNameOf(kept)).base + kTakenMark + writes);
         platform::Error error;
         if (m_files.moveItem(kept, target, &error)) {
             taken.emplace_back(kept, target);
@@ -957,6 +1027,35 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
         RIG_LOG("cannot note the pool of the closing save: %s", error.description.c_str());
 }
 
+bool CommonUtils::markClosingPoolTaken(const std::string& writes)
+{
+    // The note says which library the save writes, so that the next start tells a save that landed from
+    // one cut before, whatever else befell the library. Written whole before the plain note goes.
+    const std::string note = pathUnderRoot(kClosingPool);
+    auto bytes = m_files.readFile(note);
+    if (!bytes) return false;
+    const std::string line = std::string(kWritesLine) + writes + "\n";
+    bytes->insert(bytes->end(), line.begin(), line.end());
+    platform::Error error;
+    if (!m_files.writeAtomically(note + kTakenClosing, *bytes, &error, platform::Durability::WorkingCopy)) {
+        RIG_LOG("cannot mark the note of the closing save: %s", error.description.c_str());
+        return false;
+    }
+    if (!m_files.removeItem(note, &error)) RIG_LOG("cannot remove the note of the closing save: %s", error.description.c_str());
+    return true;
+}
+
+void CommonUtils::dropKeptPoolsOf(const std::vector<std::string>& kept)
+{
+    // Under their own names, or under the mark a save that took them gave them.
+    std::set<std::string> bases;
+    for (const auto& folder : kept) bases.insert(keptNameOf(fileNameOf(folder)).base);
+    std::vector<std::string> found;
+    for (const auto& folder : keptPools())
+        if (bases.count(keptNameOf(fileNameOf(folder)).base) != 0) found.push_back(folder);
+    dropKeptPools(found);
+}
+
 void CommonUtils::keepPoolOfACutRun()
 {
     std::string note = pathUnderRoot(kClosingPool);
@@ -974,9 +1073,14 @@ void CommonUtils::keepPoolOfACutRun()
         lines.push_back(text.substr(at, end - at));
     if (lines.empty()) return;
     const std::string stamp = lines[0];
-    // Marked taken, the save was replacing the library: it landed when the library is another now.
+    std::string writes;
+    for (const auto& line : lines)
+        if (line.rfind(kWritesLine, 0) == 0) writes = line.substr(std::string(kWritesLine).size());
+    // Marked taken, the save was replacing the library: it landed when the library is the one it wrote.
+    // A note that does not say which (an older version's) keeps the working copy: shown again, nothing of
+    // it that the library holds comes twice.
     recoverLibraryAside();
-    if (taken && libraryStamp(libraryFolder()) != stamp) return;
+    if (taken && !writes.empty() && libraryStamp(libraryFolder()) == writes) return;
     const std::string local = pathUnderRoot(kTempLocal);
     std::vector<std::shared_ptr<DirectoryObject>> pool;
     std::vector<std::string> kept;
@@ -1004,10 +1108,11 @@ void CommonUtils::keepPoolOfACutRun()
             kept.push_back(value);
         }
     }
+    if (taken) RIG_LOG("the closing save was cut before it landed: its pool is kept");
     // What landed after the note is the pool's too: nothing unnamed is swept.
     if (const auto cause = keepWorkingCopy(pool, stamp, false)) {
         RIG_LOG("cannot keep the pool of the run cut while it closed: %s", cause->c_str());
         return;
     }
-    dropKeptPools(kept);
+    dropKeptPoolsOf(kept);
 }

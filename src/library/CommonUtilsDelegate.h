@@ -86,8 +86,15 @@ public:
     // The pool shown is the one the last run kept because it could not be saved.
     virtual void patchPoolKeptFromLastRun() {}
     // A pool an earlier run kept was made against another library than the one shown (changed since, or
-    // missing or unreadable then): it is shown after the library, its patches in the groups named.
+    // missing or unreadable then): what it holds that the library does not is shown after the library, in
+    // the groups named.
     virtual void patchPoolKeptBesideLibrary(const std::string& /*groups*/) {}
+    // A folder of the library could not be read at the start (the reason names it and says why): the pool
+    // shows what could be read, and no save of this run replaces the library.
+    virtual void patchLibraryNotRead(const std::string& /*reason*/) {}
+    // The library's `part` ("Pool", "Backup") is neither a folder nor a link to one: it is not shown, and a
+    // save keeps it as it is under the name `aside`; the rest of the library is shown and saved.
+    virtual void patchLibraryPartKeptAside(const std::string& /*part*/, const std::string& /*aside*/) {}
     virtual void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& /*effects*/) {}
     virtual void patchListFromDevice(const Items& /*patches*/, const std::vector<std::string>& /*offsetNameList*/) {}
     virtual void didGetDeviceName(const std::string& /*name*/) {}

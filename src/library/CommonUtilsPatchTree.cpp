@@ -1,4 +1,6 @@
 #include <cerrno>
+#include <cstring>
+#include <map>
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -11,6 +13,7 @@
 #include "common/NSStringAddition.h"
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
+#include "library/LibraryIdentity.h"
 #include "library/models/EffectItem.h"
 #include "library/store/BackupFile.h"
 #include "library/models/PatchItem.h"
@@ -175,6 +178,10 @@ struct SavedEntry {
     bool shown = false;
     // The source it was listed in.
     std::size_t from = 0;
+    // Why a group's folder could not be listed.
+    std::optional<platform::Error> unlisted;
+    // Of a kept pool shown beside the library, and the library holds it as it is.
+    bool leftOut = false;
 };
 
 // Runs work(0) .. work(count - 1) on a few threads of the load's own: the load is bound by the file
@@ -241,16 +248,21 @@ void CommonUtils::loadPatchPool()
     recoverLibraryAside();
     const std::string library = libraryFolder();
     // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
-    const std::string stamp = libraryStamp(library);
+    const LibraryIdentity::Reading identity = LibraryIdentity::of(m_files, library);
+    const std::string stamp = identity.identity;
     {
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
     }
+    // A folder of the library or of a kept pool that could not be listed, and why: the run then replaces
+    // no library, and the user is told.
+    std::vector<std::pair<std::string, platform::Error>> unlisted;
+    if (!identity.unreadFolder.empty()) unlisted.emplace_back(identity.unreadFolder, identity.cause);
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
     // that same library it is the pool the user left, newer than the library, and it is shown (and saved at
     // the next save) instead; older ones made against it are outdated by it. One made against another
     // library (changed since, or missing then) is shown after the library, which it never saw. One a save
-    // took is outdated once the library is no longer the one that save replaced.
+    // took is outdated once the library is the one that save wrote; until then it is taken back.
     std::string preferred;
     std::vector<std::string> beside;
     std::vector<std::string> outdated;
@@ -260,7 +272,7 @@ void CommonUtils::loadPatchPool()
             std::string path = *each;
             const KeptName name = keptNameOf(lastComponent(path));
             if (name.taken) {
-                if (name.takenFrom != stamp) {
+                if (stamp != kNoLibrary && name.takenFrom == stamp) {
                     outdated.push_back(path);
                     continue;
                 }
@@ -275,9 +287,12 @@ void CommonUtils::loadPatchPool()
         }
     }
     dropKeptPools(outdated);
-    if (preferred.empty() && beside.empty() && stamp == kNoLibrary) {
+    // A library some folder of which could not be listed shows what could be (no save replaces it).
+    const bool readable = stamp != kNoLibrary || m_files.itemKind(library) == platform::ItemKind::Folder;
+    if (preferred.empty() && beside.empty() && !readable) {
         if (m_files.itemKind(library) != platform::ItemKind::Missing) RIG_LOG("refused %s: not a readable folder", library.c_str());
         sendPatchPoolData({});
+        tellUnlisted(unlisted);
         return;
     }
     // Where the pool's entries come from: the library's parts or the kept pool shown instead, then each
@@ -289,7 +304,7 @@ void CommonUtils::loadPatchPool()
     };
     std::vector<Source> sources;
     if (!preferred.empty()) sources.push_back({preferred, true, {}});
-    else if (stamp != kNoLibrary) sources.push_back({library, false, {}});
+    else if (readable) sources.push_back({library, false, {}});
     for (const auto& kept : beside) sources.push_back({kept, true, keptSessionGroupName(keptNameOf(lastComponent(kept)))});
     const std::string local = pathUnderRoot(kTempLocal);
     if (m_files.exists(local) && !m_files.removeItem(local)) {
@@ -323,19 +338,28 @@ void CommonUtils::loadPatchPool()
 
     // The listing tells each entry's kind: a patch file is opened, never looked up first.
     std::vector<std::tuple<std::string, platform::ItemKind, std::size_t>> listed;
+    std::vector<char> whole(sources.size(), 1);
+    std::vector<std::string> keptAside;
     for (std::size_t from = 0; from < sources.size(); ++from) {
         const Source& source = sources[from];
         const std::vector<std::string> parts = source.kept ? std::vector<std::string>{source.folder}
                                                            : std::vector<std::string>{join(library, "Pool"), join(library, "Backup")};
         for (const std::string& folder : parts) {
-            const platform::ItemKind kind = m_files.itemKind(folder);
+            // A part that is a link to a folder (backups kept on another drive) is read through it.
+            const platform::ItemKind kind = m_files.itemKind(source.kept ? folder : LibraryIdentity::throughLinks(folder));
             if (kind != platform::ItemKind::Folder) {
                 if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
+                if (!source.kept && isLibraryPartKeptAside(folder)) keptAside.push_back(lastComponent(folder));
                 continue;
             }
-            for (auto& [name, entryKind] :
-                 m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{}))
-                listed.emplace_back(join(folder, name), entryKind, from);
+            platform::Error error;
+            auto entries = m_files.contentsOfDirectoryWithKinds(folder, &error);
+            if (!entries) {
+                unlisted.emplace_back(folder, error);
+                whole[from] = 0;
+                continue;
+            }
+            for (auto& [name, entryKind] : *entries) listed.emplace_back(join(folder, name), entryKind, from);
         }
     }
     std::vector<SavedEntry> read(listed.size());
@@ -358,8 +382,10 @@ void CommonUtils::loadPatchPool()
         entry.node->name = lastComponent(path);
         entry.node->path = path;
         entry.node->isGroup = true;
-        for (const auto& [inner, childKind] :
-             m_files.contentsOfDirectoryWithKinds(path).value_or(std::vector<platform::FolderEntry>{})) {
+        platform::Error error;
+        auto inside = m_files.contentsOfDirectoryWithKinds(path, &error);
+        if (!inside) entry.unlisted = error;
+        for (const auto& [inner, childKind] : inside.value_or(std::vector<platform::FolderEntry>{})) {
             const std::string child = join(path, inner);
             if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
                 entry.record = child;
@@ -372,6 +398,44 @@ void CommonUtils::loadPatchPool()
         }
         entry.node->isBackUpAllGroup = !entry.record.empty();
     });
+    for (const auto& entry : read)
+        if (entry.unlisted) {
+            unlisted.emplace_back(entry.source, *entry.unlisted);
+            whole[entry.from] = 0;
+        }
+    // What a kept pool shown beside the library holds that the library holds too, byte for byte at the same
+    // place, is not brought in again: only what its session added or changed comes in.
+    if (stamp != kNoLibrary) {
+        const auto inLibrary = savedEntries();
+        const auto plainOf = [](const std::string& path) {
+            return OKVLocalFileController::getFileNameFromIndexSavingName(lastComponent(path));
+        };
+        const auto heldIn = [&](const std::map<std::string, std::string>& there, const std::string& path) {
+            const auto found = there.find(plainOf(path));
+            return found != there.end() && LibraryIdentity::sameContent(m_files, path, found->second);
+        };
+        std::map<std::string, std::string> top;
+        for (const auto& [key, path] : inLibrary)
+            if (key.first == "Pool") top.emplace(key.second, path);
+        for (auto& entry : read) {
+            if (sources[entry.from].group.empty()) continue;
+            if (!entry.shown || !entry.node->isGroup) {
+                entry.leftOut = heldIn(top, entry.source);
+                continue;
+            }
+            // A group is where its record says, or else in the other part (a backup without its record).
+            const std::string part = entry.record.empty() ? "Pool" : "Backup";
+            auto found = inLibrary.find({part, plainOf(entry.source)});
+            if (found == inLibrary.end()) found = inLibrary.find({part == "Pool" ? "Backup" : "Pool", plainOf(entry.source)});
+            if (found == inLibrary.end()) continue;
+            std::map<std::string, std::string> children;
+            for (const auto& name : m_files.contentsOfDirectory(found->second).value_or(std::vector<std::string>{}))
+                children.emplace(plainOf(name), join(found->second, name));
+            std::erase_if(entry.node->childDirectories, [&](const auto& child) { return heldIn(children, child->patchItem()->path); });
+            std::erase_if(entry.kept, [&](const std::string& path) { return heldIn(children, path); });
+            entry.leftOut = entry.node->childDirectories.empty() && entry.kept.empty();
+        }
+    }
     std::vector<SavedEntry> entries;
     std::vector<std::pair<std::string, std::size_t>> keptAtTop;
     // What could not be placed in the working copy, and where the save puts it in the library: a library's
@@ -385,7 +449,10 @@ void CommonUtils::loadPatchPool()
     // A kept pool shown beside the library brings its patches in a group named for its session, its groups
     // after it.
     std::vector<SavedEntry> sessions(sources.size());
+    std::vector<char> brings(sources.size(), 0);
     for (auto& entry : read) {
+        if (entry.leftOut) continue;
+        brings[entry.from] = 1;
         if (!entry.shown) {
             keptAtTop.emplace_back(std::move(entry.source), entry.from);
             continue;
@@ -408,20 +475,8 @@ void CommonUtils::loadPatchPool()
         session.node->childDirectories.push_back(entry.node);
         session.facts.merge(entry.facts);
     }
-    for (std::size_t from = 0; from < sources.size(); ++from) {
-        if (sources[from].group.empty()) continue;
-        if (!sessions[from].node) {
-            // Shown even without patches: the kept pool's groups follow it.
-            sessions[from].node = std::make_shared<DirectoryObject>();
-            sessions[from].node->name = sources[from].group;
-            sessions[from].node->isGroup = true;
-            sessions[from].source = join(sources[from].folder, sources[from].group);
-            sessions[from].node->path = sessions[from].source;
-            sessions[from].from = from;
-            sessions[from].shown = true;
-        }
-        entries.push_back(std::move(sessions[from]));
-    }
+    for (std::size_t from = 0; from < sources.size(); ++from)
+        if (!sources[from].group.empty() && sessions[from].node) entries.push_back(std::move(sessions[from]));
 
     // Each source's saved order, by the number each saved name starts with; a kept pool shown beside the
     // library after it, its session group first.
@@ -537,21 +592,56 @@ void CommonUtils::loadPatchPool()
         m_markedDevice = deviceID;
         m_poolWarningsAgainst = warningsAgainst;
     }
-    // A pool that holds a kept one is saved without an edit; both stay on disk until a save writes them.
-    std::string sessionGroups;
+    // What the kept pools shown beside the library brought in, as the pool names it.
+    std::string brought;
+    for (const auto& root : roots)
+        if (!sources[saved[root.get()]->from].group.empty())
+            brought += (brought.empty() ? "\"" : ", \"") + root->name.value_or("") + "\"";
+    // A pool that holds a kept one is saved without an edit; both stay on disk until a save writes them. One
+    // the library already holds whole goes now; one that could not be read whole stays for a later start.
+    std::vector<std::string> heldWhole;
     {
         std::lock_guard lock(m_markedMutex);
         m_keptLoaded.clear();
-        for (const Source& source : sources) {
-            if (!source.kept) continue;
-            m_keptLoaded.push_back(source.folder);
-            if (!source.group.empty()) sessionGroups += (sessionGroups.empty() ? "\"" : ", \"") + source.group + "\"";
+        for (std::size_t from = 0; from < sources.size(); ++from) {
+            if (!sources[from].kept || whole[from] == 0) continue;
+            if (!sources[from].group.empty() && brings[from] == 0) heldWhole.push_back(sources[from].folder);
+            else m_keptLoaded.push_back(sources[from].folder);
         }
+        // What the load could not list would be saved away: no save replaces this library.
+        if (!unlisted.empty()) m_libraryStamp = kNoLibrary;
     }
+    dropKeptPools(heldWhole);
     m_poolFromKept.store(!m_keptLoaded.empty());
     sendPatchPoolData(std::move(roots));
+    tellUnlisted(unlisted);
+    for (const auto& part : keptAside)
+        tell([part, aside = keptAsideName(part)](CommonUtilsDelegate& d) { d.patchLibraryPartKeptAside(part, aside); });
     if (!preferred.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
-    if (!sessionGroups.empty()) tell([sessionGroups](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(sessionGroups); });
+    if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
+}
+
+void CommonUtils::tellUnlisted(const std::vector<std::pair<std::string, platform::Error>>& unlisted)
+{
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_libraryUnread.clear();
+    }
+    if (unlisted.empty()) return;
+    for (const auto& [folder, cause] : unlisted) RIG_LOG("cannot list %s: %s", folder.c_str(), cause.description.c_str());
+    const std::string reason = m_readFailureWords(unlisted.front().first, unlisted.front().second);
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_libraryUnread = reason;
+    }
+    tell([reason](CommonUtilsDelegate& d) { d.patchLibraryNotRead(reason); });
+}
+
+std::string CommonUtils::defaultReadFailureWords(const std::string& folder, const platform::Error& cause)
+{
+    const std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code))
+                                                                       : cause.description;
+    return "\"" + folder + "\" could not be read: " + why;
 }
 
 std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::vector<std::string>& list,

@@ -128,7 +128,12 @@ void CommonUtils::receiveSleepNote()
     post([this] { sleepOnState(); });
 }
 
-void CommonUtils::powerOffNotification() { saveLoadedPatchPool(); }
+// A power-off is the end of the run: its save is the closing one.
+void CommonUtils::powerOffNotification()
+{
+    m_closing.store(true);
+    saveLoadedPatchPool();
+}
 
 void CommonUtils::sleepOnState()
 {
@@ -158,6 +163,12 @@ void CommonUtils::receiveWakeNote()
 }
 
 // ---- quitting ----
+
+void CommonUtils::noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed)
+{
+    m_closing.store(true);
+    if (isLoadedPatchPool() && (changed || m_poolFromKept.load())) noteClosingPool(pool);
+}
 
 void CommonUtils::closeApp()
 {

@@ -3,6 +3,9 @@
 // next start does and comparing it with the pool shown at the end, and by walking the working copy and
 // the library for temporaries and copies no node shows.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,6 +20,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -895,9 +899,10 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
 }
 
 // A patch added to the library by hand after a run whose save failed at the end: the kept pool was made
-// against another library, so the next start shows the library with that patch and the kept pool after it
-// (its patches in a group named for its session), says so, and the quit writes both. Nothing of either is
-// dropped, and the kept folder goes once the library holds it.
+// against another library, so the next start shows the library with that patch and after it what the kept
+// pool holds that the library does not (the renamed patch in a group named for its session, the rows saved
+// into the group in a group of their own), says so, and the quit writes both. Nothing of either is dropped,
+// nothing the library holds comes twice, and the kept folder goes once the library holds it.
 TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
 {
     ProgramRig rig;
@@ -914,7 +919,9 @@ TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
 
     std::vector<PoolTour::Shown> shown;
     std::string told;
+    std::size_t unitPatches = 0;
     rig.runToTheEnd([&](ProgramRig& rig) {
+        unitPatches = static_cast<std::size_t>(rig.unit().patchCount());
         ASSERT_TRUE(rig.showPatchScreen());
         ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
         told = ProgramRig::informationText();
@@ -931,14 +938,157 @@ TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
     const PoolTour::Shown& session = shown[library.size()];
     EXPECT_TRUE(session.group && session.name.starts_with("Kept session ")) << session.name;
     const std::string format = InterfaceTexts::localizedString("Main_PatchPoolKeptBesideLibrary").toStdString();
-    EXPECT_EQ(told, platform::StringFormat::format(format, {"\"" + session.name + "\""}));
-    // After the library, the whole pool the failed run showed at its end.
+    const std::string rows = std::string(DemoPool::kGroupName) + " (1)";
+    EXPECT_EQ(told, platform::StringFormat::format(format, {"\"" + session.name + "\", \"" + rows + "\""}));
+    // After the library, what the failed run changed: the renamed patch and the rows it saved.
     const std::vector<PoolTour::Shown> kept(shown.begin() + static_cast<std::ptrdiff_t>(library.size()), shown.end());
-    std::size_t patchesAtTheEnd = 0;
-    for (std::size_t at = 0, end = 0; (end = shownAtTheEnd.find('\n', at)) != std::string::npos; at = end + 1)
-        patchesAtTheEnd += shownAtTheEnd[end - 1] != '/' ? 1 : 0;
-    EXPECT_EQ(patchCount(kept), patchesAtTheEnd);
-    EXPECT_NE(poolText(kept).find(PoolTour::kRenamedTo), std::string::npos);
+    EXPECT_EQ(patchCount(kept), 1 + unitPatches) << describe(kept);
+    ASSERT_EQ(kept.size(), 2U) << describe(kept);
+    EXPECT_EQ(kept[0].children, std::vector<std::string>{PoolTour::kRenamedTo});
+    EXPECT_EQ(kept[1].name, rows);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
+}
+
+// ---- a quit kept from the moment it is asked ----
+
+namespace {
+
+// The pool's lines shown at the quit, read back from the scratch folder, each once.
+std::multiset<std::string> linesOf(const std::string& text)
+{
+    std::multiset<std::string> lines;
+    for (std::size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.insert(text.substr(at, end - at));
+    return lines;
+}
+
+// Quit from the menu once it can be chosen (it waits while a sheet shows).
+void quitOnceEnabled(ProgramRig& rig, QWidget& window)
+{
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 20s))
+        << ProgramRig::informationText();
+    rig.quitFromMenu();
+}
+
+// The start after a run killed once its quit was asked: it shows that run's session kept, with the rename,
+// nothing of it twice and nothing it did not show; the next quit saves it.
+void expectTheKilledRunsSessionKept(ProgramRig& rig)
+{
+    const std::multiset<std::string> atQuit = linesOf(readText(rig.scratch() / "shown.txt"));
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
+        ProgramRig::closeInformation();
+        ProgramRig::settle(300ms);
+        ProgramRig::dismissUpdateNotice();
+        shown = PoolTour::shownPool();
+        quitOnceEnabled(rig, rig.window());
+    });
+    EXPECT_TRUE(shownNamed(shown, PoolTour::kRenamedTo)) << describe(shown);
+    for (const auto& line : linesOf(poolText(shown))) {
+        EXPECT_EQ(linesOf(poolText(shown)).count(line), 1U) << line;
+        EXPECT_EQ(atQuit.count(line), 1U) << line;
+    }
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
+}
+
+// The earlier runs below: a rename, then the quit is asked and the run stands still where the test kills
+// it, once it has said so in the scratch folder.
+void renameThen(ProgramRig& rig, const std::function<void(ProgramRig&, QWidget&)>& quit)
+{
+    QWidget& window = rig.window();
+    ASSERT_TRUE(rig.showPatchScreen());
+    PoolTour::renamePatch(window);
+    ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+    quit(rig, window);
+}
+
+void standStillInTheSave(FaultyFileManager& faulty, const fs::path& scratch)
+{
+    faulty.stallForeverAt(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", [scratch] { writeText(scratch / "killed", ""); });
+}
+
+}  // namespace
+
+TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopies)
+{
+    auto faulty = std::make_shared<FaultyFileManager>();
+    ProgramRig rig;
+    rig.setFiles(faulty);
+    const fs::path scratch = rig.scratch();
+    rig.run([&](ProgramRig& rig) {
+        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
+            const std::size_t before = patchCount(PoolTour::shownPool());
+            // A copy that never ends keeps the quit waiting.
+            faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Drop0100.qptc\n", [] {});
+            DragTour::dropFilesOnPool(window, writePatchFiles(scratch, "Drop", 300));
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + 300; }, 60s));
+            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+            quitOnceEnabled(rig, window);
+            const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
+            writeText(scratch / "killed", "");
+        });
+    });
+}
+
+TEST(PoolSafety, DISABLED_ASaveASignalStarted)
+{
+    auto faulty = std::make_shared<FaultyFileManager>();
+    ProgramRig rig;
+    rig.setFiles(faulty);
+    const fs::path scratch = rig.scratch();
+    rig.run([&](ProgramRig& rig) {
+        renameThen(rig, [&](ProgramRig&, QWidget&) {
+            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+            standStillInTheSave(*faulty, scratch);
+            ::kill(::getpid(), SIGTERM);
+        });
+    });
+}
+
+TEST(PoolSafety, DISABLED_ASaveAMenuQuitStarted)
+{
+    auto faulty = std::make_shared<FaultyFileManager>();
+    ProgramRig rig;
+    rig.setFiles(faulty);
+    const fs::path scratch = rig.scratch();
+    rig.run([&](ProgramRig& rig) {
+        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
+            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+            standStillInTheSave(*faulty, scratch);
+            quitOnceEnabled(rig, window);
+        });
+    });
+}
+
+// Killed at the busy line of a Quit that waits for a drop's copies: the next start keeps the session.
+TEST(PoolSafety, ARunKilledWhileItsQuitWaitsForCopiesKeepsItsSession)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_AQuitWaitingForADropsCopies", "killed"));
+    expectTheKilledRunsSessionKept(rig);
+}
+
+// Killed inside the save a termination signal started (a session manager's grace time running out).
+TEST(PoolSafety, ARunKilledInTheSaveASignalStartedKeepsItsSession)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveASignalStarted", "killed"));
+    expectTheKilledRunsSessionKept(rig);
+}
+
+// Killed inside the save a menu Quit started.
+TEST(PoolSafety, ARunKilledInTheSaveAMenuQuitStartedKeepsItsSession)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveAMenuQuitStarted", "killed"));
+    expectTheKilledRunsSessionKept(rig);
 }

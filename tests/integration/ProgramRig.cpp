@@ -79,7 +79,18 @@ ProgramRig::ProgramRig(Options options) : m_options(options)
     }
 }
 
-bool ProgramRig::runEarlierRun(const std::string& test)
+bool ProgramRig::runEarlierRun(const std::string& test) { return runEarlier(test, {}); }
+
+bool ProgramRig::runEarlierRunKilledAt(const std::string& test, const std::string& mark)
+{
+    const std::filesystem::path made = m_scratch / mark;
+    return runEarlier(test, [made] {
+        std::error_code error;
+        return std::filesystem::exists(made, error);
+    });
+}
+
+bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>& killWhen)
 {
     if (!m_error.empty() || g_ranOnce) return false;
     std::vector<std::string> arguments{"/proc/self/exe", "--gtest_filter=" + test, "--gtest_also_run_disabled_tests"};
@@ -103,6 +114,11 @@ bool ProgramRig::runEarlierRun(const std::string& test)
         const pid_t ended = ::waitpid(child, &status, WNOHANG);
         if (ended == child) break;
         if (ended < 0 && errno != EINTR) return false;
+        if (killWhen && killWhen()) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return true;
+        }
         if (std::chrono::steady_clock::now() > limit) {
             ::kill(child, SIGKILL);
             ::waitpid(child, &status, 0);
@@ -110,7 +126,7 @@ bool ProgramRig::runEarlierRun(const std::string& test)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return !killWhen && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 ProgramRig::~ProgramRig() = default;

@@ -61,6 +61,9 @@ public:
     // as the program's run before this rig's: its rig takes this rig's data folder, scratch folder and
     // catalogue. Whether that test passed.
     bool runEarlierRun(const std::string& test);
+    // The same, killed (SIGKILL) as soon as it has made the file `mark` in the scratch folder; whether it
+    // made it and was killed there.
+    bool runEarlierRunKilledAt(const std::string& test, const std::string& mark);
 
     DemoUnit& unit() { return *m_unit; }
     QWidget& window();
@@ -112,6 +115,7 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::string>> configuration(const support::LoopbackServer& server) const;
+    bool runEarlier(const std::string& test, const std::function<bool()>& killWhen);
 
     Options m_options;
     std::string m_error;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <set>
 
+#include "library/store/BackupFile.h"
 #include "support/library/LibraryFiles.h"
 #include "support/library/PatchLibraryFixture.h"
 
@@ -807,8 +809,8 @@ TEST_F(PatchLibraryLayouts, AKeptPoolMadeAgainstAnotherLibraryIsShownBesideIt)
             // The save never replaces a library the run did not read, even when the store lets it.
             const auto why = utils->savePatchPoolToLocal(tree, changed);
             ASSERT_TRUE(why);
-            EXPECT_NE(why->find(library()), std::string::npos) << *why;
-            EXPECT_NE(why->find(std::strerror(EACCES)), std::string::npos) << *why;
+            EXPECT_NE(why->find(library() + "/Pool"), std::string::npos) << *why;
+            EXPECT_NE(why->find(std::strerror(EIO)), std::string::npos) << *why;
             faulty.heal();
         } else {
             faulty.fail(Op::CreateDirectory, ".Patch-saving");
@@ -830,10 +832,9 @@ TEST_F(PatchLibraryLayouts, AKeptPoolMadeAgainstAnotherLibraryIsShownBesideIt)
         ASSERT_NE(named, next.end());
         const std::string session = (*named)->name.value_or("");
         EXPECT_EQ(recorder.keptBeside.back(), "\"" + session + "\"");
-        // The library in its order, then the whole pool the failed run left.
-        const Strings expected = c.unreadableInTheFailedRun
-                                     ? Strings{"A", "G/C", session + "/E"}
-                                     : Strings{"A", "G/C", "Hand", session + "/A", session + "/E", "G (1)/C"};
+        // The library in its order, then what the pool the failed run left holds that the library does not.
+        const Strings expected = c.unreadableInTheFailedRun ? Strings{"A", "G/C", session + "/E"}
+                                                            : Strings{"A", "G/C", "Hand", session + "/E"};
         EXPECT_EQ(order(next), expected);
         EXPECT_EQ(keptIn(rootFolder).size(), 1U) << "kept until a save writes it";
         std::atomic<bool> unchanged{false};
@@ -846,7 +847,7 @@ TEST_F(PatchLibraryLayouts, AKeptPoolMadeAgainstAnotherLibraryIsShownBesideIt)
 }
 
 // A kept pool a save has written is never shown again, even when it could not be put aside after that
-// save: the next start finds the library it replaced gone and removes it. A kill after the kept pool went
+// save: the next start finds the library that save wrote and removes it. A kill after the kept pool went
 // aside but before the library was replaced leaves it the next start's pool.
 TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
 {
@@ -861,9 +862,9 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     const Strings kept = keptIn(rootFolder);
     ASSERT_EQ(kept.size(), 1U);
 
-    // Cut between the two steps of a save: the kept pool aside, the library not yet replaced.
-    const std::string stamp = CommonUtils::keptNameOf(kept[0]).madeAgainst;
-    fs::rename(fs::path(rootFolder) / kept[0], fs::path(rootFolder) / (kept[0] + ".taken-" + stamp));
+    // Cut between the two steps of a save: the kept pool aside, the library not yet replaced by the one
+    // that save was writing.
+    fs::rename(fs::path(rootFolder) / kept[0], fs::path(rootFolder) / (kept[0] + ".taken-0123456789abcdef"));
     startLibrary();
     utils->createPatchDirectoryObjectFromLocal();
     until("patchPoolKept");
@@ -953,4 +954,263 @@ TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
     const Strings heard = settle();
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
     EXPECT_EQ(keptIn(rootFolder), Strings{});
+}
+
+// ---- which library a kept pool belongs to ----
+
+class KeptPoolIdentity : public PatchLibraryLayouts {
+protected:
+    // A run that loads the library, adds the patch `added` and ends with its save failed: its pool is kept.
+    void keepAFailedRun(const std::string& added)
+    {
+        CommonUtils::Tree tree = load();
+        tree.push_back(leaf(writePatch("Temp/Local/" + added + ".qptc", added), added));
+        std::atomic<bool> changed{true};
+        faulty.fail(Op::CreateDirectory, ".Patch-saving");
+        ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+        faulty.heal();
+        ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    }
+    // A start, and everything it said once the pool was shown.
+    Strings start()
+    {
+        startLibrary();
+        utils->createPatchDirectoryObjectFromLocal();
+        Strings heard = until("patchPool");
+        for (auto& more : settle()) heard.push_back(std::move(more));
+        return heard;
+    }
+    // A save cut off between putting the `kept` pools it holds aside and replacing the library: the
+    // library cannot be moved aside, and nothing taken goes back.
+    void cutTheSaveBeforeTheSwap(int kept)
+    {
+        faulty.fail(Op::Move, "/QFXMacApplication/Patch\n");
+        faulty.alsoFail(Op::Move, ".taken", 1000, EIO, kept);
+    }
+    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
+};
+
+// The same library seen again, on a drive mounted again (other device and inode numbers) or copied back
+// with its times kept: the kept pool is the pool the user left, shown instead of it, nothing twice.
+TEST_F(KeptPoolIdentity, TheSameLibraryRemountedOrCopiedBackIsKnownAgain)
+{
+    for (const bool copied : {false, true}) {
+        SCOPED_TRACE(copied ? "cp -a" : "remount");
+        // The last start's clean-up ends with it, before its folder goes.
+        utils.reset();
+        fs::remove_all(rootFolder);
+        put("Pool/[0] A.qptc", patchBytes("A"));
+        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+        put("Backup/[2] B/[0] D.qptc", patchBytes("D"));
+        keepAFailedRun("E");
+        if (copied) {
+            const std::string away = root / "away";
+            fs::remove_all(away);
+            ASSERT_EQ(std::system(("cp -a '" + library() + "' '" + away + "'").c_str()), 0);
+            fs::remove_all(library());
+            ASSERT_EQ(std::system(("cp -a '" + away + "' '" + library() + "'").c_str()), 0);
+        } else {
+            faulty.remount();
+        }
+        const Strings heard = start();
+        EXPECT_EQ(count(heard, "patchPoolKept"), 1);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+        const Strings expected{"A", "G/C", "B/D", "E"};
+        EXPECT_EQ(order(recorder.patchPool), expected);
+        std::atomic<bool> unchanged{false};
+        EXPECT_FALSE(utils->savePatchPoolToLocal(recorder.patchPool, unchanged));
+        EXPECT_EQ(keptIn(rootFolder), Strings{});
+        EXPECT_EQ(order(load()), expected);
+    }
+}
+
+// Beside a library changed since, a kept pool brings in only what its session added or changed, and the
+// message names what came in.
+TEST_F(KeptPoolIdentity, BesideAChangedLibraryOnlyWhatTheSessionChangedComesIn)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] Live Set/[0] C.qptc", patchBytes("C"));
+    put("Pool/[2] Other/[0] O.qptc", patchBytes("O"));
+    put("Backup/[3] B/[0] D.qptc", patchBytes("D"));
+    CommonUtils::Tree tree = load();
+    ASSERT_EQ(order(tree), (Strings{"A", "Live Set/C", "Other/O", "B/D"}));
+    // The session adds a patch to "Live Set" and one at the top.
+    tree[1]->childDirectories.push_back(leaf(writePatch("Temp/Local/Live Set/F.qptc", "F"), "F"));
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    std::atomic<bool> changed{true};
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    put("Pool/[4] Hand.qptc", patchBytes("Hand"));
+
+    const Strings heard = start();
+    ASSERT_EQ(count(heard, "patchPoolKeptBeside"), 1);
+    const CommonUtils::Tree next = recorder.patchPool;
+    const auto session = std::find_if(next.begin(), next.end(), [](const auto& node) {
+        return node->name.value_or("").starts_with("Kept session 20");
+    });
+    ASSERT_NE(session, next.end());
+    const std::string named = (*session)->name.value_or("");
+    EXPECT_EQ(order(next), (Strings{"A", "Live Set/C", "Other/O", "B/D", "Hand", named + "/E", "Live Set (1)/F"}));
+    EXPECT_EQ(recorder.keptBeside.back(), "\"" + named + "\", \"Live Set (1)\"");
+    std::atomic<bool> unchanged{false};
+    EXPECT_FALSE(utils->savePatchPoolToLocal(next, unchanged));
+    EXPECT_EQ(keptIn(rootFolder), Strings{});
+}
+
+// A save that put the kept pool aside and was cut before it replaced the library: the next start takes the
+// kept pool back as long as the library is not the one that save wrote, a remount since included.
+TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutSaveComesBackAfterARemount)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    keepAFailedRun("E");
+    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
+    CommonUtils::Tree tree = recorder.patchPool;
+    cutTheSaveBeforeTheSwap(1);
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    ASSERT_EQ(keptIn(rootFolder).size(), 1U);
+    ASSERT_TRUE(CommonUtils::keptNameOf(keptIn(rootFolder)[0]).taken);
+    faulty.remount();
+
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "E"}));
+    EXPECT_EQ(keptIn(rootFolder).size(), 1U);
+}
+
+// The closing save's note is judged by the library that save wrote: a library changed by hand during the
+// run does not make a cut save read as landed.
+TEST_F(KeptPoolIdentity, AClosingSaveCutOverALibraryChangedDuringTheRunKeepsItsPool)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    CommonUtils::Tree tree = load();
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    put("Pool/[1] Hand.qptc", patchBytes("Hand"));
+    utils->closeApp();
+    cutTheSaveBeforeTheSwap(0);
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
+
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 1);
+    const Strings shownNow = order(recorder.patchPool);
+    EXPECT_EQ(std::count_if(shownNow.begin(), shownNow.end(), [](const std::string& name) { return name.ends_with("/E"); }), 1);
+    EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), "A"), 1);
+    EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), "Hand"), 1);
+}
+
+// A kept pool shown beside a changed library, whose closing save was cut after it was put aside, comes
+// back once: within the pool of the cut run, never beside it a second time.
+TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutClosingSaveComesBackOnce)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    keepAFailedRun("E");
+    put("Pool/[1] Hand.qptc", patchBytes("Hand"));
+    ASSERT_EQ(count(start(), "patchPoolKeptBeside"), 1);
+    const CommonUtils::Tree tree = recorder.patchPool;
+    const Strings before = order(tree);
+    utils->closeApp();
+    cutTheSaveBeforeTheSwap(1);
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    EXPECT_EQ(order(recorder.patchPool), before);
+    EXPECT_EQ(keptIn(rootFolder).size(), 1U);
+}
+
+// A save that lands without one entry has written the kept pool it holds: a run cut after it never shows
+// that kept pool again.
+TEST_F(KeptPoolIdentity, AKeptPoolASaveWroteIsNeverShownAgainThoughAnEntryWasLeftOut)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] B.qptc", patchBytes("B"));
+    keepAFailedRun("E");
+    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
+    CommonUtils::Tree tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+    faulty.fail(Op::Link, "Temp/Local/F.qptc");
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    EXPECT_EQ(keptIn(rootFolder), Strings{});
+
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B", "E"}));
+}
+
+// A folder the load could not list makes a run that could not read its library: the user is told which
+// and why, the rest is shown, and no save replaces the library, so the group is never written as empty.
+TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    const Inventory before = inventory(library());
+    faulty.fail(Op::List, "/Pool/[1] G", 1000, EACCES);
+    const Strings heard = start();
+    faulty.heal();
+    ASSERT_EQ(count(heard, "patchLibraryNotRead"), 1);
+    const std::string reason = recorder.notReadReasons.back();
+    EXPECT_NE(reason.find(library() + "/Pool/[1] G"), std::string::npos) << reason;
+    EXPECT_NE(reason.find(std::strerror(EACCES)), std::string::npos) << reason;
+    CommonUtils::Tree tree = recorder.patchPool;
+    EXPECT_EQ(shown(tree), (std::set<std::string>{"A", "G/"}));
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    std::atomic<bool> changed{true};
+    const auto why = utils->savePatchPoolToLocal(tree, changed);
+    ASSERT_TRUE(why);
+    EXPECT_EQ(*why, reason);
+    EXPECT_EQ(inventory(library()), before);
+    EXPECT_EQ(order(load()), (Strings{"A", "G/C"}));
+}
+
+// A "Backup" that is a link to a folder on another drive is read through the link, and the library is
+// saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, and never
+// hides the rest of the library.
+TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKeptAside)
+{
+    const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
+    fs::create_directories(elsewhere / "[1] B");
+    std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
+    // The record is written within the data folder, as the program writes it, then taken to the drive.
+    fs::create_directories(rootFolder);
+    ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("B", "Unit").get(), rootFolder + "/record", rootFolder));
+    fs::rename(rootFolder + "/record", elsewhere / "[1] B" / BackupFile::kFileName);
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    link("Backup", elsewhere);
+    Strings heard = start();
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
+    CommonUtils::Tree tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    EXPECT_TRUE(save(tree));
+    EXPECT_TRUE(fs::is_symlink(library() + "/Backup")) << "the link stays the user's";
+    EXPECT_TRUE(fs::exists(elsewhere / "[1] B" / "[0] D.qptc")) << "written where the link points";
+    EXPECT_EQ(order(load()), (Strings{"A", "B/D", "E"}));
+
+    utils.reset();
+    fs::remove_all(library());
+    put("Backup/[1] B/[0] D.qptc", patchBytes("D"));
+    const Bytes mine{'n', 'o', 't', 'e', 's'};
+    put("Pool", mine);
+    heard = start();
+    EXPECT_EQ(count(heard, "patchLibraryPartKeptAside"), 1);
+    EXPECT_EQ(recorder.keptAside.back(), "Pool -> Pool (not a folder)");
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"B/D"}));
+    tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    EXPECT_TRUE(save(tree));
+    std::ifstream in(library() + "/Pool (not a folder)", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
+    EXPECT_EQ(order(load()), (Strings{"B/D", "E"}));
 }

@@ -25,6 +25,11 @@ void CommonUtilsMainCoordinator::ejectDeviceWithPatchList(const PatchItems& patc
 
 void CommonUtilsMainCoordinator::closeApp() { utils_.closeApp(); }
 
+void CommonUtilsMainCoordinator::noteQuitAsked(const Tree& patchPool)
+{
+    utils_.noteQuitAsked(patchPool, AppDelegate::getInstance().isPatchPoolChanged());
+}
+
 bool CommonUtilsMainCoordinator::isPoolWorkPending() { return utils_.isPoolWorkPending(); }
 
 void CommonUtilsMainCoordinator::afterPoolWork(std::function<void()> then) { utils_.afterPoolWork(std::move(then)); }
@@ -79,6 +84,8 @@ void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& p
 std::optional<std::string> CommonUtilsMainCoordinator::savePatchPoolToLocal(const Tree& patchPool)
 {
     AppDelegate& app = AppDelegate::getInstance();
+    // A closing save (a power-off's too) is noted before it waits for anything.
+    if (utils_.isClosing()) utils_.noteQuitAsked(patchPool, app.isPatchPoolChanged());
     // A copy still under way may land first and change the pool.
     utils_.settlePoolWork();
     std::atomic<bool> changed{app.isPatchPoolChanged()};

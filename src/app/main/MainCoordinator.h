@@ -30,6 +30,8 @@ public:
     virtual void ejectDeviceWithPatchList(const PatchItems& patchList) = 0;
     // Ends the program, after ejecting a connected device.
     virtual void closeApp() = 0;
+    // A quit was asked: what the closing save would write is noted at once, before anything waits.
+    virtual void noteQuitAsked(const Tree& /*patchPool*/) {}
     // Whether dropped files are being read or copies into the pool made.
     virtual bool isPoolWorkPending() { return false; }
     // Runs `then` on the main thread once the pool's reads and copies have all landed (at once when none

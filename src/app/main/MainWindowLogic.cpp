@@ -180,6 +180,11 @@ void MainWindowLogic::showClosingSave()
     parts_->chrome.setDeviceWorkText(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString());
 }
 
+void MainWindowLogic::noteQuitAsked()
+{
+    if (parts_) parts_->coordinator.noteQuitAsked(parts_->patchManager.structureData());
+}
+
 std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
 {
     if (!parts_) return std::nullopt;
@@ -219,6 +224,7 @@ void MainWindowLogic::quit()
     if (quitWaiting_ && poolWaits_ > 0) return;
     // A name being typed is the user's last gesture: it commits before the program saves and ends.
     parts_->chrome.endTextEditing();
+    noteQuitAsked();
     quitWaiting_ = true;
     showDeviceWork();
     // The save at the end needs the pool's copies made: they end first.
@@ -703,6 +709,19 @@ void MainWindowLogic::patchPoolKeptFromLastRun() { parts_->dialogs.showInformati
 void MainWindowLogic::patchPoolKeptBesideLibrary(const std::string& groups)
 {
     parts_->dialogs.showInformation("Main_PatchPoolKeptBesideLibrary", groups);
+}
+
+void MainWindowLogic::patchLibraryNotRead(const std::string& reason)
+{
+    parts_->dialogs.showInformation("Main_PatchLibraryNotRead", reason);
+}
+
+void MainWindowLogic::patchLibraryPartKeptAside(const std::string& part, const std::string& aside)
+{
+    parts_->dialogs.showInformation("Main_PatchLibraryPartKeptAside",
+                                    InterfaceTexts::localizedString("Main_PatchLibraryPartNamed")
+                                        .arg(QString::fromStdString(part), QString::fromStdString(aside))
+                                        .toStdString());
 }
 
 // ---- header ----

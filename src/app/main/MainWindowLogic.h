@@ -84,6 +84,8 @@ public:
     void disconnectDevice();
     std::optional<std::string> saveDataBeforeClosing();
     void showClosingSave();
+    // Every quit, whatever asked it, is noted for the coordinator before anything waits.
+    void noteQuitAsked();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
     bool isPatchListLoaded() const;
@@ -152,6 +154,8 @@ public:
     void patchPoolNotSaved(const std::string& reason) override;
     void patchPoolKeptFromLastRun() override;
     void patchPoolKeptBesideLibrary(const std::string& groups) override;
+    void patchLibraryNotRead(const std::string& reason) override;
+    void patchLibraryPartKeptAside(const std::string& part, const std::string& aside) override;
     void effectListFromDevice(const std::vector<std::shared_ptr<EffectItem>>& effects) override;
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsetNameList) override;
     void didGetDeviceName(const std::string& name) override;

@@ -43,6 +43,8 @@ void OptionMenuState::read()
         if (value && value->dictionary()) {
             applicationUpdating_ = boolOf(value->get(kApplicationUpdatingKey));
             deviceUpdating_ = boolOf(value->get(kDeviceUpdatingKey));
+            // Only an option file a link points at is written through it.
+            throughLink_ = stored != path_;
             return;
         }
         // Only a damaged content is replaced: a file that cannot be read now (not readable, not a file) is
@@ -73,7 +75,9 @@ void OptionMenuState::write() const
     platform::PlistDictionary options;
     options[kApplicationUpdatingKey] = applicationUpdating_;
     options[kDeviceUpdatingKey] = deviceUpdating_;
-    auto work = [path = file(), value = platform::PlistValue(std::move(options))] {
+    // A link to anything but an option file (a user's own file, a missing one) gives way to a plain file in
+    // its place: nothing outside the data folder is ever written.
+    auto work = [path = throughLink_ ? file() : path_, value = platform::PlistValue(std::move(options))] {
         platform::Error error;
         if (!platform::PropertyList::writeFile(path, value, platform::PlistFormat::Xml, &error))
             RIG_LOG("cannot write %s: %s", path.c_str(), error.description.c_str());

@@ -24,7 +24,8 @@ public:
 
     // A missing file, or one whose content is not a dictionary, is written anew with both options on; a
     // file that cannot be read is left alone for this run, with both options on; otherwise each option
-    // takes its key's value, a missing key reading as off. A link is read and written through.
+    // takes its key's value, a missing key reading as off. A link is read through, and written through
+    // only when it points at an option file; any other is replaced by the file itself.
     void read();
     // Inverts one option and writes both over the old file in one step; a failed write leaves the old
     // file as it was and the options hold for this run. The folder is not created here.
@@ -42,6 +43,8 @@ private:
 
     std::filesystem::path path_;
     Writer writer_;
+    // The last read found an option file where the path links to.
+    bool throughLink_ = false;
     bool applicationUpdating_ = true;
     bool deviceUpdating_ = true;
 };

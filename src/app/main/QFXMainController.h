@@ -76,6 +76,7 @@ public:
     void setReloadBufferDataTimer() override { MainWindowLogic::setReloadBufferDataTimer(); }
     std::optional<std::string> saveDataBeforeClosing() override { return MainWindowLogic::saveDataBeforeClosing(); }
     void showClosingSave() override { MainWindowLogic::showClosingSave(); }
+    void noteQuitAsked() override { MainWindowLogic::noteQuitAsked(); }
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override
     {
         return MainWindowLogic::getPatchItemsInPatchList();

@@ -159,6 +159,8 @@ void AppLifecycle::applicationWillTerminate()
     if (controller == nullptr) return;
     // Every end comes here, a signal's too: what the user was typing is theirs, and is saved with the rest.
     controller->endTextEditing();
+    // Whatever route ended the run (a signal, the session's end), the quit is kept before anything waits.
+    controller->noteQuitAsked();
     // The save holds this thread until the library is whole: the window says what it waits for first.
     controller->showClosingSave();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -210,6 +212,19 @@ std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entr
     QStringList names;
     for (const auto& name : entries) names.push_back(QString::fromStdString("\"" + name + "\""));
     return InterfaceTexts::localizedString("Main_PatchEntriesNotSaved").arg(names.join(QStringLiteral(", ")), why).toStdString();
+}
+
+std::string AppLifecycle::readFailureReason(const std::string& folder, const platform::Error& cause)
+{
+    const char* key = "Main_SaveCauseOther";
+    if (cause.domain != "files") key = "Main_SaveCauseUnstorable";
+    else if (cause.code == EACCES || cause.code == EPERM) key = "Main_ReadCausePermission";
+    else if (cause.code == EIO) key = "Main_ReadCauseDisk";
+    else if (cause.code == EMFILE || cause.code == ENFILE) key = "Main_ReadCauseTooManyFiles";
+    else if (cause.code == ENOTDIR) key = "Main_ReadCauseNotAFolder";
+    QString why = InterfaceTexts::localizedString(key);
+    if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
+    return InterfaceTexts::localizedString("Main_PatchFolderNotRead").arg(QString::fromStdString(folder), why).toStdString();
 }
 
 void AppLifecycle::terminate()

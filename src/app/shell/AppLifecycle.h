@@ -68,6 +68,8 @@ public:
     // own words.
     static std::string saveFailureReason(const std::vector<std::string>& entries, const std::string& folder,
                                          const platform::Error& cause);
+    // The same for a folder of the library the start could not read.
+    static std::string readFailureReason(const std::string& folder, const platform::Error& cause);
     // Ends the program from any state: every dialog and sheet still showing is ended, then the event
     // loops are left at once, so no window gets a say (the main window turns a close into a quit) and
     // no nested loop keeps running; applicationWillTerminate follows from the application's

@@ -31,6 +31,8 @@ public:
     // The end's save is about to begin: the busy line says the pool is being saved and that the program
     // ends when that is done, and nothing can be started meanwhile. Main thread, before the save.
     virtual void showClosingSave() {}
+    // A quit was asked: noted at once, so that a run cut from here on keeps the session. Main thread.
+    virtual void noteQuitAsked() {}
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -100,6 +101,32 @@ TEST_F(OptionMenuStateTest, ALinkIsReadAndWrittenThroughAndAnUnreadableFileIsLef
     unreadable.read();
     EXPECT_TRUE(unreadable.applicationUpdating() && unreadable.deviceUpdating());
     EXPECT_TRUE(std::filesystem::is_directory(path()));
+}
+
+// A link to a file that is no option file (the user's own, outside the data folder) or to nothing is never
+// written through: a plain option file takes the link's place, and the file it pointed at stays as it was.
+TEST_F(OptionMenuStateTest, ALinkToAnythingButAnOptionFileIsReplacedNeverWrittenThrough)
+{
+    const auto outside = std::filesystem::path(folder.path()) / "notes.txt";
+    for (const bool missing : {false, true}) {
+        SCOPED_TRACE(missing ? "a link to nothing" : "a link to the user's own file");
+        std::filesystem::remove(path());
+        std::filesystem::remove(outside);
+        if (!missing) std::ofstream(outside) << "the user's own notes\n";
+        std::filesystem::create_symlink(outside, path());
+        OptionMenuState options(path());
+        options.read();
+        options.toggleDeviceUpdating();
+        EXPECT_FALSE(std::filesystem::is_symlink(path()));
+        const auto written = platform::PropertyList::readFile(path());
+        ASSERT_TRUE(written && written->dictionary());
+        EXPECT_EQ(written->get(OptionMenuState::kDeviceUpdatingKey).asBool(), false);
+        EXPECT_EQ(std::filesystem::exists(outside), !missing);
+        if (!missing) {
+            std::ifstream in(outside);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own notes\n");
+        }
+    }
 }
 
 TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
 #include <map>
+#include <optional>
+#include <thread>
 #include <mutex>
 #include <string>
 
@@ -16,7 +20,22 @@ public:
     void fail(Op op, std::string pathPart, int times = 1000, int code = EIO)
     {
         std::lock_guard lock(m_mutex);
-        m_faults[op] = {std::move(pathPart), times, code};
+        m_faults.erase(op);
+        m_faults.emplace(op, Fault{std::move(pathPart), times, code});
+    }
+    // Arms one more fault of the operation, beside those armed already; it lets the first `passing`
+    // matching calls through.
+    void alsoFail(Op op, std::string pathPart, int times = 1000, int code = EIO, int passing = 0)
+    {
+        std::lock_guard lock(m_mutex);
+        m_faults.emplace(op, Fault{std::move(pathPart), times, code, passing});
+    }
+    // The first call of the operation on a path holding `pathPart` calls `reached` and then never returns:
+    // a run that a test kills stands still there.
+    void stallForeverAt(Op op, std::string pathPart, std::function<void()> reached)
+    {
+        std::lock_guard lock(m_mutex);
+        m_stall = Stall{op, std::move(pathPart), std::move(reached)};
     }
     void heal()
     {
@@ -46,10 +65,21 @@ public:
             std::lock_guard lock(m_mutex);
             if (!m_counted.empty() && path.find(m_counted) != std::string::npos) ++m_reads;
         }
-        return m_real.readFileStamped(path, stamp, error, limit);
+        auto bytes = m_real.readFileStamped(path, stamp, error, limit);
+        stamp = remounted(stamp);
+        return bytes;
     }
-    std::optional<platform::FileStamp> fileStamp(const std::string& path) override { return m_real.fileStamp(path); }
-    std::optional<platform::FileStamp> folderStamp(const std::string& path) override { return m_real.folderStamp(path); }
+    std::optional<platform::FileStamp> fileStamp(const std::string& path) override { return remounted(m_real.fileStamp(path)); }
+    std::optional<platform::FileStamp> folderStamp(const std::string& path) override
+    {
+        return remounted(m_real.folderStamp(path));
+    }
+    // From now on every stamp tells other device and inode numbers, as after the drive was mounted again.
+    void remount()
+    {
+        std::lock_guard lock(m_mutex);
+        m_remounts += 1;
+    }
     // Counts from now on the reads of paths holding `pathPart`.
     void countReads(std::string pathPart)
     {
@@ -108,26 +138,60 @@ public:
     }
 
 private:
-    bool fault(Op op, const std::string& path, platform::Error* error)
+    std::optional<platform::FileStamp> remounted(std::optional<platform::FileStamp> stamp)
     {
         std::lock_guard lock(m_mutex);
-        const auto found = m_faults.find(op);
-        if (found == m_faults.end() || found->second.times <= 0 ||
-            path.find(found->second.pathPart) == std::string::npos)
-            return false;
-        --found->second.times;
-        if (error != nullptr) *error = platform::Error::make("files", found->second.code, "injected failure: " + path);
-        return true;
+        if (stamp && m_remounts != 0) {
+            stamp->device += 1000003ULL * m_remounts;
+            stamp->inode += 7919ULL * m_remounts;
+        }
+        return stamp;
+    }
+    bool fault(Op op, const std::string& path, platform::Error* error)
+    {
+        std::function<void()> reached;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stall && m_stall->op == op && path.find(m_stall->pathPart) != std::string::npos) {
+                reached = std::move(m_stall->reached);
+                m_stall.reset();
+            }
+        }
+        if (reached) {
+            reached();
+            for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+        std::lock_guard lock(m_mutex);
+        const auto [first, last] = m_faults.equal_range(op);
+        for (auto found = first; found != last; ++found) {
+            if (found->second.times <= 0 || path.find(found->second.pathPart) == std::string::npos) continue;
+            if (found->second.passing > 0) {
+                --found->second.passing;
+                continue;
+            }
+            --found->second.times;
+            if (error != nullptr) *error = platform::Error::make("files", found->second.code, "injected failure: " + path);
+            return true;
+        }
+        return false;
     }
 
     struct Fault {
         std::string pathPart;
         int times = 0;
         int code = EIO;
+        int passing = 0;
     };
     platform::LocalFileManager m_real;
     std::mutex m_mutex;
-    std::map<Op, Fault> m_faults;
+    std::multimap<Op, Fault> m_faults;
     std::string m_counted;
     int m_reads = 0;
+    std::uint64_t m_remounts = 0;
+    struct Stall {
+        Op op;
+        std::string pathPart;
+        std::function<void()> reached;
+    };
+    std::optional<Stall> m_stall;
 };

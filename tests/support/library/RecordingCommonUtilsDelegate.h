@@ -150,8 +150,20 @@ public:
         keptBeside.push_back(groups);
         record("patchPoolKeptBeside");
     }
+    void patchLibraryNotRead(const std::string& reason) override
+    {
+        notReadReasons.push_back(reason);
+        record("patchLibraryNotRead");
+    }
+    void patchLibraryPartKeptAside(const std::string& part, const std::string& aside) override
+    {
+        keptAside.push_back(part + " -> " + aside);
+        record("patchLibraryPartKeptAside");
+    }
+    std::vector<std::string> keptAside;
     // The groups named by each kept pool shown beside the library (main thread).
     std::vector<std::string> keptBeside;
+    std::vector<std::string> notReadReasons;
     // The last trees handed over; read after the event was seen.
     Tree effectPool;
     // Every effect tree handed over, in order.
