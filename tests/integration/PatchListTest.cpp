@@ -299,6 +299,75 @@ TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
     });
 }
 
+// The quiet time applies the unit's change under an open sheet whose keys are on its buttons: the sheet's
+// save then writes only the text it changed, over the patch as the unit made it, never its own old copy.
+TEST(PatchList, TheSheetsSaveKeepsAChangeTheQuietTimeAppliedWhileItWasOpen)
+{
+    ProgramRig::Options options;
+    options.quietSeconds = 1;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        PatchPropertyViewController* sheet = openedPatchSheet(window);
+        ASSERT_NE(sheet, nullptr);
+        // Tab past the comment: the keys are on the sheet's buttons, and the quiet time applies the change.
+        const auto press = [sheet](int code, const QString& text) {
+            QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier, text);
+            QApplication::sendEvent(sheet->focusWidget(), &event);
+        };
+        sheet->window()->activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return sheet->window()->isActiveWindow(); }, 5s));
+        sheet->patchNameTextField()->setFocus();
+        press(Qt::Key_Tab, QStringLiteral("\t"));
+        press(Qt::Key_Tab, QStringLiteral("\t"));
+        ASSERT_EQ(sheet->focusWidget(), sheet);
+        ASSERT_EQ(QApplication::focusWidget(), sheet);
+        unit.editOnUnit(MenuTour::kListRow, "Knob", "From the unit");
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return Gestures::patchListText(MenuTour::kListRow, 1) == QStringLiteral("Knob"); }, 20s));
+        ASSERT_TRUE(MenuTour::patchSheetShown());
+        sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+        press(Qt::Key_Return, QStringLiteral("\r"));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(MenuTour::kListRow) == "warmer"; }, 20s))
+            << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
+        EXPECT_EQ(unit.patchNameAt(MenuTour::kListRow), "Knob");
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Knob"));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 2), QStringLiteral("warmer"));
+    });
+}
+
+// A name typed in the list's cell while the unit's change waits for the quiet time goes over that change:
+// the list and the unit end with the typed name and the unit's comment.
+TEST(PatchList, ANameTypedInTheCellGoesOverTheUnitsWaitingChange)
+{
+    ProgramRig::Options options;
+    // Far beyond the test: only the cell's commit takes the change.
+    options.quietSeconds = 600;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        unit.editOnUnit(1, "Knob", "From the unit");
+        // Once the program has the unit's change.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
+            return std::find(names.begin(), names.end(), "Knob") != names.end();
+        }));
+        Gestures::doubleClickPatchList(window, 1, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Typed"));
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Typed"; }, 20s));
+        EXPECT_EQ(unit.patchCommentAt(1), "From the unit");
+        EXPECT_EQ(Gestures::patchListText(1, 1), QStringLiteral("Typed"));
+        EXPECT_EQ(Gestures::patchListText(1, 2), QStringLiteral("From the unit"));
+    });
+}
+
 namespace {
 
 // Starts a rename of the list's `row` and types `text` over the name; the editor that has it.

@@ -24,6 +24,8 @@ bool PatchTextCellView::makeTextFieldStopEditing()
 
 bool PatchTextCellView::rewrite(std::string& fieldText, std::string& field, int undoType)
 {
+    // The typed text goes over the patch as the unit holds it, so the unit keeps its own change too.
+    if (context_.takeUnitChanges) context_.takeUnitChanges(*patchItem_);
     const std::string oldText = field;
     field = fieldText;
     if (!context_.coordinator.editFilePatch(*patchItem_)) {
