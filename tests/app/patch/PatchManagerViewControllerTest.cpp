@@ -16,6 +16,7 @@
 #include "app/patch/PatchListTableModel.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/ChangePositionAction.h"
+#include "library/undo/ChangeTextAction.h"
 #include "support/app/PatchScreenRig.h"
 
 namespace {
@@ -374,6 +375,28 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesA
     EXPECT_EQ(movedIn->patchName, "Dial");
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
         << testing::PrintToString(log);
+}
+
+// An undo of a list rename within the quiet time takes the unit's waiting change under the name it puts
+// back, instead of dropping it.
+TEST_F(PatchManagerViewControllerTest, AnUndoOfARenameWithinTheQuietTimeKeepsTheUnitsChange)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    const auto renamed = screen->patchItems()[2];
+    renamed->patchName = "Mine";
+    undo.addActionStack(std::make_shared<ChangeTextAction>(renamed, "P2", "Mine", 1));
+    auto knob = patch("Mine", "Knob");
+    knob->path = "/root/Temp/Device/Patch/0_0_2 (1).qptc";
+    screen->updatePatchItem(knob, label(2, 5), {renamed->path, false, std::string("Mine"), std::string("C2")});
+    log.clear();
+    undo.doUndoAction();
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+    EXPECT_EQ(renamed->patchName, "P2");
+    EXPECT_EQ(renamed->patchComment, "Knob");
+    EXPECT_EQ(renamed->path, knob->path);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
 }
 
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
