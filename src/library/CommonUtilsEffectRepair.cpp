@@ -426,6 +426,8 @@ bool CommonUtils::restoreKnownList()
     // Once a connection, and never over an edit kept for another unit of the model, which the repair
     // ahead of this read left as it is.
     if (m_deviceID == 0 || std::exchange(m_knownListRestoreTried, true)) return false;
+    // A quit changes nothing on the unit: the next connection gives the list back.
+    if (m_isQuitting) return false;
     if (!keptEditFolders().empty()) return false;
     const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
     if (!known || known->empty()) return false;

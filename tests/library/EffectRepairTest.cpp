@@ -212,3 +212,31 @@ TEST_F(EffectRepair, AUnitWhoseListNamesNoEffectIsJudgedByItsModules)
     EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
 }
+
+// A quit asked while a unit without its list is read: the known list is not written onto it, nor the unit
+// read again, ahead of the closing eject; the next connection gives the list back.
+TEST_F(EffectRepair, AQuitDuringTheReadOfAUnitWithoutItsListLeavesTheRepairToTheNextConnection)
+{
+    prepare();
+    UnitFiles aWithoutList = unitA();
+    aWithoutList.files.erase("FLST_SEQ.QT2");
+    unit.device().unplug();
+    settle();
+    holdUnit(aWithoutList);
+    const auto find = RequestKey::fileSystem(0x25);
+    const auto writes = unit.device().requestCount(RequestKey::fileSystem(kWrite));
+    unit.holdReplies(find);
+    const auto finds = unit.device().requestCount(find);
+    unit.device().plugIn();
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(find) > finds; }, std::chrono::seconds(30)));
+    utils->closeApp();
+    unit.releaseReplies();
+    for (int round = 0; round < 100 && lifecycle.terminated == 0; ++round) {
+        settle();
+        if (lifecycle.terminated == 0) loop.advance(std::chrono::seconds(2));
+    }
+    ASSERT_EQ(lifecycle.terminated, 1);
+    EXPECT_FALSE(unit.files().file("FLST_SEQ.QT2"));
+    EXPECT_EQ(unit.device().requestCount(RequestKey::fileSystem(kWrite)), writes);
+    EXPECT_EQ(unit.device().requestCount(find), finds + 1) << "the unit was read again";
+}
