@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
+#include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/store/MappingObject.h"
 #include "library/store/OKVLocalFileController.h"
@@ -285,7 +286,10 @@ public:
     // ---- patch files: names and comments ----
     // Rewrites the item's file with its name and comment; on success the item's comment is the one the
     // file now holds.
-    bool editFilePatch(PatchItem& item);
+    // `restore`: fields written back byte for byte instead of the item's texts, which then read them.
+    bool editFilePatch(PatchItem& item, const StoredPatchTexts* restore = nullptr);
+    // The name and comment fields as the file stores them; none when it cannot be read.
+    std::optional<StoredPatchTexts> storedPatchTexts(const std::string& path) const;
 
     // ---- recycle bin, backups, pool save ----
     std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group);

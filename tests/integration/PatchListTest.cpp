@@ -11,6 +11,7 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -256,6 +257,48 @@ TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
         editComment(window, 2, QStringLiteral("Edited"));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Edited"; }));
         EXPECT_EQ(unit.patchNameAt(2), latin1Name);
+    });
+}
+
+// A rename and a comment edit of a patch whose texts do not decode, each undone: the unit gets back the
+// very bytes it held, never an empty name or comment.
+TEST(PatchList, UndoingAnEditOfATextThatDidNotDecodePutsItsBytesBack)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        const std::string latin1Comment = "caf\xE9 cr\xE8me";
+        const std::string latin1Name = "\xC9t\xE9";
+        unit.editOnUnit(2, latin1Name, latin1Comment);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return Gestures::patchListText(2, 1).isEmpty(); }));
+
+        Gestures::doubleClickPatchList(window, 2, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Named"));
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(2) == "Named"; }));
+        editComment(window, 2, QStringLiteral("Said"));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Said"; }));
+
+        for (const auto& [what, back] : {std::pair<const char*, std::function<bool()>>{
+                                             "the comment", [&] { return unit.patchCommentAt(2) == latin1Comment; }},
+                                         std::pair<const char*, std::function<bool()>>{
+                                             "the name", [&] { return unit.patchNameAt(2) == latin1Name; }}}) {
+            SCOPED_TRACE(what);
+            ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                UndoTour::openUndoPopover(window);
+                return UndoTour::undoPopoverShown();
+            }));
+            UndoTour::undoFromPopover(window);
+            EXPECT_TRUE(ProgramRig::waitUntil(back, 20s))
+                << unit.patchNameAt(2).value_or("?") << " / " << unit.patchCommentAt(2).value_or("?");
+        }
+        EXPECT_EQ(unit.patchNameAt(2), latin1Name);
+        EXPECT_EQ(unit.patchCommentAt(2), latin1Comment);
     });
 }
 

@@ -87,6 +87,7 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
         }
         self->takeUnitChangesOf(*original);
         auto saved = original->copy();
+        const auto stored = self->coordinator_.storedPatchTexts(original->path);
         if (nameEdited) saved->patchName = edited->patchName;
         if (commentEdited) saved->patchComment = edited->patchComment;
         if (!self->coordinator_.editFilePatch(*saved)) {
@@ -100,6 +101,7 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
         record->mOldSecondText = original->patchComment;
         record->mNewText = saved->patchName;
         record->mNewSecondText = saved->patchComment;
+        if (stored) record->mOldStored = *stored;
         // The list keeps the same object, with the new texts.
         original->overwriteAllDataFromPatchItem(*saved);
         record->mItem = original;
@@ -186,6 +188,7 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
                     return;
                 }
                 edited->path = landed->path;
+                const auto stored = self->coordinator_.storedPatchTexts(landed->path);
                 if (!self->coordinator_.editFilePatch(*edited)) {
                     self->dialogs_.showInformation(kCanNotEditPatchItem, old->patchName);
                     end(kPoolSheetSaved);
@@ -196,6 +199,7 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
                 auto record = std::make_shared<ChangeTextAction>(item, old->patchName, edited->patchName, 6);
                 record->mOldSecondText = old->patchComment;
                 record->mNewSecondText = edited->patchComment;
+                if (stored) record->mOldStored = *stored;
                 if (group) record->mGroupOfItem = group;
                 self->undoController_.addActionStack(record);
                 if (self->rightPanelOutlineView_) self->rightPanelOutlineView_->reloadData();
