@@ -245,6 +245,8 @@ TEST_F(PatchTransfer, AChangeTheUnitReportsNamesThePatchItHeldAsItsRepliesCame)
     EXPECT_TRUE(recorder.lastChangeOrigin().overwritten);
     unit.releaseReplies();
     ASSERT_TRUE(loop.runUntil([&] { return slotPath(0) == one->path && slotPath(1) == zero->path; }));
+    // The slots are recorded as the unit takes them: the write itself ends after.
+    settle();
     EXPECT_NE(unit.patches().patch(0, 0, 0), SimulatedPatchMemory::makePatchRecord("Knob", "c", 10, 9))
         << "our write replaced the change on the unit";
 
