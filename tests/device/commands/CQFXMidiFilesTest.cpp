@@ -272,6 +272,7 @@ TEST(CQFXMidiFiles, AStaleAnswerHandedInDuringTheNextReadOfTheFileLeavesItWhole)
             EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1300));
         }
         rig.settle();
+        EXPECT_EQ(rig.fs.openFileCount(), 0u) << "a file the unit opened is left open";
     }
 }
 
