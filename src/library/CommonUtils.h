@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
+#include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/store/MappingObject.h"
 #include "library/store/OKVLocalFileController.h"
@@ -285,7 +286,10 @@ public:
     // ---- patch files: names and comments ----
     // Rewrites the item's file with its name and comment; on success the item's comment is the one the
     // file now holds.
-    bool editFilePatch(PatchItem& item);
+    // `restore`: fields written back byte for byte instead of the item's texts, which then read them.
+    bool editFilePatch(PatchItem& item, const StoredPatchTexts* restore = nullptr);
+    // The name and comment fields as the file stores them; none when it cannot be read.
+    std::optional<StoredPatchTexts> storedPatchTexts(const std::string& path) const;
 
     // ---- recycle bin, backups, pool save ----
     std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group);
@@ -847,8 +851,9 @@ private:
     PatchResultBlock m_writeOnePatchBlock;        // state queue
     PatchResultBlock m_writeGroupPatchsBlock;     // state queue
     PatchResultBlock m_writeAllPatchBlock;        // state queue
-    // What each slot of the device held at the dump or its last good write, so a failed write can put
-    // the slot's file back even after it was rewritten in place.
+    // What each slot of the device holds as its replies came (the dump, each patch of ours it took, each
+    // change it reported), so a failed write can put the slot's file back even after it was rewritten in
+    // place, and a change tells what it was made to.
     std::vector<std::optional<Bytes>> m_deviceSlotBytes;  // state queue
     // The file of what the unit holds in each slot as its replies came, in their order: the dump's, each
     // patch of ours it took, each change it reported. A change binds to the patch the unit held.
@@ -858,6 +863,8 @@ private:
         std::uint64_t write = 0;
         std::size_t position = 0;
         std::string path;
+        // The patch as the write took it when it began, which the unit holds once it took it.
+        std::optional<Bytes> bytes;
     };
     std::vector<SlotWrite> m_slotWrites;  // state queue
     std::uint64_t m_slotWritesAsked = 0;  // state queue
@@ -869,6 +876,12 @@ private:
     // Registers the slots a write asks for; answers its number.
     std::uint64_t askSlotWrites(const std::vector<std::size_t>& positions, const std::vector<std::string>& paths);
     void endSlotWrites(std::uint64_t write);
+    // The files of the write's slots read as it begins, as the command layer reads them to send.
+    void takeSlotWriteBytes(std::uint64_t write);
+    // Records that the unit holds the write's patch in its slot.
+    void landSlotWrite(const SlotWrite& landed);
+    // A write that succeeded: the slots whose taking was not told are recorded, then the write ends.
+    void endSlotWritesLanded(std::uint64_t write);
     // The working copy of a change the unit reported for the slot at `position`; empty when none.
     std::string unitCopyOf(const PatchObject& patch, std::size_t position, const std::string& held);
     std::vector<PatchObject> m_publishedPatchList;  // guarded by m_publishedMutex

@@ -17,6 +17,7 @@
 // one cut short past its first record; a unit with no list, or with one naming no record, tells nothing by
 // its list and is judged by the modules the replaced list names, which it must hold.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -34,14 +35,31 @@ constexpr const char* kEditedList = "FLST_SEQ.QT2";
 constexpr const char* kReplacedList = "FLST_SEQ.QT2.replaced";
 constexpr const char* kKnownList = "FLST_SEQ.QT2.known";
 constexpr char kRecordPrefix[] = "edit-";
+// How long a kept edit waits for its unit: one kept for a unit never seen again would otherwise have every
+// connection of the model read its list twice, for good.
+constexpr std::chrono::hours kKeptEditLifetime{24 * 90};
+
+std::int64_t secondsNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
 struct PendingEdit {
     std::string moduleAction;
     std::string fileName;
     std::string path;
+    // When the edit was kept, in seconds since the epoch; none in a record of an earlier version.
+    std::optional<std::int64_t> keptAt;
 };
 
-// Three lines: the module action, the unit's file name, the module file on this machine.
+std::string pendingText(const std::string& moduleAction, const std::string& fileName, const std::string& path,
+                        std::int64_t keptAt)
+{
+    return moduleAction + "\n" + fileName + "\n" + path + "\n" + std::to_string(keptAt) + "\n";
+}
+
+// Three lines: the module action, the unit's file name, the module file on this machine; then the time it
+// was kept, which earlier versions did not write.
 std::optional<PendingEdit> parsePending(const Bytes& bytes)
 {
     std::string text(bytes.begin(), bytes.end());
@@ -56,6 +74,11 @@ std::optional<PendingEdit> parsePending(const Bytes& bytes)
     }
     if (edit.moduleAction != "write" && edit.moduleAction != "delete" && edit.moduleAction != "none")
         return std::nullopt;
+    const std::size_t end = text.find('\n', at);
+    if (end != std::string::npos && end > at && end - at <= 18 &&
+        std::all_of(text.begin() + static_cast<std::ptrdiff_t>(at), text.begin() + static_cast<std::ptrdiff_t>(end),
+                    [](char c) { return c >= '0' && c <= '9'; }))
+        edit.keptAt = std::stoll(text.substr(at, end - at));
     return edit;
 }
 
@@ -129,6 +152,18 @@ std::vector<CommonUtils::KeptEdit> CommonUtils::readKeptEdits()
             dropKeptEdit(folder);
             continue;
         }
+        const std::int64_t now = secondsNow();
+        if (!pending->keptAt) {
+            // An earlier version's record: its time runs from now.
+            const std::string text = pendingText(pending->moduleAction, pending->fileName, pending->path, now);
+            platform::Error error;
+            if (!m_files.writeAtomically(folder + "/" + kPending, Bytes(text.begin(), text.end()), &error))
+                RIG_LOG("cannot date the kept effect edit: %s", error.description.c_str());
+        } else if (now - *pending->keptAt > std::chrono::duration_cast<std::chrono::seconds>(kKeptEditLifetime).count()) {
+            RIG_LOG("the kept effect edit in %s waited beyond its time for its unit; dropped", folder.c_str());
+            dropKeptEdit(folder);
+            continue;
+        }
         edits.push_back({folder, pending->moduleAction, pending->fileName, pending->path, *edited, *replaced});
     }
     return edits;
@@ -141,7 +176,7 @@ void CommonUtils::keepEditForRepair(const std::string& moduleAction, const std::
     if (m_editedList.empty() || m_deviceID == 0) return;
     if (fileName.find('\n') != std::string::npos || path.find('\n') != std::string::npos) return;
     const std::string folder = repairRecordFolder(m_replacedList);
-    const std::string pending = moduleAction + "\n" + fileName + "\n" + path + "\n";
+    const std::string pending = pendingText(moduleAction, fileName, path, secondsNow());
     platform::Error error;
     m_editRecord = folder;
     // The lists first and the pending record last: a record on disk always has its lists beside it. One
@@ -226,8 +261,14 @@ void CommonUtils::repairChecked(std::int32_t state, const std::optional<Bytes>& 
         return;
     }
     // No list, or one naming nothing: an edit was cut between the list's unlink and its rewrite, on this
-    // unit if it holds the modules that edit's replaced list names loaded. The edit naming the most is
+    // unit if it holds the modules that edit's replaced list names loaded. An edit whose replaced list names
+    // none tells no unit apart, as an empty list does not: it waits for a unit whose list matches (a known
+    // list put back is made for this unit and judged by its modules alone). The edit naming the most is
     // tried first, being the one the unit's modules tell apart best.
+    std::erase_if(edits, [](const KeptEdit& edit) {
+        const bool known = edit.moduleAction == "none" && edit.edited == edit.replaced;
+        return !known && loadedModules(edit.replaced, edit.fileName).empty();
+    });
     std::stable_sort(edits.begin(), edits.end(), [](const KeptEdit& a, const KeptEdit& b) {
         return loadedModules(a.replaced, a.fileName).size() > loadedModules(b.replaced, b.fileName).size();
     });
@@ -426,6 +467,8 @@ bool CommonUtils::restoreKnownList()
     // Once a connection, and never over an edit kept for another unit of the model, which the repair
     // ahead of this read left as it is.
     if (m_deviceID == 0 || std::exchange(m_knownListRestoreTried, true)) return false;
+    // A quit changes nothing on the unit: the next connection gives the list back.
+    if (m_isQuitting) return false;
     if (!keptEditFolders().empty()) return false;
     const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
     if (!known || known->empty()) return false;

@@ -155,7 +155,16 @@ void CommonUtils::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
 
 // ---- rewriting names and comments ----
 
-bool CommonUtils::editFilePatch(PatchItem& item)
+std::optional<StoredPatchTexts> CommonUtils::storedPatchTexts(const std::string& path) const
+{
+    const auto patch = getOKVPatchWithPath(absolutePath(path));
+    if (!patch) return std::nullopt;
+    const std::string& name = patch->patchName();
+    return StoredPatchTexts{Bytes(name.begin(), name.end()),
+                            m_preferredLocalization == "ja" ? patch->commentJP().content() : patch->commentEN().content()};
+}
+
+bool CommonUtils::editFilePatch(PatchItem& item, const StoredPatchTexts* restore)
 {
     std::lock_guard lock(m_editMutex);
     auto patch = getOKVPatchWithPath(absolutePath(item.path));
@@ -164,12 +173,20 @@ bool CommonUtils::editFilePatch(PatchItem& item)
     // comment that does not decode in the interface language, reads as "", and writing that back would
     // erase it whenever the other field is edited.
     const auto stored = patchItemFromPatch(*patch, item.path);
-    if (item.patchName != stored->patchName) {
+    const bool restoreName = restore && restore->name;
+    const bool restoreComment = restore && restore->comment;
+    if (restoreName) {
+        patch->setPatchName(std::string(restore->name->begin(), restore->name->end()));
+    } else if (item.patchName != stored->patchName) {
         const Bytes name = cutUtf8(item.patchName, kNameBytes);
         patch->setPatchName(std::string(name.begin(), name.end()));
     }
     const bool commentEdited = item.patchComment != stored->patchComment;
-    if (commentEdited && preferredLocalization() == "ja") {
+    if (restoreComment && preferredLocalization() == "ja") {
+        patch->commentJP().setContent(*restore->comment);
+    } else if (restoreComment) {
+        patch->commentEN().setContent(*restore->comment);
+    } else if (commentEdited && preferredLocalization() == "ja") {
         Bytes bytes;
         if (!isBlank(item.patchComment)) {
             const auto encoded = platform::ShiftJis::encode(item.patchComment);
@@ -205,6 +222,7 @@ bool CommonUtils::editFilePatch(PatchItem& item)
     }
     // The file must hold the record as built, the fields kept included, and read back under the item's name.
     const auto readBack = getPatchItemWithPath(item.path);
+    if (readBack && restoreName) item.patchName = readBack->patchName;
     if (readBack && readBack->patchName == item.patchName && m_files.readFile(item.path) == written) {
         // The item shows what the file holds: a comment cut at its limit or changed by its encoding
         // would otherwise differ from what the unit gets.

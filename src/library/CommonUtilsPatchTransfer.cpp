@@ -57,13 +57,38 @@ std::uint64_t CommonUtils::askSlotWrites(const std::vector<std::size_t>& positio
 {
     const std::uint64_t write = ++m_slotWritesAsked;
     for (std::size_t i = 0; i < positions.size() && i < paths.size(); ++i)
-        m_slotWrites.push_back(SlotWrite{write, positions[i], paths[i]});
+        m_slotWrites.push_back(SlotWrite{write, positions[i], paths[i], std::nullopt});
     return write;
 }
 
 void CommonUtils::endSlotWrites(std::uint64_t write)
 {
     std::erase_if(m_slotWrites, [write](const SlotWrite& asked) { return asked.write == write; });
+}
+
+void CommonUtils::takeSlotWriteBytes(std::uint64_t write)
+{
+    for (SlotWrite& asked : m_slotWrites)
+        if (asked.write == write) asked.bytes = m_files.readFile(asked.path);
+}
+
+void CommonUtils::landSlotWrite(const SlotWrite& landed)
+{
+    if (landed.position >= m_allPatchDataList.size()) return;
+    m_allPatchDataList[landed.position].path = landed.path;
+    if (landed.position < m_unitHolds.size()) m_unitHolds[landed.position] = landed.path;
+    m_deviceSlotBytes.resize(m_allPatchDataList.size());
+    m_deviceSlotBytes[landed.position] = landed.bytes ? landed.bytes : m_files.readFile(landed.path);
+    publishPatchList();
+}
+
+void CommonUtils::endSlotWritesLanded(std::uint64_t write)
+{
+    // A slot the unit took was recorded as it took it, and a change it reported since stands; only a slot
+    // whose taking was not told is recorded now.
+    for (const SlotWrite& asked : m_slotWrites)
+        if (asked.write == write) landSlotWrite(asked);
+    endSlotWrites(write);
 }
 
 bool CommonUtils::validIndex(std::int64_t index) const
@@ -147,18 +172,17 @@ void CommonUtils::writeToDeviceWithPatchGroup(const std::vector<std::shared_ptr<
             finishRequest(kind);
             return;
         }
+        takeSlotWriteBytes(*write);
         PatchResultBlock& stored = one ? m_writeOnePatchBlock : m_writeGroupPatchsBlock;
         stored = [this, written, positions, kind, write](std::int32_t state) mutable {
+            if (state == 1) {
+                endSlotWritesLanded(*write);
+                finishRequest(kind);
+                return;
+            }
             endSlotWrites(*write);
             for (std::size_t i = 0; i < written.size(); ++i) {
                 if (positions[i] >= m_allPatchDataList.size()) continue;
-                if (state == 1) {
-                    m_allPatchDataList[positions[i]].path = written[i].path;
-                    if (positions[i] < m_unitHolds.size()) m_unitHolds[positions[i]] = written[i].path;
-                    m_deviceSlotBytes.resize(m_allPatchDataList.size());
-                    m_deviceSlotBytes[positions[i]] = m_files.readFile(written[i].path);
-                    continue;
-                }
                 auto old = recoverFailedWrite(written[i], positions[i]);
                 tell([state, old, position = positions[i]](CommonUtilsDelegate& d) {
                     d.writePatchItemWithFailedState(state, old, static_cast<std::uint32_t>(position));
@@ -206,20 +230,14 @@ void CommonUtils::writeToDeviceWithPatchList(const std::vector<std::shared_ptr<P
         const std::uint64_t write = m_isConnectDevice ? askSlotWrites(positions, asked) : 0;
         addRequest(RequestKind::WriteAllPatch, [this, paths, write] {
             m_runningSlotWrite = write;
-            // The list takes the new files only once the device has them all.
             std::vector<PatchObject> list = m_allPatchDataList;
             for (std::size_t i = 0; i < list.size() && i < paths.size(); ++i)
                 if (paths[i]) list[i].path = absolutePath(*paths[i]);
-            m_writeAllPatchBlock = [this, list, write](std::int32_t state) {
-                endSlotWrites(write);
-                if (state == 1) {
-                    m_allPatchDataList = list;
-                    m_unitHolds.clear();
-                    for (const PatchObject& entry : list) m_unitHolds.push_back(entry.path);
-                    m_deviceSlotBytes.assign(list.size(), std::nullopt);
-                    for (std::size_t i = 0; i < list.size(); ++i) m_deviceSlotBytes[i] = m_files.readFile(list[i].path);
-                    publishPatchList();
-                }
+            takeSlotWriteBytes(write);
+            m_writeAllPatchBlock = [this, write](std::int32_t state) {
+                // Each slot took its new file as the unit took it.
+                if (state == 1) endSlotWritesLanded(write);
+                else endSlotWrites(write);
                 tell([state](CommonUtilsDelegate& d) { d.writePatchListWithState(state); });
                 finishRequest(RequestKind::WriteAllPatch);
             };
@@ -393,7 +411,7 @@ void CommonUtils::patchWrittenToSlot(const PatchObject& slot)
                 return write.write == m_runningSlotWrite && write.position == i;
             });
             if (asked == m_slotWrites.end()) return;
-            if (i < m_unitHolds.size()) m_unitHolds[i] = asked->path;
+            landSlotWrite(*asked);
             m_slotWrites.erase(asked);
             return;
         }
@@ -435,16 +453,20 @@ void CommonUtils::notifyDataPatchChange(const PatchObject& patch)
                 position = i;
         }
         // The unit changed what it held in the slot then, which is our patch only once the unit took it.
+        // A write of ours on its way to the slot never outranks the change, even one carrying the very patch
+        // the unit changed: that copy is older than the change. The list merges the two, the user's texts
+        // over the unit's, and writes the patch again.
         UnitPatchChange origin;
-        bool replacedByOurs = false;
         if (position) {
             if (*position < m_unitHolds.size()) origin.heldPath = m_unitHolds[*position];
-            for (const SlotWrite& asked : m_slotWrites) {
-                if (asked.position != *position) continue;
-                origin.overwritten = true;
-                // Our write carries that very patch, as the user made it since: it outranks the change.
-                replacedByOurs = replacedByOurs || asked.path == origin.heldPath;
-            }
+            origin.overwritten = std::any_of(m_slotWrites.begin(), m_slotWrites.end(),
+                                             [&](const SlotWrite& asked) { return asked.position == *position; });
+            if (*position < m_deviceSlotBytes.size() && m_deviceSlotBytes[*position])
+                if (const auto held = OKVPatch::initWithData(*m_deviceSlotBytes[*position]))
+                    if (const auto texts = patchItemFromPatch(*held, origin.heldPath)) {
+                        origin.heldName = texts->patchName;
+                        origin.heldComment = texts->patchComment;
+                    }
         }
         std::string copy;
         if (item && m_isConnectDevice)
@@ -461,7 +483,7 @@ void CommonUtils::notifyDataPatchChange(const PatchObject& patch)
             if (*position < m_unitHolds.size()) m_unitHolds[*position] = absolutePath(entry.path);
             publishPatchList();
         }
-        if (!item || !m_isConnectDevice || replacedByOurs) return;
+        if (!item || !m_isConnectDevice) return;
         const std::string label = m_parser.getOffsetNameOfPatchWithNumGroup(patch.groupNum, patch.bankNum, patch.patchNum);
         if (!copy.empty()) item->path = copy;
         getEffectListWithPatch(*item);

@@ -187,10 +187,13 @@ void CommonUtils::closeOnState()
     publish();
     m_isQuitting = true;
     // A quit lets the running work end but starts no change of the unit: the effect updates the read
-    // queued behind itself, which no one asked for, go.
+    // queued behind itself, and a known list's write-back with the read again behind it, which no one
+    // asked for, go; the next connection finds the unit as it was left.
     Stdqueue<Request> kept;
     while (std::optional<Request> request = m_queueRequest.dequeue())
-        if (request->kind != RequestKind::UpdateEffect) kept.enqueue(std::move(*request));
+        if (request->kind != RequestKind::UpdateEffect && request->kind != RequestKind::RepairEffectList &&
+            request->kind != RequestKind::GetQFXList)
+            kept.enqueue(std::move(*request));
     m_queueRequest = std::move(kept);
     if (!connected) {
         forceCloseOnState();

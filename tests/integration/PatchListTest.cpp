@@ -263,6 +263,48 @@ TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
     });
 }
 
+// A rename and a comment edit of a patch whose texts do not decode, each undone: the unit gets back the
+// very bytes it held, never an empty name or comment.
+TEST(PatchList, UndoingAnEditOfATextThatDidNotDecodePutsItsBytesBack)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        const std::string latin1Comment = "caf\xE9 cr\xE8me";
+        const std::string latin1Name = "\xC9t\xE9";
+        unit.editOnUnit(2, latin1Name, latin1Comment);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return Gestures::patchListText(2, 1).isEmpty(); }));
+
+        Gestures::doubleClickPatchList(window, 2, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Named"));
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(2) == "Named"; }));
+        editComment(window, 2, QStringLiteral("Said"));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(2) == "Said"; }));
+
+        for (const auto& [what, back] : {std::pair<const char*, std::function<bool()>>{
+                                             "the comment", [&] { return unit.patchCommentAt(2) == latin1Comment; }},
+                                         std::pair<const char*, std::function<bool()>>{
+                                             "the name", [&] { return unit.patchNameAt(2) == latin1Name; }}}) {
+            SCOPED_TRACE(what);
+            ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                UndoTour::openUndoPopover(window);
+                return UndoTour::undoPopoverShown();
+            }));
+            UndoTour::undoFromPopover(window);
+            EXPECT_TRUE(ProgramRig::waitUntil(back, 20s))
+                << unit.patchNameAt(2).value_or("?") << " / " << unit.patchCommentAt(2).value_or("?");
+        }
+        EXPECT_EQ(unit.patchNameAt(2), latin1Name);
+        EXPECT_EQ(unit.patchCommentAt(2), latin1Comment);
+    });
+}
+
 // A change made on the unit while the patch's property sheet is open, or before it opened within the
 // quiet time, is not lost to the sheet's save: the unit ends with its own change and the sheet's comment.
 TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
@@ -300,6 +342,75 @@ TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
                  << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
         EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Knob"));
         EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 2), QStringLiteral("warmer"));
+    });
+}
+
+// The quiet time applies the unit's change under an open sheet whose keys are on its buttons: the sheet's
+// save then writes only the text it changed, over the patch as the unit made it, never its own old copy.
+TEST(PatchList, TheSheetsSaveKeepsAChangeTheQuietTimeAppliedWhileItWasOpen)
+{
+    ProgramRig::Options options;
+    options.quietSeconds = 1;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        PatchPropertyViewController* sheet = openedPatchSheet(window);
+        ASSERT_NE(sheet, nullptr);
+        // Tab past the comment: the keys are on the sheet's buttons, and the quiet time applies the change.
+        const auto press = [sheet](int code, const QString& text) {
+            QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier, text);
+            QApplication::sendEvent(sheet->focusWidget(), &event);
+        };
+        sheet->window()->activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return sheet->window()->isActiveWindow(); }, 5s));
+        sheet->patchNameTextField()->setFocus();
+        press(Qt::Key_Tab, QStringLiteral("\t"));
+        press(Qt::Key_Tab, QStringLiteral("\t"));
+        ASSERT_EQ(sheet->focusWidget(), sheet);
+        ASSERT_EQ(QApplication::focusWidget(), sheet);
+        unit.editOnUnit(MenuTour::kListRow, "Knob", "From the unit");
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return Gestures::patchListText(MenuTour::kListRow, 1) == QStringLiteral("Knob"); }, 20s));
+        ASSERT_TRUE(MenuTour::patchSheetShown());
+        sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+        press(Qt::Key_Return, QStringLiteral("\r"));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(MenuTour::kListRow) == "warmer"; }, 20s))
+            << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
+        EXPECT_EQ(unit.patchNameAt(MenuTour::kListRow), "Knob");
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Knob"));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 2), QStringLiteral("warmer"));
+    });
+}
+
+// A name typed in the list's cell while the unit's change waits for the quiet time goes over that change:
+// the list and the unit end with the typed name and the unit's comment.
+TEST(PatchList, ANameTypedInTheCellGoesOverTheUnitsWaitingChange)
+{
+    ProgramRig::Options options;
+    // Far beyond the test: only the cell's commit takes the change.
+    options.quietSeconds = 600;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        window.activateWindow();
+        unit.editOnUnit(1, "Knob", "From the unit");
+        // Once the program has the unit's change.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
+            return std::find(names.begin(), names.end(), "Knob") != names.end();
+        }));
+        Gestures::doubleClickPatchList(window, 1, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
+        Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
+        Gestures::type(QStringLiteral("Typed"));
+        Gestures::type({}, Qt::Key_Return);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(1) == "Typed"; }, 20s));
+        EXPECT_EQ(unit.patchCommentAt(1), "From the unit");
+        EXPECT_EQ(Gestures::patchListText(1, 1), QStringLiteral("Typed"));
+        EXPECT_EQ(Gestures::patchListText(1, 2), QStringLiteral("From the unit"));
     });
 }
 

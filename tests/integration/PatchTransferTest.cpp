@@ -416,5 +416,43 @@ TEST(PatchTransfer, ADragHeldAtThePoolsEdgeScrollsOnThroughAReload)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return ruler->value() == ruler->maximum(); }, 20s))
             << ruler->value() << " of " << ruler->maximum();
         DragTour::letGoOfTheHeldDrag(window);
+
+// A row dragged away and at once dragged back: the second write carries the patch as it was before a knob
+// turned on the unit meanwhile. The change is kept, never replaced by our older copy: the list, the unit
+// and a backup hold it once.
+TEST(PatchTransfer, AnEditOnTheUnitWhileARowGoesAndComesBackIsKept)
+{
+    ProgramRig::Options options;
+    options.slowUnit = true;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const auto before = unitNames(unit, 0, 10);
+
+        DragTour::dropListRowsOnList(window, {9}, 1);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }));
+        DragTour::dropListRowsOnList(window, {1}, 10);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) == before; }));
+        unit.editOnUnit(9, "Knob", "Turned while the rows moved");
+
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            const auto shown = listNames(0, 10);
+            return shown == unitNames(unit, 0, 10) && std::count(shown.begin(), shown.end(), "Knob") == 1;
+        }, 60s)) << testing::PrintToString(listNames(0, 10)) << " on the unit " << testing::PrintToString(unitNames(unit, 0, 10));
+
+        auto sorted = unitNames(unit, 0, unit.patchCount());
+        std::sort(sorted.begin(), sorted.end());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            UndoTour::backUpAll(window);
+            return UndoTour::backedUp();
+        }, 60s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            std::error_code error;
+            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
+                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
+            return false;
+        }, 30s));
     });
 }

@@ -1,5 +1,8 @@
 // A kept effect edit and the known list against the unit they are meant for, when the unit that comes back
 // is another one of the same model.
+#include <chrono>
+#include <filesystem>
+
 #include "support/library/EffectLibraryFixture.h"
 #include "support/files/FaultyFileManager.h"
 
@@ -211,4 +214,73 @@ TEST_F(EffectRepair, AUnitWhoseListNamesNoEffectIsJudgedByItsModules)
     const Strings heardA = plugIn(cutA);
     EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
+}
+
+// A quit asked while a unit without its list is read: the known list is not written onto it, nor the unit
+// read again, ahead of the closing eject; the next connection gives the list back.
+TEST_F(EffectRepair, AQuitDuringTheReadOfAUnitWithoutItsListLeavesTheRepairToTheNextConnection)
+{
+    prepare();
+    UnitFiles aWithoutList = unitA();
+    aWithoutList.files.erase("FLST_SEQ.QT2");
+    unit.device().unplug();
+    settle();
+    holdUnit(aWithoutList);
+    const auto find = RequestKey::fileSystem(0x25);
+    const auto writes = unit.device().requestCount(RequestKey::fileSystem(kWrite));
+    unit.holdReplies(find);
+    const auto finds = unit.device().requestCount(find);
+    unit.device().plugIn();
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(find) > finds; }, std::chrono::seconds(30)));
+    utils->closeApp();
+    unit.releaseReplies();
+    for (int round = 0; round < 100 && lifecycle.terminated == 0; ++round) {
+        settle();
+        if (lifecycle.terminated == 0) loop.advance(std::chrono::seconds(2));
+    }
+    ASSERT_EQ(lifecycle.terminated, 1);
+    EXPECT_FALSE(unit.files().file("FLST_SEQ.QT2"));
+    EXPECT_EQ(unit.device().requestCount(RequestKey::fileSystem(kWrite)), writes);
+    EXPECT_EQ(unit.device().requestCount(find), finds + 1) << "the unit was read again";
+}
+
+// An edit whose replaced list names no loaded module but its own tells no unit apart by its modules: a
+// listless unit of the model is left as it is, and the edit waits for a unit whose list matches. A kept
+// edit ends after ninety days without its unit.
+TEST_F(EffectRepair, AnEditWhoseListNamesNoOtherModuleWaitsForItsListAndEnds)
+{
+    prepare();
+    const UnitFiles echoOnly{{{"FLST_SEQ.QT2", listFile(kDeviceList, 260)}, {"Echo.QF2", moduleFile(kEcho)}}};
+    plugIn(echoOnly);
+    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
+    utils->deleteEffectItem(storeItem("Echo.QF2"));
+    runOut();
+    const auto pendingFiles = [&] {
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(programFolder()) / "QFXMacApplication" / "DeviceEdit", error))
+            if (entry.path().filename() == "Pending" && entry.path().parent_path().filename().string().starts_with("edit-"))
+                found.push_back(entry.path());
+        return found;
+    };
+    ASSERT_EQ(pendingFiles().size(), 1U);
+
+    UnitFiles listlessB = unitB();
+    listlessB.files.erase("FLST_SEQ.QT2");
+    plugIn(listlessB);
+    EXPECT_EQ(unitNow().files, listlessB.files) << "another unit lost its module and got the first unit's list";
+    ASSERT_EQ(pendingFiles().size(), 1U) << "the edit was used up on another unit";
+
+    // Ninety days and a second on, the next connection of the model drops it.
+    const std::filesystem::path pending = pendingFiles().front();
+    const auto text = *files.readFile(pending.string());
+    std::string record(text.begin(), text.end());
+    const auto lastLine = record.rfind('\n', record.size() - 2);
+    const auto then = std::chrono::duration_cast<std::chrono::seconds>(
+                          std::chrono::system_clock::now().time_since_epoch() - std::chrono::hours(24 * 90) - std::chrono::seconds(1))
+                          .count();
+    record = record.substr(0, lastLine + 1) + std::to_string(then) + "\n";
+    ASSERT_TRUE(files.writeAtomically(pending.string(), Bytes(record.begin(), record.end())));
+    plugIn(unitB());
+    EXPECT_TRUE(pendingFiles().empty());
 }

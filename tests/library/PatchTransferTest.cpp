@@ -245,6 +245,8 @@ TEST_F(PatchTransfer, AChangeTheUnitReportsNamesThePatchItHeldAsItsRepliesCame)
     EXPECT_TRUE(recorder.lastChangeOrigin().overwritten);
     unit.releaseReplies();
     ASSERT_TRUE(loop.runUntil([&] { return slotPath(0) == one->path && slotPath(1) == zero->path; }));
+    // The slots are recorded as the unit takes them: the write itself ends after.
+    settle();
     EXPECT_NE(unit.patches().patch(0, 0, 0), SimulatedPatchMemory::makePatchRecord("Knob", "c", 10, 9))
         << "our write replaced the change on the unit";
 
@@ -300,4 +302,60 @@ TEST_F(PatchTransfer, EditsOnTheUnitKeepOneWorkingCopyPerSlot)
     EXPECT_NE(recorder.lastUpdated->path, copy);
     EXPECT_EQ(utils->getPatchItemWithPath(copy)->patchName, "Edit 4");
     unit.releaseReplies();
+}
+
+// A write of ours on its way to a slot that carries the very patch the unit holds there (an undone
+// reorder, a row dragged back, Restore All past a shorter backup) carries it as it was before the unit's
+// change: the change is still told, with what the unit held, for the list to keep it and write it again.
+TEST_F(PatchTransfer, AChangeIsToldEvenWhenOurWriteOnItsWayCarriesTheSamePatch)
+{
+    using namespace std::chrono_literals;
+    unit.setPacing(3125.0, 0us);
+    const auto mute = sim::RequestKey::maker(0x56);
+    const std::string held = slotPath(0);
+    const auto same = slotItem(0);
+    unit.holdReplies(mute);
+    const auto muted = unit.device().requestCount(mute);
+    utils->writeToDeviceWithPatchGroup({same, slotItem(1)}, {0, 1});
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(mute) > muted; }));
+    unit.patches().setPatch(0, 0, 0, SimulatedPatchMemory::makePatchRecord("Knob", "k", 10, 9));
+    unit.sendPatchNotice(0, 0, 0);
+    const Strings told = heard("updated");
+    ASSERT_FALSE(told.empty());
+    ASSERT_EQ(told.back().rfind("updated Knob ", 0), 0U) << testing::PrintToString(told);
+    const UnitPatchChange origin = recorder.lastChangeOrigin();
+    EXPECT_EQ(origin.heldPath, held);
+    EXPECT_TRUE(origin.overwritten);
+    EXPECT_EQ(origin.heldName, dumpedNames[0]);
+    unit.releaseReplies();
+}
+
+// The record of what the unit holds takes each slot as the unit takes it, and a change the unit reports
+// after that, before the write has ended, stands: the write's end never puts our file back in its place.
+TEST_F(PatchTransfer, AChangeAfterOurPatchLandedOutlivesTheWritesEnd)
+{
+    using namespace std::chrono_literals;
+    unit.setPacing(3125.0, 0us);
+    const auto unmute = sim::RequestKey::maker(0x57);
+    const auto ours = edited(2, "Ours");
+    unit.holdReplies(unmute);
+    const auto unmuted = unit.device().requestCount(unmute);
+    utils->writeToDeviceWithPatchGroup({ours}, {0});
+    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(unmute) > unmuted; }));
+    unit.patches().setPatch(0, 0, 0, SimulatedPatchMemory::makePatchRecord("Dial", "d", 10, 9));
+    unit.sendPatchNotice(0, 0, 0);
+    ASSERT_EQ(heard("updated").back().rfind("updated Dial ", 0), 0U);
+    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, ours->path);
+    EXPECT_EQ(recorder.lastChangeOrigin().heldName, "Ours");
+    EXPECT_FALSE(recorder.lastChangeOrigin().overwritten);
+    const std::string dial = recorder.lastUpdated->path;
+    unit.releaseReplies();
+    settle();
+    EXPECT_EQ(slotPath(0), dial);
+
+    unit.patches().setPatch(0, 0, 0, SimulatedPatchMemory::makePatchRecord("Again", "a", 10, 9));
+    unit.sendPatchNotice(0, 0, 0);
+    ASSERT_EQ(heard("updated").back().rfind("updated Again ", 0), 0U);
+    EXPECT_EQ(recorder.lastChangeOrigin().heldPath, dial) << "the next change names the unit's, not our file";
+    EXPECT_EQ(recorder.lastChangeOrigin().heldName, "Dial");
 }

@@ -35,6 +35,18 @@ bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item)
     return utils_.editFilePatch(item);
 }
 
+bool CommonUtilsPatchCoordinator::restoreFilePatch(PatchItem& item, const StoredPatchTexts& restore)
+{
+    utils_.settlePoolWorkFor({item.path});
+    return utils_.editFilePatch(item, &restore);
+}
+
+std::optional<StoredPatchTexts> CommonUtilsPatchCoordinator::storedPatchTexts(const std::string& path)
+{
+    utils_.settlePoolWorkFor({path});
+    return utils_.storedPatchTexts(path);
+}
+
 void CommonUtilsPatchCoordinator::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
     utils_.selectPatchItem(item, index);

@@ -10,6 +10,8 @@ public:
     explicit CommonUtilsPatchCoordinator(CommonUtils& utils) : utils_(utils) {}
 
     bool editFilePatch(PatchItem& item) override;
+    bool restoreFilePatch(PatchItem& item, const StoredPatchTexts& restore) override;
+    std::optional<StoredPatchTexts> storedPatchTexts(const std::string& path) override;
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override;
     void writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override;
     void writeToDeviceWithPatchGroup(const PatchItems& items, const std::vector<std::int64_t>& indexes) override;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "library/models/PatchItem.h"
+#include "library/models/StoredPatchTexts.h"
 #include "platform/error/Error.h"
 
 class DirectoryObject;
@@ -26,6 +27,11 @@ public:
     // Rewrites the patch's local file with its name and comment; false when the file stays as it was. On
     // success the item's comment is the one the file holds (cut to its limit, as its encoding reads back).
     virtual bool editFilePatch(PatchItem& item) = 0;
+    // The same with the fields `restore` holds written back byte for byte (an undo's); the item then
+    // holds the texts they read as.
+    virtual bool restoreFilePatch(PatchItem& item, const StoredPatchTexts& /*restore*/) { return editFilePatch(item); }
+    // The patch's name and comment as its file stores them, for an undo record; none where not known.
+    virtual std::optional<StoredPatchTexts> storedPatchTexts(const std::string& /*path*/) { return std::nullopt; }
     // Makes the patch the device's current one.
     virtual void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) = 0;
     virtual void writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) = 0;

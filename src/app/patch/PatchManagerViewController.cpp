@@ -108,7 +108,9 @@ void PatchManagerViewController::buildView()
     patchManagerTableView_ = new CustomTableViewForPatch(appDelegate_, undoController_, leftView_);
     patchManagerTableView_->setModel(patchListModel_);
     patchListDelegate_ = new PatchListItemDelegate(
-        PatchCellContext{coordinator_, dialogs_, undoController_, appDelegate_, textRules_}, patchManagerTableView_);
+        PatchCellContext{coordinator_, dialogs_, undoController_, appDelegate_, textRules_,
+                         [this](PatchItem& patch) { takeUnitChangesOf(patch); }},
+        patchManagerTableView_);
     patchManagerTableView_->setItemDelegate(patchListDelegate_);
     patchManagerTableView_->setRightClickDelegate(this);
     patchManagerTableView_->setUtilityDelegate(this);
@@ -398,20 +400,13 @@ void PatchManagerViewController::loadFontsAhead()
 
 // ---- device writes ----
 
-// A write carries the list's patches as they stand. One that only moves or replaces patches takes the
-// changes the unit reported meanwhile first, or the unit would get the patch without them while the list
-// showed them later. One slot's write carries what the user just made of that patch, which is newer than
-// what the unit reported of it: that change is dropped, so the list and the unit agree.
-void PatchManagerViewController::dropBufferedChangesOf(const PatchItem* patchItem)
-{
-    std::erase_if(bufferDataFromDevice_,
-                  [&](const BufferedChange& change) { return change.target && change.target.get() == patchItem; });
-}
-
+// A write carries the list's patches as they stand, and takes the changes the unit reported meanwhile
+// first, or the unit would get the patch without them while the list showed them later. One slot's write
+// may carry what the user just made of that patch: the unit's change is merged under it, never dropped.
 void PatchManagerViewController::updatePatchFileToDevideAtIndex(std::uint64_t index)
 {
     if (index >= patchItems_.size() || index >= bankItems_.size() || !patchItems_[index]) return;
-    dropBufferedChangesOf(patchItems_[index].get());
+    takeUnitChangesOf(*patchItems_[index]);
     coordinator_.writeToDeviceWithPatchItem(patchItems_[index]->copy(), static_cast<std::int64_t>(index));
     appDelegate_.setReloadDataFromDeviceTimer();
 }
@@ -457,7 +452,8 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
         if (origin.overwritten) return;
         target = patchInSlot(offset);
     }
-    bufferDataFromDevice_.push_back({std::move(patchItem), offset, std::move(target), origin.overwritten});
+    bufferDataFromDevice_.push_back(
+        {std::move(patchItem), offset, std::move(target), origin.overwritten, origin.heldName, origin.heldComment});
     appDelegate_.setReloadDataFromDeviceTimer();
 }
 
@@ -548,7 +544,7 @@ bool PatchManagerViewController::takeUnitChangesOf(PatchItem& patch)
             others.push_back(std::move(change));
             continue;
         }
-        updateBufferPatchItem(*change.patchItem, patch);
+        mergeUnitChange(change, patch);
         taken = true;
     }
     bufferDataFromDevice_ = std::move(others);
@@ -566,11 +562,12 @@ std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool
             updateBufferPatchItem(*change.patchItem, change.offset);
             continue;
         }
-        updateBufferPatchItem(*change.patchItem, *change.target);
-        // The unit holds the change only in the slot it reported, and only when no write of ours came
-        // over it there: anywhere else the patch goes to the unit again, or list and unit part.
+        const bool usersTexts = mergeUnitChange(change, *change.target);
+        // The unit holds the change only in the slot it reported, only when no write of ours came over it
+        // there and only as it made it: anywhere else, or with the user's texts over it, the patch goes to
+        // the unit again, or list and unit part.
         const auto slot = slotOf(change.target.get());
-        if (slot && (change.rewrite || slot != slotOf(change.offset)) &&
+        if (slot && (change.rewrite || usersTexts || slot != slotOf(change.offset)) &&
             std::find(rewrites.begin(), rewrites.end(), *slot) == rewrites.end())
             rewrites.push_back(*slot);
     }
@@ -593,6 +590,29 @@ std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset)
 {
     if (const auto target = patchInSlot(offset)) updateBufferPatchItem(patchItem, *target);
+}
+
+bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, PatchItem& target)
+{
+    auto merged = change.patchItem->copy();
+    bool usersTexts = false;
+    if (change.heldName && target.patchName != *change.heldName) {
+        merged->patchName = target.patchName;
+        usersTexts = true;
+    }
+    if (change.heldComment && target.patchComment != *change.heldComment) {
+        merged->patchComment = target.patchComment;
+        usersTexts = true;
+    }
+    // The unit's file takes the user's texts; where it cannot, the list shows what the unit holds and says
+    // the user's edit did not keep.
+    if (usersTexts && !coordinator_.editFilePatch(*merged)) {
+        dialogs_.showInformation("Patch_CanNotEditPatchItem", target.patchName);
+        merged = change.patchItem->copy();
+        usersTexts = false;
+    }
+    updateBufferPatchItem(*merged, target);
+    return usersTexts;
 }
 
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, PatchItem& target)

@@ -305,7 +305,13 @@ private:
         std::shared_ptr<PatchItem> target;
         // A write of ours replaced the change on the unit: the patch goes to the unit again.
         bool rewrite = false;
+        // The texts of the patch the unit changed, as it held them; none when not known.
+        std::optional<std::string> heldName;
+        std::optional<std::string> heldComment;
     };
+    // Lays the unit's change over its patch, each text the user changed since the unit held it kept over
+    // the unit's; whether one was, so the unit needs the patch again.
+    bool mergeUnitChange(const BufferedChange& change, PatchItem& target);
     std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
     // The patch whose file is `path`: a buffered change's, else the list's; none when neither has it.
     std::shared_ptr<PatchItem> heldPatch(const std::string& path) const;
@@ -319,7 +325,6 @@ private:
     bool takeUnitChangesOf(PatchItem& patch);
     // Answers the slots whose patch took a change the unit does not hold there.
     std::vector<std::uint64_t> applyBufferedChanges(bool reloadList);
-    void dropBufferedChangesOf(const PatchItem* patchItem);
 
     void buildView();
     void layOutBackUpButton();

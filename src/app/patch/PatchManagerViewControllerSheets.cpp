@@ -76,19 +76,20 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
     sheet->setCancelActionBlock([end] { end(kListSheetCancelled); });
     sheet->setSaveActionBlock([self, original, edited, end, opened = std::make_pair(edited->patchName, edited->patchComment)] {
         if (!self) return;
-        if (edited->patchName == original->patchName && edited->patchComment == original->patchComment) {
+        // The sheet's copy is the patch as it opened: the unit may have changed the list's patch since,
+        // still buffered or already applied by a quiet time. Only the texts the sheet changed go, over the
+        // list's patch as it stands with the unit's change taken, so the save never writes the old copy.
+        const bool nameEdited = edited->patchName != opened.first;
+        const bool commentEdited = edited->patchComment != opened.second;
+        if (!nameEdited && !commentEdited) {
             end(kListSheetSaved);
             return;
         }
-        // The unit may have changed this patch while the sheet was open: its change is taken first and the
-        // sheet's texts go over it, so the write carries both instead of the sheet's copy replacing it.
-        // A text the sheet left as it opened keeps what the unit made of it.
-        auto saved = edited;
-        if (self->takeUnitChangesOf(*original)) {
-            saved = original->copy();
-            if (edited->patchName != opened.first) saved->patchName = edited->patchName;
-            if (edited->patchComment != opened.second) saved->patchComment = edited->patchComment;
-        }
+        self->takeUnitChangesOf(*original);
+        auto saved = original->copy();
+        const auto stored = self->coordinator_.storedPatchTexts(original->path);
+        if (nameEdited) saved->patchName = edited->patchName;
+        if (commentEdited) saved->patchComment = edited->patchComment;
         if (!self->coordinator_.editFilePatch(*saved)) {
             self->dialogs_.showInformation(kCanNotEditPatchItem, original->patchName);
             end(kListSheetSaved);
@@ -100,6 +101,7 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
         record->mOldSecondText = original->patchComment;
         record->mNewText = saved->patchName;
         record->mNewSecondText = saved->patchComment;
+        if (stored) record->mOldStored = *stored;
         // The list keeps the same object, with the new texts.
         original->overwriteAllDataFromPatchItem(*saved);
         record->mItem = original;
@@ -186,6 +188,7 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
                     return;
                 }
                 edited->path = landed->path;
+                const auto stored = self->coordinator_.storedPatchTexts(landed->path);
                 if (!self->coordinator_.editFilePatch(*edited)) {
                     self->dialogs_.showInformation(kCanNotEditPatchItem, old->patchName);
                     end(kPoolSheetSaved);
@@ -196,6 +199,7 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
                 auto record = std::make_shared<ChangeTextAction>(item, old->patchName, edited->patchName, 6);
                 record->mOldSecondText = old->patchComment;
                 record->mNewSecondText = edited->patchComment;
+                if (stored) record->mOldStored = *stored;
                 if (group) record->mGroupOfItem = group;
                 self->undoController_.addActionStack(record);
                 if (self->rightPanelOutlineView_) self->rightPanelOutlineView_->reloadData();

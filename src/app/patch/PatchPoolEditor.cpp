@@ -597,6 +597,7 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
         // A node without a readable patch has no file to carry the name.
         if (patch == nullptr) return false;
         const std::string oldPatchName = patch->patchName;
+        if (const auto stored = collaborators_.coordinator.storedPatchTexts(patch->path)) action->mOldStored = *stored;
         patch->patchName = text;
         if (!collaborators_.coordinator.editFilePatch(*patch)) {
             patch->patchName = oldPatchName;

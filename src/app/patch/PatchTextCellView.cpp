@@ -24,7 +24,10 @@ bool PatchTextCellView::makeTextFieldStopEditing()
 
 bool PatchTextCellView::rewrite(std::string& fieldText, std::string& field, int undoType)
 {
+    // The typed text goes over the patch as the unit holds it, so the unit keeps its own change too.
+    if (context_.takeUnitChanges) context_.takeUnitChanges(*patchItem_);
     const std::string oldText = field;
+    const auto stored = context_.coordinator.storedPatchTexts(patchItem_->path);
     field = fieldText;
     if (!context_.coordinator.editFilePatch(*patchItem_)) {
         field = oldText;
@@ -36,6 +39,8 @@ bool PatchTextCellView::rewrite(std::string& fieldText, std::string& field, int 
     fieldText = field;
     context_.coordinator.writeToDeviceWithPatchItem(patchItem_, static_cast<std::int64_t>(index_));
     context_.appDelegate.setReloadDataFromDeviceTimer();
-    context_.undoController.addActionStack(std::make_shared<ChangeTextAction>(patchItem_, oldText, field, undoType));
+    auto record = std::make_shared<ChangeTextAction>(patchItem_, oldText, field, undoType);
+    if (stored) record->mOldStored = *stored;
+    context_.undoController.addActionStack(record);
     return makeTextFieldStopEditing();
 }

@@ -145,7 +145,11 @@ void PatchUndoHandlers::undoListText(const ChangeTextAction& action)
         patch->patchName = text;
     };
     apply(action.mOldText, action.mOldSecondText);
-    if (!collaborators_.coordinator.editFilePatch(*patch)) {
+    // The fields the record changed go back as the file stored them.
+    StoredPatchTexts restore;
+    if (action.mType != kListComment) restore.name = action.mOldStored.name;
+    if (action.mType != kListName) restore.comment = action.mOldStored.comment;
+    if (!collaborators_.coordinator.restoreFilePatch(*patch, restore)) {
         apply(action.mNewText, action.mNewSecondText);
         message(kCanNotEditPatchItem, patch->patchName);
         return;
@@ -163,11 +167,14 @@ void PatchUndoHandlers::undoPoolPatchText(const ChangeTextAction& action)
     PatchItem* patch = node->patchItem();
     if (!node->isGroup && patch != nullptr) {
         node->name = patch->patchName = action.mOldText;
-        if (!collaborators_.coordinator.editFilePatch(*patch)) {
+        StoredPatchTexts restore;
+        restore.name = action.mOldStored.name;
+        if (!collaborators_.coordinator.restoreFilePatch(*patch, restore)) {
             node->name = patch->patchName = action.mNewText;
             message(kCanNotEditPatchItem, patch->patchName);
             return;
         }
+        node->name = patch->patchName;
     }
     reloadPool({node});
 }
@@ -204,12 +211,13 @@ void PatchUndoHandlers::undoPoolPropertySheet(const ChangeTextAction& action)
     patch->patchName = action.mOldText;
     patch->patchComment = action.mOldSecondText;
     node->name = patch->patchName;
-    if (!collaborators_.coordinator.editFilePatch(*patch)) {
+    if (!collaborators_.coordinator.restoreFilePatch(*patch, action.mOldStored)) {
         node->name = patch->patchName = action.mNewText;
         patch->patchComment = action.mNewSecondText;
         message(kCanNotEditPatchItem, patch->patchName);
         return;
     }
+    node->name = patch->patchName;
     reloadPool({node});
 }
 

@@ -8,6 +8,11 @@ std::shared_ptr<CQFXMidi> CQFXMidi::create(CMidiDevice& device, std::vector<Acce
 {
     std::shared_ptr<CQFXMidi> midi(new CQFXMidi(device, std::move(arrayAcceptDevice), timeOfRetry));
     device.setMidiDeviceDelegate(midi);
+    // A file the unit opened for an open no chain awaits any more is closed at once: the unit would
+    // otherwise hold it open for good.
+    device.setStrayOpenHandler([weak = std::weak_ptr<CQFXMidi>(midi)](const Bytes& handle) {
+        if (const auto self = weak.lock()) self->closeStrayFile(handle);
+    });
     return midi;
 }
 
@@ -361,6 +366,13 @@ void CQFXMidi::disconnectCurrentDevice()
 {
     m_deviceID = 0;
     m_device.disconnectCurrentDeviceInMidiDevice();
+}
+
+void CQFXMidi::closeStrayFile(const Bytes& handle)
+{
+    RIG_LOG("the unit opened a file no one awaits; closed");
+    const Bytes close = QFXMidiMessages::close(dev(), handle);
+    m_device.sendSysExMessage(close.data(), static_cast<std::int64_t>(close.size()));
 }
 
 void CQFXMidi::clearWaitingBlock()

@@ -59,6 +59,8 @@ public:
     void restartScan();
     bool connectNewDevicePlugin();
     void disconnectCurrentDevice();
+    // Closes a file the unit opened with no open awaiting its answer, its answer unawaited.
+    void closeStrayFile(const Bytes& handle);
     // Ends the operation under way without a report: pending replies dropped once a step under way has
     // finished, the unit unmuted, an effect file being written deleted and one being read closed.
     void clearWaitingBlock();

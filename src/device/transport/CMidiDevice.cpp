@@ -552,6 +552,12 @@ bool CMidiDevice::registerFFSACKMessage(FFSACKBlock handler, const std::uint8_t*
     return registerKind<ReplyKind::FFSACK>(std::move(handler), bytes, size, true);
 }
 
+void CMidiDevice::setStrayOpenHandler(std::function<void(const Bytes& handle)> handler)
+{
+    std::lock_guard lock(m_registryMutex);
+    m_strayOpen = std::move(handler);
+}
+
 void CMidiDevice::clearBufferBlockWaiting()
 {
     // A run cut short stores what it received, as it did patch by patch.
@@ -650,10 +656,20 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
             handler(true, name, fiveByte(b + 29));
         return;
     }
-    case 0x20:
+    case 0x20: {
         if (tooShort("open", size, kMinFileSystemData)) return;
-        if (auto handler = take<ReplyKind::FOpen>(std::nullopt)) handler(true, Bytes(b + 10, b + 15));
+        if (auto handler = take<ReplyKind::FOpen>(std::nullopt)) {
+            handler(true, Bytes(b + 10, b + 15));
+            return;
+        }
+        std::function<void(const Bytes&)> stray;
+        {
+            std::lock_guard lock(m_registryMutex);
+            stray = m_strayOpen;
+        }
+        if (stray) stray(Bytes(b + 10, b + 15));
         return;
+    }
     case 0x23:
         if (tooShort("write", size, kMinFileSystemData)) return;
         if (auto handler = take<ReplyKind::FWrite>(std::nullopt)) handler(true, fiveByte(b + 10));

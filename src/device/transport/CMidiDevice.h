@@ -173,6 +173,10 @@ public:
     bool registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size,
                                    FFindFirstMatch match = {});
     bool registerFOpenMessage(FOpenBlock handler, const std::uint8_t* bytes, std::int64_t size);
+    // Told, on the input thread, of a file the unit opened with no open awaiting its answer (the late
+    // answer to an open whose read or write was cut off, or the second of two where a stale one was taken
+    // first): nobody else will close it.
+    void setStrayOpenHandler(std::function<void(const Bytes& handle)> handler);
     bool registerFWriteMessage(FWriteBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerFRead1Message(FRead1Block handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerFRead2Message(FRead2Block handler, const std::uint8_t* bytes, std::int64_t size);
@@ -241,6 +245,7 @@ private:
     std::array<std::int32_t, kReplyKinds> m_flags{};
     FFSRespondenceMatch m_ffsRespondenceMatch;
     FFindFirstMatch m_findFirstMatch;
+    std::function<void(const Bytes& handle)> m_strayOpen;  // registry mutex
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;

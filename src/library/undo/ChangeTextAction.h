@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "library/models/StoredPatchTexts.h"
 #include "library/undo/UndoAction.h"
 
 // A name or comment edit.
@@ -22,4 +23,7 @@ public:
     Object mItem;
     Object mGroupOfItem;
     std::int64_t mType = 0;
+    // The patch's old texts as its file stored them, where the edit read them: the undo writes these
+    // back, so a name or comment that did not decode comes back whole instead of empty.
+    StoredPatchTexts mOldStored;
 };

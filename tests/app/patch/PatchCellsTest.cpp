@@ -15,7 +15,7 @@ namespace {
 
 class PatchCellsTest : public testing_app::PatchScreenRig {
 protected:
-    PatchCellContext context() { return {coordinator, dialogs, undo, appDelegate, textRules}; }
+    PatchCellContext context() { return {coordinator, dialogs, undo, appDelegate, textRules, nullptr}; }
     template <typename Cell>
     Cell cellFor(const std::shared_ptr<PatchItem>& item, std::uint64_t index)
     {

@@ -16,6 +16,7 @@
 #include "app/patch/PatchListTableModel.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/ChangePositionAction.h"
+#include "library/undo/ChangeTextAction.h"
 #include "support/app/PatchScreenRig.h"
 
 namespace {
@@ -229,13 +230,64 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasI
     EXPECT_EQ(reported->patchComment, "c2");
     EXPECT_EQ(names(), (std::vector<std::string>{"P0", "P1", "P5", "Two", "P3", "P4", "P6", "P7", "P8", "P9"}));
 
-    // A slot written with what the user made of its patch outranks what the unit reported before it.
+    // A slot written with what the user made of its patch takes what the unit reported before it too: the
+    // user's name over the unit's patch, whose comment the user left alone.
     const auto edited = screen->patchItems()[7];
-    screen->updatePatchItem(patch("Unit", "u"), label(7, 5));
+    auto unit = patch("Unit", "u");
+    unit->path = "/root/Temp/Device/Patch/0_1_2 (1).qptc";
+    UnitPatchChange origin;
+    origin.heldName = "P7";
+    origin.heldComment = "C7";
+    screen->updatePatchItem(unit, label(7, 5), origin);
     edited->patchName = "Mine";
+    log.clear();
     screen->updatePatchFileToDevideAtIndex(7);
-    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
     EXPECT_EQ(edited->patchName, "Mine");
+    EXPECT_EQ(edited->patchComment, "u");
+    EXPECT_EQ(edited->path, unit->path);
+    EXPECT_EQ(log, (std::vector<std::string>{"editFilePatch Mine|u", "updateWarning Mine", "writeItem 7",
+                                             "setReloadBufferDataTimer"}));
+}
+
+// A change the unit made to a patch the user has since renamed (reported while our write of the rename was
+// on its way, or before it within the quiet time) is merged: the user's texts over the unit's patch, which
+// goes to the unit again; a change to texts the user left alone is the unit's whole.
+TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitIsMergedUnderTheUsersTexts)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    const auto renamed = screen->patchItems()[3];
+    renamed->patchName = "Typed";
+    auto knob = patch("P3", "Knob");
+    knob->path = "/root/Temp/Device/Patch/0_0_3 (1).qptc";
+    UnitPatchChange origin{renamed->path, true, std::string("P3"), std::string("C3")};
+    screen->updatePatchItem(knob, label(3, 5), origin);
+    auto plain = patch("Unit5", "U5");
+    plain->path = "/root/Temp/Device/Patch/0_1_0 (1).qptc";
+    screen->updatePatchItem(plain, label(5, 5), {screen->patchItems()[5]->path, false, std::string("P5"), std::string("C5")});
+    log.clear();
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(renamed->patchName, "Typed");
+    EXPECT_EQ(renamed->patchComment, "Knob");
+    EXPECT_EQ(renamed->path, knob->path);
+    EXPECT_EQ(screen->patchItems()[5]->patchName, "Unit5");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "editFilePatch Typed|Knob"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 3"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 5"), 0) << testing::PrintToString(log);
+
+    // The unit's file cannot take the user's texts: the list shows what the unit holds and says so.
+    coordinator.editSucceeds = false;
+    renamed->patchName = "Again";
+    auto dial = patch("Typed", "Dial");
+    dial->path = "/root/Temp/Device/Patch/0_0_3 (2).qptc";
+    screen->updatePatchItem(dial, label(3, 5), {renamed->path, false, std::string("Typed"), std::string("Knob")});
+    log.clear();
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(renamed->patchName, "Typed");
+    EXPECT_EQ(renamed->patchComment, "Dial");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "info Patch_CanNotEditPatchItem Again"), 1) << testing::PrintToString(log);
 }
 
 // A change the unit reported within the quiet time is in the unit already: every step that copies list
@@ -303,26 +355,48 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesA
 
     auto knob = patch("Knob");
     knob->path = "/root/Temp/Device/Patch/0_0_1 (1).qptc";
-    screen->updatePatchItem(knob, label(1, 5), {held->path, true});
+    screen->updatePatchItem(knob, label(1, 5), {held->path, true, std::nullopt, std::nullopt});
     // A second change in the same quiet time names the file the first one's patch takes.
     auto again = patch("Knob 2");
     again->path = knob->path;
-    screen->updatePatchItem(again, label(2, 5), {knob->path, false});
+    screen->updatePatchItem(again, label(2, 5), {knob->path, false, std::nullopt, std::nullopt});
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(held->patchName, "Knob 2");
     EXPECT_EQ(movedIn->patchName, "P9");
     EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
 
     // A change of a patch that has left the list, which our write replaces on the unit: nothing to keep.
-    screen->updatePatchItem(patch("Gone"), label(3, 5), {"/root/Temp/Device/Patch/elsewhere.qptc", true});
+    screen->updatePatchItem(patch("Gone"), label(3, 5), {"/root/Temp/Device/Patch/elsewhere.qptc", true, std::nullopt, std::nullopt});
     EXPECT_EQ(screen->bufferedChangeCount(), 0u);
 
     log.clear();
-    screen->updatePatchItem(patch("Dial"), label(1, 5), {movedIn->path, false});
+    screen->updatePatchItem(patch("Dial"), label(1, 5), {movedIn->path, false, std::nullopt, std::nullopt});
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(movedIn->patchName, "Dial");
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
         << testing::PrintToString(log);
+}
+
+// An undo of a list rename within the quiet time takes the unit's waiting change under the name it puts
+// back, instead of dropping it.
+TEST_F(PatchManagerViewControllerTest, AnUndoOfARenameWithinTheQuietTimeKeepsTheUnitsChange)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    const auto renamed = screen->patchItems()[2];
+    renamed->patchName = "Mine";
+    undo.addActionStack(std::make_shared<ChangeTextAction>(renamed, "P2", "Mine", 1));
+    auto knob = patch("Mine", "Knob");
+    knob->path = "/root/Temp/Device/Patch/0_0_2 (1).qptc";
+    screen->updatePatchItem(knob, label(2, 5), {renamed->path, false, std::string("Mine"), std::string("C2")});
+    log.clear();
+    undo.doUndoAction();
+    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+    EXPECT_EQ(renamed->patchName, "P2");
+    EXPECT_EQ(renamed->patchComment, "Knob");
+    EXPECT_EQ(renamed->path, knob->path);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
 }
 
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)

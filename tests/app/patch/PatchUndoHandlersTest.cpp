@@ -179,12 +179,14 @@ TEST_F(PatchUndoHandlersTest, PoolPatchNameUndoOnlyWhereTheRecordLeftIt)
     EXPECT_EQ(moved->patchItem()->patchName, "New");
     EXPECT_EQ(log, (CallLog{"editFilePatch Old|", "info Patch_CanNotEditPatchItem New"}));
 
+    // The name goes back as the file stored it, the comment it did not change left alone.
     log.clear();
     coordinator.editSucceeds = true;
+    action->mOldStored = {Bytes(10, 0xC9), Bytes(3, 0xE9)};
     handlers().undo(*action);
     EXPECT_EQ(moved->name, "Old");
     EXPECT_EQ(moved->patchItem()->patchName, "Old");
-    EXPECT_EQ(log, (CallLog{"editFilePatch Old|", "reloadPool Old"}));
+    EXPECT_EQ(log, (CallLog{"restore name 10 comment -", "editFilePatch Old|", "reloadPool Old"}));
 }
 
 TEST_F(PatchUndoHandlersTest, GroupNameUndoRenamesTheFolderEvenForACaseChange)

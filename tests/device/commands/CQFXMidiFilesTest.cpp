@@ -235,6 +235,47 @@ TEST(CQFXMidiFiles, ALateAnswerToAnyStepOfAReadLeavesTheNextReadsWhole)
     }
 }
 
+// The unit holds back its answer to one message of a read, which ends on its watchdog, and hands that
+// answer in just before its answer to the same message of the next read of the file. Every message of a
+// three-chunk read: the stale answer is never taken for the current one, and the next read is whole.
+TEST(CQFXMidiFiles, AStaleAnswerHandedInDuringTheNextReadOfTheFileLeavesItWhole)
+{
+    struct Message {
+        std::uint8_t sub;
+        const char* function;
+        int occurrence;
+    };
+    // Find, its acknowledgement, find close, open, its acknowledgement, three chunks (count, data and
+    // code acknowledged), close.
+    const Message messages[] = {{0x25, "60 25", 1}, {0x05, "60 05", 1}, {0x27, "60 27", 1}, {0x20, "60 20", 1},
+                                {0x05, "60 05", 2}, {0x22, "60 22", 1}, {0x05, "60 05", 3}, {0x05, "60 05", 4},
+                                {0x22, "60 22", 2}, {0x05, "60 05", 5}, {0x05, "60 05", 6}, {0x22, "60 22", 3},
+                                {0x05, "60 05", 7}, {0x05, "60 05", 8}, {0x21, "60 21", 1}};
+    for (std::size_t index = 0; index < std::size(messages); ++index) {
+        const Message& message = messages[index];
+        SCOPED_TRACE("message " + std::to_string(index + 1));
+        Connected rig;
+        rig.unit.setPacing(3125.0, std::chrono::microseconds(0));
+        rig.fs.setFile("B.QF2", pattern(1300));
+        // The cut read closes the file it holds open (its close, when that is the message held, a second
+        // time): the next read's same message comes that much later.
+        const bool open = index >= 4;
+        const int cutRead = message.occurrence + (message.sub == 0x21 && open ? 1 : 0);
+        rig.unit.lateReplyAt(sim::RequestKey::fileSystem(message.sub), message.occurrence, cutRead + message.occurrence);
+        rig.qfx->readFFSFileListWithFilePath("B.QF2");
+        ASSERT_TRUE(rig.waitForFunction(message.function, static_cast<std::size_t>(message.occurrence), false));
+        rig.qfx->clearWaitingBlock();  // the watchdog gave up on the answer held back
+        // The next read is asked at once, before the unit has answered the cut read's close.
+        rig.qfx->readFFSFileListWithFilePath("B.QF2");
+        EXPECT_EQ(rig.next(0), "read 1");
+        if (!rig.recorder.events().empty()) {
+            EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1300));
+        }
+        rig.settle();
+        EXPECT_EQ(rig.fs.openFileCount(), 0u) << "a file the unit opened is left open";
+    }
+}
+
 // The watchdog's clear, or a forced eject, cuts a read with its file open: the file is closed on the unit.
 TEST(CQFXMidiFiles, AReadCutOffClosesItsFileOnTheUnit)
 {

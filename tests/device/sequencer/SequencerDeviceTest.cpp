@@ -185,3 +185,44 @@ TEST_F(SequencerDevice, AForcedEjectDuringAGroupWriteUnmutesTheUnitBeforeLetting
     EXPECT_EQ(recorder.take(), Strings{});
     EXPECT_EQ(asked(0x45), 2U);
 }
+
+// The unit holds back its answer to one message of an effect file's read, which ends on its watchdog, and
+// hands that answer in just before its answer to the same message of the next read of the file, after the
+// unit is connected again. Every message of a three-chunk read: the stale answer is never taken for the
+// current one, and the next read has the whole file.
+TEST_F(SequencerDevice, AStaleAnswerToAnEffectFilesReadIsNeverTakenForTheNextReadsOwn)
+{
+    struct Message {
+        std::uint8_t sub;
+        int occurrence;
+    };
+    // Find, its acknowledgement, find close, open, its acknowledgement, three chunks (count, data and
+    // code acknowledged), close.
+    const Message messages[] = {{0x25, 1}, {0x05, 1}, {0x27, 1}, {0x20, 1}, {0x05, 2}, {0x22, 1}, {0x05, 3}, {0x05, 4},
+                                {0x22, 2}, {0x05, 5}, {0x05, 6}, {0x22, 3}, {0x05, 7}, {0x05, 8}, {0x21, 1}};
+    unit.files().setFile("B.QF2", Bytes(1300, 0x5A));
+    unit.setPacing(3125.0, std::chrono::microseconds(0));
+    for (std::size_t index = 0; index < std::size(messages); ++index) {
+        const Message& message = messages[index];
+        SCOPED_TRACE("message " + std::to_string(index + 1));
+        unit.clearFaults();
+        recorder.take();
+        connect();
+        // Between the two reads: the cut read's close of the file it holds open (a second one when its
+        // close is the message held) and the connection's acknowledgement of the information read.
+        const bool open = index >= 4;
+        const int between = (message.sub == 0x21 && open ? 1 : 0) + (message.sub == 0x05 ? 1 : 0);
+        const auto key = sim::RequestKey::fileSystem(message.sub);
+        unit.lateReplyAt(key, message.occurrence, 2 * message.occurrence + between);
+        const std::size_t before = asked(0x60, message.sub);
+        seq.getEffectWithFileName("B.QF2");
+        ASSERT_TRUE(loop.runUntil([&] { return asked(0x60, message.sub) == before + static_cast<std::size_t>(message.occurrence); }));
+        loop.advance(std::chrono::seconds(60));
+        ASSERT_EQ(next(), Strings{"read -1 none"});
+        connect();
+        seq.getEffectWithFileName("B.QF2");
+        EXPECT_EQ(next(), Strings{"read 1 1300"});
+        seq.ejectDevice();
+        ASSERT_EQ(next(), Strings{"eject 1 0"});
+    }
+}

@@ -48,6 +48,17 @@ public:
         if (editSucceeds && storedComment) item.patchComment = *storedComment;
         return editSucceeds;
     }
+    // The fields an undo writes back byte for byte, logged by size when there are any; the edit itself
+    // as editFilePatch.
+    bool restoreFilePatch(PatchItem& item, const StoredPatchTexts& restore) override
+    {
+        const auto size = [](const std::optional<Bytes>& field) {
+            return field ? std::to_string(field->size()) : std::string("-");
+        };
+        if (restore.name || restore.comment)
+            log_.push_back("restore name " + size(restore.name) + " comment " + size(restore.comment));
+        return editFilePatch(item);
+    }
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
     {
         log_.push_back("selectPatchItem " + (item ? item->patchName : std::string("-")) + " " + std::to_string(index));

@@ -98,11 +98,20 @@ void DeviceUnit::faultAt(const RequestKey& key, int nth, Fault fault)
     m_target = Target{key, count, fault};
 }
 
+void DeviceUnit::lateReplyAt(const RequestKey& key, int nth, int handedInAt)
+{
+    const std::size_t now = m_device.requestCount(key);
+    std::lock_guard lock(m_mutex);
+    m_late = Late{key, now + static_cast<std::size_t>(std::max(nth, 1)),
+                  now + static_cast<std::size_t>(std::max(handedInAt, nth + 1)), false, false, std::nullopt};
+}
+
 void DeviceUnit::clearFaults()
 {
     {
         std::lock_guard lock(m_mutex);
         m_target.reset();
+        m_late.reset();
         m_silentForGood = false;
         m_codes.clear();
         m_shorten.clear();
@@ -119,6 +128,10 @@ bool DeviceUnit::admit(const RequestKey& key, std::size_t countOfKey)
     {
         std::lock_guard lock(m_mutex);
         if (m_silentForGood) return false;
+        if (m_late && m_late->key == key) {
+            if (m_late->heldAt == countOfKey) m_late->holding = true;
+            if (m_late->handedInAt == countOfKey) m_late->handingIn = true;
+        }
         if (!m_target || m_target->key != key || m_target->count != countOfKey) return true;
         fault = m_target->fault;
         m_target.reset();
@@ -189,8 +202,18 @@ std::int32_t DeviceUnit::takeCode(const RequestKey& key)
 void DeviceUnit::send(const RequestKey& key, Bytes message)
 {
     std::chrono::milliseconds delay{0};
+    std::optional<Bytes> stale;
     {
         std::unique_lock lock(m_mutex);
+        if (m_late && m_late->key == key && m_late->holding) {
+            m_late->holding = false;
+            m_late->reply = std::move(message);
+            return;
+        }
+        if (m_late && m_late->key == key && m_late->handingIn) {
+            stale = std::move(m_late->reply);
+            m_late.reset();
+        }
         m_released.wait(lock, [&] {
             const auto held = m_held.find(key);
             return held == m_held.end() || held->second > 0;
@@ -214,6 +237,7 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
         }
     }
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    if (stale) m_device.reply(*stale);
     m_device.reply(message);
 }
 

@@ -69,6 +69,10 @@ public:
     // The `nth` request of `key` from now on (1: the next one) meets `fault`; one such fault at a time, so
     // a test reaches any step of an operation, the second module write or the list's own rewrite alike.
     void faultAt(const RequestKey& key, int nth, Fault fault);
+    // The reply to the `nth` request of `key` from now on is held back, and handed in just before the reply
+    // to the `handedInAt`-th request of the key from now on: a stale answer the host must not take for the
+    // one it waits for. One at a time.
+    void lateReplyAt(const RequestKey& key, int nth, int handedInAt);
     // Lifts the picked fault, its silence, and every error code and cut or grown reply still pending: the
     // unit switched off and on.
     void clearFaults();
@@ -109,6 +113,15 @@ private:
         Fault fault = Fault::SilentOnce;
     };
     std::optional<Target> m_target;
+    struct Late {
+        RequestKey key;
+        std::size_t heldAt = 0;
+        std::size_t handedInAt = 0;
+        bool holding = false;
+        bool handingIn = false;
+        std::optional<Bytes> reply;
+    };
+    std::optional<Late> m_late;
     bool m_silentForGood = false;
     std::map<RequestKey, std::chrono::milliseconds> m_delays;
     // Held keys, each with the answers still let through.
