@@ -416,6 +416,8 @@ TEST(PatchTransfer, ADragHeldAtThePoolsEdgeScrollsOnThroughAReload)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return ruler->value() == ruler->maximum(); }, 20s))
             << ruler->value() << " of " << ruler->maximum();
         DragTour::letGoOfTheHeldDrag(window);
+    });
+}
 
 // A row dragged away and at once dragged back: the second write carries the patch as it was before a knob
 // turned on the unit meanwhile. The change is kept, never replaced by our older copy: the list, the unit
