@@ -92,13 +92,16 @@ std::string CommonUtils::undoPatchItem(const PatchItem& item, const DirectoryObj
     platform::Error error;
     if (!folder || !m_files.createDirectory(*folder, true, &error)) return {};
     const std::string source = absolutePath(item.path);
-    const std::string target = join(*folder, fileNameOf(source));
+    std::string target = join(*folder, fileNameOf(source));
     // Without its file in the bin there is nothing to bring back: the undo fails rather than report a
     // patch that is not there.
     if (!m_files.exists(source)) {
         RIG_LOG("the bin holds no %s", source.c_str());
         return {};
     }
+    // The name was freed by the deletion and taken since (a drop's later copy takes the first free name):
+    // the patch comes back under the next free one rather than stay in a bin emptied with the undo stack.
+    if (m_files.exists(target)) target = createNewNameForPath(target);
     if (!m_files.moveItem(source, target, &error)) {
         RIG_LOG("cannot put back %s: %s", source.c_str(), error.description.c_str());
         return {};

@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <atomic>
-#include <latch>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "common/Log.h"
 #include "device/formats/OKVPatch.h"
@@ -400,15 +400,16 @@ void CommonUtils::landCopies(const std::vector<std::pair<std::uint64_t, std::siz
     if (taken.size() == 1) {
         make(taken.front());
     } else if (!taken.empty()) {
+        // Threads of the step's own: the shared pool may be busy for seconds with work that has nothing
+        // to do with the pool (an effect archive unpacked), which the main thread would then wait for.
         std::atomic<std::size_t> next{0};
-        const std::size_t helpers = std::min<std::size_t>(kCopyMakers, taken.size());
-        std::latch done(static_cast<std::ptrdiff_t>(helpers));
-        for (std::size_t i = 0; i < helpers; ++i)
-            m_dispatch.computation().async([&] {
+        const std::size_t count = std::min<std::size_t>(kCopyMakers, taken.size());
+        std::vector<std::jthread> makers;
+        makers.reserve(count);
+        for (std::size_t i = 0; i < count; ++i)
+            makers.emplace_back([&] {
                 for (std::size_t at = next++; at < taken.size(); at = next++) make(taken[at]);
-                done.count_down();
             });
-        done.wait();
     }
     std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> early;
     const auto handBack = [&](std::uint64_t number, std::size_t index) {

@@ -753,6 +753,73 @@ TEST_F(Pools, AStepOnManyPatchesOfADropHasTheirCopiesMadeOffTheMainThread)
     EXPECT_EQ(std::distance(fs::directory_iterator(group), fs::directory_iterator()), 40);
 }
 
+// The same step while every thread of the shared computation pool is busy with other work (an effect
+// archive unpacked): the copies are made all the same and the step does not wait for that work.
+TEST_F(Pools, AStepOnManyPatchesOfADropWaitsForNoOtherWorkOfTheSharedThreads)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    const ReleaseAndEnd ending{held, utils};
+    const std::string group = under("Temp/Local/Drop");
+    fs::create_directories(group);
+    // The queue holds on the drop's first copy: the others have not begun when the step comes.
+    held.holdInto = group;
+    held.onlyNamed = "A.qptc";
+    std::vector<CommonUtils::PatchCopy> copies;
+    std::vector<std::string> others;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = i == 0 ? std::string("A") : "P" + std::to_string(i);
+        put("Dropped/" + name + ".qptc", patchFile(name, {kEcho, 1}));
+        copies.push_back({under("Dropped/" + name + ".qptc"), group});
+        if (i > 0) others.push_back(under("Dropped/" + name + ".qptc"));
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stepDone = false;
+    bool guardRanOut = false;
+    std::size_t busy = 0;
+    const std::size_t threads = std::max(1U, std::thread::hardware_concurrency());
+    for (std::size_t i = 0; i < threads; ++i)
+        dispatch.computation().async([&] {
+            std::unique_lock lock(mutex);
+            ++busy;
+            changed.notify_all();
+            // Bounded, so the probe ends on a coordinator that waits for this work: it then fails below.
+            if (!changed.wait_for(lock, std::chrono::seconds(20), [&] { return stepDone; })) guardRanOut = true;
+            --busy;
+            changed.notify_all();
+        });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return busy == threads; });
+    }
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> early;
+    bool last = false;
+    utils->writeFilePatchesLaterInParts(copies, [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool end) {
+        for (auto& each : results) early.push_back(std::move(each));
+        last = last || end;
+    });
+    held.waitForTheFirst();
+    utils->settlePoolWorkFor(others);
+    {
+        std::lock_guard lock(mutex);
+        stepDone = true;
+        EXPECT_FALSE(guardRanOut) << "the step waited for the shared threads' other work";
+    }
+    changed.notify_all();
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return busy == 0; });
+    }
+    EXPECT_FALSE(last);
+    ASSERT_EQ(early.size(), others.size());
+    for (const auto& [index, result] : early) EXPECT_TRUE(result.item) << index;
+    held.release();
+    utils->settlePoolWork();
+    EXPECT_TRUE(last);
+    EXPECT_EQ(std::distance(fs::directory_iterator(group), fs::directory_iterator()), 12);
+}
+
 namespace {
 // Another copy takes the target's name between the coordinator's look for a free name and its copy.
 struct NameTakenUnderTheCopy : platform::LocalFileManager {

@@ -17,11 +17,14 @@ TEST_F(PatchLibrary, DeletedPatchesWaitInTheBinForUndo)
     EXPECT_EQ(names("Temp/RecycleBin/Blues"), (Strings{"Lead (1).qptc", "Lead.qptc"}));
 
     EXPECT_EQ(utils->undoPatchItem(*first, blues.get()), rootFolder + "/Temp/Local/Blues/Lead.qptc");
-    // The place is taken again: the second undo fails and its file stays in the bin.
+    // The place is taken again: the second comes back under a free name, the file in its place untouched.
     writePatch("Temp/Local/Blues/Lead (1).qptc", "Other");
-    EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), "");
+    const std::string binned = second->path;
+    EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), rootFolder + "/Temp/Local/Blues/Lead (1) (1).qptc");
+    EXPECT_EQ(names("Temp/Local/Blues"), (Strings{"Lead (1) (1).qptc", "Lead (1).qptc", "Lead.qptc"}));
+    EXPECT_EQ(utils->getPatchItemWithPath(rootFolder + "/Temp/Local/Blues/Lead (1).qptc")->patchName, "Other");
     // A bin file that has gone makes the undo fail rather than report a patch that is not there.
-    fs::remove(second->path);
+    second->path = binned;
     EXPECT_EQ(utils->undoPatchItem(*second, blues.get()), "");
     EXPECT_EQ(utils->deletePatchItem(*item("Temp/Local/x.qptc"), group("..").get()), "");
     // An item naming no file, or a folder, never moves the folder it resolves to into the bin.
@@ -39,6 +42,43 @@ TEST_F(PatchLibrary, DeletedPatchesWaitInTheBinForUndo)
     EXPECT_EQ(utils->deletePatchItem(*item(rootFolder + "/Temp/Local/../Device/Patch/Row.qptc"), nullptr), "");
     EXPECT_TRUE(fs::exists(row));
     EXPECT_TRUE(fs::exists(users));
+}
+
+// A patch of a drop deleted while the drop's copies go on frees its name, which a later copy of a patch of
+// the same name takes: the undo brings it back beside that copy, and neither file is lost or overwritten.
+TEST_F(PatchLibrary, AnUndoneDeletionWhoseNameADropsLaterCopyTookComesBackBesideIt)
+{
+    startLibrary();
+    const std::string drop = rootFolder + "/Temp/Local/Drop";
+    fs::create_directories(drop);
+    const std::string first = writePatch("Dropped/one/Same.qptc", "Same", {'1'});
+    const std::string later = writePatch("Dropped/two/Same.qptc", "Same", {'2'});
+    std::vector<CommonUtils::CopiedPatch> landed;
+    const auto copyIn = [&](const std::string& source) {
+        utils->writeFilePatchesLater({{source, drop}}, [&](std::vector<CommonUtils::CopiedPatch> results) {
+            for (auto& each : results) landed.push_back(std::move(each));
+        });
+        utils->settlePoolWork();
+    };
+    copyIn(first);
+    ASSERT_EQ(landed.size(), 1U);
+    ASSERT_TRUE(landed[0].item);
+    const auto group = this->group("Drop");
+    auto deleted = item(landed[0].item->path);
+    deleted->path = utils->deletePatchItem(*deleted, group.get());
+    ASSERT_FALSE(deleted->path.empty());
+    copyIn(later);
+    ASSERT_EQ(landed.size(), 2U);
+    ASSERT_TRUE(landed[1].item);
+    ASSERT_EQ(landed[1].item->path, drop + "/Same.qptc");
+
+    const std::string back = utils->undoPatchItem(*deleted, group.get());
+    ASSERT_FALSE(back.empty()) << "the undo failed and left the patch in the bin";
+    EXPECT_NE(back, landed[1].item->path);
+    EXPECT_EQ(names("Temp/Local/Drop").size(), 2U);
+    EXPECT_EQ(files.readFile(back), files.readFile(first));
+    EXPECT_EQ(files.readFile(drop + "/Same.qptc"), files.readFile(later));
+    EXPECT_NE(files.readFile(first), files.readFile(later));
 }
 
 TEST_F(PatchLibrary, DeletedGroupsMoveWholeOrNotAtAll)
