@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform {
@@ -501,6 +502,15 @@ int flushFolders(int fd, int depth)
     return code != 0 ? code : own;
 }
 
+// syncfs on a FUSE file system may answer without writing anything out (the daemon decides, and older
+// kernels do not pass it on at all): there each file is flushed itself, as a failed look is too.
+bool syncfsWritesOut(int fd)
+{
+    constexpr decltype(statfs::f_type) kFuseMagic = 0x65735546;
+    struct statfs info;
+    return ::fstatfs(fd, &info) == 0 && info.f_type != kFuseMagic;
+}
+
 }  // namespace
 
 bool LocalFileManager::flushStaged(const std::string& path, Error* error)
@@ -514,7 +524,7 @@ bool LocalFileManager::flushStaged(const std::string& path, Error* error)
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return fail(error, errno, "flush", path);
-    if (fresh.size() <= m_flushedOneByOneUpTo) {
+    if (fresh.size() <= m_flushedOneByOneUpTo || !syncfsWritesOut(fd)) {
         for (const std::string& file : fresh) {
             const int each = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             if (each < 0) {
