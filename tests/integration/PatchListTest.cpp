@@ -14,6 +14,7 @@
 #include <csignal>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,51 @@ TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
                 sheet->saveButton()->click();
                 break;
             }
+            return unit.patchNameAt(MenuTour::kListRow) == "Knob" && unit.patchCommentAt(MenuTour::kListRow) == "warmer";
+        }, 20s)) << unit.patchNameAt(MenuTour::kListRow).value_or("?") << " / "
+                 << unit.patchCommentAt(MenuTour::kListRow).value_or("?");
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 1), QStringLiteral("Knob"));
+        EXPECT_EQ(Gestures::patchListText(MenuTour::kListRow, 2), QStringLiteral("warmer"));
+    });
+}
+
+// The sheet's save goes to the unit after the unit changed the patch but before its report reached the
+// screen: the unit takes our older name over its change. The report then comes, and the next opening of
+// the sheet takes it: the unit gets the merge (its name, the sheet's comment) though that sheet is cancelled.
+TEST(PatchList, ASaveMadeBeforeTheUnitsReportReachedTheScreenLeavesTheUnitItsName)
+{
+    ProgramRig::Options options;
+    // Far beyond the test: only the sheet takes the change.
+    options.quietSeconds = 600;
+    ProgramRig rig(options);
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        ASSERT_TRUE(rig.showPatchScreen());
+        QWidget& window = rig.window();
+        PatchPropertyViewController* sheet = openedPatchSheet(window);
+        ASSERT_NE(sheet, nullptr);
+        unit.editOnUnit(MenuTour::kListRow, "Knob", "From the unit");
+        // The event loop stays still, so the report the program has made of the change waits for the
+        // screen until the save is made.
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        const auto reported = [&] {
+            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
+            return std::find(names.begin(), names.end(), "Knob") != names.end();
+        };
+        while (!reported() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(reported());
+        sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+        sheet->saveButton()->click();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(MenuTour::kListRow) == "warmer"; }, 20s));
+
+        EXPECT_TRUE(ProgramRig::waitUntil([&] {
+            if (!MenuTour::patchSheetShown()) {
+                MenuTour::openPatchSheet(window);
+                return false;
+            }
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* shown = top->findChild<PatchPropertyViewController*>(); shown && shown->isVisible())
+                    shown->cancelButton()->click();
             return unit.patchNameAt(MenuTour::kListRow) == "Knob" && unit.patchCommentAt(MenuTour::kListRow) == "warmer";
         }, 20s)) << unit.patchNameAt(MenuTour::kListRow).value_or("?") << " / "
                  << unit.patchCommentAt(MenuTour::kListRow).value_or("?");

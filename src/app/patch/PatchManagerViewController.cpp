@@ -535,16 +535,18 @@ void PatchManagerViewController::takeUnitChanges(std::uint64_t from, std::uint64
         if (slot < from || slot >= to) updatePatchFileToDevideAtIndex(slot);
 }
 
-bool PatchManagerViewController::takeUnitChangesOf(PatchItem& patch)
+bool PatchManagerViewController::takeUnitChangesOf(PatchItem& patch, bool* unitNeedsIt)
 {
     bool taken = false;
+    if (unitNeedsIt) *unitNeedsIt = false;
     std::vector<BufferedChange> others;
     for (auto& change : std::exchange(bufferDataFromDevice_, {})) {
         if (change.target.get() != &patch || !change.patchItem) {
             others.push_back(std::move(change));
             continue;
         }
-        mergeUnitChange(change, patch);
+        const bool usersTexts = mergeUnitChange(change, patch);
+        if (unitNeedsIt && unitNeedsPatchAfter(change, usersTexts)) *unitNeedsIt = true;
         taken = true;
     }
     bufferDataFromDevice_ = std::move(others);
@@ -563,11 +565,8 @@ std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool
             continue;
         }
         const bool usersTexts = mergeUnitChange(change, *change.target);
-        // The unit holds the change only in the slot it reported, only when no write of ours came over it
-        // there and only as it made it: anywhere else, or with the user's texts over it, the patch goes to
-        // the unit again, or list and unit part.
         const auto slot = slotOf(change.target.get());
-        if (slot && (change.rewrite || usersTexts || slot != slotOf(change.offset)) &&
+        if (slot && unitNeedsPatchAfter(change, usersTexts) &&
             std::find(rewrites.begin(), rewrites.end(), *slot) == rewrites.end())
             rewrites.push_back(*slot);
     }
@@ -590,6 +589,14 @@ std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool
 void PatchManagerViewController::updateBufferPatchItem(const PatchItem& patchItem, const std::string& offset)
 {
     if (const auto target = patchInSlot(offset)) updateBufferPatchItem(patchItem, *target);
+}
+
+// The unit holds the change only in the slot it reported, only when no write of ours came over it there and
+// only as it made it: anywhere else, or with the user's texts over it, the patch goes to the unit again.
+bool PatchManagerViewController::unitNeedsPatchAfter(const BufferedChange& change, bool usersTexts) const
+{
+    const auto slot = slotOf(change.target.get());
+    return slot && (change.rewrite || usersTexts || slot != slotOf(change.offset));
 }
 
 bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, PatchItem& target)

@@ -312,6 +312,9 @@ private:
     // Lays the unit's change over its patch, each text the user changed since the unit held it kept over
     // the unit's; whether one was, so the unit needs the patch again.
     bool mergeUnitChange(const BufferedChange& change, PatchItem& target);
+    // Whether the unit, after `change` was laid over its patch (`usersTexts` as the merge answered), holds
+    // the patch otherwise than the list.
+    bool unitNeedsPatchAfter(const BufferedChange& change, bool usersTexts) const;
     std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
     // The patch whose file is `path`: a buffered change's, else the list's; none when neither has it.
     std::shared_ptr<PatchItem> heldPatch(const std::string& path) const;
@@ -321,8 +324,11 @@ private:
     // writes again the patches that took one the unit no longer holds where they are, except in the run
     // of slots [from, to) the caller writes itself.
     void takeUnitChanges(std::uint64_t from = 0, std::uint64_t to = 0);
-    // Takes the changes the unit reported of `patch` alone; whether there were any.
-    bool takeUnitChangesOf(PatchItem& patch);
+    // Takes the changes the unit reported of `patch` alone; whether there were any. `unitNeedsIt`, when
+    // given, is set when the patch took one the unit does not hold as the list now does (our write came
+    // over it, the user's texts went over it, or the patch moved): the caller writes the patch, or the
+    // list and the unit part.
+    bool takeUnitChangesOf(PatchItem& patch, bool* unitNeedsIt = nullptr);
     // Answers the slots whose patch took a change the unit does not hold there.
     std::vector<std::uint64_t> applyBufferedChanges(bool reloadList);
 

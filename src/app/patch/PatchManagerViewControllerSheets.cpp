@@ -60,8 +60,12 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
     // The list may have changed since the click.
     if (index >= patchItems_.size() || !patchItems_[index]) return nullptr;
     const std::shared_ptr<PatchItem> original = patchItems_[index];
-    // What the unit reported of it already shows in the sheet.
-    if (takeUnitChangesOf(*original) && patchManagerTableView_) patchManagerTableView_->viewport()->update();
+    // What the unit reported of it already shows in the sheet. A save of ours may have gone to the unit
+    // before its report came, over the change: the merge then goes to the unit now, whatever the sheet ends
+    // with, or the unit keeps our older copy while the list shows its change.
+    bool unitNeedsIt = false;
+    if (takeUnitChangesOf(*original, &unitNeedsIt) && patchManagerTableView_) patchManagerTableView_->viewport()->update();
+    if (unitNeedsIt) updatePatchFileToDevideAtIndex(index);
     const std::shared_ptr<PatchItem> edited = original->copy();
     auto* sheet = new PatchPropertyViewController(appDelegate_, textRules_);
     patchPropertyViewController_ = sheet;
