@@ -1059,6 +1059,65 @@ TEST_F(KeptPoolIdentity, BesideAChangedLibraryOnlyWhatTheSessionChangedComesIn)
     EXPECT_EQ(keptIn(rootFolder), Strings{});
 }
 
+// A copy that did not keep times (cp -r) is another library by what it holds, yet nothing it holds byte
+// for byte at the same place comes in twice: only the session's renamed patch is brought in beside.
+TEST_F(KeptPoolIdentity, ALibraryCopiedWithoutItsTimesGetsOnlyTheSessionsChangesBeside)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    put("Pool/[1] G/[1] Inner/[0] I.qptc", patchBytes("I"));
+    put("Backup/[3] B/[0] D.qptc", patchBytes("D"));
+    CommonUtils::Tree tree = load();
+    // The session renames the top patch.
+    tree[0] = leaf(writePatch("Temp/Local/Renamed.qptc", "A"), "Renamed");
+    std::atomic<bool> changed{true};
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    utils.reset();
+    const std::string away = root / "away";
+    ASSERT_EQ(std::system(("cp -r '" + library() + "' '" + away + "'").c_str()), 0);
+    fs::remove_all(library());
+    // A second apart, so that no time the copy gives can match the library's.
+    const auto later = fs::file_time_type::clock::now() + std::chrono::seconds(5);
+    ASSERT_EQ(std::system(("cp -r '" + away + "' '" + library() + "'").c_str()), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(library()))
+        if (entry.is_regular_file()) fs::last_write_time(entry.path(), later);
+
+    const Strings heard = start();
+    ASSERT_EQ(count(heard, "patchPoolKeptBeside"), 1);
+    const Strings shownNow = order(recorder.patchPool);
+    ASSERT_FALSE(shownNow.empty());
+    const std::string session = shownNow.back().substr(0, shownNow.back().find('/'));
+    EXPECT_TRUE(session.starts_with("Kept session 20")) << session;
+    EXPECT_EQ(shownNow, (Strings{"A", "G/C", "B/D", session + "/A"}));
+}
+
+// A power-off the system calls off leaves the run open: a save that fails after it is told, as before.
+TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    CommonUtils::Tree tree = load();
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    utils->setPowerEvents(&power);
+    utils->setPatchPoolSaver([&] {
+        std::atomic<bool> changed{true};
+        utils->savePatchPoolToLocal(tree, changed);
+    });
+    power.powerOff();
+    settle();
+    ASSERT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc")) << "saved at the power-off";
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 1);
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "no quit was asked";
+}
+
 // A save that put the kept pool aside and was cut before it replaced the library: the next start takes the
 // kept pool back as long as the library is not the one that save wrote, a remount since included.
 TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutSaveComesBackAfterARemount)
