@@ -779,8 +779,10 @@ void CommonUtils::putBackLinkedParts(const std::vector<LinkedPart>& linked)
 bool CommonUtils::isLibraryPartKeptAside(const std::string& part) const
 {
     const platform::ItemKind kind = m_files.itemKind(part);
-    return kind != platform::ItemKind::Missing && kind != platform::ItemKind::Folder &&
-           m_files.itemKind(LibraryIdentity::throughLinks(part)) != platform::ItemKind::Folder;
+    if (kind == platform::ItemKind::Missing || kind == platform::ItemKind::Folder) return false;
+    // A link whose folder is not there now (a drive not mounted) is a part that could not be read.
+    const platform::ItemKind through = m_files.itemKind(LibraryIdentity::throughLinks(part));
+    return through != platform::ItemKind::Folder && through != platform::ItemKind::Missing;
 }
 
 std::string CommonUtils::keptAsideName(const std::string& part) { return part + " (not a folder)"; }

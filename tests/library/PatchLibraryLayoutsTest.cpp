@@ -1233,6 +1233,37 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     EXPECT_EQ(order(load()), (Strings{"A", "G/C"}));
 }
 
+// A "Backup" linked to a drive that is not there now is a part the start could not read: the user is told,
+// no save moves the link aside or replaces the library, and once the drive is back its backups show again
+// with the session's patch beside them.
+TEST_F(KeptPoolIdentity, ALibraryPartLinkedToADriveNotThereIsNeverSavedAway)
+{
+    const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    link("Backup", elsewhere);
+    Strings heard = start();
+    EXPECT_EQ(count(heard, "patchLibraryNotRead"), 1);
+    EXPECT_EQ(count(heard, "patchLibraryPartKeptAside"), 0);
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A"}));
+    CommonUtils::Tree tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    std::atomic<bool> changed{true};
+    EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    EXPECT_TRUE(fs::is_symlink(library() + "/Backup")) << "the link stays where the user put it";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(library() + "/Backup (not a folder)")));
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+
+    fs::create_directories(elsewhere / "[1] B");
+    std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
+    heard = start();
+    EXPECT_EQ(count(heard, "patchLibraryNotRead"), 0);
+    const Strings shownNow = order(recorder.patchPool);
+    ASSERT_EQ(shownNow.size(), 3U);
+    EXPECT_EQ(Strings(shownNow.begin(), shownNow.begin() + 2), (Strings{"A", "B/D"}));
+    EXPECT_TRUE(shownNow[2].ends_with("/E")) << shownNow[2];
+}
+
 // A "Backup" that is a link to a folder on another drive is read through the link, and the library is
 // saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, and never
 // hides the rest of the library.
