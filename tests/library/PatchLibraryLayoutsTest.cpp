@@ -1303,4 +1303,13 @@ TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKept
     std::ifstream in(library() + "/Pool (not a folder)", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
     EXPECT_EQ(order(load()), (Strings{"B/D", "E"}));
+    // A later save carries the kept file over once, as it is.
+    tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+    EXPECT_TRUE(save(tree));
+    Strings top;
+    for (const auto& entry : fs::directory_iterator(library())) top.push_back(entry.path().filename().string());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (Strings{"Backup", "Pool", "Pool (not a folder)"}));
+    EXPECT_EQ(order(load()), (Strings{"B/D", "E", "F"}));
 }
