@@ -598,7 +598,16 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         // Both marks name the library this save writes: a start that finds it knows the save landed.
         std::map<std::string, std::string> partsAt;
         for (const auto& part : linked) partsAt.emplace(fileNameOf(part.link), part.staged);
-        const std::string writes = whole ? LibraryIdentity::of(m_files, staging, partsAt).identity : std::string();
+        std::string writes;
+        if (whole) {
+            const LibraryIdentity::Reading staged = LibraryIdentity::of(m_files, staging, partsAt);
+            // A library that cannot be read back cannot be known again: no start could tell that it landed.
+            if (staged.identity == kNoLibrary) {
+                whole = false;
+                m_stageFailure = staged.cause;
+            }
+            writes = staged.identity;
+        }
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
         const std::string note = pathUnderRoot(kClosingPool);

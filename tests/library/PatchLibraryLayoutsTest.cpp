@@ -1208,6 +1208,30 @@ TEST_F(KeptPoolIdentity, AKeptPoolASaveWroteIsNeverShownAgainThoughAnEntryWasLef
     EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B", "E"}));
 }
 
+// A save that cannot read back the library it staged cannot say which library it writes: it replaces
+// nothing, so no kept pool it holds is marked for a library no start finds, to come back after it landed.
+TEST_F(KeptPoolIdentity, ASaveThatCannotReadBackWhatItStagedReplacesNothing)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] B.qptc", patchBytes("B"));
+    keepAFailedRun("E");
+    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
+    CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_EQ(order(tree), (Strings{"A", "B", "E"}));
+    // The session deletes "A"; the kept pool is cut off where the save would drop it.
+    tree.erase(tree.begin());
+    faulty.fail(Op::List, ".Patch-saving", 1);
+    faulty.alsoFail(Op::Move, ".taken", 1000, EIO, 1);
+    std::atomic<bool> changed{true};
+    utils->savePatchPoolToLocal(tree, changed);
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    faulty.heal();
+
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"B", "E"}));
+}
+
 // A folder the load could not list makes a run that could not read its library: the user is told which
 // and why, the rest is shown, and no save replaces the library, so the group is never written as empty.
 TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
