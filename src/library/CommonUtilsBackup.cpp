@@ -607,7 +607,16 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         // Both marks name the library this save writes: a start that finds it knows the save landed.
         std::map<std::string, std::string> partsAt;
         for (const auto& part : linked) partsAt.emplace(fileNameOf(part.link), part.staged);
-        const std::string writes = whole ? LibraryIdentity::of(m_files, staging, partsAt).identity : std::string();
+        std::string writes;
+        if (whole) {
+            const LibraryIdentity::Reading staged = LibraryIdentity::of(m_files, staging, partsAt);
+            // A library that cannot be read back cannot be known again: no start could tell that it landed.
+            if (staged.identity == kNoLibrary) {
+                whole = false;
+                m_stageFailure = staged.cause;
+            }
+            writes = staged.identity;
+        }
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
         const std::string note = pathUnderRoot(kClosingPool);
@@ -788,8 +797,10 @@ void CommonUtils::putBackLinkedParts(const std::vector<LinkedPart>& linked)
 bool CommonUtils::isLibraryPartKeptAside(const std::string& part) const
 {
     const platform::ItemKind kind = m_files.itemKind(part);
-    return kind != platform::ItemKind::Missing && kind != platform::ItemKind::Folder &&
-           m_files.itemKind(LibraryIdentity::throughLinks(part)) != platform::ItemKind::Folder;
+    if (kind == platform::ItemKind::Missing || kind == platform::ItemKind::Folder) return false;
+    // A link whose folder is not there now (a drive not mounted) is a part that could not be read.
+    const platform::ItemKind through = m_files.itemKind(LibraryIdentity::throughLinks(part));
+    return through != platform::ItemKind::Folder && through != platform::ItemKind::Missing;
 }
 
 std::string CommonUtils::keptAsideName(const std::string& part) { return part + " (not a folder)"; }

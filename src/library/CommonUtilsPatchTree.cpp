@@ -346,7 +346,14 @@ void CommonUtils::loadPatchPool()
                                                            : std::vector<std::string>{join(library, "Pool"), join(library, "Backup")};
         for (const std::string& folder : parts) {
             // A part that is a link to a folder (backups kept on another drive) is read through it.
-            const platform::ItemKind kind = m_files.itemKind(source.kept ? folder : LibraryIdentity::throughLinks(folder));
+            const std::string through = source.kept ? folder : LibraryIdentity::throughLinks(folder);
+            const platform::ItemKind kind = m_files.itemKind(through);
+            if (kind == platform::ItemKind::Missing && through != folder) {
+                // Linked to a drive that is not there now: its patches are not lost, only unread.
+                unlisted.emplace_back(folder, platform::Error::make("files", ENOENT, "\"" + through + "\" is not there"));
+                whole[from] = 0;
+                continue;
+            }
             if (kind != platform::ItemKind::Folder) {
                 if (kind != platform::ItemKind::Missing) RIG_LOG("refused %s: not a folder", folder.c_str());
                 if (!source.kept && isLibraryPartKeptAside(folder)) keptAside.push_back(lastComponent(folder));

@@ -128,11 +128,13 @@ void CommonUtils::receiveSleepNote()
     post([this] { sleepOnState(); });
 }
 
-// A power-off is the end of the run: its save is the closing one.
+// A power-off's save is the closing one; the system may still call the power-off off, and then the run
+// goes on as it was (a later failed save is told, and no later save writes a closing note).
 void CommonUtils::powerOffNotification()
 {
-    m_closing.store(true);
+    const bool closing = m_closing.exchange(true);
     saveLoadedPatchPool();
+    if (!closing) m_closing.store(false);
 }
 
 void CommonUtils::sleepOnState()

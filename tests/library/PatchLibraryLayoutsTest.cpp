@@ -1059,6 +1059,65 @@ TEST_F(KeptPoolIdentity, BesideAChangedLibraryOnlyWhatTheSessionChangedComesIn)
     EXPECT_EQ(keptIn(rootFolder), Strings{});
 }
 
+// A copy that did not keep times (cp -r) is another library by what it holds, yet nothing it holds byte
+// for byte at the same place comes in twice: only the session's renamed patch is brought in beside.
+TEST_F(KeptPoolIdentity, ALibraryCopiedWithoutItsTimesGetsOnlyTheSessionsChangesBeside)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    put("Pool/[1] G/[1] Inner/[0] I.qptc", patchBytes("I"));
+    put("Backup/[3] B/[0] D.qptc", patchBytes("D"));
+    CommonUtils::Tree tree = load();
+    // The session renames the top patch.
+    tree[0] = leaf(writePatch("Temp/Local/Renamed.qptc", "A"), "Renamed");
+    std::atomic<bool> changed{true};
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    utils.reset();
+    const std::string away = root / "away";
+    ASSERT_EQ(std::system(("cp -r '" + library() + "' '" + away + "'").c_str()), 0);
+    fs::remove_all(library());
+    // A second apart, so that no time the copy gives can match the library's.
+    const auto later = fs::file_time_type::clock::now() + std::chrono::seconds(5);
+    ASSERT_EQ(std::system(("cp -r '" + away + "' '" + library() + "'").c_str()), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(library()))
+        if (entry.is_regular_file()) fs::last_write_time(entry.path(), later);
+
+    const Strings heard = start();
+    ASSERT_EQ(count(heard, "patchPoolKeptBeside"), 1);
+    const Strings shownNow = order(recorder.patchPool);
+    ASSERT_FALSE(shownNow.empty());
+    const std::string session = shownNow.back().substr(0, shownNow.back().find('/'));
+    EXPECT_TRUE(session.starts_with("Kept session 20")) << session;
+    EXPECT_EQ(shownNow, (Strings{"A", "G/C", "B/D", session + "/A"}));
+}
+
+// A power-off the system calls off leaves the run open: a save that fails after it is told, as before.
+TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    CommonUtils::Tree tree = load();
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    utils->setPowerEvents(&power);
+    utils->setPatchPoolSaver([&] {
+        std::atomic<bool> changed{true};
+        utils->savePatchPoolToLocal(tree, changed);
+    });
+    power.powerOff();
+    settle();
+    ASSERT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc")) << "saved at the power-off";
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+    faulty.fail(Op::CreateDirectory, ".Patch-saving");
+    std::atomic<bool> changed{true};
+    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    faulty.heal();
+    EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 1);
+    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "no quit was asked";
+}
+
 // A save that put the kept pool aside and was cut before it replaced the library: the next start takes the
 // kept pool back as long as the library is not the one that save wrote, a remount since included.
 TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutSaveComesBackAfterARemount)
@@ -1149,6 +1208,30 @@ TEST_F(KeptPoolIdentity, AKeptPoolASaveWroteIsNeverShownAgainThoughAnEntryWasLef
     EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B", "E"}));
 }
 
+// A save that cannot read back the library it staged cannot say which library it writes: it replaces
+// nothing, so no kept pool it holds is marked for a library no start finds, to come back after it landed.
+TEST_F(KeptPoolIdentity, ASaveThatCannotReadBackWhatItStagedReplacesNothing)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    put("Pool/[1] B.qptc", patchBytes("B"));
+    keepAFailedRun("E");
+    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
+    CommonUtils::Tree tree = recorder.patchPool;
+    ASSERT_EQ(order(tree), (Strings{"A", "B", "E"}));
+    // The session deletes "A"; the kept pool is cut off where the save would drop it.
+    tree.erase(tree.begin());
+    faulty.fail(Op::List, ".Patch-saving", 1);
+    faulty.alsoFail(Op::Move, ".taken", 1000, EIO, 1);
+    std::atomic<bool> changed{true};
+    utils->savePatchPoolToLocal(tree, changed);
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    faulty.heal();
+
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"B", "E"}));
+}
+
 // A folder the load could not list makes a run that could not read its library: the user is told which
 // and why, the rest is shown, and no save replaces the library, so the group is never written as empty.
 TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
@@ -1172,6 +1255,37 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     EXPECT_EQ(*why, reason);
     EXPECT_EQ(inventory(library()), before);
     EXPECT_EQ(order(load()), (Strings{"A", "G/C"}));
+}
+
+// A "Backup" linked to a drive that is not there now is a part the start could not read: the user is told,
+// no save moves the link aside or replaces the library, and once the drive is back its backups show again
+// with the session's patch beside them.
+TEST_F(KeptPoolIdentity, ALibraryPartLinkedToADriveNotThereIsNeverSavedAway)
+{
+    const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    link("Backup", elsewhere);
+    Strings heard = start();
+    EXPECT_EQ(count(heard, "patchLibraryNotRead"), 1);
+    EXPECT_EQ(count(heard, "patchLibraryPartKeptAside"), 0);
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A"}));
+    CommonUtils::Tree tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    std::atomic<bool> changed{true};
+    EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    EXPECT_TRUE(fs::is_symlink(library() + "/Backup")) << "the link stays where the user put it";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(library() + "/Backup (not a folder)")));
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+
+    fs::create_directories(elsewhere / "[1] B");
+    std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
+        .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
+    heard = start();
+    EXPECT_EQ(count(heard, "patchLibraryNotRead"), 0);
+    const Strings shownNow = order(recorder.patchPool);
+    ASSERT_EQ(shownNow.size(), 3U);
+    EXPECT_EQ(Strings(shownNow.begin(), shownNow.begin() + 2), (Strings{"A", "B/D"}));
+    EXPECT_TRUE(shownNow[2].ends_with("/E")) << shownNow[2];
 }
 
 // A "Backup" that is a link to a folder on another drive is read through the link, and the library is
@@ -1213,4 +1327,13 @@ TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKept
     std::ifstream in(library() + "/Pool (not a folder)", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
     EXPECT_EQ(order(load()), (Strings{"B/D", "E"}));
+    // A later save carries the kept file over once, as it is.
+    tree = recorder.patchPool;
+    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+    EXPECT_TRUE(save(tree));
+    Strings top;
+    for (const auto& entry : fs::directory_iterator(library())) top.push_back(entry.path().filename().string());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (Strings{"Backup", "Pool", "Pool (not a folder)"}));
+    EXPECT_EQ(order(load()), (Strings{"B/D", "E", "F"}));
 }
