@@ -134,7 +134,7 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
     commonUtils.setSaveFailureWords(&AppLifecycle::saveFailureReason);
     commonUtils.setReadFailureWords(&AppLifecycle::readFailureReason);
     commonUtils.setPowerEvents(&power);
-    // A signal ends the program at once: the sheets still waiting are dropped and the end lets the unit go.
+    // A signal's end: the sheets still waiting are dropped and the end lets the unit go.
     static std::atomic<bool> endedBySignal{false};
     const auto terminate = [] {
         endedBySignal = true;
@@ -201,10 +201,11 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
         if (MainWindowController* controller = lifecycle.mainController()) controller->saveDataBeforeClosing();
     });
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.
+    // The unit's queued writes (the name being typed among them) go before it is let go, for a few
+    // seconds at most; the quit is noted before that wait.
     const TerminationSignals terminationSignals([&lifecycle, terminate] {
-        // Kept before the dialogs end and the loop is left.
-        if (MainWindowController* controller = lifecycle.mainController()) controller->noteQuitAsked();
-        terminate();
+        endedBySignal = true;
+        lifecycle.endBySignal(terminate);
     });
     lifecycle.applicationDidFinishLaunching();
     if (environment.launched) environment.launched();

@@ -370,6 +370,10 @@ public:
     void powerOffNotification();
     // The Quit command: ends at once without a device, else after the closing eject (or its watchdog).
     void closeApp();
+    // The end a session asks for (a signal): as the Quit command, the writes already queued go first and
+    // the unit is ejected behind them, but the program ends at the latest `limit` from now, whatever is
+    // still running; a later request's own time-out never moves that end.
+    void closeAppWithin(platform::Duration limit);
     void forceCloseApp();
     // A quit was asked (by any route): from here on the program is closing, and a pool that a save would
     // write is noted at once, before any wait for copies, the eject or the save, so that a run cut from
@@ -900,6 +904,8 @@ private:
     std::atomic<platform::PowerEvents*> m_power{nullptr};
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
     platform::Timer m_quitTimer;
+    // Set by a bounded end: the quit watchdog is armed once, for this long, and never again.
+    std::optional<platform::Duration> m_quitLimit;
     platform::Timer m_sleepTimer;
     bool m_isQuitting = false;
 

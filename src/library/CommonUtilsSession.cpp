@@ -178,6 +178,22 @@ void CommonUtils::closeApp()
     post([this] { closeOnState(); });
 }
 
+void CommonUtils::closeAppWithin(platform::Duration limit)
+{
+    m_closing.store(true);
+    post([this, limit] {
+        const bool armed = m_quitLimit.has_value();
+        m_quitLimit = m_quitLimit ? std::min(*m_quitLimit, limit) : limit;
+        if (!m_isQuitting) {
+            closeOnState();
+            return;
+        }
+        // A quit already under way keeps its closing eject; only its end comes no later than the limit.
+        if (!armed) m_quitTimer.cancel();
+        armQuitWatchdog();
+    });
+}
+
 void CommonUtils::closeOnState()
 {
     const bool connected = m_isConnectDevice;
@@ -209,8 +225,12 @@ void CommonUtils::closeOnState()
 
 void CommonUtils::armQuitWatchdog()
 {
+    // A bounded end is timed from when it was asked, once: a session's grace does not grow with the work.
+    if (m_quitLimit && m_quitTimer.isArmed()) return;
     const platform::Duration delay =
-        m_running ? std::max<platform::Duration>(kQuitWatchdog, m_runningLimit) : platform::Duration(kQuitWatchdog);
+        m_quitLimit ? *m_quitLimit
+        : m_running ? std::max<platform::Duration>(kQuitWatchdog, m_runningLimit)
+                    : platform::Duration(kQuitWatchdog);
     m_quitTimer.arm(delay, [this, alive = std::weak_ptr<bool>(m_alive)] {
         if (!alive.lock()) return;
         post([this] {
@@ -230,6 +250,7 @@ void CommonUtils::forceCloseApp()
 void CommonUtils::forceCloseOnState()
 {
     m_quitTimer.cancel();
+    m_quitLimit.reset();
     m_isQuitting = false;
     m_isEjectDeviceForClosing = false;
     m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive)] {

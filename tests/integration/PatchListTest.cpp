@@ -833,6 +833,17 @@ TEST(PatchList, TheSessionsEndWhileANameIsTypedWritesIt)
               "Ending");
 }
 
+// The same end at a MIDI cable's pace: the typed name's write is still on its way when the signal comes,
+// and the unit is let go only behind it.
+TEST(PatchList, TheSessionsEndAtACablesPaceWritesTheTypedNameBeforeTheUnitGoes)
+{
+    EXPECT_EQ(nameOnTheUnitAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) {
+                  // 3,125 bytes a second: a MIDI cable's rate.
+                  rig.unit().unit().setPacing(3125.0, std::chrono::microseconds(0));
+                  rig.endBySignal(SIGTERM);
+              }),
+              "Ending");
+}
 
 // The same close at a MIDI cable's pace: the close lets the typed name's write finish before the unit goes.
 TEST(PatchList, ClosedFromAPagerAtACablesPaceWritesTheTypedNameBeforeTheUnitGoes)

@@ -269,3 +269,51 @@ TEST_F(Coordinator, QuitWaitsForALongWriteUpToItsOwnTimeOut)
     loop.advance(std::chrono::seconds(CommonUtils::requestTimeOut(Kind::WriteAllPatch)));
     EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
 }
+
+// A session's end lets the queued writes run and ejects behind them, but ends by its own limit counted from
+// when it was asked: neither a long write's time-out, nor the next write handed over, nor a menu quit
+// already waiting moves that end.
+class BoundedQuit : public Coordinator, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
+{
+    const bool quitAlreadyAsked = GetParam();
+    constexpr auto limit = std::chrono::seconds(5);
+    start();
+    connect();
+    // A long write runs; a one-patch write waits behind it.
+    utils->addRequest(Kind::WriteAllPatch, [] {});
+    bool queuedWriteRan = false;
+    utils->addRequest(Kind::WriteOnePatch, [&] { queuedWriteRan = true; });
+    if (quitAlreadyAsked) {
+        utils->closeApp();
+        settle();
+    }
+    utils->closeAppWithin(limit);
+    settle();
+    loop.advance(limit - std::chrono::seconds(2));
+    utils->writeAllPatchDataDumpWithState(1);
+    // The running write ended: the queued one is handed over, and starts no new wait.
+    ASSERT_TRUE(loop.runUntil([&] { return queuedWriteRan; }));
+    EXPECT_EQ(lifecycle.terminated, 0);
+    loop.advance(std::chrono::seconds(2) + std::chrono::milliseconds(100));
+    EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
+    settle();
+    EXPECT_EQ(lifecycle.terminated, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, BoundedQuit, ::testing::Bool());
+
+// Within the limit the end is the ordinary one: the queued one-patch write is done, then the unit is ejected.
+TEST_F(Coordinator, ABoundedQuitWritesTheQueuedPatchThenEjects)
+{
+    start();
+    connect();
+    utils->addRequest(Kind::WriteOnePatch, [] {});
+    utils->closeAppWithin(std::chrono::seconds(5));
+    settle();
+    EXPECT_FALSE(leftEditorMode());
+    utils->writeOnePatchDataDumpWithState(1);
+    EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
+    EXPECT_TRUE(leftEditorMode());
+}

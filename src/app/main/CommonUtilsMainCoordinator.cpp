@@ -58,6 +58,8 @@ void CommonUtilsMainCoordinator::forceEjectDevice() { utils_.forceEjectDevice();
 
 void CommonUtilsMainCoordinator::forceEjectDeviceNow() { utils_.forceEjectDeviceNow(); }
 
+void CommonUtilsMainCoordinator::closeAppWithin(std::chrono::milliseconds limit) { utils_.closeAppWithin(limit); }
+
 std::optional<std::string> CommonUtilsMainCoordinator::keepUnsavedPatchPool() { return utils_.keepUnsavedPatchPool(); }
 
 void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }

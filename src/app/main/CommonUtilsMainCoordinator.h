@@ -55,6 +55,7 @@ public:
 
     void forceEjectDevice() override;
     void forceEjectDeviceNow() override;
+    void closeAppWithin(std::chrono::milliseconds limit) override;
     std::optional<std::string> keepUnsavedPatchPool() override;
 
     void clearAllDialog() override;

@@ -29,6 +29,10 @@ AppLifecycle::AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatc
     launchMainAppTimer_.setSingleShot(true);
     launchMainAppTimer_.setInterval(splashTime);
     connect(&launchMainAppTimer_, &QTimer::timeout, this, &AppLifecycle::launchMainApp);
+    signalGraceTimer_.setSingleShot(true);
+    connect(&signalGraceTimer_, &QTimer::timeout, this, [this] {
+        if (signalEnd_) signalEnd_();
+    });
 }
 
 AppLifecycle::~AppLifecycle()
@@ -152,9 +156,31 @@ void AppLifecycle::activateMainWindow()
     window_->activateWindow();
 }
 
+void AppLifecycle::endBySignal(std::function<void()> end)
+{
+    MainWindowController* controller = mainController_.get();
+    // Kept before anything waits: a kill past the grace still finds the session's edits.
+    if (controller != nullptr) controller->noteQuitAsked();
+    // A second signal, or no device to wait for: the end is now.
+    if (signalEnd_ || controller == nullptr || commonUtils_ == nullptr || !appDelegate_.isDeviceConnected()) {
+        signalEnd_ = nullptr;
+        signalGraceTimer_.stop();
+        end();
+        return;
+    }
+    signalEnd_ = std::move(end);
+    // The typed name is the user's last gesture: its write is queued ahead of the closing eject, and the
+    // pool noted again with it.
+    controller->endTextEditing();
+    controller->noteQuitAsked();
+    commonUtils_->closeAppWithin(kSignalGrace);
+    signalGraceTimer_.start(kSignalGrace + kSignalGraceMargin);
+}
+
 void AppLifecycle::applicationWillTerminate()
 {
     launchMainAppTimer_.stop();
+    signalGraceTimer_.stop();
     MainWindowController* controller = mainController_.get();
     if (controller == nullptr) return;
     // Every end comes here, a signal's too: what the user was typing is theirs, and is saved with the rest.

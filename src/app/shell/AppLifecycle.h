@@ -34,6 +34,13 @@ public:
     // The main window is made key this long after its first picture, or by the latest time if it shows none.
     static constexpr std::chrono::milliseconds kActivationAfterFirstPicture{50};
     static constexpr std::chrono::milliseconds kLatestActivation{500};
+    // How long a session's end (a signal) lets the unit's queued writes run before the unit is let go
+    // anyway. A session manager gives a program a few seconds before it kills it, and the save still
+    // follows: well under the menu quit's watchdog, yet several times a one-patch write at a MIDI
+    // cable's pace (about a second).
+    static constexpr std::chrono::milliseconds kSignalGrace{5000};
+    // The main thread's own end past that grace, should the coordinator never answer.
+    static constexpr std::chrono::milliseconds kSignalGraceMargin{1000};
 
     AppLifecycle(AppDelegate& appDelegate, platform::Dispatch& dispatch, std::string version,
                  std::chrono::milliseconds splashTime = kSplashTime);
@@ -57,6 +64,11 @@ public:
     // a connected device and saves the pool; nothing at all while the splash still shows. A save that
     // failed is told through the save-failure notice before this returns.
     void applicationWillTerminate();
+    // A session's end (a signal): the quit is noted, the name being typed committed, and the coordinator
+    // asked to end the program once the unit's queued writes are done (`kSignalGrace` at most); `end`
+    // ends it at once when there is no device to wait for, on a second signal, or when the coordinator
+    // has not ended it by the grace's end. Nothing waits on this thread.
+    void endBySignal(std::function<void()> end);
     // How the user hears, before the program ends, that the pool could not be saved: the notice gets
     // the whole message (`saveFailureText`); by default it goes to standard error.
     void setSaveFailureNotice(std::function<void(const std::string& text)> notice) { saveFailureNotice_ = std::move(notice); }
@@ -94,6 +106,9 @@ private:
     platform::Dispatch& dispatch_;
     std::string version_;
     QTimer launchMainAppTimer_;
+    // Armed by a session's end: ends the program should the coordinator not do it in time.
+    QTimer signalGraceTimer_;
+    std::function<void()> signalEnd_;
     MainControllerFactory factory_;
     CommonUtilsServices* commonUtils_ = nullptr;
     std::unique_ptr<FlashWindowController> flashWindowController_;

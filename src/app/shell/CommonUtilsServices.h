@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,10 @@ public:
     // The same from a failing process: returns once the message has been handed to the MIDI system,
     // without the coordinator's own queue, which may be the one that failed.
     virtual void forceEjectDeviceNow() = 0;
+    // The end a session asks for: the device actions already queued run, the device is ejected behind
+    // them, and the program is ended (as the Quit command ends it) at the latest `limit` from now. One
+    // that cannot leaves the end to the caller's own bound.
+    virtual void closeAppWithin(std::chrono::milliseconds /*limit*/) {}
     // At the end, after a save that did not write the pool whole: keeps the session's working copy for the
     // next start; nothing when it was kept, else why it could not be.
     virtual std::optional<std::string> keepUnsavedPatchPool() { return std::string("nothing keeps it"); }

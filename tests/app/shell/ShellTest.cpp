@@ -230,6 +230,44 @@ TEST_F(Lifecycle, TerminationEjectsOnlyAConnectedDeviceAndAlwaysSaves)
     }
 }
 
+// A session's end with a device lets the coordinator end the program behind the unit's queued writes, and
+// ends it itself only on a second signal or once the grace is over; without a device it ends at once.
+TEST_F(Lifecycle, ASignalsEndWaitsForTheUnitsWritesOnlyWithADeviceAndAtMostItsGrace)
+{
+    for (const bool connected : {false, true}) {
+        AppDelegate flags;
+        AppLifecycle ending(flags, dispatch, "1", 10ms);
+        ending.setMainControllerFactory([this] { return std::make_unique<testing_app::FakeMainWindowController>(log); });
+        ending.setCommonUtils(&commonUtils);
+        ending.applicationDidFinishLaunching();
+        ending.launchMainApp();
+        flags.setDeviceConnected(connected);
+        log.clear();
+        int ends = 0;
+        ending.endBySignal([&] { ++ends; });
+        if (!connected) {
+            EXPECT_EQ(ends, 1);
+            EXPECT_EQ(log, CallLog{});
+            continue;
+        }
+        EXPECT_EQ(ends, 0);
+        EXPECT_EQ(log, CallLog{"closeAppWithin " + std::to_string(AppLifecycle::kSignalGrace.count())});
+        // Nobody ended the program in the grace: the lifecycle does, once.
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return ends == 1; },
+                                                    AppLifecycle::kSignalGrace + AppLifecycle::kSignalGraceMargin + 5s));
+        // A second signal ends it at once.
+        AppLifecycle again(flags, dispatch, "1", 10ms);
+        again.setMainControllerFactory([this] { return std::make_unique<testing_app::FakeMainWindowController>(log); });
+        again.setCommonUtils(&commonUtils);
+        again.applicationDidFinishLaunching();
+        again.launchMainApp();
+        int secondEnds = 0;
+        again.endBySignal([&] { ++secondEnds; });
+        again.endBySignal([&] { ++secondEnds; });
+        EXPECT_EQ(secondEnds, 1);
+    }
+}
+
 // A failed save is told in the interface language: the user's library folder, or the entries left out, and
 // the cause in the program's own words, never the system's English phrase nor the folders the save made
 // beside the library. Run in English and again under a Japanese locale.

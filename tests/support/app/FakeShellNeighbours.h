@@ -21,6 +21,10 @@ public:
     explicit FakeCommonUtils(CallLog& log) : log_(log) {}
     void forceEjectDevice() override { log_.push_back("forceEjectDevice"); }
     void forceEjectDeviceNow() override { log_.push_back("forceEjectDeviceNow"); }
+    void closeAppWithin(std::chrono::milliseconds limit) override
+    {
+        log_.push_back("closeAppWithin " + std::to_string(limit.count()));
+    }
     std::optional<std::string> keepUnsavedPatchPool() override
     {
         log_.push_back("keepUnsavedPatchPool");
