@@ -136,6 +136,22 @@ TEST_F(EffectRepair, AKnownListGoesBackOnlyOntoAUnitHoldingItsModules)
     EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), unitA().files.at("FLST_SEQ.QT2"));
 }
 
+// A known list naming no loaded module tells no unit apart by its modules: a listless unit of the model
+// is let go as it is, never given another unit's list.
+TEST_F(EffectRepair, AKnownListNamingNoLoadedModuleGoesOntoNoUnit)
+{
+    prepare();
+    const UnitFiles noneLoaded{{{"FLST_SEQ.QT2", listFile({{0x0D, {kTapeOff}}}, 260)}}};
+    plugIn(noneLoaded);
+    ASSERT_EQ(unit.files().file("FLST_SEQ.QT2"), noneLoaded.files.at("FLST_SEQ.QT2"));
+
+    UnitFiles bWithoutList = unitB();
+    bWithoutList.files.erase("FLST_SEQ.QT2");
+    const Strings heard = plugIn(bWithoutList);
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(unitNow().files, bWithoutList.files);
+}
+
 TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
 {
     FaultyFileManager disk;
