@@ -589,17 +589,23 @@ bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, P
 {
     auto merged = change.patchItem->copy();
     bool usersTexts = false;
+    // The user's texts go as the patch's file stores them: one that does not decode (an undo puts such a
+    // name back) reads as "", and only its bytes keep it.
+    const auto stored = coordinator_.storedPatchTexts(target.path);
+    StoredPatchTexts users;
     if (change.heldName && target.patchName != *change.heldName) {
         merged->patchName = target.patchName;
+        if (stored) users.name = stored->name;
         usersTexts = true;
     }
     if (change.heldComment && target.patchComment != *change.heldComment) {
         merged->patchComment = target.patchComment;
+        if (stored) users.comment = stored->comment;
         usersTexts = true;
     }
     // The unit's file takes the user's texts; where it cannot, the list shows what the unit holds and says
     // the user's edit did not keep.
-    if (usersTexts && !coordinator_.editFilePatch(*merged)) {
+    if (usersTexts && !coordinator_.restoreFilePatch(*merged, users)) {
         dialogs_.showInformation("Patch_CanNotEditPatchItem", target.patchName);
         merged = change.patchItem->copy();
         usersTexts = false;
