@@ -446,14 +446,21 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
     // Bound now to the patch the unit changed: by the end of the quiet time a reorder may have put another
     // patch in this slot, and a write of ours on its way to the unit may have done so already.
     auto target = heldPatch(origin.heldPath);
+    UnitPatchChange held = origin;
     if (!target) {
         // The patch the unit changed has left the list, and our write replaces it on the unit too: the
         // list and the unit agree without it.
         if (origin.overwritten) return;
         target = patchInSlot(offset);
+        // A patch named and not listed: the slot's patch is another one, whose texts are no edit of the
+        // patch the unit changed.
+        if (!origin.heldPath.empty()) {
+            held.heldName.reset();
+            held.heldComment.reset();
+        }
     }
     bufferDataFromDevice_.push_back(
-        {std::move(patchItem), offset, std::move(target), origin.overwritten, origin.heldName, origin.heldComment});
+        {std::move(patchItem), offset, std::move(target), origin.overwritten, held.heldName, held.heldComment});
     appDelegate_.setReloadDataFromDeviceTimer();
 }
 

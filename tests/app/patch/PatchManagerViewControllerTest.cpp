@@ -426,6 +426,26 @@ TEST_F(PatchManagerViewControllerTest, TheUnitsChangeTakesAnUndecodableNameAsIts
     EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
 }
 
+// The patch the unit changed is not in the list (its row took another patch since, which no write of ours
+// is carrying to the unit): the slot's patch is not the one the unit changed, and its texts are nobody's
+// edit of the unit's patch. The slot shows the unit's change whole, as the unit holds it.
+TEST_F(PatchManagerViewControllerTest, AChangeOfAPatchNoLongerListedIsNotMergedWithTheSlotsOther)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    auto unit = patch("Unit", "U");
+    unit->path = "/root/Temp/Device/Patch/0_0_4 (1).qptc";
+    screen->updatePatchItem(unit, label(4, 5),
+                            {"/root/Temp/Device/Patch/gone.qptc", false, std::string("Gone"), std::string("G")});
+    log.clear();
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(screen->patchItems()[4]->patchName, "Unit");
+    EXPECT_EQ(screen->patchItems()[4]->patchComment, "U");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
+        << testing::PrintToString(log);
+}
+
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
 {
     load(10);
