@@ -153,8 +153,9 @@ std::vector<CommonUtils::KeptEdit> CommonUtils::readKeptEdits()
             continue;
         }
         const std::int64_t now = secondsNow();
-        if (!pending->keptAt) {
-            // An earlier version's record: its time runs from now.
+        if (!pending->keptAt || *pending->keptAt > now) {
+            // An earlier version's record, or one kept under a clock set back since (which would hold it
+            // past its end, for good if far ahead): its time runs from now.
             const std::string text = pendingText(pending->moduleAction, pending->fileName, pending->path, now);
             platform::Error error;
             if (!m_files.writeAtomically(folder + "/" + kPending, Bytes(text.begin(), text.end()), &error))
