@@ -153,8 +153,9 @@ std::vector<CommonUtils::KeptEdit> CommonUtils::readKeptEdits()
             continue;
         }
         const std::int64_t now = secondsNow();
-        if (!pending->keptAt) {
-            // An earlier version's record: its time runs from now.
+        if (!pending->keptAt || *pending->keptAt > now) {
+            // An earlier version's record, or one kept under a clock set back since (which would hold it
+            // past its end, for good if far ahead): its time runs from now.
             const std::string text = pendingText(pending->moduleAction, pending->fileName, pending->path, now);
             platform::Error error;
             if (!m_files.writeAtomically(folder + "/" + kPending, Bytes(text.begin(), text.end()), &error))
@@ -263,12 +264,9 @@ void CommonUtils::repairChecked(std::int32_t state, const std::optional<Bytes>& 
     // No list, or one naming nothing: an edit was cut between the list's unlink and its rewrite, on this
     // unit if it holds the modules that edit's replaced list names loaded. An edit whose replaced list names
     // none tells no unit apart, as an empty list does not: it waits for a unit whose list matches (a known
-    // list put back is made for this unit and judged by its modules alone). The edit naming the most is
-    // tried first, being the one the unit's modules tell apart best.
-    std::erase_if(edits, [](const KeptEdit& edit) {
-        const bool known = edit.moduleAction == "none" && edit.edited == edit.replaced;
-        return !known && loadedModules(edit.replaced, edit.fileName).empty();
-    });
+    // list naming none is not put back at all). The edit naming the most is tried first, being the one the
+    // unit's modules tell apart best.
+    std::erase_if(edits, [](const KeptEdit& edit) { return loadedModules(edit.replaced, edit.fileName).empty(); });
     std::stable_sort(edits.begin(), edits.end(), [](const KeptEdit& a, const KeptEdit& b) {
         return loadedModules(a.replaced, a.fileName).size() > loadedModules(b.replaced, b.fileName).size();
     });
@@ -472,6 +470,12 @@ bool CommonUtils::restoreKnownList()
     if (!keptEditFolders().empty()) return false;
     const auto known = m_files.readFile(repairFolder() + "/" + kKnownList);
     if (!known || known->empty()) return false;
+    // The known list is the model's last read, from whichever unit: only the modules it names tell this
+    // unit is that one, and a list naming none would go onto any unit of the model without a list.
+    if (loadedModules(*known, std::string()).empty()) {
+        RIG_LOG("the known effect list names no loaded module; it is not put back");
+        return false;
+    }
     RIG_LOG("the unit has no effect list: the one last read from it goes back");
     m_editedList = *known;
     m_replacedList = *known;

@@ -136,6 +136,22 @@ TEST_F(EffectRepair, AKnownListGoesBackOnlyOntoAUnitHoldingItsModules)
     EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), unitA().files.at("FLST_SEQ.QT2"));
 }
 
+// A known list naming no loaded module tells no unit apart by its modules: a listless unit of the model
+// is let go as it is, never given another unit's list.
+TEST_F(EffectRepair, AKnownListNamingNoLoadedModuleGoesOntoNoUnit)
+{
+    prepare();
+    const UnitFiles noneLoaded{{{"FLST_SEQ.QT2", listFile({{0x0D, {kTapeOff}}}, 260)}}};
+    plugIn(noneLoaded);
+    ASSERT_EQ(unit.files().file("FLST_SEQ.QT2"), noneLoaded.files.at("FLST_SEQ.QT2"));
+
+    UnitFiles bWithoutList = unitB();
+    bWithoutList.files.erase("FLST_SEQ.QT2");
+    const Strings heard = plugIn(bWithoutList);
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(unitNow().files, bWithoutList.files);
+}
+
 TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
 {
     FaultyFileManager disk;
@@ -271,8 +287,26 @@ TEST_F(EffectRepair, AnEditWhoseListNamesNoOtherModuleWaitsForItsListAndEnds)
     EXPECT_EQ(unitNow().files, listlessB.files) << "another unit lost its module and got the first unit's list";
     ASSERT_EQ(pendingFiles().size(), 1U) << "the edit was used up on another unit";
 
-    // Ninety days and a second on, the next connection of the model drops it.
     const std::filesystem::path pending = pendingFiles().front();
+    const auto keptAt = [&] {
+        const auto bytes = *files.readFile(pending.string());
+        const std::string text(bytes.begin(), bytes.end());
+        const auto line = text.rfind('\n', text.size() - 2);
+        return std::make_pair(text.substr(0, line + 1), std::stoll(text.substr(line + 1)));
+    };
+    const auto secondsNow = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    // Kept under a clock ten years ahead, set back since: the record's time runs from now, or it would
+    // outlive its end by years.
+    const std::string head = keptAt().first;
+    const std::string ahead = head + std::to_string(secondsNow() + 10LL * 365 * 24 * 3600) + "\n";
+    ASSERT_TRUE(files.writeAtomically(pending.string(), Bytes(ahead.begin(), ahead.end())));
+    plugIn(unitB());
+    ASSERT_EQ(pendingFiles().size(), 1U);
+    EXPECT_LE(keptAt().second, secondsNow());
+
+    // Ninety days and a second on, the next connection of the model drops it.
     const auto text = *files.readFile(pending.string());
     std::string record(text.begin(), text.end());
     const auto lastLine = record.rfind('\n', record.size() - 2);

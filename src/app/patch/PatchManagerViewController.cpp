@@ -446,14 +446,21 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
     // Bound now to the patch the unit changed: by the end of the quiet time a reorder may have put another
     // patch in this slot, and a write of ours on its way to the unit may have done so already.
     auto target = heldPatch(origin.heldPath);
+    UnitPatchChange held = origin;
     if (!target) {
         // The patch the unit changed has left the list, and our write replaces it on the unit too: the
         // list and the unit agree without it.
         if (origin.overwritten) return;
         target = patchInSlot(offset);
+        // A patch named and not listed: the slot's patch is another one, whose texts are no edit of the
+        // patch the unit changed.
+        if (!origin.heldPath.empty()) {
+            held.heldName.reset();
+            held.heldComment.reset();
+        }
     }
     bufferDataFromDevice_.push_back(
-        {std::move(patchItem), offset, std::move(target), origin.overwritten, origin.heldName, origin.heldComment});
+        {std::move(patchItem), offset, std::move(target), origin.overwritten, held.heldName, held.heldComment});
     appDelegate_.setReloadDataFromDeviceTimer();
 }
 
@@ -603,17 +610,23 @@ bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, P
 {
     auto merged = change.patchItem->copy();
     bool usersTexts = false;
+    // The user's texts go as the patch's file stores them: one that does not decode (an undo puts such a
+    // name back) reads as "", and only its bytes keep it.
+    const auto stored = coordinator_.storedPatchTexts(target.path);
+    StoredPatchTexts users;
     if (change.heldName && target.patchName != *change.heldName) {
         merged->patchName = target.patchName;
+        if (stored) users.name = stored->name;
         usersTexts = true;
     }
     if (change.heldComment && target.patchComment != *change.heldComment) {
         merged->patchComment = target.patchComment;
+        if (stored) users.comment = stored->comment;
         usersTexts = true;
     }
     // The unit's file takes the user's texts; where it cannot, the list shows what the unit holds and says
     // the user's edit did not keep.
-    if (usersTexts && !coordinator_.editFilePatch(*merged)) {
+    if (usersTexts && !coordinator_.restoreFilePatch(*merged, users)) {
         dialogs_.showInformation("Patch_CanNotEditPatchItem", target.patchName);
         merged = change.patchItem->copy();
         usersTexts = false;

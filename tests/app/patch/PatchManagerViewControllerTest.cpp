@@ -399,6 +399,53 @@ TEST_F(PatchManagerViewControllerTest, AnUndoOfARenameWithinTheQuietTimeKeepsThe
     EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
 }
 
+// The name an undo puts back does not decode (it reads as ""): the unit's waiting change takes it as the
+// file stores it, byte for byte, not as the empty text it reads as.
+TEST_F(PatchManagerViewControllerTest, TheUnitsChangeTakesAnUndecodableNameAsItsFileStoresIt)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    const auto renamed = screen->patchItems()[2];
+    renamed->patchName = "Mine";
+    auto record = std::make_shared<ChangeTextAction>(renamed, "", "Mine", 1);
+    const Bytes undecodable{0xFF, 0xFE};
+    record->mOldStored.name = undecodable;
+    undo.addActionStack(record);
+    // What the file stores once the undo has put the name back.
+    coordinator.storedTexts[renamed->path] = StoredPatchTexts{undecodable, std::nullopt};
+    auto knob = patch("Mine", "Knob");
+    knob->path = "/root/Temp/Device/Patch/0_0_2 (1).qptc";
+    screen->updatePatchItem(knob, label(2, 5), {renamed->path, false, std::string("Mine"), std::string("C2")});
+    log.clear();
+    undo.doUndoAction();
+    EXPECT_EQ(renamed->patchComment, "Knob");
+    EXPECT_EQ(renamed->path, knob->path);
+    // The undo's own write-back, then the merge's onto the unit's patch.
+    EXPECT_EQ(std::count(log.begin(), log.end(), "restore name 2 comment -"), 2) << testing::PrintToString(log);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
+}
+
+// The patch the unit changed is not in the list (its row took another patch since, which no write of ours
+// is carrying to the unit): the slot's patch is not the one the unit changed, and its texts are nobody's
+// edit of the unit's patch. The slot shows the unit's change whole, as the unit holds it.
+TEST_F(PatchManagerViewControllerTest, AChangeOfAPatchNoLongerListedIsNotMergedWithTheSlotsOther)
+{
+    load(10);
+    for (std::size_t slot = 0; slot < 10; ++slot)
+        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    auto unit = patch("Unit", "U");
+    unit->path = "/root/Temp/Device/Patch/0_0_4 (1).qptc";
+    screen->updatePatchItem(unit, label(4, 5),
+                            {"/root/Temp/Device/Patch/gone.qptc", false, std::string("Gone"), std::string("G")});
+    log.clear();
+    screen->updateBuffterDataToPatchList();
+    EXPECT_EQ(screen->patchItems()[4]->patchName, "Unit");
+    EXPECT_EQ(screen->patchItems()[4]->patchComment, "U");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
+        << testing::PrintToString(log);
+}
+
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
 {
     load(10);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <set>
 #include <memory>
 #include <optional>
@@ -58,6 +59,14 @@ public:
         if (restore.name || restore.comment)
             log_.push_back("restore name " + size(restore.name) + " comment " + size(restore.comment));
         return editFilePatch(item);
+    }
+    // The texts each file stores, by path, where a test sets them.
+    std::map<std::string, StoredPatchTexts> storedTexts;
+    std::optional<StoredPatchTexts> storedPatchTexts(const std::string& path) override
+    {
+        const auto found = storedTexts.find(path);
+        if (found == storedTexts.end()) return std::nullopt;
+        return found->second;
     }
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
     {
