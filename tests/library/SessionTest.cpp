@@ -283,7 +283,8 @@ TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
     connect();
     // A long write runs; a one-patch write waits behind it.
     utils->addRequest(Kind::WriteAllPatch, [] {});
-    bool queuedWriteRan = false;
+    // Set on the coordinator's queue, read here.
+    std::atomic<bool> queuedWriteRan{false};
     utils->addRequest(Kind::WriteOnePatch, [&] { queuedWriteRan = true; });
     if (quitAlreadyAsked) {
         utils->closeApp();
@@ -294,7 +295,7 @@ TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
     loop.advance(limit - std::chrono::seconds(2));
     utils->writeAllPatchDataDumpWithState(1);
     // The running write ended: the queued one is handed over, and starts no new wait.
-    ASSERT_TRUE(loop.runUntil([&] { return queuedWriteRan; }));
+    ASSERT_TRUE(loop.runUntil([&] { return queuedWriteRan.load(); }));
     EXPECT_EQ(lifecycle.terminated, 0);
     loop.advance(std::chrono::seconds(2) + std::chrono::milliseconds(100));
     EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
