@@ -1,9 +1,11 @@
 #include "app/controls/HeldDragMove.h"
 
-void HeldDragMove::remember(const QDragMoveEvent& event)
+#include <QWidget>
+
+void HeldDragMove::remember(const QDragMoveEvent& event, const QWidget& over)
 {
     held_ = true;
-    position_ = event.position();
+    pointer_ = over.mapToGlobal(event.position());
     actions_ = event.possibleActions();
     // The event hands the data out as const; it is only handed back to the view's own handlers.
     data_ = const_cast<QMimeData*>(event.mimeData());
@@ -17,8 +19,9 @@ void HeldDragMove::forget()
     data_ = nullptr;
 }
 
-std::unique_ptr<QDragMoveEvent> HeldDragMove::replay() const
+std::unique_ptr<QDragMoveEvent> HeldDragMove::replay(const QWidget& over) const
 {
     if (!held_ || !data_) return nullptr;
-    return std::make_unique<QDragMoveEvent>(position_.toPoint(), actions_, data_.data(), buttons_, modifiers_);
+    return std::make_unique<QDragMoveEvent>(over.mapFromGlobal(pointer_).toPoint(), actions_, data_.data(), buttons_,
+                                            modifiers_);
 }

@@ -169,6 +169,7 @@ void CustomTableViewForPatch::resizeEvent(QResizeEvent* event)
 {
     QTableView::resizeEvent(event);
     setRulerVisible(isExpandedOverView());
+    if (state() == DraggingState) resumeHeldDrag();
 }
 
 // ---- the option menu ----

@@ -156,8 +156,9 @@ private:
     int dragOver(QDragMoveEvent* event, bool entering);
     void answerDragMove(QDragMoveEvent* event);
     void stopDragScrolling();
-    // A reload takes the view out of its drag and stops its scrolling: a drag still held goes on as it
-    // was, scrolling while at an edge.
+    // A reload takes the view out of its drag and stops its scrolling, and a resize moves the rows under
+    // a pointer held still: a drag still held goes on from where the pointer is, scrolling while at an
+    // edge.
     void resumeHeldDrag();
     void drawMarker(int row, bool bottom);
     void removeMarker();

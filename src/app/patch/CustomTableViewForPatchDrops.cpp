@@ -183,7 +183,7 @@ void CustomTableViewForPatch::dragMoveEvent(QDragMoveEvent* event)
 {
     // The platform table's own handling starts the scrolling at an edge; the answer is the list's.
     if (!lockTableView_) QTableView::dragMoveEvent(event);
-    heldMove_.remember(*event);
+    heldMove_.remember(*event, *viewport());
     answerDragMove(event);
 }
 
@@ -202,15 +202,15 @@ void CustomTableViewForPatch::scrollContentsBy(int dx, int dy)
 {
     QTableView::scrollContentsBy(dx, dy);
     if (state() != DraggingState) return;
-    if (const auto move = heldMove_.replay()) answerDragMove(move.get());
+    if (const auto move = heldMove_.replay(*viewport())) answerDragMove(move.get());
 }
 
 void CustomTableViewForPatch::resumeHeldDrag()
 {
     setState(DraggingState);
-    // The held move lands on the rows as the reload laid them out.
+    // The held move lands on the rows as the reload or the resize laid them out.
     executeDelayedItemsLayout();
-    if (const auto move = heldMove_.replay()) dragMoveEvent(move.get());
+    if (const auto move = heldMove_.replay(*viewport())) dragMoveEvent(move.get());
 }
 
 void CustomTableViewForPatch::stopDragScrolling()

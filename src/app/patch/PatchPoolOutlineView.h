@@ -158,6 +158,7 @@ protected:
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void commitData(QWidget* editor) override;
     void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void boundDidChange();
@@ -202,8 +203,9 @@ private:
     int draggingUpdated(QDragMoveEvent* event);
     void answerDragMove(QDragMoveEvent* event);
     void stopDragScrolling();
-    // A reload takes the view out of its drag and stops its scrolling: a drag still held goes on as it
-    // was, scrolling while at an edge.
+    // A reload takes the view out of its drag and stops its scrolling, and a resize moves the rows under
+    // a pointer held still: a drag still held goes on from where the pointer is, scrolling while at an
+    // edge.
     void resumeHeldDrag();
     void removeMarker();
     void drawInsertion();

@@ -7,6 +7,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QPointer>
+#include <QResizeEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -210,7 +211,7 @@ void PatchPoolOutlineView::dragMoveEvent(QDragMoveEvent* event)
 {
     // The platform tree's own handling starts the scrolling at an edge; the answer is the pool's.
     if (!isLockPatchPool_) QTreeView::dragMoveEvent(event);
-    heldMove_.remember(*event);
+    heldMove_.remember(*event, *viewport());
     answerDragMove(event);
 }
 
@@ -218,15 +219,21 @@ void PatchPoolOutlineView::scrollContentsBy(int dx, int dy)
 {
     QTreeView::scrollContentsBy(dx, dy);
     if (state() != DraggingState) return;
-    if (const auto move = heldMove_.replay()) answerDragMove(move.get());
+    if (const auto move = heldMove_.replay(*viewport())) answerDragMove(move.get());
+}
+
+void PatchPoolOutlineView::resizeEvent(QResizeEvent* event)
+{
+    QTreeView::resizeEvent(event);
+    if (state() == DraggingState) resumeHeldDrag();
 }
 
 void PatchPoolOutlineView::resumeHeldDrag()
 {
     setState(DraggingState);
-    // The held move lands on the rows as the reload laid them out.
+    // The held move lands on the rows as the reload or the resize laid them out.
     executeDelayedItemsLayout();
-    if (const auto move = heldMove_.replay()) dragMoveEvent(move.get());
+    if (const auto move = heldMove_.replay(*viewport())) dragMoveEvent(move.get());
 }
 
 void PatchPoolOutlineView::stopDragScrolling()

@@ -501,6 +501,62 @@ TEST_F(PatchDragAndDropTest, ADragHeldAtAnEdgeScrollsTheViewAndLandsUnderThePoin
     EXPECT_EQ(std::abs(at - last), 1);
 }
 
+// A drag held still at a view's edge goes on scrolling when the view moves under the pointer: a line of
+// the window above it goes (the unit's work ending), so the view moves up and grows by as much, its bottom
+// edge and the pointer where they were. The drop lands at the end of the list and of the pool.
+TEST_F(PatchDragAndDropTest, ADragHeldAtAnEdgeScrollsOnWhenTheViewMovesUnderIt)
+{
+    std::vector<Node> many;
+    for (int i = 0; i < 60; ++i) many.push_back(poolPatch("Q" + std::to_string(i)));
+    screen->setStructureData(many);
+    screen->reloadDataInPatchPool();
+    QWidget& window = *screen->view();
+    window.resize(1000, 600);
+    ASSERT_TRUE(processEventsUntil([&] { return list->viewport()->height() < 600 && pool->viewport()->height() < 600; }));
+    constexpr int lineGone = 27;
+    const auto lineAboveGoes = [&] {
+        const QRect before = window.geometry();
+        window.setGeometry(before.x(), before.y() - lineGone, before.width(), before.height() + lineGone);
+    };
+    // Where the pointer, held still on the screen, is in the viewport as it now lies.
+    const auto under = [](QWidget* viewport, QPoint pointer) { return viewport->mapFromGlobal(pointer); };
+
+    const QPoint listPointer = list->viewport()->mapToGlobal(QPoint(100, list->viewport()->height() - 4));
+    const int listHeight = list->viewport()->height();
+    QCursor::setPos(listPointer);
+    int slot = -1;
+    dragPoolRows({many[0]}, [&](PatchDragMimeData& data) {
+        over(list->viewport(), under(list->viewport(), listPointer), &data);
+        lineAboveGoes();
+        EXPECT_TRUE(processEventsUntil([&] { return list->viewport()->height() == listHeight + lineGone; }));
+        EXPECT_TRUE(processEventsUntil([&] { return list->rowAt(under(list->viewport(), listPointer).y()) == 29; }))
+            << list->rowAt(under(list->viewport(), listPointer).y());
+        slot = list->rowAt(under(list->viewport(), listPointer).y());
+        EXPECT_TRUE(drop(list->viewport(), under(list->viewport(), listPointer), &data));
+    });
+    EXPECT_EQ(slot, 29);
+    EXPECT_EQ(names()[29], "Q0");
+
+    const QPoint poolPointer = pool->viewport()->mapToGlobal(QPoint(pool->viewport()->width() / 2, pool->viewport()->height() - 4));
+    const int poolHeight = pool->viewport()->height();
+    const auto poolItemUnder = [&] { return pool->poolModel()->nodeAt(pool->indexAt(under(pool->viewport(), poolPointer))); };
+    QCursor::setPos(poolPointer);
+    Node landed;
+    dragPoolRows({many[0]}, [&](PatchDragMimeData& data) {
+        over(pool->viewport(), under(pool->viewport(), poolPointer), &data);
+        lineAboveGoes();
+        EXPECT_TRUE(processEventsUntil([&] { return pool->viewport()->height() == poolHeight + lineGone; }));
+        EXPECT_TRUE(processEventsUntil([&] { return poolItemUnder() == many.back(); }));
+        landed = poolItemUnder();
+        EXPECT_TRUE(drop(pool->viewport(), under(pool->viewport(), poolPointer), &data));
+    });
+    ASSERT_EQ(landed ? landed->name : "none", many.back()->name);
+    const auto& tree = screen->structureData();
+    const auto at = std::find(tree.begin(), tree.end(), many[0]) - tree.begin();
+    const auto last = std::find(tree.begin(), tree.end(), many.back()) - tree.begin();
+    EXPECT_EQ(std::abs(at - last), 1);
+}
+
 // A block released over its own second row, where it already is, changes nothing and records nothing;
 // released below the next item it moves there in its order.
 TEST_F(PatchDragAndDropTest, ABlockReleasedWhereItStartedStaysAndRecordsNothing)
