@@ -306,6 +306,17 @@ public:
     // A save whose entries could not all be staged still replaces the library with those that could (and
     // the last saved copies of the others) and answers which were not saved.
     std::optional<std::string> savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
+    // The same save in two halves, for a caller whose thread must go on while the library is written.
+    // On the main thread: the closing note written and the copies landed; whether there is anything to
+    // write (and then whether the save is the closing one).
+    // `closingAsked`: whether the end (a quit or a power-off) asked for it.
+    std::optional<bool> beginPatchPoolSave(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed,
+                                           bool closingAsked);
+    // Then the writing, on the pool's queue in order with every change to the working copy; `done` is
+    // called there with why the save failed, nothing when the library holds `pool`. The pool is the
+    // caller's own copy: the shown tree may change meanwhile.
+    void writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
+                             std::function<void(std::optional<std::string>)> done);
     // The words a failed save is told in: the entries left out (none when the library could not be written
     // at all), the user's library folder and the cause. The program gives its own, in the interface
     // language; without them the system's English words are used.
@@ -324,6 +335,8 @@ public:
     // library it was made against. Nothing when it was kept or nothing needed keeping, else why it could
     // not be kept.
     std::optional<std::string> keepUnsavedPatchPool();
+    // The same on the pool's queue, behind the saves asked before it; `done` is called there.
+    void keepUnsavedPatchPoolLater(std::function<void(std::optional<std::string>)> done);
 
     // ---- patch transfer to the device ----
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
@@ -793,6 +806,9 @@ private:
     // it was. A run cut before its save lands leaves it, and the next start keeps its working copy by it.
     static constexpr const char* kClosingPool = "Temp/.closing-pool";
     void noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
+    // The save's writing, on the pool's queue; why it failed, nothing when the library holds `pool`.
+    std::optional<std::string> writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing);
+    std::optional<std::string> keepUnsavedPatchPoolOnQueue();
     // Marks the note taken, naming the library the save writes; false when there is no note to mark.
     bool markClosingPoolTaken(const std::string& writes);
     void keepPoolOfACutRun();

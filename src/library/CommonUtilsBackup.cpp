@@ -546,25 +546,53 @@ std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>&
     return names + " could not be saved: " + cause.description;
 }
 
-std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
-                                                             std::atomic<bool>& changed)
+std::optional<bool> CommonUtils::beginPatchPoolSave(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                bool changed, bool closingAsked)
 {
     // Once a quit has begun, a run cut before this save lands keeps its pool for the next start.
-    const bool closing = m_closing.load() && isLoadedPatchPool() && (changed.load() || m_poolFromKept.load());
+    const bool closing = closingAsked && isLoadedPatchPool() && (changed || m_poolFromKept.load());
     if (closing) noteClosingPool(pool);
     // Copies still under way land in their nodes first: the save writes what the pool shows, and no
     // copy writes into the working copy while it is read.
     settlePoolWork();
     // A pool the last run kept is written at the first save, edited or not: the library is older.
-    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) {
-        if (closing) m_files.removeItem(pathUnderRoot(kClosingPool));
+    if (!isLoadedPatchPool() || (!changed && !m_poolFromKept.load())) {
+        // The library holds the pool (a save landed since the quit was noted): nothing of the run is
+        // left to keep.
+        if (closingAsked && isLoadedPatchPool()) m_files.removeItem(pathUnderRoot(kClosingPool));
         return std::nullopt;
     }
-    bool saved = false;
-    std::string failure;
+    return closing;
+}
+
+std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                             std::atomic<bool>& changed)
+{
+    const std::optional<bool> closing = beginPatchPoolSave(pool, changed.load(), m_closing.load());
+    if (!closing) return std::nullopt;
+    std::optional<std::string> failure;
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
     // library to be whole again.
-    m_poolQueue->sync([&] {
+    m_poolQueue->sync([&] { failure = writePatchPool(pool, *closing); });
+    if (!failure) changed.store(false);
+    return failure;
+}
+
+void CommonUtils::writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
+                                      std::function<void(std::optional<std::string>)> done)
+{
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), pool = std::move(pool), closing, done = std::move(done)] {
+        // Whoever waits hears the end, saved or not.
+        if (!alive.lock()) return done(std::string("the library could not be written"));
+        done(writePatchPool(pool, closing));
+    });
+}
+
+std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing)
+{
+    bool saved = false;
+    std::string failure;
+    [&] {
         // A library that is a link is written where it points, its staging and aside folders beside it there,
         // so every move stays on its file system and the link stays the user's.
         const std::string library = libraryFolder();
@@ -694,14 +722,11 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             m_keptLoaded.clear();
         }
         m_poolFromKept.store(false);
-    });
-    if (saved) {
-        changed.store(false);
-        return std::nullopt;
-    }
+    }();
+    if (saved) return std::nullopt;
     if (failure.empty()) failure = "the library could not be written";
     // While the program runs the user hears of it here; at the end the caller says it before the end.
-    if (!m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
+    if (!closing && !m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
     return failure;
 }
 
@@ -898,20 +923,32 @@ bool CommonUtils::nameForKeeping(const std::string& source, const std::string& t
 std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
 {
     std::optional<std::string> cause;
-    m_poolQueue->sync([&] {
-        if (!m_poolUnsaved) return;
-        cause = keepWorkingCopy(m_unsavedPool, libraryStampNow(), true);
-        if (cause) return;
-        // The pool just kept holds what this run loaded of earlier kept pools.
-        dropKeptPools(m_keptLoaded);
-        {
-            std::lock_guard lock(m_markedMutex);
-            m_keptLoaded.clear();
-        }
-        m_poolUnsaved = false;
-        m_unsavedPool.clear();
-    });
+    m_poolQueue->sync([&] { cause = keepUnsavedPatchPoolOnQueue(); });
     return cause;
+}
+
+std::optional<std::string> CommonUtils::keepUnsavedPatchPoolOnQueue()
+{
+    if (!m_poolUnsaved) return std::nullopt;
+    std::optional<std::string> cause = keepWorkingCopy(m_unsavedPool, libraryStampNow(), true);
+    if (cause) return cause;
+    // The pool just kept holds what this run loaded of earlier kept pools.
+    dropKeptPools(m_keptLoaded);
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_keptLoaded.clear();
+    }
+    m_poolUnsaved = false;
+    m_unsavedPool.clear();
+    return std::nullopt;
+}
+
+void CommonUtils::keepUnsavedPatchPoolLater(std::function<void(std::optional<std::string>)> done)
+{
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), done = std::move(done)] {
+        if (!alive.lock()) return done(std::string("the program's library is gone"));
+        done(keepUnsavedPatchPoolOnQueue());
+    });
 }
 
 std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::shared_ptr<DirectoryObject>>& pool,

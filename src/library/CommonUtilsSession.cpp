@@ -120,8 +120,8 @@ void CommonUtils::systemNotifications()
                         guarded(&CommonUtils::powerOffNotification)});
 }
 
-// The notices come on the main queue, where the interface's pool saver runs; the pool is saved before
-// the machine may lose power, as quitting saves it.
+// The notices come on the main queue, where the interface's pool saver asks for the pool's save; the
+// machine is let sleep once it is written, as it may not wake again.
 void CommonUtils::receiveSleepNote()
 {
     saveLoadedPatchPool();
@@ -145,7 +145,17 @@ void CommonUtils::sleepOnState()
     m_sleepTimer.arm(connected ? kSleepHold : std::chrono::milliseconds(0),
                      [this, alive = std::weak_ptr<bool>(m_alive)] {
                          if (!alive.lock()) return;
-                         if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                         // The pool's save asked at the sleep note waits for the copies under way and is
+                         // written on the pool's queue: the machine sleeps once both are behind it.
+                         m_dispatch.main().async([this, alive] {
+                             if (!alive.lock()) return;
+                             afterPoolWork([this, alive] {
+                                 m_poolQueue->async([this, alive] {
+                                     if (!alive.lock()) return;
+                                     if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                                 });
+                             });
+                         });
                      });
     if (connected) {
         tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });

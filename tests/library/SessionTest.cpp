@@ -1,5 +1,9 @@
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "support/library/CoordinatorFixture.h"
 #include "support/library/RefusingFiles.h"
@@ -165,6 +169,40 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     EXPECT_EQ(until("idle"), connectRead());
     utils->ejectDeviceWithPatchList({}, {});
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
+}
+
+// The machine is let sleep only once the pool's save the sleep note asked for is written: the save is
+// written on the pool's queue while the program goes on, and the sleep's release waits behind it.
+TEST_F(Coordinator, SleepIsLetGoOnlyBehindThePoolsSaveItAskedFor)
+{
+    start();
+    utils->sendPatchPoolData({});
+    EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool released = false;
+    utils->setPatchPoolSaver([&] {
+        utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
+            std::unique_lock lock(mutex);
+            writing = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
+        });
+    });
+    power.sleep();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return writing;
+    }));
+    loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(power.readyCount, 0) << "let sleep while the pool was being written";
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
 }
 
 // Sleep while a step of the read is on its way: the forced eject lets the unit go once, and the step's

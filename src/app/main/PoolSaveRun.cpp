@@ -1,0 +1,117 @@
+#include "app/main/PoolSaveRun.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <utility>
+
+#include "app/main/LiveWait.h"
+#include "app/shell/AppDelegate.h"
+#include "library/CommonUtils.h"
+#include "library/models/DirectoryObject.h"
+
+namespace {
+
+PoolSaveRun::Tree copyOf(const PoolSaveRun::Tree& pool)
+{
+    PoolSaveRun::Tree copy;
+    copy.reserve(pool.size());
+    for (const auto& node : pool)
+        if (node) copy.push_back(node->copy());
+    return copy;
+}
+
+}  // namespace
+
+PoolSaveRun::PoolSaveRun(CommonUtils& utils, AppDelegate& app) : utils_(utils), app_(app) {}
+
+PoolSaveRun::~PoolSaveRun() = default;
+
+PoolSaveRun::State PoolSaveRun::state() const
+{
+    return writing_ > 0 ? State::Writing : State::Idle;
+}
+
+void PoolSaveRun::saveLater(const Tree& pool)
+{
+    // Asked by the end (a power-off), the save is the closing one, and the quit is kept before anything
+    // waits.
+    const bool closing = utils_.isClosing();
+    if (closing) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());
+    // The copies under way land here, as the caller returns: it may remove the unit's folder they are
+    // made from next.
+    write(pool, closing, nullptr);
+}
+
+std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)
+{
+    if (!LiveWait::turnsTheLoop()) {
+        // Off the main thread nothing turns the loop the copies land on: they are landed here.
+        if (utils_.isClosing()) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());
+        utils_.settlePoolWork();
+        std::atomic<bool> changed{app_.isPatchPoolChanged()};
+        auto failure = utils_.savePatchPoolToLocal(pool, changed);
+        app_.setIsPatchPoolChanged(changed.load());
+        return failure;
+    }
+    const bool closing = utils_.isClosing();
+    if (closing) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());
+    // What a save in flight writes needs no second writing; the copies under way land in the pool first.
+    LiveWait::run([this](std::function<void()> report) { whenIdle(std::move(report)); });
+    LiveWait::run([this](std::function<void()> report) { utils_.afterPoolWork(std::move(report)); });
+    std::optional<std::string> failure;
+    LiveWait::run([&](std::function<void()> report) {
+        write(pool, closing, [&failure, report = std::move(report)](std::optional<std::string> cause) {
+            failure = std::move(cause);
+            report();
+        });
+    });
+    return failure;
+}
+
+void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::optional<std::string>)> landed)
+{
+    const std::optional<bool> closingSave = utils_.beginPatchPoolSave(pool, app_.isPatchPoolChanged(), closing);
+    if (!closingSave) {
+        runIdleWaits();
+        if (landed) landed(std::nullopt);
+        return;
+    }
+    const std::uint64_t changes = app_.patchPoolChanges();
+    ++writing_;
+    utils_.writePatchPoolLater(copyOf(pool), *closingSave,
+                               [this, alive = std::weak_ptr<bool>(alive_), changes,
+                                landed = std::move(landed)](std::optional<std::string> failure) mutable {
+                                   // Every save is waited for by the end's, so the application is still there.
+                                   QMetaObject::invokeMethod(
+                                       QCoreApplication::instance(),
+                                       [this, alive, changes, landed = std::move(landed), failure = std::move(failure)] {
+                                           if (!alive.lock()) return;
+                                           --writing_;
+                                           land(failure, changes);
+                                           if (landed) landed(failure);
+                                       },
+                                       Qt::QueuedConnection);
+                               });
+}
+
+void PoolSaveRun::land(std::optional<std::string> failure, std::uint64_t changes)
+{
+    // A change made while the library was written is not in it: the pool stays marked for the next save.
+    if (!failure && app_.patchPoolChanges() == changes) app_.setIsPatchPoolChanged(false);
+    runIdleWaits();
+}
+
+void PoolSaveRun::runIdleWaits()
+{
+    if (state() != State::Idle) return;
+    auto waiting = std::move(onIdle_);
+    onIdle_.clear();
+    for (auto& then : waiting) then();
+}
+
+void PoolSaveRun::whenIdle(std::function<void()> then)
+{
+    if (state() == State::Idle) return then();
+    onIdle_.push_back(std::move(then));
+}
