@@ -981,11 +981,12 @@ TEST(PoolSafety, DISABLED_ARunWhoseLastSaveFails)
         faulty->fail(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", 1000, EPERM);
         // The end's message is read and closed as a person would.
         auto* reader = new QTimer(qApp);
-        QObject::connect(reader, &QTimer::timeout, [reader, scratch] {
+        QObject::connect(reader, &QTimer::timeout, [reader, scratch, &window] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<QMessageBox*>(top);
                 if (box == nullptr || !box->isVisible()) continue;
                 writeText(scratch / "end.txt", box->text().toStdString());
+                writeText(scratch / "busy.txt", WindowGestures::busyLine(window).toStdString());
                 box->accept();
                 reader->stop();
             }
@@ -1018,6 +1019,9 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
     EXPECT_EQ(endText.find(".Patch-"), std::string::npos) << endText;
     EXPECT_NE(endText.find(InterfaceTexts::localizedString("Main_SaveCausePermission").toStdString()), std::string::npos)
         << endText;
+    // Nothing is being saved while the message shows.
+    EXPECT_EQ(readText(rig.scratch() / "busy.txt").find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()),
+              std::string::npos);
     EXPECT_EQ(savedPool(rig.root()), libraryBefore);
     EXPECT_EQ(keptPoolsIn(rig.root()).size(), 1U);
 

@@ -184,6 +184,12 @@ void MainWindowLogic::showClosingSave()
     parts_->chrome.setDeviceWorkText(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString());
 }
 
+void MainWindowLogic::closingSaveEnded()
+{
+    // Nothing starts still: the program ends once its message is read.
+    if (closingSave_) parts_->chrome.setDeviceWorkText("");
+}
+
 void MainWindowLogic::noteQuitAsked()
 {
     if (parts_ && !ending_) parts_->coordinator.noteQuitAsked(parts_->patchManager.structureData());

@@ -85,6 +85,7 @@ public:
     std::optional<std::string> saveDataBeforeClosing();
     void saveDataLater();
     void showClosingSave();
+    void closingSaveEnded();
     // Every quit, whatever asked it, is noted for the coordinator before anything waits.
     void noteQuitAsked();
     void setReloadBufferDataTimer();

@@ -205,6 +205,8 @@ void AppLifecycle::applicationWillTerminate()
     // The session's edits are not lost with the program: the next start finds them.
     if (failure) notKept = commonUtils_ != nullptr ? commonUtils_->keepUnsavedPatchPool() : std::string("nothing keeps it");
     if (!failure) return;
+    // The message says what became of the pool; the busy line no longer says it is being saved.
+    controller->closingSaveEnded();
     const std::string text = saveFailureText(*failure, notKept);
     if (saveFailureNotice_) saveFailureNotice_(text);
     else std::fprintf(stderr, "%s\n", text.c_str());

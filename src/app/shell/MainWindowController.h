@@ -33,6 +33,8 @@ public:
     // The end's save is about to begin: the busy line says the pool is being saved and that the program
     // ends when that is done, and nothing can be started meanwhile. Main thread, before the save.
     virtual void showClosingSave() {}
+    // The end's save is over (it failed, and the message saying so follows): nothing is being saved now.
+    virtual void closingSaveEnded() {}
     // A quit was asked: noted at once, so that a run cut from here on keeps the session. Main thread.
     virtual void noteQuitAsked() {}
 
