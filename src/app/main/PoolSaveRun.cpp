@@ -7,6 +7,7 @@
 
 #include "app/main/LiveWait.h"
 #include "app/shell/AppDelegate.h"
+#include "common/HandOff.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 
@@ -85,12 +86,13 @@ void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::
                                    // Every save is waited for by the end's, so the application is still there.
                                    QMetaObject::invokeMethod(
                                        QCoreApplication::instance(),
-                                       [this, alive, changes, landed = std::move(landed), failure = std::move(failure)] {
+                                       handoff::carried([this, alive, changes, landed = std::move(landed),
+                                                         failure = std::move(failure)] {
                                            if (!alive.lock()) return;
                                            --writing_;
                                            land(failure, changes);
                                            if (landed) landed(failure);
-                                       },
+                                       }),
                                        Qt::QueuedConnection);
                                });
 }
