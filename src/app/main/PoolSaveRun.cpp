@@ -55,8 +55,9 @@ std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)
         app_.setIsPatchPoolChanged(changed.load());
         return failure;
     }
+    // The end noted the quit just before (the note is rewritten as the writing begins, once the copies
+    // under way have landed).
     const bool closing = utils_.isClosing();
-    if (closing) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());
     // What a save in flight writes needs no second writing; the copies under way land in the pool first.
     LiveWait::run([this](std::function<void()> report) { whenIdle(std::move(report)); });
     LiveWait::run([this](std::function<void()> report) { utils_.afterPoolWork(std::move(report)); });
