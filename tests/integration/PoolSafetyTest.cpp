@@ -740,6 +740,34 @@ TEST(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteO
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
+// A power-off during a drop's copies returns at once: its save waits for the copies with the window free,
+// then writes the pool with every dropped patch.
+TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFree)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        CommonUtils::getInstance().powerOffNotification();
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released) << "the power-off waited for the copies on the main thread";
+        }
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s));
+    });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
 // A power-off's save is written while the program goes on; a change made meanwhile is not in it, so the
 // pool stays marked changed and the end's save writes it.
 TEST(PoolSafety, AChangeMadeWhileAPowerOffsSaveIsWrittenIsSavedByTheNext)

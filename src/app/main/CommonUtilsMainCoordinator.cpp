@@ -102,6 +102,11 @@ std::optional<std::string> CommonUtilsMainCoordinator::savePatchPoolToLocal(cons
 
 void CommonUtilsMainCoordinator::savePatchPoolLater(const Tree& patchPool) { saves_.saveLater(patchPool); }
 
+void CommonUtilsMainCoordinator::savePatchPoolAfterCopies(std::function<std::optional<Tree>()> shown)
+{
+    saves_.saveAfterCopies(std::move(shown));
+}
+
 void CommonUtilsMainCoordinator::createPatchDirectoryObjectFromLocal() { utils_.createPatchDirectoryObjectFromLocal(); }
 
 bool CommonUtilsMainCoordinator::canBeUndo() { return UndoController::getInstance().canBeUndo(); }

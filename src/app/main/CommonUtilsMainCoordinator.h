@@ -50,6 +50,7 @@ public:
     // The main loop turns while it waits, the user's input held.
     std::optional<std::string> savePatchPoolToLocal(const Tree& patchPool) override;
     void savePatchPoolLater(const Tree& patchPool) override;
+    void savePatchPoolAfterCopies(std::function<std::optional<Tree>()> shown) override;
     void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
                                 bool copiedToFinder) override;
     bool canBeUndo() override;

@@ -203,7 +203,13 @@ std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
 
 void MainWindowLogic::saveDataLater()
 {
-    if (parts_) parts_->coordinator.savePatchPoolLater(parts_->patchManager.structureData());
+    if (!parts_) return;
+    // Nothing here removes what the copies under way read: the save waits for them with the window free.
+    parts_->coordinator.savePatchPoolAfterCopies(
+        [this, alive = std::weak_ptr<const bool>(lifetime_)]() -> std::optional<MainCoordinator::Tree> {
+            if (alive.expired()) return std::nullopt;
+            return parts_->patchManager.structureData();
+        });
 }
 
 void MainWindowLogic::setReloadBufferDataTimer() { parts_->patchManager.setReloadBufferDataTimer(); }

@@ -30,7 +30,8 @@ PoolSaveRun::~PoolSaveRun() = default;
 
 PoolSaveRun::State PoolSaveRun::state() const
 {
-    return writing_ > 0 ? State::Writing : State::Idle;
+    if (writing_ > 0) return State::Writing;
+    return waiting_ > 0 ? State::Waiting : State::Idle;
 }
 
 void PoolSaveRun::saveLater(const Tree& pool)
@@ -42,6 +43,22 @@ void PoolSaveRun::saveLater(const Tree& pool)
     // The copies under way land here, as the caller returns: it may remove the unit's folder they are
     // made from next.
     write(pool, closing, nullptr);
+}
+
+void PoolSaveRun::saveAfterCopies(std::function<std::optional<Tree>()> shown)
+{
+    // A power-off's save is the closing one whenever it is written; the quit is kept before it waits.
+    const bool closing = utils_.isClosing();
+    if (closing)
+        if (const auto pool = shown()) utils_.noteQuitAsked(*pool, app_.isPatchPoolChanged());
+    ++waiting_;
+    // The pool as it shows once the copies have landed: a copy that failed has left it.
+    utils_.afterPoolWork([this, alive = std::weak_ptr<bool>(alive_), shown = std::move(shown), closing] {
+        if (!alive.lock()) return;
+        --waiting_;
+        if (const auto pool = shown()) return write(*pool, closing, nullptr);
+        runIdleWaits();
+    });
 }
 
 std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)

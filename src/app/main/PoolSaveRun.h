@@ -19,8 +19,9 @@ class DirectoryObject;
 class PoolSaveRun final {
 public:
     using Tree = std::vector<std::shared_ptr<DirectoryObject>>;
-    // Idle: every save asked has landed. Writing: a save's copy of the tree is being written.
-    enum class State { Idle, Writing };
+    // Idle: every save asked has landed. Waiting: a save waits for the copies under way. Writing: a save's
+    // copy of the tree is being written.
+    enum class State { Idle, Waiting, Writing };
 
     PoolSaveRun(CommonUtils& utils, AppDelegate& app);
     ~PoolSaveRun();
@@ -30,6 +31,10 @@ public:
     // Asks for a save and returns once the copies under way have landed, before the pool is written; a
     // failure is told as every save's is.
     void saveLater(const Tree& pool);
+    // The same, returning at once: the save waits for the copies under way and then writes the pool
+    // `shown` answers then, none when the window has gone (a sleep's or a power-off's, whose caller removes
+    // nothing the copies read).
+    void saveAfterCopies(std::function<std::optional<Tree>()> shown);
     // Saves and returns once the library holds the pool, or with why it does not.
     std::optional<std::string> saveNow(const Tree& pool);
     State state() const;
@@ -43,6 +48,7 @@ private:
 
     CommonUtils& utils_;
     AppDelegate& app_;
+    int waiting_ = 0;
     int writing_ = 0;
     std::vector<std::function<void()>> onIdle_;
     // Landings and waits that outlive the run find it gone.
