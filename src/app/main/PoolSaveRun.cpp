@@ -34,6 +34,10 @@ PoolSaveRun::State PoolSaveRun::state() const
 
 void PoolSaveRun::saveLater(const Tree& pool)
 {
+    // The end's save writes the pool as it stands and the program ends behind it: a save asked while it
+    // waits (a sleep's, a power-off's, in the window's loop) would be written after the end and waited
+    // for by no one.
+    if (ending_) return;
     // Asked by the end (a power-off), the save is the closing one, and the quit is kept before anything
     // waits.
     const bool closing = utils_.isClosing();
@@ -45,6 +49,7 @@ void PoolSaveRun::saveLater(const Tree& pool)
 
 std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)
 {
+    ending_ = true;
     if (!LiveWait::turnsTheLoop()) {
         // Off the main thread nothing turns the loop the copies land on: they are landed here.
         if (utils_.isClosing()) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());

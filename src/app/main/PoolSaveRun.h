@@ -30,7 +30,8 @@ public:
     // Asks for a save and returns once the copies under way have landed, before the pool is written; a
     // failure is told as every save's is.
     void saveLater(const Tree& pool);
-    // Saves and returns once the library holds the pool, or with why it does not.
+    // The end's save: saves and returns once the library holds the pool, or with why it does not. No
+    // later save is asked from here on.
     std::optional<std::string> saveNow(const Tree& pool);
     State state() const;
 
@@ -44,6 +45,8 @@ private:
     CommonUtils& utils_;
     AppDelegate& app_;
     int writing_ = 0;
+    // The end's save has begun.
+    bool ending_ = false;
     std::vector<std::function<void()>> onIdle_;
     // Landings and waits that outlive the run find it gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
