@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "app/main/UserInputHold.h"
+#include "common/HandOff.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ void LiveWait::run(const Start& start)
         // The loop may sleep in its wait for events: a posted call wakes it to see the report.
         if (live)
             if (QCoreApplication* application = QCoreApplication::instance())
-                QMetaObject::invokeMethod(application, [] {}, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(application, handoff::carried([] {}), Qt::QueuedConnection);
     });
     if (!live) {
         std::unique_lock lock(shared->mutex);

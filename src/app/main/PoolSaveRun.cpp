@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/main/LiveWait.h"
+#include "common/HandOff.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
@@ -88,14 +89,16 @@ void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::
                                [this, alive = std::weak_ptr<bool>(alive_), changes,
                                 landed = std::move(landed)](std::optional<std::string> failure) mutable {
                                    // Every save is waited for by the end's, so the application is still there.
+                                   // Handed over through Qt's queue, which the thread sanitizer cannot see into.
                                    QMetaObject::invokeMethod(
                                        QCoreApplication::instance(),
-                                       [this, alive, changes, landed = std::move(landed), failure = std::move(failure)] {
+                                       handoff::carried([this, alive, changes, landed = std::move(landed),
+                                                         failure = std::move(failure)] {
                                            if (!alive.lock()) return;
                                            --writing_;
                                            land(failure, changes);
                                            if (landed) landed(failure);
-                                       },
+                                       }),
                                        Qt::QueuedConnection);
                                });
 }
