@@ -836,6 +836,8 @@ private:
                    bool withRecord);
     // Set once the program is closing: a failed save then only leaves the saved library as it was.
     std::atomic<bool> m_closing{false};
+    // The wake notes heard so far.
+    std::atomic<std::uint64_t> m_wakes{0};
     // The closing note is written on the main thread (a quit) while a closing save written on the pool's
     // queue (a power-off's) may mark it taken: one at a time, and each note counted.
     std::mutex m_closingNoteMutex;
@@ -924,7 +926,9 @@ private:
     void endConnectRead();
     // ==== end of the patch block, private ====
     // The session: sleep and quitting.
-    void sleepOnState();
+    // `wakes`: the wakes noted when the sleep was; a release after a later wake would let go the delay
+    // taken for the next sleep.
+    void sleepOnState(std::uint64_t wakes);
     void closeOnState();
     // While quitting: the end comes at the latest this long after the running request began, the larger of
     // the quit watchdog and that request's own time-out, so a long write is never cut short by the quit.
