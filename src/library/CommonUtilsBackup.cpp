@@ -571,9 +571,10 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
     const std::optional<bool> closing = beginPatchPoolSave(pool, changed.load(), m_closing.load());
     if (!closing) return std::nullopt;
     std::optional<std::string> failure;
+    const std::uint64_t noteSeen = closingPoolNotes();
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
     // library to be whole again.
-    m_poolQueue->sync([&] { failure = writePatchPool(pool, *closing); });
+    m_poolQueue->sync([&] { failure = writePatchPool(pool, *closing, noteSeen); });
     if (!failure) changed.store(false);
     return failure;
 }
@@ -581,14 +582,16 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
 void CommonUtils::writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
                                       std::function<void(std::optional<std::string>)> done)
 {
-    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), pool = std::move(pool), closing, done = std::move(done)] {
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), pool = std::move(pool), closing,
+                        noteSeen = closingPoolNotes(), done = std::move(done)] {
         // Whoever waits hears the end, saved or not.
         if (!alive.lock()) return done(std::string("the library could not be written"));
-        done(writePatchPool(pool, closing));
+        done(writePatchPool(pool, closing, noteSeen));
     });
 }
 
-std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing)
+std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing,
+                                                       std::uint64_t noteSeen)
 {
     bool saved = false;
     std::string failure;
@@ -648,7 +651,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
         const std::string note = pathUnderRoot(kClosingPool);
-        const bool noted = whole && closing && markClosingPoolTaken(writes);
+        const bool noted = whole && closing && markClosingPoolTaken(writes, noteSeen);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         std::string aside = join(store, freshName(asidePrefix));
@@ -670,7 +673,11 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
             giveBackKeptPools(taken);
-            if (noted) m_files.moveItem(note + kTakenClosing, note);
+            if (noted) {
+                // A quit noted since wrote its own note, which stays.
+                std::lock_guard lock(m_closingNoteMutex);
+                if (m_closingNotes == noteSeen) m_files.moveItem(note + kTakenClosing, note);
+            }
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
@@ -703,13 +710,20 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
                 m_keptLoaded.clear();
             }
             m_poolFromKept.store(false);
-            if (closing) noteClosingPool(pool);
+            if (closing) {
+                const std::string text = closingPoolText(pool);
+                std::lock_guard lock(m_closingNoteMutex);
+                if (m_closingNotes == noteSeen) writeClosingPool(text);
+            }
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
         }
         saved = true;
-        if (noted) m_files.removeItem(note + kTakenClosing);
+        if (noted) {
+            std::lock_guard lock(m_closingNoteMutex);
+            if (m_closingNotes == noteSeen) m_files.removeItem(note + kTakenClosing);
+        }
         m_unsavedPool.clear();
         m_poolUnsaved = false;
         // The library now holds what a failed run kept: the kept copies go. One cut off here is named for
@@ -1049,6 +1063,20 @@ std::string CommonUtils::libraryStampNow()
 
 void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
 {
+    const std::string text = closingPoolText(pool);
+    std::lock_guard lock(m_closingNoteMutex);
+    ++m_closingNotes;
+    writeClosingPool(text);
+}
+
+std::uint64_t CommonUtils::closingPoolNotes()
+{
+    std::lock_guard lock(m_closingNoteMutex);
+    return m_closingNotes;
+}
+
+std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
+{
     // Lines: the library's stamp, then "P path" for a patch, "G folder" for a group and "C path" for each of
     // its patches, "K folder" for each kept pool the pool holds; paths within the working copy.
     const std::string local = pathUnderRoot(kTempLocal);
@@ -1071,6 +1099,11 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
         std::lock_guard lock(m_markedMutex);
         for (const auto& kept : m_keptLoaded) text += "K " + kept + "\n";
     }
+    return text;
+}
+
+void CommonUtils::writeClosingPool(const std::string& text)
+{
     platform::Error error;
     m_files.removeItem(pathUnderRoot(kClosingPool) + kTakenClosing);
     if (!m_files.writeAtomically(pathUnderRoot(kClosingPool), std::vector<std::uint8_t>(text.begin(), text.end()), &error,
@@ -1078,10 +1111,13 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
         RIG_LOG("cannot note the pool of the closing save: %s", error.description.c_str());
 }
 
-bool CommonUtils::markClosingPoolTaken(const std::string& writes)
+bool CommonUtils::markClosingPoolTaken(const std::string& writes, std::uint64_t noteSeen)
 {
     // The note says which library the save writes, so that the next start tells a save that landed from
     // one cut before, whatever else befell the library. Written whole before the plain note goes.
+    std::lock_guard lock(m_closingNoteMutex);
+    // A later quit's note names a pool this save does not write: a cut run keeps by it.
+    if (m_closingNotes != noteSeen) return false;
     const std::string note = pathUnderRoot(kClosingPool);
     auto bytes = m_files.readFile(note);
     if (!bytes) return false;

@@ -125,7 +125,7 @@ void CommonUtils::systemNotifications()
 void CommonUtils::receiveSleepNote()
 {
     saveLoadedPatchPool();
-    post([this] { sleepOnState(); });
+    post([this, wakes = m_wakes.load()] { sleepOnState(wakes); });
 }
 
 // A power-off's save is the closing one; the system may still call the power-off off, and then the run
@@ -137,21 +137,24 @@ void CommonUtils::powerOffNotification()
     if (!closing) m_closing.store(false);
 }
 
-void CommonUtils::sleepOnState()
+void CommonUtils::sleepOnState(std::uint64_t wakes)
 {
     resetTimer();
     const bool connected = m_isConnectDevice;
     // Sleep waits until the forced eject below has let the device go.
     m_sleepTimer.arm(connected ? kSleepHold : std::chrono::milliseconds(0),
-                     [this, alive = std::weak_ptr<bool>(m_alive)] {
+                     [this, alive = std::weak_ptr<bool>(m_alive), wakes] {
                          if (!alive.lock()) return;
                          // The pool's save asked at the sleep note waits for the copies under way and is
                          // written on the pool's queue: the machine sleeps once both are behind it.
-                         m_dispatch.main().async([this, alive] {
+                         m_dispatch.main().async([this, alive, wakes] {
                              if (!alive.lock()) return;
-                             afterPoolWork([this, alive] {
-                                 m_poolQueue->async([this, alive] {
+                             afterPoolWork([this, alive, wakes] {
+                                 m_poolQueue->async([this, alive, wakes] {
                                      if (!alive.lock()) return;
+                                     // A save that outlasted the system's delay ends after the wake: the
+                                     // sleep is over, and the delay held now is the next sleep's.
+                                     if (m_wakes.load() != wakes) return;
                                      if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
                                  });
                              });
@@ -166,6 +169,7 @@ void CommonUtils::sleepOnState()
 
 void CommonUtils::receiveWakeNote()
 {
+    ++m_wakes;
     post([this] {
         // A forced eject brings no eject result, so the sleep mark ends here; else a later ordinary eject
         // would be reported as sleep.

@@ -585,6 +585,7 @@ struct SaveWatch : platform::LocalFileManager {
     bool flushStaged(const std::string& path, platform::Error* error) override
     {
         std::unique_lock lock(mutex);
+        ++flushes;
         if (armed) {
             armed = false;
             held = true;
@@ -600,6 +601,13 @@ struct SaveWatch : platform::LocalFileManager {
         std::lock_guard lock(mutex);
         armed = true;
         released = false;
+        flushes = 0;
+    }
+    // The saves that staged a library since `arm`.
+    int saves()
+    {
+        std::lock_guard lock(mutex);
+        return flushes;
     }
     bool isHeld()
     {
@@ -623,6 +631,7 @@ struct SaveWatch : platform::LocalFileManager {
     bool held = false;
     bool released = false;
     bool timedOut = false;
+    int flushes = 0;
 };
 
 // Renames a patch of the pool, arms `watch` and starts a save with `start`; whether it came to be held.
@@ -687,6 +696,48 @@ TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
     EXPECT_TRUE(ejectOff);
     EXPECT_TRUE(quitOff);
     EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// What the system says while the end's save is written (a sleep, a power-off, a second end by signal) runs
+// in the window's loop and starts nothing more: the end writes the pool once, and the program ends with
+// the library holding it and no note of a cut run.
+TEST(PoolSafety, ASleepAPowerOffOrASignalDuringTheEndsSaveStartsNoOtherSave)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    bool told = false;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        shown = PoolTour::shownPool();
+        watch->arm();
+        auto* look = new QTimer(qApp);
+        QObject::connect(look, &QTimer::timeout, [&rig, &told, watch, look] {
+            if (!watch->isHeld()) return;
+            look->stop();
+            CommonUtils& utils = CommonUtils::getInstance();
+            utils.receiveSleepNote();
+            utils.powerOffNotification();
+            rig.endBySignal(SIGTERM);
+            told = true;
+            // The notices' own steps run in the loop before the save goes on.
+            QTimer::singleShot(0, qApp, [watch] { watch->release(); });
+        });
+        look->start(5);
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+        rig.quitFromMenu();
+    });
+    EXPECT_TRUE(told);
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    EXPECT_EQ(watch->saves(), 1);
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool.taken"));
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 

@@ -205,6 +205,48 @@ TEST_F(Coordinator, SleepIsLetGoOnlyBehindThePoolsSaveItAskedFor)
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
 }
 
+// A sleep whose pool save outlasts the system's delay: the machine sleeps and wakes while the save is
+// written, and the system's delay is taken again at the wake for the next sleep. The late release of the
+// sleep that is over lets go nothing: the next sleep is delayed as this one was.
+TEST_F(Coordinator, APoolSaveEndingAfterTheWakeLetsGoNoLaterSleep)
+{
+    start();
+    utils->sendPatchPoolData({});
+    EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool released = false;
+    bool done = false;
+    utils->setPatchPoolSaver([&] {
+        utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
+            std::unique_lock lock(mutex);
+            writing = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
+            done = true;
+        });
+    });
+    power.sleep();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return writing;
+    }));
+    power.wake();
+    settle();
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return done;
+    }));
+    settle();
+    EXPECT_EQ(power.readyCount, 0) << "the delay taken at the wake for the next sleep was let go";
+}
+
 // Sleep while a step of the read is on its way: the forced eject lets the unit go once, and the step's
 // result, coming after it, belongs to a dropped request and changes nothing.
 class SleepDuringRead : public Coordinator, public ::testing::WithParamInterface<RequestKey> {};

@@ -36,6 +36,10 @@ PoolSaveRun::State PoolSaveRun::state() const
 
 void PoolSaveRun::saveLater(const Tree& pool)
 {
+    // The end's save writes the pool as it stands and the program ends behind it: a save asked while it
+    // waits (a sleep's, a power-off's, in the window's loop) would be written after the end and waited
+    // for by no one.
+    if (ending_) return;
     // Asked by the end (a power-off), the save is the closing one, and the quit is kept before anything
     // waits.
     const bool closing = utils_.isClosing();
@@ -47,6 +51,7 @@ void PoolSaveRun::saveLater(const Tree& pool)
 
 void PoolSaveRun::saveAfterCopies(std::function<std::optional<Tree>()> shown)
 {
+    if (ending_) return;
     // A power-off's save is the closing one whenever it is written; the quit is kept before it waits.
     const bool closing = utils_.isClosing();
     if (closing)
@@ -63,6 +68,7 @@ void PoolSaveRun::saveAfterCopies(std::function<std::optional<Tree>()> shown)
 
 std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)
 {
+    ending_ = true;
     if (!LiveWait::turnsTheLoop()) {
         // Off the main thread nothing turns the loop the copies land on: they are landed here.
         if (utils_.isClosing()) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());
@@ -102,6 +108,7 @@ void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::
                                [this, alive = std::weak_ptr<bool>(alive_), changes,
                                 landed = std::move(landed)](std::optional<std::string> failure) mutable {
                                    // Every save is waited for by the end's, so the application is still there.
+                                   // Handed over through Qt's queue, which the thread sanitizer cannot see into.
                                    QMetaObject::invokeMethod(
                                        QCoreApplication::instance(),
                                        handoff::carried([this, alive, changes, landed = std::move(landed),

@@ -35,7 +35,8 @@ public:
     // `shown` answers then, none when the window has gone (a sleep's or a power-off's, whose caller removes
     // nothing the copies read).
     void saveAfterCopies(std::function<std::optional<Tree>()> shown);
-    // Saves and returns once the library holds the pool, or with why it does not.
+    // The end's save: saves and returns once the library holds the pool, or with why it does not. No
+    // later save is asked from here on.
     std::optional<std::string> saveNow(const Tree& pool);
     State state() const;
 
@@ -50,6 +51,8 @@ private:
     AppDelegate& app_;
     int waiting_ = 0;
     int writing_ = 0;
+    // The end's save has begun.
+    bool ending_ = false;
     std::vector<std::function<void()>> onIdle_;
     // Landings and waits that outlive the run find it gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
