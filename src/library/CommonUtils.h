@@ -317,6 +317,9 @@ public:
     // caller's own copy: the shown tree may change meanwhile.
     void writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
                              std::function<void(std::optional<std::string>)> done);
+    // A save's failure, told to the interface while the program runs (not at the end, whose caller says it);
+    // the caller of `writePatchPoolLater` decides whether its failure stands.
+    void tellPatchPoolNotSaved(const std::string& failure, bool closing);
     // The words a failed save is told in: the entries left out (none when the library could not be written
     // at all), the user's library folder and the cause. The program gives its own, in the interface
     // language; without them the system's English words are used.

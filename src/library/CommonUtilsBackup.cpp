@@ -576,7 +576,14 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
     // library to be whole again.
     m_poolQueue->sync([&] { failure = writePatchPool(pool, *closing, noteSeen); });
     if (!failure) changed.store(false);
+    else tellPatchPoolNotSaved(*failure, *closing);
     return failure;
+}
+
+void CommonUtils::tellPatchPoolNotSaved(const std::string& failure, bool closing)
+{
+    // While the program runs the user hears of it here; at the end the caller says it before the end.
+    if (!closing && !m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
 }
 
 void CommonUtils::writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
@@ -739,8 +746,6 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
     }();
     if (saved) return std::nullopt;
     if (failure.empty()) failure = "the library could not be written";
-    // While the program runs the user hears of it here; at the end the caller says it before the end.
-    if (!closing && !m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
     return failure;
 }
 

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <condition_variable>
 #include <filesystem>
@@ -584,17 +585,28 @@ namespace {
 struct SaveWatch : platform::LocalFileManager {
     bool flushStaged(const std::string& path, platform::Error* error) override
     {
-        std::unique_lock lock(mutex);
-        ++flushes;
-        if (armed) {
-            armed = false;
-            held = true;
-            changed.notify_all();
-            if (!changed.wait_for(lock, 30s, [this] { return released; })) timedOut = true;
-            held = false;
+        {
+            std::lock_guard lock(mutex);
+            ++flushes;
         }
-        lock.unlock();
+        if (!atStaging) hold();
         return LocalFileManager::flushStaged(path, error);
+    }
+    // Armed `atStaging`, the save is held before it links a file: as its staging folder is made.
+    bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
+    {
+        if (atStaging && path.find(".Patch-saving") != std::string::npos) hold();
+        return LocalFileManager::createDirectory(path, intermediates, error);
+    }
+    void hold()
+    {
+        std::unique_lock lock(mutex);
+        if (!armed) return;
+        armed = false;
+        held = true;
+        changed.notify_all();
+        if (!changed.wait_for(lock, 30s, [this] { return released; })) timedOut = true;
+        held = false;
     }
     void arm()
     {
@@ -625,6 +637,7 @@ struct SaveWatch : platform::LocalFileManager {
         std::lock_guard lock(mutex);
         return timedOut;
     }
+    std::atomic<bool> atStaging{false};
     std::mutex mutex;
     std::condition_variable changed;
     bool armed = false;
@@ -788,6 +801,36 @@ TEST(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteO
     });
     EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
     EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A patch moved into a group while Disconnect's save is linking the library's files: that save, which the
+// move overtook, says nothing of the file moved away from under it; the pool stays marked changed, and the
+// end's save writes the pool as it shows.
+TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    watch->atStaging = true;
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
+        PoolTour::movePatchIntoGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        shown = PoolTour::shownPool();
+        watch->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 

@@ -105,27 +105,32 @@ void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::
     const std::uint64_t changes = app_.patchPoolChanges();
     ++writing_;
     utils_.writePatchPoolLater(copyOf(pool), *closingSave,
-                               [this, alive = std::weak_ptr<bool>(alive_), changes,
+                               [this, alive = std::weak_ptr<bool>(alive_), changes, closing = *closingSave,
                                 landed = std::move(landed)](std::optional<std::string> failure) mutable {
                                    // Every save is waited for by the end's, so the application is still there.
                                    // Handed over through Qt's queue, which the thread sanitizer cannot see into.
                                    QMetaObject::invokeMethod(
                                        QCoreApplication::instance(),
-                                       handoff::carried([this, alive, changes, landed = std::move(landed),
+                                       handoff::carried([this, alive, changes, closing, landed = std::move(landed),
                                                          failure = std::move(failure)] {
                                            if (!alive.lock()) return;
                                            --writing_;
-                                           land(failure, changes);
+                                           land(failure, changes, closing);
                                            if (landed) landed(failure);
                                        }),
                                        Qt::QueuedConnection);
                                });
 }
 
-void PoolSaveRun::land(std::optional<std::string> failure, std::uint64_t changes)
+void PoolSaveRun::land(const std::optional<std::string>& failure, std::uint64_t changes, bool closing)
 {
     // A change made while the library was written is not in it: the pool stays marked for the next save.
-    if (!failure && app_.patchPoolChanges() == changes) app_.setIsPatchPoolChanged(false);
+    const bool overtaken = app_.patchPoolChanges() != changes;
+    if (!failure && !overtaken) app_.setIsPatchPoolChanged(false);
+    // A save the pool changed under may have failed only for what the change moved away from it (a patch
+    // moved into a group while its file was being linked): the next save, which the change asks for,
+    // says whether the pool can be saved.
+    if (failure && !overtaken) utils_.tellPatchPoolNotSaved(*failure, closing);
     runIdleWaits();
 }
 

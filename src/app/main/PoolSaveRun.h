@@ -43,7 +43,7 @@ public:
 private:
     // On the main thread once the copies have landed: writes the pool, `landed` called there after.
     void write(const Tree& pool, bool closing, std::function<void(std::optional<std::string>)> landed);
-    void land(std::optional<std::string> failure, std::uint64_t changes);
+    void land(const std::optional<std::string>& failure, std::uint64_t changes, bool closing);
     void runIdleWaits();
     void whenIdle(std::function<void()> then);
 
