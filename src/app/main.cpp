@@ -195,10 +195,10 @@ int runProgram(int argc, char** argv, const ProgramEnvironment& environment)
             [optionWrites](std::function<void()> write) { optionWrites->async(std::move(write)); }});
     });
     QObject::connect(&application, &QApplication::aboutToQuit, &lifecycle, &AppLifecycle::applicationWillTerminate);
-    // Sleep and power-off (announced on the main queue) save the pool as the end does: the machine may not
-    // wake again.
+    // Sleep and power-off (announced on the main queue) save the pool as the end does, the window going on:
+    // the machine may not wake again, and sleeps once the save is written.
     commonUtils.setPatchPoolSaver([&lifecycle] {
-        if (MainWindowController* controller = lifecycle.mainController()) controller->saveDataBeforeClosing();
+        if (MainWindowController* controller = lifecycle.mainController()) controller->saveDataLater();
     });
     // Logging out, shutting down or closing the terminal ends the program through its termination routine.
     // The unit's queued writes (the name being typed among them) go before it is let go, for a few

@@ -306,6 +306,20 @@ public:
     // A save whose entries could not all be staged still replaces the library with those that could (and
     // the last saved copies of the others) and answers which were not saved.
     std::optional<std::string> savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::atomic<bool>& changed);
+    // The same save in two halves, for a caller whose thread must go on while the library is written.
+    // On the main thread: the closing note written and the copies landed; whether there is anything to
+    // write (and then whether the save is the closing one).
+    // `closingAsked`: whether the end (a quit or a power-off) asked for it.
+    std::optional<bool> beginPatchPoolSave(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed,
+                                           bool closingAsked);
+    // Then the writing, on the pool's queue in order with every change to the working copy; `done` is
+    // called there with why the save failed, nothing when the library holds `pool`. The pool is the
+    // caller's own copy: the shown tree may change meanwhile.
+    void writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
+                             std::function<void(std::optional<std::string>)> done);
+    // A save's failure, told to the interface while the program runs (not at the end, whose caller says it);
+    // the caller of `writePatchPoolLater` decides whether its failure stands.
+    void tellPatchPoolNotSaved(const std::string& failure, bool closing);
     // The words a failed save is told in: the entries left out (none when the library could not be written
     // at all), the user's library folder and the cause. The program gives its own, in the interface
     // language; without them the system's English words are used.
@@ -324,6 +338,8 @@ public:
     // library it was made against. Nothing when it was kept or nothing needed keeping, else why it could
     // not be kept.
     std::optional<std::string> keepUnsavedPatchPool();
+    // The same on the pool's queue, behind the saves asked before it; `done` is called there.
+    void keepUnsavedPatchPoolLater(std::function<void(std::optional<std::string>)> done);
 
     // ---- patch transfer to the device ----
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index);
@@ -793,8 +809,20 @@ private:
     // it was. A run cut before its save lands leaves it, and the next start keeps its working copy by it.
     static constexpr const char* kClosingPool = "Temp/.closing-pool";
     void noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
-    // Marks the note taken, naming the library the save writes; false when there is no note to mark.
-    bool markClosingPoolTaken(const std::string& writes);
+    // The note's text and its writing, under m_closingNoteMutex.
+    std::string closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
+    void writeClosingPool(const std::string& text);
+    // How many notes were written so far: a save knows its own from one a later quit wrote.
+    std::uint64_t closingPoolNotes();
+    // The save's writing, on the pool's queue; why it failed, nothing when the library holds `pool`.
+    // `noteSeen`: the notes written when the save was asked; a later one stands for a later pool, and this
+    // save neither takes it nor writes over it.
+    std::optional<std::string> writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing,
+                                              std::uint64_t noteSeen);
+    std::optional<std::string> keepUnsavedPatchPoolOnQueue();
+    // Marks the note taken, naming the library the save writes; false when there is no note to mark or
+    // the note is a later quit's.
+    bool markClosingPoolTaken(const std::string& writes, std::uint64_t noteSeen);
     void keepPoolOfACutRun();
     // dropKeptPools for the kept pools of those names, under a save's taken mark too.
     void dropKeptPoolsOf(const std::vector<std::string>& kept);
@@ -811,6 +839,12 @@ private:
                    bool withRecord);
     // Set once the program is closing: a failed save then only leaves the saved library as it was.
     std::atomic<bool> m_closing{false};
+    // The wake notes heard so far.
+    std::atomic<std::uint64_t> m_wakes{0};
+    // The closing note is written on the main thread (a quit) while a closing save written on the pool's
+    // queue (a power-off's) may mark it taken: one at a time, and each note counted.
+    std::mutex m_closingNoteMutex;
+    std::uint64_t m_closingNotes = 0;
     // Pool work: `work` runs on the pool's queue and answers what lands on the main thread.
     void runPoolWork(std::function<std::function<void()>()> work);
     void landPoolWork();
@@ -895,7 +929,9 @@ private:
     void endConnectRead();
     // ==== end of the patch block, private ====
     // The session: sleep and quitting.
-    void sleepOnState();
+    // `wakes`: the wakes noted when the sleep was; a release after a later wake would let go the delay
+    // taken for the next sleep.
+    void sleepOnState(std::uint64_t wakes);
     void closeOnState();
     // While quitting: the end comes at the latest this long after the running request began, the larger of
     // the quit watchdog and that request's own time-out, so a long write is never cut short by the quit.

@@ -546,25 +546,63 @@ std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>&
     return names + " could not be saved: " + cause.description;
 }
 
-std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
-                                                             std::atomic<bool>& changed)
+std::optional<bool> CommonUtils::beginPatchPoolSave(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                bool changed, bool closingAsked)
 {
     // Once a quit has begun, a run cut before this save lands keeps its pool for the next start.
-    const bool closing = m_closing.load() && isLoadedPatchPool() && (changed.load() || m_poolFromKept.load());
+    const bool closing = closingAsked && isLoadedPatchPool() && (changed || m_poolFromKept.load());
     if (closing) noteClosingPool(pool);
     // Copies still under way land in their nodes first: the save writes what the pool shows, and no
     // copy writes into the working copy while it is read.
     settlePoolWork();
     // A pool the last run kept is written at the first save, edited or not: the library is older.
-    if (!isLoadedPatchPool() || (!changed.load() && !m_poolFromKept.load())) {
-        if (closing) m_files.removeItem(pathUnderRoot(kClosingPool));
+    if (!isLoadedPatchPool() || (!changed && !m_poolFromKept.load())) {
+        // The library holds the pool (a save landed since the quit was noted): nothing of the run is
+        // left to keep.
+        if (closingAsked && isLoadedPatchPool()) m_files.removeItem(pathUnderRoot(kClosingPool));
         return std::nullopt;
     }
-    bool saved = false;
-    std::string failure;
+    return closing;
+}
+
+std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
+                                                             std::atomic<bool>& changed)
+{
+    const std::optional<bool> closing = beginPatchPoolSave(pool, changed.load(), m_closing.load());
+    if (!closing) return std::nullopt;
+    std::optional<std::string> failure;
+    const std::uint64_t noteSeen = closingPoolNotes();
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
     // library to be whole again.
-    m_poolQueue->sync([&] {
+    m_poolQueue->sync([&] { failure = writePatchPool(pool, *closing, noteSeen); });
+    if (!failure) changed.store(false);
+    else tellPatchPoolNotSaved(*failure, *closing);
+    return failure;
+}
+
+void CommonUtils::tellPatchPoolNotSaved(const std::string& failure, bool closing)
+{
+    // While the program runs the user hears of it here; at the end the caller says it before the end.
+    if (!closing && !m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
+}
+
+void CommonUtils::writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObject>> pool, bool closing,
+                                      std::function<void(std::optional<std::string>)> done)
+{
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), pool = std::move(pool), closing,
+                        noteSeen = closingPoolNotes(), done = std::move(done)] {
+        // Whoever waits hears the end, saved or not.
+        if (!alive.lock()) return done(std::string("the library could not be written"));
+        done(writePatchPool(pool, closing, noteSeen));
+    });
+}
+
+std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing,
+                                                       std::uint64_t noteSeen)
+{
+    bool saved = false;
+    std::string failure;
+    [&] {
         // A library that is a link is written where it points, its staging and aside folders beside it there,
         // so every move stays on its file system and the link stays the user's.
         const std::string library = libraryFolder();
@@ -620,7 +658,7 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
         const std::string note = pathUnderRoot(kClosingPool);
-        const bool noted = whole && closing && markClosingPoolTaken(writes);
+        const bool noted = whole && closing && markClosingPoolTaken(writes, noteSeen);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         std::string aside = join(store, freshName(asidePrefix));
@@ -642,7 +680,11 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
             giveBackKeptPools(taken);
-            if (noted) m_files.moveItem(note + kTakenClosing, note);
+            if (noted) {
+                // A quit noted since wrote its own note, which stays.
+                std::lock_guard lock(m_closingNoteMutex);
+                if (m_closingNotes == noteSeen) m_files.moveItem(note + kTakenClosing, note);
+            }
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
@@ -675,13 +717,20 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
                 m_keptLoaded.clear();
             }
             m_poolFromKept.store(false);
-            if (closing) noteClosingPool(pool);
+            if (closing) {
+                const std::string text = closingPoolText(pool);
+                std::lock_guard lock(m_closingNoteMutex);
+                if (m_closingNotes == noteSeen) writeClosingPool(text);
+            }
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
         }
         saved = true;
-        if (noted) m_files.removeItem(note + kTakenClosing);
+        if (noted) {
+            std::lock_guard lock(m_closingNoteMutex);
+            if (m_closingNotes == noteSeen) m_files.removeItem(note + kTakenClosing);
+        }
         m_unsavedPool.clear();
         m_poolUnsaved = false;
         // The library now holds what a failed run kept: the kept copies go. One cut off here is named for
@@ -694,14 +743,9 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
             m_keptLoaded.clear();
         }
         m_poolFromKept.store(false);
-    });
-    if (saved) {
-        changed.store(false);
-        return std::nullopt;
-    }
+    }();
+    if (saved) return std::nullopt;
     if (failure.empty()) failure = "the library could not be written";
-    // While the program runs the user hears of it here; at the end the caller says it before the end.
-    if (!m_closing.load()) tell([failure](CommonUtilsDelegate& d) { d.patchPoolNotSaved(failure); });
     return failure;
 }
 
@@ -898,20 +942,32 @@ bool CommonUtils::nameForKeeping(const std::string& source, const std::string& t
 std::optional<std::string> CommonUtils::keepUnsavedPatchPool()
 {
     std::optional<std::string> cause;
-    m_poolQueue->sync([&] {
-        if (!m_poolUnsaved) return;
-        cause = keepWorkingCopy(m_unsavedPool, libraryStampNow(), true);
-        if (cause) return;
-        // The pool just kept holds what this run loaded of earlier kept pools.
-        dropKeptPools(m_keptLoaded);
-        {
-            std::lock_guard lock(m_markedMutex);
-            m_keptLoaded.clear();
-        }
-        m_poolUnsaved = false;
-        m_unsavedPool.clear();
-    });
+    m_poolQueue->sync([&] { cause = keepUnsavedPatchPoolOnQueue(); });
     return cause;
+}
+
+std::optional<std::string> CommonUtils::keepUnsavedPatchPoolOnQueue()
+{
+    if (!m_poolUnsaved) return std::nullopt;
+    std::optional<std::string> cause = keepWorkingCopy(m_unsavedPool, libraryStampNow(), true);
+    if (cause) return cause;
+    // The pool just kept holds what this run loaded of earlier kept pools.
+    dropKeptPools(m_keptLoaded);
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_keptLoaded.clear();
+    }
+    m_poolUnsaved = false;
+    m_unsavedPool.clear();
+    return std::nullopt;
+}
+
+void CommonUtils::keepUnsavedPatchPoolLater(std::function<void(std::optional<std::string>)> done)
+{
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), done = std::move(done)] {
+        if (!alive.lock()) return done(std::string("the program's library is gone"));
+        done(keepUnsavedPatchPoolOnQueue());
+    });
 }
 
 std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::shared_ptr<DirectoryObject>>& pool,
@@ -1012,6 +1068,20 @@ std::string CommonUtils::libraryStampNow()
 
 void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
 {
+    const std::string text = closingPoolText(pool);
+    std::lock_guard lock(m_closingNoteMutex);
+    ++m_closingNotes;
+    writeClosingPool(text);
+}
+
+std::uint64_t CommonUtils::closingPoolNotes()
+{
+    std::lock_guard lock(m_closingNoteMutex);
+    return m_closingNotes;
+}
+
+std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
+{
     // Lines: the library's stamp, then "P path" for a patch, "G folder" for a group and "C path" for each of
     // its patches, "K folder" for each kept pool the pool holds; paths within the working copy.
     const std::string local = pathUnderRoot(kTempLocal);
@@ -1034,6 +1104,11 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
         std::lock_guard lock(m_markedMutex);
         for (const auto& kept : m_keptLoaded) text += "K " + kept + "\n";
     }
+    return text;
+}
+
+void CommonUtils::writeClosingPool(const std::string& text)
+{
     platform::Error error;
     m_files.removeItem(pathUnderRoot(kClosingPool) + kTakenClosing);
     if (!m_files.writeAtomically(pathUnderRoot(kClosingPool), std::vector<std::uint8_t>(text.begin(), text.end()), &error,
@@ -1041,10 +1116,13 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
         RIG_LOG("cannot note the pool of the closing save: %s", error.description.c_str());
 }
 
-bool CommonUtils::markClosingPoolTaken(const std::string& writes)
+bool CommonUtils::markClosingPoolTaken(const std::string& writes, std::uint64_t noteSeen)
 {
     // The note says which library the save writes, so that the next start tells a save that landed from
     // one cut before, whatever else befell the library. Written whole before the plain note goes.
+    std::lock_guard lock(m_closingNoteMutex);
+    // A later quit's note names a pool this save does not write: a cut run keeps by it.
+    if (m_closingNotes != noteSeen) return false;
     const std::string note = pathUnderRoot(kClosingPool);
     auto bytes = m_files.readFile(note);
     if (!bytes) return false;

@@ -120,12 +120,12 @@ void CommonUtils::systemNotifications()
                         guarded(&CommonUtils::powerOffNotification)});
 }
 
-// The notices come on the main queue, where the interface's pool saver runs; the pool is saved before
-// the machine may lose power, as quitting saves it.
+// The notices come on the main queue, where the interface's pool saver asks for the pool's save; the
+// machine is let sleep once it is written, as it may not wake again.
 void CommonUtils::receiveSleepNote()
 {
     saveLoadedPatchPool();
-    post([this] { sleepOnState(); });
+    post([this, wakes = m_wakes.load()] { sleepOnState(wakes); });
 }
 
 // A power-off's save is the closing one; the system may still call the power-off off, and then the run
@@ -137,15 +137,28 @@ void CommonUtils::powerOffNotification()
     if (!closing) m_closing.store(false);
 }
 
-void CommonUtils::sleepOnState()
+void CommonUtils::sleepOnState(std::uint64_t wakes)
 {
     resetTimer();
     const bool connected = m_isConnectDevice;
     // Sleep waits until the forced eject below has let the device go.
     m_sleepTimer.arm(connected ? kSleepHold : std::chrono::milliseconds(0),
-                     [this, alive = std::weak_ptr<bool>(m_alive)] {
+                     [this, alive = std::weak_ptr<bool>(m_alive), wakes] {
                          if (!alive.lock()) return;
-                         if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                         // The pool's save asked at the sleep note waits for the copies under way and is
+                         // written on the pool's queue: the machine sleeps once both are behind it.
+                         m_dispatch.main().async([this, alive, wakes] {
+                             if (!alive.lock()) return;
+                             afterPoolWork([this, alive, wakes] {
+                                 m_poolQueue->async([this, alive, wakes] {
+                                     if (!alive.lock()) return;
+                                     // A save that outlasted the system's delay ends after the wake: the
+                                     // sleep is over, and the delay held now is the next sleep's.
+                                     if (m_wakes.load() != wakes) return;
+                                     if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                                 });
+                             });
+                         });
                      });
     if (connected) {
         tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
@@ -156,6 +169,7 @@ void CommonUtils::sleepOnState()
 
 void CommonUtils::receiveWakeNote()
 {
+    ++m_wakes;
     post([this] {
         // A forced eject brings no eject result, so the sleep mark ends here; else a later ordinary eject
         // would be reported as sleep.

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <condition_variable>
 #include <filesystem>
@@ -40,6 +41,7 @@
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPropertyViewController.h"
+#include "app/shell/AppDelegate.h"
 #include "app/shell/AppLifecycle.h"
 #include "app/views/InterfaceTexts.h"
 #include "device/formats/OKVPatch.h"
@@ -577,29 +579,103 @@ namespace {
 
 // Looks at the window each time a save makes its staged library durable, while the save holds the main
 // thread.
+// Holds the library's save, once armed, at the flush of what it staged, until the main thread lets it go:
+// what the main thread does meanwhile shows whether its loop turns while the pool is written. A save
+// the main thread never lets go is let go after 30 s, and says so.
 struct SaveWatch : platform::LocalFileManager {
     bool flushStaged(const std::string& path, platform::Error* error) override
     {
-        if (look) look();
+        {
+            std::lock_guard lock(mutex);
+            ++flushes;
+        }
+        if (!atStaging) hold();
         return LocalFileManager::flushStaged(path, error);
     }
-    std::function<void()> look;
+    // Armed `atStaging`, the save is held before it links a file: as its staging folder is made.
+    bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
+    {
+        if (atStaging && path.find(".Patch-saving") != std::string::npos) hold();
+        return LocalFileManager::createDirectory(path, intermediates, error);
+    }
+    void hold()
+    {
+        std::unique_lock lock(mutex);
+        if (!armed) return;
+        armed = false;
+        held = true;
+        changed.notify_all();
+        if (!changed.wait_for(lock, 30s, [this] { return released; })) timedOut = true;
+        held = false;
+    }
+    void arm()
+    {
+        std::lock_guard lock(mutex);
+        armed = true;
+        released = false;
+        flushes = 0;
+    }
+    // The saves that staged a library since `arm`.
+    int saves()
+    {
+        std::lock_guard lock(mutex);
+        return flushes;
+    }
+    bool isHeld()
+    {
+        std::lock_guard lock(mutex);
+        return held;
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    bool wasTimedOut()
+    {
+        std::lock_guard lock(mutex);
+        return timedOut;
+    }
+    std::atomic<bool> atStaging{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool held = false;
+    bool released = false;
+    bool timedOut = false;
+    int flushes = 0;
 };
+
+// Renames a patch of the pool, arms `watch` and starts a save with `start`; whether it came to be held.
+bool renameThenHoldTheSave(QWidget& window, SaveWatch& watch, const std::function<void()>& start)
+{
+    PoolTour::renamePatch(window);
+    if (!ProgramRig::waitUntil(PoolTour::patchRenamed, 10s)) return false;
+    watch.arm();
+    start();
+    return ProgramRig::waitUntil([&] { return watch.isHeld(); }, 40s);
+}
+
+void disconnectFromMenu(QWidget& window)
+{
+    if (QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"))) disconnect->trigger();
+}
 
 }  // namespace
 
 // The quit's save of a pool a large drop changed says on the busy line that the pool is being saved and
-// that the program ends when it is done, with the Eject and every menu action off; the program then ends
-// with every dropped patch saved.
+// that the program ends when it is done, with the Eject and every menu action off, and the window goes
+// on (a timer fires while the library is written); the program then ends with every dropped patch saved.
 TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
 {
     auto watch = std::make_shared<SaveWatch>();
     ProgramRig rig;
     rig.setFiles(watch);
     std::vector<PoolTour::Shown> shown;
-    std::vector<std::string> lines;
-    bool ejectOff = true;
-    bool quitOff = true;
+    std::string line;
+    bool ejectOff = false;
+    bool quitOff = false;
     rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
@@ -610,20 +686,206 @@ TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
         shown = PoolTour::shownPool();
-        // The main thread waits for the save here: nothing changes the widgets meanwhile.
-        watch->look = [&window, &lines, &ejectOff, &quitOff] {
-            lines.push_back(WindowGestures::busyLine(window).toStdString());
+        watch->arm();
+        // Looks at the window from its own loop while the end's save is held, then lets the save go.
+        auto* look = new QTimer(qApp);
+        QObject::connect(look, &QTimer::timeout, [&window, &line, &ejectOff, &quitOff, watch, look] {
+            if (!watch->isHeld()) return;
+            line = WindowGestures::busyLine(window).toStdString();
             auto* eject = window.findChild<QWidget*>(QStringLiteral("ejectButton"));
             ejectOff = eject == nullptr || !eject->isEnabled();
             quitOff = WindowGestures::enabledAction(window, QStringLiteral("Quit")) == nullptr;
-        };
+            look->stop();
+            // A close asked of the window meanwhile starts nothing more.
+            window.close();
+            watch->release();
+        });
+        look->start(5);
         rig.quitFromMenu();
     });
-    ASSERT_FALSE(lines.empty());
-    EXPECT_NE(lines.back().find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()), std::string::npos)
-        << lines.back();
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    EXPECT_NE(line.find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()), std::string::npos)
+        << line;
     EXPECT_TRUE(ejectOff);
     EXPECT_TRUE(quitOff);
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// What the system says while the end's save is written (a sleep, a power-off, a second end by signal) runs
+// in the window's loop and starts nothing more: the end writes the pool once, and the program ends with
+// the library holding it and no note of a cut run.
+TEST(PoolSafety, ASleepAPowerOffOrASignalDuringTheEndsSaveStartsNoOtherSave)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    bool told = false;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        shown = PoolTour::shownPool();
+        watch->arm();
+        auto* look = new QTimer(qApp);
+        QObject::connect(look, &QTimer::timeout, [&rig, &told, watch, look] {
+            if (!watch->isHeld()) return;
+            look->stop();
+            CommonUtils& utils = CommonUtils::getInstance();
+            utils.receiveSleepNote();
+            utils.powerOffNotification();
+            rig.endBySignal(SIGTERM);
+            told = true;
+            // The notices' own steps run in the loop before the save goes on.
+            QTimer::singleShot(0, qApp, [watch] { watch->release(); });
+        });
+        look->start(5);
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+        rig.quitFromMenu();
+    });
+    EXPECT_TRUE(told);
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    EXPECT_EQ(watch->saves(), 1);
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool.taken"));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// Disconnect's save is written while the window goes on: Connect is offered while the library is still
+// being written, and a connection made then keeps the pool as it showed, which the library then holds.
+TEST(PoolSafety, ADisconnectsSaveIsWrittenWithTheWindowLiveAndAReconnectMeanwhileKeepsThePool)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
+        const auto shown = PoolTour::shownPool();
+        EXPECT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 10s));
+        EXPECT_TRUE(watch->isHeld());
+        if (QAction* connect = WindowGestures::enabledAction(window, QStringLiteral("Connect"))) connect->trigger();
+        ProgramRig::settle(200ms);
+        watch->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
+        ASSERT_TRUE(rig.showPatchScreen());
+        EXPECT_EQ(PoolTour::shownPool(), shown);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 30s)) << describe(savedPool(rig.root()));
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+}
+
+// A quit asked while Disconnect's save is written ends behind that save, which wrote the pool: the end
+// has nothing left to write, and leaves no note of a run cut short for the next start.
+TEST(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteOfACutRun)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+        // The save goes on once the end waits for it.
+        QTimer::singleShot(300ms, qApp, [watch] { watch->release(); });
+        rig.quitFromMenu();
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A patch moved into a group while Disconnect's save is linking the library's files: that save, which the
+// move overtook, says nothing of the file moved away from under it; the pool stays marked changed, and the
+// end's save writes the pool as it shows.
+TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    watch->atStaging = true;
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
+        PoolTour::movePatchIntoGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        shown = PoolTour::shownPool();
+        watch->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A power-off during a drop's copies returns at once: its save waits for the copies with the window free,
+// then writes the pool with every dropped patch.
+TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFree)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        CommonUtils::getInstance().powerOffNotification();
+        {
+            std::lock_guard lock(held->mutex);
+            EXPECT_FALSE(held->released) << "the power-off waited for the copies on the main thread";
+        }
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s));
+    });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A power-off's save is written while the program goes on; a change made meanwhile is not in it, so the
+// pool stays marked changed and the end's save writes it.
+TEST(PoolSafety, AChangeMadeWhileAPowerOffsSaveIsWrittenIsSavedByTheNext)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [] { CommonUtils::getInstance().powerOffNotification(); }));
+        // The rows' copies are made behind the save on the pool's queue.
+        const std::size_t before = patchCount(PoolTour::shownPool());
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
+        EXPECT_GT(patchCount(PoolTour::shownPool()), before);
+        watch->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 30s));
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
+        EXPECT_LT(patchCount(savedPool(rig.root())), patchCount(shown));
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
@@ -758,7 +1020,9 @@ TEST(PoolSafety, AUnitPulledOutWhileCopiesRunSavesThePoolWithoutAComplaint)
         rig.unit().unit().device().unplug();
         ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
         EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_LostConnectionWithDevice").toStdString());
-        // The disconnect's save ran before this message showed: a complaint of it would wait behind it.
+        // The disconnect's save is written while the window goes on; once it is, no complaint of it waits.
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 30s));
+        ProgramRig::settle(100ms);
         EXPECT_EQ(ShowingDialogQueue::getInstance().waitingActionCount(), 0U);
         ProgramRig::closeInformation();
         saved = savedPool(rig.root());
@@ -810,6 +1074,8 @@ TEST(PoolSafety, APowerOffSavesThePoolWhileTheProgramRuns)
         PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
         shown = PoolTour::shownPool();
         CommonUtils::getInstance().powerOffNotification();
+        // Written while the program goes on.
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
         saved = savedPool(rig.root());
     });
     EXPECT_TRUE(shownNamed(saved, PoolTour::kRenamedTo));
@@ -837,11 +1103,12 @@ TEST(PoolSafety, DISABLED_ARunWhoseLastSaveFails)
         faulty->fail(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", 1000, EPERM);
         // The end's message is read and closed as a person would.
         auto* reader = new QTimer(qApp);
-        QObject::connect(reader, &QTimer::timeout, [reader, scratch] {
+        QObject::connect(reader, &QTimer::timeout, [reader, scratch, &window] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<QMessageBox*>(top);
                 if (box == nullptr || !box->isVisible()) continue;
                 writeText(scratch / "end.txt", box->text().toStdString());
+                writeText(scratch / "busy.txt", WindowGestures::busyLine(window).toStdString());
                 box->accept();
                 reader->stop();
             }
@@ -874,6 +1141,9 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
     EXPECT_EQ(endText.find(".Patch-"), std::string::npos) << endText;
     EXPECT_NE(endText.find(InterfaceTexts::localizedString("Main_SaveCausePermission").toStdString()), std::string::npos)
         << endText;
+    // Nothing is being saved while the message shows.
+    EXPECT_EQ(readText(rig.scratch() / "busy.txt").find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()),
+              std::string::npos);
     EXPECT_EQ(savedPool(rig.root()), libraryBefore);
     EXPECT_EQ(keptPoolsIn(rig.root()).size(), 1U);
 

@@ -1,13 +1,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <mutex>
+#include <optional>
 #include <set>
 
 #include "library/store/BackupFile.h"
@@ -954,6 +958,58 @@ TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
     const Strings heard = settle();
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
     EXPECT_EQ(keptIn(rootFolder), Strings{});
+}
+
+// A closing save written while the program goes on (a power-off's) and a quit noted meanwhile with a
+// pool changed since: the library gets the older pool, and the quit's note stays for the newer one, so a
+// run cut before the end's own save keeps what was changed after the power-off.
+TEST_F(PatchLibraryLayouts, AQuitNotedWhileAnEarlierClosingSaveIsWrittenKeepsItsOwnNote)
+{
+    put("Pool/[0] A.qptc", patchBytes("A"));
+    CommonUtils::Tree tree = load();
+    const CommonUtils::Tree first{tree[0], leaf(writePatch("Temp/Local/E.qptc", "E"), "E")};
+    // The pool's queue is held until the quit is noted.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool go = false;
+    utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return go; });
+    });
+    ASSERT_EQ(utils->beginPatchPoolSave(first, true, true), std::optional<bool>(true));
+    std::atomic<bool> written{false};
+    std::optional<std::string> failure{"not written"};
+    utils->writePatchPoolLater(first, true, [&](std::optional<std::string> cause) {
+        failure = std::move(cause);
+        written = true;
+    });
+    const CommonUtils::Tree second{tree[0], first[1], leaf(writePatch("Temp/Local/F.qptc", "F"), "F")};
+    utils->noteQuitAsked(second, true);
+    {
+        std::lock_guard lock(mutex);
+        go = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(loop.runUntil([&] { return written.load(); }));
+    EXPECT_EQ(failure, std::nullopt);
+    EXPECT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc"));
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "the quit's note went with the earlier save";
+
+    // Cut here: the next start keeps what the quit noted.
+    startLibrary();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    settle();
+    // Shown beside the library the earlier save wrote (the note was made against the one before), F
+    // once and E only where the library holds it.
+    const Strings next = order(recorder.patchPool);
+    const auto named = [&](const std::string& name) {
+        return std::count_if(next.begin(), next.end(), [&](const std::string& entry) {
+            return entry == name || fs::path(entry).filename() == name;
+        });
+    };
+    EXPECT_EQ(named("F"), 1);
+    EXPECT_EQ(named("E"), 1);
 }
 
 // ---- which library a kept pool belongs to ----

@@ -1,5 +1,9 @@
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "support/library/CoordinatorFixture.h"
 #include "support/library/RefusingFiles.h"
@@ -165,6 +169,82 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     EXPECT_EQ(until("idle"), connectRead());
     utils->ejectDeviceWithPatchList({}, {});
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
+}
+
+// The machine is let sleep only once the pool's save the sleep note asked for is written: the save is
+// written on the pool's queue while the program goes on, and the sleep's release waits behind it.
+TEST_F(Coordinator, SleepIsLetGoOnlyBehindThePoolsSaveItAskedFor)
+{
+    start();
+    utils->sendPatchPoolData({});
+    EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool released = false;
+    utils->setPatchPoolSaver([&] {
+        utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
+            std::unique_lock lock(mutex);
+            writing = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
+        });
+    });
+    power.sleep();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return writing;
+    }));
+    loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_EQ(power.readyCount, 0) << "let sleep while the pool was being written";
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
+}
+
+// A sleep whose pool save outlasts the system's delay: the machine sleeps and wakes while the save is
+// written, and the system's delay is taken again at the wake for the next sleep. The late release of the
+// sleep that is over lets go nothing: the next sleep is delayed as this one was.
+TEST_F(Coordinator, APoolSaveEndingAfterTheWakeLetsGoNoLaterSleep)
+{
+    start();
+    utils->sendPatchPoolData({});
+    EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool writing = false;
+    bool released = false;
+    bool done = false;
+    utils->setPatchPoolSaver([&] {
+        utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
+            std::unique_lock lock(mutex);
+            writing = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
+            done = true;
+        });
+    });
+    power.sleep();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return writing;
+    }));
+    power.wake();
+    settle();
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(loop.runUntil([&] {
+        std::lock_guard lock(mutex);
+        return done;
+    }));
+    settle();
+    EXPECT_EQ(power.readyCount, 0) << "the delay taken at the wake for the next sleep was let go";
 }
 
 // Sleep while a step of the read is on its way: the forced eject lets the unit go once, and the step's

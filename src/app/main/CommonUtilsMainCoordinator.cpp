@@ -1,13 +1,12 @@
 #include "app/main/CommonUtilsMainCoordinator.h"
 
-#include <atomic>
-
+#include "app/main/LiveWait.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
 #include "library/undo/UndoController.h"
 
 CommonUtilsMainCoordinator::CommonUtilsMainCoordinator(CommonUtils& utils, Shell shell)
-    : utils_(utils), shell_(std::move(shell))
+    : utils_(utils), shell_(std::move(shell)), saves_(utils, AppDelegate::getInstance())
 {
     utils_.setApplicationLifecycle(this);
 }
@@ -15,6 +14,8 @@ CommonUtilsMainCoordinator::CommonUtilsMainCoordinator(CommonUtils& utils, Shell
 CommonUtilsMainCoordinator::~CommonUtilsMainCoordinator() { utils_.setApplicationLifecycle(nullptr); }
 
 void CommonUtilsMainCoordinator::setDelegate(CommonUtilsDelegate* delegate) { utils_.setDelegate(delegate); }
+
+void CommonUtilsMainCoordinator::endReports() { utils_.setDelegate(nullptr); }
 
 void CommonUtilsMainCoordinator::connectDevice() { utils_.connectDevice(); }
 
@@ -60,7 +61,18 @@ void CommonUtilsMainCoordinator::forceEjectDeviceNow() { utils_.forceEjectDevice
 
 void CommonUtilsMainCoordinator::closeAppWithin(std::chrono::milliseconds limit) { utils_.closeAppWithin(limit); }
 
-std::optional<std::string> CommonUtilsMainCoordinator::keepUnsavedPatchPool() { return utils_.keepUnsavedPatchPool(); }
+std::optional<std::string> CommonUtilsMainCoordinator::keepUnsavedPatchPool()
+{
+    if (!LiveWait::turnsTheLoop()) return utils_.keepUnsavedPatchPool();
+    std::optional<std::string> cause;
+    LiveWait::run([&](std::function<void()> report) {
+        utils_.keepUnsavedPatchPoolLater([&cause, report = std::move(report)](std::optional<std::string> notKept) {
+            cause = std::move(notKept);
+            report();
+        });
+    });
+    return cause;
+}
 
 void CommonUtilsMainCoordinator::syncEffect() { utils_.syncEffect(); }
 
@@ -85,15 +97,14 @@ void CommonUtilsMainCoordinator::updateDirectoryObjectForPatchPool(const Tree& p
 
 std::optional<std::string> CommonUtilsMainCoordinator::savePatchPoolToLocal(const Tree& patchPool)
 {
-    AppDelegate& app = AppDelegate::getInstance();
-    // A closing save (a power-off's too) is noted before it waits for anything.
-    if (utils_.isClosing()) utils_.noteQuitAsked(patchPool, app.isPatchPoolChanged());
-    // A copy still under way may land first and change the pool.
-    utils_.settlePoolWork();
-    std::atomic<bool> changed{app.isPatchPoolChanged()};
-    auto failure = utils_.savePatchPoolToLocal(patchPool, changed);
-    app.setIsPatchPoolChanged(changed.load());
-    return failure;
+    return saves_.saveNow(patchPool);
+}
+
+void CommonUtilsMainCoordinator::savePatchPoolLater(const Tree& patchPool) { saves_.saveLater(patchPool); }
+
+void CommonUtilsMainCoordinator::savePatchPoolAfterCopies(std::function<std::optional<Tree>()> shown)
+{
+    saves_.saveAfterCopies(std::move(shown));
 }
 
 void CommonUtilsMainCoordinator::createPatchDirectoryObjectFromLocal() { utils_.createPatchDirectoryObjectFromLocal(); }

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "app/main/MainCoordinator.h"
+#include "app/main/PoolSaveRun.h"
 #include "app/shell/CommonUtilsServices.h"
 #include "library/ApplicationLifecycle.h"
 
@@ -46,7 +47,10 @@ public:
     void updateDirectoryObjectForPatchPool(const Tree& patchPool) override;
     void createPatchDirectoryObjectFromLocal() override;
     // Saves a loaded pool the interface marked as changed; the mark stays set when the save fails.
+    // The main loop turns while it waits, the user's input held.
     std::optional<std::string> savePatchPoolToLocal(const Tree& patchPool) override;
+    void savePatchPoolLater(const Tree& patchPool) override;
+    void savePatchPoolAfterCopies(std::function<std::optional<Tree>()> shown) override;
     void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
                                 bool copiedToFinder) override;
     bool canBeUndo() override;
@@ -57,6 +61,7 @@ public:
     void forceEjectDeviceNow() override;
     void closeAppWithin(std::chrono::milliseconds limit) override;
     std::optional<std::string> keepUnsavedPatchPool() override;
+    void endReports() override;
 
     void clearAllDialog() override;
     void terminate() override;
@@ -64,4 +69,5 @@ public:
 private:
     CommonUtils& utils_;
     Shell shell_;
+    PoolSaveRun saves_;
 };

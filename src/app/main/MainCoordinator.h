@@ -49,6 +49,14 @@ public:
     virtual void createPatchDirectoryObjectFromLocal() = 0;
     // Saves a loaded and changed pool and returns when it is saved; why it could not be, when it failed.
     virtual std::optional<std::string> savePatchPoolToLocal(const Tree& patchPool) = 0;
+    // The same save, written while the window goes on; a failure is told as the coordinator tells it.
+    virtual void savePatchPoolLater(const Tree& patchPool) { savePatchPoolToLocal(patchPool); }
+    // The same, returning at once: the save waits for the pool's copies under way, then writes the pool
+    // `shown` answers (none: the window has gone, and nothing is written).
+    virtual void savePatchPoolAfterCopies(std::function<std::optional<Tree>()> shown)
+    {
+        if (auto pool = shown()) savePatchPoolToLocal(*pool);
+    }
     virtual void writeFilePatchWithPath(const std::string& path, const std::string& toPath, bool replace,
                                         bool copiedToFinder) = 0;
 

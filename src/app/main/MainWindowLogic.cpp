@@ -131,7 +131,8 @@ void MainWindowLogic::clearAppData()
     setBackUpAllEnabled(false);
     parts_->chrome.setServerSyncIconVisible(false);
     parts_->chrome.setDeviceSyncIconVisible(false);
-    parts_->coordinator.savePatchPoolToLocal(patch.structureData());
+    // Written while the window goes on; a reconnect's read of the library comes behind it.
+    parts_->coordinator.savePatchPoolLater(patch.structureData());
     parts_->chrome.setDeviceProperty("", "");
     deviceName_.clear();
     updateDeviceName(deviceName_);
@@ -173,6 +174,9 @@ void MainWindowLogic::afterPoolCopies(std::function<void()> step)
 
 void MainWindowLogic::showClosingSave()
 {
+    // The end has begun: its save handles the quit's note, and a close or a quit asked while the window
+    // goes on painting during it starts nothing.
+    ending_ = true;
     // An unchanged pool is not written: nothing to say.
     if (!parts_ || !parts_->appDelegate.isPatchPoolChanged()) return;
     closingSave_ = true;
@@ -180,15 +184,32 @@ void MainWindowLogic::showClosingSave()
     parts_->chrome.setDeviceWorkText(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString());
 }
 
+void MainWindowLogic::closingSaveEnded()
+{
+    // Nothing starts still: the program ends once its message is read.
+    if (closingSave_) parts_->chrome.setDeviceWorkText("");
+}
+
 void MainWindowLogic::noteQuitAsked()
 {
-    if (parts_) parts_->coordinator.noteQuitAsked(parts_->patchManager.structureData());
+    if (parts_ && !ending_) parts_->coordinator.noteQuitAsked(parts_->patchManager.structureData());
 }
 
 std::optional<std::string> MainWindowLogic::saveDataBeforeClosing()
 {
     if (!parts_) return std::nullopt;
     return parts_->coordinator.savePatchPoolToLocal(parts_->patchManager.structureData());
+}
+
+void MainWindowLogic::saveDataLater()
+{
+    if (!parts_) return;
+    // Nothing here removes what the copies under way read: the save waits for them with the window free.
+    parts_->coordinator.savePatchPoolAfterCopies(
+        [this, alive = std::weak_ptr<const bool>(lifetime_)]() -> std::optional<MainCoordinator::Tree> {
+            if (alive.expired()) return std::nullopt;
+            return parts_->patchManager.structureData();
+        });
 }
 
 void MainWindowLogic::setReloadBufferDataTimer() { parts_->patchManager.setReloadBufferDataTimer(); }
@@ -221,7 +242,7 @@ void MainWindowLogic::windowShouldClose()
 void MainWindowLogic::quit()
 {
     // The coordinator lets the running work finish before the program ends: the busy line says so.
-    if (quitWaiting_ && poolWaits_ > 0) return;
+    if ((quitWaiting_ && poolWaits_ > 0) || ending_) return;
     // A name being typed is the user's last gesture: it commits before the program saves and ends.
     parts_->chrome.endTextEditing();
     noteQuitAsked();

@@ -83,7 +83,9 @@ public:
     // The user's Disconnect, from the menu or the Eject button: the typing ends, then the eject.
     void disconnectDevice();
     std::optional<std::string> saveDataBeforeClosing();
+    void saveDataLater();
     void showClosingSave();
+    void closingSaveEnded();
     // Every quit, whatever asked it, is noted for the coordinator before anything waits.
     void noteQuitAsked();
     void setReloadBufferDataTimer();
@@ -213,6 +215,8 @@ private:
     bool quitWaiting_ = false;
     // The end's save of a changed pool is under way: the busy line says so and nothing starts.
     bool closingSave_ = false;
+    // The program's end has begun (its save is being written).
+    bool ending_ = false;
     void quit();
     // Steps waiting for the pool's copies to land (a Disconnect's, a Quit's), the user's input held
     // meanwhile.

@@ -75,7 +75,9 @@ public:
     int state() const override { return MainWindowLogic::state(); }
     void setReloadBufferDataTimer() override { MainWindowLogic::setReloadBufferDataTimer(); }
     std::optional<std::string> saveDataBeforeClosing() override { return MainWindowLogic::saveDataBeforeClosing(); }
+    void saveDataLater() override { MainWindowLogic::saveDataLater(); }
     void showClosingSave() override { MainWindowLogic::showClosingSave(); }
+    void closingSaveEnded() override { MainWindowLogic::closingSaveEnded(); }
     void noteQuitAsked() override { MainWindowLogic::noteQuitAsked(); }
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override
     {

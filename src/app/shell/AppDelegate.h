@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,13 @@ public:
     bool isRestoringAll() const { return isRestoringAll_; }
     void setIsRestoringAll(bool restoring) { isRestoringAll_ = restoring; }
     bool isPatchPoolChanged() const { return isPatchPoolChanged_; }
-    void setIsPatchPoolChanged(bool changed) { isPatchPoolChanged_ = changed; }
+    void setIsPatchPoolChanged(bool changed)
+    {
+        if (changed) ++patchPoolChanges_;
+        isPatchPoolChanged_ = changed;
+    }
+    // How many times the pool was marked changed: a save written meanwhile does not hold the later changes.
+    std::uint64_t patchPoolChanges() const { return patchPoolChanges_; }
 
     // The text view edited now becomes the previous one.
     void setEditingTextView(bool editing, QWidget* textView);
@@ -88,6 +95,7 @@ private:
     bool isEditingTextView_ = false;
     bool isRestoringAll_ = false;
     bool isPatchPoolChanged_ = false;
+    std::uint64_t patchPoolChanges_ = 0;
     QPointer<QWidget> editingTextView_;
     QPointer<QWidget> previousEditingTextView_;
     QPointer<QWidget> editingTextField_;

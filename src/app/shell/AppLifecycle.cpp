@@ -187,27 +187,26 @@ void AppLifecycle::applicationWillTerminate()
     controller->endTextEditing();
     // Whatever route ended the run (a signal, the session's end), the quit is kept before anything waits.
     controller->noteQuitAsked();
-    // The save holds this thread until the library is whole: the window says what it waits for first.
+    // The window says what the end waits for; it goes on painting while the pool is written.
     controller->showClosingSave();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    if (window_) window_->repaint();
     if (QWidget* indicator = controller->viewForIndicator()) {
         indicator->show();
         indicator->raise();
-        indicator->repaint();
     }
-    std::optional<std::string> failure;
+    if (appDelegate_.isDeviceConnected()) {
+        if (commonUtils_) commonUtils_->forceEjectDevice();
+        appDelegate_.setDeviceConnected(false);
+    }
+    // Nothing the coordinator reports now is for this run's window: a report of the unit let go would
+    // start another save behind this one, which the end would not wait for.
+    if (commonUtils_) commonUtils_->endReports();
+    std::optional<std::string> failure = controller->saveDataBeforeClosing();
     std::optional<std::string> notKept;
-    dispatch_.global(platform::Priority::High).sync([this, controller, &failure, &notKept] {
-        if (appDelegate_.isDeviceConnected()) {
-            if (commonUtils_) commonUtils_->forceEjectDevice();
-            appDelegate_.setDeviceConnected(false);
-        }
-        failure = controller->saveDataBeforeClosing();
-        // The session's edits are not lost with the program: the next start finds them.
-        if (failure) notKept = commonUtils_ != nullptr ? commonUtils_->keepUnsavedPatchPool() : std::string("nothing keeps it");
-    });
+    // The session's edits are not lost with the program: the next start finds them.
+    if (failure) notKept = commonUtils_ != nullptr ? commonUtils_->keepUnsavedPatchPool() : std::string("nothing keeps it");
     if (!failure) return;
+    // The message says what became of the pool; the busy line no longer says it is being saved.
+    controller->closingSaveEnded();
     const std::string text = saveFailureText(*failure, notKept);
     if (saveFailureNotice_) saveFailureNotice_(text);
     else std::fprintf(stderr, "%s\n", text.c_str());

@@ -24,4 +24,6 @@ public:
     // At the end, after a save that did not write the pool whole: keeps the session's working copy for the
     // next start; nothing when it was kept, else why it could not be.
     virtual std::optional<std::string> keepUnsavedPatchPool() { return std::string("nothing keeps it"); }
+    // At the end, before its save: the coordinator's reports reach no window from now on.
+    virtual void endReports() {}
 };

@@ -23,14 +23,18 @@ public:
     // Re-arms the patch screen's buffered reload of device-side changes.
     virtual void setReloadBufferDataTimer() = 0;
     // Hands the patch pool to the coordinator's save and returns when it is saved; why it could not be,
-    // when it failed. Called at termination off the main thread while the main thread waits, so it must
-    // not touch widgets.
+    // when it failed. Called at termination on the main thread, whose loop turns while the pool is
+    // written (the user's input held).
     virtual std::optional<std::string> saveDataBeforeClosing() = 0;
+    // The same save asked while the program goes on (a sleep, a power-off): written with the window free.
+    virtual void saveDataLater() { saveDataBeforeClosing(); }
     // Ends the text being typed with its commit, whatever window has the keys; on the main thread.
     virtual void endTextEditing() {}
     // The end's save is about to begin: the busy line says the pool is being saved and that the program
     // ends when that is done, and nothing can be started meanwhile. Main thread, before the save.
     virtual void showClosingSave() {}
+    // The end's save is over (it failed, and the message saying so follows): nothing is being saved now.
+    virtual void closingSaveEnded() {}
     // A quit was asked: noted at once, so that a run cut from here on keeps the session. Main thread.
     virtual void noteQuitAsked() {}
 
