@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
@@ -595,7 +596,14 @@ struct SaveWatch : platform::LocalFileManager {
     // Armed `atStaging`, the save is held before it links a file: as its staging folder is made.
     bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
     {
-        if (atStaging && path.find(".Patch-saving") != std::string::npos) hold();
+        if (path.find(".Patch-saving") != std::string::npos) {
+            if (atStaging) hold();
+            // As a full store refuses it.
+            if (refuseStaging) {
+                if (error != nullptr) *error = platform::Error::make("files", ENOSPC, "no room for \"" + path + "\"");
+                return false;
+            }
+        }
         return LocalFileManager::createDirectory(path, intermediates, error);
     }
     void hold()
@@ -638,6 +646,7 @@ struct SaveWatch : platform::LocalFileManager {
         return timedOut;
     }
     std::atomic<bool> atStaging{false};
+    std::atomic<bool> refuseStaging{false};
     std::mutex mutex;
     std::condition_variable changed;
     bool armed = false;
@@ -834,6 +843,48 @@ TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
+// A save that finds no room, overtaken by a patch moved while it was written, says nothing then (the move
+// may be what it failed for) and leaves the pool marked changed; the next save with nothing changed under
+// it (a sleep's) says once that the pool could not be saved. With room again the end writes the pool as
+// it shows.
+TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    watch->atStaging = true;
+    ProgramRig rig;
+    rig.setFiles(watch);
+    std::vector<PoolTour::Shown> shown;
+    const std::string told = InterfaceTexts::localizedString("Main_PatchPoolNotSaved").toStdString();
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        watch->refuseStaging = true;
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
+        PoolTour::movePatchIntoGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        shown = PoolTour::shownPool();
+        watch->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        CommonUtils::getInstance().receiveSleepNote();
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        const std::string text = ProgramRig::informationText();
+        EXPECT_EQ(text.substr(0, told.find('(')), told.substr(0, told.find('('))) << text;
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        ProgramRig::closeInformation();
+        CommonUtils::getInstance().receiveWakeNote();
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        watch->refuseStaging = false;
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
 // A power-off during a drop's copies returns at once: its save waits for the copies with the window free,
 // then writes the pool with every dropped patch.
 TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFree)
@@ -858,6 +909,70 @@ TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFr
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         shown = PoolTour::shownPool();
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s));
+    });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A power-off during a drop's copies, then the end by a signal while the power-off's save still waits for
+// them: the end waits for that save and writes behind it, and the program ends with every dropped patch
+// saved and no note of a cut run.
+TEST(PoolSafety, AnEndWhileAPowerOffsSaveWaitsForTheCopiesEndsBehindIt)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        shown = PoolTour::shownPool();
+        CommonUtils::getInstance().powerOffNotification();
+        // The copies go on once the end waits for them.
+        QTimer::singleShot(300ms, qApp, [held] { held->release(); });
+        rig.endBySignal(SIGTERM);
+    });
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A sleep with the unit connected during a drop's copies: the unit let go saves the pool, the copies landed
+// first, and the sleep's own save, which waited for the same copies, has nothing more to write: the
+// library is written once before the machine may sleep.
+TEST(PoolSafety, ASleepWithTheUnitConnectedDuringADropsCopiesWritesThePoolOnce)
+{
+    struct CountedHeldCopies : HeldDropCopies {
+        bool flushStaged(const std::string& path, platform::Error* error) override
+        {
+            ++saves;
+            return HeldDropCopies::flushStaged(path, error);
+        }
+        std::atomic<int> saves{0};
+    };
+    auto held = std::make_shared<CountedHeldCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        held->saves = 0;
+        CommonUtils::getInstance().receiveSleepNote();
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !AppDelegate::getInstance().isPatchPoolChanged(); }, 30s));
+        ProgramRig::settle(300ms);
+        EXPECT_EQ(held->saves.load(), 1);
+        CommonUtils::getInstance().receiveWakeNote();
     });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }

@@ -57,11 +57,17 @@ void PoolSaveRun::saveAfterCopies(std::function<std::optional<Tree>()> shown)
     if (closing)
         if (const auto pool = shown()) utils_.noteQuitAsked(*pool, app_.isPatchPoolChanged());
     ++waiting_;
+    const std::uint64_t begunAtAsk = wholeWritesBegun_;
     // The pool as it shows once the copies have landed: a copy that failed has left it.
-    utils_.afterPoolWork([this, alive = std::weak_ptr<bool>(alive_), shown = std::move(shown), closing] {
+    utils_.afterPoolWork([this, alive = std::weak_ptr<bool>(alive_), shown = std::move(shown), closing, begunAtAsk] {
         if (!alive.lock()) return;
         --waiting_;
-        if (const auto pool = shown()) return write(*pool, closing, nullptr);
+        // A save begun meanwhile (the unit let go at a sleep) landed the copies first and holds the pool
+        // as it shows, unless it changed since: a second writing would only hold the sleep longer, and
+        // tell a failure twice. A closing save is written still: it is the one that ends the quit's note.
+        const bool written = wholeWritesBegun_ != begunAtAsk && app_.patchPoolChanges() == lastWholeChanges_;
+        if (!written || closing)
+            if (const auto pool = shown()) return write(*pool, closing, nullptr);
         runIdleWaits();
     });
 }
@@ -103,6 +109,11 @@ void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::
         return;
     }
     const std::uint64_t changes = app_.patchPoolChanges();
+    // Begun within a landing, the save may not hold every copy: it stands for none asked before it.
+    if (!utils_.isPoolWorkPending()) {
+        ++wholeWritesBegun_;
+        lastWholeChanges_ = changes;
+    }
     ++writing_;
     utils_.writePatchPoolLater(copyOf(pool), *closingSave,
                                [this, alive = std::weak_ptr<bool>(alive_), changes, closing = *closingSave,

@@ -51,6 +51,9 @@ private:
     AppDelegate& app_;
     int waiting_ = 0;
     int writing_ = 0;
+    // The saves whose writing began with no copy under way, and the pool's changes the last of them holds.
+    std::uint64_t wholeWritesBegun_ = 0;
+    std::uint64_t lastWholeChanges_ = 0;
     // The end's save has begun.
     bool ending_ = false;
     std::vector<std::function<void()>> onIdle_;
