@@ -885,6 +885,48 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
+// A save that finds no room, overtaken by a move, followed by no other save before the quit: the end's
+// save, finding no room either, says so before the program ends and keeps the pool as it showed for the
+// next start; the library stays as it was.
+TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
+{
+    auto watch = std::make_shared<SaveWatch>();
+    watch->atStaging = true;
+    ProgramRig rig;
+    rig.setFiles(watch);
+    const auto libraryBefore = savedPool(rig.root());
+    std::string endText;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        watch->refuseStaging = true;
+        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
+        PoolTour::movePatchIntoGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        watch->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        auto* reader = new QTimer(qApp);
+        QObject::connect(reader, &QTimer::timeout, [reader, &endText] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(top);
+                if (box == nullptr || !box->isVisible()) continue;
+                endText = box->text().toStdString();
+                box->accept();
+                reader->stop();
+            }
+        });
+        reader->start(20);
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
+        rig.quitFromMenu();
+    });
+    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
+    EXPECT_NE(endText.find(InterfaceTexts::localizedString("Main_SaveCauseNoSpace").toStdString()), std::string::npos)
+        << endText;
+    EXPECT_EQ(savedPool(rig.root()), libraryBefore);
+    EXPECT_EQ(keptPoolsIn(rig.root()).size(), 1U);
+}
+
 // A power-off during a drop's copies returns at once: its save waits for the copies with the window free,
 // then writes the pool with every dropped patch.
 TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFree)
@@ -973,6 +1015,38 @@ TEST(PoolSafety, ASleepWithTheUnitConnectedDuringADropsCopiesWritesThePoolOnce)
         ProgramRig::settle(300ms);
         EXPECT_EQ(held->saves.load(), 1);
         CommonUtils::getInstance().receiveWakeNote();
+    });
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// A power-off during a drop's copies whose files vanish meanwhile: its save, written once the copies have
+// landed, holds the pool as it shows then, without the patches whose copies failed.
+TEST(PoolSafety, APowerOffsSaveAfterCopiesThatFailedHoldsThePoolWithoutThem)
+{
+    auto held = std::make_shared<HeldDropCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        // Not in the library yet: the power-off's save writes it.
+        PoolTour::renamePatch(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        const auto paths = writePatchFiles(rig.scratch(), "Held", 300);
+        DragTour::dropFilesOnPool(window, paths);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(held->waitForTheFirst());
+        for (const auto& path : paths) fs::remove(path);
+        CommonUtils::getInstance().powerOffNotification();
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 60s));
+        ProgramRig::closeInformation();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        EXPECT_EQ(patchCount(shown), patchesBefore);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s)) << describe(savedPool(rig.root()));
     });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
