@@ -420,6 +420,14 @@ struct HeldDropCopies : platform::LocalFileManager {
     bool holding = false;
 };
 
+// Drops 300 "Held" patch files on the pool; whether they all show and the first of their copies is held.
+bool dropHeldPatches(ProgramRig& rig, QWidget& window, HeldDropCopies& held, std::size_t patchesBefore)
+{
+    DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
+    return ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s) &&
+           held.waitForTheFirst();
+}
+
 }  // namespace
 
 // A move and a delete of patches of a large drop whose copies are under way, and Back Up All: each is
@@ -437,9 +445,7 @@ TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet
         const std::string local = (rig.root() / "Temp" / "Local").string();
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
         const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         const std::string dropped = PoolTour::shownPool().back().name;
 
         PoolTour::moveChildrenInto(window, dropped, 5, DemoPool::kGroupName);
@@ -484,9 +490,7 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
         ASSERT_TRUE(rig.showPatchScreen());
         const std::string local = (rig.root() / "Temp" / "Local").string();
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         const fs::path rowsFolder = rig.root() / "Temp" / "Device" / "Patch";
         const auto rowFiles = ProgramRig::patchNamesIn(rowsFolder);
         ASSERT_FALSE(rowFiles.empty());
@@ -540,9 +544,7 @@ TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
         ASSERT_TRUE(rig.showPatchScreen());
         const std::string local = (rig.root() / "Temp" / "Local").string();
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         auto* view = window.findChild<PatchPoolOutlineView*>();
         ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
         auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
@@ -939,9 +941,7 @@ TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFr
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         CommonUtils::getInstance().powerOffNotification();
         {
             std::lock_guard lock(held->mutex);
@@ -968,9 +968,7 @@ TEST(PoolSafety, AnEndWhileAPowerOffsSaveWaitsForTheCopiesEndsBehindIt)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         shown = PoolTour::shownPool();
         CommonUtils::getInstance().powerOffNotification();
         // The copies go on once the end waits for them.
@@ -1002,9 +1000,7 @@ TEST(PoolSafety, ASleepWithTheUnitConnectedDuringADropsCopiesWritesThePoolOnce)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         held->saves = 0;
         CommonUtils::getInstance().receiveSleepNote();
         held->release();
@@ -1092,9 +1088,7 @@ TEST(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothing
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         const auto liveAndHeld = [&](const QString& waits) {
             bool fired = false;
             QTimer::singleShot(0, qApp, [&] { fired = true; });
