@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libssl-dev openssl libminizip-dev zlib1g-dev
   nlohmann-json3-dev libplist-dev libicu-dev libxml2-dev libpng-dev libjpeg-dev libgif-dev libtiff-dev shared-mime-info dbus-daemon
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libsystemd-dev
-  xvfb xauth curl
+  xvfb xauth curl ccache
 )
 
 missing=()
