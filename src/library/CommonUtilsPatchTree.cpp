@@ -20,6 +20,7 @@
 #include "platform/bundle/StringFormat.h"
 #include "platform/files/FileManager.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 
 namespace fs = std::filesystem;
 
@@ -103,19 +104,42 @@ std::string CommonUtils::libraryFolder() const
     return ec ? path.lexically_normal().string() : resolved.string();
 }
 
+std::vector<std::string> CommonUtils::asideFoldersOf(const std::string& folder, bool legacy) const
+{
+    const std::string parent = fs::path(folder).parent_path().string();
+    const std::string name = lastComponent(folder);
+    const std::string legacyName = lastComponent(pathUnderRoot(kStorePatchAside));
+    std::vector<std::string> older;
+    std::vector<std::string> newer;
+    for (const std::string& each : m_files.contentsOfDirectory(parent).value_or(std::vector<std::string>{})) {
+        if (platform::WorkFolderName::asideOf(each) == name) {
+            newer.push_back(each);
+            continue;
+        }
+        const bool stamped = each.size() > legacyName.size() + 1 && each.rfind(legacyName + "-", 0) == 0 &&
+                             std::all_of(each.begin() + static_cast<std::ptrdiff_t>(legacyName.size()) + 1, each.end(),
+                                         [](char c) { return c >= '0' && c <= '9'; });
+        if (legacy && (each == legacyName || stamped)) older.push_back(each);
+    }
+    // The order is the time in the name, of one width within each kind; an earlier version's are older.
+    std::sort(older.begin(), older.end());
+    std::sort(newer.begin(), newer.end());
+    std::vector<std::string> found;
+    for (const auto* names : {&older, &newer})
+        for (const auto& each : *names) found.push_back(join(parent, each));
+    return found;
+}
+
 void CommonUtils::recoverLibraryAside()
 {
     const std::string library = libraryFolder();
     if (m_files.itemKind(library) != platform::ItemKind::Missing) return;
-    const std::string store = fs::path(library).parent_path().string();
-    const std::string prefix = lastComponent(pathUnderRoot(kStorePatchAside));
+    // Only an aside that stands for the library: a linked part's old folder set aside beside it is no library.
     std::string newest;
-    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
-        if (name.rfind(prefix, 0) == 0 && m_files.itemKind(join(store, name)) == platform::ItemKind::Folder &&
-            name > newest)
-            newest = name;
+    for (const std::string& aside : asideFoldersOf(library, true))
+        if (m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
     platform::Error error;
-    if (!newest.empty() && !m_files.moveItem(join(store, newest), library, &error))
+    if (!newest.empty() && !m_files.moveItem(newest, library, &error))
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
@@ -646,9 +670,10 @@ void CommonUtils::tellUnlisted(const std::vector<std::pair<std::string, platform
 
 std::string CommonUtils::defaultReadFailureWords(const std::string& folder, const platform::Error& cause)
 {
-    const std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code))
-                                                                       : cause.description;
-    return "\"" + folder + "\" could not be read: " + why;
+    const std::string unread = cause.info(kUnreadInfo);
+    std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code)) : cause.description;
+    if (unread == kAway) why = "it is missing or empty, as a drive or share that is not mounted leaves it";
+    return "\"" + folder + "\" could not be " + (unread == kWorkingCopyNotMade ? "made" : "read") + ": " + why;
 }
 
 std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::vector<std::string>& list,

@@ -676,7 +676,7 @@ TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAnd
         return "words " + std::to_string(cause.code);
     };
     for (const Case& c : {Case{Op::CreateDirectory, "/Pool"}, Case{Op::CreateDirectory, "/Backup"},
-                          Case{Op::Move, "QFXMacApplication/.Patch-old"}, Case{Op::Move, "QFXMacApplication/.Patch-saving"}}) {
+                          Case{Op::Move, "QFXMacApplication/.Patch.old-"}, Case{Op::Move, "QFXMacApplication/.Patch-saving"}}) {
         SCOPED_TRACE(c.part);
         CommonUtils::Tree tree = load();
         utils->setSaveFailureWords(words);

@@ -1,6 +1,7 @@
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -406,3 +408,27 @@ TEST(SafeNameTest, RefusesNamesThatCouldEscapeTheirFolder)
 }
 
 }  // namespace
+
+// An aside says which folder it stands for, whatever that folder's name holds, and no other name reads as one.
+TEST(WorkFolderNameTest, AnAsideNamesTheFolderItStandsFor)
+{
+    using platform::WorkFolderName;
+    const std::string order = "01796787748464022108";
+    for (const std::string folder : {"Patch", "Backups", "a.old-1", "x.old-00000000000000000001", ".hidden", "Pool (not a folder)"}) {
+        const std::string aside = WorkFolderName::aside(folder, order);
+        EXPECT_EQ(WorkFolderName::asideOf(aside), folder) << aside;
+        EXPECT_TRUE(WorkFolderName::is(aside)) << aside;
+    }
+    const struct {
+        const char* name;
+        std::optional<std::string> standsFor;
+    } cases[] = {
+        {".Patch-old-00000000000000000001", std::nullopt},  // an earlier version's, which said nothing of it
+        {".Patch.old-", std::nullopt},
+        {".Patch.old-12a", std::nullopt},
+        {"Patch.old-123", std::nullopt},
+        {"..old-123", std::nullopt},
+        {".Pools.old-123", std::string("Pools")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WorkFolderName::asideOf(c.name), c.standsFor) << c.name;
+}
