@@ -813,6 +813,11 @@ private:
     void putBackLinkedParts(const std::vector<LinkedPart>& linked);
     static std::string keptAsideName(const std::string& part);
     static constexpr const char* kNoLibrary = "none";
+    // The start found the library away from where a link leads (a drive or share not mounted): no save of
+    // this run writes one there (also m_markedMutex).
+    bool m_libraryHeldBack = false;
+    // Whether the library is reached through a link of the data folder, its store or its own place.
+    bool libraryBehindLink() const;
     // The library as this run last loaded or saved it (also m_markedMutex).
     std::string m_libraryStamp = kNoLibrary;
     std::string libraryStampNow();

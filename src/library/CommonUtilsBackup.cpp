@@ -12,6 +12,7 @@
 #include "common/Log.h"
 #include "library/CommonUtils.h"
 #include "library/LibraryIdentity.h"
+#include "library/LibraryPlaces.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/store/BackupFile.h"
@@ -620,7 +621,12 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         const std::string library = libraryFolder();
         const std::string store = fs::path(library).parent_path().string();
         // A library this run could not read was never shown: replaced, it would be lost.
-        if (m_libraryStamp == kNoLibrary && m_files.itemKind(library) != platform::ItemKind::Missing) {
+        bool heldBack = false;
+        {
+            std::lock_guard lock(m_markedMutex);
+            heldBack = m_libraryHeldBack;
+        }
+        if ((m_libraryStamp == kNoLibrary && m_files.itemKind(library) != platform::ItemKind::Missing) || heldBack) {
             {
                 std::lock_guard lock(m_markedMutex);
                 failure = m_libraryUnread;
@@ -720,6 +726,12 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             std::lock_guard lock(m_markedMutex);
             m_libraryStamp = libraryStamp(library);
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
+        }
+        {
+            // Where the library lies now, for a start that finds it away.
+            platform::Error placesError;
+            if (!LibraryPlaces::of(m_files, library).write(m_files, pathUnderRoot(LibraryPlaces::kFileName), &placesError))
+                RIG_LOG("cannot note where the library lies: %s", placesError.description.c_str());
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
         // of the program is finished by the next save.

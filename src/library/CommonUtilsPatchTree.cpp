@@ -14,6 +14,7 @@
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
 #include "library/LibraryIdentity.h"
+#include "library/LibraryPlaces.h"
 #include "library/models/EffectItem.h"
 #include "library/store/BackupFile.h"
 #include "library/models/PatchItem.h"
@@ -128,6 +129,15 @@ std::vector<std::string> CommonUtils::asideFoldersOf(const std::string& folder, 
     for (const auto* names : {&older, &newer})
         for (const auto& each : *names) found.push_back(join(parent, each));
     return found;
+}
+
+bool CommonUtils::libraryBehindLink() const
+{
+    // Only the data folder and the folders below it that the program names: where the user may have put a
+    // link to another drive.
+    for (const std::string& path : {m_rootPath, pathUnderRoot("QFXMacApplication"), pathUnderRoot(kStorePatch)})
+        if (m_files.itemKind(path) == platform::ItemKind::Link) return true;
+    return false;
 }
 
 void CommonUtils::recoverLibraryAside()
@@ -273,15 +283,27 @@ void CommonUtils::loadPatchPool()
     const std::string library = libraryFolder();
     // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
     const LibraryIdentity::Reading identity = LibraryIdentity::of(m_files, library);
-    const std::string stamp = identity.identity;
-    {
-        std::lock_guard lock(m_markedMutex);
-        m_libraryStamp = stamp;
-    }
+    std::string stamp = identity.identity;
     // A folder of the library or of a kept pool that could not be listed, and why: the run then replaces
     // no library, and the user is told.
     std::vector<std::pair<std::string, platform::Error>> unlisted;
     if (!identity.unreadFolder.empty()) unlisted.emplace_back(identity.unreadFolder, identity.cause);
+    // A library behind a link that held it at the last save, missing or empty now, is on a drive or share
+    // not mounted: it is one the start could not read, and no save writes a library in its place.
+    const LibraryPlaces lastSaved = LibraryPlaces::read(m_files, pathUnderRoot(LibraryPlaces::kFileName));
+    const auto away = [&](const std::string& folder) {
+        return platform::Error::make("files", ENOENT, "\"" + folder + "\" is missing or empty", {{kUnreadInfo, kAway}});
+    };
+    const bool libraryAway = libraryBehindLink() && lastSaved.away(m_files, library);
+    if (libraryAway) {
+        unlisted.emplace_back(LibraryPlaces::resolved(library), away(LibraryPlaces::resolved(library)));
+        stamp = kNoLibrary;
+    }
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
+        m_libraryHeldBack = libraryAway;
+    }
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
     // that same library it is the pool the user left, newer than the library, and it is shown (and saved at
     // the next save) instead; older ones made against it are outdated by it. One made against another
@@ -331,15 +353,22 @@ void CommonUtils::loadPatchPool()
     else if (readable) sources.push_back({library, false, {}});
     for (const auto& kept : beside) sources.push_back({kept, true, keptSessionGroupName(keptNameOf(lastComponent(kept)))});
     const std::string local = pathUnderRoot(kTempLocal);
-    if (m_files.exists(local) && !m_files.removeItem(local)) {
-        RIG_LOG("cannot delete folder local in temp");
-        sendPatchPoolData({});
-        return;
-    }
-    if (!m_files.createDirectory(local, true)) {
-        RIG_LOG("cannot create folder temp local");
-        sendPatchPoolData({});
-        return;
+    {
+        // Without its working copy the start shows nothing of the library: it counts as one that could not
+        // read it, told, and no save of this run replaces the library with what the run adds alone.
+        platform::Error error;
+        if ((m_files.exists(local) && !m_files.removeItem(local, &error)) || !m_files.createDirectory(local, true, &error)) {
+            RIG_LOG("cannot make the working copy %s: %s", local.c_str(), error.description.c_str());
+            error.userInfo[kUnreadInfo] = kWorkingCopyNotMade;
+            unlisted.emplace_back(local, error);
+            {
+                std::lock_guard lock(m_markedMutex);
+                m_libraryStamp = kNoLibrary;
+            }
+            sendPatchPoolData({});
+            tellUnlisted(unlisted);
+            return;
+        }
     }
     // The marks, and with the device's effects known the warnings, come from the same reading as the tree
     // while a device is connected.
@@ -372,6 +401,11 @@ void CommonUtils::loadPatchPool()
             // A part that is a link to a folder (backups kept on another drive) is read through it.
             const std::string through = source.kept ? folder : LibraryIdentity::throughLinks(folder);
             const platform::ItemKind kind = m_files.itemKind(through);
+            if (!source.kept && through != folder && lastSaved.away(m_files, through)) {
+                unlisted.emplace_back(through, away(through));
+                whole[from] = 0;
+                continue;
+            }
             if (kind == platform::ItemKind::Missing && through != folder) {
                 // Linked to a drive that is not there now: its patches are not lost, only unread.
                 unlisted.emplace_back(folder, platform::Error::make("files", ENOENT, "\"" + through + "\" is not there"));
