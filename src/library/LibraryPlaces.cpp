@@ -1,6 +1,7 @@
 #include "library/LibraryPlaces.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "library/LibraryIdentity.h"
 
@@ -31,19 +32,35 @@ std::string LibraryPlaces::resolved(const std::string& path)
     return at.string();
 }
 
+std::string LibraryPlaces::mountPointOf(platform::FileManager& files, const std::string& path)
+{
+    fs::path at(path);
+    std::optional<platform::FileStamp> stamp = files.folderStamp(at.string());
+    while (!stamp && at.has_relative_path()) {
+        at = at.parent_path();
+        stamp = files.folderStamp(at.string());
+    }
+    if (!stamp) return {};
+    while (at.has_relative_path()) {
+        const auto above = files.folderStamp(at.parent_path().string());
+        if (!above || above->device != stamp->device) break;
+        at = at.parent_path();
+    }
+    return at.string();
+}
+
 LibraryPlaces LibraryPlaces::of(platform::FileManager& files, const std::string& library)
 {
     LibraryPlaces places;
-    const auto holds = [&](const std::string& folder) {
+    const auto note = [&](const std::string& folder) {
         const auto names = files.contentsOfDirectory(folder);
-        return names && !names->empty();
+        const std::string at = resolved(folder);
+        places.m_places[at] = {names && !names->empty(), mountPointOf(files, at)};
     };
-    places.m_held[resolved(library)] = holds(library);
+    note(library);
     for (const char* part : {"Pool", "Backup"}) {
         const std::string at = (fs::path(library) / part).string();
-        if (files.itemKind(at) != platform::ItemKind::Link) continue;
-        const std::string target = LibraryIdentity::throughLinks(at);
-        places.m_held[resolved(target)] = holds(target);
+        if (files.itemKind(at) == platform::ItemKind::Link) note(LibraryIdentity::throughLinks(at));
     }
     return places;
 }
@@ -53,11 +70,19 @@ LibraryPlaces LibraryPlaces::read(platform::FileManager& files, const std::strin
     LibraryPlaces places;
     const auto bytes = files.readFile(file);
     if (!bytes) return places;
-    // Lines: "1 <folder>" for a place that held something, "0 <folder>" for one that held nothing.
+    // Lines: "1 <folder>" for a place that held something, "0 <folder>" for one that held nothing, each
+    // followed by "m <mount point>" when that was told. Any other line is passed by.
     const std::string text(bytes->begin(), bytes->end());
+    Place* last = nullptr;
     for (std::size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string line = text.substr(at, end - at);
-        if (line.size() > 2 && (line[0] == '0' || line[0] == '1') && line[1] == ' ') places.m_held[line.substr(2)] = line[0] == '1';
+        if (line.size() <= 2 || line[1] != ' ') continue;
+        if (line[0] == '0' || line[0] == '1') {
+            last = &places.m_places[line.substr(2)];
+            *last = {line[0] == '1', {}};
+        } else if (line[0] == 'm' && last != nullptr) {
+            last->mountPoint = line.substr(2);
+        }
     }
     return places;
 }
@@ -65,10 +90,11 @@ LibraryPlaces LibraryPlaces::read(platform::FileManager& files, const std::strin
 bool LibraryPlaces::write(platform::FileManager& files, const std::string& file, platform::Error* error) const
 {
     std::string text;
-    for (const auto& [folder, held] : m_held) {
+    for (const auto& [folder, place] : m_places) {
         // A name with a line break cannot be told apart from the next line: that place is not recorded.
         if (folder.find('\n') != std::string::npos) continue;
-        text += (held ? "1 " : "0 ") + folder + "\n";
+        text += (place.held ? "1 " : "0 ") + folder + "\n";
+        if (!place.mountPoint.empty() && place.mountPoint.find('\n') == std::string::npos) text += "m " + place.mountPoint + "\n";
     }
     return files.writeAtomically(file, std::vector<std::uint8_t>(text.begin(), text.end()), error,
                                  platform::Durability::Durable);
@@ -76,16 +102,24 @@ bool LibraryPlaces::write(platform::FileManager& files, const std::string& file,
 
 bool LibraryPlaces::away(platform::FileManager& files, const std::string& folder) const
 {
-    const auto found = m_held.find(resolved(folder));
-    if (found == m_held.end() || !found->second) return false;
+    const std::string at = resolved(folder);
+    const auto found = m_places.find(at);
+    if (found == m_places.end() || !found->second.held) return false;
     switch (files.itemKind(folder)) {
     case platform::ItemKind::Missing:
-        return true;
+        break;
     case platform::ItemKind::Folder: {
         const auto names = files.contentsOfDirectory(folder);
-        return names && names->empty();
+        if (names && names->empty()) break;
+        return false;
     }
     default:
         return false;
     }
+    // Its file system mounted where it was, the place was emptied or deleted there by the user, who must be
+    // able to go on: it is written anew. Not mounted there, the folder now seen is the bare mount point or
+    // the file system below it, and the library is elsewhere. A record that cannot tell (edited by hand) must
+    // not hold every later save back either.
+    const std::string recorded = found->second.mountPoint;
+    return !recorded.empty() && mountPointOf(files, at) != recorded;
 }

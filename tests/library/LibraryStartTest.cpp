@@ -72,10 +72,8 @@ TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        utils.reset();
-        fs::remove_all(rootFolder);
-        put(library() + "/Pool/[0] A.qptc", "A");
-        put(library() + "/Pool/[1] G/[0] C.qptc", "C");
+        anew();
+        libraryAGC();
         if (c.stale) put(rootFolder + "/Temp/Local/Old.qptc", "Old");
         c.fault(faulty);
         const Strings heard = start();
@@ -89,10 +87,11 @@ TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
 // A library, or a linked part, that held the library's patches at the last save and is missing or empty
 // behind its link now (a share or drive whose mount point stays as an empty folder) is one the start could not
 // read: told, never written under the bare mount point, and the session kept for when it is mounted again.
+// Emptied or deleted by the user on the share still mounted, it is theirs: shown so, and the save writes it.
 TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
 {
     const fs::path share = fs::path(root.path()) / "share";
-    const fs::path unmounted = fs::path(root.path()) / "unmounted";
+    const fs::path elsewhere = fs::path(root.path()) / "elsewhere";
     struct Case {
         const char* name;
         std::string link;   // the link the user made, under the data folder
@@ -107,29 +106,43 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        utils.reset();
-        fs::remove_all(rootFolder);
-        fs::remove_all(share);
-        fs::remove_all(unmounted);
-        fs::create_directories(c.target);
-        link(c.link, c.target);
-        put(library() + "/Pool/[0] A.qptc", "A");
-        put(library() + "/Pool/[1] G/[0] C.qptc", "C");
-        if (c.shown.size() == 3) backup(share, "2");
-        start();
-        ASSERT_EQ(order(recorder.patchPool), c.shown);
-        ASSERT_EQ(save(recorder.patchPool), std::nullopt);
-        utils.reset();
+        for (const bool unmounted : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (unmounted ? ", unmounted" : ", emptied by hand"));
+            anew();
+            fs::remove_all(share);
+            fs::remove_all(elsewhere);
+            fs::create_directories(c.target);
+            faulty.mount(share.string());
+            link(c.link, c.target);
+            libraryAGC();
+            if (c.shown.size() == 3) backup(share, "2");
+            start();
+            ASSERT_EQ(order(recorder.patchPool), c.shown);
+            ASSERT_EQ(save(recorder.patchPool), std::nullopt);
+            utils.reset();
 
-        moveEntries(share, unmounted);
-        const Strings heard = start();
-        aRunThatCannotReadAddsE(heard, c.told.string(), "missing or empty", share);
-        EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
-        utils.reset();
+            // The share's content goes with its unmount; what the link leads to, with the user's deletion.
+            moveEntries(unmounted ? share : c.target, elsewhere);
+            if (!unmounted) {
+                EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                const Strings left = c.shown.size() == 3 ? Strings{"A", "G/C"} : Strings{};
+                ASSERT_EQ(order(recorder.patchPool), left);
+                ASSERT_EQ(save(withE()), std::nullopt);
+                utils.reset();
+                start();
+                EXPECT_EQ(order(recorder.patchPool).back(), "E");
+                continue;
+            }
+            faulty.unmount(share.string());
+            const Strings heard = start();
+            aRunThatCannotReadAddsE(heard, c.told.string(), "missing or empty", share);
+            EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
+            utils.reset();
 
-        moveEntries(unmounted, share);
-        theNextStartShows(c.shown);
+            moveEntries(elsewhere, share);
+            faulty.mount(share.string());
+            theNextStartShows(c.shown);
+        }
     }
 }
 
@@ -145,8 +158,7 @@ TEST_F(LibraryLinks, APartLinkedWithinTheLibraryOrHoldingItIsNeverReportedSaved)
     const Case cases[] = {{"Pool", "Patches"}, {"Pool", "/Patches"}, {"Backup", "Patches"}, {"Backup", ".."}, {"Pool", "."}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.part) + " -> " + c.target);
-        utils.reset();
-        fs::remove_all(rootFolder);
+        anew();
         const std::string other = std::string(c.part) == "Pool" ? "Backup" : "Pool";
         put(library() + "/Patches/[0] A.qptc", "A");
         put(library() + "/" + other + "/[1] O.qptc", "O");
@@ -176,8 +188,7 @@ TEST_F(LibraryLinks, ACutSaveWithALinkedPartBesideTheLibraryPutsBackTheLibrary)
     const Case cases[] = {{"Backup", "Backups", {"A", "B/D"}}, {"Pool", "Pools", {"A", "B/D", "E"}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.part);
-        utils.reset();
-        fs::remove_all(rootFolder);
+        anew();
         const fs::path beside = fs::path(rootFolder) / "QFXMacApplication" / c.folder;
         const bool pool = std::string(c.part) == "Pool";
         put((pool ? beside : fs::path(library()) / "Pool") / "[0] A.qptc", "A");
@@ -218,8 +229,7 @@ TEST_F(LibraryLinks, APartsDriveIsNamedWhenItRefusesAndItsLeftoversGoWithTheNext
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        utils.reset();
-        fs::remove_all(rootFolder);
+        anew();
         fs::remove_all(drive);
         put(library() + "/Pool/[0] A.qptc", "A");
         backup(backups);

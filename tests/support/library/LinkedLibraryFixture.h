@@ -20,6 +20,18 @@ protected:
         std::filesystem::create_directories(path.parent_path());
         ASSERT_TRUE(files.writeAtomically(path.string(), patchBytes(name)));
     }
+    // A case begins with no run and no data folder.
+    void anew()
+    {
+        utils.reset();
+        std::filesystem::remove_all(rootFolder);
+    }
+    // The library {A, G/C}, its patches in its own "Pool".
+    void libraryAGC()
+    {
+        put(library() + "/Pool/[0] A.qptc", "A");
+        put(library() + "/Pool/[1] G/[0] C.qptc", "C");
+    }
     // A backup group "B" holding "D" at `position` in `part`, with the record that keeps it a backup.
     void backup(const Path& part, const std::string& position = "1")
     {
@@ -47,14 +59,7 @@ protected:
     CommonUtils::Tree withE()
     {
         CommonUtils::Tree tree = recorder.patchPool;
-        auto node = std::make_shared<DirectoryObject>();
-        auto patch = std::make_shared<PatchItem>();
-        patch->path = writePatch("Temp/Local/E.qptc", "E");
-        patch->patchName = "E";
-        node->name = "E";
-        node->path = patch->path;
-        node->object = patch;
-        tree.push_back(node);
+        tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
         return tree;
     }
     std::optional<std::string> save(const CommonUtils::Tree& tree)
@@ -64,20 +69,6 @@ protected:
     }
     static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
 
-    // The pool in its order: "Patch", "Group/Patch", "Group/" for a group without patches.
-    static Strings order(const CommonUtils::Tree& tree)
-    {
-        Strings names;
-        for (const auto& node : tree) {
-            if (!node->isGroup) {
-                names.push_back(node->name.value_or("?"));
-                continue;
-            }
-            if (node->childDirectories.empty()) names.push_back(node->name.value_or("?") + "/");
-            for (const auto& child : node->childDirectories) names.push_back(node->name.value_or("?") + "/" + child->name.value_or("?"));
-        }
-        return names;
-    }
     // Every regular file below `folder` by its path there, with its bytes.
     static std::map<std::string, std::string> filesIn(const Path& folder)
     {
