@@ -328,6 +328,15 @@ public:
     void setSaveFailureWords(SaveFailureWords words) { m_saveFailureWords = std::move(words); }
     static std::string defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
                                                const platform::Error& cause);
+    // A save's cause carries, under this key, the library's part ("Pool", "Backup") whose link leads within
+    // the library or to a folder holding it.
+    static constexpr const char* kLinkedPartInfo = "linkedPart";
+    // A load's cause carries, under this key, what kept the library from being read when it was no listing:
+    // the working copy could not be made (kWorkingCopyNotMade), or a place behind a link that held the
+    // library or a part at the last save is missing or empty now, as a drive or share not mounted (kAway).
+    static constexpr const char* kUnreadInfo = "unread";
+    static constexpr const char* kWorkingCopyNotMade = "working copy";
+    static constexpr const char* kAway = "away";
     // The words the load tells a folder of the library it could not list in, and why (the program's own,
     // in the interface language; else the system's English words).
     using ReadFailureWords = std::function<std::string(const std::string& folder, const platform::Error& cause)>;
@@ -754,6 +763,8 @@ private:
     bool linkTree(const std::string& from, const std::string& to, int depth);
     // Why the save under way could not stage the library, or the first entry it could not (the pool's queue).
     platform::Error m_stageFailure;
+    // The folder that refused the save when it was not the library's own (a linked part's, on its drive).
+    std::string m_stageFailureFolder;
     SaveFailureWords m_saveFailureWords = &CommonUtils::defaultSaveFailureWords;
     ReadFailureWords m_readFailureWords = &CommonUtils::defaultReadFailureWords;
     // Why this run's load could not read its library whole, as told to the user; empty when it could
@@ -792,11 +803,21 @@ private:
     };
     bool stageLinkedParts(const std::string& library, const std::string& staging, std::vector<LinkedPart>& linked);
     // Swaps each staged part in where its link points; false (and why in `error`) when one cannot be.
-    bool swapLinkedParts(std::vector<LinkedPart>& linked, const std::string& asidePrefix, platform::Error& error);
+    bool swapLinkedParts(std::vector<LinkedPart>& linked, platform::Error& error);
+    // The folders a cut save left `folder` aside as, beside it, the newest last; with `legacy`, also those
+    // named as earlier versions named the library's (which did not say which folder they stood for).
+    std::vector<std::string> asideFoldersOf(const std::string& folder, bool legacy) const;
+    // Whether a part linking to `target` lies within `library` or holds it: no save can swap it in.
+    bool linksWithinLibrary(const std::string& library, const std::string& target) const;
     // Puts back what swapLinkedParts replaced, when the library itself could not be.
     void putBackLinkedParts(const std::vector<LinkedPart>& linked);
     static std::string keptAsideName(const std::string& part);
     static constexpr const char* kNoLibrary = "none";
+    // The start found the library away from where a link leads (a drive or share not mounted): no save of
+    // this run writes one there (also m_markedMutex).
+    bool m_libraryHeldBack = false;
+    // Whether the library is reached through a link of the data folder, its store or its own place.
+    bool libraryBehindLink() const;
     // The library as this run last loaded or saved it (also m_markedMutex).
     std::string m_libraryStamp = kNoLibrary;
     std::string libraryStampNow();

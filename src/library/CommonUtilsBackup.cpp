@@ -12,6 +12,7 @@
 #include "common/Log.h"
 #include "library/CommonUtils.h"
 #include "library/LibraryIdentity.h"
+#include "library/LibraryPlaces.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/store/BackupFile.h"
@@ -19,6 +20,7 @@
 #include "platform/files/FileManager.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 
 namespace fs = std::filesystem;
 
@@ -271,12 +273,22 @@ namespace {
 
 // A name for this save's staging or aside folder that no earlier save left behind, ordered by time so the
 // newest aside is the one a cut-off save left.
-std::string freshName(const std::string& prefix)
+std::string orderNow()
 {
     const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
     char stamp[24];
     std::snprintf(stamp, sizeof stamp, "%020lld", static_cast<long long>(now.count()));
-    return prefix + "-" + stamp;
+    return stamp;
+}
+
+std::string freshName(const std::string& prefix) { return prefix + "-" + orderNow(); }
+
+// Where `folder` goes while its successor takes its place: beside it, under a name that says which folder
+// it stands for, so that a start after a cut puts back only the library as the library.
+std::string asideFolderFor(const std::string& folder)
+{
+    const fs::path path(folder);
+    return (path.parent_path() / platform::WorkFolderName::aside(path.filename().string(), orderNow())).string();
 }
 
 // "[position] name" as the saved library names a patch file, within the file system's limit: a kept
@@ -538,8 +550,9 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
 std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
                                                  const platform::Error& cause)
 {
-    const std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code))
-                                                                       : cause.description;
+    const std::string why = cause.domain == "files" && cause.code != 0 && cause.info(kLinkedPartInfo).empty()
+                                ? std::strerror(static_cast<int>(cause.code))
+                                : cause.description;
     if (entries.empty()) return "\"" + folder + "\" could not be written: " + why;
     std::string names;
     for (const auto& name : entries) names += (names.empty() ? "\"" : ", \"") + name + "\"";
@@ -607,9 +620,13 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         // so every move stays on its file system and the link stays the user's.
         const std::string library = libraryFolder();
         const std::string store = fs::path(library).parent_path().string();
-        const std::string asidePrefix = fileNameOf(pathUnderRoot(kStorePatchAside));
         // A library this run could not read was never shown: replaced, it would be lost.
-        if (m_libraryStamp == kNoLibrary && m_files.itemKind(library) != platform::ItemKind::Missing) {
+        bool heldBack = false;
+        {
+            std::lock_guard lock(m_markedMutex);
+            heldBack = m_libraryHeldBack;
+        }
+        if ((m_libraryStamp == kNoLibrary && m_files.itemKind(library) != platform::ItemKind::Missing) || heldBack) {
             {
                 std::lock_guard lock(m_markedMutex);
                 failure = m_libraryUnread;
@@ -623,13 +640,25 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             return;
         }
         // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
-        // never in the way.
-        std::vector<std::string> leftovers;
-        for (const std::string& folder : std::set<std::string>{store, pathUnderRoot("QFXMacApplication")})
+        // never in the way. An aside goes only while what it stands for is there, which it may have to be.
+        std::set<std::string> leftovers;
+        const auto stagingIn = [&](const std::string& folder) {
             for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
-                if (name.rfind(kStagingPrefix, 0) == 0 ||
-                    (name.rfind(asidePrefix, 0) == 0 && m_files.itemKind(library) != platform::ItemKind::Missing))
-                    leftovers.push_back(join(folder, name));
+                if (name.rfind(kStagingPrefix, 0) == 0) leftovers.insert(join(folder, name));
+        };
+        for (const std::string& folder : std::set<std::string>{store, pathUnderRoot("QFXMacApplication")}) stagingIn(folder);
+        if (m_files.itemKind(library) != platform::ItemKind::Missing)
+            for (const std::string& folder : {library, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string()})
+                for (auto& aside : asideFoldersOf(folder, true)) leftovers.insert(std::move(aside));
+        // A linked part's own leftovers lie on its drive, beside the folder it links to.
+        for (const char* part : {"Pool", "Backup"}) {
+            const std::string at = join(library, part);
+            if (m_files.itemKind(at) != platform::ItemKind::Link) continue;
+            const std::string target = LibraryIdentity::throughLinks(at);
+            if (m_files.itemKind(target) != platform::ItemKind::Folder || linksWithinLibrary(library, target)) continue;
+            stagingIn(fs::path(target).parent_path().string());
+            for (auto& aside : asideFoldersOf(target, false)) leftovers.insert(std::move(aside));
+        }
         if (!leftovers.empty())
             m_cleanupQueue->async([this, leftovers] {
                 for (const auto& leftover : leftovers) removeFileWithPath(leftover);
@@ -637,6 +666,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         std::string staging = join(store, freshName(kStagingPrefix));
         if (m_files.exists(staging)) staging = createNewDirectoryPath(staging);
         m_stageFailure = {};
+        m_stageFailureFolder.clear();
         bool whole = stagePool(pool, staging);
         std::vector<LinkedPart> linked;
         if (whole) whole = stageLinkedParts(library, staging, linked);
@@ -661,11 +691,11 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         const bool noted = whole && closing && markClosingPoolTaken(writes, noteSeen);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
-        std::string aside = join(store, freshName(asidePrefix));
+        std::string aside = asideFolderFor(library);
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
-        if (whole) whole = swapLinkedParts(linked, asidePrefix, error);
+        if (whole) whole = swapLinkedParts(linked, error);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
         if (whole && !m_files.moveItem(staging, library, &error)) {
             whole = false;
@@ -675,7 +705,9 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         if (!whole) {
             // The user is told of the library folder they know, never of the staging or aside folders
             // the save made beside it.
-            failure = m_saveFailureWords({}, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string(),
+            failure = m_saveFailureWords({},
+                                         m_stageFailureFolder.empty() ? fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string()
+                                                                      : m_stageFailureFolder,
                                          error.description.empty() ? m_stageFailure : error);
             RIG_LOG("pool not saved: %s", failure.c_str());
             removeFileWithPath(staging);
@@ -694,6 +726,12 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             std::lock_guard lock(m_markedMutex);
             m_libraryStamp = libraryStamp(library);
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
+        }
+        {
+            // Where the library lies now, for a start that finds it away.
+            platform::Error placesError;
+            if (!LibraryPlaces::of(m_files, library).write(m_files, pathUnderRoot(LibraryPlaces::kFileName), &placesError))
+                RIG_LOG("cannot note where the library lies: %s", placesError.description.c_str());
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
         // of the program is finished by the next save.
@@ -799,6 +837,17 @@ bool CommonUtils::stageLinkedParts(const std::string& library, const std::string
         made.link = at;
         made.target = LibraryIdentity::throughLinks(at);
         if (m_files.itemKind(made.target) != platform::ItemKind::Folder) continue;
+        // Built within the library, the part would go aside with the library it replaces; a folder that holds
+        // the library would take the library aside with it. Such a link is the user's to change: no save.
+        if (linksWithinLibrary(library, made.target)) {
+            m_stageFailure = platform::Error::make("files", ELOOP,
+                                                   "\"" + at + "\" links to \"" + made.target + "\", within the library or holding it",
+                                                   {{kLinkedPartInfo, part}});
+            RIG_LOG("cannot save the linked part %s: %s", at.c_str(), m_stageFailure.description.c_str());
+            for (const auto& each : linked) removeFileWithPath(each.staged);
+            linked.clear();
+            return false;
+        }
         made.staged = join(fs::path(made.target).parent_path().string(), freshName(kStagingPrefix));
         platform::Error error;
         const bool staged = linkTree(join(staging, part), made.staged, 1) && m_files.flushStaged(made.staged, &error) &&
@@ -807,6 +856,8 @@ bool CommonUtils::stageLinkedParts(const std::string& library, const std::string
         linked.push_back(made);
         if (staged) continue;
         if (!error.description.empty()) m_stageFailure = error;
+        // The user hears of the folder that refused, on the part's own drive.
+        m_stageFailureFolder = made.target;
         RIG_LOG("cannot stage the linked part %s: %s", made.target.c_str(), m_stageFailure.description.c_str());
         for (const auto& each : linked) removeFileWithPath(each.staged);
         linked.clear();
@@ -815,15 +866,17 @@ bool CommonUtils::stageLinkedParts(const std::string& library, const std::string
     return true;
 }
 
-bool CommonUtils::swapLinkedParts(std::vector<LinkedPart>& linked, const std::string& asidePrefix, platform::Error& error)
+bool CommonUtils::swapLinkedParts(std::vector<LinkedPart>& linked, platform::Error& error)
 {
     for (auto& part : linked) {
-        part.aside = join(fs::path(part.target).parent_path().string(), freshName(asidePrefix));
+        part.aside = asideFolderFor(part.target);
+        m_stageFailureFolder = part.target;
         if (!m_files.moveItem(part.target, part.aside, &error)) return false;
         if (!m_files.moveItem(part.staged, part.target, &error)) {
             if (!m_files.moveItem(part.aside, part.target)) RIG_LOG("cannot put back %s", part.target.c_str());
             return false;
         }
+        m_stageFailureFolder.clear();
         part.swapped = true;
     }
     return true;
@@ -836,6 +889,14 @@ void CommonUtils::putBackLinkedParts(const std::vector<LinkedPart>& linked)
             RIG_LOG("cannot put back %s", part.target.c_str());
         removeFileWithPath(part.staged);
     }
+}
+
+bool CommonUtils::linksWithinLibrary(const std::string& library, const std::string& target) const
+{
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(target, ec);
+    const std::string where = ec ? fs::path(target).lexically_normal().string() : resolved.string();
+    return where == library || isUnderFolder(where, library) || isUnderFolder(library, where);
 }
 
 bool CommonUtils::isLibraryPartKeptAside(const std::string& part) const

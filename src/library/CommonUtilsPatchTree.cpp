@@ -14,12 +14,14 @@
 #include "device/sequencer/ParserDataController.h"
 #include "library/CommonUtils.h"
 #include "library/LibraryIdentity.h"
+#include "library/LibraryPlaces.h"
 #include "library/models/EffectItem.h"
 #include "library/store/BackupFile.h"
 #include "library/models/PatchItem.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/files/FileManager.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 
 namespace fs = std::filesystem;
 
@@ -103,19 +105,51 @@ std::string CommonUtils::libraryFolder() const
     return ec ? path.lexically_normal().string() : resolved.string();
 }
 
+std::vector<std::string> CommonUtils::asideFoldersOf(const std::string& folder, bool legacy) const
+{
+    const std::string parent = fs::path(folder).parent_path().string();
+    const std::string name = lastComponent(folder);
+    const std::string legacyName = lastComponent(pathUnderRoot(kStorePatchAside));
+    std::vector<std::string> older;
+    std::vector<std::string> newer;
+    for (const std::string& each : m_files.contentsOfDirectory(parent).value_or(std::vector<std::string>{})) {
+        if (platform::WorkFolderName::asideOf(each) == name) {
+            newer.push_back(each);
+            continue;
+        }
+        const bool stamped = each.size() > legacyName.size() + 1 && each.rfind(legacyName + "-", 0) == 0 &&
+                             std::all_of(each.begin() + static_cast<std::ptrdiff_t>(legacyName.size()) + 1, each.end(),
+                                         [](char c) { return c >= '0' && c <= '9'; });
+        if (legacy && (each == legacyName || stamped)) older.push_back(each);
+    }
+    // The order is the time in the name, of one width within each kind; an earlier version's are older.
+    std::sort(older.begin(), older.end());
+    std::sort(newer.begin(), newer.end());
+    std::vector<std::string> found;
+    for (const auto* names : {&older, &newer})
+        for (const auto& each : *names) found.push_back(join(parent, each));
+    return found;
+}
+
+bool CommonUtils::libraryBehindLink() const
+{
+    // Only the data folder and the folders below it that the program names: where the user may have put a
+    // link to another drive.
+    for (const std::string& path : {m_rootPath, pathUnderRoot("QFXMacApplication"), pathUnderRoot(kStorePatch)})
+        if (m_files.itemKind(path) == platform::ItemKind::Link) return true;
+    return false;
+}
+
 void CommonUtils::recoverLibraryAside()
 {
     const std::string library = libraryFolder();
     if (m_files.itemKind(library) != platform::ItemKind::Missing) return;
-    const std::string store = fs::path(library).parent_path().string();
-    const std::string prefix = lastComponent(pathUnderRoot(kStorePatchAside));
+    // Only an aside that stands for the library: a linked part's old folder set aside beside it is no library.
     std::string newest;
-    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
-        if (name.rfind(prefix, 0) == 0 && m_files.itemKind(join(store, name)) == platform::ItemKind::Folder &&
-            name > newest)
-            newest = name;
+    for (const std::string& aside : asideFoldersOf(library, true))
+        if (m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
     platform::Error error;
-    if (!newest.empty() && !m_files.moveItem(join(store, newest), library, &error))
+    if (!newest.empty() && !m_files.moveItem(newest, library, &error))
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
@@ -249,15 +283,27 @@ void CommonUtils::loadPatchPool()
     const std::string library = libraryFolder();
     // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
     const LibraryIdentity::Reading identity = LibraryIdentity::of(m_files, library);
-    const std::string stamp = identity.identity;
-    {
-        std::lock_guard lock(m_markedMutex);
-        m_libraryStamp = stamp;
-    }
+    std::string stamp = identity.identity;
     // A folder of the library or of a kept pool that could not be listed, and why: the run then replaces
     // no library, and the user is told.
     std::vector<std::pair<std::string, platform::Error>> unlisted;
     if (!identity.unreadFolder.empty()) unlisted.emplace_back(identity.unreadFolder, identity.cause);
+    // A library behind a link that held it at the last save, missing or empty now, is on a drive or share
+    // not mounted: it is one the start could not read, and no save writes a library in its place.
+    const LibraryPlaces lastSaved = LibraryPlaces::read(m_files, pathUnderRoot(LibraryPlaces::kFileName));
+    const auto away = [&](const std::string& folder) {
+        return platform::Error::make("files", ENOENT, "\"" + folder + "\" is missing or empty", {{kUnreadInfo, kAway}});
+    };
+    const bool libraryAway = libraryBehindLink() && lastSaved.away(m_files, library);
+    if (libraryAway) {
+        unlisted.emplace_back(LibraryPlaces::resolved(library), away(LibraryPlaces::resolved(library)));
+        stamp = kNoLibrary;
+    }
+    {
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
+        m_libraryHeldBack = libraryAway;
+    }
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
     // that same library it is the pool the user left, newer than the library, and it is shown (and saved at
     // the next save) instead; older ones made against it are outdated by it. One made against another
@@ -307,15 +353,22 @@ void CommonUtils::loadPatchPool()
     else if (readable) sources.push_back({library, false, {}});
     for (const auto& kept : beside) sources.push_back({kept, true, keptSessionGroupName(keptNameOf(lastComponent(kept)))});
     const std::string local = pathUnderRoot(kTempLocal);
-    if (m_files.exists(local) && !m_files.removeItem(local)) {
-        RIG_LOG("cannot delete folder local in temp");
-        sendPatchPoolData({});
-        return;
-    }
-    if (!m_files.createDirectory(local, true)) {
-        RIG_LOG("cannot create folder temp local");
-        sendPatchPoolData({});
-        return;
+    {
+        // Without its working copy the start shows nothing of the library: it counts as one that could not
+        // read it, told, and no save of this run replaces the library with what the run adds alone.
+        platform::Error error;
+        if ((m_files.exists(local) && !m_files.removeItem(local, &error)) || !m_files.createDirectory(local, true, &error)) {
+            RIG_LOG("cannot make the working copy %s: %s", local.c_str(), error.description.c_str());
+            error.userInfo[kUnreadInfo] = kWorkingCopyNotMade;
+            unlisted.emplace_back(local, error);
+            {
+                std::lock_guard lock(m_markedMutex);
+                m_libraryStamp = kNoLibrary;
+            }
+            sendPatchPoolData({});
+            tellUnlisted(unlisted);
+            return;
+        }
     }
     // The marks, and with the device's effects known the warnings, come from the same reading as the tree
     // while a device is connected.
@@ -348,6 +401,11 @@ void CommonUtils::loadPatchPool()
             // A part that is a link to a folder (backups kept on another drive) is read through it.
             const std::string through = source.kept ? folder : LibraryIdentity::throughLinks(folder);
             const platform::ItemKind kind = m_files.itemKind(through);
+            if (!source.kept && through != folder && lastSaved.away(m_files, through)) {
+                unlisted.emplace_back(through, away(through));
+                whole[from] = 0;
+                continue;
+            }
             if (kind == platform::ItemKind::Missing && through != folder) {
                 // Linked to a drive that is not there now: its patches are not lost, only unread.
                 unlisted.emplace_back(folder, platform::Error::make("files", ENOENT, "\"" + through + "\" is not there"));
@@ -646,9 +704,10 @@ void CommonUtils::tellUnlisted(const std::vector<std::pair<std::string, platform
 
 std::string CommonUtils::defaultReadFailureWords(const std::string& folder, const platform::Error& cause)
 {
-    const std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code))
-                                                                       : cause.description;
-    return "\"" + folder + "\" could not be read: " + why;
+    const std::string unread = cause.info(kUnreadInfo);
+    std::string why = cause.domain == "files" && cause.code != 0 ? std::strerror(static_cast<int>(cause.code)) : cause.description;
+    if (unread == kAway) why = "it is missing or empty, as a drive or share that is not mounted leaves it";
+    return "\"" + folder + "\" could not be " + (unread == kWorkingCopyNotMade ? "made" : "read") + ": " + why;
 }
 
 std::vector<MappingObject> CommonUtils::updateAttributesOfPatchPool(const std::vector<std::string>& list,

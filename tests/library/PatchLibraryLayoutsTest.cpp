@@ -64,33 +64,6 @@ std::set<std::string> shown(const CommonUtils::Tree& tree)
     return names;
 }
 
-// The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches.
-std::vector<std::string> order(const CommonUtils::Tree& tree)
-{
-    std::vector<std::string> names;
-    for (const auto& node : tree) {
-        if (!node->isGroup) {
-            names.push_back(node->name.value_or("?"));
-            continue;
-        }
-        if (node->childDirectories.empty()) names.push_back(node->name.value_or("?") + "/");
-        for (const auto& child : node->childDirectories) names.push_back(node->name.value_or("?") + "/" + child->name.value_or("?"));
-    }
-    return names;
-}
-
-std::shared_ptr<DirectoryObject> leaf(const std::string& path, const std::string& name)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    auto item = std::make_shared<PatchItem>();
-    item->path = path;
-    item->patchName = name;
-    node->name = name;
-    node->path = path;
-    node->object = item;
-    return node;
-}
-
 }  // namespace
 
 class PatchLibraryLayouts : public PatchLibrary {
@@ -676,7 +649,7 @@ TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAnd
         return "words " + std::to_string(cause.code);
     };
     for (const Case& c : {Case{Op::CreateDirectory, "/Pool"}, Case{Op::CreateDirectory, "/Backup"},
-                          Case{Op::Move, "QFXMacApplication/.Patch-old"}, Case{Op::Move, "QFXMacApplication/.Patch-saving"}}) {
+                          Case{Op::Move, "QFXMacApplication/.Patch.old-"}, Case{Op::Move, "QFXMacApplication/.Patch-saving"}}) {
         SCOPED_TRACE(c.part);
         CommonUtils::Tree tree = load();
         utils->setSaveFailureWords(words);

@@ -22,21 +22,22 @@ std::filesystem::path OptionMenuState::defaultPath()
     return std::filesystem::path(platform::ApplicationSupport::rootFolder()) / "QFXMacApplication" / kFileName;
 }
 
-std::filesystem::path OptionMenuState::file() const
+std::filesystem::path OptionMenuState::file(const std::filesystem::path& path)
 {
     // A link is followed: the options are where it points, and the link stays the user's.
     std::error_code error;
-    if (!std::filesystem::is_symlink(path_, error)) return path_;
-    const auto target = std::filesystem::weakly_canonical(path_, error);
-    return error ? path_ : target;
+    if (!std::filesystem::is_symlink(path, error)) return path;
+    const auto target = std::filesystem::weakly_canonical(path, error);
+    return error ? path : target;
 }
 
 void OptionMenuState::read()
 {
+    found_.clear();
     applicationUpdating_ = true;
     deviceUpdating_ = true;
     std::error_code error;
-    const std::filesystem::path stored = file();
+    const std::filesystem::path stored = file(path_);
     if (std::filesystem::exists(stored, error)) {
         platform::Error failure;
         const auto value = platform::PropertyList::readFile(stored, &failure);
@@ -44,7 +45,7 @@ void OptionMenuState::read()
             applicationUpdating_ = boolOf(value->get(kApplicationUpdatingKey));
             deviceUpdating_ = boolOf(value->get(kDeviceUpdatingKey));
             // Only an option file a link points at is written through it.
-            throughLink_ = stored != path_;
+            if (stored != path_) found_ = stored;
             return;
         }
         // Only a damaged content is replaced: a file that cannot be read now (not readable, not a file) is
@@ -76,8 +77,10 @@ void OptionMenuState::write() const
     options[kApplicationUpdatingKey] = applicationUpdating_;
     options[kDeviceUpdatingKey] = deviceUpdating_;
     // A link to anything but an option file (a user's own file, a missing one) gives way to a plain file in
-    // its place: nothing outside the data folder is ever written.
-    auto work = [path = throughLink_ ? file() : path_, value = platform::PlistValue(std::move(options))] {
+    // its place: nothing outside the data folder is ever written. The link is judged when the write runs, as
+    // a tool may point it at another file meanwhile: only the file the read found is written through it.
+    auto work = [link = path_, found = found_, value = platform::PlistValue(std::move(options))] {
+        const std::filesystem::path path = !found.empty() && file(link) == found ? found : link;
         platform::Error error;
         if (!platform::PropertyList::writeFile(path, value, platform::PlistFormat::Xml, &error))
             RIG_LOG("cannot write %s: %s", path.c_str(), error.description.c_str());

@@ -25,7 +25,8 @@ public:
     // A missing file, or one whose content is not a dictionary, is written anew with both options on; a
     // file that cannot be read is left alone for this run, with both options on; otherwise each option
     // takes its key's value, a missing key reading as off. A link is read through, and written through
-    // only when it points at an option file; any other is replaced by the file itself.
+    // only when it points at an option file, and only while it still names the file the read found; any
+    // other link, or one pointed elsewhere since, is replaced by the file itself.
     void read();
     // Inverts one option and writes both over the old file in one step; a failed write leaves the old
     // file as it was and the options hold for this run. The folder is not created here.
@@ -38,13 +39,13 @@ public:
 
 private:
     void write() const;
-    // The file the options are read from and written to: the path, or where it links to.
-    std::filesystem::path file() const;
+    // The file the options are read from and written to: `path`, or where it links to.
+    static std::filesystem::path file(const std::filesystem::path& path);
 
     std::filesystem::path path_;
     Writer writer_;
-    // The last read found an option file where the path links to.
-    bool throughLink_ = false;
+    // The option file the last read found where the path links to; empty when it found none there.
+    std::filesystem::path found_;
     bool applicationUpdating_ = true;
     bool deviceUpdating_ = true;
 };

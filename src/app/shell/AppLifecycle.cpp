@@ -18,6 +18,7 @@
 #include "app/shell/UncaughtExceptionHook.h"
 #include "app/views/InterfaceTexts.h"
 #include "app/views/NamedImages.h"
+#include "library/CommonUtils.h"
 #include "platform/bundle/StringFormat.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/error/Error.h"
@@ -232,6 +233,9 @@ std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entr
     else if (cause.code == ENAMETOOLONG) key = "Main_SaveCauseNameTooLong";
     QString why = InterfaceTexts::localizedString(key);
     if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
+    // A part whose link the save cannot follow is the user's to change: the cause names it.
+    if (const std::string part = cause.info(CommonUtils::kLinkedPartInfo); !part.empty())
+        why = InterfaceTexts::localizedString("Main_SaveCauseLinkWithinLibrary").arg(QString::fromStdString(part));
     if (entries.empty())
         return InterfaceTexts::localizedString("Main_PatchFolderNotWritten").arg(QString::fromStdString(folder), why).toStdString();
     QStringList names;
@@ -241,15 +245,23 @@ std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entr
 
 std::string AppLifecycle::readFailureReason(const std::string& folder, const platform::Error& cause)
 {
+    const std::string unread = cause.info(CommonUtils::kUnreadInfo);
+    const bool making = unread == CommonUtils::kWorkingCopyNotMade;
     const char* key = "Main_SaveCauseOther";
-    if (cause.domain != "files") key = "Main_SaveCauseUnstorable";
-    else if (cause.code == EACCES || cause.code == EPERM) key = "Main_ReadCausePermission";
+    if (unread == CommonUtils::kAway) key = "Main_ReadCauseAway";
+    else if (cause.domain != "files") key = "Main_SaveCauseUnstorable";
+    else if (cause.code == EACCES || cause.code == EPERM) key = making ? "Main_SaveCausePermission" : "Main_ReadCausePermission";
     else if (cause.code == EIO) key = "Main_ReadCauseDisk";
     else if (cause.code == EMFILE || cause.code == ENFILE) key = "Main_ReadCauseTooManyFiles";
     else if (cause.code == ENOTDIR) key = "Main_ReadCauseNotAFolder";
+    else if (cause.code == ENOSPC || cause.code == EDQUOT) key = "Main_SaveCauseNoSpace";
+    else if (cause.code == EROFS) key = "Main_SaveCauseReadOnly";
+    else if (cause.code == EBUSY) key = "Main_ReadCauseBusy";
     QString why = InterfaceTexts::localizedString(key);
     if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
-    return InterfaceTexts::localizedString("Main_PatchFolderNotRead").arg(QString::fromStdString(folder), why).toStdString();
+    return InterfaceTexts::localizedString(making ? "Main_PatchWorkFolderNotMade" : "Main_PatchFolderNotRead")
+        .arg(QString::fromStdString(folder), why)
+        .toStdString();
 }
 
 void AppLifecycle::terminate()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,8 +13,14 @@ class WorkFolderName {
 public:
     // The mkdtemp pattern of a work folder for `name`: ".<name>.<purpose>-XXXXXX".
     static std::string pattern(std::string_view name, std::string_view purpose);
-    // Whether `name` is one a pattern was completed into.
+    // Whether `name` is one a pattern was completed into, or an aside name.
     static bool is(std::string_view name);
+
+    // The folder `name` is set aside as while a replace swaps it, ".<name>.old-<order>": `order` is a
+    // number of fixed width (a time), so that of the asides of one folder the newest has the greatest name.
+    static std::string aside(std::string_view name, std::string_view order);
+    // The name of the folder an aside name stands for; nothing for any other name.
+    static std::optional<std::string> asideOf(std::string_view name);
 };
 
 }  // namespace platform

@@ -129,6 +129,62 @@ TEST_F(OptionMenuStateTest, ALinkToAnythingButAnOptionFileIsReplacedNeverWritten
     }
 }
 
+// A link pointed elsewhere during the run (a tool managing the user's dotfiles) is never written through:
+// only the file the read found, while the link still names it; otherwise a plain file takes the link's
+// place. A write handed to the queue before the link moved is judged when it runs.
+TEST_F(OptionMenuStateTest, OnlyTheFileTheReadFoundIsWrittenThroughTheLink)
+{
+    namespace fs = std::filesystem;
+    const fs::path found = fs::path(folder.path()) / "found.plist";
+    const fs::path other = fs::path(folder.path()) / "other.plist";
+    const fs::path notes = fs::path(folder.path()) / "notes.txt";
+    const auto text = [](const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> change;  // between the read and the write
+        bool queued;                   // the write was handed over before the change
+        bool throughLink;              // written into the found file, the link kept
+    };
+    const Case cases[] = {
+        {"unchanged", [] {}, false, true},
+        {"pointed at the user's notes", [&] { fs::remove(path()); fs::create_symlink(notes, path()); }, false, false},
+        {"pointed at another option file", [&] { fs::remove(path()); fs::create_symlink(other, path()); }, false, false},
+        {"pointed at the notes after the write was queued", [&] { fs::remove(path()); fs::create_symlink(notes, path()); },
+         true, false},
+        {"the found file replaced by a link to the notes", [&] { fs::remove(found); fs::create_symlink(notes, found); },
+         false, false},
+        {"the link removed", [&] { fs::remove(path()); }, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& file : {path(), found, other, notes}) fs::remove(file);
+        const platform::PlistDictionary stored{{OptionMenuState::kApplicationUpdatingKey, true},
+                                               {OptionMenuState::kDeviceUpdatingKey, true}};
+        ASSERT_TRUE(platform::PropertyList::writeFile(found, platform::PlistValue(stored), platform::PlistFormat::Xml));
+        ASSERT_TRUE(platform::PropertyList::writeFile(other, platform::PlistValue(stored), platform::PlistFormat::Xml));
+        std::ofstream(notes) << "the user's own notes\n";
+        const std::string otherBefore = text(other);
+        fs::create_symlink(found, path());
+        std::vector<std::function<void()>> pending;
+        OptionMenuState options(path(), [&](std::function<void()> write) { pending.push_back(std::move(write)); });
+        options.read();
+        ASSERT_TRUE(pending.empty());
+        if (c.queued) options.toggleDeviceUpdating();
+        c.change();
+        if (!c.queued) options.toggleDeviceUpdating();
+        for (auto& write : pending) write();
+        EXPECT_EQ(text(notes), "the user's own notes\n");
+        EXPECT_EQ(text(other), otherBefore);
+        EXPECT_EQ(fs::is_symlink(path()), c.throughLink);
+        const auto written = platform::PropertyList::readFile(c.throughLink ? found : path());
+        ASSERT_TRUE(written && written->dictionary());
+        EXPECT_EQ(written->get(OptionMenuState::kDeviceUpdatingKey).asBool(), false);
+    }
+}
+
 TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)
 {
     OptionMenuState options(path());

@@ -30,6 +30,7 @@
 #include "app/shell/TerminationSignals.h"
 #include "app/shell/UncaughtExceptionHook.h"
 #include "app/views/InterfaceTexts.h"
+#include "library/CommonUtils.h"
 #include "platform/bundle/Localizer.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/error/Error.h"
@@ -265,6 +266,51 @@ TEST_F(Lifecycle, ASignalsEndWaitsForTheUnitsWritesOnlyWithADeviceAndAtMostItsGr
         again.endBySignal([&] { ++secondEnds; });
         again.endBySignal([&] { ++secondEnds; });
         EXPECT_EQ(secondEnds, 1);
+    }
+}
+
+// What kept a start from reading the library is told in the interface language by what it was: a working
+// folder that could not be made, a place that is away behind its link, a listing refused; and a save refused
+// for a part linked within the library names that part. Run in English and again under a Japanese locale.
+TEST_F(Lifecycle, WhyTheLibraryWasNotReadOrSavedIsToldByWhatItWas)
+{
+    const std::string folder = "/home/someone/PEXO Rigmora/Temp/Local";
+    const auto words = [](const char* key) { return InterfaceTexts::localizedString(key); };
+    const auto marked = [](int code, const char* unread) {
+        auto cause = platform::Error::make("files", code, "x");
+        if (unread != nullptr) cause.userInfo[CommonUtils::kUnreadInfo] = unread;
+        return cause;
+    };
+    const struct {
+        int code;
+        const char* unread;
+        const char* phrase;
+        const char* why;
+    } cases[] = {
+        {ENOSPC, CommonUtils::kWorkingCopyNotMade, "Main_PatchWorkFolderNotMade", "Main_SaveCauseNoSpace"},
+        {EROFS, CommonUtils::kWorkingCopyNotMade, "Main_PatchWorkFolderNotMade", "Main_SaveCauseReadOnly"},
+        {EBUSY, CommonUtils::kWorkingCopyNotMade, "Main_PatchWorkFolderNotMade", "Main_ReadCauseBusy"},
+        {EACCES, CommonUtils::kWorkingCopyNotMade, "Main_PatchWorkFolderNotMade", "Main_SaveCausePermission"},
+        {ENOENT, CommonUtils::kAway, "Main_PatchFolderNotRead", "Main_ReadCauseAway"},
+        {EACCES, nullptr, "Main_PatchFolderNotRead", "Main_ReadCausePermission"},
+    };
+    std::vector<std::string> told;
+    for (const auto& c : cases) {
+        const std::string text = AppLifecycle::readFailureReason(folder, marked(c.code, c.unread));
+        EXPECT_EQ(text, words(c.phrase).arg(QString::fromStdString(folder), words(c.why)).toStdString()) << c.phrase << " " << c.why;
+        told.push_back(text);
+    }
+    const auto linked = platform::Error::make("files", ELOOP, "x", {{CommonUtils::kLinkedPartInfo, "Pool"}});
+    const std::string refused = AppLifecycle::saveFailureReason({}, "/home/someone/Patch", linked);
+    EXPECT_NE(refused.find(words("Main_SaveCauseLinkWithinLibrary").arg(QStringLiteral("Pool")).toStdString()), std::string::npos)
+        << refused;
+    if (platform::Localizer::languageFromEnvironment() != "ja") return;
+    const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
+    told.push_back(refused);
+    for (std::string text : told) {
+        for (const std::string& named : {folder, std::string("/home/someone/Patch"), std::string("Pool")})
+            if (const auto at = text.find(named); at != std::string::npos) text.erase(at, named.size());
+        EXPECT_FALSE(latinWord.match(QString::fromStdString(text)).hasMatch()) << text;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/files/SafeName.h"
+#include "platform/files/WorkFolderName.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -406,3 +408,16 @@ TEST(SafeNameTest, RefusesNamesThatCouldEscapeTheirFolder)
 }
 
 }  // namespace
+
+// An aside says which folder it stands for, whatever that folder's name holds, and no other name reads as one.
+TEST(WorkFolderNameTest, AnAsideNamesTheFolderItStandsFor)
+{
+    using platform::WorkFolderName;
+    for (const std::string folder : {"Patch", "a.old-1", "x.old-00000000000000000001", ".hidden"}) {
+        EXPECT_EQ(WorkFolderName::asideOf(WorkFolderName::aside(folder, "01796787748464022108")), folder);
+        EXPECT_TRUE(WorkFolderName::is(WorkFolderName::aside(folder, "01796787748464022108")));
+    }
+    // An earlier version's library aside said nothing of what it stood for.
+    for (const char* other : {".Patch-old-00000000000000000001", ".Patch.old-", ".Patch.old-12a", "Patch.old-123", "..old-123"})
+        EXPECT_EQ(WorkFolderName::asideOf(other), std::nullopt) << other;
+}

@@ -72,7 +72,23 @@ public:
     std::optional<platform::FileStamp> fileStamp(const std::string& path) override { return remounted(m_real.fileStamp(path)); }
     std::optional<platform::FileStamp> folderStamp(const std::string& path) override
     {
-        return remounted(m_real.folderStamp(path));
+        auto stamp = remounted(m_real.folderStamp(path));
+        std::lock_guard lock(m_mutex);
+        for (const auto& [point, device] : m_mounts)
+            if (stamp && (path == point || path.starts_with(point + "/"))) stamp->device = device;
+        return stamp;
+    }
+    // From now on the folder at `point` and those below it tell a device of their own, as a file system
+    // mounted there does; `unmount` ends that, leaving the folder on the device of the one above it.
+    void mount(const std::string& point)
+    {
+        std::lock_guard lock(m_mutex);
+        m_mounts[point] = 0xfeed0000ULL + m_mounts.size();
+    }
+    void unmount(const std::string& point)
+    {
+        std::lock_guard lock(m_mutex);
+        m_mounts.erase(point);
     }
     // From now on every stamp tells other device and inode numbers, as after the drive was mounted again.
     void remount()
@@ -188,6 +204,7 @@ private:
     std::string m_counted;
     int m_reads = 0;
     std::uint64_t m_remounts = 0;
+    std::map<std::string, std::uint64_t> m_mounts;
     struct Stall {
         Op op;
         std::string pathPart;

@@ -76,6 +76,32 @@ protected:
         }
         return node;
     }
+    // A patch of the pool at `path`, shown as `name`.
+    static std::shared_ptr<DirectoryObject> leaf(const std::string& path, const std::string& name)
+    {
+        auto node = std::make_shared<DirectoryObject>();
+        auto item = std::make_shared<PatchItem>();
+        item->path = path;
+        item->patchName = name;
+        node->name = name;
+        node->path = path;
+        node->object = item;
+        return node;
+    }
+    // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches.
+    static Strings order(const std::vector<std::shared_ptr<DirectoryObject>>& tree)
+    {
+        Strings names;
+        for (const auto& node : tree) {
+            if (!node->isGroup) {
+                names.push_back(node->name.value_or("?"));
+                continue;
+            }
+            if (node->childDirectories.empty()) names.push_back(node->name.value_or("?") + "/");
+            for (const auto& child : node->childDirectories) names.push_back(node->name.value_or("?") + "/" + child->name.value_or("?"));
+        }
+        return names;
+    }
     // The names in a folder under the root, sorted.
     Strings names(const std::string& relative)
     {

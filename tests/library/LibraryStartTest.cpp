@@ -1,0 +1,259 @@
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "support/library/LinkedLibraryFixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Moves everything in `from` into `to`, as a drive's content goes with its unmount and comes back with its mount.
+void moveEntries(const fs::path& from, const fs::path& to)
+{
+    fs::create_directories(to);
+    for (const auto& entry : fs::directory_iterator(from)) fs::rename(entry.path(), to / entry.path().filename());
+}
+
+}  // namespace
+
+class LibraryLinks : public LinkedLibrary {};
+
+class LibraryStart : public LinkedLibrary {
+protected:
+    // A run that could not read its library, whose session adds "E": told once, naming `folder` and `why`;
+    // the save refuses and the end keeps the session. What lies under `untouched` is as it was.
+    void aRunThatCannotReadAddsE(const Strings& heard, const std::string& folder, const std::string& why, const fs::path& untouched)
+    {
+        ASSERT_EQ(count(heard, "patchLibraryNotRead"), 1);
+        const std::string reason = recorder.notReadReasons.back();
+        EXPECT_NE(reason.find("\"" + folder + "\""), std::string::npos) << reason;
+        EXPECT_NE(reason.find(why), std::string::npos) << reason;
+        const auto before = filesIn(untouched);
+        const auto refused = save(withE());
+        ASSERT_TRUE(refused.has_value()) << "the library was replaced";
+        EXPECT_EQ(*refused, reason);
+        EXPECT_EQ(filesIn(untouched), before);
+        ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    }
+    // The next start shows `library` whole, and the session's "E" after it.
+    void theNextStartShows(const Strings& library)
+    {
+        const Strings heard = start();
+        EXPECT_EQ(count(heard, "patchLibraryNotRead"), 0);
+        const Strings shown = order(recorder.patchPool);
+        ASSERT_EQ(shown.size(), library.size() + 1);
+        EXPECT_EQ(Strings(shown.begin(), shown.end() - 1), library);
+        EXPECT_TRUE(shown.back().ends_with("/E")) << shown.back();
+    }
+};
+
+// A start that cannot clear or make its working copy shows nothing of the library: it is told as a start that
+// could not read it, naming the folder and why, and a save once the disk takes writes again replaces nothing.
+TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
+{
+    struct Case {
+        const char* name;
+        std::function<void(FaultyFileManager&)> fault;
+        bool stale;  // the last run's working copy is still there
+        int code;
+    };
+    const Case cases[] = {
+        {"a full disk", [](auto& f) { f.fail(Op::CreateDirectory, "/Temp/Local", 1000, ENOSPC); }, false, ENOSPC},
+        {"a read-only data folder", [](auto& f) { f.fail(Op::CreateDirectory, "/Temp", 1000, EROFS); }, false, EROFS},
+        {"a working copy in use",
+         [](auto& f) {
+             f.fail(Op::Move, "/Temp\n", 1000, EBUSY);
+             f.alsoFail(Op::Remove, "/Temp", 1000, EBUSY);
+         },
+         true, EBUSY},
+        {"an I/O error", [](auto& f) { f.fail(Op::CreateDirectory, "/Temp/Local", 1000, EIO); }, false, EIO},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        anew();
+        libraryAGC();
+        if (c.stale) put(rootFolder + "/Temp/Local/Old.qptc", "Old");
+        c.fault(faulty);
+        const Strings heard = start();
+        faulty.heal();
+        EXPECT_EQ(order(recorder.patchPool), Strings{});
+        aRunThatCannotReadAddsE(heard, rootFolder + "/Temp/Local", std::strerror(c.code), library());
+        theNextStartShows({"A", "G/C"});
+    }
+}
+
+// A library, or a linked part, that held the library's patches at the last save and is missing or empty
+// behind its link now (a share or drive whose mount point stays as an empty folder) is one the start could not
+// read: told, never written under the bare mount point, and the session kept for when it is mounted again.
+// Emptied or deleted by the user on the share still mounted, it is theirs: shown so, and the save writes it.
+TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
+{
+    const fs::path share = fs::path(root.path()) / "share";
+    const fs::path elsewhere = fs::path(root.path()) / "elsewhere";
+    struct Case {
+        const char* name;
+        std::string link;   // the link the user made, under the data folder
+        fs::path target;    // where it leads
+        fs::path told;      // the folder the user is told of
+        Strings shown;
+    };
+    const Case cases[] = {
+        {"the library linked into the share", "QFXMacApplication/Patch", share / "Patch", share / "Patch", {"A", "G/C"}},
+        {"the library linked to the mount point", "QFXMacApplication/Patch", share, share, {"A", "G/C"}},
+        {"the store linked into the share", "QFXMacApplication", share / "store", share / "store/Patch", {"A", "G/C"}},
+        {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
+    };
+    for (const Case& c : cases) {
+        for (const bool unmounted : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (unmounted ? ", unmounted" : ", emptied by hand"));
+            anew();
+            fs::remove_all(share);
+            fs::remove_all(elsewhere);
+            fs::create_directories(c.target);
+            faulty.mount(share.string());
+            link(c.link, c.target);
+            libraryAGC();
+            if (c.shown.size() == 3) backup(share, "2");
+            start();
+            ASSERT_EQ(order(recorder.patchPool), c.shown);
+            ASSERT_EQ(save(recorder.patchPool), std::nullopt);
+            utils.reset();
+
+            // The share's content goes with its unmount; what the link leads to, with the user's deletion.
+            moveEntries(unmounted ? share : c.target, elsewhere);
+            if (!unmounted) {
+                EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                const Strings left = c.shown.size() == 3 ? Strings{"A", "G/C"} : Strings{};
+                ASSERT_EQ(order(recorder.patchPool), left);
+                ASSERT_EQ(save(withE()), std::nullopt);
+                utils.reset();
+                start();
+                EXPECT_EQ(order(recorder.patchPool).back(), "E");
+                continue;
+            }
+            faulty.unmount(share.string());
+            const Strings heard = start();
+            aRunThatCannotReadAddsE(heard, c.told.string(), "missing or empty", share);
+            EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
+            utils.reset();
+
+            moveEntries(elsewhere, share);
+            faulty.mount(share.string());
+            theNextStartShows(c.shown);
+        }
+    }
+}
+
+// A part linked within the library (relative or absolute), or to a folder that holds the library, cannot be
+// swapped in with it: the save says so and replaces nothing, the session's patch stays in the working copy,
+// and the library and what the link leads to are as they were.
+TEST_F(LibraryLinks, APartLinkedWithinTheLibraryOrHoldingItIsNeverReportedSaved)
+{
+    struct Case {
+        const char* part;
+        const char* target;  // relative to the library, or absolute below it when it starts with "/"
+    };
+    const Case cases[] = {{"Pool", "Patches"}, {"Pool", "/Patches"}, {"Backup", "Patches"}, {"Backup", ".."}, {"Pool", "."}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " -> " + c.target);
+        anew();
+        const std::string other = std::string(c.part) == "Pool" ? "Backup" : "Pool";
+        put(library() + "/Patches/[0] A.qptc", "A");
+        put(library() + "/" + other + "/[1] O.qptc", "O");
+        link("QFXMacApplication/Patch/" + std::string(c.part), c.target[0] == '/' ? fs::path(library() + c.target) : fs::path(c.target));
+        start();
+        const auto before = filesIn(rootFolder + "/QFXMacApplication");
+        const auto why = save(withE());
+        ASSERT_TRUE(why.has_value()) << "reported saved";
+        EXPECT_NE(why->find(library()), std::string::npos) << *why;
+        EXPECT_NE(why->find(std::string("/") + c.part + "\" links to"), std::string::npos) << *why;
+        EXPECT_EQ(filesIn(rootFolder + "/QFXMacApplication"), before);
+        EXPECT_TRUE(fs::is_symlink(library() + "/" + c.part));
+        EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/E.qptc"));
+    }
+}
+
+// A save cut between its swaps, with a part linked to a folder beside the library: the library went aside
+// after the part's old folder did. The next start puts back the library, never the part's old folder.
+TEST_F(LibraryLinks, ACutSaveWithALinkedPartBesideTheLibraryPutsBackTheLibrary)
+{
+    struct Case {
+        const char* part;
+        const char* folder;  // beside the library
+        Strings shown;
+    };
+    // A linked "Pool" came in with the session's patch before the cut; a linked "Backup" is as it was.
+    const Case cases[] = {{"Backup", "Backups", {"A", "B/D"}}, {"Pool", "Pools", {"A", "B/D", "E"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.part);
+        anew();
+        const fs::path beside = fs::path(rootFolder) / "QFXMacApplication" / c.folder;
+        const bool pool = std::string(c.part) == "Pool";
+        put((pool ? beside : fs::path(library()) / "Pool") / "[0] A.qptc", "A");
+        backup(pool ? fs::path(library()) / "Backup" : beside);
+        link("QFXMacApplication/Patch/" + std::string(c.part), fs::path("..") / c.folder);
+        start();
+        ASSERT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
+        // Cut once the part is swapped and the library is aside: neither the new library comes in nor
+        // anything is put back.
+        faulty.fail(Op::Move, "\n" + library());
+        faulty.alsoFail(Op::Move, "/" + std::string(c.folder) + "\n", 1000, EIO, 1);
+        ASSERT_TRUE(save(withE()).has_value());
+        utils.reset();
+        faulty.heal();
+        ASSERT_FALSE(fs::exists(library()));
+
+        start();
+        EXPECT_EQ(order(recorder.patchPool), c.shown);
+        EXPECT_TRUE(fs::is_symlink(library() + "/" + c.part)) << "the library, link and all";
+    }
+}
+
+// A save refused on a linked part's drive names that folder, where the user can free it; an old copy of the
+// part that a cut clean-up left on its drive goes with the next save, as the library's own leftovers do.
+TEST_F(LibraryLinks, APartsDriveIsNamedWhenItRefusesAndItsLeftoversGoWithTheNextSave)
+{
+    const fs::path drive = fs::path(root.path()) / "other drive";
+    const fs::path backups = drive / "Backups";
+    struct Case {
+        const char* name;
+        Op op;
+        std::string where;
+        int code;
+    };
+    const Case cases[] = {
+        {"no staging folder on the drive", Op::CreateDirectory, (drive / ".Patch-saving").string(), EROFS},
+        {"the part cannot go aside", Op::Move, backups.string() + "\n", EACCES},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        anew();
+        fs::remove_all(drive);
+        put(library() + "/Pool/[0] A.qptc", "A");
+        backup(backups);
+        link("QFXMacApplication/Patch/Backup", backups);
+        start();
+        faulty.fail(c.op, c.where, 1000, c.code);
+        const auto why = save(withE());
+        faulty.heal();
+        ASSERT_TRUE(why.has_value());
+        EXPECT_NE(why->find("\"" + backups.string() + "\""), std::string::npos) << *why;
+        EXPECT_NE(why->find(std::strerror(c.code)), std::string::npos) << *why;
+        EXPECT_EQ(entriesOf(drive), Strings{"Backups"});
+    }
+
+    // The clean-up after a landed save is cut on the drive: the part's old copy stays there, until the next save.
+    faulty.fail(Op::Remove, (drive / ".").string());
+    ASSERT_EQ(save(withE()), std::nullopt);
+    utils.reset();
+    faulty.heal();
+    ASSERT_EQ(entriesOf(drive).size(), 2U);
+    start();
+    ASSERT_EQ(order(recorder.patchPool), (Strings{"A", "B/D", "E"}));
+    ASSERT_EQ(save(recorder.patchPool), std::nullopt);
+    utils.reset();
+    EXPECT_EQ(entriesOf(drive), Strings{"Backups"});
+    EXPECT_EQ(filesIn(backups).count("[1] B/[0] D.qptc"), 1U);
+}
