@@ -12,6 +12,7 @@
 #include "common/Log.h"
 #include "library/CommonUtils.h"
 #include "library/LibraryIdentity.h"
+#include "library/UnnamedCopies.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/store/BackupFile.h"
@@ -1083,22 +1084,24 @@ std::uint64_t CommonUtils::closingPoolNotes()
 std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
 {
     // Lines: the library's stamp, then "P path" for a patch, "G folder" for a group and "C path" for each of
-    // its patches, "K folder" for each kept pool the pool holds; paths within the working copy.
+    // its patches, "K folder" for each kept pool the pool holds; paths within the working copy. A patch whose
+    // copy has not landed yet still names the file it is copied from: "p file" or "c file", the file's
+    // absolute path, in its place (an older reader passes over those lines).
     const std::string local = pathUnderRoot(kTempLocal);
-    const auto within = [&](const PatchItem* item) {
+    const auto line = [&](char landed, const PatchItem* item) {
         if (item == nullptr || item->path.empty()) return std::string();
         const std::string path = absolutePath(item->path);
-        return isUnderFolder(path, local) ? fs::path(path).lexically_relative(local).string() : std::string();
+        if (isUnderFolder(path, local)) return std::string(1, landed) + " " + fs::path(path).lexically_relative(local).string() + "\n";
+        return std::string(1, static_cast<char>(landed - 'A' + 'a')) + " " + path + "\n";
     };
     std::string text = libraryStampNow() + "\n";
     for (const auto& entry : pool) {
         if (!entry->isBackUpAllGroup && entry->childDirectories.empty() && !entry->isGroup) {
-            if (const std::string path = within(entry->patchItem()); !path.empty()) text += "P " + path + "\n";
+            text += line('P', entry->patchItem());
             continue;
         }
         text += "G " + groupFolderName(entry->name.value_or("")) + "\n";
-        for (const auto& child : entry->childDirectories)
-            if (const std::string path = within(child->patchItem()); !path.empty()) text += "C " + path + "\n";
+        for (const auto& child : entry->childDirectories) text += line('C', child->patchItem());
     }
     {
         std::lock_guard lock(m_markedMutex);
@@ -1148,6 +1151,26 @@ void CommonUtils::dropKeptPoolsOf(const std::vector<std::string>& kept)
     dropKeptPools(found);
 }
 
+std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate)
+{
+    platform::Error error;
+    const auto bytes = m_files.itemKind(source) == platform::ItemKind::File ? m_files.readFile(source, &error) : std::nullopt;
+    if (!bytes) {
+        RIG_LOG("the patch being copied from %s is gone: %s", source.c_str(), error.description.c_str());
+        return std::nullopt;
+    }
+    if (auto landed = landedLate.take(*bytes)) return landed;
+    // Written from the bytes just read: what is kept is what was looked at, whatever the file holds now.
+    const std::string local = pathUnderRoot(kTempLocal);
+    std::string target = join(local, fileNameOf(source));
+    if (m_files.exists(target)) target = createNewNameForPath(target);
+    if (!m_files.writeAtomically(target, *bytes, &error, platform::Durability::WorkingCopy)) {
+        RIG_LOG("cannot copy %s to keep it: %s", source.c_str(), error.description.c_str());
+        return std::nullopt;
+    }
+    return fileNameOf(target);
+}
+
 void CommonUtils::keepPoolOfACutRun()
 {
     std::string note = pathUnderRoot(kClosingPool);
@@ -1183,6 +1206,12 @@ void CommonUtils::keepPoolOfACutRun()
         node->object = item;
         return node;
     };
+    std::set<std::string> named;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (lines[i].size() >= 3 && lines[i][1] == ' ' && (lines[i][0] == 'P' || lines[i][0] == 'C'))
+            named.insert(fs::path(lines[i].substr(2)).lexically_normal().string());
+    UnnamedCopies landedLate(m_files, local, std::move(named));
+    std::vector<std::string> lost;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line.size() < 3 || line[1] != ' ') continue;
@@ -1196,9 +1225,23 @@ void CommonUtils::keepPoolOfACutRun()
             pool.push_back(group);
         } else if (line[0] == 'C' && !pool.empty() && pool.back()->isGroup) {
             pool.back()->childDirectories.push_back(leaf(value));
+        } else if ((line[0] == 'p' || (line[0] == 'c' && !pool.empty() && pool.back()->isGroup))) {
+            // A patch whose copy had not landed by the note: its copy if it landed since, else the file it
+            // was copied from, copied now.
+            const std::optional<std::string> found = copyOfAPendingPatch(value, landedLate);
+            if (!found) {
+                lost.push_back(value);
+                continue;
+            }
+            if (line[0] == 'p') pool.push_back(leaf(*found));
+            else pool.back()->childDirectories.push_back(leaf(*found));
         } else if (line[0] == 'K') {
             kept.push_back(value);
         }
+    }
+    if (!lost.empty()) {
+        std::lock_guard lock(m_markedMutex);
+        m_keptWithout = std::move(lost);
     }
     if (taken) RIG_LOG("the closing save was cut before it landed: its pool is kept");
     // What landed after the note is the pool's too: nothing unnamed is swept.

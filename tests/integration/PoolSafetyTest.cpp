@@ -1445,6 +1445,8 @@ void expectTheKilledRunsSessionKept(ProgramRig& rig)
         EXPECT_EQ(linesOf(poolText(shown)).count(line), 1U) << line;
         EXPECT_EQ(atQuit.count(line), 1U) << line;
     }
+    // Nothing shown at the quit is missing, those whose copies had not landed included.
+    EXPECT_EQ(linesOf(poolText(shown)), atQuit);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
 }
