@@ -16,8 +16,8 @@ std::size_t hashOf(const std::vector<std::uint8_t>& bytes)
 
 }  // namespace
 
-UnnamedCopies::UnnamedCopies(platform::FileManager& files, std::string folder, std::set<std::string> named)
-    : files_(files), folder_(std::move(folder)), named_(std::move(named))
+UnnamedCopies::UnnamedCopies(platform::FileManager& files, std::string folder, std::set<std::string> named, std::uint64_t limit)
+    : files_(files), folder_(std::move(folder)), named_(std::move(named)), limit_(limit)
 {
 }
 
@@ -37,7 +37,7 @@ void UnnamedCopies::list()
                 continue;
             }
             if (kind != platform::ItemKind::File || named_.count(inner) != 0) continue;
-            if (const auto bytes = files_.readFile(full)) byHash_[hashOf(*bytes)].push_back(inner);
+            if (const auto bytes = files_.readFile(full, nullptr, limit_)) byHash_[hashOf(*bytes)].push_back(inner);
         }
     };
     look(std::string(), 0, look);
@@ -50,7 +50,7 @@ std::optional<std::string> UnnamedCopies::take(const std::vector<std::uint8_t>& 
     if (found == byHash_.end()) return std::nullopt;
     auto& paths = found->second;
     for (auto at = paths.begin(); at != paths.end(); ++at) {
-        const auto held = files_.readFile((std::filesystem::path(folder_) / *at).string());
+        const auto held = files_.readFile((std::filesystem::path(folder_) / *at).string(), nullptr, limit_);
         if (!held || *held != bytes) continue;
         std::string taken = std::move(*at);
         paths.erase(at);

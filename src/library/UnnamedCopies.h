@@ -15,8 +15,8 @@
 // second one. Each file is handed out once. The folder is listed at the first look only.
 class UnnamedCopies {
 public:
-    // `named`: the paths the note names, relative to `folder`.
-    UnnamedCopies(platform::FileManager& files, std::string folder, std::set<std::string> named);
+    // `named`: the paths the note names, relative to `folder`; a file longer than `limit` is no copy.
+    UnnamedCopies(platform::FileManager& files, std::string folder, std::set<std::string> named, std::uint64_t limit);
 
     // An unnamed file holding exactly `bytes` (its path relative to the folder), no longer handed out;
     // nothing when none does.
@@ -27,6 +27,7 @@ private:
     platform::FileManager& files_;
     std::string folder_;
     std::set<std::string> named_;
+    std::uint64_t limit_;
     bool listed_ = false;
     // The unnamed files by the hash of their bytes; a match is read again and compared whole.
     std::unordered_map<std::size_t, std::vector<std::string>> byHash_;

@@ -36,7 +36,7 @@ TEST(UnnamedCopies, AnUnnamedFileIsFoundByItsBytesOnce)
     put(local, ".Cut.qptc.tmp-12-3", "cut");
     put(local, "Group/Inner/Deep.qptc", "deep");
     platform::LocalFileManager files;
-    UnnamedCopies copies(files, local.path(), {"Named.qptc", "Group/Named.qptc"});
+    UnnamedCopies copies(files, local.path(), {"Named.qptc", "Group/Named.qptc"}, 64);
     struct Case {
         const char* bytes;
         std::optional<std::string> found;
