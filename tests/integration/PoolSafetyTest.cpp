@@ -1407,13 +1407,19 @@ TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
 
 namespace {
 
-// The pool's lines shown at the quit, read back from the scratch folder, each once.
+// The pool's lines shown at the quit, read back from the scratch folder: in order, and each once.
+std::vector<std::string> linesInOrder(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
 std::multiset<std::string> linesOf(const std::string& text)
 {
-    std::multiset<std::string> lines;
-    for (std::size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.insert(text.substr(at, end - at));
-    return lines;
+    const std::vector<std::string> lines = linesInOrder(text);
+    return {lines.begin(), lines.end()};
 }
 
 // Quit from the menu once it can be chosen (it waits while a sheet shows).
@@ -1546,4 +1552,68 @@ TEST(PoolSafety, ARunKilledInTheSaveAMenuQuitStartedKeepsItsSession)
     ASSERT_EQ(rig.setupError(), "");
     ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveAMenuQuitStarted", "killed"));
     expectTheKilledRunsSessionKept(rig);
+}
+
+// The earlier run: a rename, 150 files dropped on a group whose 51st copy never ends (the first 50 are
+// made, none landed), then Quit, which waits for the copies.
+TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopiesIntoAGroup)
+{
+    auto faulty = std::make_shared<FaultyFileManager>();
+    ProgramRig rig;
+    rig.setFiles(faulty);
+    const fs::path scratch = rig.scratch();
+    rig.run([&](ProgramRig& rig) {
+        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
+            const std::size_t before = patchCount(PoolTour::shownPool());
+            faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Into0050.qptc\n", [] {});
+            DragTour::dropFilesOnPoolItem(window, writePatchFiles(scratch, "Into", 150), DemoPool::kGroupName);
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + 150; }, 60s));
+            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+            quitOnceEnabled(rig, window);
+            const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
+            writeText(scratch / "killed", "");
+        });
+    });
+}
+
+// Killed there, with two of the files taken away before the next start: it shows every other patch the
+// quit showed, those whose copies had not landed included, each once and in order, and names the two.
+TEST(PoolSafety, ARunKilledWhileItsQuitWaitsForCopiesComesBackWithEveryPatch)
+{
+    const std::vector<std::string> gone = {"Into0100", "Into0149"};
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_AQuitWaitingForADropsCopiesIntoAGroup", "killed"));
+    for (const auto& name : gone) fs::remove(rig.scratch() / (name + ".qptc"));
+    std::string expected;
+    std::size_t patches = 0;
+    for (const auto& line : linesInOrder(readText(rig.scratch() / "shown.txt"))) {
+        if (std::any_of(gone.begin(), gone.end(), [&](const std::string& name) { return line.ends_with("/" + name); })) continue;
+        expected += line + "\n";
+        ++patches;
+    }
+    ASSERT_GT(patches, 150U);
+
+    std::vector<std::string> notices;
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        // The kept pool is said, then what it could not bring back.
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                return ProgramRig::informationShown() && (notices.empty() || ProgramRig::informationText() != notices.back());
+            }, 30s));
+            notices.push_back(ProgramRig::informationText());
+            ProgramRig::closeInformation();
+        }
+        ProgramRig::settle(300ms);
+        ProgramRig::dismissUpdateNotice();
+        shown = PoolTour::shownPool();
+        quitOnceEnabled(rig, rig.window());
+    });
+    ASSERT_EQ(notices.size(), 2U);
+    EXPECT_EQ(notices[0], InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
+    for (const auto& name : gone) EXPECT_NE(notices[1].find(name + ".qptc"), std::string::npos) << notices[1];
+    EXPECT_EQ(poolText(shown), expected);
 }
