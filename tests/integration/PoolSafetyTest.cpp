@@ -1473,9 +1473,10 @@ void standStillInTheSave(FaultyFileManager& faulty, const fs::path& scratch)
     faulty.stallForeverAt(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", [scratch] { writeText(scratch / "killed", ""); });
 }
 
-}  // namespace
-
-TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopies)
+// A rename, `count` files named `stem` dropped by `drop`, whose copy of the file `stalled` never ends, then
+// Quit, which waits for the copies: the run stands still there.
+void quitWaitingForADropsCopies(const std::string& stem, int count, const std::string& stalled,
+                                const std::function<void(QWidget&, const std::vector<std::string>&)>& drop)
 {
     auto faulty = std::make_shared<FaultyFileManager>();
     ProgramRig rig;
@@ -1484,16 +1485,24 @@ TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopies)
     rig.run([&](ProgramRig& rig) {
         renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
             const std::size_t before = patchCount(PoolTour::shownPool());
-            // A copy that never ends keeps the quit waiting.
-            faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Drop0100.qptc\n", [] {});
-            DragTour::dropFilesOnPool(window, writePatchFiles(scratch, "Drop", 300));
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + 300; }, 60s));
+            faulty->stallForeverAt(FaultyFileManager::Op::Copy, stalled + ".qptc\n", [] {});
+            drop(window, writePatchFiles(scratch, stem, count));
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + static_cast<std::size_t>(count); }, 60s));
             writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
             quitOnceEnabled(rig, window);
             const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
             ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
             writeText(scratch / "killed", "");
         });
+    });
+}
+
+}  // namespace
+
+TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopies)
+{
+    quitWaitingForADropsCopies("Drop", 300, "Drop0100", [](QWidget& window, const std::vector<std::string>& files) {
+        DragTour::dropFilesOnPool(window, files);
     });
 }
 
@@ -1558,22 +1567,8 @@ TEST(PoolSafety, ARunKilledInTheSaveAMenuQuitStartedKeepsItsSession)
 // made, none landed), then Quit, which waits for the copies.
 TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopiesIntoAGroup)
 {
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
-            const std::size_t before = patchCount(PoolTour::shownPool());
-            faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Into0050.qptc\n", [] {});
-            DragTour::dropFilesOnPoolItem(window, writePatchFiles(scratch, "Into", 150), DemoPool::kGroupName);
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + 150; }, 60s));
-            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-            quitOnceEnabled(rig, window);
-            const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
-            writeText(scratch / "killed", "");
-        });
+    quitWaitingForADropsCopies("Into", 150, "Into0050", [](QWidget& window, const std::vector<std::string>& files) {
+        DragTour::dropFilesOnPoolItem(window, files, DemoPool::kGroupName);
     });
 }
 
