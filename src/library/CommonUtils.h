@@ -54,6 +54,7 @@ class EffectItem;
 class ApplicationLifecycle;
 class ParserDataController;
 class PatchItem;
+class UnnamedCopies;
 
 namespace platform {
 class Configuration;
@@ -845,6 +846,12 @@ private:
     // the note is a later quit's.
     bool markClosingPoolTaken(const std::string& writes, std::uint64_t noteSeen);
     void keepPoolOfACutRun();
+    // The working copy's file (relative to it) that keeps the patch a cut run was still copying from
+    // `source`: the copy that landed after the note, else one made now; nothing when the file is gone.
+    std::optional<std::string> copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate);
+    // The files a cut run's pool was still copying from that were gone at this start (m_markedMutex): the
+    // pool shown without them says so.
+    std::vector<std::string> m_keptWithout;
     // dropKeptPools for the kept pools of those names, under a save's taken mark too.
     void dropKeptPoolsOf(const std::vector<std::string>& kept);
     // The kept working copies this run's pool holds (the pool's queue, changed under m_markedMutex): a save that writes them puts them

@@ -13,6 +13,7 @@
 #include "library/CommonUtils.h"
 #include "library/LibraryIdentity.h"
 #include "library/LibraryPlaces.h"
+#include "library/UnnamedCopies.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/store/BackupFile.h"
@@ -56,6 +57,35 @@ std::optional<std::string> groupFolder(const std::string& base, const std::strin
 std::optional<std::string> folderOf(const std::string& base, const DirectoryObject* group)
 {
     return group ? groupFolder(base, group->name.value_or("")) : std::optional<std::string>(base);
+}
+
+// A file's path on one line of the closing note: any file name may hold a line break, which would cut
+// the line and make its rest read as a line of its own.
+std::string escapedPath(const std::string& path)
+{
+    std::string text;
+    for (const char c : path) {
+        if (c == '%') text += "%25";
+        else if (c == '\n') text += "%0A";
+        else if (c == '\r') text += "%0D";
+        else text += c;
+    }
+    return text;
+}
+
+std::string unescapedPath(const std::string& text)
+{
+    std::string path;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::string_view code = std::string_view(text).substr(i, 3);
+        if (code == "%25" || code == "%0A" || code == "%0D") {
+            path += code == "%25" ? '%' : code == "%0A" ? '\n' : '\r';
+            i += 2;
+        } else {
+            path += text[i];
+        }
+    }
+    return path;
 }
 
 }  // namespace
@@ -1144,22 +1174,27 @@ std::uint64_t CommonUtils::closingPoolNotes()
 std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
 {
     // Lines: the library's stamp, then "P path" for a patch, "G folder" for a group and "C path" for each of
-    // its patches, "K folder" for each kept pool the pool holds; paths within the working copy.
+    // its patches, "K folder" for each kept pool the pool holds; paths within the working copy. A patch whose
+    // copy has not landed yet still names the file it is copied from: "p file" or "c file", the file's
+    // absolute path with "%", line feed and carriage return escaped as "%25", "%0A", "%0D", in its place
+    // (an older reader passes over those lines). A file of the working copy whose name breaks a line is
+    // noted so too: the next start finds it among the unnamed ones by its bytes.
     const std::string local = pathUnderRoot(kTempLocal);
-    const auto within = [&](const PatchItem* item) {
+    const auto line = [&](char landed, const PatchItem* item) {
         if (item == nullptr || item->path.empty()) return std::string();
         const std::string path = absolutePath(item->path);
-        return isUnderFolder(path, local) ? fs::path(path).lexically_relative(local).string() : std::string();
+        if (isUnderFolder(path, local) && path.find_first_of("\n\r") == std::string::npos)
+            return std::string(1, landed) + " " + fs::path(path).lexically_relative(local).string() + "\n";
+        return std::string(1, static_cast<char>(landed - 'A' + 'a')) + " " + escapedPath(path) + "\n";
     };
     std::string text = libraryStampNow() + "\n";
     for (const auto& entry : pool) {
         if (!entry->isBackUpAllGroup && entry->childDirectories.empty() && !entry->isGroup) {
-            if (const std::string path = within(entry->patchItem()); !path.empty()) text += "P " + path + "\n";
+            text += line('P', entry->patchItem());
             continue;
         }
         text += "G " + groupFolderName(entry->name.value_or("")) + "\n";
-        for (const auto& child : entry->childDirectories)
-            if (const std::string path = within(child->patchItem()); !path.empty()) text += "C " + path + "\n";
+        for (const auto& child : entry->childDirectories) text += line('C', child->patchItem());
     }
     {
         std::lock_guard lock(m_markedMutex);
@@ -1209,6 +1244,32 @@ void CommonUtils::dropKeptPoolsOf(const std::vector<std::string>& kept)
     dropKeptPools(found);
 }
 
+std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate)
+{
+    platform::Error error;
+    // Only what a drop would take: a file that grew past a patch's size or holds no patch now is no copy
+    // of what was dropped, and kept it would show nowhere.
+    auto bytes = m_files.readFile(source, &error, OKVPatch::kMaxPatchDataSize);
+    if (bytes && !(bytes->size() >= 4 && std::equal(bytes->begin(), bytes->begin() + 4, "PTCF") && OKVPatch::initWithData(*bytes))) {
+        error = platform::Error::make(kPatchErrorDomain, kNotAPatchFile, "\"" + source + "\" is no patch file");
+        bytes.reset();
+    }
+    if (!bytes) {
+        RIG_LOG("the patch being copied from %s is gone: %s", source.c_str(), error.description.c_str());
+        return std::nullopt;
+    }
+    if (auto landed = landedLate.take(*bytes)) return landed;
+    // Written from the bytes just read: what is kept is what was looked at, whatever the file holds now.
+    const std::string local = pathUnderRoot(kTempLocal);
+    std::string target = join(local, fileNameOf(source));
+    if (m_files.exists(target)) target = createNewNameForPath(target);
+    if (!m_files.writeAtomically(target, *bytes, &error, platform::Durability::WorkingCopy)) {
+        RIG_LOG("cannot copy %s to keep it: %s", source.c_str(), error.description.c_str());
+        return std::nullopt;
+    }
+    return fileNameOf(target);
+}
+
 void CommonUtils::keepPoolOfACutRun()
 {
     std::string note = pathUnderRoot(kClosingPool);
@@ -1244,6 +1305,12 @@ void CommonUtils::keepPoolOfACutRun()
         node->object = item;
         return node;
     };
+    std::set<std::string> named;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (lines[i].size() >= 3 && lines[i][1] == ' ' && (lines[i][0] == 'P' || lines[i][0] == 'C'))
+            named.insert(fs::path(lines[i].substr(2)).lexically_normal().string());
+    UnnamedCopies landedLate(m_files, local, std::move(named), OKVPatch::kMaxPatchDataSize);
+    std::vector<std::string> lost;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::string& line = lines[i];
         if (line.size() < 3 || line[1] != ' ') continue;
@@ -1257,9 +1324,24 @@ void CommonUtils::keepPoolOfACutRun()
             pool.push_back(group);
         } else if (line[0] == 'C' && !pool.empty() && pool.back()->isGroup) {
             pool.back()->childDirectories.push_back(leaf(value));
+        } else if ((line[0] == 'p' || (line[0] == 'c' && !pool.empty() && pool.back()->isGroup))) {
+            // A patch whose copy had not landed by the note: its copy if it landed since, else the file it
+            // was copied from, copied now.
+            const std::string source = unescapedPath(value);
+            const std::optional<std::string> found = copyOfAPendingPatch(source, landedLate);
+            if (!found) {
+                lost.push_back(source);
+                continue;
+            }
+            if (line[0] == 'p') pool.push_back(leaf(*found));
+            else pool.back()->childDirectories.push_back(leaf(*found));
         } else if (line[0] == 'K') {
             kept.push_back(value);
         }
+    }
+    if (!lost.empty()) {
+        std::lock_guard lock(m_markedMutex);
+        m_keptWithout = std::move(lost);
     }
     if (taken) RIG_LOG("the closing save was cut before it landed: its pool is kept");
     // What landed after the note is the pool's too: nothing unnamed is swept.

@@ -85,6 +85,9 @@ public:
     virtual void patchPoolNotSaved(const std::string& /*reason*/) {}
     // The pool shown is the one the last run kept because it could not be saved.
     virtual void patchPoolKeptFromLastRun() {}
+    // The pool the last run was cut with held patches still being copied from files that are gone now
+    // (`files` names them): it is shown without them.
+    virtual void patchPoolKeptWithout(const std::string& /*files*/) {}
     // A pool an earlier run kept was made against another library than the one shown (changed since, or
     // missing or unreadable then): what it holds that the library does not is shown after the library, in
     // the groups named.

@@ -683,6 +683,19 @@ void CommonUtils::loadPatchPool()
     for (const auto& part : keptAside)
         tell([part, aside = keptAsideName(part)](CommonUtilsDelegate& d) { d.patchLibraryPartKeptAside(part, aside); });
     if (!preferred.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
+    std::vector<std::string> without;
+    {
+        std::lock_guard lock(m_markedMutex);
+        without.swap(m_keptWithout);
+    }
+    if (!without.empty()) {
+        // The first few, and how many in all: thousands of names help no one.
+        constexpr std::size_t kNamed = 3;
+        std::string files;
+        for (std::size_t i = 0; i < std::min(kNamed, without.size()); ++i) files += (i > 0 ? ", \"" : "\"") + without[i] + "\"";
+        if (without.size() > kNamed) files += ", \u2026 (" + std::to_string(without.size()) + ")";
+        tell([files](CommonUtilsDelegate& d) { d.patchPoolKeptWithout(files); });
+    }
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
 }
 

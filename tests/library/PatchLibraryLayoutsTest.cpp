@@ -1366,3 +1366,73 @@ TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKept
     EXPECT_EQ(top, (Strings{"Backup", "Pool", "Pool (not a folder)"}));
     EXPECT_EQ(order(load()), (Strings{"B/D", "E", "F"}));
 }
+
+// A run cut while its quit waited for a drop's copies, over the files the patches were being copied from
+// as the next start finds them: each patch the quit showed comes back once and in its place, from the copy
+// that landed after the note or from its file, and a file that no longer holds a patch is named instead.
+TEST_F(KeptPoolIdentity, PatchesStillBeingCopiedComeBackOnceFromWhatTheirFilesHoldNow)
+{
+    const std::string junk = "no patch";
+    struct Case {
+        const char* what;
+        // Dropped files ("G/" first: dropped into the group) and the patch each holds.
+        std::vector<std::pair<std::string, std::string>> drops;
+        // Copies that landed after the note, within the working copy.
+        std::vector<std::pair<std::string, std::string>> landed;
+        // Each dropped file as the next start finds it: nothing to remove it, a folder, or other bytes.
+        std::vector<std::pair<std::string, std::optional<std::string>>> changed;
+        Strings expected;
+        Strings named;
+    };
+    const std::vector<Case> cases = {
+        {"two files alike, one copy landed", {{"one.qptc", "Twin"}, {"two.qptc", "Twin"}}, {{"Twin.qptc", "Twin"}}, {},
+         {"A", "G/C", "Twin", "Twin"}, {}},
+        {"a copy landed in its group", {{"G/late.qptc", "Late"}}, {{"G/Late.qptc", "Late"}}, {}, {"A", "G/C", "G/Late"}, {}},
+        {"a name holding a line break", {{"New\nLine.qptc", "NL"}, {"G/In\nG.qptc", "InG"}}, {}, {},
+         {"A", "G/C", "G/InG", "NL"}, {}},
+        {"files gone, a folder now, no patch now, too large now",
+         {{"gone.qptc", "Gone"}, {"dir.qptc", "Dir"}, {"G/junk.qptc", "Junk"}, {"big.qptc", "Big"}, {"kept.qptc", "Kept"}},
+         {},
+         {{"gone.qptc", std::nullopt}, {"dir.qptc", "/"}, {"G/junk.qptc", junk}, {"big.qptc", std::string(1 << 20, 'x')}},
+         {"A", "G/C", "Kept"},
+         // The first three in the pool's order, and how many.
+         {"drops/junk.qptc\", ", "gone.qptc", "dir.qptc", "(4)"}},
+    };
+    const fs::path drops = root / "drops";
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        utils.reset();
+        fs::remove_all(rootFolder);
+        fs::remove_all(drops);
+        fs::create_directories(drops);
+        recorder.keptWithout.clear();
+        put("Pool/[0] A.qptc", patchBytes("A"));
+        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+        CommonUtils::Tree tree = load();
+        ASSERT_EQ(order(tree), (Strings{"A", "G/C"}));
+        for (const auto& [file, name] : each.drops) {
+            const bool intoGroup = file.starts_with("G/");
+            const std::string path = (drops / file.substr(intoGroup ? 2 : 0)).string();
+            ASSERT_TRUE(files.writeAtomically(path, patchBytes(name)));
+            (intoGroup ? tree[1]->childDirectories : tree).push_back(leaf(path, name));
+        }
+        utils->noteQuitAsked(tree, true);
+        ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+        for (const auto& [file, name] : each.landed) writePatch("Temp/Local/" + file, name);
+        for (const auto& [file, now] : each.changed) {
+            const fs::path path = drops / fs::path(file).filename();
+            fs::remove(path);
+            if (now == "/") fs::create_directory(path);
+            else if (now) std::ofstream(path, std::ios::binary) << *now;
+        }
+
+        const Strings heard = start();
+        EXPECT_EQ(count(heard, "patchPoolKept"), 1);
+        EXPECT_EQ(order(recorder.patchPool), each.expected);
+        EXPECT_EQ(count(heard, "patchPoolKeptWithout"), each.named.empty() ? 0 : 1);
+        for (const auto& file : each.named) {
+            ASSERT_EQ(recorder.keptWithout.size(), 1U);
+            EXPECT_NE(recorder.keptWithout[0].find(file), std::string::npos) << recorder.keptWithout[0];
+        }
+    }
+}

@@ -727,6 +727,11 @@ void MainWindowLogic::patchPoolNotSaved(const std::string& reason)
 
 void MainWindowLogic::patchPoolKeptFromLastRun() { parts_->dialogs.showInformation("Main_PatchPoolKeptFromLastRun"); }
 
+void MainWindowLogic::patchPoolKeptWithout(const std::string& files)
+{
+    parts_->dialogs.showInformation("Main_PatchPoolKeptWithout", files);
+}
+
 void MainWindowLogic::patchPoolKeptBesideLibrary(const std::string& groups)
 {
     parts_->dialogs.showInformation("Main_PatchPoolKeptBesideLibrary", groups);

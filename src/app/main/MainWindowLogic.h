@@ -155,6 +155,7 @@ public:
     void patchPoolMarksUpdated() override;
     void patchPoolNotSaved(const std::string& reason) override;
     void patchPoolKeptFromLastRun() override;
+    void patchPoolKeptWithout(const std::string& files) override;
     void patchPoolKeptBesideLibrary(const std::string& groups) override;
     void patchLibraryNotRead(const std::string& reason) override;
     void patchLibraryPartKeptAside(const std::string& part, const std::string& aside) override;

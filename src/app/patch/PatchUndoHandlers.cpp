@@ -392,6 +392,7 @@ void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& act
         for (auto each = action.deletedActions.rbegin(); each != action.deletedActions.rend(); ++each)
             if (*each) doUndoActionForDeleteInPatchPool(**each);
         if (!outermost) return;
+        neighbourPutBack_.place();
         Nodes touched = std::move(*gathered_);
         gathered_.reset();
         nodesIn_.clear();
@@ -433,6 +434,15 @@ void PatchUndoHandlers::putBack(Nodes& list, std::uint64_t place, const Node& no
     if (const auto cached = nodesIn_.find(&list); cached != nodesIn_.end()) cached->second.insert(node.get());
 }
 
+void PatchUndoHandlers::putBackDeleted(const DeleteAction& action, Nodes& list, const Node& node)
+{
+    if (gathered_ && action.neighbours && action.placeAmongNeighbours < action.neighbours->size()) {
+        neighbourPutBack_.add(list, action.neighbours, action.placeAmongNeighbours, node);
+        return;
+    }
+    putBack(list, placeOf(action, list), node);
+}
+
 void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
 {
     const Node& node = action.deletedItem;
@@ -446,7 +456,7 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
             if (!path.empty()) {
                 patch->path = path;
                 // Counted once the coordinator's step is done: a failed copy may have left the list in it.
-                putBack(group->childDirectories, placeOf(action, group->childDirectories), node);
+                putBackDeleted(action, group->childDirectories, node);
                 restored = true;
             } else {
                 message(kRestorePatchInGroupFailed, patch->patchName);
@@ -466,7 +476,7 @@ void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
             return;
         }
         patch->path = path;
-        putBack(structureData_, placeOf(action, structureData_), node);
+        putBackDeleted(action, structureData_, node);
         restored = true;
     }
     reloadPool(restored ? Nodes{node} : Nodes{});
@@ -482,7 +492,7 @@ void PatchUndoHandlers::undoDeletedGroup(const DeleteAction& action)
         } else if (collaborators_.coordinator.undoPatchGroup(*node).empty()) {
             message(kRestorePatchGroupFailed, node->name.value_or(""));
         } else {
-            putBack(structureData_, placeOf(action, structureData_), node);
+            putBackDeleted(action, structureData_, node);
             reloadPool({node});
             return;
         }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/patch/NeighbourPutBack.h"
+
 class AddToPatchPoolAction;
 class ChangePositionAction;
 class ChangeTextAction;
@@ -96,5 +98,9 @@ private:
     // The nodes each list holds, kept while a deletion of several items is undone (they only grow then).
     std::unordered_set<const DirectoryObject*>& nodesIn(const Nodes& list);
     void putBack(Nodes& list, std::uint64_t place, const Node& node);
+    // Puts `node` back where `action` took it from: gathered while a deletion of several is undone, at
+    // once otherwise.
+    void putBackDeleted(const DeleteAction& action, Nodes& list, const Node& node);
+    NeighbourPutBack neighbourPutBack_;
     std::map<const Nodes*, std::unordered_set<const DirectoryObject*>> nodesIn_;
 };

@@ -467,6 +467,8 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         // A save that failed while the program runs (a disconnect's, a sleep's) says so, and why.
         {"pool not saved", [](auto& l) { l.patchPoolNotSaved("disk full"); }, {"info Main_PatchPoolNotSaved disk full"}, true},
         {"pool kept", [](auto& l) { l.patchPoolKeptFromLastRun(); }, {"info Main_PatchPoolKeptFromLastRun"}, true},
+        {"pool kept without", [](auto& l) { l.patchPoolKeptWithout("\"/a.qptc\""); },
+         {"info Main_PatchPoolKeptWithout \"/a.qptc\""}, true},
     };
     for (const Case& c : cases) {
         connect();

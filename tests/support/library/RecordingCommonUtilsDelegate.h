@@ -145,6 +145,11 @@ public:
         record("patchPoolNotSaved");
     }
     void patchPoolKeptFromLastRun() override { record("patchPoolKept"); }
+    void patchPoolKeptWithout(const std::string& files) override
+    {
+        keptWithout.push_back(files);
+        record("patchPoolKeptWithout");
+    }
     void patchPoolKeptBesideLibrary(const std::string& groups) override
     {
         keptBeside.push_back(groups);
@@ -161,6 +166,8 @@ public:
         record("patchLibraryPartKeptAside");
     }
     std::vector<std::string> keptAside;
+    // The files named by each pool shown without the patches copied from them (main thread).
+    std::vector<std::string> keptWithout;
     // The groups named by each kept pool shown beside the library (main thread).
     std::vector<std::string> keptBeside;
     std::vector<std::string> notReadReasons;

@@ -1,0 +1,148 @@
+// A deletion of many of a drop's patches and its undo: the undo's putting back of the items among their
+// former neighbours, one by one as before and in one pass now, and the main thread's wait for the drop's
+// copies in the coordinator's steps of the deletion and of its undo while the copies run.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/patch/PatchUndoHandlers.h"
+#include "library/CommonUtils.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/DeleteAction.h"
+#include "support/app/FakePatchNeighbours.h"
+#include "support/app/PoolNodes.h"
+#include "support/device/SimulatedPatchMemory.h"
+#include "support/library/CoordinatorStack.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Node = std::shared_ptr<DirectoryObject>;
+
+// A group holding `count` patches, all deleted at once as the patch screen records it; undone in one
+// record ("one pass" 1, as now) or record by record, each placed on its own ("one pass" 0, as before).
+void BM_UndoOfADeletionPutsBack(benchmark::State& state)
+{
+    const auto count = static_cast<std::size_t>(state.range(0));
+    const bool onePass = state.range(1) != 0;
+    testing_app::CallLog log;
+    testing_app::FakePatchCoordinator coordinator(log);
+    std::vector<Node> tree;
+    std::vector<std::shared_ptr<PatchItem>> list;
+    PatchUndoHandlers handlers(tree, list, PatchUndoHandlers::Collaborators(coordinator));
+    for (auto _ : state) {
+        state.PauseTiming();
+        log.clear();
+        const Node group = testing_app::poolGroup("Drop");
+        for (std::size_t i = 0; i < count; ++i) group->childDirectories.push_back(testing_app::poolPatch("P" + std::to_string(i)));
+        tree = {group};
+        const auto neighbours = std::make_shared<const std::vector<std::weak_ptr<DirectoryObject>>>(
+            group->childDirectories.begin(), group->childDirectories.end());
+        auto record = std::make_shared<DeleteAction>(nullptr, nullptr, 0, 2);
+        for (std::size_t i = 0; i < count; ++i) {
+            auto each = std::make_shared<DeleteAction>(group->childDirectories[i], group, 0, 0);
+            each->neighbours = neighbours;
+            each->placeAmongNeighbours = i;
+            record->deletedActions.push_back(each);
+        }
+        group->childDirectories.clear();
+        state.ResumeTiming();
+        if (onePass) {
+            handlers.undo(*record);
+        } else {
+            for (auto each = record->deletedActions.rbegin(); each != record->deletedActions.rend(); ++each) handlers.undo(**each);
+        }
+        state.PauseTiming();
+        if (group->childDirectories.size() != count) state.SkipWithError("not every item came back");
+        state.ResumeTiming();
+    }
+}
+
+// A coordinator on its whole stack, with no device connected.
+struct Library : CoordinatorStack {
+    Library() : utils(collaborators())
+    {
+        utils.setPreferredLocalization("en");
+        utils.setDelegate(&interface);
+    }
+    std::string rootFolder = programFolder();
+    CommonUtils utils;
+    CommonUtilsDelegate interface;
+};
+
+// `count` files dropped into a new group while its copies run on the pool's queue; the main thread's wait
+// in the coordinator's steps of the deletion of every one of them ("undo" 0: their copies landed, then each
+// file to the bin) and of the undo after it ("undo" 1: the deletion done, its copies landed, then each file
+// back into the group's folder).
+void BM_DeletionOfPendingPatches(benchmark::State& state)
+{
+    const int count = static_cast<int>(state.range(0));
+    const bool undo = state.range(1) != 0;
+    Library library;
+    const std::string dropped = library.rootFolder + "/../Dropped";
+    fs::create_directories(dropped);
+    std::vector<std::string> sources;
+    for (int i = 0; i < count; ++i) {
+        sources.push_back(dropped + "/" + std::to_string(i) + ".qptc");
+        library.files.writeAtomically(sources.back(),
+                                      SimulatedPatchMemory::makePatchRecord("P" + std::to_string(i), "c", 300,
+                                                                            static_cast<std::uint8_t>(i)),
+                                      nullptr, platform::Durability::WorkingCopy);
+    }
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string name = "Drop " + std::to_string(round++);
+        const std::string folder = library.rootFolder + "/Temp/Local/" + name;
+        fs::create_directories(folder);
+        auto group = std::make_shared<DirectoryObject>();
+        group->isGroup = true;
+        group->name = name;
+        std::vector<std::shared_ptr<PatchItem>> items;
+        std::vector<CommonUtils::PatchCopy> copies;
+        for (const auto& source : sources) {
+            auto item = std::make_shared<PatchItem>();
+            item->path = source;
+            items.push_back(item);
+            copies.push_back({source, folder});
+        }
+        library.utils.writeFilePatchesLaterInParts(
+            copies, [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool) {
+                for (auto& [index, result] : results)
+                    if (result.item) items[index]->path = result.item->path;
+            });
+        const auto deleteAll = [&] {
+            library.utils.settlePoolWorkFor(sources);
+            for (const auto& item : items) {
+                library.utils.settlePoolWorkFor({item->path});
+                item->path = library.utils.deletePatchItem(*item, group.get());
+            }
+        };
+        const auto undoAll = [&] {
+            for (auto item = items.rbegin(); item != items.rend(); ++item) {
+                library.utils.settlePoolWorkFor({(*item)->path, folder});
+                (*item)->path = library.utils.undoPatchItem(**item, group.get());
+            }
+        };
+        if (undo) deleteAll();
+        state.ResumeTiming();
+        if (undo) undoAll();
+        else deleteAll();
+        state.PauseTiming();
+        library.utils.settlePoolWork();
+        library.loop.runUntilIdle();
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        state.ResumeTiming();
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_UndoOfADeletionPutsBack)->ArgNames({"patches", "one_pass"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_DeletionOfPendingPatches)->ArgNames({"patches", "undo"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
