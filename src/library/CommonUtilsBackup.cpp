@@ -744,8 +744,13 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         }
         m_poolFromKept.store(false);
     }();
-    if (saved) return std::nullopt;
+    if (saved) {
+        dropUnsavedPoolNote();
+        return std::nullopt;
+    }
     if (failure.empty()) failure = "the library could not be written";
+    // The end's own note stands for a closing save.
+    if (!closing) noteUnsavedPool(pool, noteSeen);
     return failure;
 }
 
@@ -1072,6 +1077,27 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
     std::lock_guard lock(m_closingNoteMutex);
     ++m_closingNotes;
     writeClosingPool(text);
+}
+
+void CommonUtils::noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen)
+{
+    // A library this run could not read is replaced by no save: nothing to keep beside it.
+    if (m_closing.load() || libraryStampNow() == kNoLibrary) return;
+    const std::string text = closingPoolText(pool);
+    std::lock_guard lock(m_closingNoteMutex);
+    // A quit noted since the save was asked noted a later pool.
+    if (m_closingNotes != noteSeen) return;
+    writeClosingPool(text);
+    m_unsavedNoteAt = m_closingNotes;
+}
+
+void CommonUtils::dropUnsavedPoolNote()
+{
+    std::lock_guard lock(m_closingNoteMutex);
+    if (!m_unsavedNoteAt) return;
+    // A quit's note written since is the quit's to end.
+    if (*m_unsavedNoteAt == m_closingNotes && !m_closing.load()) m_files.removeItem(pathUnderRoot(kClosingPool));
+    m_unsavedNoteAt.reset();
 }
 
 std::uint64_t CommonUtils::closingPoolNotes()

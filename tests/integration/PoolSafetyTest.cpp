@@ -816,8 +816,8 @@ TEST(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteO
 }
 
 // A patch moved into a group while Disconnect's save is linking the library's files: that save, which the
-// move overtook, says nothing of the file moved away from under it; the pool stays marked changed, and the
-// end's save writes the pool as it shows.
+// move overtook, says nothing of the file moved away from under it; a new save, asked at once, writes the
+// pool as it shows.
 TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
 {
     auto watch = std::make_shared<SaveWatch>();
@@ -835,9 +835,9 @@ TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 30s)) << describe(savedPool(rig.root()));
         ProgramRig::settle(300ms);
         EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
         ASSERT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
     });
@@ -845,10 +845,10 @@ TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
-// A save that finds no room, overtaken by a patch moved while it was written, says nothing then (the move
-// may be what it failed for) and leaves the pool marked changed; the next save with nothing changed under
-// it (a sleep's) says once that the pool could not be saved. With room again the end writes the pool as
-// it shows.
+// A save that finds no room, overtaken by a patch moved while it was written, says nothing itself (the move
+// may be what it failed for) and leaves the pool marked changed; the new save it asks at once, with nothing
+// changed under it, says that the pool could not be saved, and so does a sleep's. With room again the end
+// writes the pool as it shows.
 TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
 {
     auto watch = std::make_shared<SaveWatch>();
@@ -867,9 +867,13 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
         shown = PoolTour::shownPool();
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        const std::string atOnce = ProgramRig::informationText();
+        EXPECT_EQ(atOnce.substr(0, told.find('(')), told.substr(0, told.find('('))) << atOnce;
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        ProgramRig::closeInformation();
         ProgramRig::settle(300ms);
         EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
         CommonUtils::getInstance().receiveSleepNote();
         ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
         const std::string text = ProgramRig::informationText();
@@ -887,9 +891,9 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
-// A save that finds no room, overtaken by a move, followed by no other save before the quit: the end's
-// save, finding no room either, says so before the program ends and keeps the pool as it showed for the
-// next start; the library stays as it was.
+// A save that finds no room, overtaken by a move: the save it asks at once finds no room either and says
+// so while the program runs; the end's save, finding no room still, says so before the program ends and
+// keeps the pool as it showed for the next start; the library stays as it was.
 TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
 {
     auto watch = std::make_shared<SaveWatch>();
@@ -907,6 +911,8 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        ProgramRig::closeInformation();
         auto* reader = new QTimer(qApp);
         QObject::connect(reader, &QTimer::timeout, [reader, &endText] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
