@@ -816,7 +816,8 @@ private:
     std::uint64_t closingPoolNotes();
     // A save that failed while the program runs leaves the pool it held noted as a quit's is, so that a
     // run cut after it keeps its working copy for the next start; none once a quit noted its own since
-    // the save was asked. The next save that lands takes the note away, unless a quit wrote it since.
+    // the save was asked. The next save that lands takes the note away (a failed closing save's too, once
+    // the run went on), unless a quit wrote it since.
     void noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen);
     void dropUnsavedPoolNote();
     // The save's writing, on the pool's queue; why it failed, nothing when the library holds `pool`.
@@ -850,7 +851,7 @@ private:
     // queue (a power-off's) may mark it taken: one at a time, and each note counted.
     std::mutex m_closingNoteMutex;
     std::uint64_t m_closingNotes = 0;
-    // The count of notes when a failed save wrote the note standing now; none while no such note stands.
+    // The count of notes when a failed save wrote or left the note standing now; none while no such note stands.
     std::optional<std::uint64_t> m_unsavedNoteAt;
     // Pool work: `work` runs on the pool's queue and answers what lands on the main thread.
     void runPoolWork(std::function<std::function<void()>()> work);

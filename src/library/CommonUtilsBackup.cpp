@@ -749,8 +749,15 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         return std::nullopt;
     }
     if (failure.empty()) failure = "the library could not be written";
-    // The end's own note stands for a closing save.
-    if (!closing) noteUnsavedPool(pool, noteSeen);
+    if (!closing) {
+        noteUnsavedPool(pool, noteSeen);
+    } else {
+        // The end's own note stands for a closing save. A power-off's stands until a later save lands
+        // should the run go on (the power-off called off): left, it would bring back at a cut what the
+        // user changed since.
+        std::lock_guard lock(m_closingNoteMutex);
+        if (m_closingNotes == noteSeen) m_unsavedNoteAt = noteSeen;
+    }
     return failure;
 }
 
@@ -1081,8 +1088,9 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
 
 void CommonUtils::noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen)
 {
-    // A library this run could not read is replaced by no save: nothing to keep beside it.
-    if (m_closing.load() || libraryStampNow() == kNoLibrary) return;
+    // A library this run could not read fails every save: what the run changed lives in the working copy
+    // alone, kept beside that library as a quit's is.
+    if (m_closing.load()) return;
     const std::string text = closingPoolText(pool);
     std::lock_guard lock(m_closingNoteMutex);
     // A quit noted since the save was asked noted a later pool.
