@@ -6,10 +6,8 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,55 +17,15 @@
 #include "DemoPool.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
+#include "SaveWatch.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "library/CommonUtils.h"
-#include "platform/files/LocalFileManager.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Holds the next save, once armed, as it makes its staged library durable, until the test lets it go.
-struct HeldSave : platform::LocalFileManager {
-    bool flushStaged(const std::string& path, platform::Error* error) override
-    {
-        {
-            std::unique_lock lock(mutex);
-            if (armed) {
-                armed = false;
-                held = true;
-                // A save never let go fails the test rather than hangs it.
-                changed.wait_for(lock, 30s, [this] { return released; });
-                held = false;
-            }
-        }
-        return LocalFileManager::flushStaged(path, error);
-    }
-    void arm()
-    {
-        std::lock_guard lock(mutex);
-        armed = true;
-        released = false;
-    }
-    bool isHeld()
-    {
-        std::lock_guard lock(mutex);
-        return held;
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false;
-    bool held = false;
-    bool released = false;
-};
 
 fs::path libraryPool(const ProgramRig& rig) { return rig.root() / "QFXMacApplication" / "Patch" / "Pool"; }
 
@@ -142,17 +100,6 @@ Gesture move()
             }};
 }
 
-// Undoes from the popover once it opens; false when it never does.
-bool undoFromThePopover(QWidget& window)
-{
-    if (!ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s))
-        return false;
-    UndoTour::undoFromPopover(window);
-    return true;
-}
 
 void quitOnceEnabled(ProgramRig& rig, QWidget& window)
 {
@@ -172,7 +119,7 @@ class UndoDuringAPowerOffsSave : public ::testing::TestWithParam<Gesture> {};
 TEST_P(UndoDuringAPowerOffsSave, TheQuitWritesWhatTheUndoPutBack)
 {
     const Gesture gesture = GetParam();
-    auto save = std::make_shared<HeldSave>();
+    auto save = std::make_shared<save_watch::SaveWatch>();
     ProgramRig rig;
     rig.setFiles(save);
     rig.runToTheEnd([&](ProgramRig& rig) {
@@ -183,7 +130,7 @@ TEST_P(UndoDuringAPowerOffsSave, TheQuitWritesWhatTheUndoPutBack)
         save->arm();
         CommonUtils::getInstance().powerOffNotification();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return save->isHeld(); }, 30s));
-        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
         save->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !save->isHeld() && gesture.savedDone(rig); }, 30s));
@@ -217,7 +164,7 @@ TEST_P(UndoAfterASleepsSave, TheQuitWritesWhatTheUndoPutBack)
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.savedDone(rig); }, 30s));
         ProgramRig::settle(300ms);
         utils.receiveWakeNote();
-        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
         quitOnceEnabled(rig, window);
     });
