@@ -836,6 +836,12 @@ private:
     void writeClosingPool(const std::string& text);
     // How many notes were written so far: a save knows its own from one a later quit wrote.
     std::uint64_t closingPoolNotes();
+    // A save that failed while the program runs leaves the pool it held noted as a quit's is, so that a
+    // run cut after it keeps its working copy for the next start; none once a quit noted its own since
+    // the save was asked. The next save that lands takes the note away (a failed closing save's too, once
+    // the run went on), unless a quit wrote it since.
+    void noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen);
+    void dropUnsavedPoolNote();
     // The save's writing, on the pool's queue; why it failed, nothing when the library holds `pool`.
     // `noteSeen`: the notes written when the save was asked; a later one stands for a later pool, and this
     // save neither takes it nor writes over it.
@@ -873,6 +879,8 @@ private:
     // queue (a power-off's) may mark it taken: one at a time, and each note counted.
     std::mutex m_closingNoteMutex;
     std::uint64_t m_closingNotes = 0;
+    // The count of notes when a failed save wrote or left the note standing now; none while no such note stands.
+    std::optional<std::uint64_t> m_unsavedNoteAt;
     // Pool work: `work` runs on the pool's queue and answers what lands on the main thread.
     void runPoolWork(std::function<std::function<void()>()> work);
     void landPoolWork();

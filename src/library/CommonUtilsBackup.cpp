@@ -812,8 +812,20 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         }
         m_poolFromKept.store(false);
     }();
-    if (saved) return std::nullopt;
+    if (saved) {
+        dropUnsavedPoolNote();
+        return std::nullopt;
+    }
     if (failure.empty()) failure = "the library could not be written";
+    if (!closing) {
+        noteUnsavedPool(pool, noteSeen);
+    } else {
+        // The end's own note stands for a closing save. A power-off's stands until a later save lands
+        // should the run go on (the power-off called off): left, it would bring back at a cut what the
+        // user changed since.
+        std::lock_guard lock(m_closingNoteMutex);
+        if (m_closingNotes == noteSeen) m_unsavedNoteAt = noteSeen;
+    }
     return failure;
 }
 
@@ -1163,6 +1175,28 @@ void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObj
     std::lock_guard lock(m_closingNoteMutex);
     ++m_closingNotes;
     writeClosingPool(text);
+}
+
+void CommonUtils::noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen)
+{
+    // A library this run could not read fails every save: what the run changed lives in the working copy
+    // alone, kept beside that library as a quit's is.
+    if (m_closing.load()) return;
+    const std::string text = closingPoolText(pool);
+    std::lock_guard lock(m_closingNoteMutex);
+    // A quit noted since the save was asked noted a later pool.
+    if (m_closingNotes != noteSeen) return;
+    writeClosingPool(text);
+    m_unsavedNoteAt = m_closingNotes;
+}
+
+void CommonUtils::dropUnsavedPoolNote()
+{
+    std::lock_guard lock(m_closingNoteMutex);
+    if (!m_unsavedNoteAt) return;
+    // A quit's note written since is the quit's to end.
+    if (*m_unsavedNoteAt == m_closingNotes && !m_closing.load()) m_files.removeItem(pathUnderRoot(kClosingPool));
+    m_unsavedNoteAt.reset();
 }
 
 std::uint64_t CommonUtils::closingPoolNotes()

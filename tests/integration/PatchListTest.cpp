@@ -496,18 +496,6 @@ QLineEdit* shownNameEditor(QWidget& window)
     return nullptr;
 }
 
-// Undoes the newest edit from the Undo popover under the panes, then puts the popover away and gives the
-// window the keys back, as the user does; whether the popover showed.
-bool undoFromThePopover(QWidget& window)
-{
-    if (!ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s))
-        return false;
-    UndoTour::undoFromPopover(window);
-    return true;
-}
 
 void backToTheWindow(QWidget& window)
 {
@@ -586,7 +574,7 @@ TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
         const std::string first = unit.patchNameAt(3).value_or("?");
         ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
         Gestures::type(QStringLiteral("Lea"));
-        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         // The name's editor is open again on the reloaded list, the typing in it; the popover goes, and
         // the keys come back to the window and the field.
         QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
@@ -617,7 +605,7 @@ TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorK
         // Typed, undone under the typing, then Escape.
         ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Renamed")));
         Gestures::type(QStringLiteral("Lea"));
-        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, first);
         ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->text(), QStringLiteral("Lea"));
@@ -626,7 +614,7 @@ TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorK
 
         // Opened, nothing typed, undone under it, then a click beside it.
         ASSERT_TRUE(renameThenOpenAgain(window, unit, 3, QStringLiteral("Again")));
-        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         editor = editorBackAfterTheUndo(window, unit, 3, first);
         ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->text().toStdString(), first);
@@ -736,7 +724,7 @@ TEST(PatchList, AnUndoClickedWithThePointerUndoesTheEditBeforeTheTyping)
 
         ASSERT_TRUE(reopenWithF2(window));
         Gestures::type(QStringLiteral("Xy"));
-        ASSERT_TRUE(undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         QLineEdit* editor = editorBackAfterTheUndo(window, unit, 3, "Renamed");
         ASSERT_NE(editor, nullptr) << unit.patchNameAt(3).value_or("?");
         EXPECT_EQ(editor->text(), QStringLiteral("Xy"));

@@ -34,6 +34,7 @@
 #include "MenuTour.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
+#include "SaveWatch.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/dialogs/ShowingDialogQueue.h"
@@ -205,17 +206,6 @@ std::vector<std::string> writePatchFiles(const fs::path& folder, const std::stri
     return paths;
 }
 
-// Undoes from the popover once the popover opens; false when it never does.
-bool undoTheLastAction(QWidget& window)
-{
-    if (!ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s))
-        return false;
-    UndoTour::undoFromPopover(window);
-    return true;
-}
 
 // The pool as lines, "name" for a patch and "name/child" for each patch of a group ("name/" without).
 std::string poolText(const std::vector<PoolTour::Shown>& pool)
@@ -279,7 +269,7 @@ TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
         const std::size_t before = childrenOf(DemoPool::kGroupName);
         PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
         EXPECT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
         EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
 
@@ -304,7 +294,7 @@ TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
         for (const int delay : {0, 3, 30, 150, 600}) {
             DragTour::dropFilesOnPool(window, paths);
             ProgramRig::settle(std::chrono::milliseconds(delay));
-            ASSERT_TRUE(undoTheLastAction(window)) << delay;
+            ASSERT_TRUE(ProgramRig::undoFromThePopover(window)) << delay;
             ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s)) << delay;
             EXPECT_EQ(PoolTour::shownPool(), before) << delay << ": " << describe(PoolTour::shownPool());
         }
@@ -336,12 +326,12 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
         // The files land after the delete, in a new group where the deleted one was pointed at.
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) - children + 3000);
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s))
             << describe(PoolTour::shownPool());
         EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
         EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) + 3000);
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == before; }, 10s))
             << describe(PoolTour::shownPool());
     });
@@ -364,7 +354,7 @@ TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
             MenuTour::deleteFromPoolMenuOf(window, PoolTour::kRenamedTo);
             return !PoolTour::showsTopLevel(PoolTour::kRenamedTo);
         }, 10s));
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
         const auto shown = PoolTour::shownPool();
         ASSERT_EQ(shown.size(), topBefore + 1);
@@ -498,7 +488,7 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
         const std::size_t before = childrenOf(DemoPool::kGroupName);
         PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
         ASSERT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
 
         const std::size_t topBefore = PoolTour::shownPool().size();
@@ -507,7 +497,7 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
         ASSERT_NE(view->backUpDelegate(), nullptr);
         view->backUpDelegate()->createNewGroupWithPatchIndexs({0, 1, 2}, nullptr, false);
         ASSERT_EQ(PoolTour::shownPool().size(), topBefore + 1);
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool().size() == topBefore; }, 10s));
 
         EXPECT_EQ(ProgramRig::patchNamesIn(rowsFolder), rowFiles) << "an undo moved the list's working files";
@@ -578,102 +568,9 @@ TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
-namespace {
-
-// Looks at the window each time a save makes its staged library durable, while the save holds the main
-// thread.
-// Holds the library's save, once armed, at the flush of what it staged, until the main thread lets it go:
-// what the main thread does meanwhile shows whether its loop turns while the pool is written. A save
-// the main thread never lets go is let go after 30 s, and says so.
-struct SaveWatch : platform::LocalFileManager {
-    bool flushStaged(const std::string& path, platform::Error* error) override
-    {
-        {
-            std::lock_guard lock(mutex);
-            ++flushes;
-        }
-        if (!atStaging) hold();
-        return LocalFileManager::flushStaged(path, error);
-    }
-    // Armed `atStaging`, the save is held before it links a file: as its staging folder is made.
-    bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
-    {
-        if (path.find(".Patch-saving") != std::string::npos) {
-            if (atStaging) hold();
-            // As a full store refuses it.
-            if (refuseStaging) {
-                if (error != nullptr) *error = platform::Error::make("files", ENOSPC, "no room for \"" + path + "\"");
-                return false;
-            }
-        }
-        return LocalFileManager::createDirectory(path, intermediates, error);
-    }
-    void hold()
-    {
-        std::unique_lock lock(mutex);
-        if (!armed) return;
-        armed = false;
-        held = true;
-        changed.notify_all();
-        if (!changed.wait_for(lock, 30s, [this] { return released; })) timedOut = true;
-        held = false;
-    }
-    void arm()
-    {
-        std::lock_guard lock(mutex);
-        armed = true;
-        released = false;
-        flushes = 0;
-    }
-    // The saves that staged a library since `arm`.
-    int saves()
-    {
-        std::lock_guard lock(mutex);
-        return flushes;
-    }
-    bool isHeld()
-    {
-        std::lock_guard lock(mutex);
-        return held;
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    bool wasTimedOut()
-    {
-        std::lock_guard lock(mutex);
-        return timedOut;
-    }
-    std::atomic<bool> atStaging{false};
-    std::atomic<bool> refuseStaging{false};
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false;
-    bool held = false;
-    bool released = false;
-    bool timedOut = false;
-    int flushes = 0;
-};
-
-// Renames a patch of the pool, arms `watch` and starts a save with `start`; whether it came to be held.
-bool renameThenHoldTheSave(QWidget& window, SaveWatch& watch, const std::function<void()>& start)
-{
-    PoolTour::renamePatch(window);
-    if (!ProgramRig::waitUntil(PoolTour::patchRenamed, 10s)) return false;
-    watch.arm();
-    start();
-    return ProgramRig::waitUntil([&] { return watch.isHeld(); }, 40s);
-}
-
-void disconnectFromMenu(QWidget& window)
-{
-    if (QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"))) disconnect->trigger();
-}
-
-}  // namespace
+using save_watch::disconnectFromMenu;
+using save_watch::renameThenHoldTheSave;
+using save_watch::SaveWatch;
 
 // The quit's save of a pool a large drop changed says on the busy line that the pool is being saved and
 // that the program ends when it is done, with the Eject and every menu action off, and the window goes
@@ -816,8 +713,8 @@ TEST(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteO
 }
 
 // A patch moved into a group while Disconnect's save is linking the library's files: that save, which the
-// move overtook, says nothing of the file moved away from under it; the pool stays marked changed, and the
-// end's save writes the pool as it shows.
+// move overtook, says nothing of the file moved away from under it; a new save, asked at once, writes the
+// pool as it shows.
 TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
 {
     auto watch = std::make_shared<SaveWatch>();
@@ -835,9 +732,9 @@ TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 30s)) << describe(savedPool(rig.root()));
         ProgramRig::settle(300ms);
         EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
         ASSERT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
     });
@@ -845,10 +742,10 @@ TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
-// A save that finds no room, overtaken by a patch moved while it was written, says nothing then (the move
-// may be what it failed for) and leaves the pool marked changed; the next save with nothing changed under
-// it (a sleep's) says once that the pool could not be saved. With room again the end writes the pool as
-// it shows.
+// A save that finds no room, overtaken by a patch moved while it was written, says nothing itself (the move
+// may be what it failed for) and leaves the pool marked changed; the new save it asks at once, with nothing
+// changed under it, says that the pool could not be saved, and so does a sleep's. With room again the end
+// writes the pool as it shows.
 TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
 {
     auto watch = std::make_shared<SaveWatch>();
@@ -867,9 +764,13 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
         shown = PoolTour::shownPool();
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        const std::string atOnce = ProgramRig::informationText();
+        EXPECT_EQ(atOnce.substr(0, told.find('(')), told.substr(0, told.find('('))) << atOnce;
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        ProgramRig::closeInformation();
         ProgramRig::settle(300ms);
         EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
         CommonUtils::getInstance().receiveSleepNote();
         ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
         const std::string text = ProgramRig::informationText();
@@ -887,9 +788,9 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
-// A save that finds no room, overtaken by a move, followed by no other save before the quit: the end's
-// save, finding no room either, says so before the program ends and keeps the pool as it showed for the
-// next start; the library stays as it was.
+// A save that finds no room, overtaken by a move: the save it asks at once finds no room either and says
+// so while the program runs; the end's save, finding no room still, says so before the program ends and
+// keeps the pool as it showed for the next start; the library stays as it was.
 TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
 {
     auto watch = std::make_shared<SaveWatch>();
@@ -907,6 +808,8 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        ProgramRig::closeInformation();
         auto* reader = new QTimer(qApp);
         QObject::connect(reader, &QTimer::timeout, [reader, &endText] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
@@ -1179,7 +1082,7 @@ TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
             MenuTour::deleteFromPoolMenuOf(window, "New Patch Group 1");
             return !PoolTour::showsTopLevel("New Patch Group 1");
         }, 10s));
-        ASSERT_TRUE(undoTheLastAction(window));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("New Patch Group 1"); }, 10s));
         EXPECT_EQ(childrenOf("New Patch Group 1"), rows.size());
 

@@ -26,6 +26,7 @@
 #include "DemoUnit.h"
 #include "EffectTour.h"
 #include "PoolTour.h"
+#include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/ProgramEnvironment.h"
 #include "app/dialogs/UpdateInformationView.h"
@@ -192,6 +193,17 @@ UpdateInformationView* shownInformation()
 }  // namespace
 
 bool ProgramRig::informationShown() { return shownInformation() != nullptr; }
+
+bool ProgramRig::undoFromThePopover(QWidget& window)
+{
+    if (!waitUntil([&] {
+            UndoTour::openUndoPopover(window);
+            return UndoTour::undoPopoverShown();
+        }, std::chrono::seconds(10)))
+        return false;
+    UndoTour::undoFromPopover(window);
+    return true;
+}
 
 std::string ProgramRig::informationText()
 {

@@ -91,6 +91,9 @@ public:
     static void closeInformation();
     // Closes the effect update notice when it shows, as a person reads and dismisses it.
     static void dismissUpdateNotice();
+    // Undoes the newest edit from the Undo popover under the panes once the popover opens; false when it
+    // never does.
+    static bool undoFromThePopover(QWidget& window);
     // Whether the update notice showed after the first connection (the body starts once it is closed).
     bool updateNoticeSeen() const { return m_updateNoticeSeen; }
     // The names the patch files directly in `folder` carry, sorted; a file that does not parse counts as "?".

@@ -1144,7 +1144,66 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
     ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
     faulty.heal();
     EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 1);
-    EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "no quit was asked";
+    EXPECT_FALSE(utils->isClosing()) << "no quit was asked";
+    // The failed save's pool is noted for a run cut from here on.
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+}
+
+// A save that fails while the program runs leaves a note a run cut after it keeps its edits by, the same
+// over a library the run could not read; a save that lands after it takes the note away, whether a plain
+// save or a power-off's the system called off wrote it, and a run cut then shows the library alone.
+TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
+{
+    const struct {
+        const char* what;
+        bool unreadable;
+        bool failedAtAPowerOff;
+        bool landsAfter;
+        Strings shownAfterTheCut;
+    } cases[] = {
+        {"a full store", false, false, false, {"A", "E"}},
+        {"a library the run could not read", true, false, false, {"A", "Kept/E"}},
+        {"a full store, then a save that lands", false, false, true, {"A", "F"}},
+        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(rootFolder);
+        put("Pool/[0] A.qptc", patchBytes("A"));
+        if (c.unreadable) faulty.fail(Op::List, "/Patch/Pool");
+        CommonUtils::Tree tree = load();
+        faulty.heal();
+        tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+        faulty.fail(Op::CreateDirectory, ".Patch-saving");
+        if (c.failedAtAPowerOff) {
+            utils->setPowerEvents(&power);
+            utils->setPatchPoolSaver([&] {
+                std::atomic<bool> changed{true};
+                utils->savePatchPoolToLocal(tree, changed);
+            });
+            power.powerOff();
+            settle();
+            ASSERT_FALSE(utils->isClosing()) << "called off";
+        } else {
+            std::atomic<bool> changed{true};
+            ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+        }
+        faulty.heal();
+        ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+        if (c.landsAfter) {
+            // E deleted, F added: a note left standing would bring E back.
+            tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+            std::atomic<bool> changed{true};
+            ASSERT_FALSE(utils->savePatchPoolToLocal(tree, changed));
+            EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+        }
+
+        start();
+        Strings shown = order(recorder.patchPool);
+        for (auto& name : shown)
+            if (name.starts_with("Kept session 20")) name = "Kept" + name.substr(name.find('/'));
+        EXPECT_EQ(shown, c.shownAfterTheCut);
+    }
 }
 
 // A save that put the kept pool aside and was cut before it replaced the library: the next start takes the
@@ -1216,7 +1275,7 @@ TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutClosingSaveComesBackOnce)
 }
 
 // A save that lands without one entry has written the kept pool it holds: a run cut after it never shows
-// that kept pool again.
+// that kept pool again; it shows the cut run's own pool, the entry left out included, each once.
 TEST_F(KeptPoolIdentity, AKeptPoolASaveWroteIsNeverShownAgainThoughAnEntryWasLeftOut)
 {
     put("Pool/[0] A.qptc", patchBytes("A"));
@@ -1232,9 +1291,9 @@ TEST_F(KeptPoolIdentity, AKeptPoolASaveWroteIsNeverShownAgainThoughAnEntryWasLef
     EXPECT_EQ(keptIn(rootFolder), Strings{});
 
     const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
+    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
     EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B", "E"}));
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B", "E", "F"}));
 }
 
 // A save that cannot read back the library it staged cannot say which library it writes: it replaces
@@ -1283,7 +1342,11 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     ASSERT_TRUE(why);
     EXPECT_EQ(*why, reason);
     EXPECT_EQ(inventory(library()), before);
-    EXPECT_EQ(order(load()), (Strings{"A", "G/C"}));
+    // A run cut after the failed save shows the library whole, the session's patch kept beside it.
+    const Strings next = order(load());
+    ASSERT_EQ(next.size(), 3U) << ::testing::PrintToString(next);
+    EXPECT_EQ(Strings(next.begin(), next.begin() + 2), (Strings{"A", "G/C"}));
+    EXPECT_TRUE(next[2].starts_with("Kept session 20") && next[2].ends_with("/E")) << next[2];
 }
 
 // A "Backup" linked to a drive that is not there now is a part the start could not read: the user is told,

@@ -139,9 +139,10 @@ void PoolSaveRun::land(const std::optional<std::string>& failure, std::uint64_t 
     const bool overtaken = app_.patchPoolChanges() != changes;
     if (!failure && !overtaken) app_.setIsPatchPoolChanged(false);
     // A save the pool changed under may have failed only for what the change moved away from it (a patch
-    // moved into a group while its file was being linked): the next save, which the change asks for,
-    // says whether the pool can be saved.
+    // moved into a group while its file was being linked): a new save of the pool as it shows is asked
+    // at once, and says whether the pool can be saved. The end's own save says it once the end began.
     if (failure && !overtaken) utils_.tellPatchPoolNotSaved(*failure, closing);
+    if (failure && overtaken && !ending_ && !utils_.isClosing()) utils_.saveLoadedPatchPool();
     runIdleWaits();
 }
 

@@ -14,7 +14,7 @@ class DirectoryObject;
 // The pool's saves with the main thread free. A save lands the copies under way, takes its own copy of
 // the tree and has it written on the pool's queue, behind every change asked before it, while the window
 // goes on. When it lands the changed mark is cleared only if nothing was changed since its copy
-// was taken. The end's save lets the saves in flight land first, then writes what is still changed,
+// was taken; a failure a change overtook asks a new save at once, whose failure is told. The end's save lets the saves in flight land first, then writes what is still changed,
 // the main loop turning (the user's input held) until the library is whole.
 class PoolSaveRun final {
 public:

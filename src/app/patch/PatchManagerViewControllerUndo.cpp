@@ -11,6 +11,7 @@
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/shell/AppDelegate.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/UndoAction.h"
 #include "library/undo/UndoController.h"
@@ -55,6 +56,7 @@ void PatchManagerViewController::buildUndoHandlers()
         setIsRestoreAllMode(false);
         setArrowImageWithBackupAllAndRestoreAllState();
     };
+    collaborators.setPatchPoolChanged = [this] { appDelegate_.setIsPatchPoolChanged(true); };
     undoHandlers_ = std::make_unique<PatchUndoHandlers>(structureData_, patchItems_, std::move(collaborators));
 }
 

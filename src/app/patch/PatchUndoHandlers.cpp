@@ -71,6 +71,10 @@ PatchUndoHandlers::PatchUndoHandlers(Nodes& structureData, Patches& patchItems, 
 
 void PatchUndoHandlers::undo(const UndoAction& action)
 {
+    // Marked before the handler runs: a save that took its copy of the pool before the undo and lands
+    // while it runs must find the pool changed under it, and leave the mark for the next save.
+    if (dynamic_cast<const SelectionAction*>(&action) == nullptr && collaborators_.setPatchPoolChanged)
+        collaborators_.setPatchPoolChanged();
     if (const auto* text = dynamic_cast<const ChangeTextAction*>(&action)) doUndoActionForChangeText(*text);
     else if (const auto* move = dynamic_cast<const ChangePositionAction*>(&action)) doUndoActionForChangePosition(*move);
     else if (const auto* drag = dynamic_cast<const DragFromPoolToListAction*>(&action))

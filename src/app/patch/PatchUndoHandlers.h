@@ -58,12 +58,15 @@ public:
         std::function<bool(const DirectoryObject& node)> isSelectedInPool;
         // Leaves restore-all mode and redraws the button.
         std::function<void()> leaveRestoreAllMode;
+        // Marks the pool changed: called for every undo that can change what the pool holds.
+        std::function<void()> setPatchPoolChanged;
     };
 
     // The tree and the device list are the screen's; the handlers work on them in place.
     PatchUndoHandlers(Nodes& structureData, Patches& patchItems, Collaborators collaborators);
 
-    // Picks the handler by the record's kind; any other record does nothing.
+    // Picks the handler by the record's kind; any other record does nothing. Every undo but a list
+    // selection's is a change of the pool, whatever its handler does: the next save writes it.
     void undo(const UndoAction& action);
 
     void doUndoActionForChangeText(const ChangeTextAction& action);
