@@ -46,6 +46,7 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/ChangePositionAction.h"
+#include "library/undo/DragFromPoolToListAction.h"
 #include "library/undo/UndoController.h"
 #include "platform/bundle/StringFormat.h"
 
@@ -446,6 +447,10 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
     // Bound now to the patch the unit changed: by the end of the quiet time a reorder may have put another
     // patch in this slot, and a write of ours on its way to the unit may have done so already.
     auto target = heldPatch(origin.heldPath);
+    // Our write replacing the change on the unit carries another patch over one an undo keeps to put back
+    // (a drop or Restore All replaced it): the change goes with that patch, so the undo puts it back as the
+    // unit last held it.
+    if (!target && origin.overwritten) target = patchKeptForUndo(origin.heldPath);
     UnitPatchChange held = origin;
     if (!target) {
         // The patch the unit changed has left the list, and our write replaces it on the unit too: the
@@ -464,19 +469,40 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
     appDelegate_.setReloadDataFromDeviceTimer();
 }
 
+std::string PatchManagerViewController::absoluteFile(const std::string& path) const
+{
+    return path.empty() || path.front() == '/' ? path : coordinator_.applicationFolder() + "/" + path;
+}
+
 std::shared_ptr<PatchItem> PatchManagerViewController::heldPatch(const std::string& path) const
 {
     if (path.empty()) return nullptr;
-    const std::string root = coordinator_.applicationFolder();
-    const auto absolute = [&root](const std::string& file) {
-        return file.empty() || file.front() == '/' ? file : root + "/" + file;
-    };
+    const auto absolute = [this](const std::string& file) { return absoluteFile(file); };
     const std::string held = absolute(path);
     // A change still buffered names the file its patch takes when it applies.
     for (auto change = bufferDataFromDevice_.rbegin(); change != bufferDataFromDevice_.rend(); ++change)
         if (change->patchItem && change->target && absolute(change->patchItem->path) == held) return change->target;
     for (const auto& patch : patchItems_)
         if (patch && absolute(patch->path) == held) return patch;
+    // A merge gave the patch the unit changed another file, which the unit had not taken yet.
+    if (auto moved = fileTrail_.follow(held, absolute); moved && slotOf(moved.get())) return moved;
+    return nullptr;
+}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::patchKeptForUndo(const std::string& path) const
+{
+    if (path.empty()) return nullptr;
+    const auto absolute = [this](const std::string& file) { return absoluteFile(file); };
+    const std::string held = absolute(path);
+    const auto moved = fileTrail_.follow(held, absolute);
+    for (const auto& record : undoController_.actionStack()) {
+        const auto* replaced = dynamic_cast<const DragFromPoolToListAction*>(record.get());
+        if (!replaced) continue;
+        for (const auto& object : replaced->mItems) {
+            const auto* kept = std::get_if<std::shared_ptr<PatchItem>>(&object);
+            if (kept && *kept && (*kept == moved || absolute((*kept)->path) == held)) return *kept;
+        }
+    }
     return nullptr;
 }
 
@@ -631,7 +657,9 @@ bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, P
         merged = change.patchItem->copy();
         usersTexts = false;
     }
+    const std::string former = absoluteFile(target.path);
     updateBufferPatchItem(*merged, target);
+    if (change.target.get() == &target) fileTrail_.record(former, absoluteFile(target.path), change.target);
     return usersTexts;
 }
 
