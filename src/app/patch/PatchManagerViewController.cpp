@@ -465,7 +465,8 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
         }
     }
     bufferDataFromDevice_.push_back(
-        {std::move(patchItem), offset, std::move(target), origin.overwritten, held.heldName, held.heldComment});
+        {std::move(patchItem), offset, std::move(target), origin.overwritten, held.heldName, held.heldComment,
+         absoluteFile(origin.heldPath)});
     appDelegate_.setReloadDataFromDeviceTimer();
 }
 
@@ -635,31 +636,52 @@ bool PatchManagerViewController::unitNeedsPatchAfter(const BufferedChange& chang
 bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, PatchItem& target)
 {
     auto merged = change.patchItem->copy();
-    bool usersTexts = false;
+    // The unit changed what it held before a merge moved the patch to another file: a text that merge
+    // took from the unit is no edit of the user's, and a later change of that text on the unit goes over
+    // it; a text the unit left as it held it keeps the list's.
+    const auto absolute = [this](const std::string& file) { return absoluteFile(file); };
+    const auto taken = fileTrail_.takenSinceLeaving(change.heldPath, target, absolute);
+    struct Field {
+        bool kept = false;   // the list's text goes over the unit's
+        bool users = false;  // and it is the user's
+    };
+    const auto field = [](const std::string& listed, const std::string& unit, const std::optional<std::string>& held,
+                          const std::optional<std::string>& fromUnit) {
+        Field f;
+        if (!held || listed == *held) return f;
+        f.users = !(fromUnit && listed == *fromUnit);
+        f.kept = f.users || unit == *held;
+        return f;
+    };
+    const Field name = field(target.patchName, merged->patchName, change.heldName, taken ? taken->name : std::nullopt);
+    const Field comment =
+        field(target.patchComment, merged->patchComment, change.heldComment, taken ? taken->comment : std::nullopt);
+    bool usersTexts = name.kept || comment.kept;
     // The user's texts go as the patch's file stores them: one that does not decode (an undo puts such a
     // name back) reads as "", and only its bytes keep it.
     const auto stored = coordinator_.storedPatchTexts(target.path);
-    StoredPatchTexts users;
-    if (change.heldName && target.patchName != *change.heldName) {
+    StoredPatchTexts kept;
+    if (name.kept) {
         merged->patchName = target.patchName;
-        if (stored) users.name = stored->name;
-        usersTexts = true;
+        if (stored) kept.name = stored->name;
     }
-    if (change.heldComment && target.patchComment != *change.heldComment) {
+    if (comment.kept) {
         merged->patchComment = target.patchComment;
-        if (stored) users.comment = stored->comment;
-        usersTexts = true;
+        if (stored) kept.comment = stored->comment;
     }
     // The unit's file takes the user's texts; where it cannot, the list shows what the unit holds and says
     // the user's edit did not keep.
-    if (usersTexts && !coordinator_.restoreFilePatch(*merged, users)) {
+    if (usersTexts && !coordinator_.restoreFilePatch(*merged, kept)) {
         dialogs_.showInformation("Patch_CanNotEditPatchItem", target.patchName);
         merged = change.patchItem->copy();
         usersTexts = false;
     }
     const std::string former = absoluteFile(target.path);
     updateBufferPatchItem(*merged, target);
-    if (change.target.get() == &target) fileTrail_.record(former, absoluteFile(target.path), change.target);
+    PatchFileTrail::UnitTexts fromUnit;
+    if (!usersTexts || !name.users) fromUnit.name = target.patchName;
+    if (!usersTexts || !comment.users) fromUnit.comment = target.patchComment;
+    if (change.target.get() == &target) fileTrail_.record(former, absoluteFile(target.path), change.target, std::move(fromUnit));
     return usersTexts;
 }
 

@@ -309,6 +309,8 @@ private:
         // The texts of the patch the unit changed, as it held them; none when not known.
         std::optional<std::string> heldName;
         std::optional<std::string> heldComment;
+        // The file of the patch the unit changed, as it held it; empty when not known.
+        std::string heldPath;
     };
     // Lays the unit's change over its patch, each text the user changed since the unit held it kept over
     // the unit's; whether one was, so the unit needs the patch again.

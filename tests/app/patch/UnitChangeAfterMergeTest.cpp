@@ -51,32 +51,51 @@ TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
 {
     struct Case {
         const char* what;
-        std::string typed;  // the name the user gave the patch before the unit's first change; none
+        std::string typed;       // the name the user gave the patch before the unit's first change; none
+        std::string typedAfter;  // the name the user gives the patch after the first merge; none
+        std::string first;       // the name the unit's first change gives; "" keeps it
+        std::string second;      // the name the unit's second change gives; "" keeps what it held
+        bool buffered;           // both changes wait out one quiet time
+        std::string name;        // the list's patch's at the end
     };
-    const std::vector<Case> cases{{"the unit's texts", ""}, {"a typed name", "Typed"}};
+    const std::vector<Case> cases{
+        {"the unit's texts", "", "", "", "", false, "P3"},
+        {"a typed name", "Typed", "", "", "", false, "Typed"},
+        // The unit's first name is no edit of the user's: the unit's later name goes over it.
+        {"the unit renames twice", "", "", "B", "C", false, "C"},
+        {"the unit renames twice in one quiet time", "", "", "B", "C", true, "C"},
+        // The unit renamed what it held of the user's name: the later gesture wins.
+        {"a typed name, the unit renames twice", "Typed", "", "B", "C", false, "C"},
+        // A name the user typed over the unit's first one stays the user's.
+        {"the unit renames twice, typed between", "", "Mine", "B", "C", false, "Mine"},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         loadWithFiles(10);
         const auto listed = screen->patchItems()[3];
         const std::string dumped = listed->path;
         if (!c.typed.empty()) listed->patchName = c.typed;
-        const std::string name = c.typed.empty() ? "P3" : c.typed;
+        // What our earlier write, on its way meanwhile, puts on the unit.
+        const std::string written = c.typed.empty() ? "P3" : c.typed;
 
-        screen->updatePatchItem(unitPatch("P3", "Knob", "0_0_3 (1).qptc"), label(3, 5),
+        screen->updatePatchItem(unitPatch(c.first.empty() ? "P3" : c.first, "Knob", "0_0_3 (1).qptc"), label(3, 5),
                                 {dumped, true, std::string("P3"), std::string("C3")});
-        screen->updateBuffterDataToPatchList();
-        ASSERT_EQ(listed->path, kDevice + "0_0_3 (1).qptc");
-        ASSERT_EQ(count("writeItem 3"), 1u) << testing::PrintToString(log);
+        if (!c.buffered) {
+            screen->updateBuffterDataToPatchList();
+            ASSERT_EQ(listed->path, kDevice + "0_0_3 (1).qptc");
+            ASSERT_EQ(count("writeItem 3"), 1u) << testing::PrintToString(log);
+            log.clear();
+        }
+        if (!c.typedAfter.empty()) listed->patchName = c.typedAfter;
 
         // The unit held our earlier write of the patch (its dumped file, with the user's name) when it
         // changed it again, a knob this time: its texts are those it held, and the comment its first
         // change gave the list's patch stays over them.
-        log.clear();
-        screen->updatePatchItem(unitPatch(name, "C3", "0_0_3 (2).qptc"), label(3, 5),
-                                {dumped, true, name, std::string("C3")});
-        EXPECT_EQ(screen->bufferedChangeCount(), 1u) << "the second change was dropped";
+        screen->updatePatchItem(unitPatch(c.second.empty() ? written : c.second, "C3", "0_0_3 (2).qptc"), label(3, 5),
+                                {dumped, true, written, std::string("C3")});
+        EXPECT_EQ(screen->bufferedChangeCount(), c.buffered ? 2u : 1u) << "the second change was dropped";
         screen->updateBuffterDataToPatchList();
-        EXPECT_EQ(listed->patchName, name);
+        EXPECT_EQ(listed->patchName, c.name);
         EXPECT_EQ(listed->patchComment, "Knob");
         EXPECT_EQ(listed->path, kDevice + "0_0_3 (2).qptc");
         EXPECT_EQ(count("writeItem 3"), 1u) << testing::PrintToString(log);
