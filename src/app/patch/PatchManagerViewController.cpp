@@ -610,6 +610,7 @@ std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool
         return rewrites;
     }
     if (!reloadList) {
+        if (patchListDelegate_) patchListDelegate_->followPatch();
         patchManagerTableView_->viewport()->update();
         return rewrites;
     }

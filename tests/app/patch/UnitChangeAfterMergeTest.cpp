@@ -287,4 +287,45 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
     }
 }
 
+// Backup All takes the unit's waiting change of the patch under an open editor in which nothing was typed,
+// and the list keeps the keys away from the editor: its edit ends over what the unit left there and writes
+// nothing over it.
+TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
+{
+    const int columns[] = {1, 2};  // the name's editor, the comment's
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    screen->view()->activateWindow();
+    testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    auto& table = *screen->patchManagerTableView();
+    for (const int column : columns) {
+        SCOPED_TRACE(column);
+        loadWithFiles(10);
+        appDelegate.setDeviceConnected(true);
+        // The list has the keys: the button backs up again, not restores the new backup.
+        screen->tableViewDidBecomeFirstResponder(table);
+        const auto edited = screen->patchItems()[2];
+        table.setCurrentIndex(table.model()->index(2, column));
+        table.edit(table.model()->index(2, column));
+        QWidget* editor = screen->patchListDelegate()->editor();
+        ASSERT_NE(editor, nullptr);
+        editor->setFocus();
+        testing_app::processEventsUntil([&] { return editor->hasFocus(); });
+        screen->updatePatchItem(unitPatch("Unit", "Set", "0_0_2 (1).qptc"), label(2, 5),
+                                {edited->path, false, std::string("P2"), std::string("C2")});
+        log.clear();
+        screen->backUpButtonClick();
+        if (QWidget* open = screen->patchListDelegate()->editor()) {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(open, &escape);
+        }
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
+        EXPECT_EQ(edited->patchName, "Unit");
+        EXPECT_EQ(edited->patchComment, "Set");
+        EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) {
+            return line.rfind("editFilePatch", 0) == 0 || line.rfind("write", 0) == 0;
+        })) << testing::PrintToString(log);
+    }
+}
+
 }  // namespace
