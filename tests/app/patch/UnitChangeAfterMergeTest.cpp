@@ -42,6 +42,32 @@ protected:
         return changed;
     }
     std::size_t count(const std::string& line) const { return static_cast<std::size_t>(std::count(log.begin(), log.end(), line)); }
+    bool wroteNothing() const
+    {
+        return std::none_of(log.begin(), log.end(), [](const std::string& line) {
+            return line.rfind("editFilePatch", 0) == 0 || line.rfind("write", 0) == 0;
+        });
+    }
+    void showWindow()
+    {
+        screen->view()->resize(900, 700);
+        screen->view()->show();
+        screen->view()->activateWindow();
+        testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    }
+    // Opens row 2's cell in `column` (1 the name, 2 the comment) for editing; the editor or none.
+    QWidget* openEditor(int column)
+    {
+        auto& table = *screen->patchManagerTableView();
+        table.setCurrentIndex(table.model()->index(2, column));
+        table.edit(table.model()->index(2, column));
+        return screen->patchListDelegate()->editor();
+    }
+    static void escape(QWidget* editor)
+    {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(editor, &key);
+    }
 };
 
 // The unit changes a patch while our write of it is on its way; the merge gives the list's patch the file of
@@ -187,10 +213,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
         {"the name's editor, Escape", 1, 2, true, "Unit", "C2"},
         {"the name's editor, left", 1, 2, false, "Unit", "C2"},
     };
-    screen->view()->resize(900, 700);
-    screen->view()->show();
-    screen->view()->activateWindow();
-    testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    showWindow();
     auto& table = *screen->patchManagerTableView();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -212,9 +235,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
         }
         undo.addActionStack(record);
         table.setUpCurrentSelectionWithIndexSet({2}, false);
-        table.setCurrentIndex(table.model()->index(2, c.column));
-        table.edit(table.model()->index(2, c.column));
-        ASSERT_NE(screen->patchListDelegate()->editor(), nullptr);
+        ASSERT_NE(openEditor(c.column), nullptr);
 
         log.clear();
         undo.doUndoAction();
@@ -226,17 +247,14 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
         testing_app::processEventsUntil([&] { return editor->hasFocus(); });
         log.clear();
         if (c.escape) {
-            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QApplication::sendEvent(editor, &escape);
+            escape(editor);
         } else {
             table.setFocus();
         }
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
         EXPECT_EQ(edited->patchName, c.name);
         EXPECT_EQ(edited->patchComment, c.comment);
-        EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) {
-            return line.rfind("editFilePatch", 0) == 0 || line.rfind("write", 0) == 0;
-        })) << testing::PrintToString(log);
+        EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);
     }
 }
 
@@ -293,21 +311,15 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
 TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
 {
     const int columns[] = {1, 2};  // the name's editor, the comment's
-    screen->view()->resize(900, 700);
-    screen->view()->show();
-    screen->view()->activateWindow();
-    testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
-    auto& table = *screen->patchManagerTableView();
+    showWindow();
     for (const int column : columns) {
         SCOPED_TRACE(column);
         loadWithFiles(10);
         appDelegate.setDeviceConnected(true);
         // The list has the keys: the button backs up again, not restores the new backup.
-        screen->tableViewDidBecomeFirstResponder(table);
+        screen->tableViewDidBecomeFirstResponder(*screen->patchManagerTableView());
         const auto edited = screen->patchItems()[2];
-        table.setCurrentIndex(table.model()->index(2, column));
-        table.edit(table.model()->index(2, column));
-        QWidget* editor = screen->patchListDelegate()->editor();
+        QWidget* editor = openEditor(column);
         ASSERT_NE(editor, nullptr);
         editor->setFocus();
         testing_app::processEventsUntil([&] { return editor->hasFocus(); });
@@ -315,16 +327,11 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
                                 {edited->path, false, std::string("P2"), std::string("C2")});
         log.clear();
         screen->backUpButtonClick();
-        if (QWidget* open = screen->patchListDelegate()->editor()) {
-            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QApplication::sendEvent(open, &escape);
-        }
+        if (QWidget* open = screen->patchListDelegate()->editor()) escape(open);
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
         EXPECT_EQ(edited->patchName, "Unit");
         EXPECT_EQ(edited->patchComment, "Set");
-        EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) {
-            return line.rfind("editFilePatch", 0) == 0 || line.rfind("write", 0) == 0;
-        })) << testing::PrintToString(log);
+        EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);
     }
 }
 
