@@ -204,6 +204,21 @@ void PatchListItemDelegate::continueEdit(const HeldEdit& held) const
         text->continueEditOf(*closed);
 }
 
+void PatchListItemDelegate::followPatch() const
+{
+    PatchTextCellView* cell = editingCell();
+    if (!cell || !cell->patchItem() || editor_->property("committed").toBool()) return;
+    const std::string now = editingComment_ ? cell->patchItem()->patchComment : cell->patchItem()->patchName;
+    if (now == cell->originalText()) return;
+    const QString before = QString::fromStdString(cell->originalText());
+    const QString after = QString::fromStdString(now);
+    cell->setOriginalText(now);
+    const bool untouched = editorText(editor_) == before;
+    if (auto* line = qobject_cast<ChangingColorWhenEditingTextField*>(editor_.data())) line->setOriginalText(after);
+    if (auto* text = qobject_cast<ChangingColorWhenEditingTextView*>(editor_.data())) text->setOriginalText(after);
+    if (untouched) setEditorText(editor_, after);
+}
+
 void PatchListItemDelegate::destroyEditor(QWidget* editor, const QModelIndex& index) const
 {
     if (editor == editor_) editor_ = nullptr;

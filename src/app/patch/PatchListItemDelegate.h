@@ -52,6 +52,10 @@ public:
     // Goes on with the held edit in the editor the list has opened again for its patch.
     void continueEdit(const HeldEdit& held) const;
 
+    // The open editor's patch took a text without the list's reload (the unit's change, taken under the
+    // typing): Escape brings back what the patch holds now, and a field with nothing typed shows it.
+    void followPatch() const;
+
     // Ends the open edit, if any, with its commit through the text rules, as leaving the field does;
     // wherever the keys are, so also while another window has them.
     void endEdit();

@@ -46,6 +46,7 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/ChangePositionAction.h"
+#include "library/undo/DragFromPoolToListAction.h"
 #include "library/undo/UndoController.h"
 #include "platform/bundle/StringFormat.h"
 
@@ -446,6 +447,10 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
     // Bound now to the patch the unit changed: by the end of the quiet time a reorder may have put another
     // patch in this slot, and a write of ours on its way to the unit may have done so already.
     auto target = heldPatch(origin.heldPath);
+    // Our write replacing the change on the unit carries another patch over one an undo keeps to put back
+    // (a drop or Restore All replaced it): the change goes with that patch, so the undo puts it back as the
+    // unit last held it.
+    if (!target && origin.overwritten) target = patchKeptForUndo(origin.heldPath);
     UnitPatchChange held = origin;
     if (!target) {
         // The patch the unit changed has left the list, and our write replaces it on the unit too: the
@@ -460,23 +465,45 @@ void PatchManagerViewController::updatePatchItem(std::shared_ptr<PatchItem> patc
         }
     }
     bufferDataFromDevice_.push_back(
-        {std::move(patchItem), offset, std::move(target), origin.overwritten, held.heldName, held.heldComment});
+        {std::move(patchItem), offset, std::move(target), origin.overwritten, held.heldName, held.heldComment,
+         absoluteFile(origin.heldPath)});
     appDelegate_.setReloadDataFromDeviceTimer();
+}
+
+std::string PatchManagerViewController::absoluteFile(const std::string& path) const
+{
+    return path.empty() || path.front() == '/' ? path : coordinator_.applicationFolder() + "/" + path;
 }
 
 std::shared_ptr<PatchItem> PatchManagerViewController::heldPatch(const std::string& path) const
 {
     if (path.empty()) return nullptr;
-    const std::string root = coordinator_.applicationFolder();
-    const auto absolute = [&root](const std::string& file) {
-        return file.empty() || file.front() == '/' ? file : root + "/" + file;
-    };
+    const auto absolute = [this](const std::string& file) { return absoluteFile(file); };
     const std::string held = absolute(path);
     // A change still buffered names the file its patch takes when it applies.
     for (auto change = bufferDataFromDevice_.rbegin(); change != bufferDataFromDevice_.rend(); ++change)
         if (change->patchItem && change->target && absolute(change->patchItem->path) == held) return change->target;
     for (const auto& patch : patchItems_)
         if (patch && absolute(patch->path) == held) return patch;
+    // A merge gave the patch the unit changed another file, which the unit had not taken yet.
+    if (auto moved = fileTrail_.follow(held, absolute); moved && slotOf(moved.get())) return moved;
+    return nullptr;
+}
+
+std::shared_ptr<PatchItem> PatchManagerViewController::patchKeptForUndo(const std::string& path) const
+{
+    if (path.empty()) return nullptr;
+    const auto absolute = [this](const std::string& file) { return absoluteFile(file); };
+    const std::string held = absolute(path);
+    const auto moved = fileTrail_.follow(held, absolute);
+    for (const auto& record : undoController_.actionStack()) {
+        const auto* replaced = dynamic_cast<const DragFromPoolToListAction*>(record.get());
+        if (!replaced) continue;
+        for (const auto& object : replaced->mItems) {
+            const auto* kept = std::get_if<std::shared_ptr<PatchItem>>(&object);
+            if (kept && *kept && (*kept == moved || absolute((*kept)->path) == held)) return *kept;
+        }
+    }
     return nullptr;
 }
 
@@ -583,6 +610,7 @@ std::vector<std::uint64_t> PatchManagerViewController::applyBufferedChanges(bool
         return rewrites;
     }
     if (!reloadList) {
+        if (patchListDelegate_) patchListDelegate_->followPatch();
         patchManagerTableView_->viewport()->update();
         return rewrites;
     }
@@ -609,29 +637,52 @@ bool PatchManagerViewController::unitNeedsPatchAfter(const BufferedChange& chang
 bool PatchManagerViewController::mergeUnitChange(const BufferedChange& change, PatchItem& target)
 {
     auto merged = change.patchItem->copy();
-    bool usersTexts = false;
+    // The unit changed what it held before a merge moved the patch to another file: a text that merge
+    // took from the unit is no edit of the user's, and a later change of that text on the unit goes over
+    // it; a text the unit left as it held it keeps the list's.
+    const auto absolute = [this](const std::string& file) { return absoluteFile(file); };
+    const auto taken = fileTrail_.takenSinceLeaving(change.heldPath, target, absolute);
+    struct Field {
+        bool kept = false;   // the list's text goes over the unit's
+        bool users = false;  // and it is the user's
+    };
+    const auto field = [](const std::string& listed, const std::string& unit, const std::optional<std::string>& held,
+                          const std::optional<std::string>& fromUnit) {
+        Field f;
+        if (!held || listed == *held) return f;
+        f.users = !(fromUnit && listed == *fromUnit);
+        f.kept = f.users || unit == *held;
+        return f;
+    };
+    const Field name = field(target.patchName, merged->patchName, change.heldName, taken ? taken->name : std::nullopt);
+    const Field comment =
+        field(target.patchComment, merged->patchComment, change.heldComment, taken ? taken->comment : std::nullopt);
+    bool usersTexts = name.kept || comment.kept;
     // The user's texts go as the patch's file stores them: one that does not decode (an undo puts such a
     // name back) reads as "", and only its bytes keep it.
     const auto stored = coordinator_.storedPatchTexts(target.path);
-    StoredPatchTexts users;
-    if (change.heldName && target.patchName != *change.heldName) {
+    StoredPatchTexts kept;
+    if (name.kept) {
         merged->patchName = target.patchName;
-        if (stored) users.name = stored->name;
-        usersTexts = true;
+        if (stored) kept.name = stored->name;
     }
-    if (change.heldComment && target.patchComment != *change.heldComment) {
+    if (comment.kept) {
         merged->patchComment = target.patchComment;
-        if (stored) users.comment = stored->comment;
-        usersTexts = true;
+        if (stored) kept.comment = stored->comment;
     }
     // The unit's file takes the user's texts; where it cannot, the list shows what the unit holds and says
     // the user's edit did not keep.
-    if (usersTexts && !coordinator_.restoreFilePatch(*merged, users)) {
+    if (usersTexts && !coordinator_.restoreFilePatch(*merged, kept)) {
         dialogs_.showInformation("Patch_CanNotEditPatchItem", target.patchName);
         merged = change.patchItem->copy();
         usersTexts = false;
     }
+    const std::string former = absoluteFile(target.path);
     updateBufferPatchItem(*merged, target);
+    PatchFileTrail::UnitTexts fromUnit;
+    if (!usersTexts || !name.users) fromUnit.name = target.patchName;
+    if (!usersTexts || !comment.users) fromUnit.comment = target.patchComment;
+    if (change.target.get() == &target) fileTrail_.record(former, absoluteFile(target.path), change.target, std::move(fromUnit));
     return usersTexts;
 }
 

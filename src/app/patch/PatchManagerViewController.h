@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/patch/BackupPatch.h"
+#include "app/patch/PatchFileTrail.h"
 #include "app/patch/PatchPoolDataSource.h"
 #include "app/patch/PatchPoolOutlineViewDelegate.h"
 #include "app/patch/TableViewForPatchRightClickDelegate.h"
@@ -308,6 +309,8 @@ private:
         // The texts of the patch the unit changed, as it held them; none when not known.
         std::optional<std::string> heldName;
         std::optional<std::string> heldComment;
+        // The file of the patch the unit changed, as it held it; empty when not known.
+        std::string heldPath;
     };
     // Lays the unit's change over its patch, each text the user changed since the unit held it kept over
     // the unit's; whether one was, so the unit needs the patch again.
@@ -316,8 +319,13 @@ private:
     // the patch otherwise than the list.
     bool unitNeedsPatchAfter(const BufferedChange& change, bool usersTexts) const;
     std::shared_ptr<PatchItem> patchInSlot(const std::string& offset) const;
-    // The patch whose file is `path`: a buffered change's, else the list's; none when neither has it.
+    // The patch whose file is `path`: a buffered change's, else the list's, else the list's patch a merge
+    // moved from that file since; none when neither has it.
     std::shared_ptr<PatchItem> heldPatch(const std::string& path) const;
+    // The patch whose file is `path` (or that a merge moved from it) that an undo record keeps to put
+    // back in the list, a drop or Restore All having replaced it; none when no record keeps it.
+    std::shared_ptr<PatchItem> patchKeptForUndo(const std::string& path) const;
+    std::string absoluteFile(const std::string& path) const;
     std::optional<std::uint64_t> slotOf(const PatchItem* patch) const;
     std::optional<std::uint64_t> slotOf(const std::string& offset) const;
     // Takes the unit's changes reported within the quiet time into the list's patches at once, and
@@ -369,6 +377,7 @@ private:
     StructureData structureData_;
     std::vector<RestoredCount> numberOfRestoredDictionaryArray_;
     std::vector<BufferedChange> bufferDataFromDevice_;
+    PatchFileTrail fileTrail_;
     std::vector<std::uint64_t> currentSelectionIndexSet_;
     std::vector<platform::NotificationCenter::Token> undoObservers_;
     std::uint64_t numberOfSlotsInBlank_ = 0;

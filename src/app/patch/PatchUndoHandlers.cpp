@@ -140,26 +140,30 @@ void PatchUndoHandlers::undoListText(const ChangeTextAction& action)
     // A patch no longer in the list has no row to show it and no slot to write it to.
     const std::optional<std::uint64_t> row = rowOf(patch.get());
     if (!row) return;
+    // Only what the gesture changed goes back: a sheet's Save that left a text as it was puts nothing over
+    // that text, which the unit may have changed since.
+    const bool name = action.mType == kListName || (action.mType == kListSheet && action.mOldText != action.mNewText);
+    const bool comment = action.mType == kListComment ||
+                         (action.mType == kListSheet && action.mOldSecondText != action.mNewSecondText);
+    if (!name && !comment) return;
     const auto apply = [&](const std::string& text, const std::string& secondText) {
-        if (action.mType == kListComment) {
-            patch->patchComment = text;
-            return;
-        }
-        if (action.mType == kListSheet) patch->patchComment = secondText;
-        patch->patchName = text;
+        if (name) patch->patchName = text;
+        if (comment) patch->patchComment = action.mType == kListComment ? text : secondText;
     };
     apply(action.mOldText, action.mOldSecondText);
     // The fields the record changed go back as the file stored them.
     StoredPatchTexts restore;
-    if (action.mType != kListComment) restore.name = action.mOldStored.name;
-    if (action.mType != kListName) restore.comment = action.mOldStored.comment;
+    if (name) restore.name = action.mOldStored.name;
+    if (comment) restore.comment = action.mOldStored.comment;
     if (!collaborators_.coordinator.restoreFilePatch(*patch, restore)) {
         apply(action.mNewText, action.mNewSecondText);
         message(kCanNotEditPatchItem, patch->patchName);
         return;
     }
-    if (collaborators_.reloadListRow) collaborators_.reloadListRow(*row);
+    // The write takes the unit's waiting change of the patch first; the row's reload after it shows the
+    // merge, and an editor open on the row takes that for its original, so Escape keeps it.
     if (collaborators_.writeSlot) collaborators_.writeSlot(*row);
+    if (collaborators_.reloadListRow) collaborators_.reloadListRow(*row);
 }
 
 void PatchUndoHandlers::undoPoolPatchText(const ChangeTextAction& action)
@@ -233,8 +237,9 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
         Patches old;
         for (const auto& object : action.mOldList) old.push_back(patchOf(object));
         patchItems_ = std::move(old);
-        if (collaborators_.reloadList) collaborators_.reloadList();
+        // Written first: the write takes the unit's waiting changes, which the reload then shows.
         if (collaborators_.writeRange) collaborators_.writeRange(action.changedRange.location, action.changedRange.length);
+        if (collaborators_.reloadList) collaborators_.reloadList();
         return;
     }
     if (action.mType != 4) return;

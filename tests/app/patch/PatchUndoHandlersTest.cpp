@@ -130,11 +130,11 @@ TEST_F(PatchUndoHandlersTest, TextUndoSucceedsOrPutsTheNewerTextsBack)
         std::vector<std::string> log;
     };
     const Case cases[] = {
-        {1, true, "Old", "C3", {"editFilePatch Old|C3", "reloadRow 3", "writeSlot 3"}},
+        {1, true, "Old", "C3", {"editFilePatch Old|C3", "writeSlot 3", "reloadRow 3"}},
         {1, false, "New", "C3", {"editFilePatch Old|C3", "info Patch_CanNotEditPatchItem New"}},
-        {2, true, "New", "Old", {"editFilePatch New|Old", "reloadRow 3", "writeSlot 3"}},
+        {2, true, "New", "Old", {"editFilePatch New|Old", "writeSlot 3", "reloadRow 3"}},
         {2, false, "New", "New", {"editFilePatch New|Old", "info Patch_CanNotEditPatchItem New"}},
-        {5, true, "Old", "OldC", {"editFilePatch Old|OldC", "reloadRow 3", "writeSlot 3"}},
+        {5, true, "Old", "OldC", {"editFilePatch Old|OldC", "writeSlot 3", "reloadRow 3"}},
         {5, false, "New", "NewC", {"editFilePatch Old|OldC", "info Patch_CanNotEditPatchItem New"}},
     };
     for (const auto& c : cases) {
@@ -250,7 +250,7 @@ TEST_F(PatchUndoHandlersTest, ListReorderUndoPutsTheOldOrderBackAndWritesTheRang
     handlers().undo(*action);
     EXPECT_EQ(list[2]->patchName, "L2");
     EXPECT_EQ(list[5]->patchName, "L5");
-    EXPECT_EQ(log, (CallLog{"reloadList", "writeRange 2 4"}));
+    EXPECT_EQ(log, (CallLog{"writeRange 2 4", "reloadList"}));
 }
 
 TEST_F(PatchUndoHandlersTest, PoolMoveUndoRestoresTheTreeAndMovesTheFilesBack)
