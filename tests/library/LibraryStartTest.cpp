@@ -184,8 +184,9 @@ TEST_F(LibraryLinks, ACutSaveWithALinkedPartBesideTheLibraryPutsBackTheLibrary)
         const char* folder;  // beside the library
         Strings shown;
     };
-    // A linked "Pool" came in with the session's patch before the cut; a linked "Backup" is as it was.
-    const Case cases[] = {{"Backup", "Backups", {"A", "B/D"}}, {"Pool", "Pools", {"A", "B/D", "E"}}};
+    // A linked "Pool" came in with the session's patch before the cut; with a linked "Backup" the session's
+    // patch comes back from the pool the failed save kept for a cut run.
+    const Case cases[] = {{"Backup", "Backups", {"A", "B/D", "E"}}, {"Pool", "Pools", {"A", "B/D", "E"}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.part);
         anew();
