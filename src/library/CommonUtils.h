@@ -101,6 +101,8 @@ public:
     static constexpr const char* kStorePatchBackup = "QFXMacApplication/Patch/Backup";
     // The saved library while a save moves its successor in.
     static constexpr const char* kStorePatchAside = "QFXMacApplication/.Patch-old";
+    // The name a save's new library is built under beside the library, before it is swapped in.
+    static constexpr const char* kPatchStagingPrefix = ".Patch-saving";
     static constexpr const char* kDevicePatch = "Device/Patch";
     static constexpr const char* kQFXListFileName = "FLST_SEQ.QT2";
     // Per unit, what an effect edit under way still has to put on it; kept until the unit confirms its new
@@ -969,9 +971,11 @@ private:
     };
     PoolJudge poolJudge(bool connected, std::optional<std::uint64_t>* against = nullptr) const;
     std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
-    // Safe on the load's threads: what it read of the file goes to `facts`.
+    // Safe on the load's threads: what it read of the file goes to `facts`, and the digest of its bytes
+    // (LibraryIdentity) to `digest` when it was read whole.
     std::optional<ReadPatch> readLoadedPatch(const std::string& path, const PoolJudge& judge,
-                                             std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const;
+                                             std::unordered_map<std::string, PoolPatchFacts::Facts>& facts,
+                                             std::string* digest = nullptr) const;
     // The patch file at `path` as the pool judges it: what the load kept of it while it is unchanged, else
     // read (and kept). Pool's queue only.
     std::optional<OKVPatch> judgedPatchAt(const std::string& path);

@@ -26,7 +26,7 @@ namespace {
 
 // Copies into a staging folder are flushed once, with the folder, before it is swapped in.
 constexpr auto kStaged = platform::Durability::Staged;
-constexpr const char* kStagingPrefix = ".Patch-saving";
+constexpr const char* kStagingPrefix = CommonUtils::kPatchStagingPrefix;
 // The mark of the closing save's note once the library is being replaced.
 constexpr const char* kTakenClosing = ".taken";
 // The note's line naming the library that save writes.
@@ -661,7 +661,9 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         const bool noted = whole && closing && markClosingPoolTaken(writes, noteSeen);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
-        std::string aside = join(store, freshName(asidePrefix));
+        // The aside folder takes its staging folder's time: a start that finds both knows the save was cut
+        // between its two moves, and one that finds the aside folder alone knows the save landed.
+        std::string aside = join(store, asidePrefix + fileNameOf(staging).substr(std::string(kStagingPrefix).size()));
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
@@ -692,7 +694,8 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         {
             // What the load could not place now lies in this library.
             std::lock_guard lock(m_markedMutex);
-            m_libraryStamp = libraryStamp(library);
+            // The library is now what was staged, read through the same links: no second reading.
+            m_libraryStamp = writes;
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end

@@ -109,13 +109,33 @@ void CommonUtils::recoverLibraryAside()
     if (m_files.itemKind(library) != platform::ItemKind::Missing) return;
     const std::string store = fs::path(library).parent_path().string();
     const std::string prefix = lastComponent(pathUnderRoot(kStorePatchAside));
-    std::string newest;
-    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{}))
-        if (name.rfind(prefix, 0) == 0 && m_files.itemKind(join(store, name)) == platform::ItemKind::Folder &&
-            name > newest)
-            newest = name;
+    // Names end in the time they were made at, so they sort by it.
+    std::optional<std::string> newest;
+    std::optional<std::string> before;
+    std::vector<std::string> stagings;
+    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{})) {
+        if (name.rfind(kPatchStagingPrefix, 0) == 0) stagings.push_back(name.substr(std::string(kPatchStagingPrefix).size()));
+        if (name.rfind(prefix, 0) != 0 || m_files.itemKind(join(store, name)) != platform::ItemKind::Folder) continue;
+        const std::string time = name.substr(prefix.size());
+        if (!newest || time > *newest) {
+            before = newest;
+            newest = time;
+        } else if (!before || time > *before) {
+            before = time;
+        }
+    }
+    if (!newest) return;
+    // Only a save cut between its two moves leaves its staging folder (made just before its aside one) with
+    // the old library aside. An aside folder alone is a landed save's leftover, whose removal was cut: the
+    // library missing beside it is one the user deleted since, and it stays deleted.
+    const bool cut = std::any_of(stagings.begin(), stagings.end(),
+                                 [&](const std::string& time) { return time <= *newest && (!before || time > *before); });
+    if (!cut) {
+        RIG_LOG("no library; %s%s is a landed save's leftover, not put back", prefix.c_str(), newest->c_str());
+        return;
+    }
     platform::Error error;
-    if (!newest.empty() && !m_files.moveItem(join(store, newest), library, &error))
+    if (!m_files.moveItem(join(store, prefix + *newest), library, &error))
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
@@ -143,11 +163,13 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::stri
 // connected, and its effect list and warning while the device's effects are known. The listing told the
 // entry is a regular file, and the read refuses anything else.
 std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::string& path, const PoolJudge& judge,
-                                                                   std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const
+                                                                   std::unordered_map<std::string, PoolPatchFacts::Facts>& facts,
+                                                                   std::string* digest) const
 {
     if (!isPathOfFile(path)) return std::nullopt;
     std::optional<platform::FileStamp> stamp;
     const auto bytes = m_files.readFileStamped(path, stamp, nullptr, OKVPatch::kMaxPatchDataSize);
+    if (bytes && digest != nullptr) *digest = LibraryIdentity::digestOf(*bytes);
     if (!bytes || bytes->size() < 4 || !std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
     const auto patch = OKVPatch::initWithData(*bytes);
     if (!patch) return std::nullopt;
@@ -174,6 +196,8 @@ struct SavedEntry {
     std::vector<std::string> kept;
     // What was read of each patch, by its saved path, kept under its working path once it is placed.
     std::unordered_map<std::string, PoolPatchFacts::Facts> facts;
+    // The digest of each file read whole, by its saved path (the library's identity takes them).
+    std::vector<std::pair<std::string, std::string>> digests;
     // Whether it was an entry of the listing: a patch or a group (else it is kept at the top, unread).
     bool shown = false;
     // The source it was listed in.
@@ -247,9 +271,15 @@ void CommonUtils::loadPatchPool()
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
     recoverLibraryAside();
     const std::string library = libraryFolder();
-    // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
-    const LibraryIdentity::Reading identity = LibraryIdentity::of(m_files, library);
-    const std::string stamp = identity.identity;
+    const bool libraryMissing = m_files.itemKind(library) == platform::ItemKind::Missing;
+    const std::vector<std::string> all = keptPools();
+    // A library that cannot be read counts as missing: it is not shown, and no save replaces it. Which
+    // library it is matters before the reading only when a kept pool waits; otherwise it is taken after
+    // the reading, from the digests of the files the load read.
+    const bool stampLater = all.empty() && m_files.itemKind(library) == platform::ItemKind::Folder;
+    LibraryIdentity::Reading identity;
+    if (!stampLater) identity = LibraryIdentity::of(m_files, library);
+    std::string stamp = identity.identity;
     {
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
@@ -267,7 +297,6 @@ void CommonUtils::loadPatchPool()
     std::vector<std::string> beside;
     std::vector<std::string> outdated;
     {
-        const std::vector<std::string> all = keptPools();
         for (auto each = all.rbegin(); each != all.rend(); ++each) {
             std::string path = *each;
             const KeptName name = keptNameOf(lastComponent(path));
@@ -285,6 +314,11 @@ void CommonUtils::loadPatchPool()
                 beside.insert(beside.begin(), path);
             }
         }
+    }
+    // A library deleted since is not brought back: the newest kept pool is the pool as the user left it.
+    if (preferred.empty() && libraryMissing && !beside.empty()) {
+        preferred = beside.back();
+        beside.pop_back();
     }
     dropKeptPools(outdated);
     // A library some folder of which could not be listed shows what could be (no save replaces it).
@@ -376,7 +410,10 @@ void CommonUtils::loadPatchPool()
         entry.source = path;
         entry.from = from;
         if (entryKind != platform::ItemKind::Folder) {
-            if (auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts) : std::nullopt) {
+            std::string digest;
+            auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts, &digest) : std::nullopt;
+            if (!digest.empty()) entry.digests.emplace_back(path, std::move(digest));
+            if (patch) {
                 entry.node = leaf(std::move(*patch));
                 entry.shown = true;
             } else {
@@ -396,7 +433,12 @@ void CommonUtils::loadPatchPool()
             const std::string child = join(path, inner);
             if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
                 entry.record = child;
-            } else if (auto patch = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge, entry.facts) : std::nullopt) {
+                continue;
+            }
+            std::string digest;
+            auto patch = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge, entry.facts, &digest) : std::nullopt;
+            if (!digest.empty()) entry.digests.emplace_back(child, std::move(digest));
+            if (patch) {
                 entry.node->childDirectories.push_back(leaf(std::move(*patch)));
             } else {
                 refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
@@ -410,9 +452,23 @@ void CommonUtils::loadPatchPool()
             unlisted.emplace_back(entry.source, *entry.unlisted);
             whole[entry.from] = 0;
         }
+    if (stampLater) {
+        // Every source is the library here: what the reading took of its files is not read again.
+        LibraryIdentity::Known known;
+        for (const auto& entry : read)
+            for (const auto& [path, digest] : entry.digests) known.emplace(fs::path(path).lexically_relative(library).string(), digest);
+        identity = LibraryIdentity::of(m_files, library, {}, &known);
+        stamp = identity.identity;
+        const auto told = [&](const auto& each) { return each.first == identity.unreadFolder; };
+        if (!identity.unreadFolder.empty() && std::none_of(unlisted.begin(), unlisted.end(), told))
+            unlisted.emplace_back(identity.unreadFolder, identity.cause);
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
+    }
     // What a kept pool shown beside the library holds that the library holds too, byte for byte at the same
-    // place, is not brought in again: only what its session added or changed comes in.
-    if (stamp != kNoLibrary) {
+    // place, is not brought in again: only what its session added or changed comes in. That holds for
+    // whatever the start could read of the library, whole or not.
+    if (readable) {
         const auto inLibrary = savedEntries();
         const auto plainOf = [](const std::string& path) {
             return OKVLocalFileController::getFileNameFromIndexSavingName(lastComponent(path));
