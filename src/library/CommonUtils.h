@@ -988,6 +988,10 @@ private:
     std::string libraryFolder() const;
     void recoverLibraryAside();
     std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
+    // What the library holds that its identity does not count, brought beside a kept pool shown instead of
+    // it: into the working copy's group of that name and part (`groups`), else to where it stood (`unplaced`).
+    void carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,
+                            const std::set<std::string>& shown, std::vector<std::pair<std::string, std::string>>& unplaced);
     void loadPatchPool();
     // The top-level nodes of the tree the load marked, for which device (one update may skip them), and
     // what its warnings were judged against, by the load or the marks since.

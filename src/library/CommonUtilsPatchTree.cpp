@@ -647,6 +647,21 @@ void CommonUtils::loadPatchPool()
     }
     for (const auto& [kept, from] : keptAtTop)
         if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplace(kept, from, false);
+    // A kept pool is shown instead of the library only while what the library holds that the identity
+    // counts is unchanged; anything else there may have come since (a note, a tool's files) and is saved.
+    if (!preferred.empty() && m_files.itemKind(library) == platform::ItemKind::Folder) {
+        std::map<std::pair<bool, std::string>, std::string> keptGroups;
+        for (std::size_t i = 0; i < groups.size(); ++i)
+            if (made[i])
+                keptGroups.emplace(std::pair(groups[i].first->isBackUpAllGroup, plainName(lastComponent(saved[groups[i].first.get()]->source))),
+                                   groups[i].second);
+        std::set<std::string> shown;
+        for (const auto& root : roots) {
+            shown.insert(root->path.value_or(""));
+            for (const auto& child : root->childDirectories) shown.insert(child->path.value_or(""));
+        }
+        carryLibraryStrays(library, keptGroups, shown, unplaced);
+    }
     {
         std::lock_guard lock(m_markedMutex);
         m_unplaced = std::move(unplaced);
@@ -682,6 +697,46 @@ void CommonUtils::loadPatchPool()
         tell([part, aside = keptAsideName(part)](CommonUtilsDelegate& d) { d.patchLibraryPartKeptAside(part, aside); });
     if (!preferred.empty()) tell([](CommonUtilsDelegate& d) { d.patchPoolKeptFromLastRun(); });
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
+}
+
+void CommonUtils::carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,
+                                     const std::set<std::string>& shown, std::vector<std::pair<std::string, std::string>>& unplaced)
+{
+    const std::string local = pathUnderRoot(kTempLocal);
+    // The program never writes these: where the kept pool holds one of the name too, the library's is the
+    // newer and takes its place, unless the pool shows that one.
+    const auto clear = [&](const std::string& target) {
+        const platform::ItemKind kind = m_files.itemKind(target);
+        if (kind == platform::ItemKind::Missing) return true;
+        return !shown.contains(target) && m_files.removeItem(target);
+    };
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string folder = LibraryIdentity::throughLinks(join(library, part));
+        for (const auto& [name, kind] : m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{})) {
+            const std::string path = join(folder, name);
+            const std::string below = std::string(part) + "/" + name;
+            if (!LibraryIdentity::owns(name, kind, false)) {
+                // Saved where it stood; the working copy's own of the name would be saved at the top of "Pool".
+                if (clear(join(local, name))) unplaced.emplace_back(path, below);
+                continue;
+            }
+            if (kind != platform::ItemKind::Folder) continue;
+            const auto group = groups.find({std::string(part) == "Backup", OKVLocalFileController::getFileNameFromIndexSavingName(name)});
+            for (const auto& [inner, innerKind] :
+                 m_files.contentsOfDirectoryWithKinds(path).value_or(std::vector<platform::FolderEntry>{})) {
+                if (LibraryIdentity::owns(inner, innerKind, true)) continue;
+                const std::string stray = join(path, inner);
+                // A group the session deleted or renamed, or a patch file the group's save would take for
+                // one it no longer shows: kept where it stood.
+                if (group == groups.end() || (innerKind == platform::ItemKind::File && isShownPatchFile(stray))) {
+                    unplaced.emplace_back(stray, below + "/" + inner);
+                    continue;
+                }
+                const std::string target = join(group->second, inner);
+                if (clear(target) && !linkTree(stray, target, 1)) unplaced.emplace_back(stray, below + "/" + inner);
+            }
+        }
+    }
 }
 
 void CommonUtils::tellUnlisted(const std::vector<std::pair<std::string, platform::Error>>& unlisted)

@@ -108,20 +108,18 @@ bool walkPart(platform::FileManager& files, const std::string& folder, const std
     if (!entries) return false;
     owned.push_back({'P', part, {}, {}});
     for (const auto& entry : *entries) {
-        if (hidden(entry.name)) continue;
         const std::string path = (fs::path(folder) / entry.name).string();
         const std::string relative = part + "/" + entry.name;
-        if (entry.kind == platform::ItemKind::File && isPatchName(entry.name)) {
+        if (!LibraryIdentity::owns(entry.name, entry.kind, false)) continue;
+        if (entry.kind != platform::ItemKind::Folder) {
             owned.push_back({'F', relative, path, {}});
             continue;
         }
-        if (entry.kind != platform::ItemKind::Folder) continue;
         owned.push_back({'G', relative, {}, {}});
         const auto inside = listed(files, path, reading);
         if (!inside) return false;
         for (const auto& child : *inside)
-            if (!hidden(child.name) && child.kind == platform::ItemKind::File &&
-                (isPatchName(child.name) || child.name == BackupFile::kFileName))
+            if (LibraryIdentity::owns(child.name, child.kind, true))
                 owned.push_back({'F', relative + "/" + child.name, (fs::path(path) / child.name).string(), {}});
     }
     return true;
@@ -189,6 +187,13 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
     }
     reading.identity = digest.text();
     return reading;
+}
+
+bool LibraryIdentity::owns(const std::string& name, platform::ItemKind kind, bool inGroup)
+{
+    if (hidden(name)) return false;
+    if (kind == platform::ItemKind::Folder) return !inGroup;
+    return kind == platform::ItemKind::File && (isPatchName(name) || (inGroup && name == BackupFile::kFileName));
 }
 
 std::string LibraryIdentity::digestOf(const std::vector<std::uint8_t>& bytes)

@@ -32,6 +32,9 @@ public:
     // save's staged one, which takes the folder's place). A file `known` does not name is read here.
     static Reading of(platform::FileManager& files, const std::string& library,
                       const std::map<std::string, std::string>& partsAt = {}, const Known* known = nullptr);
+    // Whether the identity counts an entry of that name and kind at the top of a part or within a group:
+    // what it does not count, a start that shows a kept pool instead of the library carries into its save.
+    static bool owns(const std::string& name, platform::ItemKind kind, bool inGroup);
     // The digest the identity takes of a file holding `bytes`.
     static std::string digestOf(const std::vector<std::uint8_t>& bytes);
     // Whether `a` holds what `b` holds: files byte for byte, folders name by name, links by target.

@@ -86,13 +86,29 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         const char* what;
         std::function<void(KeptPoolLibrary&)> change;
         Strings shown;
+        // What the user or a tool left there, which the save of the kept pool shown instead keeps.
+        const char* kept = "";
+        // What stood there already when the pool was kept.
+        const char* before = "";
     } cases[] = {
-        {"a file manager's folder settings", [](KeptPoolLibrary& t) { t.put(".directory", {'x'}); }, asLeft},
-        {"a Mac's folder view in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.DS_Store", {'x'}); }, asLeft},
-        {"a Mac's resource fork of a patch", [](KeptPoolLibrary& t) { t.put("Pool/._[0] A.qptc", {'x'}); }, asLeft},
-        {"thumbnails in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/Thumbs.db", {'x'}); }, asLeft},
-        {"folder settings in a backup", [](KeptPoolLibrary& t) { t.put("Backup/desktop.ini", {'x'}); }, asLeft},
-        {"a hidden folder in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/.thumbnails/t.png", {'x'}); }, asLeft},
+        {"a file manager's folder settings", [](KeptPoolLibrary& t) { t.put(".directory", {'x'}); }, asLeft, ".directory"},
+        {"a Mac's folder view in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.DS_Store", {'x'}); }, asLeft, "Pool/.DS_Store"},
+        {"a Mac's resource fork of a patch", [](KeptPoolLibrary& t) { t.put("Pool/._[0] A.qptc", {'x'}); }, asLeft,
+         "Pool/._[0] A.qptc"},
+        {"thumbnails in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/Thumbs.db", {'x'}); }, asLeft, "Pool/[1] G/Thumbs.db"},
+        {"folder settings in a backup", [](KeptPoolLibrary& t) { t.put("Backup/desktop.ini", {'x'}); }, asLeft,
+         "Backup/desktop.ini"},
+        {"a note in a backup group", [](KeptPoolLibrary& t) { t.put("Backup/[2] B/note.txt", {'n'}); }, asLeft,
+         "Backup/[2] B/note.txt"},
+        {"a hidden folder in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/.thumbnails/t.png", {'x'}); }, asLeft,
+         "Pool/[1] G/.thumbnails/t.png"},
+        {"a hidden folder in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.sync/state", {'x'}); }, asLeft, "Pool/.sync/state"},
+        {"a note edited since, as an editor saves",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/.note.txt.swp", {'n', '2'});
+             fs::rename(t.library() + "/Pool/.note.txt.swp", t.library() + "/Pool/note.txt");
+         },
+         asLeft, "Pool/note.txt", "Pool/note.txt"},
         {"a patch added", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/[1] H.qptc", t.patchBytes("H")); },
          {"A", "G/C", "G/H", "B/D", "session/E"}},
         {"a group added", [](KeptPoolLibrary& t) { fs::create_directories(t.library() + "/Pool/[3] New"); },
@@ -112,6 +128,7 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         layOut();
+        if (*c.before != 0) put(c.before, {'n', '1'});
         keepAFailedRun();
         c.change(*this);
         const Strings heard = start();
@@ -119,6 +136,16 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         EXPECT_EQ(count(heard, "patchPoolKept"), same ? 1 : 0);
         EXPECT_EQ(count(heard, "patchPoolKeptBeside"), same ? 0 : 1);
         EXPECT_EQ(order(), c.shown);
+        if (*c.kept == 0) continue;
+        std::atomic<bool> unchanged{false};
+        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+        std::ifstream saved(library() + "/" + c.kept, std::ios::binary);
+        EXPECT_TRUE(saved) << "dropped by the save";
+        if (*c.before != 0) {
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "n2") << "the newer one";
+            EXPECT_FALSE(fs::exists(library() + "/Pool/note (1).txt")) << "twice";
+        }
+        EXPECT_TRUE(fs::exists(library() + "/Pool/[3] E.qptc")) << "the session's patch";
     }
 }
 
