@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/InParallel.h"
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
 #include "device/sequencer/ParserDataController.h"
@@ -207,23 +208,6 @@ struct SavedEntry {
     // Of a kept pool shown beside the library, and the library holds it as it is.
     bool leftOut = false;
 };
-
-// Runs work(0) .. work(count - 1) on a few threads of the load's own: the load is bound by the file
-// system's look-ups and link creations, which wait on the disk's metadata as much as they compute, and a
-// large library's entries are independent of each other.
-void inParallel(std::size_t count, const std::function<void(std::size_t)>& work)
-{
-    const std::size_t threads =
-        std::min<std::size_t>({count, 4, std::max<std::size_t>(1, std::thread::hardware_concurrency())});
-    std::atomic<std::size_t> next{0};
-    const auto run = [&] {
-        for (std::size_t i = next++; i < count; i = next++) work(i);
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
-    run();
-    for (auto& helper : helpers) helper.join();
-}
 
 void refuse(const std::string& path, const char* why) { RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why); }
 

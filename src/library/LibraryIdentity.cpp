@@ -1,17 +1,15 @@
 #include "library/LibraryIdentity.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "common/InParallel.h"
 #include "library/store/BackupFile.h"
 
 namespace fs = std::filesystem;
@@ -125,22 +123,6 @@ bool walkPart(platform::FileManager& files, const std::string& folder, const std
     return true;
 }
 
-// Runs work(0) .. work(count - 1) on a few threads: reading many small files waits on the disk as much as
-// it computes.
-void inParallel(std::size_t count, const std::function<void(std::size_t)>& work)
-{
-    const std::size_t threads =
-        std::min<std::size_t>({count / 64 + 1, 4, std::max<std::size_t>(1, std::thread::hardware_concurrency())});
-    std::atomic<std::size_t> next{0};
-    const auto run = [&] {
-        for (std::size_t i = next++; i < count; i = next++) work(i);
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
-    run();
-    for (auto& helper : helpers) helper.join();
-}
-
 }  // namespace
 
 LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library,
@@ -171,6 +153,7 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
         if (known != nullptr && found != known->end()) owned[i].digest = found->second;
         else unread.push_back(i);
     }
+    // A few files are read on the caller's thread alone.
     inParallel(unread.size(), [&](std::size_t i) {
         Owned& file = owned[unread[i]];
         if (const auto bytes = files.readFile(file.path, nullptr, kDigestLimit)) {
@@ -179,7 +162,7 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
         }
         // A file that cannot be read now still counts by its size, and stands apart from any readable one.
         file.digest = "? " + std::to_string(files.fileSize(file.path).value_or(0));
-    });
+    }, 64);
     Digest digest;
     for (const auto& item : owned) {
         digest.add(std::string(1, item.kind) + " " + item.relative);

@@ -13,15 +13,9 @@ namespace fs = std::filesystem;
 // or none, and what the start shows of each.
 class KeptPoolLibrary : public PatchLibrary {
 public:
+    using PatchLibrary::library;
     using PatchLibrary::patchBytes;
-    std::string library() const { return rootFolder + "/QFXMacApplication/Patch"; }
-    void put(const std::string& relative, const Bytes& bytes)
-    {
-        const fs::path path = library() + "/" + relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-    }
+    using PatchLibrary::put;
     // The standing library: a patch, a group and a backup group.
     void layOut()
     {
@@ -49,15 +43,6 @@ public:
         ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
         utils.reset();
     }
-    // A start, and everything it said once the pool was shown.
-    Strings start()
-    {
-        startLibrary();
-        utils->createPatchDirectoryObjectFromLocal();
-        Strings heard = until("patchPool");
-        for (auto& more : settle()) heard.push_back(std::move(more));
-        return heard;
-    }
     // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept
     // session's group as "session".
     Strings order() const
@@ -72,7 +57,6 @@ public:
         }
         return names;
     }
-    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
 };
 
 // Between the failed run and the next start, the library meets a file manager, a Mac, a sync tool or the

@@ -95,14 +95,6 @@ std::shared_ptr<DirectoryObject> leaf(const std::string& path, const std::string
 
 class PatchLibraryLayouts : public PatchLibrary {
 protected:
-    std::string library() const { return rootFolder + "/QFXMacApplication/Patch"; }
-    void put(const std::string& relative, const Bytes& bytes)
-    {
-        const fs::path path = library() + "/" + relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-    }
     void link(const std::string& relative, const fs::path& target)
     {
         const fs::path path = library() + "/" + relative;
@@ -1029,15 +1021,6 @@ protected:
         faulty.heal();
         ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
     }
-    // A start, and everything it said once the pool was shown.
-    Strings start()
-    {
-        startLibrary();
-        utils->createPatchDirectoryObjectFromLocal();
-        Strings heard = until("patchPool");
-        for (auto& more : settle()) heard.push_back(std::move(more));
-        return heard;
-    }
     // A save cut off between putting the `kept` pools it holds aside and replacing the library: the
     // library cannot be moved aside, and nothing taken goes back.
     void cutTheSaveBeforeTheSwap(int kept)
@@ -1045,7 +1028,6 @@ protected:
         faulty.fail(Op::Move, "/QFXMacApplication/Patch\n");
         faulty.alsoFail(Op::Move, ".taken", 1000, EIO, kept);
     }
-    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
 };
 
 // The same library seen again, on a drive mounted again (other device and inode numbers) or copied back
