@@ -36,11 +36,7 @@ public:
         added->object = item(writePatch("Temp/Local/E.qptc", "E"));
         added->name = "E";
         tree.push_back(added);
-        std::atomic<bool> changed{true};
-        faulty.fail(Op::CreateDirectory, ".Patch-saving");
-        ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-        faulty.heal();
-        ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+        keepAfterAFailedSave(tree);
         utils.reset();
     }
     // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept

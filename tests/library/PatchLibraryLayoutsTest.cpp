@@ -852,11 +852,7 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     put("Pool/[0] A.qptc", patchBytes("A"));
     CommonUtils::Tree tree = load();
     tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    std::atomic<bool> changed{true};
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    keepAfterAFailedSave(tree);
     const Strings kept = keptIn(rootFolder);
     ASSERT_EQ(kept.size(), 1U);
 
@@ -873,6 +869,7 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     // The save lands, but the kept pool cannot be put aside after it.
     next.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
     faulty.fail(Op::Move, ".Temp-old-kept");
+    std::atomic<bool> changed{true};
     EXPECT_FALSE(utils->savePatchPoolToLocal(next, changed));
     faulty.heal();
     ASSERT_EQ(keptIn(rootFolder).size(), 1U);
@@ -1015,11 +1012,7 @@ protected:
     {
         CommonUtils::Tree tree = load();
         tree.push_back(leaf(writePatch("Temp/Local/" + added + ".qptc", added), added));
-        std::atomic<bool> changed{true};
-        faulty.fail(Op::CreateDirectory, ".Patch-saving");
-        ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-        faulty.heal();
-        ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+        keepAfterAFailedSave(tree);
     }
     // A save cut off between putting the `kept` pools it holds aside and replacing the library: the
     // library cannot be moved aside, and nothing taken goes back.
@@ -1077,11 +1070,7 @@ TEST_F(KeptPoolIdentity, BesideAChangedLibraryOnlyWhatTheSessionChangedComesIn)
     // The session adds a patch to "Live Set" and one at the top.
     tree[1]->childDirectories.push_back(leaf(writePatch("Temp/Local/Live Set/F.qptc", "F"), "F"));
     tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    std::atomic<bool> changed{true};
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    keepAfterAFailedSave(tree);
     put("Pool/[4] Hand.qptc", patchBytes("Hand"));
 
     const Strings heard = start();
@@ -1110,11 +1099,7 @@ TEST_F(KeptPoolIdentity, ALibraryCopiedWithoutItsTimesIsTheSameLibrary)
     CommonUtils::Tree tree = load();
     // The session renames the top patch.
     tree[0] = leaf(writePatch("Temp/Local/Renamed.qptc", "A"), "Renamed");
-    std::atomic<bool> changed{true};
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    keepAfterAFailedSave(tree);
     utils.reset();
     const std::string away = root / "away";
     ASSERT_EQ(std::system(("cp -r '" + library() + "' '" + away + "'").c_str()), 0);

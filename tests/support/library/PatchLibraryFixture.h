@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -95,6 +96,15 @@ protected:
         Strings heard = until("patchPool");
         for (auto& more : settle()) heard.push_back(std::move(more));
         return heard;
+    }
+    // A save of `tree` that cannot stage its library, and the end's keeping of the pool it left.
+    void keepAfterAFailedSave(const CommonUtils::Tree& tree)
+    {
+        std::atomic<bool> changed{true};
+        faulty.fail(Op::CreateDirectory, ".Patch-saving");
+        ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+        faulty.heal();
+        ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
     }
     static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
     // The names in a folder under the root, sorted.
