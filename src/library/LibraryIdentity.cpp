@@ -24,7 +24,8 @@ constexpr const char* kPatchExtension = ".qptc";
 constexpr std::uint64_t kDigestLimit = 16ULL << 20;
 
 // 128 bits over 64-bit words: the chance that two versions of a library meet is nil, and a large library's
-// files are hashed at the pace they are read.
+// files are hashed at the pace they are read. Not a cryptographic hash: it tells versions apart that a user,
+// a tool or a disk made, not ones made to collide, which nothing here has reason to fear.
 class Digest {
 public:
     void add(const std::uint8_t* data, std::size_t size)
