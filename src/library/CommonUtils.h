@@ -102,6 +102,8 @@ public:
     static constexpr const char* kStorePatchBackup = "QFXMacApplication/Patch/Backup";
     // The saved library while a save moves its successor in.
     static constexpr const char* kStorePatchAside = "QFXMacApplication/.Patch-old";
+    // The name a save's new library is built under beside the library, before it is swapped in.
+    static constexpr const char* kPatchStagingPrefix = ".Patch-saving";
     static constexpr const char* kDevicePatch = "Device/Patch";
     static constexpr const char* kQFXListFileName = "FLST_SEQ.QT2";
     // Per unit, what an effect edit under way still has to put on it; kept until the unit confirms its new
@@ -1005,9 +1007,11 @@ private:
     };
     PoolJudge poolJudge(bool connected, std::optional<std::uint64_t>* against = nullptr) const;
     std::optional<ReadPatch> readPoolPatch(const std::string& path, bool mark) const;
-    // Safe on the load's threads: what it read of the file goes to `facts`.
+    // Safe on the load's threads: what it read of the file goes to `facts`, and the digest of its bytes
+    // (LibraryIdentity) to `digest` when it was read whole.
     std::optional<ReadPatch> readLoadedPatch(const std::string& path, const PoolJudge& judge,
-                                             std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const;
+                                             std::unordered_map<std::string, PoolPatchFacts::Facts>& facts,
+                                             std::string* digest = nullptr) const;
     // The patch file at `path` as the pool judges it: what the load kept of it while it is unchanged, else
     // read (and kept). Pool's queue only.
     std::optional<OKVPatch> judgedPatchAt(const std::string& path);
@@ -1020,6 +1024,10 @@ private:
     std::string libraryFolder() const;
     void recoverLibraryAside();
     std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
+    // What the library holds that its identity does not count, brought beside a kept pool shown instead of
+    // it: into the working copy's group of that name and part (`groups`), else to where it stood (`unplaced`).
+    void carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,
+                            const std::set<std::string>& shown, std::vector<std::pair<std::string, std::string>>& unplaced);
     void loadPatchPool();
     // The top-level nodes of the tree the load marked, for which device (one update may skip them), and
     // what its warnings were judged against, by the load or the marks since.

@@ -29,7 +29,7 @@ namespace {
 
 // Copies into a staging folder are flushed once, with the folder, before it is swapped in.
 constexpr auto kStaged = platform::Durability::Staged;
-constexpr const char* kStagingPrefix = ".Patch-saving";
+constexpr const char* kStagingPrefix = CommonUtils::kPatchStagingPrefix;
 // The mark of the closing save's note once the library is being replaced.
 constexpr const char* kTakenClosing = ".taken";
 // The note's line naming the library that save writes.
@@ -315,10 +315,20 @@ std::string freshName(const std::string& prefix) { return prefix + "-" + orderNo
 
 // Where `folder` goes while its successor takes its place: beside it, under a name that says which folder
 // it stands for, so that a start after a cut puts back only the library as the library.
-std::string asideFolderFor(const std::string& folder)
+std::string asideFolderFor(const std::string& folder, const std::string& order = orderNow())
 {
     const fs::path path(folder);
-    return (path.parent_path() / platform::WorkFolderName::aside(path.filename().string(), orderNow())).string();
+    return (path.parent_path() / platform::WorkFolderName::aside(path.filename().string(), order)).string();
+}
+
+// The time a staging folder was named at; now, for one renamed on a clash.
+std::string stagingOrder(const std::string& staging)
+{
+    const std::string name = fs::path(staging).filename().string();
+    const std::size_t from = std::string(kStagingPrefix).size() + 1;
+    if (name.size() <= from || !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(from), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return orderNow();
+    return name.substr(from);
 }
 
 // "[position] name" as the saved library names a patch file, within the file system's limit: a kept
@@ -721,15 +731,21 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         const bool noted = whole && closing && markClosingPoolTaken(writes, noteSeen);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
-        std::string aside = asideFolderFor(library);
+        // The aside folder takes its staging folder's time: a start that finds both knows the save was cut
+        // between its two moves, and one that finds the aside folder alone knows the save landed.
+        std::string aside = asideFolderFor(library, stagingOrder(staging));
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
         if (whole) whole = swapLinkedParts(linked, error);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
+        // A library that could not be put back stays aside with this save's staging folder beside it: the
+        // pair tells the next start that the save was cut between its moves, and it puts the library back.
+        bool leftAside = false;
         if (whole && !m_files.moveItem(staging, library, &error)) {
             whole = false;
-            if (hadLibrary && !m_files.moveItem(aside, library)) RIG_LOG("cannot put back the saved library");
+            leftAside = hadLibrary && !m_files.moveItem(aside, library);
+            if (leftAside) RIG_LOG("cannot put back the saved library");
         }
         if (!whole) putBackLinkedParts(linked);
         if (!whole) {
@@ -740,7 +756,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
                                                                       : m_stageFailureFolder,
                                          error.description.empty() ? m_stageFailure : error);
             RIG_LOG("pool not saved: %s", failure.c_str());
-            removeFileWithPath(staging);
+            if (!leftAside) removeFileWithPath(staging);
             giveBackKeptPools(taken);
             if (noted) {
                 // A quit noted since wrote its own note, which stays.
@@ -754,7 +770,8 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         {
             // What the load could not place now lies in this library.
             std::lock_guard lock(m_markedMutex);
-            m_libraryStamp = libraryStamp(library);
+            // The library is now what was staged, read through the same links: no second reading.
+            m_libraryStamp = writes;
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
         }
         {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/InParallel.h"
 #include "common/Log.h"
 #include "common/NSStringAddition.h"
 #include "device/sequencer/ParserDataController.h"
@@ -145,11 +146,36 @@ void CommonUtils::recoverLibraryAside()
     const std::string library = libraryFolder();
     if (m_files.itemKind(library) != platform::ItemKind::Missing) return;
     // Only an aside that stands for the library: a linked part's old folder set aside beside it is no library.
-    std::string newest;
+    std::vector<std::string> asides;
     for (const std::string& aside : asideFoldersOf(library, true))
-        if (m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
+        if (m_files.itemKind(aside) == platform::ItemKind::Folder) asides.push_back(aside);
+    if (asides.empty()) return;
+    // Work folders' names end in the time they were made at, of one width.
+    const auto orderOf = [](const std::string& name) {
+        const std::size_t dash = name.rfind('-');
+        if (dash == std::string::npos) return std::string();
+        const std::string order = name.substr(dash + 1);
+        return std::all_of(order.begin(), order.end(), [](char c) { return c >= '0' && c <= '9'; }) ? order : std::string();
+    };
+    const std::string newest = orderOf(asides.back());
+    const std::optional<std::string> before =
+        asides.size() > 1 ? std::optional<std::string>(orderOf(asides[asides.size() - 2])) : std::nullopt;
+    // Only a save cut between its two moves leaves its staging folder (named just before its aside one) with
+    // the old library aside. An aside folder alone is a landed save's leftover, whose removal was cut: the
+    // library missing beside it is one the user deleted since, and it stays deleted.
+    const std::string store = fs::path(library).parent_path().string();
+    bool cut = false;
+    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{})) {
+        if (name.rfind(kPatchStagingPrefix, 0) != 0) continue;
+        const std::string order = orderOf(name);
+        if (order <= newest && (!before || order > *before)) cut = true;
+    }
+    if (!cut) {
+        RIG_LOG("no library; %s is a landed save's leftover, not put back", asides.back().c_str());
+        return;
+    }
     platform::Error error;
-    if (!newest.empty() && !m_files.moveItem(newest, library, &error))
+    if (!m_files.moveItem(asides.back(), library, &error))
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
 }
 
@@ -177,11 +203,13 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readPoolPatch(const std::stri
 // connected, and its effect list and warning while the device's effects are known. The listing told the
 // entry is a regular file, and the read refuses anything else.
 std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::string& path, const PoolJudge& judge,
-                                                                   std::unordered_map<std::string, PoolPatchFacts::Facts>& facts) const
+                                                                   std::unordered_map<std::string, PoolPatchFacts::Facts>& facts,
+                                                                   std::string* digest) const
 {
     if (!isPathOfFile(path)) return std::nullopt;
     std::optional<platform::FileStamp> stamp;
     const auto bytes = m_files.readFileStamped(path, stamp, nullptr, OKVPatch::kMaxPatchDataSize);
+    if (bytes && digest != nullptr) *digest = LibraryIdentity::digestOf(*bytes);
     if (!bytes || bytes->size() < 4 || !std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
     const auto patch = OKVPatch::initWithData(*bytes);
     if (!patch) return std::nullopt;
@@ -208,6 +236,8 @@ struct SavedEntry {
     std::vector<std::string> kept;
     // What was read of each patch, by its saved path, kept under its working path once it is placed.
     std::unordered_map<std::string, PoolPatchFacts::Facts> facts;
+    // The digest of each file read whole, by its saved path (the library's identity takes them).
+    std::vector<std::pair<std::string, std::string>> digests;
     // Whether it was an entry of the listing: a patch or a group (else it is kept at the top, unread).
     bool shown = false;
     // The source it was listed in.
@@ -217,23 +247,6 @@ struct SavedEntry {
     // Of a kept pool shown beside the library, and the library holds it as it is.
     bool leftOut = false;
 };
-
-// Runs work(0) .. work(count - 1) on a few threads of the load's own: the load is bound by the file
-// system's look-ups and link creations, which wait on the disk's metadata as much as they compute, and a
-// large library's entries are independent of each other.
-void inParallel(std::size_t count, const std::function<void(std::size_t)>& work)
-{
-    const std::size_t threads =
-        std::min<std::size_t>({count, 4, std::max<std::size_t>(1, std::thread::hardware_concurrency())});
-    std::atomic<std::size_t> next{0};
-    const auto run = [&] {
-        for (std::size_t i = next++; i < count; i = next++) work(i);
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(run);
-    run();
-    for (auto& helper : helpers) helper.join();
-}
 
 void refuse(const std::string& path, const char* why) { RIG_LOG("kept %s in the library, not shown: %s", path.c_str(), why); }
 
@@ -281,8 +294,14 @@ void CommonUtils::loadPatchPool()
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
     recoverLibraryAside();
     const std::string library = libraryFolder();
-    // A library that cannot be read counts as missing: it is not shown, and no save replaces it.
-    const LibraryIdentity::Reading identity = LibraryIdentity::of(m_files, library);
+    const bool libraryMissing = m_files.itemKind(library) == platform::ItemKind::Missing;
+    const std::vector<std::string> all = keptPools();
+    // A library that cannot be read counts as missing: it is not shown, and no save replaces it. Which
+    // library it is matters before the reading only when a kept pool waits; otherwise it is taken after
+    // the reading, from the digests of the files the load read.
+    const bool stampLater = all.empty() && m_files.itemKind(library) == platform::ItemKind::Folder;
+    LibraryIdentity::Reading identity;
+    if (!stampLater) identity = LibraryIdentity::of(m_files, library);
     std::string stamp = identity.identity;
     // A folder of the library or of a kept pool that could not be listed, and why: the run then replaces
     // no library, and the user is told.
@@ -313,7 +332,6 @@ void CommonUtils::loadPatchPool()
     std::vector<std::string> beside;
     std::vector<std::string> outdated;
     {
-        const std::vector<std::string> all = keptPools();
         for (auto each = all.rbegin(); each != all.rend(); ++each) {
             std::string path = *each;
             const KeptName name = keptNameOf(lastComponent(path));
@@ -331,6 +349,11 @@ void CommonUtils::loadPatchPool()
                 beside.insert(beside.begin(), path);
             }
         }
+    }
+    // A library deleted since is not brought back: the newest kept pool is the pool as the user left it.
+    if (preferred.empty() && libraryMissing && !beside.empty()) {
+        preferred = beside.back();
+        beside.pop_back();
     }
     dropKeptPools(outdated);
     // A library some folder of which could not be listed shows what could be (no save replaces it).
@@ -434,7 +457,10 @@ void CommonUtils::loadPatchPool()
         entry.source = path;
         entry.from = from;
         if (entryKind != platform::ItemKind::Folder) {
-            if (auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts) : std::nullopt) {
+            std::string digest;
+            auto patch = entryKind == platform::ItemKind::File ? readLoadedPatch(path, judge, entry.facts, &digest) : std::nullopt;
+            if (!digest.empty()) entry.digests.emplace_back(path, std::move(digest));
+            if (patch) {
                 entry.node = leaf(std::move(*patch));
                 entry.shown = true;
             } else {
@@ -454,7 +480,12 @@ void CommonUtils::loadPatchPool()
             const std::string child = join(path, inner);
             if (childKind == platform::ItemKind::File && inner == BackupFile::kFileName) {
                 entry.record = child;
-            } else if (auto patch = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge, entry.facts) : std::nullopt) {
+                continue;
+            }
+            std::string digest;
+            auto patch = childKind == platform::ItemKind::File ? readLoadedPatch(child, judge, entry.facts, &digest) : std::nullopt;
+            if (!digest.empty()) entry.digests.emplace_back(child, std::move(digest));
+            if (patch) {
                 entry.node->childDirectories.push_back(leaf(std::move(*patch)));
             } else {
                 refuse(child, childKind == platform::ItemKind::Folder ? "a group within a group" : whyNotShown(childKind));
@@ -468,9 +499,23 @@ void CommonUtils::loadPatchPool()
             unlisted.emplace_back(entry.source, *entry.unlisted);
             whole[entry.from] = 0;
         }
+    if (stampLater) {
+        // Every source is the library here: what the reading took of its files is not read again.
+        LibraryIdentity::Known known;
+        for (const auto& entry : read)
+            for (const auto& [path, digest] : entry.digests) known.emplace(fs::path(path).lexically_relative(library).string(), digest);
+        identity = LibraryIdentity::of(m_files, library, {}, &known);
+        stamp = identity.identity;
+        const auto told = [&](const auto& each) { return each.first == identity.unreadFolder; };
+        if (!identity.unreadFolder.empty() && std::none_of(unlisted.begin(), unlisted.end(), told))
+            unlisted.emplace_back(identity.unreadFolder, identity.cause);
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
+    }
     // What a kept pool shown beside the library holds that the library holds too, byte for byte at the same
-    // place, is not brought in again: only what its session added or changed comes in.
-    if (stamp != kNoLibrary) {
+    // place, is not brought in again: only what its session added or changed comes in. That holds for
+    // whatever the start could read of the library, whole or not.
+    if (readable) {
         const auto inLibrary = savedEntries();
         const auto plainOf = [](const std::string& path) {
             return OKVLocalFileController::getFileNameFromIndexSavingName(lastComponent(path));
@@ -649,6 +694,21 @@ void CommonUtils::loadPatchPool()
     }
     for (const auto& [kept, from] : keptAtTop)
         if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplace(kept, from, false);
+    // A kept pool is shown instead of the library only while what the library holds that the identity
+    // counts is unchanged; anything else there may have come since (a note, a tool's files) and is saved.
+    if (!preferred.empty() && m_files.itemKind(library) == platform::ItemKind::Folder) {
+        std::map<std::pair<bool, std::string>, std::string> keptGroups;
+        for (std::size_t i = 0; i < groups.size(); ++i)
+            if (made[i])
+                keptGroups.emplace(std::pair(groups[i].first->isBackUpAllGroup, plainName(lastComponent(saved[groups[i].first.get()]->source))),
+                                   groups[i].second);
+        std::set<std::string> shown;
+        for (const auto& root : roots) {
+            shown.insert(root->path.value_or(""));
+            for (const auto& child : root->childDirectories) shown.insert(child->path.value_or(""));
+        }
+        carryLibraryStrays(library, keptGroups, shown, unplaced);
+    }
     {
         std::lock_guard lock(m_markedMutex);
         m_unplaced = std::move(unplaced);
@@ -697,6 +757,46 @@ void CommonUtils::loadPatchPool()
         tell([files](CommonUtilsDelegate& d) { d.patchPoolKeptWithout(files); });
     }
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
+}
+
+void CommonUtils::carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,
+                                     const std::set<std::string>& shown, std::vector<std::pair<std::string, std::string>>& unplaced)
+{
+    const std::string local = pathUnderRoot(kTempLocal);
+    // The program never writes these: where the kept pool holds one of the name too, the library's is the
+    // newer and takes its place, unless the pool shows that one.
+    const auto clear = [&](const std::string& target) {
+        const platform::ItemKind kind = m_files.itemKind(target);
+        if (kind == platform::ItemKind::Missing) return true;
+        return !shown.contains(target) && m_files.removeItem(target);
+    };
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string folder = LibraryIdentity::throughLinks(join(library, part));
+        for (const auto& [name, kind] : m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{})) {
+            const std::string path = join(folder, name);
+            const std::string below = std::string(part) + "/" + name;
+            if (!LibraryIdentity::owns(name, kind, false)) {
+                // Saved where it stood; the working copy's own of the name would be saved at the top of "Pool".
+                if (clear(join(local, name))) unplaced.emplace_back(path, below);
+                continue;
+            }
+            if (kind != platform::ItemKind::Folder) continue;
+            const auto group = groups.find({std::string(part) == "Backup", OKVLocalFileController::getFileNameFromIndexSavingName(name)});
+            for (const auto& [inner, innerKind] :
+                 m_files.contentsOfDirectoryWithKinds(path).value_or(std::vector<platform::FolderEntry>{})) {
+                if (LibraryIdentity::owns(inner, innerKind, true)) continue;
+                const std::string stray = join(path, inner);
+                // A group the session deleted or renamed, or a patch file the group's save would take for
+                // one it no longer shows: kept where it stood.
+                if (group == groups.end() || (innerKind == platform::ItemKind::File && isShownPatchFile(stray))) {
+                    unplaced.emplace_back(stray, below + "/" + inner);
+                    continue;
+                }
+                const std::string target = join(group->second, inner);
+                if (clear(target) && !linkTree(stray, target, 1)) unplaced.emplace_back(stray, below + "/" + inner);
+            }
+        }
+    }
 }
 
 void CommonUtils::tellUnlisted(const std::vector<std::pair<std::string, platform::Error>>& unlisted)

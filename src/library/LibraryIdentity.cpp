@@ -1,10 +1,16 @@
 #include "library/LibraryIdentity.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <vector>
+
+#include "common/InParallel.h"
+#include "library/store/BackupFile.h"
 
 namespace fs = std::filesystem;
 
@@ -12,23 +18,55 @@ namespace {
 
 // As deep as a save carries folders below a group.
 constexpr int kMaxDepth = 34;
+// The patch files' extension, as the load tells a patch file by its name.
+constexpr const char* kPatchExtension = ".qptc";
+// A file's bytes are read up to this much; a larger one (no patch is) counts by its size.
+constexpr std::uint64_t kDigestLimit = 16ULL << 20;
 
-class Hash {
+// 128 bits over 64-bit words: the chance that two versions of a library meet is nil, and a large library's
+// files are hashed at the pace they are read. Not a cryptographic hash: it tells versions apart that a user,
+// a tool or a disk made, not ones made to collide, which nothing here has reason to fear.
+class Digest {
 public:
-    void mix(const std::string& text)
+    void add(const std::uint8_t* data, std::size_t size)
     {
-        for (const unsigned char c : text) m_value = (m_value ^ c) * 1099511628211ULL;
-        m_value = (m_value ^ 0xFFU) * 1099511628211ULL;
+        std::size_t at = 0;
+        for (; at + 8 <= size; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + at, 8);
+            mix(word);
+        }
+        std::uint64_t tail = 0;
+        if (size > at) std::memcpy(&tail, data + at, size - at);
+        mix(tail);
+        // The length ends each piece, so two pieces never read as one.
+        mix(static_cast<std::uint64_t>(size));
     }
+    void add(const std::string& text) { add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()); }
     std::string text() const
     {
-        char out[20];
-        std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(m_value));
+        char out[40];
+        std::snprintf(out, sizeof out, "%016llx%016llx", static_cast<unsigned long long>(finish(m_a)),
+                      static_cast<unsigned long long>(finish(m_b ^ m_a)));
         return out;
     }
 
 private:
-    std::uint64_t m_value = 14695981039346656037ULL;
+    void mix(std::uint64_t word)
+    {
+        m_a = std::rotl((m_a ^ (word * 0x87C37B91114253D5ULL)), 31) * 0x4CF5AD432745937FULL + word;
+        m_b = std::rotl((m_b + (word * 0x4CF5AD432745937FULL)), 27) * 0x87C37B91114253D5ULL ^ word;
+    }
+    static std::uint64_t finish(std::uint64_t value)
+    {
+        value ^= value >> 33;
+        value *= 0xFF51AFD7ED558CCDULL;
+        value ^= value >> 33;
+        value *= 0xC4CEB9FE1A85EC53ULL;
+        return value ^ (value >> 33);
+    }
+    std::uint64_t m_a = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t m_b = 0xC2B2AE3D27D4EB4FULL;
 };
 
 std::string linkTarget(const std::string& path)
@@ -38,46 +76,50 @@ std::string linkTarget(const std::string& path)
     return ec ? std::string("?") : target.string();
 }
 
-bool walk(platform::FileManager& files, const std::string& folder, const std::string& relative, int depth, Hash& hash,
-          LibraryIdentity::Reading& reading, const std::map<std::string, std::string>& partsAt)
+bool hidden(const std::string& name) { return name.empty() || name[0] == '.'; }
+
+bool isPatchName(const std::string& name) { return fs::path(name).extension() == kPatchExtension; }
+
+// What the walk owns, in the library's order: a part or group by its relative path, or a file with its path.
+struct Owned {
+    char kind = 'F';
+    std::string relative;
+    std::string path;
+    std::string digest;
+};
+
+std::optional<std::vector<platform::FolderEntry>> listed(platform::FileManager& files, const std::string& folder,
+                                                         LibraryIdentity::Reading& reading)
 {
     platform::Error error;
-    const auto listed = files.contentsOfDirectoryWithKinds(folder, &error);
-    if (!listed) {
+    auto entries = files.contentsOfDirectoryWithKinds(folder, &error);
+    if (!entries) {
         reading.unreadFolder = folder;
         reading.cause = error;
-        return false;
     }
-    for (const auto& entry : *listed) {
+    return entries;
+}
+
+bool walkPart(platform::FileManager& files, const std::string& folder, const std::string& part, std::vector<Owned>& owned,
+              LibraryIdentity::Reading& reading)
+{
+    const auto entries = listed(files, folder, reading);
+    if (!entries) return false;
+    owned.push_back({'P', part, {}, {}});
+    for (const auto& entry : *entries) {
         const std::string path = (fs::path(folder) / entry.name).string();
-        const std::string name = relative.empty() ? entry.name : relative + "/" + entry.name;
-        platform::ItemKind kind = entry.kind;
-        std::string through = path;
-        // The library's own parts may lie elsewhere, on another drive.
-        if (kind == platform::ItemKind::Link && relative.empty() && (entry.name == "Pool" || entry.name == "Backup")) {
-            const auto staged = partsAt.find(entry.name);
-            through = staged != partsAt.end() ? staged->second : LibraryIdentity::throughLinks(path);
-            if (files.itemKind(through) == platform::ItemKind::Folder) kind = platform::ItemKind::Folder;
+        const std::string relative = part + "/" + entry.name;
+        if (!LibraryIdentity::owns(entry.name, entry.kind, false)) continue;
+        if (entry.kind != platform::ItemKind::Folder) {
+            owned.push_back({'F', relative, path, {}});
+            continue;
         }
-        switch (kind) {
-        case platform::ItemKind::File: {
-            const auto stamp = files.fileStamp(path);
-            const std::uint64_t size = stamp ? stamp->size : files.fileSize(path).value_or(0);
-            const std::int64_t seconds = stamp ? stamp->modifiedNs / 1000000000 : 0;
-            hash.mix("F " + name + " " + std::to_string(size) + " " + std::to_string(seconds));
-            break;
-        }
-        case platform::ItemKind::Folder:
-            hash.mix("D " + name);
-            if (depth < kMaxDepth && !walk(files, through, name, depth + 1, hash, reading, partsAt)) return false;
-            break;
-        case platform::ItemKind::Link:
-            hash.mix("L " + name + " " + linkTarget(path));
-            break;
-        default:
-            hash.mix("S " + name);
-            break;
-        }
+        owned.push_back({'G', relative, {}, {}});
+        const auto inside = listed(files, path, reading);
+        if (!inside) return false;
+        for (const auto& child : *inside)
+            if (LibraryIdentity::owns(child.name, child.kind, true))
+                owned.push_back({'F', relative + "/" + child.name, (fs::path(path) / child.name).string(), {}});
     }
     return true;
 }
@@ -85,13 +127,64 @@ bool walk(platform::FileManager& files, const std::string& folder, const std::st
 }  // namespace
 
 LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library,
-                                             const std::map<std::string, std::string>& partsAt)
+                                             const std::map<std::string, std::string>& partsAt, const Known* known)
 {
     Reading reading;
     if (files.itemKind(library) != platform::ItemKind::Folder) return reading;
-    Hash hash;
-    if (walk(files, library, "", 0, hash, reading, partsAt)) reading.identity = hash.text();
+    const auto top = listed(files, library, reading);
+    if (!top) return reading;
+    std::vector<Owned> owned;
+    for (const auto& entry : *top) {
+        if (entry.name != "Pool" && entry.name != "Backup") continue;
+        std::string through = (fs::path(library) / entry.name).string();
+        // The library's own parts may lie elsewhere, on another drive.
+        if (entry.kind == platform::ItemKind::Link) {
+            const auto staged = partsAt.find(entry.name);
+            through = staged != partsAt.end() ? staged->second : throughLinks(through);
+            if (files.itemKind(through) != platform::ItemKind::Folder) continue;
+        } else if (entry.kind != platform::ItemKind::Folder) {
+            continue;
+        }
+        if (!walkPart(files, through, entry.name, owned, reading)) return reading;
+    }
+    std::vector<std::size_t> unread;
+    for (std::size_t i = 0; i < owned.size(); ++i) {
+        if (owned[i].kind != 'F') continue;
+        const auto found = known != nullptr ? known->find(owned[i].relative) : Known::const_iterator{};
+        if (known != nullptr && found != known->end()) owned[i].digest = found->second;
+        else unread.push_back(i);
+    }
+    // A few files are read on the caller's thread alone.
+    inParallel(unread.size(), [&](std::size_t i) {
+        Owned& file = owned[unread[i]];
+        if (const auto bytes = files.readFile(file.path, nullptr, kDigestLimit)) {
+            file.digest = digestOf(*bytes);
+            return;
+        }
+        // A file that cannot be read now still counts by its size, and stands apart from any readable one.
+        file.digest = "? " + std::to_string(files.fileSize(file.path).value_or(0));
+    }, 64);
+    Digest digest;
+    for (const auto& item : owned) {
+        digest.add(std::string(1, item.kind) + " " + item.relative);
+        if (item.kind == 'F') digest.add(item.digest);
+    }
+    reading.identity = digest.text();
     return reading;
+}
+
+bool LibraryIdentity::owns(const std::string& name, platform::ItemKind kind, bool inGroup)
+{
+    if (hidden(name)) return false;
+    if (kind == platform::ItemKind::Folder) return !inGroup;
+    return kind == platform::ItemKind::File && (isPatchName(name) || (inGroup && name == BackupFile::kFileName));
+}
+
+std::string LibraryIdentity::digestOf(const std::vector<std::uint8_t>& bytes)
+{
+    Digest digest;
+    digest.add(bytes.data(), bytes.size());
+    return digest.text();
 }
 
 std::string LibraryIdentity::throughLinks(const std::string& path)

@@ -1,19 +1,24 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/error/Error.h"
 #include "platform/files/FileManager.h"
 
-// What a saved patch library is known by: the relative path, kind and size of everything it holds, with
-// each file's modification time (to the second) and each link's target. A copy that keeps times (cp -a,
-// rsync -a, a restore) and a remount (other device and inode numbers, a drive numbering its inodes anew)
-// keep it; a file added, removed, renamed or rewritten changes it. Folder times and file-system numbers
-// take no part. A "Pool" or "Backup" that is a link to a folder is read through it.
+// What a saved patch library is known by: what the program owns in it, and nothing else. The parts
+// ("Pool", "Backup"), the groups in them, the patch files at their top and in each group, and each group's
+// backup record, each by its relative path (which carries its saved position) and each file by a digest of
+// its bytes. Hidden names and anything else a file manager, a sync tool or the user leaves there (".directory",
+// "Thumbs.db", a note, a folder within a group, a link) take no part, nor do times or file-system numbers:
+// a remount and a copy, with or without its times, keep the identity; a file replaced by another version,
+// even of the same size and time, changes it. A "Pool" or "Backup" that is a link to a folder is read through it.
 class LibraryIdentity {
 public:
-    // The identity of a library that is missing or could not be read whole.
+    // The identity of a library that is missing or whose folders could not be listed whole.
     static constexpr const char* kNone = "none";
     struct Reading {
         std::string identity = kNone;
@@ -21,10 +26,17 @@ public:
         std::string unreadFolder;
         platform::Error cause;
     };
+    // Digests the caller already took of files it read, by their path relative to the library.
+    using Known = std::unordered_map<std::string, std::string>;
     // `partsAt` reads a linked part ("Pool", "Backup") from another folder than its link points at (a
-    // save's staged one, which takes the folder's place).
+    // save's staged one, which takes the folder's place). A file `known` does not name is read here.
     static Reading of(platform::FileManager& files, const std::string& library,
-                      const std::map<std::string, std::string>& partsAt = {});
+                      const std::map<std::string, std::string>& partsAt = {}, const Known* known = nullptr);
+    // Whether the identity counts an entry of that name and kind at the top of a part or within a group:
+    // what it does not count, a start that shows a kept pool instead of the library carries into its save.
+    static bool owns(const std::string& name, platform::ItemKind kind, bool inGroup);
+    // The digest the identity takes of a file holding `bytes`.
+    static std::string digestOf(const std::vector<std::uint8_t>& bytes);
     // Whether `a` holds what `b` holds: files byte for byte, folders name by name, links by target.
     static bool sameContent(platform::FileManager& files, const std::string& a, const std::string& b);
     // Where a chain of links at `path` ends, `path` itself when it is none.

@@ -345,6 +345,8 @@ TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)
 TEST_F(Pools, ALibraryLeftAsideByACutOffSaveIsLoaded)
 {
     put("QFXMacApplication/.Patch-old/Pool/[0] Solo.qptc", patchFile("Solo"));
+    // Its staged successor, not yet moved in.
+    put("QFXMacApplication/.Patch-saving/Pool/[0] Later.qptc", patchFile("Later"));
     start();
     utils->createPatchDirectoryObjectFromLocal();
     until("patchPool");

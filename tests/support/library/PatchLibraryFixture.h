@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -102,6 +105,34 @@ protected:
         }
         return names;
     }
+    std::string library() const { return rootFolder + "/QFXMacApplication/Patch"; }
+    // A file of the library at `relative`, its folders made.
+    void put(const std::string& relative, const Bytes& bytes)
+    {
+        const std::filesystem::path path = library() + "/" + relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    }
+    // A start that loads the pool, and everything it said once the pool was shown.
+    Strings start()
+    {
+        startLibrary();
+        utils->createPatchDirectoryObjectFromLocal();
+        Strings heard = until("patchPool");
+        for (auto& more : settle()) heard.push_back(std::move(more));
+        return heard;
+    }
+    // A save of `tree` that cannot stage its library, and the end's keeping of the pool it left.
+    void keepAfterAFailedSave(const CommonUtils::Tree& tree)
+    {
+        std::atomic<bool> changed{true};
+        faulty.fail(Op::CreateDirectory, ".Patch-saving");
+        ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+        faulty.heal();
+        ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    }
+    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
     // The names in a folder under the root, sorted.
     Strings names(const std::string& relative)
     {

@@ -1,0 +1,202 @@
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "support/library/PatchLibraryFixture.h"
+
+namespace fs = std::filesystem;
+
+// Which library a kept pool meets at the next start: the one it was made against, another, one read in part,
+// or none, and what the start shows of each.
+class KeptPoolLibrary : public PatchLibrary {
+public:
+    using PatchLibrary::library;
+    using PatchLibrary::patchBytes;
+    using PatchLibrary::put;
+    // The standing library: a patch, a group and a backup group.
+    void layOut()
+    {
+        utils.reset();
+        fs::remove_all(rootFolder);
+        put("Pool/[0] A.qptc", patchBytes("A"));
+        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+        put("Backup/[2] B/[0] D.qptc", patchBytes("D"));
+    }
+    // A run that loads the library, adds the patch E and ends with its save failed: its pool is kept.
+    void keepAFailedRun()
+    {
+        startLibrary();
+        utils->createPatchDirectoryObjectFromLocal();
+        until("patchPool");
+        CommonUtils::Tree tree = recorder.patchPool;
+        auto added = std::make_shared<DirectoryObject>();
+        added->object = item(writePatch("Temp/Local/E.qptc", "E"));
+        added->name = "E";
+        tree.push_back(added);
+        keepAfterAFailedSave(tree);
+        utils.reset();
+    }
+    // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept
+    // session's group as "session".
+    Strings order() const
+    {
+        Strings names;
+        for (const auto& node : recorder.patchPool) {
+            std::string name = node->name.value_or("?");
+            if (name.starts_with("Kept session")) name = "session";
+            if (!node->isGroup) names.push_back(name);
+            else if (node->childDirectories.empty()) names.push_back(name + "/");
+            for (const auto& child : node->childDirectories) names.push_back(name + "/" + child->name.value_or("?"));
+        }
+        return names;
+    }
+};
+
+// Between the failed run and the next start, the library meets a file manager, a Mac, a sync tool or the
+// user. What the program neither shows nor writes leaves it the library the kept pool was made against,
+// shown as the user left it; a patch, a group or a record changed, even to another version of the same
+// size and time, makes it another, beside which only the session's changes come in.
+TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
+{
+    const Strings asLeft{"A", "G/C", "B/D", "E"};
+    const struct {
+        const char* what;
+        std::function<void(KeptPoolLibrary&)> change;
+        Strings shown;
+        // What the user or a tool left there, which the save of the kept pool shown instead keeps.
+        const char* kept = "";
+        // What stood there already when the pool was kept.
+        const char* before = "";
+    } cases[] = {
+        {"a file manager's folder settings", [](KeptPoolLibrary& t) { t.put(".directory", {'x'}); }, asLeft, ".directory"},
+        {"a Mac's folder view in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.DS_Store", {'x'}); }, asLeft, "Pool/.DS_Store"},
+        {"a Mac's resource fork of a patch", [](KeptPoolLibrary& t) { t.put("Pool/._[0] A.qptc", {'x'}); }, asLeft,
+         "Pool/._[0] A.qptc"},
+        {"thumbnails in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/Thumbs.db", {'x'}); }, asLeft, "Pool/[1] G/Thumbs.db"},
+        {"folder settings in a backup", [](KeptPoolLibrary& t) { t.put("Backup/desktop.ini", {'x'}); }, asLeft,
+         "Backup/desktop.ini"},
+        {"a note in a backup group", [](KeptPoolLibrary& t) { t.put("Backup/[2] B/note.txt", {'n'}); }, asLeft,
+         "Backup/[2] B/note.txt"},
+        {"a hidden folder in a group", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/.thumbnails/t.png", {'x'}); }, asLeft,
+         "Pool/[1] G/.thumbnails/t.png"},
+        {"a hidden folder in the pool", [](KeptPoolLibrary& t) { t.put("Pool/.sync/state", {'x'}); }, asLeft, "Pool/.sync/state"},
+        {"a note edited since, as an editor saves",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/.note.txt.swp", {'n', '2'});
+             fs::rename(t.library() + "/Pool/.note.txt.swp", t.library() + "/Pool/note.txt");
+         },
+         asLeft, "Pool/note.txt", "Pool/note.txt"},
+        {"a patch added", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/[1] H.qptc", t.patchBytes("H")); },
+         {"A", "G/C", "G/H", "B/D", "session/E"}},
+        {"a group added", [](KeptPoolLibrary& t) { fs::create_directories(t.library() + "/Pool/[3] New"); },
+         {"A", "G/C", "B/D", "New/", "session/E"}},
+        // As a sync tool does: a new file renamed over the old, its size and time those of the old.
+        {"a patch replaced by another version with its size and time kept",
+         [](KeptPoolLibrary& t) {
+             const std::string path = t.library() + "/Pool/[0] A.qptc";
+             const auto time = fs::last_write_time(path);
+             t.put("Pool/.A.qptc.partial", t.patchBytes("Z"));
+             fs::last_write_time(t.library() + "/Pool/.A.qptc.partial", time);
+             fs::rename(t.library() + "/Pool/.A.qptc.partial", path);
+             ASSERT_EQ(fs::file_size(path), t.patchBytes("A").size());
+         },
+         {"Z", "G/C", "B/D", "session/A", "session/E"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layOut();
+        if (*c.before != 0) put(c.before, {'n', '1'});
+        keepAFailedRun();
+        c.change(*this);
+        const Strings heard = start();
+        const bool same = c.shown == asLeft;
+        EXPECT_EQ(count(heard, "patchPoolKept"), same ? 1 : 0);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), same ? 0 : 1);
+        EXPECT_EQ(order(), c.shown);
+        if (*c.kept == 0) continue;
+        std::atomic<bool> unchanged{false};
+        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+        std::ifstream saved(library() + "/" + c.kept, std::ios::binary);
+        EXPECT_TRUE(saved) << "dropped by the save";
+        if (*c.before != 0) {
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "n2") << "the newer one";
+            EXPECT_FALSE(fs::exists(library() + "/Pool/note (1).txt")) << "twice";
+        }
+        EXPECT_TRUE(fs::exists(library() + "/Pool/[3] E.qptc")) << "the session's patch";
+    }
+}
+
+// A start that cannot list one folder of the library still keeps out of a kept pool shown beside it what
+// it could read the library to hold: nothing read is doubled, and the run's end keeps no doubled pool.
+TEST_F(KeptPoolLibrary, AKeptPoolBesideALibraryReadInPartBringsOnlyWhatTheReadingLacks)
+{
+    layOut();
+    put("Pool/[3] H/[0] F.qptc", patchBytes("F"));
+    keepAFailedRun();
+    put("Pool/[4] Hand.qptc", patchBytes("Hand"));
+    faulty.fail(Op::List, "/Pool/[3] H", 1000, EACCES);
+    Strings heard = start();
+    faulty.heal();
+    EXPECT_EQ(count(heard, "patchLibraryNotRead"), 1);
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 1);
+    // What could not be compared (the unlisted group's patches) comes in; nothing else twice.
+    EXPECT_EQ(order(), (Strings{"A", "G/C", "B/D", "H/", "Hand", "session/E", "H (1)/F"}));
+    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+
+    heard = start();
+    const Strings shownNow = order();
+    for (const char* once : {"A", "G/C", "B/D", "Hand"})
+        EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), std::string(once)), 1) << once;
+    EXPECT_EQ(std::count_if(shownNow.begin(), shownNow.end(), [](const std::string& name) { return name.ends_with("/E"); }), 1);
+}
+
+// A library the user deleted between the runs stays deleted: no earlier save's aside folder brings it back,
+// and a kept pool shows as the user left it, which the next save writes. Only a save cut between its two
+// moves, whose staged library is still beside the one it moved aside, has its library put back.
+TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
+{
+    const struct {
+        const char* what;
+        bool keptPool;
+        bool cutBetweenTheMoves;
+        Strings shown;
+    } cases[] = {
+        {"a landed save's aside folder whose removal was cut", false, false, {}},
+        {"a kept pool", true, false, {"A", "G/C", "B/D", "E"}},
+        {"a save cut between its moves", false, true, {"A", "G/C", "B/D"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layOut();
+        if (c.keptPool) {
+            keepAFailedRun();
+            fs::remove_all(library());
+        } else if (c.cutBetweenTheMoves) {
+            const fs::path store = fs::path(library()).parent_path();
+            fs::create_directories(store / ".Patch-saving-00000000000000000007/Pool");
+            fs::rename(library(), store / ".Patch-old-00000000000000000007");
+        } else {
+            start();
+            CommonUtils::Tree tree = recorder.patchPool;
+            tree.push_back(group("New"));
+            faulty.fail(Op::Remove, ".Patch-old");
+            std::atomic<bool> changed{true};
+            EXPECT_EQ(utils->savePatchPoolToLocal(tree, changed), std::nullopt);
+            utils.reset();
+            faulty.heal();
+            fs::remove_all(library());
+        }
+        const Strings heard = start();
+        EXPECT_EQ(order(), c.shown);
+        EXPECT_EQ(count(heard, "patchPoolKept"), c.keptPool ? 1 : 0);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+        EXPECT_EQ(fs::exists(library()), c.cutBetweenTheMoves);
+        std::atomic<bool> unchanged{false};
+        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+        start();
+        EXPECT_EQ(order(), c.shown) << "as saved";
+    }
+}
