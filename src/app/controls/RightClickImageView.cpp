@@ -52,7 +52,7 @@ void RightClickImageView::drawOptionMenu(const QPoint& globalPosition)
 {
     AutoClosePopover* popover = getMenuPopover();
     if (popover->isShown()) popover->close();
-    auto* menu = new UndoMenu(UndoMenu::isUndoEnabled(undoController_.canBeUndo(), appDelegate_.isRestoringAll()),
+    auto* menu = new UndoMenu(UndoMenu::isUndoEnabled(undoController_.canBeUndo(), appDelegate_.isUndoHeld()),
                               appDelegate_);
     menu->setDelegate(this);
     menu_ = menu;

@@ -123,6 +123,7 @@ public:
                          const UnitPatchChange& origin = {}) override;
     void setReloadBufferDataTimer() override;
     void endTextEditing() override;
+    void takeUnitChangesBeforeItGoes() override { takeUnitChanges(); }
 
     // ---- modes ----
     bool isRestoreAllMode() const { return isRestoreAllMode_; }

@@ -148,7 +148,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     logic.deviceWorkProgress(23, 100);
     EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100");
     logic.ejectDevice();
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100. The eject waits until this ends.");
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100. Ejects after this; unit edits are off.");
     logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
 
@@ -184,9 +184,9 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
         logic.ejectDevice();
         quit();
         EXPECT_EQ(log.back(), "closeApp") << name;
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100. The program ends when this is done.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100. Quits after this; unit edits are off.") << name;
         logic.deviceWorkProgress(50, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100. The program ends when this is done.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100. Quits after this; unit edits are off.") << name;
         logic.deviceWorkDidStart(Work::Ejecting);
         EXPECT_EQ(chrome.deviceWork, "Ejecting the unit…") << name;
         logic.deviceDisonnect();
@@ -210,7 +210,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_TRUE(chrome.inputHeld);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300. The eject waits until this ends.");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300. Ejects after this; unit edits are off.");
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
