@@ -62,6 +62,7 @@ void RightClickImageView::drawOptionMenu(const QPoint& globalPosition)
 
 void RightClickImageView::undoMenuDidClickOnUndoButton()
 {
-    undoController_.doUndoAction();
+    // The menu may have opened before a Restore All or the unit's letting go began.
+    if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
     getMenuPopover()->close();
 }

@@ -167,8 +167,16 @@ void MainWindowLogic::holdUnitEdits(bool held)
     if (held && !flags.isDeviceConnected()) return;
     if (flags.isLettingDeviceGo() == held) return;
     flags.setLettingDeviceGo(held);
-    parts_->patchManager.setlockPatchList(held);
+    parts_->patchManager.setlockPatchList(held || flags.isRestoringAll());
     parts_->chrome.refreshMenus();
+    showDeviceWork();
+}
+
+void MainWindowLogic::signalEndAsked()
+{
+    // The program ends as by Quit, whatever Disconnect waited before: the busy line says so.
+    quitWaiting_ = true;
+    holdUnitEdits(true);
     showDeviceWork();
 }
 
@@ -495,8 +503,9 @@ void MainWindowLogic::ejectDeviceWithState(std::int32_t state)
     } else if (state == -4 || state == -2) {
         deviceDisonnect();
     } else {
-        // The unit stays connected and usable; only the eject did not happen.
-        holdUnitEdits(false);
+        // The unit stays connected and usable; only the eject did not happen. A Quit or a signal asked
+        // meanwhile still lets it go: its edits stay off.
+        if (!quitWaiting_) holdUnitEdits(false);
         parts_->dialogs.showInformation("Main_EjectDeviceFailed");
     }
 }
@@ -848,10 +857,8 @@ void MainWindowLogic::showDeviceWork()
         {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},
         {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
     };
-    // A signal's end waits as a Quit does; while the unit waits to be let go, the wait says too why an edit
-    // of the unit is refused.
+    // While the unit waits to be let go, the wait says too why an edit of the unit is refused.
     const bool lettingGo = parts_->appDelegate.isLettingDeviceGo() && parts_->appDelegate.isDeviceConnected();
-    const bool quitting = quitWaiting_ || (lettingGo && !ejectWaiting_);
     const char* quitWaits = lettingGo ? "Main_BusyQuitWaitsEditsOff" : "Main_BusyQuitWaits";
     const char* ejectWaits = lettingGo ? "Main_BusyEjectWaitsEditsOff" : "Main_BusyEjectWaits";
     // A count is no sentence of its own: it is ended before the sentence that follows it.
@@ -860,7 +867,7 @@ void MainWindowLogic::showDeviceWork()
     };
     if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
         // A Quit or an eject waiting for the copies says so after their count.
-        const char* waits = quitting ? quitWaits : ejectWaiting_ ? ejectWaits : nullptr;
+        const char* waits = quitWaiting_ ? quitWaits : ejectWaiting_ ? ejectWaits : nullptr;
         if (!copying.empty() && waits != nullptr)
             copying = endCount(copying) + " " + InterfaceTexts::localizedString(waits).toStdString();
         parts_->chrome.setDeviceWorkText(copying);
@@ -877,7 +884,7 @@ void MainWindowLogic::showDeviceWork()
                    .arg(deviceWorkProgress_->second)
                    .toStdString();
     }
-    const char* waits = quitting && *deviceWork_ != DeviceWork::Ejecting         ? quitWaits
+    const char* waits = quitWaiting_ && *deviceWork_ != DeviceWork::Ejecting         ? quitWaits
                         : ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting ? ejectWaits
                                                                                 : nullptr;
     if (waits != nullptr) {

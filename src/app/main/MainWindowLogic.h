@@ -92,6 +92,8 @@ public:
     // that would change the unit are refused: the list's edits and drops, the effect edits, Undo and
     // Restore. Nothing else stops: the pool goes on taking edits, which the end's save keeps.
     void holdUnitEdits(bool held);
+    // A termination signal ends the program after the unit is let go: a Quit's wait, asked from outside.
+    void signalEndAsked();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
     bool isPatchListLoaded() const;

@@ -75,7 +75,7 @@ OptionMenuForPatchPool::OptionMenuForPatchPool(std::int64_t typeOfPatchGroupInPo
                                   delegate_->optionMenuForPatchPoolCanCopyToDeviceMemory(this);
     // A unit being let go takes no copy: it would queue behind the eject.
     state.isDeviceConnected = appDelegate_.isDeviceConnected() && !appDelegate_.isLettingDeviceGo();
-    state.canBeUndo = canBeUndo;
+    state.canBeUndo = canBeUndo && !appDelegate_.isLettingDeviceGo();
     const Enabling enabled = enabling(state);
     writeOrRestoreButton_ = addButton(enabled.writeOrRestoreTitleKey, enabled.writeOrRestore,
                                       &OptionMenuForPatchPool::ClickedOnWriteOrRestoreButton);

@@ -11,6 +11,7 @@
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/shell/AppDelegate.h"
 #include "library/models/DirectoryObject.h"
 #include "library/undo/UndoAction.h"
 #include "library/undo/UndoController.h"
@@ -66,12 +67,13 @@ void PatchManagerViewController::doUndoActionForSelectionInPatchList(UndoAction&
 void PatchManagerViewController::doUndoActionForDeleteInPatchPool(UndoAction& action) { undoHandlers_->undo(action); }
 
 // The Undo buttons of both option menus: the stack posts the newest record to the handlers above.
+// The menus judge their Undo as they open; the click is judged again, as the wait may have begun since.
 void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
 {
-    undoController_.doUndoAction();
+    if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
 }
 
 void PatchManagerViewController::didClickOnUndoButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)
 {
-    undoController_.doUndoAction();
+    if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
 }

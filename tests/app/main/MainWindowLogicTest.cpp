@@ -193,6 +193,49 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
     }
 }
 
+// From a Disconnect on, the unit's edits stay off until the unit is let go, or stays because it refused
+// its eject and nothing else will let it go; a Quit or a signal asked meanwhile still will.
+TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    struct Case {
+        const char* name;
+        std::function<void()> meanwhile;
+        // How the eject ends.
+        std::function<void()> end;
+        bool stillOff;
+        const char* busy;
+    };
+    const auto refused = [&] { logic.ejectDeviceWithState(0); };
+    const Case cases[] = {
+        {"eject refused", [] {}, refused, false, "Writing patches to the unit…"},
+        {"eject refused, a Quit waiting", [&] { logic.performMenuAction(Action::Quit); }, refused, true,
+         "Writing patches to the unit… Quits after this; unit edits are off."},
+        {"eject refused, a signal's end waiting", [&] { logic.signalEndAsked(); }, refused, true,
+         "Writing patches to the unit… Quits after this; unit edits are off."},
+        {"unit let go", [] {}, [&] { logic.ejectDeviceWithState(1); }, false, ""},
+        {"unit lost", [] {}, [&] { logic.deviceLostConnectOrNoReply(); }, false, ""},
+    };
+    coordinator.undoable = true;
+    patches.setLockPatchPool(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        connect();
+        logic.deviceWorkDidStart(Work::WritingPatches);
+        logic.performMenuAction(Action::DisconnectDevice);
+        EXPECT_TRUE(appDelegate.isLettingDeviceGo());
+        EXPECT_TRUE(patches.lockPatchList);
+        c.meanwhile();
+        c.end();
+        EXPECT_EQ(appDelegate.isLettingDeviceGo(), c.stillOff);
+        EXPECT_EQ(patches.lockPatchList, c.stillOff);
+        EXPECT_EQ(logic.validateMenuItem(Action::Undo), !c.stillOff);
+        EXPECT_EQ(chrome.deviceWork, c.busy);
+        logic.deviceDisonnect();
+    }
+}
+
 // Disconnect and Quit during the pool's copies wait for them, not on the main thread: the unit is let go
 // and the program closed only once they landed; meanwhile the input is held, no menu item starts
 // anything, and the busy line counts the copies and says what waits for them.
