@@ -237,24 +237,12 @@ TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
         {"rows past the list are ignored", [](LogicRig& r) { r.logic.deleteEffectAtRow(7); r.logic.recoverEffectAtRow(7); },
          {}, false, false, {}},
         // While the unit is being let go nothing reaches it, so nothing shows as done.
-        {"star while the unit goes",
-         [](LogicRig& r) {
-             r.unitGoing = true;
-             r.logic.setFavouriteItem(true, 1);
-         },
+        {"star while the unit goes", [](LogicRig& r) { r.unitGoing = true; r.logic.setFavouriteItem(true, 1); },
          {}, false, false, {}},
-        {"delete while the unit goes",
-         [](LogicRig& r) {
-             r.unitGoing = true;
-             r.logic.deleteEffectAtRow(1);
-         },
+        {"delete while the unit goes", [](LogicRig& r) { r.unitGoing = true; r.logic.deleteEffectAtRow(1); },
          {}, false, false, {}},
         {"recover while the unit goes",
-         [](LogicRig& r) {
-             r.logic.effectList()[1]->isDeleted = true;
-             r.unitGoing = true;
-             r.logic.recoverEffectAtRow(1);
-         },
+         [](LogicRig& r) { r.logic.effectList()[1]->isDeleted = r.unitGoing = true; r.logic.recoverEffectAtRow(1); },
          {}, false, true, {}},
     };
     for (const Case& c : cases) {
