@@ -575,6 +575,8 @@ private:
 
     // On the state queue.
     void pump();
+    void lookBeforeEject();
+    void ejectLookAnswered(std::uint64_t generation);
     void runFlow(const Request& request);
     void getQFXListFromDeviceFlow(const Request& request);
     void ejectingDeviceFlow(const Request& request);
@@ -719,6 +721,12 @@ private:
     // Moves at every hand-over of a request, which a reset does not cover: a request that ends by its
     // result leaves the generation as it was, and the next one must not take its time-out.
     std::uint64_t m_handOver = 0;
+    // An eject's last look before the unit goes: the interface is asked for what it still owes the unit
+    // (a change the unit made within the quiet time, merged and written back), and the patch writes
+    // queued behind the eject go ahead of it. Unasked: the eject at the queue's front has not been offered; Asking: the
+    // interface has it, and nothing is handed over meanwhile; Answered: the eject goes at its next turn.
+    enum class EjectLook { Unasked, Asking, Answered };
+    EjectLook m_ejectLook = EjectLook::Unasked;
     // The generation of the queue the connect read's patch dump was asked in, until its result came.
     std::optional<std::uint64_t> m_dumpAskedIn;
     std::optional<RequestKind> m_running;

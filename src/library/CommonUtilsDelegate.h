@@ -34,6 +34,9 @@ public:
     // No queued device request runs any more: the queue ran dry, or was dropped with the unit. The busy
     // icon's own reports are no such end: the picture of the unit, read meanwhile, tells them too.
     virtual void deviceWorkDidEnd() {}
+    // The unit is about to be let go (a Disconnect, a Quit or a signal's end): whatever the interface
+    // still owes it is asked for now, and goes to the unit ahead of the eject.
+    virtual void deviceWillBeLetGo() {}
 
     // 1 no catalogue, 2 an empty catalogue.
     virtual void allQFXDataWithState(std::int64_t /*state*/) {}

@@ -100,6 +100,12 @@ CommonUtilsDelegate::DeviceWork CommonUtils::deviceWorkOf(RequestKind kind)
 void CommonUtils::pump()
 {
     if (m_isWorking) return;
+    if (const Request* next = m_queueRequest.front();
+        next != nullptr && (next->kind == RequestKind::Eject || next->kind == RequestKind::EjectForClosing) &&
+        m_ejectLook != EjectLook::Answered) {
+        lookBeforeEject();
+        return;
+    }
     std::optional<Request> request = m_queueRequest.dequeue();
     if (!request) {
         tell([](CommonUtilsDelegate& d) {
@@ -121,6 +127,8 @@ void CommonUtils::pump()
     // Busy from the hand-over on, so no second request can start before this one's flow has run.
     m_isWorking = true;
     ++m_handOver;
+    // A write handed over may meet another change made on the unit: the eject behind it looks again.
+    m_ejectLook = EjectLook::Unasked;
     post([this, generation = m_generation, request = std::move(*request)] {
         // A reset since the hand-over dropped this request with the others.
         if (generation != m_generation) return;
@@ -139,6 +147,43 @@ void CommonUtils::pump()
                 break;
         }
     });
+}
+
+void CommonUtils::lookBeforeEject()
+{
+    // The change the unit reported during the work ahead reached the interface before this: its reports
+    // and this ask travel the same main queue in order.
+    m_ejectLook = EjectLook::Asking;
+    m_isWorking = true;
+    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), generation = m_generation] {
+        if (!alive.lock()) return;
+        if (CommonUtilsDelegate* receiver = delegate()) receiver->deviceWillBeLetGo();
+        // Behind the requests the interface queued just now, on the same state queue.
+        post([this, generation] { ejectLookAnswered(generation); });
+    });
+}
+
+void CommonUtils::ejectLookAnswered(std::uint64_t generation)
+{
+    // A reset meanwhile dropped the eject with the rest.
+    if (generation != m_generation || m_ejectLook != EjectLook::Asking) return;
+    m_ejectLook = EjectLook::Answered;
+    m_isWorking = false;
+    std::optional<Request> eject = m_queueRequest.dequeue();
+    // Behind the eject, the patches the list wrote back for the unit's own changes (the gestures that
+    // write are refused while the unit goes): they go ahead of it. Anything else stays behind it and goes
+    // with the unit, as it always did.
+    Stdqueue<Request> ahead;
+    Stdqueue<Request> behind;
+    while (std::optional<Request> request = m_queueRequest.dequeue()) {
+        const bool write = request->kind == RequestKind::WriteOnePatch || request->kind == RequestKind::WriteGroupPatchs ||
+                           request->kind == RequestKind::WriteAllPatch;
+        (write ? ahead : behind).enqueue(std::move(*request));
+    }
+    while (std::optional<Request> request = ahead.dequeue()) m_queueRequest.enqueue(std::move(*request));
+    if (eject) m_queueRequest.enqueue(std::move(*eject));
+    while (std::optional<Request> request = behind.dequeue()) m_queueRequest.enqueue(std::move(*request));
+    pump();
 }
 
 void CommonUtils::runFlow(const Request& request)
@@ -218,6 +263,7 @@ void CommonUtils::reset()
 {
     ++m_generation;
     m_isWorking = false;
+    m_ejectLook = EjectLook::Unasked;
     m_running.reset();
     m_queueRequest = Stdqueue<Request>();
     for (bool* flag : {&m_isConnectDevice, &m_isQFXList, &m_isGettingDataDevice, &m_isDeleteEffectDevice,

@@ -1013,7 +1013,7 @@ TEST(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothing
         QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"));
         ASSERT_NE(disconnect, nullptr);
         disconnect->trigger();
-        liveAndHeld(InterfaceTexts::localizedString("Main_BusyEjectWaits"));
+        liveAndHeld(InterfaceTexts::localizedString("Main_BusyEjectWaitsEditsOff"));
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 60s));
         EXPECT_TRUE(PoolTour::copiesLanded((rig.root() / "Temp" / "Local").string()));
@@ -1393,7 +1393,7 @@ void quitWaitingForADropsCopies(const std::string& stem, int count, const std::s
             ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + static_cast<std::size_t>(count); }, 60s));
             writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
             quitOnceEnabled(rig, window);
-            const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
+            const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaitsEditsOff").toStdString();
             ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
             writeText(scratch / "killed", "");
         });

@@ -52,7 +52,7 @@ void RightClickImageView::drawOptionMenu(const QPoint& globalPosition)
 {
     AutoClosePopover* popover = getMenuPopover();
     if (popover->isShown()) popover->close();
-    auto* menu = new UndoMenu(UndoMenu::isUndoEnabled(undoController_.canBeUndo(), appDelegate_.isRestoringAll()),
+    auto* menu = new UndoMenu(UndoMenu::isUndoEnabled(undoController_.canBeUndo(), appDelegate_.isUndoHeld()),
                               appDelegate_);
     menu->setDelegate(this);
     menu_ = menu;
@@ -62,6 +62,7 @@ void RightClickImageView::drawOptionMenu(const QPoint& globalPosition)
 
 void RightClickImageView::undoMenuDidClickOnUndoButton()
 {
-    undoController_.doUndoAction();
+    // The menu may have opened before a Restore All or the unit's letting go began.
+    if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
     getMenuPopover()->close();
 }

@@ -64,7 +64,8 @@ EffectManagerViewController::EffectManagerViewController(Collaborators collabora
             // A count that ends while the program ends has nowhere to go.
             if (QCoreApplication* application = QCoreApplication::instance())
                 QMetaObject::invokeMethod(application, handoff::carried(std::move(task)), Qt::QueuedConnection);
-        }});
+        },
+        [this] { return !appDelegate_.isLettingDeviceGo(); }});
     queueTaskProgram_ = std::make_unique<EffectIconQueue>();
 
     view_ = new QWidget;

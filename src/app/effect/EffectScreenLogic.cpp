@@ -64,8 +64,17 @@ EffectScreenLogic::EffectScreenLogic(Collaborators collaborators)
       isDeviceConnected_(std::move(collaborators.isDeviceConnected)),
       patchItemsInPatchList_(std::move(collaborators.patchItemsInPatchList)),
       background_(std::move(collaborators.background)),
-      main_(std::move(collaborators.main))
+      main_(std::move(collaborators.main)),
+      unitTakesEdits_(std::move(collaborators.unitTakesEdits))
 {
+}
+
+bool EffectScreenLogic::unitTakesEdits(std::size_t row)
+{
+    if (!unitTakesEdits_ || unitTakesEdits_()) return true;
+    // A star or a button the click already showed turned goes back: nothing reaches the unit.
+    if (itemAtRow(static_cast<std::int64_t>(row))) views_.reloadEffectRow(row);
+    return false;
 }
 
 EffectScreenLogic::~EffectScreenLogic() = default;
@@ -330,6 +339,7 @@ void EffectScreenLogic::didClickRecoveryInRow(std::size_t row)
 
 void EffectScreenLogic::setFavouriteItem(bool isFavourite, std::size_t row)
 {
+    if (!unitTakesEdits(row)) return;
     const auto item = itemAtRow(static_cast<std::int64_t>(row));
     if (!item) return;
     item->isFavourite = isFavourite;
@@ -340,6 +350,7 @@ void EffectScreenLogic::setFavouriteItem(bool isFavourite, std::size_t row)
 
 void EffectScreenLogic::deleteEffectAtRow(std::size_t row)
 {
+    if (!unitTakesEdits(row)) return;
     const auto item = itemAtRow(static_cast<std::int64_t>(row));
     if (!item) return;
     item->isDeleted = true;
@@ -365,6 +376,7 @@ void EffectScreenLogic::showEffectFullDialog() { dialogs_.showInformation("Main_
 
 void EffectScreenLogic::recoverEffectAtRow(std::size_t row)
 {
+    if (!unitTakesEdits(row)) return;
     const auto item = itemAtRow(static_cast<std::int64_t>(row));
     if (!item) return;
     if (!hasCapacity()) {
@@ -465,7 +477,7 @@ void EffectScreenLogic::didClickOnPropertyButtonAtIndex(std::size_t index, const
 
 void EffectScreenLogic::addItemByDraggingBlock(const std::shared_ptr<EffectItem>& item, std::int64_t row)
 {
-    if (!item || !isDeviceConnected_() || !isEffectListLoaded_) return;
+    if (!item || !isDeviceConnected_() || !isEffectListLoaded_ || (unitTakesEdits_ && !unitTakesEdits_())) return;
     if (!hasCapacity()) {
         showEffectFullDialog();
         return;

@@ -39,6 +39,8 @@ public:
         // Runs a task on the default-priority background queue, and on the main queue.
         Post background;
         Post main;
+        // Whether the unit takes a change now: not while it is being let go. None: always.
+        std::function<bool()> unitTakesEdits;
     };
 
     explicit EffectScreenLogic(Collaborators collaborators);
@@ -153,6 +155,9 @@ private:
     std::function<std::optional<PatchItems>()> patchItemsInPatchList_;
     Post background_;
     Post main_;
+    std::function<bool()> unitTakesEdits_;
+    // Whether a change of the unit may start now; a refused one leaves its row as it was shown.
+    bool unitTakesEdits(std::size_t row);
 
     EffectItems effectList_;
     StructureData structureData_;

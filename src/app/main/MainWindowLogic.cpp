@@ -106,6 +106,7 @@ void MainWindowLogic::clearAppData()
     isDisplayedDeviceUpdate_ = false;
     ejectWaiting_ = false;
     quitWaiting_ = false;
+    holdUnitEdits(false);
     deviceWork_.reset();
     deviceWorkProgress_.reset();
     showDeviceWork();
@@ -152,11 +153,38 @@ void MainWindowLogic::ejectDevice()
     // shows that it waits until the unit is let go.
     if (parts_->appDelegate.isDeviceConnected() && !ejectWaiting_) {
         ejectWaiting_ = true;
+        holdUnitEdits(true);
         parts_->chrome.refreshMenus();
         showDeviceWork();
     }
     // The eject's save needs the pool's copies made.
     afterPoolCopies([this] { parts_->coordinator.ejectDeviceWithPatchList(getPatchItemsInPatchList()); });
+}
+
+void MainWindowLogic::holdUnitEdits(bool held)
+{
+    AppDelegate& flags = parts_->appDelegate;
+    if (held && !flags.isDeviceConnected()) return;
+    if (flags.isLettingDeviceGo() == held) return;
+    flags.setLettingDeviceGo(held);
+    parts_->patchManager.setlockPatchList(held || flags.isRestoringAll());
+    parts_->chrome.refreshMenus();
+    showDeviceWork();
+}
+
+void MainWindowLogic::signalEndAsked()
+{
+    // The program ends as by Quit, whatever Disconnect waited before: the busy line says so.
+    quitWaiting_ = true;
+    holdUnitEdits(true);
+    showDeviceWork();
+}
+
+void MainWindowLogic::deviceWillBeLetGo()
+{
+    // The unit's own changes waiting for the quiet time are merged now, and what the unit needs again is
+    // written ahead of the eject: the unit keeps its change, whichever write came over it.
+    parts_->patchManager.takeUnitChangesBeforeItGoes();
 }
 
 void MainWindowLogic::afterPoolCopies(std::function<void()> step)
@@ -247,6 +275,7 @@ void MainWindowLogic::quit()
     parts_->chrome.endTextEditing();
     noteQuitAsked();
     quitWaiting_ = true;
+    holdUnitEdits(true);
     showDeviceWork();
     // The save at the end needs the pool's copies made: they end first.
     afterPoolCopies([this] { parts_->coordinator.closeApp(); });
@@ -278,7 +307,7 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
     case MenuAction::ConnectDevice:
         return !flags.isDeviceConnected();
     case MenuAction::Undo:
-        return parts_->coordinator.canBeUndo() && !flags.isRestoringAll() && !flags.isShowingDialog();
+        return parts_->coordinator.canBeUndo() && !flags.isUndoHeld() && !flags.isShowingDialog();
     case MenuAction::Quit:
         // A sheet is answered first: its own buttons end it.
         return !flags.isShowingDialog();
@@ -474,7 +503,9 @@ void MainWindowLogic::ejectDeviceWithState(std::int32_t state)
     } else if (state == -4 || state == -2) {
         deviceDisonnect();
     } else {
-        // The unit stays connected and usable; only the eject did not happen.
+        // The unit stays connected and usable; only the eject did not happen. A Quit or a signal asked
+        // meanwhile still lets it go: its edits stay off.
+        if (!quitWaiting_) holdUnitEdits(false);
         parts_->dialogs.showInformation("Main_EjectDeviceFailed");
     }
 }
@@ -831,13 +862,17 @@ void MainWindowLogic::showDeviceWork()
         {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},
         {DeviceWork::WritingPatches, "Main_BusyWriting"},   {DeviceWork::Repairing, "Main_BusyRepairing"},
     };
+    // While the unit waits to be let go, the wait says too why an edit of the unit is refused.
+    const bool lettingGo = parts_->appDelegate.isLettingDeviceGo() && parts_->appDelegate.isDeviceConnected();
+    const char* quitWaits = lettingGo ? "Main_BusyQuitWaitsEditsOff" : "Main_BusyQuitWaits";
+    const char* ejectWaits = lettingGo ? "Main_BusyEjectWaitsEditsOff" : "Main_BusyEjectWaits";
     // A count is no sentence of its own: it is ended before the sentence that follows it.
     const auto endCount = [](const std::string& count) {
         return InterfaceTexts::localizedString("Main_BusyCountEnds").arg(QString::fromStdString(count)).toStdString();
     };
     if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
         // A Quit or an eject waiting for the copies says so after their count.
-        const char* waits = quitWaiting_ ? "Main_BusyQuitWaits" : ejectWaiting_ ? "Main_BusyEjectWaits" : nullptr;
+        const char* waits = quitWaiting_ ? quitWaits : ejectWaiting_ ? ejectWaits : nullptr;
         if (!copying.empty() && waits != nullptr)
             copying = endCount(copying) + " " + InterfaceTexts::localizedString(waits).toStdString();
         parts_->chrome.setDeviceWorkText(copying);
@@ -854,8 +889,8 @@ void MainWindowLogic::showDeviceWork()
                    .arg(deviceWorkProgress_->second)
                    .toStdString();
     }
-    const char* waits = quitWaiting_ && *deviceWork_ != DeviceWork::Ejecting    ? "Main_BusyQuitWaits"
-                        : ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting ? "Main_BusyEjectWaits"
+    const char* waits = quitWaiting_ && *deviceWork_ != DeviceWork::Ejecting         ? quitWaits
+                        : ejectWaiting_ && *deviceWork_ != DeviceWork::Ejecting ? ejectWaits
                                                                                 : nullptr;
     if (waits != nullptr) {
         if (counted) text = endCount(text);

@@ -88,6 +88,12 @@ public:
     void closingSaveEnded();
     // Every quit, whatever asked it, is noted for the coordinator before anything waits.
     void noteQuitAsked();
+    // From a Disconnect, Quit or signal until the unit is let go (or stays, its eject refused), gestures
+    // that would change the unit are refused: the list's edits and drops, the effect edits, Undo and
+    // Restore. Nothing else stops: the pool goes on taking edits, which the end's save keeps.
+    void holdUnitEdits(bool held);
+    // A termination signal ends the program after the unit is let go: a Quit's wait, asked from outside.
+    void signalEndAsked();
     void setReloadBufferDataTimer();
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const;
     bool isPatchListLoaded() const;
@@ -172,6 +178,7 @@ public:
     void deviceWorkProgress(std::int32_t done, std::int32_t total) override;
     void poolCopiesProgress(std::size_t made, std::size_t asked) override;
     void deviceWorkDidEnd() override;
+    void deviceWillBeLetGo() override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,

@@ -79,6 +79,7 @@ public:
     void showClosingSave() override { MainWindowLogic::showClosingSave(); }
     void closingSaveEnded() override { MainWindowLogic::closingSaveEnded(); }
     void noteQuitAsked() override { MainWindowLogic::noteQuitAsked(); }
+    void refuseUnitEdits() override { MainWindowLogic::signalEndAsked(); }
     std::vector<std::shared_ptr<PatchItem>> getPatchItemsInPatchList() const override
     {
         return MainWindowLogic::getPatchItemsInPatchList();

@@ -259,7 +259,7 @@ void CustomTableViewForPatch::keyPressEvent(QKeyEvent* event)
 {
     event->accept();
     if (isUndoKey(*event)) {
-        if (!appDelegate_.isRestoringAll()) undoController_.doUndoAction();
+        if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
     } else if (isSelectAllKey(*event) && model()) {
         rules_.selectAll(static_cast<std::uint64_t>(model()->rowCount()));
         selectAll();
@@ -283,7 +283,7 @@ bool CustomTableViewForPatch::isEditing(int row, int column) const
 
 void CustomTableViewForPatch::editCurrentRow()
 {
-    if (!model()) return;
+    if (!model() || lockTableView_) return;
     const auto selected = selectedRows();
     if (selected.empty()) return;
     int column = static_cast<int>(rules_.previousSelectedColumn());

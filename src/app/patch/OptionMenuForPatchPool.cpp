@@ -73,8 +73,9 @@ OptionMenuForPatchPool::OptionMenuForPatchPool(std::int64_t typeOfPatchGroupInPo
     state.isRestoringAll = appDelegate_.isRestoringAll();
     state.canCopyToDeviceMemory = asksCanCopy(state.mask, state.isRestoringAll) && delegate_ &&
                                   delegate_->optionMenuForPatchPoolCanCopyToDeviceMemory(this);
-    state.isDeviceConnected = appDelegate_.isDeviceConnected();
-    state.canBeUndo = canBeUndo;
+    // A unit being let go takes no copy: it would queue behind the eject.
+    state.isDeviceConnected = appDelegate_.isDeviceConnected() && !appDelegate_.isLettingDeviceGo();
+    state.canBeUndo = canBeUndo && !appDelegate_.isLettingDeviceGo();
     const Enabling enabled = enabling(state);
     writeOrRestoreButton_ = addButton(enabled.writeOrRestoreTitleKey, enabled.writeOrRestore,
                                       &OptionMenuForPatchPool::ClickedOnWriteOrRestoreButton);

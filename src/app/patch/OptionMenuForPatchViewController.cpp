@@ -37,7 +37,7 @@ OptionMenuForPatchViewController::OptionMenuForPatchViewController(std::uint64_t
     State state;
     state.canSave = delegate_ && delegate_->optionMenuCanSaveToPatchPool();
     state.canRead = delegate_ && delegate_->optionMenuCanReadFromPatchPool();
-    state.canBeUndo = canBeUndo;
+    state.canBeUndo = canBeUndo && !appDelegate_.isLettingDeviceGo();
     state.isRestoringAll = appDelegate_.isRestoringAll();
     const Enabling enabled = enabling(state);
     savingInPatchPoolButton_ = addButton("Patch_SavingToPatchPool", enabled.saving,

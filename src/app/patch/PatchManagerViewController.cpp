@@ -251,7 +251,9 @@ void PatchManagerViewController::setLockPatchPool(bool locked)
 
 void PatchManagerViewController::setlockPatchList(bool locked)
 {
-    if (patchManagerTableView_) patchManagerTableView_->setLockTableView(isLockPatchPool_ || locked);
+    // A Restore All ending during the unit's letting go unlocks nothing: an edit would queue behind the eject.
+    if (patchManagerTableView_)
+        patchManagerTableView_->setLockTableView(isLockPatchPool_ || locked || appDelegate_.isLettingDeviceGo());
 }
 
 void PatchManagerViewController::resetPatchPoolState()

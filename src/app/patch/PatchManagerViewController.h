@@ -124,6 +124,7 @@ public:
                          const UnitPatchChange& origin = {}) override;
     void setReloadBufferDataTimer() override;
     void endTextEditing() override;
+    void takeUnitChangesBeforeItGoes() override { takeUnitChanges(); }
 
     // ---- modes ----
     bool isRestoreAllMode() const { return isRestoreAllMode_; }

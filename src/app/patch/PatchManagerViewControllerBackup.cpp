@@ -77,7 +77,8 @@ void PatchManagerViewController::buildBackupAllRestoreAll()
 void PatchManagerViewController::backUpButtonClick()
 {
     if (isRestoreAllMode_) {
-        if (!rightPanelOutlineView_) return;
+        // A restore writes the whole unit: not while it is being let go.
+        if (!rightPanelOutlineView_ || appDelegate_.isLettingDeviceGo()) return;
         const std::vector<int> rows = rightPanelOutlineView_->selectedRowList();
         if (rows.size() != 1) return;
         backupAllRestoreAll_->restoreFromButton(patchPoolModel_->nodeAt(rightPanelOutlineView_->indexForRow(rows.front())));
@@ -89,6 +90,7 @@ void PatchManagerViewController::backUpButtonClick()
 
 void PatchManagerViewController::restorePatchItemWithBackupAllGroup(const Node& group)
 {
+    if (appDelegate_.isLettingDeviceGo()) return;
     backupAllRestoreAll_->restorePatchItemWithBackupAllGroup(group);
 }
 

@@ -115,7 +115,8 @@ void PatchManagerViewController::didClickOnSavingInPatchPoolButtonAtIndex(Custom
 
 void PatchManagerViewController::didClickOnReadingFromPatchPoolButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
 {
-    if (!patchManagerTableView_) return;
+    // A menu opened before the unit began to go: the slots' write would queue behind the eject.
+    if (!patchManagerTableView_ || appDelegate_.isLettingDeviceGo()) return;
     const PoolSelectionEntries poolSelection = selectedPoolEntries();
     if (poolSelection.empty()) return;
     std::vector<const PatchItem*> sources;
@@ -193,7 +194,7 @@ void PatchManagerViewController::didClickOnPropertyButtonAtItem(PatchPoolOutline
 void PatchManagerViewController::didClickOnButtonCopyToDeviceMemoryAtItems(PatchPoolOutlineView*,
                                                                            const PoolSelectionEntries& items)
 {
-    if (items.empty() || !patchManagerTableView_) return;
+    if (items.empty() || !patchManagerTableView_ || appDelegate_.isLettingDeviceGo()) return;
     const auto selectedRows = patchManagerTableView_->selectedRows();
     // Without a selected slot there is no place to start from.
     if (selectedRows.empty()) return;

@@ -89,6 +89,12 @@ QWidget* PatchManagerViewController::openPatchPropertySheet(std::uint64_t index)
             end(kListSheetSaved);
             return;
         }
+        // The unit is being let go: its write would queue behind the eject and never reach it. The sheet
+        // ends as cancelled, nothing shown as saved; the busy line says why.
+        if (self->appDelegate_.isLettingDeviceGo()) {
+            end(kListSheetCancelled);
+            return;
+        }
         self->takeUnitChangesOf(*original);
         auto saved = original->copy();
         const auto stored = self->coordinator_.storedPatchTexts(original->path);

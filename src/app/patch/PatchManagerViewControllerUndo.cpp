@@ -68,12 +68,13 @@ void PatchManagerViewController::doUndoActionForSelectionInPatchList(UndoAction&
 void PatchManagerViewController::doUndoActionForDeleteInPatchPool(UndoAction& action) { undoHandlers_->undo(action); }
 
 // The Undo buttons of both option menus: the stack posts the newest record to the handlers above.
+// The menus judge their Undo as they open; the click is judged again, as the wait may have begun since.
 void PatchManagerViewController::didClickOnUndoButtonAtIndex(CustomTableViewForPatch&, std::uint64_t)
 {
-    undoController_.doUndoAction();
+    if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
 }
 
 void PatchManagerViewController::didClickOnUndoButtonAtItem(PatchPoolOutlineView*, const Node&, const Node&)
 {
-    undoController_.doUndoAction();
+    if (!appDelegate_.isUndoHeld()) undoController_.doUndoAction();
 }

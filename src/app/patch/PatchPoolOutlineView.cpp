@@ -438,7 +438,7 @@ void PatchPoolOutlineView::keyPressEvent(QKeyEvent* event)
     // Ctrl+Z alone: Ctrl+Shift+Z is the desktop's Redo, which takes nothing back here.
     const Qt::KeyboardModifiers chord = event->modifiers() & ~Qt::KeypadModifier;
     if (event->key() == Qt::Key_Z && (chord & Qt::ControlModifier) && !(chord & (Qt::ShiftModifier | Qt::AltModifier))) {
-        if (!(appDelegate_ && appDelegate_->isRestoringAll()) && undoAction_) undoAction_();
+        if (!(appDelegate_ && appDelegate_->isUndoHeld()) && undoAction_) undoAction_();
         return;
     }
     switch (event->key()) {

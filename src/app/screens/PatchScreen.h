@@ -80,4 +80,7 @@ public:
     // Ends a name or comment being typed in the list or the pool with its commit, whatever window has
     // the keys.
     virtual void endTextEditing() {}
+    // Takes the unit's changes still waiting for the quiet time into the list now, writing back each
+    // patch the unit needs again: the unit is about to be let go.
+    virtual void takeUnitChangesBeforeItGoes() {}
 };

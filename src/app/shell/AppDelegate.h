@@ -45,6 +45,12 @@ public:
     void setDeviceConnected(bool connected) { isDeviceConnected_ = connected; }
     bool isRestoringAll() const { return isRestoringAll_; }
     void setIsRestoringAll(bool restoring) { isRestoringAll_ = restoring; }
+    // The unit is being let go (a Disconnect, a Quit or a signal waits for it): a gesture that would change
+    // the unit is refused, since nothing more reaches it.
+    bool isLettingDeviceGo() const { return isLettingDeviceGo_; }
+    void setLettingDeviceGo(bool lettingGo) { isLettingDeviceGo_ = lettingGo; }
+    // An undo may write to the unit, so it waits for a Restore All and is refused while the unit goes.
+    bool isUndoHeld() const { return isRestoringAll_ || isLettingDeviceGo_; }
     bool isPatchPoolChanged() const { return isPatchPoolChanged_; }
     void setIsPatchPoolChanged(bool changed)
     {
@@ -94,6 +100,7 @@ private:
     bool isDeviceConnected_ = false;
     bool isEditingTextView_ = false;
     bool isRestoringAll_ = false;
+    bool isLettingDeviceGo_ = false;
     bool isPatchPoolChanged_ = false;
     std::uint64_t patchPoolChanges_ = 0;
     QPointer<QWidget> editingTextView_;

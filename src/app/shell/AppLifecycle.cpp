@@ -174,6 +174,8 @@ void AppLifecycle::endBySignal(std::function<void()> end)
     // pool noted again with it.
     controller->endTextEditing();
     controller->noteQuitAsked();
+    // Anything made after this would queue behind the closing eject, which no write follows.
+    controller->refuseUnitEdits();
     commonUtils_->closeAppWithin(kSignalGrace);
     signalGraceTimer_.start(kSignalGrace + kSignalGraceMargin);
 }

@@ -37,6 +37,9 @@ public:
     virtual void closingSaveEnded() {}
     // A quit was asked: noted at once, so that a run cut from here on keeps the session. Main thread.
     virtual void noteQuitAsked() {}
+    // The unit is about to be let go at the end: gestures that would change it are refused from here on,
+    // and the busy line says so. Main thread.
+    virtual void refuseUnitEdits() {}
 
     // What the screens ask of it.
     // The patch screen's device list (the effect screen counts effect uses in it).

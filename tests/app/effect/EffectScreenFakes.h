@@ -90,6 +90,8 @@ struct LogicRig {
     testing_app::FakeEffectDialogs dialogs{log};
     FakeEffectViews views;
     bool connected = true;
+    // The unit is being let go: it takes no change.
+    bool unitGoing = false;
     std::vector<std::shared_ptr<PatchItem>> patches;
     bool patchesRead = true;
     std::vector<EffectScreenLogic::Task> background;
@@ -101,7 +103,8 @@ struct LogicRig {
             return patches;
         },
         [this](EffectScreenLogic::Task task) { background.push_back(std::move(task)); },
-        [this](EffectScreenLogic::Task task) { main.push_back(std::move(task)); }}};
+        [this](EffectScreenLogic::Task task) { main.push_back(std::move(task)); },
+        [this] { return !unitGoing; }}};
 
     LogicRig() { logic.awakeFromNib(); }
 

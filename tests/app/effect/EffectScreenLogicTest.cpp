@@ -236,6 +236,14 @@ TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
          {"information Main_EffectFilesIsFull"}, false, true, {}},
         {"rows past the list are ignored", [](LogicRig& r) { r.logic.deleteEffectAtRow(7); r.logic.recoverEffectAtRow(7); },
          {}, false, false, {}},
+        // While the unit is being let go nothing reaches it, so nothing shows as done.
+        {"star while the unit goes", [](LogicRig& r) { r.unitGoing = true; r.logic.setFavouriteItem(true, 1); },
+         {}, false, false, {}},
+        {"delete while the unit goes", [](LogicRig& r) { r.unitGoing = true; r.logic.deleteEffectAtRow(1); },
+         {}, false, false, {}},
+        {"recover while the unit goes",
+         [](LogicRig& r) { r.logic.effectList()[1]->isDeleted = r.unitGoing = true; r.logic.recoverEffectAtRow(1); },
+         {}, false, true, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,7 +353,8 @@ TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
         [&mutex, &arrived](EffectScreenLogic::Task task) {
             std::lock_guard lock(mutex);
             arrived.push_back(std::move(task));
-        }}};
+        },
+        [] { return true; }}};
     logic.awakeFromNib();
     logic.setEffectList({effect("a", 1), effect("b", 2)});
     rig.patches = {patchUsing({1, 2}), patchUsing({2})};

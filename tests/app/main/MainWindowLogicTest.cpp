@@ -148,7 +148,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     logic.deviceWorkProgress(23, 100);
     EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100");
     logic.ejectDevice();
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100. The eject waits until this ends.");
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100. Ejects after this; unit edits are off.");
     logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
 
@@ -184,11 +184,54 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
         logic.ejectDevice();
         quit();
         EXPECT_EQ(log.back(), "closeApp") << name;
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100. The program ends when this is done.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100. Quits after this; unit edits are off.") << name;
         logic.deviceWorkProgress(50, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100. The program ends when this is done.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100. Quits after this; unit edits are off.") << name;
         logic.deviceWorkDidStart(Work::Ejecting);
         EXPECT_EQ(chrome.deviceWork, "Ejecting the unit…") << name;
+        logic.deviceDisonnect();
+    }
+}
+
+// From a Disconnect on, the unit's edits stay off until the unit is let go, or stays because it refused
+// its eject and nothing else will let it go; a Quit or a signal asked meanwhile still will.
+TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
+{
+    awake();
+    using Work = CommonUtilsDelegate::DeviceWork;
+    struct Case {
+        const char* name;
+        std::function<void()> meanwhile;
+        // How the eject ends.
+        std::function<void()> end;
+        bool stillOff;
+        const char* busy;
+    };
+    const auto refused = [&] { logic.ejectDeviceWithState(0); };
+    const Case cases[] = {
+        {"eject refused", [] {}, refused, false, "Writing patches to the unit…"},
+        {"eject refused, a Quit waiting", [&] { logic.performMenuAction(Action::Quit); }, refused, true,
+         "Writing patches to the unit… Quits after this; unit edits are off."},
+        {"eject refused, a signal's end waiting", [&] { logic.signalEndAsked(); }, refused, true,
+         "Writing patches to the unit… Quits after this; unit edits are off."},
+        {"unit let go", [] {}, [&] { logic.ejectDeviceWithState(1); }, false, ""},
+        {"unit lost", [] {}, [&] { logic.deviceLostConnectOrNoReply(); }, false, ""},
+    };
+    coordinator.undoable = true;
+    patches.setLockPatchPool(false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        connect();
+        logic.deviceWorkDidStart(Work::WritingPatches);
+        logic.performMenuAction(Action::DisconnectDevice);
+        EXPECT_TRUE(appDelegate.isLettingDeviceGo());
+        EXPECT_TRUE(patches.lockPatchList);
+        c.meanwhile();
+        c.end();
+        EXPECT_EQ(appDelegate.isLettingDeviceGo(), c.stillOff);
+        EXPECT_EQ(patches.lockPatchList, c.stillOff);
+        EXPECT_EQ(logic.validateMenuItem(Action::Undo), !c.stillOff);
+        EXPECT_EQ(chrome.deviceWork, c.busy);
         logic.deviceDisonnect();
     }
 }
@@ -210,7 +253,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_TRUE(chrome.inputHeld);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300. The eject waits until this ends.");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300. Ejects after this; unit edits are off.");
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "app/controls/AutoClosePopover.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/controls/RightClickButton.h"
+#include "app/controls/RightClickImageView.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/OptionMenuForPatchPool.h"
@@ -989,6 +991,64 @@ TEST_F(PatchScreenMenus, ARightClickSelectsAnUnselectedRowAndOpensTheMenuNotUnde
     release(1);
     EXPECT_EQ(pool().optionMenu(), before);
     EXPECT_TRUE(pool().selectedRowList().empty());
+}
+
+// A sheet or a menu opened before the unit began to be let go, or a Restore All ending meanwhile, changes
+// nothing of the unit's list: its write would queue behind the eject and never reach the unit.
+TEST_F(PatchScreenMenus, WhatOpenedBeforeTheUnitBeganToGoChangesNothingOfItsList)
+{
+    struct Case {
+        const char* name;
+        // Opens what the gesture comes from, before the wait.
+        std::function<void()> open;
+        std::function<void()> gesture;
+    };
+    const Case cases[] = {
+        {"the list sheet's Save",
+         [&] {
+             screen->didClickOnPropertyButtonAtIndex(list(), 4);
+             dialogs.runSheets();
+             screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("Lost Name"));
+         },
+         [&] { screen->patchPropertyViewController()->saveButtonClicked(); }},
+        {"the list menu's read from the pool", [] {},
+         [&] { screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 4); }},
+        {"the pool menu's copy to the unit", [] {},
+         [&] { screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries()); }},
+        {"the list menu's Undo", [] {}, [&] { screen->didClickOnUndoButtonAtIndex(list(), 4); }},
+        {"the pool menu's Undo", [] {}, [&] { screen->didClickOnUndoButtonAtItem(&pool(), nullptr, nullptr); }},
+        {"the undo popover's Undo",
+         [&] { screen->view()->findChildren<RightClickImageView*>().front()->drawOptionMenu(QPoint(100, 100)); },
+         [&] { screen->view()->findChildren<RightClickImageView*>().front()->undoMenuDidClickOnUndoButton(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(10);
+        setPool({patchNode("T0")});
+        selectList({4});
+        selectPool({0});
+        // The newest edit put a pool patch into a slot: its undo writes the unit.
+        screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 4);
+        ASSERT_EQ(names()[4], "T0");
+        c.open();
+        const auto shown = names();
+        const std::size_t writes = coordinator.writes.size();
+        const std::size_t undoable = records();
+        log.clear();
+        appDelegate.setLettingDeviceGo(true);
+        c.gesture();
+        EXPECT_EQ(names(), shown);
+        EXPECT_EQ(coordinator.writes.size(), writes);
+        EXPECT_EQ(records(), undoable);
+        EXPECT_FALSE(logged("writeItem 4"));
+        // A Restore All ending meanwhile leaves the list locked.
+        screen->setlockPatchList(false);
+        EXPECT_TRUE(list().lockTableView());
+        appDelegate.setLettingDeviceGo(false);
+        appDelegate.setIsShowingDialog(false);
+        RightClickImageView::getMenuPopover()->close();
+        undo.clearUndoStack();
+    }
 }
 
 TEST_F(PatchScreenMenus, TheListMenusButtonsReachTheScreenByTheMouse)

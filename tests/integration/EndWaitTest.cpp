@@ -1,0 +1,168 @@
+// The unit's last moments with the program at a MIDI cable's pace: a Disconnect, a Quit or the session's
+// end waits for the unit's work in hand. What the list shows then is what the unit holds when it goes: an
+// edit tried meanwhile reaches the unit or is refused at once, and a change the unit made within the quiet
+// time is merged and kept.
+
+#include <QApplication>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DemoUnit.h"
+#include "DragTour.h"
+#include "ProgramRig.h"
+#include "WindowGestures.h"
+#include "app/views/InterfaceTexts.h"
+
+using namespace std::chrono_literals;
+using Gestures = WindowGestures;
+
+namespace {
+
+std::vector<std::string> unitNames(DemoUnit& unit)
+{
+    std::vector<std::string> names;
+    for (int slot = 0; slot < unit.patchCount(); ++slot) names.push_back(unit.patchNameAt(slot).value_or("?"));
+    return names;
+}
+
+std::vector<std::string> listNames(int from, int to)
+{
+    std::vector<std::string> names;
+    for (int row = from; row < to; ++row) names.push_back(Gestures::patchListText(row, 1).toStdString());
+    return names;
+}
+
+long held(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::count(names.begin(), names.end(), name);
+}
+
+// One way for the program to let the unit go, and whether the program goes with it.
+struct End {
+    const char* name;
+    std::function<void(ProgramRig&)> ask;
+    bool programEnds;
+};
+
+const std::vector<End>& ends()
+{
+    static const std::vector<End> all{
+        {"EjectButton", [](ProgramRig& rig) { Gestures::clickButton(rig.window(), "ejectButton"); }, false},
+        {"DisconnectItem",
+         [](ProgramRig& rig) { Gestures::chooseMenuItem(rig.window(), QStringLiteral("Control"), QStringLiteral("Disconnect")); },
+         false},
+        {"QuitItem",
+         [](ProgramRig& rig) {
+             ASSERT_TRUE(ProgramRig::waitUntil(
+                 [&] { return Gestures::enabledAction(rig.window(), QStringLiteral("Quit")) != nullptr; }, 10s));
+             rig.quitFromMenu();
+         },
+         true},
+        {"Sigterm", [](ProgramRig& rig) { rig.endBySignal(SIGTERM); }, true},
+    };
+    return all;
+}
+
+// Each end runs the program once, in a process of its own.
+class EndWait : public testing::TestWithParam<std::size_t> {
+protected:
+    const End& end() const { return ends().at(GetParam()); }
+};
+
+// Runs the program at a cable's pace with `body` moving rows and asking `end`; the unit's names once it is
+// let go (as the program ends, or once Connect shows again).
+std::vector<std::string> namesAfter(const End& end, const std::function<void(ProgramRig&)>& body, int quietSeconds = 0)
+{
+    ProgramRig::Options options;
+    options.slowUnit = true;
+    options.quietSeconds = quietSeconds;
+    ProgramRig rig(options);
+    std::vector<std::string> atTheEnd;
+    rig.atUnitEnd([&](DemoUnit& unit) {
+        if (atTheEnd.empty()) atTheEnd = unitNames(unit);
+    });
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        body(rig);
+        if (end.programEnds) return;
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return Gestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 60s));
+        atTheEnd = unitNames(rig.unit());
+    });
+    return atTheEnd;
+}
+
+// Moves `rows` of the list to `atRow` and waits until the list shows them moved: the write is under way.
+void moveRows(ProgramRig& rig, const std::vector<std::uint64_t>& rows, int atRow)
+{
+    const auto before = listNames(0, 30);
+    DragTour::dropListRowsOnList(rig.window(), rows, atRow);
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 30) != before; }));
+}
+
+}  // namespace
+
+// A row renamed while the end waits for a 13-row move's write: the list shows the name only if the unit
+// gets it before it goes; otherwise the rename is refused at the double-click and the busy line says why.
+TEST_P(EndWait, ARenameTriedWhileTheUnitIsLetGoIsNeverShownAndDropped)
+{
+    const End& end = this->end();
+    const std::string refused =
+        InterfaceTexts::localizedString(end.programEnds ? "Main_BusyQuitWaitsEditsOff" : "Main_BusyEjectWaitsEditsOff")
+            .toStdString();
+    bool shown = false;
+    bool told = false;
+    const auto names = namesAfter(end, [&](ProgramRig& rig) {
+        moveRows(rig, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 20);
+        end.ask(rig);
+        told = ProgramRig::waitUntil(
+            [&] { return Gestures::busyLine(rig.window()).toStdString().find(refused) != std::string::npos; }, 5s);
+        Gestures::doubleClickPatchList(rig.window(), 1, 1);
+        if (!ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 2s))
+            return;
+        QCoreApplication::processEvents();
+        Gestures::type(QStringLiteral("Lost Name"));
+        Gestures::type({}, Qt::Key_Return);
+        shown = ProgramRig::waitUntil([] { return Gestures::patchListText(1, 1) == QStringLiteral("Lost Name"); }, 2s);
+    });
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(held(names, "Lost Name"), shown ? 1 : 0) << testing::PrintToString(names);
+    if (!shown) {
+        EXPECT_TRUE(told);
+    }
+}
+
+// The unit changes the patch a move's write is about to replace, and the end comes within the quiet time:
+// the change is merged into the list's patch and written before the unit goes, so the unit keeps it once.
+// Each end with a quiet time that outlasts the wait, and with the shipped one, which runs out during the
+// write and has the list write the patch back behind the eject.
+class EndWaitInQuietTime : public testing::TestWithParam<std::tuple<std::size_t, int>> {};
+
+TEST_P(EndWaitInQuietTime, AChangeOnTheUnitOutlivesTheEnd)
+{
+    const End& end = ends().at(std::get<0>(GetParam()));
+    const auto names = namesAfter(end, [&](ProgramRig& rig) {
+        moveRows(rig, {9}, 1);
+        rig.unit().editOnUnit(1, "Knob", "Turned while the write came");
+        end.ask(rig);
+    }, std::get<1>(GetParam()));
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(held(names, "Knob"), 1) << testing::PrintToString(names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, EndWait, testing::Range<std::size_t>(0, 4),
+                         [](const testing::TestParamInfo<std::size_t>& info) { return std::string(ends().at(info.param).name); });
+INSTANTIATE_TEST_SUITE_P(Ends, EndWaitInQuietTime, testing::Combine(testing::Range<std::size_t>(0, 4), testing::Values(600, 0)),
+                         [](const testing::TestParamInfo<std::tuple<std::size_t, int>>& info) {
+                             return std::string(ends().at(std::get<0>(info.param)).name) +
+                                    (std::get<1>(info.param) == 0 ? "ShippedQuietTime" : "LongQuietTime");
+                         });
