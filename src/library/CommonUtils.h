@@ -300,6 +300,8 @@ public:
     // 1 written, 3 replaced, 2 a folder, file or copy failed, 4 the old group could not be removed.
     std::int32_t backupPatchListWithName(const std::string& name, const std::vector<std::shared_ptr<PatchItem>>& patchList);
     bool checkBackupGroupTheSeemModel(const std::string& groupName);
+    // The same by the model the group's node holds, without reading its record: for the main thread.
+    bool checkBackupGroupTheSeemModel(const DirectoryObject& group);
     bool restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
     // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place. Why
     // the save failed, when it did; the saved library then stays as it was.

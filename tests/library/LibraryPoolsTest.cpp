@@ -321,6 +321,42 @@ TEST_F(Pools, ABackupGroupsNameComesBackAsItWasShown)
     EXPECT_EQ(names(recorder.patchPool), (Strings{"Gig-1", "Live:Set", "Live:Set (1)", "A-B", "Rig:1-2"}));
 }
 
+// Whether a dragged backup group was made for the connected model is judged by the model its record named
+// as the pool loaded (off the main thread), never by reading the record again while the user drags.
+TEST_F(Pools, ABackupGroupsModelIsJudgedByWhatTheLoadReadNotByTheFileAgain)
+{
+    const auto backup = [&](const std::string& folder, const std::optional<std::string>& model) {
+        put("QFXMacApplication/Patch/Backup/" + folder + "/[0] Clean.qptc", patchFile("Clean"));
+        const std::string path = under("QFXMacApplication/Patch/Backup/" + folder + "/BackupInfo.backup");
+        if (model) ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("B", *model).get(), path, under("")));
+        else put("QFXMacApplication/Patch/Backup/" + folder + "/BackupInfo.backup", Bytes{'x'});
+    };
+    backup("[0] Mine", "Rig One");
+    backup("[1] Other", "Rig Two");
+    backup("[2] Broken", std::nullopt);
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    const auto node = [&](const std::string& name) {
+        return *std::find_if(tree.begin(), tree.end(), [&](const auto& n) { return n->name == name; });
+    };
+    connect();
+    // The working copies' records turn unreadable: what the load read still answers.
+    for (const char* name : {"Mine", "Other", "Broken"}) put(std::string("Temp/Local/") + name + "/BackupInfo.backup", Bytes{'x'});
+    const struct {
+        const char* group;
+        bool sameModel;
+    } cases[] = {{"Mine", true}, {"Other", false}, {"Broken", false}};
+    for (const auto& c : cases) EXPECT_EQ(utils->checkBackupGroupTheSeemModel(*node(c.group)), c.sameModel) << c.group;
+    // A plain group naming the model is no backup.
+    auto plain = std::make_shared<DirectoryObject>(*node("Mine"));
+    plain->isBackUpAllGroup = false;
+    EXPECT_FALSE(utils->checkBackupGroupTheSeemModel(*plain));
+    utils->forceEjectDevice();
+    EXPECT_TRUE(loop.runUntil([&] { return !utils->checkBackupGroupTheSeemModel(*node("Mine")); }));
+}
+
 // Groups whose saved names differ only in their number are each made a folder of their own, named in the
 // saved order, with their patches linked in it, however the folders and links are spread over threads.
 TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)
