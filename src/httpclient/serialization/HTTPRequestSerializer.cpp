@@ -369,6 +369,12 @@ std::optional<URLRequest> HTTPRequestSerializer::multipartFormRequestWithMethod(
                                          "The value of " + pair.field + " cannot be written in " + stringEncoding);
                 return std::nullopt;
             }
+            if (!IsSendablePartName(pair.field)) {
+                if (error)
+                    *error = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnencodable,
+                                         "A form field's name holds a line break or NUL and cannot be sent.");
+                return std::nullopt;
+            }
             formData.appendPartWithFormData(std::move(*content), pair.field);
         }
     }
