@@ -880,6 +880,8 @@ private:
     bool m_landing = false;
     // Reads of dropped files asked and not handed back yet (main thread).
     std::int64_t m_poolReadsPending = 0;
+    // The files those reads hold, told to the busy line.
+    std::size_t m_poolFilesReading = 0;
     // What waits for the pool's work to end (afterPoolWork), in the order asked; main thread.
     std::vector<std::function<void()>> m_afterPoolWork;
     bool m_afterPoolWorkPosted = false;

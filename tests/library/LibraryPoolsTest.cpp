@@ -357,6 +357,35 @@ TEST_F(Pools, ABackupGroupsModelIsJudgedByWhatTheLoadReadNotByTheFileAgain)
     EXPECT_TRUE(loop.runUntil([&] { return !utils->checkBackupGroupTheSeemModel(*node("Mine")); }));
 }
 
+// Files dropped on the pool are named on the busy line from the drop on, while they are read and before
+// their copies are counted: two drops at once add up, and each read's end takes its own files off.
+TEST_F(Pools, DroppedFilesAreToldFromTheDropUntilTheirReadLands)
+{
+    start();
+    std::vector<std::string> first, second;
+    for (const char* name : {"A", "B", "C"}) {
+        put(std::string("Dropped/") + name + ".qptc", patchFile(name));
+        first.push_back(under(std::string("Dropped/") + name + ".qptc"));
+    }
+    for (const char* name : {"D", "E"}) {
+        put(std::string("Dropped/") + name + ".qptc", patchFile(name));
+        second.push_back(under(std::string("Dropped/") + name + ".qptc"));
+    }
+    Strings heard;
+    std::vector<std::size_t> read;
+    const auto landed = [&](std::vector<std::shared_ptr<PatchItem>> items) {
+        for (auto& event : recorder.take()) heard.push_back(std::move(event));
+        heard.push_back("landed " + std::to_string(items.size()));
+    };
+    utils->readFilePatchesLater(first, landed);
+    utils->readFilePatchesLater(second, landed);
+    ASSERT_TRUE(loop.runUntil([&] {
+        for (auto& event : recorder.take()) heard.push_back(std::move(event));
+        return !heard.empty() && heard.back() == "reading 0";
+    }));
+    EXPECT_EQ(heard, (Strings{"reading 3", "reading 5", "landed 3", "reading 2", "landed 2", "reading 0"}));
+}
+
 // Groups whose saved names differ only in their number are each made a folder of their own, named in the
 // saved order, with their patches linked in it, however the folders and links are spread over threads.
 TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)
