@@ -66,11 +66,6 @@ const Shape kShapes[] = {
          for (int i = 0; i < n; ++i) a.push_back(i * 7919);
          return PlistValue(a);
      }},
-    {"array of texts", [](int n) {
-         PlistArray a;
-         for (int i = 0; i < n; ++i) a.push_back("patch number " + std::to_string(i) + " of the long list here");
-         return PlistValue(a);
-     }},
     {"array of unicode texts", [](int n) {
          PlistArray a;
          for (int i = 0; i < n; ++i) a.push_back("\xE3\x82\xAE\xE3\x82\xBF\xE3\x83\xBC " + std::to_string(i));
@@ -80,12 +75,6 @@ const Shape kShapes[] = {
          PlistDictionary d;
          for (int i = 0; i < n; ++i) d["key number " + std::to_string(i)] = Bytes(100, static_cast<std::uint8_t>(i));
          return PlistValue(d);
-     }},
-    {"arrays of dictionaries", [](int n) {
-         PlistArray a;
-         for (int i = 0; i < n; ++i)
-             a.push_back(PlistDictionary{{"name", "n" + std::to_string(i)}, {"slot", i}, {"on", i % 2 == 0}});
-         return PlistValue(a);
      }},
     {"keyed archive", [](int n) {
          std::vector<ArchivedValue> list;
@@ -183,7 +172,6 @@ TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)
         std::optional<PlistValue> expected;
     } cases[] = {
         {"eight-byte integer is signed", {{0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}}, PlistValue(-2)},
-        {"four-byte integer is unsigned", {{0x12, 0xFF, 0xFF, 0xFF, 0xFF}}, PlistValue(std::int64_t(0xFFFFFFFF))},
         {"sixteen-byte integer keeps its lower half",
          {{0x14, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0}}, PlistValue(INT64_MIN)},
         {"four-byte real", {{0x22, 0x3F, 0xC0, 0x00, 0x00}}, PlistValue(1.5)},
@@ -194,9 +182,7 @@ TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)
         {"a key given twice keeps its last value",
          {{0xD2, 0x00, 0x01, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03}, keyK, {0x10, 0x01}, {0x10, 0x02}},
          PlistValue(PlistDictionary{{"k", 2}})},
-        {"uid", {{0x81, 0x01, 0x2C}}, PlistValue(PlistUid{300})},
         {"null", {{0x00}}, std::nullopt},
-        {"fill", {{0x0F}}, std::nullopt},
         {"two-byte real", {{0x21, 0x3F, 0xC0}}, std::nullopt},
         {"sixteen-byte real", {Bytes(17, 0x24)}, std::nullopt},
         {"number as a key", {{0xD1, 0x00, 0x01, 0x00, 0x01}, {0x10, 0x01}}, std::nullopt},
