@@ -42,9 +42,12 @@ Bytes repeatedArray(std::uint32_t count, std::uint16_t ref)
     Bytes out{0xAF, 0x12};
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<std::uint8_t>(count >> shift));
-    out.reserve(out.size() + 2 * std::size_t(count));
-    for (std::uint32_t i = 0; i < count; ++i)
-        out.insert(out.end(), {static_cast<std::uint8_t>(ref >> 8), static_cast<std::uint8_t>(ref)});
+    const std::size_t start = out.size();
+    out.resize(start + 2 * std::size_t(count));
+    for (std::size_t at = start; at < out.size(); at += 2) {
+        out[at] = static_cast<std::uint8_t>(ref >> 8);
+        out[at + 1] = static_cast<std::uint8_t>(ref);
+    }
     return out;
 }
 
