@@ -176,12 +176,15 @@ TEST(Multipart, NamesCannotAddHeadersToAPart)
     EXPECT_EQ(error->code, URLRequestSerializationErrorUnencodable);
     EXPECT_EQ(drain(*request.httpBodyStream, 64).body.find("X-Injected"), std::string::npos);
 
-    // A form parameter's name is refused with the error set.
-    std::optional<platform::Error> parameterError;
-    EXPECT_FALSE(form.serializer.multipartFormRequestWithMethod("POST", "http://h/up", ParameterDictionary{{"a" + injected, "x"}},
-                                                                {}, &parameterError));
-    ASSERT_TRUE(parameterError);
-    EXPECT_EQ(parameterError->code, URLRequestSerializationErrorUnencodable);
+    // A form parameter's name, which the caller may have from outside, is refused with the error set, never
+    // thrown: one holding a line break, and an empty one.
+    for (const std::string& name : {"a" + injected, std::string()}) {
+        std::optional<platform::Error> parameterError;
+        EXPECT_FALSE(form.serializer.multipartFormRequestWithMethod("POST", "http://h/up", ParameterDictionary{{name, "x"}},
+                                                                    {}, &parameterError));
+        ASSERT_TRUE(parameterError) << name;
+        EXPECT_EQ(parameterError->code, URLRequestSerializationErrorUnencodable);
+    }
 
     // A part made past the form's checks fails the body at its headers.
     MultipartBodyStream stream("UTF-8");
