@@ -303,6 +303,8 @@ public:
     // 1 written, 3 replaced, 2 a folder, file or copy failed, 4 the old group could not be removed.
     std::int32_t backupPatchListWithName(const std::string& name, const std::vector<std::shared_ptr<PatchItem>>& patchList);
     bool checkBackupGroupTheSeemModel(const std::string& groupName);
+    // The same by the model the group's node holds, without reading its record: for the main thread.
+    bool checkBackupGroupTheSeemModel(const DirectoryObject& group);
     bool restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items);
     // Saves only a loaded pool that changed; `changed` is cleared once the new library is in place. Why
     // the save failed, when it did; the saved library then stays as it was.
@@ -924,6 +926,8 @@ private:
     bool m_landing = false;
     // Reads of dropped files asked and not handed back yet (main thread).
     std::int64_t m_poolReadsPending = 0;
+    // The files those reads hold, told to the busy line.
+    std::size_t m_poolFilesReading = 0;
     // What waits for the pool's work to end (afterPoolWork), in the order asked; main thread.
     std::vector<std::function<void()>> m_afterPoolWork;
     bool m_afterPoolWorkPosted = false;

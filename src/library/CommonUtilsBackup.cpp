@@ -284,6 +284,12 @@ bool CommonUtils::checkBackupGroupTheSeemModel(const std::string& groupName)
     return record && record->modelName() == deviceName;
 }
 
+bool CommonUtils::checkBackupGroupTheSeemModel(const DirectoryObject& group)
+{
+    std::lock_guard lock(m_publishedMutex);
+    return group.isBackUpAllGroup && m_published.isConnectDevice && group.modelName == m_published.deviceName;
+}
+
 bool CommonUtils::restorePatchWithPatchItems(const std::vector<std::shared_ptr<PatchItem>>& items)
 {
     for (const auto& item : items) {

@@ -31,6 +31,8 @@ public:
     virtual void deviceWorkProgress(std::int32_t /*done*/, std::int32_t /*total*/) {}
     // The copies of patch files into the pool made so far, of those asked; (0, 0) once none remains.
     virtual void poolCopiesProgress(std::size_t /*made*/, std::size_t /*asked*/) {}
+    // The files dropped on the pool still being read, before their copies are asked; 0 once none is left.
+    virtual void poolFilesReading(std::size_t /*files*/) {}
     // No queued device request runs any more: the queue ran dry, or was dropped with the unit. The busy
     // icon's own reports are no such end: the picture of the unit, read meanwhile, tells them too.
     virtual void deviceWorkDidEnd() {}

@@ -270,18 +270,25 @@ std::shared_ptr<PatchItem> CommonUtils::writeFilePatchWithPath(const std::string
 void CommonUtils::readFilePatchesLater(std::vector<std::string> paths,
                                        std::function<void(std::vector<std::shared_ptr<PatchItem>>)> done)
 {
-    // Thousands of files dropped from a file manager are read here, never on the main thread.
+    // Thousands of files dropped from a file manager are read here, never on the main thread. The busy
+    // line names them from the drop on: their copies are counted only once all are read.
     ++m_poolReadsPending;
+    m_poolFilesReading += paths.size();
+    tell([files = m_poolFilesReading](CommonUtilsDelegate& delegate) { delegate.poolFilesReading(files); });
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), paths = std::move(paths),
                         done = std::move(done)]() mutable {
+        const std::size_t count = paths.size();
         if (!alive.lock()) return;
         std::vector<std::shared_ptr<PatchItem>> items;
         for (const auto& path : paths)
             if (checkFilePatchWithfilePath(path))
                 if (auto item = readFilePatchWithPath(path)) items.push_back(std::move(item));
-        m_dispatch.main().async([this, alive = std::move(alive), items = std::move(items), done = std::move(done)]() mutable {
+        m_dispatch.main().async([this, alive = std::move(alive), items = std::move(items), done = std::move(done),
+                                 count]() mutable {
             if (!alive.lock()) return;
             done(std::move(items));
+            m_poolFilesReading -= count;
+            tell([files = m_poolFilesReading](CommonUtilsDelegate& delegate) { delegate.poolFilesReading(files); });
             // The copies the read asked for are pool work by now: a step waiting for the end waits for them.
             --m_poolReadsPending;
             runAfterPoolWorkLater();

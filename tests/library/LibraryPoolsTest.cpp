@@ -321,6 +321,81 @@ TEST_F(Pools, ABackupGroupsNameComesBackAsItWasShown)
     EXPECT_EQ(names(recorder.patchPool), (Strings{"Gig-1", "Live:Set", "Live:Set (1)", "A-B", "Rig:1-2"}));
 }
 
+// Whether a dragged backup group was made for the connected model is judged by the model its record named
+// as the pool loaded (off the main thread), never by reading the record again while the user drags.
+TEST_F(Pools, ABackupGroupsModelIsJudgedByWhatTheLoadReadNotByTheFileAgain)
+{
+    const auto backup = [&](const std::string& folder, const std::optional<std::string>& model) {
+        put("QFXMacApplication/Patch/Backup/" + folder + "/[0] Clean.qptc", patchFile("Clean"));
+        const std::string path = under("QFXMacApplication/Patch/Backup/" + folder + "/BackupInfo.backup");
+        if (model) ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("B", *model).get(), path, under("")));
+        else put("QFXMacApplication/Patch/Backup/" + folder + "/BackupInfo.backup", Bytes{'x'});
+    };
+    backup("[0] Mine", "Rig One");
+    backup("[1] Other", "Rig Two");
+    backup("[2] Broken", std::nullopt);
+    start();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const CommonUtils::Tree tree = recorder.patchPool;
+    const auto node = [&](const std::string& name) {
+        return *std::find_if(tree.begin(), tree.end(), [&](const auto& n) { return n->name == name; });
+    };
+    connect();
+    // The working copies' records turn unreadable: what the load read still answers.
+    for (const char* name : {"Mine", "Other", "Broken"}) put(std::string("Temp/Local/") + name + "/BackupInfo.backup", Bytes{'x'});
+    const struct {
+        const char* group;
+        bool sameModel;
+    } cases[] = {{"Mine", true}, {"Other", false}, {"Broken", false}};
+    for (const auto& c : cases) EXPECT_EQ(utils->checkBackupGroupTheSeemModel(*node(c.group)), c.sameModel) << c.group;
+    // A plain group naming the model is no backup.
+    auto plain = std::make_shared<DirectoryObject>(*node("Mine"));
+    plain->isBackUpAllGroup = false;
+    EXPECT_FALSE(utils->checkBackupGroupTheSeemModel(*plain));
+    utils->forceEjectDevice();
+    EXPECT_TRUE(loop.runUntil([&] { return !utils->checkBackupGroupTheSeemModel(*node("Mine")); }));
+}
+
+// Files dropped on the pool are named on the busy line from the drop on, while they are read and before
+// their copies are counted: two drops at once add up, and each read's end takes its own files off.
+TEST_F(Pools, DroppedFilesAreToldFromTheDropUntilTheirReadLands)
+{
+    start();
+    const auto dropped = [&](std::initializer_list<const char*> names) {
+        std::vector<std::string> paths;
+        for (const std::string name : names) {
+            put("Dropped/" + name + ".qptc", patchFile(name));
+            paths.push_back(under("Dropped/" + name + ".qptc"));
+        }
+        return paths;
+    };
+    const std::vector<std::string> first = dropped({"A", "B", "C"}), second = dropped({"D", "E"});
+    Strings heard;
+    std::vector<std::size_t> read;
+    const auto landed = [&](std::vector<std::shared_ptr<PatchItem>> items) {
+        for (auto& event : recorder.take()) heard.push_back(std::move(event));
+        heard.push_back("landed " + std::to_string(items.size()));
+    };
+    utils->readFilePatchesLater(first, landed);
+    utils->readFilePatchesLater(second, landed);
+    ASSERT_TRUE(loop.runUntil([&] {
+        for (auto& event : recorder.take()) heard.push_back(std::move(event));
+        return !heard.empty() && heard.back() == "reading 0";
+    }));
+    // The reads run on the pool's thread: the first may land before the second drop is told, and its end
+    // may be told before or after the second lands. Each drop's files are told before it lands, the reads
+    // land in order, each end takes its own files off, and the line ends with none.
+    ASSERT_EQ(std::multiset<std::string>(heard.begin(), heard.end()),
+              (std::multiset<std::string>{"reading 3", "reading 5", "landed 3", "reading 2", "landed 2", "reading 0"}));
+    const auto at = [&](const char* event) { return std::find(heard.begin(), heard.end(), event) - heard.begin(); };
+    EXPECT_EQ(heard.front(), "reading 3");
+    EXPECT_LT(at("reading 5"), at("landed 2"));
+    EXPECT_LT(at("landed 3"), at("landed 2"));
+    EXPECT_LT(at("landed 3"), at("reading 2"));
+    EXPECT_EQ(heard.back(), "reading 0");
+}
+
 // Groups whose saved names differ only in their number are each made a folder of their own, named in the
 // saved order, with their patches linked in it, however the folders and links are spread over threads.
 TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)

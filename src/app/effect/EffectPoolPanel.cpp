@@ -1,5 +1,6 @@
 #include "app/effect/EffectPoolPanel.h"
 
+#include "app/views/InterfaceTexts.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
@@ -26,7 +27,7 @@ EffectPoolPanel EffectPoolPanel::forSelection(const std::vector<std::shared_ptr<
     if (node.isGroup || item == nullptr) return panel;
     panel.name = item->effectName + " [ " + item->effectCategory + " ]";
     panel.description = item->effectNote;
-    panel.version = "Version: " + item->effectVersion;
+    panel.version = InterfaceTexts::localizedString("Effect_Version").toStdString() + ": " + item->effectVersion;
     panel.loadEnabled = canLoad(*item, node.isIncompatible, isDeviceConnected, isLoadedEffectList, effectList);
     return panel;
 }

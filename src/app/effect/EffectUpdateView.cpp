@@ -83,7 +83,8 @@ QString EffectUpdateView::versionText(const UpdatedEffect& entry)
 {
     const std::string newVersion = entry.effectItem ? entry.effectItem->effectVersion : std::string();
     return QString::fromStdString(
-        platform::StringFormat::format("%@:   %@ \u2192 %@", {"Version", entry.oldVersion, newVersion}));
+        platform::StringFormat::format("%@:   %@ \u2192 %@", {InterfaceTexts::localizedString("Effect_Version").toStdString(),
+                                                            entry.oldVersion, newVersion}));
 }
 
 void EffectUpdateView::reloadData()

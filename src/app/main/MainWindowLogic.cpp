@@ -848,15 +848,25 @@ void MainWindowLogic::poolCopiesProgress(std::size_t made, std::size_t asked)
     showDeviceWork();
 }
 
+void MainWindowLogic::poolFilesReading(std::size_t files)
+{
+    poolFilesReading_ = files;
+    showDeviceWork();
+}
+
 void MainWindowLogic::showDeviceWork()
 {
-    // The pool's copies go on with or without a unit; they share the line with the unit's work.
+    // The pool's reads and copies go on with or without a unit; they share the line with the unit's work.
     std::string copying;
-    if (poolCopies_)
-        copying = InterfaceTexts::localizedString("Main_BusyCopyingPatches")
-                      .arg(static_cast<qulonglong>(poolCopies_->first))
-                      .arg(static_cast<qulonglong>(poolCopies_->second))
+    if (poolFilesReading_ > 0)
+        copying = InterfaceTexts::localizedString("Main_BusyReadingDroppedFiles")
+                      .arg(static_cast<qulonglong>(poolFilesReading_))
                       .toStdString();
+    if (poolCopies_)
+        copying += (copying.empty() ? "" : "  ") + InterfaceTexts::localizedString("Main_BusyCopyingPatches")
+                                                        .arg(static_cast<qulonglong>(poolCopies_->first))
+                                                        .arg(static_cast<qulonglong>(poolCopies_->second))
+                                                        .toStdString();
     static const std::map<DeviceWork, const char*> keys{
         {DeviceWork::Reading, "Main_BusyReading"},          {DeviceWork::Ejecting, "Main_BusyEjecting"},
         {DeviceWork::ChangingEffects, "Main_BusyEffects"},  {DeviceWork::SelectingPatch, "Main_BusySelecting"},

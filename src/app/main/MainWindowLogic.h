@@ -177,6 +177,7 @@ public:
     void deviceWorkDidStart(DeviceWork work) override;
     void deviceWorkProgress(std::int32_t done, std::int32_t total) override;
     void poolCopiesProgress(std::size_t made, std::size_t asked) override;
+    void poolFilesReading(std::size_t files) override;
     void deviceWorkDidEnd() override;
     void deviceWillBeLetGo() override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
@@ -236,6 +237,8 @@ private:
     std::optional<std::pair<std::int32_t, std::int32_t>> deviceWorkProgress_;  // patches done, of total
     // The pool's copies made, of those asked, while any remain.
     std::optional<std::pair<std::size_t, std::size_t>> poolCopies_;
+    // The dropped files still being read before their copies are asked.
+    std::size_t poolFilesReading_ = 0;
     // The busy line from the running work and a waiting eject.
     void showDeviceWork();
     bool receivedAppVersion_ = false;

@@ -133,9 +133,9 @@ void CommonUtilsPatchCoordinator::copyGroup(const DirectoryObject& group, const 
     utils_.copyGroup(group, toPath);
 }
 
-bool CommonUtilsPatchCoordinator::checkBackupGroupTheSeemModel(const std::string& groupName)
+bool CommonUtilsPatchCoordinator::checkBackupGroupTheSeemModel(const DirectoryObject& group)
 {
-    return utils_.checkBackupGroupTheSeemModel(groupName);
+    return utils_.checkBackupGroupTheSeemModel(group);
 }
 
 // ---- the patch pool's files ----

@@ -30,7 +30,7 @@ public:
     std::shared_ptr<PatchItem> writeFilePatchWithInfo(const std::string& source, const std::string& toPath,
                                                       const WriteInfo& info) override;
     void copyGroup(const DirectoryObject& group, const std::string& toPath) override;
-    bool checkBackupGroupTheSeemModel(const std::string& groupName) override;
+    bool checkBackupGroupTheSeemModel(const DirectoryObject& group) override;
 
     std::string localPoolFolder() override;
     std::string devicePatchFolder() override;

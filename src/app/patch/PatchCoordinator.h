@@ -74,8 +74,10 @@ public:
                                                               const WriteInfo& info) = 0;
     // The group's folder with its patches, inside `toPath`.
     virtual void copyGroup(const DirectoryObject& group, const std::string& toPath) = 0;
-    // Whether a backup-all group of that name was made for the connected model.
-    virtual bool checkBackupGroupTheSeemModel(const std::string& groupName) = 0;
+    // Whether a backup-all group was made for the connected model, by the model the group holds (read from
+    // its record as the pool loaded, or set when the backup was made): drags and drops ask this on the main
+    // thread, so no file is read for it.
+    virtual bool checkBackupGroupTheSeemModel(const DirectoryObject& group) = 0;
 
     // ---- the patch pool's files (paths absolute) ----
     // The pool's working folder, "Temp/Local" under the root.

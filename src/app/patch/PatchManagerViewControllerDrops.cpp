@@ -115,7 +115,7 @@ std::int64_t PatchManagerViewController::numberOfDraggedItems() const
 {
     if (!rightPanelOutlineView_) return 0;
     return rightPanelOutlineView_->getNumberOfDraggedItems(
-        [this](const std::string& name) { return coordinator_.checkBackupGroupTheSeemModel(name); });
+        [this](const DirectoryObject& group) { return coordinator_.checkBackupGroupTheSeemModel(group); });
 }
 
 int PatchManagerViewController::validateDrop(std::int64_t proposedRow, bool aboveOperation)
@@ -216,7 +216,7 @@ void PatchManagerViewController::dropPoolItemsOnList(const Nodes& items)
 {
     PatchItems gathered;
     for (const Node& item : items) {
-        if (item->isBackUpAllGroup && coordinator_.checkBackupGroupTheSeemModel(item->name.value_or(""))) {
+        if (item->isBackUpAllGroup && coordinator_.checkBackupGroupTheSeemModel(*item)) {
             // Nothing else of the drop is written: the whole list is restored.
             restorePatchItemWithBackupAllGroup(item);
             return;

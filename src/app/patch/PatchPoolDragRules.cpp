@@ -131,13 +131,13 @@ int PatchPoolDragRules::foreignAnswer(const Tree& tree, const Pointer& pointer, 
 }
 
 std::int64_t PatchPoolDragRules::getNumberOfDraggedItems(const PoolSelectionEntries& entries, const Tree& tree,
-                                                         const std::function<bool(const std::string&)>& isSameModel)
+                                                         const std::function<bool(const DirectoryObject&)>& isSameModel)
 {
     std::int64_t count = 0;
     for (const PoolSelectionEntry& entry : entries) {
         const Node& item = entry.childItem;
         if (!item) continue;
-        if (item->isBackUpAllGroup && isSameModel && isSameModel(item->name.value_or(""))) return -1;
+        if (item->isBackUpAllGroup && isSameModel && isSameModel(*item)) return -1;
         if (tree.isExpandable(item)) {
             count += std::count_if(item->childDirectories.begin(), item->childDirectories.end(), [](const Node& child) {
                 return child && !child->isGroup && child->patchItem() != nullptr && !child->isIncompatible;

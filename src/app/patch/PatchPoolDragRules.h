@@ -76,7 +76,7 @@ public:
 
     // The patches a pool drag carries: -1 at once for a backup-all group made for the connected model.
     static std::int64_t getNumberOfDraggedItems(const PoolSelectionEntries& entries, const Tree& tree,
-                                                const std::function<bool(const std::string& groupName)>& isSameModel);
+                                                const std::function<bool(const DirectoryObject& group)>& isSameModel);
 
     // Whether the rows of the entries are one run.
     static bool isUncontinuous(const std::vector<int>& ascendingRows);

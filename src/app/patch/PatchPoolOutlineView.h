@@ -126,7 +126,7 @@ public:
     // The marker shown over a row, none when no drop would land.
     DropMarkerView* dropMarker() const;
     // The pool's dragged count, from its own drag in progress.
-    std::int64_t getNumberOfDraggedItems(const std::function<bool(const std::string&)>& isSameModel) const;
+    std::int64_t getNumberOfDraggedItems(const std::function<bool(const DirectoryObject&)>& isSameModel) const;
     // Starts the drag of the selection when the pointer has moved 2 points from a press on a selected
     // row; `scenePoint` in window coordinates. The row is the one pressed, wherever the pointer is now.
     void mouseDragged(QPointF scenePoint);

@@ -75,7 +75,7 @@ const PatchPoolDragRules::Tree& PatchPoolOutlineView::dragTree() const
 
 DropMarkerView* PatchPoolOutlineView::dropMarker() const { return marker_ && marker_->isVisible() ? marker_.data() : nullptr; }
 
-std::int64_t PatchPoolOutlineView::getNumberOfDraggedItems(const std::function<bool(const std::string&)>& isSameModel) const
+std::int64_t PatchPoolOutlineView::getNumberOfDraggedItems(const std::function<bool(const DirectoryObject&)>& isSameModel) const
 {
     return PatchPoolDragRules::getNumberOfDraggedItems(dragState_.draggedContainers, dragTree(), isSameModel);
 }

@@ -78,6 +78,14 @@ std::shared_ptr<platform::InputStream> HTTPBodyPart::inputStream()
 std::int64_t HTTPBodyPart::read(std::uint8_t* buffer, std::size_t length)
 {
     if (!hasBytesAvailable()) return m_error ? -1 : 0;
+    // Whoever made the part, a header that would add lines to it never reaches the body.
+    if (m_phase == EncapsulationBoundaryPhase && m_phaseReadOffset == 0)
+        for (const auto& [field, value] : headers)
+            if (!platform::URLRequest::isSendableField(field, value)) {
+                m_error = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnencodable,
+                                      "A part's header holds a line break or NUL and cannot be sent");
+                return -1;
+            }
     std::size_t total = 0;
     if (m_phase == EncapsulationBoundaryPhase)
         total += readData(encoded(hasInitialBoundary ? MultipartFormInitialBoundary(boundary)

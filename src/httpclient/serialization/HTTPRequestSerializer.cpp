@@ -369,6 +369,13 @@ std::optional<URLRequest> HTTPRequestSerializer::multipartFormRequestWithMethod(
                                          "The value of " + pair.field + " cannot be written in " + stringEncoding);
                 return std::nullopt;
             }
+            // The parameters may come from outside: a name no part can carry fails the request, not the caller.
+            if (pair.field.empty() || !IsSendablePartName(pair.field)) {
+                if (error)
+                    *error = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnencodable,
+                                         "A form field's name is empty or holds a line break or NUL and cannot be sent.");
+                return std::nullopt;
+            }
             formData.appendPartWithFormData(std::move(*content), pair.field);
         }
     }

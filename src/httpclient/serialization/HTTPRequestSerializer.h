@@ -91,7 +91,8 @@ public:
                                                                     const std::optional<ParameterValue>& parameters,
                                                                     std::optional<platform::Error>* error) override;
 
-    // A request whose body streams the parameters (as form fields) and the parts the block appends.
+    // A request whose body streams the parameters (as form fields) and the parts the block appends. A
+    // parameter whose name is empty or holds CR, LF or NUL fails the request with the error set.
     std::optional<platform::URLRequest> multipartFormRequestWithMethod(
         const std::string& method, const std::string& URLString, const std::optional<ParameterValue>& parameters,
         const std::function<void(MultipartFormData& formData)>& block, std::optional<platform::Error>* error = nullptr);

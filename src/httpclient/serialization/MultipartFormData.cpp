@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "platform/files/MimeTypeTable.h"
 
@@ -27,6 +28,21 @@ std::string MultipartFormEncapsulationBoundary(const std::string& boundary)
 std::string MultipartFormFinalBoundary(const std::string& boundary)
 {
     return kMultipartFormCRLF + ("--" + boundary) + "--" + kMultipartFormCRLF;
+}
+
+bool IsSendablePartName(const std::string& name)
+{
+    return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+std::string QuotedPartName(const std::string& name)
+{
+    std::string quoted = "\"";
+    for (char c : name) {
+        if (c == '"') quoted += "%22";
+        else quoted += c;
+    }
+    return quoted + "\"";
 }
 
 std::string ContentTypeForPathExtension(const std::string& extension)

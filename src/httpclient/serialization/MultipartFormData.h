@@ -14,7 +14,9 @@
 using HeaderFields = std::vector<std::pair<std::string, std::string>>;
 
 // What a multipart form offers the code that fills it: parts from files, streams, bytes and form fields,
-// each appended after the ones before. Missing names, file names or MIME types throw std::invalid_argument.
+// each appended after the ones before. Missing names, file names or MIME types throw std::invalid_argument, and
+// so do names, file names and header fields holding a line break or NUL, which would add lines to the part's
+// headers; a file's own name on disk that holds one fails the file's part with the error set.
 class MultipartFormData {
 public:
     virtual ~MultipartFormData() = default;
@@ -47,5 +49,9 @@ std::string MultipartFormEncapsulationBoundary(const std::string& boundary);
 std::string MultipartFormFinalBoundary(const std::string& boundary);
 // The MIME type the desktop gives the extension, "application/octet-stream" when it knows none.
 std::string ContentTypeForPathExtension(const std::string& extension);
+// Whether a part's name or file name can be written into its headers: no CR, LF or NUL.
+bool IsSendablePartName(const std::string& name);
+// A name as a quoted Content-Disposition parameter takes it: a quote as "%22", as browsers send it.
+std::string QuotedPartName(const std::string& name);
 // The local path of a "file:" URL, percent escapes decoded; nothing for any other URL.
 std::optional<std::string> FilePathFromFileURL(const std::string& fileURL);

@@ -1,6 +1,7 @@
 #include "httpclient/serialization/StreamingMultipartFormData.h"
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "httpclient/HTTPResponseSerializer.h"
 #include "httpclient/serialization/HTTPRequestSerializer.h"
@@ -10,12 +11,21 @@ using platform::Error;
 
 namespace {
 
+void requireSendable(const std::string& text, const char* what)
+{
+    if (!IsSendablePartName(text))
+        throw std::invalid_argument(std::string("The part's ") + what + " holds a line break or NUL and cannot be sent.");
+}
+
 HeaderFields fileHeaders(const std::string& name, const std::string& fileName, const std::string& mimeType)
 {
     if (name.empty()) throwInvalidParameter("name");
     if (fileName.empty()) throwInvalidParameter("fileName");
     if (mimeType.empty()) throwInvalidParameter("mimeType");
-    return {{"Content-Disposition", "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\""},
+    requireSendable(name, "name");
+    requireSendable(fileName, "file name");
+    requireSendable(mimeType, "MIME type");
+    return {{"Content-Disposition", "form-data; name=" + QuotedPartName(name) + "; filename=" + QuotedPartName(fileName)},
             {"Content-Type", mimeType}};
 }
 
@@ -56,6 +66,13 @@ bool StreamingMultipartFormData::appendPartWithFileURL(const std::string& fileUR
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     const std::filesystem::path file(text);
     const std::string extension = file.extension().string();
+    // The file's name on disk may hold any byte but "/": one that would break the part's headers fails it.
+    if (!IsSendablePartName(file.filename().string())) {
+        if (error)
+            *error = Error::make(URLRequestSerializationErrorDomain, URLRequestSerializationErrorUnencodable,
+                                 "The file's name holds a line break or NUL and cannot be sent in a form.");
+        return false;
+    }
     return appendPartWithFileURL(fileURL, name, file.filename().string(),
                                  ContentTypeForPathExtension(extension.empty() ? "" : extension.substr(1)), error);
 }
@@ -97,11 +114,15 @@ void StreamingMultipartFormData::appendPartWithFileData(std::vector<std::uint8_t
 void StreamingMultipartFormData::appendPartWithFormData(std::vector<std::uint8_t> data, const std::string& name)
 {
     if (name.empty()) throwInvalidParameter("name");
-    appendPartWithHeaders({{"Content-Disposition", "form-data; name=\"" + name + "\""}}, std::move(data));
+    requireSendable(name, "name");
+    appendPartWithHeaders({{"Content-Disposition", "form-data; name=" + QuotedPartName(name)}}, std::move(data));
 }
 
 void StreamingMultipartFormData::appendPartWithHeaders(HeaderFields headers, std::vector<std::uint8_t> body)
 {
+    for (const auto& [field, value] : headers)
+        if (!platform::URLRequest::isSendableField(field, value))
+            throw std::invalid_argument("A part's header holds a line break or NUL and cannot be sent.");
     const std::uint64_t length = body.size();
     append(std::move(headers), std::move(body), length);
 }

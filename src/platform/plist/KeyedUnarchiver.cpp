@@ -31,8 +31,9 @@ std::optional<PlistUid> referenceOf(const PlistValue& value)
     return PlistUid{static_cast<std::uint64_t>(*index)};
 }
 
-// What a node of the graph costs once unfolded, each payload byte counted besides.
-constexpr std::uint64_t kNodeCost = 16;
+// What a node of the graph costs once unfolded (a value slot, as a reader copying it out as a tree pays
+// it), each payload byte counted besides.
+constexpr std::uint64_t kNodeCost = sizeof(PlistValue);
 
 // A plain value's cost: its node, its payload, and its elements'.
 std::uint64_t plainCost(const PlistValue& value)

@@ -5,181 +5,61 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/plist/BinaryPlistLayout.h"
+#include "platform/plist/PlistValue.h"
+
 namespace platform {
 
 namespace {
 
-constexpr std::size_t kTrailerSize = 32;
-constexpr std::size_t kHeaderSize = 8;
-constexpr std::uint64_t kNodeCost = 16;
-
-std::uint64_t readBigEndian(const std::uint8_t* bytes, std::size_t width)
-{
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i)
-        value = (value << 8) | bytes[i];
-    return value;
-}
+// Malloc's own header and rounding on each heap block.
+constexpr std::uint64_t kBlockOverhead = 16;
+// A dictionary entry's tree node beyond its key and value: three links and a colour, in a block of its own.
+constexpr std::uint64_t kEntryOverhead = 4 * sizeof(void*) + kBlockOverhead;
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b)
 {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
-// The binary layout: header, objects, offset table, trailer.
-class BinaryLayout {
-public:
-    BinaryLayout(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-    std::string readTrailer()
-    {
-        if (size_ < kHeaderSize + 2 + kTrailerSize)
-            return "binary property list is truncated";
-        if (std::memcmp(data_, "bplist00", kHeaderSize) != 0)
-            return "binary property list has an unknown header";
-        const std::uint8_t* trailer = data_ + size_ - kTrailerSize;
-        offsetWidth_ = trailer[6];
-        refWidth_ = trailer[7];
-        count_ = readBigEndian(trailer + 8, 8);
-        top_ = readBigEndian(trailer + 16, 8);
-        tableStart_ = readBigEndian(trailer + 24, 8);
-        if (offsetWidth_ < 1 || offsetWidth_ > 8 || refWidth_ < 1 || refWidth_ > 8)
-            return "binary property list has invalid integer widths";
-        const std::uint64_t tableLimit = size_ - kTrailerSize;
-        if (tableStart_ < kHeaderSize || tableStart_ >= tableLimit)
-            return "binary property list offset table lies outside the file";
-        if (count_ == 0 || count_ > (tableLimit - tableStart_) / offsetWidth_)
-            return "binary property list object count does not fit the file";
-        if (top_ >= count_)
-            return "binary property list top object is out of range";
-        return {};
+// What one parsed object costs in memory each time it is referenced: its value slot in the parent, the
+// heap block of its text or bytes (UTF-16 grows to up to three bytes a unit in UTF-8), the element block
+// of an array, and a tree node for each dictionary entry. A key's slot is counted like a value's, which
+// covers the key text's own slot in the entry.
+std::uint64_t nodeCost(const BinaryPlistLayout::Object& object)
+{
+    std::uint64_t cost = sizeof(PlistValue);
+    switch (object.type) {
+    case 0x4:
+    case 0x5:
+        if (object.payload > 0)
+            cost += object.payload + kBlockOverhead;
+        break;
+    case 0x6:
+        if (object.payload > 0)
+            cost += object.payload / 2 * 3 + kBlockOverhead;
+        break;
+    case 0xA:
+    case 0xC:
+        if (object.refCount > 0)
+            cost += kBlockOverhead;
+        break;
+    case 0xD:
+        cost += object.refCount / 2 * kEntryOverhead;
+        break;
+    default:
+        break;
     }
-
-    std::uint64_t count() const { return count_; }
-    std::uint64_t top() const { return top_; }
-
-    struct Object {
-        std::uint64_t refStart = 0;
-        std::uint64_t refCount = 0;
-        std::uint64_t payload = 0;
-        bool dictionary = false;
-        unsigned type = 0;
-        std::uint64_t start = 0;
-    };
-
-    // Whether an object can serve as a dictionary key: a string (ASCII or UTF-16) without a NUL character,
-    // which the parser's key accessor cannot handle.
-    bool isKey(std::uint64_t index) const
-    {
-        Object key;
-        if (!object(index, key).empty() || (key.type != 0x5 && key.type != 0x6))
-            return false;
-        const std::uint8_t* text = data_ + key.start;
-        if (key.type == 0x5)
-            return std::memchr(text, 0, key.payload) == nullptr;
-        for (std::uint64_t i = 0; i + 1 < key.payload; i += 2) {
-            if (text[i] == 0 && text[i + 1] == 0)
-                return false;
-        }
-        return true;
-    }
-
-    // Reads one object's header; empty text on success.
-    std::string object(std::uint64_t index, Object& out) const
-    {
-        const std::uint64_t offset = readBigEndian(data_ + tableStart_ + index * offsetWidth_, offsetWidth_);
-        if (offset < kHeaderSize || offset >= tableStart_)
-            return "binary property list object offset is out of range";
-        const std::uint8_t marker = data_[offset];
-        const unsigned type = marker >> 4;
-        const unsigned info = marker & 0x0F;
-        std::uint64_t position = offset + 1;
-        out = Object{};
-        out.type = type;
-        switch (type) {
-        case 0x0:
-            return {};
-        case 0x1:
-        case 0x2:
-            if (info > 4)
-                return "binary property list number has an invalid width";
-            return fits(position, std::uint64_t(1) << info, 1, out);
-        case 0x3:
-            return fits(position, 8, 1, out);
-        case 0x8:
-            return fits(position, info + 1, 1, out);
-        default:
-            break;
-        }
-        std::uint64_t length = info;
-        if (info == 0x0F) {
-            if (position >= tableStart_)
-                return "binary property list length lies outside the objects";
-            const std::uint8_t lengthMarker = data_[position];
-            if ((lengthMarker >> 4) != 0x1 || (lengthMarker & 0x0F) > 3)
-                return "binary property list length is malformed";
-            const std::uint64_t width = std::uint64_t(1) << (lengthMarker & 0x0F);
-            if (position + 1 + width > tableStart_)
-                return "binary property list length lies outside the objects";
-            length = readBigEndian(data_ + position + 1, width);
-            position += 1 + width;
-        }
-        switch (type) {
-        case 0x4:
-        case 0x5:
-            return fits(position, length, 1, out);
-        case 0x6:
-            return fits(position, length, 2, out);
-        case 0xA:
-        case 0xC:
-        case 0xD: {
-            const std::uint64_t refs = type == 0xD ? length * 2 : length;
-            if (type == 0xD && length > UINT64_MAX / 2)
-                return "binary property list container is too large";
-            if (std::string why = fits(position, refs, refWidth_, out); !why.empty())
-                return why;
-            out.refStart = position;
-            out.refCount = refs;
-            out.payload = 0;
-            out.dictionary = type == 0xD;
-            return {};
-        }
-        default:
-            return "binary property list holds an unknown object type";
-        }
-    }
-
-    std::uint64_t ref(const Object& object, std::uint64_t i) const
-    {
-        return readBigEndian(data_ + object.refStart + i * refWidth_, refWidth_);
-    }
-
-private:
-    std::string fits(std::uint64_t position, std::uint64_t count, std::uint64_t width, Object& out) const
-    {
-        if (position > tableStart_ || count > (tableStart_ - position) / width)
-            return "binary property list object runs past the object area";
-        out.start = position;
-        out.payload = count * width;
-        return {};
-    }
-
-    const std::uint8_t* data_;
-    std::size_t size_;
-    unsigned offsetWidth_ = 0;
-    unsigned refWidth_ = 0;
-    std::uint64_t count_ = 0;
-    std::uint64_t top_ = 0;
-    std::uint64_t tableStart_ = 0;
-};
+    return cost;
+}
 
 }  // namespace
 
-std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t size)
+std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t size, std::uint64_t* expandedCost)
 {
     if (size > kMaxInputBytes)
         return "property list is too large";
-    BinaryLayout layout(data, size);
+    BinaryPlistLayout layout(data, size);
     if (std::string why = layout.readTrailer(); !why.empty())
         return why;
 
@@ -192,7 +72,7 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
     std::vector<std::uint64_t> cost(count, 0);
     struct Frame {
         std::uint64_t index;
-        BinaryLayout::Object object;
+        BinaryPlistLayout::Object object;
         std::uint64_t next;
     };
     std::vector<Frame> path;
@@ -204,7 +84,7 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
         if (std::string why = layout.object(index, frame.object); !why.empty())
             return why;
         state[index] = kOnPath;
-        cost[index] = kNodeCost + frame.object.payload;
+        cost[index] = nodeCost(frame.object);
         path.push_back(frame);
         return {};
     };
@@ -246,6 +126,10 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
         if (std::string why = enter(child); !why.empty())
             return why;
     }
+    if (cost[layout.top()] > kMaxExpandedBytes)
+        return "property list expands beyond the size limit";
+    if (expandedCost != nullptr)
+        *expandedCost = cost[layout.top()];
     return {};
 }
 

@@ -13,11 +13,13 @@ class PlistInputGuard {
 public:
     static constexpr std::size_t kMaxInputBytes = 32u << 20;
     static constexpr int kMaxDepth = 256;
-    // What the parsed tree may cost, counting each node and each payload byte as often as it is copied.
+    // What the parsed tree may cost in memory, counting each node with its heap blocks as often as it is
+    // referenced.
     static constexpr std::uint64_t kMaxExpandedBytes = 512u << 20;
 
-    // Empty when the binary layout is sound, otherwise why it is not.
-    static std::string checkBinary(const std::uint8_t* data, std::size_t size);
+    // Empty when the binary layout is sound, otherwise why it is not. On success `expandedCost` receives
+    // what the parsed tree is charged.
+    static std::string checkBinary(const std::uint8_t* data, std::size_t size, std::uint64_t* expandedCost = nullptr);
     // Empty when the nesting of an XML property list stays within the limit, otherwise why it does not.
     static std::string checkXml(const std::uint8_t* data, std::size_t size);
 };

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/files/LocalFileManager.h"
+#include "platform/plist/BinaryPlistReader.h"
 #include "platform/plist/PlistInputGuard.h"
 #include "platform/text/Utf8.h"
 
@@ -152,15 +153,29 @@ std::optional<PlistValue> fromNode(plist_t node, int depth)
         return PlistValue(PlistUid{index});
     }
     case PLIST_ARRAY: {
+        // Walked in order: a lookup by position may walk the list from its front each time.
         PlistArray elements;
-        const std::uint32_t count = plist_array_get_size(node);
-        elements.reserve(count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            auto element = fromNode(plist_array_get_item(node, i), depth + 1);
-            if (!element)
-                return std::nullopt;
+        elements.reserve(plist_array_get_size(node));
+        plist_array_iter iterator = nullptr;
+        plist_array_new_iter(node, &iterator);
+        if (iterator == nullptr)
+            return std::nullopt;
+        bool sound = true;
+        for (;;) {
+            plist_t item = nullptr;
+            plist_array_next_item(node, iterator, &item);
+            if (item == nullptr)
+                break;
+            auto element = fromNode(item, depth + 1);
+            if (!element) {
+                sound = false;
+                break;
+            }
             elements.push_back(std::move(*element));
         }
+        std::free(iterator);
+        if (!sound)
+            return std::nullopt;
         return PlistValue(std::move(elements));
     }
     case PLIST_DICT: {
@@ -222,21 +237,26 @@ std::optional<PlistValue> PropertyList::parse(const std::uint8_t* data, std::siz
         data += 3;
         size -= 3;
     }
+    if (binary) {
+        // Read by our own reader: it finds each element in one step and builds no second tree.
+        std::string unread;
+        auto value = BinaryPlistReader(data, size).read(unread);
+        if (!value)
+            return fail<PlistValue>(error, kMalformed, unread);
+        if (format != nullptr)
+            *format = PlistFormat::Binary;
+        return value;
+    }
     plist_t raw = nullptr;
-    const auto* text = reinterpret_cast<const char*>(data);
-    if (binary)
-        plist_from_bin(text, static_cast<std::uint32_t>(size), &raw);
-    else
-        plist_from_xml(text, static_cast<std::uint32_t>(size), &raw);
+    plist_from_xml(reinterpret_cast<const char*>(data), static_cast<std::uint32_t>(size), &raw);
     Node root(raw);
     if (!root)
-        return fail<PlistValue>(error, kMalformed,
-                                binary ? "binary property list is corrupt" : "XML property list is corrupt");
+        return fail<PlistValue>(error, kMalformed, "XML property list is corrupt");
     auto value = fromNode(root.get(), 0);
     if (!value)
         return fail<PlistValue>(error, kMalformed, "property list holds a value that cannot be read");
     if (format != nullptr)
-        *format = binary ? PlistFormat::Binary : PlistFormat::Xml;
+        *format = PlistFormat::Xml;
     return value;
 }
 

@@ -294,6 +294,30 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesUntilNoneRemains)
     EXPECT_EQ(chrome.deviceWork, "");
 }
 
+// A drop's files are named from the drop on, while they are read and before their copies count; a Quit
+// meanwhile says that it waits for them.
+TEST_F(MainWindowLogicTest, TheBusyLineNamesADropsFilesFromTheDropOn)
+{
+    awake();
+    coordinator.poolWorkPending = true;
+    const struct {
+        std::function<void()> step;
+        const char* shown;
+    } steps[] = {
+        {[&] { logic.poolFilesReading(10000); }, "Reading the dropped files: 10000"},
+        {[&] { logic.performMenuAction(Action::Quit); },
+         "Reading the dropped files: 10000. The program ends when this is done."},
+        {[&] { logic.poolCopiesProgress(0, 9998); },
+         "Reading the dropped files: 10000  Copying patches: 0 of 9998. The program ends when this is done."},
+        {[&] { logic.poolFilesReading(0); }, "Copying patches: 0 of 9998. The program ends when this is done."},
+        {[&] { logic.poolCopiesProgress(0, 0); }, ""},
+    };
+    for (const auto& step : steps) {
+        step.step();
+        EXPECT_EQ(chrome.deviceWork, step.shown);
+    }
+}
+
 // A read is named from its start to its end: neither the connection's clearing of the screens, which may
 // come after the read was told, nor the busy icon's end for the unit's picture, read meanwhile, ends it.
 TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePicturesRead)

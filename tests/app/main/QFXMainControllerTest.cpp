@@ -18,6 +18,8 @@
 #include <set>
 
 #include "app/effect/EffectListModel.h"
+#include "app/effect/EffectPoolPanel.h"
+#include "app/effect/EffectUpdateView.h"
 #include "app/main/QueueMainDialogs.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
@@ -233,6 +235,21 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
             shown.push_back(label->text());
     ASSERT_GT(shown.size(), 15u);
     for (const QString& text : shown) EXPECT_TRUE(values.count(text)) << language << ": " << text.toStdString();
+    // The version lines of the notice and of the effect pool's panel: a label of the table and the numbers.
+    auto effect = std::make_shared<EffectItem>();
+    effect->effectName = "Drive";
+    effect->effectVersion = "1.02";
+    const std::string versionWord = table->entries().at("Effect_Version");
+    auto leaf = std::make_shared<DirectoryObject>();
+    leaf->object = effect;
+    const std::vector<std::pair<std::string, std::string>> versionLines = {
+        {EffectUpdateView::versionText({effect, "1.01"}).toStdString(), versionWord + ":   1.01 \u2192 1.02"},
+        {EffectPoolPanel::forSelection({leaf}, false, false, {}).version, versionWord + ": 1.02"},
+    };
+    for (const auto& [line, expected] : versionLines) {
+        EXPECT_EQ(line, expected) << language;
+        shown.push_back(QString::fromStdString(line));
+    }
     if (language != "ja") return;
     // Japanese throughout: no Latin word is left, bar a menu's mnemonic "(&C)".
     const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));

@@ -255,11 +255,11 @@ TEST(PatchPoolDragRulesTest, TheDraggedCountIsSignedAndCountsOnlyCompatiblePatch
 {
     Pool pool;
     pool.g2->isIncompatible = true;
-    const auto sameModel = [](const std::string& name) { return name == "B"; };
+    const auto sameModel = [](const DirectoryObject& group) { return group.name == "B"; };
     EXPECT_EQ(Rules::getNumberOfDraggedItems({top(pool.a), top(pool.b), top(pool.c)}, pool.tree, sameModel), -1);
     EXPECT_EQ(Rules::getNumberOfDraggedItems({top(pool.g), top(pool.c), top(pool.e)}, pool.tree, sameModel), 2);
     // A backup of another model counts like any group.
-    EXPECT_EQ(Rules::getNumberOfDraggedItems({top(pool.b)}, pool.tree, [](const std::string&) { return false; }), 2);
+    EXPECT_EQ(Rules::getNumberOfDraggedItems({top(pool.b)}, pool.tree, [](const DirectoryObject&) { return false; }), 2);
     EXPECT_EQ(Rules::getNumberOfDraggedItems({in(pool.g, pool.g2)}, pool.tree, sameModel), 0);
 }
 

@@ -130,6 +130,76 @@ TEST(Multipart, FilePartsRefuseWhatIsNoReachableFile)
     EXPECT_EQ(ContentTypeForPathExtension("no-such-extension"), "application/octet-stream");
 }
 
+// A quote in a name is written as %22; a line break or NUL in a name, file name or header is refused where it
+// is set, and a part holding one anyway fails the body before any of its headers are sent.
+TEST(Multipart, NamesCannotAddHeadersToAPart)
+{
+    {
+        Form form;
+        URLRequest request = form.build(ParameterDictionary{{"a\"b", "x"}}, [](MultipartFormData& data) {
+            data.appendPartWithFileData(bytes("D"), "f\"", "say \"hi\".txt", "text/plain");
+        });
+        const std::string body = drain(*request.httpBodyStream, 64).body;
+        EXPECT_NE(body.find("Content-Disposition: form-data; name=\"a%22b\"\r\n"), std::string::npos) << body;
+        EXPECT_NE(body.find("name=\"f%22\"; filename=\"say %22hi%22.txt\"\r\n"), std::string::npos) << body;
+        EXPECT_EQ(request.valueForHTTPHeaderField("Content-Length"), std::to_string(body.size()));
+    }
+    const std::string injected = "\r\nX-Injected: 1";
+    const std::vector<std::pair<const char*, std::function<void(MultipartFormData&)>>> refused = {
+        {"form field name", [&](MultipartFormData& d) { d.appendPartWithFormData(bytes("v"), "n\"" + injected); }},
+        {"file part name", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n\n", "f.txt", "text/plain"); }},
+        {"file name", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n", "f\".txt" + injected, "text/plain"); }},
+        {"NUL in a file name", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n", std::string("f\0.txt", 6), "t/t"); }},
+        {"MIME type", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n", "f.txt", "text/plain" + injected); }},
+        {"stream part name", [&](MultipartFormData& d) {
+             d.appendPartWithInputStream(std::make_shared<platform::DataInputStream>(bytes("x")), "n\r", "f", 1, "t/t");
+         }},
+        {"file URL part name", [&](MultipartFormData& d) { d.appendPartWithFileURL("file:///etc/hostname", "n\n", "h", "t/t", nullptr); }},
+        {"own header", [&](MultipartFormData& d) { d.appendPartWithHeaders({{"X-Note", "a" + injected}}, {}); }},
+    };
+    for (const auto& [what, block] : refused) {
+        Form form;
+        EXPECT_THROW(form.build(std::nullopt, block), std::invalid_argument) << what;
+    }
+
+    // A file whose own name on disk holds a quote and a line break fails its part with the error set.
+    const std::filesystem::path odd = std::filesystem::path(::testing::TempDir()) / ("x\".png" + injected);
+    std::ofstream(odd) << "PNG";
+    Form form;
+    std::optional<platform::Error> error;
+    URLRequest request = form.build(std::nullopt, [&](MultipartFormData& data) {
+        EXPECT_FALSE(data.appendPartWithFileURL("file://" + odd.string(), "f", &error));
+        data.appendPartWithFormData(bytes("v"), "kept");
+    });
+    std::filesystem::remove(odd);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLRequestSerializationErrorUnencodable);
+    EXPECT_EQ(drain(*request.httpBodyStream, 64).body.find("X-Injected"), std::string::npos);
+
+    // A form parameter's name, which the caller may have from outside, is refused with the error set, never
+    // thrown: one holding a line break, and an empty one.
+    for (const std::string& name : {"a" + injected, std::string()}) {
+        std::optional<platform::Error> parameterError;
+        EXPECT_FALSE(form.serializer.multipartFormRequestWithMethod("POST", "http://h/up", ParameterDictionary{{name, "x"}},
+                                                                    {}, &parameterError));
+        ASSERT_TRUE(parameterError) << name;
+        EXPECT_EQ(parameterError->code, URLRequestSerializationErrorUnencodable);
+    }
+
+    // A part made past the form's checks fails the body at its headers.
+    MultipartBodyStream stream("UTF-8");
+    stream.appendHTTPBodyPart(std::make_unique<HTTPBodyPart>("UTF-8", HeaderFields{{"Content-Disposition", "form-data; name=\"ok\""}},
+                                                             B, bytes("1"), 1));
+    stream.appendHTTPBodyPart(std::make_unique<HTTPBodyPart>(
+        "UTF-8", HeaderFields{{"Content-Disposition", "form-data; name=\"n\"" + injected}}, B, bytes("2"), 1));
+    stream.setInitialAndFinalBoundaries();
+    const Drained drained = drain(stream, 7);
+    EXPECT_EQ(drained.lastRead, -1);
+    EXPECT_EQ(drained.body.find("X-Injected"), std::string::npos) << drained.body;
+    ASSERT_TRUE(stream.streamError());
+    EXPECT_EQ(stream.streamError()->code, URLRequestSerializationErrorUnencodable);
+}
+
 TEST(Multipart, WritesTheWholeBodyIntoAFile)
 {
     platform::RunLoop loop;

@@ -295,4 +295,14 @@ TEST(KeyedArchive, RefusesAnArchiveThatUnfoldsPastTheBound)
     PlistArray few(64, PlistUid{4});
     EXPECT_TRUE(KeyedUnarchiver::unarchive(archiveWithObjects(
         {"$null", arrayOf(2, std::move(few)), kArrayClass, std::string(1 << 20, 'x'), arrayOf(2, {PlistUid{3}, PlistUid{3}})})));
+
+    // Nodes cost what a value holds, not only their payload: 5,000 references to an array of 2,000
+    // references to one number unfold to ten million values, more than the bound holds; a tenth of them
+    // fit.
+    for (const auto& [outer, refused] : {std::pair{5000u, true}, std::pair{500u, false}}) {
+        const PlistValue many = archiveWithObjects({"$null", arrayOf(2, PlistArray(outer, PlistUid{4})), kArrayClass, 7,
+                                                    arrayOf(2, PlistArray(2000, PlistUid{3}))});
+        Error error;
+        EXPECT_EQ(!KeyedUnarchiver::unarchive(many, &error), refused) << outer << ": " << error.description;
+    }
 }

@@ -317,9 +317,9 @@ public:
     {
         log_.push_back("copyGroup " + group.name.value_or("") + " -> " + toPath);
     }
-    bool checkBackupGroupTheSeemModel(const std::string& groupName) override
+    bool checkBackupGroupTheSeemModel(const DirectoryObject& group) override
     {
-        return sameModelGroups.count(groupName) > 0;
+        return sameModelGroups.count(group.name.value_or("")) > 0;
     }
 
     // ---- the pool's files: a disk of paths in memory; copies and moves succeed unless a patch is named ----

@@ -115,6 +115,7 @@ public:
     // The pools, the server side and the version notices.
     void serverConnectWithState(bool reachable) override { record(std::string("server ") + (reachable ? "1" : "0")); }
     void internetNoConnect() override { record("noInternet"); }
+    void poolFilesReading(std::size_t files) override { record("reading " + std::to_string(files)); }
     void didDoSynchronizationActionServer(const std::string&) override { record("syncDo"); }
     void didFinishSynchronizationActionServer(const std::string&) override { record("syncFinish"); }
     void applicationDidHaveUpdateWithCurentVersion(const std::string& current, const std::string& next) override
