@@ -76,6 +76,11 @@ struct HeldCopies : platform::LocalFileManager {
         released = true;
         changed.notify_all();
     }
+    bool wasTimedOut()
+    {
+        std::lock_guard lock(mutex);
+        return timedOut;
+    }
     bool stillHeld()
     {
         std::lock_guard lock(mutex);
@@ -134,6 +139,6 @@ TEST(DeferredSteps, ASleepDuringADropsCopiesLetsTheUnitGoWithTheWindowFree)
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
         EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
         closeAnyInformation();
-        EXPECT_FALSE(held->timedOut);
+        EXPECT_FALSE(held->wasTimedOut());
     });
 }
