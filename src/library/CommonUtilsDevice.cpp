@@ -172,6 +172,13 @@ void CommonUtils::takeConnectionState(std::int32_t state, std::int32_t subState)
                 tell([](CommonUtilsDelegate& d) { d.deviceConnectWithState(3); });
             return;
         }
+        // A unit whose connection waited while the end began (behind the last unit's removal) is one the
+        // end never saw: it is let go here, not read while the program goes.
+        if (m_closing.load()) {
+            RIG_LOG("a unit connected as the program ends: let go");
+            forceEject();
+            return;
+        }
         // The eject may have taken the store with it: the synchronisation refills it and connects again.
         if (m_isEjectedDevice && (!m_files.exists(m_rootPath) || !m_files.exists(pathUnderRoot(kStoreEffect)))) {
             syncEffect();

@@ -1,10 +1,13 @@
 // Steps that meet a drop's copies under way are ordered behind them without holding the window.
 
+#include <signal.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "DemoCatalogue.h"
+#include "DemoUnit.h"
 #include "DragTour.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
@@ -65,6 +69,13 @@ struct HeldCopies : platform::LocalFileManager {
         }
         return LocalFileManager::copyItem(from, to, error, durability);
     }
+    // A quit's first moment (its closing note) lets the copies go, as the user's wait would end.
+    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, platform::Error* error,
+                         platform::Durability durability) override
+    {
+        if (releaseAtQuit && fs::path(path).filename() == ".closing-pool") release();
+        return LocalFileManager::writeAtomically(path, bytes, error, durability);
+    }
     bool waitForTheFirst()
     {
         std::unique_lock lock(mutex);
@@ -92,11 +103,96 @@ struct HeldCopies : platform::LocalFileManager {
     int arrived = 0;
     bool released = false;
     bool timedOut = false;
+    std::atomic<bool> releaseAtQuit{false};
 };
 
 void closeAnyInformation()
 {
     while (ProgramRig::informationShown()) ProgramRig::closeInformation();
+}
+
+enum class Loss { Sleep, Unplug };
+
+// Drops 300 files whose copies the pool holds, loses the unit (a sleep and a wake, or pulled out) and
+// connects it again (Connect, or plugged back in): the unit let go at once with the window free, its
+// folders kept for the copies, and the new connection held behind their removal. `before` is the
+// patches the pool showed before the drop.
+void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::size_t& before)
+{
+    QWidget& window = rig.window();
+    ASSERT_TRUE(rig.showPatchScreen());
+    const std::vector<std::string> unitFolders = rig.unitFolders();
+    ASSERT_FALSE(unitFolders.empty());
+    before = patchesShown(PoolTour::shownPool());
+    DragTour::dropFilesOnPool(window, writeDropFiles(rig.scratch(), "Held", 300));
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
+    ASSERT_TRUE(held.waitForTheFirst());
+
+    if (loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
+    else rig.unit().unit().device().unplug();
+    ASSERT_TRUE(ProgramRig::waitUntil([] { return !AppDelegate::getInstance().isDeviceConnected(); }, 20s));
+    EXPECT_TRUE(held.stillHeld()) << "the unit let go waited for the copies on the main thread";
+    EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
+    ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s) || loss == Loss::Sleep);
+    closeAnyInformation();
+    auto& device = rig.unit().unit().device();
+    const std::size_t greeted = device.requestCount(sim::RequestKey::identity());
+    if (loss == Loss::Sleep) {
+        CommonUtils::getInstance().receiveWakeNote();
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 10s));
+        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+    } else {
+        device.plugIn();
+    }
+    // The unit is greeted once the last one's let-go has run its course; its connection then waits.
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return device.requestCount(sim::RequestKey::identity()) > greeted; }, 10s));
+    ProgramRig::settle(500ms);
+    EXPECT_TRUE(held.stillHeld());
+    EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit was read before the last one's folders went";
+}
+
+// How the run goes on once a unit connected during the copies waits behind the last one's removal.
+enum class Then { CopiesLand, QuitFromTheMenu, TerminationSignal };
+
+struct Walk {
+    const char* name;
+    Loss loss;
+    Then then;
+};
+
+// Runs the program through `walk` and checks what it must come to.
+void walkThrough(const Walk& walk)
+{
+    auto held = std::make_shared<HeldCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::size_t letGoBefore = 0;
+    std::size_t letGoAtEnd = 0;
+    rig.atUnitEnd([&](DemoUnit& unit) { letGoAtEnd = unit.unit().device().requestCount(sim::RequestKey::maker(0x53)); });
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        const std::vector<std::string> unitFolders = rig.unitFolders();
+        std::size_t before = 0;
+        connectBehindTheRemoval(rig, *held, walk.loss, before);
+        if (::testing::Test::HasFatalFailure()) return;
+        letGoBefore = rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x53));
+        if (walk.then != Then::CopiesLand) {
+            // The end's first moment lets the copies go.
+            held->releaseAtQuit = true;
+            if (walk.then == Then::QuitFromTheMenu) rig.quitFromMenu();
+            else rig.endBySignal(SIGTERM);
+            return;
+        }
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        EXPECT_EQ(patchesShown(PoolTour::shownPool()), before + 300);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
+        EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
+        closeAnyInformation();
+    });
+    EXPECT_FALSE(held->wasTimedOut());
+    // Whichever way the run ends, the unit connected last leaves its editing mode.
+    EXPECT_GT(letGoAtEnd, letGoBefore) << "the unit connected meanwhile was not let go at the end";
 }
 
 }  // namespace
@@ -107,38 +203,17 @@ void closeAnyInformation()
 // its own.
 TEST(DeferredSteps, ASleepDuringADropsCopiesLetsTheUnitGoWithTheWindowFree)
 {
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    rig.setFiles(held);
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::vector<std::string> unitFolders = rig.unitFolders();
-        ASSERT_FALSE(unitFolders.empty());
-        const std::size_t before = patchesShown(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writeDropFiles(rig.scratch(), "Held", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
-
-        CommonUtils::getInstance().receiveSleepNote();
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return !AppDelegate::getInstance().isDeviceConnected(); }, 20s));
-        EXPECT_TRUE(held->stillHeld()) << "the unit let go waited for the copies on the main thread";
-        EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
-        closeAnyInformation();
-        CommonUtils::getInstance().receiveWakeNote();
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 10s));
-        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
-        ProgramRig::settle(500ms);
-        EXPECT_TRUE(held->stillHeld());
-        EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit was read before the last one's folders went";
-
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        EXPECT_EQ(patchesShown(PoolTour::shownPool()), before + 300);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
-        EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
-        closeAnyInformation();
-        EXPECT_FALSE(held->wasTimedOut());
-    });
+    walkThrough({"a sleep, Connect at the wake", Loss::Sleep, Then::CopiesLand});
 }
+
+// The same unit lost other ways, and the run ended while its new connection waits: each in a run of its own.
+class DeferredStepsWhileAConnectionWaits : public ::testing::TestWithParam<Walk> {};
+
+TEST_P(DeferredStepsWhileAConnectionWaits, TheUnitIsReadBehindTheRemovalOrLetGoAtTheEnd) { walkThrough(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Walks, DeferredStepsWhileAConnectionWaits,
+    ::testing::Values(Walk{"PulledOutThenPluggedIn", Loss::Unplug, Then::CopiesLand},
+                      Walk{"QuitFromTheMenu", Loss::Sleep, Then::QuitFromTheMenu},
+                      Walk{"TerminationSignal", Loss::Sleep, Then::TerminationSignal}),
+    [](const ::testing::TestParamInfo<Walk>& info) { return std::string(info.param.name); });
