@@ -954,6 +954,7 @@ private:
     std::atomic<int> m_deviceFolderRemovals{0};
     int m_connectionStatesHeld = 0;
     void takeConnectionState(std::int32_t state, std::int32_t subState);
+    void takeHeldConnectionState(std::int32_t state, std::int32_t subState);
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
     platform::Timer m_quitTimer;
     // Set by a bounded end: the quit watchdog is armed once, for this long, and never again.

@@ -153,11 +153,32 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
             afterPoolWork([this, state, subState] {
                 post([this, state, subState] {
                     --m_connectionStatesHeld;
-                    takeConnectionState(state, subState);
+                    takeHeldConnectionState(state, subState);
                 });
             });
         });
     });
+}
+
+void CommonUtils::takeHeldConnectionState(std::int32_t state, std::int32_t subState)
+{
+    if (state == 1) {
+        // The unit went while its connection waited (pulled out, let go by a sleep): the sequencer
+        // holds it no more and its going was told, so there is nothing to read. A later connection
+        // taken first is the sequencer's own, and this one would only empty its folder under its read.
+        if (!m_parser.isConnected() || m_isConnectDevice) {
+            RIG_LOG("a connection that waited is over: not read");
+            return;
+        }
+        // One that waited while the end began is one the end never saw: it is let go, not read while
+        // the program goes.
+        if (m_closing.load()) {
+            RIG_LOG("a unit connected as the program ends: let go");
+            forceEject();
+            return;
+        }
+    }
+    takeConnectionState(state, subState);
 }
 
 void CommonUtils::takeConnectionState(std::int32_t state, std::int32_t subState)
@@ -170,13 +191,6 @@ void CommonUtils::takeConnectionState(std::int32_t state, std::int32_t subState)
             forceEject();
             if (state == 3 && !m_isConnectingInternet && m_allQFXData)
                 tell([](CommonUtilsDelegate& d) { d.deviceConnectWithState(3); });
-            return;
-        }
-        // A unit whose connection waited while the end began (behind the last unit's removal) is one the
-        // end never saw: it is let go here, not read while the program goes.
-        if (m_closing.load()) {
-            RIG_LOG("a unit connected as the program ends: let go");
-            forceEject();
             return;
         }
         // The eject may have taken the store with it: the synchronisation refills it and connects again.

@@ -106,9 +106,12 @@ struct HeldCopies : platform::LocalFileManager {
     std::atomic<bool> releaseAtQuit{false};
 };
 
-void closeAnyInformation()
+// Closes the information sheets that show; how many there were.
+int closeAnyInformation()
 {
-    while (ProgramRig::informationShown()) ProgramRig::closeInformation();
+    int closed = 0;
+    for (; ProgramRig::informationShown(); ++closed) ProgramRig::closeInformation();
+    return closed;
 }
 
 enum class Loss { Sleep, Unplug };
@@ -153,7 +156,7 @@ void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::
 }
 
 // How the run goes on once a unit connected during the copies waits behind the last one's removal.
-enum class Then { CopiesLand, QuitFromTheMenu, TerminationSignal };
+enum class Then { CopiesLand, PulledOutMeanwhile, QuitFromTheMenu, TerminationSignal };
 
 struct Walk {
     const char* name;
@@ -176,17 +179,35 @@ void walkThrough(const Walk& walk)
         connectBehindTheRemoval(rig, *held, walk.loss, before);
         if (::testing::Test::HasFatalFailure()) return;
         letGoBefore = rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x53));
-        if (walk.then != Then::CopiesLand) {
+        if (walk.then == Then::QuitFromTheMenu || walk.then == Then::TerminationSignal) {
             // The end's first moment lets the copies go.
             held->releaseAtQuit = true;
             if (walk.then == Then::QuitFromTheMenu) rig.quitFromMenu();
             else rig.endBySignal(SIGTERM);
             return;
         }
+        const std::size_t readsBefore = rig.unit().patchRequests();
+        int toldGone = 0;
+        if (walk.then == Then::PulledOutMeanwhile) {
+            rig.unit().unit().device().unplug();
+            ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+            toldGone += closeAnyInformation();
+        }
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         EXPECT_EQ(patchesShown(PoolTour::shownPool()), before + 300);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
+        if (walk.then == Then::PulledOutMeanwhile) {
+            // The unit that went while its connection waited is not read, and its going is told once.
+            ProgramRig::settle(1500ms);
+            EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit pulled out shows as connected";
+            toldGone += closeAnyInformation();
+            EXPECT_EQ(toldGone, 1);
+            rig.unit().unit().device().plugIn();
+        }
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return AppDelegate::getInstance().isDeviceConnected() && rig.connectedAndRead() &&
+                         rig.unit().patchRequests() >= readsBefore + static_cast<std::size_t>(rig.unit().patchCount()); },
+            60s)) << "the unit connected again was never read";
         EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
         closeAnyInformation();
     });
@@ -214,6 +235,7 @@ TEST_P(DeferredStepsWhileAConnectionWaits, TheUnitIsReadBehindTheRemovalOrLetGoA
 INSTANTIATE_TEST_SUITE_P(
     Walks, DeferredStepsWhileAConnectionWaits,
     ::testing::Values(Walk{"PulledOutThenPluggedIn", Loss::Unplug, Then::CopiesLand},
+                      Walk{"PulledOutWhileItsConnectionWaits", Loss::Sleep, Then::PulledOutMeanwhile},
                       Walk{"QuitFromTheMenu", Loss::Sleep, Then::QuitFromTheMenu},
                       Walk{"TerminationSignal", Loss::Sleep, Then::TerminationSignal}),
     [](const ::testing::TestParamInfo<Walk>& info) { return std::string(info.param.name); });
