@@ -156,7 +156,7 @@ void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::
 }
 
 // How the run goes on once a unit connected during the copies waits behind the last one's removal.
-enum class Then { CopiesLand, PulledOutMeanwhile, QuitFromTheMenu, TerminationSignal };
+enum class Then { CopiesLand, PulledOutMeanwhile, SleepsAgainMeanwhile, QuitFromTheMenu, TerminationSignal };
 
 struct Walk {
     const char* name;
@@ -192,17 +192,29 @@ void walkThrough(const Walk& walk)
             rig.unit().unit().device().unplug();
             ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
             toldGone += closeAnyInformation();
+        } else if (walk.then == Then::SleepsAgainMeanwhile) {
+            // The unit the window never showed is let go by the sleep, which lasts past the let-go.
+            CommonUtils::getInstance().receiveSleepNote();
+            ProgramRig::settle(1500ms);
+            CommonUtils::getInstance().receiveWakeNote();
         }
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         EXPECT_EQ(patchesShown(PoolTour::shownPool()), before + 300);
-        if (walk.then == Then::PulledOutMeanwhile) {
-            // The unit that went while its connection waited is not read, and its going is told once.
+        if (walk.then == Then::PulledOutMeanwhile || walk.then == Then::SleepsAgainMeanwhile) {
+            // The unit that went while its connection waited is not read, and its going is told once
+            // (a sleep lets go a unit the window never showed without a word).
             ProgramRig::settle(1500ms);
-            EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit pulled out shows as connected";
+            EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit gone shows as connected";
             toldGone += closeAnyInformation();
-            EXPECT_EQ(toldGone, 1);
-            rig.unit().unit().device().plugIn();
+            EXPECT_EQ(toldGone, walk.then == Then::PulledOutMeanwhile ? 1 : 0);
+            if (walk.then == Then::PulledOutMeanwhile) {
+                rig.unit().unit().device().plugIn();
+            } else {
+                ASSERT_TRUE(ProgramRig::waitUntil(
+                    [&] { return WindowGestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 10s));
+                WindowGestures::enabledAction(rig.window(), QStringLiteral("Connect"))->trigger();
+            }
         }
         ASSERT_TRUE(ProgramRig::waitUntil(
             [&] { return AppDelegate::getInstance().isDeviceConnected() && rig.connectedAndRead() &&
@@ -236,6 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
     Walks, DeferredStepsWhileAConnectionWaits,
     ::testing::Values(Walk{"PulledOutThenPluggedIn", Loss::Unplug, Then::CopiesLand},
                       Walk{"PulledOutWhileItsConnectionWaits", Loss::Sleep, Then::PulledOutMeanwhile},
+                      Walk{"SleptAgainWhileItsConnectionWaits", Loss::Sleep, Then::SleepsAgainMeanwhile},
                       Walk{"QuitFromTheMenu", Loss::Sleep, Then::QuitFromTheMenu},
                       Walk{"TerminationSignal", Loss::Sleep, Then::TerminationSignal}),
     [](const ::testing::TestParamInfo<Walk>& info) { return std::string(info.param.name); });
