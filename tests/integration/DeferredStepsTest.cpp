@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <atomic>
 #include <string>
@@ -16,43 +15,20 @@
 
 #include <gtest/gtest.h>
 
-#include "DemoCatalogue.h"
 #include "DemoUnit.h"
 #include "DragTour.h"
+#include "DropFiles.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
 #include "platform/files/LocalFileManager.h"
-#include "support/library/LibraryFiles.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> writeDropFiles(const fs::path& folder, const std::string& stem, int count)
-{
-    const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
-    std::vector<std::string> paths;
-    for (int i = 0; i < count; ++i) {
-        const std::string name = stem + std::to_string(1000 + i);
-        const std::string path = (folder / (name + ".qptc")).string();
-        const Bytes bytes = library_files::patchFile(name, {type});
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-        paths.push_back(path);
-    }
-    return paths;
-}
-
-std::size_t patchesShown(const std::vector<PoolTour::Shown>& pool)
-{
-    std::size_t count = 0;
-    for (const auto& entry : pool) count += entry.group ? entry.children.size() : 1;
-    return count;
-}
 
 // The pool's queue holds its first copy of a "Held" file until released; a main thread that waits for it
 // lets it go after 30 s, which the test then sees.
@@ -126,9 +102,9 @@ void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::
     ASSERT_TRUE(rig.showPatchScreen());
     const std::vector<std::string> unitFolders = rig.unitFolders();
     ASSERT_FALSE(unitFolders.empty());
-    before = patchesShown(PoolTour::shownPool());
-    DragTour::dropFilesOnPool(window, writeDropFiles(rig.scratch(), "Held", 300));
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
+    before = drop_files::patchesShown(PoolTour::shownPool());
+    DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Held", 300));
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return drop_files::patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
     ASSERT_TRUE(held.waitForTheFirst());
 
     if (loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
@@ -200,7 +176,7 @@ void walkThrough(const Walk& walk)
         }
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        EXPECT_EQ(patchesShown(PoolTour::shownPool()), before + 300);
+        EXPECT_EQ(drop_files::patchesShown(PoolTour::shownPool()), before + 300);
         if (walk.then == Then::PulledOutMeanwhile || walk.then == Then::SleepsAgainMeanwhile) {
             // The unit that went while its connection waited is not read, and its going is told once
             // (a sleep lets go a unit the window never showed without a word).

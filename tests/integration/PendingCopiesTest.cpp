@@ -14,6 +14,7 @@
 #include "DemoCatalogue.h"
 #include "DemoPool.h"
 #include "DragTour.h"
+#include "DropFiles.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
@@ -25,29 +26,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> writeDropFiles(const fs::path& folder, const std::string& stem, int count)
-{
-    const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
-    std::vector<std::string> paths;
-    for (int i = 0; i < count; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%s%04d", stem.c_str(), i);
-        const std::string path = (folder / (std::string(name) + ".qptc")).string();
-        const Bytes bytes = library_files::patchFile(name, {type});
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-        paths.push_back(path);
-    }
-    return paths;
-}
-
-std::size_t patchesShown(const std::vector<PoolTour::Shown>& pool)
-{
-    std::size_t count = 0;
-    for (const auto& entry : pool) count += entry.group ? entry.children.size() : 1;
-    return count;
-}
 
 // The pool in order, one line a patch ("group/patch" within a group, "group/" for an empty one).
 std::vector<std::string> poolLines(const std::vector<PoolTour::Shown>& pool)
@@ -114,10 +92,10 @@ TEST(PendingCopies, DISABLED_AQuitWaitingForADropsCopiesIntoAGroup)
         ASSERT_TRUE(rig.showPatchScreen());
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        const std::size_t before = patchesShown(PoolTour::shownPool());
+        const std::size_t before = drop_files::patchesShown(PoolTour::shownPool());
         faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Into0050.qptc\n", [] {});
-        DragTour::dropFilesOnPoolItem(window, writeDropFiles(scratch, "Into", 150), DemoPool::kGroupName);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 150; }, 60s));
+        DragTour::dropFilesOnPoolItem(window, drop_files::write(scratch, "Into", 150), DemoPool::kGroupName);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return drop_files::patchesShown(PoolTour::shownPool()) == before + 150; }, 60s));
         writeLines(scratch / "shown.txt", poolLines(PoolTour::shownPool()));
         quitWhenEnabled(rig, window);
         const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaits").toStdString();
