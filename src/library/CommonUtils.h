@@ -285,6 +285,10 @@ public:
     std::string createNewDirectoryPath(const std::string& path);
     void removeFileWithPath(const std::string& path);
     void removeDeviceDataFolder();
+    // The same once the pool's copies under way have landed (they may read the unit's folder), the window
+    // free meanwhile; a unit connected after this is asked is read only once the removal is behind it.
+    // Main thread.
+    void removeDeviceDataFolderAfterPoolWork();
 
     // ---- patch files: names and comments ----
     // Rewrites the item's file with its name and comment; on success the item's comment is the one the
@@ -988,6 +992,12 @@ private:
     void armQuitWatchdog();
     void forceCloseOnState();
     std::atomic<platform::PowerEvents*> m_power{nullptr};
+    // Removals of the unit's folder asked and waiting for the pool's copies (asked on the main thread,
+    // done on the state queue), and the connection states held behind them, in order (state queue).
+    std::atomic<int> m_deviceFolderRemovals{0};
+    int m_connectionStatesHeld = 0;
+    void takeConnectionState(std::int32_t state, std::int32_t subState);
+    void takeHeldConnectionState(std::int32_t state, std::int32_t subState);
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
     platform::Timer m_quitTimer;
     // Set by a bounded end: the quit watchdog is armed once, for this long, and never again.

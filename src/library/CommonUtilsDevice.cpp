@@ -143,6 +143,47 @@ void CommonUtils::ejectDeviceForClosingFlow(const Request& request)
 void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
 {
     post([this, state, subState] {
+        // A unit let go during the pool's copies has its folder removed once they have landed: a unit
+        // connected meanwhile would be read into that folder (and the copies read its files), so its
+        // state, and every one after it, waits for the removal, in the order they came.
+        if (m_deviceFolderRemovals.load() == 0 && m_connectionStatesHeld == 0) return takeConnectionState(state, subState);
+        ++m_connectionStatesHeld;
+        m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), state, subState] {
+            if (!alive.lock()) return;
+            afterPoolWork([this, state, subState] {
+                post([this, state, subState] {
+                    --m_connectionStatesHeld;
+                    takeHeldConnectionState(state, subState);
+                });
+            });
+        });
+    });
+}
+
+void CommonUtils::takeHeldConnectionState(std::int32_t state, std::int32_t subState)
+{
+    if (state == 1) {
+        // The unit went while its connection waited (pulled out, let go by a sleep): the sequencer
+        // holds it no more and its going was told, so there is nothing to read. A later connection
+        // taken first is the sequencer's own, and this one would only empty its folder under its read.
+        if (!m_parser.isConnected() || m_isConnectDevice) {
+            RIG_LOG("a connection that waited is over: not read");
+            return;
+        }
+        // One that waited while the end began is one the end never saw: it is let go, not read while
+        // the program goes.
+        if (m_closing.load()) {
+            RIG_LOG("a unit connected as the program ends: let go");
+            forceEject();
+            return;
+        }
+    }
+    takeConnectionState(state, subState);
+}
+
+void CommonUtils::takeConnectionState(std::int32_t state, std::int32_t subState)
+{
+    {
         RIG_LOG("connection state %d (%d)", state, subState);
         if (state != 1) {
             m_isConnectDevice = false;
@@ -185,7 +226,7 @@ void CommonUtils::connectionWithState(std::int32_t state, std::int32_t subState)
         m_knownListRestoreTried = false;
         queueEffectListRepair();
         dataFromDevice();
-    });
+    }
 }
 
 void CommonUtils::getQFXListOrQFXWithState(std::int32_t state, const std::optional<Bytes>& qfxList)

@@ -107,6 +107,19 @@ void CommonUtils::removeDeviceDataFolder()
     for (const char* folder : {kTempEffectList, kTempDevice, kDevicePatch}) removeFileWithPath(folder);
 }
 
+void CommonUtils::removeDeviceDataFolderAfterPoolWork()
+{
+    if (!isPoolWorkPending() && m_afterPoolWork.empty()) return removeDeviceDataFolder();
+    ++m_deviceFolderRemovals;
+    afterPoolWork([this] {
+        // On the state queue, where a connection state waiting for it is taken next.
+        post([this] {
+            removeDeviceDataFolder();
+            --m_deviceFolderRemovals;
+        });
+    });
+}
+
 // ---- reading patch files ----
 
 bool CommonUtils::checkFilePatchWithfilePath(const std::string& path)

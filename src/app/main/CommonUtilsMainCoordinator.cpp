@@ -35,7 +35,7 @@ bool CommonUtilsMainCoordinator::isPoolWorkPending() { return utils_.isPoolWorkP
 
 void CommonUtilsMainCoordinator::afterPoolWork(std::function<void()> then) { utils_.afterPoolWork(std::move(then)); }
 
-void CommonUtilsMainCoordinator::removeDeviceDataFolder() { utils_.removeDeviceDataFolder(); }
+void CommonUtilsMainCoordinator::removeDeviceDataFolder() { utils_.removeDeviceDataFolderAfterPoolWork(); }
 
 void CommonUtilsMainCoordinator::writeFilePatchWithPath(const std::string& path, const std::string& toPath,
                                                         bool replace, bool copiedToFinder)

@@ -37,6 +37,7 @@ public:
     // Runs `then` on the main thread once the pool's reads and copies have all landed (at once when none
     // is under way), without holding the main thread meanwhile.
     virtual void afterPoolWork(std::function<void()> then) { then(); }
+    // Removes what the unit let go left on disk, once the pool's copies (which may read it) have landed.
     virtual void removeDeviceDataFolder() = 0;
     // The connected model's picture, read and decoded off the main thread and handed to `done` on the main
     // thread; null when there is none.

@@ -132,8 +132,10 @@ void MainWindowLogic::clearAppData()
     setBackUpAllEnabled(false);
     parts_->chrome.setServerSyncIconVisible(false);
     parts_->chrome.setDeviceSyncIconVisible(false);
-    // Written while the window goes on; a reconnect's read of the library comes behind it.
-    parts_->coordinator.savePatchPoolLater(patch.structureData());
+    // Written while the window goes on; a reconnect's read of the library comes behind it. Copies under
+    // way are waited for with the window free: the unit's folder they may read is removed behind them.
+    if (parts_->coordinator.isPoolWorkPending()) saveDataLater();
+    else parts_->coordinator.savePatchPoolLater(patch.structureData());
     parts_->chrome.setDeviceProperty("", "");
     deviceName_.clear();
     updateDeviceName(deviceName_);

@@ -101,6 +101,12 @@ ParserDataController::Published ParserDataController::published() const
     return m_published;
 }
 
+bool ParserDataController::isConnected() const
+{
+    std::lock_guard lock(m_publishedMutex);
+    return m_published.connected;
+}
+
 // ---- connection and control ----
 
 void ParserDataController::scanDeviceWithAcceptDeviceArray(std::vector<ServerDeviceModel> acceptDeviceArray,

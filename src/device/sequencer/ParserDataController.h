@@ -75,6 +75,8 @@ public:
     // Answers from the stored description of the connected device. They read a copy the state queue
     // publishes and never wait on that queue, so they are safe from any thread, the delegate's calls and
     // the threads of the pool the state queue runs on included.
+    // Whether a device's handshake has ended in a connection that has not ended since.
+    bool isConnected() const;
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion();
     std::int32_t getDeviceUseUnitNum();
     std::int32_t getDeviceID();

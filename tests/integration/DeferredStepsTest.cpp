@@ -1,0 +1,230 @@
+// Steps that meet a drop's copies under way are ordered behind them without holding the window.
+
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QAction>
+
+#include <gtest/gtest.h>
+
+#include "DemoUnit.h"
+#include "DragTour.h"
+#include "DropFiles.h"
+#include "PoolTour.h"
+#include "ProgramRig.h"
+#include "WindowGestures.h"
+#include "app/shell/AppDelegate.h"
+#include "library/CommonUtils.h"
+#include "platform/files/LocalFileManager.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The pool's queue holds its first copy of a "Held" file until released; a main thread that waits for it
+// lets it go after 30 s, which the test then sees.
+struct HeldCopies : platform::LocalFileManager {
+    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
+                  platform::Durability durability) override
+    {
+        if (fs::path(from).filename().string().rfind("Held", 0) == 0 && std::this_thread::get_id() != mainThread) {
+            std::unique_lock lock(mutex);
+            if (!released && arrived++ == 0) {
+                changed.notify_all();
+                if (!changed.wait_for(lock, 30s, [this] { return released; })) released = timedOut = true;
+            }
+        }
+        return LocalFileManager::copyItem(from, to, error, durability);
+    }
+    // A quit's first moment (its closing note) lets the copies go, as the user's wait would end.
+    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, platform::Error* error,
+                         platform::Durability durability) override
+    {
+        if (releaseAtQuit && fs::path(path).filename() == ".closing-pool") release();
+        return LocalFileManager::writeAtomically(path, bytes, error, durability);
+    }
+    bool waitForTheFirst()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 30s, [this] { return arrived > 0; });
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    bool wasTimedOut()
+    {
+        std::lock_guard lock(mutex);
+        return timedOut;
+    }
+    bool stillHeld()
+    {
+        std::lock_guard lock(mutex);
+        return !released;
+    }
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool released = false;
+    bool timedOut = false;
+    std::atomic<bool> releaseAtQuit{false};
+};
+
+// Closes the information sheets that show; how many there were.
+int closeAnyInformation()
+{
+    int closed = 0;
+    for (; ProgramRig::informationShown(); ++closed) ProgramRig::closeInformation();
+    return closed;
+}
+
+enum class Loss { Sleep, Unplug };
+
+// Drops 300 files whose copies the pool holds, loses the unit (a sleep and a wake, or pulled out) and
+// connects it again (Connect, or plugged back in): the unit let go at once with the window free, its
+// folders kept for the copies, and the new connection held behind their removal. `before` is the
+// patches the pool showed before the drop.
+void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::size_t& before)
+{
+    QWidget& window = rig.window();
+    ASSERT_TRUE(rig.showPatchScreen());
+    const std::vector<std::string> unitFolders = rig.unitFolders();
+    ASSERT_FALSE(unitFolders.empty());
+    before = drop_files::patchesShown(PoolTour::shownPool());
+    DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Held", 300));
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return drop_files::patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
+    ASSERT_TRUE(held.waitForTheFirst());
+
+    if (loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
+    else rig.unit().unit().device().unplug();
+    ASSERT_TRUE(ProgramRig::waitUntil([] { return !AppDelegate::getInstance().isDeviceConnected(); }, 20s));
+    EXPECT_TRUE(held.stillHeld()) << "the unit let go waited for the copies on the main thread";
+    EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
+    ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s) || loss == Loss::Sleep);
+    closeAnyInformation();
+    auto& device = rig.unit().unit().device();
+    const std::size_t greeted = device.requestCount(sim::RequestKey::identity());
+    if (loss == Loss::Sleep) {
+        CommonUtils::getInstance().receiveWakeNote();
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 10s));
+        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+    } else {
+        device.plugIn();
+    }
+    // The unit is greeted once the last one's let-go has run its course; its connection then waits.
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return device.requestCount(sim::RequestKey::identity()) > greeted; }, 10s));
+    ProgramRig::settle(500ms);
+    EXPECT_TRUE(held.stillHeld());
+    EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit was read before the last one's folders went";
+}
+
+// How the run goes on once a unit connected during the copies waits behind the last one's removal.
+enum class Then { CopiesLand, PulledOutMeanwhile, SleepsAgainMeanwhile, QuitFromTheMenu, TerminationSignal };
+
+struct Walk {
+    const char* name;
+    Loss loss;
+    Then then;
+};
+
+// Runs the program through `walk` and checks what it must come to.
+void walkThrough(const Walk& walk)
+{
+    auto held = std::make_shared<HeldCopies>();
+    ProgramRig rig;
+    rig.setFiles(held);
+    std::size_t letGoBefore = 0;
+    std::size_t letGoAtEnd = 0;
+    rig.atUnitEnd([&](DemoUnit& unit) { letGoAtEnd = unit.unit().device().requestCount(sim::RequestKey::maker(0x53)); });
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        const std::vector<std::string> unitFolders = rig.unitFolders();
+        std::size_t before = 0;
+        connectBehindTheRemoval(rig, *held, walk.loss, before);
+        if (::testing::Test::HasFatalFailure()) return;
+        letGoBefore = rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x53));
+        if (walk.then == Then::QuitFromTheMenu || walk.then == Then::TerminationSignal) {
+            // The end's first moment lets the copies go.
+            held->releaseAtQuit = true;
+            if (walk.then == Then::QuitFromTheMenu) rig.quitFromMenu();
+            else rig.endBySignal(SIGTERM);
+            return;
+        }
+        const std::size_t readsBefore = rig.unit().patchRequests();
+        int toldGone = 0;
+        if (walk.then == Then::PulledOutMeanwhile) {
+            rig.unit().unit().device().unplug();
+            ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+            toldGone += closeAnyInformation();
+        } else if (walk.then == Then::SleepsAgainMeanwhile) {
+            // The unit the window never showed is let go by the sleep, which lasts past the let-go.
+            CommonUtils::getInstance().receiveSleepNote();
+            ProgramRig::settle(1500ms);
+            CommonUtils::getInstance().receiveWakeNote();
+        }
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        EXPECT_EQ(drop_files::patchesShown(PoolTour::shownPool()), before + 300);
+        if (walk.then == Then::PulledOutMeanwhile || walk.then == Then::SleepsAgainMeanwhile) {
+            // The unit that went while its connection waited is not read, and its going is told once
+            // (a sleep lets go a unit the window never showed without a word).
+            ProgramRig::settle(1500ms);
+            EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit gone shows as connected";
+            toldGone += closeAnyInformation();
+            EXPECT_EQ(toldGone, walk.then == Then::PulledOutMeanwhile ? 1 : 0);
+            if (walk.then == Then::PulledOutMeanwhile) {
+                rig.unit().unit().device().plugIn();
+            } else {
+                ASSERT_TRUE(ProgramRig::waitUntil(
+                    [&] { return WindowGestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 10s));
+                WindowGestures::enabledAction(rig.window(), QStringLiteral("Connect"))->trigger();
+            }
+        }
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return AppDelegate::getInstance().isDeviceConnected() && rig.connectedAndRead() &&
+                         rig.unit().patchRequests() >= readsBefore + static_cast<std::size_t>(rig.unit().patchCount()); },
+            60s)) << "the unit connected again was never read";
+        EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
+        closeAnyInformation();
+    });
+    EXPECT_FALSE(held->wasTimedOut());
+    // Whichever way the run ends, the unit connected last leaves its editing mode.
+    EXPECT_GT(letGoAtEnd, letGoBefore) << "the unit connected meanwhile was not let go at the end";
+}
+
+}  // namespace
+
+// A sleep with the unit connected during a drop's copies lets the unit go at once, the window free; the
+// unit's folder goes once the copies have landed, every dropped patch is kept, and the unit connected
+// again at the wake (while the copies are still held) is read only after that removal, into a folder of
+// its own.
+TEST(DeferredSteps, ASleepDuringADropsCopiesLetsTheUnitGoWithTheWindowFree)
+{
+    walkThrough({"a sleep, Connect at the wake", Loss::Sleep, Then::CopiesLand});
+}
+
+// The same unit lost other ways, and the run ended while its new connection waits: each in a run of its own.
+class DeferredStepsWhileAConnectionWaits : public ::testing::TestWithParam<Walk> {};
+
+TEST_P(DeferredStepsWhileAConnectionWaits, TheUnitIsReadBehindTheRemovalOrLetGoAtTheEnd) { walkThrough(GetParam()); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Walks, DeferredStepsWhileAConnectionWaits,
+    ::testing::Values(Walk{"PulledOutThenPluggedIn", Loss::Unplug, Then::CopiesLand},
+                      Walk{"PulledOutWhileItsConnectionWaits", Loss::Sleep, Then::PulledOutMeanwhile},
+                      Walk{"SleptAgainWhileItsConnectionWaits", Loss::Sleep, Then::SleepsAgainMeanwhile},
+                      Walk{"QuitFromTheMenu", Loss::Sleep, Then::QuitFromTheMenu},
+                      Walk{"TerminationSignal", Loss::Sleep, Then::TerminationSignal}),
+    [](const ::testing::TestParamInfo<Walk>& info) { return std::string(info.param.name); });
