@@ -681,15 +681,21 @@ private:
     std::string m_repairPath;
     // One file a unit without a list must hold (of the length, when known), or must lack, to be the one
     // a kept edit was left on.
+    // A file a check that only ranks (`ranks`), or of another length, finds otherwise leaves the unit the
+    // edit's when no kept edit fits it better.
     struct UnitFileCheck {
         std::string name;
         bool held = true;
         std::optional<std::int64_t> length;
+        bool ranks = false;
     };
     std::vector<UnitFileCheck> unitFileChecks(const KeptEdit& edit) const;
     // The files still to be looked at on a unit without a list, and the one asked about.
     std::vector<UnitFileCheck> m_repairModulesToFind;
     std::optional<UnitFileCheck> m_repairFileAsked;
+    // Whether the candidate being looked at failed a ranking check, and the first such candidate.
+    bool m_repairCandidateRanksLow = false;
+    std::optional<KeptEdit> m_repairFallback;
     // A known list is put back at most once a connection.
     bool m_knownListRestoreTried = false;
     // The module a kept edit could not finish, which the unit's list no longer names.

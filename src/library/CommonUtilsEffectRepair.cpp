@@ -16,8 +16,11 @@
 // list goes onto a unit only when that unit's own list is the one the edit started from or made, or that
 // one cut short past its first record; a unit with no list, or with one naming no record, tells nothing by
 // its list and is judged by its files: the edit's own module as the module step left it (a deleted one
-// gone, a written one there at its length), the modules the replaced list names loaded held, and none
-// held that the list to be written names unloaded.
+// gone, a written one there), the modules the replaced list names loaded held; an edit whose written
+// module is there at its length and whose list names unloaded none the unit holds is preferred, but the
+// unit the edit was left on may fail those (the module's file here replaced since, a module the unit kept
+// when a repair's unlink was refused), and a list naming loaded only what the unit holds is better than
+// none.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -223,6 +226,7 @@ void CommonUtils::repairEffectListFlow()
 {
     m_repairRecord.clear();
     m_repairCandidates.clear();
+    m_repairFallback.reset();
     m_repairDroppedModule.reset();
     // The identity reply names only the model: the unit's own list tells which kept edit, if any, is its.
     m_repairStep = RepairStep::Check;
@@ -295,20 +299,32 @@ std::vector<CommonUtils::UnitFileCheck> CommonUtils::unitFileChecks(const KeptEd
                                                     : std::nullopt});
     }
     // Lacking the modules the list to be written names unloaded tells no unit apart (any unit lacks most),
-    // but a unit holding one is not the edit's: the list would hide a module it holds.
-    if (!checks.empty())
-        for (const std::string& name : namedModules(edit.edited, edit.fileName, false)) checks.push_back({name, false, {}});
+    // but a unit holding one is less likely the edit's: the list would leave a module it holds unnamed.
+    if (std::any_of(checks.begin(), checks.end(), [](const UnitFileCheck& check) { return !check.ranks; }))
+        for (const std::string& name : namedModules(edit.edited, edit.fileName, false))
+            checks.push_back({name, false, {}, true});
     return checks;
 }
 
 void CommonUtils::tryNextRepairCandidate()
 {
+    if (m_repairCandidates.empty() && m_repairFallback) {
+        selectKeptEdit(*m_repairFallback);
+        m_repairFallback.reset();
+        startRepairModuleStep();
+        return;
+    }
     if (m_repairCandidates.empty()) {
         leaveRepairForAnotherUnit();
         return;
     }
     m_repairModulesToFind = unitFileChecks(m_repairCandidates.front());
+    // The ranking checks are asked last (the list is taken from the back): a candidate failing a must is
+    // dropped before it costs them.
+    std::stable_partition(m_repairModulesToFind.begin(), m_repairModulesToFind.end(),
+                          [](const UnitFileCheck& check) { return check.ranks; });
     m_repairFileAsked.reset();
+    m_repairCandidateRanksLow = false;
     m_repairStep = RepairStep::CheckModules;
     repairModuleChecked(1, 0);
 }
@@ -322,11 +338,18 @@ void CommonUtils::repairModuleChecked(std::int32_t state, std::int64_t length)
     }
     if (const std::optional<UnitFileCheck> asked = std::exchange(m_repairFileAsked, std::nullopt)) {
         const bool held = state == 1;
-        if (held != asked->held || (held && asked->length && *asked->length != length)) {
+        if (held != asked->held && !asked->ranks) {
             m_repairCandidates.erase(m_repairCandidates.begin());
             tryNextRepairCandidate();
             return;
         }
+        if (held != asked->held || (held && asked->length && *asked->length != length)) m_repairCandidateRanksLow = true;
+    }
+    if (m_repairModulesToFind.empty() && m_repairCandidateRanksLow) {
+        if (!m_repairFallback) m_repairFallback = m_repairCandidates.front();
+        m_repairCandidates.erase(m_repairCandidates.begin());
+        tryNextRepairCandidate();
+        return;
     }
     if (m_repairModulesToFind.empty()) {
         selectKeptEdit(m_repairCandidates.front());

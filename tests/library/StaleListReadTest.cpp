@@ -48,7 +48,11 @@ TEST_P(StaleListRead, TheNextConnectionReadsTheListWhole)
     utils->dataFromServer(catalogueListing({kEcho, kTape}));
     utils->downloadFileSuccess(true);
     settle();
-    for (const Message& landing : kListRead) {
+    // A third of the landings for each held message, turned with it: every landing still met (the
+    // sequencer's sweep takes every pair).
+    for (std::size_t at = 0; at < std::size(kListRead); ++at) {
+        if ((at + GetParam()) % 3 != 0) continue;
+        const Message& landing = kListRead[at];
         char trace[64];
         std::snprintf(trace, sizeof trace, "landing before the answer to 60 %02X #%d", landing.sub, landing.occurrence);
         SCOPED_TRACE(trace);
