@@ -99,35 +99,6 @@ protected:
         }
         }
     }
-    // Runs the fake clock out until the action has ended and nothing is left to happen.
-    void runOut()
-    {
-        Strings heard;
-        for (int round = 0; round < 100; ++round) {
-            const Strings now = settle();
-            heard.insert(heard.end(), now.begin(), now.end());
-            if (now.empty() && timers.activeCount() == 0 && std::count(heard.begin(), heard.end(), "idle") > 0) return;
-            loop.advance(std::chrono::seconds(2));
-        }
-    }
-    // The unit pulled (if it is not already) and plugged in again; hands over what the connection told.
-    Strings plugInAgain()
-    {
-        unit.clearFaults();
-        unit.device().unplug();
-        settle();
-        unit.device().plugIn();
-        Strings heard;
-        loop.runUntil([&] {
-            for (auto& e : recorder.take()) heard.push_back(std::move(e));
-            return !heard.empty() && heard.back() == "idle" && timers.activeCount() == 0 &&
-                   (std::count(heard.begin(), heard.end(), "patches 6") == 1 ||
-                    std::count(heard.begin(), heard.end(), "listFailed 0") == 1 ||
-                    std::count(heard.begin(), heard.end(), "readListFail") == 1);
-        }, std::chrono::seconds(30));
-        for (auto& e : settle()) heard.push_back(e);
-        return heard;
-    }
     Strings shown()
     {
         Strings out;
@@ -143,7 +114,7 @@ TEST_P(EffectEditFault, TheNextConnectionReadsTheUnitWithTheEditFinished)
     prepare();
     unit.faultAt(RequestKey::fileSystem(c.step.sub), beforeList(c.action, c.step.sub) + c.step.nthInList, c.fault);
     act(c.action);
-    runOut();
+    runOutIdle();
     ASSERT_GE(unit.device().requestCount(RequestKey::fileSystem(c.step.sub)),
               static_cast<std::size_t>(beforeList(c.action, c.step.sub) + c.step.nthInList))
         << "the fault was never met";
@@ -185,7 +156,7 @@ protected:
         unit.files().setFile("Tape.QF2", moduleFile(kTape));
         unit.faultAt(RequestKey::fileSystem(0x20), beforeList(action, 0x20) + 1, Fault::Unplug);
         act(action);
-        runOut();
+        runOutIdle();
         const Strings heard = plugInAgain();
         EXPECT_EQ(std::count(heard.begin(), heard.end(), "patches 6"), 1) << ::testing::PrintToString(heard);
         EXPECT_EQ(unit.files().file("Echo.QF2").has_value(), action != Action::Delete);

@@ -21,18 +21,6 @@ constexpr Message kListRead[] = {{0x25, 1}, {0x05, 1}, {0x27, 1}, {0x20, 1}, {0x
 
 class StaleListRead : public EffectLibrary, public ::testing::WithParamInterface<std::size_t> {
 protected:
-    // Waits until the coordinator is idle with no timer left, moving the fake clock on.
-    Strings runOut()
-    {
-        Strings heard;
-        for (int round = 0; round < 60; ++round) {
-            const Strings now = settle();
-            heard.insert(heard.end(), now.begin(), now.end());
-            if (now.empty() && timers.activeCount() == 0 && std::count(heard.begin(), heard.end(), "idle") > 0) break;
-            loop.advance(std::chrono::seconds(2));
-        }
-        return heard;
-    }
     // The connection acknowledges its information read before the list's read begins.
     static int inConnection(const Message& m) { return m.occurrence + (m.sub == 0x05 ? 1 : 0); }
 };
@@ -61,14 +49,14 @@ TEST_P(StaleListRead, TheNextConnectionReadsTheListWhole)
         unit.files().setFile("Echo.QF2", moduleFile(kEcho));
         unit.lateReplyAt(RequestKey::fileSystem(held.sub), inConnection(held), 1 << 20);
         unit.device().plugIn();
-        const Strings first = runOut();
+        const Strings first = runOutIdle();
         ASSERT_EQ(std::count(first.begin(), first.end(), "lost"), 1) << ::testing::PrintToString(first);
 
         unit.device().unplug();
         settle();
         unit.handInLateReplyAfter(RequestKey::fileSystem(landing.sub), inConnection(landing), false);
         unit.device().plugIn();
-        const Strings second = runOut();
+        const Strings second = runOutIdle();
         EXPECT_EQ(std::count(second.begin(), second.end(), "patches 6"), 1) << ::testing::PrintToString(second);
         EXPECT_EQ(files.readFile(storedCopy()), list);
         unit.device().unplug();
