@@ -644,8 +644,9 @@ private:
     // Find: what the unit holds of a module that cannot be written again; DropModule: such a module the
     // unit does not hold whole is taken off it, and its records unloaded.
     // Check: the unit's own list, read first, tells whether the kept edit is this unit's; CheckModules:
-    // a unit without a list is the edit's (or the known list's) when it holds the modules that list
-    // names loaded.
+    // a unit without a list is the edit's (or the known list's) when its files are as that edit left
+    // them: the edit's own module as its module step made it, the modules the replaced list names
+    // loaded held, and none held that the edited list names unloaded.
     enum class RepairStep { Check, CheckModules, Module, Find, DropModule, List, Flush };
     // Before an edit's first step reaches the unit: its module step ("write" or "delete" of `fileName`
     // from `path`, or "none"), the list it writes and the one it replaces, in a folder of the model's
@@ -685,7 +686,7 @@ private:
     // program knows no list of the unit.
     bool restoreKnownList();
     void repairChecked(std::int32_t state, const std::optional<Bytes>& data);
-    void repairModuleChecked(std::int32_t state);
+    void repairModuleChecked(std::int32_t state, std::int64_t length);
     void startRepairModuleStep();
     // The unit is not the one the kept edit was left on, or was changed elsewhere: it is left as it is.
     void leaveRepairForAnotherUnit();
@@ -698,8 +699,23 @@ private:
     bool m_repairModuleWrite = false;
     std::string m_repairModuleAction;
     std::string m_repairPath;
-    // The modules still to be found on a unit without a list.
-    std::vector<std::string> m_repairModulesToFind;
+    // One file a unit without a list must hold (of the length, when known), or must lack, to be the one
+    // a kept edit was left on.
+    // A file a check that only ranks (`ranks`), or of another length, finds otherwise leaves the unit the
+    // edit's when no kept edit fits it better.
+    struct UnitFileCheck {
+        std::string name;
+        bool held = true;
+        std::optional<std::int64_t> length;
+        bool ranks = false;
+    };
+    std::vector<UnitFileCheck> unitFileChecks(const KeptEdit& edit) const;
+    // The files still to be looked at on a unit without a list, and the one asked about.
+    std::vector<UnitFileCheck> m_repairModulesToFind;
+    std::optional<UnitFileCheck> m_repairFileAsked;
+    // Whether the candidate being looked at failed a ranking check, and the first such candidate.
+    bool m_repairCandidateRanksLow = false;
+    std::optional<KeptEdit> m_repairFallback;
     // A known list is put back at most once a connection.
     bool m_knownListRestoreTried = false;
     // The module a kept edit could not finish, which the unit's list no longer names.

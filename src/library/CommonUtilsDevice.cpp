@@ -252,9 +252,10 @@ void CommonUtils::failDeviceRead(std::int32_t state)
     }
 }
 
-void CommonUtils::getFileLengthWithState(std::int32_t state, std::int64_t)
+void CommonUtils::getFileLengthWithState(std::int32_t state, std::int64_t length)
 {
-    post([this, state] {
-        if (isRunning(RequestKind::RepairEffectList) && m_repairStep == RepairStep::CheckModules) repairModuleChecked(state);
+    post([this, state, length] {
+        if (isRunning(RequestKind::RepairEffectList) && m_repairStep == RepairStep::CheckModules)
+            repairModuleChecked(state, length);
     });
 }

@@ -15,7 +15,12 @@
 // on another unit of the model never takes the place of one a first unit still waits for. A kept edit or
 // list goes onto a unit only when that unit's own list is the one the edit started from or made, or that
 // one cut short past its first record; a unit with no list, or with one naming no record, tells nothing by
-// its list and is judged by the modules the replaced list names, which it must hold.
+// its list and is judged by its files: the edit's own module as the module step left it (a deleted one
+// gone, a written one there), the modules the replaced list names loaded held; an edit whose written
+// module is there at its length and whose list names unloaded none the unit holds is preferred, but the
+// unit the edit was left on may fail those (the module's file here replaced since, a module the unit kept
+// when a repair's unlink was refused), and a list naming loaded only what the unit holds is better than
+// none.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -96,15 +101,20 @@ bool namesAnEffect(const Bytes& list)
     return false;
 }
 
-// The modules a list names loaded, but for the edit's own (which may be either way).
-std::vector<std::string> loadedModules(const Bytes& listBytes, const std::string& except)
+// The modules a list names loaded (or unloaded), but for the edit's own (which may be either way).
+std::vector<std::string> namedModules(const Bytes& listBytes, const std::string& except, bool loaded)
 {
     std::vector<std::string> names;
     if (const std::optional<OKVQFXList> list = QFXListEdit::parse(listBytes))
         for (const QFXListCategory& category : list->arrayCategory())
             for (const OKVQFXInformation& record : category.arrayQFXInformation())
-                if (record.isLoadedQFX() && record.nameQFX() != except) names.push_back(record.nameQFX());
+                if (record.isLoadedQFX() == loaded && record.nameQFX() != except) names.push_back(record.nameQFX());
     return names;
+}
+
+std::vector<std::string> loadedModules(const Bytes& listBytes, const std::string& except)
+{
+    return namedModules(listBytes, except, true);
 }
 
 }  // namespace
@@ -216,6 +226,7 @@ void CommonUtils::repairEffectListFlow()
 {
     m_repairRecord.clear();
     m_repairCandidates.clear();
+    m_repairFallback.reset();
     m_repairDroppedModule.reset();
     // The identity reply names only the model: the unit's own list tells which kept edit, if any, is its.
     m_repairStep = RepairStep::Check;
@@ -262,38 +273,80 @@ void CommonUtils::repairChecked(std::int32_t state, const std::optional<Bytes>& 
         return;
     }
     // No list, or one naming nothing: an edit was cut between the list's unlink and its rewrite, on this
-    // unit if it holds the modules that edit's replaced list names loaded. An edit whose replaced list names
-    // none tells no unit apart, as an empty list does not: it waits for a unit whose list matches (a known
-    // list naming none is not put back at all). The edit naming the most is tried first, being the one the
-    // unit's modules tell apart best.
-    std::erase_if(edits, [](const KeptEdit& edit) { return loadedModules(edit.replaced, edit.fileName).empty(); });
-    std::stable_sort(edits.begin(), edits.end(), [](const KeptEdit& a, const KeptEdit& b) {
-        return loadedModules(a.replaced, a.fileName).size() > loadedModules(b.replaced, b.fileName).size();
+    // unit if its files are as that edit left them. An edit leaving nothing to look at (no module step, and
+    // no loaded module named) tells no unit apart, as an empty list does not: it waits for a unit whose list
+    // matches (a known list naming none is not put back at all). The edit with the most to look at is tried
+    // first, being the one the unit's files tell apart best.
+    std::erase_if(edits, [this](const KeptEdit& edit) { return unitFileChecks(edit).empty(); });
+    std::stable_sort(edits.begin(), edits.end(), [this](const KeptEdit& a, const KeptEdit& b) {
+        return unitFileChecks(a).size() > unitFileChecks(b).size();
     });
     m_repairCandidates = std::move(edits);
     tryNextRepairCandidate();
 }
 
+std::vector<CommonUtils::UnitFileCheck> CommonUtils::unitFileChecks(const KeptEdit& edit) const
+{
+    std::vector<UnitFileCheck> checks;
+    for (const std::string& name : loadedModules(edit.replaced, edit.fileName)) checks.push_back({name, true, {}});
+    // The list is unlinked only once the module step is done: on the unit the edit was left on, a deleted
+    // module is gone and a written one is there, whole when its file here still tells its length.
+    if (edit.moduleAction == "delete" && !edit.fileName.empty()) {
+        checks.push_back({edit.fileName, false, {}});
+    } else if (edit.moduleAction == "write" && !edit.fileName.empty()) {
+        const std::optional<std::uint64_t> size = m_files.fileSize(edit.path);
+        checks.push_back({edit.fileName, true, size ? std::optional<std::int64_t>(static_cast<std::int64_t>(*size))
+                                                    : std::nullopt});
+    }
+    // Lacking the modules the list to be written names unloaded tells no unit apart (any unit lacks most),
+    // but a unit holding one is less likely the edit's: the list would leave a module it holds unnamed.
+    if (std::any_of(checks.begin(), checks.end(), [](const UnitFileCheck& check) { return !check.ranks; }))
+        for (const std::string& name : namedModules(edit.edited, edit.fileName, false))
+            checks.push_back({name, false, {}, true});
+    return checks;
+}
+
 void CommonUtils::tryNextRepairCandidate()
 {
+    if (m_repairCandidates.empty() && m_repairFallback) {
+        selectKeptEdit(*m_repairFallback);
+        m_repairFallback.reset();
+        startRepairModuleStep();
+        return;
+    }
     if (m_repairCandidates.empty()) {
         leaveRepairForAnotherUnit();
         return;
     }
-    const KeptEdit& edit = m_repairCandidates.front();
-    m_repairModulesToFind = loadedModules(edit.replaced, edit.fileName);
+    m_repairModulesToFind = unitFileChecks(m_repairCandidates.front());
+    // The ranking checks are asked last (the list is taken from the back): a candidate failing a must is
+    // dropped before it costs them.
+    std::stable_partition(m_repairModulesToFind.begin(), m_repairModulesToFind.end(),
+                          [](const UnitFileCheck& check) { return check.ranks; });
+    m_repairFileAsked.reset();
+    m_repairCandidateRanksLow = false;
     m_repairStep = RepairStep::CheckModules;
-    repairModuleChecked(1);
+    repairModuleChecked(1, 0);
 }
 
-void CommonUtils::repairModuleChecked(std::int32_t state)
+void CommonUtils::repairModuleChecked(std::int32_t state, std::int64_t length)
 {
     if (state == -4 || state == -1) {
         reset();
         tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
         return;
     }
-    if (state != 1) {
+    if (const std::optional<UnitFileCheck> asked = std::exchange(m_repairFileAsked, std::nullopt)) {
+        const bool held = state == 1;
+        if (held != asked->held && !asked->ranks) {
+            m_repairCandidates.erase(m_repairCandidates.begin());
+            tryNextRepairCandidate();
+            return;
+        }
+        if (held != asked->held || (held && asked->length && *asked->length != length)) m_repairCandidateRanksLow = true;
+    }
+    if (m_repairModulesToFind.empty() && m_repairCandidateRanksLow) {
+        if (!m_repairFallback) m_repairFallback = m_repairCandidates.front();
         m_repairCandidates.erase(m_repairCandidates.begin());
         tryNextRepairCandidate();
         return;
@@ -304,9 +357,9 @@ void CommonUtils::repairModuleChecked(std::int32_t state)
         startRepairModuleStep();
         return;
     }
-    const std::string name = m_repairModulesToFind.back();
+    m_repairFileAsked = m_repairModulesToFind.back();
     m_repairModulesToFind.pop_back();
-    m_parser.getFileLengthWithFileName(name);
+    m_parser.getFileLengthWithFileName(m_repairFileAsked->name);
 }
 
 void CommonUtils::leaveRepairForAnotherUnit()

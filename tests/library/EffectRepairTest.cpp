@@ -59,21 +59,7 @@ protected:
     // The unit pulled (if it is not already), `next` plugged in instead; hands over what the connection told.
     Strings plugIn(const UnitFiles& next)
     {
-        unit.clearFaults();
-        unit.device().unplug();
-        settle();
-        holdUnit(next);
-        unit.device().plugIn();
-        Strings heard;
-        loop.runUntil([&] {
-            for (auto& e : recorder.take()) heard.push_back(std::move(e));
-            return !heard.empty() && heard.back() == "idle" && timers.activeCount() == 0 &&
-                   (std::count(heard.begin(), heard.end(), "patches 6") == 1 ||
-                    std::count(heard.begin(), heard.end(), "listFailed 0") == 1 ||
-                    std::count(heard.begin(), heard.end(), "readListFail") == 1);
-        }, std::chrono::seconds(30));
-        for (auto& e : settle()) heard.push_back(e);
-        return heard;
+        return plugInAgain([&] { holdUnit(next); });
     }
     // Runs the fake clock out until the coordinator is idle again.
     Strings runOut()

@@ -220,6 +220,11 @@ private:
         Bytes handle;  // while the device holds the file open
         Bytes buffer;
         std::int64_t done = 0;
+        // The transport's count of stray file-system replies at the open, and the opens made again since
+        // for one met meanwhile: the unit's late answer to an ended chain, taken for one of this read's
+        // own, would leave the bytes read at another offset or of another chunk.
+        std::uint64_t straysAtOpen = 0;
+        std::int32_t reopensForStrays = 0;
     };
     struct WriteJob {
         std::string name;

@@ -148,6 +148,7 @@ void CQFXMidi::subCommandOpenForReadWithFileName(const Op& op, const std::shared
         finishRead(op, -1, {}, 0);
         return;
     }
+    job->straysAtOpen = m_device.strayFileSystemReplies();
     const bool sent = m_device.registerFOpenMessage(
         step(op,
              [this, op, job, retry](bool, const auto& handle) {
@@ -242,6 +243,19 @@ void CQFXMidi::closeRead(const Op& op, const std::shared_ptr<ReadJob>& job, Clos
                      return;
                  }
                  job->handle.clear();
+                 // The unit answers in order: by its answer to the close, every answer owed to this read
+                 // has come. One that found no request waiting means a late answer of an ended chain was
+                 // taken in its place, and what was read cannot be trusted: the file is read again.
+                 if (reason != CloseReason::Again && m_device.strayFileSystemReplies() != job->straysAtOpen) {
+                     if (job->reopensForStrays < m_timeOfRetry.load()) {
+                         RIG_LOG("read of %s met a stray reply; read again", job->name.c_str());
+                         ++job->reopensForStrays;
+                         subCommandOpenForReadWithFileName(op, job, 0);
+                     } else {
+                         finishRead(op, -2, {}, 0);
+                     }
+                     return;
+                 }
                  switch (reason) {
                  case CloseReason::Complete: finishRead(op, 1, job->buffer, job->done); break;
                  case CloseReason::Again: subCommandOpenForReadWithFileName(op, job, retry); break;

@@ -382,6 +382,12 @@ bool CMidiDevice::isPending(ReplyKind kind) const
     return pendingLocked(kind);
 }
 
+std::uint64_t CMidiDevice::strayFileSystemReplies() const
+{
+    std::lock_guard lock(m_registryMutex);
+    return m_strayFileSystemReplies;
+}
+
 std::int32_t CMidiDevice::numGroupRegister() const
 {
     std::lock_guard lock(m_registryMutex);
@@ -418,12 +424,15 @@ std::tuple_element_t<static_cast<std::size_t>(kind), CMidiDevice::Handlers> CMid
     std::optional<ReplyKind> partner, const std::function<bool()>& belongs)
 {
     std::lock_guard lock(m_registryMutex);
+    const bool fileSystem = kind >= ReplyKind::FFSRespondence;
     if (!pendingLocked(kind)) {
         RIG_LOG("a reply of kind %d arrived with no request waiting; ignored", static_cast<int>(kind));
+        if (fileSystem) ++m_strayFileSystemReplies;
         return nullptr;
     }
     if (belongs && !belongs()) {
         RIG_LOG("a reply of kind %d belongs to an earlier request; dropped", static_cast<int>(kind));
+        if (fileSystem) ++m_strayFileSystemReplies;
         return nullptr;
     }
     auto handler = std::move(std::get<static_cast<std::size_t>(kind)>(m_handlers));
@@ -689,6 +698,8 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
             // now is still to come.
             if (countShaped) {
                 RIG_LOG("a read count arrived with no count awaited; dropped");
+                std::lock_guard lock(m_registryMutex);
+                ++m_strayFileSystemReplies;
                 return;
             }
             RIG_LOG("read data failed its CRC; the read is left to time out");

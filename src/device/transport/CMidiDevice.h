@@ -38,6 +38,7 @@ class CMidiDevice : public CMidiInDeleagte {
 public:
     static constexpr std::uint32_t kNoDevice = 0xFFFFFFFFu;
 
+    // The file-system kinds come last, from FFSRespondence on.
     enum class ReplyKind {
         Identity,
         PatchData,
@@ -185,6 +186,10 @@ public:
     void clearBufferBlockWaiting();
 
     bool isPending(ReplyKind kind) const;
+    // How many file-system replies so far came with no request of their kind waiting, or belonging to an
+    // earlier one: each is the unit's answer to a request whose chain has ended, or one a later reply was
+    // taken for in its place.
+    std::uint64_t strayFileSystemReplies() const;
     std::int32_t numGroupRegister() const;
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
@@ -246,6 +251,7 @@ private:
     FFSRespondenceMatch m_ffsRespondenceMatch;
     FFindFirstMatch m_findFirstMatch;
     std::function<void(const Bytes& handle)> m_strayOpen;  // registry mutex
+    std::uint64_t m_strayFileSystemReplies = 0;             // registry mutex
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;

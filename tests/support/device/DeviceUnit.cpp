@@ -103,7 +103,17 @@ void DeviceUnit::lateReplyAt(const RequestKey& key, int nth, int handedInAt)
     const std::size_t now = m_device.requestCount(key);
     std::lock_guard lock(m_mutex);
     m_late = Late{key, now + static_cast<std::size_t>(std::max(nth, 1)),
-                  now + static_cast<std::size_t>(std::max(handedInAt, nth + 1)), false, false, std::nullopt};
+                  now + static_cast<std::size_t>(std::max(handedInAt, nth + 1)), key, false, false, false, std::nullopt};
+}
+
+void DeviceUnit::handInLateReplyAfter(const RequestKey& afterKey, int afterAt, bool after)
+{
+    const std::size_t now = m_device.requestCount(afterKey);
+    std::lock_guard lock(m_mutex);
+    if (!m_late) return;
+    m_late->handKey = afterKey;
+    m_late->handedInAt = now + static_cast<std::size_t>(std::max(afterAt, 1));
+    m_late->afterReply = after;
 }
 
 void DeviceUnit::clearFaults()
@@ -128,10 +138,9 @@ bool DeviceUnit::admit(const RequestKey& key, std::size_t countOfKey)
     {
         std::lock_guard lock(m_mutex);
         if (m_silentForGood) return false;
-        if (m_late && m_late->key == key) {
-            if (m_late->heldAt == countOfKey) m_late->holding = true;
-            if (m_late->handedInAt == countOfKey) m_late->handingIn = true;
-        }
+        if (m_late && m_late->key == key && m_late->heldAt == countOfKey) m_late->holding = true;
+        if (m_late && m_late->handKey == key && m_late->handedInAt == countOfKey && (m_late->reply || m_late->holding))
+            m_late->handingIn = true;
         if (!m_target || m_target->key != key || m_target->count != countOfKey) return true;
         fault = m_target->fault;
         m_target.reset();
@@ -203,6 +212,7 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
 {
     std::chrono::milliseconds delay{0};
     std::optional<Bytes> stale;
+    bool staleAfter = false;
     {
         std::unique_lock lock(m_mutex);
         if (m_late && m_late->key == key && m_late->holding) {
@@ -210,8 +220,9 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
             m_late->reply = std::move(message);
             return;
         }
-        if (m_late && m_late->key == key && m_late->handingIn) {
+        if (m_late && m_late->handKey == key && m_late->handingIn && m_late->reply) {
             stale = std::move(m_late->reply);
+            staleAfter = m_late->afterReply;
             m_late.reset();
         }
         m_released.wait(lock, [&] {
@@ -237,8 +248,9 @@ void DeviceUnit::send(const RequestKey& key, Bytes message)
         }
     }
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
-    if (stale) m_device.reply(*stale);
+    if (stale && !staleAfter) m_device.reply(*stale);
     m_device.reply(message);
+    if (stale && staleAfter) m_device.reply(*stale);
 }
 
 void DeviceUnit::install()

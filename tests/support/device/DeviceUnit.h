@@ -73,6 +73,9 @@ public:
     // to the `handedInAt`-th request of the key from now on: a stale answer the host must not take for the
     // one it waits for. One at a time.
     void lateReplyAt(const RequestKey& key, int nth, int handedInAt);
+    // The reply lateReplyAt holds is handed in instead just after the unit's reply to the `afterAt`-th
+    // request of `afterKey` from now on: it lands as the host moves on to its next message.
+    void handInLateReplyAfter(const RequestKey& afterKey, int afterAt, bool after = true);
     // Lifts the picked fault, its silence, and every error code and cut or grown reply still pending: the
     // unit switched off and on.
     void clearFaults();
@@ -117,6 +120,8 @@ private:
         RequestKey key;
         std::size_t heldAt = 0;
         std::size_t handedInAt = 0;
+        RequestKey handKey;
+        bool afterReply = false;
         bool holding = false;
         bool handingIn = false;
         std::optional<Bytes> reply;

@@ -116,6 +116,10 @@ public:
     void selectPatchWithState(std::int32_t s) override { add("select " + std::to_string(s)); }
     void getQFXListOrQFXWithState(std::int32_t s, const std::optional<Bytes>& data) override
     {
+        {
+            std::lock_guard lock(mutex);
+            lastRead = data;
+        }
         add("read " + std::to_string(s) + (data ? " " + std::to_string(data->size()) : " none"));
     }
     void writeQFXListAndQFXWithState(std::int32_t s) override { add("write " + std::to_string(s)); }
@@ -137,6 +141,12 @@ public:
         std::lock_guard lock(mutex);
         return std::exchange(events, {});
     }
+    // The bytes of the last file read reported.
+    std::optional<Bytes> lastReadBytes()
+    {
+        std::lock_guard lock(mutex);
+        return lastRead;
+    }
     // Called on the reporting thread with each event before it is recorded; set before the report is asked for.
     std::function<void(const std::string&)> onEvent;
 
@@ -150,4 +160,5 @@ private:
     }
     std::mutex mutex;
     std::vector<std::string> events;
+    std::optional<Bytes> lastRead;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -89,6 +91,39 @@ protected:
     {
         request();
         Strings heard = until(last);
+        for (auto& e : settle()) heard.push_back(e);
+        return heard;
+    }
+    // Runs the fake clock out until the coordinator was idle and nothing is left to happen; hands over what
+    // it heard.
+    Strings runOutIdle()
+    {
+        Strings heard;
+        for (int round = 0; round < 100; ++round) {
+            const Strings now = settle();
+            heard.insert(heard.end(), now.begin(), now.end());
+            if (now.empty() && timers.activeCount() == 0 && std::count(heard.begin(), heard.end(), "idle") > 0) break;
+            loop.advance(std::chrono::seconds(2));
+        }
+        return heard;
+    }
+    // The unit pulled (if it is not already), `meanwhile` run, and the unit plugged in again; hands over what
+    // the connection told.
+    Strings plugInAgain(const std::function<void()>& meanwhile = {})
+    {
+        unit.clearFaults();
+        unit.device().unplug();
+        settle();
+        if (meanwhile) meanwhile();
+        unit.device().plugIn();
+        Strings heard;
+        loop.runUntil([&] {
+            for (auto& e : recorder.take()) heard.push_back(std::move(e));
+            return !heard.empty() && heard.back() == "idle" && timers.activeCount() == 0 &&
+                   (std::count(heard.begin(), heard.end(), "patches 6") == 1 ||
+                    std::count(heard.begin(), heard.end(), "listFailed 0") == 1 ||
+                    std::count(heard.begin(), heard.end(), "readListFail") == 1);
+        }, std::chrono::seconds(30));
         for (auto& e : settle()) heard.push_back(e);
         return heard;
     }
