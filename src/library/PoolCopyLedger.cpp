@@ -129,9 +129,11 @@ PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& cop
 {
     Withdrawal taken;
     taken.withdrawn.reserve(copies.size());
+    taken.asked.reserve(copies.size());
     std::string key;
     std::lock_guard lock(mutex_);
-    for (const Copy& copy : copies) {
+    for (std::size_t place = 0; place < copies.size(); ++place) {
+        const Copy& copy = copies[place];
         // The newest asked first: an undo takes back the last addition of that file.
         key.assign(copy.first).append(1, '\0').append(copy.second);
         bool done = false;
@@ -145,6 +147,7 @@ PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& cop
                 stepAside(each, *at);
                 ++each.made;
                 taken.withdrawn.emplace_back(batch->first, *at);
+                taken.asked.push_back(place);
                 done = true;
                 break;
             }

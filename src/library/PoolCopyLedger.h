@@ -46,6 +46,8 @@ public:
     // landed yet, which the caller lands.
     struct Withdrawal {
         std::vector<std::pair<std::uint64_t, std::size_t>> withdrawn;
+        // For each of `withdrawn`, its place among `copies`.
+        std::vector<std::size_t> asked;
         std::vector<std::pair<std::uint64_t, std::size_t>> underWay;
     };
     Withdrawal withdraw(const std::vector<Copy>& copies);

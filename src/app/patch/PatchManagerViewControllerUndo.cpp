@@ -8,6 +8,7 @@
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
@@ -54,6 +55,9 @@ void PatchManagerViewController::buildUndoHandlers()
     collaborators.leaveRestoreAllMode = [this] {
         setIsRestoreAllMode(false);
         setArrowImageWithBackupAllAndRestoreAllState();
+    };
+    collaborators.copyAgain = [this](const PatchUndoHandlers::Nodes& nodes, const PatchUndoHandlers::Node& group) {
+        patchPoolEditor_->copyAgain(nodes, group);
     };
     undoHandlers_ = std::make_unique<PatchUndoHandlers>(structureData_, patchItems_, std::move(collaborators));
 }

@@ -181,7 +181,7 @@ void PatchPoolEditor::later(std::function<void()> step)
     else step();
 }
 
-void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then)
+void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Landed then)
 {
     if (inPlace) {
         Nodes copied;
@@ -198,7 +198,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             }
         }
         tellFailedCopies(failed);
-        then(std::move(copied));
+        then(std::move(copied), false);
         return;
     }
     PatchCoordinator::PatchCopies copies;
@@ -214,6 +214,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
     struct Landing {
         std::vector<bool> copied;
         std::vector<FailedCopy> failed;
+        bool handedOver = false;
     };
     auto landing = std::make_shared<Landing>();
     landing->copied.assign(asked.size(), false);
@@ -226,6 +227,11 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             gone.reserve(results.size());
             for (auto& [i, result] : results) {
                 if (i >= asked.size()) continue;
+                // A step that took the node over (deleted or moved it) asks its copy again itself.
+                if (result.handedOver) {
+                    landing->handedOver = true;
+                    continue;
+                }
                 PatchItem& patch = *asked[i]->patchItem();
                 if (result.item) {
                     patch.path = result.item->path;
@@ -250,7 +256,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             later([this, alive, landing, copied = std::move(copied), then]() mutable {
                 if (!alive.lock()) return;
                 tellFailedCopies(landing->failed);
-                then(std::move(copied));
+                then(std::move(copied), landing->handedOver);
             });
         });
 }
@@ -306,13 +312,15 @@ PatchPoolEditor::Nodes PatchPoolEditor::placeAndCopy(const Nodes& nodes, const s
         if (!nodes.empty()) place(nodes);
         // A save none of whose copies could be made changed nothing: its record goes too, so the next
         // undo takes back what the user did before it.
-        copyNodes(nodes, folder, false, [this, pushed = lastRecord_, done = std::move(done)](Nodes copied) {
-            if (copied.empty() && pushed && collaborators_.withdrawAction) collaborators_.withdrawAction(pushed);
+        // Nodes a later step took over (a deletion its undo may put back) keep it on the stack.
+        copyNodes(nodes, folder, false, [this, pushed = lastRecord_, done = std::move(done)](Nodes copied, bool handedOver) {
+            if (copied.empty() && !handedOver && pushed && collaborators_.withdrawAction)
+                collaborators_.withdrawAction(pushed);
             done(std::move(copied));
         });
         return nodes;
     }
-    copyNodes(nodes, folder, true, [place, done](Nodes copied) {
+    copyNodes(nodes, folder, true, [place, done](Nodes copied, bool) {
         if (!copied.empty()) place(copied);
         done(std::move(copied));
     });
@@ -478,7 +486,7 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, cons
         group->childDirectories = nodes;
         placeGroup();
     }
-    copyNodes(nodes, folder, inPlace, [group, inPlace, placeGroup, done](Nodes copied) {
+    copyNodes(nodes, folder, inPlace, [group, inPlace, placeGroup, done](Nodes copied, bool) {
         if (inPlace) {
             group->childDirectories = std::move(copied);
             placeGroup();
@@ -486,6 +494,13 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, cons
         done(group);
     });
     return group;
+}
+
+void PatchPoolEditor::copyAgain(const Nodes& nodes, const Node& group)
+{
+    if (nodes.empty()) return;
+    copyNodes(nodes, group ? groupFolder(*group) : collaborators_.coordinator.localPoolFolder(), false,
+              [](Nodes, bool) {});
 }
 
 PatchPoolEditor::Node PatchPoolEditor::createEmptyGroupAtTop()

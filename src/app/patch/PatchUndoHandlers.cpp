@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "app/patch/PatchCoordinator.h"
 #include "library/CommonUtils.h"
@@ -393,6 +394,7 @@ void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& act
             if (*each) doUndoActionForDeleteInPatchPool(**each);
         if (!outermost) return;
         neighbourPutBack_.place();
+        askGatheredCopies();
         Nodes touched = std::move(*gathered_);
         gathered_.reset();
         nodesIn_.clear();
@@ -443,11 +445,44 @@ void PatchUndoHandlers::putBackDeleted(const DeleteAction& action, Nodes& list, 
     putBack(list, placeOf(action, list), node);
 }
 
+void PatchUndoHandlers::copyAgain(const Node& group, const Node& node)
+{
+    if (!gathered_) {
+        if (collaborators_.copyAgain) collaborators_.copyAgain({node}, group);
+        return;
+    }
+    const auto found = std::find_if(toCopyAgain_.begin(), toCopyAgain_.end(), [&](const auto& each) { return each.first == group; });
+    if (found != toCopyAgain_.end()) found->second.push_back(node);
+    else toCopyAgain_.emplace_back(group, Nodes{node});
+}
+
+void PatchUndoHandlers::askGatheredCopies()
+{
+    auto asked = std::exchange(toCopyAgain_, {});
+    if (!collaborators_.copyAgain) return;
+    for (auto& [group, nodes] : asked) collaborators_.copyAgain(nodes, group);
+}
+
 void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
 {
     const Node& node = action.deletedItem;
     PatchItem* patch = node ? node->patchItem() : nullptr;
     bool restored = false;
+    if (patch != nullptr && !action.pendingCopyOf.empty()) {
+        // Its copy was withdrawn, never made: nothing is in the bin. It goes back naming the file dropped,
+        // as a node still to be copied does, and its copy is asked again into where it goes back.
+        Nodes& list = action.group ? action.group->childDirectories : structureData_;
+        if (action.group && !isTopLevel(action.group.get())) {
+            message(kRestorePatchInGroupFailed, patch->patchName);
+            reloadPool();
+            return;
+        }
+        patch->path = action.pendingCopyOf;
+        putBackDeleted(action, list, node);
+        copyAgain(action.group, node);
+        reloadPool({node});
+        return;
+    }
     if (const Node& group = action.group) {
         if (!action.neighbours && action.index > group->childDirectories.size()) {
             message(kRestorePatchInGroupOutOfRange);

@@ -611,6 +611,87 @@ TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBi
     EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G"}));
 }
 
+// A deletion of saved patches whose copies have not begun shows at once: their copies are withdrawn, not
+// made, nothing goes to the bin, and the saving's record stays. Its undo puts the nodes back where they
+// stood, naming the files they were saved from, and asks their copies again; they land in those nodes.
+TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThemAgain)
+{
+    struct Case {
+        const char* what;
+        bool intoGroup;
+        // Rows of the pool's tree (the group open) deleted, and the names left where the saving went.
+        std::vector<int> deleted;
+        std::vector<std::string> left;
+        // Deleted through the bin (their copies landed before).
+        std::vector<std::string> throughTheBin;
+    };
+    const std::vector<Case> cases{
+        {"all three saved into a group", true, {3, 4, 5}, {"g0"}, {}},
+        {"one saved and one there before", true, {2, 3}, {"P3", "P4"}, {"g0"}},
+        {"two saved at the top", false, {1, 2}, {"Top", "G"}, {}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        undo.clearUndoStack();
+        coordinator.runHeldCopies();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        const Node group = groupNode("G", patchNodes("g", 1));
+        setPool({patchNode("Top"), group}, {1});
+        coordinator.holdCopies = true;
+        if (each.intoGroup) screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
+        else screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+        const auto names = [&] {
+            std::vector<std::string> result;
+            for (const auto& node : each.intoGroup ? group->childDirectories : screen->structureData())
+                result.push_back(node->name.value_or(""));
+            return result;
+        };
+        const std::vector<std::string> saved = names();
+        screen->reloadDataInPatchPool();
+        pool().expandItem(pool().indexForRow(each.intoGroup ? 1 : 3));
+        selectPool(each.deleted);
+        log.clear();
+        screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+        EXPECT_EQ(names(), each.left);
+        EXPECT_EQ(records(), 2u);
+        EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the deletion waited for the saving's copies";
+        for (const auto& entry : log) {
+            EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+            if (entry.rfind("deletePatchItem ", 0) != 0) continue;
+            const bool named = std::any_of(each.throughTheBin.begin(), each.throughTheBin.end(),
+                                           [&](const std::string& name) { return entry.find(" " + name + " ") != std::string::npos; });
+            EXPECT_TRUE(named) << "sent to the bin: " << entry;
+        }
+        // The saving's batch ends: what it still held lands, the deleted nodes stay out, its record stays.
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        EXPECT_EQ(names(), each.left);
+        EXPECT_EQ(records(), 2u) << "the saving's record went with the copies withdrawn";
+
+        log.clear();
+        undo.doUndoAction();
+        EXPECT_EQ(names(), saved);
+        for (const auto& entry : log) EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+        ASSERT_EQ(coordinator.heldCopies.size(), 1u) << "the undo asked no copy again";
+        for (const auto& node : each.intoGroup ? group->childDirectories : screen->structureData()) {
+            const bool deleted = std::find(each.left.begin(), each.left.end(), *node->name) == each.left.end();
+            if (deleted && node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path, "/root/Device/Patch/" + *node->name + ".qptc");
+            }
+        }
+        coordinator.runHeldCopies();
+        const std::string folder = each.intoGroup ? "/root/Temp/Local/G/" : "/root/Temp/Local/";
+        for (const auto& node : each.intoGroup ? group->childDirectories : screen->structureData())
+            if (node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path.rfind(folder, 0), 0u) << *node->name;
+            }
+        EXPECT_EQ(names(), saved);
+        coordinator.holdCopies = false;
+    }
+}
+
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)
 {
     load(5);
