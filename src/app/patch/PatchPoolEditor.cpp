@@ -549,6 +549,27 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     };
     if (group) recordParent(group);
 
+    // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
+    // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
+    const std::string local = collaborators_.coordinator.localPoolFolder();
+    PatchCoordinator::PatchCopies pending;
+    std::vector<const DirectoryObject*> pendingNodes;
+    for (const PoolSelectionEntry& entry : items) {
+        const Node& item = entry.childItem;
+        const PatchItem* patch = item && !item->isGroup && item != target ? item->patchItem() : nullptr;
+        if (patch == nullptr || patch->path.empty()) continue;
+        const Node from = parentOf(item.get());
+        pending.emplace_back(patch->path, from ? groupFolder(*from) : local);
+        pendingNodes.push_back(item.get());
+    }
+    std::unordered_set<const DirectoryObject*> handedOver;
+    if (!pending.empty()) {
+        const std::vector<bool> taken = collaborators_.coordinator.withdrawPendingCopies(pending, true);
+        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
+            if (taken[i]) handedOver.insert(pendingNodes[i]);
+    }
+    Nodes copyAgainInto;
+
     Nodes moved;
     const auto count = static_cast<std::int64_t>(items.size());
     for (std::int64_t i = PatchPoolRules::getStartPointWithArrayCount(count, position);
@@ -560,7 +581,10 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         if (item->isGroup && group) continue;
         const Node oldParent = parentOf(item.get());
         if (!oldParent && indexIn(structureData_, item.get()) < 0) continue;
-        if (!item->isGroup) {
+        if (!item->isGroup && handedOver.count(item.get()) > 0) {
+            copyAgainInto.push_back(item);
+            action->mMovedPatchItemList.push_back({oldParent ? oldParent->name.value_or("") : "", item});
+        } else if (!item->isGroup) {
             PatchItem* patch = item->patchItem();
             if (patch == nullptr) continue;
             // The file moves first, so a patch whose file cannot move stays where it was.
@@ -586,6 +610,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         container.insert(container.begin() + static_cast<std::ptrdiff_t>(at), item);
         moved.push_back(item);
     }
+    copyAgain(copyAgainInto, group);
     if (moved.empty()) return {};
     action->setUpNewList(objects(structureData_));
     collaborators_.addActionStack(action);

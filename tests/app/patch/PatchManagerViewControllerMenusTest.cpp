@@ -22,6 +22,7 @@
 #include "app/patch/OptionMenuForPatchViewController.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/patch/QueuePatchDialogs.h"
@@ -688,6 +689,71 @@ TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThem
                 EXPECT_EQ(node->patchItem()->path.rfind(folder, 0), 0u) << *node->name;
             }
         EXPECT_EQ(names(), saved);
+        coordinator.holdCopies = false;
+    }
+}
+
+// A move of saved patches whose copies have not begun moves no file and waits for none: the copies are
+// withdrawn and asked again into the group they go to. Its undo does the same back into their group when
+// those copies have not begun either, and moves the files when they have landed.
+TEST_F(PatchScreenMenus, AMoveDuringTheCopiesAsksThemAgainWhereThePatchesGo)
+{
+    struct Case {
+        const char* what;
+        bool landBeforeTheUndo;
+        std::vector<std::string> undoLogs;
+    };
+    const std::vector<Case> cases{
+        {"undone before the new copies began", false, {}},
+        {"undone after the new copies landed", true, {"movePatchItem P2 -> G", "movePatchItem P3 -> G"}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        undo.clearUndoStack();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        const Node group = groupNode("G", patchNodes("g", 1));
+        const Node other = groupNode("H", {});
+        setPool({group, other});
+        coordinator.holdCopies = true;
+        screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+        const auto names = [](const Node& of) {
+            std::vector<std::string> result;
+            for (const auto& node : of->childDirectories) result.push_back(node->name.value_or(""));
+            return result;
+        };
+        log.clear();
+        const auto moved = screen->patchPoolEditor().changePositionWithItems(
+            {{group, group->childDirectories[1]}, {group, group->childDirectories[2]}}, other, 1);
+        EXPECT_EQ(moved.size(), 2u);
+        EXPECT_EQ(names(group), (std::vector<std::string>{"g0", "P4"}));
+        EXPECT_EQ(names(other), (std::vector<std::string>{"P2", "P3"}));
+        for (const auto& entry : log) {
+            EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+            EXPECT_EQ(entry.find("movePatchItem"), std::string::npos) << entry;
+        }
+        ASSERT_EQ(coordinator.heldCopies.size(), 2u) << "the move asked no copy into where the patches went";
+        if (each.landBeforeTheUndo) {
+            coordinator.runHeldCopies();
+            for (const auto& node : other->childDirectories)
+                EXPECT_EQ(node->patchItem()->path, "/root/Temp/Local/H/" + *node->name + ".qptc");
+        }
+        log.clear();
+        undo.doUndoAction();
+        EXPECT_EQ(names(group), (std::vector<std::string>{"g0", "P2", "P3", "P4"}));
+        EXPECT_TRUE(other->childDirectories.empty());
+        std::vector<std::string> fileSteps;
+        for (const auto& entry : log)
+            if (entry.find("writeFilePatch") != std::string::npos || entry.find("movePatchItem") != std::string::npos)
+                fileSteps.push_back(entry);
+        EXPECT_EQ(fileSteps, each.undoLogs);
+        coordinator.runHeldCopies();
+        for (const auto& node : group->childDirectories)
+            if (node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path, "/root/Temp/Local/G/" + *node->name + ".qptc");
+            }
+        EXPECT_EQ(names(group), (std::vector<std::string>{"g0", "P2", "P3", "P4"}));
         coordinator.holdCopies = false;
     }
 }
