@@ -537,7 +537,7 @@ std::vector<bool> CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& 
     // Short enough to be copied without an allocation: an undo of a drop of thousands hands back as many.
     const platform::Error notWanted = platform::Error::make("files", ECANCELED, "not wanted");
     std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
-    const PoolCopyLedger::Withdrawal withdrawal = m_copyLedger.withdraw(asked);
+    const PoolCopyLedger::Withdrawal withdrawal = m_copyLedger.withdraw(asked, handOver);
     std::vector<bool> taken(copies.size(), false);
     for (std::size_t i = 0; i < withdrawal.withdrawn.size(); ++i) {
         const auto& [number, index] = withdrawal.withdrawn[i];

@@ -758,6 +758,44 @@ TEST_F(PatchScreenMenus, AMoveDuringTheCopiesAsksThemAgainWhereThePatchesGo)
     }
 }
 
+// One file saved twice into one folder, both copies still to be made: a deletion of either patch cannot
+// tell which copy is its own, so it takes over none of them. The patch that stays gets a copy of its own
+// (it never keeps naming the file it was saved from), and the deleted one comes back by its undo.
+TEST_F(PatchScreenMenus, ADeletionOfAPatchSavedTwiceLeavesTheOtherItsCopy)
+{
+    for (const int deleted : {1, 2}) {
+        SCOPED_TRACE(deleted);
+        undo.clearUndoStack();
+        coordinator.runHeldCopies();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        setPool({patchNode("Top")}, {});
+        coordinator.holdCopies = true;
+        screen->addBackUpPatchItemAtIndexs({2}, screen->structureData()[0], false);
+        screen->addBackUpPatchItemAtIndexs({2}, screen->structureData()[0], false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 2u; }, std::chrono::seconds(2)));
+        ASSERT_EQ(screen->structureData().size(), 3u);
+        const Node going = screen->structureData()[static_cast<std::size_t>(deleted)];
+        const Node staying = screen->structureData()[static_cast<std::size_t>(3 - deleted)];
+        screen->reloadDataInPatchPool();
+        selectPool({deleted});
+        screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        ASSERT_EQ(screen->structureData().size(), 2u);
+        EXPECT_EQ(screen->structureData()[1], staying);
+        EXPECT_EQ(staying->patchItem()->path.rfind("/root/Temp/Local/", 0), 0u)
+            << "the patch left names " << staying->patchItem()->path;
+        undo.doUndoAction();
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        ASSERT_EQ(screen->structureData().size(), 3u);
+        for (const Node& node : {going, staying})
+            EXPECT_EQ(node->patchItem()->path.rfind("/root/Temp/Local/", 0), 0u) << node->patchItem()->path;
+        coordinator.holdCopies = false;
+    }
+}
+
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)
 {
     load(5);

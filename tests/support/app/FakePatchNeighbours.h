@@ -223,7 +223,7 @@ public:
         withdrawals.push_back(copies);
         std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
         std::vector<bool> taken(copies.size(), false);
-        const auto withdrawal = ledger_.withdraw(copies);
+        const auto withdrawal = ledger_.withdraw(copies, handOver);
         for (std::size_t i = 0; i < withdrawal.withdrawn.size(); ++i) {
             const auto& [number, index] = withdrawal.withdrawn[i];
             const auto batch = heldBatch(number);
