@@ -75,14 +75,14 @@ struct Library : CoordinatorStack {
     CommonUtilsDelegate interface;
 };
 
-// `count` files dropped into a new group while its copies run on the pool's queue; the main thread's wait
-// in the coordinator's steps of the deletion of every one of them ("undo" 0: their copies landed, then each
-// file to the bin) and of the undo after it ("undo" 1: the deletion done, its copies landed, then each file
-// back into the group's folder).
+// `count` files dropped into a new group while its copies run on the pool's queue; the main thread's time
+// in the coordinator's steps of the deletion of every one of them ("undo" 0) and of the undo after it
+// ("undo" 1). As before ("withdraw" 0): every copy landed first, then each file to the bin and back.
 void BM_DeletionOfPendingPatches(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
     const bool undo = state.range(1) != 0;
+    const bool withdraw = state.range(2) != 0;
     Library library;
     const std::string dropped = library.rootFolder + "/../Dropped";
     fs::create_directories(dropped);
@@ -116,18 +116,33 @@ void BM_DeletionOfPendingPatches(benchmark::State& state)
                 for (auto& [index, result] : results)
                     if (result.item) items[index]->path = result.item->path;
             });
+        // As now ("withdraw" 1): the copies not begun are withdrawn and handed over, only those under way
+        // land, and only what landed goes to the bin; the undo asks the withdrawn copies again.
+        std::vector<bool> withdrawn(items.size(), false);
         const auto deleteAll = [&] {
-            library.utils.settlePoolWorkFor(sources);
-            for (const auto& item : items) {
-                library.utils.settlePoolWorkFor({item->path});
-                item->path = library.utils.deletePatchItem(*item, group.get());
+            if (withdraw) {
+                withdrawn = library.utils.withdrawPoolCopies(copies, true);
+                library.utils.settlePoolWorkFor({});
+            } else {
+                library.utils.settlePoolWorkFor(sources);
+            }
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                if (withdrawn[i]) continue;
+                library.utils.settlePoolWorkFor({items[i]->path});
+                items[i]->path = library.utils.deletePatchItem(*items[i], group.get());
             }
         };
         const auto undoAll = [&] {
-            for (auto item = items.rbegin(); item != items.rend(); ++item) {
-                library.utils.settlePoolWorkFor({(*item)->path, folder});
-                (*item)->path = library.utils.undoPatchItem(**item, group.get());
+            std::vector<CommonUtils::PatchCopy> again;
+            for (std::size_t i = items.size(); i-- > 0;) {
+                if (withdrawn[i]) {
+                    again.push_back({sources[i], folder});
+                    continue;
+                }
+                library.utils.settlePoolWorkFor({items[i]->path, folder});
+                items[i]->path = library.utils.undoPatchItem(*items[i], group.get());
             }
+            if (!again.empty()) library.utils.writeFilePatchesLaterInParts(std::move(again), [](auto, bool) {});
         };
         if (undo) deleteAll();
         state.ResumeTiming();
@@ -145,4 +160,4 @@ void BM_DeletionOfPendingPatches(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_UndoOfADeletionPutsBack)->ArgNames({"patches", "one_pass"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_DeletionOfPendingPatches)->ArgNames({"patches", "undo"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_DeletionOfPendingPatches)->ArgNames({"patches", "undo", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -241,6 +241,9 @@ public:
         bool isIncompatible = false;
         // Why the copy failed, as writeFilePatchWithPath tells it.
         platform::Error error;
+        // Withdrawn by a step that keeps the node and asks the copy again itself (a deletion or a move of
+        // it): the node is no longer this batch's to fill or take out.
+        bool handedOver = false;
     };
     // The patch files among `paths` read on the pool's queue, the others left out; `done` gets them on the
     // main thread, in order, and is dropped once the coordinator is gone.
@@ -269,7 +272,9 @@ public:
     // The copies asked of these files into these folders (source, folder) that have not begun are not made
     // after all: they are handed back here and now as failed with ECANCELED, which nobody is told. For an
     // addition undone before its copies were made; one begun or made already lands here, alone.
-    void withdrawPoolCopies(const std::vector<PatchCopy>& copies);
+    // `handOver`: handed back as handed over instead (see CopiedPatch). Answers, for each of `copies`,
+    // whether it was withdrawn.
+    std::vector<bool> withdrawPoolCopies(const std::vector<PatchCopy>& copies, bool handOver = false);
     // Runs `then` on the main thread once no read of dropped files nor work asked of the pool's queue is
     // left to land: at once when none is, else on a later turn of the main queue (never inside a step
     // that lands work), after what the last landing asked for has landed too. Main thread.

@@ -534,7 +534,7 @@ void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
     if (const auto met = m_copyLedger.lastMet(files, folders, pathUnderRoot(kTempLocal))) settlePoolWorkThrough(*met);
 }
 
-void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
+std::vector<bool> CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies, bool handOver)
 {
     std::vector<PoolCopyLedger::Copy> asked;
     asked.reserve(copies.size());
@@ -544,13 +544,17 @@ void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
     // Short enough to be copied without an allocation: an undo of a drop of thousands hands back as many.
     const platform::Error notWanted = platform::Error::make("files", ECANCELED, "not wanted");
     std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
-    const PoolCopyLedger::Withdrawal withdrawal = m_copyLedger.withdraw(asked);
-    for (const auto& [number, index] : withdrawal.withdrawn) {
+    const PoolCopyLedger::Withdrawal withdrawal = m_copyLedger.withdraw(asked, handOver);
+    std::vector<bool> taken(copies.size(), false);
+    for (std::size_t i = 0; i < withdrawal.withdrawn.size(); ++i) {
+        const auto& [number, index] = withdrawal.withdrawn[i];
         const auto found = m_copyBatches.find(number);
         if (found == m_copyBatches.end() || found->second->handedBack[index]) continue;
         found->second->handedBack[index] = true;
+        taken[withdrawal.asked[i]] = true;
         CopiedPatch result;
         result.error = notWanted;
+        result.handedOver = handOver;
         withdrawn[number].emplace_back(index, std::move(result));
     }
     if (!withdrawn.empty()) {
@@ -561,6 +565,7 @@ void CommonUtils::withdrawPoolCopies(const std::vector<PatchCopy>& copies)
     }
     // Those too late to withdraw land now, alone, so the caller finds them in their nodes.
     landCopies(withdrawal.underWay);
+    return taken;
 }
 
 void CommonUtils::settlePoolWorkThrough(std::uint64_t batch)

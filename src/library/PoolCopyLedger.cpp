@@ -125,15 +125,31 @@ void PoolCopyLedger::close(std::uint64_t batch)
     batches_.erase(batch);
 }
 
-PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& copies)
+PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& copies, bool onlyWhereKnown)
 {
     Withdrawal taken;
     taken.withdrawn.reserve(copies.size());
+    taken.asked.reserve(copies.size());
     std::string key;
     std::lock_guard lock(mutex_);
-    for (const Copy& copy : copies) {
+    // Per file and folder, how often the step names it against how many of its copies have not landed.
+    std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> named;
+    if (onlyWhereKnown) {
+        for (const Copy& copy : copies) ++named[key.assign(copy.first).append(1, '\0').append(copy.second)].first;
+        for (auto& [each, counts] : named)
+            for (const auto& [number, batch] : batches_)
+                if (const auto found = batch.positions.find(each); found != batch.positions.end())
+                    for (const std::size_t at : found->second)
+                        if (batch.states[at] != kWithdrawn && batch.states[at] != kLanded) ++counts.second;
+    }
+    for (std::size_t place = 0; place < copies.size(); ++place) {
+        const Copy& copy = copies[place];
         // The newest asked first: an undo takes back the last addition of that file.
         key.assign(copy.first).append(1, '\0').append(copy.second);
+        if (onlyWhereKnown) {
+            const auto& [asked, standing] = named[key];
+            if (standing > asked) continue;
+        }
         bool done = false;
         for (auto batch = batches_.rbegin(); batch != batches_.rend() && !done; ++batch) {
             auto& each = batch->second;
@@ -145,6 +161,7 @@ PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& cop
                 stepAside(each, *at);
                 ++each.made;
                 taken.withdrawn.emplace_back(batch->first, *at);
+                taken.asked.push_back(place);
                 done = true;
                 break;
             }

@@ -46,9 +46,14 @@ public:
     // landed yet, which the caller lands.
     struct Withdrawal {
         std::vector<std::pair<std::uint64_t, std::size_t>> withdrawn;
+        // For each of `withdrawn`, its place among `copies`.
+        std::vector<std::size_t> asked;
         std::vector<std::pair<std::uint64_t, std::size_t>> underWay;
     };
-    Withdrawal withdraw(const std::vector<Copy>& copies);
+    // `onlyWhereKnown`: for a step that names the node whose copy it takes over. A file asked into a folder
+    // more often than the step names it (dropped twice) leaves no way to tell which node's copy is which:
+    // none of it is withdrawn nor landed here, and the step waits for those copies instead.
+    Withdrawal withdraw(const std::vector<Copy>& copies, bool onlyWhereKnown = false);
 
     // The newest batch a step would meet among the copies neither withdrawn nor landed, if any. `files` are
     // patch files it reads, rewrites or removes: it meets a copy of that file, never the others going into

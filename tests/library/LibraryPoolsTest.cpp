@@ -670,6 +670,64 @@ TEST_F(Pools, AStepWaitsOnlyForTheCopiesItCouldMeetAndWithdrawnCopiesAreNotMade)
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
+// A step that takes over nodes whose copies have not begun (a deletion, a move) withdraws them as handed
+// over: it is told which of the copies it named were withdrawn, their results say so and are never made,
+// and the copy asked again later (the deletion's undo, the move's new folder) is made once.
+TEST_F(Pools, CopiesHandedOverAreToldAndNotMadeAndAskedAgainAreMadeOnce)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    const ReleaseAndEnd ending{held, utils};
+    for (const char* name : {"A", "B", "C"}) put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
+    const std::string group = under("Temp/Local/Group");
+    const std::string other = under("Temp/Local/Other");
+    fs::create_directories(group);
+    fs::create_directories(other);
+    held.holdInto = group;
+    std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> back;
+    utils->writeFilePatchesLaterInParts(
+        {{under("Temp/Device/Patch/A.qptc"), group}, {under("Temp/Device/Patch/B.qptc"), group}},
+        [&](std::vector<std::pair<std::size_t, CommonUtils::CopiedPatch>> results, bool) {
+            for (auto& each : results) back.push_back(std::move(each));
+        });
+    held.waitForTheFirst();
+
+    struct Case {
+        const char* what;
+        std::vector<CommonUtils::PatchCopy> asked;
+        std::vector<bool> withdrawn;
+    };
+    const std::vector<Case> cases{
+        {"one not begun and one never asked", {{under("Temp/Device/Patch/B.qptc"), group}, {under("Temp/Device/Patch/C.qptc"), group}}, {true, false}},
+        {"the same again: withdrawn already", {{under("Temp/Device/Patch/B.qptc"), group}}, {false}},
+        {"into a folder it was not asked into", {{under("Temp/Device/Patch/A.qptc"), other}}, {false}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        EXPECT_EQ(utils->withdrawPoolCopies(each.asked, true), each.withdrawn);
+    }
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].first, 1u);
+    EXPECT_TRUE(back[0].second.handedOver);
+    EXPECT_FALSE(back[0].second.item);
+
+    held.release();
+    utils->settlePoolWork();
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_TRUE(back[1].second.item);
+    EXPECT_FALSE(back[1].second.handedOver);
+    EXPECT_FALSE(fs::exists(group + "/B.qptc")) << "a copy handed over was made";
+    std::optional<std::vector<CommonUtils::CopiedPatch>> again;
+    utils->writeFilePatchesLater({{under("Temp/Device/Patch/B.qptc"), other}},
+                                 [&](std::vector<CommonUtils::CopiedPatch> results) { again = std::move(results); });
+    utils->settlePoolWork();
+    ASSERT_TRUE(again);
+    ASSERT_TRUE((*again)[0].item);
+    EXPECT_EQ((*again)[0].item->path, other + "/B.qptc");
+    EXPECT_FALSE(fs::exists(group + "/B.qptc"));
+    EXPECT_TRUE(fs::exists(under("Temp/Device/Patch/B.qptc")));
+}
+
 // An undo of an addition whose copies wait behind another drop's: the withdrawn copies are handed back at
 // once, as not wanted, so their nodes leave before the undo goes on, and a step on their folder then meets
 // nothing and does not wait for the drop ahead. A file that landed in a folder the drop still fills is

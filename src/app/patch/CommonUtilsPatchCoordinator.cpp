@@ -181,7 +181,7 @@ void CommonUtilsPatchCoordinator::writeFilePatchesLater(const PatchCopies& copie
         std::vector<std::pair<std::size_t, CopiedPatch>> copied;
         copied.reserve(results.size());
         for (auto& [index, each] : results)
-            copied.push_back({index, {std::move(each.item), each.isIncompatible, std::move(each.error)}});
+            copied.push_back({index, {std::move(each.item), each.isIncompatible, std::move(each.error), each.handedOver}});
         landed(std::move(copied), last);
     });
 }
@@ -192,15 +192,16 @@ void CommonUtilsPatchCoordinator::settlePoolWorkFor(const std::vector<std::strin
 
 void CommonUtilsPatchCoordinator::landFinishedPoolWork() { utils_.settlePoolWorkFor({}); }
 
-void CommonUtilsPatchCoordinator::withdrawPendingCopies(const PatchCopies& copies)
+std::vector<bool> CommonUtilsPatchCoordinator::withdrawPendingCopies(const PatchCopies& copies, bool handOver)
 {
     std::vector<CommonUtils::PatchCopy> withdrawn;
     withdrawn.reserve(copies.size());
     for (const auto& [source, folder] : copies) withdrawn.push_back({source, folder});
     // The copies not begun are handed back as withdrawn, one of theirs under way lands alone, and what
     // has finished lands: the undo then goes on over what the pool holds.
-    utils_.withdrawPoolCopies(withdrawn);
+    auto taken = utils_.withdrawPoolCopies(withdrawn, handOver);
     utils_.settlePoolWorkFor({});
+    return taken;
 }
 
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)

@@ -43,7 +43,7 @@ public:
     void settlePoolWork() override;
     void settlePoolWorkFor(const std::vector<std::string>& paths) override;
     void landFinishedPoolWork() override;
-    void withdrawPendingCopies(const PatchCopies& copies) override;
+    std::vector<bool> withdrawPendingCopies(const PatchCopies& copies, bool handOver = false) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;

@@ -100,6 +100,8 @@ public:
         bool isIncompatible = false;
         // Why the copy failed, where the files tell.
         platform::Error error;
+        // Withdrawn by a step that keeps the node and asks its copy again (withdrawPendingCopies).
+        bool handedOver = false;
     };
     using PatchCopies = std::vector<std::pair<std::string, std::string>>;
     using CopiesLanded = std::function<void(std::vector<std::pair<std::size_t, CopiedPatch>> results, bool last)>;
@@ -137,7 +139,13 @@ public:
     // The copies (source, folder) asked and not yet begun are not made after all, and any of theirs under
     // way has landed when this returns: for an addition undone before its copies were made. Their nodes
     // then leave the pool as failed copies do, and nobody is told (the error is ECANCELED).
-    virtual void withdrawPendingCopies(const PatchCopies& /*copies*/) {}
+    // `handOver`: the caller keeps the nodes and asks their copies again itself (a deletion whose undo
+    // puts them back, a move into another folder); they are handed back as handed over and stay as they
+    // are. Answers, for each of `copies`, whether it was withdrawn; none here.
+    virtual std::vector<bool> withdrawPendingCopies(const PatchCopies& /*copies*/, bool /*handOver*/ = false)
+    {
+        return {};
+    }
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.

@@ -246,6 +246,8 @@ public:
     // Deletes one pool item into the recycle bin; its record, or none when nothing can be undone.
     std::shared_ptr<DeleteAction> detetePatchItemInPatchPoolOutlineView(PatchPoolOutlineView* view, const Node& item,
                                                                         const Node& group);
+    // Takes out of the pool a patch whose copy the deletion withdrew (nothing to put in the bin); its record.
+    std::shared_ptr<DeleteAction> deleteWithdrawnPatch(const Node& item, const Node& group);
     // The open property sheet's controllers, kept until the next sheet replaces them.
     PatchPropertyViewController* patchPropertyViewController() const;
     PatchGroupPropertyViewController* patchGroupPropertyViewController() const;

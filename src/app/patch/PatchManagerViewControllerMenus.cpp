@@ -3,8 +3,10 @@
 // the deletion of pool items into the recycle bin.
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/PatchCoordinator.h"
@@ -14,6 +16,7 @@
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/shell/AppDelegate.h"
+#include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/DeleteAction.h"
@@ -289,6 +292,18 @@ std::shared_ptr<DeleteAction> PatchManagerViewController::detetePatchItemInPatch
     return record;
 }
 
+std::shared_ptr<DeleteAction> PatchManagerViewController::deleteWithdrawnPatch(const Node& item, const Node& group)
+{
+    auto& container = group ? group->childDirectories : structureData_;
+    const std::ptrdiff_t index = indexIn(container, item.get());
+    const PatchItem* patch = item->patchItem();
+    if (index < 0 || patch == nullptr) return nullptr;
+    auto record = std::make_shared<DeleteAction>(item, group, static_cast<std::uint64_t>(index), 0);
+    record->pendingCopyOf = patch->path;
+    container.erase(container.begin() + index);
+    return record;
+}
+
 void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlineView* view,
                                                                  const PoolSelectionEntries& items)
 {
@@ -307,12 +322,33 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
         shot->second.first = std::make_shared<const Neighbours>(list.begin(), list.end());
         for (std::size_t i = 0; i < list.size(); ++i) shot->second.second.emplace(list[i].get(), i);
     }
-    // The copies of every patch going that have not landed land first, all at once: one step on thousands
-    // of a drop's patches has them made side by side off the main thread, not one by one inside each
-    // deletion.
+    // A patch going whose copy has not begun is not copied at all: its copy is withdrawn, nothing of it
+    // goes to the bin, and the undo asks it again. Only the few copies under way land (waited for); the
+    // step shows at once however many of a drop's copies are still to be made.
+    PatchCoordinator::PatchCopies pending;
+    std::vector<const DirectoryObject*> pendingNodes;
+    const std::string local = coordinator_.localPoolFolder();
+    for (const auto& entry : items) {
+        if (!entry.childItem || entry.childItem->isGroup) continue;
+        if (const PatchItem* patch = entry.childItem->patchItem(); patch && !patch->path.empty()) {
+            const std::string folder =
+                entry.parentItem ? (std::filesystem::path(local) / CommonUtils::groupFolderName(entry.parentItem->name.value_or(""))).string()
+                                 : local;
+            pending.emplace_back(patch->path, folder);
+            pendingNodes.push_back(entry.childItem.get());
+        }
+    }
+    std::unordered_set<const DirectoryObject*> withdrawn;
+    if (!pending.empty()) {
+        const std::vector<bool> taken = coordinator_.withdrawPendingCopies(pending, true);
+        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
+            if (taken[i]) withdrawn.insert(pendingNodes[i]);
+    }
+    // The copies of every other patch going that have not landed land first, all at once (a group's):
+    // made side by side off the main thread, not one by one inside each deletion.
     std::vector<std::string> going;
     for (const auto& entry : items) {
-        if (!entry.childItem) continue;
+        if (!entry.childItem || withdrawn.count(entry.childItem.get()) > 0) continue;
         if (const PatchItem* patch = entry.childItem->patchItem(); patch && !entry.childItem->isGroup) going.push_back(patch->path);
         for (const auto& child : entry.childItem->childDirectories)
             if (const PatchItem* patch = child ? child->patchItem() : nullptr) going.push_back(patch->path);
@@ -328,7 +364,10 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
                                   });
         if (groupGoesToo || !entry.childItem) continue;
         const std::size_t before = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
-        if (auto record = detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem)) {
+        auto record = withdrawn.count(entry.childItem.get()) > 0
+                          ? deleteWithdrawnPatch(entry.childItem, entry.parentItem)
+                          : detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem);
+        if (record) {
             const auto& [neighbours, places] = shots[entry.parentItem.get()];
             if (const auto place = places.find(entry.childItem.get()); place != places.end()) {
                 record->neighbours = neighbours;

@@ -8,6 +8,7 @@
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchUndoHandlers.h"
@@ -57,6 +58,9 @@ void PatchManagerViewController::buildUndoHandlers()
         setArrowImageWithBackupAllAndRestoreAllState();
     };
     collaborators.setPatchPoolChanged = [this] { appDelegate_.setIsPatchPoolChanged(true); };
+    collaborators.copyAgain = [this](const PatchUndoHandlers::Nodes& nodes, const PatchUndoHandlers::Node& group) {
+        patchPoolEditor_->copyAgain(nodes, group);
+    };
     undoHandlers_ = std::make_unique<PatchUndoHandlers>(structureData_, patchItems_, std::move(collaborators));
 }
 

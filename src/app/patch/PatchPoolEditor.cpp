@@ -181,7 +181,7 @@ void PatchPoolEditor::later(std::function<void()> step)
     else step();
 }
 
-void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then)
+void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Landed then)
 {
     if (inPlace) {
         Nodes copied;
@@ -198,7 +198,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             }
         }
         tellFailedCopies(failed);
-        then(std::move(copied));
+        then(std::move(copied), false);
         return;
     }
     PatchCoordinator::PatchCopies copies;
@@ -214,6 +214,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
     struct Landing {
         std::vector<bool> copied;
         std::vector<FailedCopy> failed;
+        bool handedOver = false;
     };
     auto landing = std::make_shared<Landing>();
     landing->copied.assign(asked.size(), false);
@@ -226,6 +227,11 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             gone.reserve(results.size());
             for (auto& [i, result] : results) {
                 if (i >= asked.size()) continue;
+                // A step that took the node over (deleted or moved it) asks its copy again itself.
+                if (result.handedOver) {
+                    landing->handedOver = true;
+                    continue;
+                }
                 PatchItem& patch = *asked[i]->patchItem();
                 if (result.item) {
                     patch.path = result.item->path;
@@ -250,7 +256,7 @@ void PatchPoolEditor::copyNodes(const Nodes& nodes, const std::string& folder, b
             later([this, alive, landing, copied = std::move(copied), then]() mutable {
                 if (!alive.lock()) return;
                 tellFailedCopies(landing->failed);
-                then(std::move(copied));
+                then(std::move(copied), landing->handedOver);
             });
         });
 }
@@ -306,13 +312,15 @@ PatchPoolEditor::Nodes PatchPoolEditor::placeAndCopy(const Nodes& nodes, const s
         if (!nodes.empty()) place(nodes);
         // A save none of whose copies could be made changed nothing: its record goes too, so the next
         // undo takes back what the user did before it.
-        copyNodes(nodes, folder, false, [this, pushed = lastRecord_, done = std::move(done)](Nodes copied) {
-            if (copied.empty() && pushed && collaborators_.withdrawAction) collaborators_.withdrawAction(pushed);
+        // Nodes a later step took over (a deletion its undo may put back) keep it on the stack.
+        copyNodes(nodes, folder, false, [this, pushed = lastRecord_, done = std::move(done)](Nodes copied, bool handedOver) {
+            if (copied.empty() && !handedOver && pushed && collaborators_.withdrawAction)
+                collaborators_.withdrawAction(pushed);
             done(std::move(copied));
         });
         return nodes;
     }
-    copyNodes(nodes, folder, true, [place, done](Nodes copied) {
+    copyNodes(nodes, folder, true, [place, done](Nodes copied, bool) {
         if (!copied.empty()) place(copied);
         done(std::move(copied));
     });
@@ -478,7 +486,7 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, cons
         group->childDirectories = nodes;
         placeGroup();
     }
-    copyNodes(nodes, folder, inPlace, [group, inPlace, placeGroup, done](Nodes copied) {
+    copyNodes(nodes, folder, inPlace, [group, inPlace, placeGroup, done](Nodes copied, bool) {
         if (inPlace) {
             group->childDirectories = std::move(copied);
             placeGroup();
@@ -486,6 +494,13 @@ PatchPoolEditor::Node PatchPoolEditor::createNewGroup(const Patches& items, cons
         done(group);
     });
     return group;
+}
+
+void PatchPoolEditor::copyAgain(const Nodes& nodes, const Node& group)
+{
+    if (nodes.empty()) return;
+    copyNodes(nodes, group ? groupFolder(*group) : collaborators_.coordinator.localPoolFolder(), false,
+              [](Nodes, bool) {});
 }
 
 PatchPoolEditor::Node PatchPoolEditor::createEmptyGroupAtTop()
@@ -534,6 +549,27 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     };
     if (group) recordParent(group);
 
+    // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
+    // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
+    const std::string local = collaborators_.coordinator.localPoolFolder();
+    PatchCoordinator::PatchCopies pending;
+    std::vector<const DirectoryObject*> pendingNodes;
+    for (const PoolSelectionEntry& entry : items) {
+        const Node& item = entry.childItem;
+        const PatchItem* patch = item && !item->isGroup && item != target ? item->patchItem() : nullptr;
+        if (patch == nullptr || patch->path.empty()) continue;
+        const Node from = parentOf(item.get());
+        pending.emplace_back(patch->path, from ? groupFolder(*from) : local);
+        pendingNodes.push_back(item.get());
+    }
+    std::unordered_set<const DirectoryObject*> handedOver;
+    if (!pending.empty()) {
+        const std::vector<bool> taken = collaborators_.coordinator.withdrawPendingCopies(pending, true);
+        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
+            if (taken[i]) handedOver.insert(pendingNodes[i]);
+    }
+    Nodes copyAgainInto;
+
     Nodes moved;
     const auto count = static_cast<std::int64_t>(items.size());
     for (std::int64_t i = PatchPoolRules::getStartPointWithArrayCount(count, position);
@@ -545,7 +581,10 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         if (item->isGroup && group) continue;
         const Node oldParent = parentOf(item.get());
         if (!oldParent && indexIn(structureData_, item.get()) < 0) continue;
-        if (!item->isGroup) {
+        if (!item->isGroup && handedOver.count(item.get()) > 0) {
+            copyAgainInto.push_back(item);
+            action->mMovedPatchItemList.push_back({oldParent ? oldParent->name.value_or("") : "", item});
+        } else if (!item->isGroup) {
             PatchItem* patch = item->patchItem();
             if (patch == nullptr) continue;
             // The file moves first, so a patch whose file cannot move stays where it was.
@@ -571,6 +610,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         container.insert(container.begin() + static_cast<std::ptrdiff_t>(at), item);
         moved.push_back(item);
     }
+    copyAgain(copyAgainInto, group);
     if (moved.empty()) return {};
     action->setUpNewList(objects(structureData_));
     collaborators_.addActionStack(action);

@@ -90,6 +90,10 @@ public:
     Node createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove, AddedGroup done);
     // An empty group at the top of the pool.
     Node createEmptyGroupAtTop();
+    // The copies of these nodes' files (the files dropped, a step having withdrawn their copies) asked
+    // again into `group`'s folder (the pool's own without one), off the main thread: each lands in its
+    // node wherever it is by then, and a node whose copy fails leaves the pool, told as a save's are.
+    void copyAgain(const Nodes& nodes, const Node& group);
 
     // An addition asked now and made later (a drop whose files are still being read): its record is pushed
     // now, in the order of the user's gestures, and stays pending until `addAsPending` makes it.
@@ -111,7 +115,9 @@ private:
     std::string groupFolder(const DirectoryObject& group) const;
     // Copies each node's patch file into `folder` and points the patch at its copy; `then` gets the
     // nodes copied. In place, or off the main thread with the copies' marks set on their nodes.
-    void copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Added then);
+    // `then` also hears whether a later step took over any node (withdrew its copy to ask it again).
+    using Landed = std::function<void(Nodes copied, bool handedOver)>;
+    void copyNodes(const Nodes& nodes, const std::string& folder, bool inPlace, Landed then);
     struct FailedCopy {
         std::string name;
         platform::Error error;

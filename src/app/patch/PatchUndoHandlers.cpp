@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <unordered_map>
+#include <utility>
 
 #include "app/patch/PatchCoordinator.h"
 #include "library/CommonUtils.h"
@@ -246,6 +248,31 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
     // A node whose copy failed after the move was recorded has left the pool, its file never made: the
     // lists put back pass over it, or it would come back naming no file and fail every later save.
     collaborators_.coordinator.landFinishedPoolWork();
+    // A moved patch whose copy (asked into where it went) has not begun goes back without it: the copy is
+    // withdrawn and asked again into the folder it goes back to.
+    const std::string local = collaborators_.coordinator.localPoolFolder();
+    const auto folderOfGroup = [&](const Node& group) {
+        return group ? (std::filesystem::path(local) / CommonUtils::groupFolderName(group->name.value_or(""))).string() : local;
+    };
+    std::unordered_map<const DirectoryObject*, Node> parents;
+    for (const Node& top : structureData_)
+        if (top && top->isGroup)
+            for (const Node& child : top->childDirectories) parents.emplace(child.get(), top);
+    PatchCoordinator::PatchCopies pending;
+    std::vector<const DirectoryObject*> pendingNodes;
+    for (const auto& moved : action.mMovedPatchItemList) {
+        const PatchItem* patch = moved.patchItem ? moved.patchItem->patchItem() : nullptr;
+        if (patch == nullptr || patch->path.empty()) continue;
+        const auto parent = parents.find(moved.patchItem.get());
+        pending.emplace_back(patch->path, folderOfGroup(parent == parents.end() ? nullptr : parent->second));
+        pendingNodes.push_back(moved.patchItem.get());
+    }
+    std::unordered_set<const DirectoryObject*> handedOver;
+    if (!pending.empty()) {
+        const std::vector<bool> taken = collaborators_.coordinator.withdrawPendingCopies(pending, true);
+        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
+            if (taken[i]) handedOver.insert(pendingNodes[i]);
+    }
     const auto leftThePool = [](const Node& node) {
         const PatchItem* patch = node ? node->patchItem() : nullptr;
         return node && !node->isGroup && patch != nullptr && patch->path.empty();
@@ -263,15 +290,28 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
     // A move changes no patch's file: every warning stands.
     reloadPool();
     if (collaborators_.clearPoolSelection) collaborators_.clearPoolSelection();
+    std::vector<std::pair<Node, Nodes>> again;
     for (const auto& moved : action.mMovedPatchItemList) {
         PatchItem* patch = moved.patchItem ? moved.patchItem->patchItem() : nullptr;
         if (patch == nullptr) continue;
+        if (handedOver.count(moved.patchItem.get()) > 0) {
+            Node group;
+            if (!moved.oldDirectory.empty())
+                for (const Node& top : structureData_)
+                    if (top && top->isGroup && top->name.value_or("") == moved.oldDirectory) group = top;
+            const auto found = std::find_if(again.begin(), again.end(), [&](const auto& each) { return each.first == group; });
+            if (found != again.end()) found->second.push_back(moved.patchItem);
+            else again.emplace_back(group, Nodes{moved.patchItem});
+            continue;
+        }
         const std::string path = collaborators_.coordinator.movePatchItem(*patch, moved.oldDirectory);
         if (path.empty()) continue;
         // The node names the same file as its patch.
         patch->path = path;
         moved.patchItem->path = path;
     }
+    if (collaborators_.copyAgain)
+        for (const auto& [group, nodes] : again) collaborators_.copyAgain(nodes, group);
 }
 
 // ---- patches read from the pool into the list ----
@@ -402,6 +442,7 @@ void PatchUndoHandlers::doUndoActionForDeleteInPatchPool(const DeleteAction& act
             if (*each) doUndoActionForDeleteInPatchPool(**each);
         if (!outermost) return;
         neighbourPutBack_.place();
+        askGatheredCopies();
         Nodes touched = std::move(*gathered_);
         gathered_.reset();
         nodesIn_.clear();
@@ -452,11 +493,44 @@ void PatchUndoHandlers::putBackDeleted(const DeleteAction& action, Nodes& list, 
     putBack(list, placeOf(action, list), node);
 }
 
+void PatchUndoHandlers::copyAgain(const Node& group, const Node& node)
+{
+    if (!gathered_) {
+        if (collaborators_.copyAgain) collaborators_.copyAgain({node}, group);
+        return;
+    }
+    const auto found = std::find_if(toCopyAgain_.begin(), toCopyAgain_.end(), [&](const auto& each) { return each.first == group; });
+    if (found != toCopyAgain_.end()) found->second.push_back(node);
+    else toCopyAgain_.emplace_back(group, Nodes{node});
+}
+
+void PatchUndoHandlers::askGatheredCopies()
+{
+    auto asked = std::exchange(toCopyAgain_, {});
+    if (!collaborators_.copyAgain) return;
+    for (auto& [group, nodes] : asked) collaborators_.copyAgain(nodes, group);
+}
+
 void PatchUndoHandlers::undoDeletedPatch(const DeleteAction& action)
 {
     const Node& node = action.deletedItem;
     PatchItem* patch = node ? node->patchItem() : nullptr;
     bool restored = false;
+    if (patch != nullptr && !action.pendingCopyOf.empty()) {
+        // Its copy was withdrawn, never made: nothing is in the bin. It goes back naming the file dropped,
+        // as a node still to be copied does, and its copy is asked again into where it goes back.
+        Nodes& list = action.group ? action.group->childDirectories : structureData_;
+        if (action.group && !isTopLevel(action.group.get())) {
+            message(kRestorePatchInGroupFailed, patch->patchName);
+            reloadPool();
+            return;
+        }
+        patch->path = action.pendingCopyOf;
+        putBackDeleted(action, list, node);
+        copyAgain(action.group, node);
+        reloadPool({node});
+        return;
+    }
     if (const Node& group = action.group) {
         if (!action.neighbours && action.index > group->childDirectories.size()) {
             message(kRestorePatchInGroupOutOfRange);

@@ -60,6 +60,9 @@ public:
         std::function<void()> leaveRestoreAllMode;
         // Marks the pool changed: called for every undo that can change what the pool holds.
         std::function<void()> setPatchPoolChanged;
+        // Asks again, off the main thread, the copies of these nodes' files into `group`'s folder (the
+        // pool's own without one); each lands in its node (PatchPoolEditor::copyAgain).
+        std::function<void(const Nodes& nodes, const Node& group)> copyAgain;
     };
 
     // The tree and the device list are the screen's; the handlers work on them in place.
@@ -105,5 +108,9 @@ private:
     // once otherwise.
     void putBackDeleted(const DeleteAction& action, Nodes& list, const Node& node);
     NeighbourPutBack neighbourPutBack_;
+    // The nodes put back whose copies are asked again, by group, once the deletion's undo has placed them.
+    std::vector<std::pair<Node, Nodes>> toCopyAgain_;
+    void copyAgain(const Node& group, const Node& node);
+    void askGatheredCopies();
     std::map<const Nodes*, std::unordered_set<const DirectoryObject*>> nodesIn_;
 };

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "library/undo/UndoAction.h"
@@ -28,4 +29,7 @@ public:
     // whatever left the list since (a copy that failed after the deletion). None: `index` alone.
     std::shared_ptr<const std::vector<std::weak_ptr<DirectoryObject>>> neighbours;
     std::size_t placeAmongNeighbours = 0;
+    // The file a patch's copy was still to be made from when the deletion withdrew that copy: nothing of
+    // it went to the bin, and the undo asks the copy again into the group's folder.
+    std::string pendingCopyOf;
 };

@@ -24,6 +24,7 @@
 #include "app/patch/OptionMenuForPatchViewController.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/patch/QueuePatchDialogs.h"
@@ -611,6 +612,190 @@ TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBi
         EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
     }
     EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G"}));
+}
+
+// A deletion of saved patches whose copies have not begun shows at once: their copies are withdrawn, not
+// made, nothing goes to the bin, and the saving's record stays. Its undo puts the nodes back where they
+// stood, naming the files they were saved from, and asks their copies again; they land in those nodes.
+TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThemAgain)
+{
+    struct Case {
+        const char* what;
+        bool intoGroup;
+        // Rows of the pool's tree (the group open) deleted, and the names left where the saving went.
+        std::vector<int> deleted;
+        std::vector<std::string> left;
+        // Deleted through the bin (their copies landed before).
+        std::vector<std::string> throughTheBin;
+    };
+    const std::vector<Case> cases{
+        {"all three saved into a group", true, {3, 4, 5}, {"g0"}, {}},
+        {"one saved and one there before", true, {2, 3}, {"P3", "P4"}, {"g0"}},
+        {"two saved at the top", false, {1, 2}, {"Top", "G"}, {}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        undo.clearUndoStack();
+        coordinator.runHeldCopies();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        const Node group = groupNode("G", patchNodes("g", 1));
+        setPool({patchNode("Top"), group}, {1});
+        coordinator.holdCopies = true;
+        if (each.intoGroup) screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
+        else screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+        const auto names = [&] {
+            std::vector<std::string> result;
+            for (const auto& node : each.intoGroup ? group->childDirectories : screen->structureData())
+                result.push_back(node->name.value_or(""));
+            return result;
+        };
+        const std::vector<std::string> saved = names();
+        screen->reloadDataInPatchPool();
+        pool().expandItem(pool().indexForRow(each.intoGroup ? 1 : 3));
+        selectPool(each.deleted);
+        log.clear();
+        screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+        EXPECT_EQ(names(), each.left);
+        EXPECT_EQ(records(), 2u);
+        EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the deletion waited for the saving's copies";
+        for (const auto& entry : log) {
+            EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+            if (entry.rfind("deletePatchItem ", 0) != 0) continue;
+            const bool named = std::any_of(each.throughTheBin.begin(), each.throughTheBin.end(),
+                                           [&](const std::string& name) { return entry.find(" " + name + " ") != std::string::npos; });
+            EXPECT_TRUE(named) << "sent to the bin: " << entry;
+        }
+        // The saving's batch ends: what it still held lands, the deleted nodes stay out, its record stays.
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        EXPECT_EQ(names(), each.left);
+        EXPECT_EQ(records(), 2u) << "the saving's record went with the copies withdrawn";
+
+        log.clear();
+        undo.doUndoAction();
+        EXPECT_EQ(names(), saved);
+        for (const auto& entry : log) EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+        ASSERT_EQ(coordinator.heldCopies.size(), 1u) << "the undo asked no copy again";
+        for (const auto& node : each.intoGroup ? group->childDirectories : screen->structureData()) {
+            const bool deleted = std::find(each.left.begin(), each.left.end(), *node->name) == each.left.end();
+            if (deleted && node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path, "/root/Device/Patch/" + *node->name + ".qptc");
+            }
+        }
+        coordinator.runHeldCopies();
+        const std::string folder = each.intoGroup ? "/root/Temp/Local/G/" : "/root/Temp/Local/";
+        for (const auto& node : each.intoGroup ? group->childDirectories : screen->structureData())
+            if (node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path.rfind(folder, 0), 0u) << *node->name;
+            }
+        EXPECT_EQ(names(), saved);
+        coordinator.holdCopies = false;
+    }
+}
+
+// A move of saved patches whose copies have not begun moves no file and waits for none: the copies are
+// withdrawn and asked again into the group they go to. Its undo does the same back into their group when
+// those copies have not begun either, and moves the files when they have landed.
+TEST_F(PatchScreenMenus, AMoveDuringTheCopiesAsksThemAgainWhereThePatchesGo)
+{
+    struct Case {
+        const char* what;
+        bool landBeforeTheUndo;
+        std::vector<std::string> undoLogs;
+    };
+    const std::vector<Case> cases{
+        {"undone before the new copies began", false, {}},
+        {"undone after the new copies landed", true, {"movePatchItem P2 -> G", "movePatchItem P3 -> G"}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        undo.clearUndoStack();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        const Node group = groupNode("G", patchNodes("g", 1));
+        const Node other = groupNode("H", {});
+        setPool({group, other});
+        coordinator.holdCopies = true;
+        screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+        const auto names = [](const Node& of) {
+            std::vector<std::string> result;
+            for (const auto& node : of->childDirectories) result.push_back(node->name.value_or(""));
+            return result;
+        };
+        log.clear();
+        const auto moved = screen->patchPoolEditor().changePositionWithItems(
+            {{group, group->childDirectories[1]}, {group, group->childDirectories[2]}}, other, 1);
+        EXPECT_EQ(moved.size(), 2u);
+        EXPECT_EQ(names(group), (std::vector<std::string>{"g0", "P4"}));
+        EXPECT_EQ(names(other), (std::vector<std::string>{"P2", "P3"}));
+        for (const auto& entry : log) {
+            EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+            EXPECT_EQ(entry.find("movePatchItem"), std::string::npos) << entry;
+        }
+        ASSERT_EQ(coordinator.heldCopies.size(), 2u) << "the move asked no copy into where the patches went";
+        if (each.landBeforeTheUndo) {
+            coordinator.runHeldCopies();
+            for (const auto& node : other->childDirectories)
+                EXPECT_EQ(node->patchItem()->path, "/root/Temp/Local/H/" + *node->name + ".qptc");
+        }
+        log.clear();
+        undo.doUndoAction();
+        EXPECT_EQ(names(group), (std::vector<std::string>{"g0", "P2", "P3", "P4"}));
+        EXPECT_TRUE(other->childDirectories.empty());
+        std::vector<std::string> fileSteps;
+        for (const auto& entry : log)
+            if (entry.find("writeFilePatch") != std::string::npos || entry.find("movePatchItem") != std::string::npos)
+                fileSteps.push_back(entry);
+        EXPECT_EQ(fileSteps, each.undoLogs);
+        coordinator.runHeldCopies();
+        for (const auto& node : group->childDirectories)
+            if (node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path, "/root/Temp/Local/G/" + *node->name + ".qptc");
+            }
+        EXPECT_EQ(names(group), (std::vector<std::string>{"g0", "P2", "P3", "P4"}));
+        coordinator.holdCopies = false;
+    }
+}
+
+// One file saved twice into one folder, both copies still to be made: a deletion of either patch cannot
+// tell which copy is its own, so it takes over none of them. The patch that stays gets a copy of its own
+// (it never keeps naming the file it was saved from), and the deleted one comes back by its undo.
+TEST_F(PatchScreenMenus, ADeletionOfAPatchSavedTwiceLeavesTheOtherItsCopy)
+{
+    for (const int deleted : {1, 2}) {
+        SCOPED_TRACE(deleted);
+        undo.clearUndoStack();
+        coordinator.runHeldCopies();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        setPool({patchNode("Top")}, {});
+        coordinator.holdCopies = true;
+        screen->addBackUpPatchItemAtIndexs({2}, screen->structureData()[0], false);
+        screen->addBackUpPatchItemAtIndexs({2}, screen->structureData()[0], false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 2u; }, std::chrono::seconds(2)));
+        ASSERT_EQ(screen->structureData().size(), 3u);
+        const Node going = screen->structureData()[static_cast<std::size_t>(deleted)];
+        const Node staying = screen->structureData()[static_cast<std::size_t>(3 - deleted)];
+        screen->reloadDataInPatchPool();
+        selectPool({deleted});
+        screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        ASSERT_EQ(screen->structureData().size(), 2u);
+        EXPECT_EQ(screen->structureData()[1], staying);
+        EXPECT_EQ(staying->patchItem()->path.rfind("/root/Temp/Local/", 0), 0u)
+            << "the patch left names " << staying->patchItem()->path;
+        undo.doUndoAction();
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        ASSERT_EQ(screen->structureData().size(), 3u);
+        for (const Node& node : {going, staying})
+            EXPECT_EQ(node->patchItem()->path.rfind("/root/Temp/Local/", 0), 0u) << node->patchItem()->path;
+        coordinator.holdCopies = false;
+    }
 }
 
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)

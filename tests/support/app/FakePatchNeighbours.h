@@ -218,16 +218,21 @@ public:
     }
     // As the real one: the copies not begun are handed back at once as withdrawn (ECANCELED) and never
     // made; then the copies of those files under way land.
-    void withdrawPendingCopies(const PatchCopies& copies) override
+    std::vector<bool> withdrawPendingCopies(const PatchCopies& copies, bool handOver = false) override
     {
         withdrawals.push_back(copies);
         std::map<std::uint64_t, std::vector<std::pair<std::size_t, CopiedPatch>>> withdrawn;
-        for (const auto& [number, index] : ledger_.withdraw(copies).withdrawn) {
+        std::vector<bool> taken(copies.size(), false);
+        const auto withdrawal = ledger_.withdraw(copies, handOver);
+        for (std::size_t i = 0; i < withdrawal.withdrawn.size(); ++i) {
+            const auto& [number, index] = withdrawal.withdrawn[i];
             const auto batch = heldBatch(number);
             if (!batch || batch->handedBack[index]) continue;
             batch->handedBack[index] = true;
+            taken[withdrawal.asked[i]] = true;
             CopiedPatch result;
             result.error = platform::Error::make("files", ECANCELED, "not wanted");
+            result.handedOver = handOver;
             withdrawn[number].emplace_back(index, std::move(result));
         }
         for (auto& [number, results] : withdrawn)
@@ -236,6 +241,7 @@ public:
         std::vector<std::string> sources;
         for (const auto& copy : copies) sources.push_back(copy.first);
         settlePoolWorkFor(sources);
+        return taken;
     }
     // What each withdrawal was asked for.
     std::vector<PatchCopies> withdrawals;
