@@ -3,12 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <mutex>
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -16,71 +11,19 @@
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
-#include "DragTour.h"
 #include "DropFiles.h"
+#include "HeldCopies.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
-#include "platform/files/LocalFileManager.h"
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 namespace {
 
-// The pool's queue holds its first copy of a "Held" file until released; a main thread that waits for it
-// lets it go after 30 s, which the test then sees.
-struct HeldCopies : platform::LocalFileManager {
-    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
-                  platform::Durability durability) override
-    {
-        if (fs::path(from).filename().string().rfind("Held", 0) == 0 && std::this_thread::get_id() != mainThread) {
-            std::unique_lock lock(mutex);
-            if (!released && arrived++ == 0) {
-                changed.notify_all();
-                if (!changed.wait_for(lock, 30s, [this] { return released; })) released = timedOut = true;
-            }
-        }
-        return LocalFileManager::copyItem(from, to, error, durability);
-    }
-    // A quit's first moment (its closing note) lets the copies go, as the user's wait would end.
-    bool writeAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, platform::Error* error,
-                         platform::Durability durability) override
-    {
-        if (releaseAtQuit && fs::path(path).filename() == ".closing-pool") release();
-        return LocalFileManager::writeAtomically(path, bytes, error, durability);
-    }
-    bool waitForTheFirst()
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 30s, [this] { return arrived > 0; });
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    bool wasTimedOut()
-    {
-        std::lock_guard lock(mutex);
-        return timedOut;
-    }
-    bool stillHeld()
-    {
-        std::lock_guard lock(mutex);
-        return !released;
-    }
-    const std::thread::id mainThread = std::this_thread::get_id();
-    std::mutex mutex;
-    std::condition_variable changed;
-    int arrived = 0;
-    bool released = false;
-    bool timedOut = false;
-    std::atomic<bool> releaseAtQuit{false};
-};
+using held_copies::HeldCopies;
 
 // Closes the information sheets that show; how many there were.
 int closeAnyInformation()
@@ -103,9 +46,7 @@ void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::
     const std::vector<std::string> unitFolders = rig.unitFolders();
     ASSERT_FALSE(unitFolders.empty());
     before = drop_files::patchesShown(PoolTour::shownPool());
-    DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Held", 300));
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return drop_files::patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
-    ASSERT_TRUE(held.waitForTheFirst());
+    ASSERT_TRUE(held_copies::dropHeldPatches(rig, window, held, before));
 
     if (loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
     else rig.unit().unit().device().unplug();

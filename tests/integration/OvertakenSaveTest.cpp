@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "DemoPool.h"
+#include "KeptRun.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
 #include "SaveWatch.h"
@@ -26,25 +26,8 @@ namespace {
 
 using save_watch::SaveWatch;
 
-void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The pool as lines: "name" for a top-level patch, "group/child" for each patch of a group.
-std::string poolText()
-{
-    std::string text;
-    for (const auto& entry : PoolTour::shownPool()) {
-        if (!entry.group) text += entry.name + "\n";
-        else if (entry.children.empty()) text += entry.name + "/\n";
-        for (const auto& child : entry.children) text += entry.name + "/" + child + "\n";
-    }
-    return text;
-}
+using kept_run::readText;
+using kept_run::writeText;
 
 const std::string& toldNotSaved()
 {
@@ -63,9 +46,7 @@ void renameDisconnectAndMoveOnAFullStore(ProgramRig& rig, SaveWatch& store)
     ASSERT_TRUE(rig.showPatchScreen());
     store.atStaging = true;
     store.refuseStaging = true;
-    ASSERT_TRUE(save_watch::renameThenHoldTheSave(window, store, [&] { save_watch::disconnectFromMenu(window); }));
-    PoolTour::movePatchIntoGroup(window);
-    ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+    ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, store));
     store.release();
     ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s)) << "the failure was told to nobody";
     EXPECT_EQ(ProgramRig::informationText().substr(0, toldNotSaved().size()), toldNotSaved());
@@ -84,7 +65,7 @@ TEST(OvertakenSave, DISABLED_ARunKilledAfterItsSaveFailed)
     rig.run([&](ProgramRig& rig) {
         renameDisconnectAndMoveOnAFullStore(rig, *store);
         if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) return;
-        writeText(scratch / "shown.txt", poolText());
+        writeText(scratch / "shown.txt", kept_run::poolText(PoolTour::shownPool()));
         writeText(scratch / "killed", "");
         ProgramRig::waitUntil([] { return false; }, 60s);
     });
@@ -103,7 +84,7 @@ TEST(OvertakenSave, AFailureAChangeOvertookIsToldAtOnceAndTheNextSaveWritesThePo
         renameDisconnectAndMoveOnAFullStore(rig, *store);
         ProgramRig::closeInformation();
         EXPECT_TRUE(fs::exists(note));
-        shown = poolText();
+        shown = kept_run::poolText(PoolTour::shownPool());
         store->refuseStaging = false;
         CommonUtils::getInstance().receiveSleepNote();
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return !fs::exists(note); }, 30s));
@@ -125,13 +106,10 @@ TEST(OvertakenSave, ARunKilledAfterItsSaveFailedKeepsItsEdits)
     ASSERT_NE(left.find(PoolTour::kRenamedTo), std::string::npos);
     std::string shown;
     rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
-        ProgramRig::closeInformation();
+        ASSERT_TRUE(kept_run::keptPoolToldAndClosed(rig));
         ProgramRig::settle(300ms);
         ProgramRig::dismissUpdateNotice();
-        shown = poolText();
+        shown = kept_run::poolText(PoolTour::shownPool());
         ASSERT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(rig.window(), QStringLiteral("Quit")) != nullptr; }, 20s));
         rig.quitFromMenu();

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
+#include "ListEditors.h"
 #include "MenuTour.h"
 #include "UndoTour.h"
 #include "ProgramRig.h"
@@ -465,11 +466,7 @@ namespace {
 // Starts a rename of the list's `row` and types `text` over the name; the editor that has it.
 QLineEdit* startRename(QWidget& window, int row, const QString& text)
 {
-    Gestures::doubleClickPatchList(window, row, 1);
-    if (!ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s))
-        return nullptr;
-    // The user types once the field shows its name selected, which it does on its next turn.
-    QCoreApplication::processEvents();
+    if (!list_editors::open<QLineEdit>(window, row, 1)) return nullptr;
     Gestures::type(text);
     return qobject_cast<QLineEdit*>(QApplication::focusWidget());
 }
@@ -488,20 +485,10 @@ bool reopenWithF2(QWidget& window)
     return true;
 }
 
+using list_editors::backToTheWindow;
+
 // The name editor the list shows, none when it shows none.
-QLineEdit* shownNameEditor(QWidget& window)
-{
-    for (QLineEdit* line : Gestures::patchList(window)->findChildren<QLineEdit*>())
-        if (line->isVisible()) return line;
-    return nullptr;
-}
-
-
-void backToTheWindow(QWidget& window)
-{
-    if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
-    window.activateWindow();
-}
+QLineEdit* shownNameEditor(QWidget& window) { return list_editors::shown<QLineEdit>(window); }
 
 // Renames the list's `row` to `renamed`, then opens its name again with F2, which leaves the rename the
 // last thing to undo; whether the editor took the keys.

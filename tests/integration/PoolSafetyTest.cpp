@@ -31,6 +31,9 @@
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "DragTour.h"
+#include "DropFiles.h"
+#include "HeldCopies.h"
+#include "KeptRun.h"
 #include "MenuTour.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
@@ -57,6 +60,10 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
+
+using kept_run::poolText;
+using kept_run::readText;
+using kept_run::writeText;
 
 std::optional<std::string> patchNameOf(const fs::path& file)
 {
@@ -116,12 +123,7 @@ std::vector<PoolTour::Shown> savedPool(const fs::path& root)
     return pool;
 }
 
-std::size_t patchCount(const std::vector<PoolTour::Shown>& pool)
-{
-    std::size_t count = 0;
-    for (const auto& entry : pool) count += entry.group ? entry.children.size() : 1;
-    return count;
-}
+using drop_files::patchesShown;
 
 // The readable patch files of the working copy, at the top and one folder deep.
 std::size_t workingCopyPatches(const fs::path& local)
@@ -165,7 +167,7 @@ void expectSavedAsShown(const std::vector<PoolTour::Shown>& saved, const std::ve
 void expectTheLibraryHoldsWhatWasShown(const ProgramRig& rig, const std::vector<PoolTour::Shown>& shown)
 {
     expectSavedAsShown(savedPool(rig.root()), shown);
-    EXPECT_EQ(workingCopyPatches(rig.root() / "Temp" / "Local"), patchCount(shown));
+    EXPECT_EQ(workingCopyPatches(rig.root() / "Temp" / "Local"), patchesShown(shown));
     EXPECT_EQ(temporariesUnder(rig.root() / "QFXMacApplication"), std::vector<std::string>{});
     EXPECT_EQ(temporariesUnder(rig.root() / "Temp" / "Local"), std::vector<std::string>{});
 }
@@ -190,42 +192,10 @@ std::size_t childrenOf(const std::string& name)
     return entry ? entry->children.size() : 0;
 }
 
-std::vector<std::string> writePatchFiles(const fs::path& folder, const std::string& stem, int count)
-{
-    const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
-    std::vector<std::string> paths;
-    for (int i = 0; i < count; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%s%04d", stem.c_str(), i);
-        const std::string path = (folder / (std::string(name) + ".qptc")).string();
-        const Bytes bytes = library_files::patchFile(name, {type});
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-        paths.push_back(path);
-    }
-    return paths;
-}
 
 
-// The pool as lines, "name" for a patch and "name/child" for each patch of a group ("name/" without).
-std::string poolText(const std::vector<PoolTour::Shown>& pool)
-{
-    std::string text;
-    for (const auto& entry : pool) {
-        if (!entry.group) text += entry.name + "\n";
-        else if (entry.children.empty()) text += entry.name + "/\n";
-        for (const auto& child : entry.children) text += entry.name + "/" + child + "\n";
-    }
-    return text;
-}
 
-void writeText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::vector<std::string> keptPoolsIn(const fs::path& root)
 {
@@ -273,10 +243,10 @@ TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
         EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
 
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Drop", 3000));
+        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Drop", 3000));
         // Quit as soon as the files show, while their copies are made.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
     });
     EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
 }
@@ -290,7 +260,7 @@ TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
         const auto before = PoolTour::shownPool();
-        const auto paths = writePatchFiles(rig.scratch(), "Drop", 3000);
+        const auto paths = drop_files::write(rig.scratch(), "Drop", 3000);
         for (const int delay : {0, 3, 30, 150, 600}) {
             DragTour::dropFilesOnPool(window, paths);
             ProgramRig::settle(std::chrono::milliseconds(delay));
@@ -315,7 +285,7 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
         ASSERT_GT(children, 0u);
         // The group's menu is open first, so its delete follows the drop in the same turn, before any of
         // the dropped files can have been read.
-        const auto paths = writePatchFiles(rig.scratch(), "Into", 3000);
+        const auto paths = drop_files::write(rig.scratch(), "Into", 3000);
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             MenuTour::openPoolMenuOfItem(window, DemoPool::kGroupName);
             return MenuTour::poolMenuShown();
@@ -325,12 +295,12 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
         EXPECT_FALSE(PoolTour::showsTopLevel(DemoPool::kGroupName));
         // The files land after the delete, in a new group where the deleted one was pointed at.
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) - children + 3000);
+        EXPECT_EQ(patchesShown(PoolTour::shownPool()), patchesShown(before) - children + 3000);
         ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s))
             << describe(PoolTour::shownPool());
         EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
-        EXPECT_EQ(patchCount(PoolTour::shownPool()), patchCount(before) + 3000);
+        EXPECT_EQ(patchesShown(PoolTour::shownPool()), patchesShown(before) + 3000);
         ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == before; }, 10s))
             << describe(PoolTour::shownPool());
@@ -344,10 +314,10 @@ TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
 TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
 {
     const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
         const std::size_t topBefore = PoolTour::shownPool().size();
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Copy", 3000));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
+        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Copy", 3000));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
@@ -369,53 +339,22 @@ TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
 
 namespace {
 
-// Holds the copies of the files named "Held..." that the pool's queue makes, until the test lets them go
-// (or a long while passes, so a step that waited for them fails the test rather than hangs it): the
-// queue makes its copies one after another, so holding the one it is making holds them all. A copy a
-// step makes itself (on the main thread, or beside it while the main thread waits) is never held.
-struct HeldDropCopies : platform::LocalFileManager {
-    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
-                  platform::Durability durability) override
-    {
-        if (fs::path(from).filename().string().rfind("Held", 0) == 0 && std::this_thread::get_id() != mainThread) {
-            std::unique_lock lock(mutex);
-            if (!released && !holding) {
-                holding = true;
-                ++arrived;
-                changed.notify_all();
-                // A step that waits for the copies lets them all go once this long has passed.
-                if (!changed.wait_for(lock, 30s, [this] { return released; })) released = true;
-                holding = false;
-            }
-        }
-        return LocalFileManager::copyItem(from, to, error, durability);
-    }
-    bool waitForTheFirst()
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 30s, [this] { return arrived > 0; });
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    const std::thread::id mainThread = std::this_thread::get_id();
-    std::mutex mutex;
-    std::condition_variable changed;
-    int arrived = 0;
-    bool released = false;
-    // The queue's copy held now.
-    bool holding = false;
-};
+using held_copies::dropHeldPatches;
+using held_copies::HeldCopies;
 
-// Drops 300 "Held" patch files on the pool; whether they all show and the first of their copies is held.
-bool dropHeldPatches(ProgramRig& rig, QWidget& window, HeldDropCopies& held, std::size_t patchesBefore)
+// Runs the program on `held`, and on the patch screen drops 300 "Held" files whose first copy it holds;
+// then `steps`, told the patches the pool showed before the drop.
+void runWithAHeldDrop(ProgramRig& rig, const std::shared_ptr<HeldCopies>& held,
+                      const std::function<void(ProgramRig&, QWidget&, std::size_t)>& steps)
 {
-    DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held", 300));
-    return ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s) &&
-           held.waitForTheFirst();
+    rig.setFiles(held);
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        QWidget& window = rig.window();
+        ASSERT_TRUE(rig.showPatchScreen());
+        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
+        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
+        steps(rig, window, patchesBefore);
+    });
 }
 
 }  // namespace
@@ -425,17 +364,12 @@ bool dropHeldPatches(ProgramRig& rig, QWidget& window, HeldDropCopies& held, std
 // the library the quit saves holds what the pool showed.
 TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
         const std::string local = (rig.root() / "Temp" / "Local").string();
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
         const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         const std::string dropped = PoolTour::shownPool().back().name;
 
         PoolTour::moveChildrenInto(window, dropped, 5, DemoPool::kGroupName);
@@ -447,10 +381,7 @@ TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet
             return UndoTour::backedUp();
         }, 10s));
         EXPECT_FALSE(PoolTour::copiesLanded(local)) << "a step waited for the drop's copies";
-        {
-            std::lock_guard lock(held->mutex);
-            EXPECT_FALSE(held->released);
-        }
+        EXPECT_TRUE(held->stillHeld());
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
@@ -471,16 +402,11 @@ TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet
 // All still finds every row's file; the library the quit saves holds what the pool showed.
 TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNothing)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
         const std::string local = (rig.root() / "Temp" / "Local").string();
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         const fs::path rowsFolder = rig.root() / "Temp" / "Device" / "Patch";
         const auto rowFiles = ProgramRig::patchNamesIn(rowsFolder);
         ASSERT_FALSE(rowFiles.empty());
@@ -502,10 +428,7 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
 
         EXPECT_EQ(ProgramRig::patchNamesIn(rowsFolder), rowFiles) << "an undo moved the list's working files";
         EXPECT_TRUE(ProgramRig::patchNamesIn(rig.root() / "Temp" / "RecycleBin" / DemoPool::kGroupName).empty());
-        {
-            std::lock_guard lock(held->mutex);
-            EXPECT_FALSE(held->released) << "an undo waited for the drop's copies";
-        }
+        EXPECT_TRUE(held->stillHeld()) << "an undo waited for the drop's copies";
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             UndoTour::backUpAll(window);
             return UndoTour::backedUp();
@@ -525,16 +448,11 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
 // quit saves holds the new name.
 TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
         const std::string local = (rig.root() / "Temp" / "Local").string();
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
         auto* view = window.findChild<PatchPoolOutlineView*>();
         ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
         auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
@@ -550,10 +468,7 @@ TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
         screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("Sheet Made"));
         screen->patchPropertyViewController()->saveButtonClicked();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return patch->name == std::optional<std::string>("Sheet Made"); }, 10s));
-        {
-            std::lock_guard lock(held->mutex);
-            EXPECT_FALSE(held->released) << "the sheet's save waited for the drop's copies";
-        }
+        EXPECT_TRUE(held->stillHeld()) << "the sheet's save waited for the drop's copies";
         EXPECT_EQ(patch->patchItem()->path.rfind(local, 0), 0U) << patch->patchItem()->path;
         EXPECT_FALSE(PoolTour::copiesLanded(local));
         held->release();
@@ -588,9 +503,9 @@ TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::string local = (rig.root() / "Temp" / "Local").string();
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Drop", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
+        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Drop", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
         shown = PoolTour::shownPool();
@@ -725,9 +640,7 @@ TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
     rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
-        PoolTour::movePatchIntoGroup(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, *watch));
         shown = PoolTour::shownPool();
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
@@ -758,9 +671,7 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         watch->refuseStaging = true;
-        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
-        PoolTour::movePatchIntoGroup(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, *watch));
         shown = PoolTour::shownPool();
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
@@ -803,9 +714,7 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         watch->refuseStaging = true;
-        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
-        PoolTour::movePatchIntoGroup(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchMoved, 10s));
+        ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, *watch));
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
         ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
@@ -836,20 +745,12 @@ TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
 // then writes the pool with every dropped patch.
 TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFree)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget&, std::size_t) {
         CommonUtils::getInstance().powerOffNotification();
-        {
-            std::lock_guard lock(held->mutex);
-            EXPECT_FALSE(held->released) << "the power-off waited for the copies on the main thread";
-        }
+        EXPECT_TRUE(held->stillHeld()) << "the power-off waited for the copies on the main thread";
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         shown = PoolTour::shownPool();
@@ -863,15 +764,10 @@ TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFr
 // saved and no note of a cut run.
 TEST(PoolSafety, AnEndWhileAPowerOffsSaveWaitsForTheCopiesEndsBehindIt)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget&, std::size_t) {
         shown = PoolTour::shownPool();
         CommonUtils::getInstance().powerOffNotification();
         // The copies go on once the end waits for them.
@@ -887,23 +783,18 @@ TEST(PoolSafety, AnEndWhileAPowerOffsSaveWaitsForTheCopiesEndsBehindIt)
 // library is written once before the machine may sleep.
 TEST(PoolSafety, ASleepWithTheUnitConnectedDuringADropsCopiesWritesThePoolOnce)
 {
-    struct CountedHeldCopies : HeldDropCopies {
+    struct CountedHeldCopies : HeldCopies {
         bool flushStaged(const std::string& path, platform::Error* error) override
         {
             ++saves;
-            return HeldDropCopies::flushStaged(path, error);
+            return HeldCopies::flushStaged(path, error);
         }
         std::atomic<int> saves{0};
     };
     auto held = std::make_shared<CountedHeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget&, std::size_t) {
         held->saves = 0;
         CommonUtils::getInstance().receiveSleepNote();
         held->release();
@@ -922,7 +813,7 @@ TEST(PoolSafety, ASleepWithTheUnitConnectedDuringADropsCopiesWritesThePoolOnce)
 // landed, holds the pool as it shows then, without the patches whose copies failed.
 TEST(PoolSafety, APowerOffsSaveAfterCopiesThatFailedHoldsThePoolWithoutThem)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
     rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
@@ -932,10 +823,10 @@ TEST(PoolSafety, APowerOffsSaveAfterCopiesThatFailedHoldsThePoolWithoutThem)
         // Not in the library yet: the power-off's save writes it.
         PoolTour::renamePatch(window);
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        const auto paths = writePatchFiles(rig.scratch(), "Held", 300);
+        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
+        const auto paths = drop_files::write(rig.scratch(), "Held", 300);
         DragTour::dropFilesOnPool(window, paths);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
         ASSERT_TRUE(held->waitForTheFirst());
         for (const auto& path : paths) fs::remove(path);
         CommonUtils::getInstance().powerOffNotification();
@@ -944,7 +835,7 @@ TEST(PoolSafety, APowerOffsSaveAfterCopiesThatFailedHoldsThePoolWithoutThem)
         ProgramRig::closeInformation();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
         shown = PoolTour::shownPool();
-        EXPECT_EQ(patchCount(shown), patchesBefore);
+        EXPECT_EQ(patchesShown(shown), patchesBefore);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s)) << describe(savedPool(rig.root()));
     });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
@@ -963,14 +854,14 @@ TEST(PoolSafety, AChangeMadeWhileAPowerOffsSaveIsWrittenIsSavedByTheNext)
         ASSERT_TRUE(rig.showPatchScreen());
         ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [] { CommonUtils::getInstance().powerOffNotification(); }));
         // The rows' copies are made behind the save on the pool's queue.
-        const std::size_t before = patchCount(PoolTour::shownPool());
+        const std::size_t before = patchesShown(PoolTour::shownPool());
         PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        EXPECT_GT(patchCount(PoolTour::shownPool()), before);
+        EXPECT_GT(patchesShown(PoolTour::shownPool()), before);
         watch->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 30s));
         shown = PoolTour::shownPool();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
-        EXPECT_LT(patchCount(savedPool(rig.root())), patchCount(shown));
+        EXPECT_LT(patchesShown(savedPool(rig.root())), patchesShown(shown));
         EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
     });
     EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
@@ -983,15 +874,10 @@ TEST(PoolSafety, AChangeMadeWhileAPowerOffsSaveIsWrittenIsSavedByTheNext)
 // saved.
 TEST(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothingElseStarting)
 {
-    auto held = std::make_shared<HeldDropCopies>();
+    auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
-    rig.setFiles(held);
     std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t patchesBefore) {
         const auto liveAndHeld = [&](const QString& waits) {
             bool fired = false;
             QTimer::singleShot(0, qApp, [&] { fired = true; });
@@ -1018,20 +904,16 @@ TEST(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothing
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 60s));
         EXPECT_TRUE(PoolTour::copiesLanded((rig.root() / "Temp" / "Local").string()));
 
-        {
-            std::lock_guard lock(held->mutex);
-            held->released = false;
-            held->arrived = 0;
-        }
-        DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), "Held2-", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 600; }, 60s));
+        held->rearm();
+        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Held2-", 300));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 600; }, 60s));
         ASSERT_TRUE(held->waitForTheFirst());
         shown = PoolTour::shownPool();
         rig.quitFromMenu();
         liveAndHeld(InterfaceTexts::localizedString("Main_BusyQuitWaits"));
         held->release();
     });
-    EXPECT_EQ(patchCount(shown), patchCount(savedPool(rig.root())));
+    EXPECT_EQ(patchesShown(shown), patchesShown(savedPool(rig.root())));
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
@@ -1041,11 +923,11 @@ TEST(PoolSafety, ADropsOwnPatchesMovedAndDeletedWhileItIsCopiedAreSavedAsShown)
 {
     stepsThenQuit([](ProgramRig& rig, QWidget& window) {
         for (const int delay : {0, 20, 200}) {
-            const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
+            const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
             const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
             const std::string stem = "D" + std::to_string(delay) + "-";
-            DragTour::dropFilesOnPool(window, writePatchFiles(rig.scratch(), stem, 1000));
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + 1000; }, 60s));
+            DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), stem, 1000));
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 1000; }, 60s));
             ProgramRig::settle(std::chrono::milliseconds(delay));
             const std::string dropped = PoolTour::shownPool().back().name;
             PoolTour::moveChildrenInto(window, dropped, 3, DemoPool::kGroupName);
@@ -1126,10 +1008,10 @@ TEST(PoolSafety, FilesThatVanishAfterTheReadAreToldInOneMessage)
     rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchCount(PoolTour::shownPool());
-        const auto paths = writePatchFiles(rig.scratch(), "Gone", 2000);
+        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
+        const auto paths = drop_files::write(rig.scratch(), "Gone", 2000);
         DragTour::dropFilesOnPool(window, paths);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == patchesBefore + paths.size(); }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + paths.size(); }, 60s));
         for (const auto& path : paths) fs::remove(path);
         const fs::path local = rig.root() / "Temp" / "Local";
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local.string()); }, 60s));
@@ -1140,7 +1022,7 @@ TEST(PoolSafety, FilesThatVanishAfterTheReadAreToldInOneMessage)
         EXPECT_EQ(ShowingDialogQueue::getInstance().waitingActionCount(), 0U);
         ProgramRig::closeInformation();
         shown = PoolTour::shownPool();
-        EXPECT_LT(patchCount(shown), patchesBefore + paths.size());
+        EXPECT_LT(patchesShown(shown), patchesBefore + paths.size());
     });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
@@ -1235,10 +1117,7 @@ TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
 
     std::vector<PoolTour::Shown> shown;
     rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
-        ProgramRig::closeInformation();
+        ASSERT_TRUE(kept_run::keptPoolToldAndClosed(rig));
         EXPECT_EQ(poolText(PoolTour::shownPool()), shownAtTheEnd);
         // Said once: what shows next is the unit's update notice at most, never this again.
         ProgramRig::settle(300ms);
@@ -1298,7 +1177,7 @@ TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
     EXPECT_EQ(told, platform::StringFormat::format(format, {"\"" + session.name + "\", \"" + rows + "\""}));
     // After the library, what the failed run changed: the renamed patch and the rows it saved.
     const std::vector<PoolTour::Shown> kept(shown.begin() + static_cast<std::ptrdiff_t>(library.size()), shown.end());
-    EXPECT_EQ(patchCount(kept), 1 + unitPatches) << describe(kept);
+    EXPECT_EQ(patchesShown(kept), 1 + unitPatches) << describe(kept);
     ASSERT_EQ(kept.size(), 2U) << describe(kept);
     EXPECT_EQ(kept[0].children, std::vector<std::string>{PoolTour::kRenamedTo});
     EXPECT_EQ(kept[1].name, rows);
@@ -1340,10 +1219,7 @@ void expectTheKilledRunsSessionKept(ProgramRig& rig)
     const std::multiset<std::string> atQuit = linesOf(readText(rig.scratch() / "shown.txt"));
     std::vector<PoolTour::Shown> shown;
     rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
-        ProgramRig::closeInformation();
+        ASSERT_TRUE(kept_run::keptPoolToldAndClosed(rig));
         ProgramRig::settle(300ms);
         ProgramRig::dismissUpdateNotice();
         shown = PoolTour::shownPool();
@@ -1387,10 +1263,10 @@ void quitWaitingForADropsCopies(const std::string& stem, int count, const std::s
     const fs::path scratch = rig.scratch();
     rig.run([&](ProgramRig& rig) {
         renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
-            const std::size_t before = patchCount(PoolTour::shownPool());
+            const std::size_t before = patchesShown(PoolTour::shownPool());
             faulty->stallForeverAt(FaultyFileManager::Op::Copy, stalled + ".qptc\n", [] {});
-            drop(window, writePatchFiles(scratch, stem, count));
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchCount(PoolTour::shownPool()) == before + static_cast<std::size_t>(count); }, 60s));
+            drop(window, drop_files::write(scratch, stem, count));
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + static_cast<std::size_t>(count); }, 60s));
             writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
             quitOnceEnabled(rig, window);
             const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaitsEditsOff").toStdString();

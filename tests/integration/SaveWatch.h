@@ -113,4 +113,13 @@ inline void disconnectFromMenu(QWidget& window)
     if (QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"))) disconnect->trigger();
 }
 
+// Renames a patch, holds Disconnect's save and moves a patch into a group while it is held; whether the
+// save came to be held and the move showed. The save is left held.
+inline bool moveWhileADisconnectsSaveIsHeld(QWidget& window, SaveWatch& watch)
+{
+    if (!renameThenHoldTheSave(window, watch, [&] { disconnectFromMenu(window); })) return false;
+    PoolTour::movePatchIntoGroup(window);
+    return ProgramRig::waitUntil(PoolTour::patchMoved, 10s);
+}
+
 }  // namespace save_watch

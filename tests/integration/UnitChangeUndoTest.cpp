@@ -9,11 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
+#include "ListEditors.h"
 #include "ProgramRig.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
-#include "app/controls/RightClickImageView.h"
-#include "app/controls/AutoClosePopover.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolOutlineView.h"
 
@@ -21,26 +20,6 @@ using namespace std::chrono_literals;
 using Gestures = WindowGestures;
 
 namespace {
-
-template <typename Editor>
-Editor* shownEditor(QWidget& window)
-{
-    for (Editor* editor : Gestures::patchList(window)->findChildren<Editor*>())
-        if (editor->isVisible()) return editor;
-    return nullptr;
-}
-
-// Opens the row's cell in `column` (1 the name, 2 the comment) for editing; whether its editor took the keys.
-template <typename Editor>
-bool openEditor(QWidget& window, int row, int column)
-{
-    Gestures::doubleClickPatchList(window, row, column);
-    if (!ProgramRig::waitUntil([] { return qobject_cast<Editor*>(QApplication::focusWidget()) != nullptr; }, 5s))
-        return false;
-    // The field shows its text selected on its next turn.
-    QCoreApplication::processEvents();
-    return true;
-}
 
 // Undoes the newest edit from the popover, puts the popover away and gives the window the keys back; the
 // editor the reloaded list opened again, with the keys, or none.
@@ -53,10 +32,9 @@ Editor* undoUnderTheEditor(QWidget& window)
         }, 10s))
         return nullptr;
     UndoTour::undoFromPopover(window);
-    if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
-    window.activateWindow();
-    if (!ProgramRig::waitUntil([&] { return shownEditor<Editor>(window) != nullptr; }, 5s)) return nullptr;
-    Editor* editor = shownEditor<Editor>(window);
+    list_editors::backToTheWindow(window);
+    if (!ProgramRig::waitUntil([&] { return list_editors::shown<Editor>(window) != nullptr; }, 5s)) return nullptr;
+    Editor* editor = list_editors::shown<Editor>(window);
     if (!ProgramRig::waitUntil([&] { return QApplication::focusWidget() == editor; }, 5s)) return nullptr;
     return editor;
 }
@@ -83,38 +61,38 @@ TEST(UnitChangeUndo, AnUntouchedEditorUnderAnUndoLeavesTheUnitsChangeOnTheUnit)
 
         // Row 3 renamed; the unit then sets its comment; the comment's editor opens; the rename is undone.
         const std::string name3 = unit.patchNameAt(3).value_or("?");
-        ASSERT_TRUE(openEditor<QLineEdit>(window, 3, 1));
+        ASSERT_TRUE(list_editors::open<QLineEdit>(window, 3, 1));
         Gestures::type(QStringLiteral("Renamed"));
         Gestures::type({}, Qt::Key_Return);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(3) == "Renamed"; }));
         unit.editOnUnit(3, "Renamed", "Set on the unit");
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return screen->bufferedChangeCount() == 1; }, 10s));
-        ASSERT_TRUE(openEditor<QPlainTextEdit>(window, 3, 2));
+        ASSERT_TRUE(list_editors::open<QPlainTextEdit>(window, 3, 2));
         auto* comment = undoUnderTheEditor<QPlainTextEdit>(window);
         ASSERT_NE(comment, nullptr);
         EXPECT_EQ(comment->toPlainText().toStdString(), "Set on the unit");
         Gestures::patchList(window)->setFocus();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownEditor<QPlainTextEdit>(window) == nullptr; }, 5s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return list_editors::shown<QPlainTextEdit>(window) == nullptr; }, 5s));
 
         // Row 5's comment edited; the unit then sets its name; the name's editor opens; the edit is undone.
         const std::string comment5 = unit.patchCommentAt(5).value_or("?");
-        ASSERT_TRUE(openEditor<QPlainTextEdit>(window, 5, 2));
+        ASSERT_TRUE(list_editors::open<QPlainTextEdit>(window, 5, 2));
         Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
         Gestures::type(QStringLiteral("Warm"));
         Gestures::patchList(window)->setFocus();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(5) == "Warm"; }));
         unit.editOnUnit(5, "Unit Five", "Warm");
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return screen->bufferedChangeCount() == 1; }, 10s));
-        ASSERT_TRUE(openEditor<QLineEdit>(window, 5, 1));
+        ASSERT_TRUE(list_editors::open<QLineEdit>(window, 5, 1));
         auto* name = undoUnderTheEditor<QLineEdit>(window);
         ASSERT_NE(name, nullptr);
         EXPECT_EQ(name->text().toStdString(), "Unit Five");
         Gestures::type({}, Qt::Key_Escape);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownEditor<QLineEdit>(window) == nullptr; }, 5s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return list_editors::shown<QLineEdit>(window) == nullptr; }, 5s));
 
         // A write queued after anything the editors could have sent: once it lands, the unit holds what
         // the undos and its own changes left.
-        ASSERT_TRUE(openEditor<QLineEdit>(window, 7, 1));
+        ASSERT_TRUE(list_editors::open<QLineEdit>(window, 7, 1));
         Gestures::type(QStringLiteral("Marker"));
         Gestures::type({}, Qt::Key_Return);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(7) == "Marker"; }));
