@@ -23,6 +23,8 @@
 #include "MenuTour.h"
 #include "UndoTour.h"
 #include "ProgramRig.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolOutlineView.h"
 #include "WindowGestures.h"
 #include "app/patch/CustomTableViewForPatch.h"
 #include "app/patch/CustomTextViewForPatchProperty.h"
@@ -443,12 +445,13 @@ TEST(PatchList, ANameTypedInTheCellGoesOverTheUnitsWaitingChange)
         ASSERT_TRUE(rig.showPatchScreen());
         QWidget& window = rig.window();
         window.activateWindow();
+        auto* pool = window.findChild<PatchPoolOutlineView*>();
+        auto* screen = pool != nullptr ? dynamic_cast<PatchManagerViewController*>(pool->backUpDelegate()) : nullptr;
+        ASSERT_NE(screen, nullptr);
         unit.editOnUnit(1, "Knob", "From the unit");
-        // Once the program has the unit's change.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
-            return std::find(names.begin(), names.end(), "Knob") != names.end();
-        }));
+        // Once the screen holds the unit's change: its file on disk comes a step before the screen is told,
+        // and a name typed in between is a name typed before the program knew of the change.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return screen->bufferedChangeCount() == 1; }, 10s));
         Gestures::doubleClickPatchList(window, 1, 1);
         ASSERT_TRUE(ProgramRig::waitUntil([] { return qobject_cast<QLineEdit*>(QApplication::focusWidget()) != nullptr; }, 5s));
         Gestures::type({}, Qt::Key_A, Qt::ControlModifier);
