@@ -791,6 +791,49 @@ TEST_F(Pools, WithdrawnCopiesAreHandedBackAtOnceAndStandInNoStepsWay)
     EXPECT_EQ(utils->poolCopiesProgress(), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
+// A group a drop has just made holds only its folder while all its copies wait behind another drop's: with
+// them withdrawn its folder goes to the bin without waiting for that drop, comes back by the undo, and the
+// copies asked again land in it.
+TEST_F(Pools, AGroupWhoseCopiesAreAllWithdrawnGoesToTheBinAndBackWithoutWaiting)
+{
+    HeldCopies held;
+    buildAndConnect(&held);
+    const ReleaseAndEnd ending{held, utils};
+    for (const char* name : {"A", "B", "C"}) put(std::string("Temp/Device/Patch/") + name + ".qptc", patchFile(name, {kEcho, 1}));
+    const std::string drop = under("Temp/Local/Drop");
+    const std::string folder = under("Temp/Local/New Patch Group 1");
+    fs::create_directories(drop);
+    fs::create_directories(folder);
+    held.holdInto = drop;
+    bool dropLanded = false;
+    utils->writeFilePatchesLater({{under("Temp/Device/Patch/A.qptc"), drop}},
+                                 [&](std::vector<CommonUtils::CopiedPatch>) { dropLanded = true; });
+    const std::vector<CommonUtils::PatchCopy> copies{{under("Temp/Device/Patch/B.qptc"), folder},
+                                                     {under("Temp/Device/Patch/C.qptc"), folder}};
+    utils->writeFilePatchesLater(copies, [](std::vector<CommonUtils::CopiedPatch>) {});
+    held.waitForTheFirst();
+    EXPECT_EQ(utils->withdrawPoolCopies(copies, true), (std::vector<bool>{true, true}));
+
+    DirectoryObject group;
+    group.isGroup = true;
+    group.name = "New Patch Group 1";
+    utils->settlePoolWorkFor({folder});
+    const std::string inBin = utils->deletePatchGroup(group);
+    EXPECT_EQ(inBin, under("Temp/RecycleBin/New Patch Group 1"));
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_FALSE(dropLanded) << "the deletion waited for the drop ahead";
+    group.path = inBin;
+    EXPECT_EQ(utils->undoPatchGroup(group), folder);
+    std::optional<std::vector<CommonUtils::CopiedPatch>> again;
+    utils->writeFilePatchesLater(copies, [&](std::vector<CommonUtils::CopiedPatch> results) { again = std::move(results); });
+    held.release();
+    utils->settlePoolWork();
+    ASSERT_TRUE(again);
+    for (const auto& result : *again) EXPECT_TRUE(result.item);
+    EXPECT_TRUE(fs::exists(folder + "/B.qptc"));
+    EXPECT_TRUE(fs::exists(folder + "/C.qptc"));
+}
+
 // A step on a file that copies are of has those copies land first, and only those: one not begun is made
 // by the step itself, the batch's others go on and land later without it, and no copy is made twice.
 TEST_F(Pools, AStepOnACopysFileLandsThatCopyAloneAheadOfItsBatch)

@@ -248,6 +248,8 @@ public:
                                                                         const Node& group);
     // Takes out of the pool a patch whose copy the deletion withdrew (nothing to put in the bin); its record.
     std::shared_ptr<DeleteAction> deleteWithdrawnPatch(const Node& item, const Node& group);
+    // Puts back a group's children withdrawn for a deletion of the group that failed, asking their copies again.
+    void putBackWithdrawnChildren(const Node& group, const std::vector<std::shared_ptr<DeleteAction>>& children);
     // The open property sheet's controllers, kept until the next sheet replaces them.
     PatchPropertyViewController* patchPropertyViewController() const;
     PatchGroupPropertyViewController* patchGroupPropertyViewController() const;

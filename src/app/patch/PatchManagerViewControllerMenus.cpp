@@ -12,6 +12,7 @@
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchDialogs.h"
 #include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
@@ -304,6 +305,21 @@ std::shared_ptr<DeleteAction> PatchManagerViewController::deleteWithdrawnPatch(c
     return record;
 }
 
+void PatchManagerViewController::putBackWithdrawnChildren(const Node& group,
+                                                          const std::vector<std::shared_ptr<DeleteAction>>& children)
+{
+    // The group stayed (its folder could not go): its children go back where they stood, and their
+    // copies, withdrawn for the deletion, are asked again.
+    Nodes again;
+    for (const auto& child : children) {
+        auto& list = group->childDirectories;
+        child->deletedItem->patchItem()->path = child->pendingCopyOf;
+        list.insert(list.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(child->index, list.size())), child->deletedItem);
+        again.push_back(child->deletedItem);
+    }
+    if (patchPoolEditor_) patchPoolEditor_->copyAgain(again, group);
+}
+
 void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlineView* view,
                                                                  const PoolSelectionEntries& items)
 {
@@ -325,16 +341,33 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
     // A patch going whose copy has not begun is not copied at all: its copy is withdrawn, nothing of it
     // goes to the bin, and the undo asks it again. Only the few copies under way land (waited for); the
     // step shows at once however many of a drop's copies are still to be made.
+    // A group going whole takes its children with it: theirs are asked once, with the group's (a pair
+    // named more times than the step means would withdraw another drop's copy of the same file).
+    std::unordered_set<const DirectoryObject*> groupsGoing;
+    for (const auto& entry : items)
+        if (!entry.parentItem && entry.childItem) groupsGoing.insert(entry.childItem.get());
+    const auto groupGoesToo = [&](const PoolSelectionEntry& entry) {
+        return entry.parentItem && groupsGoing.count(entry.parentItem.get()) > 0;
+    };
     PatchCoordinator::PatchCopies pending;
     std::vector<const DirectoryObject*> pendingNodes;
     const std::string local = coordinator_.localPoolFolder();
+    const auto folderOf = [&](const Node& group) {
+        return group ? (std::filesystem::path(local) / CommonUtils::groupFolderName(group->name.value_or(""))).string() : local;
+    };
     for (const auto& entry : items) {
-        if (!entry.childItem || entry.childItem->isGroup) continue;
+        if (!entry.childItem || groupGoesToo(entry)) continue;
+        if (!entry.parentItem && entry.childItem->isGroup) {
+            for (const auto& child : entry.childItem->childDirectories)
+                if (const PatchItem* patch = child ? child->patchItem() : nullptr; patch && !patch->path.empty()) {
+                    pending.emplace_back(patch->path, folderOf(entry.childItem));
+                    pendingNodes.push_back(child.get());
+                }
+            continue;
+        }
+        if (entry.childItem->isGroup) continue;
         if (const PatchItem* patch = entry.childItem->patchItem(); patch && !patch->path.empty()) {
-            const std::string folder =
-                entry.parentItem ? (std::filesystem::path(local) / CommonUtils::groupFolderName(entry.parentItem->name.value_or(""))).string()
-                                 : local;
-            pending.emplace_back(patch->path, folder);
+            pending.emplace_back(patch->path, folderOf(entry.parentItem));
             pendingNodes.push_back(entry.childItem.get());
         }
     }
@@ -343,6 +376,25 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
         const std::vector<bool> taken = coordinator_.withdrawPendingCopies(pending, true);
         for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
             if (taken[i]) withdrawn.insert(pendingNodes[i]);
+    }
+    // A group's withdrawn children leave it before its folder goes: the step neither waits for them nor
+    // sends anything of theirs to the bin, and the group's record keeps them.
+    std::map<const DirectoryObject*, std::vector<std::shared_ptr<DeleteAction>>> withdrawnChildren;
+    for (const auto& entry : items) {
+        if (entry.parentItem || !entry.childItem || !entry.childItem->isGroup) continue;
+        Nodes& children = entry.childItem->childDirectories;
+        for (std::size_t at = 0; at < children.size();) {
+            if (!children[at] || withdrawn.count(children[at].get()) == 0) {
+                ++at;
+                continue;
+            }
+            auto& kept = withdrawnChildren[entry.childItem.get()];
+            // Its place in the group as the deletion found it.
+            auto child = std::make_shared<DeleteAction>(children[at], entry.childItem, static_cast<std::uint64_t>(at + kept.size()), 0);
+            child->pendingCopyOf = children[at]->patchItem()->path;
+            kept.push_back(std::move(child));
+            children.erase(children.begin() + static_cast<std::ptrdiff_t>(at));
+        }
     }
     // The copies of every other patch going that have not landed land first, all at once (a group's):
     // made side by side off the main thread, not one by one inside each deletion.
@@ -358,15 +410,16 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
     bool changed = false;
     for (const auto& entry : items) {
         // A child whose group goes too goes with it.
-        const bool groupGoesToo = entry.parentItem &&
-                                  std::any_of(items.begin(), items.end(), [&](const PoolSelectionEntry& other) {
-                                      return !other.parentItem && other.childItem == entry.parentItem;
-                                  });
-        if (groupGoesToo || !entry.childItem) continue;
+        if (groupGoesToo(entry) || !entry.childItem) continue;
         const std::size_t before = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
         auto record = withdrawn.count(entry.childItem.get()) > 0
                           ? deleteWithdrawnPatch(entry.childItem, entry.parentItem)
                           : detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem);
+        if (const auto kept = withdrawnChildren.find(entry.childItem.get()); kept != withdrawnChildren.end()) {
+            if (record) record->withdrawnChildren = std::move(kept->second);
+            else putBackWithdrawnChildren(entry.childItem, kept->second);
+            withdrawnChildren.erase(kept);
+        }
         if (record) {
             const auto& [neighbours, places] = shots[entry.parentItem.get()];
             if (const auto place = places.find(entry.childItem.get()); place != places.end()) {

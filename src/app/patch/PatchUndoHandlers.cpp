@@ -575,8 +575,20 @@ void PatchUndoHandlers::undoDeletedGroup(const DeleteAction& action)
         } else if (collaborators_.coordinator.undoPatchGroup(*node).empty()) {
             message(kRestorePatchGroupFailed, node->name.value_or(""));
         } else {
+            // The children whose copies the deletion withdrew go back where they stood, after the folder
+            // (which named only what had landed), and their copies are asked again once the group is back.
+            Nodes touched{node};
+            for (const auto& child : action.withdrawnChildren) {
+                PatchItem* patch = child && child->deletedItem ? child->deletedItem->patchItem() : nullptr;
+                if (patch == nullptr) continue;
+                patch->path = child->pendingCopyOf;
+                auto& list = node->childDirectories;
+                list.insert(list.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(child->index, list.size())), child->deletedItem);
+                touched.push_back(child->deletedItem);
+            }
             putBackDeleted(action, structureData_, node);
-            reloadPool({node});
+            for (std::size_t i = 1; i < touched.size(); ++i) copyAgain(node, touched[i]);
+            reloadPool(touched);
             return;
         }
     }

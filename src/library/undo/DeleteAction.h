@@ -32,4 +32,8 @@ public:
     // The file a patch's copy was still to be made from when the deletion withdrew that copy: nothing of
     // it went to the bin, and the undo asks the copy again into the group's folder.
     std::string pendingCopyOf;
+    // A group's children whose copies its deletion withdrew (each a patch's record: its place in the group
+    // and the file it was dropped from): none went to the bin with the folder, and the undo puts them back
+    // in the group and asks their copies again.
+    std::vector<std::shared_ptr<DeleteAction>> withdrawnChildren;
 };

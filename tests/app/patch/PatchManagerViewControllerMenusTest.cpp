@@ -695,6 +695,95 @@ TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThem
     }
 }
 
+// A group deleted whole while patches saved into it are still to be copied shows at once: their copies
+// are withdrawn, the group's folder goes to the bin with what landed there, and the undo puts the group
+// back with every child where it stood, asking the withdrawn copies again into its folder.
+TEST_F(PatchScreenMenus, AGroupDeletedDuringItsCopiesGoesAtOnceAndItsUndoAsksThemAgain)
+{
+    struct Case {
+        const char* what;
+        // The group's children deleted with it, by name (none: the group alone, as from its menu).
+        std::vector<std::string> withIt;
+        // The bin refuses the group's folder: the group stays whole, its withdrawn copies asked again.
+        bool binRefuses;
+    };
+    const std::vector<Case> cases{
+        {"the group from its menu", {}, false},
+        {"the group selected with its patches", {"P2", "P3", "P4", "g0"}, false},
+        {"the group selected with one of its patches", {"P3"}, false},
+        {"the group's folder refused by the bin", {}, true},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        undo.clearUndoStack();
+        coordinator.runHeldCopies();
+        load(10);
+        for (const auto& item : screen->patchItems()) item->path = "/root/Device/Patch/" + item->patchName + ".qptc";
+        const Node group = groupNode("G", patchNodes("g", 1));
+        setPool({patchNode("Top"), group});
+        coordinator.holdCopies = true;
+        screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
+        ASSERT_TRUE(testing_app::processEventsUntil([&] { return records() == 1u; }, std::chrono::seconds(2)));
+        const auto children = [&] {
+            std::vector<std::string> result;
+            for (const auto& node : group->childDirectories) result.push_back(node->name.value_or(""));
+            return result;
+        };
+        const std::vector<std::string> saved = children();
+        ASSERT_EQ(saved.size(), 4u);
+        PoolSelectionEntries entries{{nullptr, group}};
+        for (const auto& node : group->childDirectories)
+            if (std::find(each.withIt.begin(), each.withIt.end(), *node->name) != each.withIt.end()) entries.push_back({group, node});
+        log.clear();
+        if (each.binRefuses) coordinator.failingBinMoves.insert("G");
+        screen->didClickOnDeleteButtonWithItems(&pool(), entries);
+        coordinator.failingBinMoves.clear();
+        if (each.binRefuses) {
+            EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G"}));
+            EXPECT_EQ(children(), saved);
+            EXPECT_EQ(records(), 1u);
+            ASSERT_EQ(coordinator.heldCopies.size(), 2u) << "the withdrawn copies were not asked again";
+            coordinator.runHeldCopies();
+            for (const auto& node : group->childDirectories)
+                if (node->name->front() == 'P') {
+                    EXPECT_EQ(node->patchItem()->path.rfind("/root/Temp/Local/G/", 0), 0u) << *node->name;
+                }
+            EXPECT_EQ(children(), saved);
+            coordinator.holdCopies = false;
+            continue;
+        }
+        EXPECT_EQ(topNames(), (std::vector<std::string>{"Top"}));
+        EXPECT_EQ(records(), 2u);
+        EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the deletion waited for the saving's copies";
+        for (const auto& entry : log) {
+            EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << "waited for a copy: " << entry;
+            EXPECT_NE(entry.rfind("deletePatchItem ", 0), 0u) << entry;
+        }
+        EXPECT_NE(std::find(log.begin(), log.end(), "deletePatchGroup G"), log.end());
+        coordinator.runHeldCopies();
+        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        EXPECT_EQ(topNames(), (std::vector<std::string>{"Top"}));
+
+        log.clear();
+        undo.doUndoAction();
+        EXPECT_EQ(topNames(), (std::vector<std::string>{"Top", "G"}));
+        EXPECT_EQ(children(), saved);
+        for (const auto& entry : log) EXPECT_EQ(entry.find("writeFilePatch"), std::string::npos) << entry;
+        ASSERT_EQ(coordinator.heldCopies.size(), 1u) << "the undo asked no copy again";
+        for (const auto& node : group->childDirectories)
+            if (node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path, "/root/Device/Patch/" + *node->name + ".qptc");
+            }
+        coordinator.runHeldCopies();
+        for (const auto& node : group->childDirectories)
+            if (node->name->front() == 'P') {
+                EXPECT_EQ(node->patchItem()->path.rfind("/root/Temp/Local/G/", 0), 0u) << *node->name;
+            }
+        EXPECT_EQ(children(), saved);
+        coordinator.holdCopies = false;
+    }
+}
+
 // A move of saved patches whose copies have not begun moves no file and waits for none: the copies are
 // withdrawn and asked again into the group they go to. Its undo does the same back into their group when
 // those copies have not begun either, and moves the files when they have landed.
