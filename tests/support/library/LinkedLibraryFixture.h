@@ -47,14 +47,6 @@ protected:
         std::filesystem::create_directories(Path(rootFolder + "/" + relative).parent_path());
         std::filesystem::create_symlink(target, rootFolder + "/" + relative);
     }
-    Strings start()
-    {
-        startLibrary();
-        utils->createPatchDirectoryObjectFromLocal();
-        Strings heard = until("patchPool");
-        for (auto& more : settle()) heard.push_back(std::move(more));
-        return heard;
-    }
     // The pool shown with a patch "E" added at its end.
     CommonUtils::Tree withE()
     {
