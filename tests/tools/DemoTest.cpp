@@ -25,6 +25,7 @@
 #include "platform/files/ApplicationSupport.h"
 #include "platform/files/LocalFileManager.h"
 #include "platform/image/BitmapImageRep.h"
+#include "platform/text/Utf8.h"
 #include "server/OKVServerController.h"
 #include "support/files/TemporaryFolder.h"
 #include "support/server/LoopbackServer.h"
@@ -90,8 +91,9 @@ TEST(DemoCatalogue, SynchronisesWithTheProgramsServerClient)
     loop.runUntilIdle();
 }
 
-// A unit in use: every slot holds a readable patch with a name and a comment, the names all differ, the
-// effect list holds the unit model's effects with the first few loaded, and their files take memory.
+// A unit in use: every slot holds a readable patch with a name and a comment in each interface language
+// (a Japanese interface shows the Japanese one), the names all differ, the effect list holds the unit
+// model's effects with the first few loaded, and their files take memory.
 TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
 {
     platform::RunLoop loop;
@@ -109,7 +111,6 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
                 const auto patch = OKVPatch::initWithData(*record);
                 ASSERT_TRUE(patch) << group << "/" << slot;
                 EXPECT_LE(patch->patchName().size(), 10U);
-                EXPECT_FALSE(patch->commentEN().content().empty());
                 // Each uses an effect of the unit's model, so the effect list has use counts to show.
                 ASSERT_GE(patch->effectTypes().size(), 1U);
                 EXPECT_EQ(patch->effectTypes()[0] & 0x00FFFF00U, 0x00000100U);
@@ -120,9 +121,33 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
     EXPECT_EQ(names.size(), 100U);
     EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("Blues 1"));
     EXPECT_FALSE(unit->patchNameAt(100).has_value());
-    unit->editOnUnit(5, "On Unit", "Changed on the unit");
+    // Each language's comment as the coordinator shows it under that language, before and after the
+    // unit's own edits; an edit that gives no Japanese comment leaves that chunk empty.
+    const std::string japanese = "本体で変更";
+    const struct {
+        const char* language;
+        std::int32_t slot;
+        std::string before, after;
+    } comments[] = {
+        {"en", 5, "Warm overdrive, a touch of reverb", "Changed on the unit"},
+        {"ja", 5, "暖かいオーバードライブに少しのリバーブ", japanese},
+        {"en", 6, "Auto-wah and a short compressor", "English only"},
+        {"ja", 6, "オートワウと短いコンプ", ""},
+    };
+    for (const auto& c : comments) EXPECT_EQ(unit->patchCommentAt(c.slot, c.language), c.before) << c.language << c.slot;
+    unit->editOnUnit(5, "On Unit", "Changed on the unit", japanese);
+    unit->editOnUnit(6, "Unit Six", "English only");
     EXPECT_EQ(unit->patchNameAt(5), std::optional<std::string>("On Unit"));
-    EXPECT_EQ(unit->patchCommentAt(5), std::optional<std::string>("Changed on the unit"));
+    for (const auto& c : comments) EXPECT_EQ(unit->patchCommentAt(c.slot, c.language), c.after) << c.language << c.slot;
+    for (std::int32_t slot = 0; slot < unit->patchCount(); ++slot) {
+        if (slot == 5 || slot == 6) continue;
+        for (const char* language : {"en", "ja"}) {
+            const auto shown = unit->patchCommentAt(slot, language);
+            ASSERT_TRUE(shown) << slot << language;
+            EXPECT_FALSE(shown->empty()) << slot << language;
+        }
+        EXPECT_FALSE(platform::Utf8::isAscii(*unit->patchCommentAt(slot, "ja"))) << slot;
+    }
 
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);

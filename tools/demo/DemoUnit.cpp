@@ -8,6 +8,7 @@
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVEffect.h"
 #include "device/formats/OKVQFXList.h"
+#include "platform/text/ShiftJis.h"
 #include "support/device/EffectListMaker.h"
 #include "support/library/LibraryFiles.h"
 
@@ -16,20 +17,22 @@ namespace {
 struct PatchText {
     const char* name;
     const char* comment;
+    const char* japaneseComment;
 };
 
-// Names of at most seven characters, so "<name> <n>" fits the device's ten.
+// Names of at most seven characters, so "<name> <n>" fits the device's ten. A unit keeps a comment per
+// language and a Japanese interface shows the Japanese one, so each patch carries both.
 constexpr std::array<PatchText, 10> kPatchTexts{{
-    {"Clean", "Bright clean for chords, compressor first"},
-    {"Crunch", "Edge of break-up, rolls back clean"},
-    {"Lead", "Singing lead with a long delay"},
-    {"Ambient", "Swells into a big hall"},
-    {"Rhythm", "Tight gate for palm mutes"},
-    {"Blues", "Warm overdrive, a touch of reverb"},
-    {"Funk", "Auto-wah and a short compressor"},
-    {"Metal", "High gain with the noise gate on"},
-    {"Jazz", "Dark and round, no drive"},
-    {"Shoegaz", "Chorus and tape delay, everything wet"},
+    {"Clean", "Bright clean for chords, compressor first", "コード向けの明るいクリーン、コンプが先"},
+    {"Crunch", "Edge of break-up, rolls back clean", "歪み始めの境目、絞るとクリーンに戻る"},
+    {"Lead", "Singing lead with a long delay", "ロングディレイで歌うリード"},
+    {"Ambient", "Swells into a big hall", "大きなホールへ広がるスウェル"},
+    {"Rhythm", "Tight gate for palm mutes", "ブリッジミュート用のタイトなゲート"},
+    {"Blues", "Warm overdrive, a touch of reverb", "暖かいオーバードライブに少しのリバーブ"},
+    {"Funk", "Auto-wah and a short compressor", "オートワウと短いコンプ"},
+    {"Metal", "High gain with the noise gate on", "ノイズゲートを入れたハイゲイン"},
+    {"Jazz", "Dark and round, no drive", "太く丸い音、歪みなし"},
+    {"Shoegaz", "Chorus and tape delay, everything wet", "コーラスとテープディレイ、全部ウェット"},
 }};
 
 // How much of the unit's memory each loaded module file takes.
@@ -48,6 +51,16 @@ void useEffects(Bytes& record, int number)
     const std::uint32_t second = number % 10 == 3 ? effects[4].type : number % 4 == 0 ? effects[3].type : 0;
     LittleEndian::write32(record.data() + kFirstUnitType, first);
     LittleEndian::write32(record.data() + kFirstUnitType + 4, second);
+}
+
+// The record with its Japanese comment chunk holding `japanese` in Shift-JIS; a text that does not
+// encode leaves the chunk empty, as a unit's own edit in another language would.
+Bytes withJapaneseComment(const Bytes& record, const std::string& japanese)
+{
+    auto patch = OKVPatch::initWithData(record);
+    if (!patch) return record;
+    patch->commentJP().setContent(platform::ShiftJis::encode(japanese).value_or(Bytes()));
+    return patch->getByteData();
 }
 
 }  // namespace
@@ -105,10 +118,11 @@ std::optional<std::string> DemoUnit::patchNameAt(std::int32_t slot)
     return patch->patchName();
 }
 
-std::optional<std::string> DemoUnit::patchCommentAt(std::int32_t slot)
+std::optional<std::string> DemoUnit::patchCommentAt(std::int32_t slot, const std::string& language)
 {
     const auto patch = patchAt(slot);
     if (!patch) return std::nullopt;
+    if (language == "ja") return platform::ShiftJis::decode(OKVPatch::subDataWithData(patch->commentJP().content()));
     const Bytes& content = patch->commentEN().content();
     std::string comment(content.begin(), content.end());
     comment.erase(comment.find_last_not_of(std::string("\0 ", 2)) + 1);
@@ -149,13 +163,16 @@ std::optional<std::string> DemoUnit::effectVersion(std::uint32_t type)
                                [](const OKVQFXInformation& effect) { return effect.versionQFX(); });
 }
 
-void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment)
+void DemoUnit::editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment,
+                          const std::string& japaneseComment)
 {
     const auto layout = sim::DeviceUnit::defaultLayout();
     const std::int32_t perGroup = layout.banks * layout.patchs;
     const std::int32_t group = slot / perGroup, bank = slot % perGroup / layout.patchs, patch = slot % layout.patchs;
     m_unit.patches().setPatch(group, bank, patch,
-                              SimulatedPatchMemory::makePatchRecord(name, comment, 160, static_cast<std::uint8_t>(slot)));
+                              withJapaneseComment(SimulatedPatchMemory::makePatchRecord(
+                                                      name, comment, 160, static_cast<std::uint8_t>(slot)),
+                                                  japaneseComment));
     m_unit.sendPatchNotice(group, bank, patch);
 }
 
@@ -171,7 +188,7 @@ void DemoUnit::fillPatches()
                 Bytes record = SimulatedPatchMemory::makePatchRecord(name, text.comment, 160,
                                                                      static_cast<std::uint8_t>(number));
                 useEffects(record, number);
-                m_unit.patches().setPatch(group, bank, patch, std::move(record));
+                m_unit.patches().setPatch(group, bank, patch, withJapaneseComment(record, text.japaneseComment));
             }
         }
     }

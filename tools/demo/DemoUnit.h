@@ -46,8 +46,10 @@ public:
     void setBeforeEnd(std::function<void(DemoUnit&)> look) { m_beforeEnd = std::move(look); }
     // The name of the patch the unit holds in `slot` (counted from 0); none for an unreadable slot.
     std::optional<std::string> patchNameAt(std::int32_t slot);
-    // Its comment as stored (trailing padding dropped); none for an unreadable slot.
-    std::optional<std::string> patchCommentAt(std::int32_t slot);
+    // Its comment in the interface language `language` as stored: the Japanese one decoded for "ja"
+    // (none when it does not decode), else the other one with its trailing padding dropped; none for an
+    // unreadable slot.
+    std::optional<std::string> patchCommentAt(std::int32_t slot, const std::string& language = "en");
     // Whether the unit's effect list holds the effect of this type, and whether it is loaded; none when
     // not listed.
     std::optional<bool> isEffectLoaded(std::uint32_t type);
@@ -55,8 +57,9 @@ public:
     std::optional<bool> isEffectFavourite(std::uint32_t type);
     // The version the unit's effect list gives the effect of this type; none when not listed.
     std::optional<std::string> effectVersion(std::uint32_t type);
-    // An edit made on the unit itself: the slot gets a new name and comment and the unit sends it.
-    void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment);
+    // An edit made on the unit itself: the slot gets a new name and comments and the unit sends it.
+    void editOnUnit(std::int32_t slot, const std::string& name, const std::string& comment,
+                    const std::string& japaneseComment = {});
     // The effect list and module files the unit starts with (their versions older than the catalogue's).
     void loadEffects();
 

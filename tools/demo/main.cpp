@@ -65,7 +65,9 @@
 #include "WindowShot.h"
 #include "app/ProgramEnvironment.h"
 #include "app/shell/GraphicalSession.h"
+#include "app/views/InterfaceTexts.h"
 #include "platform/bundle/Bundle.h"
+#include "platform/bundle/Localizer.h"
 #include "platform/files/ApplicationSupport.h"
 #include "support/server/LoopbackServer.h"
 
@@ -246,6 +248,9 @@ void tour(const Options& options, DemoUnit* const* unit)
     QDir().mkpath(options.tour);
     const auto patches = [unit] { return *unit != nullptr ? (*unit)->patchRequests() : std::size_t{0}; };
     const auto full = [unit] { return static_cast<std::size_t>(*unit != nullptr ? (*unit)->patchCount() : 0); };
+    // What the window shows depends on the interface language; the tour finds its way in any of them.
+    const std::string language = platform::Localizer::languageFromEnvironment();
+    const QString connectTitle = InterfaceTexts::localizedString("Main_MenuConnect");
     auto steps = std::make_shared<std::vector<TourStep>>(std::vector<TourStep>{
         // The unit's outdated effect is updated once connected, and the notice lists it.
         {"effect-update-notice.png", [](QWidget&) {}, EffectTour::updateNoticeShown},
@@ -271,7 +276,12 @@ void tour(const Options& options, DemoUnit* const* unit)
              w.activateWindow();
              Gestures::clickButton(w, "patchManagerButton");
          },
-         [] { return !EffectTour::propertiesShown(); }},
+         // The list shows the unit's comments in the interface language.
+         [unit, language] {
+             const auto comment = (*unit)->patchCommentAt(0, language);
+             return !EffectTour::propertiesShown() && comment && !comment->empty() &&
+                    Gestures::patchListText(0, 2).toStdString() == *comment;
+         }},
         // A name edited in place: a double click on the second slot's name, a new name typed.
         {"patch-name-editing.png",
          [](QWidget& w) {
@@ -294,12 +304,14 @@ void tour(const Options& options, DemoUnit* const* unit)
          [](QWidget& w) {
              if (QTableView* table = Gestures::patchList(w)) table->setFocus();
          },
-         [unit] {
+         // The comment typed is the one of the interface language; the unit keeps the other as it was.
+         [unit, language] {
              return Gestures::patchListText(2, 2) == QStringLiteral("Tour comment") &&
-                    (*unit)->patchCommentAt(2) == "Tour comment";
+                    (*unit)->patchCommentAt(2, language) == "Tour comment";
          }},
         // A patch changed on the unit arrives after the quiet time.
-        {"patch-changed-on-unit.png", [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit"); },
+        {"patch-changed-on-unit.png",
+         [unit](QWidget&) { (*unit)->editOnUnit(3, "On Unit", "Changed on the unit", "本体で変更"); },
          [] { return Gestures::patchListText(3, 1) == QStringLiteral("On Unit"); }},
         {"patch-list-end.png",
          [](QWidget& w) {
@@ -308,13 +320,13 @@ void tour(const Options& options, DemoUnit* const* unit)
          [] { return true; }},
         // Ejected once the window offers to connect again.
         {"ejected.png", [](QWidget& w) { Gestures::clickButton(w, "ejectButton"); },
-         [] {
+         [connectTitle] {
              QWidget* w = WindowShot::findWindow(QApplication::applicationName());
-             return w != nullptr && Gestures::enabledAction(*w, QStringLiteral("Connect")) != nullptr;
+             return w != nullptr && Gestures::enabledAction(*w, connectTitle) != nullptr;
          }},
         {"connected-again.png",
-         [](QWidget& w) {
-             if (QAction* connect = Gestures::enabledAction(w, QStringLiteral("Connect"))) connect->trigger();
+         [connectTitle](QWidget& w) {
+             if (QAction* connect = Gestures::enabledAction(w, connectTitle)) connect->trigger();
          },
          [=] { return patches() >= 2 * full(); }},
         // Back on the patch screen: the seeded pool, then one of each of its edits.
