@@ -1419,6 +1419,11 @@ TEST(PoolSafety, DISABLED_AQuitWaitingForCopiesIntoARenamedGroup)
         quitOnceEnabled(rig, window);
         const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaitsEditsOff").toStdString();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
+        // The rows' copies are still to be made, asked again into the group's new folder: the quit's note
+        // names their files dropped ("c") under the new name.
+        const std::string note = readText(rig.root() / "Temp" / ".closing-pool");
+        ASSERT_NE(note.find("G Renamed Set\nC "), std::string::npos) << note;
+        ASSERT_NE(note.find("\nc "), std::string::npos) << note;
         writeText(scratch / "killed", "");
     });
 }

@@ -229,7 +229,10 @@ std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, co
         if (const PatchItem* item = child ? child->patchItem() : nullptr;
             item && normal(utils_.absolutePath(item->path)).parent_path() == normal(folder))
             paths.push_back(item->path);
-    if (!newName.empty()) paths.push_back(folderOf(utils_, newName));
+    // A folder already bearing the new name refuses the rename as it stands: the copies into it (another
+    // group's, still dropped into) are not this step's to wait for.
+    if (const std::string target = folderOf(utils_, newName); !newName.empty() && !fileExistsAtPath(target))
+        paths.push_back(target);
     utils_.settlePoolWorkFor(paths);
     return utils_.renameGroup(group, newName);
 }

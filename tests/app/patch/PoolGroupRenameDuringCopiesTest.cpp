@@ -141,20 +141,26 @@ Strings names(const CommonUtils::Tree& nodes)
 
 TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLandsInTheFolderShown)
 {
+    // What bears the name the group is renamed to already: a folder there refuses the rename, and so does
+    // another group, whose own copies the refusal need not wait for.
+    enum Taken { kFree, kFolder, kGroupStillCopied };
     struct Case {
         const char* what;
-        // The name the group is renamed to; a folder of that name there already refuses the rename.
         std::string renamedTo;
-        bool folderThere;
+        Taken taken;
+        // Renamed once more, to this, at once.
+        std::string renamedAgainTo;
         bool undo;
         // The save is asked as soon as the copies may go on, while they are still to be made.
         bool saveDuringCopies;
     };
     const std::vector<Case> cases{
-        {"renamed", "Renamed", false, false, false},
-        {"renamed, then undone", "Undone", false, true, false},
-        {"renamed, then saved", "Saved", false, false, true},
-        {"refused: a folder of that name is there", "Taken", true, false, false},
+        {"renamed", "Renamed", kFree, "", false, false},
+        {"renamed twice", "First", kFree, "Twice", false, false},
+        {"renamed, then undone", "Undone", kFree, "", true, false},
+        {"renamed, then saved", "Saved", kFree, "", false, true},
+        {"refused: a folder of that name is there", "Taken", kFolder, "", false, false},
+        {"refused: a group of that name is still copied into", "", kGroupStillCopied, "", false, false},
     };
     constexpr int kPatches = 40;
     const std::string dropped = root / "Dropped";
@@ -185,14 +191,27 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         const auto group = screen->editor.createNewGroupWithPatchItems(items, nullptr, false, [](PatchPoolEditor::Node) {});
         ASSERT_TRUE(group && group->name);
         const std::string oldName = *group->name;
-        if (each.folderThere) fs::create_directories(under("Temp/Local/" + each.renamedTo));
+        std::string renamedTo = each.renamedTo;
+        int copies = kPatches;
+        if (each.taken == kFolder) fs::create_directories(under("Temp/Local/" + renamedTo));
+        if (each.taken == kGroupStillCopied) {
+            const auto other = screen->editor.createNewGroupWithPatchItems(items, nullptr, false, [](PatchPoolEditor::Node) {});
+            ASSERT_TRUE(other && other->name);
+            renamedTo = *other->name;
+            copies += kPatches;
+        }
 
-        const bool renamed = screen->editor.renameItem(group, each.renamedTo);
-        EXPECT_EQ(renamed, !each.folderThere);
+        const bool renamed = screen->editor.renameItem(group, renamedTo);
+        EXPECT_EQ(renamed, each.taken == kFree);
+        if (renamed && !each.renamedAgainTo.empty()) {
+            EXPECT_TRUE(screen->editor.renameItem(group, each.renamedAgainTo));
+            EXPECT_FALSE(fs::exists(under("Temp/Local/" + renamedTo)));
+            renamedTo = each.renamedAgainTo;
+        }
         EXPECT_EQ(held.madeSoFar(), 0) << "the rename waited for the copies into its group";
-        EXPECT_EQ(*group->name, renamed ? each.renamedTo : oldName);
+        EXPECT_EQ(*group->name, renamed ? renamedTo : oldName);
         EXPECT_EQ(fs::exists(under("Temp/Local/" + oldName)), !renamed);
-        if (each.folderThere) {
+        if (each.taken != kFree) {
             EXPECT_EQ(screen->messages, (Strings{"Patch_FileExist"}));
         }
         if (each.undo) {
@@ -200,7 +219,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
             screen->handlers.undo(*screen->records.back());
             EXPECT_EQ(held.madeSoFar(), 0) << "the undo waited for the copies into its group";
             EXPECT_EQ(*group->name, oldName);
-            EXPECT_FALSE(fs::exists(under("Temp/Local/" + each.renamedTo)));
+            EXPECT_FALSE(fs::exists(under("Temp/Local/" + renamedTo)));
         }
         EXPECT_FALSE(aheadLanded);
         const std::string shown = *group->name;
@@ -211,7 +230,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         if (!each.saveDuringCopies) utils->settlePoolWork();
         std::atomic<bool> changed{true};
         EXPECT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
-        EXPECT_EQ(held.madeSoFar(), kPatches) << "a copy was lost or made twice";
+        EXPECT_EQ(held.madeSoFar(), copies) << "a copy was lost or made twice";
         EXPECT_EQ(names(group->childDirectories), order);
         for (const auto& child : group->childDirectories) {
             const std::string path = child->patchItem()->path;
