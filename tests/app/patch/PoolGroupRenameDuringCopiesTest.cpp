@@ -5,14 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,67 +18,13 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/UndoAction.h"
-#include "platform/files/LocalFileManager.h"
+#include "support/files/HeldPoolCopies.h"
 #include "support/library/CoordinatorFixture.h"
 #include "support/library/LibraryFiles.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Holds the copies the pool's queue makes into one folder until the test lets them go (the queue makes its
-// copies one after another, so every batch asked after that one waits too), and counts the copies of the
-// dropped files, whoever makes them. A held copy nobody lets go goes after 20 s, and says so.
-struct GatedCopies : platform::LocalFileManager {
-    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
-                  platform::Durability durability) override
-    {
-        if (to.rfind(holdInto, 0) == 0 && std::this_thread::get_id() != testThread) {
-            std::unique_lock lock(mutex);
-            ++arrived;
-            changed.notify_all();
-            if (!changed.wait_for(lock, std::chrono::seconds(20), [this] { return released; })) timedOut = true;
-        }
-        if (fs::path(from).parent_path() == fs::path(countFrom)) {
-            std::lock_guard lock(mutex);
-            ++made;
-        }
-        return LocalFileManager::copyItem(from, to, error, durability);
-    }
-    bool waitForTheFirst()
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), [this] { return arrived > 0; });
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    // Holds the next copy into `holdInto` again; the count starts again.
-    void rearm()
-    {
-        std::lock_guard lock(mutex);
-        released = false;
-        arrived = 0;
-        made = 0;
-    }
-    int madeSoFar()
-    {
-        std::lock_guard lock(mutex);
-        return made;
-    }
-    std::string holdInto;
-    std::string countFrom;
-    const std::thread::id testThread = std::this_thread::get_id();
-    std::mutex mutex;
-    std::condition_variable changed;
-    int arrived = 0;
-    int made = 0;
-    bool released = false;
-    bool timedOut = false;
-};
 
 // The patch screen's pool editor and undo handlers over the real coordinator, as the program wires them.
 struct PoolScreen {
@@ -118,6 +60,12 @@ struct PoolScreen {
 
 class PoolGroupRename : public Coordinator {
 protected:
+    // The coordinator's queue uses the holding disk until the coordinator is gone.
+    ~PoolGroupRename() override
+    {
+        held.release();
+        utils.reset();
+    }
     std::string under(const std::string& relative) const { return (fs::path(programFolder()) / relative).string(); }
     // Starts the coordinator again on the held disk and loads the saved pool: the coordinator and its tree.
     std::pair<CommonUtils*, CommonUtils::Tree> startAndLoad()
@@ -127,7 +75,7 @@ protected:
         until("patchPool");
         return {utils.get(), recorder.patchPool};
     }
-    GatedCopies held;
+    HeldPoolCopies held;
 };
 
 Strings names(const CommonUtils::Tree& nodes)
