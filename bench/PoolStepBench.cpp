@@ -3,13 +3,17 @@
 // copies in the coordinator's steps of the deletion and of its undo while the copies run.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "app/patch/CommonUtilsPatchCoordinator.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/patch/WithdrawnCopies.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -157,7 +161,109 @@ void BM_DeletionOfPendingPatches(benchmark::State& state)
     }
 }
 
+// `count` patch files dropped into a group whose copies run on the pool's queue, the files written once.
+struct PendingGroup {
+    explicit PendingGroup(Library& library, int count) : library(library), coordinator(library.utils)
+    {
+        const std::string dropped = library.rootFolder + "/../Dropped";
+        fs::create_directories(dropped);
+        for (int i = 0; i < count; ++i) {
+            sources.push_back(dropped + "/" + std::to_string(i) + ".qptc");
+            library.files.writeAtomically(sources.back(),
+                                          SimulatedPatchMemory::makePatchRecord("P" + std::to_string(i), "c", 300,
+                                                                                static_cast<std::uint8_t>(i)),
+                                          nullptr, platform::Durability::WorkingCopy);
+        }
+    }
+    // A new group named `name` at the top of the pool, its copies asked and not landed.
+    Node ask(const std::string& name)
+    {
+        fs::create_directories(library.rootFolder + "/Temp/Local/" + name);
+        auto group = std::make_shared<DirectoryObject>();
+        group->isGroup = true;
+        group->name = name;
+        for (const auto& source : sources) {
+            auto item = std::make_shared<PatchItem>();
+            item->path = source;
+            auto node = std::make_shared<DirectoryObject>();
+            node->name = "P";
+            node->object = item;
+            group->childDirectories.push_back(node);
+        }
+        tree = {group};
+        editor.copyAgain(group->childDirectories, group);
+        return group;
+    }
+    // Every copy landed, the pool's folders and the bin emptied for the next round.
+    void settle()
+    {
+        library.utils.settlePoolWork();
+        library.loop.runUntilIdle();
+        std::error_code ignored;
+        fs::remove_all(library.rootFolder + "/Temp/Local", ignored);
+        fs::remove_all(library.rootFolder + "/Temp/RecycleBin", ignored);
+        fs::create_directories(library.rootFolder + "/Temp/Local");
+    }
+    Library& library;
+    CommonUtilsPatchCoordinator coordinator;
+    std::vector<std::string> sources;
+    std::vector<Node> tree;
+    std::vector<std::shared_ptr<PatchItem>> list;
+    PatchPoolEditor editor{tree, list, {coordinator, [](std::shared_ptr<UndoAction>) {}, nullptr, nullptr, nullptr, nullptr, nullptr}};
+};
+
+// The main thread's time in a rename of a group right after `count` copies into it were asked: as before
+// ("withdraw" 0) the coordinator's rename, which lands every copy into the folder first; as now (1) the
+// copies not begun withdrawn, the folder renamed and the copies asked again into it.
+void BM_RenameOfAGroupDuringItsCopies(benchmark::State& state)
+{
+    const bool withdraw = state.range(1) != 0;
+    Library library;
+    PendingGroup pending(library, static_cast<int>(state.range(0)));
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const Node group = pending.ask("Drop " + std::to_string(round));
+        const std::string name = "Renamed " + std::to_string(round++);
+        state.ResumeTiming();
+        const std::int32_t renamed = withdraw ? pending.editor.renameGroupFolder(group, name)
+                                              : pending.coordinator.renameGroup(*group, name);
+        state.PauseTiming();
+        if (renamed != 0) state.SkipWithError("the group was not renamed");
+        pending.settle();
+        state.ResumeTiming();
+    }
+}
+
+// The same for the group's deletion (its folder to the bin): as before every copy landed first; as now the
+// children's copies not begun withdrawn (the deletion's record keeps them), only what landed goes.
+void BM_DeletionOfAGroupDuringItsCopies(benchmark::State& state)
+{
+    const bool withdraw = state.range(1) != 0;
+    Library library;
+    PendingGroup pending(library, static_cast<int>(state.range(0)));
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const Node group = pending.ask("Drop " + std::to_string(round++));
+        state.ResumeTiming();
+        if (withdraw) {
+            WithdrawnCopies copies;
+            copies.addChildren(*group, library.rootFolder + "/Temp/Local/" + *group->name);
+            copies.withdraw(pending.coordinator);
+            std::erase_if(group->childDirectories, [&](const Node& child) { return copies.contains(child.get()); });
+        }
+        const std::string inBin = pending.coordinator.deletePatchGroup(*group);
+        state.PauseTiming();
+        if (inBin.empty()) state.SkipWithError("the group did not go to the bin");
+        pending.settle();
+        state.ResumeTiming();
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_RenameOfAGroupDuringItsCopies)->ArgNames({"patches", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_DeletionOfAGroupDuringItsCopies)->ArgNames({"patches", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_UndoOfADeletionPutsBack)->ArgNames({"patches", "one_pass"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_DeletionOfPendingPatches)->ArgNames({"patches", "undo", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "support/files/HeldPoolCopies.h"
 #include "support/library/CoordinatorFixture.h"
 #include "library/models/PatchItem.h"
 #include "platform/text/ShiftJis.h"
@@ -572,52 +573,7 @@ struct CopyDurabilities : platform::LocalFileManager {
 }  // namespace
 
 namespace {
-// Holds every copy the pool's queue makes until the test lets them go (or a long while passes, so a step
-// that waited for them ends the test rather than hangs it); a copy the test's thread makes is not held.
-struct HeldCopies : platform::LocalFileManager {
-    bool copyItem(const std::string& from, const std::string& to, platform::Error* error,
-                  platform::Durability durability) override
-    {
-        if (holdInto.empty() || to.rfind(holdInto, 0) != 0) return LocalFileManager::copyItem(from, to, error, durability);
-        if (!onlyNamed.empty() && fs::path(from).filename() != onlyNamed) {
-            {
-                std::lock_guard lock(mutex);
-                makers.push_back(std::this_thread::get_id());
-            }
-            return LocalFileManager::copyItem(from, to, error, durability);
-        }
-        if (std::this_thread::get_id() == testThread) return LocalFileManager::copyItem(from, to, error, durability);
-        {
-            std::unique_lock lock(mutex);
-            ++arrived;
-            changed.notify_all();
-            changed.wait_for(lock, std::chrono::seconds(20), [this] { return released; });
-        }
-        return LocalFileManager::copyItem(from, to, error, durability);
-    }
-    void waitForTheFirst()
-    {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(20), [this] { return arrived > 0; });
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    // Only the copies into this folder are held; set before any is asked.
-    std::string holdInto;
-    // When set, only the copy of the file of this name is held (the queue's first, which holds the queue),
-    // and the threads that made the others into `holdInto` are told.
-    std::string onlyNamed;
-    std::vector<std::thread::id> makers;
-    const std::thread::id testThread = std::this_thread::get_id();
-    std::mutex mutex;
-    std::condition_variable changed;
-    int arrived = 0;
-    bool released = false;
-};
+using HeldCopies = HeldPoolCopies;
 
 // Lets the held copies go and ends the coordinator however the test ends: the coordinator's queue uses the
 // holding disk until the coordinator is gone.

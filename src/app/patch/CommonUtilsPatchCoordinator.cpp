@@ -219,8 +219,20 @@ std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const st
 
 std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)
 {
-    auto paths = pathsOfGroup(utils_, group);
-    if (!newName.empty()) paths.push_back(folderOf(utils_, newName));
+    // The folder and the files in it move: copies into it, and of its files, land first. A patch whose
+    // copy a step withdrew names the file dropped, which stays where it is; its copy, asked again, is not
+    // this step's to wait for.
+    const std::string folder = folderOf(utils_, group.name.value_or(""));
+    const auto normal = [](const std::string& path) { return std::filesystem::path(path).lexically_normal(); };
+    std::vector<std::string> paths{folder};
+    for (const auto& child : group.childDirectories)
+        if (const PatchItem* item = child ? child->patchItem() : nullptr;
+            item && normal(utils_.absolutePath(item->path)).parent_path() == normal(folder))
+            paths.push_back(item->path);
+    // A folder already bearing the new name refuses the rename as it stands: the copies into it (another
+    // group's, still dropped into) are not this step's to wait for.
+    if (const std::string target = folderOf(utils_, newName); !newName.empty() && !fileExistsAtPath(target))
+        paths.push_back(target);
     utils_.settlePoolWorkFor(paths);
     return utils_.renameGroup(group, newName);
 }

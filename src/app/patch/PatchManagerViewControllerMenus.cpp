@@ -16,6 +16,7 @@
 #include "app/patch/PatchListTableModel.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/WithdrawnCopies.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
@@ -349,34 +350,17 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
     const auto groupGoesToo = [&](const PoolSelectionEntry& entry) {
         return entry.parentItem && groupsGoing.count(entry.parentItem.get()) > 0;
     };
-    PatchCoordinator::PatchCopies pending;
-    std::vector<const DirectoryObject*> pendingNodes;
+    WithdrawnCopies withdrawn;
     const std::string local = coordinator_.localPoolFolder();
     const auto folderOf = [&](const Node& group) {
         return group ? (std::filesystem::path(local) / CommonUtils::groupFolderName(group->name.value_or(""))).string() : local;
     };
     for (const auto& entry : items) {
         if (!entry.childItem || groupGoesToo(entry)) continue;
-        if (!entry.parentItem && entry.childItem->isGroup) {
-            for (const auto& child : entry.childItem->childDirectories)
-                if (const PatchItem* patch = child ? child->patchItem() : nullptr; patch && !patch->path.empty()) {
-                    pending.emplace_back(patch->path, folderOf(entry.childItem));
-                    pendingNodes.push_back(child.get());
-                }
-            continue;
-        }
-        if (entry.childItem->isGroup) continue;
-        if (const PatchItem* patch = entry.childItem->patchItem(); patch && !patch->path.empty()) {
-            pending.emplace_back(patch->path, folderOf(entry.parentItem));
-            pendingNodes.push_back(entry.childItem.get());
-        }
+        if (!entry.parentItem && entry.childItem->isGroup) withdrawn.addChildren(*entry.childItem, folderOf(entry.childItem));
+        else withdrawn.add(entry.childItem, folderOf(entry.parentItem));
     }
-    std::unordered_set<const DirectoryObject*> withdrawn;
-    if (!pending.empty()) {
-        const std::vector<bool> taken = coordinator_.withdrawPendingCopies(pending, true);
-        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
-            if (taken[i]) withdrawn.insert(pendingNodes[i]);
-    }
+    withdrawn.withdraw(coordinator_);
     // A group's withdrawn children leave it before its folder goes: the step neither waits for them nor
     // sends anything of theirs to the bin, and the group's record keeps them.
     std::map<const DirectoryObject*, std::vector<std::shared_ptr<DeleteAction>>> withdrawnChildren;
@@ -384,7 +368,7 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
         if (entry.parentItem || !entry.childItem || !entry.childItem->isGroup) continue;
         Nodes& children = entry.childItem->childDirectories;
         for (std::size_t at = 0; at < children.size();) {
-            if (!children[at] || withdrawn.count(children[at].get()) == 0) {
+            if (!children[at] || !withdrawn.contains(children[at].get())) {
                 ++at;
                 continue;
             }
@@ -400,7 +384,7 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
     // made side by side off the main thread, not one by one inside each deletion.
     std::vector<std::string> going;
     for (const auto& entry : items) {
-        if (!entry.childItem || withdrawn.count(entry.childItem.get()) > 0) continue;
+        if (!entry.childItem || withdrawn.contains(entry.childItem.get())) continue;
         if (const PatchItem* patch = entry.childItem->patchItem(); patch && !entry.childItem->isGroup) going.push_back(patch->path);
         for (const auto& child : entry.childItem->childDirectories)
             if (const PatchItem* patch = child ? child->patchItem() : nullptr) going.push_back(patch->path);
@@ -412,7 +396,7 @@ void PatchManagerViewController::didClickOnDeleteButtonWithItems(PatchPoolOutlin
         // A child whose group goes too goes with it.
         if (groupGoesToo(entry) || !entry.childItem) continue;
         const std::size_t before = entry.parentItem ? entry.parentItem->childDirectories.size() : structureData_.size();
-        auto record = withdrawn.count(entry.childItem.get()) > 0
+        auto record = withdrawn.contains(entry.childItem.get())
                           ? deleteWithdrawnPatch(entry.childItem, entry.parentItem)
                           : detetePatchItemInPatchPoolOutlineView(view, entry.childItem, entry.parentItem);
         if (const auto kept = withdrawnChildren.find(entry.childItem.get()); kept != withdrawnChildren.end()) {

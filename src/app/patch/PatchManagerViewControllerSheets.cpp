@@ -11,6 +11,7 @@
 #include "app/patch/PatchDialogs.h"
 #include "app/patch/PatchGroupPropertyViewController.h"
 #include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolOutlineView.h"
 #include "app/patch/PatchPropertyViewController.h"
 #include "app/shell/AppDelegate.h"
@@ -153,7 +154,7 @@ QWidget* PatchManagerViewController::openPoolPropertySheet(const Node& item, con
             // A change of letter case moves the folder too: the group's folder is found by its name.
             if (newName != oldName) {
                 item->name = oldName;
-                const std::int32_t result = self->coordinator_.renameGroup(*item, newName);
+                const std::int32_t result = self->patchPoolEditor_->renameGroupFolder(item, newName);
                 if (result == 2 || result == 1) {
                     item->name = oldName;
                     if (result == 2) self->dialogs_.showInformation(kCanNotRenamePatchGroup, oldName);

@@ -7,6 +7,7 @@
 
 #include "app/patch/PatchCoordinator.h"
 #include "app/patch/PatchPoolRules.h"
+#include "app/patch/WithdrawnCopies.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -552,22 +553,13 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
     // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
     const std::string local = collaborators_.coordinator.localPoolFolder();
-    PatchCoordinator::PatchCopies pending;
-    std::vector<const DirectoryObject*> pendingNodes;
+    WithdrawnCopies handedOver;
     for (const PoolSelectionEntry& entry : items) {
-        const Node& item = entry.childItem;
-        const PatchItem* patch = item && !item->isGroup && item != target ? item->patchItem() : nullptr;
-        if (patch == nullptr || patch->path.empty()) continue;
-        const Node from = parentOf(item.get());
-        pending.emplace_back(patch->path, from ? groupFolder(*from) : local);
-        pendingNodes.push_back(item.get());
+        if (!entry.childItem || entry.childItem == target) continue;
+        const Node from = parentOf(entry.childItem.get());
+        handedOver.add(entry.childItem, from ? groupFolder(*from) : local);
     }
-    std::unordered_set<const DirectoryObject*> handedOver;
-    if (!pending.empty()) {
-        const std::vector<bool> taken = collaborators_.coordinator.withdrawPendingCopies(pending, true);
-        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
-            if (taken[i]) handedOver.insert(pendingNodes[i]);
-    }
+    handedOver.withdraw(collaborators_.coordinator);
     Nodes copyAgainInto;
 
     Nodes moved;
@@ -581,7 +573,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         if (item->isGroup && group) continue;
         const Node oldParent = parentOf(item.get());
         if (!oldParent && indexIn(structureData_, item.get()) < 0) continue;
-        if (!item->isGroup && handedOver.count(item.get()) > 0) {
+        if (!item->isGroup && handedOver.contains(item.get())) {
             copyAgainInto.push_back(item);
             action->mMovedPatchItemList.push_back({oldParent ? oldParent->name.value_or("") : "", item});
         } else if (!item->isGroup) {
@@ -650,7 +642,7 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
         if (Node group = parentOf(item.get())) action->mGroupOfItem = group;
     } else {
         // A rename that changes only the case moves the folder too, for a case-sensitive disk.
-        switch (collaborators_.coordinator.renameGroup(*item, text)) {
+        switch (renameGroupFolder(item, text)) {
         case 0:
             item->name = text;
             break;
@@ -666,4 +658,15 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
     collaborators_.addActionStack(action);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     return true;
+}
+
+std::int32_t PatchPoolEditor::renameGroupFolder(const Node& group, const std::string& newName)
+{
+    WithdrawnCopies pending;
+    pending.addChildren(*group, groupFolder(*group));
+    pending.withdraw(collaborators_.coordinator);
+    const std::int32_t result = collaborators_.coordinator.renameGroup(*group, newName);
+    if (result == 0) group->name = newName;
+    copyAgain(pending.nodes(), group);
+    return result;
 }

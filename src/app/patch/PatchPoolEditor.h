@@ -109,6 +109,11 @@ public:
 
     // The in-place rename of `item` to `text`; true when the name changed.
     bool renameItem(const Node& item, const std::string& text);
+    // The group's folder renamed without waiting for the copies still to be made into it: those not begun
+    // are withdrawn and asked again into the folder the group ends with, renamed or not (one under way
+    // lands first, and moves with the folder). Answers as the coordinator's renameGroup: 0 renamed (the
+    // group bears the new name), 1 a folder of that name exists, 2 refused or failed.
+    std::int32_t renameGroupFolder(const Node& group, const std::string& newName);
 
 private:
     enum AddType : std::int64_t { kIntoGroup = 1, kTopLevel = 2, kNewGroup = 3 };

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/patch/PatchCoordinator.h"
+#include "app/patch/WithdrawnCopies.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
@@ -197,7 +198,17 @@ void PatchUndoHandlers::undoGroupName(const ChangeTextAction& action)
     // The coordinator finds a group's folder by its name, on a disk that tells case apart: a change of
     // case alone moves the folder too.
     if (action.mOldText != current) {
-        switch (collaborators_.coordinator.renameGroup(*group, action.mOldText)) {
+        // The copies still to be made into the folder are withdrawn and asked again into the folder the
+        // group ends with, so the undo waits for none of them (as the rename it takes back).
+        WithdrawnCopies pending;
+        pending.addChildren(*group, (std::filesystem::path(collaborators_.coordinator.localPoolFolder()) /
+                                     CommonUtils::groupFolderName(current))
+                                        .string());
+        if (collaborators_.copyAgain) pending.withdraw(collaborators_.coordinator);
+        const std::int32_t renamed = collaborators_.coordinator.renameGroup(*group, action.mOldText);
+        if (renamed == 0) group->name = action.mOldText;
+        if (collaborators_.copyAgain) collaborators_.copyAgain(pending.nodes(), group);
+        switch (renamed) {
         case 0:
             break;
         case 1:
@@ -258,21 +269,12 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
     for (const Node& top : structureData_)
         if (top && top->isGroup)
             for (const Node& child : top->childDirectories) parents.emplace(child.get(), top);
-    PatchCoordinator::PatchCopies pending;
-    std::vector<const DirectoryObject*> pendingNodes;
+    WithdrawnCopies handedOver;
     for (const auto& moved : action.mMovedPatchItemList) {
-        const PatchItem* patch = moved.patchItem ? moved.patchItem->patchItem() : nullptr;
-        if (patch == nullptr || patch->path.empty()) continue;
         const auto parent = parents.find(moved.patchItem.get());
-        pending.emplace_back(patch->path, folderOfGroup(parent == parents.end() ? nullptr : parent->second));
-        pendingNodes.push_back(moved.patchItem.get());
+        handedOver.add(moved.patchItem, folderOfGroup(parent == parents.end() ? nullptr : parent->second));
     }
-    std::unordered_set<const DirectoryObject*> handedOver;
-    if (!pending.empty()) {
-        const std::vector<bool> taken = collaborators_.coordinator.withdrawPendingCopies(pending, true);
-        for (std::size_t i = 0; i < taken.size() && i < pendingNodes.size(); ++i)
-            if (taken[i]) handedOver.insert(pendingNodes[i]);
-    }
+    handedOver.withdraw(collaborators_.coordinator);
     const auto leftThePool = [](const Node& node) {
         const PatchItem* patch = node ? node->patchItem() : nullptr;
         return node && !node->isGroup && patch != nullptr && patch->path.empty();
@@ -294,7 +296,7 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
     for (const auto& moved : action.mMovedPatchItemList) {
         PatchItem* patch = moved.patchItem ? moved.patchItem->patchItem() : nullptr;
         if (patch == nullptr) continue;
-        if (handedOver.count(moved.patchItem.get()) > 0) {
+        if (handedOver.contains(moved.patchItem.get())) {
             Node group;
             if (!moved.oldDirectory.empty())
                 for (const Node& top : structureData_)

@@ -1,0 +1,201 @@
+// A pool group renamed while a drop's copies into it wait, over the real coordinator: the rename and its
+// undo show at once, none of the copies made meanwhile, and every copy lands in the folder the group ends
+// with, in the order shown, for the save and the next start.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/patch/CommonUtilsPatchCoordinator.h"
+#include "app/patch/PatchPoolEditor.h"
+#include "app/patch/PatchUndoHandlers.h"
+#include "library/models/DirectoryObject.h"
+#include "library/models/PatchItem.h"
+#include "library/undo/UndoAction.h"
+#include "support/files/HeldPoolCopies.h"
+#include "support/library/CoordinatorFixture.h"
+#include "support/library/LibraryFiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The patch screen's pool editor and undo handlers over the real coordinator, as the program wires them.
+struct PoolScreen {
+    explicit PoolScreen(std::pair<CommonUtils*, CommonUtils::Tree> loaded)
+        : coordinator(*loaded.first),
+          tree(std::move(loaded.second)),
+          editor(tree, list,
+                 {coordinator, [this](std::shared_ptr<UndoAction> record) { records.push_back(std::move(record)); },
+                  [this](const std::string& key, const std::optional<std::string>&, const std::optional<std::string>&) {
+                      messages.push_back(key);
+                  },
+                  [] {}, [] {}, nullptr, nullptr}),
+          handlers(tree, list, undoCollaborators())
+    {
+    }
+    PatchUndoHandlers::Collaborators undoCollaborators()
+    {
+        PatchUndoHandlers::Collaborators collaborators(coordinator);
+        collaborators.showMessage = [this](const std::string& key, const std::optional<std::string>&) { messages.push_back(key); };
+        collaborators.copyAgain = [this](const PatchUndoHandlers::Nodes& nodes, const PatchUndoHandlers::Node& group) {
+            editor.copyAgain(nodes, group);
+        };
+        return collaborators;
+    }
+    CommonUtilsPatchCoordinator coordinator;
+    CommonUtils::Tree tree;
+    std::vector<std::shared_ptr<PatchItem>> list;
+    std::vector<std::shared_ptr<UndoAction>> records;
+    Strings messages;
+    PatchPoolEditor editor;
+    PatchUndoHandlers handlers;
+};
+
+class PoolGroupRename : public Coordinator {
+protected:
+    // The coordinator's queue uses the holding disk until the coordinator is gone.
+    ~PoolGroupRename() override
+    {
+        held.release();
+        utils.reset();
+    }
+    std::string under(const std::string& relative) const { return (fs::path(programFolder()) / relative).string(); }
+    // Starts the coordinator again on the held disk and loads the saved pool: the coordinator and its tree.
+    std::pair<CommonUtils*, CommonUtils::Tree> startAndLoad()
+    {
+        start(held);
+        utils->createPatchDirectoryObjectFromLocal();
+        until("patchPool");
+        return {utils.get(), recorder.patchPool};
+    }
+    HeldPoolCopies held;
+};
+
+Strings names(const CommonUtils::Tree& nodes)
+{
+    Strings out;
+    for (const auto& node : nodes) out.push_back(node->name.value_or("?"));
+    return out;
+}
+
+}  // namespace
+
+TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLandsInTheFolderShown)
+{
+    // What bears the name the group is renamed to already: a folder there refuses the rename, and so does
+    // another group, whose own copies the refusal need not wait for.
+    enum Taken { kFree, kFolder, kGroupStillCopied };
+    struct Case {
+        const char* what;
+        std::string renamedTo;
+        Taken taken;
+        // Renamed once more, to this, at once.
+        std::string renamedAgainTo;
+        bool undo;
+        // The save is asked as soon as the copies may go on, while they are still to be made.
+        bool saveDuringCopies;
+    };
+    const std::vector<Case> cases{
+        {"renamed", "Renamed", kFree, "", false, false},
+        {"renamed twice", "First", kFree, "Twice", false, false},
+        {"renamed, then undone", "Undone", kFree, "", true, false},
+        {"renamed, then saved", "Saved", kFree, "", false, true},
+        {"refused: a folder of that name is there", "Taken", kFolder, "", false, false},
+        {"refused: a group of that name is still copied into", "", kGroupStillCopied, "", false, false},
+    };
+    constexpr int kPatches = 40;
+    const std::string dropped = root / "Dropped";
+    const std::string elsewhere = root / "Elsewhere";
+    fs::create_directories(dropped);
+    fs::create_directories(elsewhere);
+    Strings order;
+    std::vector<std::string> sources;
+    for (int i = 0; i < kPatches; ++i) {
+        order.push_back("P" + std::to_string(i));
+        sources.push_back(dropped + "/" + order.back() + ".qptc");
+        ASSERT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile(order.back())));
+    }
+    const std::string ahead = root / "Ahead.qptc";
+    ASSERT_TRUE(files.writeAtomically(ahead, library_files::patchFile("Ahead")));
+    held.holdInto = elsewhere;
+    held.countFrom = dropped;
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        held.rearm();
+        auto screen = std::make_unique<PoolScreen>(startAndLoad());
+        // Another drop's copy holds the pool's queue: the group's copies wait behind it.
+        bool aheadLanded = false;
+        utils->writeFilePatchesLater({{ahead, elsewhere}}, [&](std::vector<CommonUtils::CopiedPatch>) { aheadLanded = true; });
+        ASSERT_TRUE(held.waitForTheFirst());
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (const auto& source : sources) items.push_back(screen->coordinator.readFilePatchWithPath(source));
+        const auto group = screen->editor.createNewGroupWithPatchItems(items, nullptr, false, [](PatchPoolEditor::Node) {});
+        ASSERT_TRUE(group && group->name);
+        const std::string oldName = *group->name;
+        std::string renamedTo = each.renamedTo;
+        int copies = kPatches;
+        if (each.taken == kFolder) fs::create_directories(under("Temp/Local/" + renamedTo));
+        if (each.taken == kGroupStillCopied) {
+            const auto other = screen->editor.createNewGroupWithPatchItems(items, nullptr, false, [](PatchPoolEditor::Node) {});
+            ASSERT_TRUE(other && other->name);
+            renamedTo = *other->name;
+            copies += kPatches;
+        }
+
+        const bool renamed = screen->editor.renameItem(group, renamedTo);
+        EXPECT_EQ(renamed, each.taken == kFree);
+        if (renamed && !each.renamedAgainTo.empty()) {
+            EXPECT_TRUE(screen->editor.renameItem(group, each.renamedAgainTo));
+            EXPECT_FALSE(fs::exists(under("Temp/Local/" + renamedTo)));
+            renamedTo = each.renamedAgainTo;
+        }
+        EXPECT_EQ(held.madeSoFar(), 0) << "the rename waited for the copies into its group";
+        EXPECT_EQ(*group->name, renamed ? renamedTo : oldName);
+        EXPECT_EQ(fs::exists(under("Temp/Local/" + oldName)), !renamed);
+        if (each.taken != kFree) {
+            EXPECT_EQ(screen->messages, (Strings{"Patch_FileExist"}));
+        }
+        if (each.undo) {
+            ASSERT_EQ(screen->records.size(), 2U);
+            screen->handlers.undo(*screen->records.back());
+            EXPECT_EQ(held.madeSoFar(), 0) << "the undo waited for the copies into its group";
+            EXPECT_EQ(*group->name, oldName);
+            EXPECT_FALSE(fs::exists(under("Temp/Local/" + renamedTo)));
+        }
+        EXPECT_FALSE(aheadLanded);
+        const std::string shown = *group->name;
+        const std::string folder = under("Temp/Local/" + shown);
+        EXPECT_TRUE(fs::is_directory(folder));
+
+        held.release();
+        if (!each.saveDuringCopies) utils->settlePoolWork();
+        std::atomic<bool> changed{true};
+        EXPECT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
+        EXPECT_EQ(held.madeSoFar(), copies) << "a copy was lost or made twice";
+        EXPECT_EQ(names(group->childDirectories), order);
+        for (const auto& child : group->childDirectories) {
+            const std::string path = child->patchItem()->path;
+            EXPECT_EQ(fs::path(path).parent_path(), fs::path(folder)) << path;
+            EXPECT_TRUE(fs::exists(path)) << path;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), kPatches);
+        EXPECT_FALSE(held.timedOut);
+
+        // The next start shows the group as the window did, every patch in it, in order.
+        screen.reset();
+        const CommonUtils::Tree next = startAndLoad().second;
+        const auto found = std::find_if(next.begin(), next.end(), [&](const auto& node) { return node->name == shown; });
+        ASSERT_NE(found, next.end()) << "the saved pool has no group " << shown;
+        EXPECT_EQ(names((*found)->childDirectories), order);
+        if (shown != oldName) {
+            EXPECT_EQ(std::count_if(next.begin(), next.end(), [&](const auto& node) { return node->name == oldName; }), 0);
+        }
+    }
+}
