@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
+#include "library/UnitConnections.h"
 #include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/store/MappingObject.h"
@@ -290,8 +291,10 @@ public:
     std::string createNewDirectoryPath(const std::string& path);
     void removeFileWithPath(const std::string& path);
     void removeDeviceDataFolder();
-    // The same once the pool's copies under way have landed (they may read the unit's folder), the window
-    // free meanwhile; a unit connected after this is asked is read only once the removal is behind it.
+    // The same for the connection the window lost, on the state queue (which writes those folders) once the
+    // pool's copies under way have landed (they may read the unit's folder), the window free meanwhile; a
+    // unit connected after this is asked is read only once the removal is behind it. A connection that began
+    // reading before the removal's turn (the unit back before the window handled the loss) keeps its folders.
     // Main thread.
     void removeDeviceDataFolderAfterPoolWork();
 
@@ -1017,6 +1020,11 @@ private:
     // done on the state queue), and the connection states held behind them, in order (state queue).
     std::atomic<int> m_deviceFolderRemovals{0};
     int m_connectionStatesHeld = 0;
+    // The connections that read into the unit's folders, and which one a message to the window was about.
+    UnitConnections m_unitConnections;
+    // Removes the unit's folders unless a connection after `connection` has begun reading into them.
+    // State queue.
+    void removeDeviceDataFolderOf(std::uint64_t connection);
     void takeConnectionState(std::int32_t state, std::int32_t subState);
     void takeHeldConnectionState(std::int32_t state, std::int32_t subState);
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};
