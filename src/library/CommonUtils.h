@@ -497,9 +497,10 @@ public:
     // Judges each patch file on the pool's queue (from what the load kept of it, while it is unchanged) and
     // sets its node's mark, and with a device's effects known its effect list and warning, on the main
     // thread.
-    // `roots`, the top-level nodes of the pool the leaves make up whole, when they do.
+    // `roots`, the top-level nodes of the pool the leaves make up whole, when they do; `connection`, the
+    // unit's connection they are judged for.
     void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
-                             std::optional<std::vector<const DirectoryObject*>> roots = std::nullopt);
+                             std::optional<std::vector<const DirectoryObject*>> roots, std::uint64_t connection);
     // The generation of what the warnings of the pool whose top-level nodes are `nodes` were judged against
     // by the load or by the marks of a device connecting after it (the one now, while such a judgement is
     // under way, which tells when it lands); nothing for another tree or one never judged whole here.
@@ -580,8 +581,10 @@ private:
     };
 
     void post(std::function<void()> task);
-    // Sends one message to the interface on the main queue.
+    // Sends one message to the interface on the main queue, about the connection begun last, or about
+    // `connection` (what the window asks while handling it belongs to that one).
     void tell(std::function<void(CommonUtilsDelegate&)> message);
+    void tellAbout(std::uint64_t connection, std::function<void(CommonUtilsDelegate&)> message);
     void publish();
     void startUp();
     // On the clean-up queue: the work folders of unpacks cut short inside the effect store.

@@ -1,7 +1,12 @@
 // The window removes the unit's folders when it handles the unit's loss, which may be late: the unit can be
 // back (plugged in again, connected again) and its next connection reading into those folders by then.
 #include <filesystem>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <functional>
+#include <thread>
 
 #include "support/library/CoordinatorFixture.h"
 
@@ -125,3 +130,87 @@ TEST_P(UnitFolderRemoval, TheNextConnectionKeepsItsFolders)
 
 INSTANTIATE_TEST_SUITE_P(LossesAndLandings, UnitFolderRemoval, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+// A disk on which the pool's judgement looks at the files of one folder only when the test lets it: first
+// none, then (`open`) all but the first, which (`last`) it lets last, so the judgement lands only then.
+struct HeldJudgement : platform::LocalFileManager {
+    std::optional<platform::FileStamp> fileStamp(const std::string& path) override
+    {
+        if (path.rfind(folder, 0) == 0) {
+            std::unique_lock lock(mutex);
+            ++arrived;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(20), [&] { return path == first ? last : open; });
+        }
+        return LocalFileManager::fileStamp(path);
+    }
+    bool anyArrived()
+    {
+        std::lock_guard lock(mutex);
+        return arrived > 0;
+    }
+    void let(bool HeldJudgement::*which)
+    {
+        std::lock_guard lock(mutex);
+        this->*which = true;
+        changed.notify_all();
+    }
+    std::string folder;
+    std::string first;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int arrived = 0;
+    bool open = false;
+    bool last = false;
+};
+}  // namespace
+
+// The pool's judgement that meets the unit gone tells the window so when it lands; by then the unit may be
+// back, its next connection read. That connection is not the one the judgement met gone.
+TEST_F(UnitFolderRemoval, APoolJudgementThatMetTheLossLandsAfterTheNextConnectionBegan)
+{
+    // Some of the judgement's files are looked at (in parallel) once the unit is gone, one is still held.
+    if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "the judgement runs on one thread here";
+    HeldJudgement held;
+    start(held);
+    const struct Ending {
+        HeldJudgement& held;
+        std::unique_ptr<CommonUtils>& utils;
+        ~Ending()
+        {
+            held.let(&HeldJudgement::open);
+            held.let(&HeldJudgement::last);
+            utils.reset();
+        }
+    } ending{held, utils};
+    fs::create_directories(utils->pathUnderRoot(CommonUtils::kStoreEffect));
+    connect();
+    WindowStandIn window;
+    window.removeFolders = [&] { utils->removeDeviceDataFolderAfterPoolWork(); };
+    utils->setDelegate(&window);
+
+    held.folder = root / "Judged";
+    CommonUtils::Tree pool;
+    for (int i = 0; i < 8; ++i) {
+        auto leaf = std::make_shared<DirectoryObject>();
+        leaf->object = std::make_shared<PatchItem>();
+        leaf->patchItem()->path = held.folder + "/" + std::to_string(i) + ".qptc";
+        pool.push_back(std::move(leaf));
+    }
+    held.first = pool[0]->patchItem()->path;
+    utils->updateDirectoryObjectForPatchPool(pool);
+    ASSERT_TRUE(loop.runUntil([&] { return held.anyArrived(); }));
+
+    utils->ejectDeviceWithPatchList({}, {});
+    ASSERT_TRUE(loop.runUntil([&] { return window.losses == 1; }));
+    held.let(&HeldJudgement::open);
+    utils->connectDevice();
+    ASSERT_TRUE(loop.runUntil([&] { return window.reads == 1; }));
+    held.let(&HeldJudgement::last);
+    settle();
+    EXPECT_EQ(window.connects, 1);
+    EXPECT_EQ(window.losses, 1) << "the connection read after the judgement was told lost";
+    EXPECT_TRUE(dumped()) << "the next connection's patches are gone";
+    utils->setDelegate(&recorder);
+}
