@@ -119,9 +119,18 @@ void CommonUtils::post(std::function<void()> task)
 
 void CommonUtils::tell(std::function<void(CommonUtilsDelegate&)> message)
 {
-    m_dispatch.main().async([alive = std::weak_ptr<bool>(m_alive), this, message = std::move(message)] {
+    tellAbout(m_unitConnections.latest(), std::move(message));
+}
+
+void CommonUtils::tellAbout(std::uint64_t about, std::function<void(CommonUtilsDelegate&)> message)
+{
+    m_dispatch.main().async([alive = std::weak_ptr<bool>(m_alive), this, message = std::move(message), about] {
         if (!alive.lock()) return;
-        if (CommonUtilsDelegate* receiver = delegate()) message(*receiver);
+        if (CommonUtilsDelegate* receiver = delegate()) {
+            // What the window asks while handling it is for the connection this was told about.
+            const UnitConnections::Handling handling(m_unitConnections, about);
+            message(*receiver);
+        }
     });
 }
 

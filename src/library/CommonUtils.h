@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
+#include "library/UnitConnections.h"
 #include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/store/MappingObject.h"
@@ -290,8 +291,10 @@ public:
     std::string createNewDirectoryPath(const std::string& path);
     void removeFileWithPath(const std::string& path);
     void removeDeviceDataFolder();
-    // The same once the pool's copies under way have landed (they may read the unit's folder), the window
-    // free meanwhile; a unit connected after this is asked is read only once the removal is behind it.
+    // The same for the connection the window lost, on the state queue (which writes those folders) once the
+    // pool's copies under way have landed (they may read the unit's folder), the window free meanwhile; a
+    // unit connected after this is asked is read only once the removal is behind it. A connection that began
+    // reading before the removal's turn (the unit back before the window handled the loss) keeps its folders.
     // Main thread.
     void removeDeviceDataFolderAfterPoolWork();
 
@@ -494,9 +497,10 @@ public:
     // Judges each patch file on the pool's queue (from what the load kept of it, while it is unchanged) and
     // sets its node's mark, and with a device's effects known its effect list and warning, on the main
     // thread.
-    // `roots`, the top-level nodes of the pool the leaves make up whole, when they do.
+    // `roots`, the top-level nodes of the pool the leaves make up whole, when they do; `connection`, the
+    // unit's connection they are judged for.
     void markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
-                             std::optional<std::vector<const DirectoryObject*>> roots = std::nullopt);
+                             std::optional<std::vector<const DirectoryObject*>> roots, std::uint64_t connection);
     // The generation of what the warnings of the pool whose top-level nodes are `nodes` were judged against
     // by the load or by the marks of a device connecting after it (the one now, while such a judgement is
     // under way, which tells when it lands); nothing for another tree or one never judged whole here.
@@ -577,8 +581,10 @@ private:
     };
 
     void post(std::function<void()> task);
-    // Sends one message to the interface on the main queue.
+    // Sends one message to the interface on the main queue, about the connection begun last, or about
+    // `connection` (what the window asks while handling it belongs to that one).
     void tell(std::function<void(CommonUtilsDelegate&)> message);
+    void tellAbout(std::uint64_t connection, std::function<void(CommonUtilsDelegate&)> message);
     void publish();
     void startUp();
     // On the clean-up queue: the work folders of unpacks cut short inside the effect store.
@@ -1017,6 +1023,11 @@ private:
     // done on the state queue), and the connection states held behind them, in order (state queue).
     std::atomic<int> m_deviceFolderRemovals{0};
     int m_connectionStatesHeld = 0;
+    // The connections that read into the unit's folders, and which one a message to the window was about.
+    UnitConnections m_unitConnections;
+    // Removes the unit's folders unless a connection after `connection` has begun reading into them.
+    // State queue.
+    void removeDeviceDataFolderOf(std::uint64_t connection);
     void takeConnectionState(std::int32_t state, std::int32_t subState);
     void takeHeldConnectionState(std::int32_t state, std::int32_t subState);
     std::atomic<ApplicationLifecycle*> m_lifecycle{nullptr};

@@ -199,6 +199,8 @@ void CommonUtils::takeConnectionState(std::int32_t state, std::int32_t subState)
             return;
         }
         m_isConnectDevice = true;
+        // From here on this connection writes the unit's folders: a removal asked for an earlier one leaves them.
+        m_unitConnections.begin();
         const std::string deviceFolder = pathUnderRoot(kTempDevice);
         platform::Error error;
         if (m_files.exists(deviceFolder) && !m_files.removeItem(deviceFolder, &error)) {

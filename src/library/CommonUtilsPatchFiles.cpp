@@ -109,15 +109,29 @@ void CommonUtils::removeDeviceDataFolder()
 
 void CommonUtils::removeDeviceDataFolderAfterPoolWork()
 {
-    if (!isPoolWorkPending() && m_afterPoolWork.empty()) return removeDeviceDataFolder();
+    const std::uint64_t lost = m_unitConnections.asked();
+    if (!isPoolWorkPending() && m_afterPoolWork.empty()) {
+        // On the state queue, ordered with the connection states: never under a read there.
+        post([this, lost] { removeDeviceDataFolderOf(lost); });
+        return;
+    }
     ++m_deviceFolderRemovals;
-    afterPoolWork([this] {
+    afterPoolWork([this, lost] {
         // On the state queue, where a connection state waiting for it is taken next.
-        post([this] {
-            removeDeviceDataFolder();
+        post([this, lost] {
+            removeDeviceDataFolderOf(lost);
             --m_deviceFolderRemovals;
         });
     });
+}
+
+void CommonUtils::removeDeviceDataFolderOf(std::uint64_t connection)
+{
+    if (!m_unitConnections.isCurrent(connection)) {
+        RIG_LOG("the unit's folders belong to a later connection: kept");
+        return;
+    }
+    removeDeviceDataFolder();
 }
 
 // ---- reading patch files ----

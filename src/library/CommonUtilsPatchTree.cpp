@@ -994,11 +994,12 @@ void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
     // Taking the paths is a slice of the main loop's own, after the caller's turn (a pool's tree has just
     // been shown); the files are judged on the pool's queue; the marks are set on the main thread, where
     // the interface reads them.
-    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), nodes, roots = std::move(roots)]() mutable {
+    m_dispatch.main().async([this, alive = std::weak_ptr<bool>(m_alive), nodes, roots = std::move(roots),
+                             connection = m_unitConnections.asked()]() mutable {
         if (!alive.lock()) return;
         std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves;
         collectPatchNodes(nodes, leaves);
-        markPatchNodesLater(std::move(leaves), std::move(roots));
+        markPatchNodesLater(std::move(leaves), std::move(roots), connection);
     });
 }
 
@@ -1014,9 +1015,10 @@ std::optional<std::uint64_t> CommonUtils::poolWarningsJudgedAgainst(const Tree& 
 }
 
 void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> leaves,
-                                      std::optional<std::vector<const DirectoryObject*>> roots)
+                                      std::optional<std::vector<const DirectoryObject*>> roots, std::uint64_t connection)
 {
-    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves), roots = std::move(roots)]() mutable {
+    m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), leaves = std::move(leaves), roots = std::move(roots),
+                        connection]() mutable {
         if (!alive.lock()) return;
         // Ends a judgement of the pool whose top-level nodes are `roots` (none: a part of a pool) on the
         // main thread; `against` is what its warnings were judged against, when it judged them. An empty
@@ -1065,7 +1067,12 @@ void CommonUtils::markPatchNodesLater(std::vector<std::pair<std::shared_ptr<Dire
             warnings[i] = lists[i] ? patchWarningWithEffectList(*lists[i]) : std::nullopt;
         });
         if (gone.load()) {
-            land([this] { tell([](CommonUtilsDelegate& d) { d.deviceDisonnect(); }); }, std::nullopt);
+            // Only about the connection it was judged for: one begun since (the unit back before this landed)
+            // is not the one it met gone, and the window would drop it and remove the folders it reads into.
+            land([this, connection] {
+                if (m_unitConnections.isCurrent(connection))
+                    tellAbout(connection, [](CommonUtilsDelegate& d) { d.deviceDisonnect(); });
+            }, std::nullopt);
             return;
         }
         for (std::size_t i = 0; i < count; ++i)

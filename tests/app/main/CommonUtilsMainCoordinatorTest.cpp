@@ -85,7 +85,8 @@ TEST_F(MainCoordinatorAdapter, QuitWithAUnitThatNeverAnswersEndsWithinTheWatchdo
     EXPECT_EQ(terminated, 1);
 }
 
-// The unit's folders go when the window asks after an eject or a loss; a patch copy is written.
+// The unit's folders go when the window asks after an eject or a loss (once the coordinator's queue took
+// the removal); a patch copy is written.
 TEST_F(MainCoordinatorAdapter, TheDeviceFoldersGoAndAPatchCopyIsWritten)
 {
     // The program's transport dumps into the same root; here it has one of its own.
@@ -97,6 +98,8 @@ TEST_F(MainCoordinatorAdapter, TheDeviceFoldersGoAndAPatchCopyIsWritten)
     adapter->writeFilePatchWithPath(slotPath(1), copy, false, false);
     EXPECT_EQ(utils->getPatchItemWithPath(copy)->patchName, dumpedNames[1]);
     adapter->removeDeviceDataFolder();
+    // The removal runs on the coordinator's queue, in order with the unit's connection states.
+    settle();
     EXPECT_FALSE(fs::exists(devicePatch));
     EXPECT_FALSE(fs::exists(utils->pathUnderRoot(CommonUtils::kTempDevice)));
 }
