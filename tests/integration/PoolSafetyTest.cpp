@@ -1470,8 +1470,16 @@ TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t before = patchesShown(PoolTour::shownPool());
-        faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Edit0100.qptc\n", [] {});
-        DragTour::dropFilesOnPool(window, drop_files::write(scratch, "Edit", 300));
+        faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Edit0100 dropped.qptc\n", [] {});
+        // Named apart from their patches, whose names their copies take: the next start can tell a copy
+        // from a file copied again.
+        std::vector<std::string> files;
+        for (const std::string& written : drop_files::write(scratch, "Edit", 300)) {
+            const fs::path path(written);
+            files.push_back((path.parent_path() / (path.stem().string() + " dropped.qptc")).string());
+            fs::rename(path, files.back());
+        }
+        DragTour::dropFilesOnPool(window, files);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
         const std::string group = "New Patch Group 1";
         ASSERT_TRUE(shownNamed(PoolTour::shownPool(), group)) << describe(PoolTour::shownPool());
@@ -1484,8 +1492,10 @@ TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
             const auto* entry = shownNamed(pool, group);
             return entry && entry->children.size() == 300 && entry->children[150] == "Kept Name";
         }, 20s));
-        // The note follows on the main queue's next turn.
+        // The note follows on the main queue's next turn, naming the copy that holds the new name rather than
+        // the file it was dropped from.
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return readText(rig.root() / "Temp" / ".closing-pool") != noteAtPowerOff; }, 20s));
+        ASSERT_EQ(readText(rig.root() / "Temp" / ".closing-pool").find("Edit0150 dropped.qptc"), std::string::npos);
         writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
         writeText(scratch / "killed", "");
     });
