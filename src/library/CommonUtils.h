@@ -421,6 +421,10 @@ public:
     // write is noted at once, before any wait for copies, the eject or the save, so that a run cut from
     // now on keeps it for the next start. Any thread the pool's tree may be read on.
     void noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed);
+    // The same note written again for the pool as it shows now, the closing state left as it is: a change
+    // made while a noted quit or power-off waits (an edit lands the patch's copy first, so its note line
+    // names the copy that holds the edit). Main thread.
+    void noteQuitAgain(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed);
     bool isClosing() const { return m_closing.load(); }
 
     // ==== readers and small rules ====

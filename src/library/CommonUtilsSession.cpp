@@ -183,6 +183,11 @@ void CommonUtils::receiveWakeNote()
 void CommonUtils::noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed)
 {
     m_closing.store(true);
+    noteQuitAgain(pool, changed);
+}
+
+void CommonUtils::noteQuitAgain(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed)
+{
     if (isLoadedPatchPool() && (changed || m_poolFromKept.load())) noteClosingPool(pool);
 }
 

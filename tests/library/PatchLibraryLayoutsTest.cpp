@@ -1466,3 +1466,59 @@ TEST_F(KeptPoolIdentity, PatchesStillBeingCopiedComeBackOnceFromWhatTheirFilesHo
         }
     }
 }
+
+// A patch of a drop still being copied when the quit was noted, edited while the quit waits: the edit lands
+// its copy first and rewrites it, and the quit noted again names that copy. The next start shows the edit,
+// the patch once and in its place, whatever its texts hold (a line break, a "%" the note's escapes use).
+TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
+{
+    struct Case {
+        const char* what;
+        std::string name;
+        std::string comment;
+    };
+    const std::vector<Case> cases = {
+        {"renamed", "Renamed", ""},
+        {"its comment edited", "Late", "after the drop"},
+        {"both", "Both", "and a comment"},
+        {"texts of the note's own marks", "50%0A%25", "line\nbreak %0D\r\nend"},
+    };
+    const fs::path drops = root / "drops";
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        utils.reset();
+        fs::remove_all(rootFolder);
+        fs::remove_all(drops);
+        fs::create_directories(drops);
+        put("Pool/[0] A.qptc", patchBytes("A"));
+        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+        CommonUtils::Tree tree = load();
+        ASSERT_EQ(order(tree), (Strings{"A", "G/C"}));
+        const std::string source = (drops / "late.qptc").string();
+        ASSERT_TRUE(files.writeAtomically(source, patchBytes("Late")));
+        auto node = leaf(source, "Late");
+        tree[1]->childDirectories.push_back(node);
+        tree[1]->childDirectories.push_back(leaf(writePatch("Temp/Local/G/D.qptc", "D"), "D"));
+        utils->noteQuitAsked(tree, true);
+
+        // The copy lands, then the edit rewrites it.
+        PatchItem& item = *node->patchItem();
+        item.path = writePatch("Temp/Local/G/Late.qptc", "Late");
+        item.patchName = each.name;
+        item.patchComment = each.comment;
+        ASSERT_TRUE(utils->editFilePatch(item));
+        node->name = item.patchName;
+        const std::string comment = item.patchComment;
+        utils->noteQuitAgain(tree, true);
+
+        start();
+        EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "G/C", "G/" + each.name, "G/D"}));
+        ASSERT_EQ(recorder.patchPool.size(), 2U);
+        ASSERT_EQ(recorder.patchPool[1]->childDirectories.size(), 3U);
+        const PatchItem* shown = recorder.patchPool[1]->childDirectories[1]->patchItem();
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->patchComment, comment);
+        // The dropped file was never written to.
+        EXPECT_EQ(files.readFile(source), patchBytes("Late"));
+    }
+}

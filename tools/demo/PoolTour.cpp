@@ -67,11 +67,10 @@ bool PoolTour::backupGroupOpen()
 
 void PoolTour::renamePatch(QWidget& window) { renameItem(window, kRenamedFrom, kRenamedTo); }
 
-void PoolTour::renameItem(QWidget& window, const char* from, const char* to)
+namespace {
+
+void typeNameInPlace(PatchPoolOutlineView* view, const std::shared_ptr<DirectoryObject>& item, const char* to)
 {
-    PatchPoolOutlineView* view = poolIn(&window);
-    const auto item = topLevel(view, from);
-    if (!item) return;
     view->setFocus();
     view->editItemAtRow(view->rowForIndex(view->poolModel()->indexOf(item.get())));
     PoolNameEditor* editor = view->nameEditor();
@@ -84,6 +83,24 @@ void PoolTour::renameItem(QWidget& window, const char* from, const char* to)
     }
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(editor, &enter);
+}
+
+}  // namespace
+
+void PoolTour::renameItem(QWidget& window, const char* from, const char* to)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    if (const auto item = topLevel(view, from)) typeNameInPlace(view, item, to);
+}
+
+void PoolTour::renameChild(QWidget& window, const std::string& group, const std::string& from, const char* to)
+{
+    PatchPoolOutlineView* view = poolIn(&window);
+    const auto parent = topLevel(view, group);
+    if (!parent) return;
+    openGroup(view, group);
+    for (const auto& child : parent->childDirectories)
+        if (child && child->name == from) return typeNameInPlace(view, child, to);
 }
 
 bool PoolTour::showsTopLevel(const char* name) { return topLevel(pool(), name) != nullptr; }

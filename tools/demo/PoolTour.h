@@ -24,6 +24,8 @@ public:
     static void renamePatch(QWidget& window);
     // A top-level item of the pool renamed in place, typed a key at a time and committed with Return.
     static void renameItem(QWidget& window, const char* from, const char* to);
+    // The same for a patch of a top-level group, the group opened first.
+    static void renameChild(QWidget& window, const std::string& group, const std::string& from, const char* to);
     // Whether the pool shows a top-level item of that name.
     static bool showsTopLevel(const char* name);
     static bool patchRenamed();

@@ -31,6 +31,11 @@ void CommonUtilsMainCoordinator::noteQuitAsked(const Tree& patchPool)
     utils_.noteQuitAsked(patchPool, AppDelegate::getInstance().isPatchPoolChanged());
 }
 
+void CommonUtilsMainCoordinator::notePoolChanged(std::function<std::optional<Tree>()> shown)
+{
+    saves_.poolChanged(std::move(shown));
+}
+
 bool CommonUtilsMainCoordinator::isPoolWorkPending() { return utils_.isPoolWorkPending(); }
 
 void CommonUtilsMainCoordinator::afterPoolWork(std::function<void()> then) { utils_.afterPoolWork(std::move(then)); }

@@ -36,6 +36,7 @@ public:
     void ejectDeviceWithPatchList(const PatchItems& patchList) override;
     void closeApp() override;
     void noteQuitAsked(const Tree& patchPool) override;
+    void notePoolChanged(std::function<std::optional<Tree>()> shown) override;
     bool isPoolWorkPending() override;
     void afterPoolWork(std::function<void()> then) override;
     // On the calling (main) thread, as the eject and loss reports that ask for it come: the folder is gone

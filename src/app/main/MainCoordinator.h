@@ -32,6 +32,9 @@ public:
     virtual void closeApp() = 0;
     // A quit was asked: what the closing save would write is noted at once, before anything waits.
     virtual void noteQuitAsked(const Tree& /*patchPool*/) {}
+    // A gesture changed the pool; `shown` answers it as it shows (none once the window has gone). A quit
+    // or a power-off that waits has its note written again.
+    virtual void notePoolChanged(std::function<std::optional<Tree>()> /*shown*/) {}
     // Whether dropped files are being read or copies into the pool made.
     virtual bool isPoolWorkPending() { return false; }
     // Runs `then` on the main thread once the pool's reads and copies have all landed (at once when none

@@ -63,6 +63,14 @@ void MainWindowLogic::awakeFromNib(const Parts& parts)
     parts_->chrome.setDeviceSyncIconVisible(false);
     setUpControlMenuState();
     parts_->coordinator.setDelegate(this);
+    // A change made while a quit waits is kept by the quit's note as the window shows it.
+    parts_->appDelegate.setPatchPoolChangeHeard([this, alive = std::weak_ptr<const bool>(lifetime_)] {
+        if (alive.expired() || !parts_) return;
+        parts_->coordinator.notePoolChanged([this, alive]() -> std::optional<MainCoordinator::Tree> {
+            if (alive.expired()) return std::nullopt;
+            return parts_->patchManager.structureData();
+        });
+    });
     parts_->coordinator.syncEffect();
     setSavingToDeviceEnabled(false);
     setBackUpAllEnabled(false);

@@ -57,11 +57,13 @@ void PoolSaveRun::saveAfterCopies(std::function<std::optional<Tree>()> shown)
     if (closing)
         if (const auto pool = shown()) utils_.noteQuitAsked(*pool, app_.isPatchPoolChanged());
     ++waiting_;
+    if (closing) ++closingWaits_;
     const std::uint64_t begunAtAsk = wholeWritesBegun_;
     // The pool as it shows once the copies have landed: a copy that failed has left it.
     utils_.afterPoolWork([this, alive = std::weak_ptr<bool>(alive_), shown = std::move(shown), closing, begunAtAsk] {
         if (!alive.lock()) return;
         --waiting_;
+        if (closing) --closingWaits_;
         // A save begun meanwhile (the unit let go at a sleep) landed the copies first and holds the pool
         // as it shows, unless it changed since: a second writing would only hold the sleep longer, and
         // tell a failure twice. A closing save is written still: it is the one that ends the quit's note.
@@ -98,6 +100,23 @@ std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)
         });
     });
     return failure;
+}
+
+void PoolSaveRun::poolChanged(std::function<std::optional<Tree>()> shown)
+{
+    if (ending_ || changeNoteAsked_ || (!utils_.isClosing() && closingWaits_ == 0)) return;
+    changeNoteAsked_ = true;
+    // Handed over through Qt's queue, which the thread sanitizer cannot see into.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        handoff::carried([this, alive = std::weak_ptr<bool>(alive_), shown = std::move(shown)] {
+            if (!alive.lock()) return;
+            changeNoteAsked_ = false;
+            // The end's save notes the pool itself as its writing begins, the user's input held.
+            if (ending_ || (!utils_.isClosing() && closingWaits_ == 0)) return;
+            if (const auto pool = shown()) utils_.noteQuitAgain(*pool, app_.isPatchPoolChanged());
+        }),
+        Qt::QueuedConnection);
 }
 
 void PoolSaveRun::write(const Tree& pool, bool closing, std::function<void(std::optional<std::string>)> landed)

@@ -38,6 +38,11 @@ public:
     // The end's save: saves and returns once the library holds the pool, or with why it does not. No
     // later save is asked from here on.
     std::optional<std::string> saveNow(const Tree& pool);
+    // A gesture changed the pool (`shown` answers it as it shows, none once the window has gone). While a
+    // quit or a power-off's save waits (for the unit, for copies) its note is written again on the main
+    // queue's next turn, once the gesture is through (an undo marks the change before it runs): a run cut
+    // then comes back with the change. Several changes in one turn are noted once.
+    void poolChanged(std::function<std::optional<Tree>()> shown);
     State state() const;
 
 private:
@@ -56,6 +61,10 @@ private:
     std::uint64_t lastWholeChanges_ = 0;
     // The end's save has begun.
     bool ending_ = false;
+    // Power-off saves waiting for copies: their note stands for the pool until their writing begins.
+    int closingWaits_ = 0;
+    // A note of a change is asked for the next turn.
+    bool changeNoteAsked_ = false;
     std::vector<std::function<void()>> onIdle_;
     // Landings and waits that outlive the run find it gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -56,7 +57,10 @@ public:
     {
         if (changed) ++patchPoolChanges_;
         isPatchPoolChanged_ = changed;
+        if (changed && patchPoolChangeHeard_) patchPoolChangeHeard_();
     }
+    // Told of every change marked from here on (a gesture's), on the main thread; empty to stop.
+    void setPatchPoolChangeHeard(std::function<void()> heard) { patchPoolChangeHeard_ = std::move(heard); }
     // How many times the pool was marked changed: a save written meanwhile does not hold the later changes.
     std::uint64_t patchPoolChanges() const { return patchPoolChanges_; }
 
@@ -103,6 +107,7 @@ private:
     bool isLettingDeviceGo_ = false;
     bool isPatchPoolChanged_ = false;
     std::uint64_t patchPoolChanges_ = 0;
+    std::function<void()> patchPoolChangeHeard_;
     QPointer<QWidget> editingTextView_;
     QPointer<QWidget> previousEditingTextView_;
     QPointer<QWidget> editingTextField_;
