@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
+#include "library/SleepLetGo.h"
 #include "library/UnitConnections.h"
 #include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
@@ -97,6 +98,9 @@ public:
     static constexpr const char* kTempLocal = "Temp/Local";
     static constexpr const char* kTempPatch = "Temp/Patch";
     static constexpr const char* kTempRecycleBin = "Temp/RecycleBin";
+    // Where an edit of a patch file keeps the former file until the edit is settled: a folder of its own,
+    // since the unit's folder may be removed on another thread while a pool patch is edited.
+    static constexpr const char* kTempFormerFiles = "Temp/Former";
     static constexpr const char* kStoreEffect = "QFXMacApplication/Effect";
     static constexpr const char* kStoreImage = "QFXMacApplication/Image";
     static constexpr const char* kStorePatchPool = "QFXMacApplication/Patch/Pool";
@@ -1017,6 +1021,14 @@ private:
     // `wakes`: the wakes noted when the sleep was; a release after a later wake would let go the delay
     // taken for the next sleep.
     void sleepOnState(std::uint64_t wakes);
+    // The sleep's wait for the unit (`SleepLetGo`): the eject queued behind the unit's work in hand and the
+    // writes of its own changes, bounded by the system's delay; the unit forced off at once; the machine
+    // let sleep once the unit is gone (after `hold`) and the pool's work is behind it.
+    void beginSleepLetGo(std::uint64_t wakes);
+    void sleepTimeRanOut(std::uint64_t wakes);
+    void forceUnitOffForSleep(std::uint64_t wakes);
+    void readyToSleepAfter(platform::Duration hold, std::uint64_t wakes);
+    SleepLetGo m_sleepLetGo;
     void closeOnState();
     // While quitting: the end comes at the latest this long after the running request began, the larger of
     // the quit watchdog and that request's own time-out, so a long write is never cut short by the quit.

@@ -230,9 +230,10 @@ bool CommonUtils::editFilePatch(PatchItem& item, const StoredPatchTexts* restore
     item.path = absolutePath(item.path);
 
     // The former file is copied (never moved) under a name of its own, so a failure can always go back
-    // to exactly what was there; the original is replaced whole or not at all.
+    // to exactly what was there; the original is replaced whole or not at all. It is kept apart from the
+    // unit's folder, which a unit let go has removed on the state queue whatever is edited meanwhile.
     platform::Error error;
-    const std::string keptFolder = pathUnderRoot(kTempDevicePatch);
+    const std::string keptFolder = pathUnderRoot(kTempFormerFiles);
     if (!m_files.createDirectory(keptFolder, true, &error)) {
         RIG_LOG("cannot keep the former patch file: %s", error.description.c_str());
         return false;
@@ -254,11 +255,15 @@ bool CommonUtils::editFilePatch(PatchItem& item, const StoredPatchTexts* restore
         // The item shows what the file holds: a comment cut at its limit or changed by its encoding
         // would otherwise differ from what the unit gets.
         item.patchComment = readBack->patchComment;
+        removeFileWithPath(former);
         return true;
     }
     const auto formerBytes = m_files.readFile(former, &error);
+    // The former file stays only while it is the one copy of what was there.
     if (!formerBytes || !m_files.writeAtomically(item.path, *formerBytes, &error))
         RIG_LOG("cannot put back %s: %s", item.path.c_str(), error.description.c_str());
+    else
+        removeFileWithPath(former);
     return false;
 }
 

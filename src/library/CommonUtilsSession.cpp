@@ -41,6 +41,20 @@ void CommonUtils::ejectDeviceWithState(std::int32_t state, std::int32_t /*subSta
         if (m_isSleep) {
             m_isSleep = false;
             tell([](CommonUtilsDelegate& d) { d.systemDidSleep(); });
+            if (m_sleepLetGo.letGo()) {
+                // The sleep's eject: the unit went as the sleep lets it go, and the machine may sleep. An
+                // eject the unit refused or never answered leaves it to a forced one and its hold.
+                m_sleepTimer.cancel();
+                if (state != 1) m_parser.forceEject();
+                readyToSleepAfter(state == 1 ? platform::Duration::zero() : platform::Duration(kSleepHold),
+                                  m_sleepLetGo.wakes());
+                if (m_isQuitting) {
+                    forceCloseOnState();
+                    return;
+                }
+                tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+                return;
+            }
         }
         if (m_isEjectDeviceForClosing) {
             forceCloseOnState();
@@ -140,26 +154,61 @@ void CommonUtils::powerOffNotification()
 void CommonUtils::sleepOnState(std::uint64_t wakes)
 {
     resetTimer();
+    // A second notice of the same sleep leaves the first one's wait as it goes.
+    if (m_sleepLetGo.isLettingGo()) return;
+    // The unit goes as an Eject lets it go, its own changes kept on it; a quit under way lets it go its
+    // own way, and the sleep forces it off.
+    if (m_isConnectDevice && !m_isQuitting) {
+        beginSleepLetGo(wakes);
+        return;
+    }
+    forceUnitOffForSleep(wakes);
+}
+
+void CommonUtils::beginSleepLetGo(std::uint64_t wakes)
+{
+    m_sleepLetGo.begin(wakes, true);
+    m_isSleep = true;
+    // Only what the unit must hold when it goes is still sent: the patch writes asked before the sleep
+    // (a Disconnect's eject among them stays where it is and is the sleep's). Whatever else waits goes, as
+    // the forced eject always dropped it.
+    Stdqueue<Request> kept;
+    bool ejectQueued = false;
+    while (std::optional<Request> request = m_queueRequest.dequeue()) {
+        const RequestKind kind = request->kind;
+        if (kind == RequestKind::Eject) ejectQueued = true;
+        if (kind == RequestKind::Eject || kind == RequestKind::WriteOnePatch || kind == RequestKind::WriteGroupPatchs ||
+            kind == RequestKind::WriteAllPatch)
+            kept.enqueue(std::move(*request));
+    }
+    m_queueRequest = std::move(kept);
+    // The eject is looked at before it goes (`lookBeforeEject`): the changes the unit made within the quiet
+    // time are merged and written back ahead of it.
+    if (!ejectQueued) m_queueRequest.enqueue(Request{RequestKind::Eject, [this] { m_parser.ejectDevice(); }, 0.0F});
+    // The wait fits the system's delay with the forced eject's own hold after it.
+    const platform::PowerEvents* power = m_power.load();
+    const platform::Duration delay = power ? power->sleepDelay() : platform::PowerEvents::kUsualSleepDelay;
+    const platform::Duration wait = std::max<platform::Duration>(delay - kSleepHold, platform::Duration::zero());
+    m_sleepTimer.arm(wait, [this, alive = std::weak_ptr<bool>(m_alive), wakes] {
+        if (alive.lock()) post([this, wakes] { sleepTimeRanOut(wakes); });
+    });
+    pump();
+}
+
+void CommonUtils::sleepTimeRanOut(std::uint64_t wakes)
+{
+    if (!m_sleepLetGo.timeRanOut(wakes)) return;
+    RIG_LOG("the unit's work outlasted the sleep's delay: it is let go at once");
+    forceUnitOffForSleep(wakes);
+}
+
+void CommonUtils::forceUnitOffForSleep(std::uint64_t wakes)
+{
     const bool connected = m_isConnectDevice;
+    if (connected) m_sleepLetGo.forced();
+    else m_sleepLetGo.begin(wakes, false);
     // Sleep waits until the forced eject below has let the device go.
-    m_sleepTimer.arm(connected ? kSleepHold : std::chrono::milliseconds(0),
-                     [this, alive = std::weak_ptr<bool>(m_alive), wakes] {
-                         if (!alive.lock()) return;
-                         // The pool's save asked at the sleep note waits for the copies under way and is
-                         // written on the pool's queue: the machine sleeps once both are behind it.
-                         m_dispatch.main().async([this, alive, wakes] {
-                             if (!alive.lock()) return;
-                             afterPoolWork([this, alive, wakes] {
-                                 m_poolQueue->async([this, alive, wakes] {
-                                     if (!alive.lock()) return;
-                                     // A save that outlasted the system's delay ends after the wake: the
-                                     // sleep is over, and the delay held now is the next sleep's.
-                                     if (m_wakes.load() != wakes) return;
-                                     if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
-                                 });
-                             });
-                         });
-                     });
+    readyToSleepAfter(connected ? platform::Duration(kSleepHold) : platform::Duration::zero(), wakes);
     if (connected) {
         tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
         m_isSleep = true;
@@ -167,10 +216,39 @@ void CommonUtils::sleepOnState(std::uint64_t wakes)
     forceEject();
 }
 
+void CommonUtils::readyToSleepAfter(platform::Duration hold, std::uint64_t wakes)
+{
+    m_sleepTimer.arm(hold, [this, alive = std::weak_ptr<bool>(m_alive), wakes] {
+        if (!alive.lock()) return;
+        // The pool's save asked at the sleep note waits for the copies under way and is written on the
+        // pool's queue: the machine sleeps once both are behind it.
+        m_dispatch.main().async([this, alive, wakes] {
+            if (!alive.lock()) return;
+            afterPoolWork([this, alive, wakes] {
+                m_poolQueue->async([this, alive, wakes] {
+                    if (!alive.lock()) return;
+                    // A save that outlasted the system's delay ends after the wake: the sleep is over, and
+                    // the delay held now is the next sleep's.
+                    if (m_wakes.load() != wakes) return;
+                    if (platform::PowerEvents* power = m_power.load()) power->readyToSleep();
+                });
+            });
+        });
+    });
+}
+
 void CommonUtils::receiveWakeNote()
 {
     ++m_wakes;
     post([this] {
+        // A wake before the sleep's wait ended: the unit is let go as the sleep would have, since the
+        // machine slept (or the system called the sleep off) with the connection in whatever state.
+        if (m_sleepLetGo.isLettingGo()) {
+            m_sleepTimer.cancel();
+            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+            forceEject();
+        }
+        m_sleepLetGo.woke();
         // A forced eject brings no eject result, so the sleep mark ends here; else a later ordinary eject
         // would be reported as sleep.
         m_isSleep = false;

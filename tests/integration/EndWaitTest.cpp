@@ -21,6 +21,7 @@
 #include "ProgramRig.h"
 #include "WindowGestures.h"
 #include "app/views/InterfaceTexts.h"
+#include "support/power/PrivateLoginManager.h"
 
 using namespace std::chrono_literals;
 using Gestures = WindowGestures;
@@ -46,12 +47,26 @@ long held(const std::vector<std::string>& names, const std::string& name)
     return std::count(names.begin(), names.end(), name);
 }
 
-// One way for the program to let the unit go, and whether the program goes with it.
+// One way for the program to let the unit go, whether the program goes with it, and whether the run
+// hears sleep and wake from a login manager.
 struct End {
     const char* name;
     std::function<void(ProgramRig&)> ask;
     bool programEnds;
+    bool sleeps = false;
 };
+
+// The login manager announces sleep; the machine sleeps once the program lets its delay lock go, and
+// wakes.
+void sleepAndWake(ProgramRig& rig)
+{
+    support::PrivateLoginManager* manager = rig.loginManager();
+    ASSERT_NE(manager, nullptr);
+    ASSERT_GT(manager->locksTaken(), 0) << "the program took no delay lock on sleep";
+    manager->announce("PrepareForSleep", true);
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return !manager->lastLockHeld(); }, 60s)) << "the sleep was never let go";
+    manager->announce("PrepareForSleep", false);
+}
 
 const std::vector<End>& ends()
 {
@@ -68,6 +83,7 @@ const std::vector<End>& ends()
          },
          true},
         {"Sigterm", [](ProgramRig& rig) { rig.endBySignal(SIGTERM); }, true},
+        {"Sleep", sleepAndWake, false, true},
     };
     return all;
 }
@@ -85,6 +101,7 @@ std::vector<std::string> namesAfter(const End& end, const std::function<void(Pro
     ProgramRig::Options options;
     options.slowUnit = true;
     options.quietSeconds = quietSeconds;
+    options.loginManager = end.sleeps;
     ProgramRig rig(options);
     std::vector<std::string> atTheEnd;
     rig.atUnitEnd([&](DemoUnit& unit) {
@@ -144,7 +161,8 @@ TEST_P(EndWait, ARenameTriedWhileTheUnitIsLetGoIsNeverShownAndDropped)
 // The unit changes the patch a move's write is about to replace, and the end comes within the quiet time:
 // the change is merged into the list's patch and written before the unit goes, so the unit keeps it once.
 // Each end with a quiet time that outlasts the wait, and with the shipped one, which runs out during the
-// write and has the list write the patch back behind the eject.
+// write and has the list write the patch back behind the eject. A sleep lets the unit go the same way,
+// within the time the login manager's delay lock gives.
 class EndWaitInQuietTime : public testing::TestWithParam<std::tuple<std::size_t, int>> {};
 
 TEST_P(EndWaitInQuietTime, AChangeOnTheUnitOutlivesTheEnd)
@@ -152,7 +170,13 @@ TEST_P(EndWaitInQuietTime, AChangeOnTheUnitOutlivesTheEnd)
     const End& end = ends().at(std::get<0>(GetParam()));
     const auto names = namesAfter(end, [&](ProgramRig& rig) {
         moveRows(rig, {9}, 1);
-        rig.unit().editOnUnit(1, "Knob", "Turned while the write came");
+        // A sleep comes once the write has landed over the change (a write it cut short would leave the
+        // change in place): the unit then holds the older copy, and only the list has the change.
+        const int slot = end.sleeps ? 8 : 1;
+        rig.unit().editOnUnit(slot, "Knob", "Turned while the write came");
+        if (end.sleeps) {
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.unit().patchNameAt(slot) != "Knob"; }, 60s));
+        }
         end.ask(rig);
     }, std::get<1>(GetParam()));
     ASSERT_FALSE(names.empty());
@@ -161,7 +185,7 @@ TEST_P(EndWaitInQuietTime, AChangeOnTheUnitOutlivesTheEnd)
 
 INSTANTIATE_TEST_SUITE_P(Ends, EndWait, testing::Range<std::size_t>(0, 4),
                          [](const testing::TestParamInfo<std::size_t>& info) { return std::string(ends().at(info.param).name); });
-INSTANTIATE_TEST_SUITE_P(Ends, EndWaitInQuietTime, testing::Combine(testing::Range<std::size_t>(0, 4), testing::Values(600, 0)),
+INSTANTIATE_TEST_SUITE_P(Ends, EndWaitInQuietTime, testing::Combine(testing::Range<std::size_t>(0, 5), testing::Values(600, 0)),
                          [](const testing::TestParamInfo<std::tuple<std::size_t, int>>& info) {
                              return std::string(ends().at(std::get<0>(info.param)).name) +
                                     (std::get<1>(info.param) == 0 ? "ShippedQuietTime" : "LongQuietTime");

@@ -34,6 +34,7 @@
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
 #include "platform/files/ApplicationSupport.h"
+#include "support/power/PrivateLoginManager.h"
 
 namespace {
 
@@ -130,7 +131,14 @@ bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>
     return !killWhen && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-ProgramRig::~ProgramRig() = default;
+ProgramRig::~ProgramRig()
+{
+    m_loginManager.reset();
+    if (!m_busFolder.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(m_busFolder, error);
+    }
+}
 
 std::filesystem::path ProgramRig::root() const { return m_root; }
 
@@ -298,6 +306,21 @@ int ProgramRig::run(const std::function<void(ProgramRig&)>& body)
         return -1;
     }
     g_ranOnce = true;
+    if (m_options.loginManager) {
+        // A bus socket's path is short: the bus gets a folder of its own under the system's temporary one.
+        char folder[] = "/tmp/rig-bus-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) {
+            m_error = "cannot make the login manager's folder";
+            return -1;
+        }
+        m_busFolder = folder;
+        m_loginManager = std::make_unique<support::PrivateLoginManager>(folder);
+        if (!m_loginManager->ready()) {
+            m_error = "the login manager did not start";
+            return -1;
+        }
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", m_loginManager->address().c_str(), 1);
+    }
     ProgramEnvironment environment;
     environment.rootFolder = m_root;
     environment.files = m_files;

@@ -15,6 +15,10 @@
 class DemoUnit;
 class QWidget;
 
+namespace support {
+class PrivateLoginManager;
+}
+
 namespace platform {
 class FileManager;
 }
@@ -33,6 +37,9 @@ public:
         // The quiet time before the unit's own changes show in the list, in seconds; 0 leaves the
         // shipped one.
         int quietSeconds = 0;
+        // Sleep and wake come from a login manager of the rig's own, over the bus the program takes for
+        // the system's: the program holds its delay lock on sleep as it does on a desktop.
+        bool loginManager = false;
     };
 
     explicit ProgramRig(Options options);
@@ -66,6 +73,8 @@ public:
     bool runEarlierRunKilledAt(const std::string& test, const std::string& mark);
 
     DemoUnit& unit() { return *m_unit; }
+    // The login manager the program hears sleep and wake from; none unless the options asked for one.
+    support::PrivateLoginManager* loginManager() { return m_loginManager.get(); }
     QWidget& window();
     // The program's data folder.
     std::filesystem::path root() const;
@@ -124,6 +133,8 @@ private:
     std::string m_error;
     std::unique_ptr<DemoFolder> m_folder;
     std::unique_ptr<support::LoopbackServer> m_server;
+    std::filesystem::path m_busFolder;
+    std::unique_ptr<support::PrivateLoginManager> m_loginManager;
     std::string m_root;
     std::filesystem::path m_scratch;
     std::shared_ptr<platform::FileManager> m_files;

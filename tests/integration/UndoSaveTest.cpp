@@ -6,7 +6,10 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -20,7 +23,9 @@
 #include "SaveWatch.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
+#include "platform/files/LocalFileManager.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -101,6 +106,71 @@ Gesture move()
 }
 
 
+// Holds the removal of the unit's working folder, once armed, until the test lets it go; a folder made in
+// it meanwhile lets the removal run to its end first, as the removal's thread may: a step that keeps a
+// file in the unit's folder then finds it gone. A removal nobody lets go is let go after 30 s.
+struct UnitFolderHold : platform::LocalFileManager {
+    bool removeItem(const std::string& path, platform::Error* error) override
+    {
+        if (!isUnitFolder(path)) return LocalFileManager::removeItem(path, error);
+        {
+            std::unique_lock lock(mutex);
+            if (armed) {
+                armed = false;
+                held = true;
+                changed.notify_all();
+                changed.wait_for(lock, 30s, [this] { return released; });
+            }
+        }
+        const bool removed = LocalFileManager::removeItem(path, error);
+        std::lock_guard lock(mutex);
+        if (held) {
+            held = false;
+            done = true;
+            changed.notify_all();
+        }
+        return removed;
+    }
+    bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
+    {
+        const bool made = LocalFileManager::createDirectory(path, intermediates, error);
+        if (path.rfind(unitFolder + "/", 0) == 0) {
+            std::unique_lock lock(mutex);
+            if (held) {
+                released = true;
+                changed.notify_all();
+                changed.wait_for(lock, 10s, [this] { return done; });
+            }
+        }
+        return made;
+    }
+    bool isUnitFolder(const std::string& path) const { return path == unitFolder; }
+    void arm(const std::string& folder)
+    {
+        std::lock_guard lock(mutex);
+        unitFolder = folder;
+        armed = true;
+    }
+    bool isHeld()
+    {
+        std::lock_guard lock(mutex);
+        return held;
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string unitFolder;
+    bool armed = false;
+    bool held = false;
+    bool released = false;
+    bool done = false;
+};
+
 void quitOnceEnabled(ProgramRig& rig, QWidget& window)
 {
     ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 20s))
@@ -144,25 +214,36 @@ TEST_P(UndoDuringAPowerOffsSave, TheQuitWritesWhatTheUndoPutBack)
 
 INSTANTIATE_TEST_SUITE_P(Gestures, UndoDuringAPowerOffsSave, ::testing::Values(rename(), deletion()), caseName);
 
-// With no unit connected: the gesture, a sleep whose save writes it, the wake, the undo, the quit.
+// With no unit connected: the gesture, a sleep whose save writes it, the wake, the undo, the quit. The
+// gesture is made while the Disconnect's removal of the unit's folder is under way on another thread: a
+// pool edit never keeps anything in that folder.
 class UndoAfterASleepsSave : public ::testing::TestWithParam<Gesture> {};
 
 TEST_P(UndoAfterASleepsSave, TheQuitWritesWhatTheUndoPutBack)
 {
     const Gesture gesture = GetParam();
+    auto unitFolder = std::make_shared<UnitFolderHold>();
     ProgramRig rig;
+    rig.setFiles(unitFolder);
     rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
+        unitFolder->arm((rig.root() / "Temp" / "Device").string());
         if (QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"))) disconnect->trigger();
         ASSERT_TRUE(ProgramRig::waitUntil(
             [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 30s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unitFolder->isHeld(); }, 30s));
         gesture.act(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(gesture.done, 10s));
+        // Done, or refused with a sheet saying so: whichever comes, however long a loaded machine takes.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.done() || ProgramRig::informationShown(); }, 60s));
+        ASSERT_TRUE(gesture.done()) << ProgramRig::informationText();
+        unitFolder->release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 30s));
         CommonUtils& utils = CommonUtils::getInstance();
         utils.receiveSleepNote();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.savedDone(rig); }, 30s));
-        ProgramRig::settle(300ms);
+        // Written, and its landing taken in by the window: the undo comes after the save.
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return gesture.savedDone(rig) && !AppDelegate::getInstance().isPatchPoolChanged(); }, 30s));
         utils.receiveWakeNote();
         ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));

@@ -193,7 +193,10 @@ void MainWindowLogic::signalEndAsked()
 void MainWindowLogic::deviceWillBeLetGo()
 {
     // The unit's own changes waiting for the quiet time are merged now, and what the unit needs again is
-    // written ahead of the eject: the unit keeps its change, whichever write came over it.
+    // written ahead of the eject: the unit keeps its change, whichever write came over it. A write asked
+    // from here on would go behind the eject and be dropped: the edits stay off until the unit is gone
+    // (a sleep's eject comes without a gesture that held them).
+    holdUnitEdits(true);
     parts_->patchManager.takeUnitChangesBeforeItGoes();
 }
 

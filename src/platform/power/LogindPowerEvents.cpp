@@ -6,7 +6,9 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "common/Log.h"
@@ -77,6 +79,7 @@ LogindPowerEvents::LogindPowerEvents(Dispatch& dispatch) : m_dispatch(dispatch),
         return;
     }
     m_bus = std::move(bus);
+    readSleepDelay();
     takeSleepLock();
     m_thread = std::thread([this] { serve(); });
 }
@@ -121,6 +124,19 @@ void LogindPowerEvents::announce(void (*pick)(const Handlers&, std::function<voi
     m_dispatch.main().async([alive = std::weak_ptr<bool>(m_alive), handler = std::move(handler)] {
         if (alive.lock()) handler();
     });
+}
+
+void LogindPowerEvents::readSleepDelay()
+{
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    std::uint64_t microseconds = 0;
+    const int result = sd_bus_get_property_trivial(m_bus->bus, kService, kPath, kManager, "InhibitDelayMaxUSec", &error,
+                                                   't', &microseconds);
+    sd_bus_error_free(&error);
+    // A login manager that does not say keeps its usual delay; one that says none leaves no time at all.
+    if (result >= 0)
+        m_sleepDelay = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(
+            std::min<std::uint64_t>(microseconds, std::uint64_t{24} * 3600 * 1000 * 1000)));
 }
 
 void LogindPowerEvents::takeSleepLock()

@@ -23,6 +23,8 @@ public:
 
     void setHandlers(Handlers handlers) override;
     void readyToSleep() override;
+    // The login manager's longest delay for a sleep (read once, at construction), else the usual one.
+    std::chrono::milliseconds sleepDelay() const override { return m_sleepDelay; }
     // The system bus was reached and the signals are watched.
     bool isWatching() const { return m_bus != nullptr; }
 
@@ -33,6 +35,7 @@ private:
     void takeSleepLock();
     void releaseSleepLock();
     void wake() const;
+    void readSleepDelay();
 
     Dispatch& m_dispatch;
     std::shared_ptr<bool> m_alive;
@@ -40,6 +43,7 @@ private:
     Handlers m_handlers;
     std::unique_ptr<Bus> m_bus;
     int m_wakeFd = -1;
+    std::chrono::milliseconds m_sleepDelay{kUsualSleepDelay};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_releaseAsked{false};
     std::thread m_thread;

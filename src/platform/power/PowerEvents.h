@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace platform {
@@ -20,6 +21,10 @@ public:
     // The program has done what it must before the announced sleep: the hold on it is let go until the
     // next wake takes it again. Safe from any thread.
     virtual void readyToSleep() = 0;
+    // How long the system waits for `readyToSleep` before it sleeps anyway. Safe from any thread.
+    virtual std::chrono::milliseconds sleepDelay() const { return kUsualSleepDelay; }
+    // The login manager's own default, for a system that does not say.
+    static constexpr std::chrono::milliseconds kUsualSleepDelay{5000};
 };
 
 }  // namespace platform
