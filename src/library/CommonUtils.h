@@ -98,8 +98,8 @@ public:
     static constexpr const char* kTempLocal = "Temp/Local";
     static constexpr const char* kTempPatch = "Temp/Patch";
     static constexpr const char* kTempRecycleBin = "Temp/RecycleBin";
-    // Where an edit of a patch file keeps the former file until the edit is settled: a folder of its own,
-    // since the unit's folder may be removed on another thread while a pool patch is edited.
+    // Where an edit of a patch file keeps the former file: a folder of its own, since the unit's folder may
+    // be removed on another thread while a pool patch is edited. Emptied with "Temp" at the next start.
     static constexpr const char* kTempFormerFiles = "Temp/Former";
     static constexpr const char* kStoreEffect = "QFXMacApplication/Effect";
     static constexpr const char* kStoreImage = "QFXMacApplication/Image";

@@ -255,15 +255,11 @@ bool CommonUtils::editFilePatch(PatchItem& item, const StoredPatchTexts* restore
         // The item shows what the file holds: a comment cut at its limit or changed by its encoding
         // would otherwise differ from what the unit gets.
         item.patchComment = readBack->patchComment;
-        removeFileWithPath(former);
         return true;
     }
     const auto formerBytes = m_files.readFile(former, &error);
-    // The former file stays only while it is the one copy of what was there.
     if (!formerBytes || !m_files.writeAtomically(item.path, *formerBytes, &error))
         RIG_LOG("cannot put back %s: %s", item.path.c_str(), error.description.c_str());
-    else
-        removeFileWithPath(former);
     return false;
 }
 

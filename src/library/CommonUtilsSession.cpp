@@ -156,9 +156,13 @@ void CommonUtils::sleepOnState(std::uint64_t wakes)
     resetTimer();
     // A second notice of the same sleep leaves the first one's wait as it goes.
     if (m_sleepLetGo.isLettingGo()) return;
-    // The unit goes as an Eject lets it go, its own changes kept on it; a quit under way lets it go its
-    // own way, and the sleep forces it off.
-    if (m_isConnectDevice && !m_isQuitting) {
+    // The unit goes as an Eject lets it go, its own changes kept on it, when what it is doing is a write
+    // that may have covered such a change (or nothing, or that eject). Anything else in hand (a read, an
+    // effect edit) owes the unit nothing the list holds and is cut as it always was; so is the unit a quit
+    // under way lets go its own way.
+    const bool writeOrNothing = !m_running || *m_running == RequestKind::Eject || *m_running == RequestKind::WriteOnePatch ||
+                                *m_running == RequestKind::WriteGroupPatchs || *m_running == RequestKind::WriteAllPatch;
+    if (m_isConnectDevice && !m_isQuitting && writeOrNothing) {
         beginSleepLetGo(wakes);
         return;
     }

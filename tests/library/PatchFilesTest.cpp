@@ -133,7 +133,7 @@ TEST_F(PatchLibrary, RewritesNamesAndCommentsInEachLanguage)
         // The item shows what the file holds, as the lists do after the edit.
         EXPECT_EQ(edit.patchComment, c.expectedComment);
         // The former file is kept as it was.
-        EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
+        EXPECT_EQ(files.readFile(rootFolder + "/Temp/Former/p.qptc"), before);
     }
 }
 
@@ -194,17 +194,19 @@ TEST_F(PatchLibrary, RewriteFailuresLeaveTheFileAsItWas)
     const Bytes before = *files.readFile(path);
     PatchItem edit = editOf(path, "New");
     for (Op op : {Op::Copy, Op::Write, Op::CreateDirectory}) {
-        faulty.fail(op, op == Op::Write ? "p.qptc" : "Temp/Device");
+        faulty.fail(op, op == Op::Write ? "p.qptc" : "Temp/Former");
         EXPECT_FALSE(utils->editFilePatch(edit));
         EXPECT_EQ(files.readFile(path), before);
         faulty.heal();
     }
-    // Every rewrite keeps its former file under a name of its own (the failed write's too).
+    // Every rewrite keeps its former file under a name of its own (the failed write's too), never in the
+    // unit's folder, which a unit let go has removed on another thread.
     EXPECT_TRUE(utils->editFilePatch(edit));
     edit.patchName = "Newer";
     EXPECT_TRUE(utils->editFilePatch(edit));
-    EXPECT_EQ(names("Temp/Device/Patch"), (Strings{"p (1).qptc", "p (2).qptc", "p.qptc"}));
-    EXPECT_EQ(files.readFile(rootFolder + "/Temp/Device/Patch/p.qptc"), before);
+    EXPECT_EQ(names("Temp/Former"), (Strings{"p (1).qptc", "p (2).qptc", "p.qptc"}));
+    EXPECT_EQ(files.readFile(rootFolder + "/Temp/Former/p.qptc"), before);
+    EXPECT_FALSE(files.exists(rootFolder + "/Temp/Device"));
 }
 
 // Replacing a file keeps it until its successor is whole; a file replaced by itself stays as it is.

@@ -69,12 +69,12 @@ TEST_F(PatchTransfer, WritesReachTheirSlotsAndFailuresPutTheSlotBack)
     utils->writeToDeviceWithPatchItem(inPlace, 2);
     EXPECT_EQ(heard("writeFailed"), Strings{"writeFailed 0 2 " + dumpedNames[2]});
     EXPECT_EQ(files.readFile(slotPath(2)), before);
-    // The slot's own file is a working copy in the same folder, beside the former file the rename kept.
+    // The slot's own file is a working copy in the same folder; the former file the rename kept is not there.
     std::vector<std::string> holdingTheEdit;
     for (const auto& entry : fs::directory_iterator(rootFolder + "/Temp/Device/Patch"))
         if (entry.path() != fs::path(slotPath(2)) && files.readFile(entry.path().string()) == renamed)
             holdingTheEdit.push_back(entry.path().filename().string());
-    EXPECT_EQ(holdingTheEdit, std::vector<std::string>{fs::path(slotPath(2)).stem().string() + " (2).qptc"});
+    EXPECT_EQ(holdingTheEdit, std::vector<std::string>{fs::path(slotPath(2)).stem().string() + " (1).qptc"});
 
     // Positions out of range are dropped; a group writes only the pairs it has.
     utils->writeToDeviceWithPatchGroup({edited(1, "G1"), edited(3, "G3"), edited(5, "G5")}, {0, 99});

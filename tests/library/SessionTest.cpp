@@ -272,6 +272,45 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
 INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead,
                          ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
 
+// Sleep while a patch write is the unit's work in hand (it may have covered a change the unit made): the
+// unit is let go by an eject behind the write, once the list has looked at the unit's changes, and the
+// machine sleeps as soon as the unit answered it. A write outlasting the system's delay for a sleep is cut
+// by the forced eject, which the sleep waits for, all within that delay.
+class SleepDuringAWrite : public Coordinator, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SleepDuringAWrite, TheUnitGoesBehindTheWriteWithinTheSleepsDelay)
+{
+    const bool writeEnds = GetParam();
+    start();
+    connect();
+    utils->addRequest(Kind::WriteOnePatch, [] {});
+    settle();
+    power.sleep();
+    const Strings asleep = settle();
+    EXPECT_EQ(std::count(asleep.begin(), asleep.end(), "lost"), 0) << "the unit was let go under the write";
+    EXPECT_FALSE(leftEditorMode());
+    if (writeEnds) {
+        utils->writeOnePatchDataDumpWithState(1);
+        const Strings heard = until("lost");
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
+        EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; })) << "the sleep waited for a hold";
+    } else {
+        loop.advance(platform::PowerEvents::kUsualSleepDelay - CommonUtils::kSleepHold);
+        const Strings heard = until("lost");
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
+        settle();
+        EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
+        loop.advance(CommonUtils::kSleepHold);
+        EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
+    }
+    EXPECT_TRUE(leftEditorMode());
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringAWrite, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "WriteEnds" : "WriteOutlastsTheDelay");
+                         });
+
 // Quitting: at once without a device; else after the closing eject, which waits behind a running action,
 // or after the quit watchdog when that action never ends. The eject itself is never shown.
 using QuitRow = std::tuple<bool, std::optional<Kind>, Strings>;
