@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "support/power/PowerFixture.h"
 
@@ -37,3 +40,24 @@ TEST_F(PowerFixture, WithoutASystemBusNothingIsAnnounced)
     events.readyToSleep();
     EXPECT_FALSE(hear(events, "sleep", std::chrono::milliseconds(50)));
 }
+
+// The time the program has before a sleep is the login manager's longest delay, or its usual one when it
+// does not say.
+class SleepDelay : public PowerFixture, public ::testing::WithParamInterface<std::optional<std::uint64_t>> {};
+
+TEST_P(SleepDelay, IsTheLoginManagersOrItsUsualOne)
+{
+    support::PrivateLoginManager manager(folder.path());
+    if (!manager.ready()) GTEST_SKIP() << "no bus daemon to run";
+    if (GetParam()) manager.setSleepDelay(*GetParam());
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", manager.address().c_str(), 1);
+    const platform::LogindPowerEvents events(dispatch);
+    const std::chrono::milliseconds expected =
+        GetParam() ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(*GetParam()))
+                   : platform::PowerEvents::kUsualSleepDelay;
+    EXPECT_EQ(events.sleepDelay(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(LoginManager, SleepDelay,
+                         ::testing::Values(std::nullopt, std::optional<std::uint64_t>(2'500'000),
+                                           std::optional<std::uint64_t>(0)));

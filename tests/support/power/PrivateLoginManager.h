@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -67,6 +69,12 @@ public:
         std::lock_guard lock(m_mutex);
         m_pending.push_back({signal, starting});
     }
+    // The longest delay for a sleep the manager tells when asked; unset, it tells none.
+    void setSleepDelay(std::uint64_t microseconds)
+    {
+        std::lock_guard lock(m_mutex);
+        m_sleepDelay = microseconds;
+    }
     int locksTaken()
     {
         std::lock_guard lock(m_mutex);
@@ -83,6 +91,8 @@ public:
 private:
     static int call(sd_bus_message* message, void* self, sd_bus_error*)
     {
+        if (sd_bus_message_is_method_call(message, "org.freedesktop.DBus.Properties", "Get"))
+            return static_cast<PrivateLoginManager*>(self)->property(message);
         if (!sd_bus_message_is_method_call(message, kLoginManager, "Inhibit")) return 0;
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) < 0) return -errno;
@@ -93,6 +103,24 @@ private:
         }
         const int result = sd_bus_reply_method_return(message, "h", ends[1]);
         ::close(ends[1]);
+        return result < 0 ? result : 1;
+    }
+    int property(sd_bus_message* message)
+    {
+        const char* interface = nullptr;
+        const char* name = nullptr;
+        if (sd_bus_message_read(message, "ss", &interface, &name) < 0) return 0;
+        std::optional<std::uint64_t> delay;
+        {
+            std::lock_guard lock(m_mutex);
+            delay = m_sleepDelay;
+        }
+        if (!delay || std::string(name) != "InhibitDelayMaxUSec") return 0;
+        sd_bus_message* reply = nullptr;
+        int result = sd_bus_message_new_method_return(message, &reply);
+        if (result >= 0) result = sd_bus_message_append(reply, "v", "t", *delay);
+        if (result >= 0) result = sd_bus_send(nullptr, reply, nullptr);
+        sd_bus_message_unref(reply);
         return result < 0 ? result : 1;
     }
     void serve()
@@ -119,6 +147,7 @@ private:
     std::mutex m_mutex;
     std::vector<std::pair<const char*, bool>> m_pending;
     std::vector<int> m_locks;
+    std::optional<std::uint64_t> m_sleepDelay;
     std::thread m_thread;
 };
 
