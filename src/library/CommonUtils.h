@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
+#include "library/UnreadPoolFiles.h"
 #include "library/UnitConnections.h"
 #include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
@@ -916,8 +917,9 @@ private:
     bool takeKeptPools(const std::string& writes, std::vector<std::pair<std::string, std::string>>& taken);
     void giveBackKeptPools(const std::vector<std::pair<std::string, std::string>>& taken);
     bool isShownPatchFile(const std::string& path) const;
+    // `group`: the node whose folder it is, whose files the load kept unread go whatever they read as.
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
-                   bool withRecord);
+                   bool withRecord, const DirectoryObject* group);
     // Set once the program is closing: a failed save then only leaves the saved library as it was.
     std::atomic<bool> m_closing{false};
     // The wake notes heard so far.
@@ -1096,6 +1098,8 @@ private:
     int m_poolJudgementsUnderWay = 0;
     // What the load read of each patch file; the pool's queue only.
     PoolPatchFacts m_poolFacts;
+    // The files the load took into the working copy unread, which every save carries whatever they read as.
+    UnreadPoolFiles m_unreadPoolFiles;
     // Entries of the saved library or of a kept working copy the load could not place in the working copy,
     // each with where the save puts it in the library, under its own part (also m_markedMutex).
     std::vector<std::pair<std::string, std::string>> m_unplaced;

@@ -393,6 +393,7 @@ void CommonUtils::loadPatchPool()
             return;
         }
     }
+    m_unreadPoolFiles.clear();
     // The marks, and with the device's effects known the warnings, come from the same reading as the tree
     // while a device is connected.
     std::int32_t deviceID = 0;
@@ -679,9 +680,11 @@ void CommonUtils::loadPatchPool()
         const auto& [root, folder] = groups[i];
         SavedEntry& entry = *saved[root.get()];
         for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
-        for (const std::string& kept : entry.kept)
-            if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1))
-                unplace(kept, entry.from, root->isBackUpAllGroup);
+        for (const std::string& kept : entry.kept) {
+            const std::string target = workingName(folder, lastComponent(kept), lastComponent(kept));
+            if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root, lastComponent(target));
+            else unplace(kept, entry.from, root->isBackUpAllGroup);
+        }
         if (root->isBackUpAllGroup) {
             std::optional<std::string> recordedName;
             if (place(entry.record, join(folder, BackupFile::kFileName))) {
@@ -692,8 +695,11 @@ void CommonUtils::loadPatchPool()
             root->name = OKVLocalFileController::backupGroupDisplayName(root->name.value_or(""), recordedName);
         }
     }
-    for (const auto& [kept, from] : keptAtTop)
-        if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplace(kept, from, false);
+    for (const auto& [kept, from] : keptAtTop) {
+        const std::string target = workingName(local, lastComponent(kept), lastComponent(kept));
+        if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(nullptr, lastComponent(target));
+        else unplace(kept, from, false);
+    }
     // A kept pool is shown instead of the library only while what the library holds that the identity
     // counts is unchanged; anything else there may have come since (a note, a tool's files) and is saved.
     if (!preferred.empty() && m_files.itemKind(library) == platform::ItemKind::Folder) {
