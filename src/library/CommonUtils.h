@@ -1089,6 +1089,11 @@ private:
     void carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,
                             const std::set<std::string>& shown, std::vector<std::pair<std::string, std::string>>& unplaced);
     void loadPatchPool();
+    // Whether a kept pool's or a note's `named` library is the one whose identity is `stamp`, at `library`: a
+    // name the version before the digests wrote is judged by that version's identity of it (`earlier`, taken
+    // once and kept by the caller), so a pool it kept over this very library is not taken for another's.
+    bool namesLibrary(const std::string& named, const std::string& stamp, const std::string& library,
+                      std::optional<std::string>& earlier) const;
     // What the identity counts in a group's folder, by plain name.
     std::map<std::string, std::string> ownedInGroup(const std::string& folder) const;
     // The folder of the library's group (of `inLibrary`, the saved entries by part and plain name) that a

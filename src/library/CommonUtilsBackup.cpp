@@ -1363,7 +1363,8 @@ void CommonUtils::keepPoolOfACutRun()
     // A note that does not say which (an older version's) keeps the working copy: shown again, nothing of
     // it that the library holds comes twice.
     recoverLibraryAside();
-    if (taken && !writes.empty() && libraryStamp(libraryFolder()) == writes) return;
+    std::optional<std::string> earlier;
+    if (taken && !writes.empty() && namesLibrary(writes, libraryStamp(libraryFolder()), libraryFolder(), earlier)) return;
     const std::string local = pathUnderRoot(kTempLocal);
     std::vector<std::shared_ptr<DirectoryObject>> pool;
     std::vector<std::string> kept;

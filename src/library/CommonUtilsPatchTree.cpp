@@ -332,18 +332,19 @@ void CommonUtils::loadPatchPool()
     std::string preferred;
     std::vector<std::string> beside;
     std::vector<std::string> outdated;
+    std::optional<std::string> earlier;
     {
         for (auto each = all.rbegin(); each != all.rend(); ++each) {
             std::string path = *each;
             const KeptName name = keptNameOf(lastComponent(path));
             if (name.taken) {
-                if (stamp != kNoLibrary && name.takenFrom == stamp) {
+                if (stamp != kNoLibrary && namesLibrary(name.takenFrom, stamp, library, earlier)) {
                     outdated.push_back(path);
                     continue;
                 }
                 if (m_files.moveItem(path, pathUnderRoot(name.base))) path = pathUnderRoot(name.base);
             }
-            if (!name.madeAgainst.empty() && name.madeAgainst == stamp) {
+            if (!name.madeAgainst.empty() && namesLibrary(name.madeAgainst, stamp, library, earlier)) {
                 if (preferred.empty()) preferred = path;
                 else outdated.push_back(path);
             } else {
@@ -762,6 +763,15 @@ void CommonUtils::loadPatchPool()
         tell([files](CommonUtilsDelegate& d) { d.patchPoolKeptWithout(files); });
     }
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
+}
+
+bool CommonUtils::namesLibrary(const std::string& named, const std::string& stamp, const std::string& library,
+                               std::optional<std::string>& earlier) const
+{
+    if (named == stamp) return true;
+    if (stamp == kNoLibrary || !LibraryIdentity::isEarlier(named)) return false;
+    if (!earlier) earlier = LibraryIdentity::earlierOf(m_files, library);
+    return named == *earlier;
 }
 
 std::map<std::string, std::string> CommonUtils::ownedInGroup(const std::string& folder) const
