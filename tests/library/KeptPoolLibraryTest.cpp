@@ -217,7 +217,8 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
 // The version before the digests named a kept pool's library by sixteen hex digits over the library's names,
 // sizes and file times to the second. Such a pool is judged by that identity of the library it meets: over
 // the library it was kept against it shows instead of it, with the session's deletion; over another it shows
-// after it; one that version's landed save took goes.
+// after it; one that version's landed save took goes, and so does the working copy of a run whose closing
+// save landed before the cut.
 TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
 {
     // That version's identity of the library `layOut` makes, its files' times set to kSeconds.
@@ -234,20 +235,27 @@ TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
         {"the library changed since", "%s", [](KeptPoolLibrary& t) { t.put("Pool/[3] H.qptc", t.patchBytes("H")); },
          {"A", "G/C", "B/D", "H"}, false},
         {"taken by a save of it that landed", "0000000000000000.taken-%s", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+        // Its closing save was cut after the library was replaced: the run's working copy is no pool to keep.
+        {"a closing save of it that landed, its note left", nullptr, [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         layOut();
         for (const char* each : {"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"})
             fs::last_write_time(library() + "/" + each, fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(kSeconds))));
-        char name[128];
-        std::snprintf(name, sizeof name, c.keptAs, kEarlier);
-        // The session deleted A.
-        const std::string kept = rootFolder + "/.Pool-kept-1780000000000000000-" + name;
-        fs::create_directories(kept + "/[0] G");
-        fs::create_directories(kept + "/[1] B");
-        fs::copy_file(library() + "/Pool/[1] G/[0] C.qptc", kept + "/[0] G/[0] C.qptc");
-        fs::copy_file(library() + "/Backup/[2] B/[0] D.qptc", kept + "/[1] B/[0] D.qptc");
+        if (c.keptAs == nullptr) {
+            writePatch("Temp/Local/E.qptc", "E");
+            std::ofstream(rootFolder + "/Temp/.closing-pool.taken") << "0000000000000000\nA " << kEarlier << "\nP E.qptc\n";
+        } else {
+            char name[128];
+            std::snprintf(name, sizeof name, c.keptAs, kEarlier);
+            // The session deleted A.
+            const std::string kept = rootFolder + "/.Pool-kept-1780000000000000000-" + name;
+            fs::create_directories(kept + "/[0] G");
+            fs::create_directories(kept + "/[1] B");
+            fs::copy_file(library() + "/Pool/[1] G/[0] C.qptc", kept + "/[0] G/[0] C.qptc");
+            fs::copy_file(library() + "/Backup/[2] B/[0] D.qptc", kept + "/[1] B/[0] D.qptc");
+        }
         c.change(*this);
         const Strings heard = start();
         EXPECT_EQ(order(), c.shown);
