@@ -603,10 +603,13 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
         // Its end written after the part the load met, else the whole file written again over it.
         bool byTheCopy;
         bool saveFails;
+        // The group holding one renamed during the run to this, which the file follows.
+        const char* groupRenamedTo = nullptr;
     } cases[] = {
         {"finished by the copy still writing it", true, false},
         {"repaired in place by the user", false, false},
         {"repaired, and the run's save failing", false, true},
+        {"repaired, its group renamed", false, false, "H"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -619,6 +622,9 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
 
         const CommonUtils::Tree tree = load();
         EXPECT_EQ(shown(tree), (std::set<std::string>{"G/A", "Top"}));
+        if (c.groupRenamedTo != nullptr) {
+            ASSERT_EQ(utils->renameGroup(*tree.front(), c.groupRenamedTo), 0);
+        }
         for (const auto& [relative, whole] : cut) {
             std::ofstream out(library() + "/" + relative, std::ios::binary | (c.byTheCopy ? std::ios::app : std::ios::trunc));
             const std::size_t from = c.byTheCopy ? whole.size() / 2 : 0;
@@ -632,7 +638,8 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
             ASSERT_TRUE(save(tree));
             ASSERT_TRUE(save(tree)) << "every save";
         }
-        EXPECT_EQ(shown(load()), (std::set<std::string>{"G/A", "G/Cut", "Top", "Loose"}));
+        const std::string group = c.groupRenamedTo != nullptr ? c.groupRenamedTo : "G";
+        EXPECT_EQ(shown(load()), (std::set<std::string>{group + "/A", group + "/Cut", "Top", "Loose"}));
     }
 }
 
