@@ -37,6 +37,7 @@ class OKVPatch;
 #include "library/PoolCopyLedger.h"
 #include "library/PoolPatchFacts.h"
 #include "library/SleepLetGo.h"
+#include "library/UnreadPoolFiles.h"
 #include "library/UnitConnections.h"
 #include "library/models/StoredPatchTexts.h"
 #include "library/models/DirectoryObject.h"
@@ -920,8 +921,9 @@ private:
     bool takeKeptPools(const std::string& writes, std::vector<std::pair<std::string, std::string>>& taken);
     void giveBackKeptPools(const std::vector<std::pair<std::string, std::string>>& taken);
     bool isShownPatchFile(const std::string& path) const;
+    // `group`: the node whose folder it is, whose files the load kept unread go whatever they read as.
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
-                   bool withRecord);
+                   bool withRecord, const DirectoryObject* group);
     // Set once the program is closing: a failed save then only leaves the saved library as it was.
     std::atomic<bool> m_closing{false};
     // The wake notes heard so far.
@@ -1099,6 +1101,19 @@ private:
     void carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,
                             const std::set<std::string>& shown, std::vector<std::pair<std::string, std::string>>& unplaced);
     void loadPatchPool();
+    // Whether a kept pool's or a note's `named` library is the one whose identity is `stamp`, at `library`: a
+    // name the version before the digests wrote is judged by that version's identity of it (`earlier`, taken
+    // once and kept by the caller), so a pool it kept over this very library is not taken for another's.
+    bool namesLibrary(const std::string& named, const std::string& stamp, const std::string& library,
+                      std::optional<std::string>& earlier) const;
+    // What the identity counts in a group's folder, by plain name.
+    std::map<std::string, std::string> ownedInGroup(const std::string& folder) const;
+    // The folder of the library's group (of `inLibrary`, the saved entries by part and plain name) that a
+    // kept pool's `group` stands for: of its name, else of its name in another case, else one holding what
+    // it holds byte for byte under another name; empty for none. `libraryGroups` keeps what each library
+    // group holds, read once for all the kept groups.
+    std::string libraryGroupOf(const std::map<std::pair<std::string, std::string>, std::string>& inLibrary, const std::string& group,
+                               bool backup, std::map<std::string, std::map<std::string, std::string>>& libraryGroups) const;
     // The top-level nodes of the tree the load marked, for which device (one update may skip them), and
     // what its warnings were judged against, by the load or the marks since.
     std::mutex m_markedMutex;
@@ -1108,6 +1123,8 @@ private:
     int m_poolJudgementsUnderWay = 0;
     // What the load read of each patch file; the pool's queue only.
     PoolPatchFacts m_poolFacts;
+    // The files the load took into the working copy unread, which every save carries whatever they read as.
+    UnreadPoolFiles m_unreadPoolFiles;
     // Entries of the saved library or of a kept working copy the load could not place in the working copy,
     // each with where the save puts it in the library, under its own part (also m_markedMutex).
     std::vector<std::pair<std::string, std::string>> m_unplaced;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -382,18 +383,20 @@ bool CommonUtils::linkTree(const std::string& from, const std::string& to, int d
 }
 
 // True for a file the load shows: a readable patch file at the top or in a group. Such a file in the
-// working copy that the tree no longer holds was taken out of the pool.
+// working copy that the tree no longer holds was taken out of the pool, unless the load kept it unread: a
+// copy still writing it, or the user repairing it in place, may have made it readable since.
 bool CommonUtils::isShownPatchFile(const std::string& path) const { return readPoolPatch(path, false).has_value(); }
 
 // What the tree does not show of a folder of the working copy goes to `target` unchanged: damaged and
 // unrecognised files, links, special files, and folders within a group, whole.
 bool CommonUtils::carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
-                            bool withRecord)
+                            bool withRecord, const DirectoryObject* group)
 {
     for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
         const std::string path = join(folder, name);
         if (shown.count(path) != 0 || (withRecord && name == BackupFile::kFileName)) continue;
-        if (m_files.itemKind(path) != platform::ItemKind::Folder && isShownPatchFile(path)) continue;
+        const bool keptUnread = group != nullptr && m_unreadPoolFiles.holds(*group, name);
+        if (!keptUnread && m_files.itemKind(path) != platform::ItemKind::Folder && isShownPatchFile(path)) continue;
         if (!linkTree(path, join(target, name), 1)) return false;
     }
     return true;
@@ -525,7 +528,12 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         }
     }
     std::set<std::string> shown;
-    std::map<std::string, std::pair<std::string, bool>> groups;  // working folder: staged folder, backup
+    struct StagedGroup {
+        std::string staged;
+        bool backup = false;
+        const DirectoryObject* node = nullptr;
+    };
+    std::map<std::string, StagedGroup> groups;  // by working folder
     for (std::size_t i = 0; i < pool.size(); ++i) {
         const DirectoryObject& entry = *pool[i];
         if (const PatchItem* item = entry.patchItem()) shown.insert(absolutePath(item->path));
@@ -538,7 +546,7 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
             groups[join(local, name)] = {failed[i] != 0 ? std::string()
                                                         : join(join(staging, entry.isBackUpAllGroup ? "Backup" : "Pool"),
                                                                "[" + std::to_string(i) + "] " + name),
-                                         entry.isBackUpAllGroup};
+                                         entry.isBackUpAllGroup, &entry};
         }
     }
     // The save never drops what it did not load: everything else in the working copy goes back with its
@@ -547,8 +555,8 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
         const std::string path = join(local, name);
         const auto group = groups.find(path);
         if (group != groups.end()) {
-            if (!group->second.first.empty() && !carryOver(path, group->second.first, shown, group->second.second))
-                return false;
+            const StagedGroup& staged = group->second;
+            if (!staged.staged.empty() && !carryOver(path, staged.staged, shown, staged.backup, staged.node)) return false;
         } else if (m_files.itemKind(path) == platform::ItemKind::Folder) {
             // A folder that shows none of the pool's patches (one a deleted group's clean-up left behind)
             // is no group: saved, it would come back as one at the next start.
@@ -556,9 +564,10 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
             const auto showsPatch = [&](const std::string& each) { return shown.count(join(path, each)) != 0; };
             if (std::none_of(inside.begin(), inside.end(), showsPatch))
                 RIG_LOG("not saved, no group of the pool: %s", path.c_str());
-            else if (!carryOver(path, join(join(staging, "Pool"), name), shown, false))
+            else if (!carryOver(path, join(join(staging, "Pool"), name), shown, false, nullptr))
                 return false;
-        } else if (shown.count(path) == 0 && !isShownPatchFile(path) && !linkTree(path, join(join(staging, "Pool"), name), 1)) {
+        } else if (shown.count(path) == 0 && (m_unreadPoolFiles.holdsAtTop(name) || !isShownPatchFile(path)) &&
+                   !linkTree(path, join(join(staging, "Pool"), name), 1)) {
             return false;
         }
     }
@@ -1121,7 +1130,8 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
         // The entries take the saved library's "[position] name", so the next start reads them in the pool's
         // order as it reads the library; renames only, which a full disk still allows.
         std::set<std::string> named;
-        std::set<std::string> folders;
+        // Each group's kept folder, with its node.
+        std::map<std::string, const DirectoryObject*> folders;
         const auto plain = [](const std::string& path) {
             return OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(path));
         };
@@ -1149,7 +1159,7 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
                 RIG_LOG("cannot keep the group %s: %s", folder.c_str(), error.description.c_str());
                 continue;
             }
-            folders.insert(folder);
+            folders.emplace(folder, &entry);
             for (std::size_t j = 0; j < entry.childDirectories.size(); ++j) {
                 const PatchItem* item = entry.childDirectories[j]->patchItem();
                 if (item == nullptr || item->path.empty()) continue;
@@ -1161,18 +1171,20 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
             }
         }
         // A patch file the pool no longer shows would show again at the next start: it goes, as the save
-        // drops it; so does a copy's half-written file. One an entry names stays, under whatever name.
-        const auto sweep = [&](const std::string& folder) {
+        // drops it; so does a copy's half-written file. One an entry names stays, under whatever name, and
+        // so does one the load kept unread, whatever it reads as now.
+        const auto sweep = [&](const std::string& folder, const std::function<bool(const std::string&)>& keptUnread) {
             for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
                 const std::string path = join(folder, name);
                 if (named.count(path) != 0 || name == BackupFile::kFileName) continue;
                 if (platform::LocalFileManager::isTemporaryName(name) ||
-                    (sweepUnnamed && m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
+                    (sweepUnnamed && !keptUnread(name) && m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)))
                     m_files.removeItem(path);
             }
         };
-        sweep(keptFolder);
-        for (const auto& folder : folders) sweep(folder);
+        sweep(keptFolder, [&](const std::string& name) { return m_unreadPoolFiles.holdsAtTop(name); });
+        for (const auto& [folder, group] : folders)
+            sweep(folder, [&, group = group](const std::string& name) { return m_unreadPoolFiles.holds(*group, name); });
         // A folder no group of the pool names (one a deleted group's clean-up left behind) is no group: kept,
         // it would come back as one. It goes to "Temp", which the next start clears.
         for (const auto& name : m_files.contentsOfDirectory(keptFolder).value_or(std::vector<std::string>{})) {
@@ -1351,7 +1363,8 @@ void CommonUtils::keepPoolOfACutRun()
     // A note that does not say which (an older version's) keeps the working copy: shown again, nothing of
     // it that the library holds comes twice.
     recoverLibraryAside();
-    if (taken && !writes.empty() && libraryStamp(libraryFolder()) == writes) return;
+    std::optional<std::string> earlier;
+    if (taken && !writes.empty() && namesLibrary(writes, libraryStamp(libraryFolder()), libraryFolder(), earlier)) return;
     const std::string local = pathUnderRoot(kTempLocal);
     std::vector<std::shared_ptr<DirectoryObject>> pool;
     std::vector<std::string> kept;

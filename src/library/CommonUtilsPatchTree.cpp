@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -331,18 +332,19 @@ void CommonUtils::loadPatchPool()
     std::string preferred;
     std::vector<std::string> beside;
     std::vector<std::string> outdated;
+    std::optional<std::string> earlier;
     {
         for (auto each = all.rbegin(); each != all.rend(); ++each) {
             std::string path = *each;
             const KeptName name = keptNameOf(lastComponent(path));
             if (name.taken) {
-                if (stamp != kNoLibrary && name.takenFrom == stamp) {
+                if (stamp != kNoLibrary && namesLibrary(name.takenFrom, stamp, library, earlier)) {
                     outdated.push_back(path);
                     continue;
                 }
                 if (m_files.moveItem(path, pathUnderRoot(name.base))) path = pathUnderRoot(name.base);
             }
-            if (!name.madeAgainst.empty() && name.madeAgainst == stamp) {
+            if (!name.madeAgainst.empty() && namesLibrary(name.madeAgainst, stamp, library, earlier)) {
                 if (preferred.empty()) preferred = path;
                 else outdated.push_back(path);
             } else {
@@ -393,6 +395,7 @@ void CommonUtils::loadPatchPool()
             return;
         }
     }
+    m_unreadPoolFiles.clear();
     // The marks, and with the device's effects known the warnings, come from the same reading as the tree
     // while a device is connected.
     std::int32_t deviceID = 0;
@@ -524,6 +527,7 @@ void CommonUtils::loadPatchPool()
             const auto found = there.find(plainOf(path));
             return found != there.end() && LibraryIdentity::sameContent(m_files, path, found->second);
         };
+        std::map<std::string, std::map<std::string, std::string>> libraryGroups;
         std::map<std::string, std::string> top;
         for (const auto& [key, path] : inLibrary)
             if (key.first == "Pool") top.emplace(key.second, path);
@@ -533,14 +537,11 @@ void CommonUtils::loadPatchPool()
                 entry.leftOut = heldIn(top, entry.source);
                 continue;
             }
-            // A group is where its record says, or else in the other part (a backup without its record).
-            const std::string part = entry.record.empty() ? "Pool" : "Backup";
-            auto found = inLibrary.find({part, plainOf(entry.source)});
-            if (found == inLibrary.end()) found = inLibrary.find({part == "Pool" ? "Backup" : "Pool", plainOf(entry.source)});
-            if (found == inLibrary.end()) continue;
+            const std::string there = libraryGroupOf(inLibrary, entry.source, !entry.record.empty(), libraryGroups);
+            if (there.empty()) continue;
             std::map<std::string, std::string> children;
-            for (const auto& name : m_files.contentsOfDirectory(found->second).value_or(std::vector<std::string>{}))
-                children.emplace(plainOf(name), join(found->second, name));
+            for (const auto& name : m_files.contentsOfDirectory(there).value_or(std::vector<std::string>{}))
+                children.emplace(plainOf(name), join(there, name));
             std::erase_if(entry.node->childDirectories, [&](const auto& child) { return heldIn(children, child->patchItem()->path); });
             std::erase_if(entry.kept, [&](const std::string& path) { return heldIn(children, path); });
             entry.leftOut = entry.node->childDirectories.empty() && entry.kept.empty();
@@ -679,9 +680,11 @@ void CommonUtils::loadPatchPool()
         const auto& [root, folder] = groups[i];
         SavedEntry& entry = *saved[root.get()];
         for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
-        for (const std::string& kept : entry.kept)
-            if (!linkTree(kept, workingName(folder, lastComponent(kept), lastComponent(kept)), 1))
-                unplace(kept, entry.from, root->isBackUpAllGroup);
+        for (const std::string& kept : entry.kept) {
+            const std::string target = workingName(folder, lastComponent(kept), lastComponent(kept));
+            if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root, lastComponent(target));
+            else unplace(kept, entry.from, root->isBackUpAllGroup);
+        }
         if (root->isBackUpAllGroup) {
             std::optional<std::string> recordedName;
             if (place(entry.record, join(folder, BackupFile::kFileName))) {
@@ -692,8 +695,11 @@ void CommonUtils::loadPatchPool()
             root->name = OKVLocalFileController::backupGroupDisplayName(root->name.value_or(""), recordedName);
         }
     }
-    for (const auto& [kept, from] : keptAtTop)
-        if (!linkTree(kept, workingName(local, lastComponent(kept), lastComponent(kept)), 1)) unplace(kept, from, false);
+    for (const auto& [kept, from] : keptAtTop) {
+        const std::string target = workingName(local, lastComponent(kept), lastComponent(kept));
+        if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(nullptr, lastComponent(target));
+        else unplace(kept, from, false);
+    }
     // A kept pool is shown instead of the library only while what the library holds that the identity
     // counts is unchanged; anything else there may have come since (a note, a tool's files) and is saved.
     if (!preferred.empty() && m_files.itemKind(library) == platform::ItemKind::Folder) {
@@ -757,6 +763,58 @@ void CommonUtils::loadPatchPool()
         tell([files](CommonUtilsDelegate& d) { d.patchPoolKeptWithout(files); });
     }
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
+}
+
+bool CommonUtils::namesLibrary(const std::string& named, const std::string& stamp, const std::string& library,
+                               std::optional<std::string>& earlier) const
+{
+    if (named == stamp) return true;
+    if (stamp == kNoLibrary || !LibraryIdentity::isEarlier(named)) return false;
+    if (!earlier) earlier = LibraryIdentity::earlierOf(m_files, library);
+    return named == *earlier;
+}
+
+std::map<std::string, std::string> CommonUtils::ownedInGroup(const std::string& folder) const
+{
+    std::map<std::string, std::string> owned;
+    for (const auto& [name, kind] : m_files.contentsOfDirectoryWithKinds(folder).value_or(std::vector<platform::FolderEntry>{}))
+        if (LibraryIdentity::owns(name, kind, true))
+            owned.emplace(OKVLocalFileController::getFileNameFromIndexSavingName(name), join(folder, name));
+    return owned;
+}
+
+std::string CommonUtils::libraryGroupOf(const std::map<std::pair<std::string, std::string>, std::string>& inLibrary,
+                                        const std::string& group, bool backup,
+                                        std::map<std::string, std::map<std::string, std::string>>& libraryGroups) const
+{
+    const std::string plain = OKVLocalFileController::getFileNameFromIndexSavingName(lastComponent(group));
+    // Where its record says, or else in the other part (a backup without its record).
+    const std::string part = backup ? "Backup" : "Pool";
+    for (const std::string& in : {part, std::string(backup ? "Pool" : "Backup")})
+        if (const auto found = inLibrary.find({in, plain}); found != inLibrary.end()) return found->second;
+    // Renamed by hand between the runs: a case-insensitive share gives back another case of the same name.
+    const auto sameLetters = [](const std::string& a, const std::string& b) {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    for (const auto& [key, path] : inLibrary)
+        if (sameLetters(key.second, plain) && m_files.itemKind(path) == platform::ItemKind::Folder) return path;
+    // Or under another name altogether (as the start that could not read the library's group of its name
+    // gave it one of its own): the library's group holding what it holds, name by name and byte for byte.
+    const auto owned = ownedInGroup(group);
+    if (owned.empty()) return {};
+    if (libraryGroups.empty())
+        for (const auto& [key, path] : inLibrary)
+            if (m_files.itemKind(path) == platform::ItemKind::Folder) libraryGroups.emplace(path, ownedInGroup(path));
+    for (const auto& [path, theirs] : libraryGroups) {
+        if (theirs.size() != owned.size()) continue;
+        const bool same = std::equal(owned.begin(), owned.end(), theirs.begin(), [&](const auto& mine, const auto& other) {
+            return mine.first == other.first && LibraryIdentity::sameContent(m_files, mine.second, other.second);
+        });
+        if (same) return path;
+    }
+    return {};
 }
 
 void CommonUtils::carryLibraryStrays(const std::string& library, const std::map<std::pair<bool, std::string>, std::string>& groups,

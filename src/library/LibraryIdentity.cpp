@@ -173,6 +173,78 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
     return reading;
 }
 
+namespace {
+
+// The earlier version's identity, as it wrote it: a 64-bit FNV-1a hash over the library's walk.
+class EarlierHash {
+public:
+    void mix(const std::string& text)
+    {
+        for (const unsigned char c : text) m_value = (m_value ^ c) * 1099511628211ULL;
+        m_value = (m_value ^ 0xFFU) * 1099511628211ULL;
+    }
+    std::string text() const
+    {
+        char out[20];
+        std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(m_value));
+        return out;
+    }
+
+private:
+    std::uint64_t m_value = 14695981039346656037ULL;
+};
+
+bool walkEarlier(platform::FileManager& files, const std::string& folder, const std::string& relative, int depth, EarlierHash& hash)
+{
+    const auto listed = files.contentsOfDirectoryWithKinds(folder);
+    if (!listed) return false;
+    for (const auto& entry : *listed) {
+        const std::string path = (fs::path(folder) / entry.name).string();
+        const std::string name = relative.empty() ? entry.name : relative + "/" + entry.name;
+        platform::ItemKind kind = entry.kind;
+        std::string through = path;
+        if (kind == platform::ItemKind::Link && relative.empty() && (entry.name == "Pool" || entry.name == "Backup")) {
+            through = LibraryIdentity::throughLinks(path);
+            if (files.itemKind(through) == platform::ItemKind::Folder) kind = platform::ItemKind::Folder;
+        }
+        switch (kind) {
+        case platform::ItemKind::File: {
+            const auto stamp = files.fileStamp(path);
+            const std::uint64_t size = stamp ? stamp->size : files.fileSize(path).value_or(0);
+            const std::int64_t seconds = stamp ? stamp->modifiedNs / 1000000000 : 0;
+            hash.mix("F " + name + " " + std::to_string(size) + " " + std::to_string(seconds));
+            break;
+        }
+        case platform::ItemKind::Folder:
+            hash.mix("D " + name);
+            if (depth < kMaxDepth && !walkEarlier(files, through, name, depth + 1, hash)) return false;
+            break;
+        case platform::ItemKind::Link:
+            hash.mix("L " + name + " " + linkTarget(path));
+            break;
+        default:
+            hash.mix("S " + name);
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string LibraryIdentity::earlierOf(platform::FileManager& files, const std::string& library)
+{
+    if (files.itemKind(library) != platform::ItemKind::Folder) return kNone;
+    EarlierHash hash;
+    return walkEarlier(files, library, "", 0, hash) ? hash.text() : kNone;
+}
+
+bool LibraryIdentity::isEarlier(const std::string& identity)
+{
+    return identity.size() == 16 &&
+           std::all_of(identity.begin(), identity.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 bool LibraryIdentity::owns(const std::string& name, platform::ItemKind kind, bool inGroup)
 {
     if (hidden(name)) return false;

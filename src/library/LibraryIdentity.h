@@ -32,6 +32,12 @@ public:
     // save's staged one, which takes the folder's place). A file `known` does not name is read here.
     static Reading of(platform::FileManager& files, const std::string& library,
                       const std::map<std::string, std::string>& partsAt = {}, const Known* known = nullptr);
+    // What the version before the digests knew a library by, which a pool it kept is named for: sixteen hex
+    // digits over the relative path and kind of everything the library holds, each file's size and time to
+    // the second, and each link's target. kNone for a library missing or not listed whole.
+    static std::string earlierOf(platform::FileManager& files, const std::string& library);
+    // Whether `identity` is of that earlier kind.
+    static bool isEarlier(const std::string& identity);
     // Whether the identity counts an entry of that name and kind at the top of a part or within a group:
     // what it does not count, a start that shows a kept pool instead of the library carries into its save.
     static bool owns(const std::string& name, platform::ItemKind kind, bool inGroup);

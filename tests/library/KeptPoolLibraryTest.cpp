@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -104,6 +106,12 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
              ASSERT_EQ(fs::file_size(path), t.patchBytes("A").size());
          },
          {"Z", "G/C", "B/D", "session/A", "session/E"}},
+        // A group the session never touched is the library's under any name: it never comes in again.
+        {"a group renamed by hand", [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live"); },
+         {"A", "Live/C", "B/D", "session/E"}},
+        {"a group's name's case changed, as a case-insensitive share gives",
+         [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] g"); },
+         {"A", "g/C", "B/D", "session/E"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -144,13 +152,18 @@ TEST_F(KeptPoolLibrary, AKeptPoolBesideALibraryReadInPartBringsOnlyWhatTheReadin
     EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 1);
     // What could not be compared (the unlisted group's patches) comes in; nothing else twice.
     EXPECT_EQ(order(), (Strings{"A", "G/C", "B/D", "H/", "Hand", "session/E", "H (1)/F"}));
+    // No save replaces a library read in part: the end keeps the pool, made against no library.
+    std::atomic<bool> unchanged{false};
+    EXPECT_TRUE(utils->savePatchPoolToLocal(recorder.patchPool, unchanged));
     ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
 
     heard = start();
     const Strings shownNow = order();
     for (const char* once : {"A", "G/C", "B/D", "Hand"})
         EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), std::string(once)), 1) << once;
-    EXPECT_EQ(std::count_if(shownNow.begin(), shownNow.end(), [](const std::string& name) { return name.ends_with("/E"); }), 1);
+    for (const char* once : {"/E", "/F"})
+        EXPECT_EQ(std::count_if(shownNow.begin(), shownNow.end(), [&](const std::string& name) { return name.ends_with(once); }), 1)
+            << once;
 }
 
 // A library the user deleted between the runs stays deleted: no earlier save's aside folder brings it back,
@@ -198,5 +211,62 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
         EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
         start();
         EXPECT_EQ(order(), c.shown) << "as saved";
+    }
+}
+
+// The version before the digests named a kept pool's library by sixteen hex digits over the library's names,
+// sizes and file times to the second. Such a pool is judged by that identity of the library it meets: over
+// the library it was kept against it shows instead of it, with the session's deletion; over another it shows
+// after it; one that version's landed save took goes, and so does the working copy of a run whose closing
+// save landed before the cut.
+TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
+{
+    // That version's identity of the library `layOut` makes, its files' times set to kSeconds.
+    constexpr const char* kEarlier = "0ca1be9576f983be";
+    constexpr std::int64_t kSeconds = 1780000000;
+    const struct {
+        const char* what;
+        const char* keptAs;
+        std::function<void(KeptPoolLibrary&)> change;
+        Strings shown;
+        bool instead;
+    } cases[] = {
+        {"the library it was kept against", "%s", [](KeptPoolLibrary&) {}, {"G/C", "B/D"}, true},
+        {"the library changed since", "%s", [](KeptPoolLibrary& t) { t.put("Pool/[3] H.qptc", t.patchBytes("H")); },
+         {"A", "G/C", "B/D", "H"}, false},
+        {"taken by a save of it that landed", "0000000000000000.taken-%s", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+        // Its closing save was cut after the library was replaced: the run's working copy is no pool to keep.
+        {"a closing save of it that landed, its note left", nullptr, [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        layOut();
+        for (const char* each : {"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"})
+            fs::last_write_time(library() + "/" + each, fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(kSeconds))));
+        if (c.keptAs == nullptr) {
+            writePatch("Temp/Local/E.qptc", "E");
+            std::ofstream(rootFolder + "/Temp/.closing-pool.taken") << "0000000000000000\nA " << kEarlier << "\nP E.qptc\n";
+        } else {
+            char name[128];
+            std::snprintf(name, sizeof name, c.keptAs, kEarlier);
+            // The session deleted A.
+            const std::string kept = rootFolder + "/.Pool-kept-1780000000000000000-" + name;
+            fs::create_directories(kept + "/[0] G");
+            fs::create_directories(kept + "/[1] B");
+            fs::copy_file(library() + "/Pool/[1] G/[0] C.qptc", kept + "/[0] G/[0] C.qptc");
+            fs::copy_file(library() + "/Backup/[2] B/[0] D.qptc", kept + "/[1] B/[0] D.qptc");
+        }
+        c.change(*this);
+        const Strings heard = start();
+        EXPECT_EQ(order(), c.shown);
+        EXPECT_EQ(count(heard, "patchPoolKept"), c.instead ? 1 : 0);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+        std::atomic<bool> unchanged{false};
+        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+        start();
+        EXPECT_EQ(order(), c.shown) << "as saved";
+        EXPECT_EQ(std::count_if(fs::directory_iterator(rootFolder), fs::directory_iterator(),
+                                [](const auto& entry) { return entry.path().filename().string().starts_with(".Pool-kept"); }),
+                  0);
     }
 }

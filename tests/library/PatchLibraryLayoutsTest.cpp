@@ -590,6 +590,59 @@ TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
     EXPECT_EQ(inventory(library()), before);
 }
 
+// A patch file the load could not read (cut short by a copy still writing it, or damaged) is kept unread,
+// and stays the library's whatever it reads as by the save: finished by that copy or repaired in place by the
+// user during the run, it is carried by every save, and by the end's keeping of a pool whose save failed,
+// and shows at the next start.
+TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
+{
+    const std::string cutInGroup = "Pool/[0] G/[1] Cut.qptc";
+    const std::string cutAtTop = "Pool/[2] Loose.qptc";
+    const struct {
+        const char* what;
+        // Its end written after the part the load met, else the whole file written again over it.
+        bool byTheCopy;
+        bool saveFails;
+        // The group holding one renamed during the run to this, which the file follows.
+        const char* groupRenamedTo = nullptr;
+    } cases[] = {
+        {"finished by the copy still writing it", true, false},
+        {"repaired in place by the user", false, false},
+        {"repaired, and the run's save failing", false, true},
+        {"repaired, its group renamed", false, false, "H"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        utils.reset();
+        fs::remove_all(rootFolder);
+        put("Pool/[0] G/[0] A.qptc", patchBytes("A"));
+        put("Pool/[1] Top.qptc", patchBytes("Top"));
+        const std::pair<std::string, Bytes> cut[] = {{cutInGroup, patchBytes("Cut")}, {cutAtTop, patchBytes("Loose")}};
+        for (const auto& [relative, whole] : cut) put(relative, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
+
+        const CommonUtils::Tree tree = load();
+        EXPECT_EQ(shown(tree), (std::set<std::string>{"G/A", "Top"}));
+        if (c.groupRenamedTo != nullptr) {
+            ASSERT_EQ(utils->renameGroup(*tree.front(), c.groupRenamedTo), 0);
+        }
+        for (const auto& [relative, whole] : cut) {
+            std::ofstream out(library() + "/" + relative, std::ios::binary | (c.byTheCopy ? std::ios::app : std::ios::trunc));
+            const std::size_t from = c.byTheCopy ? whole.size() / 2 : 0;
+            out.write(reinterpret_cast<const char*>(whole.data()) + from, static_cast<std::streamsize>(whole.size() - from));
+        }
+        if (c.saveFails) {
+            keepAfterAFailedSave(tree);
+            // Over a library deleted since, the kept pool shows as it was left.
+            fs::remove_all(library());
+        } else {
+            ASSERT_TRUE(save(tree));
+            ASSERT_TRUE(save(tree)) << "every save";
+        }
+        const std::string group = c.groupRenamedTo != nullptr ? c.groupRenamedTo : "G";
+        EXPECT_EQ(shown(load()), (std::set<std::string>{group + "/A", group + "/Cut", "Top", "Loose"}));
+    }
+}
+
 // A group whose folder holds more than its patches (a stray file from another machine, a note, a folder
 // within: all kept by the load) goes to the bin whole and comes back whole. Deleted, nothing of it fails
 // the save or comes back at the next start; a folder of the working copy that no group names is never
