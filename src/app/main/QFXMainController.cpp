@@ -168,6 +168,8 @@ void QFXMainController::buildView()
     ejectButton_->setFocusPolicy(Qt::NoFocus);
     tabs->addWidget(effectManagerButton_);
     tabs->addWidget(patchManagerButton_);
+    // Holds the tabs left and Eject right while no busy line shows; the line, stretched, takes all of it.
+    tabs->addStretch(0);
     // What the unit is busy with, beside the eject that waits for it.
     deviceWorkLabel_ = new QLabel(view_);
     deviceWorkLabel_->setObjectName(QStringLiteral("deviceWorkLabel"));

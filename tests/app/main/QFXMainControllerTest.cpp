@@ -314,6 +314,12 @@ TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWait
 TEST_F(QFXMainControllerTest, TheLongestBusyLineShowsWholeBesideTheEjectButton)
 {
     window.show();
+    // No line: the tabs keep together at the left and Eject keeps its own size at the right.
+    window.resize(1280, window.height());
+    settle();
+    ASSERT_FALSE(controller.deviceWorkLabel()->isVisible());
+    EXPECT_LE(controller.patchManagerButton()->x() - controller.effectManagerButton()->geometry().right(), 24);
+    EXPECT_EQ(controller.ejectButton()->width(), controller.ejectButton()->sizeHint().width());
     controller.deviceConnectWithState(1);
     controller.deviceWorkDidStart(CommonUtilsDelegate::DeviceWork::WritingPatches);
     controller.deviceWorkProgress(55, 100);
