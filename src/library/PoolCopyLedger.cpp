@@ -42,6 +42,7 @@ std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
     }
     std::lock_guard lock(mutex_);
     const std::uint64_t number = next_++;
+    runAsked_ += copies.size();
     batches_.emplace(number, std::move(batch));
     return number;
 }
@@ -63,8 +64,8 @@ void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
         std::lock_guard lock(mutex_);
         const auto found = batches_.find(batch);
         if (found == batches_.end() || index >= found->second.states.size()) return;
+        if (found->second.states[index] != kMade && found->second.states[index] != kLanded) ++runMade_;
         found->second.states[index] = kMade;
-        ++found->second.made;
     }
     madeOne_.notify_all();
 }
@@ -123,6 +124,7 @@ void PoolCopyLedger::close(std::uint64_t batch)
 {
     std::lock_guard lock(mutex_);
     batches_.erase(batch);
+    if (batches_.empty()) runMade_ = runAsked_ = 0;
 }
 
 PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& copies, bool onlyWhereKnown)
@@ -159,7 +161,7 @@ PoolCopyLedger::Withdrawal PoolCopyLedger::withdraw(const std::vector<Copy>& cop
                 if (each.states[*at] != kWaiting) continue;
                 each.states[*at] = kWithdrawn;
                 stepAside(each, *at);
-                ++each.made;
+                if (runAsked_ > 0) --runAsked_;
                 taken.withdrawn.emplace_back(batch->first, *at);
                 taken.asked.push_back(place);
                 done = true;
@@ -221,11 +223,6 @@ std::optional<std::uint64_t> PoolCopyLedger::lastMet(const std::vector<std::stri
 std::pair<std::size_t, std::size_t> PoolCopyLedger::progress() const
 {
     std::lock_guard lock(mutex_);
-    std::size_t made = 0;
-    std::size_t asked = 0;
-    for (const auto& [number, batch] : batches_) {
-        made += batch.made;
-        asked += batch.copies.size();
-    }
-    return {made, asked};
+    if (batches_.empty()) return {0, 0};
+    return {std::min(runMade_, runAsked_), runAsked_};
 }

@@ -65,7 +65,9 @@ public:
     std::optional<std::uint64_t> lastMet(const std::vector<std::string>& files, const std::vector<std::string>& folders,
                                          const std::string& localRoot) const;
 
-    // The copies made and asked over the batches not landed yet; both 0 when none is left.
+    // The copies made and asked since the ledger was last empty; both 0 when no batch is left. A batch
+    // landed still counts while others go on, and a withdrawn copy leaves the count (asked again, it
+    // counts again), so the count made never runs backwards while copies remain.
     std::pair<std::size_t, std::size_t> progress() const;
 
 private:
@@ -84,7 +86,6 @@ private:
         // Each copy's file and folder, normalised, as `standing` and `folders` know them.
         std::vector<std::pair<std::string, std::string>> keys;
         std::vector<State> states;
-        std::size_t made = 0;
     };
     // The copy at `index` no longer stands in a step's way.
     static void stepAside(Batch& batch, std::size_t index);
@@ -92,5 +93,8 @@ private:
     // Told whenever a copy is made.
     std::condition_variable madeOne_;
     std::map<std::uint64_t, Batch> batches_;  // mutex_
+    // The count since the ledger was last empty (mutex_).
+    std::size_t runMade_ = 0;
+    std::size_t runAsked_ = 0;
     std::uint64_t next_ = 1;                  // mutex_
 };

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QWindow>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -441,6 +443,39 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
         rig.quitFromMenu();
     });
     expectTheLibraryHoldsWhatWasShown(rig, shown);
+}
+
+// The pool under its busy cover (a second drop's files read behind the first one's held copies) still takes
+// the pointer: a click where a row shows, delivered through the window as the platform does, selects it.
+TEST(PoolSafety, ThePoolTakesThePointerUnderItsBusyCover)
+{
+    auto held = std::make_shared<HeldCopies>();
+    ProgramRig rig;
+    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
+        auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
+        ASSERT_NE(screen, nullptr);
+        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Behind", 20));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return screen->patchPoolIndicator()->isVisible(); }, 10s));
+        const auto first = screen->structureData().front();
+        const QModelIndex row = view->poolModel()->indexOf(first.get());
+        view->clearSelection();
+        QWidget* top = view->window();
+        const QPoint at = view->viewport()->mapTo(top, view->visualRect(row).center());
+        EXPECT_EQ(top->childAt(at), view->viewport());
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, QPointF(at), top->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(top->windowHandle(), &event);
+        }
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->selectionModel()->isRowSelected(row.row(), row.parent()); }, 10s));
+        EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
+        EXPECT_TRUE(held->stillHeld());
+        held->release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+    });
+    EXPECT_FALSE(held->wasTimedOut());
 }
 
 // The pool patch sheet's Save on a patch of a large drop whose copies are under way lands that patch's own

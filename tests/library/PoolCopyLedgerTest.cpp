@@ -90,8 +90,10 @@ TEST(PoolCopyLedger, AFolderWhoseCopiesAreAllWithdrawnOrLandedIsMetNoMore)
     ledger.close(rows);
 }
 
-// An undo withdraws the newest copy of that file into that folder that has not begun; a begun copy stays,
-// and every withdrawn or made copy counts as done.
+// An undo withdraws the newest copy of that file into that folder that has not begun; a begun copy stays.
+// A withdrawn copy leaves the count and a landed batch stays in it while others go on: the count made never
+// runs backwards until no copy is left (a rename withdraws a drop's copies and asks them again: the count
+// goes on where it stood).
 TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
 {
     PoolCopyLedger ledger;
@@ -109,7 +111,7 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     EXPECT_TRUE(taken.underWay.empty());
     EXPECT_FALSE(ledger.begin(second, 0));
     EXPECT_FALSE(ledger.begin(first, 1));
-    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 3}));
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{1, 1}));
 
     // Nothing of the first batch waits any more: a second withdrawal of A finds none to take.
     const auto third = ledger.open({a});
@@ -118,10 +120,35 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     const auto late = ledger.withdraw({a});
     EXPECT_TRUE(late.withdrawn.empty());
     EXPECT_EQ(late.underWay, (std::vector<std::pair<std::uint64_t, std::size_t>>{{third, 0}}));
-    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 4}));
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{1, 2}));
     for (const auto batch : {first, second, third}) ledger.close(batch);
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 0}));
     EXPECT_FALSE(ledger.begin(first, 0));
+
+    // A drop of four, one made; a rename withdraws the three waiting and asks them again into the folder
+    // it ends with; the first batch lands: the count goes on from where it stood.
+    const PoolCopyLedger::Copy c{"/m/C.qptc", kLocal};
+    const PoolCopyLedger::Copy d{"/m/D.qptc", kLocal};
+    const auto drop = ledger.open({a, b, c, d});
+    ASSERT_TRUE(ledger.begin(drop, 0));
+    ledger.made(drop, 0);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{1, 4}));
+    EXPECT_EQ(ledger.withdraw({b, c, d}).withdrawn.size(), 3u);
+    const PoolCopyLedger::Copy b2{"/m/B.qptc", "/root/Temp/Local/Renamed"};
+    const PoolCopyLedger::Copy c2{"/m/C.qptc", "/root/Temp/Local/Renamed"};
+    const PoolCopyLedger::Copy d2{"/m/D.qptc", "/root/Temp/Local/Renamed"};
+    const auto again = ledger.open({b2, c2, d2});
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{1, 4}));
+    ledger.close(drop);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{1, 4}));
+    ASSERT_TRUE(ledger.begin(again, 0));
+    ledger.made(again, 0);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 4}));
+    // An undo of the drop takes the rest away: the total shrinks, the count made stays.
+    EXPECT_EQ(ledger.withdraw({c2, d2}).withdrawn.size(), 2u);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 2}));
+    ledger.close(again);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
 // A step on a file finds the copies of it still standing; one it takes is never begun by the queue, and
@@ -143,7 +170,7 @@ TEST(PoolCopyLedger, ACopyTakenAndLandedAheadOfItsBatchNoLongerMeetsAStepOnItsFi
     EXPECT_FALSE(meetsFile(ledger, "/m/A.qptc"));
     EXPECT_TRUE(meetsFile(ledger, "/m/B.qptc"));
     EXPECT_TRUE(meetsFolder(ledger, "/root/Temp/Local/G"));
-    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 3}));
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{1, 2}));
     // A copy the queue made is waited for no longer.
     ASSERT_TRUE(ledger.begin(batch, 1));
     ledger.made(batch, 1);

@@ -65,7 +65,8 @@ void WindowGestures::clickButton(QWidget& window, const char* name)
 QString WindowGestures::busyLine(QWidget& window)
 {
     auto* line = window.findChild<QLabel*>(QStringLiteral("deviceWorkLabel"));
-    return line != nullptr && line->isVisible() ? line->text() : QString();
+    // The line whole: its label shows it broken to the room it has.
+    return line != nullptr && line->isVisible() ? line->accessibleName() : QString();
 }
 
 QAction* WindowGestures::enabledAction(QWidget& window, const QString& text)

@@ -152,6 +152,8 @@ void MainWindowLogic::clearAppData()
 
 void MainWindowLogic::disconnectDevice()
 {
+    // A waiting Quit lets the unit go itself.
+    if (quitWaiting_ || quitAfterSheet_) return;
     // A name being typed is the user's before the unit goes: it is written ahead of the eject.
     parts_->chrome.endTextEditing();
     ejectDevice();
@@ -276,8 +278,25 @@ void MainWindowLogic::windowDidResize()
 void MainWindowLogic::windowShouldClose()
 {
     // Closing the window is quitting, which waits while a sheet shows, as the Quit item does.
-    if (parts_->appDelegate.isShowingDialog()) return;
+    if (parts_->appDelegate.isShowingDialog()) return quitOnceAnswered();
     quit();
+}
+
+void MainWindowLogic::quitOnceAnswered()
+{
+    // The sheet is the user's to answer with its own buttons; the Quit is kept for then, not dropped.
+    if (quitAfterSheet_ || quitWaiting_ || ending_) return;
+    quitAfterSheet_ = true;
+    showDeviceWork();
+}
+
+void MainWindowLogic::sheetsMayHaveEnded()
+{
+    if (!quitAfterSheet_ || parts_->appDelegate.isShowingDialog()) return;
+    quitAfterSheet_ = false;
+    parts_->dialogs.clearAllDialog();
+    quit();
+    parts_->chrome.refreshMenus();
 }
 
 void MainWindowLogic::quit()
@@ -314,7 +333,8 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
     if (poolWaits_ > 0 || closingSave_) return false;
     switch (action) {
     case MenuAction::DisconnectDevice:
-        return flags.isDeviceConnected() && !ejectWaiting_;
+        // A waiting Quit lets the unit go itself: a Disconnect then would do nothing.
+        return flags.isDeviceConnected() && !ejectWaiting_ && !quitWaiting_ && !quitAfterSheet_;
     case MenuAction::DeviceInformation:
         return flags.isDeviceConnected();
     case MenuAction::ConnectDevice:
@@ -322,8 +342,8 @@ bool MainWindowLogic::validateMenuItem(MenuAction action) const
     case MenuAction::Undo:
         return parts_->coordinator.canBeUndo() && !flags.isUndoHeld() && !flags.isShowingDialog();
     case MenuAction::Quit:
-        // A sheet is answered first: its own buttons end it.
-        return !flags.isShowingDialog();
+        // Taken while a sheet shows too: the program ends once the sheet is answered with its own buttons.
+        return !quitWaiting_ && !quitAfterSheet_;
     case MenuAction::Manual:
         // A guide that is not installed leaves the item greyed rather than dead.
         return manualPath().has_value();
@@ -349,6 +369,10 @@ void MainWindowLogic::performMenuAction(MenuAction action)
         parts_->coordinator.doUndoAction();
         break;
     case MenuAction::Quit:
+        if (parts_->appDelegate.isShowingDialog()) {
+            quitOnceAnswered();
+            break;
+        }
         parts_->dialogs.clearAllDialog();
         quit();
         break;
@@ -869,6 +893,17 @@ void MainWindowLogic::poolFilesReading(std::size_t files)
 
 void MainWindowLogic::showDeviceWork()
 {
+    parts_->chrome.setDeviceWorkText(withSheetQuit(deviceWorkText()));
+}
+
+std::string MainWindowLogic::withSheetQuit(std::string text) const
+{
+    if (!quitAfterSheet_) return text;
+    return text + (text.empty() ? "" : "  ") + InterfaceTexts::localizedString("Main_BusyQuitAfterSheet").toStdString();
+}
+
+std::string MainWindowLogic::deviceWorkText() const
+{
     // The pool's reads and copies go on with or without a unit; they share the line with the unit's work.
     std::string copying;
     if (poolFilesReading_ > 0)
@@ -898,8 +933,7 @@ void MainWindowLogic::showDeviceWork()
         const char* waits = quitWaiting_ ? quitWaits : ejectWaiting_ ? ejectWaits : nullptr;
         if (!copying.empty() && waits != nullptr)
             copying = endCount(copying) + " " + InterfaceTexts::localizedString(waits).toStdString();
-        parts_->chrome.setDeviceWorkText(copying);
-        return;
+        return copying;
     }
     std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
     // Only a read's dump and a write of several patches count their patches.
@@ -920,7 +954,7 @@ void MainWindowLogic::showDeviceWork()
         text += " " + InterfaceTexts::localizedString(waits).toStdString();
     }
     if (!copying.empty()) text += "  " + copying;
-    parts_->chrome.setDeviceWorkText(text);
+    return text;
 }
 
 // ---- update notices ----

@@ -100,6 +100,8 @@ public:
     void reloadEffectListIfNeeded();
     void windowDidResize();
     void windowShouldClose();
+    // A sheet may have been answered: a Quit asked while it showed is carried out now that none shows.
+    void sheetsMayHaveEnded();
 
     void checkConnectionToServer();
     void animateSyncIcon();
@@ -227,6 +229,9 @@ private:
     // The program's end has begun (its save is being written).
     bool ending_ = false;
     void quit();
+    // A Quit asked while a sheet shows is kept until the sheet is answered (`sheetsMayHaveEnded`).
+    bool quitAfterSheet_ = false;
+    void quitOnceAnswered();
     // Steps waiting for the pool's copies to land (a Disconnect's, a Quit's), the user's input held
     // meanwhile.
     int poolWaits_ = 0;
@@ -241,6 +246,9 @@ private:
     std::size_t poolFilesReading_ = 0;
     // The busy line from the running work and a waiting eject.
     void showDeviceWork();
+    std::string deviceWorkText() const;
+    // The line ends saying that a Quit waits for the sheet, while one does.
+    std::string withSheetQuit(std::string text) const;
     bool receivedAppVersion_ = false;
     std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
     std::vector<std::string> synchServerActionList_;

@@ -4,8 +4,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 
 #include "app/dialogs/DevicePropertyViewController.h"
 #include "app/dialogs/ShowDeviceIconImageView.h"
+#include "app/main/BusyLineBreaks.h"
 #include "app/main/QueueMainDialogs.h"
 #include "app/main/UserInputHold.h"
 #include "app/screens/EffectScreen.h"
@@ -63,6 +66,8 @@ QFXMainController::QFXMainController(Collaborators collaborators)
     buildMenus();
     // The window's close, resize and menus are watched once the view sits in a window.
     view_->installEventFilter(this);
+    // A sheet blocks the window and so its Quit key: that key pressed on the sheet is heard here.
+    qApp->installEventFilter(this);
 
     awakeFromNib(Parts{appDelegate_, collaborators.coordinator, dialogs_, *this, *effectManager_, *patchManager_,
                        options_, collaborators.opener, this,
@@ -83,6 +88,7 @@ QFXMainController::QFXMainController(Collaborators collaborators)
 
 QFXMainController::~QFXMainController()
 {
+    qApp->removeEventFilter(this);
     checkConnectionStatusTimer_.stop();
     syncAnimationIconTimer_.stop();
     delete appVersionWindow_;
@@ -162,17 +168,20 @@ void QFXMainController::buildView()
     ejectButton_->setFocusPolicy(Qt::NoFocus);
     tabs->addWidget(effectManagerButton_);
     tabs->addWidget(patchManagerButton_);
-    tabs->addStretch(1);
+    // Holds the tabs left and Eject right while no busy line shows; the line, stretched, takes all of it.
+    tabs->addStretch(0);
     // What the unit is busy with, beside the eject that waits for it.
     deviceWorkLabel_ = new QLabel(view_);
     deviceWorkLabel_->setObjectName(QStringLiteral("deviceWorkLabel"));
     deviceWorkLabel_->setStyleSheet(QStringLiteral("QLabel { color: #1a1a1a; font-weight: bold; }"));
-    // A long line (the unit's work, a waiting eject and the pool's copies) breaks onto a second line in
-    // the room left of the tabs, never under the Eject button.
-    deviceWorkLabel_->setWordWrap(true);
+    // The line takes all the room between the tabs and the Eject button; a long one (the unit's work, a
+    // waiting eject and the pool's copies) breaks onto a second line only where `BusyLineBreaks` allows,
+    // laid again as the room changes.
     deviceWorkLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    deviceWorkLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    deviceWorkLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    deviceWorkLabel_->setMinimumWidth(0);
     deviceWorkLabel_->hide();
+    deviceWorkLabel_->installEventFilter(this);
     tabs->addWidget(deviceWorkLabel_, 1);
     tabs->addSpacing(12);
     tabs->addWidget(ejectButton_);
@@ -237,6 +246,13 @@ void QFXMainController::buildMenus()
 
 bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == deviceWorkLabel_ && event->type() == QEvent::Resize) layDeviceWorkLine();
+    // Ctrl+Q on a sheet is kept until the sheet is answered, not dropped for the user to press again.
+    if (event->type() == QEvent::KeyPress && appDelegate_.isShowingDialog() &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Quit)) {
+        performMenuAction(MenuAction::Quit);
+        return true;
+    }
     if (watched == view_) {
         if (event->type() == QEvent::Resize) viewForIndicator_->setGeometry(view_->rect());
         if ((event->type() == QEvent::Show || event->type() == QEvent::ParentChange) && view_->window() != view_ &&
@@ -258,7 +274,9 @@ bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
         // on the next turn: a sheet also goes as the window itself is taken down.
         if (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowUnblocked) {
             QMetaObject::invokeMethod(this, [this] {
-                if (view_) refreshMenus();
+                if (!view_) return;
+                refreshMenus();
+                sheetsMayHaveEnded();
             }, Qt::QueuedConnection);
         }
     }
@@ -321,8 +339,19 @@ void QFXMainController::setDeviceSyncIconVisible(bool visible) { deviceSyncIcon_
 
 void QFXMainController::setDeviceWorkText(const std::string& text)
 {
-    deviceWorkLabel_->setText(QString::fromStdString(text));
+    deviceWorkLine_ = QString::fromStdString(text);
+    // Read aloud (and by scripted runs) as one line, whatever breaks it shows with.
+    deviceWorkLabel_->setAccessibleName(deviceWorkLine_);
+    layDeviceWorkLine();
     deviceWorkLabel_->setVisible(!text.empty());
+}
+
+void QFXMainController::layDeviceWorkLine()
+{
+    const QFontMetrics metrics = deviceWorkLabel_->fontMetrics();
+    const QString laid = BusyLineBreaks::lay(deviceWorkLine_, deviceWorkLabel_->contentsRect().width(),
+                                             [&metrics](const QString& line) { return metrics.horizontalAdvance(line); });
+    if (laid != deviceWorkLabel_->text()) deviceWorkLabel_->setText(laid);
 }
 
 void QFXMainController::setLostServerIconVisible(bool visible)

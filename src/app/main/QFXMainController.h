@@ -173,6 +173,9 @@ private:
     QPushButton* ejectButton_ = nullptr;
     QString ejectTitle_;
     QLabel* deviceWorkLabel_ = nullptr;
+    // The busy line as the window's decisions wrote it, before it is broken to the label's width.
+    QString deviceWorkLine_;
+    void layDeviceWorkLine();
     QWidget* viewForIndicator_ = nullptr;
     QMenu* controlMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;

@@ -143,6 +143,9 @@ void PatchManagerViewController::buildView()
     auto* poolLayout = new QVBoxLayout(patchPoolPane_);
     poolLayout->setContentsMargins(0, 0, 0, 0);
     patchPoolIndicator_ = new QWidget(patchPoolPane_);
+    // It shows that the pool works and takes nothing from the pointer: clicks, the right button's menu,
+    // drags and drops reach the pool beneath it while the copies run, as the keys do.
+    patchPoolIndicator_->setAttribute(Qt::WA_TransparentForMouseEvents);
     auto* indicatorLayout = new QVBoxLayout(patchPoolIndicator_);
     indicatorLayout->addWidget(new ProcessingView(patchPoolIndicator_), 0, Qt::AlignCenter);
     patchPoolIndicator_->hide();

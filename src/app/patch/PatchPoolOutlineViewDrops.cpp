@@ -19,6 +19,7 @@
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PatchPoolRules.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 
@@ -93,9 +94,10 @@ void PatchPoolOutlineView::mouseDragged(QPointF scenePoint)
     if (std::trunc(std::sqrt(moved.x() * moved.x() + moved.y() * moved.y())) < 2) return;
     // Moves may come merged: the first one past 2 points can be rows away from the press, over a row the
     // user never pressed.
-    const int row = dragTree().rowAtY(mouseDownRowY_);
-    const std::vector<int> selected = selectedRowList();
-    if (row < 0 || selected.empty() || std::find(selected.begin(), selected.end(), row) == selected.end()) return;
+    // A press outside the selection drags the row pressed, selected now, as list views do.
+    const std::vector<int> selected = PatchPoolRules::draggedRows(selectedRowList(), dragTree().rowAtY(mouseDownRowY_));
+    if (selected.empty()) return;
+    if (selected != selectedRowList()) selectRows(selected);
 
     dragState_.isDraggingUncontinuousFiles = PatchPoolDragRules::isUncontinuous(selected);
     dragState_.draggedContainers.clear();

@@ -26,6 +26,13 @@ PatchPoolRules::Title PatchPoolRules::titleForItem(const DirectoryObject& item, 
     return title;
 }
 
+std::vector<int> PatchPoolRules::draggedRows(const std::vector<int>& selectedRows, int pressed)
+{
+    if (pressed < 0) return {};
+    if (std::find(selectedRows.begin(), selectedRows.end(), pressed) == selectedRows.end()) return {pressed};
+    return selectedRows;
+}
+
 std::vector<int> PatchPoolRules::commandClickSelection(const std::vector<int>& selectedRows, int clicked,
                                                        const std::function<Row(int)>& rowAt)
 {

@@ -41,6 +41,10 @@ public:
     static std::vector<int> commandClickSelection(const std::vector<int>& selectedRows, int clicked,
                                                   const std::function<Row(int)>& rowAt);
 
+    // The rows a drag pressed on `pressed` carries, as list views do: the selection when the row is in it,
+    // else the pressed row alone (which the drag selects); none below the rows.
+    static std::vector<int> draggedRows(const std::vector<int>& selectedRows, int pressed);
+
     // Restore-all mode after a selection change, from the item of the first selected row.
     static bool restoreAllModeForSelection(const DirectoryObject* firstSelected);
     // Restore-all mode after a click: a click outside the selection leaves the mode as it is (none).

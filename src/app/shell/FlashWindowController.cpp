@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/views/NamedImages.h"
+#include "app/views/InterfaceTexts.h"
 #include "platform/bundle/StringFormat.h"
 
 FlashWindowController::FlashWindowController(QWidget* parent)
@@ -27,7 +28,7 @@ FlashWindowController::FlashWindowController(QWidget* parent)
 
 void FlashWindowController::setVersion(const std::string& version)
 {
-    versionText_->setText(QString::fromStdString(platform::StringFormat::format("System Version: %@", {version})));
+    versionText_->setText(QString::fromStdString(platform::StringFormat::format(InterfaceTexts::localizedString("Main_SystemVersion").toStdString(), {version})));
 }
 
 QRect FlashWindowController::splashFrame(const QRect& screen, const QSize& flashSize)

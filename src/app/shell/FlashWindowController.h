@@ -17,7 +17,7 @@ public:
     QLabel* versionText() const { return versionText_; }
     QLabel* flashView() const { return flashView_; }
 
-    // "System Version: " and the version.
+    // The interface language's "System Version: " and the version.
     void setVersion(const std::string& version);
     // The splash's place on `screen` for a picture of `flashSize`: horizontally centred, its centre
     // 20 points above the screen's (the version line's height), whole points truncated toward zero.

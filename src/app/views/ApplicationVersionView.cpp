@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "app/views/InterfaceTexts.h"
 #include "platform/bundle/StringFormat.h"
 
 ApplicationVersionView::ApplicationVersionView(std::optional<std::string> version, QWidget* parent)
@@ -18,5 +19,5 @@ ApplicationVersionView::ApplicationVersionView(std::optional<std::string> versio
 QString ApplicationVersionView::versionText(const std::optional<std::string>& version)
 {
     if (!version) return {};
-    return QString::fromStdString(platform::StringFormat::format("System Version: %@", {*version}));
+    return QString::fromStdString(platform::StringFormat::format(InterfaceTexts::localizedString("Main_SystemVersion").toStdString(), {*version}));
 }

@@ -7,7 +7,7 @@
 
 class QLabel;
 
-// The version window's content: "System Version: " and the program's version.
+// The version window's content: the interface language's "System Version: " and the program's version.
 class ApplicationVersionView final : public QWidget {
     Q_OBJECT
 public:

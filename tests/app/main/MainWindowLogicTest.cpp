@@ -8,6 +8,7 @@
 
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
+#include "platform/bundle/Bundle.h"
 #include "support/app/MainWindowLogicRig.h"
 
 namespace {
@@ -78,8 +79,8 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
         {true, false, false, false, false, true, true, false, true},
         {true, true, false, false, false, true, true, true, true},
         {true, true, true, false, false, true, true, false, true},
-        // A sheet is answered before the program quits.
-        {true, true, false, true, false, true, true, false, false},
+        // A Quit waits for the sheet to be answered: it is taken, not refused.
+        {true, true, false, true, false, true, true, false, true},
         {false, true, false, false, true, false, false, true, true},
     };
     for (const Case& c : cases) {
@@ -98,16 +99,47 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     log.clear();
     appDelegate.setDeviceConnected(false);
     appDelegate.setIsShowingDialog(true);
-    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo, Action::Quit})
+    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo})
         logic.performMenuAction(action);
-    // Closing the window is quitting: it waits for the sheet too.
-    logic.windowShouldClose();
     EXPECT_TRUE(log.empty());
     appDelegate.setIsShowingDialog(false);
     appDelegate.setDeviceConnected(true);
     for (Action action : {Action::ConnectDevice, Action::DisconnectDevice, Action::DeviceInformation, Action::Quit})
         logic.performMenuAction(action);
     EXPECT_EQ(log, (CallLog{"endTextEditing", "ejectDevice", "showDeviceProperty", "clearAllDialog", "endTextEditing", "closeApp"}));
+}
+
+// Ctrl+Q (or the window's close) while a message shows is kept, said on the busy line, and carried out
+// once the message is answered, never dropped to be pressed again; a Disconnect meanwhile does nothing.
+TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnswered)
+{
+    const std::pair<const char*, std::function<void()>> quits[] = {
+        {"Ctrl+Q", [&] { logic.performMenuAction(Action::Quit); }},
+        {"window", [&] { logic.windowShouldClose(); }},
+    };
+    awake();
+    for (const auto& [name, quit] : quits) {
+        SCOPED_TRACE(name);
+        connect();
+        appDelegate.setIsShowingDialog(true);
+        log.clear();
+        quit();
+        quit();
+        EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
+        EXPECT_EQ(chrome.deviceWork, "Quits once the open message is answered.");
+        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice));
+        logic.performMenuAction(Action::DisconnectDevice);
+        logic.sheetsMayHaveEnded();
+        EXPECT_TRUE(log.empty()) << "the sheet still shows";
+        appDelegate.setIsShowingDialog(false);
+        logic.sheetsMayHaveEnded();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+        EXPECT_EQ(std::count(log.begin(), log.end(), "ejectDevice"), 0) << testing::PrintToString(log);
+        logic.sheetsMayHaveEnded();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1);
+        logic.deviceDisonnect();
+        dialogs.completions.clear();
+    }
 }
 
 // A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
@@ -231,6 +263,8 @@ TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
         EXPECT_EQ(appDelegate.isLettingDeviceGo(), c.stillOff);
         EXPECT_EQ(patches.lockPatchList, c.stillOff);
         EXPECT_EQ(logic.validateMenuItem(Action::Undo), !c.stillOff);
+        // A Quit or a signal waiting lets the unit go itself: no Disconnect is offered beside it.
+        EXPECT_EQ(logic.validateMenuItem(Action::DisconnectDevice), appDelegate.isDeviceConnected() && !c.stillOff);
         EXPECT_EQ(chrome.deviceWork, c.busy);
         logic.deviceDisonnect();
     }
@@ -592,6 +626,14 @@ TEST_F(MainWindowLogicTest, TerminatingReportsEndTheProgramLaterWhenDismissed)
     logic.internetNoConnect();
     ASSERT_EQ(dialogs.completions.size(), 3U);
     EXPECT_EQ(log.back(), "info Main_CanNotConnectToInternet");
+    // Each such message says, in both languages, that the program closes on the button that answers it.
+    for (const char* language : {"en", "ja"}) {
+        const auto table = platform::Bundle::main().table("Localizable", language);
+        ASSERT_TRUE(table.has_value());
+        const std::string ok = table->entries().at("Common_Ok");
+        for (const char* key : {"Main_CanNotConnectToInternet", "Main_CanNotGetQFXFileFromServer"})
+            EXPECT_NE(table->entries().at(key).find(ok), std::string::npos) << language << " " << key;
+    }
     dialogs.completions.front()();
     // Asked for by a post, never while the sheet's button still runs.
     EXPECT_EQ(chrome.terminated, 0);

@@ -21,6 +21,9 @@
 #include "app/effect/EffectPoolPanel.h"
 #include "app/effect/EffectUpdateView.h"
 #include "app/main/QueueMainDialogs.h"
+#include "app/views/InterfaceTexts.h"
+#include "app/shell/FlashWindowController.h"
+#include "app/views/ApplicationVersionView.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
@@ -47,9 +50,9 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     controller.deviceDisonnect();
     EXPECT_TRUE(enabled(Action::ConnectDevice));
     EXPECT_FALSE(enabled(Action::DeviceInformation));
-    // The lost-connection sheet is up: it is answered before Quit is offered again.
+    // The lost-connection sheet is up: Quit stays offered, to end the program once it is answered.
     settle();
-    EXPECT_FALSE(enabled(Action::Quit));
+    EXPECT_TRUE(enabled(Action::Quit));
     dialogQueue.clearAllDialog();
 
     window.show();
@@ -60,8 +63,8 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
 }
 
 // A sheet is answered by its own buttons: it carries no Quit of its own, a close the window manager sends
-// it anyway does what Escape does there (nothing), and the main window's close waits for it as Quit does.
-// Once it is answered, closing the window quits.
+// it anyway does what Escape does there (nothing), and Ctrl+Q pressed on it, like the main window's close,
+// waits for it: once it is answered, the program quits without Ctrl+Q pressed again.
 TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
 {
     window.show();
@@ -75,8 +78,8 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     EXPECT_TRUE(std::none_of(actions.begin(), actions.end(), [](QAction* action) {
         return action->shortcut() == QKeySequence(QKeySequence::Quit);
     }));
-    EXPECT_FALSE(enabled(Action::Quit));
-    controller.menuAction(Action::Quit)->trigger();
+    QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
+    QCoreApplication::sendEvent(sheet, &ctrlQ);
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(sheet, &escape);
     EXPECT_FALSE(sheet->close());
@@ -86,13 +89,13 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     EXPECT_TRUE(appDelegate.isShowingDialog());
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
+    EXPECT_EQ(controller.deviceWorkLabel()->accessibleName(), InterfaceTexts::localizedString("Main_BusyQuitAfterSheet"));
+    EXPECT_TRUE(controller.deviceWorkLabel()->isVisible());
 
     dialogQueue.informationView()->okButton()->click();
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
-    EXPECT_TRUE(enabled(Action::Quit));
-    window.close();
-    EXPECT_EQ(log, (testing_app::CallLog{"closeApp"}));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
 }
 
 // The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
@@ -242,9 +245,16 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
     const std::string versionWord = table->entries().at("Effect_Version");
     auto leaf = std::make_shared<DirectoryObject>();
     leaf->object = effect;
+    // Help > Version and the splash: the table's own "System Version" line.
+    std::string programVersion = table->entries().at("Main_SystemVersion");
+    programVersion.replace(programVersion.find("%@"), 2, "1.4.2");
+    FlashWindowController splash;
+    splash.setVersion("1.4.2");
     const std::vector<std::pair<std::string, std::string>> versionLines = {
         {EffectUpdateView::versionText({effect, "1.01"}).toStdString(), versionWord + ":   1.01 \u2192 1.02"},
         {EffectPoolPanel::forSelection({leaf}, false, false, {}).version, versionWord + ": 1.02"},
+        {ApplicationVersionView::versionText(std::string("1.4.2")).toStdString(), programVersion},
+        {splash.versionText()->text().toStdString(), programVersion},
     };
     for (const auto& [line, expected] : versionLines) {
         EXPECT_EQ(line, expected) << language;
@@ -299,26 +309,49 @@ TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWait
 }
 
 // The longest busy line (a counted write, the eject that waits for it and the pool's copies) shows whole,
-// beside the Eject button, not under it.
+// beside the Eject button, not under it, in all the room left of the tabs; where it breaks, it breaks
+// between words (run in Japanese too: after a full stop, never between two letters of a word).
 TEST_F(QFXMainControllerTest, TheLongestBusyLineShowsWholeBesideTheEjectButton)
 {
     window.show();
+    // No line: the tabs keep together at the left and Eject keeps its own size at the right.
+    window.resize(1280, window.height());
+    settle();
+    ASSERT_FALSE(controller.deviceWorkLabel()->isVisible());
+    EXPECT_LE(controller.patchManagerButton()->x() - controller.effectManagerButton()->geometry().right(), 24);
+    EXPECT_EQ(controller.ejectButton()->width(), controller.ejectButton()->sizeHint().width());
     controller.deviceConnectWithState(1);
     controller.deviceWorkDidStart(CommonUtilsDelegate::DeviceWork::WritingPatches);
     controller.deviceWorkProgress(55, 100);
     controller.ejectDevice();
     controller.poolCopiesProgress(640, 10000);
-    settle();
     const QLabel* line = controller.deviceWorkLabel();
     const QPushButton* eject = controller.ejectButton();
-    ASSERT_TRUE(line->isVisible());
-    ASSERT_TRUE(line->text().contains(QStringLiteral("640")));
-    EXPECT_LE(line->geometry().right(), eject->geometry().left());
-    const QRect room = line->contentsRect();
-    const QRect needed =
-        line->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, line->text());
-    EXPECT_LE(needed.width(), room.width());
-    EXPECT_LE(needed.height(), room.height()) << line->text().toStdString();
+    const auto inWord = [](QChar c) {
+        const QChar::Script script = c.script();
+        return script == QChar::Script_Han || script == QChar::Script_Hiragana || script == QChar::Script_Katakana;
+    };
+    // Wide, the line is one line; narrow, it breaks, and still shows whole.
+    for (const int width : {1280, 760}) {
+        SCOPED_TRACE(width);
+        window.resize(width, window.height());
+        settle();
+        ASSERT_TRUE(line->isVisible());
+        const QString text = line->text();
+        ASSERT_TRUE(text.contains(QStringLiteral("640")));
+        EXPECT_LE(line->geometry().right(), eject->geometry().left());
+        // No room beside the tabs is left empty.
+        EXPECT_LE(line->geometry().left(), controller.patchManagerButton()->geometry().right() + 24);
+        const QRect room = line->contentsRect();
+        const QRect needed = line->fontMetrics().boundingRect(QRect(0, 0, room.width(), 10000), 0, text);
+        EXPECT_LE(needed.height(), room.height()) << text.toStdString();
+        for (const QString& each : text.split(u'\n'))
+            EXPECT_LE(line->fontMetrics().horizontalAdvance(each), room.width()) << each.toStdString();
+        if (width == 1280) EXPECT_FALSE(text.contains(u'\n')) << text.toStdString();
+        else EXPECT_TRUE(text.contains(u'\n'));
+        for (qsizetype at = text.indexOf(u'\n'); at > 0 && at + 1 < text.size(); at = text.indexOf(u'\n', at + 1))
+            EXPECT_FALSE(inWord(text.at(at - 1)) && inWord(text.at(at + 1))) << text.toStdString();
+    }
     dialogQueue.clearAllDialog();
     window.hide();
 }

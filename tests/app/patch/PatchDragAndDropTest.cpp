@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QWindow>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -98,15 +99,16 @@ protected:
         list->setDragStarter([&](std::unique_ptr<PatchDragMimeData> data) { during(*data); });
         list->startRowDrag();
     }
-    // Selects the pool rows, presses on the first and moves 5 points.
-    void dragPoolRows(const std::vector<Node>& nodes, const std::function<void(PatchDragMimeData&)>& during)
+    // Selects the pool rows, presses on the first (or on `pressed`) and moves 5 points.
+    void dragPoolRows(const std::vector<Node>& nodes, const std::function<void(PatchDragMimeData&)>& during,
+                      const Node& pressed = nullptr)
     {
         std::vector<int> rows;
         for (const Node& node : nodes) rows.push_back(pool->rowForIndex(pool->poolModel()->indexOf(node.get())));
         std::sort(rows.begin(), rows.end());
         pool->selectRows(rows);
         pool->setDragStarter([&](std::unique_ptr<PatchDragMimeData> data) { during(*data); });
-        const QPoint at = poolRow(nodes.front());
+        const QPoint at = poolRow(pressed ? pressed : nodes.front());
         QMouseEvent press(QEvent::MouseButtonPress, at, pool->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                           Qt::NoModifier);
         QApplication::sendEvent(pool->viewport(), &press);
@@ -209,6 +211,20 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopie
     EXPECT_TRUE(screen->isPatchPoolWorking());
     processEventsUntil([&] { return screen->patchPoolIndicator()->isVisible(); });
     EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
+    // It shows the work and takes nothing from the pointer: a click where the pool's row shows reaches the
+    // pool, through the window as the platform delivers it.
+    QWidget* top = screen->view()->window();
+    const QPoint inWindow = pool->viewport()->mapTo(top, poolRow(g));
+    EXPECT_EQ(top->childAt(inWindow), pool->viewport());
+    pool->clearSelection();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, QPointF(inWindow), top->mapToGlobal(QPointF(inWindow)), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(top->windowHandle(), &event);
+    }
+    processEventsUntil([&] { return !pool->selectionModel()->selectedRows().isEmpty(); });
+    ASSERT_EQ(pool->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(pool->selectionModel()->selectedRows().front(), pool->poolModel()->indexOf(g.get()));
     coordinator.runHeldCopies();
     // The copies' landing is drawn on a later turn.
     processEventsUntil([&] { return !screen->isPatchPoolWorking(); });
@@ -363,6 +379,26 @@ TEST_F(PatchDragAndDropTest, ARowOrAPatchDroppedIntoAClosedGroupOpensItSelected)
     ASSERT_EQ(g->childDirectories.size(), 4u);
     EXPECT_TRUE(pool->isExpanded(pool->poolModel()->indexOf(g.get())));
     EXPECT_EQ(selectedInPool(), std::vector<Node>{a});
+}
+
+// A drag pressed on a row outside the selection takes that row, selected, as list views do; the selection
+// it leaves is not moved.
+TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
+{
+    std::vector<Node> carried;
+    std::vector<Node> selectedMeanwhile;
+    dragPoolRows({a}, [&](PatchDragMimeData& data) {
+        for (const auto& entry : pool->dragState().draggedContainers) carried.push_back(entry.childItem);
+        selectedMeanwhile = selectedInPool();
+        ASSERT_TRUE(over(pool->viewport(), poolRow(a, -5), &data));
+        EXPECT_TRUE(drop(pool->viewport(), poolRow(a, -5), &data));
+    }, d);
+    EXPECT_EQ(carried, std::vector<Node>{d});
+    EXPECT_EQ(selectedMeanwhile, std::vector<Node>{d});
+    ASSERT_FALSE(screen->structureData().empty());
+    EXPECT_EQ(screen->structureData().front(), d);
+    EXPECT_EQ(g->childDirectories, std::vector<Node>{c});
+    EXPECT_EQ(selectedInPool(), std::vector<Node>{d});
 }
 
 TEST_F(PatchDragAndDropTest, PoolItemsNeverEnterABackupAllGroup)
@@ -862,10 +898,12 @@ TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedO
     poolGesture(a, d);
     ASSERT_EQ(poolDrags.size(), 1u);
     EXPECT_EQ(poolDrags[0], std::vector<Node>{a});
-    // A press on a row that is not selected drags nothing, though the move lands on the selected one.
+    // A press on a row that is not selected drags that row, as list views do, though the move lands on the
+    // selected one.
     pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(a.get()))});
     poolGesture(c, a);
-    EXPECT_EQ(poolDrags.size(), 1u);
+    ASSERT_EQ(poolDrags.size(), 2u);
+    EXPECT_EQ(poolDrags[1], std::vector<Node>{c});
 }
 }  // namespace
 }  // namespace testing_app

@@ -99,6 +99,23 @@ TEST(PatchPoolRulesTest, CtrlClickJoinsOnlyPatchesOfTheSameParent)
             << "clicked " << c.clicked;
 }
 
+TEST(PatchPoolRulesTest, ADragCarriesTheSelectionOnlyWhenPressedInsideIt)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> selected;
+        int pressed;
+        std::vector<int> dragged;
+    };
+    const Case cases[] = {
+        {"pressed on a selected row: the selection", {1, 3, 4}, 3, {1, 3, 4}},
+        {"pressed outside it: the row pressed", {1, 3}, 2, {2}},
+        {"nothing selected: the row pressed", {}, 5, {5}},
+        {"below the rows: nothing", {1}, -1, {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PatchPoolRules::draggedRows(c.selected, c.pressed), c.dragged) << c.name;
+}
+
 TEST(PatchPoolRulesTest, RestoreAllModeFollowsTheFirstSelectedRowAndClicksInsideTheSelection)
 {
     const Node backup = node("Backup", true);

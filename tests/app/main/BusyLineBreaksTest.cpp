@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include "app/main/BusyLineBreaks.h"
+
+namespace {
+
+// Each character one unit wide, so the rows read as the room they are given.
+int charactersOf(const QString& line) { return static_cast<int>(line.size()); }
+
+QString laid(const char* text, int width) { return BusyLineBreaks::lay(QString::fromUtf8(text), width, charactersOf); }
+
+TEST(BusyLineBreaks, BreaksOnlyWhereTheLanguageAllowsAndKeepsItsBreakWhileACountGrows)
+{
+    struct Row {
+        const char* name;
+        const char* text;
+        int width;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"a line that fits stays whole", "Copying patches: 1152 of 10006", 40, "Copying patches: 1152 of 10006"},
+        {"between the works first", "Writing patches to the unit…  Copying patches: 64 of 7836", 40,
+         "Writing patches to the unit…\nCopying patches: 64 of 7836"},
+        {"after a sentence's full stop", "Copying patches: 64 of 7836. Quits after this; unit edits are off.", 40,
+         "Copying patches: 64 of 7836.\nQuits after this; unit edits are off."},
+        {"the same break with a longer count", "Copying patches: 1152 of 10006. Quits after this; unit edits are off.",
+         40, "Copying patches: 1152 of 10006.\nQuits after this; unit edits are off."},
+        {"a part too long for any line at its spaces", "Finishing an interrupted effect change on the unit…", 30,
+         "Finishing an interrupted\neffect change on the unit…"},
+        // Japanese breaks after its full stop, never inside a word: not "停止 / 中です".
+        {"Japanese after its full stop", "パッチをコピーしています: 64\u00A0/\u00A07836。この処理の後に終了します。ユニットの編集は停止中です。", 30,
+         "パッチをコピーしています: 64\u00A0/\u00A07836。\nこの処理の後に終了します。ユニットの編集は停止中です。"},
+        {"Japanese, the same breaks with a longer count",
+         "パッチをコピーしています: 1152\u00A0/\u00A010006。この処理の後に終了します。ユニットの編集は停止中です。", 30,
+         "パッチをコピーしています: 1152\u00A0/\u00A010006。\nこの処理の後に終了します。ユニットの編集は停止中です。"},
+        {"Japanese in little room: at its spaces, the count whole",
+         "パッチをコピーしています: 64\u00A0/\u00A07836。この処理の後に終了します。", 16,
+         "パッチをコピーしています:\n64\u00A0/\u00A07836。\nこの処理の後に終了します。"},
+        {"a Japanese part with no room stays whole", "ユニットの編集は停止中です。", 6, "ユニットの編集は停止中です。"},
+        {"nothing to lay", "", 10, ""},
+    };
+    for (const Row& row : rows) EXPECT_EQ(laid(row.text, row.width), QString::fromUtf8(row.expected)) << row.name;
+}
+
+}  // namespace
