@@ -67,6 +67,8 @@ public:
     // Runs task on the patch-file queue once every patch file asked to be stored before has landed.
     void afterPatchFilesStored(std::function<void()> task) { m_device.afterPatchFilesStored(std::move(task)); }
     std::optional<std::string> getDeviceName();
+    // Every message the unit sent so far (the transport's count).
+    std::uint64_t messagesHeard() const { return m_device.messagesHeard(); }
     std::uint8_t getCQFXDeviceID() const { return m_deviceID.load(); }
     std::int32_t getCQFXDeviceIDInt() const { return m_deviceIdFull.load(); }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const;

@@ -275,6 +275,7 @@ void CMidiDevice::receiveMessagesFromDevice(std::vector<OKVSysExMessage> message
 {
     // Recognised right here on the MIDI input thread: in arrival order, one at a time, and never behind
     // work queued on the shared pools, which would hold a reply back until its watchdog fired.
+    m_messagesHeard.fetch_add(messages.size());
     for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -190,6 +191,9 @@ public:
     // earlier one: each is the unit's answer to a request whose chain has ended, or one a later reply was
     // taken for in its place.
     std::uint64_t strayFileSystemReplies() const;
+    // How many whole messages the unit sent so far, answers or not: what tells a unit that stopped
+    // answering from one that answers slowly.
+    std::uint64_t messagesHeard() const { return m_messagesHeard.load(); }
     std::int32_t numGroupRegister() const;
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
@@ -252,6 +256,7 @@ private:
     FFindFirstMatch m_findFirstMatch;
     std::function<void(const Bytes& handle)> m_strayOpen;  // registry mutex
     std::uint64_t m_strayFileSystemReplies = 0;             // registry mutex
+    std::atomic<std::uint64_t> m_messagesHeard{0};
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;
