@@ -62,6 +62,8 @@ std::uint64_t CommonUtils::askSlotWrites(const std::vector<std::size_t>& positio
             const PatchObject& slot = m_allPatchDataList[positions[i]];
             label = m_parser.getOffsetNameOfPatchWithNumGroup(slot.groupNum, slot.bankNum, slot.patchNum);
         }
+        // A unit whose layout names no slot still has its slots told, by their row in the list.
+        if (label.empty()) label = std::to_string(positions[i] + 1);
         m_slotWrites.push_back(SlotWrite{write, positions[i], paths[i], std::nullopt, std::move(label)});
     }
     return write;
@@ -71,7 +73,7 @@ std::vector<std::string> CommonUtils::slotsNotTaken() const
 {
     std::vector<std::string> labels;
     for (const SlotWrite& asked : m_slotWrites)
-        if (!asked.label.empty() && std::find(labels.begin(), labels.end(), asked.label) == labels.end())
+        if (std::find(labels.begin(), labels.end(), asked.label) == labels.end())
             labels.push_back(asked.label);
     return labels;
 }
