@@ -994,7 +994,12 @@ private:
         std::string path;
         // The patch as the write took it when it began, which the unit holds once it took it.
         std::optional<Bytes> bytes;
+        // The slot as the unit names it, taken while the unit's layout is known.
+        std::string label;
     };
+    // The slots of the writes asked and not yet taken, in the order asked, each once: after a write the
+    // unit stopped answering in, these may not hold what the list showed.
+    std::vector<std::string> slotsNotTaken() const;
     std::vector<SlotWrite> m_slotWrites;  // state queue
     std::uint64_t m_slotWritesAsked = 0;  // state queue
     // The write the unit is taking now.

@@ -71,6 +71,9 @@ public:
     virtual void ejectDeviceWithState(std::int32_t /*state*/) {}
     virtual void deviceDisonnect() {}
     virtual void deviceLostConnectOrNoReply() {}
+    // The same, in the middle of a write of ours: the slots, named as the unit names them, that may not
+    // hold what the list showed.
+    virtual void deviceLostDuringWrite(const std::vector<std::string>& unsure) { (void)unsure; deviceLostConnectOrNoReply(); }
     virtual void didFinishUpdateEffectDevice() {}
     virtual void systemDidSleep() {}
     virtual void applicationDidHaveUpdateWithCurentVersion(const std::string& /*curentVersion*/,

@@ -56,9 +56,26 @@ void CommonUtils::clearPatchTransfer()
 std::uint64_t CommonUtils::askSlotWrites(const std::vector<std::size_t>& positions, const std::vector<std::string>& paths)
 {
     const std::uint64_t write = ++m_slotWritesAsked;
-    for (std::size_t i = 0; i < positions.size() && i < paths.size(); ++i)
-        m_slotWrites.push_back(SlotWrite{write, positions[i], paths[i], std::nullopt});
+    for (std::size_t i = 0; i < positions.size() && i < paths.size(); ++i) {
+        std::string label;
+        if (positions[i] < m_allPatchDataList.size()) {
+            const PatchObject& slot = m_allPatchDataList[positions[i]];
+            label = m_parser.getOffsetNameOfPatchWithNumGroup(slot.groupNum, slot.bankNum, slot.patchNum);
+        }
+        // A unit whose layout names no slot still has its slots told, by their row in the list.
+        if (label.empty()) label = std::to_string(positions[i] + 1);
+        m_slotWrites.push_back(SlotWrite{write, positions[i], paths[i], std::nullopt, std::move(label)});
+    }
     return write;
+}
+
+std::vector<std::string> CommonUtils::slotsNotTaken() const
+{
+    std::vector<std::string> labels;
+    for (const SlotWrite& asked : m_slotWrites)
+        if (std::find(labels.begin(), labels.end(), asked.label) == labels.end())
+            labels.push_back(asked.label);
+    return labels;
 }
 
 void CommonUtils::endSlotWrites(std::uint64_t write)
@@ -256,8 +273,15 @@ void CommonUtils::finishPatchRequest(std::int32_t state, RequestKind kind, Patch
         if (!isRunning(kind)) return;
         const PatchResultBlock block = std::exchange(this->*stored, nullptr);
         if (state == -1 || state == -3) {
+            // The unit stopped answering or failed in the middle: the slots it was still to take may hold
+            // the old patch, the new one or neither, whatever the list showed.
+            const std::vector<std::string> unsure = kind == RequestKind::SelectPatch ? std::vector<std::string>() : slotsNotTaken();
             reset();
-            tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+            if (unsure.empty()) tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
+            else tell([unsure](CommonUtilsDelegate& d) { d.deviceLostDuringWrite(unsure); });
+            // The reset dropped the closing eject, and the unit is let go already: the quit ends now
+            // rather than at its watchdog.
+            if (m_isQuitting) forceCloseOnState();
         } else if (state == -2) {
             reset();
             forceEject();

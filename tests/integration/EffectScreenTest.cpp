@@ -13,6 +13,7 @@
 #include "EffectTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
+#include "app/views/InterfaceTexts.h"
 #include "app/effect/EffectListModel.h"
 #include "device/formats/OKVEffect.h"
 #include "library/models/EffectItem.h"
@@ -197,3 +198,53 @@ TEST(EffectScreen, AFullUnitTakesNoFurtherEffectAndSaysSo)
         EXPECT_TRUE(shown->isDeleted);
     });
 }
+
+// The unit answers the list's unlink of a deletion only after the deletion was given up (its silence), and
+// that late code lands at the next connection, just after the unit's answer to the nth query of a file's
+// length (the check that tells the unit the deletion was left on without its list): the connection reads
+// the unit whole and finishes the deletion, the late code taken for no answer of it.
+class LateDeletionAnswer : public testing::TestWithParam<int> {};
+
+TEST_P(LateDeletionAnswer, IsTakenForNoAnswerOfTheNextConnection)
+{
+    ProgramRig rig;
+    rig.runToTheEnd([](ProgramRig& rig) {
+        DemoUnit& unit = rig.unit();
+        QWidget& window = rig.window();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return versionOnUnit(unit, DemoCatalogue::updatedEffect().name) == DemoCatalogue::updatedEffect().version;
+        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).isEmpty(); }, 20s));
+        // The module's unlink, then the list's.
+        unit.unit().lateReplyAt(sim::RequestKey::fileSystem(0x24), 2, 1 << 20);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            if (!EffectTour::menuShown()) EffectTour::openMenu(window);
+            return EffectTour::menuShown();
+        }, 10s));
+        EffectTour::askToDelete(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
+        EffectTour::confirmDelete(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 40s));
+        ASSERT_FALSE(unit.unit().files().file(sim::DeviceUnit::kEffectList)) << "the unit unlinked its list before the cut";
+        if (ProgramRig::informationShown()) ProgramRig::closeInformation();
+        unit.unit().device().unplug();
+        ProgramRig::settle(500ms);
+        unit.unit().handInLateReplyAfter(sim::RequestKey::fileSystem(0x28), GetParam(), true);
+        unit.unit().device().plugIn();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).isEmpty(); }, 20s));
+        // The deletion finished on the unit is told; nothing failed.
+        EXPECT_EQ(ProgramRig::informationText(),
+                  InterfaceTexts::localizedString("Main_DeviceEffectListRepaired").toStdString());
+        EXPECT_TRUE(unit.unit().files().file(sim::DeviceUnit::kEffectList).has_value());
+        EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kDeletedEffect).type), std::optional<bool>(false));
+        EXPECT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect));
+        const auto deleted = shownEffect(window, EffectTour::kDeletedEffect);
+        ASSERT_TRUE(deleted);
+        EXPECT_TRUE(deleted->isDeleted);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(LengthQueries, LateDeletionAnswer, testing::Range(1, 3));
+

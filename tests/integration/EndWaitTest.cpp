@@ -183,6 +183,68 @@ TEST_P(EndWaitInQuietTime, AChangeOnTheUnitOutlivesTheEnd)
     EXPECT_EQ(held(names, "Knob"), 1) << testing::PrintToString(names);
 }
 
+// The unit stops answering (hung, or its power gone with the cable still in) in the middle of a 13-row
+// move's write, whose own budget is two command time-outs a slot: each end lets it go once it has been
+// silent a few command time-outs, not once that budget is spent, and the window names the slots that may
+// not hold what the list showed. A unit that answers each slot slowly, later than a command time-out, is
+// still waited for, and takes the whole move.
+TEST_P(EndWait, AUnitThatStopsAnsweringIsLetGoByItsSilence)
+{
+    using Clock = std::chrono::steady_clock;
+    const End& end = this->end();
+    ProgramRig::Options options;
+    options.slowUnit = true;
+    ProgramRig rig(options);
+    Clock::time_point asked{};
+    Clock::time_point gone{};
+    rig.atUnitEnd([&](DemoUnit&) {
+        if (gone == Clock::time_point{}) gone = Clock::now();
+    });
+    std::string told;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        rig.unit().unit().faultAt(sim::RequestKey::maker(0x45), 4, sim::DeviceUnit::Fault::SilentForGood);
+        moveRows(rig, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 20);
+        asked = Clock::now();
+        end.ask(rig);
+        if (end.programEnds) return;
+        // The move's budget is 2 minutes; a few command time-outs of silence (3 s each) are the bound.
+        ASSERT_TRUE(ProgramRig::waitUntil(
+            [&] { return Gestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 40s));
+        gone = Clock::now();
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return ProgramRig::informationShown(); }, 10s));
+        told = ProgramRig::informationText();
+        ProgramRig::closeInformation();
+    });
+    ASSERT_NE(gone, Clock::time_point{});
+    EXPECT_LT(gone - asked, 40s);
+    if (end.programEnds) return;
+    const std::string format = InterfaceTexts::localizedString("Main_LostDuringWriteSlotsUnsure").toStdString();
+    const std::string before = format.substr(0, format.find("%@"));
+    EXPECT_EQ(told.rfind(before, 0), 0U) << told;
+    // From the fourth slot of the write on, its last one (the 20th) among them.
+    EXPECT_NE(told.find("05:4"), std::string::npos) << told;
+}
+
+TEST_P(EndWait, AUnitThatAnswersSlowlyIsWaitedFor)
+{
+    const End& end = this->end();
+    // The session's end gives the unit five seconds whatever it does.
+    if (std::string(end.name) == "Sigterm") GTEST_SKIP();
+    std::vector<std::string> first;
+    const auto names = namesAfter(end, [&](ProgramRig& rig) {
+        first = unitNames(rig.unit());
+        // Over a command time-out for each slot, within the two the write gives it.
+        rig.unit().unit().delayReplies(sim::RequestKey::maker(0x45), 4s);
+        moveRows(rig, {1}, 0);
+        end.ask(rig);
+    });
+    ASSERT_FALSE(names.empty());
+    ASSERT_GE(first.size(), 2U);
+    EXPECT_EQ(names[0], first[1]) << testing::PrintToString(names);
+    EXPECT_EQ(names[1], first[0]) << testing::PrintToString(names);
+}
+
 INSTANTIATE_TEST_SUITE_P(Ends, EndWait, testing::Range<std::size_t>(0, 4),
                          [](const testing::TestParamInfo<std::size_t>& info) { return std::string(ends().at(info.param).name); });
 INSTANTIATE_TEST_SUITE_P(Ends, EndWaitInQuietTime, testing::Combine(testing::Range<std::size_t>(0, 5), testing::Values(600, 0)),

@@ -167,5 +167,42 @@ TEST_F(EditsUnitWithAnUnnamedModule, Delete) { check(Action::Delete); }
 TEST_F(EditsUnitWithAnUnnamedModule, Add) { check(Action::Add); }
 TEST_F(EditsUnitWithAnUnnamedModule, Favourite) { check(Action::Favourite); }
 
+// The unit answers the list's unlink of a deletion only after the deletion was given up, and that late code
+// lands as the next connection asks the unit whether the deleted module is gone (the unit without its list
+// is told apart as the edit's by its files): it is taken for no answer of that connection, which finishes
+// the deletion and reads the unit whole.
+class LateAnswerOfACutDeletion : public EffectEditFault {
+protected:
+    // Lands just before (or after) the unit's answer to the nth request of `sub` in the next connection.
+    void landing(std::uint8_t sub, int nth, bool after)
+    {
+        prepare();
+        unit.lateReplyAt(RequestKey::fileSystem(kUnlink), beforeList(Action::Delete, kUnlink) + 1, 1 << 20);
+        act(Action::Delete);
+        runOutIdle();
+        ASSERT_FALSE(unit.files().file("FLST_SEQ.QT2")) << "the unit unlinked its list before the cut";
+        unit.device().unplug();
+        settle();
+        unit.handInLateReplyAfter(RequestKey::fileSystem(sub), nth, after);
+        unit.device().plugIn();
+        Strings heard;
+        loop.runUntil([&] {
+            for (auto& e : recorder.take()) heard.push_back(std::move(e));
+            return !heard.empty() && heard.back() == "idle" && timers.activeCount() == 0 &&
+                   std::count(heard.begin(), heard.end(), "connect 1") == 1;
+        }, std::chrono::seconds(30));
+        for (auto& e : settle()) heard.push_back(e);
+        EXPECT_EQ(std::count(heard.begin(), heard.end(), "patches 6"), 1) << ::testing::PrintToString(heard);
+        EXPECT_EQ(shown(), (Strings{"Echo.QF2 deleted", "Tape.QF2 deleted"}));
+        EXPECT_FALSE(unit.files().file("Echo.QF2"));
+    }
+};
+
+TEST_F(LateAnswerOfACutDeletion, BeforeTheLength) { landing(0x28, 1, false); }
+TEST_F(LateAnswerOfACutDeletion, BeforeTheLengthsCode) { landing(0x28, 1, true); }
+TEST_F(LateAnswerOfACutDeletion, BeforeTheSecondLength) { landing(0x28, 2, false); }
+TEST_F(LateAnswerOfACutDeletion, BeforeTheSecondLengthsCode) { landing(0x28, 2, true); }
+TEST_F(LateAnswerOfACutDeletion, BeforeTheListsFind) { landing(0x25, 1, false); }
+
 INSTANTIATE_TEST_SUITE_P(EveryMessageEveryFault, EffectEditFault, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Case>& info) { return nameOf(info.param); });

@@ -171,6 +171,33 @@ TEST_F(PatchTransfer, ProgressOfALongTransferIsThrottledAndEndsAtTheTotal)
     settle();
 }
 
+// A unit that stops answering in the middle of a group write is let go once it has been silent for a few
+// command time-outs, long before the write's own budget (two a slot) runs out, and the interface hears
+// which slots the write had not reached (a unit answering slowly is the end-to-end tier's).
+TEST_F(PatchTransfer, AUnitThatStopsAnsweringIsLetGoByItsSilence)
+{
+    const auto store = sim::RequestKey::maker(0x45);
+    const auto writeAll = [&] {
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (std::size_t i = 0; i < 6; ++i) items.push_back(edited(i, "S" + std::to_string(i)));
+        utils->writeToDeviceWithPatchGroup(items, {0, 1, 2, 3, 4, 5});
+        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(store) > 0; }));
+    };
+
+    unit.faultAt(store, 3, sim::DeviceUnit::Fault::SilentForGood);
+    writeAll();
+    int seconds = 0;
+    Strings heard;
+    while (std::count(heard.begin(), heard.end(), "lost") == 0 && seconds < 60) {
+        for (auto& e : settle()) heard.push_back(std::move(e));
+        loop.advance(std::chrono::seconds(1));
+        ++seconds;
+    }
+    EXPECT_LE(seconds, 13) << "the write's own budget is 36 s";
+    // The unit took the first two; this layout names no slot, so they are told by their rows.
+    EXPECT_EQ(recorder.unsureSlots, (std::vector<std::string>{"3", "4", "5", "6"}));
+}
+
 // A device error or a vanished device ends the running write and drops what waits behind it; the late
 // real result of the dropped write changes nothing.
 class PatchTransferLost : public PatchTransfer, public ::testing::WithParamInterface<std::int32_t> {};

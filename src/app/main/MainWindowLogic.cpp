@@ -526,6 +526,15 @@ void MainWindowLogic::deviceLetGo() { dropDevice(); }
 
 void MainWindowLogic::deviceLostConnectOrNoReply() { lostDevice(); }
 
+// The list goes with the unit, so the sheet names the slots whose patches the unit may not hold.
+void MainWindowLogic::deviceLostDuringWrite(const std::vector<std::string>& unsure)
+{
+    dropDevice();
+    std::string named;
+    for (const std::string& slot : unsure) named += (named.empty() ? "" : ", ") + slot;
+    parts_->dialogs.showInformation("Main_LostDuringWriteSlotsUnsure", named);
+}
+
 void MainWindowLogic::systemDidSleep() { clearAppData(); }
 
 void MainWindowLogic::ejectDeviceWithState(std::int32_t state)

@@ -153,6 +153,7 @@ public:
     void deviceDisonnect() override;
     void deviceLetGo() override;
     void deviceLostConnectOrNoReply() override;
+    void deviceLostDuringWrite(const std::vector<std::string>& unsure) override;
     void didFinishUpdateEffectDevice() override;
     void systemDidSleep() override;
     void applicationDidHaveUpdateWithCurentVersion(const std::string& curentVersion,

@@ -372,7 +372,7 @@ void CQFXMidi::closeStrayFile(const Bytes& handle)
 {
     RIG_LOG("the unit opened a file no one awaits; closed");
     const Bytes close = QFXMidiMessages::close(dev(), handle);
-    m_device.sendSysExMessage(close.data(), static_cast<std::int64_t>(close.size()));
+    m_device.sendUnawaitedFileRequest(close.data(), static_cast<std::int64_t>(close.size()));
 }
 
 void CQFXMidi::clearWaitingBlock()
@@ -405,7 +405,7 @@ void CQFXMidi::clearWaitingBlock()
     }
     if (read && !read->handle.empty()) {
         const Bytes close = QFXMidiMessages::close(dev(), read->handle);
-        m_device.sendSysExMessage(close.data(), static_cast<std::int64_t>(close.size()));
+        m_device.sendUnawaitedFileRequest(close.data(), static_cast<std::int64_t>(close.size()));
     }
 }
 

@@ -67,6 +67,8 @@ public:
     // Runs task on the patch-file queue once every patch file asked to be stored before has landed.
     void afterPatchFilesStored(std::function<void()> task) { m_device.afterPatchFilesStored(std::move(task)); }
     std::optional<std::string> getDeviceName();
+    // Every message the unit sent so far (the transport's count).
+    std::uint64_t messagesHeard() const { return m_device.messagesHeard(); }
     std::uint8_t getCQFXDeviceID() const { return m_deviceID.load(); }
     std::int32_t getCQFXDeviceIDInt() const { return m_deviceIdFull.load(); }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const;
@@ -234,7 +236,20 @@ private:
         Bytes handle;         // while the device holds the file open
     };
     enum class CloseReason { Failed = 0, Complete = 1, Again = 2 };
-    void subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry);
+    // A query whose code may be a cut chain's late answer (CMidiDevice::takenCodeMayBeLate) is asked again
+    // until two answers in a row agree, at most this many times in all.
+    static constexpr std::int32_t kMostAsksInDoubt = 3;
+    // What a query answered last while its code was in doubt: the fields and the code.
+    struct DoubtedAnswer {
+        std::int64_t first = 0, second = 0;
+        std::int32_t code = 0;
+        bool operator==(const DoubtedAnswer&) const = default;
+    };
+    // Whether the answer just taken stands; false when the query is to be asked again (`earlier` then
+    // holds this answer and `asked` counts the ask).
+    bool answerStands(const DoubtedAnswer& answer, std::optional<DoubtedAnswer>& earlier, std::int32_t& asked) const;
+    void subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry, std::int32_t asked = 1,
+                                                std::optional<DoubtedAnswer> earlier = std::nullopt);
     void subCommandFindFirstWithFilePath(const Op& op, const std::string& name, std::int32_t retry);
     void subCommandFindCloseWithFileName(const Op& op, const std::shared_ptr<ReadJob>& job, std::int32_t retry);
     void subCommandOpenForReadWithFileName(const Op& op, const std::shared_ptr<ReadJob>& job, std::int32_t retry);
@@ -259,7 +274,8 @@ private:
     void finishWrite(const Op& op, std::int32_t state);
     void subCommandUnlinkForDelete(const Op& op, const std::string& name, std::int32_t retry);
     void subCommandFFSFileListFlushWithCurrentRetryTime(const Op& op, std::int32_t retry);
-    void subCommandFileLengthWithFileName(const Op& op, const std::string& name, std::int32_t retry);
+    void subCommandFileLengthWithFileName(const Op& op, const std::string& name, std::int32_t retry,
+                                          std::int32_t asked = 1, std::optional<DoubtedAnswer> earlier = std::nullopt);
     Bytes ack() const;
 
     CMidiDevice& m_device;

@@ -31,7 +31,18 @@ void CQFXMidi::checkMemory()
     subCommandDiskFreeWithCurrentRetryTime(beginOperation(), 0);
 }
 
-void CQFXMidi::subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry)
+bool CQFXMidi::answerStands(const DoubtedAnswer& answer, std::optional<DoubtedAnswer>& earlier,
+                            std::int32_t& asked) const
+{
+    if (!m_device.takenCodeMayBeLate() || (earlier && *earlier == answer) || asked >= kMostAsksInDoubt) return true;
+    // The late code, if this was it, is followed by this query's own, which no one awaits by then.
+    earlier = answer;
+    ++asked;
+    return false;
+}
+
+void CQFXMidi::subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t retry, std::int32_t asked,
+                                                      std::optional<DoubtedAnswer> earlier)
 {
     const auto report = [this, op](std::int32_t state, std::int64_t total, std::int64_t free) {
         endOperation(op);
@@ -40,14 +51,19 @@ void CQFXMidi::subCommandDiskFreeWithCurrentRetryTime(const Op& op, std::int32_t
     const Bytes request = QFXMidiMessages::withDeviceID(OKV_MIDI_MSG_F_DISKFREE, dev());
     const bool sent = m_device.registerDiskFreeMessage(
         step(op,
-             [this, op, retry, report](bool, auto total, auto free) {
+             [this, op, retry, report, asked, earlier](bool, auto total, auto free) {
                  const auto totalSize = static_cast<std::int64_t>(total);
                  const auto freeSize = static_cast<std::int64_t>(free);
                  const Bytes acknowledgement = ack();
                  const bool acked = m_device.registerFFSRespondenceMessage(
                      step(op,
-                          [this, op, retry, report, totalSize, freeSize](bool, auto code) {
-                              if (asCode(code) == 0) report(1, totalSize, freeSize);
+                          [this, op, retry, report, totalSize, freeSize, asked, earlier](bool, auto code) {
+                              // A cut chain's late code may stand in for this one's: asked again.
+                              std::optional<DoubtedAnswer> last = earlier;
+                              std::int32_t asks = asked;
+                              if (!answerStands({totalSize, freeSize, asCode(code)}, last, asks))
+                                  subCommandDiskFreeWithCurrentRetryTime(op, retry, asks, last);
+                              else if (asCode(code) == 0) report(1, totalSize, freeSize);
                               else if (canRetry(retry)) subCommandDiskFreeWithCurrentRetryTime(op, retry + 1);
                               else report(-4, -1, -1);
                           }),
@@ -319,10 +335,10 @@ void CQFXMidi::sendAbandonedWriteCleanup(const WriteJob& job)
     if (!job.opened) return;
     if (!job.handle.empty()) {
         const Bytes close = QFXMidiMessages::close(dev(), job.handle);
-        m_device.sendSysExMessage(close.data(), static_cast<std::int64_t>(close.size()));
+        m_device.sendUnawaitedFileRequest(close.data(), static_cast<std::int64_t>(close.size()));
     }
     if (const auto unlink = QFXMidiMessages::unlink(dev(), job.name))
-        m_device.sendSysExMessage(unlink->data(), static_cast<std::int64_t>(unlink->size()));
+        m_device.sendUnawaitedFileRequest(unlink->data(), static_cast<std::int64_t>(unlink->size()));
 }
 
 void CQFXMidi::writeFileListWithFilePath(const std::string& fileName, const std::uint8_t* byteData,
@@ -500,7 +516,8 @@ void CQFXMidi::getFileSizeWithFileName(const std::string& fileName)
     subCommandFileLengthWithFileName(op, fileName, 0);
 }
 
-void CQFXMidi::subCommandFileLengthWithFileName(const Op& op, const std::string& name, std::int32_t retry)
+void CQFXMidi::subCommandFileLengthWithFileName(const Op& op, const std::string& name, std::int32_t retry,
+                                                std::int32_t asked, std::optional<DoubtedAnswer> earlier)
 {
     const auto report = [this, op](std::int32_t state, std::int64_t size) {
         endOperation(op);
@@ -510,13 +527,19 @@ void CQFXMidi::subCommandFileLengthWithFileName(const Op& op, const std::string&
     const bool sent =
         request && m_device.registerFFileLengthMessage(
                        step(op,
-                            [this, op, name, retry, report](bool, auto length) {
+                            [this, op, name, retry, report, asked, earlier](bool, auto length) {
                                 const auto fileLength = static_cast<std::int64_t>(length);
                                 const Bytes acknowledgement = ack();
                                 const bool acked = m_device.registerFFSRespondenceMessage(
                                     step(op,
-                                         [this, op, name, retry, report, fileLength](bool, auto code) {
-                                             if (asCode(code) == 0) report(1, fileLength);
+                                         [this, op, name, retry, report, fileLength, asked, earlier](bool, auto code) {
+                                             // A cut chain's late code may stand in for this one's (a
+                                             // deletion's success for "no such file"): asked again.
+                                             std::optional<DoubtedAnswer> last = earlier;
+                                             std::int32_t asks = asked;
+                                             if (!answerStands({fileLength, 0, asCode(code)}, last, asks))
+                                                 subCommandFileLengthWithFileName(op, name, retry, asks, last);
+                                             else if (asCode(code) == 0) report(1, fileLength);
                                              // No file of the name: asking again changes nothing.
                                              else if (asCode(code) == kNoSuchFile) report(0, -1);
                                              else if (canRetry(retry))

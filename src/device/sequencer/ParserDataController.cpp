@@ -52,7 +52,8 @@ ParserDataController::ParserDataController(platform::Dispatch& dispatch, platfor
       m_alive(std::make_shared<bool>(true)),
       m_aliveWatch(m_alive),
       m_operationWatchdog(timers),
-      m_connectionWatchdog(timers)
+      m_connectionWatchdog(timers),
+      m_silence(timers, [this](std::function<void()> task) { post(std::move(task)); })
 {
 }
 
@@ -232,6 +233,7 @@ void ParserDataController::disconnectOnState(bool keepDevice)
     }
     cancelWatchdog(m_operationWatchdog);
     cancelWatchdog(m_connectionWatchdog);
+    m_silence.stop();
     publish();
     // Whatever ran is over: a scan that waited for it goes ahead once this report has been made.
     if (m_isScanPending) post([this] { checkAddOperation(); });
@@ -335,6 +337,15 @@ void ParserDataController::runFlow(Kind kind, float interval,
     m_waiting[static_cast<std::size_t>(kind)] = true;
     issue(*m_qfxMidi);
     armWatchdog(m_operationWatchdog, interval, [this, kind] { expire(kind); });
+    // A long operation's budget is no reason to wait for a unit that has gone quiet: its silence ends
+    // the operation as the watchdog would, and whoever waits behind it (a Disconnect, a Quit) goes on.
+    m_silence.listen(seconds(kSilentCommandTimeOuts * m_timeout),
+                     [qfxMidi = m_qfxMidi] { return qfxMidi->messagesHeard(); },
+                     [this, kind] {
+                         RIG_LOG("the unit sent nothing for %.1f s during operation %d",
+                                 static_cast<double>(kSilentCommandTimeOuts * m_timeout), static_cast<int>(kind));
+                         expire(kind);
+                     });
 }
 
 void ParserDataController::reportEmpty(Kind kind, std::int32_t state)
@@ -632,6 +643,7 @@ bool ParserDataController::finishOperation(Kind kind)
     waiting = false;
     m_isWorking = false;
     cancelWatchdog(m_operationWatchdog);
+    m_silence.stop();
     return true;
 }
 

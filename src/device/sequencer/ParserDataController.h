@@ -18,6 +18,7 @@
 #include "device/transport/PatchObject.h"
 #include "device/sequencer/QFXCommandLayer.h"
 #include "device/sequencer/ServerDeviceModel.h"
+#include "device/sequencer/SilenceWatch.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
 
@@ -44,6 +45,9 @@ class FileManager;
 class ParserDataController final : public CQFXMidiDelegate {
 public:
     static constexpr const char* kDefaultNameOfQFXList = "FLST_SEQ.QT2";
+    // Command time-outs in a row without a message from the unit after which a running operation is
+    // given up as the unit's silence, however much of its own watchdog is left.
+    static constexpr float kSilentCommandTimeOuts = 2.0F;
 
     // stateQueue: where the state lives; a new low-priority serial queue when none is given.
     ParserDataController(platform::Dispatch& dispatch, platform::TimerService& timers, platform::FileManager& files,
@@ -232,6 +236,8 @@ private:
     std::atomic<ParserDataDelegate*> m_delegate{nullptr};
     Watchdog m_operationWatchdog;
     Watchdog m_connectionWatchdog;
+    // Ends the running operation early when the unit stops answering; state queue only.
+    SilenceWatch m_silence;
     mutable std::mutex m_publishedMutex;
     Published m_published;
 

@@ -39,6 +39,9 @@ public:
     // layer asked to store before this call has landed; a layer that stores none runs it at once.
     virtual void afterPatchFilesStored(std::function<void()> task) { task(); }
     virtual std::optional<std::string> getDeviceName() = 0;
+    // How many messages the unit has sent so far; nothing for a layer that cannot tell, whose operations
+    // are then ended by their watchdogs alone.
+    virtual std::optional<std::uint64_t> messagesHeard() const { return std::nullopt; }
     virtual std::int32_t getCQFXDeviceIDInt() const = 0;
     virtual std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const = 0;
 

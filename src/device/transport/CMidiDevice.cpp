@@ -275,6 +275,7 @@ void CMidiDevice::receiveMessagesFromDevice(std::vector<OKVSysExMessage> message
 {
     // Recognised right here on the MIDI input thread: in arrival order, one at a time, and never behind
     // work queued on the shared pools, which would hold a reply back until its watchdog fired.
+    m_messagesHeard.fetch_add(messages.size());
     for (const OKVSysExMessage& message : messages) handleByteDataReveices(message.byteData.data(), message.size);
 }
 
@@ -428,13 +429,16 @@ std::tuple_element_t<static_cast<std::size_t>(kind), CMidiDevice::Handlers> CMid
     if (!pendingLocked(kind)) {
         RIG_LOG("a reply of kind %d arrived with no request waiting; ignored", static_cast<int>(kind));
         if (fileSystem) ++m_strayFileSystemReplies;
+        if constexpr (kind == ReplyKind::FFSRespondence) m_owedCodes.strayArrived();
         return nullptr;
     }
     if (belongs && !belongs()) {
         RIG_LOG("a reply of kind %d belongs to an earlier request; dropped", static_cast<int>(kind));
         if (fileSystem) ++m_strayFileSystemReplies;
+        if constexpr (kind == ReplyKind::FFSRespondence) m_owedCodes.strayArrived();
         return nullptr;
     }
+    if constexpr (kind == ReplyKind::FFSRespondence) m_takenCodeMayBeLate = m_owedCodes.taken();
     auto handler = std::move(std::get<static_cast<std::size_t>(kind)>(m_handlers));
     clearLocked(kind);
     if (partner) clearLocked(*partner);
@@ -567,12 +571,23 @@ void CMidiDevice::setStrayOpenHandler(std::function<void(const Bytes& handle)> h
     m_strayOpen = std::move(handler);
 }
 
+void CMidiDevice::sendUnawaitedFileRequest(const std::uint8_t* bytes, std::int64_t size)
+{
+    {
+        std::lock_guard lock(m_registryMutex);
+        m_owedCodes.unawaitedSent();
+    }
+    sendSysExMessage(bytes, size);
+}
+
 void CMidiDevice::clearBufferBlockWaiting()
 {
     // A run cut short stores what it received, as it did patch by patch.
     flushPatchFiles();
     {
         std::lock_guard lock(m_registryMutex);
+        // The unit may still answer the request the cut chain waited on, later, with a bare code.
+        if (pendingLocked(ReplyKind::FFSRespondence)) m_owedCodes.chainCut();
         for (std::size_t kind = 0; kind < kReplyKinds; ++kind) clearLocked(static_cast<ReplyKind>(kind));
         m_numGroupRegister = m_numBankRegister = m_numPatchRegister = -1;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "device/transport/CMidiInDeleagte.h"
 #include "device/transport/CMidiOut.h"
 #include "device/transport/MidiDeviceDelegate.h"
+#include "device/transport/OwedCodeAnswers.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/ThreadPool.h"
 #include "platform/files/FileManager.h"
@@ -112,6 +114,8 @@ public:
     std::optional<std::string> getName(platform::MidiRef object);
     std::optional<std::string> getDisplayName(platform::MidiRef object);
     void sendSysExMessage(const std::uint8_t* bytes, std::int64_t size);
+    // Sends a file-system request answered by a bare code that nobody will wait for.
+    void sendUnawaitedFileRequest(const std::uint8_t* bytes, std::int64_t size);
     void receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages) override;
     // "Device/Effect" for type 1, "Device/Patch" otherwise, under the root; created when missing.
     std::optional<std::string> createFolderInBundleWithType(int type);
@@ -190,6 +194,12 @@ public:
     // earlier one: each is the unit's answer to a request whose chain has ended, or one a later reply was
     // taken for in its place.
     std::uint64_t strayFileSystemReplies() const;
+    // Read by a file-system code handler while it is called: whether the code it was handed may be the
+    // late answer of a request whose chain was cut (OwedCodeAnswers), so a query asks again.
+    bool takenCodeMayBeLate() const { return m_takenCodeMayBeLate.load(); }
+    // How many whole messages the unit sent so far, answers or not: what tells a unit that stopped
+    // answering from one that answers slowly.
+    std::uint64_t messagesHeard() const { return m_messagesHeard.load(); }
     std::int32_t numGroupRegister() const;
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
@@ -252,6 +262,10 @@ private:
     FFindFirstMatch m_findFirstMatch;
     std::function<void(const Bytes& handle)> m_strayOpen;  // registry mutex
     std::uint64_t m_strayFileSystemReplies = 0;             // registry mutex
+    std::atomic<std::uint64_t> m_messagesHeard{0};
+    OwedCodeAnswers m_owedCodes;  // registry mutex
+    // Set on the input thread just before a code handler is called.
+    std::atomic<bool> m_takenCodeMayBeLate{false};
     std::int32_t m_numGroupRegister = -1;
     std::int32_t m_numBankRegister = -1;
     std::int32_t m_numPatchRegister = -1;

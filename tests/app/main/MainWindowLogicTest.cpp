@@ -538,6 +538,10 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
     const Case cases[] = {
         {"disconnect", [](auto& l) { l.deviceDisonnect(); }, lost, false},
         {"no reply", [](auto& l) { l.deviceLostConnectOrNoReply(); }, lost, false},
+        {"no reply during a write", [](auto& l) { l.deviceLostDuringWrite({"01:2", "03:4"}); },
+         {"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder",
+          "info Main_LostDuringWriteSlotsUnsure 01:2, 03:4"},
+         false},
         {"eject done", [](auto& l) { l.ejectDeviceWithState(1); },
          {"clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
         {"eject unplugged", [](auto& l) { l.ejectDeviceWithState(-4); }, lost, false},

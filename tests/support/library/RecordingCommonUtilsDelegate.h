@@ -28,6 +28,13 @@ public:
     void deviceLetGo() override { record("letGo"); }
     void deviceDisonnect() override { record("disconnect"); }
     void deviceLostConnectOrNoReply() override { record("lost"); }
+    void deviceLostDuringWrite(const std::vector<std::string>& unsure) override
+    {
+        unsureSlots = unsure;
+        record("lost");
+    }
+    // The slots the last write the unit stopped answering in had not reached.
+    std::vector<std::string> unsureSlots;
     void systemDidSleep() override { record("sleep"); }
     void readQFXListFail() override { record("readListFail"); }
     void deviceEffectListRepaired(const std::optional<std::string>& dropped) override
