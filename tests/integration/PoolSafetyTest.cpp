@@ -1522,3 +1522,33 @@ TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
 }
+
+// The backups linked to another drive, and a save cut between the part's two moves there: its folder set
+// aside, the staged one beside it never moved in. The next start puts the folder back and shows the library
+// whole, tells of no folder it could not read, and its Quit saves it and ends; the backups stay on their drive.
+TEST(PoolSafety, AStartAfterASaveCutBetweenALinkedPartsMovesPutsThePartBackAndItsQuitEnds)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    const auto before = savedPool(rig.root());
+    const fs::path library = rig.root() / "QFXMacApplication" / "Patch";
+    const fs::path drive = rig.scratch() / "drive";
+    fs::create_directories(drive);
+    const std::string order = "00000001765000000000";
+    fs::rename(library / "Backup", drive / (".Backups.old-" + order));
+    fs::create_directories(drive / (".Patch-saving-" + order));
+    fs::create_symlink(drive / "Backups", library / "Backup");
+
+    std::vector<PoolTour::Shown> shown;
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(rig.quitFromMenu()) << ProgramRig::informationText();
+    });
+    EXPECT_EQ(poolText(shown), poolText(before));
+    EXPECT_EQ(savedPool(rig.root()), before);
+    EXPECT_TRUE(fs::is_symlink(library / "Backup"));
+    EXPECT_TRUE(fs::is_directory(drive / "Backups"));
+}

@@ -40,6 +40,9 @@ namespace {
 // The program's statics (the dialog queue, the undo stack, the shared queues) live once per process.
 bool g_ranOnce = false;
 
+// How long the program may take to end once a body asked it to (its end waits for the unit and the saves).
+constexpr std::chrono::seconds kEndLimit{120};
+
 // Set for a run started by runEarlierRun: the scratch folder of the rig that started it.
 constexpr const char* kEarlierRun = "RIG_EARLIER_RUN";
 
@@ -267,10 +270,13 @@ std::filesystem::path ProgramRig::folderNamed(const std::filesystem::path& paren
     return {};
 }
 
-void ProgramRig::quitFromMenu()
+bool ProgramRig::quitFromMenu()
 {
+    QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"));
+    if (quit == nullptr) return false;
     m_quitAsked = true;
-    if (QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"))) quit->trigger();
+    quit->trigger();
+    return true;
 }
 
 void ProgramRig::closeWindow()
@@ -330,8 +336,14 @@ int ProgramRig::run(const std::function<void(ProgramRig&)>& body)
             dismissUpdateNotice();
             bodyRan = true;
             body(*this);
-            // A body that asked the program to quit leaves the end to the program.
+            // A body that asked the program to quit leaves the end to the program, within a bound: an end that
+            // never comes is told, with what shows then, and the run ends instead of waiting for ctest's limit.
             if (!QCoreApplication::closingDown() && !m_quitAsked) QCoreApplication::exit(0);
+            else if (!QCoreApplication::closingDown())
+                QTimer::singleShot(kEndLimit, qApp, [] {
+                    ADD_FAILURE() << "the program did not end after it was asked to; showing: " << informationText();
+                    QCoreApplication::exit(1);
+                });
         });
     };
     static char name[] = "pexo-rigmora-integration";
