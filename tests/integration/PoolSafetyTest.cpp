@@ -1523,32 +1523,39 @@ TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
 }
 
-// The backups linked to another drive, and a save cut between the part's two moves there: its folder set
-// aside, the staged one beside it never moved in. The next start puts the folder back and shows the library
-// whole, tells of no folder it could not read, and its Quit saves it and ends; the backups stay on their drive.
-TEST(PoolSafety, AStartAfterASaveCutBetweenALinkedPartsMovesPutsThePartBackAndItsQuitEnds)
+// The run before the next test's, its backups linked to another drive: a rename, then Quit, killed between
+// the backups' two moves there (their folder set aside, the staged one never moved in).
+TEST(PoolSafety, DISABLED_ASaveCutBetweenALinkedPartsMoves)
+{
+    auto faulty = std::make_shared<FaultyFileManager>();
+    ProgramRig rig;
+    rig.setFiles(faulty);
+    const fs::path scratch = rig.scratch();
+    rig.run([&](ProgramRig& rig) {
+        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
+            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+            faulty->stallForeverAt(FaultyFileManager::Op::Move, "\n" + (scratch / "drive" / "Backups").string(),
+                                   [scratch] { writeText(scratch / "killed", ""); });
+            quitOnceEnabled(rig, window);
+        });
+    });
+}
+
+// Killed there: the next start puts the backups' folder back on their drive, tells of no folder it could not
+// read, shows the killed run's session kept, and its Quit saves it (the link kept) and ends.
+TEST(PoolSafety, ARunKilledBetweenALinkedPartsMovesKeepsItsSessionAndThePart)
 {
     ProgramRig rig;
     ASSERT_EQ(rig.setupError(), "");
-    const auto before = savedPool(rig.root());
     const fs::path library = rig.root() / "QFXMacApplication" / "Patch";
     const fs::path drive = rig.scratch() / "drive";
     fs::create_directories(drive);
-    const std::string order = "00000001765000000000";
-    fs::rename(library / "Backup", drive / (".Backups.old-" + order));
-    fs::create_directories(drive / (".Patch-saving-" + order));
+    fs::rename(library / "Backup", drive / "Backups");
     fs::create_symlink(drive / "Backups", library / "Backup");
-
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        ProgramRig::settle(300ms);
-        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        shown = PoolTour::shownPool();
-        ASSERT_TRUE(rig.quitFromMenu()) << ProgramRig::informationText();
-    });
-    EXPECT_EQ(poolText(shown), poolText(before));
-    EXPECT_EQ(savedPool(rig.root()), before);
+    const auto backups = savedPool(rig.root()).back();
+    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveCutBetweenALinkedPartsMoves", "killed"));
+    ASSERT_FALSE(fs::exists(drive / "Backups"));
+    expectTheKilledRunsSessionKept(rig);
     EXPECT_TRUE(fs::is_symlink(library / "Backup"));
-    EXPECT_TRUE(fs::is_directory(drive / "Backups"));
+    EXPECT_EQ(savedPool(rig.root()).back(), backups);
 }
