@@ -20,6 +20,7 @@
 #include "device/sequencer/ParserDataDelegate.h"
 #include "device/transport/PatchObject.h"
 #include "library/CommonUtilsDelegate.h"
+#include "library/LibraryPlaces.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
 #include "platform/files/FileManager.h"
@@ -860,6 +861,10 @@ private:
     // The folders a cut save left `folder` aside as, beside it, the newest last; with `legacy`, also those
     // named as earlier versions named the library's (which did not say which folder they stood for).
     std::vector<std::string> asideFoldersOf(const std::string& folder, bool legacy) const;
+    // Of those, each one a save cut between its two moves left (its staging folder still beside it), with
+    // that staging folder: what it holds may be held nowhere else, so no save removes either. `exact` takes
+    // only a staging folder named at the aside's time, as this version names both.
+    std::map<std::string, std::string> cutAsidesOf(const std::string& folder, bool legacy, bool exact) const;
     // Whether a part linking to `target` lies within `library` or holds it: no save can swap it in.
     bool linksWithinLibrary(const std::string& library, const std::string& target) const;
     // Puts back what swapLinkedParts replaced, when the library itself could not be.
@@ -869,6 +874,12 @@ private:
     // The start found the library away from where a link leads (a drive or share not mounted): no save of
     // this run writes one there (also m_markedMutex).
     bool m_libraryHeldBack = false;
+    // Where the library and its linked parts lay when this run last found them whole (its start or its last
+    // landed save); every save judges them again against it (the pool's queue only).
+    LibraryPlaces m_places;
+    // The library or a linked part that is away now (a share gone since, a link leading nowhere), and why:
+    // no save writes in its stead.
+    std::optional<std::pair<std::string, platform::Error>> placeAwayNow(const std::string& library);
     // Whether the library is reached through a link of the data folder, its store or its own place.
     bool libraryBehindLink() const;
     // The library as this run last loaded or saved it (also m_markedMutex).
@@ -1100,6 +1111,9 @@ private:
     // library links are kept unread.
     std::string libraryFolder() const;
     void recoverLibraryAside();
+    // The same for each linked part: its folder a cut save left aside on its drive takes its place again
+    // when nothing, or an empty folder, is there.
+    void recoverLinkedPartsAside();
     std::string workingName(const std::string& folder, const std::string& wanted, const std::string& saved);
     // What the library holds that its identity does not count, brought beside a kept pool shown instead of
     // it: into the working copy's group of that name and part (`groups`), else to where it stood (`unplaced`).

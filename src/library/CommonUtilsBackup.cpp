@@ -605,9 +605,10 @@ bool CommonUtils::stagePool(const std::vector<std::shared_ptr<DirectoryObject>>&
 std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>& entries, const std::string& folder,
                                                  const platform::Error& cause)
 {
-    const std::string why = cause.domain == "files" && cause.code != 0 && cause.info(kLinkedPartInfo).empty()
-                                ? std::strerror(static_cast<int>(cause.code))
-                                : cause.description;
+    std::string why = cause.domain == "files" && cause.code != 0 && cause.info(kLinkedPartInfo).empty()
+                          ? std::strerror(static_cast<int>(cause.code))
+                          : cause.description;
+    if (cause.info(kUnreadInfo) == kAway) why = "it is missing or empty, as a drive or share that is not mounted leaves it";
     if (entries.empty()) return "\"" + folder + "\" could not be written: " + why;
     std::string names;
     for (const auto& name : entries) names += (names.empty() ? "\"" : ", \"") + name + "\"";
@@ -694,17 +695,35 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             m_poolUnsaved = true;
             return;
         }
+        // Where the library and its linked parts lie is judged again at every save: a share gone since the
+        // start leaves its bare mount point, or a link leading nowhere, and nothing is written in its stead.
+        if (const auto away = placeAwayNow(library)) {
+            failure = m_saveFailureWords({}, away->first, away->second);
+            RIG_LOG("pool not saved: %s", failure.c_str());
+            m_unsavedPool = pool;
+            m_poolUnsaved = true;
+            return;
+        }
         // Leftovers of earlier saves go first, in the background; one that cannot be removed is passed by,
         // never in the way. An aside goes only while what it stands for is there, which it may have to be.
         std::set<std::string> leftovers;
+        // A folder a cut save set aside, and the staging folder that tells so, stay: what it holds is held
+        // nowhere else (the start puts it back where it can).
+        std::set<std::string> cut;
         const auto stagingIn = [&](const std::string& folder) {
             for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{}))
                 if (name.rfind(kStagingPrefix, 0) == 0) leftovers.insert(join(folder, name));
         };
+        const auto asidesOf = [&](const std::string& folder, bool legacy) {
+            for (auto& [aside, staging] : cutAsidesOf(folder, legacy, true)) {
+                cut.insert(aside);
+                cut.insert(staging);
+            }
+            for (auto& aside : asideFoldersOf(folder, legacy)) leftovers.insert(std::move(aside));
+        };
         for (const std::string& folder : std::set<std::string>{store, pathUnderRoot("QFXMacApplication")}) stagingIn(folder);
         if (m_files.itemKind(library) != platform::ItemKind::Missing)
-            for (const std::string& folder : {library, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string()})
-                for (auto& aside : asideFoldersOf(folder, true)) leftovers.insert(std::move(aside));
+            for (const std::string& folder : {library, fs::path(pathUnderRoot(kStorePatchPool)).parent_path().string()}) asidesOf(folder, true);
         // A linked part's own leftovers lie on its drive, beside the folder it links to.
         for (const char* part : {"Pool", "Backup"}) {
             const std::string at = join(library, part);
@@ -712,8 +731,9 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             const std::string target = LibraryIdentity::throughLinks(at);
             if (m_files.itemKind(target) != platform::ItemKind::Folder || linksWithinLibrary(library, target)) continue;
             stagingIn(fs::path(target).parent_path().string());
-            for (auto& aside : asideFoldersOf(target, false)) leftovers.insert(std::move(aside));
+            asidesOf(target, false);
         }
+        for (const auto& kept : cut) leftovers.erase(kept);
         if (!leftovers.empty())
             m_cleanupQueue->async([this, leftovers] {
                 for (const auto& leftover : leftovers) removeFileWithPath(leftover);
@@ -790,9 +810,10 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
         }
         {
-            // Where the library lies now, for a start that finds it away.
+            // Where the library lies now, for a start that finds it away and for this run's next save.
+            m_places = LibraryPlaces::of(m_files, library);
             platform::Error placesError;
-            if (!LibraryPlaces::of(m_files, library).write(m_files, pathUnderRoot(LibraryPlaces::kFileName), &placesError))
+            if (!m_places.write(m_files, pathUnderRoot(LibraryPlaces::kFileName), &placesError))
                 RIG_LOG("cannot note where the library lies: %s", placesError.description.c_str());
         }
         // The old library's thousands of files need not hold up the caller; a removal cut off by the end
@@ -943,7 +964,10 @@ bool CommonUtils::stageLinkedParts(const std::string& library, const std::string
 bool CommonUtils::swapLinkedParts(std::vector<LinkedPart>& linked, platform::Error& error)
 {
     for (auto& part : linked) {
-        part.aside = asideFolderFor(part.target);
+        // Named at its staging folder's time, as the library's aside is: a start that finds both knows the
+        // save was cut between the part's two moves, and puts the part back.
+        part.aside = asideFolderFor(part.target, stagingOrder(part.staged));
+        if (m_files.exists(part.aside)) part.aside = createNewDirectoryPath(part.aside);
         m_stageFailureFolder = part.target;
         if (!m_files.moveItem(part.target, part.aside, &error)) return false;
         if (!m_files.moveItem(part.staged, part.target, &error)) {
@@ -963,6 +987,22 @@ void CommonUtils::putBackLinkedParts(const std::vector<LinkedPart>& linked)
             RIG_LOG("cannot put back %s", part.target.c_str());
         removeFileWithPath(part.staged);
     }
+}
+
+std::optional<std::pair<std::string, platform::Error>> CommonUtils::placeAwayNow(const std::string& library)
+{
+    const auto away = [](const std::string& folder) {
+        return std::pair(folder, platform::Error::make("files", ENOENT, "\"" + folder + "\" is missing or empty", {{kUnreadInfo, kAway}}));
+    };
+    if (libraryBehindLink() && m_places.away(m_files, library)) return away(LibraryPlaces::resolved(library));
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string at = join(library, part);
+        if (m_files.itemKind(at) != platform::ItemKind::Link) continue;
+        // A link leading nowhere now would be saved as a plain folder in the link's stead.
+        const std::string target = LibraryIdentity::throughLinks(at);
+        if (m_files.itemKind(target) == platform::ItemKind::Missing || m_places.away(m_files, target)) return away(target);
+    }
+    return std::nullopt;
 }
 
 bool CommonUtils::linksWithinLibrary(const std::string& library, const std::string& target) const
@@ -1363,6 +1403,7 @@ void CommonUtils::keepPoolOfACutRun()
     // A note that does not say which (an older version's) keeps the working copy: shown again, nothing of
     // it that the library holds comes twice.
     recoverLibraryAside();
+    recoverLinkedPartsAside();
     std::optional<std::string> earlier;
     if (taken && !writes.empty() && namesLibrary(writes, libraryStamp(libraryFolder()), libraryFolder(), earlier)) return;
     const std::string local = pathUnderRoot(kTempLocal);

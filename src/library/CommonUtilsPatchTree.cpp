@@ -142,42 +142,92 @@ bool CommonUtils::libraryBehindLink() const
     return false;
 }
 
+namespace {
+
+// Work folders' names end in the time they were made at, of one width.
+std::string orderOf(const std::string& name)
+{
+    const std::size_t dash = name.rfind('-');
+    if (dash == std::string::npos) return std::string();
+    const std::string order = name.substr(dash + 1);
+    return std::all_of(order.begin(), order.end(), [](char c) { return c >= '0' && c <= '9'; }) ? order : std::string();
+}
+
+}  // namespace
+
+std::map<std::string, std::string> CommonUtils::cutAsidesOf(const std::string& folder, bool legacy, bool exact) const
+{
+    std::vector<std::string> asides;
+    for (const std::string& aside : asideFoldersOf(folder, legacy))
+        if (m_files.itemKind(aside) == platform::ItemKind::Folder) asides.push_back(aside);
+    std::map<std::string, std::string> cut;
+    if (asides.empty()) return cut;
+    // Only a save cut between its two moves leaves its staging folder with the old folder aside: named at the
+    // same time (or, by earlier versions, just before it). An aside folder alone is a landed save's leftover,
+    // whose removal was cut.
+    const std::string parent = fs::path(folder).parent_path().string();
+    for (const std::string& name : m_files.contentsOfDirectory(parent).value_or(std::vector<std::string>{})) {
+        if (name.rfind(kPatchStagingPrefix, 0) != 0) continue;
+        // An earlier version's names held no time: its one staging folder goes with its one aside.
+        const std::string order = orderOf(name);
+        for (std::size_t i = 0; i < asides.size(); ++i) {
+            const bool pairs = exact ? order == orderOf(asides[i]) : order <= orderOf(asides[i]) && (i == 0 || order > orderOf(asides[i - 1]));
+            if (pairs) {
+                cut.emplace(asides[i], join(parent, name));
+                break;
+            }
+        }
+    }
+    return cut;
+}
+
 void CommonUtils::recoverLibraryAside()
 {
     const std::string library = libraryFolder();
     if (m_files.itemKind(library) != platform::ItemKind::Missing) return;
     // Only an aside that stands for the library: a linked part's old folder set aside beside it is no library.
-    std::vector<std::string> asides;
-    for (const std::string& aside : asideFoldersOf(library, true))
-        if (m_files.itemKind(aside) == platform::ItemKind::Folder) asides.push_back(aside);
+    const std::vector<std::string> asides = asideFoldersOf(library, true);
     if (asides.empty()) return;
-    // Work folders' names end in the time they were made at, of one width.
-    const auto orderOf = [](const std::string& name) {
-        const std::size_t dash = name.rfind('-');
-        if (dash == std::string::npos) return std::string();
-        const std::string order = name.substr(dash + 1);
-        return std::all_of(order.begin(), order.end(), [](char c) { return c >= '0' && c <= '9'; }) ? order : std::string();
-    };
-    const std::string newest = orderOf(asides.back());
-    const std::optional<std::string> before =
-        asides.size() > 1 ? std::optional<std::string>(orderOf(asides[asides.size() - 2])) : std::nullopt;
-    // Only a save cut between its two moves leaves its staging folder (named just before its aside one) with
-    // the old library aside. An aside folder alone is a landed save's leftover, whose removal was cut: the
-    // library missing beside it is one the user deleted since, and it stays deleted.
-    const std::string store = fs::path(library).parent_path().string();
-    bool cut = false;
-    for (const std::string& name : m_files.contentsOfDirectory(store).value_or(std::vector<std::string>{})) {
-        if (name.rfind(kPatchStagingPrefix, 0) != 0) continue;
-        const std::string order = orderOf(name);
-        if (order <= newest && (!before || order > *before)) cut = true;
-    }
-    if (!cut) {
-        RIG_LOG("no library; %s is a landed save's leftover, not put back", asides.back().c_str());
+    // The newest is the last save's: the library missing beside a landed save's leftover is one the user
+    // deleted since, and it stays deleted.
+    const auto cut = cutAsidesOf(library, true, false);
+    std::string newest;
+    for (const std::string& aside : asides)
+        if (m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
+    if (newest.empty()) return;
+    if (!cut.contains(newest)) {
+        RIG_LOG("no library; %s is a landed save's leftover, not put back", newest.c_str());
         return;
     }
     platform::Error error;
-    if (!m_files.moveItem(asides.back(), library, &error))
+    if (!m_files.moveItem(newest, library, &error))
         RIG_LOG("cannot put back the saved library: %s", error.description.c_str());
+}
+
+void CommonUtils::recoverLinkedPartsAside()
+{
+    const std::string library = libraryFolder();
+    for (const char* part : {"Pool", "Backup"}) {
+        const std::string at = join(library, part);
+        if (m_files.itemKind(at) != platform::ItemKind::Link) continue;
+        const std::string target = LibraryIdentity::throughLinks(at);
+        if (linksWithinLibrary(library, target)) continue;
+        // A folder made again by the user in its stead holds nothing of theirs while it is empty; one they
+        // filled is theirs, and the aside stays beside it (no save removes it).
+        const platform::ItemKind kind = m_files.itemKind(target);
+        const bool empty = kind == platform::ItemKind::Folder &&
+                           m_files.contentsOfDirectory(target).value_or(std::vector<std::string>{"?"}).empty();
+        if (kind != platform::ItemKind::Missing && !empty) continue;
+        // Over nothing, also a folder an earlier version set aside, named just after its staging folder.
+        const auto cut = cutAsidesOf(target, false, empty);
+        if (cut.empty()) continue;
+        const std::string newest = std::prev(cut.end())->first;
+        platform::Error error;
+        if ((empty && !m_files.removeItem(target, &error)) || !m_files.moveItem(newest, target, &error))
+            RIG_LOG("cannot put back %s: %s", target.c_str(), error.description.c_str());
+        else
+            RIG_LOG("put back %s, which a cut save left aside", target.c_str());
+    }
 }
 
 std::optional<OKVPatch> CommonUtils::judgedPatchAt(const std::string& path)
@@ -294,6 +344,7 @@ void CommonUtils::loadPatchPool()
     // A save cut off between moving the saved library aside and moving its successor in leaves only the
     // old library, whole, aside; it stays the library rather than be dropped by the next save.
     recoverLibraryAside();
+    recoverLinkedPartsAside();
     const std::string library = libraryFolder();
     const bool libraryMissing = m_files.itemKind(library) == platform::ItemKind::Missing;
     const std::vector<std::string> all = keptPools();
@@ -311,6 +362,7 @@ void CommonUtils::loadPatchPool()
     // A library behind a link that held it at the last save, missing or empty now, is on a drive or share
     // not mounted: it is one the start could not read, and no save writes a library in its place.
     const LibraryPlaces lastSaved = LibraryPlaces::read(m_files, pathUnderRoot(LibraryPlaces::kFileName));
+    m_places = lastSaved;
     const auto away = [&](const std::string& folder) {
         return platform::Error::make("files", ENOENT, "\"" + folder + "\" is missing or empty", {{kUnreadInfo, kAway}});
     };
@@ -743,6 +795,8 @@ void CommonUtils::loadPatchPool()
         if (!unlisted.empty()) m_libraryStamp = kNoLibrary;
     }
     dropKeptPools(heldWhole);
+    // Read whole, the library and its parts lie where this start found them: a save judges them against that.
+    if (unlisted.empty()) m_places = LibraryPlaces::of(m_files, library);
     m_poolFromKept.store(!m_keptLoaded.empty());
     sendPatchPoolData(std::move(roots));
     tellUnlisted(unlisted);

@@ -1557,3 +1557,40 @@ TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
     expectTheLibraryHoldsWhatWasShown(rig, shown);
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
 }
+
+// The run before the next test's, its backups linked to another drive: a rename, then Quit, killed between
+// the backups' two moves there (their folder set aside, the staged one never moved in).
+TEST(PoolSafety, DISABLED_ASaveCutBetweenALinkedPartsMoves)
+{
+    auto faulty = std::make_shared<FaultyFileManager>();
+    ProgramRig rig;
+    rig.setFiles(faulty);
+    const fs::path scratch = rig.scratch();
+    rig.run([&](ProgramRig& rig) {
+        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
+            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+            faulty->stallForeverAt(FaultyFileManager::Op::Move, "\n" + (scratch / "drive" / "Backups").string(),
+                                   [scratch] { writeText(scratch / "killed", ""); });
+            quitOnceEnabled(rig, window);
+        });
+    });
+}
+
+// Killed there: the next start puts the backups' folder back on their drive, tells of no folder it could not
+// read, shows the killed run's session kept, and its Quit saves it (the link kept) and ends.
+TEST(PoolSafety, ARunKilledBetweenALinkedPartsMovesKeepsItsSessionAndThePart)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    const fs::path library = rig.root() / "QFXMacApplication" / "Patch";
+    const fs::path drive = rig.scratch() / "drive";
+    fs::create_directories(drive);
+    fs::rename(library / "Backup", drive / "Backups");
+    fs::create_symlink(drive / "Backups", library / "Backup");
+    const auto backups = savedPool(rig.root()).back();
+    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveCutBetweenALinkedPartsMoves", "killed"));
+    ASSERT_FALSE(fs::exists(drive / "Backups"));
+    expectTheKilledRunsSessionKept(rig);
+    EXPECT_TRUE(fs::is_symlink(library / "Backup"));
+    EXPECT_EQ(savedPool(rig.root()).back(), backups);
+}

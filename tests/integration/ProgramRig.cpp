@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -40,6 +42,9 @@ namespace {
 
 // The program's statics (the dialog queue, the undo stack, the shared queues) live once per process.
 bool g_ranOnce = false;
+
+// How long the program may take to end once a body asked it to (its end waits for the unit and the saves).
+constexpr std::chrono::seconds kEndLimit{120};
 
 // Set for a run started by runEarlierRun: the scratch folder of the rig that started it.
 constexpr const char* kEarlierRun = "RIG_EARLIER_RUN";
@@ -275,10 +280,13 @@ std::filesystem::path ProgramRig::folderNamed(const std::filesystem::path& paren
     return {};
 }
 
-void ProgramRig::quitFromMenu()
+bool ProgramRig::quitFromMenu()
 {
+    QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"));
+    if (quit == nullptr) return false;
     m_quitAsked = true;
-    if (QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"))) quit->trigger();
+    quit->trigger();
+    return true;
 }
 
 void ProgramRig::closeWindow()
@@ -353,8 +361,29 @@ int ProgramRig::run(const std::function<void(ProgramRig&)>& body)
             dismissUpdateNotice();
             bodyRan = true;
             body(*this);
-            // A body that asked the program to quit leaves the end to the program.
-            if (!QCoreApplication::closingDown() && !m_quitAsked) QCoreApplication::exit(0);
+            if (QCoreApplication::closingDown()) return;
+            // A body that asked the program to quit leaves the end to the program. One that did not (it failed,
+            // or had nothing to end) has the rig end it; the end may then say in a message what became of the
+            // pool, which a person would read and close, and nobody here would: the rig closes each one.
+            if (!m_quitAsked) {
+                auto* reader = new QTimer(qApp);
+                QObject::connect(reader, &QTimer::timeout, [] {
+                    for (QWidget* top : QApplication::topLevelWidgets()) {
+                        auto* box = qobject_cast<QMessageBox*>(top);
+                        if (box == nullptr || !box->isVisible()) continue;
+                        std::fprintf(stderr, "the end said: %s\n", box->text().toStdString().c_str());
+                        box->accept();
+                    }
+                });
+                reader->start(20);
+                QCoreApplication::exit(0);
+            }
+            // Either end comes within a bound: one that never comes is told, with what shows then, and the
+            // run ends instead of waiting for the limit of whoever runs the test.
+            QTimer::singleShot(kEndLimit, qApp, [] {
+                ADD_FAILURE() << "the program did not end; showing: " << informationText();
+                QCoreApplication::exit(1);
+            });
         });
     };
     static char name[] = "pexo-rigmora-integration";

@@ -109,8 +109,10 @@ public:
     static std::vector<std::string> patchNamesIn(const std::filesystem::path& folder);
     // The folder in `parent` named `name`, with or without the pool's "[n] " order prefix; empty if none.
     static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
-    // Chooses Quit in the Control menu; the program then ends by itself, and `run` waits for it.
-    void quitFromMenu();
+    // Chooses Quit in the Control menu; the program then ends by itself, and `run` waits for it. False when
+    // Quit was not there to choose (a sheet showing): nothing was asked, and `run` ends the program itself
+    // once the body returns, so no run waits for an end nobody asked for.
+    bool quitFromMenu();
     // Closes the main window as a pager's or taskbar's Close does, whatever window has the keys; the
     // program then ends by itself.
     void closeWindow();

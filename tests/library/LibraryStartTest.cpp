@@ -87,6 +87,7 @@ TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
 // A library, or a linked part, that held the library's patches at the last save and is missing or empty
 // behind its link now (a share or drive whose mount point stays as an empty folder) is one the start could not
 // read: told, never written under the bare mount point, and the session kept for when it is mounted again.
+// One that goes so during the run is judged again at the save: refused with its folder named, the link kept.
 // Emptied or deleted by the user on the share still mounted, it is theirs: shown so, and the save writes it.
 TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
 {
@@ -104,10 +105,13 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the library linked to the mount point", "QFXMacApplication/Patch", share, share, {"A", "G/C"}},
         {"the store linked into the share", "QFXMacApplication", share / "store", share / "store/Patch", {"A", "G/C"}},
         {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
+        {"the backups linked into the share", "QFXMacApplication/Patch/Backup", share / "Backups", share / "Backups", {"A", "G/C", "B/D"}},
     };
+    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun };
     for (const Case& c : cases) {
-        for (const bool unmounted : {true, false}) {
-            SCOPED_TRACE(std::string(c.name) + (unmounted ? ", unmounted" : ", emptied by hand"));
+        for (const Away how : {Away::Unmounted, Away::EmptiedByHand, Away::UnmountedDuringTheRun}) {
+            const bool unmounted = how != Away::EmptiedByHand;
+            SCOPED_TRACE(std::string(c.name) + (how == Away::Unmounted ? ", unmounted" : unmounted ? ", unmounted during the run" : ", emptied by hand"));
             anew();
             fs::remove_all(share);
             fs::remove_all(elsewhere);
@@ -115,10 +119,30 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
             faulty.mount(share.string());
             link(c.link, c.target);
             libraryAGC();
-            if (c.shown.size() == 3) backup(share, "2");
+            if (c.shown.size() == 3) backup(c.target, "2");
             start();
             ASSERT_EQ(order(recorder.patchPool), c.shown);
             ASSERT_EQ(save(recorder.patchPool), std::nullopt);
+            if (how == Away::UnmountedDuringTheRun) {
+                moveEntries(share, elsewhere);
+                faulty.unmount(share.string());
+                const auto refused = save(withE());
+                ASSERT_TRUE(refused.has_value()) << "written under the bare mount point";
+                EXPECT_NE(refused->find("\"" + c.told.string() + "\""), std::string::npos) << *refused;
+                EXPECT_NE(refused->find("missing or empty"), std::string::npos) << *refused;
+                EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
+                EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
+                ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                utils.reset();
+                moveEntries(elsewhere, share);
+                faulty.mount(share.string());
+                // The session was kept against the library it was loaded from, which is back: shown instead.
+                EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                Strings withE = c.shown;
+                withE.push_back("E");
+                EXPECT_EQ(order(recorder.patchPool), withE);
+                continue;
+            }
             utils.reset();
 
             // The share's content goes with its unmount; what the link leads to, with the user's deletion.
@@ -257,4 +281,63 @@ TEST_F(LibraryLinks, APartsDriveIsNamedWhenItRefusesAndItsLeftoversGoWithTheNext
     utils.reset();
     EXPECT_EQ(entriesOf(drive), Strings{"Backups"});
     EXPECT_EQ(filesIn(backups).count("[1] B/[0] D.qptc"), 1U);
+}
+
+// A save cut between a linked part's two moves leaves the part's folder aside on its drive with the staged part
+// beside it. The next start puts the folder back, as it does the library's, in place of nothing or of an empty
+// folder the user made again; a folder the user filled since stays theirs, and no save removes the aside then.
+TEST_F(LibraryLinks, APartLeftAsideByACutSaveIsPutBackAndNeverSwept)
+{
+    const fs::path drive = fs::path(root.path()) / "other drive";
+    const fs::path backups = drive / "Backups";
+    struct Case {
+        const char* name;
+        std::function<void()> meanwhile;  // what the user does before the next start
+        Strings shown;
+        bool asideStays;
+    };
+    const Case cases[] = {
+        {"nothing", [] {}, {"A", "B/D", "E"}, false},
+        {"the folder made again", [&] { fs::create_directories(backups); }, {"A", "B/D", "E"}, false},
+        // Another library now: the session's patch comes beside it, in a group named for its session.
+        {"the folder made again and filled", [&] { backup(backups, "3"); }, {"A", "B/D", "Kept/E"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        anew();
+        fs::remove_all(drive);
+        put(library() + "/Pool/[0] A.qptc", "A");
+        backup(backups);
+        link("QFXMacApplication/Patch/Backup", backups);
+        start();
+        ASSERT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
+        // The staged part never moves in, nor the old one back; the staged one stays, as a kill leaves it.
+        faulty.fail(Op::Move, "\n" + backups.string());
+        faulty.alsoFail(Op::Remove, (drive / ".Patch-saving").string());
+        ASSERT_TRUE(save(withE()).has_value());
+        utils.reset();
+        faulty.heal();
+        ASSERT_FALSE(fs::exists(backups));
+        ASSERT_EQ(entriesOf(drive).size(), 2U);
+        c.meanwhile();
+
+        const Strings heard = start();
+        EXPECT_EQ(count(heard, "patchLibraryNotRead"), 0);
+        Strings shown = order(recorder.patchPool);
+        for (auto& name : shown)
+            if (name.starts_with("Kept session ")) name = "Kept" + name.substr(name.find('/'));
+        EXPECT_EQ(shown, c.shown);
+        ASSERT_EQ(save(recorder.patchPool), std::nullopt);
+        utils.reset();
+        EXPECT_EQ(filesIn(backups).count("[1] B/[0] D.qptc"), 1U);
+        const Strings left = entriesOf(drive);
+        EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::string& name) { return name.starts_with(".Backups.old-"); }),
+                  c.asideStays ? 1 : 0);
+        if (!c.asideStays) continue;
+        // The aside still holds the backups the cut set aside.
+        for (const auto& name : left) {
+            if (!name.starts_with(".Backups.old-")) continue;
+            EXPECT_EQ(filesIn(drive / name).count("[1] B/[0] D.qptc"), 1U);
+        }
+    }
 }

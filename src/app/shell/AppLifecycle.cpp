@@ -233,6 +233,9 @@ std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entr
     else if (cause.code == EACCES || cause.code == EPERM) key = "Main_SaveCausePermission";
     else if (cause.code == EROFS) key = "Main_SaveCauseReadOnly";
     else if (cause.code == ENAMETOOLONG) key = "Main_SaveCauseNameTooLong";
+    // A folder that is not there (a share gone, a link leading nowhere) is no refusal of the system's.
+    if (cause.info(CommonUtils::kUnreadInfo) == CommonUtils::kAway || (cause.domain == "files" && cause.code == ENOENT))
+        key = "Main_ReadCauseAway";
     QString why = InterfaceTexts::localizedString(key);
     if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
     // A part whose link the save cannot follow is the user's to change: the cause names it.
@@ -259,6 +262,7 @@ std::string AppLifecycle::readFailureReason(const std::string& folder, const pla
     else if (cause.code == ENOSPC || cause.code == EDQUOT) key = "Main_SaveCauseNoSpace";
     else if (cause.code == EROFS) key = "Main_SaveCauseReadOnly";
     else if (cause.code == EBUSY) key = "Main_ReadCauseBusy";
+    else if (cause.code == ENOENT) key = "Main_ReadCauseAway";
     QString why = InterfaceTexts::localizedString(key);
     if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
     return InterfaceTexts::localizedString(making ? "Main_PatchWorkFolderNotMade" : "Main_PatchFolderNotRead")

@@ -292,6 +292,8 @@ TEST_F(Lifecycle, WhyTheLibraryWasNotReadOrSavedIsToldByWhatItWas)
         {EBUSY, CommonUtils::kWorkingCopyNotMade, "Main_PatchWorkFolderNotMade", "Main_ReadCauseBusy"},
         {EACCES, CommonUtils::kWorkingCopyNotMade, "Main_PatchWorkFolderNotMade", "Main_SaveCausePermission"},
         {ENOENT, CommonUtils::kAway, "Main_PatchFolderNotRead", "Main_ReadCauseAway"},
+        // A part's link leading nowhere: missing, never a refusal of the system's.
+        {ENOENT, nullptr, "Main_PatchFolderNotRead", "Main_ReadCauseAway"},
         {EACCES, nullptr, "Main_PatchFolderNotRead", "Main_ReadCausePermission"},
     };
     std::vector<std::string> told;
@@ -304,11 +306,15 @@ TEST_F(Lifecycle, WhyTheLibraryWasNotReadOrSavedIsToldByWhatItWas)
     const std::string refused = AppLifecycle::saveFailureReason({}, "/home/someone/Patch", linked);
     EXPECT_NE(refused.find(words("Main_SaveCauseLinkWithinLibrary").arg(QStringLiteral("Pool")).toStdString()), std::string::npos)
         << refused;
+    // A save refused for a place gone during the run says so, as the start does.
+    const std::string gone = AppLifecycle::saveFailureReason({}, "/media/share/Backups", marked(ENOENT, CommonUtils::kAway));
+    EXPECT_EQ(gone, words("Main_PatchFolderNotWritten").arg(QStringLiteral("/media/share/Backups"), words("Main_ReadCauseAway")).toStdString());
     if (platform::Localizer::languageFromEnvironment() != "ja") return;
     const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
     told.push_back(refused);
+    told.push_back(gone);
     for (std::string text : told) {
-        for (const std::string& named : {folder, std::string("/home/someone/Patch"), std::string("Pool")})
+        for (const std::string& named : {folder, std::string("/home/someone/Patch"), std::string("Pool"), std::string("/media/share/Backups")})
             if (const auto at = text.find(named); at != std::string::npos) text.erase(at, named.size());
         EXPECT_FALSE(latinWord.match(QString::fromStdString(text)).hasMatch()) << text;
     }
