@@ -1118,7 +1118,9 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
 
 // A save that fails while the program runs leaves a note a run cut after it keeps its edits by, the same
 // over a library the run could not read; a save that lands after it takes the note away, whether a plain
-// save or a power-off's the system called off wrote it, and a run cut then shows the library alone.
+// save or a power-off's the system called off wrote it, and a run cut then shows the library alone. A
+// group whose name breaks a line comes back under its name; a folder of patches the note does not name
+// (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
     const struct {
@@ -1127,11 +1129,18 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         bool failedAtAPowerOff;
         bool landsAfter;
         Strings shownAfterTheCut;
+        // A group the pool holds before the save, with one patch "X" in it.
+        std::string group;
+        // A folder of the working copy with one patch "S", made after the note.
+        std::string unnoted;
     } cases[] = {
-        {"a full store", false, false, false, {"A", "E"}},
-        {"a library the run could not read", true, false, false, {"A", "Kept/E"}},
-        {"a full store, then a save that lands", false, false, true, {"A", "F"}},
-        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}},
+        {"a full store", false, false, false, {"A", "E"}, "", ""},
+        {"a library the run could not read", true, false, false, {"A", "Kept/E"}, "", ""},
+        {"a full store, then a save that lands", false, false, true, {"A", "F"}, "", ""},
+        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}, "", ""},
+        {"a group whose name holds line breaks and the note's escapes", false, false, false,
+         {"A", "E", "Two\nLines %0A 100%\r/X"}, "Two\nLines %0A 100%\r", ""},
+        {"a folder of patches the note does not name", false, false, false, {"A", "E", "Later/S"}, "", "Later"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1141,6 +1150,7 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         CommonUtils::Tree tree = load();
         faulty.heal();
         tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+        if (!c.group.empty()) tree.push_back(group(c.group, {writePatch("Temp/Local/" + c.group + "/X.qptc", "X")}));
         faulty.fail(Op::CreateDirectory, ".Patch-saving");
         if (c.failedAtAPowerOff) {
             utils->setPowerEvents(&power);
@@ -1157,6 +1167,7 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         }
         faulty.heal();
         ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+        if (!c.unnoted.empty()) writePatch("Temp/Local/" + c.unnoted + "/S.qptc", "S");
         if (c.landsAfter) {
             // E deleted, F added: a note left standing would bring E back.
             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
