@@ -181,6 +181,31 @@ TEST(OvertakenSave, AFailureAChangeOvertookIsToldAtOnceAndTheNextSaveWritesThePo
     EXPECT_EQ(std::find(top.begin(), top.end(), PoolTour::kMovedPatch), top.end());
 }
 
+// A power-off whose save finds no room, called off by the system: the run goes on, and the failure is
+// told as any other save's; the note stays for a run cut from here on.
+TEST(OvertakenSave, APowerOffsSaveThatFailsIsToldOnceTheRunGoesOn)
+{
+    auto store = std::make_shared<SaveWatch>();
+    ProgramRig rig;
+    rig.setFiles(store);
+    const fs::path note = rig.root() / "Temp" / ".closing-pool";
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        PoolTour::renamePatch(rig.window());
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        store->refuseStaging = true;
+        CommonUtils::getInstance().powerOffNotification();
+        EXPECT_FALSE(CommonUtils::getInstance().isClosing());
+        const bool told = ProgramRig::waitUntil(ProgramRig::informationShown, 30s);
+        EXPECT_TRUE(fs::exists(note));
+        // The end's save, with room again, writes the pool.
+        store->refuseStaging = false;
+        ASSERT_TRUE(told) << "the failure was told to nobody";
+        EXPECT_EQ(ProgramRig::informationText().substr(0, toldNotSaved().size()), toldNotSaved());
+        ProgramRig::closeInformation();
+    });
+}
+
 class AfterAFailedSave : public ::testing::TestWithParam<AfterTheFailure> {};
 
 // Killed after the failure was told and what the row does next: the next start shows the pool as the
