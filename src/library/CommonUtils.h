@@ -893,7 +893,14 @@ private:
     void keepPoolOfACutRun();
     // The working copy's file (relative to it) that keeps the patch a cut run was still copying from
     // `source`: the copy that landed after the note, else one made now; nothing when the file is gone.
-    std::optional<std::string> copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate);
+    // `folder`: the group's folder the copy goes into, relative to the working copy ("" at the top).
+    std::optional<std::string> copyOfAPendingPatch(const std::string& source, const std::string& folder,
+                                                   UnnamedCopies& landedLate);
+    // A copy of `source` (holding `bytes`) that landed and was edited since (renamed, its comment changed)
+    // before the note was written again: the unnamed file of `folder` under the name the copy took, the
+    // same patch but for its texts.
+    std::optional<std::string> editedCopyOf(const std::string& source, const std::vector<std::uint8_t>& bytes,
+                                            const std::string& folder, UnnamedCopies& landedLate);
     // The files a cut run's pool was still copying from that were gone at this start (m_markedMutex): the
     // pool shown without them says so.
     std::vector<std::string> m_keptWithout;

@@ -1246,7 +1246,8 @@ void CommonUtils::dropKeptPoolsOf(const std::vector<std::string>& kept)
     dropKeptPools(found);
 }
 
-std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate)
+std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& source, const std::string& folder,
+                                                             UnnamedCopies& landedLate)
 {
     platform::Error error;
     // Only what a drop would take: a file that grew past a patch's size or holds no patch now is no copy
@@ -1261,6 +1262,7 @@ std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& s
         return std::nullopt;
     }
     if (auto landed = landedLate.take(*bytes)) return landed;
+    if (auto edited = editedCopyOf(source, *bytes, folder, landedLate)) return edited;
     // Written from the bytes just read: what is kept is what was looked at, whatever the file holds now.
     const std::string local = pathUnderRoot(kTempLocal);
     std::string target = join(local, fileNameOf(source));
@@ -1270,6 +1272,44 @@ std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& s
         return std::nullopt;
     }
     return fileNameOf(target);
+}
+
+std::optional<std::string> CommonUtils::editedCopyOf(const std::string& source, const std::vector<std::uint8_t>& bytes,
+                                                      const std::string& folder, UnnamedCopies& landedLate)
+{
+    // Named as the copy names it: for the patch the file holds, unless the file's own name says more.
+    const std::string sourceName = fileNameOf(source);
+    std::string name = sourceName;
+    auto patch = OKVPatch::initWithData(bytes);
+    if (!patch) return std::nullopt;
+    if (sourceName.find_first_of("([") == std::string::npos && isPathOfFile(source))
+        if (const auto item = getPatchItemWithPath(source)) name = fileNameForPatchName(item->patchName, sourceName);
+    const std::string stem = fs::path(name).stem().string();
+    const std::string extension = fs::path(name).extension().string();
+    const auto named = [&](const std::string& relative) {
+        const fs::path path(relative);
+        if (path.parent_path().string() != folder) return false;
+        const std::string file = path.filename().string();
+        if (file == name) return true;
+        // A copy that met a file of its name took the next free "<name> (n)".
+        const std::string numbered = stem + " (";
+        if (file.size() <= numbered.size() + 1 + extension.size() || file.rfind(numbered, 0) != 0 || !file.ends_with(")" + extension))
+            return false;
+        const std::string n = file.substr(numbered.size(), file.size() - numbered.size() - 1 - extension.size());
+        return std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // The same patch but for the texts an edit writes.
+    const auto withoutTexts = [](OKVPatch& each) {
+        each.setPatchName(std::string());
+        each.commentEN().setContent(Bytes());
+        each.commentJP().setContent(Bytes());
+        return each.getByteData();
+    };
+    const Bytes plain = withoutTexts(*patch);
+    return landedLate.takeWhere(named, [&](const std::vector<std::uint8_t>& held) {
+        auto edited = OKVPatch::initWithData(held);
+        return edited && withoutTexts(*edited) == plain;
+    });
 }
 
 void CommonUtils::keepPoolOfACutRun()
@@ -1330,7 +1370,8 @@ void CommonUtils::keepPoolOfACutRun()
             // A patch whose copy had not landed by the note: its copy if it landed since, else the file it
             // was copied from, copied now.
             const std::string source = unescapedPath(value);
-            const std::optional<std::string> found = copyOfAPendingPatch(source, landedLate);
+            const std::string folder = line[0] == 'c' ? groupFolderName(pool.back()->name.value_or("")) : std::string();
+            const std::optional<std::string> found = copyOfAPendingPatch(source, folder, landedLate);
             if (!found) {
                 lost.push_back(source);
                 continue;
