@@ -36,6 +36,7 @@ class OKVPatch;
 #include "device/formats/OKVPatch.h"
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
+#include "library/PoolNote.h"
 #include "library/PoolPatchFacts.h"
 #include "library/SleepLetGo.h"
 #include "library/UnreadPoolFiles.h"
@@ -426,11 +427,15 @@ public:
     // A quit was asked (by any route): from here on the program is closing, and a pool that a save would
     // write is noted at once, before any wait for copies, the eject or the save, so that a run cut from
     // now on keeps it for the next start. Any thread the pool's tree may be read on.
-    void noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed);
-    // The same note written again for the pool as it shows now, the closing state left as it is: a change
-    // made while a noted quit or power-off waits (an edit lands the patch's copy first, so its note line
-    // names the copy that holds the edit). Main thread.
+    // `asker`: a power-off's save notes its pool for a power-off, which the system may call off.
+    void noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed,
+                       PoolNote::Asker asker = PoolNote::Asker::Quit);
+    // The pool changed: while a note stands (a quit's, a power-off's, a failed save's) or the program is
+    // closing, it is written again for the pool as it shows now, the closing state left as it is (an edit
+    // lands the patch's copy first, so its note line names the copy that holds the edit). Main thread.
     void noteQuitAgain(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed);
+    // Whether a note for the next start stands (see PoolNote).
+    bool isPoolNoted() const { return m_poolNote.stands(); }
     bool isClosing() const { return m_closing.load(); }
 
     // ==== readers and small rules ====
@@ -893,31 +898,25 @@ private:
     // and the kept pools it holds, in "Temp"; marked taken just before the library is replaced, removed once
     // it was. A run cut before its save lands leaves it, and the next start keeps its working copy by it.
     static constexpr const char* kClosingPool = "Temp/.closing-pool";
-    void noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
-    // The note's text and its writing, under m_closingNoteMutex.
+    // The note's text: the pool in order, the library it was made against and the kept pools it holds.
     std::string closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool);
-    void writeClosingPool(const std::string& text);
-    // How many notes were written so far: a save knows its own from one a later quit wrote.
-    std::uint64_t closingPoolNotes();
-    // A save that failed while the program runs leaves the pool it held noted as a quit's is, so that a
-    // run cut after it keeps its working copy for the next start; none once a quit noted its own since
-    // the save was asked. The next save that lands takes the note away (a failed closing save's too, once
-    // the run went on), unless a quit wrote it since.
-    void noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen);
-    void dropUnsavedPoolNote();
     // The save's writing, on the pool's queue; why it failed, nothing when the library holds `pool`.
     // `noteSeen`: the notes written when the save was asked; a later one stands for a later pool, and this
     // save neither takes it nor writes over it.
     std::optional<std::string> writePatchPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool closing,
                                               std::uint64_t noteSeen);
     std::optional<std::string> keepUnsavedPatchPoolOnQueue();
-    // Marks the note taken, naming the library the save writes; false when there is no note to mark or
-    // the note is a later quit's.
-    bool markClosingPoolTaken(const std::string& writes, std::uint64_t noteSeen);
     void keepPoolOfACutRun();
     // The working copy's file (relative to it) that keeps the patch a cut run was still copying from
     // `source`: the copy that landed after the note, else one made now; nothing when the file is gone.
-    std::optional<std::string> copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate);
+    // `folder`: the group's folder the copy goes into, relative to the working copy ("" at the top).
+    std::optional<std::string> copyOfAPendingPatch(const std::string& source, const std::string& folder,
+                                                   UnnamedCopies& landedLate);
+    // A copy of `source` (holding `bytes`) that landed and was edited since (renamed, its comment changed)
+    // before the note was written again: the unnamed file of `folder` under the name the copy took, the
+    // same patch but for its texts.
+    std::optional<std::string> editedCopyOf(const std::string& source, const std::vector<std::uint8_t>& bytes,
+                                            const std::string& folder, UnnamedCopies& landedLate);
     // The files a cut run's pool was still copying from that were gone at this start (m_markedMutex): the
     // pool shown without them says so.
     std::vector<std::string> m_keptWithout;
@@ -932,6 +931,8 @@ private:
     bool takeKeptPools(const std::string& writes, std::vector<std::pair<std::string, std::string>>& taken);
     void giveBackKeptPools(const std::vector<std::pair<std::string, std::string>>& taken);
     bool isShownPatchFile(const std::string& path) const;
+    // Whether `folder` holds a patch file directly.
+    bool holdsShownPatchFiles(const std::string& folder) const;
     // `group`: the node whose folder it is, whose files the load kept unread go whatever they read as.
     bool carryOver(const std::string& folder, const std::string& target, const std::set<std::string>& shown,
                    bool withRecord, const DirectoryObject* group);
@@ -939,12 +940,9 @@ private:
     std::atomic<bool> m_closing{false};
     // The wake notes heard so far.
     std::atomic<std::uint64_t> m_wakes{0};
-    // The closing note is written on the main thread (a quit) while a closing save written on the pool's
-    // queue (a power-off's) may mark it taken: one at a time, and each note counted.
-    std::mutex m_closingNoteMutex;
-    std::uint64_t m_closingNotes = 0;
-    // The count of notes when a failed save wrote or left the note standing now; none while no such note stands.
-    std::optional<std::uint64_t> m_unsavedNoteAt;
+    // The note a cut run's next start keeps its pool by. A save that failed while the program runs leaves
+    // the pool it held noted, so that a run cut after it keeps its working copy for the next start.
+    PoolNote m_poolNote{m_files, pathUnderRoot(kClosingPool)};
     // Pool work: `work` runs on the pool's queue and answers what lands on the main thread.
     void runPoolWork(std::function<std::function<void()>()> work);
     void landPoolWork();

@@ -32,9 +32,9 @@ namespace {
 constexpr auto kStaged = platform::Durability::Staged;
 constexpr const char* kStagingPrefix = CommonUtils::kPatchStagingPrefix;
 // The mark of the closing save's note once the library is being replaced.
-constexpr const char* kTakenClosing = ".taken";
+constexpr const char* kTakenClosing = PoolNote::kTakenSuffix;
 // The note's line naming the library that save writes.
-constexpr const char* kWritesLine = "A ";
+constexpr const char* kWritesLine = PoolNote::kWritesLine;
 // Folders below a group are carried over as they are, to this depth.
 constexpr int kMaxFolderDepth = 32;
 // How many threads link a save's entries at once, its own among them.
@@ -620,7 +620,8 @@ std::optional<bool> CommonUtils::beginPatchPoolSave(const std::vector<std::share
 {
     // Once a quit has begun, a run cut before this save lands keeps its pool for the next start.
     const bool closing = closingAsked && isLoadedPatchPool() && (changed || m_poolFromKept.load());
-    if (closing) noteClosingPool(pool);
+    // A quit's note stands from the moment it was asked, and stays the quit's.
+    if (closing) m_poolNote.write(PoolNote::Asker::PowerOff, closingPoolText(pool));
     // Copies still under way land in their nodes first: the save writes what the pool shows, and no
     // copy writes into the working copy while it is read.
     settlePoolWork();
@@ -628,7 +629,7 @@ std::optional<bool> CommonUtils::beginPatchPoolSave(const std::vector<std::share
     if (!isLoadedPatchPool() || (!changed && !m_poolFromKept.load())) {
         // The library holds the pool (a save landed since the quit was noted): nothing of the run is
         // left to keep.
-        if (closingAsked && isLoadedPatchPool()) m_files.removeItem(pathUnderRoot(kClosingPool));
+        if (closingAsked && isLoadedPatchPool()) m_poolNote.drop();
         return std::nullopt;
     }
     return closing;
@@ -640,7 +641,7 @@ std::optional<std::string> CommonUtils::savePatchPoolToLocal(const std::vector<s
     const std::optional<bool> closing = beginPatchPoolSave(pool, changed.load(), m_closing.load());
     if (!closing) return std::nullopt;
     std::optional<std::string> failure;
-    const std::uint64_t noteSeen = closingPoolNotes();
+    const std::uint64_t noteSeen = m_poolNote.written();
     // On the pool's queue, in order with every change to the working copy; the caller waits for the
     // library to be whole again.
     m_poolQueue->sync([&] { failure = writePatchPool(pool, *closing, noteSeen); });
@@ -659,7 +660,7 @@ void CommonUtils::writePatchPoolLater(std::vector<std::shared_ptr<DirectoryObjec
                                       std::function<void(std::optional<std::string>)> done)
 {
     m_poolQueue->async([this, alive = std::weak_ptr<bool>(m_alive), pool = std::move(pool), closing,
-                        noteSeen = closingPoolNotes(), done = std::move(done)] {
+                        noteSeen = m_poolNote.written(), done = std::move(done)] {
         // Whoever waits hears the end, saved or not.
         if (!alive.lock()) return done(std::string("the library could not be written"));
         done(writePatchPool(pool, closing, noteSeen));
@@ -762,8 +763,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         }
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
-        const std::string note = pathUnderRoot(kClosingPool);
-        const bool noted = whole && closing && markClosingPoolTaken(writes, noteSeen);
+        const bool noted = whole && closing && m_poolNote.markTaken(writes, noteSeen);
         // The new library replaces the old one whole: the old is moved aside, and back if the new one
         // cannot take its place.
         // The aside folder takes its staging folder's time: a start that finds both knows the save was cut
@@ -793,11 +793,8 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             RIG_LOG("pool not saved: %s", failure.c_str());
             if (!leftAside) removeFileWithPath(staging);
             giveBackKeptPools(taken);
-            if (noted) {
-                // A quit noted since wrote its own note, which stays.
-                std::lock_guard lock(m_closingNoteMutex);
-                if (m_closingNotes == noteSeen) m_files.moveItem(note + kTakenClosing, note);
-            }
+            // A note written since (a quit's, a change's) stays.
+            if (noted) m_poolNote.putBack(noteSeen);
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
@@ -838,20 +835,13 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
                 m_keptLoaded.clear();
             }
             m_poolFromKept.store(false);
-            if (closing) {
-                const std::string text = closingPoolText(pool);
-                std::lock_guard lock(m_closingNoteMutex);
-                if (m_closingNotes == noteSeen) writeClosingPool(text);
-            }
+            if (closing) m_poolNote.writeIfCurrent(noteSeen, closingPoolText(pool));
             m_unsavedPool = pool;
             m_poolUnsaved = true;
             return;
         }
         saved = true;
-        if (noted) {
-            std::lock_guard lock(m_closingNoteMutex);
-            if (m_closingNotes == noteSeen) m_files.removeItem(note + kTakenClosing);
-        }
+        if (noted) m_poolNote.takenLanded(noteSeen);
         m_unsavedPool.clear();
         m_poolUnsaved = false;
         // The library now holds what a failed run kept: the kept copies go. One cut off here is named for
@@ -866,19 +856,16 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         m_poolFromKept.store(false);
     }();
     if (saved) {
-        dropUnsavedPoolNote();
+        // The library holds the pool the note names, unless a later one was noted since.
+        m_poolNote.saveLanded(noteSeen, m_closing.load());
         return std::nullopt;
     }
     if (failure.empty()) failure = "the library could not be written";
-    if (!closing) {
-        noteUnsavedPool(pool, noteSeen);
-    } else {
-        // The end's own note stands for a closing save. A power-off's stands until a later save lands
-        // should the run go on (the power-off called off): left, it would bring back at a cut what the
-        // user changed since.
-        std::lock_guard lock(m_closingNoteMutex);
-        if (m_closingNotes == noteSeen) m_unsavedNoteAt = noteSeen;
-    }
+    // A library this run could not read fails every save: what the run changed lives in the working copy
+    // alone, kept beside that library as a quit's is. The end's own note stands for a closing save; a
+    // power-off's stands, kept true at every change, until a later save lands should the run go on (the
+    // power-off called off).
+    if (!closing && !m_closing.load()) m_poolNote.saveFailed(noteSeen, closingPoolText(pool));
     return failure;
 }
 
@@ -1226,10 +1213,23 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
         for (const auto& [folder, group] : folders)
             sweep(folder, [&, group = group](const std::string& name) { return m_unreadPoolFiles.holds(*group, name); });
         // A folder no group of the pool names (one a deleted group's clean-up left behind) is no group: kept,
-        // it would come back as one. It goes to "Temp", which the next start clears.
+        // it would come back as one. It goes to "Temp", which the next start clears. A cut run's note may
+        // lag behind the pool, though (a group renamed or made just before the cut): there a folder that
+        // holds patches is kept as a group after the pool's entries, never thrown away.
+        std::size_t after = pool.size();
         for (const auto& name : m_files.contentsOfDirectory(keptFolder).value_or(std::vector<std::string>{})) {
             const std::string path = join(keptFolder, name);
             if (folders.count(path) != 0 || m_files.itemKind(path) != platform::ItemKind::Folder) continue;
+            if (!sweepUnnamed && holdsShownPatchFiles(path)) {
+                const std::string kept = join(keptFolder, "[" + std::to_string(after++) + "] " + name);
+                platform::Error error;
+                if (platform::SafeName::check(fileNameOf(kept)) && m_files.moveItem(path, kept, &error)) {
+                    RIG_LOG("kept a folder the note did not name: %s", name.c_str());
+                    continue;
+                }
+                RIG_LOG("cannot keep the folder %s as a group: %s", path.c_str(), error.description.c_str());
+                continue;
+            }
             platform::Error error;
             if (!m_files.moveItem(path, createNewDirectoryPath(join(pathUnderRoot(kTemp), ".not-kept")), &error))
                 RIG_LOG("cannot leave out %s: %s", path.c_str(), error.description.c_str());
@@ -1238,46 +1238,19 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
     return std::nullopt;
 }
 
+bool CommonUtils::holdsShownPatchFiles(const std::string& folder) const
+{
+    for (const auto& name : m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
+        const std::string path = join(folder, name);
+        if (m_files.itemKind(path) == platform::ItemKind::File && isShownPatchFile(path)) return true;
+    }
+    return false;
+}
+
 std::string CommonUtils::libraryStampNow()
 {
     std::lock_guard lock(m_markedMutex);
     return m_libraryStamp;
-}
-
-void CommonUtils::noteClosingPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
-{
-    const std::string text = closingPoolText(pool);
-    std::lock_guard lock(m_closingNoteMutex);
-    ++m_closingNotes;
-    writeClosingPool(text);
-}
-
-void CommonUtils::noteUnsavedPool(const std::vector<std::shared_ptr<DirectoryObject>>& pool, std::uint64_t noteSeen)
-{
-    // A library this run could not read fails every save: what the run changed lives in the working copy
-    // alone, kept beside that library as a quit's is.
-    if (m_closing.load()) return;
-    const std::string text = closingPoolText(pool);
-    std::lock_guard lock(m_closingNoteMutex);
-    // A quit noted since the save was asked noted a later pool.
-    if (m_closingNotes != noteSeen) return;
-    writeClosingPool(text);
-    m_unsavedNoteAt = m_closingNotes;
-}
-
-void CommonUtils::dropUnsavedPoolNote()
-{
-    std::lock_guard lock(m_closingNoteMutex);
-    if (!m_unsavedNoteAt) return;
-    // A quit's note written since is the quit's to end.
-    if (*m_unsavedNoteAt == m_closingNotes && !m_closing.load()) m_files.removeItem(pathUnderRoot(kClosingPool));
-    m_unsavedNoteAt.reset();
-}
-
-std::uint64_t CommonUtils::closingPoolNotes()
-{
-    std::lock_guard lock(m_closingNoteMutex);
-    return m_closingNotes;
 }
 
 std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<DirectoryObject>>& pool)
@@ -1287,7 +1260,8 @@ std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<Direc
     // copy has not landed yet still names the file it is copied from: "p file" or "c file", the file's
     // absolute path with "%", line feed and carriage return escaped as "%25", "%0A", "%0D", in its place
     // (an older reader passes over those lines). A file of the working copy whose name breaks a line is
-    // noted so too: the next start finds it among the unnamed ones by its bytes.
+    // noted so too: the next start finds it among the unnamed ones by its bytes. A group whose name holds
+    // one of those is "g" and its name escaped the same way.
     const std::string local = pathUnderRoot(kTempLocal);
     const auto line = [&](char landed, const PatchItem* item) {
         if (item == nullptr || item->path.empty()) return std::string();
@@ -1302,7 +1276,8 @@ std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<Direc
             text += line('P', entry->patchItem());
             continue;
         }
-        text += "G " + groupFolderName(entry->name.value_or("")) + "\n";
+        const std::string group = groupFolderName(entry->name.value_or(""));
+        text += group.find_first_of("%\n\r") == std::string::npos ? "G " + group + "\n" : "g " + escapedPath(group) + "\n";
         for (const auto& child : entry->childDirectories) text += line('C', child->patchItem());
     }
     {
@@ -1310,36 +1285,6 @@ std::string CommonUtils::closingPoolText(const std::vector<std::shared_ptr<Direc
         for (const auto& kept : m_keptLoaded) text += "K " + kept + "\n";
     }
     return text;
-}
-
-void CommonUtils::writeClosingPool(const std::string& text)
-{
-    platform::Error error;
-    m_files.removeItem(pathUnderRoot(kClosingPool) + kTakenClosing);
-    if (!m_files.writeAtomically(pathUnderRoot(kClosingPool), std::vector<std::uint8_t>(text.begin(), text.end()), &error,
-                                 platform::Durability::WorkingCopy))
-        RIG_LOG("cannot note the pool of the closing save: %s", error.description.c_str());
-}
-
-bool CommonUtils::markClosingPoolTaken(const std::string& writes, std::uint64_t noteSeen)
-{
-    // The note says which library the save writes, so that the next start tells a save that landed from
-    // one cut before, whatever else befell the library. Written whole before the plain note goes.
-    std::lock_guard lock(m_closingNoteMutex);
-    // A later quit's note names a pool this save does not write: a cut run keeps by it.
-    if (m_closingNotes != noteSeen) return false;
-    const std::string note = pathUnderRoot(kClosingPool);
-    auto bytes = m_files.readFile(note);
-    if (!bytes) return false;
-    const std::string line = std::string(kWritesLine) + writes + "\n";
-    bytes->insert(bytes->end(), line.begin(), line.end());
-    platform::Error error;
-    if (!m_files.writeAtomically(note + kTakenClosing, *bytes, &error, platform::Durability::WorkingCopy)) {
-        RIG_LOG("cannot mark the note of the closing save: %s", error.description.c_str());
-        return false;
-    }
-    if (!m_files.removeItem(note, &error)) RIG_LOG("cannot remove the note of the closing save: %s", error.description.c_str());
-    return true;
 }
 
 void CommonUtils::dropKeptPoolsOf(const std::vector<std::string>& kept)
@@ -1353,7 +1298,8 @@ void CommonUtils::dropKeptPoolsOf(const std::vector<std::string>& kept)
     dropKeptPools(found);
 }
 
-std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& source, UnnamedCopies& landedLate)
+std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& source, const std::string& folder,
+                                                             UnnamedCopies& landedLate)
 {
     platform::Error error;
     // Only what a drop would take: a file that grew past a patch's size or holds no patch now is no copy
@@ -1368,6 +1314,7 @@ std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& s
         return std::nullopt;
     }
     if (auto landed = landedLate.take(*bytes)) return landed;
+    if (auto edited = editedCopyOf(source, *bytes, folder, landedLate)) return edited;
     // Written from the bytes just read: what is kept is what was looked at, whatever the file holds now.
     const std::string local = pathUnderRoot(kTempLocal);
     std::string target = join(local, fileNameOf(source));
@@ -1377,6 +1324,44 @@ std::optional<std::string> CommonUtils::copyOfAPendingPatch(const std::string& s
         return std::nullopt;
     }
     return fileNameOf(target);
+}
+
+std::optional<std::string> CommonUtils::editedCopyOf(const std::string& source, const std::vector<std::uint8_t>& bytes,
+                                                      const std::string& folder, UnnamedCopies& landedLate)
+{
+    // Named as the copy names it: for the patch the file holds, unless the file's own name says more.
+    const std::string sourceName = fileNameOf(source);
+    std::string name = sourceName;
+    auto patch = OKVPatch::initWithData(bytes);
+    if (!patch) return std::nullopt;
+    if (sourceName.find_first_of("([") == std::string::npos && isPathOfFile(source))
+        if (const auto item = getPatchItemWithPath(source)) name = fileNameForPatchName(item->patchName, sourceName);
+    const std::string stem = fs::path(name).stem().string();
+    const std::string extension = fs::path(name).extension().string();
+    const auto named = [&](const std::string& relative) {
+        const fs::path path(relative);
+        if (path.parent_path().string() != folder) return false;
+        const std::string file = path.filename().string();
+        if (file == name) return true;
+        // A copy that met a file of its name took the next free "<name> (n)".
+        const std::string numbered = stem + " (";
+        if (file.size() <= numbered.size() + 1 + extension.size() || file.rfind(numbered, 0) != 0 || !file.ends_with(")" + extension))
+            return false;
+        const std::string n = file.substr(numbered.size(), file.size() - numbered.size() - 1 - extension.size());
+        return std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // The same patch but for the texts an edit writes.
+    const auto withoutTexts = [](OKVPatch& each) {
+        each.setPatchName(std::string());
+        each.commentEN().setContent(Bytes());
+        each.commentJP().setContent(Bytes());
+        return each.getByteData();
+    };
+    const Bytes plain = withoutTexts(*patch);
+    return landedLate.takeWhere(named, [&](const std::vector<std::uint8_t>& held) {
+        auto edited = OKVPatch::initWithData(held);
+        return edited && withoutTexts(*edited) == plain;
+    });
 }
 
 void CommonUtils::keepPoolOfACutRun()
@@ -1428,9 +1413,9 @@ void CommonUtils::keepPoolOfACutRun()
         const std::string value = line.substr(2);
         if (line[0] == 'P') {
             pool.push_back(leaf(value));
-        } else if (line[0] == 'G') {
+        } else if (line[0] == 'G' || line[0] == 'g') {
             auto group = std::make_shared<DirectoryObject>();
-            group->name = value;
+            group->name = line[0] == 'G' ? value : unescapedPath(value);
             group->isGroup = true;
             pool.push_back(group);
         } else if (line[0] == 'C' && !pool.empty() && pool.back()->isGroup) {
@@ -1439,7 +1424,8 @@ void CommonUtils::keepPoolOfACutRun()
             // A patch whose copy had not landed by the note: its copy if it landed since, else the file it
             // was copied from, copied now.
             const std::string source = unescapedPath(value);
-            const std::optional<std::string> found = copyOfAPendingPatch(source, landedLate);
+            const std::string folder = line[0] == 'c' ? groupFolderName(pool.back()->name.value_or("")) : std::string();
+            const std::optional<std::string> found = copyOfAPendingPatch(source, folder, landedLate);
             if (!found) {
                 lost.push_back(source);
                 continue;

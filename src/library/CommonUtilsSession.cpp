@@ -262,15 +262,19 @@ void CommonUtils::receiveWakeNote()
 
 // ---- quitting ----
 
-void CommonUtils::noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed)
+void CommonUtils::noteQuitAsked(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed,
+                                PoolNote::Asker asker)
 {
     m_closing.store(true);
-    noteQuitAgain(pool, changed);
+    if (isLoadedPatchPool() && (changed || m_poolFromKept.load())) m_poolNote.write(asker, closingPoolText(pool));
 }
 
 void CommonUtils::noteQuitAgain(const std::vector<std::shared_ptr<DirectoryObject>>& pool, bool changed)
 {
-    if (isLoadedPatchPool() && (changed || m_poolFromKept.load())) noteClosingPool(pool);
+    if (!isLoadedPatchPool() || !(changed || m_poolFromKept.load())) return;
+    // A note that stands is kept true whoever asked for it; once the program closes, one is written.
+    if (!m_poolNote.writeAgain(closingPoolText(pool)) && m_closing.load())
+        m_poolNote.write(PoolNote::Asker::Quit, closingPoolText(pool));
 }
 
 void CommonUtils::closeApp()

@@ -58,3 +58,19 @@ std::optional<std::string> UnnamedCopies::take(const std::vector<std::uint8_t>& 
     }
     return std::nullopt;
 }
+
+std::optional<std::string> UnnamedCopies::takeWhere(const std::function<bool(const std::string&)>& named,
+                                                    const std::function<bool(const std::vector<std::uint8_t>&)>& holds)
+{
+    if (!listed_) list();
+    for (auto& [hash, paths] : byHash_)
+        for (auto at = paths.begin(); at != paths.end(); ++at) {
+            if (!named(*at)) continue;
+            const auto held = files_.readFile((std::filesystem::path(folder_) / *at).string(), nullptr, limit_);
+            if (!held || !holds(*held)) continue;
+            std::string taken = std::move(*at);
+            paths.erase(at);
+            return taken;
+        }
+    return std::nullopt;
+}

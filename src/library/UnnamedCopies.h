@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -21,6 +22,10 @@ public:
     // An unnamed file holding exactly `bytes` (its path relative to the folder), no longer handed out;
     // nothing when none does.
     std::optional<std::string> take(const std::vector<std::uint8_t>& bytes);
+    // The first unnamed file not handed out yet whose path (relative to the folder) `named` accepts and
+    // whose bytes `holds` accepts, no longer handed out; nothing when none is.
+    std::optional<std::string> takeWhere(const std::function<bool(const std::string&)>& named,
+                                         const std::function<bool(const std::vector<std::uint8_t>&)>& holds);
 
 private:
     void list();

@@ -1474,11 +1474,7 @@ TEST(PoolSafety, ARunKilledAfterAGroupWasRenamedDuringItsCopiesComesBackRenamedW
     ASSERT_NE(atQuit.find("Renamed Set/"), std::string::npos) << atQuit;
     std::vector<PoolTour::Shown> shown;
     rig.runToTheEnd([&](ProgramRig& rig) {
-        // The rig's own wait for the patch screen looks for the group under its first name.
-        WindowGestures::clickButton(rig.window(), "patchManagerButton");
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
-        ProgramRig::closeInformation();
+        ASSERT_TRUE(kept_run::keptPoolToldAndClosedAnyPool(rig));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 30s));
         ProgramRig::settle(300ms);
         ProgramRig::dismissUpdateNotice();
@@ -1492,10 +1488,14 @@ TEST(PoolSafety, ARunKilledAfterAGroupWasRenamedDuringItsCopiesComesBackRenamedW
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
 }
 
-// The earlier run: 300 files dropped on the pool whose 101st copy never ends (a new group holds them), a
-// power-off whose save waits for the copies with the window free, then a patch whose copy had not begun
-// renamed in place: its copy is made and holds the new name.
-TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
+namespace {
+
+// The earlier runs below: 300 files dropped on the pool whose 101st copy never ends (a new group holds
+// them), a power-off whose save waits for the copies with the window free, then a patch whose copy had not
+// begun renamed in place: its copy is made and holds the new name. `cutInTheRenamesTurn`: the run stands
+// still as the note is about to be written again after the rename, and is killed there; else it is killed
+// once the note names the renamed copy.
+void renameAPendingPatchWhileAPowerOffsSaveWaits(bool cutInTheRenamesTurn)
 {
     auto faulty = std::make_shared<FaultyFileManager>();
     ProgramRig rig;
@@ -1505,7 +1505,8 @@ TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         const std::size_t before = patchesShown(PoolTour::shownPool());
-        faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Edit0100 dropped.qptc\n", [] {});
+        auto copyStalled = std::make_shared<std::atomic<bool>>(false);
+        faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Edit0100 dropped.qptc\n", [copyStalled] { *copyStalled = true; });
         // Named apart from their patches, whose names their copies take: the next start can tell a copy
         // from a file copied again.
         std::vector<std::string> files;
@@ -1521,12 +1522,23 @@ TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
         CommonUtils::getInstance().powerOffNotification();
         const std::string noteAtPowerOff = readText(rig.root() / "Temp" / ".closing-pool");
         ASSERT_NE(noteAtPowerOff.find("\nc "), std::string::npos) << noteAtPowerOff;
+        if (cutInTheRenamesTurn) {
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return copyStalled->load(); }, 20s));
+            faulty->stallForeverAt(FaultyFileManager::Op::Write, ".closing-pool", [scratch] {
+                writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
+                writeText(scratch / "killed", "");
+            });
+        }
         PoolTour::renameChild(window, group, "Edit0150", "Kept Name");
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             const auto pool = PoolTour::shownPool();
             const auto* entry = shownNamed(pool, group);
             return entry && entry->children.size() == 300 && entry->children[150] == "Kept Name";
         }, 20s));
+        if (cutInTheRenamesTurn) {
+            ProgramRig::waitUntil([] { return false; }, 60s);
+            return;
+        }
         // The note follows on the main queue's next turn, naming the copy that holds the new name rather than
         // the file it was dropped from.
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return readText(rig.root() / "Temp" / ".closing-pool") != noteAtPowerOff; }, 20s));
@@ -1536,13 +1548,13 @@ TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
     });
 }
 
-// Killed there: the next start shows the patch under its new name, in its place, once, with every other
-// patch the window showed.
-TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
+// Killed in `earlier`: the next start shows the patch under its new name, in its place, once, with every
+// other patch the window showed.
+void expectThePendingPatchRenamedOnce(const std::string& earlier)
 {
     ProgramRig rig;
     ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies", "killed"));
+    ASSERT_TRUE(rig.runEarlierRunKilledAt(earlier, "killed"));
     const std::string atKill = readText(rig.scratch() / "shown.txt");
     ASSERT_NE(atKill.find("/Kept Name\n"), std::string::npos) << atKill;
     std::vector<PoolTour::Shown> shown;
@@ -1556,6 +1568,24 @@ TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
     EXPECT_EQ(poolText(shown), atKill);
     expectTheLibraryHoldsWhatWasShown(rig, shown);
     EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
+}
+
+}  // namespace
+
+TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies) { renameAPendingPatchWhileAPowerOffsSaveWaits(false); }
+
+TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
+{
+    expectThePendingPatchRenamedOnce("PoolSafety.DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies");
+}
+
+// The rename lands the patch's copy and rewrites it in the turn the run is killed in, before the note is
+// written again: the note still names the file it was dropped from.
+TEST(PoolSafety, DISABLED_APendingPatchRenamedInTheTurnOfAKill) { renameAPendingPatchWhileAPowerOffsSaveWaits(true); }
+
+TEST(PoolSafety, ARunKilledInTheTurnAPendingPatchWasRenamedComesBackWithItOnce)
+{
+    expectThePendingPatchRenamedOnce("PoolSafety.DISABLED_APendingPatchRenamedInTheTurnOfAKill");
 }
 
 // The run before the next test's, its backups linked to another drive: a rename, then Quit, killed between

@@ -1171,7 +1171,9 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
 
 // A save that fails while the program runs leaves a note a run cut after it keeps its edits by, the same
 // over a library the run could not read; a save that lands after it takes the note away, whether a plain
-// save or a power-off's the system called off wrote it, and a run cut then shows the library alone.
+// save or a power-off's the system called off wrote it, and a run cut then shows the library alone. A
+// group whose name breaks a line comes back under its name; a folder of patches the note does not name
+// (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
     const struct {
@@ -1180,11 +1182,18 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         bool failedAtAPowerOff;
         bool landsAfter;
         Strings shownAfterTheCut;
+        // A group the pool holds before the save, with one patch "X" in it.
+        std::string group;
+        // A folder of the working copy with one patch "S", made after the note.
+        std::string unnoted;
     } cases[] = {
-        {"a full store", false, false, false, {"A", "E"}},
-        {"a library the run could not read", true, false, false, {"A", "Kept/E"}},
-        {"a full store, then a save that lands", false, false, true, {"A", "F"}},
-        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}},
+        {"a full store", false, false, false, {"A", "E"}, "", ""},
+        {"a library the run could not read", true, false, false, {"A", "Kept/E"}, "", ""},
+        {"a full store, then a save that lands", false, false, true, {"A", "F"}, "", ""},
+        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}, "", ""},
+        {"a group whose name holds line breaks and the note's escapes", false, false, false,
+         {"A", "E", "Two\nLines %0A 100%\r/X"}, "Two\nLines %0A 100%\r", ""},
+        {"a folder of patches the note does not name", false, false, false, {"A", "E", "Later/S"}, "", "Later"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1194,6 +1203,7 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         CommonUtils::Tree tree = load();
         faulty.heal();
         tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+        if (!c.group.empty()) tree.push_back(group(c.group, {writePatch("Temp/Local/" + c.group + "/X.qptc", "X")}));
         faulty.fail(Op::CreateDirectory, ".Patch-saving");
         if (c.failedAtAPowerOff) {
             utils->setPowerEvents(&power);
@@ -1210,6 +1220,7 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         }
         faulty.heal();
         ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
+        if (!c.unnoted.empty()) writePatch("Temp/Local/" + c.unnoted + "/S.qptc", "S");
         if (c.landsAfter) {
             // E deleted, F added: a note left standing would bring E back.
             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
@@ -1522,19 +1533,24 @@ TEST_F(KeptPoolIdentity, PatchesStillBeingCopiedComeBackOnceFromWhatTheirFilesHo
 
 // A patch of a drop still being copied when the quit was noted, edited while the quit waits: the edit lands
 // its copy first and rewrites it, and the quit noted again names that copy. The next start shows the edit,
-// the patch once and in its place, whatever its texts hold (a line break, a "%" the note's escapes use).
+// the patch once and in its place, whatever its texts hold (a line break, a "%" the note's escapes use); so
+// it does when the run is cut in the edit's own turn, before the quit is noted again (the note still names
+// the dropped file, which holds other bytes than the edited copy now).
 TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
 {
     struct Case {
         const char* what;
         std::string name;
         std::string comment;
+        bool notedAgain = true;
     };
     const std::vector<Case> cases = {
         {"renamed", "Renamed", ""},
         {"its comment edited", "Late", "after the drop"},
         {"both", "Both", "and a comment"},
         {"texts of the note's own marks", "50%0A%25", "line\nbreak %0D\r\nend"},
+        {"renamed, cut before the quit is noted again", "Renamed", "", false},
+        {"both, cut before the quit is noted again", "Both", "and a comment", false},
     };
     const fs::path drops = root / "drops";
     for (const Case& each : cases) {
@@ -1562,7 +1578,7 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         ASSERT_TRUE(utils->editFilePatch(item));
         node->name = item.patchName;
         const std::string comment = item.patchComment;
-        utils->noteQuitAgain(tree, true);
+        if (each.notedAgain) utils->noteQuitAgain(tree, true);
 
         start();
         EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "G/C", "G/" + each.name, "G/D"}));

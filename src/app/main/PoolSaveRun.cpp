@@ -43,7 +43,7 @@ void PoolSaveRun::saveLater(const Tree& pool)
     // Asked by the end (a power-off), the save is the closing one, and the quit is kept before anything
     // waits.
     const bool closing = utils_.isClosing();
-    if (closing) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged());
+    if (closing) utils_.noteQuitAsked(pool, app_.isPatchPoolChanged(), PoolNote::Asker::PowerOff);
     // The copies under way land here, as the caller returns: it may remove the unit's folder they are
     // made from next.
     write(pool, closing, nullptr);
@@ -55,7 +55,7 @@ void PoolSaveRun::saveAfterCopies(std::function<std::optional<Tree>()> shown)
     // A power-off's save is the closing one whenever it is written; the quit is kept before it waits.
     const bool closing = utils_.isClosing();
     if (closing)
-        if (const auto pool = shown()) utils_.noteQuitAsked(*pool, app_.isPatchPoolChanged());
+        if (const auto pool = shown()) utils_.noteQuitAsked(*pool, app_.isPatchPoolChanged(), PoolNote::Asker::PowerOff);
     ++waiting_;
     if (closing) ++closingWaits_;
     const std::uint64_t begunAtAsk = wholeWritesBegun_;
@@ -104,7 +104,7 @@ std::optional<std::string> PoolSaveRun::saveNow(const Tree& pool)
 
 void PoolSaveRun::poolChanged(std::function<std::optional<Tree>()> shown)
 {
-    if (ending_ || changeNoteAsked_ || (!utils_.isClosing() && closingWaits_ == 0)) return;
+    if (ending_ || changeNoteAsked_ || !noteStands()) return;
     changeNoteAsked_ = true;
     // Handed over through Qt's queue, which the thread sanitizer cannot see into.
     QMetaObject::invokeMethod(
@@ -113,7 +113,7 @@ void PoolSaveRun::poolChanged(std::function<std::optional<Tree>()> shown)
             if (!alive.lock()) return;
             changeNoteAsked_ = false;
             // The end's save notes the pool itself as its writing begins, the user's input held.
-            if (ending_ || (!utils_.isClosing() && closingWaits_ == 0)) return;
+            if (ending_ || !noteStands()) return;
             if (const auto pool = shown()) utils_.noteQuitAgain(*pool, app_.isPatchPoolChanged());
         }),
         Qt::QueuedConnection);
@@ -160,9 +160,16 @@ void PoolSaveRun::land(const std::optional<std::string>& failure, std::uint64_t 
     // A save the pool changed under may have failed only for what the change moved away from it (a patch
     // moved into a group while its file was being linked): a new save of the pool as it shows is asked
     // at once, and says whether the pool can be saved. The end's own save says it once the end began.
-    if (failure && !overtaken) utils_.tellPatchPoolNotSaved(*failure, closing);
+    // A power-off's save is told as any other once the run goes on (the power-off called off): the end
+    // says its own.
+    if (failure && !overtaken) utils_.tellPatchPoolNotSaved(*failure, closing && (ending_ || utils_.isClosing()));
     if (failure && overtaken && !ending_ && !utils_.isClosing()) utils_.saveLoadedPatchPool();
     runIdleWaits();
+}
+
+bool PoolSaveRun::noteStands() const
+{
+    return utils_.isClosing() || closingWaits_ > 0 || utils_.isPoolNoted();
 }
 
 void PoolSaveRun::runIdleWaits()

@@ -39,9 +39,9 @@ public:
     // later save is asked from here on.
     std::optional<std::string> saveNow(const Tree& pool);
     // A gesture changed the pool (`shown` answers it as it shows, none once the window has gone). While a
-    // quit or a power-off's save waits (for the unit, for copies) its note is written again on the main
-    // queue's next turn, once the gesture is through (an undo marks the change before it runs): a run cut
-    // then comes back with the change. Several changes in one turn are noted once.
+    // note for the next start stands (a quit's or a power-off's that waits, a failed save's) it is written
+    // again on the main queue's next turn, once the gesture is through (an undo marks the change before it
+    // runs): a run cut then comes back with the change. Several changes in one turn are noted once.
     void poolChanged(std::function<std::optional<Tree>()> shown);
     State state() const;
 
@@ -49,6 +49,8 @@ private:
     // On the main thread once the copies have landed: writes the pool, `landed` called there after.
     void write(const Tree& pool, bool closing, std::function<void(std::optional<std::string>)> landed);
     void land(const std::optional<std::string>& failure, std::uint64_t changes, bool closing);
+    // Whether a change is noted for the next start: a note stands, or a closing save waits to write one.
+    bool noteStands() const;
     void runIdleWaits();
     void whenIdle(std::function<void()> then);
 
