@@ -1,6 +1,7 @@
 // A deletion of many of a drop's patches and its undo: the undo's putting back of the items among their
 // former neighbours, one by one as before and in one pass now, and the main thread's wait for the drop's
-// copies in the coordinator's steps of the deletion and of its undo while the copies run.
+// copies in the coordinator's steps of the deletion and of its undo while the copies run. A rename, a
+// deletion and a move of a drop's group or patches while their copies run, or after they landed.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include "app/patch/CommonUtilsPatchCoordinator.h"
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchUndoHandlers.h"
+#include "app/patch/PoolSelectionEntry.h"
 #include "app/patch/WithdrawnCopies.h"
 #include "library/CommonUtils.h"
 #include "library/models/DirectoryObject.h"
@@ -261,8 +263,44 @@ void BM_DeletionOfAGroupDuringItsCopies(benchmark::State& state)
     }
 }
 
+// The main thread's time in a move of every one of `count` patches dropped into a group onto another
+// group, through the pool editor as the pool view drags them: while their copies run ("copied" 0: each
+// copy withdrawn and asked again into the group they go to) or after every copy landed (1: each file
+// moved into the other group's folder).
+void BM_MoveOfADropsPatches(benchmark::State& state)
+{
+    const bool copied = state.range(1) != 0;
+    Library library;
+    PendingGroup pending(library, static_cast<int>(state.range(0)));
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const Node group = pending.ask("Drop " + std::to_string(round));
+        const std::string otherName = "Other " + std::to_string(round++);
+        fs::create_directories(library.rootFolder + "/Temp/Local/" + otherName);
+        const Node other = std::make_shared<DirectoryObject>();
+        other->isGroup = true;
+        other->name = otherName;
+        pending.tree.push_back(other);
+        if (copied) {
+            library.utils.settlePoolWork();
+            library.loop.runUntilIdle();
+        }
+        PoolSelectionEntries entries;
+        for (const Node& child : group->childDirectories) entries.push_back({group, child});
+        state.ResumeTiming();
+        const auto moved = pending.editor.changePositionWithItems(entries, other, 1);
+        state.PauseTiming();
+        if (moved.size() != entries.size() || other->childDirectories.size() != entries.size())
+            state.SkipWithError("not every patch moved");
+        pending.settle();
+        state.ResumeTiming();
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_MoveOfADropsPatches)->ArgNames({"patches", "copied"})->ArgsProduct({{3000, 10000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_RenameOfAGroupDuringItsCopies)->ArgNames({"patches", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DeletionOfAGroupDuringItsCopies)->ArgNames({"patches", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_UndoOfADeletionPutsBack)->ArgNames({"patches", "one_pass"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();

@@ -293,6 +293,9 @@ public:
     std::pair<std::size_t, std::size_t> poolCopiesProgress() const { return m_copyLedger.progress(); }
     void copyGroup(const DirectoryObject& group, const std::string& toPath);
     std::string movePatchItem(PatchItem& item, const std::string& groupName);
+    // Each patch's file moved into the group's folder (the top of the pool for an empty name), in order;
+    // each one's new path, "" where its file could not move.
+    std::vector<std::string> movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName);
     std::string createNewDirectoryPath(const std::string& path);

@@ -634,23 +634,42 @@ void CommonUtils::copyGroup(const DirectoryObject& group, const std::string& toP
 
 std::string CommonUtils::movePatchItem(PatchItem& item, const std::string& groupName)
 {
-    if (isBlank(item.path)) return {};
+    return movePatchItems({&item}, groupName).front();
+}
+
+std::vector<std::string> CommonUtils::movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName)
+{
+    std::vector<std::string> moved(items.size());
     const std::string folderName = groupFolderName(groupName);
-    if (!groupName.empty() && !platform::SafeName::check(folderName)) return {};
-    const std::string folder = groupName.empty() ? pathUnderRoot(kTempLocal) : join(pathUnderRoot(kTempLocal), folderName);
-    const std::string from = absolutePath(item.path);
-    // The pool moves only what its own working copy holds.
-    if (!isUnderFolder(from, pathUnderRoot(kTempLocal))) return {};
-    if (!m_files.isDirectory(folder) || !m_files.exists(from)) return {};
-    std::string target = join(folder, fileNameOf(from));
-    if (target == from) return target;
-    if (m_files.exists(target)) target = createNewNameForPath(target);
-    platform::Error error;
-    if (!m_files.moveItem(from, target, &error)) {
-        RIG_LOG("cannot move %s: %s", from.c_str(), error.description.c_str());
-        return {};
+    if (!groupName.empty() && !platform::SafeName::check(folderName)) return moved;
+    const std::string local = pathUnderRoot(kTempLocal);
+    const std::string folder = groupName.empty() ? local : join(local, folderName);
+    if (!m_files.isDirectory(folder)) return moved;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (items[i] == nullptr || isBlank(items[i]->path)) continue;
+        const std::string from = absolutePath(items[i]->path);
+        // The pool moves only what its own working copy holds.
+        if (!isUnderFolder(from, local)) continue;
+        std::string target = join(folder, fileNameOf(from));
+        if (target == from) {
+            if (m_files.exists(from)) moved[i] = target;
+            continue;
+        }
+        // The move itself tells a name taken (it never replaces a file) and a file gone: thousands of a
+        // drop's patches moved cost one step on the disk each, not a look-up before it besides.
+        platform::Error error;
+        bool done = m_files.moveItem(from, target, &error);
+        if (!done && error.code == EEXIST) {
+            target = createNewNameForPath(target);
+            done = m_files.moveItem(from, target, &error);
+        }
+        if (!done) {
+            if (error.code != ENOENT) RIG_LOG("cannot move %s: %s", from.c_str(), error.description.c_str());
+            continue;
+        }
+        moved[i] = std::move(target);
     }
-    return target;
+    return moved;
 }
 
 std::int32_t CommonUtils::renameGroup(DirectoryObject& group, const std::string& newName)

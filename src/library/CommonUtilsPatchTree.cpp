@@ -556,9 +556,17 @@ void CommonUtils::loadPatchPool()
         }
     if (stampLater) {
         // Every source is the library here: what the reading took of its files is not read again.
+        // Each file's place in the library cut from its path as a string: the paths read there are the
+        // library's own joined with the names listed, and tens of thousands of them taken apart as paths
+        // cost the start more than their reading.
         LibraryIdentity::Known known;
-        for (const auto& entry : read)
-            for (const auto& [path, digest] : entry.digests) known.emplace(fs::path(path).lexically_relative(library).string(), digest);
+        const std::string prefix = library.empty() || library.back() == '/' ? library : library + "/";
+        for (auto& entry : read)
+            for (auto& [path, digest] : entry.digests) {
+                const bool under = !prefix.empty() && path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+                known.emplace(under ? path.substr(prefix.size()) : fs::path(path).lexically_relative(library).string(),
+                              std::move(digest));
+            }
         identity = LibraryIdentity::of(m_files, library, {}, &known);
         stamp = identity.identity;
         const auto told = [&](const auto& each) { return each.first == identity.unreadFolder; };

@@ -78,7 +78,12 @@ std::string linkTarget(const std::string& path)
 
 bool hidden(const std::string& name) { return name.empty() || name[0] == '.'; }
 
-bool isPatchName(const std::string& name) { return fs::path(name).extension() == kPatchExtension; }
+// The extension as a path tells it, for a name that is not hidden: the text after its last dot.
+bool isPatchName(const std::string& name)
+{
+    const std::size_t length = std::strlen(kPatchExtension);
+    return name.size() > length && name.compare(name.size() - length, length, kPatchExtension) == 0;
+}
 
 // What the walk owns, in the library's order: a part or group by its relative path, or a file with its path.
 struct Owned {
@@ -100,26 +105,45 @@ std::optional<std::vector<platform::FolderEntry>> listed(platform::FileManager& 
     return entries;
 }
 
+// The path of `name` in `folder`, joined as text: a library of tens of thousands of files is walked at
+// the start, where taking each path apart and together again cost more than the listing.
+std::string inFolder(const std::string& folder, const std::string& name)
+{
+    return !folder.empty() && folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// A file the caller's digests name takes its digest from them, and needs no path to be read by.
+void addFile(std::vector<Owned>& owned, std::string relative, const std::string& folder, const std::string& name,
+             const LibraryIdentity::Known* known)
+{
+    if (known != nullptr)
+        if (const auto found = known->find(relative); found != known->end()) {
+            owned.push_back({'F', std::move(relative), {}, found->second});
+            return;
+        }
+    owned.push_back({'F', std::move(relative), inFolder(folder, name), {}});
+}
+
 bool walkPart(platform::FileManager& files, const std::string& folder, const std::string& part, std::vector<Owned>& owned,
-              LibraryIdentity::Reading& reading)
+              LibraryIdentity::Reading& reading, const LibraryIdentity::Known* known)
 {
     const auto entries = listed(files, folder, reading);
     if (!entries) return false;
     owned.push_back({'P', part, {}, {}});
     for (const auto& entry : *entries) {
-        const std::string path = (fs::path(folder) / entry.name).string();
-        const std::string relative = part + "/" + entry.name;
         if (!LibraryIdentity::owns(entry.name, entry.kind, false)) continue;
+        std::string relative = part + "/" + entry.name;
         if (entry.kind != platform::ItemKind::Folder) {
-            owned.push_back({'F', relative, path, {}});
+            addFile(owned, std::move(relative), folder, entry.name, known);
             continue;
         }
+        const std::string path = inFolder(folder, entry.name);
         owned.push_back({'G', relative, {}, {}});
         const auto inside = listed(files, path, reading);
         if (!inside) return false;
         for (const auto& child : *inside)
             if (LibraryIdentity::owns(child.name, child.kind, true))
-                owned.push_back({'F', relative + "/" + child.name, (fs::path(path) / child.name).string(), {}});
+                addFile(owned, relative + "/" + child.name, path, child.name, known);
     }
     return true;
 }
@@ -145,15 +169,11 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
         } else if (entry.kind != platform::ItemKind::Folder) {
             continue;
         }
-        if (!walkPart(files, through, entry.name, owned, reading)) return reading;
+        if (!walkPart(files, through, entry.name, owned, reading, known)) return reading;
     }
     std::vector<std::size_t> unread;
-    for (std::size_t i = 0; i < owned.size(); ++i) {
-        if (owned[i].kind != 'F') continue;
-        const auto found = known != nullptr ? known->find(owned[i].relative) : Known::const_iterator{};
-        if (known != nullptr && found != known->end()) owned[i].digest = found->second;
-        else unread.push_back(i);
-    }
+    for (std::size_t i = 0; i < owned.size(); ++i)
+        if (owned[i].kind == 'F' && !owned[i].path.empty()) unread.push_back(i);
     // A few files are read on the caller's thread alone.
     inParallel(unread.size(), [&](std::size_t i) {
         Owned& file = owned[unread[i]];
@@ -165,8 +185,12 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
         file.digest = "? " + std::to_string(files.fileSize(file.path).value_or(0));
     }, 64);
     Digest digest;
+    std::string named;
     for (const auto& item : owned) {
-        digest.add(std::string(1, item.kind) + " " + item.relative);
+        named.assign(1, item.kind);
+        named += ' ';
+        named += item.relative;
+        digest.add(named);
         if (item.kind == 'F') digest.add(item.digest);
     }
     reading.identity = digest.text();

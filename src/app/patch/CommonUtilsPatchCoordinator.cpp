@@ -206,15 +206,29 @@ std::vector<bool> CommonUtilsPatchCoordinator::withdrawPendingCopies(const Patch
 
 std::string CommonUtilsPatchCoordinator::movePatchItem(PatchItem& item, const std::string& groupName)
 {
-    // The patch's own copy lands first, and the move meets no other copy of its batch; a patch already
-    // in the target's folder (one of a drop moved inside the group the drop goes into) moves no file and
-    // meets no other copy into that folder either.
-    const std::string own = item.path;
-    utils_.settlePoolWorkFor({own});
+    return movePatchItems({&item}, groupName).front();
+}
+
+std::vector<std::string> CommonUtilsPatchCoordinator::movePatchItems(const std::vector<PatchItem*>& items,
+                                                                     const std::string& groupName)
+{
+    // The patches' own copies land first, and the move meets no other copy of their batches; a patch
+    // already in the target's folder (one of a drop moved inside the group the drop goes into) moves no
+    // file and meets no other copy into that folder either. One settling for the whole move.
     const std::string folder = folderOf(utils_, groupName);
     const auto normal = [](const std::string& path) { return std::filesystem::path(path).lexically_normal(); };
-    if (normal(utils_.absolutePath(item.path)).parent_path() != normal(folder)) utils_.settlePoolWorkFor({own, folder});
-    return utils_.movePatchItem(item, groupName);
+    const std::filesystem::path normalFolder = normal(folder);
+    std::vector<std::string> paths;
+    paths.reserve(items.size() + 1);
+    bool intoFolder = false;
+    for (const PatchItem* item : items) {
+        if (item == nullptr) continue;
+        paths.push_back(item->path);
+        if (!intoFolder && normal(utils_.absolutePath(item->path)).parent_path() != normalFolder) intoFolder = true;
+    }
+    if (intoFolder) paths.push_back(folder);
+    utils_.settlePoolWorkFor(paths);
+    return utils_.movePatchItems(items, groupName);
 }
 
 std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)

@@ -45,6 +45,7 @@ public:
     void landFinishedPoolWork() override;
     std::vector<bool> withdrawPendingCopies(const PatchCopies& copies, bool handOver = false) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
+    std::vector<std::string> movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName) override;
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;
 

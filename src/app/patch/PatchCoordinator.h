@@ -148,6 +148,14 @@ public:
     }
     // The file moved into the group's folder (the top of the pool for an empty name); "" when it failed.
     virtual std::string movePatchItem(PatchItem& item, const std::string& groupName) = 0;
+    // movePatchItem for each of many patches into one group, in order; each one's new path.
+    virtual std::vector<std::string> movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName)
+    {
+        std::vector<std::string> moved;
+        moved.reserve(items.size());
+        for (PatchItem* item : items) moved.push_back(item != nullptr ? movePatchItem(*item, groupName) : std::string());
+        return moved;
+    }
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.
     virtual std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) = 0;
     // Marks the node against the connected device.

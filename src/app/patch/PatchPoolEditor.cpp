@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "app/patch/PatchCoordinator.h"
@@ -543,12 +544,26 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     auto action = std::make_shared<ChangePositionAction>();
     action->mType = 4;
     action->setUpOldList(objects(structureData_));
+    std::unordered_set<const DirectoryObject*> recorded;
     const auto recordParent = [&](const Node& parent) {
-        const bool known = std::any_of(action->mOldParentList.begin(), action->mOldParentList.end(),
-                                       [&](const auto& old) { return old.oldParentItem == parent; });
-        if (!known) action->mOldParentList.push_back({parent, parent->childDirectories});
+        if (recorded.insert(parent.get()).second) action->mOldParentList.push_back({parent, parent->childDirectories});
     };
     if (group) recordParent(group);
+
+    // Each item's group is looked up once for the whole move, not searched for through the pool: a move
+    // of thousands of a drop's patches costs a pass over the pool and over each list it changes.
+    std::unordered_map<const DirectoryObject*, Node> parents;
+    std::unordered_set<const DirectoryObject*> topLevel;
+    for (const Node& top : structureData_) {
+        if (!top) continue;
+        topLevel.insert(top.get());
+        if (top->isGroup)
+            for (const Node& child : top->childDirectories) parents.emplace(child.get(), top);
+    }
+    const auto parentIn = [&](const DirectoryObject* node) -> Node {
+        const auto found = parents.find(node);
+        return found == parents.end() ? nullptr : found->second;
+    };
 
     // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
     // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
@@ -556,51 +571,80 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     WithdrawnCopies handedOver;
     for (const PoolSelectionEntry& entry : items) {
         if (!entry.childItem || entry.childItem == target) continue;
-        const Node from = parentOf(entry.childItem.get());
+        const Node from = parentIn(entry.childItem.get());
         handedOver.add(entry.childItem, from ? groupFolder(*from) : local);
     }
     handedOver.withdraw(collaborators_.coordinator);
     Nodes copyAgainInto;
 
-    Nodes moved;
+    // The items in the order they are taken: each file moves in that order (the order a name taken twice
+    // is made unique in), all in one step of the coordinator; the items then leave their lists together
+    // and go in as one block beside the target.
+    struct Taken {
+        Node item;
+        Node oldParent;
+        // Index among the files moved; none for a group or a patch whose copy was withdrawn.
+        std::optional<std::size_t> file;
+    };
+    std::vector<Taken> taken;
+    std::vector<PatchItem*> files;
+    std::unordered_set<const DirectoryObject*> seen;
     const auto count = static_cast<std::int64_t>(items.size());
     for (std::int64_t i = PatchPoolRules::getStartPointWithArrayCount(count, position);
          PatchPoolRules::getStopConditionArrayCount(count, i, position);
          i = PatchPoolRules::getNextPointWithIterator(i, position)) {
         const Node& item = items[static_cast<std::size_t>(i)].childItem;
-        if (!item || item == target) continue;
+        if (!item || item == target || !seen.insert(item.get()).second) continue;
         // A group stays at the top level: it never goes inside a group.
         if (item->isGroup && group) continue;
-        const Node oldParent = parentOf(item.get());
-        if (!oldParent && indexIn(structureData_, item.get()) < 0) continue;
-        if (!item->isGroup && handedOver.contains(item.get())) {
-            copyAgainInto.push_back(item);
-            action->mMovedPatchItemList.push_back({oldParent ? oldParent->name.value_or("") : "", item});
-        } else if (!item->isGroup) {
+        Node oldParent = parentIn(item.get());
+        if (!oldParent && topLevel.count(item.get()) == 0) continue;
+        std::optional<std::size_t> file;
+        if (!item->isGroup && !handedOver.contains(item.get())) {
             PatchItem* patch = item->patchItem();
             if (patch == nullptr) continue;
-            // The file moves first, so a patch whose file cannot move stays where it was.
-            const std::string path = collaborators_.coordinator.movePatchItem(*patch, group ? group->name.value_or("") : "");
-            if (path.empty()) continue;
+            file = files.size();
+            files.push_back(patch);
+        }
+        taken.push_back({item, std::move(oldParent), file});
+    }
+    // The files move first, so a patch whose file cannot move stays where it was.
+    const std::vector<std::string> paths =
+        files.empty() ? std::vector<std::string>{}
+                      : collaborators_.coordinator.movePatchItems(files, group ? group->name.value_or("") : "");
+    Nodes moved;
+    std::unordered_set<const DirectoryObject*> leaving;
+    for (const Taken& each : taken) {
+        const Node& item = each.item;
+        if (each.file) {
+            if (*each.file >= paths.size() || paths[*each.file].empty()) continue;
+            const std::string& path = paths[*each.file];
+            PatchItem* patch = files[*each.file];
             patch->path = path;
             item->path = path;
-            action->mMovedPatchItemList.push_back({oldParent ? oldParent->name.value_or("") : "", item});
+        } else if (!item->isGroup) {
+            copyAgainInto.push_back(item);
         }
-        if (oldParent) {
-            recordParent(oldParent);
-            auto& siblings = oldParent->childDirectories;
-            siblings.erase(siblings.begin() + indexIn(siblings, item.get()));
-        } else {
-            structureData_.erase(structureData_.begin() + indexIn(structureData_, item.get()));
-        }
+        if (!item->isGroup)
+            action->mMovedPatchItemList.push_back({each.oldParent ? each.oldParent->name.value_or("") : "", item});
+        if (each.oldParent) recordParent(each.oldParent);
+        leaving.insert(item.get());
+        moved.push_back(item);
+    }
+    if (!moved.empty()) {
+        const auto takenOut = [&](const Node& node) { return leaving.count(node.get()) > 0; };
+        for (const auto& parent : action->mOldParentList) std::erase_if(parent.oldParentItem->childDirectories, takenOut);
+        std::erase_if(structureData_, takenOut);
         auto& container = group ? group->childDirectories : structureData_;
         std::size_t at = container.size();
         if (position != 1) {
             const std::ptrdiff_t targetAt = indexIn(container, target.get());
             at = targetAt < 0 ? container.size() : static_cast<std::size_t>(targetAt) + (position == 2 ? 1 : 0);
         }
-        container.insert(container.begin() + static_cast<std::ptrdiff_t>(at), item);
-        moved.push_back(item);
+        // Taken last to first below the target, each put right after it: the block keeps the items' order.
+        const auto placeAt = container.begin() + static_cast<std::ptrdiff_t>(at);
+        if (position == 2) container.insert(placeAt, moved.rbegin(), moved.rend());
+        else container.insert(placeAt, moved.begin(), moved.end());
     }
     copyAgain(copyAgainInto, group);
     if (moved.empty()) return {};

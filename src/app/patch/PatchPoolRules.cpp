@@ -1,6 +1,7 @@
 #include "app/patch/PatchPoolRules.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "library/models/BankItem.h"
 #include "library/models/DirectoryObject.h"
@@ -82,9 +83,11 @@ std::int64_t PatchPoolRules::getNextPointWithIterator(std::int64_t iterator, std
 PatchPoolRules::Drop PatchPoolRules::dropOntoDraggedItem(const PoolSelectionEntries& items, const Node& target,
                                                          std::int64_t draggingPosition, const Nodes& container)
 {
-    const auto isDragged = [&](const Node& node) {
-        return std::any_of(items.begin(), items.end(), [&](const PoolSelectionEntry& e) { return e.childItem == node; });
-    };
+    // Looked up, not searched for: thousands dragged within a group of thousands cost a pass each.
+    std::unordered_set<const DirectoryObject*> dragged;
+    for (const PoolSelectionEntry& entry : items)
+        if (entry.childItem) dragged.insert(entry.childItem.get());
+    const auto isDragged = [&](const Node& node) { return node && dragged.count(node.get()) > 0; };
     if (!target || !isDragged(target)) return {target, draggingPosition};
     const auto at = std::find(container.begin(), container.end(), target);
     if (at == container.end()) return {target, 2};
@@ -102,9 +105,11 @@ PatchPoolRules::Drop PatchPoolRules::dropOntoDraggedItem(const PoolSelectionEntr
 bool PatchPoolRules::leavesOrderAsItIs(const Nodes& container, const Nodes& block, const Node& target,
                                        std::int64_t draggingPosition)
 {
+    std::unordered_set<const DirectoryObject*> inBlock;
+    for (const Node& node : block) inBlock.insert(node.get());
     Nodes rest;
     for (const Node& node : container)
-        if (std::find(block.begin(), block.end(), node) == block.end()) rest.push_back(node);
+        if (inBlock.count(node.get()) == 0) rest.push_back(node);
     if (rest.size() + block.size() != container.size()) return false;
     auto insertAt = rest.end();
     if (draggingPosition != 1) {

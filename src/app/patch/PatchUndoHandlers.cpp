@@ -292,25 +292,41 @@ void PatchUndoHandlers::doUndoActionForChangePosition(const ChangePositionAction
     // A move changes no patch's file: every warning stands.
     reloadPool();
     if (collaborators_.clearPoolSelection) collaborators_.clearPoolSelection();
+    // The groups gone back to by name (the last of a name, as a search would find it), and the files
+    // moved back folder by folder, in the order recorded: a move of thousands undone costs a pass.
+    std::unordered_map<std::string, Node> groupsByName;
+    for (const Node& top : structureData_)
+        if (top && top->isGroup) groupsByName[top->name.value_or("")] = top;
     std::vector<std::pair<Node, Nodes>> again;
+    std::vector<std::pair<std::string, std::vector<const ChangePositionAction::MovedPatchItem*>>> back;
+    std::unordered_map<std::string, std::size_t> backAt;
     for (const auto& moved : action.mMovedPatchItemList) {
         PatchItem* patch = moved.patchItem ? moved.patchItem->patchItem() : nullptr;
         if (patch == nullptr) continue;
         if (handedOver.contains(moved.patchItem.get())) {
             Node group;
             if (!moved.oldDirectory.empty())
-                for (const Node& top : structureData_)
-                    if (top && top->isGroup && top->name.value_or("") == moved.oldDirectory) group = top;
+                if (const auto found = groupsByName.find(moved.oldDirectory); found != groupsByName.end()) group = found->second;
             const auto found = std::find_if(again.begin(), again.end(), [&](const auto& each) { return each.first == group; });
             if (found != again.end()) found->second.push_back(moved.patchItem);
             else again.emplace_back(group, Nodes{moved.patchItem});
             continue;
         }
-        const std::string path = collaborators_.coordinator.movePatchItem(*patch, moved.oldDirectory);
-        if (path.empty()) continue;
-        // The node names the same file as its patch.
-        patch->path = path;
-        moved.patchItem->path = path;
+        const auto [at, added] = backAt.emplace(moved.oldDirectory, back.size());
+        if (added) back.emplace_back(moved.oldDirectory, std::vector<const ChangePositionAction::MovedPatchItem*>{});
+        back[at->second].second.push_back(&moved);
+    }
+    for (const auto& [directory, movedBack] : back) {
+        std::vector<PatchItem*> patches;
+        patches.reserve(movedBack.size());
+        for (const auto* moved : movedBack) patches.push_back(moved->patchItem->patchItem());
+        const std::vector<std::string> paths = collaborators_.coordinator.movePatchItems(patches, directory);
+        for (std::size_t i = 0; i < movedBack.size() && i < paths.size(); ++i) {
+            if (paths[i].empty()) continue;
+            // The node names the same file as its patch.
+            patches[i]->path = paths[i];
+            movedBack[i]->patchItem->path = paths[i];
+        }
     }
     if (collaborators_.copyAgain)
         for (const auto& [group, nodes] : again) collaborators_.copyAgain(nodes, group);

@@ -199,3 +199,52 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         }
     }
 }
+
+// A move of thousands of landed patches into another group, and its undo, cost one step on the disk per
+// file moved and a few look-ups in all: each moved file is not looked up (its folder, itself, the name it
+// takes) before it moves; the move tells a name taken and a file gone itself.
+TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesAndItsUndoTakeOneStepOnTheDiskPerFile)
+{
+    constexpr int kPatches = 100;
+    const std::string dropped = root / "Dropped";
+    fs::create_directories(dropped);
+    std::vector<std::string> sources;
+    for (int i = 0; i < kPatches; ++i) {
+        sources.push_back(dropped + "/P" + std::to_string(i) + ".qptc");
+        ASSERT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile("P" + std::to_string(i))));
+    }
+    auto screen = std::make_unique<PoolScreen>(startAndLoad());
+    std::vector<std::shared_ptr<PatchItem>> items;
+    for (const auto& source : sources) items.push_back(screen->coordinator.readFilePatchWithPath(source));
+    const auto from = screen->editor.createNewGroupWithPatchItems(items, nullptr, false);
+    const auto to = screen->editor.createNewGroupWithPatchItems({}, nullptr, false);
+    ASSERT_TRUE(from && to && from->name && to->name);
+    ASSERT_EQ(from->childDirectories.size(), static_cast<std::size_t>(kPatches));
+    // A file of the same name in the target's folder: its patch's file takes a name of its own.
+    ASSERT_TRUE(files.writeAtomically(under("Temp/Local/" + *to->name + "/P7.qptc"), library_files::patchFile("P7")));
+    PoolSelectionEntries entries;
+    for (const auto& child : from->childDirectories) entries.push_back({from, child});
+    const auto children = from->childDirectories;
+
+    held.countSteps = true;
+    EXPECT_EQ(screen->editor.changePositionWithItems(entries, to, 1).size(), static_cast<std::size_t>(kPatches));
+    EXPECT_EQ(to->childDirectories, children);
+    EXPECT_TRUE(from->childDirectories.empty());
+    EXPECT_EQ(held.moves, kPatches + 1);
+    EXPECT_LE(held.lookUps, 4);
+    for (const auto& child : children)
+        EXPECT_EQ(fs::path(child->patchItem()->path).parent_path().filename(), *to->name) << child->patchItem()->path;
+    EXPECT_EQ(fs::path(children[7]->patchItem()->path).filename(), "P7 (1).qptc");
+
+    held.moves = held.lookUps = 0;
+    ASSERT_FALSE(screen->records.empty());
+    screen->handlers.undo(*screen->records.back());
+    EXPECT_EQ(from->childDirectories, children);
+    EXPECT_EQ(held.moves, kPatches);
+    EXPECT_LE(held.lookUps, 8);
+    for (const auto& child : children)
+        EXPECT_TRUE(fs::exists(child->patchItem()->path) &&
+                    fs::path(child->patchItem()->path).parent_path().filename() == *from->name)
+            << child->patchItem()->path;
+    held.countSteps = false;
+}

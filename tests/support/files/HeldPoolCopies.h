@@ -37,6 +37,31 @@ struct HeldPoolCopies : platform::LocalFileManager {
         }
         return LocalFileManager::copyItem(from, to, error, durability);
     }
+    // While `countSteps` is set, the look-ups and moves the test's thread makes on the disk are counted.
+    bool exists(const std::string& path) override
+    {
+        counted(lookUps);
+        return LocalFileManager::exists(path);
+    }
+    platform::ItemKind itemKind(const std::string& path) override
+    {
+        counted(lookUps);
+        return LocalFileManager::itemKind(path);
+    }
+    bool isDirectory(const std::string& path) override
+    {
+        counted(lookUps);
+        return LocalFileManager::isDirectory(path);
+    }
+    bool moveItem(const std::string& from, const std::string& to, platform::Error* error = nullptr) override
+    {
+        counted(moves);
+        return LocalFileManager::moveItem(from, to, error);
+    }
+    void counted(int& steps)
+    {
+        if (countSteps && std::this_thread::get_id() == testThread) ++steps;
+    }
     bool waitForTheFirst()
     {
         std::unique_lock lock(mutex);
@@ -70,6 +95,9 @@ struct HeldPoolCopies : platform::LocalFileManager {
     std::vector<std::thread::id> makers;
     // When set, the copies of the files in this folder are counted, whoever makes them.
     std::string countFrom;
+    bool countSteps = false;
+    int lookUps = 0;
+    int moves = 0;
     const std::thread::id testThread = std::this_thread::get_id();
     std::mutex mutex;
     std::condition_variable changed;
