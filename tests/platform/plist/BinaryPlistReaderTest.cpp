@@ -14,6 +14,7 @@
 using namespace platform;
 using plist_fixtures::arrayObject;
 using plist_fixtures::binaryPlist;
+using plist_fixtures::nestedUnderOneKey;
 
 // The thread sanitizer's runtime defines the allocation operators itself, so they cannot be replaced to
 // weigh a tree there; the other builds weigh it.
@@ -148,8 +149,9 @@ TEST(PlistInputGuard, ChargesWhatTheParsedTreeAllocates)
     lists.emplace_back("one text referred to a thousand times",
                        binaryPlist({repeatedArray(1000, 1), asciiObject(std::string(64, 'x'))}));
     for (const auto& [name, bytes] : lists) {
-        std::uint64_t charged = 0;
-        ASSERT_EQ(PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &charged), "") << name;
+        PlistInputGuard::Tally tally;
+        ASSERT_EQ(PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &tally), "") << name;
+        const std::uint64_t charged = tally.expandedCost;
         BinaryPlistReader reader(bytes.data(), bytes.size());
         std::string why;
         allocated = 0;
@@ -181,6 +183,34 @@ TEST(PlistInputGuard, RefusesWhatWouldOutgrowItsBoundInMemory)
         ASSERT_LE(bytes.size(), PlistInputGuard::kMaxInputBytes);
         const std::string why = PlistInputGuard::checkBinary(bytes.data(), bytes.size());
         EXPECT_EQ(why.empty(), !c.refused) << c.name << ": " << why;
+    }
+}
+
+// The guard's work grows with the file, whatever the file shares: a key referred to at every entry is
+// judged once, and a walk is stopped once what it charged passes the bound, however many dictionaries
+// stand open.
+TEST(PlistInputGuard, WorkGrowsWithTheFileWhateverItShares)
+{
+    const struct {
+        const char* name;
+        int depth;
+        std::uint16_t entries;
+        std::uint32_t keyUnits;
+        bool refused;
+        // The key's bytes once, each reference once, each object once.
+        std::uint64_t maxSteps;
+    } cases[] = {
+        {"8 dictionaries of 100 entries under one 64 KB key", 8, 100, 32768, false, 65536 + 8 * 200 + 10},
+        // 1.2 MB: the first dictionary's entries alone come near the bound, so the walk ends in the second
+        // after some thirty more references.
+        {"255 dictionaries of 650 entries under one 512 KB key", 255, 650, 262144, true, 524288 + 2 * 650 + 10},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = nestedUnderOneKey(c.depth, c.entries, c.keyUnits);
+        PlistInputGuard::Tally tally;
+        const std::string why = PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &tally);
+        EXPECT_EQ(why.empty(), !c.refused) << c.name << ": " << why;
+        EXPECT_LE(tally.steps, c.maxSteps) << c.name << ": " << bytes.size() << " bytes";
     }
 }
 
