@@ -7,6 +7,7 @@
 
 #include "platform/plist/BinaryPlistReader.h"
 #include "platform/plist/KeyedArchiver.h"
+#include "platform/plist/KeyedUnarchiver.h"
 #include "platform/plist/PlistInputGuard.h"
 #include "platform/plist/PropertyList.h"
 #include "support/plist/PlistFixtures.h"
@@ -212,6 +213,30 @@ TEST(PlistInputGuard, WorkGrowsWithTheFileWhateverItShares)
         EXPECT_EQ(why.empty(), !c.refused) << c.name << ": " << why;
         EXPECT_LE(tally.steps, c.maxSteps) << c.name << ": " << bytes.size() << " bytes";
     }
+}
+
+// Objects of one class share its class list: what reading an archive makes grows with the archive, not
+// with its objects times the list.
+TEST(KeyedUnarchiver, MakesAClassListOnceForAllItsObjects)
+{
+    if (!RIG_WEIGHS_ALLOCATIONS) GTEST_SKIP() << "allocations are not weighed under the thread sanitizer";
+    std::uint64_t made[2] = {};
+    const std::size_t names[2] = {1, 2000};
+    for (int round = 0; round < 2; ++round) {
+        const PlistValue archive = plist_fixtures::archiveSharingOneClassList(500, names[round]);
+        allocated = 0;
+        counting = true;
+        const auto value = KeyedUnarchiver::unarchive(archive);
+        counting = false;
+        ASSERT_TRUE(value);
+        ASSERT_EQ(value->array()->size(), 500U);
+        const ArchivedObject& last = **value->array()->back().object();
+        EXPECT_EQ(last.className, "Item");
+        EXPECT_EQ(last.superclasses.size(), names[round]);
+        made[round] = allocated.load();
+    }
+    // The long list's 2,000 names once, at most twice what they hold.
+    EXPECT_LE(made[1] - made[0], 2 * 2000 * (64 + sizeof(std::string)));
 }
 
 TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)
