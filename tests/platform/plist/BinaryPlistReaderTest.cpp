@@ -39,7 +39,9 @@ std::atomic<std::uint64_t> allocated{0};
 }  // namespace
 
 #if RIG_WEIGHS_ALLOCATIONS
-void* operator new(std::size_t size)
+// Never inlined: an optimising compiler that sees a block from operator new reach free() inside an inlined
+// operator delete takes the pair for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size)
 {
     if (counting.load(std::memory_order_relaxed))
         allocated.fetch_add(size, std::memory_order_relaxed);
@@ -47,8 +49,8 @@ void* operator new(std::size_t size)
         return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 #endif
 
 namespace {
