@@ -39,6 +39,7 @@
 #include "support/device/ModuleFileMaker.h"
 #include "support/image/FormatMaker.h"
 #include "support/image/ImageMaker.h"
+#include "support/plist/PlistFixtures.h"
 #include "support/reachability/NetlinkAnswer.h"
 #include "support/server/ZipMaker.h"
 
@@ -233,6 +234,11 @@ void documentSeeds(Corpus& corpus)
         seed.insert(seed.end(), archive->begin() + 8, archive->end());
         corpus.add("fuzz_plist", seed);
     }
+    // Hostile: 255 nested dictionaries of 650 entries, every key one text of 512 KB (1.2 MB in all).
+    const Bytes nested = plist_fixtures::nestedUnderOneKey(255, 650, 262144);
+    Bytes seed{1};
+    seed.insert(seed.end(), nested.begin() + 8, nested.end());
+    corpus.add("fuzz_plist", seed);
 }
 
 void archiveSeeds(Corpus& corpus, const fs::path& scratch)
@@ -509,12 +515,16 @@ void httpArchiveSeeds(Corpus& corpus)
                               platform::PlistDictionary{{"$class", platform::PlistUid{8}},
                                                         {"NS.objects", platform::PlistArray{platform::PlistUid{10}, platform::PlistUid{10}}}},
                               std::string(1 << 20, 'x')}}};
-    if (auto bytes = platform::PropertyList::serialize(wide, platform::PlistFormat::Binary)) {
-        corpus.add("fuzz_http_archive", *bytes);
-        // The plist target puts the binary header back itself when the first byte is odd.
-        Bytes seed{1};
-        seed.insert(seed.end(), bytes->begin() + 8, bytes->end());
-        corpus.add("fuzz_plist", seed);
+    // Hostile too: 3,000 objects of one class whose list names 30,000 superclasses, some 100 KB written.
+    const platform::PlistValue longList = plist_fixtures::archiveSharingOneClassList(3000, 30000);
+    for (const platform::PlistValue* hostile : {&wide, &longList}) {
+        if (auto bytes = platform::PropertyList::serialize(*hostile, platform::PlistFormat::Binary)) {
+            corpus.add("fuzz_http_archive", *bytes);
+            // The plist target puts the binary header back itself when the first byte is odd.
+            Bytes seed{1};
+            seed.insert(seed.end(), bytes->begin() + 8, bytes->end());
+            corpus.add("fuzz_plist", seed);
+        }
     }
 }
 

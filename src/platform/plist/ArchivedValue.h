@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/plist/ClassList.h"
 #include "platform/plist/PlistValue.h"
 
 namespace platform {
@@ -69,8 +70,9 @@ private:
 // An object of a class that archives its fields under keys.
 struct ArchivedObject {
     std::string className;
-    // The rest of the class chain after `className`, ending with the root class.
-    std::vector<std::string> superclasses{"NSObject"};
+    // The rest of the class chain after `className`, ending with the root class; shared by the objects of
+    // one class an archive holds.
+    ClassList superclasses;
     // In the order written.
     ArchivedEntries fields;
 

@@ -43,10 +43,9 @@ std::string BinaryPlistLayout::readTrailer()
     return {};
 }
 
-bool BinaryPlistLayout::isKey(std::uint64_t index) const
+bool BinaryPlistLayout::isKey(const Object& key) const
 {
-    Object key;
-    if (!object(index, key).empty() || (key.type != 0x5 && key.type != 0x6))
+    if (key.type != 0x5 && key.type != 0x6)
         return false;
     const std::uint8_t* text = data_ + key.start;
     if (key.type == 0x5)

@@ -31,7 +31,8 @@ public:
     // Reads one object's header.
     std::string object(std::uint64_t index, Object& out) const;
     // Whether an object can serve as a dictionary key: a string (ASCII or UTF-16) without a NUL character.
-    bool isKey(std::uint64_t index) const;
+    // Reads the whole text.
+    bool isKey(const Object& key) const;
     std::uint64_t ref(const Object& object, std::uint64_t i) const;
     const std::uint8_t* bytes(const Object& object) const { return data_ + object.start; }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <unordered_map>
 
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/PlistInputGuard.h"
@@ -50,11 +51,6 @@ std::uint64_t plainCost(const PlistValue& value)
         for (const auto& [key, entry] : *entries)
             cost += key.size() + plainCost(entry);
     return cost;
-}
-
-bool chainHas(const std::vector<std::string>& chain, const char* name)
-{
-    return std::find(chain.begin(), chain.end(), name) != chain.end();
 }
 
 // Resolves each object of the table once and shares it among its references. What the graph comes to
@@ -124,6 +120,17 @@ private:
         return false;
     }
 
+    // What the reader makes once for the whole read, the class lists, counts against the bound too.
+    bool chargeMade(std::uint64_t cost)
+    {
+        classesMade_ += std::min(cost, kMaxUnfoldedCost + 1);
+        if (classesMade_ <= kMaxUnfoldedCost)
+            return true;
+        oversized_ = true;
+        why_ = "its class lists come to more than " + std::to_string(kMaxUnfoldedCost >> 20) + " MB";
+        return false;
+    }
+
     std::optional<ArchivedValue> decode(const PlistValue& entry, int depth, std::uint64_t& cost)
     {
         switch (entry.kind()) {
@@ -140,30 +147,34 @@ private:
         }
         if (!charge(cost, kNodeCost))
             return std::nullopt;
-        std::vector<std::string> chain;
-        if (!classChain(entry.get("$class"), chain))
+        const ClassInfo* info = classOf(entry.get("$class"));
+        if (info == nullptr)
             return std::nullopt;
 
-        if (chainHas(chain, "NSDictionary"))
-            return decodeDictionary(entry, chainHas(chain, "NSMutableDictionary"), depth, cost);
-        if (chainHas(chain, "NSArray"))
-            return decodeArray(entry, chainHas(chain, "NSMutableArray"), depth, cost);
-        if (chainHas(chain, "NSDate")) {
+        if (info->dictionary)
+            return decodeDictionary(entry, info->mutableDictionary, depth, cost);
+        if (info->array)
+            return decodeArray(entry, info->mutableArray, depth, cost);
+        if (info->date) {
             auto seconds = entry.get("NS.time").asReal();
             if (!seconds)
                 return failed("a date has no time");
             return ArchivedValue(PlistValue(PlistDate{*seconds}));
         }
-        if (chainHas(chain, "NSString") && entry.get("NS.string").string() != nullptr)
+        if (info->string && entry.get("NS.string").string() != nullptr)
             return charge(cost, entry.get("NS.string").string()->size()) ? std::optional<ArchivedValue>(entry.get("NS.string"))
                                                                          : std::nullopt;
-        if (chainHas(chain, "NSData") && entry.get("NS.data").bytes() != nullptr)
+        if (info->data && entry.get("NS.data").bytes() != nullptr)
             return charge(cost, entry.get("NS.data").bytes()->size()) ? std::optional<ArchivedValue>(entry.get("NS.data"))
                                                                       : std::nullopt;
 
+        // Each object holds its class name, so each copy of it is charged the name; the list of its
+        // superclasses it shares with the other objects of its class.
+        if (!charge(cost, info->name.size()))
+            return std::nullopt;
         auto object = std::make_shared<ArchivedObject>();
-        object->className = chain.front();
-        object->superclasses.assign(chain.begin() + 1, chain.end());
+        object->className = info->name;
+        object->superclasses = info->superclasses;
         for (const auto& [key, field] : *entry.dictionary()) {
             if (key == "$class")
                 continue;
@@ -183,32 +194,68 @@ private:
         return ArchivedValue(std::shared_ptr<const ArchivedObject>(std::move(object)));
     }
 
-    bool classChain(const PlistValue& reference, std::vector<std::string>& chain)
+    // What a class description says, read once however many objects name it.
+    struct ClassInfo {
+        std::string name;
+        ClassList superclasses;
+        // The platform's classes in the chain the reader gives values of their own.
+        bool dictionary = false;
+        bool mutableDictionary = false;
+        bool array = false;
+        bool mutableArray = false;
+        bool date = false;
+        bool string = false;
+        bool data = false;
+    };
+
+    // The description a reference leads to, read the first time; nothing, with the reason, when it is no
+    // class description or what it makes would pass the bound.
+    const ClassInfo* classOf(const PlistValue& reference)
     {
         const auto uid = referenceOf(reference);
         if (!uid || uid->index == 0 || uid->index >= objects_.size()) {
             why_ = "an object has no valid class reference";
-            return false;
+            return nullptr;
         }
+        if (const auto known = classes_.find(uid->index); known != classes_.end())
+            return &known->second;
         const PlistValue& description = objects_[uid->index];
         const auto name = description.get("$classname").asString();
         if (!name || name->empty()) {
             why_ = "a class description has no class name";
-            return false;
+            return nullptr;
         }
-        chain.push_back(*name);
+        // The list is made once and held for the whole read: it counts against the bound once.
+        if (!chargeMade(kNodeCost + name->size()))
+            return nullptr;
+        std::vector<std::string> chain{*name};
         if (const PlistArray* classes = description.get("$classes").array()) {
             for (std::size_t i = 0; i < classes->size(); ++i) {
-                const auto entry = (*classes)[i].asString();
-                if (!entry) {
+                const std::string* entry = (*classes)[i].string();
+                if (entry == nullptr) {
                     why_ = "a class description lists a class that is not a name";
-                    return false;
+                    return nullptr;
                 }
-                if (i > 0 || *entry != *name)
+                if (i > 0 || *entry != *name) {
+                    if (!chargeMade(kNodeCost + entry->size()))
+                        return nullptr;
                     chain.push_back(*entry);
+                }
             }
         }
-        return true;
+        auto has = [&chain](const char* wanted) { return std::find(chain.begin(), chain.end(), wanted) != chain.end(); };
+        ClassInfo info;
+        info.dictionary = has("NSDictionary");
+        info.mutableDictionary = has("NSMutableDictionary");
+        info.array = has("NSArray");
+        info.mutableArray = has("NSMutableArray");
+        info.date = has("NSDate");
+        info.string = has("NSString");
+        info.data = has("NSData");
+        info.name = std::move(chain.front());
+        chain.erase(chain.begin());
+        info.superclasses = ClassList(std::move(chain));
+        return &classes_.emplace(uid->index, std::move(info)).first->second;
     }
 
     std::optional<std::vector<ArchivedValue>> resolveAll(const PlistValue& references, int depth, std::uint64_t& cost)
@@ -262,6 +309,9 @@ private:
     std::vector<std::uint8_t> state_;
     std::vector<ArchivedValue> resolved_;
     std::vector<std::uint64_t> unfolded_;
+    std::unordered_map<std::uint64_t, ClassInfo> classes_;
+    // What the class descriptions read so far made, each once.
+    std::uint64_t classesMade_ = 0;
     std::string why_;
     bool oversized_ = false;
 };

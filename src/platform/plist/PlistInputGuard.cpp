@@ -55,8 +55,11 @@ std::uint64_t nodeCost(const BinaryPlistLayout::Object& object)
 
 }  // namespace
 
-std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t size, std::uint64_t* expandedCost)
+std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t size, Tally* tally)
 {
+    Tally unused;
+    Tally& t = tally != nullptr ? *tally : unused;
+    t = Tally{};
     if (size > kMaxInputBytes)
         return "property list is too large";
     BinaryPlistLayout layout(data, size);
@@ -65,9 +68,12 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
 
     // Depth-first walk from the top object, each object finished once: its depth and expanded cost are
     // kept, so shared objects are not walked again and a cycle is seen when an object on the path recurs.
+    // Whether an object may serve as a key is judged once too, the first time it stands as one.
     enum : std::uint8_t { kUnseen, kOnPath, kDone };
+    enum : std::uint8_t { kUnjudged, kKey, kNotKey };
     const std::uint64_t count = layout.count();
     std::vector<std::uint8_t> state(count, kUnseen);
+    std::vector<std::uint8_t> keyVerdict(count, kUnjudged);
     std::vector<std::uint32_t> depth(count, 0);
     std::vector<std::uint64_t> cost(count, 0);
     struct Frame {
@@ -77,20 +83,30 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
     };
     std::vector<Frame> path;
 
-    auto enter = [&](std::uint64_t index) -> std::string {
-        if (path.size() >= static_cast<std::size_t>(kMaxDepth))
-            return "property list nests too deeply";
-        Frame frame{index, {}, 0};
-        if (std::string why = layout.object(index, frame.object); !why.empty())
-            return why;
-        state[index] = kOnPath;
-        cost[index] = nodeCost(frame.object);
-        path.push_back(frame);
-        return {};
+    // What the walk has charged so far, each reference as it is met: the whole tree is charged once the
+    // walk ends, so the bound holds for the whole walk, however many containers stand open.
+    std::uint64_t charged = 0;
+    auto charge = [&](std::uint64_t amount) {
+        charged = saturatingAdd(charged, amount);
+        return charged <= kMaxExpandedBytes;
+    };
+    auto isKey = [&](std::uint64_t index, const BinaryPlistLayout::Object& object) {
+        if (keyVerdict[index] == kUnjudged) {
+            t.steps += object.payload;
+            keyVerdict[index] = layout.isKey(object) ? kKey : kNotKey;
+        }
+        return keyVerdict[index] == kKey;
     };
 
-    if (std::string why = enter(layout.top()); !why.empty())
+    BinaryPlistLayout::Object top;
+    ++t.steps;
+    if (std::string why = layout.object(layout.top(), top); !why.empty())
         return why;
+    state[layout.top()] = kOnPath;
+    cost[layout.top()] = nodeCost(top);
+    if (!charge(cost[layout.top()]))
+        return "property list expands beyond the size limit";
+    path.push_back(Frame{layout.top(), top, 0});
     while (!path.empty()) {
         Frame& frame = path.back();
         if (frame.next == frame.object.refCount) {
@@ -101,35 +117,49 @@ std::string PlistInputGuard::checkBinary(const std::uint8_t* data, std::size_t s
                 const std::uint64_t parent = path.back().index;
                 depth[parent] = std::max(depth[parent], depth[finished] + 1);
                 cost[parent] = saturatingAdd(cost[parent], cost[finished]);
-                if (cost[parent] > kMaxExpandedBytes)
-                    return "property list expands beyond the size limit";
             }
             continue;
         }
+        ++t.steps;
         const std::uint64_t child = layout.ref(frame.object, frame.next++);
+        const bool asKey = frame.object.dictionary && frame.next <= frame.object.refCount / 2;
+        const std::uint64_t parent = frame.index;
         if (child >= count)
             return "binary property list refers to an object out of range";
-        if (frame.object.dictionary && frame.next <= frame.object.refCount / 2 && !layout.isKey(child))
-            return "binary property list has a dictionary key that is not a plain string";
         if (state[child] == kOnPath)
-            return "binary property list refers to itself in a cycle";
+            return asKey ? "binary property list has a dictionary key that is not a plain string"
+                         : "binary property list refers to itself in a cycle";
         if (state[child] == kDone) {
-            const std::uint64_t parent = frame.index;
+            // A finished object is charged all it expands to before anything else is done with it.
+            if (!charge(cost[child]))
+                return "property list expands beyond the size limit";
+            if (asKey && keyVerdict[child] != kKey) {
+                BinaryPlistLayout::Object key;
+                ++t.steps;
+                if (!layout.object(child, key).empty() || !isKey(child, key))
+                    return "binary property list has a dictionary key that is not a plain string";
+            }
             if (depth[child] + 1 + path.size() > static_cast<std::size_t>(kMaxDepth))
                 return "property list nests too deeply";
             depth[parent] = std::max(depth[parent], depth[child] + 1);
             cost[parent] = saturatingAdd(cost[parent], cost[child]);
-            if (cost[parent] > kMaxExpandedBytes)
-                return "property list expands beyond the size limit";
             continue;
         }
-        if (std::string why = enter(child); !why.empty())
-            return why;
+        if (path.size() >= static_cast<std::size_t>(kMaxDepth))
+            return "property list nests too deeply";
+        Frame entered{child, {}, 0};
+        ++t.steps;
+        if (std::string why = layout.object(child, entered.object); !why.empty())
+            return asKey ? "binary property list has a dictionary key that is not a plain string" : why;
+        cost[child] = nodeCost(entered.object);
+        if (!charge(cost[child]))
+            return "property list expands beyond the size limit";
+        if (asKey && !isKey(child, entered.object))
+            return "binary property list has a dictionary key that is not a plain string";
+        state[child] = kOnPath;
+        path.push_back(entered);
     }
-    if (cost[layout.top()] > kMaxExpandedBytes)
-        return "property list expands beyond the size limit";
-    if (expandedCost != nullptr)
-        *expandedCost = cost[layout.top()];
+    t.expandedCost = cost[layout.top()];
     return {};
 }
 

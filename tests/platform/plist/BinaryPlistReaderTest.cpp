@@ -7,6 +7,7 @@
 
 #include "platform/plist/BinaryPlistReader.h"
 #include "platform/plist/KeyedArchiver.h"
+#include "platform/plist/KeyedUnarchiver.h"
 #include "platform/plist/PlistInputGuard.h"
 #include "platform/plist/PropertyList.h"
 #include "support/plist/PlistFixtures.h"
@@ -14,6 +15,7 @@
 using namespace platform;
 using plist_fixtures::arrayObject;
 using plist_fixtures::binaryPlist;
+using plist_fixtures::nestedUnderOneKey;
 
 // The thread sanitizer's runtime defines the allocation operators itself, so they cannot be replaced to
 // weigh a tree there; the other builds weigh it.
@@ -37,7 +39,9 @@ std::atomic<std::uint64_t> allocated{0};
 }  // namespace
 
 #if RIG_WEIGHS_ALLOCATIONS
-void* operator new(std::size_t size)
+// Never inlined: an optimising compiler that sees a block from operator new reach free() inside an inlined
+// operator delete takes the pair for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size)
 {
     if (counting.load(std::memory_order_relaxed))
         allocated.fetch_add(size, std::memory_order_relaxed);
@@ -45,8 +49,8 @@ void* operator new(std::size_t size)
         return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 #endif
 
 namespace {
@@ -148,8 +152,9 @@ TEST(PlistInputGuard, ChargesWhatTheParsedTreeAllocates)
     lists.emplace_back("one text referred to a thousand times",
                        binaryPlist({repeatedArray(1000, 1), asciiObject(std::string(64, 'x'))}));
     for (const auto& [name, bytes] : lists) {
-        std::uint64_t charged = 0;
-        ASSERT_EQ(PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &charged), "") << name;
+        PlistInputGuard::Tally tally;
+        ASSERT_EQ(PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &tally), "") << name;
+        const std::uint64_t charged = tally.expandedCost;
         BinaryPlistReader reader(bytes.data(), bytes.size());
         std::string why;
         allocated = 0;
@@ -182,6 +187,58 @@ TEST(PlistInputGuard, RefusesWhatWouldOutgrowItsBoundInMemory)
         const std::string why = PlistInputGuard::checkBinary(bytes.data(), bytes.size());
         EXPECT_EQ(why.empty(), !c.refused) << c.name << ": " << why;
     }
+}
+
+// The guard's work grows with the file, whatever the file shares: a key referred to at every entry is
+// judged once, and a walk is stopped once what it charged passes the bound, however many dictionaries
+// stand open.
+TEST(PlistInputGuard, WorkGrowsWithTheFileWhateverItShares)
+{
+    const struct {
+        const char* name;
+        int depth;
+        std::uint16_t entries;
+        std::uint32_t keyUnits;
+        bool refused;
+        // The key's bytes once, each reference once, each object once.
+        std::uint64_t maxSteps;
+    } cases[] = {
+        {"8 dictionaries of 100 entries under one 64 KB key", 8, 100, 32768, false, 65536 + 8 * 200 + 10},
+        // 1.2 MB: the first dictionary's entries alone come near the bound, so the walk ends in the second
+        // after some thirty more references.
+        {"255 dictionaries of 650 entries under one 512 KB key", 255, 650, 262144, true, 524288 + 2 * 650 + 10},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = nestedUnderOneKey(c.depth, c.entries, c.keyUnits);
+        PlistInputGuard::Tally tally;
+        const std::string why = PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &tally);
+        EXPECT_EQ(why.empty(), !c.refused) << c.name << ": " << why;
+        EXPECT_LE(tally.steps, c.maxSteps) << c.name << ": " << bytes.size() << " bytes";
+    }
+}
+
+// Objects of one class share its class list: what reading an archive makes grows with the archive, not
+// with its objects times the list.
+TEST(KeyedUnarchiver, MakesAClassListOnceForAllItsObjects)
+{
+    if (!RIG_WEIGHS_ALLOCATIONS) GTEST_SKIP() << "allocations are not weighed under the thread sanitizer";
+    std::uint64_t made[2] = {};
+    const std::size_t names[2] = {1, 2000};
+    for (int round = 0; round < 2; ++round) {
+        const PlistValue archive = plist_fixtures::archiveSharingOneClassList(500, names[round]);
+        allocated = 0;
+        counting = true;
+        const auto value = KeyedUnarchiver::unarchive(archive);
+        counting = false;
+        ASSERT_TRUE(value);
+        ASSERT_EQ(value->array()->size(), 500U);
+        const ArchivedObject& last = **value->array()->back().object();
+        EXPECT_EQ(last.className, "Item");
+        EXPECT_EQ(last.superclasses.size(), names[round]);
+        made[round] = allocated.load();
+    }
+    // The long list's 2,000 names once, at most twice what they hold.
+    EXPECT_LE(made[1] - made[0], 2 * 2000 * (64 + sizeof(std::string)));
 }
 
 TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)

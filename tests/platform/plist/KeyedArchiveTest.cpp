@@ -269,8 +269,9 @@ TEST(KeyedArchive, ReferencesShareWhatTheyReferTo)
     EXPECT_EQ(copy.array(), elements[1].array());
 }
 
-// A few kilobytes can refer to one large object millions of times, or nest objects that each list the one
-// below twice: a reader walking the graph as a tree would copy without bound, so such archives are refused.
+// A few kilobytes can refer to one large object millions of times, nest objects that each list the one
+// below twice, or refer often to an object of a long-named class: a reader walking the graph as a tree
+// would copy without bound, so such archives are refused.
 TEST(KeyedArchive, RefusesAnArchiveThatUnfoldsPastTheBound)
 {
     // 65,536 references to a pair of references to one megabyte.
@@ -285,7 +286,15 @@ TEST(KeyedArchive, RefusesAnArchiveThatUnfoldsPastTheBound)
     }
     const std::uint64_t top = nested.size() - 1;
     const PlistValue deep = archiveWithObjects(std::move(nested), top);
-    for (const PlistValue* archive : {&wide, &deep}) {
+    // 65,536 references to one object whose class is named in 16 KB: each copy of it holds the name.
+    const std::string longName(16 << 10, 'N');
+    const PlistValue longClass = PlistDictionary{{"$classname", longName}, {"$classes", PlistArray{longName, "NSObject"}}};
+    auto namedObjects = [&](std::size_t references) {
+        return archiveWithObjects({"$null", arrayOf(2, PlistArray(references, PlistUid{3})), kArrayClass,
+                                   PlistDictionary{{"$class", PlistUid{4}}}, longClass});
+    };
+    const PlistValue named = namedObjects(65536);
+    for (const PlistValue* archive : {&wide, &deep, &named}) {
         Error error;
         EXPECT_FALSE(KeyedUnarchiver::unarchive(*archive, &error));
         EXPECT_EQ(error.code, PropertyList::kNotAnArchive);
@@ -295,6 +304,7 @@ TEST(KeyedArchive, RefusesAnArchiveThatUnfoldsPastTheBound)
     PlistArray few(64, PlistUid{4});
     EXPECT_TRUE(KeyedUnarchiver::unarchive(archiveWithObjects(
         {"$null", arrayOf(2, std::move(few)), kArrayClass, std::string(1 << 20, 'x'), arrayOf(2, {PlistUid{3}, PlistUid{3}})})));
+    EXPECT_TRUE(KeyedUnarchiver::unarchive(namedObjects(64)));
 
     // Nodes cost what a value holds, not only their payload: 5,000 references to an array of 2,000
     // references to one number unfold to ten million values, more than the bound holds; a tenth of them

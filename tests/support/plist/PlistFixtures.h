@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/plist/PlistValue.h"
@@ -42,6 +43,57 @@ inline platform::Bytes arrayObject(const std::vector<std::uint16_t>& refs)
         out.push_back(static_cast<std::uint8_t>(ref));
     }
     return out;
+}
+
+// An object of any length: its marker, its length as a four-byte integer, then its contents.
+inline platform::Bytes longObject(std::uint8_t type, std::uint32_t length, const platform::Bytes& contents)
+{
+    platform::Bytes out{static_cast<std::uint8_t>(type << 4 | 0x0F), 0x12};
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(length >> shift));
+    out.insert(out.end(), contents.begin(), contents.end());
+    return out;
+}
+
+// Dictionaries nested `depth` deep, each of `entries` entries all under one UTF-16 key of `keyUnits`
+// units: the first value of each is the next dictionary, the others one number. The key is object 0, the
+// number object 1, the outermost dictionary object 2 and the top.
+inline platform::Bytes nestedUnderOneKey(int depth, std::uint16_t entries, std::uint32_t keyUnits)
+{
+    std::vector<platform::Bytes> objects{longObject(0x6, keyUnits, platform::Bytes(2 * std::size_t(keyUnits), 0x41)),
+                                         {0x10, 0x07}};
+    for (int level = 0; level < depth; ++level) {
+        // The keys' references are all to object 0, so left zero.
+        platform::Bytes refs(4 * std::size_t(entries), 0);
+        const auto inner = static_cast<std::uint16_t>(level + 1 < depth ? level + 3 : 1);
+        for (std::size_t i = 0; i < entries; ++i) {
+            const std::uint16_t value = i == 0 ? inner : 1;
+            refs[2 * (entries + i)] = static_cast<std::uint8_t>(value >> 8);
+            refs[2 * (entries + i) + 1] = static_cast<std::uint8_t>(value);
+        }
+        objects.push_back(longObject(0xD, entries, refs));
+    }
+    return binaryPlist(objects, 2);
+}
+
+// A keyed archive whose root array holds `objects` objects of one class, whose class list names `names`
+// superclasses (one text of 64 characters each time, so a binary list holds it once).
+inline platform::PlistValue archiveSharingOneClassList(std::size_t objects, std::size_t names)
+{
+    platform::PlistArray classes{"Item"};
+    classes.resize(names + 1, platform::PlistValue(std::string(64, 'S')));
+    platform::PlistArray members;
+    for (std::size_t i = 0; i < objects; ++i)
+        members.push_back(platform::PlistUid{4 + i});
+    platform::PlistArray table{"$null",
+                               platform::PlistDictionary{{"$class", platform::PlistUid{2}}, {"NS.objects", std::move(members)}},
+                               platform::PlistDictionary{{"$classname", "NSArray"}, {"$classes", platform::PlistArray{"NSArray", "NSObject"}}},
+                               platform::PlistDictionary{{"$classname", "Item"}, {"$classes", std::move(classes)}}};
+    table.resize(table.size() + objects, platform::PlistValue(platform::PlistDictionary{{"$class", platform::PlistUid{3}}}));
+    return platform::PlistDictionary{{"$archiver", "NSKeyedArchiver"},
+                                     {"$version", 100000},
+                                     {"$objects", std::move(table)},
+                                     {"$top", platform::PlistDictionary{{"root", platform::PlistUid{1}}}}};
 }
 
 }  // namespace plist_fixtures
