@@ -571,6 +571,14 @@ void CMidiDevice::setStrayOpenHandler(std::function<void(const Bytes& handle)> h
     m_strayOpen = std::move(handler);
 }
 
+bool CMidiDevice::awaitsReply() const
+{
+    std::lock_guard lock(m_registryMutex);
+    for (std::size_t kind = 0; kind < kReplyKinds; ++kind)
+        if (pendingLocked(static_cast<ReplyKind>(kind))) return true;
+    return false;
+}
+
 void CMidiDevice::sendUnawaitedFileRequest(const std::uint8_t* bytes, std::int64_t size)
 {
     {

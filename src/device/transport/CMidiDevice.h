@@ -200,6 +200,8 @@ public:
     // How many whole messages the unit sent so far, answers or not: what tells a unit that stopped
     // answering from one that answers slowly.
     std::uint64_t messagesHeard() const { return m_messagesHeard.load(); }
+    // Whether any request waits for its reply.
+    bool awaitsReply() const;
     std::int32_t numGroupRegister() const;
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
