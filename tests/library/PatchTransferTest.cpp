@@ -221,31 +221,35 @@ TEST_F(PatchTransfer, AUnitThatStopsAnsweringIsLetGoByItsSilence)
 }
 
 // The unit let go for its silence in the middle of a write comes back and sends its answer to the store it
-// was silent at only as the next connection begins, just before its answer to the editor-mode request:
-// the connection still reads the unit whole, and the list shows what the unit holds.
+// was silent at only as the next connection reads it, just before its answer to one of the read's requests
+// (a dump request it lands on reads as refused, and is asked again): the connection still reads the unit
+// whole, hears of no edit on the unit, and the list shows what the unit holds.
 TEST_F(PatchTransfer, AUnitBackAfterItsSilenceIsReadWholeByTheNextConnection)
 {
     const auto store = sim::RequestKey::maker(0x45);
-    unit.lateReplyAt(store, 2, 1 << 20);
-    std::vector<std::shared_ptr<PatchItem>> items;
-    for (std::size_t i = 0; i < 3; ++i) items.push_back(edited(i, "L" + std::to_string(i)));
-    utils->writeToDeviceWithPatchGroup(items, {0, 1, 2});
-    Strings heard;
-    for (int seconds = 0; std::count(heard.begin(), heard.end(), "lost") == 0 && seconds < 60; ++seconds) {
-        for (auto& e : settle()) heard.push_back(std::move(e));
-        loop.advance(std::chrono::seconds(1));
+    for (const std::uint8_t landsBefore : {std::uint8_t{0x52}, std::uint8_t{0x56}, std::uint8_t{0x46}}) {
+        SCOPED_TRACE(static_cast<int>(landsBefore));
+        unit.lateReplyAt(store, 2, 1 << 20);
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (std::size_t i = 0; i < 3; ++i) items.push_back(edited(i, "L" + std::to_string(i)));
+        utils->writeToDeviceWithPatchGroup(items, {0, 1, 2});
+        Strings heard;
+        for (int seconds = 0; std::count(heard.begin(), heard.end(), "lost") == 0 && seconds < 60; ++seconds) {
+            for (auto& e : settle()) heard.push_back(std::move(e));
+            loop.advance(std::chrono::seconds(1));
+        }
+        ASSERT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1) << ::testing::PrintToString(heard);
+        unit.handInLateReplyAfter(sim::RequestKey::maker(landsBefore), 1, false);
+        ASSERT_NO_FATAL_FAILURE(connect());
+        EXPECT_EQ(settle(), Strings{});
+        Strings shown;
+        for (const auto& patch : recorder.lastPatches) shown.push_back(patch->patchName);
+        ASSERT_EQ(shown.size(), 6U);
+        EXPECT_EQ(shown[0], "L0");
+        for (std::size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(shown[i], OKVPatch::initWithData(*unit.patches().patch(0, static_cast<std::int32_t>(i / 3),
+                                                                           static_cast<std::int32_t>(i % 3)))->patchName());
     }
-    ASSERT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1) << ::testing::PrintToString(heard);
-    unit.handInLateReplyAfter(sim::RequestKey::maker(0x52), 1, false);
-    ASSERT_NO_FATAL_FAILURE(connect());
-    settle();
-    Strings shown;
-    for (const auto& patch : recorder.lastPatches) shown.push_back(patch->patchName);
-    ASSERT_EQ(shown.size(), 6U);
-    EXPECT_EQ(shown[0], "L0");
-    for (std::size_t i = 0; i < 6; ++i)
-        EXPECT_EQ(shown[i], OKVPatch::initWithData(*unit.patches().patch(0, static_cast<std::int32_t>(i / 3),
-                                                                       static_cast<std::int32_t>(i % 3)))->patchName());
 }
 
 // A device error or a vanished device ends the running write and drops what waits behind it; the late

@@ -20,6 +20,7 @@
 #include "device/transport/CMidiOut.h"
 #include "device/transport/MidiDeviceDelegate.h"
 #include "device/transport/OwedCodeAnswers.h"
+#include "device/transport/RepeatedDumpAnswer.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/ThreadPool.h"
 #include "platform/files/FileManager.h"
@@ -266,6 +267,7 @@ private:
     std::uint64_t m_strayFileSystemReplies = 0;             // registry mutex
     std::atomic<std::uint64_t> m_messagesHeard{0};
     OwedCodeAnswers m_owedCodes;  // registry mutex
+    RepeatedDumpAnswer m_repeatedDump;  // registry mutex
     // Set on the input thread just before a code handler is called.
     std::atomic<bool> m_takenCodeMayBeLate{false};
     std::int32_t m_numGroupRegister = -1;
