@@ -174,10 +174,17 @@ TEST_F(EditsUnitWithAnUnnamedModule, Favourite) { check(Action::Favourite); }
 class LateAnswerOfACutDeletion : public EffectEditFault {
 protected:
     // Lands just before (or after) the unit's answer to the nth request of `sub` in the next connection.
-    void landing(std::uint8_t sub, int nth, bool after)
+    // cleanUp: the unit falls silent at the list's first chunk instead, and the late code is its answer to
+    // the close the cut write's clean-up sends, which nobody waits for.
+    void landing(std::uint8_t sub, int nth, bool after, bool cleanUp = false)
     {
         prepare();
-        unit.lateReplyAt(RequestKey::fileSystem(kUnlink), beforeList(Action::Delete, kUnlink) + 1, 1 << 20);
+        if (cleanUp) {
+            unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::SilentOnce);
+            unit.lateReplyAt(RequestKey::fileSystem(0x21), 1, 1 << 20);
+        } else {
+            unit.lateReplyAt(RequestKey::fileSystem(kUnlink), beforeList(Action::Delete, kUnlink) + 1, 1 << 20);
+        }
         act(Action::Delete);
         runOutIdle();
         ASSERT_FALSE(unit.files().file("FLST_SEQ.QT2")) << "the unit unlinked its list before the cut";
@@ -203,6 +210,8 @@ TEST_F(LateAnswerOfACutDeletion, BeforeTheLengthsCode) { landing(0x28, 1, true);
 TEST_F(LateAnswerOfACutDeletion, BeforeTheSecondLength) { landing(0x28, 2, false); }
 TEST_F(LateAnswerOfACutDeletion, BeforeTheSecondLengthsCode) { landing(0x28, 2, true); }
 TEST_F(LateAnswerOfACutDeletion, BeforeTheListsFind) { landing(0x25, 1, false); }
+TEST_F(LateAnswerOfACutDeletion, CleanUpsCloseBeforeTheLengthsCode) { landing(0x28, 1, true, true); }
+TEST_F(LateAnswerOfACutDeletion, CleanUpsCloseBeforeTheSecondLengthsCode) { landing(0x28, 2, true, true); }
 
 INSTANTIATE_TEST_SUITE_P(EveryMessageEveryFault, EffectEditFault, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Case>& info) { return nameOf(info.param); });

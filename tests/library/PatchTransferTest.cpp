@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "device/formats/OKVPatch.h"
 #include "support/library/PatchTransferFixture.h"
 
 namespace fs = std::filesystem;
@@ -171,31 +172,84 @@ TEST_F(PatchTransfer, ProgressOfALongTransferIsThrottledAndEndsAtTheTotal)
     settle();
 }
 
-// A unit that stops answering in the middle of a group write is let go once it has been silent for a few
-// command time-outs, long before the write's own budget (two a slot) runs out, and the interface hears
-// which slots the write had not reached (a unit answering slowly is the end-to-end tier's).
+// A unit that stops answering in the middle of a write is let go once it has been silent for a few
+// command time-outs, long before a long write's own budget runs out, and the interface hears which slots
+// the write had not reached (a unit answering slowly is the end-to-end tier's).
 TEST_F(PatchTransfer, AUnitThatStopsAnsweringIsLetGoByItsSilence)
 {
     const auto store = sim::RequestKey::maker(0x45);
-    const auto writeAll = [&] {
+    const auto six = [&](const char* name) {
         std::vector<std::shared_ptr<PatchItem>> items;
-        for (std::size_t i = 0; i < 6; ++i) items.push_back(edited(i, "S" + std::to_string(i)));
-        utils->writeToDeviceWithPatchGroup(items, {0, 1, 2, 3, 4, 5});
-        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(store) > 0; }));
+        for (std::size_t i = 0; i < 6; ++i) items.push_back(edited(i, name + std::to_string(i)));
+        return items;
     };
-
-    unit.faultAt(store, 3, sim::DeviceUnit::Fault::SilentForGood);
-    writeAll();
-    int seconds = 0;
-    Strings heard;
-    while (std::count(heard.begin(), heard.end(), "lost") == 0 && seconds < 60) {
-        for (auto& e : settle()) heard.push_back(std::move(e));
-        loop.advance(std::chrono::seconds(1));
-        ++seconds;
+    struct Case {
+        const char* name;
+        std::function<void()> write;
+        int silentAt;  // the store request the unit falls silent at
+        std::vector<std::string> unsure;
+    };
+    const Case cases[] = {
+        {"group", [&] { utils->writeToDeviceWithPatchGroup(six("G"), {0, 1, 2, 3, 4, 5}); }, 3, {"3", "4", "5", "6"}},
+        // The rows asked in another order than the slots': each is named once, in the order asked.
+        {"group in another order", [&] { utils->writeToDeviceWithPatchGroup({edited(4, "A"), edited(1, "B"), edited(4, "C")}, {4, 1, 4}); },
+         2, {"2", "5"}},
+        {"one", [&] { utils->writeToDeviceWithPatchItem(edited(2, "One"), 2); }, 1, {"3"}},
+        {"all", [&] { utils->writeToDeviceWithPatchList(six("All")); }, 5, {"5", "6"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (&c != &cases[0]) {
+            ASSERT_NO_FATAL_FAILURE(connect());
+        }
+        recorder.unsureSlots.clear();
+        unit.faultAt(store, c.silentAt, sim::DeviceUnit::Fault::SilentForGood);
+        c.write();
+        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(store) > 0; }));
+        int seconds = 0;
+        Strings heard;
+        while (std::count(heard.begin(), heard.end(), "lost") == 0 && seconds < 60) {
+            for (auto& e : settle()) heard.push_back(std::move(e));
+            loop.advance(std::chrono::seconds(1));
+            ++seconds;
+        }
+        EXPECT_LE(seconds, 13) << "a group write of six slots has 36 s";
+        // This layout names no slot, so they are told by their rows.
+        EXPECT_EQ(recorder.unsureSlots, c.unsure);
+        unit.clearFaults();
     }
-    EXPECT_LE(seconds, 13) << "the write's own budget is 36 s";
-    // The unit took the first two; this layout names no slot, so they are told by their rows.
-    EXPECT_EQ(recorder.unsureSlots, (std::vector<std::string>{"3", "4", "5", "6"}));
+}
+
+// The unit let go for its silence in the middle of a write comes back and sends its answer to the store it
+// was silent at only as the next connection reads it, just before its answer to one of the read's requests
+// (a dump request it lands on reads as refused, and is asked again): the connection still reads the unit
+// whole, hears of no edit on the unit, and the list shows what the unit holds.
+TEST_F(PatchTransfer, AUnitBackAfterItsSilenceIsReadWholeByTheNextConnection)
+{
+    const auto store = sim::RequestKey::maker(0x45);
+    for (const std::uint8_t landsBefore : {std::uint8_t{0x52}, std::uint8_t{0x56}, std::uint8_t{0x46}}) {
+        SCOPED_TRACE(static_cast<int>(landsBefore));
+        unit.lateReplyAt(store, 2, 1 << 20);
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (std::size_t i = 0; i < 3; ++i) items.push_back(edited(i, "L" + std::to_string(i)));
+        utils->writeToDeviceWithPatchGroup(items, {0, 1, 2});
+        Strings heard;
+        for (int seconds = 0; std::count(heard.begin(), heard.end(), "lost") == 0 && seconds < 60; ++seconds) {
+            for (auto& e : settle()) heard.push_back(std::move(e));
+            loop.advance(std::chrono::seconds(1));
+        }
+        ASSERT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1) << ::testing::PrintToString(heard);
+        unit.handInLateReplyAfter(sim::RequestKey::maker(landsBefore), 1, false);
+        ASSERT_NO_FATAL_FAILURE(connect());
+        EXPECT_EQ(settle(), Strings{});
+        Strings shown;
+        for (const auto& patch : recorder.lastPatches) shown.push_back(patch->patchName);
+        ASSERT_EQ(shown.size(), 6U);
+        EXPECT_EQ(shown[0], "L0");
+        for (std::size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(shown[i], OKVPatch::initWithData(*unit.patches().patch(0, static_cast<std::int32_t>(i / 3),
+                                                                           static_cast<std::int32_t>(i % 3)))->patchName());
+    }
 }
 
 // A device error or a vanished device ends the running write and drops what waits behind it; the late

@@ -69,6 +69,8 @@ public:
     std::optional<std::string> getDeviceName();
     // Every message the unit sent so far (the transport's count).
     std::uint64_t messagesHeard() const { return m_device.messagesHeard(); }
+    // Whether a request waits for the unit's answer (the transport's registry).
+    bool awaitsUnit() const { return m_device.awaitsReply(); }
     std::uint8_t getCQFXDeviceID() const { return m_deviceID.load(); }
     std::int32_t getCQFXDeviceIDInt() const { return m_deviceIdFull.load(); }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const;

@@ -33,6 +33,7 @@ public:
     }
     std::optional<std::string> getDeviceName() override { return m_qfxMidi->getDeviceName(); }
     std::optional<std::uint64_t> messagesHeard() const override { return m_qfxMidi->messagesHeard(); }
+    bool awaitsUnit() const override { return m_qfxMidi->awaitsUnit(); }
     std::int32_t getCQFXDeviceIDInt() const override { return m_qfxMidi->getCQFXDeviceIDInt(); }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const override
     {

@@ -341,6 +341,7 @@ void ParserDataController::runFlow(Kind kind, float interval,
     // the operation as the watchdog would, and whoever waits behind it (a Disconnect, a Quit) goes on.
     m_silence.listen(seconds(kSilentCommandTimeOuts * m_timeout),
                      [qfxMidi = m_qfxMidi] { return qfxMidi->messagesHeard(); },
+                     [qfxMidi = m_qfxMidi] { return qfxMidi->awaitsUnit(); },
                      [this, kind] {
                          RIG_LOG("the unit sent nothing for %.1f s during operation %d",
                                  static_cast<double>(kSilentCommandTimeOuts * m_timeout), static_cast<int>(kind));

@@ -42,6 +42,9 @@ public:
     // How many messages the unit has sent so far; nothing for a layer that cannot tell, whose operations
     // are then ended by their watchdogs alone.
     virtual std::optional<std::uint64_t> messagesHeard() const { return std::nullopt; }
+    // Whether a request of the running operation waits for the unit's answer now; false while the
+    // operation waits on the program's own work.
+    virtual bool awaitsUnit() const { return true; }
     virtual std::int32_t getCQFXDeviceIDInt() const = 0;
     virtual std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const = 0;
 

@@ -4,7 +4,7 @@
 
 SilenceWatch::SilenceWatch(platform::TimerService& timers, Post post) : m_timer(timers), m_post(std::move(post)) {}
 
-void SilenceWatch::listen(platform::Duration period, Heard heard, std::function<void()> silent)
+void SilenceWatch::listen(platform::Duration period, Heard heard, Owes owes, std::function<void()> silent)
 {
     stop();
     const std::optional<std::uint64_t> now = heard ? heard() : std::nullopt;
@@ -12,6 +12,7 @@ void SilenceWatch::listen(platform::Duration period, Heard heard, std::function<
     m_state = State::Listening;
     m_period = period;
     m_heard = std::move(heard);
+    m_owes = std::move(owes);
     m_silent = std::move(silent);
     m_lastHeard = *now;
     arm();
@@ -23,6 +24,7 @@ void SilenceWatch::stop()
     m_timer.cancel();
     m_state = State::Idle;
     m_heard = nullptr;
+    m_owes = nullptr;
     m_silent = nullptr;
 }
 
@@ -36,8 +38,9 @@ void SilenceWatch::look(std::uint64_t generation)
 {
     if (generation != m_generation || m_state != State::Listening) return;
     const std::optional<std::uint64_t> now = m_heard();
-    if (now && *now != m_lastHeard) {
-        m_lastHeard = *now;
+    // A unit that owes nothing is not silent: the program is the one at work, and the period starts over.
+    if ((now && *now != m_lastHeard) || (m_owes && !m_owes())) {
+        if (now) m_lastHeard = *now;
         arm();
         return;
     }

@@ -571,6 +571,14 @@ void CMidiDevice::setStrayOpenHandler(std::function<void(const Bytes& handle)> h
     m_strayOpen = std::move(handler);
 }
 
+bool CMidiDevice::awaitsReply() const
+{
+    std::lock_guard lock(m_registryMutex);
+    for (std::size_t kind = 0; kind < kReplyKinds; ++kind)
+        if (pendingLocked(static_cast<ReplyKind>(kind))) return true;
+    return false;
+}
+
 void CMidiDevice::sendUnawaitedFileRequest(const std::uint8_t* bytes, std::int64_t size)
 {
     {
@@ -614,6 +622,12 @@ void CMidiDevice::handleByteDataReveices(const std::uint8_t* b, std::int64_t siz
     case 0x45: handlePatchData(b, size); return;
     case 0x00:
         if (tooShort("respondence", size, kMinRespondence)) return;
+        {
+            // A dump request answered by a respondence is asked again (the retry rule).
+            std::lock_guard lock(m_registryMutex);
+            if (pendingLocked(ReplyKind::PatchData) && pendingLocked(ReplyKind::Respondence))
+                m_repeatedDump.askedAgain({m_numGroupRegister, m_numBankRegister, m_numPatchRegister});
+        }
         if (auto handler = take<ReplyKind::Respondence>(ReplyKind::PatchData)) handler(true, b[4]);
         return;
     case 0x60: handleFileSystemData(b, size); return;
@@ -756,6 +770,11 @@ void CMidiDevice::handlePatchData(const std::uint8_t* b, std::int64_t size)
             clearLocked(ReplyKind::PatchData);
             clearLocked(ReplyKind::Respondence);
             m_numGroupRegister = m_numBankRegister = m_numPatchRegister = -1;
+            m_repeatedDump.taken({group, bank, patch}, data);
+        } else if (m_repeatedDump.isOtherAnswer({group, bank, patch}, data)) {
+            // The unit answered both asks of a dump request asked again: this is the patch just taken.
+            RIG_LOG("a second answer to a dump request asked again; dropped");
+            return;
         }
     }
     if (handler) handler(true, data, group, bank, patch, length);

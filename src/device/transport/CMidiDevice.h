@@ -20,6 +20,7 @@
 #include "device/transport/CMidiOut.h"
 #include "device/transport/MidiDeviceDelegate.h"
 #include "device/transport/OwedCodeAnswers.h"
+#include "device/transport/RepeatedDumpAnswer.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/ThreadPool.h"
 #include "platform/files/FileManager.h"
@@ -200,6 +201,8 @@ public:
     // How many whole messages the unit sent so far, answers or not: what tells a unit that stopped
     // answering from one that answers slowly.
     std::uint64_t messagesHeard() const { return m_messagesHeard.load(); }
+    // Whether any request waits for its reply.
+    bool awaitsReply() const;
     std::int32_t numGroupRegister() const;
     std::int32_t numBankRegister() const;
     std::int32_t numPatchRegister() const;
@@ -264,6 +267,7 @@ private:
     std::uint64_t m_strayFileSystemReplies = 0;             // registry mutex
     std::atomic<std::uint64_t> m_messagesHeard{0};
     OwedCodeAnswers m_owedCodes;  // registry mutex
+    RepeatedDumpAnswer m_repeatedDump;  // registry mutex
     // Set on the input thread just before a code handler is called.
     std::atomic<bool> m_takenCodeMayBeLate{false};
     std::int32_t m_numGroupRegister = -1;

@@ -12,7 +12,7 @@ class OwedCodeAnswers {
 public:
     enum class State {
         Settled,  // every code the unit sends answers a request still waiting
-        Owed,     // a cut chain's code may still come
+        Owed,     // a cut chain's code, or a clean-up's, may still come
     };
     // At most this many are remembered: a unit that never sends them must not keep every later answer
     // in doubt.
@@ -21,13 +21,15 @@ public:
     // A chain was cut while it waited for a code.
     void chainCut();
     // A request answered by a code was sent with nobody to wait for its answer (a cut chain's clean-up):
-    // that code is no owed one.
+    // its code is owed as well. A unit that fell silent answers it as late as the cut chain's own, and a
+    // request waiting for a code then would take it; when it comes with nothing waiting it settles itself
+    // first, not a cut chain's.
     void unawaitedSent() { ++m_unawaited; }
     // A code came that no waiting request takes: the owed one, or one an earlier owed one took the place of.
     void strayArrived();
     // A code is taken by the request waiting for it; true when it may be an owed one instead.
-    bool taken() const { return m_owed > 0; }
-    State state() const { return m_owed > 0 ? State::Owed : State::Settled; }
+    bool taken() const { return m_owed > 0 || m_unawaited > 0; }
+    State state() const { return taken() ? State::Owed : State::Settled; }
 
 private:
     std::uint32_t m_owed = 0;

@@ -195,6 +195,50 @@ TEST_F(Sequencer, EveryWatchdogIsSizedByItsKindAndEndsTheConnection)
     }
 }
 
+// A group write of ten slots is given twenty command time-outs; the unit's silence ends it sooner, but only
+// a silence of a whole look period (two command time-outs) while the unit owes an answer.
+TEST_F(Sequencer, OnlyTheUnitsSilenceWhileItOwesAnAnswerEndsALongOperation)
+{
+    struct Case {
+        const char* name;
+        double step;     // the clock moves this far between looks at the unit
+        bool heard;      // the unit sent a message in each step
+        bool owes;       // a request waits for the unit meanwhile
+        double endsAt;   // seconds after the start at which the write is ended; 0: it runs on
+    };
+    const Case cases[] = {
+        {"silent", 0.5, false, true, 2 * kT},
+        {"one reply just inside each period", 2 * kT - 0.05, true, true, 0},
+        {"quiet while the program works", 0.5, false, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rebuild();
+        connect();
+        fake->heard = 0;
+        fake->owes = c.owes;
+        seq->writeGroupPatchDataDumpWithAllPatch(validGroup(10));
+        run();
+        ASSERT_EQ(fake->take().size(), 1U);
+        double now = 0;
+        Strings got;
+        while (now + c.step < 19 * kT && got.empty()) {
+            advance(c.step);
+            now += c.step;
+            if (c.heard) ++*fake->heard;
+            got = events();
+        }
+        if (c.endsAt > 0) {
+            EXPECT_EQ(got, Strings{"writeGroup -1"});
+            EXPECT_NEAR(now, c.endsAt, c.step);
+            continue;
+        }
+        EXPECT_EQ(got, Strings{});
+        fake->delegate->writeGroupPatchCallbackWithState(1);
+        EXPECT_EQ(events(), Strings{"writeGroup 1"});
+    }
+}
+
 TEST_F(Sequencer, AScanDuringAnOperationWaitsForItAndLeavesItsWatchdogArmed)
 {
     // A rescan while the answer comes; a connect (new models, retry count) while it never does.
@@ -287,6 +331,23 @@ TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
     fake->delegate->diskFreeCallbackWithState(1, 1000, 500);
     EXPECT_EQ(pump(), Strings{"memory 1 50"});
     EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(seq->getDeviceID(), 0x00700001);
+
+    // So for the unit's silence: a look falling due behind the first write's answer finds the second write
+    // running, the unit unheard since the first began, and leaves it its own whole period.
+    fake->heard = 0;
+    seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
+    seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
+    pump();
+    ASSERT_EQ(fake->take().size(), 1U);
+    fake->delegate->writeOnePatchCallbackWithState(1);
+    advance(2 * kT + 0.01);
+    EXPECT_EQ(pump(), Strings{"writeOne 1"});
+    ASSERT_EQ(fake->take().size(), 1U);
+    advance(2 * kT - 0.05);
+    EXPECT_EQ(pump(), Strings{});
+    fake->delegate->writeOnePatchCallbackWithState(1);
+    EXPECT_EQ(pump(), Strings{"writeOne 1"});
     EXPECT_EQ(seq->getDeviceID(), 0x00700001);
 }
 

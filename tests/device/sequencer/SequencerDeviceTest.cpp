@@ -226,3 +226,26 @@ TEST_F(SequencerDevice, AStaleAnswerToAnEffectFilesReadIsNeverTakenForTheNextRea
         ASSERT_EQ(next(), Strings{"eject 1 0"});
     }
 }
+
+// The unit has answered the whole dump, and the dump waits for its patch files to land on a busy disk:
+// the silence then is the program's, not the unit's, and the dump is waited for within its own budget
+// rather than ended as a unit that stopped answering.
+TEST_F(SequencerDevice, ADumpWaitingForItsFilesIsNotEndedByTheUnitsSilence)
+{
+    connect();
+    std::promise<void> release;
+    transport.afterPatchFilesStored([held = release.get_future().share()] { held.wait(); });
+    const std::size_t before = asked(0x57);
+    seq.getAllPatchDataDump();
+    ASSERT_TRUE(loop.runUntil([&] { return asked(0x57) == before + 1; }));
+    midi.waitUntilDelivered();
+    // Two command time-outs of silence end an operation; the dump of six slots is given six.
+    for (int second = 0; second < 10; ++second) {
+        loop.advance(std::chrono::seconds(1));
+        state->sync([] {});
+        loop.runUntilIdle();
+    }
+    EXPECT_TRUE(seq.isConnected()) << "the dump was ended while the unit owed it nothing";
+    release.set_value();
+    EXPECT_EQ(next(), Strings{"dump 1 6"});
+}

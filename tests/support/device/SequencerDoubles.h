@@ -33,6 +33,11 @@ public:
     void disconnectCurrentDevice() override { record("disconnect"); }
     void clearWaitingBlock() override { record("clear"); }
     std::optional<std::string> getDeviceName() override { return "device"; }
+    // What the unit sent so far, once a test tells; until then operations end by their watchdogs alone.
+    std::optional<std::uint64_t> messagesHeard() const override { return heard; }
+    std::optional<std::uint64_t> heard;
+    bool awaitsUnit() const override { return owes; }
+    bool owes = true;
     std::int32_t getCQFXDeviceIDInt() const override { return deviceId; }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const override
     {
