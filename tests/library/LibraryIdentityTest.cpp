@@ -37,14 +37,24 @@ std::atomic<std::uint64_t> allocations{0};
 }  // namespace
 
 #if RIG_COUNTS_ALLOCATIONS
-void* operator new(std::size_t size)
+// Never inlined: an optimising compiler that sees a block from operator new reach free() inside an inlined
+// operator delete takes the pair for a mismatch. The nothrow forms are replaced too, since the library's
+// temporary buffers (a stable sort's) take them and hand them back to the plain delete: left to the
+// address sanitizer's runtime, that pair is a mismatch there.
+[[gnu::noinline]] void* operator new(std::size_t size)
 {
     if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size == 0 ? 1 : size);
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 #endif
 
 namespace {
