@@ -186,8 +186,10 @@ void MainWindowLogic::holdUnitEdits(bool held)
 
 void MainWindowLogic::signalEndAsked()
 {
-    // The program ends as by Quit, whatever Disconnect waited before: the busy line says so.
+    // The program ends as by Quit, whatever Disconnect waited before: the busy line says so. It ends
+    // whatever shows, too: a Quit kept for a sheet's answer has nothing left to wait for.
     quitWaiting_ = true;
+    quitAfterSheet_ = false;
     holdUnitEdits(true);
     showDeviceWork();
 }

@@ -140,6 +140,20 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
         logic.deviceDisonnect();
         dialogs.completions.clear();
     }
+
+    // A termination signal while the kept Quit waits ends the program whatever shows: the line no longer
+    // says the end waits for the message, and the message answered later starts no second end of its own.
+    connect();
+    appDelegate.setIsShowingDialog(true);
+    logic.performMenuAction(Action::Quit);
+    log.clear();
+    logic.signalEndAsked();
+    EXPECT_EQ(chrome.deviceWork.find("Quits once the open message is answered."), std::string::npos) << chrome.deviceWork;
+    appDelegate.setIsShowingDialog(false);
+    logic.sheetsMayHaveEnded();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
+    logic.deviceDisonnect();
+    dialogs.completions.clear();
 }
 
 // A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
