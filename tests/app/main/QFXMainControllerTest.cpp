@@ -100,8 +100,8 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
 }
 
 // The kept Quit waits for every sheet in line, not only the one it was pressed on: a message queued behind
-// a sheet opens and is read before the program ends. Ctrl+Q pressed in a sheet's text field is neither
-// typed there nor lost.
+// a sheet opens and is read before the program ends, and so is the word that the unit was unplugged
+// meanwhile. Ctrl+Q pressed in a sheet's text field is neither typed there nor lost.
 TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
 {
     // Quit's key is Ctrl+Q whatever the desktop's theme binds (the offscreen one binds none).
@@ -129,6 +129,12 @@ TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
     settle();
     EXPECT_TRUE(appDelegate.isShowingDialog()) << "the message behind opens";
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
+    // The unit unplugged meanwhile takes the message down and says it is gone: that is read first too.
+    controller.deviceDisonnect();
+    settle();
+    EXPECT_TRUE(appDelegate.isShowingDialog()) << "the lost unit is told";
+    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
+    EXPECT_NE(controller.deviceWorkLabel()->accessibleName().indexOf(InterfaceTexts::localizedString("Main_BusyQuitAfterSheet")), -1);
     ASSERT_NE(dialogQueue.informationView(), nullptr);
     dialogQueue.informationView()->okButton()->click();
     settle();
