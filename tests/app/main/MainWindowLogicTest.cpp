@@ -154,6 +154,18 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
     EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
     logic.deviceDisonnect();
     dialogs.completions.clear();
+
+    // The pool's copies going on meanwhile: their count ends before the sentence that follows it, as
+    // before every other wait's.
+    appDelegate.setIsShowingDialog(true);
+    logic.poolCopiesProgress(3, 10);
+    logic.performMenuAction(Action::Quit);
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 3 of 10. Quits once the open message is answered.");
+    logic.poolCopiesProgress(0, 0);
+    EXPECT_EQ(chrome.deviceWork, "Quits once the open message is answered.");
+    appDelegate.setIsShowingDialog(false);
+    logic.sheetsMayHaveEnded();
+    dialogs.completions.clear();
 }
 
 // A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
