@@ -38,6 +38,11 @@ TEST(BusyLineBreaks, BreaksOnlyWhereTheLanguageAllowsAndKeepsItsBreakWhileACount
         {"Japanese in little room: at its spaces, the count whole",
          "パッチをコピーしています: 64\u00A0/\u00A07836。この処理の後に終了します。", 16,
          "パッチをコピーしています:\n64\u00A0/\u00A07836。\nこの処理の後に終了します。"},
+        // The window puts a space between an ended count and the wait after it: no line starts with it,
+        // and a line that fits keeps it.
+        {"Japanese, the space after its full stop", "パッチをコピーしています: 64\u00A0/\u00A07836。 表示中のメッセージに答えると終了します。", 30,
+         "パッチをコピーしています: 64\u00A0/\u00A07836。\n表示中のメッセージに答えると終了します。"},
+        {"Japanese, the space kept where it fits", "7836。 終了します。", 30, "7836。 終了します。"},
         {"a Japanese part with no room stays whole", "ユニットの編集は停止中です。", 6, "ユニットの編集は停止中です。"},
         {"nothing to lay", "", 10, ""},
     };
