@@ -251,9 +251,11 @@ void QFXMainController::buildMenus()
 bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == deviceWorkLabel_ && event->type() == QEvent::Resize) layDeviceWorkLine();
-    // Ctrl+Q on a sheet is kept until the sheet is answered, not dropped for the user to press again.
-    if (event->type() == QEvent::KeyPress && appDelegate_.isShowingDialog() &&
-        QKeySequence(static_cast<QKeyEvent*>(event)->keyCombination()) == kQuitKey) {
+    // Ctrl+Q on a sheet is kept until the sheet is answered, not dropped for the user to press again. A
+    // popover or a menu open takes the keys from the window's shortcuts: it closes, and the program quits.
+    if (event->type() == QEvent::KeyPress && QKeySequence(static_cast<QKeyEvent*>(event)->keyCombination()) == kQuitKey &&
+        (appDelegate_.isShowingDialog() || QApplication::activePopupWidget() != nullptr)) {
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
         performMenuAction(MenuAction::Quit);
         return true;
     }

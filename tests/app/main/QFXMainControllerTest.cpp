@@ -21,6 +21,7 @@
 #include "app/effect/EffectListModel.h"
 #include "app/effect/EffectPoolPanel.h"
 #include "app/effect/EffectUpdateView.h"
+#include "app/controls/AutoClosePopover.h"
 #include "app/main/QueueMainDialogs.h"
 #include "app/views/InterfaceTexts.h"
 #include "app/shell/FlashWindowController.h"
@@ -97,6 +98,31 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
     EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+}
+
+// Ctrl+Q quits from the window, and from a popover open over it (the undo popover, a row's menu), which
+// takes the keys while it shows: the key is not lost to it.
+TEST_F(QFXMainControllerTest, CtrlQQuitsFromTheWindowAndFromAPopoverOverIt)
+{
+    window.show();
+    settle();
+    QWidget* targets[] = {&window, new AutoClosePopover(&window)};
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->metaObject()->className());
+        target->show();
+        settle();
+        log.clear();
+        QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, QStringLiteral("\x11"));
+        QCoreApplication::sendEvent(target->focusWidget() ? target->focusWidget() : target, &ctrlQ);
+        settle();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+        if (target != &window) {
+            EXPECT_FALSE(target->isVisible()) << "the popover closes";
+        }
+        controller.deviceDisonnect();
+        dialogQueue.clearAllDialog();
+    }
+    delete targets[1];
 }
 
 // The kept Quit waits for every sheet in line, not only the one it was pressed on: a message queued behind
