@@ -43,6 +43,8 @@
 #include "UndoTour.h"
 #include "WindowGestures.h"
 #include "app/dialogs/ShowingDialogQueue.h"
+#include "app/patch/OptionMenuForPatchPool.h"
+#include "app/controls/RightClickButton.h"
 #include "app/patch/BackupPatch.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolModel.h"
@@ -446,11 +448,13 @@ TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNot
 }
 
 // The pool under its busy cover (a second drop's files read behind the first one's held copies) still takes
-// the pointer: a click where a row shows, delivered through the window as the platform does, selects it.
+// the pointer: a click where a row shows, delivered through the window as the platform does, selects it,
+// and the right button's menu deletes it.
 TEST(PoolSafety, ThePoolTakesThePointerUnderItsBusyCover)
 {
     auto held = std::make_shared<HeldCopies>();
     ProgramRig rig;
+    std::vector<PoolTour::Shown> shown;
     runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
         auto* view = window.findChild<PatchPoolOutlineView*>();
         ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
@@ -471,11 +475,25 @@ TEST(PoolSafety, ThePoolTakesThePointerUnderItsBusyCover)
         }
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->selectionModel()->isRowSelected(row.row(), row.parent()); }, 10s));
         EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
+        // The right button's menu opens there too, and its Delete is done at once, behind the copies, and
+        // kept: the library the quit saves holds the pool as it showed.
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, QPointF(at), top->mapToGlobal(QPointF(at)), Qt::RightButton,
+                              type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(top->windowHandle(), &event);
+        }
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->optionMenu() != nullptr && view->optionMenu()->isVisible(); }, 10s));
+        view->optionMenu()->deleteButton()->click();
+        const auto& pool = screen->structureData();
+        EXPECT_EQ(std::find(pool.begin(), pool.end(), first), pool.end());
         EXPECT_TRUE(held->stillHeld());
         held->release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
     });
     EXPECT_FALSE(held->wasTimedOut());
+    expectTheLibraryHoldsWhatWasShown(rig, shown);
 }
 
 // The pool patch sheet's Save on a patch of a large drop whose copies are under way lands that patch's own

@@ -144,11 +144,28 @@ TEST(PoolCopyLedger, AWithdrawalTakesTheNewestCopyNotBegunAndCountsItDone)
     ASSERT_TRUE(ledger.begin(again, 0));
     ledger.made(again, 0);
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 4}));
-    // An undo of the drop takes the rest away: the total shrinks, the count made stays.
+    // Renamed once more, and another drop into another group meanwhile: the count goes on where it stood,
+    // the other drop's added to it.
     EXPECT_EQ(ledger.withdraw({c2, d2}).withdrawn.size(), 2u);
-    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 2}));
+    const PoolCopyLedger::Copy c3{"/m/C.qptc", "/root/Temp/Local/Again"};
+    const PoolCopyLedger::Copy d3{"/m/D.qptc", "/root/Temp/Local/Again"};
+    const auto renamedAgain = ledger.open({c3, d3});
+    const auto other = ledger.open({{"/m/E.qptc", "/root/Temp/Local/Other"}});
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{2, 5}));
     ledger.close(again);
+    ASSERT_TRUE(ledger.begin(other, 0));
+    ledger.made(other, 0);
+    ledger.close(other);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 5}));
+    // An undo of the drop takes the rest away: the total shrinks, the count made stays.
+    EXPECT_EQ(ledger.withdraw({c3, d3}).withdrawn.size(), 2u);
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{3, 3}));
+    ledger.close(renamedAgain);
     EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 0}));
+    // The next drop counts from nothing.
+    const auto next = ledger.open({a});
+    EXPECT_EQ(ledger.progress(), (std::pair<std::size_t, std::size_t>{0, 1}));
+    ledger.close(next);
 }
 
 // A step on a file finds the copies of it still standing; one it takes is never begun by the queue, and

@@ -9,7 +9,7 @@ namespace {
 constexpr QChar kIdeographicFullStop(0x3002);
 
 // The line's parts with what joins each to the one before it: two spaces between the works, one after a
-// sentence's full stop or ellipsis, none after an ideographic full stop.
+// sentence's full stop or ellipsis, none after an ideographic full stop unless the line puts one there.
 struct Part {
     QString joint;
     QString text;
@@ -27,8 +27,11 @@ std::vector<Part> partsOf(const QString& text)
     };
     for (qsizetype at = 0; at < text.size(); ++at) {
         const QChar c = text.at(at);
-        if (c == u' ' && (text.mid(at, 2) == QStringLiteral("  ") || current.endsWith(u'.') ||
-                          current.endsWith(QChar(0x2026)))) {
+        // A space after an ideographic full stop joins too (the part before it is closed already): no
+        // line starts with it.
+        const QChar before = at > 0 ? text.at(at - 1) : QChar();
+        if (c == u' ' && (text.mid(at, 2) == QStringLiteral("  ") || before == u'.' || before == QChar(0x2026) ||
+                          before == kIdeographicFullStop)) {
             if (!current.isEmpty()) close();
             while (at < text.size() && text.at(at) == u' ') joint += text.at(at++);
             --at;

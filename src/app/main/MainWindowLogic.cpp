@@ -186,8 +186,10 @@ void MainWindowLogic::holdUnitEdits(bool held)
 
 void MainWindowLogic::signalEndAsked()
 {
-    // The program ends as by Quit, whatever Disconnect waited before: the busy line says so.
+    // The program ends as by Quit, whatever Disconnect waited before: the busy line says so. It ends
+    // whatever shows, too: a Quit kept for a sheet's answer has nothing left to wait for.
     quitWaiting_ = true;
+    quitAfterSheet_ = false;
     holdUnitEdits(true);
     showDeviceWork();
 }
@@ -874,6 +876,12 @@ void MainWindowLogic::deviceWorkDidEnd()
     showDeviceWork();
 }
 
+std::string MainWindowLogic::endCount(const std::string& count)
+{
+    // A count is no sentence of its own: it is ended before the sentence that follows it.
+    return InterfaceTexts::localizedString("Main_BusyCountEnds").arg(QString::fromStdString(count)).toStdString();
+}
+
 void MainWindowLogic::deviceWorkDidStart(DeviceWork work)
 {
     deviceWork_ = work;
@@ -902,16 +910,22 @@ void MainWindowLogic::poolFilesReading(std::size_t files)
 
 void MainWindowLogic::showDeviceWork()
 {
-    parts_->chrome.setDeviceWorkText(withSheetQuit(deviceWorkText()));
+    bool endsWithCount = false;
+    std::string text = deviceWorkText(endsWithCount);
+    parts_->chrome.setDeviceWorkText(withSheetQuit(std::move(text), endsWithCount));
 }
 
-std::string MainWindowLogic::withSheetQuit(std::string text) const
+std::string MainWindowLogic::withSheetQuit(std::string text, bool endsWithCount) const
 {
     if (!quitAfterSheet_) return text;
-    return text + (text.empty() ? "" : "  ") + InterfaceTexts::localizedString("Main_BusyQuitAfterSheet").toStdString();
+    const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitAfterSheet").toStdString();
+    if (text.empty()) return waits;
+    // A count is no sentence of its own: it is ended before the sentence that follows it.
+    if (endsWithCount) return endCount(text) + " " + waits;
+    return text + "  " + waits;
 }
 
-std::string MainWindowLogic::deviceWorkText() const
+std::string MainWindowLogic::deviceWorkText(bool& endsWithCount) const
 {
     // The pool's reads and copies go on with or without a unit; they share the line with the unit's work.
     std::string copying;
@@ -933,15 +947,12 @@ std::string MainWindowLogic::deviceWorkText() const
     const bool lettingGo = parts_->appDelegate.isLettingDeviceGo() && parts_->appDelegate.isDeviceConnected();
     const char* quitWaits = lettingGo ? "Main_BusyQuitWaitsEditsOff" : "Main_BusyQuitWaits";
     const char* ejectWaits = lettingGo ? "Main_BusyEjectWaitsEditsOff" : "Main_BusyEjectWaits";
-    // A count is no sentence of its own: it is ended before the sentence that follows it.
-    const auto endCount = [](const std::string& count) {
-        return InterfaceTexts::localizedString("Main_BusyCountEnds").arg(QString::fromStdString(count)).toStdString();
-    };
     if (!deviceWork_ || !parts_->appDelegate.isDeviceConnected()) {
         // A Quit or an eject waiting for the copies says so after their count.
         const char* waits = quitWaiting_ ? quitWaits : ejectWaiting_ ? ejectWaits : nullptr;
         if (!copying.empty() && waits != nullptr)
             copying = endCount(copying) + " " + InterfaceTexts::localizedString(waits).toStdString();
+        endsWithCount = !copying.empty() && waits == nullptr;
         return copying;
     }
     std::string text = InterfaceTexts::localizedString(keys.at(*deviceWork_)).toStdString();
@@ -963,6 +974,7 @@ std::string MainWindowLogic::deviceWorkText() const
         text += " " + InterfaceTexts::localizedString(waits).toStdString();
     }
     if (!copying.empty()) text += "  " + copying;
+    endsWithCount = !copying.empty() || (counted && waits == nullptr);
     return text;
 }
 

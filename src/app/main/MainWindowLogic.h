@@ -247,9 +247,11 @@ private:
     std::size_t poolFilesReading_ = 0;
     // The busy line from the running work and a waiting eject.
     void showDeviceWork();
-    std::string deviceWorkText() const;
+    // `endsWithCount`: the line's last part is a count, which a sentence after it ends first.
+    std::string deviceWorkText(bool& endsWithCount) const;
     // The line ends saying that a Quit waits for the sheet, while one does.
-    std::string withSheetQuit(std::string text) const;
+    std::string withSheetQuit(std::string text, bool endsWithCount) const;
+    static std::string endCount(const std::string& count);
     bool receivedAppVersion_ = false;
     std::vector<MainDialogs::UpdatedEffect> updatedEffectItems_;
     std::vector<std::string> synchServerActionList_;

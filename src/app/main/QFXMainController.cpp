@@ -35,6 +35,10 @@
 
 namespace {
 
+// Quit's key. The Command key becomes Ctrl: Ctrl+Q whatever the desktop's theme binds to its own Quit (a
+// theme may bind none), on the menu and on a sheet alike.
+const QKeySequence kQuitKey(Qt::CTRL | Qt::Key_Q);
+
 QPixmap pixmapNamed(const char* name) { return QPixmap::fromImage(NamedImages::image(QString::fromLatin1(name))); }
 
 QLabel* iconLabel(QWidget* parent)
@@ -231,7 +235,7 @@ void QFXMainController::buildMenus()
     addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuInformDeviceUpdates"), MenuAction::InformUpdatingDevice)
         ->setCheckable(true);
     controlMenu_->addSeparator();
-    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuQuit"), MenuAction::Quit)->setShortcut(QKeySequence::Quit);
+    addMenuAction(controlMenu_, InterfaceTexts::localizedString("Main_MenuQuit"), MenuAction::Quit)->setShortcut(kQuitKey);
     helpMenu_ = menuBar->addMenu(InterfaceTexts::localizedString("Main_MenuHelp"));
     addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuVersion"), MenuAction::Version);
     addMenuAction(helpMenu_, InterfaceTexts::localizedString("Main_MenuLicence"), MenuAction::License);
@@ -247,9 +251,11 @@ void QFXMainController::buildMenus()
 bool QFXMainController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == deviceWorkLabel_ && event->type() == QEvent::Resize) layDeviceWorkLine();
-    // Ctrl+Q on a sheet is kept until the sheet is answered, not dropped for the user to press again.
-    if (event->type() == QEvent::KeyPress && appDelegate_.isShowingDialog() &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Quit)) {
+    // Ctrl+Q on a sheet is kept until the sheet is answered, not dropped for the user to press again. A
+    // popover or a menu open takes the keys from the window's shortcuts: it closes, and the program quits.
+    if (event->type() == QEvent::KeyPress && QKeySequence(static_cast<QKeyEvent*>(event)->keyCombination()) == kQuitKey &&
+        (appDelegate_.isShowingDialog() || QApplication::activePopupWidget() != nullptr)) {
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
         performMenuAction(MenuAction::Quit);
         return true;
     }

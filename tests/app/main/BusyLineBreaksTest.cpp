@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "app/main/BusyLineBreaks.h"
+#include "platform/bundle/Bundle.h"
 
 namespace {
 
@@ -20,13 +21,13 @@ TEST(BusyLineBreaks, BreaksOnlyWhereTheLanguageAllowsAndKeepsItsBreakWhileACount
         const char* expected;
     };
     const Row rows[] = {
-        {"a line that fits stays whole", "Copying patches: 1152 of 10006", 40, "Copying patches: 1152 of 10006"},
-        {"between the works first", "Writing patches to the unit…  Copying patches: 64 of 7836", 40,
-         "Writing patches to the unit…\nCopying patches: 64 of 7836"},
-        {"after a sentence's full stop", "Copying patches: 64 of 7836. Quits after this; unit edits are off.", 40,
-         "Copying patches: 64 of 7836.\nQuits after this; unit edits are off."},
-        {"the same break with a longer count", "Copying patches: 1152 of 10006. Quits after this; unit edits are off.",
-         40, "Copying patches: 1152 of 10006.\nQuits after this; unit edits are off."},
+        {"a line that fits stays whole", "Copying patches: 1152\u00A0of\u00A010006", 40, "Copying patches: 1152\u00A0of\u00A010006"},
+        {"between the works first", "Writing patches to the unit…  Copying patches: 64\u00A0of\u00A07836", 40,
+         "Writing patches to the unit…\nCopying patches: 64\u00A0of\u00A07836"},
+        {"after a sentence's full stop", "Copying patches: 64\u00A0of\u00A07836. Quits after this; unit edits are off.", 40,
+         "Copying patches: 64\u00A0of\u00A07836.\nQuits after this; unit edits are off."},
+        {"the same break with a longer count", "Copying patches: 1152\u00A0of\u00A010006. Quits after this; unit edits are off.",
+         40, "Copying patches: 1152\u00A0of\u00A010006.\nQuits after this; unit edits are off."},
         {"a part too long for any line at its spaces", "Finishing an interrupted effect change on the unit…", 30,
          "Finishing an interrupted\neffect change on the unit…"},
         // Japanese breaks after its full stop, never inside a word: not "停止 / 中です".
@@ -38,10 +39,34 @@ TEST(BusyLineBreaks, BreaksOnlyWhereTheLanguageAllowsAndKeepsItsBreakWhileACount
         {"Japanese in little room: at its spaces, the count whole",
          "パッチをコピーしています: 64\u00A0/\u00A07836。この処理の後に終了します。", 16,
          "パッチをコピーしています:\n64\u00A0/\u00A07836。\nこの処理の後に終了します。"},
+        // The window puts a space between an ended count and the wait after it: no line starts with it,
+        // and a line that fits keeps it.
+        {"Japanese, the space after its full stop", "パッチをコピーしています: 64\u00A0/\u00A07836。 表示中のメッセージに答えると終了します。", 30,
+         "パッチをコピーしています: 64\u00A0/\u00A07836。\n表示中のメッセージに答えると終了します。"},
+        {"Japanese, the space kept where it fits", "7836。 終了します。", 30, "7836。 終了します。"},
         {"a Japanese part with no room stays whole", "ユニットの編集は停止中です。", 6, "ユニットの編集は停止中です。"},
         {"nothing to lay", "", 10, ""},
     };
     for (const Row& row : rows) EXPECT_EQ(laid(row.text, row.width), QString::fromUtf8(row.expected)) << row.name;
+}
+
+// Each language's counted lines, in a room too narrow for the whole: the count stays whole on one line,
+// so the break stays put while it grows.
+TEST(BusyLineBreaks, ACountOfEitherLanguageStaysWhole)
+{
+    for (const char* language : {"en", "ja"}) {
+        const auto table = platform::Bundle::main().table("Localizable", language);
+        ASSERT_TRUE(table.has_value());
+        for (const char* key : {"Main_BusyCopyingPatches", "Main_BusyReadingPatches", "Main_BusyWritingPatches"}) {
+            const QString format = QString::fromStdString(table->entries().at(key));
+            const QString text = format.arg(64).arg(7836);
+            const qsizetype from = text.indexOf(QStringLiteral("64"));
+            const QString count = text.mid(from, text.indexOf(QStringLiteral("7836")) + 4 - from);
+            for (int width = static_cast<int>(count.size()); width < text.size(); ++width)
+                EXPECT_TRUE(BusyLineBreaks::lay(text, width, charactersOf).contains(count))
+                    << language << " " << key << " " << width << ": " << BusyLineBreaks::lay(text, width, charactersOf).toStdString();
+        }
+    }
 }
 
 }  // namespace

@@ -140,6 +140,32 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
         logic.deviceDisonnect();
         dialogs.completions.clear();
     }
+
+    // A termination signal while the kept Quit waits ends the program whatever shows: the line no longer
+    // says the end waits for the message, and the message answered later starts no second end of its own.
+    connect();
+    appDelegate.setIsShowingDialog(true);
+    logic.performMenuAction(Action::Quit);
+    log.clear();
+    logic.signalEndAsked();
+    EXPECT_EQ(chrome.deviceWork.find("Quits once the open message is answered."), std::string::npos) << chrome.deviceWork;
+    appDelegate.setIsShowingDialog(false);
+    logic.sheetsMayHaveEnded();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
+    logic.deviceDisonnect();
+    dialogs.completions.clear();
+
+    // The pool's copies going on meanwhile: their count ends before the sentence that follows it, as
+    // before every other wait's.
+    appDelegate.setIsShowingDialog(true);
+    logic.poolCopiesProgress(3, 10);
+    logic.performMenuAction(Action::Quit);
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 3\u00A0of\u00A010. Quits once the open message is answered.");
+    logic.poolCopiesProgress(0, 0);
+    EXPECT_EQ(chrome.deviceWork, "Quits once the open message is answered.");
+    appDelegate.setIsShowingDialog(false);
+    logic.sheetsMayHaveEnded();
+    dialogs.completions.clear();
 }
 
 // A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
@@ -178,9 +204,9 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     logic.didDoSynchronizationActionDevice(std::nullopt);
     logic.deviceWorkDidStart(Work::Reading);
     logic.deviceWorkProgress(23, 100);
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100");
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23\u00A0of\u00A0100");
     logic.ejectDevice();
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23 of 100. Ejects after this; unit edits are off.");
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23\u00A0of\u00A0100. Ejects after this; unit edits are off.");
     logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
 
@@ -189,7 +215,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
     logic.didDoSynchronizationActionDevice(std::nullopt);
     logic.deviceWorkDidStart(Work::WritingPatches);
     logic.deviceWorkProgress(40, 100);
-    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40 of 100");
+    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40\u00A0of\u00A0100");
     // The next work starts without the last one's count.
     logic.deviceWorkDidStart(Work::WritingPatches);
     EXPECT_EQ(chrome.deviceWork, "Writing patches to the unit…");
@@ -212,13 +238,13 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
         connect();
         logic.deviceWorkDidStart(Work::WritingPatches);
         logic.deviceWorkProgress(25, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25\u00A0of\u00A0100") << name;
         logic.ejectDevice();
         quit();
         EXPECT_EQ(log.back(), "closeApp") << name;
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25 of 100. Quits after this; unit edits are off.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25\u00A0of\u00A0100. Quits after this; unit edits are off.") << name;
         logic.deviceWorkProgress(50, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50 of 100. Quits after this; unit edits are off.") << name;
+        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50\u00A0of\u00A0100. Quits after this; unit edits are off.") << name;
         logic.deviceWorkDidStart(Work::Ejecting);
         EXPECT_EQ(chrome.deviceWork, "Ejecting the unit…") << name;
         logic.deviceDisonnect();
@@ -287,7 +313,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_TRUE(chrome.inputHeld);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10 of 300. Ejects after this; unit edits are off.");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10\u00A0of\u00A0300. Ejects after this; unit edits are off.");
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
@@ -302,7 +328,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     logic.windowShouldClose();
     EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing"}));
     EXPECT_TRUE(chrome.inputHeld);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 64 of 300. The program ends when this is done.");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 64\u00A0of\u00A0300. The program ends when this is done.");
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
     EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing", "closeApp"}));
@@ -314,16 +340,16 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesUntilNoneRemains)
     awake();
     using Work = CommonUtilsDelegate::DeviceWork;
     logic.poolCopiesProgress(0, 10000);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 0 of 10000");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 0\u00A0of\u00A010000");
     logic.poolCopiesProgress(640, 10000);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640 of 10000");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640\u00A0of\u00A010000");
     connect();
     logic.didDoSynchronizationActionDevice(std::nullopt);
     logic.deviceWorkDidStart(Work::WritingPatches);
     logic.deviceWorkProgress(40, 100);
-    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40 of 100  Copying patches: 640 of 10000");
+    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40\u00A0of\u00A0100  Copying patches: 640\u00A0of\u00A010000");
     logic.deviceWorkDidEnd();
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640 of 10000");
+    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640\u00A0of\u00A010000");
     logic.poolCopiesProgress(0, 0);
     EXPECT_EQ(chrome.deviceWork, "");
 }
@@ -342,8 +368,8 @@ TEST_F(MainWindowLogicTest, TheBusyLineNamesADropsFilesFromTheDropOn)
         {[&] { logic.performMenuAction(Action::Quit); },
          "Reading the dropped files: 10000. The program ends when this is done."},
         {[&] { logic.poolCopiesProgress(0, 9998); },
-         "Reading the dropped files: 10000  Copying patches: 0 of 9998. The program ends when this is done."},
-        {[&] { logic.poolFilesReading(0); }, "Copying patches: 0 of 9998. The program ends when this is done."},
+         "Reading the dropped files: 10000  Copying patches: 0\u00A0of\u00A09998. The program ends when this is done."},
+        {[&] { logic.poolFilesReading(0); }, "Copying patches: 0\u00A0of\u00A09998. The program ends when this is done."},
         {[&] { logic.poolCopiesProgress(0, 0); }, ""},
     };
     for (const auto& step : steps) {
@@ -368,7 +394,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePictu
     EXPECT_FALSE(chrome.deviceSync);
     EXPECT_EQ(chrome.deviceWork, reading);
     logic.deviceWorkProgress(5, 100);
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 5 of 100");
+    EXPECT_EQ(chrome.deviceWork, "Reading patches: 5\u00A0of\u00A0100");
     logic.deviceWorkDidEnd();
     EXPECT_EQ(chrome.deviceWork, "");
     // A late count after the end names nothing, and a work the lost unit took along is not told again

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 #include "app/effect/EffectListModel.h"
 #include "app/effect/EffectPoolPanel.h"
 #include "app/effect/EffectUpdateView.h"
+#include "app/controls/AutoClosePopover.h"
 #include "app/main/QueueMainDialogs.h"
 #include "app/views/InterfaceTexts.h"
 #include "app/shell/FlashWindowController.h"
@@ -76,7 +78,7 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     log.clear();
     const auto actions = sheet->actions();
     EXPECT_TRUE(std::none_of(actions.begin(), actions.end(), [](QAction* action) {
-        return action->shortcut() == QKeySequence(QKeySequence::Quit);
+        return action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q);
     }));
     QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
     QCoreApplication::sendEvent(sheet, &ctrlQ);
@@ -95,6 +97,73 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     dialogQueue.informationView()->okButton()->click();
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+}
+
+// Ctrl+Q quits from the window, and from a popover open over it (the undo popover, a row's menu), which
+// takes the keys while it shows: the key is not lost to it.
+TEST_F(QFXMainControllerTest, CtrlQQuitsFromTheWindowAndFromAPopoverOverIt)
+{
+    window.show();
+    settle();
+    QWidget* targets[] = {&window, new AutoClosePopover(&window)};
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->metaObject()->className());
+        target->show();
+        settle();
+        log.clear();
+        QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, QStringLiteral("\x11"));
+        QCoreApplication::sendEvent(target->focusWidget() ? target->focusWidget() : target, &ctrlQ);
+        settle();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+        if (target != &window) {
+            EXPECT_FALSE(target->isVisible()) << "the popover closes";
+        }
+        controller.deviceDisonnect();
+        dialogQueue.clearAllDialog();
+    }
+    delete targets[1];
+}
+
+// The kept Quit waits for every sheet in line, not only the one it was pressed on: a message queued behind
+// a sheet opens and is read before the program ends, and so is the word that the unit was unplugged
+// meanwhile. Ctrl+Q pressed in a sheet's text field is neither typed there nor lost.
+TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
+{
+    // Quit's key is Ctrl+Q whatever the desktop's theme binds (the offscreen one binds none).
+    EXPECT_EQ(controller.menuAction(Action::Quit)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    window.show();
+    settle();
+    QPointer<QLineEdit> field;
+    QPointer<QWidget> form;
+    dialogQueue.addBlockActionQueue([&]() -> QDialog* {
+        form = new QWidget;
+        field = new QLineEdit(QStringLiteral("Name"), form);
+        return dialogQueue.sheetWindowWithView(form);
+    });
+    dialogQueue.showDialogWithInformation(QStringLiteral("Behind"));
+    settle();
+    ASSERT_TRUE(field && field->isVisible());
+    field->setFocus();
+    log.clear();
+    QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, QStringLiteral("\x11"));
+    QCoreApplication::sendEvent(field, &ctrlQ);
+    EXPECT_EQ(field->text(), QStringLiteral("Name"));
+    EXPECT_EQ(controller.deviceWorkLabel()->accessibleName(), InterfaceTexts::localizedString("Main_BusyQuitAfterSheet"));
+
+    dialogQueue.closeSheetOf(form);
+    settle();
+    EXPECT_TRUE(appDelegate.isShowingDialog()) << "the message behind opens";
+    EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
+    // The unit unplugged meanwhile takes the message down and says it is gone: that is read first too.
+    controller.deviceDisonnect();
+    settle();
+    EXPECT_TRUE(appDelegate.isShowingDialog()) << "the lost unit is told";
+    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
+    EXPECT_NE(controller.deviceWorkLabel()->accessibleName().indexOf(InterfaceTexts::localizedString("Main_BusyQuitAfterSheet")), -1);
+    ASSERT_NE(dialogQueue.informationView(), nullptr);
+    dialogQueue.informationView()->okButton()->click();
+    settle();
     EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
 }
 

@@ -21,6 +21,7 @@
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
+#include "app/patch/PoolNameEditor.h"
 #include "library/models/DirectoryObject.h"
 #include "support/app/PatchScreenRig.h"
 #include "support/app/PoolNodes.h"
@@ -399,6 +400,27 @@ TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
     EXPECT_EQ(screen->structureData().front(), d);
     EXPECT_EQ(g->childDirectories, std::vector<Node>{c});
     EXPECT_EQ(selectedInPool(), std::vector<Node>{d});
+}
+
+// A name being typed in the pool when a drag is pressed on another row is the user's: it is written to its
+// own row before the drag takes the pressed one, and no editor is left open over a row the drag moves.
+TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionEndsTheNameBeingTypedFirst)
+{
+    pool->selectRows({pool->rowForIndex(pool->poolModel()->indexOf(a.get()))});
+    QKeyEvent f2(QEvent::KeyRelease, Qt::Key_F2, Qt::NoModifier);
+    QApplication::sendEvent(pool, &f2);
+    ASSERT_NE(pool->nameEditor(), nullptr);
+    pool->nameEditor()->selectAll();
+    pool->nameEditor()->insert(QStringLiteral("Typed"));
+    bool editorOpen = true;
+    std::vector<Node> carried;
+    dragPoolRows({a}, [&](PatchDragMimeData&) {
+        editorOpen = pool->nameEditor() != nullptr;
+        for (const auto& entry : pool->dragState().draggedContainers) carried.push_back(entry.childItem);
+    }, d);
+    EXPECT_FALSE(editorOpen);
+    EXPECT_EQ(a->name.value_or(""), "Typed");
+    EXPECT_EQ(carried, std::vector<Node>{d});
 }
 
 TEST_F(PatchDragAndDropTest, PoolItemsNeverEnterABackupAllGroup)
