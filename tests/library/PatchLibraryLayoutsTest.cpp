@@ -1184,16 +1184,29 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         Strings shownAfterTheCut;
         // A group the pool holds before the save, with one patch "X" in it.
         std::string group;
-        // A folder of the working copy with one patch "S", made after the note.
-        std::string unnoted;
+        // What the run did to its working copy after the note, the change not noted yet (a kill in its turn).
+        std::function<void()> afterTheNote;
     } cases[] = {
-        {"a full store", false, false, false, {"A", "E"}, "", ""},
-        {"a library the run could not read", true, false, false, {"A", "Kept/E"}, "", ""},
-        {"a full store, then a save that lands", false, false, true, {"A", "F"}, "", ""},
-        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}, "", ""},
+        {"a full store", false, false, false, {"A", "E"}, "", nullptr},
+        {"a library the run could not read", true, false, false, {"A", "Kept/E"}, "", nullptr},
+        {"a full store, then a save that lands", false, false, true, {"A", "F"}, "", nullptr},
+        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}, "", nullptr},
         {"a group whose name holds line breaks and the note's escapes", false, false, false,
-         {"A", "E", "Two\nLines %0A 100%\r/X"}, "Two\nLines %0A 100%\r", ""},
-        {"a folder of patches the note does not name", false, false, false, {"A", "E", "Later/S"}, "", "Later"},
+         {"A", "E", "Two\nLines %0A 100%\r/X"}, "Two\nLines %0A 100%\r", nullptr},
+        {"a folder of patches the note does not name", false, false, false, {"A", "E", "Later/S"}, "",
+         [&] { writePatch("Temp/Local/Later/S.qptc", "S"); }},
+        {"a patch at the top the note does not name", false, false, false, {"A", "E", "S"}, "",
+         [&] { writePatch("Temp/Local/S.qptc", "S"); }},
+        {"a patch in a noted group the note does not name", false, false, false, {"A", "E", "G/X", "G/S"}, "G",
+         [&] { writePatch("Temp/Local/G/S.qptc", "S"); }},
+        {"a noted group renamed since", false, false, false, {"A", "E", "New/X"}, "G",
+         [&] { fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/Local/New"); }},
+        {"a folder holding only a copy's half-written file", false, false, false, {"A", "E"}, "",
+         [&] {
+             fs::create_directories(rootFolder + "/Temp/Local/Later");
+             fs::copy_file(writePatch("Temp/Local/S.qptc", "S"), rootFolder + "/Temp/Local/Later/.S.qptc.tmp-12-3");
+             fs::remove(rootFolder + "/Temp/Local/S.qptc");
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1220,7 +1233,7 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         }
         faulty.heal();
         ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
-        if (!c.unnoted.empty()) writePatch("Temp/Local/" + c.unnoted + "/S.qptc", "S");
+        if (c.afterTheNote) c.afterTheNote();
         if (c.landsAfter) {
             // E deleted, F added: a note left standing would bring E back.
             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
