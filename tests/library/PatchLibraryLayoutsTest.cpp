@@ -1176,6 +1176,8 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
 // (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
+    // The run's pool, as the window shows it.
+    CommonUtils::Tree tree;
     const struct {
         const char* what;
         bool unreadable;
@@ -1207,13 +1209,37 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
              fs::copy_file(writePatch("Temp/Local/S.qptc", "S"), rootFolder + "/Temp/Local/Later/.S.qptc.tmp-12-3");
              fs::remove(rootFolder + "/Temp/Local/S.qptc");
          }},
+        {"the library changed by another program since", false, false, false, {"A", "Hand", "Kept/E"}, "",
+         [&] { put("Pool/[1] Hand.qptc", patchBytes("Hand")); }},
+        // E deleted, F added: the note cannot be written again (a full disk) and names E still.
+        {"a change the note cannot be written again for", false, false, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             faulty.fail(Op::Write, ".closing-pool");
+             utils->noteQuitAgain(tree, true);
+             faulty.heal();
+             const auto note = files.readFile(rootFolder + "/Temp/.closing-pool");
+             ASSERT_TRUE(note);
+             EXPECT_NE(std::string(note->begin(), note->end()).find("E.qptc"), std::string::npos) << "the older note";
+         }},
+        {"a change, then a second save that fails", false, false, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             utils->noteQuitAgain(tree, true);
+             faulty.fail(Op::CreateDirectory, ".Patch-saving");
+             std::atomic<bool> changed{true};
+             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             faulty.heal();
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(rootFolder);
         put("Pool/[0] A.qptc", patchBytes("A"));
         if (c.unreadable) faulty.fail(Op::List, "/Patch/Pool");
-        CommonUtils::Tree tree = load();
+        tree = load();
         faulty.heal();
         tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
         if (!c.group.empty()) tree.push_back(group(c.group, {writePatch("Temp/Local/" + c.group + "/X.qptc", "X")}));
