@@ -1370,17 +1370,21 @@ std::optional<std::string> CommonUtils::editedCopyOf(const std::string& source, 
         if (const auto item = getPatchItemWithPath(source)) name = fileNameForPatchName(item->patchName, sourceName);
     const std::string stem = fs::path(name).stem().string();
     const std::string extension = fs::path(name).extension().string();
-    const auto named = [&](const std::string& relative) {
+    // Copies of one name land in the order of their lines, the first under the name itself: a line takes
+    // the lowest free of them, so patches of one name come back in their places.
+    const auto named = [&](const std::string& relative) -> std::optional<std::uint64_t> {
         const fs::path path(relative);
-        if (path.parent_path().string() != folder) return false;
+        if (path.parent_path().string() != folder) return std::nullopt;
         const std::string file = path.filename().string();
-        if (file == name) return true;
+        if (file == name) return 0;
         // A copy that met a file of its name took the next free "<name> (n)".
         const std::string numbered = stem + " (";
         if (file.size() <= numbered.size() + 1 + extension.size() || file.rfind(numbered, 0) != 0 || !file.ends_with(")" + extension))
-            return false;
+            return std::nullopt;
         const std::string n = file.substr(numbered.size(), file.size() - numbered.size() - 1 - extension.size());
-        return std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (n.empty() || n.size() > 9 || !std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        return std::stoull(n) + 1;
     };
     // The same patch but for the texts an edit writes.
     const auto withoutTexts = [](OKVPatch& each) {

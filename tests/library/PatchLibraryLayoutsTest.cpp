@@ -1582,6 +1582,8 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         std::string name;
         std::string comment;
         bool notedAgain = true;
+        // Further files of the same patch dropped after it, whose copies took "Late (n)" and were edited too.
+        int twins = 0;
     };
     const std::vector<Case> cases = {
         {"renamed", "Renamed", ""},
@@ -1590,6 +1592,8 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         {"texts of the note's own marks", "50%0A%25", "line\nbreak %0D\r\nend"},
         {"renamed, cut before the quit is noted again", "Renamed", "", false},
         {"both, cut before the quit is noted again", "Both", "and a comment", false},
+        {"two of one name renamed, cut before the quit is noted again", "First", "", false, 1},
+        {"three of one name, their comments edited, cut before the quit is noted again", "Late", "one", false, 2},
     };
     const fs::path drops = root / "drops";
     for (const Case& each : cases) {
@@ -1606,8 +1610,26 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         ASSERT_TRUE(files.writeAtomically(source, patchBytes("Late")));
         auto node = leaf(source, "Late");
         tree[1]->childDirectories.push_back(node);
+        std::vector<std::shared_ptr<DirectoryObject>> twins;
+        for (int n = 1; n <= each.twins; ++n) {
+            const std::string twinSource = (drops / ("twin " + std::to_string(n) + ".qptc")).string();
+            ASSERT_TRUE(files.writeAtomically(twinSource, patchBytes("Late")));
+            twins.push_back(leaf(twinSource, "Late"));
+            tree[1]->childDirectories.push_back(twins.back());
+        }
         tree[1]->childDirectories.push_back(leaf(writePatch("Temp/Local/G/D.qptc", "D"), "D"));
         utils->noteQuitAsked(tree, true);
+        Strings expected{"A", "G/C", "G/" + each.name, "G/D"};
+        for (int n = 1; n <= each.twins; ++n) {
+            auto& twin = twins[n - 1];
+            PatchItem& other = *twin->patchItem();
+            other.path = writePatch("Temp/Local/G/Late (" + std::to_string(n) + ").qptc", "Late");
+            other.patchName = each.name + " " + std::to_string(n);
+            other.patchComment = each.comment + " " + std::to_string(n);
+            ASSERT_TRUE(utils->editFilePatch(other));
+            twin->name = other.patchName;
+            expected.insert(expected.begin() + 2 + n, "G/" + other.patchName);
+        }
 
         // The copy lands, then the edit rewrites it.
         PatchItem& item = *node->patchItem();
@@ -1620,9 +1642,9 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         if (each.notedAgain) utils->noteQuitAgain(tree, true);
 
         start();
-        EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "G/C", "G/" + each.name, "G/D"}));
+        EXPECT_EQ(order(recorder.patchPool), expected);
         ASSERT_EQ(recorder.patchPool.size(), 2U);
-        ASSERT_EQ(recorder.patchPool[1]->childDirectories.size(), 3U);
+        ASSERT_EQ(recorder.patchPool[1]->childDirectories.size(), expected.size() - 1);
         const PatchItem* shown = recorder.patchPool[1]->childDirectories[1]->patchItem();
         ASSERT_NE(shown, nullptr);
         EXPECT_EQ(shown->patchComment, comment);
