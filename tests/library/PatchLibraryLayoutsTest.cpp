@@ -1223,6 +1223,38 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
              ASSERT_TRUE(note);
              EXPECT_NE(std::string(note->begin(), note->end()).find("E.qptc"), std::string::npos) << "the older note";
          }},
+        {"a change, then a save that lands without it", false, false, false, {"A", "E", "F"}, "",
+         [&] {
+             tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+             utils->noteQuitAgain(tree, true);
+             faulty.fail(Op::Link, "Temp/Local/F.qptc");
+             std::atomic<bool> changed{true};
+             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             faulty.heal();
+             EXPECT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc"));
+             ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "the library does not hold F";
+         }},
+        {"a quit asked, its save failing too, cut before the end", false, false, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             utils->noteQuitAsked(tree, true);
+             faulty.fail(Op::CreateDirectory, ".Patch-saving");
+             std::atomic<bool> changed{true};
+             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             faulty.heal();
+         }},
+        {"a change, then a second power-off whose save fails", false, true, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             utils->noteQuitAgain(tree, true);
+             faulty.fail(Op::CreateDirectory, ".Patch-saving");
+             power.powerOff();
+             settle();
+             faulty.heal();
+             EXPECT_FALSE(utils->isClosing()) << "called off";
+         }},
         {"a change, then a second save that fails", false, false, false, {"A", "F"}, "",
          [&] {
              fs::remove(rootFolder + "/Temp/Local/E.qptc");
