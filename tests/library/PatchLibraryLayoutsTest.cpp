@@ -1203,6 +1203,11 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
          [&] { writePatch("Temp/Local/G/S.qptc", "S"); }},
         {"a noted group renamed since", false, false, false, {"A", "E", "New/X"}, "G",
          [&] { fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/Local/New"); }},
+        {"a noted group deleted since", false, false, false, {"A", "E"}, "G",
+         [&] {
+             fs::create_directories(rootFolder + "/Temp/RecycleBin");
+             fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/RecycleBin/G");
+         }},
         {"a folder holding only a copy's half-written file", false, false, false, {"A", "E"}, "",
          [&] {
              fs::create_directories(rootFolder + "/Temp/Local/Later");
