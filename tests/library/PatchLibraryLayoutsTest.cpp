@@ -1621,6 +1621,8 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         bool notedAgain = true;
         // Further files of the same patch dropped after it, whose copies took "Late (n)" and were edited too.
         int twins = 0;
+        // The edited copy deleted in the same turn: what was dropped comes back as dropped, never lost.
+        bool deleted = false;
     };
     const std::vector<Case> cases = {
         {"renamed", "Renamed", ""},
@@ -1631,6 +1633,7 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         {"both, cut before the quit is noted again", "Both", "and a comment", false},
         {"two of one name renamed, cut before the quit is noted again", "First", "", false, 1},
         {"three of one name, their comments edited, cut before the quit is noted again", "Late", "one", false, 2},
+        {"renamed then deleted, cut before the quit is noted again", "Renamed", "gone", false, 0, true},
     };
     const fs::path drops = root / "drops";
     for (const Case& each : cases) {
@@ -1675,7 +1678,13 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         item.patchComment = each.comment;
         ASSERT_TRUE(utils->editFilePatch(item));
         node->name = item.patchName;
-        const std::string comment = item.patchComment;
+        std::string comment = item.patchComment;
+        if (each.deleted) {
+            fs::create_directories(rootFolder + "/Temp/RecycleBin");
+            fs::rename(item.path, rootFolder + "/Temp/RecycleBin/Late.qptc");
+            expected[2] = "G/Late";
+            comment.clear();
+        }
         if (each.notedAgain) utils->noteQuitAgain(tree, true);
 
         start();
