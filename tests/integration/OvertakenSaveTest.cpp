@@ -94,6 +94,13 @@ const std::vector<AfterTheFailure>& afterTheFailure()
              PoolTour::renameItem(rig.window(), DemoPool::kGroupName, "Renamed Set");
              ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 10s));
          }}},
+        {"AGroupRenamedThenUndone", nullptr, {[](ProgramRig& rig) {
+             PoolTour::renameItem(rig.window(), DemoPool::kGroupName, "Renamed Set");
+             ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 10s));
+         }, [](ProgramRig& rig) {
+             ASSERT_TRUE(ProgramRig::undoFromThePopover(rig.window()));
+             ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s));
+         }}},
         {"ANewGroupWithLibraryPatchesMovedIn", nullptr, {createGroup, moveTwoIntoTheOtherGroup}},
         {"AGroupDeleted", nullptr, {[](ProgramRig& rig) {
              MenuTour::deleteFromPoolMenuOf(rig.window(), DemoPool::kGroupName);
