@@ -1208,6 +1208,12 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
              fs::create_directories(rootFolder + "/Temp/RecycleBin");
              fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/RecycleBin/G");
          }},
+        {"a Backup All made since", false, false, false, {"A", "E", "Backup 1/S"}, "",
+         [&] {
+             auto slot = std::make_shared<PatchItem>();
+             slot->path = writePatch("Temp/Device/Patch/S.qptc", "S");
+             EXPECT_EQ(utils->backupPatchListWithName("Backup 1", {slot}), 1);
+         }},
         {"a folder holding only a copy's half-written file", false, false, false, {"A", "E"}, "",
          [&] {
              fs::create_directories(rootFolder + "/Temp/Local/Later");
@@ -1310,6 +1316,10 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         for (auto& name : shown)
             if (name.starts_with("Kept session 20")) name = "Kept" + name.substr(name.find('/'));
         EXPECT_EQ(shown, c.shownAfterTheCut);
+        for (const auto& node : recorder.patchPool)
+            if (node->name == "Backup 1") {
+                EXPECT_TRUE(node->isBackUpAllGroup) << "a backup of the whole list";
+            }
     }
 }
 
