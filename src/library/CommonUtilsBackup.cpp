@@ -1177,6 +1177,15 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
             const std::string working = join(keptFolder, name);
             std::string folder = join(keptFolder, prefix + name);
             platform::Error error;
+            // A cut run's note may name a group renamed or deleted since: no folder, nothing of it left. Its
+            // patches are in the folder it took, kept below; made again here it would show an empty group.
+            const auto present = [&](const std::shared_ptr<DirectoryObject>& child) {
+                const PatchItem* item = child->patchItem();
+                return item != nullptr && !item->path.empty() && m_files.itemKind(moved(item->path)) == platform::ItemKind::File;
+            };
+            if (!sweepUnnamed && m_files.itemKind(working) == platform::ItemKind::Missing && !entry.childDirectories.empty() &&
+                std::none_of(entry.childDirectories.begin(), entry.childDirectories.end(), present))
+                continue;
             if (m_files.itemKind(working) == platform::ItemKind::Folder) {
                 if (!m_files.moveItem(working, folder, &error)) {
                     RIG_LOG("cannot keep the group %s: %s", working.c_str(), error.description.c_str());
@@ -1212,11 +1221,34 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
         sweep(keptFolder, [&](const std::string& name) { return m_unreadPoolFiles.holdsAtTop(name); });
         for (const auto& [folder, group] : folders)
             sweep(folder, [&, group = group](const std::string& name) { return m_unreadPoolFiles.holds(*group, name); });
+        std::size_t after = pool.size();
+        // A patch a cut run's note does not name yet (a drop's copy or a move that landed in the turn of the
+        // kill) comes after what the note names where it lies, not before it as an unnumbered file would.
+        const auto numberUnnamed = [&](const std::string& folder, std::size_t& next) {
+            auto names = m_files.contentsOfDirectory(folder).value_or(std::vector<std::string>{});
+            std::sort(names.begin(), names.end());
+            for (const auto& name : names) {
+                const std::string path = join(folder, name);
+                if (named.count(path) != 0 || name == BackupFile::kFileName || m_files.itemKind(path) != platform::ItemKind::File ||
+                    !isShownPatchFile(path))
+                    continue;
+                const std::string numbered = join(folder, "[" + std::to_string(next++) + "] " + name);
+                platform::Error error;
+                if (!platform::SafeName::check(fileNameOf(numbered)) || !m_files.moveItem(path, numbered, &error))
+                    RIG_LOG("cannot keep %s in its place: %s", path.c_str(), error.description.c_str());
+            }
+        };
+        if (!sweepUnnamed) {
+            numberUnnamed(keptFolder, after);
+            for (const auto& [folder, group] : folders) {
+                std::size_t next = group->childDirectories.size();
+                numberUnnamed(folder, next);
+            }
+        }
         // A folder no group of the pool names (one a deleted group's clean-up left behind) is no group: kept,
         // it would come back as one. It goes to "Temp", which the next start clears. A cut run's note may
         // lag behind the pool, though (a group renamed or made just before the cut): there a folder that
         // holds patches is kept as a group after the pool's entries, never thrown away.
-        std::size_t after = pool.size();
         for (const auto& name : m_files.contentsOfDirectory(keptFolder).value_or(std::vector<std::string>{})) {
             const std::string path = join(keptFolder, name);
             if (folders.count(path) != 0 || m_files.itemKind(path) != platform::ItemKind::Folder) continue;
@@ -1338,17 +1370,21 @@ std::optional<std::string> CommonUtils::editedCopyOf(const std::string& source, 
         if (const auto item = getPatchItemWithPath(source)) name = fileNameForPatchName(item->patchName, sourceName);
     const std::string stem = fs::path(name).stem().string();
     const std::string extension = fs::path(name).extension().string();
-    const auto named = [&](const std::string& relative) {
+    // Copies of one name land in the order of their lines, the first under the name itself: a line takes
+    // the lowest free of them, so patches of one name come back in their places.
+    const auto named = [&](const std::string& relative) -> std::optional<std::uint64_t> {
         const fs::path path(relative);
-        if (path.parent_path().string() != folder) return false;
+        if (path.parent_path().string() != folder) return std::nullopt;
         const std::string file = path.filename().string();
-        if (file == name) return true;
+        if (file == name) return 0;
         // A copy that met a file of its name took the next free "<name> (n)".
         const std::string numbered = stem + " (";
         if (file.size() <= numbered.size() + 1 + extension.size() || file.rfind(numbered, 0) != 0 || !file.ends_with(")" + extension))
-            return false;
+            return std::nullopt;
         const std::string n = file.substr(numbered.size(), file.size() - numbered.size() - 1 - extension.size());
-        return std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (n.empty() || n.size() > 9 || !std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        return std::stoull(n) + 1;
     };
     // The same patch but for the texts an edit writes.
     const auto withoutTexts = [](OKVPatch& each) {

@@ -59,18 +59,25 @@ std::optional<std::string> UnnamedCopies::take(const std::vector<std::uint8_t>& 
     return std::nullopt;
 }
 
-std::optional<std::string> UnnamedCopies::takeWhere(const std::function<bool(const std::string&)>& named,
+std::optional<std::string> UnnamedCopies::takeWhere(const std::function<std::optional<std::uint64_t>(const std::string&)>& rank,
                                                     const std::function<bool(const std::vector<std::uint8_t>&)>& holds)
 {
     if (!listed_) list();
+    std::vector<std::string>* bestIn = nullptr;
+    std::vector<std::string>::iterator best;
+    std::uint64_t bestRank = 0;
     for (auto& [hash, paths] : byHash_)
         for (auto at = paths.begin(); at != paths.end(); ++at) {
-            if (!named(*at)) continue;
+            const auto ranked = rank(*at);
+            if (!ranked || (bestIn != nullptr && *ranked >= bestRank)) continue;
             const auto held = files_.readFile((std::filesystem::path(folder_) / *at).string(), nullptr, limit_);
             if (!held || !holds(*held)) continue;
-            std::string taken = std::move(*at);
-            paths.erase(at);
-            return taken;
+            bestIn = &paths;
+            best = at;
+            bestRank = *ranked;
         }
-    return std::nullopt;
+    if (bestIn == nullptr) return std::nullopt;
+    std::string taken = std::move(*best);
+    bestIn->erase(best);
+    return taken;
 }

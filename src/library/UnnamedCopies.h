@@ -22,9 +22,10 @@ public:
     // An unnamed file holding exactly `bytes` (its path relative to the folder), no longer handed out;
     // nothing when none does.
     std::optional<std::string> take(const std::vector<std::uint8_t>& bytes);
-    // The first unnamed file not handed out yet whose path (relative to the folder) `named` accepts and
-    // whose bytes `holds` accepts, no longer handed out; nothing when none is.
-    std::optional<std::string> takeWhere(const std::function<bool(const std::string&)>& named,
+    // Of the unnamed files not handed out yet that `rank` gives a rank (by their path relative to the
+    // folder) and whose bytes `holds` accepts, the one of the lowest rank, no longer handed out; nothing
+    // when none is.
+    std::optional<std::string> takeWhere(const std::function<std::optional<std::uint64_t>(const std::string&)>& rank,
                                          const std::function<bool(const std::vector<std::uint8_t>&)>& holds);
 
 private:

@@ -94,6 +94,13 @@ const std::vector<AfterTheFailure>& afterTheFailure()
              PoolTour::renameItem(rig.window(), DemoPool::kGroupName, "Renamed Set");
              ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 10s));
          }}},
+        {"AGroupRenamedThenUndone", nullptr, {[](ProgramRig& rig) {
+             PoolTour::renameItem(rig.window(), DemoPool::kGroupName, "Renamed Set");
+             ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 10s));
+         }, [](ProgramRig& rig) {
+             ASSERT_TRUE(ProgramRig::undoFromThePopover(rig.window()));
+             ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s));
+         }}},
         {"ANewGroupWithLibraryPatchesMovedIn", nullptr, {createGroup, moveTwoIntoTheOtherGroup}},
         {"AGroupDeleted", nullptr, {[](ProgramRig& rig) {
              MenuTour::deleteFromPoolMenuOf(rig.window(), DemoPool::kGroupName);
@@ -107,6 +114,21 @@ const std::vector<AfterTheFailure>& afterTheFailure()
              }, 30s));
          }}},
         {"PatchesMovedIntoAnotherGroup", createGroup, {moveTwoIntoTheOtherGroup}},
+        // The files the drop was copied from go once the copies have landed: the note names the copies.
+        {"TwentyFilesDroppedThenTheirFilesDeleted", nullptr, {[](ProgramRig& rig) {
+             const std::size_t before = drop_files::patchesShown(PoolTour::shownPool());
+             const auto files = drop_files::write(rig.scratch(), "Gone", 20);
+             DragTour::dropFilesOnPool(rig.window(), files);
+             ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                 return PoolTour::poolAtRest() && drop_files::patchesShown(PoolTour::shownPool()) == before + 20;
+             }, 30s));
+             const fs::path note = rig.root() / "Temp" / ".closing-pool";
+             ProgramRig::waitUntil([&] {
+                 const std::string noted = readText(note);
+                 return noted.find("\np ") == std::string::npos && noted.find("Gone0019") != std::string::npos;
+             }, 20s);
+             for (const auto& file : files) fs::remove(file);
+         }}},
     };
     return rows;
 }

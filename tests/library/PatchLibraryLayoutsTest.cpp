@@ -1176,6 +1176,8 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
 // (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
+    // The run's pool, as the window shows it.
+    CommonUtils::Tree tree;
     const struct {
         const char* what;
         bool unreadable;
@@ -1184,23 +1186,103 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         Strings shownAfterTheCut;
         // A group the pool holds before the save, with one patch "X" in it.
         std::string group;
-        // A folder of the working copy with one patch "S", made after the note.
-        std::string unnoted;
+        // What the run did to its working copy after the note, the change not noted yet (a kill in its turn).
+        std::function<void()> afterTheNote;
     } cases[] = {
-        {"a full store", false, false, false, {"A", "E"}, "", ""},
-        {"a library the run could not read", true, false, false, {"A", "Kept/E"}, "", ""},
-        {"a full store, then a save that lands", false, false, true, {"A", "F"}, "", ""},
-        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}, "", ""},
+        {"a full store", false, false, false, {"A", "E"}, "", nullptr},
+        {"a library the run could not read", true, false, false, {"A", "Kept/E"}, "", nullptr},
+        {"a full store, then a save that lands", false, false, true, {"A", "F"}, "", nullptr},
+        {"a power-off's save on a full store, then a save that lands", false, true, true, {"A", "F"}, "", nullptr},
         {"a group whose name holds line breaks and the note's escapes", false, false, false,
-         {"A", "E", "Two\nLines %0A 100%\r/X"}, "Two\nLines %0A 100%\r", ""},
-        {"a folder of patches the note does not name", false, false, false, {"A", "E", "Later/S"}, "", "Later"},
+         {"A", "E", "Two\nLines %0A 100%\r/X"}, "Two\nLines %0A 100%\r", nullptr},
+        {"a folder of patches the note does not name", false, false, false, {"A", "E", "Later/S"}, "",
+         [&] { writePatch("Temp/Local/Later/S.qptc", "S"); }},
+        {"a patch at the top the note does not name", false, false, false, {"A", "E", "S"}, "",
+         [&] { writePatch("Temp/Local/S.qptc", "S"); }},
+        {"a patch in a noted group the note does not name", false, false, false, {"A", "E", "G/X", "G/S"}, "G",
+         [&] { writePatch("Temp/Local/G/S.qptc", "S"); }},
+        {"a noted group renamed since", false, false, false, {"A", "E", "New/X"}, "G",
+         [&] { fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/Local/New"); }},
+        {"a noted group deleted since", false, false, false, {"A", "E"}, "G",
+         [&] {
+             fs::create_directories(rootFolder + "/Temp/RecycleBin");
+             fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/RecycleBin/G");
+         }},
+        {"a Backup All made since", false, false, false, {"A", "E", "Backup 1/S"}, "",
+         [&] {
+             auto slot = std::make_shared<PatchItem>();
+             slot->path = writePatch("Temp/Device/Patch/S.qptc", "S");
+             EXPECT_EQ(utils->backupPatchListWithName("Backup 1", {slot}), 1);
+         }},
+        {"a folder holding only a copy's half-written file", false, false, false, {"A", "E"}, "",
+         [&] {
+             fs::create_directories(rootFolder + "/Temp/Local/Later");
+             fs::copy_file(writePatch("Temp/Local/S.qptc", "S"), rootFolder + "/Temp/Local/Later/.S.qptc.tmp-12-3");
+             fs::remove(rootFolder + "/Temp/Local/S.qptc");
+         }},
+        {"the library changed by another program since", false, false, false, {"A", "Hand", "Kept/E"}, "",
+         [&] { put("Pool/[1] Hand.qptc", patchBytes("Hand")); }},
+        // E deleted, F added: the note cannot be written again (a full disk) and names E still.
+        {"a change the note cannot be written again for", false, false, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             faulty.fail(Op::Write, ".closing-pool");
+             utils->noteQuitAgain(tree, true);
+             faulty.heal();
+             const auto note = files.readFile(rootFolder + "/Temp/.closing-pool");
+             ASSERT_TRUE(note);
+             EXPECT_NE(std::string(note->begin(), note->end()).find("E.qptc"), std::string::npos) << "the older note";
+         }},
+        {"a change, then a save that lands without it", false, false, false, {"A", "E", "F"}, "",
+         [&] {
+             tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
+             utils->noteQuitAgain(tree, true);
+             faulty.fail(Op::Link, "Temp/Local/F.qptc");
+             std::atomic<bool> changed{true};
+             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             faulty.heal();
+             EXPECT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc"));
+             ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "the library does not hold F";
+         }},
+        {"a quit asked, its save failing too, cut before the end", false, false, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             utils->noteQuitAsked(tree, true);
+             faulty.fail(Op::CreateDirectory, ".Patch-saving");
+             std::atomic<bool> changed{true};
+             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             faulty.heal();
+         }},
+        {"a change, then a second power-off whose save fails", false, true, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             utils->noteQuitAgain(tree, true);
+             faulty.fail(Op::CreateDirectory, ".Patch-saving");
+             power.powerOff();
+             settle();
+             faulty.heal();
+             EXPECT_FALSE(utils->isClosing()) << "called off";
+         }},
+        {"a change, then a second save that fails", false, false, false, {"A", "F"}, "",
+         [&] {
+             fs::remove(rootFolder + "/Temp/Local/E.qptc");
+             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             utils->noteQuitAgain(tree, true);
+             faulty.fail(Op::CreateDirectory, ".Patch-saving");
+             std::atomic<bool> changed{true};
+             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             faulty.heal();
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(rootFolder);
         put("Pool/[0] A.qptc", patchBytes("A"));
         if (c.unreadable) faulty.fail(Op::List, "/Patch/Pool");
-        CommonUtils::Tree tree = load();
+        tree = load();
         faulty.heal();
         tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
         if (!c.group.empty()) tree.push_back(group(c.group, {writePatch("Temp/Local/" + c.group + "/X.qptc", "X")}));
@@ -1220,7 +1302,7 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         }
         faulty.heal();
         ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
-        if (!c.unnoted.empty()) writePatch("Temp/Local/" + c.unnoted + "/S.qptc", "S");
+        if (c.afterTheNote) c.afterTheNote();
         if (c.landsAfter) {
             // E deleted, F added: a note left standing would bring E back.
             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
@@ -1234,6 +1316,10 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
         for (auto& name : shown)
             if (name.starts_with("Kept session 20")) name = "Kept" + name.substr(name.find('/'));
         EXPECT_EQ(shown, c.shownAfterTheCut);
+        for (const auto& node : recorder.patchPool)
+            if (node->name == "Backup 1") {
+                EXPECT_TRUE(node->isBackUpAllGroup) << "a backup of the whole list";
+            }
     }
 }
 
@@ -1543,6 +1629,10 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         std::string name;
         std::string comment;
         bool notedAgain = true;
+        // Further files of the same patch dropped after it, whose copies took "Late (n)" and were edited too.
+        int twins = 0;
+        // The edited copy deleted in the same turn: what was dropped comes back as dropped, never lost.
+        bool deleted = false;
     };
     const std::vector<Case> cases = {
         {"renamed", "Renamed", ""},
@@ -1551,6 +1641,9 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         {"texts of the note's own marks", "50%0A%25", "line\nbreak %0D\r\nend"},
         {"renamed, cut before the quit is noted again", "Renamed", "", false},
         {"both, cut before the quit is noted again", "Both", "and a comment", false},
+        {"two of one name renamed, cut before the quit is noted again", "First", "", false, 1},
+        {"three of one name, their comments edited, cut before the quit is noted again", "Late", "one", false, 2},
+        {"renamed then deleted, cut before the quit is noted again", "Renamed", "gone", false, 0, true},
     };
     const fs::path drops = root / "drops";
     for (const Case& each : cases) {
@@ -1567,8 +1660,26 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         ASSERT_TRUE(files.writeAtomically(source, patchBytes("Late")));
         auto node = leaf(source, "Late");
         tree[1]->childDirectories.push_back(node);
+        std::vector<std::shared_ptr<DirectoryObject>> twins;
+        for (int n = 1; n <= each.twins; ++n) {
+            const std::string twinSource = (drops / ("twin " + std::to_string(n) + ".qptc")).string();
+            ASSERT_TRUE(files.writeAtomically(twinSource, patchBytes("Late")));
+            twins.push_back(leaf(twinSource, "Late"));
+            tree[1]->childDirectories.push_back(twins.back());
+        }
         tree[1]->childDirectories.push_back(leaf(writePatch("Temp/Local/G/D.qptc", "D"), "D"));
         utils->noteQuitAsked(tree, true);
+        Strings expected{"A", "G/C", "G/" + each.name, "G/D"};
+        for (int n = 1; n <= each.twins; ++n) {
+            auto& twin = twins[n - 1];
+            PatchItem& other = *twin->patchItem();
+            other.path = writePatch("Temp/Local/G/Late (" + std::to_string(n) + ").qptc", "Late");
+            other.patchName = each.name + " " + std::to_string(n);
+            other.patchComment = each.comment + " " + std::to_string(n);
+            ASSERT_TRUE(utils->editFilePatch(other));
+            twin->name = other.patchName;
+            expected.insert(expected.begin() + 2 + n, "G/" + other.patchName);
+        }
 
         // The copy lands, then the edit rewrites it.
         PatchItem& item = *node->patchItem();
@@ -1577,13 +1688,19 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
         item.patchComment = each.comment;
         ASSERT_TRUE(utils->editFilePatch(item));
         node->name = item.patchName;
-        const std::string comment = item.patchComment;
+        std::string comment = item.patchComment;
+        if (each.deleted) {
+            fs::create_directories(rootFolder + "/Temp/RecycleBin");
+            fs::rename(item.path, rootFolder + "/Temp/RecycleBin/Late.qptc");
+            expected[2] = "G/Late";
+            comment.clear();
+        }
         if (each.notedAgain) utils->noteQuitAgain(tree, true);
 
         start();
-        EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "G/C", "G/" + each.name, "G/D"}));
+        EXPECT_EQ(order(recorder.patchPool), expected);
         ASSERT_EQ(recorder.patchPool.size(), 2U);
-        ASSERT_EQ(recorder.patchPool[1]->childDirectories.size(), 3U);
+        ASSERT_EQ(recorder.patchPool[1]->childDirectories.size(), expected.size() - 1);
         const PatchItem* shown = recorder.patchPool[1]->childDirectories[1]->patchItem();
         ASSERT_NE(shown, nullptr);
         EXPECT_EQ(shown->patchComment, comment);

@@ -115,6 +115,14 @@ void PoolSaveRun::poolChanged(std::function<std::optional<Tree>()> shown)
             // The end's save notes the pool itself as its writing begins, the user's input held.
             if (ending_ || !noteStands()) return;
             if (const auto pool = shown()) utils_.noteQuitAgain(*pool, app_.isPatchPoolChanged());
+            if (landedNoteAsked_ || !utils_.isPoolWorkPending()) return;
+            landedNoteAsked_ = true;
+            utils_.afterPoolWork([this, alive, shown] {
+                if (!alive.lock()) return;
+                landedNoteAsked_ = false;
+                if (ending_ || !noteStands()) return;
+                if (const auto pool = shown()) utils_.noteQuitAgain(*pool, app_.isPatchPoolChanged());
+            });
         }),
         Qt::QueuedConnection);
 }

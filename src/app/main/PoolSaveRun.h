@@ -41,7 +41,9 @@ public:
     // A gesture changed the pool (`shown` answers it as it shows, none once the window has gone). While a
     // note for the next start stands (a quit's or a power-off's that waits, a failed save's) it is written
     // again on the main queue's next turn, once the gesture is through (an undo marks the change before it
-    // runs): a run cut then comes back with the change. Several changes in one turn are noted once.
+    // runs): a run cut then comes back with the change. Several changes in one turn are noted once. A
+    // change whose copies are under way (a drop) is noted again once they have landed: the note then names
+    // the copies rather than the files they were made from, which the user may delete from then on.
     void poolChanged(std::function<std::optional<Tree>()> shown);
     State state() const;
 
@@ -67,6 +69,8 @@ private:
     int closingWaits_ = 0;
     // A note of a change is asked for the next turn.
     bool changeNoteAsked_ = false;
+    // The note is written again once the copies under way have landed (asked once for all of them).
+    bool landedNoteAsked_ = false;
     std::vector<std::function<void()>> onIdle_;
     // Landings and waits that outlive the run find it gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
