@@ -682,7 +682,7 @@ void CommonUtils::loadPatchPool()
         for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
         for (const std::string& kept : entry.kept) {
             const std::string target = workingName(folder, lastComponent(kept), lastComponent(kept));
-            if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root, lastComponent(target));
+            if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root.get(), lastComponent(target));
             else unplace(kept, entry.from, root->isBackUpAllGroup);
         }
         if (root->isBackUpAllGroup) {
