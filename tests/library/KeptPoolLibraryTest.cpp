@@ -41,6 +41,15 @@ public:
         keepAfterAFailedSave(tree);
         utils.reset();
     }
+    // A file of the kept pool copied within it, as the session would have made it.
+    void copyIntoKeptPool(const std::string& from, const std::string& to)
+    {
+        for (const auto& entry : fs::directory_iterator(rootFolder))
+            if (entry.path().filename().string().starts_with(".Pool-kept")) {
+                fs::create_directories((entry.path() / to).parent_path());
+                fs::copy_file(entry.path() / from, entry.path() / to);
+            }
+    }
     // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept
     // session's group as "session".
     Strings order() const
@@ -112,6 +121,19 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         {"a group's name's case changed, as a case-insensitive share gives",
          [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] g"); },
          {"A", "g/C", "B/D", "session/E"}},
+        // The session's copy of a group stands for no library group another kept group stands for.
+        {"a patch added, the session having copied a group",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/[3] H.qptc", t.patchBytes("H"));
+             t.copyIntoKeptPool("[1] G/[0] C.qptc", "[4] Mine/[0] C.qptc");
+         },
+         {"A", "G/C", "B/D", "H", "session/E", "Mine/C"}},
+        {"a group renamed by hand, the session having copied it",
+         [](KeptPoolLibrary& t) {
+             fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live");
+             t.copyIntoKeptPool("[1] G/[0] C.qptc", "[4] Mine/[0] C.qptc");
+         },
+         {"A", "Live/C", "B/D", "session/E", "Mine/C"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
