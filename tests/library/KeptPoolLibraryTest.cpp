@@ -18,6 +18,7 @@ public:
     using PatchLibrary::library;
     using PatchLibrary::patchBytes;
     using PatchLibrary::put;
+    using PatchLibrary::root;
     // The standing library: a patch, a group and a backup group.
     void layOut()
     {
@@ -257,6 +258,16 @@ TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
         {"the library changed since", "%s", [](KeptPoolLibrary& t) { t.put("Pool/[3] H.qptc", t.patchBytes("H")); },
          {"A", "G/C", "B/D", "H"}, false},
         {"taken by a save of it that landed", "0000000000000000.taken-%s", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+        // That version read a linked part through its link, as this one does.
+        {"the library it was kept against, its pool linked from another drive", "%s",
+         [](KeptPoolLibrary& t) {
+             fs::create_directories(t.root / "drive");
+             fs::rename(t.library() + "/Pool", t.root / "drive/Pool");
+             fs::create_symlink(t.root / "drive/Pool", t.library() + "/Pool");
+         },
+         {"G/C", "B/D"}, true},
+        {"sixteen characters that are no identity of that version", "0ca1be9576f983bG", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"},
+         false},
         // Its closing save was cut after the library was replaced: the run's working copy is no pool to keep.
         {"a closing save of it that landed, its note left", nullptr, [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
     };
