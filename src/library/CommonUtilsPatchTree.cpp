@@ -531,8 +531,8 @@ void CommonUtils::loadPatchPool()
         std::map<std::string, std::string> top;
         for (const auto& [key, path] : inLibrary)
             if (key.first == "Pool") top.emplace(key.second, path);
-        // What of the library's group `there` the kept group `entry` holds byte for byte stays out; whether
-        // that was all the library's group holds.
+        // What of the library's group `there` the kept group `entry` holds byte for byte stays out; whether it
+        // held any of what the library's group holds, or that holds nothing.
         const auto takeOutHeld = [&](SavedEntry& entry, const std::string& there) {
             std::map<std::string, std::string> children;
             for (const auto& name : m_files.contentsOfDirectory(there).value_or(std::vector<std::string>{}))
@@ -547,12 +547,12 @@ void CommonUtils::loadPatchPool()
             std::erase_if(entry.kept, heldHere);
             entry.leftOut = entry.node->childDirectories.empty() && entry.kept.empty();
             const auto owned = ownedInGroup(there);
-            return std::all_of(owned.begin(), owned.end(),
-                               [&](const auto& each) { return each.first == BackupFile::kFileName || held.contains(each.first); });
+            const auto patches = std::count_if(owned.begin(), owned.end(), [](const auto& each) { return each.first != BackupFile::kFileName; });
+            return patches == 0 || std::any_of(owned.begin(), owned.end(), [&](const auto& each) { return held.contains(each.first); });
         };
-        // A library group that a kept group of its name holds whole stands for no other group of that kept
-        // pool: one holding the same is the session's copy of it. One it does not (the empty group a start
-        // that could not read it showed) is another's of the pool under another name.
+        // A library group that a kept group of its name holds any of stands for no other group of that kept
+        // pool: one holding the same is the session's copy of it. One it holds nothing of (the empty group a
+        // start that could not read it showed) may be another's of the pool under another name.
         std::map<std::size_t, std::set<std::string>> claimed;
         std::vector<char> named(read.size(), 0);
         for (const bool byName : {true, false})

@@ -42,13 +42,15 @@ public:
         keepAfterAFailedSave(tree);
         utils.reset();
     }
-    // A file of the kept pool copied within it, as the session would have made it.
-    void copyIntoKeptPool(const std::string& from, const std::string& to)
+    // A patch of the kept pool at `relative`, as the session would have left it.
+    void putInKeptPool(const std::string& relative, const std::string& name)
     {
         for (const auto& entry : fs::directory_iterator(rootFolder))
             if (entry.path().filename().string().starts_with(".Pool-kept")) {
-                fs::create_directories((entry.path() / to).parent_path());
-                fs::copy_file(entry.path() / from, entry.path() / to);
+                fs::create_directories((entry.path() / relative).parent_path());
+                std::ofstream out(entry.path() / relative, std::ios::binary);
+                const Bytes bytes = patchBytes(name);
+                out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
             }
     }
     // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept
@@ -126,13 +128,21 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         {"a patch added, the session having copied a group",
          [](KeptPoolLibrary& t) {
              t.put("Pool/[3] H.qptc", t.patchBytes("H"));
-             t.copyIntoKeptPool("[1] G/[0] C.qptc", "[4] Mine/[0] C.qptc");
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
          },
          {"A", "G/C", "B/D", "H", "session/E", "Mine/C"}},
+        // The kept group of its name holds part of the library's group: still the library group's own.
+        {"a patch added to a group, the session's copy of the group holding the same",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/[1] G/[1] X.qptc", t.patchBytes("X"));
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+             t.putInKeptPool("[4] Mine/[1] X.qptc", "X");
+         },
+         {"A", "G/C", "G/X", "B/D", "session/E", "Mine/C", "Mine/X"}},
         {"a group renamed by hand, the session having copied it",
          [](KeptPoolLibrary& t) {
              fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live");
-             t.copyIntoKeptPool("[1] G/[0] C.qptc", "[4] Mine/[0] C.qptc");
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
          },
          {"A", "Live/C", "B/D", "session/E", "Mine/C"}},
     };
