@@ -1129,11 +1129,14 @@ private:
     // What the identity counts in a group's folder, by plain name.
     std::map<std::string, std::string> ownedInGroup(const std::string& folder) const;
     // The folder of the library's group (of `inLibrary`, the saved entries by part and plain name) that a
-    // kept pool's `group` stands for: of its name, else of its name in another case, else one holding what
-    // it holds byte for byte under another name; empty for none. `libraryGroups` keeps what each library
-    // group holds, read once for all the kept groups.
+    // kept pool's `group` stands for: with `byNameOnly`, of its name; else of its name in another case, else
+    // one holding what it holds byte for byte under another name, either not `claimed` by another group of
+    // its kept pool (and claimed here); empty for none. `libraryGroups` keeps what each library group holds,
+    // listed once for all the kept groups.
+    using GroupsHeld = std::map<std::string, std::map<std::string, std::string>>;
     std::string libraryGroupOf(const std::map<std::pair<std::string, std::string>, std::string>& inLibrary, const std::string& group,
-                               bool backup, std::map<std::string, std::map<std::string, std::string>>& libraryGroups) const;
+                               bool backup, bool byNameOnly, std::set<std::string>& claimed,
+                               std::optional<GroupsHeld>& libraryGroups) const;
     // The top-level nodes of the tree the load marked, for which device (one update may skip them), and
     // what its warnings were judged against, by the load or the marks since.
     std::mutex m_markedMutex;

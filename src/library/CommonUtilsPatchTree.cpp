@@ -587,25 +587,48 @@ void CommonUtils::loadPatchPool()
             const auto found = there.find(plainOf(path));
             return found != there.end() && LibraryIdentity::sameContent(m_files, path, found->second);
         };
-        std::map<std::string, std::map<std::string, std::string>> libraryGroups;
+        std::optional<GroupsHeld> libraryGroups;
         std::map<std::string, std::string> top;
         for (const auto& [key, path] : inLibrary)
             if (key.first == "Pool") top.emplace(key.second, path);
-        for (auto& entry : read) {
-            if (sources[entry.from].group.empty()) continue;
-            if (!entry.shown || !entry.node->isGroup) {
-                entry.leftOut = heldIn(top, entry.source);
-                continue;
-            }
-            const std::string there = libraryGroupOf(inLibrary, entry.source, !entry.record.empty(), libraryGroups);
-            if (there.empty()) continue;
+        // What of the library's group `there` the kept group `entry` holds byte for byte stays out; whether it
+        // held any of what the library's group holds, or that holds nothing.
+        const auto takeOutHeld = [&](SavedEntry& entry, const std::string& there) {
             std::map<std::string, std::string> children;
             for (const auto& name : m_files.contentsOfDirectory(there).value_or(std::vector<std::string>{}))
                 children.emplace(plainOf(name), join(there, name));
-            std::erase_if(entry.node->childDirectories, [&](const auto& child) { return heldIn(children, child->patchItem()->path); });
-            std::erase_if(entry.kept, [&](const std::string& path) { return heldIn(children, path); });
+            std::set<std::string> held;
+            const auto heldHere = [&](const std::string& path) {
+                if (!heldIn(children, path)) return false;
+                held.insert(plainOf(path));
+                return true;
+            };
+            std::erase_if(entry.node->childDirectories, [&](const auto& child) { return heldHere(child->patchItem()->path); });
+            std::erase_if(entry.kept, heldHere);
             entry.leftOut = entry.node->childDirectories.empty() && entry.kept.empty();
-        }
+            const auto owned = ownedInGroup(there);
+            const auto patches = std::count_if(owned.begin(), owned.end(), [](const auto& each) { return each.first != BackupFile::kFileName; });
+            return patches == 0 || std::any_of(owned.begin(), owned.end(), [&](const auto& each) { return held.contains(each.first); });
+        };
+        // A library group that a kept group of its name holds any of stands for no other group of that kept
+        // pool: one holding the same is the session's copy of it. One it holds nothing of (the empty group a
+        // start that could not read it showed) may be another's of the pool under another name.
+        std::map<std::size_t, std::set<std::string>> claimed;
+        std::vector<char> named(read.size(), 0);
+        for (const bool byName : {true, false})
+            for (std::size_t i = 0; i < read.size(); ++i) {
+                SavedEntry& entry = read[i];
+                if (sources[entry.from].group.empty()) continue;
+                if (!entry.shown || !entry.node->isGroup) {
+                    if (byName) entry.leftOut = heldIn(top, entry.source);
+                    continue;
+                }
+                if (named[i] != 0) continue;
+                const std::string there = libraryGroupOf(inLibrary, entry.source, !entry.record.empty(), byName, claimed[entry.from], libraryGroups);
+                if (there.empty()) continue;
+                named[i] = 1;
+                if (takeOutHeld(entry, there) && byName) claimed[entry.from].insert(there);
+            }
     }
     std::vector<SavedEntry> entries;
     std::vector<std::pair<std::string, std::size_t>> keptAtTop;
@@ -742,7 +765,7 @@ void CommonUtils::loadPatchPool()
         for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
         for (const std::string& kept : entry.kept) {
             const std::string target = workingName(folder, lastComponent(kept), lastComponent(kept));
-            if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root, lastComponent(target));
+            if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root.get(), lastComponent(target));
             else unplace(kept, entry.from, root->isBackUpAllGroup);
         }
         if (root->isBackUpAllGroup) {
@@ -846,14 +869,21 @@ std::map<std::string, std::string> CommonUtils::ownedInGroup(const std::string& 
 }
 
 std::string CommonUtils::libraryGroupOf(const std::map<std::pair<std::string, std::string>, std::string>& inLibrary,
-                                        const std::string& group, bool backup,
-                                        std::map<std::string, std::map<std::string, std::string>>& libraryGroups) const
+                                        const std::string& group, bool backup, bool byNameOnly, std::set<std::string>& claimed,
+                                        std::optional<GroupsHeld>& libraryGroups) const
 {
+    const auto claim = [&](const std::string& path) {
+        claimed.insert(path);
+        return path;
+    };
     const std::string plain = OKVLocalFileController::getFileNameFromIndexSavingName(lastComponent(group));
-    // Where its record says, or else in the other part (a backup without its record).
-    const std::string part = backup ? "Backup" : "Pool";
-    for (const std::string& in : {part, std::string(backup ? "Pool" : "Backup")})
-        if (const auto found = inLibrary.find({in, plain}); found != inLibrary.end()) return found->second;
+    if (byNameOnly) {
+        // Where its record says, or else in the other part (a backup without its record).
+        const std::string part = backup ? "Backup" : "Pool";
+        for (const std::string& in : {part, std::string(backup ? "Pool" : "Backup")})
+            if (const auto found = inLibrary.find({in, plain}); found != inLibrary.end()) return found->second;
+        return {};
+    }
     // Renamed by hand between the runs: a case-insensitive share gives back another case of the same name.
     const auto sameLetters = [](const std::string& a, const std::string& b) {
         return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -861,20 +891,23 @@ std::string CommonUtils::libraryGroupOf(const std::map<std::pair<std::string, st
                });
     };
     for (const auto& [key, path] : inLibrary)
-        if (sameLetters(key.second, plain) && m_files.itemKind(path) == platform::ItemKind::Folder) return path;
+        if (!claimed.contains(path) && sameLetters(key.second, plain) && m_files.itemKind(path) == platform::ItemKind::Folder)
+            return claim(path);
     // Or under another name altogether (as the start that could not read the library's group of its name
     // gave it one of its own): the library's group holding what it holds, name by name and byte for byte.
     const auto owned = ownedInGroup(group);
     if (owned.empty()) return {};
-    if (libraryGroups.empty())
+    if (!libraryGroups) {
+        libraryGroups.emplace();
         for (const auto& [key, path] : inLibrary)
-            if (m_files.itemKind(path) == platform::ItemKind::Folder) libraryGroups.emplace(path, ownedInGroup(path));
-    for (const auto& [path, theirs] : libraryGroups) {
-        if (theirs.size() != owned.size()) continue;
+            if (m_files.itemKind(path) == platform::ItemKind::Folder) libraryGroups->emplace(path, ownedInGroup(path));
+    }
+    for (const auto& [path, theirs] : *libraryGroups) {
+        if (theirs.size() != owned.size() || claimed.contains(path)) continue;
         const bool same = std::equal(owned.begin(), owned.end(), theirs.begin(), [&](const auto& mine, const auto& other) {
             return mine.first == other.first && LibraryIdentity::sameContent(m_files, mine.second, other.second);
         });
-        if (same) return path;
+        if (same) return claim(path);
     }
     return {};
 }

@@ -1,5 +1,14 @@
 #include "library/UnreadPoolFiles.h"
 
+#include <atomic>
+
+namespace {
+
+// Shared by every coordinator of the process, so no two loads ever give one mark.
+std::atomic<std::uint64_t> lastMark{0};
+
+}  // namespace
+
 void UnreadPoolFiles::clear()
 {
     std::lock_guard lock(m_mutex);
@@ -7,24 +16,23 @@ void UnreadPoolFiles::clear()
     m_inGroups.clear();
 }
 
-void UnreadPoolFiles::keep(const std::shared_ptr<DirectoryObject>& group, const std::string& name)
+void UnreadPoolFiles::keep(DirectoryObject* group, const std::string& name)
 {
     std::lock_guard lock(m_mutex);
-    if (!group) {
+    if (group == nullptr) {
         m_atTop.insert(name);
         return;
     }
-    Folder& folder = m_inGroups[group.get()];
-    // A node gone since left its address to this one: what it held is not this group's.
-    if (folder.group.lock() != group) folder = Folder{group, {}};
-    folder.names.insert(name);
+    if (group->loadedAs == 0 || !m_inGroups.contains(group->loadedAs)) group->loadedAs = ++lastMark;
+    m_inGroups[group->loadedAs].insert(name);
 }
 
 bool UnreadPoolFiles::holds(const DirectoryObject& group, const std::string& name) const
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_inGroups.find(&group);
-    return found != m_inGroups.end() && found->second.group.lock().get() == &group && found->second.names.contains(name);
+    if (group.loadedAs == 0) return false;
+    const auto found = m_inGroups.find(group.loadedAs);
+    return found != m_inGroups.end() && found->second.contains(name);
 }
 
 bool UnreadPoolFiles::holdsAtTop(const std::string& name) const

@@ -233,6 +233,31 @@ TEST(PatchPool, TheSessionsEndWhileAnotherWindowHasTheKeysSavesTheTypedName)
     EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
 }
 
+// A patch file of a group that a copy was still writing at the start is not shown; finished during the run,
+// it reads as a patch, and the end's save (which writes copies of the pool the screen shows) keeps it in
+// its group, whole, for the next start to show.
+TEST(PatchPool, AFileACopyFinishesDuringTheRunIsSavedInItsGroup)
+{
+    ProgramRig rig;
+    ASSERT_EQ(rig.setupError(), "");
+    const fs::path library = rig.root() / "QFXMacApplication" / "Patch";
+    const Bytes whole = library_files::patchFile("Late");
+    const fs::path late = library / "Pool" / (std::string("[1] ") + DemoPool::kGroupName) / "[7] Late.qptc";
+    ASSERT_TRUE(writeFile(late.string(), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2))));
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        // The copy writes its end into the file the start took into the working copy.
+        std::ofstream(late, std::ios::binary | std::ios::app)
+            .write(reinterpret_cast<const char*>(whole.data()) + whole.size() / 2, static_cast<std::streamsize>(whole.size() - whole.size() / 2));
+        // An edit, so the end writes the library.
+        PoolTour::renamePatch(rig.window());
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+    });
+    const fs::path group = ProgramRig::folderNamed(library / "Pool", DemoPool::kGroupName);
+    ASSERT_FALSE(group.empty());
+    EXPECT_TRUE(holds(ProgramRig::patchNamesIn(group), "Late")) << testing::PrintToString(ProgramRig::patchNamesIn(group));
+}
+
 TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)
 {
     ProgramRig rig;

@@ -18,6 +18,7 @@ public:
     using PatchLibrary::library;
     using PatchLibrary::patchBytes;
     using PatchLibrary::put;
+    using PatchLibrary::root;
     // The standing library: a patch, a group and a backup group.
     void layOut()
     {
@@ -40,6 +41,17 @@ public:
         tree.push_back(added);
         keepAfterAFailedSave(tree);
         utils.reset();
+    }
+    // A patch of the kept pool at `relative`, as the session would have left it.
+    void putInKeptPool(const std::string& relative, const std::string& name)
+    {
+        for (const auto& entry : fs::directory_iterator(rootFolder))
+            if (entry.path().filename().string().starts_with(".Pool-kept")) {
+                fs::create_directories((entry.path() / relative).parent_path());
+                std::ofstream out(entry.path() / relative, std::ios::binary);
+                const Bytes bytes = patchBytes(name);
+                out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            }
     }
     // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept
     // session's group as "session".
@@ -112,6 +124,27 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         {"a group's name's case changed, as a case-insensitive share gives",
          [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] g"); },
          {"A", "g/C", "B/D", "session/E"}},
+        // The session's copy of a group stands for no library group another kept group stands for.
+        {"a patch added, the session having copied a group",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/[3] H.qptc", t.patchBytes("H"));
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+         },
+         {"A", "G/C", "B/D", "H", "session/E", "Mine/C"}},
+        // The kept group of its name holds part of the library's group: still the library group's own.
+        {"a patch added to a group, the session's copy of the group holding the same",
+         [](KeptPoolLibrary& t) {
+             t.put("Pool/[1] G/[1] X.qptc", t.patchBytes("X"));
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+             t.putInKeptPool("[4] Mine/[1] X.qptc", "X");
+         },
+         {"A", "G/C", "G/X", "B/D", "session/E", "Mine/C", "Mine/X"}},
+        {"a group renamed by hand, the session having copied it",
+         [](KeptPoolLibrary& t) {
+             fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live");
+             t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
+         },
+         {"A", "Live/C", "B/D", "session/E", "Mine/C"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -235,6 +268,16 @@ TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
         {"the library changed since", "%s", [](KeptPoolLibrary& t) { t.put("Pool/[3] H.qptc", t.patchBytes("H")); },
          {"A", "G/C", "B/D", "H"}, false},
         {"taken by a save of it that landed", "0000000000000000.taken-%s", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
+        // That version read a linked part through its link, as this one does.
+        {"the library it was kept against, its pool linked from another drive", "%s",
+         [](KeptPoolLibrary& t) {
+             fs::create_directories(t.root / "drive");
+             fs::rename(t.library() + "/Pool", t.root / "drive/Pool");
+             fs::create_symlink(t.root / "drive/Pool", t.library() + "/Pool");
+         },
+         {"G/C", "B/D"}, true},
+        {"sixteen characters that are no identity of that version", "0ca1be9576f983bG", [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"},
+         false},
         // Its closing save was cut after the library was replaced: the run's working copy is no pool to keep.
         {"a closing save of it that landed, its note left", nullptr, [](KeptPoolLibrary&) {}, {"A", "G/C", "B/D"}, false},
     };

@@ -593,23 +593,57 @@ TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
 // A patch file the load could not read (cut short by a copy still writing it, or damaged) is kept unread,
 // and stays the library's whatever it reads as by the save: finished by that copy or repaired in place by the
 // user during the run, it is carried by every save, and by the end's keeping of a pool whose save failed,
-// and shows at the next start.
+// and shows at the next start. Its group is the one the load read, through the copies of the pool the
+// program hands its queue, a rename, and a deletion undone; deleted, the group takes it along for good.
 TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
 {
     const std::string cutInGroup = "Pool/[0] G/[1] Cut.qptc";
     const std::string cutAtTop = "Pool/[2] Loose.qptc";
+    using Tree = CommonUtils::Tree;
+    // As the program hands the pool to the save: every node a copy of its own.
+    const auto copies = [](const Tree& tree) {
+        Tree copy;
+        for (const auto& node : tree) copy.push_back(node->copy());
+        return copy;
+    };
     const struct {
         const char* what;
         // Its end written after the part the load met, else the whole file written again over it.
         bool byTheCopy;
         bool saveFails;
-        // The group holding one renamed during the run to this, which the file follows.
-        const char* groupRenamedTo = nullptr;
+        // What the run does to the group holding one before it reads again; the pool it saves then.
+        std::function<Tree(const Tree&)> during;
+        // What the group shows at the next start ("" for none).
+        std::string group;
     } cases[] = {
-        {"finished by the copy still writing it", true, false},
-        {"repaired in place by the user", false, false},
-        {"repaired, and the run's save failing", false, true},
-        {"repaired, its group renamed", false, false, "H"},
+        {"finished by the copy still writing it", true, false, nullptr, "G"},
+        {"repaired in place by the user", false, false, nullptr, "G"},
+        {"repaired, and the run's save failing", false, true, nullptr, "G"},
+        {"repaired, its group renamed", false, false,
+         [&](const Tree& tree) {
+             EXPECT_EQ(utils->renameGroup(*tree.front(), "H"), 0);
+             return tree;
+         },
+         "H"},
+        {"repaired, saved from copies of the pool", false, false, copies, "G"},
+        {"repaired, saved from copies of the pool, the save failing", false, true, copies, "G"},
+        {"repaired, its group deleted and the deletion undone from a copy", false, false,
+         [&](const Tree& tree) {
+             const auto back = tree.front()->copy();
+             back->path = utils->deletePatchGroup(*tree.front());
+             EXPECT_FALSE(back->path->empty());
+             EXPECT_EQ(utils->undoPatchGroup(*back), rootFolder + "/Temp/Local/G");
+             Tree undone = tree;
+             undone.front() = back;
+             return copies(undone);
+         },
+         "G"},
+        {"repaired, its group deleted", false, false,
+         [&](const Tree& tree) {
+             EXPECT_FALSE(utils->deletePatchGroup(*tree.front()).empty());
+             return copies(Tree(tree.begin() + 1, tree.end()));
+         },
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -620,11 +654,9 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
         const std::pair<std::string, Bytes> cut[] = {{cutInGroup, patchBytes("Cut")}, {cutAtTop, patchBytes("Loose")}};
         for (const auto& [relative, whole] : cut) put(relative, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
 
-        const CommonUtils::Tree tree = load();
-        EXPECT_EQ(shown(tree), (std::set<std::string>{"G/A", "Top"}));
-        if (c.groupRenamedTo != nullptr) {
-            ASSERT_EQ(utils->renameGroup(*tree.front(), c.groupRenamedTo), 0);
-        }
+        const Tree loaded = load();
+        EXPECT_EQ(shown(loaded), (std::set<std::string>{"G/A", "Top"}));
+        const Tree tree = c.during ? c.during(loaded) : loaded;
         for (const auto& [relative, whole] : cut) {
             std::ofstream out(library() + "/" + relative, std::ios::binary | (c.byTheCopy ? std::ios::app : std::ios::trunc));
             const std::size_t from = c.byTheCopy ? whole.size() / 2 : 0;
@@ -638,8 +670,20 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
             ASSERT_TRUE(save(tree));
             ASSERT_TRUE(save(tree)) << "every save";
         }
-        const std::string group = c.groupRenamedTo != nullptr ? c.groupRenamedTo : "G";
-        EXPECT_EQ(shown(load()), (std::set<std::string>{group + "/A", group + "/Cut", "Top", "Loose"}));
+        std::set<std::string> expected{"Top", "Loose"};
+        if (!c.group.empty()) expected.insert({c.group + "/A", c.group + "/Cut"});
+        Tree next = load();
+        EXPECT_EQ(shown(next), expected);
+        if (c.group.empty()) continue;
+        // Shown now, it is the user's to delete: the next start's record holds it no more.
+        auto& children = next.front()->childDirectories;
+        const auto cutNode = std::find_if(children.begin(), children.end(), [](const auto& child) { return child->name == "Cut"; });
+        ASSERT_NE(cutNode, children.end());
+        ASSERT_FALSE(utils->deletePatchItem(*(*cutNode)->patchItem(), next.front().get()).empty());
+        children.erase(cutNode);
+        ASSERT_TRUE(save(copies(next)));
+        expected.erase(c.group + "/Cut");
+        EXPECT_EQ(shown(load()), expected) << "deleted";
     }
 }
 

@@ -15,6 +15,7 @@ std::shared_ptr<DirectoryObject> DirectoryObject::copy() const
     node->isIncompatible = isIncompatible;
     node->isWarning = isWarning;
     node->isGroup = isGroup;
+    node->loadedAs = loadedAs;
     node->childDirectories.reserve(childDirectories.size());
     for (const auto& child : childDirectories)
         if (child) node->childDirectories.push_back(child->copy());

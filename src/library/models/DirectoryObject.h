@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,9 @@ public:
     Item object;
     bool isWarning = false;
     bool isGroup = false;
+    // What the pool's load knows a group it read by, kept by every copy: the save and the undo work on
+    // copies of the user's nodes, and what the load knew of the group's folder must follow them. 0 for none.
+    std::uint64_t loadedAs = 0;
 
     // A deep copy: its own children (each copied in turn) and its own copy of the item.
     std::shared_ptr<DirectoryObject> copy() const;
