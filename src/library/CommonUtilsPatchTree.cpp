@@ -374,6 +374,7 @@ void CommonUtils::loadPatchPool()
     {
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
+        m_libraryFiles = identity.digests;
         m_libraryHeldBack = libraryAway;
     }
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
@@ -566,6 +567,7 @@ void CommonUtils::loadPatchPool()
             unlisted.emplace_back(identity.unreadFolder, identity.cause);
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
+        m_libraryFiles = identity.digests;
     }
     // What a kept pool shown beside the library holds that the library holds too, byte for byte at the same
     // place, is not brought in again: only what its session added or changed comes in. That holds for

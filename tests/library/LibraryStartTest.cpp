@@ -2,6 +2,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "support/library/LinkedLibraryFixture.h"
 
@@ -87,7 +88,9 @@ TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
 // A library, or a linked part, that held the library's patches at the last save and is missing or empty
 // behind its link now (a share or drive whose mount point stays as an empty folder) is one the start could not
 // read: told, never written under the bare mount point, and the session kept for when it is mounted again.
-// One that goes so during the run is judged again at the save: refused with its folder named, the link kept.
+// One that goes so during the run is judged again at the save: refused with its folder named, the link kept,
+// the session kept by the end or by the failed save's note at a kill; back in the same run, the next save writes
+// it there. Another drive mounted there in its stead holds another library, which no save replaces.
 // Emptied or deleted by the user on the share still mounted, it is theirs: shown so, and the save writes it.
 TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
 {
@@ -107,11 +110,17 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
         {"the backups linked into the share", "QFXMacApplication/Patch/Backup", share / "Backups", share / "Backups", {"A", "G/C", "B/D"}},
     };
-    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun };
+    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, KilledWhileAway, BackDuringTheRun, AnotherDriveThere };
+    const std::map<Away, const char*> told = {{Away::Unmounted, "unmounted"},
+                                              {Away::EmptiedByHand, "emptied by hand"},
+                                              {Away::UnmountedDuringTheRun, "unmounted during the run"},
+                                              {Away::KilledWhileAway, "killed after a save refused while unmounted"},
+                                              {Away::BackDuringTheRun, "unmounted and back during the run"},
+                                              {Away::AnotherDriveThere, "another drive mounted there during the run"}};
     for (const Case& c : cases) {
-        for (const Away how : {Away::Unmounted, Away::EmptiedByHand, Away::UnmountedDuringTheRun}) {
+        for (const auto& [how, what] : told) {
             const bool unmounted = how != Away::EmptiedByHand;
-            SCOPED_TRACE(std::string(c.name) + (how == Away::Unmounted ? ", unmounted" : unmounted ? ", unmounted during the run" : ", emptied by hand"));
+            SCOPED_TRACE(std::string(c.name) + ", " + what);
             anew();
             fs::remove_all(share);
             fs::remove_all(elsewhere);
@@ -123,7 +132,25 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
             start();
             ASSERT_EQ(order(recorder.patchPool), c.shown);
             ASSERT_EQ(save(recorder.patchPool), std::nullopt);
-            if (how == Away::UnmountedDuringTheRun) {
+            Strings shownWithE = c.shown;
+            shownWithE.push_back("E");
+            if (how == Away::AnotherDriveThere) {
+                moveEntries(share, elsewhere);
+                faulty.unmount(share.string());
+                fs::create_directories(c.target);
+                if (c.shown.size() == 3) backup(c.told, "7");
+                else put(c.told / "Pool/[0] O.qptc", "O");
+                faulty.mount(share.string());
+                const auto other = filesIn(share);
+                const auto refused = save(withE());
+                ASSERT_TRUE(refused.has_value()) << "another drive's library reported replaced";
+                EXPECT_NE(refused->find("\"" + c.told.string() + "\""), std::string::npos) << *refused;
+                EXPECT_NE(refused->find("another library"), std::string::npos) << *refused;
+                EXPECT_EQ(filesIn(share), other) << "another drive's library replaced";
+                EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
+                continue;
+            }
+            if (how != Away::Unmounted && how != Away::EmptiedByHand) {
                 moveEntries(share, elsewhere);
                 faulty.unmount(share.string());
                 const auto refused = save(withE());
@@ -132,15 +159,27 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
                 EXPECT_NE(refused->find("missing or empty"), std::string::npos) << *refused;
                 EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
                 EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
-                ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                if (how == Away::BackDuringTheRun) {
+                    // The share back, the next save of the run lands, there: the session read back from it.
+                    moveEntries(elsewhere, share);
+                    faulty.mount(share.string());
+                    ASSERT_EQ(save(withE()), std::nullopt);
+                    EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
+                    EXPECT_TRUE(fs::is_empty(elsewhere));
+                    EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                    EXPECT_EQ(order(recorder.patchPool), shownWithE);
+                    continue;
+                }
+                // Kept by the end, or by the failed save's note when the run is killed instead.
+                if (how == Away::UnmountedDuringTheRun) {
+                    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                }
                 utils.reset();
                 moveEntries(elsewhere, share);
                 faulty.mount(share.string());
                 // The session was kept against the library it was loaded from, which is back: shown instead.
                 EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
-                Strings withE = c.shown;
-                withE.push_back("E");
-                EXPECT_EQ(order(recorder.patchPool), withE);
+                EXPECT_EQ(order(recorder.patchPool), shownWithE);
                 continue;
             }
             utils.reset();
