@@ -189,11 +189,13 @@ void CommonUtils::recoverLibraryAside()
     const std::vector<std::string> asides = asideFoldersOf(library, true);
     if (asides.empty()) return;
     // The newest is the last save's: the library missing beside a landed save's leftover is one the user
-    // deleted since, and it stays deleted.
-    const auto cut = cutAsidesOf(library, true, false);
-    std::string newest;
+    // deleted since, and it stays deleted. An aside named at its staging folder's time, that folder still
+    // beside it, is a cut save's whatever the clock did since: a landed save's named later stays a leftover.
+    const auto exact = cutAsidesOf(library, true, true);
+    const auto cut = exact.empty() ? cutAsidesOf(library, true, false) : exact;
+    std::string newest = exact.empty() ? std::string() : std::prev(exact.end())->first;
     for (const std::string& aside : asides)
-        if (m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
+        if (exact.empty() && m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
     if (newest.empty()) return;
     if (!cut.contains(newest)) {
         RIG_LOG("no library; %s is a landed save's leftover, not put back", newest.c_str());
@@ -218,8 +220,10 @@ void CommonUtils::recoverLinkedPartsAside()
         const bool empty = kind == platform::ItemKind::Folder &&
                            m_files.contentsOfDirectory(target).value_or(std::vector<std::string>{"?"}).empty();
         if (kind != platform::ItemKind::Missing && !empty) continue;
-        // Over nothing, also a folder an earlier version set aside, named just after its staging folder.
-        const auto cut = cutAsidesOf(target, false, empty);
+        // Over nothing, also a folder an earlier version set aside, named just after its staging folder; one
+        // named at its staging folder's time first, whatever the clock did since.
+        auto cut = cutAsidesOf(target, false, true);
+        if (cut.empty() && !empty) cut = cutAsidesOf(target, false, false);
         if (cut.empty()) continue;
         const std::string newest = std::prev(cut.end())->first;
         platform::Error error;

@@ -338,6 +338,13 @@ TEST_F(LibraryLinks, APartLeftAsideByACutSaveIsPutBackAndNeverSwept)
     const Case cases[] = {
         {"nothing", [] {}, {"A", "B/D", "E"}, false},
         {"the folder made again", [&] { fs::create_directories(backups); }, {"A", "B/D", "E"}, false},
+        // The clock set back since a landed save whose aside and an older staging folder were left: the cut's is put back.
+        {"a later save's leftovers beside",
+         [&] {
+             backup(drive / ".Backups.old-99999999999999999999", "5");
+             fs::create_directories(drive / ".Patch-saving-99999999999999999998");
+         },
+         {"A", "B/D", "E"}, false},
         // Another library now: the session's patch comes beside it, in a group named for its session.
         {"the folder made again and filled", [&] { backup(backups, "3"); }, {"A", "B/D", "Kept/E"}, true},
     };
