@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "support/library/LinkedLibraryFixture.h"
 
@@ -11,10 +12,17 @@ namespace fs = std::filesystem;
 namespace {
 
 // Moves everything in `from` into `to`, as a drive's content goes with its unmount and comes back with its mount.
+// A landed save's leftover that its clean-up removes meanwhile is passed by.
 void moveEntries(const fs::path& from, const fs::path& to)
 {
     fs::create_directories(to);
-    for (const auto& entry : fs::directory_iterator(from)) fs::rename(entry.path(), to / entry.path().filename());
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(from)) entries.push_back(entry.path());
+    for (const auto& entry : entries) {
+        std::error_code ec;
+        fs::rename(entry, to / entry.filename(), ec);
+        if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("cannot move", entry, ec);
+    }
 }
 
 }  // namespace
