@@ -168,8 +168,12 @@ std::map<std::string, std::string> CommonUtils::cutAsidesOf(const std::string& f
     const std::string parent = fs::path(folder).parent_path().string();
     for (const std::string& name : m_files.contentsOfDirectory(parent).value_or(std::vector<std::string>{})) {
         if (name.rfind(kPatchStagingPrefix, 0) != 0) continue;
-        // An earlier version's names held no time: its one staging folder goes with its one aside.
+        // An earlier version's names held no time: its one staging folder goes with the aside it made last.
         const std::string order = orderOf(name);
+        if (order.empty()) {
+            if (!exact) cut.emplace(asides.back(), join(parent, name));
+            continue;
+        }
         for (std::size_t i = 0; i < asides.size(); ++i) {
             const bool pairs = exact ? order == orderOf(asides[i]) : order <= orderOf(asides[i]) && (i == 0 || order > orderOf(asides[i - 1]));
             if (pairs) {

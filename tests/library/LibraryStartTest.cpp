@@ -118,10 +118,11 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
         {"the backups linked into the share", "QFXMacApplication/Patch/Backup", share / "Backups", share / "Backups", {"A", "G/C", "B/D"}},
     };
-    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, KilledWhileAway, BackDuringTheRun, AnotherDriveThere };
+    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, UnmountedAtTheEnd, KilledWhileAway, BackDuringTheRun, AnotherDriveThere };
     const std::map<Away, const char*> told = {{Away::Unmounted, "unmounted"},
                                               {Away::EmptiedByHand, "emptied by hand"},
                                               {Away::UnmountedDuringTheRun, "unmounted during the run"},
+                                              {Away::UnmountedAtTheEnd, "unmounted when the end saves"},
                                               {Away::KilledWhileAway, "killed after a save refused while unmounted"},
                                               {Away::BackDuringTheRun, "unmounted and back during the run"},
                                               {Away::AnotherDriveThere, "another drive mounted there during the run"}};
@@ -161,6 +162,7 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
             if (how != Away::Unmounted && how != Away::EmptiedByHand) {
                 moveEntries(share, elsewhere);
                 faulty.unmount(share.string());
+                if (how == Away::UnmountedAtTheEnd) utils->closeApp();
                 const auto refused = save(withE());
                 ASSERT_TRUE(refused.has_value()) << "written under the bare mount point";
                 EXPECT_NE(refused->find("\"" + c.told.string() + "\""), std::string::npos) << *refused;
@@ -179,7 +181,7 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
                     continue;
                 }
                 // Kept by the end, or by the failed save's note when the run is killed instead.
-                if (how == Away::UnmountedDuringTheRun) {
+                if (how == Away::UnmountedDuringTheRun || how == Away::UnmountedAtTheEnd) {
                     ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
                 }
                 utils.reset();
