@@ -303,15 +303,22 @@ std::string LibraryIdentity::digestOf(const std::vector<std::uint8_t>& bytes)
 
 std::string LibraryIdentity::throughLinks(const std::string& path)
 {
-    fs::path at = path;
+    // A link made to "folder/" (as a shell completes it) names the folder itself: its parent is where its
+    // staging and aside folders go, never the folder.
+    const auto plain = [](fs::path each) {
+        each = each.lexically_normal();
+        if (!each.has_filename() && each.has_relative_path()) each = each.parent_path();
+        return each;
+    };
+    fs::path at = plain(path);
     for (int hop = 0; hop < 40; ++hop) {
         std::error_code ec;
         if (!fs::is_symlink(fs::symlink_status(at, ec))) break;
         const fs::path target = fs::read_symlink(at, ec);
         if (ec) break;
-        at = target.is_absolute() ? target : at.parent_path() / target;
+        at = plain(target.is_absolute() ? target : at.parent_path() / target);
     }
-    return at.lexically_normal().string();
+    return at.string();
 }
 
 namespace {

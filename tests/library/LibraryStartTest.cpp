@@ -118,14 +118,16 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
         {"the backups linked into the share", "QFXMacApplication/Patch/Backup", share / "Backups", share / "Backups", {"A", "G/C", "B/D"}},
     };
-    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, UnmountedAtTheEnd, KilledWhileAway, BackDuringTheRun, AnotherDriveThere };
+    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, UnmountedAtTheEnd, KilledWhileAway, BackDuringTheRun, AnotherDriveThere,
+                      MovedByTheUser };
     const std::map<Away, const char*> told = {{Away::Unmounted, "unmounted"},
                                               {Away::EmptiedByHand, "emptied by hand"},
                                               {Away::UnmountedDuringTheRun, "unmounted during the run"},
                                               {Away::UnmountedAtTheEnd, "unmounted when the end saves"},
                                               {Away::KilledWhileAway, "killed after a save refused while unmounted"},
                                               {Away::BackDuringTheRun, "unmounted and back during the run"},
-                                              {Away::AnotherDriveThere, "another drive mounted there during the run"}};
+                                              {Away::AnotherDriveThere, "another drive mounted there during the run"},
+                                              {Away::MovedByTheUser, "moved elsewhere by the user and linked there during the run"}};
     for (const Case& c : cases) {
         for (const auto& [how, what] : told) {
             const bool unmounted = how != Away::EmptiedByHand;
@@ -143,6 +145,18 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
             ASSERT_EQ(save(recorder.patchPool), std::nullopt);
             Strings shownWithE = c.shown;
             shownWithE.push_back("E");
+            if (how == Away::MovedByTheUser) {
+                // The place judged is where the link leads now: the save writes there, and the old place stays empty.
+                // The new link made as a shell completes a folder's name, ending in "/".
+                moveEntries(share, elsewhere);
+                fs::remove(rootFolder + "/" + c.link);
+                link(c.link, (elsewhere / fs::relative(c.target, share) / "").lexically_normal());
+                ASSERT_EQ(save(withE()), std::nullopt);
+                EXPECT_TRUE(fs::is_empty(share));
+                EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                EXPECT_EQ(order(recorder.patchPool), shownWithE);
+                continue;
+            }
             if (how == Away::AnotherDriveThere) {
                 moveEntries(share, elsewhere);
                 faulty.unmount(share.string());
