@@ -777,6 +777,15 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
+        // A share gone while the staging was built leaves its bare mount point, or a link leading nowhere: judged
+        // again just before the moves, so nothing staged there takes the library's place.
+        if (whole) {
+            if (const auto gone = placeAwayNow(library)) {
+                whole = false;
+                m_stageFailure = gone->second;
+                m_stageFailureFolder = gone->first;
+            }
+        }
         if (whole) whole = swapLinkedParts(linked, error);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
         // A library that could not be put back stays aside with this save's staging folder beside it: the

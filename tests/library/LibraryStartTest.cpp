@@ -119,7 +119,7 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the backups linked into the share", "QFXMacApplication/Patch/Backup", share / "Backups", share / "Backups", {"A", "G/C", "B/D"}},
     };
     enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, UnmountedAtTheEnd, KilledWhileAway, BackDuringTheRun, AnotherDriveThere,
-                      MovedByTheUser };
+                      MovedByTheUser, GoneDuringTheSave };
     const std::map<Away, const char*> told = {{Away::Unmounted, "unmounted"},
                                               {Away::EmptiedByHand, "emptied by hand"},
                                               {Away::UnmountedDuringTheRun, "unmounted during the run"},
@@ -127,7 +127,8 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
                                               {Away::KilledWhileAway, "killed after a save refused while unmounted"},
                                               {Away::BackDuringTheRun, "unmounted and back during the run"},
                                               {Away::AnotherDriveThere, "another drive mounted there during the run"},
-                                              {Away::MovedByTheUser, "moved elsewhere by the user and linked there during the run"}};
+                                              {Away::MovedByTheUser, "moved elsewhere by the user and linked there during the run"},
+                                              {Away::GoneDuringTheSave, "unmounted once the save judged it there"}};
     for (const Case& c : cases) {
         for (const auto& [how, what] : told) {
             const bool unmounted = how != Away::EmptiedByHand;
@@ -174,15 +175,28 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
                 continue;
             }
             if (how != Away::Unmounted && how != Away::EmptiedByHand) {
-                moveEntries(share, elsewhere);
-                faulty.unmount(share.string());
+                const auto unmount = [&] {
+                    moveEntries(share, elsewhere);
+                    faulty.unmount(share.string());
+                };
+                // Gone once the save judged the places, as it makes its first folder.
+                if (how == Away::GoneDuringTheSave) faulty.atFirst(Op::CreateDirectory, ".Patch-saving", unmount);
+                else unmount();
                 if (how == Away::UnmountedAtTheEnd) utils->closeApp();
                 const auto refused = save(withE());
                 ASSERT_TRUE(refused.has_value()) << "written under the bare mount point";
                 EXPECT_NE(refused->find("\"" + c.told.string() + "\""), std::string::npos) << *refused;
                 EXPECT_NE(refused->find("missing or empty"), std::string::npos) << *refused;
-                EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
+                // Gone during the save, the folders its staging was begun in may stay, holding nothing.
+                EXPECT_TRUE(how == Away::GoneDuringTheSave ? filesIn(share).empty() : fs::is_empty(share))
+                    << "written under the bare mount point";
                 EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
+                if (how == Away::GoneDuringTheSave) {
+                    // The session kept, and its share back, the next start shows it.
+                    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                    utils.reset();
+                    for (const auto& entry : fs::directory_iterator(share)) fs::remove_all(entry.path());
+                }
                 if (how == Away::BackDuringTheRun) {
                     // The share back, the next save of the run lands, there: the session read back from it.
                     moveEntries(elsewhere, share);
