@@ -173,18 +173,18 @@ private:
     bool fault(Op op, const std::string& path, platform::Error* error)
     {
         std::function<void()> reached;
-        bool forever = true;
+        bool holds = true;
         {
             std::lock_guard lock(m_mutex);
             if (m_stall && m_stall->op == op && path.find(m_stall->pathPart) != std::string::npos) {
                 reached = std::move(m_stall->reached);
-                forever = m_stall->forever;
+                holds = m_stall->holds;
                 m_stall.reset();
             }
         }
         if (reached) {
             reached();
-            while (forever) std::this_thread::sleep_for(std::chrono::hours(1));
+            while (holds) std::this_thread::sleep_for(std::chrono::hours(1));
         }
         std::lock_guard lock(m_mutex);
         const auto [first, last] = m_faults.equal_range(op);
@@ -218,7 +218,7 @@ private:
         Op op;
         std::string pathPart;
         std::function<void()> reached;
-        bool forever = true;
+        bool holds = true;
     };
     std::optional<Stall> m_stall;
 };
