@@ -20,6 +20,7 @@
 #include "device/sequencer/ParserDataDelegate.h"
 #include "device/transport/PatchObject.h"
 #include "library/CommonUtilsDelegate.h"
+#include "library/LibraryIdentity.h"
 #include "library/LibraryPlaces.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/TimerService.h"
@@ -364,6 +365,9 @@ public:
     static constexpr const char* kUnreadInfo = "unread";
     static constexpr const char* kWorkingCopyNotMade = "working copy";
     static constexpr const char* kAway = "away";
+    // A save's cause carries it under kUnreadInfo when the library's place holds another library than the one
+    // the run loaded or last saved (another drive mounted where its share was): no save replaces that one.
+    static constexpr const char* kAnotherLibrary = "another library";
     // The words the load tells a folder of the library it could not list in, and why (the program's own,
     // in the interface language; else the system's English words).
     using ReadFailureWords = std::function<std::string(const std::string& folder, const platform::Error& cause)>;
@@ -888,10 +892,16 @@ private:
     // The library or a linked part that is away now (a share gone since, a link leading nowhere), and why:
     // no save writes in its stead.
     std::optional<std::pair<std::string, platform::Error>> placeAwayNow(const std::string& library);
+    // The library's place when it holds patches of another library than the one this run loaded or last
+    // saved (another drive mounted where the share was, a copy put in its place), and why: no save replaces it.
+    std::optional<std::pair<std::string, platform::Error>> anotherLibraryNow(const std::string& library);
     // Whether the library is reached through a link of the data folder, its store or its own place.
     bool libraryBehindLink() const;
     // The library as this run last loaded or saved it (also m_markedMutex).
     std::string m_libraryStamp = kNoLibrary;
+    // The digests of that library's files, by their path in it: the place still holds that library while it
+    // holds one of them (also m_markedMutex).
+    LibraryIdentity::Known m_libraryFiles;
     std::string libraryStampNow();
     // Renames the working copy aside to a kept pool made against `stamp`, then names the entries of `pool`
     // in its order; the patch files it does not name go when `sweep` is set. Why it could not, else nothing.

@@ -609,6 +609,7 @@ std::string CommonUtils::defaultSaveFailureWords(const std::vector<std::string>&
                           ? std::strerror(static_cast<int>(cause.code))
                           : cause.description;
     if (cause.info(kUnreadInfo) == kAway) why = "it is missing or empty, as a drive or share that is not mounted leaves it";
+    if (cause.info(kUnreadInfo) == kAnotherLibrary) why = "it holds another library than the one this session was loaded from";
     if (entries.empty()) return "\"" + folder + "\" could not be written: " + why;
     std::string names;
     for (const auto& name : entries) names += (names.empty() ? "\"" : ", \"") + name + "\"";
@@ -698,7 +699,9 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         }
         // Where the library and its linked parts lie is judged again at every save: a share gone since the
         // start leaves its bare mount point, or a link leading nowhere, and nothing is written in its stead.
-        if (const auto away = placeAwayNow(library)) {
+        auto away = placeAwayNow(library);
+        if (!away) away = anotherLibraryNow(library);
+        if (away) {
             failure = m_saveFailureWords({}, away->first, away->second);
             RIG_LOG("pool not saved: %s", failure.c_str());
             m_unsavedPool = pool;
@@ -752,6 +755,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         std::map<std::string, std::string> partsAt;
         for (const auto& part : linked) partsAt.emplace(fileNameOf(part.link), part.staged);
         std::string writes;
+        LibraryIdentity::Known stagedFiles;
         if (whole) {
             const LibraryIdentity::Reading staged = LibraryIdentity::of(m_files, staging, partsAt);
             // A library that cannot be read back cannot be known again: no start could tell that it landed.
@@ -760,6 +764,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
                 m_stageFailure = staged.cause;
             }
             writes = staged.identity;
+            stagedFiles = staged.digests;
         }
         std::vector<std::pair<std::string, std::string>> taken;
         if (whole) whole = takeKeptPools(writes, taken);
@@ -772,6 +777,15 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
         if (m_files.exists(aside)) aside = createNewDirectoryPath(aside);
         platform::Error error;
         const bool hadLibrary = m_files.itemKind(library) != platform::ItemKind::Missing;
+        // A share gone while the staging was built leaves its bare mount point, or a link leading nowhere: judged
+        // again just before the moves, so nothing staged there takes the library's place.
+        if (whole) {
+            if (const auto gone = placeAwayNow(library)) {
+                whole = false;
+                m_stageFailure = gone->second;
+                m_stageFailureFolder = gone->first;
+            }
+        }
         if (whole) whole = swapLinkedParts(linked, error);
         if (whole && hadLibrary) whole = m_files.moveItem(library, aside, &error);
         // A library that could not be put back stays aside with this save's staging folder beside it: the
@@ -804,6 +818,7 @@ std::optional<std::string> CommonUtils::writePatchPool(const std::vector<std::sh
             std::lock_guard lock(m_markedMutex);
             // The library is now what was staged, read through the same links: no second reading.
             m_libraryStamp = writes;
+            m_libraryFiles = std::move(stagedFiles);
             for (auto& [path, below] : m_unplaced) path = (fs::path(library) / below).string();
         }
         {
@@ -990,6 +1005,24 @@ std::optional<std::pair<std::string, platform::Error>> CommonUtils::placeAwayNow
         if (m_files.itemKind(target) == platform::ItemKind::Missing || m_places.away(m_files, target)) return away(target);
     }
     return std::nullopt;
+}
+
+std::optional<std::pair<std::string, platform::Error>> CommonUtils::anotherLibraryNow(const std::string& library)
+{
+    LibraryIdentity::Known known;
+    {
+        std::lock_guard lock(m_markedMutex);
+        // A library missing at the load, or not read whole, is judged before.
+        if (m_libraryStamp == kNoLibrary) return std::nullopt;
+        known = m_libraryFiles;
+    }
+    // Changed by hand (a file finished or repaired, one added or deleted), emptied or deleted, it is still the
+    // library this run saves; one that holds none of its files is another.
+    const std::string place = LibraryIdentity::anotherPlaceThan(m_files, library, known);
+    if (place.empty()) return std::nullopt;
+    const std::string at = LibraryPlaces::resolved(place);
+    return std::pair(at, platform::Error::make("files", EEXIST, "\"" + at + "\" holds another library than the one loaded",
+                                               {{kUnreadInfo, kAnotherLibrary}}));
 }
 
 bool CommonUtils::linksWithinLibrary(const std::string& library, const std::string& target) const

@@ -168,8 +168,12 @@ std::map<std::string, std::string> CommonUtils::cutAsidesOf(const std::string& f
     const std::string parent = fs::path(folder).parent_path().string();
     for (const std::string& name : m_files.contentsOfDirectory(parent).value_or(std::vector<std::string>{})) {
         if (name.rfind(kPatchStagingPrefix, 0) != 0) continue;
-        // An earlier version's names held no time: its one staging folder goes with its one aside.
+        // An earlier version's names held no time: its one staging folder goes with the aside it made last.
         const std::string order = orderOf(name);
+        if (order.empty()) {
+            if (!exact) cut.emplace(asides.back(), join(parent, name));
+            continue;
+        }
         for (std::size_t i = 0; i < asides.size(); ++i) {
             const bool pairs = exact ? order == orderOf(asides[i]) : order <= orderOf(asides[i]) && (i == 0 || order > orderOf(asides[i - 1]));
             if (pairs) {
@@ -189,11 +193,13 @@ void CommonUtils::recoverLibraryAside()
     const std::vector<std::string> asides = asideFoldersOf(library, true);
     if (asides.empty()) return;
     // The newest is the last save's: the library missing beside a landed save's leftover is one the user
-    // deleted since, and it stays deleted.
-    const auto cut = cutAsidesOf(library, true, false);
-    std::string newest;
+    // deleted since, and it stays deleted. An aside named at its staging folder's time, that folder still
+    // beside it, is a cut save's whatever the clock did since: a landed save's named later stays a leftover.
+    const auto exact = cutAsidesOf(library, true, true);
+    const auto cut = exact.empty() ? cutAsidesOf(library, true, false) : exact;
+    std::string newest = exact.empty() ? std::string() : std::prev(exact.end())->first;
     for (const std::string& aside : asides)
-        if (m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
+        if (exact.empty() && m_files.itemKind(aside) == platform::ItemKind::Folder) newest = aside;
     if (newest.empty()) return;
     if (!cut.contains(newest)) {
         RIG_LOG("no library; %s is a landed save's leftover, not put back", newest.c_str());
@@ -218,8 +224,10 @@ void CommonUtils::recoverLinkedPartsAside()
         const bool empty = kind == platform::ItemKind::Folder &&
                            m_files.contentsOfDirectory(target).value_or(std::vector<std::string>{"?"}).empty();
         if (kind != platform::ItemKind::Missing && !empty) continue;
-        // Over nothing, also a folder an earlier version set aside, named just after its staging folder.
-        const auto cut = cutAsidesOf(target, false, empty);
+        // Over nothing, also a folder an earlier version set aside, named just after its staging folder; one
+        // named at its staging folder's time first, whatever the clock did since.
+        auto cut = cutAsidesOf(target, false, true);
+        if (cut.empty() && !empty) cut = cutAsidesOf(target, false, false);
         if (cut.empty()) continue;
         const std::string newest = std::prev(cut.end())->first;
         platform::Error error;
@@ -374,6 +382,7 @@ void CommonUtils::loadPatchPool()
     {
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
+        m_libraryFiles = identity.digests;
         m_libraryHeldBack = libraryAway;
     }
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
@@ -574,6 +583,7 @@ void CommonUtils::loadPatchPool()
             unlisted.emplace_back(identity.unreadFolder, identity.cause);
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
+        m_libraryFiles = identity.digests;
     }
     // What a kept pool shown beside the library holds that the library holds too, byte for byte at the same
     // place, is not brought in again: only what its session added or changed comes in. That holds for

@@ -194,7 +194,49 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
         if (item.kind == 'F') digest.add(item.digest);
     }
     reading.identity = digest.text();
+    for (auto& item : owned)
+        if (item.kind == 'F') reading.digests.emplace(std::move(item.relative), std::move(item.digest));
     return reading;
+}
+
+std::string LibraryIdentity::anotherPlaceThan(platform::FileManager& files, const std::string& library, const Known& known)
+{
+    if (files.itemKind(library) != platform::ItemKind::Folder) return {};
+    Reading reading;
+    const auto top = listed(files, library, reading);
+    if (!top) return {};
+    // The library's own parts lie where it does; a linked one may lie on a drive of its own.
+    std::vector<std::pair<std::string, std::vector<Owned>>> places{{library, {}}};
+    for (const auto& entry : *top) {
+        if (entry.name != "Pool" && entry.name != "Backup") continue;
+        std::string through = (fs::path(library) / entry.name).string();
+        std::vector<Owned>* owned = &places.front().second;
+        if (entry.kind == platform::ItemKind::Link) {
+            through = throughLinks(through);
+            if (files.itemKind(through) != platform::ItemKind::Folder) continue;
+            owned = &places.emplace_back(through, std::vector<Owned>{}).second;
+        } else if (entry.kind != platform::ItemKind::Folder) {
+            continue;
+        }
+        if (!walkPart(files, through, entry.name, *owned, reading)) return {};
+    }
+    for (const auto& [place, owned] : places) {
+        bool counted = false;
+        bool same = false;
+        for (const auto& item : owned) {
+            if (item.kind != 'F') continue;
+            counted = true;
+            const auto found = known.find(item.relative);
+            if (found == known.end()) continue;
+            const auto bytes = files.readFile(item.path, nullptr, kDigestLimit);
+            if (bytes && digestOf(*bytes) == found->second) {
+                same = true;
+                break;
+            }
+        }
+        if (counted && !same) return place;
+    }
+    return {};
 }
 
 namespace {
@@ -285,15 +327,22 @@ std::string LibraryIdentity::digestOf(const std::vector<std::uint8_t>& bytes)
 
 std::string LibraryIdentity::throughLinks(const std::string& path)
 {
-    fs::path at = path;
+    // A link made to "folder/" (as a shell completes it) names the folder itself: its parent is where its
+    // staging and aside folders go, never the folder.
+    const auto plain = [](fs::path each) {
+        each = each.lexically_normal();
+        if (!each.has_filename() && each.has_relative_path()) each = each.parent_path();
+        return each;
+    };
+    fs::path at = plain(path);
     for (int hop = 0; hop < 40; ++hop) {
         std::error_code ec;
         if (!fs::is_symlink(fs::symlink_status(at, ec))) break;
         const fs::path target = fs::read_symlink(at, ec);
         if (ec) break;
-        at = target.is_absolute() ? target : at.parent_path() / target;
+        at = plain(target.is_absolute() ? target : at.parent_path() / target);
     }
-    return at.lexically_normal().string();
+    return at.string();
 }
 
 namespace {

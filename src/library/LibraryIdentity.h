@@ -25,6 +25,8 @@ public:
         // The folder whose listing failed, and why; empty when the library is whole or missing.
         std::string unreadFolder;
         platform::Error cause;
+        // The digest of each file it counted, by its path relative to the library.
+        std::unordered_map<std::string, std::string> digests;
     };
     // Digests the caller already took of files it read, by their path relative to the library.
     using Known = std::unordered_map<std::string, std::string>;
@@ -32,6 +34,11 @@ public:
     // save's staged one, which takes the folder's place). A file `known` does not name is read here.
     static Reading of(platform::FileManager& files, const std::string& library,
                       const std::map<std::string, std::string>& partsAt = {}, const Known* known = nullptr);
+    // The library's own folder, or one of its parts that a link leads to on another drive, when it holds files
+    // the identity counts and none of them is one `known` names there with its bytes: another library than the
+    // one `known` was taken of (another drive mounted where a share was). Empty when there is none; a place
+    // emptied or missing is none. Files are read only until one is found the same.
+    static std::string anotherPlaceThan(platform::FileManager& files, const std::string& library, const Known& known);
     // What the version before the digests knew a library by, which a pool it kept is named for: sixteen hex
     // digits over the relative path and kind of everything the library holds, each file's size and time to
     // the second, and each link's target. kNone for a library missing or not listed whole.

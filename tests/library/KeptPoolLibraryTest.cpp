@@ -209,10 +209,16 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
         bool keptPool;
         bool cutBetweenTheMoves;
         Strings shown;
+        // Beside the cut save's pair, a landed save's aside dated later: the clock was set back since.
+        bool laterLeftover = false;
+        // An earlier version's cut, its staging folder unnumbered, with an older landed save's aside beside.
+        bool earlierVersion = false;
     } cases[] = {
         {"a landed save's aside folder whose removal was cut", false, false, {}},
         {"a kept pool", true, false, {"A", "G/C", "B/D", "E"}},
         {"a save cut between its moves", false, true, {"A", "G/C", "B/D"}},
+        {"a save cut between its moves, the clock set back after a landed save", false, true, {"A", "G/C", "B/D"}, true},
+        {"an earlier version's save cut between its moves, after a landed one", false, true, {"A", "G/C", "B/D"}, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -222,8 +228,10 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
             fs::remove_all(library());
         } else if (c.cutBetweenTheMoves) {
             const fs::path store = fs::path(library()).parent_path();
-            fs::create_directories(store / ".Patch-saving-00000000000000000007/Pool");
-            fs::rename(library(), store / ".Patch-old-00000000000000000007");
+            fs::create_directories(store / (c.earlierVersion ? ".Patch-saving/Pool" : ".Patch-saving-00000000000000000007/Pool"));
+            if (c.earlierVersion) fs::create_directories(store / ".Patch-old-00000000000000000005/Pool");
+            fs::rename(library(), store / (c.laterLeftover ? ".Patch.old-00000000000000000007" : ".Patch-old-00000000000000000007"));
+            if (c.laterLeftover) fs::create_directories(store / ".Patch.old-00000000000000000009/Pool");
         } else {
             start();
             CommonUtils::Tree tree = recorder.patchPool;

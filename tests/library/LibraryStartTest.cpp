@@ -2,6 +2,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <vector>
 
 #include "support/library/LinkedLibraryFixture.h"
 
@@ -10,10 +12,17 @@ namespace fs = std::filesystem;
 namespace {
 
 // Moves everything in `from` into `to`, as a drive's content goes with its unmount and comes back with its mount.
+// A landed save's leftover that its clean-up removes meanwhile is passed by.
 void moveEntries(const fs::path& from, const fs::path& to)
 {
     fs::create_directories(to);
-    for (const auto& entry : fs::directory_iterator(from)) fs::rename(entry.path(), to / entry.path().filename());
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(from)) entries.push_back(entry.path());
+    for (const auto& entry : entries) {
+        std::error_code ec;
+        fs::rename(entry, to / entry.filename(), ec);
+        if (ec && ec != std::errc::no_such_file_or_directory) throw fs::filesystem_error("cannot move", entry, ec);
+    }
 }
 
 }  // namespace
@@ -87,7 +96,9 @@ TEST_F(LibraryStart, AStartWithoutItsWorkingCopyNeverLetsASaveReplaceTheLibrary)
 // A library, or a linked part, that held the library's patches at the last save and is missing or empty
 // behind its link now (a share or drive whose mount point stays as an empty folder) is one the start could not
 // read: told, never written under the bare mount point, and the session kept for when it is mounted again.
-// One that goes so during the run is judged again at the save: refused with its folder named, the link kept.
+// One that goes so during the run is judged again at the save: refused with its folder named, the link kept,
+// the session kept by the end or by the failed save's note at a kill; back in the same run, the next save writes
+// it there. Another drive mounted there in its stead holds another library, which no save replaces.
 // Emptied or deleted by the user on the share still mounted, it is theirs: shown so, and the save writes it.
 TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
 {
@@ -107,11 +118,21 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
         {"the backups linked to the mount point", "QFXMacApplication/Patch/Backup", share, share, {"A", "G/C", "B/D"}},
         {"the backups linked into the share", "QFXMacApplication/Patch/Backup", share / "Backups", share / "Backups", {"A", "G/C", "B/D"}},
     };
-    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun };
+    enum class Away { Unmounted, EmptiedByHand, UnmountedDuringTheRun, UnmountedAtTheEnd, KilledWhileAway, BackDuringTheRun, AnotherDriveThere,
+                      MovedByTheUser, GoneDuringTheSave };
+    const std::map<Away, const char*> told = {{Away::Unmounted, "unmounted"},
+                                              {Away::EmptiedByHand, "emptied by hand"},
+                                              {Away::UnmountedDuringTheRun, "unmounted during the run"},
+                                              {Away::UnmountedAtTheEnd, "unmounted when the end saves"},
+                                              {Away::KilledWhileAway, "killed after a save refused while unmounted"},
+                                              {Away::BackDuringTheRun, "unmounted and back during the run"},
+                                              {Away::AnotherDriveThere, "another drive mounted there during the run"},
+                                              {Away::MovedByTheUser, "moved elsewhere by the user and linked there during the run"},
+                                              {Away::GoneDuringTheSave, "unmounted once the save judged it there"}};
     for (const Case& c : cases) {
-        for (const Away how : {Away::Unmounted, Away::EmptiedByHand, Away::UnmountedDuringTheRun}) {
+        for (const auto& [how, what] : told) {
             const bool unmounted = how != Away::EmptiedByHand;
-            SCOPED_TRACE(std::string(c.name) + (how == Away::Unmounted ? ", unmounted" : unmounted ? ", unmounted during the run" : ", emptied by hand"));
+            SCOPED_TRACE(std::string(c.name) + ", " + what);
             anew();
             fs::remove_all(share);
             fs::remove_all(elsewhere);
@@ -123,24 +144,80 @@ TEST_F(LibraryStart, ALibraryAwayBehindItsLinkIsNeverWrittenUnderTheMountPoint)
             start();
             ASSERT_EQ(order(recorder.patchPool), c.shown);
             ASSERT_EQ(save(recorder.patchPool), std::nullopt);
-            if (how == Away::UnmountedDuringTheRun) {
+            Strings shownWithE = c.shown;
+            shownWithE.push_back("E");
+            if (how == Away::MovedByTheUser) {
+                // The place judged is where the link leads now: the save writes there, and the old place stays empty.
+                // The new link made as a shell completes a folder's name, ending in "/".
+                moveEntries(share, elsewhere);
+                fs::remove(rootFolder + "/" + c.link);
+                link(c.link, (elsewhere / fs::relative(c.target, share) / "").lexically_normal());
+                ASSERT_EQ(save(withE()), std::nullopt);
+                EXPECT_TRUE(fs::is_empty(share));
+                EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                EXPECT_EQ(order(recorder.patchPool), shownWithE);
+                continue;
+            }
+            if (how == Away::AnotherDriveThere) {
                 moveEntries(share, elsewhere);
                 faulty.unmount(share.string());
+                fs::create_directories(c.target);
+                if (c.shown.size() == 3) backup(c.told, "7");
+                else put(c.told / "Pool/[0] O.qptc", "O");
+                faulty.mount(share.string());
+                const auto other = filesIn(share);
+                const auto refused = save(withE());
+                ASSERT_TRUE(refused.has_value()) << "another drive's library reported replaced";
+                EXPECT_NE(refused->find("\"" + c.told.string() + "\""), std::string::npos) << *refused;
+                EXPECT_NE(refused->find("another library"), std::string::npos) << *refused;
+                EXPECT_EQ(filesIn(share), other) << "another drive's library replaced";
+                EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
+                continue;
+            }
+            if (how != Away::Unmounted && how != Away::EmptiedByHand) {
+                const auto unmount = [&] {
+                    moveEntries(share, elsewhere);
+                    faulty.unmount(share.string());
+                };
+                // Gone once the save judged the places, as it makes its first folder.
+                if (how == Away::GoneDuringTheSave) faulty.atFirst(Op::CreateDirectory, ".Patch-saving", unmount);
+                else unmount();
+                if (how == Away::UnmountedAtTheEnd) utils->closeApp();
                 const auto refused = save(withE());
                 ASSERT_TRUE(refused.has_value()) << "written under the bare mount point";
                 EXPECT_NE(refused->find("\"" + c.told.string() + "\""), std::string::npos) << *refused;
                 EXPECT_NE(refused->find("missing or empty"), std::string::npos) << *refused;
-                EXPECT_TRUE(fs::is_empty(share)) << "written under the bare mount point";
+                // Gone during the save, the folders its staging was begun in may stay, holding nothing.
+                EXPECT_TRUE(how == Away::GoneDuringTheSave ? filesIn(share).empty() : fs::is_empty(share))
+                    << "written under the bare mount point";
                 EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
-                ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                if (how == Away::GoneDuringTheSave) {
+                    // The session kept, and its share back, the next start shows it.
+                    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                    utils.reset();
+                    for (const auto& entry : fs::directory_iterator(share)) fs::remove_all(entry.path());
+                }
+                if (how == Away::BackDuringTheRun) {
+                    // The share back, the next save of the run lands, there: the session read back from it.
+                    moveEntries(elsewhere, share);
+                    faulty.mount(share.string());
+                    ASSERT_EQ(save(withE()), std::nullopt);
+                    EXPECT_TRUE(fs::is_symlink(rootFolder + "/" + c.link)) << "the link replaced";
+                    EXPECT_TRUE(fs::is_empty(elsewhere));
+                    EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
+                    EXPECT_EQ(order(recorder.patchPool), shownWithE);
+                    continue;
+                }
+                // Kept by the end, or by the failed save's note when the run is killed instead.
+                if (how == Away::UnmountedDuringTheRun || how == Away::UnmountedAtTheEnd) {
+                    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+                }
                 utils.reset();
                 moveEntries(elsewhere, share);
                 faulty.mount(share.string());
                 // The session was kept against the library it was loaded from, which is back: shown instead.
                 EXPECT_EQ(count(start(), "patchLibraryNotRead"), 0);
-                Strings withE = c.shown;
-                withE.push_back("E");
-                EXPECT_EQ(order(recorder.patchPool), withE);
+                EXPECT_EQ(order(recorder.patchPool), shownWithE);
                 continue;
             }
             utils.reset();
@@ -299,6 +376,13 @@ TEST_F(LibraryLinks, APartLeftAsideByACutSaveIsPutBackAndNeverSwept)
     const Case cases[] = {
         {"nothing", [] {}, {"A", "B/D", "E"}, false},
         {"the folder made again", [&] { fs::create_directories(backups); }, {"A", "B/D", "E"}, false},
+        // The clock set back since a landed save whose aside and an older staging folder were left: the cut's is put back.
+        {"a later save's leftovers beside",
+         [&] {
+             backup(drive / ".Backups.old-99999999999999999999", "5");
+             fs::create_directories(drive / ".Patch-saving-99999999999999999998");
+         },
+         {"A", "B/D", "E"}, false},
         // Another library now: the session's patch comes beside it, in a group named for its session.
         {"the folder made again and filled", [&] { backup(backups, "3"); }, {"A", "B/D", "Kept/E"}, true},
     };

@@ -236,6 +236,8 @@ std::string AppLifecycle::saveFailureReason(const std::vector<std::string>& entr
     // A folder that is not there (a share gone, a link leading nowhere) is no refusal of the system's.
     if (cause.info(CommonUtils::kUnreadInfo) == CommonUtils::kAway || (cause.domain == "files" && cause.code == ENOENT))
         key = "Main_ReadCauseAway";
+    // Another drive mounted where the share was holds another library, which is the user's.
+    if (cause.info(CommonUtils::kUnreadInfo) == CommonUtils::kAnotherLibrary) key = "Main_SaveCauseAnotherLibrary";
     QString why = InterfaceTexts::localizedString(key);
     if (why.contains(QStringLiteral("%1"))) why = why.arg(cause.code);
     // A part whose link the save cannot follow is the user's to change: the cause names it.

@@ -309,10 +309,15 @@ TEST_F(Lifecycle, WhyTheLibraryWasNotReadOrSavedIsToldByWhatItWas)
     // A save refused for a place gone during the run says so, as the start does.
     const std::string gone = AppLifecycle::saveFailureReason({}, "/media/share/Backups", marked(ENOENT, CommonUtils::kAway));
     EXPECT_EQ(gone, words("Main_PatchFolderNotWritten").arg(QStringLiteral("/media/share/Backups"), words("Main_ReadCauseAway")).toStdString());
+    // One refused for another library found there, never as a refusal of the system's.
+    const std::string other = AppLifecycle::saveFailureReason({}, "/media/share/Backups", marked(EEXIST, CommonUtils::kAnotherLibrary));
+    EXPECT_EQ(other,
+              words("Main_PatchFolderNotWritten").arg(QStringLiteral("/media/share/Backups"), words("Main_SaveCauseAnotherLibrary")).toStdString());
     if (platform::Localizer::languageFromEnvironment() != "ja") return;
     const QRegularExpression latinWord(QStringLiteral("[A-Za-z]{2,}"));
     told.push_back(refused);
     told.push_back(gone);
+    told.push_back(other);
     for (std::string text : told) {
         for (const std::string& named : {folder, std::string("/home/someone/Patch"), std::string("Pool"), std::string("/media/share/Backups")})
             if (const auto at = text.find(named); at != std::string::npos) text.erase(at, named.size());

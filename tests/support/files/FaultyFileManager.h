@@ -37,6 +37,13 @@ public:
         std::lock_guard lock(m_mutex);
         m_stall = Stall{op, std::move(pathPart), std::move(reached)};
     }
+    // The first call of the operation on a path holding `pathPart` calls `reached` first, then goes on: what
+    // happens to the disk meanwhile (a drive going away) happens at that step.
+    void atFirst(Op op, std::string pathPart, std::function<void()> reached)
+    {
+        std::lock_guard lock(m_mutex);
+        m_stall = Stall{op, std::move(pathPart), std::move(reached), false};
+    }
     void heal()
     {
         std::lock_guard lock(m_mutex);
@@ -166,16 +173,18 @@ private:
     bool fault(Op op, const std::string& path, platform::Error* error)
     {
         std::function<void()> reached;
+        bool holds = true;
         {
             std::lock_guard lock(m_mutex);
             if (m_stall && m_stall->op == op && path.find(m_stall->pathPart) != std::string::npos) {
                 reached = std::move(m_stall->reached);
+                holds = m_stall->holds;
                 m_stall.reset();
             }
         }
         if (reached) {
             reached();
-            for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+            while (holds) std::this_thread::sleep_for(std::chrono::hours(1));
         }
         std::lock_guard lock(m_mutex);
         const auto [first, last] = m_faults.equal_range(op);
@@ -209,6 +218,7 @@ private:
         Op op;
         std::string pathPart;
         std::function<void()> reached;
+        bool holds = true;
     };
     std::optional<Stall> m_stall;
 };
