@@ -153,9 +153,12 @@ void CommonUtils::powerOffNotification()
 
 void CommonUtils::sleepOnState(std::uint64_t wakes)
 {
-    // A second notice of the same sleep leaves the first one's wait as it goes. The running request's own
+    // A second notice of the same sleep (no wake between) leaves the first one's course as it goes: its
+    // wait, or the forced eject's hold, which a release at once would cut short. The running request's own
     // watchdog stays armed under the wait: a delay longer than its time-out must not keep a silent unit.
-    if (m_sleepLetGo.isLettingGo()) return;
+    const SleepLetGo::State course = m_sleepLetGo.state();
+    if ((course == SleepLetGo::State::LettingGo || course == SleepLetGo::State::Forced) && m_sleepLetGo.wakes() == wakes)
+        return;
     // The unit goes as an Eject lets it go, its own changes kept on it, when what it is doing is a write
     // that may have covered such a change (or nothing, or that eject). Anything else in hand (a read, an
     // effect edit) owes the unit nothing the list holds and is cut as it always was; so is the unit a quit
@@ -212,7 +215,7 @@ void CommonUtils::sleepUnitGone()
 {
     if (!m_sleepLetGo.isLettingGo() || m_isConnectDevice) return;
     RIG_LOG("the unit went while the sleep waited to let it go");
-    m_sleepLetGo.forced();
+    m_sleepLetGo.forced(m_sleepLetGo.wakes());
     m_sleepTimer.cancel();
     readyToSleepAfter(kSleepHold, m_sleepLetGo.wakes());
 }
@@ -220,7 +223,7 @@ void CommonUtils::sleepUnitGone()
 void CommonUtils::forceUnitOffForSleep(std::uint64_t wakes)
 {
     const bool connected = m_isConnectDevice;
-    if (connected) m_sleepLetGo.forced();
+    if (connected) m_sleepLetGo.forced(wakes);
     else m_sleepLetGo.begin(wakes, false);
     // Sleep waits until the forced eject below has let the device go.
     readyToSleepAfter(connected ? platform::Duration(kSleepHold) : platform::Duration::zero(), wakes);

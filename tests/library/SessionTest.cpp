@@ -265,6 +265,10 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
     EXPECT_EQ(settle(), Strings{});
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
     EXPECT_EQ(unit.device().requestCount(RequestKey::maker(0x53)), 1U);
+    // A second notice of the same sleep leaves the first one's course: its hold still runs.
+    power.sleep();
+    settle();
+    EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
     loop.advance(CommonUtils::kSleepHold);
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
 }
