@@ -785,6 +785,9 @@ private:
     // The generation of the queue the connect read's patch dump was asked in, until its result came.
     std::optional<std::uint64_t> m_dumpAskedIn;
     std::optional<RequestKind> m_running;
+    // The request handed over whose flow has not begun yet (`m_running` names it once it has): a sleep
+    // coming between the two judges it by its kind all the same.
+    std::optional<RequestKind> m_handedOver;
     std::optional<AllQFXData> m_allQFXData;
     std::vector<std::string> m_modelNameList;
     std::string m_deviceName;
@@ -1055,6 +1058,9 @@ private:
     // let sleep once the unit is gone (after `hold`) and the pool's work is behind it.
     void beginSleepLetGo(std::uint64_t wakes);
     void sleepTimeRanOut(std::uint64_t wakes);
+    // The unit went some other way while the sleep waited for it (pulled out, no answer, cut by a failure):
+    // nothing is left to wait for but the forced eject's hold.
+    void sleepUnitGone();
     void forceUnitOffForSleep(std::uint64_t wakes);
     void readyToSleepAfter(platform::Duration hold, std::uint64_t wakes);
     SleepLetGo m_sleepLetGo;

@@ -39,6 +39,9 @@ public:
     // The unit is about to be let go (a Disconnect, a Quit or a signal's end): whatever the interface
     // still owes it is asked for now, and goes to the unit ahead of the eject.
     virtual void deviceWillBeLetGo() {}
+    // A sleep lets the unit go behind its work in hand, within the system's delay for a sleep: an edit of
+    // the unit asked from now on could be cut with it, so it is refused as while an eject waits.
+    virtual void sleepWillLetDeviceGo() {}
 
     // 1 no catalogue, 2 an empty catalogue.
     virtual void allQFXDataWithState(std::int64_t /*state*/) {}

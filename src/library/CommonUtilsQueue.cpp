@@ -129,9 +129,11 @@ void CommonUtils::pump()
     ++m_handOver;
     // A write handed over may meet another change made on the unit: the eject behind it looks again.
     m_ejectLook = EjectLook::Unasked;
+    m_handedOver = request->kind;
     post([this, generation = m_generation, request = std::move(*request)] {
         // A reset since the hand-over dropped this request with the others.
         if (generation != m_generation) return;
+        m_handedOver.reset();
         switch (request.kind) {
             case RequestKind::GetQFXList:
                 getQFXListFromDeviceFlow(request);
@@ -265,6 +267,7 @@ void CommonUtils::reset()
     m_isWorking = false;
     m_ejectLook = EjectLook::Unasked;
     m_running.reset();
+    m_handedOver.reset();
     m_queueRequest = Stdqueue<Request>();
     for (bool* flag : {&m_isConnectDevice, &m_isQFXList, &m_isGettingDataDevice, &m_isDeleteEffectDevice,
                        &m_isFavouriteEffectDevice, &m_isAddEffectDevice, &m_isUpdateEffectDevice, &m_isLoadedPatchList,
@@ -285,4 +288,7 @@ void CommonUtils::reset()
     });
     resetTimer();
     pump();
+    // A unit gone while a sleep waits to let it go: the sleep's own ends have moved it on by the time this
+    // runs, any other leaves the sleep nothing to wait for.
+    if (m_sleepLetGo.isLettingGo()) post([this] { sleepUnitGone(); });
 }

@@ -153,15 +153,19 @@ void CommonUtils::powerOffNotification()
 
 void CommonUtils::sleepOnState(std::uint64_t wakes)
 {
-    resetTimer();
-    // A second notice of the same sleep leaves the first one's wait as it goes.
-    if (m_sleepLetGo.isLettingGo()) return;
+    // A second notice of the same sleep (no wake between) leaves the first one's course as it goes: its
+    // wait, or the forced eject's hold, which a release at once would cut short. The running request's own
+    // watchdog stays armed under the wait: a delay longer than its time-out must not keep a silent unit.
+    const SleepLetGo::State course = m_sleepLetGo.state();
+    if ((course == SleepLetGo::State::LettingGo || course == SleepLetGo::State::Forced) && m_sleepLetGo.wakes() == wakes)
+        return;
     // The unit goes as an Eject lets it go, its own changes kept on it, when what it is doing is a write
     // that may have covered such a change (or nothing, or that eject). Anything else in hand (a read, an
     // effect edit) owes the unit nothing the list holds and is cut as it always was; so is the unit a quit
     // under way lets go its own way.
-    const bool writeOrNothing = !m_running || *m_running == RequestKind::Eject || *m_running == RequestKind::WriteOnePatch ||
-                                *m_running == RequestKind::WriteGroupPatchs || *m_running == RequestKind::WriteAllPatch;
+    const std::optional<RequestKind> inHand = m_running ? m_running : m_handedOver;
+    const bool writeOrNothing = !inHand || *inHand == RequestKind::Eject || *inHand == RequestKind::WriteOnePatch ||
+                                *inHand == RequestKind::WriteGroupPatchs || *inHand == RequestKind::WriteAllPatch;
     if (m_isConnectDevice && !m_isQuitting && writeOrNothing) {
         beginSleepLetGo(wakes);
         return;
@@ -173,6 +177,7 @@ void CommonUtils::beginSleepLetGo(std::uint64_t wakes)
 {
     m_sleepLetGo.begin(wakes, true);
     m_isSleep = true;
+    tell([](CommonUtilsDelegate& d) { d.sleepWillLetDeviceGo(); });
     // Only what the unit must hold when it goes is still sent: the patch writes asked before the sleep
     // (a Disconnect's eject among them stays where it is and is the sleep's). Whatever else waits goes, as
     // the forced eject always dropped it.
@@ -206,10 +211,19 @@ void CommonUtils::sleepTimeRanOut(std::uint64_t wakes)
     forceUnitOffForSleep(wakes);
 }
 
+void CommonUtils::sleepUnitGone()
+{
+    if (!m_sleepLetGo.isLettingGo() || m_isConnectDevice) return;
+    RIG_LOG("the unit went while the sleep waited to let it go");
+    m_sleepLetGo.forced(m_sleepLetGo.wakes());
+    m_sleepTimer.cancel();
+    readyToSleepAfter(kSleepHold, m_sleepLetGo.wakes());
+}
+
 void CommonUtils::forceUnitOffForSleep(std::uint64_t wakes)
 {
     const bool connected = m_isConnectDevice;
-    if (connected) m_sleepLetGo.forced();
+    if (connected) m_sleepLetGo.forced(wakes);
     else m_sleepLetGo.begin(wakes, false);
     // Sleep waits until the forced eject below has let the device go.
     readyToSleepAfter(connected ? platform::Duration(kSleepHold) : platform::Duration::zero(), wakes);
@@ -218,6 +232,8 @@ void CommonUtils::forceUnitOffForSleep(std::uint64_t wakes)
         m_isSleep = true;
     }
     forceEject();
+    // The forced eject dropped the closing one a quit waited for: the unit is let go, and so the quit ends.
+    if (connected && m_isQuitting) forceCloseOnState();
 }
 
 void CommonUtils::readyToSleepAfter(platform::Duration hold, std::uint64_t wakes)
@@ -251,6 +267,7 @@ void CommonUtils::receiveWakeNote()
             m_sleepTimer.cancel();
             tell([](CommonUtilsDelegate& d) { d.deviceLostConnectOrNoReply(); });
             forceEject();
+            if (m_isQuitting) forceCloseOnState();
         }
         m_sleepLetGo.woke();
         // A forced eject brings no eject result, so the sleep mark ends here; else a later ordinary eject

@@ -21,8 +21,13 @@ public:
     // The sleep's time for the wait ran out, for the sleep announced after `wakes` wakes: whether the unit
     // is still to be forced off.
     bool timeRanOut(std::uint64_t wakes);
-    // The unit was forced off without the wait (no time for it, or a quit under way).
-    void forced() { m_state = State::Forced; }
+    // The unit was forced off for the sleep announced after `wakes` wakes (no time for the wait, a quit or
+    // a read under way, or the unit gone meanwhile): that sleep is held for its going.
+    void forced(std::uint64_t wakes)
+    {
+        m_wakes = wakes;
+        m_state = State::Forced;
+    }
     void woke() { m_state = State::Awake; }
 
     State state() const { return m_state; }

@@ -207,6 +207,14 @@ TEST_F(PatchLibrary, RewriteFailuresLeaveTheFileAsItWas)
     EXPECT_EQ(names("Temp/Former"), (Strings{"p (1).qptc", "p (2).qptc", "p.qptc"}));
     EXPECT_EQ(files.readFile(rootFolder + "/Temp/Former/p.qptc"), before);
     EXPECT_FALSE(files.exists(rootFolder + "/Temp/Device"));
+    // Another group's patch of the same file name, whose rewrite does not read back as meant (a name the
+    // record cuts): it gets its own former file back, never the first group's kept under that name.
+    const std::string other = writePatch("Temp/Local/g/p.qptc", "Other", {'x'});
+    const Bytes otherBefore = *files.readFile(other);
+    PatchItem cut = editOf(other, "TwelveChars!");
+    EXPECT_FALSE(utils->editFilePatch(cut));
+    EXPECT_EQ(files.readFile(other), otherBefore);
+    EXPECT_EQ(files.readFile(rootFolder + "/Temp/Former/p (3).qptc"), otherBefore);
 }
 
 // Replacing a file keeps it until its successor is whole; a file replaced by itself stays as it is.

@@ -265,6 +265,10 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
     EXPECT_EQ(settle(), Strings{});
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
     EXPECT_EQ(unit.device().requestCount(RequestKey::maker(0x53)), 1U);
+    // A second notice of the same sleep leaves the first one's course: its hold still runs.
+    power.sleep();
+    settle();
+    EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
     loop.advance(CommonUtils::kSleepHold);
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
 }
@@ -273,43 +277,216 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead,
                          ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
 
 // Sleep while a patch write is the unit's work in hand (it may have covered a change the unit made): the
-// unit is let go by an eject behind the write, once the list has looked at the unit's changes, and the
-// machine sleeps as soon as the unit answered it. A write outlasting the system's delay for a sleep is cut
-// by the forced eject, which the sleep waits for, all within that delay.
-class SleepDuringAWrite : public Coordinator, public ::testing::WithParamInterface<bool> {};
+// unit is let go by an eject behind the write, once the list has looked at the unit's changes. Whatever
+// comes during that wait, it ends: the unit is let go once and the machine sleeps once, at the latest when
+// the system's delay for a sleep runs out, and as soon as nothing is left to wait for (a unit gone or cut
+// off needs only the forced eject's hold). A quit waiting meanwhile ends once the unit is let go, however.
+enum class DuringTheWait {
+    WriteEnds,
+    WriteOutlastsTheDelay,
+    Wake,
+    SecondSleep,
+    Unplugged,
+    WriteUnanswered,
+    WriteHangsPastItsTimeOutWithALongDelay,
+    EjectRefused,
+    EjectLandsAsTheDelayRunsOut,
+    DelayRunsOutAsTheEjectLands,
+    Quit,
+    QuitThenTheDelayRunsOut,
+    Disconnect,
+};
+class SleepDuringAWrite : public Coordinator, public ::testing::WithParamInterface<DuringTheWait> {
+protected:
+    // The unit's work ends; its eject is asked and held unanswered (released as the test ends).
+    void writeEndsAndTheEjectIsAsked()
+    {
+        const auto asked = unit.device().requestCount(RequestKey::maker(0x53));
+        unit.holdReplies(RequestKey::maker(0x53));
+        utils->writeOnePatchDataDumpWithState(1);
+        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::maker(0x53)) > asked; },
+                                  std::chrono::seconds(10)))
+            << "the sleep's eject was never asked";
+        until("busy");
+        EXPECT_EQ(power.readyCount, 0);
+    }
+    bool sleepLetGo(std::chrono::milliseconds limit = std::chrono::seconds(5))
+    {
+        return loop.runUntil([&] { return power.readyCount >= 1; }, limit);
+    }
+};
 
 TEST_P(SleepDuringAWrite, TheUnitGoesBehindTheWriteWithinTheSleepsDelay)
 {
-    const bool writeEnds = GetParam();
+    using During = DuringTheWait;
+    const During during = GetParam();
+    const auto wait = platform::PowerEvents::kUsualSleepDelay - CommonUtils::kSleepHold;
+    if (during == During::WriteHangsPastItsTimeOutWithALongDelay) power.delay = std::chrono::minutes(2);
     start();
     connect();
     utils->addRequest(Kind::WriteOnePatch, [] {});
     settle();
     power.sleep();
-    const Strings asleep = settle();
-    EXPECT_EQ(std::count(asleep.begin(), asleep.end(), "lost"), 0) << "the unit was let go under the write";
+    Strings heard = settle();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 0) << "the unit was let go under the write";
     EXPECT_FALSE(leftEditorMode());
-    if (writeEnds) {
-        utils->writeOnePatchDataDumpWithState(1);
-        const Strings heard = until("lost");
-        EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
-        EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; })) << "the sleep waited for a hold";
-    } else {
-        loop.advance(platform::PowerEvents::kUsualSleepDelay - CommonUtils::kSleepHold);
-        const Strings heard = until("lost");
-        EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
-        settle();
-        EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
-        loop.advance(CommonUtils::kSleepHold);
-        EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
+    switch (during) {
+        case During::WriteEnds:
+            utils->writeOnePatchDataDumpWithState(1);
+            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for a hold";
+            break;
+        case During::WriteOutlastsTheDelay:
+            loop.advance(wait);
+            heard = until("lost");
+            EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
+            settle();
+            EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
+            loop.advance(CommonUtils::kSleepHold);
+            EXPECT_TRUE(sleepLetGo());
+            break;
+        case During::Wake:
+            // The machine slept (or the system called the sleep off) with the unit connected: it is let
+            // go now, and the sleep that is over is never let go later.
+            power.wake();
+            heard = until("lost");
+            EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
+            EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
+            settle();
+            utils->writeOnePatchDataDumpWithState(1);
+            loop.advance(platform::PowerEvents::kUsualSleepDelay);
+            EXPECT_EQ(settle(), Strings{}) << "the write's late result changed something";
+            EXPECT_EQ(power.readyCount, 0);
+            return;
+        case During::SecondSleep:
+            power.sleep();
+            EXPECT_EQ(settle(), Strings{});
+            EXPECT_FALSE(leftEditorMode());
+            utils->writeOnePatchDataDumpWithState(1);
+            EXPECT_TRUE(sleepLetGo());
+            break;
+        case During::Unplugged:
+            unit.device().unplug();
+            until("disconnect");
+            settle();
+            loop.advance(CommonUtils::kSleepHold);
+            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for a unit already gone";
+            break;
+        case During::WriteUnanswered:
+            // The sequencer's watchdog let the unit go.
+            utils->writeOnePatchDataDumpWithState(-1);
+            until("lost");
+            settle();
+            loop.advance(CommonUtils::kSleepHold);
+            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for a unit already let go";
+            break;
+        case During::WriteHangsPastItsTimeOutWithALongDelay:
+            // The write's own watchdog still runs under the sleep's long wait and lets the unit go.
+            loop.advance(std::chrono::seconds(CommonUtils::requestTimeOut(Kind::WriteOnePatch)));
+            EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }, std::chrono::seconds(5)))
+                << "the write's watchdog was cancelled by the sleep";
+            loop.advance(CommonUtils::kSleepHold);
+            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for the system's whole delay";
+            break;
+        case During::EjectRefused:
+            ASSERT_NO_FATAL_FAILURE(writeEndsAndTheEjectIsAsked());
+            utils->ejectDeviceWithState(0, 0);
+            EXPECT_EQ(until("lost"), (Strings{"reset", "idle", "sleep", "lost"}));
+            unit.releaseReplies();
+            settle();
+            EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
+            loop.advance(CommonUtils::kSleepHold);
+            EXPECT_TRUE(sleepLetGo());
+            break;
+        case During::EjectLandsAsTheDelayRunsOut:
+            ASSERT_NO_FATAL_FAILURE(writeEndsAndTheEjectIsAsked());
+            utils->ejectDeviceWithState(1, 0);
+            loop.advance(wait);
+            unit.releaseReplies();
+            EXPECT_TRUE(sleepLetGo());
+            break;
+        case During::DelayRunsOutAsTheEjectLands:
+            ASSERT_NO_FATAL_FAILURE(writeEndsAndTheEjectIsAsked());
+            loop.advance(wait);
+            utils->ejectDeviceWithState(1, 0);
+            unit.releaseReplies();
+            settle();
+            loop.advance(CommonUtils::kSleepHold);
+            EXPECT_TRUE(sleepLetGo());
+            break;
+        case During::Quit:
+            utils->closeApp();
+            settle();
+            utils->writeOnePatchDataDumpWithState(1);
+            EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
+            EXPECT_TRUE(sleepLetGo());
+            break;
+        case During::QuitThenTheDelayRunsOut:
+            // The forced eject dropped the quit's own eject: the unit is let go, and so the program ends.
+            utils->closeApp();
+            settle();
+            loop.advance(wait);
+            EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }, std::chrono::seconds(5)))
+                << "the quit waited for its watchdog";
+            break;
+        case During::Disconnect:
+            utils->ejectDeviceWithPatchList({}, {});
+            settle();
+            utils->writeOnePatchDataDumpWithState(1);
+            EXPECT_TRUE(sleepLetGo());
+            break;
     }
-    EXPECT_TRUE(leftEditorMode());
+    // However it ended, the machine is let sleep once, and nothing late lets go the next sleep's delay.
+    loop.advance(std::chrono::minutes(3));
+    settle();
+    EXPECT_EQ(power.readyCount, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringAWrite, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "WriteEnds" : "WriteOutlastsTheDelay");
-                         });
+std::string nameOfDuringTheWait(const ::testing::TestParamInfo<DuringTheWait>& info)
+{
+    static const char* const names[] = {"WriteEnds",
+                                        "WriteOutlastsTheDelay",
+                                        "Wake",
+                                        "SecondSleep",
+                                        "Unplugged",
+                                        "WriteUnanswered",
+                                        "WriteHangsPastItsTimeOutWithALongDelay",
+                                        "EjectRefused",
+                                        "EjectLandsAsTheDelayRunsOut",
+                                        "DelayRunsOutAsTheEjectLands",
+                                        "Quit",
+                                        "QuitThenTheDelayRunsOut",
+                                        "Disconnect"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Coordinator, SleepDuringAWrite,
+    ::testing::Values(DuringTheWait::WriteEnds, DuringTheWait::WriteOutlastsTheDelay, DuringTheWait::Wake,
+                      DuringTheWait::SecondSleep, DuringTheWait::Unplugged, DuringTheWait::WriteUnanswered,
+                      DuringTheWait::WriteHangsPastItsTimeOutWithALongDelay, DuringTheWait::EjectRefused,
+                      DuringTheWait::EjectLandsAsTheDelayRunsOut, DuringTheWait::DelayRunsOutAsTheEjectLands,
+                      DuringTheWait::Quit, DuringTheWait::QuitThenTheDelayRunsOut, DuringTheWait::Disconnect),
+    nameOfDuringTheWait);
+
+// A sleep that comes as a read or an effect change is handed over to the unit (before it has begun) cuts
+// it at once, as it cuts one under way: only a write in hand is waited for.
+class SleepAtAHandOver : public Coordinator, public ::testing::WithParamInterface<Kind> {};
+
+TEST_P(SleepAtAHandOver, CutsAnythingButAWriteAtOnce)
+{
+    start();
+    connect();
+    utils->addRequest(GetParam(), [] {});
+    power.sleep();
+    const Strings heard = settle();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1) << "the sleep waited for the work handed over";
+    EXPECT_TRUE(leftEditorMode());
+    loop.advance(CommonUtils::kSleepHold);
+    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }, std::chrono::seconds(5)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepAtAHandOver,
+                         ::testing::Values(Kind::DeleteEffect, Kind::UpdateEffect, Kind::GetQFXList));
 
 // Quitting: at once without a device; else after the closing eject, which waits behind a running action,
 // or after the quit watchdog when that action never ends. The eject itself is never shown.

@@ -204,6 +204,18 @@ void MainWindowLogic::deviceWillBeLetGo()
     parts_->patchManager.takeUnitChangesBeforeItGoes();
 }
 
+void MainWindowLogic::sleepWillLetDeviceGo()
+{
+    // The sleep's eject waits as the button's does, and says so: the unit's edits are off from here on,
+    // since one made now could be cut by the system's delay and dropped with the unit.
+    if (parts_->appDelegate.isDeviceConnected() && !ejectWaiting_) {
+        ejectWaiting_ = true;
+        parts_->chrome.refreshMenus();
+    }
+    holdUnitEdits(true);
+    showDeviceWork();
+}
+
 void MainWindowLogic::afterPoolCopies(std::function<void()> step)
 {
     if (!parts_->coordinator.isPoolWorkPending()) return step();

@@ -183,6 +183,7 @@ public:
     void poolFilesReading(std::size_t files) override;
     void deviceWorkDidEnd() override;
     void deviceWillBeLetGo() override;
+    void sleepWillLetDeviceGo() override;
     void didFinishSynchronizationActionDevice(const std::optional<std::string>& code) override;
     void effectItem(const std::shared_ptr<EffectItem>& item, const std::string& didUpdateFromOldVersion) override;
     void copyPatchFileFrom(const std::string& from, const std::string& toDestination,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "library/ApplicationLifecycle.h"
@@ -15,12 +16,15 @@ public:
         m_handlers = std::move(handlers);
     }
     void readyToSleep() override { ++readyCount; }
+    // The system's delay for a sleep, as a login manager would tell it; set before the sleep is announced.
+    std::chrono::milliseconds sleepDelay() const override { return delay; }
 
     void sleep() { call(&Handlers::willSleep); }
     void wake() { call(&Handlers::didWake); }
     void powerOff() { call(&Handlers::willPowerOff); }
 
     std::atomic<int> readyCount{0};
+    std::chrono::milliseconds delay{kUsualSleepDelay};
 
 private:
     void call(std::function<void()> Handlers::*which)
