@@ -218,7 +218,7 @@ std::string LibraryIdentity::anotherPlaceThan(platform::FileManager& files, cons
         } else if (entry.kind != platform::ItemKind::Folder) {
             continue;
         }
-        if (!walkPart(files, through, entry.name, *owned, reading)) return {};
+        if (!walkPart(files, through, entry.name, *owned, reading, nullptr)) return {};
     }
     for (const auto& [place, owned] : places) {
         bool counted = false;
