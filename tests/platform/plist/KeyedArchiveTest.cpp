@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -293,6 +294,11 @@ TEST(KeyedArchive, ObjectsShareTheClassListOfTheirOwnDescription)
     ArchivedObject copy = third;
     copy.superclasses = ClassList({"Changed"});
     EXPECT_EQ(first.superclasses, (std::vector<std::string>{"Base", "NSObject"}));
+    // An object moved from, as a container leaves it, still holds a list that reads.
+    ArchivedObject taken = std::move(copy);
+    EXPECT_EQ(taken.superclasses, std::vector<std::string>{"Changed"});
+    EXPECT_LE(copy.superclasses.size(), 1U);
+    EXPECT_EQ(std::distance(copy.superclasses.begin(), copy.superclasses.end()), static_cast<std::ptrdiff_t>(copy.superclasses.size()));
 }
 
 namespace {
