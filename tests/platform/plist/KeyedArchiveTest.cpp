@@ -151,7 +151,22 @@ TEST(KeyedArchive, ReadsTheMutableStringAndDataForms)
 
 TEST(KeyedArchive, RefusesBrokenArchives)
 {
+    // Objects each holding the next under a key: the graph nests as deep as the chain is long, however
+    // flat its property list is.
+    auto chainOf = [](std::uint64_t levels) {
+        PlistArray objects{"$null"};
+        for (std::uint64_t i = 1; i <= levels; ++i) {
+            PlistDictionary entry{{"$class", PlistUid{levels + 1}}};
+            if (i < levels)
+                entry["next"] = PlistUid{i + 1};
+            objects.push_back(std::move(entry));
+        }
+        objects.push_back(kItemClass);
+        return archiveWithObjects(std::move(objects));
+    };
+    EXPECT_TRUE(KeyedUnarchiver::unarchive(chainOf(250)));
     const PlistValue broken[] = {
+        chainOf(300),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"x", PlistUid{9}}}, kItemClass}),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"self", PlistUid{1}}}, kItemClass}),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{2}}},
