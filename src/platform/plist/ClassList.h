@@ -21,6 +21,16 @@ public:
     ClassList();
     ClassList(std::vector<std::string> names);
     ClassList(std::initializer_list<std::string> names) : ClassList(std::vector<std::string>(names)) {}
+    // A move shares the list like a copy: the one moved from still holds it, as every list must hold one
+    // (containers and variants read what they moved from).
+    ClassList(const ClassList&) = default;
+    ClassList(ClassList&& other) noexcept : names_(other.names_) {}
+    ClassList& operator=(const ClassList&) = default;
+    ClassList& operator=(ClassList&& other) noexcept
+    {
+        names_ = other.names_;
+        return *this;
+    }
 
     const std::vector<std::string>& names() const { return *names_; }
     const_iterator begin() const { return names_->begin(); }

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/plist/BinaryPlistReader.h"
 #include "platform/plist/KeyedArchiver.h"
@@ -264,6 +267,21 @@ TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)
         {"two-byte real", {{0x21, 0x3F, 0xC0}}, std::nullopt},
         {"sixteen-byte real", {Bytes(17, 0x24)}, std::nullopt},
         {"number as a key", {{0xD1, 0x00, 0x01, 0x00, 0x01}, {0x10, 0x01}}, std::nullopt},
+        // A key is judged by what it is, whatever it stood as before.
+        {"text met as a value, then as a key",
+         {{0xA2, 0x00, 0x01, 0x00, 0x02}, keyK, {0xD1, 0x00, 0x01, 0x00, 0x03}, {0x10, 0x07}},
+         PlistValue(PlistArray{"k", PlistDictionary{{"k", 7}}})},
+        {"number met as a value, then as a key", {{0xA2, 0x00, 0x01, 0x00, 0x02}, {0x10, 0x01}, {0xD1, 0x00, 0x01, 0x00, 0x01}},
+         std::nullopt},
+        {"text holding a NUL met as a value, then as a key",
+         {{0xA2, 0x00, 0x01, 0x00, 0x02}, {0x52, 'a', 0x00}, {0xD1, 0x00, 0x01, 0x00, 0x01}}, std::nullopt},
+        {"UTF-16 key holding a NUL", {{0xD1, 0x00, 0x01, 0x00, 0x01}, {0x62, 0x00, 0x41, 0x00, 0x00}}, std::nullopt},
+        {"UID as a key", {{0xD1, 0x00, 0x01, 0x00, 0x02}, {0x80, 0x01}, {0x10, 0x07}}, std::nullopt},
+        {"dictionary keyed by itself", {{0xD1, 0x00, 0x00, 0x00, 0x01}, {0x10, 0x07}}, std::nullopt},
+        {"key out of range", {{0xD1, 0x00, 0x05, 0x00, 0x01}, {0x10, 0x07}}, std::nullopt},
+        {"array holding itself as a dictionary's value", {{0xA1, 0x00, 0x01}, {0xD1, 0x00, 0x02, 0x00, 0x00}, keyK},
+         std::nullopt},
+        {"UID as a value", {{0xA1, 0x00, 0x01}, {0x81, 0x01, 0x02}}, PlistValue(PlistArray{PlistUid{0x102}})},
     };
     for (const auto& c : cases) {
         Error error;
@@ -272,5 +290,169 @@ TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)
         if (!c.expected) {
             EXPECT_EQ(error.code, PropertyList::kMalformed) << c.name;
         }
+    }
+}
+
+namespace {
+
+void putBigEndian(Bytes& out, std::uint64_t value, unsigned width)
+{
+    for (int shift = 8 * (static_cast<int>(width) - 1); shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// An array of a number and a text, laid out with references and offsets of the given widths; the array's
+// second reference, the text's offset and the trailer's object count can be set to lie.
+struct Layout {
+    unsigned refWidth = 2;
+    unsigned offsetWidth = 4;
+    std::uint64_t secondRef = 2;
+    std::optional<std::uint64_t> textOffset;
+    std::optional<std::uint64_t> count;
+
+    Bytes bytes() const
+    {
+        Bytes out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+        std::vector<std::uint64_t> offsets{out.size()};
+        out.push_back(0xA2);
+        putBigEndian(out, 1, refWidth);
+        putBigEndian(out, secondRef, refWidth);
+        offsets.push_back(out.size());
+        out.insert(out.end(), {0x10, 0x07});
+        offsets.push_back(textOffset.value_or(out.size()));
+        out.insert(out.end(), {0x52, 'a', 'b'});
+        const std::uint64_t tableStart = out.size();
+        for (std::uint64_t offset : offsets)
+            putBigEndian(out, offset, offsetWidth);
+        out.insert(out.end(), {0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(offsetWidth), static_cast<std::uint8_t>(refWidth)});
+        putBigEndian(out, count.value_or(offsets.size()), 8);
+        putBigEndian(out, 0, 8);
+        putBigEndian(out, tableStart, 8);
+        return out;
+    }
+};
+
+}  // namespace
+
+// Every width a writer may choose reads to the same values; a reference or offset too wide for the file,
+// or a trailer miscounting the objects, is refused rather than read short.
+TEST(BinaryPlistReader, ReadsEveryWidthAndRefusesWhatLiesAboutTheLayout)
+{
+    const PlistValue numberAndText(PlistArray{7, "ab"});
+    const struct {
+        const char* name;
+        Layout layout;
+        bool read;
+    } cases[] = {
+        {"one-byte references and offsets", {1, 1, 2, {}, {}}, true},
+        {"two-byte references and offsets", {2, 2, 2, {}, {}}, true},
+        {"four-byte references and offsets", {4, 4, 2, {}, {}}, true},
+        {"eight-byte references and offsets", {8, 8, 2, {}, {}}, true},
+        {"one-byte references, eight-byte offsets", {1, 8, 2, {}, {}}, true},
+        {"eight-byte references, one-byte offsets", {8, 1, 2, {}, {}}, true},
+        {"eight-byte reference beyond 32 bits", {8, 4, (std::uint64_t(1) << 32) | 2, {}, {}}, false},
+        {"eight-byte reference at the top of the range", {8, 4, UINT64_MAX, {}, {}}, false},
+        {"eight-byte offset beyond 32 bits", {2, 8, 2, (std::uint64_t(1) << 32) | 15, {}}, false},
+        {"offset into the offset table", {2, 4, 2, 18, {}}, false},
+        {"trailer counting fewer objects than are referred to", {2, 4, 2, {}, 2}, false},
+        {"trailer counting more objects than its table holds", {2, 4, 2, {}, 4}, false},
+        {"trailer counting no objects", {2, 4, 2, {}, 0}, false},
+        {"trailer counting every object there could be", {2, 4, 2, {}, UINT64_MAX}, false},
+    };
+    for (const auto& c : cases) {
+        Error error;
+        const auto value = PropertyList::parse(c.layout.bytes(), &error);
+        EXPECT_EQ(value.has_value(), c.read) << c.name << ": " << error.description;
+        if (c.read) {
+            EXPECT_EQ(value, numberAndText) << c.name;
+        } else {
+            EXPECT_EQ(error.code, PropertyList::kMalformed) << c.name;
+        }
+    }
+}
+
+// The nesting bound holds however the depth is reached: down a chain walked for the first time, or through
+// a chain already walked and met again further down; the walk itself never recurses.
+TEST(PlistInputGuard, NestingStopsAtTheLimitHoweverItIsReached)
+{
+    // `levels` arrays each holding the next, the last empty.
+    auto chain = [](int levels) {
+        std::vector<Bytes> objects;
+        for (int i = 1; i < levels; ++i)
+            objects.push_back(arrayObject({static_cast<std::uint16_t>(i)}));
+        objects.push_back(arrayObject({}));
+        return objects;
+    };
+    // The top holds a chain of 200 levels, then a second chain of `above` levels that ends in the first.
+    auto metAgain = [](int above) {
+        std::vector<Bytes> objects{arrayObject({1, 201})};
+        for (std::uint16_t i = 1; i < 200; ++i)
+            objects.push_back(arrayObject({static_cast<std::uint16_t>(i + 1)}));
+        objects.push_back(arrayObject({}));
+        for (int i = 0; i < above; ++i)
+            objects.push_back(arrayObject({static_cast<std::uint16_t>(i + 1 < above ? 202 + i : 1)}));
+        return objects;
+    };
+    const struct {
+        const char* name;
+        std::vector<Bytes> objects;
+        bool read;
+    } cases[] = {
+        {"256 levels", chain(PlistInputGuard::kMaxDepth), true},
+        {"257 levels", chain(PlistInputGuard::kMaxDepth + 1), false},
+        {"a walked chain met again where it fits", metAgain(50), true},
+        {"a walked chain met again too far down", metAgain(100), false},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = binaryPlist(c.objects);
+        const std::string why = PlistInputGuard::checkBinary(bytes.data(), bytes.size());
+        EXPECT_EQ(why.empty(), c.read) << c.name << ": " << why;
+        if (!c.read) {
+            EXPECT_EQ(why, "property list nests too deeply") << c.name;
+        }
+        EXPECT_EQ(PropertyList::parse(bytes).has_value(), c.read) << c.name;
+    }
+}
+
+// A reference is charged before anything it refers to is read: once the walk is near its bound, a key
+// never judged, or one met before only as a value, passes the bound by its length alone and its text is
+// never read. Within the bound the same key is read and judged.
+TEST(PlistInputGuard, ChargesAReferenceBeforeReadingWhatItRefersTo)
+{
+    const std::string filler(1000, 'f');
+    // What each reference to the filler text is charged: its value slot and its heap block.
+    const std::uint64_t perFiller = sizeof(PlistValue) + filler.size() + 16;
+    // The top holds the key (when met first as a value), an array referring to the filler often enough
+    // to charge all but 4 MB of the bound, then a dictionary under the key.
+    auto nearTheBound = [&](std::uint32_t keyBytes, bool keyFirstAsValue) {
+        const std::uint64_t room = PlistInputGuard::kMaxExpandedBytes - (4u << 20) - (keyFirstAsValue ? keyBytes : 0);
+        const auto fillers = static_cast<std::uint32_t>(room / perFiller);
+        std::vector<Bytes> objects{keyFirstAsValue ? arrayObject({3, 1, 4}) : arrayObject({1, 4}), repeatedArray(fillers, 2),
+                                   plist_fixtures::longObject(0x5, 1000, Bytes(filler.begin(), filler.end())), plist_fixtures::longObject(0x5, keyBytes, Bytes(keyBytes, 'k')),
+                                   Bytes{0xD1, 0x00, 0x03, 0x00, 0x02}};
+        return binaryPlist(objects);
+    };
+    const struct {
+        const char* name;
+        std::uint32_t keyBytes;
+        bool keyFirstAsValue;
+        bool refused;
+    } cases[] = {
+        {"an 8 MB key never judged", 8u << 20, false, true},
+        {"an 8 MB key met before as a value", 8u << 20, true, true},
+        {"a 1 MB key never judged", 1u << 20, false, false},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = nearTheBound(c.keyBytes, c.keyFirstAsValue);
+        ASSERT_LE(bytes.size(), PlistInputGuard::kMaxInputBytes) << c.name;
+        PlistInputGuard::Tally tally;
+        const std::string why = PlistInputGuard::checkBinary(bytes.data(), bytes.size(), &tally);
+        EXPECT_EQ(why.empty(), !c.refused) << c.name << ": " << why;
+        if (c.refused) {
+            EXPECT_EQ(why, "property list expands beyond the size limit") << c.name;
+            EXPECT_LT(tally.steps, c.keyBytes) << c.name;
+        }
+        else
+            EXPECT_GE(tally.steps, c.keyBytes) << c.name;
     }
 }

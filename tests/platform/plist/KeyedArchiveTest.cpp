@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
 #include "platform/plist/KeyedArchiver.h"
 #include "platform/plist/KeyedUnarchiver.h"
 #include "platform/plist/PropertyList.h"
@@ -145,7 +151,22 @@ TEST(KeyedArchive, ReadsTheMutableStringAndDataForms)
 
 TEST(KeyedArchive, RefusesBrokenArchives)
 {
+    // Objects each holding the next under a key: the graph nests as deep as the chain is long, however
+    // flat its property list is.
+    auto chainOf = [](std::uint64_t levels) {
+        PlistArray objects{"$null"};
+        for (std::uint64_t i = 1; i <= levels; ++i) {
+            PlistDictionary entry{{"$class", PlistUid{levels + 1}}};
+            if (i < levels)
+                entry["next"] = PlistUid{i + 1};
+            objects.push_back(std::move(entry));
+        }
+        objects.push_back(kItemClass);
+        return archiveWithObjects(std::move(objects));
+    };
+    EXPECT_TRUE(KeyedUnarchiver::unarchive(chainOf(250)));
     const PlistValue broken[] = {
+        chainOf(300),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"x", PlistUid{9}}}, kItemClass}),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"self", PlistUid{1}}}, kItemClass}),
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{2}}},
@@ -179,6 +200,18 @@ TEST(KeyedArchive, RefusesBrokenArchives)
         archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.keys", PlistArray{}},
                                                      {"NS.objects", PlistArray{PlistUid{0}}}},
                             PlistDictionary{{"$classname", "NSDictionary"}}}),
+        // Class descriptions that are none: a list naming a number or referring to itself, a plain text or
+        // array in the description's place, and a broken one read after a sound one.
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}},
+                            PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", 5}}}}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}},
+                            PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", PlistUid{2}}}}}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}}, "Item"}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}}, PlistArray{"Item"}}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{0}}}}),
+        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"a", PlistUid{3}}, {"b", PlistUid{4}}},
+                            kItemClass, PlistDictionary{{"$class", PlistUid{2}}}, PlistDictionary{{"$class", PlistUid{5}}},
+                            PlistDictionary{{"$classes", PlistArray{"Item"}}}}),
     };
     for (std::size_t i = 0; i < std::size(broken); ++i) {
         Error error;
@@ -237,6 +270,50 @@ TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
     EXPECT_EQ(read.fields.size(), 2u);
     EXPECT_EQ(read.field("name").toPlain(), PlistValue("Lead"));
     EXPECT_EQ(read.field("size").toPlain(), PlistValue(7));
+}
+
+// The objects of one class description share its class list, and each object reads the name and list of
+// its own description; nobody can write through a list another object shares.
+TEST(KeyedArchive, ObjectsShareTheClassListOfTheirOwnDescription)
+{
+    static_assert(std::is_same_v<decltype(*std::declval<ClassList&>().begin()), const std::string&>);
+    static_assert(std::is_same_v<decltype(std::declval<ClassList&>().names()), const std::vector<std::string>&>);
+    const PlistValue itemClass = PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", "Base", "NSObject"}}};
+    const PlistValue otherClass = PlistDictionary{{"$classname", "Other"}, {"$classes", PlistArray{"Other", "Base", "NSObject"}}};
+    const PlistValue rootOnly = PlistDictionary{{"$classname", "Bare"}};
+    const auto value = KeyedUnarchiver::unarchive(archiveWithObjects(
+        {"$null",
+         PlistDictionary{{"$class", PlistUid{2}}, {"NS.objects", PlistArray{PlistUid{3}, PlistUid{4}, PlistUid{5}, PlistUid{9}}}},
+         PlistDictionary{{"$classname", "NSArray"}, {"$classes", PlistArray{"NSArray", "NSObject"}}},
+         PlistDictionary{{"$class", PlistUid{6}}, {"n", 1}}, PlistDictionary{{"$class", PlistUid{7}}, {"n", 2}},
+         PlistDictionary{{"$class", PlistUid{6}}, {"n", 3}}, itemClass, otherClass, rootOnly,
+         PlistDictionary{{"$class", PlistUid{8}}}}));
+    ASSERT_TRUE(value);
+    const auto& elements = *value->array();
+    ASSERT_EQ(elements.size(), 4U);
+    const ArchivedObject& first = **elements[0].object();
+    const ArchivedObject& other = **elements[1].object();
+    const ArchivedObject& third = **elements[2].object();
+    const ArchivedObject& bare = **elements[3].object();
+    EXPECT_EQ(first.className, "Item");
+    EXPECT_EQ(other.className, "Other");
+    EXPECT_EQ(third.className, "Item");
+    EXPECT_EQ(bare.className, "Bare");
+    EXPECT_EQ(first.superclasses, (std::vector<std::string>{"Base", "NSObject"}));
+    EXPECT_EQ(other.superclasses, first.superclasses);
+    EXPECT_EQ(bare.superclasses, std::vector<std::string>{});
+    EXPECT_EQ(third.field("n").toPlain(), PlistValue(3));
+    EXPECT_EQ(&first.superclasses.names(), &third.superclasses.names());
+    EXPECT_NE(&first.superclasses.names(), &other.superclasses.names());
+    // A copy given a list of its own leaves the shared one as it was.
+    ArchivedObject copy = third;
+    copy.superclasses = ClassList({"Changed"});
+    EXPECT_EQ(first.superclasses, (std::vector<std::string>{"Base", "NSObject"}));
+    // An object moved from, as a container leaves it, still holds a list that reads.
+    ArchivedObject taken = std::move(copy);
+    EXPECT_EQ(taken.superclasses, std::vector<std::string>{"Changed"});
+    EXPECT_LE(copy.superclasses.size(), 1U);
+    EXPECT_EQ(std::distance(copy.superclasses.begin(), copy.superclasses.end()), static_cast<std::ptrdiff_t>(copy.superclasses.size()));
 }
 
 namespace {
