@@ -28,7 +28,9 @@ std::vector<std::string> pathsOfGroup(CommonUtils& utils, const DirectoryObject&
 
 // Every step below touches the pool's working copy or the files its nodes name: the copies asked before
 // it that it could meet land first, so it finds them where the user saw them go. Copies it cannot meet go
-// on while it runs, and the main thread does not wait for them.
+// on while it runs, and the main thread does not wait for them. A step that reads the files its patches
+// name lands the moves of the pool's files still on the queue first (nothing when none waits): until then
+// a moved patch names its file where it was.
 bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item)
 {
     utils_.settlePoolWorkFor({item.path});
@@ -49,42 +51,50 @@ std::optional<StoredPatchTexts> CommonUtilsPatchCoordinator::storedPatchTexts(co
 
 void CommonUtilsPatchCoordinator::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
+    utils_.settlePoolMoves();
     utils_.selectPatchItem(item, index);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
+    utils_.settlePoolMoves();
     utils_.writeToDeviceWithPatchItem(item, index);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchGroup(const PatchItems& items,
                                                               const std::vector<std::int64_t>& indexes)
 {
+    utils_.settlePoolMoves();
     utils_.writeToDeviceWithPatchGroup(items, indexes);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchList(const PatchItems& items)
 {
+    utils_.settlePoolMoves();
     utils_.writeToDeviceWithPatchList(items);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningWithPatchItem(PatchItem& item)
 {
+    utils_.settlePoolMoves();
     utils_.updatePatchWarningWithPatchItem(item);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchList(const PatchItems& list)
 {
+    utils_.settlePoolMoves();
     utils_.updatePatchWarningInPatchList(list);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool)
 {
+    utils_.settlePoolMoves();
     utils_.updatePatchWarningInPatchPool(pool);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied)
 {
+    utils_.settlePoolMoves();
     utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
 }
 
@@ -231,6 +241,20 @@ std::vector<std::string> CommonUtilsPatchCoordinator::movePatchItems(const std::
     return utils_.movePatchItems(items, groupName);
 }
 
+void CommonUtilsPatchCoordinator::movePatchItemsLater(const std::vector<PatchItem*>& items, const std::string& groupName,
+                                                      std::function<void(std::vector<std::string>)> landed)
+{
+    // The patches' own copies land first, so the move takes the files they name now; the copies into the
+    // folder they go to, and the moves asked before, are ahead of it on the pool's queue.
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
+    for (const PatchItem* item : items) paths.push_back(item != nullptr ? item->path : std::string());
+    utils_.settlePoolWorkFor(paths);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] != nullptr) paths[i] = items[i]->path;
+    utils_.movePatchFilesLater(std::move(paths), groupName, std::move(landed));
+}
+
 std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)
 {
     // The folder and the files in it move: copies into it, and of its files, land first. A patch whose
@@ -253,6 +277,7 @@ std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, co
 
 void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
 {
+    utils_.settlePoolMoves();
     utils_.updateIncompatiblePathItemInDirectory(node);
 }
 
