@@ -229,7 +229,7 @@ void expectTheTreeMatchesTheDisk(const CommonUtils::Tree& tree, const std::strin
 // every patch once, moved or not. The undo takes one step on the disk per file and a few look-ups in all.
 TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFindsTheFilesMoved)
 {
-    enum After { kNothing, kUndo, kSave, kQuitNotedThenCut, kCut, kFileGoneBeforeItsTurn };
+    enum After { kNothing, kUndo, kSave, kQuit, kQuitNotedThenCut, kCut, kFileGoneBeforeItsTurn };
     struct Case {
         const char* what;
         After after;
@@ -238,6 +238,7 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         {"left to land", kNothing},
         {"undone at once", kUndo},
         {"saved at once", kSave},
+        {"a quit at once, its save written", kQuit},
         {"a quit noted at once, then the run cut", kQuitNotedThenCut},
         {"the run cut at once", kCut},
         // Another drop's copy holds the queue, and a file goes before its move's turn: its patch leaves the
@@ -335,9 +336,13 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
             EXPECT_TRUE(fs::remove(children[3]->patchItem()->path));
             held.release();
         }
-        if (each.after == kSave) {
+        if (each.after == kQuit) utils->noteQuitAsked(screen->tree, true);
+        if (each.after == kSave || each.after == kQuit) {
             changed = true;
             EXPECT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
+        }
+        if (each.after == kQuit) {
+            EXPECT_FALSE(fs::exists(under("Temp/.closing-pool")));
         }
         utils->settlePoolWork();
         expectTheTreeMatchesTheDisk(screen->tree, local, byHand);
@@ -349,7 +354,7 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         if (each.after != kUndo) {
             EXPECT_EQ(fs::path(children[7]->patchItem()->path).filename(), "P7 (1).qptc");
         }
-        if (each.after == kSave) {
+        if (each.after == kSave || each.after == kQuit) {
             screen.reset();
             const CommonUtils::Tree next = startAndLoad().second;
             const auto found = std::find_if(next.begin(), next.end(), [&](const auto& node) { return node->name == toName; });
