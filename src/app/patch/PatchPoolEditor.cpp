@@ -177,6 +177,23 @@ void PatchPoolEditor::removeFromTree(const std::unordered_set<const DirectoryObj
     structureData_.erase(std::remove_if(structureData_.begin(), structureData_.end(), leaving), structureData_.end());
 }
 
+class PatchPoolEditor::GestureScope {
+public:
+    explicit GestureScope(PatchPoolEditor& editor) : editor_(editor) { ++editor_.gestures_; }
+    ~GestureScope()
+    {
+        if (--editor_.gestures_ > 0) return;
+        std::vector<std::function<void()>> steps;
+        steps.swap(editor_.afterGesture_);
+        for (const auto& step : steps) step();
+    }
+    GestureScope(const GestureScope&) = delete;
+    GestureScope& operator=(const GestureScope&) = delete;
+
+private:
+    PatchPoolEditor& editor_;
+};
+
 void PatchPoolEditor::later(std::function<void()> step)
 {
     if (collaborators_.later) collaborators_.later(std::move(step));
@@ -519,6 +536,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
                                                                std::int64_t givenPosition)
 {
     if (!givenTarget || items.empty()) return {};
+    const GestureScope gesture(*this);
     // What has finished copying lands first, so a target whose copy failed is seen to be gone. A copy still
     // under way may fail after the lists below are recorded: the undo passes over its node.
     collaborators_.coordinator.landFinishedPoolWork();
@@ -612,6 +630,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
     // and each file's new name lands in its node. A coordinator that moves them at once answers first,
     // and a patch whose file could not move then stays where it was.
     auto landing = std::make_shared<MoveLanding>();
+    landing->to = group;
     if (!files.empty()) {
         for (const Taken& each : taken)
             if (each.file) {
@@ -678,8 +697,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
 
 void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vector<std::string>& paths)
 {
-    std::unordered_set<const DirectoryObject*> gone;
-    std::vector<std::size_t> stayed;
+    std::vector<std::size_t> unmoved;
     for (std::size_t i = 0; i < landing.nodes.size(); ++i) {
         const Node& node = landing.nodes[i];
         PatchItem* patch = node ? node->patchItem() : nullptr;
@@ -690,11 +708,34 @@ void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vect
             node->path = paths[i];
             continue;
         }
+        unmoved.push_back(i);
+    }
+    // The note a quit or a failed save keeps names the files where they now are.
+    if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+    if (unmoved.empty()) return;
+    if (gestures_ > 0) {
+        afterGesture_.push_back([this, landing, unmoved] { placeUnmovedFiles(landing, unmoved); });
+        return;
+    }
+    placeUnmovedFiles(landing, unmoved);
+}
+
+void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::vector<std::size_t>& unmoved)
+{
+    std::unordered_set<const DirectoryObject*> gone;
+    std::vector<std::size_t> stayed;
+    for (const std::size_t i : unmoved) {
+        const Node& node = landing.nodes[i];
+        PatchItem* patch = node->patchItem();
+        // Deleted since, taken out by a later move's landing, or moved on by a gesture since, whose own
+        // move takes the file from where it is and judges it when it lands.
+        if (patch == nullptr || (!parentOf(node.get()) && indexIn(structureData_, node.get()) < 0)) continue;
+        if (parentOf(node.get()) != landing.to) continue;
         std::filesystem::path file(patch->path);
         if (file.is_relative()) file = std::filesystem::path(collaborators_.coordinator.applicationFolder()) / file;
         // A file gone names nothing the pool could show or save: its node leaves the pool, as the node of
         // a copy that failed does. One that could not move goes back to its group, which holds it.
-        if (!collaborators_.coordinator.fileExistsAtPath(file.string())) {
+        if (patch->path.empty() || !collaborators_.coordinator.fileExistsAtPath(file.string())) {
             patch->path.clear();
             gone.insert(node.get());
         } else {
@@ -714,7 +755,6 @@ void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vect
         from.erase(from.begin() + at);
         (oldParent ? oldParent->childDirectories : structureData_).push_back(node);
     }
-    // The note a quit or a failed save keeps names the files where they now are.
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     if ((!gone.empty() || !stayed.empty()) && collaborators_.treeChangedLater) collaborators_.treeChangedLater();
 }

@@ -135,16 +135,21 @@ private:
     };
     void tellFailedCopies(const std::vector<FailedCopy>& failed);
     void removeFromTree(const std::unordered_set<const DirectoryObject*>& nodes);
-    // A move's files, moved later: each node with the group it was taken from, in the order moved.
+    // A move's files, moved later: each node with the group it was taken from, in the order moved, and
+    // the group it went to (none for the top of the pool).
     struct MoveLanding {
         Nodes nodes;
         Nodes oldParents;
+        Node to;
         // The tree shows the move.
         bool placed = false;
         // The new paths, when the coordinator answered before the tree changed.
         std::optional<std::vector<std::string>> early;
     };
     void landMovedFiles(const MoveLanding& landing, const std::vector<std::string>& paths);
+    // Takes out, or puts back into its group, each node of a landed move whose file did not move, judged
+    // again where the node is now: a gesture since may have moved or deleted it.
+    void placeUnmovedFiles(const MoveLanding& landing, const std::vector<std::size_t>& unmoved);
     void later(std::function<void()> step);
     Nodes placeAndCopy(const Nodes& nodes, const std::string& folder, bool inPlace,
                        const std::function<void(const Nodes&)>& place, Added done);
@@ -170,4 +175,9 @@ private:
     const Patches& patchItems_;
     Collaborators collaborators_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // A move lands while a gesture runs when the gesture waits for the pool's queue (a second move of its
+    // patches): the gesture has read the tree, so what the landing takes out or puts back waits for its end.
+    class GestureScope;
+    int gestures_ = 0;
+    std::vector<std::function<void()>> afterGesture_;
 };

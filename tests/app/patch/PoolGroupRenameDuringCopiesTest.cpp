@@ -366,3 +366,76 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         }
     }
 }
+
+TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWhereTheFirstLeftIt)
+{
+    // The first move's turn comes while the second is asked: what it does to the tree when its file is
+    // gone or cannot move is what the second move starts from, and no patch shows twice or without a file.
+    enum Fault { kNone, kFileGone, kFolderGone };
+    struct Case {
+        const char* what;
+        Fault fault;
+    };
+    const std::vector<Case> cases{
+        {"the first move lands", kNone},
+        {"the file is gone by the first move's turn", kFileGone},
+        {"the first move's folder is gone by its turn", kFolderGone},
+    };
+    const std::string elsewhere = root / "Elsewhere";
+    fs::create_directories(elsewhere);
+    const std::string ahead = root / "Ahead.qptc";
+    ASSERT_TRUE(files.writeAtomically(ahead, library_files::patchFile("Ahead")));
+    held.holdInto = elsewhere;
+    const std::string dropped = root / "Dropped";
+    fs::create_directories(dropped);
+    std::vector<std::string> sources;
+    for (const char* name : {"A", "B"}) {
+        sources.push_back(dropped + "/" + name + ".qptc");
+        ASSERT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile(name)));
+    }
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        held.rearm();
+        auto screen = std::make_unique<PoolScreen>(startAndLoad());
+        std::vector<std::shared_ptr<PatchItem>> items;
+        for (const auto& source : sources) items.push_back(screen->coordinator.readFilePatchWithPath(source));
+        held.release();
+        const auto from = screen->editor.createNewGroupWithPatchItems(items, nullptr, false);
+        const auto to = screen->editor.createNewGroupWithPatchItems({}, nullptr, false);
+        const auto third = screen->editor.createNewGroupWithPatchItems({}, nullptr, false);
+        ASSERT_TRUE(from && to && third && to->name);
+        utils->settlePoolWork();
+        ASSERT_EQ(from->childDirectories.size(), 2u);
+        const auto patch = from->childDirectories.front();
+        const std::string file = patch->patchItem()->path;
+
+        held.rearm();
+        utils->writeFilePatchesLater({{ahead, elsewhere}}, [](std::vector<CommonUtils::CopiedPatch>) {});
+        ASSERT_TRUE(held.waitForTheFirst());
+        ASSERT_EQ(screen->editor.changePositionWithItems({{from, patch}}, to, 1).size(), 1u);
+        if (each.fault == kFileGone) {
+            EXPECT_TRUE(fs::remove(utils->absolutePath(file)));
+        }
+        if (each.fault == kFolderGone) {
+            EXPECT_TRUE(fs::remove(under("Temp/Local/" + *to->name)));
+        }
+        held.release();
+        // Asked at once: the first move lands in its turn, before this one takes the patch.
+        screen->editor.changePositionWithItems({{to, patch}}, third, 1);
+        utils->settlePoolWork();
+
+        int shown = 0;
+        for (const auto& top : screen->tree) {
+            if (top == patch) ++shown;
+            for (const auto& child : top->childDirectories) shown += child == patch ? 1 : 0;
+        }
+        if (each.fault == kFileGone) {
+            EXPECT_EQ(shown, 0) << "a patch whose file is gone came back into the pool";
+        } else {
+            EXPECT_EQ(shown, 1) << "the patch shows twice";
+            EXPECT_TRUE(fs::exists(utils->absolutePath(patch->patchItem()->path))) << patch->patchItem()->path;
+        }
+        expectTheTreeMatchesTheDisk(screen->tree, under("Temp/Local"), "");
+        screen.reset();
+    }
+}
