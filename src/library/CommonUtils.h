@@ -306,6 +306,9 @@ public:
                              std::function<void(std::vector<std::string>)> done);
     // Lands the moves asked of the pool's queue, and what was asked before them. Main thread.
     void settlePoolMoves();
+    // Runs `step` once the moves asked of the pool's queue have landed, at once when none waits; the main
+    // thread does not wait for them. Main thread.
+    void whenPoolMovesLanded(std::function<void()> step);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName);
     std::string createNewDirectoryPath(const std::string& path);

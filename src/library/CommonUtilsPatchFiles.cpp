@@ -692,10 +692,16 @@ void CommonUtils::movePatchFilesLater(std::vector<std::string> paths, std::strin
                  done = std::move(done)]() mutable -> std::function<void()> {
         auto moved = std::make_shared<std::vector<std::string>>(movePatchFiles(paths, groupName));
         return [this, moved, done = std::move(done)] {
-            m_poolMoves.landed();
+            const auto due = m_poolMoves.landed();
             if (done) done(std::move(*moved));
+            for (const auto& step : due) step();
         };
     });
+}
+
+void CommonUtils::whenPoolMovesLanded(std::function<void()> step)
+{
+    m_poolMoves.whenLanded(std::move(step));
 }
 
 void CommonUtils::settlePoolMoves()

@@ -94,8 +94,11 @@ void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied)
 {
-    utils_.settlePoolMoves();
-    utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+    // Asked after every edit with a unit connected: it takes the files' paths once the moves have landed,
+    // and the main thread never waits for them (nor for the copies ahead of them).
+    utils_.whenPoolMovesLanded([&utils = utils_, pool, applied = std::move(applied)]() mutable {
+        utils.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+    });
 }
 
 std::optional<std::uint64_t> CommonUtilsPatchCoordinator::warningsJudgedAgainst() const

@@ -413,6 +413,15 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
         utils->writeFilePatchesLater({{ahead, elsewhere}}, [](std::vector<CommonUtils::CopiedPatch>) {});
         ASSERT_TRUE(held.waitForTheFirst());
         ASSERT_EQ(screen->editor.changePositionWithItems({{from, patch}}, to, 1).size(), 1u);
+        // The warnings the screen asks after every move, a unit connected, are judged once the move has
+        // landed: the main thread does not wait for it, nor for what holds the queue ahead of it.
+        int judged = 0;
+        screen->coordinator.updatePatchWarningInPatchPoolLater(screen->tree, [&judged] { ++judged; });
+        {
+            std::lock_guard lock(held.mutex);
+            EXPECT_FALSE(held.released || held.timedOut) << "the main thread waited for the move";
+        }
+        EXPECT_EQ(judged, 0);
         if (each.fault == kFileGone) {
             EXPECT_TRUE(fs::remove(utils->absolutePath(file)));
         }
@@ -423,6 +432,7 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
         // Asked at once: the first move lands in its turn, before this one takes the patch.
         screen->editor.changePositionWithItems({{to, patch}}, third, 1);
         utils->settlePoolWork();
+        EXPECT_EQ(judged, 1);
 
         int shown = 0;
         for (const auto& top : screen->tree) {
