@@ -768,6 +768,8 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
         message(kInvalidPatchName);
         return false;
     }
+    // A group renamed lands the moves into and out of it first, inside this gesture.
+    const GestureScope gesture(*this);
     const std::string oldName = item->name.value_or("");
     auto action = std::make_shared<ChangeTextAction>();
     action->mItem = item;

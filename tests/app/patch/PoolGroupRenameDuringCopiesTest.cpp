@@ -367,11 +367,22 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
     }
 }
 
+namespace {
+
+std::shared_ptr<DirectoryObject> parentOfIn(const CommonUtils::Tree& tree, const std::shared_ptr<DirectoryObject>& node)
+{
+    for (const auto& top : tree)
+        if (std::find(top->childDirectories.begin(), top->childDirectories.end(), node) != top->childDirectories.end()) return top;
+    return nullptr;
+}
+
+}  // namespace
+
 TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWhereTheFirstLeftIt)
 {
     // The first move's turn comes while the second is asked: what it does to the tree when its file is
     // gone or cannot move is what the second move starts from, and no patch shows twice or without a file.
-    enum Fault { kNone, kFileGone, kFolderGone };
+    enum Fault { kNone, kFileGone, kFolderGone, kGroupRenamed };
     struct Case {
         const char* what;
         Fault fault;
@@ -380,6 +391,8 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
         {"the first move lands", kNone},
         {"the file is gone by the first move's turn", kFileGone},
         {"the first move's folder is gone by its turn", kFolderGone},
+        // The rename lands the move first: the move took the group's folder by its name when asked.
+        {"the group moved into renamed before the move's turn", kGroupRenamed},
     };
     const std::string elsewhere = root / "Elsewhere";
     fs::create_directories(elsewhere);
@@ -429,6 +442,12 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
             EXPECT_TRUE(fs::remove(under("Temp/Local/" + *to->name)));
         }
         held.release();
+        if (each.fault == kGroupRenamed) {
+            EXPECT_TRUE(screen->editor.renameItem(to, "Renamed " + std::to_string(&each - cases.data())));
+            EXPECT_EQ(parentOfIn(screen->tree, patch), to);
+            EXPECT_EQ(fs::path(patch->patchItem()->path).parent_path(), under("Temp/Local/" + *to->name));
+            expectTheTreeMatchesTheDisk(screen->tree, under("Temp/Local"), "");
+        }
         // Asked at once: the first move lands in its turn, before this one takes the patch.
         screen->editor.changePositionWithItems({{to, patch}}, third, 1);
         utils->settlePoolWork();
