@@ -306,6 +306,9 @@ public:
                              std::function<void(std::vector<std::string>)> done);
     // Lands the moves asked of the pool's queue, and what was asked before them. Main thread.
     void settlePoolMoves();
+    // The same when a waiting move takes one of the files at `paths` (as the patches name them), else
+    // nothing: a step reading a patch no move takes does not wait. Main thread.
+    void settlePoolMovesOf(const std::vector<std::string>& paths);
     // Runs `step` once the moves asked of the pool's queue have landed, at once when none waits; the main
     // thread does not wait for them. Main thread.
     void whenPoolMovesLanded(std::function<void()> step);

@@ -687,16 +687,21 @@ std::vector<std::string> CommonUtils::movePatchFiles(const std::vector<std::stri
 void CommonUtils::movePatchFilesLater(std::vector<std::string> paths, std::string groupName,
                                       std::function<void(std::vector<std::string>)> done)
 {
-    m_poolMoves.asked();
+    m_poolMoves.asked(paths);
     runPoolWork([this, paths = std::move(paths), groupName = std::move(groupName),
                  done = std::move(done)]() mutable -> std::function<void()> {
         auto moved = std::make_shared<std::vector<std::string>>(movePatchFiles(paths, groupName));
-        return [this, moved, done = std::move(done)] {
-            const auto due = m_poolMoves.landed();
+        return [this, moved, paths = std::move(paths), done = std::move(done)] {
+            const auto due = m_poolMoves.landed(paths);
             if (done) done(std::move(*moved));
             for (const auto& step : due) step();
         };
     });
+}
+
+void CommonUtils::settlePoolMovesOf(const std::vector<std::string>& paths)
+{
+    if (m_poolMoves.moves(paths)) settlePoolMoves();
 }
 
 void CommonUtils::whenPoolMovesLanded(std::function<void()> step)

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -13,11 +15,18 @@ class PoolMovesAsked {
 public:
     enum class State { kNone, kWaiting };
 
-    void asked() { ++waiting_; }
+    // `files`: the paths the moved patches name until the move lands.
+    void asked(const std::vector<std::string>& files)
+    {
+        ++waiting_;
+        files_.insert(files.begin(), files.end());
+    }
     // The steps held for the moves, to run once the last has landed (none while one still waits).
-    [[nodiscard]] std::vector<std::function<void()>> landed()
+    [[nodiscard]] std::vector<std::function<void()>> landed(const std::vector<std::string>& files)
     {
         if (waiting_ > 0) --waiting_;
+        for (const std::string& file : files)
+            if (const auto found = files_.find(file); found != files_.end()) files_.erase(found);
         std::vector<std::function<void()>> due;
         if (waiting_ == 0) due.swap(afterLanded_);
         return due;
@@ -30,8 +39,17 @@ public:
     }
     State state() const { return waiting_ == 0 ? State::kNone : State::kWaiting; }
     bool waiting() const { return state() == State::kWaiting; }
+    // A waiting move takes one of these files: a step reading it waits for the move.
+    bool moves(const std::vector<std::string>& paths) const
+    {
+        if (!waiting()) return false;
+        for (const std::string& path : paths)
+            if (!path.empty() && files_.count(path) > 0) return true;
+        return false;
+    }
 
 private:
     std::size_t waiting_ = 0;
     std::vector<std::function<void()>> afterLanded_;
+    std::unordered_multiset<std::string> files_;
 };

@@ -24,13 +24,27 @@ std::vector<std::string> pathsOfGroup(CommonUtils& utils, const DirectoryObject&
     return paths;
 }
 
+std::vector<std::string> pathsOf(const std::shared_ptr<PatchItem>& item)
+{
+    return {item ? item->path : std::string()};
+}
+
+template <typename Items>
+std::vector<std::string> pathsOf(const Items& items)
+{
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
+    for (const auto& item : items) paths.push_back(item ? item->path : std::string());
+    return paths;
+}
+
 }  // namespace
 
 // Every step below touches the pool's working copy or the files its nodes name: the copies asked before
 // it that it could meet land first, so it finds them where the user saw them go. Copies it cannot meet go
 // on while it runs, and the main thread does not wait for them. A step that reads the files its patches
-// name lands the moves of the pool's files still on the queue first (nothing when none waits): until then
-// a moved patch names its file where it was.
+// name lands the moves of the pool's files still on the queue first when one of them takes such a file
+// (nothing otherwise): until then a moved patch names its file where it was.
 bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item)
 {
     utils_.settlePoolWorkFor({item.path});
@@ -51,38 +65,38 @@ std::optional<StoredPatchTexts> CommonUtilsPatchCoordinator::storedPatchTexts(co
 
 void CommonUtilsPatchCoordinator::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf(pathsOf(item));
     utils_.selectPatchItem(item, index);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf(pathsOf(item));
     utils_.writeToDeviceWithPatchItem(item, index);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchGroup(const PatchItems& items,
                                                               const std::vector<std::int64_t>& indexes)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf(pathsOf(items));
     utils_.writeToDeviceWithPatchGroup(items, indexes);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchList(const PatchItems& items)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf(pathsOf(items));
     utils_.writeToDeviceWithPatchList(items);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningWithPatchItem(PatchItem& item)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf({item.path});
     utils_.updatePatchWarningWithPatchItem(item);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchList(const PatchItems& list)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf(pathsOf(list));
     utils_.updatePatchWarningInPatchList(list);
 }
 
@@ -280,7 +294,7 @@ std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, co
 
 void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
 {
-    utils_.settlePoolMoves();
+    utils_.settlePoolMovesOf({node.patchItem() != nullptr ? node.patchItem()->path : std::string()});
     utils_.updateIncompatiblePathItemInDirectory(node);
 }
 

@@ -430,6 +430,8 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
         // landed: the main thread does not wait for it, nor for what holds the queue ahead of it.
         int judged = 0;
         screen->coordinator.updatePatchWarningInPatchPoolLater(screen->tree, [&judged] { ++judged; });
+        // Nor does a step reading a patch the move does not take (its row selected, its warning judged).
+        screen->coordinator.updatePatchWarningWithPatchItem(*from->childDirectories.back()->patchItem());
         {
             std::lock_guard lock(held.mutex);
             EXPECT_FALSE(held.released || held.timedOut) << "the main thread waited for the move";
