@@ -5,10 +5,12 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/patch/CommonUtilsPatchCoordinator.h"
@@ -211,7 +213,7 @@ struct PendingGroup {
     std::vector<std::string> sources;
     std::vector<Node> tree;
     std::vector<std::shared_ptr<PatchItem>> list;
-    PatchPoolEditor editor{tree, list, {coordinator, [](std::shared_ptr<UndoAction>) {}, nullptr, nullptr, nullptr, nullptr, nullptr}};
+    PatchPoolEditor editor{tree, list, {coordinator, [](std::shared_ptr<UndoAction>) {}, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr}};
 };
 
 // The main thread's time in a rename of a group right after `count` copies into it were asked: as before
@@ -265,11 +267,13 @@ void BM_DeletionOfAGroupDuringItsCopies(benchmark::State& state)
 
 // The main thread's time in a move of every one of `count` patches dropped into a group onto another
 // group, through the pool editor as the pool view drags them: while their copies run ("copied" 0: each
-// copy withdrawn and asked again into the group they go to) or after every copy landed (1: each file
-// moved into the other group's folder).
+// copy withdrawn and asked again into the group they go to) or after every copy landed (1: each file's
+// move asked of the pool's queue). "copied" 2 times instead, after every copy landed, the main thread's
+// part once the queue moved the files: each new name landing in its node.
 void BM_MoveOfADropsPatches(benchmark::State& state)
 {
     const bool copied = state.range(1) != 0;
+    const bool landing = state.range(1) == 2;
     Library library;
     PendingGroup pending(library, static_cast<int>(state.range(0)));
     int round = 0;
@@ -288,11 +292,21 @@ void BM_MoveOfADropsPatches(benchmark::State& state)
         }
         PoolSelectionEntries entries;
         for (const Node& child : group->childDirectories) entries.push_back({group, child});
-        state.ResumeTiming();
+        if (!landing) state.ResumeTiming();
         const auto moved = pending.editor.changePositionWithItems(entries, other, 1);
-        state.PauseTiming();
+        if (!landing) state.PauseTiming();
         if (moved.size() != entries.size() || other->childDirectories.size() != entries.size())
             state.SkipWithError("not every patch moved");
+        if (landing && !moved.empty()) {
+            // The queue's moves are made; only their landing is left.
+            const fs::path last = fs::path(library.rootFolder) / "Temp/Local" / otherName /
+                                  fs::path(moved.back()->patchItem()->path).filename();
+            while (!fs::exists(last)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            state.ResumeTiming();
+            library.utils.settlePoolWork();
+            state.PauseTiming();
+            if (fs::path(moved.back()->patchItem()->path) != last) state.SkipWithError("the new names did not land");
+        }
         pending.settle();
         state.ResumeTiming();
     }
@@ -300,7 +314,7 @@ void BM_MoveOfADropsPatches(benchmark::State& state)
 
 }  // namespace
 
-BENCHMARK(BM_MoveOfADropsPatches)->ArgNames({"patches", "copied"})->ArgsProduct({{3000, 10000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_MoveOfADropsPatches)->ArgNames({"patches", "copied"})->ArgsProduct({{3000, 10000}, {0, 1, 2}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_RenameOfAGroupDuringItsCopies)->ArgNames({"patches", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_DeletionOfAGroupDuringItsCopies)->ArgNames({"patches", "withdraw"})->ArgsProduct({{1000, 3000}, {0, 1}})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_UndoOfADeletionPutsBack)->ArgNames({"patches", "one_pass"})->Args({1000, 0})->Args({1000, 1})->Args({3000, 0})->Args({3000, 1})->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();

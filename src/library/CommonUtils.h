@@ -37,6 +37,7 @@ class OKVPatch;
 #include "device/formats/OKVPatch.h"
 #include "device/formats/OKVSimpleEffect.h"
 #include "library/PoolCopyLedger.h"
+#include "library/PoolMovesAsked.h"
 #include "library/PoolNote.h"
 #include "library/PoolPatchFacts.h"
 #include "library/SleepLetGo.h"
@@ -297,6 +298,21 @@ public:
     // Each patch's file moved into the group's folder (the top of the pool for an empty name), in order;
     // each one's new path, "" where its file could not move.
     std::vector<std::string> movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName);
+    // The same for the files at `paths`. Safe on the pool's queue.
+    std::vector<std::string> movePatchFiles(const std::vector<std::string>& paths, const std::string& groupName);
+    // The same on the pool's queue, in order with the copies and every other change to the working copy:
+    // `done` gets each file's new path ("" where it could not move) on the main thread. Until then a step
+    // on any file or folder of the pool (settlePoolWorkFor) and a save land it first. Main thread.
+    void movePatchFilesLater(std::vector<std::string> paths, std::string groupName,
+                             std::function<void(std::vector<std::string>)> done);
+    // Lands the moves asked of the pool's queue, and what was asked before them. Main thread.
+    void settlePoolMoves();
+    // The same when a waiting move takes one of the files at `paths` (as the patches name them), else
+    // nothing: a step reading a patch no move takes does not wait. Main thread.
+    void settlePoolMovesOf(const std::vector<std::string>& paths);
+    // Runs `step` once the moves asked of the pool's queue have landed, at once when none waits; the main
+    // thread does not wait for them. Main thread.
+    void whenPoolMovesLanded(std::function<void()> step);
     // 0 done, 1 a folder of that name exists, 2 refused or failed.
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName);
     std::string createNewDirectoryPath(const std::string& path);
@@ -970,6 +986,8 @@ private:
     std::atomic<std::int64_t> m_poolWorkPending{0};
     // The copies among that work, for the steps that need not wait for them.
     PoolCopyLedger m_copyLedger;
+    // The moves of the pool's files among that work.
+    PoolMovesAsked m_poolMoves;
     // A batch of copies not landed yet. `results[i]` is written by whoever makes copy i (the pool's queue,
     // or the main thread that took it) and read on the main thread once the ledger says it is made.
     struct CopyBatch {

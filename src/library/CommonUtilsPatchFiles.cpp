@@ -533,6 +533,10 @@ void CommonUtils::settlePoolWorkFor(const std::vector<std::string>& paths)
     if (m_landing) return;
     landPoolWork();
     if (m_poolWorkPending.load() == 0) return;
+    // A patch moved by a step still on the queue names the file where it was until its move lands, and its
+    // group's folder is not yet what the tree shows: a step on any file or folder lands those moves first.
+    if (!paths.empty() && m_poolMoves.waiting()) settlePoolMoves();
+    if (m_poolWorkPending.load() == 0) return;
     std::vector<std::string> files;
     std::vector<std::string> folders;
     const fs::path local = fs::path(pathUnderRoot(kTempLocal)).lexically_normal();
@@ -639,15 +643,23 @@ std::string CommonUtils::movePatchItem(PatchItem& item, const std::string& group
 
 std::vector<std::string> CommonUtils::movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName)
 {
-    std::vector<std::string> moved(items.size());
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
+    for (const PatchItem* item : items) paths.push_back(item != nullptr ? item->path : std::string());
+    return movePatchFiles(paths, groupName);
+}
+
+std::vector<std::string> CommonUtils::movePatchFiles(const std::vector<std::string>& paths, const std::string& groupName)
+{
+    std::vector<std::string> moved(paths.size());
     const std::string folderName = groupFolderName(groupName);
     if (!groupName.empty() && !platform::SafeName::check(folderName)) return moved;
     const std::string local = pathUnderRoot(kTempLocal);
     const std::string folder = groupName.empty() ? local : join(local, folderName);
     if (!m_files.isDirectory(folder)) return moved;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (items[i] == nullptr || isBlank(items[i]->path)) continue;
-        const std::string from = absolutePath(items[i]->path);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (isBlank(paths[i])) continue;
+        const std::string from = absolutePath(paths[i]);
         // The pool moves only what its own working copy holds.
         if (!isUnderFolder(from, local)) continue;
         std::string target = join(folder, fileNameOf(from));
@@ -670,6 +682,43 @@ std::vector<std::string> CommonUtils::movePatchItems(const std::vector<PatchItem
         moved[i] = std::move(target);
     }
     return moved;
+}
+
+void CommonUtils::movePatchFilesLater(std::vector<std::string> paths, std::string groupName,
+                                      std::function<void(std::vector<std::string>)> done)
+{
+    m_poolMoves.asked(paths);
+    runPoolWork([this, paths = std::move(paths), groupName = std::move(groupName),
+                 done = std::move(done)]() mutable -> std::function<void()> {
+        auto moved = std::make_shared<std::vector<std::string>>(movePatchFiles(paths, groupName));
+        return [this, moved, paths = std::move(paths), done = std::move(done)] {
+            const auto due = m_poolMoves.landed(paths);
+            if (done) done(std::move(*moved));
+            for (const auto& step : due) step();
+        };
+    });
+}
+
+void CommonUtils::settlePoolMovesOf(const std::vector<std::string>& paths)
+{
+    if (m_poolMoves.moves(paths)) settlePoolMoves();
+}
+
+void CommonUtils::whenPoolMovesLanded(std::function<void()> step)
+{
+    m_poolMoves.whenLanded(std::move(step));
+}
+
+void CommonUtils::settlePoolMoves()
+{
+    // The moves are landed in the order asked, with everything asked before them.
+    while (!m_landing && m_poolMoves.waiting()) {
+        {
+            std::unique_lock lock(m_landingMutex);
+            m_landingReady.wait(lock, [this] { return !m_landings.empty(); });
+        }
+        landPoolWork();
+    }
 }
 
 std::int32_t CommonUtils::renameGroup(DirectoryObject& group, const std::string& newName)

@@ -24,11 +24,27 @@ std::vector<std::string> pathsOfGroup(CommonUtils& utils, const DirectoryObject&
     return paths;
 }
 
+std::vector<std::string> pathsOf(const std::shared_ptr<PatchItem>& item)
+{
+    return {item ? item->path : std::string()};
+}
+
+template <typename Items>
+std::vector<std::string> pathsOf(const Items& items)
+{
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
+    for (const auto& item : items) paths.push_back(item ? item->path : std::string());
+    return paths;
+}
+
 }  // namespace
 
 // Every step below touches the pool's working copy or the files its nodes name: the copies asked before
 // it that it could meet land first, so it finds them where the user saw them go. Copies it cannot meet go
-// on while it runs, and the main thread does not wait for them.
+// on while it runs, and the main thread does not wait for them. A step that reads the files its patches
+// name lands the moves of the pool's files still on the queue first when one of them takes such a file
+// (nothing otherwise): until then a moved patch names its file where it was.
 bool CommonUtilsPatchCoordinator::editFilePatch(PatchItem& item)
 {
     utils_.settlePoolWorkFor({item.path});
@@ -49,43 +65,54 @@ std::optional<StoredPatchTexts> CommonUtilsPatchCoordinator::storedPatchTexts(co
 
 void CommonUtilsPatchCoordinator::selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
+    utils_.settlePoolMovesOf(pathsOf(item));
     utils_.selectPatchItem(item, index);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index)
 {
+    utils_.settlePoolMovesOf(pathsOf(item));
     utils_.writeToDeviceWithPatchItem(item, index);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchGroup(const PatchItems& items,
                                                               const std::vector<std::int64_t>& indexes)
 {
+    utils_.settlePoolMovesOf(pathsOf(items));
     utils_.writeToDeviceWithPatchGroup(items, indexes);
 }
 
 void CommonUtilsPatchCoordinator::writeToDeviceWithPatchList(const PatchItems& items)
 {
+    utils_.settlePoolMovesOf(pathsOf(items));
     utils_.writeToDeviceWithPatchList(items);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningWithPatchItem(PatchItem& item)
 {
+    utils_.settlePoolMovesOf({item.path});
     utils_.updatePatchWarningWithPatchItem(item);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchList(const PatchItems& list)
 {
+    utils_.settlePoolMovesOf(pathsOf(list));
     utils_.updatePatchWarningInPatchList(list);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPool(const Tree& pool)
 {
+    utils_.settlePoolMoves();
     utils_.updatePatchWarningInPatchPool(pool);
 }
 
 void CommonUtilsPatchCoordinator::updatePatchWarningInPatchPoolLater(const Tree& pool, std::function<void()> applied)
 {
-    utils_.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+    // Asked after every edit with a unit connected: it takes the files' paths once the moves have landed,
+    // and the main thread never waits for them (nor for the copies ahead of them).
+    utils_.whenPoolMovesLanded([&utils = utils_, pool, applied = std::move(applied)]() mutable {
+        utils.updatePatchWarningInPatchPoolLater(pool, std::move(applied));
+    });
 }
 
 std::optional<std::uint64_t> CommonUtilsPatchCoordinator::warningsJudgedAgainst() const
@@ -231,6 +258,20 @@ std::vector<std::string> CommonUtilsPatchCoordinator::movePatchItems(const std::
     return utils_.movePatchItems(items, groupName);
 }
 
+void CommonUtilsPatchCoordinator::movePatchItemsLater(const std::vector<PatchItem*>& items, const std::string& groupName,
+                                                      std::function<void(std::vector<std::string>)> landed)
+{
+    // The patches' own copies land first, so the move takes the files they name now; the copies into the
+    // folder they go to, and the moves asked before, are ahead of it on the pool's queue.
+    std::vector<std::string> paths;
+    paths.reserve(items.size());
+    for (const PatchItem* item : items) paths.push_back(item != nullptr ? item->path : std::string());
+    utils_.settlePoolWorkFor(paths);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] != nullptr) paths[i] = items[i]->path;
+    utils_.movePatchFilesLater(std::move(paths), groupName, std::move(landed));
+}
+
 std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, const std::string& newName)
 {
     // The folder and the files in it move: copies into it, and of its files, land first. A patch whose
@@ -253,6 +294,7 @@ std::int32_t CommonUtilsPatchCoordinator::renameGroup(DirectoryObject& group, co
 
 void CommonUtilsPatchCoordinator::updateIncompatiblePathItemInDirectory(DirectoryObject& node)
 {
+    utils_.settlePoolMovesOf({node.patchItem() != nullptr ? node.patchItem()->path : std::string()});
     utils_.updateIncompatiblePathItemInDirectory(node);
 }
 

@@ -46,6 +46,8 @@ public:
     std::vector<bool> withdrawPendingCopies(const PatchCopies& copies, bool handOver = false) override;
     std::string movePatchItem(PatchItem& item, const std::string& groupName) override;
     std::vector<std::string> movePatchItems(const std::vector<PatchItem*>& items, const std::string& groupName) override;
+    void movePatchItemsLater(const std::vector<PatchItem*>& items, const std::string& groupName,
+                             std::function<void(std::vector<std::string>)> landed) override;
     std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) override;
     void updateIncompatiblePathItemInDirectory(DirectoryObject& node) override;
 

@@ -156,6 +156,14 @@ public:
         for (PatchItem* item : items) moved.push_back(item != nullptr ? movePatchItem(*item, groupName) : std::string());
         return moved;
     }
+    // The same carried out after the steps asked before it on the pool's queue: `landed` gets each one's
+    // new path on the main thread, once the files have moved (at once here). Until then the patches name
+    // their files where they were, and a step on the pool's files waits for the move first.
+    virtual void movePatchItemsLater(const std::vector<PatchItem*>& items, const std::string& groupName,
+                                     std::function<void(std::vector<std::string>)> landed)
+    {
+        landed(movePatchItems(items, groupName));
+    }
     // 0 renamed (folder moved, children re-pointed), 1 a folder of that name exists, 2 refused or failed.
     virtual std::int32_t renameGroup(DirectoryObject& group, const std::string& newName) = 0;
     // Marks the node against the connected device.

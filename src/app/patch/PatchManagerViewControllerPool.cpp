@@ -37,7 +37,8 @@ void PatchManagerViewController::buildPatchPool(QWidget* pane)
             [this](std::function<void()> step) {
                 QMetaObject::invokeMethod(this, handoff::carried(std::move(step)), Qt::QueuedConnection);
             },
-            [this](const std::shared_ptr<UndoAction>& action) { undoController_.withdrawAction(action); }});
+            [this](const std::shared_ptr<UndoAction>& action) { undoController_.withdrawAction(action); },
+            [this] { reloadDataInPatchPoolForItems({}); }});
     patchPoolModel_ = new PatchPoolModel(*this, this);
     rightPanelOutlineView_ = new PatchPoolOutlineView(pane);
     auto* scroller = new CustomScroller(rightPanelOutlineView_);

@@ -177,6 +177,23 @@ void PatchPoolEditor::removeFromTree(const std::unordered_set<const DirectoryObj
     structureData_.erase(std::remove_if(structureData_.begin(), structureData_.end(), leaving), structureData_.end());
 }
 
+class PatchPoolEditor::GestureScope {
+public:
+    explicit GestureScope(PatchPoolEditor& editor) : editor_(editor) { ++editor_.gestures_; }
+    ~GestureScope()
+    {
+        if (--editor_.gestures_ > 0) return;
+        std::vector<std::function<void()>> steps;
+        steps.swap(editor_.afterGesture_);
+        for (const auto& step : steps) step();
+    }
+    GestureScope(const GestureScope&) = delete;
+    GestureScope& operator=(const GestureScope&) = delete;
+
+private:
+    PatchPoolEditor& editor_;
+};
+
 void PatchPoolEditor::later(std::function<void()> step)
 {
     if (collaborators_.later) collaborators_.later(std::move(step));
@@ -519,6 +536,7 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
                                                                std::int64_t givenPosition)
 {
     if (!givenTarget || items.empty()) return {};
+    const GestureScope gesture(*this);
     // What has finished copying lands first, so a target whose copy failed is seen to be gone. A copy still
     // under way may fail after the lists below are recorded: the undo passes over its node.
     collaborators_.coordinator.landFinishedPoolWork();
@@ -608,20 +626,42 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         }
         taken.push_back({item, std::move(oldParent), file});
     }
-    // The files move first, so a patch whose file cannot move stays where it was.
-    const std::vector<std::string> paths =
-        files.empty() ? std::vector<std::string>{}
-                      : collaborators_.coordinator.movePatchItems(files, group ? group->name.value_or("") : "");
+    // The files move on the pool's queue, behind the steps asked before: the tree shows the move at once
+    // and each file's new name lands in its node. A coordinator that moves them at once answers first,
+    // and a patch whose file could not move then stays where it was.
+    auto landing = std::make_shared<MoveLanding>();
+    landing->to = group;
+    if (!files.empty()) {
+        for (const Taken& each : taken)
+            if (each.file) {
+                landing->nodes.push_back(each.item);
+                landing->oldParents.push_back(each.oldParent);
+            }
+        collaborators_.coordinator.movePatchItemsLater(
+            files, group ? group->name.value_or("") : "",
+            [this, alive = std::weak_ptr<bool>(alive_), landing](std::vector<std::string> paths) {
+                if (!alive.lock()) return;
+                if (!landing->placed) {
+                    landing->early = std::move(paths);
+                    return;
+                }
+                landMovedFiles(*landing, paths);
+            });
+    }
+    const std::vector<std::string>* early = landing->early ? &*landing->early : nullptr;
     Nodes moved;
     std::unordered_set<const DirectoryObject*> leaving;
     for (const Taken& each : taken) {
         const Node& item = each.item;
-        if (each.file) {
+        if (each.file && early != nullptr) {
+            const std::vector<std::string>& paths = *early;
             if (*each.file >= paths.size() || paths[*each.file].empty()) continue;
             const std::string& path = paths[*each.file];
             PatchItem* patch = files[*each.file];
             patch->path = path;
             item->path = path;
+        } else if (each.file) {
+            // Its file moves later: it names the file where it is until then.
         } else if (!item->isGroup) {
             copyAgainInto.push_back(item);
         }
@@ -646,12 +686,77 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
         if (position == 2) container.insert(placeAt, moved.rbegin(), moved.rend());
         else container.insert(placeAt, moved.begin(), moved.end());
     }
+    landing->placed = true;
     copyAgain(copyAgainInto, group);
     if (moved.empty()) return {};
     action->setUpNewList(objects(structureData_));
     collaborators_.addActionStack(action);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     return moved;
+}
+
+void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vector<std::string>& paths)
+{
+    std::vector<std::size_t> unmoved;
+    for (std::size_t i = 0; i < landing.nodes.size(); ++i) {
+        const Node& node = landing.nodes[i];
+        PatchItem* patch = node ? node->patchItem() : nullptr;
+        if (patch == nullptr) continue;
+        if (i < paths.size() && !paths[i].empty()) {
+            // The name the file got, a free one where its own was taken.
+            patch->path = paths[i];
+            node->path = paths[i];
+            continue;
+        }
+        unmoved.push_back(i);
+    }
+    // The note a quit or a failed save keeps names the files where they now are.
+    if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+    if (unmoved.empty()) return;
+    if (gestures_ > 0) {
+        afterGesture_.push_back([this, landing, unmoved] { placeUnmovedFiles(landing, unmoved); });
+        return;
+    }
+    placeUnmovedFiles(landing, unmoved);
+}
+
+void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::vector<std::size_t>& unmoved)
+{
+    std::unordered_set<const DirectoryObject*> gone;
+    std::vector<std::size_t> stayed;
+    for (const std::size_t i : unmoved) {
+        const Node& node = landing.nodes[i];
+        PatchItem* patch = node->patchItem();
+        // Deleted since, taken out by a later move's landing, or moved on by a gesture since, whose own
+        // move takes the file from where it is and judges it when it lands.
+        if (patch == nullptr || (!parentOf(node.get()) && indexIn(structureData_, node.get()) < 0)) continue;
+        if (parentOf(node.get()) != landing.to) continue;
+        std::filesystem::path file(patch->path);
+        if (file.is_relative()) file = std::filesystem::path(collaborators_.coordinator.applicationFolder()) / file;
+        // A file gone names nothing the pool could show or save: its node leaves the pool, as the node of
+        // a copy that failed does. One that could not move goes back to its group, which holds it.
+        if (patch->path.empty() || !collaborators_.coordinator.fileExistsAtPath(file.string())) {
+            patch->path.clear();
+            gone.insert(node.get());
+        } else {
+            stayed.push_back(i);
+        }
+    }
+    removeFromTree(gone);
+    for (const std::size_t i : stayed) {
+        const Node& node = landing.nodes[i];
+        const Node& oldParent = landing.oldParents[i];
+        if (oldParent && indexIn(structureData_, oldParent.get()) < 0) continue;
+        const Node now = parentOf(node.get());
+        if (now == oldParent) continue;
+        Nodes& from = now ? now->childDirectories : structureData_;
+        const std::ptrdiff_t at = indexIn(from, node.get());
+        if (at < 0) continue;
+        from.erase(from.begin() + at);
+        (oldParent ? oldParent->childDirectories : structureData_).push_back(node);
+    }
+    if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
+    if ((!gone.empty() || !stayed.empty()) && collaborators_.treeChangedLater) collaborators_.treeChangedLater();
 }
 
 // ---- the in-place rename ----
@@ -663,6 +768,8 @@ bool PatchPoolEditor::renameItem(const Node& item, const std::string& text)
         message(kInvalidPatchName);
         return false;
     }
+    // A group renamed lands the moves into and out of it first, inside this gesture.
+    const GestureScope gesture(*this);
     const std::string oldName = item->name.value_or("");
     auto action = std::make_shared<ChangeTextAction>();
     action->mItem = item;

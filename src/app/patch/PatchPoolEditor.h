@@ -47,6 +47,9 @@ public:
         std::function<void(std::function<void()>)> later;
         // Takes a pushed record back off the undo stack.
         std::function<void(const std::shared_ptr<UndoAction>&)> withdrawAction;
+        // The tree changed on a later turn, after a step it showed at once (a move whose file was gone or
+        // could not move when its turn came).
+        std::function<void()> treeChangedLater;
     };
 
     // The tree and the device list are the screen's; the editor works on them in place.
@@ -103,8 +106,11 @@ public:
     // fill (nothing read, its group gone) is withdrawn.
     void addAsPending(const std::shared_ptr<AddToPatchPoolAction>& pending, const std::function<void()>& add);
 
-    // Moves the pool's own items: 0 above `target`, 1 onto it, 2 below it; answers the items moved. A
-    // patch whose file cannot move stays where it was; a group never goes inside a group.
+    // Moves the pool's own items: 0 above `target`, 1 onto it, 2 below it; answers the items moved; a
+    // group never goes inside a group. The files move on the pool's queue after the steps asked before,
+    // each one's new name landing in its node; when its turn comes, a patch whose file is gone leaves the
+    // pool and one whose file cannot move goes back to its group (treeChangedLater). A coordinator that
+    // moves the files at once leaves a patch whose file cannot move where it was.
     Nodes changePositionWithItems(const PoolSelectionEntries& items, const Node& target, std::int64_t draggingPosition);
 
     // The in-place rename of `item` to `text`; true when the name changed.
@@ -129,6 +135,21 @@ private:
     };
     void tellFailedCopies(const std::vector<FailedCopy>& failed);
     void removeFromTree(const std::unordered_set<const DirectoryObject*>& nodes);
+    // A move's files, moved later: each node with the group it was taken from, in the order moved, and
+    // the group it went to (none for the top of the pool).
+    struct MoveLanding {
+        Nodes nodes;
+        Nodes oldParents;
+        Node to;
+        // The tree shows the move.
+        bool placed = false;
+        // The new paths, when the coordinator answered before the tree changed.
+        std::optional<std::vector<std::string>> early;
+    };
+    void landMovedFiles(const MoveLanding& landing, const std::vector<std::string>& paths);
+    // Takes out, or puts back into its group, each node of a landed move whose file did not move, judged
+    // again where the node is now: a gesture since may have moved or deleted it.
+    void placeUnmovedFiles(const MoveLanding& landing, const std::vector<std::size_t>& unmoved);
     void later(std::function<void()> step);
     Nodes placeAndCopy(const Nodes& nodes, const std::string& folder, bool inPlace,
                        const std::function<void(const Nodes&)>& place, Added done);
@@ -154,4 +175,9 @@ private:
     const Patches& patchItems_;
     Collaborators collaborators_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // A move lands while a gesture runs when the gesture waits for the pool's queue (a second move of its
+    // patches): the gesture has read the tree, so what the landing takes out or puts back waits for its end.
+    class GestureScope;
+    int gestures_ = 0;
+    std::vector<std::function<void()>> afterGesture_;
 };

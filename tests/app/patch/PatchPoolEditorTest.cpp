@@ -79,7 +79,8 @@ protected:
                                 [this](std::function<void()> step) { laterSteps.push_back(std::move(step)); },
                                 [this](const std::shared_ptr<UndoAction>& action) {
                                     actions.erase(std::remove(actions.begin(), actions.end(), action), actions.end());
-                                }});
+                                },
+                                [this] { ++treeChangedLater; }});
     }
 
     template <typename Action>
@@ -104,6 +105,7 @@ protected:
     }
     int poolChanged = 0;
     int coloursCleared = 0;
+    int treeChangedLater = 0;
 };
 
 TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
