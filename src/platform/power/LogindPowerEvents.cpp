@@ -86,10 +86,12 @@ LogindPowerEvents::LogindPowerEvents(Dispatch& dispatch) : m_dispatch(dispatch),
 
 LogindPowerEvents::~LogindPowerEvents()
 {
-    m_alive.reset();
     m_stop = true;
     wake();
     if (m_thread.joinable()) m_thread.join();
+    // Only once the bus thread has ended: it reads this while it announces a notice. What it announced
+    // and the main queue has not run yet is dropped.
+    m_alive.reset();
     m_bus.reset();
     if (m_wakeFd >= 0) ::close(m_wakeFd);
 }
