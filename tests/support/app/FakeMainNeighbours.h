@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/main/HelpOpener.h"
@@ -36,9 +37,7 @@ public:
     void getImageDevice(std::function<void(QImage)> done) override { imageAsks.push_back(std::move(done)); }
     void answerDeviceImages()
     {
-        auto asks = std::move(imageAsks);
-        imageAsks.clear();
-        for (auto& done : asks) done(deviceImage);
+        for (auto& done : std::exchange(imageAsks, {})) done(deviceImage);
     }
     std::vector<std::function<void(QImage)>> imageAsks;
     int getNumberOfSlotsInBank() override { return slotsInBank; }
@@ -70,9 +69,7 @@ public:
     void landPoolWork()
     {
         poolWorkPending = false;
-        auto steps = std::move(afterPoolWorkSteps);
-        afterPoolWorkSteps.clear();
-        for (auto& step : steps) step();
+        for (auto& step : std::exchange(afterPoolWorkSteps, {})) step();
     }
 
 private:

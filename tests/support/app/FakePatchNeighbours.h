@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iterator>
 #include <map>
-#include <set>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -178,14 +177,7 @@ public:
         if (last == heldBatches_.end()) return;
         const auto count = static_cast<std::size_t>(last - heldBatches_.begin()) + 1;
         // Copies a test held by hand (no batch of their own) stand ahead of the batches held after them.
-        const std::size_t runs = heldCopies.size() - (heldBatches_.size() - count);
-        std::vector<std::function<void()>> landing(std::make_move_iterator(heldCopies.begin()),
-                                                   std::make_move_iterator(heldCopies.begin() + static_cast<std::ptrdiff_t>(runs)));
-        heldCopies.erase(heldCopies.begin(), heldCopies.begin() + static_cast<std::ptrdiff_t>(runs));
-        heldCopiesFinished.erase(heldCopiesFinished.begin(),
-                                 heldCopiesFinished.begin() + static_cast<std::ptrdiff_t>(std::min(runs, heldCopiesFinished.size())));
-        heldBatches_.erase(heldBatches_.begin(), heldBatches_.begin() + static_cast<std::ptrdiff_t>(count));
-        for (auto& run : landing) run();
+        landFirst(heldCopies.size() - (heldBatches_.size() - count), count);
     }
     // While set, every step on the pool's files lands the held copies inside it, as the real coordinator
     // lands there the copies the step meets, finished or not.
@@ -207,14 +199,7 @@ public:
         std::size_t finished = 0;
         while (finished < heldCopies.size() && finished < heldCopiesFinished.size() && heldCopiesFinished[finished])
             ++finished;
-        std::vector<std::function<void()>> landing(std::make_move_iterator(heldCopies.begin()),
-                                                   std::make_move_iterator(heldCopies.begin() + static_cast<std::ptrdiff_t>(finished)));
-        heldCopies.erase(heldCopies.begin(), heldCopies.begin() + static_cast<std::ptrdiff_t>(finished));
-        heldBatches_.erase(heldBatches_.begin(),
-                           heldBatches_.begin() + static_cast<std::ptrdiff_t>(std::min(finished, heldBatches_.size())));
-        heldCopiesFinished.erase(heldCopiesFinished.begin(),
-                                 heldCopiesFinished.begin() + static_cast<std::ptrdiff_t>(finished));
-        for (auto& run : landing) run();
+        landFirst(finished, finished);
     }
     // As the real one: the copies not begun are handed back at once as withdrawn (ECANCELED) and never
     // made; then the copies of those files under way land.
@@ -256,9 +241,7 @@ public:
     }
     void runHeldReads()
     {
-        auto held = std::move(heldReads);
-        heldReads.clear();
-        for (auto& run : held) run();
+        for (auto& run : std::exchange(heldReads, {})) run();
     }
     // The copies held when the screen asks for the pool's work to be settled land then, as the real
     // coordinator's do.
@@ -454,6 +437,20 @@ private:
         each.item = writeFilePatchWithPath(copy.first, copy.second, &each.error);
         if (each.item) each.isIncompatible = isPatchFileIncompatibleWithPath(each.item->path);
         return each;
+    }
+    // Lands the first `runs` held copies, dropping the first `batches` held batches.
+    void landFirst(std::size_t runs, std::size_t batches)
+    {
+        const auto cut = [](auto& list, std::size_t count) {
+            auto end = list.begin() + static_cast<std::ptrdiff_t>(std::min(count, list.size()));
+            std::vector<typename std::decay_t<decltype(list)>::value_type> taken(std::make_move_iterator(list.begin()), std::make_move_iterator(end));
+            list.erase(list.begin(), end);
+            return taken;
+        };
+        const auto landing = cut(heldCopies, runs);
+        cut(heldCopiesFinished, runs);
+        cut(heldBatches_, batches);
+        for (auto& run : landing) run();
     }
     PoolCopyLedger ledger_;
     // The held batches, in the order held.

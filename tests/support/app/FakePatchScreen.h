@@ -13,7 +13,7 @@ namespace testing_app {
 
 // A patch screen that keeps what it is given and records every call by name, for the main window
 // controller's tests.
-class FakePatchScreen final : public PatchScreen {
+class FakePatchScreen : public PatchScreen {
 public:
     std::vector<std::string> calls;
     MainWindowController* mainController = nullptr;
