@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QCoreApplication>
-#include <QMouseEvent>
-
 #include <chrono>
 
 #include "EffectScreenFakes.h"
@@ -11,22 +8,20 @@
 #include "app/effect/EffectManagerViewController.h"
 #include "app/effect/EffectPoolOutlineView.h"
 #include "app/shell/AppDelegate.h"
+#include "support/app/Events.h"
 #include "support/app/TestApplication.h"
 
 namespace effect_test {
 
-inline void mouse(QWidget* target, QEvent::Type type, const QPoint& point, Qt::MouseButtons buttons = Qt::LeftButton,
-                  Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QMouseEvent event(type, QPointF(point), target->mapToGlobal(QPointF(point)), button, buttons, modifiers);
-    QCoreApplication::sendEvent(target, &event);
-}
+using testing_app::click;
+using testing_app::mouse;
 
-inline void click(QWidget* target, const QPoint& point, Qt::MouseButton button = Qt::LeftButton,
-                  Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+// A press, its release, a double click and its release, as the platform delivers a double click.
+inline void doubleClick(QWidget* target, QPoint point)
 {
-    mouse(target, QEvent::MouseButtonPress, point, button, button, modifiers);
-    mouse(target, QEvent::MouseButtonRelease, point, Qt::NoButton, button, modifiers);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                            QEvent::MouseButtonRelease})
+        mouse(target, type, point);
 }
 
 // The real screen, offscreen, over fake neighbours.

@@ -1,21 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QHeaderView>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 
-#include <algorithm>
-#include <utility>
-
 #include "EffectControllerRig.h"
 #include "app/controls/AutoClosePopover.h"
 #include "app/controls/CustomCellForAttributedString.h"
+#include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
 #include "app/controls/NoBackgroundScroller.h"
 #include "app/controls/RightClickColorWell.h"
@@ -23,18 +17,10 @@
 #include "app/controls/ScalingWidthTextField.h"
 #include "app/controls/TableRowChecks.h"
 #include "app/controls/UnchangeLayoutCell.h"
-#include "app/effect/CustomTableViewForEffect.h"
-#include "app/controls/CustomHeaderView.h"
 #include "app/effect/EffectIconQueue.h"
 #include "app/effect/EffectItemDrag.h"
 #include "app/effect/EffectListCellDelegate.h"
-#include "app/effect/EffectListModel.h"
-#include "app/effect/EffectManagerViewController.h"
-#include "app/effect/EffectPoolModel.h"
-#include "app/effect/EffectPoolOutlineView.h"
-#include "app/shell/AppDelegate.h"
 #include "support/app/FakeShellNeighbours.h"
-#include "support/app/TestApplication.h"
 
 using namespace effect_test;
 
@@ -67,6 +53,7 @@ TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCa
     EXPECT_EQ(table().fillRowView(1).row(), 1u);
     EXPECT_TRUE(TableRowChecks::checkEmptyRow(31, &table()));
     EXPECT_FALSE(TableRowChecks::checkEmptyRow(30, &table()));
+    EXPECT_TRUE(controller.logic().isEmptyRow(31) && controller.logic().isEmptyRow(-1));
 }
 
 TEST_F(EffectManagerViewControllerTest, StarAndRecoveryButtonsActOnTheirOwnRowThroughTheReusedCell)
@@ -181,7 +168,7 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
 
     // Pressed on Echo, released on Wah: no click.
     mouse(pool().viewport(), QEvent::MouseButtonPress, poolRowCentre(2));
-    mouse(pool().viewport(), QEvent::MouseButtonRelease, poolRowCentre(3), Qt::NoButton);
+    mouse(pool().viewport(), QEvent::MouseButtonRelease, poolRowCentre(3));
     EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
 
     // Closing Delay again.
@@ -247,8 +234,7 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
     const auto before = shownWindows();
     const QPoint corner(4, well->height() - 4);
     click(well, corner);
-    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    QCoreApplication::sendEvent(well, &space);
+    testing_app::key(well, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     EXPECT_EQ(well->rightClickImageView(), nullptr);
     for (const auto& [button, modifiers] : {std::pair{Qt::RightButton, Qt::KeyboardModifiers()},
                                             std::pair{Qt::LeftButton, Qt::KeyboardModifiers(Qt::ControlModifier)}}) {
@@ -291,6 +277,11 @@ TEST_F(EffectPoolTest, RowsHandTheSharedCellTheirTitleSwatchAndHeight)
 TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWhatMayGo)
 {
     std::vector<std::vector<std::shared_ptr<EffectItem>>> drags;
+    const auto names = [](const std::vector<std::shared_ptr<EffectItem>>& items) {
+        std::vector<std::string> names;
+        for (const auto& item : items) names.push_back(item->effectName);
+        return names;
+    };
     pool().setDragStarter([&drags](std::unique_ptr<QMimeData> data, const QPixmap& image, const QPoint&) {
         EXPECT_FALSE(image.isNull());
         EXPECT_FALSE(data->hasText());
@@ -301,7 +292,7 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
         const QPoint start = poolRowCentre(row);
         mouse(pool().viewport(), QEvent::MouseButtonPress, start);
         mouse(pool().viewport(), QEvent::MouseMove, start + QPoint(distance, 0));
-        mouse(pool().viewport(), QEvent::MouseButtonRelease, start + QPoint(distance, 0), Qt::NoButton);
+        mouse(pool().viewport(), QEvent::MouseButtonRelease, start + QPoint(distance, 0));
     };
     dragFrom(2, 2);  // Echo is not selected yet
     EXPECT_TRUE(drags.empty());
@@ -310,22 +301,17 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
     EXPECT_TRUE(drags.empty());
     dragFrom(2, 2);
     ASSERT_EQ(drags.size(), 1u);
-    ASSERT_EQ(drags[0].size(), 1u);
-    EXPECT_EQ(drags[0][0]->effectName, "Echo");
+    EXPECT_EQ(names(drags[0]), (std::vector<std::string>{"Echo"}));
 
     // The arrow keys move the selection (a test double's drag ends in a release, which is a click): Wah
     // selected by Down drags Wah; Up selects Echo again, and Wah's row no longer drags anything.
-    const auto arrow = [this](int key) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-        QCoreApplication::sendEvent(&pool(), &press);
-    };
+    const auto arrow = [this](int key) { testing_app::key(&pool(), key); };
     // The last click (the release of the drag above) made Echo's row the one the arrows go on from.
     arrow(Qt::Key_Down);
     ASSERT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{wah}));
     dragFrom(3, 3);
     ASSERT_EQ(drags.size(), 2u);
-    ASSERT_EQ(drags[1].size(), 1u);
-    EXPECT_EQ(drags[1][0]->effectName, "Wah");
+    EXPECT_EQ(names(drags[1]), (std::vector<std::string>{"Wah"}));
     arrow(Qt::Key_Up);
     ASSERT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
     dragFrom(3, 3);
@@ -405,16 +391,11 @@ TEST_F(EffectManagerViewControllerTest, IconsAreConvertedOffTheMainThreadAndKept
     EXPECT_FALSE(controller.effectListCellDelegate()->nameCell().effectIcon().isNull());
 }
 
-}  // namespace
-
-namespace {
-
 // The window may delete the screen's view before the screen: a count arriving afterwards, a reload or
 // a row action then changes the list and touches no widget.
 TEST(EffectManagerViewControllerLife, WorksOnAfterTheWindowDeletedItsView)
 {
-    QApplication& application = testing_app::application();
-    (void)application;
+    testing_app::application();
     testing_app::CallLog log;
     AppDelegate appDelegate;
     appDelegate.setDeviceConnected(true);

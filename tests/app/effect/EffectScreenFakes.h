@@ -110,9 +110,7 @@ struct LogicRig {
 
     static void runAll(std::vector<EffectScreenLogic::Task>& tasks)
     {
-        auto taken = std::move(tasks);
-        tasks.clear();
-        for (auto& task : taken) task();
+        for (auto& task : std::exchange(tasks, {})) task();
     }
     std::vector<std::string> names() const
     {

@@ -44,18 +44,6 @@ TEST(EffectScreenLogicTest, HeaderClicksSortAsTheHeaderRulesSay)
     }
 }
 
-TEST(EffectScreenLogicTest, NoteHeaderSelectsAgainTheEffectSelectedAtThePress)
-{
-    LogicRig rig;
-    rig.logic.setEffectList({effect("b", 2), effect("a", 1)});
-    rig.views.selection = {1};
-    rig.logic.mouseDownInHeaderOfTableColumn("Note");
-    rig.views.selection = {};
-    rig.logic.didClickTableColumn("Note");
-    EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{1}));
-    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b", "a"}));
-}
-
 // The comparator: key first, then known before unknown and types upward, whatever the key's direction.
 TEST(EffectScreenLogicTest, ComparatorBreaksTiesTheSameWayInBothDirections)
 {
@@ -87,20 +75,27 @@ TEST(EffectScreenLogicTest, FavouritesComeFirstUnderTheAscendingArrowAndTheSortI
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"plain2", "plain1", "UNKNOWN", "fav1", "fav2"}));
 }
 
-TEST(EffectScreenLogicTest, SelectionFollowsItsEffectsThroughASortAndAnEmptyPressScrollsToTheTop)
+// The selection follows its effects through a sort, and an empty one scrolls to the top; the Note header
+// sorts nothing and selects again the effect selected at the press.
+TEST(EffectScreenLogicTest, SelectionFollowsItsEffectsThroughAHeaderClick)
 {
     LogicRig rig;
     rig.logic.setEffectList({effect("c", 3), effect("a", 1), effect("b", 2)});
-    rig.views.selection = {0};  // "c"
-    rig.logic.mouseDownInHeaderOfTableColumn("EffectName");
-    rig.logic.didClickTableColumn("EffectName");
+    const auto headerClick = [&](const char* column, std::vector<std::size_t> atPress, std::vector<std::size_t> atRelease) {
+        rig.views.selection = atPress;
+        rig.logic.mouseDownInHeaderOfTableColumn(column);
+        rig.views.selection = atRelease;
+        rig.logic.didClickTableColumn(column);
+    };
+    headerClick("EffectName", {0}, {0});  // "c"
     EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{2}));
     EXPECT_EQ(rig.views.calls.back(), "scrollTo 2");
-
-    rig.views.selection = {};
-    rig.logic.mouseDownInHeaderOfTableColumn("EffectName");
-    rig.logic.didClickTableColumn("EffectName");
+    headerClick("EffectName", {}, {});
     EXPECT_EQ(rig.views.calls.back(), "scrollToTop");
+    const auto order = rig.names();
+    headerClick("Note", {1}, {});
+    EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{1}));
+    EXPECT_EQ(rig.names(), order);
 }
 
 // The counts: "-" until the newest count is in; an older count ending later changes nothing; a list
@@ -114,8 +109,7 @@ TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSe
     rig.patches = {patchUsing({3, 3}), patchUsing({3})};
     rig.logic.reloadDataInEffectList();
     EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
-    auto older = std::move(rig.background);
-    rig.background.clear();
+    auto older = std::exchange(rig.background, {});
 
     rig.patches = {patchUsing({1, 3}), patchUsing({1}), patchUsing({1})};
     rig.logic.reloadDataInEffectList();
@@ -185,19 +179,15 @@ TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesN
     EXPECT_TRUE(rig.background.empty());
     EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
 
-    auto background = std::make_unique<std::vector<EffectScreenLogic::Task>>();
-    auto main = std::make_unique<std::vector<EffectScreenLogic::Task>>();
+    std::vector<EffectScreenLogic::Task> main;
     {
         LogicRig gone;
         gone.logic.setEffectList({effect("a", 1)});
         gone.logic.reloadDataInEffectList();
-        *background = std::move(gone.background);
-        gone.background.clear();
-        LogicRig::runAll(*background);
-        *main = std::move(gone.main);
-        gone.main.clear();
+        LogicRig::runAll(gone.background);
+        main = std::exchange(gone.main, {});
     }
-    LogicRig::runAll(*main);  // must not touch the destroyed screen
+    LogicRig::runAll(main);  // must not touch the destroyed screen
 }
 
 // Favourite, delete and recover: what the list, the coordinator and the dialogs see.
@@ -316,28 +306,9 @@ TEST(EffectScreenLogicTest, FirstAppearanceWaitsForTheMainQueueLaterOnesDoNot)
     EXPECT_TRUE(rig.views.calls.empty());
     LogicRig::runAll(rig.main);
     EXPECT_EQ(rig.views.calls, (std::vector<std::string>{"scrollTo 0", "validateRuler"}));
-    rig.views.calls.clear();
     rig.logic.viewDidAppear();
-    EXPECT_EQ(rig.views.calls, (std::vector<std::string>{"scrollTo 0", "validateRuler"}));
+    EXPECT_EQ(rig.views.calls, (std::vector<std::string>{"scrollTo 0", "validateRuler", "scrollTo 0", "validateRuler"}));
 }
-
-TEST(EffectScreenLogicTest, ListShowsAtLeastThirtyRowsAndTheRestAreEmpty)
-{
-    LogicRig rig;
-    EXPECT_EQ(rig.logic.numberOfRows(), 30u);
-    EXPECT_TRUE(rig.logic.isEmptyRow(0));
-    std::vector<std::shared_ptr<EffectItem>> many;
-    for (std::uint32_t i = 0; i < 31; ++i) many.push_back(effect("e" + std::to_string(i), i));
-    rig.logic.setEffectList(many);
-    EXPECT_EQ(rig.logic.numberOfRows(), 31u);
-    EXPECT_FALSE(rig.logic.isEmptyRow(30));
-    EXPECT_TRUE(rig.logic.isEmptyRow(31));
-    EXPECT_TRUE(rig.logic.isEmptyRow(-1));
-}
-
-}  // namespace
-
-namespace {
 
 // The count on a thread of its own while the main thread edits the list and its items: the count reads
 // only its copies, so the thread sanitizer sees no shared data.
@@ -366,12 +337,7 @@ TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
         logic.effectList().push_back(effect("n" + std::to_string(i), 100 + static_cast<std::uint32_t>(i)));
     }
     for (auto& thread : threads) thread.join();
-    std::vector<EffectScreenLogic::Task> tasks;
-    {
-        std::lock_guard lock(mutex);
-        tasks = std::move(arrived);
-    }
-    for (auto& task : tasks) task();
+    LogicRig::runAll(arrived);  // every thread has ended
     EXPECT_TRUE(logic.isUpdatedEffectUsedTimesNumber());
     EXPECT_EQ(logic.effectList()[0]->effectUsedTimes, 1);
     EXPECT_EQ(logic.effectList()[1]->effectUsedTimes, 2);

@@ -60,9 +60,9 @@ protected:
     {
         QWidget* viewport = table().viewport();
         mouse(viewport, QEvent::MouseButtonPress, at(row));
-        mouse(viewport, QEvent::MouseButtonRelease, at(row), Qt::NoButton);
+        mouse(viewport, QEvent::MouseButtonRelease, at(row));
         mouse(viewport, QEvent::MouseButtonDblClick, at(row));
-        mouse(viewport, QEvent::MouseButtonRelease, at(row), Qt::NoButton);
+        mouse(viewport, QEvent::MouseButtonRelease, at(row));
     }
     void key(int code, const QString& text = {})
     {
@@ -270,9 +270,9 @@ TEST_F(EffectTableTest, ADoubleClickOnACellButtonOpensNoPropertySheet)
     const auto doubleClickAt = [this](const QPoint& point) {
         QWidget* viewport = table().viewport();
         mouse(viewport, QEvent::MouseButtonPress, point);
-        mouse(viewport, QEvent::MouseButtonRelease, point, Qt::NoButton);
+        mouse(viewport, QEvent::MouseButtonRelease, point);
         mouse(viewport, QEvent::MouseButtonDblClick, point);
-        mouse(viewport, QEvent::MouseButtonRelease, point, Qt::NoButton);
+        mouse(viewport, QEvent::MouseButtonRelease, point);
     };
     doubleClickAt(FavouriteTableCellView::favouriteButtonRect(cell(0, "Favourite")).center());
     EXPECT_EQ(log, (Log{"favourite on Alpha"}));

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <fstream>
-#include <functional>
 #include <tuple>
 
 #include "library/models/BankItem.h"
@@ -15,27 +13,46 @@ namespace {
 
 using testing_app::CallLog;
 using Action = MainWindowLogic::MenuAction;
-using MainWindowLogicTest = testing_app::MainWindowLogicRig;
+using Work = CommonUtilsDelegate::DeviceWork;
+using Report = std::function<void(MainWindowLogic&)>;
+using Strings = std::vector<std::string>;
+
+const std::string kAfterSheet = "Quits once the open message is answered.";
+
+// A counted line of the busy line: "<what>: <done> of <total>", the count held together.
+std::string counted(const std::string& what, int done, int total)
+{
+    return what + ": " + std::to_string(done) + "\u00A0of\u00A0" + std::to_string(total);
+}
+
+class MainWindowLogicTest : public testing_app::MainWindowLogicRig {
+protected:
+    void SetUp() override { awake(); }
+    long calls(const char* call) const { return std::count(log.begin(), log.end(), call); }
+    // Each step, then the busy line it must leave.
+    void busySteps(const std::vector<std::pair<std::function<void()>, std::string>>& steps)
+    {
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            steps[i].first();
+            EXPECT_EQ(chrome.deviceWork, steps[i].second) << "step " << i;
+        }
+    }
+};
 
 TEST_F(MainWindowLogicTest, SetUpShowsTheEffectScreenThenBecomesTheDelegateAndLocksThePool)
 {
-    awake();
     EXPECT_EQ(log, (CallLog{"showScreen 0", "clearUndoStack", "setDelegate", "syncEffect"}));
     EXPECT_EQ(coordinator.delegate, &logic);
-    EXPECT_EQ(effects.calls, (std::vector<std::string>{"viewDidAppear", "reloadData"}));
+    EXPECT_EQ(effects.calls, (Strings{"viewDidAppear", "reloadData"}));
     EXPECT_TRUE(patches.isLockPatchPool());
     EXPECT_FALSE(backUpAllEnabled());
     EXPECT_TRUE(chrome.applicationCheck && chrome.deviceCheck);
-}
 
-TEST_F(MainWindowLogicTest, SwitchingToTheShownScreenChangesNothingAndToTheOtherClearsTheUndoStack)
-{
-    awake();
+    // Switching to the shown screen changes nothing; to the other clears the undo stack.
     log.clear();
     effects.calls.clear();
     logic.effectManagerButtonClicked();
-    EXPECT_TRUE(log.empty());
-    EXPECT_TRUE(effects.calls.empty());
+    EXPECT_TRUE(log.empty() && effects.calls.empty());
     logic.patchManagerButtonClicked();
     EXPECT_EQ(log, (CallLog{"showScreen 1", "clearUndoStack"}));
     EXPECT_EQ(logic.state(), MainWindowLogic::kStatePatch);
@@ -46,7 +63,6 @@ TEST_F(MainWindowLogicTest, SwitchingToTheShownScreenChangesNothingAndToTheOther
 
 TEST_F(MainWindowLogicTest, ClearAppDataEmptiesBothScreensAndLeavesTheServerActions)
 {
-    awake();
     connect();
     logic.didDoSynchronizationActionServer("a");
     logic.didGetDeviceName("Rig One");
@@ -57,19 +73,16 @@ TEST_F(MainWindowLogicTest, ClearAppDataEmptiesBothScreensAndLeavesTheServerActi
     patches.calls.clear();
     logic.clearAppData();
     EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal"}));
-    EXPECT_EQ(effects.calls, (std::vector<std::string>{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
-    EXPECT_EQ(patches.calls, (std::vector<std::string>{"setIsPatchListLoaded 0", "resetPatchPoolState", "reloadData"}));
-    EXPECT_FALSE(appDelegate.isDeviceConnected());
-    EXPECT_FALSE(appDelegate.isRestoringAll());
+    EXPECT_EQ(effects.calls, (Strings{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
+    EXPECT_EQ(patches.calls, (Strings{"setIsPatchListLoaded 0", "resetPatchPoolState", "reloadData"}));
+    EXPECT_FALSE(appDelegate.isDeviceConnected() || appDelegate.isRestoringAll());
     EXPECT_EQ(chrome.title, "PEXO Rigmora");
-    EXPECT_FALSE(chrome.memoryVisible);
-    EXPECT_FALSE(chrome.serverSync);
-    EXPECT_EQ(logic.synchServerActionList(), (std::vector<std::string>{"a"}));
+    EXPECT_FALSE(chrome.memoryVisible || chrome.serverSync);
+    EXPECT_EQ(logic.synchServerActionList(), (Strings{"a"}));
 }
 
 TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
 {
-    awake();
     struct Case {
         bool connected, undoable, restoring, dialog;
         bool connect, disconnect, info, undo, quit;
@@ -99,8 +112,7 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     log.clear();
     appDelegate.setDeviceConnected(false);
     appDelegate.setIsShowingDialog(true);
-    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo})
-        logic.performMenuAction(action);
+    for (Action action : {Action::DisconnectDevice, Action::DeviceInformation, Action::Undo}) logic.performMenuAction(action);
     EXPECT_TRUE(log.empty());
     appDelegate.setIsShowingDialog(false);
     appDelegate.setDeviceConnected(true);
@@ -117,7 +129,6 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
         {"Ctrl+Q", [&] { logic.performMenuAction(Action::Quit); }},
         {"window", [&] { logic.windowShouldClose(); }},
     };
-    awake();
     for (const auto& [name, quit] : quits) {
         SCOPED_TRACE(name);
         connect();
@@ -126,21 +137,20 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
         quit();
         quit();
         EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-        EXPECT_EQ(chrome.deviceWork, "Quits once the open message is answered.");
+        EXPECT_EQ(chrome.deviceWork, kAfterSheet);
         EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice));
         logic.performMenuAction(Action::DisconnectDevice);
         logic.sheetsMayHaveEnded();
         EXPECT_TRUE(log.empty()) << "the sheet still shows";
         appDelegate.setIsShowingDialog(false);
         logic.sheetsMayHaveEnded();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
-        EXPECT_EQ(std::count(log.begin(), log.end(), "ejectDevice"), 0) << testing::PrintToString(log);
+        EXPECT_EQ(calls("closeApp"), 1) << testing::PrintToString(log);
+        EXPECT_EQ(calls("ejectDevice"), 0) << testing::PrintToString(log);
         logic.sheetsMayHaveEnded();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1);
+        EXPECT_EQ(calls("closeApp"), 1);
         logic.deviceDisonnect();
         dialogs.completions.clear();
     }
-
     // A termination signal while the kept Quit waits ends the program whatever shows: the line no longer
     // says the end waits for the message, and the message answered later starts no second end of its own.
     connect();
@@ -148,31 +158,28 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
     logic.performMenuAction(Action::Quit);
     log.clear();
     logic.signalEndAsked();
-    EXPECT_EQ(chrome.deviceWork.find("Quits once the open message is answered."), std::string::npos) << chrome.deviceWork;
+    EXPECT_EQ(chrome.deviceWork.find(kAfterSheet), std::string::npos) << chrome.deviceWork;
     appDelegate.setIsShowingDialog(false);
     logic.sheetsMayHaveEnded();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
+    EXPECT_EQ(calls("closeApp"), 0) << testing::PrintToString(log);
     logic.deviceDisonnect();
     dialogs.completions.clear();
-
     // The pool's copies going on meanwhile: their count ends before the sentence that follows it, as
     // before every other wait's.
     appDelegate.setIsShowingDialog(true);
-    logic.poolCopiesProgress(3, 10);
-    logic.performMenuAction(Action::Quit);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 3\u00A0of\u00A010. Quits once the open message is answered.");
-    logic.poolCopiesProgress(0, 0);
-    EXPECT_EQ(chrome.deviceWork, "Quits once the open message is answered.");
+    busySteps({{[&] { logic.poolCopiesProgress(3, 10), logic.performMenuAction(Action::Quit); },
+                counted("Copying patches", 3, 10) + ". " + kAfterSheet},
+               {[&] { logic.poolCopiesProgress(0, 0); }, kAfterSheet}});
     appDelegate.setIsShowingDialog(false);
     logic.sheetsMayHaveEnded();
     dialogs.completions.clear();
 }
 
-// A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the unit.
-TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkAndAWaitingEject)
+// A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the
+// unit; a dump or a write of several patches says how far it is, the count belonging to the work it came
+// with.
+TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkItsCountAndAWaitingEject)
 {
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
     connect();
     logic.didDoSynchronizationActionDevice(std::nullopt);
     logic.deviceWorkDidStart(Work::WritingPatches);
@@ -193,60 +200,43 @@ TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkAndAWaitingEject)
     // Nothing is busy without a unit.
     logic.deviceWorkDidStart(Work::Reading);
     EXPECT_EQ(chrome.deviceWork, "");
-}
 
-// A dump or a write of several patches says how far it is; the count belongs to the work it came with.
-TEST_F(MainWindowLogicTest, TheBusyLineCountsThePatchesOfADumpOrWrite)
-{
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
     connect();
     logic.didDoSynchronizationActionDevice(std::nullopt);
-    logic.deviceWorkDidStart(Work::Reading);
-    logic.deviceWorkProgress(23, 100);
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23\u00A0of\u00A0100");
-    logic.ejectDevice();
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 23\u00A0of\u00A0100. Ejects after this; unit edits are off.");
-    logic.deviceWorkDidEnd();
-    EXPECT_EQ(chrome.deviceWork, "");
-
-    logic.ejectDeviceWithState(1);
-    connect();
-    logic.didDoSynchronizationActionDevice(std::nullopt);
-    logic.deviceWorkDidStart(Work::WritingPatches);
-    logic.deviceWorkProgress(40, 100);
-    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40\u00A0of\u00A0100");
-    // The next work starts without the last one's count.
-    logic.deviceWorkDidStart(Work::WritingPatches);
-    EXPECT_EQ(chrome.deviceWork, "Writing patches to the unit…");
-    logic.deviceWorkDidStart(Work::SelectingPatch);
-    logic.deviceWorkProgress(1, 2);
-    EXPECT_EQ(chrome.deviceWork, "Selecting the patch on the unit…");
+    busySteps({{[&] { logic.deviceWorkDidStart(Work::Reading), logic.deviceWorkProgress(23, 100); },
+                counted("Reading patches", 23, 100)},
+               {[&] { logic.ejectDevice(); }, counted("Reading patches", 23, 100) + ". Ejects after this; unit edits are off."},
+               {[&] { logic.deviceWorkDidEnd(); }, ""},
+               {[&] {
+                    logic.ejectDeviceWithState(1), connect(), logic.didDoSynchronizationActionDevice(std::nullopt);
+                    logic.deviceWorkDidStart(Work::WritingPatches), logic.deviceWorkProgress(40, 100);
+                }, counted("Writing patches", 40, 100)},
+               // The next work starts without the last one's count.
+               {[&] { logic.deviceWorkDidStart(Work::WritingPatches); }, "Writing patches to the unit…"},
+               {[&] { logic.deviceWorkDidStart(Work::SelectingPatch), logic.deviceWorkProgress(1, 2); },
+                "Selecting the patch on the unit…"}});
 }
 
 // Quit lets the running work end before the program does: the busy line says so, over a waiting eject's
 // note, for as long as the work runs; the closing eject names itself.
 TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
 {
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
     const std::pair<const char*, std::function<void()>> quits[] = {
         {"menu", [&] { logic.performMenuAction(Action::Quit); }},
         {"window", [&] { logic.windowShouldClose(); }},
     };
+    const std::string after = ". Quits after this; unit edits are off.";
     for (const auto& [name, quit] : quits) {
+        SCOPED_TRACE(name);
         connect();
-        logic.deviceWorkDidStart(Work::WritingPatches);
-        logic.deviceWorkProgress(25, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25\u00A0of\u00A0100") << name;
-        logic.ejectDevice();
-        quit();
-        EXPECT_EQ(log.back(), "closeApp") << name;
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 25\u00A0of\u00A0100. Quits after this; unit edits are off.") << name;
-        logic.deviceWorkProgress(50, 100);
-        EXPECT_EQ(chrome.deviceWork, "Writing patches: 50\u00A0of\u00A0100. Quits after this; unit edits are off.") << name;
-        logic.deviceWorkDidStart(Work::Ejecting);
-        EXPECT_EQ(chrome.deviceWork, "Ejecting the unit…") << name;
+        busySteps({{[&] { logic.deviceWorkDidStart(Work::WritingPatches), logic.deviceWorkProgress(25, 100); },
+                    counted("Writing patches", 25, 100)},
+                   {[&] {
+                        logic.ejectDevice(), quit();
+                        EXPECT_EQ(log.back(), "closeApp");
+                    }, counted("Writing patches", 25, 100) + after},
+                   {[&] { logic.deviceWorkProgress(50, 100); }, counted("Writing patches", 50, 100) + after},
+                   {[&] { logic.deviceWorkDidStart(Work::Ejecting); }, "Ejecting the unit…"}});
         logic.deviceDisonnect();
     }
 }
@@ -255,43 +245,31 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
 // its eject and nothing else will let it go; a Quit or a signal asked meanwhile still will.
 TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
 {
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
-    struct Case {
-        const char* name;
-        std::function<void()> meanwhile;
-        // How the eject ends.
-        std::function<void()> end;
-        bool stillOff;
-        const char* busy;
-    };
     const auto refused = [&] { logic.ejectDeviceWithState(0); };
-    const Case cases[] = {
+    const char* waiting = "Writing patches to the unit… Quits after this; unit edits are off.";
+    const std::tuple<const char*, std::function<void()>, std::function<void()>, bool, const char*> cases[] = {
         {"eject refused", [] {}, refused, false, "Writing patches to the unit…"},
-        {"eject refused, a Quit waiting", [&] { logic.performMenuAction(Action::Quit); }, refused, true,
-         "Writing patches to the unit… Quits after this; unit edits are off."},
-        {"eject refused, a signal's end waiting", [&] { logic.signalEndAsked(); }, refused, true,
-         "Writing patches to the unit… Quits after this; unit edits are off."},
+        {"eject refused, a Quit waiting", [&] { logic.performMenuAction(Action::Quit); }, refused, true, waiting},
+        {"eject refused, a signal's end waiting", [&] { logic.signalEndAsked(); }, refused, true, waiting},
         {"unit let go", [] {}, [&] { logic.ejectDeviceWithState(1); }, false, ""},
         {"unit lost", [] {}, [&] { logic.deviceLostConnectOrNoReply(); }, false, ""},
     };
     coordinator.undoable = true;
     patches.setLockPatchPool(false);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, meanwhile, end, stillOff, busy] : cases) {
+        SCOPED_TRACE(name);
         connect();
         logic.deviceWorkDidStart(Work::WritingPatches);
         logic.performMenuAction(Action::DisconnectDevice);
-        EXPECT_TRUE(appDelegate.isLettingDeviceGo());
-        EXPECT_TRUE(patches.lockPatchList);
-        c.meanwhile();
-        c.end();
-        EXPECT_EQ(appDelegate.isLettingDeviceGo(), c.stillOff);
-        EXPECT_EQ(patches.lockPatchList, c.stillOff);
-        EXPECT_EQ(logic.validateMenuItem(Action::Undo), !c.stillOff);
+        EXPECT_TRUE(appDelegate.isLettingDeviceGo() && patches.lockPatchList);
+        meanwhile();
+        end();
+        EXPECT_EQ(appDelegate.isLettingDeviceGo(), stillOff);
+        EXPECT_EQ(patches.lockPatchList, stillOff);
+        EXPECT_EQ(logic.validateMenuItem(Action::Undo), !stillOff);
         // A Quit or a signal waiting lets the unit go itself: no Disconnect is offered beside it.
-        EXPECT_EQ(logic.validateMenuItem(Action::DisconnectDevice), appDelegate.isDeviceConnected() && !c.stillOff);
-        EXPECT_EQ(chrome.deviceWork, c.busy);
+        EXPECT_EQ(logic.validateMenuItem(Action::DisconnectDevice), appDelegate.isDeviceConnected() && !stillOff);
+        EXPECT_EQ(chrome.deviceWork, busy);
         logic.deviceDisonnect();
     }
 }
@@ -301,7 +279,6 @@ TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
 // anything, and the busy line counts the copies and says what waits for them.
 TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingElseStarting)
 {
-    awake();
     connect();
     coordinator.undoable = true;
     coordinator.poolWorkPending = true;
@@ -313,7 +290,7 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_TRUE(chrome.inputHeld);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 10\u00A0of\u00A0300. Ejects after this; unit edits are off.");
+    EXPECT_EQ(chrome.deviceWork, counted("Copying patches", 10, 300) + ". Ejects after this; unit edits are off.");
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
@@ -328,62 +305,42 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     logic.windowShouldClose();
     EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing"}));
     EXPECT_TRUE(chrome.inputHeld);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 64\u00A0of\u00A0300. The program ends when this is done.");
+    EXPECT_EQ(chrome.deviceWork, counted("Copying patches", 64, 300) + ". The program ends when this is done.");
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
     EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing", "closeApp"}));
 }
 
-// The pool's copies count on the busy line while any remain, with a unit or without, beside the unit's work.
-TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesUntilNoneRemains)
+// The pool's copies count on the busy line while any remain, with a unit or without, beside the unit's
+// work; a drop's files are named from the drop on, while they are read and before their copies count, and
+// a Quit meanwhile says that it waits for them.
+TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesAndADropsFilesUntilNoneRemains)
 {
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
-    logic.poolCopiesProgress(0, 10000);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 0\u00A0of\u00A010000");
-    logic.poolCopiesProgress(640, 10000);
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640\u00A0of\u00A010000");
-    connect();
-    logic.didDoSynchronizationActionDevice(std::nullopt);
-    logic.deviceWorkDidStart(Work::WritingPatches);
-    logic.deviceWorkProgress(40, 100);
-    EXPECT_EQ(chrome.deviceWork, "Writing patches: 40\u00A0of\u00A0100  Copying patches: 640\u00A0of\u00A010000");
-    logic.deviceWorkDidEnd();
-    EXPECT_EQ(chrome.deviceWork, "Copying patches: 640\u00A0of\u00A010000");
-    logic.poolCopiesProgress(0, 0);
-    EXPECT_EQ(chrome.deviceWork, "");
-}
+    const std::string copies = counted("Copying patches", 640, 10000);
+    busySteps({{[&] { logic.poolCopiesProgress(0, 10000); }, counted("Copying patches", 0, 10000)},
+               {[&] { logic.poolCopiesProgress(640, 10000); }, copies},
+               {[&] {
+                    connect(), logic.didDoSynchronizationActionDevice(std::nullopt);
+                    logic.deviceWorkDidStart(Work::WritingPatches), logic.deviceWorkProgress(40, 100);
+                }, counted("Writing patches", 40, 100) + "  " + copies},
+               {[&] { logic.deviceWorkDidEnd(); }, copies},
+               {[&] { logic.poolCopiesProgress(0, 0); }, ""}});
 
-// A drop's files are named from the drop on, while they are read and before their copies count; a Quit
-// meanwhile says that it waits for them.
-TEST_F(MainWindowLogicTest, TheBusyLineNamesADropsFilesFromTheDropOn)
-{
-    awake();
+    const std::string ends = ". The program ends when this is done.";
+    logic.ejectDeviceWithState(1);
     coordinator.poolWorkPending = true;
-    const struct {
-        std::function<void()> step;
-        const char* shown;
-    } steps[] = {
-        {[&] { logic.poolFilesReading(10000); }, "Reading the dropped files: 10000"},
-        {[&] { logic.performMenuAction(Action::Quit); },
-         "Reading the dropped files: 10000. The program ends when this is done."},
-        {[&] { logic.poolCopiesProgress(0, 9998); },
-         "Reading the dropped files: 10000  Copying patches: 0\u00A0of\u00A09998. The program ends when this is done."},
-        {[&] { logic.poolFilesReading(0); }, "Copying patches: 0\u00A0of\u00A09998. The program ends when this is done."},
-        {[&] { logic.poolCopiesProgress(0, 0); }, ""},
-    };
-    for (const auto& step : steps) {
-        step.step();
-        EXPECT_EQ(chrome.deviceWork, step.shown);
-    }
+    busySteps({{[&] { logic.poolFilesReading(10000); }, "Reading the dropped files: 10000"},
+               {[&] { logic.performMenuAction(Action::Quit); }, "Reading the dropped files: 10000" + ends},
+               {[&] { logic.poolCopiesProgress(0, 9998); },
+                "Reading the dropped files: 10000  " + counted("Copying patches", 0, 9998) + ends},
+               {[&] { logic.poolFilesReading(0); }, counted("Copying patches", 0, 9998) + ends},
+               {[&] { logic.poolCopiesProgress(0, 0); }, ""}});
 }
 
 // A read is named from its start to its end: neither the connection's clearing of the screens, which may
 // come after the read was told, nor the busy icon's end for the unit's picture, read meanwhile, ends it.
 TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePicturesRead)
 {
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
     logic.deviceWorkDidStart(Work::Reading);
     EXPECT_EQ(chrome.deviceWork, "");
     connect();
@@ -392,59 +349,50 @@ TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePictu
     logic.didDoSynchronizationActionDevice("picture");
     logic.didFinishSynchronizationActionDevice("picture");
     EXPECT_FALSE(chrome.deviceSync);
-    EXPECT_EQ(chrome.deviceWork, reading);
-    logic.deviceWorkProgress(5, 100);
-    EXPECT_EQ(chrome.deviceWork, "Reading patches: 5\u00A0of\u00A0100");
-    logic.deviceWorkDidEnd();
-    EXPECT_EQ(chrome.deviceWork, "");
     // A late count after the end names nothing, and a work the lost unit took along is not told again
     // at the next connection.
-    logic.deviceWorkProgress(100, 100);
-    EXPECT_EQ(chrome.deviceWork, "");
-    logic.deviceWorkDidStart(Work::Reading);
-    logic.deviceDisonnect();
-    connect();
-    EXPECT_EQ(chrome.deviceWork, "");
+    busySteps({{[] {}, reading},
+               {[&] { logic.deviceWorkProgress(5, 100); }, counted("Reading patches", 5, 100)},
+               {[&] { logic.deviceWorkDidEnd(); }, ""},
+               {[&] { logic.deviceWorkProgress(100, 100); }, ""},
+               {[&] { logic.deviceWorkDidStart(Work::Reading), logic.deviceDisonnect(), connect(); }, ""}});
 }
 
 // The unit lets go only once the work before the eject is done: until then the eject shows that it
 // waits, and a second click queues nothing more. Whatever ends the wait ends the showing.
 TEST_F(MainWindowLogicTest, AQueuedEjectWaitsVisiblyUntilTheUnitAnswers)
 {
-    awake();
-    using Report = std::function<void(MainWindowLogic&)>;
     const std::pair<const char*, Report> ends[] = {
         {"done", [](auto& l) { l.ejectDeviceWithState(1); }},
         {"refused", [](auto& l) { l.ejectDeviceWithState(0); }},
         {"unplugged", [](auto& l) { l.deviceDisonnect(); }},
     };
     for (const auto& [name, end] : ends) {
+        SCOPED_TRACE(name);
         connect();
-        EXPECT_FALSE(logic.isEjectWaiting()) << name;
+        EXPECT_FALSE(logic.isEjectWaiting());
         logic.performMenuAction(Action::DisconnectDevice);
-        EXPECT_TRUE(logic.isEjectWaiting()) << name;
-        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice)) << name;
+        EXPECT_TRUE(logic.isEjectWaiting());
+        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice));
         logic.performMenuAction(Action::DisconnectDevice);
-        EXPECT_EQ(std::count(log.begin(), log.end(), "ejectDevice"), 1) << name;
+        EXPECT_EQ(calls("ejectDevice"), 1);
         end(logic);
-        EXPECT_FALSE(logic.isEjectWaiting()) << name;
+        EXPECT_FALSE(logic.isEjectWaiting());
     }
     // With nothing connected there is nothing to wait for.
     logic.ejectDevice();
     EXPECT_FALSE(logic.isEjectWaiting());
 }
 
-TEST_F(MainWindowLogicTest, ServerIconStaysWhileAnyActionRunsAndTheLostServerHidesIt)
+TEST_F(MainWindowLogicTest, SyncIconsShowWhileActionsRunAndTheDeviceIconOnlyWhileConnected)
 {
-    awake();
-    logic.didDoSynchronizationActionServer("a");
-    logic.didDoSynchronizationActionServer("b");
-    logic.didDoSynchronizationActionServer("a");
+    for (const char* action : {"a", "b", "a"}) logic.didDoSynchronizationActionServer(action);
     logic.didFinishSynchronizationActionServer("a");
-    EXPECT_EQ(logic.synchServerActionList(), (std::vector<std::string>{"b", "a"}));
+    EXPECT_EQ(logic.synchServerActionList(), (Strings{"b", "a"}));
     logic.didFinishSynchronizationActionServer("unknown");
     logic.didFinishSynchronizationActionServer("b");
     EXPECT_TRUE(chrome.serverSync);
+    // The lost server hides the server's icon.
     logic.serverConnectWithState(false);
     EXPECT_TRUE(chrome.lostServer);
     EXPECT_FALSE(chrome.serverSync);
@@ -453,11 +401,7 @@ TEST_F(MainWindowLogicTest, ServerIconStaysWhileAnyActionRunsAndTheLostServerHid
     EXPECT_FALSE(chrome.lostServer);
     logic.serverConnectWithState(true);
     EXPECT_FALSE(chrome.lostServer);
-}
 
-TEST_F(MainWindowLogicTest, DeviceIconOnlyWhileConnectedAndTheAnimationWraps)
-{
-    awake();
     logic.didDoSynchronizationActionDevice(std::nullopt);
     EXPECT_FALSE(chrome.deviceSync);
     connect();
@@ -471,7 +415,6 @@ TEST_F(MainWindowLogicTest, DeviceIconOnlyWhileConnectedAndTheAnimationWraps)
 
 TEST_F(MainWindowLogicTest, NewConnectionKeepsTheFirstRunsDialogsAndDropsThemLater)
 {
-    awake();
     logic.patchPoolDirectoryObject({});
     coordinator.slotsInBank = 4;
     coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
@@ -493,11 +436,13 @@ TEST_F(MainWindowLogicTest, NewConnectionKeepsTheFirstRunsDialogsAndDropsThemLat
     EXPECT_FALSE(appDelegate.isDeviceConnected());
 }
 
-// A picture stored after the connection found none shows then; before a connection it waits for it.
-TEST_F(MainWindowLogicTest, AModelPictureThatArrivesLateShowsInTheHeader)
+// The picture is decoded off the main thread and lands later: one stored after the connection found none
+// shows then (before a connection it waits for one); one asked for a unit that has gone since, overtaken
+// by a later ask, or landing after the window closed never shows.
+TEST_F(MainWindowLogicTest, AModelPictureShowsOnlyForTheUnitAndTheAskItCameFor)
 {
-    awake();
-    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    const QImage picture(4, 4, QImage::Format_RGB32);
+    coordinator.deviceImage = picture;
     logic.deviceImageDidArrive();
     coordinator.answerDeviceImages();
     EXPECT_FALSE(chrome.hasDeviceImage);
@@ -505,42 +450,32 @@ TEST_F(MainWindowLogicTest, AModelPictureThatArrivesLateShowsInTheHeader)
     logic.deviceConnectWithState(1);
     coordinator.answerDeviceImages();
     EXPECT_FALSE(chrome.hasDeviceImage);
-    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    coordinator.deviceImage = picture;
     logic.deviceImageDidArrive();
     coordinator.answerDeviceImages();
     EXPECT_TRUE(chrome.hasDeviceImage);
-}
 
-// The picture is decoded off the main thread and lands later: one asked for a unit that has gone since, or
-// overtaken by a later ask, never shows.
-TEST_F(MainWindowLogicTest, AModelPictureThatLandsAfterTheUnitWentIsNotShown)
-{
-    awake();
-    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
+    logic.deviceDisonnect();
+    chrome.hasDeviceImage = false;
     logic.deviceConnectWithState(1);
     EXPECT_FALSE(chrome.hasDeviceImage);
     logic.deviceDisonnect();
     coordinator.answerDeviceImages();
     EXPECT_FALSE(chrome.hasDeviceImage);
-
     logic.deviceConnectWithState(1);
     logic.deviceImageDidArrive();
     ASSERT_EQ(coordinator.imageAsks.size(), 2U);
     // The first ask's answer is stale once the second is out.
     auto first = std::move(coordinator.imageAsks.front());
     coordinator.imageAsks.erase(coordinator.imageAsks.begin());
-    first(QImage(4, 4, QImage::Format_RGB32));
+    first(picture);
     EXPECT_FALSE(chrome.hasDeviceImage);
     coordinator.answerDeviceImages();
     EXPECT_TRUE(chrome.hasDeviceImage);
-}
 
-// The window may close while the picture is still being decoded: its answer finds the logic gone.
-TEST_F(MainWindowLogicTest, AModelPictureThatLandsAfterTheWindowClosedIsDropped)
-{
+    chrome.hasDeviceImage = false;
     auto closing = std::make_unique<MainWindowLogic>();
     awake(*closing);
-    coordinator.deviceImage = QImage(4, 4, QImage::Format_RGB32);
     closing->deviceConnectWithState(1);
     ASSERT_EQ(coordinator.imageAsks.size(), 1U);
     closing.reset();
@@ -550,47 +485,34 @@ TEST_F(MainWindowLogicTest, AModelPictureThatLandsAfterTheWindowClosedIsDropped)
 
 TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
 {
-    awake();
-    using Report = std::function<void(MainWindowLogic&)>;
-    struct Case {
-        const char* name;
-        Report report;
-        CallLog expected;
-        bool stillConnected;
-    };
     const CallLog lost{"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder",
                        "info Main_LostConnectionWithDevice"};
-    const CallLog cleared{"clearUndoStack", "savePatchPoolToLocal"};
-    const Case cases[] = {
+    const CallLog letGo{"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"};
+    const CallLog ejectAgain{"info Patch_ErrorAndEjectDevice", "ejectDevice"};
+    const std::tuple<const char*, Report, CallLog, bool> cases[] = {
         {"disconnect", [](auto& l) { l.deviceDisonnect(); }, lost, false},
         {"no reply", [](auto& l) { l.deviceLostConnectOrNoReply(); }, lost, false},
         {"no reply during a write", [](auto& l) { l.deviceLostDuringWrite({"01:2", "03:4"}); },
          {"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder",
           "info Main_LostDuringWriteSlotsUnsure 01:2, 03:4"},
          false},
-        {"eject done", [](auto& l) { l.ejectDeviceWithState(1); },
-         {"clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
+        {"eject done", [](auto& l) { l.ejectDeviceWithState(1); }, {"clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
         {"eject unplugged", [](auto& l) { l.ejectDeviceWithState(-4); }, lost, false},
         {"eject refused", [](auto& l) { l.ejectDeviceWithState(0); }, {"info Main_EjectDeviceFailed"}, true},
         {"eject without a unit", [](auto& l) { l.ejectDeviceWithState(-2); }, lost, false},
-        {"let go", [](auto& l) { l.deviceLetGo(); },
-         {"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder"}, false},
-        {"sleep", [](auto& l) { l.systemDidSleep(); }, cleared, false},
+        {"let go", [](auto& l) { l.deviceLetGo(); }, letGo, false},
+        {"sleep", [](auto& l) { l.systemDidSleep(); }, {"clearUndoStack", "savePatchPoolToLocal"}, false},
         {"effect list lost", [](auto& l) { l.getQFXListwithFailedState(-4); },
          {"ejectDevice", "clearUndoStack", "savePatchPoolToLocal", "info Main_LostConnectionWithDevice"}, false},
         {"effect list failed", [](auto& l) { l.getQFXListwithFailedState(0); }, {"info Main_GetQFXListFailed"}, true},
         {"patch list lost", [](auto& l) { l.getPatchListWithFailedState(-4); },
          {"clearUndoStack", "savePatchPoolToLocal", "info Main_LostConnectionWithDevice"}, false},
         {"patch list failed", [](auto& l) { l.getPatchListWithFailedState(-1); }, {"info Main_GetPatchListFailed"}, true},
-        {"list damaged", [](auto& l) { l.readQFXListFail(); },
-         {"clearUndoStack", "savePatchPoolToLocal", "info Main_ReadQFXListFailed"}, false},
+        {"list damaged", [](auto& l) { l.readQFXListFail(); }, {"clearUndoStack", "savePatchPoolToLocal", "info Main_ReadQFXListFailed"}, false},
         {"list repaired", [](auto& l) { l.deviceEffectListRepaired(std::nullopt); }, {"info Main_DeviceEffectListRepaired"}, true},
-        {"module dropped", [](auto& l) { l.deviceEffectListRepaired("Comp.QF2"); },
-         {"info Main_DeviceEffectDroppedFromList Comp.QF2"}, true},
-        {"patch write error", [](auto& l) { l.writePatchItemWithFailedState(-3, patch("old"), 0); },
-         {"info Patch_ErrorAndEjectDevice", "ejectDevice"}, true},
-        {"patch write without old", [](auto& l) { l.writePatchItemWithFailedState(0, nullptr, 0); },
-         {"info Patch_ErrorAndEjectDevice", "ejectDevice"}, true},
+        {"module dropped", [](auto& l) { l.deviceEffectListRepaired("Comp.QF2"); }, {"info Main_DeviceEffectDroppedFromList Comp.QF2"}, true},
+        {"patch write error", [](auto& l) { l.writePatchItemWithFailedState(-3, patch("old"), 0); }, ejectAgain, true},
+        {"patch write without old", [](auto& l) { l.writePatchItemWithFailedState(0, nullptr, 0); }, ejectAgain, true},
         {"flush", [](auto& l) { l.fileLishFlushWithFailedState(0); }, {}, true},
         {"select", [](auto& l) { l.selectPatchItem(patch("x"), 0); }, {}, true},
         {"eject allowed", [](auto& l) { l.didAllowEjectAction(); }, {}, true},
@@ -598,43 +520,37 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         // A save that failed while the program runs (a disconnect's, a sleep's) says so, and why.
         {"pool not saved", [](auto& l) { l.patchPoolNotSaved("disk full"); }, {"info Main_PatchPoolNotSaved disk full"}, true},
         {"pool kept", [](auto& l) { l.patchPoolKeptFromLastRun(); }, {"info Main_PatchPoolKeptFromLastRun"}, true},
-        {"pool kept without", [](auto& l) { l.patchPoolKeptWithout("\"/a.qptc\""); },
-         {"info Main_PatchPoolKeptWithout \"/a.qptc\""}, true},
+        {"pool kept without", [](auto& l) { l.patchPoolKeptWithout("\"/a.qptc\""); }, {"info Main_PatchPoolKeptWithout \"/a.qptc\""}, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, report, expected, stillConnected] : cases) {
         connect();
-        c.report(logic);
-        EXPECT_EQ(log, c.expected) << c.name;
-        EXPECT_EQ(appDelegate.isDeviceConnected(), c.stillConnected) << c.name;
+        report(logic);
+        EXPECT_EQ(log, expected) << name;
+        EXPECT_EQ(appDelegate.isDeviceConnected(), stillConnected) << name;
     }
-}
 
-// A failure after which the coordinator takes no request for the unit leaves no unit on the screen: the
-// window clears as for a loss, with the failure's own message over it, and Connect can be used again.
-TEST_F(MainWindowLogicTest, AFailureThatLetsTheUnitGoClearsTheWindowAndTellsWhy)
-{
-    awake();
-    using Work = CommonUtilsDelegate::DeviceWork;
-    using Report = std::function<void(MainWindowLogic&)>;
+    // A failure after which the coordinator takes no request for the unit leaves no unit on the screen: the
+    // window clears as for a loss, with the failure's own message over it, and Connect can be used again.
     const std::tuple<const char*, Report, const char*> failures[] = {
         {"effect list unreadable", [](auto& l) { l.getQFXListwithFailedState(0); }, "info Main_GetQFXListFailed"},
         {"dump failed", [](auto& l) { l.getPatchListWithFailedState(0); }, "info Main_GetPatchListFailed"},
     };
     for (const auto& [name, report, told] : failures) {
+        SCOPED_TRACE(name);
         connect();
         logic.deviceWorkDidStart(Work::Reading);
         logic.performMenuAction(Action::DisconnectDevice);
-        ASSERT_TRUE(logic.isEjectWaiting()) << name;
+        ASSERT_TRUE(logic.isEjectWaiting());
         log.clear();
         logic.deviceLetGo();
         report(logic);
-        EXPECT_EQ(log, (CallLog{"clearAllDialog", "clearUndoStack", "savePatchPoolToLocal", "removeDeviceDataFolder", told}))
-            << name;
-        EXPECT_FALSE(appDelegate.isDeviceConnected()) << name;
-        EXPECT_FALSE(logic.isEjectWaiting()) << name;
-        EXPECT_TRUE(logic.validateMenuItem(Action::ConnectDevice)) << name;
-        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice)) << name;
-        EXPECT_EQ(chrome.deviceWork, "") << name;
+        CallLog expected = letGo;
+        expected.push_back(told);
+        EXPECT_EQ(log, expected);
+        EXPECT_FALSE(appDelegate.isDeviceConnected() || logic.isEjectWaiting());
+        EXPECT_TRUE(logic.validateMenuItem(Action::ConnectDevice));
+        EXPECT_FALSE(logic.validateMenuItem(Action::DisconnectDevice));
+        EXPECT_EQ(chrome.deviceWork, "");
     }
     // A refused eject leaves the unit as it was, able to eject again.
     connect();
@@ -648,7 +564,6 @@ TEST_F(MainWindowLogicTest, AFailureThatLetsTheUnitGoClearsTheWindowAndTellsWhy)
 
 TEST_F(MainWindowLogicTest, TerminatingReportsEndTheProgramLaterWhenDismissed)
 {
-    awake();
     logic.allQFXDataWithState(3);
     EXPECT_TRUE(dialogs.completions.empty());
     logic.allQFXDataWithState(1);
@@ -673,7 +588,6 @@ TEST_F(MainWindowLogicTest, TerminatingReportsEndTheProgramLaterWhenDismissed)
 
 TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
 {
-    awake();
     struct Case {
         int actionType;
         bool favourite, deleted;  // as the screen left the entry
@@ -688,46 +602,36 @@ TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
         {5, false, false, 1, false, false},  // an add: the added entry goes
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.actionType);
         connect();
         auto entry = effect(7, "Echo");
         entry->isFavourite = c.favourite;
         entry->isDeleted = c.deleted;
         effects.setEffectList({effect(1, "Delay"), entry});
         logic.writeEffectItem(effect(7, "reported"), c.actionType, 0);
-        ASSERT_EQ(effects.effectList().size(), c.count) << c.actionType;
-        EXPECT_EQ(entry->isFavourite, c.favouriteAfter) << c.actionType;
-        EXPECT_EQ(entry->isDeleted, c.deletedAfter) << c.actionType;
-        EXPECT_EQ(log, (CallLog{"info Main_WriteEffectItemFailed Echo"})) << c.actionType;
+        ASSERT_EQ(effects.effectList().size(), c.count);
+        EXPECT_EQ(entry->isFavourite, c.favouriteAfter);
+        EXPECT_EQ(entry->isDeleted, c.deletedAfter);
+        EXPECT_EQ(log, (CallLog{"info Main_WriteEffectItemFailed Echo"}));
         EXPECT_EQ(effects.calls.back(), "reloadDataInEffectList");
     }
     for (int lost : {-3, -4}) {
         connect();
         effects.setEffectList({effect(7, "Echo")});
         logic.writeEffectItem(effect(7, "Echo"), 3, lost);
-        EXPECT_EQ(log, (CallLog{"ejectDevice", "clearUndoStack", "savePatchPoolToLocal",
-                                "info Main_LostConnectionWithDevice"}));
+        EXPECT_EQ(log, (CallLog{"ejectDevice", "clearUndoStack", "savePatchPoolToLocal", "info Main_LostConnectionWithDevice"}));
         EXPECT_TRUE(effects.effectList().empty());
     }
     connect();
     logic.writeEffectItem(effect(9, "absent"), 5, 0);
     EXPECT_TRUE(log.empty());
-}
-
-TEST_F(MainWindowLogicTest, AnEffectFileMissingHereKeepsTheUnitAndNamesTheFile)
-{
-    awake();
-    connect();
+    // An effect file missing here keeps the unit and names the file.
     auto kept = effect(1, "Delay");
     effects.setEffectList({kept, effect(7, "Echo")});
     logic.writeEffectItem(effect(7, "Echo"), 5, CommonUtilsDelegate::kEffectFileMissing);
     EXPECT_EQ(log, (CallLog{"info Main_EffectFileMissing Echo"}));
-    ASSERT_EQ(effects.effectList().size(), 1U);
-    EXPECT_EQ(effects.effectList()[0], kept);
-}
-
-TEST_F(MainWindowLogicTest, FailedEffectDeleteUndeletesTheEntry)
-{
-    awake();
+    EXPECT_EQ(effects.effectList(), (EffectScreen::EffectItems{kept}));
+    // A failed delete undeletes the entry.
     for (int state : {0, -4}) {
         connect();
         auto entry = effect(7, "Echo");
@@ -741,7 +645,6 @@ TEST_F(MainWindowLogicTest, FailedEffectDeleteUndeletesTheEntry)
 
 TEST_F(MainWindowLogicTest, SinglePatchWritePutsTheOldPatchBackInsideTheList)
 {
-    awake();
     connect();
     patches.setPatchItems({patch("A"), patch("B")});
     logic.writePatchItemWithFailedState(0, patch("old"), 1);
@@ -754,7 +657,6 @@ TEST_F(MainWindowLogicTest, SinglePatchWritePutsTheOldPatchBackInsideTheList)
 
 TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesTheInterface)
 {
-    awake();
     logic.patchPoolDirectoryObject({});
     connect();
     auto& summaries = patches.numberOfRestoredDictionaryArray();
@@ -776,18 +678,11 @@ TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesT
     logic.writePatchListWithState(0);
     EXPECT_EQ(log, (CallLog{"info Main_WritePatchListFailed"}));
     EXPECT_TRUE(summaries.empty());
-    EXPECT_FALSE(appDelegate.isRestoringAll());
-    EXPECT_FALSE(patches.lockPatchList);
+    EXPECT_FALSE(appDelegate.isRestoringAll() || patches.lockPatchList);
     EXPECT_TRUE(backUpAllEnabled());
-}
 
-// A restore cut short by a lost unit never reports; its summary goes with the unit, so the next restore
-// shows its own counts.
-TEST_F(MainWindowLogicTest, ARestoreTheUnitTookAlongLeavesNoSummaryForTheNext)
-{
-    awake();
-    logic.patchPoolDirectoryObject({});
-    using Report = std::function<void(MainWindowLogic&)>;
+    // A restore cut short by a lost unit never reports; its summary goes with the unit, so the next
+    // restore shows its own counts.
     const std::pair<const char*, Report> losses[] = {
         {"unplugged", [](auto& l) { l.deviceDisonnect(); }},
         {"no reply", [](auto& l) { l.deviceLostConnectOrNoReply(); }},
@@ -796,7 +691,6 @@ TEST_F(MainWindowLogicTest, ARestoreTheUnitTookAlongLeavesNoSummaryForTheNext)
     };
     for (const auto& [name, lose] : losses) {
         connect();
-        auto& summaries = patches.numberOfRestoredDictionaryArray();
         summaries.push_back({50, 100});
         lose(logic);
         connect();
@@ -809,7 +703,6 @@ TEST_F(MainWindowLogicTest, ARestoreTheUnitTookAlongLeavesNoSummaryForTheNext)
 
 TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
 {
-    awake();
     connect();
     logic.effectListFromDevice({effect(1, "Delay")});
     EXPECT_TRUE(effects.isEffectListLoaded);
@@ -842,37 +735,33 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
 
 TEST_F(MainWindowLogicTest, EffectPoolSortsCategoriesByIdAndEffectsByNameIgnoringCase)
 {
-    const auto leaf = [](std::shared_ptr<EffectItem> item) {
-        auto node = std::make_shared<DirectoryObject>();
-        node->name = item->effectName;
-        node->object = std::move(item);
-        return node;
-    };
-    const auto group = [](std::string name, std::vector<std::shared_ptr<DirectoryObject>> children) {
-        auto node = std::make_shared<DirectoryObject>();
-        node->name = std::move(name);
-        node->childDirectories = std::move(children);
-        return node;
+    const auto node = [](std::string name, std::vector<std::shared_ptr<DirectoryObject>> children,
+                         std::shared_ptr<EffectItem> item = nullptr) {
+        auto made = std::make_shared<DirectoryObject>();
+        made->name = std::move(name);
+        made->childDirectories = std::move(children);
+        if (item) made->object = std::move(item);
+        return made;
     };
     auto echo = effect(1, "Echo");
     auto delay = effect(2, "delay");
     echo->effectCategoryID = delay->effectCategoryID = 5;
     auto drive = effect(3, "Drive");
     drive->effectCategoryID = 2;
-    auto model = group("Model", {group("Delays", {leaf(echo), leaf(delay), group("no item", {})}),
-                                 group("empty", {}), group("Drives", {leaf(drive)})});
+    auto model = node("Model", {node("Delays", {node("Echo", {}, echo), node("delay", {}, delay), node("no item", {})}),
+                                node("empty", {}), node("Drives", {node("Drive", {}, drive)})});
     MainWindowLogic::sortEffectPool({model});
-    std::vector<std::string> order;
-    for (const auto& category : model->childDirectories) order.push_back(*category->name);
-    EXPECT_EQ(order, (std::vector<std::string>{"empty", "Drives", "Delays"}));
-    order.clear();
-    for (const auto& node : model->childDirectories[2]->childDirectories) order.push_back(*node->name);
-    EXPECT_EQ(order, (std::vector<std::string>{"no item", "delay", "Echo"}));
+    const auto names = [](const auto& nodes) {
+        Strings order;
+        for (const auto& each : nodes) order.push_back(*each->name);
+        return order;
+    };
+    EXPECT_EQ(names(model->childDirectories), (Strings{"empty", "Drives", "Delays"}));
+    EXPECT_EQ(names(model->childDirectories[2]->childDirectories), (Strings{"no item", "delay", "Echo"}));
 }
 
 TEST_F(MainWindowLogicTest, HeaderShowsNameVersionAndRoundedMemory)
 {
-    awake();
     coordinator.deviceVersion = "1.2";
     logic.didGetDeviceMemory(42.5F);
     EXPECT_EQ(chrome.memory, 0U);
@@ -891,7 +780,6 @@ TEST_F(MainWindowLogicTest, HeaderShowsNameVersionAndRoundedMemory)
 
 TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndOncePerConnection)
 {
-    awake();
     log.clear();
     logic.performMenuAction(Action::InformUpdatingApplication);
     logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
@@ -917,7 +805,6 @@ TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndOncePerConnection)
 
 TEST_F(MainWindowLogicTest, UpdatedEffectsReplaceTheirRowAndEverySheetListsThemAll)
 {
-    awake();
     connect();
     effects.setEffectList({effect(1, "Delay"), effect(7, "Echo")});
     logic.didFinishUpdateEffectDevice();
@@ -945,7 +832,6 @@ TEST_F(MainWindowLogicTest, UpdatedEffectsReplaceTheirRowAndEverySheetListsThemA
 
 TEST_F(MainWindowLogicTest, DuplicateNamePromptCopiesBesideOrOver)
 {
-    awake();
     log.clear();
     logic.copyPatchFileFrom("/a/src.qptc", "/b/taken.qptc", "/b/taken (1).qptc");
     EXPECT_EQ(log.back(), "duplicateAlert taken.qptc");
@@ -961,21 +847,19 @@ TEST_F(MainWindowLogicTest, DuplicateNamePromptCopiesBesideOrOver)
 
 TEST_F(MainWindowLogicTest, HelpOpensTheManualOfTheLanguageAndTheHistoryPage)
 {
-    awake();
     EXPECT_FALSE(logic.validateMenuItem(Action::Manual)) << "no guide installed: the item is greyed";
     std::ofstream(folder.path() + "/PEXO Rigmora Reference guide.pdf") << "%PDF";
     EXPECT_TRUE(logic.validateMenuItem(Action::Manual));
     logic.performMenuAction(Action::Manual);
     logic.performMenuAction(Action::VersionUpdateHistory);
-    EXPECT_EQ(opener.opened, (std::vector<std::string>{"file " + folder.path() + "/PEXO Rigmora Reference guide.pdf",
-                                                        "url https://example.test/history-en"}));
+    EXPECT_EQ(opener.opened, (Strings{"file " + folder.path() + "/PEXO Rigmora Reference guide.pdf", "url https://example.test/history-en"}));
     opener.opened.clear();
     MainWindowLogic japanese;
     awake(japanese, "ja");
     EXPECT_FALSE(japanese.validateMenuItem(Action::Manual)) << "no Japanese guide here";
     japanese.performMenuAction(Action::Manual);
     japanese.performMenuAction(Action::VersionUpdateHistory);
-    EXPECT_EQ(opener.opened, (std::vector<std::string>{"url https://example.test/history-ja"}));
+    EXPECT_EQ(opener.opened, (Strings{"url https://example.test/history-ja"}));
 }
 
 }  // namespace

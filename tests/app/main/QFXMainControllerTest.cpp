@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include <QGuiApplication>
 #include <QAbstractItemView>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
@@ -18,24 +15,31 @@
 #include <cstdlib>
 #include <set>
 
+#include "app/controls/AutoClosePopover.h"
 #include "app/effect/EffectListModel.h"
 #include "app/effect/EffectPoolPanel.h"
 #include "app/effect/EffectUpdateView.h"
-#include "app/controls/AutoClosePopover.h"
 #include "app/main/QueueMainDialogs.h"
-#include "app/views/InterfaceTexts.h"
 #include "app/shell/FlashWindowController.h"
 #include "app/views/ApplicationVersionView.h"
+#include "app/views/InterfaceTexts.h"
 #include "library/models/DirectoryObject.h"
 #include "library/models/EffectItem.h"
 #include "library/models/PatchItem.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Localizer.h"
+#include "support/app/Events.h"
 #include "support/app/MainControllerRig.h"
 
 namespace {
 
-using QFXMainControllerTest = testing_app::MainControllerRig;
+class QFXMainControllerTest : public testing_app::MainControllerRig {
+protected:
+    long closes() const { return std::count(log.begin(), log.end(), "closeApp"); }
+    static void ctrlQ(QWidget* to) { testing_app::key(to, Qt::Key_Q, Qt::ControlModifier, QStringLiteral("\x11")); }
+    QString busy() const { return controller.deviceWorkLabel()->accessibleName(); }
+    static QString quitAfterSheet() { return InterfaceTexts::localizedString("Main_BusyQuitAfterSheet"); }
+};
 
 TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByItself)
 {
@@ -80,10 +84,8 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     EXPECT_TRUE(std::none_of(actions.begin(), actions.end(), [](QAction* action) {
         return action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Q);
     }));
-    QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier);
-    QCoreApplication::sendEvent(sheet, &ctrlQ);
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QCoreApplication::sendEvent(sheet, &escape);
+    ctrlQ(sheet);
+    testing_app::key(sheet, Qt::Key_Escape);
     EXPECT_FALSE(sheet->close());
     window.close();
     settle();
@@ -91,13 +93,13 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     EXPECT_TRUE(appDelegate.isShowingDialog());
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-    EXPECT_EQ(controller.deviceWorkLabel()->accessibleName(), InterfaceTexts::localizedString("Main_BusyQuitAfterSheet"));
+    EXPECT_EQ(busy(), quitAfterSheet());
     EXPECT_TRUE(controller.deviceWorkLabel()->isVisible());
 
     dialogQueue.informationView()->okButton()->click();
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
-    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(closes(), 1) << testing::PrintToString(log);
 }
 
 // Ctrl+Q quits from the window, and from a popover open over it (the undo popover, a row's menu), which
@@ -112,13 +114,10 @@ TEST_F(QFXMainControllerTest, CtrlQQuitsFromTheWindowAndFromAPopoverOverIt)
         target->show();
         settle();
         log.clear();
-        QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, QStringLiteral("\x11"));
-        QCoreApplication::sendEvent(target->focusWidget() ? target->focusWidget() : target, &ctrlQ);
+        ctrlQ(target->focusWidget() ? target->focusWidget() : target);
         settle();
-        EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
-        if (target != &window) {
-            EXPECT_FALSE(target->isVisible()) << "the popover closes";
-        }
+        EXPECT_EQ(closes(), 1) << testing::PrintToString(log);
+        EXPECT_TRUE(target == &window || !target->isVisible()) << "the popover closes";
         controller.deviceDisonnect();
         dialogQueue.clearAllDialog();
     }
@@ -146,10 +145,9 @@ TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
     ASSERT_TRUE(field && field->isVisible());
     field->setFocus();
     log.clear();
-    QKeyEvent ctrlQ(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, QStringLiteral("\x11"));
-    QCoreApplication::sendEvent(field, &ctrlQ);
+    ctrlQ(field);
     EXPECT_EQ(field->text(), QStringLiteral("Name"));
-    EXPECT_EQ(controller.deviceWorkLabel()->accessibleName(), InterfaceTexts::localizedString("Main_BusyQuitAfterSheet"));
+    EXPECT_EQ(busy(), quitAfterSheet());
 
     dialogQueue.closeSheetOf(form);
     settle();
@@ -159,34 +157,41 @@ TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
     controller.deviceDisonnect();
     settle();
     EXPECT_TRUE(appDelegate.isShowingDialog()) << "the lost unit is told";
-    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 0) << testing::PrintToString(log);
-    EXPECT_NE(controller.deviceWorkLabel()->accessibleName().indexOf(InterfaceTexts::localizedString("Main_BusyQuitAfterSheet")), -1);
+    EXPECT_EQ(closes(), 0) << testing::PrintToString(log);
+    EXPECT_TRUE(busy().contains(quitAfterSheet()));
     ASSERT_NE(dialogQueue.informationView(), nullptr);
     dialogQueue.informationView()->okButton()->click();
     settle();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "closeApp"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(closes(), 1) << testing::PrintToString(log);
 }
 
 // The option items and their handlers, by the names the menu's wiring uses; the file keeps what they set.
+// Only the shown screen sits in the window, and the version window is kept.
 TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKeepsIt)
 {
-    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
-    EXPECT_TRUE(controller.deviceUpdateMenuItem()->isChecked());
+    const auto checks = [this] {
+        return std::pair(controller.appUpdateMenuItem()->isChecked(), controller.deviceUpdateMenuItem()->isChecked());
+    };
+    EXPECT_EQ(checks(), std::pair(true, true));
     controller.didClickInformUpdatingDeviceMenu();
-    EXPECT_FALSE(controller.deviceUpdateMenuItem()->isChecked());
-    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
+    EXPECT_EQ(checks(), std::pair(true, false));
     controller.appUpdateMenuItem()->trigger();
-    EXPECT_FALSE(controller.appUpdateMenuItem()->isChecked());
+    EXPECT_EQ(checks(), std::pair(false, false));
     controller.didClickInformUpdatingApplicationMenu();
     controller.setUpControlMenuState();
-    EXPECT_TRUE(controller.appUpdateMenuItem()->isChecked());
-    EXPECT_FALSE(controller.deviceUpdateMenuItem()->isChecked());
-    controller.didClickVersionMenu();
-    ASSERT_NE(controller.appVersionWindow(), nullptr);
-    controller.appVersionWindow()->close();
+    EXPECT_EQ(checks(), std::pair(true, false));
     controller.didClickOnLicense();
     ASSERT_NE(controller.appLicenseWindow(), nullptr);
     controller.appLicenseWindow()->close();
+    controller.patchManagerButtonClicked();
+    EXPECT_NE(controller.patchManager().view()->parentWidget(), nullptr);
+    EXPECT_EQ(controller.effectManager().view()->parentWidget(), nullptr);
+    controller.didClickVersionMenu();
+    QWidget* first = controller.appVersionWindow();
+    ASSERT_NE(first, nullptr);
+    controller.menuAction(Action::Version)->trigger();
+    EXPECT_EQ(controller.appVersionWindow(), first);
+    first->close();
 }
 
 // The end asked for after a terminating report comes even while more sheets wait behind the one showing.
@@ -237,19 +242,6 @@ TEST(InformationWindows, TakeTheirContentsSizeWideEnoughForTheTitleAndWithinTheS
     EXPECT_EQ(QFXMainController::infoWindowSize(QSize(1400, 900), 120, screen), QSize(1286, 688));
 }
 
-TEST_F(QFXMainControllerTest, OnlyTheShownScreenSitsInTheWindowAndTheVersionWindowIsKept)
-{
-    controller.patchManagerButtonClicked();
-    EXPECT_NE(controller.patchManager().view()->parentWidget(), nullptr);
-    EXPECT_EQ(controller.effectManager().view()->parentWidget(), nullptr);
-    controller.menuAction(Action::Version)->trigger();
-    QWidget* first = controller.appVersionWindow();
-    ASSERT_NE(first, nullptr);
-    controller.menuAction(Action::Version)->trigger();
-    EXPECT_EQ(controller.appVersionWindow(), first);
-    first->close();
-}
-
 // The effect screen counts uses once the unit's patches are read, not before (where every count would
 // read 0), and an effect updated after the count keeps its count.
 TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
@@ -266,19 +258,19 @@ TEST_F(QFXMainControllerTest, UseCountsComeWithThePatchListAndSurviveAnUpdate)
     echo->effectType = 7;
     controller.deviceConnectWithState(1);
     controller.effectListFromDevice({echo});
-    const QModelIndex used = controller.effectManager().view()->findChild<QAbstractItemView*>(
+    const QModelIndex index = controller.effectManager().view()->findChild<QAbstractItemView*>(
         QStringLiteral("EffectTable"))->model()->index(0, EffectListModel::columnOfIdentifier("UsedTimes"));
+    const auto used = [&index] { return index.data().toString().toStdString(); };
     settle();
-    EXPECT_EQ(used.data().toString().toStdString(), "-") << "the patches are still being read";
+    EXPECT_EQ(used(), "-") << "the patches are still being read";
     controller.patchListFromDevice({patchUsing(7), patchUsing(7), patchUsing(3)}, {"A", "B", "C"});
-    ASSERT_TRUE(testing_app::processEventsUntil([&] { return used.data().toString() != QStringLiteral("-"); }));
-    EXPECT_EQ(used.data().toString().toStdString(), "2");
-
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return used() != "-"; }));
+    EXPECT_EQ(used(), "2");
     auto newer = std::make_shared<EffectItem>(*echo);
     newer->effectUsedTimes = 0;
     newer->effectVersion = "2.0";
     controller.effectItem(newer, "1.0");
-    EXPECT_EQ(used.data().toString().toStdString(), "2");
+    EXPECT_EQ(used(), "2");
 }
 
 // Run in English and again under a Japanese locale: no text of the window's chrome, its menus or the update
@@ -352,16 +344,15 @@ TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWait
             }
         return darkest;
     };
-    EXPECT_FALSE(eject->isEnabled());
-    EXPECT_FALSE(controller.menuAction(Action::DisconnectDevice)->isEnabled());
+    // Whether the button and the Disconnect item act.
+    const auto acting = [&] { return std::pair(eject->isEnabled(), enabled(Action::DisconnectDevice)); };
+    EXPECT_EQ(acting(), std::pair(false, false));
     const int disabledInk = darkestInk();
     controller.deviceConnectWithState(1);
-    EXPECT_TRUE(eject->isEnabled());
-    EXPECT_TRUE(controller.menuAction(Action::DisconnectDevice)->isEnabled());
+    EXPECT_EQ(acting(), std::pair(true, true));
     EXPECT_GT(disabledInk - darkestInk(), 60);
     eject->click();
-    EXPECT_FALSE(eject->isEnabled());
-    EXPECT_FALSE(controller.menuAction(Action::DisconnectDevice)->isEnabled());
+    EXPECT_EQ(acting(), std::pair(false, false));
     EXPECT_EQ(eject->text(), QueueMainDialogs::textOf("Main_EjectWaiting"));
     EXPECT_NE(eject->text(), title);
     // It waits greyed, as a disabled button, not in the ink of one that acts.
@@ -416,8 +407,7 @@ TEST_F(QFXMainControllerTest, TheLongestBusyLineShowsWholeBesideTheEjectButton)
         EXPECT_LE(needed.height(), room.height()) << text.toStdString();
         for (const QString& each : text.split(u'\n'))
             EXPECT_LE(line->fontMetrics().horizontalAdvance(each), room.width()) << each.toStdString();
-        if (width == 1280) EXPECT_FALSE(text.contains(u'\n')) << text.toStdString();
-        else EXPECT_TRUE(text.contains(u'\n'));
+        EXPECT_EQ(text.contains(u'\n'), width != 1280) << text.toStdString();
         for (qsizetype at = text.indexOf(u'\n'); at > 0 && at + 1 < text.size(); at = text.indexOf(u'\n', at + 1))
             EXPECT_FALSE(inWord(text.at(at - 1)) && inWord(text.at(at + 1))) << text.toStdString();
     }
