@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QMouseEvent>
 #include <QStandardItemModel>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -12,6 +11,7 @@
 #include "app/controls/ThreePartImage.h"
 #include "app/shell/AppDelegate.h"
 #include "app/views/NamedImages.h"
+#include "support/app/Events.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -22,11 +22,14 @@ protected:
     void TearDown() override { AppDelegate::getInstance().setDeviceConnected(false); }
 };
 
-void press(QWidget& widget, QPointF at, QEvent::Type type = QEvent::MouseButtonPress)
+void press(QWidget& widget, QPoint at, QEvent::Type type = QEvent::MouseButtonPress) { testing_app::mouse(&widget, type, at); }
+
+// A scroller of 200 points over a range of 300 in pages of 100.
+void setUp(QScrollBar& scroller, QSize size = {15, 200})
 {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, widget.mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
-    QCoreApplication::sendEvent(&widget, &event);
+    scroller.resize(size);
+    scroller.setRange(0, 300);
+    scroller.setPageStep(100);
 }
 
 TEST_F(ScrollersAndHeaders, KnobStaysBetweenTheArrowsAndShowsOnlyWhileTheContentOverflows)
@@ -55,9 +58,7 @@ TEST_F(ScrollersAndHeaders, KnobStaysBetweenTheArrowsAndShowsOnlyWhileTheContent
         {"taller than the room", {0, 0, 15, 190}, true, 0.95, QRectF(1, 15, 13, 170)},
         {"exactly the room", {0, 15, 15, 170}, true, 0.9, QRectF(1, 15, 13, 170)},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CustomScroller::knobRect(c.standard, top, bottom, c.visible, c.proportion), c.knob) << c.what;
-    }
+    for (const Case& c : cases) EXPECT_EQ(CustomScroller::knobRect(c.standard, top, bottom, c.visible, c.proportion), c.knob) << c.what;
 }
 
 TEST_F(ScrollersAndHeaders, StandardKnobFollowsTheValueAndTheVisibleShare)
@@ -77,15 +78,10 @@ TEST_F(ScrollersAndHeaders, StandardKnobFollowsTheValueAndTheVisibleShare)
 
 TEST_F(ScrollersAndHeaders, RulerShowsOnlyForAListPastItsVisibleArea)
 {
-    struct Case {
-        int rows, lastRowBottom, visibleHeight;
-        bool expanded;
-    };
-    for (const Case& c : {Case{0, 0, 300, false}, Case{0, 500, 300, false}, Case{5, 275, 300, false},
-                          Case{6, 300, 300, false}, Case{6, 301, 300, true}, Case{30, 1650, 300, true}}) {
-        EXPECT_EQ(CustomScroller::isExpandedOverView(c.rows, c.lastRowBottom, c.visibleHeight), c.expanded)
-            << c.rows << " rows ending at " << c.lastRowBottom;
-    }
+    const std::tuple<int, int, bool> cases[] = {{0, 0, false}, {0, 500, false}, {5, 275, false},
+                                                {6, 300, false}, {6, 301, true},  {30, 1650, true}};
+    for (const auto& [rows, lastRowBottom, expanded] : cases)
+        EXPECT_EQ(CustomScroller::isExpandedOverView(rows, lastRowBottom, 300), expanded) << rows << " rows ending at " << lastRowBottom;
 }
 
 TEST_F(ScrollersAndHeaders, HiddenRulerDrawsNoKnobAndIgnoresAPressOnItsPlace)
@@ -93,29 +89,26 @@ TEST_F(ScrollersAndHeaders, HiddenRulerDrawsNoKnobAndIgnoresAPressOnItsPlace)
     for (const bool effect : {false, true}) {
         CustomScroller scroller;
         scroller.setIsEffectManagerRuler(effect);
-        scroller.resize(15, 200);
-        scroller.setRange(0, 300);
-        scroller.setPageStep(100);
+        setUp(scroller);
         const QImage hidden = scroller.grab().toImage();
         const QColor slotColour = NamedImages::image(QStringLiteral("knob_background")).pixelColor(7, 4);
         EXPECT_EQ(hidden.pixelColor(7, 40).rgb(), slotColour.rgb());
-        press(scroller, {7, 40});
+        press(scroller, QPoint(7, 40));
         EXPECT_FALSE(scroller.isSliderDown());
 
         scroller.setRulerVisible(true);
         const QImage shown = scroller.grab().toImage();
-        const QColor knobColour =
-            NamedImages::image(CustomScroller::knobMiddleImageName(effect)).pixelColor(5, 2);
+        const QColor knobColour = NamedImages::image(CustomScroller::knobMiddleImageName(effect)).pixelColor(5, 2);
         EXPECT_EQ(shown.pixelColor(7, 40).rgb(), knobColour.rgb()) << effect;
         // Once chosen, the knob's pictures stay.
         scroller.setIsEffectManagerRuler(!effect);
         EXPECT_EQ(scroller.grab().toImage().pixelColor(7, 40).rgb(), knobColour.rgb());
 
-        press(scroller, {7, 40});
+        press(scroller, QPoint(7, 40));
         EXPECT_TRUE(scroller.isSliderDown());
-        press(scroller, {7, 115}, QEvent::MouseMove);
+        press(scroller, QPoint(7, 115), QEvent::MouseMove);
         EXPECT_EQ(scroller.value(), 150);
-        press(scroller, {7, 115}, QEvent::MouseButtonRelease);
+        press(scroller, QPoint(7, 115), QEvent::MouseButtonRelease);
         EXPECT_FALSE(scroller.isSliderDown());
     }
 }
@@ -123,16 +116,14 @@ TEST_F(ScrollersAndHeaders, HiddenRulerDrawsNoKnobAndIgnoresAPressOnItsPlace)
 TEST_F(ScrollersAndHeaders, ArrowsStepAndTheSlotPages)
 {
     CustomScroller scroller;
-    scroller.resize(15, 200);
-    scroller.setRange(0, 300);
-    scroller.setPageStep(100);
+    setUp(scroller);
     scroller.setSingleStep(10);
     scroller.setRulerVisible(true);
-    press(scroller, {7, 195});
+    press(scroller, QPoint(7, 195));
     EXPECT_EQ(scroller.value(), 10);
-    press(scroller, {7, 5});
+    press(scroller, QPoint(7, 5));
     EXPECT_EQ(scroller.value(), 0);
-    press(scroller, {7, 150});
+    press(scroller, QPoint(7, 150));
     EXPECT_EQ(scroller.value(), 100);
     EXPECT_EQ(scroller.bottomArrowRect(), QRectF(0, 185, 15, 15));
 }
@@ -145,9 +136,7 @@ TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
         SCOPED_TRACE(orientation);
         NoBackgroundScroller scroller(orientation);
         const bool upright = orientation == Qt::Vertical;
-        scroller.resize(upright ? QSize(15, 200) : QSize(200, 15));
-        scroller.setRange(0, 300);
-        scroller.setPageStep(100);
+        setUp(scroller, upright ? QSize(15, 200) : QSize(200, 15));
         const auto drawn = [&scroller] {
             QImage image(scroller.size(), QImage::Format_ARGB32_Premultiplied);
             image.fill(Qt::transparent);
@@ -184,48 +173,40 @@ TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
 
 TEST_F(ScrollersAndHeaders, HeaderPicturesFollowTheListAndTheSortState)
 {
-    struct Case {
-        std::int64_t type;
-        const char* image;
-    };
-    for (const Case& c : {Case{0, "effect_pool_header"}, Case{1, "effect_list_header"}, Case{2, "patch_pool_header"},
-                          Case{3, "patch_list_header"}, Case{-1, "patch_list_header"}, Case{99, "patch_list_header"}}) {
+    const std::pair<std::int64_t, const char*> headers[] = {{0, "effect_pool_header"}, {1, "effect_list_header"},
+                                                            {2, "patch_pool_header"},  {3, "patch_list_header"},
+                                                            {-1, "patch_list_header"}, {99, "patch_list_header"}};
+    for (const auto& [type, image] : headers) {
         CustomHeaderCell cell;
-        cell.setHeaderType(c.type);
-        EXPECT_EQ(cell.backgroundImageName(), c.image) << c.type;
+        cell.setHeaderType(type);
+        EXPECT_EQ(cell.backgroundImageName(), image) << type;
         EXPECT_FALSE(NamedImages::image(cell.backgroundImageName()).isNull());
     }
-    struct Sort {
-        std::int64_t state;
-        std::optional<QString> image;
-    };
-    for (const Sort& s : {Sort{0, std::nullopt}, Sort{1, QStringLiteral("sort_indicator_ascending")},
-                          Sort{2, QStringLiteral("sort_indicator_descending")},
-                          Sort{-3, QStringLiteral("sort_indicator_descending")}}) {
+    const std::pair<std::int64_t, std::optional<QString>> sorts[] = {{0, std::nullopt},
+                                                                     {1, QStringLiteral("sort_indicator_ascending")},
+                                                                     {2, QStringLiteral("sort_indicator_descending")},
+                                                                     {-3, QStringLiteral("sort_indicator_descending")}};
+    for (const auto& [state, image] : sorts) {
         CustomHeaderCell cell;
-        cell.setSortState(s.state);
-        EXPECT_EQ(cell.sortIndicatorImageName(), s.image) << s.state;
+        cell.setSortState(state);
+        EXPECT_EQ(cell.sortIndicatorImageName(), image) << state;
     }
 }
 
 TEST_F(ScrollersAndHeaders, SeparatorsOnlyBetweenTitledColumns)
 {
     const QRectF frame(100, 0, 120, 25);
-    struct Case {
-        bool hasTitle, notFirst, lastEffect;
-        QVector<QRectF> separators;
-    };
-    const Case cases[] = {
+    const std::tuple<bool, bool, bool, QVector<QRectF>> cases[] = {
         {false, true, true, {}},
         {true, false, true, {}},
         {true, true, false, {QRectF(100, 0, 2, 25)}},
         {true, true, true, {QRectF(100, 0, 2, 25), QRectF(212, 0, 2, 25)}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [hasTitle, notFirst, lastEffect, separators] : cases) {
         CustomHeaderCell cell;
-        cell.setIsNotFirstCell(c.notFirst);
-        cell.setIsLastEffectCell(c.lastEffect);
-        EXPECT_EQ(cell.separatorFrames(frame, c.hasTitle), c.separators) << c.hasTitle << c.notFirst << c.lastEffect;
+        cell.setIsNotFirstCell(notFirst);
+        cell.setIsLastEffectCell(lastEffect);
+        EXPECT_EQ(cell.separatorFrames(frame, hasTitle), separators) << hasTitle << notFirst << lastEffect;
     }
 }
 
@@ -247,10 +228,8 @@ TEST_F(ScrollersAndHeaders, TitleIsCentredAndTheIndicatorOnlyShowsWhenConnectedA
     cell.setSortState(0);
     EXPECT_EQ(cell.sortIndicatorRect(frame, 40, true), std::nullopt);
 
-    EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 100, 20), QRectF(0, 0, 120, 25)),
-              QRectF(30, 0, 90, 20));
-    EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 50, 20), QRectF(0, 0, 120, 25)),
-              QRectF(30, 0, 50, 20));
+    EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 100, 20), QRectF(0, 0, 120, 25)), QRectF(30, 0, 90, 20));
+    EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 50, 20), QRectF(0, 0, 120, 25)), QRectF(30, 0, 50, 20));
     EXPECT_EQ(CustomHeaderCell::measureTitle(QString(), QFont(), QSizeF(120, 25)), QSizeF(0, 0));
 }
 
@@ -283,13 +262,9 @@ TEST_F(ScrollersAndHeaders, HeaderViewPaintsEachSectionWithItsCell)
 TEST_F(ScrollersAndHeaders, ThreePartPiecesKeepTheirCapsUnlessTheyDoNotFit)
 {
     const auto vertical = ThreePartImage::verticalPieces(QRectF(0, 10, 11, 40), 6, 6);
-    EXPECT_EQ(vertical[0], QRectF(0, 10, 11, 6));
-    EXPECT_EQ(vertical[1], QRectF(0, 16, 11, 28));
-    EXPECT_EQ(vertical[2], QRectF(0, 44, 11, 6));
+    EXPECT_EQ(std::vector(vertical.begin(), vertical.end()), (std::vector{QRectF(0, 10, 11, 6), QRectF(0, 16, 11, 28), QRectF(0, 44, 11, 6)}));
     const auto squeezed = ThreePartImage::horizontalPieces(QRectF(5, 0, 8, 24), 6, 6);
-    EXPECT_EQ(squeezed[0], QRectF(5, 0, 4, 24));
-    EXPECT_EQ(squeezed[1], QRectF(9, 0, 0, 24));
-    EXPECT_EQ(squeezed[2], QRectF(9, 0, 4, 24));
+    EXPECT_EQ(std::vector(squeezed.begin(), squeezed.end()), (std::vector{QRectF(5, 0, 4, 24), QRectF(9, 0, 0, 24), QRectF(9, 0, 4, 24)}));
 }
 
 }  // namespace

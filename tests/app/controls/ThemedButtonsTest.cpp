@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
-#include <QVBoxLayout>
-#include <QMouseEvent>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "app/controls/RightClickButton.h"
 #include "app/controls/ScalingWidthTextField.h"
@@ -13,6 +10,7 @@
 #include "app/controls/UnchangeLayoutCell.h"
 #include "app/controls/UnchangedTextColorButton.h"
 #include "app/shell/AppDelegate.h"
+#include "support/app/Events.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -23,34 +21,21 @@ protected:
     void TearDown() override { AppDelegate::getInstance().setIsShowingDialog(false); }
 };
 
-void click(QWidget& widget, Qt::MouseButton button, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    const QPointF at(5, 5);
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget.mapToGlobal(at), button, button, modifiers);
-    QCoreApplication::sendEvent(&widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget.mapToGlobal(at), button, Qt::NoButton, modifiers);
-    QCoreApplication::sendEvent(&widget, &release);
-}
-
 TEST_F(ThemedButtons, EachButtonReleaseSendsItsActionOnceWhileEnabled)
 {
     RightClickButton button(QStringLiteral("Undo"));
     button.resize(80, 24);
-    int left = 0;
-    int right = 0;
+    int left = 0, right = 0;
     button.setAction([&] { ++left; });
     button.setRightAction([&] { ++right; });
-    click(button, Qt::LeftButton);
-    EXPECT_EQ(left, 1);
-    EXPECT_EQ(right, 0);
-    click(button, Qt::RightButton);
-    EXPECT_EQ(left, 1);
-    EXPECT_EQ(right, 1);
+    testing_app::click(&button);
+    EXPECT_EQ(std::pair(left, right), std::pair(1, 0));
+    testing_app::click(&button, {5, 5}, Qt::RightButton);
+    EXPECT_EQ(std::pair(left, right), std::pair(1, 1));
     button.setEnabled(false);
-    click(button, Qt::LeftButton);
-    click(button, Qt::RightButton);
-    EXPECT_EQ(left, 1);
-    EXPECT_EQ(right, 1);
+    testing_app::click(&button);
+    testing_app::click(&button, {5, 5}, Qt::RightButton);
+    EXPECT_EQ(std::pair(left, right), std::pair(1, 1));
 }
 
 // A pointer's press on a menu button leaves the keys with the text being typed (its Undo must not commit
@@ -78,11 +63,9 @@ TEST_F(ThemedButtons, APressLeavesTheKeysWithTheTypingAndTabStillReachesTheButto
     EXPECT_EQ(QApplication::focusWidget(), field);
     EXPECT_EQ(lostFocus, 0);
 
-    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
-    QApplication::sendEvent(field, &tab);
+    testing_app::key(field, Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), button);
-    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    QApplication::sendEvent(button, &space);
+    testing_app::key(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     QApplication::sendEvent(button, &spaceUp);
     EXPECT_EQ(clicks, 2);

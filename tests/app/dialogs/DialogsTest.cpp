@@ -1,13 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
-
-#include <string>
-#include <vector>
 
 #include "app/dialogs/ConfirmationView.h"
 #include "app/dialogs/DevicePropertyViewController.h"
@@ -16,6 +11,7 @@
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/dialogs/UpdateInformationView.h"
 #include "app/shell/AppDelegate.h"
+#include "support/app/Events.h"
 #include "support/app/FakeEffectUpdateSheet.h"
 #include "support/app/FakePatchScreen.h"
 #include "support/app/TestApplication.h"
@@ -26,6 +22,7 @@ static_assert(!std::is_abstract_v<testing_app::FakeEffectUpdateSheet>);
 namespace {
 
 using Log = std::vector<std::string>;
+using testing_app::key;
 
 class Dialogs : public ::testing::Test {
 protected:
@@ -33,20 +30,24 @@ protected:
 
     QString shownInformation() const
     {
-        return queue.showingSheet() && queue.informationView() ? queue.informationView()->informationTextField()->text()
-                                                               : QString();
+        return queue.showingSheet() && queue.informationView() ? queue.informationView()->informationTextField()->text() : QString();
     }
-    void press(QWidget* target, int key)
-    {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        QCoreApplication::sendEvent(target, &event);
-    }
+    void ok() { queue.informationView()->okButton()->click(); }
     void confirm(bool isDefaultFirstButton)
     {
-        queue.showConfirmationDialogWithTitle("Delete?", "It cannot be undone.", "First", "Second",
-                                              [this] { log.push_back("first"); }, [this] { log.push_back("second"); },
-                                              isDefaultFirstButton);
+        queue.showConfirmationDialogWithTitle("Delete?", "It cannot be undone.", "First", "Second", [this] { log.push_back("first"); },
+                                              [this] { log.push_back("second"); }, isDefaultFirstButton);
     }
+    // A name-taken alert whose answers go into the log.
+    DuplicatingFileNameAlert* alert(const char* name, std::function<void()> unanswered = {})
+    {
+        auto* made = new DuplicatingFileNameAlert(name);
+        made->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); }, [this] { log.push_back("replace"); },
+                                [this] { log.push_back("cancel"); }, std::move(unanswered));
+        return made;
+    }
+    // Whether nothing shows, nothing waits and no dialog is said to show.
+    bool idle() const { return !queue.showingSheet() && !queue.isDoingBlockAction() && !appDelegate.isShowingDialog(); }
 
     AppDelegate appDelegate;
     ShowingDialogQueue queue{appDelegate};
@@ -59,13 +60,11 @@ TEST_F(Dialogs, QueuedMessagesShowOneAtATimeInOrder)
     for (const char* text : {"one", "two", "three"}) {
         EXPECT_EQ(shownInformation(), text);
         EXPECT_TRUE(appDelegate.isShowingDialog());
-        press(queue.showingSheet(), Qt::Key_Escape);  // only OK closes a sheet
+        key(queue.showingSheet(), Qt::Key_Escape);  // only OK closes a sheet
         ASSERT_TRUE(queue.showingSheet()->isVisible());
-        queue.informationView()->okButton()->click();
+        ok();
     }
-    EXPECT_EQ(queue.showingSheet(), nullptr);
-    EXPECT_FALSE(queue.isDoingBlockAction());
-    EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_TRUE(idle());
 }
 
 // A sheet has the keys as soon as it shows, also when its window is made active under it afterwards (at
@@ -82,9 +81,8 @@ TEST_F(Dialogs, AShownSheetTakesTheKeysFromItsWindow)
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return sheet->isActiveWindow(); }));
     window.activateWindow();
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return sheet->isActiveWindow(); }));
-    EXPECT_NE(QApplication::focusWidget(), nullptr);
     EXPECT_EQ(QApplication::focusWidget() ? QApplication::focusWidget()->window() : nullptr, sheet);
-    queue.informationView()->okButton()->click();
+    ok();
     appDelegate.setMainWindow(nullptr);
 }
 
@@ -102,14 +100,13 @@ TEST_F(Dialogs, AnActionThatOpensNothingOrASheetThatVanishesReleasesTheQueue)
 
 TEST_F(Dialogs, MessageQueuedFromAButtonShowsAfterTheConfirmationCloses)
 {
-    queue.showConfirmationDialogWithTitle("Title", "Description", "Yes", "No",
-                                          [this] { queue.showDialogWithInformation("done", [this] { log.push_back("ok"); }); },
-                                          {}, true);
+    queue.showConfirmationDialogWithTitle(
+        "Title", "Description", "Yes", "No", [this] { queue.showDialogWithInformation("done", [this] { log.push_back("ok"); }); }, {}, true);
     EXPECT_EQ(queue.confirmationView()->titleLabel()->text(), "Title");
     queue.confirmationView()->firstButton()->click();
     EXPECT_FALSE(queue.confirmationView()->isVisible());
     EXPECT_EQ(shownInformation(), "done");
-    queue.informationView()->okButton()->click();
+    ok();
     EXPECT_EQ(log, Log{"ok"});
     EXPECT_FALSE(appDelegate.isShowingDialog());
 }
@@ -123,142 +120,104 @@ TEST_F(Dialogs, ClearAllDialogClosesTheShownSheetAndDropsTheWaitingOnes)
     queue.clearAllDialog();
     testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
     EXPECT_FALSE(shown->isVisible());
-    EXPECT_EQ(queue.showingSheet(), nullptr);
     EXPECT_EQ(queue.waitingActionCount(), 0u);
-    EXPECT_FALSE(queue.isDoingBlockAction());
-    EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_TRUE(idle());
     EXPECT_TRUE(log.empty());
 }
 
 TEST_F(Dialogs, KeysMoveTheFocusAmongTheButtonsAndReturnClicksIt)
 {
-    struct Case {
-        bool isDefaultFirstButton;
-        std::vector<int> keys;
-        std::string clicked;
+    const std::tuple<bool, std::vector<int>, std::string> cases[] = {
+        {false, {}, "second"},          {false, {Qt::Key_Right}, "first"},        {true, {Qt::Key_Left}, "second"},
+        {true, {Qt::Key_Tab}, "second"}, {true, {Qt::Key_Right, Qt::Key_Tab}, "first"}, {true, {Qt::Key_Escape}, "first"},
+        {true, {Qt::Key_Backtab}, "first"},
     };
-    for (const Case& c : {Case{false, {}, "second"}, Case{false, {Qt::Key_Right}, "first"},
-                          Case{true, {Qt::Key_Left}, "second"}, Case{true, {Qt::Key_Tab}, "second"},
-                          Case{true, {Qt::Key_Right, Qt::Key_Tab}, "first"}, Case{true, {Qt::Key_Escape}, "first"},
-                          Case{true, {Qt::Key_Backtab}, "first"}}) {
+    for (const auto& [isDefaultFirstButton, keys, clicked] : cases) {
+        SCOPED_TRACE(testing::Message() << isDefaultFirstButton << " " << keys.size() << " keys");
         log.clear();
-        confirm(c.isDefaultFirstButton);
+        confirm(isDefaultFirstButton);
         ConfirmationView* view = queue.confirmationView();
-        for (int key : c.keys) press(view, key);
-        EXPECT_EQ(view->firstButton()->isDefault(), c.clicked == "first");
-        EXPECT_EQ(view->secondButton()->isDefault(), c.clicked == "second");
-        press(view, Qt::Key_Return);
-        EXPECT_EQ(log, Log{c.clicked}) << c.keys.size() << " keys";
+        for (int each : keys) key(view, each);
+        EXPECT_EQ(view->firstButton()->isDefault(), clicked == "first");
+        EXPECT_EQ(view->secondButton()->isDefault(), clicked == "second");
+        key(view, Qt::Key_Return);
+        EXPECT_EQ(log, Log{clicked});
         EXPECT_EQ(queue.showingSheet(), nullptr);
     }
 }
 
-TEST_F(Dialogs, DevicePictureOpensThePropertySheetOnlyWhenConnectedAndNoDialogShows)
+// Only a left click on the device picture opens the property sheet, and only while a unit is connected
+// and no dialog shows.
+TEST_F(Dialogs, DevicePictureOpensThePropertySheetOnlyOnALeftClickWhenConnectedAndNoDialogShows)
 {
-    struct Case {
-        bool connected, showing, opens;
+    const std::tuple<bool, bool, Qt::MouseButton, Qt::KeyboardModifiers, bool> cases[] = {
+        {false, false, Qt::LeftButton, {}, false},
+        {true, true, Qt::LeftButton, {}, false},
+        {true, false, Qt::RightButton, {}, false},
+        {true, false, Qt::MiddleButton, {}, false},
+        {true, false, Qt::LeftButton, Qt::MetaModifier, false},  // a Control-click: a right click
+        {true, false, Qt::LeftButton, {}, true},
     };
-    for (const Case& c : {Case{false, false, false}, Case{true, true, false}, Case{true, false, true}}) {
+    for (const auto& [connected, showing, button, modifiers, opens] : cases) {
+        SCOPED_TRACE(testing::Message() << connected << showing << button << modifiers.toInt());
         ShowDeviceIconImageView picture(queue);
         picture.setDeviceName("QX-9");
-        appDelegate.setDeviceConnected(c.connected);
-        appDelegate.setIsShowingDialog(c.showing);
-        QMouseEvent down(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, {});
-        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, {}, {});
-        QCoreApplication::sendEvent(&picture, &down);
-        QCoreApplication::sendEvent(&picture, &up);
-        ASSERT_EQ(queue.showingSheet() != nullptr, c.opens);
-        if (!c.opens) continue;
+        appDelegate.setDeviceConnected(connected);
+        appDelegate.setIsShowingDialog(showing);
+        testing_app::click(&picture, {2, 2}, button, modifiers);
+        ASSERT_EQ(queue.showingSheet() != nullptr, opens);
+        EXPECT_EQ(queue.waitingActionCount(), 0u);
+        if (!opens) continue;
         DevicePropertyViewController* sheet = picture.devicePropertyViewController();
         EXPECT_EQ(sheet->modelNameTextField()->text(), "QX-9");
         EXPECT_EQ(sheet->versionTextField()->text(), "");
         EXPECT_EQ(sheet->deviceModelLabel()->text(), "Device model");
         EXPECT_TRUE(sheet->okButton()->isDefault());
         sheet->okButton()->click();
-        EXPECT_FALSE(appDelegate.isShowingDialog());
-        EXPECT_EQ(queue.showingSheet(), nullptr);
+        EXPECT_TRUE(idle());
     }
 }
 
+// Each answer of the name-taken alert runs its own action through the queue; Return, Escape and a close
+// the window manager sends anyway (it offers no close button of its own) answer Cancel.
 TEST_F(Dialogs, EachAlertAnswerRunsItsOwnActionThroughTheQueue)
 {
-    for (int answer : {DuplicatingFileNameAlert::kCancelReturn, DuplicatingFileNameAlert::kReplaceReturn,
-                       DuplicatingFileNameAlert::kKeepBothReturn}) {
+    const std::pair<int, const char*> answers[] = {{DuplicatingFileNameAlert::kCancelReturn, "cancel"},
+                                                   {DuplicatingFileNameAlert::kReplaceReturn, "replace"},
+                                                   {DuplicatingFileNameAlert::kKeepBothReturn, "keep both"}};
+    for (const auto& [answer, told] : answers) {
         log.clear();
         queue.showDialogWithInformation("first");
-        auto* alert = new DuplicatingFileNameAlert("100% fuzz %@.qptc");
-        alert->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); },
-                                 [this] { log.push_back("replace"); }, [this] { log.push_back("cancel"); });
+        auto* asked = alert("100% fuzz %@.qptc");
         EXPECT_EQ(queue.waitingActionCount(), 1u) << "the alert waits for the sheet before it";
-        queue.informationView()->okButton()->click();
-        ASSERT_EQ(queue.showingSheet(), alert);
-        EXPECT_EQ(alert->text(), "An item named 100% fuzz %@.qptc already exists.");
+        ok();
+        ASSERT_EQ(queue.showingSheet(), asked);
+        EXPECT_EQ(asked->text(), "An item named 100% fuzz %@.qptc already exists.");
         EXPECT_TRUE(appDelegate.isShowingDialog());
-        alert->buttonWithReturnCode(answer)->click();
-        const char* expected[] = {"cancel", "replace", "keep both"};
-        EXPECT_EQ(log, Log{expected[answer - DuplicatingFileNameAlert::kCancelReturn]});
-        EXPECT_FALSE(appDelegate.isShowingDialog());
-        EXPECT_FALSE(queue.isDoingBlockAction());
+        asked->buttonWithReturnCode(answer)->click();
+        EXPECT_EQ(log, Log{told});
+        EXPECT_TRUE(idle());
     }
-    // A close the window manager sends anyway answers as Escape does: Cancel. The alert offers no close
-    // button of its own.
-    for (const bool byEscape : {true, false}) {
+    const std::pair<const char*, std::function<void(DuplicatingFileNameAlert*)>> closes[] = {
+        {"Return", [](auto* asked) { key(asked, Qt::Key_Return); }},
+        {"Escape", [](auto* asked) { key(asked, Qt::Key_Escape); }},
+        {"a close", [](auto* asked) { asked->close(); }},
+    };
+    for (const auto& [name, close] : closes) {
+        SCOPED_TRACE(name);
         log.clear();
-        auto* alert = new DuplicatingFileNameAlert("b");
-        alert->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); },
-                                 [this] { log.push_back("replace"); }, [this] { log.push_back("cancel"); });
-        ASSERT_EQ(queue.showingSheet(), alert);
-        EXPECT_FALSE(alert->windowFlags().testFlag(Qt::WindowCloseButtonHint));
-        if (byEscape) {
-            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QCoreApplication::sendEvent(alert, &escape);
-        } else {
-            alert->close();
-        }
-        EXPECT_EQ(log, Log{"cancel"}) << byEscape;
-        EXPECT_FALSE(appDelegate.isShowingDialog()) << byEscape;
-        EXPECT_EQ(queue.showingSheet(), nullptr) << byEscape;
+        auto* asked = alert("taken.qptc", [this] { log.push_back("unanswered"); });
+        ASSERT_EQ(queue.showingSheet(), asked);
+        EXPECT_FALSE(asked->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_EQ(asked->defaultButton(), asked->buttonWithReturnCode(DuplicatingFileNameAlert::kCancelReturn));
+        close(asked);
+        EXPECT_EQ(log, Log{"cancel"});
+        EXPECT_TRUE(idle());
     }
     auto* silent = new DuplicatingFileNameAlert("a");
     silent->showAlertInWindow(nullptr, queue, {}, {}, {});
     silent->buttonWithReturnCode(DuplicatingFileNameAlert::kReplaceReturn)->click();
-    EXPECT_FALSE(appDelegate.isShowingDialog());
-    EXPECT_EQ(queue.showingSheet(), nullptr);
-}
-
-
-TEST_F(Dialogs, OnlyALeftClickOnTheDevicePictureOpensItsSheet)
-{
-    ShowDeviceIconImageView picture(queue);
-    appDelegate.setDeviceConnected(true);
-    const auto click = [&](Qt::MouseButton button, Qt::KeyboardModifiers modifiers) {
-        QMouseEvent down(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), button, button, modifiers);
-        QMouseEvent up(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), button, {}, modifiers);
-        QCoreApplication::sendEvent(&picture, &down);
-        QCoreApplication::sendEvent(&picture, &up);
-    };
-    click(Qt::RightButton, {});
-    click(Qt::MiddleButton, {});
-    click(Qt::LeftButton, Qt::MetaModifier);  // a Control-click: a right click
-    EXPECT_EQ(queue.showingSheet(), nullptr);
-    EXPECT_EQ(queue.waitingActionCount(), 0u);
-    click(Qt::LeftButton, {});
-    ASSERT_NE(queue.showingSheet(), nullptr);
-    picture.devicePropertyViewController()->okButton()->click();
-    EXPECT_EQ(queue.showingSheet(), nullptr);
-}
-
-TEST_F(Dialogs, ReturnInTheNameTakenAlertAnswersCancel)
-{
-    auto* alert = new DuplicatingFileNameAlert("taken.qptc");
-    alert->showAlertInWindow(nullptr, queue, [this] { log.push_back("keep both"); }, [this] { log.push_back("replace"); },
-                             [this] { log.push_back("cancel"); }, [this] { log.push_back("unanswered"); });
-    ASSERT_EQ(queue.showingSheet(), alert);
-    EXPECT_EQ(alert->defaultButton(), alert->buttonWithReturnCode(DuplicatingFileNameAlert::kCancelReturn));
-    press(alert, Qt::Key_Return);
-    EXPECT_EQ(log, Log{"cancel"});
-    EXPECT_EQ(queue.showingSheet(), nullptr);
-    EXPECT_FALSE(appDelegate.isShowingDialog());
+    EXPECT_TRUE(idle());
 }
 
 // An unplugged unit, a second one or Quit clears the dialogs: a name-taken alert let go that way, waiting
@@ -266,36 +225,29 @@ TEST_F(Dialogs, ReturnInTheNameTakenAlertAnswersCancel)
 TEST_F(Dialogs, ANameTakenAlertTheQueueLetsGoIsAnsweredCancelAndSaysSo)
 {
     const auto ask = [this](const char* name) {
-        auto* alert = new DuplicatingFileNameAlert(name);
-        alert->showAlertInWindow(
-            nullptr, queue, [this] { log.push_back("keep both"); }, [this] { log.push_back("replace"); },
-            [this, name] { log.push_back(std::string("cancel ") + name); },
-            [this, name] {
-                log.push_back(std::string("unanswered ") + name);
-                queue.showDialogWithInformation(QStringLiteral("%1 was not copied").arg(QString::fromLatin1(name)));
-            });
-        return QPointer<DuplicatingFileNameAlert>(alert);
+        return QPointer<DuplicatingFileNameAlert>(alert(name, [this, name] {
+            log.push_back(std::string("unanswered ") + name);
+            queue.showDialogWithInformation(QStringLiteral("%1 was not copied").arg(QString::fromLatin1(name)));
+        }));
+    };
+    const auto letGo = [this](const QPointer<DuplicatingFileNameAlert>& alerted, const char* name) {
+        SCOPED_TRACE(name);
+        queue.clearAllDialog();
+        EXPECT_EQ(log, (Log{"cancel", std::string("unanswered ") + name}));
+        EXPECT_FALSE(alerted && alerted->isVisible());
+        EXPECT_EQ(shownInformation(), QString::fromLatin1(name) + " was not copied");
+        EXPECT_TRUE(appDelegate.isShowingDialog());
+        ok();
+        EXPECT_TRUE(idle());
+        log.clear();
     };
     confirm(true);
     const auto waiting = ask("waiting.qptc");
     EXPECT_EQ(queue.waitingActionCount(), 1u);
-    queue.clearAllDialog();
-    EXPECT_EQ(log, (Log{"cancel waiting.qptc", "unanswered waiting.qptc"}));
-    EXPECT_EQ(shownInformation(), "waiting.qptc was not copied");
-    EXPECT_TRUE(appDelegate.isShowingDialog());
-    queue.informationView()->okButton()->click();
-    EXPECT_EQ(queue.showingSheet(), nullptr);
-    EXPECT_FALSE(appDelegate.isShowingDialog());
-
-    log.clear();
+    letGo(waiting, "waiting.qptc");
     const auto showing = ask("showing.qptc");
     ASSERT_EQ(queue.showingSheet(), showing.data());
-    queue.clearAllDialog();
-    EXPECT_EQ(log, (Log{"cancel showing.qptc", "unanswered showing.qptc"}));
-    EXPECT_FALSE(showing && showing->isVisible());
-    EXPECT_EQ(shownInformation(), "showing.qptc was not copied");
-    queue.informationView()->okButton()->click();
-
+    letGo(showing, "showing.qptc");
     log.clear();
     const auto answered = ask("answered.qptc");
     answered->buttonWithReturnCode(DuplicatingFileNameAlert::kReplaceReturn)->click();
@@ -303,8 +255,7 @@ TEST_F(Dialogs, ANameTakenAlertTheQueueLetsGoIsAnsweredCancelAndSaysSo)
     EXPECT_EQ(log, Log{"replace"});
     EXPECT_EQ(queue.showingSheet(), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_FALSE(waiting) << "every alert goes once it is done with";
-    EXPECT_FALSE(showing);
-    EXPECT_FALSE(answered);
+    EXPECT_FALSE(waiting || showing || answered) << "every alert goes once it is done with";
 }
+
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QDropEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QScrollBar>
@@ -56,19 +55,8 @@ protected:
         std::sort(rows.begin(), rows.end());
         return rows;
     }
-    void doubleClick(int row)
-    {
-        QWidget* viewport = table().viewport();
-        mouse(viewport, QEvent::MouseButtonPress, at(row));
-        mouse(viewport, QEvent::MouseButtonRelease, at(row));
-        mouse(viewport, QEvent::MouseButtonDblClick, at(row));
-        mouse(viewport, QEvent::MouseButtonRelease, at(row));
-    }
-    void key(int code, const QString& text = {})
-    {
-        QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
-        QCoreApplication::sendEvent(&table(), &press);
-    }
+    void doubleClickRow(int row) { doubleClick(table().viewport(), at(row)); }
+    void key(int code, const QString& text = {}) { testing_app::key(&table(), code, Qt::NoModifier, text); }
     bool menuShown() { return table().menuPopover() != nullptr && table().menuPopover()->isVisible(); }
     void rightClick(int row) { click(table().viewport(), at(row), Qt::RightButton); }
     // The list shown under a main window whose patch list is not read yet, Beta counted 0 before.
@@ -98,12 +86,12 @@ TEST_F(EffectTableTest, ClicksSelectOpenPropertiesAndTheMenu)
 {
     click(table().viewport(), at(1));
     EXPECT_EQ(selectedRows(), (std::vector<int>{1}));
-    doubleClick(0);
+    doubleClickRow(0);
     EXPECT_EQ(log, (Log{"property Alpha"}));
     EXPECT_EQ(selectedRows(), (std::vector<int>{0}));
     log.clear();
-    doubleClick(3);  // the unknown effect
-    doubleClick(10);  // an empty row
+    doubleClickRow(3);  // the unknown effect
+    doubleClickRow(10);  // an empty row
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(selectedRows(), (std::vector<int>{3}));
 
@@ -267,18 +255,9 @@ TEST_F(EffectTableTest, AnAnswerActsOnTheEffectAnUpdateReplacedUnderItsQuestion)
 // A double click on the star or the Recover button is that button's click, and opens no property sheet.
 TEST_F(EffectTableTest, ADoubleClickOnACellButtonOpensNoPropertySheet)
 {
-    const auto doubleClickAt = [this](const QPoint& point) {
-        QWidget* viewport = table().viewport();
-        mouse(viewport, QEvent::MouseButtonPress, point);
-        mouse(viewport, QEvent::MouseButtonRelease, point);
-        mouse(viewport, QEvent::MouseButtonDblClick, point);
-        mouse(viewport, QEvent::MouseButtonRelease, point);
-    };
-    doubleClickAt(FavouriteTableCellView::favouriteButtonRect(cell(0, "Favourite")).center());
-    EXPECT_EQ(log, (Log{"favourite on Alpha"}));
-    log.clear();
-    doubleClickAt(EffectNameTableCellView::recoveryButtonRect(cell(2, "EffectName")).center());  // Gamma, deleted
-    EXPECT_EQ(log, (Log{"recover Gamma"}));
+    doubleClick(table().viewport(), FavouriteTableCellView::favouriteButtonRect(cell(0, "Favourite")).center());
+    doubleClick(table().viewport(), EffectNameTableCellView::recoveryButtonRect(cell(2, "EffectName")).center());  // Gamma, deleted
+    EXPECT_EQ(log, (Log{"favourite on Alpha", "recover Gamma"}));
 }
 
 // While the unit's patches are still read, the use counts show "-" and a delete question waits for the
@@ -311,7 +290,7 @@ TEST_F(EffectTableTest, ThePropertySheetStatesNoFalseCountWhilePatchesAreRead)
 {
     PatchListMain main;
     showOverAnUnreadPatchList(main);
-    doubleClick(1);
+    doubleClickRow(1);
     rightClick(1);
     ASSERT_NE(table().optionMenu(), nullptr);
     table().optionMenu()->propertyButton()->click();
@@ -321,7 +300,7 @@ TEST_F(EffectTableTest, ThePropertySheetStatesNoFalseCountWhilePatchesAreRead)
     main.read = true;
     main.patches = {patchUsing({2}), patchUsing({1, 2}), patchUsing({3})};
     controller.reloadDataInEffectList();
-    doubleClick(1);
+    doubleClickRow(1);
     EXPECT_EQ(log, (Log{"property Beta"}));
     EXPECT_EQ(b->effectUsedTimes, 2);
     settle();
@@ -352,8 +331,7 @@ TEST(EffectOptionMenuQueue, ReturnConfirmsAFavouriteAndCancelsADelete)
     } answers;
     const auto pressReturn = [&queue] {
         ASSERT_NE(queue.confirmationView(), nullptr);
-        QKeyEvent event(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QCoreApplication::sendEvent(queue.confirmationView(), &event);
+        testing_app::key(queue.confirmationView(), Qt::Key_Return);
     };
     auto item = effect("Echo", 5, 1, 0);
     {
