@@ -9,10 +9,16 @@
 
 #include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
+#include "app/controls/AutoClosePopover.h"
+#include "app/controls/RightClickButton.h"
+#include "app/controls/RightClickImageView.h"
+#include "app/controls/UndoMenu.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
+#include "library/undo/DragFromPoolToListAction.h"
+#include "library/undo/SelectionAction.h"
 #include "PatchScreenCases.h"
 
 namespace testing_app {
@@ -524,6 +530,131 @@ TEST_F(PatchManagerViewControllerTest, TheUndoObserversGoWithTheScreen)
     // Posting to a screen that has gone would crash.
     undo.addActionStack(std::make_shared<ChangePositionAction>());
     undo.doUndoAction();
+}
+
+// ---- Back Up All and Restore All ----
+
+TEST_F(PatchManagerViewControllerTest, BackupAllSelectsTheNewGroupAndTheButtonComesBackUnlessTheDeviceHasGone)
+{
+    appDelegate.setDeviceConnected(true);
+    load(3);
+    setPool({localGroup("Old", localPatches("B", 1), true)});
+    screen->setBackupClock([] { return std::chrono::system_clock::from_time_t(0); });
+    screen->backUpButtonClick();
+    ASSERT_EQ(screen->structureData().size(), 2u);
+    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+    ASSERT_EQ(pool().selectedRowList(), (std::vector<int>{1}));
+    EXPECT_EQ(pool().poolModel()->nodeAt(pool().indexForRow(1)), screen->structureData()[1]);
+    EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
+    EXPECT_TRUE(processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->isEnabled(); }));
+    screen->setIsRestoreAllMode(false);
+    screen->backUpButtonClick();
+    ASSERT_EQ(screen->structureData().size(), 3u);
+    appDelegate.setDeviceConnected(false);
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
+}
+
+TEST_F(PatchManagerViewControllerTest, RestoreNeedsExactlyOneSelectedPoolRow)
+{
+    appDelegate.setDeviceConnected(true);
+    load(4);
+    setPool({localGroup("A", localPatches("A", 2), true), localGroup("B", localPatches("B", 2), true)});
+    for (const auto& [rows, shown] : {std::pair{std::vector<int>{0, 1}, Names{"P0", "P1", "P2", "P3"}},
+                                      std::pair{std::vector<int>{1}, Names{"B0", "B1", "P2", "P3"}}}) {
+        selectPool(rows);
+        screen->setIsRestoreAllMode(true);
+        screen->backUpButtonClick();
+        EXPECT_EQ(names(), shown);
+        EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), rows.size() == 1 ? 1u : 0u);
+    }
+    // The list stays locked until the unit has taken the whole list.
+    EXPECT_TRUE(appDelegate.isRestoringAll());
+    EXPECT_TRUE(list().lockTableView());
+}
+
+// The first click backs up and turns the button into Restore All of the new group; the second click of a
+// double click, by mouse or by Space, must not rewrite the unit's every slot with it.
+TEST_F(PatchManagerViewControllerTest, ADoubleClickOnBackUpAllNeverRestores)
+{
+    appDelegate.setDeviceConnected(true);
+    for (const bool keyboard : {false, true}) {
+        SCOPED_TRACE(keyboard ? "Tab, Space, Space" : "double click");
+        load(4);
+        setPool({});
+        screen->view()->show();
+        screen->setEnableBackupAllButton(true);
+        QPushButton* button = screen->backUpAllOrRestoreAllButton();
+        const auto click = [&] {
+            if (!keyboard) return clickAt(button, button->rect().center());
+            button->setFocus(Qt::TabFocusReason);
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) sendKey(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), type);
+        };
+        click();
+        ASSERT_EQ(screen->structureData().size(), 1u);
+        ASSERT_TRUE(processEventsUntil([&] { return button->isEnabled(); }));
+        ASSERT_TRUE(screen->isRestoreAllMode());
+        click();
+        EXPECT_TRUE(screen->numberOfRestoredDictionaryArray().empty());
+        EXPECT_FALSE(appDelegate.isRestoringAll());
+        // Once the double click is over the button restores as asked.
+        processEventsUntil([] { return false; }, std::chrono::milliseconds(QApplication::doubleClickInterval()));
+        click();
+        EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), 1u);
+        appDelegate.setIsRestoringAll(false);
+        screen->numberOfRestoredDictionaryArray().clear();
+        screen->setlockPatchList(false);
+    }
+}
+
+// ---- undo ----
+
+TEST_F(PatchManagerViewControllerTest, TheStackReachesTheScreensHandlers)
+{
+    load(6);
+    undo.addActionStack(std::make_shared<DragFromPoolToListAction>(std::vector<UndoAction::Object>{patch("Former")}, 2));
+    undo.doUndoAction();
+    EXPECT_EQ(names(), (Names{"P0", "P1", "Former", "P3", "P4", "P5"}));
+    EXPECT_TRUE(logged("writeGroup 2"));
+    EXPECT_FALSE(undo.canBeUndo());
+    // A selection record selects its rows again, and the unit hears of the first.
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{4, 1}));
+    undo.doUndoAction();
+    EXPECT_EQ(list().selectedRows(), (Rows{1, 4}));
+    EXPECT_TRUE(logged("selectPatchItem P1 1"));
+}
+
+TEST_F(PatchManagerViewControllerTest, TheArrowsOpenTheUndoPopoverWhoseButtonUndoes)
+{
+    load(6);
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    selectList({1});
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{3}));
+    const auto arrows = screen->view()->findChildren<RightClickImageView*>();
+    ASSERT_EQ(arrows.size(), 3);
+    for (RightClickImageView* view : arrows) {
+        RightClickImageView::getMenuPopover()->close();
+        clickAt(view, view->rect().center(), Qt::RightButton);
+        EXPECT_TRUE(RightClickImageView::getMenuPopover()->isShown());
+    }
+    auto* menu = qobject_cast<UndoMenu*>(RightClickImageView::getMenuPopover()->contentWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(menu->undoButton()->isEnabled());
+    menu->undoButton()->click();
+    EXPECT_EQ(list().selectedRows(), Rows{3});
+    EXPECT_FALSE(RightClickImageView::getMenuPopover()->isShown());
+}
+
+TEST_F(PatchManagerViewControllerTest, BothMenusUndoButtonsUndoTheNewestEdit)
+{
+    load(6);
+    for (const std::int64_t row : {2, 5}) undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{row}));
+    screen->didClickOnUndoButtonAtIndex(list(), 0);
+    EXPECT_EQ(list().selectedRows(), Rows{5});
+    screen->didClickOnUndoButtonAtItem(&pool(), nullptr, nullptr);
+    EXPECT_EQ(list().selectedRows(), Rows{2});
+    EXPECT_FALSE(undo.canBeUndo());
 }
 
 }  // namespace
