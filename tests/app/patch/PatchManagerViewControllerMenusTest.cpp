@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 #include "app/controls/RightClickButton.h"
 #include "app/controls/RightClickImageView.h"
@@ -58,6 +59,24 @@ protected:
             if (exact) EXPECT_EQ(path, folder + *node->name + ".qptc");
             else EXPECT_EQ(path.rfind(folder, 0), 0u) << path;
         }
+    }
+    // The pool's tree in order, each group followed by its children.
+    std::vector<Node> flat() const
+    {
+        std::vector<Node> nodes;
+        for (const Node& node : screen->structureData()) {
+            nodes.push_back(node);
+            nodes.insert(nodes.end(), node->childDirectories.begin(), node->childDirectories.end());
+        }
+        return nodes;
+    }
+    Names tree() const { return namesOf(flat()); }
+    // Every saved unit patch names its copy in the pool's folder: its group's, in a group.
+    void expectLanded() const
+    {
+        for (const Node& node : screen->structureData())
+            expectSavedIn(node->isGroup ? node->childDirectories : std::vector<Node>{node},
+                          "/root/Temp/Local/" + (node->isGroup ? *node->name + "/" : std::string()));
     }
     // A dropped file whose copy will fail, saved above `target` or into `group`.
     void dropFailingCopy(const std::string& name, const Node& target, const Node& group = nullptr)
@@ -408,63 +427,46 @@ TEST_F(PatchScreenMenus, DroppingThePoolsMarksReloadsThePoolAndJudgesNothing)
     EXPECT_EQ(warningAsks(), asked);
 }
 
+// The whole pool is judged again only when what it was judged against changed; a pool whose warnings the
+// coordinator judged as it loaded it (or marked it for a unit that came after the load) is not judged
+// again by the screen until what they were judged against changes.
 TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainstChanged)
 {
+    struct Step {
+        const char* what;
+        std::function<void()> step;
+        std::size_t asks;
+    };
+    const auto play = [&](const std::vector<Step>& steps) {
+        for (const Step& each : steps) {
+            SCOPED_TRACE(each.what);
+            each.step();
+            settlePoolPass();
+            EXPECT_EQ(warningAsks(), each.asks);
+        }
+    };
+    const auto reload = [&] { screen->reloadData(); };
+    const auto marksLand = [&] { screen->reloadDataInPatchPoolWarningsLater(); };
     load(5);
     appDelegate.setDeviceConnected(true);
     setPool({localGroup("G", localPatches("g", 3)), localPatch("X")});
     coordinator.judgedAgainst = 7;
-    const auto reloadAndSettle = [&] {
-        screen->reloadData();
-        settlePoolPass();
-    };
-    reloadAndSettle();
-    ASSERT_EQ(warningAsks(), 1u);
-    // A switch back to the screen with the same effects reads nothing.
-    reloadAndSettle();
-    EXPECT_EQ(warningAsks(), 1u);
-    coordinator.judgedAgainst = 8;
-    reloadAndSettle();
-    EXPECT_EQ(warningAsks(), 2u);
-    // A unit that went took the warnings with it; a new pool has none yet.
-    screen->resetPatchPoolState();
-    reloadAndSettle();
-    EXPECT_EQ(warningAsks(), 3u);
-    screen->setStructureData(screen->structureData());
-    reloadAndSettle();
-    EXPECT_EQ(warningAsks(), 4u);
-    screen->reloadDataInPatchPoolWarningsLater();
-    settlePoolPass();
-    EXPECT_EQ(warningAsks(), 5u);
-}
+    play({{"a reload", reload, 1},
+          {"a switch back to the screen with the same effects", reload, 1},
+          {"other effects", [&] { coordinator.judgedAgainst = 8, reload(); }, 2},
+          {"a unit that went took the warnings with it", [&] { screen->resetPatchPoolState(), reload(); }, 3},
+          {"a new pool has none yet", [&] { screen->setStructureData(screen->structureData()), reload(); }, 4},
+          {"a unit's marks landing", marksLand, 5}});
 
-// A pool whose warnings the coordinator judged as it loaded it (or marked it for a unit that came after
-// the load) is not judged again by the screen until what they were judged against changes.
-TEST_F(PatchScreenMenus, APoolTheCoordinatorJudgedAsItLoadedItIsNotJudgedAgain)
-{
-    load(5);
-    appDelegate.setDeviceConnected(true);
-    setPool({localGroup("G", localPatches("g", 3)), localPatch("X")});
     coordinator.poolWarningAsks.clear();
     coordinator.judgedAgainst = coordinator.poolJudgedAgainst = 7;
     coordinator.poolJudgedByCoordinator = screen->structureData();
-    // The tree as it arrives, and the marks of a unit as they land.
-    for (const bool whole : {false, false, true}) {
-        whole ? screen->reloadData() : screen->reloadDataInPatchPoolWarningsLater();
-        settlePoolPass();
-    }
-    EXPECT_EQ(warningAsks(), 0u);
-    // The unit's effects changed since the coordinator's judgement.
-    coordinator.judgedAgainst = 8;
-    screen->reloadData();
-    settlePoolPass();
-    EXPECT_EQ(warningAsks(), 1u);
-    // Another tree is not the one the coordinator judged.
-    coordinator.poolJudgedAgainst = 8;
-    coordinator.poolJudgedByCoordinator = {};
-    screen->reloadDataInPatchPoolWarningsLater();
-    settlePoolPass();
-    EXPECT_EQ(warningAsks(), 2u);
+    play({{"the tree the coordinator judged as it arrives", marksLand, 0},
+          {"a unit's marks landing on it", marksLand, 0},
+          {"a reload", reload, 0},
+          {"the unit's effects changed since the coordinator's judgement", [&] { coordinator.judgedAgainst = 8, reload(); }, 1},
+          {"another tree than the one the coordinator judged",
+           [&] { coordinator.poolJudgedAgainst = 8, coordinator.poolJudgedByCoordinator = {}, marksLand(); }, 2}});
 }
 
 // ---- saves whose copies are still to be made ----
@@ -518,126 +520,78 @@ TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBi
     EXPECT_EQ(topNames(), (Names{"Top", "G"}));
 }
 
-// A deletion of saved patches whose copies have not begun shows at once: their copies are withdrawn, not
-// made, nothing goes to the bin, and the saving's record stays. Its undo puts the nodes back where they
-// stood, naming the files they were saved from, and asks their copies again; they land in those nodes.
+// A deletion of saved patches whose copies have not begun, or of the group they went into, shows at once:
+// their copies are withdrawn, not made, nothing of theirs goes to the bin and the saving's record stays.
+// Its undo puts every node back where it stood, naming the file it was saved from, and asks the copies
+// again; they land in those nodes. A group whose folder the bin refuses stays whole, its copies asked again.
 TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThemAgain)
 {
     const struct {
         const char* what;
         bool intoGroup;
-        // Rows of the pool's tree (the group open) deleted, the names left where the saving went, and what
-        // went through the bin (its copy landed before).
-        std::vector<int> deleted;
-        Names left, throughTheBin;
+        // Deleted: pool rows (G open), or G with its children of these names.
+        std::vector<int> rows;
+        std::optional<Names> withGroup;
+        // The tree left, and what the bin was asked for (what went there had landed before).
+        Names left, bin;
+        bool binRefuses;
     } cases[] = {
-        {"all three saved into a group", true, {3, 4, 5}, {"g0"}, {}},
-        {"one saved and one there before", true, {2, 3}, {"P3", "P4"}, {"deletePatchItem g0 in G"}},
-        {"two saved at the top", false, {1, 2}, {"Top", "G"}, {}},
+        {"all three saved into a group", true, {3, 4, 5}, {}, {"Top", "G", "g0"}, {}, false},
+        {"one saved and one there before", true, {2, 3}, {}, {"Top", "G", "P3", "P4"}, {"deletePatchItem g0 in G"}, false},
+        {"two saved at the top", false, {1, 2}, {}, {"Top", "G", "g0"}, {}, false},
+        {"the group from its menu", true, {}, Names{}, {"Top"}, {"deletePatchGroup G"}, false},
+        {"the group selected with its patches", true, {}, Names{"P2", "P3", "P4", "g0"}, {"Top"}, {"deletePatchGroup G"}, false},
+        {"the group selected with one of its patches", true, {}, Names{"P3"}, {"Top"}, {"deletePatchGroup G"}, false},
+        {"the group's folder refused by the bin", true, {}, Names{}, {}, {"deletePatchGroup G"}, true},
     };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         const Node group = localGroup("G", localPatches("g", 1));
         restartHolding({localPatch("Top"), group}, {1});
-        if (each.intoGroup) screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
+        if (c.intoGroup) screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
         else screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
         ASSERT_TRUE(recordsReach(1));
-        const auto where = [&]() -> const std::vector<Node>& {
-            return each.intoGroup ? group->childDirectories : screen->structureData();
-        };
-        const Names saved = namesOf(where());
+        const Names saved = tree();
+        std::vector<Node> deleted = flat();
+        PoolSelectionEntries entries{{nullptr, group}};
+        for (const auto& node : group->childDirectories)
+            if (c.withGroup && std::count(c.withGroup->begin(), c.withGroup->end(), *node->name)) entries.push_back({group, node});
         screen->reloadDataInPatchPool();
-        pool().expandItem(pool().indexForRow(each.intoGroup ? 1 : 3));
-        selectPool(each.deleted);
+        pool().expandItem(pool().indexForRow(c.intoGroup ? 1 : 3));
+        selectPool(c.rows);
         log.clear();
-        deleteSelected();
-        EXPECT_EQ(namesOf(where()), each.left);
-        EXPECT_EQ(records(), 2u);
+        if (c.binRefuses) coordinator.failingBinMoves.insert("G");
+        screen->didClickOnDeleteButtonWithItems(&pool(), c.withGroup ? entries : screen->selectedPoolEntries());
+        coordinator.failingBinMoves.clear();
+        EXPECT_EQ(tree(), c.binRefuses ? saved : c.left);
+        EXPECT_EQ(records(), c.binRefuses ? 1u : 2u) << "the saving's record went with the copies withdrawn";
+        EXPECT_EQ(loggedWith("writeFilePatch"), Names{}) << "waited for a copy";
+        EXPECT_EQ(loggedWith("delete"), c.bin);
+        if (c.binRefuses) {
+            ASSERT_EQ(coordinator.heldCopies.size(), 2u) << "the withdrawn copies were not asked again";
+            coordinator.runHeldCopies();
+            expectLanded();
+            EXPECT_EQ(tree(), saved);
+            continue;
+        }
         EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the deletion waited for the saving's copies";
-        EXPECT_EQ(loggedWith("writeFilePatch"), Names{});
-        EXPECT_EQ(loggedWith("deletePatchItem "), each.throughTheBin);
+        const std::vector<Node> kept = flat();
+        std::erase_if(deleted, [&](const Node& node) { return std::count(kept.begin(), kept.end(), node) > 0; });
         // The saving's batch ends: what it still held lands, the deleted nodes stay out, its record stays.
         coordinator.runHeldCopies();
         spin();
-        EXPECT_EQ(namesOf(where()), each.left);
-        EXPECT_EQ(records(), 2u) << "the saving's record went with the copies withdrawn";
-
-        log.clear();
-        undo.doUndoAction();
-        EXPECT_EQ(namesOf(where()), saved);
-        EXPECT_EQ(loggedWith("writeFilePatch"), Names{});
-        ASSERT_EQ(coordinator.heldCopies.size(), 1u) << "the undo asked no copy again";
-        for (const Node& node : where())
-            if (std::find(each.left.begin(), each.left.end(), *node->name) == each.left.end())
-                expectSavedIn({node}, "/root/Device/Patch/", true);
-        coordinator.runHeldCopies();
-        expectSavedIn(where(), each.intoGroup ? "/root/Temp/Local/G/" : "/root/Temp/Local/");
-        EXPECT_EQ(namesOf(where()), saved);
-    }
-}
-
-// A group deleted whole while patches saved into it are still to be copied goes at once: their copies are
-// withdrawn, its folder goes to the bin with what landed there, and the undo puts it back with every child
-// where it stood, asking the withdrawn copies again into its folder.
-TEST_F(PatchScreenMenus, AGroupDeletedDuringItsCopiesGoesAtOnceAndItsUndoAsksThemAgain)
-{
-    const struct {
-        const char* what;
-        // The group's children deleted with it, by name (none: the group alone, as from its menu).
-        Names withIt;
-        // The bin refuses the group's folder: the group stays whole, its withdrawn copies asked again.
-        bool binRefuses;
-    } cases[] = {
-        {"the group from its menu", {}, false},
-        {"the group selected with its patches", {"P2", "P3", "P4", "g0"}, false},
-        {"the group selected with one of its patches", {"P3"}, false},
-        {"the group's folder refused by the bin", {}, true},
-    };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.what);
-        const Node group = localGroup("G", localPatches("g", 1));
-        restartHolding({localPatch("Top"), group});
-        screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
-        ASSERT_TRUE(recordsReach(1));
-        const Names saved = namesOf(group->childDirectories);
-        ASSERT_EQ(saved.size(), 4u);
-        PoolSelectionEntries entries{{nullptr, group}};
-        for (const auto& node : group->childDirectories)
-            if (std::find(each.withIt.begin(), each.withIt.end(), *node->name) != each.withIt.end()) entries.push_back({group, node});
-        log.clear();
-        if (each.binRefuses) coordinator.failingBinMoves.insert("G");
-        screen->didClickOnDeleteButtonWithItems(&pool(), entries);
-        coordinator.failingBinMoves.clear();
-        if (each.binRefuses) {
-            EXPECT_EQ(topNames(), (Names{"Top", "G"}));
-            EXPECT_EQ(namesOf(group->childDirectories), saved);
-            EXPECT_EQ(records(), 1u);
-            ASSERT_EQ(coordinator.heldCopies.size(), 2u) << "the withdrawn copies were not asked again";
-            coordinator.runHeldCopies();
-            expectSavedIn(group->childDirectories, "/root/Temp/Local/G/");
-            EXPECT_EQ(namesOf(group->childDirectories), saved);
-            continue;
-        }
-        EXPECT_EQ(topNames(), Names{"Top"});
+        EXPECT_EQ(tree(), c.left);
         EXPECT_EQ(records(), 2u);
-        EXPECT_EQ(coordinator.heldCopies.size(), 1u) << "the deletion waited for the saving's copies";
-        EXPECT_EQ(loggedWith("writeFilePatch"), Names{}) << "waited for a copy";
-        EXPECT_EQ(loggedWith("deletePatchItem "), Names{});
-        EXPECT_TRUE(logged("deletePatchGroup G"));
-        coordinator.runHeldCopies();
-        spin();
-        EXPECT_EQ(topNames(), Names{"Top"});
 
         log.clear();
         undo.doUndoAction();
-        EXPECT_EQ(topNames(), (Names{"Top", "G"}));
-        EXPECT_EQ(namesOf(group->childDirectories), saved);
+        EXPECT_EQ(tree(), saved);
         EXPECT_EQ(loggedWith("writeFilePatch"), Names{});
         ASSERT_EQ(coordinator.heldCopies.size(), 1u) << "the undo asked no copy again";
-        expectSavedIn(group->childDirectories, "/root/Device/Patch/", true);
+        expectSavedIn(deleted, "/root/Device/Patch/", true);
         coordinator.runHeldCopies();
-        expectSavedIn(group->childDirectories, "/root/Temp/Local/G/");
-        EXPECT_EQ(namesOf(group->childDirectories), saved);
+        expectLanded();
+        EXPECT_EQ(tree(), saved);
     }
 }
 
