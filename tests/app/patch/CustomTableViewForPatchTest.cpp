@@ -285,7 +285,6 @@ TEST_F(CustomTableViewForPatchTest, AnEditedCommentIsBlackOnWhiteInItsPlaceAndAn
     const QRect cell = list().visualRect(list().model()->index(1, 2));
     const QPoint idleInk = inkAt(list().viewport()->grab(cell.adjusted(inset, inset, -inset, -inset)).toImage(), true);
     ASSERT_GE(idleInk.y(), 0);
-
     auto* text = edit<QPlainTextEdit>(1, 2);
     ASSERT_NE(text, nullptr);
     text->setFocus();
@@ -306,7 +305,6 @@ TEST_F(CustomTableViewForPatchTest, AnEditedCommentIsBlackOnWhiteInItsPlaceAndAn
     EXPECT_NEAR(editedInk.x(), idleInk.x(), 1);
     sendKey(text, Qt::Key_Escape);
     ASSERT_TRUE(editorCloses());
-
     auto* line = edit<QLineEdit>(3, 1);
     ASSERT_NE(line, nullptr);
     line->selectAll();
@@ -337,7 +335,6 @@ TEST_F(CustomTableViewForPatchTest, AnotherWindowTakingTheKeysLeavesTheEditOpenA
         ASSERT_EQ(editor(), typing);
         EXPECT_EQ((Names{item->patchName, item->patchComment}), before);
         EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-
         ASSERT_TRUE(activate());
         EXPECT_EQ(QApplication::focusWidget(), typing);
         typeText(typing, QStringLiteral("d"));
@@ -440,7 +437,6 @@ TEST_F(CustomTableViewForPatchTest, ARightClickSelectsItsRowAloneUnlessSelectedT
     ASSERT_NE(list().optionMenu(), nullptr);
     EXPECT_EQ(list().optionMenu()->targetIndex(), 2u);
     EXPECT_TRUE(menuShown());
-
     click(5, 2, Qt::RightButton);
     EXPECT_EQ(list().selectedRows(), Rows{5});
     EXPECT_EQ(list().selectionList(), Rows{5});
@@ -453,7 +449,6 @@ TEST_F(CustomTableViewForPatchTest, ARightClickSelectsItsRowAloneUnlessSelectedT
     EXPECT_EQ(shown->patchItem()->patchName, "row5");
     EXPECT_TRUE(shown->savingInPatchPoolButton()->isEnabled());
     EXPECT_FALSE(shown->readingInPatchPoolButton()->isEnabled());
-
     log.clear();
     using Button = std::function<QPushButton*(OptionMenuForPatchViewController&)>;
     for (const auto& [press, expected] : std::vector<std::pair<Button, std::string>>{
@@ -510,7 +505,6 @@ TEST_F(CustomTableViewForPatchTest, NoMenuOnAFillerRowWhileLockedOrWhileADialogS
     click(3, 1, Qt::RightButton);
     EXPECT_EQ(list().menuPopover(), nullptr);
     EXPECT_TRUE(list().selectedRows().empty());
-
     screen->setlockPatchList(false);
     load(100);
     click(1, 1, Qt::RightButton);

@@ -172,7 +172,6 @@ TEST_F(PatchDragAndDropTest, FourFilesOnRow28FillTheLastTwoSlotsAndAnOwnFileRefu
     ASSERT_EQ(coordinator.infoWrites.size(), 2u);
     EXPECT_EQ(coordinator.infoWrites[0].toPath, coordinator.application + "/Temp/Device/Patch");
     EXPECT_TRUE(list().isDropped());
-
     const auto mixed = files({"/m/5.qptc", coordinator.application + "/Temp/Local/6.qptc"});
     EXPECT_FALSE(over(listPort(), listRow(2), mixed.get()));
     EXPECT_FALSE(over(poolPort(), poolRow(a), mixed.get()));
@@ -193,7 +192,6 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopie
     leave(listPort());
     EXPECT_TRUE(over(poolPort(), poolRow(a), dropped.get()));
     EXPECT_EQ(coordinator.patchFileChecks, 12);
-
     coordinator.holdCopies = true;
     EXPECT_TRUE(drop(poolPort(), poolRow(a), dropped.get()));
     // Read, and waiting for the copies: the new group shows at once and the pool says it is working.
@@ -224,7 +222,6 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopie
     EXPECT_EQ(namesOf((*made)->childDirectories), (Names{"F1", "F2"}));
     EXPECT_FALSE(screen->isPatchPoolWorking());
     EXPECT_FALSE(screen->patchPoolIndicator()->isVisible());
-
     // The next drag of the same files is checked afresh.
     const int before = coordinator.patchFileChecks;
     EXPECT_TRUE(over(poolPort(), poolRow(a), dropped.get()));
@@ -262,7 +259,6 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_EQ(coordinator.patchFileChecks, 2);
     EXPECT_EQ(coordinator.infoWrites.size(), 2u);
     EXPECT_EQ(namesAt(28, 2), (Names{"0", "1"}));
-
     // A path of the program's own folder far past what the list can take refuses the drag all the same,
     // before any file is read.
     paths.push_back(own());
@@ -413,7 +409,6 @@ TEST_F(PatchDragAndDropTest, AnotherProgramAskingForFilesStagesOnceAndAnInternal
     const std::string folder = screen->dragStagingFolder();
     EXPECT_EQ(folder.rfind(coordinator.application + "/Temp/", 0), 0u);
     EXPECT_EQ(loggedTimes("writeFilePatchWithInfo A.qptc -> " + folder + " finder"), 1);
-
     dragPoolRows({a}, [&](Drag& data) {
         over(listPort(), listRow(4), &data);
         EXPECT_TRUE(drop(listPort(), listRow(4), &data));
@@ -499,7 +494,6 @@ TEST_P(PatchDragAtAnEdgeTest, ScrollsTheViewAndLandsUnderThePointer)
     const auto poolItemAt = [&](QPoint at) { return pool().poolModel()->nodeAt(pool().indexAt(at)); };
     ASSERT_LT(list().rowAt(listEdge.y()), 20);
     ASSERT_NE(poolItemAt(poolEdge), many.back());
-
     holdAt(listPort(), listEdge.x(), [&](QPoint at) { return list().rowAt(at.y()) == 29; },
            [&] { EXPECT_EQ(list().selectedRows(), Rows{29}); });
     EXPECT_EQ(names()[29], "Q0");
@@ -590,7 +584,6 @@ TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlert
     // A working copy of the file, never the item as it came.
     EXPECT_EQ(namesAt(3, 2), (Names{"9", "P4"}));
     EXPECT_EQ(screen->patchItems()[3]->path, coordinator.application + "/Temp/Device/Patch/9.qptc");
-
     QMimeData bad;
     bad.setData(QString::fromLatin1(Drag::kPatchItemsType), QByteArray("not an archive"));
     over(listPort(), listRow(3), &bad);
@@ -615,7 +608,6 @@ TEST_F(PatchDragAndDropTest, AnUndoWhileDroppedFilesAreReadFollowsTheOrderOfTheG
     ASSERT_TRUE(screen->patchPoolEditor().renameItem(a, "Renamed"));
     ASSERT_EQ(records(), 1u);
     coordinator.holdReads = true;
-
     EXPECT_TRUE(dropOn({"/m/F1.qptc", "/m/F2.qptc"}, a));
     EXPECT_EQ(records(), 2u);
     undoKey();
@@ -623,7 +615,6 @@ TEST_F(PatchDragAndDropTest, AnUndoWhileDroppedFilesAreReadFollowsTheOrderOfTheG
     EXPECT_EQ(screen->structureData(), (std::vector<Node>{a, g, backup}));
     EXPECT_EQ(a->name, "Renamed");
     EXPECT_EQ(records(), 1u);
-
     EXPECT_TRUE(dropOn({"/m/F3.qptc"}, g));
     selectPool({poolRowOf(g)});
     screen->didClickOnDeleteButtonWithItems(&pool(), screen->selectedPoolEntries());
@@ -636,7 +627,6 @@ TEST_F(PatchDragAndDropTest, AnUndoWhileDroppedFilesAreReadFollowsTheOrderOfTheG
     EXPECT_EQ(namesOf(g->childDirectories), (Names{"C", "D"}));
     EXPECT_EQ(a->name, "Renamed");
     EXPECT_EQ(records(), 1u);
-
     // Files none of which is a patch add nothing: their record goes, and the next undo is the rename's.
     coordinator.notYetPatches = {"/m/F4.qptc"};
     dropOn({"/m/notes.txt", "/m/F4.qptc"}, a);
@@ -665,12 +655,10 @@ TEST_F(PatchDragAndDropTest, ADragThatLeavesAViewTakesItsMarksAway)
     EXPECT_TRUE(list().selectedRows().empty());
     EXPECT_TRUE(list().selectionList().empty());
     EXPECT_EQ(list().dropMarker(), nullptr);
-
     ASSERT_TRUE(over(poolPort(), poolRow(a), plain.get()));
     EXPECT_NE(pool().dropMarker(), nullptr);
     leave(poolPort());
     EXPECT_EQ(pool().dropMarker(), nullptr);
-
     dragListRows({1, 2}, [&](Drag& data) {
         EXPECT_TRUE(over(listPort(), listRow(6), &data));
         EXPECT_NE(list().dropMarker(), nullptr);
@@ -731,7 +719,6 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
     EXPECT_EQ(coordinator.infoWrites[0].source, "/m/\xFF\xFE.qptc");
     EXPECT_EQ(coordinator.infoWrites[1].source, coordinator.application + " old/3.qptc");
     EXPECT_EQ(names()[2], "\xFF\xFE");
-
     const std::size_t poolSize = screen->structureData().size();
     EXPECT_TRUE(over(poolPort(), poolRow(a), &data));
     EXPECT_TRUE(drop(poolPort(), poolRow(a), &data));
@@ -755,7 +742,6 @@ TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedO
     selectList({6, 7});
     gesture(listPort(), listRow(7), listRow(12));
     EXPECT_EQ(listDrags, (std::vector<Rows>{{4}, {6, 7}}));
-
     std::vector<std::vector<Node>> poolDrags;
     pool().setDragStarter([&](std::unique_ptr<Drag>) { poolDrags.push_back(carried()); });
     // A press on the selected row drags it, though the move lands on a row that is not selected; a press

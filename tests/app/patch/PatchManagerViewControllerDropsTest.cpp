@@ -60,7 +60,6 @@ TEST_F(PatchDropDispatcherTest, ListRowsGoIntoAFolderOneFileOrANewGroupFolderWit
     // The drag is the list's until it ends.
     EXPECT_TRUE(listDrag().isDraggingFromTable);
     EXPECT_EQ(infoWrites(), Names{"P4.qptc -> " + folder + " 1 -1"});
-
     coordinator.infoWrites.clear();
     listDrag().draggedIndexSet = {7, 2, 5};
     promise(folder);
@@ -87,7 +86,6 @@ TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
     EXPECT_TRUE(poolDrag().isDragging);
     EXPECT_EQ(loggedTimes("copyGroup G -> " + folder), 1);
     EXPECT_TRUE(coordinator.infoWrites.empty());
-
     log.clear();
     dragFromPool({poolPatch("A"), group});
     promise(folder);
@@ -106,7 +104,6 @@ TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereT
     poolDrag().draggingDidEnd();
     screen->namesOfPromisedFilesDroppedAtDestination(folder, poolContent);
     EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + folder + " 1 -1"});
-
     // Nowhere else: not a folder the program did not make, nor a made-up destination of the other view.
     coordinator.infoWrites.clear();
     screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", poolContent);

@@ -31,9 +31,8 @@ namespace {
 
 class PatchScreenMenus : public PatchScreenCases {
 protected:
-    // Waits until a pool pass asked before now would have taken the pool: a marker sent the way the
-    // screen sends its pass (two one-millisecond turns), which Qt runs after it, as timers of one interval
-    // run in the order they were started.
+    // Waits for a pool pass asked before now: a marker sent as the screen sends its pass (two 1 ms turns)
+    // runs after it, as timers of one interval run in the order they were started.
     static void settlePoolPass()
     {
         const auto passed = std::make_shared<bool>(false);
@@ -216,7 +215,6 @@ TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
     screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 27);
     EXPECT_EQ(names()[29], "t2");
     EXPECT_TRUE(logged("writeGroup 27 28 29"));
-
     // The second copy fails: one slot is placed, nothing after it.
     log.clear();
     coordinator.failingCopies = {"t1"};
@@ -224,7 +222,6 @@ TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
     screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
     EXPECT_EQ(namesAt(0, 3), (Names{"t0", "P1", "P2"}));
     EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 1u);
-
     // Every copy fails: nothing is written and nothing recorded.
     coordinator.failingCopies = {"t0"};
     const std::size_t before = records();
@@ -233,7 +230,6 @@ TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
     EXPECT_EQ(coordinator.writes.size(), 2u);
     EXPECT_TRUE(list().selectedRows().empty());
     EXPECT_TRUE(list().selectionList().empty());
-
     // A selection ending in a backup of the whole list restores it instead.
     coordinator.failingCopies.clear();
     setPool({localPatch("Top"), localGroup("Backup", localPatches("B", 2), true)});
@@ -260,13 +256,11 @@ TEST_F(PatchScreenMenus, CopyingToTheDeviceFollowsTheEntriesAndSkipsUnfitChildre
     EXPECT_EQ(coordinator.writes.back().second, (std::vector<std::int64_t>{5, 6, 7}));
     EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 3u);
     EXPECT_EQ(screen->patchItems()[5]->path, "/root/Device/Patch/T0.qptc");
-
     copy({10}, {3});
     EXPECT_EQ(namesAt(10, 4), (Names{"a", "c", "d", "P13"}));
     copy({27}, {4});
     EXPECT_EQ(names()[29], "t2");
     EXPECT_EQ(coordinator.writes.back().second, (std::vector<std::int64_t>{27, 28, 29}));
-
     const std::size_t before = records(), writes = coordinator.writes.size();
     copy({0}, {5});
     EXPECT_EQ(records(), before);
@@ -303,9 +297,8 @@ TEST_F(PatchScreenMenus, DeletingTakesEachIndexJustBeforeItsRemovalAndOneRecord)
     EXPECT_EQ(topNames(), (Names{"T0", "T1", "T2", "T3", "T4"}));
 }
 
-// A copy that fails as a deletion starts, between two of its steps or after it takes its node out of the
-// list: each position is taken after it has landed, so no neighbour goes and every undo puts back what
-// stood there, at the top, in a group and for a whole group.
+// A failed copy leaving the list as a deletion starts, between its steps or after it: each position is
+// taken once it has landed, so no neighbour goes and every undo puts back what stood there.
 TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
 {
     load(5);
@@ -314,25 +307,21 @@ TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
     setPool({a, b, localPatch("C"), g, h, localGroup("K", {})});
     coordinator.holdCopies = coordinator.stepsLandHeldCopies = true;
     coordinator.failingCopies = {"F0", "F1", "F2"};
-
     dropFailingCopy("F0", a);
     ASSERT_EQ(coordinator.heldCopies.size(), 1u);
     ASSERT_EQ(topNames(), (Names{"F0", "A", "B", "C", "G", "H", "K"}));
     screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, b}});
     EXPECT_EQ(topNames(), (Names{"A", "C", "G", "H", "K"}));
     EXPECT_EQ(lastRecord<DeleteAction>()->deletedActions.at(0)->index, 1u);
-
     dropFailingCopy("F1", nullptr, g);
     ASSERT_EQ(coordinator.heldCopies.size(), 1u);
     ASSERT_EQ(namesOf(g->childDirectories), (Names{"F1", "g0", "g1", "g2"}));
     screen->didClickOnDeleteButtonWithItems(&pool(), {{g, g1}});
     EXPECT_EQ(namesOf(g->childDirectories), (Names{"g0", "g2"}));
-
     dropFailingCopy("F2", a);
     ASSERT_EQ(coordinator.heldCopies.size(), 1u);
     screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, h}});
     EXPECT_EQ(topNames(), (Names{"A", "C", "G", "K"}));
-
     // Each comes back where it stood, once the saves that came to nothing have taken back their records.
     ASSERT_TRUE(recordsReach(3));
     for (int step = 0; step < 3; ++step) undo.doUndoAction();
@@ -369,7 +358,6 @@ TEST_F(PatchScreenMenus, ACopyFailingAfterADeletionCostsItsUndoNoPlace)
     dropFailingCopy("H", nullptr, group);
     ASSERT_EQ(topNames(), (Names{"F", "A", "B", "C", "D", "G"}));
     ASSERT_EQ(namesOf(group->childDirectories), (Names{"H", "g0", "g1", "g2"}));
-
     screen->didClickOnDeleteButtonWithItems(&pool(), {{nullptr, c}});
     screen->didClickOnDeleteButtonWithItems(&pool(), {{group, group->childDirectories[2]}});
     ASSERT_TRUE(recordsReach(4));
@@ -427,9 +415,8 @@ TEST_F(PatchScreenMenus, DroppingThePoolsMarksReloadsThePoolAndJudgesNothing)
     EXPECT_EQ(warningAsks(), asked);
 }
 
-// The whole pool is judged again only when what it was judged against changed; a pool whose warnings the
-// coordinator judged as it loaded it (or marked it for a unit that came after the load) is not judged
-// again by the screen until what they were judged against changes.
+// A pool the coordinator judged as it loaded it (or marked for a unit that came after) is not judged again
+// by the screen either, until what it was judged against changes.
 TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainstChanged)
 {
     struct Step {
@@ -457,7 +444,6 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
           {"a unit that went took the warnings with it", [&] { screen->resetPatchPoolState(), reload(); }, 3},
           {"a new pool has none yet", [&] { screen->setStructureData(screen->structureData()), reload(); }, 4},
           {"a unit's marks landing", marksLand, 5}});
-
     coordinator.poolWarningAsks.clear();
     coordinator.judgedAgainst = coordinator.poolJudgedAgainst = 7;
     coordinator.poolJudgedByCoordinator = screen->structureData();
@@ -471,7 +457,7 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
 
 // ---- saves whose copies are still to be made ----
 
-// The save shows and is recorded as it is asked; only the new patches are judged, once their copies land.
+// Only the new patches are judged.
 TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenTheirCopiesLand)
 {
     load(10);
@@ -498,8 +484,7 @@ TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenThe
     }
 }
 
-// Undone before their copies began, the withdrawn copies' nodes leave the pool before the undo goes on:
-// it sends no file to the bin (their nodes still named the list's working files) and no copy is made.
+// The withdrawn copies' nodes leave before the undo goes on: no working file of the list goes to the bin.
 TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBin)
 {
     const Node group = localGroup("G", localPatches("g", 1));
@@ -520,10 +505,9 @@ TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBi
     EXPECT_EQ(topNames(), (Names{"Top", "G"}));
 }
 
-// A deletion of saved patches whose copies have not begun, or of the group they went into, shows at once:
-// their copies are withdrawn, not made, nothing of theirs goes to the bin and the saving's record stays.
-// Its undo puts every node back where it stood, naming the file it was saved from, and asks the copies
-// again; they land in those nodes. A group whose folder the bin refuses stays whole, its copies asked again.
+// Saved patches whose copies have not begun (or their group) go at once: the copies are withdrawn, nothing
+// of theirs goes to the bin and the saving's record stays. The undo puts each node back naming the file it
+// was saved from and asks the copies again. A group the bin refuses stays whole, its copies asked again.
 TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThemAgain)
 {
     const struct {
@@ -582,7 +566,6 @@ TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThem
         spin();
         EXPECT_EQ(tree(), c.left);
         EXPECT_EQ(records(), 2u);
-
         log.clear();
         undo.doUndoAction();
         EXPECT_EQ(tree(), saved);
@@ -595,9 +578,8 @@ TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThem
     }
 }
 
-// A move of saved patches whose copies have not begun moves no file and waits for none: the copies are
-// withdrawn and asked again into the group they go to. Its undo does the same back into their group when
-// those copies have not begun either, and moves the files when they have landed.
+// The copies are withdrawn and asked again where the patches go; the undo does the same, or moves the
+// files once those copies have landed.
 TEST_F(PatchScreenMenus, AMoveDuringTheCopiesAsksThemAgainWhereThePatchesGo)
 {
     const struct {
@@ -639,9 +621,8 @@ TEST_F(PatchScreenMenus, AMoveDuringTheCopiesAsksThemAgainWhereThePatchesGo)
     }
 }
 
-// One file saved twice into one folder, both copies still to be made: a deletion of either patch cannot
-// tell which copy is its own, so it takes over none of them. The patch that stays gets a copy of its own
-// (it never keeps naming the file it was saved from), and the deleted one comes back by its undo.
+// One file saved twice, both copies still to be made: a deletion cannot tell which copy is its own, so
+// takes none; the patch that stays gets its own copy, never keeping the file it was saved from.
 TEST_F(PatchScreenMenus, ADeletionOfAPatchSavedTwiceLeavesTheOtherItsCopy)
 {
     for (const int deleted : {1, 2}) {
@@ -678,7 +659,6 @@ TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOn
     EXPECT_EQ(log[0], "deletePatchGroup G");
     EXPECT_FALSE(logged("deletePatchItem g0 in G"));
     EXPECT_EQ(lastRecord<DeleteAction>()->deletedActions.size(), 1u);
-
     coordinator.failingBinMoves = {"X", "Y"};
     log.clear();
     appDelegate.setIsPatchPoolChanged(false);
@@ -703,54 +683,77 @@ TEST_F(PatchScreenMenus, DeletingABackupGroupLeavesRestoreAllMode)
 
 // ---- property sheets ----
 
-TEST_F(PatchScreenMenus, TheListSheetSavesOnlyAChangeAndWritesItsOneSlot)
+// A patch sheet saved unchanged records nothing; a changed comment is written to the same patch (the list's
+// slot to the unit) and recorded as its edit, which undoes like any other; Cancel ends the sheet.
+TEST_F(PatchScreenMenus, APatchSheetSavesOnlyAChangeAndWritesItsOneSlot)
 {
     load(10);
-    screen->didClickOnPropertyButtonAtIndex(list(), 4);
-    EXPECT_EQ(log, Names{"addSheetAction"});
-    ASSERT_NE(dialogs.runSheets(), nullptr);
-    EXPECT_TRUE(appDelegate.isShowingDialog());
-    ASSERT_NE(screen->patchPropertyViewController(), nullptr);
-    log.clear();
-    screen->patchPropertyViewController()->saveButtonClicked();
-    EXPECT_EQ(log, Names{"endSheet 1"});
-    EXPECT_FALSE(appDelegate.isShowingDialog());
-    EXPECT_EQ(records(), 0u);
-
-    const auto original = screen->patchItems()[4];
-    const auto save = [&](PatchPropertyViewController* sheet) {
-        log.clear();
-        sheet->saveButtonClicked();
+    const Node group = localGroup("G", localPatches("g", 2));
+    setPool({group}, {0});
+    const Node g1 = group->childDirectories[1];
+    const struct {
+        const char* what;
+        std::function<PatchPropertyViewController*()> open;
+        std::function<PatchItem*()> item;
+        int saveEnds, cancelEnds;
+        std::int64_t type;
+        // What the changed comment's save asks before its sheet ends; the group recorded with the edit.
+        Names writes;
+        Node recordedGroup;
+    } cases[] = {
+        {"the list's", [&] { return openListSheet(4); }, [&] { return screen->patchItems()[4].get(); }, 1, 2, 5,
+         {"editFilePatch P4|warmer", "writeItem 4", "setReloadBufferDataTimer"}, nullptr},
+        {"the pool's", [&] { return openPoolSheet(g1, group); }, [&] { return g1->patchItem(); }, 3, 4, 6,
+         {"editFilePatch g1|warmer"}, group},
     };
-    openListSheet(4)->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
-    save(screen->patchPropertyViewController());
-    EXPECT_EQ(screen->patchItems()[4], original);
-    EXPECT_EQ(original->patchComment, "warmer");
-    ASSERT_EQ(records(), 1u);
-    const auto record = lastRecord<ChangeTextAction>();
-    EXPECT_EQ(record->mType, 5);
-    EXPECT_EQ(record->mOldText, record->mNewText);
-    EXPECT_EQ(record->mOldSecondText, "C4");
-    EXPECT_EQ(record->mNewSecondText, "warmer");
-    EXPECT_EQ(log, (Names{"editFilePatch P4|warmer", "writeItem 4", "setReloadBufferDataTimer", "endSheet 1"}));
-    // The edit undoes like any other.
-    undo.doUndoAction();
-    EXPECT_EQ(original->patchComment, "C4");
-
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PatchItem* const item = c.item();
+        const std::string before = item->patchComment;
+        log.clear();
+        ASSERT_NE(c.open(), nullptr);
+        EXPECT_TRUE(appDelegate.isShowingDialog());
+        screen->patchPropertyViewController()->saveButtonClicked();
+        EXPECT_EQ(log, (Names{"addSheetAction", "sheet shown", "endSheet " + std::to_string(c.saveEnds)}));
+        EXPECT_FALSE(appDelegate.isShowingDialog());
+        EXPECT_EQ(records(), 0u);
+        c.open()->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+        log.clear();
+        screen->patchPropertyViewController()->saveButtonClicked();
+        if (!c.recordedGroup) {
+            EXPECT_EQ(c.item(), item) << "the slot keeps its patch";
+        }
+        EXPECT_EQ(c.item()->patchComment, "warmer");
+        Names writes = c.writes;
+        writes.push_back("endSheet " + std::to_string(c.saveEnds));
+        EXPECT_EQ(log, writes);
+        ASSERT_EQ(records(), 1u);
+        const auto record = lastRecord<ChangeTextAction>();
+        EXPECT_EQ(record->mType, c.type);
+        EXPECT_EQ(record->mOldText, record->mNewText);
+        EXPECT_EQ(record->mOldSecondText, before);
+        EXPECT_EQ(record->mNewSecondText, "warmer");
+        if (c.recordedGroup) {
+            EXPECT_EQ(std::get<Node>(record->mGroupOfItem), c.recordedGroup);
+            EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+        }
+        undo.doUndoAction();
+        EXPECT_EQ(c.item()->patchComment, before);
+        c.open();
+        log.clear();
+        screen->patchPropertyViewController()->cancelButtonClicked();
+        EXPECT_EQ(log, Names{"endSheet " + std::to_string(c.cancelEnds)});
+    }
+    // An edit the file cannot take keeps the patch as it was and says so.
     coordinator.editSucceeds = false;
     openListSheet(4)->patchNameTextField()->setText(QStringLiteral("New"));
-    save(screen->patchPropertyViewController());
-    EXPECT_EQ(log, (Names{"editFilePatch New|C4", "info Patch_CanNotEditPatchItem P4", "endSheet 1"}));
-    EXPECT_EQ(original->patchName, "P4");
-
-    openListSheet(4);
     log.clear();
-    screen->patchPropertyViewController()->cancelButtonClicked();
-    EXPECT_EQ(log, Names{"endSheet 2"});
+    screen->patchPropertyViewController()->saveButtonClicked();
+    EXPECT_EQ(log, (Names{"editFilePatch New|C4", "info Patch_CanNotEditPatchItem P4", "endSheet 1"}));
+    EXPECT_EQ(screen->patchItems()[4]->patchName, "P4");
 }
 
-// A change the unit reports while the list patch's sheet is open is not lost to the sheet's save: the
-// save goes over the unit's patch, each text the sheet changed over the unit's, and the slot gets both.
+// The save goes over the unit's patch, each text the sheet changed over the unit's.
 TEST_F(PatchScreenMenus, AChangeTheUnitReportsWhileTheListSheetIsOpenIsKeptUnderItsSave)
 {
     load(10);
@@ -775,35 +778,7 @@ TEST_F(PatchScreenMenus, AChangeTheUnitReportsWhileTheListSheetIsOpenIsKeptUnder
     EXPECT_EQ(record->mOldSecondText, "From the unit");
 }
 
-TEST_F(PatchScreenMenus, APoolPatchSheetRewritesTheFileAndRecordsItsGroup)
-{
-    load(5);
-    const Node group = localGroup("G", localPatches("g", 2));
-    setPool({group}, {0});
-    const Node g1 = group->childDirectories[1];
-    openPoolSheet(g1, group)->saveButtonClicked();
-    EXPECT_EQ(log.back(), "endSheet 3");
-    EXPECT_EQ(records(), 0u);
-
-    PatchPropertyViewController* sheet = openPoolSheet(g1, group);
-    sheet->patchCommentTextView()->setPlainText(QStringLiteral("new"));
-    sheet->saveButtonClicked();
-    const auto record = lastRecord<ChangeTextAction>();
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->mType, 6);
-    EXPECT_EQ(record->mOldText, record->mNewText);
-    EXPECT_EQ(std::get<Node>(record->mGroupOfItem), group);
-    EXPECT_EQ(g1->patchItem()->patchComment, "new");
-    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
-
-    sheet = openPoolSheet(g1, group);
-    log.clear();
-    sheet->cancelButtonClicked();
-    EXPECT_EQ(log, Names{"endSheet 4"});
-}
-
-// A sheet opened on a device patch saved into the pool before its copy landed: the save rewrites the
-// pool's copy, never the device's working file it was copied from; a copy that failed edits nothing.
+// Never the unit's working file it was copied from; a copy that failed edits nothing.
 TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePoolsCopy)
 {
     loadWithPaths(5);
@@ -825,11 +800,9 @@ TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePool
     EXPECT_EQ(coordinator.editedPaths, Names{"/root/Temp/Local/P2.qptc"});
     EXPECT_EQ(saved->patchItem()->path, "/root/Temp/Local/P2.qptc");
     EXPECT_EQ(saved->patchItem()->patchComment, "new");
-
     sheetSaves(saveFirst(3), "lost");
     EXPECT_EQ(coordinator.editedPaths.size(), 1u);
     EXPECT_TRUE(logged("info Patch_CanNotEditPatchItem P3"));
-
     // A sheet on another patch than those being copied waits for none of their copies.
     const Node pending = saveFirst(4);
     sheetSaves(saved, "again");
@@ -852,7 +825,6 @@ TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhe
     EXPECT_EQ(lastRecord<ChangeTextAction>()->mType, 4);
     EXPECT_EQ(lastRecord<ChangeTextAction>()->mOldText, "Live");
     EXPECT_EQ(log.back(), "endSheet 3");
-
     coordinator.renameResult = 1;
     openGroupSheet(live, "Other")->saveButtonClicked();
     EXPECT_EQ(log, (Names{"renameGroup LIVE -> Other", "info Patch_FileExist", "endSheet 3"}));
@@ -860,8 +832,7 @@ TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhe
     EXPECT_EQ(records(), 1u);
 }
 
-// A pool sheet's save and its undo reload the pool: the rows selected stay selected and the screen
-// hears of it, so a renamed backup group still restores with the button.
+// The screen hears of the selection kept over the reload, so a renamed backup group still restores.
 TEST_F(PatchScreenMenus, APoolSheetsSaveAndItsUndoKeepTheSelectionAndTheRestoreAllButton)
 {
     appDelegate.setDeviceConnected(true);
@@ -881,7 +852,6 @@ TEST_F(PatchScreenMenus, APoolSheetsSaveAndItsUndoKeepTheSelectionAndTheRestoreA
     EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), 1u) << "Restore All restored";
     appDelegate.setIsRestoringAll(false);
     screen->setlockPatchList(false);
-
     // A pool patch's sheet keeps the rows picked, and a selection whose items went is told as empty.
     selectPool({1, 2});
     openPoolSheet(group->childDirectories[1], group)->patchCommentTextView()->setPlainText(QStringLiteral("new"));
@@ -910,8 +880,7 @@ TEST_F(PatchScreenMenus, AQueuedSheetWhoseTargetHasGoneOpensNothing)
     EXPECT_FALSE(appDelegate.isShowingDialog());
 }
 
-// The sheets as the program opens them, through the dialog queue into the sheet window over the main
-// window: what is typed at once replaces the whole name, and Return saves it.
+// Through the dialog queue into the sheet window: what is typed at once replaces the name; Return saves it.
 TEST_F(PatchScreenMenus, ASheetOpensWithItsNameSelectedForTheKeyboard)
 {
     MainWindow window;
@@ -934,7 +903,6 @@ TEST_F(PatchScreenMenus, ASheetOpensWithItsNameSelectedForTheKeyboard)
     const Node group = localGroup("Live", {});
     shown.setStructureData({group});
     shown.reloadDataInPatchPool();
-
     // Waits for `field` to take the keys with `selected` selected, then types N and Return into it.
     const auto typeAndReturn = [&](QLineEdit* field, const char* selected) {
         ASSERT_TRUE(processEventsUntil([&] { return QApplication::focusWidget() == field && field->selectedText() == QString::fromUtf8(selected); }))
@@ -948,7 +916,6 @@ TEST_F(PatchScreenMenus, ASheetOpensWithItsNameSelectedForTheKeyboard)
     ASSERT_NE(shown.patchPropertyViewController(), nullptr);
     typeAndReturn(shown.patchPropertyViewController()->patchNameTextField(), "Clean");
     EXPECT_EQ(shown.patchItems()[0]->patchName, "N");
-
     shown.didClickOnPropertyButtonAtItem(shown.rightPanelOutlineView(), group, nullptr);
     ASSERT_NE(shown.patchGroupPropertyViewController(), nullptr);
     typeAndReturn(shown.patchGroupPropertyViewController()->groupNameTextField(), "Live");
@@ -975,22 +942,18 @@ TEST_F(PatchScreenMenus, ARightClickSelectsAnUnselectedRowAndOpensTheMenuNotUnde
     EXPECT_EQ(pool().optionMenu()->targetItems().size(), 2u);
     EXPECT_EQ(*pool().optionMenu()->item()->name, "T2");
     EXPECT_EQ(pool().optionMenu()->typeOfPatchGroupInPool(), 2);
-
     release(3);
     EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
     EXPECT_EQ(pool().optionMenu()->targetItems().size(), 1u);
-
     release(-1);
     EXPECT_EQ(pool().selectedRowList(), (std::vector<int>{3}));
     EXPECT_EQ(pool().optionMenu()->typeOfPatchGroupInPool(), 128);
     EXPECT_EQ(pool().optionMenu()->item(), nullptr);
-
     // The menu's delete goes to the screen.
     selectPool({0});
     release(0);
     pool().optionMenu()->deleteButton()->click();
     EXPECT_EQ(topNames(), (Names{"T1", "T2", "T3"}));
-
     OptionMenuForPatchPool* before = pool().optionMenu();
     appDelegate.setIsShowingDialog(true);
     release(1);
@@ -998,8 +961,7 @@ TEST_F(PatchScreenMenus, ARightClickSelectsAnUnselectedRowAndOpensTheMenuNotUnde
     EXPECT_TRUE(pool().selectedRowList().empty());
 }
 
-// A sheet or a menu opened before the unit began to be let go, or a Restore All ending meanwhile, changes
-// nothing of the unit's list: its write would queue behind the eject and never reach the unit.
+// Its write would queue behind the eject and never reach the unit; a Restore All ending meanwhile is the same.
 TEST_F(PatchScreenMenus, WhatOpenedBeforeTheUnitBeganToGoChangesNothingOfItsList)
 {
     const auto undoImage = [&] { return screen->view()->findChildren<RightClickImageView*>().front(); };
@@ -1060,7 +1022,6 @@ TEST_F(PatchScreenMenus, TheListMenusButtonsReachTheScreenByTheMouse)
     EXPECT_FALSE(list().optionMenu()->readingInPatchPoolButton()->isEnabled());
     list().optionMenu()->savingInPatchPoolButton()->click();
     EXPECT_EQ(topNames(), (Names{"T0", "P3"}));
-
     rightClick(3);
     list().optionMenu()->propertyButton()->click();
     EXPECT_EQ(dialogs.waitingSheets.size(), 1u);

@@ -73,7 +73,6 @@ TEST_F(PatchManagerViewControllerTest, TheListDrawsPatchListHeadersAndAKnobOnlyW
     CustomScroller* ruler = screen->verticalPatchListRuler();
     ASSERT_EQ(list().verticalScrollBar(), ruler);
     EXPECT_FALSE(ruler->isEffectManagerRuler());
-
     screen->view()->resize(900, 700);
     screen->view()->show();
     load(10);
@@ -105,7 +104,6 @@ TEST_F(PatchManagerViewControllerTest, TheBackUpAllButtonNamesTheModeAndSitsAtTh
     const QColor enabled = face();
     EXPECT_GT(std::abs(disabled.lightness() - enabled.lightness()), 40) << disabled.name().toStdString() << " "
                                                                        << enabled.name().toStdString();
-
     QWidget* left = list().parentWidget();
     for (const int width : {900, 1000, 1300, 1400}) {
         screen->view()->resize(width, 700);
@@ -230,7 +228,6 @@ TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitForOneQuietTimeAndA
     EXPECT_EQ(loggedTimes("setReloadBufferDataTimer"), 3);
     EXPECT_EQ(screen->bufferedChangeCount(), 3u);
     log.clear();
-
     screen->setReloadBufferDataTimer();
     EXPECT_TRUE(screen->loadBufferDataTimer().isActive());
     ASSERT_TRUE(processEventsUntil([&] { return screen->bufferedChangeCount() == 0; }));
@@ -260,7 +257,6 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasI
     EXPECT_EQ(moved->patchName, "P5") << "the change landed on the patch moved into the slot";
     EXPECT_EQ(reported->patchComment, "c2");
     EXPECT_EQ(names(), (Names{"P0", "P1", "P5", "Two", "P3", "P4", "P6", "P7", "P8", "P9"}));
-
     // A slot written with what the user made of its patch takes what the unit reported before it too: the
     // user's name over the unit's patch, whose comment the user left alone.
     const auto edited = screen->patchItems()[7];
@@ -297,7 +293,6 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitIsMergedUnderTheUsersTe
     EXPECT_EQ(loggedTimes("editFilePatch Typed|Knob"), 1) << testing::PrintToString(log);
     EXPECT_EQ(loggedTimes("writeItem 3"), 1) << testing::PrintToString(log);
     EXPECT_EQ(loggedTimes("writeItem 5"), 0) << testing::PrintToString(log);
-
     // The unit's file cannot take the user's texts: the list shows what the unit holds and says so.
     coordinator.editSucceeds = false;
     renamed->patchName = "Again";
@@ -360,7 +355,6 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesA
     ASSERT_EQ(screen->patchItems()[1], movedIn);
     ASSERT_EQ(screen->patchItems()[2], held);
     log.clear();
-
     const auto knob = unitPatch("Knob", "", "0_0_1 (1).qptc");
     screen->updatePatchItem(knob, label(1, 5), {held->path, true, std::nullopt, std::nullopt});
     // A second change in the same quiet time names the file the first one's patch takes.
@@ -369,11 +363,9 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesA
     EXPECT_EQ(held->patchName, "Knob 2");
     EXPECT_EQ(movedIn->patchName, "P9");
     EXPECT_EQ(loggedTimes("writeItem 2"), 1) << testing::PrintToString(log);
-
     // A change of a patch that has left the list, which our write replaces on the unit: nothing to keep.
     screen->updatePatchItem(patch("Gone"), label(3, 5), {kUnitFolder + "elsewhere.qptc", true, std::nullopt, std::nullopt});
     EXPECT_EQ(screen->bufferedChangeCount(), 0u);
-
     log.clear();
     screen->updatePatchItem(patch("Dial"), label(1, 5), {movedIn->path, false, std::nullopt, std::nullopt});
     screen->updateBuffterDataToPatchList();
@@ -449,7 +441,6 @@ TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
     EXPECT_EQ(screen->bufferedChangeCount(), 1u);
     EXPECT_EQ(editor->text().toStdString(), "Typing");
     EXPECT_EQ(screen->patchItems()[0]->patchName, "P0");
-
     list().closePersistentEditor(list().model()->index(0, 1));
     list().setFocus();
     ASSERT_TRUE(processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
