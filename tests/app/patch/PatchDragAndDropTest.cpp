@@ -24,8 +24,8 @@ namespace {
 
 using Drag = PatchDragMimeData;
 
-// The screen shown offscreen with 30 slots and a pool of a patch, an open group of two and an open
-// backup-all group of two; drags run through synthetic drag events with the views' own drag data.
+// 30 slots and a pool of a patch, an open group of two and an open backup-all group of two, shown; drags run
+// through synthetic drag events with the views' own drag data.
 class PatchDragAndDropTest : public PatchScreenCases {
 protected:
     PatchDragAndDropTest()
@@ -40,9 +40,8 @@ protected:
         spin();
         log.clear();
     }
-    // The platform sends a drag's moves to the view that last took its entry, until a leave: after a
-    // refused entry a later test's moves would reach a view of this one once it is gone. A leave, sent
-    // anywhere, goes to that view and lets go of it, so every test ends holding no drag.
+    // A drag's moves go to the view that last took its entry until a leave, which lets go of it wherever
+    // sent: without one a later test's moves would reach a view of this one.
     ~PatchDragAndDropTest() override { leave(screen->view()); }
 
     QWidget* listPort() { return list().viewport(); }
@@ -84,8 +83,7 @@ protected:
         list().startRowDrag();
         EXPECT_EQ(started, 1);
     }
-    // Selects the pool rows, presses on the first (or on `pressed`) and moves 5 points; `during` plays the
-    // drag, which must start once.
+    // Selects the pool rows, presses on the first (or `pressed`) and moves 5 points; as dragListRows.
     void dragPoolRows(const std::vector<Node>& nodes, const std::function<void(Drag&)>& during, const Node& pressed = nullptr)
     {
         int started = 0;
@@ -199,8 +197,7 @@ TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopie
     EXPECT_TRUE(screen->isPatchPoolWorking());
     processEventsUntil([&] { return screen->patchPoolIndicator()->isVisible(); });
     EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
-    // It shows the work and takes nothing from the pointer: a click where the pool's row shows reaches the
-    // pool, through the window as the platform delivers it.
+    // It takes nothing from the pointer: a click through the window, as the platform delivers it, reaches the pool.
     QWidget* top = screen->view()->window();
     const QPoint inWindow = poolPort()->mapTo(top, poolRow(g));
     EXPECT_EQ(top->childAt(inWindow), poolPort());
@@ -259,8 +256,7 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_EQ(coordinator.patchFileChecks, 2);
     EXPECT_EQ(coordinator.infoWrites.size(), 2u);
     EXPECT_EQ(namesAt(28, 2), (Names{"0", "1"}));
-    // A path of the program's own folder far past what the list can take refuses the drag all the same,
-    // before any file is read.
+    // A path of the program's own folder far past the list's room refuses the drag, before any file is read.
     paths.push_back(own());
     coordinator.patchFileChecks = 0;
     EXPECT_FALSE(over(listPort(), listRow(3), files(paths).get()));
@@ -269,8 +265,7 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_FALSE(over(listPort(), listRow(3), files({own(), "/m/1.qptc"}).get()));
 }
 
-// Whatever the list has room for, every dropped path is judged: one refused path past the room refuses
-// the drop whole, at the drag's entry and at the drop, as the pool does.
+// At the drag's entry and at the drop, as the pool does.
 TEST_F(PatchDragAndDropTest, ARefusedPathPastTheListsRoomRefusesTheWholeDrop)
 {
     const Names fit = numbered(150, "/m/more/");
@@ -295,8 +290,7 @@ TEST_F(PatchDragAndDropTest, ARefusedPathPastTheListsRoomRefusesTheWholeDrop)
     }
 }
 
-// The pool only tells one dropped patch from several: entering with thousands of files reads two, and one
-// patch among other files is still one, the walk going on until a second one shows.
+// The pool only tells one dropped patch from several; one among other files is still one.
 TEST_F(PatchDragAndDropTest, TenThousandFilesOverThePoolAreReadNoFurtherThanASecondPatch)
 {
     EXPECT_TRUE(over(poolPort(), poolRow(a), files(numbered(10000, "/m/many/")).get()));
@@ -344,8 +338,7 @@ TEST_F(PatchDragAndDropTest, ARowOrAPatchDroppedIntoAClosedGroupOpensItSelected)
     }
 }
 
-// A drag pressed on a row outside the selection takes that row, selected, as list views do; the selection
-// it leaves is not moved.
+// As list views do: the pressed row is selected and the selection it leaves is not moved.
 TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
 {
     dragPoolRows({a}, [&](Drag& data) {
@@ -360,8 +353,7 @@ TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
     EXPECT_EQ(selectedInPool(), std::vector<Node>{d});
 }
 
-// A name being typed in the pool when a drag is pressed on another row is the user's: it is written to its
-// own row before the drag takes the pressed one, and no editor is left open over a row the drag moves.
+// The name typed is the user's: written to its own row, with no editor left over a row the drag moves.
 TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionEndsTheNameBeingTypedFirst)
 {
     selectPool({poolRowOf(a)});
@@ -415,15 +407,13 @@ TEST_F(PatchDragAndDropTest, AnotherProgramAskingForFilesStagesOnceAndAnInternal
         EXPECT_EQ(data.stagingCount(), 0);
     });
     EXPECT_EQ(names()[4], "A");
-    // The next drag stages into a folder of its own; the earlier one's files stay for a program that may
-    // still be copying them.
+    // The next drag stages in a folder of its own; the earlier one's stay for a program still copying them.
     dragPoolRows({a}, [&](Drag& data) { data.urls(); });
     EXPECT_NE(screen->dragStagingFolder(), folder);
     EXPECT_TRUE(std::filesystem::exists(folder));
 }
 
-// File managers and desktops may ask for a drag's files as the pointer merely passes over them: the drag
-// stays the views' own to its end, and its files go nowhere but the staging folder.
+// File managers ask for a drag's files as the pointer merely passes: its files go nowhere but the staging folder.
 TEST_F(PatchDragAndDropTest, AnotherProgramLookingAtADragLeavesItToItsEnd)
 {
     dragListRows({3, 4}, [&](Drag& data) {
@@ -453,10 +443,8 @@ TEST_F(PatchDragAndDropTest, AnotherProgramLookingAtADragLeavesItToItsEnd)
         }
 }
 
-// Held still at a view's edge, a drag scrolls the view, and the place it would land follows the rows that
-// come under the pointer: a slot or a pool place out of view when the drag starts is reached. It goes on
-// scrolling when the view moves under the pointer (a line of the window above it goes as the unit's work
-// ends: the view moves up and grows by as much, its bottom edge and the pointer where they were).
+// A slot or a pool place out of view when the drag starts is reached, also when the view moves under the
+// pointer (a line above it goes as the unit's work ends: it moves up and grows, its bottom edge kept).
 class PatchDragAtAnEdgeTest : public PatchDragAndDropTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(PatchDragAtAnEdgeTest, ScrollsTheViewAndLandsUnderThePointer)
@@ -470,8 +458,7 @@ TEST_P(PatchDragAtAnEdgeTest, ScrollsTheViewAndLandsUnderThePointer)
     window.resize(1000, 600);
     ASSERT_TRUE(processEventsUntil([&] { return listPort()->height() < 600 && poolPort()->height() < 600; }));
     constexpr int lineGone = 27;
-    // Drags the pool's first patch held still at `x` by the bottom edge of `viewport` until `reached` holds
-    // of the place under the pointer, checks `there` and drops there.
+    // Holds the pool's first patch still at `x` by the bottom edge of `viewport` until `reached` holds there.
     const auto holdAt = [&](QWidget* viewport, int x, const std::function<bool(QPoint)>& reached,
                             const std::function<void()>& there) {
         const QPoint pointer = viewport->mapToGlobal(QPoint(x, viewport->height() - 4));
@@ -507,8 +494,7 @@ TEST_P(PatchDragAtAnEdgeTest, ScrollsTheViewAndLandsUnderThePointer)
 INSTANTIATE_TEST_SUITE_P(Held, PatchDragAtAnEdgeTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "AsTheViewMovesUnderIt" : "Still"; });
 
-// A block released over its own second row, where it already is, changes nothing and records nothing;
-// released below the next item it moves there in its order.
+// Released over its own second row it stays; below the next item it moves there in its order.
 TEST_F(PatchDragAndDropTest, ABlockReleasedWhereItStartedStaysAndRecordsNothing)
 {
     const auto dropAt = [&](QPoint at) {
@@ -594,9 +580,8 @@ TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlert
     EXPECT_EQ(loggedTimes(alert), 1);
 }
 
-// A drop of files is recorded as it is made, however long its files take to read: an undo before they
-// are read takes the drop back (none of them ever shows) and leaves the edit before it; a group deleted
-// while a drop into it is read comes back at the first undo, and the drop goes at the next.
+// A drop of files is recorded as it is made, however long its files take to read: an undo before they are
+// read takes it back (none ever shows); a group deleted meanwhile comes back first, then the drop goes.
 TEST_F(PatchDragAndDropTest, AnUndoWhileDroppedFilesAreReadFollowsTheOrderOfTheGestures)
 {
     const auto undoKey = [&] { sendKey(&pool(), Qt::Key_Z, Qt::ControlModifier); };
@@ -644,8 +629,7 @@ TEST_F(PatchDragAndDropTest, ADropOfAnotherProgramNeverPassesForOurs)
     EXPECT_FALSE(over(listPort(), listRow(2), &foreign));
 }
 
-// A drag that leaves a view takes away what it showed there: the list's rows picked for another program's
-// files and its marker, the pool's marker; a drag of the list's own rows keeps the rows it carries.
+// The list's rows picked for another program's files and the markers go; the list's own drag keeps its rows.
 TEST_F(PatchDragAndDropTest, ADragThatLeavesAViewTakesItsMarksAway)
 {
     const auto plain = files({"/m/1.qptc", "/m/2.qptc"});
@@ -668,8 +652,7 @@ TEST_F(PatchDragAndDropTest, ADragThatLeavesAViewTakesItsMarksAway)
     });
 }
 
-// Another program's file list is taken only when every path in it is plainly a file outside the program:
-// one hostile entry refuses the whole drop on both views before anything is copied, added or written.
+// Taken only when every path is plainly a file outside the program, refused before anything is copied.
 TEST_F(PatchDragAndDropTest, AHostileFileListRefusesTheWholeDropOnBothViews)
 {
     using namespace std::string_literals;
@@ -706,8 +689,7 @@ TEST_F(PatchDragAndDropTest, AHostileFileListRefusesTheWholeDropOnBothViews)
     EXPECT_TRUE(coordinator.writes.empty());
 }
 
-// A file whose name is not UTF-8 reaches the copy under the bytes of its name, on both views; a folder
-// whose name merely starts like the program's own is not the program's.
+// On both views; a folder whose name merely starts like the program's own is not the program's.
 TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
 {
     QMimeData data;
@@ -725,8 +707,7 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
     EXPECT_GT(screen->structureData().size(), poolSize);
 }
 
-// Moves may come merged (a busy machine, a fast hand, a tablet): the first move past 2 points can arrive
-// rows away from the press. A drag carries what was pressed, not what lies under the pointer by then.
+// Moves may come merged (a busy machine, a tablet): the first move past 2 points can arrive rows away.
 TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedOne)
 {
     const auto gesture = [&](QWidget* target, QPoint pressed, QPoint firstMove) {
@@ -744,8 +725,7 @@ TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedO
     EXPECT_EQ(listDrags, (std::vector<Rows>{{4}, {6, 7}}));
     std::vector<std::vector<Node>> poolDrags;
     pool().setDragStarter([&](std::unique_ptr<Drag>) { poolDrags.push_back(carried()); });
-    // A press on the selected row drags it, though the move lands on a row that is not selected; a press
-    // on a row that is not selected drags that row, as list views do, though the move lands on the selected one.
+    // A press on the selected row drags it; one on a row not selected drags that row, as list views do.
     selectPool({poolRowOf(a)});
     gesture(poolPort(), poolRow(a), poolRow(d));
     selectPool({poolRowOf(a)});

@@ -93,8 +93,7 @@ TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
     EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + newGroup + " 1 -1"});
 }
 
-// Another program may ask for a drag's files at any time, even once the drag is over: the drag answers
-// from what it carried when it started, and files go only into a staging folder of the program's.
+// Another program may ask for a drag's files even once the drag is over.
 TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereTheProgramKeepsFiles)
 {
     loadWithPaths(10, "/dev/");
@@ -117,8 +116,7 @@ TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereT
     EXPECT_EQ(records(), 0u);
 }
 
-// Pool items dropped on the list replace slots from the row dropped on, as working copies, in one write and
-// one record: never past the list's end, and up to a copy that fails.
+// As working copies, never past the list's end, and up to a copy that fails.
 struct PoolDropOnList {
     const char* name;
     std::size_t count;

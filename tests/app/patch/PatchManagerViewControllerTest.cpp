@@ -257,8 +257,7 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasI
     EXPECT_EQ(moved->patchName, "P5") << "the change landed on the patch moved into the slot";
     EXPECT_EQ(reported->patchComment, "c2");
     EXPECT_EQ(names(), (Names{"P0", "P1", "P5", "Two", "P3", "P4", "P6", "P7", "P8", "P9"}));
-    // A slot written with what the user made of its patch takes what the unit reported before it too: the
-    // user's name over the unit's patch, whose comment the user left alone.
+    // A slot written with the user's name takes what the unit reported before too, the user's name over it.
     const auto edited = screen->patchItems()[7];
     const auto unit = unitPatch("Unit", "u", "0_1_2 (1).qptc");
     screen->updatePatchItem(unit, label(7, 5), {"", false, std::string("P7"), std::string("C7")});
@@ -272,8 +271,7 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasI
     EXPECT_EQ(log, (Names{"editFilePatch Mine|u", "updateWarning Mine", "writeItem 7", "setReloadBufferDataTimer"}));
 }
 
-// A change the unit made to a patch the user has since renamed (reported while our write of the rename was
-// on its way, or before it within the quiet time) is merged: the user's texts over the unit's patch, which
+// A change to a patch the user has since renamed is merged, the user's texts over the unit's patch, which
 // goes to the unit again; a change to texts the user left alone is the unit's whole.
 TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitIsMergedUnderTheUsersTexts)
 {
@@ -305,8 +303,7 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitIsMergedUnderTheUsersTe
     EXPECT_EQ(loggedTimes("info Patch_CanNotEditPatchItem Again"), 1) << testing::PrintToString(log);
 }
 
-// A change the unit reported within the quiet time is in the unit already: every step that copies list
-// rows into the pool or out of the program takes it first, so the copy is the patch the unit holds.
+// The change is in the unit already, so the copy must be the patch the unit holds.
 TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesOfTheQuietTimeFirst)
 {
     const struct {
@@ -344,9 +341,8 @@ TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesO
     }
 }
 
-// The coordinator names the patch the unit changed by its file. One changed before our write landed in its
-// slot follows that patch wherever the list moved it, and goes to the unit again there, since our write
-// replaced it on the unit; one changed after names the patch we wrote, and stays where it is.
+// A change made before our write landed follows the patch it names (by its file) wherever the list moved
+// it, and goes to the unit again there; one made after names the patch we wrote and stays where it is.
 TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesAndGoesBackWhereOurWriteReplacedIt)
 {
     loadUnitFiles();
@@ -373,9 +369,8 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesA
     EXPECT_EQ(loggedWrites(), 0) << testing::PrintToString(log);
 }
 
-// An undo of a list rename within the quiet time takes the unit's waiting change under the name it puts
-// back, instead of dropping it; a name that does not decode (it reads as "") is taken as its file stores
-// it, byte for byte, not as the empty text it reads as.
+// The unit's waiting change goes under the name the undo puts back; a name that does not decode (it reads
+// as "") is taken byte for byte as its file stores it.
 TEST_F(PatchManagerViewControllerTest, AnUndoOfARenameWithinTheQuietTimeKeepsTheUnitsChange)
 {
     const Bytes undecodable{0xFF, 0xFE};
@@ -411,8 +406,7 @@ TEST_F(PatchManagerViewControllerTest, AnUndoOfARenameWithinTheQuietTimeKeepsThe
     }
 }
 
-// The patch the unit changed is not in the list (its row took another patch since, which no write of ours
-// is carrying to the unit): the slot shows the unit's change whole, never merged with the slot's other.
+// Its row took another patch since, which no write of ours carries to the unit: the change shows whole.
 TEST_F(PatchManagerViewControllerTest, AChangeOfAPatchNoLongerListedIsNotMergedWithTheSlotsOther)
 {
     loadUnitFiles();
@@ -564,8 +558,7 @@ TEST_F(PatchManagerViewControllerTest, RestoreNeedsExactlyOneSelectedPoolRow)
     EXPECT_TRUE(list().lockTableView());
 }
 
-// The first click backs up and turns the button into Restore All of the new group; the second click of a
-// double click, by mouse or by Space, must not rewrite the unit's every slot with it.
+// The first click backs up and turns the button into Restore All: the second, by mouse or Space, must not restore.
 TEST_F(PatchManagerViewControllerTest, ADoubleClickOnBackUpAllNeverRestores)
 {
     appDelegate.setDeviceConnected(true);
