@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <numeric>
+#include <set>
 #include <optional>
 
 #include "app/controls/RightClickButton.h"
@@ -190,89 +192,75 @@ TEST_F(PatchScreenMenus, SavingThreeRowsMakesAGroupAboveTheSelectedItemsGroup)
 
 // ---- read from the pool and copy to the device ----
 
-TEST_F(PatchScreenMenus, ReadingThreePatchesReplacesThreeSlotsAsOneWrite)
+// Read from the pool (at the list menu's row) or copied to the unit (from the selected slot), pool patches
+// replace slots as working copies in one write and one record: never past the list's end, up to a failed
+// copy, skipping incompatible children; nothing placed, nothing written or recorded.
+TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrite)
 {
-    load(30);
-    setPool(localPatches("T", 3));
-    selectPool({0, 1, 2});
-    selectList({5});
-    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 5);
-    EXPECT_EQ(namesAt(5, 3), (Names{"T0", "T1", "T2"}));
-    EXPECT_EQ(screen->patchItems()[6]->path, "/root/Device/Patch/T1.qptc");
-    EXPECT_TRUE(logged("writeGroup 5 6 7"));
-    ASSERT_EQ(records(), 1u);
-    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mIndex, 5u);
-    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 3u);
-    EXPECT_EQ(list().selectedRows(), (Rows{5, 6, 7}));
-}
-
-TEST_F(PatchScreenMenus, ReadingStopsAtTheListEndAtAFailedCopyAndAtABackupGroup)
-{
-    load(30);
-    setPool({localGroup("Ten", localPatches("t", 10))});
-    selectPool({0});
-    selectList({27});
-    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 27);
-    EXPECT_EQ(names()[29], "t2");
-    EXPECT_TRUE(logged("writeGroup 27 28 29"));
-    // The second copy fails: one slot is placed, nothing after it.
-    log.clear();
-    coordinator.failingCopies = {"t1"};
-    selectList({0});
-    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
-    EXPECT_EQ(namesAt(0, 3), (Names{"t0", "P1", "P2"}));
-    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 1u);
-    // Every copy fails: nothing is written and nothing recorded.
-    coordinator.failingCopies = {"t0"};
-    const std::size_t before = records();
-    screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
-    EXPECT_EQ(records(), before);
-    EXPECT_EQ(coordinator.writes.size(), 2u);
-    EXPECT_TRUE(list().selectedRows().empty());
-    EXPECT_TRUE(list().selectionList().empty());
-    // A selection ending in a backup of the whole list restores it instead.
-    coordinator.failingCopies.clear();
+    const auto unfit = [] { return localGroup("Unfit", {localPatch("x", true), localPatch("y", true)}); };
+    const struct {
+        const char* what;
+        bool copy;
+        std::vector<Node> nodes;
+        Rows listRows;
+        std::set<std::string> failing;
+        std::size_t first;
+        Names shown;
+        std::optional<std::vector<std::int64_t>> written;
+    } cases[] = {
+        {"three read", false, localPatches("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
+        {"a group read at the list's end", false, {localGroup("Ten", localPatches("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
+         std::vector<std::int64_t>{27, 28, 29}},
+        {"a group read up to a failed copy", false, {localGroup("Ten", localPatches("t", 10))}, {0}, {"t1"}, 0, {"t0", "P1", "P2"},
+         std::vector<std::int64_t>{0}},
+        {"a group read whose every copy fails", false, {localGroup("Ten", localPatches("t", 10))}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
+        {"three copied from the first of two slots", true, localPatches("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
+         std::vector<std::int64_t>{5, 6, 7}},
+        {"a group copied without its incompatible child", true,
+         {localGroup("Four", {localPatch("a"), localPatch("b", true), localPatch("c"), localPatch("d")})}, {10}, {}, 10,
+         {"a", "c", "d", "P13"}, std::vector<std::int64_t>{10, 11, 12}},
+        {"a group copied at the list's end", true, {localGroup("Ten", localPatches("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
+         std::vector<std::int64_t>{27, 28, 29}},
+        {"a group of unfit patches copied", true, {unfit()}, {0}, {}, 0, {"P0"}, std::nullopt},
+        {"copied with no slot selected", true, localPatches("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        undo.clearUndoStack();
+        coordinator.writes.clear();
+        load(30);
+        setPool(c.nodes);
+        coordinator.failingCopies = c.failing;
+        std::vector<int> all(c.nodes.size());
+        std::iota(all.begin(), all.end(), 0);
+        selectPool(all);
+        selectList(c.listRows);
+        if (c.listRows.empty()) list().clearSelection();
+        if (c.copy) screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
+        else screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), c.listRows.front());
+        EXPECT_EQ(namesAt(c.first, c.shown.size()), c.shown);
+        ASSERT_EQ(coordinator.writes.size(), c.written ? 1u : 0u);
+        const auto record = lastRecord<DragFromPoolToListAction>();
+        if (!c.written) {
+            EXPECT_EQ(records(), 0u);
+            EXPECT_TRUE(list().selectedRows().empty());
+            EXPECT_TRUE(list().selectionList().empty());
+            continue;
+        }
+        EXPECT_EQ(coordinator.writes[0].second, *c.written);
+        ASSERT_EQ(records(), 1u);
+        EXPECT_EQ(record->mIndex, static_cast<std::uint64_t>(c.written->front()));
+        EXPECT_EQ(record->mItems.size(), c.written->size());
+        EXPECT_EQ(list().selectedRows(), Rows(c.written->begin(), c.written->end()));
+        for (const std::int64_t slot : *c.written)
+            EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(slot)]->path, "/root/Device/Patch/" + names()[static_cast<std::size_t>(slot)] + ".qptc");
+    }
+    // A read ending in a backup of the whole list restores it instead.
     setPool({localPatch("Top"), localGroup("Backup", localPatches("B", 2), true)});
     selectPool({0, 1});
     screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
-    EXPECT_NE(names()[0], "Top");
+    EXPECT_EQ(namesAt(0, 2), (Names{"B0", "B1"}));
     EXPECT_FALSE(loggedWith("restorePatch").empty());
-}
-
-TEST_F(PatchScreenMenus, CopyingToTheDeviceFollowsTheEntriesAndSkipsUnfitChildren)
-{
-    load(30);
-    const Node four = localGroup("Four", {localPatch("a"), localPatch("b", true), localPatch("c"), localPatch("d")});
-    const Node unfit = localGroup("Unfit", {localPatch("x", true), localPatch("y", true)});
-    setPool({localPatch("T0"), localPatch("T1"), localPatch("T2"), four, localGroup("Ten", localPatches("t", 10)), unfit});
-    const auto copy = [&](const Rows& listRows, const std::vector<int>& poolRows) {
-        selectList(listRows);
-        selectPool(poolRows);
-        screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
-    };
-    copy({5, 9}, {0, 1, 2});
-    EXPECT_EQ(namesAt(5, 5), (Names{"T0", "T1", "T2", "P8", "P9"}));
-    EXPECT_EQ(list().selectedRows(), (Rows{5, 6, 7}));
-    EXPECT_EQ(coordinator.writes.back().second, (std::vector<std::int64_t>{5, 6, 7}));
-    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 3u);
-    EXPECT_EQ(screen->patchItems()[5]->path, "/root/Device/Patch/T0.qptc");
-    copy({10}, {3});
-    EXPECT_EQ(namesAt(10, 4), (Names{"a", "c", "d", "P13"}));
-    copy({27}, {4});
-    EXPECT_EQ(names()[29], "t2");
-    EXPECT_EQ(coordinator.writes.back().second, (std::vector<std::int64_t>{27, 28, 29}));
-    const std::size_t before = records(), writes = coordinator.writes.size();
-    copy({0}, {5});
-    EXPECT_EQ(records(), before);
-    EXPECT_EQ(coordinator.writes.size(), writes);
-    EXPECT_EQ(names()[0], "P0");
-    EXPECT_TRUE(list().selectedRows().empty());
-    EXPECT_TRUE(list().selectionList().empty());
-    // With no slot selected there is nowhere to start.
-    list().clearSelection();
-    selectPool({0});
-    screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
-    EXPECT_EQ(records(), before);
 }
 
 // ---- delete ----
