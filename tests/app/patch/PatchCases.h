@@ -104,6 +104,14 @@ inline void press(QWidget* to, int code, const QString& text = {}, Qt::KeyboardM
     QApplication::sendEvent(to, &event);
 }
 
+// Pressed and let go.
+inline void tap(QWidget* to, int code, const QString& text = {}, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    press(to, code, text, modifiers);
+    QKeyEvent event(QEvent::KeyRelease, code, modifiers, text);
+    QApplication::sendEvent(to, &event);
+}
+
 // Each character as a key of its own, to whatever has the keys as it comes.
 inline void type(const QString& text)
 {
