@@ -71,7 +71,10 @@ inline Names names(const std::vector<std::shared_ptr<PatchItem>>& items)
 }
 
 // ---- collaborators that log their name and arguments: "name arg arg" ----
-inline void appendLogged(std::string& line, const std::string& text) { line += (line.empty() ? "" : " ") + text; }
+inline void appendLogged(std::string& line, const std::string& text)
+{
+    if (!text.empty()) line += (line.empty() ? "" : " ") + text;
+}
 inline void appendLogged(std::string& line, const std::optional<std::string>& text)
 {
     if (text) appendLogged(line, *text);
