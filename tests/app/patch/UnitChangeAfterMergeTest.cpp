@@ -1,28 +1,20 @@
 // The unit's own changes against the list's later steps: a merge that moved its patch to another file, a
 // drop or Restore All that replaced the patch and is undone, an undo under an open editor, and the undo
 // of a sheet's Save.
-
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchPropertyViewController.h"
-#include "app/patch/CustomTextViewForPatchProperty.h"
-#include "library/models/DirectoryObject.h"
 #include "library/undo/ChangeTextAction.h"
+#include "PatchCases.h"
 #include "support/app/PatchScreenRig.h"
 
 namespace {
+
+using namespace patch_cases;
 
 const std::string kDevice = "/root/Temp/Device/Patch/";
 
@@ -37,9 +29,7 @@ protected:
     }
     static std::shared_ptr<PatchItem> unitPatch(const std::string& name, const std::string& comment, const std::string& file)
     {
-        auto changed = patch(name, comment);
-        changed->path = kDevice + file;
-        return changed;
+        return item(name, comment, kDevice + file);
     }
     std::size_t count(const std::string& line) const { return static_cast<std::size_t>(std::count(log.begin(), log.end(), line)); }
     bool wroteNothing() const
@@ -51,9 +41,7 @@ protected:
     void showWindow()
     {
         screen->view()->resize(900, 700);
-        screen->view()->show();
-        screen->view()->activateWindow();
-        testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+        activate(*screen->view());
     }
     // Opens row 2's cell in `column` (1 the name, 2 the comment) for editing; the editor or none.
     QWidget* openEditor(int column)
@@ -62,11 +50,6 @@ protected:
         table.setCurrentIndex(table.model()->index(2, column));
         table.edit(table.model()->index(2, column));
         return screen->patchListDelegate()->editor();
-    }
-    static void escape(QWidget* editor)
-    {
-        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(editor, &key);
     }
 };
 
@@ -140,26 +123,11 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
         std::string write;  // what the undo's write logs
     };
     const std::vector<Case> cases{
-        {"a drop",
-         [](auto& s) {
-             auto dropped = patch("Dropped", "D");
-             dropped->path = kDevice + "dropped.qptc";
-             s.replaceItemByDragging({dropped}, 3);
-         },
-         "writeGroup 3"},
+        {"a drop", [](auto& s) { s.replaceItemByDragging({item("Dropped", "D", kDevice + "dropped.qptc")}, 3); }, "writeGroup 3"},
         {"Restore All",
          [](auto& s) {
-             auto group = std::make_shared<DirectoryObject>();
-             group->name = "Backup";
-             group->isGroup = group->isBackUpAllGroup = true;
-             for (int i = 0; i < 10; ++i) {
-                 auto node = std::make_shared<DirectoryObject>();
-                 auto item = patch("B" + std::to_string(i));
-                 item->path = "/root/Temp/Local/Backup/B" + std::to_string(i) + ".qptc";
-                 node->name = item->patchName;
-                 node->object = item;
-                 group->childDirectories.push_back(node);
-             }
+             const Node group = groupNode("Backup", {}, true);
+             for (int i = 0; i < 10; ++i) group->childDirectories.push_back(patchNode("B" + std::to_string(i), "/root/Temp/Local/Backup"));
              s.restorePatchItemWithBackupAllGroup(group);
          },
          "writeGroup 0 1 2 3 4 5 6 7 8 9"},
@@ -200,14 +168,13 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
 // nothing over it.
 TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
 {
-    struct Case {
+    const struct {
         const char* what;
-        int column;            // the editor's: 1 the name, 2 the comment
-        std::int64_t record;   // the undone edit's: 1 a name, 2 a comment
-        bool escape;           // else the list takes the keys
+        int column;                 // the editor's: 1 the name, 2 the comment
+        std::int64_t record;        // the undone edit's: 1 a name, 2 a comment
+        bool escape;                // else the list takes the keys
         std::string name, comment;  // of the patch after the undo
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {"the comment's editor, Escape", 2, 1, true, "P2", "Knob"},
         {"the comment's editor, left", 2, 1, false, "P2", "Knob"},
         {"the name's editor, Escape", 1, 2, true, "Unit", "C2"},
@@ -215,25 +182,17 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
     };
     showWindow();
     auto& table = *screen->patchManagerTableView();
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         undo.clearUndoStack();
         loadWithFiles(10);
         const auto edited = screen->patchItems()[2];
-        std::shared_ptr<ChangeTextAction> record;
-        std::shared_ptr<PatchItem> unit;
-        if (c.record == 1) {
-            edited->patchName = "Mine";
-            record = std::make_shared<ChangeTextAction>(edited, "P2", "Mine", 1);
-            unit = unitPatch("Mine", "Knob", "0_0_2 (1).qptc");
-            screen->updatePatchItem(unit, label(2, 5), {edited->path, false, std::string("Mine"), std::string("C2")});
-        } else {
-            edited->patchComment = "Warm";
-            record = std::make_shared<ChangeTextAction>(edited, "C2", "Warm", 2);
-            unit = unitPatch("Unit", "Warm", "0_0_2 (1).qptc");
-            screen->updatePatchItem(unit, label(2, 5), {edited->path, false, std::string("P2"), std::string("Warm")});
-        }
-        undo.addActionStack(record);
+        const bool name = c.record == 1;
+        std::string& text = name ? edited->patchName : edited->patchComment;
+        const std::string old = std::exchange(text, name ? "Mine" : "Warm");
+        undo.addActionStack(std::make_shared<ChangeTextAction>(edited, old, text, c.record));
+        screen->updatePatchItem(unitPatch(name ? "Mine" : "Unit", name ? "Knob" : "Warm", "0_0_2 (1).qptc"), label(2, 5),
+                                {edited->path, false, edited->patchName, edited->patchComment});
         table.setUpCurrentSelectionWithIndexSet({2}, false);
         ASSERT_NE(openEditor(c.column), nullptr);
 
@@ -247,7 +206,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
         testing_app::processEventsUntil([&] { return editor->hasFocus(); });
         log.clear();
         if (c.escape) {
-            escape(editor);
+            press(editor, Qt::Key_Escape);
         } else {
             table.setFocus();
         }
@@ -262,19 +221,18 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
 // changed and leaves the unit's.
 TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
 {
-    struct Case {
+    const struct {
         const char* what;
-        std::string name, comment;                // typed in the sheet; empty leaves the field
-        std::string unitName, unitComment;        // the unit's change applied after the Save
-        std::string undoneName, undoneComment;    // the patch after the undo
-        std::string restored;                     // what the undo's restore puts back
-    };
-    const std::vector<Case> cases{
+        std::string name, comment;              // typed in the sheet; empty leaves the field
+        std::string unitName, unitComment;      // the unit's change applied after the Save
+        std::string undoneName, undoneComment;  // the patch after the undo
+        std::string restored;                   // what the undo's restore puts back
+    } cases[] = {
         {"the name", "Lead", "", "Lead", "Knob", "P4", "Knob", "restore name 0 comment -"},
         {"the comment", "", "Warm", "Unit", "Warm", "Unit", "C4", "restore name - comment 0"},
         {"both", "Lead", "Warm", "Lead", "Warm", "P4", "C4", "restore name 0 comment 0"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         undo.clearUndoStack();
         loadWithFiles(10);
@@ -289,9 +247,8 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
         ASSERT_EQ(undo.actionStack().size(), 1u);
 
         // The unit's change of the saved patch, applied after a quiet time.
-        const std::string saved = patch4->path;
         screen->updatePatchItem(unitPatch(c.unitName, c.unitComment, "0_1_4 (1).qptc"), label(4, 5),
-                                {saved, false, patch4->patchName, patch4->patchComment});
+                                {patch4->path, false, patch4->patchName, patch4->patchComment});
         screen->updateBuffterDataToPatchList();
         ASSERT_EQ(patch4->patchName, c.unitName);
         ASSERT_EQ(patch4->patchComment, c.unitComment);
@@ -310,9 +267,8 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
 // nothing over it.
 TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
 {
-    const int columns[] = {1, 2};  // the name's editor, the comment's
     showWindow();
-    for (const int column : columns) {
+    for (const int column : {1, 2}) {  // the name's editor, the comment's
         SCOPED_TRACE(column);
         loadWithFiles(10);
         appDelegate.setDeviceConnected(true);
@@ -327,7 +283,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
                                 {edited->path, false, std::string("P2"), std::string("C2")});
         log.clear();
         screen->backUpButtonClick();
-        if (QWidget* open = screen->patchListDelegate()->editor()) escape(open);
+        if (QWidget* open = screen->patchListDelegate()->editor()) press(open, Qt::Key_Escape);
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
         EXPECT_EQ(edited->patchName, "Unit");
         EXPECT_EQ(edited->patchComment, "Set");
