@@ -26,6 +26,7 @@ namespace {
 
 using namespace patch_cases;
 using platform::PlistDictionary;
+using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
 
 PlistDictionary effect(const std::string& name, std::int64_t units)
 {
@@ -163,8 +164,7 @@ TEST_F(PatchPropertySheetsTest, SaveWritesTheTextsIntoTheCopyOrKeepsTheSheetOnAR
         EXPECT_TRUE(log.empty());
         shown->saveButtonClicked();
         EXPECT_EQ(log, Log{c.told});
-        EXPECT_EQ(stored->patchName, saves ? c.name.value_or(c.storedName) : c.storedName);
-        EXPECT_EQ(stored->patchComment, saves ? c.comment.value_or(c.storedComment) : c.storedComment);
+        EXPECT_EQ(Texts(stored->patchName, stored->patchComment), Texts(saves ? c.name.value_or(c.storedName) : c.storedName, saves ? c.comment.value_or(c.storedComment) : c.storedComment));
         if (!saves) {  // the typing stays for the user to mend
             EXPECT_EQ(shown->patchNameTextField()->text().toStdString(), c.name.value_or(c.storedName));
             EXPECT_EQ(shown->patchCommentTextView()->toPlainText().toStdString(), c.comment.value_or(c.storedComment));
@@ -405,8 +405,7 @@ TEST_F(PatchPropertySheetsTest, TabMovesTheTypingThroughTheFieldsOnToTheButtonsA
     EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("abc")) << "Tab is no text in the comment";
     pressFocused(Qt::Key_Return, QStringLiteral("\r"));
     EXPECT_EQ(log, Log{"save"});
-    EXPECT_EQ(stored->patchName, "Rhythm 2");
-    EXPECT_EQ(stored->patchComment, "abc");
+    EXPECT_EQ(Texts(stored->patchName, stored->patchComment), Texts("Rhythm 2", "abc"));
     // On the sheet itself, Tab moves the mark and Return answers the marked button: a keyboard can cancel.
     pressFocused(Qt::Key_Tab);
     EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
@@ -477,8 +476,7 @@ TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLe
     type(QStringLiteral("words"));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet words more"));
     shown->saveButtonClicked();
-    EXPECT_EQ(stored->patchName, "Lead 2");
-    EXPECT_EQ(stored->patchComment, "Sheet words more");
+    EXPECT_EQ(Texts(stored->patchName, stored->patchComment), Texts("Lead 2", "Sheet words more"));
     // Moving on within the sheet still leaves a field's text shown from its start.
     name->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(comment->textCursor().position(), 0);
@@ -498,20 +496,28 @@ TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLe
 }
 
 // Tab past the last field gives the keys to the sheet's buttons: the button that has them shows a focus
-// frame and Tab moves it on; no button wears it while a field has the keys. The same in both languages.
-TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrame)
+// frame and Tab moves it on; no button wears it while a field has the keys, and another window borrowing
+// them leaves the mark where it was. With no button drawn as the default, nothing tells which button a
+// field's Return presses: back in a field, by Shift+Tab or a click, Return answers Save with what was
+// typed, whichever button the keys had marked. The same in both interface languages.
+TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrameAndAFieldsReturnSaves)
 {
     const auto picture = [](QPushButton* button) { return button->grab().toImage(); };
+    const auto framed = [](QPushButton* button) { return qobject_cast<SheetButton*>(button)->hasKeys(); };
     const std::vector<std::pair<QString, QString>> labels = {
         {QStringLiteral("Save"), QStringLiteral("Cancel")},
         {QStringLiteral("\u4FDD\u5B58"), QStringLiteral("\u30AD\u30E3\u30F3\u30BB\u30EB")}};
     for (const auto& [save, cancel] : labels) {
         SCOPED_TRACE(save.toStdString());
-        auto shown = sheet(patch("Lead", "abc"));
+        log.clear();
+        const auto stored = patch("Lead", "abc");
+        auto shown = sheet(stored);
         shown->saveButton()->setText(save);
         shown->cancelButton()->setText(cancel);
         ASSERT_TRUE(activate(*shown));
-        shown->patchCommentTextView()->setFocus();
+        QPlainTextEdit* comment = shown->patchCommentTextView();
+        comment->setFocus(Qt::MouseFocusReason);
+        comment->moveCursor(QTextCursor::End);
         const QImage saveIdle = picture(shown->saveButton()), cancelIdle = picture(shown->cancelButton());
         pressFocused(Qt::Key_Tab);
         ASSERT_EQ(QApplication::focusWidget(), shown.get());
@@ -521,84 +527,53 @@ TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrame)
         EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
         EXPECT_EQ(picture(shown->saveButton()), saveIdle);
         EXPECT_NE(picture(shown->cancelButton()), cancelIdle) << "Tab onto Cancel shows";
-        // Another window taking the keys takes the frame too; back, it shows again.
-        QWidget other;
-        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
-        EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        {  // Another window taking the keys takes the frame too; back, the mark and the frame are where they were.
+            QWidget other;
+            ASSERT_TRUE(testing_app::activateAnotherWindow(other));
+            EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        }
         ASSERT_TRUE(activate(*shown));
+        ASSERT_EQ(QApplication::focusWidget(), shown.get());
+        EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
+        EXPECT_TRUE(framed(shown->cancelButton()));
         EXPECT_NE(picture(shown->cancelButton()), cancelIdle);
-        // Shift+Tab back into the comment: the keys are the field's, no button is framed.
+        // Shift+Tab back into the comment: the keys are the field's, no button is framed, the mark is Save's.
         press(shown.get(), Qt::Key_Backtab, {}, Qt::ShiftModifier);
-        ASSERT_EQ(QApplication::focusWidget(), shown->patchCommentTextView());
+        ASSERT_EQ(QApplication::focusWidget(), comment);
         EXPECT_EQ(picture(shown->saveButton()), saveIdle);
         EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
+        EXPECT_EQ(shown->focusedButton(), shown->saveButton());
+        EXPECT_FALSE(framed(shown->saveButton()));
+        // The comment's own Return is a line break; the name's answers the sheet.
+        type(QStringLiteral("x"));
+        pressFocused(Qt::Key_Backtab, {}, Qt::ShiftModifier);
+        ASSERT_EQ(QApplication::focusWidget(), shown->patchNameTextField());
+        shown->patchNameTextField()->end(false);
+        type(QStringLiteral("y"));
+        pressFocused(Qt::Key_Return, QStringLiteral("\r"));
+        EXPECT_EQ(log, Log{"save"});
+        EXPECT_EQ(std::pair(stored->patchName, stored->patchComment), Texts("Leady", "xabc"));
 
+        // The group's sheet: Tab onto Save shows; its field clicked while the keys marked Cancel, Return saves.
         auto groupShown = groupSheet("Live");
         groupShown->saveButton()->setText(save);
         groupShown->cancelButton()->setText(cancel);
         ASSERT_TRUE(activate(*groupShown));
-        groupShown->groupNameTextField()->setFocus();
+        QLineEdit* name = groupShown->groupNameTextField();
+        name->setFocus(Qt::MouseFocusReason);
         const QImage groupSaveIdle = picture(groupShown->saveButton());
         pressFocused(Qt::Key_Tab);
         ASSERT_EQ(QApplication::focusWidget(), groupShown.get());
         EXPECT_NE(picture(groupShown->saveButton()), groupSaveIdle) << "Tab onto the group's Save shows";
+        pressFocused(Qt::Key_Tab);
+        ASSERT_EQ(groupShown->focusedButton(), groupShown->cancelButton());
+        name->setFocus(Qt::MouseFocusReason);
+        name->end(false);
+        type(QStringLiteral("s"));
+        pressFocused(Qt::Key_Return, QStringLiteral("\r"));
+        EXPECT_EQ(log, (Log{"save", "save group"}));
+        EXPECT_EQ(group->name.value_or(""), "Lives");
     }
-}
-
-// With no button drawn as the default, nothing on screen tells which button a field's Return presses: once
-// the keys are back in a field, by Shift+Tab or a click, Return there answers Save with what was typed,
-// whichever button the keys had marked before. Away to another window and back, the mark stays.
-TEST_F(PatchPropertySheetsTest, BackInAFieldFromTheButtonsReturnSavesWhatWasTyped)
-{
-    const auto stored = patch("Lead", "abc");
-    auto shown = sheet(stored);
-    ASSERT_TRUE(activate(*shown));
-    QPlainTextEdit* comment = shown->patchCommentTextView();
-    comment->setFocus(Qt::MouseFocusReason);
-    comment->moveCursor(QTextCursor::End);
-    pressFocused(Qt::Key_Tab);
-    pressFocused(Qt::Key_Tab);
-    ASSERT_EQ(shown->focusedButton(), shown->cancelButton());
-    {
-        QWidget other;
-        ASSERT_TRUE(testing_app::activateAnotherWindow(other));
-    }
-    ASSERT_TRUE(activate(*shown));
-    ASSERT_EQ(QApplication::focusWidget(), shown.get());
-    EXPECT_EQ(shown->focusedButton(), shown->cancelButton());
-    const auto framed = [](QPushButton* button) { return qobject_cast<SheetButton*>(button)->hasKeys(); };
-    EXPECT_TRUE(framed(shown->cancelButton()));
-
-    // The comment's own Return is a line break; the name's answers the sheet.
-    pressFocused(Qt::Key_Backtab, {}, Qt::ShiftModifier);
-    ASSERT_EQ(QApplication::focusWidget(), comment);
-    EXPECT_EQ(shown->focusedButton(), shown->saveButton());
-    EXPECT_FALSE(framed(shown->saveButton()));
-    type(QStringLiteral("x"));
-    pressFocused(Qt::Key_Backtab, {}, Qt::ShiftModifier);
-    ASSERT_EQ(QApplication::focusWidget(), shown->patchNameTextField());
-    shown->patchNameTextField()->end(false);
-    type(QStringLiteral("y"));
-    pressFocused(Qt::Key_Return, QStringLiteral("\r"));
-    EXPECT_EQ(log, Log{"save"});
-    EXPECT_EQ(stored->patchName, "Leady");
-    EXPECT_EQ(stored->patchComment, "xabc");
-
-    // The group's sheet, its field clicked while the keys marked Cancel.
-    log.clear();
-    auto groupShown = groupSheet("Live");
-    ASSERT_TRUE(activate(*groupShown));
-    QLineEdit* name = groupShown->groupNameTextField();
-    name->setFocus(Qt::MouseFocusReason);
-    pressFocused(Qt::Key_Tab);
-    pressFocused(Qt::Key_Tab);
-    ASSERT_EQ(groupShown->focusedButton(), groupShown->cancelButton());
-    name->setFocus(Qt::MouseFocusReason);
-    name->end(false);
-    type(QStringLiteral("s"));
-    pressFocused(Qt::Key_Return, QStringLiteral("\r"));
-    EXPECT_EQ(log, Log{"save group"});
-    EXPECT_EQ(group->name.value_or(""), "Lives");
 }
 
 // A press in the name field while another window has the keys puts the caret where it landed: the window's

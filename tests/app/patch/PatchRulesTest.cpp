@@ -40,20 +40,23 @@ struct Table {
         if (outcome.tellRow) told.push_back(*outcome.tellRow);
     }
     void click(std::uint64_t row, Modifier modifier = Modifier::None) { apply(rules.click(row, modifier, selected)); }
+    // The selection, the ordered selection and the anchor of Shift ranges.
+    std::tuple<Selection, Rows, std::uint64_t> state() const
+    {
+        return {selected, rules.selectionList(), rules.rootSelectedRowForShilf()};
+    }
 };
+using State = std::tuple<Selection, Rows, std::uint64_t>;
 
 TEST(PatchListSelectionRules, ShiftRangesRunFromTheAnchor)
 {
-    const std::tuple<std::uint64_t, Selection, Rows> cases[] = {
-        {2, {2, 3, 4, 5}, {5, 4, 3, 2}}, {8, {5, 6, 7, 8}, {5, 6, 7, 8}}, {5, {5}, {5}}};
-    for (const auto& [row, selected, list] : cases) {
+    for (const auto& [row, selected, list] : {std::tuple<std::uint64_t, Selection, Rows>{2, {2, 3, 4, 5}, {5, 4, 3, 2}},
+                                              {8, {5, 6, 7, 8}, {5, 6, 7, 8}}, {5, {5}, {5}}}) {
         SCOPED_TRACE(row);
         Table table;
         table.click(5);
         table.click(row, Modifier::Shift);
-        EXPECT_EQ(table.selected, selected);
-        EXPECT_EQ(table.rules.selectionList(), list);
-        EXPECT_EQ(table.rules.rootSelectedRowForShilf(), 5u);
+        EXPECT_EQ(table.state(), State(selected, list, 5));
         EXPECT_EQ(table.rules.previousSelectedRow(), 5u);
         EXPECT_EQ(table.records, (std::vector<Record>{{}, {5}}));
         EXPECT_EQ(table.told.back(), row);
@@ -66,9 +69,7 @@ TEST(PatchListSelectionRules, AShiftClickWithoutItsAnchorSelectedStartsAfresh)
     Table table;
     for (const std::uint64_t row : {5, 7, 7}) table.click(row, row == 5 ? Modifier::None : Modifier::Command);
     table.click(9, Modifier::Shift);
-    EXPECT_EQ(table.selected, (Selection{9}));
-    EXPECT_EQ(table.rules.selectionList(), (Rows{9}));
-    EXPECT_EQ(table.rules.rootSelectedRowForShilf(), 9u);
+    EXPECT_EQ(table.state(), State({9}, {9}, 9));
     table.click(4, Modifier::Command);
     table.click(4, Modifier::Command);
     const auto records = table.records.size();
@@ -77,21 +78,17 @@ TEST(PatchListSelectionRules, AShiftClickWithoutItsAnchorSelectedStartsAfresh)
     EXPECT_EQ(table.selected, (Selection{9}));
 }
 
+// Removing the last row leaves nothing selected; the record brings it back.
 TEST(PatchListSelectionRules, ACtrlDeselectRecordEndsWithItsRow)
 {
     Table table;
-    table.click(3);
-    table.click(6, Modifier::Command);
-    table.click(1, Modifier::Command);
+    for (const std::uint64_t row : {3, 6, 1}) table.click(row, row == 3 ? Modifier::None : Modifier::Command);
     EXPECT_EQ(table.rules.selectionList(), (Rows{3, 6, 1}));
     const auto told = table.told.size();
     table.click(6, Modifier::Command);
     EXPECT_EQ(table.records.back(), (Record{3, 1, 6}));
-    EXPECT_EQ(table.rules.selectionList(), (Rows{3, 1}));
-    EXPECT_EQ(table.selected, (Selection{1, 3}));
+    EXPECT_EQ(table.state(), State({1, 3}, {3, 1}, 1));
     EXPECT_EQ(table.told.size(), told);
-    EXPECT_EQ(table.rules.rootSelectedRowForShilf(), 1u);
-    // Removing the last row leaves nothing selected; the record brings it back.
     Table single;
     single.click(4);
     single.click(4, Modifier::Command);
@@ -127,13 +124,11 @@ TEST(PatchListSelectionRules, RightClicksAndDragsSelectAnUnselectedRowFirst)
     table.apply(table.rules.rightClick(1, table.selected));
     EXPECT_EQ(table.records.size(), 1u);
     table.apply(table.rules.rightClick(4, table.selected));
-    EXPECT_EQ(table.selected, (Selection{4}));
-    EXPECT_EQ(table.rules.rootSelectedRowForShilf(), 4u);
+    EXPECT_EQ(table.state(), State({4}, {4}, 4));
     table.apply(table.rules.dragSelect(4, false, table.selected));
     EXPECT_EQ(table.records.size(), 2u);
     table.apply(table.rules.dragSelect(6, true, table.selected));
-    EXPECT_EQ(table.selected, (Selection{4, 6}));
-    EXPECT_EQ(table.rules.selectionList(), (Rows{4, 6}));
+    EXPECT_EQ(std::pair(table.selected, table.rules.selectionList()), std::pair(Selection{4, 6}, Rows{4, 6}));
     table.apply(table.rules.dragSelect(8, false, table.selected));
     EXPECT_EQ(table.selected, (Selection{8}));
     EXPECT_EQ(table.records.size(), 4u);
@@ -154,16 +149,15 @@ TEST(PatchListSelectionRules, DragDistanceAndDoubleClickColumn)
 
 TEST(PatchListSelectionRules, SelectionsSetFromOutsideListInAscendingOrder)
 {
-    PatchListSelectionRules rules;
-    EXPECT_EQ(rules.setUpCurrentSelection({7, 3, 7}, false, {1}), (Selection{3, 7}));
-    EXPECT_EQ(rules.selectionList(), (Rows{3, 7}));
-    EXPECT_EQ(rules.rootSelectedRowForShilf(), 3u);
-    EXPECT_EQ(rules.setUpCurrentSelection({9}, true, {3, 7}), (Selection{3, 7, 9}));
-    EXPECT_EQ(rules.selectAll(3), (Selection{0, 1, 2}));
-    EXPECT_EQ(rules.selectionList(), (Rows{0, 1, 2}));
-    rules.resetSelectionData();
-    EXPECT_TRUE(rules.selectionList().empty());
-    EXPECT_EQ(rules.rootSelectedRowForShilf(), 0u);
+    Table table;
+    table.selected = table.rules.setUpCurrentSelection({7, 3, 7}, false, {1});
+    EXPECT_EQ(table.state(), State({3, 7}, {3, 7}, 3));
+    EXPECT_EQ(table.rules.setUpCurrentSelection({9}, true, {3, 7}), (Selection{3, 7, 9}));
+    table.selected = table.rules.selectAll(3);
+    EXPECT_EQ(std::pair(table.selected, table.rules.selectionList()), std::pair(Selection{0, 1, 2}, Rows{0, 1, 2}));
+    table.rules.resetSelectionData();
+    table.selected.clear();
+    EXPECT_EQ(table.state(), State({}, {}, 0));
 }
 
 using Drag = PatchListDragRules;

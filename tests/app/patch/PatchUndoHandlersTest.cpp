@@ -12,6 +12,8 @@
 
 namespace {
 
+using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
+
 using namespace patch_cases;
 
 class PatchUndoHandlersTest : public ::testing::Test {
@@ -92,8 +94,7 @@ TEST_F(PatchUndoHandlersTest, TextUndoSucceedsOrPutsTheNewerTextsBack)
         list[3]->patchComment = c.type == 5 ? "NewC" : (c.type == 2 ? "New" : "C3");
         coordinator.editSucceeds = c.editSucceeds;
         handlers().undo(*textAction(c.type, list[3], "Old", "New", "OldC", "NewC"));
-        EXPECT_EQ(list[3]->patchName, c.name);
-        EXPECT_EQ(list[3]->patchComment, c.comment);
+        EXPECT_EQ(Texts(list[3]->patchName, list[3]->patchComment), Texts(c.name, c.comment));
         EXPECT_EQ(log, c.log);
 
         log.clear();
@@ -174,8 +175,7 @@ TEST_F(PatchUndoHandlersTest, PoolPropertySheetUndo)
     coordinator.editSucceeds = false;
     handlers().undo(*textAction(6, node, "Older", "Old", "OlderC", "OldC"));
     EXPECT_EQ(node->name, "Old");
-    EXPECT_EQ(node->patchItem()->patchName, "Old");
-    EXPECT_EQ(node->patchItem()->patchComment, "OldC");
+    EXPECT_EQ(Texts(node->patchItem()->patchName, node->patchItem()->patchComment), Texts("Old", "OldC"));
     EXPECT_EQ(log, (Log{"editFilePatch Older|OlderC", "info Patch_CanNotEditPatchItem Old"}));
 }
 

@@ -14,6 +14,8 @@
 
 namespace {
 
+using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
+
 using namespace patch_cases;
 
 const std::string kDevice = "/root/Temp/Device/Patch/";
@@ -104,8 +106,7 @@ TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
                                 {dumped, true, written, std::string("C3")});
         EXPECT_EQ(screen->bufferedChangeCount(), c.buffered ? 2u : 1u) << "the second change was dropped";
         screen->updateBuffterDataToPatchList();
-        EXPECT_EQ(listed->patchName, c.name);
-        EXPECT_EQ(listed->patchComment, "Knob");
+        EXPECT_EQ(Texts(listed->patchName, listed->patchComment), Texts(c.name, "Knob"));
         EXPECT_EQ(listed->path, kDevice + "0_0_3 (2).qptc");
         EXPECT_EQ(count("writeItem 3"), 1u) << testing::PrintToString(log);
         EXPECT_EQ(names()[4], "P4");
@@ -153,8 +154,7 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
         log.clear();
         undo.doUndoAction();
         ASSERT_EQ(screen->patchItems()[3], replaced);
-        EXPECT_EQ(replaced->patchName, "P3");
-        EXPECT_EQ(replaced->patchComment, "Knob");
+        EXPECT_EQ(Texts(replaced->patchName, replaced->patchComment), Texts("P3", "Knob"));
         EXPECT_EQ(replaced->path, kDevice + "0_0_3 (1).qptc");
         EXPECT_EQ(count(c.write), 1u) << testing::PrintToString(log);
         ASSERT_FALSE(coordinator.writes.empty());
@@ -198,8 +198,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
 
         log.clear();
         undo.doUndoAction();
-        ASSERT_EQ(edited->patchName, c.name);
-        ASSERT_EQ(edited->patchComment, c.comment);
+        ASSERT_EQ(Texts(edited->patchName, edited->patchComment), Texts(c.name, c.comment));
         QWidget* editor = screen->patchListDelegate()->editor();
         ASSERT_NE(editor, nullptr) << "the edit did not go on through the undo";
         editor->setFocus();
@@ -211,8 +210,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
             table.setFocus();
         }
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
-        EXPECT_EQ(edited->patchName, c.name);
-        EXPECT_EQ(edited->patchComment, c.comment);
+        EXPECT_EQ(Texts(edited->patchName, edited->patchComment), Texts(c.name, c.comment));
         EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);
     }
 }
@@ -250,13 +248,11 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
         screen->updatePatchItem(unitPatch(c.unitName, c.unitComment, "0_1_4 (1).qptc"), label(4, 5),
                                 {patch4->path, false, patch4->patchName, patch4->patchComment});
         screen->updateBuffterDataToPatchList();
-        ASSERT_EQ(patch4->patchName, c.unitName);
-        ASSERT_EQ(patch4->patchComment, c.unitComment);
+        ASSERT_EQ(Texts(patch4->patchName, patch4->patchComment), Texts(c.unitName, c.unitComment));
 
         log.clear();
         undo.doUndoAction();
-        EXPECT_EQ(patch4->patchName, c.undoneName);
-        EXPECT_EQ(patch4->patchComment, c.undoneComment);
+        EXPECT_EQ(Texts(patch4->patchName, patch4->patchComment), Texts(c.undoneName, c.undoneComment));
         EXPECT_EQ(count(c.restored), 1u) << testing::PrintToString(log);
         EXPECT_EQ(count("writeItem 4"), 1u) << testing::PrintToString(log);
     }
@@ -285,8 +281,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
         screen->backUpButtonClick();
         if (QWidget* open = screen->patchListDelegate()->editor()) press(open, Qt::Key_Escape);
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
-        EXPECT_EQ(edited->patchName, "Unit");
-        EXPECT_EQ(edited->patchComment, "Set");
+        EXPECT_EQ(Texts(edited->patchName, edited->patchComment), Texts("Unit", "Set"));
         EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);
     }
 }
