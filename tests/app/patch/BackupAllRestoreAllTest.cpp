@@ -89,16 +89,12 @@ TEST_F(BackupAllRestoreAllTest, TwoBackupsInOneMinuteTakeANumberedName)
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->name, "Backup_DEV_20240305_14_07");
     EXPECT_EQ(second->name, "Backup_DEV_20240305_14_07 (1)");
-    // The folder and the node agree on the name.
-    EXPECT_EQ(second->path, second->name);
-    EXPECT_TRUE(second->isGroup && second->isBackUpAllGroup);
-    EXPECT_EQ(second->modelName, "DEV");
+    EXPECT_EQ(second->path, second->name) << "the folder and the node agree on the name";
+    EXPECT_EQ(std::tuple(second->isGroup, second->isBackUpAllGroup, second->modelName), std::tuple(true, true, "DEV"));
     ASSERT_EQ(second->childDirectories.size(), 3u);
     EXPECT_EQ(second->childDirectories[2]->name, "S2");
     EXPECT_NE(second->childDirectories[0]->patchItem(), list[0].get());
-    ASSERT_EQ(tree.size(), 3u);
-    EXPECT_EQ(tree[1], first);
-    EXPECT_EQ(tree[2], second);
+    EXPECT_EQ(tree, (std::vector<Node>{tree.front(), first, second}));
     ASSERT_EQ(actions.size(), 2u);
     const auto* record = dynamic_cast<AddToPatchPoolAction*>(actions[1].get());
     ASSERT_NE(record, nullptr);

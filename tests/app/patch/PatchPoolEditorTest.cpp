@@ -59,7 +59,7 @@ protected:
 
 TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
 {
-    const struct Case {
+    const struct {
         const char* what;
         bool group;
         std::string text;
@@ -78,7 +78,7 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
         {"group refused", true, "Leads", true, 2, false, "Patch_CanNotRenamePatchGroup Drums"},
         {"group case only", true, "drums", true, 0, true, ""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Node patch = patchNode("P1", kLocal + "/Drums");
         const Node group = groupNode("Drums", {patch});
         tree = {group};
@@ -121,9 +121,7 @@ TEST_F(PatchPoolEditorTest, DeviceRowsGoIntoAGroupAfterTheTargetChildInOrder)
     EXPECT_EQ(patchItems[3]->path, "/root/Temp/Device/Patch/R3.qptc");
     const auto action = last<AddToPatchPoolAction>();
     ASSERT_TRUE(action);
-    EXPECT_EQ(action->mType, 1);
-    EXPECT_EQ(action->mItems.size(), 3u);
-    EXPECT_EQ(std::get<std::shared_ptr<DirectoryObject>>(action->mGroup), group);
+    EXPECT_EQ(std::tuple(action->mType, action->mItems.size(), std::get<Node>(action->mGroup)), std::tuple(1, 3u, group));
     EXPECT_EQ(poolChanged, 1);
 }
 
@@ -140,7 +138,7 @@ TEST_F(PatchPoolEditorTest, SavingAtTheTopLevelPlacesRowsByTarget)
         {"no target", false, true, {3}, {"A", "X", "B", "R3"}},
         {"rows past the list", true, false, {3, 42, -1}, {"A", "X", "R3", "B"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Node x = patchNode("X");
         tree = {patchNode("A"), x, patchNode("B")};
         actions.clear();
@@ -269,26 +267,23 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         EXPECT_EQ(names(tree), (Names{"G1", "G2", "G3"}));
         auto action = last<ChangePositionAction>();
         ASSERT_TRUE(action);
-        EXPECT_EQ(action->mType, 4);
-        EXPECT_EQ(action->mOldList.size(), 4u);
-        EXPECT_EQ(action->mNewList, (std::vector<UndoAction::Object>{g1, g2, g3}));
+        EXPECT_EQ(std::tuple(action->mType, action->mOldList.size(), action->mNewList),
+                  std::tuple(4, 4u, std::vector<UndoAction::Object>{g1, g2, g3}));
         ASSERT_EQ(action->mMovedPatchItemList.size(), 1u);
         EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory, "");
         EXPECT_EQ(action->mMovedPatchItemList[0].patchItem, top);
         // Both the node and its patch point at the moved file.
-        EXPECT_EQ(*top->path, kLocal + "/G3/T.qptc");
-        EXPECT_EQ(top->patchItem()->path, kLocal + "/G3/T.qptc");
+        EXPECT_EQ(std::pair(*top->path, top->patchItem()->path), std::pair(kLocal + "/G3/T.qptc", kLocal + "/G3/T.qptc"));
 
         editor().changePositionWithItems({entry(c, g1), entry(d, g2)}, g3, 1);
         EXPECT_EQ(names(g3->childDirectories), (Names{"E", "T", "C", "D"}));
         action = last<ChangePositionAction>();
         ASSERT_EQ(action->mOldParentList.size(), 3u);
-        EXPECT_EQ(action->mOldParentList[0].oldParentItem, g3);
-        EXPECT_EQ(action->mOldParentList[1].oldParentItem, g1);
+        EXPECT_EQ(std::tuple(action->mOldParentList[0].oldParentItem, action->mOldParentList[1].oldParentItem,
+                             action->mOldParentList[2].oldParentItem),
+                  std::tuple(g3, g1, g2));
         EXPECT_EQ(names(action->mOldParentList[1].oldChildItems), Names{"C"});
-        EXPECT_EQ(action->mOldParentList[2].oldParentItem, g2);
-        EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory, "G1");
-        EXPECT_EQ(action->mMovedPatchItemList[1].oldDirectory, "G2");
+        EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory + action->mMovedPatchItemList[1].oldDirectory, "G1G2");
         EXPECT_EQ(action->mOldList, (std::vector<UndoAction::Object>{g1, g2, g3}));
     }
     {  // Onto its own member: below the nearest item above that is not dragged.

@@ -100,14 +100,7 @@ TEST_F(PatchPoolOutlineViewTest, AControlClickIsARightClickAndCtrlStillPicksRows
 TEST_F(PatchPoolOutlineViewTest, ReleasesSelectByTheCtrlRuleAndOpenOrCloseGroups)
 {
     // Each click, then the rows selected, how many rows show and whether the pool is in restore-all mode.
-    const struct {
-        const char* what;
-        int row;
-        bool ctrl;
-        Rows selected;
-        int rows;
-        bool restoreAll;
-    } steps[] = {
+    const struct { const char* what; int row; bool ctrl; Rows selected; int rows; bool restoreAll; } steps[] = {
         {"a patch", 0, false, {0}, 5, false},
         {"Ctrl adds a patch", 1, true, {0, 1}, 5, false},
         {"a group, alone and opened: C and D take rows 3 and 4", 2, false, {2}, 7, false},

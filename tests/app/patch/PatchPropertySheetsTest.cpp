@@ -36,11 +36,7 @@ PlistDictionary effect(const std::string& name, std::int64_t units)
 TEST(ParseUsedEffectInPatch, SlotsReadAsNamesRepeatsAndNumbers)
 {
     const auto count = [](std::int64_t count) { return std::pair<const std::string, platform::PlistValue>{"NumberOfSlot", count}; };
-    const struct {
-        const char* name;
-        PlistDictionary effects;
-        Names lines;
-    } cases[] = {
+    const struct { const char* name; PlistDictionary effects; Names lines; } cases[] = {
         {"two slots, a gap and one", {count(4), {"slot 0", effect("A", 2)}, {"slot 3", effect("B", 1)}}, {"A", "(A)", "(3)", "B"}},
         {"no units reads the next slot", {count(2), {"slot 0", effect("A", 0)}, {"slot 1", effect("B", 1)}}, {"A", "(1)", "B"}},
         {"negative units count as none", {count(2), {"slot 0", effect("A", -3)}}, {"A", "(1)", "(2)"}},

@@ -600,11 +600,7 @@ TEST_F(DroppedPathsTest, ADropIsRefusedWholeForAnyPathThatIsNotPlainlyOutsideThe
     fs::create_directory_symlink(own, base + "/alias");
     fs::create_symlink(own / "Temp/Local/x.qptc", base + "/elsewhere/x.qptc");
 
-    const struct {
-        const char* what;
-        std::string path;
-        bool refused;
-    } cases[] = {
+    const struct { const char* what; std::string path; bool refused; } cases[] = {
         {"an ordinary file", base + "/elsewhere/y.qptc", false},
         {"a sibling whose name starts like the own folder", base + "/PEXO Rigmora old/y.qptc", false},
         {"a name that is not UTF-8", base + "/elsewhere/\xFF\xFE.qptc", false},

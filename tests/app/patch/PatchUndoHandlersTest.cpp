@@ -243,11 +243,7 @@ TEST_F(PatchUndoHandlersTest, UndoingAMovePassesOverANodeWhoseCopyFailedAfterIt)
 
 TEST_F(PatchUndoHandlersTest, ReplaceFromPoolUndoPutsOnlySlotsInsideTheListBack)
 {
-    const struct {
-        std::uint64_t index;
-        std::size_t count;
-        Log log;
-    } cases[] = {
+    const struct { std::uint64_t index; std::size_t count; Log log; } cases[] = {
         {5, 3, {"writeRange 5 3", "reloadList"}},
         {8, 3, {"writeRange 8 2", "reloadList"}},
         {4, 0, {"reloadList"}},

@@ -246,10 +246,7 @@ void expectTheTreeMatchesTheDisk(const CommonUtils::Tree& tree, const std::strin
 TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFindsTheFilesMoved)
 {
     enum After { kNothing, kUndo, kSave, kQuit, kQuitNotedThenCut, kCut, kFileGoneBeforeItsTurn };
-    struct Case {
-        const char* what;
-        After after;
-    };
+    struct Case { const char* what; After after; };
     const std::vector<Case> cases{
         {"left to land", kNothing},
         {"undone at once", kUndo},
@@ -383,10 +380,7 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
     // The first move's turn comes while the second is asked: what it does to the tree when its file is
     // gone or cannot move is what the second move starts from, and no patch shows twice or without a file.
     enum Fault { kNone, kFileGone, kFolderGone, kGroupRenamed };
-    struct Case {
-        const char* what;
-        Fault fault;
-    };
+    struct Case { const char* what; Fault fault; };
     const std::vector<Case> cases{
         {"the first move lands", kNone},
         {"the file is gone by the first move's turn", kFileGone},

@@ -60,16 +60,14 @@ protected:
 // names the file the unit still held, which the list's patch has left, and is that patch's all the same.
 TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
 {
-    struct Case {
+    // The names the user typed before the unit's first change and after its merge, those the unit's two
+    // changes give ("" keeps what it held), whether both wait out one quiet time, the list's name at the end.
+    const struct {
         const char* what;
-        std::string typed;       // the name the user gave the patch before the unit's first change; none
-        std::string typedAfter;  // the name the user gives the patch after the first merge; none
-        std::string first;       // the name the unit's first change gives; "" keeps it
-        std::string second;      // the name the unit's second change gives; "" keeps what it held
-        bool buffered;           // both changes wait out one quiet time
-        std::string name;        // the list's patch's at the end
-    };
-    const std::vector<Case> cases{
+        std::string typed, typedAfter, first, second;
+        bool buffered;
+        std::string name;
+    } cases[] = {
         {"the unit's texts", "", "", "", "", false, "P3"},
         {"a typed name", "Typed", "", "", "", false, "Typed"},
         // The unit's first name is no edit of the user's: the unit's later name goes over it.
@@ -80,7 +78,7 @@ TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
         // A name the user typed over the unit's first one stays the user's.
         {"the unit renames twice, typed between", "", "Mine", "B", "C", false, "Mine"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         loadWithFiles(10);
         const auto listed = screen->patchItems()[3];
