@@ -153,32 +153,33 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     EXPECT_EQ(*g->name, "G");
     EXPECT_NE(std::find(log.begin(), log.end(), "rule Patch_InvalidGroupName"), log.end());
 
-    // Escape brings the old name back without a message.
-    log.clear();
-    ASSERT_NE(rename(1), nullptr);
-    EXPECT_EQ(screen->editingItemInPool(), b);
-    typeName(QStringLiteral("X"));
-    end(Qt::Key_Escape);
-    EXPECT_EQ(*b->name, "B");
-    EXPECT_TRUE(log.empty());
-    // The row is no longer the one being edited.
-    EXPECT_EQ(screen->editingItemInPool(), nullptr);
-    EXPECT_EQ(pool->editedRow(), -1);
-}
-
-// F2 shows the name selected, and readable on its highlight as the editor draws it (the list it sits on
-// has no highlight of its own to lend).
-TEST_F(PatchPoolOutlineViewTest, TheRenamedNameShowsSelectedAndReadsOnItsHighlight)
-{
+    // F2 shows the name selected and readable on its highlight as the editor draws it (the list it sits on
+    // has no highlight of its own to lend); Escape brings the old name back without a message.
     for (const int row : {1, 2}) {
         SCOPED_TRACE(row);
+        log.clear();
         ASSERT_NE(rename(row), nullptr);
         ASSERT_FALSE(editor()->text().isEmpty());
         ASSERT_EQ(editor()->selectedText(), editor()->text());
         const QImage shot = editor()->grab().toImage();
         EXPECT_GE(testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2)), 4.5);
+        EXPECT_EQ(screen->editingItemInPool(), row == 1 ? b : g);
+        typeName(QStringLiteral("X"));
         end(Qt::Key_Escape);
+        EXPECT_EQ(*b->name + *g->name, "BG");
+        EXPECT_TRUE(log.empty());
+        // The row is no longer the one being edited.
+        EXPECT_EQ(screen->editingItemInPool(), nullptr);
+        EXPECT_EQ(pool->editedRow(), -1);
     }
+    // A name another tool gave, left as it was, is no refusal: the added limits are for what is typed.
+    a->name = "Caf\xC3\xA9";
+    pool->reloadData();
+    ASSERT_NE(rename(0), nullptr);
+    log.clear();
+    tap(editor(), Qt::Key_Return);
+    EXPECT_EQ(*a->name, "Caf\xC3\xA9");
+    for (const auto& entry : log) EXPECT_EQ(entry.rfind("rule", 0), std::string::npos) << entry;
 }
 
 // The pool reloads whenever its background work ends. A name being typed then goes on in the item's
@@ -208,18 +209,6 @@ TEST_F(PatchPoolOutlineViewTest, ANameBeingTypedOutlivesAReloadAndReturnCommitsA
     pool->reloadData();
     EXPECT_EQ(editor(), nullptr);
     EXPECT_EQ(*a->name, "A");
-}
-
-// A name another tool gave, left as it was, is no refusal: the added limits are for what is typed.
-TEST_F(PatchPoolOutlineViewTest, AStoredNameLeftUnchangedEndsItsEditWithoutARefusal)
-{
-    a->name = "Caf\xC3\xA9";
-    pool->reloadData();
-    ASSERT_NE(rename(0), nullptr);
-    log.clear();
-    tap(editor(), Qt::Key_Return);
-    EXPECT_EQ(*a->name, "Caf\xC3\xA9");
-    for (const auto& entry : log) EXPECT_EQ(entry.rfind("rule", 0), std::string::npos) << entry;
 }
 
 TEST_F(PatchPoolOutlineViewTest, AnotherWindowTakingTheKeysLeavesTheNameBeingTypedUncommitted)
