@@ -1,10 +1,4 @@
-#include <gtest/gtest.h>
-
 #include <QLineEdit>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "app/patch/PatchCommentCellView.h"
 #include "app/patch/PatchNameCellView.h"
@@ -12,6 +6,8 @@
 #include "support/app/PatchScreenRig.h"
 
 namespace {
+
+using Texts = std::pair<std::string, std::string>;  // a record's old and new text
 
 class PatchCellsTest : public testing_app::PatchScreenRig {
 protected:
@@ -27,112 +23,75 @@ protected:
     }
     const ChangeTextAction* record(std::size_t at) const
     {
-        return at < undo.actionStack().size() ? dynamic_cast<const ChangeTextAction*>(undo.actionStack()[at].get())
-                                              : nullptr;
+        return at < undo.actionStack().size() ? dynamic_cast<const ChangeTextAction*>(undo.actionStack()[at].get()) : nullptr;
     }
 };
 
-TEST_F(PatchCellsTest, ANameCommitsOnlyWhenTheRulesAndTheFileTakeIt)
+// A name commits only when its rule (which shows its own message, once) and the file take it; a comment
+// takes any text within its limits, which hold when the edit ends too, whatever way the text came in.
+// The slot written is the cell's, whatever the patch's place elsewhere.
+TEST_F(PatchCellsTest, AnEditCommitsOnlyWhenTheRulesAndTheFileTakeIt)
 {
-    struct Case {
-        const char* typed;
+    const struct {
+        bool comment;
+        std::string typed;
         bool fileWritten;
-        const char* field;
-        const char* name;
+        std::string kept;  // in the field and the patch
         std::vector<std::string> log;
+    } cases[] = {
+        {false, "Clean", true, "Clean", {}},
+        {false, "", true, "Clean", {"rule Patch_InvalidPatchName"}},
+        {false, "Cl/ean", true, "Clean", {"rule Patch_InvalidPatchName"}},
+        {false, "Caf\xC3\xA9", true, "Clean", {"rule Patch_NonAsciiPatchName"}},
+        {false, "CleanCleanX", true, "Clean", {"rule Patch_LongPatchName"}},
+        {false, "Lead", false, "Clean", {"editFilePatch Lead|old", "info Patch_CanNotEditPatchItem Clean"}},
+        {false, "Lead", true, "Lead", {"editFilePatch Lead|old", "writeItem 7", "setReloadBufferDataTimer"}},
+        {true, "old", true, "old", {}},
+        {true, "", true, "", {"editFilePatch Clean|", "writeItem 7", "setReloadBufferDataTimer"}},
+        {true, "two\nlines", true, "two\nlines", {"editFilePatch Clean|two\nlines", "writeItem 7", "setReloadBufferDataTimer"}},
+        {true, "new", false, "old", {"editFilePatch Clean|new", "info Patch_CanNotEditPatchItem Clean"}},
+        {true, "\xE6\xBC\xA2", true, "old", {"rule Patch_NonAsciiPatchComment"}},
+        {true, std::string("a\0b", 3), true, "old", {"rule Patch_NulInPatchComment"}},
+        {true, std::string(201, 'a'), true, "old", {"rule Patch_LongPatchComment"}},
     };
-    const Case cases[] = {
-        {"Clean", true, "Clean", "Clean", {}},
-        // The rule shows its own message, once, and each refusal has its own.
-        {"", true, "Clean", "Clean", {"rule Patch_InvalidPatchName"}},
-        {"Cl/ean", true, "Clean", "Clean", {"rule Patch_InvalidPatchName"}},
-        {"Caf\xC3\xA9", true, "Clean", "Clean", {"rule Patch_NonAsciiPatchName"}},
-        {"CleanCleanX", true, "Clean", "Clean", {"rule Patch_LongPatchName"}},
-        {"Lead", false, "Clean", "Clean", {"editFilePatch Lead|c", "info Patch_CanNotEditPatchItem Clean"}},
-        // The slot written is the cell's, whatever the patch's place elsewhere.
-        {"Lead", true, "Lead", "Lead", {"editFilePatch Lead|c", "writeItem 7", "setReloadBufferDataTimer"}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         log.clear();
         undo.clearUndoStack();
         coordinator.editSucceeds = c.fileWritten;
-        const auto item = patch("Clean", "c");
-        auto cell = cellFor<PatchNameCellView>(item, 7);
-        std::string field = c.typed;
-        EXPECT_TRUE(cell.textShouldEndEditing(field));
-        EXPECT_EQ(field, c.field);
-        EXPECT_EQ(item->patchName, c.name);
+        const auto item = patch("Clean", "old");
+        const auto end = [&](auto cell) {
+            std::string field = c.typed;
+            EXPECT_TRUE(cell.textShouldEndEditing(field));
+            EXPECT_EQ(field, c.kept);
+            EXPECT_EQ(cell.originalText(), c.kept) << "the field starts from the committed text next time";
+        };
+        c.comment ? end(cellFor<PatchCommentCellView>(item, 7)) : end(cellFor<PatchNameCellView>(item, 7));
+        EXPECT_EQ(c.comment ? item->patchComment : item->patchName, c.kept);
         EXPECT_EQ(log, c.log);
-        EXPECT_EQ(cell.originalText(), c.name) << "the field starts from the committed name next time";
-        const bool recorded = std::string(c.name) != "Clean";
-        ASSERT_EQ(undo.actionStack().size(), recorded ? 1u : 0u);
-        if (recorded) {
-            EXPECT_EQ(record(0)->mType, 1);
-            EXPECT_EQ(record(0)->mOldText, "Clean");
-            EXPECT_EQ(record(0)->mNewText, "Lead");
-            EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record(0)->mItem), item);
-        }
+        const std::string original = c.comment ? "old" : "Clean";
+        ASSERT_EQ(undo.actionStack().size(), c.kept != original ? 1u : 0u);
+        if (c.kept == original) continue;
+        EXPECT_EQ(std::tuple(record(0)->mType, record(0)->mOldText, record(0)->mNewText),
+                  std::tuple(c.comment ? 2 : 1, original, c.typed));
+        EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record(0)->mItem), item);
     }
 }
 
 TEST_F(PatchCellsTest, TwoEditsOfANameLeaveTwoRecords)
 {
-    const auto item = patch("One");
-    auto cell = cellFor<PatchNameCellView>(item, 0);
+    auto cell = cellFor<PatchNameCellView>(patch("One"), 0);
     std::string first = "Two", second = "Three";
     cell.textShouldEndEditing(first);
     cell.textShouldEndEditing(second);
     ASSERT_EQ(undo.actionStack().size(), 2u);
-    EXPECT_EQ(record(0)->mOldText, "Two");
-    EXPECT_EQ(record(0)->mNewText, "Three");
-    EXPECT_EQ(record(1)->mOldText, "One");
-    EXPECT_EQ(record(1)->mNewText, "Two");
+    EXPECT_EQ(std::pair(record(0)->mOldText, record(0)->mNewText), Texts("Two", "Three"));
+    EXPECT_EQ(std::pair(record(1)->mOldText, record(1)->mNewText), Texts("One", "Two"));
 }
 
-TEST_F(PatchCellsTest, ACommentCommitsAnyTextAndPutsTheOldOneBackWhenTheFileRefuses)
-{
-    struct Case {
-        std::string typed;
-        bool fileWritten;
-        const char* comment;
-        std::vector<std::string> log;
-    };
-    const Case cases[] = {
-        {"old", true, "old", {}},
-        {"", true, "", {"editFilePatch Name|", "writeItem 3", "setReloadBufferDataTimer"}},
-        {"two\nlines", true, "two\nlines", {"editFilePatch Name|two\nlines", "writeItem 3", "setReloadBufferDataTimer"}},
-        {"new", false, "old", {"editFilePatch Name|new", "info Patch_CanNotEditPatchItem Name"}},
-        // The limit holds when the edit ends too, whatever way the text came in.
-        {"\xE6\xBC\xA2", true, "old", {"rule Patch_NonAsciiPatchComment"}},
-        {std::string("a\0b", 3), true, "old", {"rule Patch_NulInPatchComment"}},
-        {std::string(201, 'a'), true, "old", {"rule Patch_LongPatchComment"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed);
-        log.clear();
-        undo.clearUndoStack();
-        coordinator.editSucceeds = c.fileWritten;
-        const auto item = patch("Name", "old");
-        auto cell = cellFor<PatchCommentCellView>(item, 3);
-        std::string field = c.typed;
-        EXPECT_TRUE(cell.textShouldEndEditing(field));
-        EXPECT_EQ(item->patchComment, c.comment);
-        EXPECT_EQ(field, c.comment);
-        EXPECT_EQ(log, c.log);
-        const bool recorded = c.comment == c.typed && c.typed != "old";
-        ASSERT_EQ(undo.actionStack().size(), recorded ? 1u : 0u);
-        if (recorded) {
-            EXPECT_EQ(record(0)->mType, 2);
-            EXPECT_EQ(record(0)->mOldText, "old");
-            EXPECT_EQ(record(0)->mNewText, c.typed);
-        }
-    }
-}
-
+// The file's encoding stores a wave dash as a full-width tilde.
 TEST_F(PatchCellsTest, AfterTheWriteTheCellAndTheRecordShowWhatTheFileHolds)
 {
-    // The file's encoding stores a wave dash as a full-width tilde.
     coordinator.storedComment = "\xEF\xBD\x9E";
     textRules.language = "ja";
     const auto item = patch("Name", "old");
@@ -143,8 +102,7 @@ TEST_F(PatchCellsTest, AfterTheWriteTheCellAndTheRecordShowWhatTheFileHolds)
     EXPECT_EQ(item->patchComment, "\xEF\xBD\x9E");
     EXPECT_EQ(cell.originalText(), "\xEF\xBD\x9E");
     ASSERT_EQ(undo.actionStack().size(), 1u);
-    EXPECT_EQ(record(0)->mOldText, "old");
-    EXPECT_EQ(record(0)->mNewText, "\xEF\xBD\x9E");
+    EXPECT_EQ(std::pair(record(0)->mOldText, record(0)->mNewText), Texts("old", "\xEF\xBD\x9E"));
 }
 
 TEST_F(PatchCellsTest, AFailedCommentEndsItsEditWithTheColoursCleared)
@@ -156,8 +114,7 @@ TEST_F(PatchCellsTest, AFailedCommentEndsItsEditWithTheColoursCleared)
     field.setPalette(black);
     appDelegate.setEditingTextField(&field);
     coordinator.editSucceeds = false;
-    const auto item = patch("Name", "old");
-    auto cell = cellFor<PatchCommentCellView>(item, 3);
+    auto cell = cellFor<PatchCommentCellView>(patch("Name", "old"), 3);
     std::string text = "new";
     cell.textShouldEndEditing(text);
     EXPECT_EQ(field.palette().color(QPalette::Text), QColor(Qt::white));

@@ -3,20 +3,17 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 
-#include <algorithm>
+#include <numeric>
+#include <set>
 
-#include "app/patch/CustomTableViewForPatch.h"
-#include "app/patch/PatchPoolOutlineView.h"
 #include "library/undo/DragFromPoolToListAction.h"
-#include "support/app/PatchScreenRig.h"
 #include "support/app/PoolNodes.h"
+#include "PatchScreenCases.h"
 
 namespace testing_app {
 namespace {
 
-using Node = std::shared_ptr<DirectoryObject>;
-
-class PatchDropDispatcherTest : public PatchScreenRig {
+class PatchDropDispatcherTest : public PatchScreenCases {
 protected:
     void SetUp() override
     {
@@ -28,256 +25,215 @@ protected:
                 std::chrono::seconds(QDateTime(QDate(2026, 12, 7), QTime(13, 4, 5)).toSecsSinceEpoch()));
         });
     }
-    void loadWithPaths(std::size_t count)
-    {
-        load(count);
-        for (const auto& item : screen->patchItems()) item->path = "/dev/" + item->patchName + ".qptc";
-    }
     // What the drag the views hold now answers when it is dropped at `destination`.
     std::vector<std::int64_t> promise(const std::string& destination)
     {
-        return screen->namesOfPromisedFilesDroppedAtDestination(destination, screen->draggedContent(pool().isDragging));
+        return screen->namesOfPromisedFilesDroppedAtDestination(destination, screen->draggedContent(poolDrag().isDragging));
     }
-    PatchListDragState& list() { return screen->patchManagerTableView()->dragState(); }
-    PoolDragState& pool() { return screen->rightPanelOutlineView()->dragState(); }
+    PatchListDragState& listDrag() { return list().dragState(); }
+    PoolDragState& poolDrag() { return pool().dragState(); }
     void dragFromPool(const std::vector<Node>& items)
     {
-        pool().isDragging = true;
-        pool().draggedContainers.clear();
-        for (const Node& item : items) pool().draggedContainers.push_back({nullptr, item});
+        poolDrag().isDragging = true;
+        poolDrag().draggedContainers.clear();
+        for (const Node& item : items) poolDrag().draggedContainers.push_back({nullptr, item});
     }
-    std::vector<std::string> infoWrites() const
+    Names infoWrites() const
     {
-        std::vector<std::string> result;
+        Names result;
         for (const auto& write : coordinator.infoWrites)
             result.push_back(std::filesystem::path(write.source).filename().string() + " -> " + write.toPath + " " +
                              std::to_string(write.info.copiedToFinder) + " " + std::to_string(write.info.index));
         return result;
     }
-    std::shared_ptr<DragFromPoolToListAction> lastRecord() const
-    {
-        return undo.actionStack().empty() ? nullptr
-                                          : std::dynamic_pointer_cast<DragFromPoolToListAction>(undo.actionStack().front());
-    }
     QTemporaryDir root;
     // A staging folder of the screen's, as another program taking a drag is handed.
-    std::string folder;
-    std::string newGroup;
+    std::string folder, newGroup;
 };
 
 TEST_F(PatchDropDispatcherTest, ListRowsGoIntoAFolderOneFileOrANewGroupFolderWithIndexes)
 {
-    loadWithPaths(10);
-    list().isDraggingFromTable = true;
-    list().draggedIndexSet = {4};
+    loadWithPaths(10, "/dev/");
+    listDrag().isDraggingFromTable = true;
+    listDrag().draggedIndexSet = {4};
     EXPECT_TRUE(promise(folder).empty());
     // The drag is the list's until it ends.
-    EXPECT_TRUE(list().isDraggingFromTable);
-    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"P4.qptc -> " + folder + " 1 -1"}));
-
+    EXPECT_TRUE(listDrag().isDraggingFromTable);
+    EXPECT_EQ(infoWrites(), Names{"P4.qptc -> " + folder + " 1 -1"});
     coordinator.infoWrites.clear();
-    list().draggedIndexSet = {7, 2, 5};
+    listDrag().draggedIndexSet = {7, 2, 5};
     promise(folder);
-    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1",
-                                                      "P7.qptc -> " + newGroup + " 1 2"}));
+    EXPECT_EQ(infoWrites(), (Names{"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1",
+                                   "P7.qptc -> " + newGroup + " 1 2"}));
 }
 
 TEST_F(PatchDropDispatcherTest, ListRowsDroppedInThePoolAnswerTheirRowsAndWriteNothing)
 {
-    loadWithPaths(10);
-    list().isDraggingFromTable = true;
-    list().draggedIndexSet = {6, 3};
-    EXPECT_EQ(promise(PatchManagerViewController::kRightPanel),
-              (std::vector<std::int64_t>{3, 6}));
+    loadWithPaths(10, "/dev/");
+    listDrag().isDraggingFromTable = true;
+    listDrag().draggedIndexSet = {6, 3};
+    EXPECT_EQ(promise(PatchManagerViewController::kRightPanel), (std::vector<std::int64_t>{3, 6}));
     EXPECT_TRUE(coordinator.infoWrites.empty());
-    EXPECT_TRUE(undo.actionStack().empty());
+    EXPECT_EQ(records(), 0u);
 }
 
 TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
 {
-    loadWithPaths(10);
+    loadWithPaths(10, "/dev/");
     const Node group = poolGroup("G", {poolPatch("g1")});
     dragFromPool({group});
     promise(folder);
-    EXPECT_TRUE(pool().isDragging);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "copyGroup G -> " + folder), 1);
+    EXPECT_TRUE(poolDrag().isDragging);
+    EXPECT_EQ(loggedTimes("copyGroup G -> " + folder), 1);
     EXPECT_TRUE(coordinator.infoWrites.empty());
-
     log.clear();
     dragFromPool({poolPatch("A"), group});
     promise(folder);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "copyGroup G -> " + newGroup), 1);
-    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"A.qptc -> " + newGroup + " 1 -1"}));
+    EXPECT_EQ(loggedTimes("copyGroup G -> " + newGroup), 1);
+    EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + newGroup + " 1 -1"});
 }
 
-// Another program may ask for a drag's files at any time, even once the drag is over: the drag answers
-// from what it carried when it started, and files go only into a staging folder of the program's.
+// Another program may ask for a drag's files even once the drag is over.
 TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereTheProgramKeepsFiles)
 {
-    loadWithPaths(10);
-    list().draggedIndexSet = {2};
+    loadWithPaths(10, "/dev/");
+    listDrag().draggedIndexSet = {2};
     dragFromPool({poolPatch("A")});
-    const auto poolDrag = screen->draggedContent(true);
-    pool().draggingDidEnd();
-    screen->namesOfPromisedFilesDroppedAtDestination(folder, poolDrag);
-    EXPECT_EQ(infoWrites(), (std::vector<std::string>{"A.qptc -> " + folder + " 1 -1"}));
-
+    const auto poolContent = screen->draggedContent(true);
+    poolDrag().draggingDidEnd();
+    screen->namesOfPromisedFilesDroppedAtDestination(folder, poolContent);
+    EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + folder + " 1 -1"});
     // Nowhere else: not a folder the program did not make, nor a made-up destination of the other view.
     coordinator.infoWrites.clear();
-    screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", poolDrag);
-    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kRightPanel, poolDrag);
-    const auto listDrag = screen->draggedContent(false);
-    screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", listDrag);
-    EXPECT_TRUE(screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel, listDrag).empty());
+    screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", poolContent);
+    screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kRightPanel, poolContent);
+    const auto listContent = screen->draggedContent(false);
+    screen->namesOfPromisedFilesDroppedAtDestination("/home/u/Desktop", listContent);
+    EXPECT_TRUE(screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel, listContent).empty());
     EXPECT_TRUE(coordinator.infoWrites.empty());
-    EXPECT_TRUE(std::none_of(log.begin(), log.end(), [](const std::string& line) { return line.rfind("copyGroup", 0) == 0; }));
+    EXPECT_EQ(loggedWith("copyGroup"), Names{});
     EXPECT_EQ(names()[2], "P2");
-    EXPECT_TRUE(undo.actionStack().empty());
+    EXPECT_EQ(records(), 0u);
 }
 
-TEST_F(PatchDropDispatcherTest, AGroupOfFourOnRowTenReplacesFourSlotsWithOneRecordAndOneWrite)
+// As working copies, never past the list's end, and up to a copy that fails.
+struct PoolDropOnList {
+    const char* name;
+    std::size_t count;
+    std::int64_t row;
+    std::vector<Node> dragged;
+    std::set<std::string> failing, sameModel;
+    // What the slots from `first` show after, what was written (nothing when none; the whole list when
+    // empty), the slots the record holds and the copies made.
+    std::size_t first;
+    Names shown;
+    std::optional<std::vector<std::int64_t>> written;
+    std::size_t recorded, copies;
+};
+
+class PatchDropOnListTest : public PatchDropDispatcherTest, public ::testing::WithParamInterface<PoolDropOnList> {};
+
+TEST_P(PatchDropOnListTest, ReplacesSlotsFromItsRowInOneWriteAndOneRecord)
 {
-    loadWithPaths(30);
-    list().row = 10;
-    dragFromPool({poolGroup("Four", {poolPatch("f1"), poolPatch("f2"), poolPatch("bad", true), poolPatch("f3"),
-                                     poolPatch("f4")})});
+    const PoolDropOnList& c = GetParam();
+    loadWithPaths(c.count, "/dev/");
+    coordinator.failingCopies = c.failing;
+    coordinator.sameModelGroups = c.sameModel;
+    listDrag().row = c.row;
+    dragFromPool(c.dragged);
     promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names()[10], "f1");
-    EXPECT_EQ(names()[13], "f4");
-    EXPECT_EQ(names()[14], "P14");
+    EXPECT_EQ(names().size(), c.count);
+    EXPECT_EQ(namesAt(c.first, c.shown.size()), c.shown);
+    EXPECT_EQ(coordinator.infoWrites.size(), c.copies);
+    ASSERT_EQ(coordinator.writes.size(), c.written ? 1u : 0u);
+    if (c.written) {
+        EXPECT_EQ(coordinator.writes[0].second, *c.written);
+    }
+    EXPECT_EQ(list().isDropped(), c.written.has_value());
+    const auto record = lastRecord<DragFromPoolToListAction>();
+    ASSERT_EQ(record ? record->mItems.size() : 0u, c.recorded);
+    if (c.recorded == 0) return;
+    EXPECT_EQ(records(), 1u);
+    EXPECT_EQ(record->mIndex, static_cast<std::uint64_t>(c.row));
+    EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0])->patchName, "P" + std::to_string(c.row));
+    Rows placed(c.recorded);
+    std::iota(placed.begin(), placed.end(), static_cast<std::uint64_t>(c.row));
+    EXPECT_EQ(list().selectedRows(), placed);
     // Working copies, each re-pointed at its copy.
-    EXPECT_EQ(screen->patchItems()[10]->path, coordinator.application + "/Device/Patch/f1.qptc");
-    ASSERT_EQ(coordinator.writes.size(), 1u);
-    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{10, 11, 12, 13}));
-    ASSERT_EQ(undo.actionStack().size(), 1u);
-    const auto record = lastRecord();
-    ASSERT_TRUE(record);
-    EXPECT_EQ(record->mIndex, 10u);
-    ASSERT_EQ(record->mItems.size(), 4u);
-    EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0])->patchName, "P10");
-    EXPECT_TRUE(screen->patchManagerTableView()->isDropped());
-    EXPECT_EQ(screen->patchManagerTableView()->selectedRows(), (std::vector<std::uint64_t>{10, 11, 12, 13}));
+    EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(c.row)]->path,
+              coordinator.application + "/Device/Patch/" + c.shown[static_cast<std::size_t>(c.row) - c.first] + ".qptc");
 }
 
-TEST_F(PatchDropDispatcherTest, FivePatchesOnTheSecondToLastSlotReplaceOnlyTheLastTwo)
-{
-    loadWithPaths(30);
-    list().row = 28;
-    dragFromPool({poolPatch("a"), poolPatch("b"), poolPatch("c"), poolPatch("d"), poolPatch("e")});
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names().size(), 30u);
-    EXPECT_EQ(names()[28], "a");
-    EXPECT_EQ(names()[29], "b");
-    // Only the two slots' copies were made.
-    EXPECT_EQ(coordinator.infoWrites.size(), 2u);
-    ASSERT_EQ(lastRecord()->mItems.size(), 2u);
-}
+void PrintTo(const PoolDropOnList& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(PatchDropDispatcherTest, AFailedWorkingCopyEndsThePlacingSoTheRecordStaysOneRun)
-{
-    loadWithPaths(30);
-    list().row = 5;
-    coordinator.failingCopies = {"b"};
-    dragFromPool({poolPatch("a"), poolPatch("b"), poolPatch("c")});
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names()[5], "a");
-    EXPECT_EQ(names()[6], "P6");
-    EXPECT_EQ(names()[7], "P7");
-    ASSERT_EQ(coordinator.writes.size(), 1u);
-    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{5}));
-    EXPECT_EQ(lastRecord()->mItems.size(), 1u);
-
-    // Nothing placed: no write and no record.
-    coordinator.writes.clear();
-    coordinator.failingCopies = {"a"};
-    dragFromPool({poolPatch("a")});
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_TRUE(coordinator.writes.empty());
-    EXPECT_EQ(undo.actionStack().size(), 1u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    PoolItems, PatchDropOnListTest,
+    ::testing::Values(
+        PoolDropOnList{"AGroupOfFourOneIncompatible", 30, 10,
+                       {poolGroup("Four", {poolPatch("f1"), poolPatch("f2"), poolPatch("bad", true), poolPatch("f3"), poolPatch("f4")})},
+                       {}, {}, 10, {"f1", "f2", "f3", "f4", "P14"}, std::vector<std::int64_t>{10, 11, 12, 13}, 4, 4},
+        PoolDropOnList{"FivePatchesOnTheSecondToLastSlot", 30, 28,
+                       {poolPatch("a"), poolPatch("b"), poolPatch("c"), poolPatch("d"), poolPatch("e")},
+                       {}, {}, 27, {"P27", "a", "b"}, std::vector<std::int64_t>{28, 29}, 2, 2},
+        PoolDropOnList{"AFailedWorkingCopyEndsThePlacing", 30, 5, {poolPatch("a"), poolPatch("b"), poolPatch("c")},
+                       {"b"}, {}, 5, {"a", "P6", "P7"}, std::vector<std::int64_t>{5}, 1, 2},
+        PoolDropOnList{"NothingPlaced", 30, 5, {poolPatch("a")}, {"a"}, {}, 5, {"P5"}, std::nullopt, 0, 1},
+        PoolDropOnList{"AnotherModelsBackupGoesLikeAGroup", 30, 7, {poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true)}, {}, {}, 7, {"b1", "b2", "P9"},
+                       std::vector<std::int64_t>{7, 8}, 2, 2},
+        PoolDropOnList{"IncompatiblePatchesAndAnEmptyGroup", 10, 0, {poolPatch("x", true), poolGroup("Empty", {})},
+                       {}, {}, 0, {"P0", "P1"}, std::nullopt, 0, 0}),
+    [](const ::testing::TestParamInfo<PoolDropOnList>& info) { return std::string(info.param.name); });
 
 TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWritesNothingElse)
 {
-    loadWithPaths(30);
+    loadWithPaths(30, "/dev/");
     coordinator.sameModelGroups = {"Backup"};
-    list().row = 7;
-    const Node backup = poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true);
-    dragFromPool({poolPatch("before"), backup, poolPatch("after")});
+    listDrag().row = 7;
+    dragFromPool({poolPatch("before"), poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true), poolPatch("after")});
     promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names()[0], "b1");
-    EXPECT_EQ(names()[1], "b2");
+    EXPECT_EQ(namesAt(0, 3), (Names{"b1", "b2", "P2"}));
     EXPECT_EQ(names()[7], "P7");
     EXPECT_TRUE(coordinator.infoWrites.empty());
     ASSERT_EQ(coordinator.writes.size(), 1u);
-    // The whole list in one write.
-    EXPECT_TRUE(coordinator.writes[0].second.empty());
-
-    // A backup of another model is copied like a group.
-    coordinator.writes.clear();
-    coordinator.sameModelGroups.clear();
-    list().row = 7;
-    dragFromPool({backup});
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names()[7], "b1");
-    EXPECT_EQ(names()[8], "b2");
-    ASSERT_EQ(coordinator.writes.size(), 1u);
-    EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{7, 8}));
-}
-
-TEST_F(PatchDropDispatcherTest, AnIncompatibleOnlyDropChangesNothing)
-{
-    loadWithPaths(10);
-    list().row = 0;
-    dragFromPool({poolPatch("x", true), poolGroup("Empty", {})});
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names()[0], "P0");
-    EXPECT_TRUE(coordinator.writes.empty());
-    EXPECT_TRUE(undo.actionStack().empty());
-    EXPECT_FALSE(screen->patchManagerTableView()->isDropped());
+    EXPECT_TRUE(coordinator.writes[0].second.empty()) << "the whole list in one write";
 }
 
 TEST_F(PatchDropDispatcherTest, DroppedFilesReplaceOnlySlotsOfATwentySlotDevice)
 {
-    loadWithPaths(20);
-    std::vector<std::shared_ptr<PatchItem>> items;
-    for (const char* name : {"x", "y", "z"}) {
-        auto item = std::make_shared<PatchItem>();
-        item->patchName = name;
-        items.push_back(item);
-    }
+    loadWithPaths(20, "/dev/");
+    PatchScreen::PatchItems items{patch("x"), patch("y"), patch("z")};
     screen->replaceItemByDragging(items, 18);
     EXPECT_EQ(names().size(), 20u);
-    EXPECT_EQ(names()[18], "x");
-    EXPECT_EQ(names()[19], "y");
+    EXPECT_EQ(namesAt(18, 2), (Names{"x", "y"}));
     ASSERT_EQ(coordinator.writes.size(), 1u);
     EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{18, 19}));
-    EXPECT_EQ(lastRecord()->mIndex, 18u);
-    EXPECT_EQ(lastRecord()->mItems.size(), 2u);
+    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mIndex, 18u);
+    EXPECT_EQ(lastRecord<DragFromPoolToListAction>()->mItems.size(), 2u);
     // Past the device: nothing.
     screen->replaceItemByDragging(items, 25);
-    EXPECT_EQ(undo.actionStack().size(), 1u);
+    EXPECT_EQ(records(), 1u);
 }
 
 TEST_F(PatchDropDispatcherTest, TheValidationKeepsTheProposedRowAndMarksADropAboveAFillerRow)
 {
-    loadWithPaths(10);
+    loadWithPaths(10, "/dev/");
     EXPECT_EQ(screen->validateDrop(4, true), 4);
-    EXPECT_EQ(list().row, 4);
-    EXPECT_FALSE(list().isDraggingToLastLine);
+    EXPECT_EQ(listDrag().row, 4);
+    EXPECT_FALSE(listDrag().isDraggingToLastLine);
     screen->validateDrop(35, true);
-    EXPECT_TRUE(list().isDraggingToLastLine);
+    EXPECT_TRUE(listDrag().isDraggingToLastLine);
     screen->validateDrop(35, false);
-    EXPECT_FALSE(list().isDraggingToLastLine);
+    EXPECT_FALSE(listDrag().isDraggingToLastLine);
 }
 
 TEST_F(PatchDropDispatcherTest, TheCountsOfEachViewsDrag)
 {
-    loadWithPaths(10);
+    loadWithPaths(10, "/dev/");
     coordinator.sameModelGroups = {"Backup"};
     dragFromPool({poolPatch("a"), poolGroup("G", {poolPatch("g1"), poolPatch("g2", true)})});
     EXPECT_EQ(screen->numberOfDraggedItems(), 2);
     dragFromPool({poolPatch("a"), poolGroup("Backup", {poolPatch("b1")}, true)});
-    EXPECT_EQ(screen->patchManagerTableView()->dropHandlers().numberOfDraggedItems(), -1);
+    EXPECT_EQ(list().dropHandlers().numberOfDraggedItems(), -1);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-
-#include <algorithm>
 #include <functional>
 
 #include <QLineEdit>
@@ -11,39 +9,60 @@
 
 #include "app/controls/CustomHeaderView.h"
 #include "app/controls/CustomScroller.h"
-#include "app/patch/CustomTableViewForPatch.h"
+#include "app/controls/AutoClosePopover.h"
+#include "app/controls/RightClickButton.h"
+#include "app/controls/RightClickImageView.h"
+#include "app/controls/UndoMenu.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchListTableModel.h"
-#include "library/models/DirectoryObject.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
-#include "support/app/PatchScreenRig.h"
+#include "library/undo/DragFromPoolToListAction.h"
+#include "library/undo/SelectionAction.h"
+#include "PatchScreenCases.h"
 
+namespace testing_app {
 namespace {
 
-using testing_app::PatchScreenRig;
-
-class PatchManagerViewControllerTest : public PatchScreenRig {};
+class PatchManagerViewControllerTest : public PatchScreenCases {
+protected:
+    // Ten slots whose patches are the unit's working files 0_0_<slot>.qptc.
+    void loadUnitFiles()
+    {
+        load(10);
+        for (std::size_t slot = 0; slot < 10; ++slot)
+            screen->patchItems()[slot]->path = kUnitFolder + "0_0_" + std::to_string(slot) + ".qptc";
+    }
+    // A patch as the unit reported it, read from its working file `file`.
+    static std::shared_ptr<PatchItem> unitPatch(const std::string& name, const std::string& comment, const std::string& file)
+    {
+        auto item = patch(name, comment);
+        item->path = kUnitFolder + file;
+        return item;
+    }
+    long loggedWrites() const
+    {
+        return std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; });
+    }
+    inline static const std::string kUnitFolder = "/root/Temp/Device/Patch/";
+};
 
 TEST_F(PatchManagerViewControllerTest, LockingThePoolLocksTheListWhateverTheListIsAskedFor)
 {
     struct Case {
-        bool pool;
-        bool list;
-        bool expected;
+        bool pool, list, expected;
     };
     for (const Case c : {Case{true, false, true}, Case{true, true, true}, Case{false, false, false}, Case{false, true, true}}) {
         screen->setLockPatchPool(c.pool);
         screen->setlockPatchList(c.list);
-        EXPECT_EQ(screen->patchManagerTableView()->lockTableView(), c.expected) << c.pool << c.list;
+        EXPECT_EQ(list().lockTableView(), c.expected) << c.pool << c.list;
         EXPECT_EQ(screen->isLockPatchPool(), c.pool);
     }
 }
 
 TEST_F(PatchManagerViewControllerTest, TheListDrawsPatchListHeadersAndAKnobOnlyWhenItsRowsOverflow)
 {
-    auto& table = *screen->patchManagerTableView();
-    auto* header = qobject_cast<CustomHeaderView*>(table.horizontalHeader());
+    auto* header = qobject_cast<CustomHeaderView*>(list().horizontalHeader());
     ASSERT_NE(header, nullptr);
     EXPECT_EQ(header->height(), PatchManagerViewController::kHeaderHeight);
     for (int column = 0; column < 3; ++column) {
@@ -52,49 +71,30 @@ TEST_F(PatchManagerViewControllerTest, TheListDrawsPatchListHeadersAndAKnobOnlyW
         EXPECT_EQ(header->headerCellIfAny(column)->isNotFirstCell(), column > 0);
     }
     CustomScroller* ruler = screen->verticalPatchListRuler();
-    ASSERT_EQ(table.verticalScrollBar(), ruler);
+    ASSERT_EQ(list().verticalScrollBar(), ruler);
     EXPECT_FALSE(ruler->isEffectManagerRuler());
-
     screen->view()->resize(900, 700);
     screen->view()->show();
     load(10);
     EXPECT_TRUE(ruler->rulerVisible()) << "thirty rows of 55 points overflow 700";
     screen->view()->resize(900, 2400);
-    testing_app::processEventsUntil([&] { return table.viewport()->height() > 1650; });
+    processEventsUntil([&] { return list().viewport()->height() > 1650; });
     screen->validateRuler();
     EXPECT_FALSE(ruler->rulerVisible());
     EXPECT_FALSE(ruler->drawnKnobRect().has_value());
 }
 
-TEST_F(PatchManagerViewControllerTest, TheButtonStaysAtTheSeamBetweenThePanes)
+// Back Up All starts disabled, names the mode, keeps its white title and sits across the panes' seam.
+TEST_F(PatchManagerViewControllerTest, TheBackUpAllButtonNamesTheModeAndSitsAtTheSeam)
 {
-    QWidget* left = screen->patchManagerTableView()->parentWidget();
-    for (const int width : {900, 1400}) {
-        screen->view()->resize(width, 700);
-        screen->view()->show();
-        testing_app::processEventsUntil([&] { return screen->view()->width() == width; });
-        QCoreApplication::processEvents();
-        EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->x(), left->width() - PatchManagerViewController::kBackUpButtonOffset)
-            << width;
-    }
-}
-
-TEST_F(PatchManagerViewControllerTest, TheRestoreResultIsQueuedWithItsCounts)
-{
-    screen->displayRestoreDialogWithNumberOfRestoredItems(98, 100);
-    EXPECT_EQ(log, std::vector<std::string>{"text 98 of 100 patches were restored to the device."});
-}
-
-TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
-{
-    EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
-    EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Back Up All");
+    QPushButton* button = screen->backUpAllOrRestoreAllButton();
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(button->text().toStdString(), "Back Up All");
+    EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::white));
     screen->setIsRestoreAllMode(true);
     screen->setArrowImageWithBackupAllAndRestoreAllState();
-    EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Restore All");
-
+    EXPECT_EQ(button->text().toStdString(), "Restore All");
     // The title stays white either way, so the face must tell a button that cannot be clicked.
-    QPushButton* button = screen->backUpAllOrRestoreAllButton();
     const auto face = [button] {
         const QImage shot = button->grab().toImage();
         return shot.pixelColor(6, shot.height() / 2);
@@ -102,19 +102,33 @@ TEST_F(PatchManagerViewControllerTest, TheButtonNamesTheModeAndStartsDisabled)
     const QColor disabled = face();
     button->setEnabled(true);
     const QColor enabled = face();
-    EXPECT_GT(std::abs(disabled.lightness() - enabled.lightness()), 40)
-        << disabled.name().toStdString() << " " << enabled.name().toStdString();
+    EXPECT_GT(std::abs(disabled.lightness() - enabled.lightness()), 40) << disabled.name().toStdString() << " "
+                                                                       << enabled.name().toStdString();
+    QWidget* left = list().parentWidget();
+    for (const int width : {900, 1000, 1300, 1400}) {
+        screen->view()->resize(width, 700);
+        screen->view()->show();
+        processEventsUntil([&] { return screen->view()->width() == width; });
+        QCoreApplication::processEvents();
+        EXPECT_EQ(button->x(), left->width() - PatchManagerViewController::kBackUpButtonOffset) << width;
+        EXPECT_EQ(button->x() + button->width() / 2, left->width()) << width;
+    }
+}
+
+TEST_F(PatchManagerViewControllerTest, TheRestoreResultIsQueuedWithItsCounts)
+{
+    screen->displayRestoreDialogWithNumberOfRestoredItems(98, 100);
+    EXPECT_EQ(log, Names{"text 98 of 100 patches were restored to the device."});
 }
 
 TEST_F(PatchManagerViewControllerTest, WritesStayInsideTheListAndRestartTheQuietTime)
 {
     load(10);
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(PatchManagerViewController&)> write;
-        std::vector<std::string> expected;
-    };
-    const std::vector<Case> cases{
+        Names expected;
+    } cases[] = {
         {"one slot", [](auto& s) { s.updatePatchFileToDevideAtIndex(4); }, {"writeItem 4", "setReloadBufferDataTimer"}},
         {"slot past the list", [](auto& s) { s.updatePatchFileToDevideAtIndex(10); }, {}},
         {"a run", [](auto& s) { s.updatePatchFileToDevideAtRange(2, 3); }, {"writeGroup 2 3 4", "setReloadBufferDataTimer"}},
@@ -124,7 +138,7 @@ TEST_F(PatchManagerViewControllerTest, WritesStayInsideTheListAndRestartTheQuiet
         {"the list", [](auto& s) { s.updatePatchListToDevive(s.patchItems()); }, {"writeList 10", "setReloadBufferDataTimer"}},
         {"no list", [](auto& s) { s.updatePatchListToDevive({}); }, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         log.clear();
         c.write(*screen);
@@ -141,12 +155,12 @@ TEST_F(PatchManagerViewControllerTest, WritesStayInsideTheListAndRestartTheQuiet
 TEST_F(PatchManagerViewControllerTest, AReorderWritesTheChangedSlotsOnceAndSelectsTheMovedRows)
 {
     load(10);
-    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {2, 5}, 8);
-    EXPECT_EQ(names(), (std::vector<std::string>{"P0", "P1", "P3", "P4", "P6", "P7", "P2", "P5", "P8", "P9"}));
-    EXPECT_EQ(screen->patchManagerTableView()->selectedRows(), (std::vector<std::uint64_t>{6, 7}));
-    EXPECT_EQ(log, (std::vector<std::string>{"writeGroup 2 3 4 5 6 7", "setReloadBufferDataTimer"}));
-    ASSERT_EQ(undo.actionStack().size(), 1u);
-    const auto* action = dynamic_cast<const ChangePositionAction*>(undo.actionStack()[0].get());
+    screen->didChangePositionFromRowIndexSet(list(), {2, 5}, 8);
+    EXPECT_EQ(names(), (Names{"P0", "P1", "P3", "P4", "P6", "P7", "P2", "P5", "P8", "P9"}));
+    EXPECT_EQ(list().selectedRows(), (Rows{6, 7}));
+    EXPECT_EQ(log, (Names{"writeGroup 2 3 4 5 6 7", "setReloadBufferDataTimer"}));
+    ASSERT_EQ(records(), 1u);
+    const auto action = lastRecord<ChangePositionAction>();
     ASSERT_NE(action, nullptr);
     EXPECT_EQ(action->mType, 1);
     EXPECT_EQ(action->changedRange.location, 2u);
@@ -154,91 +168,99 @@ TEST_F(PatchManagerViewControllerTest, AReorderWritesTheChangedSlotsOnceAndSelec
     ASSERT_EQ(action->mOldList.size(), 10u);
     EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(action->mOldList[2])->patchName, "P2");
     EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(action->mNewList[2])->patchName, "P3");
-
     // To its own place: nothing written, nothing recorded.
     log.clear();
-    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {4}, 4);
+    screen->didChangePositionFromRowIndexSet(list(), {4}, 4);
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(undo.actionStack().size(), 1u);
+    EXPECT_EQ(records(), 1u);
 }
 
 TEST_F(PatchManagerViewControllerTest, OnlyAFilledRowSelectsItsPatchOnTheDevice)
 {
     load(20);
-    auto& table = *screen->patchManagerTableView();
-    for (const std::uint64_t row : {3u, 19u, 20u, 29u}) screen->didSelectRowAtIndex(table, row);
-    EXPECT_EQ(log, (std::vector<std::string>{"selectPatchItem P3 3", "selectPatchItem P19 19"}));
+    for (const std::uint64_t row : {3u, 19u, 20u, 29u}) screen->didSelectRowAtIndex(list(), row);
+    EXPECT_EQ(log, (Names{"selectPatchItem P3 3", "selectPatchItem P19 19"}));
 }
 
-TEST_F(PatchManagerViewControllerTest, AHeaderClickKeepsTheSelection)
+TEST_F(PatchManagerViewControllerTest, TheSelectionKeepsWhatRemainsThroughHeaderClicksChangesAndReloads)
 {
-    load(10);
-    auto& table = *screen->patchManagerTableView();
-    table.setUpCurrentSelectionWithIndexSet({2, 4}, false);
-    screen->mouseDownInHeaderOfTableColumn();
-    table.selectColumn(1);
-    screen->didClickTableColumn();
-    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{2, 4}));
+    const struct {
+        const char* what;
+        Rows selected;
+        std::function<void()> step;
+        Rows expected;
+    } cases[] = {
+        {"a header click", {2, 4},
+         [&] {
+             screen->mouseDownInHeaderOfTableColumn();
+             list().selectColumn(1);
+             screen->didClickTableColumn();
+         },
+         {2, 4}},
+        {"an empty selection as the unit's changes apply", {},
+         [&] {
+             screen->updatePatchItem(patch("Two"), label(2, 5));
+             screen->updateBuffterDataToPatchList();
+             EXPECT_EQ(screen->patchItems()[2]->patchName, "Two");
+         },
+         {}},
+        {"a reload with fewer rows", {3, 35}, [&] { load(32); }, {3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        load(40);
+        selectList(c.selected);
+        c.step();
+        EXPECT_EQ(list().selectedRows(), c.expected);
+    }
 }
 
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitForOneQuietTimeAndApplyBySlotLabel)
 {
     load(10);
-    auto& table = *screen->patchManagerTableView();
-    table.setUpCurrentSelectionWithIndexSet({1, 3}, false);
+    selectList({1, 3});
     const auto held = screen->patchItems()[2];
     int resets = 0;
     QObject::connect(screen->patchListModel(), &QAbstractItemModel::modelReset, [&] { ++resets; });
-
     screen->updatePatchItem(patch("Two", "c2"), label(2, 5));
     screen->updatePatchItem(patch("Seven", "c7"), label(7, 5));
     screen->updatePatchItem(patch("Nowhere"), "99-9");
-    EXPECT_EQ(std::count(log.begin(), log.end(), "setReloadBufferDataTimer"), 3);
+    EXPECT_EQ(loggedTimes("setReloadBufferDataTimer"), 3);
     EXPECT_EQ(screen->bufferedChangeCount(), 3u);
     log.clear();
-
     screen->setReloadBufferDataTimer();
     EXPECT_TRUE(screen->loadBufferDataTimer().isActive());
-    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->bufferedChangeCount() == 0; }));
+    ASSERT_TRUE(processEventsUntil([&] { return screen->bufferedChangeCount() == 0; }));
     EXPECT_EQ(resets, 1) << "one reload for all three";
     EXPECT_EQ(screen->patchItems()[2], held) << "the slot keeps its object";
     EXPECT_EQ(held->patchName, "Two");
     EXPECT_EQ(held->patchComment, "c2");
     EXPECT_EQ(screen->patchItems()[7]->patchName, "Seven");
-    EXPECT_EQ(log, (std::vector<std::string>{"updateWarning Two", "updateWarning Seven", "reloadEffectListIfNeeded"}));
-    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{1, 3}));
+    EXPECT_EQ(log, (Names{"updateWarning Two", "updateWarning Seven", "reloadEffectListIfNeeded"}));
+    EXPECT_EQ(list().selectedRows(), (Rows{1, 3}));
     for (std::size_t slot : {0u, 1u, 3u, 9u}) EXPECT_EQ(screen->patchItems()[slot]->patchName, "P" + std::to_string(slot));
 }
 
 TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasInItsSlotThroughAReorder)
 {
     load(10);
-    const auto reported = screen->patchItems()[2];
-    const auto moved = screen->patchItems()[5];
+    const auto reported = screen->patchItems()[2], moved = screen->patchItems()[5];
     screen->updatePatchItem(patch("Two", "c2"), label(2, 5));
     // Within the quiet time row 5 goes above row 2: slot 2 now holds P5, slot 3 the patch the unit changed.
-    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {5}, 2);
+    screen->didChangePositionFromRowIndexSet(list(), {5}, 2);
     ASSERT_EQ(screen->patchItems()[2], moved);
     ASSERT_EQ(screen->patchItems()[3], reported);
     // The reorder's write carried the changed patch to its new slot, not the one the unit had replaced.
     EXPECT_EQ(screen->bufferedChangeCount(), 0u);
     EXPECT_EQ(reported->patchName, "Two");
-
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(moved->patchName, "P5") << "the change landed on the patch moved into the slot";
-    EXPECT_EQ(reported->patchName, "Two");
     EXPECT_EQ(reported->patchComment, "c2");
-    EXPECT_EQ(names(), (std::vector<std::string>{"P0", "P1", "P5", "Two", "P3", "P4", "P6", "P7", "P8", "P9"}));
-
-    // A slot written with what the user made of its patch takes what the unit reported before it too: the
-    // user's name over the unit's patch, whose comment the user left alone.
+    EXPECT_EQ(names(), (Names{"P0", "P1", "P5", "Two", "P3", "P4", "P6", "P7", "P8", "P9"}));
+    // A slot written with the user's name takes what the unit reported before too, the user's name over it.
     const auto edited = screen->patchItems()[7];
-    auto unit = patch("Unit", "u");
-    unit->path = "/root/Temp/Device/Patch/0_1_2 (1).qptc";
-    UnitPatchChange origin;
-    origin.heldName = "P7";
-    origin.heldComment = "C7";
-    screen->updatePatchItem(unit, label(7, 5), origin);
+    const auto unit = unitPatch("Unit", "u", "0_1_2 (1).qptc");
+    screen->updatePatchItem(unit, label(7, 5), {"", false, std::string("P7"), std::string("C7")});
     edited->patchName = "Mine";
     log.clear();
     screen->updatePatchFileToDevideAtIndex(7);
@@ -246,64 +268,52 @@ TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchThatWasI
     EXPECT_EQ(edited->patchName, "Mine");
     EXPECT_EQ(edited->patchComment, "u");
     EXPECT_EQ(edited->path, unit->path);
-    EXPECT_EQ(log, (std::vector<std::string>{"editFilePatch Mine|u", "updateWarning Mine", "writeItem 7",
-                                             "setReloadBufferDataTimer"}));
+    EXPECT_EQ(log, (Names{"editFilePatch Mine|u", "updateWarning Mine", "writeItem 7", "setReloadBufferDataTimer"}));
 }
 
-// A change the unit made to a patch the user has since renamed (reported while our write of the rename was
-// on its way, or before it within the quiet time) is merged: the user's texts over the unit's patch, which
+// A change to a patch the user has since renamed is merged, the user's texts over the unit's patch, which
 // goes to the unit again; a change to texts the user left alone is the unit's whole.
 TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitIsMergedUnderTheUsersTexts)
 {
-    load(10);
-    for (std::size_t slot = 0; slot < 10; ++slot)
-        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
+    loadUnitFiles();
     const auto renamed = screen->patchItems()[3];
     renamed->patchName = "Typed";
-    auto knob = patch("P3", "Knob");
-    knob->path = "/root/Temp/Device/Patch/0_0_3 (1).qptc";
-    UnitPatchChange origin{renamed->path, true, std::string("P3"), std::string("C3")};
-    screen->updatePatchItem(knob, label(3, 5), origin);
-    auto plain = patch("Unit5", "U5");
-    plain->path = "/root/Temp/Device/Patch/0_1_0 (1).qptc";
-    screen->updatePatchItem(plain, label(5, 5), {screen->patchItems()[5]->path, false, std::string("P5"), std::string("C5")});
+    const auto knob = unitPatch("P3", "Knob", "0_0_3 (1).qptc");
+    screen->updatePatchItem(knob, label(3, 5), {renamed->path, true, std::string("P3"), std::string("C3")});
+    screen->updatePatchItem(unitPatch("Unit5", "U5", "0_1_0 (1).qptc"), label(5, 5),
+                            {screen->patchItems()[5]->path, false, std::string("P5"), std::string("C5")});
     log.clear();
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(renamed->patchName, "Typed");
     EXPECT_EQ(renamed->patchComment, "Knob");
     EXPECT_EQ(renamed->path, knob->path);
     EXPECT_EQ(screen->patchItems()[5]->patchName, "Unit5");
-    EXPECT_EQ(std::count(log.begin(), log.end(), "editFilePatch Typed|Knob"), 1) << testing::PrintToString(log);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 3"), 1) << testing::PrintToString(log);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 5"), 0) << testing::PrintToString(log);
-
+    EXPECT_EQ(loggedTimes("editFilePatch Typed|Knob"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(loggedTimes("writeItem 3"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(loggedTimes("writeItem 5"), 0) << testing::PrintToString(log);
     // The unit's file cannot take the user's texts: the list shows what the unit holds and says so.
     coordinator.editSucceeds = false;
     renamed->patchName = "Again";
-    auto dial = patch("Typed", "Dial");
-    dial->path = "/root/Temp/Device/Patch/0_0_3 (2).qptc";
-    screen->updatePatchItem(dial, label(3, 5), {renamed->path, false, std::string("Typed"), std::string("Knob")});
+    screen->updatePatchItem(unitPatch("Typed", "Dial", "0_0_3 (2).qptc"), label(3, 5),
+                            {renamed->path, false, std::string("Typed"), std::string("Knob")});
     log.clear();
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(renamed->patchName, "Typed");
     EXPECT_EQ(renamed->patchComment, "Dial");
-    EXPECT_EQ(std::count(log.begin(), log.end(), "info Patch_CanNotEditPatchItem Again"), 1) << testing::PrintToString(log);
+    EXPECT_EQ(loggedTimes("info Patch_CanNotEditPatchItem Again"), 1) << testing::PrintToString(log);
 }
 
-// A change the unit reported within the quiet time is in the unit already: every step that copies list
-// rows into the pool or out of the program takes it first, so the copy is the patch the unit holds.
+// The change is in the unit already, so the copy must be the patch the unit holds.
 TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesOfTheQuietTimeFirst)
 {
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(PatchManagerViewController&)> step;
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {"Backup All", [](auto& s) { s.backUpButtonClick(); }},
         {"a row saved at the top", [](auto& s) { s.addBackUpPatchItemAtIndexs({2}, nullptr, true); }},
         {"rows saved as a new group", [](auto& s) { s.createNewGroupWithPatchIndexs({1, 2}, nullptr, true); }},
-        {"a row saved into a group",
-         [](auto& s) { s.insertBackUpPatchForPatchItemAtIndexs({2}, s.structureData().front(), 0, true); }},
+        {"a row saved into a group", [](auto& s) { s.insertBackUpPatchForPatchItemAtIndexs({2}, s.structureData().front(), 0, true); }},
         {"rows dragged to a folder",
          [](auto& s) {
              PatchManagerViewController::DraggedContent drag;
@@ -312,197 +322,138 @@ TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesO
          }},
     };
     appDelegate.setDeviceConnected(true);
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         load(5);
-        auto group = std::make_shared<DirectoryObject>();
-        group->name = "Group";
-        group->isGroup = true;
-        screen->setStructureData({group});
+        screen->setStructureData({localGroup("Group", {})});
         auto changed = patch("Unit", "u");
         changed->path = "/root/Device/Patch/0_0_2 (1).qptc";
         screen->updatePatchItem(changed, label(2, 5));
         log.clear();
-
         c.step(*screen);
         EXPECT_EQ(screen->bufferedChangeCount(), 0u);
         EXPECT_EQ(screen->patchItems()[2]->patchName, "Unit");
         // The copy is made from the unit's file: in the log, or for a backup as its group's third patch.
-        const auto copied = std::find_if(log.begin(), log.end(), [](const std::string& line) {
-            return line.find("0_0_2 (1).qptc") != std::string::npos;
-        });
         const auto& pool = screen->structureData();
         const bool backedUp = pool.size() == 2 && pool.back()->childDirectories.size() == 5 &&
                               pool.back()->childDirectories[2]->name == "Unit";
-        EXPECT_TRUE(copied != log.end() || backedUp) << testing::PrintToString(log);
+        EXPECT_TRUE(!loggedWith("0_0_2 (1).qptc").empty() || backedUp) << testing::PrintToString(log);
     }
 }
 
-// The coordinator names the patch the unit changed by its file. One changed before our write landed in its
-// slot follows that patch wherever the list moved it, and goes to the unit again there, since our write
-// replaced it on the unit; one changed after names the patch we wrote, and stays where it is.
+// A change made before our write landed follows the patch it names (by its file) wherever the list moved
+// it, and goes to the unit again there; one made after names the patch we wrote and stays where it is.
 TEST_F(PatchManagerViewControllerTest, AChangeFromTheUnitFollowsThePatchItNamesAndGoesBackWhereOurWriteReplacedIt)
 {
-    load(10);
-    for (std::size_t slot = 0; slot < 10; ++slot)
-        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
-    const auto held = screen->patchItems()[1];
-    const auto movedIn = screen->patchItems()[9];
-    screen->didChangePositionFromRowIndexSet(*screen->patchManagerTableView(), {9}, 1);
+    loadUnitFiles();
+    const auto held = screen->patchItems()[1], movedIn = screen->patchItems()[9];
+    screen->didChangePositionFromRowIndexSet(list(), {9}, 1);
     ASSERT_EQ(screen->patchItems()[1], movedIn);
     ASSERT_EQ(screen->patchItems()[2], held);
     log.clear();
-
-    auto knob = patch("Knob");
-    knob->path = "/root/Temp/Device/Patch/0_0_1 (1).qptc";
+    const auto knob = unitPatch("Knob", "", "0_0_1 (1).qptc");
     screen->updatePatchItem(knob, label(1, 5), {held->path, true, std::nullopt, std::nullopt});
     // A second change in the same quiet time names the file the first one's patch takes.
-    auto again = patch("Knob 2");
-    again->path = knob->path;
-    screen->updatePatchItem(again, label(2, 5), {knob->path, false, std::nullopt, std::nullopt});
+    screen->updatePatchItem(unitPatch("Knob 2", "", "0_0_1 (1).qptc"), label(2, 5), {knob->path, false, std::nullopt, std::nullopt});
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(held->patchName, "Knob 2");
     EXPECT_EQ(movedIn->patchName, "P9");
-    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
-
+    EXPECT_EQ(loggedTimes("writeItem 2"), 1) << testing::PrintToString(log);
     // A change of a patch that has left the list, which our write replaces on the unit: nothing to keep.
-    screen->updatePatchItem(patch("Gone"), label(3, 5), {"/root/Temp/Device/Patch/elsewhere.qptc", true, std::nullopt, std::nullopt});
+    screen->updatePatchItem(patch("Gone"), label(3, 5), {kUnitFolder + "elsewhere.qptc", true, std::nullopt, std::nullopt});
     EXPECT_EQ(screen->bufferedChangeCount(), 0u);
-
     log.clear();
     screen->updatePatchItem(patch("Dial"), label(1, 5), {movedIn->path, false, std::nullopt, std::nullopt});
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(movedIn->patchName, "Dial");
-    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
-        << testing::PrintToString(log);
+    EXPECT_EQ(loggedWrites(), 0) << testing::PrintToString(log);
 }
 
-// An undo of a list rename within the quiet time takes the unit's waiting change under the name it puts
-// back, instead of dropping it.
+// The unit's waiting change goes under the name the undo puts back; a name that does not decode (it reads
+// as "") is taken byte for byte as its file stores it.
 TEST_F(PatchManagerViewControllerTest, AnUndoOfARenameWithinTheQuietTimeKeepsTheUnitsChange)
 {
-    load(10);
-    for (std::size_t slot = 0; slot < 10; ++slot)
-        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
-    const auto renamed = screen->patchItems()[2];
-    renamed->patchName = "Mine";
-    undo.addActionStack(std::make_shared<ChangeTextAction>(renamed, "P2", "Mine", 1));
-    auto knob = patch("Mine", "Knob");
-    knob->path = "/root/Temp/Device/Patch/0_0_2 (1).qptc";
-    screen->updatePatchItem(knob, label(2, 5), {renamed->path, false, std::string("Mine"), std::string("C2")});
-    log.clear();
-    undo.doUndoAction();
-    EXPECT_EQ(screen->bufferedChangeCount(), 0u);
-    EXPECT_EQ(renamed->patchName, "P2");
-    EXPECT_EQ(renamed->patchComment, "Knob");
-    EXPECT_EQ(renamed->path, knob->path);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
-}
-
-// The name an undo puts back does not decode (it reads as ""): the unit's waiting change takes it as the
-// file stores it, byte for byte, not as the empty text it reads as.
-TEST_F(PatchManagerViewControllerTest, TheUnitsChangeTakesAnUndecodableNameAsItsFileStoresIt)
-{
-    load(10);
-    for (std::size_t slot = 0; slot < 10; ++slot)
-        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
-    const auto renamed = screen->patchItems()[2];
-    renamed->patchName = "Mine";
-    auto record = std::make_shared<ChangeTextAction>(renamed, "", "Mine", 1);
     const Bytes undecodable{0xFF, 0xFE};
-    record->mOldStored.name = undecodable;
-    undo.addActionStack(record);
-    // What the file stores once the undo has put the name back.
-    coordinator.storedTexts[renamed->path] = StoredPatchTexts{undecodable, std::nullopt};
-    auto knob = patch("Mine", "Knob");
-    knob->path = "/root/Temp/Device/Patch/0_0_2 (1).qptc";
-    screen->updatePatchItem(knob, label(2, 5), {renamed->path, false, std::string("Mine"), std::string("C2")});
-    log.clear();
-    undo.doUndoAction();
-    EXPECT_EQ(renamed->patchComment, "Knob");
-    EXPECT_EQ(renamed->path, knob->path);
-    // The undo's own write-back, then the merge's onto the unit's patch.
-    EXPECT_EQ(std::count(log.begin(), log.end(), "restore name 2 comment -"), 2) << testing::PrintToString(log);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "writeItem 2"), 1) << testing::PrintToString(log);
+    const struct {
+        const char* what;
+        std::string oldName;
+        bool stored;
+        // The undo's own write-back, then the merge's onto the unit's patch.
+        long byteRestores;
+    } cases[] = {{"a name that decodes", "P2", false, 0}, {"a name that does not decode", "", true, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        undo.clearUndoStack();
+        loadUnitFiles();
+        const auto renamed = screen->patchItems()[2];
+        renamed->patchName = "Mine";
+        auto record = std::make_shared<ChangeTextAction>(renamed, c.oldName, "Mine", 1);
+        if (c.stored) {
+            record->mOldStored.name = undecodable;
+            coordinator.storedTexts[renamed->path] = StoredPatchTexts{undecodable, std::nullopt};
+        }
+        undo.addActionStack(record);
+        const auto knob = unitPatch("Mine", "Knob", "0_0_2 (1).qptc");
+        screen->updatePatchItem(knob, label(2, 5), {renamed->path, false, std::string("Mine"), std::string("C2")});
+        log.clear();
+        undo.doUndoAction();
+        EXPECT_EQ(screen->bufferedChangeCount(), 0u);
+        EXPECT_EQ(renamed->patchName, c.oldName);
+        EXPECT_EQ(renamed->patchComment, "Knob");
+        EXPECT_EQ(renamed->path, knob->path);
+        EXPECT_EQ(loggedTimes("restore name 2 comment -"), c.byteRestores) << testing::PrintToString(log);
+        EXPECT_EQ(loggedTimes("writeItem 2"), 1) << testing::PrintToString(log);
+    }
 }
 
-// The patch the unit changed is not in the list (its row took another patch since, which no write of ours
-// is carrying to the unit): the slot's patch is not the one the unit changed, and its texts are nobody's
-// edit of the unit's patch. The slot shows the unit's change whole, as the unit holds it.
+// Its row took another patch since, which no write of ours carries to the unit: the change shows whole.
 TEST_F(PatchManagerViewControllerTest, AChangeOfAPatchNoLongerListedIsNotMergedWithTheSlotsOther)
 {
-    load(10);
-    for (std::size_t slot = 0; slot < 10; ++slot)
-        screen->patchItems()[slot]->path = "/root/Temp/Device/Patch/0_0_" + std::to_string(slot) + ".qptc";
-    auto unit = patch("Unit", "U");
-    unit->path = "/root/Temp/Device/Patch/0_0_4 (1).qptc";
-    screen->updatePatchItem(unit, label(4, 5),
-                            {"/root/Temp/Device/Patch/gone.qptc", false, std::string("Gone"), std::string("G")});
+    loadUnitFiles();
+    screen->updatePatchItem(unitPatch("Unit", "U", "0_0_4 (1).qptc"), label(4, 5),
+                            {kUnitFolder + "gone.qptc", false, std::string("Gone"), std::string("G")});
     log.clear();
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(screen->patchItems()[4]->patchName, "Unit");
     EXPECT_EQ(screen->patchItems()[4]->patchComment, "U");
-    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& line) { return line.rfind("write", 0) == 0; }), 0)
-        << testing::PrintToString(log);
+    EXPECT_EQ(loggedWrites(), 0) << testing::PrintToString(log);
 }
 
 TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
 {
     load(10);
     screen->view()->resize(900, 700);
-    auto& table = *screen->patchManagerTableView();
-    table.setUpCurrentSelectionWithIndexSet({0}, false);
-    table.editCurrentRow();
+    selectList({0});
+    list().editCurrentRow();
     auto* editor = qobject_cast<QLineEdit*>(screen->patchListDelegate()->editor());
     ASSERT_NE(editor, nullptr);
     editor->setText("Typing");
     screen->updatePatchItem(patch("FromUnit"), label(0, 5));
     log.clear();
-
     screen->updateBuffterDataToPatchList();
-    EXPECT_EQ(log, (std::vector<std::string>{"setReloadBufferDataTimer"})) << "another quiet time";
+    EXPECT_EQ(log, Names{"setReloadBufferDataTimer"}) << "another quiet time";
     EXPECT_EQ(screen->bufferedChangeCount(), 1u);
     EXPECT_EQ(editor->text().toStdString(), "Typing");
     EXPECT_EQ(screen->patchItems()[0]->patchName, "P0");
-
-    table.closePersistentEditor(table.model()->index(0, 1));
-    table.setFocus();
-    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
-    log.clear();
+    list().closePersistentEditor(list().model()->index(0, 1));
+    list().setFocus();
+    ASSERT_TRUE(processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
     screen->updateBuffterDataToPatchList();
     EXPECT_EQ(screen->patchItems()[0]->patchName, "FromUnit");
     EXPECT_EQ(screen->bufferedChangeCount(), 0u);
-}
-
-TEST_F(PatchManagerViewControllerTest, AnEmptySelectionStaysEmptyAfterTheChangesApply)
-{
-    load(10);
-    screen->updatePatchItem(patch("Two"), label(2, 5));
-    screen->updateBuffterDataToPatchList();
-    EXPECT_TRUE(screen->patchManagerTableView()->selectedRows().empty());
-    EXPECT_EQ(screen->patchItems()[2]->patchName, "Two");
-}
-
-TEST_F(PatchManagerViewControllerTest, AReloadKeepsTheRowsSelectedThatRemain)
-{
-    load(40);
-    auto& table = *screen->patchManagerTableView();
-    table.setUpCurrentSelectionWithIndexSet({3, 35}, false);
-    load(32);
-    EXPECT_EQ(table.selectedRows(), std::vector<std::uint64_t>{3});
 }
 
 TEST_F(PatchManagerViewControllerTest, TheListGainingTheFocusLeavesRestoreAllMode)
 {
     screen->view()->show();
     screen->view()->activateWindow();
-    testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    processEventsUntil([&] { return screen->view()->isActiveWindow(); });
     screen->backUpAllOrRestoreAllButton()->setEnabled(true);
     screen->backUpAllOrRestoreAllButton()->setFocus();
-    testing_app::processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->hasFocus(); });
+    processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->hasFocus(); });
     screen->setIsRestoreAllMode(true);
-    screen->patchManagerTableView()->setFocus();
-    testing_app::processEventsUntil([&] { return !screen->isRestoreAllMode(); });
+    list().setFocus();
+    processEventsUntil([&] { return !screen->isRestoreAllMode(); });
     EXPECT_FALSE(screen->isRestoreAllMode());
     EXPECT_EQ(screen->backUpAllOrRestoreAllButton()->text().toStdString(), "Back Up All");
 }
@@ -511,13 +462,13 @@ TEST_F(PatchManagerViewControllerTest, WarningMarksAreRecomputedOnlyWhileConnect
 {
     load(5);
     screen->reloadData();
-    EXPECT_EQ(log, std::vector<std::string>{});
+    EXPECT_EQ(log, Names{});
     appDelegate.setDeviceConnected(true);
     screen->reloadData();
     // The pool's pass never runs in the caller's turn: it reads every file, off the main thread.
-    EXPECT_EQ(log, std::vector<std::string>{"updatePatchWarningInPatchList"});
-    testing_app::processEventsUntil([&] { return log.size() == 2; });
-    EXPECT_EQ(log, (std::vector<std::string>{"updatePatchWarningInPatchList", "updatePatchWarningInPatchPool"}));
+    EXPECT_EQ(log, Names{"updatePatchWarningInPatchList"});
+    processEventsUntil([&] { return log.size() == 2; });
+    EXPECT_EQ(log, (Names{"updatePatchWarningInPatchList", "updatePatchWarningInPatchPool"}));
 }
 
 TEST_F(PatchManagerViewControllerTest, TheScreenOutlivesItsViewWhenTheWindowDeletesItFirst)
@@ -544,29 +495,151 @@ TEST_F(PatchManagerViewControllerTest, ShowingTheScreenScrollsToTheTopAndForgets
     load(100);
     screen->view()->resize(900, 700);
     screen->view()->show();
-    auto& table = *screen->patchManagerTableView();
-    table.setUpCurrentSelectionWithIndexSet({40, 41}, false);
+    selectList({40, 41});
     for (int showing = 0; showing < 2; ++showing) {
-        table.verticalScrollBar()->setValue(table.verticalScrollBar()->maximum());
-        ASSERT_GT(table.verticalScrollBar()->value(), 0);
+        list().verticalScrollBar()->setValue(list().verticalScrollBar()->maximum());
+        ASSERT_GT(list().verticalScrollBar()->value(), 0);
         screen->viewDidAppear();
         // Only the first showing in the process waits for the event loop.
-        if (showing == 0) testing_app::processEventsUntil([&] { return table.verticalScrollBar()->value() == 0; });
-        EXPECT_EQ(table.verticalScrollBar()->value(), 0) << showing;
-        EXPECT_TRUE(table.selectionList().empty());
-        EXPECT_EQ(table.previousSelectedRow(), 0u);
+        if (showing == 0) processEventsUntil([&] { return list().verticalScrollBar()->value() == 0; });
+        EXPECT_EQ(list().verticalScrollBar()->value(), 0) << showing;
+        EXPECT_TRUE(list().selectionList().empty());
+        EXPECT_EQ(list().previousSelectedRow(), 0u);
     }
-    EXPECT_EQ(table.selectedRows(), (std::vector<std::uint64_t>{40, 41})) << "the selection itself stays";
+    EXPECT_EQ(list().selectedRows(), (Rows{40, 41})) << "the selection itself stays";
 }
 
 TEST_F(PatchManagerViewControllerTest, TheUndoObserversGoWithTheScreen)
 {
     screen.reset();
     // Posting to a screen that has gone would crash.
-    auto action = std::make_shared<ChangePositionAction>();
-    undo.addActionStack(action);
+    undo.addActionStack(std::make_shared<ChangePositionAction>());
     undo.doUndoAction();
-    SUCCEED();
+}
+
+// ---- Back Up All and Restore All ----
+
+TEST_F(PatchManagerViewControllerTest, BackupAllSelectsTheNewGroupAndTheButtonComesBackUnlessTheDeviceHasGone)
+{
+    appDelegate.setDeviceConnected(true);
+    load(3);
+    setPool({localGroup("Old", localPatches("B", 1), true)});
+    screen->setBackupClock([] { return std::chrono::system_clock::from_time_t(0); });
+    screen->backUpButtonClick();
+    ASSERT_EQ(screen->structureData().size(), 2u);
+    EXPECT_TRUE(appDelegate.isPatchPoolChanged());
+    ASSERT_EQ(pool().selectedRowList(), (std::vector<int>{1}));
+    EXPECT_EQ(pool().poolModel()->nodeAt(pool().indexForRow(1)), screen->structureData()[1]);
+    EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
+    EXPECT_TRUE(processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->isEnabled(); }));
+    screen->setIsRestoreAllMode(false);
+    screen->backUpButtonClick();
+    ASSERT_EQ(screen->structureData().size(), 3u);
+    appDelegate.setDeviceConnected(false);
+    processEventsUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_FALSE(screen->backUpAllOrRestoreAllButton()->isEnabled());
+}
+
+TEST_F(PatchManagerViewControllerTest, RestoreNeedsExactlyOneSelectedPoolRow)
+{
+    appDelegate.setDeviceConnected(true);
+    load(4);
+    setPool({localGroup("A", localPatches("A", 2), true), localGroup("B", localPatches("B", 2), true)});
+    for (const auto& [rows, shown] : {std::pair{std::vector<int>{0, 1}, Names{"P0", "P1", "P2", "P3"}},
+                                      std::pair{std::vector<int>{1}, Names{"B0", "B1", "P2", "P3"}}}) {
+        selectPool(rows);
+        screen->setIsRestoreAllMode(true);
+        screen->backUpButtonClick();
+        EXPECT_EQ(names(), shown);
+        EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), rows.size() == 1 ? 1u : 0u);
+    }
+    // The list stays locked until the unit has taken the whole list.
+    EXPECT_TRUE(appDelegate.isRestoringAll());
+    EXPECT_TRUE(list().lockTableView());
+}
+
+// The first click backs up and turns the button into Restore All: the second, by mouse or Space, must not restore.
+TEST_F(PatchManagerViewControllerTest, ADoubleClickOnBackUpAllNeverRestores)
+{
+    appDelegate.setDeviceConnected(true);
+    for (const bool keyboard : {false, true}) {
+        SCOPED_TRACE(keyboard ? "Tab, Space, Space" : "double click");
+        load(4);
+        setPool({});
+        screen->view()->show();
+        screen->setEnableBackupAllButton(true);
+        QPushButton* button = screen->backUpAllOrRestoreAllButton();
+        const auto click = [&] {
+            if (!keyboard) return clickAt(button, button->rect().center());
+            button->setFocus(Qt::TabFocusReason);
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) sendKey(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), type);
+        };
+        click();
+        ASSERT_EQ(screen->structureData().size(), 1u);
+        ASSERT_TRUE(processEventsUntil([&] { return button->isEnabled(); }));
+        ASSERT_TRUE(screen->isRestoreAllMode());
+        click();
+        EXPECT_TRUE(screen->numberOfRestoredDictionaryArray().empty());
+        EXPECT_FALSE(appDelegate.isRestoringAll());
+        // Once the double click is over the button restores as asked.
+        processEventsUntil([] { return false; }, std::chrono::milliseconds(QApplication::doubleClickInterval()));
+        click();
+        EXPECT_EQ(screen->numberOfRestoredDictionaryArray().size(), 1u);
+        appDelegate.setIsRestoringAll(false);
+        screen->numberOfRestoredDictionaryArray().clear();
+        screen->setlockPatchList(false);
+    }
+}
+
+// ---- undo ----
+
+TEST_F(PatchManagerViewControllerTest, TheStackReachesTheScreensHandlers)
+{
+    load(6);
+    undo.addActionStack(std::make_shared<DragFromPoolToListAction>(std::vector<UndoAction::Object>{patch("Former")}, 2));
+    undo.doUndoAction();
+    EXPECT_EQ(names(), (Names{"P0", "P1", "Former", "P3", "P4", "P5"}));
+    EXPECT_TRUE(logged("writeGroup 2"));
+    EXPECT_FALSE(undo.canBeUndo());
+    // A selection record selects its rows again, and the unit hears of the first.
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{4, 1}));
+    undo.doUndoAction();
+    EXPECT_EQ(list().selectedRows(), (Rows{1, 4}));
+    EXPECT_TRUE(logged("selectPatchItem P1 1"));
+}
+
+TEST_F(PatchManagerViewControllerTest, TheArrowsOpenTheUndoPopoverWhoseButtonUndoes)
+{
+    load(6);
+    screen->view()->resize(900, 700);
+    screen->view()->show();
+    selectList({1});
+    undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{3}));
+    const auto arrows = screen->view()->findChildren<RightClickImageView*>();
+    ASSERT_EQ(arrows.size(), 3);
+    for (RightClickImageView* view : arrows) {
+        RightClickImageView::getMenuPopover()->close();
+        clickAt(view, view->rect().center(), Qt::RightButton);
+        EXPECT_TRUE(RightClickImageView::getMenuPopover()->isShown());
+    }
+    auto* menu = qobject_cast<UndoMenu*>(RightClickImageView::getMenuPopover()->contentWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_TRUE(menu->undoButton()->isEnabled());
+    menu->undoButton()->click();
+    EXPECT_EQ(list().selectedRows(), Rows{3});
+    EXPECT_FALSE(RightClickImageView::getMenuPopover()->isShown());
+}
+
+TEST_F(PatchManagerViewControllerTest, BothMenusUndoButtonsUndoTheNewestEdit)
+{
+    load(6);
+    for (const std::int64_t row : {2, 5}) undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{row}));
+    screen->didClickOnUndoButtonAtIndex(list(), 0);
+    EXPECT_EQ(list().selectedRows(), Rows{5});
+    screen->didClickOnUndoButtonAtItem(&pool(), nullptr, nullptr);
+    EXPECT_EQ(list().selectedRows(), Rows{2});
+    EXPECT_FALSE(undo.canBeUndo());
 }
 
 }  // namespace
+}  // namespace testing_app

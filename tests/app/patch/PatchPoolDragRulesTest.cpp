@@ -1,52 +1,33 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/patch/BackupPatch.h"
 #include "app/patch/PatchPoolDragRules.h"
-#include "library/models/DirectoryObject.h"
-#include "library/models/PatchItem.h"
+#include "support/app/PoolNodes.h"
 
 namespace {
 
 using Node = std::shared_ptr<DirectoryObject>;
 using Rules = PatchPoolDragRules;
+using testing_app::poolGroup;
+using testing_app::poolPatch;
 
-Node patch(const std::string& name, bool incompatible = false)
-{
-    auto made = std::make_shared<DirectoryObject>();
-    made->name = name;
-    made->isIncompatible = incompatible;
-    auto item = std::make_shared<PatchItem>();
-    item->patchName = name;
-    made->object = item;
-    return made;
-}
-
-Node group(const std::string& name, std::vector<Node> children, bool backupAll = false)
-{
-    auto made = std::make_shared<DirectoryObject>();
-    made->name = name;
-    made->isGroup = true;
-    made->isBackUpAllGroup = backupAll;
-    made->childDirectories = std::move(children);
-    return made;
-}
-
-// Every group open; patches 24 points high, groups 26.
+// Every group open; patches `patchHeight` points high, groups `groupHeight`.
 class FakeTree final : public Rules::Tree {
 public:
-    explicit FakeTree(const std::vector<Node>& topLevel)
+    explicit FakeTree(const std::vector<Node>& topLevel, double patchHeight = 24, double groupHeight = 26)
     {
         double y = 0;
-        for (const Node& item : topLevel) {
-            rows_.push_back({item, nullptr, y, item->isGroup ? 26.0 : 24.0});
+        const auto add = [&](const Node& item, const Node& parent) {
+            rows_.push_back({item, parent, y, item->isGroup ? groupHeight : patchHeight});
             y += rows_.back().height;
-            for (const Node& child : item->childDirectories) {
-                rows_.push_back({child, item, y, 24.0});
-                y += 24.0;
-            }
+        };
+        for (const Node& item : topLevel) {
+            add(item, nullptr);
+            for (const Node& child : item->childDirectories) add(child, item);
         }
     }
     int numberOfRows() const override { return static_cast<int>(rows_.size()); }
@@ -78,23 +59,17 @@ public:
 
 private:
     struct Row {
-        Node item;
-        Node parent;
-        double y;
-        double height;
+        Node item, parent;
+        double y, height;
     };
     std::vector<Row> rows_;
 };
 
 // A top-level patch, an ordinary group of two, a backup-all group of two, an empty group, a patch.
 struct Pool {
-    Node a = patch("A");
-    Node g1 = patch("g1"), g2 = patch("g2");
-    Node g = group("G", {g1, g2});
-    Node b1 = patch("b1"), b2 = patch("b2");
-    Node b = group("B", {b1, b2}, true);
-    Node e = group("E", {});
-    Node c = patch("C");
+    Node a = poolPatch("A"), g1 = poolPatch("g1"), g2 = poolPatch("g2"), g = poolGroup("G", {g1, g2});
+    Node b1 = poolPatch("b1"), b2 = poolPatch("b2"), b = poolGroup("B", {b1, b2}, true);
+    Node e = poolGroup("E"), c = poolPatch("C");
     FakeTree tree{{a, g, b, e, c}};
 };
 
@@ -104,42 +79,26 @@ PoolSelectionEntry in(const Node& parent, const Node& item) { return {parent, it
 TEST(PatchPoolDragRulesTest, TheThreeZonesOfAGroupRowAndTheHalvesOfAnyRow)
 {
     Pool pool;
+    // Rows of 25 points: the second row's middle lies at 37.5, taken as 37 before the zones are cut.
+    const Node first = poolGroup("first"), second = poolGroup("second");
+    const FakeTree even{{first, second}, 25, 25};
     // G's row: y 24, height 26, middle 37.
     const struct {
+        const FakeTree& tree;
+        Node item;
         double y;
         std::int64_t position;
-    } zones[] = {{34, Rules::kOn}, {37, Rules::kOn}, {40, Rules::kOn}, {40.5, Rules::kBelow}, {33.5, Rules::kAbove}};
+    } zones[] = {{pool.tree, pool.g, 34, Rules::kOn},   {pool.tree, pool.g, 37, Rules::kOn},
+                 {pool.tree, pool.g, 40, Rules::kOn},   {pool.tree, pool.g, 40.5, Rules::kBelow},
+                 {pool.tree, pool.g, 33.5, Rules::kAbove}, {even, second, 34, Rules::kOn},
+                 {even, second, 40, Rules::kOn},        {even, second, 40.5, Rules::kBelow},
+                 {even, second, 33.5, Rules::kAbove}};
     for (const auto& zone : zones)
-        EXPECT_EQ(Rules::threeZonePosition(pool.tree, pool.g, zone.y), zone.position) << zone.y;
+        EXPECT_EQ(Rules::threeZonePosition(zone.tree, zone.item, zone.y), zone.position) << *zone.item->name << " " << zone.y;
     EXPECT_TRUE(Rules::isDraggingAbove(pool.tree, pool.a, 12));
     EXPECT_FALSE(Rules::isDraggingAbove(pool.tree, pool.a, 12.5));
     // No row: an empty rectangle at 0.
     EXPECT_FALSE(Rules::isDraggingAbove(pool.tree, nullptr, 5));
-}
-
-TEST(PatchPoolDragRulesTest, AMiddleAtAHalfPointIsTruncatedFirst)
-{
-    // Rows of 25 points: the second row's middle lies at 37.5, taken as 37.
-    auto first = group("first", {});
-    auto second = group("second", {});
-    class Tree25 final : public Rules::Tree {
-    public:
-        Tree25(Node one, Node two) : one_(std::move(one)), two_(std::move(two)) {}
-        int numberOfRows() const override { return 2; }
-        Node itemAtRow(int row) const override { return row == 0 ? one_ : two_; }
-        int rowForItem(const Node& item) const override { return item == one_ ? 0 : item == two_ ? 1 : -1; }
-        Node parentForItem(const Node&) const override { return nullptr; }
-        bool isExpandable(const Node&) const override { return false; }
-        Rect rectOfRow(int row) const override { return {row * 25.0, 25.0}; }
-        int rowAtY(double y) const override { return y < 0 || y >= 50 ? -1 : static_cast<int>(y / 25); }
-
-    private:
-        Node one_, two_;
-    } tree(first, second);
-    EXPECT_EQ(Rules::threeZonePosition(tree, second, 34), Rules::kOn);
-    EXPECT_EQ(Rules::threeZonePosition(tree, second, 40), Rules::kOn);
-    EXPECT_EQ(Rules::threeZonePosition(tree, second, 40.5), Rules::kBelow);
-    EXPECT_EQ(Rules::threeZonePosition(tree, second, 33.5), Rules::kAbove);
 }
 
 TEST(PatchPoolDragRulesTest, EmptySpaceStandsForTheLastTopLevelItem)
@@ -149,12 +108,9 @@ TEST(PatchPoolDragRulesTest, EmptySpaceStandsForTheLastTopLevelItem)
     EXPECT_TRUE(below.inEmptySpace);
     EXPECT_EQ(below.item, pool.c);
     // With an open group last, its group stands for the space below.
-    Node last1 = patch("l1");
-    Node lastGroup = group("L", {last1});
-    FakeTree tree{{patch("x"), lastGroup}};
-    EXPECT_EQ(Rules::itemFromDraggingLocation(tree, 1000).item, lastGroup);
-    FakeTree empty{{}};
-    EXPECT_EQ(Rules::itemFromDraggingLocation(empty, 10).item, nullptr);
+    const Node lastGroup = poolGroup("L", {poolPatch("l1")});
+    EXPECT_EQ(Rules::itemFromDraggingLocation(FakeTree{{poolPatch("x"), lastGroup}}, 1000).item, lastGroup);
+    EXPECT_EQ(Rules::itemFromDraggingLocation(FakeTree{{}}, 10).item, nullptr);
     const auto onRow = Rules::itemFromDraggingLocation(pool.tree, 30);
     EXPECT_FALSE(onRow.inEmptySpace);
     EXPECT_EQ(onRow.item, pool.g);
@@ -166,7 +122,7 @@ TEST(PatchPoolDragRulesTest, OwnDropsFollowTheCasesOfTheTable)
     const auto at = [](const Node& item) { return Rules::Pointer{item, false}; };
     const double aTop = 2, gMiddle = pool.tree.middle(pool.g), b1Top = pool.tree.middle(pool.b1) - 4;
     const double bMiddle = pool.tree.middle(pool.b), g1Low = pool.tree.middle(pool.g1) + 4;
-    struct Case {
+    const struct {
         const char* name;
         PoolSelectionEntries entries;
         Rules::Pointer pointer;
@@ -174,33 +130,26 @@ TEST(PatchPoolDragRulesTest, OwnDropsFollowTheCasesOfTheTable)
         bool accepted;
         Node focus;
         std::int64_t position;
-    };
-    const Case cases[] = {
-        // 1: empty space, below the last row.
-        {"1 empty space", {top(pool.a)}, {pool.c, true}, 900, true, pool.c, Rules::kBelow},
+    } cases[] = {
+        {"1 empty space below the last row", {top(pool.a)}, {pool.c, true}, 900, true, pool.c, Rules::kBelow},
         {"1 refused from a backup", {in(pool.b, pool.b1)}, {pool.c, true}, 900, false, nullptr, 0},
-        // 2: a top-level patch, by halves.
-        {"2 top patch", {in(pool.g, pool.g1)}, at(pool.a), aTop, true, pool.a, Rules::kAbove},
+        {"2 a top-level patch, by halves", {in(pool.g, pool.g1)}, at(pool.a), aTop, true, pool.a, Rules::kAbove},
         {"2 refused from a backup", {in(pool.b, pool.b2)}, at(pool.a), aTop, false, nullptr, 0},
-        // 3: inside an ordinary group.
-        {"3 into a group", {top(pool.a)}, at(pool.g1), g1Low, true, pool.g1, Rules::kBelow},
+        {"3 into an ordinary group", {top(pool.a)}, at(pool.g1), g1Low, true, pool.g1, Rules::kBelow},
         {"3 refused a top group", {top(pool.e)}, at(pool.g1), g1Low, false, nullptr, 0},
         {"3 refused from a backup", {in(pool.b, pool.b1)}, at(pool.g1), g1Low, false, nullptr, 0},
-        // 4: a top-level ordinary group: three zones, or halves when a group is dragged.
-        {"4 onto a group", {top(pool.a)}, at(pool.g), gMiddle, true, pool.g, Rules::kOn},
-        {"4 a group beside it", {top(pool.e)}, at(pool.g), gMiddle, true, pool.g, Rules::kAbove},
+        {"4 onto a top-level group, by three zones", {top(pool.a)}, at(pool.g), gMiddle, true, pool.g, Rules::kOn},
+        {"4 a group beside it, by halves", {top(pool.e)}, at(pool.g), gMiddle, true, pool.g, Rules::kAbove},
         {"4 refused from a backup", {in(pool.b, pool.b1)}, at(pool.g), gMiddle, false, nullptr, 0},
-        // 5: a top-level backup-all group.
-        {"5 its own children onto it", {in(pool.b, pool.b1), in(pool.b, pool.b2)}, at(pool.b), bMiddle, true, pool.b,
-         Rules::kOn},
+        {"5 a backup's own children onto it", {in(pool.b, pool.b1), in(pool.b, pool.b2)}, at(pool.b), bMiddle, true,
+         pool.b, Rules::kOn},
         {"5 others beside it", {top(pool.a)}, at(pool.b), bMiddle - 4, true, pool.b, Rules::kAbove},
         {"5 refused mixed", {in(pool.b, pool.b1), top(pool.a)}, at(pool.b), bMiddle, false, nullptr, 0},
-        // 6: inside a backup-all group: only its own children.
-        {"6 its own child", {in(pool.b, pool.b2)}, at(pool.b1), b1Top, true, pool.b1, Rules::kAbove},
+        {"6 inside a backup its own child", {in(pool.b, pool.b2)}, at(pool.b1), b1Top, true, pool.b1, Rules::kAbove},
         {"6 refused a stranger", {in(pool.g, pool.g1)}, at(pool.b1), b1Top, false, nullptr, 0},
         {"6 refused a top patch", {top(pool.a)}, at(pool.b1), b1Top, false, nullptr, 0},
     };
-    for (const Case& item : cases) {
+    for (const auto& item : cases) {
         const Rules::Drop drop = Rules::canDropToDirectory(pool.tree, item.entries, item.pointer, item.y);
         EXPECT_EQ(drop.accepted, item.accepted) << item.name;
         if (!item.accepted) continue;
@@ -208,11 +157,9 @@ TEST(PatchPoolDragRulesTest, OwnDropsFollowTheCasesOfTheTable)
         EXPECT_EQ(drop.position, item.position) << item.name;
     }
     // 7: a parent that is not a group refuses everything.
-    Node odd = patch("odd");
-    Node holder = patch("holder");
+    const Node odd = poolPatch("odd"), holder = poolPatch("holder");
     holder->childDirectories = {odd};
-    FakeTree strange{{holder}};
-    EXPECT_FALSE(Rules::canDropToDirectory(strange, {top(pool.a)}, {odd, false}, 30).accepted);
+    EXPECT_FALSE(Rules::canDropToDirectory(FakeTree{{holder}}, {top(pool.a)}, {odd, false}, 30).accepted);
 }
 
 TEST(PatchPoolDragRulesTest, ForeignDragsAreAnsweredByTheItemUnderThePointer)
@@ -239,16 +186,24 @@ TEST(PatchPoolDragRulesTest, ForeignDragsAreAnsweredByTheItemUnderThePointer)
 TEST(PatchPoolDragRulesTest, ANewGroupDragMarksTheTopLevelAncestor)
 {
     Pool pool;
-    const double gTop = 25;
-    const auto marker = Rules::foreignMarker(pool.tree, {pool.g2, false}, true, pool.tree.middle(pool.g2));
-    EXPECT_EQ(marker.focus, pool.g);
-    EXPECT_EQ(marker.position, Rules::kBelow);
-    EXPECT_EQ(Rules::foreignMarker(pool.tree, {pool.g1, false}, true, gTop).position, Rules::kAbove);
-    // One row: a group by three zones, a patch by halves.
-    EXPECT_EQ(Rules::foreignMarker(pool.tree, {pool.g, false}, false, pool.tree.middle(pool.g)).position, Rules::kOn);
-    const auto single = Rules::foreignMarker(pool.tree, {pool.g1, false}, false, pool.tree.middle(pool.g1) + 1);
-    EXPECT_EQ(single.focus, pool.g1);
-    EXPECT_EQ(single.position, Rules::kBelow);
+    const struct {
+        const char* name;
+        Node pointer;
+        bool newGroup;
+        double y;
+        Node focus;
+        std::int64_t position;
+    } cases[] = {
+        {"a new group below a grouped patch marks its group", pool.g2, true, pool.tree.middle(pool.g2), pool.g, Rules::kBelow},
+        {"a new group at the group's top", pool.g1, true, 25, pool.g, Rules::kAbove},
+        {"one row onto a group, by three zones", pool.g, false, pool.tree.middle(pool.g), pool.g, Rules::kOn},
+        {"one row beside a patch, by halves", pool.g1, false, pool.tree.middle(pool.g1) + 1, pool.g1, Rules::kBelow},
+    };
+    for (const auto& item : cases) {
+        const auto marker = Rules::foreignMarker(pool.tree, {item.pointer, false}, item.newGroup, item.y);
+        EXPECT_EQ(marker.focus, item.focus) << item.name;
+        EXPECT_EQ(marker.position, item.position) << item.name;
+    }
 }
 
 TEST(PatchPoolDragRulesTest, TheDraggedCountIsSignedAndCountsOnlyCompatiblePatches)
@@ -267,46 +222,33 @@ TEST(PatchPoolDragRulesTest, TheDraggedCountIsSignedAndCountsOnlyCompatiblePatch
 class RecordingBackup final : public BackupPatch {
 public:
     std::string last;
-    void addBackUpPatchItemAtIndexs(const Rows& rows, const Node& target, bool isAbove) override
+    void addBackUpPatchItemAtIndexs(const Rows& r, const Node& to, bool up) override { note("addRows", r.size(), to, {}, up); }
+    void insertBackUpPatchForPatchItemAtIndexs(const Rows& r, const Node& to, std::uint64_t at, bool up) override
     {
-        last = "addRows " + std::to_string(rows.size()) + " " + name(target) + " " + std::to_string(isAbove);
+        note("insertRows", r.size(), to, at, up);
     }
-    void insertBackUpPatchForPatchItemAtIndexs(const Rows& rows, const Node& group, std::uint64_t index, bool isAbove) override
+    void addBackUpPatchItems(const Patches& p, const Node& to, bool up) override { note("addItems", p.size(), to, {}, up); }
+    void addBackUpPatchItems(const Patches& p, const Node& to, std::uint64_t at, bool up) override
     {
-        last = "insertRows " + std::to_string(rows.size()) + " " + name(group) + " " + std::to_string(index) + " " +
-               std::to_string(isAbove);
+        note("itemsIntoGroup", p.size(), to, at, up);
     }
-    void addBackUpPatchItems(const Patches& items, const Node& target, bool isAbove) override
-    {
-        last = "addItems " + std::to_string(items.size()) + " " + name(target) + " " + std::to_string(isAbove);
-    }
-    void addBackUpPatchItems(const Patches& items, const Node& group, std::uint64_t index, bool isAbove) override
-    {
-        last = "itemsIntoGroup " + std::to_string(items.size()) + " " + name(group) + " " + std::to_string(index) + " " +
-               std::to_string(isAbove);
-    }
-    void createNewGroupWithPatchIndexs(const Rows& rows, const Node& target, bool isAbove) override
-    {
-        last = "newGroupRows " + std::to_string(rows.size()) + " " + name(target) + " " + std::to_string(isAbove);
-    }
-    void createNewGroupWithPatchItems(const Patches& items, const Node& target, bool isAbove) override
-    {
-        last = "newGroupItems " + std::to_string(items.size()) + " " + name(target) + " " + std::to_string(isAbove);
-    }
+    void createNewGroupWithPatchIndexs(const Rows& r, const Node& to, bool up) override { note("newGroupRows", r.size(), to, {}, up); }
+    void createNewGroupWithPatchItems(const Patches& p, const Node& to, bool up) override { note("newGroupItems", p.size(), to, {}, up); }
 
 private:
-    static std::string name(const Node& node) { return node ? node->name.value_or("?") : "none"; }
+    void note(const char* what, std::size_t count, const Node& node, std::optional<std::uint64_t> index, bool above)
+    {
+        last = std::string(what) + " " + std::to_string(count) + " " + (node ? node->name.value_or("?") : "none") + " " +
+               (index ? std::to_string(*index) + " " : "") + std::to_string(above);
+    }
 };
 
 TEST(PatchPoolDragRulesTest, EachDropBecomesOneBackupMessage)
 {
     Pool pool;
-    Node four = group("Four", {patch("f1"), patch("f2"), patch("f3"), patch("f4")});
-    Node lone = patch("lone");
-    FakeTree tree{{four, pool.e, pool.g, lone}};
-    const std::vector<std::int64_t> one{7}, two{7, 8};
-    const std::vector<std::shared_ptr<PatchItem>> file{std::make_shared<PatchItem>()};
-    const std::vector<std::shared_ptr<PatchItem>> files{std::make_shared<PatchItem>(), std::make_shared<PatchItem>()};
+    const Node four = poolGroup("Four", {poolPatch("f1"), poolPatch("f2"), poolPatch("f3"), poolPatch("f4")});
+    const Node lone = poolPatch("lone");
+    const FakeTree tree{{four, pool.e, pool.g, lone}};
     const struct {
         const char* name;
         bool rows;
@@ -333,9 +275,10 @@ TEST(PatchPoolDragRulesTest, EachDropBecomesOneBackupMessage)
         RecordingBackup backup;
         const Rules::Call call = item.rows ? Rules::callForRows(tree, item.focus, item.position, item.newGroup)
                                            : Rules::callForFiles(tree, item.focus, item.position, item.count);
-        const auto& rows = item.count == 1 ? one : two;
-        Rules::send(backup, call, item.rows ? rows : std::vector<std::int64_t>{},
-                    item.rows ? std::vector<std::shared_ptr<PatchItem>>{} : (item.count == 1 ? file : files));
+        const std::vector<std::int64_t> rows(item.rows ? item.count : 0, 7);
+        std::vector<std::shared_ptr<PatchItem>> files;
+        for (std::size_t i = 0; !item.rows && i < item.count; ++i) files.push_back(std::make_shared<PatchItem>());
+        Rules::send(backup, call, rows, files);
         EXPECT_EQ(backup.last, item.expected) << item.name;
     }
 }

@@ -1,10 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <QLabel>
 #include <QPushButton>
 
 #include <cerrno>
-#include <optional>
 
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/dialogs/UpdateInformationView.h"
@@ -15,102 +12,54 @@
 #include "library/undo/AddToPatchPoolAction.h"
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/ChangeTextAction.h"
+#include "PatchCases.h"
 #include "support/app/FakePatchNeighbours.h"
-#include "support/app/TestApplication.h"
 
 namespace {
 
-using testing_app::FakePatchCoordinator;
-using Node = PatchPoolEditor::Node;
-
-std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& path)
-{
-    auto item = std::make_shared<PatchItem>();
-    item->patchName = name;
-    item->path = path;
-    return item;
-}
-
-Node patchNode(const std::string& name, const std::string& folder)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->object = patch(name, folder + "/" + name + ".qptc");
-    node->path = folder + "/" + name + ".qptc";
-    return node;
-}
-
-Node groupNode(const std::string& name, std::vector<Node> children = {})
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    node->path = name;
-    node->isGroup = true;
-    node->childDirectories = std::move(children);
-    return node;
-}
-
-std::vector<std::string> names(const std::vector<Node>& nodes)
-{
-    std::vector<std::string> out;
-    for (const auto& n : nodes) out.push_back(n->name.value_or(""));
-    return out;
-}
+using namespace patch_cases;
+const std::string kLocal = "/root/Temp/Local";
 
 class PatchPoolEditorTest : public ::testing::Test {
 protected:
     PatchPoolEditorTest()
     {
-        for (int i = 0; i < 8; ++i)
-            patchItems.push_back(patch("R" + std::to_string(i), "/root/Temp/Device/Patch/R" +
-                                                                                              std::to_string(i) + ".qptc"));
+        for (const std::string i : {"0", "1", "2", "3", "4", "5", "6", "7"})
+            patchItems.push_back(item("R" + i, {}, "/root/Temp/Device/Patch/R" + i + ".qptc"));
     }
-
     PatchPoolEditor editor()
     {
         return PatchPoolEditor(tree, patchItems,
                                {coordinator, [this](std::shared_ptr<UndoAction> action) { actions.push_back(action); },
-                                [this](const std::string& key, const std::optional<std::string>& argument,
-                                       const std::optional<std::string>& reasonKey) {
-                                    messages.push_back(key + (argument ? " " + *argument : "") +
-                                                       (reasonKey ? " (" + *reasonKey + ")" : ""));
-                                },
-                                [this] { ++poolChanged; }, [this] { ++coloursCleared; },
+                                logs(messages, ""), [this] { ++poolChanged; }, [this] { ++coloursCleared; },
                                 [this](std::function<void()> step) { laterSteps.push_back(std::move(step)); },
-                                [this](const std::shared_ptr<UndoAction>& action) {
-                                    actions.erase(std::remove(actions.begin(), actions.end(), action), actions.end());
-                                },
+                                [this](const std::shared_ptr<UndoAction>& action) { std::erase(actions, action); },
                                 [this] { ++treeChangedLater; }});
     }
-
     template <typename Action>
     std::shared_ptr<Action> last()
     {
         return actions.empty() ? nullptr : std::dynamic_pointer_cast<Action>(actions.back());
     }
+    // What the editor left for a later turn of the main thread.
+    void runLaterSteps()
+    {
+        for (auto& step : std::exchange(laterSteps, {})) step();
+    }
 
-    testing_app::CallLog log;
-    FakePatchCoordinator coordinator{log};
+    Log log;
+    testing_app::FakePatchCoordinator coordinator{log};
     std::vector<std::shared_ptr<UndoAction>> actions;
     std::vector<Node> tree;
     PatchPoolEditor::Patches patchItems;
-    std::vector<std::string> messages;
-    // What the editor leaves for a later turn of the main thread.
+    Log messages;
     std::vector<std::function<void()>> laterSteps;
-    void runLaterSteps()
-    {
-        auto steps = std::move(laterSteps);
-        laterSteps.clear();
-        for (auto& step : steps) step();
-    }
-    int poolChanged = 0;
-    int coloursCleared = 0;
-    int treeChangedLater = 0;
+    int poolChanged = 0, coloursCleared = 0, treeChangedLater = 0;
 };
 
 TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
 {
-    struct Case {
+    const struct {
         const char* what;
         bool group;
         std::string text;
@@ -118,8 +67,7 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
         std::int32_t renameResult;
         bool renamed;
         std::string message;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"unchanged", false, "P1", true, 0, false, ""},
         {"empty", false, "", true, 0, false, "Patch_InvalidPatchName"},
         {"empty group", true, "", true, 0, false, "Patch_InvalidPatchName"},
@@ -130,24 +78,22 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
         {"group refused", true, "Leads", true, 2, false, "Patch_CanNotRenamePatchGroup Drums"},
         {"group case only", true, "drums", true, 0, true, ""},
     };
-    for (const Case& c : cases) {
-        const Node patch = patchNode("P1", "/root/Temp/Local/Drums");
+    for (const auto& c : cases) {
+        const Node patch = patchNode("P1", kLocal + "/Drums");
         const Node group = groupNode("Drums", {patch});
         tree = {group};
         actions.clear();
+        messages.clear();
         coloursCleared = 0;
         coordinator.editSucceeds = c.editSucceeds;
         coordinator.renameResult = c.renameResult;
-        messages.clear();
         const Node item = c.group ? group : patch;
         EXPECT_EQ(editor().renameItem(item, c.text), c.renamed) << c.what;
         EXPECT_EQ(messages.empty() ? "" : messages.front(), c.message) << c.what;
         // A refused rewrite shows the editing fields as not edited again.
         EXPECT_EQ(coloursCleared, c.editSucceeds ? 0 : 1) << c.what;
         EXPECT_EQ(*item->name, c.renamed ? c.text : (c.group ? "Drums" : "P1")) << c.what;
-        if (!c.group) {
-            EXPECT_EQ(patch->patchItem()->patchName, c.renamed ? c.text : "P1") << c.what;
-        }
+        EXPECT_EQ(patch->patchItem()->patchName, c.renamed && !c.group ? c.text : "P1") << c.what;
         auto action = last<ChangeTextAction>();
         ASSERT_EQ(action != nullptr, c.renamed) << c.what;
         if (!action) continue;
@@ -163,42 +109,38 @@ TEST_F(PatchPoolEditorTest, RenamesFollowTheRulesOfPatchesAndGroups)
 
 TEST_F(PatchPoolEditorTest, DeviceRowsGoIntoAGroupAfterTheTargetChildInOrder)
 {
-    const Node first = patchNode("First", "/root/Temp/Local/G"), second = patchNode("Second", "/root/Temp/Local/G");
+    const Node first = patchNode("First", kLocal + "/G"), second = patchNode("Second", kLocal + "/G");
     const Node group = groupNode("G", {first, second});
     tree = {group};
     const auto added = editor().insertBackUpPatchForPatchItemAtIndexs({3, 4, 5}, group, 0, false);
-    EXPECT_EQ(names(group->childDirectories), (std::vector<std::string>{"First", "R3", "R4", "R5", "Second"}));
-    EXPECT_EQ(names(added), (std::vector<std::string>{"R3", "R4", "R5"}));
+    EXPECT_EQ(names(group->childDirectories), (Names{"First", "R3", "R4", "R5", "Second"}));
+    EXPECT_EQ(names(added), (Names{"R3", "R4", "R5"}));
     // The pool holds copies in its own folder; the device list keeps its patches.
-    EXPECT_EQ(group->childDirectories[1]->patchItem()->path, "/root/Temp/Local/G/R3.qptc");
+    EXPECT_EQ(group->childDirectories[1]->patchItem()->path, kLocal + "/G/R3.qptc");
     EXPECT_NE(group->childDirectories[1]->object, DirectoryObject::Item(patchItems[3]));
     EXPECT_EQ(patchItems[3]->path, "/root/Temp/Device/Patch/R3.qptc");
     const auto action = last<AddToPatchPoolAction>();
     ASSERT_TRUE(action);
-    EXPECT_EQ(action->mType, 1);
-    EXPECT_EQ(action->mItems.size(), 3u);
-    EXPECT_EQ(std::get<std::shared_ptr<DirectoryObject>>(action->mGroup), group);
+    EXPECT_EQ(std::tuple(action->mType, action->mItems.size(), std::get<Node>(action->mGroup)), std::tuple(1, 3u, group));
     EXPECT_EQ(poolChanged, 1);
 }
 
 TEST_F(PatchPoolEditorTest, SavingAtTheTopLevelPlacesRowsByTarget)
 {
-    struct Case {
+    const struct Case {
         const char* what;
-        bool withTarget;
-        bool isAbove;
+        bool withTarget, isAbove;
         std::vector<std::int64_t> rows;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
+        Names expected;
+    } cases[] = {
         {"beside a patch", true, false, {3, 4, 5}, {"A", "X", "R5", "R4", "R3", "B"}},
         {"above a patch", true, true, {3, 4, 5}, {"A", "R5", "R4", "R3", "X", "B"}},
         {"no target", false, true, {3}, {"A", "X", "B", "R3"}},
         {"rows past the list", true, false, {3, 42, -1}, {"A", "X", "R3", "B"}},
     };
-    for (const Case& c : cases) {
-        const Node x = patchNode("X", "/root/Temp/Local");
-        tree = {patchNode("A", "/root/Temp/Local"), x, patchNode("B", "/root/Temp/Local")};
+    for (const auto& c : cases) {
+        const Node x = patchNode("X");
+        tree = {patchNode("A"), x, patchNode("B")};
         actions.clear();
         editor().addBackUpPatchItemAtIndexs(c.rows, c.withTarget ? x : nullptr, c.isAbove);
         EXPECT_EQ(names(tree), c.expected) << c.what;
@@ -214,14 +156,14 @@ TEST_F(PatchPoolEditorTest, FailedCopiesOfOneSaveAreToldOnceAndASaveOfNothingPus
     tree = {group};
     coordinator.failingCopies = {"R1", "R2"};
     EXPECT_TRUE(editor().insertBackUpPatchForPatchItemAtIndexs({1, 2}, group, 0, true).empty());
-    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R1, R2 (2)"}));
+    EXPECT_EQ(messages, (Names{"Patch_CanNotCopyPatchItems R1, R2 (2)"}));
     EXPECT_TRUE(actions.empty());
     EXPECT_EQ(poolChanged, 0);
 
     // One of two fails: the other is added and recorded alone.
     messages.clear();
     editor().addBackUpPatchItemAtIndexs({1, 3}, nullptr, true);
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"G", "R3"}));
+    EXPECT_EQ(names(tree), (Names{"G", "R3"}));
     EXPECT_EQ(messages.size(), 1u);
     ASSERT_TRUE(last<AddToPatchPoolAction>());
     EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 1u);
@@ -237,34 +179,30 @@ TEST_F(PatchPoolEditorTest, FailedCopiesOfOneSaveAreToldOnceAndASaveOfNothingPus
 TEST_F(PatchPoolEditorTest, AFailedCopyIsToldWithItsReason)
 {
     coordinator.failingCopies = {"R1"};
-    const struct {
-        platform::Error error;
-        std::string told;
-    } cases[] = {
-        {platform::Error::make("files", ENOSPC, "full"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNoSpace)"},
-        {platform::Error::make("files", EDQUOT, "quota"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNoSpace)"},
-        {platform::Error::make("files", EACCES, "denied"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedPermission)"},
-        {platform::Error::make("files", EROFS, "read-only"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedPermission)"},
-        {platform::Error::make("files", ENOENT, "gone"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedFileGone)"},
-        {platform::Error::make("files", ENAMETOOLONG, "long"), "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNameTooLong)"},
+    const auto files = [](int code) { return platform::Error::make("files", code, "of the files"); };
+    const std::pair<platform::Error, std::string> cases[] = {
+        {files(ENOSPC), " Patch_CopyFailedNoSpace"}, {files(EDQUOT), " Patch_CopyFailedNoSpace"},
+        {files(EACCES), " Patch_CopyFailedPermission"}, {files(EROFS), " Patch_CopyFailedPermission"},
+        {files(ENOENT), " Patch_CopyFailedFileGone"}, {files(ENAMETOOLONG), " Patch_CopyFailedNameTooLong"},
         {platform::Error::make(CommonUtils::kPatchErrorDomain, CommonUtils::kNotAPatchFile, "text"),
-         "Patch_CanNotCopyPatchItem R1 (Patch_CopyFailedNotAPatchFile)"},
-        {platform::Error::make("files", EIO, "disk"), "Patch_CanNotCopyPatchItem R1"},
-        {platform::Error::make("other", ENOSPC, "not the files' code"), "Patch_CanNotCopyPatchItem R1"},
-        {platform::Error{}, "Patch_CanNotCopyPatchItem R1"},
+         " Patch_CopyFailedNotAPatchFile"},
+        {files(EIO), ""}, {platform::Error::make("other", ENOSPC, "not the files' code"), ""}, {platform::Error{}, ""},
     };
-    for (const auto& c : cases) {
-        coordinator.copyError = c.error;
-        messages.clear();
-        editor().addBackUpPatchItemAtIndexs({1}, nullptr, true);
-        EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description;
-        // The same when the copy is made off the main thread.
-        messages.clear();
-        auto e = editor();
-        e.addBackUpPatchItemAtIndexs({1}, nullptr, true, [](PatchPoolEditor::Nodes) {});
-        runLaterSteps();
-        EXPECT_EQ(messages, std::vector<std::string>{c.told}) << c.error.description << ", off the main thread";
-        EXPECT_TRUE(tree.empty());
+    for (const auto& [error, reason] : cases) {
+        SCOPED_TRACE(error.description + reason);
+        coordinator.copyError = error;
+        for (const bool later : {false, true}) {  // made at once, and off the main thread
+            messages.clear();
+            auto e = editor();
+            if (later) {
+                e.addBackUpPatchItemAtIndexs({1}, nullptr, true, [](PatchPoolEditor::Nodes) {});
+                runLaterSteps();
+            } else {
+                e.addBackUpPatchItemAtIndexs({1}, nullptr, true);
+            }
+            EXPECT_EQ(messages, Names{"Patch_CanNotCopyPatchItem R1" + reason}) << later;
+            EXPECT_TRUE(tree.empty());
+        }
     }
 }
 
@@ -284,17 +222,17 @@ TEST(PatchCopyFailureMessage, TheReasonFollowsTheMessage)
 
 TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
 {
-    coordinator.existing = {"/root/Temp/Local/New Patch Group 1", "/root/Temp/Local/New Patch Group 3"};
-    const Node x = patchNode("X", "/root/Temp/Local");
-    tree = {patchNode("A", "/root/Temp/Local"), x};
+    coordinator.existing = {kLocal + "/New Patch Group 1", kLocal + "/New Patch Group 3"};
+    const Node x = patchNode("X");
+    tree = {patchNode("A"), x};
     const Node below = editor().createNewGroupWithPatchIndexs({0, 1}, x, false);
     EXPECT_EQ(*below->name, "New Patch Group 2");
-    EXPECT_EQ(names(below->childDirectories), (std::vector<std::string>{"R0", "R1"}));
-    EXPECT_EQ(below->childDirectories[0]->patchItem()->path, "/root/Temp/Local/New Patch Group 2/R0.qptc");
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "X", "New Patch Group 2"}));
-    const Node above = editor().createNewGroupWithPatchItems({patch("F", "/f/F.qptc")}, x, true);
+    EXPECT_EQ(names(below->childDirectories), (Names{"R0", "R1"}));
+    EXPECT_EQ(below->childDirectories[0]->patchItem()->path, kLocal + "/New Patch Group 2/R0.qptc");
+    EXPECT_EQ(names(tree), (Names{"A", "X", "New Patch Group 2"}));
+    const Node above = editor().createNewGroupWithPatchItems({item("F", {}, "/f/F.qptc")}, x, true);
     EXPECT_EQ(*above->name, "New Patch Group 4");
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "New Patch Group 4", "X", "New Patch Group 2"}));
+    EXPECT_EQ(names(tree), (Names{"A", "New Patch Group 4", "X", "New Patch Group 2"}));
     // The empty group goes to the top, its folder made.
     const Node empty = editor().createEmptyGroupAtTop();
     EXPECT_EQ(*empty->name, "New Patch Group 5");
@@ -309,61 +247,53 @@ TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
 TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatchesInPlace)
 {
     const auto entry = [](const Node& child, const Node& parent) { return PoolSelectionEntry{parent, child}; };
-    {  // A and B above X in G, where they are already (nothing moves, nothing is recorded), and below it.
-        for (const std::int64_t position : {0, 2}) {
-            const Node a = patchNode("A", "/root/Temp/Local/G"), b = patchNode("B", "/root/Temp/Local/G"),
-                       x = patchNode("X", "/root/Temp/Local/G"), y = patchNode("Y", "/root/Temp/Local/G");
-            const Node g = groupNode("G", {a, b, x, y});
-            tree = {g};
-            const auto moved = editor().changePositionWithItems({entry(a, g), entry(b, g)}, x, position);
-            EXPECT_EQ(names(g->childDirectories), position == 0 ? (std::vector<std::string>{"A", "B", "X", "Y"})
-                                                                 : (std::vector<std::string>{"X", "A", "B", "Y"}));
-            EXPECT_EQ(moved.size(), position == 0 ? 0u : 2u);
-            EXPECT_EQ(actions.size(), position == 0 ? 0u : 1u);
-        }
+    // A and B above X in G, where they are already (nothing moves, nothing is recorded), and below it.
+    for (const std::int64_t position : {0, 2}) {
+        const Node a = patchNode("A", kLocal + "/G"), b = patchNode("B", kLocal + "/G"), x = patchNode("X", kLocal + "/G");
+        const Node g = groupNode("G", {a, b, x, patchNode("Y", kLocal + "/G")});
+        tree = {g};
+        const auto moved = editor().changePositionWithItems({entry(a, g), entry(b, g)}, x, position);
+        EXPECT_EQ(names(g->childDirectories), position == 0 ? (Names{"A", "B", "X", "Y"}) : (Names{"X", "A", "B", "Y"}));
+        EXPECT_EQ(moved.size(), position == 0 ? 0u : 2u);
+        EXPECT_EQ(actions.size(), position == 0 ? 0u : 1u);
     }
     {  // A top-level patch onto a group, and patches of two groups into a third.
-        const Node top = patchNode("T", "/root/Temp/Local");
-        const Node c = patchNode("C", "/root/Temp/Local/G1"), d = patchNode("D", "/root/Temp/Local/G2");
-        const Node g1 = groupNode("G1", {c}), g2 = groupNode("G2", {d}), g3 = groupNode("G3", {patchNode("E", "/root/Temp/Local/G3")});
+        const Node top = patchNode("T");
+        const Node c = patchNode("C", kLocal + "/G1"), d = patchNode("D", kLocal + "/G2");
+        const Node g1 = groupNode("G1", {c}), g2 = groupNode("G2", {d}), g3 = groupNode("G3", {patchNode("E", kLocal + "/G3")});
         tree = {top, g1, g2, g3};
         editor().changePositionWithItems({entry(top, nullptr)}, g3, 1);
-        EXPECT_EQ(names(g3->childDirectories), (std::vector<std::string>{"E", "T"}));
-        EXPECT_EQ(names(tree), (std::vector<std::string>{"G1", "G2", "G3"}));
+        EXPECT_EQ(names(g3->childDirectories), (Names{"E", "T"}));
+        EXPECT_EQ(names(tree), (Names{"G1", "G2", "G3"}));
         auto action = last<ChangePositionAction>();
         ASSERT_TRUE(action);
-        EXPECT_EQ(action->mType, 4);
-        EXPECT_EQ(action->mOldList.size(), 4u);
-        EXPECT_EQ(action->mNewList, (std::vector<UndoAction::Object>{g1, g2, g3}));
+        EXPECT_EQ(std::tuple(action->mType, action->mOldList.size(), action->mNewList),
+                  std::tuple(4, 4u, std::vector<UndoAction::Object>{g1, g2, g3}));
         ASSERT_EQ(action->mMovedPatchItemList.size(), 1u);
         EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory, "");
         EXPECT_EQ(action->mMovedPatchItemList[0].patchItem, top);
         // Both the node and its patch point at the moved file.
-        EXPECT_EQ(*top->path, "/root/Temp/Local/G3/T.qptc");
-        EXPECT_EQ(top->patchItem()->path, "/root/Temp/Local/G3/T.qptc");
+        EXPECT_EQ(std::pair(*top->path, top->patchItem()->path), std::pair(kLocal + "/G3/T.qptc", kLocal + "/G3/T.qptc"));
 
         editor().changePositionWithItems({entry(c, g1), entry(d, g2)}, g3, 1);
-        EXPECT_EQ(names(g3->childDirectories), (std::vector<std::string>{"E", "T", "C", "D"}));
+        EXPECT_EQ(names(g3->childDirectories), (Names{"E", "T", "C", "D"}));
         action = last<ChangePositionAction>();
         ASSERT_EQ(action->mOldParentList.size(), 3u);
-        EXPECT_EQ(action->mOldParentList[0].oldParentItem, g3);
-        EXPECT_EQ(action->mOldParentList[1].oldParentItem, g1);
-        EXPECT_EQ(names(action->mOldParentList[1].oldChildItems), std::vector<std::string>{"C"});
-        EXPECT_EQ(action->mOldParentList[2].oldParentItem, g2);
-        EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory, "G1");
-        EXPECT_EQ(action->mMovedPatchItemList[1].oldDirectory, "G2");
+        EXPECT_EQ(std::tuple(action->mOldParentList[0].oldParentItem, action->mOldParentList[1].oldParentItem,
+                             action->mOldParentList[2].oldParentItem),
+                  std::tuple(g3, g1, g2));
+        EXPECT_EQ(names(action->mOldParentList[1].oldChildItems), Names{"C"});
+        EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory + action->mMovedPatchItemList[1].oldDirectory, "G1G2");
         EXPECT_EQ(action->mOldList, (std::vector<UndoAction::Object>{g1, g2, g3}));
     }
     {  // Onto its own member: below the nearest item above that is not dragged.
-        const Node a = patchNode("A", "/root/Temp/Local"), b = patchNode("B", "/root/Temp/Local"),
-                   c = patchNode("C", "/root/Temp/Local"), d = patchNode("D", "/root/Temp/Local");
+        const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D");
         tree = {a, b, c, d};
         editor().changePositionWithItems({entry(b, nullptr), entry(d, nullptr)}, d, 1);
-        EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "C", "B", "D"}));
+        EXPECT_EQ(names(tree), (Names{"A", "C", "B", "D"}));
     }
     {  // Onto a patch, a group beside a group's patch, and a failed move: nothing changes, nothing is pushed.
-        const Node a = patchNode("A", "/root/Temp/Local"), b = patchNode("B", "/root/Temp/Local");
-        const Node inner = patchNode("I", "/root/Temp/Local/G");
+        const Node a = patchNode("A"), b = patchNode("B"), inner = patchNode("I", kLocal + "/G");
         const Node g = groupNode("G", {inner}), h = groupNode("H");
         tree = {a, b, g, h};
         actions.clear();
@@ -371,14 +301,12 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, b, 1).empty());
         EXPECT_TRUE(editor().changePositionWithItems({entry(h, nullptr)}, inner, 2).empty());
         EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, g, 1).empty());
-        EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "B", "G", "H"}));
-        EXPECT_EQ(names(g->childDirectories), std::vector<std::string>{"I"});
+        EXPECT_EQ(names(tree), (Names{"A", "B", "G", "H"}));
+        EXPECT_EQ(names(g->childDirectories), Names{"I"});
         EXPECT_TRUE(actions.empty());
-        EXPECT_EQ(a->patchItem()->path, "/root/Temp/Local/A.qptc");
+        EXPECT_EQ(a->patchItem()->path, kLocal + "/A.qptc");
     }
 }
-
-}  // namespace
 
 // ---- saves whose copies are made off the main thread ----
 
@@ -390,14 +318,14 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     coordinator.holdCopies = true;
     coordinator.failingCopies = {"R1", "R3"};
     coordinator.incompatibleFiles = {"R2"};
-    const Node target = patchNode("T", "/root/Temp/Local");
+    const Node target = patchNode("T");
     tree = {target};
     auto e = editor();
     std::optional<std::vector<Node>> added;
     const auto placed = e.addBackUpPatchItemAtIndexs({0, 1, 2, 3}, target, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
     // One place for all, each later patch before the earlier ones.
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"T", "R3", "R2", "R1", "R0"}));
-    EXPECT_EQ(names(placed), (std::vector<std::string>{"R0", "R1", "R2", "R3"}));
+    EXPECT_EQ(names(tree), (Names{"T", "R3", "R2", "R1", "R0"}));
+    EXPECT_EQ(names(placed), (Names{"R0", "R1", "R2", "R3"}));
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 4u);
     EXPECT_EQ(poolChanged, 1);
@@ -410,18 +338,18 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     tree.erase(tree.begin() + 3);
     coordinator.runHeldCopies();
     // The tree changes at once; the user hears of it on a later turn.
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"G", "T", "R0"}));
-    EXPECT_EQ(names(group->childDirectories), (std::vector<std::string>{"R2"}));
+    EXPECT_EQ(names(tree), (Names{"G", "T", "R0"}));
+    EXPECT_EQ(names(group->childDirectories), (Names{"R2"}));
     EXPECT_EQ(placed[1]->patchItem()->path, "");
-    EXPECT_EQ(tree[2]->patchItem()->path, "/root/Temp/Local/R0.qptc");
+    EXPECT_EQ(tree[2]->patchItem()->path, kLocal + "/R0.qptc");
     EXPECT_FALSE(tree[2]->isIncompatible);
     EXPECT_TRUE(group->childDirectories[0]->isIncompatible);  // marked from its copy
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(added);
     runLaterSteps();
     ASSERT_TRUE(added);
-    EXPECT_EQ(names(*added), (std::vector<std::string>{"R0", "R2"}));
-    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R1, R3 (2)"}));
+    EXPECT_EQ(names(*added), (Names{"R0", "R2"}));
+    EXPECT_EQ(messages, (Names{"Patch_CanNotCopyPatchItems R1, R3 (2)"}));
     EXPECT_EQ(actions.size(), 1u);
 }
 
@@ -432,28 +360,27 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     coordinator.holdCopies = true;
     coordinator.stepsLandHeldCopies = true;
     coordinator.failingCopies = {"R1", "R2"};
-    const Node a = patchNode("A", "/root/Temp/Local"), b = patchNode("B", "/root/Temp/Local");
-    const Node g = groupNode("G");
+    const Node a = patchNode("A"), b = patchNode("B"), g = groupNode("G");
     tree = {a, b, g};
     auto e = editor();
-    const auto failed = e.addBackUpPatchItemAtIndexs({1}, a, true, [](std::vector<Node>) {});
-    ASSERT_EQ(names(tree), (std::vector<std::string>{"R1", "A", "B", "G"}));
+    e.addBackUpPatchItemAtIndexs({1}, a, true, [](std::vector<Node>) {});
+    ASSERT_EQ(names(tree), (Names{"R1", "A", "B", "G"}));
     // Finished on the pool's queue, not landed yet.
     coordinator.finishHeldCopies();
     const auto moved = e.changePositionWithItems({{nullptr, b}}, g, 1);
     EXPECT_EQ(moved, std::vector<Node>{b});
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
+    EXPECT_EQ(names(tree), (Names{"A", "G"}));
     const auto action = last<ChangePositionAction>();
     ASSERT_TRUE(action);
-    std::vector<std::string> recorded;
+    Names recorded;
     for (const auto& object : action->mOldList) recorded.push_back(std::get<Node>(object)->name.value_or(""));
-    EXPECT_EQ(recorded, (std::vector<std::string>{"A", "B", "G"}));
+    EXPECT_EQ(recorded, (Names{"A", "B", "G"}));
 
     const auto target = e.addBackUpPatchItemAtIndexs({2}, a, true, [](std::vector<Node>) {});
     coordinator.finishHeldCopies();
     actions.clear();
     EXPECT_TRUE(e.changePositionWithItems({{nullptr, a}}, target.at(0), 2).empty());
-    EXPECT_EQ(names(tree), (std::vector<std::string>{"A", "G"}));
+    EXPECT_EQ(names(tree), (Names{"A", "G"}));
     EXPECT_TRUE(actions.empty());
 }
 
@@ -466,7 +393,7 @@ TEST_F(PatchPoolEditorTest, ManyFailedCopiesMakeOneMessageWithTheFirstNamesAndHo
     e.addBackUpPatchItemAtIndexs({0, 1, 2, 3, 4, 5}, nullptr, true, [](std::vector<Node>) {});
     coordinator.runHeldCopies();
     runLaterSteps();
-    EXPECT_EQ(messages, (std::vector<std::string>{"Patch_CanNotCopyPatchItems R0, R1, R2, \u2026 (6) (Patch_CopyFailedFileGone)"}));
+    EXPECT_EQ(messages, (Names{"Patch_CanNotCopyPatchItems R0, R1, R2, \u2026 (6) Patch_CopyFailedFileGone"}));
     EXPECT_TRUE(tree.empty());
     // A save that came to nothing leaves no record to undo.
     EXPECT_TRUE(actions.empty());
@@ -475,7 +402,7 @@ TEST_F(PatchPoolEditorTest, ManyFailedCopiesMakeOneMessageWithTheFirstNamesAndHo
 TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)
 {
     coordinator.holdCopies = true;
-    const Node group = groupNode("G", {patchNode("g0", "/root/Temp/Local/G")});
+    const Node group = groupNode("G", {patchNode("g0", kLocal + "/G")});
     std::optional<std::vector<Node>> added;
     {
         auto e = editor();
@@ -488,7 +415,7 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)
 
         added.reset();
         const Node made = e.createNewGroupWithPatchIndexs({1, 2}, nullptr, true, [&](const Node& g) { added = std::vector<Node>{g}; });
-        EXPECT_EQ(names(made->childDirectories), (std::vector<std::string>{"R1", "R2"}));
+        EXPECT_EQ(names(made->childDirectories), (Names{"R1", "R2"}));
         EXPECT_EQ(tree, std::vector<Node>{made});
         EXPECT_EQ(actions.size(), 1u);
     }
@@ -497,3 +424,5 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)
     runLaterSteps();
     EXPECT_FALSE(added);
 }
+
+}  // namespace

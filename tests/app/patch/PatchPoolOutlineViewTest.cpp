@@ -1,10 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <QHeaderView>
 #include <QInputMethodEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QScrollBar>
 
 #include "app/patch/BackupPatch.h"
@@ -15,78 +11,72 @@
 #include "app/patch/PoolNameEditor.h"
 #include "app/controls/CustomCellForAttributedString.h"
 #include "app/views/InterfaceTexts.h"
-#include "library/models/DirectoryObject.h"
 #include "library/undo/SelectionAction.h"
 #include "app/views/NamedImages.h"
+#include "PatchCases.h"
 #include "support/app/Contrast.h"
 #include "support/app/PatchScreenRig.h"
-#include "support/app/PoolNodes.h"
 
 namespace {
 
-using Node = std::shared_ptr<DirectoryObject>;
-
-Node patchNode(const std::string& name)
-{
-    auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
-    auto patch = std::make_shared<PatchItem>();
-    patch->patchName = name;
-    patch->path = "/root/Temp/Local/" + name + ".qptc";
-    node->object = patch;
-    return node;
-}
-
-using testing_app::poolGroup;
+using namespace patch_cases;
+using Rows = std::vector<int>;
 
 class PatchPoolOutlineViewTest : public testing_app::PatchScreenRig {
 protected:
     PatchPoolOutlineViewTest()
     {
         // Rows when G is closed: 0 A, 1 B, 2 G, 3 Empty, 4 Backup; G holds C and D.
-        g = poolGroup("G", {c, d});
-        backup = poolGroup("Backup", {patchNode("P1"), patchNode("P2")}, true);
         screen->setStructureData({a, b, g, empty, backup});
         load(3);
         screen->view()->resize(900, 500);
         screen->view()->show();
         screen->reloadDataInPatchPool();
         pool = screen->rightPanelOutlineView();
-        testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+        settle();
     }
-
+    static void settle() { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20)); }
+    // Empty space below the rows for a negative row.
     void click(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool twice = false)
     {
-        const QPoint at = row < 0 ? QPoint(50, pool->viewport()->height() - 2)
-                                  : pool->visualRect(pool->indexForRow(row)).center();
-        send(QEvent::MouseButtonPress, at, modifiers);
-        send(QEvent::MouseButtonRelease, at, modifiers);
-        if (twice) {
-            send(QEvent::MouseButtonDblClick, at, modifiers);
-            send(QEvent::MouseButtonRelease, at, modifiers);
+        const QPoint at = row < 0 ? QPoint(50, pool->viewport()->height() - 2) : pool->visualRect(pool->indexForRow(row)).center();
+        patch_cases::click(pool->viewport(), at, modifiers);
+        if (!twice) return;
+        for (const auto kind : {QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(kind, at, pool->viewport()->mapToGlobal(at), Qt::LeftButton,
+                              kind == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+            QApplication::sendEvent(pool->viewport(), &event);
         }
     }
-    void send(QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers)
-    {
-        QMouseEvent event(type, at, pool->viewport()->mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
-        QApplication::sendEvent(pool->viewport(), &event);
-    }
-    void key(QWidget* target, int code, const QString& text = {}, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
-        QKeyEvent press(QEvent::KeyPress, code, modifiers, text);
-        QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, code, modifiers, text);
-        QApplication::sendEvent(target, &release);
-    }
     PoolNameEditor* editor() const { return pool->nameEditor(); }
-    void type(const QString& text)
+    // F2 on the row clicked: its name's editor.
+    PoolNameEditor* rename(int row)
     {
-        for (const QChar ch : text) key(editor(), 0, QString(ch));
+        click(row);
+        tap(pool, Qt::Key_F2);
+        return editor();
     }
+    void typeName(const QString& text)
+    {
+        for (const QChar ch : text) tap(editor(), 0, QString(ch));
+    }
+    void end(int key)
+    {
+        tap(editor(), key);
+        testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    }
+    QWidget* openPopover()
+    {
+        auto* menu = new QWidget(nullptr, Qt::Popup);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->show();
+        pool->setMenuPopover(menu);
+        return menu;
+    }
+    bool popoverClosed() const { return pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible(); }
 
-    Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D"), g, empty = poolGroup("Empty"),
-         backup;
+    Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D"), g = groupNode("G", {c, d}),
+         empty = groupNode("Empty"), backup = groupNode("Backup", {patchNode("P1"), patchNode("P2")}, true);
     PatchPoolOutlineView* pool = nullptr;
 };
 
@@ -96,10 +86,10 @@ TEST_F(PatchPoolOutlineViewTest, AControlClickIsARightClickAndCtrlStillPicksRows
 {
     click(0);
     click(1, Qt::ControlModifier);
-    EXPECT_EQ(pool->selectedRowList(), (std::vector<int>{0, 1}));
-    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+    EXPECT_EQ(pool->selectedRowList(), (Rows{0, 1}));
+    EXPECT_TRUE(popoverClosed());
     click(4, Qt::MetaModifier);
-    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{4});
+    EXPECT_EQ(pool->selectedRowList(), Rows{4});
     ASSERT_NE(pool->optionMenu(), nullptr);
     ASSERT_NE(pool->menuPopover(), nullptr);
     EXPECT_TRUE(pool->menuPopover()->isVisible());
@@ -109,32 +99,26 @@ TEST_F(PatchPoolOutlineViewTest, AControlClickIsARightClickAndCtrlStillPicksRows
 
 TEST_F(PatchPoolOutlineViewTest, ReleasesSelectByTheCtrlRuleAndOpenOrCloseGroups)
 {
-    click(0);
-    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{0});
-    click(1, Qt::ControlModifier);
-    EXPECT_EQ(pool->selectedRowList(), (std::vector<int>{0, 1}));
-    // A click on a group selects it alone and opens it: C and D take rows 3 and 4.
-    click(2);
-    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{2});
-    EXPECT_EQ(pool->numberOfRows(), 7);
-    click(3);
-    click(4, Qt::ControlModifier);
-    click(6, Qt::ControlModifier);  // the backup-all group: alone, and opened
-    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{6});
-    EXPECT_TRUE(screen->isRestoreAllMode());
-    EXPECT_EQ(pool->numberOfRows(), 9);
-    click(3);
-    click(4, Qt::ControlModifier);
-    EXPECT_FALSE(screen->isRestoreAllMode());
-    // Closing the group drops its selected children.
-    click(2);
-    EXPECT_EQ(pool->numberOfRows(), 7);
-    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{2});
-    // An empty group neither opens nor closes; empty space deselects everything.
-    click(3);
-    EXPECT_EQ(pool->numberOfRows(), 7);
-    click(-1);
-    EXPECT_TRUE(pool->selectedRowList().empty());
+    // Each click, then the rows selected, how many rows show and whether the pool is in restore-all mode.
+    const struct { const char* what; int row; bool ctrl; Rows selected; int rows; bool restoreAll; } steps[] = {
+        {"a patch", 0, false, {0}, 5, false},
+        {"Ctrl adds a patch", 1, true, {0, 1}, 5, false},
+        {"a group, alone and opened: C and D take rows 3 and 4", 2, false, {2}, 7, false},
+        {"a child", 3, false, {3}, 7, false},
+        {"Ctrl adds its sibling", 4, true, {3, 4}, 7, false},
+        {"the backup-all group: alone, and opened", 6, true, {6}, 9, true},
+        {"a child again", 3, false, {3}, 9, false},
+        {"and its sibling", 4, true, {3, 4}, 9, false},
+        {"closing the group drops its selected children", 2, false, {2}, 7, false},
+        {"an empty group neither opens nor closes", 3, false, {3}, 7, false},
+        {"empty space deselects everything", -1, false, {}, 7, false},
+    };
+    for (const auto& step : steps) {
+        click(step.row, step.ctrl ? Qt::ControlModifier : Qt::NoModifier);
+        EXPECT_EQ(std::tuple(pool->selectedRowList(), pool->numberOfRows(), screen->isRestoreAllMode()),
+                  std::tuple(step.selected, step.rows, step.restoreAll))
+            << step.what;
+    }
     // A locked pool ignores presses and releases.
     screen->setLockPatchPool(true);
     click(0);
@@ -144,71 +128,58 @@ TEST_F(PatchPoolOutlineViewTest, ReleasesSelectByTheCtrlRuleAndOpenOrCloseGroups
 TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubleClicks)
 {
     // F2 with nothing selected does nothing.
-    key(pool, Qt::Key_F2);
+    tap(pool, Qt::Key_F2);
     EXPECT_EQ(editor(), nullptr);
     click(0, Qt::NoModifier, true);
     ASSERT_NE(editor(), nullptr);
     EXPECT_EQ(pool->editedRow(), 0);
-    editor()->selectAll();
     // The patch-name rule holds each change: ten characters at most, and other scripts in Latin letters.
-    type(QStringLiteral("ABCDEFGHIJK"));
-    EXPECT_EQ(editor()->text(), QStringLiteral("ABCDEFGHIJ"));
-    editor()->selectAll();
-    type(QString::fromUtf8("L\u30AB"));
-    EXPECT_EQ(editor()->text(), QStringLiteral("Lka"));
-    editor()->selectAll();
-    type(QStringLiteral("Lead"));
-    EXPECT_EQ(editor()->text(), QStringLiteral("Lead"));
-    key(editor(), Qt::Key_Return);
-    testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    for (const auto& [typed, shown] : {std::pair{"ABCDEFGHIJK", "ABCDEFGHIJ"}, {"L\u30AB", "Lka"}, {"Lead", "Lead"}}) {
+        editor()->selectAll();
+        typeName(QString::fromUtf8(typed));
+        EXPECT_EQ(editor()->text(), QString::fromUtf8(shown));
+    }
+    end(Qt::Key_Return);
     EXPECT_EQ(*a->name, "Lead");
     EXPECT_EQ(a->patchItem()->patchName, "Lead");
     EXPECT_NE(std::find(log.begin(), log.end(), "editFilePatch Lead|"), log.end());
     ASSERT_TRUE(undo.canBeUndo());
 
     // A group name with a forbidden character: the rule's message, the old name back.
-    click(2);
-    key(pool, Qt::Key_F2);
-    ASSERT_NE(editor(), nullptr);
+    ASSERT_NE(rename(2), nullptr);
     editor()->selectAll();
-    type(QStringLiteral("a/b"));
-    key(editor(), Qt::Key_Return);
-    testing_app::processEventsUntil([this] { return editor() == nullptr; });
+    typeName(QStringLiteral("a/b"));
+    end(Qt::Key_Return);
     EXPECT_EQ(*g->name, "G");
     EXPECT_NE(std::find(log.begin(), log.end(), "rule Patch_InvalidGroupName"), log.end());
 
-    // Escape brings the old name back without a message.
-    log.clear();
-    click(1);
-    key(pool, Qt::Key_F2);
-    ASSERT_NE(editor(), nullptr);
-    EXPECT_EQ(screen->editingItemInPool(), b);
-    type(QStringLiteral("X"));
-    key(editor(), Qt::Key_Escape);
-    testing_app::processEventsUntil([this] { return editor() == nullptr; });
-    EXPECT_EQ(*b->name, "B");
-    EXPECT_TRUE(log.empty());
-    // The row is no longer the one being edited.
-    EXPECT_EQ(screen->editingItemInPool(), nullptr);
-    EXPECT_EQ(pool->editedRow(), -1);
-}
-
-// F2 shows the name selected, and readable on its highlight as the editor draws it (the list it sits on
-// has no highlight of its own to lend).
-TEST_F(PatchPoolOutlineViewTest, TheRenamedNameShowsSelectedAndReadsOnItsHighlight)
-{
+    // F2 shows the name selected and readable on its highlight as the editor draws it (the list it sits on
+    // has no highlight of its own to lend); Escape brings the old name back without a message.
     for (const int row : {1, 2}) {
         SCOPED_TRACE(row);
-        click(row);
-        key(pool, Qt::Key_F2);
-        ASSERT_NE(editor(), nullptr);
+        log.clear();
+        ASSERT_NE(rename(row), nullptr);
         ASSERT_FALSE(editor()->text().isEmpty());
         ASSERT_EQ(editor()->selectedText(), editor()->text());
         const QImage shot = editor()->grab().toImage();
         EXPECT_GE(testing_app::selectedTextContrast(shot, shot.pixelColor(shot.width() - 5, shot.height() / 2)), 4.5);
-        key(editor(), Qt::Key_Escape);
-        testing_app::processEventsUntil([this] { return editor() == nullptr; });
+        EXPECT_EQ(screen->editingItemInPool(), row == 1 ? b : g);
+        typeName(QStringLiteral("X"));
+        end(Qt::Key_Escape);
+        EXPECT_EQ(*b->name + *g->name, "BG");
+        EXPECT_TRUE(log.empty());
+        // The row is no longer the one being edited.
+        EXPECT_EQ(screen->editingItemInPool(), nullptr);
+        EXPECT_EQ(pool->editedRow(), -1);
     }
+    // A name another tool gave, left as it was, is no refusal: the added limits are for what is typed.
+    a->name = "Caf\xC3\xA9";
+    pool->reloadData();
+    ASSERT_NE(rename(0), nullptr);
+    log.clear();
+    tap(editor(), Qt::Key_Return);
+    EXPECT_EQ(*a->name, "Caf\xC3\xA9");
+    for (const auto& entry : log) EXPECT_EQ(entry.rfind("rule", 0), std::string::npos) << entry;
 }
 
 // The pool reloads whenever its background work ends. A name being typed then goes on in the item's
@@ -216,82 +187,59 @@ TEST_F(PatchPoolOutlineViewTest, TheRenamedNameShowsSelectedAndReadsOnItsHighlig
 // before the loop turns again; an item the reload took away ends the edit.
 TEST_F(PatchPoolOutlineViewTest, ANameBeingTypedOutlivesAReloadAndReturnCommitsAtOnce)
 {
-    click(1);
-    key(pool, Qt::Key_F2);
-    ASSERT_NE(editor(), nullptr);
+    ASSERT_NE(rename(1), nullptr);
     editor()->selectAll();
-    type(QStringLiteral("Bass"));
+    typeName(QStringLiteral("Bass"));
     screen->setStructureData({b, a, g, empty, backup});
     pool->reloadData();
     ASSERT_NE(editor(), nullptr);
     EXPECT_EQ(editor()->text(), QStringLiteral("Bass"));
     EXPECT_EQ(pool->editedRow(), 0);
-    type(QStringLiteral("ist"));
+    typeName(QStringLiteral("ist"));
     EXPECT_EQ(editor()->text(), QStringLiteral("Bassist"));
-    key(editor(), Qt::Key_Return);
+    tap(editor(), Qt::Key_Return);
     pool->reloadData();
     EXPECT_EQ(*b->name, "Bassist");
     EXPECT_EQ(editor(), nullptr);
     EXPECT_EQ(pool->editedRow(), -1);
 
-    click(1);
-    key(pool, Qt::Key_F2);
-    ASSERT_NE(editor(), nullptr);
-    type(QStringLiteral("Gone"));
+    ASSERT_NE(rename(1), nullptr);
+    typeName(QStringLiteral("Gone"));
     screen->setStructureData({b, g, empty, backup});
     pool->reloadData();
     EXPECT_EQ(editor(), nullptr);
     EXPECT_EQ(*a->name, "A");
 }
 
-// A name another tool gave, left as it was, is no refusal: the added limits are for what is typed.
-TEST_F(PatchPoolOutlineViewTest, AStoredNameLeftUnchangedEndsItsEditWithoutARefusal)
-{
-    a->name = "Caf\xC3\xA9";
-    pool->reloadData();
-    click(0);
-    key(pool, Qt::Key_F2);
-    ASSERT_NE(editor(), nullptr);
-    log.clear();
-    key(editor(), Qt::Key_Return);
-    EXPECT_EQ(*a->name, "Caf\xC3\xA9");
-    for (const auto& entry : log) EXPECT_EQ(entry.rfind("rule", 0), std::string::npos) << entry;
-}
-
 TEST_F(PatchPoolOutlineViewTest, AnotherWindowTakingTheKeysLeavesTheNameBeingTypedUncommitted)
 {
-    screen->view()->activateWindow();
-    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); }));
-    click(1);
-    key(pool, Qt::Key_F2);
-    PoolNameEditor* typing = editor();
+    ASSERT_TRUE(activate(*screen->view()));
+    PoolNameEditor* typing = rename(1);
     ASSERT_NE(typing, nullptr);
     typing->setFocus();
     typing->selectAll();
-    type(QStringLiteral("Ba"));
+    typeName(QStringLiteral("Ba"));
     QWidget other;
     ASSERT_TRUE(testing_app::activateAnotherWindow(other));
     ASSERT_EQ(editor(), typing);
     EXPECT_EQ(*b->name, "B");
 
-    screen->view()->activateWindow();
-    ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); }));
+    ASSERT_TRUE(activate(*screen->view()));
     EXPECT_EQ(QApplication::focusWidget(), typing);
-    type(QStringLiteral("ss"));
-    key(editor(), Qt::Key_Return);
+    typeName(QStringLiteral("ss"));
+    tap(editor(), Qt::Key_Return);
     EXPECT_EQ(*b->name, "Bass");
 }
 
 // What the pool tells its screen, with the selection as it stood at each click.
 struct RecordingBackupPatch : BackupPatch {
     PatchPoolOutlineView* pool = nullptr;
-    std::vector<std::string> calls;
+    Log calls;
     void didClickOnItem(const Node& item, std::int64_t index) override
     {
         std::string selected;
         for (const int row : pool->selectedRowList()) selected += std::to_string(row);
-        calls.push_back("click " + (item ? *item->name : std::string("-")) + " " + std::to_string(index) + " [" +
-                        selected + "]");
+        logs(calls, "click")(item, index, "[" + selected + "]");
     }
     void outlineViewDidResignFirstResponder() override { calls.push_back("resign"); }
 };
@@ -304,15 +252,12 @@ TEST_F(PatchPoolOutlineViewTest, ClicksAreToldBeforeTheSelectionChangesAndFocusL
     click(0);
     click(1);
     click(-1);
-    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"click A 0 []", "click B 1 [0]", "click - -1 []"}));
-    auto* menu = new QWidget(nullptr, Qt::Popup);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->show();
-    pool->setMenuPopover(menu);
+    EXPECT_EQ(recorder.calls, (Log{"click A 0 []", "click B 1 [0]", "click - -1 []"}));
+    openPopover();
     QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
     QApplication::sendEvent(pool, &out);
     EXPECT_EQ(recorder.calls.back(), "resign");
-    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+    EXPECT_TRUE(popoverClosed());
     pool->setBackUpDelegate(screen.get());
 }
 
@@ -320,14 +265,14 @@ TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallo
 {
     undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{}));
     appDelegate.setIsRestoringAll(true);
-    key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
+    tap(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
     EXPECT_TRUE(undo.canBeUndo());
     appDelegate.setIsRestoringAll(false);
     // The desktop's Redo chord and Alt chords take nothing back.
-    key(pool, Qt::Key_Z, QStringLiteral("Z"), Qt::ControlModifier | Qt::ShiftModifier);
-    key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier | Qt::AltModifier);
+    tap(pool, Qt::Key_Z, QStringLiteral("Z"), Qt::ControlModifier | Qt::ShiftModifier);
+    tap(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier | Qt::AltModifier);
     EXPECT_TRUE(undo.canBeUndo());
-    key(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
+    tap(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
     EXPECT_FALSE(undo.canBeUndo());
 }
 
@@ -353,11 +298,11 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     // The header takes its height above the rows.
     const int header = pool->header()->height();
     pool->setFixedHeight(120 + header);
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    settle();
     ASSERT_EQ(pool->viewport()->height(), 120);
     EXPECT_FALSE(pool->isExpandedOverView());
     pool->setFixedHeight(119 + header);
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    settle();
     EXPECT_TRUE(pool->isExpandedOverView());
     screen->setStructureData({});
     screen->reloadDataInPatchPool();
@@ -367,29 +312,24 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     screen->reloadDataInPatchPool();
     pool->setFixedHeight(60);
     for (int i = 0; i < 3; ++i) pool->viewport()->repaint();
-    auto* menu = new QWidget(nullptr, Qt::Popup);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->show();
-    pool->setMenuPopover(menu);
+    openPopover();
     const int before = pool->boundsChangeCount();
     pool->verticalScrollBar()->setValue(pool->verticalScrollBar()->value() + 10);
     EXPECT_EQ(pool->boundsChangeCount(), before + 1);
-    // Scrolling closes the open menu.
-    EXPECT_TRUE(pool->menuPopover() == nullptr || !pool->menuPopover()->isVisible());
+    EXPECT_TRUE(popoverClosed()) << "scrolling closes the open menu";
 }
 
 TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
 {
-    std::vector<Node> children;
-    for (int i = 0; i < 12; ++i) children.push_back(patchNode("C" + std::to_string(i)));
-    const Node big = poolGroup("Big", children);
+    const Node big = groupNode("Big");
     std::vector<Node> top;
+    for (int i = 0; i < 12; ++i) big->childDirectories.push_back(patchNode("C" + std::to_string(i)));
     for (int i = 0; i < 6; ++i) top.push_back(patchNode("T" + std::to_string(i)));
     top.push_back(big);
     screen->setStructureData(top);
     screen->reloadDataInPatchPool();
     pool->setFixedHeight(24 * 8);
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    settle();
     auto* model = pool->poolModel();
     const QModelIndex group = model->indexOf(big.get());
     pool->expandItem(group);
@@ -414,10 +354,7 @@ TEST_F(PatchPoolOutlineViewTest, MenuChoicesCloseThePopoverEvenWhenTheScreenDoes
 {
     PatchPoolOutlineViewDelegate silent;
     pool->setRightClickPatchPoolDelegate(&silent);
-    auto* popover = new QWidget(nullptr, Qt::Popup);
-    popover->setAttribute(Qt::WA_DeleteOnClose);
-    popover->show();
-    pool->setMenuPopover(popover);
+    QWidget* popover = openPopover();
     pool->optionMenuForPatchPoolDidClickOnPropertyButtonAtItem(nullptr, a, nullptr);
     EXPECT_FALSE(popover->isVisible());
     EXPECT_FALSE(pool->optionMenuForPatchPoolCanCopyToDeviceMemory(nullptr));
@@ -426,26 +363,24 @@ TEST_F(PatchPoolOutlineViewTest, MenuChoicesCloseThePopoverEvenWhenTheScreenDoes
     click(1);
     pool->optionMenuForPatchPoolDidClickOnCreateGroupButtonAtItem(nullptr, nullptr, nullptr);
     EXPECT_EQ(*screen->structureData().front()->name, "New Patch Group 1");
-    EXPECT_EQ(pool->selectedRowList(), std::vector<int>{0});
+    EXPECT_EQ(pool->selectedRowList(), Rows{0});
 }
 
 TEST_F(PatchPoolOutlineViewTest, RowsAreTitledAndDressedByTheScreen)
 {
     auto* model = pool->poolModel();
     const QModelIndex backupRow = model->indexOf(backup.get());
-    EXPECT_EQ(model->index(0, 0, backupRow).data().toString(), QStringLiteral("1-1: P1"));
-    EXPECT_EQ(model->index(1, 0, backupRow).data().toString(), QStringLiteral("1-2: P2"));
+    EXPECT_EQ(model->index(0, 0, backupRow).data().toString() + model->index(1, 0, backupRow).data().toString(),
+              QStringLiteral("1-1: P11-2: P2"));
     EXPECT_EQ(model->indexOf(g.get()).data(Qt::SizeHintRole).toSize().height(), 26);
     EXPECT_EQ(model->indexOf(a.get()).data(Qt::SizeHintRole).toSize().height(), 24);
     const auto content = [&](const Node& node) {
         return model->indexOf(node.get()).data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
     };
-    EXPECT_TRUE(content(a).isSingleItem);
-    EXPECT_FALSE(content(c).isSingleItem);
-    EXPECT_FALSE(content(a).isEffectPoolCell);
+    EXPECT_EQ(std::tuple(content(a).isSingleItem, content(c).isSingleItem, content(a).isEffectPoolCell, content(g).iconImage.isNull()),
+              std::tuple(true, false, false, true));
     EXPECT_EQ(content(a).iconImage.size(), QSize(10, 5));
     EXPECT_EQ(content(a).iconImage.pixelColor(0, 0), QColor(247, 148, 30));
-    EXPECT_TRUE(content(g).iconImage.isNull());
     EXPECT_EQ(content(a).title.colour, QColor::fromRgbF(0.6F, 0.6F, 0.6F));
     // A warned patch gets the warning picture; an incompatible one a title of its own colour, which
     // still reads on the pool and on its selection bar.

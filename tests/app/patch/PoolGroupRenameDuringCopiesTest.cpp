@@ -3,14 +3,8 @@
 // with, in the order shown, for the save and the next start.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <memory>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "app/patch/CommonUtilsPatchCoordinator.h"
 #include "app/patch/PatchPoolEditor.h"
@@ -76,14 +70,54 @@ protected:
         until("patchPool");
         return {utils.get(), recorder.patchPool};
     }
+    // Patch files `names` dropped from a folder of their own; a copy "Ahead" from elsewhere may hold the
+    // pool's queue before them.
+    std::vector<std::string> dropped(const Strings& names)
+    {
+        fs::create_directories(root / "Dropped");
+        fs::create_directories(elsewhere);
+        EXPECT_TRUE(files.writeAtomically(ahead, library_files::patchFile("Ahead")));
+        held.holdInto = elsewhere;
+        std::vector<std::string> sources;
+        for (const auto& name : names) {
+            sources.push_back(root / ("Dropped/" + name + ".qptc"));
+            EXPECT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile(name)));
+        }
+        return sources;
+    }
+    // Another drop's copy holds the pool's queue.
+    bool holdTheQueue(bool* landed = nullptr)
+    {
+        utils->writeFilePatchesLater({{ahead, elsewhere}}, [landed](std::vector<CommonUtils::CopiedPatch>) {
+            if (landed) *landed = true;
+        });
+        return held.waitForTheFirst();
+    }
     HeldPoolCopies held;
+    const std::string elsewhere = root / "Elsewhere", ahead = root / "Ahead.qptc";
 };
+
+
 
 Strings names(const CommonUtils::Tree& nodes)
 {
     Strings out;
     for (const auto& node : nodes) out.push_back(node->name.value_or("?"));
     return out;
+}
+
+Strings numbered(int count)
+{
+    Strings out;
+    for (int i = 0; i < count; ++i) out.push_back("P" + std::to_string(i));
+    return out;
+}
+
+std::vector<std::shared_ptr<PatchItem>> read(PoolScreen& screen, const std::vector<std::string>& sources)
+{
+    std::vector<std::shared_ptr<PatchItem>> items;
+    for (const auto& source : sources) items.push_back(screen.coordinator.readFilePatchWithPath(source));
+    return items;
 }
 
 }  // namespace
@@ -112,31 +146,17 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         {"refused: a group of that name is still copied into", "", kGroupStillCopied, "", false, false},
     };
     constexpr int kPatches = 40;
-    const std::string dropped = root / "Dropped";
-    const std::string elsewhere = root / "Elsewhere";
-    fs::create_directories(dropped);
-    fs::create_directories(elsewhere);
-    Strings order;
-    std::vector<std::string> sources;
-    for (int i = 0; i < kPatches; ++i) {
-        order.push_back("P" + std::to_string(i));
-        sources.push_back(dropped + "/" + order.back() + ".qptc");
-        ASSERT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile(order.back())));
-    }
-    const std::string ahead = root / "Ahead.qptc";
-    ASSERT_TRUE(files.writeAtomically(ahead, library_files::patchFile("Ahead")));
-    held.holdInto = elsewhere;
-    held.countFrom = dropped;
+    const Strings order = numbered(kPatches);
+    const auto sources = dropped(order);
+    held.countFrom = root / "Dropped";
     for (const Case& each : cases) {
         SCOPED_TRACE(each.what);
         held.rearm();
         auto screen = std::make_unique<PoolScreen>(startAndLoad());
-        // Another drop's copy holds the pool's queue: the group's copies wait behind it.
+        // The group's copies wait behind another drop's.
         bool aheadLanded = false;
-        utils->writeFilePatchesLater({{ahead, elsewhere}}, [&](std::vector<CommonUtils::CopiedPatch>) { aheadLanded = true; });
-        ASSERT_TRUE(held.waitForTheFirst());
-        std::vector<std::shared_ptr<PatchItem>> items;
-        for (const auto& source : sources) items.push_back(screen->coordinator.readFilePatchWithPath(source));
+        ASSERT_TRUE(holdTheQueue(&aheadLanded));
+        const auto items = read(*screen, sources);
         const auto group = screen->editor.createNewGroupWithPatchItems(items, nullptr, false, [](PatchPoolEditor::Node) {});
         ASSERT_TRUE(group && group->name);
         const std::string oldName = *group->name;
@@ -160,9 +180,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         EXPECT_EQ(held.madeSoFar(), 0) << "the rename waited for the copies into its group";
         EXPECT_EQ(*group->name, renamed ? renamedTo : oldName);
         EXPECT_EQ(fs::exists(under("Temp/Local/" + oldName)), !renamed);
-        if (each.taken != kFree) {
-            EXPECT_EQ(screen->messages, (Strings{"Patch_FileExist"}));
-        }
+        EXPECT_EQ(screen->messages, each.taken == kFree ? Strings{} : Strings{"Patch_FileExist"});
         if (each.undo) {
             ASSERT_EQ(screen->records.size(), 2U);
             screen->handlers.undo(*screen->records.back());
@@ -171,8 +189,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
             EXPECT_FALSE(fs::exists(under("Temp/Local/" + renamedTo)));
         }
         EXPECT_FALSE(aheadLanded);
-        const std::string shown = *group->name;
-        const std::string folder = under("Temp/Local/" + shown);
+        const std::string shown = *group->name, folder = under("Temp/Local/" + shown);
         EXPECT_TRUE(fs::is_directory(folder));
 
         held.release();
@@ -195,9 +212,8 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         const auto found = std::find_if(next.begin(), next.end(), [&](const auto& node) { return node->name == shown; });
         ASSERT_NE(found, next.end()) << "the saved pool has no group " << shown;
         EXPECT_EQ(names((*found)->childDirectories), order);
-        if (shown != oldName) {
-            EXPECT_EQ(std::count_if(next.begin(), next.end(), [&](const auto& node) { return node->name == oldName; }), 0);
-        }
+        EXPECT_EQ(std::count_if(next.begin(), next.end(), [&](const auto& node) { return node->name == oldName; }),
+                  shown == oldName ? 1 : 0);
     }
 }
 
@@ -230,10 +246,7 @@ void expectTheTreeMatchesTheDisk(const CommonUtils::Tree& tree, const std::strin
 TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFindsTheFilesMoved)
 {
     enum After { kNothing, kUndo, kSave, kQuit, kQuitNotedThenCut, kCut, kFileGoneBeforeItsTurn };
-    struct Case {
-        const char* what;
-        After after;
-    };
+    struct Case { const char* what; After after; };
     const std::vector<Case> cases{
         {"left to land", kNothing},
         {"undone at once", kUndo},
@@ -245,21 +258,9 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         // pool, as one whose copy failed does.
         {"a file gone before its turn", kFileGoneBeforeItsTurn},
     };
-    const std::string elsewhere = root / "Elsewhere";
-    fs::create_directories(elsewhere);
-    const std::string ahead = root / "Ahead.qptc";
-    ASSERT_TRUE(files.writeAtomically(ahead, library_files::patchFile("Ahead")));
-    held.holdInto = elsewhere;
     constexpr int kPatches = 100;
-    const std::string dropped = root / "Dropped";
-    fs::create_directories(dropped);
-    std::vector<std::string> sources;
-    Strings order;
-    for (int i = 0; i < kPatches; ++i) {
-        order.push_back("P" + std::to_string(i));
-        sources.push_back(dropped + "/" + order.back() + ".qptc");
-        ASSERT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile(order.back())));
-    }
+    const Strings order = numbered(kPatches);
+    const auto sources = dropped(order);
     const std::string local = under("Temp/Local");
     for (const Case& each : cases) {
         SCOPED_TRACE(each.what);
@@ -267,14 +268,11 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         // Only the row that holds the queue behind another drop's copy holds it.
         if (each.after != kFileGoneBeforeItsTurn) held.release();
         auto screen = std::make_unique<PoolScreen>(startAndLoad());
-        std::vector<std::shared_ptr<PatchItem>> items;
-        for (const auto& source : sources) items.push_back(screen->coordinator.readFilePatchWithPath(source));
-        const auto from = screen->editor.createNewGroupWithPatchItems(items, nullptr, false);
+        const auto from = screen->editor.createNewGroupWithPatchItems(read(*screen, sources), nullptr, false);
         const auto to = screen->editor.createNewGroupWithPatchItems({}, nullptr, false);
         ASSERT_TRUE(from && to && from->name && to->name);
         ASSERT_EQ(from->childDirectories.size(), static_cast<std::size_t>(kPatches));
-        const std::string fromName = *from->name;
-        const std::string toName = *to->name;
+        const std::string fromName = *from->name, toName = *to->name;
         // Saved before the move: a run cut without a quit's note comes back as it was saved.
         std::atomic<bool> changed{true};
         ASSERT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
@@ -286,8 +284,7 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         const auto children = from->childDirectories;
 
         if (each.after == kFileGoneBeforeItsTurn) {
-            utils->writeFilePatchesLater({{ahead, elsewhere}}, [](std::vector<CommonUtils::CopiedPatch>) {});
-            ASSERT_TRUE(held.waitForTheFirst());
+            ASSERT_TRUE(holdTheQueue());
         }
         held.moves = held.lookUps = 0;
         held.countSteps = true;
@@ -383,10 +380,7 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
     // The first move's turn comes while the second is asked: what it does to the tree when its file is
     // gone or cannot move is what the second move starts from, and no patch shows twice or without a file.
     enum Fault { kNone, kFileGone, kFolderGone, kGroupRenamed };
-    struct Case {
-        const char* what;
-        Fault fault;
-    };
+    struct Case { const char* what; Fault fault; };
     const std::vector<Case> cases{
         {"the first move lands", kNone},
         {"the file is gone by the first move's turn", kFileGone},
@@ -394,26 +388,13 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
         // The rename lands the move first: the move took the group's folder by its name when asked.
         {"the group moved into renamed before the move's turn", kGroupRenamed},
     };
-    const std::string elsewhere = root / "Elsewhere";
-    fs::create_directories(elsewhere);
-    const std::string ahead = root / "Ahead.qptc";
-    ASSERT_TRUE(files.writeAtomically(ahead, library_files::patchFile("Ahead")));
-    held.holdInto = elsewhere;
-    const std::string dropped = root / "Dropped";
-    fs::create_directories(dropped);
-    std::vector<std::string> sources;
-    for (const char* name : {"A", "B"}) {
-        sources.push_back(dropped + "/" + name + ".qptc");
-        ASSERT_TRUE(files.writeAtomically(sources.back(), library_files::patchFile(name)));
-    }
+    const auto sources = dropped({"A", "B"});
     for (const Case& each : cases) {
         SCOPED_TRACE(each.what);
         held.rearm();
         auto screen = std::make_unique<PoolScreen>(startAndLoad());
-        std::vector<std::shared_ptr<PatchItem>> items;
-        for (const auto& source : sources) items.push_back(screen->coordinator.readFilePatchWithPath(source));
         held.release();
-        const auto from = screen->editor.createNewGroupWithPatchItems(items, nullptr, false);
+        const auto from = screen->editor.createNewGroupWithPatchItems(read(*screen, sources), nullptr, false);
         const auto to = screen->editor.createNewGroupWithPatchItems({}, nullptr, false);
         const auto third = screen->editor.createNewGroupWithPatchItems({}, nullptr, false);
         ASSERT_TRUE(from && to && third && to->name);
@@ -423,8 +404,7 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
         const std::string file = patch->patchItem()->path;
 
         held.rearm();
-        utils->writeFilePatchesLater({{ahead, elsewhere}}, [](std::vector<CommonUtils::CopiedPatch>) {});
-        ASSERT_TRUE(held.waitForTheFirst());
+        ASSERT_TRUE(holdTheQueue());
         ASSERT_EQ(screen->editor.changePositionWithItems({{from, patch}}, to, 1).size(), 1u);
         // The warnings the screen asks after every move, a unit connected, are judged once the move has
         // landed: the main thread does not wait for it, nor for what holds the queue ahead of it.
@@ -437,11 +417,8 @@ TEST_F(PoolGroupRename, ASecondMoveAskedBeforeTheFirstLandedTakesEachPatchFromWh
             EXPECT_FALSE(held.released || held.timedOut) << "the main thread waited for the move";
         }
         EXPECT_EQ(judged, 0);
-        if (each.fault == kFileGone) {
-            EXPECT_TRUE(fs::remove(utils->absolutePath(file)));
-        }
-        if (each.fault == kFolderGone) {
-            EXPECT_TRUE(fs::remove(under("Temp/Local/" + *to->name)));
+        if (each.fault != kNone && each.fault != kGroupRenamed) {
+            EXPECT_TRUE(fs::remove(each.fault == kFileGone ? utils->absolutePath(file) : under("Temp/Local/" + *to->name)));
         }
         held.release();
         if (each.fault == kGroupRenamed) {

@@ -1,28 +1,22 @@
 // The unit's own changes against the list's later steps: a merge that moved its patch to another file, a
 // drop or Restore All that replaced the patch and is undone, an undo under an open editor, and the undo
 // of a sheet's Save.
-
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "app/patch/CustomTableViewForPatch.h"
+#include "app/patch/CustomTextViewForPatchProperty.h"
 #include "app/patch/PatchListItemDelegate.h"
 #include "app/patch/PatchPropertyViewController.h"
-#include "app/patch/CustomTextViewForPatchProperty.h"
-#include "library/models/DirectoryObject.h"
 #include "library/undo/ChangeTextAction.h"
+#include "PatchCases.h"
 #include "support/app/PatchScreenRig.h"
 
 namespace {
+
+using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
+
+using namespace patch_cases;
 
 const std::string kDevice = "/root/Temp/Device/Patch/";
 
@@ -37,9 +31,7 @@ protected:
     }
     static std::shared_ptr<PatchItem> unitPatch(const std::string& name, const std::string& comment, const std::string& file)
     {
-        auto changed = patch(name, comment);
-        changed->path = kDevice + file;
-        return changed;
+        return item(name, comment, kDevice + file);
     }
     std::size_t count(const std::string& line) const { return static_cast<std::size_t>(std::count(log.begin(), log.end(), line)); }
     bool wroteNothing() const
@@ -51,9 +43,7 @@ protected:
     void showWindow()
     {
         screen->view()->resize(900, 700);
-        screen->view()->show();
-        screen->view()->activateWindow();
-        testing_app::processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+        activate(*screen->view());
     }
     // Opens row 2's cell in `column` (1 the name, 2 the comment) for editing; the editor or none.
     QWidget* openEditor(int column)
@@ -63,11 +53,6 @@ protected:
         table.edit(table.model()->index(2, column));
         return screen->patchListDelegate()->editor();
     }
-    static void escape(QWidget* editor)
-    {
-        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(editor, &key);
-    }
 };
 
 // The unit changes a patch while our write of it is on its way; the merge gives the list's patch the file of
@@ -75,16 +60,14 @@ protected:
 // names the file the unit still held, which the list's patch has left, and is that patch's all the same.
 TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
 {
-    struct Case {
+    // The names the user typed before the unit's first change and after its merge, those the unit's two
+    // changes give ("" keeps what it held), whether both wait out one quiet time, the list's name at the end.
+    const struct {
         const char* what;
-        std::string typed;       // the name the user gave the patch before the unit's first change; none
-        std::string typedAfter;  // the name the user gives the patch after the first merge; none
-        std::string first;       // the name the unit's first change gives; "" keeps it
-        std::string second;      // the name the unit's second change gives; "" keeps what it held
-        bool buffered;           // both changes wait out one quiet time
-        std::string name;        // the list's patch's at the end
-    };
-    const std::vector<Case> cases{
+        std::string typed, typedAfter, first, second;
+        bool buffered;
+        std::string name;
+    } cases[] = {
         {"the unit's texts", "", "", "", "", false, "P3"},
         {"a typed name", "Typed", "", "", "", false, "Typed"},
         // The unit's first name is no edit of the user's: the unit's later name goes over it.
@@ -95,7 +78,7 @@ TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
         // A name the user typed over the unit's first one stays the user's.
         {"the unit renames twice, typed between", "", "Mine", "B", "C", false, "Mine"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         loadWithFiles(10);
         const auto listed = screen->patchItems()[3];
@@ -121,8 +104,7 @@ TEST_F(UnitChangeAfterMerge, ASecondChangeWhileTheMergedPatchGoesBackIsKept)
                                 {dumped, true, written, std::string("C3")});
         EXPECT_EQ(screen->bufferedChangeCount(), c.buffered ? 2u : 1u) << "the second change was dropped";
         screen->updateBuffterDataToPatchList();
-        EXPECT_EQ(listed->patchName, c.name);
-        EXPECT_EQ(listed->patchComment, "Knob");
+        EXPECT_EQ(Texts(listed->patchName, listed->patchComment), Texts(c.name, "Knob"));
         EXPECT_EQ(listed->path, kDevice + "0_0_3 (2).qptc");
         EXPECT_EQ(count("writeItem 3"), 1u) << testing::PrintToString(log);
         EXPECT_EQ(names()[4], "P4");
@@ -140,26 +122,11 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
         std::string write;  // what the undo's write logs
     };
     const std::vector<Case> cases{
-        {"a drop",
-         [](auto& s) {
-             auto dropped = patch("Dropped", "D");
-             dropped->path = kDevice + "dropped.qptc";
-             s.replaceItemByDragging({dropped}, 3);
-         },
-         "writeGroup 3"},
+        {"a drop", [](auto& s) { s.replaceItemByDragging({item("Dropped", "D", kDevice + "dropped.qptc")}, 3); }, "writeGroup 3"},
         {"Restore All",
          [](auto& s) {
-             auto group = std::make_shared<DirectoryObject>();
-             group->name = "Backup";
-             group->isGroup = group->isBackUpAllGroup = true;
-             for (int i = 0; i < 10; ++i) {
-                 auto node = std::make_shared<DirectoryObject>();
-                 auto item = patch("B" + std::to_string(i));
-                 item->path = "/root/Temp/Local/Backup/B" + std::to_string(i) + ".qptc";
-                 node->name = item->patchName;
-                 node->object = item;
-                 group->childDirectories.push_back(node);
-             }
+             const Node group = groupNode("Backup", {}, true);
+             for (int i = 0; i < 10; ++i) group->childDirectories.push_back(patchNode("B" + std::to_string(i), "/root/Temp/Local/Backup"));
              s.restorePatchItemWithBackupAllGroup(group);
          },
          "writeGroup 0 1 2 3 4 5 6 7 8 9"},
@@ -185,8 +152,7 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
         log.clear();
         undo.doUndoAction();
         ASSERT_EQ(screen->patchItems()[3], replaced);
-        EXPECT_EQ(replaced->patchName, "P3");
-        EXPECT_EQ(replaced->patchComment, "Knob");
+        EXPECT_EQ(Texts(replaced->patchName, replaced->patchComment), Texts("P3", "Knob"));
         EXPECT_EQ(replaced->path, kDevice + "0_0_3 (1).qptc");
         EXPECT_EQ(count(c.write), 1u) << testing::PrintToString(log);
         ASSERT_FALSE(coordinator.writes.empty());
@@ -200,14 +166,13 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
 // nothing over it.
 TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
 {
-    struct Case {
+    const struct {
         const char* what;
-        int column;            // the editor's: 1 the name, 2 the comment
-        std::int64_t record;   // the undone edit's: 1 a name, 2 a comment
-        bool escape;           // else the list takes the keys
+        int column;                 // the editor's: 1 the name, 2 the comment
+        std::int64_t record;        // the undone edit's: 1 a name, 2 a comment
+        bool escape;                // else the list takes the keys
         std::string name, comment;  // of the patch after the undo
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {"the comment's editor, Escape", 2, 1, true, "P2", "Knob"},
         {"the comment's editor, left", 2, 1, false, "P2", "Knob"},
         {"the name's editor, Escape", 1, 2, true, "Unit", "C2"},
@@ -215,45 +180,35 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
     };
     showWindow();
     auto& table = *screen->patchManagerTableView();
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         undo.clearUndoStack();
         loadWithFiles(10);
         const auto edited = screen->patchItems()[2];
-        std::shared_ptr<ChangeTextAction> record;
-        std::shared_ptr<PatchItem> unit;
-        if (c.record == 1) {
-            edited->patchName = "Mine";
-            record = std::make_shared<ChangeTextAction>(edited, "P2", "Mine", 1);
-            unit = unitPatch("Mine", "Knob", "0_0_2 (1).qptc");
-            screen->updatePatchItem(unit, label(2, 5), {edited->path, false, std::string("Mine"), std::string("C2")});
-        } else {
-            edited->patchComment = "Warm";
-            record = std::make_shared<ChangeTextAction>(edited, "C2", "Warm", 2);
-            unit = unitPatch("Unit", "Warm", "0_0_2 (1).qptc");
-            screen->updatePatchItem(unit, label(2, 5), {edited->path, false, std::string("P2"), std::string("Warm")});
-        }
-        undo.addActionStack(record);
+        const bool name = c.record == 1;
+        std::string& text = name ? edited->patchName : edited->patchComment;
+        const std::string old = std::exchange(text, name ? "Mine" : "Warm");
+        undo.addActionStack(std::make_shared<ChangeTextAction>(edited, old, text, c.record));
+        screen->updatePatchItem(unitPatch(name ? "Mine" : "Unit", name ? "Knob" : "Warm", "0_0_2 (1).qptc"), label(2, 5),
+                                {edited->path, false, edited->patchName, edited->patchComment});
         table.setUpCurrentSelectionWithIndexSet({2}, false);
         ASSERT_NE(openEditor(c.column), nullptr);
 
         log.clear();
         undo.doUndoAction();
-        ASSERT_EQ(edited->patchName, c.name);
-        ASSERT_EQ(edited->patchComment, c.comment);
+        ASSERT_EQ(Texts(edited->patchName, edited->patchComment), Texts(c.name, c.comment));
         QWidget* editor = screen->patchListDelegate()->editor();
         ASSERT_NE(editor, nullptr) << "the edit did not go on through the undo";
         editor->setFocus();
         testing_app::processEventsUntil([&] { return editor->hasFocus(); });
         log.clear();
         if (c.escape) {
-            escape(editor);
+            press(editor, Qt::Key_Escape);
         } else {
             table.setFocus();
         }
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
-        EXPECT_EQ(edited->patchName, c.name);
-        EXPECT_EQ(edited->patchComment, c.comment);
+        EXPECT_EQ(Texts(edited->patchName, edited->patchComment), Texts(c.name, c.comment));
         EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);
     }
 }
@@ -262,19 +217,18 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
 // changed and leaves the unit's.
 TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
 {
-    struct Case {
+    const struct {
         const char* what;
-        std::string name, comment;                // typed in the sheet; empty leaves the field
-        std::string unitName, unitComment;        // the unit's change applied after the Save
-        std::string undoneName, undoneComment;    // the patch after the undo
-        std::string restored;                     // what the undo's restore puts back
-    };
-    const std::vector<Case> cases{
+        std::string name, comment;              // typed in the sheet; empty leaves the field
+        std::string unitName, unitComment;      // the unit's change applied after the Save
+        std::string undoneName, undoneComment;  // the patch after the undo
+        std::string restored;                   // what the undo's restore puts back
+    } cases[] = {
         {"the name", "Lead", "", "Lead", "Knob", "P4", "Knob", "restore name 0 comment -"},
         {"the comment", "", "Warm", "Unit", "Warm", "Unit", "C4", "restore name - comment 0"},
         {"both", "Lead", "Warm", "Lead", "Warm", "P4", "C4", "restore name 0 comment 0"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         undo.clearUndoStack();
         loadWithFiles(10);
@@ -289,17 +243,14 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
         ASSERT_EQ(undo.actionStack().size(), 1u);
 
         // The unit's change of the saved patch, applied after a quiet time.
-        const std::string saved = patch4->path;
         screen->updatePatchItem(unitPatch(c.unitName, c.unitComment, "0_1_4 (1).qptc"), label(4, 5),
-                                {saved, false, patch4->patchName, patch4->patchComment});
+                                {patch4->path, false, patch4->patchName, patch4->patchComment});
         screen->updateBuffterDataToPatchList();
-        ASSERT_EQ(patch4->patchName, c.unitName);
-        ASSERT_EQ(patch4->patchComment, c.unitComment);
+        ASSERT_EQ(Texts(patch4->patchName, patch4->patchComment), Texts(c.unitName, c.unitComment));
 
         log.clear();
         undo.doUndoAction();
-        EXPECT_EQ(patch4->patchName, c.undoneName);
-        EXPECT_EQ(patch4->patchComment, c.undoneComment);
+        EXPECT_EQ(Texts(patch4->patchName, patch4->patchComment), Texts(c.undoneName, c.undoneComment));
         EXPECT_EQ(count(c.restored), 1u) << testing::PrintToString(log);
         EXPECT_EQ(count("writeItem 4"), 1u) << testing::PrintToString(log);
     }
@@ -310,9 +261,8 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfASheetsSavePutsBackOnlyTheTextsItChanged)
 // nothing over it.
 TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
 {
-    const int columns[] = {1, 2};  // the name's editor, the comment's
     showWindow();
-    for (const int column : columns) {
+    for (const int column : {1, 2}) {  // the name's editor, the comment's
         SCOPED_TRACE(column);
         loadWithFiles(10);
         appDelegate.setDeviceConnected(true);
@@ -327,10 +277,9 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
                                 {edited->path, false, std::string("P2"), std::string("C2")});
         log.clear();
         screen->backUpButtonClick();
-        if (QWidget* open = screen->patchListDelegate()->editor()) escape(open);
+        if (QWidget* open = screen->patchListDelegate()->editor()) press(open, Qt::Key_Escape);
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
-        EXPECT_EQ(edited->patchName, "Unit");
-        EXPECT_EQ(edited->patchComment, "Set");
+        EXPECT_EQ(Texts(edited->patchName, edited->patchComment), Texts("Unit", "Set"));
         EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);
     }
 }
