@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -14,6 +12,7 @@
 #include "app/controls/TableRowChecks.h"
 #include "app/controls/TableRowViewProvider.h"
 #include "app/views/CustomTableRowView.h"
+#include "support/app/Events.h"
 #include "support/app/TestApplication.h"
 
 namespace {
@@ -49,14 +48,8 @@ TEST_F(RowsAndPopover, EmptyRowsAreOutsideTheTableWithoutARowViewOrMarkedEmpty)
     table.add(0, false);
     table.add(1, true);
     table.add(2, false);
-    struct Case {
-        int row;
-        bool empty;
-    };
-    for (const Case& c : {Case{-1, true}, Case{0, false}, Case{1, true}, Case{2, false}, Case{3, true}, Case{4, true},
-                          Case{1000, true}}) {
-        EXPECT_EQ(TableRowChecks::checkEmptyRow(c.row, &table), c.empty) << c.row;
-    }
+    for (const auto& [row, empty] : {std::pair{-1, true}, {0, false}, {1, true}, {2, false}, {3, true}, {4, true}, {1000, true}})
+        EXPECT_EQ(TableRowChecks::checkEmptyRow(row, &table), empty) << row;
 
     // The item delegate's answer comes first, even when it has no row view.
     ProvidingDelegate delegate;
@@ -105,10 +98,7 @@ TEST_F(RowsAndPopover, SharedPopoverClosesOnAPressOutsideAndSwapsItsContent)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
 
-    const QPointF outside(-10, -10);
-    QMouseEvent pressOutside(QEvent::MouseButtonPress, outside, popover->mapToGlobal(outside), Qt::LeftButton,
-                             Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(popover, &pressOutside);
+    testing_app::mouse(popover, QEvent::MouseButtonPress, {-10, -10});
     EXPECT_FALSE(popover->isShown());
 
     delete popover;
@@ -127,8 +117,7 @@ TEST_F(RowsAndPopover, TheKeyboardGoesBackToTheViewTheMenuCameFrom)
     view->setFocusPolicy(Qt::StrongFocus);
     window.show();
     window.activateWindow();
-    for (int turn = 0; turn < 50 && !window.isActiveWindow(); ++turn) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(window.isActiveWindow());
+    ASSERT_TRUE(testing_app::processEventsUntil([&] { return window.isActiveWindow(); }));
     auto* popover = new AutoClosePopover(view);
     const auto openMenu = [&] {
         if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
