@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,21 +14,24 @@
 #include "app/effect/QueueEffectDialogs.h"
 #include "app/main/QueueMainDialogs.h"
 #include "app/shell/AppDelegate.h"
+#include "support/app/Events.h"
 #include "support/app/TestApplication.h"
 
 using namespace effect_test;
 
 namespace {
 
-void pressReturn(QWidget* target)
-{
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QCoreApplication::sendEvent(target, &press);
-}
+void pressReturn(QWidget* target) { testing_app::key(target, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r")); }
 
 class EffectSheetsTest : public ::testing::Test {
 protected:
     void SetUp() override { testing_app::application(); }
+    // The sheet's view of type `View` that shows now.
+    template <typename View>
+    View* shown() const
+    {
+        return queue.showingSheet() ? queue.showingSheet()->findChild<View*>() : nullptr;
+    }
     AppDelegate appDelegate;
     ShowingDialogQueue queue{appDelegate};
 };
@@ -44,13 +46,11 @@ TEST_F(EffectSheetsTest, PropertySheetTextsAndReturn)
     item->effectNote = "Warm repeats.";
     item->effectUsedTimes = 3;
     EffectPropertyViewController sheet(item);
-    EXPECT_EQ(sheet.effectNameLabel()->text(), QStringLiteral("Effect name:"));
-    EXPECT_EQ(sheet.effectCategoryLabel()->text(), QStringLiteral("Category:"));
-    EXPECT_EQ(sheet.effectVersionLabel()->text(), QStringLiteral("Version: "));
-    EXPECT_EQ(sheet.effectNameTextLabel()->text(), QStringLiteral("Echo"));
-    EXPECT_EQ(sheet.effectCategoryTextLabel()->text(), QStringLiteral("DELAY"));
-    EXPECT_EQ(sheet.effectVersionTextLabel()->text(), QStringLiteral("1.10"));
-    EXPECT_EQ(sheet.effectUsedTimesLabel()->text(), QStringLiteral("Used by 3 patch(es) on the device"));
+    const std::pair<QLabel*, const char*> texts[] = {
+        {sheet.effectNameLabel(), "Effect name:"}, {sheet.effectCategoryLabel(), "Category:"}, {sheet.effectVersionLabel(), "Version: "},
+        {sheet.effectNameTextLabel(), "Echo"},     {sheet.effectCategoryTextLabel(), "DELAY"}, {sheet.effectVersionTextLabel(), "1.10"},
+        {sheet.effectUsedTimesLabel(), "Used by 3 patch(es) on the device"}};
+    for (const auto& [label, text] : texts) EXPECT_EQ(label->text(), QString::fromUtf8(text));
     EXPECT_EQ(sheet.effectCommentTextView()->toPlainText(), QStringLiteral("Warm repeats."));
     EXPECT_TRUE(sheet.effectCommentTextView()->isReadOnly());
 
@@ -70,11 +70,11 @@ TEST_F(EffectSheetsTest, PropertySheetTextsAndReturn)
     dialogs.showEffectProperty(item, true);
     EXPECT_EQ(queue.waitingActionCount(), 1u);
     queue.informationView()->okButton()->click();
-    auto* shown = queue.showingSheet() ? queue.showingSheet()->findChild<EffectPropertyViewController*>() : nullptr;
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->effectItem(), item);
+    auto* property = shown<EffectPropertyViewController>();
+    ASSERT_NE(property, nullptr);
+    EXPECT_EQ(property->effectItem(), item);
     EXPECT_TRUE(appDelegate.isShowingDialog());
-    pressReturn(shown);
+    pressReturn(property);
     EXPECT_EQ(queue.showingSheet(), nullptr);
     EXPECT_FALSE(appDelegate.isShowingDialog());
 }
@@ -131,20 +131,19 @@ TEST_F(EffectSheetsTest, HostShowsASecondNoticeWithItsOwnEntries)
     auto wah = effect("Wah", 6);
     wah->effectVersion = "2.00";
     host.showEffectUpdateSheet({{echo, "1.00"}});
-    auto* shown = queue.showingSheet() ? queue.showingSheet()->findChild<EffectUpdateView*>() : nullptr;
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->tableView()->rowCount(), 1);
+    auto* notice = shown<EffectUpdateView>();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->tableView()->rowCount(), 1);
     EXPECT_TRUE(appDelegate.isShowingDialog());
-    shown->okButton()->click();
+    notice->okButton()->click();
     EXPECT_EQ(queue.showingSheet(), nullptr);
     EXPECT_FALSE(appDelegate.isShowingDialog());
-
     host.showEffectUpdateSheet({{echo, "1.00"}, {wah, "1.00"}});
-    shown = queue.showingSheet() ? queue.showingSheet()->findChild<EffectUpdateView*>() : nullptr;
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->tableView()->rowCount(), 2);
-    EXPECT_EQ(shown->descriptionLabel()->text(), QStringLiteral("2 effect(s) were updated."));
-    pressReturn(shown);
+    notice = shown<EffectUpdateView>();
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->tableView()->rowCount(), 2);
+    EXPECT_EQ(notice->descriptionLabel()->text(), QStringLiteral("2 effect(s) were updated."));
+    pressReturn(notice);
     EXPECT_EQ(queue.showingSheet(), nullptr);
     EXPECT_LE(made, 2);
     // Without a sheet to make, nothing shows and the queue goes on.

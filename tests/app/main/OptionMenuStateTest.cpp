@@ -1,16 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <optional>
-#include <utility>
-#include <vector>
-
-#include <csignal>
-
-#include <sys/resource.h>
 
 #include "app/main/OptionMenuState.h"
 #include "platform/plist/PropertyList.h"
@@ -18,15 +14,32 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+using Options = std::pair<bool, bool>;
+
+std::string text(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class OptionMenuStateTest : public ::testing::Test {
 public:
-    std::filesystem::path path() const { return std::filesystem::path(folder.path()) / "OptionMenuState.plist"; }
-    void store(const platform::PlistDictionary& options)
+    fs::path path() const { return fs::path(folder.path()) / "OptionMenuState.plist"; }
+    static void store(const fs::path& file, const platform::PlistValue& options)
     {
-        ASSERT_TRUE(platform::PropertyList::writeFile(path(), platform::PlistValue(options), platform::PlistFormat::Xml));
+        ASSERT_TRUE(platform::PropertyList::writeFile(file, options, platform::PlistFormat::Xml));
+    }
+    void store(const platform::PlistDictionary& options) { store(path(), platform::PlistValue(options)); }
+    // The device option the file at `file` holds.
+    static std::optional<bool> deviceOption(const fs::path& file)
+    {
+        const auto written = platform::PropertyList::readFile(file);
+        if (!written || !written->dictionary()) return std::nullopt;
+        return written->get(OptionMenuState::kDeviceUpdatingKey).asBool();
     }
     // The stored pair, or nothing when the file does not read as a dictionary.
-    std::optional<std::pair<bool, bool>> stored() const
+    std::optional<Options> stored() const
     {
         platform::PlistFormat format{};
         const auto value = platform::PropertyList::readFile(path(), nullptr, &format);
@@ -40,36 +53,22 @@ public:
 
 TEST_F(OptionMenuStateTest, ReadsStoredValuesAndRepairsWhatIsMissingOrDamaged)
 {
-    using Setup = std::function<void(OptionMenuStateTest&)>;
-    struct Case {
-        const char* name;
-        Setup setup;
-        bool application, device;
-        std::optional<std::pair<bool, bool>> fileAfter;
+    const std::tuple<const char*, std::function<void()>, Options, std::optional<Options>> cases[] = {
+        {"missing", [] {}, {true, true}, Options{true, true}},
+        {"damaged", [&] { std::ofstream(path()) << "<plist><dict><key>"; }, {true, true}, Options{true, true}},
+        {"not a dictionary", [&] { store(path(), platform::PlistValue(platform::PlistArray{})); }, {true, true}, Options{true, true}},
+        {"device only", [&] { store({{OptionMenuState::kDeviceUpdatingKey, true}}); }, {false, true}, Options{false, true}},
+        {"numbers", [&] { store({{OptionMenuState::kApplicationUpdatingKey, 1}, {OptionMenuState::kDeviceUpdatingKey, 0}}); },
+         {true, false}, std::nullopt},
     };
-    const Case cases[] = {
-        {"missing", [](auto&) {}, true, true, std::pair{true, true}},
-        {"damaged", [](auto& t) { std::ofstream(t.path()) << "<plist><dict><key>"; }, true, true, std::pair{true, true}},
-        {"not a dictionary", [](auto& t) {
-             ASSERT_TRUE(platform::PropertyList::writeFile(t.path(), platform::PlistValue(platform::PlistArray{}),
-                                                           platform::PlistFormat::Xml));
-         }, true, true, std::pair{true, true}},
-        {"device only", [](auto& t) { t.store({{OptionMenuState::kDeviceUpdatingKey, true}}); }, false, true,
-         std::pair{false, true}},
-        {"numbers", [](auto& t) {
-             t.store({{OptionMenuState::kApplicationUpdatingKey, 1}, {OptionMenuState::kDeviceUpdatingKey, 0}});
-         }, true, false, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        std::filesystem::remove(path());
-        c.setup(*this);
+    for (const auto& [name, setup, read, fileAfter] : cases) {
+        SCOPED_TRACE(name);
+        fs::remove(path());
+        setup();
         OptionMenuState options(path());
         options.read();
-        EXPECT_EQ(options.applicationUpdating(), c.application) << c.name;
-        EXPECT_EQ(options.deviceUpdating(), c.device) << c.name;
-        if (c.fileAfter) {
-            EXPECT_EQ(stored(), c.fileAfter) << c.name;
-        }
+        EXPECT_EQ(Options(options.applicationUpdating(), options.deviceUpdating()), read);
+        if (fileAfter) { EXPECT_EQ(stored(), fileAfter); }
     }
 }
 
@@ -77,55 +76,45 @@ TEST_F(OptionMenuStateTest, ReadsStoredValuesAndRepairsWhatIsMissingOrDamaged)
 // cannot be read now is no damaged content and stays.
 TEST_F(OptionMenuStateTest, ALinkIsReadAndWrittenThroughAndAnUnreadableFileIsLeftAlone)
 {
-    const auto target = std::filesystem::path(folder.path()) / "elsewhere.plist";
-    ASSERT_TRUE(platform::PropertyList::writeFile(
-        target, platform::PlistValue(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, false},
-                                                               {OptionMenuState::kDeviceUpdatingKey, true}}),
-        platform::PlistFormat::Xml));
-    std::filesystem::create_symlink(target.filename(), path());
+    const auto target = fs::path(folder.path()) / "elsewhere.plist";
+    store(target, platform::PlistValue(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, false},
+                                                                 {OptionMenuState::kDeviceUpdatingKey, true}}));
+    fs::create_symlink(target.filename(), path());
     OptionMenuState options(path());
     options.read();
-    EXPECT_FALSE(options.applicationUpdating());
-    EXPECT_TRUE(options.deviceUpdating());
-    EXPECT_TRUE(std::filesystem::is_symlink(path()));
+    EXPECT_EQ(Options(options.applicationUpdating(), options.deviceUpdating()), Options(false, true));
+    EXPECT_TRUE(fs::is_symlink(path()));
     options.toggleDeviceUpdating();
-    EXPECT_TRUE(std::filesystem::is_symlink(path()));
-    const auto written = platform::PropertyList::readFile(target);
-    ASSERT_TRUE(written && written->dictionary());
-    EXPECT_EQ(written->get(OptionMenuState::kDeviceUpdatingKey).asBool(), false);
-    EXPECT_EQ(written->get(OptionMenuState::kApplicationUpdatingKey).asBool(), false);
+    EXPECT_TRUE(fs::is_symlink(path()));
+    EXPECT_EQ(deviceOption(target), false);
+    EXPECT_EQ(platform::PropertyList::readFile(target)->get(OptionMenuState::kApplicationUpdatingKey).asBool(), false);
 
-    std::filesystem::remove(path());
-    std::filesystem::create_directory(path());
+    fs::remove(path());
+    fs::create_directory(path());
     OptionMenuState unreadable(path());
     unreadable.read();
     EXPECT_TRUE(unreadable.applicationUpdating() && unreadable.deviceUpdating());
-    EXPECT_TRUE(std::filesystem::is_directory(path()));
+    EXPECT_TRUE(fs::is_directory(path()));
 }
 
 // A link to a file that is no option file (the user's own, outside the data folder) or to nothing is never
 // written through: a plain option file takes the link's place, and the file it pointed at stays as it was.
 TEST_F(OptionMenuStateTest, ALinkToAnythingButAnOptionFileIsReplacedNeverWrittenThrough)
 {
-    const auto outside = std::filesystem::path(folder.path()) / "notes.txt";
+    const auto outside = fs::path(folder.path()) / "notes.txt";
     for (const bool missing : {false, true}) {
         SCOPED_TRACE(missing ? "a link to nothing" : "a link to the user's own file");
-        std::filesystem::remove(path());
-        std::filesystem::remove(outside);
+        fs::remove(path());
+        fs::remove(outside);
         if (!missing) std::ofstream(outside) << "the user's own notes\n";
-        std::filesystem::create_symlink(outside, path());
+        fs::create_symlink(outside, path());
         OptionMenuState options(path());
         options.read();
         options.toggleDeviceUpdating();
-        EXPECT_FALSE(std::filesystem::is_symlink(path()));
-        const auto written = platform::PropertyList::readFile(path());
-        ASSERT_TRUE(written && written->dictionary());
-        EXPECT_EQ(written->get(OptionMenuState::kDeviceUpdatingKey).asBool(), false);
-        EXPECT_EQ(std::filesystem::exists(outside), !missing);
-        if (!missing) {
-            std::ifstream in(outside);
-            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's own notes\n");
-        }
+        EXPECT_FALSE(fs::is_symlink(path()));
+        EXPECT_EQ(deviceOption(path()), false);
+        EXPECT_EQ(fs::exists(outside), !missing);
+        EXPECT_EQ(text(outside), missing ? "" : "the user's own notes\n");
     }
 }
 
@@ -134,21 +123,12 @@ TEST_F(OptionMenuStateTest, ALinkToAnythingButAnOptionFileIsReplacedNeverWritten
 // place. A write handed to the queue before the link moved is judged when it runs.
 TEST_F(OptionMenuStateTest, OnlyTheFileTheReadFoundIsWrittenThroughTheLink)
 {
-    namespace fs = std::filesystem;
     const fs::path found = fs::path(folder.path()) / "found.plist";
     const fs::path other = fs::path(folder.path()) / "other.plist";
     const fs::path notes = fs::path(folder.path()) / "notes.txt";
-    const auto text = [](const fs::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    struct Case {
-        const char* name;
-        std::function<void()> change;  // between the read and the write
-        bool queued;                   // the write was handed over before the change
-        bool throughLink;              // written into the found file, the link kept
-    };
-    const Case cases[] = {
+    // The change between the read and the write; whether the write was handed over before it; whether it is
+    // written into the found file, the link kept.
+    const std::tuple<const char*, std::function<void()>, bool, bool> cases[] = {
         {"unchanged", [] {}, false, true},
         {"pointed at the user's notes", [&] { fs::remove(path()); fs::create_symlink(notes, path()); }, false, false},
         {"pointed at another option file", [&] { fs::remove(path()); fs::create_symlink(other, path()); }, false, false},
@@ -158,13 +138,13 @@ TEST_F(OptionMenuStateTest, OnlyTheFileTheReadFoundIsWrittenThroughTheLink)
          false, false},
         {"the link removed", [&] { fs::remove(path()); }, false, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, change, queued, throughLink] : cases) {
+        SCOPED_TRACE(name);
         for (const auto& file : {path(), found, other, notes}) fs::remove(file);
-        const platform::PlistDictionary stored{{OptionMenuState::kApplicationUpdatingKey, true},
-                                               {OptionMenuState::kDeviceUpdatingKey, true}};
-        ASSERT_TRUE(platform::PropertyList::writeFile(found, platform::PlistValue(stored), platform::PlistFormat::Xml));
-        ASSERT_TRUE(platform::PropertyList::writeFile(other, platform::PlistValue(stored), platform::PlistFormat::Xml));
+        const platform::PlistValue stored(platform::PlistDictionary{{OptionMenuState::kApplicationUpdatingKey, true},
+                                                                    {OptionMenuState::kDeviceUpdatingKey, true}});
+        store(found, stored);
+        store(other, stored);
         std::ofstream(notes) << "the user's own notes\n";
         const std::string otherBefore = text(other);
         fs::create_symlink(found, path());
@@ -172,16 +152,14 @@ TEST_F(OptionMenuStateTest, OnlyTheFileTheReadFoundIsWrittenThroughTheLink)
         OptionMenuState options(path(), [&](std::function<void()> write) { pending.push_back(std::move(write)); });
         options.read();
         ASSERT_TRUE(pending.empty());
-        if (c.queued) options.toggleDeviceUpdating();
-        c.change();
-        if (!c.queued) options.toggleDeviceUpdating();
+        if (queued) options.toggleDeviceUpdating();
+        change();
+        if (!queued) options.toggleDeviceUpdating();
         for (auto& write : pending) write();
         EXPECT_EQ(text(notes), "the user's own notes\n");
         EXPECT_EQ(text(other), otherBefore);
-        EXPECT_EQ(fs::is_symlink(path()), c.throughLink);
-        const auto written = platform::PropertyList::readFile(c.throughLink ? found : path());
-        ASSERT_TRUE(written && written->dictionary());
-        EXPECT_EQ(written->get(OptionMenuState::kDeviceUpdatingKey).asBool(), false);
+        EXPECT_EQ(fs::is_symlink(path()), throughLink);
+        EXPECT_EQ(deviceOption(throughLink ? found : path()), false);
     }
 }
 
@@ -190,12 +168,12 @@ TEST_F(OptionMenuStateTest, ToggleWritesBothOptionsAndTwiceRestoresTheFile)
     OptionMenuState options(path());
     options.read();
     options.toggleApplicationUpdating();
-    EXPECT_EQ(stored(), (std::pair{false, true}));
+    EXPECT_EQ(stored(), (Options{false, true}));
     options.toggleDeviceUpdating();
-    EXPECT_EQ(stored(), (std::pair{false, false}));
+    EXPECT_EQ(stored(), (Options{false, false}));
     options.toggleApplicationUpdating();
     options.toggleDeviceUpdating();
-    EXPECT_EQ(stored(), (std::pair{true, true}));
+    EXPECT_EQ(stored(), (Options{true, true}));
     EXPECT_TRUE(options.applicationUpdating() && options.deviceUpdating());
 }
 
@@ -208,9 +186,9 @@ TEST_F(OptionMenuStateTest, HandedOverWritesCarryTheirOwnMomentsValuesInOrder)
     options.read();
     options.toggleApplicationUpdating();
     options.toggleDeviceUpdating();
-    EXPECT_FALSE(std::filesystem::exists(path()));
+    EXPECT_FALSE(fs::exists(path()));
     ASSERT_EQ(pending.size(), 3u);
-    const std::pair<bool, bool> expected[] = {{true, true}, {false, true}, {false, false}};
+    const Options expected[] = {{true, true}, {false, true}, {false, false}};
     for (std::size_t i = 0; i < pending.size(); ++i) {
         pending[i]();
         EXPECT_EQ(stored(), expected[i]) << i;
@@ -232,7 +210,7 @@ TEST_F(OptionMenuStateTest, AFailedWriteKeepsTheOldFileAndTheNewValueForThisRun)
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(options.deviceUpdating());
-    EXPECT_EQ(stored(), (std::pair{true, true}));
+    EXPECT_EQ(stored(), (Options{true, true}));
 }
 
 }  // namespace

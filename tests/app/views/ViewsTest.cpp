@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include "app/views/ApplicationVersionView.h"
@@ -52,90 +49,69 @@ TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
 
 TEST_F(Views, MemoryBarFractionStaysInsideTheBar)
 {
-    struct Case {
-        double value, minimum, maximum, fraction;
-    };
-    for (const Case& c : {Case{50, 0, 100, 0.5}, Case{0, 0, 100, 0}, Case{100, 0, 100, 1}, Case{150, 0, 100, 1},
-                          Case{-20, 0, 100, 0}, Case{30, 20, 40, 0.5}, Case{5, 10, 10, 0}, Case{5, 10, 0, 0}}) {
-        EXPECT_DOUBLE_EQ(MemoryLevelIndicator::fraction(c.value, c.minimum, c.maximum), c.fraction)
-            << c.value << " in " << c.minimum << ".." << c.maximum;
-    }
+    const std::tuple<double, double, double, double> cases[] = {{50, 0, 100, 0.5}, {0, 0, 100, 0},   {100, 0, 100, 1},
+                                                                {150, 0, 100, 1},  {-20, 0, 100, 0}, {30, 20, 40, 0.5},
+                                                                {5, 10, 10, 0},    {5, 10, 0, 0}};
+    for (const auto& [value, minimum, maximum, fraction] : cases)
+        EXPECT_DOUBLE_EQ(MemoryLevelIndicator::fraction(value, minimum, maximum), fraction) << value << " in " << minimum << ".." << maximum;
     const QRectF frame(10, 4, 200, 30);
     EXPECT_EQ(MemoryLevelIndicator::barRect(frame), QRectF(10, 4, 200, 7));
     EXPECT_EQ(MemoryLevelIndicator::fillRect(frame, 0.25), QRectF(10, 4, 50, 7));
-
     MemoryLevelIndicator bar;
     bar.resize(200, 7);
-    bar.setValue(250);
-    const QImage drawn = bar.grab().toImage();
-    EXPECT_EQ(drawn.pixelColor(199, 3).rgb(), MemoryLevelIndicator::fillColor().rgb());
-    bar.setValue(50);
-    const QImage half = bar.grab().toImage();
-    EXPECT_EQ(half.pixelColor(99, 3).rgb(), MemoryLevelIndicator::fillColor().rgb());
-    EXPECT_EQ(half.pixelColor(101, 3).rgb(), MemoryLevelIndicator::trackColor().rgb());
+    const auto drawn = [&bar](double value, int x) { return bar.setValue(value), bar.grab().toImage().pixelColor(x, 3).rgb(); };
+    EXPECT_EQ(drawn(250, 199), MemoryLevelIndicator::fillColor().rgb());
+    EXPECT_EQ(drawn(50, 99), MemoryLevelIndicator::fillColor().rgb());
+    EXPECT_EQ(drawn(50, 101), MemoryLevelIndicator::trackColor().rgb());
 }
 
-TEST_F(Views, RowParityDecidesTheStripAndTheCapFollowsTheWidth)
+// A row's strip by parity, its cap by the width; the selection frame in the row kind's colour, sparing the
+// cap. Rows keep their stretched pieces: whatever sizes come and go (a resize, the other list, more sizes
+// than are kept), each row must look exactly as its pictures stretched to it.
+TEST_F(Views, RowsLookAsTheirPicturesStretchedAtEverySizeAndTheirSelectionInTheirKindsColour)
 {
-    CustomTableRowView row;
-    EXPECT_EQ(row.leftImageName(), "row_light_color_left");
-    row.setRow(1);
-    row.setIsEffectRow(true);
-    EXPECT_EQ(row.rightImageName(), "row_dark_color_right");
-    row.clearView();
-    EXPECT_FALSE(row.isEffectRow());
-    row.setRow(4);
-    EXPECT_EQ(row.leftImageName(), "row_light_color_left");
+    CustomTableRowView parity;
+    EXPECT_EQ(parity.leftImageName(), "row_light_color_left");
+    parity.setRow(1);
+    parity.setIsEffectRow(true);
+    EXPECT_EQ(parity.rightImageName(), "row_dark_color_right");
+    parity.clearView();
+    EXPECT_FALSE(parity.isEffectRow());
+    parity.setRow(4);
+    EXPECT_EQ(parity.leftImageName(), "row_light_color_left");
     EXPECT_EQ(CustomTableRowView::rightPieceFrame(QRect(0, 0, 300, 24)), QRect(295, 0, 5, 24));
     EXPECT_EQ(CustomTableRowView::leftPieceFrame(QRect(0, 0, 300, 24)), QRect(0, 0, 295, 24));
-}
 
-// Rows keep their stretched pieces: whatever sizes come and go (a resize, the other list, more sizes than are
-// kept), each row must look exactly as its pictures stretched to it.
-TEST_F(Views, RowsLookAsTheirPicturesStretchedAtEverySizeTheyComeIn)
-{
-    const auto paint = [](const QSize& size, bool dark, bool keptPieces) {
-        QImage image(size, QImage::Format_RGB32);
+    const auto paint = [](QSize size, bool dark, bool effectRow, bool selected, bool byHand = false) {
+        QImage image(size, QImage::Format_ARGB32);
         image.fill(Qt::black);
         CustomTableRowView row;
         row.setRow(dark ? 1 : 0);
+        row.setIsEffectRow(effectRow);
         QPainter painter(&image);
-        if (keptPieces) {
-            row.drawRect(painter, image.rect(), false);
-        } else {
-            painter.drawImage(CustomTableRowView::leftPieceFrame(image.rect()), NamedImages::image(row.leftImageName()));
-            painter.drawImage(CustomTableRowView::rightPieceFrame(image.rect()), NamedImages::image(row.rightImageName()));
+        if (!byHand) {
+            row.drawRect(painter, image.rect(), selected);
+            return image;
         }
+        painter.drawImage(CustomTableRowView::leftPieceFrame(image.rect()), NamedImages::image(row.leftImageName()));
+        painter.drawImage(CustomTableRowView::rightPieceFrame(image.rect()), NamedImages::image(row.rightImageName()));
         return image;
     };
     QList<QSize> sizes{{300, 24}, {1137, 58}, {300, 58}, {300, 24}, {5, 24}, {6, 1}, {1137, 58}};
     for (int width = 100; width < 120; ++width) sizes << QSize(width, 30);
     sizes << QSize(300, 24) << QSize(1137, 58);
-    for (const QSize& size : sizes) {
-        for (const bool dark : {false, true}) {
-            EXPECT_EQ(paint(size, dark, true), paint(size, dark, false))
+    for (const QSize& size : sizes)
+        for (const bool dark : {false, true})
+            EXPECT_EQ(paint(size, dark, false, false), paint(size, dark, false, false, true))
                 << size.width() << "x" << size.height() << (dark ? " dark" : " light");
-        }
-    }
-}
 
-TEST_F(Views, SelectionFrameHasTheRowKindsColourAndSparesTheCap)
-{
-    const auto draw = [](bool effectRow, bool selected) {
-        QImage image(200, 24, QImage::Format_ARGB32);
-        image.fill(Qt::black);
-        CustomTableRowView row;
-        row.setIsEffectRow(effectRow);
-        QPainter painter(&image);
-        row.drawRect(painter, image.rect(), selected);
-        return image;
-    };
-    const QImage patch = draw(false, true);
-    EXPECT_EQ(patch.pixelColor(100, 1).rgb(), QColor(245, 147, 31).rgb());
-    EXPECT_EQ(patch.pixelColor(100, 22).rgb(), QColor(245, 147, 31).rgb());
-    EXPECT_NE(patch.pixelColor(197, 1).rgb(), QColor(245, 147, 31).rgb());
-    EXPECT_EQ(draw(true, true).pixelColor(100, 1).rgb(), QColor(19, 153, 228).rgb());
-    EXPECT_EQ(draw(true, false).pixelColor(100, 1), draw(false, false).pixelColor(100, 1));
+    const QImage patch = paint({200, 24}, false, false, true);
+    const QRgb orange = QColor(245, 147, 31).rgb();
+    EXPECT_EQ(patch.pixelColor(100, 1).rgb(), orange);
+    EXPECT_EQ(patch.pixelColor(100, 22).rgb(), orange);
+    EXPECT_NE(patch.pixelColor(197, 1).rgb(), orange);
+    EXPECT_EQ(paint({200, 24}, false, true, true).pixelColor(100, 1).rgb(), QColor(19, 153, 228).rgb());
+    EXPECT_EQ(paint({200, 24}, false, true, false).pixelColor(100, 1), paint({200, 24}, false, false, false).pixelColor(100, 1));
 }
 
 TEST_F(Views, ProcessingViewsStepOneSharedFrame)
