@@ -59,7 +59,6 @@ TEST(DemoCatalogue, SynchronisesWithTheProgramsServerClient)
     controller->getAllQFXFileFromServer();
     ASSERT_TRUE(loop.runUntil([&] { return result->files >= 0 && result->pictures == 2 && result->models; }));
     EXPECT_EQ(result->files, 1);
-
     int effects = 0;
     platform::LocalFileManager files;
     for (const DemoCatalogue::Model& model : DemoCatalogue::models()) {
@@ -139,7 +138,6 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
         }
         EXPECT_FALSE(platform::Utf8::isAscii(*unit->patchCommentAt(slot, "ja"))) << slot;
     }
-
     const auto list = unit->unit().files().file(sim::DeviceUnit::kEffectList);
     ASSERT_TRUE(list);
     const OKVQFXList parsed = OKVQFXList::initWithByteData(*list);

@@ -41,7 +41,6 @@ struct RecordingDelegate : EditingTextDelegate {
     bool beginAnswer = true, changeAnswer = true, endAnswer = true;
     int beginAsked = 0, endAsked = 0, didChange = 0;
     std::vector<std::pair<TextRange, std::string>> changes;
-
     bool textShouldBeginEditing(QWidget*) override { return ++beginAsked, beginAnswer; }
     bool shouldChangeText(EditableText& editor, const std::vector<TextRange>& ranges,
                           const std::vector<std::string>& replacements) override
@@ -111,7 +110,6 @@ protected:
         AppDelegate::getInstance().setMainWindow(nullptr);
         AppDelegate::getInstance().clearData();
     }
-
     template <typename Control>
     Control* editIn(RecordingDelegate& delegate, const QString& text)
     {
@@ -129,7 +127,6 @@ protected:
     }
     void leave() { list->setFocus(Qt::MouseFocusReason); }
     bool shortcutsOff() const { return AppDelegate::getInstance().isMenuShortkeyDisabled(); }
-
     std::unique_ptr<QMainWindow> window;
     QAction* undo = nullptr;
     QListView* list = nullptr;
@@ -152,7 +149,6 @@ TEST_F(EditingControls, NameFieldTakesTheMonitorAndTheWindowsShortcutsWhileEdite
     EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
     EXPECT_EQ(field->palette().color(QPalette::Text), QColor(Qt::white));
     EXPECT_TRUE(field->isReadOnly());
-
     // The monitor goes with its field, and keys elsewhere reach nothing that is gone.
     field = editIn<Field>(delegate, QStringLiteral("Clean"));
     ASSERT_NE(EditingKeyMonitor::installed(), nullptr);
@@ -178,7 +174,6 @@ TEST_F(EditingControls, FirstKeyAsksTheDelegateAndCtrlReturnEndsTheEditOnlyWhenT
     key(field, Qt::Key_Return, ctrl);
     EXPECT_EQ(refusing.beginAsked, 1) << "asked once an edit";
     EXPECT_EQ(refusing.endAsked, 1);
-
     accepting.endAnswer = false;
     field = editIn<Field>(accepting, QStringLiteral("Clean"));
     key(field, Qt::Key_Return, ctrl);
@@ -221,7 +216,6 @@ TEST_F(EditingControls, CtrlVPastesOnceThroughTheDelegateAndTypingGoesThroughItT
     // A pasted-only name is checked once more when the edit ends.
     leave();
     EXPECT_EQ(delegate.endAsked, 1);
-
     field = editIn<Field>(delegate, QStringLiteral("xy"));
     field->setCursorPosition(2);
     delegate.changeAnswer = false;
@@ -290,7 +284,6 @@ TEST_F(EditingControls, CtrlCCopiesTheSelectionCtrlASelectsAllAndEscapeBringsThe
     key(field, Qt::Key_A, ctrl);
     EXPECT_EQ(field->selectedText(), QStringLiteral("Crunch"));
     EXPECT_FALSE(field->isTypedWord());
-
     int ended = 0;
     QObject::connect(field, &Field::editingEnded, [&] { ++ended; });
     field->setText(QStringLiteral("Dirty"));
@@ -376,7 +369,6 @@ TEST_F(EditingControls, ACommentThatMayNotBeEditedStaysIdleAndTheWheelOverOneScr
     EXPECT_FALSE(idle->isEditing());
     EXPECT_TRUE(idle->isReadOnly());
     EXPECT_FALSE(shortcutsOff());
-
     QStandardItemModel rows;
     for (int row = 0; row < 200; ++row) rows.appendRow(new QStandardItem(QStringLiteral("row %1").arg(row)));
     list->setModel(&rows);
@@ -426,7 +418,6 @@ TEST_F(EditingControls, TypedCharactersOfEveryKindAndInputMethodCommitsMeetTheRu
     // Half a character is refused, never stored as a question mark.
     commit(field, QString(QChar(0xDC00)));
     EXPECT_EQ(field->text(), QStringLiteral("ABka"));
-
     RecordingDelegate comments = commentRule();
     auto* view = editIn<View>(comments, QStringLiteral("c"));
     commit(view, QString::fromUtf8("\xE6\xBC\xA2"));
@@ -472,7 +463,6 @@ TEST_F(EditingControls, ACompositionIsHeldToTheRoomLeftAndOneThatEndsWithNothing
     EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
     compose(view, QString());
     EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
-
     RecordingDelegate names = nameRule();
     auto* field = editIn<Field>(names, QStringLiteral("ABC"));
     field->selectAll();

@@ -65,7 +65,6 @@ struct Painted {
     QStandardItemModel model;
     Cell cell;
     QWidget host;
-
     QImage paint(const PoolRowContent& content, bool selected)
     {
         if (model.rowCount() == 0) model.appendRow(new QStandardItem);
@@ -121,7 +120,6 @@ TEST_F(PoolRowCell, SelectedRowsTakeTheirPoolsPicturesAndTitlesTheirRunsColours)
     EXPECT_TRUE(painted.hasColourIn(QRect(15, 0, split - 2, 24), QColor(153, 153, 153)));
     EXPECT_FALSE(painted.hasColourIn(QRect(15, 0, split - 2, 24), QColor(227, 227, 0)));
     EXPECT_TRUE(painted.hasColourIn(QRect(15 + split, 0, 100, 24), QColor(227, 227, 0)));
-
     content.isEffectPoolCell = false;
     painted.paint(content, true);
     const QColor patchSelection = NamedImages::image(Cell::selectionImageName(false, 1)).pixelColor(6, 12);
@@ -138,7 +136,6 @@ TEST_F(PoolRowCell, EmptyTitleAndTheRowBeingEditedDrawNothing)
     empty.isSingleItem = true;
     painted.paint(empty, true);
     EXPECT_TRUE(painted.blank());
-
     const PoolRowContent content = newGroupTitle();
     painted.paint(content, true);
     QStyleOptionViewItem option;

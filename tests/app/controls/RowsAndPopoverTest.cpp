@@ -50,7 +50,6 @@ TEST_F(RowsAndPopover, EmptyRowsAreOutsideTheTableWithoutARowViewOrMarkedEmpty)
     table.add(2, false);
     for (const auto& [row, empty] : {std::pair{-1, true}, {0, false}, {1, true}, {2, false}, {3, true}, {4, true}, {1000, true}})
         EXPECT_EQ(TableRowChecks::checkEmptyRow(row, &table), empty) << row;
-
     // The item delegate's answer comes first, even when it has no row view.
     ProvidingDelegate delegate;
     delegate.add(0, true);
@@ -58,7 +57,6 @@ TEST_F(RowsAndPopover, EmptyRowsAreOutsideTheTableWithoutARowViewOrMarkedEmpty)
     EXPECT_TRUE(TableRowChecks::checkEmptyRow(0, &table));
     EXPECT_TRUE(TableRowChecks::checkEmptyRow(2, &table));
     table.setItemDelegate(nullptr);
-
     QTableView plain;
     plain.setModel(&model);
     EXPECT_TRUE(TableRowChecks::checkEmptyRow(0, &plain));
@@ -82,7 +80,6 @@ TEST_F(RowsAndPopover, SharedPopoverClosesOnAPressOutsideAndSwapsItsContent)
     AutoClosePopover* popover = AutoClosePopover::getMenuPopover();
     ASSERT_NE(popover, nullptr);
     EXPECT_EQ(AutoClosePopover::getMenuPopover(), popover);
-
     QPointer<QLabel> first = new QLabel(QStringLiteral("Undo"));
     first->setFixedSize(120, 40);
     popover->setContentWidget(first);
@@ -90,17 +87,14 @@ TEST_F(RowsAndPopover, SharedPopoverClosesOnAPressOutsideAndSwapsItsContent)
     EXPECT_TRUE(popover->isShown());
     EXPECT_EQ(popover->geometry().left() + popover->width() / 2, 400);
     EXPECT_EQ(popover->geometry().top(), 301);
-
     QPointer<QLabel> second = new QLabel(QStringLiteral("Undo"));
     popover->setContentWidget(second);
     popover->showAtPointer({200, 100});
     EXPECT_EQ(popover->contentWidget(), second.data());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
-
     testing_app::mouse(popover, QEvent::MouseButtonPress, {-10, -10});
     EXPECT_FALSE(popover->isShown());
-
     delete popover;
     AutoClosePopover* fresh = AutoClosePopover::getMenuPopover();
     EXPECT_NE(fresh, nullptr);
@@ -124,13 +118,11 @@ TEST_F(RowsAndPopover, TheKeyboardGoesBackToTheViewTheMenuCameFrom)
         popover->setContentWidget(new QLabel(QStringLiteral("Rename")));
         popover->showAtPointer(view->mapToGlobal(QPoint(20, 20)));
     };
-
     openMenu();
     popover->close();
     QCoreApplication::processEvents();
     // The window's own record: the offscreen platform does not make a window active again by itself.
     EXPECT_EQ(window.focusWidget(), view);
-
     openMenu();
     editor->setFocus();  // the choice opened an editor
     popover->close();

@@ -95,7 +95,6 @@ TEST_F(ScrollersAndHeaders, HiddenRulerDrawsNoKnobAndIgnoresAPressOnItsPlace)
         EXPECT_EQ(hidden.pixelColor(7, 40).rgb(), slotColour.rgb());
         press(scroller, QPoint(7, 40));
         EXPECT_FALSE(scroller.isSliderDown());
-
         scroller.setRulerVisible(true);
         const QImage shown = scroller.grab().toImage();
         const QColor knobColour = NamedImages::image(CustomScroller::knobMiddleImageName(effect)).pixelColor(5, 2);
@@ -103,7 +102,6 @@ TEST_F(ScrollersAndHeaders, HiddenRulerDrawsNoKnobAndIgnoresAPressOnItsPlace)
         // Once chosen, the knob's pictures stay.
         scroller.setIsEffectManagerRuler(!effect);
         EXPECT_EQ(scroller.grab().toImage().pixelColor(7, 40).rgb(), knobColour.rgb());
-
         press(scroller, QPoint(7, 40));
         EXPECT_TRUE(scroller.isSliderDown());
         press(scroller, QPoint(7, 115), QEvent::MouseMove);
@@ -217,7 +215,6 @@ TEST_F(ScrollersAndHeaders, TitleIsCentredAndTheIndicatorOnlyShowsWhenConnectedA
     EXPECT_EQ(cell.titleRect(frame, QSizeF(40, 15)), QRectF(140, 5, 40, 15));
     cell.setIsLastEffectCell(true);
     EXPECT_EQ(cell.titleRect(frame, QSizeF(40, 15)), QRectF(138, 5, 40, 15));
-
     cell.setSortState(1);
     // A third of 25 is 8: 16 wide, 8 high, one point after the title's end.
     EXPECT_EQ(cell.sortIndicatorRect(frame, 40, true), QRectF(181, 8.5, 16, 8));
@@ -227,7 +224,6 @@ TEST_F(ScrollersAndHeaders, TitleIsCentredAndTheIndicatorOnlyShowsWhenConnectedA
     EXPECT_EQ(cell.sortIndicatorRect(frame, 84, true), QRectF(203, 8.5, 16, 8));
     cell.setSortState(0);
     EXPECT_EQ(cell.sortIndicatorRect(frame, 40, true), std::nullopt);
-
     EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 100, 20), QRectF(0, 0, 120, 25)), QRectF(30, 0, 90, 20));
     EXPECT_EQ(CustomHeaderCell::checkWidthForTextRect(QRectF(30, 0, 50, 20), QRectF(0, 0, 120, 25)), QRectF(30, 0, 50, 20));
     EXPECT_EQ(CustomHeaderCell::measureTitle(QString(), QFont(), QSizeF(120, 25)), QSizeF(0, 0));
@@ -245,12 +241,10 @@ TEST_F(ScrollersAndHeaders, HeaderViewPaintsEachSectionWithItsCell)
     header.resizeSection(1, 200);
     header.headerCell(1).setIsNotFirstCell(true);
     header.headerCell(0).setSortState(2);
-
     const QRectF frame(0, 0, 200, 25);
     const qreal titleWidth = CustomHeaderCell::measureTitle(QStringLiteral("Name"), header.font(), frame.size()).width();
     const QRectF indicator = *header.headerCell(0).sortIndicatorRect(frame, titleWidth, true);
     const QPoint indicatorMiddle(static_cast<int>(indicator.center().x()), static_cast<int>(indicator.y() + 1));
-
     const QImage unplugged = header.grab().toImage();
     AppDelegate::getInstance().setDeviceConnected(true);
     const QImage plugged = header.grab().toImage();

@@ -57,12 +57,10 @@ TEST_F(ThemedButtons, APressLeavesTheKeysWithTheTypingAndTabStillReachesTheButto
     ASSERT_EQ(QApplication::focusWidget(), field);
     int lostFocus = 0;
     QObject::connect(field, &QLineEdit::editingFinished, [&] { ++lostFocus; });
-
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(QApplication::focusWidget(), field);
     EXPECT_EQ(lostFocus, 0);
-
     testing_app::key(field, Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), button);
     testing_app::key(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
@@ -80,7 +78,6 @@ TEST_F(ThemedButtons, TitleColoursFollowTheEnabledState)
     EXPECT_EQ(cell.palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(170, 170, 170));
     cell.setEnabled(true);
     EXPECT_EQ(cell.palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::white));
-
     EXPECT_EQ(UnchangedTextColorButton::titleColor(false, Qt::blue), QColor(Qt::white));
     EXPECT_EQ(UnchangedTextColorButton::titleColor(true, Qt::blue), QColor(Qt::blue));
     UnchangedTextColorButton backup(QStringLiteral("Backup All"));
@@ -101,7 +98,6 @@ TEST_F(ThemedButtons, TitlesCentreOnTheButtonsHeightByTheirMeasuredHeight)
     // Off the frame's origin, the centre is the frame's.
     EXPECT_EQ(UnchangeLayoutCell::centredTitleRect(QRectF(14, 24, 92, 32), QRectF(10, 20, 100, 40), 10),
               QRectF(14, 35, 92, 10));
-
     UnchangeLayoutCell button(QStringLiteral("Load"));
     button.resize(120, 60);
     const QRectF title = button.titleRectForBounds(QRectF(button.rect()));
@@ -114,7 +110,6 @@ TEST_F(ThemedButtons, TitlesCentreOnTheButtonsHeightByTheirMeasuredHeight)
     EXPECT_NEAR(wrapped.center().y(), 30.0, 0.5);
     button.setText(QString());
     EXPECT_EQ(button.titleRectForBounds(QRectF(button.rect())).height(), 0.0);
-
     // Drawn, the title's ink lies as far from the top as from the bottom.
     button.setText(QStringLiteral("Load"));
     QPalette colours = button.palette();
@@ -141,7 +136,6 @@ TEST_F(ThemedButtons, WrappedTextsSizeToTheirWidth)
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(true, QSizeF(200, 30)), QRectF(0, 0, 196, 10000));
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(true, QSizeF(200, 1)), std::nullopt);
     EXPECT_EQ(ScalingWidthTextField::wrappingBounds(false, QSizeF(200, 30)), std::nullopt);
-
     ScalingWidthTextField text(QStringLiteral("a text long enough to wrap over several lines at this width"));
     const QSize unwrapped = text.sizeHint();
     text.setWordWrap(true);

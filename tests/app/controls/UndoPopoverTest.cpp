@@ -30,7 +30,6 @@ class UndoPopover : public ::testing::Test {
 protected:
     UndoPopover() { appDelegate.setMainController(&mainController); }
     ~UndoPopover() override { popover()->close(); }
-
     static AutoClosePopover* popover() { return RightClickImageView::getMenuPopover(); }
     UndoMenu* shownMenu() const
     {
@@ -46,7 +45,6 @@ protected:
         return shownMenu() != nullptr;
     }
     void push(std::int64_t row) { undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{row})); }
-
     QApplication& app = testing_app::application();
     testing_app::CallLog log;
     testing_app::FakeMainWindowController mainController{log};
@@ -146,7 +144,6 @@ TEST_F(UndoPopover, TheUndoButtonIsOfferedByTheStackAndUndoesTheNewestEdit)
     appDelegate.setIsRestoringAll(false);
     view->drawOptionMenu(QPoint(100, 100));
     EXPECT_TRUE(shownMenu()->undoButton()->isEnabled());
-
     int undone = 0;
     const auto token = center.addObserver(UndoController::kSelectionInPatchList, nullptr, [&](const platform::Notification&) { ++undone; });
     RightClickButton* button = shownMenu()->undoButton();
@@ -159,7 +156,6 @@ TEST_F(UndoPopover, TheUndoButtonIsOfferedByTheStackAndUndoesTheNewestEdit)
     EXPECT_EQ(undo.actionStack().size(), 1u);
     EXPECT_FALSE(popover()->isShown());
     center.removeObserver(token);
-
     view->drawOptionMenu(QPoint(100, 100));
     UndoMenu* menu = shownMenu();
     ASSERT_NE(menu, nullptr);

@@ -27,7 +27,6 @@ using testing_app::key;
 class Dialogs : public ::testing::Test {
 protected:
     void SetUp() override { testing_app::application(); }
-
     QString shownInformation() const
     {
         return queue.showingSheet() && queue.informationView() ? queue.informationView()->informationTextField()->text() : QString();
@@ -48,7 +47,6 @@ protected:
     }
     // Whether nothing shows, nothing waits and no dialog is said to show.
     bool idle() const { return !queue.showingSheet() && !queue.isDoingBlockAction() && !appDelegate.isShowingDialog(); }
-
     AppDelegate appDelegate;
     ShowingDialogQueue queue{appDelegate};
     Log log;

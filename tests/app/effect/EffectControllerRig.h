@@ -34,7 +34,6 @@ protected:
         controller.view()->show();
         settle();
     }
-
     void settle() { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(30)); }
     CustomTableViewForEffect& table() { return *controller.leftPanelTableView(); }
     EffectPoolOutlineView& pool() { return *controller.rightPanelOutlineView(); }
@@ -53,7 +52,6 @@ protected:
         if (counted) testing_app::processEventsUntil([this] { return controller.logic().isUpdatedEffectUsedTimesNumber(); });
     }
     QPoint poolRowCentre(int row) { return pool().visualRect(pool().indexForRow(row)).center(); }
-
     QApplication& application = testing_app::application();
     testing_app::CallLog log;
     AppDelegate appDelegate;

@@ -38,7 +38,6 @@ TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCa
     EXPECT_TRUE(rowView.isEffectRow());
     EXPECT_TRUE(rowView.isEmptyRow());
     EXPECT_FALSE(selected);
-
     std::vector<std::shared_ptr<EffectItem>> many;
     for (std::uint32_t i = 0; i < 31; ++i) many.push_back(effect("e" + std::to_string(100 + i), i));
     setList(many);
@@ -76,7 +75,6 @@ TEST_F(EffectManagerViewControllerTest, StarAndRecoveryButtonsActOnTheirOwnRowTh
     star(3);  // the unknown effect
     EXPECT_TRUE(log.empty());
     EXPECT_FALSE(controller.effectList()[3]->isFavourite);
-
     const int deletedRow = 2;
     ASSERT_EQ(controller.effectList()[deletedRow], deleted);
     click(table().viewport(), EffectNameTableCellView::recoveryButtonRect(cell(deletedRow, "EffectName")).center());
@@ -146,7 +144,6 @@ protected:
         controller.reloadDataInEffectPool();
         settle();
     }
-
     std::shared_ptr<DirectoryObject> echo, wah, odd, delay, drive;
 };
 
@@ -160,28 +157,23 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
     EXPECT_EQ(pool().selectionIndexSet(), (std::set<int>{1}));
     EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{delay}));
     EXPECT_FALSE(controller.savingToDeviceButton()->isEnabled());
-
     click(pool().viewport(), poolRowCentre(2));  // Echo
     EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
     EXPECT_EQ(controller.nameTextField()->text(), QStringLiteral("Echo [ Cat1 ]"));
     EXPECT_TRUE(controller.savingToDeviceButton()->isEnabled());
-
     // Pressed on Echo, released on Wah: no click.
     mouse(pool().viewport(), QEvent::MouseButtonPress, poolRowCentre(2));
     mouse(pool().viewport(), QEvent::MouseButtonRelease, poolRowCentre(3));
     EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
-
     // Closing Delay again.
     click(pool().viewport(), poolRowCentre(1));
     EXPECT_EQ(pool().shownRows().size(), 3u);
     EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{delay}));
-
     // Opening Drive makes the rows reach below the view: the ruler shows, and goes when it closes.
     click(pool().viewport(), poolRowCentre(2));
     EXPECT_TRUE(pool().rulerVisible());
     click(pool().viewport(), pool().visualRect(pool().indexForRow(2)).center());
     EXPECT_FALSE(pool().rulerVisible());
-
     // Blank space under the rows clears the selection.
     click(pool().viewport(), QPoint(50, pool().viewport()->height() - 5));
     EXPECT_TRUE(pool().selectedNodes().empty());
@@ -202,7 +194,6 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
     EXPECT_GT(load->height(), loadTitle.height() + 12);
     EXPECT_NEAR(loadTitle.center().y(), load->height() / 2.0, 0.5);
     EXPECT_EQ(well->grab().toImage().pixelColor(6, well->height() - 6), QColor(105, 105, 105));
-
     std::get<std::shared_ptr<EffectItem>>(echo->object)->effectNote =
         "A long note about this echo: its repeats, its tone, its modulation and the way its tail fades out "
         "over several seconds, which wraps over many lines in the narrow panel.";
@@ -218,7 +209,6 @@ TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
     ASSERT_FALSE(note->text().isEmpty());
     EXPECT_GE(note->height(), needed().height());
     EXPECT_GT(needed().height(), 3 * note->fontMetrics().height());
-
     // The swatch is the well whose rules the controls' tests hold: its right click asks for the undo
     // popover, which this screen does not show and the patch screen does.
     testing_app::FakeMainWindowController mainController{log};
@@ -284,7 +274,6 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
     dragFrom(2, 2);
     ASSERT_EQ(drags.size(), 1u);
     EXPECT_EQ(names(drags[0]), (std::vector<std::string>{"Echo"}));
-
     // The arrow keys move the selection (a test double's drag ends in a release, which is a click): Wah
     // selected by Down drags Wah; Up selects Echo again, and Wah's row no longer drags anything.
     const auto arrow = [this](int key) { testing_app::key(&pool(), key); };
@@ -300,7 +289,6 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
     EXPECT_EQ(drags.size(), 2u);
     drags.pop_back();
     click(pool().viewport(), poolRowCentre(2));
-
     // Loaded already: refused by the list's rule.
     setList({effect("Echo", 11)});
     dragFrom(2, 3);

@@ -24,7 +24,6 @@ public:
     std::vector<std::shared_ptr<DirectoryObject>> poolSelection;
     EffectPoolPanel panel;
     std::vector<std::string> calls;
-
     void reloadEffectTable() override { calls.push_back("reloadTable"); }
     void reloadEffectRow(std::size_t row) override { calls.push_back("reloadRow " + std::to_string(row)); }
     std::vector<std::size_t> selectedEffectRows() const override { return selection; }
@@ -105,9 +104,7 @@ struct LogicRig {
         [this](EffectScreenLogic::Task task) { background.push_back(std::move(task)); },
         [this](EffectScreenLogic::Task task) { main.push_back(std::move(task)); },
         [this] { return !unitGoing; }}};
-
     LogicRig() { logic.awakeFromNib(); }
-
     static void runAll(std::vector<EffectScreenLogic::Task>& tasks)
     {
         for (auto& task : std::exchange(tasks, {})) task();

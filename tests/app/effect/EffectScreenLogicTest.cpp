@@ -110,7 +110,6 @@ TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSe
     rig.logic.reloadDataInEffectList();
     EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
     auto older = std::exchange(rig.background, {});
-
     rig.patches = {patchUsing({1, 3}), patchUsing({1}), patchUsing({1})};
     rig.logic.reloadDataInEffectList();
     LogicRig::runAll(rig.background);
@@ -120,7 +119,6 @@ TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSe
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"b", "c", "a"}));
     EXPECT_EQ(rig.logic.effectList()[2]->effectUsedTimes, 3);
     EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{2}));
-
     // The first count ends last: its numbers never arrive.
     LogicRig::runAll(older);
     LogicRig::runAll(rig.main);
@@ -146,7 +144,6 @@ TEST(EffectScreenLogicTest, CountsWaitForTheUnitsPatchList)
     const auto item = rig.logic.effectList()[0];
     rig.logic.whenUsedTimesAreCounted([&] { asked.push_back(item->effectUsedTimes); });
     EXPECT_TRUE(asked.empty());
-
     rig.patchesRead = true;
     rig.patches = {patchUsing({1, 2}), patchUsing({1}), patchUsing({1})};
     rig.logic.reloadDataInEffectList();
@@ -156,7 +153,6 @@ TEST(EffectScreenLogicTest, CountsWaitForTheUnitsPatchList)
     EXPECT_EQ(asked, std::vector<std::int64_t>{3});
     rig.logic.whenUsedTimesAreCounted([&] { asked.push_back(-1); });
     EXPECT_EQ(asked.size(), 2u) << "known counts: at once";
-
     rig.patchesRead = false;
     rig.logic.reloadDataInEffectList();
     rig.logic.whenUsedTimesAreCounted([&] { asked.push_back(-2); });
@@ -178,7 +174,6 @@ TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesN
     rig.logic.reloadDataInEffectList();
     EXPECT_TRUE(rig.background.empty());
     EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
-
     std::vector<EffectScreenLogic::Task> main;
     {
         LogicRig gone;

@@ -65,7 +65,6 @@ TEST(EffectScreenPartsTest, OnlyDarkOpaquePixelsTurnWhite)
     EXPECT_FALSE(EffectIconConversion::becomesWhite(0.3, 0.29, 0.29, 1.0));
     EXPECT_FALSE(EffectIconConversion::becomesWhite(0.29, 0.29, 0.3, 1.0));
     EXPECT_FALSE(EffectIconConversion::becomesWhite(0.1, 0.1, 0.1, 0.99));
-
     // The walk over a real bitmap: every pixel, whatever its size.
     const std::vector<std::uint8_t> pixels{74, 74, 74, 255,  77, 77, 77, 255,  10, 10, 10, 252,  0, 0, 0, 255,
                                            200, 200, 200, 255,  0, 0, 0, 0};
@@ -92,7 +91,6 @@ TEST(EffectScreenPartsTest, IconWidthKeepsTallIconsInProportion)
     EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(40, 20, 30), 50.0f);
     EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(0, 0, 30), 50.0f);
     EXPECT_FLOAT_EQ(EffectNameTableCellView::widthForIcon(30, 30, 30), 50.0f);
-
     EffectNameTableCellView cell;
     auto item = effect("tall", 1);
     item->effectDisplayedIcon = BitmapImage::make(20, 40, std::vector<std::uint8_t>(20 * 40 * 4, 255));
@@ -215,7 +213,6 @@ TEST(EffectScreenPartsTest, DraggedEffectsTravelUnderTheProgramsOwnTypeOnly)
     EXPECT_EQ(items[0]->effectName, "Echo");
     EXPECT_EQ(items[0]->effectType, 7u);
     EXPECT_EQ(items[1]->effectName, "Wah");
-
     // Text from elsewhere, a short payload or a foreign one reads as nothing.
     QMimeData text;
     text.setText(QStringLiteral("Echo"));

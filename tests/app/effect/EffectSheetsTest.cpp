@@ -53,7 +53,6 @@ TEST_F(EffectSheetsTest, PropertySheetTextsAndReturn)
     for (const auto& [label, text] : texts) EXPECT_EQ(label->text(), QString::fromUtf8(text));
     EXPECT_EQ(sheet.effectCommentTextView()->toPlainText(), QStringLiteral("Warm repeats."));
     EXPECT_TRUE(sheet.effectCommentTextView()->isReadOnly());
-
     auto unused = effect("Plain", 6);
     EffectPropertyViewController bare(unused);
     EXPECT_TRUE(bare.effectCommentTextView()->toPlainText().isEmpty());
@@ -63,7 +62,6 @@ TEST_F(EffectSheetsTest, PropertySheetTextsAndReturn)
     EffectPropertyViewController none(nullptr);
     EXPECT_EQ(none.effectNameTextLabel()->text(), QStringLiteral("-"));
     EXPECT_TRUE(none.okButton()->isDefault());
-
     // Queued behind a message, shown after it, and closed by Return.
     QueueEffectDialogs dialogs(queue);
     queue.showDialogWithInformation(QStringLiteral("first"));
@@ -103,7 +101,6 @@ TEST_F(EffectSheetsTest, UpdateNoticeRowsCountAndReturn)
     view.setUpdatedEffectItems({{nullptr, "1.00"}});
     EXPECT_EQ(view.descriptionLabel()->text(), QStringLiteral("1 effect(s) were updated."));
     EXPECT_TRUE(view.cellAtRow(0)->versionLabel()->text().isEmpty());
-
     int dismissed = 0;
     view.setDismissActionBlock([&dismissed] { ++dismissed; });
     QDialog window;

@@ -46,7 +46,6 @@ protected:
         setList({effect("Alpha", 1), b, c, effect("UNKNOWN", 9, EffectItem::kUnknownCategoryID)});
         log.clear();
     }
-
     QPoint at(int row) { return cell(row, "Note").center(); }
     std::vector<int> selectedRows()
     {
@@ -76,7 +75,6 @@ protected:
         QCoreApplication::sendEvent(table().viewport(), &drop);
         return drop.isAccepted();
     }
-
     std::shared_ptr<EffectItem> b, c;
 };
 
@@ -94,7 +92,6 @@ TEST_F(EffectTableTest, ClicksSelectOpenPropertiesAndTheMenu)
     doubleClickRow(10);  // an empty row
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(selectedRows(), (std::vector<int>{3}));
-
     struct Case {
         const char* name;
         int row;
@@ -195,7 +192,6 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
     dialogs.first();
     EXPECT_EQ(log.back(), "favourite on Beta");
     EXPECT_FALSE(menuShown());
-
     log.clear();
     b->effectUsedTimes = 4;
     rightClick(1);
@@ -206,7 +202,6 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
     dialogs.second();
     EXPECT_EQ(log.size(), 1u);
     EXPECT_FALSE(b->isDeleted);
-
     log.clear();
     rightClick(2);  // Gamma, deleted
     menu = table().optionMenu();
@@ -241,7 +236,6 @@ TEST_F(EffectTableTest, AnAnswerActsOnTheEffectAnUpdateReplacedUnderItsQuestion)
     dialogs.first();
     EXPECT_EQ(log.back(), "favourite off Beta");
     EXPECT_FALSE(newBeta->isFavourite);
-
     log.clear();
     rightClick(0);  // Alpha
     table().optionMenu()->deletingOrRecoveryButton()->click();
@@ -273,7 +267,6 @@ TEST_F(EffectTableTest, ADeleteQuestionWaitsForTheCountOfAPatchListStillBeingRea
     table().optionMenu()->deletingOrRecoveryButton()->click();
     settle();
     EXPECT_TRUE(log.empty()) << "no question stating 0 patches";
-
     main.read = true;
     main.patches = {patchUsing({2}), patchUsing({1, 2}), patchUsing({3})};
     controller.reloadDataInEffectList();
@@ -295,7 +288,6 @@ TEST_F(EffectTableTest, ThePropertySheetStatesNoFalseCountWhilePatchesAreRead)
     ASSERT_NE(table().optionMenu(), nullptr);
     table().optionMenu()->propertyButton()->click();
     EXPECT_EQ(log, (Log{"property Beta (uses unknown)", "property Beta (uses unknown)"}));
-
     log.clear();
     main.read = true;
     main.patches = {patchUsing({2}), patchUsing({1, 2}), patchUsing({3})};
@@ -367,11 +359,9 @@ TEST_F(EffectTableTest, DropsTakeTheRowRuleAndOnlyThePoolsOwnEffects)
         return EffectItemDrag::mimeDataForItems(items);
     };
     const auto both = dragged({effect("Echo", 11), effect("Wah", 12)});
-
     // A drop made by hand comes from no view of ours: refused as a foreign source.
     EXPECT_FALSE(drop(*both, at(1)));
     EXPECT_TRUE(log.empty());
-
     table().setAcceptsDragSource([](const QObject*) { return true; });
     recordAdds();
     EXPECT_TRUE(drop(*both, at(1)));
@@ -382,14 +372,12 @@ TEST_F(EffectTableTest, DropsTakeTheRowRuleAndOnlyThePoolsOwnEffects)
     added.clear();
     EXPECT_FALSE(drop(*both, at(1), Qt::MoveAction));  // no copy
     EXPECT_TRUE(added.empty());
-
     // The pool's own item goes, not what the drag carried.
     auto forged = effect("Forged", 12);
     forged->path = "/etc/passwd";
     drop(*dragged({forged}), at(0));
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added[0].first, "Wah");
-
     // Nothing readable: the drop ends, then the failure waits its turn.
     added.clear();
     QMimeData garbage;
@@ -400,7 +388,6 @@ TEST_F(EffectTableTest, DropsTakeTheRowRuleAndOnlyThePoolsOwnEffects)
     EXPECT_EQ(log, (Log{"information Common_Fail"}));
     EXPECT_FALSE(drop(*dragged({effect("NotInPool", 77)}), at(0)));
     EXPECT_TRUE(added.empty());
-
     // An empty list: row 0 from anywhere on its rows.
     setList({});
     drop(*dragged({effect("Echo", 11)}), at(7));

@@ -40,7 +40,6 @@ protected:
     }
     // The closing eject asks the unit to leave editor mode.
     static constexpr RequestKey kEject = RequestKey::maker(0x53);
-
     std::unique_ptr<CommonUtilsMainCoordinator> adapter;
     std::atomic<int> dialogsCleared{0};
     std::atomic<int> terminated{0};

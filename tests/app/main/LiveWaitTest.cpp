@@ -17,7 +17,6 @@ TEST(LiveWait, ReturnsOnceTheWorkReportsFromAnyThreadAtAnyTime)
     testing_app::application();
     ASSERT_TRUE(LiveWait::turnsTheLoop());
     LiveWait::run([](const std::function<void()>& report) { report(); });
-
     bool turned = false;
     LiveWait::run([&turned](std::function<void()> report) {
         QTimer::singleShot(0, qApp, [&turned, report = std::move(report)] {
@@ -26,11 +25,9 @@ TEST(LiveWait, ReturnsOnceTheWorkReportsFromAnyThreadAtAnyTime)
         });
     });
     EXPECT_TRUE(turned) << "returned before the loop ran the work";
-
     std::thread worker;
     LiveWait::run([&worker](std::function<void()> report) { worker = std::thread(std::move(report)); });
     worker.join();
-
     bool offMain = false;
     std::thread waiting([&offMain] {
         offMain = !LiveWait::turnsTheLoop();

@@ -47,7 +47,6 @@ TEST_F(MainWindowLogicTest, SetUpShowsTheEffectScreenThenBecomesTheDelegateAndLo
     EXPECT_TRUE(patches.isLockPatchPool());
     EXPECT_FALSE(backUpAllEnabled());
     EXPECT_TRUE(chrome.applicationCheck && chrome.deviceCheck);
-
     // Switching to the shown screen changes nothing; to the other clears the undo stack.
     log.clear();
     effects.calls.clear();
@@ -59,26 +58,6 @@ TEST_F(MainWindowLogicTest, SetUpShowsTheEffectScreenThenBecomesTheDelegateAndLo
     EXPECT_EQ(patches.calls.back(), "reloadData");
     logic.reloadEffectListIfNeeded();
     EXPECT_TRUE(effects.calls.empty());
-}
-
-TEST_F(MainWindowLogicTest, ClearAppDataEmptiesBothScreensAndLeavesTheServerActions)
-{
-    connect();
-    logic.didDoSynchronizationActionServer("a");
-    logic.didGetDeviceName("Rig One");
-    effects.setEffectList({effect(1, "Delay")});
-    patches.setPatchItems({patch("P1")});
-    appDelegate.setIsRestoringAll(true);
-    effects.calls.clear();
-    patches.calls.clear();
-    logic.clearAppData();
-    EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal"}));
-    EXPECT_EQ(effects.calls, (Strings{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
-    EXPECT_EQ(patches.calls, (Strings{"setIsPatchListLoaded 0", "resetPatchPoolState", "reloadData"}));
-    EXPECT_FALSE(appDelegate.isDeviceConnected() || appDelegate.isRestoringAll());
-    EXPECT_EQ(chrome.title, "PEXO Rigmora");
-    EXPECT_FALSE(chrome.memoryVisible || chrome.serverSync);
-    EXPECT_EQ(logic.synchServerActionList(), (Strings{"a"}));
 }
 
 TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
@@ -200,7 +179,6 @@ TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkItsCountAndAWaitingEje
     // Nothing is busy without a unit.
     logic.deviceWorkDidStart(Work::Reading);
     EXPECT_EQ(chrome.deviceWork, "");
-
     connect();
     logic.didDoSynchronizationActionDevice(std::nullopt);
     busySteps({{[&] { logic.deviceWorkDidStart(Work::Reading), logic.deviceWorkProgress(23, 100); },
@@ -297,7 +275,6 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_EQ(log, (CallLog{"endTextEditing", "ejectDevice"}));
     EXPECT_FALSE(chrome.inputHeld);
     logic.ejectDeviceWithState(1);
-
     coordinator.poolWorkPending = true;
     logic.poolCopiesProgress(64, 300);
     log.clear();
@@ -325,7 +302,6 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesAndADropsFilesUntilNo
                 }, counted("Writing patches", 40, 100) + "  " + copies},
                {[&] { logic.deviceWorkDidEnd(); }, copies},
                {[&] { logic.poolCopiesProgress(0, 0); }, ""}});
-
     const std::string ends = ". The program ends when this is done.";
     logic.ejectDeviceWithState(1);
     coordinator.poolWorkPending = true;
@@ -384,8 +360,23 @@ TEST_F(MainWindowLogicTest, AQueuedEjectWaitsVisiblyUntilTheUnitAnswers)
     EXPECT_FALSE(logic.isEjectWaiting());
 }
 
-TEST_F(MainWindowLogicTest, SyncIconsShowWhileActionsRunAndTheDeviceIconOnlyWhileConnected)
+// The header shows the name, the version and the memory rounded, only with a unit; the sync icons show
+// while actions run, the device's only while connected.
+TEST_F(MainWindowLogicTest, TheHeaderShowsTheUnitAndTheSyncIconsTheRunningActions)
 {
+    const auto memory = [this] { return std::pair(chrome.memory, chrome.memoryVisible); };
+    coordinator.deviceVersion = "1.2";
+    logic.didGetDeviceMemory(42.5F);
+    EXPECT_EQ(memory(), std::pair(0U, false));
+    connect();
+    logic.didGetDeviceName("Rig One");
+    EXPECT_EQ(chrome.title, "Rig One - PEXO Rigmora");
+    EXPECT_EQ(chrome.deviceVersion, "1.2");
+    logic.didGetDeviceMemory(42.5F);
+    EXPECT_EQ(memory(), std::pair(43U, true));
+    logic.didGetDeviceMemory(-1.0F);
+    EXPECT_EQ(memory(), std::pair(0U, false));
+    logic.ejectDeviceWithState(1);
     for (const char* action : {"a", "b", "a"}) logic.didDoSynchronizationActionServer(action);
     logic.didFinishSynchronizationActionServer("a");
     EXPECT_EQ(logic.synchServerActionList(), (Strings{"b", "a"}));
@@ -401,7 +392,6 @@ TEST_F(MainWindowLogicTest, SyncIconsShowWhileActionsRunAndTheDeviceIconOnlyWhil
     EXPECT_FALSE(chrome.lostServer);
     logic.serverConnectWithState(true);
     EXPECT_FALSE(chrome.lostServer);
-
     logic.didDoSynchronizationActionDevice(std::nullopt);
     EXPECT_FALSE(chrome.deviceSync);
     connect();
@@ -454,7 +444,6 @@ TEST_F(MainWindowLogicTest, AModelPictureShowsOnlyForTheUnitAndTheAskItCameFor)
     logic.deviceImageDidArrive();
     coordinator.answerDeviceImages();
     EXPECT_TRUE(chrome.hasDeviceImage);
-
     logic.deviceDisonnect();
     chrome.hasDeviceImage = false;
     logic.deviceConnectWithState(1);
@@ -472,7 +461,6 @@ TEST_F(MainWindowLogicTest, AModelPictureShowsOnlyForTheUnitAndTheAskItCameFor)
     EXPECT_FALSE(chrome.hasDeviceImage);
     coordinator.answerDeviceImages();
     EXPECT_TRUE(chrome.hasDeviceImage);
-
     chrome.hasDeviceImage = false;
     auto closing = std::make_unique<MainWindowLogic>();
     awake(*closing);
@@ -528,7 +516,6 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         EXPECT_EQ(log, expected) << name;
         EXPECT_EQ(appDelegate.isDeviceConnected(), stillConnected) << name;
     }
-
     // A failure after which the coordinator takes no request for the unit leaves no unit on the screen: the
     // window clears as for a loss, with the failure's own message over it, and Connect can be used again.
     const std::tuple<const char*, Report, const char*> failures[] = {
@@ -643,8 +630,11 @@ TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
     }
 }
 
-TEST_F(MainWindowLogicTest, SinglePatchWritePutsTheOldPatchBackInsideTheList)
+// A single patch's failed write puts the old patch back inside the list; a restore's results take one
+// summary each and a failure releases the interface.
+TEST_F(MainWindowLogicTest, FailedWritesAndRestoreResults)
 {
+    logic.patchPoolDirectoryObject({});
     connect();
     patches.setPatchItems({patch("A"), patch("B")});
     logic.writePatchItemWithFailedState(0, patch("old"), 1);
@@ -653,12 +643,6 @@ TEST_F(MainWindowLogicTest, SinglePatchWritePutsTheOldPatchBackInsideTheList)
     logic.writePatchItemWithFailedState(-1, patch("past"), 2);
     EXPECT_EQ(patches.patchItems().size(), 2U);
     EXPECT_TRUE(log.empty());
-}
-
-TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesTheInterface)
-{
-    logic.patchPoolDirectoryObject({});
-    connect();
     auto& summaries = patches.numberOfRestoredDictionaryArray();
     summaries = {{3, 5}, {3, 5}};
     appDelegate.setIsRestoringAll(true);
@@ -669,7 +653,6 @@ TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesT
     logic.writePatchListWithState(1);
     EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 3/5");
     EXPECT_FALSE(appDelegate.isRestoringAll());
-
     summaries = {{2, 4}};
     appDelegate.setIsRestoringAll(true);
     patches.setlockPatchList(true);
@@ -680,7 +663,6 @@ TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesT
     EXPECT_TRUE(summaries.empty());
     EXPECT_FALSE(appDelegate.isRestoringAll() || patches.lockPatchList);
     EXPECT_TRUE(backUpAllEnabled());
-
     // A restore cut short by a lost unit never reports; its summary goes with the unit, so the next
     // restore shows its own counts.
     const std::pair<const char*, Report> losses[] = {
@@ -701,7 +683,7 @@ TEST_F(MainWindowLogicTest, RestoreResultsTakeOneSummaryEachAndAFailureReleasesT
     }
 }
 
-TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
+TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreensAndClearingEmptiesThem)
 {
     connect();
     logic.effectListFromDevice({effect(1, "Delay")});
@@ -714,7 +696,6 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
     EXPECT_EQ(log, (CallLog{"clearUndoStack"}));
     // The pool is still locked: the backup button waits for it.
     EXPECT_FALSE(backUpAllEnabled());
-
     // Every effect pool tree starts a pool load, later and by a post.
     log.clear();
     logic.serverDirectoryObject({});
@@ -731,6 +712,21 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreens)
     EXPECT_EQ(patches.calls.back(), "reloadData");
     logic.updatePatchItemFromDevice(patch("C"), "B3", {});
     EXPECT_EQ(patches.updatedPatchItems.back().second, "B3");
+    // Clearing the app's data empties both screens and leaves the server's actions.
+    logic.didDoSynchronizationActionServer("a");
+    logic.didGetDeviceName("Rig One");
+    appDelegate.setIsRestoringAll(true);
+    log.clear();
+    effects.calls.clear();
+    patches.calls.clear();
+    logic.clearAppData();
+    EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal"}));
+    EXPECT_EQ(effects.calls, (Strings{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
+    EXPECT_EQ(patches.calls, (Strings{"setIsPatchListLoaded 0", "resetPatchPoolState", "reloadData"}));
+    EXPECT_FALSE(appDelegate.isDeviceConnected() || appDelegate.isRestoringAll());
+    EXPECT_EQ(chrome.title, "PEXO Rigmora");
+    EXPECT_FALSE(chrome.memoryVisible || chrome.serverSync);
+    EXPECT_EQ(logic.synchServerActionList(), (Strings{"a"}));
 }
 
 TEST_F(MainWindowLogicTest, EffectPoolSortsCategoriesByIdAndEffectsByNameIgnoringCase)
@@ -760,25 +756,7 @@ TEST_F(MainWindowLogicTest, EffectPoolSortsCategoriesByIdAndEffectsByNameIgnorin
     EXPECT_EQ(names(model->childDirectories[2]->childDirectories), (Strings{"no item", "delay", "Echo"}));
 }
 
-TEST_F(MainWindowLogicTest, HeaderShowsNameVersionAndRoundedMemory)
-{
-    coordinator.deviceVersion = "1.2";
-    logic.didGetDeviceMemory(42.5F);
-    EXPECT_EQ(chrome.memory, 0U);
-    EXPECT_FALSE(chrome.memoryVisible);
-    connect();
-    logic.didGetDeviceName("Rig One");
-    EXPECT_EQ(chrome.title, "Rig One - PEXO Rigmora");
-    EXPECT_EQ(chrome.deviceVersion, "1.2");
-    logic.didGetDeviceMemory(42.5F);
-    EXPECT_EQ(chrome.memory, 43U);
-    EXPECT_TRUE(chrome.memoryVisible);
-    logic.didGetDeviceMemory(-1.0F);
-    EXPECT_EQ(chrome.memory, 0U);
-    EXPECT_FALSE(chrome.memoryVisible);
-}
-
-TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndOncePerConnection)
+TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndConnectionAndEverySheetListsAllUpdatedEffects)
 {
     log.clear();
     logic.performMenuAction(Action::InformUpdatingApplication);
@@ -788,7 +766,6 @@ TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndOncePerConnection)
     logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
     logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
     EXPECT_EQ(log, (CallLog{"info Main_ApplicationUpdateInformationText PEXO Rigmora"}));
-
     connect();
     logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
     EXPECT_TRUE(log.empty());  // no name yet
@@ -801,11 +778,7 @@ TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndOncePerConnection)
     log.clear();
     logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
     EXPECT_EQ(log, (CallLog{"info Main_DeviceUpdateInformationText Rig One"}));
-}
-
-TEST_F(MainWindowLogicTest, UpdatedEffectsReplaceTheirRowAndEverySheetListsThemAll)
-{
-    connect();
+    // Updated effects replace their row, and every sheet lists them all.
     effects.setEffectList({effect(1, "Delay"), effect(7, "Echo")});
     logic.didFinishUpdateEffectDevice();
     EXPECT_TRUE(dialogs.updateSheets.empty());

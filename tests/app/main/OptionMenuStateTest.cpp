@@ -47,7 +47,6 @@ public:
         return std::pair{value->get(OptionMenuState::kApplicationUpdatingKey).asBool().value_or(false),
                          value->get(OptionMenuState::kDeviceUpdatingKey).asBool().value_or(false)};
     }
-
     TemporaryFolder folder;
 };
 
@@ -88,7 +87,6 @@ TEST_F(OptionMenuStateTest, ALinkIsReadAndWrittenThroughAndAnUnreadableFileIsLef
     EXPECT_TRUE(fs::is_symlink(path()));
     EXPECT_EQ(deviceOption(target), false);
     EXPECT_EQ(platform::PropertyList::readFile(target)->get(OptionMenuState::kApplicationUpdatingKey).asBool(), false);
-
     fs::remove(path());
     fs::create_directory(path());
     OptionMenuState unreadable(path());

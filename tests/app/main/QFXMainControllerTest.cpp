@@ -60,7 +60,6 @@ TEST_F(QFXMainControllerTest, MenusFollowTheConnectionAndTheWindowNeverClosesByI
     settle();
     EXPECT_TRUE(enabled(Action::Quit));
     dialogQueue.clearAllDialog();
-
     window.show();
     log.clear();
     window.close();
@@ -95,7 +94,6 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
     EXPECT_EQ(busy(), quitAfterSheet());
     EXPECT_TRUE(controller.deviceWorkLabel()->isVisible());
-
     dialogQueue.informationView()->okButton()->click();
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
@@ -148,7 +146,6 @@ TEST_F(QFXMainControllerTest, AQuitKeptOnASheetWaitsForTheSheetsQueuedBehindIt)
     ctrlQ(field);
     EXPECT_EQ(field->text(), QStringLiteral("Name"));
     EXPECT_EQ(busy(), quitAfterSheet());
-
     dialogQueue.closeSheetOf(form);
     settle();
     EXPECT_TRUE(appDelegate.isShowingDialog()) << "the message behind opens";
@@ -429,7 +426,6 @@ TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
     window.show();
     controller.didDoSynchronizationActionServer("sync");
     shoot("main-start");
-
     auto pool = std::make_shared<DirectoryObject>();
     pool->name = "Rig One";
     auto echo = std::make_shared<EffectItem>();

@@ -59,7 +59,6 @@ TEST_F(Shell, ClearDataForgetsTheDeviceButKeepsTheDialogAndPoolFlags)
     EXPECT_EQ(appDelegate.getEdittingTextField(), nullptr);
     EXPECT_EQ(appDelegate.previousEditingTextField(), nullptr);
     EXPECT_EQ(appDelegate.editingTextView(), nullptr);
-
     // Edited controls turn white only while a device is connected.
     appDelegate.setEditingTextField(&first);
     appDelegate.setEditingTextField(&second);
@@ -79,7 +78,6 @@ TEST_F(Shell, EverySheetGetsAFreshWindowAndTheWindowStateIsTheControllersOrZero)
     DialogWindow* second = appDelegate.getDialogWindow();
     EXPECT_NE(first, second);
     EXPECT_EQ(appDelegate.getPreviousDialogWindow(), second);
-
     CallLog log;
     testing_app::FakeMainWindowController controller(log);
     EXPECT_EQ(appDelegate.getWindowState(), 0);
@@ -139,7 +137,6 @@ protected:
             EXPECT_FALSE(latinWord.match(QString::fromStdString(text)).hasMatch()) << text;
         }
     }
-
     QtMainExecutor executor{&testing_app::application()};
     platform::Dispatch dispatch{executor};
     CallLog log;
@@ -226,7 +223,6 @@ TEST_F(Lifecycle, ASignalsEndWaitsForTheUnitsWritesOnlyWithADeviceAndAtMostItsGr
     quick->endBySignal([&] { ++ends; });
     EXPECT_EQ(ends, 1);
     EXPECT_EQ(log, CallLog{});
-
     const auto ending = started(flags, true);
     flags.setDeviceConnected(true);
     log.clear();

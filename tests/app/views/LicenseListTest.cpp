@@ -98,7 +98,6 @@ TEST(LicenceList, NamesEveryLibraryTheProgramLinksEachWithItsNotice)
     ASSERT_TRUE(text);
     const std::set<std::string> listed = listedLibraries(*text);
     ASSERT_FALSE(listed.empty());
-
     const std::vector<std::string> needed = neededLibraries(RIG_PROGRAM_FILE);
     ASSERT_FALSE(needed.empty()) << "cannot read the libraries " << RIG_PROGRAM_FILE << " links";
     std::set<std::string> linked;
@@ -114,7 +113,6 @@ TEST(LicenceList, NamesEveryLibraryTheProgramLinksEachWithItsNotice)
     const std::set<std::string> compiledIn{"nlohmann/json"};
     for (const std::string& name : listed)
         EXPECT_TRUE(linked.contains(name) || compiledIn.contains(name)) << name << " is named but not linked";
-
     // Each named library's notice follows under its own heading.
     const QString rule(79, QLatin1Char('-'));
     for (const std::string& name : listed)

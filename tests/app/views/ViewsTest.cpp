@@ -81,7 +81,6 @@ TEST_F(Views, RowsLookAsTheirPicturesStretchedAtEverySizeAndTheirSelectionInThei
     EXPECT_EQ(parity.leftImageName(), "row_light_color_left");
     EXPECT_EQ(CustomTableRowView::rightPieceFrame(QRect(0, 0, 300, 24)), QRect(295, 0, 5, 24));
     EXPECT_EQ(CustomTableRowView::leftPieceFrame(QRect(0, 0, 300, 24)), QRect(0, 0, 295, 24));
-
     const auto paint = [](QSize size, bool dark, bool effectRow, bool selected, bool byHand = false) {
         QImage image(size, QImage::Format_ARGB32);
         image.fill(Qt::black);
@@ -104,7 +103,6 @@ TEST_F(Views, RowsLookAsTheirPicturesStretchedAtEverySizeAndTheirSelectionInThei
         for (const bool dark : {false, true})
             EXPECT_EQ(paint(size, dark, false, false), paint(size, dark, false, false, true))
                 << size.width() << "x" << size.height() << (dark ? " dark" : " light");
-
     const QImage patch = paint({200, 24}, false, false, true);
     const QRgb orange = QColor(245, 147, 31).rgb();
     EXPECT_EQ(patch.pixelColor(100, 1).rgb(), orange);

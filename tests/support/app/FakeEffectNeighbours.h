@@ -18,10 +18,8 @@ namespace testing_app {
 class FakeEffectCoordinator final : public EffectCoordinator {
 public:
     explicit FakeEffectCoordinator(CallLog& log) : log_(log) {}
-
     std::uint32_t existing = 0;
     std::int32_t maximum = 100;
-
     std::uint32_t getNumberOfExistedEffectsInDevice() override { return existing; }
     std::int32_t getMaxEffectInDevice() override { return maximum; }
     void addEffectItem(const std::shared_ptr<EffectItem>& item) override { record("add", item); }
@@ -35,7 +33,6 @@ private:
     {
         log_.push_back(edit + " " + (item ? item->effectName : std::string("(none)")));
     }
-
     CallLog& log_;
 };
 
@@ -43,10 +40,8 @@ private:
 class FakeEffectDialogs final : public EffectDialogs {
 public:
     explicit FakeEffectDialogs(CallLog& log) : log_(log) {}
-
     Action first, second;
     std::shared_ptr<EffectItem> propertyItem;
-
     void showInformation(const std::string& key) override { log_.push_back("information " + key); }
     void showConfirmation(const std::string& titleKey, const std::optional<std::string>& argument,
                           const std::optional<Description>& description, const std::string&, const std::string&,

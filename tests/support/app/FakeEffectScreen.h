@@ -18,9 +18,7 @@ public:
     std::vector<std::string> calls;
     MainWindowController* mainController = nullptr;
     bool isEffectListLoaded = false;
-
     ~FakeEffectScreen() override { delete view_; }
-
     QWidget* view() override { return view_; }
     void setMainController(MainWindowController* controller) override { mainController = controller; }
     void viewDidAppear() override { calls.push_back("viewDidAppear"); }

@@ -14,7 +14,6 @@ class FakeEffectUpdateSheet final : public EffectUpdateSheet {
 public:
     std::vector<UpdatedEffect> updatedEffectItems;
     std::function<void()> dismissActionBlock;
-
     QWidget* view() override { return &view_; }
     void setUpdatedEffectItems(std::vector<UpdatedEffect> items) override { updatedEffectItems = std::move(items); }
     void setDismissActionBlock(std::function<void()> block) override { dismissActionBlock = std::move(block); }

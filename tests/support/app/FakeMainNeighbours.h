@@ -18,13 +18,11 @@ namespace testing_app {
 class FakeMainCoordinator final : public MainCoordinator {
 public:
     explicit FakeMainCoordinator(CallLog& log) : log_(log) {}
-
     CommonUtilsDelegate* delegate = nullptr;
     bool undoable = false;
     int slotsInBank = 0;
     std::string deviceVersion;
     QImage deviceImage;
-
     void setDelegate(CommonUtilsDelegate* d) override { delegate = d, log_.push_back("setDelegate"); }
     void syncEffect() override { log_.push_back("syncEffect"); }
     void requestServerConnected() override { log_.push_back("requestServerConnected"); }
@@ -80,11 +78,9 @@ private:
 class FakeMainDialogs final : public MainDialogs {
 public:
     explicit FakeMainDialogs(CallLog& log) : log_(log) {}
-
     std::vector<Action> completions;
     Action keepBoth, replace, unanswered;
     std::vector<std::vector<UpdatedEffect>> updateSheets;
-
     void showInformation(const std::string& key, const std::optional<std::string>& argument, Action completion) override
     {
         log_.push_back("info " + key + (argument ? " " + *argument : std::string()));
@@ -113,7 +109,6 @@ private:
 class FakeMainWindowChrome final : public MainWindowChrome {
 public:
     explicit FakeMainWindowChrome(CallLog& log) : log_(log) {}
-
     std::string title;
     int tabPictures = -1;
     int screen = -1;
@@ -126,7 +121,6 @@ public:
     std::vector<std::size_t> frames;
     bool applicationCheck = false, deviceCheck = false;
     int terminated = 0;
-
     void setTitle(const std::string& t) override { title = t; }
     void setTabPictures(int state) override { tabPictures = state; }
     void showScreen(int state) override { screen = state, log_.push_back("showScreen " + std::to_string(state)); }

@@ -30,14 +30,12 @@ namespace testing_app {
 class FakePatchCoordinator final : public PatchCoordinator {
 public:
     explicit FakePatchCoordinator(CallLog& log) : log_(log) {}
-
     // editFilePatch answers this.
     bool editSucceeds = true;
     // The comment a successful edit reads back from the file, when it differs from the one written.
     std::optional<std::string> storedComment;
     // What each write was handed, in call order.
     std::vector<std::pair<PatchItems, std::vector<std::int64_t>>> writes;
-
     // The file each edit rewrote.
     std::vector<std::string> editedPaths;
     bool editFilePatch(PatchItem& item) override
@@ -265,7 +263,6 @@ public:
         WriteInfo info;
     };
     std::vector<InfoWrite> infoWrites;
-
     std::string applicationFolder() override { return application; }
     // How many times a file was checked for a patch.
     int patchFileChecks = 0;
@@ -320,7 +317,6 @@ public:
     platform::Error copyError;
     std::set<std::string> failingMoves;
     std::int32_t renameResult = 0;
-
     std::string localPoolFolder() override { return local; }
     std::string devicePatchFolder() override { return "/root/Device/Patch"; }
     bool fileExistsAtPath(const std::string& path) override { return existing.count(path) > 0; }
@@ -370,7 +366,6 @@ public:
     bool restoreSucceeds = true;
     // What the last restore was handed.
     PatchItems restored;
-
     std::string deletePatchItem(const PatchItem& item, const DirectoryObject* group) override
     {
         stepSettles();
@@ -462,7 +457,6 @@ private:
 class FakePatchDialogs final : public PatchDialogs {
 public:
     explicit FakePatchDialogs(CallLog& log) : log_(log) {}
-
     void showInformation(const std::string& key, const std::optional<std::string>& argument,
                          const std::optional<std::string>& reasonKey) override
     {
@@ -470,7 +464,6 @@ public:
                        (reasonKey ? " (" + *reasonKey + ")" : std::string()));
     }
     void showText(const std::string& text) override { log_.push_back("text " + text); }
-
     // Sheets wait here until the test runs them, as the queue would once no sheet shows.
     std::vector<std::function<QWidget*()>> waitingSheets;
     // The views the sheets showed, kept as the sheet window would.

@@ -20,15 +20,12 @@ public:
     int numberOfSlotsInBlank = 0;
     bool lockPatchList = false;
     std::vector<std::pair<std::shared_ptr<PatchItem>, std::string>> updatedPatchItems;
-
     ~FakePatchScreen() override { delete view_; }
-
     QWidget* view() override { return view_; }
     void initDraggingRegister() override { calls.push_back("initDraggingRegister"); }
     void initDraggingOperator() override { calls.push_back("initDraggingOperator"); }
     void setMainController(MainWindowController* controller) override { mainController = controller; }
     void viewDidAppear() override { calls.push_back("viewDidAppear"); }
-
     const PatchItems& patchItems() const override { return patchItems_; }
     void setPatchItems(PatchItems items) override { patchItems_ = std::move(items); }
     const BankItems& bankItems() const override { return bankItems_; }
@@ -36,7 +33,6 @@ public:
     const StructureData& structureData() const override { return structureData_; }
     void setStructureData(StructureData data) override { structureData_ = std::move(data); }
     void setNumberOfSlotsInBlank(int count) override { numberOfSlotsInBlank = count; }
-
     bool isPatchListLoaded() const override { return patchListLoaded_; }
     void setIsPatchListLoaded(bool loaded) override
     {
@@ -44,7 +40,6 @@ public:
         patchListLoaded_ = loaded;
     }
     QPushButton* backUpAllOrRestoreAllButton() override { return &backUpAllButton_; }
-
     void setLockPatchPool(bool locked) override
     {
         calls.push_back(locked ? "setLockPatchPool 1" : "setLockPatchPool 0");
@@ -54,12 +49,10 @@ public:
     bool isLockPatchPool() const override { return lockPatchPool_; }
     void setlockPatchList(bool locked) override { lockPatchList = lockPatchPool_ || locked; }
     void resetPatchPoolState() override { calls.push_back("resetPatchPoolState"); }
-
     void reloadData() override { calls.push_back("reloadData"); }
     void reloadDataInPatchList() override { calls.push_back("reloadDataInPatchList"); }
     void reloadDataInPatchPool() override { calls.push_back("reloadDataInPatchPool"); }
     void validateRuler() override { calls.push_back("validateRuler"); }
-
     std::vector<RestoredCount>& numberOfRestoredDictionaryArray() override { return restored_; }
     void displayRestoreDialogWithNumberOfRestoredItems(long restoredItems, long maxItems) override
     {

@@ -41,7 +41,6 @@ class FakeMainWindowController final : public MainWindowController {
 public:
     explicit FakeMainWindowController(CallLog& log);
     ~FakeMainWindowController() override;
-
     QWidget* view() override { return view_; }
     QWidget* viewForIndicator() override { return indicator_; }
     int state() const override { return state_; }
@@ -53,7 +52,6 @@ public:
         log_.push_back("saveDataBeforeClosing");
         return saveFailure;
     }
-
     int state_ = 2;
 
 private:

@@ -27,18 +27,15 @@ namespace testing_app {
 class MainControllerRig : public ::testing::Test {
 protected:
     using Action = MainWindowLogic::MenuAction;
-
     MainControllerRig()
     {
         window.setContentView(controller.view());
         appDelegate.setMainWindow(&window);
     }
     ~MainControllerRig() override { appDelegate.setMainWindow(nullptr); }
-
     bool enabled(Action action) const { return controller.menuAction(action)->isEnabled(); }
     // Lets posted work and the dialog queue run.
     void settle() { processEventsUntil([] { return false; }, std::chrono::milliseconds(50)); }
-
     QApplication& application = testing_app::application();  // before any widget
     TemporaryFolder folder;
     CallLog log;

@@ -27,7 +27,6 @@ namespace testing_app {
 class MainWindowLogicRig : public ::testing::Test {
 protected:
     MainWindowLogicRig() { std::filesystem::create_directories(folder.path() + "/QFXMacApplication"); }
-
     static std::shared_ptr<EffectItem> effect(std::uint32_t type, const std::string& name)
     {
         auto item = std::make_shared<EffectItem>();
@@ -41,7 +40,6 @@ protected:
         item->patchName = name;
         return item;
     }
-
     void awake(MainWindowLogic& target, const std::string& language = "en")
     {
         target.awakeFromNib({appDelegate, coordinator, dialogs, chrome, effects, patches, options, opener, nullptr,
@@ -63,7 +61,6 @@ protected:
         for (auto& task : work) task();
     }
     bool backUpAllEnabled() { return patches.backUpAllOrRestoreAllButton()->isEnabled(); }
-
     QApplication& application = testing_app::application();  // before any widget
     TemporaryFolder folder;
     CallLog log;

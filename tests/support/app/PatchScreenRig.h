@@ -43,7 +43,6 @@ protected:
         appDelegate.setMainController(&mainController);
         screen->setMainController(&mainController);
     }
-
     static std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& comment = {})
     {
         auto item = std::make_shared<PatchItem>();
@@ -80,7 +79,6 @@ protected:
         for (const auto& item : screen->patchItems()) result.push_back(item ? item->patchName : "-");
         return result;
     }
-
     // Made before any widget.
     QApplication& app = application();
     CallLog log;

@@ -15,7 +15,6 @@ class PlainPatchScreen final : public FakePatchScreen {
 public:
     PlainPatchScreen();
     ~PlainPatchScreen() override { delete view_; }
-
     QWidget* view() override { return view_; }
     QPushButton* backUpAllOrRestoreAllButton() override { return view_ ? button_ : nullptr; }
     void setLockPatchPool(bool locked) override;
