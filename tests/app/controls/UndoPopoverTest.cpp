@@ -69,7 +69,6 @@ TEST_F(UndoPopover, OpensOnlyOnThePatchScreenAndNeverUnderADialog)
         SCOPED_TRACE(testing::Message() << pick.first << " " << pick.second.toInt() << " on " << state << " " << dialog);
         EXPECT_EQ(opens(view, pick, state, dialog), expected);
         EXPECT_TRUE(!expected || shownMenu()->delegate() == &view);
-        EXPECT_TRUE(pick != kRight || RightClickImageView::opensUndoMenu(dialog, state) == expected);
     }
 }
 
@@ -127,9 +126,6 @@ TEST_F(UndoPopover, AColourWellOpensNoChooserAndHandsItsRightClicksToTheUndoPopo
 // the popover, and does nothing under a dialog or once its view has gone.
 TEST_F(UndoPopover, TheUndoButtonIsOfferedByTheStackAndUndoesTheNewestEdit)
 {
-    EXPECT_TRUE(UndoMenu::isUndoEnabled(true, false));
-    EXPECT_FALSE(UndoMenu::isUndoEnabled(false, false));
-    EXPECT_FALSE(UndoMenu::isUndoEnabled(true, true));
     mainController.state_ = 1;
     auto view = std::make_unique<RightClickImageView>(appDelegate, undo);
     view->drawOptionMenu(QPoint(100, 100));
