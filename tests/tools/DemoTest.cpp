@@ -169,6 +169,7 @@ TEST(DemoUnit, HoldsAHundredNamedPatchesAndLoadedEffects)
     const DemoCatalogue::Effect& updated = DemoCatalogue::updatedEffect();
     EXPECT_EQ(unit->isEffectLoaded(updated.type), std::optional<bool>(true));
     EXPECT_EQ(unit->effectVersion(updated.type), std::optional<std::string>("1.00"));
+    EXPECT_EQ(updated.version, "1.10");
     for (const auto& each : model) EXPECT_EQ(each.version, each.name == updated.name ? "1.10" : "1.00") << each.name;
     EXPECT_EQ(unit->unit().files().fileNames().size(), DemoUnit::kLoadedEffects + 1U);
     EXPECT_FALSE(unit->patchesRead());

@@ -207,6 +207,7 @@ TEST_F(EditingControls, CtrlVPastesOnceThroughTheDelegateAndTypingGoesThroughItT
     EXPECT_EQ(delegate.changes[1].first.location, 2u);
     EXPECT_EQ(delegate.changes[1].first.length, 0u);
     EXPECT_EQ(delegate.changes[1].second, "AB");
+    EXPECT_TRUE(field->isPasted());
     EXPECT_FALSE(field->isTypedWord());
     EXPECT_EQ(delegate.didChange, 2);
     // Over a selection the paste replaces it.
