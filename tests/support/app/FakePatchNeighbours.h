@@ -62,8 +62,7 @@ public:
     std::optional<StoredPatchTexts> storedPatchTexts(const std::string& path) override
     {
         const auto found = storedTexts.find(path);
-        if (found == storedTexts.end()) return std::nullopt;
-        return found->second;
+        return found == storedTexts.end() ? std::nullopt : std::optional(found->second);
     }
     void selectPatchItem(const std::shared_ptr<PatchItem>& item, std::int64_t index) override
     {
@@ -121,11 +120,7 @@ public:
             PatchCoordinator::writeFilePatchesLater(copies, std::move(landed));
             return;
         }
-        auto batch = std::make_shared<HeldBatch>();
-        batch->copies = copies;
-        batch->landed = std::move(landed);
-        batch->handedBack.assign(copies.size(), false);
-        batch->number = ledger_.open(copies);
+        const auto batch = std::make_shared<HeldBatch>(HeldBatch{ledger_.open(copies), copies, std::move(landed), std::vector<bool>(copies.size())});
         heldBatches_.push_back(batch);
         heldCopies.push_back([this, batch] {
             ledger_.close(batch->number);
@@ -234,8 +229,7 @@ public:
     void readFilePatchesLater(const std::vector<std::string>& paths, std::function<void(PatchItems)> done) override
     {
         auto run = [this, paths, done = std::move(done)] { PatchCoordinator::readFilePatchesLater(paths, done); };
-        if (holdReads) heldReads.push_back(std::move(run));
-        else run();
+        holdReads ? heldReads.push_back(std::move(run)) : run();
     }
     void runHeldReads()
     {
