@@ -310,13 +310,13 @@ TEST_F(Pools, ReachabilityReportsAndAMissingCatalogue)
 }
 
 // The saved pool is loaded once per process into the working copy, leaving the library, with its backup
-// groups' records; connected, it is marked for the unit.
+// groups' records (the marks a unit gives it are the layouts' tests').
 TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
 {
     put("QFXMacApplication/Patch/Pool/[0] Solo.qptc", patchFile("Solo"));
     put("QFXMacApplication/Patch/Pool/[1] GroupA/[0] Lead.qptc", patchFile("Lead"));
     put("QFXMacApplication/Patch/Pool/[1] GroupA/[1] Rhythm.qptc", patchFile("Rhythm"));
-    put("QFXMacApplication/Patch/Pool/[2] GroupB/[0] Old.qptc", patchFile("Old", {}, 2));
+    put("QFXMacApplication/Patch/Pool/[2] GroupB/[0] Old.qptc", patchFile("Old"));
     fs::create_directories(under("QFXMacApplication/Patch/Pool/[3] Empty"));
     put("QFXMacApplication/Patch/Backup/[4] Backup1/[0] Clean.qptc", patchFile("Clean"));
     ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("Backup1", "Rig One").get(),
@@ -335,13 +335,6 @@ TEST_F(Pools, SavedPoolLoadsIntoTheWorkingCopyAndIsMarkedForTheDevice)
     EXPECT_EQ(node("Backup1")->modelName, "Rig One");
     EXPECT_TRUE(fs::exists(under("Temp/Local/Backup1/BackupInfo.backup")));
     EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[1] GroupA/[0] Lead.qptc")));
-
-    connect();
-    utils->updateDirectoryObjectForPatchPool(tree);
-    until("patchPoolMarks");
-    EXPECT_FALSE(node("GroupA")->childDirectories[0]->isIncompatible);
-    EXPECT_TRUE(node("GroupB")->childDirectories[0]->isIncompatible);
-    EXPECT_FALSE(node("Solo")->isIncompatible);
 }
 
 // A backup group's name comes back as saved: only a ":" of the name the backup was made with, which no
@@ -419,21 +412,6 @@ TEST_F(Pools, DroppedFilesAreToldFromTheDropUntilTheirReadLands)
     EXPECT_LT(at("reading 5"), at("landed 2"));
     EXPECT_LT(at("landed 3"), at("landed 2"));
     EXPECT_LT(at("landed 3"), at("reading 2"));
-}
-
-// Groups whose saved names differ only in their number are each made a folder of their own, named in the
-// saved order, with their patches linked in it, however the folders and links are spread over threads.
-TEST_F(Pools, GroupsOfOneNameGetFoldersOfTheirOwnInTheSavedOrder)
-{
-    for (int i = 0; i < 3; ++i)
-        put("QFXMacApplication/Patch/Pool/[" + std::to_string(i) + "] A/[0] P" + std::to_string(i) + ".qptc", patchFile("P" + std::to_string(i)));
-    const CommonUtils::Tree tree = loadPool();
-    ASSERT_EQ(names(tree), (Strings{"A", "A (1)", "A (2)"}));
-    for (std::size_t i = 0; i < 3; ++i) {
-        ASSERT_EQ(tree[i]->childDirectories.size(), 1U);
-        EXPECT_EQ(tree[i]->childDirectories[0]->patchItem()->path, under("Temp/Local/" + *tree[i]->name + "/P" + std::to_string(i) + ".qptc"));
-        EXPECT_TRUE(fs::exists(tree[i]->childDirectories[0]->patchItem()->path));
-    }
 }
 
 // A save cut off between moving the saved library aside and moving its successor in leaves the old one,
