@@ -124,13 +124,20 @@ TEST_F(Coordinator, AModelPictureStoredWhileConnectedIsToldToTheInterface)
 
 // A picture the server sent may be large or hostile: it is read and decoded away from the main thread,
 // which gets it later on its own queue, and never blocks for it.
-TEST_F(Coordinator, TheModelsPictureIsDecodedAwayFromTheMainThreadAndHandedBackThere)
+class ModelPicture : public Coordinator {
+protected:
+    void SetUp() override
+    {
+        start();
+        connect();
+        const fs::path pictures = root / "PEXO Rigmora/QFXMacApplication/Image";
+        fs::create_directories(pictures);
+        ASSERT_TRUE(files.writeAtomically((pictures / (hexOf(kModelId) + ".png")).string(), imagemaker::png(3, 2)));
+    }
+};
+
+TEST_F(ModelPicture, IsDecodedAwayFromTheMainThreadAndHandedBackThere)
 {
-    start();
-    connect();
-    const fs::path pictures = root / "PEXO Rigmora/QFXMacApplication/Image";
-    fs::create_directories(pictures);
-    ASSERT_TRUE(files.writeAtomically((pictures / (hexOf(kModelId) + ".png")).string(), imagemaker::png(3, 2)));
     const auto mainThread = std::this_thread::get_id();
     std::optional<std::optional<platform::BitmapImageRep>> got;
     utils->getImageDevice([&](std::optional<platform::BitmapImageRep> picture) {
@@ -146,13 +153,8 @@ TEST_F(Coordinator, TheModelsPictureIsDecodedAwayFromTheMainThreadAndHandedBackT
 
 // The coordinator may go (the program quits) while a picture is still being read: the answer is dropped,
 // and the picture queue is done with the coordinator before it is gone.
-TEST_F(Coordinator, AModelPictureAskedAsTheCoordinatorGoesIsNeverHandedBack)
+TEST_F(ModelPicture, AskedAsTheCoordinatorGoesIsNeverHandedBack)
 {
-    start();
-    connect();
-    const fs::path pictures = root / "PEXO Rigmora/QFXMacApplication/Image";
-    fs::create_directories(pictures);
-    ASSERT_TRUE(files.writeAtomically((pictures / (hexOf(kModelId) + ".png")).string(), imagemaker::png(3, 2)));
     int answers = 0;
     for (int ask = 0; ask < 3; ++ask) utils->getImageDevice([&](std::optional<platform::BitmapImageRep>) { ++answers; });
     utils.reset();
@@ -202,8 +204,8 @@ TEST_F(Coordinator, RequestsPostedTogetherRunOneAtATimeInOrder)
     utils->selectPatchWithState(1);
     // The closing eject runs last and quits without an eject message.
     const Strings rest = until("reset");
-    EXPECT_EQ(std::count(rest.begin(), rest.end(), "busy"), 1);
-    EXPECT_EQ(std::count(rest.begin(), rest.end(), "eject 1"), 0);
+    EXPECT_EQ(count(rest, "busy"), 1);
+    EXPECT_EQ(count(rest, "eject 1"), 0);
     EXPECT_EQ(started, (Strings{"select 0", "select 1", "select 2"}));
 }
 
@@ -216,7 +218,16 @@ struct TimeOutRow {
     int expiresAfter;  // seconds; 0 for never
 };
 
-class RequestTimeOut : public Coordinator, public ::testing::WithParamInterface<TimeOutRow> {};
+class RequestTimeOut : public Coordinator, public ::testing::WithParamInterface<TimeOutRow> {
+protected:
+    // What the interface heard as the unit was given up, and after.
+    Strings givenUp()
+    {
+        Strings heard = until("lost");
+        for (auto& e : settle()) heard.push_back(e);
+        return heard;
+    }
+};
 
 TEST_P(RequestTimeOut, GivesTheDeviceUpOnlyWhenTheRequestOutlivesItsLimit)
 {
@@ -243,9 +254,7 @@ TEST_P(RequestTimeOut, GivesTheDeviceUpOnlyWhenTheRequestOutlivesItsLimit)
         EXPECT_EQ(utils->getDeviceName(), "Rig One");
     } else {
         // Given up: the queue is dropped, the interface told, the device force-ejected.
-        Strings heard = until("lost");
-        for (auto& e : settle()) heard.push_back(e);
-        EXPECT_EQ(heard, (Strings{"reset", "idle", "lost", "reset", "idle"}));
+        EXPECT_EQ(givenUp(), (Strings{"reset", "idle", "lost", "reset", "idle"}));
         EXPECT_EQ(utils->getDeviceName(), std::nullopt);
         EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
         EXPECT_FALSE(followerRan);
@@ -263,7 +272,7 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, RequestTimeOut,
 
 // A time-out that was on its way as its request's result came ends nothing: the request handed over next
 // keeps the unit and its own time-out.
-TEST_F(Coordinator, ATimeOutOnItsWayAsItsRequestEndsSparesTheNextRequest)
+TEST_F(RequestTimeOut, AnExpiryOnItsWayAsItsRequestEndsSparesTheNextRequest)
 {
     start();
     connect();
@@ -280,13 +289,11 @@ TEST_F(Coordinator, ATimeOutOnItsWayAsItsRequestEndsSparesTheNextRequest)
     EXPECT_EQ(utils->getDeviceName(), "Rig One");
     // The running request's own expiry still gives the unit up.
     CommonUtilsProbe::expire(*utils, CommonUtilsProbe::runningTicket(*utils));
-    Strings heard = until("lost");
-    for (auto& e : settle()) heard.push_back(e);
-    EXPECT_EQ(heard, (Strings{"reset", "idle", "lost", "reset", "idle"}));
+    EXPECT_EQ(givenUp(), (Strings{"reset", "idle", "lost", "reset", "idle"}));
     EXPECT_EQ(utils->getDeviceName(), std::nullopt);
 }
 
-TEST_F(Coordinator, AResultBeforeTheTimeOutCancelsIt)
+TEST_F(RequestTimeOut, AResultBeforeItCancelsIt)
 {
     start();
     connect();

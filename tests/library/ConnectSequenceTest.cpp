@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 
 #include "support/library/CoordinatorFixture.h"
 
@@ -38,10 +39,10 @@ protected:
     }
     // The connection that succeeded is read whole and kept: no reset follows it and the unit stays in
     // editor mode with the coordinator idle.
-    void expectConnectedAndIdle(const Strings& heard, int connections = 1)
+    void expectConnectedAndIdle(const Strings& heard)
     {
         const std::string all = testing::PrintToString(heard);
-        EXPECT_EQ(std::count(heard.begin(), heard.end(), "connect 1"), connections) << all;
+        EXPECT_EQ(count(heard, "connect 1"), 1) << all;
         const auto lastConnect = std::find(heard.rbegin(), heard.rend(), "connect 1");
         EXPECT_EQ(std::count(heard.rbegin(), lastConnect, "reset"), 0) << all;
         EXPECT_EQ(std::count(heard.rbegin(), lastConnect, "patches 6"), 1) << all;
@@ -54,64 +55,67 @@ protected:
     std::size_t leftBefore = 0;
 };
 
-// A second Connect during the start-up handshake joins it.
-TEST_F(ConnectSequence, ConnectDuringTheHandshakeJoinsIt)
+// Each sequence ends with one connection read whole and kept: a second Connect during the start-up
+// handshake joins it; two at once before the scan found the unit make one; one right after a forced eject
+// waits for the unit to be let go; unplugged, Connect finds nothing until the unit is plugged in; an eject,
+// then two at once.
+class ConnectSequences : public ConnectSequence, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ConnectSequences, EndWithOneConnectionKept)
 {
+    const struct {
+        const char* what;
+        bool connectedFirst;
+        std::function<void()> steps;
+    } cases[] = {
+        {"Connect during the handshake", false,
+         [&] {
+             unit.holdReplies(RequestKey::maker(0x55));
+             utils->dataFromServer(catalogue());
+             utils->connectDevice();
+             ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::maker(0x55)) > 0; }));
+             utils->connectDevice();
+             // The unit's held answer would keep a settle waiting; the scan asked for reaches the sequencer meanwhile.
+             loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
+             unit.releaseReplies();
+         }},
+        {"two Connects at once", false,
+         [&] {
+             utils->dataFromServer(catalogue());
+             utils->connectDevice();
+             utils->connectDevice();
+         }},
+        {"Connect during a forced eject", true,
+         [&] {
+             utils->forceEjectDevice();
+             utils->connectDevice();
+             leftBefore = 1;
+         }},
+        {"Connect while unplugged, then plugged in", true,
+         [&] {
+             unit.device().unplug();
+             until("disconnect");
+             utils->connectDevice();
+             settle();
+             unit.device().plugIn();
+         }},
+        {"an eject, then two Connects", true,
+         [&] {
+             utils->ejectDeviceWithPatchList({}, {});
+             until("eject 1");
+             leftBefore = unit.device().requestCount(RequestKey::maker(0x53));
+             utils->connectDevice();
+             utils->connectDevice();
+         }},
+    };
+    const auto& c = cases[GetParam()];
+    SCOPED_TRACE(c.what);
     begin();
-    unit.holdReplies(RequestKey::maker(0x55));
-    utils->dataFromServer(catalogue());
-    utils->connectDevice();
-    ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::maker(0x55)) > 0; }));
-    utils->connectDevice();
-    // The unit's held answer would keep a settle waiting; the scan asked for reaches the sequencer meanwhile.
-    loop.runUntil([] { return false; }, std::chrono::milliseconds(50));
-    unit.releaseReplies();
+    if (c.connectedFirst) {
+        ASSERT_NO_FATAL_FAILURE(connect());
+    }
+    ASSERT_NO_FATAL_FAILURE(c.steps());
     expectConnectedAndIdle(runOn());
 }
 
-// A Connect right behind the first, before the scan has found the unit.
-TEST_F(ConnectSequence, TwoConnectsAtOnceMakeOneConnection)
-{
-    begin();
-    utils->dataFromServer(catalogue());
-    utils->connectDevice();
-    utils->connectDevice();
-    expectConnectedAndIdle(runOn());
-}
-
-// A Connect right after a forced eject waits for the unit to be let go, then connects it again.
-TEST_F(ConnectSequence, ConnectDuringAForcedEjectConnectsAgainOnceLetGo)
-{
-    begin();
-    connect();
-    utils->forceEjectDevice();
-    utils->connectDevice();
-    leftBefore = 1;
-    expectConnectedAndIdle(runOn());
-}
-
-// Unplugged, Connect finds nothing; plugged in again, the unit is connected and read.
-TEST_F(ConnectSequence, ConnectWhileUnpluggedThenPlugIn)
-{
-    begin();
-    connect();
-    unit.device().unplug();
-    until("disconnect");
-    utils->connectDevice();
-    settle();
-    unit.device().plugIn();
-    expectConnectedAndIdle(runOn());
-}
-
-// Eject, then Connect twice at once: one connection.
-TEST_F(ConnectSequence, EjectThenTwoConnects)
-{
-    begin();
-    connect();
-    utils->ejectDeviceWithPatchList({}, {});
-    until("eject 1");
-    leftBefore = unit.device().requestCount(RequestKey::maker(0x53));
-    utils->connectDevice();
-    utils->connectDevice();
-    expectConnectedAndIdle(runOn());
-}
+INSTANTIATE_TEST_SUITE_P(Orders, ConnectSequences, ::testing::Range(0, 5));

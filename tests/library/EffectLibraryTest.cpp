@@ -1,7 +1,7 @@
 #include "support/library/EffectLibraryFixture.h"
 #include <algorithm>
 #include <map>
-#include "support/library/RefusingFiles.h"
+#include "support/files/FaultyFileManager.h"
 
 namespace fs = std::filesystem;
 using namespace effectfiles;
@@ -32,8 +32,8 @@ TEST_F(EffectLibrary, ReadMatchesTheDeviceListWithTheStore)
 TEST_F(EffectLibrary, AListThatCannotBeStoredIsReadFromMemoryAndPreparesNoEdit)
 {
     // The copy is refused; the read goes on to its end from the list in memory.
-    RefusingFiles refusing;
-    refusing.refuseWrite = "Temp/Device/FLST_SEQ.QT2";
+    FaultyFileManager refusing;
+    refusing.fail(FaultyFileManager::Op::Write, "Temp/Device/FLST_SEQ.QT2");
     start(refusing);
     utils->dataFromServer(catalogue());
     utils->connectDevice();
@@ -46,8 +46,7 @@ TEST_F(EffectLibrary, AListThatCannotBeStoredIsReadFromMemoryAndPreparesNoEdit)
     EXPECT_EQ(heardAfter([&] { utils->addFavouriteOfEffectItem(item); }, "idle"),
               (Strings{"busy", "write 3 0 COMP", "idle"}));
     EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), before);
-    // The coordinator's background work uses the refusing disk until the coordinator is gone.
-    utils.reset();
+    utils.reset();  // its background work uses the refusing disk until it is gone
 }
 
 TEST_F(EffectLibrary, AListThatDoesNotParseEndsTheConnection)
@@ -71,7 +70,7 @@ TEST_F(EffectLibrary, AUnitWithoutAListThisProgramHasNotSeenIsLetGoVisibly)
     const auto told = std::find(heard.begin(), heard.end(), "listFailed 0");
     ASSERT_NE(told, heard.begin());
     EXPECT_EQ(*(told - 1), "letGo");
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "letGo"), 1);
+    EXPECT_EQ(count(heard, "letGo"), 1);
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
     EXPECT_EQ(utils->getDeviceName(), std::nullopt);
 }
@@ -343,8 +342,8 @@ TEST_F(EffectLibrary, TheConnectReadMarksThePoolAndUpdatesEachOutdatedLoadedEffe
 TEST_F(EffectLibrary, AnUpdateWithoutAStoredListLeavesTheUnitAlone)
 {
     const Module comp{0x05000002, "Comp", "10.0"};
-    RefusingFiles refusing;
-    refusing.refuseWrite = "Temp/Device/FLST_SEQ.QT2";
+    FaultyFileManager refusing;
+    refusing.fail(FaultyFileManager::Op::Write, "Temp/Device/FLST_SEQ.QT2");
     const std::vector<Category> list{{0x05, {{"Comp.QF2", "2.0", comp.type}}}};
     const Bytes before = moduleFile({comp.type, "Comp", "2.0"});
     unit.files().setFile("Comp.QF2", before);
@@ -354,8 +353,7 @@ TEST_F(EffectLibrary, AnUpdateWithoutAStoredListLeavesTheUnitAlone)
                        "write 1 0 Comp.QF2", "busy", "updatesDone", "idle"}));
     EXPECT_EQ(unit.files().file("Comp.QF2"), before);
     EXPECT_EQ(deviceList(), listFile(list, 260));
-    // The coordinator's background work uses the refusing disk until the coordinator is gone.
-    utils.reset();
+    utils.reset();  // its background work uses the refusing disk until it is gone
 }
 
 TEST_F(EffectLibrary, ADeviceLostDuringTheUpdatesDropsTheRestAndTheClosingAction)
@@ -384,7 +382,7 @@ TEST_F(EffectLibrary, AUnitConnectedBeforeTheDownloadsEndGetsThePoolAndItsUpdate
     for (const auto& module : {kEcho, kDelay, kTape}) storeModule(module);
     utils->downloadFileSuccess(true);
     const Strings heard = until("updatesDone");
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(count(heard, "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
     settle();
     ASSERT_EQ(recorder.effectPool.size(), 1u);
     ASSERT_EQ(recorder.effectPool[0]->childDirectories.size(), 1u);
@@ -408,7 +406,7 @@ TEST_F(EffectLibrary, AnUpdateSendsTheStoreFileMeantForTheConnectedModel)
     utils->dataFromServer(catalogueListing({kEcho}));
     utils->downloadFileSuccess(true);
     const Strings heard = until("updatesDone");
-    ASSERT_EQ(std::count(heard.begin(), heard.end(), "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
+    ASSERT_EQ(count(heard, "updated Echo.QF2 from 1.00"), 1) << ::testing::PrintToString(heard);
     EXPECT_EQ(unit.files().file("Echo.QF2"), moduleFile(meant));
 }
 
@@ -435,7 +433,7 @@ TEST_F(EffectLibrary, AQuitDuringTheReadLetsItEndAndStartsNoUpdateOfTheUnitsEffe
         for (auto& e : recorder.take()) heard.push_back(std::move(e));
         return lifecycle.terminated == 1;
     }));
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patches 6"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(count(heard, "patches 6"), 1) << ::testing::PrintToString(heard);
     EXPECT_EQ(std::count_if(heard.begin(), heard.end(),
                             [](const std::string& e) { return e.starts_with("updated") || e.starts_with("write "); }),
               0)

@@ -61,16 +61,20 @@ protected:
     {
         return plugInAgain([&] { holdUnit(next); });
     }
-    // Runs the fake clock out until the coordinator is idle again.
-    Strings runOut()
+    // Unit A pulled as a delete's new list is written: the module's file is gone, the list half written.
+    UnitFiles cutDelete(const char* module)
     {
-        Strings heard;
-        for (int round = 0; round < 100; ++round) {
-            for (auto& e : settle()) heard.push_back(e);
-            if (!heard.empty() && heard.back() == "idle" && timers.activeCount() == 0) break;
-            loop.advance(std::chrono::seconds(2));
-        }
-        return heard;
+        unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
+        utils->deleteEffectItem(storeItem(module));
+        runOutIdle();
+        return unitNow();
+    }
+    // The unit read whole at a connection: its patches were told once.
+    static void readWhole(const Strings& heard) { EXPECT_EQ(count(heard, "patches 6"), 1) << ::testing::PrintToString(heard); }
+    static UnitFiles withoutList(UnitFiles unit)
+    {
+        unit.files.erase("FLST_SEQ.QT2");
+        return unit;
     }
     Strings shown()
     {
@@ -83,22 +87,16 @@ protected:
 TEST_F(EffectRepair, AnEditCutShortIsFinishedOnTheUnitItWasLeftOnAndNoOther)
 {
     prepare();
-    // Unit A is pulled as the delete's new list is written: Echo's file is gone, the list half written.
-    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
-    utils->deleteEffectItem(storeItem("Echo.QF2"));
-    runOut();
-    const UnitFiles cutA = unitNow();
+    const UnitFiles cutA = cutDelete("Echo.QF2");
     ASSERT_FALSE(cutA.files.contains("Echo.QF2"));
 
     // Unit B of the same model comes next: its list and files stay as they are, and it is read as it is.
-    const Strings heardB = plugIn(unitB());
-    EXPECT_EQ(std::count(heardB.begin(), heardB.end(), "patches 6"), 1) << ::testing::PrintToString(heardB);
+    readWhole(plugIn(unitB()));
     EXPECT_EQ(unitNow().files, unitB().files);
     EXPECT_EQ(shown(), (Strings{"Echo.QF2", "Tape.QF2", "Delay.QF2 deleted"}));
 
     // Unit A again: the kept delete is finished on it.
-    const Strings heardA = plugIn(cutA);
-    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    readWhole(plugIn(cutA));
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
     EXPECT_FALSE(unit.files().file("Echo.QF2"));
 }
@@ -108,17 +106,11 @@ TEST_F(EffectRepair, AKnownListGoesBackOnlyOntoAUnitHoldingItsModules)
     prepare();
     // Unit B without a list: A's list would name Comp, which B lacks; it is not written, and the unit is
     // let go as one whose list no one knows.
-    UnitFiles bWithoutList = unitB();
-    bWithoutList.files.erase("FLST_SEQ.QT2");
-    const Strings heardB = plugIn(bWithoutList);
-    EXPECT_EQ(std::count(heardB.begin(), heardB.end(), "listFailed 0"), 1) << ::testing::PrintToString(heardB);
-    EXPECT_EQ(unitNow().files, bWithoutList.files);
-
+    const Strings heardB = plugIn(withoutList(unitB()));
+    EXPECT_EQ(count(heardB, "listFailed 0"), 1) << ::testing::PrintToString(heardB);
+    EXPECT_EQ(unitNow().files, withoutList(unitB()).files);
     // Unit A without its list gets it back.
-    UnitFiles aWithoutList = unitA();
-    aWithoutList.files.erase("FLST_SEQ.QT2");
-    const Strings heardA = plugIn(aWithoutList);
-    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    readWhole(plugIn(withoutList(unitA())));
     EXPECT_EQ(unit.files().file("FLST_SEQ.QT2"), unitA().files.at("FLST_SEQ.QT2"));
 }
 
@@ -131,11 +123,9 @@ TEST_F(EffectRepair, AKnownListNamingNoLoadedModuleGoesOntoNoUnit)
     plugIn(noneLoaded);
     ASSERT_EQ(unit.files().file("FLST_SEQ.QT2"), noneLoaded.files.at("FLST_SEQ.QT2"));
 
-    UnitFiles bWithoutList = unitB();
-    bWithoutList.files.erase("FLST_SEQ.QT2");
-    const Strings heard = plugIn(bWithoutList);
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 1) << ::testing::PrintToString(heard);
-    EXPECT_EQ(unitNow().files, bWithoutList.files);
+    const Strings heard = plugIn(withoutList(unitB()));
+    EXPECT_EQ(count(heard, "listFailed 0"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(unitNow().files, withoutList(unitB()).files);
 }
 
 TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
@@ -145,13 +135,12 @@ TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
     // Echo's file leaves the unit, then the edited list cannot be stored on this machine.
     disk.fail(FaultyFileManager::Op::Write, "Temp/Device/FLST_SEQ.QT2");
     const Strings heard = heardAfter([&] { utils->deleteEffectItem(storeItem("Echo.QF2")); }, "idle");
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "delete 0 Echo.QF2"), 1) << ::testing::PrintToString(heard);
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "effectListChanged"), 0) << ::testing::PrintToString(heard);
+    EXPECT_EQ(count(heard, "delete 0 Echo.QF2"), 1) << ::testing::PrintToString(heard);
+    EXPECT_EQ(count(heard, "effectListChanged"), 0) << ::testing::PrintToString(heard);
     EXPECT_FALSE(unit.files().file("Echo.QF2"));
     // The unit's next connection finishes the delete: its list no longer names the file it lacks.
     disk.heal();
-    const Strings again = plugIn(unitNow());
-    EXPECT_EQ(std::count(again.begin(), again.end(), "patches 6"), 1) << ::testing::PrintToString(again);
+    readWhole(plugIn(unitNow()));
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
     utils.reset();
 }
@@ -159,32 +148,22 @@ TEST_F(EffectRepair, ADeleteWhoseListCannotBeStoredIsToldOnceAndFinishedLater)
 TEST_F(EffectRepair, AnEditOnAnotherUnitOfTheModelLeavesTheFirstUnitsEditKept)
 {
     prepare();
-    // Unit A is pulled as the delete's new list is written: Echo's file is gone, the list half written.
-    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
-    utils->deleteEffectItem(storeItem("Echo.QF2"));
-    runOut();
-    const UnitFiles cutA = unitNow();
-
+    const UnitFiles cutA = cutDelete("Echo.QF2");
     // Unit B: one edit ends whole, a second is cut as its list is written. Neither takes A's place.
     plugIn(unitB());
     auto echo = storeItem("Echo.QF2");
     echo->isFavourite = true;
     utils->addFavouriteOfEffectItem(echo);
-    runOut();
+    runOutIdle();
     ASSERT_NE(unitNow().files.at("FLST_SEQ.QT2"), unitB().files.at("FLST_SEQ.QT2"));
-    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
-    utils->deleteEffectItem(storeItem("Tape.QF2"));
-    runOut();
-    const UnitFiles cutB = unitNow();
+    const UnitFiles cutB = cutDelete("Tape.QF2");
     ASSERT_FALSE(cutB.files.contains("Tape.QF2"));
 
     // Each unit, back in either order, gets its own edit finished, and no other.
-    const Strings heardA = plugIn(cutA);
-    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    readWhole(plugIn(cutA));
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
     EXPECT_TRUE(unit.files().file("Comp.QF2"));
-    const Strings heardB = plugIn(cutB);
-    EXPECT_EQ(std::count(heardB.begin(), heardB.end(), "patches 6"), 1) << ::testing::PrintToString(heardB);
+    readWhole(plugIn(cutB));
     EXPECT_EQ(shown(), (Strings{"Echo.QF2", "Tape.QF2 deleted", "Delay.QF2 deleted"}));
     EXPECT_TRUE(unit.files().file("Echo.QF2"));
     // Nothing is kept any more: A, whole now, is read as it is.
@@ -196,10 +175,7 @@ TEST_F(EffectRepair, AnEditOnAnotherUnitOfTheModelLeavesTheFirstUnitsEditKept)
 TEST_F(EffectRepair, AUnitWhoseListNamesNoEffectIsJudgedByItsModules)
 {
     prepare();
-    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
-    utils->deleteEffectItem(storeItem("Echo.QF2"));
-    runOut();
-    const UnitFiles cutA = unitNow();
+    const UnitFiles cutA = cutDelete("Echo.QF2");
 
     // Unit B's own list was cut at its start (empty), or before its first record (the category's opening
     // alone): a prefix of A's edited list that tells nothing. B lacks Comp, which A's list names: A's
@@ -213,8 +189,7 @@ TEST_F(EffectRepair, AUnitWhoseListNamesNoEffectIsJudgedByItsModules)
     }
 
     // A itself is still finished.
-    const Strings heardA = plugIn(cutA);
-    EXPECT_EQ(std::count(heardA.begin(), heardA.end(), "patches 6"), 1) << ::testing::PrintToString(heardA);
+    readWhole(plugIn(cutA));
     EXPECT_EQ(shown(), (Strings{"Comp.QF2", "Echo.QF2 deleted", "Tape.QF2 deleted"}));
 }
 
@@ -223,11 +198,9 @@ TEST_F(EffectRepair, AUnitWhoseListNamesNoEffectIsJudgedByItsModules)
 TEST_F(EffectRepair, AQuitDuringTheReadOfAUnitWithoutItsListLeavesTheRepairToTheNextConnection)
 {
     prepare();
-    UnitFiles aWithoutList = unitA();
-    aWithoutList.files.erase("FLST_SEQ.QT2");
     unit.device().unplug();
     settle();
-    holdUnit(aWithoutList);
+    holdUnit(withoutList(unitA()));
     const auto find = RequestKey::fileSystem(0x25);
     const auto writes = unit.device().requestCount(RequestKey::fileSystem(kWrite));
     unit.holdReplies(find);
@@ -254,9 +227,7 @@ TEST_F(EffectRepair, AnEditWhoseListNamesNoOtherModuleWaitsForItsListAndEnds)
     prepare();
     const UnitFiles echoOnly{{{"FLST_SEQ.QT2", listFile(kDeviceList, 260)}, {"Echo.QF2", moduleFile(kEcho)}}};
     plugIn(echoOnly);
-    unit.faultAt(RequestKey::fileSystem(kWrite), 1, Fault::Unplug);
-    utils->deleteEffectItem(storeItem("Echo.QF2"));
-    runOut();
+    cutDelete("Echo.QF2");
     const auto pendingFiles = [&] {
         std::vector<std::filesystem::path> found;
         std::error_code error;
@@ -267,10 +238,8 @@ TEST_F(EffectRepair, AnEditWhoseListNamesNoOtherModuleWaitsForItsListAndEnds)
     };
     ASSERT_EQ(pendingFiles().size(), 1U);
 
-    UnitFiles listlessB = unitB();
-    listlessB.files.erase("FLST_SEQ.QT2");
-    plugIn(listlessB);
-    EXPECT_EQ(unitNow().files, listlessB.files) << "another unit lost its module and got the first unit's list";
+    plugIn(withoutList(unitB()));
+    EXPECT_EQ(unitNow().files, withoutList(unitB()).files) << "another unit lost its module and got the first unit's list";
     ASSERT_EQ(pendingFiles().size(), 1U) << "the edit was used up on another unit";
 
     const std::filesystem::path pending = pendingFiles().front();
@@ -285,22 +254,15 @@ TEST_F(EffectRepair, AnEditWhoseListNamesNoOtherModuleWaitsForItsListAndEnds)
     };
     // Kept under a clock ten years ahead, set back since: the record's time runs from now, or it would
     // outlive its end by years.
-    const std::string head = keptAt().first;
-    const std::string ahead = head + std::to_string(secondsNow() + 10LL * 365 * 24 * 3600) + "\n";
+    const std::string ahead = keptAt().first + std::to_string(secondsNow() + 10LL * 365 * 24 * 3600) + "\n";
     ASSERT_TRUE(files.writeAtomically(pending.string(), Bytes(ahead.begin(), ahead.end())));
     plugIn(unitB());
     ASSERT_EQ(pendingFiles().size(), 1U);
     EXPECT_LE(keptAt().second, secondsNow());
 
     // Ninety days and a second on, the next connection of the model drops it.
-    const auto text = *files.readFile(pending.string());
-    std::string record(text.begin(), text.end());
-    const auto lastLine = record.rfind('\n', record.size() - 2);
-    const auto then = std::chrono::duration_cast<std::chrono::seconds>(
-                          std::chrono::system_clock::now().time_since_epoch() - std::chrono::hours(24 * 90) - std::chrono::seconds(1))
-                          .count();
-    record = record.substr(0, lastLine + 1) + std::to_string(then) + "\n";
-    ASSERT_TRUE(files.writeAtomically(pending.string(), Bytes(record.begin(), record.end())));
+    const std::string then = keptAt().first + std::to_string(secondsNow() - 90LL * 24 * 3600 - 1) + "\n";
+    ASSERT_TRUE(files.writeAtomically(pending.string(), Bytes(then.begin(), then.end())));
     plugIn(unitB());
     EXPECT_TRUE(pendingFiles().empty());
 }

@@ -22,51 +22,25 @@ public:
     // The standing library: a patch, a group and a backup group.
     void layOut()
     {
-        utils.reset();
-        fs::remove_all(rootFolder);
-        put("Pool/[0] A.qptc", patchBytes("A"));
-        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-        put("Backup/[2] B/[0] D.qptc", patchBytes("D"));
+        anew();
+        lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"});
     }
     // A run that loads the library, adds the patch E and ends with its save failed: its pool is kept.
     void keepAFailedRun()
     {
-        startLibrary();
-        utils->createPatchDirectoryObjectFromLocal();
-        until("patchPool");
-        CommonUtils::Tree tree = recorder.patchPool;
-        auto added = std::make_shared<DirectoryObject>();
-        added->object = item(writePatch("Temp/Local/E.qptc", "E"));
-        added->name = "E";
-        tree.push_back(added);
-        keepAfterAFailedSave(tree);
+        PatchLibrary::keepAFailedRun();
         utils.reset();
     }
     // A patch of the kept pool at `relative`, as the session would have left it.
     void putInKeptPool(const std::string& relative, const std::string& name)
     {
-        for (const auto& entry : fs::directory_iterator(rootFolder))
-            if (entry.path().filename().string().starts_with(".Pool-kept")) {
-                fs::create_directories((entry.path() / relative).parent_path());
-                std::ofstream out(entry.path() / relative, std::ios::binary);
-                const Bytes bytes = patchBytes(name);
-                out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-            }
-    }
-    // The tree in its order: "Patch", "Group/Patch", and "Group/" for a group without patches; a kept
-    // session's group as "session".
-    Strings order() const
-    {
-        Strings names;
-        for (const auto& node : recorder.patchPool) {
-            std::string name = node->name.value_or("?");
-            if (name.starts_with("Kept session")) name = "session";
-            if (!node->isGroup) names.push_back(name);
-            else if (node->childDirectories.empty()) names.push_back(name + "/");
-            for (const auto& child : node->childDirectories) names.push_back(name + "/" + child->name.value_or("?"));
+        for (const std::string& pool : kept()) {
+            fs::create_directories((fs::path(rootFolder) / pool / relative).parent_path());
+            ASSERT_TRUE(files.writeAtomically((fs::path(rootFolder) / pool / relative).string(), patchBytes(name)));
         }
-        return names;
     }
+    // The pool shown in its order, a kept session's group as "Kept".
+    Strings order() const { return asKept(PatchLibrary::order(recorder.patchPool)); }
 };
 
 // Between the failed run and the next start, the library meets a file manager, a Mac, a sync tool or the
@@ -104,9 +78,9 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
          },
          asLeft, "Pool/note.txt", "Pool/note.txt"},
         {"a patch added", [](KeptPoolLibrary& t) { t.put("Pool/[1] G/[1] H.qptc", t.patchBytes("H")); },
-         {"A", "G/C", "G/H", "B/D", "session/E"}},
+         {"A", "G/C", "G/H", "B/D", "Kept/E"}},
         {"a group added", [](KeptPoolLibrary& t) { fs::create_directories(t.library() + "/Pool/[3] New"); },
-         {"A", "G/C", "B/D", "New/", "session/E"}},
+         {"A", "G/C", "B/D", "New/", "Kept/E"}},
         // As a sync tool does: a new file renamed over the old, its size and time those of the old.
         {"a patch replaced by another version with its size and time kept",
          [](KeptPoolLibrary& t) {
@@ -117,20 +91,20 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
              fs::rename(t.library() + "/Pool/.A.qptc.partial", path);
              ASSERT_EQ(fs::file_size(path), t.patchBytes("A").size());
          },
-         {"Z", "G/C", "B/D", "session/A", "session/E"}},
+         {"Z", "G/C", "B/D", "Kept/A", "Kept/E"}},
         // A group the session never touched is the library's under any name: it never comes in again.
         {"a group renamed by hand", [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live"); },
-         {"A", "Live/C", "B/D", "session/E"}},
+         {"A", "Live/C", "B/D", "Kept/E"}},
         {"a group's name's case changed, as a case-insensitive share gives",
          [](KeptPoolLibrary& t) { fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] g"); },
-         {"A", "g/C", "B/D", "session/E"}},
+         {"A", "g/C", "B/D", "Kept/E"}},
         // The session's copy of a group stands for no library group another kept group stands for.
         {"a patch added, the session having copied a group",
          [](KeptPoolLibrary& t) {
              t.put("Pool/[3] H.qptc", t.patchBytes("H"));
              t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
          },
-         {"A", "G/C", "B/D", "H", "session/E", "Mine/C"}},
+         {"A", "G/C", "B/D", "H", "Kept/E", "Mine/C"}},
         // The kept group of its name holds part of the library's group: still the library group's own.
         {"a patch added to a group, the session's copy of the group holding the same",
          [](KeptPoolLibrary& t) {
@@ -138,13 +112,13 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
              t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
              t.putInKeptPool("[4] Mine/[1] X.qptc", "X");
          },
-         {"A", "G/C", "G/X", "B/D", "session/E", "Mine/C", "Mine/X"}},
+         {"A", "G/C", "G/X", "B/D", "Kept/E", "Mine/C", "Mine/X"}},
         {"a group renamed by hand, the session having copied it",
          [](KeptPoolLibrary& t) {
              fs::rename(t.library() + "/Pool/[1] G", t.library() + "/Pool/[1] Live");
              t.putInKeptPool("[4] Mine/[0] C.qptc", "C");
          },
-         {"A", "Live/C", "B/D", "session/E", "Mine/C"}},
+         {"A", "Live/C", "B/D", "Kept/E", "Mine/C"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -158,8 +132,7 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         EXPECT_EQ(count(heard, "patchPoolKeptBeside"), same ? 0 : 1);
         EXPECT_EQ(order(), c.shown);
         if (*c.kept == 0) continue;
-        std::atomic<bool> unchanged{false};
-        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+                EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
         std::ifstream saved(library() + "/" + c.kept, std::ios::binary);
         EXPECT_TRUE(saved) << "dropped by the save";
         if (*c.before != 0) {
@@ -184,10 +157,9 @@ TEST_F(KeptPoolLibrary, AKeptPoolBesideALibraryReadInPartBringsOnlyWhatTheReadin
     EXPECT_EQ(count(heard, "patchLibraryNotRead"), 1);
     EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 1);
     // What could not be compared (the unlisted group's patches) comes in; nothing else twice.
-    EXPECT_EQ(order(), (Strings{"A", "G/C", "B/D", "H/", "Hand", "session/E", "H (1)/F"}));
+    EXPECT_EQ(order(), (Strings{"A", "G/C", "B/D", "H/", "Hand", "Kept/E", "H (1)/F"}));
     // No save replaces a library read in part: the end keeps the pool, made against no library.
-    std::atomic<bool> unchanged{false};
-    EXPECT_TRUE(utils->savePatchPoolToLocal(recorder.patchPool, unchanged));
+        EXPECT_TRUE(save(recorder.patchPool, false));
     ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
 
     heard = start();
@@ -237,8 +209,7 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
             CommonUtils::Tree tree = recorder.patchPool;
             tree.push_back(group("New"));
             faulty.fail(Op::Remove, ".Patch-old");
-            std::atomic<bool> changed{true};
-            EXPECT_EQ(utils->savePatchPoolToLocal(tree, changed), std::nullopt);
+                        EXPECT_EQ(save(tree), std::nullopt);
             utils.reset();
             faulty.heal();
             fs::remove_all(library());
@@ -248,8 +219,7 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
         EXPECT_EQ(count(heard, "patchPoolKept"), c.keptPool ? 1 : 0);
         EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
         EXPECT_EQ(fs::exists(library()), c.cutBetweenTheMoves);
-        std::atomic<bool> unchanged{false};
-        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+                EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
         start();
         EXPECT_EQ(order(), c.shown) << "as saved";
     }
@@ -312,8 +282,7 @@ TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
         EXPECT_EQ(order(), c.shown);
         EXPECT_EQ(count(heard, "patchPoolKept"), c.instead ? 1 : 0);
         EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-        std::atomic<bool> unchanged{false};
-        EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, unchanged), std::nullopt);
+                EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
         start();
         EXPECT_EQ(order(), c.shown) << "as saved";
         EXPECT_EQ(std::count_if(fs::directory_iterator(rootFolder), fs::directory_iterator(),

@@ -27,7 +27,20 @@ void moveEntries(const fs::path& from, const fs::path& to)
 
 }  // namespace
 
-class LibraryLinks : public LinkedLibrary {};
+class LibraryLinks : public LinkedLibrary {
+protected:
+    // The library {A} and its backups {B/D} linked into `drive` as "Backups", started.
+    void linkedBackups(const fs::path& drive)
+    {
+        anew();
+        fs::remove_all(drive);
+        put(library() + "/Pool/[0] A.qptc", "A");
+        backup(drive / "Backups");
+        link("QFXMacApplication/Patch/Backup", drive / "Backups");
+        start();
+        ASSERT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
+    }
+};
 
 class LibraryStart : public LinkedLibrary {
 protected:
@@ -331,12 +344,7 @@ TEST_F(LibraryLinks, APartsDriveIsNamedWhenItRefusesAndItsLeftoversGoWithTheNext
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        anew();
-        fs::remove_all(drive);
-        put(library() + "/Pool/[0] A.qptc", "A");
-        backup(backups);
-        link("QFXMacApplication/Patch/Backup", backups);
-        start();
+        linkedBackups(drive);
         faulty.fail(c.op, c.where, 1000, c.code);
         const auto why = save(withE());
         faulty.heal();
@@ -388,13 +396,7 @@ TEST_F(LibraryLinks, APartLeftAsideByACutSaveIsPutBackAndNeverSwept)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        anew();
-        fs::remove_all(drive);
-        put(library() + "/Pool/[0] A.qptc", "A");
-        backup(backups);
-        link("QFXMacApplication/Patch/Backup", backups);
-        start();
-        ASSERT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
+        linkedBackups(drive);
         // The staged part never moves in, nor the old one back; the staged one stays, as a kill leaves it.
         faulty.fail(Op::Move, "\n" + backups.string());
         faulty.alsoFail(Op::Remove, (drive / ".Patch-saving").string());
@@ -407,10 +409,7 @@ TEST_F(LibraryLinks, APartLeftAsideByACutSaveIsPutBackAndNeverSwept)
 
         const Strings heard = start();
         EXPECT_EQ(count(heard, "patchLibraryNotRead"), 0);
-        Strings shown = order(recorder.patchPool);
-        for (auto& name : shown)
-            if (name.starts_with("Kept session ")) name = "Kept" + name.substr(name.find('/'));
-        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
         ASSERT_EQ(save(recorder.patchPool), std::nullopt);
         utils.reset();
         EXPECT_EQ(filesIn(backups).count("[1] B/[0] D.qptc"), 1U);

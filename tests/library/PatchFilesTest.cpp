@@ -6,41 +6,34 @@
 
 namespace fs = std::filesystem;
 
-TEST_F(PatchLibrary, ExportsNumberEqualNamesAndReadSourcesWithColonsAsDashes)
+// A group exported twice gets a second folder, its patches of one name numbered; a source path with a ":"
+// is read from its "-" folder. A patch name holding "/" or "\\" is exported under the name the pool's copies
+// give it, numbered or not.
+TEST_F(PatchLibrary, ExportsNumberEqualNamesAndMakeNamesSafe)
 {
     startLibrary();
-    const auto node = group("Live:Set", {writePatch("Temp/Local/Live-Set/1.qptc", "Same"),
-                                         writePatch("Temp/Local/Live-Set/2.qptc", "Same"),
+    const auto node = group("Live:Set", {writePatch("Temp/Local/Live-Set/1.qptc", "Same"), writePatch("Temp/Local/Live-Set/2.qptc", "Same"),
                                          writePatch("Temp/Local/Live-Set/3.qptc", "Same")});
     const std::string out = root / "out";
     utils->copyGroup(*node, out);
     utils->copyGroup(*node, out);
     EXPECT_EQ(files.contentsOfDirectory(out), (Strings{"Live-Set", "Live-Set (1)"}));
     EXPECT_EQ(files.contentsOfDirectory(out + "/Live-Set"), (Strings{"0 - Same.qptc", "1 - Same.qptc", "2 - Same.qptc"}));
-
-    const auto copied = utils->writeFilePatchWithPath(rootFolder + "/Temp/Local/Live:Set/1.qptc", out + "/single", {});
-    ASSERT_TRUE(copied);
-    EXPECT_EQ(copied->path, out + "/single/Same.qptc");
-}
-
-// A patch name holding "/" or "\\" is exported under the name the pool's copies give it, numbered or not.
-TEST_F(PatchLibrary, ExportsPatchesWhoseNamesHoldSlashes)
-{
-    startLibrary();
-    const std::string out = root / "export";
     const struct {
-        const char* name;
+        std::string source;
+        const char* name;  // the patch's, written at the source when given
         std::int64_t index;
         const char* file;
-    } cases[] = {{"AC/DC", -1, "AC_DC.qptc"}, {"AC/DC", 3, "3 - AC_DC.qptc"}, {"a\\b", -1, "a_b.qptc"}, {"/", 0, "0 - _.qptc"}};
-    int n = 0;
+    } cases[] = {{rootFolder + "/Temp/Local/Live:Set/1.qptc", nullptr, -1, "single/Same.qptc"},
+                 {"0", "AC/DC", -1, "AC_DC.qptc"}, {"1", "AC/DC", 3, "3 - AC_DC.qptc"}, {"2", "a\\b", -1, "a_b.qptc"}, {"3", "/", 0, "0 - _.qptc"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string source = writePatch("Temp/Local/" + std::to_string(n++) + ".qptc", c.name);
-        const auto copied = utils->writeFilePatchWithPath(source, out, {false, true, c.index});
+        SCOPED_TRACE(c.file);
+        const std::string source = c.name ? writePatch("Temp/Local/" + c.source + ".qptc", c.name) : c.source;
+        const std::string into = c.name ? out + "/export" : out + "/single";
+        const auto copied = utils->writeFilePatchWithPath(source, into, {false, c.name != nullptr, c.index});
         ASSERT_TRUE(copied);
-        EXPECT_EQ(copied->path, out + "/" + c.file);
-        EXPECT_EQ(files.readFile(copied->path), files.readFile(source));
+        EXPECT_EQ(copied->path, c.name ? into + "/" + c.file : out + "/" + c.file);
+        EXPECT_EQ(files.readFile(copied->path), files.readFile(c.name ? source : rootFolder + "/Temp/Local/Live-Set/1.qptc"));
     }
 }
 

@@ -19,6 +19,8 @@
 #include "support/library/PatchLibraryFixture.h"
 
 namespace fs = std::filesystem;
+using Tree = CommonUtils::Tree;
+using Names = std::set<std::string>;
 
 namespace {
 
@@ -48,26 +50,24 @@ Inventory inventory(const fs::path& folder)
     return found;
 }
 
-// The tree as the user sees it: "Patch", "Group/Patch", and "Group/" for a group without patches.
-std::set<std::string> shown(const CommonUtils::Tree& tree)
+// As the program hands the pool to its queue: every node a copy of its own.
+Tree copies(const Tree& tree)
 {
-    std::set<std::string> names;
-    for (const auto& node : tree) {
-        if (!node->isGroup) {
-            names.insert(node->name.value_or("?"));
-            continue;
-        }
-        if (node->childDirectories.empty()) names.insert(node->name.value_or("?") + "/");
-        for (const auto& child : node->childDirectories)
-            names.insert(node->name.value_or("?") + "/" + child->name.value_or("?"));
-    }
-    return names;
+    Tree copy;
+    for (const auto& node : tree) copy.push_back(node->copy());
+    return copy;
 }
 
 }  // namespace
 
 class PatchLibraryLayouts : public PatchLibrary {
 protected:
+    // The tree as the user sees it, in no order.
+    static Names shown(const Tree& tree)
+    {
+        const Strings listed = order(tree);
+        return Names(listed.begin(), listed.end());
+    }
     void link(const std::string& relative, const fs::path& target)
     {
         const fs::path path = library() + "/" + relative;
@@ -80,19 +80,11 @@ protected:
         fs::create_directories(path.parent_path());
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     }
-    // A start that loads the saved pool; the tree it shows.
-    CommonUtils::Tree load()
+    // A file written at `path` outside the library.
+    void write(const fs::path& path, const std::string& name)
     {
-        startLibrary();
-        utils->createPatchDirectoryObjectFromLocal();
-        until("patchPool");
-        return recorder.patchPool;
-    }
-    bool save(const CommonUtils::Tree& tree)
-    {
-        std::atomic<bool> changed{true};
-        utils->savePatchPoolToLocal(tree, changed);
-        return !changed;
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(files.writeAtomically(path.string(), patchBytes(name)));
     }
 };
 
@@ -101,63 +93,44 @@ protected:
 TEST_F(PatchLibraryLayouts, EveryFileIsAccountedForAcrossALoadAndASave)
 {
     const fs::path outside = root / "outside";
-    fs::create_directories(outside / "Pool");
-    ASSERT_TRUE(files.writeAtomically((outside / "secret.qptc").string(), patchBytes("Secret")));
-    ASSERT_TRUE(files.writeAtomically((outside / "Pool/[0] Far.qptc").string(), patchBytes("Far")));
+    write(outside / "secret.qptc", "Secret");
+    write(outside / "Pool/[0] Far.qptc", "Far");
     Bytes truncated = patchBytes("Cut");
     truncated.resize(truncated.size() / 2);
-
     const struct {
         const char* what;
         std::function<void()> layOut;
-        std::set<std::string> expected;
+        Names expected;
     } cases[] = {
         {"a group named with a dot",
-         [&] {
-             put("Pool/[0] Live 2.0/[0] A.qptc", patchBytes("A"));
-             put("Pool/[1] Live 2.0/[0] B.qptc", patchBytes("B"));
-             put("Pool/[2] Solo.qptc", patchBytes("Solo"));
-             put("Pool/[3] v1.qptc/[0] C.qptc", patchBytes("C"));
-         },
+         [&] { lay({"Pool/[0] Live 2.0/[0] A.qptc", "Pool/[1] Live 2.0/[0] B.qptc", "Pool/[2] Solo.qptc", "Pool/[3] v1.qptc/[0] C.qptc"}); },
          {"Live 2.0/A", "Live 2.0 (1)/B", "Solo", "v1.qptc/C"}},
         {"groups within groups",
-         [&] {
-             put("Pool/[4] Outer/[0] Inner/[0] Nested.qptc", patchBytes("Nested"));
-             put("Pool/[5] Both/[0] Direct.qptc", patchBytes("Direct"));
-             put("Pool/[5] Both/[1] Deep/[0] Deeper/[0] Far.qptc", patchBytes("Far"));
-         },
+         [&] { lay({"Pool/[4] Outer/[0] Inner/[0] Nested.qptc", "Pool/[5] Both/[0] Direct.qptc", "Pool/[5] Both/[1] Deep/[0] Deeper/[0] Far.qptc"}); },
          {"Outer/", "Both/Direct"}},
         {"damaged patch files",
          [&] {
-             put("Pool/[0] Good.qptc", patchBytes("Good"));
+             lay({"Pool/[0] Good.qptc", "Pool/[4] G/[1] Fine.qptc"});
              put("Pool/[1] Cut.qptc", truncated);
              put("Pool/[2] Noise.qptc", Bytes{'P', 'T', 'C', 'F', 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3});
              put("Pool/[3] Empty.qptc", {});
              put("Pool/[4] G/[0] Bad.qptc", Bytes(40, 0xAB));
-             put("Pool/[4] G/[1] Fine.qptc", patchBytes("Fine"));
              put("Backup/[5] B/[0] Zero.qptc", {});
          },
          {"Good", "G/Fine", "B/"}},
         {"files of other kinds",
          [&] {
-             put("Pool/[0] Kept.qptc", patchBytes("Kept"));
-             put("Pool/b.QPTC", patchBytes("Upper"));
-             put("Pool/a.txt", Bytes{'n', 'o', 't', 'e'});
-             put("Pool/c.qptc.bak", patchBytes("Bak"));
-             put("Pool/[1] G/notes.txt", Bytes{'g'});
-             put("Pool/[1] G/[0] In.qptc", patchBytes("In"));
-             put("Pool/BackupInfo.backup", Bytes{'r'});
-             put("readme.txt", Bytes{'r', 'e', 'a', 'd'});
+             lay({"Pool/[0] Kept.qptc", "Pool/b.QPTC", "Pool/c.qptc.bak", "Pool/[1] G/[0] In.qptc"});
+             for (const char* other : {"Pool/a.txt", "Pool/[1] G/notes.txt", "Pool/BackupInfo.backup", "readme.txt"}) put(other, Bytes{'n'});
          },
          {"Kept", "G/In"}},
         {"links and special files",
          [&] {
-             put("Pool/[0] Good.qptc", patchBytes("Good"));
+             lay({"Pool/[0] Good.qptc", "Pool/[4] G/[1] Mine.qptc"});
              link("Pool/[1] Zero.qptc", "/dev/zero");
              fifo("Pool/[2] Pipe.qptc");
              link("Pool/[3] Out.qptc", outside / "secret.qptc");
              link("Pool/[4] G/[0] Out.qptc", outside / "secret.qptc");
-             put("Pool/[4] G/[1] Mine.qptc", patchBytes("Mine"));
              fifo("Pool/[4] G/BackupInfo.backup");
              link("Pool/[5] Away", outside);
          },
@@ -165,20 +138,15 @@ TEST_F(PatchLibraryLayouts, EveryFileIsAccountedForAcrossALoadAndASave)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        utils.reset();
-        fs::remove_all(rootFolder);
+        anew();
         c.layOut();
         const Inventory before = inventory(library());
-
-        const CommonUtils::Tree first = load();
-        EXPECT_EQ(shown(first), c.expected);
-        ASSERT_TRUE(save(first));
-        EXPECT_EQ(inventory(library()), before);
-
-        const CommonUtils::Tree second = load();
-        EXPECT_EQ(shown(second), c.expected);
-        ASSERT_TRUE(save(second));
-        EXPECT_EQ(inventory(library()), before);
+        for (int round = 0; round < 2; ++round) {
+            const Tree tree = load();
+            EXPECT_EQ(shown(tree), c.expected);
+            ASSERT_TRUE(saved(tree));
+            EXPECT_EQ(inventory(library()), before);
+        }
         EXPECT_EQ(inventory(outside).files.size(), 2U);
     }
 }
@@ -188,41 +156,39 @@ TEST_F(PatchLibraryLayouts, EveryFileIsAccountedForAcrossALoadAndASave)
 TEST_F(PatchLibraryLayouts, AsideFoldersNeitherBlockTheSaveNorPullInOutsideFiles)
 {
     const fs::path outside = root / "outside";
-    fs::create_directories(outside / "Pool");
-    ASSERT_TRUE(files.writeAtomically((outside / "Pool/[0] Far.qptc").string(), patchBytes("Far")));
+    write(outside / "Pool/[0] Far.qptc", "Far");
     fs::create_directories(rootFolder + "/QFXMacApplication");
     fs::create_symlink(outside, rootFolder + "/QFXMacApplication/.Patch-old");
     EXPECT_TRUE(load().empty());
     EXPECT_FALSE(fs::exists(fs::symlink_status(library())));
 
     fs::remove(rootFolder + "/QFXMacApplication/.Patch-old");
-    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    lay({"Pool/[0] Solo.qptc"});
     fs::create_directories(rootFolder + "/QFXMacApplication/.Patch-old/Pool");
-    CommonUtils::Tree tree = load();
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo"}));
+    Tree tree = load();
+    ASSERT_EQ(shown(tree), Names{"Solo"});
     // The stale aside cannot be removed: each save takes a fresh one.
     faulty.fail(Op::Remove, ".Patch-old");
     for (int round = 0; round < 2; ++round) {
         tree.push_back(group("Set " + std::to_string(round)));
-        EXPECT_TRUE(save(tree));
+        EXPECT_TRUE(saved(tree));
         EXPECT_TRUE(fs::is_directory(library() + "/Pool/[" + std::to_string(round + 1) + "] Set " + std::to_string(round)));
     }
     faulty.heal();
     EXPECT_EQ(inventory(outside).files.size(), 1U);
-    EXPECT_EQ(shown(load()), (std::set<std::string>{"Solo", "Set 0/", "Set 1/"}));
+    EXPECT_EQ(shown(load()), (Names{"Solo", "Set 0/", "Set 1/"}));
 }
 
-// A save that fails leaves the saved library as it was; while the program runs the user is told, at the
-// end nothing is shown.
+// A save that fails leaves the saved library as it was; while the program runs the user is told (the
+// caller is told why, to say it at the end), at the end nothing is shown.
 TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
 {
-    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
-    CommonUtils::Tree tree = load();
+    lay({"Pool/[0] Solo.qptc"});
+    Tree tree = load();
     const Inventory before = inventory(library());
     tree.push_back(group("New"));
     faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
     std::atomic<bool> changed{true};
-    // The caller is told why, to say it at the end.
     const auto why = utils->savePatchPoolToLocal(tree, changed);
     ASSERT_TRUE(why);
     EXPECT_FALSE(why->empty());
@@ -231,10 +197,9 @@ TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
     EXPECT_EQ(inventory(library()), before);
 
     utils->closeApp();
-    EXPECT_FALSE(save(tree));
+    EXPECT_FALSE(saved(tree));
     EXPECT_EQ(inventory(library()), before);
-    const Strings heard = settle();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolNotSaved"), 0);
+    EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 0);
     faulty.heal();
 }
 
@@ -242,34 +207,29 @@ TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
 // holds them and never a copy's temporary file, which a library left by an older run may hold.
 TEST_F(PatchLibraryLayouts, ASaveLandsTheCopiesAskedBeforeItAndCarriesNoTemporary)
 {
-    put("Pool/[0] Live/[0] A.qptc", patchBytes("A"));
+    lay({"Pool/[0] Live/[0] A.qptc"});
     put("Pool/[0] Live/.B.qptc.tmp-4242-7", patchBytes("B"));
     put("Pool/.Solo.qptc.tmp-4242-8", patchBytes("Solo"));
-    CommonUtils::Tree tree = load();
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Live/A"}));
-    const std::string local = rootFolder + "/Temp/Local/Live";
+    Tree tree = load();
+    ASSERT_EQ(shown(tree), Names{"Live/A"});
     std::vector<std::shared_ptr<DirectoryObject>> asked;
-    std::vector<CommonUtils::PatchCopy> copies;
+    std::vector<CommonUtils::PatchCopy> copied;
     for (const char* name : {"C", "D", "E"}) {
         const std::string source = writePatch(std::string("Temp/Device/Patch/") + name + ".qptc", name);
-        auto node = group("").get()->copy();
-        node->isGroup = false;
-        node->object = item(source);
-        tree[0]->childDirectories.push_back(node);
-        asked.push_back(node);
-        copies.push_back({source, local});
+        asked.push_back(leaf(source, ""));
+        tree[0]->childDirectories.push_back(asked.back());
+        copied.push_back({source, rootFolder + "/Temp/Local/Live"});
     }
     int landings = 0;
-    utils->writeFilePatchesLater(copies, [&](std::vector<CommonUtils::CopiedPatch> results) {
+    utils->writeFilePatchesLater(copied, [&](std::vector<CommonUtils::CopiedPatch> results) {
         ++landings;
         for (std::size_t i = 0; i < results.size(); ++i)
             if (results[i].item) asked[i]->patchItem()->path = results[i].item->path;
     });
-    ASSERT_TRUE(save(tree));
+    ASSERT_TRUE(saved(tree));
     EXPECT_EQ(landings, 1);
     EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] Live"}));
-    EXPECT_EQ(names("QFXMacApplication/Patch/Pool/[0] Live"),
-              (Strings{"[0] A.qptc", "[1] C.qptc", "[2] D.qptc", "[3] E.qptc"}));
+    EXPECT_EQ(names("QFXMacApplication/Patch/Pool/[0] Live"), (Strings{"[0] A.qptc", "[1] C.qptc", "[2] D.qptc", "[3] E.qptc"}));
     // Nothing is left to land on a later turn.
     settle();
     EXPECT_EQ(landings, 1);
@@ -278,16 +238,14 @@ TEST_F(PatchLibraryLayouts, ASaveLandsTheCopiesAskedBeforeItAndCarriesNoTemporar
 // A copy into a group whose name holds a dot lands in the group, replacing or not.
 TEST_F(PatchLibraryLayouts, CopiesIntoADotNamedGroupLandInIt)
 {
-    put("Pool/[0] Live 2.0/[0] A.qptc", patchBytes("A"));
-    const CommonUtils::Tree tree = load();
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Live 2.0/A"}));
+    lay({"Pool/[0] Live 2.0/[0] A.qptc"});
+    ASSERT_EQ(shown(load()), Names{"Live 2.0/A"});
     const std::string group = rootFolder + "/Temp/Local/Live 2.0";
     const std::string source = writePatch("Temp/Device/Patch/1.qptc", "A");
     for (bool replace : {false, true}) {
         const auto copied = utils->writeFilePatchWithPath(source, group, {replace, false, -1});
         ASSERT_TRUE(copied);
         EXPECT_EQ(fs::path(copied->path).parent_path(), fs::path(group));
-        EXPECT_TRUE(fs::is_directory(group));
     }
     EXPECT_EQ(names("Temp/Local/Live 2.0"), (Strings{"A (1).qptc", "A.qptc"}));
 }
@@ -298,30 +256,23 @@ TEST_F(PatchLibraryLayouts, DroppedFilesWithOddNamesAreCopiedSavedAndLoadedAgain
 {
     EXPECT_TRUE(load().empty());
     const fs::path outside = root / "outside";
-    fs::create_directories(outside);
-    const std::string odd = (outside / "\xFF\xFE.qptc").string();
-    const std::string kept = (outside / ("(1)" + std::string(236, 'k') + ".qptc")).string();
-    // At the limit: the saved library's "[n] " prefix must not push it over.
-    const std::string full = (outside / ("(2)" + std::string(242, 'f') + "\xE3\x81\x82.qptc")).string();
-    ASSERT_TRUE(files.writeAtomically(odd, patchBytes("Odd")));
-    ASSERT_TRUE(files.writeAtomically(kept, patchBytes("Kept")));
-    ASSERT_TRUE(files.writeAtomically(full, patchBytes("Full")));
-    CommonUtils::Tree tree;
-    for (const std::string& source : {odd, kept, full}) {
-        SCOPED_TRACE(source.substr(outside.string().size()));
+    // The last at the limit: the saved library's "[n] " prefix must not push it over.
+    const std::pair<fs::path, const char*> dropped[] = {{outside / "\xFF\xFE.qptc", "Odd"},
+                                                        {outside / ("(1)" + std::string(236, 'k') + ".qptc"), "Kept"},
+                                                        {outside / ("(2)" + std::string(242, 'f') + "\xE3\x81\x82.qptc"), "Full"}};
+    Tree tree;
+    for (const auto& [source, name] : dropped) {
+        SCOPED_TRACE(name);
+        write(source, name);
         ASSERT_TRUE(utils->checkFilePatchWithfilePath(source));
         EXPECT_TRUE(utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Device/Patch", {false, false, -1}));
         const auto copied = utils->writeFilePatchWithPath(source, rootFolder + "/Temp/Local", {false, false, -1});
         ASSERT_TRUE(copied);
-        auto leaf = std::make_shared<DirectoryObject>();
-        leaf->name = copied->patchName;
-        leaf->path = copied->path;
-        leaf->object = copied;
-        tree.push_back(leaf);
+        tree.push_back(leaf(copied->path, copied->patchName));
     }
     tree.push_back(group("G", {tree.back()->path.value_or("")}));
-    EXPECT_TRUE(save(tree));
-    EXPECT_EQ(shown(load()), (std::set<std::string>{"Odd", "Kept", "Full", "G/Full"}));
+    EXPECT_TRUE(saved(tree));
+    EXPECT_EQ(shown(load()), (Names{"Odd", "Kept", "Full", "G/Full"}));
 }
 
 // A user who moved the library, or the whole data folder, elsewhere and left a link sees the pool, and
@@ -331,39 +282,32 @@ TEST_F(PatchLibraryLayouts, ALinkedLibraryOrDataFolderIsLoadedAndSavedThrough)
 {
     const fs::path disk = root / "disk";
     // Which folder was moved to the other disk, and the library's place below it.
-    const struct {
-        const char* moved;
-        const char* below;
-    } cases[] = {{"QFXMacApplication/Patch", ""}, {"QFXMacApplication", "Patch"}, {"", "QFXMacApplication/Patch"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("a link at \"") + c.moved + "\"");
-        utils.reset();
-        fs::remove_all(rootFolder);
+    const std::pair<const char*, const char*> cases[] = {{"QFXMacApplication/Patch", ""}, {"QFXMacApplication", "Patch"}, {"", "QFXMacApplication/Patch"}};
+    for (const auto& [moved, below] : cases) {
+        SCOPED_TRACE(std::string("a link at \"") + moved + "\"");
+        anew();
         fs::remove_all(disk);
-        const fs::path link = *c.moved ? fs::path(rootFolder) / c.moved : fs::path(rootFolder);
-        const fs::path moved = disk / "moved";
-        const fs::path library = *c.below ? moved / c.below : moved;
-        fs::create_directories(library / "Pool/[1] Set");
-        ASSERT_TRUE(files.writeAtomically((library / "Pool/[0] Solo.qptc").string(), patchBytes("Solo")));
-        ASSERT_TRUE(files.writeAtomically((library / "Pool/[1] Set/[0] A.qptc").string(), patchBytes("A")));
+        const fs::path link = *moved ? fs::path(rootFolder) / moved : fs::path(rootFolder);
+        const fs::path library = *below ? disk / "moved" / below : disk / "moved";
+        write(library / "Pool/[0] Solo.qptc", "Solo");
+        write(library / "Pool/[1] Set/[0] A.qptc", "A");
         fs::create_symlink(root / "outside.qptc", library / "Pool/[2] Link.qptc");
         fs::create_directories(link.parent_path());
-        fs::create_directory_symlink(moved, link);
+        fs::create_directory_symlink(disk / "moved", link);
 
-        CommonUtils::Tree tree = load();
-        ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "Set/A"}));
+        Tree tree = load();
+        ASSERT_EQ(shown(tree), (Names{"Solo", "Set/A"}));
         tree.push_back(group("New"));
-        EXPECT_TRUE(save(tree));
-        EXPECT_TRUE(fs::is_symlink(link));
-        EXPECT_EQ(fs::read_symlink(link), moved);
+        EXPECT_TRUE(saved(tree));
+        EXPECT_EQ(fs::read_symlink(link), disk / "moved");
         EXPECT_TRUE(fs::is_directory(library / "Pool/[2] New"));
         EXPECT_EQ(inventory(library).links, (std::multiset<std::string>{root / "outside.qptc"}));
-        EXPECT_EQ(shown(load()), (std::set<std::string>{"Solo", "Set/A", "New/"}));
+        EXPECT_EQ(shown(load()), (Names{"Solo", "Set/A", "New/"}));
         // A save cut off once the library was moved aside, its staged successor not yet moved in: the next
         // start finds it beside the link's target.
         fs::create_directories(library.parent_path() / ".Patch-saving-00000000000000000001/Pool");
         fs::rename(library, library.parent_path() / ".Patch-old-00000000000000000001");
-        EXPECT_EQ(shown(load()), (std::set<std::string>{"Solo", "Set/A", "New/"}));
+        EXPECT_EQ(shown(load()), (Names{"Solo", "Set/A", "New/"}));
         EXPECT_TRUE(fs::is_symlink(link));
     }
 }
@@ -372,47 +316,32 @@ TEST_F(PatchLibraryLayouts, ALinkedLibraryOrDataFolderIsLoadedAndSavedThrough)
 // and renaming a group there leave every saved byte as it was, until the save takes the edits.
 TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSave)
 {
-    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    lay({"Pool/[0] Solo.qptc", "Pool/[1] Blues/[1] Rhythm.qptc"});
     put("Pool/[1] Blues/[0] Lead.qptc", patchBytes("Lead", {'e', 'n'}));
-    put("Pool/[1] Blues/[1] Rhythm.qptc", patchBytes("Rhythm"));
     const Inventory before = inventory(library());
-    CommonUtils::Tree tree = load();
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "Blues/Lead", "Blues/Rhythm"}));
-    const auto node = [&](const std::string& name) {
-        return *std::find_if(tree.begin(), tree.end(), [&](const auto& n) { return n->name == name; });
+    Tree tree = load();
+    ASSERT_EQ(shown(tree), (Names{"Solo", "Blues/Lead", "Blues/Rhythm"}));
+    PatchItem& solo = *tree[0]->patchItem();
+    PatchItem& lead = *tree[1]->childDirectories[0]->patchItem();
+    PatchItem& rhythm = *tree[1]->childDirectories[1]->patchItem();
+    struct stat inLibrary {}, working {};
+    ASSERT_EQ(::stat((library() + "/Pool/[0] Solo.qptc").c_str(), &inLibrary), 0);
+    ASSERT_EQ(::stat(solo.path.c_str(), &working), 0);
+    EXPECT_EQ(inLibrary.st_ino, working.st_ino);
+    const std::pair<const char*, std::function<bool()>> edits[] = {
+        {"rename a patch", [&] { return utils->editFilePatch(solo = editOf(solo.path, "Lone")); }},
+        {"comment a patch", [&] { return utils->editFilePatch(lead = editOf(lead.path, "Lead", "a new comment")); }},
+        {"move a patch out of its group", [&] { return !(rhythm.path = utils->movePatchItem(rhythm, "")).empty(); }},
+        {"rename the group", [&] { return utils->renameGroup(*tree[1], "Slow Blues") == 0; }},
     };
-    struct stat saved {}, working {};
-    ASSERT_EQ(::stat((library() + "/Pool/[0] Solo.qptc").c_str(), &saved), 0);
-    ASSERT_EQ(::stat(node("Solo")->patchItem()->path.c_str(), &working), 0);
-    EXPECT_EQ(saved.st_ino, working.st_ino);
-
-    const struct {
-        const char* what;
-        std::function<bool()> edit;
-    } edits[] = {
-        {"rename a patch", [&] { return utils->editFilePatch(*node("Solo")->patchItem() = editOf(node("Solo")->patchItem()->path, "Lone")); }},
-        {"comment a patch",
-         [&] {
-             PatchItem& lead = *node("Blues")->childDirectories[0]->patchItem();
-             lead = editOf(lead.path, "Lead", "a new comment");
-             return utils->editFilePatch(lead);
-         }},
-        {"move a patch out of its group",
-         [&] {
-             PatchItem& rhythm = *node("Blues")->childDirectories[1]->patchItem();
-             rhythm.path = utils->movePatchItem(rhythm, "");
-             return !rhythm.path.empty();
-         }},
-        {"rename the group", [&] { return utils->renameGroup(*node("Blues"), "Slow Blues") == 0; }},
-    };
-    for (const auto& e : edits) {
-        SCOPED_TRACE(e.what);
-        ASSERT_TRUE(e.edit());
+    for (const auto& [what, edit] : edits) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(edit());
         EXPECT_EQ(inventory(library()), before);
     }
-    ASSERT_TRUE(save(tree));
+    ASSERT_TRUE(saved(tree));
     EXPECT_NE(inventory(library()), before);
-    const std::set<std::string> after = shown(load());
+    const Names after = shown(load());
     EXPECT_TRUE(after.count("Lone") == 1 && after.count("Slow Blues/Lead") == 1) << ::testing::PrintToString(after);
 }
 
@@ -428,36 +357,33 @@ TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue
     faulty.countReads(".qptc");
     utils->createPatchDirectoryObjectFromLocal();
     until("patchPool");
-    const CommonUtils::Tree tree = recorder.patchPool;
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "G/Newer"}));
+    const Tree tree = recorder.patchPool;
+    ASSERT_EQ(shown(tree), (Names{"Solo", "G/Newer"}));
     const auto solo = tree[0];
     const auto newer = tree[1]->childDirectories[0];
-    EXPECT_FALSE(solo->isIncompatible);
-    EXPECT_TRUE(newer->isIncompatible);
+    const auto marks = [&](bool soloMark, bool newerMark, int reads) {
+        EXPECT_EQ(solo->isIncompatible, soloMark);
+        EXPECT_EQ(newer->isIncompatible, newerMark);
+        EXPECT_EQ(faulty.reads(), reads);
+    };
+    marks(false, true, 2);
     EXPECT_FALSE(solo->patchItem()->effectDictionnary.empty());
-    EXPECT_EQ(faulty.reads(), 2);
     EXPECT_EQ(utils->poolWarningsJudgedAgainst(tree), utils->effectTablesGeneration());
 
     utils->updateDirectoryObjectForPatchPool(tree);
-    const Strings quiet = settle();
-    EXPECT_EQ(std::count(quiet.begin(), quiet.end(), "patchPoolMarks"), 0);
+    EXPECT_EQ(count(settle(), "patchPoolMarks"), 0);
     EXPECT_EQ(faulty.reads(), 2);
 
     solo->isIncompatible = true;
     newer->isIncompatible = false;
     utils->updateDirectoryObjectForPatchPool(tree);
     until("patchPoolMarks");
-    EXPECT_FALSE(solo->isIncompatible);
-    EXPECT_TRUE(newer->isIncompatible);
-    EXPECT_EQ(faulty.reads(), 2);
-
+    marks(false, true, 2);
     // A file rewritten since the load is read again.
     ASSERT_TRUE(files.writeAtomically(solo->patchItem()->path, library_files::patchFile("Solo", {}, 2)));
     utils->updateDirectoryObjectForPatchPool(tree);
     until("patchPoolMarks");
-    EXPECT_TRUE(solo->isIncompatible);
-    EXPECT_TRUE(newer->isIncompatible);
-    EXPECT_EQ(faulty.reads(), 3);
+    marks(true, true, 3);
 }
 
 // A unit connecting after the load began: the load read each file without a unit to judge it for, and the
@@ -472,8 +398,8 @@ TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoads
     faulty.countReads(".qptc");
     utils->createPatchDirectoryObjectFromLocal();
     until("patchPool");
-    const CommonUtils::Tree tree = recorder.patchPool;
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Solo", "G/Newer", "G/Lead"}));
+    const Tree tree = recorder.patchPool;
+    ASSERT_EQ(shown(tree), (Names{"Solo", "G/Newer", "G/Lead"}));
     const auto solo = tree[0];
     const auto newer = tree[1]->childDirectories[0];
     EXPECT_FALSE(newer->isIncompatible);
@@ -490,7 +416,7 @@ TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoads
     EXPECT_TRUE(newer->isIncompatible);
     for (const auto& leaf : {solo, newer, tree[1]->childDirectories[1]}) {
         SCOPED_TRACE(leaf->name.value_or("?"));
-        PatchItem& item = *leaf->patchItem();
+        const PatchItem& item = *leaf->patchItem();
         // The same list and warning a pass reading the file gives.
         PatchItem judged;
         judged.path = item.path;
@@ -518,10 +444,7 @@ TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoads
 TEST_F(PatchLibraryLayouts, AnEmptyPoolsJudgementEndsAndLaterChangesAreSeen)
 {
     fs::create_directories(library() + "/Pool");
-    startLibrary();
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPool");
-    const CommonUtils::Tree tree = recorder.patchPool;
+    const Tree tree = load();
     ASSERT_TRUE(tree.empty());
     connect();
     utils->updateDirectoryObjectForPatchPool(tree);
@@ -540,17 +463,16 @@ TEST_F(PatchLibraryLayouts, AnEmptyPoolsJudgementEndsAndLaterChangesAreSeen)
 TEST_F(PatchLibraryLayouts, AManyGroupedLibraryLoadsInTheSavedOrderWhateverThreadReadIt)
 {
     constexpr int kGroups = 24;
-    for (int g = 0; g < kGroups; ++g) {
-        // Groups 20 and up share the plain name "Same".
-        const std::string group = "Pool/[" + std::to_string(g) + "] " + (g >= 20 ? std::string("Same") : "G" + std::to_string(g));
+    const auto patch = [](int g, int p) { return "P" + std::to_string(g) + "-" + std::to_string(p); };
+    for (int g = 0; g < kGroups; ++g)  // groups 20 and up share the plain name "Same"
         for (int p = 2; p >= 0; --p)
-            put(group + "/[" + std::to_string(p) + "] P" + std::to_string(g) + "-" + std::to_string(p) + ".qptc",
-                patchBytes("P" + std::to_string(g) + "-" + std::to_string(p)));
-    }
-    put("Pool/[99] Last.qptc", patchBytes("Last"));
+            put("Pool/[" + std::to_string(g) + "] " + (g >= 20 ? std::string("Same") : "G" + std::to_string(g)) + "/[" +
+                    std::to_string(p) + "] " + patch(g, p) + ".qptc",
+                patchBytes(patch(g, p)));
+    lay({"Pool/[99] Last.qptc"});
     put("Pool/odd.txt", Bytes{'x'});
     const Inventory before = inventory(library());
-    const CommonUtils::Tree tree = load();
+    const Tree tree = load();
     ASSERT_EQ(tree.size(), static_cast<std::size_t>(kGroups + 1));
     const std::string local = rootFolder + "/Temp/Local";
     for (int g = 0; g < kGroups; ++g) {
@@ -562,31 +484,29 @@ TEST_F(PatchLibraryLayouts, AManyGroupedLibraryLoadsInTheSavedOrderWhateverThrea
         ASSERT_EQ(group->childDirectories.size(), 3u);
         for (int p = 0; p < 3; ++p) {
             const auto& child = group->childDirectories[static_cast<std::size_t>(p)];
-            const std::string patch = "P" + std::to_string(g) + "-" + std::to_string(p);
-            EXPECT_EQ(child->name, patch);
-            EXPECT_EQ(child->patchItem()->path, local + "/" + name + "/" + patch + ".qptc");
+            EXPECT_EQ(child->name, patch(g, p));
+            EXPECT_EQ(child->patchItem()->path, local + "/" + name + "/" + patch(g, p) + ".qptc");
             EXPECT_TRUE(fs::is_regular_file(child->patchItem()->path));
         }
     }
     EXPECT_EQ(tree.back()->name, "Last");
     EXPECT_TRUE(fs::exists(local + "/odd.txt"));
-    ASSERT_TRUE(save(tree));
+    ASSERT_TRUE(saved(tree));
     EXPECT_EQ(inventory(library()), before);
 }
 
 // An entry the load could not take into the working copy is taken by the save from the saved library.
 TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
 {
-    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
+    lay({"Pool/[0] Solo.qptc", "Pool/[1] G/[1] In.qptc"});
     put("Pool/a.txt", Bytes{'a'});
     put("Pool/[1] G/[0] Inner/b.txt", Bytes{'b'});
-    put("Pool/[1] G/[1] In.qptc", patchBytes("In"));
     const Inventory before = inventory(library());
     faulty.fail(Op::Link, ".txt");
-    const CommonUtils::Tree tree = load();
+    const Tree tree = load();
     faulty.heal();
     EXPECT_FALSE(fs::exists(rootFolder + "/Temp/Local/a.txt"));
-    ASSERT_TRUE(save(tree));
+    ASSERT_TRUE(saved(tree));
     EXPECT_EQ(inventory(library()), before);
 }
 
@@ -597,24 +517,13 @@ TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
 // program hands its queue, a rename, and a deletion undone; deleted, the group takes it along for good.
 TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
 {
-    const std::string cutInGroup = "Pool/[0] G/[1] Cut.qptc";
-    const std::string cutAtTop = "Pool/[2] Loose.qptc";
-    using Tree = CommonUtils::Tree;
-    // As the program hands the pool to the save: every node a copy of its own.
-    const auto copies = [](const Tree& tree) {
-        Tree copy;
-        for (const auto& node : tree) copy.push_back(node->copy());
-        return copy;
-    };
     const struct {
         const char* what;
-        // Its end written after the part the load met, else the whole file written again over it.
-        bool byTheCopy;
+        bool byTheCopy;  // its end written after the part the load met, else the whole file written again over it
         bool saveFails;
         // What the run does to the group holding one before it reads again; the pool it saves then.
         std::function<Tree(const Tree&)> during;
-        // What the group shows at the next start ("" for none).
-        std::string group;
+        std::string group;  // what the group shows at the next start ("" for none)
     } cases[] = {
         {"finished by the copy still writing it", true, false, nullptr, "G"},
         {"repaired in place by the user", false, false, nullptr, "G"},
@@ -645,17 +554,15 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
          },
          ""},
     };
+    const std::pair<std::string, Bytes> cut[] = {{"Pool/[0] G/[1] Cut.qptc", patchBytes("Cut")}, {"Pool/[2] Loose.qptc", patchBytes("Loose")}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        utils.reset();
-        fs::remove_all(rootFolder);
-        put("Pool/[0] G/[0] A.qptc", patchBytes("A"));
-        put("Pool/[1] Top.qptc", patchBytes("Top"));
-        const std::pair<std::string, Bytes> cut[] = {{cutInGroup, patchBytes("Cut")}, {cutAtTop, patchBytes("Loose")}};
+        anew();
+        lay({"Pool/[0] G/[0] A.qptc", "Pool/[1] Top.qptc"});
         for (const auto& [relative, whole] : cut) put(relative, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2)));
 
         const Tree loaded = load();
-        EXPECT_EQ(shown(loaded), (std::set<std::string>{"G/A", "Top"}));
+        EXPECT_EQ(shown(loaded), (Names{"G/A", "Top"}));
         const Tree tree = c.during ? c.during(loaded) : loaded;
         for (const auto& [relative, whole] : cut) {
             std::ofstream out(library() + "/" + relative, std::ios::binary | (c.byTheCopy ? std::ios::app : std::ios::trunc));
@@ -667,10 +574,10 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
             // Over a library deleted since, the kept pool shows as it was left.
             fs::remove_all(library());
         } else {
-            ASSERT_TRUE(save(tree));
-            ASSERT_TRUE(save(tree)) << "every save";
+            ASSERT_TRUE(saved(tree));
+            ASSERT_TRUE(saved(tree)) << "every save";
         }
-        std::set<std::string> expected{"Top", "Loose"};
+        Names expected{"Top", "Loose"};
         if (!c.group.empty()) expected.insert({c.group + "/A", c.group + "/Cut"});
         Tree next = load();
         EXPECT_EQ(shown(next), expected);
@@ -681,7 +588,7 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
         ASSERT_NE(cutNode, children.end());
         ASSERT_FALSE(utils->deletePatchItem(*(*cutNode)->patchItem(), next.front().get()).empty());
         children.erase(cutNode);
-        ASSERT_TRUE(save(copies(next)));
+        ASSERT_TRUE(saved(copies(next)));
         expected.erase(c.group + "/Cut");
         EXPECT_EQ(shown(load()), expected) << "deleted";
     }
@@ -693,16 +600,13 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
 // saved as a group.
 TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
 {
-    put("Pool/[0] Lead.qptc", patchBytes("Lead"));
-    put("Pool/[1] Blues/[0] a.qptc", patchBytes("A"));
+    lay({"Pool/[0] Lead.qptc", "Pool/[1] Blues/[0] A.qptc", "Pool/[1] Blues/Old/[0] B.qptc", "Pool/[2] Jazz/[0] C.qptc"});
     put("Pool/[1] Blues/.DS_Store", Bytes{1, 2, 3});
     put("Pool/[1] Blues/notes.txt", Bytes{'n'});
-    put("Pool/[1] Blues/Old/[0] b.qptc", patchBytes("B"));
-    put("Pool/[2] Jazz/[0] c.qptc", patchBytes("C"));
-    CommonUtils::Tree tree = load();
-    ASSERT_EQ(shown(tree), (std::set<std::string>{"Lead", "Blues/A", "Jazz/C"}));
+    Tree tree = load();
+    ASSERT_EQ(shown(tree), (Names{"Lead", "Blues/A", "Jazz/C"}));
     const auto blues = tree[1];
-    const Strings held{".DS_Store", "Old", "a.qptc", "notes.txt"};
+    const Strings held{".DS_Store", "A.qptc", "Old", "notes.txt"};
 
     const std::string inBin = utils->deletePatchGroup(*blues);
     EXPECT_EQ(inBin, rootFolder + "/Temp/RecycleBin/Blues");
@@ -711,41 +615,36 @@ TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
     blues->path = inBin;
     EXPECT_EQ(utils->undoPatchGroup(*blues), rootFolder + "/Temp/Local/Blues");
     EXPECT_EQ(names("Temp/Local/Blues"), held);
-    EXPECT_EQ(names("Temp/Local/Blues/Old"), Strings{"[0] b.qptc"});
+    EXPECT_EQ(names("Temp/Local/Blues/Old"), Strings{"[0] B.qptc"});
 
     ASSERT_FALSE(utils->deletePatchGroup(*blues).empty());
     tree.erase(tree.begin() + 1);
     // As a clean-up that failed could leave one behind.
-    fs::create_directories(rootFolder + "/Temp/Local/Ghost");
-    ASSERT_TRUE(files.writeAtomically(rootFolder + "/Temp/Local/Ghost/notes.txt", Bytes{'g'}));
-    ASSERT_TRUE(save(tree));
-    EXPECT_EQ(shown(load()), (std::set<std::string>{"Lead", "Jazz/C"}));
+    writePatch("Temp/Local/Ghost/notes.txt", "g");
+    ASSERT_TRUE(saved(tree));
+    EXPECT_EQ(shown(load()), (Names{"Lead", "Jazz/C"}));
 }
 
 // A library that cannot be written whole (a staging folder, "Pool" or "Backup", not made; the old library
 // not moved aside; the new one not moved in) is told with its cause, to the caller and to the user while
 // the program runs: in the program's words, naming the user's library folder and none of the folders the
-// save makes beside it.
+// save makes beside it. Without the program's words the system's are used, still of the user's folder.
 TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAndItsCause)
 {
-    put("Pool/[0] Solo.qptc", patchBytes("Solo"));
-    struct Case {
-        Op op;
-        const char* part;
-    };
+    lay({"Pool/[0] Solo.qptc"});
     std::vector<std::pair<std::vector<std::string>, std::string>> asked;
-    const auto words = [&](const std::vector<std::string>& entries, const std::string& folder,
-                           const platform::Error& cause) {
+    const auto words = [&](const std::vector<std::string>& entries, const std::string& folder, const platform::Error& cause) {
         asked.emplace_back(entries, folder);
         return "words " + std::to_string(cause.code);
     };
-    for (const Case& c : {Case{Op::CreateDirectory, "/Pool"}, Case{Op::CreateDirectory, "/Backup"},
-                          Case{Op::Move, "QFXMacApplication/.Patch.old-"}, Case{Op::Move, "QFXMacApplication/.Patch-saving"}}) {
-        SCOPED_TRACE(c.part);
-        CommonUtils::Tree tree = load();
+    const std::pair<Op, const char*> cases[] = {{Op::CreateDirectory, "/Pool"}, {Op::CreateDirectory, "/Backup"},
+                                                {Op::Move, "QFXMacApplication/.Patch.old-"}, {Op::Move, "QFXMacApplication/.Patch-saving"}};
+    for (const auto& [op, part] : cases) {
+        SCOPED_TRACE(part);
+        Tree tree = load();
         utils->setSaveFailureWords(words);
         tree.push_back(group("New"));
-        faulty.fail(c.op, c.part, 1, EACCES);
+        faulty.fail(op, part, 1, EACCES);
         asked.clear();
         std::atomic<bool> changed{true};
         const auto why = utils->savePatchPoolToLocal(tree, changed);
@@ -759,7 +658,6 @@ TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAnd
         EXPECT_EQ(recorder.notSavedReasons.back(), *why);
         EXPECT_TRUE(changed);
     }
-    // Without the program's words the system's are used, still of the user's folder.
     const platform::Error denied = platform::Error::make("files", EACCES, "cannot move to \"/r/.Patch-old-12\": x");
     EXPECT_EQ(CommonUtils::defaultSaveFailureWords({}, "/r/Patch", denied),
               "\"/r/Patch\" could not be written: " + std::string(std::strerror(EACCES)));
@@ -769,22 +667,17 @@ TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAnd
 // its last saved copy (one never saved is left out), the message names each, and the pool stays unsaved.
 TEST_F(PatchLibraryLayouts, AnEntryThatCannotBeStagedCostsOnlyItself)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] B.qptc", patchBytes("B"));
-    put("Pool/[2] G/[0] C.qptc", patchBytes("C"));
-    CommonUtils::Tree tree = load();
+    lay({"Pool/[0] A.qptc", "Pool/[1] B.qptc", "Pool/[2] G/[0] C.qptc"});
+    Tree tree = load();
     ASSERT_EQ(order(tree), (Strings{"A", "B", "G/C"}));
-    tree.push_back(leaf(writePatch("Temp/Local/D.qptc", "D"), "D"));
-    tree.push_back(leaf(rootFolder + "/Temp/Local/Gone.qptc", "Gone"));
+    add(tree, "D").push_back(leaf(rootFolder + "/Temp/Local/Gone.qptc", "Gone"));
     faulty.fail(Op::Link, "Temp/Local/B.qptc");
     std::atomic<bool> changed{true};
     const auto why = utils->savePatchPoolToLocal(tree, changed);
     faulty.heal();
     ASSERT_TRUE(why);
-    EXPECT_NE(why->find("\"B\""), std::string::npos) << *why;
-    EXPECT_NE(why->find("\"Gone\""), std::string::npos) << *why;
+    for (const char* named : {"\"B\"", "\"Gone\"", "injected failure"}) EXPECT_NE(why->find(named), std::string::npos) << *why;
     EXPECT_EQ(why->find("\"A\""), std::string::npos) << *why;
-    EXPECT_NE(why->find("injected failure"), std::string::npos) << *why;
     EXPECT_TRUE(changed);
     until("patchPoolNotSaved");
     EXPECT_EQ(recorder.notSavedReasons, Strings{*why});
@@ -795,123 +688,37 @@ TEST_F(PatchLibraryLayouts, AnEntryThatCannotBeStagedCostsOnlyItself)
 // its order (not the older library), says so once, and its first save writes it, edited or not.
 TEST_F(PatchLibraryLayouts, APoolKeptAtTheEndIsTheNextStartsPoolUntilItIsSaved)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Pool/[2] X.qptc"});
     put("Pool/[1] G/notes.txt", Bytes{'n'});
-    put("Pool/[2] X.qptc", patchBytes("X"));
-    CommonUtils::Tree tree = load();
+    Tree tree = load();
     ASSERT_EQ(order(tree), (Strings{"A", "G/C", "X"}));
     const Inventory before = inventory(library());
     // A new group first, a new patch in G, the rest reversed, X taken out (its file left behind).
-    const std::string local = rootFolder + "/Temp/Local";
-    auto fresh = group("New");
-    fresh->childDirectories.push_back(leaf(writePatch("Temp/Local/New/D.qptc", "D"), "D"));
-    tree[1]->childDirectories.insert(tree[1]->childDirectories.begin(),
-                                     leaf(writePatch("Temp/Local/G/F.qptc", "F"), "F"));
-    CommonUtils::Tree edited{fresh, tree[1], tree[0], leaf(writePatch("Temp/Local/E.qptc", "E"), "E")};
+    Tree fresh{group("New")};
+    add(fresh[0]->childDirectories, "D", "New/");
+    Tree inG;
+    tree[1]->childDirectories.insert(tree[1]->childDirectories.begin(), add(inG, "F", "G/")[0]);
+    Tree edited{fresh[0], tree[1], tree[0]};
+    add(edited, "E");
     const Strings expected{"New/D", "G/F", "G/C", "A", "E"};
     // A folder no group names is no group, kept or not.
-    fs::create_directories(local + "/Ghost");
-    ASSERT_TRUE(files.writeAtomically(local + "/Ghost/notes.txt", Bytes{'g'}));
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
-    faulty.heal();
-    EXPECT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+    writePatch("Temp/Local/Ghost/notes.txt", "g");
+    keepAfterAFailedSave(edited);
     EXPECT_EQ(inventory(library()), before);
 
-    startLibrary();
-    utils->createPatchDirectoryObjectFromLocal();
-    const Strings heard = until("patchPoolKept");
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPool"), 1);
-    const CommonUtils::Tree next = recorder.patchPool;
+    const Strings heard = start();
+    EXPECT_EQ(count(heard, "patchPool"), 1);
+    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
+    const Tree next = recorder.patchPool;
     EXPECT_EQ(order(next), expected);
-    EXPECT_TRUE(fs::exists(local + "/G/notes.txt"));
-    std::atomic<bool> unchanged{false};
-    EXPECT_FALSE(utils->savePatchPoolToLocal(next, unchanged));
+    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/G/notes.txt"));
+    EXPECT_FALSE(save(next, false));
     EXPECT_TRUE(fs::exists(library() + "/Pool/[1] G/notes.txt"));
-    for (const auto& name : names(""))
-        EXPECT_NE(name.rfind(CommonUtils::kKeptPool, 0), 0U) << name;
+    EXPECT_EQ(kept(), Strings{});
 
     // Saved, it is the library's pool again, and nothing more is said of it.
     EXPECT_EQ(order(load()), expected);
-    const Strings later = settle();
-    EXPECT_EQ(std::count(later.begin(), later.end(), "patchPoolKept"), 0);
-}
-
-namespace {
-
-std::vector<std::string> keptIn(const fs::path& root)
-{
-    std::vector<std::string> kept;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(root, ec))
-        if (entry.path().filename().string().rfind(CommonUtils::kKeptPool, 0) == 0) kept.push_back(entry.path().filename().string());
-    std::sort(kept.begin(), kept.end());
-    return kept;
-}
-
-}  // namespace
-
-// A kept pool is shown instead of the library only over the library it was made against. Over a library
-// changed since (a patch added by hand), or one the failed run could not read, the start shows the library
-// and the kept pool after it (its patches in a group named for its session), says so, and the first save
-// writes both; nothing of either is dropped.
-TEST_F(PatchLibraryLayouts, AKeptPoolMadeAgainstAnotherLibraryIsShownBesideIt)
-{
-    const struct {
-        const char* what;
-        bool unreadableInTheFailedRun;
-    } cases[] = {{"a patch added by hand after the failed run", false}, {"a library the failed run could not read", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        fs::remove_all(rootFolder);
-        put("Pool/[0] A.qptc", patchBytes("A"));
-        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-        if (c.unreadableInTheFailedRun) faulty.fail(Op::List, "/Patch/Pool");
-        CommonUtils::Tree tree = load();
-        ASSERT_EQ(order(tree), c.unreadableInTheFailedRun ? Strings{} : (Strings{"A", "G/C"}));
-        tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-        std::atomic<bool> changed{true};
-        if (c.unreadableInTheFailedRun) {
-            // The save never replaces a library the run did not read, even when the store lets it.
-            const auto why = utils->savePatchPoolToLocal(tree, changed);
-            ASSERT_TRUE(why);
-            EXPECT_NE(why->find(library() + "/Pool"), std::string::npos) << *why;
-            EXPECT_NE(why->find(std::strerror(EIO)), std::string::npos) << *why;
-            faulty.heal();
-        } else {
-            faulty.fail(Op::CreateDirectory, ".Patch-saving");
-            ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-            faulty.heal();
-        }
-        EXPECT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
-        ASSERT_EQ(keptIn(rootFolder).size(), 1U);
-        EXPECT_EQ(names("QFXMacApplication/Patch/Pool"), (Strings{"[0] A.qptc", "[1] G"})) << "the library is whole";
-        if (!c.unreadableInTheFailedRun) put("Pool/[2] Hand.qptc", patchBytes("Hand"));
-
-        startLibrary();
-        utils->createPatchDirectoryObjectFromLocal();
-        const Strings heard = until("patchPoolKeptBeside");
-        EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
-        const CommonUtils::Tree next = recorder.patchPool;
-        const auto named = std::find_if(next.begin(), next.end(),
-                                        [](const auto& node) { return node->name.value_or("").starts_with("Kept session 20"); });
-        ASSERT_NE(named, next.end());
-        const std::string session = (*named)->name.value_or("");
-        EXPECT_EQ(recorder.keptBeside.back(), "\"" + session + "\"");
-        // The library in its order, then what the pool the failed run left holds that the library does not.
-        const Strings expected = c.unreadableInTheFailedRun ? Strings{"A", "G/C", session + "/E"}
-                                                            : Strings{"A", "G/C", "Hand", session + "/E"};
-        EXPECT_EQ(order(next), expected);
-        EXPECT_EQ(keptIn(rootFolder).size(), 1U) << "kept until a save writes it";
-        std::atomic<bool> unchanged{false};
-        EXPECT_FALSE(utils->savePatchPoolToLocal(next, unchanged));
-        EXPECT_EQ(keptIn(rootFolder), Strings{});
-        EXPECT_EQ(order(load()), expected);
-        const Strings later = settle();
-        EXPECT_EQ(std::count(later.begin(), later.end(), "patchPoolKeptBeside"), 0);
-    }
+    EXPECT_EQ(count(settle(), "patchPoolKept"), 0);
 }
 
 // A kept pool a save has written is never shown again, even when it could not be put aside after that
@@ -919,37 +726,31 @@ TEST_F(PatchLibraryLayouts, AKeptPoolMadeAgainstAnotherLibraryIsShownBesideIt)
 // aside but before the library was replaced leaves it the next start's pool.
 TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    CommonUtils::Tree tree = load();
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    keepAfterAFailedSave(tree);
-    const Strings kept = keptIn(rootFolder);
-    ASSERT_EQ(kept.size(), 1U);
+    lay({"Pool/[0] A.qptc"});
+    keepAFailedRun();
+    const Strings left = kept();
+    ASSERT_EQ(left.size(), 1U);
 
     // Cut between the two steps of a save: the kept pool aside, the library not yet replaced by the one
     // that save was writing.
-    fs::rename(fs::path(rootFolder) / kept[0], fs::path(rootFolder) / (kept[0] + ".taken-0123456789abcdef"));
-    startLibrary();
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPoolKept");
-    CommonUtils::Tree next = recorder.patchPool;
+    fs::rename(fs::path(rootFolder) / left[0], fs::path(rootFolder) / (left[0] + ".taken-0123456789abcdef"));
+    EXPECT_EQ(count(start(), "patchPoolKept"), 1);
+    Tree next = recorder.patchPool;
     EXPECT_EQ(order(next), (Strings{"A", "E"}));
-    EXPECT_EQ(keptIn(rootFolder), kept);
+    EXPECT_EQ(kept(), left);
 
     // The save lands, but the kept pool cannot be put aside after it.
-    next.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
     faulty.fail(Op::Move, ".Temp-old-kept");
-    std::atomic<bool> changed{true};
-    EXPECT_FALSE(utils->savePatchPoolToLocal(next, changed));
+    EXPECT_FALSE(save(add(next, "F")));
     faulty.heal();
-    ASSERT_EQ(keptIn(rootFolder).size(), 1U);
-    EXPECT_TRUE(CommonUtils::keptNameOf(keptIn(rootFolder)[0]).taken);
+    ASSERT_EQ(kept().size(), 1U);
+    EXPECT_TRUE(CommonUtils::keptNameOf(kept()[0]).taken);
 
-    EXPECT_EQ(order(load()), (Strings{"A", "E", "F"}));
-    const Strings heard = settle();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKeptBeside"), 0);
-    EXPECT_EQ(keptIn(rootFolder), Strings{});
+    const Strings heard = start();
+    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "E", "F"}));
+    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
+    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    EXPECT_EQ(kept(), Strings{});
 }
 
 // The keep moves the working copy aside whole before it names anything: refused, it says its own cause and
@@ -957,30 +758,25 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
 // kept pool under its plain name, and the next start shows it.
 TEST_F(PatchLibraryLayouts, TheKeepNeverLosesAnEntryItCouldNotName)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    CommonUtils::Tree tree = load();
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    std::atomic<bool> changed{true};
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    lay({"Pool/[0] A.qptc"});
+    Tree tree = load();
+    add(tree, "E");
+    failSave(tree);
     faulty.fail(Op::Move, "Temp/Local\n", 1, ENOSPC);
     const auto why = utils->keepUnsavedPatchPool();
     ASSERT_TRUE(why);
     EXPECT_NE(why->find(std::strerror(ENOSPC)), std::string::npos) << *why;
     EXPECT_EQ(names("Temp/Local"), (Strings{"A.qptc", "E.qptc"}));
-    EXPECT_EQ(keptIn(rootFolder), Strings{});
+    EXPECT_EQ(kept(), Strings{});
 
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    failSave(tree);
     faulty.fail(Op::Move, "/E.qptc\n", 1, EIO);
     EXPECT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
     faulty.heal();
-    ASSERT_EQ(keptIn(rootFolder).size(), 1U);
-    EXPECT_EQ(names(keptIn(rootFolder)[0]), (Strings{"E.qptc", "[0] A.qptc"}));
-    startLibrary();
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPoolKept");
-    EXPECT_EQ(shown(recorder.patchPool), (std::set<std::string>{"A", "E"}));
+    ASSERT_EQ(kept().size(), 1U);
+    EXPECT_EQ(names(kept()[0]), (Strings{"E.qptc", "[0] A.qptc"}));
+    EXPECT_EQ(count(start(), "patchPoolKept"), 1);
+    EXPECT_EQ(shown(recorder.patchPool), (Names{"A", "E"}));
 }
 
 // Once a quit has begun, a run cut before its closing save lands keeps its pool for the next start as a
@@ -988,37 +784,33 @@ TEST_F(PatchLibraryLayouts, TheKeepNeverLosesAnEntryItCouldNotName)
 // and said so. A run cut after that save replaced the library keeps nothing: the library holds its pool.
 TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-    CommonUtils::Tree tree = load();
-    const CommonUtils::Tree edited{leaf(writePatch("Temp/Local/E.qptc", "E"), "E"), tree[1], tree[0]};
+    lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc"});
+    Tree tree = load();
+    Tree e;
+    const Tree edited{add(e, "E")[0], tree[1], tree[0]};
     utils->closeApp();
     // Cut before the library was replaced: the refused staging stands for the kill, and no keep follows.
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(edited, changed));
-    faulty.heal();
+    failSave(edited);
     writePatch("Temp/Local/Late.qptc", "Late");
 
-    startLibrary();
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPoolKept");
-    CommonUtils::Tree next = recorder.patchPool;
-    EXPECT_EQ(shown(next), (std::set<std::string>{"E", "G/C", "A", "Late"}));
+    EXPECT_EQ(count(start(), "patchPoolKept"), 1);
+    const Tree next = recorder.patchPool;
+    EXPECT_EQ(shown(next), (Names{"E", "G/C", "A", "Late"}));
     const Strings inOrder = order(next);
-    EXPECT_LT(std::find(inOrder.begin(), inOrder.end(), "E"), std::find(inOrder.begin(), inOrder.end(), "G/C"));
-    EXPECT_LT(std::find(inOrder.begin(), inOrder.end(), "G/C"), std::find(inOrder.begin(), inOrder.end(), "A"));
+    const auto at = [&](const char* name) { return std::find(inOrder.begin(), inOrder.end(), name); };
+    EXPECT_LT(at("E"), at("G/C"));
+    EXPECT_LT(at("G/C"), at("A"));
 
     // Cut after the library was replaced, before the note of the closing save went.
     utils->closeApp();
     faulty.fail(Op::Remove, ".closing-pool");
-    EXPECT_FALSE(utils->savePatchPoolToLocal(next, changed));
+    EXPECT_FALSE(save(next));
     faulty.heal();
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
-    EXPECT_EQ(order(load()), inOrder);
-    const Strings heard = settle();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "patchPoolKept"), 0);
-    EXPECT_EQ(keptIn(rootFolder), Strings{});
+    const Strings heard = start();
+    EXPECT_EQ(order(recorder.patchPool), inOrder);
+    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
+    EXPECT_EQ(kept(), Strings{});
 }
 
 // A closing save written while the program goes on (a power-off's) and a quit noted meanwhile with a
@@ -1026,9 +818,9 @@ TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
 // run cut before the end's own save keeps what was changed after the power-off.
 TEST_F(PatchLibraryLayouts, AQuitNotedWhileAnEarlierClosingSaveIsWrittenKeepsItsOwnNote)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    CommonUtils::Tree tree = load();
-    const CommonUtils::Tree first{tree[0], leaf(writePatch("Temp/Local/E.qptc", "E"), "E")};
+    lay({"Pool/[0] A.qptc"});
+    Tree first = load();
+    add(first, "E");
     // The pool's queue is held until the quit is noted.
     std::mutex mutex;
     std::condition_variable changed;
@@ -1044,8 +836,8 @@ TEST_F(PatchLibraryLayouts, AQuitNotedWhileAnEarlierClosingSaveIsWrittenKeepsIts
         failure = std::move(cause);
         written = true;
     });
-    const CommonUtils::Tree second{tree[0], first[1], leaf(writePatch("Temp/Local/F.qptc", "F"), "F")};
-    utils->noteQuitAsked(second, true);
+    Tree second = first;
+    utils->noteQuitAsked(add(second, "F"), true);
     {
         std::lock_guard lock(mutex);
         go = true;
@@ -1056,157 +848,150 @@ TEST_F(PatchLibraryLayouts, AQuitNotedWhileAnEarlierClosingSaveIsWrittenKeepsIts
     EXPECT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc"));
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "the quit's note went with the earlier save";
 
-    // Cut here: the next start keeps what the quit noted.
-    startLibrary();
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPool");
-    settle();
-    // Shown beside the library the earlier save wrote (the note was made against the one before), F
-    // once and E only where the library holds it.
-    const Strings next = order(recorder.patchPool);
-    const auto named = [&](const std::string& name) {
-        return std::count_if(next.begin(), next.end(), [&](const std::string& entry) {
-            return entry == name || fs::path(entry).filename() == name;
-        });
-    };
-    EXPECT_EQ(named("F"), 1);
-    EXPECT_EQ(named("E"), 1);
+    // Cut here: the next start keeps what the quit noted, beside the library the earlier save wrote (the
+    // note was made against the one before): F once, and E only where the library holds it.
+    const Strings next = order(load());
+    for (const char* name : {"F", "E"})
+        EXPECT_EQ(std::count_if(next.begin(), next.end(), [&](const std::string& entry) { return entry == name || fs::path(entry).filename() == name; }), 1)
+            << name;
 }
 
 // ---- which library a kept pool belongs to ----
 
 class KeptPoolIdentity : public PatchLibraryLayouts {
 protected:
-    // A run that loads the library, adds the patch `added` and ends with its save failed: its pool is kept.
-    void keepAFailedRun(const std::string& added)
-    {
-        CommonUtils::Tree tree = load();
-        tree.push_back(leaf(writePatch("Temp/Local/" + added + ".qptc", added), added));
-        keepAfterAFailedSave(tree);
-    }
-    // A save cut off between putting the `kept` pools it holds aside and replacing the library: the
+    // A save cut off between putting the `held` kept pools it holds aside and replacing the library: the
     // library cannot be moved aside, and nothing taken goes back.
-    void cutTheSaveBeforeTheSwap(int kept)
+    void cutTheSaveBeforeTheSwap(const Tree& tree, int held)
     {
         faulty.fail(Op::Move, "/QFXMacApplication/Patch\n");
-        faulty.alsoFail(Op::Move, ".taken", 1000, EIO, kept);
+        faulty.alsoFail(Op::Move, ".taken", 1000, EIO, held);
+        ASSERT_TRUE(save(tree));
+        faulty.heal();
+    }
+    // The library copied away and back with `cp` and its `flags`.
+    void copiedBack(const std::string& flags)
+    {
+        utils.reset();  // the last start's clean-up ends with it, before its folder goes
+        const std::string away = root / "away";
+        fs::remove_all(away);
+        ASSERT_EQ(std::system(("cp " + flags + " '" + library() + "' '" + away + "'").c_str()), 0);
+        fs::remove_all(library());
+        ASSERT_EQ(std::system(("cp " + flags + " '" + away + "' '" + library() + "'").c_str()), 0);
+    }
+    // The name of the kept session's group the pool shows.
+    std::string session()
+    {
+        for (const auto& node : recorder.patchPool)
+            if (node->name.value_or("").starts_with("Kept session 20")) return *node->name;
+        return "none";
     }
 };
 
-// The same library seen again, on a drive mounted again (other device and inode numbers) or copied back
-// with its times kept: the kept pool is the pool the user left, shown instead of it, nothing twice.
-TEST_F(KeptPoolIdentity, TheSameLibraryRemountedOrCopiedBackIsKnownAgain)
+// A failed run's pool is kept, and the library meets something before the next start. The same library
+// (seen again on a drive mounted again, with other device and inode numbers; copied back with its times
+// kept; copied without them, holding what it held byte for byte) is known again: the kept pool is the pool
+// the user left, shown instead of it, nothing twice. Over a library changed since, or one the failed run
+// could not read (whose save never replaces it, even when the store lets it), the start shows the library
+// and, after it in a group named for its session, only what the session added or changed, and names what
+// came in. The failed run leaves the library whole; the pool stays kept until a save writes it, which the
+// first one does, edited or not; then nothing more is said of it.
+TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
 {
-    for (const bool copied : {false, true}) {
-        SCOPED_TRACE(copied ? "cp -a" : "remount");
-        // The last start's clean-up ends with it, before its folder goes.
-        utils.reset();
-        fs::remove_all(rootFolder);
-        put("Pool/[0] A.qptc", patchBytes("A"));
-        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-        put("Backup/[2] B/[0] D.qptc", patchBytes("D"));
-        keepAFailedRun("E");
-        if (copied) {
-            const std::string away = root / "away";
-            fs::remove_all(away);
-            ASSERT_EQ(std::system(("cp -a '" + library() + "' '" + away + "'").c_str()), 0);
-            fs::remove_all(library());
-            ASSERT_EQ(std::system(("cp -a '" + away + "' '" + library() + "'").c_str()), 0);
+    const Strings agcd{"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"};
+    const struct {
+        const char* what;
+        Strings library;
+        bool unreadable;                                   // the failed run could not read the library
+        std::function<void(Tree&)> session;                // what the failed run did to its pool (else: added E)
+        std::function<void()> between;                     // what met the library before the next start
+        Strings shown;                                     // the session's group as "Kept"; instead of the library when it is not named
+        Strings besideNamed;                               // the groups the message names after the session's
+        std::function<void()> after = nullptr;             // checked after the next start
+    } cases[] = {
+        {"the drive mounted again", agcd, false, nullptr, [&] { faulty.remount(); }, {"A", "G/C", "B/D", "E"}, {}},
+        {"copied back with cp -a", agcd, false, nullptr, [&] { copiedBack("-a"); }, {"A", "G/C", "B/D", "E"}, {}},
+        {"copied back with cp -r, the session having renamed the top patch",
+         {"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Pool/[1] G/[1] Inner/[0] I.qptc", "Backup/[3] B/[0] D.qptc"}, false,
+         [&](Tree& tree) { tree[0] = leaf(writePatch("Temp/Local/Renamed.qptc", "A"), "Renamed"); },
+         [&] {
+             copiedBack("-r");
+             // A second apart, so that no time the copy gives can match the library's.
+             const auto later = fs::file_time_type::clock::now() + std::chrono::seconds(5);
+             for (const auto& entry : fs::recursive_directory_iterator(library()))
+                 if (entry.is_regular_file()) fs::last_write_time(entry.path(), later);
+         },
+         {"A", "G/C", "B/D"}, {},
+         [&] { EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/Renamed.qptc")) << "the session's file, not the library's"; }},
+        {"a patch added by hand after the failed run", {"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc"}, false, nullptr,
+         [&] { lay({"Pool/[2] Hand.qptc"}); }, {"A", "G/C", "Hand", "Kept/E"}, {"Kept"}},
+        {"a library the failed run could not read", {"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc"}, true, nullptr, nullptr,
+         {"A", "G/C", "Kept/E"}, {"Kept"}},
+        {"a changed library, the session having added to one of its groups",
+         {"Pool/[0] A.qptc", "Pool/[1] Live Set/[0] C.qptc", "Pool/[2] Other/[0] O.qptc", "Backup/[3] B/[0] D.qptc"}, false,
+         [&](Tree& tree) {
+             add(tree[1]->childDirectories, "F", "Live Set/");
+             add(tree, "E");
+         }, [&] { lay({"Pool/[4] Hand.qptc"}); },
+         {"A", "Live Set/C", "Other/O", "B/D", "Hand", "Kept/E", "Live Set (1)/F"}, {"Kept", "Live Set (1)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        anew();
+        lay(c.library);
+        const Inventory before = inventory(library());
+        if (c.unreadable) faulty.fail(Op::List, "/Patch/Pool");
+        Tree tree = load();
+        ASSERT_EQ(order(tree).empty(), c.unreadable);
+        if (c.session) c.session(tree);
+        else add(tree, "E");
+        if (c.unreadable) {
+            const auto why = save(tree);
+            ASSERT_TRUE(why);
+            EXPECT_NE(why->find(library() + "/Pool"), std::string::npos) << *why;
+            EXPECT_NE(why->find(std::strerror(EIO)), std::string::npos) << *why;
+            faulty.heal();
+            ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
         } else {
-            faulty.remount();
+            keepAfterAFailedSave(tree);
         }
+        ASSERT_EQ(kept().size(), 1U);
+        EXPECT_EQ(inventory(library()), before) << "the library is whole";
+        if (c.between) c.between();
+
         const Strings heard = start();
-        EXPECT_EQ(count(heard, "patchPoolKept"), 1);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-        const Strings expected{"A", "G/C", "B/D", "E"};
-        EXPECT_EQ(order(recorder.patchPool), expected);
-        std::atomic<bool> unchanged{false};
-        EXPECT_FALSE(utils->savePatchPoolToLocal(recorder.patchPool, unchanged));
-        EXPECT_EQ(keptIn(rootFolder), Strings{});
-        EXPECT_EQ(order(load()), expected);
+        const bool instead = c.besideNamed.empty();
+        EXPECT_EQ(count(heard, "patchPoolKept"), instead ? 1 : 0);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), instead ? 0 : 1);
+        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        if (!instead) {
+            std::string named;
+            for (const auto& group : c.besideNamed) named += (named.empty() ? "\"" : ", \"") + (group == "Kept" ? session() : group) + "\"";
+            EXPECT_EQ(recorder.keptBeside.back(), named);
+        }
+        if (c.after) c.after();
+        EXPECT_EQ(kept().size(), 1U) << "kept until a save writes it";
+        EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
+        EXPECT_EQ(kept(), Strings{});
+        const Strings again = start();
+        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        EXPECT_EQ(count(again, "patchPoolKept") + count(again, "patchPoolKeptBeside"), 0);
     }
-}
-
-// Beside a library changed since, a kept pool brings in only what its session added or changed, and the
-// message names what came in.
-TEST_F(KeptPoolIdentity, BesideAChangedLibraryOnlyWhatTheSessionChangedComesIn)
-{
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] Live Set/[0] C.qptc", patchBytes("C"));
-    put("Pool/[2] Other/[0] O.qptc", patchBytes("O"));
-    put("Backup/[3] B/[0] D.qptc", patchBytes("D"));
-    CommonUtils::Tree tree = load();
-    ASSERT_EQ(order(tree), (Strings{"A", "Live Set/C", "Other/O", "B/D"}));
-    // The session adds a patch to "Live Set" and one at the top.
-    tree[1]->childDirectories.push_back(leaf(writePatch("Temp/Local/Live Set/F.qptc", "F"), "F"));
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    keepAfterAFailedSave(tree);
-    put("Pool/[4] Hand.qptc", patchBytes("Hand"));
-
-    const Strings heard = start();
-    ASSERT_EQ(count(heard, "patchPoolKeptBeside"), 1);
-    const CommonUtils::Tree next = recorder.patchPool;
-    const auto session = std::find_if(next.begin(), next.end(), [](const auto& node) {
-        return node->name.value_or("").starts_with("Kept session 20");
-    });
-    ASSERT_NE(session, next.end());
-    const std::string named = (*session)->name.value_or("");
-    EXPECT_EQ(order(next), (Strings{"A", "Live Set/C", "Other/O", "B/D", "Hand", named + "/E", "Live Set (1)/F"}));
-    EXPECT_EQ(recorder.keptBeside.back(), "\"" + named + "\", \"Live Set (1)\"");
-    std::atomic<bool> unchanged{false};
-    EXPECT_FALSE(utils->savePatchPoolToLocal(next, unchanged));
-    EXPECT_EQ(keptIn(rootFolder), Strings{});
-}
-
-// A copy that did not keep times (cp -r) holds what the library held, byte for byte: it is the same
-// library, and the session that renamed its top patch is shown instead of it, nothing twice.
-TEST_F(KeptPoolIdentity, ALibraryCopiedWithoutItsTimesIsTheSameLibrary)
-{
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-    put("Pool/[1] G/[1] Inner/[0] I.qptc", patchBytes("I"));
-    put("Backup/[3] B/[0] D.qptc", patchBytes("D"));
-    CommonUtils::Tree tree = load();
-    // The session renames the top patch.
-    tree[0] = leaf(writePatch("Temp/Local/Renamed.qptc", "A"), "Renamed");
-    keepAfterAFailedSave(tree);
-    utils.reset();
-    const std::string away = root / "away";
-    ASSERT_EQ(std::system(("cp -r '" + library() + "' '" + away + "'").c_str()), 0);
-    fs::remove_all(library());
-    // A second apart, so that no time the copy gives can match the library's.
-    const auto later = fs::file_time_type::clock::now() + std::chrono::seconds(5);
-    ASSERT_EQ(std::system(("cp -r '" + away + "' '" + library() + "'").c_str()), 0);
-    for (const auto& entry : fs::recursive_directory_iterator(library()))
-        if (entry.is_regular_file()) fs::last_write_time(entry.path(), later);
-
-    const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "G/C", "B/D"}));
-    EXPECT_TRUE(fs::exists(rootFolder + "/Temp/Local/Renamed.qptc")) << "the session's file, not the library's";
 }
 
 // A power-off the system calls off leaves the run open: a save that fails after it is told, as before.
 TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    CommonUtils::Tree tree = load();
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+    lay({"Pool/[0] A.qptc"});
+    Tree tree = load();
+    add(tree, "E");
     utils->setPowerEvents(&power);
-    utils->setPatchPoolSaver([&] {
-        std::atomic<bool> changed{true};
-        utils->savePatchPoolToLocal(tree, changed);
-    });
+    utils->setPatchPoolSaver([&] { save(tree); });
     power.powerOff();
     settle();
     ASSERT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc")) << "saved at the power-off";
     EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool"));
-    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
-    faulty.fail(Op::CreateDirectory, ".Patch-saving");
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
+    failSave(add(tree, "F"));
     EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 1);
     EXPECT_FALSE(utils->isClosing()) << "no quit was asked";
     // The failed save's pool is noted for a run cut from here on.
@@ -1220,16 +1005,20 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
 // (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
-    // The run's pool, as the window shows it.
-    CommonUtils::Tree tree;
+    Tree tree;  // the run's pool, as the window shows it
+    // E deleted (its file removed, or left behind), F added.
+    const auto eForF = [&](bool removed = true) {
+        if (removed) fs::remove(rootFolder + "/Temp/Local/E.qptc");
+        tree.pop_back();
+        add(tree, "F");
+    };
     const struct {
         const char* what;
         bool unreadable;
         bool failedAtAPowerOff;
         bool landsAfter;
         Strings shownAfterTheCut;
-        // A group the pool holds before the save, with one patch "X" in it.
-        std::string group;
+        std::string group;  // a group the pool holds before the save, with one patch "X" in it
         // What the run did to its working copy after the note, the change not noted yet (a kill in its turn).
         std::function<void()> afterTheNote;
     } cases[] = {
@@ -1253,24 +1042,18 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
              fs::rename(rootFolder + "/Temp/Local/G", rootFolder + "/Temp/RecycleBin/G");
          }},
         {"a Backup All made since", false, false, false, {"A", "E", "Backup 1/S"}, "",
-         [&] {
-             auto slot = std::make_shared<PatchItem>();
-             slot->path = writePatch("Temp/Device/Patch/S.qptc", "S");
-             EXPECT_EQ(utils->backupPatchListWithName("Backup 1", {slot}), 1);
-         }},
+         [&] { EXPECT_EQ(utils->backupPatchListWithName("Backup 1", {item(writePatch("Temp/Device/Patch/S.qptc", "S"))}), 1); }},
         {"a folder holding only a copy's half-written file", false, false, false, {"A", "E"}, "",
          [&] {
              fs::create_directories(rootFolder + "/Temp/Local/Later");
-             fs::copy_file(writePatch("Temp/Local/S.qptc", "S"), rootFolder + "/Temp/Local/Later/.S.qptc.tmp-12-3");
-             fs::remove(rootFolder + "/Temp/Local/S.qptc");
+             fs::rename(writePatch("Temp/Local/S.qptc", "S"), rootFolder + "/Temp/Local/Later/.S.qptc.tmp-12-3");
          }},
         {"the library changed by another program since", false, false, false, {"A", "Hand", "Kept/E"}, "",
-         [&] { put("Pool/[1] Hand.qptc", patchBytes("Hand")); }},
-        // E deleted, F added: the note cannot be written again (a full disk) and names E still.
+         [&] { lay({"Pool/[1] Hand.qptc"}); }},
+        // The note cannot be written again (a full disk) and names E still.
         {"a change the note cannot be written again for", false, false, false, {"A", "F"}, "",
          [&] {
-             fs::remove(rootFolder + "/Temp/Local/E.qptc");
-             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             eForF();
              faulty.fail(Op::Write, ".closing-pool");
              utils->noteQuitAgain(tree, true);
              faulty.heal();
@@ -1280,29 +1063,22 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
          }},
         {"a change, then a save that lands without it", false, false, false, {"A", "E", "F"}, "",
          [&] {
-             tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
-             utils->noteQuitAgain(tree, true);
+             utils->noteQuitAgain(add(tree, "F"), true);
              faulty.fail(Op::Link, "Temp/Local/F.qptc");
-             std::atomic<bool> changed{true};
-             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+             EXPECT_TRUE(save(tree));
              faulty.heal();
              EXPECT_TRUE(fs::exists(library() + "/Pool/[1] E.qptc"));
              ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool")) << "the library does not hold F";
          }},
         {"a quit asked, its save failing too, cut before the end", false, false, false, {"A", "F"}, "",
          [&] {
-             fs::remove(rootFolder + "/Temp/Local/E.qptc");
-             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             eForF();
              utils->noteQuitAsked(tree, true);
-             faulty.fail(Op::CreateDirectory, ".Patch-saving");
-             std::atomic<bool> changed{true};
-             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-             faulty.heal();
+             failSave(tree);
          }},
         {"a change, then a second power-off whose save fails", false, true, false, {"A", "F"}, "",
          [&] {
-             fs::remove(rootFolder + "/Temp/Local/E.qptc");
-             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             eForF();
              utils->noteQuitAgain(tree, true);
              faulty.fail(Op::CreateDirectory, ".Patch-saving");
              power.powerOff();
@@ -1312,54 +1088,41 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
          }},
         {"a change, then a second save that fails", false, false, false, {"A", "F"}, "",
          [&] {
-             fs::remove(rootFolder + "/Temp/Local/E.qptc");
-             tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
+             eForF();
              utils->noteQuitAgain(tree, true);
-             faulty.fail(Op::CreateDirectory, ".Patch-saving");
-             std::atomic<bool> changed{true};
-             EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-             faulty.heal();
+             failSave(tree);
          }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(rootFolder);
-        put("Pool/[0] A.qptc", patchBytes("A"));
+        lay({"Pool/[0] A.qptc"});
         if (c.unreadable) faulty.fail(Op::List, "/Patch/Pool");
         tree = load();
         faulty.heal();
-        tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
+        add(tree, "E");
         if (!c.group.empty()) tree.push_back(group(c.group, {writePatch("Temp/Local/" + c.group + "/X.qptc", "X")}));
-        faulty.fail(Op::CreateDirectory, ".Patch-saving");
         if (c.failedAtAPowerOff) {
+            faulty.fail(Op::CreateDirectory, ".Patch-saving");
             utils->setPowerEvents(&power);
-            utils->setPatchPoolSaver([&] {
-                std::atomic<bool> changed{true};
-                utils->savePatchPoolToLocal(tree, changed);
-            });
+            utils->setPatchPoolSaver([&] { save(tree); });
             power.powerOff();
             settle();
+            faulty.heal();
             ASSERT_FALSE(utils->isClosing()) << "called off";
         } else {
-            std::atomic<bool> changed{true};
-            ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+            failSave(tree);
         }
-        faulty.heal();
         ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
         if (c.afterTheNote) c.afterTheNote();
         if (c.landsAfter) {
-            // E deleted, F added: a note left standing would bring E back.
-            tree.back() = leaf(writePatch("Temp/Local/F.qptc", "F"), "F");
-            std::atomic<bool> changed{true};
-            ASSERT_FALSE(utils->savePatchPoolToLocal(tree, changed));
+            // A note left standing would bring E back.
+            eForF(false);
+            ASSERT_FALSE(save(tree));
             EXPECT_FALSE(fs::exists(rootFolder + "/Temp/.closing-pool"));
         }
-
         start();
-        Strings shown = order(recorder.patchPool);
-        for (auto& name : shown)
-            if (name.starts_with("Kept session 20")) name = "Kept" + name.substr(name.find('/'));
-        EXPECT_EQ(shown, c.shownAfterTheCut);
+        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shownAfterTheCut);
         for (const auto& node : recorder.patchPool)
             if (node->name == "Backup 1") {
                 EXPECT_TRUE(node->isBackUpAllGroup) << "a backup of the whole list";
@@ -1367,126 +1130,99 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
     }
 }
 
-// A save that put the kept pool aside and was cut before it replaced the library: the next start takes the
-// kept pool back as long as the library is not the one that save wrote, a remount since included.
-TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutSaveComesBackAfterARemount)
-{
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    keepAFailedRun("E");
-    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
-    CommonUtils::Tree tree = recorder.patchPool;
-    cutTheSaveBeforeTheSwap(1);
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-    ASSERT_EQ(keptIn(rootFolder).size(), 1U);
-    ASSERT_TRUE(CommonUtils::keptNameOf(keptIn(rootFolder)[0]).taken);
-    faulty.remount();
-
-    const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "E"}));
-    EXPECT_EQ(keptIn(rootFolder).size(), 1U);
-}
-
-// The closing save's note is judged by the library that save wrote: a library changed by hand during the
-// run does not make a cut save read as landed.
-TEST_F(KeptPoolIdentity, AClosingSaveCutOverALibraryChangedDuringTheRunKeepsItsPool)
-{
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    CommonUtils::Tree tree = load();
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    put("Pool/[1] Hand.qptc", patchBytes("Hand"));
-    utils->closeApp();
-    cutTheSaveBeforeTheSwap(0);
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-    ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
-
-    const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 1);
-    const Strings shownNow = order(recorder.patchPool);
-    EXPECT_EQ(std::count_if(shownNow.begin(), shownNow.end(), [](const std::string& name) { return name.ends_with("/E"); }), 1);
-    EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), "A"), 1);
-    EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), "Hand"), 1);
-}
-
-// A kept pool shown beside a changed library, whose closing save was cut after it was put aside, comes
-// back once: within the pool of the cut run, never beside it a second time.
-TEST_F(KeptPoolIdentity, AKeptPoolTakenByACutClosingSaveComesBackOnce)
-{
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    keepAFailedRun("E");
-    put("Pool/[1] Hand.qptc", patchBytes("Hand"));
-    ASSERT_EQ(count(start(), "patchPoolKeptBeside"), 1);
-    const CommonUtils::Tree tree = recorder.patchPool;
-    const Strings before = order(tree);
-    utils->closeApp();
-    cutTheSaveBeforeTheSwap(1);
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-
-    const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-    EXPECT_EQ(order(recorder.patchPool), before);
-    EXPECT_EQ(keptIn(rootFolder).size(), 1U);
-}
-
-// A save that lands without one entry has written the kept pool it holds: a run cut after it never shows
-// that kept pool again; it shows the cut run's own pool, the entry left out included, each once.
-TEST_F(KeptPoolIdentity, AKeptPoolASaveWroteIsNeverShownAgainThoughAnEntryWasLeftOut)
-{
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] B.qptc", patchBytes("B"));
-    keepAFailedRun("E");
-    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
-    CommonUtils::Tree tree = recorder.patchPool;
-    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
-    faulty.fail(Op::Link, "Temp/Local/F.qptc");
-    std::atomic<bool> changed{true};
-    ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
-    faulty.heal();
-    EXPECT_EQ(keptIn(rootFolder), Strings{});
-
-    const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKept"), 1);
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B", "E", "F"}));
-}
-
+// A save cut before it replaced the library (a kill) or one that landed, over the pool a failed run kept or
+// over the run's own pool: what the next start shows. A kept pool a cut save put aside comes back as long as
+// the library is not the one that save wrote (a remount since included), within the pool of the cut run and
+// never beside it a second time. A closing save's note is judged by the library that save wrote: a library
+// changed by hand during the run does not make a cut save read as landed. A save that lands without one
+// entry has written the kept pool it holds: never shown again, the cut run's pool is, the entry included.
 // A save that cannot read back the library it staged cannot say which library it writes: it replaces
 // nothing, so no kept pool it holds is marked for a library no start finds, to come back after it landed.
-TEST_F(KeptPoolIdentity, ASaveThatCannotReadBackWhatItStagedReplacesNothing)
+TEST_F(KeptPoolIdentity, WhatTheNextStartShowsAfterASaveOverAKeptPool)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] B.qptc", patchBytes("B"));
-    keepAFailedRun("E");
-    ASSERT_EQ(count(start(), "patchPoolKept"), 1);
-    CommonUtils::Tree tree = recorder.patchPool;
-    ASSERT_EQ(order(tree), (Strings{"A", "B", "E"}));
-    // The session deletes "A"; the kept pool is cut off where the save would drop it.
-    tree.erase(tree.begin());
-    faulty.fail(Op::List, ".Patch-saving", 1);
-    faulty.alsoFail(Op::Move, ".taken", 1000, EIO, 1);
-    std::atomic<bool> changed{true};
-    utils->savePatchPoolToLocal(tree, changed);
-    ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
-    faulty.heal();
-
-    const Strings heard = start();
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"B", "E"}));
+    const struct {
+        const char* what;
+        Strings library;
+        bool keptRun;  // an earlier run's pool with "E" kept, and shown by this run's start
+        bool hand;     // ... over a library changed by hand since
+        std::function<void(Tree&)> run;
+        long keptTold, besideTold;
+        Strings shown;        // the session's group as "Kept"
+        int keptLeft;         // kept pools left after the next start; -1: not judged
+    } cases[] = {
+        {"a kept pool taken by a cut save, the drive mounted again since", {"Pool/[0] A.qptc"}, true, false,
+         [&](Tree& tree) {
+             cutTheSaveBeforeTheSwap(tree, 1);
+             ASSERT_EQ(kept().size(), 1U);
+             ASSERT_TRUE(CommonUtils::keptNameOf(kept()[0]).taken);
+             faulty.remount();
+         },
+         1, 0, {"A", "E"}, 1},
+        {"a closing save cut over a library changed by hand during the run", {"Pool/[0] A.qptc"}, false, false,
+         [&](Tree& tree) {
+             lay({"Pool/[1] Hand.qptc"});
+             utils->closeApp();
+             cutTheSaveBeforeTheSwap(add(tree, "E"), 0);
+             ASSERT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
+         },
+         0, 1, {"A", "Hand", "Kept/E"}, -1},
+        {"a kept pool shown beside a changed library, its closing save cut", {"Pool/[0] A.qptc"}, true, true,
+         [&](Tree& tree) {
+             utils->closeApp();
+             cutTheSaveBeforeTheSwap(tree, 1);
+         },
+         1, 0, {"A", "Hand", "Kept/E"}, 1},
+        {"a save that lands without one entry", {"Pool/[0] A.qptc", "Pool/[1] B.qptc"}, true, false,
+         [&](Tree& tree) {
+             faulty.fail(Op::Link, "Temp/Local/F.qptc");
+             ASSERT_TRUE(save(add(tree, "F")));
+             faulty.heal();
+             EXPECT_EQ(kept(), Strings{});
+         },
+         1, 0, {"A", "B", "E", "F"}, -1},
+        {"a save that cannot read back what it staged, the session having deleted A", {"Pool/[0] A.qptc", "Pool/[1] B.qptc"}, true, false,
+         [&](Tree& tree) {
+             ASSERT_EQ(order(tree), (Strings{"A", "B", "E"}));
+             tree.erase(tree.begin());
+             // The kept pool is cut off where the save would drop it.
+             faulty.fail(Op::List, ".Patch-saving", 1);
+             faulty.alsoFail(Op::Move, ".taken", 1000, EIO, 1);
+             save(tree);
+             ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
+             faulty.heal();
+         },
+         1, 0, {"B", "E"}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        anew();
+        lay(c.library);
+        Tree tree;
+        if (c.keptRun) {
+            keepAFailedRun();
+            if (c.hand) lay({"Pool/[1] Hand.qptc"});
+            ASSERT_EQ(count(start(), c.hand ? "patchPoolKeptBeside" : "patchPoolKept"), 1);
+            tree = recorder.patchPool;
+        } else {
+            tree = load();
+        }
+        c.run(tree);
+        const Strings heard = start();
+        EXPECT_EQ(count(heard, "patchPoolKept"), c.keptTold);
+        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), c.besideTold);
+        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        if (c.keptLeft >= 0) {
+            EXPECT_EQ(kept().size(), static_cast<std::size_t>(c.keptLeft));
+        }
+    }
 }
 
 // A folder the load could not list makes a run that could not read its library: the user is told which
 // and why, the rest is shown, and no save replaces the library, so the group is never written as empty.
+// A run cut after the failed save shows the library whole, the session's patch kept beside it.
 TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
 {
-    put("Pool/[0] A.qptc", patchBytes("A"));
-    put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
+    lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc"});
     const Inventory before = inventory(library());
     faulty.fail(Op::List, "/Pool/[1] G", 1000, EACCES);
     const Strings heard = start();
@@ -1495,99 +1231,70 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     const std::string reason = recorder.notReadReasons.back();
     EXPECT_NE(reason.find(library() + "/Pool/[1] G"), std::string::npos) << reason;
     EXPECT_NE(reason.find(std::strerror(EACCES)), std::string::npos) << reason;
-    CommonUtils::Tree tree = recorder.patchPool;
-    EXPECT_EQ(shown(tree), (std::set<std::string>{"A", "G/"}));
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    std::atomic<bool> changed{true};
-    const auto why = utils->savePatchPoolToLocal(tree, changed);
-    ASSERT_TRUE(why);
-    EXPECT_EQ(*why, reason);
+    Tree tree = recorder.patchPool;
+    EXPECT_EQ(shown(tree), (Names{"A", "G/"}));
+    EXPECT_EQ(save(add(tree, "E")), reason);
     EXPECT_EQ(inventory(library()), before);
-    // A run cut after the failed save shows the library whole, the session's patch kept beside it.
-    const Strings next = order(load());
-    ASSERT_EQ(next.size(), 3U) << ::testing::PrintToString(next);
-    EXPECT_EQ(Strings(next.begin(), next.begin() + 2), (Strings{"A", "G/C"}));
-    EXPECT_TRUE(next[2].starts_with("Kept session 20") && next[2].ends_with("/E")) << next[2];
+    EXPECT_EQ(asKept(order(load())), (Strings{"A", "G/C", "Kept/E"}));
 }
 
 // A "Backup" linked to a drive that is not there now is a part the start could not read: the user is told,
 // no save moves the link aside or replaces the library, and once the drive is back its backups show again
-// with the session's patch beside them.
-TEST_F(KeptPoolIdentity, ALibraryPartLinkedToADriveNotThereIsNeverSavedAway)
+// with the session's patch beside them. Through a link to a folder there, it is read and the library is
+// saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, carried over once
+// by each later save, and never hides the rest of the library.
+TEST_F(KeptPoolIdentity, ALibraryPartLinkedOrNoFolderIsNeverSavedAway)
 {
     const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
-    put("Pool/[0] A.qptc", patchBytes("A"));
+    lay({"Pool/[0] A.qptc"});
     link("Backup", elsewhere);
     Strings heard = start();
     EXPECT_EQ(count(heard, "patchLibraryNotRead"), 1);
     EXPECT_EQ(count(heard, "patchLibraryPartKeptAside"), 0);
     EXPECT_EQ(order(recorder.patchPool), (Strings{"A"}));
-    CommonUtils::Tree tree = recorder.patchPool;
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    std::atomic<bool> changed{true};
-    EXPECT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+    Tree tree = recorder.patchPool;
+    EXPECT_TRUE(save(add(tree, "E")));
     EXPECT_TRUE(fs::is_symlink(library() + "/Backup")) << "the link stays where the user put it";
     EXPECT_FALSE(fs::exists(fs::symlink_status(library() + "/Backup (not a folder)")));
     ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
 
-    fs::create_directories(elsewhere / "[1] B");
-    std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
-        .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
+    write(elsewhere / "[1] B" / "[0] D.qptc", "D");
     heard = start();
     EXPECT_EQ(count(heard, "patchLibraryNotRead"), 0);
-    const Strings shownNow = order(recorder.patchPool);
-    ASSERT_EQ(shownNow.size(), 3U);
-    EXPECT_EQ(Strings(shownNow.begin(), shownNow.begin() + 2), (Strings{"A", "B/D"}));
-    EXPECT_TRUE(shownNow[2].ends_with("/E")) << shownNow[2];
-}
+    EXPECT_EQ(asKept(order(recorder.patchPool)), (Strings{"A", "B/D", "Kept/E"}));
 
-// A "Backup" that is a link to a folder on another drive is read through the link, and the library is
-// saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, and never
-// hides the rest of the library.
-TEST_F(KeptPoolIdentity, ALibraryPartThatIsALinkIsReadAndOneThatIsNoFolderIsKeptAside)
-{
-    const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
-    fs::create_directories(elsewhere / "[1] B");
-    std::ofstream(elsewhere / "[1] B" / "[0] D.qptc", std::ios::binary)
-        .write(reinterpret_cast<const char*>(patchBytes("D").data()), static_cast<std::streamsize>(patchBytes("D").size()));
-    // The record is written within the data folder, as the program writes it, then taken to the drive.
+    // The drive there, its backup group holding the record, written within the data folder as the program
+    // writes it, then taken to the drive.
+    anew();
+    fs::remove_all(elsewhere);
+    write(elsewhere / "[1] B" / "[0] D.qptc", "D");
     fs::create_directories(rootFolder);
     ASSERT_TRUE(BackupFile::saveBackupFile(BackupFile::initWithName("B", "Unit").get(), rootFolder + "/record", rootFolder));
     fs::rename(rootFolder + "/record", elsewhere / "[1] B" / BackupFile::kFileName);
-    put("Pool/[0] A.qptc", patchBytes("A"));
+    lay({"Pool/[0] A.qptc"});
     link("Backup", elsewhere);
-    Strings heard = start();
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "B/D"}));
-    CommonUtils::Tree tree = recorder.patchPool;
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    EXPECT_TRUE(save(tree));
+    tree = load();
+    EXPECT_EQ(order(tree), (Strings{"A", "B/D"}));
+    EXPECT_TRUE(saved(add(tree, "E")));
     EXPECT_TRUE(fs::is_symlink(library() + "/Backup")) << "the link stays the user's";
     EXPECT_TRUE(fs::exists(elsewhere / "[1] B" / "[0] D.qptc")) << "written where the link points";
     EXPECT_EQ(order(load()), (Strings{"A", "B/D", "E"}));
 
     utils.reset();
     fs::remove_all(library());
-    put("Backup/[1] B/[0] D.qptc", patchBytes("D"));
-    const Bytes mine{'n', 'o', 't', 'e', 's'};
-    put("Pool", mine);
+    lay({"Backup/[1] B/[0] D.qptc"});
+    put("Pool", Bytes{'n', 'o', 't', 'e', 's'});
     heard = start();
     EXPECT_EQ(count(heard, "patchLibraryPartKeptAside"), 1);
     EXPECT_EQ(recorder.keptAside.back(), "Pool -> Pool (not a folder)");
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"B/D"}));
     tree = recorder.patchPool;
-    tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-    EXPECT_TRUE(save(tree));
-    std::ifstream in(library() + "/Pool (not a folder)", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "notes");
-    EXPECT_EQ(order(load()), (Strings{"B/D", "E"}));
-    // A later save carries the kept file over once, as it is.
-    tree = recorder.patchPool;
-    tree.push_back(leaf(writePatch("Temp/Local/F.qptc", "F"), "F"));
-    EXPECT_TRUE(save(tree));
-    Strings top;
-    for (const auto& entry : fs::directory_iterator(library())) top.push_back(entry.path().filename().string());
-    std::sort(top.begin(), top.end());
-    EXPECT_EQ(top, (Strings{"Backup", "Pool", "Pool (not a folder)"}));
+    EXPECT_EQ(order(tree), (Strings{"B/D"}));
+    EXPECT_TRUE(saved(add(tree, "E")));
+    EXPECT_EQ(files.readFile(library() + "/Pool (not a folder)"), (Bytes{'n', 'o', 't', 'e', 's'}));
+    tree = load();
+    EXPECT_EQ(order(tree), (Strings{"B/D", "E"}));
+    EXPECT_TRUE(saved(add(tree, "F")));
+    EXPECT_EQ(names("QFXMacApplication/Patch"), (Strings{"Backup", "Pool", "Pool (not a folder)"}));
     EXPECT_EQ(order(load()), (Strings{"B/D", "E", "F"}));
 }
 
@@ -1625,14 +1332,12 @@ TEST_F(KeptPoolIdentity, PatchesStillBeingCopiedComeBackOnceFromWhatTheirFilesHo
     const fs::path drops = root / "drops";
     for (const Case& each : cases) {
         SCOPED_TRACE(each.what);
-        utils.reset();
-        fs::remove_all(rootFolder);
+        anew();
         fs::remove_all(drops);
         fs::create_directories(drops);
         recorder.keptWithout.clear();
-        put("Pool/[0] A.qptc", patchBytes("A"));
-        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-        CommonUtils::Tree tree = load();
+        lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc"});
+        Tree tree = load();
         ASSERT_EQ(order(tree), (Strings{"A", "G/C"}));
         for (const auto& [file, name] : each.drops) {
             const bool intoGroup = file.starts_with("G/");
@@ -1692,13 +1397,11 @@ TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
     const fs::path drops = root / "drops";
     for (const Case& each : cases) {
         SCOPED_TRACE(each.what);
-        utils.reset();
-        fs::remove_all(rootFolder);
+        anew();
         fs::remove_all(drops);
         fs::create_directories(drops);
-        put("Pool/[0] A.qptc", patchBytes("A"));
-        put("Pool/[1] G/[0] C.qptc", patchBytes("C"));
-        CommonUtils::Tree tree = load();
+        lay({"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc"});
+        Tree tree = load();
         ASSERT_EQ(order(tree), (Strings{"A", "G/C"}));
         const std::string source = (drops / "late.qptc").string();
         ASSERT_TRUE(files.writeAtomically(source, patchBytes("Late")));

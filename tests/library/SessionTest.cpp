@@ -1,12 +1,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "support/files/FaultyFileManager.h"
 #include "support/library/CoordinatorFixture.h"
-#include "support/library/RefusingFiles.h"
 
 using Kind = CommonUtils::RequestKind;
 using sim::RequestKey;
@@ -24,27 +25,24 @@ TEST_F(Coordinator, AfterAnEjectAMissingStoreIsSynchronisedBeforeTheRead)
     EXPECT_EQ(until("syncDo"), Strings{"syncDo"});
     EXPECT_EQ(settle(), Strings{}) << "nothing is read";
     utils->downloadFileSuccess(true);
-    const Strings heard = until("idle");
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "connect 1"), 1);
+    EXPECT_EQ(count(until("idle"), "connect 1"), 1);
 }
 
 // A read into a folder that cannot be cleared fails visibly and lets the device go rather than leaving
-// the screens locked.
+// the screens locked; the window was never told of the unit, so there is nothing for it to let go.
 TEST_F(Coordinator, AReadIntoAFolderThatCannotBeClearedLetsTheDeviceGo)
 {
-    RefusingFiles refusing;
-    refusing.refuseRemove = "Temp/Device";
+    FaultyFileManager refusing;
+    refusing.fail(FaultyFileManager::Op::Remove, "Temp/Device");
     start(refusing);
     std::filesystem::create_directories(root / "PEXO Rigmora/Temp/Device");
     utils->dataFromServer(catalogue());
     utils->connectDevice();
     const Strings heard = until("idle");
-    // The window was never told of the unit, so there is nothing for it to let go.
     EXPECT_EQ(Strings(heard.end() - 3, heard.end()), (Strings{"listFailed 0", "reset", "idle"}));
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "letGo"), 0);
+    EXPECT_EQ(count(heard, "letGo"), 0);
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
-    // The coordinator's background work uses the refusing disk until the coordinator is gone.
-    utils.reset();
+    utils.reset();  // its background work uses the refusing disk until it is gone
 }
 
 // The read ends with the patch dump, and a connected device is not scanned for again (the scan would
@@ -60,8 +58,7 @@ TEST_F(Coordinator, ConnectionAndEjectResultsLetTheDeviceGo)
     EXPECT_FALSE(leftEditorMode());
     for (const std::int32_t state : {0, 2, 3, -1, -2, -3, -4}) {
         utils->connectionWithState(state, 0);
-        const Strings told = state == 3 ? Strings{"reset", "idle", "connect 3"} : Strings{"reset", "idle"};
-        EXPECT_EQ(settle(), told) << state;
+        EXPECT_EQ(settle(), state == 3 ? (Strings{"reset", "idle", "connect 3"}) : (Strings{"reset", "idle"})) << state;
     }
     EXPECT_TRUE(leftEditorMode());
     for (const auto& [state, told] : std::vector<std::pair<int, std::string>>{
@@ -77,8 +74,7 @@ TEST_F(Coordinator, ARefusedEjectKeepsTheUnitAndTheRequestsBehindIt)
 {
     start();
     connect();
-    std::atomic<bool> ejecting{false};
-    std::atomic<bool> followerRan{false};
+    std::atomic<bool> ejecting{false}, followerRan{false};
     utils->addRequest(Kind::Eject, [&] { ejecting = true; });
     utils->addRequest(Kind::GetQFXList, [&] { followerRan = true; });
     ASSERT_TRUE(loop.runUntil([&] { return ejecting.load(); }));
@@ -122,7 +118,7 @@ TEST_P(UnplugDuringRead, ShowsOnlyTheDisconnect)
     unit.device().unplug();
     const Strings heard = until("disconnect");
     EXPECT_EQ(Strings(heard.end() - 4, heard.end()), (Strings{"reset", "idle", "idle", "disconnect"}));
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "listFailed 0"), 0);
+    EXPECT_EQ(count(heard, "listFailed 0"), 0);
     EXPECT_EQ(settle(), Strings{});
 }
 
@@ -130,19 +126,19 @@ INSTANTIATE_TEST_SUITE_P(Coordinator, UnplugDuringRead,
                          ::testing::Values(RequestKey::fileSystem(0x25), RequestKey::fileSystem(0x22),
                                            RequestKey::fileSystem(0x29), RequestKey::maker(0x46)));
 
-// Sleep mid-read: reported lost, force-ejected, and held back until the device is let go. Waking resets
-// the queue and ends the sleep mark, so a later eject reports itself.
+// The pool is saved on sleep and power-off once it has been loaded. Without a device a sleep is neither
+// shown nor held back; power-off changes nothing else. Sleep mid-read: reported lost, force-ejected, and
+// held back until the device is let go. Waking resets the queue and ends the sleep mark, so a later eject
+// reports itself.
 TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
 {
     start();
-    // The pool is saved on sleep and power-off, once it has been loaded.
     std::atomic<int> saves{0};
     utils->setPatchPoolSaver([&] { ++saves; });
     power.powerOff();
     EXPECT_EQ(saves, 0);
     utils->sendPatchPoolData({});
     EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
-    // Without a device sleep is not shown and not held back; power-off changes nothing else.
     power.powerOff();
     power.sleep();
     EXPECT_EQ(saves, 2);
@@ -171,53 +167,25 @@ TEST_F(Coordinator, SleepDuringAReadAndWakeAfter)
     EXPECT_EQ(until("eject 1"), (Strings{"busy", "reset", "idle", "eject 1"}));
 }
 
-// The machine is let sleep only once the pool's save the sleep note asked for is written: the save is
-// written on the pool's queue while the program goes on, and the sleep's release waits behind it.
-TEST_F(Coordinator, SleepIsLetGoOnlyBehindThePoolsSaveItAskedFor)
-{
-    start();
-    utils->sendPatchPoolData({});
-    EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool writing = false;
-    bool released = false;
-    utils->setPatchPoolSaver([&] {
-        utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
-            std::unique_lock lock(mutex);
-            writing = true;
-            changed.notify_all();
-            changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
-        });
-    });
-    power.sleep();
-    ASSERT_TRUE(loop.runUntil([&] {
-        std::lock_guard lock(mutex);
-        return writing;
-    }));
-    loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
-    EXPECT_EQ(power.readyCount, 0) << "let sleep while the pool was being written";
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-    }
-    changed.notify_all();
-    EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
-}
+// The machine is let sleep only once the pool's save the sleep note asked for is written on the pool's
+// queue, the program going on meanwhile. A save that outlasts the system's delay: the machine sleeps and
+// wakes while it is written, and the delay is taken again at the wake for the next sleep, which the late
+// release of the sleep that is over never lets go.
+class SleepBehindThePoolsSave : public Coordinator, public ::testing::WithParamInterface<bool> {};
 
-// A sleep whose pool save outlasts the system's delay: the machine sleeps and wakes while the save is
-// written, and the system's delay is taken again at the wake for the next sleep. The late release of the
-// sleep that is over lets go nothing: the next sleep is delayed as this one was.
-TEST_F(Coordinator, APoolSaveEndingAfterTheWakeLetsGoNoLaterSleep)
+TEST_P(SleepBehindThePoolsSave, IsLetGoOnlyOnceWrittenAndNeverLaterThanItsOwnSleep)
 {
+    const bool wakeWhileWriting = GetParam();
     start();
     utils->sendPatchPoolData({});
     EXPECT_EQ(until("patchPool"), Strings{"patchPool"});
     std::mutex mutex;
     std::condition_variable changed;
-    bool writing = false;
-    bool released = false;
-    bool done = false;
+    bool writing = false, released = false, done = false;
+    const auto under = [&](const bool& flag) {
+        std::lock_guard lock(mutex);
+        return flag;
+    };
     utils->setPatchPoolSaver([&] {
         utils->keepUnsavedPatchPoolLater([&](const std::optional<std::string>&) {
             std::unique_lock lock(mutex);
@@ -228,27 +196,33 @@ TEST_F(Coordinator, APoolSaveEndingAfterTheWakeLetsGoNoLaterSleep)
         });
     });
     power.sleep();
-    ASSERT_TRUE(loop.runUntil([&] {
-        std::lock_guard lock(mutex);
-        return writing;
-    }));
-    power.wake();
-    settle();
+    ASSERT_TRUE(loop.runUntil([&] { return under(writing); }));
+    if (wakeWhileWriting) {
+        power.wake();
+        settle();
+    } else {
+        loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
+        EXPECT_EQ(power.readyCount, 0) << "let sleep while the pool was being written";
+    }
     {
         std::lock_guard lock(mutex);
         released = true;
     }
     changed.notify_all();
-    ASSERT_TRUE(loop.runUntil([&] {
-        std::lock_guard lock(mutex);
-        return done;
-    }));
-    settle();
-    EXPECT_EQ(power.readyCount, 0) << "the delay taken at the wake for the next sleep was let go";
+    ASSERT_TRUE(loop.runUntil([&] { return under(done); }));
+    if (wakeWhileWriting) {
+        settle();
+        EXPECT_EQ(power.readyCount, 0) << "the delay taken at the wake for the next sleep was let go";
+    } else {
+        EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
+    }
 }
 
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepBehindThePoolsSave, ::testing::Bool());
+
 // Sleep while a step of the read is on its way: the forced eject lets the unit go once, and the step's
-// result, coming after it, belongs to a dropped request and changes nothing.
+// result, coming after it, belongs to a dropped request and changes nothing. A second notice of the same
+// sleep leaves the first one's course: its hold still runs.
 class SleepDuringRead : public Coordinator, public ::testing::WithParamInterface<RequestKey> {};
 
 TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
@@ -265,7 +239,6 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
     EXPECT_EQ(settle(), Strings{});
     EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
     EXPECT_EQ(unit.device().requestCount(RequestKey::maker(0x53)), 1U);
-    // A second notice of the same sleep leaves the first one's course: its hold still runs.
     power.sleep();
     settle();
     EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
@@ -273,200 +246,172 @@ TEST_P(SleepDuringRead, TheLateResultOfTheStepChangesNothing)
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead,
-                         ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringRead, ::testing::Values(RequestKey::fileSystem(0x22), RequestKey::maker(0x46)));
 
 // Sleep while a patch write is the unit's work in hand (it may have covered a change the unit made): the
 // unit is let go by an eject behind the write, once the list has looked at the unit's changes. Whatever
 // comes during that wait, it ends: the unit is let go once and the machine sleeps once, at the latest when
 // the system's delay for a sleep runs out, and as soon as nothing is left to wait for (a unit gone or cut
 // off needs only the forced eject's hold). A quit waiting meanwhile ends once the unit is let go, however.
-enum class DuringTheWait {
-    WriteEnds,
-    WriteOutlastsTheDelay,
-    Wake,
-    SecondSleep,
-    Unplugged,
-    WriteUnanswered,
-    WriteHangsPastItsTimeOutWithALongDelay,
-    EjectRefused,
-    EjectLandsAsTheDelayRunsOut,
-    DelayRunsOutAsTheEjectLands,
-    Quit,
-    QuitThenTheDelayRunsOut,
-    Disconnect,
-};
-class SleepDuringAWrite : public Coordinator, public ::testing::WithParamInterface<DuringTheWait> {
-protected:
+class SleepDuringAWrite : public Coordinator {
+public:
+    using Coordinator::count;
+    using Coordinator::leftEditorMode;
+    using Coordinator::lifecycle;
+    using Coordinator::loop;
+    using Coordinator::power;
+    using Coordinator::settle;
+    using Coordinator::unit;
+    using Coordinator::until;
+    using Coordinator::utils;
     // The unit's work ends; its eject is asked and held unanswered (released as the test ends).
     void writeEndsAndTheEjectIsAsked()
     {
         const auto asked = unit.device().requestCount(RequestKey::maker(0x53));
         unit.holdReplies(RequestKey::maker(0x53));
         utils->writeOnePatchDataDumpWithState(1);
-        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::maker(0x53)) > asked; },
-                                  std::chrono::seconds(10)))
+        ASSERT_TRUE(loop.runUntil([&] { return unit.device().requestCount(RequestKey::maker(0x53)) > asked; }, std::chrono::seconds(10)))
             << "the sleep's eject was never asked";
         until("busy");
         EXPECT_EQ(power.readyCount, 0);
     }
-    bool sleepLetGo(std::chrono::milliseconds limit = std::chrono::seconds(5))
+    bool sleepLetGo() { return loop.runUntil([&] { return power.readyCount >= 1; }, std::chrono::seconds(5)); }
+    // The unit let go by the forced eject: the machine sleeps only after its hold.
+    void sleepsAfterTheHold()
     {
-        return loop.runUntil([&] { return power.readyCount >= 1; }, limit);
+        settle();
+        EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
+        loop.advance(CommonUtils::kSleepHold);
+        EXPECT_TRUE(sleepLetGo());
     }
+    const std::chrono::milliseconds wait = platform::PowerEvents::kUsualSleepDelay - CommonUtils::kSleepHold;
 };
 
-TEST_P(SleepDuringAWrite, TheUnitGoesBehindTheWriteWithinTheSleepsDelay)
+struct DuringTheWait {
+    const char* name;
+    std::function<void(SleepDuringAWrite&)> what;
+    bool letsSleep = true;  // false when the sleep that is over is never let go
+};
+
+const DuringTheWait kDuringTheWait[] = {
+    {"WriteEnds", [](auto& t) {
+         t.utils->writeOnePatchDataDumpWithState(1);
+         EXPECT_TRUE(t.sleepLetGo()) << "the sleep waited for a hold";
+     }},
+    {"WriteOutlastsTheDelay", [](auto& t) {
+         t.loop.advance(t.wait);
+         EXPECT_EQ(t.count(t.until("lost"), "lost"), 1);
+         t.sleepsAfterTheHold();
+     }},
+    // The machine slept (or the system called the sleep off) with the unit connected: it is let go now,
+    // and the sleep that is over is never let go later.
+    {"Wake", [](auto& t) {
+         t.power.wake();
+         EXPECT_EQ(t.count(t.until("lost"), "lost"), 1);
+         EXPECT_TRUE(t.loop.runUntil([&] { return t.leftEditorMode(); }));
+         t.settle();
+         t.utils->writeOnePatchDataDumpWithState(1);
+         t.loop.advance(platform::PowerEvents::kUsualSleepDelay);
+         EXPECT_EQ(t.settle(), Strings{}) << "the write's late result changed something";
+         EXPECT_EQ(t.power.readyCount, 0);
+     }, false},
+    {"SecondSleep", [](auto& t) {
+         t.power.sleep();
+         EXPECT_EQ(t.settle(), Strings{});
+         EXPECT_FALSE(t.leftEditorMode());
+         t.utils->writeOnePatchDataDumpWithState(1);
+         EXPECT_TRUE(t.sleepLetGo());
+     }},
+    {"Unplugged", [](auto& t) {
+         t.unit.device().unplug();
+         t.until("disconnect");
+         t.settle();
+         t.loop.advance(CommonUtils::kSleepHold);
+         EXPECT_TRUE(t.sleepLetGo()) << "the sleep waited for a unit already gone";
+     }},
+    // The sequencer's watchdog let the unit go.
+    {"WriteUnanswered", [](auto& t) {
+         t.utils->writeOnePatchDataDumpWithState(-1);
+         t.until("lost");
+         t.settle();
+         t.loop.advance(CommonUtils::kSleepHold);
+         EXPECT_TRUE(t.sleepLetGo()) << "the sleep waited for a unit already let go";
+     }},
+    // The write's own watchdog still runs under the sleep's long wait and lets the unit go.
+    {"WriteHangsPastItsTimeOutWithALongDelay", [](auto& t) {
+         t.loop.advance(std::chrono::seconds(CommonUtils::requestTimeOut(Kind::WriteOnePatch)));
+         EXPECT_TRUE(t.loop.runUntil([&] { return t.leftEditorMode(); }, std::chrono::seconds(5)))
+             << "the write's watchdog was cancelled by the sleep";
+         t.loop.advance(CommonUtils::kSleepHold);
+         EXPECT_TRUE(t.sleepLetGo()) << "the sleep waited for the system's whole delay";
+     }},
+    {"EjectRefused", [](auto& t) {
+         ASSERT_NO_FATAL_FAILURE(t.writeEndsAndTheEjectIsAsked());
+         t.utils->ejectDeviceWithState(0, 0);
+         EXPECT_EQ(t.until("lost"), (Strings{"reset", "idle", "sleep", "lost"}));
+         t.unit.releaseReplies();
+         t.sleepsAfterTheHold();
+     }},
+    {"EjectLandsAsTheDelayRunsOut", [](auto& t) {
+         ASSERT_NO_FATAL_FAILURE(t.writeEndsAndTheEjectIsAsked());
+         t.utils->ejectDeviceWithState(1, 0);
+         t.loop.advance(t.wait);
+         t.unit.releaseReplies();
+         EXPECT_TRUE(t.sleepLetGo());
+     }},
+    {"DelayRunsOutAsTheEjectLands", [](auto& t) {
+         ASSERT_NO_FATAL_FAILURE(t.writeEndsAndTheEjectIsAsked());
+         t.loop.advance(t.wait);
+         t.utils->ejectDeviceWithState(1, 0);
+         t.unit.releaseReplies();
+         t.settle();
+         t.loop.advance(CommonUtils::kSleepHold);
+         EXPECT_TRUE(t.sleepLetGo());
+     }},
+    {"Quit", [](auto& t) {
+         t.utils->closeApp();
+         t.settle();
+         t.utils->writeOnePatchDataDumpWithState(1);
+         EXPECT_TRUE(t.loop.runUntil([&] { return t.lifecycle.terminated == 1; }));
+         EXPECT_TRUE(t.sleepLetGo());
+     }},
+    // The forced eject dropped the quit's own eject: the unit is let go, and so the program ends.
+    {"QuitThenTheDelayRunsOut", [](auto& t) {
+         t.utils->closeApp();
+         t.settle();
+         t.loop.advance(t.wait);
+         EXPECT_TRUE(t.loop.runUntil([&] { return t.lifecycle.terminated == 1; }, std::chrono::seconds(5))) << "the quit waited for its watchdog";
+     }},
+    {"Disconnect", [](auto& t) {
+         t.utils->ejectDeviceWithPatchList({}, {});
+         t.settle();
+         t.utils->writeOnePatchDataDumpWithState(1);
+         EXPECT_TRUE(t.sleepLetGo());
+     }},
+};
+
+class SleepDuringAWriteTest : public SleepDuringAWrite, public ::testing::WithParamInterface<DuringTheWait> {};
+
+TEST_P(SleepDuringAWriteTest, TheUnitGoesBehindTheWriteWithinTheSleepsDelay)
 {
-    using During = DuringTheWait;
-    const During during = GetParam();
-    const auto wait = platform::PowerEvents::kUsualSleepDelay - CommonUtils::kSleepHold;
-    if (during == During::WriteHangsPastItsTimeOutWithALongDelay) power.delay = std::chrono::minutes(2);
+    if (std::string(GetParam().name) == "WriteHangsPastItsTimeOutWithALongDelay") power.delay = std::chrono::minutes(2);
     start();
     connect();
     utils->addRequest(Kind::WriteOnePatch, [] {});
     settle();
     power.sleep();
-    Strings heard = settle();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 0) << "the unit was let go under the write";
+    EXPECT_EQ(count(settle(), "lost"), 0) << "the unit was let go under the write";
     EXPECT_FALSE(leftEditorMode());
-    switch (during) {
-        case During::WriteEnds:
-            utils->writeOnePatchDataDumpWithState(1);
-            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for a hold";
-            break;
-        case During::WriteOutlastsTheDelay:
-            loop.advance(wait);
-            heard = until("lost");
-            EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
-            settle();
-            EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
-            loop.advance(CommonUtils::kSleepHold);
-            EXPECT_TRUE(sleepLetGo());
-            break;
-        case During::Wake:
-            // The machine slept (or the system called the sleep off) with the unit connected: it is let
-            // go now, and the sleep that is over is never let go later.
-            power.wake();
-            heard = until("lost");
-            EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1);
-            EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }));
-            settle();
-            utils->writeOnePatchDataDumpWithState(1);
-            loop.advance(platform::PowerEvents::kUsualSleepDelay);
-            EXPECT_EQ(settle(), Strings{}) << "the write's late result changed something";
-            EXPECT_EQ(power.readyCount, 0);
-            return;
-        case During::SecondSleep:
-            power.sleep();
-            EXPECT_EQ(settle(), Strings{});
-            EXPECT_FALSE(leftEditorMode());
-            utils->writeOnePatchDataDumpWithState(1);
-            EXPECT_TRUE(sleepLetGo());
-            break;
-        case During::Unplugged:
-            unit.device().unplug();
-            until("disconnect");
-            settle();
-            loop.advance(CommonUtils::kSleepHold);
-            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for a unit already gone";
-            break;
-        case During::WriteUnanswered:
-            // The sequencer's watchdog let the unit go.
-            utils->writeOnePatchDataDumpWithState(-1);
-            until("lost");
-            settle();
-            loop.advance(CommonUtils::kSleepHold);
-            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for a unit already let go";
-            break;
-        case During::WriteHangsPastItsTimeOutWithALongDelay:
-            // The write's own watchdog still runs under the sleep's long wait and lets the unit go.
-            loop.advance(std::chrono::seconds(CommonUtils::requestTimeOut(Kind::WriteOnePatch)));
-            EXPECT_TRUE(loop.runUntil([&] { return leftEditorMode(); }, std::chrono::seconds(5)))
-                << "the write's watchdog was cancelled by the sleep";
-            loop.advance(CommonUtils::kSleepHold);
-            EXPECT_TRUE(sleepLetGo()) << "the sleep waited for the system's whole delay";
-            break;
-        case During::EjectRefused:
-            ASSERT_NO_FATAL_FAILURE(writeEndsAndTheEjectIsAsked());
-            utils->ejectDeviceWithState(0, 0);
-            EXPECT_EQ(until("lost"), (Strings{"reset", "idle", "sleep", "lost"}));
-            unit.releaseReplies();
-            settle();
-            EXPECT_EQ(power.readyCount, 0) << "let sleep before the forced eject let the unit go";
-            loop.advance(CommonUtils::kSleepHold);
-            EXPECT_TRUE(sleepLetGo());
-            break;
-        case During::EjectLandsAsTheDelayRunsOut:
-            ASSERT_NO_FATAL_FAILURE(writeEndsAndTheEjectIsAsked());
-            utils->ejectDeviceWithState(1, 0);
-            loop.advance(wait);
-            unit.releaseReplies();
-            EXPECT_TRUE(sleepLetGo());
-            break;
-        case During::DelayRunsOutAsTheEjectLands:
-            ASSERT_NO_FATAL_FAILURE(writeEndsAndTheEjectIsAsked());
-            loop.advance(wait);
-            utils->ejectDeviceWithState(1, 0);
-            unit.releaseReplies();
-            settle();
-            loop.advance(CommonUtils::kSleepHold);
-            EXPECT_TRUE(sleepLetGo());
-            break;
-        case During::Quit:
-            utils->closeApp();
-            settle();
-            utils->writeOnePatchDataDumpWithState(1);
-            EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }));
-            EXPECT_TRUE(sleepLetGo());
-            break;
-        case During::QuitThenTheDelayRunsOut:
-            // The forced eject dropped the quit's own eject: the unit is let go, and so the program ends.
-            utils->closeApp();
-            settle();
-            loop.advance(wait);
-            EXPECT_TRUE(loop.runUntil([&] { return lifecycle.terminated == 1; }, std::chrono::seconds(5)))
-                << "the quit waited for its watchdog";
-            break;
-        case During::Disconnect:
-            utils->ejectDeviceWithPatchList({}, {});
-            settle();
-            utils->writeOnePatchDataDumpWithState(1);
-            EXPECT_TRUE(sleepLetGo());
-            break;
-    }
+    GetParam().what(*this);
+    if (!GetParam().letsSleep) return;
     // However it ended, the machine is let sleep once, and nothing late lets go the next sleep's delay.
     loop.advance(std::chrono::minutes(3));
     settle();
     EXPECT_EQ(power.readyCount, 1);
 }
 
-std::string nameOfDuringTheWait(const ::testing::TestParamInfo<DuringTheWait>& info)
-{
-    static const char* const names[] = {"WriteEnds",
-                                        "WriteOutlastsTheDelay",
-                                        "Wake",
-                                        "SecondSleep",
-                                        "Unplugged",
-                                        "WriteUnanswered",
-                                        "WriteHangsPastItsTimeOutWithALongDelay",
-                                        "EjectRefused",
-                                        "EjectLandsAsTheDelayRunsOut",
-                                        "DelayRunsOutAsTheEjectLands",
-                                        "Quit",
-                                        "QuitThenTheDelayRunsOut",
-                                        "Disconnect"};
-    return names[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Coordinator, SleepDuringAWrite,
-    ::testing::Values(DuringTheWait::WriteEnds, DuringTheWait::WriteOutlastsTheDelay, DuringTheWait::Wake,
-                      DuringTheWait::SecondSleep, DuringTheWait::Unplugged, DuringTheWait::WriteUnanswered,
-                      DuringTheWait::WriteHangsPastItsTimeOutWithALongDelay, DuringTheWait::EjectRefused,
-                      DuringTheWait::EjectLandsAsTheDelayRunsOut, DuringTheWait::DelayRunsOutAsTheEjectLands,
-                      DuringTheWait::Quit, DuringTheWait::QuitThenTheDelayRunsOut, DuringTheWait::Disconnect),
-    nameOfDuringTheWait);
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepDuringAWriteTest, ::testing::ValuesIn(kDuringTheWait),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A sleep that comes as a read or an effect change is handed over to the unit (before it has begun) cuts
 // it at once, as it cuts one under way: only a write in hand is waited for.
@@ -478,18 +423,17 @@ TEST_P(SleepAtAHandOver, CutsAnythingButAWriteAtOnce)
     connect();
     utils->addRequest(GetParam(), [] {});
     power.sleep();
-    const Strings heard = settle();
-    EXPECT_EQ(std::count(heard.begin(), heard.end(), "lost"), 1) << "the sleep waited for the work handed over";
+    EXPECT_EQ(count(settle(), "lost"), 1) << "the sleep waited for the work handed over";
     EXPECT_TRUE(leftEditorMode());
     loop.advance(CommonUtils::kSleepHold);
     EXPECT_TRUE(loop.runUntil([&] { return power.readyCount == 1; }, std::chrono::seconds(5)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Coordinator, SleepAtAHandOver,
-                         ::testing::Values(Kind::DeleteEffect, Kind::UpdateEffect, Kind::GetQFXList));
+INSTANTIATE_TEST_SUITE_P(Coordinator, SleepAtAHandOver, ::testing::Values(Kind::DeleteEffect, Kind::UpdateEffect, Kind::GetQFXList));
 
-// Quitting: at once without a device; else after the closing eject, which waits behind a running action,
-// or after the quit watchdog when that action never ends. The eject itself is never shown.
+// Quitting: at once without a device; else after the closing eject, which waits behind a running action
+// (neither dropped nor cut short), or after the quit watchdog when that action never ends (only that
+// watchdog runs while the untimed action hangs). The eject itself is never shown.
 using QuitRow = std::tuple<bool, std::optional<Kind>, Strings>;
 class Quit : public Coordinator, public ::testing::WithParamInterface<QuitRow> {};
 
@@ -503,7 +447,6 @@ TEST_P(Quit, EndsTheProgramOnceTheDeviceIsLetGo)
     Strings heard = settle();
     if (running == Kind::WriteOnePatch) utils->writeOnePatchDataDumpWithState(1);
     if (running == Kind::DeleteEffect) {
-        // Only the quit watchdog runs while the untimed action hangs.
         ASSERT_TRUE(loop.runUntil([&] { return timers.activeCount() == 1; }));
         loop.advance(CommonUtils::kQuitWatchdog - std::chrono::milliseconds(100));
         EXPECT_EQ(settle(), Strings{});
@@ -516,13 +459,11 @@ TEST_P(Quit, EndsTheProgramOnceTheDeviceIsLetGo)
     EXPECT_EQ(leftEditorMode(), told.size() > 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Coordinator, Quit,
-    ::testing::Values(QuitRow{false, std::nullopt, {"reset", "idle"}},
-                      QuitRow{true, std::nullopt, {"reset", "idle", "busy", "reset", "idle"}},
-                      // The running action is neither dropped nor cut short.
-                      QuitRow{true, Kind::WriteOnePatch, {"busy", "busy", "reset", "idle"}},
-                      QuitRow{true, Kind::DeleteEffect, {"busy"}}));
+INSTANTIATE_TEST_SUITE_P(Coordinator, Quit,
+                         ::testing::Values(QuitRow{false, std::nullopt, {"reset", "idle"}},
+                                           QuitRow{true, std::nullopt, {"reset", "idle", "busy", "reset", "idle"}},
+                                           QuitRow{true, Kind::WriteOnePatch, {"busy", "busy", "reset", "idle"}},
+                                           QuitRow{true, Kind::DeleteEffect, {"busy"}}));
 
 // A unit unplugged while quitting has nothing left to let go: the program ends then, not when the quit
 // watchdog runs out, whether the closing eject was waiting for an answer or behind a running action.
@@ -567,22 +508,20 @@ TEST_F(Coordinator, QuitWaitsForALongWriteUpToItsOwnTimeOut)
 }
 
 // A session's end lets the queued writes run and ejects behind them, but ends by its own limit counted from
-// when it was asked: neither a long write's time-out, nor the next write handed over, nor a menu quit
-// already waiting moves that end.
+// when it was asked: neither a long write's time-out, nor the next write handed over (which starts no new
+// wait), nor a menu quit already waiting moves that end.
 class BoundedQuit : public Coordinator, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
 {
-    const bool quitAlreadyAsked = GetParam();
     constexpr auto limit = std::chrono::seconds(5);
     start();
     connect();
     // A long write runs; a one-patch write waits behind it.
     utils->addRequest(Kind::WriteAllPatch, [] {});
-    // Set on the coordinator's queue, read here.
     std::atomic<bool> queuedWriteRan{false};
     utils->addRequest(Kind::WriteOnePatch, [&] { queuedWriteRan = true; });
-    if (quitAlreadyAsked) {
+    if (GetParam()) {
         utils->closeApp();
         settle();
     }
@@ -590,7 +529,6 @@ TEST_P(BoundedQuit, EndsBehindTheQueuedWritesAtTheLatestByItsLimit)
     settle();
     loop.advance(limit - std::chrono::seconds(2));
     utils->writeAllPatchDataDumpWithState(1);
-    // The running write ended: the queued one is handed over, and starts no new wait.
     ASSERT_TRUE(loop.runUntil([&] { return queuedWriteRan.load(); }));
     EXPECT_EQ(lifecycle.terminated, 0);
     loop.advance(std::chrono::seconds(2) + std::chrono::milliseconds(100));

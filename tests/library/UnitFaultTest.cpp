@@ -35,7 +35,6 @@ struct FaultRow {
 
 RequestKey fsKey(std::uint8_t sub) { return RequestKey::fileSystem(sub); }
 
-// The re-read every edit ends with.
 // The re-read every edit ends with; `closes` the closes before it in the operation.
 std::vector<Step> reRead(int closes, bool diskFree)
 {
@@ -87,9 +86,6 @@ std::vector<Step> stepsOf(Operation operation)
         return steps;
     case Operation::Add:
     case Operation::Recover:
-        steps = moduleAndList(0, "");
-        append(reRead(2, true));
-        return steps;
     case Operation::Update:
         steps = moduleAndList(0, "");
         append(reRead(2, true));

@@ -100,6 +100,7 @@ protected:
     }
     // How many effects the device's list shows the interface on connection (the unit's own list has one).
     int effectsOnDevice = 1;
+    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
     // The device was told to leave editor mode (a forced eject).
     bool leftEditorMode() { return unit.device().requestCount(sim::RequestKey::maker(0x53)) > 0; }
 

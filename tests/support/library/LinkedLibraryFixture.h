@@ -14,17 +14,10 @@
 class LinkedLibrary : public PatchLibrary {
 protected:
     using Path = std::filesystem::path;
-    std::string library() const { return rootFolder + "/QFXMacApplication/Patch"; }
     void put(const Path& path, const std::string& name)
     {
         std::filesystem::create_directories(path.parent_path());
         ASSERT_TRUE(files.writeAtomically(path.string(), patchBytes(name)));
-    }
-    // A case begins with no run and no data folder.
-    void anew()
-    {
-        utils.reset();
-        std::filesystem::remove_all(rootFolder);
     }
     // The library {A, G/C}, its patches in its own "Pool".
     void libraryAGC()
@@ -51,16 +44,8 @@ protected:
     CommonUtils::Tree withE()
     {
         CommonUtils::Tree tree = recorder.patchPool;
-        tree.push_back(leaf(writePatch("Temp/Local/E.qptc", "E"), "E"));
-        return tree;
+        return add(tree, "E");
     }
-    std::optional<std::string> save(const CommonUtils::Tree& tree)
-    {
-        std::atomic<bool> changed{true};
-        return utils->savePatchPoolToLocal(tree, changed);
-    }
-    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
-
     // Every regular file below `folder` by its path there, with its bytes.
     static std::map<std::string, std::string> filesIn(const Path& folder)
     {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,16 +124,82 @@ protected:
         for (auto& more : settle()) heard.push_back(std::move(more));
         return heard;
     }
-    // A save of `tree` that cannot stage its library, and the end's keeping of the pool it left.
-    void keepAfterAFailedSave(const CommonUtils::Tree& tree)
+    // A case begins with no run and no data folder.
+    void anew()
+    {
+        utils.reset();
+        std::filesystem::remove_all(rootFolder);
+    }
+    // Patch files of the library at each `relative`, named as their file is, "[n] " left out.
+    void lay(const Strings& relatives)
+    {
+        for (const std::string& relative : relatives) {
+            std::string name = std::filesystem::path(relative).stem().string();
+            if (name.starts_with("[")) name = name.substr(name.find("] ") + 2);
+            put(relative, patchBytes(name));
+        }
+    }
+    // A start that loads the saved pool; the tree it shows.
+    CommonUtils::Tree load()
+    {
+        start();
+        return recorder.patchPool;
+    }
+    // A save of `tree`: why it was not made, if it was not.
+    std::optional<std::string> save(const CommonUtils::Tree& tree, bool changed = true)
+    {
+        std::atomic<bool> flag{changed};
+        return utils->savePatchPoolToLocal(tree, flag);
+    }
+    // Whether a save of `tree` landed: the pool is no longer marked changed.
+    bool saved(const CommonUtils::Tree& tree)
     {
         std::atomic<bool> changed{true};
+        utils->savePatchPoolToLocal(tree, changed);
+        return !changed;
+    }
+    // A save of `tree` that cannot stage its library.
+    void failSave(const CommonUtils::Tree& tree)
+    {
         faulty.fail(Op::CreateDirectory, ".Patch-saving");
-        ASSERT_TRUE(utils->savePatchPoolToLocal(tree, changed));
+        ASSERT_TRUE(save(tree));
         faulty.heal();
+    }
+    // ... and the end's keeping of the pool it left.
+    void keepAfterAFailedSave(const CommonUtils::Tree& tree)
+    {
+        ASSERT_NO_FATAL_FAILURE(failSave(tree));
         ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
     }
-    static long count(const Strings& heard, const std::string& event) { return std::count(heard.begin(), heard.end(), event); }
+    // A run that loads the library, adds the patch `added` and ends with its save failed: its pool is kept.
+    void keepAFailedRun(const std::string& added = "E")
+    {
+        CommonUtils::Tree tree = load();
+        keepAfterAFailedSave(add(tree, added));
+    }
+    // `tree` with a patch `name` of the working copy (in `folder`) added at its end.
+    CommonUtils::Tree& add(CommonUtils::Tree& tree, const std::string& name, const std::string& folder = "")
+    {
+        tree.push_back(leaf(writePatch("Temp/Local/" + folder + name + ".qptc", name), name));
+        return tree;
+    }
+    // The kept pools in the data folder, sorted.
+    Strings kept() const
+    {
+        Strings found;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(rootFolder, ec))
+            if (entry.path().filename().string().starts_with(CommonUtils::kKeptPool)) found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+    // `shown` with a kept session's group ("Kept session <time>") named "Kept".
+    static Strings asKept(Strings shown)
+    {
+        for (auto& name : shown)
+            if (name.starts_with("Kept session ")) name = "Kept" + name.substr(std::min(name.find('/'), name.size()));
+        return shown;
+    }
     // The names in a folder under the root, sorted.
     Strings names(const std::string& relative)
     {

@@ -65,11 +65,7 @@ public:
     void didFinishUpdateEffectDevice() override { record("updatesDone"); }
 
     // The last device effect list the interface was given.
-    std::vector<std::shared_ptr<EffectItem>> effects()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_effects;
-    }
+    std::vector<std::shared_ptr<EffectItem>> effects() { return locked(m_effects); }
 
     // Patch transfer: the lists and items are kept for the test to look at.
     void patchListFromDevice(const Items& patches, const std::vector<std::string>& offsets) override
@@ -107,11 +103,7 @@ public:
     std::vector<std::string> notSavedReasons;
     std::shared_ptr<PatchItem> lastUpdated;
     // Which patch the unit changed, as the last change it reported told.
-    UnitPatchChange lastChangeOrigin()
-    {
-        std::lock_guard lock(m_mutex);
-        return lastOrigin;
-    }
+    UnitPatchChange lastChangeOrigin() { return locked(lastOrigin); }
     void deviceImageDidArrive() override { record("picture"); }
     void didGetDeviceMemory(float percentInUse) override
     {
@@ -202,16 +194,8 @@ public:
         m_workTrail.push_back("end");
     }
     // Every start and end of device work told, in order.
-    std::vector<std::string> workTrail()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_workTrail;
-    }
-    std::vector<DeviceWork> works()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_works;
-    }
+    std::vector<std::string> workTrail() { return locked(m_workTrail); }
+    std::vector<DeviceWork> works() { return locked(m_works); }
     // Kept apart too, as "done/total", and taken.
     void deviceWorkProgress(std::int32_t done, std::int32_t total) override
     {
@@ -225,6 +209,12 @@ public:
     }
 
 private:
+    template <class T>
+    T locked(const T& value)
+    {
+        std::lock_guard lock(m_mutex);
+        return value;
+    }
     UnitPatchChange lastOrigin;  // m_mutex
     static std::string nameOf(const std::shared_ptr<EffectItem>& item) { return item ? item->fileName : "(none)"; }
     void record(std::string event)
