@@ -158,7 +158,9 @@ public:
 
     // --- reply registry ---
     // Each answers false, sending nothing, while its kind is pending; otherwise the handler is in place
-    // before the request (bytes with F0 and F7) leaves.
+    // before the request (bytes with F0 and F7) leaves. A file-system request answered by a bare code
+    // (an unlink, a close, a find) leaves only once no code the unit may still owe can be taken for its
+    // answer: until then it waits behind a probe (OwedCodeAnswers), pending all the while.
     bool registerIndentityReplyMessage(IDReplyBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerPatchDataDumpMessage(PatchDataDumpBlock handler, const std::uint8_t* bytes, std::int64_t size,
                                       std::int32_t patchNum, std::int32_t bankNum, std::int32_t groupNum);
