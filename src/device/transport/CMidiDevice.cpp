@@ -465,7 +465,7 @@ std::tuple_element_t<static_cast<std::size_t>(kind), CMidiDevice::Handlers> CMid
     std::lock_guard lock(m_registryMutex);
     constexpr auto index = static_cast<std::size_t>(kind);
     constexpr bool fileSystem = kind >= ReplyKind::FFSRespondence;
-    const auto stray = [this] {
+    const auto stray = [&] {
         if constexpr (fileSystem) ++m_strayFileSystemReplies;
         if constexpr (kind == ReplyKind::FFSRespondence) m_owedCodes.strayCode();
         else if constexpr (fileSystem) m_owedCodes.strayValue(index);
