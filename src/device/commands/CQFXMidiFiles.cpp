@@ -34,7 +34,12 @@ void CQFXMidi::checkMemory()
 bool CQFXMidi::answerStands(const DoubtedAnswer& answer, std::optional<DoubtedAnswer>& earlier,
                             std::int32_t& asked) const
 {
-    if (!m_device.takenCodeMayBeLate() || (earlier && *earlier == answer) || asked >= kMostAsksInDoubt) return true;
+    if (!m_device.takenCodeMayBeLate() || (earlier && *earlier == answer) || asked >= kMostAsksInDoubt) {
+        // Asked again, the unit's answers stand: a code counted owed that has not come is written off, so a
+        // unit that never sends it costs this one ask.
+        if (asked > 1) m_device.settleOwedCodes();
+        return true;
+    }
     // The late code, if this was it, is followed by this query's own, which no one awaits by then.
     earlier = answer;
     ++asked;

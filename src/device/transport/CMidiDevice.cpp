@@ -30,6 +30,27 @@ constexpr std::int64_t kMaxSysExSpeed = 50000000;
 
 std::uint32_t fiveByte(const std::uint8_t* bytes) { return Convert7to32(bytes, 5).value_or(0); }
 
+// The probes sent ahead of a request held while a code may still come (OwedCodeAnswers): harmless queries
+// answered by a value, then the acknowledgement the unit awaits before it sends the query's code. The device
+// ID goes into byte 3.
+constexpr std::uint8_t kInforReadProbe[] = {0xF0, 0x7D, 0x00, 0x00, 0x60, 0x11, 0xF7};
+constexpr std::uint8_t kDiskFreeProbe[] = {0xF0, 0x7D, 0x00, 0x00, 0x60, 0x29, 0xF7};
+constexpr std::uint8_t kAcknowledgement[] = {0xF0, 0x7D, 0x00, 0x00, 0x60, 0x05, 0x00, 0xF7};
+
+template <std::size_t N>
+Bytes withDeviceID(const std::uint8_t (&message)[N], std::uint8_t deviceID)
+{
+    Bytes bytes(message, message + N);
+    bytes[3] = deviceID;
+    return bytes;
+}
+
+// The host's acknowledgement of a result: it must follow that result, so no probe can go ahead of it.
+bool isAcknowledgement(const std::uint8_t* bytes, std::int64_t size)
+{
+    return size == 8 && bytes[4] == 0x60 && bytes[5] == 0x05;
+}
+
 // The first `keep` bytes of the 7-bit stream decode of `count` bytes.
 Bytes streamField(const std::uint8_t* bytes, std::int64_t count, std::size_t keep)
 {
@@ -60,6 +81,8 @@ bool tooShort(const char* kind, std::int64_t size, std::int64_t minimum)
 }
 
 }  // namespace
+
+static_assert(CMidiDevice::kReplyKinds <= OwedCodeAnswers::kKinds);
 
 CMidiDevice::CMidiDevice(platform::MidiSystem& system, platform::Dispatch& dispatch, platform::FileManager& files,
                          std::string rootFolder)
@@ -377,10 +400,23 @@ void CMidiDevice::clearLocked(ReplyKind kind)
     if (kind == ReplyKind::FFindFirst) m_findFirstMatch = nullptr;
 }
 
+bool CMidiDevice::busyLocked(ReplyKind kind) const
+{
+    if (pendingLocked(kind)) return true;
+    if (!m_held) return false;
+    return kind == ReplyKind::FFSRespondence || (kind == ReplyKind::FFindFirst && m_held->find);
+}
+
 bool CMidiDevice::isPending(ReplyKind kind) const
 {
     std::lock_guard lock(m_registryMutex);
-    return pendingLocked(kind);
+    return busyLocked(kind);
+}
+
+void CMidiDevice::settleOwedCodes()
+{
+    std::lock_guard lock(m_registryMutex);
+    m_owedCodes.settledByAgreement();
 }
 
 std::uint64_t CMidiDevice::strayFileSystemReplies() const
@@ -412,9 +448,11 @@ bool CMidiDevice::registerKind(Handler handler, const std::uint8_t* bytes, std::
 {
     {
         std::lock_guard lock(m_registryMutex);
-        if (pendingLocked(kind)) return false;
+        if (busyLocked(kind)) return false;
         m_flags[static_cast<std::size_t>(kind)] = 1;
         std::get<static_cast<std::size_t>(kind)>(m_handlers) = std::move(handler);
+        // One registered without a request awaits the other answer to the request about to leave.
+        m_sentAt[static_cast<std::size_t>(kind)] = send ? m_owedCodes.sent() : m_owedCodes.next();
     }
     if (send) sendSysExMessage(bytes, size);
     return true;
@@ -425,20 +463,25 @@ std::tuple_element_t<static_cast<std::size_t>(kind), CMidiDevice::Handlers> CMid
     std::optional<ReplyKind> partner, const std::function<bool()>& belongs)
 {
     std::lock_guard lock(m_registryMutex);
-    const bool fileSystem = kind >= ReplyKind::FFSRespondence;
+    constexpr auto index = static_cast<std::size_t>(kind);
+    constexpr bool fileSystem = kind >= ReplyKind::FFSRespondence;
+    const auto stray = [&] {
+        if constexpr (fileSystem) ++m_strayFileSystemReplies;
+        if constexpr (kind == ReplyKind::FFSRespondence) m_owedCodes.strayCode();
+        else if constexpr (fileSystem) m_owedCodes.strayValue(index);
+    };
     if (!pendingLocked(kind)) {
         RIG_LOG("a reply of kind %d arrived with no request waiting; ignored", static_cast<int>(kind));
-        if (fileSystem) ++m_strayFileSystemReplies;
-        if constexpr (kind == ReplyKind::FFSRespondence) m_owedCodes.strayArrived();
+        stray();
         return nullptr;
     }
     if (belongs && !belongs()) {
         RIG_LOG("a reply of kind %d belongs to an earlier request; dropped", static_cast<int>(kind));
-        if (fileSystem) ++m_strayFileSystemReplies;
-        if constexpr (kind == ReplyKind::FFSRespondence) m_owedCodes.strayArrived();
+        stray();
         return nullptr;
     }
-    if constexpr (kind == ReplyKind::FFSRespondence) m_takenCodeMayBeLate = m_owedCodes.taken();
+    if constexpr (kind == ReplyKind::FFSRespondence) m_takenCodeMayBeLate = m_owedCodes.codeTaken(m_sentAt[index]);
+    else if constexpr (fileSystem) m_owedCodes.valueTaken(index, m_sentAt[index]);
     auto handler = std::move(std::get<static_cast<std::size_t>(kind)>(m_handlers));
     clearLocked(kind);
     if (partner) clearLocked(*partner);
@@ -498,17 +541,116 @@ bool CMidiDevice::registerRespondenceMessage(RespondenceBlock handler)
 bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, const std::uint8_t* bytes,
                                                 std::int64_t size)
 {
+    std::optional<Bytes> probe;
+    {
+        std::lock_guard lock(m_registryMutex);
+        if (busyLocked(ReplyKind::FFSRespondence)) return false;
+        if (size > 5 && !isAcknowledgement(bytes, size) && m_owedCodes.mustProbe()) {
+            probe = probeLocked(bytes[3]);
+            if (probe) m_held = HeldRequest{Bytes(bytes, bytes + size), std::move(handler), {}, {}, {}};
+        }
+    }
+    if (probe) {
+        sendSysExMessage(probe->data(), static_cast<std::int64_t>(probe->size()));
+        return true;
+    }
     return registerKind<ReplyKind::FFSRespondence>(std::move(handler), bytes, size, true);
 }
 
 bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFSRespondenceMatch match)
 {
     std::lock_guard lock(m_registryMutex);
-    if (pendingLocked(ReplyKind::FFSRespondence)) return false;
-    m_flags[static_cast<std::size_t>(ReplyKind::FFSRespondence)] = 1;
-    std::get<static_cast<std::size_t>(ReplyKind::FFSRespondence)>(m_handlers) = std::move(handler);
+    if (busyLocked(ReplyKind::FFSRespondence)) return false;
+    constexpr auto index = static_cast<std::size_t>(ReplyKind::FFSRespondence);
+    m_flags[index] = 1;
+    std::get<index>(m_handlers) = std::move(handler);
     m_ffsRespondenceMatch = std::move(match);
+    m_sentAt[index] = m_owedCodes.next();
     return true;
+}
+
+std::optional<Bytes> CMidiDevice::probeLocked(std::uint8_t deviceID)
+{
+    // A kind whose late value may still come would prove nothing: it could be that value.
+    const auto free = [this](ReplyKind kind) {
+        return !pendingLocked(kind) && !m_owedCodes.valueOwed(static_cast<std::size_t>(kind));
+    };
+    const std::uint64_t generation = m_registryGeneration;
+    Bytes bytes;
+    ReplyKind kind;
+    if (free(ReplyKind::InforRead)) {
+        kind = ReplyKind::InforRead;
+        bytes = withDeviceID(kInforReadProbe, deviceID);
+        std::get<static_cast<std::size_t>(ReplyKind::InforRead)>(m_handlers) =
+            [this, generation](bool, std::uint16_t, std::uint16_t, std::uint16_t, const Bytes&) {
+                probeAnswered(generation);
+            };
+    } else if (free(ReplyKind::DiskFree)) {
+        kind = ReplyKind::DiskFree;
+        bytes = withDeviceID(kDiskFreeProbe, deviceID);
+        std::get<static_cast<std::size_t>(ReplyKind::DiskFree)>(m_handlers) = [this, generation](bool, std::uint32_t,
+                                                                                               std::uint32_t) {
+            probeAnswered(generation);
+        };
+    } else {
+        RIG_LOG("no query can tell late codes apart now; a request goes with its code in doubt");
+        return std::nullopt;
+    }
+    m_flags[static_cast<std::size_t>(kind)] = 1;
+    m_sentAt[static_cast<std::size_t>(kind)] = m_owedCodes.sent();
+    m_owedCodes.probeSent();
+    return bytes;
+}
+
+void CMidiDevice::probeAnswered(std::uint64_t generation)
+{
+    Bytes acknowledgement;
+    {
+        std::lock_guard lock(m_registryMutex);
+        if (generation != m_registryGeneration || !m_held) return;
+        m_owedCodes.probeAnswered();
+        // The unit sends the probe's code once acknowledged; it comes before the held request's answer.
+        acknowledgement = withDeviceID(kAcknowledgement, m_held->bytes[3]);
+        constexpr auto index = static_cast<std::size_t>(ReplyKind::FFSRespondence);
+        m_flags[index] = 1;
+        std::get<index>(m_handlers) = [this, generation](bool, std::int32_t) { probeAcknowledged(generation); };
+        m_ffsRespondenceMatch = nullptr;
+        m_sentAt[index] = m_owedCodes.sent();
+    }
+    sendSysExMessage(acknowledgement.data(), static_cast<std::int64_t>(acknowledgement.size()));
+}
+
+void CMidiDevice::probeAcknowledged(std::uint64_t generation)
+{
+    Bytes bytes;
+    {
+        std::lock_guard lock(m_registryMutex);
+        if (generation != m_registryGeneration || !m_held) return;
+        std::optional<Bytes> probe;
+        if (!m_owedCodes.probeAcknowledged()) probe = probeLocked(m_held->bytes[3]);
+        bytes = probe ? std::move(*probe) : releaseHeldLocked();
+    }
+    sendSysExMessage(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+Bytes CMidiDevice::releaseHeldLocked()
+{
+    HeldRequest held = std::move(*m_held);
+    m_held.reset();
+    const OwedCodeAnswers::Request at = m_owedCodes.sent();
+    constexpr auto code = static_cast<std::size_t>(ReplyKind::FFSRespondence);
+    m_flags[code] = 1;
+    std::get<code>(m_handlers) = std::move(held.code);
+    m_ffsRespondenceMatch = std::move(held.codeMatch);
+    m_sentAt[code] = at;
+    if (held.find) {
+        constexpr auto find = static_cast<std::size_t>(ReplyKind::FFindFirst);
+        m_flags[find] = 1;
+        std::get<find>(m_handlers) = std::move(held.find);
+        m_findFirstMatch = std::move(held.findMatch);
+        m_sentAt[find] = at;
+    }
+    return std::move(held.bytes);
 }
 
 bool CMidiDevice::registerDiskFreeMessage(DiskFreeBlock handler, const std::uint8_t* bytes, std::int64_t size)
@@ -529,14 +671,30 @@ bool CMidiDevice::registerFFileLengthMessage(FFileLengthBlock handler, const std
 bool CMidiDevice::registerFFindFirstMessage(FFindFirstBlock handler, const std::uint8_t* bytes, std::int64_t size,
                                             FFindFirstMatch match)
 {
+    std::optional<Bytes> probe;
     {
         std::lock_guard lock(m_registryMutex);
-        if (pendingLocked(ReplyKind::FFindFirst)) return false;
-        m_flags[static_cast<std::size_t>(ReplyKind::FFindFirst)] = 1;
-        std::get<static_cast<std::size_t>(ReplyKind::FFindFirst)>(m_handlers) = std::move(handler);
-        m_findFirstMatch = std::move(match);
+        if (busyLocked(ReplyKind::FFindFirst)) return false;
+        constexpr auto find = static_cast<std::size_t>(ReplyKind::FFindFirst);
+        constexpr auto code = static_cast<std::size_t>(ReplyKind::FFSRespondence);
+        // A search awaiting a code for a missing file as well takes a bare code like any request.
+        if (size > 5 && pendingLocked(ReplyKind::FFSRespondence) && m_owedCodes.mustProbe()) {
+            probe = probeLocked(bytes[3]);
+            if (probe) {
+                m_held = HeldRequest{Bytes(bytes, bytes + size), std::move(std::get<code>(m_handlers)),
+                                     std::move(m_ffsRespondenceMatch), std::move(handler), std::move(match)};
+                clearLocked(ReplyKind::FFSRespondence);
+            }
+        }
+        if (!probe) {
+            m_flags[find] = 1;
+            std::get<find>(m_handlers) = std::move(handler);
+            m_findFirstMatch = std::move(match);
+            m_sentAt[find] = m_owedCodes.sent();
+        }
     }
-    sendSysExMessage(bytes, size);
+    if (probe) sendSysExMessage(probe->data(), static_cast<std::int64_t>(probe->size()));
+    else sendSysExMessage(bytes, size);
     return true;
 }
 
@@ -574,6 +732,7 @@ void CMidiDevice::setStrayOpenHandler(std::function<void(const Bytes& handle)> h
 bool CMidiDevice::awaitsReply() const
 {
     std::lock_guard lock(m_registryMutex);
+    if (m_held) return true;
     for (std::size_t kind = 0; kind < kReplyKinds; ++kind)
         if (pendingLocked(static_cast<ReplyKind>(kind))) return true;
     return false;
@@ -583,7 +742,7 @@ void CMidiDevice::sendUnawaitedFileRequest(const std::uint8_t* bytes, std::int64
 {
     {
         std::lock_guard lock(m_registryMutex);
-        m_owedCodes.unawaitedSent();
+        m_owedCodes.unawaitedSent(m_owedCodes.sent());
     }
     sendSysExMessage(bytes, size);
 }
@@ -594,8 +753,16 @@ void CMidiDevice::clearBufferBlockWaiting()
     flushPatchFiles();
     {
         std::lock_guard lock(m_registryMutex);
-        // The unit may still answer the request the cut chain waited on, later, with a bare code.
-        if (pendingLocked(ReplyKind::FFSRespondence)) m_owedCodes.chainCut();
+        // The unit may still answer the requests the cut chain waited on, later: with a bare code, or with a
+        // value of the kind awaited. A request held behind a probe never left.
+        for (auto kind = static_cast<std::size_t>(ReplyKind::FFSRespondence); kind < kReplyKinds; ++kind) {
+            if (!pendingLocked(static_cast<ReplyKind>(kind))) continue;
+            if (static_cast<ReplyKind>(kind) == ReplyKind::FFSRespondence) m_owedCodes.codeCut(m_sentAt[kind]);
+            else m_owedCodes.valueCut(kind);
+        }
+        m_held.reset();
+        m_owedCodes.cleared();
+        ++m_registryGeneration;
         for (std::size_t kind = 0; kind < kReplyKinds; ++kind) clearLocked(static_cast<ReplyKind>(kind));
         m_numGroupRegister = m_numBankRegister = m_numPatchRegister = -1;
     }
@@ -729,6 +896,7 @@ void CMidiDevice::handleFileSystemData(const std::uint8_t* b, std::int64_t size)
                 RIG_LOG("a read count arrived with no count awaited; dropped");
                 std::lock_guard lock(m_registryMutex);
                 ++m_strayFileSystemReplies;
+                m_owedCodes.strayValue(static_cast<std::size_t>(ReplyKind::FRead1));
                 return;
             }
             RIG_LOG("read data failed its CRC; the read is left to time out");

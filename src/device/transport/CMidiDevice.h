@@ -158,7 +158,9 @@ public:
 
     // --- reply registry ---
     // Each answers false, sending nothing, while its kind is pending; otherwise the handler is in place
-    // before the request (bytes with F0 and F7) leaves.
+    // before the request (bytes with F0 and F7) leaves. A file-system request answered by a bare code
+    // (an unlink, a close, a find) leaves only once no code the unit may still owe can be taken for its
+    // answer: until then it waits behind a probe (OwedCodeAnswers), pending all the while.
     bool registerIndentityReplyMessage(IDReplyBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerPatchDataDumpMessage(PatchDataDumpBlock handler, const std::uint8_t* bytes, std::int64_t size,
                                       std::int32_t patchNum, std::int32_t bankNum, std::int32_t groupNum);
@@ -190,6 +192,7 @@ public:
     // Drops every pending handler uncalled and forgets the recorded patch address and the announced device.
     void clearBufferBlockWaiting();
 
+    // Whether a request of the kind waits for its answer (held behind a probe included).
     bool isPending(ReplyKind kind) const;
     // How many file-system replies so far came with no request of their kind waiting, or belonging to an
     // earlier one: each is the unit's answer to a request whose chain has ended, or one a later reply was
@@ -198,6 +201,9 @@ public:
     // Read by a file-system code handler while it is called: whether the code it was handed may be the
     // late answer of a request whose chain was cut (OwedCodeAnswers), so a query asks again.
     bool takenCodeMayBeLate() const { return m_takenCodeMayBeLate.load(); }
+    // A query asked again for a code in doubt has answers that stand: the codes counted owed that never
+    // came are written off.
+    void settleOwedCodes();
     // How many whole messages the unit sent so far, answers or not: what tells a unit that stopped
     // answering from one that answers slowly.
     std::uint64_t messagesHeard() const { return m_messagesHeard.load(); }
@@ -227,6 +233,16 @@ private:
     std::tuple_element_t<static_cast<std::size_t>(kind), Handlers> take(
         std::optional<ReplyKind> partner, const std::function<bool()>& belongs = {});
     bool pendingLocked(ReplyKind kind) const;
+    // Pending, or held behind a probe.
+    bool busyLocked(ReplyKind kind) const;
+    // While a code may still come for an ended request, a request answered by a bare code is held and a
+    // probe (OwedCodeAnswers) sent first: the bytes to send, the probe's, or nothing when no kind of probe
+    // can prove anything now (the request then goes as it is).
+    std::optional<Bytes> probeLocked(std::uint8_t deviceID);
+    void probeAnswered(std::uint64_t generation);
+    void probeAcknowledged(std::uint64_t generation);
+    // Puts the held request's handlers in place and numbers it; answers its bytes to send.
+    Bytes releaseHeldLocked();
     void clearLocked(ReplyKind kind);
     void handlePatchData(const std::uint8_t* b, std::int64_t size);
     void handleFileSystemData(const std::uint8_t* b, std::int64_t size);
@@ -267,6 +283,19 @@ private:
     std::uint64_t m_strayFileSystemReplies = 0;             // registry mutex
     std::atomic<std::uint64_t> m_messagesHeard{0};
     OwedCodeAnswers m_owedCodes;  // registry mutex
+    // The number of the request each pending kind awaits the answer to (registry mutex).
+    std::array<OwedCodeAnswers::Request, kReplyKinds> m_sentAt{};
+    // A request answered by a bare code, waiting behind a probe: it has not left yet (registry mutex).
+    struct HeldRequest {
+        Bytes bytes;
+        FFSRespondenceBlock code;
+        FFSRespondenceMatch codeMatch;
+        FFindFirstBlock find;  // a find first, answered by its result or a code
+        FFindFirstMatch findMatch;
+    };
+    std::optional<HeldRequest> m_held;
+    // Bumped by every clear: a probe's step of an earlier operation finds it changed and does nothing.
+    std::uint64_t m_registryGeneration = 0;  // registry mutex
     RepeatedDumpAnswer m_repeatedDump;  // registry mutex
     // Set on the input thread just before a code handler is called.
     std::atomic<bool> m_takenCodeMayBeLate{false};

@@ -1,37 +1,91 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 
-// The file system's code-only answers the unit may still send for requests whose chains were cut while
-// they waited (a watchdog, a disconnect): such a code carries nothing that names its request, so one
-// landing later, even at the next connection, reads as the answer of whatever code is awaited then.
-// Until a code comes that nobody waits for (the owed one itself, or the answer it took the place of), every
-// code a waiting request takes may be the owed one: a query that can be asked again is asked until two
-// answers agree. Not thread-safe: its owner guards it.
+// The file system's code-only answers (60 03: a bare result code, nothing naming its request) the unit may
+// still send for requests nobody waits for any more: a chain cut while it waited (a watchdog, a disconnect)
+// or a clean-up sent unawaited. Such a code, landing later, reads as the answer of whatever code is
+// awaited then, even at the next connection.
+//
+// The unit answers one request at a time, in the order they came: a code it still owes comes, if it comes
+// at all, before its answer to any request sent later. So once it answers a request sent after the debt
+// with a reply of another kind (a value: a length, the free space, a handle), every earlier code has come
+// or never will, and the debt is settled. Until then a request answered by a bare code would take an owed
+// one: its owner holds that request back and first sends a harmless query whose answer is a value (the
+// probe); codes that come meanwhile are owed ones, and the probe's answer settles the debt. One exchange,
+// even when an owed code never comes. Requests are numbered as they leave, which tells what a reply proves.
+//
+// A unit that hands a late code in after its answers to later requests would slip past that: nothing tells
+// its code from the one awaited. A query costs only a second ask, so while a code counted owed has neither
+// come nor been written off, a code a query takes is held in doubt and the query asked again; a settling
+// exchange (a probe answered, or a query whose asks agree) writes the count off, so that too costs one
+// exchange. Not thread-safe: its owner guards it.
 class OwedCodeAnswers {
 public:
-    enum class State {
-        Settled,  // every code the unit sends answers a request still waiting
-        Owed,     // a cut chain's code, or a clean-up's, may still come
-    };
-    // At most this many are remembered: a unit that never sends them must not keep every later answer
-    // in doubt.
-    static constexpr std::uint32_t kMostOwed = 2;
+    // A request's number, in the order requests left; 0 is none.
+    using Request = std::uint64_t;
+    // Reply kinds are the owner's, by index below this.
+    static constexpr std::size_t kKinds = 32;
 
-    // A chain was cut while it waited for a code.
-    void chainCut();
-    // A request answered by a code was sent with nobody to wait for its answer (a cut chain's clean-up):
-    // its code is owed as well. A unit that fell silent answers it as late as the cut chain's own, and a
-    // request waiting for a code then would take it; when it comes with nothing waiting it settles itself
-    // first, not a cut chain's.
-    void unawaitedSent() { ++m_unawaited; }
-    // A code came that no waiting request takes: the owed one, or one an earlier owed one took the place of.
-    void strayArrived();
-    // A code is taken by the request waiting for it; true when it may be an owed one instead.
-    bool taken() const { return m_owed > 0 || m_unawaited > 0; }
-    State state() const { return taken() ? State::Owed : State::Settled; }
+    enum class State {
+        Settled,        // nothing owed: every code the unit sends answers the request waiting for it
+        Owed,           // an answer to an ended request may still come before the unit's next one
+        Probing,        // a probe went out ahead of a held request; codes that come now are owed ones
+        Acknowledging,  // the probe was answered; the code of its acknowledgement comes before the held request goes
+    };
+    State state() const;
+
+    // A request leaves: its number.
+    Request sent() { return ++m_last; }
+    // The number the next request will have (an answer awaited for a request about to leave).
+    Request next() const { return m_last + 1; }
+
+    // A chain was cut while request `at` waited for a code.
+    void codeCut(Request at);
+    // A chain was cut while it waited for a reply of `kind`, one carrying a value.
+    void valueCut(std::size_t kind);
+    // Request `at`, answered by a code, went out with nobody to wait for its answer.
+    void unawaitedSent(Request at);
+
+    // A code came that no waiting request takes: the oldest owed one.
+    void strayCode();
+    // A value of `kind` came that no waiting request takes.
+    void strayValue(std::size_t kind);
+    // Request `at` takes a code; true when that code may be one owed instead (in doubt).
+    bool codeTaken(Request at);
+    // Request `at` takes a value of `kind`: unless such a value is owed, every earlier answer has come.
+    void valueTaken(std::size_t kind, Request at);
+
+    // Whether a request about to leave, answered by a bare code, must wait behind a probe.
+    bool mustProbe() const { return m_phase == Phase::None && !m_codes.empty(); }
+    // Whether a late value of `kind` may still come (such a kind proves nothing, so is no probe).
+    bool valueOwed(std::size_t kind) const { return kind < kKinds && m_values[kind] > 0; }
+    void probeSent() { m_phase = Phase::Probing; }
+    // The probe's value was taken (valueTaken settled what it proves): its acknowledgement goes next.
+    void probeAnswered();
+    // The acknowledgement's code was taken. True: the held request may go. False: a request answered by
+    // a code went out unawaited since the probe (a stray file's close), and another probe must go first.
+    bool probeAcknowledged();
+    // The owner's registry was cleared: a probe under way ends with it, what it leaves owed told already
+    // through codeCut and valueCut.
+    void cleared() { m_phase = Phase::None; }
+
+    // A query whose asks agreed: what is counted owed and has not come is written off.
+    void settledByAgreement() { m_unsettled = 0; }
 
 private:
-    std::uint32_t m_owed = 0;
-    std::uint64_t m_unawaited = 0;
+    enum class Phase { None, Probing, Acknowledging };
+    void owe(Request at);
+
+    Request m_last = 0;
+    // The requests whose codes may still come, oldest first.
+    std::deque<Request> m_codes;
+    // How many late values of each kind may still come.
+    std::array<std::uint32_t, kKinds> m_values{};
+    Phase m_phase = Phase::None;
+    // Codes counted owed that have neither come nor been written off by a settling exchange.
+    std::uint64_t m_unsettled = 0;
 };
