@@ -13,6 +13,7 @@
 #include "support/server/LoopbackServer.h"
 
 class DemoUnit;
+class PatchManagerViewController;
 class QWidget;
 
 namespace support {
@@ -64,6 +65,10 @@ public:
     // program ended with status 0.
     void runToTheEnd(const std::function<void(ProgramRig&)>& body);
 
+    // Runs the program to its end in a rig of its own (made with `options`), `body` on the patch screen.
+    static void onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
+    static void onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
+
     // Runs `test` of this test program (a disabled one, which only this runs) in a process of its own,
     // as the program's run before this rig's: its rig takes this rig's data folder, scratch folder and
     // catalogue. Whether that test passed.
@@ -83,6 +88,11 @@ public:
     std::vector<std::string> unitFolders() const;
     // A folder outside the program's, as a file manager's would be.
     std::filesystem::path scratch() const { return m_scratch; }
+    // The saved library ("Pool" and "Backup" in it), the pool's working copy, and the note a quit or a
+    // power-off leaves while it saves.
+    std::filesystem::path library() const { return root() / "QFXMacApplication" / "Patch"; }
+    std::filesystem::path workingCopy() const { return root() / "Temp" / "Local"; }
+    std::filesystem::path closingNote() const { return root() / "Temp" / ".closing-pool"; }
 
     // Turns the event loop until `reached` holds or `limit` passes; whether it held.
     static bool waitUntil(const std::function<bool()>& reached,
@@ -105,14 +115,32 @@ public:
     static bool undoFromThePopover(QWidget& window);
     // Whether the update notice showed after the first connection (the body starts once it is closed).
     bool updateNoticeSeen() const { return m_updateNoticeSeen; }
+    // The names the list shows in rows [from, to), and those the unit holds in slots [from, to) (to -1: all).
+    static std::vector<std::string> listNames(int from, int to);
+    static std::vector<std::string> unitNames(DemoUnit& unit, int from = 0, int to = -1);
     // The names the patch files directly in `folder` carry, sorted; a file that does not parse counts as "?".
     static std::vector<std::string> patchNamesIn(const std::filesystem::path& folder);
     // The folder in `parent` named `name`, with or without the pool's "[n] " order prefix; empty if none.
     static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
+    // Waits until the main window offers the action (a menu item) `text` enabled; whether it came.
+    static bool offers(const char* text, std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Triggers the main window's action `text` when it is enabled; whether it was.
+    static bool choose(const char* text);
+    // Gives the main window the keys; whether it took them.
+    static bool focusWindow();
+    // The patch screen; none before it shows.
+    static PatchManagerViewController* patchScreen();
+    // Renames the pool's patch as the demo's tour does; whether the new name showed.
+    static bool renamePoolPatch();
+    // From now on accepts each message box that shows, as a person reads and closes it, after handing its
+    // text to `read`.
+    static void answerMessages(std::function<void(const std::string&)> read);
     // Chooses Quit in the Control menu; the program then ends by itself, and `run` waits for it. False when
     // Quit was not there to choose (a sheet showing): nothing was asked, and `run` ends the program itself
     // once the body returns, so no run waits for an end nobody asked for.
     bool quitFromMenu();
+    // Quit from the menu once it is offered (not while a sheet shows); fails the test when it never is.
+    void quitWhenOffered();
     // Closes the main window as a pager's or taskbar's Close does, whatever window has the keys; the
     // program then ends by itself.
     void closeWindow();

@@ -2,14 +2,10 @@
 // being written, a sleep's written before it) leaves the pool marked, and the quit writes what the undo
 // put back. Each case runs the whole program and reads the library the quit left.
 
-#include <QAction>
 #include <QWidget>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -18,32 +14,27 @@
 #include <gtest/gtest.h>
 
 #include "DemoPool.h"
+#include "HeldFiles.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
-#include "SaveWatch.h"
-#include "UndoTour.h"
-#include "WindowGestures.h"
 #include "app/shell/AppDelegate.h"
 #include "library/CommonUtils.h"
-#include "platform/files/LocalFileManager.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path libraryPool(const ProgramRig& rig) { return rig.root() / "QFXMacApplication" / "Patch" / "Pool"; }
-
 bool holds(const std::vector<std::string>& names, const std::string& name)
 {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-std::vector<std::string> topLevelSaved(const ProgramRig& rig) { return ProgramRig::patchNamesIn(libraryPool(rig)); }
+std::vector<std::string> topLevelSaved(const ProgramRig& rig) { return ProgramRig::patchNamesIn(rig.library() / "Pool"); }
 
 std::vector<std::string> groupSaved(const ProgramRig& rig)
 {
-    const fs::path group = ProgramRig::folderNamed(libraryPool(rig), DemoPool::kGroupName);
+    const fs::path group = ProgramRig::folderNamed(rig.library() / "Pool", DemoPool::kGroupName);
     return group.empty() ? std::vector<std::string>{} : ProgramRig::patchNamesIn(group);
 }
 
@@ -105,80 +96,25 @@ Gesture move()
             }};
 }
 
-
-// Holds the removal of the unit's working folder, once armed, until the test lets it go; a folder made in
-// it meanwhile lets the removal run to its end first, as the removal's thread may: a step that keeps a
-// file in the unit's folder then finds it gone. A removal nobody lets go is let go after 30 s.
-struct UnitFolderHold : platform::LocalFileManager {
-    bool removeItem(const std::string& path, platform::Error* error) override
-    {
-        if (!isUnitFolder(path)) return LocalFileManager::removeItem(path, error);
-        {
-            std::unique_lock lock(mutex);
-            if (armed) {
-                armed = false;
-                held = true;
-                changed.notify_all();
-                changed.wait_for(lock, 30s, [this] { return released; });
-            }
-        }
-        const bool removed = LocalFileManager::removeItem(path, error);
-        std::lock_guard lock(mutex);
-        if (held) {
-            held = false;
-            done = true;
-            changed.notify_all();
-        }
-        return removed;
-    }
-    bool createDirectory(const std::string& path, bool intermediates, platform::Error* error) override
-    {
-        const bool made = LocalFileManager::createDirectory(path, intermediates, error);
-        if (path.rfind(unitFolder + "/", 0) == 0) {
-            std::unique_lock lock(mutex);
-            if (held) {
-                released = true;
-                changed.notify_all();
-                changed.wait_for(lock, 10s, [this] { return done; });
-            }
-        }
-        return made;
-    }
-    bool isUnitFolder(const std::string& path) const { return path == unitFolder; }
-    void arm(const std::string& folder)
-    {
-        std::lock_guard lock(mutex);
-        unitFolder = folder;
-        armed = true;
-    }
-    bool isHeld()
-    {
-        std::lock_guard lock(mutex);
-        return held;
-    }
-    void release()
-    {
-        std::lock_guard lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::string unitFolder;
-    bool armed = false;
-    bool held = false;
-    bool released = false;
-    bool done = false;
-};
-
-void quitOnceEnabled(ProgramRig& rig, QWidget& window)
-{
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 20s))
-        << ProgramRig::informationText();
-    rig.quitFromMenu();
-}
-
 std::string caseName(const ::testing::TestParamInfo<Gesture>& info) { return info.param.name; }
+
+// Runs the program on `files` with `body` on the patch screen, then quits: the library holds the gesture
+// undone, and no note of a cut run is left.
+void runUndoing(const Gesture& gesture, const std::shared_ptr<held_files::HeldFiles>& files,
+                const std::function<void(ProgramRig&, QWidget&)>& body)
+{
+    ProgramRig rig;
+    files->unitFolder = (rig.root() / "Temp" / "Device").string();
+    rig.setFiles(files);
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        body(rig, rig.window());
+        if (!::testing::Test::HasFatalFailure()) rig.quitWhenOffered();
+    });
+    EXPECT_TRUE(gesture.savedUndone(rig)) << "the library keeps the undone " << gesture.name;
+    EXPECT_FALSE(fs::exists(rig.closingNote())) << "a note of a cut run was left";
+    EXPECT_FALSE(files->save.wasTimedOut() || files->unitRemoval.wasTimedOut());
+}
 
 }  // namespace
 
@@ -189,27 +125,20 @@ class UndoDuringAPowerOffsSave : public ::testing::TestWithParam<Gesture> {};
 TEST_P(UndoDuringAPowerOffsSave, TheQuitWritesWhatTheUndoPutBack)
 {
     const Gesture gesture = GetParam();
-    auto save = std::make_shared<save_watch::SaveWatch>();
-    ProgramRig rig;
-    rig.setFiles(save);
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    auto files = std::make_shared<held_files::HeldFiles>();
+    runUndoing(gesture, files, [&](ProgramRig& rig, QWidget& window) {
         gesture.act(window);
         ASSERT_TRUE(ProgramRig::waitUntil(gesture.done, 10s));
-        save->arm();
+        files->armSave();
         CommonUtils::getInstance().powerOffNotification();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return save->isHeld(); }, 30s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return files->save.isHeld(); }, 30s));
         ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
-        save->release();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !save->isHeld() && gesture.savedDone(rig); }, 30s));
+        files->save.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !files->save.isHeld() && gesture.savedDone(rig); }, 30s));
         // The save's landing comes through the window's loop.
         ProgramRig::settle(300ms);
-        quitOnceEnabled(rig, window);
     });
-    EXPECT_TRUE(gesture.savedUndone(rig)) << "the library keeps the undone " << gesture.name;
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Gestures, UndoDuringAPowerOffsSave, ::testing::Values(rename(), deletion()), caseName);
@@ -222,22 +151,17 @@ class UndoAfterASleepsSave : public ::testing::TestWithParam<Gesture> {};
 TEST_P(UndoAfterASleepsSave, TheQuitWritesWhatTheUndoPutBack)
 {
     const Gesture gesture = GetParam();
-    auto unitFolder = std::make_shared<UnitFolderHold>();
-    ProgramRig rig;
-    rig.setFiles(unitFolder);
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        unitFolder->arm((rig.root() / "Temp" / "Device").string());
-        if (QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"))) disconnect->trigger();
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 30s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return unitFolder->isHeld(); }, 30s));
+    auto files = std::make_shared<held_files::HeldFiles>();
+    runUndoing(gesture, files, [&](ProgramRig& rig, QWidget& window) {
+        files->unitRemoval.arm();
+        ASSERT_TRUE(ProgramRig::choose("Disconnect"));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 30s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return files->unitRemoval.isHeld(); }, 30s));
         gesture.act(window);
         // Done, or refused with a sheet saying so: whichever comes, however long a loaded machine takes.
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.done() || ProgramRig::informationShown(); }, 60s));
         ASSERT_TRUE(gesture.done()) << ProgramRig::informationText();
-        unitFolder->release();
+        files->unitRemoval.release();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 30s));
         CommonUtils& utils = CommonUtils::getInstance();
         utils.receiveSleepNote();
@@ -247,9 +171,7 @@ TEST_P(UndoAfterASleepsSave, TheQuitWritesWhatTheUndoPutBack)
         utils.receiveWakeNote();
         ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
-        quitOnceEnabled(rig, window);
     });
-    EXPECT_TRUE(gesture.savedUndone(rig)) << "the library keeps the undone " << gesture.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Gestures, UndoAfterASleepsSave, ::testing::Values(rename(), move()), caseName);
