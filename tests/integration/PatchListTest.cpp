@@ -179,10 +179,9 @@ TEST(PatchList, ReadIntoTheListThenANameAndACommentEditedInPlaceReachTheUnit)
     });
 }
 
-// The sheet's name and comment typed over a key at a time, through their rules, and saved: with the Save
-// button, or typed as a person types (the name, Tab to the comment, the comment, Tab on to the buttons,
-// Return). Tab in a field takes the typing to the next field, past the last one to the buttons, and leaves
-// Save the sheet's answer to Return (in the comment it would start a new line).
+// The sheet's name and comment typed over a key at a time, through their rules, and saved with the Save
+// button or as a person types: Tab takes the typing to the next field, past the last one to the buttons,
+// where Return answers Save (in the comment it would start a new line).
 class PatchListSheet : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PatchListSheet, ANameAndCommentSavedFromThePropertySheetReachTheUnit)
@@ -280,9 +279,8 @@ TEST(PatchList, AnEditOfOneFieldKeepsTheOtherOnTheUnitThoughItDoesNotDecode)
     });
 }
 
-// A change made on the unit while the patch's property sheet is open, or before it opened within the
-// quiet time (far beyond the test: the list takes the change only from the sheet), is not lost to the
-// sheet's save: the unit ends with its own change and the sheet's comment.
+// A change made on the unit while the property sheet is open, or before within the quiet time (far beyond
+// the test), is not lost to the sheet's save: the unit ends with its own change and the sheet's comment.
 TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
 {
     onTheList([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
@@ -454,9 +452,8 @@ TEST(PatchList, AnotherWindowTakingTheKeysNeitherCommitsNorClosesARename)
     });
 }
 
-// An undo from the popover reloads the list under a rename that stays open: the typing survives it and
-// reaches the unit when the user ends it. The popover goes, and the keys come back to the window and the
-// field.
+// An undo from the popover reloads the list under a rename that stays open: the typing survives it, the
+// keys come back to the field, and it reaches the unit when the user ends it.
 TEST(PatchList, ARenameBeingTypedOutlivesTheListsReload)
 {
     onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
@@ -501,9 +498,8 @@ TEST(PatchList, AReloadThatChangedTheEditedNameIsWhatEscapeAndAnUntouchedEditorK
     });
 }
 
-// The list reloads twice while another window has the keys (the results of the unit's writes, a pool's
-// copies landing): a rename goes on where the user left it, its selection with it, and so does a comment,
-// its cursor where the user left it, when the window has the keys back.
+// The list reloads twice while another window has the keys (the unit's writes, a pool's copies landing):
+// a rename, its selection, and a comment, its cursor, go on where the user left them.
 TEST(PatchList, TwoReloadsWhileAnotherWindowHasTheKeysKeepTheCursorAndSelection)
 {
     onTheList([](ProgramRig&, DemoUnit& unit, QWidget& window) {
@@ -604,10 +600,8 @@ INSTANTIATE_TEST_SUITE_P(PatchList, PatchListEject, ::testing::Bool(), [](const 
 });
 
 // The window closed from a pager, or the session ending, while another program has the keys: the name
-// being typed in the list is the user's last word, and the unit holds it when the program lets it go. At a
-// MIDI cable's pace the typed name's write is still on its way when the end comes, and the unit is let go
-// only behind it. A name emptied as the program ends is refused by the rule as on any end of the typing:
-// the unit keeps its name, and the end goes on.
+// typed in the list is the user's last word, which the unit holds when let go (at a cable's pace, behind
+// its write). A name emptied is refused by the rule as on any end of the typing, and the end goes on.
 struct TypedAtTheEnd {
     const char* name;
     bool bySignal;

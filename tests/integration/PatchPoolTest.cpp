@@ -213,7 +213,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PatchPool, AFileACopyFinishesDuringTheRunIsSavedInItsGroup)
 {
     ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
     const fs::path library = rig.library();
     const Bytes whole = library_files::patchFile("Late");
     const fs::path late = library / "Pool" / (std::string("[1] ") + DemoPool::kGroupName) / "[7] Late.qptc";
@@ -328,63 +327,56 @@ TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot
     });
 }
 
-// The Control menu's Undo chosen with the pointer while a pool name is typed undoes the rename before the
-// typing; the typing stays open, and ends as the user ends it.
-TEST(PatchPool, TheMenusUndoWhileANameIsTypedUndoesTheRenameBeforeIt)
-{
-    ProgramRig::onThePatchScreen([&](ProgramRig& rig, DemoUnit&, QWidget& window) {
-        PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
-        typeOverPoolName(rig, PoolTour::kRenamedTo, QStringLiteral("Xy"));
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
-        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
-        // A window manager activates the window again as the menu closes; the offscreen platform is asked.
-        window.activateWindow();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
-        EXPECT_EQ(view->nameEditor()->text(), QStringLiteral("Xy"));
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(view->nameEditor(), &enter);
-        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Xy"); }, 10s));
-        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
-    });
-}
+// An undo chosen with the pointer (from the Control menu or the popover) while a pool name is typed takes back
+// the earlier rename of that very item, and the typing stays open, with the undone name as its original:
+// Return saves the typing, Escape over it or leaving an untouched editor keeps the undone name.
+struct UndoUnderTheTyping {
+    const char* name;
+    bool fromTheMenu;
+    const char* typed;
+    int key;
+    const char* kept;
+};
 
-// An undo from the popover takes back the earlier rename of the very item being renamed again: the
-// reopened editor's old name is the item's name after the undo. Escape over the typing, or leaving an
-// editor in which nothing was typed, keeps the undone name; neither writes the rename back.
-TEST(PatchPool, AnUndoOfTheEditedItemsRenameIsWhatEscapeAndAnUntouchedEditorKeep)
+void PrintTo(const UndoUnderTheTyping& row, std::ostream* out) { *out << row.name; }
+
+class PatchPoolUndo : public ::testing::TestWithParam<UndoUnderTheTyping> {};
+
+TEST_P(PatchPoolUndo, UnderATypedNameTakesBackTheRenameBeforeIt)
 {
+    const UndoUnderTheTyping row = GetParam();
     ProgramRig rig;
     rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         QWidget& window = rig.window();
         auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_NE(view, nullptr);
-        const auto undoUnderTheEditor = [&](const QString& typed) {
-            PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
-            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
-            // Nothing typed leaves the editor as it opened.
-            typeOverPoolName(rig, PoolTour::kRenamedTo, typed);
-            ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
-            if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
-            window.activateWindow();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
-            EXPECT_EQ(view->nameEditor()->text(), typed.isEmpty() ? QString::fromLatin1(PoolTour::kRenamedFrom) : typed);
-        };
-
-        undoUnderTheEditor(QStringLiteral("Xy"));
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(view->nameEditor(), &escape);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() == nullptr; }, 5s));
-        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
+        PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
+        typeOverPoolName(rig, PoolTour::kRenamedTo, QString::fromUtf8(row.typed));
+        if (row.fromTheMenu) ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
+        else ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
+        // A window manager activates the window again as the menu closes; the offscreen platform is asked.
+        if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
+        window.activateWindow();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
+        EXPECT_EQ(view->nameEditor()->text().toStdString(), *row.typed ? row.typed : PoolTour::kRenamedFrom);
+        if (row.key == 0) {
+            view->endEditing();
+        } else {
+            QKeyEvent key(QEvent::KeyPress, row.key, Qt::NoModifier);
+            QApplication::sendEvent(view->nameEditor(), &key);
+        }
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() == nullptr && PoolTour::showsTopLevel(row.kept); }, 10s));
         EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
-
-        undoUnderTheEditor({});
-        view->endEditing();
-        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
-        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
+        EXPECT_FALSE(*row.typed && row.key == Qt::Key_Return && PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
     });
-    EXPECT_TRUE(savedAtTheTop(rig, PoolTour::kRenamedFrom, PoolTour::kRenamedTo));
+    EXPECT_TRUE(savedAtTheTop(rig, row.kept, PoolTour::kRenamedTo));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    PatchPool, PatchPoolUndo,
+    ::testing::Values(UndoUnderTheTyping{"FromTheMenuThenReturn", true, "Xy", Qt::Key_Return, "Xy"},
+                      UndoUnderTheTyping{"FromThePopoverThenEscape", false, "Xy", Qt::Key_Escape, PoolTour::kRenamedFrom},
+                      UndoUnderTheTyping{"FromThePopoverUnderAnUntouchedEditor", false, "", 0, PoolTour::kRenamedFrom}),
+    [](const ::testing::TestParamInfo<UndoUnderTheTyping>& info) { return std::string(info.param.name); });

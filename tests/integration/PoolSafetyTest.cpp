@@ -1260,3 +1260,151 @@ TEST_F(PoolSafety, APowerOffsSaveThatFailsIsToldOnceTheRunGoesOn)
         ProgramRig::closeInformation();
     });
 }
+
+// ---- an undo is a change of the pool like the gesture it takes back ----
+
+namespace {
+
+bool holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::vector<std::string> topLevelSaved(const ProgramRig& rig) { return ProgramRig::patchNamesIn(rig.library() / "Pool"); }
+
+std::vector<std::string> groupSaved(const ProgramRig& rig)
+{
+    const fs::path group = ProgramRig::folderNamed(rig.library() / "Pool", DemoPool::kGroupName);
+    return group.empty() ? std::vector<std::string>{} : ProgramRig::patchNamesIn(group);
+}
+
+std::vector<std::string> groupShown()
+{
+    for (const auto& entry : PoolTour::shownPool())
+        if (entry.group && entry.name == DemoPool::kGroupName) return entry.children;
+    return {};
+}
+
+// A gesture on the pool, how it shows done and undone, and whether the library holds it done or undone.
+struct Gesture {
+    const char* name;
+    std::function<void(QWidget&)> act;
+    std::function<bool()> done;
+    std::function<bool()> undone;
+    std::function<bool(const ProgramRig&)> savedDone;
+    std::function<bool(const ProgramRig&)> savedUndone;
+};
+
+void PrintTo(const Gesture& gesture, std::ostream* out) { *out << gesture.name; }
+
+Gesture rename()
+{
+    return {"Rename", PoolTour::renamePatch, PoolTour::patchRenamed,
+            [] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom) && !PoolTour::patchRenamed(); },
+            [](const ProgramRig& rig) { return holds(topLevelSaved(rig), PoolTour::kRenamedTo); },
+            [](const ProgramRig& rig) {
+                return holds(topLevelSaved(rig), PoolTour::kRenamedFrom) && !holds(topLevelSaved(rig), PoolTour::kRenamedTo);
+            }};
+}
+
+// The group's last patch deleted; its name is read as the program starts.
+Gesture deletion()
+{
+    auto deleted = std::make_shared<std::string>();
+    auto count = std::make_shared<std::size_t>(0);
+    return {"Delete",
+            [deleted, count](QWidget& window) {
+                const auto children = groupShown();
+                if (children.empty()) return;
+                *deleted = children.back();
+                *count = children.size();
+                PoolTour::deleteChildren(window, DemoPool::kGroupName, 1);
+            },
+            [count] { return *count > 0 && groupShown().size() == *count - 1; },
+            [deleted, count] { return *count > 0 && groupShown().size() == *count && groupShown().back() == *deleted; },
+            [deleted](const ProgramRig& rig) { return !holds(groupSaved(rig), *deleted); },
+            [deleted](const ProgramRig& rig) { return !deleted->empty() && holds(groupSaved(rig), *deleted); }};
+}
+
+Gesture move()
+{
+    return {"Move", PoolTour::movePatchIntoGroup, PoolTour::patchMoved,
+            [] { return PoolTour::showsTopLevel(PoolTour::kMovedPatch) && !PoolTour::patchMoved(); },
+            [](const ProgramRig& rig) { return holds(groupSaved(rig), PoolTour::kMovedPatch); },
+            [](const ProgramRig& rig) {
+                return holds(topLevelSaved(rig), PoolTour::kMovedPatch) && !holds(groupSaved(rig), PoolTour::kMovedPatch);
+            }};
+}
+
+}  // namespace
+
+// A save that lands after an undo (a power-off's being written, a sleep's written before it) leaves the pool
+// marked: the quit writes what the undo put back, and leaves no note of a cut run.
+class PoolSafetyUndo : public PoolSafety, public ::testing::WithParamInterface<Gesture> {
+protected:
+    void undoing(const std::function<void(QWidget&)>& body)
+    {
+        files->unitFolder = (rig.root() / "Temp" / "Device").string();
+        run([&](QWidget& window) {
+            body(window);
+            if (!HasFatalFailure()) rig.quitWhenOffered();
+        });
+        EXPECT_TRUE(GetParam().savedUndone(rig)) << "the library keeps the undone " << GetParam().name;
+        EXPECT_FALSE(fs::exists(rig.closingNote())) << "a note of a cut run was left";
+        EXPECT_FALSE(files->unitRemoval.wasTimedOut());
+    }
+};
+
+// A power-off the system calls off: its save is being written when the gesture is undone, and lands
+// holding the gesture.
+class UndoDuringAPowerOffsSave : public PoolSafetyUndo {};
+
+TEST_P(UndoDuringAPowerOffsSave, TheQuitWritesWhatTheUndoPutBack)
+{
+    const Gesture& gesture = GetParam();
+    undoing([&](QWidget& window) {
+        gesture.act(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(gesture.done, 10s));
+        files->armSave();
+        CommonUtils::getInstance().powerOffNotification();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return files->save.isHeld(); }, 30s));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
+        files->save.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !files->save.isHeld() && gesture.savedDone(rig); }, 30s));
+        // The save's landing comes through the window's loop.
+        ProgramRig::settle(300ms);
+    });
+}
+
+// With no unit connected: the gesture, a sleep whose save writes it, the wake, the undo, the quit. The
+// gesture is made while the Disconnect's removal of the unit's folder is under way on another thread: a
+// pool edit never keeps anything in that folder.
+class UndoAfterASleepsSave : public PoolSafetyUndo {};
+
+TEST_P(UndoAfterASleepsSave, TheQuitWritesWhatTheUndoPutBack)
+{
+    const Gesture& gesture = GetParam();
+    undoing([&](QWidget& window) {
+        files->unitRemoval.arm();
+        ASSERT_TRUE(ProgramRig::choose("Disconnect"));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 30s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return files->unitRemoval.isHeld(); }, 30s));
+        gesture.act(window);
+        // Done, or refused with a sheet saying so: whichever comes, however long a loaded machine takes.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.done() || ProgramRig::informationShown(); }, 60s));
+        ASSERT_TRUE(gesture.done()) << ProgramRig::informationText();
+        files->unitRemoval.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 30s));
+        CommonUtils::getInstance().receiveSleepNote();
+        // Written, and its landing taken in by the window: the undo comes after the save.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.savedDone(rig) && !AppDelegate::getInstance().isPatchPoolChanged(); }, 30s));
+        CommonUtils::getInstance().receiveWakeNote();
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
+    });
+}
+
+const auto kGestureName = [](const ::testing::TestParamInfo<Gesture>& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(Gestures, UndoDuringAPowerOffsSave, ::testing::Values(rename(), deletion()), kGestureName);
+INSTANTIATE_TEST_SUITE_P(Gestures, UndoAfterASleepsSave, ::testing::Values(rename(), move()), kGestureName);
