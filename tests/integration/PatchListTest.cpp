@@ -136,6 +136,26 @@ void expectTheListShows(int row, const char* name, const char* comment)
     EXPECT_EQ(Gestures::patchListText(row, 2), QString::fromUtf8(comment));
 }
 
+// Whether the program has the unit's change of the sheet's row to "Knob" (its file made, the screen maybe
+// not told yet).
+bool knobReported(ProgramRig& rig)
+{
+    const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
+    return std::find(names.begin(), names.end(), "Knob") != names.end();
+}
+
+// Opens the row's sheet again until it shows and does `act` on it, until the unit holds the merge of its
+// "Knob" and the sheet's "warmer", which the list then shows; whether it came.
+void expectTheMergeThroughTheSheet(QWidget& window, DemoUnit& unit, const std::function<void(PatchPropertyViewController&)>& act)
+{
+    EXPECT_TRUE(ProgramRig::waitUntil([&] {
+        if (!MenuTour::patchSheetShown()) MenuTour::openPatchSheet(window);
+        else if (PatchPropertyViewController* sheet = shownPatchSheet()) act(*sheet);
+        return bothOnTheUnit(unit, kRow) == "Knob / warmer";
+    }, 20s)) << bothOnTheUnit(unit, kRow);
+    expectTheListShows(kRow, "Knob", "warmer");
+}
+
 // Whether the screen holds a change the unit made, waiting for its quiet time.
 bool changeWaits()
 {
@@ -288,22 +308,11 @@ TEST(PatchList, AChangeMadeOnTheUnitMeanwhileSurvivesThePropertySheetsSave)
         unit.editOnUnit(kRow, "Knob", "From the unit");
         // Once the program has the unit's change (a save before it would replace it on the unit, as the
         // user's newer word), saved until the change has reached the screen and the unit holds both.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
-            return std::find(names.begin(), names.end(), "Knob") != names.end();
-        }));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            if (!MenuTour::patchSheetShown()) {
-                MenuTour::openPatchSheet(window);
-                return false;
-            }
-            if (PatchPropertyViewController* sheet = shownPatchSheet()) {
-                sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
-                sheet->saveButton()->click();
-            }
-            return bothOnTheUnit(unit, kRow) == "Knob / warmer";
-        }, 20s)) << bothOnTheUnit(unit, kRow);
-        expectTheListShows(kRow, "Knob", "warmer");
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return knobReported(rig); }));
+        expectTheMergeThroughTheSheet(window, unit, [](PatchPropertyViewController& sheet) {
+            sheet.patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
+            sheet.saveButton()->click();
+        });
     }, 600);
 }
 
@@ -319,24 +328,12 @@ TEST(PatchList, ASaveMadeBeforeTheUnitsReportReachedTheScreenLeavesTheUnitItsNam
         // The event loop stays still, so the report the program has made of the change waits for the
         // screen until the save is made.
         const auto until = std::chrono::steady_clock::now() + 30s;
-        const auto reported = [&] {
-            const auto names = ProgramRig::patchNamesIn(rig.root() / "Temp" / "Device" / "Patch");
-            return std::find(names.begin(), names.end(), "Knob") != names.end();
-        };
-        while (!reported() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
-        ASSERT_TRUE(reported());
+        while (!knobReported(rig) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(knobReported(rig));
         sheet->patchCommentTextView()->setPlainText(QStringLiteral("warmer"));
         sheet->saveButton()->click();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchCommentAt(kRow) == "warmer"; }, 20s));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            if (!MenuTour::patchSheetShown()) {
-                MenuTour::openPatchSheet(window);
-                return false;
-            }
-            if (PatchPropertyViewController* shown = shownPatchSheet()) shown->cancelButton()->click();
-            return bothOnTheUnit(unit, kRow) == "Knob / warmer";
-        }, 20s)) << bothOnTheUnit(unit, kRow);
-        expectTheListShows(kRow, "Knob", "warmer");
+        expectTheMergeThroughTheSheet(window, unit, [](PatchPropertyViewController& sheet) { sheet.cancelButton()->click(); });
     }, 600);
 }
 

@@ -232,12 +232,8 @@ TEST(PatchPool, AFileACopyFinishesDuringTheRunIsSavedInItsGroup)
 
 TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)
 {
-    ProgramRig rig;
-    const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
+        const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
         const fs::path local = rig.workingCopy();
 
         // A name another group has is refused, and said so; both folders stay as they were.
