@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/url/InputStream.h"
 #include "platform/url/URLError.h"
 #include "platform/url/URLSession.h"
 #include "support/server/LoopbackServer.h"
@@ -40,12 +42,16 @@ public:
     void taskDidReceiveChallenge(URLSession&, URLSessionTask&, AuthenticationChallenge& challenge,
                                  URLSessionChallengeCompletion completion) override
     {
-        note("task-challenge " + challenge.protectionSpace().authenticationMethod + " " +
-             std::to_string(challenge.previousFailureCount()));
+        note("task-challenge " + challenge.protectionSpace().authenticationMethod + " " + std::to_string(challenge.previousFailureCount()));
         if (challenge.protectionSpace().serverTrust) return answerTrust(challenge, completion);
-        if (!password || (challenge.previousFailureCount() > 0 && !insistOnPassword))
-            return completion(authenticationAnswer, std::nullopt);
+        if (!password || (challenge.previousFailureCount() > 0 && !insistOnPassword)) return completion(authenticationAnswer, std::nullopt);
         completion(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", *password));
+    }
+    // Asked for a streamed body again: a copy of the task's stream, or nothing.
+    void needNewBodyStream(URLSession&, URLSessionTask& task, std::function<void(std::shared_ptr<InputStream>)> completion) override
+    {
+        ++renewals;
+        completion(renewBody ? task.originalRequest().httpBodyStream->copyInputStream() : nullptr);
     }
     void didSendBodyData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
     {
@@ -107,6 +113,15 @@ public:
         std::lock_guard lock(mutex);
         return std::find(events.begin(), events.end(), event) != events.end();
     }
+    // The events that begin with `prefix`, in order.
+    std::vector<std::string> seen(const std::string& prefix)
+    {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> found;
+        for (const auto& event : events)
+            if (event.rfind(prefix, 0) == 0) found.push_back(event);
+        return found;
+    }
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -125,6 +140,8 @@ public:
     URLSessionAuthChallengeDisposition authenticationAnswer = URLSessionAuthChallengeDisposition::PerformDefaultHandling;
     // Gives the password again however often it was refused (as a careless delegate would).
     bool insistOnPassword = false;
+    bool renewBody = true;
+    std::atomic<int> renewals{0};
 
 private:
     void note(std::string event)
@@ -165,8 +182,17 @@ struct SessionFixture : ::testing::Test {
     {
         return URLSession::sessionWithConfiguration(std::move(configuration), recorder, dispatch.makeSerial("test.delegate"), center);
     }
+    // Ends the session and begins another, of the given configuration, with a fresh recorder.
+    void restart(URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration())
+    {
+        session->invalidateAndCancel();
+        recorder = std::make_shared<Recorder>();
+        session = makeSession(std::move(configuration));
+    }
+    // Runs the task until it completes, from a count of no completions.
     std::shared_ptr<URLSessionTask> run(std::shared_ptr<URLSessionTask> task)
     {
+        recorder->completions = 0;
         task->resume();
         EXPECT_TRUE(recorder->waitForCompletion());
         return task;
