@@ -55,47 +55,28 @@ public:
     }
     void didSendBodyData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
     {
-        std::lock_guard lock(mutex);
-        sent = total;
-        expectedToSend = expected;
+        locked([&] { sent = total, expectedToSend = expected; });
     }
     void didCompleteWithError(URLSession&, URLSessionTask&, const std::optional<Error>& failure) override
     {
-        std::lock_guard lock(mutex);
-        error = failure;
-        ++completions;
-        events.push_back("complete");
-        changed.notify_all();
+        locked([&] { error = failure, ++completions, events.push_back("complete"); });
     }
     void didReceiveResponse(URLSession&, URLSessionTask&, const URLResponse& received,
                             std::function<void(URLSessionResponseDisposition)> completion) override
     {
-        {
-            std::lock_guard lock(mutex);
-            response = received;
-        }
-        note("response " + std::to_string(received.statusCode));
+        locked([&] { response = received, events.push_back("response " + std::to_string(received.statusCode)); });
         completion(URLSessionResponseDisposition::Allow);
     }
-    void didReceiveData(URLSession&, URLSessionTask&, const Bytes& data) override
-    {
-        std::lock_guard lock(mutex);
-        body.append(data.begin(), data.end());
-    }
+    void didReceiveData(URLSession&, URLSessionTask&, const Bytes& data) override { locked([&] { body.append(data.begin(), data.end()); }); }
     void didFinishDownloadingToURL(URLSession&, URLSessionTask&, const std::string& location) override
     {
         std::ifstream in(location, std::ios::binary);
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::lock_guard lock(mutex);
-        downloaded = location;
-        body = content;
-        events.push_back("downloaded");
+        locked([&] { downloaded = location, body = content, events.push_back("downloaded"); });
     }
     void didWriteData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
     {
-        std::lock_guard lock(mutex);
-        written = total;
-        expectedToWrite = expected;
+        locked([&] { written = total, expectedToWrite = expected; });
     }
     void didResumeAtOffset(URLSession&, URLSessionTask&, std::int64_t offset, std::int64_t) override
     {
@@ -144,12 +125,14 @@ public:
     std::atomic<int> renewals{0};
 
 private:
-    void note(std::string event)
+    template <typename Change>
+    void locked(Change&& change)
     {
         std::lock_guard lock(mutex);
-        events.push_back(std::move(event));
+        change();
         changed.notify_all();
     }
+    void note(std::string event) { locked([&] { events.push_back(std::move(event)); }); }
     void answerTrust(AuthenticationChallenge& challenge, const URLSessionChallengeCompletion& completion)
     {
         if (trustAnswer == URLSessionAuthChallengeDisposition::UseCredential)

@@ -27,33 +27,23 @@ public:
     void willSendRequestForAuthenticationChallenge(URLConnection&, AuthenticationChallenge& challenge) override
     {
         std::function<void(AuthenticationChallenge&)> answer;
-        {
-            std::lock_guard lock(mutex);
-            answer = answerChallenge;
-        }
+        locked([&] { answer = answerChallenge; });
         if (answer) answer(challenge);
         else challenge.continueWithoutCredential();
     }
     std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const URLResponse& response) override
     {
-        std::lock_guard lock(mutex);
-        redirects.push_back(response.statusCode);
+        locked([&] { redirects.push_back(response.statusCode); });
         return m_follow ? std::optional(request) : std::nullopt;
     }
-    void didReceiveResponse(URLConnection&, const URLResponse& received) override
-    {
-        std::lock_guard lock(mutex);
-        response = received;
-        ++responses;
-    }
+    void didReceiveResponse(URLConnection&, const URLResponse& received) override { locked([&] { response = received, ++responses; }); }
     void didReceiveData(URLConnection& connection, const std::uint8_t* data, std::size_t length) override
     {
-        std::lock_guard lock(mutex);
-        body.append(reinterpret_cast<const char*>(data), length);
+        locked([&] { body.append(reinterpret_cast<const char*>(data), length); });
         if (cancelAfterFirstChunk) connection.cancel();
     }
-    void didFinishLoading(URLConnection&) override { end(std::nullopt); }
-    void didFailWithError(URLConnection&, const Error& failure) override { end(failure); }
+    void didFinishLoading(URLConnection&) override { locked([&] { ++ends; }); }
+    void didFailWithError(URLConnection&, const Error& failure) override { locked([&] { error = failure, ++ends; }); }
 
     bool waitForEnd(std::chrono::milliseconds limit = std::chrono::seconds(10))
     {
@@ -74,13 +64,11 @@ public:
     std::function<void(AuthenticationChallenge&)> answerChallenge;
 
 private:
-    void end(std::optional<Error> failure)
+    template <typename Change>
+    void locked(Change&& change)
     {
-        {
-            std::lock_guard lock(mutex);
-            error = std::move(failure);
-            ++ends;
-        }
+        std::lock_guard lock(mutex);
+        change();
         changed.notify_all();
     }
     bool m_follow;
