@@ -77,13 +77,7 @@ TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
 
 TEST(LocalizerTest, LanguageComesFromTheLocaleThatGovernsMessages)
 {
-    struct Case {
-        const char* all;
-        const char* messages;
-        const char* lang;
-        const char* language;
-        const char* expected;
-    };
+    struct Case { const char* all; const char* messages; const char* lang; const char* language; const char* expected; };
     for (const Case& c : std::initializer_list<Case>{{"", "", "ja_JP.UTF-8", "", "ja"},
                                                     {"", "", "en_GB.UTF-8", "", "en"},
                                                     {"", "ja_JP.UTF-8", "en_US.UTF-8", "", "ja"},

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -44,7 +45,7 @@ TEST(MidiThread, ASpinningThreadRunsEveryTaskInOrderWhetherItSpunOrSleptAndStops
         post(201);  // dropped: the thread has stopped
     }
     std::vector<int> expected(201);
-    for (int n = 0; n <= 200; ++n) expected[static_cast<std::size_t>(n)] = n;
+    std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(ran, expected);
     EXPECT_TRUE(onOwnThread);
 }

@@ -25,9 +25,7 @@ const sockaddr_in kAny = ipv4("0.0.0.0");
 const auto* const kAnyAddress = reinterpret_cast<const sockaddr*>(&kAny);
 
 // The routing answers of a machine.
-struct Dumps {
-    Bytes links, routes, addresses;
-};
+struct Dumps { Bytes links, routes, addresses; };
 
 // Link 2 up with 10.0.0.1 on it and a default route through it.
 Dumps wiredMachine()

@@ -62,11 +62,7 @@ TEST(ShiftJisTest, UnencodableOrBrokenInputFailsInsteadOfDropping)
 
 TEST(VersionComparisonTest, ComparesDigitRunsByValue)
 {
-    struct Case {
-        const char* a;
-        const char* b;
-        int order;
-    };
+    struct Case { const char* a; const char* b; int order; };
     for (const Case& c : std::initializer_list<Case>{{"1.10", "1.9", 1},
                                                     {"1.9", "1.10", -1},
                                                     {"1.2", "1.2", 0},

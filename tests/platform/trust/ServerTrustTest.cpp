@@ -127,12 +127,7 @@ TEST(ServerTrust, TheDefaultStoreFollowsTheCertificateVariables)
     const std::string bothFile = TestCertificates::writeTemporaryFile(
         "both.pem", first.authority.certificatePEM + second.authority.certificatePEM);
     const std::string emptyDirectory = std::filesystem::path(firstFile).parent_path().string();
-    const struct {
-        const char* file;
-        const char* directory;
-        bool firstTrusted;
-        bool secondTrusted;
-    } rows[] = {
+    const struct { const char* file; const char* directory; bool firstTrusted; bool secondTrusted; } rows[] = {
         {firstFile.c_str(), emptyDirectory.c_str(), true, false},
         {bothFile.c_str(), emptyDirectory.c_str(), true, true},
         {firstFile.c_str(), emptyDirectory.c_str(), true, false},

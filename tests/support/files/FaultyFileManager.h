@@ -187,10 +187,7 @@ private:
         return false;
     }
 
-    struct Fault {
-        std::string pathPart;
-        int times = 0, code = EIO, passing = 0;
-    };
+    struct Fault { std::string pathPart; int times = 0, code = EIO, passing = 0; };
     struct Stall {
         Op op;
         std::string pathPart;
