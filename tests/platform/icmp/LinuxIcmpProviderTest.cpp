@@ -26,8 +26,7 @@ TEST(LinuxIcmpProvider, OpensOrFailsCleanlyAndEchoesOverLoopbackWhenAllowed)
     sockaddr_in loopback{};
     loopback.sin_family = AF_INET;
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(socket->sendTo(request, sizeof request, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, error),
-              8);
+    ASSERT_EQ(socket->sendTo(request, sizeof request, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, error), 8);
     ASSERT_TRUE(loop.runUntil([&] { return !received.empty(); }, std::chrono::seconds(5)));
     ASSERT_EQ(received.size(), 28u);
     EXPECT_EQ(received[0], 0x45);

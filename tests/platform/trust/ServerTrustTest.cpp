@@ -86,8 +86,7 @@ TEST(ServerTrust, AnAdoptedChainIsJudgedAsItsBytesAre)
         auto adopted = ServerTrust::adopt({server, authority}, TrustPolicy::ssl(c.host));
         X509_free(server);
         X509_free(authority);
-        auto given = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER},
-                                         TrustPolicy::ssl(c.host));
+        auto given = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER}, TrustPolicy::ssl(c.host));
         ASSERT_TRUE(adopted && given) << c.host;
         adopted->setAnchorCertificates(c.anchors);
         given->setAnchorCertificates(c.anchors);

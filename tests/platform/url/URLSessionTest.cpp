@@ -115,6 +115,8 @@ TEST_F(SessionFixture, DownloadLeavesTheBodyInATemporaryFileOnlyForTheDelegateCa
     EXPECT_EQ(recorder->events.back(), "complete");
 }
 
+// Redirects change the method as the status requires and carry the body only for 307 and 308 (and a
+// 302 of another method than POST).
 TEST_F(SessionFixture, RedirectsChangeMethodAsTheStatusRequiresAndCarryTheBodyOnlyFor307And308)
 {
     const struct { int status; std::string method, expectedMethod; bool bodyKept; } cases[] = {
@@ -134,19 +136,15 @@ TEST_F(SessionFixture, RedirectsChangeMethodAsTheStatusRequiresAndCarryTheBodyOn
         EXPECT_TRUE(recorder->saw("redirect " + std::to_string(c.status) + " " + c.expectedMethod));
         EXPECT_EQ(recorder->body, "arrived");
     }
-}
-
-TEST_F(SessionFixture, ADeclinedRedirectIsTheAnswerAndTooManyHopsFail)
-{
-    server.redirect("/a", "/b");
-    server.serve("/b", "b");
+    // A declined redirect is the answer; too many hops fail.
+    restart();
     recorder->followRedirects = false;
+    server.redirect("/a", "/b");
     run(session->dataTaskWithRequest(request("/a")));
     EXPECT_FALSE(recorder->error);
     EXPECT_EQ(recorder->response->statusCode, 302);
     EXPECT_EQ(recorder->body, "moved");
     EXPECT_EQ(server.hits("/b"), 0);
-
     recorder->followRedirects = true;
     server.redirect("/loop", "/loop");
     run(session->dataTaskWithRequest(request("/loop")));
@@ -155,7 +153,9 @@ TEST_F(SessionFixture, ADeclinedRedirectIsTheAnswerAndTooManyHopsFail)
     EXPECT_EQ(server.hits("/loop"), 17);
 }
 
-TEST_F(SessionFixture, ResumeAndSuspendPostOnlyWhenTheRunningStateChanges)
+// Resume and suspend post only when the running state changes; a suspended task waits, and a cancelled one
+// ends cancelled, once.
+TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
 {
     Events posted;
     center.addObserver("", nullptr, [&](const Notification& n) {
@@ -168,10 +168,9 @@ TEST_F(SessionFixture, ResumeAndSuspendPostOnlyWhenTheRunningStateChanges)
     EXPECT_EQ(posted, (Events{"resume", "suspend", "resume"}));
     ASSERT_TRUE(recorder->waitForCompletion());
     EXPECT_EQ(recorder->body, "x");
-}
 
-TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
-{
+    recorder->completions = 0;
+    recorder->body.clear();
     server.stall("/later");
     auto waiting = session->dataTaskWithRequest(request("/later"));
     waiting->resume();
@@ -200,20 +199,16 @@ TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
     }
 }
 
-TEST_F(SessionFixture, AStalledAnswerTimesOut)
+// A stalled answer times out, but a time-out too large for the clock (or infinite) lets the task run; a
+// header field with a line break, the request's own or the session's, or a method that would end the
+// request line early, fails the task before anything is sent.
+TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
 {
     server.stall("/slow");
     run(session->dataTaskWithRequest(request("/slow", "GET", 0.3)));
     ASSERT_TRUE(recorder->error);
     EXPECT_EQ(recorder->error->code, URLErrorTimedOut);
     server.release();
-}
-
-// A time-out too large for the clock (or infinite) lets the task run; a header field with a line break,
-// the request's own or the session's, or a method that would end the request line early, fails the task
-// before anything is sent.
-TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
-{
     server.serve("/t", "arrived", "text/plain");
     for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -1.0, 0.0}) {
         URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
