@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <regex>
 
-namespace {
-
 using platform::Bundle;
 using platform::Configuration;
 using platform::Localizer;
@@ -175,5 +173,3 @@ TEST(BundleTest, ResourcesComeFromTheEnvironmentFirst)
     EXPECT_TRUE(Bundle::main().table(Configuration::kTableName));
     EXPECT_FALSE(Bundle::main().table("NoSuchTable"));
 }
-
-}  // namespace

@@ -11,8 +11,6 @@
 
 using platform::MidiThread;
 
-namespace {
-
 // Tasks posted from another thread in quick succession (each while the thread spins for it) and after
 // pauses longer than the spin (each after it slept) all run, once and in order; a stop while the thread
 // spins ends it at once.
@@ -49,5 +47,3 @@ TEST(MidiThread, ASpinningThreadRunsEveryTaskInOrderWhetherItSpunOrSleptAndStops
     EXPECT_EQ(ran, expected);
     EXPECT_TRUE(onOwnThread);
 }
-
-}  // namespace

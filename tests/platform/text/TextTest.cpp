@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <ctime>
 
-namespace {
-
 using platform::DateText;
 using platform::ShiftJis;
 using platform::Utf8;
@@ -99,5 +97,3 @@ TEST_F(DateTextTest, HttpDateIsGmtWithEnglishNames)
                             "Wed, 01 Jan 3000 00:00:00 GMT", "Sat, 01 Jan 1600 00:00:00 GMT"})
         EXPECT_FALSE(DateText::parseHttpDate(bad)) << bad;
 }
-
-}  // namespace
