@@ -151,8 +151,8 @@ TEST_F(LocalFileManagerTest, ItemsTellTheirKindAndOnlyAFileHasAStamp)
     }
 }
 
-// A read brings every byte whatever the file's size, and tells the stamp of the file it read: the same for
-// a second name of the file, another once a write replaced it.
+// A read brings every byte whatever the file's size, and tells the stamp of the file it read. A linked file
+// is the same file (and stamp) under a second name, until a write replaces one of them whole.
 TEST_F(LocalFileManagerTest, ReadsAreWholeAndStampedByTheFileTheyRead)
 {
     for (const std::size_t size : {0UL, 1UL, 16383UL, 16384UL, 16385UL, 200000UL}) {
@@ -168,49 +168,41 @@ TEST_F(LocalFileManagerTest, ReadsAreWholeAndStampedByTheFileTheyRead)
         EXPECT_TRUE(size == 0 || !files.readFile(folder / "sized", nullptr, size - 1));
     }
     write("saved", "saved");
-    std::optional<platform::FileStamp> read;
-    ASSERT_TRUE(files.readFileStamped(folder / "saved", read).has_value());
-    EXPECT_EQ(read, files.fileStamp(folder / "saved"));
+    std::optional<platform::FileStamp> seen;
+    ASSERT_TRUE(files.readFileStamped(folder / "saved", seen).has_value());
+    EXPECT_EQ(seen, files.fileStamp(folder / "saved"));
     ASSERT_TRUE(files.linkItem(folder / "saved", folder / "working"));
-    EXPECT_EQ(files.fileStamp(folder / "working"), read);
-    write("working", "saved");
-    EXPECT_NE(files.fileStamp(folder / "working"), read);
-    EXPECT_EQ(files.fileStamp(folder / "saved"), read);
+    EXPECT_EQ(files.fileStamp(folder / "working"), seen);
+    EXPECT_EQ(read("working"), "saved");
+    write("working", "saved");  // the same bytes, and yet another file
+    EXPECT_NE(files.fileStamp(folder / "working"), seen);
+    EXPECT_EQ(files.fileStamp(folder / "saved"), seen);
+    write("working", "edited");
+    EXPECT_EQ(read("saved"), "saved");
     Error error;
-    EXPECT_FALSE(files.readFileStamped(folder / "none", read, &error).has_value());
-    EXPECT_FALSE(read.has_value());
+    EXPECT_FALSE(files.readFileStamped(folder / "none", seen, &error).has_value());
+    EXPECT_FALSE(seen.has_value());
     EXPECT_EQ(error.code, ENOENT);
 }
 
-// A linked file is the same file under a second name, until a write replaces one of them whole; links
-// and FIFOs are linked as themselves.
-TEST_F(LocalFileManagerTest, LinkedFilesPartAtTheFirstWrite)
-{
-    write("saved", "saved");
-    ASSERT_TRUE(files.linkItem(folder / "saved", folder / "working"));
-    EXPECT_EQ(read("working"), "saved");
-    write("working", "edited");
-    EXPECT_EQ(read("saved"), "saved");
-    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
-    fs::create_symlink("/dev/zero", folder / "zero");
-    ASSERT_TRUE(files.linkItem(folder / "pipe", folder / "pipe2"));
-    ASSERT_TRUE(files.linkItem(folder / "zero", folder / "zero2"));
-    EXPECT_EQ(files.itemKind(folder / "pipe2"), ItemKind::Special);
-    EXPECT_EQ(fs::read_symlink(folder / "zero2"), "/dev/zero");
-}
-
-// Many files of one folder linked into another: each as linkItem links it, stopping at the first refusal
-// (a folder, an existing name, a missing file or folder); what came before stays linked.
+// Many files of one folder linked into another: each as linkItem links it (links and FIFOs as themselves),
+// stopping at the first refusal (a folder, an existing name, a missing file or folder); what came before
+// stays linked.
 TEST_F(LocalFileManagerTest, FilesLinkedAFolderAtATimeKeepTheRulesOfOne)
 {
     fs::create_directories(folder / "from/inner");
     fs::create_directories(folder / "to");
     for (const char* name : {"a", "b", "c"}) write(std::string("from/") + name, name);
     fs::create_symlink("/dev/zero", folder / "from/zero");
+    ASSERT_EQ(::mkfifo((folder / "from/pipe").c_str(), 0600), 0);
     ASSERT_TRUE(files.linkItemsInto(folder / "from", {{"a", "[0] a"}, {"zero", "[1] zero"}, {"b", "[2] b"}}, folder / "to"));
     EXPECT_EQ(read("to/[0] a"), "a");
     EXPECT_EQ(read("to/[2] b"), "b");
     EXPECT_EQ(fs::read_symlink(folder / "to/[1] zero"), "/dev/zero");
+    ASSERT_TRUE(files.linkItem(folder / "from/pipe", folder / "to/pipe"));
+    ASSERT_TRUE(files.linkItem(folder / "from/zero", folder / "to/zero"));
+    EXPECT_EQ(files.itemKind(folder / "to/pipe"), ItemKind::Special);
+    EXPECT_EQ(fs::read_symlink(folder / "to/zero"), "/dev/zero");
     const struct { const char* from; std::vector<platform::FileManager::LinkName> names; int code; } refused[] = {
         {"from", {{"c", "c"}, {"inner", "inner"}}, EISDIR}, {"from", {{"a", "[0] a"}}, EEXIST}, {"from", {{"gone", "gone"}}, ENOENT},
         {"missing", {{"a", "a"}}, ENOENT}};

@@ -14,6 +14,13 @@
 // The real file manager, except that an operation chosen by a test fails (EIO, or the errno the test
 // gives) for paths holding a text. Each armed fault fires `times` times, then the operation works again.
 class FaultyFileManager final : public platform::FileManager {
+    template <typename Step>
+    auto locked(Step&& step)
+    {
+        std::lock_guard lock(m_mutex);
+        return step();
+    }
+
 public:
     enum class Op { Write, Copy, Move, Remove, CreateDirectory, Flush, Link, List };
     using Error = platform::Error;
@@ -23,66 +30,36 @@ public:
 
     void fail(Op op, std::string pathPart, int times = 1000, int code = EIO)
     {
-        std::lock_guard lock(m_mutex);
-        m_faults.erase(op);
-        m_faults.emplace(op, Fault{std::move(pathPart), times, code});
+        locked([&] { m_faults.erase(op), m_faults.emplace(op, Fault{std::move(pathPart), times, code}); });
     }
     // Arms one more fault of the operation, beside those armed already; it lets the first `passing`
     // matching calls through.
     void alsoFail(Op op, std::string pathPart, int times = 1000, int code = EIO, int passing = 0)
     {
-        std::lock_guard lock(m_mutex);
-        m_faults.emplace(op, Fault{std::move(pathPart), times, code, passing});
+        locked([&] { m_faults.emplace(op, Fault{std::move(pathPart), times, code, passing}); });
     }
     // The first call of the operation on a path holding `pathPart` calls `reached` and then never returns:
     // a run that a test kills stands still there.
     void stallForeverAt(Op op, std::string pathPart, std::function<void()> reached)
     {
-        std::lock_guard lock(m_mutex);
-        m_stall = Stall{op, std::move(pathPart), std::move(reached)};
+        locked([&] { m_stall = Stall{op, std::move(pathPart), std::move(reached)}; });
     }
     // The first call of the operation on a path holding `pathPart` calls `reached` first, then goes on: what
     // happens to the disk meanwhile (a drive going away) happens at that step.
     void atFirst(Op op, std::string pathPart, std::function<void()> reached)
     {
-        std::lock_guard lock(m_mutex);
-        m_stall = Stall{op, std::move(pathPart), std::move(reached), false};
+        locked([&] { m_stall = Stall{op, std::move(pathPart), std::move(reached), false}; });
     }
-    void heal()
-    {
-        std::lock_guard lock(m_mutex);
-        m_faults.clear();
-    }
+    void heal() { locked([&] { m_faults.clear(); }); }
     // From now on the folder at `point` and those below it tell a device of their own, as a file system
     // mounted there does; `unmount` ends that, leaving the folder on the device of the one above it.
-    void mount(const std::string& point)
-    {
-        std::lock_guard lock(m_mutex);
-        m_mounts[point] = 0xfeed0000ULL + m_mounts.size();
-    }
-    void unmount(const std::string& point)
-    {
-        std::lock_guard lock(m_mutex);
-        m_mounts.erase(point);
-    }
+    void mount(const std::string& point) { locked([&] { m_mounts[point] = 0xfeed0000ULL + m_mounts.size(); }); }
+    void unmount(const std::string& point) { locked([&] { m_mounts.erase(point); }); }
     // From now on every stamp tells other device and inode numbers, as after the drive was mounted again.
-    void remount()
-    {
-        std::lock_guard lock(m_mutex);
-        m_remounts += 1;
-    }
+    void remount() { locked([&] { m_remounts += 1; }); }
     // Counts from now on the reads of paths holding `pathPart`.
-    void countReads(std::string pathPart)
-    {
-        std::lock_guard lock(m_mutex);
-        m_counted = std::move(pathPart);
-        m_reads = 0;
-    }
-    int reads()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_reads;
-    }
+    void countReads(std::string pathPart) { locked([&] { m_counted = std::move(pathPart), m_reads = 0; }); }
+    int reads() { return locked([&] { return m_reads; }); }
 
     bool writeAtomically(const std::string& path, const Bytes& bytes, Error* error, Durability durability) override
     {
@@ -143,16 +120,12 @@ public:
 private:
     void counted(const std::string& path)
     {
-        std::lock_guard lock(m_mutex);
-        if (!m_counted.empty() && path.find(m_counted) != std::string::npos) ++m_reads;
+        locked([&] { m_reads += !m_counted.empty() && path.find(m_counted) != std::string::npos; });
     }
     Stamp remounted(Stamp stamp)
     {
         std::lock_guard lock(m_mutex);
-        if (stamp && m_remounts != 0) {
-            stamp->device += 1000003ULL * m_remounts;
-            stamp->inode += 7919ULL * m_remounts;
-        }
+        if (stamp) stamp->device += 1000003ULL * m_remounts, stamp->inode += 7919ULL * m_remounts;
         return stamp;
     }
     bool fault(Op op, const std::string& path, Error* error)
