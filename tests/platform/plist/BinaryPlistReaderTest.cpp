@@ -308,11 +308,6 @@ TEST(BinaryPlistReader, ReadsEveryEncodingAndRefusesWhatHoldsNoValue)
 
 namespace {
 
-void putBigEndian(Bytes& out, std::uint64_t value, unsigned width)
-{
-    for (int shift = 8 * (static_cast<int>(width) - 1); shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
 // An array of a number and a text, laid out with references and offsets of the given widths; the array's
 // second reference, the text's offset and the trailer's object count can be set to lie.
 struct Layout {
