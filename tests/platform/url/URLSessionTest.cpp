@@ -283,8 +283,8 @@ TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
         const Events asked = recorder->seen("task-challenge");
         if (c.asked) EXPECT_EQ(asked, *c.asked);
         else EXPECT_EQ(asked.empty() ? "" : asked.front(), basic);
-        if (c.hits >= 0) EXPECT_EQ(server.hits(c.path) - before, c.hits);
-        if (upload) EXPECT_EQ(server.requests(c.path).back().body, "p");
+        if (c.hits >= 0) { EXPECT_EQ(server.hits(c.path) - before, c.hits); }
+        if (upload) { EXPECT_EQ(server.requests(c.path).back().body, "p"); }
         if (c.error) {
             ASSERT_TRUE(recorder->error);
             EXPECT_EQ(recorder->error->code, c.error);
@@ -294,7 +294,7 @@ TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
         }
         ASSERT_FALSE(recorder->error);
         EXPECT_EQ(recorder->response->statusCode, c.status);
-        if (upload) EXPECT_EQ(recorder->body, c.status == 200 ? "welcome" : "who are you");
+        if (upload) { EXPECT_EQ(recorder->body, c.status == 200 ? "welcome" : "who are you"); }
     }
     EXPECT_EQ(server.requests("/a").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
     EXPECT_EQ(server.requests("/b").back().header("Authorization"), "");
