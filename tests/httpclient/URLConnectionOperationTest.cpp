@@ -46,22 +46,6 @@ TEST_F(Operation, CancelBeforeStartFinishesWithTheCancelErrorOnStart)
     EXPECT_TRUE(cancelled->isFinished());
 }
 
-TEST_F(Operation, CancelDuringAStallEndsAtOnce)
-{
-    server.stall("/slow");
-    auto slow = operation(server.url("/slow"));
-    slow->setOutputStream(std::make_shared<FileOutputStream>((folder / "slow").string(), false));
-    auto outcome = watch(slow);
-    slow->start();
-    EXPECT_TRUE(slow->isExecuting());
-    ASSERT_TRUE(loop.runUntil([&] { return server.hits("/slow") == 1; }));
-    slow->cancel();
-    ASSERT_TRUE(loop.runUntil([&] { return outcome->done; }));
-    EXPECT_FALSE(outcome->succeeded);
-    EXPECT_EQ(outcome->error->code, URLErrorCancelled);
-    server.release();
-}
-
 TEST_F(Operation, PauseAndResumeFollowTheStateTable)
 {
     server.serve("/doc", "document");
@@ -106,7 +90,9 @@ TEST_F(Operation, PauseRewritesTheRequestToContinueFromTheStream)
     EXPECT_EQ(resumable->request().valueForHTTPHeaderField("If-Range"), "\"tag-7\"");
 }
 
-TEST_F(Operation, OutputStreamDefaultsToMemoryAndIsReplacedOnlyWhenDifferent)
+// The output stream defaults to memory and is replaced (and closed) only by another; the cache decision is
+// the block's, else none once cancelled.
+TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
 {
     auto unstarted = operation("http://127.0.0.1:1/x");
     auto memory = unstarted->outputStream();
@@ -119,6 +105,14 @@ TEST_F(Operation, OutputStreamDefaultsToMemoryAndIsReplacedOnlyWhenDifferent)
     EXPECT_FALSE(memory->hasSpaceAvailable());  // the replaced stream was closed
     EXPECT_EQ(unstarted->description().rfind("<HTTPRequestOperation: 0x", 0), 0u);
     EXPECT_NE(unstarted->description().find("state: isReady, cancelled: NO"), std::string::npos);
+
+    auto connection = URLConnection::create(unstarted->request(), nullptr);
+    CachedURLResponse proposed{URLResponse{}, Bytes{'d'}};
+    EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'d'});
+    unstarted->cancel();
+    EXPECT_FALSE(unstarted->willCacheResponse(*connection, proposed));
+    unstarted->setCacheResponseBlock([](URLConnection&, const CachedURLResponse& offered) { return CachedURLResponse{offered.response, Bytes{'b'}}; });
+    EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'b'});
 }
 
 // A body in memory is taken whole from its stream at the end; an announced length is only the server's
@@ -242,26 +236,36 @@ TEST_F(Operation, ReportsUploadProgressAndItsStartAndFinishOnTheMainQueue)
     EXPECT_EQ(server.requests("/up").front().body.size(), 300000u);
 }
 
-TEST_F(Operation, PausingARunningOperationTellsItFinishedAndTheBodyStreamIsTheRequests)
+// A running operation cancelled ends at once with the cancel error; one paused tells it finished and stays
+// paused, its request set to continue from the start.
+TEST_F(Operation, CancellingOrPausingARunningOperationEndsItAtOnce)
 {
     server.stall("/slow");
     NotificationCenter center;
-    auto running = operation(server.url("/slow"));
-    running->setNotificationCenter(&center);
+    auto cancelled = operation(server.url("/slow")), paused = operation(server.url("/slow"));
+    cancelled->setOutputStream(std::make_shared<FileOutputStream>((folder / "slow").string(), false));
+    auto outcome = watch(cancelled);
+    paused->setNotificationCenter(&center);
     int finished = 0;
-    center.addObserver(OperationDidFinishNotification, running.get(), [&](const Notification&) { ++finished; });
-    running->start();
-    ASSERT_TRUE(loop.runUntil([&] { return server.hits("/slow") == 1; }));
-    running->pause();
-    ASSERT_TRUE(loop.runUntil([&] { return finished == 1; }));
-    EXPECT_TRUE(running->isPaused());
+    center.addObserver(OperationDidFinishNotification, paused.get(), [&](const Notification&) { ++finished; });
+    cancelled->start();
+    paused->start();
+    EXPECT_TRUE(cancelled->isExecuting());
+    ASSERT_TRUE(loop.runUntil([&] { return server.hits("/slow") == 2; }));
+    cancelled->cancel();
+    paused->pause();
+    ASSERT_TRUE(loop.runUntil([&] { return outcome->done && finished == 1; }));
+    EXPECT_FALSE(outcome->succeeded);
+    EXPECT_EQ(outcome->error->code, URLErrorCancelled);
+    EXPECT_TRUE(paused->isPaused());
+    EXPECT_EQ(paused->request().valueForHTTPHeaderField("Range"), "bytes=0-");
     server.release();
 
+    // The body stream is the request's.
     auto stream = std::make_shared<DataInputStream>(Bytes{'x'});
-    running->setInputStream(stream);
-    EXPECT_EQ(running->inputStream(), stream);
-    EXPECT_EQ(running->request().httpBodyStream, stream);
-    EXPECT_EQ(running->request().valueForHTTPHeaderField("Range"), "bytes=0-");
+    paused->setInputStream(stream);
+    EXPECT_EQ(paused->inputStream(), stream);
+    EXPECT_EQ(paused->request().httpBodyStream, stream);
 }
 
 TEST_F(Operation, ACopyIsANewOperationOfItsClassSharingOnlyItsBlocksAndQueues)
@@ -294,18 +298,6 @@ TEST_F(Operation, ACopyIsANewOperationOfItsClassSharingOnlyItsBlocksAndQueues)
     EXPECT_EQ(copied->responseString(), "document");
     EXPECT_EQ(downloads, 1);
     EXPECT_FALSE(std::filesystem::exists(folder / "doc") && std::filesystem::file_size(folder / "doc") > 0);
-}
-
-TEST_F(Operation, TheCacheDecisionIsTheBlocksElseNoneOnceCancelled)
-{
-    auto unstarted = operation("http://127.0.0.1:1/x");
-    auto connection = URLConnection::create(unstarted->request(), nullptr);
-    CachedURLResponse proposed{URLResponse{}, Bytes{'d'}};
-    EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'d'});
-    unstarted->cancel();
-    EXPECT_FALSE(unstarted->willCacheResponse(*connection, proposed));
-    unstarted->setCacheResponseBlock([](URLConnection&, const CachedURLResponse& offered) { return CachedURLResponse{offered.response, Bytes{'b'}}; });
-    EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'b'});
 }
 
 TEST_F(Operation, ABatchReportsEachCompletionAndEndsOnceAllHave)
