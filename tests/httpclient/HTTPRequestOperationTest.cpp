@@ -80,7 +80,8 @@ TEST_F(RequestOperation, WrongContentTypeFailsEvenWithAnEmptyBody)
     auto outcome = run(empty);
     ASSERT_FALSE(outcome.succeeded);
     ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(std::pair(outcome.error->code, outcome.error->description), std::pair(std::int64_t{-1016}, std::string("Request failed: unacceptable content-type: text/html")));
+    EXPECT_EQ(std::pair(outcome.error->code, outcome.error->description),
+              std::pair(std::int64_t{-1016}, std::string("Request failed: unacceptable content-type: text/html")));
 
     auto both = operation(server.url("/both"));
     both->setResponseSerializer(serializer);

@@ -36,7 +36,8 @@ TEST_F(Operation, CancelBeforeStartFinishesWithTheCancelErrorOnStart)
     EXPECT_TRUE(cancelled->isCancelled() && cancelled->isReady());
     auto outcome = run(cancelled);
     ASSERT_FALSE(outcome.succeeded);
-    EXPECT_EQ(std::pair(outcome.error->code, outcome.error->info(kURLErrorFailingURLErrorKey)), std::pair(std::int64_t{URLErrorCancelled}, server.url("/a")));
+    EXPECT_EQ(std::pair(outcome.error->code, outcome.error->info(kURLErrorFailingURLErrorKey)),
+              std::pair(std::int64_t{URLErrorCancelled}, server.url("/a")));
     EXPECT_TRUE(cancelled->isFinished());
     EXPECT_EQ(server.hits("/a"), 0);
     // Finished is final: nothing changes it any more.
@@ -111,7 +112,9 @@ TEST_F(Operation, OutputStreamAndCacheDecisionOfAnOperationNotStarted)
     EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'d'});
     unstarted->cancel();
     EXPECT_FALSE(unstarted->willCacheResponse(*connection, proposed));
-    unstarted->setCacheResponseBlock([](URLConnection&, const CachedURLResponse& offered) { return CachedURLResponse{offered.response, Bytes{'b'}}; });
+    unstarted->setCacheResponseBlock([](URLConnection&, const CachedURLResponse& offered) {
+        return CachedURLResponse{offered.response, Bytes{'b'}};
+    });
     EXPECT_EQ(unstarted->willCacheResponse(*connection, proposed)->data, Bytes{'b'});
 }
 
@@ -149,8 +152,10 @@ TEST_F(Operation, OffersItsCredentialOnceToBasicAndDigestChallenges)
         SCOPED_TRACE(path);
         auto accepted = withCredential(path + "?q=1", "pw");
         EXPECT_TRUE(run(accepted).succeeded);
-        EXPECT_EQ(std::pair(accepted->responseString(), accepted->response()->statusCode), std::pair(std::optional<std::string>("in"), std::int64_t{200}));
-        for (const auto& [password, requests] : {std::pair<std::optional<std::string>, int>("wrong", 2), std::pair<std::optional<std::string>, int>(std::nullopt, 1)}) {
+        EXPECT_EQ(std::pair(accepted->responseString(), accepted->response()->statusCode),
+                  std::pair(std::optional<std::string>("in"), std::int64_t{200}));
+        using Refusal = std::pair<std::optional<std::string>, int>;  // the password offered, and the requests it takes
+        for (const auto& [password, requests] : {Refusal("wrong", 2), Refusal(std::nullopt, 1)}) {
             auto refused = password ? withCredential(path, *password) : operation(server.url(path));
             const int before = server.hits(path);
             ASSERT_FALSE(run(refused).succeeded);
@@ -304,7 +309,8 @@ TEST_F(Operation, ABatchReportsEachCompletionAndEndsOnceAllHave)
 {
     server.serve("/a", "a");
     server.serve("/b", "b");
-    auto empty = URLConnectionOperation::batchOfRequestOperations(dispatch, {}, nullptr, [&](const auto& operations) { EXPECT_TRUE(operations.empty()); });
+    auto empty = URLConnectionOperation::batchOfRequestOperations(dispatch, {}, nullptr,
+                                                                  [&](const auto& operations) { EXPECT_TRUE(operations.empty()); });
     EXPECT_TRUE(empty.operations.empty());
     bool emptyEnded = false;
     URLConnectionOperation::batchOfRequestOperations(dispatch, {}, nullptr, [&](const auto&) { emptyEnded = true; }).finalOperation();
@@ -320,7 +326,8 @@ TEST_F(Operation, ABatchReportsEachCompletionAndEndsOnceAllHave)
     }
     bool ended = false;
     auto batch = URLConnectionOperation::batchOfRequestOperations(
-        dispatch, operations, [&log](std::size_t finished, std::size_t total) { log.push_back(std::to_string(finished) + "/" + std::to_string(total)); },
+        dispatch, operations,
+        [&log](std::size_t finished, std::size_t total) { log.push_back(std::to_string(finished) + "/" + std::to_string(total)); },
         [&](const std::vector<std::shared_ptr<URLConnectionOperation>>& done) {
             EXPECT_EQ(done.size(), 3u);
             log.push_back("all");

@@ -133,6 +133,7 @@ TEST(EffectDownload, HalfAnEffectAKilledUnpackLeftIsNotCountedAsTheEffect)
     // The unpacks worked beside the store and cleared up after themselves.
     const fs::path store = s.root / "QFXMacApplication/Effect";
     for (const auto& item : fs::recursive_directory_iterator(store))
-        EXPECT_TRUE(!item.path().filename().string().starts_with(".") || item.path() == store / ".0C000200.new-Ab12Cd") << "work left: " << item.path();
+        EXPECT_TRUE(!item.path().filename().string().starts_with(".") || item.path() == store / ".0C000200.new-Ab12Cd")
+            << "work left: " << item.path();
     EXPECT_TRUE(fs::is_empty(s.root / "QFXMacApplication/.Effect-staging"));
 }

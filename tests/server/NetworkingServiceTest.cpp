@@ -43,7 +43,8 @@ TEST(NetworkingService, FailedDownloadsAndThoseBeyondTheirSizeOrTimeLimitLeaveNo
     // The total limit and the floor each say which stopped the download.
     const std::tuple<const char*, NetworkingService::Limits, std::int64_t, std::string> cases[] = {
         {"missing.zip", tight, -1011, ""}, {"cut.zip", tight, URLErrorNetworkConnectionLost, ""},
-        {"big.json", tight, URLErrorDataLengthExceedsMaximum, ""}, {"big.zip", tight, URLErrorDataLengthExceedsMaximum, ""}, {"fits.zip", tight, 0, ""},
+        {"big.json", tight, URLErrorDataLengthExceedsMaximum, ""}, {"big.zip", tight, URLErrorDataLengthExceedsMaximum, ""}, {"fits.zip", tight,
+                                                                                                                              0, ""},
         {"endless.zip", tight, URLErrorTimedOut, "The request took longer than its time limit."},
         {"endless.zip", floor, URLErrorTimedOut, "The request timed out."}, {"steady.zip", floor, 0, ""}};
     for (const auto& [name, limits, code, said] : cases) {
@@ -78,7 +79,8 @@ TEST(NetworkingService, DownloadsIntoMemoryHandOverTheBodyWithinTheHeldLimit)
     NetworkingService::Limits limits{1 << 20, 1024, 0.5};
     limits.heldBytes = 4096;
     const std::tuple<const char*, std::int64_t, std::size_t> cases[] = {
-        {"fits.zip", 0, 3000}, {"empty.zip", 0, 0}, {"big.zip", URLErrorDataLengthExceedsMaximum, 0}, {"unannounced.zip", URLErrorDataLengthExceedsMaximum, 0},
+        {"fits.zip", 0, 3000}, {"empty.zip", 0, 0}, {"big.zip", URLErrorDataLengthExceedsMaximum, 0}, {"unannounced.zip",
+                                                                                                       URLErrorDataLengthExceedsMaximum, 0},
         {"liar.zip", URLErrorNetworkConnectionLost, 0}, {"missing.zip", -1011, 0}, {"endless.zip", URLErrorTimedOut, 0}};
     for (const auto& [name, code, size] : cases) {
         SCOPED_TRACE(name);

@@ -122,7 +122,8 @@ TEST(OKVServerController, AFailedPictureKeepsTheModelsOldOne)
         s.write("QFXMacApplication/Image/12345678.png", old);
         // A model the catalogue no longer lists has no picture to wait for.
         s.write("QFXMacApplication/Image/87654321.png", old);
-        EXPECT_EQ(s.sync(5), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5", p.replaced ? "picture yes" : "picture no"})) << p.what;
+        EXPECT_EQ(s.sync(5), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5",
+                                     p.replaced ? "picture yes" : "picture no"})) << p.what;
         EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), p.replaced ? imagemaker::pngText(2, 2) : old) << p.what;
         EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Image/87654321.png")) << p.what;
     }

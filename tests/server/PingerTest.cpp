@@ -33,7 +33,8 @@ TEST_F(PingerFixture, SendsEchoRequestsWithTheCountdownPayload)
     EXPECT_EQ(Pinger::checksum(first.data(), first.size()), 0) << "a packet with its checksum sums to zero";
     EXPECT_EQ(std::string(first.begin() + 8, first.end()), std::string(26, ' ') + "99 bottles of beer on the wall");
     EXPECT_EQ(provider.sent[1].packet.size(), 11u);
-    EXPECT_EQ(std::string(provider.sent[2].packet.begin() + 8, provider.sent[2].packet.end()), std::string(26, ' ') + "97 bottles of beer on the wall");
+    EXPECT_EQ(std::string(provider.sent[2].packet.begin() + 8, provider.sent[2].packet.end()),
+              std::string(26, ' ') + "97 bottles of beer on the wall");
     EXPECT_EQ(provider.sent[0].address, ipv4Address("192.0.2.7"));
     EXPECT_EQ(pinger->nextSequenceNumber(), 3);
 }

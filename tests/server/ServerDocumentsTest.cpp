@@ -157,7 +157,8 @@ TEST(ServerDocuments, HostileDocumentsNeverThrowAndKeepWhatIsUsable)
 
     AppsVersion apps = AppsVersion::initWithDic(parse(R"({"apps":[1,{"appName":"Tonvault","appVersionMac":"2.1","appVersionWin":3,"new":1},[]]})"));
     ASSERT_EQ(apps.appsList().size(), 1u);
-    EXPECT_EQ(std::tuple(apps.appsList()[0].appName(), apps.appsList()[0].appVersionMac(), apps.appsList()[0].appVersionWin()), std::tuple("Tonvault", "2.1", ""));
+    EXPECT_EQ(std::tuple(apps.appsList()[0].appName(), apps.appsList()[0].appVersionMac(), apps.appsList()[0].appVersionWin()),
+              std::tuple("Tonvault", "2.1", ""));
     EXPECT_TRUE(AppsVersion::initWithDic(parse(R"({"apps":{"appName":"x"}})")).appsList().empty());
 
     // Only the first 64 region levels are kept.

@@ -162,7 +162,8 @@ TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
 
     make({zipmaker::file("keep.txt", "theirs")});
     ASSERT_TRUE(unzip(error));
-    EXPECT_EQ(std::pair(zipmaker::readFile(destination / "keep.txt"), zipmaker::readFile(destination / "new.txt")), std::pair(std::string("theirs"), std::string("new")));
+    EXPECT_EQ(std::pair(zipmaker::readFile(destination / "keep.txt"), zipmaker::readFile(destination / "new.txt")),
+              std::pair(std::string("theirs"), std::string("new")));
 
     // A folder where a file entry goes is kept like a file, and that entry alone is skipped.
     fs::create_directories(destination / "taken.qfx" / "inside");

@@ -119,7 +119,8 @@ TEST(Archiving, ResponseSerializersComeBackAsTheirClassWithTheirFields)
     ASSERT_TRUE(imageBack);
     EXPECT_EQ(imageBack->acceptableContentTypes, image->acceptableContentTypes);
 
-    auto compoundBack = responseRoundTrip<CompoundResponseSerializer>(*CompoundResponseSerializer::compoundSerializerWithResponseSerializers({json, image}));
+    auto compound = CompoundResponseSerializer::compoundSerializerWithResponseSerializers({json, image});
+    auto compoundBack = responseRoundTrip<CompoundResponseSerializer>(*compound);
     ASSERT_TRUE(compoundBack);
     ASSERT_EQ(compoundBack->responseSerializers.size(), 2u);
     EXPECT_TRUE(std::dynamic_pointer_cast<JSONResponseSerializer>(compoundBack->responseSerializers[0]));
@@ -159,7 +160,8 @@ TEST(Archiving, AnOperationKeepsItsRequestResultAndSerializerAndIsPausedByArchiv
     ASSERT_TRUE(fixture.run(operation).succeeded);
 
     std::optional<Error> error;
-    auto back = std::dynamic_pointer_cast<HTTPRequestOperation>(URLConnectionOperation::decodeObject(fixture.dispatch, roundTrip(operation->archivedObject()), &error));
+    auto back = std::dynamic_pointer_cast<HTTPRequestOperation>(URLConnectionOperation::decodeObject(fixture.dispatch,
+                                                                                                     roundTrip(operation->archivedObject()), &error));
     ASSERT_TRUE(back) << (error ? error->describe() : "");
     const URLRequest& kept = back->request();
     EXPECT_EQ(std::tuple(kept.url, kept.httpMethod, kept.httpBody, kept.valueForHTTPHeaderField("X-Field"), kept.timeoutInterval, kept.cachePolicy),
@@ -209,7 +211,8 @@ TEST(Archiving, ManagersKeepTheirBaseConfigurationAndSerializers)
     configuration.HTTPShouldSetCookies = false;
     auto session = HTTPSessionManager::create(fixture.dispatch, center, "http://127.0.0.1:9/v2", configuration);
     session->setResponseSerializer(XMLDocumentResponseSerializer::serializer());
-    auto sessionBack = std::dynamic_pointer_cast<HTTPSessionManager>(URLSessionManager::decodeObject(fixture.dispatch, center, roundTrip(session->archivedObject())));
+    auto sessionBack = std::dynamic_pointer_cast<HTTPSessionManager>(URLSessionManager::decodeObject(fixture.dispatch, center,
+                                                                                                     roundTrip(session->archivedObject())));
     ASSERT_TRUE(sessionBack);
     EXPECT_EQ(sessionBack->baseURL(), session->baseURL());
     EXPECT_EQ(sessionBack->sessionConfiguration(), configuration);
@@ -221,7 +224,7 @@ TEST(Archiving, ManagersKeepTheirBaseConfigurationAndSerializers)
     ASSERT_TRUE(plainBack);
     EXPECT_FALSE(std::dynamic_pointer_cast<HTTPSessionManager>(plainBack));
     EXPECT_EQ(plainBack->sessionConfiguration().identifier, "bg");
-    for (const std::shared_ptr<URLSessionManager>& manager : {std::shared_ptr<URLSessionManager>(session), std::shared_ptr<URLSessionManager>(sessionBack), plain, plainBack})
+    for (const auto& manager : std::vector<std::shared_ptr<URLSessionManager>>{session, sessionBack, plain, plainBack})
         manager->invalidateSessionCancelingTasks(true);
 }
 
@@ -241,17 +244,24 @@ TEST(Archiving, ArchivesOfAnotherKindOrWithHostileFieldsAreRefused)
     EXPECT_TRUE(refusedResponse(plainWith("acceptableStatusCodes", PlistValue("200-299"))));
     // An index set may not ask for more members than a reader keeps, nor run past the end of its data.
     EXPECT_TRUE(refusedResponse(plainWith("acceptableStatusCodes", indexSet(std::int64_t{1} << 40))));
-    EXPECT_TRUE(refusedResponse(plainWith("acceptableStatusCodes", object("NSIndexSet", {{"NSRangeCount", PlistValue(3)}, {"NSRangeData", PlistValue(Bytes{200, 1, 0x80})}}))));
+    EXPECT_TRUE(refusedResponse(plainWith("acceptableStatusCodes",
+                                          object("NSIndexSet",
+                                                 {{"NSRangeCount", PlistValue(3)}, {"NSRangeData", PlistValue(Bytes{200, 1, 0x80})}}))));
     EXPECT_TRUE(refusedResponse(object(JSONResponseSerializer::serializer()->archivedObject(), {{"removesKeysWithNullValues", PlistValue("yes")}})));
     EXPECT_TRUE(refusedResponse(object(CompoundResponseSerializer::compoundSerializerWithResponseSerializers({})->archivedObject(),
                                        {{"responseSerializers", ArchivedValue::array({ArchivedValue(object("Evil"))})}})));
 
     EXPECT_FALSE(HTTPRequestSerializer::decodeObject(roundTrip(object("JSONResponseSerializer"))));
-    EXPECT_FALSE(HTTPRequestSerializer::decodeObject(roundTrip(object(HTTPRequestSerializer::serializer()->archivedObject(), {{"mutableHTTPRequestHeaders", PlistValue(3)}}))));
+    EXPECT_FALSE(HTTPRequestSerializer::decodeObject(roundTrip(object(HTTPRequestSerializer::serializer()->archivedObject(),
+                                                                      {{"mutableHTTPRequestHeaders", PlistValue(3)}}))));
     auto operation = fixture.operation("http://127.0.0.1:1/x");
-    EXPECT_FALSE(URLConnectionOperation::decodeObject(fixture.dispatch, roundTrip(object(operation->archivedObject(), {{"request", PlistValue("http://127.0.0.1:1/x")}}))));
-    EXPECT_FALSE(URLConnectionOperation::decodeObject(fixture.dispatch, roundTrip(object(operation->archivedObject(), {{"response", object("NSHTTPURLResponse")}}))));
-    auto badManager = object(std::make_unique<HTTPRequestOperationManager>(fixture.dispatch)->archivedObject(), {{"responseSerializer", object("NSData")}});
+    EXPECT_FALSE(URLConnectionOperation::decodeObject(fixture.dispatch,
+                                                      roundTrip(object(operation->archivedObject(),
+                                                                       {{"request", PlistValue("http://127.0.0.1:1/x")}}))));
+    EXPECT_FALSE(URLConnectionOperation::decodeObject(fixture.dispatch,
+                                                      roundTrip(object(operation->archivedObject(), {{"response", object("NSHTTPURLResponse")}}))));
+    auto badManager = object(std::make_unique<HTTPRequestOperationManager>(fixture.dispatch)->archivedObject(),
+                             {{"responseSerializer", object("NSData")}});
     EXPECT_FALSE(HTTPRequestOperationManager::decodeObject(fixture.dispatch, roundTrip(badManager)));
 }
 
@@ -259,11 +269,13 @@ TEST(Archiving, ArchivesOfAnotherKindOrWithHostileFieldsAreRefused)
 // list cannot hold a NUL in a string, so no archive carries one to its reader.)
 TEST(Archiving, ALineBreakInAnyArchivedHeaderFieldRefusesTheArchive)
 {
-    const std::vector<std::pair<std::string, std::string>> broken = {{"X-Client", "rig\r\nX-Injected: yes"}, {"X-Client", "rig\n"}, {"X-Client\r", "rig"}};
+    const std::vector<std::pair<std::string, std::string>> broken = {{"X-Client", "rig\r\nX-Injected: yes"}, {"X-Client", "rig\n"},
+                                                                     {"X-Client\r", "rig"}};
     for (const auto& [name, value] : broken) {
         SCOPED_TRACE(name + ": " + value);
         for (auto serializer : {HTTPRequestSerializer::serializer(), std::shared_ptr<HTTPRequestSerializer>(JSONRequestSerializer::serializer())}) {
-            auto archived = object(serializer->archivedObject(), {{"mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap({{"Accept", "*/*"}, {name, value}})}});
+            auto archived = object(serializer->archivedObject(),
+                                   {{"mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap({{"Accept", "*/*"}, {name, value}})}});
             std::optional<Error> error;
             EXPECT_FALSE(HTTPRequestSerializer::decodeObject(roundTrip(archived), &error));
             EXPECT_TRUE(error);
@@ -281,7 +293,8 @@ TEST(Archiving, ALineBreakInAnyArchivedHeaderFieldRefusesTheArchive)
     }
     // The same archives with sound fields come back.
     auto decoded = HTTPRequestSerializer::decodeObject(
-        roundTrip(object(HTTPRequestSerializer::serializer()->archivedObject(), {{"mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap({{"X-Client", "rig"}})}})));
+        roundTrip(object(HTTPRequestSerializer::serializer()->archivedObject(),
+                         {{"mutableHTTPRequestHeaders", URLObjectCoding::encodeStringMap({{"X-Client", "rig"}})}})));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->valueForHTTPHeaderField("X-Client"), "rig");
 }
@@ -318,7 +331,8 @@ TEST(Archiving, ATimeOutThatIsNotFiniteOrIsNegativeRefusesTheArchive)
     EXPECT_EQ(back->timeoutInterval, 1e300);
 
     HttpFixture fixture;
-    auto archived = object(fixture.operation("http://127.0.0.1:1/x")->archivedObject(), {{"request", URLObjectCoding::encode(URLRequest("http://127.0.0.1:1/x", infinity))}});
+    auto archived = object(fixture.operation("http://127.0.0.1:1/x")->archivedObject(),
+                           {{"request", URLObjectCoding::encode(URLRequest("http://127.0.0.1:1/x", infinity))}});
     EXPECT_FALSE(URLConnectionOperation::decodeObject(fixture.dispatch, roundTrip(archived)));
 }
 
@@ -332,7 +346,8 @@ TEST(ArchiveBudget, ASerializerWhoseCodesAreReferredToThousandsOfTimesIsRefused)
     EXPECT_FALSE(HTTPResponseSerializer::decodeObject(roundTrip(compoundOf(std::vector<ArchivedValue>(4096, ArchivedValue(member)))), &error));
     expectRefusedAsTooLarge(error);
     // Once, the same serializer reads; the budget is the archive's, not the process's.
-    auto once = std::dynamic_pointer_cast<CompoundResponseSerializer>(HTTPResponseSerializer::decodeObject(roundTrip(compoundOf({ArchivedValue(member)}))));
+    auto once = std::dynamic_pointer_cast<CompoundResponseSerializer>(
+        HTTPResponseSerializer::decodeObject(roundTrip(compoundOf({ArchivedValue(member)}))));
     ASSERT_TRUE(once);
     ASSERT_EQ(once->responseSerializers.size(), 1U);
     ASSERT_TRUE(once->responseSerializers.front()->acceptableStatusCodes);
@@ -386,12 +401,15 @@ TEST(ArchiveBudget, AnOptionalTextPastTheBudgetRefusesTheArchiveRatherThanGoingM
     EXPECT_FALSE(URLObjectCoding::decodeSessionConfiguration(object("NSURLSessionConfiguration", {{"timeoutIntervalForRequest", PlistValue(60.0)},
         {"requestCachePolicy", PlistValue(0)}, {"HTTPShouldSetCookies", PlistValue(true)}, {"identifier", huge}})));
     EXPECT_FALSE(URLObjectCoding::decodeResponse(object("NSHTTPURLResponse", {{"URL", PlistValue("http://127.0.0.1/")}, {"isHTTP", PlistValue(true)},
-        {"statusCode", PlistValue(200)}, {"MIMEType", PlistValue("text/plain")}, {"expectedContentLength", PlistValue(0)}, {"textEncodingName", huge}})));
+        {"statusCode", PlistValue(200)}, {"MIMEType", PlistValue("text/plain")}, {"expectedContentLength", PlistValue(0)}, {"textEncodingName",
+                                                                                                                            huge}})));
     RunLoop loop;
     Dispatch dispatch(loop);
     NotificationCenter center;
     std::optional<Error> error;
-    EXPECT_FALSE(URLSessionManager::decodeObject(dispatch, center, object(URLObjectCoding::makeObjectInFamily("HTTPSessionManager", "URLSessionManager"), {{"identifier", huge}}), &error));
+    EXPECT_FALSE(URLSessionManager::decodeObject(dispatch, center,
+                                                 object(URLObjectCoding::makeObjectInFamily("HTTPSessionManager", "URLSessionManager"),
+                                                        {{"identifier", huge}}), &error));
     expectRefusedAsTooLarge(error);
 }
 

@@ -96,7 +96,8 @@ TYPED_TEST(HTTPManagers, BaseURLsGainASlashOnlyAfterAPathAndCopiesKeepItWithThei
         return copied;
     };
     for (const auto& [given, stored] : std::vector<std::pair<std::string, std::string>>{
-             {"http://h/api", "http://h/api/"}, {"http://h/api/", "http://h/api/"}, {"http://h", "http://h"}, {"http://h/a?q=1", "http://h/a/?q=1"}}) {
+             {"http://h/api", "http://h/api/"}, {"http://h/api/", "http://h/api/"}, {"http://h", "http://h"}, {"http://h/a?q=1",
+                                                                                                               "http://h/a/?q=1"}}) {
         auto manager = this->make(given);
         EXPECT_EQ(manager->baseURL(), stored);
         auto copied = copy(manager);

@@ -96,7 +96,10 @@ TEST(Multipart, FilePartsRefuseWhatIsNoReachableFile)
         // A folder is no file to send, whether its URL ends in a slash or not.
         const std::string folder = "file://" + std::filesystem::temp_directory_path().string();
         const std::vector<std::pair<std::string, std::string>> cases = {
-            {"http://h/x.png", "Expected URL to be a file URL"}, {"file:///nonexistent/x.png", "File URL not reachable."}, {folder, ""}, {folder + "/", ""}};
+            {"http://h/x.png", "Expected URL to be a file URL"},
+            {"file:///nonexistent/x.png", "File URL not reachable."},
+            {folder, ""},
+            {folder + "/", ""}};
         for (const auto& [url, reason] : cases) {
             std::optional<platform::Error> error;
             EXPECT_FALSE(data.appendPartWithFileURL(url, "f", &error)) << url;
@@ -129,7 +132,8 @@ TEST(Multipart, NamesCannotAddHeadersToAPart)
         {"file name", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n", "f\".txt" + injected, "text/plain"); }},
         {"NUL in a file name", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n", std::string("f\0.txt", 6), "t/t"); }},
         {"MIME type", [&](MultipartFormData& d) { d.appendPartWithFileData({}, "n", "f.txt", "text/plain" + injected); }},
-        {"stream part name", [&](MultipartFormData& d) { d.appendPartWithInputStream(std::make_shared<platform::DataInputStream>(bytes("x")), "n\r", "f", 1, "t/t"); }},
+        {"stream part name",
+         [&](MultipartFormData& d) { d.appendPartWithInputStream(std::make_shared<platform::DataInputStream>(bytes("x")), "n\r", "f", 1, "t/t"); }},
         {"file URL part name", [&](MultipartFormData& d) { d.appendPartWithFileURL("file:///etc/hostname", "n\n", "h", "t/t", nullptr); }},
         {"own header", [&](MultipartFormData& d) { d.appendPartWithHeaders({{"X-Note", "a" + injected}}, {}); }},
     };
@@ -159,7 +163,8 @@ TEST(Multipart, NamesCannotAddHeadersToAPart)
     // A part made past the form's checks fails the body at its headers.
     MultipartBodyStream stream("UTF-8");
     for (const std::string& name : {std::string("ok"), "n\"" + injected})
-        stream.appendHTTPBodyPart(std::make_unique<HTTPBodyPart>("UTF-8", HeaderFields{{"Content-Disposition", "form-data; name=\"" + name + "\""}}, B, bytes("1"), 1));
+        stream.appendHTTPBodyPart(
+            std::make_unique<HTTPBodyPart>("UTF-8", HeaderFields{{"Content-Disposition", "form-data; name=\"" + name + "\""}}, B, bytes("1"), 1));
     stream.setInitialAndFinalBoundaries();
     const Drained drained = drain(stream, 7);
     EXPECT_EQ(drained.lastRead, -1);
@@ -197,7 +202,8 @@ TEST(Multipart, WritesTheWholeBodyIntoAFile)
 TEST(MimeTypeTable, ReadsGlobsWithWeightsAndCase)
 {
     const std::string path = ::testing::TempDir() + "rig-globs2-" + std::to_string(::getpid());
-    std::ofstream(path) << "# comment\n50:text/x-low:*.dup\n80:text/x-high:*.dup\n50:text/x-c++src:*.C:cs\n50:text/x-csrc:*.c\n50:text/x-wild:*.a*b\n";
+    std::ofstream(path) << "# comment\n50:text/x-low:*.dup\n80:text/x-high:*.dup\n50:text/x-c++src:*.C:cs\n"
+                           "50:text/x-csrc:*.c\n50:text/x-wild:*.a*b\n";
     platform::MimeTypeTable table = platform::MimeTypeTable::load({"/nonexistent/globs2", path});
     std::remove(path.c_str());
     EXPECT_FALSE(table.isBuiltIn());

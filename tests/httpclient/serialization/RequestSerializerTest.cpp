@@ -236,7 +236,9 @@ TEST(DocumentRequestSerializers, WriteBodiesOrReportWhyNot)
     withBody.httpBody = platform::Bytes{'o', 'l', 'd'};
     withBody.httpBodyStream = std::make_shared<platform::DataInputStream>(platform::Bytes{'o', 'l', 'd'});
     const std::vector<std::pair<std::shared_ptr<HTTPRequestSerializer>, ParameterValue>> unwritable = {
-        {json, ParameterDictionary{{"s", "\xFF"}}}, {json, ParameterDictionary{{"d", std::vector<std::uint8_t>{1}}}}, {plist, ParameterDictionary{{"n", nullptr}}}};
+        {json, ParameterDictionary{{"s", "\xFF"}}},
+        {json, ParameterDictionary{{"d", std::vector<std::uint8_t>{1}}}},
+        {plist, ParameterDictionary{{"n", nullptr}}}};
     for (const auto& [serializer, parameters] : unwritable) {
         std::optional<platform::Error> error;
         request = serializer->requestWithMethod("POST", "http://h/", parameters, &error);

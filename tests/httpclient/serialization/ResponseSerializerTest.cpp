@@ -219,9 +219,9 @@ TEST(ImageResponseSerializer, DecodesEveryTypeItAccepts)
     for (const std::uint16_t bits : {1, 4, 8, 24, 32}) {
         for (const bool topDown : {false, true}) {
             SCOPED_TRACE("BMP " + std::to_string(bits) + (topDown ? " top down" : ""));
-            const PixelRule rule = bits <= 8 ? PixelRule([bits](std::uint32_t x, std::uint32_t y) { return quad(imagemaker::quadIndexAt(x, y) % (1u << bits)); })
-                                 : bits == 32 ? PixelRule([](std::uint32_t x, std::uint32_t y) { auto p = imagemaker::pictureAt(x, y); p[3] = 0x80; return p; })
-                                              : picture;
+            const PixelRule indexed = [bits](std::uint32_t x, std::uint32_t y) { return quad(imagemaker::quadIndexAt(x, y) % (1u << bits)); };
+            const PixelRule halfOpaque = [](std::uint32_t x, std::uint32_t y) { auto p = imagemaker::pictureAt(x, y); p[3] = 0x80; return p; };
+            const PixelRule rule = bits <= 8 ? indexed : bits == 32 ? halfOpaque : picture;
             expectPicture(bits == 24 ? "image/bmp" : "image/x-bmp", imagemaker::bmp(7, 3, bits, topDown), 7, 3, rule);
         }
     }

@@ -52,7 +52,8 @@ TEST_F(ManagerFixture, ARefusedStatusOrAChallengeNoneCanAnswerFailsTheTask)
 {
     server.serve("/gone", LoopbackServer::Reply{404, "text/plain", "nope", {}, 0});
     server.serve("/vault", LoopbackServer::Reply{401, "text/plain", "who", {{"WWW-Authenticate", "Bearer realm=\"v\""}}, 0});
-    for (const auto& [path, code] : {std::pair("/gone", std::int64_t{-1011}), std::pair("/vault", std::int64_t{URLErrorUserAuthenticationRequired})}) {
+    for (const auto& [path, code] : {std::pair("/gone", std::int64_t{-1011}),
+                                     std::pair("/vault", std::int64_t{URLErrorUserAuthenticationRequired})}) {
         SCOPED_TRACE(path);
         forget();
         const Outcome result = fetch(path);
@@ -137,7 +138,8 @@ TEST_F(ManagerFixture, AMultipartBodyWrittenToAFileIsUploadedByThatFilesURL)
     const URLRequest form = *serializer.multipartFormRequestWithMethod("POST", wire.url("/form"), ParameterDictionary{{"a", "x"}}, nullptr);
     const std::string fileURL = "file://" + folder.string() + "/body%20file";
     std::optional<std::optional<Error>> written;
-    const URLRequest request = serializer.requestWithMultipartFormRequest(dispatch, form, fileURL, [&](std::optional<Error> error) { written = error; });
+    const URLRequest request = serializer.requestWithMultipartFormRequest(dispatch, form, fileURL,
+                                                                          [&](std::optional<Error> error) { written = error; });
     ASSERT_TRUE(loop.runUntil([&] { return written.has_value(); }));
     ASSERT_FALSE(*written);
     std::ifstream file(folder / "body file", std::ios::binary);
@@ -161,7 +163,8 @@ TEST_F(ManagerFixture, TheRedirectOverrideMayStopAtTheRedirectResponse)
     for (bool stop : {false, true}) {
         forget();
         if (stop)
-            manager->setTaskWillPerformHTTPRedirectionBlock([](URLSession&, URLSessionTask&, const URLResponse&, const URLRequest&) { return std::optional<URLRequest>(); });
+            manager->setTaskWillPerformHTTPRedirectionBlock(
+                [](URLSession&, URLSessionTask&, const URLResponse&, const URLRequest&) { return std::optional<URLRequest>(); });
         EXPECT_EQ(fetch("/old").response->statusCode, stop ? 302 : 200);
         EXPECT_EQ(text(last().userInfo.at(NetworkingTaskDidCompleteResponseDataKey)), stop ? "moved" : "new");
     }
@@ -208,7 +211,8 @@ TEST_F(ManagerTrustFixture, TheDefaultPolicyRefusesAnUnknownServerAndTheSessionO
     for (bool accept : {false, true}) {
         forget();
         if (accept)
-            manager->setSessionDidReceiveAuthenticationChallengeBlock([](URLSession&, AuthenticationChallenge& challenge, std::optional<URLCredential>& credential) {
+            manager->setSessionDidReceiveAuthenticationChallengeBlock([](URLSession&, AuthenticationChallenge& challenge,
+                                                                         std::optional<URLCredential>& credential) {
                 credential = URLCredential::credentialForTrust(*challenge.protectionSpace().serverTrust);
                 return URLSessionAuthChallengeDisposition::UseCredential;
             });
@@ -235,9 +239,11 @@ TEST_F(ManagerTrustFixture, TrustJudgedByThePolicyAnswersZeroAtTaskLevelAndTwoWh
     for (bool lenient : {false, true}) {
         manager->securityPolicy->setAllowInvalidCertificates(lenient);
         manager->securityPolicy->setValidatesDomainName(!lenient);
+        using Disposition = URLSessionAuthChallengeDisposition;
+        const auto expected = lenient ? Disposition::UseCredential : Disposition::CancelAuthenticationChallenge;
         for (bool sessionLevel : {false, true})
             EXPECT_EQ(answerTo(AuthenticationChallenge(ProtectionSpace("127.0.0.1", kAuthenticationMethodServerTrust, &*trust)), sessionLevel),
-                      std::pair(std::optional(lenient ? URLSessionAuthChallengeDisposition::UseCredential : URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge), lenient));
+                      std::pair(std::optional(expected), lenient));
     }
     EXPECT_EQ(answerTo(AuthenticationChallenge(ProtectionSpace("127.0.0.1", kAuthenticationMethodHTTPBasic)), false).first,
               URLSessionAuthChallengeDisposition::PerformDefaultHandling);

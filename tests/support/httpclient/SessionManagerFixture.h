@@ -62,7 +62,8 @@ struct ManagerFixture : ::testing::Test {
     int count(const std::string& name, const void* sender = nullptr) const
     {
         std::lock_guard lock(postedLock);
-        return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Notification& n) { return n.name == name && (!sender || n.sender == sender); }));
+        return static_cast<int>(std::count_if(posted.begin(), posted.end(),
+                                              [&](const Notification& n) { return n.name == name && (!sender || n.sender == sender); }));
     }
     // How often a session (any, given none) said it became invalid.
     int invalidated(const void* session = nullptr) const { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session); }
