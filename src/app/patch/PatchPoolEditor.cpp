@@ -585,12 +585,20 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
 
     // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
     // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
+    // Each group's folder named once: thousands of a drop's patches share the one of their group.
     const std::string local = collaborators_.coordinator.localPoolFolder();
+    std::unordered_map<const DirectoryObject*, std::string> folders;
     WithdrawnCopies handedOver;
     for (const PoolSelectionEntry& entry : items) {
         if (!entry.childItem || entry.childItem == target) continue;
         const Node from = parentIn(entry.childItem.get());
-        handedOver.add(entry.childItem, from ? groupFolder(*from) : local);
+        if (!from) {
+            handedOver.add(entry.childItem, local);
+            continue;
+        }
+        auto [folder, added] = folders.try_emplace(from.get());
+        if (added) folder->second = groupFolder(*from);
+        handedOver.add(entry.childItem, folder->second);
     }
     handedOver.withdraw(collaborators_.coordinator);
     Nodes copyAgainInto;
@@ -647,6 +655,8 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
                 }
                 landMovedFiles(*landing, paths);
             });
+        if (!landing->early)
+            for (const Node& node : landing->nodes) ++movesWaiting_[node.get()];
     }
     const std::vector<std::string>* early = landing->early ? &*landing->early : nullptr;
     Nodes moved;
@@ -697,6 +707,9 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
 
 void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vector<std::string>& paths)
 {
+    for (const Node& node : landing.nodes)
+        if (const auto waiting = movesWaiting_.find(node.get()); waiting != movesWaiting_.end() && --waiting->second <= 0)
+            movesWaiting_.erase(waiting);
     std::vector<std::size_t> unmoved;
     for (std::size_t i = 0; i < landing.nodes.size(); ++i) {
         const Node& node = landing.nodes[i];
@@ -749,8 +762,11 @@ void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::v
     for (const std::size_t i : unmoved) {
         const Node& node = landing.nodes[i];
         PatchItem* patch = node->patchItem();
-        // Deleted since, or taken out by a later move's landing.
-        if (patch == nullptr || (parents.count(node.get()) == 0 && topLevel.count(node.get()) == 0)) continue;
+        // Deleted since, or taken out by a later move's landing; or moved on by a gesture since, whose own
+        // move takes the file from where it is and judges it when it lands.
+        if (patch == nullptr || (parents.count(node.get()) == 0 && topLevel.count(node.get()) == 0) ||
+            movesWaiting_.count(node.get()) > 0)
+            continue;
         std::filesystem::path file(patch->path);
         if (file.is_relative()) file = std::filesystem::path(collaborators_.coordinator.applicationFolder()) / file;
         // A file gone names nothing the pool could show or save, wherever a gesture since (an undo, a
@@ -760,8 +776,8 @@ void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::v
             gone.insert(node.get());
             continue;
         }
-        // One that could not move goes back to its group, which holds it, unless a gesture since has put
-        // it elsewhere: a later move takes the file from where it is and judges it when it lands.
+        // One that could not move goes back to its group, which holds it, unless a gesture since (an undo)
+        // has put it elsewhere.
         if (parentIn(node.get()) == landing.to) stayed.push_back(i);
     }
     removeFromTree(gone);
