@@ -98,9 +98,7 @@ protected:
         window->setCentralWidget(list = new QListView);
         AppDelegate::getInstance().setMainWindow(window.get());
         window->resize(400, 300);
-        window->show();
-        window->activateWindow();
-        testing_app::processEventsUntil([&] { return window->isActiveWindow(); });
+        testing_app::activate(*window);
         QApplication::clipboard()->clear();
     }
     void TearDown() override

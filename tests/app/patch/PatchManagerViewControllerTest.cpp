@@ -445,9 +445,7 @@ TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
 
 TEST_F(PatchManagerViewControllerTest, TheListGainingTheFocusLeavesRestoreAllMode)
 {
-    screen->view()->show();
-    screen->view()->activateWindow();
-    processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    activate(*screen->view());
     screen->backUpAllOrRestoreAllButton()->setEnabled(true);
     screen->backUpAllOrRestoreAllButton()->setFocus();
     processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->hasFocus(); });

@@ -33,9 +33,8 @@ protected:
         screen->view()->show();
         screen->reloadDataInPatchPool();
         pool = screen->rightPanelOutlineView();
-        settle();
+        spin();
     }
-    static void settle() { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20)); }
     // Empty space below the rows for a negative row.
     void click(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool twice = false)
     {
@@ -294,11 +293,11 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     // The header takes its height above the rows.
     const int header = pool->header()->height();
     pool->setFixedHeight(120 + header);
-    settle();
+    spin();
     ASSERT_EQ(pool->viewport()->height(), 120);
     EXPECT_FALSE(pool->isExpandedOverView());
     pool->setFixedHeight(119 + header);
-    settle();
+    spin();
     EXPECT_TRUE(pool->isExpandedOverView());
     screen->setStructureData({});
     screen->reloadDataInPatchPool();
@@ -325,7 +324,7 @@ TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
     screen->setStructureData(top);
     screen->reloadDataInPatchPool();
     pool->setFixedHeight(24 * 8);
-    settle();
+    spin();
     auto* model = pool->poolModel();
     const QModelIndex group = model->indexOf(big.get());
     pool->expandItem(group);

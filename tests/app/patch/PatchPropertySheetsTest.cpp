@@ -361,9 +361,7 @@ TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapse
     QWidget window;
     auto* other = new QLineEdit(&window);
     auto* comment = new CustomTextViewForPatchProperty(&window);
-    window.show();
-    window.activateWindow();
-    QApplication::processEvents();
+    activate(window);
     other->setFocus();
     ASSERT_TRUE(other->hasFocus());
     key(comment, Qt::Key_F2);
