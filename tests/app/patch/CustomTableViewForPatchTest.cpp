@@ -2,7 +2,6 @@
 
 #include <QClipboard>
 #include <QImage>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -99,9 +98,7 @@ TEST_F(CustomTableViewForPatchTest, CommittedInputMethodTextSelectsNoRow)
     log.clear();
     undo.clearUndoStack();
     list().setFocus();
-    QInputMethodEvent event;
-    event.setCommitString(QStringLiteral("P5"));
-    QApplication::sendEvent(&list(), &event);
+    commitText(&list(), QStringLiteral("P5"));
     EXPECT_EQ(list().selectedRows(), Rows{1});
     EXPECT_EQ(records(), 0u);
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);

@@ -1,5 +1,4 @@
 #include <QHeaderView>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 
@@ -278,9 +277,7 @@ TEST_F(PatchPoolOutlineViewTest, CommittedInputMethodTextSelectsNoRow)
     const auto before = pool->selectedRowList();
     undo.clearUndoStack();
     pool->setFocus();
-    QInputMethodEvent event;
-    event.setCommitString(QStringLiteral("B"));
-    QApplication::sendEvent(pool, &event);
+    commitText(pool, QStringLiteral("B"));
     EXPECT_EQ(pool->selectedRowList(), before);
     EXPECT_TRUE(undo.actionStack().empty());
 }

@@ -49,13 +49,6 @@ TEST(ParseUsedEffectInPatch, SlotsReadAsNamesRepeatsAndNumbers)
         EXPECT_EQ(PatchPropertyViewController::parseUsedEffectInPatch(each.effects), each.lines) << each.name;
 }
 
-void commit(QWidget* to, const QString& text)
-{
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(to, &event);
-}
-
 bool drop(QWidget* on, const QString& text)
 {
     QMimeData data;
@@ -191,12 +184,12 @@ TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheS
     const QString guitar = QString::fromUtf8("\xF0\x9F\x8E\xB8");
     name->setCursorPosition(9);
     key(name, Qt::Key_unknown, Qt::NoModifier, guitar);
-    commit(name, guitar);
-    commit(name, QString(QChar(0x200F)));
+    commitText(name, guitar);
+    commitText(name, QString(QChar(0x200F)));
     EXPECT_FALSE(drop(name, QStringLiteral("JK")));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHI"));
     name->setCursorPosition(9);
-    commit(name, QStringLiteral("J"));
+    commitText(name, QStringLiteral("J"));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJ"));
     name->setFocus();
     name->setCursorPosition(10);
@@ -207,7 +200,7 @@ TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheS
     drop(comment->viewport(), QString(1 << 20, QLatin1Char('m')));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
     EXPECT_EQ(comment->document()->characterCount(), 2);
-    commit(comment, QString::fromUtf8("\xE6\xBC\xA2"));
+    commitText(comment, QString::fromUtf8("\xE6\xBC\xA2"));
     key(comment, Qt::Key_unknown, Qt::NoModifier, guitar);
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
     drop(comment->viewport(), QStringLiteral("d"));
@@ -222,7 +215,7 @@ TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheS
         if (field == comment) {
             EXPECT_EQ(comment->textCursor().block().layout()->preeditAreaText().size(), 200);
         }
-        commit(field, huge);
+        commitText(field, huge);
     }
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("dc"));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJ"));

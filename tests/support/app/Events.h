@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWidget>
@@ -43,6 +44,14 @@ inline void tap(QWidget* target, int code, Qt::KeyboardModifiers modifiers = Qt:
 {
     key(target, code, modifiers, text);
     key(target, code, modifiers, text, QEvent::KeyRelease);
+}
+
+// Text an input method hands over whole, as a composed word arrives.
+inline void commitText(QWidget* target, const QString& text)
+{
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QCoreApplication::sendEvent(target, &event);
 }
 
 // Each character as a key press of its own, to `target`, or to whatever has the keys as it comes.
