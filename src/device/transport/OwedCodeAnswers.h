@@ -20,7 +20,7 @@
 // A late value of the kind a request awaits (a length: nothing names its file) would be taken the same way,
 // so such a request waits behind a probe of another kind too. A value of a kind still owed answers the
 // oldest request it is owed for or a later one: what was asked before that has come or never will, so a
-// probe of that kind still settles a debt older than its own.
+// probe of that kind still settles the debts older than every request it is owed for.
 //
 // A unit that hands a late code in after its answers to later requests would slip past that: nothing tells
 // its code from the one awaited. A query costs only a second ask, so while a code counted owed has neither
