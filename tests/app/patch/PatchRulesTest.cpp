@@ -520,8 +520,10 @@ TEST(PatchPoolRulesTest, ANewGroupTakesTheFirstFreeNumber)
         {{"New Patch Group 2"}, "New Patch Group 1"},
         {{"New Patch Group 1", "New Patch Group 3"}, "New Patch Group 2"},
     };
-    for (const auto& [existing, expected] : cases)
-        EXPECT_EQ(PatchPoolRules::newGroupName([&](const std::string& name) { return existing.count(name) > 0; }), expected);
+    for (const auto& row : cases) {
+        const auto& existing = row.first;
+        EXPECT_EQ(PatchPoolRules::newGroupName([&](const std::string& name) { return existing.count(name) > 0; }), row.second);
+    }
 }
 
 // A list "ABCDE" from which the items named went, and then those named as gone since (a copy that failed

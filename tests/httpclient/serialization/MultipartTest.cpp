@@ -76,7 +76,9 @@ TEST(Multipart, FailingOrShortPartStreamsFailTheBody)
         {std::make_shared<FailingStream>("abc"), 5},
         {std::make_shared<platform::DataInputStream>(bytes("abc")), URLRequestSerializationErrorIncompleteBody},
     };
-    for (const auto& [stream, code] : cases) {
+    for (const auto& [part, code] : cases) {
+        // A lambda cannot capture a structured binding under clang 14.
+        const std::shared_ptr<platform::InputStream> stream = part;
         URLRequest request = Form().build(std::nullopt, [&](MultipartFormData& data) {
             data.appendPartWithInputStream(stream, "s", "s", 10, "text/plain");
             data.appendPartWithFormData(bytes("after"), "z");
