@@ -1,5 +1,6 @@
 // Who judges the pool for a unit at the start: the load, from its own reading, whenever the unit came before
-// the working copy is placed, so the tree shows marked and warned and no pass of its own follows it.
+// the working copy is placed, so the tree shows marked and warned and no pass of its own follows it; and the
+// effect tables published again as they were leave that judgement standing.
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
@@ -154,4 +155,28 @@ TEST_F(PoolLoadJudgement, AUnitThatConnectsAfterTheLoadIsJudgedByItsOwnPass)
     until("patchPoolMarks");
     EXPECT_TRUE(leaf("Old")->isIncompatible);
     EXPECT_FALSE(leaf("Lead")->isIncompatible);
+}
+
+// Each step of a connection's read and every merge publish the effect tables again, mostly as they were: the
+// pool's warnings judged against them stand, where a new generation each time had the window judge the whole
+// pool again after the load (its lists built anew and swapped in on the main thread).
+TEST_F(PoolLoadJudgement, TheSameEffectTablesPublishedAgainLeaveThePoolsWarningsStanding)
+{
+    seed();
+    start(faulty);
+    connectUnit();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const std::uint64_t judged = utils->effectTablesGeneration();
+    ASSERT_EQ(utils->poolWarningsJudgedAgainst(recorder.patchPool), judged);
+    // The unit's list read again, as it was.
+    utils->setEffectListFromDevice({}, {kEcho});
+    settle();
+    EXPECT_EQ(utils->effectTablesGeneration(), judged);
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
+    // The unit's effects changed: what the warnings read changed, and they are judged again.
+    utils->setEffectListFromDevice({}, {kEcho, kChorus});
+    settle();
+    EXPECT_NE(utils->effectTablesGeneration(), judged);
+    EXPECT_NE(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
 }
