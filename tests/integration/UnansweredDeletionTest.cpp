@@ -38,12 +38,14 @@ bool holdsDeletedEffect(DemoUnit& unit)
     return unit.unit().files().file(DemoCatalogue::typeText(deletedEffect().type) + ".QF2").has_value();
 }
 
-// Lets the unit go and brings it back, then waits until its next connection is read and idle.
+// Pulls the unit out and plugs it back in once the program let it go, then waits until its next connection is read and idle.
 bool reconnect(ProgramRig& rig)
 {
     if (ProgramRig::informationShown()) ProgramRig::closeInformation();
     rig.unit().unit().device().unplug();
-    ProgramRig::settle(500ms);
+    // Plugged in before the program saw it go, the unit would still count as read by the last connection.
+    if (!ProgramRig::offers("Connect", 30s)) return false;
+    if (ProgramRig::informationShown()) ProgramRig::closeInformation();
     rig.unit().unit().device().plugIn();
     return ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s) &&
            ProgramRig::waitUntil([&] { return WindowGestures::busyLine(rig.window()).isEmpty(); }, 20s);
