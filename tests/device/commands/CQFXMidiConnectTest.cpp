@@ -259,10 +259,10 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
 
     EXPECT_TRUE(rig.qfx->checkCurrentConnect());
     EXPECT_TRUE(rig.qfx->getDeviceName());
-    rig.unplug();
+    rig.unit.device().unplug();
     rig.loop.runUntil([&] { return !rig.recorder.events().empty(); });
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
-    rig.plugIn();
+    rig.unit.device().plugIn();
     rig.loop.runUntil([&] { return rig.recorder.events().size() >= 2; });
     EXPECT_EQ(rig.recorder.last(), "plugin");
     rig.qfx->disconnectCurrentDevice();
@@ -273,7 +273,7 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
 TEST(CQFXMidiConnect, LongerRepliesPassAndDescriptionsTooShortForTheirFieldsAreDropped)
 {
     QFXRig rig;
-    rig.unit.lengthenNextReply(sim::RequestKey::maker(0x52), 3);
+    rig.unit.faultAt(sim::RequestKey::maker(0x52), 1, sim::DeviceUnit::Fault::Grown);
     EXPECT_TRUE(rig.connect()) << ::testing::PrintToString(rig.recorder.events());
 
     // The handshake waits for its watchdog.

@@ -14,12 +14,7 @@ using Kind = CMidiDevice::ReplyKind;
 
 namespace {
 
-struct Recorder : MidiDeviceDelegate {
-    std::vector<PatchObject> patches;
-    void getANewDevicePlugIn() override {}
-    void notifyRemoveCurrentConnectedDevice() override {}
-    void notifyPatchDataChange(const PatchObject& patch) override { patches.push_back(patch); }
-};
+const std::uint8_t req[] = {0xF0, 0xF7};
 
 // Registers the kind with a handler that counts its calls.
 using Registration = std::function<bool(CMidiDevice&, int& calls)>;
@@ -33,7 +28,6 @@ struct KindCase {
 
 std::vector<KindCase> everyKind()
 {
-    const std::uint8_t req[] = {0xF0, 0xF7};
     auto count = [](int& calls) { return [&calls](auto&&...) { ++calls; }; };
     Bytes identity{0x7E, 0x00, 0x06, 0x02, 0x7D, 0x70, 0x00, 0x01, 0x00, '1', '.', '2', '0'};
     return {
@@ -80,149 +74,143 @@ std::vector<KindCase> everyKind()
     };
 }
 
-void deliver(CMidiDevice& device, const Bytes& b) { device.handleByteDataReveices(b.data(), std::int64_t(b.size())); }
-
-// Patch files are stored, and announced, on the transport's patch-file queue: waits for what it holds.
-void storesLanded(CMidiDevice& device)
-{
-    std::promise<void> landed;
-    device.afterPatchFilesStored([&] { landed.set_value(); });
-    landed.get_future().wait();
-}
+struct ReplyRegistry : ::testing::Test, TransportFixture {
+    void deliver(const Bytes& b) { transport.handleByteDataReveices(b.data(), std::int64_t(b.size())); }
+    // Patch files are stored, and announced, on the transport's patch-file queue: waits for what it holds.
+    void storesLanded()
+    {
+        std::promise<void> landed;
+        transport.afterPatchFilesStored([&] { landed.set_value(); });
+        landed.get_future().wait();
+    }
+};
 
 }  // namespace
 
-TEST(ReplyRegistry, EveryKindRefusesASecondRequestAndDropsShortRepliesWhileStayingPending)
+TEST_F(ReplyRegistry, EveryKindRefusesASecondRequestAndDropsShortRepliesWhileStayingPending)
 {
-    TransportFixture f;
     const auto kinds = everyKind();
     ASSERT_EQ(kinds.size(), CMidiDevice::kReplyKinds);
     for (const KindCase& k : kinds) {
         SCOPED_TRACE(k.name);
         // A pending read count would take the read-data reply: each kind is tried on its own.
-        if (k.kind == Kind::FRead2) f.device->clearBufferBlockWaiting();
+        if (k.kind == Kind::FRead2) transport.clearBufferBlockWaiting();
         int calls = 0, refusedCalls = 0;
-        ASSERT_TRUE(k.registration(*f.device, calls));
-        EXPECT_TRUE(f.device->isPending(k.kind));
-        EXPECT_FALSE(k.registration(*f.device, refusedCalls));
+        ASSERT_TRUE(k.registration(transport, calls));
+        EXPECT_TRUE(transport.isPending(k.kind));
+        EXPECT_FALSE(k.registration(transport, refusedCalls));
         // One byte short of the fields it reads: dropped, still waiting.
-        deliver(*f.device, Bytes(k.minimalReply.begin(), k.minimalReply.end() - 1));
+        deliver(Bytes(k.minimalReply.begin(), k.minimalReply.end() - 1));
         EXPECT_EQ(calls, 0);
-        EXPECT_TRUE(f.device->isPending(k.kind));
-        deliver(*f.device, k.minimalReply);
+        EXPECT_TRUE(transport.isPending(k.kind));
+        deliver(k.minimalReply);
         EXPECT_EQ(calls, 1);
         EXPECT_EQ(refusedCalls, 0);
-        EXPECT_FALSE(f.device->isPending(k.kind));
+        EXPECT_FALSE(transport.isPending(k.kind));
         // Free again: a repeated reply reaches nobody, a new registration is accepted.
-        deliver(*f.device, k.minimalReply);
+        deliver(k.minimalReply);
         EXPECT_EQ(calls, 1);
-        ASSERT_TRUE(k.registration(*f.device, calls));
+        ASSERT_TRUE(k.registration(transport, calls));
     }
-    f.device->clearBufferBlockWaiting();
-    for (const KindCase& k : kinds) EXPECT_FALSE(f.device->isPending(k.kind)) << k.name;
-    EXPECT_EQ(f.device->numGroupRegister(), -1);
-    EXPECT_EQ(f.device->newDevicePlugin(), CMidiDevice::kNoDevice);
+    transport.clearBufferBlockWaiting();
+    for (const KindCase& k : kinds) EXPECT_FALSE(transport.isPending(k.kind)) << k.name;
+    EXPECT_EQ(transport.numGroupRegister(), -1);
+    EXPECT_EQ(transport.newDevicePlugin(), CMidiDevice::kNoDevice);
 }
 
-TEST(ReplyRegistry, HandlersRegisterFromInsideThemselves)
+TEST_F(ReplyRegistry, HandlersRegisterFromInsideThemselves)
 {
-    TransportFixture f;
-    const std::uint8_t req[] = {0xF0, 0xF7};
     int calls = 0;
     bool again = false;
-    ASSERT_TRUE(f.device->registerFFindFirstMessage(
+    ASSERT_TRUE(transport.registerFFindFirstMessage(
         [&](bool, const std::string&, std::uint32_t) {
             ++calls;
             // The acknowledgement goes out under the file-system respondence kind that this reply freed,
             // and a new find-first of the same kind is accepted too.
-            again = f.device->registerFFSRespondenceMessage([](bool, std::int32_t) {}, req, 2) &&
-                    f.device->registerFFindFirstMessage([](bool, const std::string&, std::uint32_t) {}, req, 2);
+            again = transport.registerFFSRespondenceMessage([](bool, std::int32_t) {}, req, 2) &&
+                    transport.registerFFindFirstMessage([](bool, const std::string&, std::uint32_t) {}, req, 2);
         },
         req, 2));
-    ASSERT_TRUE(f.device->registerFFSRespondenceMessage([](bool, std::int32_t) { FAIL(); }));
-    deliver(*f.device, reply::fileSystem(0x25, Bytes(24, 0)));
+    ASSERT_TRUE(transport.registerFFSRespondenceMessage([](bool, std::int32_t) { FAIL(); }));
+    deliver(reply::fileSystem(0x25, Bytes(24, 0)));
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(again);
-    EXPECT_TRUE(f.device->isPending(Kind::FFSRespondence));
-    EXPECT_TRUE(f.device->isPending(Kind::FFindFirst));
+    EXPECT_TRUE(transport.isPending(Kind::FFSRespondence));
+    EXPECT_TRUE(transport.isPending(Kind::FFindFirst));
 }
 
-TEST(ReplyRegistry, PartnerKindsFreeEachOther)
+TEST_F(ReplyRegistry, PartnerKindsFreeEachOther)
 {
-    TransportFixture f;
-    const std::uint8_t req[] = {0xF0, 0xF7};
     int patchCalls = 0, respondenceCode = -1;
     auto patchHandler = [&](bool, const Bytes&, std::int32_t, std::int32_t, std::int32_t, std::int64_t) { ++patchCalls; };
     auto respondence = [&](bool, std::int32_t code) { respondenceCode = code; };
 
     // A respondence instead of the patch frees the patch request.
-    f.device->registerRespondenceMessage(respondence);
-    f.device->registerPatchDataDumpMessage(patchHandler, req, 2, 2, 1, 0);
-    deliver(*f.device, reply::maker(0x00, {0x05}));
+    transport.registerRespondenceMessage(respondence);
+    transport.registerPatchDataDumpMessage(patchHandler, req, 2, 2, 1, 0);
+    deliver(reply::maker(0x00, {0x05}));
     EXPECT_EQ(respondenceCode, 5);
-    EXPECT_FALSE(f.device->isPending(Kind::PatchData));
+    EXPECT_FALSE(transport.isPending(Kind::PatchData));
 
     // The matching patch frees the respondence and forgets the address.
-    f.device->registerRespondenceMessage(respondence);
-    f.device->registerPatchDataDumpMessage(patchHandler, req, 2, 2, 1, 0);
-    EXPECT_EQ(f.device->numGroupRegister(), 0);
-    EXPECT_EQ(f.device->numBankRegister(), 1);
-    EXPECT_EQ(f.device->numPatchRegister(), 2);
-    deliver(*f.device, reply::patchData(0, 1, 2, {1, 2, 3}));
+    transport.registerRespondenceMessage(respondence);
+    transport.registerPatchDataDumpMessage(patchHandler, req, 2, 2, 1, 0);
+    EXPECT_EQ(transport.numGroupRegister(), 0);
+    EXPECT_EQ(transport.numBankRegister(), 1);
+    EXPECT_EQ(transport.numPatchRegister(), 2);
+    deliver(reply::patchData(0, 1, 2, {1, 2, 3}));
     EXPECT_EQ(patchCalls, 1);
-    EXPECT_FALSE(f.device->isPending(Kind::Respondence));
-    EXPECT_EQ(f.device->numPatchRegister(), -1);
+    EXPECT_FALSE(transport.isPending(Kind::Respondence));
+    EXPECT_EQ(transport.numPatchRegister(), -1);
 
     // A file-system code frees a find-first (a missing file answers -6).
     std::int32_t fsCode = 0;
-    f.device->registerFFSRespondenceMessage([&](bool, std::int32_t code) { fsCode = code; });
-    f.device->registerFFindFirstMessage([](bool, const std::string&, std::uint32_t) { FAIL(); }, req, 2);
+    transport.registerFFSRespondenceMessage([&](bool, std::int32_t code) { fsCode = code; });
+    transport.registerFFindFirstMessage([](bool, const std::string&, std::uint32_t) { FAIL(); }, req, 2);
     Bytes code{0x03};
     const Bytes minusSix = reply::fiveByte(0xFFFFFFFAu);
     code.insert(code.end(), minusSix.begin(), minusSix.end());
-    deliver(*f.device, reply::maker(0x60, code));
+    deliver(reply::maker(0x60, code));
     EXPECT_EQ(fsCode, -6);
-    EXPECT_FALSE(f.device->isPending(Kind::FFindFirst));
+    EXPECT_FALSE(transport.isPending(Kind::FFindFirst));
 }
 
-TEST(ReplyRegistry, DecodesFieldsAtTheirPositions)
+TEST_F(ReplyRegistry, DecodesFieldsAtTheirPositions)
 {
-    TransportFixture f;
-    const std::uint8_t req[] = {0xF0, 0xF7};
     Bytes identity, version;
-    f.device->registerIndentityReplyMessage([&](bool received, const Bytes& id, const Bytes& v) {
+    transport.registerIndentityReplyMessage([&](bool received, const Bytes& id, const Bytes& v) {
         EXPECT_TRUE(received);
         identity = id;
         version = v;
     }, req, 2);
-    deliver(*f.device, {0x7E, 0x00, 0x06, 0x02, 0x7D, 0x70, 0x01, 0x02, 0x03, '1', '.', '2', '0'});
+    deliver({0x7E, 0x00, 0x06, 0x02, 0x7D, 0x70, 0x01, 0x02, 0x03, '1', '.', '2', '0'});
     EXPECT_EQ(identity, (Bytes{0x01, 0x70, 0x03, 0x02}));
     EXPECT_EQ(version, (Bytes{'1', '.', '2', '0'}));
 
     std::string name;
     std::uint32_t value = 0;
-    f.device->registerFFindFirstMessage([&](bool, const std::string& n, std::uint32_t v) { name = n; value = v; }, req, 2);
+    transport.registerFFindFirstMessage([&](bool, const std::string& n, std::uint32_t v) { name = n; value = v; }, req, 2);
     Bytes body(4, 0);
     const Bytes field{'F', 0, 'L', 'S', 'T', 0, 0, '.', 'Q', 'T', '2', 0, 0};
     body.insert(body.end(), field.begin(), field.end());
     body.insert(body.end(), {0, 0});
     const Bytes size = reply::fiveByte(1300);
     body.insert(body.end(), size.begin(), size.end());
-    deliver(*f.device, reply::fileSystem(0x25, body));
+    deliver(reply::fileSystem(0x25, body));
     EXPECT_EQ(name, "FLST.QT2");
     EXPECT_EQ(value, 1300u);
 
     std::uint32_t total = 0, free = 0;
-    f.device->registerDiskFreeMessage([&](bool, std::uint32_t t, std::uint32_t fr) { total = t; free = fr; }, req, 2);
+    transport.registerDiskFreeMessage([&](bool, std::uint32_t t, std::uint32_t fr) { total = t; free = fr; }, req, 2);
     Bytes disk = reply::fiveByte(0x00123456);
     const Bytes freeBytes = reply::fiveByte(0x00001000);
     disk.insert(disk.end(), freeBytes.begin(), freeBytes.end());
-    deliver(*f.device, reply::fileSystem(0x29, disk));
+    deliver(reply::fileSystem(0x29, disk));
     EXPECT_EQ(total, 0x00123456u);
     EXPECT_EQ(free, 0x1000u);
 
     std::uint16_t infos = 0, filesCount = 0, sectors = 0;
-    f.device->registerInforReadMessage([&](bool, std::uint16_t i, std::uint16_t n, std::uint16_t s, const Bytes&) {
+    transport.registerInforReadMessage([&](bool, std::uint16_t i, std::uint16_t n, std::uint16_t s, const Bytes&) {
         infos = i; filesCount = n; sectors = s;
     }, req, 2);
     Bytes info;
@@ -231,143 +219,133 @@ TEST(ReplyRegistry, DecodesFieldsAtTheirPositions)
         info.insert(info.end(), s.begin(), s.end());
     }
     info.insert(info.end(), {1, 2, 0});
-    deliver(*f.device, reply::fileSystem(0x11, info));
+    deliver(reply::fileSystem(0x11, info));
     EXPECT_EQ(infos, 3);
     EXPECT_EQ(filesCount, 300);
     EXPECT_EQ(sectors, 0x1234);
 
     // Replies of other makers, other universal messages and unknown codes go nowhere.
     int any = 0;
-    f.device->registerRespondenceMessage([&](bool, std::int32_t) { ++any; });
-    deliver(*f.device, {0x41, 0x00, 0x70, 0x00, 0x00});
-    deliver(*f.device, {0x7E, 0x00, 0x06, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-    deliver(*f.device, reply::maker(0x33, {0, 0, 0}));
-    deliver(*f.device, {0x7D, 0x00});
+    transport.registerRespondenceMessage([&](bool, std::int32_t) { ++any; });
+    deliver({0x41, 0x00, 0x70, 0x00, 0x00});
+    deliver({0x7E, 0x00, 0x06, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    deliver(reply::maker(0x33, {0, 0, 0}));
+    deliver({0x7D, 0x00});
     EXPECT_EQ(any, 0);
 }
 
-TEST(ReplyRegistry, ReadCountThenReadDataAndACorruptReadEndsUncalled)
+TEST_F(ReplyRegistry, ReadCountThenReadDataAndACorruptReadEndsUncalled)
 {
-    TransportFixture f;
-    const std::uint8_t req[] = {0xF0, 0xF7};
     std::uint32_t count = 0;
     Bytes data;
-    f.device->registerFRead1Message([&](bool, std::uint32_t c) { count = c; }, req, 2);
-    f.device->registerFRead2Message([&](bool, const Bytes& d) { data = d; }, req, 2);
-    deliver(*f.device, reply::fileSystem(0x22, reply::fiveByte(512)));
+    transport.registerFRead1Message([&](bool, std::uint32_t c) { count = c; }, req, 2);
+    transport.registerFRead2Message([&](bool, const Bytes& d) { data = d; }, req, 2);
+    deliver(reply::fileSystem(0x22, reply::fiveByte(512)));
     EXPECT_EQ(count, 512u);
     EXPECT_TRUE(data.empty());
     Bytes chunk(512);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
-    deliver(*f.device, reply::readData(chunk));
+    deliver(reply::readData(chunk));
     EXPECT_EQ(data, chunk);
 
     bool called = false;
-    f.device->registerFRead2Message([&](bool, const Bytes&) { called = true; }, req, 2);
-    deliver(*f.device, reply::readData(chunk, true));
+    transport.registerFRead2Message([&](bool, const Bytes&) { called = true; }, req, 2);
+    deliver(reply::readData(chunk, true));
     EXPECT_FALSE(called);
-    EXPECT_FALSE(f.device->isPending(Kind::FRead2));
+    EXPECT_FALSE(transport.isPending(Kind::FRead2));
 }
 
 // The two halves of a chunk share one reply code: a late half of a read the watchdog cut off is never
 // taken for the other half the next read awaits, and leaves that read waiting for its own.
-TEST(ReplyRegistry, ALateHalfOfAReadIsNeverTakenForTheOtherHalf)
+TEST_F(ReplyRegistry, ALateHalfOfAReadIsNeverTakenForTheOtherHalf)
 {
-    TransportFixture f;
-    const std::uint8_t req[] = {0xF0, 0xF7};
     Bytes chunk(300);
     for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 3);
     std::vector<std::uint32_t> counts;
-    f.device->registerFRead1Message([&](bool, std::uint32_t c) { counts.push_back(c); }, req, 2);
-    deliver(*f.device, reply::readData(chunk));
+    transport.registerFRead1Message([&](bool, std::uint32_t c) { counts.push_back(c); }, req, 2);
+    deliver(reply::readData(chunk));
     EXPECT_TRUE(counts.empty());
-    EXPECT_TRUE(f.device->isPending(Kind::FRead1));
-    deliver(*f.device, reply::fileSystem(0x22, reply::fiveByte(212)));
+    EXPECT_TRUE(transport.isPending(Kind::FRead1));
+    deliver(reply::fileSystem(0x22, reply::fiveByte(212)));
     EXPECT_EQ(counts, std::vector<std::uint32_t>{212});
 
     std::vector<Bytes> chunks;
-    f.device->registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
-    deliver(*f.device, reply::fileSystem(0x22, reply::fiveByte(512)));
+    transport.registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
+    deliver(reply::fileSystem(0x22, reply::fiveByte(512)));
     EXPECT_TRUE(chunks.empty());
-    EXPECT_TRUE(f.device->isPending(Kind::FRead2));
-    deliver(*f.device, reply::readData(chunk));
+    EXPECT_TRUE(transport.isPending(Kind::FRead2));
+    deliver(reply::readData(chunk));
     EXPECT_EQ(chunks, std::vector<Bytes>{chunk});
     // An empty chunk (a read at the end of a file) is still data.
-    f.device->registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
-    deliver(*f.device, reply::readData({}));
+    transport.registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
+    deliver(reply::readData({}));
     EXPECT_EQ(chunks.size(), 2u);
 }
 
-TEST(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
+TEST_F(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
 {
-    TransportFixture f;
-    auto recorder = std::make_shared<Recorder>();
-    f.device->setMidiDeviceDelegate(recorder);
-    const std::uint8_t req[] = {0xF0, 0xF7};
+    const auto recorder = listen();
     Bytes got;
     std::int64_t gotSize = -1;
-    f.device->registerPatchDataDumpMessage([&](bool, const Bytes& d, std::int32_t, std::int32_t, std::int32_t,
+    transport.registerPatchDataDumpMessage([&](bool, const Bytes& d, std::int32_t, std::int32_t, std::int32_t,
                                                std::int64_t s) { got = d; gotSize = s; }, req, 2, 3, 0, 1);
 
     // A bad CRC: dropped before either path, no file, the request still waits.
-    deliver(*f.device, reply::patchData(1, 0, 3, {9, 9}, std::nullopt, true));
-    storesLanded(*f.device);
-    EXPECT_TRUE(f.device->isPending(Kind::PatchData));
+    deliver(reply::patchData(1, 0, 3, {9, 9}, std::nullopt, true));
+    storesLanded();
+    EXPECT_TRUE(transport.isPending(Kind::PatchData));
     EXPECT_TRUE(recorder->patches.empty());
 
     // Another slot than the one asked for: stored and announced; the request still waits.
     const Bytes other{'P', 'T', 'C', 'F', 0x80, 0xFF};
-    deliver(*f.device, reply::patchData(0, 1, 2, other));
-    storesLanded(*f.device);
+    deliver(reply::patchData(0, 1, 2, other));
+    storesLanded();
     ASSERT_EQ(recorder->patches.size(), 1u);
     const PatchObject& notice = recorder->patches[0];
     EXPECT_EQ(notice.groupNum, 0);
     EXPECT_EQ(notice.bankNum, 1);
     EXPECT_EQ(notice.patchNum, 2);
-    EXPECT_EQ(notice.path, f.root.path() + "/Device/Patch/0_1_2.qptc");
+    EXPECT_EQ(notice.path, root + "/Device/Patch/0_1_2.qptc");
     std::ifstream stored(notice.path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(stored), {}), other);
-    EXPECT_TRUE(f.device->isPending(Kind::PatchData));
+    EXPECT_TRUE(transport.isPending(Kind::PatchData));
 
     // The asked-for slot, announcing more than it carries: the size is cut to what was decoded.
-    deliver(*f.device, reply::patchData(1, 0, 3, {1, 2, 3, 4}, 600));
+    deliver(reply::patchData(1, 0, 3, {1, 2, 3, 4}, 600));
     EXPECT_EQ(got, (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(gotSize, 4);
     // Announcing fewer than it carries: the handler gets the whole decode and the announced count.
-    f.device->registerPatchDataDumpMessage([&](bool, const Bytes& d, std::int32_t, std::int32_t, std::int32_t,
+    transport.registerPatchDataDumpMessage([&](bool, const Bytes& d, std::int32_t, std::int32_t, std::int32_t,
                                                std::int64_t s) { got = d; gotSize = s; }, req, 2, 3, 0, 1);
-    deliver(*f.device, reply::patchData(1, 0, 3, {1, 2, 3, 4, 0, 0}, 4));
+    deliver(reply::patchData(1, 0, 3, {1, 2, 3, 4, 0, 0}, 4));
     EXPECT_EQ(got, (Bytes{1, 2, 3, 4, 0, 0}));
     EXPECT_EQ(gotSize, 4);
     // Announcing fewer bytes than it carries (the device pads to its slot size): the announced count.
-    deliver(*f.device, reply::patchData(0, 1, 2, {5, 6, 7, 8, 0, 0}, 4));
-    storesLanded(*f.device);
+    deliver(reply::patchData(0, 1, 2, {5, 6, 7, 8, 0, 0}, 4));
+    storesLanded();
     ASSERT_EQ(recorder->patches.size(), 2u);
     std::ifstream replaced(recorder->patches[1].path, std::ios::binary);
     EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(replaced), {}), (Bytes{5, 6, 7, 8}));
-    EXPECT_FALSE(std::filesystem::exists(f.root.path() + "/Device/Patch/0_1_2.qptc.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(root + "/Device/Patch/0_1_2.qptc.tmp"));
 }
 
-TEST(ReplyRegistry, AnUnwritablePatchFolderStoresAndAnnouncesNothing)
+TEST_F(ReplyRegistry, AnUnwritablePatchFolderStoresAndAnnouncesNothing)
 {
-    TransportFixture f;
-    auto recorder = std::make_shared<Recorder>();
-    f.device->setMidiDeviceDelegate(recorder);
-    std::ofstream(f.root.path() + "/Device") << "a file where the folder should be";
-    deliver(*f.device, reply::patchData(0, 0, 0, {1}));
-    storesLanded(*f.device);
+    const auto recorder = listen();
+    std::ofstream(root + "/Device") << "a file where the folder should be";
+    deliver(reply::patchData(0, 0, 0, {1}));
+    storesLanded();
     EXPECT_TRUE(recorder->patches.empty());
-    EXPECT_FALSE(f.device->createFolderInBundleWithType(1).has_value());
+    EXPECT_FALSE(transport.createFolderInBundleWithType(1).has_value());
 }
 
-TEST(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
+TEST_F(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
 {
-    TransportFixture f;
-    const auto folder = f.root.path() + "/Device/Patch/";
+    const auto folder = root + "/Device/Patch/";
     std::mutex mutex;
     std::vector<int> order;
     const auto store = [&](int patch, bool more) {
-        f.device->storePatchFile(0, 0, patch, Bytes{static_cast<std::uint8_t>(patch)},
+        transport.storePatchFile(0, 0, patch, Bytes{static_cast<std::uint8_t>(patch)},
                                  [&, patch](const std::optional<std::string>& path) {
                                      std::lock_guard lock(mutex);
                                      if (path) order.push_back(patch);
@@ -377,7 +355,7 @@ TEST(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
     // A quick run, more than a batch long, then its last store: every file, in the order asked for.
     const int run = static_cast<int>(CMidiDevice::kStoreBatch) * 2 + 3;
     for (int patch = 0; patch < run; ++patch) store(patch, patch + 1 < run);
-    storesLanded(*f.device);
+    storesLanded();
     {
         std::lock_guard lock(mutex);
         std::vector<int> expected(static_cast<std::size_t>(run));
@@ -388,7 +366,7 @@ TEST(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
     // A run cut short: stores that said more would follow still land once the registry is cleared,
     // with nothing else asked of the queue.
     for (int patch = 40; patch < 43; ++patch) store(patch, true);
-    f.device->clearBufferBlockWaiting();
+    transport.clearBufferBlockWaiting();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     const auto landed = [&] {
         std::lock_guard lock(mutex);

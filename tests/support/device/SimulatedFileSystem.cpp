@@ -9,11 +9,6 @@ namespace {
 
 constexpr std::int64_t kChunk = 512;
 
-void appendFive(Bytes& out, std::uint32_t value)
-{
-    Convert32to7(value, out);
-}
-
 std::uint32_t fiveAt(const Bytes& message, std::size_t at)
 {
     return at + 5 <= message.size() ? Convert7to32(message.data() + at, 5).value_or(0) : 0;
@@ -29,58 +24,6 @@ Bytes slice(const Bytes& message, std::size_t at, std::size_t count)
 }
 
 }  // namespace
-
-void SimulatedFileSystem::setFile(const std::string& name, Bytes contents)
-{
-    std::lock_guard lock(m_mutex);
-    m_files[name] = std::move(contents);
-}
-
-void SimulatedFileSystem::removeFile(const std::string& name)
-{
-    std::lock_guard lock(m_mutex);
-    m_files.erase(name);
-}
-
-std::optional<Bytes> SimulatedFileSystem::file(const std::string& name) const
-{
-    std::lock_guard lock(m_mutex);
-    const auto it = m_files.find(name);
-    if (it == m_files.end()) return std::nullopt;
-    return it->second;
-}
-
-std::vector<std::string> SimulatedFileSystem::fileNames() const
-{
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> names;
-    for (const auto& [name, contents] : m_files) names.push_back(name);
-    return names;
-}
-
-void SimulatedFileSystem::setInformation(Information information)
-{
-    std::lock_guard lock(m_mutex);
-    m_information = std::move(information);
-}
-
-void SimulatedFileSystem::changeFaults(const std::function<void(Faults&)>& change)
-{
-    std::lock_guard lock(m_mutex);
-    change(m_faults);
-}
-
-int SimulatedFileSystem::flushCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_flushes;
-}
-
-std::size_t SimulatedFileSystem::openFileCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_open.size();
-}
 
 std::int32_t SimulatedFileSystem::finalCode(std::uint8_t sub)
 {
@@ -119,7 +62,7 @@ Bytes SimulatedFileSystem::result(std::uint8_t deviceID, std::uint8_t sub, std::
 Bytes SimulatedFileSystem::fsCode(std::uint8_t deviceID, std::int32_t code)
 {
     Bytes out{0xF0, 0x7D, 0x00, deviceID, 0x60, 0x03};
-    appendFive(out, static_cast<std::uint32_t>(code));
+    Convert32to7(static_cast<std::uint32_t>(code), out);
     out.push_back(0xF7);
     return out;
 }
@@ -147,7 +90,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
                 --m_faults.corruptReadCrc;
                 crc ^= 0x1;
             }
-            appendFive(fields, crc);
+            Convert32to7(crc, fields);
             out.push_back(result(deviceID, 0x22, 4, fields));
             answerAfterAck(finalCode(0x22));
         }
@@ -168,8 +111,8 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
     }
     case 0x29: {  // disk free
         Bytes fields;
-        appendFive(fields, m_information.totalSize);
-        appendFive(fields, m_information.totalSize - usedBytes());
+        Convert32to7(m_information.totalSize, fields);
+        Convert32to7(m_information.totalSize - usedBytes(), fields);
         out.push_back(result(deviceID, 0x29, 4, fields));
         answerAfterAck(finalCode(sub));
         break;
@@ -184,7 +127,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         Bytes fields = slice(Bytes(name.begin(), name.end()), 0, 13);
         fields.push_back(0x00);
         fields.push_back(0x00);
-        appendFive(fields, m_faults.findFirstSize.value_or(static_cast<std::uint32_t>(it->second.size())));
+        Convert32to7(m_faults.findFirstSize.value_or(static_cast<std::uint32_t>(it->second.size())), fields);
         out.push_back(result(deviceID, 0x25, 8, fields));
         answerAfterAck(finalCode(sub));
         break;
@@ -223,7 +166,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
             count += 100;
         }
         Bytes fields;
-        appendFive(fields, count);
+        Convert32to7(count, fields);
         out.push_back(result(deviceID, 0x22, 4, fields));
         if (m_faults.shortReadData > 0 && data.size() > 12) {
             --m_faults.shortReadData;
@@ -263,7 +206,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
             it->second.position -= 1;
         }
         Bytes fields;
-        appendFive(fields, static_cast<std::uint32_t>(written));
+        Convert32to7(static_cast<std::uint32_t>(written), fields);
         out.push_back(result(deviceID, 0x23, 4, fields));
         answerAfterAck(code);
         break;
@@ -285,7 +228,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         const std::string name = nameFrom(message, 6);
         const auto it = m_files.find(name);
         Bytes fields;
-        appendFive(fields, it == m_files.end() ? 0u : static_cast<std::uint32_t>(it->second.size()));
+        Convert32to7(it == m_files.end() ? 0u : static_cast<std::uint32_t>(it->second.size()), fields);
         out.push_back(result(deviceID, 0x28, 4, fields));
         answerAfterAck(it == m_files.end() ? kNoSuchFile : finalCode(sub));
         break;

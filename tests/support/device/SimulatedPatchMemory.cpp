@@ -81,54 +81,6 @@ void SimulatedPatchMemory::fillDefault()
     }
 }
 
-SimulatedPatchMemory::Layout SimulatedPatchMemory::layout() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_layout;
-}
-
-std::size_t SimulatedPatchMemory::index(std::int32_t group, std::int32_t bank, std::int32_t patch) const
-{
-    return static_cast<std::size_t>((group * m_layout.banks + bank) * m_layout.patchs + patch);
-}
-
-bool SimulatedPatchMemory::validSlot(std::int32_t group, std::int32_t bank, std::int32_t patch) const
-{
-    return group >= 0 && bank >= 0 && patch >= 0 && group < m_layout.groups && bank < m_layout.banks &&
-           patch < m_layout.patchs;
-}
-
-void SimulatedPatchMemory::setPatch(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes record)
-{
-    std::lock_guard lock(m_mutex);
-    if (validSlot(group, bank, patch)) m_slots[index(group, bank, patch)] = std::move(record);
-}
-
-std::optional<Bytes> SimulatedPatchMemory::patch(std::int32_t group, std::int32_t bank, std::int32_t patch) const
-{
-    std::lock_guard lock(m_mutex);
-    if (!validSlot(group, bank, patch)) return std::nullopt;
-    return m_slots[index(group, bank, patch)];
-}
-
-std::optional<Bytes> SimulatedPatchMemory::selected() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_selected;
-}
-
-bool SimulatedPatchMemory::audioEnabled() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_audio;
-}
-
-void SimulatedPatchMemory::changeFaults(const std::function<void(Faults&)>& change)
-{
-    std::lock_guard lock(m_mutex);
-    change(m_faults);
-}
-
 std::uint8_t SimulatedPatchMemory::nextCode(std::uint8_t function)
 {
     auto it = m_faults.failCount.find(function);
