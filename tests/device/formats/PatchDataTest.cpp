@@ -55,18 +55,14 @@ TEST(PatchData, ReadsEveryFieldAndWritesTheSameBytesBack)
     Bytes bytes = record({0x0B000123, 1, 0}, "Lead", Bytes{'H', 'i', '!', 0});
     auto patch = OKVPatch::initWithData(bytes);
     ASSERT_TRUE(patch);
-    EXPECT_EQ(patch->ckID(), "PTCF");
-    EXPECT_EQ(patch->gen(), 0x0Fu);
-    EXPECT_EQ(patch->usedUnit(), 3u);
-    EXPECT_EQ(patch->supportRegion(), 0x8000000000000003ull);
+    EXPECT_EQ((std::tuple(patch->ckID(), patch->gen(), patch->usedUnit(), patch->supportRegion(), patch->patchName())),
+              (std::tuple("PTCF", 0x0Fu, 3u, 0x8000000000000003ull, "Lead")));
     EXPECT_EQ(patch->reserve(), (std::array<uint8_t, 2>{0xAB, 0xCD}));
-    EXPECT_EQ(patch->patchName(), "Lead");
     EXPECT_EQ(patch->effectTypes(), (std::vector<uint32_t>{0x0B000123, 1, 0}));
     EXPECT_EQ(patch->commentEN().content(), (Bytes{'H', 'i', '!', 0}));
     EXPECT_EQ(patch->editBuffer().content(), (Bytes{1, 2, 3}));
     EXPECT_EQ(patch->prm().ckSize(), 5u);
-    EXPECT_EQ(patch->data(), bytes);
-    EXPECT_EQ(patch->getByteData(), bytes);
+    EXPECT_EQ(std::pair(patch->data(), patch->getByteData()), std::pair(bytes, bytes));
 }
 
 TEST(PatchData, WritingPadsCommentsAndTheRecordAndFillsInTheLength)
@@ -185,8 +181,7 @@ TEST(PatchData, FileRoundTripAndRefusals)
     const Bytes before = *files.readFile(path("0_1_2.qptc"));
     back->prm().setContent(Bytes(OKVPatch::kMaxPatchDataSize, 1));
     EXPECT_FALSE(back->writeToFile(files, path("0_1_2.qptc"), &error));
-    EXPECT_EQ(error.domain, OKVPatch::kErrorDomain);
-    EXPECT_EQ(error.code, OKVPatch::TooLarge);
+    EXPECT_EQ(std::pair(error.domain, error.code), std::pair(std::string(OKVPatch::kErrorDomain), std::int64_t(OKVPatch::TooLarge)));
     EXPECT_EQ(*files.readFile(path("0_1_2.qptc")), before);
 
     ASSERT_TRUE(files.writeAtomically(path("big.qptc"), Bytes(OKVPatch::kMaxPatchDataSize + 1, 0)));
