@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <mutex>
-#include <thread>
+#include <numeric>
 
 #include "device/transport/CMidiDevice.h"
 #include "support/device/TransportFixture.h"
@@ -19,6 +18,12 @@ const std::uint8_t req[] = {0xF0, 0xF7};
 // Registers the kind with a handler that counts its calls.
 using Registration = std::function<bool(CMidiDevice&, int& calls)>;
 
+template <typename Handler>
+Registration asking(bool (CMidiDevice::*registration)(Handler, const std::uint8_t*, std::int64_t))
+{
+    return [registration](CMidiDevice& d, int& c) { return (d.*registration)([&c](auto&&...) { ++c; }, req, 2); };
+}
+
 struct KindCase {
     const char* name;
     Kind kind;
@@ -28,50 +33,43 @@ struct KindCase {
 
 std::vector<KindCase> everyKind()
 {
-    auto count = [](int& calls) { return [&calls](auto&&...) { ++calls; }; };
-    Bytes identity{0x7E, 0x00, 0x06, 0x02, 0x7D, 0x70, 0x00, 0x01, 0x00, '1', '.', '2', '0'};
+    using D = CMidiDevice;
+    const Bytes identity{0x7E, 0x00, 0x06, 0x02, 0x7D, 0x70, 0x00, 0x01, 0x00, '1', '.', '2', '0'};
     return {
-        {"identity", Kind::Identity,
-         [=](CMidiDevice& d, int& c) { return d.registerIndentityReplyMessage(count(c), req, 2); }, identity},
+        {"identity", Kind::Identity, asking(&D::registerIndentityReplyMessage), identity},
         {"patch data", Kind::PatchData,
-         [=](CMidiDevice& d, int& c) { return d.registerPatchDataDumpMessage(count(c), req, 2, 0, 0, 0); },
+         [](D& d, int& c) { return d.registerPatchDataDumpMessage([&c](auto&&...) { ++c; }, req, 2, 0, 0, 0); },
          reply::patchData(0, 0, 0, {})},
-        {"supported effect", Kind::SupportQFXInformation,
-         [=](CMidiDevice& d, int& c) { return d.registerSupportQFXInformationMessage(count(c), req, 2); },
+        {"supported effect", Kind::SupportQFXInformation, asking(&D::registerSupportQFXInformationMessage),
          reply::maker(0x54, Bytes(90, 0))},
-        {"supported patch", Kind::SupportPatchInformation,
-         [=](CMidiDevice& d, int& c) { return d.registerSupportPatchInformationMessage(count(c), req, 2); },
+        {"supported patch", Kind::SupportPatchInformation, asking(&D::registerSupportPatchInformationMessage),
          reply::maker(0x47, Bytes(16, 0))},
-        {"advanced", Kind::AdvancedPatchInformation,
-         [=](CMidiDevice& d, int& c) { return d.registerAdvencedPatchDataInformationMessage(count(c), req, 2); },
+        {"advanced", Kind::AdvancedPatchInformation, asking(&D::registerAdvencedPatchDataInformationMessage),
          reply::maker(0x43, Bytes(24, 0))},
         {"respondence", Kind::Respondence,
-         [=](CMidiDevice& d, int& c) { return d.registerRespondenceMessage(count(c)); }, reply::maker(0x00, {0})},
+         [](D& d, int& c) { return d.registerRespondenceMessage([&c](auto&&...) { ++c; }); }, reply::maker(0x00, {0})},
         {"fs respondence", Kind::FFSRespondence,
-         [=](CMidiDevice& d, int& c) { return d.registerFFSRespondenceMessage(count(c)); },
+         [](D& d, int& c) { return d.registerFFSRespondenceMessage([&c](auto&&...) { ++c; }); },
          reply::maker(0x60, {0x03, 0, 0, 0, 0, 0})},
-        {"disk free", Kind::DiskFree, [=](CMidiDevice& d, int& c) { return d.registerDiskFreeMessage(count(c), req, 2); },
-         reply::fileSystem(0x29, Bytes(10, 0))},
-        {"information read", Kind::InforRead,
-         [=](CMidiDevice& d, int& c) { return d.registerInforReadMessage(count(c), req, 2); },
-         reply::fileSystem(0x11, Bytes(12, 0))},
-        {"file length", Kind::FFileLength,
-         [=](CMidiDevice& d, int& c) { return d.registerFFileLengthMessage(count(c), req, 2); },
-         reply::fileSystem(0x28, Bytes(5, 0))},
+        {"disk free", Kind::DiskFree, asking(&D::registerDiskFreeMessage), reply::fileSystem(0x29, Bytes(10, 0))},
+        {"information read", Kind::InforRead, asking(&D::registerInforReadMessage), reply::fileSystem(0x11, Bytes(12, 0))},
+        {"file length", Kind::FFileLength, asking(&D::registerFFileLengthMessage), reply::fileSystem(0x28, Bytes(5, 0))},
         {"find first", Kind::FFindFirst,
-         [=](CMidiDevice& d, int& c) { return d.registerFFindFirstMessage(count(c), req, 2); },
+         [](D& d, int& c) { return d.registerFFindFirstMessage([&c](auto&&...) { ++c; }, req, 2); },
          reply::fileSystem(0x25, Bytes(24, 0))},
-        {"open", Kind::FOpen, [=](CMidiDevice& d, int& c) { return d.registerFOpenMessage(count(c), req, 2); },
-         reply::fileSystem(0x20, Bytes(5, 0))},
-        {"write", Kind::FWrite, [=](CMidiDevice& d, int& c) { return d.registerFWriteMessage(count(c), req, 2); },
-         reply::fileSystem(0x23, Bytes(5, 0))},
-        {"read count", Kind::FRead1, [=](CMidiDevice& d, int& c) { return d.registerFRead1Message(count(c), req, 2); },
-         reply::fileSystem(0x22, Bytes(5, 0))},
-        {"read data", Kind::FRead2, [=](CMidiDevice& d, int& c) { return d.registerFRead2Message(count(c), req, 2); },
-         reply::readData({})},
-        {"fs ack", Kind::FFSACK, [=](CMidiDevice& d, int& c) { return d.registerFFSACKMessage(count(c), req, 2); },
-         reply::maker(0x60, {0x05, 0})},
+        {"open", Kind::FOpen, asking(&D::registerFOpenMessage), reply::fileSystem(0x20, Bytes(5, 0))},
+        {"write", Kind::FWrite, asking(&D::registerFWriteMessage), reply::fileSystem(0x23, Bytes(5, 0))},
+        {"read count", Kind::FRead1, asking(&D::registerFRead1Message), reply::fileSystem(0x22, Bytes(5, 0))},
+        {"read data", Kind::FRead2, asking(&D::registerFRead2Message), reply::readData({})},
+        {"fs ack", Kind::FFSACK, asking(&D::registerFFSACKMessage), reply::maker(0x60, {0x05, 0})},
     };
+}
+
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
 struct ReplyRegistry : ::testing::Test, TransportFixture {
@@ -155,9 +153,8 @@ TEST_F(ReplyRegistry, PartnerKindsFreeEachOther)
     // The matching patch frees the respondence and forgets the address.
     transport.registerRespondenceMessage(respondence);
     transport.registerPatchDataDumpMessage(patchHandler, req, 2, 2, 1, 0);
-    EXPECT_EQ(transport.numGroupRegister(), 0);
-    EXPECT_EQ(transport.numBankRegister(), 1);
-    EXPECT_EQ(transport.numPatchRegister(), 2);
+    EXPECT_EQ((std::tuple(transport.numGroupRegister(), transport.numBankRegister(), transport.numPatchRegister())),
+              (std::tuple(0, 1, 2)));
     deliver(reply::patchData(0, 1, 2, {1, 2, 3}));
     EXPECT_EQ(patchCalls, 1);
     EXPECT_FALSE(transport.isPending(Kind::Respondence));
@@ -167,10 +164,7 @@ TEST_F(ReplyRegistry, PartnerKindsFreeEachOther)
     std::int32_t fsCode = 0;
     transport.registerFFSRespondenceMessage([&](bool, std::int32_t code) { fsCode = code; });
     transport.registerFFindFirstMessage([](bool, const std::string&, std::uint32_t) { FAIL(); }, req, 2);
-    Bytes code{0x03};
-    const Bytes minusSix = reply::fiveByte(0xFFFFFFFAu);
-    code.insert(code.end(), minusSix.begin(), minusSix.end());
-    deliver(reply::maker(0x60, code));
+    deliver(reply::maker(0x60, cat({{0x03}, reply::fiveByte(0xFFFFFFFAu)})));
     EXPECT_EQ(fsCode, -6);
     EXPECT_FALSE(transport.isPending(Kind::FFindFirst));
 }
@@ -184,45 +178,27 @@ TEST_F(ReplyRegistry, DecodesFieldsAtTheirPositions)
         version = v;
     }, req, 2);
     deliver({0x7E, 0x00, 0x06, 0x02, 0x7D, 0x70, 0x01, 0x02, 0x03, '1', '.', '2', '0'});
-    EXPECT_EQ(identity, (Bytes{0x01, 0x70, 0x03, 0x02}));
-    EXPECT_EQ(version, (Bytes{'1', '.', '2', '0'}));
+    EXPECT_EQ(std::pair(identity, version), (std::pair(Bytes{0x01, 0x70, 0x03, 0x02}, Bytes{'1', '.', '2', '0'})));
 
     std::string name;
     std::uint32_t value = 0;
     transport.registerFFindFirstMessage([&](bool, const std::string& n, std::uint32_t v) { name = n; value = v; }, req, 2);
-    Bytes body(4, 0);
-    const Bytes field{'F', 0, 'L', 'S', 'T', 0, 0, '.', 'Q', 'T', '2', 0, 0};
-    body.insert(body.end(), field.begin(), field.end());
-    body.insert(body.end(), {0, 0});
-    const Bytes size = reply::fiveByte(1300);
-    body.insert(body.end(), size.begin(), size.end());
-    deliver(reply::fileSystem(0x25, body));
-    EXPECT_EQ(name, "FLST.QT2");
-    EXPECT_EQ(value, 1300u);
+    const Bytes field{0, 0, 0, 0, 'F', 0, 'L', 'S', 'T', 0, 0, '.', 'Q', 'T', '2', 0, 0, 0, 0};
+    deliver(reply::fileSystem(0x25, cat({field, reply::fiveByte(1300)})));
+    EXPECT_EQ(std::pair(name, value), std::pair(std::string("FLST.QT2"), 1300u));
 
     std::uint32_t total = 0, free = 0;
     transport.registerDiskFreeMessage([&](bool, std::uint32_t t, std::uint32_t fr) { total = t; free = fr; }, req, 2);
-    Bytes disk = reply::fiveByte(0x00123456);
-    const Bytes freeBytes = reply::fiveByte(0x00001000);
-    disk.insert(disk.end(), freeBytes.begin(), freeBytes.end());
-    deliver(reply::fileSystem(0x29, disk));
-    EXPECT_EQ(total, 0x00123456u);
-    EXPECT_EQ(free, 0x1000u);
+    deliver(reply::fileSystem(0x29, cat({reply::fiveByte(0x00123456), reply::fiveByte(0x00001000)})));
+    EXPECT_EQ(std::pair(total, free), std::pair(0x00123456u, 0x1000u));
 
     std::uint16_t infos = 0, filesCount = 0, sectors = 0;
     transport.registerInforReadMessage([&](bool, std::uint16_t i, std::uint16_t n, std::uint16_t s, const Bytes&) {
         infos = i; filesCount = n; sectors = s;
     }, req, 2);
-    Bytes info;
-    for (std::uint16_t v : {std::uint16_t(3), std::uint16_t(300), std::uint16_t(0x1234)}) {
-        const Bytes s = reply::stream({std::uint8_t(v & 0xFF), std::uint8_t(v >> 8)});
-        info.insert(info.end(), s.begin(), s.end());
-    }
-    info.insert(info.end(), {1, 2, 0});
-    deliver(reply::fileSystem(0x11, info));
-    EXPECT_EQ(infos, 3);
-    EXPECT_EQ(filesCount, 300);
-    EXPECT_EQ(sectors, 0x1234);
+    deliver(reply::fileSystem(0x11, cat({reply::stream({3, 0}), reply::stream({300 & 0xFF, 300 >> 8}),
+                                         reply::stream({0x34, 0x12}), {1, 2, 0}})));
+    EXPECT_EQ((std::tuple(infos, filesCount, sectors)), (std::tuple(3, 300, 0x1234)));
 
     // Replies of other makers, other universal messages and unknown codes go nowhere.
     int any = 0;
@@ -302,30 +278,24 @@ TEST_F(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
     storesLanded();
     ASSERT_EQ(recorder->patches.size(), 1u);
     const PatchObject& notice = recorder->patches[0];
-    EXPECT_EQ(notice.groupNum, 0);
-    EXPECT_EQ(notice.bankNum, 1);
-    EXPECT_EQ(notice.patchNum, 2);
-    EXPECT_EQ(notice.path, root + "/Device/Patch/0_1_2.qptc");
-    std::ifstream stored(notice.path, std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(stored), {}), other);
+    EXPECT_EQ((std::tuple(notice.groupNum, notice.bankNum, notice.patchNum, notice.path)),
+              (std::tuple(0, 1, 2, root + "/Device/Patch/0_1_2.qptc")));
+    EXPECT_EQ(files.readFile(notice.path), other);
     EXPECT_TRUE(transport.isPending(Kind::PatchData));
 
     // The asked-for slot, announcing more than it carries: the size is cut to what was decoded.
     deliver(reply::patchData(1, 0, 3, {1, 2, 3, 4}, 600));
-    EXPECT_EQ(got, (Bytes{1, 2, 3, 4}));
-    EXPECT_EQ(gotSize, 4);
+    EXPECT_EQ(std::pair(got, gotSize), std::pair(Bytes{1, 2, 3, 4}, std::int64_t(4)));
     // Announcing fewer than it carries: the handler gets the whole decode and the announced count.
     transport.registerPatchDataDumpMessage([&](bool, const Bytes& d, std::int32_t, std::int32_t, std::int32_t,
                                                std::int64_t s) { got = d; gotSize = s; }, req, 2, 3, 0, 1);
     deliver(reply::patchData(1, 0, 3, {1, 2, 3, 4, 0, 0}, 4));
-    EXPECT_EQ(got, (Bytes{1, 2, 3, 4, 0, 0}));
-    EXPECT_EQ(gotSize, 4);
+    EXPECT_EQ(std::pair(got, gotSize), std::pair(Bytes{1, 2, 3, 4, 0, 0}, std::int64_t(4)));
     // Announcing fewer bytes than it carries (the device pads to its slot size): the announced count.
     deliver(reply::patchData(0, 1, 2, {5, 6, 7, 8, 0, 0}, 4));
     storesLanded();
     ASSERT_EQ(recorder->patches.size(), 2u);
-    std::ifstream replaced(recorder->patches[1].path, std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(replaced), {}), (Bytes{5, 6, 7, 8}));
+    EXPECT_EQ(files.readFile(recorder->patches[1].path), (Bytes{5, 6, 7, 8}));
     EXPECT_FALSE(std::filesystem::exists(root + "/Device/Patch/0_1_2.qptc.tmp"));
 }
 
@@ -341,7 +311,6 @@ TEST_F(ReplyRegistry, AnUnwritablePatchFolderStoresAndAnnouncesNothing)
 
 TEST_F(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
 {
-    const auto folder = root + "/Device/Patch/";
     std::mutex mutex;
     std::vector<int> order;
     const auto store = [&](int patch, bool more) {
@@ -356,27 +325,19 @@ TEST_F(ReplyRegistry, StoresOfOneRunLandInOrderAndAClearHandsOverAnyHeldBack)
     const int run = static_cast<int>(CMidiDevice::kStoreBatch) * 2 + 3;
     for (int patch = 0; patch < run; ++patch) store(patch, patch + 1 < run);
     storesLanded();
-    {
-        std::lock_guard lock(mutex);
-        std::vector<int> expected(static_cast<std::size_t>(run));
-        for (int i = 0; i < run; ++i) expected[static_cast<std::size_t>(i)] = i;
-        EXPECT_EQ(order, expected);
-    }
+    std::vector<int> expected(static_cast<std::size_t>(run));
+    std::iota(expected.begin(), expected.end(), 0);
+    std::unique_lock lock(mutex);
+    EXPECT_EQ(order, expected);
+    lock.unlock();
 
     // A run cut short: stores that said more would follow still land once the registry is cleared,
     // with nothing else asked of the queue.
     for (int patch = 40; patch < 43; ++patch) store(patch, true);
     transport.clearBufferBlockWaiting();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    const auto landed = [&] {
+    EXPECT_TRUE(waitFor([&] {
         std::lock_guard lock(mutex);
-        return order.size() == static_cast<std::size_t>(run) + 3;
-    };
-    while (!landed() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::lock_guard lock(mutex);
-    ASSERT_EQ(order.size(), static_cast<std::size_t>(run) + 3);
-    EXPECT_EQ(order.back(), 42);
-    std::ifstream last(folder + "0_0_42.qptc", std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(last), {}), Bytes{42});
+        return order.size() == static_cast<std::size_t>(run) + 3 && order.back() == 42;
+    }));
+    EXPECT_EQ(files.readFile(root + "/Device/Patch/0_0_42.qptc"), Bytes{42});
 }
