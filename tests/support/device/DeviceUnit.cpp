@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "device/formats/MIDIMessageUtil.h"
+#include "support/device/EffectListMaker.h"
 
 namespace sim {
 
@@ -42,17 +43,9 @@ DeviceUnit::DeviceUnit(platform::VirtualMidiSystem& system, SimulatedPatchMemory
     m_descriptions.qfxRegionLevels.fill(2);
     m_descriptions.groupDisplayText = {'A', ' ', ' ', ' '};
     // An effect list of one category with one loaded effect: a category opening, the effect, its closing.
-    Bytes list(26 * 3, 0);
-    list[0] = list[1] = list[2] = '>';
-    list[4] = 1;
-    const std::string effect = "COMP";
-    std::copy(effect.begin(), effect.end(), list.begin() + 26);
-    list[26 + 13] = '1';
-    list[26 + 18] = 1;
-    list[26 + 19] = 0x10;
-    list[26 + 22] = 1;
-    list[52] = list[53] = list[54] = '<';
-    list[56] = 1;
+    Bytes list = effectlist::marker('>', 1);
+    for (const Bytes& record : {effectlist::effectOfType("COMP", "1", false, true, 0x01000010), effectlist::marker('<', 1)})
+        list.insert(list.end(), record.begin(), record.end());
     m_files.setFile(kEffectList, list);
     install();
 }
