@@ -210,33 +210,12 @@ TEST_F(ReplyRegistry, DecodesFieldsAtTheirPositions)
     EXPECT_EQ(any, 0);
 }
 
-TEST_F(ReplyRegistry, ReadCountThenReadDataAndACorruptReadEndsUncalled)
-{
-    std::uint32_t count = 0;
-    Bytes data;
-    transport.registerFRead1Message([&](bool, std::uint32_t c) { count = c; }, req, 2);
-    transport.registerFRead2Message([&](bool, const Bytes& d) { data = d; }, req, 2);
-    deliver(reply::fileSystem(0x22, reply::fiveByte(512)));
-    EXPECT_EQ(count, 512u);
-    EXPECT_TRUE(data.empty());
-    Bytes chunk(512);
-    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
-    deliver(reply::readData(chunk));
-    EXPECT_EQ(data, chunk);
-
-    bool called = false;
-    transport.registerFRead2Message([&](bool, const Bytes&) { called = true; }, req, 2);
-    deliver(reply::readData(chunk, true));
-    EXPECT_FALSE(called);
-    EXPECT_FALSE(transport.isPending(Kind::FRead2));
-}
-
 // The two halves of a chunk share one reply code: a late half of a read the watchdog cut off is never
 // taken for the other half the next read awaits, and leaves that read waiting for its own.
-TEST_F(ReplyRegistry, ALateHalfOfAReadIsNeverTakenForTheOtherHalf)
+TEST_F(ReplyRegistry, ReadHalvesAreTakenOnlyByTheirOwnKindAndACorruptReadEndsUncalled)
 {
-    Bytes chunk(300);
-    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 3);
+    Bytes chunk(512);
+    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = std::uint8_t(i * 7);
     std::vector<std::uint32_t> counts;
     transport.registerFRead1Message([&](bool, std::uint32_t c) { counts.push_back(c); }, req, 2);
     deliver(reply::readData(chunk));
@@ -246,16 +225,25 @@ TEST_F(ReplyRegistry, ALateHalfOfAReadIsNeverTakenForTheOtherHalf)
     EXPECT_EQ(counts, std::vector<std::uint32_t>{212});
 
     std::vector<Bytes> chunks;
-    transport.registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
-    deliver(reply::fileSystem(0x22, reply::fiveByte(512)));
+    const auto takeChunk = [&](bool, const Bytes& d) { chunks.push_back(d); };
+    transport.registerFRead2Message(takeChunk, req, 2);
+    deliver(reply::fileSystem(0x22, reply::fiveByte(99)));
     EXPECT_TRUE(chunks.empty());
     EXPECT_TRUE(transport.isPending(Kind::FRead2));
+    // Both halves awaited: the count goes to the first, the data to the second.
+    transport.registerFRead1Message([&](bool, std::uint32_t c) { counts.push_back(c); }, req, 2);
+    deliver(reply::fileSystem(0x22, reply::fiveByte(512)));
+    EXPECT_EQ(counts, (std::vector<std::uint32_t>{212, 512}));
+    EXPECT_TRUE(chunks.empty());
     deliver(reply::readData(chunk));
     EXPECT_EQ(chunks, std::vector<Bytes>{chunk});
-    // An empty chunk (a read at the end of a file) is still data.
-    transport.registerFRead2Message([&](bool, const Bytes& d) { chunks.push_back(d); }, req, 2);
+    // An empty chunk (a read at the end of a file) is still data; a corrupt one frees the kind uncalled.
+    transport.registerFRead2Message(takeChunk, req, 2);
     deliver(reply::readData({}));
-    EXPECT_EQ(chunks.size(), 2u);
+    transport.registerFRead2Message(takeChunk, req, 2);
+    deliver(reply::readData(chunk, true));
+    EXPECT_EQ(chunks, (std::vector<Bytes>{chunk, {}}));
+    EXPECT_FALSE(transport.isPending(Kind::FRead2));
 }
 
 TEST_F(ReplyRegistry, PatchDataIsCheckedCutAndOtherwiseStoredAsUnsolicited)
