@@ -25,7 +25,6 @@ TEST_F(Sequencer, HandshakeInAnyOrderConnectsOnceAndDescribesTheDevice)
 
     // The memory layout reaches the dump: groups, banks per group, patches per bank.
     seq->getAllPatchDataDump();
-    run();
     EXPECT_EQ(calls(), Strings{"dump 2 2 3"});
 }
 
@@ -99,7 +98,6 @@ TEST_F(Sequencer, ScanRetriesAnUnfinishedHandshakeUntilTheDeviceIsGone)
     // A scan whose device refuses editor mode moves on silently to the next device.
     fake->scanFinds = true;
     seq->rescanMidiDevice();
-    run();
     calls();
     fake->scanFinds = false;
     unit().enterPCAsyncModeCallbackWithState(-4);
@@ -116,14 +114,12 @@ TEST_F(Sequencer, PluginAttemptsConnectWithoutRescanning)
     calls();
 
     unit().getNewDevicePlugin();
-    run();
     EXPECT_EQ(calls(), (Strings{"plugin", "clear", "connection"}));
     unit().enterPCAsyncModeCallbackWithState(-1);
     EXPECT_EQ(events(), Strings{"connection 3 -1"});
 
     // An abandoned plug-in attempt is not retried.
     unit().getNewDevicePlugin();
-    run();
     calls();
     advance(kT + 0.1);
     EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
@@ -136,13 +132,11 @@ TEST_F(Sequencer, PluginAttemptsConnectWithoutRescanning)
     // A connected device ignores plug-in notices.
     fake->pluginOpens = true;
     unit().getNewDevicePlugin();
-    run();
     calls();
     deliverRecords();
     EXPECT_EQ(events(), Strings{"connection 1 0"});
     calls();
     unit().getNewDevicePlugin();
-    run();
     EXPECT_EQ(calls(), Strings{});
 }
 
@@ -206,7 +200,6 @@ TEST_F(Sequencer, OnlyTheUnitsSilenceWhileItOwesAnAnswerEndsALongOperation)
         fake->heard = 0;
         fake->owes = c.owes;
         seq->writeGroupPatchDataDumpWithAllPatch(validGroup(10));
-        run();
         ASSERT_EQ(calls().size(), 1U);
         double now = 0;
         Strings got;
@@ -234,7 +227,6 @@ TEST_F(Sequencer, AScanDuringAnOperationWaitsForItAndLeavesItsWatchdogArmed)
         rebuild();
         connect();
         seq->getMemoryStatus();
-        run();
         EXPECT_EQ(calls(), Strings{"checkMemory"});
         if (answered) seq->rescanMidiDevice();
         else seq->scanDeviceWithAcceptDeviceArray({}, 5, kT);
@@ -263,7 +255,6 @@ TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
     seq->getEffectWithFileName("ABCDEFGHIJKL\xF0\x9F\x98\x80");
     seq->getFileLengthWithFileName("CAF\xC3\x89.QF2");
     seq->fileListFlush();
-    run();
     EXPECT_EQ(calls(), Strings{"checkMemory"});
     unit().diskFreeCallbackWithState(1, 1000, 250);
     // The refusals answer at once and the flush behind them starts.
@@ -426,7 +417,6 @@ TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
     connect();
     seq->ejectDevice();
     seq->getMemoryStatus();
-    run();
     calls();
     unit().ejectCallback(-2, -1);
     EXPECT_EQ(events(), Strings{"eject 0 -1"});
@@ -485,7 +475,6 @@ TEST_F(Sequencer, UnplugMidDumpDropsEverythingAndLateAnswersChangeNothing)
     connect();
     seq->getAllPatchDataDump();
     seq->getMemoryStatus();
-    run();
     calls();
     unit().notifyRemoveConnectedDevice();
     EXPECT_EQ(events(), Strings{"disconnected"});
@@ -540,7 +529,6 @@ TEST_F(Sequencer, PatchWritesSendNothingThatIsNotPatchData)
 
     // The whole memory, in full, is sent with the device's layout.
     seq->writeAllPatchDataDumpWithAllPatch(wholeMemory());
-    run();
     EXPECT_EQ(calls(), Strings{"writeAll 2 2 3"});
 }
 

@@ -65,7 +65,11 @@ protected:
         run();
         return recorder.take();
     }
-    Strings calls() { return fake->take(); }
+    Strings calls()
+    {
+        run();
+        return fake->take();
+    }
     CQFXMidiDelegate& unit() { return *fake->delegate; }
 
     void deliverRecords(const AdvencedPatchInformation& info = layout())
