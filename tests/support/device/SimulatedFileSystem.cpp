@@ -23,6 +23,19 @@ Bytes slice(const Bytes& message, std::size_t at, std::size_t count)
     return out;
 }
 
+Bytes five(std::uint32_t value)
+{
+    Bytes out;
+    Convert32to7(value, out);
+    return out;
+}
+
+// Uses up one of a fault's remaining turns; true when there was one left.
+bool spend(int& turns)
+{
+    return turns > 0 && (--turns, true);
+}
+
 }  // namespace
 
 std::int32_t SimulatedFileSystem::finalCode(std::uint8_t sub)
@@ -61,8 +74,8 @@ Bytes SimulatedFileSystem::result(std::uint8_t deviceID, std::uint8_t sub, std::
 
 Bytes SimulatedFileSystem::fsCode(std::uint8_t deviceID, std::int32_t code)
 {
-    Bytes out{0xF0, 0x7D, 0x00, deviceID, 0x60, 0x03};
-    Convert32to7(static_cast<std::uint32_t>(code), out);
+    Bytes out = five(static_cast<std::uint32_t>(code));
+    out.insert(out.begin(), {0xF0, 0x7D, 0x00, deviceID, 0x60, 0x03});
     out.push_back(0xF7);
     return out;
 }
@@ -73,9 +86,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
     const std::uint8_t sub = message[5];
     std::unique_lock lock(m_mutex);
     std::vector<Bytes> out;
-    const auto answerAfterAck = [&](std::int32_t code) {
-        m_afterAck = AfterAck{AfterAck::Kind::Code, sub, code, {}};
-    };
+    const auto answerAfterAck = [&](std::int32_t code) { m_afterAck = AfterAck{AfterAck::Kind::Code, sub, code, {}}; };
 
     switch (sub) {
     case 0x05: {  // the host's acknowledgement releases what the last result held back
@@ -85,12 +96,8 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         } else if (pending.kind == AfterAck::Kind::ReadData) {
             Bytes fields;
             Convert87(fields, pending.data.data(), pending.data.size());
-            auto crc = static_cast<std::uint32_t>(CalcCrc32(pending.data.data(), static_cast<std::int64_t>(pending.data.size())));
-            if (m_faults.corruptReadCrc > 0) {
-                --m_faults.corruptReadCrc;
-                crc ^= 0x1;
-            }
-            Convert32to7(crc, fields);
+            const auto crc = static_cast<std::uint32_t>(CalcCrc32(pending.data.data(), std::int64_t(pending.data.size())));
+            Convert32to7(spend(m_faults.corruptReadCrc) ? crc ^ 0x1 : crc, fields);
             out.push_back(result(deviceID, 0x22, 4, fields));
             answerAfterAck(finalCode(0x22));
         }
@@ -110,8 +117,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         break;
     }
     case 0x29: {  // disk free
-        Bytes fields;
-        Convert32to7(m_information.totalSize, fields);
+        Bytes fields = five(m_information.totalSize);
         Convert32to7(m_information.totalSize - usedBytes(), fields);
         out.push_back(result(deviceID, 0x29, 4, fields));
         answerAfterAck(finalCode(sub));
@@ -160,18 +166,9 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
             data.assign(contents.begin() + start, contents.begin() + start + count);
             it->second.position = start + count;
         }
-        auto count = static_cast<std::uint32_t>(data.size());
-        if (m_faults.overlongReadCount > 0) {
-            --m_faults.overlongReadCount;
-            count += 100;
-        }
-        Bytes fields;
-        Convert32to7(count, fields);
-        out.push_back(result(deviceID, 0x22, 4, fields));
-        if (m_faults.shortReadData > 0 && data.size() > 12) {
-            --m_faults.shortReadData;
-            data.resize(data.size() - 12);
-        }
+        const auto count = static_cast<std::uint32_t>(data.size()) + (spend(m_faults.overlongReadCount) ? 100 : 0);
+        out.push_back(result(deviceID, 0x22, 4, five(count)));
+        if (data.size() > 12 && spend(m_faults.shortReadData)) data.resize(data.size() - 12);
         m_afterAck = AfterAck{AfterAck::Kind::ReadData, sub, 0, data};
         break;
     }
@@ -199,15 +196,12 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
                 written = length;
             }
         }
-        if (written > 0 && m_faults.shortWrites > 0) {
-            --m_faults.shortWrites;
+        if (written > 0 && spend(m_faults.shortWrites)) {
             written -= 1;
             m_files[it->second.name].resize(static_cast<std::size_t>(it->second.position - 1));
             it->second.position -= 1;
         }
-        Bytes fields;
-        Convert32to7(static_cast<std::uint32_t>(written), fields);
-        out.push_back(result(deviceID, 0x23, 4, fields));
+        out.push_back(result(deviceID, 0x23, 4, five(static_cast<std::uint32_t>(written))));
         answerAfterAck(code);
         break;
     }
@@ -227,9 +221,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
     case 0x28: {  // file length
         const std::string name = nameFrom(message, 6);
         const auto it = m_files.find(name);
-        Bytes fields;
-        Convert32to7(it == m_files.end() ? 0u : static_cast<std::uint32_t>(it->second.size()), fields);
-        out.push_back(result(deviceID, 0x28, 4, fields));
+        out.push_back(result(deviceID, 0x28, 4, five(it == m_files.end() ? 0u : std::uint32_t(it->second.size()))));
         answerAfterAck(it == m_files.end() ? kNoSuchFile : finalCode(sub));
         break;
     }
