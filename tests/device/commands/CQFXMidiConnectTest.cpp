@@ -62,25 +62,40 @@ TEST(CQFXMidiConnect, RefusesLowFamiliesUnknownModelsAndAnEmptyList)
     EXPECT_TRUE(rig.connect());
 }
 
-TEST(CQFXMidiConnect, EditorModeIsRetriedUpToTheRetryCount)
+// Entering and leaving editor mode: a refusal is retried up to the retry count.
+TEST(CQFXMidiConnect, EditorModeIsEnteredAndLeftWithRefusalsRetriedUpToTheRetryCount)
 {
     struct Case {
+        const char* name;
         std::int32_t retry;
         int refusals;
-        std::size_t sent;
+        bool eject;          // leave editor mode after a handshake, rather than enter it
+        std::string report;  // empty: the whole handshake
+        std::size_t sent;    // requests to enter (leave) editor mode
     };
-    for (const Case c : {Case{2, 2, 3}, Case{2, 3, 3}, Case{0, 1, 1}}) {
-        SCOPED_TRACE(c.refusals);
+    const Case cases[] = {
+        {"entered after two refusals", 2, 2, false, "", 3},        {"three refusals", 2, 3, false, "enter -1", 3},
+        {"no retry", 0, 1, false, "enter -1", 1},                   {"left", 2, 0, true, "eject 1 0", 1},
+        {"leaving refused three times", 2, 3, true, "eject -4 0", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         QFXRig rig(c.retry);
+        ASSERT_TRUE(!c.eject || rig.connectAndForget());
         rig.refuseEditorMode(c.refusals);
-        if (c.refusals <= c.retry) {
+        if (c.report.empty()) {
             EXPECT_TRUE(rig.connect());
         } else {
-            rig.qfx->connection();
-            EXPECT_EQ(rig.next(0), "enter -1");
+            c.eject ? rig.qfx->eject() : rig.qfx->connection();
+            EXPECT_EQ(rig.next(0), c.report);
             rig.settle();
         }
-        EXPECT_EQ(rig.count("52"), c.sent);
+        EXPECT_EQ(rig.count(c.eject ? "53" : "52"), c.sent);
+        if (c.report == "eject 1 0") {
+            EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
+            EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
+            EXPECT_EQ(rig.transport.getCurrentDevice(), CMidiDevice::kNoDevice);
+        }
     }
 }
 
@@ -92,28 +107,6 @@ TEST(CQFXMidiConnect, InformationReadRepeatsTheWholeQueryOnACodeAndReportsTheLas
     ASSERT_TRUE(rig.recorder.waitForPrefix("inforead "));
     EXPECT_EQ(rig.recorder.last(), "inforead 2 7");
     EXPECT_EQ(rig.count("60 11"), 2u);
-}
-
-TEST(CQFXMidiConnect, EjectLeavesEditorModeAndRetriesARefusal)
-{
-    {
-        QFXRig rig(2);
-        ASSERT_TRUE(rig.connectAndForget());
-        rig.qfx->eject();
-        EXPECT_EQ(rig.next(0), "eject 1 0");
-        EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
-        EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
-        EXPECT_EQ(rig.transport.getCurrentDevice(), CMidiDevice::kNoDevice);
-    }
-    {
-        QFXRig rig(2);
-        ASSERT_TRUE(rig.connectAndForget());
-        rig.refuseEditorMode(3);
-        rig.qfx->eject();
-        EXPECT_EQ(rig.next(0), "eject -4 0");
-        rig.settle();
-        EXPECT_EQ(rig.count("53"), 3u);
-    }
 }
 
 TEST(CQFXMidiConnect, APendingKindRefusesWithoutSendingAndForceEjectStillSends)

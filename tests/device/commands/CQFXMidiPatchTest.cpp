@@ -111,17 +111,43 @@ TEST(CQFXMidiPatch, TheDumpReportsOnceEveryPatchIsStoredLeavesUnchangedFilesAlon
     EXPECT_TRUE(std::filesystem::is_directory(folder / "0_1_0.qptc"));
 }
 
-TEST(CQFXMidiPatch, DumpRetriesASlotAnsweredWithACodeAndUnmutesWhenItGivesUp)
+// A step the unit answers with a code is retried up to the retry count, then the operation fails; the
+// unit is unmuted whenever it was muted.
+TEST(CQFXMidiPatch, AStepAnsweredWithACodeIsRetriedThenFailsAndTheUnitIsUnmuted)
 {
-    for (const std::int32_t retry : {2, 1}) {
-        QFXRig rig(retry);
+    const Bytes record = SimulatedPatchMemory::makePatchRecord("X", "", 4, 1);
+    const auto dump = [](QFXRig& rig) { rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2); };
+    struct Case {
+        const char* name;
+        std::int32_t retry;
+        std::uint8_t refused;  // the function answered with a code, this many times
+        int times;
+        std::function<void(QFXRig&)> ask;
+        std::string report;
+        Events heard;  // empty: not checked
+    };
+    const Case cases[] = {
+        {"a slot retried", 2, 0x46, 2, dump, "dump 1", {"id", "56", "46", "46", "46", "46", "57"}},
+        {"a slot given up", 1, 0x46, 2, dump, "dump -1", {"id", "56", "46", "46", "57"}},
+        {"a patch given up", 2, 0x45, 3, [&](QFXRig& rig) { writeOne(rig, 0, 1, 1, record); }, "writeone -3",
+         {"id", "56", "45", "45", "45", "57"}},
+        // A refused disable-audio is repeated for the same slot; the unit ignores the enable that follows.
+        {"audio never disabled", 2, 0x56, 3, [&](QFXRig& rig) { writeOne(rig, 2, 3, 4, record); }, "writeone -3",
+         {"id", "56", "56", "56", "57"}},
+        {"a select given up", 1, 0x28, 2, [&](QFXRig& rig) { rig.qfx->selectPatchWithData(record.data(), 8, 256); },
+         "select -1", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFXRig rig(c.retry);
         ASSERT_TRUE(rig.connectAndForget());
-        rig.patches.changeFaults([](auto& f) { f.failCount[0x46] = 2; });
-        rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
-        EXPECT_EQ(rig.next(0), retry == 2 ? "dump 1" : "dump -1");
+        rig.patches.changeFaults([&](auto& f) { f.failCount[c.refused] = c.times; });
+        c.ask(rig);
+        EXPECT_EQ(rig.next(0), c.report);
         rig.settle();
-        EXPECT_EQ(rig.functions(), retry == 2 ? (Events{"id", "56", "46", "46", "46", "46", "57"})
-                                              : (Events{"id", "56", "46", "46", "57"}));
+        if (!c.heard.empty()) {
+            EXPECT_EQ(rig.functions(), c.heard);
+        }
         EXPECT_TRUE(rig.patches.audioEnabled());
     }
 }
@@ -130,9 +156,7 @@ TEST(CQFXMidiPatch, AnAnswerForAnotherSlotOrWithABadCrcLeavesTheRequestPending)
 {
     QFXRig rig;
     ASSERT_TRUE(rig.connectAndForget());
-    rig.patches.changeFaults([](auto& f) {
-        f.wrongSlotAnswers = 1;
-    });
+    rig.patches.changeFaults([](auto& f) { f.wrongSlotAnswers = 1; });
     rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
     // The stray patch is stored as a notice from the device; the dump waits for its watchdog.
     EXPECT_EQ(rig.next(0), "notice");
@@ -223,27 +247,6 @@ TEST(CQFXMidiPatch, WritesSendEveryPatchPaddedBetweenDisableAndEnableAudio)
     EXPECT_EQ(rig.patches.patch(0, 0, 1), Bytes(256, 0));
 }
 
-TEST(CQFXMidiPatch, ARefusedPatchIsRetriedThenTheWriteFailsAndTheDeviceIsUnmuted)
-{
-    QFXRig rig(2);
-    ASSERT_TRUE(rig.connectAndForget());
-    rig.patches.changeFaults([](auto& f) { f.failCount[0x45] = 3; });
-    const Bytes record = SimulatedPatchMemory::makePatchRecord("X", "", 4, 1);
-    writeOne(rig, 0, 1, 1, record);
-    EXPECT_EQ(rig.next(0), "writeone -3");
-    rig.settle();
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "45", "45", "57"}));
-    EXPECT_TRUE(rig.patches.audioEnabled());
-
-    // A refused disable-audio is repeated for the same slot; the unit ignores the enable that follows.
-    rig.forget();
-    rig.patches.changeFaults([](auto& f) { f.failCount[0x56] = 3; });
-    writeOne(rig, 2, 3, 4, record);
-    EXPECT_EQ(rig.next(0), "writeone -3");
-    rig.settle();
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56", "57"}));
-}
-
 TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
 {
     const auto key = sim::RequestKey::maker(0x56);
@@ -311,10 +314,6 @@ TEST(CQFXMidiPatch, SelectSendsTheEditBufferAlone)
     EXPECT_EQ(rig.next(0), "select 1");
     EXPECT_EQ(rig.functions(), (Events{"id", "28"}));
     EXPECT_EQ(rig.patches.selected(), record);
-
-    rig.patches.changeFaults([](auto& f) { f.failCount[0x28] = 2; });
-    rig.qfx->selectPatchWithData(record.data(), static_cast<std::int64_t>(record.size()), 256);
-    EXPECT_EQ(rig.next(1), "select -1");
 }
 
 TEST(CQFXMidiPatch, APendingIdentityEndsEveryPatchOperationAtOnce)
