@@ -231,10 +231,10 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
 
     EXPECT_TRUE(rig.qfx->checkCurrentConnect());
     EXPECT_TRUE(rig.qfx->getDeviceName());
-    rig.unit.device().unplug();
+    rig.unplug();
     rig.loop.runUntil([&] { return !rig.recorder.events().empty(); });
     EXPECT_EQ(rig.recorder.events(), (Events{"removed"}));
-    rig.unit.device().plugIn();
+    rig.plugIn();
     rig.loop.runUntil([&] { return rig.recorder.events().size() >= 2; });
     EXPECT_EQ(rig.recorder.last(), "plugin");
     rig.qfx->disconnectCurrentDevice();

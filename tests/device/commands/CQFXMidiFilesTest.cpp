@@ -275,7 +275,7 @@ TEST(CQFXMidiFiles, UnpluggingMidTransferLeavesTheChainToTheWatchdog)
     rig.unit.holdReplies(sim::RequestKey::fileSystem(0x22), 2);
     rig.qfx->readFFSFileListWithFilePath("BIG.QF2");
     ASSERT_TRUE(rig.waitForFunction("60 22", 3, false));
-    rig.unit.device().unplug();
+    rig.unplug();
     rig.loop.runUntil([&] { return !rig.recorder.events().empty(); });
     rig.unit.releaseReplies();
     rig.settle();

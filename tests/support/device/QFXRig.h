@@ -141,6 +141,8 @@ public:
         unit.failFunction(sim::RequestKey::maker(0x52), times);
         unit.failFunction(sim::RequestKey::maker(0x53), times);
     }
+    void unplug() { unit.device().unplug(); }
+    void plugIn() { unit.device().plugIn(); }
 
     SimulatedPatchMemory& patches = unit.patches();
     SimulatedFileSystem& fs = unit.files();
