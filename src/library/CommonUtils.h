@@ -1135,6 +1135,9 @@ private:
     std::optional<ReadPatch> readLoadedPatch(const std::string& path, const PoolJudge& judge,
                                              std::unordered_map<std::string, PoolPatchFacts::Facts>& facts,
                                              std::string* digest = nullptr) const;
+    // Judges `patch`, read for `item`, as `judge` asks: its mark (whether the unit cannot take it) and, with the
+    // unit's effects known, its effect list and warning set on the item. Safe on the load's threads.
+    bool judgeLoadedPatch(const OKVPatch& patch, const PoolJudge& judge, PatchItem& item) const;
     // The patch file at `path` as the pool judges it: what the load kept of it while it is unchanged, else
     // read (and kept). Pool's queue only.
     std::optional<OKVPatch> judgedPatchAt(const std::string& path);

@@ -1192,6 +1192,32 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
         std::set<std::string> named;
         // Each group's kept folder, with its node.
         std::map<std::string, const DirectoryObject*> folders;
+        // Each group's folder as the working copy named it, and as it is kept.
+        std::map<fs::path, fs::path> keptAs;
+        // The files the entries name: a file one names is never taken for another's.
+        std::set<fs::path> noted;
+        for (const auto& entry : pool) {
+            if (const PatchItem* item = entry->patchItem(); item != nullptr && !item->path.empty())
+                noted.insert(fs::path(moved(item->path)).lexically_normal());
+            for (const auto& child : entry->childDirectories)
+                if (const PatchItem* item = child ? child->patchItem() : nullptr; item != nullptr && !item->path.empty())
+                    noted.insert(fs::path(moved(item->path)).lexically_normal());
+        }
+        // Where the file an entry names is now: in the folder its group's was kept as, wherever that group
+        // stands in the pool. A cut run's note names a patch whose move had not landed by the file it had
+        // before the move, which the pool's queue may have made since: a file of that name in the folder
+        // of the entry's own group, which no entry names, is the one moved.
+        const auto locate = [&](const std::string& path, const std::string& ownFolder, const std::string& ownWorking) {
+            fs::path source = fs::path(path).lexically_normal();
+            if (const auto found = keptAs.find(source.parent_path()); found != keptAs.end())
+                source = found->second / source.filename();
+            if (sweepUnnamed || m_files.itemKind(source.string()) == platform::ItemKind::File) return source.string();
+            const fs::path there = fs::path(ownFolder) / source.filename();
+            if (there != source && noted.count(fs::path(ownWorking).lexically_normal() / source.filename()) == 0 &&
+                m_files.itemKind(there.string()) == platform::ItemKind::File)
+                return there.string();
+            return source.string();
+        };
         const auto plain = [](const std::string& path) {
             return OKVLocalFileController::getFileNameFromIndexSavingName(fileNameOf(path));
         };
@@ -1200,7 +1226,7 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
             const std::string prefix = "[" + std::to_string(i) + "] ";
             if (!entry.isBackUpAllGroup && entry.childDirectories.empty() && !entry.isGroup) {
                 if (const PatchItem* item = entry.patchItem(); item != nullptr && !item->path.empty()) {
-                    const std::string source = moved(item->path);
+                    const std::string source = locate(moved(item->path), keptFolder, keptFolder);
                     nameForKeeping(source, join(keptFolder, savedFileName(prefix, plain(source))), keptFolder, named);
                 }
                 continue;
@@ -1229,12 +1255,12 @@ std::optional<std::string> CommonUtils::keepWorkingCopy(const std::vector<std::s
                 continue;
             }
             folders.emplace(folder, &entry);
+            // Its folder was renamed above.
+            keptAs[fs::path(working).lexically_normal()] = fs::path(folder).lexically_normal();
             for (std::size_t j = 0; j < entry.childDirectories.size(); ++j) {
                 const PatchItem* item = entry.childDirectories[j]->patchItem();
                 if (item == nullptr || item->path.empty()) continue;
-                std::string source = moved(item->path);
-                // Its folder was renamed above.
-                if (fs::path(source).parent_path() == fs::path(working)) source = join(folder, fileNameOf(source));
+                const std::string source = locate(moved(item->path), folder, working);
                 nameForKeeping(source, join(folder, savedFileName("[" + std::to_string(j) + "] ", plain(source))), keptFolder,
                                named);
             }

@@ -38,6 +38,24 @@ struct CommonUtils::EffectTables {
     std::set<std::uint32_t> deviceTypes;
 };
 
+namespace {
+
+// Whether a patch's effect list and warning judged against `a` are the ones judged against `b`: they read
+// the device's types and the name of the first summary of each type, nothing else of the tables.
+template <typename Tables>
+bool judgeAlike(const Tables& a, const Tables& b)
+{
+    if (a.deviceTypes != b.deviceTypes || a.firstOfType.size() != b.firstOfType.size()) return false;
+    for (const auto& [type, index] : a.firstOfType) {
+        const auto other = b.firstOfType.find(type);
+        if (other == b.firstOfType.end() || a.okvEffects[index].typeName() != b.okvEffects[other->second].typeName())
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void CommonUtils::publishEffectTables()
 {
     auto tables = std::make_shared<EffectTables>();
@@ -46,8 +64,12 @@ void CommonUtils::publishEffectTables()
         tables->firstOfType.emplace(tables->okvEffects[i].type(), i);
     tables->deviceTypes.insert(m_effectTypeListInDevice.begin(), m_effectTypeListInDevice.end());
     std::lock_guard lock(m_effectTablesMutex);
+    // The generation names what the pool's warnings are judged against: the same tables published again
+    // (each step of a connection's read and every merge publishes them) leave the warnings standing, where
+    // a new generation had the window judge the whole pool again for nothing.
+    const bool alike = m_effectTables && judgeAlike(*m_effectTables, *tables);
     m_effectTables = std::move(tables);
-    ++m_effectTablesGeneration;
+    if (!alike) ++m_effectTablesGeneration;
 }
 
 std::shared_ptr<const CommonUtils::EffectTables> CommonUtils::effectTables() const

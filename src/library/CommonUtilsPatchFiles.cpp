@@ -84,7 +84,16 @@ std::string CommonUtils::absolutePath(const std::string& path) const
 
 std::string CommonUtils::groupFolderName(const std::string& groupName) { return replaceAll(groupName, ':', '-'); }
 
-bool CommonUtils::isPathOfFile(const std::string& path) { return fs::path(path).extension() == ".qptc"; }
+// The extension as a path tells it (a hidden name's only dot begins no extension), read off the text: the
+// start asks it of every file it reads.
+bool CommonUtils::isPathOfFile(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= start) return false;
+    return path.compare(dot, std::string::npos, ".qptc") == 0;
+}
 
 std::string CommonUtils::createNewDirectoryPath(const std::string& path)
 {

@@ -36,8 +36,18 @@ constexpr int kCopyNameTries = 8;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::string lastComponent(const std::string& path) { return fs::path(path).filename().string(); }
-std::string join(const std::string& folder, const std::string& name) { return (fs::path(folder) / name).string(); }
+// Paths taken apart and joined as text, as a path would: the start does both for each of tens of thousands
+// of files, and a path's parse of its components cost it more than the file's own link.
+std::string lastComponent(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+std::string join(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || (!name.empty() && name.front() == '/')) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
 
 }  // namespace
 
@@ -272,16 +282,22 @@ std::optional<CommonUtils::ReadPatch> CommonUtils::readLoadedPatch(const std::st
     if (!bytes || bytes->size() < 4 || !std::equal(bytes->begin(), bytes->begin() + 4, "PTCF")) return std::nullopt;
     const auto patch = OKVPatch::initWithData(*bytes);
     if (!patch) return std::nullopt;
-    ReadPatch read{patchItemFromPatch(*patch, path), judge.mark && !m_parser.checkPatchCompatible(*patch)};
-    if (judge.warnings) {
-        if (auto list = effectListWithPatch(*patch, *judge.tables)) {
-            if (const auto warning = patchWarningWithEffectList(*list)) read.item->isWarning = *warning;
-            read.item->effectDictionnary = std::move(*list);
-        }
-    }
+    ReadPatch read{patchItemFromPatch(*patch, path)};
+    read.incompatible = judgeLoadedPatch(*patch, judge, *read.item);
     // The working copy's link to the same file has the same stamp.
     if (stamp) facts.emplace(path, PoolPatchFacts::factsOf(*stamp, *patch));
     return read;
+}
+
+bool CommonUtils::judgeLoadedPatch(const OKVPatch& patch, const PoolJudge& judge, PatchItem& item) const
+{
+    if (judge.warnings) {
+        if (auto list = effectListWithPatch(patch, *judge.tables)) {
+            if (const auto warning = patchWarningWithEffectList(*list)) item.isWarning = *warning;
+            item.effectDictionnary = std::move(*list);
+        }
+    }
+    return judge.mark && !m_parser.checkPatchCompatible(patch);
 }
 
 namespace {
@@ -382,7 +398,7 @@ void CommonUtils::loadPatchPool()
     {
         std::lock_guard lock(m_markedMutex);
         m_libraryStamp = stamp;
-        m_libraryFiles = identity.digests;
+        m_libraryFiles = std::move(identity.digests);
         m_libraryHeldBack = libraryAway;
     }
     // A run whose last save failed kept its working copy, named for the library it was made against. Over
@@ -563,27 +579,36 @@ void CommonUtils::loadPatchPool()
             unlisted.emplace_back(entry.source, *entry.unlisted);
             whole[entry.from] = 0;
         }
+    // Which library this is, taken from the reading's digests on a thread of the load's own while the
+    // working copy is placed below: the two share nothing but the file system, and the stamp is set before
+    // the tree is handed over, so nothing reads it before it is taken. The digests leave the entries here,
+    // since the entries move on this thread meanwhile.
+    std::jthread identityTaken;
     if (stampLater) {
-        // Every source is the library here: what the reading took of its files is not read again.
-        // Each file's place in the library cut from its path as a string: the paths read there are the
-        // library's own joined with the names listed, and tens of thousands of them taken apart as paths
-        // cost the start more than their reading.
-        LibraryIdentity::Known known;
-        const std::string prefix = library.empty() || library.back() == '/' ? library : library + "/";
-        for (auto& entry : read)
-            for (auto& [path, digest] : entry.digests) {
-                const bool under = !prefix.empty() && path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
-                known.emplace(under ? path.substr(prefix.size()) : fs::path(path).lexically_relative(library).string(),
-                              std::move(digest));
+        std::vector<std::vector<std::pair<std::string, std::string>>> digests;
+        digests.reserve(read.size());
+        for (auto& entry : read) digests.push_back(std::move(entry.digests));
+        identityTaken = std::jthread([this, &identity, &library, digests = std::move(digests)]() mutable {
+            // Every source is the library here: what the reading took of its files is not read again.
+            // Each file's place in the library cut from its path as a string: the paths read there are the
+            // library's own joined with the names listed, and tens of thousands of them taken apart as paths
+            // cost the start more than their reading.
+            LibraryIdentity::Known known;
+            std::size_t count = 0;
+            for (const auto& each : digests) count += each.size();
+            known.reserve(count);
+            const std::string prefix = library.empty() || library.back() == '/' ? library : library + "/";
+            for (auto& each : digests) {
+                for (auto& [path, digest] : each) {
+                    const bool under = !prefix.empty() && path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+                    known.emplace(under ? path.substr(prefix.size()) : fs::path(path).lexically_relative(library).string(),
+                                  std::move(digest));
+                }
+                // Each group's paths go as soon as their places are taken.
+                std::vector<std::pair<std::string, std::string>>().swap(each);
             }
-        identity = LibraryIdentity::of(m_files, library, {}, &known);
-        stamp = identity.identity;
-        const auto told = [&](const auto& each) { return each.first == identity.unreadFolder; };
-        if (!identity.unreadFolder.empty() && std::none_of(unlisted.begin(), unlisted.end(), told))
-            unlisted.emplace_back(identity.unreadFolder, identity.cause);
-        std::lock_guard lock(m_markedMutex);
-        m_libraryStamp = stamp;
-        m_libraryFiles = identity.digests;
+            identity = LibraryIdentity::of(m_files, library, std::move(known));
+        });
     }
     // What a kept pool shown beside the library holds that the library holds too, byte for byte at the same
     // place, is not brought in again: only what its session added or changed comes in. That holds for
@@ -717,11 +742,37 @@ void CommonUtils::loadPatchPool()
     // What was read of a file now stands for its link in the working copy.
     const auto keepFacts = [&](SavedEntry& entry, const std::string& source, const std::string& target) {
         if (const auto found = entry.facts.find(source); found != entry.facts.end())
-            m_poolFacts.remember(target, found->second);
+            m_poolFacts.remember(target, std::move(found->second));
+    };
+    // A unit that connected while the files were read (the demo's unit does, a few milliseconds into the
+    // load) is judged for here, from what the reading kept of each file, as the working copy is placed:
+    // otherwise the tree came unmarked and a pass of its own followed, taking every path again on the main
+    // thread and every file's stamp on the pool's queue before the marks showed.
+    std::int32_t lateDevice = 0;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        if (m_published.isConnectDevice) lateDevice = m_published.deviceID;
+    }
+    std::optional<std::uint64_t> lateAgainst;
+    const PoolJudge late = poolJudge(lateDevice > 0, &lateAgainst);
+    const bool judgeAgain = late.mark && (lateDevice != deviceID || (late.warnings && lateAgainst != warningsAgainst));
+    // A file whose facts were not kept (its stamp could not be taken) leaves the pool to the unit's own pass.
+    std::atomic<bool> unjudged{false};
+    const auto judgeLate = [&](DirectoryObject& node, const SavedEntry& entry, const std::string& source) {
+        PatchItem* item = node.patchItem();
+        const auto found = entry.facts.find(source);
+        if (item == nullptr || found == entry.facts.end()) {
+            unjudged = true;
+            return;
+        }
+        node.isIncompatible = judgeLoadedPatch(PoolPatchFacts::patchOf(found->second), late, *item);
+        node.isWarning = item->isWarning;
     };
     // The top-level patches and the groups' folders take their names in the saved order.
     // A group's folder is named here, in the saved order, and made below with its links.
     std::vector<std::pair<std::shared_ptr<DirectoryObject>, std::string>> groups;
+    std::vector<SavedEntry*> groupEntries;
+    std::vector<std::pair<SavedEntry*, std::string>> topPlaced;
     std::unordered_set<std::string> claimed;
     const auto taken = [&](const std::string& path) {
         return claimed.contains(path) || m_files.itemKind(path) != platform::ItemKind::Missing;
@@ -730,10 +781,11 @@ void CommonUtils::loadPatchPool()
         SavedEntry& entry = *saved[root.get()];
         const std::string savedName = lastComponent(entry.source);
         if (!root->isGroup) {
+            if (judgeAgain) judgeLate(*root, entry, entry.source);
             const std::string wanted = plainName(savedName);
             if (const auto target = placeInWorkingCopy(entry.source, local, claimed.contains(join(local, wanted)) ? savedName : wanted,
                                                        savedName)) {
-                keepFacts(entry, entry.source, *target);
+                topPlaced.emplace_back(&entry, *target);
                 root->path = *target;
                 root->patchItem()->path = *target;
             }
@@ -744,12 +796,15 @@ void CommonUtils::loadPatchPool()
         for (int counter = 1; taken(folder); ++counter) folder = plain + " (" + std::to_string(counter) + ")";
         claimed.insert(folder);
         groups.emplace_back(root, folder);
+        groupEntries.push_back(&entry);
     }
     // Each group's folder and patches, the groups side by side.
     std::vector<std::vector<std::pair<std::string, std::string>>> linked(groups.size());
     std::vector<char> made(groups.size(), 0);
     inParallel(groups.size(), [&](std::size_t i) {
         const auto& [root, folder] = groups[i];
+        if (judgeAgain)
+            for (const auto& child : root->childDirectories) judgeLate(*child, *groupEntries[i], child->patchItem()->path);
         platform::Error error;
         if (!m_files.createDirectory(folder, true, &error)) {
             RIG_LOG("cannot create %s: %s", folder.c_str(), error.description.c_str());
@@ -762,7 +817,8 @@ void CommonUtils::loadPatchPool()
         for (const auto& child : root->childDirectories) {
             PatchItem* item = child->patchItem();
             const std::string source = item->path;
-            if (const auto target = placeInWorkingCopy(source, folder, plainName(lastComponent(source)), lastComponent(source))) {
+            const std::string savedName = lastComponent(source);
+            if (const auto target = placeInWorkingCopy(source, folder, plainName(savedName), savedName)) {
                 linked[i].emplace_back(source, *target);
                 child->path = item->path = *target;
             }
@@ -771,8 +827,7 @@ void CommonUtils::loadPatchPool()
     for (std::size_t i = 0; i < groups.size(); ++i) {
         if (!made[i]) continue;
         const auto& [root, folder] = groups[i];
-        SavedEntry& entry = *saved[root.get()];
-        for (const auto& [source, target] : linked[i]) keepFacts(entry, source, target);
+        SavedEntry& entry = *groupEntries[i];
         for (const std::string& kept : entry.kept) {
             const std::string target = workingName(folder, lastComponent(kept), lastComponent(kept));
             if (linkTree(kept, target, 1)) m_unreadPoolFiles.keep(root.get(), lastComponent(target));
@@ -808,13 +863,24 @@ void CommonUtils::loadPatchPool()
         }
         carryLibraryStrays(library, keptGroups, shown, unplaced);
     }
+    if (identityTaken.joinable()) {
+        identityTaken.join();
+        stamp = identity.identity;
+        const auto told = [&](const auto& each) { return each.first == identity.unreadFolder; };
+        if (!identity.unreadFolder.empty() && std::none_of(unlisted.begin(), unlisted.end(), told))
+            unlisted.emplace_back(identity.unreadFolder, identity.cause);
+        std::lock_guard lock(m_markedMutex);
+        m_libraryStamp = stamp;
+        m_libraryFiles = std::move(identity.digests);
+    }
+    const bool judgedLate = judgeAgain && !unjudged.load();
     {
         std::lock_guard lock(m_markedMutex);
         m_unplaced = std::move(unplaced);
         m_markedRoots.clear();
         for (const auto& root : roots) m_markedRoots.push_back(root.get());
-        m_markedDevice = deviceID;
-        m_poolWarningsAgainst = warningsAgainst;
+        m_markedDevice = judgedLate ? lateDevice : deviceID;
+        m_poolWarningsAgainst = judgedLate ? lateAgainst : warningsAgainst;
     }
     // What the kept pools shown beside the library brought in, as the pool names it.
     std::string brought;
@@ -858,6 +924,14 @@ void CommonUtils::loadPatchPool()
         tell([files](CommonUtilsDelegate& d) { d.patchPoolKeptWithout(files); });
     }
     if (!brought.empty()) tell([brought](CommonUtilsDelegate& d) { d.patchPoolKeptBesideLibrary(brought); });
+    // Kept once the tree is handed over: only the pool's queue looks them up, and this load holds it until
+    // they are all in.
+    std::size_t placedFiles = topPlaced.size();
+    for (const auto& each : linked) placedFiles += each.size();
+    m_poolFacts.reserve(m_poolFacts.size() + placedFiles);
+    for (const auto& [entry, target] : topPlaced) keepFacts(*entry, entry->source, target);
+    for (std::size_t i = 0; i < groups.size(); ++i)
+        for (const auto& [source, target] : linked[i]) keepFacts(*groupEntries[i], source, target);
 }
 
 bool CommonUtils::namesLibrary(const std::string& named, const std::string& stamp, const std::string& library,

@@ -91,6 +91,17 @@ struct Owned {
     std::string relative;
     std::string path;
     std::string digest;
+    // A file whose digest was handed over: its relative path and digest as the caller's map held them.
+    LibraryIdentity::Known::node_type taken;
+
+    const std::string& relativePath() const { return taken.empty() ? relative : taken.key(); }
+    const std::string& fileDigest() const { return taken.empty() ? digest : taken.mapped(); }
+};
+
+// The caller's digests: looked up, or taken over.
+struct Digests {
+    const LibraryIdentity::Known* known = nullptr;
+    LibraryIdentity::Known* taken = nullptr;
 };
 
 std::optional<std::vector<platform::FolderEntry>> listed(platform::FileManager& files, const std::string& folder,
@@ -114,22 +125,27 @@ std::string inFolder(const std::string& folder, const std::string& name)
 
 // A file the caller's digests name takes its digest from them, and needs no path to be read by.
 void addFile(std::vector<Owned>& owned, std::string relative, const std::string& folder, const std::string& name,
-             const LibraryIdentity::Known* known)
+             const Digests& digests)
 {
-    if (known != nullptr)
-        if (const auto found = known->find(relative); found != known->end()) {
-            owned.push_back({'F', std::move(relative), {}, found->second});
+    if (digests.known != nullptr)
+        if (const auto found = digests.known->find(relative); found != digests.known->end()) {
+            owned.push_back({'F', std::move(relative), {}, found->second, {}});
             return;
         }
-    owned.push_back({'F', std::move(relative), inFolder(folder, name), {}});
+    if (digests.taken != nullptr)
+        if (auto node = digests.taken->extract(relative); !node.empty()) {
+            owned.push_back({'F', {}, {}, {}, std::move(node)});
+            return;
+        }
+    owned.push_back({'F', std::move(relative), inFolder(folder, name), {}, {}});
 }
 
 bool walkPart(platform::FileManager& files, const std::string& folder, const std::string& part, std::vector<Owned>& owned,
-              LibraryIdentity::Reading& reading, const LibraryIdentity::Known* known)
+              LibraryIdentity::Reading& reading, const Digests& known)
 {
     const auto entries = listed(files, folder, reading);
     if (!entries) return false;
-    owned.push_back({'P', part, {}, {}});
+    owned.push_back({'P', part, {}, {}, {}});
     for (const auto& entry : *entries) {
         if (!LibraryIdentity::owns(entry.name, entry.kind, false)) continue;
         std::string relative = part + "/" + entry.name;
@@ -138,7 +154,7 @@ bool walkPart(platform::FileManager& files, const std::string& folder, const std
             continue;
         }
         const std::string path = inFolder(folder, entry.name);
-        owned.push_back({'G', relative, {}, {}});
+        owned.push_back({'G', relative, {}, {}, {}});
         const auto inside = listed(files, path, reading);
         if (!inside) return false;
         for (const auto& child : *inside)
@@ -148,12 +164,10 @@ bool walkPart(platform::FileManager& files, const std::string& folder, const std
     return true;
 }
 
-}  // namespace
-
-LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library,
-                                             const std::map<std::string, std::string>& partsAt, const Known* known)
+LibraryIdentity::Reading identityOf(platform::FileManager& files, const std::string& library,
+                                    const std::map<std::string, std::string>& partsAt, const Digests& known)
 {
-    Reading reading;
+    LibraryIdentity::Reading reading;
     if (files.itemKind(library) != platform::ItemKind::Folder) return reading;
     const auto top = listed(files, library, reading);
     if (!top) return reading;
@@ -164,7 +178,7 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
         // The library's own parts may lie elsewhere, on another drive.
         if (entry.kind == platform::ItemKind::Link) {
             const auto staged = partsAt.find(entry.name);
-            through = staged != partsAt.end() ? staged->second : throughLinks(through);
+            through = staged != partsAt.end() ? staged->second : LibraryIdentity::throughLinks(through);
             if (files.itemKind(through) != platform::ItemKind::Folder) continue;
         } else if (entry.kind != platform::ItemKind::Folder) {
             continue;
@@ -173,12 +187,12 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
     }
     std::vector<std::size_t> unread;
     for (std::size_t i = 0; i < owned.size(); ++i)
-        if (owned[i].kind == 'F' && !owned[i].path.empty()) unread.push_back(i);
+        if (owned[i].kind == 'F' && owned[i].taken.empty() && !owned[i].path.empty()) unread.push_back(i);
     // A few files are read on the caller's thread alone.
     inParallel(unread.size(), [&](std::size_t i) {
         Owned& file = owned[unread[i]];
         if (const auto bytes = files.readFile(file.path, nullptr, kDigestLimit)) {
-            file.digest = digestOf(*bytes);
+            file.digest = LibraryIdentity::digestOf(*bytes);
             return;
         }
         // A file that cannot be read now still counts by its size, and stands apart from any readable one.
@@ -189,14 +203,30 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
     for (const auto& item : owned) {
         named.assign(1, item.kind);
         named += ' ';
-        named += item.relative;
+        named += item.relativePath();
         digest.add(named);
-        if (item.kind == 'F') digest.add(item.digest);
+        if (item.kind == 'F') digest.add(item.fileDigest());
     }
     reading.identity = digest.text();
-    for (auto& item : owned)
-        if (item.kind == 'F') reading.digests.emplace(std::move(item.relative), std::move(item.digest));
+    for (auto& item : owned) {
+        if (item.kind != 'F') continue;
+        if (!item.taken.empty()) reading.digests.insert(std::move(item.taken));
+        else reading.digests.emplace(std::move(item.relative), std::move(item.digest));
+    }
     return reading;
+}
+
+}  // namespace
+
+LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library,
+                                             const std::map<std::string, std::string>& partsAt, const Known* known)
+{
+    return identityOf(files, library, partsAt, Digests{known, nullptr});
+}
+
+LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library, Known&& known)
+{
+    return identityOf(files, library, {}, Digests{nullptr, &known});
 }
 
 std::string LibraryIdentity::anotherPlaceThan(platform::FileManager& files, const std::string& library, const Known& known)
@@ -206,7 +236,8 @@ std::string LibraryIdentity::anotherPlaceThan(platform::FileManager& files, cons
     const auto top = listed(files, library, reading);
     if (!top) return {};
     // The library's own parts lie where it does; a linked one may lie on a drive of its own.
-    std::vector<std::pair<std::string, std::vector<Owned>>> places{{library, {}}};
+    std::vector<std::pair<std::string, std::vector<Owned>>> places;
+    places.emplace_back(library, std::vector<Owned>{});
     for (const auto& entry : *top) {
         if (entry.name != "Pool" && entry.name != "Backup") continue;
         std::string through = (fs::path(library) / entry.name).string();
@@ -218,7 +249,7 @@ std::string LibraryIdentity::anotherPlaceThan(platform::FileManager& files, cons
         } else if (entry.kind != platform::ItemKind::Folder) {
             continue;
         }
-        if (!walkPart(files, through, entry.name, *owned, reading, nullptr)) return {};
+        if (!walkPart(files, through, entry.name, *owned, reading, Digests{})) return {};
     }
     for (const auto& [place, owned] : places) {
         bool counted = false;

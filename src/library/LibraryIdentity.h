@@ -34,6 +34,9 @@ public:
     // save's staged one, which takes the folder's place). A file `known` does not name is read here.
     static Reading of(platform::FileManager& files, const std::string& library,
                       const std::map<std::string, std::string>& partsAt = {}, const Known* known = nullptr);
+    // The same, taking over the digests `known` names rather than copying them: a start's tens of thousands
+    // of digests are held once, not three times over, while the identity is taken.
+    static Reading of(platform::FileManager& files, const std::string& library, Known&& known);
     // The library's own folder, or one of its parts that a link leads to on another drive, when it holds files
     // the identity counts and none of them is one `known` names there with its bytes: another library than the
     // one `known` was taken of (another drive mounted where a share was). Empty when there is none; a place

@@ -7,9 +7,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Whether the path names no "." or ".." and no empty part: its normal form is itself, and thousands of
+// a drop's paths need not be taken apart to see it.
+bool alreadyNormal(const std::string& path)
+{
+    if (path.empty() || path == "." || path == ".." || path.rfind("./", 0) == 0 || path.rfind("../", 0) == 0) return false;
+    if (path.find("//") != std::string::npos || path.find("/./") != std::string::npos || path.find("/../") != std::string::npos)
+        return false;
+    return !path.ends_with("/.") && !path.ends_with("/..");
+}
+
 std::string normal(const std::string& path)
 {
-    std::string text = fs::path(path).lexically_normal().string();
+    std::string text = alreadyNormal(path) ? path : fs::path(path).lexically_normal().string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
 }
@@ -28,17 +38,24 @@ bool within(const std::string& inner, const std::string& outer)
 std::uint64_t PoolCopyLedger::open(const std::vector<Copy>& copies)
 {
     Batch batch;
-    batch.copies = copies;
     batch.states.assign(copies.size(), kWaiting);
     batch.keys.reserve(copies.size());
+    batch.positions.reserve(copies.size());
+    batch.ofFile.reserve(copies.size());
+    // A drop's copies go into one folder: its normal form is found once.
+    const std::string* lastFolder = nullptr;
+    std::size_t* inFolder = nullptr;
     for (std::size_t i = 0; i < copies.size(); ++i) {
-        std::string file = normal(copies[i].first);
-        std::string folder = normal(copies[i].second);
-        batch.ofFile[file].push_back(i);
-        ++batch.standing[file];
-        ++batch.folders[folder];
+        FileCopies& ofThe = batch.ofFile[normal(copies[i].first)];
+        ofThe.at.push_back(i);
+        ++ofThe.standing;
+        if (lastFolder == nullptr || *lastFolder != copies[i].second) {
+            lastFolder = &copies[i].second;
+            inFolder = &batch.folders[normal(copies[i].second)];
+        }
+        ++*inFolder;
         batch.positions[keyOf(copies[i])].push_back(i);
-        batch.keys.emplace_back(std::move(file), std::move(folder));
+        batch.keys.emplace_back(&ofThe, inFolder);
     }
     std::lock_guard lock(mutex_);
     const std::uint64_t number = next_++;
@@ -72,10 +89,9 @@ void PoolCopyLedger::made(std::uint64_t batch, std::size_t index)
 
 void PoolCopyLedger::stepAside(Batch& batch, std::size_t index)
 {
-    const auto standing = batch.standing.find(batch.keys[index].first);
-    if (standing != batch.standing.end() && standing->second > 0) --standing->second;
-    const auto folder = batch.folders.find(batch.keys[index].second);
-    if (folder != batch.folders.end() && folder->second > 0) --folder->second;
+    auto& [file, folder] = batch.keys[index];
+    if (file->standing > 0) --file->standing;
+    if (*folder > 0) --*folder;
 }
 
 std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::copiesOf(const std::vector<std::string>& files) const
@@ -88,7 +104,7 @@ std::vector<std::pair<std::uint64_t, std::size_t>> PoolCopyLedger::copiesOf(cons
         for (const auto& [number, batch] : batches_) {
             const auto at = batch.ofFile.find(file);
             if (at == batch.ofFile.end()) continue;
-            for (const std::size_t index : at->second)
+            for (const std::size_t index : at->second.at)
                 if (batch.states[index] != kWithdrawn && batch.states[index] != kLanded) found.emplace_back(number, index);
         }
     }
@@ -203,7 +219,7 @@ std::optional<std::uint64_t> PoolCopyLedger::lastMet(const std::vector<std::stri
     for (auto each = batches_.rbegin(); each != batches_.rend(); ++each) {
         const Batch& batch = each->second;
         for (const std::string& file : fileKeys)
-            if (const auto standing = batch.standing.find(file); standing != batch.standing.end() && standing->second > 0)
+            if (const auto standing = batch.ofFile.find(file); standing != batch.ofFile.end() && standing->second.standing > 0)
                 return each->first;
         for (const std::string& path : folderKeys) {
             for (const auto& [folder, standing] : batch.folders) {

@@ -72,19 +72,23 @@ public:
 
 private:
     enum State : std::uint8_t { kWaiting, kBegun, kWithdrawn, kMade, kLanded };
+    // The copies of one file (normalised) in a batch.
+    struct FileCopies {
+        // Where each stands among the batch's copies, for a step on that file.
+        std::vector<std::size_t> at;
+        // How many are neither withdrawn nor landed: a step on the file meets only these.
+        std::size_t standing = 0;
+    };
     struct Batch {
-        std::vector<Copy> copies;
         // How many copies into each folder (normalised) are neither withdrawn nor landed: a step on a folder
         // meets only these.
         std::map<std::string, std::size_t> folders;
-        // Where each copy stands in `copies`, by its file and folder, for the withdrawals.
+        // Where each copy stands among the batch's copies, by its file and folder, for the withdrawals.
         std::unordered_map<std::string, std::vector<std::size_t>> positions;
-        // Where each copy of a file stands in `copies` (the file normalised), for a step on that file.
-        std::unordered_map<std::string, std::vector<std::size_t>> ofFile;
-        // How many copies of each file are neither withdrawn nor landed: a step on a file meets only these.
-        std::unordered_map<std::string, std::size_t> standing;
-        // Each copy's file and folder, normalised, as `standing` and `folders` know them.
-        std::vector<std::pair<std::string, std::string>> keys;
+        std::unordered_map<std::string, FileCopies> ofFile;
+        // Each copy's file and folder as `ofFile` and `folders` count them (their nodes stay where they are
+        // however the maps grow or the batch moves): a batch of thousands keeps each path once.
+        std::vector<std::pair<FileCopies*, std::size_t*>> keys;
         std::vector<State> states;
     };
     // The copy at `index` no longer stands in a step's way.

@@ -10,15 +10,20 @@ void PoolPatchFacts::remember(const std::string& path, const platform::FileStamp
     remember(path, factsOf(stamp, patch));
 }
 
+OKVPatch PoolPatchFacts::patchOf(const Facts& facts)
+{
+    OKVPatch patch;
+    patch.setGen(facts.gen);
+    patch.setSupportRegion(facts.supportRegion);
+    patch.setEffectTypes(facts.effectTypes);
+    return patch;
+}
+
 std::optional<OKVPatch> PoolPatchFacts::find(const std::string& path, const std::optional<platform::FileStamp>& stamp) const
 {
     if (!stamp) return std::nullopt;
     const auto found = m_facts.find(path);
     if (found == m_facts.end() || !(found->second.stamp == *stamp)) return std::nullopt;
-    OKVPatch patch;
-    patch.setGen(found->second.gen);
-    patch.setSupportRegion(found->second.supportRegion);
-    patch.setEffectTypes(found->second.effectTypes);
-    return patch;
+    return patchOf(found->second);
 }
 

@@ -22,6 +22,8 @@ public:
         std::vector<std::uint32_t> effectTypes;
     };
     static Facts factsOf(const platform::FileStamp& stamp, const OKVPatch& patch);
+    // A patch holding what the pool judges of `facts` (nothing else: no name, no comments, no parameters).
+    static OKVPatch patchOf(const Facts& facts);
     void remember(const std::string& path, Facts facts) { m_facts[path] = std::move(facts); }
     // Keeps what `patch` read from the file at `path` holds, as of `stamp`.
     void remember(const std::string& path, const platform::FileStamp& stamp, const OKVPatch& patch);
@@ -29,6 +31,7 @@ public:
     // file at `path` is still the one stamped.
     std::optional<OKVPatch> find(const std::string& path, const std::optional<platform::FileStamp>& stamp) const;
     std::size_t size() const { return m_facts.size(); }
+    void reserve(std::size_t count) { m_facts.reserve(count); }
 
 private:
     std::unordered_map<std::string, Facts> m_facts;

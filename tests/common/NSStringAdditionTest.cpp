@@ -12,7 +12,6 @@ TEST(NSStringAddition, BlankAndContainsTreatNullAsAbsent)
     EXPECT_FALSE(S::isBlankString(" "));
     EXPECT_TRUE(S::isBlankCharacterString("   "));
     EXPECT_FALSE(S::isBlankCharacterString(" a "));
-
     EXPECT_FALSE(S::containsString(std::nullopt, "a"));
     EXPECT_FALSE(S::containsString("abc", std::nullopt));
     EXPECT_FALSE(S::containsString("abc", ""));
@@ -31,16 +30,12 @@ TEST(NSStringAddition, ComponentsKeepTheRootAndIgnoreRepeatedSlashes)
     EXPECT_FALSE(S::isEqualToPath("/a/b", "a/b"));
 }
 
-TEST(NSStringAddition, DeletingTheFirstComponent)
+TEST(NSStringAddition, DeletingComponents)
 {
     EXPECT_EQ(S::stringByDeletingFirstComponent("/a/b/c"), "b/c");
     EXPECT_EQ(S::stringByDeletingFirstComponent("a/b"), "b");
     EXPECT_EQ(S::stringByDeletingFirstComponent("a"), "a");
     EXPECT_EQ(S::stringByDeletingFirstComponent("/"), "/");
-}
-
-TEST(NSStringAddition, DeletingARunOfComponents)
-{
     // The root component survives and joins with a second slash; callers rely on this form.
     EXPECT_EQ(S::stringByDeletingPathComponent("/x/Temp/Local/f", "Temp/Local"), "//x/f");
     // Only the first component of the argument is compared.
@@ -49,7 +44,6 @@ TEST(NSStringAddition, DeletingARunOfComponents)
     EXPECT_EQ(S::stringByDeletingPathComponent("a//b", "a/b/c"), "a/b");
     EXPECT_EQ(S::stringByDeletingPathComponent("a//b", "zz"), "a//b");
     EXPECT_EQ(S::stringByDeletingPathComponent("a/b", ""), "a/b");
-
     EXPECT_EQ(S::stringByDeletingFromPathComponent("a/b/c", "b"), "b/c");
     EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "b"), "a");
     EXPECT_EQ(S::stringByDeletingToPathComponent("a/b/c", "a"), "a/b/c");
@@ -58,8 +52,7 @@ TEST(NSStringAddition, DeletingARunOfComponents)
 
 TEST(NSStringAddition, ReplacingARunOfComponents)
 {
-    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("Temp/Local/[1] Old/a", "[1] Old", "[1] New"),
-              "Temp/Local/[1] New/a");
+    EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("Temp/Local/[1] Old/a", "[1] Old", "[1] New"), "Temp/Local/[1] New/a");
     // One component: the later occurrence is replaced.
     EXPECT_EQ(S::stringByReplacingOccurrencesOfComponent("x/a/x/b", "x", "y"), "x/a/y/b");
     // Several: the first full occurrence, skipping a partial one.
@@ -79,11 +72,7 @@ TEST(NSArrayAddition, EditsThatDoNotApplyLeaveTheArrayWhole)
     EXPECT_TRUE(NSArrayAddition::isEmptyArray<int>(nullptr));
     EXPECT_EQ(NSArrayAddition::arrayByRemovingFirstObject(V{7}), V{7});
     EXPECT_EQ(NSArrayAddition::arrayByRemovingLastObject(five), (V{0, 1, 2, 3}));
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 1, 2), (V{0, 3, 4}));
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 3, 4), (V{0, 1, 2}));
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, -1, 1), five);
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, -3, 1), five);
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 1, -2), five);
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 6, 1), five);
-    EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, 0, 5), five);
+    const struct { int index, count; V expected; } cases[] = {{1, 2, {0, 3, 4}}, {3, 4, {0, 1, 2}}, {-1, 1, five}, {-3, 1, five},
+                                                               {1, -2, five},     {6, 1, five},      {0, 5, five}};
+    for (const auto& c : cases) EXPECT_EQ(NSArrayAddition::arrayByRemovingObjectAtIndex(five, c.index, c.count), c.expected) << c.index << "," << c.count;
 }

@@ -5,6 +5,7 @@
 
 #include "common/Stdqueue.h"
 
+// Arrival order is kept, an empty queue answers nothing, and move-only operations are held.
 TEST(Stdqueue, KeepsArrivalOrderAndAnswersNothingWhenEmpty)
 {
     Stdqueue<std::string> queue;
@@ -13,10 +14,7 @@ TEST(Stdqueue, KeepsArrivalOrderAndAnswersNothingWhenEmpty)
     EXPECT_EQ(queue.front(), nullptr);
     EXPECT_EQ(queue.back(), nullptr);
     EXPECT_EQ(queue.count(), 0);
-
-    queue.enqueue("first");
-    queue.enqueue("second");
-    queue.enqueue("third");
+    for (const char* text : {"first", "second", "third"}) queue.enqueue(text);
     EXPECT_EQ(queue.size(), 3u);
     EXPECT_EQ(*queue.front(), "first");
     EXPECT_EQ(*queue.back(), "third");
@@ -27,15 +25,12 @@ TEST(Stdqueue, KeepsArrivalOrderAndAnswersNothingWhenEmpty)
     EXPECT_EQ(queue.dequeue(), "fourth");
     EXPECT_EQ(queue.dequeue(), std::nullopt);
     EXPECT_TRUE(queue.empty());
-}
 
-TEST(Stdqueue, HoldsMoveOnlyOperations)
-{
-    Stdqueue<std::unique_ptr<int>> queue;
-    queue.enqueue(std::make_unique<int>(1));
-    queue.enqueue(std::make_unique<int>(2));
-    auto first = queue.dequeue();
+    Stdqueue<std::unique_ptr<int>> operations;
+    operations.enqueue(std::make_unique<int>(1));
+    operations.enqueue(std::make_unique<int>(2));
+    auto first = operations.dequeue();
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(**first, 1);
-    EXPECT_EQ(queue.count(), 1);
+    EXPECT_EQ(operations.count(), 1);
 }

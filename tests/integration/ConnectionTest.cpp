@@ -18,12 +18,7 @@ using namespace std::chrono_literals;
 
 TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget&) {
         EXPECT_EQ(rig.unitFolders(), (std::vector<std::string>{"Temp/Device", "Temp/Effect/List", "Device/Patch"}));
         unit.unit().device().unplug();
         EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
@@ -31,8 +26,7 @@ TEST(Connection, AUnitPulledOutIsToldAndIsReadAgainOncePluggedIn)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
             << testing::PrintToString(rig.unitFolders());
         // Connect is offered again.
-        EXPECT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        EXPECT_TRUE(ProgramRig::offers("Connect", 30s));
         ProgramRig::closeInformation();
 
         const std::size_t readsBefore = unit.patchRequests();
@@ -98,10 +92,9 @@ TEST(Connection, TheBusyLineTellsTheReadFromItsStartToItsEnd)
         };
 
         WindowGestures::clickButton(window, "ejectButton");
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 30s));
         expectCounted(linesThroughASlowRead(rig, [&] {
-            WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+            ProgramRig::choose("Connect");
         }));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead() && WindowGestures::busyLine(window).isEmpty(); }));
 
@@ -132,15 +125,14 @@ TEST(Connection, AQuitDuringTheReadLetsItEndAndChangesNoEffectOnTheUnit)
         DemoUnit& unit = rig.unit();
         QWidget& window = rig.window();
         WindowGestures::clickButton(window, "ejectButton");
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 30s));
         // The unit's effects as before the first connection's update: one is outdated again.
         unit.loadEffects();
         versionAtQuit = unit.effectVersion(outdated.type);
         readsBefore = unit.patchRequests();
         patches = static_cast<std::size_t>(unit.patchCount());
         unit.unit().setPacing(3125.0, std::chrono::microseconds(0));
-        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+        ProgramRig::choose("Connect");
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchRequests() >= readsBefore + 10; }, 60s));
         rig.quitFromMenu();
         unit.unit().setPacing(0.0, std::chrono::microseconds(0));

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "DemoUnit.h"
-#include "DropFiles.h"
-#include "HeldCopies.h"
+#include "HeldFiles.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
 #include "WindowGestures.h"
@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using held_copies::HeldCopies;
+using held_files::HeldFiles;
 
 // Closes the information sheets that show; how many there were.
 int closeAnyInformation()
@@ -39,19 +39,18 @@ enum class Loss { Sleep, Unplug };
 // connects it again (Connect, or plugged back in): the unit let go at once with the window free, its
 // folders kept for the copies, and the new connection held behind their removal. `before` is the
 // patches the pool showed before the drop.
-void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::size_t& before)
+void connectBehindTheRemoval(ProgramRig& rig, HeldFiles& held, Loss loss, std::size_t& before)
 {
-    QWidget& window = rig.window();
     ASSERT_TRUE(rig.showPatchScreen());
     const std::vector<std::string> unitFolders = rig.unitFolders();
     ASSERT_FALSE(unitFolders.empty());
-    before = drop_files::patchesShown(PoolTour::shownPool());
-    ASSERT_TRUE(held_copies::dropHeldPatches(rig, window, held, before));
+    before = held_files::patchesShown(PoolTour::shownPool());
+    ASSERT_FALSE(held_files::dropHeldPatches(rig, held, before).empty());
 
     if (loss == Loss::Sleep) CommonUtils::getInstance().receiveSleepNote();
     else rig.unit().unit().device().unplug();
     ASSERT_TRUE(ProgramRig::waitUntil([] { return !AppDelegate::getInstance().isDeviceConnected(); }, 20s));
-    EXPECT_TRUE(held.stillHeld()) << "the unit let go waited for the copies on the main thread";
+    EXPECT_FALSE(held.copies.isReleased()) << "the unit let go waited for the copies on the main thread";
     EXPECT_EQ(rig.unitFolders(), unitFolders) << "the unit's folders went while copies were under way";
     ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s) || loss == Loss::Sleep);
     closeAnyInformation();
@@ -59,16 +58,15 @@ void connectBehindTheRemoval(ProgramRig& rig, HeldCopies& held, Loss loss, std::
     const std::size_t greeted = device.requestCount(sim::RequestKey::identity());
     if (loss == Loss::Sleep) {
         CommonUtils::getInstance().receiveWakeNote();
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 10s));
-        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+        ASSERT_TRUE(ProgramRig::offers("Connect", 10s));
+        ProgramRig::choose("Connect");
     } else {
         device.plugIn();
     }
     // The unit is greeted once the last one's let-go has run its course; its connection then waits.
     ASSERT_TRUE(ProgramRig::waitUntil([&] { return device.requestCount(sim::RequestKey::identity()) > greeted; }, 10s));
     ProgramRig::settle(500ms);
-    EXPECT_TRUE(held.stillHeld());
+    EXPECT_FALSE(held.copies.isReleased());
     EXPECT_FALSE(AppDelegate::getInstance().isDeviceConnected()) << "a unit was read before the last one's folders went";
 }
 
@@ -81,10 +79,12 @@ struct Walk {
     Then then;
 };
 
+void PrintTo(const Walk& walk, std::ostream* out) { *out << walk.name; }
+
 // Runs the program through `walk` and checks what it must come to.
 void walkThrough(const Walk& walk)
 {
-    auto held = std::make_shared<HeldCopies>();
+    auto held = std::make_shared<HeldFiles>();
     ProgramRig rig;
     rig.setFiles(held);
     std::size_t letGoBefore = 0;
@@ -115,9 +115,9 @@ void walkThrough(const Walk& walk)
             ProgramRig::settle(1500ms);
             CommonUtils::getInstance().receiveWakeNote();
         }
-        held->release();
+        held->copies.release();
         ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        EXPECT_EQ(drop_files::patchesShown(PoolTour::shownPool()), before + 300);
+        EXPECT_EQ(held_files::patchesShown(PoolTour::shownPool()), before + 300);
         if (walk.then == Then::PulledOutMeanwhile || walk.then == Then::SleepsAgainMeanwhile) {
             // The unit that went while its connection waited is not read, and its going is told once
             // (a sleep lets go a unit the window never showed without a word).
@@ -128,9 +128,8 @@ void walkThrough(const Walk& walk)
             if (walk.then == Then::PulledOutMeanwhile) {
                 rig.unit().unit().device().plugIn();
             } else {
-                ASSERT_TRUE(ProgramRig::waitUntil(
-                    [&] { return WindowGestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 10s));
-                WindowGestures::enabledAction(rig.window(), QStringLiteral("Connect"))->trigger();
+                ASSERT_TRUE(ProgramRig::offers("Connect", 10s));
+                ProgramRig::choose("Connect");
             }
         }
         ASSERT_TRUE(ProgramRig::waitUntil(
@@ -140,30 +139,25 @@ void walkThrough(const Walk& walk)
         EXPECT_EQ(rig.unitFolders(), unitFolders) << "the last unit's removal took the new unit's folders";
         closeAnyInformation();
     });
-    EXPECT_FALSE(held->wasTimedOut());
+    EXPECT_FALSE(held->copies.wasTimedOut());
     // Whichever way the run ends, the unit connected last leaves its editing mode.
     EXPECT_GT(letGoAtEnd, letGoBefore) << "the unit connected meanwhile was not let go at the end";
 }
 
 }  // namespace
 
-// A sleep with the unit connected during a drop's copies lets the unit go at once, the window free; the
-// unit's folder goes once the copies have landed, every dropped patch is kept, and the unit connected
-// again at the wake (while the copies are still held) is read only after that removal, into a folder of
-// its own.
-TEST(DeferredSteps, ASleepDuringADropsCopiesLetsTheUnitGoWithTheWindowFree)
-{
-    walkThrough({"a sleep, Connect at the wake", Loss::Sleep, Then::CopiesLand});
-}
+// A unit connected during a drop's copies (a sleep, Connect at the wake; or pulled out and plugged in
+// again) is let go at once, the window free; its folder goes once the copies have landed, every dropped
+// patch is kept, and the unit connected again while the copies are held is read only after that removal,
+// into a folder of its own. Or, the unit lost again or the run ended while that connection waits.
+class DeferredSteps : public ::testing::TestWithParam<Walk> {};
 
-// The same unit lost other ways, and the run ended while its new connection waits: each in a run of its own.
-class DeferredStepsWhileAConnectionWaits : public ::testing::TestWithParam<Walk> {};
-
-TEST_P(DeferredStepsWhileAConnectionWaits, TheUnitIsReadBehindTheRemovalOrLetGoAtTheEnd) { walkThrough(GetParam()); }
+TEST_P(DeferredSteps, TheUnitIsReadBehindTheRemovalOrLetGoAtTheEnd) { walkThrough(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(
-    Walks, DeferredStepsWhileAConnectionWaits,
-    ::testing::Values(Walk{"PulledOutThenPluggedIn", Loss::Unplug, Then::CopiesLand},
+    Walks, DeferredSteps,
+    ::testing::Values(Walk{"ASleepThenConnectAtTheWake", Loss::Sleep, Then::CopiesLand},
+                      Walk{"PulledOutThenPluggedIn", Loss::Unplug, Then::CopiesLand},
                       Walk{"PulledOutWhileItsConnectionWaits", Loss::Sleep, Then::PulledOutMeanwhile},
                       Walk{"SleptAgainWhileItsConnectionWaits", Loss::Sleep, Then::SleepsAgainMeanwhile},
                       Walk{"QuitFromTheMenu", Loss::Sleep, Then::QuitFromTheMenu},

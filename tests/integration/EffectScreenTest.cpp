@@ -50,6 +50,8 @@ std::string versionOnUnit(DemoUnit& unit, const std::string& name)
     return header ? header->version() : std::string();
 }
 
+std::optional<bool> loadedOn(DemoUnit& unit, const std::string& name) { return unit.isEffectLoaded(effectNamed(name).type); }
+std::optional<bool> favouriteOn(DemoUnit& unit, const std::string& name) { return unit.isEffectFavourite(effectNamed(name).type); }
 bool holdsFile(DemoUnit& unit, const std::string& name) { return unit.unit().files().file(fileOf(name)).has_value(); }
 
 // The unit's list and files as the four edits below leave them; the favourite may have been taken back.
@@ -58,12 +60,12 @@ void expectEditsOnTheUnit(DemoUnit& unit, bool favourite = true)
     const DemoCatalogue::Effect& updated = DemoCatalogue::updatedEffect();
     EXPECT_EQ(unit.effectVersion(updated.type), updated.version);
     EXPECT_EQ(versionOnUnit(unit, updated.name), updated.version);
-    EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kLoadedEffect).type), std::optional<bool>(true));
+    EXPECT_EQ(loadedOn(unit, EffectTour::kLoadedEffect), std::optional<bool>(true));
     EXPECT_TRUE(holdsFile(unit, EffectTour::kLoadedEffect));
-    EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kDeletedEffect).type), std::optional<bool>(false));
+    EXPECT_EQ(loadedOn(unit, EffectTour::kDeletedEffect), std::optional<bool>(false));
     EXPECT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect));
-    EXPECT_EQ(unit.isEffectFavourite(effectNamed("Overdrive").type), std::optional<bool>(favourite));
-    EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(true));
+    EXPECT_EQ(favouriteOn(unit, "Overdrive"), std::optional<bool>(favourite));
+    EXPECT_EQ(loadedOn(unit, "HallReverb"), std::optional<bool>(true));
     EXPECT_TRUE(holdsFile(unit, "HallReverb"));
 }
 
@@ -85,13 +87,16 @@ void expectEditsOnTheScreen(QWidget& window, bool favourite = true)
     EXPECT_EQ(updated->effectVersion, DemoCatalogue::updatedEffect().version);
 }
 
-// Opens the menu of the named effect's row, clicks an item that asks first, and answers OK.
+// Opens the menu of the named effect's row (none: the tour's own row), clicks an item that asks first, and
+// answers OK.
 void useMenuOf(QWidget& window, const char* name, void (*click)(QWidget&))
 {
     ASSERT_TRUE(ProgramRig::waitUntil([&] {
-        if (!EffectTour::menuShown()) EffectTour::openMenuOf(window, name);
+        if (EffectTour::menuShown()) return true;
+        if (name != nullptr) EffectTour::openMenuOf(window, name);
+        else EffectTour::openMenu(window);
         return EffectTour::menuShown();
-    }, 10s)) << name;
+    }, 10s)) << (name != nullptr ? name : "the tour's row");
     click(window);
     ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s)) << name;
     EffectTour::confirmDelete(window);
@@ -107,34 +112,20 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         QWidget& window = rig.window();
         // The unit's outdated effect was updated at the connection, on the unit too.
         EXPECT_TRUE(rig.updateNoticeSeen());
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return versionOnUnit(unit, DemoCatalogue::updatedEffect().name) == DemoCatalogue::updatedEffect().version;
-        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return versionOnUnit(unit, DemoCatalogue::updatedEffect().name) == DemoCatalogue::updatedEffect().version; }));
 
         EffectTour::loadEffect(window);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.isEffectLoaded(effectNamed(EffectTour::kLoadedEffect).type) == std::optional<bool>(true);
-        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return loadedOn(unit, EffectTour::kLoadedEffect) == std::optional<bool>(true); }));
 
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            if (!EffectTour::menuShown()) EffectTour::openMenu(window);
-            return EffectTour::menuShown();
-        }, 10s));
-        EffectTour::askToDelete(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
-        EffectTour::confirmDelete(window);
+        useMenuOf(window, nullptr, EffectTour::askToDelete);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return !holdsFile(unit, EffectTour::kDeletedEffect); }));
 
         useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(true);
-        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return favouriteOn(unit, "Overdrive") == std::optional<bool>(true); }));
         // The listed effect the unit does not hold is recovered from the pool's copy.
         useMenuOf(window, "HallReverb", EffectTour::askToDelete);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return holdsFile(unit, "HallReverb"); }));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.isEffectLoaded(effectNamed("HallReverb").type) == std::optional<bool>(true);
-        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return loadedOn(unit, "HallReverb") == std::optional<bool>(true); }));
         expectEditsOnTheUnit(unit);
         expectEditsOnTheScreen(window);
 
@@ -142,11 +133,10 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         // The unit's working folders go with it.
         EXPECT_EQ(rig.unitFolders(), (std::vector<std::string>{"Temp/Device", "Temp/Effect/List", "Device/Patch"}));
         WindowGestures::clickButton(window, "ejectButton");
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 30s));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 10s))
             << testing::PrintToString(rig.unitFolders());
-        WindowGestures::enabledAction(window, QStringLiteral("Connect"))->trigger();
+        ProgramRig::choose("Connect");
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             return unit.patchRequests() >= readsBefore + static_cast<std::size_t>(unit.patchCount()) &&
                    rig.connectedAndRead();
@@ -155,9 +145,7 @@ TEST(EffectScreen, EditsAreHeldByTheUnitAndOutliveAReconnection)
         // of an effect still outdated would have run, and its notice shown, before it. Nothing is outdated
         // any more: the notice stays away, and every other edit is where it was.
         useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(false);
-        }));
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return favouriteOn(unit, "Overdrive") == std::optional<bool>(false); }));
         EXPECT_FALSE(EffectTour::updateNoticeShown());
         expectEditsOnTheUnit(unit, false);
         EXPECT_TRUE(ProgramRig::waitUntil([&] {
@@ -186,13 +174,11 @@ TEST(EffectScreen, AFullUnitTakesNoFurtherEffectAndSaysSo)
         EXPECT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
         ProgramRig::closeInformation();
         // A favourite needs no room: it reaches the unit behind anything the refusal might have queued.
-        const bool favourite = unit.isEffectFavourite(effectNamed("Overdrive").type).value_or(false);
+        const bool favourite = favouriteOn(unit, "Overdrive").value_or(false);
         useMenuOf(window, "Overdrive", EffectTour::clickFavourite);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return unit.isEffectFavourite(effectNamed("Overdrive").type) == std::optional<bool>(!favourite);
-        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return favouriteOn(unit, "Overdrive") == std::optional<bool>(!favourite); }));
         EXPECT_FALSE(holdsFile(unit, "HallReverb"));
-        EXPECT_EQ(unit.isEffectLoaded(effectNamed("HallReverb").type), std::optional<bool>(false));
+        EXPECT_EQ(loadedOn(unit, "HallReverb"), std::optional<bool>(false));
         const auto shown = shownEffect(window, "HallReverb");
         ASSERT_TRUE(shown);
         EXPECT_TRUE(shown->isDeleted);
@@ -211,21 +197,12 @@ TEST_P(LateDeletionAnswer, IsTakenForNoAnswerOfTheNextConnection)
     rig.runToTheEnd([](ProgramRig& rig) {
         DemoUnit& unit = rig.unit();
         QWidget& window = rig.window();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return versionOnUnit(unit, DemoCatalogue::updatedEffect().name) == DemoCatalogue::updatedEffect().version;
-        }));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return versionOnUnit(unit, DemoCatalogue::updatedEffect().name) == DemoCatalogue::updatedEffect().version; }));
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).isEmpty(); }, 20s));
         // The module's unlink, then the list's.
         unit.unit().lateReplyAt(sim::RequestKey::fileSystem(0x24), 2, 1 << 20);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            if (!EffectTour::menuShown()) EffectTour::openMenu(window);
-            return EffectTour::menuShown();
-        }, 10s));
-        EffectTour::askToDelete(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(EffectTour::deleteQuestionShown, 10s));
-        EffectTour::confirmDelete(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 40s));
+        useMenuOf(window, nullptr, EffectTour::askToDelete);
+        ASSERT_TRUE(ProgramRig::offers("Connect", 40s));
         ASSERT_FALSE(unit.unit().files().file(sim::DeviceUnit::kEffectList)) << "the unit unlinked its list before the cut";
         if (ProgramRig::informationShown()) ProgramRig::closeInformation();
         unit.unit().device().unplug();
@@ -238,7 +215,7 @@ TEST_P(LateDeletionAnswer, IsTakenForNoAnswerOfTheNextConnection)
         EXPECT_EQ(ProgramRig::informationText(),
                   InterfaceTexts::localizedString("Main_DeviceEffectListRepaired").toStdString());
         EXPECT_TRUE(unit.unit().files().file(sim::DeviceUnit::kEffectList).has_value());
-        EXPECT_EQ(unit.isEffectLoaded(effectNamed(EffectTour::kDeletedEffect).type), std::optional<bool>(false));
+        EXPECT_EQ(loadedOn(unit, EffectTour::kDeletedEffect), std::optional<bool>(false));
         EXPECT_FALSE(holdsFile(unit, EffectTour::kDeletedEffect));
         const auto deleted = shownEffect(window, EffectTour::kDeletedEffect);
         ASSERT_TRUE(deleted);

@@ -28,20 +28,6 @@ using Gestures = WindowGestures;
 
 namespace {
 
-std::vector<std::string> unitNames(DemoUnit& unit)
-{
-    std::vector<std::string> names;
-    for (int slot = 0; slot < unit.patchCount(); ++slot) names.push_back(unit.patchNameAt(slot).value_or("?"));
-    return names;
-}
-
-std::vector<std::string> listNames(int from, int to)
-{
-    std::vector<std::string> names;
-    for (int row = from; row < to; ++row) names.push_back(Gestures::patchListText(row, 1).toStdString());
-    return names;
-}
-
 long held(const std::vector<std::string>& names, const std::string& name)
 {
     return std::count(names.begin(), names.end(), name);
@@ -75,53 +61,37 @@ void sleepAndWake(ProgramRig& rig)
     manager->announce("PrepareForSleep", false);
 }
 
-const std::vector<End>& ends()
-{
-    static const std::vector<End> all{
-        {"EjectButton", [](ProgramRig& rig) { Gestures::clickButton(rig.window(), "ejectButton"); }, false},
-        {"DisconnectItem",
-         [](ProgramRig& rig) { Gestures::chooseMenuItem(rig.window(), QStringLiteral("Control"), QStringLiteral("Disconnect")); },
-         false},
-        {"QuitItem",
-         [](ProgramRig& rig) {
-             ASSERT_TRUE(ProgramRig::waitUntil(
-                 [&] { return Gestures::enabledAction(rig.window(), QStringLiteral("Quit")) != nullptr; }, 10s));
-             rig.quitFromMenu();
-         },
-         true},
-        {"Sigterm", [](ProgramRig& rig) { rig.endBySignal(SIGTERM); }, true},
-        {"Sleep", announceSleep, false, true, sleepAndWake},
-    };
-    return all;
-}
+const std::vector<End> kEnds{
+    {"EjectButton", [](ProgramRig& rig) { Gestures::clickButton(rig.window(), "ejectButton"); }, false},
+    {"DisconnectItem",
+     [](ProgramRig& rig) { Gestures::chooseMenuItem(rig.window(), QStringLiteral("Control"), QStringLiteral("Disconnect")); }, false},
+    {"QuitItem", [](ProgramRig& rig) { rig.quitWhenOffered(); }, true},
+    {"Sigterm", [](ProgramRig& rig) { rig.endBySignal(SIGTERM); }, true},
+    {"Sleep", announceSleep, false, true, sleepAndWake},
+};
 
 // Each end runs the program once, in a process of its own.
 class EndWait : public testing::TestWithParam<std::size_t> {
 protected:
-    const End& end() const { return ends().at(GetParam()); }
+    const End& end() const { return kEnds.at(GetParam()); }
 };
 
 // Runs the program at a cable's pace with `body` moving rows and asking `end`; the unit's names once it is
 // let go (as the program ends, or once Connect shows again).
 std::vector<std::string> namesAfter(const End& end, const std::function<void(ProgramRig&)>& body, int quietSeconds = 0)
 {
-    ProgramRig::Options options;
-    options.slowUnit = true;
-    options.quietSeconds = quietSeconds;
-    options.loginManager = end.sleeps;
-    ProgramRig rig(options);
+    ProgramRig rig(ProgramRig::Options{.slowUnit = true, .quietSeconds = quietSeconds, .loginManager = end.sleeps});
     std::vector<std::string> atTheEnd;
     rig.atUnitEnd([&](DemoUnit& unit) {
-        if (atTheEnd.empty()) atTheEnd = unitNames(unit);
+        if (atTheEnd.empty()) atTheEnd = ProgramRig::unitNames(unit);
     });
     rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         body(rig);
         if (end.waitEnds) end.waitEnds(rig);
         if (end.programEnds) return;
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return Gestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 60s));
-        atTheEnd = unitNames(rig.unit());
+        ASSERT_TRUE(ProgramRig::offers("Connect", 60s));
+        atTheEnd = ProgramRig::unitNames(rig.unit());
     });
     return atTheEnd;
 }
@@ -129,9 +99,9 @@ std::vector<std::string> namesAfter(const End& end, const std::function<void(Pro
 // Moves `rows` of the list to `atRow` and waits until the list shows them moved: the write is under way.
 void moveRows(ProgramRig& rig, const std::vector<std::uint64_t>& rows, int atRow)
 {
-    const auto before = listNames(0, 30);
+    const auto before = ProgramRig::listNames(0, 30);
     DragTour::dropListRowsOnList(rig.window(), rows, atRow);
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 30) != before; }));
+    ASSERT_TRUE(ProgramRig::waitUntil([&] { return ProgramRig::listNames(0, 30) != before; }));
 }
 
 }  // namespace
@@ -176,7 +146,7 @@ class EndWaitInQuietTime : public testing::TestWithParam<std::tuple<std::size_t,
 
 TEST_P(EndWaitInQuietTime, AChangeOnTheUnitOutlivesTheEnd)
 {
-    const End& end = ends().at(std::get<0>(GetParam()));
+    const End& end = kEnds.at(std::get<0>(GetParam()));
     const auto names = namesAfter(end, [&](ProgramRig& rig) {
         moveRows(rig, {9}, 1);
         // A sleep comes once the write has landed over the change (a write it cut short would leave the
@@ -221,8 +191,7 @@ TEST_P(EndWait, AUnitThatStopsAnsweringIsLetGoByItsSilence)
         end.ask(rig);
         if (end.programEnds) return;
         // The move's budget is 2 minutes; a few command time-outs of silence (3 s each) are the bound.
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return Gestures::enabledAction(rig.window(), QStringLiteral("Connect")) != nullptr; }, 40s));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 40s));
         gone = Clock::now();
         ASSERT_TRUE(ProgramRig::waitUntil([] { return ProgramRig::informationShown(); }, 10s));
         told = ProgramRig::informationText();
@@ -245,7 +214,7 @@ TEST_P(EndWait, AUnitThatAnswersSlowlyIsWaitedFor)
     if (std::string(end.name) == "Sigterm" || std::string(end.name) == "Sleep") GTEST_SKIP();
     std::vector<std::string> first;
     const auto names = namesAfter(end, [&](ProgramRig& rig) {
-        first = unitNames(rig.unit());
+        first = ProgramRig::unitNames(rig.unit());
         // Over a command time-out for each slot, within the two the write gives it.
         rig.unit().unit().delayReplies(sim::RequestKey::maker(0x45), 4s);
         moveRows(rig, {1}, 0);
@@ -258,9 +227,9 @@ TEST_P(EndWait, AUnitThatAnswersSlowlyIsWaitedFor)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, EndWait, testing::Range<std::size_t>(0, 5),
-                         [](const testing::TestParamInfo<std::size_t>& info) { return std::string(ends().at(info.param).name); });
+                         [](const testing::TestParamInfo<std::size_t>& info) { return std::string(kEnds.at(info.param).name); });
 INSTANTIATE_TEST_SUITE_P(Ends, EndWaitInQuietTime, testing::Combine(testing::Range<std::size_t>(0, 5), testing::Values(600, 0)),
                          [](const testing::TestParamInfo<std::tuple<std::size_t, int>>& info) {
-                             return std::string(ends().at(std::get<0>(info.param)).name) +
+                             return std::string(kEnds.at(std::get<0>(info.param)).name) +
                                     (std::get<1>(info.param) == 0 ? "ShippedQuietTime" : "LongQuietTime");
                          });

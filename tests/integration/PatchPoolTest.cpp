@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool writeFile(const std::string& path, const Bytes& bytes)
+bool writeFile(const std::filesystem::path& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -54,11 +54,8 @@ bool holds(const std::vector<std::string>& names, const std::string& name)
 // first, the unit or the pool's load, judged from the load's one reading of each file.
 TEST(PatchPool, TheStartShowsThePoolsMarksAndWarningsForTheUnit)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        auto* pool = rig.window().findChild<PatchPoolOutlineView*>();
-        auto* screen = pool != nullptr ? dynamic_cast<PatchManagerViewController*>(pool->backUpDelegate()) : nullptr;
+    ProgramRig::onThePatchScreen([&](ProgramRig&, DemoUnit&, QWidget&) {
+        PatchManagerViewController* screen = ProgramRig::patchScreen();
         ASSERT_NE(screen, nullptr);
         std::vector<std::shared_ptr<DirectoryObject>> leaves;
         const auto collect = [&] {
@@ -91,10 +88,8 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
     rig.runToTheEnd([&](ProgramRig& rig) {
         QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
-        const fs::path local = rig.root() / "Temp" / "Local";
-
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        const fs::path local = rig.workingCopy();
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
         EXPECT_TRUE(ProgramRig::waitUntil([&] {
             const auto names = ProgramRig::patchNamesIn(local);
             return holds(names, PoolTour::kRenamedTo) && !holds(names, PoolTour::kRenamedFrom);
@@ -128,17 +123,13 @@ TEST(PatchPool, RenameSaveIntoAGroupNewGroupMoveDeleteAndUndoReachTheFiles)
         }, 10s));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return !holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
 
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), PoolTour::kRenamedTo); }, 10s));
         EXPECT_TRUE(ProgramRig::waitUntil([] { return !MenuTour::patchDeleted(); }, 10s));
     });
 
     // What the program saved as it ended is the library the next run opens.
-    const fs::path pool = rig.root() / "QFXMacApplication" / "Patch" / "Pool";
+    const fs::path pool = rig.library() / "Pool";
     const auto top = ProgramRig::patchNamesIn(pool);
     EXPECT_TRUE(holds(top, PoolTour::kRenamedTo)) << testing::PrintToString(top);
     EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
@@ -154,12 +145,10 @@ namespace {
 // Starts renaming the pool's top-level patch `from` and types `typed` over its name, in the active window.
 void typeOverPoolName(ProgramRig& rig, const char* from, const QString& typed)
 {
-    QWidget& window = rig.window();
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")); }, 10s));
-    window.activateWindow();
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return window.isActiveWindow(); }, 5s));
-    auto* view = window.findChild<PatchPoolOutlineView*>();
-    auto* screen = view != nullptr ? dynamic_cast<PatchManagerViewController*>(view->backUpDelegate()) : nullptr;
+    ASSERT_TRUE(ProgramRig::offers("Quit"));
+    ASSERT_TRUE(ProgramRig::focusWindow());
+    auto* view = rig.window().findChild<PatchPoolOutlineView*>();
+    PatchManagerViewController* screen = ProgramRig::patchScreen();
     ASSERT_NE(screen, nullptr);
     std::shared_ptr<DirectoryObject> item;
     for (const auto& node : screen->structureData())
@@ -175,63 +164,48 @@ void typeOverPoolName(ProgramRig& rig, const char* from, const QString& typed)
     }
 }
 
-// The saved library's top-level patches after the program's end.
-std::vector<std::string> savedTopLevel(const ProgramRig& rig)
+// Whether the saved library's top-level patches hold `name` and not `gone`.
+::testing::AssertionResult savedAtTheTop(const ProgramRig& rig, const std::string& name, const std::string& gone)
 {
-    return ProgramRig::patchNamesIn(rig.root() / "QFXMacApplication" / "Patch" / "Pool");
+    const auto top = ProgramRig::patchNamesIn(rig.library() / "Pool");
+    if (holds(top, name) && !holds(top, gone)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << testing::PrintToString(top);
 }
 
 }  // namespace
 
 // Quit is the user's gesture after the typing, as a click away would be: the typed name is the one saved.
-TEST(PatchPool, QuitWhileANameIsTypedSavesTheTypedName)
+// So it is when the user looks something up in another program and closes this one from a pager or the
+// taskbar, or the session ends, while the name is still typed: the window never has the keys again.
+struct EndWhileANameIsTyped {
+    const char* name;
+    std::function<void(ProgramRig&)> end;
+    bool away;
+};
+
+void PrintTo(const EndWhileANameIsTyped& row, std::ostream* out) { *out << row.name; }
+
+class PatchPoolEnd : public ::testing::TestWithParam<EndWhileANameIsTyped> {};
+
+TEST_P(PatchPoolEnd, SavesTheTypedName)
 {
     ProgramRig rig;
     rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
-        rig.quitFromMenu();
+        const auto browser = GetParam().away ? ProgramRig::anotherWindowTakesTheKeys() : nullptr;
+        ASSERT_EQ(browser != nullptr, GetParam().away);
+        GetParam().end(rig);
     });
-    const auto top = savedTopLevel(rig);
-    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
-    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
+    EXPECT_TRUE(savedAtTheTop(rig, "Typed", PoolTour::kRenamedFrom));
 }
 
-namespace {
-
-// Types a name over a pool patch's, gives another window the keys, and ends the program with `end`; the
-// saved library's top-level patches afterwards.
-std::vector<std::string> savedAfterAnEndWhileAnotherWindowHasTheKeys(const std::function<void(ProgramRig&)>& end)
-{
-    ProgramRig rig;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        typeOverPoolName(rig, PoolTour::kRenamedFrom, QStringLiteral("Typed"));
-        const auto browser = ProgramRig::anotherWindowTakesTheKeys();
-        ASSERT_NE(browser, nullptr);
-        end(rig);
-    });
-    return savedTopLevel(rig);
-}
-
-}  // namespace
-
-// The user looks something up in another program and closes this one from a pager or the taskbar, or the
-// session ends, while the name is still typed: the window never has the keys again, and the typed name is
-// the one saved all the same.
-TEST(PatchPool, ClosedFromAPagerWhileAnotherWindowHasTheKeysSavesTheTypedName)
-{
-    const auto top = savedAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.closeWindow(); });
-    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
-    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
-}
-
-TEST(PatchPool, TheSessionsEndWhileAnotherWindowHasTheKeysSavesTheTypedName)
-{
-    const auto top = savedAfterAnEndWhileAnotherWindowHasTheKeys([](ProgramRig& rig) { rig.endBySignal(SIGTERM); });
-    EXPECT_TRUE(holds(top, "Typed")) << testing::PrintToString(top);
-    EXPECT_FALSE(holds(top, PoolTour::kRenamedFrom));
-}
+INSTANTIATE_TEST_SUITE_P(
+    PatchPool, PatchPoolEnd,
+    ::testing::Values(EndWhileANameIsTyped{"QuitFromTheMenu", [](ProgramRig& rig) { rig.quitFromMenu(); }, false},
+                      EndWhileANameIsTyped{"ClosedFromAPagerWhileAnotherWindowHasTheKeys", [](ProgramRig& rig) { rig.closeWindow(); }, true},
+                      EndWhileANameIsTyped{"TheSessionsEndWhileAnotherWindowHasTheKeys", [](ProgramRig& rig) { rig.endBySignal(SIGTERM); }, true}),
+    [](const ::testing::TestParamInfo<EndWhileANameIsTyped>& info) { return std::string(info.param.name); });
 
 // A patch file of a group that a copy was still writing at the start is not shown; finished during the run,
 // it reads as a patch, and the end's save (which writes copies of the pool the screen shows) keeps it in
@@ -239,19 +213,17 @@ TEST(PatchPool, TheSessionsEndWhileAnotherWindowHasTheKeysSavesTheTypedName)
 TEST(PatchPool, AFileACopyFinishesDuringTheRunIsSavedInItsGroup)
 {
     ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    const fs::path library = rig.root() / "QFXMacApplication" / "Patch";
+    const fs::path library = rig.library();
     const Bytes whole = library_files::patchFile("Late");
     const fs::path late = library / "Pool" / (std::string("[1] ") + DemoPool::kGroupName) / "[7] Late.qptc";
-    ASSERT_TRUE(writeFile(late.string(), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2))));
+    ASSERT_TRUE(writeFile(late, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() / 2))));
     rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         // The copy writes its end into the file the start took into the working copy.
         std::ofstream(late, std::ios::binary | std::ios::app)
             .write(reinterpret_cast<const char*>(whole.data()) + whole.size() / 2, static_cast<std::streamsize>(whole.size() - whole.size() / 2));
         // An edit, so the end writes the library.
-        PoolTour::renamePatch(rig.window());
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
     });
     const fs::path group = ProgramRig::folderNamed(library / "Pool", DemoPool::kGroupName);
     ASSERT_FALSE(group.empty());
@@ -260,13 +232,9 @@ TEST(PatchPool, AFileACopyFinishesDuringTheRunIsSavedInItsGroup)
 
 TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFileManager)
 {
-    ProgramRig rig;
-    const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const fs::path local = rig.root() / "Temp" / "Local";
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
+        const std::vector<std::string> groupPatches{"Intro", "Solo", "Verse"};
+        const fs::path local = rig.workingCopy();
 
         // A name another group has is refused, and said so; both folders stay as they were.
         PoolTour::createGroup(window);
@@ -299,29 +267,25 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
             return !PoolTour::showsTopLevel("Encore");
         }, 10s));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return ProgramRig::folderNamed(local, "Encore").empty(); }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }, 10s));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Encore"); }, 10s));
         EXPECT_EQ(ProgramRig::patchNamesIn(ProgramRig::folderNamed(local, "Encore")), groupPatches);
 
         // Files from a file manager: one for this unit, one for another generation.
         const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
-        const std::string outside = (rig.scratch() / "Outside.qptc").string();
-        const std::string foreign = (rig.scratch() / "Foreign.qptc").string();
+        const fs::path outside = rig.scratch() / "Outside.qptc";
+        const fs::path foreign = rig.scratch() / "Foreign.qptc";
         ASSERT_TRUE(writeFile(outside, library_files::patchFile("Outside", {type})));
         ASSERT_TRUE(writeFile(foreign, library_files::patchFile("Foreign", {type}, 2)));
         // The other generation's file is refused: had it been taken, its write would have reached the unit
         // before the one dropped after it.
         const auto before = unit.patchNameAt(31);
-        DragTour::dropFilesOnList(window, {foreign}, 31);
-        DragTour::dropFilesOnList(window, {outside}, 30);
+        DragTour::dropFilesOnList(window, {foreign.string()}, 31);
+        DragTour::dropFilesOnList(window, {outside.string()}, 30);
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(30) == "Outside"; }));
         EXPECT_EQ(WindowGestures::patchListText(30, 1), QStringLiteral("Outside"));
         EXPECT_EQ(unit.patchNameAt(31), before);
-        DragTour::dropFilesOnPool(window, {outside});
+        DragTour::dropFilesOnPool(window, {outside.string()});
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return holds(ProgramRig::patchNamesIn(local), "Outside"); }, 10s));
         EXPECT_TRUE(fs::exists(outside));
     });
@@ -332,11 +296,7 @@ TEST(PatchPool, AGroupRenamedDraggedOutDeletedAndUndoneAndFilesDroppedInFromAFil
 // are taken.
 TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
         const std::uint32_t type = DemoCatalogue::models().front().effects[0].type;
         const fs::path many = rig.scratch() / "Many";
         fs::create_directories(many);
@@ -345,10 +305,9 @@ TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot
             paths.push_back((many / ("F" + std::to_string(i) + ".qptc")).string());
             ASSERT_TRUE(writeFile(paths.back(), library_files::patchFile("F" + std::to_string(i), {type})));
         }
-        const std::string own = (rig.root() / "Own.qptc").string();
-        ASSERT_TRUE(writeFile(own, library_files::patchFile("Own", {type})));
+        ASSERT_TRUE(writeFile(rig.root() / "Own.qptc", library_files::patchFile("Own", {type})));
         std::vector<std::string> withOwn = paths;
-        withOwn.push_back(own);
+        withOwn.push_back((rig.root() / "Own.qptc").string());
 
         const auto before = unit.patchNameAt(0);
         const QString shownBefore = WindowGestures::patchListText(0, 1);
@@ -364,72 +323,56 @@ TEST(PatchPool, ManyFilesDroppedOnTheListWithOneOfTheProgramsOwnLastChangeNoSlot
     });
 }
 
-// The Control menu's Undo chosen with the pointer while a pool name is typed undoes the rename before the
-// typing; the typing stays open, and ends as the user ends it.
-TEST(PatchPool, TheMenusUndoWhileANameIsTypedUndoesTheRenameBeforeIt)
+// An undo chosen with the pointer (from the Control menu or the popover) while a pool name is typed takes back
+// the earlier rename of that very item, and the typing stays open, with the undone name as its original:
+// Return saves the typing, Escape over it or leaving an untouched editor keeps the undone name.
+struct UndoUnderTheTyping {
+    const char* name;
+    bool fromTheMenu;
+    const char* typed;
+    int key;
+    const char* kept;
+};
+
+void PrintTo(const UndoUnderTheTyping& row, std::ostream* out) { *out << row.name; }
+
+class PatchPoolUndo : public ::testing::TestWithParam<UndoUnderTheTyping> {};
+
+TEST_P(PatchPoolUndo, UnderATypedNameTakesBackTheRenameBeforeIt)
 {
+    const UndoUnderTheTyping row = GetParam();
     ProgramRig rig;
     rig.runToTheEnd([&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         QWidget& window = rig.window();
+        auto* view = window.findChild<PatchPoolOutlineView*>();
         PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
-        typeOverPoolName(rig, PoolTour::kRenamedTo, QStringLiteral("Xy"));
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
-        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
+        typeOverPoolName(rig, PoolTour::kRenamedTo, QString::fromUtf8(row.typed));
+        if (row.fromTheMenu) ASSERT_TRUE(WindowGestures::chooseMenuItem(window, QStringLiteral("Control"), QStringLiteral("Undo")));
+        else ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
         // A window manager activates the window again as the menu closes; the offscreen platform is asked.
+        if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
         window.activateWindow();
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
-        EXPECT_EQ(view->nameEditor()->text(), QStringLiteral("Xy"));
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(view->nameEditor(), &enter);
-        EXPECT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Xy"); }, 10s));
-        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
+        EXPECT_EQ(view->nameEditor()->text().toStdString(), *row.typed ? row.typed : PoolTour::kRenamedFrom);
+        if (row.key == 0) {
+            view->endEditing();
+        } else {
+            QKeyEvent key(QEvent::KeyPress, row.key, Qt::NoModifier);
+            QApplication::sendEvent(view->nameEditor(), &key);
+        }
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() == nullptr && PoolTour::showsTopLevel(row.kept); }, 10s));
+        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
+        EXPECT_FALSE(*row.typed && row.key == Qt::Key_Return && PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
     });
+    EXPECT_TRUE(savedAtTheTop(rig, row.kept, PoolTour::kRenamedTo));
 }
 
-// An undo from the popover takes back the earlier rename of the very item being renamed again: the
-// reopened editor's old name is the item's name after the undo. Escape over the typing, or leaving an
-// editor in which nothing was typed, keeps the undone name; neither writes the rename back.
-TEST(PatchPool, AnUndoOfTheEditedItemsRenameIsWhatEscapeAndAnUntouchedEditorKeep)
-{
-    ProgramRig rig;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        QWidget& window = rig.window();
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_NE(view, nullptr);
-        const auto undoUnderTheEditor = [&](const QString& typed) {
-            PoolTour::renameItem(window, PoolTour::kRenamedFrom, PoolTour::kRenamedTo);
-            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
-            // Nothing typed leaves the editor as it opened.
-            typeOverPoolName(rig, PoolTour::kRenamedTo, typed);
-            ASSERT_TRUE(ProgramRig::waitUntil([&] {
-                UndoTour::openUndoPopover(window);
-                return UndoTour::undoPopoverShown();
-            }, 10s));
-            UndoTour::undoFromPopover(window);
-            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom); }, 10s));
-            if (auto* popover = RightClickImageView::getMenuPopover(); popover && popover->isVisible()) popover->hide();
-            window.activateWindow();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() != nullptr && QApplication::focusWidget() == view->nameEditor(); }, 5s));
-            EXPECT_EQ(view->nameEditor()->text(), typed.isEmpty() ? QString::fromLatin1(PoolTour::kRenamedFrom) : typed);
-        };
-
-        undoUnderTheEditor(QStringLiteral("Xy"));
-        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(view->nameEditor(), &escape);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->nameEditor() == nullptr; }, 5s));
-        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
-        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
-
-        undoUnderTheEditor({});
-        view->endEditing();
-        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedFrom));
-        EXPECT_FALSE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
-    });
-    const auto top = savedTopLevel(rig);
-    EXPECT_TRUE(holds(top, PoolTour::kRenamedFrom)) << testing::PrintToString(top);
-    EXPECT_FALSE(holds(top, PoolTour::kRenamedTo));
-}
+INSTANTIATE_TEST_SUITE_P(
+    PatchPool, PatchPoolUndo,
+    ::testing::Values(UndoUnderTheTyping{"FromTheMenuThenReturn", true, "Xy", Qt::Key_Return, "Xy"},
+                      UndoUnderTheTyping{"FromThePopoverThenEscape", false, "Xy", Qt::Key_Escape, PoolTour::kRenamedFrom},
+                      UndoUnderTheTyping{"FromThePopoverUnderAnUntouchedEditor", false, "", 0, PoolTour::kRenamedFrom}),
+    [](const ::testing::TestParamInfo<UndoUnderTheTyping>& info) { return std::string(info.param.name); });

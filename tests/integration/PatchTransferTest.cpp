@@ -26,19 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> unitNames(DemoUnit& unit, int from, int to)
-{
-    std::vector<std::string> names;
-    for (int slot = from; slot < to; ++slot) names.push_back(unit.patchNameAt(slot).value_or("?"));
-    return names;
-}
-
-std::vector<std::string> listNames(int from, int to)
-{
-    std::vector<std::string> names;
-    for (int row = from; row < to; ++row) names.push_back(WindowGestures::patchListText(row, 1).toStdString());
-    return names;
-}
+std::vector<std::string> unitNames(DemoUnit& unit, int from, int to) { return ProgramRig::unitNames(unit, from, to); }
+std::vector<std::string> listNames(int from, int to) { return ProgramRig::listNames(from, to); }
+const std::vector<std::string> kRestored{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"};
 
 // A patch changed on the unit itself, so its first slots no longer match the seeded backup's.
 bool changeSlotOneOnTheUnit(DemoUnit& unit)
@@ -47,119 +37,101 @@ bool changeSlotOneOnTheUnit(DemoUnit& unit)
     return ProgramRig::waitUntil([] { return WindowGestures::patchListText(1, 1) == QStringLiteral("On Unit"); });
 }
 
+// Whether a folder of the working copy comes to hold the patches `names`, and each once.
+bool aBackupHolds(ProgramRig& rig, std::vector<std::string> names, std::chrono::seconds limit = 10s)
+{
+    std::sort(names.begin(), names.end());
+    return ProgramRig::waitUntil([&] {
+        std::error_code error;
+        for (const auto& entry : fs::recursive_directory_iterator(rig.workingCopy(), error))
+            if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == names) return true;
+        return false;
+    }, limit);
+}
+
+// Back Up All, once it can be pressed; whether a folder of the working copy then holds every patch the unit
+// holds, each once.
+bool backUpAllHoldsTheUnit(ProgramRig& rig, std::chrono::seconds limit = 10s)
+{
+    const auto names = ProgramRig::unitNames(rig.unit());
+    return ProgramRig::waitUntil([&] {
+        UndoTour::backUpAll(rig.window());
+        return UndoTour::backedUp();
+    }, 60s) && aBackupHolds(rig, names, limit);
+}
+
 }  // namespace
 
-TEST(PatchTransfer, PoolPatchesDroppedOnTheListAndRowsReorderedAreWrittenToTheirSlots)
-{
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+// Pool patches dropped on the list (one, then several) and rows reordered are written to their slots. Desktops
+// and file managers may ask a drag for its files as it passes over them (`lookedAt`): the drag still lands
+// where it is dropped, and nothing is written outside the program's folder.
+class PatchTransferDrops : public ::testing::TestWithParam<bool> {};
 
+TEST_P(PatchTransferDrops, PoolPatchesDroppedOnTheListAndRowsReorderedAreWrittenToTheirSlots)
+{
+    const bool lookedAt = GetParam();
+    ProgramRig::onThePatchScreen([&](ProgramRig&, DemoUnit& unit, QWidget& window) {
         // One patch: its slot only.
         const auto around = unitNames(unit, 9, 12);
-        DragTour::dropPoolItemsOnList(window, {"Warm Pad"}, 10);
+        DragTour::dropPoolItemsOnList(window, {"Warm Pad"}, 10, lookedAt);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(10) == "Warm Pad"; }));
         EXPECT_EQ(unit.patchNameAt(9), around[0]);
         EXPECT_EQ(unit.patchNameAt(11), around[2]);
         EXPECT_EQ(listNames(9, 12), unitNames(unit, 9, 12));
-
         // Several: the slots from the one dropped on, in pool order.
-        DragTour::dropPoolItemsOnList(window, {"Warm Pad", "Octaver"}, 20);
+        DragTour::dropPoolItemsOnList(window, {"Warm Pad", "Octaver"}, 20, lookedAt);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(21) == "Octaver"; }));
         EXPECT_EQ(unit.patchNameAt(20), "Warm Pad");
         EXPECT_EQ(listNames(19, 23), unitNames(unit, 19, 23));
-
         // Two rows moved further down: the unit's slots follow the list.
         const auto before = listNames(0, 10);
-        DragTour::dropListRowsOnList(window, {2, 3}, 6);
+        DragTour::dropListRowsOnList(window, {2, 3}, 6, lookedAt);
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }, 10s));
         const auto after = listNames(0, 10);
         EXPECT_TRUE(std::is_permutation(before.begin(), before.end(), after.begin()));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 10) == after; }))
             << testing::PrintToString(unitNames(unit, 0, 10)) << " vs " << testing::PrintToString(after);
+        EXPECT_FALSE(fs::exists(fs::current_path() / "patchListPanel"));
+        EXPECT_FALSE(fs::exists(fs::current_path() / "rightPanel"));
     });
 }
 
-// Desktops and file managers may ask a drag for its files as it passes over them: the drag still lands
-// where it is dropped, and nothing is written outside the program's folder.
-TEST(PatchTransfer, DragsAnotherProgramLookedAtOnTheirWayStillReachTheUnit)
-{
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const fs::path here = fs::current_path();
+INSTANTIATE_TEST_SUITE_P(PatchTransfer, PatchTransferDrops, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "LookedAtByAnotherProgramOnTheirWay" : "Plain");
+});
 
-        const auto before = listNames(0, 10);
-        DragTour::dropListRowsOnList(window, {2, 3}, 6, true);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }, 10s));
-        const auto after = listNames(0, 10);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 10) == after; }));
-
-        DragTour::dropPoolItemsOnList(window, {"Warm Pad"}, 10, true);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unit.patchNameAt(10) == "Warm Pad"; }));
-        EXPECT_EQ(WindowGestures::patchListText(10, 1), QStringLiteral("Warm Pad"));
-        EXPECT_EQ(listNames(0, 10), after);
-        EXPECT_FALSE(fs::exists(here / "patchListPanel"));
-        EXPECT_FALSE(fs::exists(here / "rightPanel"));
-    });
-}
-
+// Backup All keeps every slot of the unit in a new folder of the working copy; the seeded backup restored
+// writes its compatible patches from the first slot, the rest untouched, until undone; the backup dropped on
+// the list restores it the same way.
 TEST(PatchTransfer, BackupAllKeepsTheUnitInThePoolAndRestoreAllWritesABackupBackUntilUndone)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
         ASSERT_TRUE(changeSlotOneOnTheUnit(unit));
-        const auto unitBefore = unitNames(unit, 0, unit.patchCount());
+        const auto unitBefore = ProgramRig::unitNames(unit);
+        EXPECT_TRUE(backUpAllHoldsTheUnit(rig));
 
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::backUpAll(window);
-            return UndoTour::backedUp();
-        }));
-        // A new folder of the working copy holds every slot of the unit.
-        auto sorted = unitBefore;
-        std::sort(sorted.begin(), sorted.end());
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            std::error_code error;
-            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
-                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
-            return false;
-        }, 10s));
-
-        // The seeded backup restored: its compatible patches from the first slot, the rest untouched.
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             UndoTour::restoreSeededBackup(window);
             return UndoTour::restoreResultShown();
         }));
-        const std::vector<std::string> restored{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"};
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == restored; }))
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == kRestored; }))
             << testing::PrintToString(unitNames(unit, 0, 4));
         EXPECT_EQ(unitNames(unit, 4, unit.patchCount()), std::vector<std::string>(unitBefore.begin() + 4, unitBefore.end()));
 
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         ASSERT_TRUE(ProgramRig::waitUntil(UndoTour::listUndone));
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == listNames(0, 4); }));
         EXPECT_EQ(listNames(0, 4), std::vector<std::string>(unitBefore.begin(), unitBefore.begin() + 4));
 
-        // The backup dropped on the list restores it the same way.
         DragTour::dropBackupOnList(window);
         ASSERT_TRUE(ProgramRig::waitUntil(DragTour::backupRestored));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == restored; }))
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return unitNames(unit, 0, 4) == kRestored; }))
             << testing::PrintToString(unitNames(unit, 0, 4));
     });
 }
 
-// Quitting while the unit is being written lets the write end, then lets the unit go, then ends.
+// Quitting while the unit is being written (a restore at a MIDI cable's pace) lets the write end, then lets
+// the unit go, then ends.
 TEST(PatchTransfer, QuitDuringAWriteLetsTheWriteFinishThenLetsTheUnitGo)
 {
     ProgramRig rig;
@@ -170,19 +142,16 @@ TEST(PatchTransfer, QuitDuringAWriteLetsTheWriteFinishThenLetsTheUnitGo)
         letGo = unit.unit().device().requestCount(sim::RequestKey::maker(0x53)) > 0;
     });
     rig.runToTheEnd([](ProgramRig& rig) {
-        QWidget& window = rig.window();
         ASSERT_TRUE(rig.showPatchScreen());
         ASSERT_TRUE(changeSlotOneOnTheUnit(rig.unit()));
-        // From here on at a MIDI cable's pace: the restore takes seconds.
+        auto& device = rig.unit().unit().device();
         rig.unit().unit().setPacing(3125.0, std::chrono::microseconds(0));
-        const auto requests = rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x45));
-        UndoTour::restoreSeededBackup(window);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return rig.unit().unit().device().requestCount(sim::RequestKey::maker(0x45)) > requests;
-        }));
+        const auto requests = device.requestCount(sim::RequestKey::maker(0x45));
+        UndoTour::restoreSeededBackup(rig.window());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return device.requestCount(sim::RequestKey::maker(0x45)) > requests; }));
         rig.quitFromMenu();
     });
-    EXPECT_EQ(atTheEnd, (std::vector<std::string>{"Clean 1", "Crunch 1", "Ambient 1", "Rhythm 1"}));
+    EXPECT_EQ(atTheEnd, kRestored);
     EXPECT_TRUE(letGo);
 }
 
@@ -191,10 +160,7 @@ TEST(PatchTransfer, QuitDuringAWriteLetsTheWriteFinishThenLetsTheUnitGo)
 // patch's, so nothing more is written to it.
 TEST(PatchTransfer, SleepDuringARestoreUnmutesTheUnitThenLetsItGo)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit&, QWidget&) {
         ASSERT_TRUE(changeSlotOneOnTheUnit(rig.unit()));
         sim::DeviceUnit& unit = rig.unit().unit();
         const auto write = sim::RequestKey::maker(0x45);
@@ -202,7 +168,7 @@ TEST(PatchTransfer, SleepDuringARestoreUnmutesTheUnitThenLetsItGo)
         const auto written = unit.device().requestCount(write);
         // The restore's second patch gets no answer: the write waits on the unit as sleep comes.
         unit.faultAt(write, 2, sim::DeviceUnit::Fault::SilentOnce);
-        UndoTour::restoreSeededBackup(window);
+        UndoTour::restoreSeededBackup(rig.window());
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return unit.device().requestCount(write) == written + 2; }));
         ASSERT_FALSE(unit.patches().audioEnabled());
 
@@ -226,61 +192,30 @@ TEST(PatchTransfer, SleepDuringARestoreUnmutesTheUnitThenLetsItGo)
 // the slot keeps its own file, so the reorder's undo and Backup All still hold it.
 TEST(PatchTransfer, AnEditOnTheUnitAfterAReorderLeavesTheMovedPatchWhole)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    ProgramRig::onThePatchScreen([](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
         const auto first = unitNames(unit, 0, 2);
         ASSERT_NE(first[0], first[1]);
-
         DragTour::dropListRowsOnList(window, {1}, 0);
         const std::vector<std::string> swapped{first[1], first[0]};
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 2) == swapped && unitNames(unit, 0, 2) == swapped; }))
             << testing::PrintToString(unitNames(unit, 0, 2));
-
         unit.editOnUnit(0, "On Unit", "Changed on the unit");
         ASSERT_TRUE(ProgramRig::waitUntil([] { return WindowGestures::patchListText(0, 1) == QStringLiteral("On Unit"); }));
-
         // The reorder undone: the patch that was moved goes back to slot 0, the edited one to slot 1.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::openUndoPopover(window);
-            return UndoTour::undoPopoverShown();
-        }));
-        UndoTour::undoFromPopover(window);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
         const std::vector<std::string> undone{first[0], "On Unit"};
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 2) == undone && unitNames(unit, 0, 2) == undone; }))
             << testing::PrintToString(listNames(0, 2)) << " on the unit " << testing::PrintToString(unitNames(unit, 0, 2));
-
-        // Backup All holds every patch the unit holds, each once.
-        auto sorted = unitNames(unit, 0, unit.patchCount());
-        std::sort(sorted.begin(), sorted.end());
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::backUpAll(window);
-            return UndoTour::backedUp();
-        }));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            std::error_code error;
-            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
-                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
-            return false;
-        }, 10s));
+        EXPECT_TRUE(backUpAllHoldsTheUnit(rig));
     });
 }
 
-// A change made on the unit shows in the list only after a quiet time; Backup All pressed, or rows saved
-// into the pool, within it keep the patch the unit holds, not the one the list still showed.
+// A change made on the unit shows in the list only after a quiet time (far beyond the test: the list takes
+// the change only from the steps themselves); Backup All pressed, or rows saved into the pool, within it
+// keep the patch the unit holds, not the one the list still showed.
 TEST(PatchTransfer, BackupAllAndRowsSavedWithinTheQuietTimeHoldTheUnitsOwnChange)
 {
-    ProgramRig::Options options;
-    // Far beyond the test: the list takes the change only from the steps themselves.
-    options.quietSeconds = 600;
-    ProgramRig rig(options);
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-
+    ProgramRig::onThePatchScreen(ProgramRig::Options{.quietSeconds = 600}, [](ProgramRig& rig, DemoUnit& unit, QWidget& window) {
         unit.editOnUnit(1, "On Unit", "Changed on the unit");
         // Pressed until the change has reached the screen: the press that meets it takes it. Each backup is
         // selected as it is made, which turns the button into Restore All: the pool's selection is cleared
@@ -293,15 +228,9 @@ TEST(PatchTransfer, BackupAllAndRowsSavedWithinTheQuietTimeHoldTheUnitsOwnChange
             if (button != nullptr && button->text() == QStringLiteral("Back Up All")) button->click();
             return WindowGestures::patchListText(1, 1) == QStringLiteral("On Unit");
         }, 10s));
-        auto sorted = unitNames(unit, 0, unit.patchCount());
-        std::sort(sorted.begin(), sorted.end());
-        ASSERT_NE(std::find(sorted.begin(), sorted.end(), "On Unit"), sorted.end());
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            std::error_code error;
-            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
-                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
-            return false;
-        }, 10s));
+        const auto names = ProgramRig::unitNames(unit);
+        ASSERT_NE(std::find(names.begin(), names.end(), "On Unit"), names.end());
+        EXPECT_TRUE(aBackupHolds(rig, names));
 
         unit.editOnUnit(2, "Unit Two", "Changed on the unit too");
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
@@ -309,77 +238,74 @@ TEST(PatchTransfer, BackupAllAndRowsSavedWithinTheQuietTimeHoldTheUnitsOwnChange
             return WindowGestures::patchListText(2, 1) == QStringLiteral("Unit Two");
         }, 10s));
         EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            const auto names = ProgramRig::patchNamesIn(ProgramRig::folderNamed(rig.root() / "Temp" / "Local", DemoPool::kGroupName));
-            return std::find(names.begin(), names.end(), "Unit Two") != names.end();
+            const auto saved = ProgramRig::patchNamesIn(ProgramRig::folderNamed(rig.workingCopy(), DemoPool::kGroupName));
+            return std::find(saved.begin(), saved.end(), "Unit Two") != saved.end();
         }, 10s));
     });
 }
 
-// At a MIDI cable's pace a reorder's write takes seconds: a knob turned on the unit meanwhile changes the
-// patch the unit still holds in that slot, which the write then replaces there. The change follows that
-// patch to its new row and goes to the unit with it; the list, the unit and a backup agree, and no patch
-// is lost or held twice.
-TEST(PatchTransfer, AnEditOnTheUnitWhileAReorderIsOnItsWayLosesNoPatch)
+// At a MIDI cable's pace a reorder's write takes seconds, and a knob is turned on the unit meanwhile: the
+// change is kept, never replaced by our older copy, and the list, the unit and a backup agree, no patch
+// lost or held twice. A row moved up: the knob changes the patch the unit still holds in that slot, which
+// the write then replaces there, and the change follows that patch to its new row (or it changed the one
+// moved there, if the write came first). A row dragged away and at once dragged back: the second write
+// carries the patch as it was before the knob turned.
+struct KnobDuringAReorder {
+    const char* name;
+    std::vector<std::pair<std::uint64_t, int>> moves;
+    int knobSlot;
+};
+
+void PrintTo(const KnobDuringAReorder& row, std::ostream* out) { *out << row.name; }
+
+class PatchTransferKnob : public ::testing::TestWithParam<KnobDuringAReorder> {};
+
+TEST_P(PatchTransferKnob, TheChangeIsKeptOnce)
 {
-    ProgramRig::Options options;
-    options.slowUnit = true;
-    ProgramRig rig(options);
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
+    const KnobDuringAReorder row = GetParam();
+    ProgramRig::onThePatchScreen(ProgramRig::Options{.slowUnit = true}, [&](ProgramRig& rig, DemoUnit& unit, QWidget&) {
         const auto before = unitNames(unit, 0, 10);
-
-        DragTour::dropListRowsOnList(window, {9}, 1);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }));
-        unit.editOnUnit(1, "Knob", "Turned while the write came");
-
+        for (const auto& [from, to] : row.moves) {
+            const auto shown = listNames(0, 10);
+            DragTour::dropListRowsOnList(rig.window(), {from}, to);
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != shown; }));
+        }
+        // Gone and come back: the list shows it as it was.
+        ASSERT_TRUE(row.moves.size() == 1 || ProgramRig::waitUntil([&] { return listNames(0, 10) == before; }));
+        unit.editOnUnit(row.knobSlot, "Knob", "Turned while the write came");
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             const auto shown = listNames(0, 10);
             return shown == unitNames(unit, 0, 10) && std::count(shown.begin(), shown.end(), "Knob") == 1;
         }, 60s)) << testing::PrintToString(listNames(0, 10)) << " on the unit " << testing::PrintToString(unitNames(unit, 0, 10));
-        // The knob changed one patch: the one the unit held in slot 1, or the one moved there if the write
-        // came first. Every other patch is there once.
-        auto held = unitNames(unit, 0, 10);
-        std::sort(held.begin(), held.end());
-        const auto without = [&](std::size_t changed) {
-            auto names = before;
-            names[changed] = "Knob";
-            std::sort(names.begin(), names.end());
-            return names;
-        };
-        EXPECT_TRUE(held == without(1) || held == without(9)) << testing::PrintToString(held);
-
-        auto sorted = unitNames(unit, 0, unit.patchCount());
-        std::sort(sorted.begin(), sorted.end());
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::backUpAll(window);
-            return UndoTour::backedUp();
-        }, 60s));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            std::error_code error;
-            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
-                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
-            return false;
-        }, 30s));
+        if (row.moves.size() == 1) {
+            auto held = unitNames(unit, 0, 10);
+            std::sort(held.begin(), held.end());
+            const auto changed = [&](std::size_t slot) {
+                auto names = before;
+                names[slot] = "Knob";
+                std::sort(names.begin(), names.end());
+                return names;
+            };
+            EXPECT_TRUE(held == changed(1) || held == changed(9)) << testing::PrintToString(held);
+        }
+        EXPECT_TRUE(backUpAllHoldsTheUnit(rig, 60s));
     });
 }
+
+INSTANTIATE_TEST_SUITE_P(PatchTransfer, PatchTransferKnob,
+                         ::testing::Values(KnobDuringAReorder{"WhileARowIsMovedUp", {{9, 1}}, 1},
+                                           KnobDuringAReorder{"WhileARowGoesAndComesBack", {{9, 1}, {1, 10}}, 9}),
+                         [](const ::testing::TestParamInfo<KnobDuringAReorder>& info) { return std::string(info.param.name); });
 
 // A drag held still at the list's bottom edge scrolls the list on through the list's reload of a change the
 // unit made meanwhile, to the last slot, where the reorder it carries would land.
 TEST(PatchTransfer, ADragHeldAtTheListsEdgeScrollsOnThroughAReload)
 {
-    ProgramRig::Options options;
-    options.quietSeconds = 1;
-    ProgramRig rig(options);
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        ASSERT_TRUE(rig.showPatchScreen());
-        QWidget& window = rig.window();
+    ProgramRig::onThePatchScreen(ProgramRig::Options{.quietSeconds = 1}, [](ProgramRig& rig, DemoUnit&, QWidget& window) {
         auto* list = window.findChild<CustomTableViewForPatch*>();
         ASSERT_NE(list, nullptr);
         const int last = list->model()->rowCount() - 1;
-        unit.editOnUnit(0, "Knob", "Turned while dragging");
+        rig.unit().editOnUnit(0, "Knob", "Turned while dragging");
         const QPoint edge = DragTour::holdListRowsAtTheListsBottom(window, {2});
         // A busy machine scrolls slowly: the bound is only how long a failure takes to tell.
         ASSERT_TRUE(ProgramRig::waitUntil([&] { return list->rowAt(edge.y()) > 10; }, 30s)) << list->rowAt(edge.y());
@@ -396,10 +322,7 @@ TEST(PatchTransfer, ADragHeldAtTheListsEdgeScrollsOnThroughAReload)
 // save's copies landing), to the pool's last row.
 TEST(PatchTransfer, ADragHeldAtThePoolsEdgeScrollsOnThroughAReload)
 {
-    ProgramRig rig;
-    rig.runToTheEnd([](ProgramRig& rig) {
-        ASSERT_TRUE(rig.showPatchScreen());
-        QWidget& window = rig.window();
+    ProgramRig::onThePatchScreen([](ProgramRig&, DemoUnit&, QWidget& window) {
         auto* pool = window.findChild<PatchPoolOutlineView*>();
         ASSERT_NE(pool, nullptr);
         // Enough of the unit's patches saved into a group, open, for the pool to overflow.
@@ -417,45 +340,5 @@ TEST(PatchTransfer, ADragHeldAtThePoolsEdgeScrollsOnThroughAReload)
         EXPECT_TRUE(ProgramRig::waitUntil([&] { return ruler->value() == ruler->maximum(); }, 20s))
             << ruler->value() << " of " << ruler->maximum();
         DragTour::letGoOfTheHeldDrag(window);
-    });
-}
-
-// A row dragged away and at once dragged back: the second write carries the patch as it was before a knob
-// turned on the unit meanwhile. The change is kept, never replaced by our older copy: the list, the unit
-// and a backup hold it once.
-TEST(PatchTransfer, AnEditOnTheUnitWhileARowGoesAndComesBackIsKept)
-{
-    ProgramRig::Options options;
-    options.slowUnit = true;
-    ProgramRig rig(options);
-    rig.runToTheEnd([](ProgramRig& rig) {
-        DemoUnit& unit = rig.unit();
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const auto before = unitNames(unit, 0, 10);
-
-        DragTour::dropListRowsOnList(window, {9}, 1);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) != before; }));
-        DragTour::dropListRowsOnList(window, {1}, 10);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return listNames(0, 10) == before; }));
-        unit.editOnUnit(9, "Knob", "Turned while the rows moved");
-
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            const auto shown = listNames(0, 10);
-            return shown == unitNames(unit, 0, 10) && std::count(shown.begin(), shown.end(), "Knob") == 1;
-        }, 60s)) << testing::PrintToString(listNames(0, 10)) << " on the unit " << testing::PrintToString(unitNames(unit, 0, 10));
-
-        auto sorted = unitNames(unit, 0, unit.patchCount());
-        std::sort(sorted.begin(), sorted.end());
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::backUpAll(window);
-            return UndoTour::backedUp();
-        }, 60s));
-        EXPECT_TRUE(ProgramRig::waitUntil([&] {
-            std::error_code error;
-            for (const auto& entry : fs::recursive_directory_iterator(rig.root() / "Temp" / "Local", error))
-                if (entry.is_directory() && ProgramRig::patchNamesIn(entry.path()) == sorted) return true;
-            return false;
-        }, 30s));
     });
 }

@@ -1,51 +1,39 @@
-// The pool's background copies against what the user does while they run: quit, undo, rename or delete
-// of the target, a unit pulled out, files that vanish. Each run ends by reading the saved library as the
-// next start does and comparing it with the pool shown at the end, and by walking the working copy and
-// the library for temporaries and copies no node shows.
+// The pool's background copies and saves against what the user and the system do meanwhile. Each run ends
+// by reading the saved library as the next start does and comparing it with the pool shown at the end.
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QWindow>
-#include <QMouseEvent>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
-#include <cerrno>
-#include <atomic>
 #include <charconv>
-#include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <mutex>
+#include <ostream>
 #include <random>
 #include <set>
-#include <thread>
 
 #include <gtest/gtest.h>
 
-#include "DemoCatalogue.h"
 #include "DemoPool.h"
 #include "DemoUnit.h"
 #include "DragTour.h"
-#include "DropFiles.h"
-#include "HeldCopies.h"
+#include "HeldFiles.h"
 #include "KeptRun.h"
 #include "MenuTour.h"
 #include "PoolTour.h"
 #include "ProgramRig.h"
-#include "SaveWatch.h"
 #include "UndoTour.h"
 #include "WindowGestures.h"
+#include "app/controls/RightClickButton.h"
 #include "app/dialogs/ShowingDialogQueue.h"
 #include "app/patch/OptionMenuForPatchPool.h"
-#include "app/controls/RightClickButton.h"
-#include "app/patch/BackupPatch.h"
 #include "app/patch/PatchManagerViewController.h"
 #include "app/patch/PatchPoolModel.h"
 #include "app/patch/PatchPoolOutlineView.h"
@@ -56,27 +44,28 @@
 #include "device/formats/OKVPatch.h"
 #include "library/CommonUtils.h"
 #include "platform/bundle/StringFormat.h"
-#include "platform/files/LocalFileManager.h"
-#include "support/files/FaultyFileManager.h"
 #include "support/library/LibraryFiles.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using namespace held_files;
+using namespace kept_run;
+using Shown = PoolTour::Shown;
+
+// An entry of the pool, in a failure's message.
+void PrintTo(const PoolTour::Shown& entry, std::ostream* out)
+{
+    *out << entry.name << (entry.group ? "[" + std::to_string(entry.children.size()) + "]" : "");
+}
 
 namespace {
-
-using kept_run::poolText;
-using kept_run::readText;
-using kept_run::writeText;
 
 std::optional<std::string> patchNameOf(const fs::path& file)
 {
     if (file.extension() != ".qptc") return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto patch = OKVPatch::initWithData(bytes);
-    if (!patch) return std::nullopt;
-    return patch->patchName();
+    const std::string bytes = readText(file);
+    const auto patch = OKVPatch::initWithData(Bytes(bytes.begin(), bytes.end()));
+    return patch ? std::optional(patch->patchName()) : std::nullopt;
 }
 
 // "[n] name" as the saved library orders its entries; n is -1 without a prefix.
@@ -103,10 +92,9 @@ std::vector<fs::path> entriesIn(const fs::path& folder)
 
 // The saved library as the next start shows it: the readable patches at the top and one group deep, in
 // their saved order.
-std::vector<PoolTour::Shown> savedPool(const fs::path& root)
+std::vector<Shown> savedPool(const fs::path& library)
 {
-    const fs::path library = root / "QFXMacApplication" / "Patch";
-    std::vector<std::pair<long, PoolTour::Shown>> entries;
+    std::vector<std::pair<long, Shown>> entries;
     for (const char* part : {"Pool", "Backup"}) {
         for (const fs::path& path : entriesIn(library / part)) {
             const auto [position, name] = savedPosition(path.filename().string());
@@ -114,7 +102,7 @@ std::vector<PoolTour::Shown> savedPool(const fs::path& root)
                 if (const auto patch = patchNameOf(path)) entries.push_back({position, {*patch, false, {}}});
                 continue;
             }
-            PoolTour::Shown group{name, true, {}};
+            Shown group{name, true, {}};
             if (std::string(part) == "Backup") std::replace(group.name.begin(), group.name.end(), '-', ':');
             for (const fs::path& child : entriesIn(path))
                 if (const auto patch = patchNameOf(child)) group.children.push_back(*patch);
@@ -122,24 +110,18 @@ std::vector<PoolTour::Shown> savedPool(const fs::path& root)
         }
     }
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<PoolTour::Shown> pool;
+    std::vector<Shown> pool;
     for (auto& entry : entries) pool.push_back(std::move(entry.second));
     return pool;
 }
-
-using drop_files::patchesShown;
 
 // The readable patch files of the working copy, at the top and one folder deep.
 std::size_t workingCopyPatches(const fs::path& local)
 {
     std::size_t count = 0;
-    for (const fs::path& path : entriesIn(local)) {
-        if (!fs::is_directory(path)) {
-            count += patchNameOf(path) ? 1 : 0;
-            continue;
-        }
-        for (const fs::path& child : entriesIn(path)) count += patchNameOf(child) ? 1 : 0;
-    }
+    for (const fs::path& path : entriesIn(local))
+        for (const fs::path& file : fs::is_directory(path) ? entriesIn(path) : std::vector<fs::path>{path})
+            count += patchNameOf(file) ? 1 : 0;
     return count;
 }
 
@@ -153,37 +135,8 @@ std::vector<std::string> temporariesUnder(const fs::path& folder)
     return found;
 }
 
-std::string describe(const std::vector<PoolTour::Shown>& pool)
-{
-    std::string text;
-    for (const auto& entry : pool)
-        text += entry.name + (entry.group ? "[" + std::to_string(entry.children.size()) + "] " : " ");
-    return text;
-}
 
-void expectSavedAsShown(const std::vector<PoolTour::Shown>& saved, const std::vector<PoolTour::Shown>& shown)
-{
-    EXPECT_EQ(saved, shown) << "saved: " << describe(saved) << "\nshown: " << describe(shown);
-}
-
-// What the next start finds: the library shows what the pool showed at the end, every patch of the
-// working copy has its node, and no temporary is anywhere.
-void expectTheLibraryHoldsWhatWasShown(const ProgramRig& rig, const std::vector<PoolTour::Shown>& shown)
-{
-    expectSavedAsShown(savedPool(rig.root()), shown);
-    EXPECT_EQ(workingCopyPatches(rig.root() / "Temp" / "Local"), patchesShown(shown));
-    EXPECT_EQ(temporariesUnder(rig.root() / "QFXMacApplication"), std::vector<std::string>{});
-    EXPECT_EQ(temporariesUnder(rig.root() / "Temp" / "Local"), std::vector<std::string>{});
-}
-
-std::vector<std::int64_t> allRows(const DemoUnit& unit)
-{
-    std::vector<std::int64_t> rows(static_cast<std::size_t>(unit.patchCount()));
-    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::int64_t>(i);
-    return rows;
-}
-
-const PoolTour::Shown* shownNamed(const std::vector<PoolTour::Shown>& pool, const std::string& name)
+const Shown* shownNamed(const std::vector<Shown>& pool, const std::string& name)
 {
     const auto found = std::find_if(pool.begin(), pool.end(), [&](const auto& entry) { return entry.name == name; });
     return found == pool.end() ? nullptr : &*found;
@@ -196,1053 +149,7 @@ std::size_t childrenOf(const std::string& name)
     return entry ? entry->children.size() : 0;
 }
 
-
-
-
-
-
-std::vector<std::string> keptPoolsIn(const fs::path& root)
-{
-    std::vector<std::string> kept;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(root, error))
-        if (entry.path().filename().string().rfind(CommonUtils::kKeptPool, 0) == 0) kept.push_back(entry.path().string());
-    return kept;
-}
-
-// The whole program on a fresh data folder: `steps` on the patch screen, then Quit from the menu while
-// whatever they left runs on. The library the quit saved must hold the pool shown at the quit, which is
-// handed back (empty when a step failed, and the program then ends without the quit).
-std::vector<PoolTour::Shown> stepsThenQuit(const std::function<void(ProgramRig&, QWidget&)>& steps)
-{
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shownAtQuit;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        steps(rig, window);
-        if (::testing::Test::HasFatalFailure()) return;
-        shownAtQuit = PoolTour::shownPool();
-        rig.quitFromMenu();
-    });
-    EXPECT_FALSE(shownAtQuit.empty());
-    if (!shownAtQuit.empty()) expectTheLibraryHoldsWhatWasShown(rig, shownAtQuit);
-    return shownAtQuit;
-}
-
-}  // namespace
-
-// A rename, a save undone before its copies land, and 3,000 dropped files still being copied at the quit:
-// the undo takes back the save (not the rename), and the quit keeps every edit the pool showed.
-TEST(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
-{
-    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-
-        const std::size_t before = childrenOf(DemoPool::kGroupName);
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        EXPECT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
-        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
-
-        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Drop", 3000));
-        // Quit as soon as the files show, while their copies are made.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
-    });
-    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-}
-
-// A drop is the user's gesture when it is made: an undo right after it (while its files are read, while
-// they are copied, or once they landed) takes the drop back, none of its patches stays in the pool or the
-// library, and the rename before it stays.
-TEST(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
-{
-    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        const auto before = PoolTour::shownPool();
-        const auto paths = drop_files::write(rig.scratch(), "Drop", 3000);
-        for (const int delay : {0, 3, 30, 150, 600}) {
-            DragTour::dropFilesOnPool(window, paths);
-            ProgramRig::settle(std::chrono::milliseconds(delay));
-            ASSERT_TRUE(ProgramRig::undoFromThePopover(window)) << delay;
-            ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s)) << delay;
-            EXPECT_EQ(PoolTour::shownPool(), before) << delay << ": " << describe(PoolTour::shownPool());
-        }
-    });
-    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-}
-
-// Files dropped on a group (a new group beside it), the group deleted before they are read, the undo once
-// they landed: the first undo brings the group back, the next takes the drop back, and the rename before
-// both stays.
-TEST(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
-{
-    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        const auto before = PoolTour::shownPool();
-        const std::size_t children = childrenOf(DemoPool::kGroupName);
-        ASSERT_GT(children, 0u);
-        // The group's menu is open first, so its delete follows the drop in the same turn, before any of
-        // the dropped files can have been read.
-        const auto paths = drop_files::write(rig.scratch(), "Into", 3000);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            MenuTour::openPoolMenuOfItem(window, DemoPool::kGroupName);
-            return MenuTour::poolMenuShown();
-        }, 10s));
-        DragTour::dropFilesOnPoolItem(window, paths, DemoPool::kGroupName);
-        MenuTour::deleteFromPoolMenuOf(window, DemoPool::kGroupName);
-        EXPECT_FALSE(PoolTour::showsTopLevel(DemoPool::kGroupName));
-        // The files land after the delete, in a new group where the deleted one was pointed at.
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        EXPECT_EQ(patchesShown(PoolTour::shownPool()), patchesShown(before) - children + 3000);
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s))
-            << describe(PoolTour::shownPool());
-        EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
-        EXPECT_EQ(patchesShown(PoolTour::shownPool()), patchesShown(before) + 3000);
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == before; }, 10s))
-            << describe(PoolTour::shownPool());
-    });
-    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-}
-
-// Steps on the pool while a large drop is copied (a rename, a delete and its undo of patches the copies
-// do not touch, and a rename of the group they go into): each lands as shown, and the library the quit
-// saves holds exactly what the pool showed.
-TEST(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
-{
-    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-        const std::size_t topBefore = PoolTour::shownPool().size();
-        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Copy", 3000));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 3000; }, 60s));
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            MenuTour::deleteFromPoolMenuOf(window, PoolTour::kRenamedTo);
-            return !PoolTour::showsTopLevel(PoolTour::kRenamedTo);
-        }, 10s));
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
-        const auto shown = PoolTour::shownPool();
-        ASSERT_EQ(shown.size(), topBefore + 1);
-        const std::string dropped = shown.back().name;
-        PoolTour::renameItem(window, dropped.c_str(), "Copied Set");
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Copied Set"); }, 10s));
-        EXPECT_EQ(childrenOf("Copied Set"), 3000u);
-    });
-    EXPECT_TRUE(shownNamed(shownAtQuit, PoolTour::kRenamedTo));
-    EXPECT_TRUE(shownNamed(shownAtQuit, "Copied Set"));
-}
-
-namespace {
-
-using held_copies::dropHeldPatches;
-using held_copies::HeldCopies;
-
-// Runs the program on `held`, and on the patch screen drops 300 "Held" files whose first copy it holds;
-// then `steps`, told the patches the pool showed before the drop.
-void runWithAHeldDrop(ProgramRig& rig, const std::shared_ptr<HeldCopies>& held,
-                      const std::function<void(ProgramRig&, QWidget&, std::size_t)>& steps)
-{
-    rig.setFiles(held);
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-        ASSERT_TRUE(dropHeldPatches(rig, window, *held, patchesBefore));
-        steps(rig, window, patchesBefore);
-    });
-}
-
-}  // namespace
-
-// A move and a delete of patches of a large drop whose copies are under way, and Back Up All: each is
-// done at once, the moved and deleted patches' own copies made for them and the drop's others going on;
-// the library the quit saves holds what the pool showed.
-TEST(PoolSafety, StepsOnADropsOwnPatchesAndBackUpAllWaitOnlyForTheCopiesTheyMeet)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
-        const std::string local = (rig.root() / "Temp" / "Local").string();
-        const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
-        const std::string dropped = PoolTour::shownPool().back().name;
-
-        PoolTour::moveChildrenInto(window, dropped, 5, DemoPool::kGroupName);
-        EXPECT_EQ(childrenOf(DemoPool::kGroupName), intoBefore + 5);
-        PoolTour::deleteChildren(window, dropped, 5);
-        EXPECT_EQ(childrenOf(dropped), 290U);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::backUpAll(window);
-            return UndoTour::backedUp();
-        }, 10s));
-        EXPECT_FALSE(PoolTour::copiesLanded(local)) << "a step waited for the drop's copies";
-        EXPECT_TRUE(held->stillHeld());
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
-        shown = PoolTour::shownPool();
-        rig.quitFromMenu();
-    });
-    const auto* into = shownNamed(shown, DemoPool::kGroupName);
-    ASSERT_NE(into, nullptr);
-    EXPECT_EQ(std::count_if(into->children.begin(), into->children.end(),
-                            [](const std::string& name) { return name.rfind("Held", 0) == 0; }),
-              5);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// The unit's rows saved into a group, and as a new group, while a large drop's copies hold the pool's
-// queue, each undone before any of its copies began: the undo takes the rows' nodes out without touching
-// the list's working files they were to be copied from, waits for none of the drop's copies, and Back Up
-// All still finds every row's file; the library the quit saves holds what the pool showed.
-TEST(PoolSafety, UndoneSavesOfRowsWhoseCopiesWaitLeaveTheListsFilesAndWaitForNothing)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
-        const std::string local = (rig.root() / "Temp" / "Local").string();
-        const fs::path rowsFolder = rig.root() / "Temp" / "Device" / "Patch";
-        const auto rowFiles = ProgramRig::patchNamesIn(rowsFolder);
-        ASSERT_FALSE(rowFiles.empty());
-
-        const std::size_t before = childrenOf(DemoPool::kGroupName);
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        ASSERT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == before; }, 10s));
-
-        const std::size_t topBefore = PoolTour::shownPool().size();
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_NE(view, nullptr);
-        ASSERT_NE(view->backUpDelegate(), nullptr);
-        view->backUpDelegate()->createNewGroupWithPatchIndexs({0, 1, 2}, nullptr, false);
-        ASSERT_EQ(PoolTour::shownPool().size(), topBefore + 1);
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool().size() == topBefore; }, 10s));
-
-        EXPECT_EQ(ProgramRig::patchNamesIn(rowsFolder), rowFiles) << "an undo moved the list's working files";
-        EXPECT_TRUE(ProgramRig::patchNamesIn(rig.root() / "Temp" / "RecycleBin" / DemoPool::kGroupName).empty());
-        EXPECT_TRUE(held->stillHeld()) << "an undo waited for the drop's copies";
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            UndoTour::backUpAll(window);
-            return UndoTour::backedUp();
-        }, 10s));
-        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
-        shown = PoolTour::shownPool();
-        rig.quitFromMenu();
-    });
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// The pool under its busy cover (a second drop's files read behind the first one's held copies) still takes
-// the pointer: a click where a row shows, delivered through the window as the platform does, selects it,
-// and the right button's menu deletes it.
-TEST(PoolSafety, ThePoolTakesThePointerUnderItsBusyCover)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
-        auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
-        ASSERT_NE(screen, nullptr);
-        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Behind", 20));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return screen->patchPoolIndicator()->isVisible(); }, 10s));
-        const auto first = screen->structureData().front();
-        const QModelIndex row = view->poolModel()->indexOf(first.get());
-        view->clearSelection();
-        QWidget* top = view->window();
-        const QPoint at = view->viewport()->mapTo(top, view->visualRect(row).center());
-        EXPECT_EQ(top->childAt(at), view->viewport());
-        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-            QMouseEvent event(type, QPointF(at), top->mapToGlobal(QPointF(at)), Qt::LeftButton,
-                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(top->windowHandle(), &event);
-        }
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->selectionModel()->isRowSelected(row.row(), row.parent()); }, 10s));
-        EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
-        // The right button's menu opens there too, and its Delete is done at once, behind the copies, and
-        // kept: the library the quit saves holds the pool as it showed.
-        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-            QMouseEvent event(type, QPointF(at), top->mapToGlobal(QPointF(at)), Qt::RightButton,
-                              type == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(top->windowHandle(), &event);
-        }
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->optionMenu() != nullptr && view->optionMenu()->isVisible(); }, 10s));
-        view->optionMenu()->deleteButton()->click();
-        const auto& pool = screen->structureData();
-        EXPECT_EQ(std::find(pool.begin(), pool.end(), first), pool.end());
-        EXPECT_TRUE(held->stillHeld());
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        shown = PoolTour::shownPool();
-        rig.quitFromMenu();
-    });
-    EXPECT_FALSE(held->wasTimedOut());
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// The pool patch sheet's Save on a patch of a large drop whose copies are under way lands that patch's own
-// copy and rewrites it, waiting for none of the drop's other copies into the same folder; the library the
-// quit saves holds the new name.
-TEST(PoolSafety, ThePoolSheetsSaveOnADroppedPatchWaitsOnlyForItsOwnCopy)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t) {
-        const std::string local = (rig.root() / "Temp" / "Local").string();
-        auto* view = window.findChild<PatchPoolOutlineView*>();
-        ASSERT_TRUE(view != nullptr && view->poolModel() != nullptr);
-        auto* screen = dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource());
-        ASSERT_NE(screen, nullptr);
-        const auto dropped = screen->structureData().back();
-        ASSERT_TRUE(dropped->isGroup && dropped->childDirectories.size() == 300);
-        const auto patch = dropped->childDirectories[150];
-
-        screen->didClickOnPropertyButtonAtItem(view, patch, dropped);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            return screen->patchPropertyViewController() != nullptr && screen->patchPropertyViewController()->isVisible();
-        }, 10s));
-        screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("Sheet Made"));
-        screen->patchPropertyViewController()->saveButtonClicked();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patch->name == std::optional<std::string>("Sheet Made"); }, 10s));
-        EXPECT_TRUE(held->stillHeld()) << "the sheet's save waited for the drop's copies";
-        EXPECT_EQ(patch->patchItem()->path.rfind(local, 0), 0U) << patch->patchItem()->path;
-        EXPECT_FALSE(PoolTour::copiesLanded(local));
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
-        shown = PoolTour::shownPool();
-        rig.quitFromMenu();
-    });
-    const auto* group = shown.empty() ? nullptr : &shown.back();
-    ASSERT_NE(group, nullptr);
-    EXPECT_EQ(std::count(group->children.begin(), group->children.end(), "Sheet Made"), 1);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-using save_watch::disconnectFromMenu;
-using save_watch::renameThenHoldTheSave;
-using save_watch::SaveWatch;
-
-// The quit's save of a pool a large drop changed says on the busy line that the pool is being saved and
-// that the program ends when it is done, with the Eject and every menu action off, and the window goes
-// on (a timer fires while the library is written); the program then ends with every dropped patch saved.
-TEST(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLine)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    ProgramRig rig;
-    rig.setFiles(watch);
-    std::vector<PoolTour::Shown> shown;
-    std::string line;
-    bool ejectOff = false;
-    bool quitOff = false;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::string local = (rig.root() / "Temp" / "Local").string();
-        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Drop", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local); }, 60s));
-        shown = PoolTour::shownPool();
-        watch->arm();
-        // Looks at the window from its own loop while the end's save is held, then lets the save go.
-        auto* look = new QTimer(qApp);
-        QObject::connect(look, &QTimer::timeout, [&window, &line, &ejectOff, &quitOff, watch, look] {
-            if (!watch->isHeld()) return;
-            line = WindowGestures::busyLine(window).toStdString();
-            auto* eject = window.findChild<QWidget*>(QStringLiteral("ejectButton"));
-            ejectOff = eject == nullptr || !eject->isEnabled();
-            quitOff = WindowGestures::enabledAction(window, QStringLiteral("Quit")) == nullptr;
-            look->stop();
-            // A close asked of the window meanwhile starts nothing more.
-            window.close();
-            watch->release();
-        });
-        look->start(5);
-        rig.quitFromMenu();
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    EXPECT_NE(line.find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()), std::string::npos)
-        << line;
-    EXPECT_TRUE(ejectOff);
-    EXPECT_TRUE(quitOff);
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// What the system says while the end's save is written (a sleep, a power-off, a second end by signal) runs
-// in the window's loop and starts nothing more: the end writes the pool once, and the program ends with
-// the library holding it and no note of a cut run.
-TEST(PoolSafety, ASleepAPowerOffOrASignalDuringTheEndsSaveStartsNoOtherSave)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    ProgramRig rig;
-    rig.setFiles(watch);
-    std::vector<PoolTour::Shown> shown;
-    bool told = false;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        shown = PoolTour::shownPool();
-        watch->arm();
-        auto* look = new QTimer(qApp);
-        QObject::connect(look, &QTimer::timeout, [&rig, &told, watch, look] {
-            if (!watch->isHeld()) return;
-            look->stop();
-            CommonUtils& utils = CommonUtils::getInstance();
-            utils.receiveSleepNote();
-            utils.powerOffNotification();
-            rig.endBySignal(SIGTERM);
-            told = true;
-            // The notices' own steps run in the loop before the save goes on.
-            QTimer::singleShot(0, qApp, [watch] { watch->release(); });
-        });
-        look->start(5);
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
-        rig.quitFromMenu();
-    });
-    EXPECT_TRUE(told);
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    EXPECT_EQ(watch->saves(), 1);
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool.taken"));
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// Disconnect's save is written while the window goes on: Connect is offered while the library is still
-// being written, and a connection made then keeps the pool as it showed, which the library then holds.
-TEST(PoolSafety, ADisconnectsSaveIsWrittenWithTheWindowLiveAndAReconnectMeanwhileKeepsThePool)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    ProgramRig rig;
-    rig.setFiles(watch);
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
-        const auto shown = PoolTour::shownPool();
-        EXPECT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 10s));
-        EXPECT_TRUE(watch->isHeld());
-        if (QAction* connect = WindowGestures::enabledAction(window, QStringLiteral("Connect"))) connect->trigger();
-        ProgramRig::settle(200ms);
-        watch->release();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
-        ASSERT_TRUE(rig.showPatchScreen());
-        EXPECT_EQ(PoolTour::shownPool(), shown);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 30s)) << describe(savedPool(rig.root()));
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-}
-
-// A quit asked while Disconnect's save is written ends behind that save, which wrote the pool: the end
-// has nothing left to write, and leaves no note of a run cut short for the next start.
-TEST(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteOfACutRun)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    ProgramRig rig;
-    rig.setFiles(watch);
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [&] { disconnectFromMenu(window); }));
-        shown = PoolTour::shownPool();
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
-        // The save goes on once the end waits for it.
-        QTimer::singleShot(300ms, qApp, [watch] { watch->release(); });
-        rig.quitFromMenu();
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A patch moved into a group while Disconnect's save is linking the library's files: the move shows at once
-// and its file moves behind that save, which writes the pool as it was asked for, whole, and says nothing;
-// the pool stays changed, and the end writes it as it shows.
-TEST(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    watch->atStaging = true;
-    ProgramRig rig;
-    rig.setFiles(watch);
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, *watch));
-        shown = PoolTour::shownPool();
-        watch->release();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
-        ProgramRig::settle(300ms);
-        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        EXPECT_EQ(PoolTour::shownPool(), shown);
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A save that finds no room, overtaken by a patch moved while it was written, says nothing itself (the move
-// may be what it failed for) and leaves the pool marked changed; the new save it asks at once, with nothing
-// changed under it, says that the pool could not be saved, and so does a sleep's. With room again the end
-// writes the pool as it shows.
-TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    watch->atStaging = true;
-    ProgramRig rig;
-    rig.setFiles(watch);
-    std::vector<PoolTour::Shown> shown;
-    const std::string told = InterfaceTexts::localizedString("Main_PatchPoolNotSaved").toStdString();
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        watch->refuseStaging = true;
-        ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, *watch));
-        shown = PoolTour::shownPool();
-        watch->release();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        const std::string atOnce = ProgramRig::informationText();
-        EXPECT_EQ(atOnce.substr(0, told.find('(')), told.substr(0, told.find('('))) << atOnce;
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
-        ProgramRig::closeInformation();
-        ProgramRig::settle(300ms);
-        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        CommonUtils::getInstance().receiveSleepNote();
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        const std::string text = ProgramRig::informationText();
-        EXPECT_EQ(text.substr(0, told.find('(')), told.substr(0, told.find('('))) << text;
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
-        ProgramRig::closeInformation();
-        CommonUtils::getInstance().receiveWakeNote();
-        ProgramRig::settle(300ms);
-        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
-        watch->refuseStaging = false;
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A save that finds no room, overtaken by a move: the save it asks at once finds no room either and says
-// so while the program runs; the end's save, finding no room still, says so before the program ends and
-// keeps the pool as it showed for the next start; the library stays as it was.
-TEST(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    watch->atStaging = true;
-    ProgramRig rig;
-    rig.setFiles(watch);
-    const auto libraryBefore = savedPool(rig.root());
-    std::string endText;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        watch->refuseStaging = true;
-        ASSERT_TRUE(save_watch::moveWhileADisconnectsSaveIsHeld(window, *watch));
-        watch->release();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !watch->isHeld(); }, 10s));
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        ProgramRig::closeInformation();
-        auto* reader = new QTimer(qApp);
-        QObject::connect(reader, &QTimer::timeout, [reader, &endText] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(top);
-                if (box == nullptr || !box->isVisible()) continue;
-                endText = box->text().toStdString();
-                box->accept();
-                reader->stop();
-            }
-        });
-        reader->start(20);
-        ASSERT_TRUE(ProgramRig::waitUntil(
-            [&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 10s));
-        rig.quitFromMenu();
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    EXPECT_NE(endText.find(InterfaceTexts::localizedString("Main_SaveCauseNoSpace").toStdString()), std::string::npos)
-        << endText;
-    EXPECT_EQ(savedPool(rig.root()), libraryBefore);
-    EXPECT_EQ(keptPoolsIn(rig.root()).size(), 1U);
-}
-
-// A power-off during a drop's copies returns at once: its save waits for the copies with the window free,
-// then writes the pool with every dropped patch.
-TEST(PoolSafety, APowerOffDuringADropsCopiesSavesThemOnceTheyLandWithTheWindowFree)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget&, std::size_t) {
-        CommonUtils::getInstance().powerOffNotification();
-        EXPECT_TRUE(held->stillHeld()) << "the power-off waited for the copies on the main thread";
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        shown = PoolTour::shownPool();
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s));
-    });
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A power-off during a drop's copies, then the end by a signal while the power-off's save still waits for
-// them: the end waits for that save and writes behind it, and the program ends with every dropped patch
-// saved and no note of a cut run.
-TEST(PoolSafety, AnEndWhileAPowerOffsSaveWaitsForTheCopiesEndsBehindIt)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget&, std::size_t) {
-        shown = PoolTour::shownPool();
-        CommonUtils::getInstance().powerOffNotification();
-        // The copies go on once the end waits for them.
-        QTimer::singleShot(300ms, qApp, [held] { held->release(); });
-        rig.endBySignal(SIGTERM);
-    });
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool"));
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A sleep with the unit connected during a drop's copies: the unit let go saves the pool, the copies landed
-// first, and the sleep's own save, which waited for the same copies, has nothing more to write: the
-// library is written once before the machine may sleep.
-TEST(PoolSafety, ASleepWithTheUnitConnectedDuringADropsCopiesWritesThePoolOnce)
-{
-    struct CountedHeldCopies : HeldCopies {
-        bool flushStaged(const std::string& path, platform::Error* error) override
-        {
-            ++saves;
-            return HeldCopies::flushStaged(path, error);
-        }
-        std::atomic<int> saves{0};
-    };
-    auto held = std::make_shared<CountedHeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget&, std::size_t) {
-        held->saves = 0;
-        CommonUtils::getInstance().receiveSleepNote();
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        shown = PoolTour::shownPool();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !AppDelegate::getInstance().isPatchPoolChanged(); }, 30s));
-        ProgramRig::settle(300ms);
-        EXPECT_EQ(held->saves.load(), 1);
-        CommonUtils::getInstance().receiveWakeNote();
-    });
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A power-off during a drop's copies whose files vanish meanwhile: its save, written once the copies have
-// landed, holds the pool as it shows then, without the patches whose copies failed.
-TEST(PoolSafety, APowerOffsSaveAfterCopiesThatFailedHoldsThePoolWithoutThem)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    rig.setFiles(held);
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        // Not in the library yet: the power-off's save writes it.
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-        const auto paths = drop_files::write(rig.scratch(), "Held", 300);
-        DragTour::dropFilesOnPool(window, paths);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 300; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
-        for (const auto& path : paths) fs::remove(path);
-        CommonUtils::getInstance().powerOffNotification();
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 60s));
-        ProgramRig::closeInformation();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
-        shown = PoolTour::shownPool();
-        EXPECT_EQ(patchesShown(shown), patchesBefore);
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 60s)) << describe(savedPool(rig.root()));
-    });
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// A power-off's save is written while the program goes on; a change made meanwhile is not in it, so the
-// pool stays marked changed and the end's save writes it.
-TEST(PoolSafety, AChangeMadeWhileAPowerOffsSaveIsWrittenIsSavedByTheNext)
-{
-    auto watch = std::make_shared<SaveWatch>();
-    ProgramRig rig;
-    rig.setFiles(watch);
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(renameThenHoldTheSave(window, *watch, [] { CommonUtils::getInstance().powerOffNotification(); }));
-        // The rows' copies are made behind the save on the pool's queue.
-        const std::size_t before = patchesShown(PoolTour::shownPool());
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        EXPECT_GT(patchesShown(PoolTour::shownPool()), before);
-        watch->release();
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 30s));
-        shown = PoolTour::shownPool();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
-        EXPECT_LT(patchesShown(savedPool(rig.root())), patchesShown(shown));
-        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
-    });
-    EXPECT_FALSE(watch->wasTimedOut()) << "the main loop stood still while the pool was written";
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// Disconnect, then Quit, while a large drop's copies are under way: each waits for the copies without
-// holding the main loop (a timer fires, the busy line counts them and says what waits), nothing else can
-// start meanwhile, and once they land the unit is let go and the program ends with every dropped patch
-// saved.
-TEST(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothingElseStarting)
-{
-    auto held = std::make_shared<HeldCopies>();
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    runWithAHeldDrop(rig, held, [&](ProgramRig& rig, QWidget& window, std::size_t patchesBefore) {
-        const auto liveAndHeld = [&](const QString& waits) {
-            bool fired = false;
-            QTimer::singleShot(0, qApp, [&] { fired = true; });
-            EXPECT_TRUE(ProgramRig::waitUntil([&] { return fired; }, 10s));
-            const QString line = WindowGestures::busyLine(window);
-            EXPECT_TRUE(line.contains(InterfaceTexts::localizedString("Main_BusyCopyingPatches").arg(0).arg(300)) &&
-                        line.contains(waits))
-                << line.toStdString();
-            EXPECT_EQ(WindowGestures::enabledAction(window, QStringLiteral("Undo")), nullptr);
-            EXPECT_EQ(WindowGestures::enabledAction(window, QStringLiteral("Quit")), nullptr);
-            // The undo's keys, which would take the drop back, reach nothing.
-            const auto before = PoolTour::shownPool();
-            QKeyEvent undoKeys(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
-            QApplication::sendEvent(window.findChild<PatchPoolOutlineView*>(), &undoKeys);
-            ProgramRig::settle(100ms);
-            EXPECT_EQ(PoolTour::shownPool(), before);
-        };
-
-        QAction* disconnect = WindowGestures::enabledAction(window, QStringLiteral("Disconnect"));
-        ASSERT_NE(disconnect, nullptr);
-        disconnect->trigger();
-        liveAndHeld(InterfaceTexts::localizedString("Main_BusyEjectWaitsEditsOff"));
-        held->release();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Connect")) != nullptr; }, 60s));
-        EXPECT_TRUE(PoolTour::copiesLanded((rig.root() / "Temp" / "Local").string()));
-
-        held->rearm();
-        DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), "Held2-", 300));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 600; }, 60s));
-        ASSERT_TRUE(held->waitForTheFirst());
-        shown = PoolTour::shownPool();
-        rig.quitFromMenu();
-        liveAndHeld(InterfaceTexts::localizedString("Main_BusyQuitWaits"));
-        held->release();
-    });
-    EXPECT_EQ(patchesShown(shown), patchesShown(savedPool(rig.root())));
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// The drop's own patches moved and deleted at several moments of its copies, then a quit with copies
-// still under way: the library holds what the pool showed.
-TEST(PoolSafety, ADropsOwnPatchesMovedAndDeletedWhileItIsCopiedAreSavedAsShown)
-{
-    stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        for (const int delay : {0, 20, 200}) {
-            const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-            const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
-            const std::string stem = "D" + std::to_string(delay) + "-";
-            DragTour::dropFilesOnPool(window, drop_files::write(rig.scratch(), stem, 1000));
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + 1000; }, 60s));
-            ProgramRig::settle(std::chrono::milliseconds(delay));
-            const std::string dropped = PoolTour::shownPool().back().name;
-            PoolTour::moveChildrenInto(window, dropped, 3, DemoPool::kGroupName);
-            PoolTour::deleteChildren(window, dropped, 3);
-            EXPECT_EQ(childrenOf(DemoPool::kGroupName), intoBefore + 3) << delay;
-            EXPECT_EQ(childrenOf(dropped), 994U) << delay;
-        }
-    });
-}
-
-// The target group renamed at seeded moments while the unit's rows are copied into it, another deleted
-// while they are and its delete undone, then a quit with a save still under way.
-TEST(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
-{
-    const auto shownAtQuit = stepsThenQuit([](ProgramRig& rig, QWidget& window) {
-        const auto rows = allRows(rig.unit());
-        std::mt19937 seeded(45);
-        std::string name = DemoPool::kGroupName;
-        for (int round = 0; round < 4; ++round) {
-            const std::size_t before = childrenOf(name);
-            PoolTour::saveDeviceRowsInto(window, name, rows);
-            ProgramRig::settle(std::chrono::milliseconds(seeded() % 25));
-            const std::string renamed = "Set " + std::to_string(round);
-            PoolTour::renameItem(window, name.c_str(), renamed.c_str());
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::showsTopLevel(renamed.c_str()); }, 10s)) << round;
-            name = renamed;
-            EXPECT_EQ(childrenOf(name), before + rows.size());
-        }
-
-        PoolTour::createGroup(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
-        PoolTour::saveDeviceRowsInto(window, "New Patch Group 1", rows);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] {
-            MenuTour::deleteFromPoolMenuOf(window, "New Patch Group 1");
-            return !PoolTour::showsTopLevel("New Patch Group 1");
-        }, 10s));
-        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("New Patch Group 1"); }, 10s));
-        EXPECT_EQ(childrenOf("New Patch Group 1"), rows.size());
-
-        PoolTour::saveDeviceRowsInto(window, name, rows);
-    });
-    EXPECT_TRUE(shownNamed(shownAtQuit, "Set 3"));
-}
-
-// A unit pulled out while its rows are copied into the pool: the user hears that the unit went, and
-// nothing about the pool, which the disconnect saves whole.
-TEST(PoolSafety, AUnitPulledOutWhileCopiesRunSavesThePoolWithoutAComplaint)
-{
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    std::vector<PoolTour::Shown> saved;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        shown = PoolTour::shownPool();
-        rig.unit().unit().device().unplug();
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
-        EXPECT_EQ(ProgramRig::informationText(), InterfaceTexts::localizedString("Main_LostConnectionWithDevice").toStdString());
-        // The disconnect's save is written while the window goes on; once it is, no complaint of it waits.
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool(rig.root()) == shown; }, 30s));
-        ProgramRig::settle(100ms);
-        EXPECT_EQ(ShowingDialogQueue::getInstance().waitingActionCount(), 0U);
-        ProgramRig::closeInformation();
-        saved = savedPool(rig.root());
-    });
-    expectSavedAsShown(saved, shown);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// Files of a large drop that vanish after they were read: their copies fail, their rows leave the pool,
-// and the user reads one message for all of them.
-TEST(PoolSafety, FilesThatVanishAfterTheReadAreToldInOneMessage)
-{
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t patchesBefore = patchesShown(PoolTour::shownPool());
-        const auto paths = drop_files::write(rig.scratch(), "Gone", 2000);
-        DragTour::dropFilesOnPool(window, paths);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patchesBefore + paths.size(); }, 60s));
-        for (const auto& path : paths) fs::remove(path);
-        const fs::path local = rig.root() / "Temp" / "Local";
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(local.string()); }, 60s));
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
-        const std::string text = ProgramRig::informationText();
-        EXPECT_NE(text.find("Gone"), std::string::npos) << text;
-        // Every copy has landed and been told: no other message waits behind this one.
-        EXPECT_EQ(ShowingDialogQueue::getInstance().waitingActionCount(), 0U);
-        ProgramRig::closeInformation();
-        shown = PoolTour::shownPool();
-        EXPECT_LT(patchesShown(shown), patchesBefore + paths.size());
-    });
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-}
-
-// The machine about to power off (or sleep) saves the pool's edits as the end does, copies under way
-// included.
-TEST(PoolSafety, APowerOffSavesThePoolWhileTheProgramRuns)
-{
-    ProgramRig rig;
-    std::vector<PoolTour::Shown> shown;
-    std::vector<PoolTour::Shown> saved;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        shown = PoolTour::shownPool();
-        CommonUtils::getInstance().powerOffNotification();
-        // Written while the program goes on.
-        EXPECT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(rig.root()), PoolTour::kRenamedTo); }, 30s));
-        saved = savedPool(rig.root());
-    });
-    EXPECT_TRUE(shownNamed(saved, PoolTour::kRenamedTo));
-    expectSavedAsShown(saved, shown);
-}
-
-// The run before the next test's: a rename and the unit's rows saved into a group, then the library
-// cannot be written (its staging folder refused, as an immutable or full store refuses it) and the user
-// quits. What the pool showed and what the end said go to the scratch folder for the next start.
-TEST(PoolSafety, DISABLED_ARunWhoseLastSaveFails)
-{
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        PoolTour::renamePatch(window);
-        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-        const std::size_t before = childrenOf(DemoPool::kGroupName);
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, allRows(rig.unit()));
-        ASSERT_EQ(childrenOf(DemoPool::kGroupName), before + static_cast<std::size_t>(rig.unit().patchCount()));
-        writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-        faulty->fail(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", 1000, EPERM);
-        // The end's message is read and closed as a person would.
-        auto* reader = new QTimer(qApp);
-        QObject::connect(reader, &QTimer::timeout, [reader, scratch, &window] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(top);
-                if (box == nullptr || !box->isVisible()) continue;
-                writeText(scratch / "end.txt", box->text().toStdString());
-                writeText(scratch / "busy.txt", WindowGestures::busyLine(window).toStdString());
-                box->accept();
-                reader->stop();
-            }
-        });
-        reader->start(20);
-        // Quit waits while a sheet shows.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 20s))
-            << ProgramRig::informationText();
-        rig.quitFromMenu();
-    });
-}
-
-// A save that fails at the end keeps the session's pool: the next start shows it (not the older library),
-// says once why, and its first save writes it; the library stayed whole meanwhile.
-TEST(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
-{
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    const auto libraryBefore = savedPool(rig.root());
-    ASSERT_TRUE(rig.runEarlierRun("PoolSafety.DISABLED_ARunWhoseLastSaveFails"));
-    const std::string shownAtTheEnd = readText(rig.scratch() / "shown.txt");
-    ASSERT_NE(shownAtTheEnd.find(PoolTour::kRenamedTo), std::string::npos);
-    // The end said why, and that the edits are kept for the next start.
-    const std::string endText = readText(rig.scratch() / "end.txt");
-    const std::string keptText = AppLifecycle::saveFailureText("\n", std::nullopt);
-    EXPECT_EQ(endText.substr(0, keptText.find('\n')), keptText.substr(0, keptText.find('\n'))) << endText;
-    EXPECT_TRUE(endText.ends_with(keptText.substr(keptText.find('\n') + 1))) << endText;
-    // Of the user's library folder and in the program's words, not of the folder the save made beside it.
-    EXPECT_NE(endText.find((rig.root() / "QFXMacApplication" / "Patch").string()), std::string::npos) << endText;
-    EXPECT_EQ(endText.find(".Patch-"), std::string::npos) << endText;
-    EXPECT_NE(endText.find(InterfaceTexts::localizedString("Main_SaveCausePermission").toStdString()), std::string::npos)
-        << endText;
-    // Nothing is being saved while the message shows.
-    EXPECT_EQ(readText(rig.scratch() / "busy.txt").find(InterfaceTexts::localizedString("Main_BusySavingPoolAtQuit").toStdString()),
-              std::string::npos);
-    EXPECT_EQ(savedPool(rig.root()), libraryBefore);
-    EXPECT_EQ(keptPoolsIn(rig.root()).size(), 1U);
-
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(kept_run::keptPoolToldAndClosed(rig));
-        EXPECT_EQ(poolText(PoolTour::shownPool()), shownAtTheEnd);
-        // Said once: what shows next is the unit's update notice at most, never this again.
-        ProgramRig::settle(300ms);
-        ProgramRig::dismissUpdateNotice();
-        ProgramRig::settle(300ms);
-        EXPECT_FALSE(ProgramRig::informationShown() &&
-                     ProgramRig::informationText() == InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
-        shown = PoolTour::shownPool();
-        rig.quitFromMenu();
-    });
-    EXPECT_EQ(poolText(shown), shownAtTheEnd);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
-}
-
-// A patch added to the library by hand after a run whose save failed at the end: the kept pool was made
-// against another library, so the next start shows the library with that patch and after it what the kept
-// pool holds that the library does not (the renamed patch in a group named for its session, the rows saved
-// into the group in a group of their own), says so, and the quit writes both. Nothing of either is dropped,
-// nothing the library holds comes twice, and the kept folder goes once the library holds it.
-TEST(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
-{
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    std::vector<PoolTour::Shown> library = savedPool(rig.root());
-    ASSERT_TRUE(rig.runEarlierRun("PoolSafety.DISABLED_ARunWhoseLastSaveFails"));
-    const std::string shownAtTheEnd = readText(rig.scratch() / "shown.txt");
-    ASSERT_EQ(keptPoolsIn(rig.root()).size(), 1U);
-    ASSERT_EQ(savedPool(rig.root()), library);
-    const Bytes hand = library_files::patchFile("Hand");
-    std::ofstream(rig.root() / "QFXMacApplication/Patch/Pool/[999] Hand.qptc", std::ios::binary)
-        .write(reinterpret_cast<const char*>(hand.data()), static_cast<std::streamsize>(hand.size()));
-    library.push_back({"Hand", false, {}});
-
-    std::vector<PoolTour::Shown> shown;
-    std::string told;
-    std::size_t unitPatches = 0;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        unitPatches = static_cast<std::size_t>(rig.unit().patchCount());
-        ASSERT_TRUE(rig.showPatchScreen());
-        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
-        told = ProgramRig::informationText();
-        ProgramRig::closeInformation();
-        ProgramRig::settle(300ms);
-        ProgramRig::dismissUpdateNotice();
-        shown = PoolTour::shownPool();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(rig.window(), QStringLiteral("Quit")) != nullptr; }, 20s))
-            << ProgramRig::informationText();
-        rig.quitFromMenu();
-    });
-    ASSERT_GT(shown.size(), library.size());
-    EXPECT_EQ(std::vector<PoolTour::Shown>(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(library.size())), library);
-    const PoolTour::Shown& session = shown[library.size()];
-    EXPECT_TRUE(session.group && session.name.starts_with("Kept session ")) << session.name;
-    const std::string format = InterfaceTexts::localizedString("Main_PatchPoolKeptBesideLibrary").toStdString();
-    const std::string rows = std::string(DemoPool::kGroupName) + " (1)";
-    EXPECT_EQ(told, platform::StringFormat::format(format, {"\"" + session.name + "\", \"" + rows + "\""}));
-    // After the library, what the failed run changed: the renamed patch and the rows it saved.
-    const std::vector<PoolTour::Shown> kept(shown.begin() + static_cast<std::ptrdiff_t>(library.size()), shown.end());
-    EXPECT_EQ(patchesShown(kept), 1 + unitPatches) << describe(kept);
-    ASSERT_EQ(kept.size(), 2U) << describe(kept);
-    EXPECT_EQ(kept[0].children, std::vector<std::string>{PoolTour::kRenamedTo});
-    EXPECT_EQ(kept[1].name, rows);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
-}
-
-// ---- a quit kept from the moment it is asked ----
-
-namespace {
-
-// The pool's lines shown at the quit, read back from the scratch folder: in order, and each once.
+// The pool's lines shown at a quit, in order, and the same as a set of lines counted.
 std::vector<std::string> linesInOrder(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -1257,174 +164,849 @@ std::multiset<std::string> linesOf(const std::string& text)
     return {lines.begin(), lines.end()};
 }
 
-// Quit from the menu once it can be chosen (it waits while a sheet shows).
-void quitOnceEnabled(ProgramRig& rig, QWidget& window)
-{
-    ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::enabledAction(window, QStringLiteral("Quit")) != nullptr; }, 20s))
-        << ProgramRig::informationText();
-    rig.quitFromMenu();
-}
-
-// The start after a run killed once its quit was asked: it shows that run's session kept, with the rename,
-// nothing of it twice and nothing it did not show; the next quit saves it.
-void expectTheKilledRunsSessionKept(ProgramRig& rig)
-{
-    const std::multiset<std::string> atQuit = linesOf(readText(rig.scratch() / "shown.txt"));
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(kept_run::keptPoolToldAndClosed(rig));
-        ProgramRig::settle(300ms);
-        ProgramRig::dismissUpdateNotice();
-        shown = PoolTour::shownPool();
-        quitOnceEnabled(rig, rig.window());
-    });
-    EXPECT_TRUE(shownNamed(shown, PoolTour::kRenamedTo)) << describe(shown);
-    for (const auto& line : linesOf(poolText(shown))) {
-        EXPECT_EQ(linesOf(poolText(shown)).count(line), 1U) << line;
-        EXPECT_EQ(atQuit.count(line), 1U) << line;
-    }
-    // Nothing shown at the quit is missing, those whose copies had not landed included.
-    EXPECT_EQ(linesOf(poolText(shown)), atQuit);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
-}
-
-// The earlier runs below: a rename, then the quit is asked and the run stands still where the test kills
-// it, once it has said so in the scratch folder.
-void renameThen(ProgramRig& rig, const std::function<void(ProgramRig&, QWidget&)>& quit)
-{
-    QWidget& window = rig.window();
-    ASSERT_TRUE(rig.showPatchScreen());
-    PoolTour::renamePatch(window);
-    ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::patchRenamed, 10s));
-    quit(rig, window);
-}
-
-void standStillInTheSave(FaultyFileManager& faulty, const fs::path& scratch)
-{
-    faulty.stallForeverAt(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", [scratch] { writeText(scratch / "killed", ""); });
-}
-
-// A rename, `count` files named `stem` dropped by `drop`, whose copy of the file `stalled` never ends, then
-// Quit, which waits for the copies: the run stands still there.
-void quitWaitingForADropsCopies(const std::string& stem, int count, const std::string& stalled,
-                                const std::function<void(QWidget&, const std::vector<std::string>&)>& drop)
-{
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
-            const std::size_t before = patchesShown(PoolTour::shownPool());
-            faulty->stallForeverAt(FaultyFileManager::Op::Copy, stalled + ".qptc\n", [] {});
-            drop(window, drop_files::write(scratch, stem, count));
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + static_cast<std::size_t>(count); }, 60s));
-            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-            quitOnceEnabled(rig, window);
-            const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaitsEditsOff").toStdString();
-            ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
-            writeText(scratch / "killed", "");
-        });
-    });
-}
+std::string texts(const char* key) { return InterfaceTexts::localizedString(key).toStdString(); }
 
 }  // namespace
 
-TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopies)
-{
-    quitWaitingForADropsCopies("Drop", 300, "Drop0100", [](QWidget& window, const std::vector<std::string>& files) {
-        DragTour::dropFilesOnPool(window, files);
-    });
-}
+// The whole program once, on a file manager that holds what a test asks it to.
+class PoolSafety : public ::testing::Test {
+protected:
+    PoolSafety() { rig.setFiles(files); }
 
-TEST(PoolSafety, DISABLED_ASaveASignalStarted)
-{
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        renameThen(rig, [&](ProgramRig&, QWidget&) {
-            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-            standStillInTheSave(*faulty, scratch);
-            ::kill(::getpid(), SIGTERM);
+    // Runs the program through `body` on the patch screen; `heldDrop`, 300 "Held" files are dropped first
+    // and the first of their copies held. No gate was left to open by its time limit.
+    void run(const std::function<void(QWidget&)>& body, bool heldDrop = false)
+    {
+        rig.runToTheEnd([&](ProgramRig&) {
+            ASSERT_TRUE(rig.showPatchScreen());
+            if (heldDrop) {
+                before = patchesShown(PoolTour::shownPool());
+                held = dropHeldPatches(rig, *files, before);
+                ASSERT_FALSE(held.empty());
+            }
+            body(rig.window());
         });
-    });
-}
-
-TEST(PoolSafety, DISABLED_ASaveAMenuQuitStarted)
-{
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
-            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-            standStillInTheSave(*faulty, scratch);
-            quitOnceEnabled(rig, window);
+        EXPECT_FALSE(files->save.wasTimedOut()) << "the main loop stood still while the pool was written";
+        EXPECT_FALSE(files->copies.wasTimedOut()) << "a step waited for the drop's held copies";
+    }
+    // The same, and the library then holds the pool `body` left in `shown`.
+    void runAndCompare(const std::function<void(QWidget&)>& body, bool heldDrop = false)
+    {
+        run(body, heldDrop);
+        expectTheLibraryHoldsWhatWasShown();
+    }
+    // `steps` (after a rename, `renameFirst`, which the library then holds too), then Quit from the menu while
+    // whatever they left runs on.
+    void stepsThenQuit(const std::function<void(QWidget&)>& steps, bool renameFirst = false)
+    {
+        run([&](QWidget& window) {
+            ASSERT_TRUE(!renameFirst || ProgramRig::renamePoolPatch());
+            steps(window);
+            if (HasFatalFailure()) return;
+            shown = PoolTour::shownPool();
+            rig.quitFromMenu();
         });
+        ASSERT_FALSE(shown.empty());
+        expectTheLibraryHoldsWhatWasShown();
+        EXPECT_TRUE(!renameFirst || shownNamed(shown, PoolTour::kRenamedTo));
+    }
+
+    // What the next start finds: the library shows what the pool showed at the end, every patch of the
+    // working copy has its node, and no temporary is anywhere.
+    void expectTheLibraryHoldsWhatWasShown()
+    {
+        EXPECT_EQ(savedPool(), shown);
+        EXPECT_EQ(workingCopyPatches(rig.workingCopy()), patchesShown(shown));
+        EXPECT_EQ(temporariesUnder(rig.root() / "QFXMacApplication"), std::vector<std::string>{});
+        EXPECT_EQ(temporariesUnder(rig.workingCopy()), std::vector<std::string>{});
+    }
+    // The next start after a killed or failed run showed `text`, its quit saved it, and no kept pool is left.
+    void expectTheNextStartShowed(const std::string& text)
+    {
+        EXPECT_EQ(poolText(shown), text);
+        expectTheLibraryHoldsWhatWasShown();
+        EXPECT_EQ(keptPools(), std::vector<std::string>{});
+    }
+
+    // The start after a run killed once its quit was asked: it shows that run's session kept, with the
+    // rename, nothing of it twice and nothing it did not show; the next quit saves it.
+    void expectTheKilledRunsSessionKept(const std::string& row, const std::function<void()>& afterTheKill)
+    {
+        ASSERT_TRUE(runKilled(rig, "PoolSafety.DISABLED_AQuitCutShort", row));
+        afterTheKill();
+        const std::multiset<std::string> atQuit = linesOf(shownByTheEarlierRun(rig));
+        shown = nextStart(rig);
+        EXPECT_TRUE(shownNamed(shown, PoolTour::kRenamedTo)) << testing::PrintToString(shown);
+        const std::multiset<std::string> now = linesOf(poolText(shown));
+        EXPECT_EQ(std::set<std::string>(now.begin(), now.end()).size(), now.size()) << "a patch shows twice";
+        // Nothing shown at the quit is missing, those whose copies had not landed included, nor added.
+        EXPECT_EQ(now, atQuit);
+        expectTheLibraryHoldsWhatWasShown();
+        EXPECT_EQ(keptPools(), std::vector<std::string>{});
+    }
+
+    std::vector<Shown> savedPool() const { return ::savedPool(rig.library()); }
+    std::vector<std::string> keptPools() const
+    {
+        std::vector<std::string> kept;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(rig.root(), error))
+            if (entry.path().filename().string().rfind(CommonUtils::kKeptPool, 0) == 0) kept.push_back(entry.path().string());
+        return kept;
+    }
+    std::vector<std::int64_t> rows()
+    {
+        std::vector<std::int64_t> all(static_cast<std::size_t>(rig.unit().patchCount()));
+        for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::int64_t>(i);
+        return all;
+    }
+    // Saves all the unit's rows into `group`; whether they show there at once.
+    bool saveAllRowsInto(const std::string& group)
+    {
+        const std::size_t into = childrenOf(group);
+        PoolTour::saveDeviceRowsInto(rig.window(), group, rows());
+        return childrenOf(group) == into + rows().size();
+    }
+    // Whether the pool came to rest with every copy landed in the working copy.
+    bool copiesDone()
+    {
+        return ProgramRig::waitUntil(PoolTour::poolAtRest, 60s) &&
+               ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(rig.workingCopy().string()); }, 60s);
+    }
+    // Once the library's save is held, `look` runs in the window's loop.
+    void onceTheSaveIsHeld(std::function<void()> look)
+    {
+        auto* timer = new QTimer(qApp);
+        QObject::connect(timer, &QTimer::timeout, [this, timer, look = std::move(look)] {
+            if (!files->save.isHeld()) return;
+            timer->stop();
+            look();
+        });
+        timer->start(5);
+    }
+
+    ProgramRig rig;
+    std::shared_ptr<HeldFiles> files = std::make_shared<HeldFiles>();
+    // The pool the library must hold once the program ended.
+    std::vector<Shown> shown;
+    // The patches shown before a held drop, and its files.
+    std::size_t before = 0;
+    std::vector<std::string> held;
+};
+
+// A rename, a save undone before its copies land, and 3,000 dropped files still being copied at the quit:
+// the undo takes back the save (not the rename), and the quit keeps every edit the pool showed.
+TEST_F(PoolSafety, QuitWhileCopiesRunKeepsEveryEditAndAnEarlyUndoTakesBackTheSave)
+{
+    stepsThenQuit([&](QWidget& window) {
+        const std::size_t into = childrenOf(DemoPool::kGroupName);
+        EXPECT_TRUE(saveAllRowsInto(DemoPool::kGroupName));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == into; }, 10s));
+        EXPECT_TRUE(PoolTour::showsTopLevel(PoolTour::kRenamedTo));
+        // Quit as soon as the files show, while their copies are made.
+        ASSERT_FALSE(drop(rig, "Drop", 3000, patchesShown(PoolTour::shownPool())).empty());
+    }, true);
+}
+
+// A drop is the user's gesture when it is made: an undo right after it (while its files are read or copied,
+// or once they landed) takes the drop back, none of its patches stays, and the rename before it does.
+TEST_F(PoolSafety, AnUndoRightAfterADropTakesTheDropBackAndKeepsTheRename)
+{
+    stepsThenQuit([&](QWidget& window) {
+        const auto pool = PoolTour::shownPool();
+        const auto paths = held_files::write(rig.scratch(), "Drop", 3000);
+        for (const int delay : {0, 3, 30, 150, 600}) {
+            DragTour::dropFilesOnPool(window, paths);
+            ProgramRig::settle(std::chrono::milliseconds(delay));
+            ASSERT_TRUE(ProgramRig::undoFromThePopover(window)) << delay;
+            ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s)) << delay;
+            EXPECT_EQ(PoolTour::shownPool(), pool) << delay;
+        }
+    }, true);
+}
+
+// Files dropped on a group (landing in a new group beside it), the group deleted before they are read: the
+// first undo brings the group back, the next takes the drop back, and the rename before both stays.
+TEST_F(PoolSafety, AGroupDeletedWhileADropIsReadComesBackAtTheFirstUndo)
+{
+    stepsThenQuit([&](QWidget& window) {
+        const auto pool = PoolTour::shownPool();
+        const std::size_t children = childrenOf(DemoPool::kGroupName);
+        ASSERT_GT(children, 0u);
+        // The group's menu is open first, so its delete follows the drop in the same turn, before any of
+        // the dropped files can have been read.
+        const auto paths = held_files::write(rig.scratch(), "Into", 3000);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::openPoolMenuOfItem(window, DemoPool::kGroupName);
+            return MenuTour::poolMenuShown();
+        }, 10s));
+        DragTour::dropFilesOnPoolItem(window, paths, DemoPool::kGroupName);
+        MenuTour::deleteFromPoolMenuOf(window, DemoPool::kGroupName);
+        EXPECT_FALSE(PoolTour::showsTopLevel(DemoPool::kGroupName));
+        // The files land after the delete, in a new group where the deleted one was pointed at.
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        EXPECT_EQ(patchesShown(PoolTour::shownPool()), patchesShown(pool) - children + 3000);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s))
+            << testing::PrintToString(PoolTour::shownPool());
+        EXPECT_EQ(childrenOf(DemoPool::kGroupName), children);
+        EXPECT_EQ(patchesShown(PoolTour::shownPool()), patchesShown(pool) + 3000);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool() == pool; }, 10s)) << testing::PrintToString(PoolTour::shownPool());
+    }, true);
+}
+
+// A rename, a delete and its undo of patches a large drop's copies do not touch, and a rename of the group
+// they go into, while they are made: each lands as shown.
+TEST_F(PoolSafety, StepsWhileALargeDropIsCopiedKeepTheirOrder)
+{
+    stepsThenQuit([&](QWidget& window) {
+        const std::size_t topBefore = PoolTour::shownPool().size();
+        ASSERT_FALSE(drop(rig, "Copy", 3000, patchesShown(PoolTour::shownPool())).empty());
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenuOf(window, PoolTour::kRenamedTo);
+            return !PoolTour::showsTopLevel(PoolTour::kRenamedTo);
+        }, 10s));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(PoolTour::kRenamedTo); }, 10s));
+        ASSERT_EQ(PoolTour::shownPool().size(), topBefore + 1);
+        PoolTour::renameItem(window, PoolTour::shownPool().back().name.c_str(), "Copied Set");
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Copied Set"); }, 10s));
+        EXPECT_EQ(childrenOf("Copied Set"), 3000u);
+    });
+    EXPECT_TRUE(shownNamed(shown, PoolTour::kRenamedTo));
+    EXPECT_TRUE(shownNamed(shown, "Copied Set"));
+}
+
+// Steps that meet a drop's held copies are done at once, each making only the copies it meets: a move and
+// a delete of the drop's own patches (their copies made for them), Back Up All, the unit's rows saved into
+// a group and as a new group and each undone before its copies began (the undo leaves the list's working
+// files they were to be copied from, and Back Up All still finds every row's file), and the pool patch
+// sheet's Save on a dropped patch (its own copy landed and rewritten, none of the drop's others).
+TEST_F(PoolSafety, StepsOnADropsPatchesWaitOnlyForTheCopiesTheyMeet)
+{
+    runAndCompare([&](QWidget& window) {
+        const std::string local = rig.workingCopy().string();
+        const auto backUpAll = [&] {
+            ASSERT_TRUE(ProgramRig::waitUntil([&] {
+                UndoTour::backUpAll(window);
+                return UndoTour::backedUp();
+            }, 10s));
+            EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        };
+        const std::size_t into = childrenOf(DemoPool::kGroupName);
+        const std::string dropped = PoolTour::shownPool().back().name;
+        PoolTour::moveChildrenInto(window, dropped, 5, DemoPool::kGroupName);
+        EXPECT_EQ(childrenOf(DemoPool::kGroupName), into + 5);
+        PoolTour::deleteChildren(window, dropped, 5);
+        EXPECT_EQ(childrenOf(dropped), 290U);
+        backUpAll();
+        EXPECT_FALSE(PoolTour::copiesLanded(local)) << "a step waited for the drop's copies";
+
+        const fs::path rowsFolder = rig.root() / "Temp" / "Device" / "Patch";
+        const auto rowFiles = ProgramRig::patchNamesIn(rowsFolder);
+        ASSERT_FALSE(rowFiles.empty());
+        ASSERT_TRUE(saveAllRowsInto(DemoPool::kGroupName));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == into + 5; }, 10s));
+        const std::size_t topBefore = PoolTour::shownPool().size();
+        PatchManagerViewController* screen = ProgramRig::patchScreen();
+        screen->createNewGroupWithPatchIndexs({0, 1, 2}, nullptr, false);
+        ASSERT_EQ(PoolTour::shownPool().size(), topBefore + 1);
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::shownPool().size() == topBefore; }, 10s));
+        EXPECT_EQ(ProgramRig::patchNamesIn(rowsFolder), rowFiles) << "an undo moved the list's working files";
+        EXPECT_TRUE(ProgramRig::patchNamesIn(rig.root() / "Temp" / "RecycleBin" / DemoPool::kGroupName).empty());
+        backUpAll();
+
+        const auto& pool = screen->structureData();
+        const auto group = *std::find_if(pool.begin(), pool.end(), [&](const auto& node) { return node->name == dropped; });
+        ASSERT_TRUE(group->isGroup && group->childDirectories.size() == 290);
+        const auto patch = group->childDirectories[150];
+        screen->didClickOnPropertyButtonAtItem(window.findChild<PatchPoolOutlineView*>(), patch, group);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            return screen->patchPropertyViewController() != nullptr && screen->patchPropertyViewController()->isVisible();
+        }, 10s));
+        screen->patchPropertyViewController()->patchNameTextField()->setText(QStringLiteral("Sheet Made"));
+        screen->patchPropertyViewController()->saveButtonClicked();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patch->name == std::optional<std::string>("Sheet Made"); }, 10s));
+        EXPECT_EQ(patch->patchItem()->path.rfind(local, 0), 0U) << patch->patchItem()->path;
+        EXPECT_FALSE(PoolTour::copiesLanded(local));
+        EXPECT_FALSE(files->copies.isReleased()) << "a step waited for the drop's copies";
+        files->copies.release();
+        ASSERT_TRUE(copiesDone());
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    }, true);
+    const auto* into = shownNamed(shown, DemoPool::kGroupName);
+    const auto* dropped = shownNamed(shown, "New Patch Group 1");
+    ASSERT_TRUE(into != nullptr && dropped != nullptr);
+    EXPECT_EQ(std::count_if(into->children.begin(), into->children.end(), [](const auto& name) { return name.starts_with("Held"); }), 5);
+    EXPECT_EQ(std::count(dropped->children.begin(), dropped->children.end(), "Sheet Made"), 1);
+}
+
+// The pool under its busy cover (a second drop read behind the first one's held copies) takes the pointer:
+// a click through the window selects a row, and the right button's menu deletes it at once, and kept.
+TEST_F(PoolSafety, ThePoolTakesThePointerUnderItsBusyCover)
+{
+    runAndCompare([&](QWidget& window) {
+        auto* view = window.findChild<PatchPoolOutlineView*>();
+        PatchManagerViewController* screen = ProgramRig::patchScreen();
+        ASSERT_NE(screen, nullptr);
+        DragTour::dropFilesOnPool(window, held_files::write(rig.scratch(), "Behind", 20));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return screen->patchPoolIndicator()->isVisible(); }, 10s));
+        const auto first = screen->structureData().front();
+        const QModelIndex row = view->poolModel()->indexOf(first.get());
+        view->clearSelection();
+        QWidget* top = view->window();
+        const QPoint at = view->viewport()->mapTo(top, view->visualRect(row).center());
+        EXPECT_EQ(top->childAt(at), view->viewport());
+        const auto click = [&](Qt::MouseButton button) {
+            for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                QMouseEvent event(type, QPointF(at), top->mapToGlobal(QPointF(at)), button,
+                                  type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(top->windowHandle(), &event);
+            }
+        };
+        click(Qt::LeftButton);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->selectionModel()->isRowSelected(row.row(), row.parent()); }, 10s));
+        EXPECT_TRUE(screen->patchPoolIndicator()->isVisible());
+        click(Qt::RightButton);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return view->optionMenu() != nullptr && view->optionMenu()->isVisible(); }, 10s));
+        view->optionMenu()->deleteButton()->click();
+        const auto& pool = screen->structureData();
+        EXPECT_EQ(std::find(pool.begin(), pool.end(), first), pool.end());
+        EXPECT_FALSE(files->copies.isReleased());
+        files->copies.release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+    }, true);
+}
+
+// The quit's save after a large drop says so on the busy line, the Eject and every menu action off, and the
+// window goes on while the library is written: a close asked meanwhile, a sleep, a power-off and a second end
+// by signal run in the window's loop and start nothing more. The pool is written once, no note of a cut run
+// left.
+TEST_F(PoolSafety, TheQuitsSaveAfterALargeDropSaysSoOnTheBusyLineAndStartsNothingMore)
+{
+    std::string line;
+    bool ejectOff = false;
+    bool quitOff = false;
+    runAndCompare([&](QWidget& window) {
+        ASSERT_FALSE(drop(rig, "Drop", 300, patchesShown(PoolTour::shownPool())).empty());
+        ASSERT_TRUE(copiesDone());
+        shown = PoolTour::shownPool();
+        files->armSave();
+        onceTheSaveIsHeld([&] {
+            line = WindowGestures::busyLine(window).toStdString();
+            auto* eject = window.findChild<QWidget*>(QStringLiteral("ejectButton"));
+            ejectOff = eject == nullptr || !eject->isEnabled();
+            quitOff = WindowGestures::enabledAction(window, QStringLiteral("Quit")) == nullptr;
+            window.close();
+            CommonUtils::getInstance().receiveSleepNote();
+            CommonUtils::getInstance().powerOffNotification();
+            rig.endBySignal(SIGTERM);
+            // Their own steps run in the loop before the save goes on.
+            QTimer::singleShot(0, qApp, [this] { files->save.release(); });
+        });
+        rig.quitFromMenu();
+    });
+    EXPECT_NE(line.find(texts("Main_BusySavingPoolAtQuit")), std::string::npos) << line;
+    EXPECT_TRUE(ejectOff);
+    EXPECT_TRUE(quitOff);
+    EXPECT_EQ(files->saves, 1);
+    EXPECT_FALSE(fs::exists(rig.closingNote()));
+    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / ".closing-pool.taken"));
+}
+
+// Disconnect's save is written with the window live: Connect is offered meanwhile, and a connection made
+// then keeps the pool as it showed, which the library then holds.
+TEST_F(PoolSafety, ADisconnectsSaveIsWrittenWithTheWindowLiveAndAReconnectMeanwhileKeepsThePool)
+{
+    run([&](QWidget&) {
+        ASSERT_TRUE(renameThenHoldTheSave(*files, [] { ProgramRig::choose("Disconnect"); }));
+        const auto pool = PoolTour::shownPool();
+        EXPECT_TRUE(ProgramRig::offers("Connect"));
+        EXPECT_TRUE(files->save.isHeld());
+        ProgramRig::choose("Connect");
+        ProgramRig::settle(200ms);
+        files->save.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.connectedAndRead(); }, 60s));
+        ASSERT_TRUE(rig.showPatchScreen());
+        EXPECT_EQ(PoolTour::shownPool(), pool);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool() == pool; }, 30s)) << testing::PrintToString(savedPool());
     });
 }
 
-// Killed at the busy line of a Quit that waits for a drop's copies: the next start keeps the session.
-TEST(PoolSafety, ARunKilledWhileItsQuitWaitsForCopiesKeepsItsSession)
+// A quit asked while Disconnect's save is written ends behind that save, with nothing left to write and no
+// note of a cut run.
+TEST_F(PoolSafety, AQuitWhileADisconnectsSaveIsWrittenEndsBehindItAndLeavesNoNoteOfACutRun)
 {
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_AQuitWaitingForADropsCopies", "killed"));
-    expectTheKilledRunsSessionKept(rig);
+    runAndCompare([&](QWidget&) {
+        ASSERT_TRUE(renameThenHoldTheSave(*files, [] { ProgramRig::choose("Disconnect"); }));
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::offers("Quit"));
+        // The save goes on once the end waits for it.
+        QTimer::singleShot(300ms, qApp, [this] { files->save.release(); });
+        rig.quitFromMenu();
+    });
+    EXPECT_FALSE(fs::exists(rig.closingNote()));
 }
 
-// Killed inside the save a termination signal started (a session manager's grace time running out).
-TEST(PoolSafety, ARunKilledInTheSaveASignalStartedKeepsItsSession)
+// A move while Disconnect's save links the library's files shows at once and moves its file behind that
+// save, which writes the pool as asked, whole, and says nothing; the end writes the pool as it shows.
+TEST_F(PoolSafety, AMoveDuringADisconnectsSaveIsSavedByTheNextAndToldAsNoFailure)
 {
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveASignalStarted", "killed"));
-    expectTheKilledRunsSessionKept(rig);
-}
-
-// Killed inside the save a menu Quit started.
-TEST(PoolSafety, ARunKilledInTheSaveAMenuQuitStartedKeepsItsSession)
-{
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveAMenuQuitStarted", "killed"));
-    expectTheKilledRunsSessionKept(rig);
-}
-
-// The earlier run: a rename, 150 files dropped on a group whose 51st copy never ends (the first 50 are
-// made, none landed), then Quit, which waits for the copies.
-TEST(PoolSafety, DISABLED_AQuitWaitingForADropsCopiesIntoAGroup)
-{
-    quitWaitingForADropsCopies("Into", 150, "Into0050", [](QWidget& window, const std::vector<std::string>& files) {
-        DragTour::dropFilesOnPoolItem(window, files, DemoPool::kGroupName);
+    runAndCompare([&](QWidget&) {
+        shown = held_files::moveDuringADisconnectsSave(*files, false);
+        ASSERT_FALSE(shown.empty());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(), PoolTour::kRenamedTo); }, 30s));
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        EXPECT_EQ(PoolTour::shownPool(), shown);
+        ASSERT_TRUE(ProgramRig::offers("Quit"));
     });
 }
 
-// Killed there, with two of the files taken away before the next start: it shows every other patch the
-// quit showed, those whose copies had not landed included, each once and in order, and names the two.
-TEST(PoolSafety, ARunKilledWhileItsQuitWaitsForCopiesComesBackWithEveryPatch)
+// A save that finds no room, overtaken by a patch moved while it was written, says nothing itself (the move
+// may be what it failed for) and leaves the pool marked changed; the new save it asks at once, with nothing
+// changed under it, says that the pool could not be saved, and so does a sleep's, each noted for a run cut
+// after it. With room again a sleep's save writes the pool as it shows and takes the note away.
+TEST_F(PoolSafety, AFullStoreOvertakenByAMoveIsToldByTheNextSaveAndNothingIsLost)
+{
+    runAndCompare([&](QWidget&) {
+        shown = held_files::moveDuringADisconnectsSave(*files, true);
+        ASSERT_FALSE(shown.empty());
+        for (const bool sleep : {false, true}) {
+            SCOPED_TRACE(sleep ? "the sleep's save" : "the save asked at once");
+            if (sleep) CommonUtils::getInstance().receiveSleepNote();
+            ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s)) << "the failure was told to nobody";
+            EXPECT_EQ(ProgramRig::informationText().substr(0, held_files::toldNotSaved().size()), held_files::toldNotSaved());
+            EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+            EXPECT_TRUE(fs::exists(rig.closingNote()));
+            ProgramRig::closeInformation();
+            if (sleep) CommonUtils::getInstance().receiveWakeNote();
+            ProgramRig::settle(300ms);
+            EXPECT_FALSE(ProgramRig::informationShown()) << ProgramRig::informationText();
+        }
+        files->refuseStaging = false;
+        CommonUtils::getInstance().receiveSleepNote();
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return !fs::exists(rig.closingNote()) && savedPool() == shown; }, 30s));
+        CommonUtils::getInstance().receiveWakeNote();
+    });
+}
+
+// The same with no room at the end either: the end's save says so before the program ends and keeps the
+// pool for the next start; the library stays as it was.
+TEST_F(PoolSafety, AFullStoreOvertakenByAMoveIsToldAtTheEndAndThePoolKept)
+{
+    const auto libraryBefore = savedPool();
+    std::string endText;
+    run([&](QWidget&) {
+        ASSERT_FALSE(held_files::moveDuringADisconnectsSave(*files, true).empty());
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        ProgramRig::closeInformation();
+        ProgramRig::answerMessages([&](const std::string& text) {
+            if (endText.empty()) endText = text;
+        });
+        ASSERT_TRUE(ProgramRig::offers("Quit"));
+        rig.quitFromMenu();
+    });
+    EXPECT_NE(endText.find(texts("Main_SaveCauseNoSpace")), std::string::npos) << endText;
+    EXPECT_EQ(savedPool(), libraryBefore);
+    EXPECT_EQ(keptPools().size(), 1U);
+}
+
+// The end by a signal while a power-off's save waits for a drop's copies ends behind that save, with every
+// dropped patch saved and no note of a cut run.
+TEST_F(PoolSafety, AnEndWhileAPowerOffsSaveWaitsForTheCopiesEndsBehindIt)
+{
+    runAndCompare([&](QWidget&) {
+        shown = PoolTour::shownPool();
+        CommonUtils::getInstance().powerOffNotification();
+        // The copies go on once the end waits for them.
+        QTimer::singleShot(300ms, qApp, [this] { files->copies.release(); });
+        rig.endBySignal(SIGTERM);
+    }, true);
+    EXPECT_FALSE(fs::exists(rig.closingNote()));
+}
+
+// A power-off, or a sleep with the unit connected, during copies (a held drop's, the unit's rows') returns at
+// once; the pool is written once the copies land, and once (the sleep's own save, behind the let-go unit's,
+// has nothing more to write), while the program goes on.
+class PoolSafetyNote : public PoolSafety, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PoolSafetyNote, DuringADropsCopiesSavesThePoolOnceTheyLand)
+{
+    const bool sleep = GetParam();
+    runAndCompare([&](QWidget& window) {
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, rows());
+        files->saves = 0;
+        if (sleep) CommonUtils::getInstance().receiveSleepNote();
+        else CommonUtils::getInstance().powerOffNotification();
+        EXPECT_FALSE(files->copies.isReleased()) << "the note waited for the copies on the main thread";
+        files->copies.release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return savedPool() == shown; }, 60s)) << testing::PrintToString(savedPool());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !AppDelegate::getInstance().isPatchPoolChanged(); }, 30s));
+        ProgramRig::settle(300ms);
+        EXPECT_EQ(files->saves, 1);
+        if (sleep) CommonUtils::getInstance().receiveWakeNote();
+    }, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(PoolSafety, PoolSafetyNote, ::testing::Bool(), [](const ::testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "ASleepWithTheUnitConnected" : "APowerOff");
+});
+
+// Files of a drop that vanish after they were read (its copies held until every file is gone, so each
+// fails): their rows leave the pool, one message tells them all, and a power-off's save holds the pool then.
+TEST_F(PoolSafety, FilesThatVanishAfterTheReadAreToldInOneMessage)
+{
+    runAndCompare([&](QWidget&) {
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
+        for (const auto& path : held) fs::remove(path);
+        CommonUtils::getInstance().powerOffNotification();
+        files->copies.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::copiesLanded(rig.workingCopy().string()); }, 60s));
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 10s));
+        const std::string text = ProgramRig::informationText();
+        EXPECT_NE(text.find("Held0000"), std::string::npos) << text;
+        EXPECT_NE(text.find("(300)"), std::string::npos) << text;
+        // Every copy has landed and been told: no other message waits behind this one.
+        EXPECT_EQ(ShowingDialogQueue::getInstance().waitingActionCount(), 0U);
+        ProgramRig::closeInformation();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 60s));
+        shown = PoolTour::shownPool();
+        EXPECT_EQ(patchesShown(shown), before);
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool() == shown; }, 60s)) << testing::PrintToString(savedPool());
+    }, true);
+}
+
+// A change made while a power-off's save is written is not in it: the pool stays changed, and the end
+// writes it.
+TEST_F(PoolSafety, AChangeMadeWhileAPowerOffsSaveIsWrittenIsSavedByTheNext)
+{
+    runAndCompare([&](QWidget& window) {
+        ASSERT_TRUE(renameThenHoldTheSave(*files, [] { CommonUtils::getInstance().powerOffNotification(); }));
+        // The rows' copies are made behind the save on the pool's queue.
+        const std::size_t patches = patchesShown(PoolTour::shownPool());
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, rows());
+        EXPECT_GT(patchesShown(PoolTour::shownPool()), patches);
+        files->save.release();
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 30s));
+        shown = PoolTour::shownPool();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return shownNamed(savedPool(), PoolTour::kRenamedTo); }, 30s));
+        EXPECT_LT(patchesShown(savedPool()), patchesShown(shown));
+        EXPECT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+    });
+}
+
+// Disconnect, then Quit, during a drop's copies: each waits for them with the main loop turning (the busy
+// line counts them and says what waits) and nothing else starting, then is carried out.
+TEST_F(PoolSafety, DisconnectAndQuitWaitForADropsCopiesWithTheWindowLiveAndNothingElseStarting)
+{
+    runAndCompare([&](QWidget& window) {
+        const auto liveAndHeld = [&](const char* waits) {
+            bool fired = false;
+            QTimer::singleShot(0, qApp, [&] { fired = true; });
+            EXPECT_TRUE(ProgramRig::waitUntil([&] { return fired; }, 10s));
+            const QString line = WindowGestures::busyLine(window);
+            EXPECT_TRUE(line.contains(InterfaceTexts::localizedString("Main_BusyCopyingPatches").arg(0).arg(300)) &&
+                        line.contains(InterfaceTexts::localizedString(waits)))
+                << line.toStdString();
+            EXPECT_EQ(WindowGestures::enabledAction(window, QStringLiteral("Undo")), nullptr);
+            EXPECT_EQ(WindowGestures::enabledAction(window, QStringLiteral("Quit")), nullptr);
+            // The undo's keys, which would take the drop back, reach nothing.
+            const auto pool = PoolTour::shownPool();
+            QKeyEvent undoKeys(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+            QApplication::sendEvent(window.findChild<PatchPoolOutlineView*>(), &undoKeys);
+            ProgramRig::settle(100ms);
+            EXPECT_EQ(PoolTour::shownPool(), pool);
+        };
+        ASSERT_TRUE(ProgramRig::choose("Disconnect"));
+        liveAndHeld("Main_BusyEjectWaitsEditsOff");
+        files->copies.release();
+        ASSERT_TRUE(ProgramRig::offers("Connect", 60s));
+        EXPECT_TRUE(PoolTour::copiesLanded(rig.workingCopy().string()));
+
+        ASSERT_FALSE(dropHeldPatches(rig, *files, before + 300, "Held2-").empty());
+        shown = PoolTour::shownPool();
+        rig.quitFromMenu();
+        liveAndHeld("Main_BusyQuitWaits");
+        files->copies.release();
+    }, true);
+}
+
+// The drop's own patches moved and deleted at several moments of its copies, then a quit while they run.
+TEST_F(PoolSafety, ADropsOwnPatchesMovedAndDeletedWhileItIsCopiedAreSavedAsShown)
+{
+    stepsThenQuit([&](QWidget& window) {
+        for (const int delay : {0, 20, 200}) {
+            const std::size_t intoBefore = childrenOf(DemoPool::kGroupName);
+            ASSERT_FALSE(drop(rig, "D" + std::to_string(delay) + "-", 1000, patchesShown(PoolTour::shownPool())).empty());
+            ProgramRig::settle(std::chrono::milliseconds(delay));
+            const std::string dropped = PoolTour::shownPool().back().name;
+            PoolTour::moveChildrenInto(window, dropped, 3, DemoPool::kGroupName);
+            PoolTour::deleteChildren(window, dropped, 3);
+            EXPECT_EQ(childrenOf(DemoPool::kGroupName), intoBefore + 3) << delay;
+            EXPECT_EQ(childrenOf(dropped), 994U) << delay;
+        }
+    });
+}
+
+// The target group renamed at seeded moments while the unit's rows are copied into it, another deleted
+// while they are and its delete undone, then a quit with a save still under way.
+TEST_F(PoolSafety, TheTargetGroupRenamedOrDeletedWhileRowsAreCopiedKeepsThem)
+{
+    stepsThenQuit([&](QWidget& window) {
+        std::mt19937 seeded(45);
+        std::string name = DemoPool::kGroupName;
+        for (int round = 0; round < 4; ++round) {
+            const std::size_t into = childrenOf(name);
+            PoolTour::saveDeviceRowsInto(window, name, rows());
+            ProgramRig::settle(std::chrono::milliseconds(seeded() % 25));
+            const std::string renamed = "Set " + std::to_string(round);
+            PoolTour::renameItem(window, name.c_str(), renamed.c_str());
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return PoolTour::showsTopLevel(renamed.c_str()); }, 10s)) << round;
+            name = renamed;
+            EXPECT_EQ(childrenOf(name), into + rows().size());
+        }
+        PoolTour::createGroup(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
+        PoolTour::saveDeviceRowsInto(window, "New Patch Group 1", rows());
+        ASSERT_TRUE(ProgramRig::waitUntil([&] {
+            MenuTour::deleteFromPoolMenuOf(window, "New Patch Group 1");
+            return !PoolTour::showsTopLevel("New Patch Group 1");
+        }, 10s));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("New Patch Group 1"); }, 10s));
+        EXPECT_EQ(childrenOf("New Patch Group 1"), rows().size());
+        PoolTour::saveDeviceRowsInto(window, name, rows());
+    });
+    EXPECT_TRUE(shownNamed(shown, "Set 3"));
+}
+
+// A unit pulled out while its rows are copied: the user hears that it went, and nothing about the pool,
+// which the disconnect saves whole.
+TEST_F(PoolSafety, AUnitPulledOutWhileCopiesRunSavesThePoolWithoutAComplaint)
+{
+    std::vector<Shown> saved;
+    runAndCompare([&](QWidget& window) {
+        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, rows());
+        shown = PoolTour::shownPool();
+        rig.unit().unit().device().unplug();
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown));
+        EXPECT_EQ(ProgramRig::informationText(), texts("Main_LostConnectionWithDevice"));
+        // The disconnect's save is written while the window goes on; once it is, no complaint of it waits.
+        EXPECT_TRUE(ProgramRig::waitUntil([&] { return savedPool() == shown; }, 30s));
+        ProgramRig::settle(100ms);
+        EXPECT_EQ(ShowingDialogQueue::getInstance().waitingActionCount(), 0U);
+        ProgramRig::closeInformation();
+        saved = savedPool();
+    });
+    EXPECT_EQ(saved, shown);
+}
+
+// ---- runs that fail or are killed at their end, and the start after them ----
+
+// The run before the next two tests': a rename and the unit's rows saved into a group, then the library
+// cannot be written (its staging folder refused, as an immutable store refuses it) and the user quits.
+TEST_F(PoolSafety, DISABLED_ARunWhoseLastSaveFails)
+{
+    faultyRun(rig, [&](ProgramRig& rig, FaultyFileManager& faulty) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
+        ASSERT_TRUE(saveAllRowsInto(DemoPool::kGroupName));
+        noteShown(rig);
+        faulty.fail(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", 1000, EPERM);
+        ProgramRig::answerMessages([scratch = rig.scratch()](const std::string& text) {
+            if (fs::exists(scratch / "end.txt")) return;
+            writeText(scratch / "end.txt", text);
+            writeText(scratch / "busy.txt", WindowGestures::busyLine(*WindowGestures::mainWindow()).toStdString());
+        });
+        rig.quitWhenOffered();
+    });
+}
+
+// A save that fails at the end keeps the session's pool: the next start shows it (not the older library),
+// says once why, and its first save writes it; the library stayed whole meanwhile.
+TEST_F(PoolSafety, ASaveThatFailsAtTheEndKeepsThePoolForTheNextStart)
+{
+    const auto libraryBefore = savedPool();
+    ASSERT_TRUE(rig.runEarlierRun("PoolSafety.DISABLED_ARunWhoseLastSaveFails"));
+    const std::string shownAtTheEnd = shownByTheEarlierRun(rig);
+    ASSERT_NE(shownAtTheEnd.find(PoolTour::kRenamedTo), std::string::npos);
+    // The end said why, and that the edits are kept for the next start: of the user's library folder and in
+    // the program's words, not of the folder the save made beside it.
+    const std::string endText = readText(rig.scratch() / "end.txt");
+    const std::string keptText = AppLifecycle::saveFailureText("\n", std::nullopt);
+    EXPECT_EQ(endText.substr(0, keptText.find('\n')), keptText.substr(0, keptText.find('\n'))) << endText;
+    EXPECT_TRUE(endText.ends_with(keptText.substr(keptText.find('\n') + 1))) << endText;
+    EXPECT_NE(endText.find(rig.library().string()), std::string::npos) << endText;
+    EXPECT_EQ(endText.find(".Patch-"), std::string::npos) << endText;
+    EXPECT_NE(endText.find(texts("Main_SaveCausePermission")), std::string::npos) << endText;
+    // Nothing is being saved while the message shows.
+    EXPECT_EQ(readText(rig.scratch() / "busy.txt").find(texts("Main_BusySavingPoolAtQuit")), std::string::npos);
+    EXPECT_EQ(savedPool(), libraryBefore);
+    EXPECT_EQ(keptPools().size(), 1U);
+
+    shown = nextStart(rig, [&](ProgramRig& rig) {
+        keptPoolTold(rig);
+        EXPECT_EQ(poolText(PoolTour::shownPool()), shownAtTheEnd);
+        // Said once: what shows next is the unit's update notice at most, never this again.
+        ProgramRig::settle(300ms);
+        ProgramRig::dismissUpdateNotice();
+        ProgramRig::settle(300ms);
+        EXPECT_FALSE(ProgramRig::informationShown() && ProgramRig::informationText() == texts("Main_PatchPoolKeptFromLastRun"));
+    });
+    expectTheNextStartShowed(shownAtTheEnd);
+}
+
+// A patch added to the library by hand after a run whose save failed at the end: the kept pool was made
+// against another library, so the next start shows the library with that patch, then (and says so) what the
+// kept pool holds that the library does not, the renamed patch in a group named for its session and the rows
+// in a group of their own; the quit writes both, nothing of either dropped or doubled.
+TEST_F(PoolSafety, AKeptPoolOfAnotherLibraryIsShownBesideItAndSavedWithIt)
+{
+    std::vector<Shown> library = savedPool();
+    ASSERT_TRUE(rig.runEarlierRun("PoolSafety.DISABLED_ARunWhoseLastSaveFails"));
+    ASSERT_EQ(keptPools().size(), 1U);
+    ASSERT_EQ(savedPool(), library);
+    const Bytes hand = library_files::patchFile("Hand");
+    writeText(rig.library() / "Pool" / "[999] Hand.qptc", std::string(hand.begin(), hand.end()));
+    library.push_back({"Hand", false, {}});
+
+    std::string told;
+    std::size_t unitPatches = 0;
+    shown = nextStart(rig, [&](ProgramRig& rig) {
+        unitPatches = static_cast<std::size_t>(rig.unit().patchCount());
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s));
+        told = ProgramRig::informationText();
+        ProgramRig::closeInformation();
+    });
+    ASSERT_GT(shown.size(), library.size());
+    EXPECT_EQ(std::vector<Shown>(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(library.size())), library);
+    const Shown& session = shown[library.size()];
+    EXPECT_TRUE(session.group && session.name.starts_with("Kept session ")) << session.name;
+    const std::string rows = std::string(DemoPool::kGroupName) + " (1)";
+    EXPECT_EQ(told, platform::StringFormat::format(texts("Main_PatchPoolKeptBesideLibrary"),
+                                                   {"\"" + session.name + "\", \"" + rows + "\""}));
+    // After the library, what the failed run changed: the renamed patch and the rows it saved.
+    const std::vector<Shown> kept(shown.begin() + static_cast<std::ptrdiff_t>(library.size()), shown.end());
+    EXPECT_EQ(patchesShown(kept), 1 + unitPatches) << testing::PrintToString(kept);
+    ASSERT_EQ(kept.size(), 2U) << testing::PrintToString(kept);
+    EXPECT_EQ(kept[0].children, std::vector<std::string>{PoolTour::kRenamedTo});
+    EXPECT_EQ(kept[1].name, rows);
+    expectTheLibraryHoldsWhatWasShown();
+    EXPECT_EQ(keptPools(), std::vector<std::string>{});
+}
+
+// The earlier run of the next tests: a rename, then the quit is asked and the run stands still where the
+// test kills it, as the row the test names: at the busy line of a Quit that waits for copies (of 300 files
+// dropped on the pool, the 101st never ending; of 150 dropped on a group, the 51st never ending; or of the
+// unit's rows saved into a group and the group renamed, behind one dropped file whose copy never ends);
+// inside the save a termination signal or a menu Quit started; or, the backups linked to another drive,
+// between their two moves there (their folder set aside, the staged one never moved in).
+TEST_F(PoolSafety, DISABLED_AQuitCutShort)
+{
+    const std::string row = kept_run::row(rig);
+    faultyRun(rig, [&](ProgramRig& rig, FaultyFileManager& faulty) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
+        const auto ready = [scratch = rig.scratch()] { readyToBeKilled(scratch); };
+        if (!row.starts_with("WhileItsQuitWaits")) {
+            noteShown(rig);
+            if (row == "BetweenALinkedPartsMoves")
+                faulty.stallForeverAt(FaultyFileManager::Op::Move, "\n" + (rig.scratch() / "drive" / "Backups").string(), ready);
+            else faulty.stallForeverAt(FaultyFileManager::Op::CreateDirectory, ".Patch-saving", ready);
+            if (row == "InTheSaveASignalStarted") ::kill(::getpid(), SIGTERM);
+            else rig.quitWhenOffered();
+            return;
+        }
+        const std::size_t before = patchesShown(PoolTour::shownPool());
+        const bool renamedGroup = row.ends_with("IntoARenamedGroup");
+        if (renamedGroup) {
+            faulty.stallForeverAt(FaultyFileManager::Op::Copy, "Ahead0000.qptc\n", [] {});
+            ASSERT_FALSE(drop(rig, "Ahead", 1, before).empty());
+            const std::size_t into = childrenOf(DemoPool::kGroupName);
+            PoolTour::saveDeviceRowsInto(rig.window(), DemoPool::kGroupName, rows());
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == into + rows().size(); }, 20s));
+            // Waiting for none of those copies, or the run never gets further.
+            PoolTour::renameItem(rig.window(), DemoPool::kGroupName, "Renamed Set");
+            ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 20s));
+            ASSERT_EQ(childrenOf("Renamed Set"), into + rows().size());
+        } else {
+            const bool intoAGroup = row.ends_with("IntoAGroup");
+            faulty.stallForeverAt(FaultyFileManager::Op::Copy, intoAGroup ? "Into0050.qptc\n" : "Drop0100.qptc\n", [] {});
+            const auto files = write(rig.scratch(), intoAGroup ? "Into" : "Drop", intoAGroup ? 150 : 300);
+            if (intoAGroup) DragTour::dropFilesOnPoolItem(rig.window(), files, DemoPool::kGroupName);
+            else DragTour::dropFilesOnPool(rig.window(), files);
+            ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + files.size(); }, 60s));
+        }
+        noteShown(rig);
+        rig.quitWhenOffered();
+        const std::string waits = texts("Main_BusyQuitWaitsEditsOff");
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(rig.window()).toStdString().find(waits) != std::string::npos; }, 20s));
+        // The rows' copies are still to be made, asked again into the group's new folder: the quit's note
+        // names their files dropped ("c") under the new name.
+        const std::string note = readText(rig.closingNote());
+        ASSERT_TRUE(!renamedGroup || note.find("G Renamed Set\nC ") != std::string::npos) << note;
+        ASSERT_TRUE(!renamedGroup || note.find("\nc ") != std::string::npos) << note;
+        ready();
+    });
+}
+
+// Killed there: the next start keeps the session. The backups linked to another drive: their folder is put
+// back on their drive, no folder it could not read is told, and the Quit saves the session with the link
+// kept.
+class PoolSafetyKilledAtItsQuit : public PoolSafety, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PoolSafetyKilledAtItsQuit, ARunKilledKeepsItsSession)
+{
+    const bool linked = std::string(GetParam()) == "BetweenALinkedPartsMoves";
+    const fs::path drive = rig.scratch() / "drive";
+    if (linked) {
+        fs::create_directories(drive);
+        fs::rename(rig.library() / "Backup", drive / "Backups");
+        fs::create_symlink(drive / "Backups", rig.library() / "Backup");
+    }
+    const auto backups = savedPool().back();
+    expectTheKilledRunsSessionKept(GetParam(), [&] { ASSERT_FALSE(linked && fs::exists(drive / "Backups")); });
+    if (!linked) return;
+    EXPECT_TRUE(fs::is_symlink(rig.library() / "Backup"));
+    EXPECT_EQ(savedPool().back(), backups);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, PoolSafetyKilledAtItsQuit,
+                         ::testing::Values("WhileItsQuitWaitsForCopies", "InTheSaveASignalStarted", "InTheSaveAMenuQuitStarted",
+                                           "BetweenALinkedPartsMoves"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// Killed while its Quit waits for copies into a group, with two of the files taken away before the next
+// start: it shows every other patch the quit showed, those whose copies had not landed included, each once
+// and in order, and names the two.
+TEST_F(PoolSafety, ARunKilledWhileItsQuitWaitsForCopiesComesBackWithEveryPatch)
 {
     const std::vector<std::string> gone = {"Into0100", "Into0149"};
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_AQuitWaitingForADropsCopiesIntoAGroup", "killed"));
+    ASSERT_TRUE(runKilled(rig, "PoolSafety.DISABLED_AQuitCutShort", "WhileItsQuitWaitsForCopiesIntoAGroup"));
     for (const auto& name : gone) fs::remove(rig.scratch() / (name + ".qptc"));
     std::string expected;
     std::size_t patches = 0;
-    for (const auto& line : linesInOrder(readText(rig.scratch() / "shown.txt"))) {
+    for (const auto& line : linesInOrder(shownByTheEarlierRun(rig))) {
         if (std::any_of(gone.begin(), gone.end(), [&](const std::string& name) { return line.ends_with("/" + name); })) continue;
         expected += line + "\n";
         ++patches;
     }
     ASSERT_GT(patches, 150U);
-
     std::vector<std::string> notices;
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
+    shown = nextStart(rig, [&](ProgramRig& rig) {
         ASSERT_TRUE(rig.showPatchScreen());
         // The kept pool is said, then what it could not bring back.
         for (int i = 0; i < 2; ++i) {
@@ -1434,211 +1016,392 @@ TEST(PoolSafety, ARunKilledWhileItsQuitWaitsForCopiesComesBackWithEveryPatch)
             notices.push_back(ProgramRig::informationText());
             ProgramRig::closeInformation();
         }
-        ProgramRig::settle(300ms);
-        ProgramRig::dismissUpdateNotice();
-        shown = PoolTour::shownPool();
-        quitOnceEnabled(rig, rig.window());
     });
     ASSERT_EQ(notices.size(), 2U);
-    EXPECT_EQ(notices[0], InterfaceTexts::localizedString("Main_PatchPoolKeptFromLastRun").toStdString());
+    EXPECT_EQ(notices[0], texts("Main_PatchPoolKeptFromLastRun"));
     for (const auto& name : gone) EXPECT_NE(notices[1].find(name + ".qptc"), std::string::npos) << notices[1];
     EXPECT_EQ(poolText(shown), expected);
 }
 
-// The earlier run: one dropped file whose copy never ends holds the pool's queue, the unit's rows are
-// saved into the group behind it, the group is renamed (waiting for none of those copies, or the run never
-// gets further), then Quit, which waits for the copies.
-TEST(PoolSafety, DISABLED_AQuitWaitingForCopiesIntoARenamedGroup)
+// Killed while its Quit waits for copies into a group renamed during them: the next start shows the group
+// under its new name with every patch, each once and in the order the quit showed, and no folder of the old
+// name.
+TEST_F(PoolSafety, ARunKilledAfterAGroupWasRenamedDuringItsCopiesComesBackRenamedWithEveryPatch)
 {
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
-        ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t before = patchesShown(PoolTour::shownPool());
-        faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Ahead0000.qptc\n", [] {});
-        DragTour::dropFilesOnPool(window, drop_files::write(scratch, "Ahead", 1));
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 1; }, 60s));
-        const std::size_t into = childrenOf(DemoPool::kGroupName);
-        const auto rows = allRows(rig.unit());
-        PoolTour::saveDeviceRowsInto(window, DemoPool::kGroupName, rows);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return childrenOf(DemoPool::kGroupName) == into + rows.size(); }, 20s));
-        PoolTour::renameItem(window, DemoPool::kGroupName, "Renamed Set");
-        ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 20s));
-        ASSERT_EQ(childrenOf("Renamed Set"), into + rows.size());
-        writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-        quitOnceEnabled(rig, window);
-        const std::string waits = InterfaceTexts::localizedString("Main_BusyQuitWaitsEditsOff").toStdString();
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return WindowGestures::busyLine(window).toStdString().find(waits) != std::string::npos; }, 20s));
-        // The rows' copies are still to be made, asked again into the group's new folder: the quit's note
-        // names their files dropped ("c") under the new name.
-        const std::string note = readText(rig.root() / "Temp" / ".closing-pool");
-        ASSERT_NE(note.find("G Renamed Set\nC "), std::string::npos) << note;
-        ASSERT_NE(note.find("\nc "), std::string::npos) << note;
-        writeText(scratch / "killed", "");
-    });
-}
-
-// Killed there: the next start shows the group under its new name with every patch, those whose copies
-// had not begun included, each once and in the order the quit showed; no folder of the old name is left.
-TEST(PoolSafety, ARunKilledAfterAGroupWasRenamedDuringItsCopiesComesBackRenamedWithEveryPatch)
-{
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_AQuitWaitingForCopiesIntoARenamedGroup", "killed"));
-    const std::string atQuit = readText(rig.scratch() / "shown.txt");
+    ASSERT_TRUE(runKilled(rig, "PoolSafety.DISABLED_AQuitCutShort", "WhileItsQuitWaitsForCopiesIntoARenamedGroup"));
+    const std::string atQuit = shownByTheEarlierRun(rig);
     ASSERT_NE(atQuit.find("Renamed Set/"), std::string::npos) << atQuit;
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(kept_run::keptPoolToldAndClosedAnyPool(rig));
+    shown = nextStart(rig, [](ProgramRig& rig) {
+        keptPoolTold(rig, true);
         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 30s));
-        ProgramRig::settle(300ms);
-        ProgramRig::dismissUpdateNotice();
-        shown = PoolTour::shownPool();
-        quitOnceEnabled(rig, rig.window());
     });
-    EXPECT_EQ(poolText(shown), atQuit);
-    EXPECT_FALSE(shownNamed(shown, DemoPool::kGroupName)) << describe(shown);
-    EXPECT_FALSE(fs::exists(rig.root() / "Temp" / "Local" / DemoPool::kGroupName));
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
+    EXPECT_FALSE(shownNamed(shown, DemoPool::kGroupName)) << testing::PrintToString(shown);
+    EXPECT_FALSE(fs::exists(rig.workingCopy() / DemoPool::kGroupName));
+    expectTheNextStartShowed(atQuit);
 }
-
-namespace {
 
 // The earlier runs below: 300 files dropped on the pool whose 101st copy never ends (a new group holds
 // them), a power-off whose save waits for the copies with the window free, then a patch whose copy had not
-// begun renamed in place: its copy is made and holds the new name. `cutInTheRenamesTurn`: the run stands
-// still as the note is about to be written again after the rename, and is killed there; else it is killed
+// begun renamed in place: its copy is made and holds the new name. In the rename's turn: the run stands
+// still as the note is about to be written again after the rename, and is killed there (the rename lands
+// the patch's copy and rewrites it, the note still naming the file it was dropped from); else it is killed
 // once the note names the renamed copy.
-void renameAPendingPatchWhileAPowerOffsSaveWaits(bool cutInTheRenamesTurn)
+TEST_F(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies)
 {
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        QWidget& window = rig.window();
+    faultyRun(rig, [&](ProgramRig& rig, FaultyFileManager& faulty) {
+        const bool cutInTheRenamesTurn = row(rig) == "in the rename's turn";
+        const fs::path scratch = rig.scratch();
         ASSERT_TRUE(rig.showPatchScreen());
-        const std::size_t before = patchesShown(PoolTour::shownPool());
+        const std::size_t patches = patchesShown(PoolTour::shownPool());
         auto copyStalled = std::make_shared<std::atomic<bool>>(false);
-        faulty->stallForeverAt(FaultyFileManager::Op::Copy, "Edit0100 dropped.qptc\n", [copyStalled] { *copyStalled = true; });
+        faulty.stallForeverAt(FaultyFileManager::Op::Copy, "Edit0100 dropped.qptc\n", [copyStalled] { *copyStalled = true; });
         // Named apart from their patches, whose names their copies take: the next start can tell a copy
         // from a file copied again.
-        std::vector<std::string> files;
-        for (const std::string& written : drop_files::write(scratch, "Edit", 300)) {
-            const fs::path path(written);
-            files.push_back((path.parent_path() / (path.stem().string() + " dropped.qptc")).string());
-            fs::rename(path, files.back());
+        std::vector<std::string> paths;
+        for (const fs::path written : held_files::write(scratch, "Edit", 300)) {
+            paths.push_back((written.parent_path() / (written.stem().string() + " dropped.qptc")).string());
+            fs::rename(written, paths.back());
         }
-        DragTour::dropFilesOnPool(window, files);
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == before + 300; }, 60s));
+        DragTour::dropFilesOnPool(rig.window(), paths);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return patchesShown(PoolTour::shownPool()) == patches + 300; }, 60s));
         const std::string group = "New Patch Group 1";
-        ASSERT_TRUE(shownNamed(PoolTour::shownPool(), group)) << describe(PoolTour::shownPool());
+        ASSERT_TRUE(shownNamed(PoolTour::shownPool(), group)) << testing::PrintToString(PoolTour::shownPool());
         CommonUtils::getInstance().powerOffNotification();
-        const std::string noteAtPowerOff = readText(rig.root() / "Temp" / ".closing-pool");
+        const std::string noteAtPowerOff = readText(rig.closingNote());
         ASSERT_NE(noteAtPowerOff.find("\nc "), std::string::npos) << noteAtPowerOff;
         if (cutInTheRenamesTurn) {
             ASSERT_TRUE(ProgramRig::waitUntil([&] { return copyStalled->load(); }, 20s));
-            faulty->stallForeverAt(FaultyFileManager::Op::Write, ".closing-pool", [scratch] {
-                writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-                writeText(scratch / "killed", "");
+            faulty.stallForeverAt(FaultyFileManager::Op::Write, ".closing-pool", [&rig] {
+                noteShown(rig);
+                readyToBeKilled(rig.scratch());
             });
         }
-        PoolTour::renameChild(window, group, "Edit0150", "Kept Name");
+        PoolTour::renameChild(rig.window(), group, "Edit0150", "Kept Name");
         ASSERT_TRUE(ProgramRig::waitUntil([&] {
             const auto pool = PoolTour::shownPool();
             const auto* entry = shownNamed(pool, group);
             return entry && entry->children.size() == 300 && entry->children[150] == "Kept Name";
         }, 20s));
         if (cutInTheRenamesTurn) {
-            ProgramRig::waitUntil([] { return false; }, 60s);
+            ProgramRig::settle(60s);
             return;
         }
         // The note follows on the main queue's next turn, naming the copy that holds the new name rather than
         // the file it was dropped from.
-        ASSERT_TRUE(ProgramRig::waitUntil([&] { return readText(rig.root() / "Temp" / ".closing-pool") != noteAtPowerOff; }, 20s));
-        ASSERT_EQ(readText(rig.root() / "Temp" / ".closing-pool").find("Edit0150 dropped.qptc"), std::string::npos);
-        writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-        writeText(scratch / "killed", "");
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return readText(rig.closingNote()) != noteAtPowerOff; }, 20s));
+        ASSERT_EQ(readText(rig.closingNote()).find("Edit0150 dropped.qptc"), std::string::npos);
+        noteShown(rig);
+        readyToBeKilled(scratch);
     });
 }
 
-// Killed in `earlier`: the next start shows the patch under its new name, in its place, once, with every
-// other patch the window showed.
-void expectThePendingPatchRenamedOnce(const std::string& earlier)
+// Killed there: the next start shows the patch under its new name, in its place, once, with every other
+// patch the window showed.
+class PoolSafetyPendingPatch : public PoolSafety, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PoolSafetyPendingPatch, ARunKilledAfterItWasRenamedComesBackWithItRenamedOnce)
 {
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    ASSERT_TRUE(rig.runEarlierRunKilledAt(earlier, "killed"));
-    const std::string atKill = readText(rig.scratch() / "shown.txt");
+    ASSERT_TRUE(runKilled(rig, "PoolSafety.DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies", GetParam()));
+    const std::string atKill = shownByTheEarlierRun(rig);
     ASSERT_NE(atKill.find("/Kept Name\n"), std::string::npos) << atKill;
-    std::vector<PoolTour::Shown> shown;
-    rig.runToTheEnd([&](ProgramRig& rig) {
-        ASSERT_TRUE(kept_run::keptPoolToldAndClosed(rig));
-        ProgramRig::settle(300ms);
-        ProgramRig::dismissUpdateNotice();
-        shown = PoolTour::shownPool();
-        quitOnceEnabled(rig, rig.window());
+    shown = nextStart(rig);
+    expectTheNextStartShowed(atKill);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, PoolSafetyPendingPatch, ::testing::Values("once the note names it", "in the rename's turn"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.index == 0 ? "OnceTheNoteNamesIt" : "InTheRenamesTurn");
+                         });
+
+// ---- a save overtaken on a full store, and a run killed after its failure was told ----
+
+namespace {
+
+// What the user does once the failure was told, before the run is killed: each step shows, and the note
+// left for the next start is written again after it. `before` runs ahead of the failed save.
+struct AfterTheFailure {
+    const char* name;
+    std::function<void(ProgramRig&)> before;
+    std::vector<std::function<void(ProgramRig&)>> steps;
+};
+
+void PrintTo(const AfterTheFailure& row, std::ostream* out) { *out << row.name; }
+
+const std::string kOtherGroup = "New Patch Group 1";
+
+void createGroup(ProgramRig& rig)
+{
+    PoolTour::createGroup(rig.window());
+    ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::groupCreated, 10s));
+}
+
+// Two of the library's patches of the demo group moved into the other group.
+void moveTwoIntoTheOtherGroup(ProgramRig& rig)
+{
+    PoolTour::moveChildrenInto(rig.window(), DemoPool::kGroupName, 2, kOtherGroup);
+    ASSERT_TRUE(ProgramRig::waitUntil([] { return childrenOf(kOtherGroup) == 2; }, 10s));
+}
+
+void renameTheGroup(ProgramRig& rig)
+{
+    PoolTour::renameItem(rig.window(), DemoPool::kGroupName, "Renamed Set");
+    ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel("Renamed Set"); }, 10s));
+}
+
+// Twenty files named `stem` dropped and their copies landed; "Gone" ones are then deleted.
+void dropTwenty(ProgramRig& rig, const char* stem)
+{
+    const auto files = drop(rig, stem, 20, patchesShown(PoolTour::shownPool()));
+    ASSERT_FALSE(files.empty());
+    ASSERT_TRUE(ProgramRig::waitUntil(PoolTour::poolAtRest, 30s));
+    if (std::string(stem) != "Gone") return;
+    // The files the drop was copied from go once the copies have landed: the note names the copies.
+    ProgramRig::waitUntil([&] {
+        const std::string noted = readText(rig.closingNote());
+        return noted.find("\np ") == std::string::npos && noted.find("Gone0019") != std::string::npos;
+    }, 20s);
+    for (const auto& file : files) fs::remove(file);
+}
+
+const std::vector<AfterTheFailure> kAfterTheFailure = {
+    {"Nothing", nullptr, {}},
+    {"AGroupRenamed", nullptr, {renameTheGroup}},
+    {"AGroupRenamedThenUndone", nullptr, {renameTheGroup, [](ProgramRig& rig) {
+         ASSERT_TRUE(ProgramRig::undoFromThePopover(rig.window()));
+         ASSERT_TRUE(ProgramRig::waitUntil([] { return PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s));
+     }}},
+    {"ANewGroupWithLibraryPatchesMovedIn", nullptr, {createGroup, moveTwoIntoTheOtherGroup}},
+    {"AGroupDeleted", nullptr, {[](ProgramRig& rig) {
+         MenuTour::deleteFromPoolMenuOf(rig.window(), DemoPool::kGroupName);
+         ASSERT_TRUE(ProgramRig::waitUntil([] { return !PoolTour::showsTopLevel(DemoPool::kGroupName); }, 10s));
+     }}},
+    {"TwentyFilesDropped", nullptr, {[](ProgramRig& rig) { dropTwenty(rig, "Drop"); }}},
+    {"PatchesMovedIntoAnotherGroup", createGroup, {moveTwoIntoTheOtherGroup}},
+    {"TwentyFilesDroppedThenTheirFilesDeleted", nullptr, {[](ProgramRig& rig) { dropTwenty(rig, "Gone"); }}},
+};
+
+}  // namespace
+
+// The run before the next test's: the failed save (a rename, Disconnect, whose save finds no room, and a
+// patch moved into a group while it is written: the failure is told while the program goes on, the pool
+// marked changed), then the steps of the row the next test names, then killed.
+TEST_F(PoolSafety, DISABLED_ARunKilledAfterItsSaveFailed)
+{
+    const std::string name = row(rig);
+    const auto row = std::find_if(kAfterTheFailure.begin(), kAfterTheFailure.end(), [&](const auto& each) { return name == each.name; });
+    ASSERT_NE(row, kAfterTheFailure.end()) << name;
+    run([&](QWidget&) {
+        if (row->before) row->before(rig);
+        if (HasFatalFailure()) return;
+        ASSERT_FALSE(held_files::moveDuringADisconnectsSave(*files, true).empty());
+        ASSERT_TRUE(ProgramRig::waitUntil(ProgramRig::informationShown, 30s)) << "the failure was told to nobody";
+        ASSERT_EQ(ProgramRig::informationText().substr(0, held_files::toldNotSaved().size()), held_files::toldNotSaved());
+        ASSERT_TRUE(AppDelegate::getInstance().isPatchPoolChanged());
+        ProgramRig::closeInformation();
+        ASSERT_TRUE(fs::exists(rig.closingNote()));
+        for (const auto& step : row->steps) {
+            const std::string noted = readText(rig.closingNote());
+            step(rig);
+            if (HasFatalFailure()) return;
+            // The note follows on the main queue's next turn: a run cut from then on comes back with the step.
+            // A note never written again is for the next start to show.
+            ProgramRig::waitUntil([&] { return readText(rig.closingNote()) != noted; }, 20s);
+        }
+        noteShown(rig);
+        readyToBeKilled(rig.scratch());
+        ProgramRig::settle(60s);
     });
-    EXPECT_EQ(poolText(shown), atKill);
-    expectTheLibraryHoldsWhatWasShown(rig, shown);
-    EXPECT_EQ(keptPoolsIn(rig.root()), std::vector<std::string>{});
+}
+
+// Killed after the failure was told and what the row does next: the next start shows the pool as the
+// killed run left it, and says so; every patch the library held is there, and its quit saves them all.
+class PoolSafetyAfterAFailedSave : public PoolSafety, public ::testing::WithParamInterface<AfterTheFailure> {};
+
+TEST_P(PoolSafetyAfterAFailedSave, ARunKilledThenKeepsEveryEdit)
+{
+    ASSERT_TRUE(runKilled(rig, "PoolSafety.DISABLED_ARunKilledAfterItsSaveFailed", GetParam().name));
+    const std::string left = shownByTheEarlierRun(rig);
+    ASSERT_NE(left.find(PoolTour::kRenamedTo), std::string::npos);
+    shown = nextStart(rig, [&](ProgramRig& rig) {
+        keptPoolTold(rig, true);
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return poolText(PoolTour::shownPool()) == left; }, 30s)) << poolText(PoolTour::shownPool());
+    });
+    EXPECT_EQ(poolText(shown), left);
+    std::size_t saved = 0;
+    for (const char* part : {"Pool", "Backup"}) {
+        saved += ProgramRig::patchNamesIn(rig.library() / part).size();
+        for (const auto& entry : fs::directory_iterator(rig.library() / part))
+            if (entry.is_directory()) saved += ProgramRig::patchNamesIn(entry.path()).size();
+    }
+    EXPECT_EQ(saved, patchesShown(shown));
+}
+
+INSTANTIATE_TEST_SUITE_P(OvertakenSave, PoolSafetyAfterAFailedSave, ::testing::ValuesIn(kAfterTheFailure),
+                         [](const ::testing::TestParamInfo<AfterTheFailure>& info) { return std::string(info.param.name); });
+
+// A power-off whose save finds no room, called off by the system: the run goes on, and the failure is
+// told as any other save's; the note stays for a run cut from here on.
+TEST_F(PoolSafety, APowerOffsSaveThatFailsIsToldOnceTheRunGoesOn)
+{
+    run([&](QWidget&) {
+        ASSERT_TRUE(ProgramRig::renamePoolPatch());
+        files->refuseStaging = true;
+        CommonUtils::getInstance().powerOffNotification();
+        EXPECT_FALSE(CommonUtils::getInstance().isClosing());
+        const bool told = ProgramRig::waitUntil(ProgramRig::informationShown, 30s);
+        EXPECT_TRUE(fs::exists(rig.closingNote()));
+        // The end's save, with room again, writes the pool.
+        files->refuseStaging = false;
+        ASSERT_TRUE(told) << "the failure was told to nobody";
+        EXPECT_EQ(ProgramRig::informationText().substr(0, held_files::toldNotSaved().size()), held_files::toldNotSaved());
+        ProgramRig::closeInformation();
+    });
+}
+
+// ---- an undo is a change of the pool like the gesture it takes back ----
+
+namespace {
+
+bool holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::vector<std::string> topLevelSaved(const ProgramRig& rig) { return ProgramRig::patchNamesIn(rig.library() / "Pool"); }
+
+std::vector<std::string> groupSaved(const ProgramRig& rig)
+{
+    const fs::path group = ProgramRig::folderNamed(rig.library() / "Pool", DemoPool::kGroupName);
+    return group.empty() ? std::vector<std::string>{} : ProgramRig::patchNamesIn(group);
+}
+
+std::vector<std::string> groupShown()
+{
+    for (const auto& entry : PoolTour::shownPool())
+        if (entry.group && entry.name == DemoPool::kGroupName) return entry.children;
+    return {};
+}
+
+// A gesture on the pool, how it shows done and undone, and whether the library holds it done or undone.
+struct Gesture {
+    const char* name;
+    std::function<void(QWidget&)> act;
+    std::function<bool()> done;
+    std::function<bool()> undone;
+    std::function<bool(const ProgramRig&)> savedDone;
+    std::function<bool(const ProgramRig&)> savedUndone;
+};
+
+void PrintTo(const Gesture& gesture, std::ostream* out) { *out << gesture.name; }
+
+Gesture rename()
+{
+    return {"Rename", PoolTour::renamePatch, PoolTour::patchRenamed,
+            [] { return PoolTour::showsTopLevel(PoolTour::kRenamedFrom) && !PoolTour::patchRenamed(); },
+            [](const ProgramRig& rig) { return holds(topLevelSaved(rig), PoolTour::kRenamedTo); },
+            [](const ProgramRig& rig) {
+                return holds(topLevelSaved(rig), PoolTour::kRenamedFrom) && !holds(topLevelSaved(rig), PoolTour::kRenamedTo);
+            }};
+}
+
+// The group's last patch deleted; its name is read as the program starts.
+Gesture deletion()
+{
+    auto deleted = std::make_shared<std::string>();
+    auto count = std::make_shared<std::size_t>(0);
+    return {"Delete",
+            [deleted, count](QWidget& window) {
+                const auto children = groupShown();
+                if (children.empty()) return;
+                *deleted = children.back();
+                *count = children.size();
+                PoolTour::deleteChildren(window, DemoPool::kGroupName, 1);
+            },
+            [count] { return *count > 0 && groupShown().size() == *count - 1; },
+            [deleted, count] { return *count > 0 && groupShown().size() == *count && groupShown().back() == *deleted; },
+            [deleted](const ProgramRig& rig) { return !holds(groupSaved(rig), *deleted); },
+            [deleted](const ProgramRig& rig) { return !deleted->empty() && holds(groupSaved(rig), *deleted); }};
+}
+
+Gesture move()
+{
+    return {"Move", PoolTour::movePatchIntoGroup, PoolTour::patchMoved,
+            [] { return PoolTour::showsTopLevel(PoolTour::kMovedPatch) && !PoolTour::patchMoved(); },
+            [](const ProgramRig& rig) { return holds(groupSaved(rig), PoolTour::kMovedPatch); },
+            [](const ProgramRig& rig) {
+                return holds(topLevelSaved(rig), PoolTour::kMovedPatch) && !holds(groupSaved(rig), PoolTour::kMovedPatch);
+            }};
 }
 
 }  // namespace
 
-TEST(PoolSafety, DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies) { renameAPendingPatchWhileAPowerOffsSaveWaits(false); }
-
-TEST(PoolSafety, ARunKilledAfterAPendingPatchWasRenamedComesBackRenamed)
-{
-    expectThePendingPatchRenamedOnce("PoolSafety.DISABLED_APendingPatchRenamedWhileAPowerOffsSaveWaitsForCopies");
-}
-
-// The rename lands the patch's copy and rewrites it in the turn the run is killed in, before the note is
-// written again: the note still names the file it was dropped from.
-TEST(PoolSafety, DISABLED_APendingPatchRenamedInTheTurnOfAKill) { renameAPendingPatchWhileAPowerOffsSaveWaits(true); }
-
-TEST(PoolSafety, ARunKilledInTheTurnAPendingPatchWasRenamedComesBackWithItOnce)
-{
-    expectThePendingPatchRenamedOnce("PoolSafety.DISABLED_APendingPatchRenamedInTheTurnOfAKill");
-}
-
-// The run before the next test's, its backups linked to another drive: a rename, then Quit, killed between
-// the backups' two moves there (their folder set aside, the staged one never moved in).
-TEST(PoolSafety, DISABLED_ASaveCutBetweenALinkedPartsMoves)
-{
-    auto faulty = std::make_shared<FaultyFileManager>();
-    ProgramRig rig;
-    rig.setFiles(faulty);
-    const fs::path scratch = rig.scratch();
-    rig.run([&](ProgramRig& rig) {
-        renameThen(rig, [&](ProgramRig& rig, QWidget& window) {
-            writeText(scratch / "shown.txt", poolText(PoolTour::shownPool()));
-            faulty->stallForeverAt(FaultyFileManager::Op::Move, "\n" + (scratch / "drive" / "Backups").string(),
-                                   [scratch] { writeText(scratch / "killed", ""); });
-            quitOnceEnabled(rig, window);
+// A save that lands after an undo (a power-off's being written, a sleep's written before it) leaves the pool
+// marked: the quit writes what the undo put back, and leaves no note of a cut run.
+class PoolSafetyUndo : public PoolSafety, public ::testing::WithParamInterface<Gesture> {
+protected:
+    void undoing(const std::function<void(QWidget&)>& body)
+    {
+        files->unitFolder = (rig.root() / "Temp" / "Device").string();
+        run([&](QWidget& window) {
+            body(window);
+            if (!HasFatalFailure()) rig.quitWhenOffered();
         });
+        EXPECT_TRUE(GetParam().savedUndone(rig)) << "the library keeps the undone " << GetParam().name;
+        EXPECT_FALSE(fs::exists(rig.closingNote())) << "a note of a cut run was left";
+        EXPECT_FALSE(files->unitRemoval.wasTimedOut());
+    }
+};
+
+// A power-off the system calls off: its save is being written when the gesture is undone, and lands
+// holding the gesture.
+class UndoDuringAPowerOffsSave : public PoolSafetyUndo {};
+
+TEST_P(UndoDuringAPowerOffsSave, TheQuitWritesWhatTheUndoPutBack)
+{
+    const Gesture& gesture = GetParam();
+    undoing([&](QWidget& window) {
+        gesture.act(window);
+        ASSERT_TRUE(ProgramRig::waitUntil(gesture.done, 10s));
+        files->armSave();
+        CommonUtils::getInstance().powerOffNotification();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return files->save.isHeld(); }, 30s));
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
+        files->save.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return !files->save.isHeld() && gesture.savedDone(rig); }, 30s));
+        // The save's landing comes through the window's loop.
+        ProgramRig::settle(300ms);
     });
 }
 
-// Killed there: the next start puts the backups' folder back on their drive, tells of no folder it could not
-// read, shows the killed run's session kept, and its Quit saves it (the link kept) and ends.
-TEST(PoolSafety, ARunKilledBetweenALinkedPartsMovesKeepsItsSessionAndThePart)
+// With no unit connected: the gesture, a sleep whose save writes it, the wake, the undo, the quit. The
+// gesture is made while the Disconnect's removal of the unit's folder is under way on another thread: a
+// pool edit never keeps anything in that folder.
+class UndoAfterASleepsSave : public PoolSafetyUndo {};
+
+TEST_P(UndoAfterASleepsSave, TheQuitWritesWhatTheUndoPutBack)
 {
-    ProgramRig rig;
-    ASSERT_EQ(rig.setupError(), "");
-    const fs::path library = rig.root() / "QFXMacApplication" / "Patch";
-    const fs::path drive = rig.scratch() / "drive";
-    fs::create_directories(drive);
-    fs::rename(library / "Backup", drive / "Backups");
-    fs::create_symlink(drive / "Backups", library / "Backup");
-    const auto backups = savedPool(rig.root()).back();
-    ASSERT_TRUE(rig.runEarlierRunKilledAt("PoolSafety.DISABLED_ASaveCutBetweenALinkedPartsMoves", "killed"));
-    ASSERT_FALSE(fs::exists(drive / "Backups"));
-    expectTheKilledRunsSessionKept(rig);
-    EXPECT_TRUE(fs::is_symlink(library / "Backup"));
-    EXPECT_EQ(savedPool(rig.root()).back(), backups);
+    const Gesture& gesture = GetParam();
+    undoing([&](QWidget& window) {
+        files->unitRemoval.arm();
+        ASSERT_TRUE(ProgramRig::choose("Disconnect"));
+        ASSERT_TRUE(ProgramRig::offers("Connect", 30s));
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return files->unitRemoval.isHeld(); }, 30s));
+        gesture.act(window);
+        // Done, or refused with a sheet saying so: whichever comes, however long a loaded machine takes.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.done() || ProgramRig::informationShown(); }, 60s));
+        ASSERT_TRUE(gesture.done()) << ProgramRig::informationText();
+        files->unitRemoval.release();
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return rig.unitFolders().empty(); }, 30s));
+        CommonUtils::getInstance().receiveSleepNote();
+        // Written, and its landing taken in by the window: the undo comes after the save.
+        ASSERT_TRUE(ProgramRig::waitUntil([&] { return gesture.savedDone(rig) && !AppDelegate::getInstance().isPatchPoolChanged(); }, 30s));
+        CommonUtils::getInstance().receiveWakeNote();
+        ASSERT_TRUE(ProgramRig::undoFromThePopover(window));
+        ASSERT_TRUE(ProgramRig::waitUntil(gesture.undone, 10s));
+    });
 }
+
+const auto kGestureName = [](const ::testing::TestParamInfo<Gesture>& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(Gestures, UndoDuringAPowerOffsSave, ::testing::Values(rename(), deletion()), kGestureName);
+INSTANTIATE_TEST_SUITE_P(Gestures, UndoAfterASleepsSave, ::testing::Values(rename(), move()), kGestureName);

@@ -32,6 +32,9 @@
 #include "WindowGestures.h"
 #include "app/ProgramEnvironment.h"
 #include "app/dialogs/UpdateInformationView.h"
+#include "app/patch/PatchManagerViewController.h"
+#include "app/patch/PatchPoolModel.h"
+#include "app/patch/PatchPoolOutlineView.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/bundle/Bundle.h"
 #include "platform/bundle/Configuration.h"
@@ -99,7 +102,10 @@ bool ProgramRig::runEarlierRunKilledAt(const std::string& test, const std::strin
 
 bool ProgramRig::runEarlier(const std::string& test, const std::function<bool()>& killWhen)
 {
-    if (!m_error.empty() || g_ranOnce) return false;
+    if (!m_error.empty() || g_ranOnce) {
+        ADD_FAILURE() << (g_ranOnce ? "the program ran already" : m_error);
+        return false;
+    }
     std::vector<std::string> arguments{"/proc/self/exe", "--gtest_filter=" + test, "--gtest_also_run_disabled_tests"};
     std::vector<std::string> environment{std::string(kEarlierRun) + "=" + m_scratch.string()};
     for (char** entry = environ; *entry != nullptr; ++entry)
@@ -251,6 +257,20 @@ bool ProgramRig::showPatchScreen()
     });
 }
 
+std::vector<std::string> ProgramRig::listNames(int from, int to)
+{
+    std::vector<std::string> names;
+    for (int row = from; row < to; ++row) names.push_back(WindowGestures::patchListText(row, 1).toStdString());
+    return names;
+}
+
+std::vector<std::string> ProgramRig::unitNames(DemoUnit& unit, int from, int to)
+{
+    std::vector<std::string> names;
+    for (int slot = from; slot < (to < 0 ? unit.patchCount() : to); ++slot) names.push_back(unit.patchNameAt(slot).value_or("?"));
+    return names;
+}
+
 std::vector<std::string> ProgramRig::patchNamesIn(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
@@ -280,6 +300,59 @@ std::filesystem::path ProgramRig::folderNamed(const std::filesystem::path& paren
     return {};
 }
 
+bool ProgramRig::offers(const char* text, std::chrono::milliseconds limit)
+{
+    return waitUntil([&] { return WindowGestures::enabledAction(*WindowGestures::mainWindow(), QString::fromUtf8(text)); }, limit);
+}
+
+bool ProgramRig::choose(const char* text)
+{
+    QAction* action = WindowGestures::enabledAction(*WindowGestures::mainWindow(), QString::fromUtf8(text));
+    if (action != nullptr) action->trigger();
+    return action != nullptr;
+}
+
+bool ProgramRig::focusWindow()
+{
+    QWidget* window = WindowGestures::mainWindow();
+    window->activateWindow();
+    return waitUntil([&] { return window->isActiveWindow(); }, std::chrono::seconds(5));
+}
+
+PatchManagerViewController* ProgramRig::patchScreen()
+{
+    auto* view = WindowGestures::mainWindow()->findChild<PatchPoolOutlineView*>();
+    return view != nullptr && view->poolModel() != nullptr
+               ? dynamic_cast<PatchManagerViewController*>(&view->poolModel()->dataSource())
+               : nullptr;
+}
+
+bool ProgramRig::renamePoolPatch()
+{
+    PoolTour::renamePatch(*WindowGestures::mainWindow());
+    return waitUntil(PoolTour::patchRenamed, std::chrono::seconds(10));
+}
+
+void ProgramRig::answerMessages(std::function<void(const std::string&)> read)
+{
+    auto* reader = new QTimer(qApp);
+    QObject::connect(reader, &QTimer::timeout, [read = std::move(read)] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            if (box == nullptr || !box->isVisible()) continue;
+            read(box->text().toStdString());
+            box->accept();
+        }
+    });
+    reader->start(20);
+}
+
+void ProgramRig::quitWhenOffered()
+{
+    if (!offers("Quit", std::chrono::seconds(20)) || !quitFromMenu())
+        ADD_FAILURE() << "Quit was never offered; showing: " << informationText();
+}
+
 bool ProgramRig::quitFromMenu()
 {
     QAction* quit = WindowGestures::enabledAction(window(), QStringLiteral("Quit"));
@@ -299,6 +372,20 @@ void ProgramRig::endBySignal(int number)
 {
     m_quitAsked = true;
     ::raise(number);
+}
+
+void ProgramRig::onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body)
+{
+    onThePatchScreen(Options{}, body);
+}
+
+void ProgramRig::onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body)
+{
+    ProgramRig rig(options);
+    rig.runToTheEnd([&](ProgramRig& rig) {
+        ASSERT_TRUE(rig.showPatchScreen());
+        body(rig, rig.unit(), rig.window());
+    });
 }
 
 void ProgramRig::runToTheEnd(const std::function<void(ProgramRig&)>& body)
@@ -366,16 +453,7 @@ int ProgramRig::run(const std::function<void(ProgramRig&)>& body)
             // or had nothing to end) has the rig end it; the end may then say in a message what became of the
             // pool, which a person would read and close, and nobody here would: the rig closes each one.
             if (!m_quitAsked) {
-                auto* reader = new QTimer(qApp);
-                QObject::connect(reader, &QTimer::timeout, [] {
-                    for (QWidget* top : QApplication::topLevelWidgets()) {
-                        auto* box = qobject_cast<QMessageBox*>(top);
-                        if (box == nullptr || !box->isVisible()) continue;
-                        std::fprintf(stderr, "the end said: %s\n", box->text().toStdString().c_str());
-                        box->accept();
-                    }
-                });
-                reader->start(20);
+                answerMessages([](const std::string& text) { std::fprintf(stderr, "the end said: %s\n", text.c_str()); });
                 QCoreApplication::exit(0);
             }
             // Either end comes within a bound: one that never comes is told, with what shows then, and the

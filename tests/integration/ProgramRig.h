@@ -13,6 +13,7 @@
 #include "support/server/LoopbackServer.h"
 
 class DemoUnit;
+class PatchManagerViewController;
 class QWidget;
 
 namespace support {
@@ -34,8 +35,7 @@ public:
         bool slowUnit = false;
         // The effect files the unit has room for; 0 leaves the demo unit's own count.
         std::uint16_t effectSlots = 0;
-        // The quiet time before the unit's own changes show in the list, in seconds; 0 leaves the
-        // shipped one.
+        // The quiet time before the unit's own changes show in the list, in seconds; 0: the shipped one.
         int quietSeconds = 0;
         // Sleep and wake come from a login manager of the rig's own, over the bus the program takes for
         // the system's: the program holds its delay lock on sleep as it does on a desktop.
@@ -52,24 +52,23 @@ public:
     // system's unless set before `run`.
     void setFiles(std::shared_ptr<platform::FileManager> files) { m_files = std::move(files); }
 
-    // Empty when the folder, the catalogue and the saved library are in place; else what went wrong.
-    const std::string& setupError() const { return m_error; }
-
     // Runs the program. Once its window shows with the unit's patches read and listed, `body` runs on the
     // main thread; when it returns the program is told to end, unless it is ending already. Answers the
     // program's exit status; -1 when the unit was never read (the body did not run).
     int run(const std::function<void(ProgramRig&)>& body);
 
-    // Runs the program as `run` does and fails the test unless the setup held, the body ran and the
-    // program ended with status 0.
+    // The same, failing the test unless the setup held, the body ran and the program ended with status 0.
     void runToTheEnd(const std::function<void(ProgramRig&)>& body);
+
+    // Runs the program to its end in a rig of its own (made with `options`), `body` on the patch screen.
+    static void onThePatchScreen(const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
+    static void onThePatchScreen(Options options, const std::function<void(ProgramRig&, DemoUnit&, QWidget&)>& body);
 
     // Runs `test` of this test program (a disabled one, which only this runs) in a process of its own,
     // as the program's run before this rig's: its rig takes this rig's data folder, scratch folder and
     // catalogue. Whether that test passed.
     bool runEarlierRun(const std::string& test);
-    // The same, killed (SIGKILL) as soon as it has made the file `mark` in the scratch folder; whether it
-    // made it and was killed there.
+    // The same, killed (SIGKILL) once it made the file `mark` in the scratch folder; whether it was.
     bool runEarlierRunKilledAt(const std::string& test, const std::string& mark);
 
     DemoUnit& unit() { return *m_unit; }
@@ -78,17 +77,20 @@ public:
     QWidget& window();
     // The program's data folder.
     std::filesystem::path root() const;
-    // The unit's working folders in the data folder ("Temp/Device", "Temp/Effect/List", "Device/Patch")
-    // that are there now.
+    // The unit's working folders ("Temp/Device", "Temp/Effect/List", "Device/Patch") there now.
     std::vector<std::string> unitFolders() const;
     // A folder outside the program's, as a file manager's would be.
     std::filesystem::path scratch() const { return m_scratch; }
+    // The saved library ("Pool" and "Backup" in it), the pool's working copy, and the note a quit or a
+    // power-off leaves while it saves.
+    std::filesystem::path library() const { return root() / "QFXMacApplication" / "Patch"; }
+    std::filesystem::path workingCopy() const { return root() / "Temp" / "Local"; }
+    std::filesystem::path closingNote() const { return root() / "Temp" / ".closing-pool"; }
 
     // Turns the event loop until `reached` holds or `limit` passes; whether it held.
     static bool waitUntil(const std::function<bool()>& reached,
                           std::chrono::milliseconds limit = std::chrono::seconds(30));
-    // Shows another program's window and gives it the keys, as the user does when looking something up;
-    // none when it never had them.
+    // Another program's window, given the keys as the user does when looking something up; none if it never had them.
     static std::unique_ptr<QWidget> anotherWindowTakesTheKeys();
     // Lets the event loop run for a while, for what must not happen.
     static void settle(std::chrono::milliseconds duration);
@@ -100,31 +102,44 @@ public:
     static void closeInformation();
     // Closes the effect update notice when it shows, as a person reads and dismisses it.
     static void dismissUpdateNotice();
-    // Undoes the newest edit from the Undo popover under the panes once the popover opens; false when it
-    // never does.
+    // Undoes the newest edit from the Undo popover under the panes; false when the popover never opens.
     static bool undoFromThePopover(QWidget& window);
     // Whether the update notice showed after the first connection (the body starts once it is closed).
     bool updateNoticeSeen() const { return m_updateNoticeSeen; }
+    // The names the list shows in rows [from, to), and those the unit holds in slots [from, to) (to -1: all).
+    static std::vector<std::string> listNames(int from, int to);
+    static std::vector<std::string> unitNames(DemoUnit& unit, int from = 0, int to = -1);
     // The names the patch files directly in `folder` carry, sorted; a file that does not parse counts as "?".
     static std::vector<std::string> patchNamesIn(const std::filesystem::path& folder);
     // The folder in `parent` named `name`, with or without the pool's "[n] " order prefix; empty if none.
     static std::filesystem::path folderNamed(const std::filesystem::path& parent, const std::string& name);
+    // Waits until the main window offers the action (a menu item) `text` enabled; whether it came.
+    static bool offers(const char* text, std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Triggers the main window's action `text` when it is enabled; whether it was.
+    static bool choose(const char* text);
+    // Gives the main window the keys; whether it took them.
+    static bool focusWindow();
+    // The patch screen; none before it shows.
+    static PatchManagerViewController* patchScreen();
+    // Renames the pool's patch as the demo's tour does; whether the new name showed.
+    static bool renamePoolPatch();
+    // From now on accepts each message box that shows, as a person would, after handing its text to `read`.
+    static void answerMessages(std::function<void(const std::string&)> read);
     // Chooses Quit in the Control menu; the program then ends by itself, and `run` waits for it. False when
     // Quit was not there to choose (a sheet showing): nothing was asked, and `run` ends the program itself
     // once the body returns, so no run waits for an end nobody asked for.
     bool quitFromMenu();
-    // Closes the main window as a pager's or taskbar's Close does, whatever window has the keys; the
-    // program then ends by itself.
+    // Quit from the menu once it is offered (not while a sheet shows); fails the test when it never is.
+    void quitWhenOffered();
+    // Closes the main window as a pager's Close does, whatever has the keys; the program then ends by itself.
     void closeWindow();
     // Sends the process the signal `number`, as the session's end does; the program then ends by itself.
     void endBySignal(int number);
     // Called with the unit as it goes with the program's end, for what it holds then.
     void atUnitEnd(std::function<void(DemoUnit&)> look) { m_atUnitEnd = std::move(look); }
-    // Switches to the patch screen and waits for its list to show the unit's patches and its pool the
-    // saved library; whether both came.
+    // Switches to the patch screen; whether its list came to show the unit's patches and its pool the library.
     bool showPatchScreen();
-    // Whether the unit is connected and read: the Eject button is there to press, the unit's patches were
-    // asked for, and the list, when it shows, is full.
+    // Whether the unit is connected and read: Eject can be pressed, and the list, when it shows, is full.
     bool connectedAndRead();
 
 private:

@@ -46,12 +46,17 @@ TEST(DownloadAPIController, DocumentsByWhatTheServerAnswers)
     EXPECT_EQ(missing->calls, 1);
 }
 
+// A failed archive keeps the effect's old files and leaves nothing beside them. Archives are held in memory
+// until unpacked: one beyond what a download may hold fails as too large, announced or not.
 TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
 {
     Requests r;
     r.server.serve("/qfx/0B000123.zip", r.zip({zipmaker::file("drive.QF2", "new module")}), "application/zip");
     r.server.serve("/qfx/broken.zip", "PK\3\4 not an archive", "application/zip");
     r.server.serve("/qfx/plain.bin", "module without archive");
+    const std::string huge(NetworkingService::Limits{}.heldBytes + 1, 'x');
+    r.server.serve("/qfx/huge.zip", huge, "application/zip");
+    r.server.serve("/qfx/unannounced.zip", Reply{200, "application/zip", huge, {}, 1 << 20});
     r.write("QFXMacApplication/Effect/0B000123/old.QF2", "old");
     r.write("QFXMacApplication/Effect/0C000001/kept.QF2", "old");
 
@@ -64,24 +69,29 @@ TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
         const char* link;
         const char* type;
         bool reachesServer;
+        std::int64_t code = 0;  // 0: any
     } failures[] = {
         {"/qfx/broken.zip", "0C000001", true},   // corrupt: the old module stays usable
         {"/qfx/broken.zip", "0C000002", true},   // corrupt, a new type: no empty folder stands for it
         {"/qfx/plain.bin", "0C000001", true},    // not an archive: reported, and removed
+        {"/qfx/huge.zip", "0C000001", true, platform::URLErrorDataLengthExceedsMaximum},
+        {"/qfx/unannounced.zip", "0C000001", true, platform::URLErrorDataLengthExceedsMaximum},
         {"/qfx/0B000123.zip", "../up", false},   // hostile type text: never becomes a folder
         {"/qfx/0B000123.zip", "", false},
         {"/", "0C000001", false},               // no file name in the link
     };
     for (const auto& f : failures) {
+        SCOPED_TRACE(std::string(f.link) + " " + f.type);
         const int hitsBefore = r.server.hits(f.link);
         auto outcome = r.archive(f.link, f.type);
-        EXPECT_FALSE(outcome->success) << f.link << " " << f.type;
+        EXPECT_FALSE(outcome->success);
         EXPECT_EQ(outcome->calls, 1);
-        EXPECT_EQ(r.server.hits(f.link) > hitsBefore, f.reachesServer) << f.link;
+        EXPECT_EQ(r.server.hits(f.link) > hitsBefore, f.reachesServer);
+        if (f.code) { EXPECT_EQ(outcome->error ? outcome->error->code : 0, f.code); }
     }
     EXPECT_EQ(r.read("QFXMacApplication/Effect/0C000001/kept.QF2"), "old");
+    EXPECT_EQ(r.filesIn("QFXMacApplication/Effect"), 2u);
     EXPECT_FALSE(fs::exists(r.root / "QFXMacApplication/up"));
-    EXPECT_FALSE(fs::exists(r.root / "QFXMacApplication/Effect/0C000002"));
     EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
 
     // A model's archives lie side by side in the model's folder.
@@ -92,29 +102,6 @@ TEST(DownloadAPIController, ArchivesReplaceTheirTypeFolderOrFailAlone)
     EXPECT_TRUE(r.wait(first)->success && r.wait(second)->success);
     EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0B000123/drive.QF2"), "new module");
     EXPECT_EQ(r.read("QFXMacApplication/Effect/QX-1/0D000001/amp.QF2"), "amp");
-}
-
-// Archives are held in memory until unpacked: one beyond what a download may hold fails as too large,
-// announced or not, and the effect keeps its old files with nothing left beside them.
-TEST(DownloadAPIController, AnArchiveBeyondTheHeldLimitFailsAndKeepsTheOldEffect)
-{
-    Requests r;
-    const std::string huge(NetworkingService::Limits{}.heldBytes + 1, 'x');
-    r.server.serve("/qfx/0C000001.zip", huge, "application/zip");
-    support::LoopbackServer::Reply unannounced{200, "application/zip", huge, {}};
-    unannounced.chunkSize = 1 << 20;
-    r.server.serve("/qfx/0C000002.zip", unannounced);
-    r.write("QFXMacApplication/Effect/0C000001/kept.QF2", "old");
-    r.write("QFXMacApplication/Effect/0C000002/kept.QF2", "old");
-    for (const char* type : {"0C000001", "0C000002"}) {
-        auto outcome = r.archive(std::string("/qfx/") + type + ".zip", type);
-        EXPECT_FALSE(outcome->success) << type;
-        ASSERT_TRUE(outcome->error) << type;
-        EXPECT_EQ(outcome->error->code, platform::URLErrorDataLengthExceedsMaximum) << type;
-        EXPECT_EQ(r.read(std::string("QFXMacApplication/Effect/") + type + "/kept.QF2"), "old") << type;
-    }
-    EXPECT_EQ(r.filesIn("QFXMacApplication/Effect"), 2u);
-    EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
 }
 
 // Downloads can outrun the unpackers (a fast line, a slow disk): archives waiting in memory past the budget
@@ -129,13 +116,7 @@ TEST(DownloadAPIController, ArchivesWaitingToBeUnpackedHoldBackFurtherDownloads)
     const std::shared_future<void> unpacking = unpackers.get_future().share();
     for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i)
         r.dispatch.computation().async([unpacking] { unpacking.wait(); });
-
-    std::vector<std::shared_ptr<Outcome>> outcomes;
-    for (int i = 0; i < 12; ++i) {
-        outcomes.push_back(std::make_shared<Outcome>());
-        controller->requestFile(r.fileInto(outcomes.back()), r.server.url("/qfx/slow.zip"),
-                                DownloadAPIController::TypeEffect{"0E0000" + std::to_string(10 + i)});
-    }
+    const auto outcomes = r.archives(*controller, 12, [](int) { return "/qfx/slow.zip"; });
     ASSERT_TRUE(r.loop.runUntil([&] { return r.server.hits("/qfx/slow.zip") == 8; }));
     // The eight end and wait for an unpacker; past the budget, the other four do not start.
     r.server.release();
@@ -172,116 +153,90 @@ TEST(DownloadAPIController, AtMostEightDownloadsRunAtOnceAndEachThatEndsStartsTh
     Requests r;
     r.server.stall("/qfx/slow.zip");  // answered, once released, with a body that is no archive
     // Three that fail at once free their places; eight slow ones then fill every place and the ninth waits.
-    std::vector<std::shared_ptr<Outcome>> outcomes;
-    for (int i = 0; i < 12; ++i) {
-        outcomes.push_back(std::make_shared<Outcome>());
-        r.controller->requestFile(r.fileInto(outcomes.back()), r.server.url(i < 3 ? "/qfx/missing.zip" : "/qfx/slow.zip"),
-                                  DownloadAPIController::TypeEffect{"0E0000" + std::to_string(10 + i)});
-    }
-    const auto ended = [&](int from, int to) {
-        for (int i = from; i < to; ++i) {
-            std::lock_guard lock(outcomes[std::size_t(i)]->mutex);
-            if (outcomes[std::size_t(i)]->calls == 0) return false;
-        }
-        return true;
+    const auto outcomes = r.archives(*r.controller, 12, [](int i) { return i < 3 ? "/qfx/missing.zip" : "/qfx/slow.zip"; });
+    const auto ended = [&](std::size_t to) {
+        return std::all_of(outcomes.begin(), outcomes.begin() + long(to), [](const auto& outcome) {
+            std::lock_guard lock(outcome->mutex);
+            return outcome->calls > 0;
+        });
     };
-    ASSERT_TRUE(r.loop.runUntil([&] { return ended(0, 3) && r.server.hits("/qfx/slow.zip") == 8; }));
+    ASSERT_TRUE(r.loop.runUntil([&] { return ended(3) && r.server.hits("/qfx/slow.zip") == 8; }));
     EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 8);
     r.server.release();
-    ASSERT_TRUE(r.loop.runUntil([&] { return ended(0, 12); }));
+    ASSERT_TRUE(r.loop.runUntil([&] { return ended(12); }));
     EXPECT_EQ(r.server.hits("/qfx/slow.zip"), 9);
     for (const auto& outcome : outcomes) EXPECT_EQ(outcome->calls, 1);
 }
 
-TEST(DownloadAPIController, PicturesReplaceTheOldOneAndAFailedMoveIsAFailure)
+// Whatever the server answers in a picture's place, and wherever the model's name would put it, the model's
+// old picture stays unless the answer is an image the reader opens within its bounds.
+TEST(DownloadAPIController, APictureReplacesTheOldOneOnlyWhenItDecodesAndStaysInItsFolder)
 {
-    Requests r;
-    const std::string picture = asText(imagemaker::png(3, 2));
-    r.server.serve("/img/qx1.png", picture, "image/png");
-    r.write("QFXMacApplication/Image/12345678.png", "old picture");
-    const struct {
-        const char* modelID;
-        bool success;
-    } cases[] = {{"12345678", true}, {"a/b", false}, {"..", false}, {"blocked", false}};
-    // A folder in the picture's place cannot be replaced by the picture.
-    r.write("QFXMacApplication/Image/blocked.png/inside", "x");
-    for (const auto& c : cases) {
-        auto outcome = std::make_shared<Outcome>();
-        r.controller->requestImage(r.fileInto(outcome), r.server.url("/img/qx1.png"), c.modelID);
-        EXPECT_EQ(r.wait(outcome)->success, c.success) << c.modelID;
-    }
-    // A catalogue model without a picture link fails alone, keeping the picture it has.
-    auto noLink = std::make_shared<Outcome>();
-    r.controller->requestImage(r.fileInto(noLink), "", "12345678");
-    EXPECT_FALSE(r.wait(noLink)->success);
-    EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), picture);
-    EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
-}
-
-// Whatever the server answers in a picture's place, the model's old picture stays unless the answer is an
-// image the reader opens within its bounds.
-TEST(DownloadAPIController, APictureReplacesTheOldOneOnlyWhenItDecodes)
-{
-    using Reply = support::LoopbackServer::Reply;
+    const std::string png = asText(imagemaker::png(3, 2));
     const struct {
         const char* what;
         Reply reply;
-        bool success;
-    } replies[] = {
-        {"an HTML page", {200, "text/html", "<html><body>Maintenance</body></html>", {}}, false},
-        {"an HTML page called a PNG", {200, "image/png", "<!DOCTYPE html><html></html>", {}}, false},
-        {"a PNG header declaring 100000x100000", {200, "image/png", asText(imagemaker::pngDeclaring(100000, 100000)), {}}, false},
-        {"a PNG cut short", {200, "image/png", asText(imagemaker::png(40, 40)).substr(0, 60), {}}, false},
-        {"an empty body", {200, "image/png", "", {}}, false},
-        {"a server error", {500, "text/html", "<html>error</html>", {}}, false},
-        {"9 MiB", {200, "image/png", std::string(9u << 20, 'x'), {}}, false},
-        {"a PNG", {200, "image/png", asText(imagemaker::png(3, 2)), {}}, true},
-        {"a JPEG", {200, "image/jpeg", asText(imagemaker::jpeg(4, 4)), {}}, true},
+        const char* modelID = "12345678";
+        bool success = false;
+    } cases[] = {
+        {"an HTML page", {200, "text/html", "<html><body>Maintenance</body></html>", {}}},
+        {"an HTML page called a PNG", {200, "image/png", "<!DOCTYPE html><html></html>", {}}},
+        {"a PNG header declaring 100000x100000", {200, "image/png", asText(imagemaker::pngDeclaring(100000, 100000)), {}}},
+        {"a PNG cut short", {200, "image/png", asText(imagemaker::png(40, 40)).substr(0, 60), {}}},
+        {"an empty body", {200, "image/png", "", {}}},
+        {"a server error", {500, "text/html", "<html>error</html>", {}}},
+        {"9 MiB", {200, "image/png", std::string(9u << 20, 'x'), {}}},
+        {"a PNG", {200, "image/png", png, {}}, "12345678", true},
+        {"a JPEG", {200, "image/jpeg", asText(imagemaker::jpeg(4, 4)), {}}, "12345678", true},
+        {"a model name with a slash", {200, "image/png", png, {}}, "a/b"},
+        {"a model name climbing out", {200, "image/png", png, {}}, ".."},
+        // A folder in the picture's place cannot be replaced by the picture.
+        {"a folder in the picture's place", {200, "image/png", png, {}}, "blocked"},
     };
-    for (const auto& c : replies) {
-        Requests r;
+    Requests r;
+    r.write("QFXMacApplication/Image/blocked.png/inside", "x");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         r.server.serve("/img/qx1.png", c.reply);
         r.write("QFXMacApplication/Image/12345678.png", "old picture");
-        auto outcome = std::make_shared<Outcome>();
-        r.controller->requestImage(r.fileInto(outcome), r.server.url("/img/qx1.png"), "12345678");
-        EXPECT_EQ(r.wait(outcome)->success, c.success) << c.what;
-        EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), c.success ? c.reply.body : "old picture") << c.what;
-        EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u) << c.what;
+        EXPECT_EQ(r.picture(r.server.url("/img/qx1.png"), c.modelID)->success, c.success);
+        EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), c.success ? c.reply.body : "old picture");
+        EXPECT_EQ(r.filesIn("OKVServerTemp"), 0u);
     }
+    EXPECT_EQ(r.filesIn("QFXMacApplication/Image"), 2u);
+    // A catalogue model without a picture link fails alone, keeping the picture it has.
+    EXPECT_FALSE(r.picture("", "12345678")->success);
+    EXPECT_EQ(r.read("QFXMacApplication/Image/12345678.png"), "old picture");
 }
 
 TEST(DownloadAPIController, ServerCheckIsYesOnlyForStatus200)
 {
     Requests r;
     for (int status : {200, 204, 304, 404, 500}) {
-        r.server.serve("/v1/effects.json", support::LoopbackServer::Reply{status, "application/json", "", {}});
-        EXPECT_EQ(r.controller->checkServerConnectWithURLString(r.server.url("/v1/effects.json")), status == 200)
-            << status;
+        r.server.serve("/v1/effects.json", Reply{status, "application/json", "", {}});
+        EXPECT_EQ(r.controller->checkServerConnectWithURLString(r.server.url("/v1/effects.json")), status == 200) << status;
     }
     EXPECT_FALSE(r.controller->checkServerConnectWithURLString("http://127.0.0.1:1/v1/effects.json"));
 }
 
 TEST(DownloadAPIController, ModificationDateIsLastModifiedElseDateAndOnlyFor200)
 {
-    using Clock = std::chrono::system_clock;
+    const auto noon = std::chrono::system_clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
+    const std::string lastModified = "Sun, 06 Nov 1994 08:49:37 GMT", date = "Mon, 07 Nov 1994 08:49:37 GMT";
     Requests r;
-    const auto noon = Clock::from_time_t(784111777);  // Sun, 06 Nov 1994 08:49:37 GMT
-    const auto later = noon + std::chrono::hours(24);
-    const std::string url = r.server.url("/v1/effects.json");
     auto dateFor = [&](int status, std::vector<std::pair<std::string, std::string>> headers) {
-        r.server.serve("/v1/effects.json", support::LoopbackServer::Reply{status, "application/json", "", std::move(headers)});
-        return r.controller->lastModificationDateOfFileAtURL(url);
+        r.server.serve("/v1/effects.json", Reply{status, "application/json", "", std::move(headers)});
+        return r.controller->lastModificationDateOfFileAtURL(r.server.url("/v1/effects.json"));
     };
-    EXPECT_EQ(dateFor(200, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}, {"Date", "Mon, 07 Nov 1994 08:49:37 GMT"}}), noon);
+    EXPECT_EQ(dateFor(200, {{"Last-Modified", lastModified}, {"Date", date}}), noon);
     // An unreadable Last-Modified falls back to the answer's own date.
-    EXPECT_EQ(dateFor(200, {{"Last-Modified", "yesterday"}, {"Date", "Mon, 07 Nov 1994 08:49:37 GMT"}}), later);
+    EXPECT_EQ(dateFor(200, {{"Last-Modified", "yesterday"}, {"Date", date}}), noon + std::chrono::hours(24));
     EXPECT_EQ(dateFor(200, {{"Last-Modified", "yesterday"}}), std::nullopt);
-    EXPECT_EQ(dateFor(404, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}), std::nullopt);
-    EXPECT_EQ(dateFor(204, {{"Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT"}}), std::nullopt);
+    EXPECT_EQ(dateFor(404, {{"Last-Modified", lastModified}}), std::nullopt);
+    EXPECT_EQ(dateFor(204, {{"Last-Modified", lastModified}}), std::nullopt);
     EXPECT_EQ(r.controller->lastModificationDateOfFileAtURL("http://127.0.0.1:1/v1/effects.json"), std::nullopt);
 
-    EXPECT_EQ(DownloadAPIController::coverFileNameWithURL("http://127.0.0.1:8080/v1/qfx list.json?model=1,2"),
-              "http1270018080v1qfxlistjsonmodel12");
+    EXPECT_EQ(DownloadAPIController::coverFileNameWithURL("http://127.0.0.1:8080/v1/qfx list.json?model=1,2"), "http1270018080v1qfxlistjsonmodel12");
 }
 
 TEST(DownloadTempFolder, WipeSparesFilesOfRunningDownloads)
@@ -291,9 +246,7 @@ TEST(DownloadTempFolder, WipeSparesFilesOfRunningDownloads)
     fs::create_directories(folder);
     const std::string running = DownloadTempFolder::claim(folder, "effects.json");
     const std::string finished = DownloadTempFolder::claim(folder, "effects.json");
-    f.write("OKVServerTemp/" + fs::path(running).filename().string(), "{}");
-    f.write("OKVServerTemp/" + fs::path(finished).filename().string(), "{}");
-    f.write("OKVServerTemp/stale.zip", "x");
+    for (const auto& path : {running, finished, folder + "/stale.zip"}) f.write("OKVServerTemp/" + fs::path(path).filename().string(), "{}");
     DownloadTempFolder::release(finished);
     fs::last_write_time(finished, fs::last_write_time(running) + std::chrono::seconds(1));
     EXPECT_EQ(DownloadTempFolder::latest(folder, "effects.json"), finished);

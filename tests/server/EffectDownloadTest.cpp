@@ -11,21 +11,17 @@ TEST(EffectDownload, FirstRunFetchesEveryTypeOnceAndASecondRunOnlyTheNewerOne)
     const Models first{{"12345678", {kDrive, kDelay}}, {"22334455", {kDrive, kReverb}}};
     s.serveArchives(first);
     ASSERT_TRUE(s.sync(first));
-    EXPECT_EQ(s.module("0B000123"), "0B000123 1.0");
-    EXPECT_EQ(s.module("0D000300"), "0D000300 1.0");
-    EXPECT_EQ((std::vector<int>{s.hits(kDrive), s.hits(kDelay), s.hits(kReverb)}), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(std::pair(s.module("0B000123"), s.module("0D000300")), std::pair(std::string("0B000123 1.0"), std::string("0D000300 1.0")));
+    EXPECT_EQ(s.hits({kDrive, kDelay, kReverb}), (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), imagemaker::pngText(2, 2));
 
     // The delay is newer on the server; the reverb's model is gone, so its folder is swept.
-    Effect newer = kDelay;
-    newer.version = "1.10";
-    const Models second{{"12345678", {kDrive, newer}}};
+    const Models second{{"12345678", {kDrive, Effect{kDelay.type, "1.10"}}}};
     s.serveArchives(second);
     ASSERT_TRUE(s.sync(second));
-    EXPECT_EQ((std::vector<int>{s.hits(kDrive), s.hits(kDelay)}), (std::vector<int>{1, 2}));
-    EXPECT_EQ(s.module("0C000200"), "0C000200 1.10");
-    EXPECT_EQ(s.module("0B000123"), "0B000123 1.0");
-    EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Effect/0D000300"));
+    EXPECT_EQ(s.hits({kDrive, kDelay}), (std::vector<int>{1, 2}));
+    EXPECT_EQ(std::pair(s.module("0C000200"), s.module("0B000123")), std::pair(std::string("0C000200 1.10"), std::string("0B000123 1.0")));
+    EXPECT_FALSE(s.exists("Effect/0D000300"));
     EXPECT_TRUE(s.failedTypes().empty());
 
     // A missing folder brings its effect back even at an equal version.
@@ -44,32 +40,28 @@ TEST(EffectDownload, AFailingArchiveIsKeptInTheRetryListAndRetriedNextTime)
     s.serveArchives(first);
     ASSERT_TRUE(s.sync(first));
 
-    Effect newer = kDelay;
-    newer.version = "2.0";
-    const Models second{{"12345678", {kDrive, newer, kReverb}}};
+    const Models second{{"12345678", {kDrive, Effect{kDelay.type, "2.0"}, kReverb}}};
     s.serveArchives(second);
     s.server.serve("/qfx/" + kDelay.archive(), support::LoopbackServer::Reply{500, "text/plain", "down", {}});
     s.server.serve("/qfx/" + kReverb.archive(), "not an archive at all", "application/zip");
     ASSERT_TRUE(s.sync(second));
     EXPECT_EQ(s.module("0C000200"), "0C000200 1.0");
-    EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Effect/0D000300/0D000300.QF2"));
+    EXPECT_FALSE(s.exists("Effect/0D000300/0D000300.QF2"));
     Strings failed = s.failedTypes();
     std::sort(failed.begin(), failed.end());
     EXPECT_EQ(failed, (Strings{"0C000200", "0D000300"}));
     const auto list = platform::PropertyList::readFile(s.root / "QFXMacApplication/EffectDownloadFail.plist");
     // Completions end in any order; the delay's entry is whichever names its type.
     const auto& entry = list->at(list->at(0).get("TypeEffectString").asString() == "0C000200" ? 0 : 1);
-    EXPECT_EQ(entry.get("CategoryID").asInteger(), 0x0C);
-    EXPECT_EQ(entry.get("TypeEffect").asInteger(), 0x0C000200);
-    EXPECT_EQ(entry.get("EffectName").asString(), kDelay.archive());
-    EXPECT_EQ(entry.get("EffectLink").asString(), s.server.url("/qfx/" + kDelay.archive()));
+    EXPECT_EQ(std::tuple(entry.get("CategoryID").asInteger(), entry.get("TypeEffect").asInteger(), entry.get("EffectName").asString(),
+                         entry.get("EffectLink").asString()),
+              std::tuple(0x0C, 0x0C000200, kDelay.archive(), s.server.url("/qfx/" + kDelay.archive())));
 
     // The stored catalogue now says 2.0 and the folder exists, yet the failure list brings it back.
     s.serveArchives(second);
     ASSERT_TRUE(s.sync(second));
-    EXPECT_EQ(s.module("0C000200"), "0C000200 2.0");
-    EXPECT_EQ(s.module("0D000300"), "0D000300 1.0");
-    EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/EffectDownloadFail.plist"));
+    EXPECT_EQ(std::pair(s.module("0C000200"), s.module("0D000300")), std::pair(std::string("0C000200 2.0"), std::string("0D000300 1.0")));
+    EXPECT_FALSE(s.exists("EffectDownloadFail.plist"));
     EXPECT_EQ(s.hits(kDrive), 1);
 }
 
@@ -88,17 +80,14 @@ TEST(EffectDownload, ABatchCutShortIsRetriedByTheNextRun)
     auto running = OKVServerController::create(s.dispatch, s.root.string(), s.configuration());
     running->setDelegate(s.ready);
     running->getAllQFXFileFromServer();
-    ASSERT_TRUE(s.loop.runUntil([&] {
-        return s.hits(kDelay) == 2 && s.read("QFXMacApplication/ALLQFXServer").find("2.0") != std::string::npos;
-    }));
+    ASSERT_TRUE(s.loop.runUntil([&] { return s.hits(kDelay) == 2 && s.read("QFXMacApplication/ALLQFXServer").find("2.0") != std::string::npos; }));
 
     // What the next run finds, had the program ended here.
     auto next = OKVServerController::create(s.dispatch, s.root.string(), s.configuration());
     ASSERT_TRUE(next->readAllQFXLocalWithPath((s.root / "QFXMacApplication/ALLQFXServer").string()));
     const auto again = next->getEffectNew();
     ASSERT_EQ(again.size(), 1u);
-    EXPECT_EQ(again[0].typeEffectString(), kDelay.type);
-    EXPECT_EQ(again[0].version(), "2.0");
+    EXPECT_EQ(std::pair(again[0].typeEffectString(), again[0].version()), std::pair(kDelay.type, std::string("2.0")));
 
     // The batch ends, its pictures with it, before the store goes.
     const int pictures = s.ready->picturesAnswered;
@@ -118,15 +107,14 @@ TEST(EffectDownload, TheFallBackRefetchesAShortStoreArchiveByArchive)
     ASSERT_TRUE(s.sync(models, true));
     for (const Effect& e : models.at("12345678"))
         EXPECT_EQ(s.read("QFXMacApplication/Effect/Model 12345678/" + e.type + "/" + e.type + ".QF2"), e.type + " 1.0");
-    EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/EffectDownloadFail.plist"));
+    EXPECT_FALSE(s.exists("EffectDownloadFail.plist"));
     // A second fall-back finds the store complete and fetches nothing.
     ASSERT_TRUE(s.sync(models, true));
     EXPECT_EQ(s.hits(kDelay), 1);
-
     // The next online run sweeps the model folder's layout into one folder per type.
     ASSERT_TRUE(s.sync(models));
     EXPECT_EQ(s.module("0C000200"), "0C000200 1.0");
-    EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Effect/Model 12345678/0C000200"));
+    EXPECT_FALSE(s.exists("Effect/Model 12345678/0C000200"));
 }
 
 // A run killed while it unpacked leaves half an effect behind; the next start without the catalogue must
@@ -142,12 +130,10 @@ TEST(EffectDownload, HalfAnEffectAKilledUnpackLeftIsNotCountedAsTheEffect)
     ASSERT_TRUE(s.sync(models, true));
     EXPECT_EQ(s.hits(kDelay), 1);
     EXPECT_EQ(s.read("QFXMacApplication/Effect/Model 12345678/0C000200/0C000200.QF2"), "0C000200 1.0");
-
     // The unpacks worked beside the store and cleared up after themselves.
     const fs::path store = s.root / "QFXMacApplication/Effect";
-    for (auto it = fs::recursive_directory_iterator(store); it != fs::recursive_directory_iterator(); ++it) {
-        if (!it->path().filename().string().starts_with(".")) continue;
-        EXPECT_EQ(it->path(), store / ".0C000200.new-Ab12Cd") << "work left in the store";
-    }
+    for (const auto& item : fs::recursive_directory_iterator(store))
+        EXPECT_TRUE(!item.path().filename().string().starts_with(".") || item.path() == store / ".0C000200.new-Ab12Cd")
+            << "work left: " << item.path();
     EXPECT_TRUE(fs::is_empty(s.root / "QFXMacApplication/.Effect-staging"));
 }

@@ -1,5 +1,3 @@
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
 #include "server/AllQFXData.h"
@@ -22,111 +20,88 @@ TEST(OKVServerController, FirstRunOnlineStoresEveryDocumentAndThePictures)
     EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), imagemaker::pngText(2, 2));
     ASSERT_TRUE(s.recorder->data);
     EXPECT_EQ(s.recorder->data->modelsList()->at(0).modelName(), "QX-1");
-
     // A second run with nothing new gives the same reports and leaves the stored copies alike.
     s.recorder->events.clear();
     EXPECT_EQ(s.sync(5), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5", "picture yes"}));
     EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), catalogue);
 }
 
-TEST(OKVServerController, BadOrMissingRepliesFallBackToTheStoredCopies)
-{
-    const struct {
-        const char* what;
-        support::LoopbackServer::Reply reply;
-    } replies[] = {
-        {"server down", {500, "text/plain", "down", {}}},
-        {"empty", {200, "application/json", "", {}}},
-        {"not JSON", {200, "text/html", "<html>", {}}},
-        {"error document", {200, "application/json", R"({"qfx_url":"u","models":[]})", {}}},
-        {"no URL", {200, "application/json", R"({"models":[{"modelId":"1"}]})", {}}},
-    };
-    for (const auto& r : replies) {
-        Sync s;
-        s.serveAll("");
-        s.server.serve("/v1/effects.json", r.reply);
-        s.server.serve("/v1/apps.json", support::LoopbackServer::Reply{404, "text/plain", "", {}});
-        s.write("QFXMacApplication/ALLQFXServer", kCatalogue);
-        s.write("QFXMacApplication/AppsVersion", kApps);
-        // The store holds the catalogue's one effect, so nothing is fetched again.
-        s.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "module");
-        EXPECT_EQ(s.sync(4), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5"})) << r.what;
-        EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), kCatalogue) << r.what;
-
-        // With no stored copy: no data and no server, and the version chain still runs.
-        Sync bare;
-        bare.serveAll("");
-        bare.server.serve("/v1/effects.json", r.reply);
-        bare.server.serve("/v1/apps.json", support::LoopbackServer::Reply{404, "text/plain", "", {}});
-        EXPECT_EQ(bare.sync(4), (Events{"apps none", "data none", "models 1.5", "server no"})) << r.what;
-        EXPECT_FALSE(fs::exists(bare.root / "QFXMacApplication/ALLQFXServer")) << r.what;
-    }
-}
-
-// Documents that keep the vocabulary's keys but hold the wrong kinds under them. Read leniently, each would
-// look like a catalogue whose model lost its effects; stored, it would sweep the effect store.
-TEST(OKVServerController, ACatalogueWithKeysOfTheWrongKindNeverReplacesTheStoredOneOrSweepsTheStore)
+// Answers that are no usable catalogue, and documents that keep the vocabulary's keys but hold the wrong
+// kinds under them: read leniently, each would look like a catalogue whose model lost its effects, and
+// stored, it would sweep the effect store. The stored copies stand in for each, and the store is left alone.
+TEST(OKVServerController, AnUnusableCatalogueNeverReplacesTheStoredOneOrSweepsTheStore)
 {
     const auto model = [](const std::string& effects) {
-        return R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"12345678","modelName":"QX-1","effects":)" +
-               effects + "}]}";
+        return R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"12345678","modelName":"QX-1","effects":)" + effects + "}]}";
     };
     const struct {
         const char* what;
-        std::string document;
-    } documents[] = {
-        {"effects a string", model(R"("0B000123")")},
-        {"effects an object", model(R"({"type":"0B000123","fileName":"0B000123.zip","version":"1.0"})")},
-        {"effects null", model("null")},
-        {"effects a list of strings", model(R"(["0B000123"])")},
-        {"effects a list with a number", model(R"([{"type":"0C000200","fileName":"a.zip","version":"1"},7])")},
-        {"type a number", model(R"([{"type":184549667,"fileName":"0B000123.zip","version":"1.0"}])")},
-        {"type null", model(R"([{"type":null,"fileName":"0B000123.zip","version":"1.0"}])")},
-        {"type missing", model(R"([{"fileName":"0B000123.zip","version":"1.0"}])")},
-        {"type no folder name", model(R"([{"type":"../0B000123","fileName":"0B000123.zip","version":"1.0"}])")},
-        {"version a number", model(R"([{"type":"0B000123","fileName":"0B000123.zip","version":2}])")},
-        {"fileName a list", model(R"([{"type":"0B000123","fileName":["0B000123.zip"],"version":"1.0"}])")},
-        {"models an object", R"({"qfx_url":"http://y/qfx/","models":{"modelId":"12345678"}})"},
-        {"models a list of strings", R"({"qfx_url":"http://y/qfx/","models":["12345678"]})"},
-        {"a model among strings", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"12345678"},"x"]})"},
-        {"qfx_url a list", R"({"qfx_url":["http://y/qfx/"],"models":[{"modelId":"12345678","effects":[]}]})"},
-        {"modelId a number", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":305419896,"effects":[]}]})"},
-        {"region levels of text", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"1","qfxRegionLevels":["1"]}]})"},
-        {"unit count a string", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"1","qfxMaxNumOfUnit":"9"}]})"},
+        Reply reply;
+        bool appsDown = false;  // the version document fails too: its stored copy stands in
+    } answers[] = {
+        {"server down", {500, "text/plain", "down", {}}, true},
+        {"empty", {200, "application/json", "", {}}, true},
+        {"not JSON", {200, "text/html", "<html>", {}}, true},
+        {"error document", {200, "application/json", R"({"qfx_url":"u","models":[]})", {}}, true},
+        {"no URL", {200, "application/json", R"({"models":[{"modelId":"1"}]})", {}}, true},
+        {"effects a string", {200, "application/json", model(R"("0B000123")"), {}}},
+        {"effects an object", {200, "application/json", model(R"({"type":"0B000123","fileName":"0B000123.zip","version":"1.0"})"), {}}},
+        {"effects null", {200, "application/json", model("null"), {}}},
+        {"effects a list of strings", {200, "application/json", model(R"(["0B000123"])"), {}}},
+        {"effects a list with a number", {200, "application/json", model(R"([{"type":"0C000200","fileName":"a.zip","version":"1"},7])"), {}}},
+        {"type a number", {200, "application/json", model(R"([{"type":184549667,"fileName":"0B000123.zip","version":"1.0"}])"), {}}},
+        {"type null", {200, "application/json", model(R"([{"type":null,"fileName":"0B000123.zip","version":"1.0"}])"), {}}},
+        {"type missing", {200, "application/json", model(R"([{"fileName":"0B000123.zip","version":"1.0"}])"), {}}},
+        {"type no folder name", {200, "application/json", model(R"([{"type":"../0B000123","fileName":"0B000123.zip","version":"1.0"}])"), {}}},
+        {"version a number", {200, "application/json", model(R"([{"type":"0B000123","fileName":"0B000123.zip","version":2}])"), {}}},
+        {"fileName a list", {200, "application/json", model(R"([{"type":"0B000123","fileName":["0B000123.zip"],"version":"1.0"}])"), {}}},
+        {"models an object", {200, "application/json", R"({"qfx_url":"http://y/qfx/","models":{"modelId":"12345678"}})", {}}},
+        {"models a list of strings", {200, "application/json", R"({"qfx_url":"http://y/qfx/","models":["12345678"]})", {}}},
+        {"a model among strings", {200, "application/json", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"12345678"},"x"]})", {}}},
+        {"qfx_url a list", {200, "application/json", R"({"qfx_url":["http://y/qfx/"],"models":[{"modelId":"12345678","effects":[]}]})", {}}},
+        {"modelId a number", {200, "application/json", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":305419896,"effects":[]}]})", {}}},
+        {"region levels of text", {200, "application/json", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"1","qfxRegionLevels":["1"]}]})", {}}},
+        {"unit count a string", {200, "application/json", R"({"qfx_url":"http://y/qfx/","models":[{"modelId":"1","qfxMaxNumOfUnit":"9"}]})", {}}},
     };
-    for (const auto& d : documents) {
-        EXPECT_TRUE(AllQFXData::initWithDic(nlohmann::json::parse(d.document)).isError()) << d.what;
-
-        Sync s;
-        s.serveAll(d.document);
-        s.write("QFXMacApplication/ALLQFXServer", kCatalogue);
+    const auto serve = [](Sync& s, const auto& a) {
+        s.serveAll("");
+        s.server.serve("/v1/effects.json", a.reply);
+        if (a.appsDown) s.server.serve("/v1/apps.json", Reply{404, "text/plain", "", {}});
         s.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "module");
-        s.write("QFXMacApplication/Effect/0C000200/0C000200.QF2", "other");
+    };
+    for (const auto& a : answers) {
+        SCOPED_TRACE(a.what);
+        if (const auto json = nlohmann::json::parse(a.reply.body, nullptr, false); !json.is_discarded()) {
+            EXPECT_TRUE(AllQFXData::initWithDic(json).isError());
+        }
         // The stored catalogue is what the run reports, never the fetched one.
-        EXPECT_EQ(s.sync(4), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5"})) << d.what;
-        EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), kCatalogue) << d.what;
-        EXPECT_EQ(s.read("QFXMacApplication/Effect/0B000123/0B000123.QF2"), "module") << d.what;
-        EXPECT_EQ(s.read("QFXMacApplication/Effect/0C000200/0C000200.QF2"), "other") << d.what;
+        Sync s;
+        serve(s, a);
+        s.write("QFXMacApplication/ALLQFXServer", kCatalogue);
+        s.write("QFXMacApplication/AppsVersion", kApps);
+        s.write("QFXMacApplication/Effect/0C000200/0C000200.QF2", "other");
+        EXPECT_EQ(s.sync(4), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5"}));
+        EXPECT_EQ(s.read("QFXMacApplication/ALLQFXServer"), kCatalogue);
+        EXPECT_EQ(std::pair(s.read("QFXMacApplication/Effect/0B000123/0B000123.QF2"), s.read("QFXMacApplication/Effect/0C000200/0C000200.QF2")),
+                  std::pair(std::string("module"), std::string("other")));
 
         // Without a stored copy nothing is ready, and the store is still left alone.
         Sync bare;
-        bare.serveAll(d.document);
-        bare.write("QFXMacApplication/Effect/0B000123/0B000123.QF2", "module");
-        EXPECT_EQ(bare.sync(4), (Events{"apps 2.0", "data none", "models 1.5", "server no"})) << d.what;
-        EXPECT_FALSE(fs::exists(bare.root / "QFXMacApplication/ALLQFXServer")) << d.what;
-        EXPECT_EQ(bare.read("QFXMacApplication/Effect/0B000123/0B000123.QF2"), "module") << d.what;
+        serve(bare, a);
+        EXPECT_EQ(bare.sync(4), (Events{a.appsDown ? "apps none" : "apps 2.0", "data none", "models 1.5", "server no"}));
+        EXPECT_FALSE(fs::exists(bare.root / "QFXMacApplication/ALLQFXServer"));
+        EXPECT_EQ(bare.read("QFXMacApplication/Effect/0B000123/0B000123.QF2"), "module");
 
         // Stored by an earlier version of the program, it is refused as the offline copy too.
         Sync offline;
-        offline.write("QFXMacApplication/ALLQFXServer", d.document);
-        EXPECT_EQ(offline.offline(0, 1), (Events{"data none"})) << d.what;
+        offline.write("QFXMacApplication/ALLQFXServer", a.reply.body);
+        EXPECT_EQ(offline.offline(0, 1), (Events{"data none"}));
     }
 }
 
 // The pictures are asked for at the end of every run; until a good one arrives the model keeps the one it had.
 TEST(OKVServerController, AFailedPictureKeepsTheModelsOldOne)
 {
-    using Reply = support::LoopbackServer::Reply;
     const std::string old = imagemaker::pngText(5, 5);
     const struct {
         const char* what;
@@ -147,8 +122,8 @@ TEST(OKVServerController, AFailedPictureKeepsTheModelsOldOne)
         s.write("QFXMacApplication/Image/12345678.png", old);
         // A model the catalogue no longer lists has no picture to wait for.
         s.write("QFXMacApplication/Image/87654321.png", old);
-        const std::string answer = p.replaced ? "picture yes" : "picture no";
-        EXPECT_EQ(s.sync(5), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5", answer})) << p.what;
+        EXPECT_EQ(s.sync(5), (Events{"apps 2.0", "data http://x/qfx/", "files ready", "models 1.5",
+                                     p.replaced ? "picture yes" : "picture no"})) << p.what;
         EXPECT_EQ(s.read("QFXMacApplication/Image/12345678.png"), p.replaced ? imagemaker::pngText(2, 2) : old) << p.what;
         EXPECT_FALSE(fs::exists(s.root / "QFXMacApplication/Image/87654321.png")) << p.what;
     }
@@ -156,45 +131,26 @@ TEST(OKVServerController, AFailedPictureKeepsTheModelsOldOne)
 
 TEST(OKVServerController, OfflineBranchUsesWhatIsStored)
 {
-    {
-        Sync s;
-        EXPECT_EQ(s.offline(platform::kReachabilityFlagReachable, 1), (Events{"internet yes"}));
-        // A later change of the status is not acted on again.
-        s.provider.setFlags(0);
-        EXPECT_EQ(s.run(1), (Events{"internet yes"}));
-    }
-    {
-        Sync s;
-        EXPECT_EQ(s.offline(0, 1), (Events{"internet no"}));
-    }
-    {
-        Sync s;
-        s.write("QFXMacApplication/ALLQFXServer", kCatalogue);
-        EXPECT_EQ(s.offline(0, 2), (Events{"data http://x/qfx/", "files ready"}));
-    }
-    const char* unusable[] = {"not json", R"({"qfx_url":"u","models":[]})"};
-    for (const char* stored : unusable) {
-        Sync s;
-        s.write("QFXMacApplication/ALLQFXServer", stored);
-        EXPECT_EQ(s.offline(0, 1), (Events{"data none"})) << stored;
-    }
-    {
-        // A catalogue an earlier fetch left in the download folder is used, and stored.
-        Sync s;
-        s.write("OKVServerTemp/effects-7.json", kCatalogue);
-        EXPECT_EQ(s.offline(0, 2), (Events{"data http://x/qfx/", "files ready"}));
-        // Stored right after it is reported, on the controller's thread.
-        EXPECT_TRUE(s.loop.runUntil([&] { return s.read("QFXMacApplication/ALLQFXServer") == kCatalogue; }));
-    }
-}
-
-TEST(OKVServerController, ARootPastThePathLimitIsReadAsHoldingNothing)
-{
-    // The system refuses every path beneath such a root; the sync finds nothing stored rather than throwing.
-    Sync s;
-    s.root = s.root / std::string(250, 'r');
-    while (s.root.string().size() < 4082) s.root /= std::string(std::min<std::size_t>(250, 4082 - s.root.string().size() - 1), 'r');
-    EXPECT_EQ(s.offline(0, 1), (Events{"internet no"}));
+    const Events stored{"data http://x/qfx/", "files ready"};
+    Sync reachable;
+    EXPECT_EQ(reachable.offline(platform::kReachabilityFlagReachable, 1), (Events{"internet yes"}));
+    // A later change of the status is not acted on again.
+    reachable.provider.setFlags(0);
+    EXPECT_EQ(reachable.run(1), (Events{"internet yes"}));
+    Sync nothing;
+    EXPECT_EQ(nothing.offline(0, 1), (Events{"internet no"}));
+    // The system refuses every path beneath a root past the path limit: the run finds nothing stored rather than throwing.
+    Sync deep;
+    while (deep.root.string().size() < 4082) deep.root /= std::string(std::min<std::size_t>(250, 4082 - deep.root.string().size() - 1), 'r');
+    EXPECT_EQ(deep.offline(0, 1), (Events{"internet no"}));
+    Sync kept;
+    kept.write("QFXMacApplication/ALLQFXServer", kCatalogue);
+    EXPECT_EQ(kept.offline(0, 2), stored);
+    // A catalogue an earlier fetch left in the download folder is used, and stored right after it is reported.
+    Sync left;
+    left.write("OKVServerTemp/effects-7.json", kCatalogue);
+    EXPECT_EQ(left.offline(0, 2), stored);
+    EXPECT_TRUE(left.loop.runUntil([&] { return left.read("QFXMacApplication/ALLQFXServer") == kCatalogue; }));
 }
 
 TEST(OKVServerController, ServerCheckNeverHoldsTheMainThread)
@@ -225,8 +181,7 @@ TEST(OKVServerController, ASyncDuringASlowArchiveLeavesItsDownloadAlone)
     s.sync(5);
     EXPECT_FALSE(fs::exists(s.root / "OKVServerTemp/left-over.json"));
     EXPECT_FALSE(DownloadTempFolder::latest((s.root / "OKVServerTemp").string(), "0B000123.zip"));
-    // The stalled answer is no archive: it still reaches the unpacker whole, and the batch hears one
-    // failure.
+    // The stalled answer is no archive: it still reaches the unpacker whole, and the batch hears one failure.
     s.server.release();
     s.loop.runUntil([&] { return code != 0; });
     EXPECT_EQ(code, DownloadAPIController::kUnpackFailed);

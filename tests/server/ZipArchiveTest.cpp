@@ -6,13 +6,9 @@ using namespace support::zipfixture;
 
 TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDates)
 {
-    auto dir = zipmaker::folder("Delay/");
-    dir.dosDate = dosDate(2015, 3, 14, 9, 26, 52);
-    auto file = zipmaker::file("Delay/delay.qfx", std::string(10000, 'x') + "tail");
-    file.dosDate = dosDate(2016, 7, 1, 12, 0, 30);
-    auto backslashed = zipmaker::file("Reverb\\hall.qfx", "hall");
-    make({dir, file, backslashed});
-
+    const auto dir = dated(zipmaker::folder("Delay/"), dosDate(2015, 3, 14, 9, 26, 52));
+    const auto file = dated(zipmaker::file("Delay/delay.qfx", std::string(10000, 'x') + "tail"), dosDate(2016, 7, 1, 12, 0, 30));
+    make({dir, file, zipmaker::file("Reverb\\hall.qfx", "hall")});
     platform::Error error;
     ASSERT_TRUE(unzip(error)) << error.describe();
     EXPECT_EQ(zipmaker::readFile(destination / "Delay" / "delay.qfx"), std::string(10000, 'x') + "tail");
@@ -23,11 +19,8 @@ TEST_F(ZipFixture, UnpacksFoldersAndFilesWithTheirDates)
     std::tm parts{};
     const auto when = ZipArchive::dateWithMSDOSFormat(static_cast<std::uint32_t>(file.dosDate));
     localtime_r(&when, &parts);
-    EXPECT_EQ(parts.tm_year + 1900, 2016);
-    EXPECT_EQ(parts.tm_mon + 1, 7);
-    EXPECT_EQ(parts.tm_sec, 30);
-    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/Delay", "Effect/Delay/delay.qfx",
-                                                            "Effect/Reverb", "Effect/Reverb/hall.qfx"}));
+    EXPECT_EQ(std::tuple(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_sec), std::tuple(2016, 7, 30));
+    EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/Delay", "Effect/Delay/delay.qfx", "Effect/Reverb", "Effect/Reverb/hall.qfx"}));
 }
 
 TEST_F(ZipFixture, EveryDamagedOrHostileArchiveFailsWithItsCodeAndWritesNothing)
@@ -125,19 +118,18 @@ TEST_F(ZipFixture, EveryDamagedOrHostileArchiveFailsWithItsCodeAndWritesNothing)
         fs::remove(archive);
         c.build();
         EXPECT_FALSE(unzip(error, c.bounds));
-        EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
-        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(std::pair(error.domain, error.code), std::pair(std::string("ZipArchiveErrorDomain"), std::int64_t{c.code}));
         expectNothingWritten();
         // The same bytes held in memory, as a download hands them over, fail the same way.
-        platform::Error held;
-        EXPECT_FALSE(unzipHeld(held, c.bounds));
-        EXPECT_EQ(held.domain, "ZipArchiveErrorDomain");
-        EXPECT_EQ(held.code, c.code);
+        const Serviced held = service(true, c.bounds);
+        EXPECT_FALSE(held.ok);
+        EXPECT_EQ(held.error ? std::pair(held.error->domain, held.error->code) : std::pair(std::string(), std::int64_t{0}),
+                  std::pair(std::string("ZipArchiveErrorDomain"), std::int64_t{c.code}));
         expectNothingWritten();
     }
     EXPECT_TRUE(unzip(error, limits(1000, 11)));
     fs::remove_all(destination);
-    EXPECT_TRUE(unzipHeld(error, limits(1000, 11)));
+    EXPECT_TRUE(service(true, limits(1000, 11)).ok);
 }
 
 TEST_F(ZipFixture, NeverWritesThroughALinkAlreadyInTheDestination)
@@ -157,8 +149,7 @@ TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
 {
     fs::create_directories(destination);
     zipmaker::writeFile(destination / "keep.txt", "mine");
-    auto theirs = zipmaker::file("keep.txt", "theirs");
-    theirs.dosDate = dosDate(2001, 2, 3, 4, 5, 6);
+    const auto theirs = dated(zipmaker::file("keep.txt", "theirs"), dosDate(2001, 2, 3, 4, 5, 6));
     make({theirs, zipmaker::file("new.txt", "new")});
     Recorder recorder;
     platform::Error error;
@@ -171,8 +162,8 @@ TEST_F(ZipFixture, WithoutOverwriteKeepsExistingFilesAndSkipsTheirIndex)
 
     make({zipmaker::file("keep.txt", "theirs")});
     ASSERT_TRUE(unzip(error));
-    EXPECT_EQ(zipmaker::readFile(destination / "keep.txt"), "theirs");
-    EXPECT_EQ(zipmaker::readFile(destination / "new.txt"), "new");
+    EXPECT_EQ(std::pair(zipmaker::readFile(destination / "keep.txt"), zipmaker::readFile(destination / "new.txt")),
+              std::pair(std::string("theirs"), std::string("new")));
 
     // A folder where a file entry goes is kept like a file, and that entry alone is skipped.
     fs::create_directories(destination / "taken.qfx" / "inside");
@@ -193,7 +184,7 @@ TEST_F(ZipFixture, FailedUnpackIntoAnExistingFolderChangesNothing)
     platform::Error error;
     EXPECT_FALSE(unzip(error));
     EXPECT_EQ(zipmaker::readFile(destination / "a.txt"), "old a");
-    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/a.txt"}));
+    EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/a.txt"}));
 }
 
 TEST_F(ZipFixture, AWriteThatFailsInsideAnEntryFailsTheServiceAndKeepsTheOldFolder)
@@ -201,7 +192,6 @@ TEST_F(ZipFixture, AWriteThatFailsInsideAnEntryFailsTheServiceAndKeepsTheOldFold
     fs::create_directories(destination);
     zipmaker::writeFile(destination / "old.qfx", "old");
     make({zipmaker::file("small.qfx", "fits"), zipmaker::file("large.qfx", std::string(64 * 1024, 'L'))});
-
     // A file-size limit makes the write of the large entry fail part-way, as a full disk would; root
     // is bound by it too, where folder permissions would not stop a write.
     rlimit saved{};
@@ -210,24 +200,15 @@ TEST_F(ZipFixture, AWriteThatFailsInsideAnEntryFailsTheServiceAndKeepsTheOldFold
     rlimit tight = saved;
     tight.rlim_cur = 16 * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-    std::optional<platform::Error> reported;
-    int calls = 0;
-    ZipArchiveService::unzipFileAtPath(archive, destination,
-                                       [&](bool ok, std::optional<std::string>, std::optional<platform::Error> e) {
-                                           ++calls;
-                                           EXPECT_FALSE(ok);
-                                           reported = e;
-                                       });
+    const Serviced outcome = service(false);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
-    EXPECT_EQ(calls, 1);
-    ASSERT_TRUE(reported);
-    EXPECT_EQ(reported->code, ZipArchive::kErrorWriteEntry);
-    EXPECT_EQ(reported->info("entry"), "large.qfx");
-    ASSERT_TRUE(reported->underlying);
-    EXPECT_EQ(reported->underlying->code, EFBIG);
-    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
+    EXPECT_FALSE(outcome.ok);
+    ASSERT_TRUE(outcome.error && outcome.error->underlying);
+    EXPECT_EQ(std::tuple(outcome.error->code, outcome.error->info("entry"), outcome.error->underlying->code),
+              std::tuple(ZipArchive::kErrorWriteEntry, "large.qfx", EFBIG));
+    EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/old.qfx"}));
     EXPECT_TRUE(fs::exists(archive));
 }
 
@@ -246,67 +227,36 @@ TEST_F(ZipFixture, WriterMakesArchivesTheReaderUnpacks)
     ASSERT_TRUE(writer.close());
 
     platform::Error error;
-    ASSERT_TRUE(ZipArchive::unzipFileAtPath((root / "in" / "made.zip").string(), destination.string(), true,
-                                            std::nullopt, &error));
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath((root / "in" / "made.zip").string(), destination.string(), true, std::nullopt, &error));
     EXPECT_EQ(zipmaker::readFile(destination / "notes.txt"), std::string(40000, 'n'));
     EXPECT_EQ(zipmaker::readFile(destination / "dir" / "data.bin"), std::string("\1\2\3", 3));
 }
 
-// ---- the service: replace a folder with an archive's content
-
-// From memory as from a file: the old folder stays whole on a failure and is replaced whole on success,
-// every entry with its date, and nothing is left beside it either way.
-TEST_F(ZipFixture, ServiceReplacesAFolderFromAnArchiveHeldInMemory)
-{
-    fs::create_directories(destination);
-    zipmaker::writeFile(destination / "old.qfx", "old");
-    make({zipmaker::file("new.qfx", "new"), zipmaker::file("../../evil", "x")});
-    platform::Error error;
-    EXPECT_FALSE(unzipHeld(error));
-    EXPECT_EQ(error.code, ZipArchive::kErrorUnsafeName);
-    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
-
-    auto dated = zipmaker::file("sub/more.qfx", std::string(70000, 'm'));
-    dated.dosDate = dosDate(2019, 5, 6, 7, 8, 10);
-    make({zipmaker::file("new.qfx", "new"), dated});
-    ASSERT_TRUE(unzipHeld(error)) << error.describe();
-    EXPECT_EQ(listing(root / "out"),
-              (std::set<std::string>{"Effect", "Effect/new.qfx", "Effect/sub", "Effect/sub/more.qfx"}));
-    EXPECT_EQ(zipmaker::readFile(destination / "sub" / "more.qfx"), std::string(70000, 'm'));
-    EXPECT_EQ(mtime(destination / "sub" / "more.qfx"), ZipArchive::dateWithMSDOSFormat(dated.dosDate));
-    // The archive it came from is no file of the service's: it stays.
-    EXPECT_TRUE(fs::exists(archive));
-}
-
+// The replace-a-folder service, from a file as from memory: the old folder stays whole on a failure and is
+// replaced whole on success, every entry with its date, and nothing is left beside it either way. An archive
+// file the service was given goes once unpacked; one held in memory is no file of the service's.
 TEST_F(ZipFixture, ServiceSwapsTheWholeFolderInOnlyOnSuccess)
 {
-    fs::create_directories(destination);
-    zipmaker::writeFile(destination / "old.qfx", "old");
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held" : "file");
+        fs::remove_all(root / "out");
+        fs::create_directories(destination);
+        zipmaker::writeFile(destination / "old.qfx", "old");
+        make({zipmaker::file("new.qfx", "new"), zipmaker::file("../../evil", "x")});
+        Serviced outcome = service(held);
+        EXPECT_FALSE(outcome.ok || outcome.path);
+        EXPECT_EQ(outcome.error ? outcome.error->code : 0, ZipArchive::kErrorUnsafeName);
+        EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/old.qfx"}));
+        EXPECT_TRUE(fs::exists(archive));
 
-    make({zipmaker::file("new.qfx", "new"), zipmaker::file("../../evil", "x")});
-    int calls = 0;
-    ZipArchiveService::unzipFileAtPath(archive, destination,
-                                       [&](bool ok, std::optional<std::string> path, std::optional<platform::Error> e) {
-                                           ++calls;
-                                           EXPECT_FALSE(ok);
-                                           EXPECT_FALSE(path);
-                                           ASSERT_TRUE(e);
-                                           EXPECT_EQ(e->code, ZipArchive::kErrorUnsafeName);
-                                       });
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(listing(root / "out"), (std::set<std::string>{"Effect", "Effect/old.qfx"}));
-    EXPECT_TRUE(fs::exists(archive));
-
-    make({zipmaker::file("new.qfx", "new"), zipmaker::file("sub/more.qfx", "more")});
-    ZipArchiveService::unzipFileAtPath(archive, destination,
-                                       [&](bool ok, std::optional<std::string> path, std::optional<platform::Error> e) {
-                                           ++calls;
-                                           EXPECT_TRUE(ok);
-                                           EXPECT_EQ(path, destination.string());
-                                           EXPECT_FALSE(e);
-                                       });
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(listing(root / "out"),
-              (std::set<std::string>{"Effect", "Effect/new.qfx", "Effect/sub", "Effect/sub/more.qfx"}));
-    EXPECT_FALSE(fs::exists(archive));
+        const auto more = dated(zipmaker::file("sub/more.qfx", std::string(70000, 'm')), dosDate(2019, 5, 6, 7, 8, 10));
+        make({zipmaker::file("new.qfx", "new"), more});
+        outcome = service(held);
+        EXPECT_TRUE(outcome.ok && !outcome.error) << outcome.error->describe();
+        EXPECT_EQ(outcome.path, destination.string());
+        EXPECT_EQ(listing(root / "out"), (Listing{"Effect", "Effect/new.qfx", "Effect/sub", "Effect/sub/more.qfx"}));
+        EXPECT_EQ(zipmaker::readFile(destination / "sub" / "more.qfx"), std::string(70000, 'm'));
+        EXPECT_EQ(mtime(destination / "sub" / "more.qfx"), ZipArchive::dateWithMSDOSFormat(more.dosDate));
+        EXPECT_EQ(fs::exists(archive), held);
+    }
 }

@@ -585,12 +585,20 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
 
     // A patch whose copy has not begun moves without it: the copy is withdrawn and asked again into the
     // folder the patch goes to, so a move of thousands of a drop's patches waits for none of their copies.
+    // Each group's folder named once: thousands of a drop's patches share the one of their group.
     const std::string local = collaborators_.coordinator.localPoolFolder();
+    std::unordered_map<const DirectoryObject*, std::string> folders;
     WithdrawnCopies handedOver;
     for (const PoolSelectionEntry& entry : items) {
         if (!entry.childItem || entry.childItem == target) continue;
         const Node from = parentIn(entry.childItem.get());
-        handedOver.add(entry.childItem, from ? groupFolder(*from) : local);
+        if (!from) {
+            handedOver.add(entry.childItem, local);
+            continue;
+        }
+        auto [folder, added] = folders.try_emplace(from.get());
+        if (added) folder->second = groupFolder(*from);
+        handedOver.add(entry.childItem, folder->second);
     }
     handedOver.withdraw(collaborators_.coordinator);
     Nodes copyAgainInto;
@@ -647,6 +655,8 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
                 }
                 landMovedFiles(*landing, paths);
             });
+        if (!landing->early)
+            for (const Node& node : landing->nodes) ++movesWaiting_[node.get()];
     }
     const std::vector<std::string>* early = landing->early ? &*landing->early : nullptr;
     Nodes moved;
@@ -697,6 +707,9 @@ PatchPoolEditor::Nodes PatchPoolEditor::changePositionWithItems(const PoolSelect
 
 void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vector<std::string>& paths)
 {
+    for (const Node& node : landing.nodes)
+        if (const auto waiting = movesWaiting_.find(node.get()); waiting != movesWaiting_.end() && --waiting->second <= 0)
+            movesWaiting_.erase(waiting);
     std::vector<std::size_t> unmoved;
     for (std::size_t i = 0; i < landing.nodes.size(); ++i) {
         const Node& node = landing.nodes[i];
@@ -713,8 +726,17 @@ void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vect
     // The note a quit or a failed save keeps names the files where they now are.
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     if (unmoved.empty()) return;
+    // The landing may come inside a step that has read the tree and goes on with it (a second move of
+    // the patches, a rename, a deletion, an undo): what it takes out or puts back waits for that step's
+    // end, the editor's own gestures' or the main thread's next turn.
     if (gestures_ > 0) {
         afterGesture_.push_back([this, landing, unmoved] { placeUnmovedFiles(landing, unmoved); });
+        return;
+    }
+    if (collaborators_.later) {
+        collaborators_.later([this, alive = std::weak_ptr<bool>(alive_), landing, unmoved] {
+            if (alive.lock()) placeUnmovedFiles(landing, unmoved);
+        });
         return;
     }
     placeUnmovedFiles(landing, unmoved);
@@ -722,39 +744,59 @@ void PatchPoolEditor::landMovedFiles(const MoveLanding& landing, const std::vect
 
 void PatchPoolEditor::placeUnmovedFiles(const MoveLanding& landing, const std::vector<std::size_t>& unmoved)
 {
+    // Each node's group looked up once: a move of thousands into a folder gone since puts back as many.
+    std::unordered_map<const DirectoryObject*, Node> parents;
+    std::unordered_set<const DirectoryObject*> topLevel;
+    for (const Node& top : structureData_) {
+        if (!top) continue;
+        topLevel.insert(top.get());
+        if (top->isGroup)
+            for (const Node& child : top->childDirectories) parents.emplace(child.get(), top);
+    }
+    const auto parentIn = [&](const DirectoryObject* node) -> Node {
+        const auto found = parents.find(node);
+        return found == parents.end() ? nullptr : found->second;
+    };
     std::unordered_set<const DirectoryObject*> gone;
     std::vector<std::size_t> stayed;
     for (const std::size_t i : unmoved) {
         const Node& node = landing.nodes[i];
         PatchItem* patch = node->patchItem();
-        // Deleted since, taken out by a later move's landing, or moved on by a gesture since, whose own
+        // Deleted since, or taken out by a later move's landing; or moved on by a gesture since, whose own
         // move takes the file from where it is and judges it when it lands.
-        if (patch == nullptr || (!parentOf(node.get()) && indexIn(structureData_, node.get()) < 0)) continue;
-        if (parentOf(node.get()) != landing.to) continue;
+        if (patch == nullptr || (parents.count(node.get()) == 0 && topLevel.count(node.get()) == 0) ||
+            movesWaiting_.count(node.get()) > 0)
+            continue;
         std::filesystem::path file(patch->path);
         if (file.is_relative()) file = std::filesystem::path(collaborators_.coordinator.applicationFolder()) / file;
-        // A file gone names nothing the pool could show or save: its node leaves the pool, as the node of
-        // a copy that failed does. One that could not move goes back to its group, which holds it.
+        // A file gone names nothing the pool could show or save, wherever a gesture since (an undo, a
+        // second move) has put its node: the node leaves the pool, as the node of a copy that failed does.
         if (patch->path.empty() || !collaborators_.coordinator.fileExistsAtPath(file.string())) {
             patch->path.clear();
             gone.insert(node.get());
-        } else {
-            stayed.push_back(i);
+            continue;
         }
+        // One that could not move goes back to its group, which holds it, unless a gesture since (an undo)
+        // has put it elsewhere.
+        if (parentIn(node.get()) == landing.to) stayed.push_back(i);
     }
     removeFromTree(gone);
+    // The nodes going back leave their lists together and go in at the end of their groups, in order.
+    std::unordered_set<const DirectoryObject*> leaving;
+    std::vector<Node> lists;
+    std::vector<std::pair<Node, Node>> back;
     for (const std::size_t i : stayed) {
         const Node& node = landing.nodes[i];
         const Node& oldParent = landing.oldParents[i];
-        if (oldParent && indexIn(structureData_, oldParent.get()) < 0) continue;
-        const Node now = parentOf(node.get());
-        if (now == oldParent) continue;
-        Nodes& from = now ? now->childDirectories : structureData_;
-        const std::ptrdiff_t at = indexIn(from, node.get());
-        if (at < 0) continue;
-        from.erase(from.begin() + at);
-        (oldParent ? oldParent->childDirectories : structureData_).push_back(node);
+        if (oldParent && topLevel.count(oldParent.get()) == 0) continue;
+        const Node now = parentIn(node.get());
+        if (now == oldParent || !leaving.insert(node.get()).second) continue;
+        if (std::find(lists.begin(), lists.end(), now) == lists.end()) lists.push_back(now);
+        back.emplace_back(oldParent, node);
     }
+    const auto left = [&](const Node& each) { return leaving.count(each.get()) > 0; };
+    for (const Node& list : lists) std::erase_if(list ? list->childDirectories : structureData_, left);
+    for (const auto& [oldParent, node] : back) (oldParent ? oldParent->childDirectories : structureData_).push_back(node);
     if (collaborators_.setPatchPoolChanged) collaborators_.setPatchPoolChanged();
     if ((!gone.empty() || !stayed.empty()) && collaborators_.treeChangedLater) collaborators_.treeChangedLater();
 }

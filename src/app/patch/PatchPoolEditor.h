@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -180,4 +181,7 @@ private:
     class GestureScope;
     int gestures_ = 0;
     std::vector<std::function<void()>> afterGesture_;
+    // The moves of each node's file asked and not landed: a later one takes the file from where it is and
+    // judges it when it lands, so an earlier one's landing leaves the node to it.
+    std::unordered_map<const DirectoryObject*, int> movesWaiting_;
 };

@@ -51,6 +51,17 @@ bool isAcknowledgement(const std::uint8_t* bytes, std::int64_t size)
     return size == 8 && bytes[4] == 0x60 && bytes[5] == 0x05;
 }
 
+// A request answered first by a value that depends on what it asks, and names none of it (a length no
+// file, a handle no name, a count no chunk): a late one of an ended request would pass for its own. The
+// unit-wide queries (its information, the free space, the flush) are asked alike, and the only late
+// answer one of them can take is that of the same query cut just before, with nothing asked between.
+constexpr bool answeredByNamelessValue(CMidiDevice::ReplyKind kind)
+{
+    using Kind = CMidiDevice::ReplyKind;
+    return kind == Kind::FFileLength || kind == Kind::FFindFirst || kind == Kind::FOpen || kind == Kind::FWrite ||
+           kind == Kind::FRead1;
+}
+
 // The first `keep` bytes of the 7-bit stream decode of `count` bytes.
 Bytes streamField(const std::uint8_t* bytes, std::int64_t count, std::size_t keep)
 {
@@ -404,7 +415,8 @@ bool CMidiDevice::busyLocked(ReplyKind kind) const
 {
     if (pendingLocked(kind)) return true;
     if (!m_held) return false;
-    return kind == ReplyKind::FFSRespondence || (kind == ReplyKind::FFindFirst && m_held->find);
+    // The probe's acknowledgement takes a code while any request is held.
+    return kind == ReplyKind::FFSRespondence || static_cast<std::size_t>(kind) == m_held->value;
 }
 
 bool CMidiDevice::isPending(ReplyKind kind) const
@@ -446,15 +458,31 @@ std::int32_t CMidiDevice::numPatchRegister() const
 template <CMidiDevice::ReplyKind kind, typename Handler>
 bool CMidiDevice::registerKind(Handler handler, const std::uint8_t* bytes, std::int64_t size, bool send)
 {
+    constexpr auto index = static_cast<std::size_t>(kind);
+    std::optional<Bytes> probe;
     {
         std::lock_guard lock(m_registryMutex);
         if (busyLocked(kind)) return false;
-        m_flags[static_cast<std::size_t>(kind)] = 1;
-        std::get<static_cast<std::size_t>(kind)>(m_handlers) = std::move(handler);
-        // One registered without a request awaits the other answer to the request about to leave.
-        m_sentAt[static_cast<std::size_t>(kind)] = send ? m_owedCodes.sent() : m_owedCodes.next();
+        if constexpr (answeredByNamelessValue(kind)) {
+            if (send && size > 5 && m_owedCodes.mustProbe(false, index)) {
+                HeldRequest request{Bytes(bytes, bytes + size), false, index,
+                                    [this, handler](OwedCodeAnswers::Request at) mutable {
+                                        m_flags[index] = 1;
+                                        std::get<index>(m_handlers) = std::move(handler);
+                                        m_sentAt[index] = at;
+                                    }};
+                probe = holdLocked(request);
+            }
+        }
+        if (!probe) {
+            m_flags[index] = 1;
+            std::get<index>(m_handlers) = std::move(handler);
+            // One registered without a request awaits the other answer to the request about to leave.
+            m_sentAt[index] = send ? m_owedCodes.sent() : m_owedCodes.next();
+        }
     }
-    if (send) sendSysExMessage(bytes, size);
+    if (probe) sendSysExMessage(probe->data(), static_cast<std::int64_t>(probe->size()));
+    else if (send) sendSysExMessage(bytes, size);
     return true;
 }
 
@@ -541,20 +569,29 @@ bool CMidiDevice::registerRespondenceMessage(RespondenceBlock handler)
 bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, const std::uint8_t* bytes,
                                                 std::int64_t size)
 {
+    constexpr auto index = static_cast<std::size_t>(ReplyKind::FFSRespondence);
     std::optional<Bytes> probe;
     {
         std::lock_guard lock(m_registryMutex);
         if (busyLocked(ReplyKind::FFSRespondence)) return false;
-        if (size > 5 && !isAcknowledgement(bytes, size) && m_owedCodes.mustProbe()) {
-            probe = probeLocked(bytes[3]);
-            if (probe) m_held = HeldRequest{Bytes(bytes, bytes + size), std::move(handler), {}, {}, {}};
+        if (size > 5 && !isAcknowledgement(bytes, size) && m_owedCodes.mustProbe(true, OwedCodeAnswers::kKinds)) {
+            HeldRequest request{Bytes(bytes, bytes + size), true, OwedCodeAnswers::kKinds,
+                                [this, handler](OwedCodeAnswers::Request at) mutable {
+                                    m_flags[index] = 1;
+                                    std::get<index>(m_handlers) = std::move(handler);
+                                    m_sentAt[index] = at;
+                                }};
+            probe = holdLocked(request);
+        }
+        if (!probe) {
+            m_flags[index] = 1;
+            std::get<index>(m_handlers) = std::move(handler);
+            m_sentAt[index] = m_owedCodes.sent();
         }
     }
-    if (probe) {
-        sendSysExMessage(probe->data(), static_cast<std::int64_t>(probe->size()));
-        return true;
-    }
-    return registerKind<ReplyKind::FFSRespondence>(std::move(handler), bytes, size, true);
+    if (probe) sendSysExMessage(probe->data(), static_cast<std::int64_t>(probe->size()));
+    else sendSysExMessage(bytes, size);
+    return true;
 }
 
 bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFSRespondenceMatch match)
@@ -569,35 +606,49 @@ bool CMidiDevice::registerFFSRespondenceMessage(FFSRespondenceBlock handler, FFS
     return true;
 }
 
-std::optional<Bytes> CMidiDevice::probeLocked(std::uint8_t deviceID)
+std::optional<Bytes> CMidiDevice::holdLocked(HeldRequest& request)
 {
-    // A kind whose late value may still come would prove nothing: it could be that value.
-    const auto free = [this](ReplyKind kind) {
-        return !pendingLocked(kind) && !m_owedCodes.valueOwed(static_cast<std::size_t>(kind));
+    if (!m_owedCodes.mustProbe(request.code, request.value)) return std::nullopt;
+    std::optional<Bytes> probe = probeLocked(request.bytes[3], request.value);
+    if (probe) m_held = std::move(request);
+    return probe;
+}
+
+std::optional<Bytes> CMidiDevice::probeLocked(std::uint8_t deviceID, std::size_t held)
+{
+    // A kind owed nothing first. A value of a kind still owed answers the oldest request it is owed for, or
+    // a later one: that settles every debt only when all of them are older. The held request's own kind is
+    // the one late value it must not take.
+    const auto usable = [this, held](ReplyKind kind, bool owed) {
+        const auto index = static_cast<std::size_t>(kind);
+        return index != held && !pendingLocked(kind) && m_owedCodes.valueOwed(index) == owed &&
+               m_owedCodes.settlesAll(index);
     };
+    std::optional<ReplyKind> kind;
+    for (const bool owed : {false, true})
+        for (const ReplyKind candidate : {ReplyKind::InforRead, ReplyKind::DiskFree})
+            if (!kind && usable(candidate, owed)) kind = candidate;
+    if (!kind) {
+        RIG_LOG("no query can tell late answers apart now; a request goes with its answer in doubt");
+        return std::nullopt;
+    }
     const std::uint64_t generation = m_registryGeneration;
     Bytes bytes;
-    ReplyKind kind;
-    if (free(ReplyKind::InforRead)) {
-        kind = ReplyKind::InforRead;
+    if (*kind == ReplyKind::InforRead) {
         bytes = withDeviceID(kInforReadProbe, deviceID);
         std::get<static_cast<std::size_t>(ReplyKind::InforRead)>(m_handlers) =
             [this, generation](bool, std::uint16_t, std::uint16_t, std::uint16_t, const Bytes&) {
                 probeAnswered(generation);
             };
-    } else if (free(ReplyKind::DiskFree)) {
-        kind = ReplyKind::DiskFree;
+    } else {
         bytes = withDeviceID(kDiskFreeProbe, deviceID);
         std::get<static_cast<std::size_t>(ReplyKind::DiskFree)>(m_handlers) = [this, generation](bool, std::uint32_t,
                                                                                                std::uint32_t) {
             probeAnswered(generation);
         };
-    } else {
-        RIG_LOG("no query can tell late codes apart now; a request goes with its code in doubt");
-        return std::nullopt;
     }
-    m_flags[static_cast<std::size_t>(kind)] = 1;
-    m_sentAt[static_cast<std::size_t>(kind)] = m_owedCodes.sent();
+    m_flags[static_cast<std::size_t>(*kind)] = 1;
+    m_sentAt[static_cast<std::size_t>(*kind)] = m_owedCodes.sent();
     m_owedCodes.probeSent();
     return bytes;
 }
@@ -626,8 +677,10 @@ void CMidiDevice::probeAcknowledged(std::uint64_t generation)
     {
         std::lock_guard lock(m_registryMutex);
         if (generation != m_registryGeneration || !m_held) return;
+        m_owedCodes.probeAcknowledged();
+        // A request answered by a code may have gone out unawaited since the probe (a stray file's close).
         std::optional<Bytes> probe;
-        if (!m_owedCodes.probeAcknowledged()) probe = probeLocked(m_held->bytes[3]);
+        if (m_owedCodes.mustProbe(m_held->code, m_held->value)) probe = probeLocked(m_held->bytes[3], m_held->value);
         bytes = probe ? std::move(*probe) : releaseHeldLocked();
     }
     sendSysExMessage(bytes.data(), static_cast<std::int64_t>(bytes.size()));
@@ -637,19 +690,7 @@ Bytes CMidiDevice::releaseHeldLocked()
 {
     HeldRequest held = std::move(*m_held);
     m_held.reset();
-    const OwedCodeAnswers::Request at = m_owedCodes.sent();
-    constexpr auto code = static_cast<std::size_t>(ReplyKind::FFSRespondence);
-    m_flags[code] = 1;
-    std::get<code>(m_handlers) = std::move(held.code);
-    m_ffsRespondenceMatch = std::move(held.codeMatch);
-    m_sentAt[code] = at;
-    if (held.find) {
-        constexpr auto find = static_cast<std::size_t>(ReplyKind::FFindFirst);
-        m_flags[find] = 1;
-        std::get<find>(m_handlers) = std::move(held.find);
-        m_findFirstMatch = std::move(held.findMatch);
-        m_sentAt[find] = at;
-    }
+    held.install(m_owedCodes.sent());
     return std::move(held.bytes);
 }
 
@@ -678,13 +719,25 @@ bool CMidiDevice::registerFFindFirstMessage(FFindFirstBlock handler, const std::
         constexpr auto find = static_cast<std::size_t>(ReplyKind::FFindFirst);
         constexpr auto code = static_cast<std::size_t>(ReplyKind::FFSRespondence);
         // A search awaiting a code for a missing file as well takes a bare code like any request.
-        if (size > 5 && pendingLocked(ReplyKind::FFSRespondence) && m_owedCodes.mustProbe()) {
-            probe = probeLocked(bytes[3]);
-            if (probe) {
-                m_held = HeldRequest{Bytes(bytes, bytes + size), std::move(std::get<code>(m_handlers)),
-                                     std::move(m_ffsRespondenceMatch), std::move(handler), std::move(match)};
-                clearLocked(ReplyKind::FFSRespondence);
-            }
+        const bool codeToo = pendingLocked(ReplyKind::FFSRespondence);
+        if (size > 5 && m_owedCodes.mustProbe(codeToo, find)) {
+            HeldRequest request{
+                Bytes(bytes, bytes + size), codeToo, find,
+                [this, handler, match, codeHandler = codeToo ? std::get<code>(m_handlers) : FFSRespondenceBlock{},
+                 codeMatch = m_ffsRespondenceMatch](OwedCodeAnswers::Request at) mutable {
+                    if (codeHandler) {
+                        m_flags[code] = 1;
+                        std::get<code>(m_handlers) = std::move(codeHandler);
+                        m_ffsRespondenceMatch = std::move(codeMatch);
+                        m_sentAt[code] = at;
+                    }
+                    m_flags[find] = 1;
+                    std::get<find>(m_handlers) = std::move(handler);
+                    m_findFirstMatch = std::move(match);
+                    m_sentAt[find] = at;
+                }};
+            probe = holdLocked(request);
+            if (probe && codeToo) clearLocked(ReplyKind::FFSRespondence);
         }
         if (!probe) {
             m_flags[find] = 1;
@@ -758,7 +811,7 @@ void CMidiDevice::clearBufferBlockWaiting()
         for (auto kind = static_cast<std::size_t>(ReplyKind::FFSRespondence); kind < kReplyKinds; ++kind) {
             if (!pendingLocked(static_cast<ReplyKind>(kind))) continue;
             if (static_cast<ReplyKind>(kind) == ReplyKind::FFSRespondence) m_owedCodes.codeCut(m_sentAt[kind]);
-            else m_owedCodes.valueCut(kind);
+            else m_owedCodes.valueCut(kind, m_sentAt[kind]);
         }
         m_held.reset();
         m_owedCodes.cleared();

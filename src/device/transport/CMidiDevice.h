@@ -159,8 +159,9 @@ public:
     // --- reply registry ---
     // Each answers false, sending nothing, while its kind is pending; otherwise the handler is in place
     // before the request (bytes with F0 and F7) leaves. A file-system request answered by a bare code
-    // (an unlink, a close, a find) leaves only once no code the unit may still owe can be taken for its
-    // answer: until then it waits behind a probe (OwedCodeAnswers), pending all the while.
+    // (an unlink, a close, a find), or first by a value that depends on what it asks (a length, a handle, a
+    // count), leaves only once no answer the unit may still owe can be taken for its own: until then it
+    // waits behind a probe (OwedCodeAnswers), pending all the while.
     bool registerIndentityReplyMessage(IDReplyBlock handler, const std::uint8_t* bytes, std::int64_t size);
     bool registerPatchDataDumpMessage(PatchDataDumpBlock handler, const std::uint8_t* bytes, std::int64_t size,
                                       std::int32_t patchNum, std::int32_t bankNum, std::int32_t groupNum);
@@ -235,10 +236,14 @@ private:
     bool pendingLocked(ReplyKind kind) const;
     // Pending, or held behind a probe.
     bool busyLocked(ReplyKind kind) const;
-    // While a code may still come for an ended request, a request answered by a bare code is held and a
-    // probe (OwedCodeAnswers) sent first: the bytes to send, the probe's, or nothing when no kind of probe
-    // can prove anything now (the request then goes as it is).
-    std::optional<Bytes> probeLocked(std::uint8_t deviceID);
+    struct HeldRequest;
+    // While an answer may still come for an ended request that the request could take for its own (a
+    // bare code, or a late value of the kind it awaits first), the request is held and a probe
+    // (OwedCodeAnswers) sent first: the probe's bytes to send, or nothing when it must not wait or no kind
+    // of probe can prove anything now (the request then goes as it is, and is not held).
+    std::optional<Bytes> holdLocked(HeldRequest& request);
+    // The bytes of a probe of a kind other than `held` whose answer settles every debt, its handler in place.
+    std::optional<Bytes> probeLocked(std::uint8_t deviceID, std::size_t held);
     void probeAnswered(std::uint64_t generation);
     void probeAcknowledged(std::uint64_t generation);
     // Puts the held request's handlers in place and numbers it; answers its bytes to send.
@@ -285,13 +290,13 @@ private:
     OwedCodeAnswers m_owedCodes;  // registry mutex
     // The number of the request each pending kind awaits the answer to (registry mutex).
     std::array<OwedCodeAnswers::Request, kReplyKinds> m_sentAt{};
-    // A request answered by a bare code, waiting behind a probe: it has not left yet (registry mutex).
+    // A request waiting behind a probe: it has not left yet (registry mutex).
     struct HeldRequest {
         Bytes bytes;
-        FFSRespondenceBlock code;
-        FFSRespondenceMatch codeMatch;
-        FFindFirstBlock find;  // a find first, answered by its result or a code
-        FFindFirstMatch findMatch;
+        bool code = false;                              // a bare code may answer it
+        std::size_t value = OwedCodeAnswers::kKinds;    // the kind of value that may answer it, if any
+        // Puts its handlers in place as it leaves as request `at` (registry mutex).
+        std::function<void(OwedCodeAnswers::Request at)> install;
     };
     std::optional<HeldRequest> m_held;
     // Bumped by every clear: a probe's step of an earlier operation finds it changed and does nothing.

@@ -9,29 +9,39 @@ OwedCodeAnswers::State OwedCodeAnswers::state() const
     case Phase::Acknowledging: return State::Acknowledging;
     case Phase::None: break;
     }
-    const bool valuesOwed = std::any_of(m_values.begin(), m_values.end(), [](std::uint32_t n) { return n > 0; });
+    const bool valuesOwed =
+        std::any_of(m_values.begin(), m_values.end(), [](const std::deque<Request>& owed) { return !owed.empty(); });
     return m_codes.empty() && !valuesOwed ? State::Settled : State::Owed;
 }
 
-void OwedCodeAnswers::owe(Request at)
+void OwedCodeAnswers::owe(std::deque<Request>& owed, Request at)
 {
-    m_codes.insert(std::upper_bound(m_codes.begin(), m_codes.end(), at), at);
+    owed.insert(std::upper_bound(owed.begin(), owed.end(), at), at);
+}
+
+void OwedCodeAnswers::settleBefore(Request from)
+{
+    const auto before = [from](std::deque<Request>& owed) {
+        owed.erase(owed.begin(), std::lower_bound(owed.begin(), owed.end(), from));
+    };
+    before(m_codes);
+    for (std::deque<Request>& owed : m_values) before(owed);
 }
 
 void OwedCodeAnswers::codeCut(Request at)
 {
-    owe(at);
+    owe(m_codes, at);
     ++m_unsettled;
 }
 
-void OwedCodeAnswers::valueCut(std::size_t kind)
+void OwedCodeAnswers::valueCut(std::size_t kind, Request at)
 {
-    if (kind < kKinds) ++m_values[kind];
+    if (kind < kKinds) owe(m_values[kind], at);
 }
 
 void OwedCodeAnswers::unawaitedSent(Request at)
 {
-    owe(at);
+    owe(m_codes, at);
     ++m_unsettled;
 }
 
@@ -43,7 +53,7 @@ void OwedCodeAnswers::strayCode()
 
 void OwedCodeAnswers::strayValue(std::size_t kind)
 {
-    if (kind < kKinds && m_values[kind] > 0) --m_values[kind];
+    if (valueOwed(kind)) m_values[kind].pop_front();
 }
 
 bool OwedCodeAnswers::codeTaken(Request at)
@@ -53,27 +63,35 @@ bool OwedCodeAnswers::codeTaken(Request at)
     const bool early = !m_codes.empty() && m_codes.front() < at;
     if (early) {
         m_codes.pop_front();
-        owe(at);
+        owe(m_codes, at);
     }
     return early || m_unsettled > 0;
 }
 
 void OwedCodeAnswers::valueTaken(std::size_t kind, Request at)
 {
-    // A late value of the kind would come first and be taken here: it proves nothing.
-    if (valueOwed(kind)) return;
-    m_codes.erase(m_codes.begin(), std::lower_bound(m_codes.begin(), m_codes.end(), at));
-    m_values.fill(0);
+    // A late value of the kind would come first and be taken here: it answers the oldest request it is
+    // owed for, or a later one.
+    settleBefore(valueOwed(kind) ? m_values[kind].front() : at);
+}
+
+bool OwedCodeAnswers::mustProbe(bool code, std::size_t kind) const
+{
+    return m_phase == Phase::None && ((code && !m_codes.empty()) || valueOwed(kind));
+}
+
+bool OwedCodeAnswers::settlesAll(std::size_t kind) const
+{
+    if (kind >= kKinds) return false;
+    if (m_values[kind].empty()) return true;
+    Request newest = m_codes.empty() ? 0 : m_codes.back();
+    for (std::size_t other = 0; other < kKinds; ++other)
+        if (other != kind && !m_values[other].empty()) newest = std::max(newest, m_values[other].back());
+    return m_values[kind].front() > newest;
 }
 
 void OwedCodeAnswers::probeAnswered()
 {
     m_phase = Phase::Acknowledging;
     m_unsettled = 0;
-}
-
-bool OwedCodeAnswers::probeAcknowledged()
-{
-    m_phase = Phase::None;
-    return m_codes.empty();
 }

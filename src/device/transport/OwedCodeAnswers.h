@@ -17,6 +17,10 @@
 // one: its owner holds that request back and first sends a harmless query whose answer is a value (the
 // probe); codes that come meanwhile are owed ones, and the probe's answer settles the debt. One exchange,
 // even when an owed code never comes. Requests are numbered as they leave, which tells what a reply proves.
+// A late value of the kind a request awaits (a length: nothing names its file) would be taken the same way,
+// so such a request waits behind a probe of another kind too. A value of a kind still owed answers the
+// oldest request it is owed for or a later one: what was asked before that has come or never will, so a
+// probe of that kind still settles the debts older than every request it is owed for.
 //
 // A unit that hands a late code in after its answers to later requests would slip past that: nothing tells
 // its code from the one awaited. A query costs only a second ask, so while a code counted owed has neither
@@ -45,8 +49,8 @@ public:
 
     // A chain was cut while request `at` waited for a code.
     void codeCut(Request at);
-    // A chain was cut while it waited for a reply of `kind`, one carrying a value.
-    void valueCut(std::size_t kind);
+    // A chain was cut while request `at` waited for a reply of `kind`, one carrying a value.
+    void valueCut(std::size_t kind, Request at);
     // Request `at`, answered by a code, went out with nobody to wait for its answer.
     void unawaitedSent(Request at);
 
@@ -56,19 +60,24 @@ public:
     void strayValue(std::size_t kind);
     // Request `at` takes a code; true when that code may be one owed instead (in doubt).
     bool codeTaken(Request at);
-    // Request `at` takes a value of `kind`: unless such a value is owed, every earlier answer has come.
+    // Request `at` takes a value of `kind`: every answer to a request before it (before the oldest one such
+    // a value is owed for) has come.
     void valueTaken(std::size_t kind, Request at);
 
-    // Whether a request about to leave, answered by a bare code, must wait behind a probe.
-    bool mustProbe() const { return m_phase == Phase::None && !m_codes.empty(); }
-    // Whether a late value of `kind` may still come (such a kind proves nothing, so is no probe).
-    bool valueOwed(std::size_t kind) const { return kind < kKinds && m_values[kind] > 0; }
+    // Whether a request about to leave, answered by a bare code (`code`) or first by a value of `kind`
+    // (kKinds: none), must wait behind a probe. Also asked once a probe is acknowledged: a request answered
+    // by a code may have gone out unawaited since (a stray file's close), and another probe must go first.
+    bool mustProbe(bool code, std::size_t kind) const;
+    // Whether a late value of `kind` may still come.
+    bool valueOwed(std::size_t kind) const { return kind < kKinds && !m_values[kind].empty(); }
+    // Whether a value of `kind` taken now settles everything owed: nothing is owed for it, or only for
+    // requests sent after every other answer owed.
+    bool settlesAll(std::size_t kind) const;
     void probeSent() { m_phase = Phase::Probing; }
     // The probe's value was taken (valueTaken settled what it proves): its acknowledgement goes next.
     void probeAnswered();
-    // The acknowledgement's code was taken. True: the held request may go. False: a request answered by
-    // a code went out unawaited since the probe (a stray file's close), and another probe must go first.
-    bool probeAcknowledged();
+    // The acknowledgement's code was taken: the held request may go, unless mustProbe says otherwise.
+    void probeAcknowledged() { m_phase = Phase::None; }
     // The owner's registry was cleared: a probe under way ends with it, what it leaves owed told already
     // through codeCut and valueCut.
     void cleared() { m_phase = Phase::None; }
@@ -78,13 +87,15 @@ public:
 
 private:
     enum class Phase { None, Probing, Acknowledging };
-    void owe(Request at);
+    static void owe(std::deque<Request>& owed, Request at);
+    // Every answer to a request before `from` has come or never will.
+    void settleBefore(Request from);
 
     Request m_last = 0;
     // The requests whose codes may still come, oldest first.
     std::deque<Request> m_codes;
-    // How many late values of each kind may still come.
-    std::array<std::uint32_t, kKinds> m_values{};
+    // The requests whose values of each kind may still come, oldest first.
+    std::array<std::deque<Request>, kKinds> m_values{};
     Phase m_phase = Phase::None;
     // Codes counted owed that have neither come nor been written off by a settling exchange.
     std::uint64_t m_unsettled = 0;

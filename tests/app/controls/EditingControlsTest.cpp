@@ -25,6 +25,7 @@
 
 namespace {
 
+using testing_app::commitText;
 using testing_app::key;
 using Field = ChangingColorWhenEditingTextField;
 using View = ChangingColorWhenEditingTextView;
@@ -64,13 +65,6 @@ RecordingDelegate nameRule()
     return {&PatchNameTextEditingManagement::patchNameInTextView, PatchNameTextEditingManagement::kMaxBytes};
 }
 
-void commit(QWidget* to, const QString& text)
-{
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QCoreApplication::sendEvent(to, &event);
-}
-
 void compose(QWidget* to, const QString& shown)
 {
     QInputMethodEvent event(shown, {QInputMethodEvent::Attribute(QInputMethodEvent::Cursor, int(shown.size()), 1)});
@@ -98,9 +92,7 @@ protected:
         window->setCentralWidget(list = new QListView);
         AppDelegate::getInstance().setMainWindow(window.get());
         window->resize(400, 300);
-        window->show();
-        window->activateWindow();
-        testing_app::processEventsUntil([&] { return window->isActiveWindow(); });
+        testing_app::activate(*window);
         QApplication::clipboard()->clear();
     }
     void TearDown() override
@@ -406,33 +398,33 @@ TEST_F(EditingControls, TypedCharactersOfEveryKindAndInputMethodCommitsMeetTheRu
         ASSERT_EQ(names.changes.size(), 1u) << typed.toStdString();
         EXPECT_EQ(names.changes[0].second, typed.toStdString());
     }
-    commit(field, kGuitar);
+    commitText(field, kGuitar);
     EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHI"));
-    commit(field, QStringLiteral("J"));
+    commitText(field, QStringLiteral("J"));
     EXPECT_EQ(field->text(), QStringLiteral("ABCDEFGHIJ"));
     field->setText(QStringLiteral("AB"));
     field->setCursorPosition(2);
     // Kana committed by an input method go in as Latin letters, as typed ones do.
-    commit(field, QString::fromUtf8("\xE3\x81\x8B"));
+    commitText(field, QString::fromUtf8("\xE3\x81\x8B"));
     EXPECT_EQ(field->text(), QStringLiteral("ABka"));
     EXPECT_EQ(field->cursorPosition(), 4);
     // Half a character is refused, never stored as a question mark.
-    commit(field, QString(QChar(0xDC00)));
+    commitText(field, QString(QChar(0xDC00)));
     EXPECT_EQ(field->text(), QStringLiteral("ABka"));
     RecordingDelegate comments = commentRule();
     auto* view = editIn<View>(comments, QStringLiteral("c"));
-    commit(view, QString::fromUtf8("\xE6\xBC\xA2"));
+    commitText(view, QString::fromUtf8("\xE6\xBC\xA2"));
     key(view, Qt::Key_unknown, Qt::NoModifier, kGuitar);
     EXPECT_EQ(view->toPlainText(), QStringLiteral("c"));
     EXPECT_EQ(comments.changes.size(), 2u);
     key(view, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
     EXPECT_EQ(comments.changes.size(), 3u) << "a tab in a comment is text the rule sees";
     toEnd(view);
-    commit(view, QString(QChar(0xD800)));
-    commit(view, QStringLiteral("a") + QChar(0xDC00));
+    commitText(view, QString(QChar(0xD800)));
+    commitText(view, QStringLiteral("a") + QChar(0xDC00));
     key(view, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0xDC00)));
     EXPECT_EQ(view->toPlainText(), QStringLiteral("\tc"));
-    commit(view, QStringLiteral("d"));
+    commitText(view, QStringLiteral("d"));
     EXPECT_EQ(view->toPlainText(), QStringLiteral("\tcd"));
 }
 
@@ -444,7 +436,7 @@ TEST_F(EditingControls, ACompositionIsHeldToTheRoomLeftAndOneThatEndsWithNothing
     // Far past what a comment holds: shown only as far as the whole field's room, at once.
     compose(view, QString(100000, QLatin1Char('x')));
     EXPECT_EQ(shownComposition(*view).size(), 200);
-    commit(view, QString(100000, QLatin1Char('x')));
+    commitText(view, QString(100000, QLatin1Char('x')));
     EXPECT_EQ(view->toPlainText(), QStringLiteral("keep me"));
     EXPECT_EQ(view->textCursor().selectedText(), QStringLiteral("keep me"));
     // A composition given up, and one that fills what is left of the room.
@@ -455,12 +447,12 @@ TEST_F(EditingControls, ACompositionIsHeldToTheRoomLeftAndOneThatEndsWithNothing
     toEnd(view);
     compose(view, QString(300, QLatin1Char('y')));
     EXPECT_EQ(shownComposition(*view).size(), 193);
-    commit(view, QStringLiteral("yy"));
+    commitText(view, QStringLiteral("yy"));
     EXPECT_EQ(view->toPlainText(), QStringLiteral("keep meyy"));
     // A commit the rule takes replaces the selection the composition took away.
     view->selectAll();
     compose(view, QStringLiteral("ab"));
-    commit(view, QStringLiteral("ab"));
+    commitText(view, QStringLiteral("ab"));
     EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
     compose(view, QString());
     EXPECT_EQ(view->toPlainText(), QStringLiteral("ab"));
@@ -468,7 +460,7 @@ TEST_F(EditingControls, ACompositionIsHeldToTheRoomLeftAndOneThatEndsWithNothing
     auto* field = editIn<Field>(names, QStringLiteral("ABC"));
     field->selectAll();
     compose(field, QStringLiteral("x"));
-    commit(field, kGuitar);
+    commitText(field, kGuitar);
     EXPECT_EQ(field->text(), QStringLiteral("ABC"));
     EXPECT_EQ(field->selectedText(), QStringLiteral("ABC"));
 }

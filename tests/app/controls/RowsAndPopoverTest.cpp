@@ -109,9 +109,7 @@ TEST_F(RowsAndPopover, TheKeyboardGoesBackToTheViewTheMenuCameFrom)
     auto* view = new QTableView(&window);
     auto* editor = new QLineEdit(&window);
     view->setFocusPolicy(Qt::StrongFocus);
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(testing_app::processEventsUntil([&] { return window.isActiveWindow(); }));
+    ASSERT_TRUE(testing_app::activate(window));
     auto* popover = new AutoClosePopover(view);
     const auto openMenu = [&] {
         if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();

@@ -50,9 +50,7 @@ TEST_F(ThemedButtons, APressLeavesTheKeysWithTheTypingAndTabStillReachesTheButto
     layout->addWidget(button);
     int clicks = 0;
     button->setAction([&] { ++clicks; });
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(testing_app::activate(window));
     field->setFocus(Qt::MouseFocusReason);
     ASSERT_EQ(QApplication::focusWidget(), field);
     int lostFocus = 0;
@@ -63,9 +61,7 @@ TEST_F(ThemedButtons, APressLeavesTheKeysWithTheTypingAndTabStillReachesTheButto
     EXPECT_EQ(lostFocus, 0);
     testing_app::key(field, Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), button);
-    testing_app::key(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    QKeyEvent spaceUp(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
-    QApplication::sendEvent(button, &spaceUp);
+    testing_app::tap(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     EXPECT_EQ(clicks, 2);
 }
 

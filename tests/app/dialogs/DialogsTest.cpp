@@ -116,7 +116,7 @@ TEST_F(Dialogs, ClearAllDialogClosesTheShownSheetAndDropsTheWaitingOnes)
     confirm(true);
     QDialog* shown = queue.showingSheet();
     queue.clearAllDialog();
-    testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20));
+    testing_app::spin();
     EXPECT_FALSE(shown->isVisible());
     EXPECT_EQ(queue.waitingActionCount(), 0u);
     EXPECT_TRUE(idle());

@@ -108,8 +108,9 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
         {"Ctrl+Q", [&] { logic.performMenuAction(Action::Quit); }},
         {"window", [&] { logic.windowShouldClose(); }},
     };
-    for (const auto& [name, quit] : quits) {
+    for (const auto& [name, quitBy] : quits) {
         SCOPED_TRACE(name);
+        const auto& quit = quitBy;  // a lambda cannot capture a structured binding under clang 14
         connect();
         appDelegate.setIsShowingDialog(true);
         log.clear();
@@ -204,8 +205,9 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
         {"window", [&] { logic.windowShouldClose(); }},
     };
     const std::string after = ". Quits after this; unit edits are off.";
-    for (const auto& [name, quit] : quits) {
+    for (const auto& [name, quitBy] : quits) {
         SCOPED_TRACE(name);
+        const auto& quit = quitBy;  // a lambda cannot capture a structured binding under clang 14
         connect();
         busySteps({{[&] { logic.deviceWorkDidStart(Work::WritingPatches), logic.deviceWorkProgress(25, 100); },
                     counted("Writing patches", 25, 100)},

@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 const std::string kDevice = "/root/Temp/Device/Patch";
 
 Node child(const std::string& name, bool incompatible = false, bool withPatch = true)
@@ -36,7 +36,7 @@ protected:
     {
         list.clear();
         for (std::size_t i = 0; i < count; ++i)
-            list.push_back(item("S" + std::to_string(i), {}, kDevice + "/S" + std::to_string(i) + ".qptc"));
+            list.push_back(patchItem("S" + std::to_string(i), {}, kDevice + "/S" + std::to_string(i) + ".qptc"));
     }
     BackupAllRestoreAll subject()
     {
@@ -149,7 +149,7 @@ TEST_F(BackupAllRestoreAllTest, RestoreSkipsIncompatibleChildrenAndKeepsTheRest)
     const Node group = groupNode("B", {child("c1"), child("c2", true), child("c3"), child("c4"), child("c5")}, true);
     tree = {group};
     subject().restorePatchItemWithBackupAllGroup(group);
-    EXPECT_EQ(names(list), (Names{"c1", "c3", "c4", "c5", "S4", "S5", "S6", "S7", "S8", "S9"}));
+    EXPECT_EQ(namesOf(list), (Names{"c1", "c3", "c4", "c5", "S4", "S5", "S6", "S7", "S8", "S9"}));
     // Copies go in; the kept slots are the device's own patches.
     EXPECT_NE(list[0].get(), group->childDirectories[0]->patchItem());
     EXPECT_EQ(list[4], before[4]);
@@ -179,13 +179,13 @@ TEST_F(BackupAllRestoreAllTest, TheButtonRestoresANewBackupOnlyAfterADoubleClick
         EXPECT_FALSE(button.restoreFromButton(made)) << after;
     }
     EXPECT_TRUE(log.empty());
-    EXPECT_EQ(names(list), (Names{"S0", "S1", "S2"}));
+    EXPECT_EQ(namesOf(list), (Names{"S0", "S1", "S2"}));
     // Another backup-all group is the user's own choice, and the new one is once the interval is over.
     EXPECT_TRUE(button.restoreFromButton(older));
-    EXPECT_EQ(names(list), (Names{"o1", "S1", "S2"}));
+    EXPECT_EQ(namesOf(list), (Names{"o1", "S1", "S2"}));
     clicked = std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(400);
     EXPECT_TRUE(button.restoreFromButton(made));
-    EXPECT_EQ(names(list), (Names{"S0", "S1", "S2"}));
+    EXPECT_EQ(namesOf(list), (Names{"S0", "S1", "S2"}));
     EXPECT_EQ(std::count(log.begin(), log.end(), "startRestoringAll"), 2);
 }
 
@@ -207,7 +207,7 @@ TEST_F(BackupAllRestoreAllTest, RestoreWalks)
         SCOPED_TRACE(c.name);
         load(c.slotCount);
         const auto walk = BackupAllRestoreAll::restoreWalk(list, *groupNode("B", c.children, true));
-        EXPECT_EQ(names(walk.list), c.list);
+        EXPECT_EQ(namesOf(walk.list), c.list);
         EXPECT_EQ(walk.restoredItems, c.restored);
         EXPECT_EQ(walk.maxItems, c.max);
     }

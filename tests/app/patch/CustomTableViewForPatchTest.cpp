@@ -2,7 +2,6 @@
 
 #include <QClipboard>
 #include <QImage>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,7 +19,7 @@
 #include "library/undo/ChangePositionAction.h"
 #include "library/undo/SelectionAction.h"
 #include "support/app/Contrast.h"
-#include "PatchScreenCases.h"
+#include "PatchCases.h"
 
 namespace testing_app {
 namespace {
@@ -57,20 +56,12 @@ protected:
     }
     ~CustomTableViewForPatchTest() override { QApplication::clipboard()->clear(); }
 
-    bool activate()
-    {
-        screen->view()->activateWindow();
-        return processEventsUntil([&] { return screen->view()->isActiveWindow(); });
-    }
+    bool activate() { return testing_app::activate(*screen->view()); }
     void click(int row, int column, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        clickAt(list().viewport(), list().visualRect(list().model()->index(row, column)).center(), button, modifiers);
+        testing_app::click(list().viewport(), list().visualRect(list().model()->index(row, column)).center(), button, modifiers);
     }
-    static void typeText(QWidget* target, const QString& text)
-    {
-        for (const QChar character : text) sendKey(target, 0, Qt::NoModifier, QString(character));
-    }
-    void pressF2() { sendKey(&list(), Qt::Key_F2, Qt::NoModifier, {}, QEvent::KeyRelease); }
+    void pressF2() { key(&list(), Qt::Key_F2, Qt::NoModifier, {}, QEvent::KeyRelease); }
     QWidget* editor() { return screen->patchListDelegate()->editor(); }
     // Clicks the cell and presses F2: the name's or the comment's editor, if one opened.
     template <typename Editor = QWidget>
@@ -91,7 +82,7 @@ protected:
 
 TEST_F(CustomTableViewForPatchTest, CtrlASelectsEveryRowWithoutARecord)
 {
-    sendKey(&list(), Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
+    key(&list(), Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
     Rows all(30);
     std::iota(all.begin(), all.end(), 0u);
     EXPECT_EQ(list().selectionList(), all);
@@ -107,9 +98,7 @@ TEST_F(CustomTableViewForPatchTest, CommittedInputMethodTextSelectsNoRow)
     log.clear();
     undo.clearUndoStack();
     list().setFocus();
-    QInputMethodEvent event;
-    event.setCommitString(QStringLiteral("P5"));
-    QApplication::sendEvent(&list(), &event);
+    commitText(&list(), QStringLiteral("P5"));
     EXPECT_EQ(list().selectedRows(), Rows{1});
     EXPECT_EQ(records(), 0u);
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
@@ -122,8 +111,8 @@ TEST_F(CustomTableViewForPatchTest, CtrlZUndoesUnlessAllIsBeingRestored)
     for (const bool restoring : {true, false}) {
         appDelegate.setIsRestoringAll(restoring);
         undo.addActionStack(std::make_shared<ChangePositionAction>());
-        sendKey(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
-        sendKey(&list(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
+        key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
+        key(&list(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
     }
     EXPECT_EQ(undone, 1);
     EXPECT_EQ(records(), 1u);
@@ -142,7 +131,7 @@ TEST_F(CustomTableViewForPatchTest, AClickSelectsAFilledRowOnceAndTellsTheDevice
     EXPECT_EQ(selectionRecords(), 1u) << "the only selected row again changes nothing";
     click(20, 1);
     EXPECT_EQ(list().selectedRows(), Rows{4}) << "a filler row cannot be selected";
-    sendKey(&list(), Qt::Key_Down);
+    key(&list(), Qt::Key_Down);
     EXPECT_EQ(list().selectedRows(), Rows{4}) << "no arrow-key navigation";
     screen->setlockPatchList(true);
     click(6, 1);
@@ -158,12 +147,12 @@ TEST_F(CustomTableViewForPatchTest, F2EditsTheCurrentRowsNameOrComment)
     QLineEdit* name = edit<QLineEdit>(3, 0);
     ASSERT_NE(name, nullptr) << "the bank column edits the name";
     EXPECT_EQ(name->text().toStdString(), "P3");
-    sendKey(name, Qt::Key_Escape);
+    key(name, Qt::Key_Escape);
     ASSERT_TRUE(editorCloses());
     QPlainTextEdit* comment = edit<QPlainTextEdit>(5, 2);
     ASSERT_NE(comment, nullptr);
     EXPECT_EQ(comment->toPlainText().toStdString(), "C5");
-    sendKey(comment, Qt::Key_Escape);
+    key(comment, Qt::Key_Escape);
     ASSERT_TRUE(editorCloses());
     // The current row taken out of the selection is not edited.
     selectList({1, 2});
@@ -178,12 +167,12 @@ TEST_F(CustomTableViewForPatchTest, TypingANameGoesThroughTheNameRuleAndAPasteTh
     auto* line = edit<QLineEdit>(2, 1);
     ASSERT_NE(line, nullptr);
     line->setFocus();
-    typeText(line, QStringLiteral("ABCDEFGHIJKL"));
+    typeText(QStringLiteral("ABCDEFGHIJKL"), line);
     EXPECT_EQ(line->text().toStdString(), "ABCDEFGHIJ") << "ten bytes at most";
     line->clear();
     for (const char* pasted : {"XY", "far too long for a name"}) {
         QApplication::clipboard()->setText(QString::fromUtf8(pasted));
-        sendKey(line, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+        key(line, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
         EXPECT_EQ(line->text().toStdString(), "XY") << pasted;
     }
 }
@@ -210,10 +199,10 @@ TEST_F(CustomTableViewForPatchTest, EscapeGivesTheNameBackAndReturnCtrlReturnAnd
         ASSERT_NE(line, nullptr);
         line->setFocus();
         line->selectAll();
-        typeText(line, QStringLiteral("Line"));
+        typeText(QStringLiteral("Line"), line);
         ASSERT_EQ(line->text().toStdString(), "Line");
         log.clear();
-        sendKey(line, c.key, c.modifiers, QString::fromUtf8(c.text));
+        key(line, c.key, c.modifiers, QString::fromUtf8(c.text));
         ASSERT_TRUE(editorCloses());
         EXPECT_EQ(screen->patchItems()[6]->patchName, c.name);
         EXPECT_EQ(list().model()->index(6, 1).data().toString().toStdString(), c.name);
@@ -230,9 +219,9 @@ TEST_F(CustomTableViewForPatchTest, ReturnAndTabGoIntoACommentAndLeavingTheField
     ASSERT_NE(text, nullptr);
     text->setFocus();
     text->moveCursor(QTextCursor::End);
-    sendKey(text, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    typeText(text, QStringLiteral("x"));
-    sendKey(text, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+    key(text, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    typeText(QStringLiteral("x"), text);
+    key(text, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
     EXPECT_EQ(text->toPlainText().toStdString(), "C1\nx\t");
     EXPECT_NE(editor(), nullptr) << "still editing";
     EXPECT_EQ(screen->patchItems()[1]->patchComment, "C1");
@@ -298,14 +287,14 @@ TEST_F(CustomTableViewForPatchTest, AnEditedCommentIsBlackOnWhiteInItsPlaceAndAn
     const QPoint editedInk = inkAt(shot, false);
     EXPECT_NEAR(editedInk.y(), idleInk.y(), 1);
     EXPECT_NEAR(editedInk.x(), idleInk.x(), 1);
-    sendKey(text, Qt::Key_Escape);
+    key(text, Qt::Key_Escape);
     ASSERT_TRUE(editorCloses());
     auto* line = edit<QLineEdit>(3, 1);
     ASSERT_NE(line, nullptr);
     line->selectAll();
     const QImage name = line->grab().toImage();
     EXPECT_GE(selectedTextContrast(name, name.pixelColor(name.width() - 5, name.height() / 2)), 3.0);
-    sendKey(line, Qt::Key_Escape);
+    key(line, Qt::Key_Escape);
 }
 
 // Another window taking the keys is no gesture here: the edit goes on when the keys come back, and the
@@ -329,8 +318,8 @@ TEST_F(CustomTableViewForPatchTest, AnotherWindowTakingTheKeysLeavesTheEditOpenU
         typing->setFocus();
         // The user types once the field shows, its name selected on its next turn.
         QCoreApplication::processEvents();
-        sendKey(typing, Qt::Key_A, Qt::ControlModifier);
-        typeText(typing, QStringLiteral("Lea"));
+        key(typing, Qt::Key_A, Qt::ControlModifier);
+        typeText(QStringLiteral("Lea"), typing);
         // Columns of the comment showing what reads on its white: the text spans many, the caret one or two.
         const auto legible = [&] {
             if (column == 1) return true;
@@ -354,7 +343,7 @@ TEST_F(CustomTableViewForPatchTest, AnotherWindowTakingTheKeysLeavesTheEditOpenU
         EXPECT_EQ(QApplication::focusWidget(), typing);
         EXPECT_GE(contrastRatio(typing->palette().color(QPalette::Text), typing->palette().color(QPalette::Base)), 4.5);
         EXPECT_TRUE(legible());
-        typeText(typing, QStringLiteral("d"));
+        typeText(QStringLiteral("d"), typing);
         EXPECT_TRUE(legible());
         // The events Qt sends the focused control as a popup opens and closes.
         QFocusEvent lent(QEvent::FocusOut, Qt::PopupFocusReason), back(QEvent::FocusIn, Qt::PopupFocusReason);
@@ -377,18 +366,18 @@ TEST_F(CustomTableViewForPatchTest, ANameOrCommentBeingTypedOutlivesAReloadOfThe
         const auto typedOn = screen->patchItems()[4];
         ASSERT_NE(edit(4, column), nullptr);
         editor()->setFocus();
-        sendKey(editor(), Qt::Key_A, Qt::ControlModifier);
-        typeText(editor(), QStringLiteral("Le"));
+        key(editor(), Qt::Key_A, Qt::ControlModifier);
+        typeText(QStringLiteral("Le"), editor());
         log.clear();
         screen->reloadDataInPatchList();
         ASSERT_NE(editor(), nullptr);
         EXPECT_EQ(QApplication::focusWidget(), editor());
-        typeText(editor(), QStringLiteral("a"));
+        typeText(QStringLiteral("a"), editor());
         // The patch moves two rows down under the typing.
         screen->didChangePositionFromRowIndexSet(list(), {4}, 7);
         ASSERT_EQ(screen->patchItems()[6], typedOn);
         ASSERT_NE(editor(), nullptr);
-        typeText(editor(), QStringLiteral("d"));
+        typeText(QStringLiteral("d"), editor());
         EXPECT_EQ(column == 1 ? qobject_cast<QLineEdit*>(editor())->text().toStdString()
                               : qobject_cast<QPlainTextEdit*>(editor())->toPlainText().toStdString(),
                   "Lead");

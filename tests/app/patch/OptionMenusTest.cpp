@@ -8,7 +8,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 using Pool = OptionMenuForPatchPool;
 
 Node node(const std::string& name, bool group = false, bool backupAll = false, bool incompatible = false)

@@ -16,8 +16,7 @@
 #include "app/patch/PatchDragMimeData.h"
 #include "app/patch/PatchPoolEditor.h"
 #include "app/patch/PoolNameEditor.h"
-#include "support/app/PoolNodes.h"
-#include "PatchScreenCases.h"
+#include "PatchCases.h"
 
 namespace testing_app {
 namespace {
@@ -93,8 +92,8 @@ protected:
         selectPool(rows);
         pool().setDragStarter([&](std::unique_ptr<Drag> data) { ++started, during(*data); });
         const QPoint at = poolRow(pressed ? pressed : nodes.front());
-        sendMouse(poolPort(), QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
-        sendMouse(poolPort(), QEvent::MouseMove, at + QPoint(0, 5), Qt::NoButton, Qt::LeftButton);
+        mouse(poolPort(), QEvent::MouseButtonPress, at);
+        mouse(poolPort(), QEvent::MouseMove, at + QPoint(0, 5));
         EXPECT_EQ(started, 1);
     }
     // What the pool's drag carries.
@@ -137,8 +136,8 @@ protected:
     }
 
     QTemporaryDir staging;
-    Node a = poolPatch("A"), c = poolPatch("C"), d = poolPatch("D"), g = poolGroup("G", {c, d});
-    Node p1 = poolPatch("P1"), p2 = poolPatch("P2"), backup = poolGroup("Backup", {p1, p2}, true);
+    Node a = patchNode("A"), c = patchNode("C"), d = patchNode("D"), g = groupNode("G", {c, d});
+    Node p1 = patchNode("P1"), p2 = patchNode("P2"), backup = groupNode("Backup", {p1, p2}, true);
 };
 
 TEST_F(PatchDragAndDropTest, ContiguousListRowsReorderAndRowsWithAGapNeverDropOnTheList)
@@ -357,7 +356,7 @@ TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
 TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionEndsTheNameBeingTypedFirst)
 {
     selectPool({poolRowOf(a)});
-    sendKey(&pool(), Qt::Key_F2, Qt::NoModifier, {}, QEvent::KeyRelease);
+    key(&pool(), Qt::Key_F2, Qt::NoModifier, {}, QEvent::KeyRelease);
     ASSERT_NE(pool().nameEditor(), nullptr);
     pool().nameEditor()->selectAll();
     pool().nameEditor()->insert(QStringLiteral("Typed"));
@@ -451,7 +450,7 @@ TEST_P(PatchDragAtAnEdgeTest, ScrollsTheViewAndLandsUnderThePointer)
 {
     const bool viewMoves = GetParam();
     std::vector<Node> many;
-    for (int i = 0; i < 60; ++i) many.push_back(poolPatch("Q" + std::to_string(i)));
+    for (int i = 0; i < 60; ++i) many.push_back(patchNode("Q" + std::to_string(i)));
     screen->setStructureData(many);
     screen->reloadDataInPatchPool();
     QWidget& window = *screen->view();
@@ -549,7 +548,7 @@ TEST_F(PatchDragAndDropTest, PoolPatchesDroppedOnTheListReplaceSlotsFromTheRowUn
     EXPECT_EQ(list().selectedRows(), (Rows{6, 7}));
     ASSERT_EQ(coordinator.writes.size(), 1u);
     EXPECT_EQ(coordinator.writes[0].second, (std::vector<std::int64_t>{6, 7}));
-    sendKey(&list(), Qt::Key_Z, Qt::ControlModifier);
+    key(&list(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(namesAt(6, 2), (Names{"P6", "P7"}));
     ASSERT_EQ(coordinator.writes.size(), 2u);
     EXPECT_EQ(coordinator.writes[1].second, (std::vector<std::int64_t>{6, 7}));
@@ -584,7 +583,7 @@ TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlert
 // read takes it back (none ever shows); a group deleted meanwhile comes back first, then the drop goes.
 TEST_F(PatchDragAndDropTest, AnUndoWhileDroppedFilesAreReadFollowsTheOrderOfTheGestures)
 {
-    const auto undoKey = [&] { sendKey(&pool(), Qt::Key_Z, Qt::ControlModifier); };
+    const auto undoKey = [&] { key(&pool(), Qt::Key_Z, Qt::ControlModifier); };
     const auto dropOn = [&](const Names& paths, const Node& target) {
         const auto data = files(paths);
         over(poolPort(), poolRow(target), data.get());
@@ -711,9 +710,9 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
 TEST_F(PatchDragAndDropTest, AFirstMoveThatArrivesOverAnotherRowDragsThePressedOne)
 {
     const auto gesture = [&](QWidget* target, QPoint pressed, QPoint firstMove) {
-        sendMouse(target, QEvent::MouseButtonPress, pressed, Qt::LeftButton, Qt::LeftButton);
-        sendMouse(target, QEvent::MouseMove, firstMove, Qt::NoButton, Qt::LeftButton);
-        sendMouse(target, QEvent::MouseButtonRelease, firstMove, Qt::LeftButton, Qt::NoButton);
+        mouse(target, QEvent::MouseButtonPress, pressed);
+        mouse(target, QEvent::MouseMove, firstMove);
+        mouse(target, QEvent::MouseButtonRelease, firstMove);
     };
     std::vector<Rows> listDrags;
     list().setDragStarter([&](std::unique_ptr<Drag>) { listDrags.push_back(list().dragState().draggedIndexSet); });

@@ -4,34 +4,31 @@
 #include "app/patch/PatchListTableModel.h"
 #include "PatchCases.h"
 #include "support/app/Contrast.h"
-#include "support/app/PatchScreenRig.h"
 
 namespace {
 
-using Rows = std::vector<std::uint64_t>;
+using namespace testing_app;
 
 // The list on the screen, shown, driven by mouse events.
-class PatchListMouseSelection : public testing_app::PatchScreenRig {
+class PatchListMouseSelection : public PatchScreenRig {
 protected:
     PatchListMouseSelection()
     {
         screen->view()->resize(900, 900);
-        patch_cases::activate(*screen->view());
+        activate(*screen->view());
         load(12);
     }
     CustomTableViewForPatch& table() { return *screen->patchManagerTableView(); }
     QPoint cell(int row, int column) { return table().visualRect(table().model()->index(row, column)).center(); }
-    void send(QEvent::Type type, QPoint at, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    void send(QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QMouseEvent event(type, at, table().viewport()->mapToGlobal(at),
-                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, modifiers);
-        QApplication::sendEvent(table().viewport(), &event);
+        mouse(table().viewport(), type, at, Qt::LeftButton, modifiers);
     }
     void click(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, int column = 1)
     {
-        patch_cases::click(table().viewport(), cell(row, column), modifiers);
+        testing_app::click(table().viewport(), cell(row, column), Qt::LeftButton, modifiers);
     }
-    void undoKey() { patch_cases::press(&table(), Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier); }
+    void undoKey() { key(&table(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z")); }
     QWidget* editor() const
     {
         QWidget* focus = QApplication::focusWidget();
@@ -81,8 +78,8 @@ TEST_F(PatchListMouseSelection, ADoubleClickEditsAnyColumnButTheBanks)
     for (const auto& [row, column, edits] : {std::tuple{4, PatchListTableModel::BankColumn, false},
                                              {6, PatchListTableModel::PatchColumn, true}}) {
         click(row, Qt::NoModifier, column);
-        send(QEvent::MouseButtonDblClick, cell(row, column), Qt::LeftButton);
-        send(QEvent::MouseButtonRelease, cell(row, column), Qt::NoButton);
+        send(QEvent::MouseButtonDblClick, cell(row, column));
+        send(QEvent::MouseButtonRelease, cell(row, column));
         EXPECT_EQ(table().selectedRows(), (Rows{static_cast<std::uint64_t>(row)}));
         EXPECT_EQ(editor() != nullptr, edits) << row;
     }
@@ -92,16 +89,16 @@ TEST_F(PatchListMouseSelection, AMoveUnderTwoPointsIsStillAClickAndADragSelectsI
 {
     click(1);
     QPoint at = cell(4, 1);
-    send(QEvent::MouseButtonPress, at, Qt::LeftButton);
-    send(QEvent::MouseMove, at + QPoint(1, 1), Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, at + QPoint(1, 1), Qt::NoButton);
+    send(QEvent::MouseButtonPress, at);
+    send(QEvent::MouseMove, at + QPoint(1, 1));
+    send(QEvent::MouseButtonRelease, at + QPoint(1, 1));
     EXPECT_EQ(table().selectedRows(), (Rows{4}));
 
     const auto records = undo.actionStack().size();
     at = cell(9, 1);
-    send(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::ControlModifier);
-    send(QEvent::MouseMove, at + QPoint(0, 3), Qt::LeftButton, Qt::ControlModifier);
-    send(QEvent::MouseButtonRelease, at + QPoint(0, 3), Qt::NoButton, Qt::ControlModifier);
+    send(QEvent::MouseButtonPress, at, Qt::ControlModifier);
+    send(QEvent::MouseMove, at + QPoint(0, 3), Qt::ControlModifier);
+    send(QEvent::MouseButtonRelease, at + QPoint(0, 3), Qt::ControlModifier);
     EXPECT_EQ(table().selectedRows(), (Rows{4, 9}));
     EXPECT_EQ(undo.actionStack().size(), records + 1);
 }

@@ -7,8 +7,7 @@
 #include <set>
 
 #include "library/undo/DragFromPoolToListAction.h"
-#include "support/app/PoolNodes.h"
-#include "PatchScreenCases.h"
+#include "PatchCases.h"
 
 namespace testing_app {
 namespace {
@@ -80,14 +79,14 @@ TEST_F(PatchDropDispatcherTest, ListRowsDroppedInThePoolAnswerTheirRowsAndWriteN
 TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
 {
     loadWithPaths(10, "/dev/");
-    const Node group = poolGroup("G", {poolPatch("g1")});
+    const Node group = groupNode("G", {patchNode("g1")});
     dragFromPool({group});
     promise(folder);
     EXPECT_TRUE(poolDrag().isDragging);
     EXPECT_EQ(loggedTimes("copyGroup G -> " + folder), 1);
     EXPECT_TRUE(coordinator.infoWrites.empty());
     log.clear();
-    dragFromPool({poolPatch("A"), group});
+    dragFromPool({patchNode("A"), group});
     promise(folder);
     EXPECT_EQ(loggedTimes("copyGroup G -> " + newGroup), 1);
     EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + newGroup + " 1 -1"});
@@ -98,7 +97,7 @@ TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereT
 {
     loadWithPaths(10, "/dev/");
     listDrag().draggedIndexSet = {2};
-    dragFromPool({poolPatch("A")});
+    dragFromPool({patchNode("A")});
     const auto poolContent = screen->draggedContent(true);
     poolDrag().draggingDidEnd();
     screen->namesOfPromisedFilesDroppedAtDestination(folder, poolContent);
@@ -170,17 +169,17 @@ INSTANTIATE_TEST_SUITE_P(
     PoolItems, PatchDropOnListTest,
     ::testing::Values(
         PoolDropOnList{"AGroupOfFourOneIncompatible", 30, 10,
-                       {poolGroup("Four", {poolPatch("f1"), poolPatch("f2"), poolPatch("bad", true), poolPatch("f3"), poolPatch("f4")})},
+                       {groupNode("Four", {patchNode("f1"), patchNode("f2"), unfitPatch("bad"), patchNode("f3"), patchNode("f4")})},
                        {}, {}, 10, {"f1", "f2", "f3", "f4", "P14"}, std::vector<std::int64_t>{10, 11, 12, 13}, 4, 4},
         PoolDropOnList{"FivePatchesOnTheSecondToLastSlot", 30, 28,
-                       {poolPatch("a"), poolPatch("b"), poolPatch("c"), poolPatch("d"), poolPatch("e")},
+                       {patchNode("a"), patchNode("b"), patchNode("c"), patchNode("d"), patchNode("e")},
                        {}, {}, 27, {"P27", "a", "b"}, std::vector<std::int64_t>{28, 29}, 2, 2},
-        PoolDropOnList{"AFailedWorkingCopyEndsThePlacing", 30, 5, {poolPatch("a"), poolPatch("b"), poolPatch("c")},
+        PoolDropOnList{"AFailedWorkingCopyEndsThePlacing", 30, 5, {patchNode("a"), patchNode("b"), patchNode("c")},
                        {"b"}, {}, 5, {"a", "P6", "P7"}, std::vector<std::int64_t>{5}, 1, 2},
-        PoolDropOnList{"NothingPlaced", 30, 5, {poolPatch("a")}, {"a"}, {}, 5, {"P5"}, std::nullopt, 0, 1},
-        PoolDropOnList{"AnotherModelsBackupGoesLikeAGroup", 30, 7, {poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true)}, {}, {}, 7, {"b1", "b2", "P9"},
+        PoolDropOnList{"NothingPlaced", 30, 5, {patchNode("a")}, {"a"}, {}, 5, {"P5"}, std::nullopt, 0, 1},
+        PoolDropOnList{"AnotherModelsBackupGoesLikeAGroup", 30, 7, {groupNode("Backup", {patchNode("b1"), patchNode("b2")}, true)}, {}, {}, 7, {"b1", "b2", "P9"},
                        std::vector<std::int64_t>{7, 8}, 2, 2},
-        PoolDropOnList{"IncompatiblePatchesAndAnEmptyGroup", 10, 0, {poolPatch("x", true), poolGroup("Empty", {})},
+        PoolDropOnList{"IncompatiblePatchesAndAnEmptyGroup", 10, 0, {unfitPatch("x"), groupNode("Empty", {})},
                        {}, {}, 0, {"P0", "P1"}, std::nullopt, 0, 0}),
     [](const ::testing::TestParamInfo<PoolDropOnList>& info) { return std::string(info.param.name); });
 
@@ -189,7 +188,7 @@ TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWrit
     loadWithPaths(30, "/dev/");
     coordinator.sameModelGroups = {"Backup"};
     listDrag().row = 7;
-    dragFromPool({poolPatch("before"), poolGroup("Backup", {poolPatch("b1"), poolPatch("b2")}, true), poolPatch("after")});
+    dragFromPool({patchNode("before"), groupNode("Backup", {patchNode("b1"), patchNode("b2")}, true), patchNode("after")});
     promise(PatchManagerViewController::kPatchListPanel);
     EXPECT_EQ(namesAt(0, 3), (Names{"b1", "b2", "P2"}));
     EXPECT_EQ(names()[7], "P7");
@@ -230,9 +229,9 @@ TEST_F(PatchDropDispatcherTest, TheCountsOfEachViewsDrag)
 {
     loadWithPaths(10, "/dev/");
     coordinator.sameModelGroups = {"Backup"};
-    dragFromPool({poolPatch("a"), poolGroup("G", {poolPatch("g1"), poolPatch("g2", true)})});
+    dragFromPool({patchNode("a"), groupNode("G", {patchNode("g1"), unfitPatch("g2")})});
     EXPECT_EQ(screen->numberOfDraggedItems(), 2);
-    dragFromPool({poolPatch("a"), poolGroup("Backup", {poolPatch("b1")}, true)});
+    dragFromPool({patchNode("a"), groupNode("Backup", {patchNode("b1")}, true)});
     EXPECT_EQ(list().dropHandlers().numberOfDraggedItems(), -1);
 }
 

@@ -26,7 +26,7 @@
 #include "library/undo/ChangeTextAction.h"
 #include "library/undo/DeleteAction.h"
 #include "library/undo/DragFromPoolToListAction.h"
-#include "PatchScreenCases.h"
+#include "PatchCases.h"
 
 namespace testing_app {
 namespace {
@@ -116,7 +116,7 @@ protected:
 TEST_F(PatchScreenMenus, TheQuestionsFollowThePoolSelectionTheListAndTheLocks)
 {
     load(10);
-    setPool({localPatch("Odd", true), localPatch("Top"), localGroup("Backup", localPatches("B", 2), true)}, {2});
+    setPool({unfitPatch("Odd"), patchNode("Top"), groupNode("Backup", patchNodes("B", 2), true)}, {2});
     const struct {
         const char* name;
         std::vector<int> pool;
@@ -153,8 +153,8 @@ TEST_F(PatchScreenMenus, TheQuestionsFollowThePoolSelectionTheListAndTheLocks)
 TEST_F(PatchScreenMenus, SavingOneRowPlacesItByThePoolSelection)
 {
     load(10);
-    const Node group = localGroup("G", localPatches("g", 3));
-    setPool({localPatch("Top"), group, localGroup("Backup", localPatches("B", 1), true)}, {1});
+    const Node group = groupNode("G", patchNodes("g", 3));
+    setPool({patchNode("Top"), group, groupNode("Backup", patchNodes("B", 1), true)}, {1});
     selectList({5});
     const auto save = [&] { screen->didClickOnSavingInPatchPoolButtonAtIndex(list(), 5); };
     save();
@@ -178,7 +178,7 @@ TEST_F(PatchScreenMenus, SavingOneRowPlacesItByThePoolSelection)
 TEST_F(PatchScreenMenus, SavingThreeRowsMakesAGroupAboveTheSelectedItemsGroup)
 {
     load(10);
-    setPool({localPatch("Top"), localGroup("G", localPatches("g", 2))}, {1});
+    setPool({patchNode("Top"), groupNode("G", patchNodes("g", 2))}, {1});
     selectPool({3});
     selectList({2, 3, 4});
     screen->didClickOnSavingInPatchPoolButtonAtIndex(list(), 2);
@@ -197,7 +197,7 @@ TEST_F(PatchScreenMenus, SavingThreeRowsMakesAGroupAboveTheSelectedItemsGroup)
 // copy, skipping incompatible children; nothing placed, nothing written or recorded.
 TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrite)
 {
-    const auto unfit = [] { return localGroup("Unfit", {localPatch("x", true), localPatch("y", true)}); };
+    const auto unfit = [] { return groupNode("Unfit", {unfitPatch("x"), unfitPatch("y")}); };
     const struct {
         const char* what;
         bool copy;
@@ -208,21 +208,21 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
         Names shown;
         std::optional<std::vector<std::int64_t>> written;
     } cases[] = {
-        {"three read", false, localPatches("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
-        {"a group read at the list's end", false, {localGroup("Ten", localPatches("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
+        {"three read", false, patchNodes("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
+        {"a group read at the list's end", false, {groupNode("Ten", patchNodes("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
          std::vector<std::int64_t>{27, 28, 29}},
-        {"a group read up to a failed copy", false, {localGroup("Ten", localPatches("t", 10))}, {0}, {"t1"}, 0, {"t0", "P1", "P2"},
+        {"a group read up to a failed copy", false, {groupNode("Ten", patchNodes("t", 10))}, {0}, {"t1"}, 0, {"t0", "P1", "P2"},
          std::vector<std::int64_t>{0}},
-        {"a group read whose every copy fails", false, {localGroup("Ten", localPatches("t", 10))}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
-        {"three copied from the first of two slots", true, localPatches("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
+        {"a group read whose every copy fails", false, {groupNode("Ten", patchNodes("t", 10))}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
+        {"three copied from the first of two slots", true, patchNodes("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
          std::vector<std::int64_t>{5, 6, 7}},
         {"a group copied without its incompatible child", true,
-         {localGroup("Four", {localPatch("a"), localPatch("b", true), localPatch("c"), localPatch("d")})}, {10}, {}, 10,
+         {groupNode("Four", {patchNode("a"), unfitPatch("b"), patchNode("c"), patchNode("d")})}, {10}, {}, 10,
          {"a", "c", "d", "P13"}, std::vector<std::int64_t>{10, 11, 12}},
-        {"a group copied at the list's end", true, {localGroup("Ten", localPatches("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
+        {"a group copied at the list's end", true, {groupNode("Ten", patchNodes("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
          std::vector<std::int64_t>{27, 28, 29}},
         {"a group of unfit patches copied", true, {unfit()}, {0}, {}, 0, {"P0"}, std::nullopt},
-        {"copied with no slot selected", true, localPatches("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
+        {"copied with no slot selected", true, patchNodes("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -256,7 +256,7 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
             EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(slot)]->path, "/root/Device/Patch/" + names()[static_cast<std::size_t>(slot)] + ".qptc");
     }
     // A read ending in a backup of the whole list restores it instead.
-    setPool({localPatch("Top"), localGroup("Backup", localPatches("B", 2), true)});
+    setPool({patchNode("Top"), groupNode("Backup", patchNodes("B", 2), true)});
     selectPool({0, 1});
     screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), 0);
     EXPECT_EQ(namesAt(0, 2), (Names{"B0", "B1"}));
@@ -268,7 +268,7 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
 TEST_F(PatchScreenMenus, DeletingTakesEachIndexJustBeforeItsRemovalAndOneRecord)
 {
     load(5);
-    setPool(localPatches("T", 5));
+    setPool(patchNodes("T", 5));
     selectPool({2, 3});
     deleteSelected();
     EXPECT_EQ(topNames(), (Names{"T0", "T1", "T4"}));
@@ -290,9 +290,9 @@ TEST_F(PatchScreenMenus, DeletingTakesEachIndexJustBeforeItsRemovalAndOneRecord)
 TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
 {
     load(5);
-    const Node a = localPatch("A"), b = localPatch("B"), g1 = localPatch("g1"), h = localGroup("H", {});
-    const Node g = localGroup("G", {localPatch("g0"), g1, localPatch("g2")});
-    setPool({a, b, localPatch("C"), g, h, localGroup("K", {})});
+    const Node a = patchNode("A"), b = patchNode("B"), g1 = patchNode("g1"), h = groupNode("H", {});
+    const Node g = groupNode("G", {patchNode("g0"), g1, patchNode("g2")});
+    setPool({a, b, patchNode("C"), g, h, groupNode("K", {})});
     coordinator.holdCopies = coordinator.stepsLandHeldCopies = true;
     coordinator.failingCopies = {"F0", "F1", "F2"};
     dropFailingCopy("F0", a);
@@ -320,8 +320,8 @@ TEST_F(PatchScreenMenus, ACopyFailingAsADeletionStartsCostsNoNeighbour)
 TEST_F(PatchScreenMenus, ACopyFailingBetweenTheStepsOfOneDeletionCostsTheUndoNoPlace)
 {
     load(5);
-    const Node a = localPatch("A"), c = localPatch("C");
-    setPool({a, localPatch("B"), c, localPatch("D")});
+    const Node a = patchNode("A"), c = patchNode("C");
+    setPool({a, patchNode("B"), c, patchNode("D")});
     coordinator.holdCopies = coordinator.finishedCopiesLand = true;
     coordinator.failingCopies = {"F"};
     dropFailingCopy("F", a);
@@ -338,8 +338,8 @@ TEST_F(PatchScreenMenus, ACopyFailingBetweenTheStepsOfOneDeletionCostsTheUndoNoP
 TEST_F(PatchScreenMenus, ACopyFailingAfterADeletionCostsItsUndoNoPlace)
 {
     load(5);
-    const Node a = localPatch("A"), c = localPatch("C"), group = localGroup("G", localPatches("g", 3));
-    setPool({a, localPatch("B"), c, localPatch("D"), group});
+    const Node a = patchNode("A"), c = patchNode("C"), group = groupNode("G", patchNodes("g", 3));
+    setPool({a, patchNode("B"), c, patchNode("D"), group});
     coordinator.holdCopies = true;
     coordinator.failingCopies = {"F", "H"};
     dropFailingCopy("F", a);
@@ -363,7 +363,7 @@ TEST_F(PatchScreenMenus, ADeletionAndItsUndoJudgeOnlyTheItemsThatCameBackAndOnce
 {
     load(5);
     appDelegate.setDeviceConnected(true);
-    setPool({localGroup("G", localPatches("g", 3)), localPatch("X"), localPatch("Y"), localPatch("Z")}, {0});
+    setPool({groupNode("G", patchNodes("g", 3)), patchNode("X"), patchNode("Y"), patchNode("Z")}, {0});
     coordinator.poolWarningAsks.clear();
     selectPool({1, 2, 4, 6});  // g0, g1, X and Z
     deleteSelected();
@@ -383,7 +383,7 @@ TEST_F(PatchScreenMenus, DroppingThePoolsMarksReloadsThePoolAndJudgesNothing)
 {
     load(5);
     appDelegate.setDeviceConnected(true);
-    const Node warned = localPatch("W"), group = localGroup("G", {localPatch("g0"), localPatch("g1")});
+    const Node warned = patchNode("W"), group = groupNode("G", {patchNode("g0"), patchNode("g1")});
     warned->isWarning = group->isIncompatible = true;
     group->childDirectories[1]->isWarning = group->childDirectories[1]->isIncompatible = true;
     setPool({group, warned});
@@ -424,7 +424,7 @@ TEST_F(PatchScreenMenus, TheWholePoolIsJudgedAgainOnlyWhenWhatItWasJudgedAgainst
     const auto marksLand = [&] { screen->reloadDataInPatchPoolWarningsLater(); };
     load(5);
     appDelegate.setDeviceConnected(true);
-    setPool({localGroup("G", localPatches("g", 3)), localPatch("X")});
+    setPool({groupNode("G", patchNodes("g", 3)), patchNode("X")});
     coordinator.judgedAgainst = 7;
     play({{"a reload", reload, 1},
           {"a switch back to the screen with the same effects", reload, 1},
@@ -450,7 +450,7 @@ TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenThe
 {
     load(10);
     appDelegate.setDeviceConnected(true);
-    setPool({localPatch("Top")});
+    setPool({patchNode("Top")});
     coordinator.poolWarningAsks.clear();
     coordinator.holdCopies = true;
     selectPool({0});
@@ -475,8 +475,8 @@ TEST_F(PatchScreenMenus, DeviceRowsSavedIntoThePoolShowAtOnceAndAreJudgedWhenThe
 // The withdrawn copies' nodes leave before the undo goes on: no working file of the list goes to the bin.
 TEST_F(PatchScreenMenus, AnAdditionUndoneBeforeItsCopiesBeganSendsNothingToTheBin)
 {
-    const Node group = localGroup("G", localPatches("g", 1));
-    restartHolding({localPatch("Top"), group});
+    const Node group = groupNode("G", patchNodes("g", 1));
+    restartHolding({patchNode("Top"), group});
     screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
     screen->insertBackUpPatchForPatchItemAtIndexs({4}, group, 0, false);
     ASSERT_EQ(topNames(), (Names{"Top", "P3", "P2", "G"}));
@@ -518,8 +518,8 @@ TEST_F(PatchScreenMenus, ADeletionDuringTheCopiesWithdrawsThemAndItsUndoAsksThem
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const Node group = localGroup("G", localPatches("g", 1));
-        restartHolding({localPatch("Top"), group}, {1});
+        const Node group = groupNode("G", patchNodes("g", 1));
+        restartHolding({patchNode("Top"), group}, {1});
         if (c.intoGroup) screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
         else screen->addBackUpPatchItemAtIndexs({2, 3}, screen->structureData()[0], false);
         ASSERT_TRUE(recordsReach(1));
@@ -580,7 +580,7 @@ TEST_F(PatchScreenMenus, AMoveDuringTheCopiesAsksThemAgainWhereThePatchesGo)
     };
     for (const auto& each : cases) {
         SCOPED_TRACE(each.what);
-        const Node group = localGroup("G", localPatches("g", 1)), other = localGroup("H", {});
+        const Node group = groupNode("G", patchNodes("g", 1)), other = groupNode("H", {});
         restartHolding({group, other});
         screen->insertBackUpPatchForPatchItemAtIndexs({2, 3, 4}, group, 0, false);
         ASSERT_TRUE(recordsReach(1));
@@ -615,7 +615,7 @@ TEST_F(PatchScreenMenus, ADeletionOfAPatchSavedTwiceLeavesTheOtherItsCopy)
 {
     for (const int deleted : {1, 2}) {
         SCOPED_TRACE(deleted);
-        restartHolding({localPatch("Top")});
+        restartHolding({patchNode("Top")});
         for (int twice = 0; twice < 2; ++twice) screen->addBackUpPatchItemAtIndexs({2}, screen->structureData()[0], false);
         ASSERT_TRUE(recordsReach(2));
         ASSERT_EQ(topNames().size(), 3u);
@@ -640,7 +640,7 @@ TEST_F(PatchScreenMenus, ADeletionOfAPatchSavedTwiceLeavesTheOtherItsCopy)
 TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOne)
 {
     load(5);
-    setPool({localGroup("G", localPatches("g", 2)), localPatch("X"), localPatch("Y")}, {0});
+    setPool({groupNode("G", patchNodes("g", 2)), patchNode("X"), patchNode("Y")}, {0});
     selectPool({0, 1, 2});
     deleteSelected();
     EXPECT_EQ(topNames(), (Names{"X", "Y"}));
@@ -661,7 +661,7 @@ TEST_F(PatchScreenMenus, AGroupTakesItsSelectedChildrenAndFailuresAreToldOneByOn
 TEST_F(PatchScreenMenus, DeletingABackupGroupLeavesRestoreAllMode)
 {
     load(5);
-    setPool({localGroup("Backup", localPatches("B", 2), true)});
+    setPool({groupNode("Backup", patchNodes("B", 2), true)});
     selectPool({0});
     EXPECT_TRUE(screen->isRestoreAllMode());
     deleteSelected();
@@ -676,7 +676,7 @@ TEST_F(PatchScreenMenus, DeletingABackupGroupLeavesRestoreAllMode)
 TEST_F(PatchScreenMenus, APatchSheetSavesOnlyAChangeAndWritesItsOneSlot)
 {
     load(10);
-    const Node group = localGroup("G", localPatches("g", 2));
+    const Node group = groupNode("G", patchNodes("g", 2));
     setPool({group}, {0});
     const Node g1 = group->childDirectories[1];
     const struct {
@@ -770,7 +770,7 @@ TEST_F(PatchScreenMenus, AChangeTheUnitReportsWhileTheListSheetIsOpenIsKeptUnder
 TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePoolsCopy)
 {
     loadWithPaths(5);
-    setPool({localPatch("Top")});
+    setPool({patchNode("Top")});
     coordinator.holdCopies = true;
     coordinator.failingCopies = {"P3"};
     const auto saveFirst = [&](std::int64_t slot) {
@@ -802,8 +802,8 @@ TEST_F(PatchScreenMenus, APoolPatchSheetOpenedBeforeItsCopyLandedRewritesThePool
 TEST_F(PatchScreenMenus, AGroupSheetMovesTheFolderForAnyRenameAndKeepsTheNameWhenItCannot)
 {
     load(5);
-    const Node live = localGroup("Live", {});
-    setPool({live, localGroup("Other", {})});
+    const Node live = groupNode("Live", {});
+    setPool({live, groupNode("Other", {})});
     PatchGroupPropertyViewController* sheet = openGroupSheet(live, "LIVE");
     ASSERT_NE(sheet, nullptr);
     sheet->saveButtonClicked();
@@ -825,7 +825,7 @@ TEST_F(PatchScreenMenus, APoolSheetsSaveAndItsUndoKeepTheSelectionAndTheRestoreA
 {
     appDelegate.setDeviceConnected(true);
     load(4);
-    const Node group = localGroup("G", localPatches("g", 2)), backup = localGroup("Backup", localPatches("b", 2), true);
+    const Node group = groupNode("G", patchNodes("g", 2)), backup = groupNode("Backup", patchNodes("b", 2), true);
     setPool({group, backup}, {0});  // rows: 0 G, 1 g0, 2 g1, 3 Backup
     selectPool({3});
     ASSERT_TRUE(screen->isRestoreAllMode());
@@ -856,7 +856,7 @@ TEST_F(PatchScreenMenus, APoolSheetsSaveAndItsUndoKeepTheSelectionAndTheRestoreA
 TEST_F(PatchScreenMenus, AQueuedSheetWhoseTargetHasGoneOpensNothing)
 {
     load(5);
-    const Node gone = localPatch("Gone");
+    const Node gone = patchNode("Gone");
     setPool({gone});
     screen->didClickOnPropertyButtonAtIndex(list(), 4);
     screen->didClickOnPropertyButtonAtItem(&pool(), gone, nullptr);
@@ -888,16 +888,16 @@ TEST_F(PatchScreenMenus, ASheetOpensWithItsNameSelectedForTheKeyboard)
     shown.setBankItems({bank});
     shown.setIsPatchListLoaded(true);
     shown.reloadDataInPatchList();
-    const Node group = localGroup("Live", {});
+    const Node group = groupNode("Live", {});
     shown.setStructureData({group});
     shown.reloadDataInPatchPool();
     // Waits for `field` to take the keys with `selected` selected, then types N and Return into it.
     const auto typeAndReturn = [&](QLineEdit* field, const char* selected) {
         ASSERT_TRUE(processEventsUntil([&] { return QApplication::focusWidget() == field && field->selectedText() == QString::fromUtf8(selected); }))
             << "focus in " << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
-        sendKey(field, Qt::Key_N, Qt::NoModifier, QStringLiteral("N"));
+        key(field, Qt::Key_N, Qt::NoModifier, QStringLiteral("N"));
         ASSERT_EQ(QApplication::focusWidget(), field);
-        sendKey(field, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        key(field, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
         ASSERT_TRUE(processEventsUntil([&] { return queue.showingSheet() == nullptr; }));
     };
     shown.didClickOnPropertyButtonAtIndex(*shown.patchManagerTableView(), 0);
@@ -917,10 +917,10 @@ TEST_F(PatchScreenMenus, ASheetOpensWithItsNameSelectedForTheKeyboard)
 TEST_F(PatchScreenMenus, ARightClickSelectsAnUnselectedRowAndOpensTheMenuNotUnderADialog)
 {
     load(5);
-    setPool(localPatches("T", 4));
+    setPool(patchNodes("T", 4));
     pool().resize(300, 400);
     const auto release = [&](int row) {
-        clickAt(pool().viewport(), row >= 0 ? pool().visualRect(pool().indexForRow(row)).center() : QPoint(20, 380),
+        testing_app::click(pool().viewport(), row >= 0 ? pool().visualRect(pool().indexForRow(row)).center() : QPoint(20, 380),
                 Qt::RightButton);
     };
     selectPool({1, 2});
@@ -972,7 +972,7 @@ TEST_F(PatchScreenMenus, WhatOpenedBeforeTheUnitBeganToGoChangesNothingOfItsList
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         load(10);
-        setPool({localPatch("T0")});
+        setPool({patchNode("T0")});
         selectList({4});
         selectPool({0});
         // The newest edit put a pool patch into a slot: its undo writes the unit.
@@ -1001,9 +1001,9 @@ TEST_F(PatchScreenMenus, WhatOpenedBeforeTheUnitBeganToGoChangesNothingOfItsList
 TEST_F(PatchScreenMenus, TheListMenusButtonsReachTheScreenByTheMouse)
 {
     load(10);
-    setPool({localPatch("T0")});
+    setPool({patchNode("T0")});
     list().resize(600, 700);
-    const auto rightClick = [&](int row) { clickAt(list().viewport(), list().visualRect(list().model()->index(row, 1)).center(), Qt::RightButton); };
+    const auto rightClick = [&](int row) { testing_app::click(list().viewport(), list().visualRect(list().model()->index(row, 1)).center(), Qt::RightButton); };
     rightClick(3);
     ASSERT_NE(list().optionMenu(), nullptr);
     EXPECT_EQ(list().optionMenu()->targetIndex(), 3u);

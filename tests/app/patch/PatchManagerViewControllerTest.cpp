@@ -19,7 +19,7 @@
 #include "library/undo/ChangeTextAction.h"
 #include "library/undo/DragFromPoolToListAction.h"
 #include "library/undo/SelectionAction.h"
-#include "PatchScreenCases.h"
+#include "PatchCases.h"
 
 namespace testing_app {
 namespace {
@@ -325,7 +325,7 @@ TEST_F(PatchManagerViewControllerTest, StepsThatCopyListRowsTakeTheUnitsChangesO
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         load(5);
-        screen->setStructureData({localGroup("Group", {})});
+        screen->setStructureData({groupNode("Group", {})});
         auto changed = patch("Unit", "u");
         changed->path = "/root/Device/Patch/0_0_2 (1).qptc";
         screen->updatePatchItem(changed, label(2, 5));
@@ -445,9 +445,7 @@ TEST_F(PatchManagerViewControllerTest, ChangesFromTheUnitWaitWhileANameIsEdited)
 
 TEST_F(PatchManagerViewControllerTest, TheListGainingTheFocusLeavesRestoreAllMode)
 {
-    screen->view()->show();
-    screen->view()->activateWindow();
-    processEventsUntil([&] { return screen->view()->isActiveWindow(); });
+    activate(*screen->view());
     screen->backUpAllOrRestoreAllButton()->setEnabled(true);
     screen->backUpAllOrRestoreAllButton()->setFocus();
     processEventsUntil([&] { return screen->backUpAllOrRestoreAllButton()->hasFocus(); });
@@ -523,7 +521,7 @@ TEST_F(PatchManagerViewControllerTest, BackupAllSelectsTheNewGroupAndTheButtonCo
 {
     appDelegate.setDeviceConnected(true);
     load(3);
-    setPool({localGroup("Old", localPatches("B", 1), true)});
+    setPool({groupNode("Old", patchNodes("B", 1), true)});
     screen->setBackupClock([] { return std::chrono::system_clock::from_time_t(0); });
     screen->backUpButtonClick();
     ASSERT_EQ(screen->structureData().size(), 2u);
@@ -544,7 +542,7 @@ TEST_F(PatchManagerViewControllerTest, RestoreNeedsExactlyOneSelectedPoolRow)
 {
     appDelegate.setDeviceConnected(true);
     load(4);
-    setPool({localGroup("A", localPatches("A", 2), true), localGroup("B", localPatches("B", 2), true)});
+    setPool({groupNode("A", patchNodes("A", 2), true), groupNode("B", patchNodes("B", 2), true)});
     for (const auto& [rows, shown] : {std::pair{std::vector<int>{0, 1}, Names{"P0", "P1", "P2", "P3"}},
                                       std::pair{std::vector<int>{1}, Names{"B0", "B1", "P2", "P3"}}}) {
         selectPool(rows);
@@ -570,9 +568,9 @@ TEST_F(PatchManagerViewControllerTest, ADoubleClickOnBackUpAllNeverRestores)
         screen->setEnableBackupAllButton(true);
         QPushButton* button = screen->backUpAllOrRestoreAllButton();
         const auto click = [&] {
-            if (!keyboard) return clickAt(button, button->rect().center());
+            if (!keyboard) return testing_app::click(button, button->rect().center());
             button->setFocus(Qt::TabFocusReason);
-            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) sendKey(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), type);
+            for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) key(button, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), type);
         };
         click();
         ASSERT_EQ(screen->structureData().size(), 1u);
@@ -619,7 +617,7 @@ TEST_F(PatchManagerViewControllerTest, TheArrowsOpenTheUndoPopoverWhoseButtonUnd
     ASSERT_EQ(arrows.size(), 3);
     for (RightClickImageView* view : arrows) {
         RightClickImageView::getMenuPopover()->close();
-        clickAt(view, view->rect().center(), Qt::RightButton);
+        testing_app::click(view, view->rect().center(), Qt::RightButton);
         EXPECT_TRUE(RightClickImageView::getMenuPopover()->isShown());
     }
     auto* menu = qobject_cast<UndoMenu*>(RightClickImageView::getMenuPopover()->contentWidget());

@@ -12,8 +12,9 @@ namespace {
 
 using Node = std::shared_ptr<DirectoryObject>;
 using Rules = PatchPoolDragRules;
-using testing_app::poolGroup;
-using testing_app::poolPatch;
+using testing_app::groupNode;
+using testing_app::patchNode;
+using testing_app::unfitPatch;
 
 // Every group open; patches `patchHeight` points high, groups `groupHeight`.
 class FakeTree final : public Rules::Tree {
@@ -67,9 +68,9 @@ private:
 
 // A top-level patch, an ordinary group of two, a backup-all group of two, an empty group, a patch.
 struct Pool {
-    Node a = poolPatch("A"), g1 = poolPatch("g1"), g2 = poolPatch("g2"), g = poolGroup("G", {g1, g2});
-    Node b1 = poolPatch("b1"), b2 = poolPatch("b2"), b = poolGroup("B", {b1, b2}, true);
-    Node e = poolGroup("E"), c = poolPatch("C");
+    Node a = patchNode("A"), g1 = patchNode("g1"), g2 = patchNode("g2"), g = groupNode("G", {g1, g2});
+    Node b1 = patchNode("b1"), b2 = patchNode("b2"), b = groupNode("B", {b1, b2}, true);
+    Node e = groupNode("E"), c = patchNode("C");
     FakeTree tree{{a, g, b, e, c}};
 };
 
@@ -80,7 +81,7 @@ TEST(PatchPoolDragRulesTest, TheThreeZonesOfAGroupRowAndTheHalvesOfAnyRow)
 {
     Pool pool;
     // Rows of 25 points: the second row's middle lies at 37.5, taken as 37 before the zones are cut.
-    const Node first = poolGroup("first"), second = poolGroup("second");
+    const Node first = groupNode("first"), second = groupNode("second");
     const FakeTree even{{first, second}, 25, 25};
     // G's row: y 24, height 26, middle 37.
     const struct {
@@ -108,8 +109,8 @@ TEST(PatchPoolDragRulesTest, EmptySpaceStandsForTheLastTopLevelItem)
     EXPECT_TRUE(below.inEmptySpace);
     EXPECT_EQ(below.item, pool.c);
     // With an open group last, its group stands for the space below.
-    const Node lastGroup = poolGroup("L", {poolPatch("l1")});
-    EXPECT_EQ(Rules::itemFromDraggingLocation(FakeTree{{poolPatch("x"), lastGroup}}, 1000).item, lastGroup);
+    const Node lastGroup = groupNode("L", {patchNode("l1")});
+    EXPECT_EQ(Rules::itemFromDraggingLocation(FakeTree{{patchNode("x"), lastGroup}}, 1000).item, lastGroup);
     EXPECT_EQ(Rules::itemFromDraggingLocation(FakeTree{{}}, 10).item, nullptr);
     const auto onRow = Rules::itemFromDraggingLocation(pool.tree, 30);
     EXPECT_FALSE(onRow.inEmptySpace);
@@ -157,7 +158,7 @@ TEST(PatchPoolDragRulesTest, OwnDropsFollowTheCasesOfTheTable)
         EXPECT_EQ(drop.position, item.position) << item.name;
     }
     // 7: a parent that is not a group refuses everything.
-    const Node odd = poolPatch("odd"), holder = poolPatch("holder");
+    const Node odd = patchNode("odd"), holder = patchNode("holder");
     holder->childDirectories = {odd};
     EXPECT_FALSE(Rules::canDropToDirectory(FakeTree{{holder}}, {top(pool.a)}, {odd, false}, 30).accepted);
 }
@@ -246,8 +247,8 @@ private:
 TEST(PatchPoolDragRulesTest, EachDropBecomesOneBackupMessage)
 {
     Pool pool;
-    const Node four = poolGroup("Four", {poolPatch("f1"), poolPatch("f2"), poolPatch("f3"), poolPatch("f4")});
-    const Node lone = poolPatch("lone");
+    const Node four = groupNode("Four", {patchNode("f1"), patchNode("f2"), patchNode("f3"), patchNode("f4")});
+    const Node lone = patchNode("lone");
     const FakeTree tree{{four, pool.e, pool.g, lone}};
     const struct {
         const char* name;

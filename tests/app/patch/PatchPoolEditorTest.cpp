@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 const std::string kLocal = "/root/Temp/Local";
 
 class PatchPoolEditorTest : public ::testing::Test {
@@ -25,7 +25,7 @@ protected:
     PatchPoolEditorTest()
     {
         for (const std::string i : {"0", "1", "2", "3", "4", "5", "6", "7"})
-            patchItems.push_back(item("R" + i, {}, "/root/Temp/Device/Patch/R" + i + ".qptc"));
+            patchItems.push_back(patchItem("R" + i, {}, "/root/Temp/Device/Patch/R" + i + ".qptc"));
     }
     PatchPoolEditor editor()
     {
@@ -113,8 +113,8 @@ TEST_F(PatchPoolEditorTest, DeviceRowsGoIntoAGroupAfterTheTargetChildInOrder)
     const Node group = groupNode("G", {first, second});
     tree = {group};
     const auto added = editor().insertBackUpPatchForPatchItemAtIndexs({3, 4, 5}, group, 0, false);
-    EXPECT_EQ(names(group->childDirectories), (Names{"First", "R3", "R4", "R5", "Second"}));
-    EXPECT_EQ(names(added), (Names{"R3", "R4", "R5"}));
+    EXPECT_EQ(namesOf(group->childDirectories), (Names{"First", "R3", "R4", "R5", "Second"}));
+    EXPECT_EQ(namesOf(added), (Names{"R3", "R4", "R5"}));
     // The pool holds copies in its own folder; the device list keeps its patches.
     EXPECT_EQ(group->childDirectories[1]->patchItem()->path, kLocal + "/G/R3.qptc");
     EXPECT_NE(group->childDirectories[1]->object, DirectoryObject::Item(patchItems[3]));
@@ -143,7 +143,7 @@ TEST_F(PatchPoolEditorTest, SavingAtTheTopLevelPlacesRowsByTarget)
         tree = {patchNode("A"), x, patchNode("B")};
         actions.clear();
         editor().addBackUpPatchItemAtIndexs(c.rows, c.withTarget ? x : nullptr, c.isAbove);
-        EXPECT_EQ(names(tree), c.expected) << c.what;
+        EXPECT_EQ(namesOf(tree), c.expected) << c.what;
         const auto action = last<AddToPatchPoolAction>();
         ASSERT_TRUE(action) << c.what;
         EXPECT_EQ(action->mType, 2);
@@ -163,7 +163,7 @@ TEST_F(PatchPoolEditorTest, FailedCopiesOfOneSaveAreToldOnceAndASaveOfNothingPus
     // One of two fails: the other is added and recorded alone.
     messages.clear();
     editor().addBackUpPatchItemAtIndexs({1, 3}, nullptr, true);
-    EXPECT_EQ(names(tree), (Names{"G", "R3"}));
+    EXPECT_EQ(namesOf(tree), (Names{"G", "R3"}));
     EXPECT_EQ(messages.size(), 1u);
     ASSERT_TRUE(last<AddToPatchPoolAction>());
     EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 1u);
@@ -227,12 +227,12 @@ TEST_F(PatchPoolEditorTest, NewGroupsAreNamedFromTheDiskAndPlacedByTarget)
     tree = {patchNode("A"), x};
     const Node below = editor().createNewGroupWithPatchIndexs({0, 1}, x, false);
     EXPECT_EQ(*below->name, "New Patch Group 2");
-    EXPECT_EQ(names(below->childDirectories), (Names{"R0", "R1"}));
+    EXPECT_EQ(namesOf(below->childDirectories), (Names{"R0", "R1"}));
     EXPECT_EQ(below->childDirectories[0]->patchItem()->path, kLocal + "/New Patch Group 2/R0.qptc");
-    EXPECT_EQ(names(tree), (Names{"A", "X", "New Patch Group 2"}));
-    const Node above = editor().createNewGroupWithPatchItems({item("F", {}, "/f/F.qptc")}, x, true);
+    EXPECT_EQ(namesOf(tree), (Names{"A", "X", "New Patch Group 2"}));
+    const Node above = editor().createNewGroupWithPatchItems({patchItem("F", {}, "/f/F.qptc")}, x, true);
     EXPECT_EQ(*above->name, "New Patch Group 4");
-    EXPECT_EQ(names(tree), (Names{"A", "New Patch Group 4", "X", "New Patch Group 2"}));
+    EXPECT_EQ(namesOf(tree), (Names{"A", "New Patch Group 4", "X", "New Patch Group 2"}));
     // The empty group goes to the top, its folder made.
     const Node empty = editor().createEmptyGroupAtTop();
     EXPECT_EQ(*empty->name, "New Patch Group 5");
@@ -253,7 +253,7 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         const Node g = groupNode("G", {a, b, x, patchNode("Y", kLocal + "/G")});
         tree = {g};
         const auto moved = editor().changePositionWithItems({entry(a, g), entry(b, g)}, x, position);
-        EXPECT_EQ(names(g->childDirectories), position == 0 ? (Names{"A", "B", "X", "Y"}) : (Names{"X", "A", "B", "Y"}));
+        EXPECT_EQ(namesOf(g->childDirectories), position == 0 ? (Names{"A", "B", "X", "Y"}) : (Names{"X", "A", "B", "Y"}));
         EXPECT_EQ(moved.size(), position == 0 ? 0u : 2u);
         EXPECT_EQ(actions.size(), position == 0 ? 0u : 1u);
     }
@@ -263,8 +263,8 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         const Node g1 = groupNode("G1", {c}), g2 = groupNode("G2", {d}), g3 = groupNode("G3", {patchNode("E", kLocal + "/G3")});
         tree = {top, g1, g2, g3};
         editor().changePositionWithItems({entry(top, nullptr)}, g3, 1);
-        EXPECT_EQ(names(g3->childDirectories), (Names{"E", "T"}));
-        EXPECT_EQ(names(tree), (Names{"G1", "G2", "G3"}));
+        EXPECT_EQ(namesOf(g3->childDirectories), (Names{"E", "T"}));
+        EXPECT_EQ(namesOf(tree), (Names{"G1", "G2", "G3"}));
         auto action = last<ChangePositionAction>();
         ASSERT_TRUE(action);
         EXPECT_EQ(std::tuple(action->mType, action->mOldList.size(), action->mNewList),
@@ -276,13 +276,13 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         EXPECT_EQ(std::pair(*top->path, top->patchItem()->path), std::pair(kLocal + "/G3/T.qptc", kLocal + "/G3/T.qptc"));
 
         editor().changePositionWithItems({entry(c, g1), entry(d, g2)}, g3, 1);
-        EXPECT_EQ(names(g3->childDirectories), (Names{"E", "T", "C", "D"}));
+        EXPECT_EQ(namesOf(g3->childDirectories), (Names{"E", "T", "C", "D"}));
         action = last<ChangePositionAction>();
         ASSERT_EQ(action->mOldParentList.size(), 3u);
         EXPECT_EQ(std::tuple(action->mOldParentList[0].oldParentItem, action->mOldParentList[1].oldParentItem,
                              action->mOldParentList[2].oldParentItem),
                   std::tuple(g3, g1, g2));
-        EXPECT_EQ(names(action->mOldParentList[1].oldChildItems), Names{"C"});
+        EXPECT_EQ(namesOf(action->mOldParentList[1].oldChildItems), Names{"C"});
         EXPECT_EQ(action->mMovedPatchItemList[0].oldDirectory + action->mMovedPatchItemList[1].oldDirectory, "G1G2");
         EXPECT_EQ(action->mOldList, (std::vector<UndoAction::Object>{g1, g2, g3}));
     }
@@ -290,7 +290,7 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         const Node a = patchNode("A"), b = patchNode("B"), c = patchNode("C"), d = patchNode("D");
         tree = {a, b, c, d};
         editor().changePositionWithItems({entry(b, nullptr), entry(d, nullptr)}, d, 1);
-        EXPECT_EQ(names(tree), (Names{"A", "C", "B", "D"}));
+        EXPECT_EQ(namesOf(tree), (Names{"A", "C", "B", "D"}));
     }
     {  // Onto a patch, a group beside a group's patch, and a failed move: nothing changes, nothing is pushed.
         const Node a = patchNode("A"), b = patchNode("B"), inner = patchNode("I", kLocal + "/G");
@@ -301,8 +301,8 @@ TEST_F(PatchPoolEditorTest, MovesKeepOrderRecordTheirSourcesAndLeaveFailedPatche
         EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, b, 1).empty());
         EXPECT_TRUE(editor().changePositionWithItems({entry(h, nullptr)}, inner, 2).empty());
         EXPECT_TRUE(editor().changePositionWithItems({entry(a, nullptr)}, g, 1).empty());
-        EXPECT_EQ(names(tree), (Names{"A", "B", "G", "H"}));
-        EXPECT_EQ(names(g->childDirectories), Names{"I"});
+        EXPECT_EQ(namesOf(tree), (Names{"A", "B", "G", "H"}));
+        EXPECT_EQ(namesOf(g->childDirectories), Names{"I"});
         EXPECT_TRUE(actions.empty());
         EXPECT_EQ(a->patchItem()->path, kLocal + "/A.qptc");
     }
@@ -324,8 +324,8 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     std::optional<std::vector<Node>> added;
     const auto placed = e.addBackUpPatchItemAtIndexs({0, 1, 2, 3}, target, false, [&](std::vector<Node> nodes) { added = std::move(nodes); });
     // One place for all, each later patch before the earlier ones.
-    EXPECT_EQ(names(tree), (Names{"T", "R3", "R2", "R1", "R0"}));
-    EXPECT_EQ(names(placed), (Names{"R0", "R1", "R2", "R3"}));
+    EXPECT_EQ(namesOf(tree), (Names{"T", "R3", "R2", "R1", "R0"}));
+    EXPECT_EQ(namesOf(placed), (Names{"R0", "R1", "R2", "R3"}));
     ASSERT_EQ(actions.size(), 1u);
     EXPECT_EQ(last<AddToPatchPoolAction>()->mItems.size(), 4u);
     EXPECT_EQ(poolChanged, 1);
@@ -338,8 +338,8 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     tree.erase(tree.begin() + 3);
     coordinator.runHeldCopies();
     // The tree changes at once; the user hears of it on a later turn.
-    EXPECT_EQ(names(tree), (Names{"G", "T", "R0"}));
-    EXPECT_EQ(names(group->childDirectories), (Names{"R2"}));
+    EXPECT_EQ(namesOf(tree), (Names{"G", "T", "R0"}));
+    EXPECT_EQ(namesOf(group->childDirectories), (Names{"R2"}));
     EXPECT_EQ(placed[1]->patchItem()->path, "");
     EXPECT_EQ(tree[2]->patchItem()->path, kLocal + "/R0.qptc");
     EXPECT_FALSE(tree[2]->isIncompatible);
@@ -348,7 +348,7 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterIsPlacedAndRecordedAtOnceAndLandsInIts
     EXPECT_FALSE(added);
     runLaterSteps();
     ASSERT_TRUE(added);
-    EXPECT_EQ(names(*added), (Names{"R0", "R2"}));
+    EXPECT_EQ(namesOf(*added), (Names{"R0", "R2"}));
     EXPECT_EQ(messages, (Names{"Patch_CanNotCopyPatchItems R1, R3 (2)"}));
     EXPECT_EQ(actions.size(), 1u);
 }
@@ -364,12 +364,12 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     tree = {a, b, g};
     auto e = editor();
     e.addBackUpPatchItemAtIndexs({1}, a, true, [](std::vector<Node>) {});
-    ASSERT_EQ(names(tree), (Names{"R1", "A", "B", "G"}));
+    ASSERT_EQ(namesOf(tree), (Names{"R1", "A", "B", "G"}));
     // Finished on the pool's queue, not landed yet.
     coordinator.finishHeldCopies();
     const auto moved = e.changePositionWithItems({{nullptr, b}}, g, 1);
     EXPECT_EQ(moved, std::vector<Node>{b});
-    EXPECT_EQ(names(tree), (Names{"A", "G"}));
+    EXPECT_EQ(namesOf(tree), (Names{"A", "G"}));
     const auto action = last<ChangePositionAction>();
     ASSERT_TRUE(action);
     Names recorded;
@@ -380,7 +380,7 @@ TEST_F(PatchPoolEditorTest, AMoveRecordsThePoolAfterTheCopiesAskedBeforeItHaveLa
     coordinator.finishHeldCopies();
     actions.clear();
     EXPECT_TRUE(e.changePositionWithItems({{nullptr, a}}, target.at(0), 2).empty());
-    EXPECT_EQ(names(tree), (Names{"A", "G"}));
+    EXPECT_EQ(namesOf(tree), (Names{"A", "G"}));
     EXPECT_TRUE(actions.empty());
 }
 
@@ -415,7 +415,7 @@ TEST_F(PatchPoolEditorTest, ACopyMadeLaterFindsItsGroupGoneOrItsEditorGone)
 
         added.reset();
         const Node made = e.createNewGroupWithPatchIndexs({1, 2}, nullptr, true, [&](const Node& g) { added = std::vector<Node>{g}; });
-        EXPECT_EQ(names(made->childDirectories), (Names{"R1", "R2"}));
+        EXPECT_EQ(namesOf(made->childDirectories), (Names{"R1", "R2"}));
         EXPECT_EQ(tree, std::vector<Node>{made});
         EXPECT_EQ(actions.size(), 1u);
     }

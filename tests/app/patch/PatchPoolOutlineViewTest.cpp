@@ -1,5 +1,4 @@
 #include <QHeaderView>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QScrollBar>
 
@@ -19,7 +18,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 using Rows = std::vector<int>;
 
 class PatchPoolOutlineViewTest : public testing_app::PatchScreenRig {
@@ -33,20 +32,15 @@ protected:
         screen->view()->show();
         screen->reloadDataInPatchPool();
         pool = screen->rightPanelOutlineView();
-        settle();
+        spin();
     }
-    static void settle() { testing_app::processEventsUntil([] { return false; }, std::chrono::milliseconds(20)); }
     // Empty space below the rows for a negative row.
     void click(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier, bool twice = false)
     {
         const QPoint at = row < 0 ? QPoint(50, pool->viewport()->height() - 2) : pool->visualRect(pool->indexForRow(row)).center();
-        patch_cases::click(pool->viewport(), at, modifiers);
+        testing_app::click(pool->viewport(), at, Qt::LeftButton, modifiers);
         if (!twice) return;
-        for (const auto kind : {QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
-            QMouseEvent event(kind, at, pool->viewport()->mapToGlobal(at), Qt::LeftButton,
-                              kind == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
-            QApplication::sendEvent(pool->viewport(), &event);
-        }
+        for (const auto kind : {QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) mouse(pool->viewport(), kind, at, Qt::LeftButton, modifiers);
     }
     PoolNameEditor* editor() const { return pool->nameEditor(); }
     // F2 on the row clicked: its name's editor.
@@ -58,7 +52,7 @@ protected:
     }
     void typeName(const QString& text)
     {
-        for (const QChar ch : text) tap(editor(), 0, QString(ch));
+        for (const QChar ch : text) tap(editor(), 0, Qt::NoModifier, QString(ch));
     }
     void end(int key)
     {
@@ -142,7 +136,7 @@ TEST_F(PatchPoolOutlineViewTest, RenamesInPlaceUnderTheRulesWithF2EscapeAndDoubl
     end(Qt::Key_Return);
     EXPECT_EQ(*a->name, "Lead");
     EXPECT_EQ(a->patchItem()->patchName, "Lead");
-    EXPECT_NE(std::find(log.begin(), log.end(), "editFilePatch Lead|"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "editFilePatch Lead|cA"), log.end());
     ASSERT_TRUE(undo.canBeUndo());
 
     // A group name with a forbidden character: the rule's message, the old name back.
@@ -265,14 +259,14 @@ TEST_F(PatchPoolOutlineViewTest, CtrlZUndoesUnlessRestoringAndOtherKeysAreSwallo
 {
     undo.addActionStack(std::make_shared<SelectionAction>(std::vector<std::int64_t>{}));
     appDelegate.setIsRestoringAll(true);
-    tap(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
+    tap(pool, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
     EXPECT_TRUE(undo.canBeUndo());
     appDelegate.setIsRestoringAll(false);
     // The desktop's Redo chord and Alt chords take nothing back.
-    tap(pool, Qt::Key_Z, QStringLiteral("Z"), Qt::ControlModifier | Qt::ShiftModifier);
-    tap(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier | Qt::AltModifier);
+    tap(pool, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
+    tap(pool, Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier, QStringLiteral("z"));
     EXPECT_TRUE(undo.canBeUndo());
-    tap(pool, Qt::Key_Z, QStringLiteral("z"), Qt::ControlModifier);
+    tap(pool, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
     EXPECT_FALSE(undo.canBeUndo());
 }
 
@@ -283,9 +277,7 @@ TEST_F(PatchPoolOutlineViewTest, CommittedInputMethodTextSelectsNoRow)
     const auto before = pool->selectedRowList();
     undo.clearUndoStack();
     pool->setFocus();
-    QInputMethodEvent event;
-    event.setCommitString(QStringLiteral("B"));
-    QApplication::sendEvent(pool, &event);
+    commitText(pool, QStringLiteral("B"));
     EXPECT_EQ(pool->selectedRowList(), before);
     EXPECT_TRUE(undo.actionStack().empty());
 }
@@ -298,11 +290,11 @@ TEST_F(PatchPoolOutlineViewTest, TheRulerShowsOnlyWhenRowsPassTheVisibleAreaAndT
     // The header takes its height above the rows.
     const int header = pool->header()->height();
     pool->setFixedHeight(120 + header);
-    settle();
+    spin();
     ASSERT_EQ(pool->viewport()->height(), 120);
     EXPECT_FALSE(pool->isExpandedOverView());
     pool->setFixedHeight(119 + header);
-    settle();
+    spin();
     EXPECT_TRUE(pool->isExpandedOverView());
     screen->setStructureData({});
     screen->reloadDataInPatchPool();
@@ -329,7 +321,7 @@ TEST_F(PatchPoolOutlineViewTest, OpeningAGroupShowsItsLastChildAndThenItsOwnRow)
     screen->setStructureData(top);
     screen->reloadDataInPatchPool();
     pool->setFixedHeight(24 * 8);
-    settle();
+    spin();
     auto* model = pool->poolModel();
     const QModelIndex group = model->indexOf(big.get());
     pool->expandItem(group);

@@ -24,7 +24,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 using platform::PlistDictionary;
 using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
 
@@ -49,13 +49,6 @@ TEST(ParseUsedEffectInPatch, SlotsReadAsNamesRepeatsAndNumbers)
         EXPECT_EQ(PatchPropertyViewController::parseUsedEffectInPatch(each.effects), each.lines) << each.name;
 }
 
-void commit(QWidget* to, const QString& text)
-{
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(to, &event);
-}
-
 bool drop(QWidget* on, const QString& text)
 {
     QMimeData data;
@@ -69,14 +62,14 @@ bool drop(QWidget* on, const QString& text)
 
 void pressFocused(int code, const QString& text = {}, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
-    press(QApplication::focusWidget(), code, text, modifiers);
+    key(QApplication::focusWidget(), code, modifiers, text);
 }
 
 class PatchPropertySheetsTest : public ::testing::Test {
 protected:
     std::shared_ptr<PatchItem> patch(const std::string& name, const std::string& comment)
     {
-        auto made = item(name, comment);
+        auto made = patchItem(name, comment);
         made->effectDictionnary = {{"NumberOfSlot", std::int64_t{2}}, {"slot 0", effect("Drive", 2)}};
         return made;
     }
@@ -190,25 +183,25 @@ TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheS
     CustomTextViewForPatchProperty* comment = shown->patchCommentTextView();
     const QString guitar = QString::fromUtf8("\xF0\x9F\x8E\xB8");
     name->setCursorPosition(9);
-    press(name, Qt::Key_unknown, guitar);
-    commit(name, guitar);
-    commit(name, QString(QChar(0x200F)));
+    key(name, Qt::Key_unknown, Qt::NoModifier, guitar);
+    commitText(name, guitar);
+    commitText(name, QString(QChar(0x200F)));
     EXPECT_FALSE(drop(name, QStringLiteral("JK")));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHI"));
     name->setCursorPosition(9);
-    commit(name, QStringLiteral("J"));
+    commitText(name, QStringLiteral("J"));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJ"));
     name->setFocus();
     name->setCursorPosition(10);
-    press(name, Qt::Key_K, QStringLiteral("k"), Qt::AltModifier);
+    key(name, Qt::Key_K, Qt::AltModifier, QStringLiteral("k"));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJ"));
     EXPECT_TRUE(shown->saveButton()->isEnabled());
 
     drop(comment->viewport(), QString(1 << 20, QLatin1Char('m')));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
     EXPECT_EQ(comment->document()->characterCount(), 2);
-    commit(comment, QString::fromUtf8("\xE6\xBC\xA2"));
-    press(comment, Qt::Key_unknown, guitar);
+    commitText(comment, QString::fromUtf8("\xE6\xBC\xA2"));
+    key(comment, Qt::Key_unknown, Qt::NoModifier, guitar);
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("c"));
     drop(comment->viewport(), QStringLiteral("d"));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("dc"));
@@ -222,7 +215,7 @@ TEST_F(PatchPropertySheetsTest, TextFromAnywhereMeetsTheRulesBeforeItReachesTheS
         if (field == comment) {
             EXPECT_EQ(comment->textCursor().block().layout()->preeditAreaText().size(), 200);
         }
-        commit(field, huge);
+        commitText(field, huge);
     }
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("dc"));
     EXPECT_EQ(name->text(), QStringLiteral("ABCDEFGHIJ"));
@@ -234,24 +227,24 @@ TEST_F(PatchPropertySheetsTest, KeysMoveTheButtonFocusAndTheFieldsInsertNoLineBr
     auto shown = sheet(patch("Lead", "abc"));
     for (const auto& [code, focused] : {std::pair{Qt::Key_Right, shown->cancelButton()}, {Qt::Key_Tab, shown->saveButton()},
                                         {Qt::Key_Left, shown->cancelButton()}}) {
-        press(shown.get(), code);
+        key(shown.get(), code);
         EXPECT_EQ(shown->focusedButton(), focused) << code;
     }
-    press(shown.get(), Qt::Key_Return);
+    key(shown.get(), Qt::Key_Return);
     EXPECT_EQ(log, Log{"cancel"});
 
     for (QWidget* field : {static_cast<QWidget*>(shown->patchNameTextField()), static_cast<QWidget*>(shown->patchCommentTextView())})
-        press(field, Qt::Key_Return, QStringLiteral("\n"), Qt::ControlModifier);
+        key(field, Qt::Key_Return, Qt::ControlModifier, QStringLiteral("\n"));
     EXPECT_EQ(shown->patchNameTextField()->text(), QStringLiteral("Lead"));
     EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("abc"));
 
     // A paste the comment rule refuses changes nothing.
     QApplication::clipboard()->setText(QString(300, QLatin1Char('x')));
-    press(shown->patchCommentTextView(), Qt::Key_V, QStringLiteral("v"), Qt::ControlModifier);
+    key(shown->patchCommentTextView(), Qt::Key_V, Qt::ControlModifier, QStringLiteral("v"));
     EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("abc"));
     EXPECT_TRUE(shown->saveButton()->isEnabled());
     QApplication::clipboard()->setText(QStringLiteral("de"));
-    press(shown->patchCommentTextView(), Qt::Key_V, QStringLiteral("v"), Qt::ControlModifier);
+    key(shown->patchCommentTextView(), Qt::Key_V, Qt::ControlModifier, QStringLiteral("v"));
     EXPECT_EQ(shown->patchCommentTextView()->toPlainText(), QStringLiteral("deabc"));
 }
 
@@ -268,7 +261,7 @@ TEST_F(PatchPropertySheetsTest, EscapeAnswersAsCancelFromTheFieldsAndTheSheet)
              {shown->patchNameTextField(), "cancel"}, {shown->patchCommentTextView(), "cancel"}, {shown.get(), "cancel"},
              {groupShown->groupNameTextField(), "cancel group"}, {groupShown.get(), "cancel group"}}) {
         log.clear();
-        press(from, Qt::Key_Escape);
+        key(from, Qt::Key_Escape);
         EXPECT_EQ(log, Log{told}) << from->metaObject()->className();
     }
     EXPECT_EQ(stored->patchName, "Lead");
@@ -292,7 +285,7 @@ TEST_F(PatchPropertySheetsTest, TheGroupSheetLabelsByKindAndSavesOnlyAGoodName)
     EXPECT_EQ(shown->informationLabel1()->text(), QStringLiteral("0"));
     EXPECT_TRUE(shown->titleLabel2()->isHidden());
     EXPECT_TRUE(shown->informationLabel2()->isHidden());
-    press(shown->groupNameTextField(), Qt::Key_Return, QStringLiteral("\n"), Qt::ControlModifier);
+    key(shown->groupNameTextField(), Qt::Key_Return, Qt::ControlModifier, QStringLiteral("\n"));
     EXPECT_EQ(shown->groupNameTextField()->text(), QStringLiteral("Live"));
     for (const auto& [typed, kept] : {std::pair{"Live", "Live"}, {".hidden", "Live"}, {"LIVE", "LIVE"}}) {
         shown->groupNameTextField()->setText(QString::fromUtf8(typed));
@@ -328,14 +321,14 @@ TEST_F(PatchPropertySheetsTest, PastedHalfACharacterIsRefusedWithItsMessageInBot
     auto groupShown = groupSheet("Live");
     for (QLineEdit* field : {shown->patchNameTextField(), groupShown->groupNameTextField()}) {
         field->setCursorPosition(4);
-        press(field, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+        key(field, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
     }
     EXPECT_EQ(shown->patchNameTextField()->text(), QStringLiteral("Lead"));
     EXPECT_EQ(groupShown->groupNameTextField()->text(), QStringLiteral("Live"));
     EXPECT_EQ(log, (Log{"dialog Patch_BrokenCharacterInPatchName", "dialog Patch_BrokenCharacterInGroupName"}));
     // A whole text still pastes.
     QApplication::clipboard()->setText(QStringLiteral("X"));
-    press(groupShown->groupNameTextField(), Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+    key(groupShown->groupNameTextField(), Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
     EXPECT_EQ(groupShown->groupNameTextField()->text(), QStringLiteral("LiveX"));
     QApplication::clipboard()->clear();
 }
@@ -345,11 +338,11 @@ TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapse
     CustomTextViewForPatchProperty view;
     view.setPlainText(QStringLiteral("one two"));
     QApplication::clipboard()->setText(QStringLiteral("before"));
-    press(&view, Qt::Key_C, QStringLiteral("c"), Qt::ControlModifier);
+    key(&view, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
-    press(&view, Qt::Key_A, QStringLiteral("a"), Qt::ControlModifier);
+    key(&view, Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
     EXPECT_EQ(view.textCursor().selectedText(), QStringLiteral("one two"));
-    press(&view, Qt::Key_C, QStringLiteral("c"), Qt::ControlModifier);
+    key(&view, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("one two"));
 
     QFocusEvent out(QEvent::FocusOut);
@@ -361,12 +354,10 @@ TEST_F(PatchPropertySheetsTest, TheCommentViewCopiesSelectsAllTakesF2AndCollapse
     QWidget window;
     auto* other = new QLineEdit(&window);
     auto* comment = new CustomTextViewForPatchProperty(&window);
-    window.show();
-    window.activateWindow();
-    QApplication::processEvents();
+    activate(window);
     other->setFocus();
     ASSERT_TRUE(other->hasFocus());
-    press(comment, Qt::Key_F2);
+    key(comment, Qt::Key_F2);
     EXPECT_TRUE(comment->hasFocus());
 }
 
@@ -380,7 +371,7 @@ TEST_F(PatchPropertySheetsTest, TabMovesTheTypingThroughTheFieldsOnToTheButtonsA
     ASSERT_TRUE(activate(*shown));
     shown->patchNameTextField()->setFocus();
     shown->patchNameTextField()->selectAll();
-    type(QStringLiteral("Rhythm 2"));
+    typeText(QStringLiteral("Rhythm 2"));
     pressFocused(Qt::Key_Tab);
     EXPECT_EQ(shown->focusWidget(), shown->patchCommentTextView());
     pressFocused(Qt::Key_Right);
@@ -413,7 +404,7 @@ TEST_F(PatchPropertySheetsTest, TabMovesTheTypingThroughTheFieldsOnToTheButtonsA
     ASSERT_TRUE(activate(*groupShown));
     groupShown->groupNameTextField()->setFocus();
     groupShown->groupNameTextField()->selectAll();
-    type(QStringLiteral("Gig"));
+    typeText(QStringLiteral("Gig"));
     pressFocused(Qt::Key_Tab);
     EXPECT_EQ(groupShown->focusWidget(), groupShown.get());
     EXPECT_TRUE(groupShown->saveButton()->isDefault());
@@ -451,25 +442,25 @@ TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLe
     name->setFocus();
     name->end(false);
     awayAndBack(dialog, name);
-    type(QStringLiteral("Y"));
+    typeText(QStringLiteral("Y"));
     EXPECT_EQ(name->text(), QStringLiteral("Lead 1ZY"));
     name->setSelection(5, 3);
     awayAndBack(dialog, name);
-    type(QStringLiteral("2"));
+    typeText(QStringLiteral("2"));
     EXPECT_EQ(name->text(), QStringLiteral("Lead 2"));
 
     auto* comment = shown->patchCommentTextView();
     comment->setFocus(Qt::TabFocusReason);
     comment->moveCursor(QTextCursor::End);
     awayAndBack(dialog, comment);
-    type(QStringLiteral(" more"));
+    typeText(QStringLiteral(" more"));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet text more"));
     QTextCursor selected = comment->textCursor();
     selected.setPosition(6);
     selected.setPosition(10, QTextCursor::KeepAnchor);
     comment->setTextCursor(selected);
     awayAndBack(dialog, comment);
-    type(QStringLiteral("words"));
+    typeText(QStringLiteral("words"));
     EXPECT_EQ(comment->toPlainText(), QStringLiteral("Sheet words more"));
     shown->saveButtonClicked();
     EXPECT_EQ(Texts(stored->patchName, stored->patchComment), Texts("Lead 2", "Sheet words more"));
@@ -487,7 +478,7 @@ TEST_F(PatchPropertySheetsTest, BackFromAnotherWindowTheTypingGoesOnWhereItWasLe
     groupName->setFocus();
     groupName->setSelection(5, 3);
     awayAndBack(groupDialog, groupName);
-    type(QStringLiteral("list"));
+    typeText(QStringLiteral("list"));
     EXPECT_EQ(groupName->text(), QStringLiteral("Live list"));
 }
 
@@ -534,18 +525,18 @@ TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrameAndAField
         EXPECT_TRUE(framed(shown->cancelButton()));
         EXPECT_NE(picture(shown->cancelButton()), cancelIdle);
         // Shift+Tab back into the comment: the keys are the field's, no button is framed, the mark is Save's.
-        press(shown.get(), Qt::Key_Backtab, {}, Qt::ShiftModifier);
+        key(shown.get(), Qt::Key_Backtab, Qt::ShiftModifier);
         ASSERT_EQ(QApplication::focusWidget(), comment);
         EXPECT_EQ(picture(shown->saveButton()), saveIdle);
         EXPECT_EQ(picture(shown->cancelButton()), cancelIdle);
         EXPECT_EQ(shown->focusedButton(), shown->saveButton());
         EXPECT_FALSE(framed(shown->saveButton()));
         // The comment's own Return is a line break; the name's answers the sheet.
-        type(QStringLiteral("x"));
+        typeText(QStringLiteral("x"));
         pressFocused(Qt::Key_Backtab, {}, Qt::ShiftModifier);
         ASSERT_EQ(QApplication::focusWidget(), shown->patchNameTextField());
         shown->patchNameTextField()->end(false);
-        type(QStringLiteral("y"));
+        typeText(QStringLiteral("y"));
         pressFocused(Qt::Key_Return, QStringLiteral("\r"));
         EXPECT_EQ(log, Log{"save"});
         EXPECT_EQ(std::pair(stored->patchName, stored->patchComment), Texts("Leady", "xabc"));
@@ -565,7 +556,7 @@ TEST_F(PatchPropertySheetsTest, TheButtonThatHasTheKeysShowsAFocusFrameAndAField
         ASSERT_EQ(groupShown->focusedButton(), groupShown->cancelButton());
         name->setFocus(Qt::MouseFocusReason);
         name->end(false);
-        type(QStringLiteral("s"));
+        typeText(QStringLiteral("s"));
         pressFocused(Qt::Key_Return, QStringLiteral("\r"));
         EXPECT_EQ(log, (Log{"save", "save group"}));
         EXPECT_EQ(group->name.value_or(""), "Lives");

@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 using Modifier = PatchListSelectionRules::Modifier;
 using Selection = PatchListSelectionRules::Selection;
 using Rows = PatchListSelectionRules::Rows;
@@ -253,7 +253,7 @@ TEST(PatchListDragRulesTest, DroppedFilesTakeOnlySlotsOfTheDeviceAndCopyOnlyWhat
     Names copied;
     const auto copy = [&copied](const std::string& path) -> std::shared_ptr<PatchItem> {
         copied.push_back(path);
-        return path == "bad.qptc" ? nullptr : item({}, {}, "work/" + path);
+        return path == "bad.qptc" ? nullptr : patchItem({}, {}, "work/" + path);
     };
     const auto isPatch = [](const std::string& path) { return path.find(".qptc") != std::string::npos; };
     EXPECT_EQ(Drag::takeDroppedFiles({"1.qptc", "2.qptc", "3.qptc", "4.qptc"}, 28, 30, isPatch, copy).size(), 2u);
@@ -300,7 +300,7 @@ TEST(BankColorTable, BanksTakeTheTenColoursInTurnWithEverySecondSlotDarker)
 Items numbered(std::size_t count)
 {
     Items items;
-    for (std::size_t i = 0; i < count; ++i) items.push_back(item(std::to_string(i)));
+    for (std::size_t i = 0; i < count; ++i) items.push_back(patchItem(std::to_string(i)));
     return items;
 }
 
@@ -520,8 +520,10 @@ TEST(PatchPoolRulesTest, ANewGroupTakesTheFirstFreeNumber)
         {{"New Patch Group 2"}, "New Patch Group 1"},
         {{"New Patch Group 1", "New Patch Group 3"}, "New Patch Group 2"},
     };
-    for (const auto& [existing, expected] : cases)
-        EXPECT_EQ(PatchPoolRules::newGroupName([&](const std::string& name) { return existing.count(name) > 0; }), expected);
+    for (const auto& row : cases) {
+        const auto& existing = row.first;
+        EXPECT_EQ(PatchPoolRules::newGroupName([&](const std::string& name) { return existing.count(name) > 0; }), row.second);
+    }
 }
 
 // A list "ABCDE" from which the items named went, and then those named as gone since (a copy that failed

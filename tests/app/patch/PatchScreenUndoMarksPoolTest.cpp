@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace patch_cases;
+using namespace testing_app;
 
 // The pool the records act on: "Warm Pad" and "Octaver" at the top, the group "Set" holding "Lead".
 struct Pool {
@@ -71,7 +71,7 @@ TEST_F(PatchScreenUndoMarksPool, EveryUndoButASelectionsMarksThePoolChanged)
         {"pool sheet", [](Pool& pool, const auto&) { return text(pool.octaver, "Octaver", "Oct", 6); }, true},
         {"pool move", poolMove, true},
         {"restore into the list",
-         [](Pool&, const auto&) { return std::make_shared<DragFromPoolToListAction>(std::vector<UndoAction::Object>{item("Old")}, 1); },
+         [](Pool&, const auto&) { return std::make_shared<DragFromPoolToListAction>(std::vector<UndoAction::Object>{patchItem("Old")}, 1); },
          true},
         {"rows saved into a group", [&](Pool& pool, const auto&) { return added({pool.lead}, pool.set, 1); }, true},
         {"drop still read",

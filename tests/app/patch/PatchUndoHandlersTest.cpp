@@ -14,14 +14,14 @@ namespace {
 
 using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
 
-using namespace patch_cases;
+using namespace testing_app;
 
 class PatchUndoHandlersTest : public ::testing::Test {
 protected:
     PatchUndoHandlersTest()
     {
         for (const std::string i : {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"})
-            list.push_back(item("L" + i, "C" + i, "/root/Temp/Local/L" + i + ".qptc"));
+            list.push_back(patchItem("L" + i, "C" + i, "/root/Temp/Local/L" + i + ".qptc"));
     }
     PatchUndoHandlers handlers()
     {
@@ -98,7 +98,7 @@ TEST_F(PatchUndoHandlersTest, TextUndoSucceedsOrPutsTheNewerTextsBack)
         EXPECT_EQ(log, c.log);
 
         log.clear();
-        auto gone = item("New");
+        auto gone = patchItem("New");
         handlers().undo(*textAction(c.type, gone, "Old", "New", "a", "b"));
         EXPECT_EQ(gone->patchName, "New");
         EXPECT_TRUE(log.empty());
@@ -121,7 +121,7 @@ TEST_F(PatchUndoHandlersTest, PoolPatchNameUndoOnlyWhereTheRecordLeftIt)
     handlers().undo(*action);
     EXPECT_EQ(moved->name, "New");
     EXPECT_EQ(moved->patchItem()->patchName, "New");
-    EXPECT_EQ(log, (Log{"editFilePatch Old|", "info Patch_CanNotEditPatchItem New"}));
+    EXPECT_EQ(log, (Log{"editFilePatch Old|cNew", "info Patch_CanNotEditPatchItem New"}));
 
     // The name goes back as the file stored it, the comment it did not change left alone.
     log.clear();
@@ -130,7 +130,7 @@ TEST_F(PatchUndoHandlersTest, PoolPatchNameUndoOnlyWhereTheRecordLeftIt)
     handlers().undo(*action);
     EXPECT_EQ(moved->name, "Old");
     EXPECT_EQ(moved->patchItem()->patchName, "Old");
-    EXPECT_EQ(log, (Log{"restore name 10 comment -", "editFilePatch Old|", "reloadPool Old"}));
+    EXPECT_EQ(log, (Log{"restore name 10 comment -", "editFilePatch Old|cNew", "reloadPool Old"}));
 }
 
 TEST_F(PatchUndoHandlersTest, GroupNameUndoRenamesTheFolderEvenForACaseChange)
@@ -208,8 +208,8 @@ TEST_F(PatchUndoHandlersTest, PoolMoveUndoRestoresTheTreeAndMovesTheFilesBack)
     const std::string stuckPath = *stuck->path;
 
     handlers().undo(*action);
-    EXPECT_EQ(names(tree), (Names{"G", "H", "B", "Stuck"}));
-    EXPECT_EQ(names(group->childDirectories), (Names{"A"}));
+    EXPECT_EQ(namesOf(tree), (Names{"G", "H", "B", "Stuck"}));
+    EXPECT_EQ(namesOf(group->childDirectories), (Names{"A"}));
     EXPECT_EQ(a->patchItem()->path, "/root/Temp/Local/G/A.qptc");
     // The node names the file its patch names.
     EXPECT_EQ(a->path, "/root/Temp/Local/G/A.qptc");
@@ -236,7 +236,7 @@ TEST_F(PatchUndoHandlersTest, UndoingAMovePassesOverANodeWhoseCopyFailedAfterIt)
     inGroup->patchItem()->path.clear();
 
     handlers().undo(*action);
-    EXPECT_EQ(names(tree), (Names{"A", "G"}));
+    EXPECT_EQ(namesOf(tree), (Names{"A", "G"}));
     EXPECT_TRUE(group->childDirectories.empty());
     EXPECT_EQ(a->patchItem()->path, "/root/Temp/Local/A.qptc");
 }
@@ -253,7 +253,7 @@ TEST_F(PatchUndoHandlersTest, ReplaceFromPoolUndoPutsOnlySlotsInsideTheListBack)
         SCOPED_TRACE(c.index);
         log.clear();
         std::vector<UndoAction::Object> old;
-        for (std::size_t i = 0; i < c.count; ++i) old.push_back(item("Old" + std::to_string(i)));
+        for (std::size_t i = 0; i < c.count; ++i) old.push_back(patchItem("Old" + std::to_string(i)));
         handlers().undo(DragFromPoolToListAction(old, c.index));
         EXPECT_EQ(list.size(), 10u);
         for (std::size_t i = 0; i < c.count && c.index + i < list.size(); ++i)
@@ -269,13 +269,13 @@ TEST_F(PatchUndoHandlersTest, AdditionIntoAGroupGoesToTheBinAndStopsAtAFailedMov
     tree = {group};
     coordinator.failingBinMoves = {"B"};
     handlers().undo(AddToPatchPoolAction({a, b, c}, group, 1));
-    EXPECT_EQ(names(group->childDirectories), (Names{"Keep", "B", "C"}));
+    EXPECT_EQ(namesOf(group->childDirectories), (Names{"Keep", "B", "C"}));
     EXPECT_EQ(log, (Log{"deletePatchItem A in G", "deletePatchItem B in G", "info Patch_CanNotDeletePatchItem B"}));
 
     log.clear();
     coordinator.failingBinMoves.clear();
     handlers().undo(AddToPatchPoolAction({b, c}, group, 1));
-    EXPECT_EQ(names(group->childDirectories), (Names{"Keep"}));
+    EXPECT_EQ(namesOf(group->childDirectories), (Names{"Keep"}));
     EXPECT_EQ(log, (Log{"deletePatchItem B in G", "deletePatchItem C in G", "reloadPool", "clearPoolSelection"}));
 }
 
@@ -291,7 +291,7 @@ TEST_F(PatchUndoHandlersTest, AdditionAtTheTopLevelSkipsNodesNoLongerThere)
     tree = {groupNode("Stuck")};
     coordinator.failingBinMoves = {"Stuck"};
     handlers().undo(AddToPatchPoolAction({tree[0]}, {}, 3));
-    EXPECT_EQ(names(tree), (Names{"Stuck"}));
+    EXPECT_EQ(namesOf(tree), (Names{"Stuck"}));
     EXPECT_EQ(log, (Log{"deletePatchGroup Stuck", "info Patch_CanNotDeletePatchGroup Stuck"}));
 }
 
@@ -317,7 +317,7 @@ TEST_F(PatchUndoHandlersTest, UndoingAnAdditionPassesOverANodeItsFailedCopyTookO
     log.clear();
     failedCopyOf(t, tree);
     handlers().undo(AddToPatchPoolAction({t, u}, {}, 2));
-    EXPECT_EQ(names(tree), (Names{"G"}));
+    EXPECT_EQ(namesOf(tree), (Names{"G"}));
     EXPECT_EQ(log, (Log{"deletePatchItem U in -", "reloadPool", "clearPoolSelection"}));
 }
 
@@ -333,7 +333,7 @@ TEST_F(PatchUndoHandlersTest, UndoOfBackupAllLeavesRestoreModeOnlyForTheSelected
         restoreAllMode = c.mode;
         selectedInPool = c.selected ? backup.get() : nullptr;
         handlers().undo(AddToPatchPoolAction({backup}, {}, 3));
-        EXPECT_EQ(names(tree), (Names{"top"}));
+        EXPECT_EQ(namesOf(tree), (Names{"top"}));
         EXPECT_EQ(!log.empty() && log.front() == "leaveRestoreAllMode", c.leaves);
         EXPECT_EQ(restoreAllMode, c.mode && !c.leaves);
     }
@@ -366,8 +366,8 @@ TEST_F(PatchUndoHandlersTest, DeletionsComeBackInReverseAtTheirIndexes)
     g->childDirectories = {a, c};
     tree = {g};
     handlers().undo(*several);
-    EXPECT_EQ(names(tree), (Names{"G", "Top", "Grp"}));
-    EXPECT_EQ(names(g->childDirectories), (Names{"A", "B", "C"}));
+    EXPECT_EQ(namesOf(tree), (Names{"G", "Top", "Grp"}));
+    EXPECT_EQ(namesOf(g->childDirectories), (Names{"A", "B", "C"}));
     EXPECT_EQ(b->patchItem()->path, "/root/Temp/Local/B.qptc");
     // One reload for the whole deletion, judging only what came back.
     EXPECT_EQ(log, (Log{"undoPatchGroup Grp", "undoPatchItem Top in -", "undoPatchItem B in G", "reloadPool Grp Top B"}));
@@ -409,8 +409,8 @@ TEST_F(PatchUndoHandlersTest, DeletionFailuresAndIndexes)
         coordinator.failingUndos.clear();
         if (c.failing) coordinator.failingUndos = {*deleted->name};
         handlers().undo(DeleteAction(deleted, c.inGroup ? group : nullptr, c.index, c.type));
-        EXPECT_EQ(names(tree), c.top);
-        EXPECT_EQ(names(group->childDirectories), c.inGroupAfter);
+        EXPECT_EQ(namesOf(tree), c.top);
+        EXPECT_EQ(namesOf(group->childDirectories), c.inGroupAfter);
         EXPECT_EQ(log, c.log);
     }
 }

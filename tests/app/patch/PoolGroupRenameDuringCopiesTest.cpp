@@ -12,6 +12,7 @@
 #include "library/models/DirectoryObject.h"
 #include "library/models/PatchItem.h"
 #include "library/undo/UndoAction.h"
+#include "PatchCases.h"
 #include "support/files/HeldPoolCopies.h"
 #include "support/library/CoordinatorFixture.h"
 #include "support/library/LibraryFiles.h"
@@ -98,13 +99,6 @@ protected:
 };
 
 
-
-Strings names(const CommonUtils::Tree& nodes)
-{
-    Strings out;
-    for (const auto& node : nodes) out.push_back(node->name.value_or("?"));
-    return out;
-}
 
 Strings numbered(int count)
 {
@@ -197,7 +191,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         std::atomic<bool> changed{true};
         EXPECT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
         EXPECT_EQ(held.madeSoFar(), copies) << "a copy was lost or made twice";
-        EXPECT_EQ(names(group->childDirectories), order);
+        EXPECT_EQ(testing_app::namesOf(group->childDirectories), order);
         for (const auto& child : group->childDirectories) {
             const std::string path = child->patchItem()->path;
             EXPECT_EQ(fs::path(path).parent_path(), fs::path(folder)) << path;
@@ -211,7 +205,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         const CommonUtils::Tree next = startAndLoad().second;
         const auto found = std::find_if(next.begin(), next.end(), [&](const auto& node) { return node->name == shown; });
         ASSERT_NE(found, next.end()) << "the saved pool has no group " << shown;
-        EXPECT_EQ(names((*found)->childDirectories), order);
+        EXPECT_EQ(testing_app::namesOf((*found)->childDirectories), order);
         EXPECT_EQ(std::count_if(next.begin(), next.end(), [&](const auto& node) { return node->name == oldName; }),
                   shown == oldName ? 1 : 0);
     }

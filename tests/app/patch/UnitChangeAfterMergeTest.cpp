@@ -16,7 +16,7 @@ namespace {
 
 using Texts = std::pair<std::string, std::string>;  // a patch's name and comment
 
-using namespace patch_cases;
+using namespace testing_app;
 
 const std::string kDevice = "/root/Temp/Device/Patch/";
 
@@ -31,7 +31,7 @@ protected:
     }
     static std::shared_ptr<PatchItem> unitPatch(const std::string& name, const std::string& comment, const std::string& file)
     {
-        return item(name, comment, kDevice + file);
+        return patchItem(name, comment, kDevice + file);
     }
     std::size_t count(const std::string& line) const { return static_cast<std::size_t>(std::count(log.begin(), log.end(), line)); }
     bool wroteNothing() const
@@ -122,7 +122,7 @@ TEST_F(UnitChangeAfterMerge, AnUndoOfAReplacementPutsBackThePatchWithTheUnitsCha
         std::string write;  // what the undo's write logs
     };
     const std::vector<Case> cases{
-        {"a drop", [](auto& s) { s.replaceItemByDragging({item("Dropped", "D", kDevice + "dropped.qptc")}, 3); }, "writeGroup 3"},
+        {"a drop", [](auto& s) { s.replaceItemByDragging({patchItem("Dropped", "D", kDevice + "dropped.qptc")}, 3); }, "writeGroup 3"},
         {"Restore All",
          [](auto& s) {
              const Node group = groupNode("Backup", {}, true);
@@ -203,7 +203,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderAnUndoKeepsTheUnitsChange)
         testing_app::processEventsUntil([&] { return editor->hasFocus(); });
         log.clear();
         if (c.escape) {
-            press(editor, Qt::Key_Escape);
+            key(editor, Qt::Key_Escape);
         } else {
             table.setFocus();
         }
@@ -277,7 +277,7 @@ TEST_F(UnitChangeAfterMerge, AnUntouchedEditorUnderBackupAllKeepsTheUnitsChange)
                                 {edited->path, false, std::string("P2"), std::string("C2")});
         log.clear();
         screen->backUpButtonClick();
-        if (QWidget* open = screen->patchListDelegate()->editor()) press(open, Qt::Key_Escape);
+        if (QWidget* open = screen->patchListDelegate()->editor()) key(open, Qt::Key_Escape);
         ASSERT_TRUE(testing_app::processEventsUntil([&] { return screen->patchListDelegate()->editor() == nullptr; }));
         EXPECT_EQ(Texts(edited->patchName, edited->patchComment), Texts("Unit", "Set"));
         EXPECT_TRUE(wroteNothing()) << testing::PrintToString(log);

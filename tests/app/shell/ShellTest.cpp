@@ -451,15 +451,17 @@ TEST(GraphicalSession, SaysWhichVariableIsMissingUnlessAPlatformWasChosen)
         {{}, {"-platform", "offscreen"}, false},
         {{}, {"--keep"}, true},
     };
-    for (const auto& [variables, arguments, missing] : cases) {
+    for (const auto& row : cases) {
+        const auto& [variables, arguments, missing] = row;
         std::vector<std::string> words{"pexo-rigmora"};
         words.insert(words.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         const std::string said = GraphicalSession::whatIsMissing(
-            static_cast<int>(argv.size()), argv.data(), [&](const char* name) -> const char* {
-                const auto it = variables.find(name);
-                return it == variables.end() ? nullptr : it->second.c_str();
+            static_cast<int>(argv.size()), argv.data(), [&row](const char* name) -> const char* {
+                const auto& environment = std::get<0>(row);
+                const auto it = environment.find(name);
+                return it == environment.end() ? nullptr : it->second.c_str();
             });
         EXPECT_EQ(said, missing ? "needs a graphical session, and neither DISPLAY nor WAYLAND_DISPLAY is set" : "");
     }

@@ -9,6 +9,7 @@ namespace {
 
 using sim::RequestKey;
 using Fault = sim::DeviceUnit::Fault;
+using Kind = CMidiDevice::ReplyKind;
 
 Bytes pattern(std::size_t size, std::uint8_t seed = 5)
 {
@@ -34,6 +35,36 @@ struct Rig : QFXRig {
         ASSERT_TRUE(waitForFunction(function, nth, false)) << function;
         qfx->clearWaitingBlock();
     }
+    // The watchdog gives up once a probe of `kind` is out, which a unit still busy has not heard yet.
+    void cutProbe(Kind kind)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!transport.isPending(kind)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        qfx->clearWaitingBlock();
+    }
+    // The exchanges sent ahead of held requests since the last forget.
+    std::size_t probes() const { return count("60 11") + count("60 29"); }
+    // The unit is let go (Disconnect, or the cable pulled) and connected again: true when it connected.
+    bool reconnect(bool unplugged)
+    {
+        if (unplugged) {
+            loop.runUntil([&] { return !recorder.events().empty(); });
+            qfx->clearWaitingBlock();
+            qfx->disconnectCurrentDevice();
+            plugIn();
+            loop.runUntil([&] { return recorder.events().size() >= 2; });
+            if (!qfx->connectNewDevicePlugin()) return false;
+        } else {
+            qfx->clearWaitingBlock();
+            qfx->eject();
+            if (next(0) != "eject 1 0") return false;
+        }
+        recorder.clear();
+        return connect();
+    }
     void write(const char* name, const Bytes& data)
     {
         qfx->writeFileListWithFilePath(name, data.data(), static_cast<std::int64_t>(data.size()), 0);
@@ -45,6 +76,9 @@ struct Rig : QFXRig {
 struct Cut {
     const char* name;
     std::function<void(Rig&)> run;
+    bool owesCode = true;     // a request answered by a bare code waits behind one probe
+    bool owesLength = false;  // a length query waits behind one probe
+    std::size_t cutProbes = 0;  // probes the unit, busy, hears only after the cut
 };
 
 // The operation asked next, what it must report, and what the unit must hold after it.
@@ -53,6 +87,7 @@ struct Next {
     std::function<void(Rig&)> ask;
     std::string report;
     std::function<void(Rig&)> check;
+    bool code = true;  // its first request is answered by a bare code (a length query's by a value)
 };
 
 const std::vector<Cut>& cuts()
@@ -80,6 +115,49 @@ const std::vector<Cut>& cuts()
              rig.write("W.QF2", pattern(600, 3));
              rig.cutAt("60 21", 1);
          }},
+        // The unit, still busy with the refusal, hears the probe after the watchdog gave up on it: the
+        // next request waits behind a probe of the other kind, and both late answers come first.
+        {"a deletion refused, and the probe ahead of the next one cut",
+         [](Rig& rig) {
+             rig.unit.holdReplies(fs(0x24));
+             rig.unit.failFunction(fs(0x24), 1, 9);
+             rig.qfx->deleteQFXWithFileName("A.QF2");
+             rig.cutAt("60 24", 1);
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+             rig.cutProbe(Kind::InforRead);
+         },
+         true, false, 1},
+        // Both kinds of probe have late values owed: the newer one still tells the refusal has come.
+        {"a deletion refused, and the probes ahead of the next two cut",
+         [](Rig& rig) {
+             rig.unit.holdReplies(fs(0x24));
+             rig.unit.failFunction(fs(0x24), 1, 9);
+             rig.qfx->deleteQFXWithFileName("A.QF2");
+             rig.cutAt("60 24", 1);
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+             rig.cutProbe(Kind::InforRead);
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+             rig.cutProbe(Kind::DiskFree);
+         },
+         true, false, 2},
+        // The probe was answered; the code of its acknowledgement is what the cut leaves owed.
+        {"a deletion unanswered, and the next one cut at its probe's acknowledgement",
+         [](Rig& rig) {
+             rig.unit.faultAt(fs(0x24), 1, Fault::SilentOnce);
+             rig.qfx->deleteQFXWithFileName("A.QF2");
+             rig.cutAt("60 24", 1);
+             rig.unit.holdReplies(fs(0x05));
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+             rig.cutAt("60 05", 1);
+         }},
+        // A length carries nothing naming its file: another file's would be taken for the next one's.
+        {"a length query",
+         [](Rig& rig) {
+             rig.unit.holdReplies(fs(0x28));
+             rig.qfx->getFileSizeWithFileName("A.QF2");
+             rig.cutAt("60 28", 1);
+         },
+         false, true},
     };
     return all;
 }
@@ -89,22 +167,28 @@ const std::vector<Next>& nexts()
     static const std::vector<Next> all{
         {"a deletion", [](Rig& rig) { rig.qfx->deleteQFXWithFileName("B.QF2"); }, "delete 1 0",
          [](Rig& rig) { EXPECT_FALSE(rig.fs.file("B.QF2")); }},
-        {"a write", [](Rig& rig) { rig.write("C.QF2", pattern(600, 4)); }, "write 1",
-         [](Rig& rig) { EXPECT_EQ(rig.fs.file("C.QF2"), pattern(600, 4)); }},
+        // A chain of chunks, each acknowledged: one probe ahead of its unlink.
+        {"a write", [](Rig& rig) { rig.write("C.QF2", pattern(2600, 4)); }, "write 1",
+         [](Rig& rig) { EXPECT_EQ(rig.fs.file("C.QF2"), pattern(2600, 4)); }},
+        // The probe's information is refused at its acknowledgement: it was answered all the same.
+        {"a deletion whose probe is refused",
+         [](Rig& rig) {
+             rig.unit.failFunction(fs(0x11), 1, 9);
+             rig.unit.failFunction(fs(0x29), 1, 9);
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+         },
+         "delete 1 0", [](Rig& rig) { EXPECT_FALSE(rig.fs.file("B.QF2")); }},
         {"a read", [](Rig& rig) { rig.qfx->readFFSFileListWithFilePath("B.QF2"); }, "read 1",
          [](Rig& rig) { EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(700, 2)); }},
         // Answered by a value first: the late codes come while nothing awaits one, and no probe is sent.
         {"a length query", [](Rig& rig) { rig.qfx->getFileSizeWithFileName("B.QF2"); }, "size 1 700",
-         [](Rig& rig) {
-             EXPECT_EQ(rig.count("60 28"), 1u);
-             EXPECT_EQ(rig.count("60 11"), 0u);
-         }},
+         [](Rig& rig) { EXPECT_EQ(rig.count("60 28"), 1u); }, false},
     };
     return all;
 }
 
 // Every cut against every operation that follows it, with no retry left to mend a code taken for another:
-// each later operation reports its own answers.
+// each later operation reports its own answers, at the cost of one probe at most.
 TEST(OwedCodeAnswers, ALateCodeIsTakenForNoAnswerOfTheNextOperation)
 {
     for (const Cut& cut : cuts()) {
@@ -118,6 +202,7 @@ TEST(OwedCodeAnswers, ALateCodeIsTakenForNoAnswerOfTheNextOperation)
             EXPECT_EQ(rig.next(0), next.report);
             rig.settle();
             next.check(rig);
+            EXPECT_EQ(rig.probes(), cut.cutProbes + ((next.code ? cut.owesCode : cut.owesLength) ? 1u : 0u));
             EXPECT_FALSE(rig.fs.file("W.QF2")) << "the cut write's clean-up leaves no partial file";
             EXPECT_EQ(rig.fs.openFileCount(), 0u);
         }
@@ -173,6 +258,67 @@ TEST(OwedCodeAnswers, ACodeThatNeverComesCostsOneExchange)
         }
         EXPECT_EQ(rig.count("60 28"), c.lengths + 2);
         EXPECT_EQ(rig.count("60 11"), c.probes);
+    }
+}
+
+// A debt outlives the connection it was made in (the unit may still send it at the next one, or never):
+// the connection after it, a deletion and two length queries cost at most one exchange more than owing
+// nothing, and none once the late answers came.
+TEST(OwedCodeAnswers, ADebtCarriedToTheNextConnectionCostsItOneExchange)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> cut;
+        bool unplugged;
+        std::size_t extra;  // exchanges beyond the connection's own information read, the deletion's, the lengths'
+    };
+    const std::vector<Case> cases{
+        {"a deletion the unit never answers, cut by a Disconnect",
+         [](Rig& rig) {
+             rig.unit.faultAt(fs(0x24), 1, Fault::SilentOnce);
+             rig.qfx->deleteQFXWithFileName("A.QF2");
+             ASSERT_TRUE(rig.waitForFunction("60 24", 1, false));
+         },
+         false, 1},
+        {"the cable pulled as the probe ahead of a deletion arrives",
+         [](Rig& rig) {
+             rig.unit.faultAt(fs(0x24), 1, Fault::SilentOnce);
+             rig.qfx->deleteQFXWithFileName("A.QF2");
+             rig.cutAt("60 24", 1);
+             rig.unit.faultAt(fs(0x11), 1, Fault::Unplug);
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+             ASSERT_TRUE(rig.waitForFunction("60 11", 1, false));
+         },
+         true, 1},
+        // The refusal and the probe's answer come only once the next connection has asked its information.
+        {"a Disconnect while a deletion waits behind the probe, the late answers coming at the next connection",
+         [](Rig& rig) {
+             rig.unit.lateReplyAt(fs(0x24), 1, 99);
+             rig.unit.failFunction(fs(0x24), 1, 9);
+             rig.qfx->deleteQFXWithFileName("A.QF2");
+             rig.cutAt("60 24", 1);
+             rig.unit.handInLateReplyAfter(fs(0x11), 2, false);
+             rig.unit.faultAt(fs(0x11), 1, Fault::SilentOnce);
+             rig.qfx->deleteQFXWithFileName("B.QF2");
+             ASSERT_TRUE(rig.waitForFunction("60 11", 1, false));
+         },
+         false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig(0);
+        c.cut(rig);
+        rig.forget();
+        ASSERT_TRUE(rig.reconnect(c.unplugged)) << ::testing::PrintToString(rig.recorder.events());
+        rig.recorder.clear();
+        rig.qfx->deleteQFXWithFileName("B.QF2");
+        EXPECT_EQ(rig.next(0), "delete 1 0");
+        for (std::size_t i = 1; i <= 2; ++i) {
+            rig.qfx->getFileSizeWithFileName("FLST_SEQ.QT2");
+            EXPECT_EQ(rig.next(i), "size 1 1000");
+        }
+        EXPECT_FALSE(rig.fs.file("B.QF2"));
+        EXPECT_EQ(rig.probes() + rig.count("60 28"), 3 + c.extra);
     }
 }
 

@@ -2,13 +2,12 @@
 #include "platform/bundle/Configuration.h"
 #include "platform/bundle/Localizer.h"
 #include "platform/bundle/StringFormat.h"
+#include "platform/bundle/StringsTable.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <regex>
-
-namespace {
 
 using platform::Bundle;
 using platform::Configuration;
@@ -18,16 +17,59 @@ using platform::StringsTable;
 
 const Bundle kShipped{RIG_TEST_RESOURCES};
 
+TEST(StringsTableTest, ReadsCommentsAndEscapes)
+{
+    std::vector<std::string> problems;
+    auto table = StringsTable::parse("\xEF\xBB\xBF/* header\n spanning lines */\n"
+                                     "\"plain\" = \"value\"; // trailing comment\n"
+                                     "\"quote\"=\"say \\\"hi\\\" \\\\ done\";\n"
+                                     "  \"controls\" /* inside */ = \"a\\nb\\tc\";\n"
+                                     "\"kana\" = \"\\U3042\\u3044\";\n"
+                                     "\"guitar\" = \"\\UD83C\\UDFB8\";\n"
+                                     "\"utf8\" = \"日本語 %@\";\n"
+                                     "\"two\" = \"x\"; \"three\" = \"y\";\n",
+                                     &problems);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    const std::pair<const char*, const char*> expected[] = {
+        {"plain", "value"}, {"quote", "say \"hi\" \\ done"}, {"controls", "a\nb\tc"}, {"kana", "\xE3\x81\x82\xE3\x81\x84"},
+        {"guitar", "\xF0\x9F\x8E\xB8"}, {"utf8", "日本語 %@"}, {"two", "x"}, {"three", "y"}};
+    for (const auto& [key, value] : expected) EXPECT_EQ(table.value(key), value) << key;
+    EXPECT_EQ(table.entries().size(), 8u);
+    EXPECT_FALSE(table.value("missing"));
+}
+
+TEST(StringsTableTest, MalformedLinesAreReportedAndSkipped)
+{
+    std::vector<std::string> problems;
+    auto table = StringsTable::parse("\"a\" = \"1\";\n"
+                                     "\"open\" = \"never closed;\n"    // line 2
+                                     "\"b\" = \"2\";\n"
+                                     "\"noSemicolon\" = \"3\"\n"        // line 4: the next line still loads
+                                     "\"c\" = \"4\";\n"
+                                     "bare = \"5\";\n"                   // line 6
+                                     "\"badEscape\" = \"\\q\";\n"       // line 7
+                                     "\"lone\" = \"\\UD800\";\n"        // line 8
+                                     "\"bytes\" = \"\xC3\";\n"          // line 9: not UTF-8
+                                     "\"a\" = \"again\";\n"             // line 10: duplicate, later wins
+                                     "\"d\" = \"6\";\n"
+                                     "\"tail\" = ",
+                                     &problems);
+    EXPECT_EQ((std::vector{table.value("a"), table.value("b"), table.value("c"), table.value("d")}),
+              (std::vector<std::optional<std::string>>{"again", "2", "4", "6"}));
+    for (const char* key : {"open", "noSemicolon", "bare", "badEscape", "lone", "bytes", "tail"}) EXPECT_FALSE(table.value(key)) << key;
+    std::vector<std::string> lines;
+    for (const auto& problem : problems) lines.push_back(problem.substr(0, problem.find(':')));
+    EXPECT_EQ(lines, (std::vector<std::string>{"line 2", "line 5", "line 6", "line 7", "line 8", "line 9", "line 10", "line 12"}));
+}
+
 TEST(ConfigurationTest, ShippedTableHoldsEveryKeyWithItsDefault)
 {
     std::vector<std::string> problems;
     auto table = StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/Configuration.strings", &problems);
     ASSERT_TRUE(table);
     EXPECT_TRUE(problems.empty());
-    for (const auto& [key, value] : table->entries())
-        EXPECT_EQ(Configuration::defaultValue(key), value) << key;
+    for (const auto& [key, value] : table->entries()) EXPECT_EQ(Configuration::defaultValue(key), value) << key;
     EXPECT_EQ(table->entries().size(), 11u);
-
     Configuration configuration = Configuration::load(kShipped);
     EXPECT_EQ(configuration.integer(Configuration::kTime_Of_Retry), 3);
     EXPECT_DOUBLE_EQ(configuration.floating(Configuration::kCommand_Time_Out), 3.0);
@@ -64,12 +106,10 @@ TEST(ConfigurationTest, MissingOrBadValuesFallBackToDefaultsNeverZero)
 
 TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
 {
-    Localizer localizer("ja", StringsTable::parse("\"both\" = \"両方\";"),
-                        StringsTable::parse("\"both\" = \"Both\"; \"englishOnly\" = \"English\";"));
+    Localizer localizer("ja", StringsTable::parse("\"both\" = \"両方\";"), StringsTable::parse("\"both\" = \"Both\"; \"englishOnly\" = \"English\";"));
     EXPECT_EQ(localizer.text("both"), "両方");
     EXPECT_EQ(localizer.text("englishOnly"), "English");
     EXPECT_EQ(localizer.text("Main_Nowhere"), "Main_Nowhere");
-
     EXPECT_EQ(Localizer::load(kShipped, "ja").text("Common_Cancel"), "キャンセル");
     EXPECT_EQ(Localizer::load(kShipped, "en").text("Common_Cancel"), "Cancel");
     EXPECT_EQ(Localizer::load(Bundle(""), "ja").text("Common_Cancel"), "Common_Cancel");
@@ -77,27 +117,16 @@ TEST(LocalizerTest, LooksUpOwnLanguageThenEnglishThenKey)
 
 TEST(LocalizerTest, LanguageComesFromTheLocaleThatGovernsMessages)
 {
-    struct Case {
-        const char* all;
-        const char* messages;
-        const char* lang;
-        const char* language;
-        const char* expected;
-    };
-    for (const Case& c : std::initializer_list<Case>{{"", "", "ja_JP.UTF-8", "", "ja"},
-                                                    {"", "", "en_GB.UTF-8", "", "en"},
-                                                    {"", "ja_JP.UTF-8", "en_US.UTF-8", "", "ja"},
-                                                    {"C", "ja_JP.UTF-8", "ja_JP.UTF-8", "", "en"},
-                                                    {"", "", "en_US.UTF-8", "ja:en", "ja"},
-                                                    {"", "", "C", "ja", "en"},
-                                                    {"", "", "", "", "en"},
-                                                    {"", "", "jam_JM", "", "en"}}) {
+    const struct { const char *all, *messages, *lang, *language, *expected; } cases[] = {
+        {"", "", "ja_JP.UTF-8", "", "ja"},   {"", "", "en_GB.UTF-8", "", "en"},    {"", "ja_JP.UTF-8", "en_US.UTF-8", "", "ja"},
+        {"C", "ja_JP.UTF-8", "ja_JP.UTF-8", "", "en"}, {"", "", "en_US.UTF-8", "ja:en", "ja"}, {"", "", "C", "ja", "en"},
+        {"", "", "", "", "en"},              {"", "", "jam_JM", "", "en"}};
+    for (const auto& c : cases) {
         ::setenv("LC_ALL", c.all, 1);
         ::setenv("LC_MESSAGES", c.messages, 1);
         ::setenv("LANG", c.lang, 1);
         ::setenv("LANGUAGE", c.language, 1);
-        EXPECT_EQ(Localizer::languageFromEnvironment(), c.expected)
-            << c.all << "|" << c.messages << "|" << c.lang << "|" << c.language;
+        EXPECT_EQ(Localizer::languageFromEnvironment(), c.expected) << c.all << "|" << c.messages << "|" << c.lang << "|" << c.language;
     }
 }
 
@@ -115,15 +144,13 @@ TEST(StringFormatTest, SubstitutesInOrderAndNeverRereadsArguments)
 // arguments in both, or a dialog shows a raw key or the wrong value.
 TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormats)
 {
-    std::vector<std::string> problems;
     auto english = kShipped.table(Localizer::kTableName, "en");
     auto japanese = kShipped.table(Localizer::kTableName, "ja");
     ASSERT_TRUE(english && japanese);
     auto specifiers = [](const std::string& text) {
         static const std::regex pattern("%(@|ld|d)");
         std::string found;
-        for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
-            found += it->str() + " ";
+        for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it) found += it->str() + " ";
         return found;
     };
     for (const auto& [key, text] : english->entries()) {
@@ -131,11 +158,10 @@ TEST(LocalizedTablesTest, EnglishAndJapaneseAgreeOnKeysAndFormats)
         ASSERT_TRUE(other) << key << " is missing from ja";
         EXPECT_EQ(specifiers(text), specifiers(*other)) << key;
     }
-    for (const auto& [key, text] : japanese->entries())
-        EXPECT_TRUE(english->value(key)) << key << " is missing from en";
+    for (const auto& [key, text] : japanese->entries()) EXPECT_TRUE(english->value(key)) << key << " is missing from en";
     for (const char* language : {"en", "ja"}) {
-        StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/" + language + ".lproj/Localizable.strings",
-                           &problems);
+        std::vector<std::string> problems;
+        StringsTable::load(std::string(RIG_TEST_RESOURCES) + "/" + language + ".lproj/Localizable.strings", &problems);
         EXPECT_TRUE(problems.empty()) << problems.front();
     }
 }
@@ -147,5 +173,3 @@ TEST(BundleTest, ResourcesComeFromTheEnvironmentFirst)
     EXPECT_TRUE(Bundle::main().table(Configuration::kTableName));
     EXPECT_FALSE(Bundle::main().table("NoSuchTable"));
 }
-
-}  // namespace

@@ -15,10 +15,20 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct DispatchFixture : ::testing::Test {
-    FakeClock clock;
-    RunLoop loop{clock};
-    Dispatch dispatch{loop};
+struct DispatchFixture : ::testing::Test { FakeClock clock; RunLoop loop{clock}; Dispatch dispatch{loop}; };
+
+// Counts the tasks that run and whether two ever ran at once.
+struct OneAtATime {
+    std::atomic<int> active{0}, done{0};
+    std::atomic<bool> overlapped{false};
+    template <typename Work>
+    void run(Work&& work)
+    {
+        if (active.fetch_add(1) != 0) overlapped = true;
+        work();
+        active.fetch_sub(1);
+        ++done;
+    }
 };
 
 }  // namespace
@@ -27,23 +37,15 @@ TEST_F(DispatchFixture, SerialQueueKeepsSubmissionOrderAcrossThreads)
 {
     auto queue = dispatch.makeSerial("order", Priority::Low);
     std::mutex mutex;
-    std::vector<int> seen;
-    std::atomic<int> active{0};
-    std::atomic<bool> overlapped{false};
+    std::vector<int> seen, expected;
+    OneAtATime tasks;
     for (int i = 0; i < 2000; ++i) {
-        queue->async([&, i] {
-            if (active.fetch_add(1) != 0) overlapped = true;
-            {
-                std::lock_guard lock(mutex);
-                seen.push_back(i);
-            }
-            active.fetch_sub(1);
-        });
+        expected.push_back(i);
+        queue->async([&, i] { tasks.run([&] { std::lock_guard lock(mutex); seen.push_back(i); }); });
     }
     queue->sync([] {});
-    ASSERT_EQ(seen.size(), 2000u);
-    for (int i = 0; i < 2000; ++i) EXPECT_EQ(seen[i], i);
-    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(seen, expected);
+    EXPECT_FALSE(tasks.overlapped);
 }
 
 TEST_F(DispatchFixture, SyncOnOwnSerialQueueRunsInlineInsteadOfDeadlocking)
@@ -61,9 +63,7 @@ TEST_F(DispatchFixture, SyncOnOwnSerialQueueRunsInlineInsteadOfDeadlocking)
 TEST_F(DispatchFixture, MainQueueWorkFromBackgroundRunsOnTheLoopThread)
 {
     std::atomic<bool> ranOnMain{false};
-    dispatch.global(Priority::Default).async([&] {
-        dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); });
-    });
+    dispatch.global(Priority::Default).async([&] { dispatch.main().async([&] { ranOnMain = dispatch.main().isCurrent(); }); });
     EXPECT_TRUE(loop.runUntil([&] { return ranOnMain.load(); }));
 }
 
@@ -84,21 +84,12 @@ TEST_F(DispatchFixture, DelayedWorkWaitsForTheClock)
 TEST_F(DispatchFixture, OperationQueueRunsOneAtATimeAndWaitsForAll)
 {
     OperationQueue operations(dispatch.makeSerial("ops", Priority::Default));
-    std::atomic<int> active{0};
-    std::atomic<int> done{0};
-    std::atomic<bool> overlapped{false};
-    for (int i = 0; i < 50; ++i) {
-        operations.addOperation([&] {
-            if (active.fetch_add(1) != 0) overlapped = true;
-            std::this_thread::sleep_for(100us);
-            active.fetch_sub(1);
-            ++done;
-        });
-    }
+    OneAtATime tasks;
+    for (int i = 0; i < 50; ++i) operations.addOperation([&] { tasks.run([] { std::this_thread::sleep_for(100us); }); });
     operations.waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(done, 50);
+    EXPECT_EQ(tasks.done, 50);
     EXPECT_EQ(operations.operationCount(), 0u);
-    EXPECT_FALSE(overlapped);
+    EXPECT_FALSE(tasks.overlapped);
 }
 
 TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
@@ -108,10 +99,7 @@ TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
     std::atomic<bool> notified{false};
     for (int i = 0; i < 8; ++i) {
         group.enter();
-        dispatch.global(Priority::Background).async([&] {
-            ++work;
-            group.leave();
-        });
+        dispatch.global(Priority::Background).async([&] { ++work, group.leave(); });
     }
     group.notify(dispatch.main(), [&] { notified = (work == 8); });
     EXPECT_TRUE(group.wait(5s));
@@ -121,10 +109,7 @@ TEST_F(DispatchFixture, GroupNotifiesOnceEverythingLeft)
 TEST_F(DispatchFixture, DelayedPoolWorkFallingDueAfterTheDispatchIsGoneIsDropped)
 {
     std::atomic<bool> ran{false};
-    {
-        Dispatch shortLived(loop);
-        shortLived.global(Priority::Low).after(1s, [&] { ran = true; });
-    }
+    Dispatch(loop).global(Priority::Low).after(1s, [&] { ran = true; });
     loop.advance(2s);
     EXPECT_FALSE(ran);
 }
@@ -134,20 +119,17 @@ TEST_F(DispatchFixture, OperationMayReleaseItsOwnQueue)
     auto serial = dispatch.makeSerial("ops", Priority::Default);
     auto operations = std::make_unique<OperationQueue>(serial);
     std::atomic<bool> released{false};
-    operations->addOperation([&] {
-        operations.reset();
-        released = true;
-    });
+    operations->addOperation([&] { operations.reset(), released = true; });
     // Once the serial queue runs this, the finished operation has stopped touching its queue.
     serial->sync([] {});
     EXPECT_TRUE(released);
 }
 
+// A task still running when the wait begins, a serial queue's later tasks and work one pool hands to
+// another all end before the wait returns.
 TEST_F(DispatchFixture, WaitingUntilIdleCoversRunningQueuedAndChainedWork)
 {
     EXPECT_FALSE(dispatch.waitUntilIdle()) << "nothing queued";
-    // A task still running when the wait begins, a serial queue's later tasks and work one pool hands
-    // to another all end before it returns.
     auto queue = dispatch.makeSerial("chain", Priority::Background);
     std::atomic<int> done{0};
     std::promise<void> release;

@@ -6,9 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-
 #include <filesystem>
+#include <fstream>
 
 #include "support/files/FileSizeLimit.h"
 #include "support/files/TemporaryFolder.h"
@@ -20,23 +19,18 @@ using platform::DataFolderClaim;
 using platform::FolderLock;
 using platform::WritableFolder;
 
-TEST(WritableFolder, AMissingFolderIsMadeAndTheProbeLeavesNothingBehind)
+// A missing folder is made and the probe leaves nothing behind; a file in the way and a write the kernel
+// refuses part-way, as a full disk does, are named.
+TEST(WritableFolder, AMissingFolderIsMadeAndWhatStandsInTheWayIsNamed)
 {
     TemporaryFolder folder;
     const std::string root = folder / "data/PEXO Rigmora";
     EXPECT_EQ(WritableFolder::whyNotWritable(root), "");
     EXPECT_TRUE(fs::is_directory(root));
     EXPECT_TRUE(fs::is_empty(root));
-}
-
-TEST(WritableFolder, AFileInTheWayAndARefusedWriteAreNamed)
-{
-    TemporaryFolder folder;
     std::ofstream(folder / "taken") << "a file, not a folder";
     EXPECT_NE(WritableFolder::whyNotWritable(folder / "taken/PEXO Rigmora"), "");
     EXPECT_NE(WritableFolder::whyNotWritable(folder / "taken"), "");
-
-    // The kernel refusing the probe's blocks part-way, as a full disk does.
     std::string full;
     {
         const FileSizeLimit limit(1024);
@@ -57,8 +51,7 @@ TEST(FolderLock, OneHolderAtATimeAndTheFolderIsFreeAgainAfterIt)
         EXPECT_EQ(second.outcome(), FolderLock::Outcome::TakenByAnother);
         EXPECT_EQ(second.error(), "");
     }
-    const FolderLock again(folder.path());
-    EXPECT_EQ(again.outcome(), FolderLock::Outcome::Held);
+    EXPECT_EQ(FolderLock(folder.path()).outcome(), FolderLock::Outcome::Held);
     const FolderLock missing(folder / "gone");
     EXPECT_EQ(missing.outcome(), FolderLock::Outcome::Failed);
     EXPECT_NE(missing.error(), "");
@@ -84,19 +77,16 @@ TEST(DataFolderClaim, ALockThatCannotBeTakenRefusesEveryCopyAndNamesTheCause)
     const DataFolderClaim first(folder.path());
     EXPECT_EQ(first.refusal(), DataFolderClaim::Refusal::CannotLock);
     EXPECT_EQ(first.why(), std::strerror(EISDIR));
-    const DataFolderClaim second(folder.path());
-    EXPECT_EQ(second.refusal(), DataFolderClaim::Refusal::CannotLock);
+    EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::CannotLock);
 
     fs::remove(folder / FolderLock::kFileName);
     {
         const DataFolderClaim held(folder.path());
         ASSERT_EQ(held.refusal(), DataFolderClaim::Refusal::None);
         EXPECT_EQ(held.why(), "");
-        const DataFolderClaim rival(folder.path());
-        EXPECT_EQ(rival.refusal(), DataFolderClaim::Refusal::TakenByAnother);
+        EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::TakenByAnother);
     }
     EXPECT_EQ(DataFolderClaim(folder.path()).refusal(), DataFolderClaim::Refusal::None);
-
     std::ofstream(folder / "taken") << "a file, not a folder";
     const DataFolderClaim blocked(folder / "taken");
     EXPECT_EQ(blocked.refusal(), DataFolderClaim::Refusal::NotWritable);
@@ -108,14 +98,10 @@ TEST(DataFolderClaim, AFolderTooDeepForTheProgramsOwnFilesIsRefusedBeforeAnythin
     TemporaryFolder folder;
     const std::string deepest = pathOfLength(folder.path(), DataFolderClaim::kLongestFolder);
     ASSERT_EQ(deepest.size(), DataFolderClaim::kLongestFolder);
-    {
-        const DataFolderClaim claim(deepest);
-        EXPECT_EQ(claim.refusal(), DataFolderClaim::Refusal::None) << claim.why();
-    }
+    EXPECT_EQ(DataFolderClaim(deepest).refusal(), DataFolderClaim::Refusal::None);
     // Short enough for its own probe (a byte shorter than the lock's name) and yet far too deep.
     for (const std::size_t length : {DataFolderClaim::kLongestFolder + 1, std::size_t(4082), std::size_t(5000)}) {
-        const std::string path = pathOfLength(folder / "other", length);
-        const DataFolderClaim claim(path);
+        const DataFolderClaim claim(pathOfLength(folder / "other", length));
         EXPECT_EQ(claim.refusal(), DataFolderClaim::Refusal::PathTooLong) << length;
         EXPECT_EQ(claim.why(), std::strerror(ENAMETOOLONG));
     }

@@ -9,72 +9,72 @@
 
 using namespace platform;
 
+namespace {
+
 // Many machines keep unprivileged ICMP sockets off (ping_group_range); either way nothing may crash.
-TEST(LinuxIcmpProvider, OpensOrFailsCleanlyAndEchoesOverLoopbackWhenAllowed)
-{
+struct LinuxIcmpProviderTest : ::testing::Test {
     RunLoop loop;
-    LinuxIcmpProvider provider(loop);
+    LinuxIcmpProvider provider{loop};
     int error = 0;
+    std::vector<std::uint8_t> received;
+
+    // Sends an echo request to the loopback address and waits for what comes back.
+    std::vector<std::uint8_t> echo(IcmpSocket& socket, std::uint16_t identifier)
+    {
+        socket.startReading([&](const std::vector<std::uint8_t>& datagram, long, int) { received = datagram; });
+        std::uint8_t request[8] = {8, 0, 0, 0, static_cast<std::uint8_t>(identifier >> 8), static_cast<std::uint8_t>(identifier), 0, 1};
+        sockaddr_in loopback{};
+        loopback.sin_family = AF_INET;
+        loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(socket.sendTo(request, sizeof request, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, error), 8);
+        EXPECT_TRUE(loop.runUntil([&] { return !received.empty(); }, std::chrono::seconds(5)));
+        EXPECT_EQ(received.size(), 28u);
+        received.resize(28);
+        return received;
+    }
+};
+
+}  // namespace
+
+TEST_F(LinuxIcmpProviderTest, OpensOrFailsCleanlyAndEchoesOverLoopbackWhenAllowed)
+{
     auto socket = provider.open(0x4242, error);
     if (!socket) {
         EXPECT_NE(error, 0);
         GTEST_SKIP() << "unprivileged ICMP sockets are disabled here: " << std::strerror(error);
     }
-    std::vector<std::uint8_t> received;
-    socket->startReading([&](const std::vector<std::uint8_t>& datagram, long, int) { received = datagram; });
-    std::uint8_t request[8] = {8, 0, 0, 0, 0x42, 0x42, 0, 1};
-    sockaddr_in loopback{};
-    loopback.sin_family = AF_INET;
-    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(socket->sendTo(request, sizeof request, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, error),
-              8);
-    ASSERT_TRUE(loop.runUntil([&] { return !received.empty(); }, std::chrono::seconds(5)));
-    ASSERT_EQ(received.size(), 28u);
-    EXPECT_EQ(received[0], 0x45);
-    EXPECT_EQ(received[9], 1);
-    EXPECT_EQ(received[20], 0) << "an echo reply";
+    const auto reply = echo(*socket, 0x4242);
+    EXPECT_EQ(reply[0], 0x45);
+    EXPECT_EQ(reply[9], 1);
+    EXPECT_EQ(reply[20], 0) << "an echo reply";
 }
 
-TEST(LinuxIcmpProvider, ASocketReportsTheIdentifierItGotWhenTheOneAskedForIsZeroOrTaken)
+// Kernels differ on whether a second socket may hold the same identifier; none fails the open. Asked for
+// 0, the kernel chooses, and the reply carries what the socket reports.
+TEST_F(LinuxIcmpProviderTest, ASocketReportsTheIdentifierItGotWhenTheOneAskedForIsZeroOrTaken)
 {
-    RunLoop loop;
-    LinuxIcmpProvider provider(loop);
-    int error = 0;
     auto first = provider.open(0x4343, error);
     if (!first) GTEST_SKIP() << "unprivileged ICMP sockets are disabled here: " << std::strerror(error);
     EXPECT_EQ(first->identifier(), 0x4343);
-    // Kernels differ on whether a second socket may hold the same identifier; none fails the open.
     auto second = provider.open(0x4343, error);
     ASSERT_TRUE(second) << std::strerror(error);
     EXPECT_NE(second->identifier(), 0);
-
-    // Asked for 0, the kernel chooses, and the reply carries what the socket reports.
     auto chosen = provider.open(0, error);
     ASSERT_TRUE(chosen) << std::strerror(error);
     const std::uint16_t given = chosen->identifier();
     EXPECT_NE(given, 0);
-    std::vector<std::uint8_t> received;
-    chosen->startReading([&](const std::vector<std::uint8_t>& datagram, long, int) { received = datagram; });
-    std::uint8_t request[8] = {8, 0, 0, 0, 0, 0, 0, 1};
-    sockaddr_in loopback{};
-    loopback.sin_family = AF_INET;
-    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(chosen->sendTo(request, sizeof request, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback, error), 8);
-    ASSERT_TRUE(loop.runUntil([&] { return !received.empty(); }, std::chrono::seconds(5)));
-    ASSERT_EQ(received.size(), 28u);
-    EXPECT_EQ((received[24] << 8) | received[25], given);
+    const auto reply = echo(*chosen, 0);
+    EXPECT_EQ((reply[24] << 8) | reply[25], given);
 }
 
-TEST(LinuxIcmpProvider, ResolvesNumericNamesOnTheMainQueue)
+TEST_F(LinuxIcmpProviderTest, ResolvesNumericNamesOnTheMainQueue)
 {
-    RunLoop loop;
-    LinuxIcmpProvider provider(loop);
     std::optional<int> result;
     std::vector<std::vector<std::uint8_t>> found;
-    auto token = provider.resolve("127.0.0.1", [&](const auto& addresses, int error) {
+    auto token = provider.resolve("127.0.0.1", [&](const auto& addresses, int failure) {
         EXPECT_TRUE(loop.isMainThread());
         found = addresses;
-        result = error;
+        result = failure;
     });
     ASSERT_TRUE(loop.runUntil([&] { return result.has_value(); }));
     EXPECT_EQ(*result, 0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/dispatch/RunLoop.h"
@@ -14,10 +15,7 @@ namespace {
 
 bool haveSequencer() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
 
-struct Fixture {
-    RunLoop loop;
-    Dispatch dispatch{loop, 1};
-};
+struct Fixture { RunLoop loop; Dispatch dispatch{loop, 1}; };
 
 }  // namespace
 
@@ -25,17 +23,17 @@ TEST(AlsaMidiSystem, WithoutSequencerListsNothingAndRefusesToSend)
 {
     if (haveSequencer()) GTEST_SKIP() << "a sequencer exists here";
     Fixture fixture;
-    AlsaMidiSystem system(fixture.dispatch);
-    EXPECT_FALSE(system.isAvailable());
-    const MidiRef client = system.createClient("c", [](const MidiNotification&) {});
-    EXPECT_EQ(client, kMidiNoRef);
-    EXPECT_EQ(system.createInputPort(client, "in", [](const MidiPacketList&) {}), kMidiNoRef);
-    EXPECT_EQ(system.numberOfDevices(), 0u);
-    EXPECT_EQ(system.device(0), kMidiNoRef);
     const std::uint8_t message[] = {0xF0, 0xF7};
-    EXPECT_FALSE(system.sendSysex(1, 2, message, 2, nullptr));
-    AlsaMidiSystem second(fixture.dispatch);  // logs only once, still harmless
-    EXPECT_EQ(second.numberOfDevices(), 0u);
+    for (int copy = 0; copy < 2; ++copy) {  // the second logs nothing more, and is as harmless
+        AlsaMidiSystem system(fixture.dispatch);
+        EXPECT_FALSE(system.isAvailable());
+        const MidiRef client = system.createClient("c", [](const MidiNotification&) {});
+        EXPECT_EQ(client, kMidiNoRef);
+        EXPECT_EQ(system.createInputPort(client, "in", [](const MidiPacketList&) {}), kMidiNoRef);
+        EXPECT_EQ(system.numberOfDevices(), 0u);
+        EXPECT_EQ(system.device(0), kMidiNoRef);
+        EXPECT_FALSE(system.sendSysex(1, 2, message, 2, nullptr));
+    }
 }
 
 // With a sequencer: a second client plays the device, so listing, hot-plug, sending in chunks and
@@ -63,13 +61,12 @@ TEST(AlsaMidiSystem, TalksToAnotherSequencerClient)
         peer, "io", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ | SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
         SND_SEQ_PORT_TYPE_MIDI_GENERIC);
     ASSERT_GE(peerPort, 0);
-
     ASSERT_TRUE(fixture.loop.runUntil([&] { return !notifications.empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(notifications[0].kind, MidiNotificationKind::ObjectAdded);
     const MidiRef device = notifications[0].child;
-    bool listed = false;
-    for (std::size_t i = 0; i < system.numberOfDevices(); ++i) listed = listed || system.device(i) == device;
-    ASSERT_TRUE(listed);
+    std::vector<MidiRef> listed;
+    for (std::size_t i = 0; i < system.numberOfDevices(); ++i) listed.push_back(system.device(i));
+    ASSERT_NE(std::find(listed.begin(), listed.end(), device), listed.end());
     EXPECT_EQ(system.stringProperty(device, MidiProperty::Name), "rig-test-device");
     ASSERT_EQ(system.numberOfEntities(device), 1u);
     const MidiRef entity = system.entity(device, 0);
@@ -77,7 +74,6 @@ TEST(AlsaMidiSystem, TalksToAnotherSequencerClient)
     const MidiRef destination = system.entityDestination(entity, 0);
     ASSERT_NE(source, kMidiNoRef);
     ASSERT_NE(destination, kMidiNoRef);
-
     // Host to device: a full-size message leaves in chunks and arrives whole.
     std::vector<std::uint8_t> message(1023, 0x11);
     message.front() = 0xF0;
@@ -96,7 +92,6 @@ TEST(AlsaMidiSystem, TalksToAnotherSequencerClient)
         peerHeard.insert(peerHeard.end(), data, data + event->data.ext.len);
     }
     EXPECT_EQ(peerHeard, message);
-
     // Device to host.
     ASSERT_TRUE(system.connectSource(in, source));
     std::uint8_t reply[] = {0xF0, 0x7E, 0x00, 0x06, 0x02, 0xF7};
@@ -112,7 +107,6 @@ TEST(AlsaMidiSystem, TalksToAnotherSequencerClient)
         return hostHeard.size() >= sizeof reply;
     }, std::chrono::seconds(5)));
     EXPECT_EQ(hostHeard, std::vector<std::uint8_t>(reply, reply + sizeof reply));
-
     snd_seq_close(peer);
     ASSERT_TRUE(fixture.loop.runUntil([&] {
         return notifications.back().kind == MidiNotificationKind::ObjectRemoved && notifications.back().child == device;

@@ -5,12 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <numeric>
 #include <thread>
 #include <vector>
 
 using platform::MidiThread;
-
-namespace {
 
 // Tasks posted from another thread in quick succession (each while the thread spins for it) and after
 // pauses longer than the spin (each after it slept) all run, once and in order; a stop while the thread
@@ -44,9 +43,7 @@ TEST(MidiThread, ASpinningThreadRunsEveryTaskInOrderWhetherItSpunOrSleptAndStops
         post(201);  // dropped: the thread has stopped
     }
     std::vector<int> expected(201);
-    for (int n = 0; n <= 200; ++n) expected[static_cast<std::size_t>(n)] = n;
+    std::iota(expected.begin(), expected.end(), 0);
     EXPECT_EQ(ran, expected);
     EXPECT_TRUE(onOwnThread);
 }
-
-}  // namespace

@@ -14,6 +14,8 @@ using namespace platform;
 
 namespace {
 
+using Message = std::vector<std::uint8_t>;
+
 struct Host {
     FakeClock clock;
     RunLoop loop{clock};
@@ -48,64 +50,61 @@ struct Host {
 TEST(VirtualMidiSystem, ListsDevicesWithEntitiesAndAnnouncesChangesOnTheMainQueue)
 {
     Host host;
-    auto a = host.system.addDevice("A");
-    auto b = host.system.addDevice("B", {{true, false}, {true, true}});
-    ASSERT_EQ(host.system.numberOfDevices(), 2u);
-    EXPECT_EQ(host.system.device(0), a->device());
-    EXPECT_EQ(host.system.device(1), b->device());
-    EXPECT_EQ(host.system.device(2), kMidiNoRef);
-    ASSERT_EQ(host.system.numberOfEntities(b->device()), 2u);
-    const MidiRef first = host.system.entity(b->device(), 0);
-    EXPECT_NE(host.system.entitySource(first, 0), kMidiNoRef);
-    EXPECT_EQ(host.system.entityDestination(first, 0), kMidiNoRef);
-    EXPECT_EQ(host.system.entityDestination(host.system.entity(b->device(), 1), 0), b->destination(1));
-    EXPECT_EQ(host.system.stringProperty(a->device(), MidiProperty::Name), "A");
-    EXPECT_EQ(host.system.integerProperty(a->device(), MidiProperty::Offline), 0);
-
+    VirtualMidiSystem& system = host.system;
+    auto a = system.addDevice("A");
+    auto b = system.addDevice("B", {{true, false}, {true, true}});
+    ASSERT_EQ(system.numberOfDevices(), 2u);
+    EXPECT_EQ((std::vector<MidiRef>{system.device(0), system.device(1), system.device(2)}), (std::vector<MidiRef>{a->device(), b->device(), kMidiNoRef}));
+    ASSERT_EQ(system.numberOfEntities(b->device()), 2u);
+    const MidiRef first = system.entity(b->device(), 0);
+    EXPECT_NE(system.entitySource(first, 0), kMidiNoRef);
+    EXPECT_EQ(system.entityDestination(first, 0), kMidiNoRef);
+    EXPECT_EQ(system.entityDestination(system.entity(b->device(), 1), 0), b->destination(1));
+    EXPECT_EQ(system.stringProperty(a->device(), MidiProperty::Name), "A");
+    EXPECT_EQ(system.integerProperty(a->device(), MidiProperty::Offline), 0);
     // Unplugged devices leave the list; offline ones stay, flagged.
     a->setOffline(true);
-    EXPECT_EQ(host.system.numberOfDevices(), 2u);
-    EXPECT_EQ(host.system.integerProperty(a->device(), MidiProperty::Offline), 1);
+    EXPECT_EQ(system.numberOfDevices(), 2u);
+    EXPECT_EQ(system.integerProperty(a->device(), MidiProperty::Offline), 1);
     b->unplug();
-    EXPECT_EQ(host.system.numberOfDevices(), 1u);
-    EXPECT_FALSE(host.system.integerProperty(b->device(), MidiProperty::Offline).has_value());
+    EXPECT_EQ(system.numberOfDevices(), 1u);
+    EXPECT_FALSE(system.integerProperty(b->device(), MidiProperty::Offline).has_value());
     b->plugIn();
-    EXPECT_EQ(host.system.device(1), b->device());  // same references when it returns
+    EXPECT_EQ(system.device(1), b->device());  // same references when it returns
 
     EXPECT_TRUE(host.notifications.empty());  // nothing runs before the main queue does
     host.loop.runUntilIdle();
-    ASSERT_EQ(host.notifications.size(), 5u);
-    EXPECT_EQ(host.notifications[0].kind, MidiNotificationKind::ObjectAdded);
-    EXPECT_EQ(host.notifications[0].child, a->device());
-    EXPECT_EQ(host.notifications[0].childType, MidiObjectType::Device);
-    EXPECT_EQ(host.notifications[2].kind, MidiNotificationKind::PropertyChanged);
-    EXPECT_EQ(host.notifications[2].object, a->device());
-    EXPECT_EQ(host.notifications[3].kind, MidiNotificationKind::ObjectRemoved);
-    EXPECT_EQ(host.notifications[4].kind, MidiNotificationKind::ObjectAdded);
-    for (bool main : host.onMain) EXPECT_TRUE(main);
+    const auto& heard = host.notifications;
+    ASSERT_EQ(heard.size(), 5u);
+    using Kind = MidiNotificationKind;
+    EXPECT_EQ((std::vector<Kind>{heard[0].kind, heard[2].kind, heard[3].kind, heard[4].kind}),
+              (std::vector<Kind>{Kind::ObjectAdded, Kind::PropertyChanged, Kind::ObjectRemoved, Kind::ObjectAdded}));
+    EXPECT_EQ(heard[0].child, a->device());
+    EXPECT_EQ(heard[0].childType, MidiObjectType::Device);
+    EXPECT_EQ(heard[2].object, a->device());
+    EXPECT_EQ(host.onMain, std::vector<bool>(5, true));
 }
 
+// Sends reach the device side whole and in order, each completion told; a send from an input port or to
+// a source is refused, and one to an unplugged device goes nowhere.
 TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
 {
     Host host;
     auto device = host.system.addDevice("D");
-    std::mutex mutex;
-    std::vector<std::vector<std::uint8_t>> heard;
-    device->setReceiver([&](const std::vector<std::uint8_t>& message) {
-        std::lock_guard lock(mutex);
+    std::vector<Message> heard;
+    device->setReceiver([&](const Message& message) {
+        std::lock_guard lock(host.mutex);
         heard.push_back(message);
     });
     std::atomic<int> completions{0};
+    std::vector<Message> sent;
     for (std::uint8_t i = 0; i < 200; ++i) {
-        const std::uint8_t message[] = {0xF0, 0x7D, i, 0xF7};
-        ASSERT_TRUE(host.system.sendSysex(host.out, device->destination(), message, sizeof message,
-                                          [&] { ++completions; }));
+        sent.push_back({0xF0, 0x7D, i, 0xF7});
+        ASSERT_TRUE(host.system.sendSysex(host.out, device->destination(), sent.back().data(), 4, [&] { ++completions; }));
     }
     host.system.waitUntilDelivered();
-    ASSERT_EQ(heard.size(), 200u);
-    for (std::uint8_t i = 0; i < 200; ++i) EXPECT_EQ(heard[i][2], i);
+    EXPECT_EQ(heard, sent);
     EXPECT_EQ(completions, 200);
-
     const std::uint8_t message[] = {0xF0, 0xF7};
     EXPECT_FALSE(host.system.sendSysex(host.out, device->source(), message, 2, nullptr));
     EXPECT_FALSE(host.system.sendSysex(host.in, device->destination(), message, 2, nullptr));
@@ -115,30 +114,25 @@ TEST(VirtualMidiSystem, SendsReachTheDeviceSideWholeAndInOrder)
     EXPECT_EQ(heard.size(), 200u);
 }
 
+// Device bytes arrive split as asked, on the input thread, only while a port is connected to the device's
+// source: not before, not while offline, not after an unplug broke the connection, not after a disconnect.
 TEST(VirtualMidiSystem, DeviceBytesArriveSplitAsAskedOnTheInputThreadOnlyWhileConnected)
 {
     Host host;
     auto device = host.system.addDevice("D");
     device->send({0xF0, 1, 2, 3, 0xF7});
-    EXPECT_TRUE(host.takeReceived().empty());  // no port connected yet
-
+    EXPECT_TRUE(host.takeReceived().empty());
     ASSERT_TRUE(host.system.connectSource(host.in, device->source()));
     device->send({0xF0, 1, 2, 3, 4, 0xF7}, {2, 5});
     device->sendPacketLists({{{0xF0, 9}, {0xF7}}});
-    auto lists = host.takeReceived();
-    ASSERT_EQ(lists.size(), 4u);
-    EXPECT_EQ(lists[0], (MidiPacketList{{0xF0, 1}}));
-    EXPECT_EQ(lists[1], (MidiPacketList{{2, 3, 4}}));
-    EXPECT_EQ(lists[2], (MidiPacketList{{0xF7}}));
-    EXPECT_EQ(lists[3], (MidiPacketList{{0xF0, 9}, {0xF7}}));
+    EXPECT_EQ(host.takeReceived(), (std::vector<MidiPacketList>{{{0xF0, 1}}, {{2, 3, 4}}, {{0xF7}}, {{0xF0, 9}, {0xF7}}}));
     EXPECT_NE(host.readerThread, std::this_thread::get_id());
-
     device->setOffline(true);
     device->send({0xF0, 0xF7});
     EXPECT_TRUE(host.takeReceived().empty());
     device->setOffline(false);
     device->unplug();
-    device->plugIn();  // unplugging broke the connection; nothing reconnects by itself
+    device->plugIn();  // nothing reconnects by itself
     device->send({0xF0, 0xF7});
     EXPECT_TRUE(host.takeReceived().empty());
     ASSERT_TRUE(host.system.connectSource(host.in, device->source()));
@@ -159,12 +153,12 @@ TEST(VirtualMidiSystem, PacingStillDeliversEverythingInOrder)
     for (std::uint8_t i = 0; i < 20; ++i) EXPECT_EQ(lists[2 * i + 1][0][0], i);
 }
 
+// While a port's read procedure still runs, whatever it uses must outlive the port: disposing of it waits.
 TEST(VirtualMidiSystem, DisposingAnInputPortWaitsForAReadUnderWay)
 {
     Host host;
     auto device = host.system.addDevice("D");
     std::promise<void> entered, release;
-    auto enteredFuture = entered.get_future();
     auto releaseFuture = release.get_future();
     const MidiRef slow = host.system.createInputPort(host.client, "slow", [&](const MidiPacketList&) {
         entered.set_value();
@@ -172,14 +166,10 @@ TEST(VirtualMidiSystem, DisposingAnInputPortWaitsForAReadUnderWay)
     });
     ASSERT_TRUE(host.system.connectSource(slow, device->source()));
     device->send({0xF0, 0xF7});
-    enteredFuture.wait();
+    entered.get_future().wait();
     std::atomic<bool> disposed{false};
-    std::thread owner([&] {
-        host.system.disposePort(slow);
-        disposed = true;
-    });
+    std::thread owner([&] { host.system.disposePort(slow), disposed = true; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    // The read procedure is still running: whatever it uses must outlive the port.
     EXPECT_FALSE(disposed.load());
     release.set_value();
     owner.join();
@@ -188,20 +178,19 @@ TEST(VirtualMidiSystem, DisposingAnInputPortWaitsForAReadUnderWay)
     host.system.waitUntilDelivered();
 }
 
+// A device side that posts an answer to the input thread and is still busy when the teardown begins: the
+// input thread must outlive every task that can post to it.
 TEST(VirtualMidiSystem, TearingDownWhileTheDeviceSideIsBusyStopsItBeforeTheInputThread)
 {
     FakeClock clock;
     RunLoop loop{clock};
     Dispatch dispatch{loop, 1};
     auto system = std::make_unique<VirtualMidiSystem>(dispatch);
-    const MidiRef client = system->createClient("test", [](const MidiNotification&) {});
-    const MidiRef out = system->createOutputPort(client, "out");
+    const MidiRef out = system->createOutputPort(system->createClient("test", [](const MidiNotification&) {}), "out");
     auto device = system->addDevice("D");
     std::promise<void> entered, release;
     auto releaseFuture = release.get_future();
-    device->setReceiver([&](const std::vector<std::uint8_t>&) {
-        // Posts an answer to the input thread and is still busy when the teardown begins: the input
-        // thread must outlive every task that can post to it.
+    device->setReceiver([&](const Message&) {
         entered.set_value();
         device->send({0xF0, 0x01, 0xF7});
         releaseFuture.wait();

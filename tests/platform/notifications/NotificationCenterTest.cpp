@@ -6,8 +6,6 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
 using platform::Notification;
 using platform::NotificationCenter;
 
@@ -16,9 +14,7 @@ TEST(NotificationCenterTest, DeliversToMatchingObserversInOrderWithUserInfo)
     NotificationCenter center;
     int device = 0, other = 0;
     std::vector<std::string> heard;
-    center.addObserver("Plugged", nullptr, [&](const Notification& n) {
-        heard.push_back("any:" + std::any_cast<std::string>(n.userInfo.at("model")));
-    });
+    center.addObserver("Plugged", nullptr, [&](const Notification& n) { heard.push_back("any:" + std::any_cast<std::string>(n.userInfo.at("model"))); });
     center.addObserver("Plugged", &device, [&](const Notification&) { heard.push_back("device"); });
     center.addObserver("", nullptr, [&](const Notification& n) { heard.push_back("all:" + n.name); });
     center.addObserver("Unplugged", nullptr, [&](const Notification&) { heard.push_back("unplugged"); });
@@ -69,9 +65,6 @@ TEST(NotificationCenterTest, ConcurrentPostsAddsAndRemovesAreSafe)
                 center.removeObserver(token);
             }
         });
-    for (auto& thread : threads)
-        thread.join();
+    for (auto& thread : threads) thread.join();
     EXPECT_EQ(calls.load(), 2000);
 }
-
-}  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iterator>
 #include <string>
 #include <type_traits>
@@ -13,6 +14,8 @@
 using namespace platform;
 
 namespace {
+
+using Names = std::vector<std::string>;
 
 std::shared_ptr<ArchivedObject> object(std::string className, ArchivedEntries fields)
 {
@@ -34,13 +37,19 @@ std::string classNameOf(const PlistValue& archive, const PlistValue& entry)
 
 PlistValue archiveWithObjects(PlistArray objects, std::uint64_t root = 1)
 {
-    return PlistDictionary{{"$archiver", "NSKeyedArchiver"},
-                           {"$version", 100000},
-                           {"$objects", std::move(objects)},
+    return PlistDictionary{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000}, {"$objects", std::move(objects)},
                            {"$top", PlistDictionary{{"root", PlistUid{root}}}}};
 }
 
-const PlistValue kItemClass = PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", "NSObject"}}};
+PlistValue classOf(const std::string& name, PlistArray classes) { return PlistDictionary{{"$classname", name}, {"$classes", std::move(classes)}}; }
+
+PlistValue arrayOf(std::uint64_t classIndex, PlistArray references)
+{
+    return PlistDictionary{{"$class", PlistUid{classIndex}}, {"NS.objects", std::move(references)}};
+}
+
+const PlistValue kItemClass = classOf("Item", {"Item", "NSObject"});
+const PlistValue kArrayClass = classOf("NSArray", {"NSArray", "NSObject"});
 
 }  // namespace
 
@@ -60,19 +69,16 @@ TEST(KeyedArchive, WritesTheLayoutThePlatformArchiverReads)
     EXPECT_EQ(archive->get("$objects").at(0).asString(), "$null");
     const PlistValue& rootUid = archive->get("$top").get("root");
     ASSERT_TRUE(rootUid.asUid());
-
     const PlistValue& root = entryAt(*archive, rootUid);
     EXPECT_EQ(classNameOf(*archive, root), "NSMutableDictionary");
-    EXPECT_EQ(entryAt(*archive, root.get("$class")).get("$classes"),
-              PlistValue(PlistArray{"NSMutableDictionary", "NSDictionary", "NSObject"}));
-    const PlistValue& keys = root.get("NS.keys");
-    const PlistValue& values = root.get("NS.objects");
-    ASSERT_EQ(keys.array()->size(), 2u);
-    ASSERT_EQ(values.array()->size(), 2u);
-    EXPECT_EQ(entryAt(*archive, keys.at(0)).asString(), "BackupName");
-    EXPECT_EQ(entryAt(*archive, values.at(0)).asString(), "Live set");
-    EXPECT_EQ(entryAt(*archive, keys.at(1)).asString(), "ModelName");
-    EXPECT_EQ(entryAt(*archive, values.at(1)).asString(), "R-7");
+    EXPECT_EQ(entryAt(*archive, root.get("$class")).get("$classes"), PlistValue(PlistArray{"NSMutableDictionary", "NSDictionary", "NSObject"}));
+    auto texts = [&](const char* key) {
+        Names out;
+        for (const PlistValue& uid : *root.get(key).array()) out.push_back(entryAt(*archive, uid).asString().value_or("?"));
+        return out;
+    };
+    EXPECT_EQ(texts("NS.keys"), (Names{"BackupName", "ModelName"}));
+    EXPECT_EQ(texts("NS.objects"), (Names{"Live set", "R-7"}));
 
     auto back = KeyedUnarchiver::unarchive(*bytes);
     ASSERT_TRUE(back);
@@ -83,19 +89,12 @@ TEST(KeyedArchive, ObjectGraphRoundTripsWithSharingAndInlineScalars)
 {
     auto shared = object("Colour", {{"Red", PlistValue(255)}});
     auto slot = ArchivedValue::dictionary({{"effectName", PlistValue("Drive")}, {"useUnitNum", PlistValue(2)}});
-    auto item = object("Patch", {
-                                    {"patchName", PlistValue("Lead \xE2\x99\xAA")},
-                                    {"isWarning", PlistValue(true)},
-                                    {"usedTimes", PlistValue(-3)},
-                                    {"level", PlistValue(0.75)},
-                                    {"comment", ArchivedValue()},
-                                    {"icon", PlistValue(Bytes{0x4D, 0x4D, 0x00, 0x2A})},
-                                    {"saved", PlistValue(PlistDate{123456.5})},
-                                    {"slots", ArchivedValue::dictionary({{"slot 0", slot}, {"slot 1", slot}})},
-                                    {"tags", ArchivedValue::array({PlistValue("a"), PlistValue(1)}, false)},
-                                    {"front", shared},
-                                    {"back", shared},
-                                });
+    auto item = object("Patch", {{"patchName", PlistValue("Lead \xE2\x99\xAA")}, {"isWarning", PlistValue(true)},
+                                 {"usedTimes", PlistValue(-3)}, {"level", PlistValue(0.75)}, {"comment", ArchivedValue()},
+                                 {"icon", PlistValue(Bytes{0x4D, 0x4D, 0x00, 0x2A})}, {"saved", PlistValue(PlistDate{123456.5})},
+                                 {"slots", ArchivedValue::dictionary({{"slot 0", slot}, {"slot 1", slot}})},
+                                 {"tags", ArchivedValue::array({PlistValue("a"), PlistValue(1)}, false)},
+                                 {"front", shared}, {"back", shared}});
     item->superclasses = {"Item", "NSObject"};
 
     auto archive = KeyedArchiver::archiveTree(ArchivedValue(item));
@@ -106,8 +105,7 @@ TEST(KeyedArchive, ObjectGraphRoundTripsWithSharingAndInlineScalars)
     EXPECT_TRUE(root.get("patchName").asUid()) << "strings go to the object table";
     EXPECT_EQ(root.get("front"), root.get("back"));
     EXPECT_EQ(entryAt(*archive, root.get("$class")).get("$classes"), PlistValue(PlistArray{"Patch", "Item", "NSObject"}));
-    int colours = 0;
-    int colourClasses = 0;
+    int colours = 0, colourClasses = 0;
     for (const PlistValue& entry : *archive->get("$objects").array()) {
         colours += entry.get("$class").asUid() && classNameOf(*archive, entry) == "Colour";
         colourClasses += entry.get("$classname").asString() == "Colour";
@@ -122,7 +120,7 @@ TEST(KeyedArchive, ObjectGraphRoundTripsWithSharingAndInlineScalars)
     ASSERT_EQ(back->kind(), ArchivedValue::Kind::Object);
     const ArchivedObject& read = **back->object();
     EXPECT_EQ(read.className, "Patch");
-    EXPECT_EQ(read.superclasses, (std::vector<std::string>{"Item", "NSObject"}));
+    EXPECT_EQ(read.superclasses, (Names{"Item", "NSObject"}));
     for (const char* name : {"patchName", "isWarning", "usedTimes", "level", "icon", "saved", "tags"}) {
         ASSERT_TRUE(item->field(name).toPlain()) << name;
         EXPECT_EQ(read.field(name).toPlain(), item->field(name).toPlain()) << name;
@@ -140,11 +138,8 @@ TEST(KeyedArchive, ObjectGraphRoundTripsWithSharingAndInlineScalars)
 
 TEST(KeyedArchive, ReadsTheMutableStringAndDataForms)
 {
-    const PlistValue stringClass =
-        PlistDictionary{{"$classname", "NSMutableString"}, {"$classes", PlistArray{"NSMutableString", "NSString", "NSObject"}}};
-    const PlistValue archive = archiveWithObjects(
-        {"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.string", "mutable"}}, stringClass});
-    auto back = KeyedUnarchiver::unarchive(archive);
+    const PlistValue stringClass = classOf("NSMutableString", {"NSMutableString", "NSString", "NSObject"});
+    auto back = KeyedUnarchiver::unarchive(archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.string", "mutable"}}, stringClass}));
     ASSERT_TRUE(back);
     EXPECT_EQ(back->toPlain(), PlistValue("mutable"));
 }
@@ -157,68 +152,60 @@ TEST(KeyedArchive, RefusesBrokenArchives)
         PlistArray objects{"$null"};
         for (std::uint64_t i = 1; i <= levels; ++i) {
             PlistDictionary entry{{"$class", PlistUid{levels + 1}}};
-            if (i < levels)
-                entry["next"] = PlistUid{i + 1};
+            if (i < levels) entry["next"] = PlistUid{i + 1};
             objects.push_back(std::move(entry));
         }
         objects.push_back(kItemClass);
         return archiveWithObjects(std::move(objects));
     };
+    // A sound layout of one text, edited.
+    auto edited = [](const std::function<void(PlistDictionary&)>& edit) {
+        PlistValue archive = archiveWithObjects({"$null", "text"});
+        edit(*archive.dictionary());
+        return archive;
+    };
+    auto one = [](PlistDictionary root, PlistArray rest = {}) {
+        PlistArray objects{"$null", std::move(root)};
+        for (auto& entry : rest) objects.push_back(std::move(entry));
+        return archiveWithObjects(std::move(objects));
+    };
+    const PlistValue classed = PlistDictionary{{"$class", PlistUid{2}}};
     EXPECT_TRUE(KeyedUnarchiver::unarchive(chainOf(250)));
     const PlistValue broken[] = {
         chainOf(300),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"x", PlistUid{9}}}, kItemClass}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"self", PlistUid{1}}}, kItemClass}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{2}}},
-                            PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{1}}}, kItemClass}),
+        one({{"$class", PlistUid{2}}, {"x", PlistUid{9}}}, {kItemClass}),
+        one({{"$class", PlistUid{2}}, {"self", PlistUid{1}}}, {kItemClass}),
+        one({{"$class", PlistUid{3}}, {"next", PlistUid{2}}}, {PlistDictionary{{"$class", PlistUid{3}}, {"next", PlistUid{1}}}, kItemClass}),
         archiveWithObjects({"$null", "text"}, 7),
-        archiveWithObjects({"$null", PlistDictionary{{"x", 1}}}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{1}}}}),
+        one({{"x", 1}}),
+        one({{"$class", PlistUid{1}}}),
         archiveWithObjects({"not null", "text"}),
         archiveWithObjects({}),
         PlistDictionary{{"$archiver", "Other"}, {"$objects", PlistArray{"$null"}}},
         // Another version, or none, of a layout that is otherwise sound.
-        [] {
-            PlistValue other = archiveWithObjects({"$null", "text"});
-            other.dictionary()->at("$version") = PlistValue(100001);
-            return other;
-        }(),
-        [] {
-            PlistValue none = archiveWithObjects({"$null", "text"});
-            none.dictionary()->erase("$version");
-            return none;
-        }(),
+        edited([](PlistDictionary& d) { d.at("$version") = PlistValue(100001); }),
+        edited([](PlistDictionary& d) { d.erase("$version"); }),
         // A dictionary that only looks like an XML reference.
-        [] {
-            PlistValue fake = archiveWithObjects({"$null", "text"});
-            fake.dictionary()->at("$top") = PlistDictionary{{"root", PlistDictionary{{"CF$UID", 1}, {"other", 2}}}};
-            return fake;
-        }(),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.keys", PlistArray{PlistUid{3}}},
-                                                     {"NS.objects", PlistArray{PlistUid{3}}}},
-                            PlistDictionary{{"$classname", "NSDictionary"}}, 5}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"NS.keys", PlistArray{}},
-                                                     {"NS.objects", PlistArray{PlistUid{0}}}},
-                            PlistDictionary{{"$classname", "NSDictionary"}}}),
+        edited([](PlistDictionary& d) { d.at("$top") = PlistDictionary{{"root", PlistDictionary{{"CF$UID", 1}, {"other", 2}}}}; }),
+        one({{"$class", PlistUid{2}}, {"NS.keys", PlistArray{PlistUid{3}}}, {"NS.objects", PlistArray{PlistUid{3}}}},
+            {PlistDictionary{{"$classname", "NSDictionary"}}, 5}),
+        one({{"$class", PlistUid{2}}, {"NS.keys", PlistArray{}}, {"NS.objects", PlistArray{PlistUid{0}}}},
+            {PlistDictionary{{"$classname", "NSDictionary"}}}),
         // Class descriptions that are none: a list naming a number or referring to itself, a plain text or
         // array in the description's place, and a broken one read after a sound one.
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}},
-                            PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", 5}}}}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}},
-                            PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", PlistUid{2}}}}}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}}, "Item"}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}}, PlistArray{"Item"}}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{0}}}}),
-        archiveWithObjects({"$null", PlistDictionary{{"$class", PlistUid{2}}, {"a", PlistUid{3}}, {"b", PlistUid{4}}},
-                            kItemClass, PlistDictionary{{"$class", PlistUid{2}}}, PlistDictionary{{"$class", PlistUid{5}}},
-                            PlistDictionary{{"$classes", PlistArray{"Item"}}}}),
+        one({{"$class", PlistUid{2}}}, {classOf("Item", {"Item", 5})}),
+        one({{"$class", PlistUid{2}}}, {classOf("Item", {"Item", PlistUid{2}})}),
+        one({{"$class", PlistUid{2}}}, {"Item"}),
+        one({{"$class", PlistUid{2}}}, {PlistArray{"Item"}}),
+        one({{"$class", PlistUid{0}}}),
+        one({{"$class", PlistUid{2}}, {"a", PlistUid{3}}, {"b", PlistUid{4}}},
+            {kItemClass, classed, PlistDictionary{{"$class", PlistUid{5}}}, PlistDictionary{{"$classes", PlistArray{"Item"}}}}),
     };
     for (std::size_t i = 0; i < std::size(broken); ++i) {
         Error error;
         EXPECT_FALSE(KeyedUnarchiver::unarchive(broken[i], &error)) << "case " << i;
         EXPECT_EQ(error.code, PropertyList::kNotAnArchive) << "case " << i;
     }
-
     const Bytes valid = *KeyedArchiver::archive(ArchivedValue(object("Item", {{"name", PlistValue("x")}})));
     for (std::size_t length = 0; length < valid.size(); ++length)
         EXPECT_FALSE(KeyedUnarchiver::unarchive(Bytes(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(length))));
@@ -239,8 +226,7 @@ TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
 {
     auto item = object("Item", {{"name", PlistValue("Clean")}, {"level", PlistValue(3)}});
     item->fields.emplace_back("twin", ArchivedValue(std::shared_ptr<const ArchivedObject>(object("Item", {}))));
-    const ArchivedValue root = ArchivedValue::array({ArchivedValue(item), ArchivedValue(PlistValue("tail"))}, true);
-    const auto tree = KeyedArchiver::archiveTree(root);
+    const auto tree = KeyedArchiver::archiveTree(ArchivedValue::array({ArchivedValue(item), ArchivedValue(PlistValue("tail"))}, true));
     ASSERT_TRUE(tree);
     const auto xml = PropertyList::serialize(*tree, PlistFormat::Xml);
     ASSERT_TRUE(xml);
@@ -248,8 +234,7 @@ TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
     Error error;
     const auto back = KeyedUnarchiver::unarchive(*xml, &error);
     ASSERT_TRUE(back) << error.description;
-    // Read back, it archives to the very same tree.
-    EXPECT_EQ(KeyedArchiver::archiveTree(*back), tree);
+    EXPECT_EQ(KeyedArchiver::archiveTree(*back), tree) << "read back, it archives to the very same tree";
 
     const std::string written =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
@@ -277,63 +262,40 @@ TEST(KeyedArchive, ReadsTheReferencesOfXmlArchives)
 TEST(KeyedArchive, ObjectsShareTheClassListOfTheirOwnDescription)
 {
     static_assert(std::is_same_v<decltype(*std::declval<ClassList&>().begin()), const std::string&>);
-    static_assert(std::is_same_v<decltype(std::declval<ClassList&>().names()), const std::vector<std::string>&>);
-    const PlistValue itemClass = PlistDictionary{{"$classname", "Item"}, {"$classes", PlistArray{"Item", "Base", "NSObject"}}};
-    const PlistValue otherClass = PlistDictionary{{"$classname", "Other"}, {"$classes", PlistArray{"Other", "Base", "NSObject"}}};
-    const PlistValue rootOnly = PlistDictionary{{"$classname", "Bare"}};
+    static_assert(std::is_same_v<decltype(std::declval<ClassList&>().names()), const Names&>);
+    auto member = [](std::uint64_t classIndex, int n) { return PlistDictionary{{"$class", PlistUid{classIndex}}, {"n", n}}; };
     const auto value = KeyedUnarchiver::unarchive(archiveWithObjects(
-        {"$null",
-         PlistDictionary{{"$class", PlistUid{2}}, {"NS.objects", PlistArray{PlistUid{3}, PlistUid{4}, PlistUid{5}, PlistUid{9}}}},
-         PlistDictionary{{"$classname", "NSArray"}, {"$classes", PlistArray{"NSArray", "NSObject"}}},
-         PlistDictionary{{"$class", PlistUid{6}}, {"n", 1}}, PlistDictionary{{"$class", PlistUid{7}}, {"n", 2}},
-         PlistDictionary{{"$class", PlistUid{6}}, {"n", 3}}, itemClass, otherClass, rootOnly,
-         PlistDictionary{{"$class", PlistUid{8}}}}));
+        {"$null", arrayOf(2, {PlistUid{3}, PlistUid{4}, PlistUid{5}, PlistUid{9}}), kArrayClass, member(6, 1), member(7, 2),
+         member(6, 3), classOf("Item", {"Item", "Base", "NSObject"}), classOf("Other", {"Other", "Base", "NSObject"}),
+         PlistDictionary{{"$classname", "Bare"}}, PlistDictionary{{"$class", PlistUid{8}}}}));
     ASSERT_TRUE(value);
-    const auto& elements = *value->array();
-    ASSERT_EQ(elements.size(), 4U);
-    const ArchivedObject& first = **elements[0].object();
-    const ArchivedObject& other = **elements[1].object();
-    const ArchivedObject& third = **elements[2].object();
-    const ArchivedObject& bare = **elements[3].object();
-    EXPECT_EQ(first.className, "Item");
-    EXPECT_EQ(other.className, "Other");
-    EXPECT_EQ(third.className, "Item");
-    EXPECT_EQ(bare.className, "Bare");
-    EXPECT_EQ(first.superclasses, (std::vector<std::string>{"Base", "NSObject"}));
+    ASSERT_EQ(value->array()->size(), 4U);
+    auto at = [&](std::size_t i) -> const ArchivedObject& { return **(*value->array())[i].object(); };
+    const ArchivedObject &first = at(0), &other = at(1), &third = at(2), &bare = at(3);
+    EXPECT_EQ((Names{first.className, other.className, third.className, bare.className}), (Names{"Item", "Other", "Item", "Bare"}));
+    EXPECT_EQ(first.superclasses, (Names{"Base", "NSObject"}));
     EXPECT_EQ(other.superclasses, first.superclasses);
-    EXPECT_EQ(bare.superclasses, std::vector<std::string>{});
+    EXPECT_EQ(bare.superclasses, Names{});
     EXPECT_EQ(third.field("n").toPlain(), PlistValue(3));
     EXPECT_EQ(&first.superclasses.names(), &third.superclasses.names());
     EXPECT_NE(&first.superclasses.names(), &other.superclasses.names());
     // A copy given a list of its own leaves the shared one as it was.
     ArchivedObject copy = third;
     copy.superclasses = ClassList({"Changed"});
-    EXPECT_EQ(first.superclasses, (std::vector<std::string>{"Base", "NSObject"}));
+    EXPECT_EQ(first.superclasses, (Names{"Base", "NSObject"}));
     // An object moved from, as a container leaves it, still holds a list that reads.
     ArchivedObject taken = std::move(copy);
-    EXPECT_EQ(taken.superclasses, std::vector<std::string>{"Changed"});
+    EXPECT_EQ(taken.superclasses, Names{"Changed"});
     EXPECT_LE(copy.superclasses.size(), 1U);
     EXPECT_EQ(std::distance(copy.superclasses.begin(), copy.superclasses.end()), static_cast<std::ptrdiff_t>(copy.superclasses.size()));
 }
-
-namespace {
-
-const PlistValue kArrayClass = PlistDictionary{{"$classname", "NSArray"}, {"$classes", PlistArray{"NSArray", "NSObject"}}};
-
-PlistValue arrayOf(std::uint64_t classIndex, PlistArray references)
-{
-    return PlistDictionary{{"$class", PlistUid{classIndex}}, {"NS.objects", std::move(references)}};
-}
-
-}  // namespace
 
 // An object referred to from many places is read once and held once: every reference shares it.
 TEST(KeyedArchive, ReferencesShareWhatTheyReferTo)
 {
     const std::string text(4096, 'x');
     const auto value = KeyedUnarchiver::unarchive(
-        archiveWithObjects({"$null", arrayOf(2, {PlistUid{3}, PlistUid{4}, PlistUid{3}}), kArrayClass, text,
-                            arrayOf(2, {PlistUid{3}, PlistUid{3}})}));
+        archiveWithObjects({"$null", arrayOf(2, {PlistUid{3}, PlistUid{4}, PlistUid{3}}), kArrayClass, text, arrayOf(2, {PlistUid{3}, PlistUid{3}})}));
     ASSERT_TRUE(value);
     const auto& elements = *value->array();
     ASSERT_EQ(elements.size(), 3U);
@@ -341,55 +303,50 @@ TEST(KeyedArchive, ReferencesShareWhatTheyReferTo)
     EXPECT_EQ(*elements[0].plain()->string(), text);
     EXPECT_EQ(elements[0].plain(), elements[2].plain());
     EXPECT_EQ(elements[1].array()->at(0).plain(), elements[0].plain());
-    // Copies of a value share what it holds too.
     const ArchivedValue copy = elements[1];
-    EXPECT_EQ(copy.array(), elements[1].array());
+    EXPECT_EQ(copy.array(), elements[1].array()) << "copies of a value share what it holds too";
 }
 
 // A few kilobytes can refer to one large object millions of times, nest objects that each list the one
 // below twice, or refer often to an object of a long-named class: a reader walking the graph as a tree
-// would copy without bound, so such archives are refused.
+// would copy without bound, so such archives are refused; within the bound the same shapes read.
 TEST(KeyedArchive, RefusesAnArchiveThatUnfoldsPastTheBound)
 {
-    // 65,536 references to a pair of references to one megabyte.
-    PlistArray pairs(65536, PlistUid{4});
-    const PlistValue wide = archiveWithObjects(
-        {"$null", arrayOf(2, std::move(pairs)), kArrayClass, std::string(1 << 20, 'x'), arrayOf(2, {PlistUid{3}, PlistUid{3}})});
+    // `references` references to a pair of references to one megabyte.
+    auto wide = [](std::size_t references) {
+        return archiveWithObjects({"$null", arrayOf(2, PlistArray(references, PlistUid{4})), kArrayClass, std::string(1 << 20, 'x'),
+                                   arrayOf(2, {PlistUid{3}, PlistUid{3}})});
+    };
     // Forty arrays, each listing the one below twice.
     PlistArray nested{"$null", kArrayClass, "leaf"};
-    for (std::uint64_t level = 0; level < 40; ++level) {
-        const std::uint64_t below = nested.size() - 1;
-        nested.push_back(arrayOf(1, {PlistUid{below}, PlistUid{below}}));
-    }
+    for (std::uint64_t level = 0; level < 40; ++level) nested.push_back(arrayOf(1, {PlistUid{nested.size() - 1}, PlistUid{nested.size() - 1}}));
     const std::uint64_t top = nested.size() - 1;
-    const PlistValue deep = archiveWithObjects(std::move(nested), top);
-    // 65,536 references to one object whose class is named in 16 KB: each copy of it holds the name.
+    // References to one object whose class is named in 16 KB: each copy of it holds the name.
     const std::string longName(16 << 10, 'N');
-    const PlistValue longClass = PlistDictionary{{"$classname", longName}, {"$classes", PlistArray{longName, "NSObject"}}};
-    auto namedObjects = [&](std::size_t references) {
+    auto named = [&](std::size_t references) {
         return archiveWithObjects({"$null", arrayOf(2, PlistArray(references, PlistUid{3})), kArrayClass,
-                                   PlistDictionary{{"$class", PlistUid{4}}}, longClass});
+                                   PlistDictionary{{"$class", PlistUid{4}}}, classOf(longName, {longName, "NSObject"})});
     };
-    const PlistValue named = namedObjects(65536);
-    for (const PlistValue* archive : {&wide, &deep, &named}) {
+    // Nodes cost what a value holds, not only their payload: `outer` references to an array of 2,000
+    // references to one number; 5,000 unfold to ten million values, more than the bound holds.
+    auto many = [](std::size_t outer) {
+        return archiveWithObjects({"$null", arrayOf(2, PlistArray(outer, PlistUid{4})), kArrayClass, 7, arrayOf(2, PlistArray(2000, PlistUid{3}))});
+    };
+    const struct { const char* name; PlistValue archive; bool refused; } cases[] = {
+        {"65,536 references to a megabyte twice", wide(65536), true},
+        {"64 references to a megabyte twice", wide(64), false},
+        {"forty levels each listing the next twice", archiveWithObjects(std::move(nested), top), true},
+        {"65,536 references to an object of a long-named class", named(65536), true},
+        {"64 references to an object of a long-named class", named(64), false},
+        {"5,000 references to 2,000 references", many(5000), true},
+        {"500 references to 2,000 references", many(500), false},
+    };
+    for (const auto& c : cases) {
         Error error;
-        EXPECT_FALSE(KeyedUnarchiver::unarchive(*archive, &error));
-        EXPECT_EQ(error.code, PropertyList::kNotAnArchive);
-        EXPECT_NE(error.description.find("asks for more than it may"), std::string::npos) << error.description;
-    }
-    // Within the bound the same shapes read.
-    PlistArray few(64, PlistUid{4});
-    EXPECT_TRUE(KeyedUnarchiver::unarchive(archiveWithObjects(
-        {"$null", arrayOf(2, std::move(few)), kArrayClass, std::string(1 << 20, 'x'), arrayOf(2, {PlistUid{3}, PlistUid{3}})})));
-    EXPECT_TRUE(KeyedUnarchiver::unarchive(namedObjects(64)));
-
-    // Nodes cost what a value holds, not only their payload: 5,000 references to an array of 2,000
-    // references to one number unfold to ten million values, more than the bound holds; a tenth of them
-    // fit.
-    for (const auto& [outer, refused] : {std::pair{5000u, true}, std::pair{500u, false}}) {
-        const PlistValue many = archiveWithObjects({"$null", arrayOf(2, PlistArray(outer, PlistUid{4})), kArrayClass, 7,
-                                                    arrayOf(2, PlistArray(2000, PlistUid{3}))});
-        Error error;
-        EXPECT_EQ(!KeyedUnarchiver::unarchive(many, &error), refused) << outer << ": " << error.description;
+        EXPECT_EQ(!KeyedUnarchiver::unarchive(c.archive, &error), c.refused) << c.name;
+        if (c.refused) {
+            EXPECT_EQ(error.code, PropertyList::kNotAnArchive) << c.name;
+            EXPECT_NE(error.description.find("asks for more than it may"), std::string::npos) << error.description;
+        }
     }
 }

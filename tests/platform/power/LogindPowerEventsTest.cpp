@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 #include "support/power/PowerFixture.h"
@@ -20,7 +21,6 @@ TEST_F(PowerFixture, HoldsSleepUntilReadyAndAnnouncesOnTheMainQueue)
     EXPECT_TRUE(manager.lastLockHeld());
     events.readyToSleep();
     EXPECT_TRUE(loop.runUntil([&] { return !manager.lastLockHeld(); }));
-
     manager.announce("PrepareForSleep", false);
     ASSERT_TRUE(hear(events, "wake"));
     EXPECT_EQ(manager.locksTaken(), 2);
@@ -43,21 +43,17 @@ TEST_F(PowerFixture, WithoutASystemBusNothingIsAnnounced)
 
 // The time the program has before a sleep is the login manager's longest delay, or its usual one when it
 // does not say.
-class SleepDelay : public PowerFixture, public ::testing::WithParamInterface<std::optional<std::uint64_t>> {};
-
-TEST_P(SleepDelay, IsTheLoginManagersOrItsUsualOne)
+TEST_F(PowerFixture, TheSleepDelayIsTheLoginManagersOrItsUsualOne)
 {
-    support::PrivateLoginManager manager(folder.path());
-    if (!manager.ready()) GTEST_SKIP() << "no bus daemon to run";
-    if (GetParam()) manager.setSleepDelay(*GetParam());
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", manager.address().c_str(), 1);
-    const platform::LogindPowerEvents events(dispatch);
-    const std::chrono::milliseconds expected =
-        GetParam() ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(*GetParam()))
-                   : platform::PowerEvents::kUsualSleepDelay;
-    EXPECT_EQ(events.sleepDelay(), expected);
+    const std::optional<std::uint64_t> cases[] = {std::nullopt, 2'500'000, 0};
+    for (const auto& told : cases) {
+        const std::string own = folder / std::to_string(&told - cases);  // a bus of its own each time
+        std::filesystem::create_directory(own);
+        support::PrivateLoginManager manager(own);
+        if (!manager.ready()) GTEST_SKIP() << "no bus daemon to run";
+        if (told) manager.setSleepDelay(*told);
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", manager.address().c_str(), 1);
+        EXPECT_EQ(platform::LogindPowerEvents(dispatch).sleepDelay(),
+                  told ? std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::microseconds(*told)) : platform::PowerEvents::kUsualSleepDelay);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(LoginManager, SleepDelay,
-                         ::testing::Values(std::nullopt, std::optional<std::uint64_t>(2'500'000),
-                                           std::optional<std::uint64_t>(0)));

@@ -8,31 +8,22 @@
 #include <cstdlib>
 #include <ctime>
 
-namespace {
-
 using platform::DateText;
 using platform::ShiftJis;
 using platform::Utf8;
 using platform::VersionComparison;
 using namespace std::chrono;
 
-TEST(Utf8Test, ValidationRejectsEveryIllFormedShape)
+// Validation rejects every ill-formed shape (overlong, surrogate, beyond U+10FFFF, cut off); a UTF-16
+// length counts a surrogate pair twice and each byte of a cut-off sequence once.
+TEST(Utf8Test, ValidationRejectsEveryIllFormedShapeAndLengthsCountUtf16Units)
 {
-    EXPECT_TRUE(Utf8::isValid(""));
-    EXPECT_TRUE(Utf8::isValid("Clean \xC3\xA9 \xE3\x81\x82 \xF0\x9F\x8E\xB8"));
-    EXPECT_TRUE(Utf8::isValid("\xF4\x8F\xBF\xBF"));  // U+10FFFF
+    for (const char* good : {"", "Clean \xC3\xA9 \xE3\x81\x82 \xF0\x9F\x8E\xB8", "\xF4\x8F\xBF\xBF"}) EXPECT_TRUE(Utf8::isValid(good)) << good;
     for (const char* bad : {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF0\x80\x80\xAF",
                             "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\xE3\x81", "a\xC3"})
         EXPECT_FALSE(Utf8::isValid(bad)) << testing::PrintToString(bad);
-}
-
-TEST(Utf8Test, Utf16LengthAndAscii)
-{
-    EXPECT_EQ(Utf8::utf16Length(""), 0u);
-    EXPECT_EQ(Utf8::utf16Length("abc"), 3u);
-    EXPECT_EQ(Utf8::utf16Length("\xE3\x81\x82\xE3\x81\x84"), 2u);   // two kana
-    EXPECT_EQ(Utf8::utf16Length("a\xF0\x9F\x8E\xB8"), 3u);          // a surrogate pair
-    EXPECT_EQ(Utf8::utf16Length("\xE3\x81"), 2u);                   // cut off: one per byte
+    const std::pair<const char*, std::size_t> lengths[] = {{"", 0}, {"abc", 3}, {"\xE3\x81\x82\xE3\x81\x84", 2}, {"a\xF0\x9F\x8E\xB8", 3}, {"\xE3\x81", 2}};
+    for (const auto& [text, units] : lengths) EXPECT_EQ(Utf8::utf16Length(text), units) << testing::PrintToString(text);
     EXPECT_TRUE(Utf8::isAscii("Plain ~ text"));
     EXPECT_FALSE(Utf8::isAscii("caf\xC3\xA9"));
 }
@@ -51,48 +42,29 @@ TEST(ShiftJisTest, RoundTripsJapaneseAndAscii)
     EXPECT_EQ(ShiftJis::decode(std::vector<std::uint8_t>{}), "");
 }
 
+// An emoji or Hangul has no Shift-JIS form, and broken UTF-8, a cut-off pair or a bad trail byte no text.
 TEST(ShiftJisTest, UnencodableOrBrokenInputFailsInsteadOfDropping)
 {
-    EXPECT_FALSE(ShiftJis::encode("ok \xF0\x9F\x8E\xB8"));    // emoji has no Shift-JIS form
-    EXPECT_FALSE(ShiftJis::encode("\xEA\xB0\x80"));            // Hangul
-    EXPECT_FALSE(ShiftJis::encode("bad \xC3"));                // not UTF-8
-    EXPECT_FALSE(ShiftJis::decode(std::vector<std::uint8_t>{'a', 0x82}));        // cut-off pair
-    EXPECT_FALSE(ShiftJis::decode(std::vector<std::uint8_t>{0x82, 0x20}));       // bad trail byte
+    for (const char* text : {"ok \xF0\x9F\x8E\xB8", "\xEA\xB0\x80", "bad \xC3"}) EXPECT_FALSE(ShiftJis::encode(text)) << text;
+    for (const auto& bytes : {std::vector<std::uint8_t>{'a', 0x82}, std::vector<std::uint8_t>{0x82, 0x20}}) EXPECT_FALSE(ShiftJis::decode(bytes));
 }
 
 TEST(VersionComparisonTest, ComparesDigitRunsByValue)
 {
-    struct Case {
-        const char* a;
-        const char* b;
-        int order;
-    };
-    for (const Case& c : std::initializer_list<Case>{{"1.10", "1.9", 1},
-                                                    {"1.9", "1.10", -1},
-                                                    {"1.2", "1.2", 0},
-                                                    {"1.02", "1.2", 0},
-                                                    {"1.0", "1.0.1", -1},
-                                                    {"2", "1.99.99", 1},
-                                                    {"1.0b", "1.0a", 1},
-                                                    {"1.0", "1.0a", -1},
-                                                    {"V1.0", "v1.0", -1},
-                                                    {"", "0", -1},
-                                                    {"", "", 0},
-                                                    {"99999999999999999999999", "99999999999999999999998", 1}}) {
-        int order = VersionComparison::compare(c.a, c.b);
+    const struct { const char *a, *b; int order; } cases[] = {
+        {"1.10", "1.9", 1}, {"1.9", "1.10", -1}, {"1.2", "1.2", 0},   {"1.02", "1.2", 0}, {"1.0", "1.0.1", -1}, {"2", "1.99.99", 1},
+        {"1.0b", "1.0a", 1}, {"1.0", "1.0a", -1}, {"V1.0", "v1.0", -1}, {"", "0", -1},     {"", "", 0},
+        {"99999999999999999999999", "99999999999999999999998", 1}};
+    for (const auto& c : cases) {
+        const int order = VersionComparison::compare(c.a, c.b);
         EXPECT_EQ((order > 0) - (order < 0), c.order) << c.a << " vs " << c.b;
     }
     EXPECT_TRUE(VersionComparison::isNewer("1.10", "1.9"));
     EXPECT_FALSE(VersionComparison::isNewer("1.9", "1.9"));
 }
 
-class DateTextTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ::setenv("TZ", "JST-9", 1);  // a rule, so no time-zone database is needed
-        ::tzset();
-    }
+struct DateTextTest : ::testing::Test {
+    void SetUp() override { ::setenv("TZ", "JST-9", 1), ::tzset(); }  // a rule, so no time-zone database is needed
 };
 
 TEST_F(DateTextTest, StampIsLocalTimeWithFourFractionDigits)
@@ -125,5 +97,3 @@ TEST_F(DateTextTest, HttpDateIsGmtWithEnglishNames)
                             "Wed, 01 Jan 3000 00:00:00 GMT", "Sat, 01 Jan 1600 00:00:00 GMT"})
         EXPECT_FALSE(DateText::parseHttpDate(bad)) << bad;
 }
-
-}  // namespace

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -31,7 +32,7 @@ bool trusted(ServerTrust& trust)
 
 TEST(ServerTrust, AnchorsHostNamesAndAddressesDecide)
 {
-    Chain chain;
+    Chain chain, stranger;
     auto trust = ServerTrust::create({chain.server.certificateDER}, TrustPolicy::ssl("localhost"));
     ASSERT_TRUE(trust);
     trust->setAnchorCertificates({chain.authority.certificateDER});
@@ -39,25 +40,24 @@ TEST(ServerTrust, AnchorsHostNamesAndAddressesDecide)
     // The verified chain reaches the anchor.
     ASSERT_EQ(trust->certificateCount(), 2u);
     EXPECT_EQ(trust->certificateAt(1), chain.authority.certificateDER);
-
-    trust->setPolicy(TrustPolicy::ssl("127.0.0.1"));
-    EXPECT_TRUE(trusted(*trust));
-    trust->setPolicy(TrustPolicy::ssl("example.org"));
-    EXPECT_FALSE(trusted(*trust));
-    EXPECT_FALSE(trust->failureReason().empty());
-    EXPECT_EQ(trust->certificateCount(), 1u);
-    trust->setPolicy(TrustPolicy::ssl("127.0.0.2"));
-    EXPECT_FALSE(trusted(*trust));
-    // The basic policy checks the chain only.
-    trust->setPolicy(TrustPolicy::basicX509());
-    EXPECT_TRUE(trusted(*trust));
-
-    Chain stranger;
-    trust->setAnchorCertificates({stranger.authority.certificateDER});
-    EXPECT_FALSE(trusted(*trust));
-    // A pinned server certificate is an anchor by itself.
-    trust->setAnchorCertificates({chain.server.certificateDER});
-    EXPECT_TRUE(trusted(*trust));
+    // Each step changes the policy (the basic one checks the chain only) or the anchors (a pinned server
+    // certificate is an anchor by itself) of the same trust.
+    const struct { const char* name; std::function<void()> change; bool trusted; } steps[] = {
+        {"the address", [&] { trust->setPolicy(TrustPolicy::ssl("127.0.0.1")); }, true},
+        {"another host", [&] { trust->setPolicy(TrustPolicy::ssl("example.org")); }, false},
+        {"another address", [&] { trust->setPolicy(TrustPolicy::ssl("127.0.0.2")); }, false},
+        {"the chain only", [&] { trust->setPolicy(TrustPolicy::basicX509()); }, true},
+        {"a stranger's anchor", [&] { trust->setAnchorCertificates({stranger.authority.certificateDER}); }, false},
+        {"the server pinned", [&] { trust->setAnchorCertificates({chain.server.certificateDER}); }, true},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        EXPECT_EQ(trusted(*trust), step.trusted) << step.name;
+        if (!step.trusted) {
+            EXPECT_FALSE(trust->failureReason().empty()) << step.name;
+            EXPECT_EQ(trust->certificateCount(), 1u) << step.name;
+        }
+    }
 }
 
 // Certificates a handshake parsed are judged as the same chain given as bytes would be, and stay the
@@ -86,8 +86,7 @@ TEST(ServerTrust, AnAdoptedChainIsJudgedAsItsBytesAre)
         auto adopted = ServerTrust::adopt({server, authority}, TrustPolicy::ssl(c.host));
         X509_free(server);
         X509_free(authority);
-        auto given = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER},
-                                         TrustPolicy::ssl(c.host));
+        auto given = ServerTrust::create({chain.server.certificateDER, chain.authority.certificateDER}, TrustPolicy::ssl(c.host));
         ASSERT_TRUE(adopted && given) << c.host;
         adopted->setAnchorCertificates(c.anchors);
         given->setAnchorCertificates(c.anchors);
@@ -127,12 +126,7 @@ TEST(ServerTrust, TheDefaultStoreFollowsTheCertificateVariables)
     const std::string bothFile = TestCertificates::writeTemporaryFile(
         "both.pem", first.authority.certificatePEM + second.authority.certificatePEM);
     const std::string emptyDirectory = std::filesystem::path(firstFile).parent_path().string();
-    const struct {
-        const char* file;
-        const char* directory;
-        bool firstTrusted;
-        bool secondTrusted;
-    } rows[] = {
+    const struct { const char* file; const char* directory; bool firstTrusted; bool secondTrusted; } rows[] = {
         {firstFile.c_str(), emptyDirectory.c_str(), true, false},
         {bothFile.c_str(), emptyDirectory.c_str(), true, true},
         {firstFile.c_str(), emptyDirectory.c_str(), true, false},

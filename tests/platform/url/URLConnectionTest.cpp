@@ -8,17 +8,12 @@
 #include "support/url/URLConnectionRecorder.h"
 
 using namespace support::urlconnection;
+using URLConnectionTest = ConnectionFixture;
 
-TEST(URLConnection, DeliversResponseHeadAndBodyThenFinishes)
+TEST_F(URLConnectionTest, DeliversResponseHeadAndBodyThenFinishes)
 {
-    LoopbackServer server;
     server.serve("/doc.json", LoopbackServer::Reply{200, "Application/JSON; charset=\"ISO-8859-1\"", std::string(100000, 'x'), {{"ETag", "\"v1\""}}});
-    NetworkThread thread("test.network");
-    auto recorder = std::make_shared<Recorder>();
-    startOn(thread, URLRequest(server.url("/doc.json")), recorder);
-    ASSERT_TRUE(recorder->waitForEnd());
-
-    std::lock_guard lock(recorder->mutex);
+    const auto recorder = fetch("/doc.json");
     EXPECT_FALSE(recorder->error);
     ASSERT_TRUE(recorder->response);
     EXPECT_EQ(recorder->responses, 1);
@@ -30,29 +25,18 @@ TEST(URLConnection, DeliversResponseHeadAndBodyThenFinishes)
     EXPECT_EQ(recorder->body, std::string(100000, 'x'));
 }
 
-TEST(URLConnection, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
+TEST_F(URLConnectionTest, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
 {
-    LoopbackServer server;
     server.redirect("/old", "/middle", 301);
     server.redirect("/middle", server.url("/new"), 307);
     server.serve("/new", "arrived", "text/plain");
-    NetworkThread thread("test.network");
+    const auto follow = fetch("/old");
+    EXPECT_FALSE(follow->error);
+    EXPECT_EQ(follow->redirects, (std::vector<std::int64_t>{301, 307}));
+    EXPECT_EQ(follow->response->url, server.url("/new"));
+    EXPECT_EQ(follow->body, "arrived");  // no byte of the redirect bodies
 
-    auto follow = std::make_shared<Recorder>();
-    startOn(thread, URLRequest(server.url("/old")), follow);
-    ASSERT_TRUE(follow->waitForEnd());
-    {
-        std::lock_guard lock(follow->mutex);
-        EXPECT_FALSE(follow->error);
-        EXPECT_EQ(follow->redirects, (std::vector<std::int64_t>{301, 307}));
-        EXPECT_EQ(follow->response->url, server.url("/new"));
-        EXPECT_EQ(follow->body, "arrived");  // no byte of the redirect bodies
-    }
-
-    auto refuse = std::make_shared<Recorder>(false);
-    startOn(thread, URLRequest(server.url("/old")), refuse);
-    ASSERT_TRUE(refuse->waitForEnd());
-    std::lock_guard lock(refuse->mutex);
+    const auto refuse = fetch(URLRequest(server.url("/old")), std::make_shared<Recorder>(false));
     EXPECT_FALSE(refuse->error);
     EXPECT_EQ(refuse->response->statusCode, 301);
     EXPECT_EQ(server.hits("/new"), 1);
@@ -60,20 +44,16 @@ TEST(URLConnection, FollowsRedirectsOrHandsBackTheRedirectWhenRefused)
 
 // Credentials and cookies follow a redirect to the same origin only: a hop to another host (or scheme, or
 // port) goes without them, while other fields go along.
-TEST(URLConnection, ARedirectElsewhereCarriesNoCredentials)
+TEST_F(URLConnectionTest, ARedirectElsewhereCarriesNoCredentials)
 {
-    LoopbackServer server;
     server.serve("/new", "arrived", "text/plain");
-    NetworkThread thread("test.network");
     for (const bool elsewhere : {false, true}) {
         server.redirect("/old", elsewhere ? server.url("/new", "localhost") : "/new", 302);
         URLRequest asked(server.url("/old"));
         asked.setValue("Bearer secret", "Authorization");
         asked.setValue("id=1", "Cookie");
         asked.setValue("kept", "X-Other");
-        auto recorder = std::make_shared<Recorder>();
-        startOn(thread, asked, recorder);
-        ASSERT_TRUE(recorder->waitForEnd());
+        fetch(asked);
         const auto arrived = server.requests("/new").back();
         EXPECT_EQ(arrived.header("Authorization"), elsewhere ? "" : "Bearer secret") << elsewhere;
         EXPECT_EQ(arrived.header("Cookie"), elsewhere ? "" : "id=1") << elsewhere;
@@ -85,84 +65,57 @@ TEST(URLConnection, ARedirectElsewhereCarriesNoCredentials)
     EXPECT_FALSE(platform::sameOrigin("not a url", "not a url"));
 }
 
-TEST(URLConnection, EndlessRedirectsFail)
+// Each failure ends the connection once, with its code and the URL that failed; a stalled server only once
+// the idle interval has passed.
+TEST_F(URLConnectionTest, FailuresEndTheConnectionOnceWithTheirCode)
 {
-    LoopbackServer server;
     server.redirect("/loop", "/loop");
-    NetworkThread thread("test.network");
-    auto recorder = std::make_shared<Recorder>();
-    startOn(thread, URLRequest(server.url("/loop")), recorder);
-    ASSERT_TRUE(recorder->waitForEnd());
-    std::lock_guard lock(recorder->mutex);
-    ASSERT_TRUE(recorder->error);
-    EXPECT_EQ(recorder->error->code, URLErrorHTTPTooManyRedirects);
-}
-
-TEST(URLConnection, StalledServerTimesOutAfterTheIdleInterval)
-{
-    LoopbackServer server;
     server.stall("/slow");
-    NetworkThread thread("test.network");
-    auto recorder = std::make_shared<Recorder>();
-    const auto started = std::chrono::steady_clock::now();
-    startOn(thread, URLRequest(server.url("/slow"), 0.3), recorder);
-    ASSERT_TRUE(recorder->waitForEnd());
-    std::lock_guard lock(recorder->mutex);
-    ASSERT_TRUE(recorder->error);
-    EXPECT_EQ(recorder->error->domain, kURLErrorDomain);
-    EXPECT_EQ(recorder->error->code, URLErrorTimedOut);
-    EXPECT_EQ(recorder->error->info(kURLErrorFailingURLErrorKey), server.url("/slow"));
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(250));
-    EXPECT_EQ(recorder->responses, 0);
+    server.truncate("/cut.zip", std::string(1000, 'z'), 5000);
+    const struct { const char* path; double timeout; std::int64_t code; int responses; std::chrono::milliseconds atLeast; } cases[] = {
+        {"/loop", 30, URLErrorHTTPTooManyRedirects, 0, {}},
+        {"/slow", 0.3, URLErrorTimedOut, 0, std::chrono::milliseconds(250)},
+        {"/cut.zip", 30, URLErrorNetworkConnectionLost, 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto started = std::chrono::steady_clock::now();
+        const auto recorder = fetch(URLRequest(server.url(c.path), c.timeout));
+        ASSERT_TRUE(recorder->error);
+        EXPECT_EQ(recorder->error->domain, kURLErrorDomain);
+        EXPECT_EQ(recorder->error->code, c.code);
+        EXPECT_EQ(recorder->error->info(kURLErrorFailingURLErrorKey), server.url(c.path));
+        EXPECT_GE(std::chrono::steady_clock::now() - started, c.atLeast);
+        EXPECT_EQ(recorder->responses, c.responses);
+        EXPECT_EQ(recorder->ends, 1);
+    }
+    server.release();
 }
 
 // A time-out too large for the clock (or infinite) is as good as none; it never fails the request at once.
-TEST(URLConnection, AHugeOrInfiniteTimeOutLetsTheRequestRun)
+TEST_F(URLConnectionTest, AHugeOrInfiniteTimeOutLetsTheRequestRun)
 {
-    LoopbackServer server;
     server.serve("/t", "arrived", "text/plain");
-    NetworkThread thread("test.network");
     for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -std::numeric_limits<double>::infinity(), -1.0, 0.0}) {
         URLRequest request(server.url("/t"), seconds);
         request.totalTimeoutInterval = seconds;
         request.slowTransferBytes = 1;
         request.slowTransferInterval = seconds;
-        auto recorder = std::make_shared<Recorder>();
-        startOn(thread, request, recorder);
-        ASSERT_TRUE(recorder->waitForEnd());
-        std::lock_guard lock(recorder->mutex);
+        const auto recorder = fetch(request);
         ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
         EXPECT_EQ(recorder->body, "arrived") << seconds;
     }
 }
 
-TEST(URLConnection, BodyCutShortFailsInsteadOfFinishing)
+TEST_F(URLConnectionTest, CancelSilencesTheConnection)
 {
-    LoopbackServer server;
-    server.truncate("/cut.zip", std::string(1000, 'z'), 5000);
-    NetworkThread thread("test.network");
-    auto recorder = std::make_shared<Recorder>();
-    startOn(thread, URLRequest(server.url("/cut.zip")), recorder);
-    ASSERT_TRUE(recorder->waitForEnd());
-    std::lock_guard lock(recorder->mutex);
-    ASSERT_TRUE(recorder->error);
-    EXPECT_EQ(recorder->error->code, URLErrorNetworkConnectionLost);
-    EXPECT_EQ(recorder->ends, 1);
-}
-
-TEST(URLConnection, CancelSilencesTheConnection)
-{
-    LoopbackServer server;
     server.stall("/slow");
     server.serve("/big", std::string(4 << 20, 'b'));
-    NetworkThread thread("test.network");
-
     auto stalled = std::make_shared<Recorder>();
     auto connection = startOn(thread, URLRequest(server.url("/slow")), stalled);
     auto midBody = std::make_shared<Recorder>();
     midBody->cancelAfterFirstChunk = true;
     startOn(thread, URLRequest(server.url("/big")), midBody);
-
     while (server.hits("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // perform() does not wait: the cancel must have run before the server answers, or a busy network
     // thread may finish the transfer first.
@@ -182,7 +135,7 @@ TEST(URLConnection, CancelSilencesTheConnection)
 
 // A connection whose delegate holds it, still waiting for its answer when the network thread ends, lets
 // the delegate go instead of keeping both alive for good; the delegate hears nothing.
-TEST(URLConnection, ATransferUnfinishedWhenItsLoopEndsLetsItsDelegateGo)
+TEST_F(URLConnectionTest, ATransferUnfinishedWhenItsLoopEndsLetsItsDelegateGo)
 {
     struct Holder final : URLConnectionDelegate {
         std::shared_ptr<URLConnection> connection;
@@ -191,22 +144,41 @@ TEST(URLConnection, ATransferUnfinishedWhenItsLoopEndsLetsItsDelegateGo)
         void didFinishLoading(URLConnection&) override { ++calls; }
         void didFailWithError(URLConnection&, const Error&) override { ++calls; }
     };
-    LoopbackServer server;
     server.stall("/slow");
     std::weak_ptr<Holder> watched;
     {
-        NetworkThread thread("test.network");
+        NetworkThread own("test.network");
         auto holder = std::make_shared<Holder>();
         watched = holder;
         holder->connection = URLConnection::create(URLRequest(server.url("/slow")), holder);
-        thread.perform([&thread, connection = holder->connection] { connection->start(thread.loop()); });
+        own.perform([&own, connection = holder->connection] { connection->start(own.loop()); });
         while (server.hits("/slow") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        thread.halt();
+        own.halt();
         EXPECT_EQ(holder->calls, 0);
     }
     server.release();
-    auto holder = watched.lock();
-    ASSERT_EQ(holder, nullptr) << "the delegate and its connection outlived the loop";
+    EXPECT_EQ(watched.lock(), nullptr) << "the delegate and its connection outlived the loop";
+}
+
+// The program halts the network thread as its queues go: a transfer or task that ran after that would
+// report into freed queues. Halting from the thread itself must not wait for itself.
+TEST(NetworkThread, AHaltedThreadRunsNothingMoreAndStillEnds)
+{
+    std::atomic<int> ran{0};
+    for (const bool fromItself : {false, true}) {
+        NetworkThread thread("test-halt");
+        std::promise<void> halted;
+        thread.perform([&] {
+            if (fromItself) thread.halt();
+            else ++ran;
+            halted.set_value();
+        });
+        halted.get_future().wait();
+        if (!fromItself) thread.halt();
+        thread.perform([&] { ++ran; });  // dropped
+        if (!fromItself) thread.halt();  // twice is harmless
+    }
+    EXPECT_EQ(ran.load(), 1);
 }
 
 TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
@@ -214,7 +186,6 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
     auto owned = std::make_unique<LoopbackServer>();
     LoopbackServer& server = *owned;
     server.serve("/catalogue", LoopbackServer::Reply{200, "application/json", "{\"a\":1}", {{"Last-Modified", "Tue, 02 Jan 2024 10:00:00 GMT"}}});
-
     URLRequest head(server.url("/catalogue"), 2.0);
     head.httpMethod = "HEAD";
     std::optional<URLResponse> response;
@@ -224,14 +195,11 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
     EXPECT_EQ(response->statusCode, 200);
     EXPECT_TRUE(body.empty());
     EXPECT_EQ(response->valueForHTTPHeaderField("Last-Modified"), "Tue, 02 Jan 2024 10:00:00 GMT");
-
     body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/catalogue")), &response, &error);
     EXPECT_EQ(std::string(body.begin(), body.end()), "{\"a\":1}");
-
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/missing")), &response, &error);
     EXPECT_FALSE(error);
     EXPECT_EQ(response->statusCode, 404);
-
     // A header beyond curl's bound is the server's fault, whatever curl calls it.
     server.serve("/huge-header", LoopbackServer::Reply{200, "text/plain", "x", {{"X-Filler", std::string(300000, 'h')}}});
     URLConnection::sendSynchronousRequest(URLRequest(server.url("/huge-header")), &response, &error);
@@ -248,10 +216,10 @@ TEST(URLConnection, SynchronousHeadAndGetRunOnTheCallingThread)
 TEST(FileOutputStream, ReplacesAFileAndKeepsTheWriteError)
 {
     const auto path = std::filesystem::temp_directory_path() / ("rig-stream-" + std::to_string(getpid()));
+    const std::uint8_t bytes[] = {1, 2, 3};
     {
         FileOutputStream stream(path.string(), false);
         stream.open();
-        const std::uint8_t bytes[] = {1, 2, 3};
         EXPECT_EQ(stream.write(bytes, 3), 3);
         EXPECT_EQ(stream.fileCurrentOffset(), 3u);
     }
@@ -264,7 +232,6 @@ TEST(FileOutputStream, ReplacesAFileAndKeepsTheWriteError)
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     FileOutputStream full("/dev/full", false);
     full.open();
-    const std::uint8_t bytes[] = {1};
     EXPECT_EQ(full.write(bytes, 1), -1);
     ASSERT_TRUE(full.streamError());
     EXPECT_EQ(full.streamError()->code, ENOSPC);
@@ -274,34 +241,28 @@ TEST(FileOutputStream, ReplacesAFileAndKeepsTheWriteError)
 TEST(URLConnection, HttpsUsesTheStandardEvaluationForTheHost)
 {
     const auto authority = support::TestCertificates::makeAuthority("Loopback Root");
-    const auto identity = support::TestCertificates::makeServer(authority, "localhost", {"DNS:localhost"});
-    LoopbackServer server(identity);
+    LoopbackServer server(support::TestCertificates::makeServer(authority, "localhost", {"DNS:localhost"}));
     server.serve("/a", "secret", "text/plain");
     std::optional<URLResponse> response;
     std::optional<Error> error;
     // Generous: loading the system's trust store and the handshake are slow under the thread sanitizer,
     // and a time-out here would hide the verdict under test.
-    constexpr double kHandshakeTimeout = 20.0;
-
-    // Unknown authority.
-    URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), kHandshakeTimeout), &response, &error);
+    auto get = [&](const std::string& url) { return URLConnection::sendSynchronousRequest(URLRequest(url, 20.0), &response, &error); };
+    get(server.url("/a", "localhost"));
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
+    EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted) << "an unknown authority";
     EXPECT_EQ(server.hits("/a"), 0);
 
     setenv("SSL_CERT_FILE", support::TestCertificates::writeTemporaryFile("ca.pem", authority.certificatePEM).c_str(), 1);
-    Bytes body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/a", "localhost"), kHandshakeTimeout), &response, &error);
+    const Bytes body = get(server.url("/a", "localhost"));
     ASSERT_FALSE(error) << error->describe();
     EXPECT_EQ(std::string(body.begin(), body.end()), "secret");
-
     // The certificate names localhost, not the address, however the address is spelled: curl reads one
     // to three slashes and any case of the scheme, and so must the host check.
-    const std::string port = std::to_string(server.port());
     for (const std::string prefix : {"https://", "https:/", "https:///", "HTTPS:/"}) {
-        URLConnection::sendSynchronousRequest(URLRequest(prefix + "127.0.0.1:" + port + "/a", kHandshakeTimeout), &response, &error);
+        get(prefix + "127.0.0.1:" + std::to_string(server.port()) + "/a");
         EXPECT_EQ(error ? error->description : "", ServerTrust::kReasonWrongHost) << prefix;
     }
     unsetenv("SSL_CERT_FILE");
     EXPECT_EQ(server.hits("/a"), 1);
 }
-

@@ -3,19 +3,32 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/url/DataInputStream.h"
 #include "support/url/SessionRecorder.h"
 
 using namespace support::urlsession;
 
 namespace {
 
+using Events = std::vector<std::string>;
+
+LoopbackServer::Reply challenge(std::vector<std::string> offered)
+{
+    LoopbackServer::Reply reply{401, "text/plain", "who are you", {}, 0};
+    for (auto& value : offered) reply.headers.emplace_back("WWW-Authenticate", std::move(value));
+    return reply;
+}
+
+const LoopbackServer::Reply kWelcome{200, "text/plain", "welcome", {}, 0};
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
 {
     server.serve("/plain", LoopbackServer::Reply{200, "text/plain; charset=utf-8", std::string(70000, 'p'), {}, 0});
     server.serve("/chunked", LoopbackServer::Reply{200, "text/plain", std::string(50000, 'c'), {}, 4000});
     for (const std::string path : {"/plain", "/chunked"}) {
-        recorder = std::make_shared<Recorder>();
-        session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+        restart();
         auto task = session->dataTaskWithRequest(request(path));
         EXPECT_EQ(task->state(), URLSessionTaskState::Suspended);
         run(task);
@@ -25,7 +38,6 @@ TEST_F(SessionFixture, DataTaskCollectsAPlainOrChunkedBodyAndEndsCompleted)
         EXPECT_EQ(task->countOfBytesReceived(), static_cast<std::int64_t>(recorder->body.size()));
         EXPECT_EQ(task->response()->statusCode, 200);
         EXPECT_EQ(recorder->completions, 1);
-        session->invalidateAndCancel();
     }
 }
 
@@ -35,16 +47,15 @@ TEST_F(SessionFixture, UploadsSendTheirBodyFromDataOrFileByteForByte)
     const std::string payload = "head\r\n" + std::string(300000, 'u') + "\r\ntail";
     const std::string file = (std::filesystem::temp_directory_path() / ("rig-upload-" + std::to_string(getpid()))).string();
     std::ofstream(file, std::ios::binary) << payload;
+    const Bytes bytes(payload.begin(), payload.end());
     for (int source : {0, 1, 2}) {
         const bool fromFile = source == 1;
-        recorder->completions = 0;
         recorder->body.clear();
         URLRequest withBody = request("/up", "POST");
-        withBody.httpBody = Bytes(payload.begin(), payload.end());
-        auto task = source == 2 ? session->dataTaskWithRequest(withBody)
-                    : fromFile  ? session->uploadTaskWithRequestFromFile(request("/up", "PUT"), file)
-                                : session->uploadTaskWithRequestFromData(request("/up", "POST"), Bytes(payload.begin(), payload.end()));
-        run(task);
+        withBody.httpBody = bytes;
+        run(source == 2 ? session->dataTaskWithRequest(withBody)
+            : fromFile  ? session->uploadTaskWithRequestFromFile(request("/up", "PUT"), file)
+                        : session->uploadTaskWithRequestFromData(request("/up", "POST"), bytes));
         ASSERT_FALSE(recorder->error);
         const auto received = server.requests("/up").back();
         EXPECT_EQ(received.method, fromFile ? "PUT" : "POST");
@@ -55,16 +66,46 @@ TEST_F(SessionFixture, UploadsSendTheirBodyFromDataOrFileByteForByte)
         EXPECT_EQ(recorder->body, "stored");
     }
     std::filesystem::remove(file);
-    recorder->completions = 0;
     run(session->uploadTaskWithRequestFromFile(request("/up", "PUT"), file));
     ASSERT_TRUE(recorder->error);
     EXPECT_EQ(server.requests("/up").size(), 3u);
 }
 
+// A streamed body is sent whole, with its declared length or chunked, and sent again (after a password
+// challenge) only from a fresh stream the delegate gives; without one the task fails.
+TEST_F(SessionFixture, AStreamedBodyIsSentWholeAndAgainOnlyFromAFreshStream)
+{
+    const std::string body(70000, 'b');
+    const struct { bool declaresLength, password, renew; std::int64_t errorCode; } cases[] = {
+        {true, false, true, 0}, {false, false, true, 0}, {false, true, true, 0}, {true, true, false, URLErrorRequestBodyStreamExhausted}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.declaresLength << c.password << c.renew);
+        const std::string path = "/up" + std::to_string(&c - cases);
+        if (c.password) server.requireBasicAuthentication(path, "ann", "pw", LoopbackServer::Reply{200, "text/plain", "ok", {}, 0});
+        else server.serve(path, "ok");
+        restart();
+        recorder->password = "pw";
+        recorder->renewBody = c.renew;
+        URLRequest streamed = request(path, "PUT", 5);
+        streamed.httpBodyStream = std::make_shared<DataInputStream>(Bytes(body.begin(), body.end()));
+        if (c.declaresLength) streamed.setValue(std::to_string(body.size()), "Content-Length");
+        EXPECT_FALSE(session->uploadTaskWithStreamedRequest(request(path)));
+        auto task = session->uploadTaskWithStreamedRequest(streamed);
+        EXPECT_EQ(task->countOfBytesExpectedToSend(), c.declaresLength ? static_cast<std::int64_t>(body.size()) : -1);
+        run(task);
+        EXPECT_EQ(recorder->error ? recorder->error->code : 0, c.errorCode);
+        const auto seen = server.requests(path);
+        EXPECT_EQ(seen.size(), c.password && c.renew ? 2u : 1u);
+        EXPECT_EQ(recorder->renewals.load(), c.password ? 1 : 0);
+        EXPECT_EQ(seen.back().header("Transfer-Encoding"), c.declaresLength ? "" : "chunked");
+        EXPECT_TRUE(recorder->error || seen.back().body == body);
+    }
+}
+
 TEST_F(SessionFixture, DownloadLeavesTheBodyInATemporaryFileOnlyForTheDelegateCall)
 {
     server.serve("/file.bin", std::string(200000, 'd'));
-    auto task = run(session->downloadTaskWithRequest(request("/file.bin")));
+    run(session->downloadTaskWithRequest(request("/file.bin")));
     ASSERT_FALSE(recorder->error);
     EXPECT_EQ(recorder->body, std::string(200000, 'd'));
     EXPECT_EQ(recorder->written, 200000);
@@ -74,45 +115,37 @@ TEST_F(SessionFixture, DownloadLeavesTheBodyInATemporaryFileOnlyForTheDelegateCa
     EXPECT_EQ(recorder->events.back(), "complete");
 }
 
+// Redirects change the method as the status requires and carry the body only for 307 and 308 (and a
+// 302 of another method than POST).
 TEST_F(SessionFixture, RedirectsChangeMethodAsTheStatusRequiresAndCarryTheBodyOnlyFor307And308)
 {
-    struct Case {
-        int status;
-        std::string method, expectedMethod;
-        bool bodyKept;
-    };
-    const std::vector<Case> cases = {{301, "POST", "GET", false}, {302, "POST", "GET", false}, {303, "PUT", "GET", false},
-                                     {302, "PUT", "PUT", true},   {307, "POST", "POST", true}, {308, "PUT", "PUT", true}};
+    const struct { int status; std::string method, expectedMethod; bool bodyKept; } cases[] = {
+        {301, "POST", "GET", false}, {302, "POST", "GET", false}, {303, "PUT", "GET", false},
+        {302, "PUT", "PUT", true},   {307, "POST", "POST", true}, {308, "PUT", "PUT", true}};
     server.serve("/target", "arrived");
     for (const auto& c : cases) {
-        recorder = std::make_shared<Recorder>();
-        session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
+        SCOPED_TRACE(::testing::Message() << c.status << c.method);
+        restart();
         server.redirect("/from", "/target", c.status);
         const std::size_t before = server.requests("/target").size();
         run(session->uploadTaskWithRequestFromData(request("/from", c.method), Bytes{'b', 'o', 'd', 'y'}));
-        ASSERT_EQ(server.requests("/target").size(), before + 1) << c.status;
+        ASSERT_EQ(server.requests("/target").size(), before + 1);
         const auto arrived = server.requests("/target").back();
-        EXPECT_EQ(arrived.method, c.expectedMethod) << c.status << c.method;
-        EXPECT_EQ(arrived.body, c.bodyKept ? "body" : "") << c.status << c.method;
+        EXPECT_EQ(arrived.method, c.expectedMethod);
+        EXPECT_EQ(arrived.body, c.bodyKept ? "body" : "");
         EXPECT_TRUE(recorder->saw("redirect " + std::to_string(c.status) + " " + c.expectedMethod));
         EXPECT_EQ(recorder->body, "arrived");
-        session->invalidateAndCancel();
     }
-}
-
-TEST_F(SessionFixture, ADeclinedRedirectIsTheAnswerAndTooManyHopsFail)
-{
-    server.redirect("/a", "/b");
-    server.serve("/b", "b");
+    // A declined redirect is the answer; too many hops fail.
+    restart();
     recorder->followRedirects = false;
+    server.redirect("/a", "/b");
     run(session->dataTaskWithRequest(request("/a")));
     EXPECT_FALSE(recorder->error);
     EXPECT_EQ(recorder->response->statusCode, 302);
     EXPECT_EQ(recorder->body, "moved");
     EXPECT_EQ(server.hits("/b"), 0);
-
     recorder->followRedirects = true;
-    recorder->completions = 0;
     server.redirect("/loop", "/loop");
     run(session->dataTaskWithRequest(request("/loop")));
     ASSERT_TRUE(recorder->error);
@@ -120,29 +153,24 @@ TEST_F(SessionFixture, ADeclinedRedirectIsTheAnswerAndTooManyHopsFail)
     EXPECT_EQ(server.hits("/loop"), 17);
 }
 
-TEST_F(SessionFixture, ResumeAndSuspendPostOnlyWhenTheRunningStateChanges)
+// Resume and suspend post only when the running state changes; a suspended task waits, and a cancelled one
+// ends cancelled, once.
+TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
 {
-    std::vector<std::string> posted;
+    Events posted;
     center.addObserver("", nullptr, [&](const Notification& n) {
         if (n.name == HookedURLSessionTaskDidResumeNotification) posted.push_back("resume");
         if (n.name == HookedURLSessionTaskDidSuspendNotification) posted.push_back("suspend");
     });
     server.serve("/x", "x");
     auto task = session->dataTaskWithRequest(request("/x"));
-    task->suspend();
-    task->suspend();
-    task->resume();
-    task->resume();
-    task->suspend();
-    task->suspend();
-    task->resume();
-    EXPECT_EQ(posted, (std::vector<std::string>{"resume", "suspend", "resume"}));
+    for (const bool resume : {false, false, true, true, false, false, true}) resume ? task->resume() : task->suspend();
+    EXPECT_EQ(posted, (Events{"resume", "suspend", "resume"}));
     ASSERT_TRUE(recorder->waitForCompletion());
     EXPECT_EQ(recorder->body, "x");
-}
 
-TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
-{
+    recorder->completions = 0;
+    recorder->body.clear();
     server.stall("/later");
     auto waiting = session->dataTaskWithRequest(request("/later"));
     waiting->resume();
@@ -159,10 +187,7 @@ TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
     for (bool started : {false, true}) {
         recorder->completions = 0;
         auto cancelled = session->dataTaskWithRequest(request("/later"));
-        if (started) {
-            cancelled->resume();
-            cancelled->suspend();
-        }
+        if (started) cancelled->resume(), cancelled->suspend();
         cancelled->cancel();
         cancelled->cancel();
         cancelled->resume();
@@ -174,172 +199,108 @@ TEST_F(SessionFixture, ASuspendedTaskWaitsAndACancelledOneEndsCancelledOnce)
     }
 }
 
-TEST_F(SessionFixture, AStalledAnswerTimesOut)
+// A stalled answer times out, but a time-out too large for the clock (or infinite) lets the task run; a
+// header field with a line break, the request's own or the session's, or a method that would end the
+// request line early, fails the task before anything is sent.
+TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
 {
     server.stall("/slow");
     run(session->dataTaskWithRequest(request("/slow", "GET", 0.3)));
     ASSERT_TRUE(recorder->error);
     EXPECT_EQ(recorder->error->code, URLErrorTimedOut);
     server.release();
-}
-
-// A time-out too large for the clock (or infinite) lets the task run; a header field with a line break,
-// the request's own or the session's, fails the task before anything is sent.
-TEST_F(SessionFixture, AHugeTimeOutRunsAndALineBreakInAFieldIsNeverSent)
-{
     server.serve("/t", "arrived", "text/plain");
     for (const double seconds : {1e300, std::numeric_limits<double>::infinity(), std::nan(""), -1.0, 0.0}) {
-        recorder = std::make_shared<Recorder>();
         URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
         configuration.timeoutIntervalForRequest = seconds;
-        session = makeSession(configuration);
-        run(session->dataTaskWithRequest(request("/t", "GET", seconds)));
-        ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
-        EXPECT_EQ(recorder->body, "arrived");
-        recorder->completions = 0;
-        run(session->dataTaskWithRequest(request("/t", "GET", 60.0)));
-        ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
-        session->invalidateAndCancel();
+        restart(configuration);
+        for (const double asked : {seconds, 60.0}) {
+            run(session->dataTaskWithRequest(request("/t", "GET", asked)));
+            ASSERT_FALSE(recorder->error) << seconds << ": " << recorder->error->description;
+            EXPECT_EQ(recorder->body, "arrived");
+            recorder->body.clear();
+        }
     }
-
     const int before = server.hits("/t");
-    for (const bool own : {true, false}) {
-        recorder = std::make_shared<Recorder>();
+    for (const int row : {0, 1, 2}) {
         URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration();
-        URLRequest asked = request("/t");
-        (own ? asked.headerFields : configuration.HTTPAdditionalHeaders).emplace_back("X-Client", "rig\r\nX-Injected: yes");
-        session = makeSession(configuration);
+        URLRequest asked = request("/t", row == 2 ? "PUT /t HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:" : "GET");
+        if (row < 2) (row == 0 ? asked.headerFields : configuration.HTTPAdditionalHeaders).emplace_back("X-Client", "rig\r\nX-Injected: yes");
+        restart(configuration);
         run(session->dataTaskWithRequest(asked));
-        ASSERT_TRUE(recorder->error) << own;
-        EXPECT_NE(recorder->error->description.find("line break or NUL"), std::string::npos) << recorder->error->description;
-        session->invalidateAndCancel();
+        ASSERT_TRUE(recorder->error) << row;
+        EXPECT_TRUE(contains(recorder->error->description, row == 2 ? "not a single word" : "line break or NUL")) << recorder->error->description;
     }
-    // Nor a method that would end the request line early.
-    recorder = std::make_shared<Recorder>();
-    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    run(session->dataTaskWithRequest(request("/t", "PUT /t HTTP/1.1\r\nX-Injected: yes\r\nX-Rest:")));
-    ASSERT_TRUE(recorder->error);
-    EXPECT_NE(recorder->error->description.find("not a single word"), std::string::npos) << recorder->error->description;
-    session->invalidateAndCancel();
     EXPECT_EQ(server.hits("/t"), before);
 }
 
-TEST_F(SessionFixture, AnHTTPChallengeIsAnsweredWithACredentialOrEndsAsTheServerAnswered)
-{
-    server.requireBasicAuthentication("/private", "ann", "secret", LoopbackServer::Reply{200, "text/plain", "welcome", {}, 0});
-    struct Case {
-        std::optional<std::string> password;
-        URLSessionAuthChallengeDisposition otherwise;
-        std::int64_t status;
-        std::optional<std::int64_t> error;
-    };
-    const std::vector<Case> cases = {
-        {"secret", URLSessionAuthChallengeDisposition::PerformDefaultHandling, 200, std::nullopt},
-        {std::nullopt, URLSessionAuthChallengeDisposition::PerformDefaultHandling, 401, std::nullopt},
-        {"wrong", URLSessionAuthChallengeDisposition::PerformDefaultHandling, 401, std::nullopt},
-        {std::nullopt, URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge, 0, URLErrorCancelled},
-    };
-    for (const auto& c : cases) {
-        recorder = std::make_shared<Recorder>();
-        recorder->password = c.password;
-        recorder->authenticationAnswer = c.otherwise;
-        session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-        run(session->uploadTaskWithRequestFromData(request("/private", "POST"), Bytes{'p'}));
-        EXPECT_TRUE(recorder->saw("task-challenge HTTPBasic 0"));
-        if (c.error) {
-            ASSERT_TRUE(recorder->error);
-            EXPECT_EQ(recorder->error->code, *c.error);
-        } else {
-            ASSERT_FALSE(recorder->error);
-            EXPECT_EQ(recorder->response->statusCode, c.status);
-            EXPECT_EQ(recorder->body, c.status == 200 ? "welcome" : "who are you");
-        }
-        EXPECT_EQ(server.requests("/private").back().body, "p");
-        session->invalidateAndCancel();
-    }
-}
-
-// A delegate that gives a refused password again and again is answered only so often: the 401 ends it,
-// as it does a connection.
-TEST_F(SessionFixture, ARefusedPasswordIsSentOnlySoOften)
-{
-    server.requireBasicAuthentication("/private", "ann", "secret", LoopbackServer::Reply{200, "text/plain", "welcome", {}, 0});
-    recorder->password = "wrong";
-    recorder->insistOnPassword = true;
-    run(session->dataTaskWithRequest(request("/private")));
-    ASSERT_FALSE(recorder->error);
-    EXPECT_EQ(recorder->response->statusCode, 401);
-    EXPECT_EQ(server.hits("/private"), 1 + 16);
-}
-
-// A session reads every challenge of every header and answers the first it can (Basic or Digest); a
-// password goes only to the scheme, host and port that asked; an expired Digest nonce is answered again
-// without asking; and a 401 it cannot answer fails saying so, without asking.
+// A challenge is answered with the delegate's credential, or ends as the server answered, or cancelled; a
+// password refused and given again and again is sent only so often, as a connection does. A session reads
+// every challenge of every header and answers the first it can (Basic or Digest); a password goes only to
+// the scheme, host and port that asked, and the place a redirect leads to is asked afresh; an expired
+// Digest nonce is answered again without asking; and a 401 it cannot answer fails saying so, without asking.
 TEST_F(SessionFixture, EveryChallengeIsReadAndAPasswordGoesOnlyWhereItWasAsked)
 {
-    auto challenge = [](std::vector<std::string> offered) {
-        LoopbackServer::Reply reply{401, "text/plain", "who are you", {}, 0};
-        for (auto& value : offered) reply.headers.emplace_back("WWW-Authenticate", std::move(value));
-        return reply;
-    };
-    const LoopbackServer::Reply welcome{200, "text/plain", "welcome", {}, 0};
-    auto challengesAsked = [this] {
-        std::lock_guard lock(recorder->mutex);
-        std::vector<std::string> asked;
-        for (const auto& event : recorder->events)
-            if (event.rfind("task-challenge", 0) == 0) asked.push_back(event);
-        return asked;
-    };
+    auto redirectTo = [](const std::string& url) { return LoopbackServer::Reply{302, "text/plain", "", {{"Location", url}}, 0}; };
+    server.requireBasicAuthentication("/private", "ann", "secret", kWelcome);
     server.serve("/b", "arrived", "text/plain");
-    server.script("/a", {challenge({"Negotiate", "Basic realm=\"y\""}),
-                         LoopbackServer::Reply{302, "text/plain", "", {{"Location", server.url("/b", "localhost")}}, 0}});
+    server.script("/a", {challenge({"Negotiate", "Basic realm=\"y\""}), redirectTo(server.url("/b", "localhost"))});
     server.script("/s", {challenge({R"(Digest realm="r", qop="auth", nonce="n1")"}),
-                         challenge({R"(Digest realm="r", qop="auth", nonce="n2", stale=true)"}), welcome});
-    server.script("/n", {challenge({"Negotiate abc==, NTLM"}), welcome});
-
-    recorder->password = "secret";
-    run(session->dataTaskWithRequest(request("/a")));
-    ASSERT_FALSE(recorder->error);
-    EXPECT_EQ(challengesAsked(), std::vector<std::string>{"task-challenge HTTPBasic 0"});
+                         challenge({R"(Digest realm="r", qop="auth", nonce="n2", stale=true)"}), kWelcome});
+    server.script("/n", {challenge({"Negotiate abc==, NTLM"}), kWelcome});
+    server.script("/r", {challenge({"Basic realm=\"y\""}), redirectTo(server.url("/q", "localhost"))});
+    server.script("/q", {challenge({"Basic realm=\"z\""}), kWelcome});
+    using D = URLSessionAuthChallengeDisposition;
+    const std::string basic = "task-challenge HTTPBasic 0";
+    const struct {
+        const char* path;
+        std::optional<std::string> password;
+        D otherwise;
+        bool insist;
+        std::int64_t status, error;
+        std::optional<Events> asked;  // unset: only the first is known
+        int hits;                     // -1: not counted
+    } cases[] = {
+        {"/private", "secret", D::PerformDefaultHandling, false, 200, 0, std::nullopt, -1},
+        {"/private", std::nullopt, D::PerformDefaultHandling, false, 401, 0, std::nullopt, -1},
+        {"/private", "wrong", D::PerformDefaultHandling, false, 401, 0, std::nullopt, -1},
+        {"/private", std::nullopt, D::CancelAuthenticationChallenge, false, 0, URLErrorCancelled, std::nullopt, -1},
+        {"/private", "wrong", D::PerformDefaultHandling, true, 401, 0, std::nullopt, 1 + 16},
+        {"/a", "secret", D::PerformDefaultHandling, false, 200, 0, Events{basic}, -1},
+        {"/s", "secret", D::PerformDefaultHandling, false, 200, 0, Events{"task-challenge HTTPDigest 0"}, 3},
+        {"/n", "secret", D::PerformDefaultHandling, false, 0, URLErrorUserAuthenticationRequired, Events{}, 1},
+        {"/r", "secret", D::PerformDefaultHandling, false, 200, 0, Events{basic, basic}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        restart();
+        recorder->password = c.password;
+        recorder->authenticationAnswer = c.otherwise;
+        recorder->insistOnPassword = c.insist;
+        const int before = server.hits(c.path);
+        const bool upload = std::string(c.path) == "/private";
+        run(upload ? session->uploadTaskWithRequestFromData(request(c.path, "POST"), Bytes{'p'}) : session->dataTaskWithRequest(request(c.path)));
+        const Events asked = recorder->seen("task-challenge");
+        if (c.asked) EXPECT_EQ(asked, *c.asked);
+        else EXPECT_EQ(asked.empty() ? "" : asked.front(), basic);
+        if (c.hits >= 0) { EXPECT_EQ(server.hits(c.path) - before, c.hits); }
+        if (upload) { EXPECT_EQ(server.requests(c.path).back().body, "p"); }
+        if (c.error) {
+            ASSERT_TRUE(recorder->error);
+            EXPECT_EQ(recorder->error->code, c.error);
+            EXPECT_TRUE(c.error != URLErrorUserAuthenticationRequired || contains(recorder->error->description, "(Negotiate, NTLM)"))
+                << recorder->error->description;
+            continue;
+        }
+        ASSERT_FALSE(recorder->error);
+        EXPECT_EQ(recorder->response->statusCode, c.status);
+        if (upload) { EXPECT_EQ(recorder->body, c.status == 200 ? "welcome" : "who are you"); }
+    }
     EXPECT_EQ(server.requests("/a").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
     EXPECT_EQ(server.requests("/b").back().header("Authorization"), "");
-
-    session->invalidateAndCancel();
-    recorder = std::make_shared<Recorder>();
-    recorder->password = "secret";
-    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    run(session->dataTaskWithRequest(request("/s")));
-    ASSERT_FALSE(recorder->error);
-    EXPECT_EQ(recorder->response->statusCode, 200);
-    EXPECT_EQ(challengesAsked(), std::vector<std::string>{"task-challenge HTTPDigest 0"});
     ASSERT_EQ(server.requests("/s").size(), 3u);
     const std::string renewed = server.requests("/s")[2].header("Authorization");
-    EXPECT_NE(renewed.find("nonce=\"n2\""), std::string::npos) << renewed;
-    EXPECT_NE(renewed.find("nc=00000001"), std::string::npos) << renewed;
-
-    session->invalidateAndCancel();
-    recorder = std::make_shared<Recorder>();
-    recorder->password = "secret";
-    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    run(session->dataTaskWithRequest(request("/n")));
-    ASSERT_TRUE(recorder->error);
-    EXPECT_EQ(recorder->error->code, URLErrorUserAuthenticationRequired);
-    EXPECT_NE(recorder->error->description.find("(Negotiate, NTLM)"), std::string::npos) << recorder->error->description;
-    EXPECT_TRUE(challengesAsked().empty());
-    EXPECT_EQ(server.hits("/n"), 1);
-
-    // The place a redirect leads to never got the password: its 401 is a first challenge there.
-    server.script("/r", {challenge({"Basic realm=\"y\""}),
-                         LoopbackServer::Reply{302, "text/plain", "", {{"Location", server.url("/q", "localhost")}}, 0}});
-    server.script("/q", {challenge({"Basic realm=\"z\""}), welcome});
-    session->invalidateAndCancel();
-    recorder = std::make_shared<Recorder>();
-    recorder->password = "secret";
-    session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    run(session->dataTaskWithRequest(request("/r")));
-    ASSERT_FALSE(recorder->error);
-    EXPECT_EQ(recorder->response->statusCode, 200);
-    EXPECT_EQ(challengesAsked(), (std::vector<std::string>{"task-challenge HTTPBasic 0", "task-challenge HTTPBasic 0"}));
+    EXPECT_TRUE(contains(renewed, "nonce=\"n2\"") && contains(renewed, "nc=00000001")) << renewed;
     EXPECT_EQ(server.requests("/q").back().header("Authorization"), "Basic YW5uOnNlY3JldA==");
 }
 
@@ -348,14 +309,10 @@ TEST_F(SessionFixture, CookiesAreSentBackWithinTheSessionOnly)
     server.serve("/login", LoopbackServer::Reply{200, "text/plain", "hi", {{"Set-Cookie", "who=ann; Path=/"}}, 0});
     server.serve("/me", "me");
     run(session->dataTaskWithRequest(request("/login")));
-    recorder->completions = 0;
     run(session->dataTaskWithRequest(request("/me")));
     EXPECT_EQ(server.lastHeader("/me", "Cookie"), "who=ann");
-
     auto other = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
-    recorder->completions = 0;
-    other->dataTaskWithRequest(request("/me"))->resume();
-    ASSERT_TRUE(recorder->waitForCompletion());
+    run(other->dataTaskWithRequest(request("/me")));
     EXPECT_EQ(server.lastHeader("/me", "Cookie"), "");
     other->invalidateAndCancel();
 }
@@ -370,7 +327,6 @@ TEST_F(SessionFixture, ACutDownloadCarriesResumeDataThatContinuesWhereItStopped)
     ASSERT_FALSE(resume.empty());
 
     server.serve("/big", whole);
-    recorder->completions = 0;
     auto task = session->downloadTaskWithResumeData(Bytes(resume.begin(), resume.end()));
     ASSERT_TRUE(task);
     run(task);
@@ -389,9 +345,10 @@ TEST_F(SessionFixture, TaskListsComeFromTheRegistryAndInvalidationCancelsWhatRun
     auto upload = session->uploadTaskWithRequestFromData(request("/hold", "POST"), Bytes{'1'});
     auto download = session->downloadTaskWithRequest(request("/hold"));
     const auto lists = session->getTasks();
-    EXPECT_EQ(lists.dataTasks, std::vector<std::shared_ptr<URLSessionTask>>{data});
-    EXPECT_EQ(lists.uploadTasks, std::vector<std::shared_ptr<URLSessionTask>>{upload});
-    EXPECT_EQ(lists.downloadTasks, std::vector<std::shared_ptr<URLSessionTask>>{download});
+    using Tasks = std::vector<std::shared_ptr<URLSessionTask>>;
+    EXPECT_EQ(lists.dataTasks, Tasks{data});
+    EXPECT_EQ(lists.uploadTasks, Tasks{upload});
+    EXPECT_EQ(lists.downloadTasks, Tasks{download});
     data->resume();
     download->resume();
     session->invalidateAndCancel();
@@ -404,40 +361,27 @@ TEST_F(SessionFixture, TaskListsComeFromTheRegistryAndInvalidationCancelsWhatRun
 
 struct TrustFixture : SessionFixture {
     support::TestIdentity authority = support::TestCertificates::makeAuthority("Loopback Root");
-    support::TestIdentity identity = support::TestCertificates::makeServer(authority, "localhost", {"IP:127.0.0.1"});
-    LoopbackServer secure{identity};
+    LoopbackServer secure{support::TestCertificates::makeServer(authority, "localhost", {"IP:127.0.0.1"})};
 };
 
 TEST_F(TrustFixture, AnUntrustedServerFailsUnlessTheSessionOrTaskLevelAnswerAcceptsIt)
 {
     secure.serve("/s", "secret");
-    struct Case {
-        bool sessionLevel;
-        std::optional<URLSessionAuthChallengeDisposition> answer;
-        std::optional<std::int64_t> error;
-    };
-    const std::vector<Case> cases = {
-        {true, std::nullopt, URLErrorServerCertificateUntrusted},
-        {false, std::nullopt, URLErrorServerCertificateUntrusted},
-        {true, URLSessionAuthChallengeDisposition::UseCredential, std::nullopt},
-        {false, URLSessionAuthChallengeDisposition::UseCredential, std::nullopt},
-        {true, URLSessionAuthChallengeDisposition::CancelAuthenticationChallenge, URLErrorCancelled},
+    using D = URLSessionAuthChallengeDisposition;
+    const struct { bool sessionLevel; std::optional<D> answer; std::optional<std::int64_t> error; } cases[] = {
+        {true, std::nullopt, URLErrorServerCertificateUntrusted}, {false, std::nullopt, URLErrorServerCertificateUntrusted},
+        {true, D::UseCredential, std::nullopt},                    {false, D::UseCredential, std::nullopt},
+        {true, D::CancelAuthenticationChallenge, URLErrorCancelled},
     };
     for (const auto& c : cases) {
-        recorder = std::make_shared<Recorder>();
+        SCOPED_TRACE(&c - cases);
+        restart();
         recorder->sessionLevel = c.sessionLevel;
         recorder->trustAnswer = c.answer;
-        session = makeSession(URLSessionConfiguration::defaultSessionConfiguration());
         run(session->dataTaskWithRequest(URLRequest(secure.url("/s"), 30.0)));
         EXPECT_TRUE(recorder->saw(c.sessionLevel ? "session-challenge" : "task-challenge ServerTrust 0"));
-        if (c.error) {
-            ASSERT_TRUE(recorder->error);
-            EXPECT_EQ(recorder->error->code, *c.error);
-        } else {
-            EXPECT_FALSE(recorder->error);
-            EXPECT_EQ(recorder->body, "secret");
-        }
-        session->invalidateAndCancel();
+        EXPECT_EQ(recorder->error ? std::optional(recorder->error->code) : std::nullopt, c.error);
+        EXPECT_EQ(recorder->body, c.error ? "" : "secret");
     }
 }
 

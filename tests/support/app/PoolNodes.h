@@ -10,26 +10,42 @@
 
 namespace testing_app {
 
-// Pool nodes made by hand for the patch screen's drag and drop tests: a patch whose file would lie under
-// "/pool", and a group (a backup of the whole unit when asked).
-inline std::shared_ptr<DirectoryObject> poolPatch(const std::string& name, bool incompatible = false)
+inline std::shared_ptr<PatchItem> patchItem(const std::string& name, const std::string& comment = {},
+                                            const std::string& path = {})
+{
+    auto made = std::make_shared<PatchItem>();
+    made->patchName = name;
+    made->patchComment = comment;
+    made->path = path;
+    return made;
+}
+
+// A pool patch whose node and patch both name `folder`/`name`.qptc (the patch screen rig's local pool by
+// default); its comment is "c" and its name, so a test sees an old comment that is not empty.
+inline std::shared_ptr<DirectoryObject> patchNode(const std::string& name, const std::string& folder = "/root/Temp/Local",
+                                                  bool incompatible = false)
 {
     auto node = std::make_shared<DirectoryObject>();
     node->name = name;
+    node->path = folder + "/" + name + ".qptc";
+    node->object = patchItem(name, "c" + name, *node->path);
     node->isIncompatible = incompatible;
-    auto item = std::make_shared<PatchItem>();
-    item->patchName = name;
-    item->path = "/pool/" + name + ".qptc";
-    node->object = item;
     return node;
 }
 
-inline std::shared_ptr<DirectoryObject> poolGroup(const std::string& name,
+// One the unit cannot take.
+inline std::shared_ptr<DirectoryObject> unfitPatch(const std::string& name)
+{
+    return patchNode(name, "/root/Temp/Local", true);
+}
+
+// A group whose folder is its name (a backup of the whole unit when asked).
+inline std::shared_ptr<DirectoryObject> groupNode(const std::string& name,
                                                   std::vector<std::shared_ptr<DirectoryObject>> children = {},
                                                   bool backupAll = false)
 {
     auto node = std::make_shared<DirectoryObject>();
-    node->name = name;
+    node->name = node->path = name;
     node->isGroup = true;
     node->isBackUpAllGroup = backupAll;
     node->childDirectories = std::move(children);

@@ -38,25 +38,12 @@ struct HeldPoolCopies : platform::LocalFileManager {
         return LocalFileManager::copyItem(from, to, error, durability);
     }
     // While `countSteps` is set, the look-ups and moves the test's thread makes on the disk are counted.
-    bool exists(const std::string& path) override
-    {
-        counted(lookUps);
-        return LocalFileManager::exists(path);
-    }
-    platform::ItemKind itemKind(const std::string& path) override
-    {
-        counted(lookUps);
-        return LocalFileManager::itemKind(path);
-    }
-    bool isDirectory(const std::string& path) override
-    {
-        counted(lookUps);
-        return LocalFileManager::isDirectory(path);
-    }
+    bool exists(const std::string& path) override { return counted(lookUps), LocalFileManager::exists(path); }
+    platform::ItemKind itemKind(const std::string& path) override { return counted(lookUps), LocalFileManager::itemKind(path); }
+    bool isDirectory(const std::string& path) override { return counted(lookUps), LocalFileManager::isDirectory(path); }
     bool moveItem(const std::string& from, const std::string& to, platform::Error* error = nullptr) override
     {
-        counted(moves);
-        return LocalFileManager::moveItem(from, to, error);
+        return counted(moves), LocalFileManager::moveItem(from, to, error);
     }
     void counted(int& steps)
     {

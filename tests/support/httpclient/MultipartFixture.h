@@ -20,10 +20,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 const std::string B = "Boundary+0000000A0000000B";
 
-inline Bytes bytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
+inline Bytes bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // A stream that hands out its bytes and then fails, as a broken pipe or disk would.
 class FailingStream final : public platform::InputStream {
@@ -46,8 +43,7 @@ public:
     platform::StreamStatus streamStatus() const override { return m_status; }
     std::optional<platform::Error> streamError() const override
     {
-        if (m_status != platform::StreamStatus::Error) return std::nullopt;
-        return platform::Error::make("disk", 5, "broken");
+        return m_status == platform::StreamStatus::Error ? std::optional(platform::Error::make("disk", 5, "broken")) : std::nullopt;
     }
 
 private:
@@ -55,6 +51,7 @@ private:
     platform::StreamStatus m_status = platform::StreamStatus::NotOpen;
 };
 
+// What a stream gave, read in pieces of `bufferSize`: the bytes, each read's count and the last read's.
 struct Drained {
     std::string body;
     std::int64_t lastRead = 0;
@@ -75,10 +72,7 @@ inline Drained drain(platform::InputStream& stream, std::size_t bufferSize)
 
 struct Form {
     HTTPRequestSerializer serializer{platform::ProcessInfo{}};
-    Form()
-    {
-        serializer.randomSource = [n = 9u]() mutable { return ++n; };
-    }
+    Form() { serializer.randomSource = [n = 9u]() mutable { return ++n; }; }
     URLRequest build(const std::optional<ParameterValue>& parameters, std::function<void(MultipartFormData&)> block = {})
     {
         return *serializer.multipartFormRequestWithMethod("POST", "http://h/up", parameters, block);
@@ -89,6 +83,11 @@ struct TempFile {
     std::string path = ::testing::TempDir() + "rig-multipart-" + std::to_string(::getpid()) + ".png";
     explicit TempFile(const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
     ~TempFile() { std::remove(path.c_str()); }
+    std::string read() const
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
 };
 
 }  // namespace support::multipart

@@ -21,10 +21,10 @@ inline std::string readFile(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Takes `room` bytes, then refuses every write with an error of its own.
+// Takes `room` bytes, then refuses every write with an error of its own, or with none when so made.
 class RefusingStream final : public OutputStream {
 public:
-    explicit RefusingStream(std::size_t room) : m_room(room) {}
+    explicit RefusingStream(std::size_t room, bool withError = true) : m_room(room), m_withError(withError) {}
     void open() override {}
     void close() override { ++closes; }
     bool hasSpaceAvailable() const override { return true; }
@@ -33,21 +33,20 @@ public:
         ++writes;
         if (m_room == 0) {
             m_error = makePOSIXError(ENOSPC, "disk full");
-            return m_failWithoutError ? 0 : -1;
+            return m_withError ? -1 : 0;
         }
         const std::size_t taken = std::min(length, m_room);
         m_room -= taken;
         return static_cast<std::int64_t>(taken);
     }
-    std::optional<Error> streamError() const override { return m_failWithoutError ? std::nullopt : m_error; }
-    void failWithoutError() { m_failWithoutError = true; }
+    std::optional<Error> streamError() const override { return m_withError ? m_error : std::nullopt; }
     int writes = 0;
     int closes = 0;
 
 private:
     std::size_t m_room;
+    bool m_withError;
     std::optional<Error> m_error;
-    bool m_failWithoutError = false;
 };
 
 }  // namespace support::refusingstream

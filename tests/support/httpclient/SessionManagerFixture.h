@@ -40,20 +40,18 @@ struct ManagerFixture : ::testing::Test {
         // The bodies here are plain bytes; the default JSON serializer has its own test.
         manager->setResponseSerializer(HTTPResponseSerializer::serializer());
         std::filesystem::create_directories(folder);
-        for (const char* name : {NetworkingTaskDidResumeNotification, NetworkingTaskDidSuspendNotification,
-                                 NetworkingTaskDidCompleteNotification, URLSessionDidInvalidateNotification,
-                                 URLSessionDownloadTaskDidFailToMoveFileNotification})
+        for (const char* name : {NetworkingTaskDidResumeNotification, NetworkingTaskDidSuspendNotification, NetworkingTaskDidCompleteNotification,
+                                 URLSessionDidInvalidateNotification, URLSessionDownloadTaskDidFailToMoveFileNotification})
             center.addObserver(name, nullptr, [this](const Notification& n) {
                 std::lock_guard lock(postedLock);
-                if (loop.isMainThread()) posted.push_back(n);
-                else posted.push_back(Notification{n.name + " off main", n.sender, n.userInfo});
+                posted.push_back(loop.isMainThread() ? n : Notification{n.name + " off main", n.sender, n.userInfo});
             });
     }
     void TearDown() override
     {
         manager->invalidateSessionCancelingTasks(true);
         const void* session = manager->session().get();
-        loop.runUntil([&] { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session) > 0; });
+        loop.runUntil([&] { return invalidated(session) > 0; });
         // The session's last task may still hold the manager on a pool thread, and the manager leaves the
         // notification centre as it goes: it must be gone before the centre is.
         std::weak_ptr<URLSessionManager> gone = manager;
@@ -64,18 +62,15 @@ struct ManagerFixture : ::testing::Test {
     int count(const std::string& name, const void* sender = nullptr) const
     {
         std::lock_guard lock(postedLock);
-        return static_cast<int>(std::count_if(posted.begin(), posted.end(), [&](const Notification& n) {
-            return n.name == name && (!sender || n.sender == sender);
-        }));
+        return static_cast<int>(std::count_if(posted.begin(), posted.end(),
+                                              [&](const Notification& n) { return n.name == name && (!sender || n.sender == sender); }));
     }
+    // How often a session (any, given none) said it became invalid.
+    int invalidated(const void* session = nullptr) const { return count(URLSessionDidInvalidateNotification + std::string(" off main"), session); }
     URLSessionManager::CompletionHandler collect(std::shared_ptr<Outcome> outcome)
     {
         return [this, outcome](const std::optional<URLResponse>& response, const std::any& object, const std::optional<Error>& error) {
-            outcome->done = true;
-            outcome->onMain = loop.isMainThread();
-            outcome->response = response;
-            outcome->object = object;
-            outcome->error = error;
+            *outcome = {true, loop.isMainThread(), response, object, error};
         };
     }
     Outcome run(const URLSessionManager::TaskPtr& task, const std::shared_ptr<Outcome>& outcome)
@@ -83,6 +78,12 @@ struct ManagerFixture : ::testing::Test {
         task->resume();
         EXPECT_TRUE(loop.runUntil([&] { return outcome->done && count(NetworkingTaskDidCompleteNotification) > 0; }));
         return *outcome;
+    }
+    // A data task for the server's path, run to its end.
+    Outcome fetch(const std::string& path)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        return run(manager->dataTaskWithRequest(URLRequest(server.url(path), 5), collect(outcome)), outcome);
     }
     Notification last() const
     {

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/Bytes.h"
@@ -32,6 +34,11 @@ inline std::uint8_t quadIndexAt(std::uint32_t x, std::uint32_t y) { return stati
 inline void putLE(Bytes& out, std::uint32_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+// Each value in turn, little-endian, in the given number of bytes.
+inline void putFields(Bytes& out, std::initializer_list<std::pair<std::uint32_t, int>> fields)
+{
+    for (const auto& [value, bytes] : fields) putLE(out, value, bytes);
 }
 
 // A GIF of the four-colour picture on a screen of its size; index `transparent` (or none, -1) is
@@ -83,14 +90,10 @@ inline Bytes tiff(std::uint32_t width, std::uint32_t height, std::uint16_t compr
     if (fd < 0) return {};
     ::close(fd);
     TIFF* file = TIFFOpen(path, "w");
-    TIFFSetField(file, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(file, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(file, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(file, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(file, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(file, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(file, TIFFTAG_ROWSPERSTRIP, 2);
-    TIFFSetField(file, TIFFTAG_COMPRESSION, compression);
+    for (const auto& [tag, value] : {std::pair<std::uint32_t, std::uint32_t>{TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height},
+                                    {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_BITSPERSAMPLE, 8}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB},
+                                    {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG}, {TIFFTAG_ROWSPERSTRIP, 2}, {TIFFTAG_COMPRESSION, compression}})
+        TIFFSetField(file, tag, value);
     std::vector<std::uint8_t> row(width * 3);
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
@@ -113,17 +116,8 @@ inline Bytes dib(std::uint32_t width, std::uint32_t height, std::uint16_t bits, 
 {
     Bytes out;
     const bool indexed = bits <= 8;
-    putLE(out, 40, 4);
-    putLE(out, width, 4);
-    putLE(out, topDown ? static_cast<std::uint32_t>(-static_cast<std::int32_t>(height)) : (storedHeight ? storedHeight : height), 4);
-    putLE(out, 1, 2);
-    putLE(out, bits, 2);
-    putLE(out, 0, 4);
-    putLE(out, 0, 4);
-    putLE(out, 2835, 4);
-    putLE(out, 2835, 4);
-    putLE(out, indexed ? 4 : 0, 4);
-    putLE(out, 0, 4);
+    const std::uint32_t written = topDown ? static_cast<std::uint32_t>(-static_cast<std::int32_t>(height)) : (storedHeight ? storedHeight : height);
+    putFields(out, {{40, 4}, {width, 4}, {written, 4}, {1, 2}, {bits, 2}, {0, 4}, {0, 4}, {2835, 4}, {2835, 4}, {indexed ? 4u : 0u, 4}, {0, 4}});
     if (indexed)
         for (const auto& c : kQuad) out.insert(out.end(), {c[2], c[1], c[0], 0});
     const std::size_t stride = (width * bits + 31) / 32 * 4;
@@ -152,9 +146,7 @@ inline Bytes bmp(std::uint32_t width, std::uint32_t height, std::uint16_t bits, 
     const Bytes body = dib(width, height, bits, topDown);
     const std::uint32_t table = bits <= 8 ? 16 : 0;
     Bytes out{'B', 'M'};
-    putLE(out, static_cast<std::uint32_t>(14 + body.size()), 4);
-    putLE(out, 0, 4);
-    putLE(out, 14 + 40 + table, 4);
+    putFields(out, {{static_cast<std::uint32_t>(14 + body.size()), 4}, {0, 4}, {14 + 40 + table, 4}});
     out.insert(out.end(), body.begin(), body.end());
     return out;
 }
@@ -173,16 +165,11 @@ inline Bytes ico(std::uint32_t width, std::uint32_t height, std::uint32_t pngSiz
     const Bytes picture = pngSize ? png(pngSize, pngSize) : Bytes();
     const std::uint16_t count = pngSize ? 2 : 1;
     Bytes out;
-    putLE(out, 0, 2);
-    putLE(out, 1, 2);
-    putLE(out, count, 2);
+    putFields(out, {{0, 2}, {1, 2}, {count, 2}});
     std::uint32_t offset = 6 + 16u * count;
     auto entry = [&](std::uint32_t w, std::uint32_t h, std::uint16_t bits, const Bytes& image) {
         out.insert(out.end(), {static_cast<std::uint8_t>(w & 0xFF), static_cast<std::uint8_t>(h & 0xFF), 0, 0});
-        putLE(out, 1, 2);
-        putLE(out, bits, 2);
-        putLE(out, static_cast<std::uint32_t>(image.size()), 4);
-        putLE(out, offset, 4);
+        putFields(out, {{1, 2}, {bits, 2}, {static_cast<std::uint32_t>(image.size()), 4}, {offset, 4}});
         offset += static_cast<std::uint32_t>(image.size());
     };
     entry(width, height, 4, bitmap);

@@ -14,23 +14,7 @@
 
 namespace imagemaker {
 
-inline Bytes png(std::uint32_t width, std::uint32_t height)
-{
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_RGBA;
-    std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image), 0x7F);
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
-    Bytes out(size);
-    png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0, nullptr);
-    out.resize(size);
-    return out;
-}
-
-// A PNG of the given RGBA pixels, row by row from the top.
+// A PNG of the given RGBA pixels, row by row from the top; without them, of one grey.
 inline Bytes png(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba)
 {
     png_image image{};
@@ -46,6 +30,7 @@ inline Bytes png(std::uint32_t width, std::uint32_t height, const std::vector<st
     out.resize(size);
     return out;
 }
+inline Bytes png(std::uint32_t width, std::uint32_t height) { return png(width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 4, 0x7F)); }
 
 // The same PNG as text, as a test server answers it.
 inline std::string pngText(std::uint32_t width, std::uint32_t height)

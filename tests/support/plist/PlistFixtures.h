@@ -8,6 +8,11 @@
 
 namespace plist_fixtures {
 
+inline void putBigEndian(platform::Bytes& out, std::uint64_t value, unsigned width)
+{
+    for (int shift = 8 * (static_cast<int>(width) - 1); shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
 // A binary property list laid out by hand from raw objects (marker bytes included), with two-byte object
 // references and four-byte offsets, so tests can build layouts a writer would never produce.
 inline platform::Bytes binaryPlist(const std::vector<platform::Bytes>& objects, std::uint64_t top = 0)
@@ -19,18 +24,9 @@ inline platform::Bytes binaryPlist(const std::vector<platform::Bytes>& objects, 
         out.insert(out.end(), object.begin(), object.end());
     }
     const auto tableStart = static_cast<std::uint64_t>(out.size());
-    for (std::uint32_t offset : offsets) {
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out.push_back(static_cast<std::uint8_t>(offset >> shift));
-    }
-    auto put64 = [&](std::uint64_t value) {
-        for (int shift = 56; shift >= 0; shift -= 8)
-            out.push_back(static_cast<std::uint8_t>(value >> shift));
-    };
+    for (std::uint32_t offset : offsets) putBigEndian(out, offset, 4);
     out.insert(out.end(), {0, 0, 0, 0, 0, 0, 4, 2});
-    put64(objects.size());
-    put64(top);
-    put64(tableStart);
+    for (std::uint64_t value : {std::uint64_t(objects.size()), top, tableStart}) putBigEndian(out, value, 8);
     return out;
 }
 
@@ -38,10 +34,7 @@ inline platform::Bytes binaryPlist(const std::vector<platform::Bytes>& objects, 
 inline platform::Bytes arrayObject(const std::vector<std::uint16_t>& refs)
 {
     platform::Bytes out{static_cast<std::uint8_t>(0xA0 | refs.size())};
-    for (std::uint16_t ref : refs) {
-        out.push_back(static_cast<std::uint8_t>(ref >> 8));
-        out.push_back(static_cast<std::uint8_t>(ref));
-    }
+    for (std::uint16_t ref : refs) putBigEndian(out, ref, 2);
     return out;
 }
 
@@ -49,8 +42,7 @@ inline platform::Bytes arrayObject(const std::vector<std::uint16_t>& refs)
 inline platform::Bytes longObject(std::uint8_t type, std::uint32_t length, const platform::Bytes& contents)
 {
     platform::Bytes out{static_cast<std::uint8_t>(type << 4 | 0x0F), 0x12};
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(length >> shift));
+    putBigEndian(out, length, 4);
     out.insert(out.end(), contents.begin(), contents.end());
     return out;
 }

@@ -13,8 +13,7 @@
 // A main queue to hear power events on, and a folder for a private bus.
 struct PowerFixture : ::testing::Test {
     // Listens to `events`; true once `event` is the last one heard.
-    bool hear(platform::LogindPowerEvents& events, const std::string& event,
-              platform::Duration limit = std::chrono::seconds(5))
+    bool hear(platform::LogindPowerEvents& events, const std::string& event, platform::Duration limit = std::chrono::seconds(5))
     {
         events.setHandlers({[this] { heard.push_back("sleep"); }, [this] { heard.push_back("wake"); },
                             [this] { heard.push_back("power off"); }});

@@ -27,6 +27,13 @@ inline constexpr const char* kLoginManager = "org.freedesktop.login1.Manager";
 // A bus daemon of the test's own with a stand-in login manager on it: it hands out delay locks as pipe
 // ends (a lock is let go once every copy of its end is closed) and announces what the test asks for.
 class PrivateLoginManager {
+    template <typename Step>
+    auto locked(Step&& step)
+    {
+        std::lock_guard lock(m_mutex);
+        return step();
+    }
+
 public:
     explicit PrivateLoginManager(const std::string& folder) : m_address("unix:path=" + folder + "/bus")
     {
@@ -64,43 +71,28 @@ public:
     bool ready() const { return m_ready; }
     const std::string& address() const { return m_address; }
 
-    void announce(const char* signal, bool starting)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending.push_back({signal, starting});
-    }
+    void announce(const char* signal, bool starting) { locked([&] { m_pending.push_back({signal, starting}); }); }
     // The longest delay for a sleep the manager tells when asked; unset, it tells none.
-    void setSleepDelay(std::uint64_t microseconds)
-    {
-        std::lock_guard lock(m_mutex);
-        m_sleepDelay = microseconds;
-    }
-    int locksTaken()
-    {
-        std::lock_guard lock(m_mutex);
-        return static_cast<int>(m_locks.size());
-    }
+    void setSleepDelay(std::uint64_t microseconds) { locked([&] { m_sleepDelay = microseconds; }); }
+    int locksTaken() { return locked([&] { return static_cast<int>(m_locks.size()); }); }
     // The newest lock is still held by the program.
     bool lastLockHeld()
     {
-        std::lock_guard lock(m_mutex);
-        pollfd fd{m_locks.back(), POLLIN, 0};
-        return ::poll(&fd, 1, 0) == 0;
+        return locked([&] {
+            pollfd fd{m_locks.back(), POLLIN, 0};
+            return ::poll(&fd, 1, 0) == 0;
+        });
     }
 
 private:
     static int call(sd_bus_message* message, void* self, sd_bus_error*)
     {
-        if (sd_bus_message_is_method_call(message, "org.freedesktop.DBus.Properties", "Get"))
-            return static_cast<PrivateLoginManager*>(self)->property(message);
+        auto* manager = static_cast<PrivateLoginManager*>(self);
+        if (sd_bus_message_is_method_call(message, "org.freedesktop.DBus.Properties", "Get")) return manager->property(message);
         if (!sd_bus_message_is_method_call(message, kLoginManager, "Inhibit")) return 0;
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) < 0) return -errno;
-        auto* manager = static_cast<PrivateLoginManager*>(self);
-        {
-            std::lock_guard lock(manager->m_mutex);
-            manager->m_locks.push_back(ends[0]);
-        }
+        manager->locked([&] { manager->m_locks.push_back(ends[0]); });
         const int result = sd_bus_reply_method_return(message, "h", ends[1]);
         ::close(ends[1]);
         return result < 0 ? result : 1;
@@ -110,11 +102,7 @@ private:
         const char* interface = nullptr;
         const char* name = nullptr;
         if (sd_bus_message_read(message, "ss", &interface, &name) < 0) return 0;
-        std::optional<std::uint64_t> delay;
-        {
-            std::lock_guard lock(m_mutex);
-            delay = m_sleepDelay;
-        }
+        const std::optional<std::uint64_t> delay = locked([&] { return m_sleepDelay; });
         if (!delay || std::string(name) != "InhibitDelayMaxUSec") return 0;
         sd_bus_message* reply = nullptr;
         int result = sd_bus_message_new_method_return(message, &reply);
@@ -126,11 +114,7 @@ private:
     void serve()
     {
         while (!m_stop) {
-            std::vector<std::pair<const char*, bool>> pending;
-            {
-                std::lock_guard lock(m_mutex);
-                pending.swap(m_pending);
-            }
+            const auto pending = locked([&] { return std::exchange(m_pending, {}); });
             for (const auto& [signal, starting] : pending)
                 sd_bus_emit_signal(m_bus, kLoginPath, kLoginManager, signal, "b", static_cast<int>(starting));
             while (sd_bus_process(m_bus, nullptr) > 0) {

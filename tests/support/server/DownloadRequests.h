@@ -14,6 +14,7 @@ namespace support::downloadrequests {
 
 namespace fs = std::filesystem;
 using platform::Error;
+using Reply = support::LoopbackServer::Reply;
 
 struct Outcome {
     std::mutex mutex;
@@ -53,8 +54,7 @@ struct Requests : ServerFixture {
     {
         auto outcome = std::make_shared<Outcome>();
         controller->requestGetAPI(
-            [outcome](bool success, std::optional<nlohmann::json> document, std::optional<std::string> file,
-                      std::optional<Error> error) {
+            [outcome](bool success, std::optional<nlohmann::json> document, std::optional<std::string> file, std::optional<Error> error) {
                 std::lock_guard lock(outcome->mutex);
                 ++outcome->calls;
                 outcome->success = success;
@@ -70,6 +70,22 @@ struct Requests : ServerFixture {
         auto outcome = std::make_shared<Outcome>();
         controller->requestFile(fileInto(outcome), server.url(path), DownloadAPIController::TypeEffect{type});
         return wait(outcome);
+    }
+    std::shared_ptr<Outcome> picture(const std::string& link, const std::string& modelID)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        controller->requestImage(fileInto(outcome), link, modelID);
+        return wait(outcome);
+    }
+    // Effect archives of numbered types, asked for at once from the links `linkFor` gives, not waited for.
+    std::vector<std::shared_ptr<Outcome>> archives(DownloadAPIController& from, int count, const std::function<std::string(int)>& linkFor)
+    {
+        std::vector<std::shared_ptr<Outcome>> outcomes;
+        for (int i = 0; i < count; ++i) {
+            outcomes.push_back(std::make_shared<Outcome>());
+            from.requestFile(fileInto(outcomes.back()), server.url(linkFor(i)), DownloadAPIController::TypeEffect{"0E0000" + std::to_string(10 + i)});
+        }
+        return outcomes;
     }
     std::string zip(std::vector<zipmaker::Entry> entries)
     {

@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 struct Ready : OKVServerDelegate {
-    std::atomic<int> filesReady{0};
-    std::atomic<int> picturesAnswered{0};
+    std::atomic<int> filesReady{0}, picturesAnswered{0};
     void downloadFileSuccess(bool ok) override { filesReady += ok ? 1 : 0; }
     void downloadImageSuccess(bool) override { ++picturesAnswered; }
 };
@@ -77,7 +76,14 @@ struct EffectStore : ServerFixture {
         return done;
     }
     std::string module(const std::string& type) const { return read("QFXMacApplication/Effect/" + type + "/" + type + ".QF2"); }
+    bool exists(const std::string& relative) const { return fs::exists(root / "QFXMacApplication" / relative); }
     int hits(const Effect& e) const { return server.hits("/qfx/" + e.archive()); }
+    std::vector<int> hits(const std::vector<Effect>& effects) const
+    {
+        std::vector<int> counts;
+        for (const Effect& e : effects) counts.push_back(hits(e));
+        return counts;
+    }
     Strings failedTypes() const
     {
         Strings types;

@@ -13,6 +13,9 @@
 #include <strings.h>
 #include <thread>
 
+// Routes are written with designated initializers naming only the fields their kind uses.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace support {
 
 namespace {
@@ -74,21 +77,17 @@ bool digestProves(const std::string& header, const std::string& method, const st
 
 std::string base64(const std::string& text)
 {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < text.size(); i += 3) {
-        const unsigned n = (unsigned char)text[i] << 16 | (unsigned char)text[i + 1] << 8 | (unsigned char)text[i + 2];
-        for (int shift : {18, 12, 6, 0}) out += alphabet[(n >> shift) & 63];
-    }
-    if (i + 1 == text.size()) {
-        const unsigned n = (unsigned char)text[i] << 16;
-        out += std::string{alphabet[(n >> 18) & 63], alphabet[(n >> 12) & 63], '=', '='};
-    } else if (i + 2 == text.size()) {
-        const unsigned n = (unsigned char)text[i] << 16 | (unsigned char)text[i + 1] << 8;
-        out += std::string{alphabet[(n >> 18) & 63], alphabet[(n >> 12) & 63], alphabet[(n >> 6) & 63], '='};
-    }
+    std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+    out.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), reinterpret_cast<const unsigned char*>(text.data()),
+                               static_cast<int>(text.size())));
     return out;
+}
+
+void challenge(httplib::Response& response, const std::string& header)
+{
+    response.status = 401;
+    response.set_header("WWW-Authenticate", header);
+    response.set_content("who are you", "text/plain");
 }
 
 }  // namespace
@@ -102,17 +101,19 @@ struct LoopbackServer::State {
     std::condition_variable released;
     bool releasedOrStopping = false;
     std::map<std::string, Route> routes;
-    std::map<std::string, int> hits;
-    std::map<std::string, httplib::Headers> lastHeaders;
     std::map<std::string, std::vector<LoopbackServer::Request>> recorded;
+
+    void set(const std::string& path, Route route)
+    {
+        std::lock_guard lock(mutex);
+        routes[path] = std::move(route);
+    }
 
     void handle(const httplib::Request& request, httplib::Response& response)
     {
         Route route;
         {
             std::unique_lock lock(mutex);
-            ++hits[request.path];
-            lastHeaders[request.path] = request.headers;
             LoopbackServer::Request copy{request.method, request.path, {}, {}, request.body};
             const auto question = request.target.find('?');
             if (question != std::string::npos) copy.query = request.target.substr(question + 1);
@@ -130,21 +131,12 @@ struct LoopbackServer::State {
             } else {
                 route = found->second;
             }
-            if (route.kind == Kind::Authenticate &&
-                request.get_header_value("Authorization") != "Basic " + base64(route.credentials)) {
-                response.status = 401;
-                response.set_header("WWW-Authenticate", "Basic realm=\"" + route.realm + "\"");
-                response.set_content("who are you", "text/plain");
-                return;
-            }
-            if (route.kind == Kind::DigestAuthenticate &&
-                !digestProves(request.get_header_value("Authorization"), request.method, route.credentials, route.realm)) {
-                response.status = 401;
-                response.set_header("WWW-Authenticate", "Digest realm=\"" + route.realm + "\", qop=\"auth,auth-int\", nonce=\"" +
-                                                            kDigestNonce + "\", opaque=\"0pa\", algorithm=MD5");
-                response.set_content("who are you", "text/plain");
-                return;
-            }
+            const std::string authorization = request.get_header_value("Authorization");
+            if (route.kind == Kind::Authenticate && authorization != "Basic " + base64(route.credentials))
+                return challenge(response, "Basic realm=\"" + route.realm + "\"");
+            if (route.kind == Kind::DigestAuthenticate && !digestProves(authorization, request.method, route.credentials, route.realm))
+                return challenge(response, "Digest realm=\"" + route.realm + "\", qop=\"auth,auth-int\", nonce=\"" + kDigestNonce +
+                                               "\", opaque=\"0pa\", algorithm=MD5");
             if (route.kind == Kind::Stall) {
                 released.wait(lock, [&] { return releasedOrStopping; });
                 route.kind = Kind::Reply;
@@ -153,41 +145,30 @@ struct LoopbackServer::State {
         // Left unset for a range request so that the server library answers 206 with the range.
         if (route.reply.status != 200 || !request.has_header("Range")) response.status = route.reply.status;
         for (const auto& [name, value] : route.reply.headers) response.set_header(name, value);
+        auto body = std::make_shared<std::string>(route.reply.body);
         if (route.kind == Kind::Trickle) {
-            response.set_chunked_content_provider(route.reply.contentType, [this, interval = route.interval](
-                                                                               std::size_t, httplib::DataSink& sink) {
+            response.set_chunked_content_provider(route.reply.contentType, [this, interval = route.interval](std::size_t, httplib::DataSink& sink) {
                 std::unique_lock lock(mutex);
                 if (released.wait_for(lock, interval, [&] { return releasedOrStopping; })) return false;
                 lock.unlock();
                 return sink.write("t", 1);
             });
-            return;
-        }
-        if (route.kind == Kind::Truncate) {
-            auto body = std::make_shared<std::string>(route.reply.body);
+        } else if (route.kind == Kind::Truncate) {
             response.set_content_provider(route.announcedLength, route.reply.contentType,
                                           [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                              if (offset < body->size()) {
-                                                  sink.write(body->data() + offset, body->size() - offset);
-                                                  return true;
-                                              }
-                                              return false;  // drops the connection short of the length
+                                              if (offset >= body->size()) return false;  // drops the connection short of the length
+                                              sink.write(body->data() + offset, body->size() - offset);
+                                              return true;
                                           });
-            return;
-        }
-        if (route.reply.chunkSize > 0) {
-            auto body = std::make_shared<std::string>(route.reply.body);
-            const std::size_t piece = route.reply.chunkSize;
+        } else if (const std::size_t piece = route.reply.chunkSize) {
             response.set_chunked_content_provider(route.reply.contentType, [body, piece](std::size_t offset, httplib::DataSink& sink) {
-                if (offset < body->size())
-                    sink.write(body->data() + offset, std::min(piece, body->size() - offset));
-                else
-                    sink.done();
+                if (offset < body->size()) sink.write(body->data() + offset, std::min(piece, body->size() - offset));
+                else sink.done();
                 return true;
             });
-            return;
+        } else {
+            response.set_content(route.reply.body, route.reply.contentType);
         }
-        response.set_content(route.reply.body, route.reply.contentType);
     }
 };
 
@@ -219,11 +200,7 @@ void LoopbackServer::start(bool tls, const TestIdentity* identity)
         state.server = std::make_unique<httplib::Server>();
     }
     auto handler = [&state](const httplib::Request& request, httplib::Response& response) { state.handle(request, response); };
-    state.server->Get(".*", handler);
-    state.server->Post(".*", handler);
-    state.server->Put(".*", handler);
-    state.server->Patch(".*", handler);
-    state.server->Delete(".*", handler);
+    state.server->Get(".*", handler).Post(".*", handler).Put(".*", handler).Patch(".*", handler).Delete(".*", handler);
     // One request per connection unless asked otherwise: an idle kept-alive connection would hold the
     // server's shutdown for its whole keep-alive time-out.
     state.server->set_keep_alive_max_count(1);
@@ -247,11 +224,7 @@ void LoopbackServer::start(bool tls, const TestIdentity* identity)
 
 LoopbackServer::~LoopbackServer()
 {
-    {
-        std::lock_guard lock(m_state->mutex);
-        m_state->releasedOrStopping = true;
-    }
-    m_state->released.notify_all();
+    release();
     m_state->server->stop();
     m_state->thread.join();
 }
@@ -273,8 +246,7 @@ std::string LoopbackServer::url(const std::string& path, const std::string& host
 
 void LoopbackServer::serve(const std::string& path, Reply reply)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Reply, std::move(reply), 0, {}, {}, 0, {}, {}};
+    m_state->set(path, {.reply = std::move(reply)});
 }
 
 void LoopbackServer::serve(const std::string& path, std::string body, std::string contentType)
@@ -289,20 +261,17 @@ void LoopbackServer::redirect(const std::string& from, const std::string& to, in
 
 void LoopbackServer::truncate(const std::string& path, std::string body, std::size_t announcedLength)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Truncate, Reply{200, "application/octet-stream", std::move(body), {}, 0}, announcedLength, {}, {}, 0, {}, {}};
+    m_state->set(path, {.kind = Kind::Truncate, .reply = {.body = std::move(body)}, .announcedLength = announcedLength});
 }
 
 void LoopbackServer::stall(const std::string& path)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Stall, Reply{200, "text/plain", "late", {}, 0}, 0, {}, {}, 0, {}, {}};
+    m_state->set(path, {.kind = Kind::Stall, .reply = {200, "text/plain", "late", {}, 0}});
 }
 
 void LoopbackServer::trickle(const std::string& path, std::chrono::milliseconds interval)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Trickle, Reply{200, "application/octet-stream", {}, {}, 0}, 0, interval, {}, 0, {}, {}};
+    m_state->set(path, {.kind = Kind::Trickle, .interval = interval});
 }
 
 void LoopbackServer::release()
@@ -316,23 +285,19 @@ void LoopbackServer::release()
 
 void LoopbackServer::script(const std::string& path, std::vector<Reply> replies)
 {
-    std::lock_guard lock(m_state->mutex);
-    Route route{Kind::Script, {}, 0, {}, std::move(replies), 0, {}, {}};
-    m_state->routes[path] = std::move(route);
+    m_state->set(path, {.kind = Kind::Script, .script = std::move(replies)});
 }
 
 void LoopbackServer::requireBasicAuthentication(const std::string& path, const std::string& user,
                                                 const std::string& password, Reply reply, const std::string& realm)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::Authenticate, std::move(reply), 0, {}, {}, 0, user + ":" + password, realm};
+    m_state->set(path, {.kind = Kind::Authenticate, .reply = std::move(reply), .credentials = user + ":" + password, .realm = realm});
 }
 
 void LoopbackServer::requireDigestAuthentication(const std::string& path, const std::string& user,
                                                  const std::string& password, Reply reply, const std::string& realm)
 {
-    std::lock_guard lock(m_state->mutex);
-    m_state->routes[path] = Route{Kind::DigestAuthenticate, std::move(reply), 0, {}, {}, 0, user + ":" + password, realm};
+    m_state->set(path, {.kind = Kind::DigestAuthenticate, .reply = std::move(reply), .credentials = user + ":" + password, .realm = realm});
 }
 
 std::vector<LoopbackServer::Request> LoopbackServer::requests(const std::string& path) const
@@ -352,17 +317,14 @@ std::string LoopbackServer::Request::header(const std::string& field) const
 int LoopbackServer::hits(const std::string& path) const
 {
     std::lock_guard lock(m_state->mutex);
-    auto found = m_state->hits.find(path);
-    return found == m_state->hits.end() ? 0 : found->second;
+    auto found = m_state->recorded.find(path);
+    return found == m_state->recorded.end() ? 0 : static_cast<int>(found->second.size());
 }
 
 std::string LoopbackServer::lastHeader(const std::string& path, const std::string& field) const
 {
-    std::lock_guard lock(m_state->mutex);
-    auto found = m_state->lastHeaders.find(path);
-    if (found == m_state->lastHeaders.end()) return {};
-    auto header = found->second.find(field);
-    return header == found->second.end() ? std::string() : header->second;
+    const auto seen = requests(path);
+    return seen.empty() ? std::string() : seen.back().header(field);
 }
 
 }  // namespace support

@@ -25,6 +25,7 @@ struct Fixture {
     Dispatch dispatch{loop};
     TemporaryFolder scratch;
     std::filesystem::path folder{scratch.path()};
+    LoopbackServer server;
 
     struct Outcome {
         std::mutex mutex;
@@ -35,47 +36,26 @@ struct Fixture {
         bool onBackground = false;
     };
 
-    std::shared_ptr<Outcome> download(const std::string& url, const std::string& path,
+    // The server's path downloaded into the file, or (with no file) held in memory.
+    std::shared_ptr<Outcome> download(const std::string& path, std::optional<std::string> file,
                                       std::optional<NetworkingService::Limits> limits = std::nullopt)
-    {
-        return run(limits, [&](NetworkingService& service, auto success, auto failure) {
-            service.downloadAPISuccess(success, failure, request(url), path);
-        });
-    }
-    // The same download held in memory.
-    std::shared_ptr<Outcome> hold(const std::string& url, std::optional<NetworkingService::Limits> limits = std::nullopt)
-    {
-        return run(limits, [&](NetworkingService& service, auto success, auto failure) {
-            service.downloadIntoMemory(success, failure, request(url));
-        });
-    }
-
-private:
-    static URLRequest request(const std::string& url)
-    {
-        return URLRequest(url, 5.0, URLRequest::ReloadIgnoringLocalCacheData);
-    }
-    template <typename Start>
-    std::shared_ptr<Outcome> run(std::optional<NetworkingService::Limits> limits, Start start)
     {
         auto outcome = std::make_shared<Outcome>();
         auto service = std::make_shared<NetworkingService>(dispatch, nullptr, limits);
         auto& background = dispatch.global(Priority::Background);
-        start(
-            *service,
-            NetworkingService::SuccessBlock([outcome, &background](std::optional<Bytes> data) {
-                std::lock_guard lock(outcome->mutex);
-                ++outcome->calls;
-                outcome->succeeded = true;
-                outcome->data = std::move(data);
-                outcome->onBackground = background.isCurrent();
-            }),
-            NetworkingService::FailureBlock([outcome, &background](const Error& error) {
-                std::lock_guard lock(outcome->mutex);
-                ++outcome->calls;
-                outcome->error = error;
-                outcome->onBackground = background.isCurrent();
-            }));
+        const auto finish = [outcome, &background](bool succeeded, std::optional<Bytes> data, std::optional<Error> error) {
+            std::lock_guard lock(outcome->mutex);
+            ++outcome->calls;
+            outcome->succeeded = succeeded;
+            outcome->data = std::move(data);
+            outcome->error = std::move(error);
+            outcome->onBackground = background.isCurrent();
+        };
+        NetworkingService::SuccessBlock success = [finish](std::optional<Bytes> data) { finish(true, std::move(data), std::nullopt); };
+        NetworkingService::FailureBlock failure = [finish](const Error& error) { finish(false, std::nullopt, error); };
+        const URLRequest request(server.url(path), 5.0, URLRequest::ReloadIgnoringLocalCacheData);
+        if (file) service->downloadAPISuccess(success, failure, request, *file);
+        else service->downloadIntoMemory(success, failure, request);
         loop.runUntil([&] {
             std::lock_guard lock(outcome->mutex);
             return outcome->calls > 0;

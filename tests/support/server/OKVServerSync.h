@@ -19,6 +19,9 @@
 // controller wired to a loopback server and a reachability the test sets.
 namespace support::okvsync {
 
+using Events = std::vector<std::string>;
+using Reply = support::LoopbackServer::Reply;
+
 inline const std::string kCatalogue = R"({"qfx_url":"http://x/qfx/","models":[{"modelId":"12345678","modelName":"QX-1",
     "jpegImage":"PICTURE","effects":[{"type":"0B000123","fileName":"0B000123.zip","version":"1.0"}]}]})";
 inline const std::string kApps = R"({"apps":[{"appName":"Tonvault","appVersionMac":"2.0"}]})";
@@ -28,7 +31,7 @@ inline const std::string kModels = R"({"models":[{"modelId":"12345678","modelVer
 struct Recorder : OKVServerDelegate {
     platform::Dispatch* dispatch = nullptr;
     std::mutex mutex;
-    std::vector<std::string> events;
+    Events events;
     std::optional<AllQFXData> data;
     bool onMain = false;
 
@@ -38,15 +41,14 @@ struct Recorder : OKVServerDelegate {
         onMain = onMain || dispatch->main().isCurrent();
         events.push_back(std::move(event));
     }
+    void add(const std::string& what, bool ok) { add(what + (ok ? " yes" : " no")); }
     void appVersionFromServer(std::optional<AppsVersion> v) override
     {
-        add(v ? "apps " + (v->appsList().empty() ? std::string("empty") : v->appsList()[0].appVersionMac())
-              : "apps none");
+        add(!v ? "apps none" : v->appsList().empty() ? "apps empty" : "apps " + v->appsList()[0].appVersionMac());
     }
     void modelVersionFromServer(std::optional<ModelsVersion> v) override
     {
-        add(v ? "models " + (v->modelsList().empty() ? std::string("empty") : v->modelsList()[0].modelVersion())
-              : "models none");
+        add(!v ? "models none" : v->modelsList().empty() ? "models empty" : "models " + v->modelsList()[0].modelVersion());
     }
     void dataFromServer(std::optional<AllQFXData> d) override
     {
@@ -57,10 +59,10 @@ struct Recorder : OKVServerDelegate {
         add(d ? "data " + d->qfx_url().value_or("") : "data none");
     }
     void downloadFileSuccess(bool ok) override { add(ok ? "files ready" : "files failed"); }
-    void connectServer(bool ok) override { add(ok ? "server yes" : "server no"); }
-    void downloadImageSuccess(bool ok) override { add(ok ? "picture yes" : "picture no"); }
-    void internetConnectionWithState(bool ok) override { add(ok ? "internet yes" : "internet no"); }
-    std::vector<std::string> sorted()
+    void connectServer(bool ok) override { add("server", ok); }
+    void downloadImageSuccess(bool ok) override { add("picture", ok); }
+    void internetConnectionWithState(bool ok) override { add("internet", ok); }
+    Events sorted()
     {
         std::lock_guard lock(mutex);
         auto copy = events;
@@ -79,8 +81,7 @@ struct Sync : ServerFixture {
         recorder->dispatch = &dispatch;
         sockaddr_in zero{};
         zero.sin_family = AF_INET;
-        manager = NetworkReachabilityManager::managerForAddress(reinterpret_cast<const sockaddr*>(&zero), provider,
-                                                                dispatch);
+        manager = NetworkReachabilityManager::managerForAddress(reinterpret_cast<const sockaddr*>(&zero), provider, dispatch);
     }
     ~Sync() { manager->stopMonitoring(); }
 
@@ -97,12 +98,9 @@ struct Sync : ServerFixture {
         server.serve("/v1/models.json", kModels, "application/json");
         server.serve("/img/12345678.png", imagemaker::pngText(2, 2), "image/png");
     }
-    std::string withPicture(std::string catalogue)
-    {
-        return catalogue.replace(catalogue.find("PICTURE"), 7, server.url("/img/12345678.png"));
-    }
+    std::string withPicture(std::string catalogue) { return catalogue.replace(catalogue.find("PICTURE"), 7, server.url("/img/12345678.png")); }
     // Waits until `count` reports have come, then a little more for any that should not.
-    std::vector<std::string> run(std::size_t count)
+    Events run(std::size_t count)
     {
         loop.runUntil([&] {
             std::lock_guard lock(recorder->mutex);
@@ -112,20 +110,17 @@ struct Sync : ServerFixture {
         EXPECT_FALSE(recorder->onMain);
         return recorder->sorted();
     }
-    std::vector<std::string> sync(std::size_t count)
+    Events sync(std::size_t count)
     {
         controller()->getAllQFXFileFromServer();
         return run(count);
     }
-    std::vector<std::string> offline(std::uint32_t flags, std::size_t count)
+    Events offline(std::uint32_t flags, std::size_t count)
     {
         provider.setFlags(flags);
         controller()->internetConnection();
         return run(count);
     }
 };
-
-using Events = std::vector<std::string>;
-
 
 }  // namespace support::okvsync

@@ -14,21 +14,26 @@ namespace support::pinger {
 
 using Bytes = Pinger::Bytes;
 
+template <typename Address>
+Bytes bytesOf(const Address& address)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+    return Bytes(bytes, bytes + sizeof address);
+}
+
 inline Bytes ipv4Address(const char* text)
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     ::inet_pton(AF_INET, text, &address.sin_addr);
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
-    return Bytes(bytes, bytes + sizeof address);
+    return bytesOf(address);
 }
 
 inline Bytes ipv6Address()
 {
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
-    return Bytes(bytes, bytes + sizeof address);
+    return bytesOf(address);
 }
 
 // An IPv4 datagram around an ICMP message, with the ICMP checksum made right unless told otherwise.
@@ -48,7 +53,6 @@ inline Bytes datagram(std::uint8_t type, std::uint16_t identifier, std::uint16_t
 
 struct Recorder : PingerDelegate {
     std::vector<std::string> events;
-    std::vector<Bytes> sentPackets;
     std::optional<platform::Error> lastError;
     void simplePingDidStartWithAddress(Pinger*, const Bytes&) override { events.push_back("start"); }
     void simplePingDidFailWithError(Pinger*, const platform::Error& e) override
@@ -56,28 +60,33 @@ struct Recorder : PingerDelegate {
         events.push_back("fail");
         lastError = e;
     }
-    void simplePingDidSendPacket(Pinger*, const Bytes& p) override
-    {
-        events.push_back("sent");
-        sentPackets.push_back(p);
-    }
+    void simplePingDidSendPacket(Pinger*, const Bytes&) override { events.push_back("sent"); }
     void simplePingDidFailToSendPacket(Pinger*, const Bytes&, const platform::Error& e) override
     {
         events.push_back("send failed " + std::to_string(e.code));
     }
     void simplePingDidReceivePingResponsePacket(Pinger*, const Bytes&) override { events.push_back("reply"); }
     void simplePingDidReceiveUnexpectedPacket(Pinger*, const Bytes&) override { events.push_back("unexpected"); }
+    // The events since the last call.
+    std::vector<std::string> take() { return std::exchange(events, {}); }
 };
 
 struct PingerFixture : ::testing::Test {
     platform::FakeIcmpProvider provider;
     Recorder recorder;
 
-    std::unique_ptr<Pinger> started()
+    // A pinger for the address (or, given a name, for the host), reporting to the recorder.
+    std::unique_ptr<Pinger> made(const Bytes& address = ipv4Address("192.0.2.7"), bool start = true)
     {
-        auto pinger = Pinger::simplePingWithHostAddress(ipv4Address("192.0.2.7"), provider);
+        return ready(Pinger::simplePingWithHostAddress(address, provider), start);
+    }
+    std::unique_ptr<Pinger> named(const std::string& host) { return ready(Pinger::simplePingWithHostName(host, provider), true); }
+
+private:
+    std::unique_ptr<Pinger> ready(std::unique_ptr<Pinger> pinger, bool start)
+    {
         pinger->setDelegate(&recorder);
-        pinger->start();
+        if (start) pinger->start();
         return pinger;
     }
 };

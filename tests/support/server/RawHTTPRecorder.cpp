@@ -14,20 +14,20 @@ namespace support {
 
 namespace {
 
-// Reads until the buffer holds `want` bytes past `from`, or the peer stops; false when it stopped short.
+// Reads until the buffer holds `want` bytes, or the peer stops; false when it stopped short.
 bool fill(int connection, std::string& buffer, std::size_t want)
 {
     char chunk[4096];
     while (buffer.size() < want) {
         pollfd ready{connection, POLLIN, 0};
-        if (::poll(&ready, 1, 5000) <= 0) return false;
-        const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
+        const ssize_t got = ::poll(&ready, 1, 5000) > 0 ? ::recv(connection, chunk, sizeof chunk, 0) : -1;
         if (got <= 0) return false;
         buffer.append(chunk, static_cast<std::size_t>(got));
     }
     return true;
 }
 
+// Reads until `marker` stands at or past `from`; `at` is where.
 bool readUntil(int connection, std::string& buffer, std::size_t from, const std::string& marker, std::size_t& at)
 {
     while ((at = buffer.find(marker, from)) == std::string::npos)
@@ -35,15 +35,14 @@ bool readUntil(int connection, std::string& buffer, std::size_t from, const std:
     return true;
 }
 
+// The value of a header field of the request's head, or nothing.
 std::string field(const std::string& head, const std::string& name)
 {
-    std::size_t line = head.find("\r\n");
-    while (line != std::string::npos && line + 2 < head.size()) {
+    for (std::size_t line = head.find("\r\n"); line != std::string::npos && line + 2 < head.size();) {
         const std::size_t end = head.find("\r\n", line + 2);
         const std::string text = head.substr(line + 2, end - line - 2);
-        const std::size_t colon = text.find(':');
-        if (colon != std::string::npos && strncasecmp(text.c_str(), name.c_str(), name.size()) == 0 && colon == name.size())
-            return text.substr(text.find_first_not_of(' ', colon + 1));
+        if (text.find(':') == name.size() && strncasecmp(text.c_str(), name.c_str(), name.size()) == 0)
+            return text.substr(text.find_first_not_of(' ', name.size() + 1));
         line = end;
     }
     return {};
@@ -58,11 +57,13 @@ RawHTTPRecorder::RawHTTPRecorder()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 64) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listener, 64) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("the raw recorder cannot listen");
     m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this] { serve(); });
+    m_thread = std::thread([this] {
+        for (int connection; (connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(connection)) handle(connection);
+    });
 }
 
 RawHTTPRecorder::~RawHTTPRecorder()
@@ -83,27 +84,11 @@ void RawHTTPRecorder::redirect(const std::string& from, const std::string& to, i
     m_answers[from] = Answer{status, to};
 }
 
-void RawHTTPRecorder::status(const std::string& path, int status)
-{
-    std::lock_guard lock(m_mutex);
-    m_answers[path] = Answer{status, {}};
-}
-
 std::vector<RawHTTPRecorder::Request> RawHTTPRecorder::requests(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
     auto found = m_recorded.find(path);
     return found == m_recorded.end() ? std::vector<Request>{} : found->second;
-}
-
-void RawHTTPRecorder::serve()
-{
-    while (true) {
-        const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) return;
-        handle(connection);
-        ::close(connection);
-    }
 }
 
 void RawHTTPRecorder::handle(int connection)
@@ -118,14 +103,11 @@ void RawHTTPRecorder::handle(int connection)
     request.path = request.head.substr(space + 1, request.head.find_first_of(" ?", space + 1) - space - 1);
     std::size_t at = headEnd + 4;
     if (strcasecmp(field(request.head, "Transfer-Encoding").c_str(), "chunked") == 0) {
-        while (true) {
-            std::size_t lineEnd = 0;
+        for (std::size_t size = 1, lineEnd = 0; size > 0; at = lineEnd + 2 + size + 2) {
             if (!readUntil(connection, buffer, at, "\r\n", lineEnd)) return;
-            const std::size_t size = std::strtoul(buffer.substr(at, lineEnd - at).c_str(), nullptr, 16);
+            size = std::strtoul(buffer.substr(at, lineEnd - at).c_str(), nullptr, 16);
             if (!fill(connection, buffer, lineEnd + 2 + size + 2)) return;
             request.body += buffer.substr(lineEnd + 2, size);
-            at = lineEnd + 2 + size + 2;
-            if (size == 0) break;
         }
     } else {
         const std::size_t length = std::strtoul(field(request.head, "Content-Length").c_str(), nullptr, 10);

@@ -12,7 +12,7 @@ namespace support {
 // A plain HTTP/1.1 listener on 127.0.0.1 that keeps every request exactly as it came over the wire, for
 // bodies the loopback server's library would take apart (multipart forms). One request per connection;
 // a body is read by its Content-Length or its chunks (kept de-chunked). Paths answer 200 with "{}" as
-// JSON unless told otherwise.
+// JSON unless told to redirect.
 class RawHTTPRecorder {
 public:
     struct Request {
@@ -29,7 +29,6 @@ public:
 
     std::string url(const std::string& path) const;
     void redirect(const std::string& from, const std::string& to, int status);
-    void status(const std::string& path, int status);
     std::vector<Request> requests(const std::string& path) const;
 
 private:
@@ -37,7 +36,6 @@ private:
         int status = 200;
         std::string location;
     };
-    void serve();
     void handle(int connection);
 
     int m_listener = -1;

@@ -29,10 +29,12 @@ std::string bioText(BIO* bio)
     return std::string(data, static_cast<std::size_t>(length));
 }
 
-std::vector<std::uint8_t> der(X509* cert)
+// The DER encoding `encode` (i2d_X509, i2d_PUBKEY) writes for the object.
+template <typename Object>
+std::vector<std::uint8_t> der(int (*encode)(const Object*, unsigned char**), const Object* object)
 {
     unsigned char* out = nullptr;
-    const int length = i2d_X509(cert, &out);
+    const int length = encode(object, &out);
     std::vector<std::uint8_t> bytes(out, out + length);
     OPENSSL_free(out);
     return bytes;
@@ -51,18 +53,10 @@ void addExtension(X509* cert, X509* issuer, int nid, const std::string& value)
 
 TestIdentity finish(X509* cert, EVP_PKEY* key)
 {
-    TestIdentity identity;
     std::unique_ptr<BIO, Free> certBio(BIO_new(BIO_s_mem())), keyBio(BIO_new(BIO_s_mem()));
     PEM_write_bio_X509(certBio.get(), cert);
     PEM_write_bio_PrivateKey(keyBio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
-    identity.certificatePEM = bioText(certBio.get());
-    identity.keyPEM = bioText(keyBio.get());
-    identity.certificateDER = der(cert);
-    unsigned char* out = nullptr;
-    const int length = i2d_PUBKEY(key, &out);
-    identity.publicKeyDER.assign(out, out + length);
-    OPENSSL_free(out);
-    return identity;
+    return TestIdentity{bioText(certBio.get()), bioText(keyBio.get()), der(i2d_X509, cert), der(i2d_PUBKEY, key)};
 }
 
 std::unique_ptr<EVP_PKEY, Free> readKey(const std::string& pem)

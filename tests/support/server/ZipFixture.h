@@ -18,6 +18,15 @@ namespace support::zipfixture {
 
 namespace fs = std::filesystem;
 using zipmaker::Entry;
+using Listing = std::set<std::string>;
+
+// What the replace-a-folder service reported.
+struct Serviced {
+    int calls = 0;
+    bool ok = false;
+    std::optional<std::string> path;
+    std::optional<platform::Error> error;
+};
 
 struct ZipFixture : ::testing::Test {
     TemporaryFolder folder;
@@ -35,39 +44,34 @@ struct ZipFixture : ::testing::Test {
         return ZipArchive::unzipFileAtPath(archive, destination, overwrite, std::nullopt, &error, delegate, limits);
     }
 
-    // The replace-a-folder service given the archive's bytes, as a download held in memory hands them over.
-    bool unzipHeld(platform::Error& error, const ZipArchive::Limits& limits = ZipArchive::Limits{})
+    // The service given the archive's path, or its bytes as a download held in memory hands them over.
+    Serviced service(bool held, const ZipArchive::Limits& limits = ZipArchive::Limits{})
     {
+        Serviced out;
+        const auto block = [&](bool ok, std::optional<std::string> path, std::optional<platform::Error> error) {
+            out = {out.calls + 1, ok, path, error};
+        };
         const auto text = zipmaker::readFile(archive);
-        bool succeeded = false;
-        int calls = 0;
-        ZipArchiveService::unzipData(
-            ZipArchive::Bytes(text.begin(), text.end()), "held.zip", destination.string(),
-            [&](bool ok, std::optional<std::string>, std::optional<platform::Error> e) {
-                ++calls;
-                succeeded = ok;
-                if (e) error = *e;
-            },
-            limits);
-        EXPECT_EQ(calls, 1);
-        return succeeded;
+        if (held) ZipArchiveService::unzipData(ZipArchive::Bytes(text.begin(), text.end()), "held.zip", destination.string(), block, limits);
+        else ZipArchiveService::unzipFileAtPath(archive, destination, block, limits);
+        EXPECT_EQ(out.calls, 1);
+        return out;
     }
 
     // Every path below `folder`, relative to it.
-    static std::set<std::string> listing(const fs::path& folder)
+    static Listing listing(const fs::path& folder)
     {
-        std::set<std::string> names;
+        Listing names;
         if (!fs::exists(folder)) return names;
-        for (const auto& item : fs::recursive_directory_iterator(folder))
-            names.insert(fs::relative(item.path(), folder).string());
+        for (const auto& item : fs::recursive_directory_iterator(folder)) names.insert(fs::relative(item.path(), folder).string());
         return names;
     }
 
     // A failed unpack must leave nothing beside the destination either (no staging folder, no strays).
     void expectNothingWritten()
     {
-        EXPECT_EQ(listing(root / "out"), std::set<std::string>{});
-        EXPECT_EQ(listing(root / "in"), std::set<std::string>{"effect.zip"});
+        EXPECT_EQ(listing(root / "out"), Listing{});
+        EXPECT_EQ(listing(root / "in"), Listing{"effect.zip"});
         EXPECT_EQ(listing(root).count("evil"), 0u);
     }
 };
@@ -78,41 +82,36 @@ struct Recorder : ZipArchiveDelegate {
     {
         events.push_back("start " + std::to_string(info.numberEntry));
     }
-    void zipArchiveWillUnzipFileAtIndex(std::int64_t i, std::int64_t n, const std::string&,
-                                        const ZipArchiveFileInfo&) override
+    void zipArchiveWillUnzipFileAtIndex(std::int64_t i, std::int64_t n, const std::string&, const ZipArchiveFileInfo&) override
     {
         events.push_back("will " + std::to_string(i) + "/" + std::to_string(n));
     }
-    void zipArchiveDidUnzipFileAtIndex(std::int64_t i, std::int64_t n, const std::string&,
-                                       const ZipArchiveFileInfo&) override
+    void zipArchiveDidUnzipFileAtIndex(std::int64_t i, std::int64_t n, const std::string&, const ZipArchiveFileInfo&) override
     {
         events.push_back("did " + std::to_string(i) + "/" + std::to_string(n));
     }
-    void zipArchiveDidUnzipArchiveAtPath(const std::string&, const ZipArchiveInfo&, const std::string&) override
-    {
-        events.push_back("end");
-    }
+    void zipArchiveDidUnzipArchiveAtPath(const std::string&, const ZipArchiveInfo&, const std::string&) override { events.push_back("end"); }
 };
 
 inline unsigned long dosDate(int year, int month, int day, int hour, int minute, int second)
 {
-    return static_cast<unsigned long>(((year - 1980) << 25) | (month << 21) | (day << 16) | (hour << 11) |
-                                      (minute << 5) | (second / 2));
+    return static_cast<unsigned long>(((year - 1980) << 25) | (month << 21) | (day << 16) | (hour << 11) | (minute << 5) | (second / 2));
 }
 
-inline ZipArchive::Limits limits(std::uint64_t bytes, std::uint64_t entries)
-{
-    ZipArchive::Limits l;
-    l.maxTotalBytes = bytes;
-    l.maxEntries = entries;
-    return l;
-}
+inline ZipArchive::Limits limits(std::uint64_t bytes, std::uint64_t entries) { return ZipArchive::Limits{bytes, entries}; }
 
 inline std::time_t mtime(const fs::path& path)
 {
     struct stat st {};
     ::lstat(path.c_str(), &st);
     return st.st_mtime;
+}
+
+// An entry with a date.
+inline Entry dated(Entry entry, unsigned long date)
+{
+    entry.dosDate = date;
+    return entry;
 }
 
 }  // namespace support::zipfixture

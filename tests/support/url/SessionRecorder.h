@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/url/InputStream.h"
 #include "platform/url/URLError.h"
 #include "platform/url/URLSession.h"
 #include "support/server/LoopbackServer.h"
@@ -40,56 +42,41 @@ public:
     void taskDidReceiveChallenge(URLSession&, URLSessionTask&, AuthenticationChallenge& challenge,
                                  URLSessionChallengeCompletion completion) override
     {
-        note("task-challenge " + challenge.protectionSpace().authenticationMethod + " " +
-             std::to_string(challenge.previousFailureCount()));
+        note("task-challenge " + challenge.protectionSpace().authenticationMethod + " " + std::to_string(challenge.previousFailureCount()));
         if (challenge.protectionSpace().serverTrust) return answerTrust(challenge, completion);
-        if (!password || (challenge.previousFailureCount() > 0 && !insistOnPassword))
-            return completion(authenticationAnswer, std::nullopt);
+        if (!password || (challenge.previousFailureCount() > 0 && !insistOnPassword)) return completion(authenticationAnswer, std::nullopt);
         completion(URLSessionAuthChallengeDisposition::UseCredential, URLCredential::credentialWithUser("ann", *password));
+    }
+    // Asked for a streamed body again: a copy of the task's stream, or nothing.
+    void needNewBodyStream(URLSession&, URLSessionTask& task, std::function<void(std::shared_ptr<InputStream>)> completion) override
+    {
+        ++renewals;
+        completion(renewBody ? task.originalRequest().httpBodyStream->copyInputStream() : nullptr);
     }
     void didSendBodyData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
     {
-        std::lock_guard lock(mutex);
-        sent = total;
-        expectedToSend = expected;
+        locked([&] { sent = total, expectedToSend = expected; });
     }
     void didCompleteWithError(URLSession&, URLSessionTask&, const std::optional<Error>& failure) override
     {
-        std::lock_guard lock(mutex);
-        error = failure;
-        ++completions;
-        events.push_back("complete");
-        changed.notify_all();
+        locked([&] { error = failure, ++completions, events.push_back("complete"); });
     }
     void didReceiveResponse(URLSession&, URLSessionTask&, const URLResponse& received,
                             std::function<void(URLSessionResponseDisposition)> completion) override
     {
-        {
-            std::lock_guard lock(mutex);
-            response = received;
-        }
-        note("response " + std::to_string(received.statusCode));
+        locked([&] { response = received, events.push_back("response " + std::to_string(received.statusCode)); });
         completion(URLSessionResponseDisposition::Allow);
     }
-    void didReceiveData(URLSession&, URLSessionTask&, const Bytes& data) override
-    {
-        std::lock_guard lock(mutex);
-        body.append(data.begin(), data.end());
-    }
+    void didReceiveData(URLSession&, URLSessionTask&, const Bytes& data) override { locked([&] { body.append(data.begin(), data.end()); }); }
     void didFinishDownloadingToURL(URLSession&, URLSessionTask&, const std::string& location) override
     {
         std::ifstream in(location, std::ios::binary);
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::lock_guard lock(mutex);
-        downloaded = location;
-        body = content;
-        events.push_back("downloaded");
+        locked([&] { downloaded = location, body = content, events.push_back("downloaded"); });
     }
     void didWriteData(URLSession&, URLSessionTask&, std::int64_t, std::int64_t total, std::int64_t expected) override
     {
-        std::lock_guard lock(mutex);
-        written = total;
-        expectedToWrite = expected;
+        locked([&] { written = total, expectedToWrite = expected; });
     }
     void didResumeAtOffset(URLSession&, URLSessionTask&, std::int64_t offset, std::int64_t) override
     {
@@ -106,6 +93,15 @@ public:
     {
         std::lock_guard lock(mutex);
         return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    // The events that begin with `prefix`, in order.
+    std::vector<std::string> seen(const std::string& prefix)
+    {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> found;
+        for (const auto& event : events)
+            if (event.rfind(prefix, 0) == 0) found.push_back(event);
+        return found;
     }
 
     std::mutex mutex;
@@ -125,14 +121,18 @@ public:
     URLSessionAuthChallengeDisposition authenticationAnswer = URLSessionAuthChallengeDisposition::PerformDefaultHandling;
     // Gives the password again however often it was refused (as a careless delegate would).
     bool insistOnPassword = false;
+    bool renewBody = true;
+    std::atomic<int> renewals{0};
 
 private:
-    void note(std::string event)
+    template <typename Change>
+    void locked(Change&& change)
     {
         std::lock_guard lock(mutex);
-        events.push_back(std::move(event));
+        change();
         changed.notify_all();
     }
+    void note(std::string event) { locked([&] { events.push_back(std::move(event)); }); }
     void answerTrust(AuthenticationChallenge& challenge, const URLSessionChallengeCompletion& completion)
     {
         if (trustAnswer == URLSessionAuthChallengeDisposition::UseCredential)
@@ -165,8 +165,17 @@ struct SessionFixture : ::testing::Test {
     {
         return URLSession::sessionWithConfiguration(std::move(configuration), recorder, dispatch.makeSerial("test.delegate"), center);
     }
+    // Ends the session and begins another, of the given configuration, with a fresh recorder.
+    void restart(URLSessionConfiguration configuration = URLSessionConfiguration::defaultSessionConfiguration())
+    {
+        session->invalidateAndCancel();
+        recorder = std::make_shared<Recorder>();
+        session = makeSession(std::move(configuration));
+    }
+    // Runs the task until it completes, from a count of no completions.
     std::shared_ptr<URLSessionTask> run(std::shared_ptr<URLSessionTask> task)
     {
+        recorder->completions = 0;
         task->resume();
         EXPECT_TRUE(recorder->waitForCompletion());
         return task;

@@ -13,13 +13,13 @@
 #include "platform/url/URLError.h"
 #include "support/server/LoopbackServer.h"
 
-// A connection delegate that records what the network thread reports, for the test thread to wait on.
 namespace support::urlconnection {
 
 using namespace platform;
 using support::LoopbackServer;
 
-// Records what a connection reports, from the network thread, for the test thread to wait on.
+// Records what a connection reports, from the network thread, for the test thread to wait on. What it
+// recorded before the end may be read without the lock once waitForEnd() said so.
 class Recorder final : public URLConnectionDelegate {
 public:
     explicit Recorder(bool followRedirects = true) : m_follow(followRedirects) {}
@@ -27,36 +27,23 @@ public:
     void willSendRequestForAuthenticationChallenge(URLConnection&, AuthenticationChallenge& challenge) override
     {
         std::function<void(AuthenticationChallenge&)> answer;
-        {
-            std::lock_guard lock(mutex);
-            answer = answerChallenge;
-        }
-        if (answer)
-            answer(challenge);
-        else
-            challenge.continueWithoutCredential();
+        locked([&] { answer = answerChallenge; });
+        if (answer) answer(challenge);
+        else challenge.continueWithoutCredential();
     }
     std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const URLResponse& response) override
     {
-        std::lock_guard lock(mutex);
-        redirects.push_back(response.statusCode);
-        if (!m_follow) return std::nullopt;
-        return request;
+        locked([&] { redirects.push_back(response.statusCode); });
+        return m_follow ? std::optional(request) : std::nullopt;
     }
-    void didReceiveResponse(URLConnection&, const URLResponse& received) override
-    {
-        std::lock_guard lock(mutex);
-        response = received;
-        ++responses;
-    }
+    void didReceiveResponse(URLConnection&, const URLResponse& received) override { locked([&] { response = received, ++responses; }); }
     void didReceiveData(URLConnection& connection, const std::uint8_t* data, std::size_t length) override
     {
-        std::lock_guard lock(mutex);
-        body.append(reinterpret_cast<const char*>(data), length);
+        locked([&] { body.append(reinterpret_cast<const char*>(data), length); });
         if (cancelAfterFirstChunk) connection.cancel();
     }
-    void didFinishLoading(URLConnection&) override { end(std::nullopt); }
-    void didFailWithError(URLConnection&, const Error& failure) override { end(failure); }
+    void didFinishLoading(URLConnection&) override { locked([&] { ++ends; }); }
+    void didFailWithError(URLConnection&, const Error& failure) override { locked([&] { error = failure, ++ends; }); }
 
     bool waitForEnd(std::chrono::milliseconds limit = std::chrono::seconds(10))
     {
@@ -67,24 +54,21 @@ public:
     std::mutex mutex;
     std::condition_variable changed;
     std::optional<URLResponse> response;
-    int responses = 0;
+    int responses = 0, ends = 0;
     std::string body;
     std::vector<std::int64_t> redirects;
     std::optional<Error> error;
-    int ends = 0;
     bool cancelAfterFirstChunk = false;
     // Answers trust and password challenges, on the network thread; unset, the standard evaluation and
     // no password.
     std::function<void(AuthenticationChallenge&)> answerChallenge;
 
 private:
-    void end(std::optional<Error> failure)
+    template <typename Change>
+    void locked(Change&& change)
     {
-        {
-            std::lock_guard lock(mutex);
-            error = std::move(failure);
-            ++ends;
-        }
+        std::lock_guard lock(mutex);
+        change();
         changed.notify_all();
     }
     bool m_follow;
@@ -96,5 +80,21 @@ inline std::shared_ptr<URLConnection> startOn(NetworkThread& thread, URLRequest 
     thread.perform([&thread, connection] { connection->start(thread.loop()); });
     return connection;
 }
+
+// A loopback server and a network thread to run connections to it on.
+struct ConnectionFixture : ::testing::Test {
+    LoopbackServer server;
+    NetworkThread thread{"test.network"};
+
+    // Runs the request to its end.
+    std::shared_ptr<Recorder> fetch(URLRequest request, std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>(),
+                                    std::chrono::seconds limit = std::chrono::seconds(10))
+    {
+        startOn(thread, std::move(request), recorder);
+        EXPECT_TRUE(recorder->waitForEnd(limit));
+        return recorder;
+    }
+    std::shared_ptr<Recorder> fetch(const std::string& path) { return fetch(URLRequest(server.url(path))); }
+};
 
 }  // namespace support::urlconnection

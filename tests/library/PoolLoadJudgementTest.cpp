@@ -1,0 +1,182 @@
+// Who judges the pool for a unit at the start: the load, from its own reading, whenever the unit came before
+// the working copy is placed, so the tree shows marked and warned and no pass of its own follows it; and the
+// effect tables published again as they were leave that judgement standing.
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "library/models/PatchItem.h"
+#include "support/files/FaultyFileManager.h"
+#include "support/library/CoordinatorFixture.h"
+#include "support/library/LibraryFiles.h"
+
+namespace fs = std::filesystem;
+using namespace library_files;
+
+namespace {
+
+constexpr std::uint32_t kEcho = 0x0D000001;   // compatible, in the store
+constexpr std::uint32_t kChorus = 0x0A000002; // compatible, in the store, not on the unit
+
+// Holds the load's reading at its first listing of a group until the test lets it go.
+class HeldReading {
+public:
+    void arm(FaultyFileManager& files, const std::string& group)
+    {
+        files.atFirst(FaultyFileManager::Op::List, group, [this] {
+            std::unique_lock lock(m_mutex);
+            m_reached = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_released; });
+        });
+    }
+    bool reached()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reached;
+    }
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+    ~HeldReading() { release(); }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_reached = false;
+    bool m_released = false;
+};
+
+}  // namespace
+
+class PoolLoadJudgement : public Coordinator {
+protected:
+    std::string under(const std::string& relative) { return (fs::path(root / "PEXO Rigmora") / relative).string(); }
+    void put(const std::string& relative, const Bytes& bytes)
+    {
+        fs::create_directories(fs::path(under(relative)).parent_path());
+        ASSERT_TRUE(files.writeAtomically(under(relative), bytes));
+    }
+    AllQFXData poolCatalogue()
+    {
+        nlohmann::json effects = nlohmann::json::array();
+        for (auto type : {kEcho, kChorus}) effects.push_back(catalogueEffect(type));
+        return AllQFXData::initWithDic(
+            {{"qfx_url", "http://127.0.0.1/"},
+             {"models", {{{"modelId", hexOf(kModelId)}, {"modelName", "Rig One"}, {"effects", effects}}}}});
+    }
+    // The store and the saved pool: a patch the unit takes, one of a generation it lacks, one using an effect
+    // it lacks, in a group and at the top.
+    void seed()
+    {
+        put("QFXMacApplication/Effect/0D000001/Echo.QF2", effectModule(kEcho, "Echo", "DLY"));
+        put("QFXMacApplication/Effect/0A000002/Chorus.QF2", effectModule(kChorus, "Chorus", "MOD"));
+        put("QFXMacApplication/Patch/Pool/[0] Solo.qptc", patchFile("Solo", {kEcho}));
+        put("QFXMacApplication/Patch/Pool/[1] GroupA/[0] Lead.qptc", patchFile("Lead", {kEcho}));
+        put("QFXMacApplication/Patch/Pool/[1] GroupA/[1] Old.qptc", patchFile("Old", {kEcho}, 2));
+        put("QFXMacApplication/Patch/Pool/[1] GroupA/[2] Wide.qptc", patchFile("Wide", {kChorus}));
+    }
+    // The unit connects and is read whole; it holds Echo among its effects.
+    void connectUnit()
+    {
+        utils->setServerClientFactory([] { return nullptr; });
+        utils->syncEffect();
+        utils->dataFromServer(poolCatalogue());
+        utils->downloadFileSuccess(true);
+        const Strings seen = until("connect 1");
+        if (std::find(seen.begin(), seen.end(), "idle") == seen.end()) until("idle");
+        utils->setEffectListFromDevice({}, {kEcho});
+        utils->mergeEffect();
+        until("effectPool");
+    }
+    std::shared_ptr<DirectoryObject> leaf(const std::string& name)
+    {
+        for (const auto& node : recorder.patchPool) {
+            if (node->name == name) return node;
+            for (const auto& child : node->childDirectories)
+                if (child->name == name) return child;
+        }
+        return nullptr;
+    }
+
+    FaultyFileManager faulty;
+};
+
+// The demo's unit connects a few milliseconds into the load, after it took what to judge against: the tree
+// came unmarked, and the window's ask for the unit's marks judged every file again after it showed (its paths
+// taken on the main thread, each file's stamp looked up) before the marks and warnings showed.
+TEST_F(PoolLoadJudgement, AUnitThatConnectsWhileTheLoadReadsIsJudgedForByTheLoad)
+{
+    seed();
+    HeldReading held;
+    held.arm(faulty, "GroupA");
+    start(faulty);
+    utils->createPatchDirectoryObjectFromLocal();
+    ASSERT_TRUE(loop.runUntil([&] { return held.reached(); }));
+    connectUnit();
+    held.release();
+    until("patchPool");
+
+    const struct {
+        const char* name;
+        bool incompatible;
+        bool warned;
+    } rows[] = {{"Solo", false, false}, {"Lead", false, false}, {"Old", true, false}, {"Wide", false, true}};
+    for (const auto& row : rows) {
+        const auto node = leaf(row.name);
+        ASSERT_NE(node, nullptr) << row.name;
+        EXPECT_EQ(node->isIncompatible, row.incompatible) << row.name;
+        EXPECT_EQ(node->isWarning, row.warned) << row.name;
+        EXPECT_EQ(node->patchItem()->isWarning, row.warned) << row.name;
+        EXPECT_FALSE(node->patchItem()->effectDictionnary.empty()) << row.name;
+    }
+    // The window's asks once the tree shows find the pool judged for this unit against its effects as they are.
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
+    utils->updateDirectoryObjectForPatchPool(recorder.patchPool);
+    const Strings after = settle();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "patchPoolMarks"), 0);
+}
+
+// A unit that comes once the tree is handed over is judged by its own pass, as before: the load claims no
+// judgement it did not make.
+TEST_F(PoolLoadJudgement, AUnitThatConnectsAfterTheLoadIsJudgedByItsOwnPass)
+{
+    seed();
+    start(faulty);
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    EXPECT_FALSE(leaf("Old")->isIncompatible);
+    connectUnit();
+    utils->updateDirectoryObjectForPatchPool(recorder.patchPool);
+    until("patchPoolMarks");
+    EXPECT_TRUE(leaf("Old")->isIncompatible);
+    EXPECT_FALSE(leaf("Lead")->isIncompatible);
+}
+
+// Each step of a connection's read and every merge publish the effect tables again, mostly as they were: the
+// pool's warnings judged against them stand, where a new generation each time had the window judge the whole
+// pool again after the load (its lists built anew and swapped in on the main thread).
+TEST_F(PoolLoadJudgement, TheSameEffectTablesPublishedAgainLeaveThePoolsWarningsStanding)
+{
+    seed();
+    start(faulty);
+    connectUnit();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    const std::uint64_t judged = utils->effectTablesGeneration();
+    ASSERT_EQ(utils->poolWarningsJudgedAgainst(recorder.patchPool), judged);
+    // The unit's list read again, as it was.
+    utils->setEffectListFromDevice({}, {kEcho});
+    settle();
+    EXPECT_EQ(utils->effectTablesGeneration(), judged);
+    EXPECT_EQ(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
+    // The unit's effects changed: what the warnings read changed, and they are judged again.
+    utils->setEffectListFromDevice({}, {kEcho, kChorus});
+    settle();
+    EXPECT_NE(utils->effectTablesGeneration(), judged);
+    EXPECT_NE(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
+}
