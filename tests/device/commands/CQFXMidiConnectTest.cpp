@@ -28,18 +28,12 @@ TEST(CQFXMidiConnect, HandshakeReportsEachDescriptionAndTakesTheFamilyLowByteAsD
 
     const auto qfxinfo = rig.recorder.payload(1).bytes;
     ASSERT_EQ(qfxinfo.size(), 4u + 8u + 64u + 1u);
-    EXPECT_EQ(qfxinfo[0], 1);
-    EXPECT_EQ(qfxinfo[4], 3);
-    EXPECT_EQ(qfxinfo[12], 2);
-    EXPECT_EQ(qfxinfo.back(), 4);
+    EXPECT_EQ((std::tuple(qfxinfo[0], qfxinfo[4], qfxinfo[12], qfxinfo.back())), (std::tuple(1, 3, 2, 4)));
     const auto advanced = rig.recorder.payload(3).advanced;
     ASSERT_TRUE(advanced);
-    EXPECT_EQ(advanced->totalNumberOfPatch, 6);
-    EXPECT_EQ(advanced->patchDataSize, 256);
+    EXPECT_EQ((std::tuple(advanced->totalNumberOfPatch, advanced->patchDataSize)), (std::tuple(6, 256)));
     const auto info = rig.recorder.payload(4);
-    EXPECT_EQ(info.a, 1);
-    EXPECT_EQ(info.b, 64);
-    EXPECT_EQ(info.c, 2048);
+    EXPECT_EQ((std::tuple(info.a, info.b, info.c)), (std::tuple(1, 64, 2048)));
 }
 
 TEST(CQFXMidiConnect, RefusesLowFamiliesUnknownModelsAndAnEmptyList)
@@ -68,61 +62,51 @@ TEST(CQFXMidiConnect, RefusesLowFamiliesUnknownModelsAndAnEmptyList)
     EXPECT_TRUE(rig.connect());
 }
 
-TEST(CQFXMidiConnect, EditorModeIsRetriedUpToTheRetryCount)
+// Entering and leaving editor mode: a refusal is retried up to the retry count.
+TEST(CQFXMidiConnect, EditorModeIsEnteredAndLeftWithRefusalsRetriedUpToTheRetryCount)
 {
     struct Case {
+        const char* name;
         std::int32_t retry;
         int refusals;
-        std::size_t sent;
+        bool eject;          // leave editor mode after a handshake, rather than enter it
+        std::string report;  // empty: the whole handshake
+        std::size_t sent;    // requests to enter (leave) editor mode
     };
-    for (const Case c : {Case{2, 2, 3}, Case{2, 3, 3}, Case{0, 1, 1}}) {
-        SCOPED_TRACE(c.refusals);
+    const Case cases[] = {
+        {"entered after two refusals", 2, 2, false, "", 3},        {"three refusals", 2, 3, false, "enter -1", 3},
+        {"no retry", 0, 1, false, "enter -1", 1},                   {"left", 2, 0, true, "eject 1 0", 1},
+        {"leaving refused three times", 2, 3, true, "eject -4 0", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         QFXRig rig(c.retry);
+        ASSERT_TRUE(!c.eject || rig.connectAndForget());
         rig.refuseEditorMode(c.refusals);
-        if (c.refusals <= c.retry) {
+        if (c.report.empty()) {
             EXPECT_TRUE(rig.connect());
         } else {
-            rig.qfx->connection();
-            EXPECT_EQ(rig.next(0), "enter -1");
+            c.eject ? rig.qfx->eject() : rig.qfx->connection();
+            EXPECT_EQ(rig.next(0), c.report);
             rig.settle();
         }
-        EXPECT_EQ(rig.count("52"), c.sent);
+        EXPECT_EQ(rig.count(c.eject ? "53" : "52"), c.sent);
+        if (c.report == "eject 1 0") {
+            EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
+            EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
+            EXPECT_EQ(rig.transport.getCurrentDevice(), CMidiDevice::kNoDevice);
+        }
     }
 }
 
 TEST(CQFXMidiConnect, InformationReadRepeatsTheWholeQueryOnACodeAndReportsTheLastOne)
 {
     QFXRig rig(1);
-    rig.fs.changeFaults([](auto& f) {
-        f.failCount[0x11] = 2;
-        f.code = 7;
-    });
+    rig.fs.changeFaults([](auto& f) { f.failCount[0x11] = 2, f.code = 7; });
     rig.qfx->connection();
     ASSERT_TRUE(rig.recorder.waitForPrefix("inforead "));
     EXPECT_EQ(rig.recorder.last(), "inforead 2 7");
     EXPECT_EQ(rig.count("60 11"), 2u);
-}
-
-TEST(CQFXMidiConnect, EjectLeavesEditorModeAndRetriesARefusal)
-{
-    {
-        QFXRig rig(2);
-        ASSERT_TRUE(rig.connectAndForget());
-        rig.qfx->eject();
-        EXPECT_EQ(rig.next(0), "eject 1 0");
-        EXPECT_EQ(rig.functions(), (Events{"id", "53"}));
-        EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0);
-        EXPECT_EQ(rig.transport.getCurrentDevice(), CMidiDevice::kNoDevice);
-    }
-    {
-        QFXRig rig(2);
-        ASSERT_TRUE(rig.connectAndForget());
-        rig.refuseEditorMode(3);
-        rig.qfx->eject();
-        EXPECT_EQ(rig.next(0), "eject -4 0");
-        rig.settle();
-        EXPECT_EQ(rig.count("53"), 3u);
-    }
 }
 
 TEST(CQFXMidiConnect, APendingKindRefusesWithoutSendingAndForceEjectStillSends)
@@ -160,49 +144,54 @@ TEST(CQFXMidiConnect, ASecondConnectionWhileTheIdentityIsPendingLeavesTheFirstAt
     EXPECT_EQ(rig.qfx->getCQFXDeviceID(), 0x70);
 }
 
-// Runs a hook inside the disk-free report, on the thread that makes it.
+// Runs a hook inside the editor-mode and disk-free reports, on the thread that makes them.
 struct HookedRecorder : QFXRecorder {
-    std::function<void()> inDiskFree;
-    std::function<void()> inEnter;
+    std::function<void(const std::string& report)> hook;
     void diskFreeCallbackWithState(std::int32_t state, std::int64_t total, std::int64_t free) override
     {
-        if (inDiskFree) inDiskFree();
+        if (hook) hook("diskfree");
         QFXRecorder::diskFreeCallbackWithState(state, total, free);
     }
     void enterPCAsyncModeCallbackWithState(std::int32_t state) override
     {
-        if (inEnter) inEnter();
+        if (hook) hook("enter");
         QFXRecorder::enterPCAsyncModeCallbackWithState(state);
     }
 };
+
+// Holds the reporting thread inside the report `held` once `start` has caused it, runs `call` on another
+// thread meanwhile, and tells whether the call was still waiting when the report was let go.
+bool waitsForTheReport(QFXRig& rig, HookedRecorder& hooked, const std::string& held, const std::function<void()>& start,
+                       const std::function<void()>& call)
+{
+    std::promise<void> entered, release;
+    const std::shared_future<void> released = release.get_future().share();
+    hooked.hook = [&, released](const std::string& report) {
+        if (report != held) return;
+        entered.set_value();
+        released.wait();
+    };
+    rig.qfx->setDelegate(&hooked);
+    start();
+    entered.get_future().wait();
+    std::atomic<bool> done{false};
+    std::thread other([&] { call(), done = true; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const bool waited = !done.load();
+    release.set_value();
+    other.join();
+    hooked.hook = nullptr;  // the report under way has ended: the call waited for it, or it is over
+    return waited;
+}
 
 TEST(CQFXMidiConnect, AClearWaitsForAStepUnderWaySoNothingItRegistersOutlivesTheClear)
 {
     QFXRig rig;
     // The step that reports editor mode then asks for the effect support, which goes unanswered here.
-    auto faults = rig.unit.device().faults();
-    faults.silentFor[sim::RequestKey::maker(0x55)] = 1000;
-    rig.unit.device().setFaults(faults);
+    rig.unit.device().setFaults({{{sim::RequestKey::maker(0x55), 1000}}});
     HookedRecorder hooked;
-    std::promise<void> entered, release;
-    auto enteredFuture = entered.get_future();
-    auto releaseFuture = release.get_future();
-    hooked.inEnter = [&] {
-        entered.set_value();
-        releaseFuture.wait();
-    };
-    rig.qfx->setDelegate(&hooked);
-    rig.qfx->connection();
-    enteredFuture.wait();
-    std::atomic<bool> cleared{false};
-    std::thread watchdog([&] {
-        rig.qfx->clearWaitingBlock();
-        cleared = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(cleared.load());
-    release.set_value();
-    watchdog.join();
+    EXPECT_TRUE(waitsForTheReport(rig, hooked, "enter", [&] { rig.qfx->connection(); },
+                                  [&] { rig.qfx->clearWaitingBlock(); }));
     // The step went on to ask for the effect support; the clear came after and dropped that request too.
     ASSERT_TRUE(rig.waitForFunction("55"));
     EXPECT_FALSE(rig.transport.isPending(CMidiDevice::ReplyKind::SupportQFXInformation));
@@ -214,33 +203,16 @@ TEST(CQFXMidiConnect, TakingTheDelegateAwayWaitsForAReportUnderWayButNotFromInsi
     QFXRig rig;
     ASSERT_TRUE(rig.connect());
     HookedRecorder hooked;
-    std::promise<void> entered, release;
-    auto enteredFuture = entered.get_future();
-    auto releaseFuture = release.get_future();
-    hooked.inDiskFree = [&] {
-        entered.set_value();
-        releaseFuture.wait();
-    };
-    rig.qfx->setDelegate(&hooked);
-    rig.qfx->checkMemory();
-    enteredFuture.wait();
-    std::atomic<bool> swapped{false};
-    std::thread sequencer([&] {
-        rig.qfx->setDelegate(&rig.recorder);
-        swapped = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     // The old delegate is still being called: it may not be let go yet.
-    EXPECT_FALSE(swapped.load());
-    release.set_value();
-    sequencer.join();
+    EXPECT_TRUE(waitsForTheReport(rig, hooked, "diskfree", [&] { rig.qfx->checkMemory(); },
+                                  [&] { rig.qfx->setDelegate(&rig.recorder); }));
     EXPECT_EQ(hooked.last(), "diskfree 1");
 
     // A delegate that hands itself over from inside its own report is not kept waiting for itself.
     hooked.clear();
     rig.forget();
     rig.qfx->setDelegate(&hooked);
-    hooked.inDiskFree = [&] { rig.qfx->setDelegate(&rig.recorder); };
+    hooked.hook = [&](const std::string&) { rig.qfx->setDelegate(&rig.recorder); };
     rig.qfx->checkMemory();
     ASSERT_TRUE(hooked.waitForPrefix("diskfree 1"));
     rig.qfx->checkMemory();
@@ -273,7 +245,7 @@ TEST(CQFXMidiConnect, WorkingFoldersAndRelaysComeFromTheTransport)
 TEST(CQFXMidiConnect, LongerRepliesPassAndDescriptionsTooShortForTheirFieldsAreDropped)
 {
     QFXRig rig;
-    rig.unit.lengthenNextReply(sim::RequestKey::maker(0x52), 3);
+    rig.unit.faultAt(sim::RequestKey::maker(0x52), 1, sim::DeviceUnit::Fault::Grown);
     EXPECT_TRUE(rig.connect()) << ::testing::PrintToString(rig.recorder.events());
 
     // The handshake waits for its watchdog.

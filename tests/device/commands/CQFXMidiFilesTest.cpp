@@ -125,155 +125,94 @@ TEST(CQFXMidiFiles, WriteUnlinksOpensWritesChunksWithAFinalEmptyOneAndCloses)
     EXPECT_EQ(rig.next(1), "write 0");
 }
 
-TEST(CQFXMidiFiles, AShortWriteIsRewrittenFromTheStartUnderTheRetryRule)
+// A short or refused write restarts from the start under the retry rule; a write that gives up leaves no
+// partial file under its name, whether a code ended it or the watchdog did.
+TEST(CQFXMidiFiles, AFailedWriteIsRewrittenFromTheStartOrLeavesNoPartialFile)
 {
-    using Faults = SimulatedFileSystem::Faults;
+    const auto write = sim::RequestKey::fileSystem(0x23);
     struct Case {
         const char* name;
         std::int32_t retry;
-        std::function<void(Faults&)> fault;
-        std::string result, counted;
+        std::function<void(QFXRig&)> fault;
+        std::string result;  // empty: no usable answer, the watchdog's clear ends it
+        std::string counted;  // a step counted, and how often it was sent
         std::size_t count;
     };
+    const auto fail = [](std::uint8_t sub) {
+        return [sub](QFXRig& rig) { rig.fs.changeFaults([sub](auto& f) { f.failCount[sub] = 100; }); };
+    };
     const std::vector<Case> cases{
-        {"one short write", 2, [](Faults& f) { f.shortWrites = 1; }, "write 1", "60 24", 2},
+        {"one short write", 2, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.shortWrites = 1; }); }, "write 1", "60 24", 2},
         // Three rounds, then the partial file is deleted.
-        {"always short", 2, [](Faults& f) { f.shortWrites = 100; }, "write -1", "60 24", 4},
+        {"always short", 2, [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.shortWrites = 100; }); }, "write -1", "60 24", 4},
         // A refused chunk restarts the write too, within the same budget.
-        {"refused chunk", 1, [](Faults& f) { f.failCount[0x23] = 100; }, "write -1", "60 20", 2},
+        {"refused chunk", 1, fail(0x23), "write -1", "60 20", 2},
+        {"refused close", 0, fail(0x21), "write -1", "", 0},
+        {"cut reply", 0, [&](auto& rig) { rig.unit.shortenNextReply(write, 8); }, "", "", 0},
+        {"late reply", 0, [&](auto& rig) { rig.unit.delayReplies(write, std::chrono::milliseconds(100)); }, "", "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Connected rig(c.retry);
-        rig.fs.changeFaults(c.fault);
-        const Bytes data = pattern(700);
-        rig.qfx->writeFileListWithFilePath("B.QF2", data.data(), 700, 0);
-        EXPECT_EQ(rig.next(0), c.result);
-        EXPECT_EQ(rig.count(c.counted), c.count);
-        EXPECT_EQ(rig.fs.file("B.QF2"), c.result == "write 1" ? std::optional<Bytes>(data) : std::nullopt);
-    }
-}
-
-TEST(CQFXMidiFiles, AWriteThatGivesUpLeavesNoPartialFileUnderItsName)
-{
-    const auto write = sim::RequestKey::fileSystem(0x23);
-    const std::vector<std::pair<std::string, std::function<void(QFXRig&)>>> faults{
-        {"refused chunk", [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x23] = 100; }); }},
-        {"refused close", [](auto& rig) { rig.fs.changeFaults([](auto& f) { f.failCount[0x21] = 100; }); }},
-        // No usable answer: the watchdog's clear ends these.
-        {"cut reply", [&](auto& rig) { rig.unit.shortenNextReply(write, 8); }},
-        {"late reply", [&](auto& rig) { rig.unit.delayReplies(write, std::chrono::milliseconds(100)); }},
-    };
-    for (const auto& [name, fault] : faults) {
-        SCOPED_TRACE(name);
-        Connected rig(0);
         rig.fs.setFile("FX.QF2", pattern(1300));
-        fault(rig);
-        const Bytes data = pattern(1300);
-        rig.qfx->writeFileListWithFilePath("FX.QF2", data.data(), 1300, 1);
-        const bool refused = name.starts_with("refused");
-        if (refused) {
-            EXPECT_EQ(rig.next(0), "write -1");
-        } else {
+        c.fault(rig);
+        const Bytes data = pattern(700);
+        rig.qfx->writeFileListWithFilePath("FX.QF2", data.data(), 700, 1);
+        if (c.result.empty()) {
             ASSERT_TRUE(rig.waitForFunction("60 23", 1, false));
             rig.qfx->clearWaitingBlock();
+        } else {
+            EXPECT_EQ(rig.next(0), c.result);
         }
         rig.settle();
-        EXPECT_EQ(rig.recorder.events().size(), refused ? 1u : 0u);
-        EXPECT_FALSE(rig.fs.file("FX.QF2")) << rig.fs.file("FX.QF2").value_or(Bytes{}).size() << " bytes left";
-    }
-}
-
-TEST(CQFXMidiFiles, ALateReplyIsDroppedRatherThanTakenForTheNextRead)
-{
-    // The step of the first read whose answer comes late: find close (a success code) or find first
-    // (a result naming the effect list); the next read asks for another file.
-    for (const std::uint8_t delayed : {0x27, 0x25}) {
-        Connected rig;
-        rig.fs.setFile("B.QF2", pattern(300));
-        rig.unit.delayReplies(sim::RequestKey::fileSystem(delayed), std::chrono::milliseconds(150));
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        ASSERT_TRUE(rig.waitForFunction(delayed == 0x27 ? "60 27" : "60 25", 1, false));
-        rig.qfx->clearWaitingBlock();  // the watchdog gave up while the answer was on its way
-        rig.unit.delayReplies(sim::RequestKey::fileSystem(delayed), std::chrono::milliseconds(0));
-        rig.qfx->readFFSFileListWithFilePath("B.QF2");
-        EXPECT_EQ(rig.next(0), "read 1");
-        EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(300));
-    }
-}
-
-// Every step of a read whose answer comes after the watchdog gave up: the answer is dropped, and the next
-// two reads (of other files) succeed.
-TEST(CQFXMidiFiles, ALateAnswerToAnyStepOfAReadLeavesTheNextReadsWhole)
-{
-    struct Step {
-        std::uint8_t sub;
-        const char* function;
-        std::size_t occurrence;
-    };
-    // 60 05 is the acknowledgement: after the find, the open, a chunk's count, its data, its code.
-    const Step steps[] = {{0x25, "60 25", 1}, {0x27, "60 27", 1}, {0x20, "60 20", 1}, {0x22, "60 22", 1},
-                          {0x22, "60 22", 2}, {0x21, "60 21", 1}, {0x05, "60 05", 1}, {0x05, "60 05", 2},
-                          {0x05, "60 05", 3}, {0x05, "60 05", 4}, {0x05, "60 05", 5}, {0x05, "60 05", 6}};
-    for (const Step& step : steps) {
-        Connected rig;
-        rig.fs.setFile("B.QF2", pattern(700));
-        rig.fs.setFile("C.QF2", pattern(90));
-        rig.unit.delayReplies(sim::RequestKey::fileSystem(step.sub), std::chrono::milliseconds(150));
-        rig.qfx->readFFSFileListWithFilePath("FLST_SEQ.QT2");
-        ASSERT_TRUE(rig.waitForFunction(step.function, step.occurrence, false)) << step.function;
-        rig.qfx->clearWaitingBlock();  // the watchdog gave up while the answer was on its way
-        rig.unit.delayReplies(sim::RequestKey::fileSystem(step.sub), std::chrono::milliseconds(0));
-        const std::size_t before = rig.recorder.events().size();
-        rig.qfx->readFFSFileListWithFilePath("B.QF2");
-        EXPECT_EQ(rig.next(before), "read 1") << step.function << " #" << step.occurrence;
-        if (rig.recorder.events().size() > before) {
-            EXPECT_EQ(rig.recorder.payload(before).bytes, pattern(700));
+        EXPECT_EQ(rig.recorder.events().size(), c.result.empty() ? 0u : 1u);
+        if (!c.counted.empty()) {
+            EXPECT_EQ(rig.count(c.counted), c.count);
         }
-        rig.qfx->readFFSFileListWithFilePath("C.QF2");
-        EXPECT_EQ(rig.next(before + 1), "read 1") << step.function << " #" << step.occurrence;
+        EXPECT_EQ(rig.fs.file("FX.QF2"), c.result == "write 1" ? std::optional<Bytes>(data) : std::nullopt);
     }
 }
 
-// The unit holds back its answer to one message of a read, which ends on its watchdog, and hands that
-// answer in just before its answer to the same message of the next read of the file. Every message of a
-// three-chunk read: the stale answer is never taken for the current one, and the next read is whole.
-TEST(CQFXMidiFiles, AStaleAnswerHandedInDuringTheNextReadOfTheFileLeavesItWhole)
+// The answer to one message of a read comes after the watchdog gave up: late (a stalled unit), or held back
+// and handed in just before the unit's answer to the same message of the next read of the file, asked at
+// once. Every message of a three-chunk read: the late answer is never taken for the current one, the next
+// reads are whole, and no file is left open on the unit.
+TEST(CQFXMidiFiles, ALateAnswerToAnyMessageOfACutReadLeavesTheNextReadsWhole)
 {
-    struct Message {
-        std::uint8_t sub;
-        const char* function;
-        int occurrence;
-    };
     // Find, its acknowledgement, find close, open, its acknowledgement, three chunks (count, data and
     // code acknowledged), close.
-    const Message messages[] = {{0x25, "60 25", 1}, {0x05, "60 05", 1}, {0x27, "60 27", 1}, {0x20, "60 20", 1},
-                                {0x05, "60 05", 2}, {0x22, "60 22", 1}, {0x05, "60 05", 3}, {0x05, "60 05", 4},
-                                {0x22, "60 22", 2}, {0x05, "60 05", 5}, {0x05, "60 05", 6}, {0x22, "60 22", 3},
-                                {0x05, "60 05", 7}, {0x05, "60 05", 8}, {0x21, "60 21", 1}};
-    for (std::size_t index = 0; index < std::size(messages); ++index) {
-        const Message& message = messages[index];
-        SCOPED_TRACE("message " + std::to_string(index + 1));
-        Connected rig;
-        rig.unit.setPacing(3125.0, std::chrono::microseconds(0));
-        rig.fs.setFile("B.QF2", pattern(1300));
-        // The cut read closes the file it holds open (its close, when that is the message held, a second
-        // time): the next read's same message comes that much later.
-        const bool open = index >= 4;
-        const int cutRead = message.occurrence + (message.sub == 0x21 && open ? 1 : 0);
-        rig.unit.lateReplyAt(sim::RequestKey::fileSystem(message.sub), message.occurrence, cutRead + message.occurrence);
-        rig.qfx->readFFSFileListWithFilePath("B.QF2");
-        ASSERT_TRUE(rig.waitForFunction(message.function, static_cast<std::size_t>(message.occurrence), false));
-        rig.qfx->clearWaitingBlock();  // the watchdog gave up on the answer held back
-        // The next read is asked at once, before the unit has answered the cut read's close.
-        rig.qfx->readFFSFileListWithFilePath("B.QF2");
-        EXPECT_EQ(rig.next(0), "read 1");
-        if (!rig.recorder.events().empty()) {
-            EXPECT_EQ(rig.recorder.payload(0).bytes, pattern(1300));
+    const std::pair<std::uint8_t, int> messages[] = {{0x25, 1}, {0x05, 1}, {0x27, 1}, {0x20, 1}, {0x05, 2},
+                                                     {0x22, 1}, {0x05, 3}, {0x05, 4}, {0x22, 2}, {0x05, 5},
+                                                     {0x05, 6}, {0x22, 3}, {0x05, 7}, {0x05, 8}, {0x21, 1}};
+    for (const bool held : {false, true})
+        for (std::size_t index = 0; index < std::size(messages); ++index) {
+            const auto [sub, occurrence] = messages[index];
+            SCOPED_TRACE(std::string(held ? "held" : "late") + " message " + std::to_string(index + 1));
+            Connected rig;
+            rig.fs.setFile("B.QF2", pattern(1300));
+            rig.fs.setFile("C.QF2", pattern(90));
+            const auto key = sim::RequestKey::fileSystem(sub);
+            if (held) {
+                rig.unit.setPacing(3125.0, std::chrono::microseconds(0));
+                // The cut read closes the file it holds open (its close, when that is the message held, a
+                // second time): the next read's same message comes that much later.
+                rig.unit.lateReplyAt(key, occurrence, 2 * occurrence + (sub == 0x21 && index >= 4 ? 1 : 0));
+            } else {
+                rig.unit.delayReplies(key, std::chrono::milliseconds(150));
+            }
+            rig.qfx->readFFSFileListWithFilePath("B.QF2");
+            ASSERT_TRUE(rig.waitForFunction(UnitRig::fileStep(sub), static_cast<std::size_t>(occurrence), false));
+            rig.qfx->clearWaitingBlock();  // the watchdog gave up on the answer
+            rig.unit.delayReplies(key, std::chrono::milliseconds(0));
+            for (const auto& [name, size] : {std::pair("B.QF2", 1300), std::pair("C.QF2", 90)}) {
+                const std::size_t before = rig.recorder.events().size();
+                rig.qfx->readFFSFileListWithFilePath(name);
+                ASSERT_EQ(rig.next(before), "read 1") << name;
+                EXPECT_EQ(rig.recorder.payload(before).bytes, pattern(size)) << name;
+            }
+            rig.settle();
+            EXPECT_EQ(rig.fs.openFileCount(), 0u) << "a file the unit opened is left open";
         }
-        rig.settle();
-        EXPECT_EQ(rig.fs.openFileCount(), 0u) << "a file the unit opened is left open";
-    }
 }
 
 // The watchdog's clear, or a forced eject, cuts a read with its file open: the file is closed on the unit.
@@ -302,40 +241,30 @@ TEST(CQFXMidiFiles, DeleteLengthFlushAndDiskFree)
 {
     Connected rig(1);
     rig.fs.setFile("D.QF2", pattern(77));
-    rig.qfx->getFileSizeWithFileName("D.QF2");
-    EXPECT_EQ(rig.next(0), "size 1 77");
-    rig.qfx->deleteQFXWithFileName("D.QF2");
-    EXPECT_EQ(rig.next(1), "delete 1 0");
+    // The next two answers of a step are a code (9); the retry rule allows one more try.
+    const auto refuse = [&](std::uint8_t sub) { rig.fs.changeFaults([=](auto& f) { f.failCount[sub] = 2, f.code = 9; }); };
+    const std::pair<std::function<void()>, std::string> steps[] = {
+        {[&] { rig.qfx->getFileSizeWithFileName("D.QF2"); }, "size 1 77"},
+        {[&] { rig.qfx->deleteQFXWithFileName("D.QF2"); }, "delete 1 0"},
+        {[&] { rig.qfx->deleteQFXWithFileName("D.QF2"); }, "delete 1 -6"},
+        // No such file: no retry, and no device error.
+        {[&] { rig.qfx->getFileSizeWithFileName("D.QF2"); }, "size 0 -1"},
+        {[&] { rig.qfx->deleteQFXWithFileName("ABCDEFGHIJKLMN"); }, "delete -2 -1"},
+        {[&] { rig.qfx->getFileSizeWithFileName("ABCDEFGHIJKLMN"); }, "size -2 -1"},
+        {[&] { refuse(0x24), rig.qfx->deleteQFXWithFileName("FLST_SEQ.QT2"); }, "delete -4 9"},
+        {[&] { rig.qfx->fileListFlush(); }, "flush 1"},
+        {[&] { refuse(0x09), rig.qfx->fileListFlush(); }, "flush -1"},
+        {[&] { rig.qfx->checkMemory(); }, "diskfree 1"},
+        {[&] { refuse(0x29), rig.qfx->checkMemory(); }, "diskfree -4"},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].first();
+        EXPECT_EQ(rig.next(i), steps[i].second);
+    }
     EXPECT_FALSE(rig.fs.file("D.QF2"));
-    rig.qfx->deleteQFXWithFileName("D.QF2");
-    EXPECT_EQ(rig.next(2), "delete 1 -6");
-    rig.qfx->getFileSizeWithFileName("D.QF2");
-    EXPECT_EQ(rig.next(3), "size 0 -1");  // no such file: no retry, and no device error
-    rig.qfx->deleteQFXWithFileName("ABCDEFGHIJKLMN");
-    EXPECT_EQ(rig.next(4), "delete -2 -1");
-    rig.qfx->getFileSizeWithFileName("ABCDEFGHIJKLMN");
-    EXPECT_EQ(rig.next(5), "size -2 -1");
-    rig.fs.changeFaults([](auto& f) {
-        f.failCount[0x24] = 2;
-        f.code = 9;
-    });
-    rig.qfx->deleteQFXWithFileName("FLST_SEQ.QT2");
-    EXPECT_EQ(rig.next(6), "delete -4 9");
-
-    rig.qfx->fileListFlush();
-    EXPECT_EQ(rig.next(7), "flush 1");
     EXPECT_EQ(rig.fs.flushCount(), 1);
-    rig.fs.changeFaults([](auto& f) { f.failCount[0x09] = 2; });
-    rig.qfx->fileListFlush();
-    EXPECT_EQ(rig.next(8), "flush -1");
-
-    rig.qfx->checkMemory();
-    EXPECT_EQ(rig.next(9), "diskfree 1");
     EXPECT_EQ(rig.recorder.payload(9).a, 4 * 1024 * 1024);
     EXPECT_EQ(rig.recorder.payload(9).b, 4 * 1024 * 1024 - 1000);
-    rig.fs.changeFaults([](auto& f) { f.failCount[0x29] = 2; });
-    rig.qfx->checkMemory();
-    EXPECT_EQ(rig.next(10), "diskfree -4");
 }
 
 TEST(CQFXMidiFiles, UnpluggingMidTransferLeavesTheChainToTheWatchdog)

@@ -15,6 +15,18 @@ Bytes fileBytes(platform::LocalFileManager& files, const std::string& path)
     return files.readFile(path).value_or(Bytes{});
 }
 
+void writeOne(QFXRig& rig, std::int32_t group, std::int32_t bank, std::int32_t patch, const Bytes& record)
+{
+    rig.qfx->writeOnePatchWithGroupNumber(group, bank, patch, 256, record.data(), static_cast<std::int64_t>(record.size()));
+}
+
+void storesLanded(QFXRig& rig)
+{
+    std::promise<void> stored;
+    rig.transport.afterPatchFilesStored([&] { stored.set_value(); });
+    stored.get_future().wait();
+}
+
 std::string writePatchFile(QFXRig& rig, const std::string& name, const Bytes& bytes)
 {
     const auto path = (std::filesystem::path(rig.root) / name).string();
@@ -99,17 +111,43 @@ TEST(CQFXMidiPatch, TheDumpReportsOnceEveryPatchIsStoredLeavesUnchangedFilesAlon
     EXPECT_TRUE(std::filesystem::is_directory(folder / "0_1_0.qptc"));
 }
 
-TEST(CQFXMidiPatch, DumpRetriesASlotAnsweredWithACodeAndUnmutesWhenItGivesUp)
+// A step the unit answers with a code is retried up to the retry count, then the operation fails; the
+// unit is unmuted whenever it was muted.
+TEST(CQFXMidiPatch, AStepAnsweredWithACodeIsRetriedThenFailsAndTheUnitIsUnmuted)
 {
-    for (const std::int32_t retry : {2, 1}) {
-        QFXRig rig(retry);
+    const Bytes record = SimulatedPatchMemory::makePatchRecord("X", "", 4, 1);
+    const auto dump = [](QFXRig& rig) { rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2); };
+    struct Case {
+        const char* name;
+        std::int32_t retry;
+        std::uint8_t refused;  // the function answered with a code, this many times
+        int times;
+        std::function<void(QFXRig&)> ask;
+        std::string report;
+        Events heard;  // empty: not checked
+    };
+    const Case cases[] = {
+        {"a slot retried", 2, 0x46, 2, dump, "dump 1", {"id", "56", "46", "46", "46", "46", "57"}},
+        {"a slot given up", 1, 0x46, 2, dump, "dump -1", {"id", "56", "46", "46", "57"}},
+        {"a patch given up", 2, 0x45, 3, [&](QFXRig& rig) { writeOne(rig, 0, 1, 1, record); }, "writeone -3",
+         {"id", "56", "45", "45", "45", "57"}},
+        // A refused disable-audio is repeated for the same slot; the unit ignores the enable that follows.
+        {"audio never disabled", 2, 0x56, 3, [&](QFXRig& rig) { writeOne(rig, 2, 3, 4, record); }, "writeone -3",
+         {"id", "56", "56", "56", "57"}},
+        {"a select given up", 1, 0x28, 2, [&](QFXRig& rig) { rig.qfx->selectPatchWithData(record.data(), 8, 256); },
+         "select -1", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFXRig rig(c.retry);
         ASSERT_TRUE(rig.connectAndForget());
-        rig.patches.changeFaults([](auto& f) { f.failCount[0x46] = 2; });
-        rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
-        EXPECT_EQ(rig.next(0), retry == 2 ? "dump 1" : "dump -1");
+        rig.patches.changeFaults([&](auto& f) { f.failCount[c.refused] = c.times; });
+        c.ask(rig);
+        EXPECT_EQ(rig.next(0), c.report);
         rig.settle();
-        EXPECT_EQ(rig.functions(), retry == 2 ? (Events{"id", "56", "46", "46", "46", "46", "57"})
-                                              : (Events{"id", "56", "46", "46", "57"}));
+        if (!c.heard.empty()) {
+            EXPECT_EQ(rig.functions(), c.heard);
+        }
         EXPECT_TRUE(rig.patches.audioEnabled());
     }
 }
@@ -118,9 +156,7 @@ TEST(CQFXMidiPatch, AnAnswerForAnotherSlotOrWithABadCrcLeavesTheRequestPending)
 {
     QFXRig rig;
     ASSERT_TRUE(rig.connectAndForget());
-    rig.patches.changeFaults([](auto& f) {
-        f.wrongSlotAnswers = 1;
-    });
+    rig.patches.changeFaults([](auto& f) { f.wrongSlotAnswers = 1; });
     rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 2);
     // The stray patch is stored as a notice from the device; the dump waits for its watchdog.
     EXPECT_EQ(rig.next(0), "notice");
@@ -141,55 +177,48 @@ TEST(CQFXMidiPatch, AnAnswerForAnotherSlotOrWithABadCrcLeavesTheRequestPending)
     EXPECT_TRUE(rig.recorder.events().empty());
 }
 
-TEST(CQFXMidiPatch, WriteOneSendsThePaddedPatchBetweenDisableAndEnableAudio)
-{
-    QFXRig rig;
-    ASSERT_TRUE(rig.connectAndForget());
-    const Bytes record = SimulatedPatchMemory::makePatchRecord("Lead", "warm", 40, 9);
-    rig.qfx->writeOnePatchWithGroupNumber(0, 1, 2, 256, record.data(), static_cast<std::int64_t>(record.size()));
-    EXPECT_EQ(rig.next(0), "writeone 1");
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "57"}));
-    EXPECT_EQ(rig.patches.patch(0, 1, 2), record);
-    EXPECT_EQ(rig.received()[2].size(), static_cast<std::size_t>(256 + 37 + 19));
-}
-
 TEST(CQFXMidiPatch, OversizedPatchesAndUnnamableSlotsAreRefusedBeforeAnythingIsSent)
 {
     QFXRig rig;
     ASSERT_TRUE(rig.connectAndForget());
     const Bytes small(10, 1);
-    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 879, small.data(), 10);
-    EXPECT_EQ(rig.next(0), "writeone -1");
-    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 9, small.data(), 10);
-    EXPECT_EQ(rig.next(1), "writeone -1");
-    rig.qfx->selectPatchWithData(small.data(), 10, 890);
-    EXPECT_EQ(rig.next(2), "select 0");
-
     const auto big = writePatchFile(rig, "big.qptc", Bytes(300, 7));
     const auto fine = writePatchFile(rig, "fine.qptc", Bytes(100, 7));
-    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 0, 1, big)}, 256);
-    EXPECT_EQ(rig.next(3), "writegroup -1");
     auto table = AllPatch::initPatchsListWithNumberOfGroups(1, 1, 2);
     table.patchsList[0].path = fine;
     table.patchsList[1].path = big;
-    rig.qfx->writeAllPatchWithAllPatch(table, 256);
-    EXPECT_EQ(rig.next(4), "writeall -1");
-
-    // Slots the wire cannot name: patch 300 would go out as 44 and overwrite another patch.
-    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 300, 256, small.data(), 10);
-    EXPECT_EQ(rig.next(5), "writeone -1");
-    rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 256, 0, fine)}, 256);
-    EXPECT_EQ(rig.next(6), "writegroup -1");
-    rig.qfx->dumpAllPatchWithNumberOfGroups(257, 1, 1);
-    EXPECT_EQ(rig.next(7), "dump 0");
+    const std::pair<std::function<void()>, std::string> refused[] = {
+        {[&] { rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 879, small.data(), 10); }, "writeone -1"},
+        {[&] { rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 9, small.data(), 10); }, "writeone -1"},
+        {[&] { rig.qfx->selectPatchWithData(small.data(), 10, 890); }, "select 0"},
+        {[&] { rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 0, 1, big)}, 256); },
+         "writegroup -1"},
+        {[&] { rig.qfx->writeAllPatchWithAllPatch(table, 256); }, "writeall -1"},
+        // Slots the wire cannot name: patch 300 would go out as 44 and overwrite another patch.
+        {[&] { rig.qfx->writeOnePatchWithGroupNumber(0, 0, 300, 256, small.data(), 10); }, "writeone -1"},
+        {[&] { rig.qfx->writeGroupPatchWithPatchArray({PatchObject(0, 0, 0, fine), PatchObject(0, 256, 0, fine)}, 256); },
+         "writegroup -1"},
+        {[&] { rig.qfx->dumpAllPatchWithNumberOfGroups(257, 1, 1); }, "dump 0"},
+    };
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        refused[i].first();
+        EXPECT_EQ(rig.next(i), refused[i].second) << i;
+    }
     rig.settle();
     EXPECT_TRUE(rig.functions().empty());
 }
 
-TEST(CQFXMidiPatch, WriteGroupAndWriteAllSendEveryPatchFromItsFile)
+TEST(CQFXMidiPatch, WritesSendEveryPatchPaddedBetweenDisableAndEnableAudio)
 {
     QFXRig rig;
-    ASSERT_TRUE(rig.connect());
+    ASSERT_TRUE(rig.connectAndForget());
+    const Bytes lead = SimulatedPatchMemory::makePatchRecord("Lead", "warm", 40, 9);
+    writeOne(rig, 0, 1, 2, lead);
+    EXPECT_EQ(rig.next(0), "writeone 1");
+    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "57"}));
+    EXPECT_EQ(rig.patches.patch(0, 1, 2), lead);
+    EXPECT_EQ(rig.received()[2].size(), static_cast<std::size_t>(256 + 37 + 19));
+
     std::vector<Bytes> records;
     std::vector<std::string> paths;
     for (int i = 0; i < 6; ++i) {
@@ -218,27 +247,6 @@ TEST(CQFXMidiPatch, WriteGroupAndWriteAllSendEveryPatchFromItsFile)
     EXPECT_EQ(rig.patches.patch(0, 0, 1), Bytes(256, 0));
 }
 
-TEST(CQFXMidiPatch, ARefusedPatchIsRetriedThenTheWriteFailsAndTheDeviceIsUnmuted)
-{
-    QFXRig rig(2);
-    ASSERT_TRUE(rig.connectAndForget());
-    rig.patches.changeFaults([](auto& f) { f.failCount[0x45] = 3; });
-    const Bytes record = SimulatedPatchMemory::makePatchRecord("X", "", 4, 1);
-    rig.qfx->writeOnePatchWithGroupNumber(0, 1, 1, 256, record.data(), static_cast<std::int64_t>(record.size()));
-    EXPECT_EQ(rig.next(0), "writeone -3");
-    rig.settle();
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "45", "45", "45", "57"}));
-    EXPECT_TRUE(rig.patches.audioEnabled());
-
-    // A refused disable-audio is repeated for the same slot; the unit ignores the enable that follows.
-    rig.forget();
-    rig.patches.changeFaults([](auto& f) { f.failCount[0x56] = 3; });
-    rig.qfx->writeOnePatchWithGroupNumber(2, 3, 4, 256, record.data(), static_cast<std::int64_t>(record.size()));
-    EXPECT_EQ(rig.next(0), "writeone -3");
-    rig.settle();
-    EXPECT_EQ(rig.functions(), (Events{"id", "56", "56", "56", "57"}));
-}
-
 TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
 {
     const auto key = sim::RequestKey::maker(0x56);
@@ -248,7 +256,7 @@ TEST(CQFXMidiPatch, ADisableAudioAnswerThatIsCutShortOrLateStillEndsInOneEnable)
         if (late) rig.unit.delayReplies(key, std::chrono::milliseconds(100));
         else rig.unit.shortenNextReply(key, 5);  // cut before its code: dropped as malformed
         const Bytes record(8, 1);
-        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), 8);
+        writeOne(rig, 0, 0, 1, record);
         ASSERT_TRUE(rig.waitForFunction("56", 1, false));
         rig.qfx->clearWaitingBlock();  // the sequencer's watchdog gives up
         rig.settle();
@@ -267,7 +275,7 @@ TEST(CQFXMidiPatch, AForcedEjectEndsTheChainAndUnmutesBeforeLeavingEditorMode)
         ASSERT_TRUE(rig.connectAndForget());
         rig.unit.faultAt(sim::RequestKey::maker(0x45), 1, sim::DeviceUnit::Fault::SilentOnce);
         const Bytes record(8, 1);
-        rig.qfx->writeOnePatchWithGroupNumber(0, 0, 1, 256, record.data(), 8);
+        writeOne(rig, 0, 0, 1, record);
         ASSERT_TRUE(rig.waitForFunction("45"));
         rig.qfx->forceEject();
         rig.settle();
@@ -284,9 +292,7 @@ TEST(CQFXMidiPatch, AForcedEjectEndsTheChainAndUnmutesBeforeLeavingEditorMode)
         ASSERT_TRUE(rig.waitForFunction("46", 3));
         rig.qfx->forceEject();
         rig.settle();
-        std::promise<void> stored;
-        rig.transport.afterPatchFilesStored([&] { stored.set_value(); });
-        stored.get_future().wait();
+        storesLanded(rig);
         EXPECT_EQ(rig.count("46"), 3u);
         const auto functions = rig.functions();
         ASSERT_GE(functions.size(), 2u);
@@ -294,10 +300,8 @@ TEST(CQFXMidiPatch, AForcedEjectEndsTheChainAndUnmutesBeforeLeavingEditorMode)
         EXPECT_TRUE(rig.patches.audioEnabled());
         EXPECT_TRUE(rig.recorder.events().empty()) << rig.recorder.events().front();
         const auto folder = std::filesystem::path(rig.root) / "Device/Patch";
-        std::size_t files = 0;
-        if (std::filesystem::exists(folder))
-            for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++files;
-        EXPECT_EQ(files, 2u);
+        ASSERT_TRUE(std::filesystem::exists(folder));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
     }
 }
 
@@ -310,10 +314,6 @@ TEST(CQFXMidiPatch, SelectSendsTheEditBufferAlone)
     EXPECT_EQ(rig.next(0), "select 1");
     EXPECT_EQ(rig.functions(), (Events{"id", "28"}));
     EXPECT_EQ(rig.patches.selected(), record);
-
-    rig.patches.changeFaults([](auto& f) { f.failCount[0x28] = 2; });
-    rig.qfx->selectPatchWithData(record.data(), static_cast<std::int64_t>(record.size()), 256);
-    EXPECT_EQ(rig.next(1), "select -1");
 }
 
 TEST(CQFXMidiPatch, APendingIdentityEndsEveryPatchOperationAtOnce)
@@ -325,7 +325,7 @@ TEST(CQFXMidiPatch, APendingIdentityEndsEveryPatchOperationAtOnce)
     rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 1);
     rig.settle();
     const Bytes record(8, 1);
-    rig.qfx->writeOnePatchWithGroupNumber(0, 0, 0, 256, record.data(), 8);
+    writeOne(rig, 0, 0, 0, record);
     rig.qfx->selectPatchWithData(record.data(), 8, 256);
     rig.qfx->dumpAllPatchWithNumberOfGroups(1, 1, 1);
     EXPECT_TRUE(rig.recorder.waitFor(3));

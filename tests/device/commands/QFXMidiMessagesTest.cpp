@@ -66,9 +66,7 @@ TEST(QFXMidiMessages, PatchDataMessagePadsToTheMaximumSizeAndChecksTheWholeBuffe
 
     const auto three = QFXMidiMessages::patchData(0x70, 0, 0, 0, 300, {});
     ASSERT_TRUE(three);
-    EXPECT_EQ(three->size(), 362u);
-    EXPECT_EQ((*three)[11], 0x2C);
-    EXPECT_EQ((*three)[12], 0x02);
+    EXPECT_EQ((std::tuple(three->size(), (*three)[11], (*three)[12])), (std::tuple(362u, 0x2C, 0x02)));
 }
 
 TEST(QFXMidiMessages, PatchBuffersThatWouldOverflowOneMessageAreRefused)
@@ -105,14 +103,12 @@ TEST(QFXMidiMessages, FileNamesFillThirteenBytesAndLongerNamesAreRefused)
 
     const auto find = QFXMidiMessages::findFirst(0x70, "FLST_SEQ.QT2");
     ASSERT_TRUE(find);
-    EXPECT_EQ(find->size(), 22u);
-    EXPECT_EQ(Bytes(find->begin(), find->begin() + 8), (Bytes{0xF0, 0x7D, 0x00, 0x70, 0x60, 0x25, 0x00, 0x00}));
+    EXPECT_EQ(std::pair(find->size(), Bytes(find->begin(), find->begin() + 8)),
+              std::pair(std::size_t(22), Bytes{0xF0, 0x7D, 0x00, 0x70, 0x60, 0x25, 0x00, 0x00}));
 
     const auto open = QFXMidiMessages::open(0x70, QFXMidiMessages::kOpenForRead, "A.QF2");
     ASSERT_TRUE(open);
-    EXPECT_EQ(open->size(), 30u);
-    EXPECT_EQ((*open)[6], 0x02);
-    EXPECT_EQ((*open)[16], 'A');
+    EXPECT_EQ((std::tuple(open->size(), (*open)[6], (*open)[16])), (std::tuple(30u, 0x02, 'A')));
     EXPECT_EQ(QFXMidiMessages::unlink(0x70, "A.QF2")->size(), 20u);
     EXPECT_EQ((*QFXMidiMessages::fileLength(0x70, "A.QF2"))[5], 0x28);
 }

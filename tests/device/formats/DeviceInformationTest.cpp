@@ -27,15 +27,11 @@ TEST(AdvencedPatchInformation, ReadsTheFixedLayoutAndTheTextToTheEnd)
     const Bytes reply = advancedReply({'A', 'B', 'C', 'D'});
     const auto info = AdvencedPatchInformation::fromAdvancedPatchReply(reply.data(), reply.size());
     ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(info->totalNumberOfPatch, 500);
-    EXPECT_EQ(info->patchDataSize, 878);
-    EXPECT_EQ(info->numberOfPatchInGroup, 50);
-    EXPECT_EQ(info->numberOfPatchInBank, 5);
-    EXPECT_EQ(info->patchDisplayMode, 12);
-    EXPECT_EQ(info->patchDisplayFormat1000, 17);
-    EXPECT_EQ(info->bankNumberOffset, 18);
-    EXPECT_EQ(info->groupNumberOffset, 23);
-    EXPECT_EQ(info->groupDisplayFormat1000, 27);
+    EXPECT_EQ((std::tuple(info->totalNumberOfPatch, info->patchDataSize, info->numberOfPatchInGroup, info->numberOfPatchInBank)),
+              (std::tuple(500, 878, 50, 5)));
+    EXPECT_EQ((std::tuple(info->patchDisplayMode, info->patchDisplayFormat1000, info->bankNumberOffset,
+                          info->groupNumberOffset, info->groupDisplayFormat1000)),
+              (std::tuple(12, 17, 18, 23, 27)));
     EXPECT_EQ(info->groupDisplayText, (Bytes{'A', 'B', 'C', 'D'}));
 
     // The fixed part alone gives an empty text; shorter is refused. Counts carry fourteen bits.
@@ -61,10 +57,8 @@ TEST(SupportQFXInformation, CopiesExactlyItsSizeAndOwnsTheCopy)
     ASSERT_TRUE(info.setUseUnitNumWithByte(source.data() + 12, 1));
     source.assign(source.size(), 0xEE);
     ASSERT_EQ(info.regionLv.size(), 64u);
-    EXPECT_EQ(info.regionLv[63], 63);
-    EXPECT_EQ(info.gen, (Bytes{0, 1, 2, 3}));
-    EXPECT_EQ(info.region[0], 4);
-    EXPECT_EQ(info.useUnitNum, Bytes{12});
+    EXPECT_EQ((std::tuple(info.regionLv[63], info.gen, info.region[0], info.useUnitNum)),
+              (std::tuple(63, Bytes{0, 1, 2, 3}, 4, Bytes{12})));
 
     // A short source is refused and leaves what was there.
     EXPECT_FALSE(info.setRegionLvWithByte(source.data(), 63));

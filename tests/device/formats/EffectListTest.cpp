@@ -26,10 +26,8 @@ TEST(EffectList, RecordLayout)
 {
     Bytes r = effect("Comp", "1.0", true, false, 0x23);
     ASSERT_EQ(r.size(), kRecord);
-    EXPECT_EQ(std::string(r.begin(), r.begin() + 4), "Comp");
-    EXPECT_EQ(std::string(r.begin() + 13, r.begin() + 16), "1.0");
-    EXPECT_EQ(r[17], 1);
-    EXPECT_EQ(r[18], 0);
+    EXPECT_EQ((std::tuple(std::string(r.begin(), r.begin() + 4), std::string(r.begin() + 13, r.begin() + 16), r[17], r[18])),
+              (std::tuple("Comp", "1.0", 1, 0)));
     EXPECT_EQ(Bytes(r.begin() + 19, r.begin() + 23), (Bytes{0x23, 0x01, 0x00, 0x0B}));
 
     // Any non-zero flag byte reads as set; zero bytes inside texts are skipped.
@@ -38,10 +36,8 @@ TEST(EffectList, RecordLayout)
     r[1] = 0;
     auto info = OKVQFXInformation::initWithByteData(r.data(), int64_t(r.size()));
     ASSERT_TRUE(info);
-    EXPECT_EQ(info->nameQFX(), "Cmp");
-    EXPECT_TRUE(info->favoriteQFX());
-    EXPECT_TRUE(info->isLoadedQFX());
-    EXPECT_EQ(info->getByteData()[17], 1);
+    EXPECT_EQ((std::tuple(info->nameQFX(), info->favoriteQFX(), info->isLoadedQFX(), info->getByteData()[17])),
+              (std::tuple("Cmp", true, true, 1)));
     EXPECT_FALSE(OKVQFXInformation::initWithByteData(r.data(), 25));
 
     // Texts fill their fields without a terminator; longer ones are cut.
@@ -51,8 +47,7 @@ TEST(EffectList, RecordLayout)
     EXPECT_EQ(std::string(r.begin(), r.begin() + 13), "ABCDEFGHIJKLM");
     EXPECT_EQ(std::string(r.begin() + 13, r.begin() + 17), "1.23");
     auto back = OKVQFXInformation::initWithByteData(r.data(), int64_t(r.size()));
-    EXPECT_EQ(back->nameQFX(), "ABCDEFGHIJKLM"); // no terminator needed
-    EXPECT_EQ(back->versionQFX(), "1.23");
+    EXPECT_EQ(std::pair(back->nameQFX(), back->versionQFX()), (std::pair<std::string, std::string>("ABCDEFGHIJKLM", "1.23")));
 
     // Bytes above 0x7F are characters of that code and go back as the same byte.
     r[0] = 0xE9;
@@ -71,9 +66,9 @@ TEST(EffectList, ParseAndWriteBackGiveTheSameFile)
     OKVQFXList list = OKVQFXList::initWithByteData(file);
     EXPECT_EQ(list.dataSize(), 104);
     ASSERT_EQ(list.arrayCategory().size(), 1u);
-    EXPECT_EQ(list.arrayCategory()[0].categoryID(), 0x0B);
     ASSERT_EQ(list.arrayCategory()[0].arrayQFXInformation().size(), 2u);
-    EXPECT_EQ(list.arrayCategory()[0].arrayQFXInformation()[1].nameQFX(), "Gate");
+    EXPECT_EQ(std::pair(list.arrayCategory()[0].categoryID(), list.arrayCategory()[0].arrayQFXInformation()[1].nameQFX()),
+              (std::pair<int, std::string>(0x0B, "Gate")));
     EXPECT_EQ(list.getByteData(), file);
 }
 
@@ -89,9 +84,8 @@ TEST(EffectList, StrayRecordsAndOpenCategories)
     ASSERT_EQ(list.arrayCategory().size(), 1u);
     const auto& effects = list.arrayCategory()[0].arrayQFXInformation();
     ASSERT_EQ(effects.size(), 3u);
-    EXPECT_EQ(effects[0].nameQFX(), "A");
-    EXPECT_EQ(effects[1].nameQFX(), "<<<\x02");
-    EXPECT_EQ(effects[2].nameQFX(), ">>>\x03");
+    EXPECT_EQ((std::tuple(effects[0].nameQFX(), effects[1].nameQFX(), effects[2].nameQFX())),
+              (std::tuple("A", "<<<\x02", ">>>\x03")));
     EXPECT_TRUE(list.endsInsideBlock());
 
     Bytes written = list.getByteData();

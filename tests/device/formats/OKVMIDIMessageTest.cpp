@@ -10,10 +10,8 @@ TEST(OKVMIDIMessage, SysexArrayMustBeNonEmptySevenBitData)
 
     const auto message = OKVMIDIMessage::createWithSysexArray({0x7E, 0x00, 0x06, 0x01}, 42);
     ASSERT_TRUE(message.has_value());
-    EXPECT_EQ(message->type(), 0xF0);
-    EXPECT_EQ(message->channel(), 255);
-    EXPECT_EQ(message->data1(), 255);
-    EXPECT_EQ(message->timestamp(), 42u);
+    EXPECT_EQ((std::tuple(message->type(), message->channel(), message->data1(), message->timestamp())),
+              (std::tuple(0xF0, 255, 255, 42u)));
     EXPECT_EQ(message->sysexArray(), (Bytes{0x7E, 0x00, 0x06, 0x01}));
     EXPECT_EQ(message->lengthyDescription(), "Sysex: (\n    126,\n    0,\n    6,\n    1\n), time.42");
 }

@@ -7,16 +7,12 @@
 #include "device/formats/LittleEndian.h"
 #include "device/formats/OKVPatch.h"
 #include "platform/files/LocalFileManager.h"
+#include "support/device/ModuleFileMaker.h"
 #include "support/files/TemporaryFolder.h"
 
 namespace {
 
-void putChunk(Bytes& out, const char* id, const Bytes& content)
-{
-    out.insert(out.end(), id, id + 4);
-    LittleEndian::append32(out, uint32_t(content.size()));
-    out.insert(out.end(), content.begin(), content.end());
-}
+using modulefile::putChunk;
 
 // A record as the device writes it; `order` lets a test swap the chunks.
 Bytes record(const std::vector<uint32_t>& types, const char* name, const Bytes& en,
@@ -26,19 +22,15 @@ Bytes record(const std::vector<uint32_t>& types, const char* name, const Bytes& 
     LittleEndian::append32(out, 0x0000000F);                 // gen
     LittleEndian::append32(out, uint32_t(types.size()));      // usedUnit
     LittleEndian::append64(out, 0x8000000000000003ull);      // supportRegion
-    out.push_back(0xAB);                                      // reserve
-    out.push_back(0xCD);
-    for (size_t i = 0; i < 10; ++i)
-        out.push_back(i < strlen(name) ? uint8_t(name[i]) : 0);
-    for (uint32_t t : types)
-        LittleEndian::append32(out, t);
+    out.insert(out.end(), {0xAB, 0xCD});                      // reserve
+    for (size_t i = 0; i < 10; ++i) out.push_back(i < strlen(name) ? uint8_t(name[i]) : 0);
+    for (uint32_t t : types) LittleEndian::append32(out, t);
     for (const char* id : order) {
         std::string which = id;
         putChunk(out, id, which == "TXJ1" ? Bytes{0x82, 0xA0, 0, 0} : which == "TXE1" ? en
                          : which == "EDTB" ? Bytes{1, 2, 3} : Bytes{9, 8, 7, 6, 5});
     }
-    while (out.size() % 4)
-        out.push_back(0);
+    out.resize((out.size() + 3) / 4 * 4, 0);
     LittleEndian::write32(out.data() + 4, uint32_t(out.size()));
     return out;
 }
@@ -55,18 +47,14 @@ TEST(PatchData, ReadsEveryFieldAndWritesTheSameBytesBack)
     Bytes bytes = record({0x0B000123, 1, 0}, "Lead", Bytes{'H', 'i', '!', 0});
     auto patch = OKVPatch::initWithData(bytes);
     ASSERT_TRUE(patch);
-    EXPECT_EQ(patch->ckID(), "PTCF");
-    EXPECT_EQ(patch->gen(), 0x0Fu);
-    EXPECT_EQ(patch->usedUnit(), 3u);
-    EXPECT_EQ(patch->supportRegion(), 0x8000000000000003ull);
+    EXPECT_EQ((std::tuple(patch->ckID(), patch->gen(), patch->usedUnit(), patch->supportRegion(), patch->patchName())),
+              (std::tuple("PTCF", 0x0Fu, 3u, 0x8000000000000003ull, "Lead")));
     EXPECT_EQ(patch->reserve(), (std::array<uint8_t, 2>{0xAB, 0xCD}));
-    EXPECT_EQ(patch->patchName(), "Lead");
     EXPECT_EQ(patch->effectTypes(), (std::vector<uint32_t>{0x0B000123, 1, 0}));
     EXPECT_EQ(patch->commentEN().content(), (Bytes{'H', 'i', '!', 0}));
     EXPECT_EQ(patch->editBuffer().content(), (Bytes{1, 2, 3}));
     EXPECT_EQ(patch->prm().ckSize(), 5u);
-    EXPECT_EQ(patch->data(), bytes);
-    EXPECT_EQ(patch->getByteData(), bytes);
+    EXPECT_EQ(std::pair(patch->data(), patch->getByteData()), std::pair(bytes, bytes));
 }
 
 TEST(PatchData, WritingPadsCommentsAndTheRecordAndFillsInTheLength)
@@ -185,8 +173,7 @@ TEST(PatchData, FileRoundTripAndRefusals)
     const Bytes before = *files.readFile(path("0_1_2.qptc"));
     back->prm().setContent(Bytes(OKVPatch::kMaxPatchDataSize, 1));
     EXPECT_FALSE(back->writeToFile(files, path("0_1_2.qptc"), &error));
-    EXPECT_EQ(error.domain, OKVPatch::kErrorDomain);
-    EXPECT_EQ(error.code, OKVPatch::TooLarge);
+    EXPECT_EQ(std::pair(error.domain, error.code), std::pair(std::string(OKVPatch::kErrorDomain), std::int64_t(OKVPatch::TooLarge)));
     EXPECT_EQ(*files.readFile(path("0_1_2.qptc")), before);
 
     ASSERT_TRUE(files.writeAtomically(path("big.qptc"), Bytes(OKVPatch::kMaxPatchDataSize + 1, 0)));

@@ -4,13 +4,11 @@
 
 using namespace support::sequencer;
 
-
 TEST_F(Sequencer, HandshakeInAnyOrderConnectsOnceAndDescribesTheDevice)
 {
-    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
-    run();
-    EXPECT_EQ(fake->take(), (Strings{"rescan", "connection"}));
-    CQFXMidiDelegate& d = *fake->delegate;
+    scan();
+    EXPECT_EQ(calls(), (Strings{"rescan", "connection"}));
+    CQFXMidiDelegate& d = unit();
     d.infoReadCallbackWithState(1, 1, 0x128, 100, {1, 0}, -1);
     d.advencedPatchDataInformationCallbackWithState(1, layout());
     d.supportPatchInformationCallbackWithState(1, {0x01, 0, 0, 0}, Bytes(8, 0x04), {5});
@@ -21,17 +19,13 @@ TEST_F(Sequencer, HandshakeInAnyOrderConnectsOnceAndDescribesTheDevice)
     d.supportQFXInformationCallbackWithState(1, {0x03, 0, 0, 0}, Bytes(8, 0x01), Bytes(64, 5), {4});
     EXPECT_EQ(events(), Strings{});
 
-    EXPECT_EQ(seq->getDeviceID(), 0x00700001);
-    EXPECT_EQ(seq->getDeviceUseUnitNum(), 5);
-    EXPECT_EQ(seq->getNumberOfFileInDevice(), 0x28);
-    EXPECT_EQ(seq->getNumberOfPatchsInABank(), 3);
-    EXPECT_EQ(seq->getNameDevice(), "device");
-    EXPECT_EQ(seq->getOffsetNameOfPatchWithNumGroup(0, 0, 0), "");
+    EXPECT_EQ((std::tuple(seq->getDeviceID(), seq->getDeviceUseUnitNum(), seq->getNumberOfFileInDevice(),
+                          seq->getNumberOfPatchsInABank(), seq->getNameDevice(), seq->getOffsetNameOfPatchWithNumGroup(0, 0, 0))),
+              (std::tuple(0x00700001, 5, 0x28, 3, std::optional<std::string>("device"), std::string())));
 
     // The memory layout reaches the dump: groups, banks per group, patches per bank.
     seq->getAllPatchDataDump();
-    run();
-    EXPECT_EQ(fake->take(), Strings{"dump 2 2 3"});
+    EXPECT_EQ(calls(), Strings{"dump 2 2 3"});
 }
 
 TEST_F(Sequencer, ServerModelValuesReplaceTheDevicesWhereGiven)
@@ -60,9 +54,8 @@ TEST_F(Sequencer, ServerModelValuesReplaceTheDevicesWhereGiven)
 
 TEST_F(Sequencer, FailedDescriptionsReportTheirOwnStates)
 {
-    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
-    run();
-    CQFXMidiDelegate& d = *fake->delegate;
+    scan();
+    CQFXMidiDelegate& d = unit();
     d.enterPCAsyncModeCallbackWithState(1);
     d.supportQFXInformationCallbackWithState(-1, {}, {}, {}, {});
     d.supportPatchInformationCallbackWithState(0, {}, {}, {});
@@ -72,8 +65,7 @@ TEST_F(Sequencer, FailedDescriptionsReportTheirOwnStates)
 
     // A device claiming no patches per bank has no layout: a failed query, never a division by zero.
     rebuild();
-    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
-    run();
+    scan();
     AdvencedPatchInformation empty = layout();
     empty.numberOfPatchInBank = 0;
     deliverRecords(empty);
@@ -85,14 +77,13 @@ TEST_F(Sequencer, ScanRetriesAnUnfinishedHandshakeUntilTheDeviceIsGone)
 {
     // A scan asked for starts from the first device; one moving on from a device that did not answer
     // goes on from where it stands.
-    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
-    run();
-    fake->take();
+    scan();
+    calls();
     EXPECT_EQ(fake->scanRestarts, 1);
     advance(kT - 0.01);
-    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(calls(), Strings{});
     advance(0.02);
-    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect", "rescan", "connection"}));
+    EXPECT_EQ(calls(), (Strings{"clear", "disconnect", "rescan", "connection"}));
     EXPECT_EQ(events(), Strings{});
     EXPECT_EQ(fake->scanRestarts, 1);
 
@@ -107,12 +98,11 @@ TEST_F(Sequencer, ScanRetriesAnUnfinishedHandshakeUntilTheDeviceIsGone)
     // A scan whose device refuses editor mode moves on silently to the next device.
     fake->scanFinds = true;
     seq->rescanMidiDevice();
-    run();
-    fake->take();
+    calls();
     fake->scanFinds = false;
-    fake->delegate->enterPCAsyncModeCallbackWithState(-4);
+    unit().enterPCAsyncModeCallbackWithState(-4);
     EXPECT_EQ(events(), Strings{"connection 2 0"});
-    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect", "rescan"}));
+    EXPECT_EQ(calls(), (Strings{"clear", "disconnect", "rescan"}));
     EXPECT_EQ(fake->scanRestarts, 3);
 }
 
@@ -121,37 +111,33 @@ TEST_F(Sequencer, PluginAttemptsConnectWithoutRescanning)
     seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
     fake->scanFinds = false;
     EXPECT_EQ(events(), Strings{"connection 2 0"});
-    fake->take();
+    calls();
 
-    fake->delegate->getNewDevicePlugin();
-    run();
-    EXPECT_EQ(fake->take(), (Strings{"plugin", "clear", "connection"}));
-    fake->delegate->enterPCAsyncModeCallbackWithState(-1);
+    unit().getNewDevicePlugin();
+    EXPECT_EQ(calls(), (Strings{"plugin", "clear", "connection"}));
+    unit().enterPCAsyncModeCallbackWithState(-1);
     EXPECT_EQ(events(), Strings{"connection 3 -1"});
 
     // An abandoned plug-in attempt is not retried.
-    fake->delegate->getNewDevicePlugin();
-    run();
-    fake->take();
+    unit().getNewDevicePlugin();
+    calls();
     advance(kT + 0.1);
-    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
     EXPECT_EQ(events(), Strings{});
 
     fake->pluginOpens = false;
-    fake->delegate->getNewDevicePlugin();
+    unit().getNewDevicePlugin();
     EXPECT_EQ(events(), Strings{"connection 2 0"});
 
     // A connected device ignores plug-in notices.
     fake->pluginOpens = true;
-    fake->delegate->getNewDevicePlugin();
-    run();
-    fake->take();
+    unit().getNewDevicePlugin();
+    calls();
     deliverRecords();
     EXPECT_EQ(events(), Strings{"connection 1 0"});
-    fake->take();
-    fake->delegate->getNewDevicePlugin();
-    run();
-    EXPECT_EQ(fake->take(), Strings{});
+    calls();
+    unit().getNewDevicePlugin();
+    EXPECT_EQ(calls(), Strings{});
 }
 
 TEST_F(Sequencer, EveryWatchdogIsSizedByItsKindAndEndsTheConnection)
@@ -178,18 +164,14 @@ TEST_F(Sequencer, EveryWatchdogIsSizedByItsKindAndEndsTheConnection)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.report);
-        rebuild();
-        connect();
-        c.request();
-        seq->getMemoryStatus();  // waits behind it
-        run();
-        ASSERT_EQ(fake->take().size(), 1U);
+        startWithOneWaiting(c.request);
+        ASSERT_EQ(calls().size(), 1U);
         advance(c.seconds - 0.05);
         EXPECT_EQ(events(), Strings{});
         advance(0.1);
         EXPECT_EQ(events(), Strings{c.report});
         // The connection is gone and the waiting operation with it.
-        EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+        EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
         seq->fileListFlush();
         EXPECT_EQ(events(), Strings{"flush -2"});
     }
@@ -218,8 +200,7 @@ TEST_F(Sequencer, OnlyTheUnitsSilenceWhileItOwesAnAnswerEndsALongOperation)
         fake->heard = 0;
         fake->owes = c.owes;
         seq->writeGroupPatchDataDumpWithAllPatch(validGroup(10));
-        run();
-        ASSERT_EQ(fake->take().size(), 1U);
+        ASSERT_EQ(calls().size(), 1U);
         double now = 0;
         Strings got;
         while (now + c.step < 19 * kT && got.empty()) {
@@ -234,7 +215,7 @@ TEST_F(Sequencer, OnlyTheUnitsSilenceWhileItOwesAnAnswerEndsALongOperation)
             continue;
         }
         EXPECT_EQ(got, Strings{});
-        fake->delegate->writeGroupPatchCallbackWithState(1);
+        unit().writeGroupPatchCallbackWithState(1);
         EXPECT_EQ(events(), Strings{"writeGroup 1"});
     }
 }
@@ -246,18 +227,16 @@ TEST_F(Sequencer, AScanDuringAnOperationWaitsForItAndLeavesItsWatchdogArmed)
         rebuild();
         connect();
         seq->getMemoryStatus();
-        run();
-        EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+        EXPECT_EQ(calls(), Strings{"checkMemory"});
         if (answered) seq->rescanMidiDevice();
         else seq->scanDeviceWithAcceptDeviceArray({}, 5, kT);
         EXPECT_EQ(events(), Strings{});
-        EXPECT_EQ(fake->take(), Strings{});  // nothing reaches the device while the operation runs
-        if (answered) fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+        EXPECT_EQ(calls(), Strings{});  // nothing reaches the device while the operation runs
+        if (answered) unit().diskFreeCallbackWithState(1, 1000, 250);
         else advance(kT + 0.1);
         EXPECT_EQ(events(), Strings{answered ? "memory 1 75" : "memory -1 0"});
-        const Strings scan = answered ? Strings{"rescan", "connection"}
-                                      : Strings{"clear", "disconnect", "rescan", "connection"};
-        EXPECT_EQ(fake->take(), scan);
+        EXPECT_EQ(calls(), (answered ? Strings{"rescan", "connection"}
+                                     : Strings{"clear", "disconnect", "rescan", "connection"}));
         EXPECT_EQ(fake->timeOfRetry, answered ? -1 : 5);
     }
 }
@@ -276,21 +255,20 @@ TEST_F(Sequencer, OperationsRunOneAtATimeAndRefusalsNeverStallTheQueue)
     seq->getEffectWithFileName("ABCDEFGHIJKL\xF0\x9F\x98\x80");
     seq->getFileLengthWithFileName("CAF\xC3\x89.QF2");
     seq->fileListFlush();
-    run();
-    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
-    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    EXPECT_EQ(calls(), Strings{"checkMemory"});
+    unit().diskFreeCallbackWithState(1, 1000, 250);
     // The refusals answer at once and the flush behind them starts.
     EXPECT_EQ(events(), (Strings{"memory 1 75", "read -3 none", "size -2 0", "read -3 none", "size -2 0"}));
-    EXPECT_EQ(fake->take(), Strings{"flush"});
+    EXPECT_EQ(calls(), Strings{"flush"});
 
     // A finished operation's watchdog can no longer reach the next one.
     advance(kT - 0.5);
-    fake->delegate->ffsFileListFlushCallbackWithState(1);
+    unit().ffsFileListFlushCallbackWithState(1);
     seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
     EXPECT_EQ(events(), Strings{"flush 1"});
     advance(1.0);
     EXPECT_EQ(events(), Strings{});
-    EXPECT_EQ(fake->take(), (Strings{"writeOne 0 0 0 200 " + std::to_string(files.readFile(root + "/g0")->size())}));
+    EXPECT_EQ(calls(), (Strings{"writeOne 0 0 0 200 " + std::to_string(files.readFile(root + "/g0")->size())}));
 }
 
 TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
@@ -299,10 +277,7 @@ TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
     platform::RunLoop stateLoop{clock};
     platform::MainQueue stateQueue{stateLoop};
     const ReleaseFirst release{seq};
-    seq = std::make_unique<ParserDataController>(
-        dispatch, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
-        std::shared_ptr<platform::Queue>(&stateQueue, [](platform::Queue*) {}));
-    seq->setParserDataDelegate(&recorder);
+    rebuild(std::shared_ptr<platform::Queue>(&stateQueue, [](platform::Queue*) {}));
     const auto pump = [&] {
         while (loop.runUntilIdle() + stateLoop.runUntilIdle() != 0) {
         }
@@ -312,25 +287,25 @@ TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
     pump();
     deliverRecords();
     ASSERT_EQ(pump(), Strings{"connection 1 0"});
-    fake->take();
+    calls();
 
     // Two of one kind: the second sets the very flag a stale expiry of the first would test.
     seq->getMemoryStatus();
     seq->getMemoryStatus();
     pump();
-    ASSERT_EQ(fake->take(), Strings{"checkMemory"});
-    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    ASSERT_EQ(calls(), Strings{"checkMemory"});
+    unit().diskFreeCallbackWithState(1, 1000, 250);
     advance(kT + 0.01);  // the watchdog falls due behind the answer, before the state queue has run
     EXPECT_EQ(recorder.take(), Strings{});
     EXPECT_EQ(pump(), Strings{"memory 1 75"});
-    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+    EXPECT_EQ(calls(), Strings{"checkMemory"});
 
     // The second operation keeps its own full watchdog and its connection.
     advance(kT - 0.05);
     EXPECT_EQ(pump(), Strings{});
-    fake->delegate->diskFreeCallbackWithState(1, 1000, 500);
+    unit().diskFreeCallbackWithState(1, 1000, 500);
     EXPECT_EQ(pump(), Strings{"memory 1 50"});
-    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(calls(), Strings{});
     EXPECT_EQ(seq->getDeviceID(), 0x00700001);
 
     // So for the unit's silence: a look falling due behind the first write's answer finds the second write
@@ -339,14 +314,14 @@ TEST_F(Sequencer, AnExpiryAlreadyQueuedWhenItsOperationEndsIsStale)
     seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
     seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
     pump();
-    ASSERT_EQ(fake->take().size(), 1U);
-    fake->delegate->writeOnePatchCallbackWithState(1);
+    ASSERT_EQ(calls().size(), 1U);
+    unit().writeOnePatchCallbackWithState(1);
     advance(2 * kT + 0.01);
     EXPECT_EQ(pump(), Strings{"writeOne 1"});
-    ASSERT_EQ(fake->take().size(), 1U);
+    ASSERT_EQ(calls().size(), 1U);
     advance(2 * kT - 0.05);
     EXPECT_EQ(pump(), Strings{});
-    fake->delegate->writeOnePatchCallbackWithState(1);
+    unit().writeOnePatchCallbackWithState(1);
     EXPECT_EQ(pump(), Strings{"writeOne 1"});
     EXPECT_EQ(seq->getDeviceID(), 0x00700001);
 }
@@ -357,12 +332,9 @@ TEST_F(Sequencer, QueriesNeverWaitForTheStateQueue)
     // wait for itself.
     platform::Dispatch pooled{loop, 1};
     const ReleaseFirst release{seq};
-    seq = std::make_unique<ParserDataController>(
-        pooled, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
-        pooled.makeSerial("sequencer", platform::Priority::Low));
-    seq->setParserDataDelegate(&recorder);
+    rebuild(pooled.makeSerial("sequencer", platform::Priority::Low), &pooled);
     seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
-    ASSERT_TRUE(loop.runUntil([&] { return !fake->take().empty(); }));
+    ASSERT_TRUE(loop.runUntil([&] { return !calls().empty(); }));
     deliverRecords();
     Strings got;
     ASSERT_TRUE(loop.runUntil([&] {
@@ -424,23 +396,19 @@ TEST_F(Sequencer, ResultsMapToTheirCodesAndDeviceErrorsEjectAlone)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.report);
-        rebuild();
-        connect();
-        c.request();
-        seq->getMemoryStatus();  // waits behind it
-        run();
-        fake->take();
-        c.answer(*fake->delegate);
+        startWithOneWaiting(c.request);
+        calls();
+        c.answer(unit());
         EXPECT_EQ(events(), Strings{c.report});
         if (!c.ejects) {
-            EXPECT_EQ(fake->take(), Strings{"checkMemory"});
+            EXPECT_EQ(calls(), Strings{"checkMemory"});
             continue;
         }
         // The eject runs alone; the waiting request was dropped with the failing device.
-        EXPECT_EQ(fake->take(), Strings{"eject"});
-        fake->delegate->ejectCallback(1, 0);
+        EXPECT_EQ(calls(), Strings{"eject"});
+        unit().ejectCallback(1, 0);
         EXPECT_EQ(events(), Strings{});
-        EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+        EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
     }
 }
 
@@ -449,18 +417,17 @@ TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
     connect();
     seq->ejectDevice();
     seq->getMemoryStatus();
-    run();
-    fake->take();
-    fake->delegate->ejectCallback(-2, -1);
+    calls();
+    unit().ejectCallback(-2, -1);
     EXPECT_EQ(events(), Strings{"eject 0 -1"});
     EXPECT_EQ(seq->getDeviceID(), 0x00700001);
     // The device stays, so what waited behind the refused eject runs.
-    EXPECT_EQ(fake->take(), Strings{"checkMemory"});
-    fake->delegate->diskFreeCallbackWithState(1, 1000, 250);
+    EXPECT_EQ(calls(), Strings{"checkMemory"});
+    unit().diskFreeCallbackWithState(1, 1000, 250);
     EXPECT_EQ(events(), Strings{"memory 1 75"});
     seq->ejectDevice();
     run();
-    fake->delegate->ejectCallback(-4, 0);
+    unit().ejectCallback(-4, 0);
     EXPECT_EQ(events(), Strings{"eject -3 0"});
     EXPECT_EQ(seq->getDeviceID(), 0);
 
@@ -468,21 +435,21 @@ TEST_F(Sequencer, EjectResultsAndTheErrorEjectsOwnWatchdog)
     connect();
     seq->ejectDevice();
     run();
-    fake->delegate->ejectCallback(1, 0);
+    unit().ejectCallback(1, 0);
     EXPECT_EQ(events(), Strings{"eject 1 0"});
-    EXPECT_EQ(fake->take(), (Strings{"eject", "clear", "disconnect"}));
+    EXPECT_EQ(calls(), (Strings{"eject", "clear", "disconnect"}));
 
     // A device error whose eject is never answered is disconnected silently after T.
     rebuild();
     connect();
     seq->fileListFlush();
     run();
-    fake->delegate->ffsFileListFlushCallbackWithState(-1);
+    unit().ffsFileListFlushCallbackWithState(-1);
     EXPECT_EQ(events(), Strings{"flush -3"});
-    fake->take();
+    calls();
     advance(kT + 0.1);
     EXPECT_EQ(events(), Strings{});
-    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
 }
 
 TEST_F(Sequencer, ForcedEjectDisconnectsOneSecondLaterFromAnyThread)
@@ -495,11 +462,11 @@ TEST_F(Sequencer, ForcedEjectDisconnectsOneSecondLaterFromAnyThread)
     });
     ASSERT_TRUE(loop.runUntil([&] { return done.load(); }));
     worker.join();
-    EXPECT_EQ(fake->take(), Strings{"forceEject"});
+    EXPECT_EQ(calls(), Strings{"forceEject"});
     advance(0.99);
-    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(calls(), Strings{});
     advance(0.02);
-    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
+    EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
     EXPECT_EQ(seq->getDeviceID(), 0);
 }
 
@@ -508,23 +475,22 @@ TEST_F(Sequencer, UnplugMidDumpDropsEverythingAndLateAnswersChangeNothing)
     connect();
     seq->getAllPatchDataDump();
     seq->getMemoryStatus();
-    run();
-    fake->take();
-    fake->delegate->notifyRemoveConnectedDevice();
+    calls();
+    unit().notifyRemoveConnectedDevice();
     EXPECT_EQ(events(), Strings{"disconnected"});
-    EXPECT_EQ(fake->take(), (Strings{"clear", "disconnect"}));
-    fake->delegate->dumpAllPatchCallbackWithState(1, AllPatch());
+    EXPECT_EQ(calls(), (Strings{"clear", "disconnect"}));
+    unit().dumpAllPatchCallbackWithState(1, AllPatch());
     advance(12 * kT + 1);
     EXPECT_EQ(events(), Strings{});
-    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(calls(), Strings{});
 
     // Not connected, so neither removals nor the device's patch notices reach the delegate.
-    fake->delegate->notifyRemoveConnectedDevice();
-    fake->delegate->notifyPatchDataChangeFromDevice(PatchObject(0, 1, 2));
+    unit().notifyRemoveConnectedDevice();
+    unit().notifyPatchDataChangeFromDevice(PatchObject(0, 1, 2));
     EXPECT_EQ(events(), Strings{});
     rebuild();
     connect();
-    fake->delegate->notifyPatchDataChangeFromDevice(PatchObject(0, 1, 2));
+    unit().notifyPatchDataChangeFromDevice(PatchObject(0, 1, 2));
     EXPECT_EQ(events(), Strings{"changed 0 1 2"});
 }
 
@@ -559,26 +525,21 @@ TEST_F(Sequencer, PatchWritesSendNothingThatIsNotPatchData)
     EXPECT_EQ(events(), (Strings{"write -3", "writeOne -3", "writeOne -3", "select -3", "writeGroup -3",
                                  "writeGroup -3", "writeAll -3", "writeAll -3", "writeOne -3", "writeOne -3",
                                  "writeGroup -3", "writeGroup -3"}));
-    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(calls(), Strings{});
 
     // The whole memory, in full, is sent with the device's layout.
     seq->writeAllPatchDataDumpWithAllPatch(wholeMemory());
-    run();
-    EXPECT_EQ(fake->take(), Strings{"writeAll 2 2 3"});
+    EXPECT_EQ(calls(), Strings{"writeAll 2 2 3"});
 }
 
 TEST_F(Sequencer, PatchWritesNeedThePatchSize)
 {
-    seq->scanDeviceWithAcceptDeviceArray({}, 2, kT);
-    run();
     AdvencedPatchInformation info = layout();
     info.patchDataSize = 0;
-    deliverRecords(info);
-    EXPECT_EQ(events(), Strings{"connection 1 0"});
-    fake->take();
+    connect({}, info);
     seq->writeOnePatchDataDumpWithAllPatch(validGroup(1)[0]);
     seq->writeGroupPatchDataDumpWithAllPatch(validGroup(2));
     seq->writeAllPatchDataDumpWithAllPatch(wholeMemory());
     EXPECT_EQ(events(), (Strings{"writeOne 2", "writeGroup 2", "writeAll 2"}));
-    EXPECT_EQ(fake->take(), Strings{});
+    EXPECT_EQ(calls(), Strings{});
 }

@@ -17,10 +17,7 @@ TEST_F(SequencerDevice, ConnectsReadsAndWritesEverything)
     EXPECT_EQ(seq.getNumberOfPatchsInABank(), 3);
 
     seq.getQFXList();
-    const Strings read = next();
-    ASSERT_EQ(read.size(), 1U);
-    EXPECT_EQ(read[0].rfind("read 1 ", 0), 0U) << read[0];
-
+    EXPECT_EQ(next()[0].rfind("read 1 ", 0), 0U);
     seq.getMemoryStatus();
     EXPECT_EQ(next()[0].rfind("memory 1 ", 0), 0U);
 
@@ -28,19 +25,15 @@ TEST_F(SequencerDevice, ConnectsReadsAndWritesEverything)
     EXPECT_EQ(next(), Strings{"dump 1 6"});
     const std::string slot = dumpedPath(0, 1, 2);
     ASSERT_FALSE(slot.empty());
-
     seq.writeOnePatchDataDumpWithAllPatch(PatchObject(0, 0, 0, slot));
     EXPECT_EQ(next(), Strings{"writeOne 1"});
-    EXPECT_EQ(unit.patches().patch(0, 0, 0)->size() >= files.readFile(slot)->size(), true);
-
+    EXPECT_GE(unit.patches().patch(0, 0, 0)->size(), files.readFile(slot)->size());
     seq.writeGroupPatchDataDumpWithAllPatch({PatchObject(0, 1, 0, slot), PatchObject(0, 1, 1, slot)});
     EXPECT_EQ(next(), Strings{"writeGroup 1"});
-
     AllPatch all = AllPatch::initPatchsListWithNumberOfGroups(1, 2, 3);
     for (PatchObject& patch : all.patchsList) patch.path = dumpedPath(patch.groupNum, patch.bankNum, patch.patchNum);
     seq.writeAllPatchDataDumpWithAllPatch(AllPatch::initWithPatchList(all.patchsList));
     EXPECT_EQ(next(), Strings{"writeAll 1"});
-
     seq.selectPatch(PatchObject(0, 1, 2, slot));
     EXPECT_EQ(next(), Strings{"select 1"});
 
@@ -65,14 +58,12 @@ TEST_F(SequencerDevice, AScanDuringADumpLetsItFinishWithTheSameCommandLayer)
     connect();
     unit.delayReplies(sim::RequestKey::maker(0x46), std::chrono::milliseconds(5));
     seq.getAllPatchDataDump();
-    ASSERT_TRUE(loop.runUntil([&] { return asked(0x46) > 0; }));
+    ASSERT_TRUE(heard("46", 1));
     ServerDeviceModel model;
     model.modelIdInt = kModelId;
     seq.scanDeviceWithAcceptDeviceArray({model}, 2, kT);
-    const Strings got = next();
-    ASSERT_FALSE(got.empty());
-    EXPECT_EQ(got[0], "dump 1 6");
-    EXPECT_EQ(asked(0x46), 6U);
+    EXPECT_EQ(next(), Strings{"dump 1 6"});
+    EXPECT_EQ(count("46"), 6U);
     midi.waitUntilDelivered();
     EXPECT_TRUE(unit.patches().audioEnabled());
 }
@@ -82,7 +73,7 @@ TEST_F(SequencerDevice, UnplugMidDumpAndPlugInAgain)
     connect();
     unit.delayReplies(sim::RequestKey::maker(0x46), std::chrono::milliseconds(20));
     seq.getAllPatchDataDump();
-    ASSERT_TRUE(loop.runUntil([&] { return asked(0x46); }));
+    ASSERT_TRUE(heard("46", 1));
     unit.device().unplug();
     EXPECT_EQ(next(), Strings{"disconnected"});
     loop.advance(std::chrono::seconds(30));
@@ -132,10 +123,10 @@ TEST_F(SequencerDevice, ADumpCutShortIsReportedOnlyOnceItsPatchFilesHaveLanded)
             reported = true;
             fs::remove_all(patchFolder);
         };
-        const std::size_t before = asked(0x46);
         unit.faultAt(sim::RequestKey::maker(0x46), 4, sim::DeviceUnit::Fault::SilentForGood);
+        forget();
         seq.getAllPatchDataDump();
-        ASSERT_TRUE(loop.runUntil([&] { return asked(0x46) == before + 4; }));
+        ASSERT_TRUE(heard("46", 4));
         c.cut();
         state->sync([] {});
         EXPECT_FALSE(reported) << "reported while three of its patches were still to be written";
@@ -163,18 +154,15 @@ TEST_F(SequencerDevice, AForcedEjectDuringAGroupWriteUnmutesTheUnitBeforeLetting
     unit.faultAt(sim::RequestKey::maker(0x45), 2, sim::DeviceUnit::Fault::SilentOnce);
     seq.writeGroupPatchDataDumpWithAllPatch(
         {PatchObject(0, 1, 0, slot), PatchObject(0, 1, 1, slot), PatchObject(0, 0, 0, slot)});
-    ASSERT_TRUE(loop.runUntil([&] { return asked(0x45) == 2; }));
+    ASSERT_TRUE(heard("45", 2));
     midi.waitUntilDelivered();
     ASSERT_FALSE(unit.patches().audioEnabled());
-    const std::size_t before = unit.device().requests().size();
+    forget();
 
     seq.forceEject();
     midi.waitUntilDelivered();
     EXPECT_TRUE(unit.patches().audioEnabled());
-    const auto requests = unit.device().requests();
-    std::vector<int> functions;
-    for (std::size_t i = before; i < requests.size(); ++i) functions.push_back(requests[i].size() > 4 ? requests[i][4] : -1);
-    EXPECT_EQ(functions, (std::vector<int>{0x57, 0x53}));
+    EXPECT_EQ(functions(), (Strings{"57", "53"}));
 
     // The disconnect a second later is timed from the sequencer's queue.
     state->sync([] {});
@@ -183,48 +171,7 @@ TEST_F(SequencerDevice, AForcedEjectDuringAGroupWriteUnmutesTheUnitBeforeLetting
     state->sync([] {});
     loop.runUntilIdle();
     EXPECT_EQ(recorder.take(), Strings{});
-    EXPECT_EQ(asked(0x45), 2U);
-}
-
-// The unit holds back its answer to one message of an effect file's read, which ends on its watchdog, and
-// hands that answer in just before its answer to the same message of the next read of the file, after the
-// unit is connected again. Every message of a three-chunk read: the stale answer is never taken for the
-// current one, and the next read has the whole file.
-TEST_F(SequencerDevice, AStaleAnswerToAnEffectFilesReadIsNeverTakenForTheNextReadsOwn)
-{
-    struct Message {
-        std::uint8_t sub;
-        int occurrence;
-    };
-    // Find, its acknowledgement, find close, open, its acknowledgement, three chunks (count, data and
-    // code acknowledged), close.
-    const Message messages[] = {{0x25, 1}, {0x05, 1}, {0x27, 1}, {0x20, 1}, {0x05, 2}, {0x22, 1}, {0x05, 3}, {0x05, 4},
-                                {0x22, 2}, {0x05, 5}, {0x05, 6}, {0x22, 3}, {0x05, 7}, {0x05, 8}, {0x21, 1}};
-    unit.files().setFile("B.QF2", Bytes(1300, 0x5A));
-    unit.setPacing(3125.0, std::chrono::microseconds(0));
-    for (std::size_t index = 0; index < std::size(messages); ++index) {
-        const Message& message = messages[index];
-        SCOPED_TRACE("message " + std::to_string(index + 1));
-        unit.clearFaults();
-        recorder.take();
-        connect();
-        // Between the two reads: the cut read's close of the file it holds open (a second one when its
-        // close is the message held) and the connection's acknowledgement of the information read.
-        const bool open = index >= 4;
-        const int between = (message.sub == 0x21 && open ? 1 : 0) + (message.sub == 0x05 ? 1 : 0);
-        const auto key = sim::RequestKey::fileSystem(message.sub);
-        unit.lateReplyAt(key, message.occurrence, 2 * message.occurrence + between);
-        const std::size_t before = asked(0x60, message.sub);
-        seq.getEffectWithFileName("B.QF2");
-        ASSERT_TRUE(loop.runUntil([&] { return asked(0x60, message.sub) == before + static_cast<std::size_t>(message.occurrence); }));
-        loop.advance(std::chrono::seconds(60));
-        ASSERT_EQ(next(), Strings{"read -1 none"});
-        connect();
-        seq.getEffectWithFileName("B.QF2");
-        EXPECT_EQ(next(), Strings{"read 1 1300"});
-        seq.ejectDevice();
-        ASSERT_EQ(next(), Strings{"eject 1 0"});
-    }
+    EXPECT_EQ(count("45"), 0U);
 }
 
 // The unit has answered the whole dump, and the dump waits for its patch files to land on a busy disk:
@@ -235,9 +182,9 @@ TEST_F(SequencerDevice, ADumpWaitingForItsFilesIsNotEndedByTheUnitsSilence)
     connect();
     std::promise<void> release;
     transport.afterPatchFilesStored([held = release.get_future().share()] { held.wait(); });
-    const std::size_t before = asked(0x57);
+    forget();
     seq.getAllPatchDataDump();
-    ASSERT_TRUE(loop.runUntil([&] { return asked(0x57) == before + 1; }));
+    ASSERT_TRUE(heard("57", 1));
     midi.waitUntilDelivered();
     // Two command time-outs of silence end an operation; the dump of six slots is given six.
     for (int second = 0; second < 10; ++second) {
@@ -248,4 +195,54 @@ TEST_F(SequencerDevice, ADumpWaitingForItsFilesIsNotEndedByTheUnitsSilence)
     EXPECT_TRUE(seq.isConnected()) << "the dump was ended while the unit owed it nothing";
     release.set_value();
     EXPECT_EQ(next(), Strings{"dump 1 6"});
+}
+
+// The unit holds back its answer to one message of an effect file's read, which ends on its watchdog, and
+// hands it in just before its answer to any message of the next read of the file, after the unit was
+// scanned and connected again: the next read reports the file whole, never taking the late answer for
+// one of its own. Every message held, against every message it lands before.
+TEST_F(SequencerDevice, ALateAnswerOfACutReadIsNeverTakenForTheNextReadsOwn)
+{
+    struct Message {
+        std::uint8_t sub;
+        int occurrence;
+    };
+    // Find, its acknowledgement, find close, open, its acknowledgement, three chunks (count, data, and the
+    // code after the data's acknowledgement), close.
+    constexpr Message kRead[] = {{0x25, 1}, {0x05, 1}, {0x27, 1}, {0x20, 1}, {0x05, 2}, {0x22, 1}, {0x05, 3}, {0x05, 4},
+                                 {0x22, 2}, {0x05, 5}, {0x05, 6}, {0x22, 3}, {0x05, 7}, {0x05, 8}, {0x21, 1}};
+    // Every chunk different, so a chunk taken for another shows.
+    Bytes file(1300);
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>((i * 7 + i / 512 * 31) & 0xFF);
+    unit.files().setFile("B.QF2", file);
+    for (std::size_t held = 0; held < std::size(kRead); ++held) {
+        for (std::size_t landing = 0; landing < std::size(kRead); ++landing) {
+            SCOPED_TRACE("held message " + std::to_string(held + 1) + ", landing before the answer to message " +
+                         std::to_string(landing + 1));
+            unit.clearFaults();
+            recorder.take();
+            connect();
+            unit.lateReplyAt(sim::RequestKey::fileSystem(kRead[held].sub), kRead[held].occurrence, 1 << 20);
+            forget();
+            seq.getEffectWithFileName("B.QF2");
+            ASSERT_TRUE(heard(fileStep(kRead[held].sub), static_cast<std::size_t>(kRead[held].occurrence)));
+            // The watchdog is armed from the sequencer's queue: the clock moves on until it has fired.
+            Strings cut;
+            ASSERT_TRUE(loop.runUntil([&] {
+                loop.advance(std::chrono::seconds(60));
+                for (auto& event : recorder.take()) cut.push_back(std::move(event));
+                return !cut.empty();
+            }));
+            ASSERT_EQ(cut, Strings{"read -1 none"});
+            midi.waitUntilDelivered();
+
+            connect();
+            unit.handInLateReplyAfter(sim::RequestKey::fileSystem(kRead[landing].sub), kRead[landing].occurrence, false);
+            seq.getEffectWithFileName("B.QF2");
+            EXPECT_EQ(next(), Strings{"read 1 1300"});
+            EXPECT_EQ(recorder.lastReadBytes(), file);
+            seq.ejectDevice();
+            ASSERT_EQ(next(), Strings{"eject 1 0"});
+        }
+    }
 }

@@ -1,23 +1,59 @@
 #include <gtest/gtest.h>
 
-#include "support/device/MidiInFixture.h"
+#include <random>
 
-using namespace support::midiin;
+#include "device/transport/CMidiIn.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/midi/VirtualMidiSystem.h"
+
+namespace {
+
+// A MIDI input on the virtual system whose delegate collects every batch of completed messages.
+struct InFixture : CMidiInDeleagte {
+    platform::RunLoop loop;
+    platform::Dispatch dispatch{loop, 1};
+    platform::VirtualMidiSystem system{dispatch};
+    CMidiIn in{system};
+    std::vector<std::vector<OKVSysExMessage>> batches;
+    InFixture() { in.setCMidiInDelegate(this); }
+    void receiveMessagesFromDevice(std::vector<OKVSysExMessage> messages) override
+    {
+        batches.push_back(std::move(messages));
+    }
+    void feed(const platform::MidiPacketList& list) { in.midiInputCallback(list); }
+    std::vector<Bytes> all() const
+    {
+        std::vector<Bytes> out;
+        for (const auto& batch : batches)
+            for (const auto& message : batch) {
+                EXPECT_EQ(message.size, std::int64_t(message.byteData.size()));
+                out.push_back(message.byteData);
+            }
+        return out;
+    }
+};
+
+Bytes wire(Bytes body)
+{
+    body.insert(body.begin(), 0xF0);
+    body.push_back(0xF7);
+    return body;
+}
+
+}  // namespace
 
 TEST(CMidiIn, ReassemblesAcrossPacketsAndBatchesCompletedMessagesTogether)
 {
     InFixture f;
     f.feed({{0xF0, 1, 2}, {3}});
-    EXPECT_TRUE(f.collector.batches.empty());
+    EXPECT_TRUE(f.batches.empty());
     f.feed({{4, 0xF7}});
     // Two messages completed by one packet list arrive as one batch in order; a note-on between them,
     // outside any message, changes nothing.
     f.feed({{0xF0, 9, 0xF7}, {0x90, 0x40, 0x7F}, {0xF0, 8}, {0xF7}});
-    ASSERT_EQ(f.collector.batches.size(), 2u);
-    EXPECT_EQ(f.collector.batches[0][0].byteData, (Bytes{1, 2, 3, 4}));
-    ASSERT_EQ(f.collector.batches[1].size(), 2u);
-    EXPECT_EQ(f.collector.batches[1][0].byteData, (Bytes{9}));
-    EXPECT_EQ(f.collector.batches[1][1].byteData, (Bytes{8}));
+    ASSERT_EQ(f.batches.size(), 2u);
+    EXPECT_EQ(f.batches[1].size(), 2u);
+    EXPECT_EQ(f.all(), (std::vector<Bytes>{{1, 2, 3, 4}, {9}, {8}}));
 }
 
 TEST(CMidiIn, InterruptionsAndOverlongInputDropTheOpenMessageOnly)
@@ -28,26 +64,24 @@ TEST(CMidiIn, InterruptionsAndOverlongInputDropTheOpenMessageOnly)
     f.feed({{0xF0, 1, 0x90, 0x40, 0x7F, 2, 0xF7}});            // a status byte ends it; the rest is stray
     f.feed({{0xF0, 1, 0xF2, 0, 0, 0xF7}});                     // so does a system common byte
     f.feed({{0xF7}, {5, 6}});                                  // nothing open: ignored
-    ASSERT_EQ(f.collector.all(), (std::vector<Bytes>{{3}, {1, 2, 3}}));
+    ASSERT_EQ(f.all(), (std::vector<Bytes>{{3}, {1, 2, 3}}));
 
-    f.collector.batches.clear();
+    f.batches.clear();
     Bytes full(CMidiIn::kBufferSize, 0x55);
     Bytes over(CMidiIn::kBufferSize + 1, 0x66);
     f.feed({wire(full)});
     f.feed({wire(over)});
     f.feed({{0x11, 0xF7}});               // still waiting for F0 after the drop
     f.feed({wire({0x22})});
-    const auto all = f.collector.all();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0], full);              // exactly 1023 bytes still fit
-    EXPECT_EQ(all[1], Bytes{0x22});
+    EXPECT_EQ(f.all(), (std::vector<Bytes>{full, {0x22}}));  // exactly 1023 bytes still fit
 }
 
 TEST(CMidiIn, ThousandsOfRandomSplitsWithRealTimeBytesGiveTheSameMessages)
 {
     std::mt19937 random(20240611);
+    InFixture f;
     for (int round = 0; round < 2000; ++round) {
-        InFixture f;
+        f.batches.clear();
         std::vector<Bytes> sent;
         Bytes stream;
         const int messages = 1 + int(random() % 4);
@@ -79,18 +113,17 @@ TEST(CMidiIn, ThousandsOfRandomSplitsWithRealTimeBytesGiveTheSameMessages)
         }
         if (!packet.empty()) list.push_back(packet);
         f.feed(list);
-        ASSERT_EQ(f.collector.all(), sent) << "round " << round;
+        ASSERT_EQ(f.all(), sent) << "round " << round;
     }
 }
 
 TEST(CMidiIn, ConnectsItsPortToOneSourceAtATime)
 {
-    platform::RunLoop loop;
-    platform::Dispatch dispatch{loop, 1};
-    platform::VirtualMidiSystem system{dispatch};
+    InFixture f;
+    auto& system = f.system;
+    auto& in = f.in;
     const platform::MidiRef client = system.createClient("c", [](const platform::MidiNotification&) {});
     auto device = system.addDevice("D");
-    CMidiIn in(system);
     in.openInputPortWithClient(client);
     ASSERT_NE(in.inPort(), platform::kMidiNoRef);
     in.start(device->source());

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "common/Bytes.h"
 #include "platform/midi/VirtualMidiSystem.h"
@@ -49,14 +51,13 @@ public:
     SimulatedDevice& device() { return m_device; }
     SimulatedPatchMemory& patches() { return m_patches; }
     SimulatedFileSystem& files() { return m_files; }
-    void setDescriptions(const Descriptions& descriptions);
+    void setDescriptions(const Descriptions& descriptions) { locked([&] { m_descriptions = descriptions; }); }
 
     // The next `times` requests of the key are answered with `code` instead of success (editor mode,
     // audio switch, patch and file-system steps alike).
     void failFunction(const RequestKey& key, int times, std::int32_t code = 1);
-    // The next reply to the key is cut to `length` bytes (F7 kept) or grown by `extra` zero bytes before F7.
+    // The next reply to the key is cut to `length` bytes (F7 kept).
     void shortenNextReply(const RequestKey& key, std::size_t length);
-    void lengthenNextReply(const RequestKey& key, std::size_t extra);
     // What the unit does to one request a test picks.
     enum class Fault {
         Unplug,         // the cable is pulled as the request arrives
@@ -80,36 +81,46 @@ public:
     // unit switched off and on.
     void clearFaults();
     // Answers of the key wait this long first (the device-side thread stalls, as a busy unit would).
-    void delayReplies(const RequestKey& key, std::chrono::milliseconds delay);
+    void delayReplies(const RequestKey& key, std::chrono::milliseconds delay)
+    {
+        locked([&] { m_delays[key] = delay; });
+    }
     // Answers of the key wait on the device side until released, so a test can line up what the host
     // does before they land; the first `answered` still go out, to hold a transfer in its middle.
     // Everything held must be released before the unit goes.
-    void holdReplies(const RequestKey& key, std::size_t answered = 0);
+    void holdReplies(const RequestKey& key, std::size_t answered = 0) { locked([&] { m_held[key] = answered; }); }
     void releaseReplies();
     // A wire rate both ways and a latency before every reply; zero switches pacing off.
-    void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply);
+    void setPacing(double bytesPerSecond, std::chrono::microseconds latencyPerReply)
+    {
+        m_device.setPacing({bytesPerSecond, latencyPerReply});
+    }
     // The device sends a slot's patch by itself, as after an edit on the unit.
     void sendPatchNotice(std::int32_t group, std::int32_t bank, std::int32_t patch);
     // What crossed the cable so far, both ways: the floor of any transfer.
     SimulatedDevice::Traffic traffic() const { return m_device.traffic(); }
 
 private:
+    template <typename F>
+    std::invoke_result_t<F&> locked(F f)
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
     void install();
     void send(const RequestKey& key, Bytes message);
     std::uint8_t deviceID() { return m_device.state().identity.familyLow; }
-    std::int32_t takeCode(const RequestKey& key);
     // The gate's side of faultAt: false leaves the request unanswered.
     bool admit(const RequestKey& key, std::size_t countOfKey);
 
     SimulatedDevice m_device;
     SimulatedPatchMemory m_patches;
     SimulatedFileSystem m_files;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     Descriptions m_descriptions;
     std::map<RequestKey, std::pair<int, std::int32_t>> m_codes;
-    std::map<RequestKey, std::size_t> m_shorten;
-    std::map<RequestKey, std::size_t> m_lengthen;
-    std::set<RequestKey> m_halve;
+    // What the next reply to a key goes through: cut, halved or grown.
+    std::map<RequestKey, std::function<void(Bytes&)>> m_reshape;
     struct Target {
         RequestKey key;
         std::size_t count = 0;

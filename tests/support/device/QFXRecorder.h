@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -16,21 +17,12 @@
 class QFXRecorder : public CQFXMidiDelegate {
 public:
     struct Payload {
-        Bytes bytes;
+        Bytes bytes = {};
         std::int64_t a = 0, b = 0, c = 0;
-        std::optional<AllPatch> allPatch;
-        std::optional<AdvencedPatchInformation> advanced;
-        std::optional<PatchObject> patch;
+        std::optional<AllPatch> allPatch = {};
+        std::optional<AdvencedPatchInformation> advanced = {};
+        std::optional<PatchObject> patch = {};
     };
-    static Payload of(Bytes bytes, std::int64_t a = 0, std::int64_t b = 0, std::int64_t c = 0)
-    {
-        Payload p;
-        p.bytes = std::move(bytes);
-        p.a = a;
-        p.b = b;
-        p.c = c;
-        return p;
-    }
 
     bool waitFor(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10))
     {
@@ -50,122 +42,95 @@ public:
         });
         return found;
     }
-    std::vector<std::string> events() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_events;
-    }
-    std::string last() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_events.empty() ? std::string() : m_events.back();
-    }
-    Payload payload(std::size_t index) const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_payloads.at(index);
-    }
-    Payload lastPayload() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_payloads.back();
-    }
+    std::vector<std::string> events() const { return locked([&] { return m_events; }); }
+    std::string last() const { return locked([&] { return m_events.empty() ? std::string() : m_events.back(); }); }
+    Payload payload(std::size_t index) const { return locked([&] { return m_payloads.at(index); }); }
+    // Counts are kept apart from the events, which tests compare whole.
+    std::vector<std::pair<std::int32_t, std::int32_t>> progress() const { return locked([&] { return m_progress; }); }
     void clear()
     {
-        std::lock_guard lock(m_mutex);
-        m_events.clear();
-        m_payloads.clear();
+        locked([&] {
+            m_events.clear();
+            m_payloads.clear();
+        });
     }
 
     void getNewDevicePlugin() override { add("plugin"); }
     void notifyRemoveConnectedDevice() override { add("removed"); }
-    void ejectCallback(std::int32_t state, std::int32_t resultCode) override
-    {
-        add("eject " + std::to_string(state) + " " + std::to_string(resultCode));
-    }
+    void ejectCallback(std::int32_t state, std::int32_t code) override { add(line("eject", state, code)); }
     void patchDataDumpCallbackWithState(std::int32_t state, const Bytes&, std::int32_t) override
     {
-        add("single " + std::to_string(state));
+        add(line("single", state));
     }
-    void editBufferDumpCallbackWithState(std::int32_t state) override { add("select " + std::to_string(state)); }
+    void editBufferDumpCallbackWithState(std::int32_t state) override { add(line("select", state)); }
     void diskFreeCallbackWithState(std::int32_t state, std::int64_t total, std::int64_t free) override
     {
-        add("diskfree " + std::to_string(state), of({}, total, free));
+        add(line("diskfree", state), {{}, total, free});
     }
-    void ffsFileListFlushCallbackWithState(std::int32_t state) override { add("flush " + std::to_string(state)); }
+    void ffsFileListFlushCallbackWithState(std::int32_t state) override { add(line("flush", state)); }
     void supportQFXInformationCallbackWithState(std::int32_t state, const Bytes& gen, const Bytes& region,
                                                 const Bytes& regionLv, const Bytes& units) override
     {
-        Bytes all = gen;
-        all.insert(all.end(), region.begin(), region.end());
-        all.insert(all.end(), regionLv.begin(), regionLv.end());
-        all.insert(all.end(), units.begin(), units.end());
-        add("qfxinfo " + std::to_string(state), of(all));
+        add(line("qfxinfo", state), {join({gen, region, regionLv, units})});
     }
     void supportPatchInformationCallbackWithState(std::int32_t state, const Bytes& gen, const Bytes& region,
                                                   const Bytes& units) override
     {
-        Bytes all = gen;
-        all.insert(all.end(), region.begin(), region.end());
-        all.insert(all.end(), units.begin(), units.end());
-        add("patchinfo " + std::to_string(state), of(all));
+        add(line("patchinfo", state), {join({gen, region, units})});
     }
     void advencedPatchDataInformationCallbackWithState(std::int32_t state,
                                                        const std::optional<AdvencedPatchInformation>& info) override
     {
-        Payload p;
-        p.advanced = info;
-        add("advanced " + std::to_string(state), p);
+        add(line("advanced", state), {.advanced = info});
     }
     void infoReadCallbackWithState(std::int32_t state, std::int32_t info, std::int32_t files, std::int32_t sectors,
                                    const Bytes& version, std::int64_t code) override
     {
-        Payload p = of(version, info, files, sectors);
-        add("inforead " + std::to_string(state) + " " + std::to_string(code), p);
+        add(line("inforead", state, code), {version, info, files, sectors});
     }
-    void writeAllPatchCallbackWithState(std::int32_t state) override { add("writeall " + std::to_string(state)); }
-    void writeOnePatchCallbackWithState(std::int32_t state) override { add("writeone " + std::to_string(state)); }
-    void writeGroupPatchCallbackWithState(std::int32_t state) override { add("writegroup " + std::to_string(state)); }
+    void writeAllPatchCallbackWithState(std::int32_t state) override { add(line("writeall", state)); }
+    void writeOnePatchCallbackWithState(std::int32_t state) override { add(line("writeone", state)); }
+    void writeGroupPatchCallbackWithState(std::int32_t state) override { add(line("writegroup", state)); }
     void deleteQFXCallbackWithState(std::int32_t state, std::int64_t code) override
     {
-        add("delete " + std::to_string(state) + " " + std::to_string(code));
+        add(line("delete", state, code));
     }
-    void getFileSizeCallbackWithState(std::int32_t state, std::int64_t size) override
-    {
-        add("size " + std::to_string(state) + " " + std::to_string(size));
-    }
-    void enterPCAsyncModeCallbackWithState(std::int32_t state) override { add("enter " + std::to_string(state)); }
+    void getFileSizeCallbackWithState(std::int32_t state, std::int64_t size) override { add(line("size", state, size)); }
+    void enterPCAsyncModeCallbackWithState(std::int32_t state) override { add(line("enter", state)); }
     void dumpAllPatchCallbackWithState(std::int32_t state, const std::optional<AllPatch>& table) override
     {
-        Payload p;
-        p.allPatch = table;
-        add("dump " + std::to_string(state), p);
+        add(line("dump", state), {.allPatch = table});
     }
-    void writeFileListCallbackWithState(std::int32_t state) override { add("write " + std::to_string(state)); }
+    void writeFileListCallbackWithState(std::int32_t state) override { add(line("write", state)); }
     void readFileQFXListAndQFXCallbackWithState(std::int32_t state, const Bytes& bytes, std::int64_t count) override
     {
-        add("read " + std::to_string(state), of(bytes, count));
+        add(line("read", state), {bytes, count});
     }
-    void notifyPatchDataChangeFromDevice(const PatchObject& patch) override
-    {
-        Payload p;
-        p.patch = patch;
-        add("notice", p);
-    }
-    // Counts are kept apart from the events, which tests compare whole.
+    void notifyPatchDataChangeFromDevice(const PatchObject& patch) override { add("notice", {.patch = patch}); }
     void patchTransferProgress(std::int32_t done, std::int32_t total) override
     {
-        std::lock_guard lock(m_mutex);
-        m_progress.emplace_back(done, total);
-    }
-    std::vector<std::pair<std::int32_t, std::int32_t>> progress() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_progress;
+        locked([&] { m_progress.emplace_back(done, total); });
     }
 
 private:
-    void add(std::string line) { add(std::move(line), of({})); }
+    template <typename F>
+    std::invoke_result_t<F&> locked(F f) const
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
+    static std::string line(const char* name, std::int64_t state) { return name + (" " + std::to_string(state)); }
+    static std::string line(const char* name, std::int64_t state, std::int64_t more)
+    {
+        return line(name, state) + " " + std::to_string(more);
+    }
+    static Bytes join(std::initializer_list<Bytes> parts)
+    {
+        Bytes all;
+        for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    }
+    void add(std::string line) { add(std::move(line), Payload()); }
     void add(std::string line, Payload payload)
     {
         // Notified under the lock: the test may end and destroy the recorder as soon as it sees the event.

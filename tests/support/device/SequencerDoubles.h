@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <sstream>
@@ -10,160 +11,130 @@
 #include "device/sequencer/ParserDataDelegate.h"
 #include "device/sequencer/QFXCommandLayer.h"
 
+// Lines of words a test compares whole, kept from any thread.
+class CallLog {
+public:
+    template <typename... Words>
+    void add(const Words&... words)
+    {
+        std::ostringstream line;
+        ((line << words << ' '), ...);
+        std::string text = line.str();
+        text.pop_back();
+        if (onEvent) onEvent(text);
+        std::lock_guard lock(m_mutex);
+        m_lines.push_back(std::move(text));
+    }
+    std::vector<std::string> take()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_lines, {});
+    }
+    // Called on the reporting thread with each line before it is kept; set before the report is asked for.
+    std::function<void(const std::string&)> onEvent;
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
 // A command layer that records what the sequencer asks of it; the test answers through `delegate`.
-class FakeCommandLayer final : public QFXCommandLayer {
+class FakeCommandLayer final : public QFXCommandLayer, public CallLog {
 public:
     void setDelegate(CQFXMidiDelegate* d) override { delegate = d; }
     void setAcceptDevice(std::vector<AcceptedDeviceModel>, std::int32_t retry) override { timeOfRetry = retry; }
-    void connection() override { record("connection"); }
-    void eject() override { record("eject"); }
-    void forceEject() override { record("forceEject"); }
+    void connection() override { add("connection"); }
+    void eject() override { add("eject"); }
+    void forceEject() override { add("forceEject"); }
     bool checkCurrentConnect() override { return true; }
-    bool rescanMidiDevice() override
-    {
-        record("rescan");
-        return scanFinds;
-    }
+    bool rescanMidiDevice() override { add("rescan"); return scanFinds; }
     void restartScan() override { ++scanRestarts; }
-    bool connectNewDevicePlugin() override
-    {
-        record("plugin");
-        return pluginOpens;
-    }
-    void disconnectCurrentDevice() override { record("disconnect"); }
-    void clearWaitingBlock() override { record("clear"); }
+    bool connectNewDevicePlugin() override { add("plugin"); return pluginOpens; }
+    void disconnectCurrentDevice() override { add("disconnect"); }
+    void clearWaitingBlock() override { add("clear"); }
     std::optional<std::string> getDeviceName() override { return "device"; }
     // What the unit sent so far, once a test tells; until then operations end by their watchdogs alone.
     std::optional<std::uint64_t> messagesHeard() const override { return heard; }
-    std::optional<std::uint64_t> heard;
     bool awaitsUnit() const override { return owes; }
-    bool owes = true;
     std::int32_t getCQFXDeviceIDInt() const override { return deviceId; }
     std::optional<std::array<std::uint8_t, 4>> getDeviceVersion() const override
     {
         return std::array<std::uint8_t, 4>{1, 2, 3, 4};
     }
 
-    void dumpAllPatchWithNumberOfGroups(std::int32_t g, std::int32_t b, std::int32_t p) override
-    {
-        record("dump " + std::to_string(g) + " " + std::to_string(b) + " " + std::to_string(p));
-    }
+    void dumpAllPatchWithNumberOfGroups(std::int32_t g, std::int32_t b, std::int32_t p) override { add("dump", g, b, p); }
     void writeOnePatchWithGroupNumber(std::int32_t g, std::int32_t b, std::int32_t p, std::int64_t max,
                                       const std::uint8_t*, std::int64_t size) override
     {
-        record("writeOne " + std::to_string(g) + " " + std::to_string(b) + " " + std::to_string(p) + " " +
-               std::to_string(max) + " " + std::to_string(size));
+        add("writeOne", g, b, p, max, size);
     }
     void writeGroupPatchWithPatchArray(const std::vector<PatchObject>& patchs, std::int64_t) override
     {
-        record("writeGroup " + std::to_string(patchs.size()));
+        add("writeGroup", patchs.size());
     }
     void writeAllPatchWithAllPatch(const AllPatch& all, std::int64_t) override
     {
-        record("writeAll " + std::to_string(all.numOfGroups) + " " + std::to_string(all.numOfBanks) + " " +
-               std::to_string(all.numOfPatchs));
+        add("writeAll", all.numOfGroups, all.numOfBanks, all.numOfPatchs);
     }
-    void selectPatchWithData(const std::uint8_t*, std::int64_t size, std::int64_t) override
-    {
-        record("select " + std::to_string(size));
-    }
-    void checkMemory() override { record("checkMemory"); }
-    void readFFSFileListWithFilePath(const std::string& name) override { record("read " + name); }
+    void selectPatchWithData(const std::uint8_t*, std::int64_t size, std::int64_t) override { add("select", size); }
+    void checkMemory() override { add("checkMemory"); }
+    void readFFSFileListWithFilePath(const std::string& name) override { add("read", name); }
     void writeFileListWithFilePath(const std::string& name, const std::uint8_t*, std::int64_t size,
                                    std::int32_t state) override
     {
-        record("write " + name + " " + std::to_string(size) + " " + std::to_string(state));
+        add("write", name, size, state);
     }
-    void fileListFlush() override { record("flush"); }
-    void deleteQFXWithFileName(const std::string& name) override { record("delete " + name); }
-    void getFileSizeWithFileName(const std::string& name) override { record("size " + name); }
-
-    std::vector<std::string> take()
-    {
-        std::lock_guard lock(mutex);
-        return std::exchange(calls, {});
-    }
+    void fileListFlush() override { add("flush"); }
+    void deleteQFXWithFileName(const std::string& name) override { add("delete", name); }
+    void getFileSizeWithFileName(const std::string& name) override { add("size", name); }
 
     CQFXMidiDelegate* delegate = nullptr;
+    std::optional<std::uint64_t> heard;
+    bool owes = true;
     bool scanFinds = true;
     std::atomic<int> scanRestarts{0};
     bool pluginOpens = true;
     std::int32_t deviceId = 0x00700001;
     std::int32_t timeOfRetry = -1;
-
-private:
-    void record(std::string call)
-    {
-        std::lock_guard lock(mutex);
-        calls.push_back(std::move(call));
-    }
-    std::mutex mutex;
-    std::vector<std::string> calls;
 };
 
 // Writes every result and state it hears as one short line.
-class RecordingDelegate final : public ParserDataDelegate {
+class RecordingDelegate final : public ParserDataDelegate, public CallLog {
 public:
-    void notifyDataPatchChange(const PatchObject& p) override
-    {
-        add("changed " + std::to_string(p.groupNum) + " " + std::to_string(p.bankNum) + " " + std::to_string(p.patchNum));
-    }
+    void notifyDataPatchChange(const PatchObject& p) override { add("changed", p.groupNum, p.bankNum, p.patchNum); }
     void notifyDisconnectToDevice() override { add("disconnected"); }
-    void connectionWithState(std::int32_t s, std::int32_t sub) override { add("connection " + pair(s, sub)); }
-    void ejectDeviceWithState(std::int32_t s, std::int32_t sub) override { add("eject " + pair(s, sub)); }
+    void connectionWithState(std::int32_t s, std::int32_t sub) override { add("connection", s, sub); }
+    void ejectDeviceWithState(std::int32_t s, std::int32_t sub) override { add("eject", s, sub); }
     void getAllPatchDataDumpWithState(std::int32_t s, const std::optional<std::vector<PatchObject>>& list) override
     {
-        add("dump " + std::to_string(s) + (list ? " " + std::to_string(list->size()) : " none"));
+        add("dump", s, list ? std::to_string(list->size()) : "none");
     }
-    void writeAllPatchDataDumpWithState(std::int32_t s) override { add("writeAll " + std::to_string(s)); }
-    void writeOnePatchDataDumpWithState(std::int32_t s) override { add("writeOne " + std::to_string(s)); }
-    void writeGroupPatchDataDumpWithState(std::int32_t s) override { add("writeGroup " + std::to_string(s)); }
-    void selectPatchWithState(std::int32_t s) override { add("select " + std::to_string(s)); }
+    void writeAllPatchDataDumpWithState(std::int32_t s) override { add("writeAll", s); }
+    void writeOnePatchDataDumpWithState(std::int32_t s) override { add("writeOne", s); }
+    void writeGroupPatchDataDumpWithState(std::int32_t s) override { add("writeGroup", s); }
+    void selectPatchWithState(std::int32_t s) override { add("select", s); }
     void getQFXListOrQFXWithState(std::int32_t s, const std::optional<Bytes>& data) override
     {
         {
-            std::lock_guard lock(mutex);
-            lastRead = data;
+            std::lock_guard lock(m_mutex);
+            m_lastRead = data;
         }
-        add("read " + std::to_string(s) + (data ? " " + std::to_string(data->size()) : " none"));
+        add("read", s, data ? std::to_string(data->size()) : "none");
     }
-    void writeQFXListAndQFXWithState(std::int32_t s) override { add("write " + std::to_string(s)); }
-    void getMemoryStatusWithState(std::int32_t s, float status) override
-    {
-        std::ostringstream text;
-        text << "memory " << s << " " << status;
-        add(text.str());
-    }
-    void deleteQFXWithState(std::int32_t s, std::int32_t sub) override { add("delete " + pair(s, sub)); }
-    void fileListFlushWithState(std::int32_t s) override { add("flush " + std::to_string(s)); }
-    void getFileLengthWithState(std::int32_t s, std::int64_t size) override
-    {
-        add("size " + std::to_string(s) + " " + std::to_string(size));
-    }
+    void writeQFXListAndQFXWithState(std::int32_t s) override { add("write", s); }
+    void getMemoryStatusWithState(std::int32_t s, float status) override { add("memory", s, status); }
+    void deleteQFXWithState(std::int32_t s, std::int32_t sub) override { add("delete", s, sub); }
+    void fileListFlushWithState(std::int32_t s) override { add("flush", s); }
+    void getFileLengthWithState(std::int32_t s, std::int64_t size) override { add("size", s, size); }
 
-    std::vector<std::string> take()
-    {
-        std::lock_guard lock(mutex);
-        return std::exchange(events, {});
-    }
     // The bytes of the last file read reported.
     std::optional<Bytes> lastReadBytes()
     {
-        std::lock_guard lock(mutex);
-        return lastRead;
+        std::lock_guard lock(m_mutex);
+        return m_lastRead;
     }
-    // Called on the reporting thread with each event before it is recorded; set before the report is asked for.
-    std::function<void(const std::string&)> onEvent;
 
 private:
-    static std::string pair(std::int32_t a, std::int32_t b) { return std::to_string(a) + " " + std::to_string(b); }
-    void add(std::string event)
-    {
-        if (onEvent) onEvent(event);
-        std::lock_guard lock(mutex);
-        events.push_back(std::move(event));
-    }
-    std::mutex mutex;
-    std::vector<std::string> events;
-    std::optional<Bytes> lastRead;
+    std::mutex m_mutex;
+    std::optional<Bytes> m_lastRead;
 };

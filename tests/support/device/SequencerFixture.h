@@ -42,14 +42,15 @@ protected:
 
     void SetUp() override { rebuild(); }
 
-    // A fresh sequencer whose state lives on the main queue, so every step runs when the test pumps it.
-    void rebuild()
+    // A fresh sequencer whose state lives on `queue` (the main queue unless given), its pools `pools`.
+    void rebuild(std::shared_ptr<platform::Queue> queue = nullptr, platform::Dispatch* pools = nullptr)
     {
         seq.reset();
         fake = std::make_shared<FakeCommandLayer>();
+        if (!queue) queue = std::shared_ptr<platform::Queue>(&dispatch.main(), [](platform::Queue*) {});
         seq = std::make_unique<ParserDataController>(
-            dispatch, timers, files, [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; },
-            std::shared_ptr<platform::Queue>(&dispatch.main(), [](platform::Queue*) {}));
+            pools ? *pools : dispatch, timers, files,
+            [this](std::vector<AcceptedDeviceModel>, std::int32_t) { return fake; }, std::move(queue));
         seq->setParserDataDelegate(&recorder);
         recorder.take();
     }
@@ -64,24 +65,42 @@ protected:
         run();
         return recorder.take();
     }
+    Strings calls()
+    {
+        run();
+        return fake->take();
+    }
+    CQFXMidiDelegate& unit() { return *fake->delegate; }
 
     void deliverRecords(const AdvencedPatchInformation& info = layout())
     {
-        CQFXMidiDelegate& d = *fake->delegate;
-        d.enterPCAsyncModeCallbackWithState(1);
-        d.supportQFXInformationCallbackWithState(1, {0x03, 0, 0, 0}, Bytes(8, 0x01), Bytes(64, 5), {4});
-        d.supportPatchInformationCallbackWithState(1, {0x01, 0, 0, 0}, {0x04, 0, 0, 0, 0, 0, 0, 0}, {5});
-        d.advencedPatchDataInformationCallbackWithState(1, info);
-        d.infoReadCallbackWithState(1, 1, 0x128, 100, {1, 0}, -1);
+        unit().enterPCAsyncModeCallbackWithState(1);
+        unit().supportQFXInformationCallbackWithState(1, {0x03, 0, 0, 0}, Bytes(8, 0x01), Bytes(64, 5), {4});
+        unit().supportPatchInformationCallbackWithState(1, {0x01, 0, 0, 0}, {0x04, 0, 0, 0, 0, 0, 0, 0}, {5});
+        unit().advencedPatchDataInformationCallbackWithState(1, info);
+        unit().infoReadCallbackWithState(1, 1, 0x128, 100, {1, 0}, -1);
     }
-
-    void connect(std::vector<ServerDeviceModel> models = {})
+    void scan(std::vector<ServerDeviceModel> models = {})
     {
         seq->scanDeviceWithAcceptDeviceArray(std::move(models), 2, kT);
         run();
-        deliverRecords();
+    }
+    void connect(std::vector<ServerDeviceModel> models = {}, const AdvencedPatchInformation& info = layout())
+    {
+        scan(std::move(models));
+        deliverRecords(info);
         ASSERT_EQ(events(), Strings{"connection 1 0"});
-        fake->take();
+        calls();
+    }
+
+    // A fresh connected sequencer asked `request`, with a memory query waiting behind it.
+    void startWithOneWaiting(const std::function<void()>& request)
+    {
+        rebuild();
+        connect();
+        request();
+        seq->getMemoryStatus();
+        run();
     }
 
     std::string patchFile(const std::string& name)
@@ -93,7 +112,6 @@ protected:
         files.writeAtomically(path, patch.getByteData());
         return path;
     }
-
     std::vector<PatchObject> validGroup(std::size_t count)
     {
         std::vector<PatchObject> patchs;
@@ -101,7 +119,6 @@ protected:
             patchs.emplace_back(0, 0, static_cast<std::int32_t>(i % 3), patchFile("g" + std::to_string(i)));
         return patchs;
     }
-
     AllPatch wholeMemory()
     {
         AllPatch all = AllPatch::initPatchsListWithNumberOfGroups(2, 2, 3);

@@ -24,85 +24,16 @@ std::chrono::steady_clock::duration wireTime(double bytesPerSecond, std::size_t 
 SimulatedDevice::SimulatedDevice(platform::VirtualMidiSystem& system, const std::string& name)
     : m_port(system.addDevice(name))
 {
-    installBuiltInHandlers();
-    m_port->setTimedReceiver([this](const Bytes& message, Clock::time_point sent) { receive(message, sent); });
-}
-
-SimulatedDevice::~SimulatedDevice() { stop(); }
-
-void SimulatedDevice::installBuiltInHandlers()
-{
     setHandler(RequestKey::identity(),
                [](SimulatedDevice& device, const Bytes&) { device.reply(identityReply(device.state().identity)); });
-}
-
-void SimulatedDevice::setState(const State& state)
-{
-    std::lock_guard lock(m_mutex);
-    m_state = state;
-}
-
-SimulatedDevice::State SimulatedDevice::state() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_state;
-}
-
-void SimulatedDevice::setFaults(const Faults& faults)
-{
-    std::lock_guard lock(m_mutex);
-    m_faults = faults;
-}
-
-SimulatedDevice::Faults SimulatedDevice::faults() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_faults;
-}
-
-void SimulatedDevice::setPacing(const Pacing& pacing)
-{
-    std::lock_guard lock(m_mutex);
-    m_pacing = pacing;
-}
-
-SimulatedDevice::Traffic SimulatedDevice::traffic() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_traffic;
-}
-
-void SimulatedDevice::setHandler(const RequestKey& key, Handler handler)
-{
-    std::lock_guard lock(m_mutex);
-    m_handlers[key] = std::move(handler);
-}
-
-void SimulatedDevice::setGate(Gate gate)
-{
-    std::lock_guard lock(m_mutex);
-    m_gate = std::move(gate);
-}
-
-void SimulatedDevice::removeHandler(const RequestKey& key)
-{
-    std::lock_guard lock(m_mutex);
-    m_handlers.erase(key);
-}
-
-std::vector<Bytes> SimulatedDevice::requests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_requests;
+    m_port->setTimedReceiver([this](const Bytes& message, Clock::time_point sent) { receive(message, sent); });
 }
 
 std::size_t SimulatedDevice::requestCount(const RequestKey& key) const
 {
     std::lock_guard lock(m_mutex);
-    std::size_t count = 0;
-    for (const Bytes& request : m_requests)
-        if (RequestKey::of(request) == key) ++count;
-    return count;
+    return static_cast<std::size_t>(
+        std::count_if(m_requests.begin(), m_requests.end(), [&](const Bytes& r) { return RequestKey::of(r) == key; }));
 }
 
 void SimulatedDevice::receive(const Bytes& message, Clock::time_point sent)
@@ -112,15 +43,14 @@ void SimulatedDevice::receive(const Bytes& message, Clock::time_point sent)
     RequestKey key;
     std::size_t countOfKey = 0;
     // The cable starts carrying the message when the host sent it, not when this thread got to it.
-    const auto now = sent;
-    Clock::time_point arrived = now;
+    Clock::time_point arrived = sent;
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(message);
         m_traffic.bytesToDevice += message.size();
         m_traffic.lastRequestSent = sent;
         if (m_pacing.bytesPerSecond > 0) {
-            m_toDeviceFree = std::max(now, m_toDeviceFree) + wireTime(m_pacing.bytesPerSecond, message.size());
+            m_toDeviceFree = std::max(sent, m_toDeviceFree) + wireTime(m_pacing.bytesPerSecond, message.size());
             arrived = m_toDeviceFree;
         }
         const auto parsed = RequestKey::of(message);
@@ -172,36 +102,14 @@ void SimulatedDevice::waitUntil(Clock::time_point deadline)
 
 void SimulatedDevice::reply(const Bytes& message)
 {
-    const Faults faults = this->faults();
-    std::vector<std::size_t> cuts = faults.splitPoints;
-    if (faults.splitEvery > 0)
-        for (std::size_t at = faults.splitEvery; at < message.size(); at += faults.splitEvery) cuts.push_back(at);
-    std::sort(cuts.begin(), cuts.end());
-
-    std::vector<platform::MidiPacketList> lists;
-    std::size_t start = 0;
-    auto emit = [&](std::size_t end) {
-        platform::MidiPacket packet;
-        if (faults.realTimeBetweenPackets && start > 0) packet = {0xF8, 0xFE};
-        packet.insert(packet.end(), message.begin() + static_cast<std::ptrdiff_t>(start),
-                      message.begin() + static_cast<std::ptrdiff_t>(end));
-        lists.push_back({std::move(packet)});
-        start = end;
-    };
-    for (std::size_t cut : cuts)
-        if (cut > start && cut < message.size()) emit(cut);
-    emit(message.size());
-    std::size_t bytes = 0;
-    for (const auto& list : lists)
-        for (const auto& packet : list) bytes += packet.size();
-    const auto deadline = bookReply(bytes);
+    const auto deadline = bookReply(message.size());
     if (deadline != Clock::time_point{}) {
         waitUntil(deadline);
         const auto late = Clock::now() - deadline;
         std::lock_guard lock(m_mutex);
         m_traffic.late += late;
     }
-    m_port->sendPacketLists(std::move(lists));
+    m_port->sendPacketLists({platform::MidiPacketList{message}});
 }
 
 Bytes SimulatedDevice::makerMessage(std::uint8_t function, const Bytes& body) const
@@ -212,10 +120,10 @@ Bytes SimulatedDevice::makerMessage(std::uint8_t function, const Bytes& body) co
     return message;
 }
 
+// F0 7E ch 06 02 7D famLo famHi memLo memHi v0..v3 F7; the host reads the family and member codes high byte
+// first from the pairs.
 Bytes SimulatedDevice::identityReply(const Identity& identity)
 {
-    // F0 7E ch 06 02 7D famLo famHi memLo memHi v0..v3 F7; the host reads the family and member codes
-    // high byte first from the pairs.
     Bytes message{0xF0, RequestKey::kUniversal, 0x00, 0x06, 0x02, RequestKey::kMaker,
                   identity.familyLow, identity.familyHigh, identity.memberLow, identity.memberHigh};
     message.insert(message.end(), identity.version.begin(), identity.version.end());

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/Bytes.h"
@@ -18,8 +19,8 @@
 namespace sim {
 
 // A device on the virtual MIDI backend that answers the host's SysEx requests. Requests are dispatched by
-// RequestKey to a table of handlers (the constructor installs the built-in ones; a test may replace or add
-// any); the state the handlers answer from and the faults they commit are set by the test.
+// RequestKey to a table of handlers (the identity one built in; a test may replace or add any); the state
+// the handlers answer from and the faults they commit are set by the test.
 //
 // Handlers run on the backend's device-side thread, one request at a time in the order the host sent them.
 class SimulatedDevice {
@@ -31,21 +32,12 @@ public:
         std::uint8_t memberHigh = 0x00;
         std::array<std::uint8_t, 4> version{'1', '.', '2', '0'};
     };
-
-    // What the device is; grows with every exchange the device learns.
     struct State {
         Identity identity;
     };
-
-    // How the device misbehaves.
     struct Faults {
         // Requests of a key that get no answer, counted down one per request.
         std::map<RequestKey, int> silentFor;
-        // Every reply is cut into packets at these offsets, or every `splitEvery` bytes when non-zero.
-        std::vector<std::size_t> splitPoints;
-        std::size_t splitEvery = 0;
-        // A timing clock byte (F8) and an active-sensing byte (FE) before every packet after the first.
-        bool realTimeBetweenPackets = false;
     };
 
     // A cable of a wire rate in both directions and a processing latency before each reply. Each request
@@ -75,34 +67,31 @@ public:
     using Gate = std::function<bool(const RequestKey& key, std::size_t countOfKey)>;
 
     explicit SimulatedDevice(platform::VirtualMidiSystem& system, const std::string& name = "PEXO QFX");
-    ~SimulatedDevice();
+    ~SimulatedDevice() { stop(); }
     SimulatedDevice(const SimulatedDevice&) = delete;
     SimulatedDevice& operator=(const SimulatedDevice&) = delete;
 
     platform::VirtualMidiDevice& port() { return *m_port; }
     platform::MidiRef deviceRef() const { return m_port->device(); }
 
-    void setState(const State& state);
-    State state() const;
-    void setFaults(const Faults& faults);
-    Faults faults() const;
+    void setState(const State& state) { locked([&] { m_state = state; }); }
+    State state() const { return locked([&] { return m_state; }); }
+    void setFaults(const Faults& faults) { locked([&] { m_faults = faults; }); }
+    Faults faults() const { return locked([&] { return m_faults; }); }
+    void setPacing(const Pacing& pacing) { locked([&] { m_pacing = pacing; }); }
+    Traffic traffic() const { return locked([&] { return m_traffic; }); }
+    void setHandler(const RequestKey& key, Handler handler) { locked([&] { m_handlers[key] = std::move(handler); }); }
+    void removeHandler(const RequestKey& key) { locked([&] { m_handlers.erase(key); }); }
+    void setGate(Gate gate) { locked([&] { m_gate = std::move(gate); }); }
 
-    void setPacing(const Pacing& pacing);
-    Traffic traffic() const;
-
-    void setHandler(const RequestKey& key, Handler handler);
-    void removeHandler(const RequestKey& key);
-    void setGate(Gate gate);
-
-    // Sends one whole message to the host, cut and sprinkled as the faults say. Also how a test sends
-    // something the host never asked for.
+    // Sends one whole message to the host. Also how a test sends something the host never asked for.
     void reply(const Bytes& message);
     // F0 7D 00 dev function body F7, with this device's ID.
     Bytes makerMessage(std::uint8_t function, const Bytes& body) const;
     static Bytes identityReply(const Identity& identity);
 
     // Every message the host sent, in order, answered or not.
-    std::vector<Bytes> requests() const;
+    std::vector<Bytes> requests() const { return locked([&] { return m_requests; }); }
     std::size_t requestCount(const RequestKey& key) const;
 
     // Stops answering: once this returns no handler runs, nor is one still running, so whatever the
@@ -116,8 +105,13 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
+    template <typename F>
+    std::invoke_result_t<F&> locked(F f) const
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
     void receive(const Bytes& message, Clock::time_point sent);
-    void installBuiltInHandlers();
     // When a message of `bytes` bytes sent now is whole at the host, its wire time booked.
     Clock::time_point bookReply(std::size_t bytes);
     static void waitUntil(Clock::time_point deadline);

@@ -9,11 +9,6 @@ namespace {
 
 constexpr std::int64_t kChunk = 512;
 
-void appendFive(Bytes& out, std::uint32_t value)
-{
-    Convert32to7(value, out);
-}
-
 std::uint32_t fiveAt(const Bytes& message, std::size_t at)
 {
     return at + 5 <= message.size() ? Convert7to32(message.data() + at, 5).value_or(0) : 0;
@@ -28,59 +23,20 @@ Bytes slice(const Bytes& message, std::size_t at, std::size_t count)
     return out;
 }
 
+Bytes five(std::uint32_t value)
+{
+    Bytes out;
+    Convert32to7(value, out);
+    return out;
+}
+
+// Uses up one of a fault's remaining turns; true when there was one left.
+bool spend(int& turns)
+{
+    return turns > 0 && (--turns, true);
+}
+
 }  // namespace
-
-void SimulatedFileSystem::setFile(const std::string& name, Bytes contents)
-{
-    std::lock_guard lock(m_mutex);
-    m_files[name] = std::move(contents);
-}
-
-void SimulatedFileSystem::removeFile(const std::string& name)
-{
-    std::lock_guard lock(m_mutex);
-    m_files.erase(name);
-}
-
-std::optional<Bytes> SimulatedFileSystem::file(const std::string& name) const
-{
-    std::lock_guard lock(m_mutex);
-    const auto it = m_files.find(name);
-    if (it == m_files.end()) return std::nullopt;
-    return it->second;
-}
-
-std::vector<std::string> SimulatedFileSystem::fileNames() const
-{
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> names;
-    for (const auto& [name, contents] : m_files) names.push_back(name);
-    return names;
-}
-
-void SimulatedFileSystem::setInformation(Information information)
-{
-    std::lock_guard lock(m_mutex);
-    m_information = std::move(information);
-}
-
-void SimulatedFileSystem::changeFaults(const std::function<void(Faults&)>& change)
-{
-    std::lock_guard lock(m_mutex);
-    change(m_faults);
-}
-
-int SimulatedFileSystem::flushCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_flushes;
-}
-
-std::size_t SimulatedFileSystem::openFileCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_open.size();
-}
 
 std::int32_t SimulatedFileSystem::finalCode(std::uint8_t sub)
 {
@@ -118,8 +74,8 @@ Bytes SimulatedFileSystem::result(std::uint8_t deviceID, std::uint8_t sub, std::
 
 Bytes SimulatedFileSystem::fsCode(std::uint8_t deviceID, std::int32_t code)
 {
-    Bytes out{0xF0, 0x7D, 0x00, deviceID, 0x60, 0x03};
-    appendFive(out, static_cast<std::uint32_t>(code));
+    Bytes out = five(static_cast<std::uint32_t>(code));
+    out.insert(out.begin(), {0xF0, 0x7D, 0x00, deviceID, 0x60, 0x03});
     out.push_back(0xF7);
     return out;
 }
@@ -130,9 +86,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
     const std::uint8_t sub = message[5];
     std::unique_lock lock(m_mutex);
     std::vector<Bytes> out;
-    const auto answerAfterAck = [&](std::int32_t code) {
-        m_afterAck = AfterAck{AfterAck::Kind::Code, sub, code, {}};
-    };
+    const auto answerAfterAck = [&](std::int32_t code) { m_afterAck = AfterAck{AfterAck::Kind::Code, sub, code, {}}; };
 
     switch (sub) {
     case 0x05: {  // the host's acknowledgement releases what the last result held back
@@ -142,12 +96,8 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         } else if (pending.kind == AfterAck::Kind::ReadData) {
             Bytes fields;
             Convert87(fields, pending.data.data(), pending.data.size());
-            auto crc = static_cast<std::uint32_t>(CalcCrc32(pending.data.data(), static_cast<std::int64_t>(pending.data.size())));
-            if (m_faults.corruptReadCrc > 0) {
-                --m_faults.corruptReadCrc;
-                crc ^= 0x1;
-            }
-            appendFive(fields, crc);
+            const auto crc = static_cast<std::uint32_t>(CalcCrc32(pending.data.data(), std::int64_t(pending.data.size())));
+            Convert32to7(spend(m_faults.corruptReadCrc) ? crc ^ 0x1 : crc, fields);
             out.push_back(result(deviceID, 0x22, 4, fields));
             answerAfterAck(finalCode(0x22));
         }
@@ -167,9 +117,8 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         break;
     }
     case 0x29: {  // disk free
-        Bytes fields;
-        appendFive(fields, m_information.totalSize);
-        appendFive(fields, m_information.totalSize - usedBytes());
+        Bytes fields = five(m_information.totalSize);
+        Convert32to7(m_information.totalSize - usedBytes(), fields);
         out.push_back(result(deviceID, 0x29, 4, fields));
         answerAfterAck(finalCode(sub));
         break;
@@ -184,7 +133,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
         Bytes fields = slice(Bytes(name.begin(), name.end()), 0, 13);
         fields.push_back(0x00);
         fields.push_back(0x00);
-        appendFive(fields, m_faults.findFirstSize.value_or(static_cast<std::uint32_t>(it->second.size())));
+        Convert32to7(m_faults.findFirstSize.value_or(static_cast<std::uint32_t>(it->second.size())), fields);
         out.push_back(result(deviceID, 0x25, 8, fields));
         answerAfterAck(finalCode(sub));
         break;
@@ -217,18 +166,9 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
             data.assign(contents.begin() + start, contents.begin() + start + count);
             it->second.position = start + count;
         }
-        auto count = static_cast<std::uint32_t>(data.size());
-        if (m_faults.overlongReadCount > 0) {
-            --m_faults.overlongReadCount;
-            count += 100;
-        }
-        Bytes fields;
-        appendFive(fields, count);
-        out.push_back(result(deviceID, 0x22, 4, fields));
-        if (m_faults.shortReadData > 0 && data.size() > 12) {
-            --m_faults.shortReadData;
-            data.resize(data.size() - 12);
-        }
+        const auto count = static_cast<std::uint32_t>(data.size()) + (spend(m_faults.overlongReadCount) ? 100 : 0);
+        out.push_back(result(deviceID, 0x22, 4, five(count)));
+        if (data.size() > 12 && spend(m_faults.shortReadData)) data.resize(data.size() - 12);
         m_afterAck = AfterAck{AfterAck::Kind::ReadData, sub, 0, data};
         break;
     }
@@ -256,15 +196,12 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
                 written = length;
             }
         }
-        if (written > 0 && m_faults.shortWrites > 0) {
-            --m_faults.shortWrites;
+        if (written > 0 && spend(m_faults.shortWrites)) {
             written -= 1;
             m_files[it->second.name].resize(static_cast<std::size_t>(it->second.position - 1));
             it->second.position -= 1;
         }
-        Bytes fields;
-        appendFive(fields, static_cast<std::uint32_t>(written));
-        out.push_back(result(deviceID, 0x23, 4, fields));
+        out.push_back(result(deviceID, 0x23, 4, five(static_cast<std::uint32_t>(written))));
         answerAfterAck(code);
         break;
     }
@@ -284,9 +221,7 @@ void SimulatedFileSystem::handle(const Bytes& message, std::uint8_t deviceID, co
     case 0x28: {  // file length
         const std::string name = nameFrom(message, 6);
         const auto it = m_files.find(name);
-        Bytes fields;
-        appendFive(fields, it == m_files.end() ? 0u : static_cast<std::uint32_t>(it->second.size()));
-        out.push_back(result(deviceID, 0x28, 4, fields));
+        out.push_back(result(deviceID, 0x28, 4, five(it == m_files.end() ? 0u : std::uint32_t(it->second.size()))));
         answerAfterAck(it == m_files.end() ? kNoSuchFile : finalCode(sub));
         break;
     }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "common/Bytes.h"
@@ -38,19 +39,38 @@ public:
         std::uint32_t totalSize = 4 * 1024 * 1024;
     };
 
-    void setFile(const std::string& name, Bytes contents);
-    void removeFile(const std::string& name);
-    std::optional<Bytes> file(const std::string& name) const;
-    std::vector<std::string> fileNames() const;
-    void setInformation(Information information);
-    void changeFaults(const std::function<void(Faults&)>& change);
-    int flushCount() const;
-    std::size_t openFileCount() const;
+    void setFile(const std::string& name, Bytes contents) { locked([&] { m_files[name] = std::move(contents); }); }
+    void removeFile(const std::string& name) { locked([&] { m_files.erase(name); }); }
+    std::optional<Bytes> file(const std::string& name) const
+    {
+        return locked([&]() -> std::optional<Bytes> {
+            const auto it = m_files.find(name);
+            return it == m_files.end() ? std::nullopt : std::optional<Bytes>(it->second);
+        });
+    }
+    std::vector<std::string> fileNames() const
+    {
+        return locked([&] {
+            std::vector<std::string> names;
+            for (const auto& [name, contents] : m_files) names.push_back(name);
+            return names;
+        });
+    }
+    void setInformation(Information information) { locked([&] { m_information = std::move(information); }); }
+    void changeFaults(const std::function<void(Faults&)>& change) { locked([&] { change(m_faults); }); }
+    int flushCount() const { return locked([&] { return m_flushes; }); }
+    std::size_t openFileCount() const { return locked([&] { return m_open.size(); }); }
 
     // One 0x60 message from the host (wire bytes, F0 .. F7).
     void handle(const Bytes& message, std::uint8_t deviceID, const Send& send);
 
 private:
+    template <typename F>
+    std::invoke_result_t<F&> locked(F f) const
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
     struct OpenFile {
         std::string name;
         bool writing = false;

@@ -3,21 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/formats/LittleEndian.h"
 #include "device/formats/MIDIMessageUtil.h"
+#include "support/device/ModuleFileMaker.h"
 
 namespace {
 
-void put32(Bytes& out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-void putChunk(Bytes& out, const char* id, Bytes content)
-{
-    out.insert(out.end(), id, id + 4);
-    put32(out, static_cast<std::uint32_t>(content.size()));
-    out.insert(out.end(), content.begin(), content.end());
-}
+using modulefile::putChunk;
 
 std::int32_t streamByte(const Bytes& message, std::size_t at)
 {
@@ -29,7 +21,7 @@ std::int32_t streamByte(const Bytes& message, std::size_t at)
 std::size_t recordLength(const Bytes& record)
 {
     if (record.size() < 8 || std::memcmp(record.data(), "PTCF", 4) != 0) return record.size();
-    const std::uint32_t size = record[4] | (record[5] << 8) | (record[6] << 16) | (std::uint32_t(record[7]) << 24);
+    const std::uint32_t size = LittleEndian::read32(record.data() + 4);
     return size >= 8 && size <= record.size() ? size : record.size();
 }
 
@@ -39,16 +31,13 @@ Bytes SimulatedPatchMemory::makePatchRecord(const std::string& name, const std::
                                             std::size_t parameterBytes, std::uint8_t seed)
 {
     Bytes record{'P', 'T', 'C', 'F', 0, 0, 0, 0};
-    put32(record, 0x1);  // generation
-    put32(record, 2);    // two effect slots
-    for (int i = 0; i < 8; ++i) record.push_back(i == 0 ? 0x03 : 0x00);  // regions
-    record.push_back(0);
-    record.push_back(0);
-    Bytes nameField(10, 0);
-    std::copy_n(name.begin(), std::min<std::size_t>(10, name.size()), nameField.begin());
-    record.insert(record.end(), nameField.begin(), nameField.end());
-    put32(record, 0x01000010u + seed);
-    put32(record, 0x02000020u + seed);
+    LittleEndian::append32(record, 0x1);  // generation
+    LittleEndian::append32(record, 2);    // two effect slots
+    LittleEndian::append64(record, 0x03);  // regions
+    record.resize(record.size() + 2 + 10, 0);  // reserve and the name field
+    std::copy_n(name.begin(), std::min<std::size_t>(10, name.size()), record.end() - 10);
+    LittleEndian::append32(record, 0x01000010u + seed);
+    LittleEndian::append32(record, 0x02000020u + seed);
     putChunk(record, "TXJ1", Bytes(4, 0));
     Bytes english(comment.begin(), comment.end());
     english.resize((english.size() + 4) / 4 * 4, 0);
@@ -58,8 +47,7 @@ Bytes SimulatedPatchMemory::makePatchRecord(const std::string& name, const std::
     for (std::size_t i = 0; i < parameterBytes; ++i) parameters[i] = static_cast<std::uint8_t>(seed * 31 + i * 7);
     putChunk(record, "PPRM", parameters);
     record.resize((record.size() + 3) / 4 * 4, 0);
-    const auto size = static_cast<std::uint32_t>(record.size());
-    for (int i = 0; i < 4; ++i) record[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+    LittleEndian::write32(record.data() + 4, static_cast<std::uint32_t>(record.size()));
     return record;
 }
 
@@ -79,54 +67,6 @@ void SimulatedPatchMemory::fillDefault()
             record = makePatchRecord("P" + std::to_string(i), "", 0, seed);
         m_slots[i] = std::move(record);
     }
-}
-
-SimulatedPatchMemory::Layout SimulatedPatchMemory::layout() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_layout;
-}
-
-std::size_t SimulatedPatchMemory::index(std::int32_t group, std::int32_t bank, std::int32_t patch) const
-{
-    return static_cast<std::size_t>((group * m_layout.banks + bank) * m_layout.patchs + patch);
-}
-
-bool SimulatedPatchMemory::validSlot(std::int32_t group, std::int32_t bank, std::int32_t patch) const
-{
-    return group >= 0 && bank >= 0 && patch >= 0 && group < m_layout.groups && bank < m_layout.banks &&
-           patch < m_layout.patchs;
-}
-
-void SimulatedPatchMemory::setPatch(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes record)
-{
-    std::lock_guard lock(m_mutex);
-    if (validSlot(group, bank, patch)) m_slots[index(group, bank, patch)] = std::move(record);
-}
-
-std::optional<Bytes> SimulatedPatchMemory::patch(std::int32_t group, std::int32_t bank, std::int32_t patch) const
-{
-    std::lock_guard lock(m_mutex);
-    if (!validSlot(group, bank, patch)) return std::nullopt;
-    return m_slots[index(group, bank, patch)];
-}
-
-std::optional<Bytes> SimulatedPatchMemory::selected() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_selected;
-}
-
-bool SimulatedPatchMemory::audioEnabled() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_audio;
-}
-
-void SimulatedPatchMemory::changeFaults(const std::function<void(Faults&)>& change)
-{
-    std::lock_guard lock(m_mutex);
-    change(m_faults);
 }
 
 std::uint8_t SimulatedPatchMemory::nextCode(std::uint8_t function)

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "common/Bytes.h"
@@ -40,12 +41,22 @@ public:
     explicit SimulatedPatchMemory(Layout layout);
     // Fills every slot with a distinct record well under the maximum size.
     void fillDefault();
-    Layout layout() const;
-    void setPatch(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes record);
-    std::optional<Bytes> patch(std::int32_t group, std::int32_t bank, std::int32_t patch) const;
-    std::optional<Bytes> selected() const;
-    bool audioEnabled() const;
-    void changeFaults(const std::function<void(Faults&)>& change);
+    Layout layout() const { return locked([&] { return m_layout; }); }
+    void setPatch(std::int32_t group, std::int32_t bank, std::int32_t patch, Bytes record)
+    {
+        locked([&] {
+            if (validSlot(group, bank, patch)) m_slots[index(group, bank, patch)] = std::move(record);
+        });
+    }
+    std::optional<Bytes> patch(std::int32_t group, std::int32_t bank, std::int32_t patch) const
+    {
+        return locked([&] {
+            return validSlot(group, bank, patch) ? std::optional(m_slots[index(group, bank, patch)]) : std::nullopt;
+        });
+    }
+    std::optional<Bytes> selected() const { return locked([&] { return m_selected; }); }
+    bool audioEnabled() const { return locked([&] { return m_audio; }); }
+    void changeFaults(const std::function<void(Faults&)>& change) { locked([&] { change(m_faults); }); }
 
     // The patch data message for a slot, as the device sends it on a dump or by itself.
     std::optional<Bytes> patchMessage(std::uint8_t deviceID, std::int32_t group, std::int32_t bank,
@@ -54,8 +65,21 @@ public:
     void handle(const Bytes& message, std::uint8_t deviceID, const Send& send);
 
 private:
-    std::size_t index(std::int32_t group, std::int32_t bank, std::int32_t patch) const;
-    bool validSlot(std::int32_t group, std::int32_t bank, std::int32_t patch) const;
+    template <typename F>
+    std::invoke_result_t<F&> locked(F f) const
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
+    std::size_t index(std::int32_t group, std::int32_t bank, std::int32_t patch) const
+    {
+        return static_cast<std::size_t>((group * m_layout.banks + bank) * m_layout.patchs + patch);
+    }
+    bool validSlot(std::int32_t group, std::int32_t bank, std::int32_t patch) const
+    {
+        return group >= 0 && bank >= 0 && patch >= 0 && group < m_layout.groups && bank < m_layout.banks &&
+               patch < m_layout.patchs;
+    }
     std::uint8_t nextCode(std::uint8_t function);
     Bytes patchMessageLocked(std::uint8_t deviceID, std::int32_t group, std::int32_t bank, std::int32_t patch,
                              bool corrupt) const;

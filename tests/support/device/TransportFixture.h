@@ -1,6 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "device/transport/CMidiDevice.h"
 #include "device/formats/MIDIMessageUtil.h"
@@ -9,15 +13,23 @@
 #include "support/files/TemporaryFolder.h"
 #include "platform/midi/VirtualMidiSystem.h"
 
-// A transport over the virtual backend with a test-driven main queue and a scratch data root.
+inline constexpr std::uint8_t kIdentityRequest[] = {0xF0, 0x7E, 0x00, 0x06, 0x01, 0xF7};
+
+// Counts plug-ins and removals and whether one came off the main queue, and keeps the patches announced.
+struct TransportListener : MidiDeviceDelegate {
+    platform::RunLoop* loop = nullptr;
+    int added = 0;
+    int removed = 0;
+    bool offMain = false;
+    std::vector<PatchObject> patches;
+    void getANewDevicePlugIn() override { ++added, offMain |= !loop->isMainThread(); }
+    void notifyRemoveCurrentConnectedDevice() override { ++removed, offMain |= !loop->isMainThread(); }
+    void notifyPatchDataChange(const PatchObject& patch) override { patches.push_back(patch); }
+};
+
+// A transport over the virtual backend with a test-driven main queue on a fake clock and a scratch data root.
 struct TransportFixture {
-    platform::FakeClock clock;
-    platform::RunLoop loop{clock};
-    platform::Dispatch dispatch{loop, 1};
-    platform::VirtualMidiSystem system{dispatch};
-    platform::LocalFileManager files;
-    TemporaryFolder root;
-    std::unique_ptr<CMidiDevice> device = std::make_unique<CMidiDevice>(system, dispatch, files, root.path());
+    explicit TransportFixture(unsigned threadsPerPriority = 2) : dispatch(loop, threadsPerPriority) {}
 
     // Runs the main queue until the condition holds (replies arrive on other threads).
     template <typename Predicate>
@@ -25,6 +37,33 @@ struct TransportFixture {
     {
         return loop.runUntil(done, std::chrono::seconds(10));
     }
+    std::shared_ptr<TransportListener> listen()
+    {
+        auto listener = std::make_shared<TransportListener>();
+        listener->loop = &loop;
+        transport.setMidiDeviceDelegate(listener);
+        return listener;
+    }
+    // Sends the identity request and waits for the answer; the identity bytes, or nothing.
+    std::optional<Bytes> askIdentity()
+    {
+        auto result = std::make_shared<std::optional<Bytes>>();
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        const auto handler = [result, done](bool, const Bytes& id, const Bytes&) { *result = id, *done = true; };
+        if (!transport.registerIndentityReplyMessage(handler, kIdentityRequest, sizeof kIdentityRequest) ||
+            !waitFor([&] { return done->load(); }))
+            return std::nullopt;
+        return *result;
+    }
+
+    platform::FakeClock clock;
+    platform::RunLoop loop{clock};
+    platform::Dispatch dispatch;
+    platform::VirtualMidiSystem midi{dispatch};
+    platform::LocalFileManager files;
+    TemporaryFolder folder;
+    std::string root = folder.path();
+    CMidiDevice transport{midi, dispatch, files, root};
 };
 
 // Replies as the device words them, F0 and F7 stripped (what the recogniser sees).
@@ -59,8 +98,7 @@ inline Bytes patchData(std::uint8_t group, std::uint8_t bank, std::uint8_t patch
     body.push_back((size >> 7) & 0x7F);
     Convert87(body, data.data(), data.size());
     const std::uint32_t crc = static_cast<std::uint32_t>(CalcCrc32(data.data(), std::int64_t(data.size())));
-    const Bytes c = fiveByte(corruptCrc ? crc ^ 1u : crc);
-    body.insert(body.end(), c.begin(), c.end());
+    Convert32to7(corruptCrc ? crc ^ 1u : crc, body);
     return maker(0x45, body);
 }
 
@@ -76,8 +114,7 @@ inline Bytes readData(const Bytes& data, bool corruptCrc = false)
     Bytes body;
     Convert87(body, data.data(), data.size());
     const std::uint32_t crc = static_cast<std::uint32_t>(CalcCrc32(data.data(), std::int64_t(data.size())));
-    const Bytes c = fiveByte(corruptCrc ? ~crc : crc);
-    body.insert(body.end(), c.begin(), c.end());
+    Convert32to7(corruptCrc ? ~crc : crc, body);
     return fileSystem(0x22, body);
 }
 
