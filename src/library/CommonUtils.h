@@ -1174,11 +1174,14 @@ private:
     std::string libraryGroupOf(const std::map<std::pair<std::string, std::string>, std::string>& inLibrary, const std::string& group,
                                bool backup, bool byNameOnly, std::set<std::string>& claimed,
                                std::optional<GroupsHeld>& libraryGroups) const;
-    // The top-level nodes of the tree the load marked, for which device (one update may skip them), and
-    // what its warnings were judged against, by the load or the marks since.
+    // The top-level nodes of the tree the load marked, for which device and which of its connections (one
+    // update may skip them), and what its warnings were judged against, by the load or the marks since. A
+    // unit gone and back, or another of the model, is a connection of its own: the load may have judged
+    // while the last one went (every file then read as one it cannot take).
     std::mutex m_markedMutex;
     std::vector<const DirectoryObject*> m_markedRoots;
     std::int32_t m_markedDevice = 0;
+    std::uint64_t m_markedConnection = 0;
     std::optional<std::uint64_t> m_poolWarningsAgainst;
     int m_poolJudgementsUnderWay = 0;
     // What the load read of each patch file; the pool's queue only.

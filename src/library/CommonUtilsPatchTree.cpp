@@ -474,7 +474,9 @@ void CommonUtils::loadPatchPool()
     }
     m_unreadPoolFiles.clear();
     // The marks, and with the device's effects known the warnings, come from the same reading as the tree
-    // while a device is connected.
+    // while a device is connected. The connection is taken first: one begun before the device is looked at
+    // makes the judgement look older than it is, and it is made again.
+    const std::uint64_t connection = m_unitConnections.latest();
     std::int32_t deviceID = 0;
     {
         std::lock_guard lock(m_publishedMutex);
@@ -748,6 +750,7 @@ void CommonUtils::loadPatchPool()
     // load) is judged for here, from what the reading kept of each file, as the working copy is placed:
     // otherwise the tree came unmarked and a pass of its own followed, taking every path again on the main
     // thread and every file's stamp on the pool's queue before the marks showed.
+    const std::uint64_t lateConnection = m_unitConnections.latest();
     std::int32_t lateDevice = 0;
     {
         std::lock_guard lock(m_publishedMutex);
@@ -755,7 +758,8 @@ void CommonUtils::loadPatchPool()
     }
     std::optional<std::uint64_t> lateAgainst;
     const PoolJudge late = poolJudge(lateDevice > 0, &lateAgainst);
-    const bool judgeAgain = late.mark && (lateDevice != deviceID || (late.warnings && lateAgainst != warningsAgainst));
+    const bool judgeAgain = late.mark && (lateDevice != deviceID || lateConnection != connection ||
+                                          (late.warnings && lateAgainst != warningsAgainst));
     // A file whose facts were not kept (its stamp could not be taken) leaves the pool to the unit's own pass.
     std::atomic<bool> unjudged{false};
     const auto judgeLate = [&](DirectoryObject& node, const SavedEntry& entry, const std::string& source) {
@@ -880,6 +884,7 @@ void CommonUtils::loadPatchPool()
         m_markedRoots.clear();
         for (const auto& root : roots) m_markedRoots.push_back(root.get());
         m_markedDevice = judgedLate ? lateDevice : deviceID;
+        m_markedConnection = judgedLate ? lateConnection : connection;
         m_poolWarningsAgainst = judgedLate ? lateAgainst : warningsAgainst;
     }
     // What the kept pools shown beside the library brought in, as the pool names it.
@@ -1218,10 +1223,11 @@ void CommonUtils::updateDirectoryObjectForPatchPool(const Tree& nodes)
     roots.reserve(nodes.size());
     for (const auto& node : nodes) roots.push_back(node.get());
     {
-        // The tree the load just handed over was marked from the same reading, for this device; the next
-        // update marks again.
+        // The tree the load just handed over was marked from the same reading, for this connection of this
+        // device; the next update marks again.
         std::lock_guard lock(m_markedMutex);
-        const bool alreadyMarked = m_markedDevice == deviceID && roots == m_markedRoots;
+        const bool alreadyMarked =
+            m_markedDevice == deviceID && m_markedConnection == m_unitConnections.latest() && roots == m_markedRoots;
         m_markedDevice = 0;
         if (alreadyMarked) return;
         if (roots != m_markedRoots) m_poolWarningsAgainst.reset();

@@ -19,12 +19,13 @@ namespace {
 constexpr std::uint32_t kEcho = 0x0D000001;   // compatible, in the store
 constexpr std::uint32_t kChorus = 0x0A000002; // compatible, in the store, not on the unit
 
-// Holds the load's reading at its first listing of a group until the test lets it go.
+// Holds the load at its first step of a kind on a path (by default: the reading's first listing of a group)
+// until the test lets it go.
 class HeldReading {
 public:
-    void arm(FaultyFileManager& files, const std::string& group)
+    void arm(FaultyFileManager& files, const std::string& part, FaultyFileManager::Op op = FaultyFileManager::Op::List)
     {
-        files.atFirst(FaultyFileManager::Op::List, group, [this] {
+        files.atFirst(op, part, [this] {
             std::unique_lock lock(m_mutex);
             m_reached = true;
             m_changed.notify_all();
@@ -92,6 +93,48 @@ protected:
         utils->setEffectListFromDevice({}, {kEcho});
         utils->mergeEffect();
         until("effectPool");
+    }
+    // The unit goes; it is back, read whole again.
+    void unplug()
+    {
+        unit.device().unplug();
+        until("disconnect");
+    }
+    void plugBackIn()
+    {
+        unit.device().plugIn();
+        const Strings seen = until("connect 1");
+        if (std::find(seen.begin(), seen.end(), "idle") == seen.end()) until("idle");
+        utils->setEffectListFromDevice({}, {kEcho});
+        utils->mergeEffect();
+        until("effectPool");
+    }
+    // What the window asks once the tree shows with a unit there, and at each connection: the unit's marks,
+    // and the warnings again unless they were judged against the effect tables as they are.
+    void askAsTheWindowDoes()
+    {
+        utils->updateDirectoryObjectForPatchPool(recorder.patchPool);
+        settle();
+        if (utils->poolWarningsJudgedAgainst(recorder.patchPool) == utils->effectTablesGeneration()) return;
+        bool applied = false;
+        utils->updatePatchWarningInPatchPoolLater(recorder.patchPool, [&] { applied = true; });
+        ASSERT_TRUE(loop.runUntil([&] { return applied; }));
+    }
+    // The tree as the unit holding Echo judges it: the patch of a generation it lacks is marked, the one using
+    // an effect it lacks warned.
+    void expectJudgedForTheUnit(const std::string& row)
+    {
+        const struct {
+            const char* name;
+            bool incompatible;
+            bool warned;
+        } rows[] = {{"Solo", false, false}, {"Lead", false, false}, {"Old", true, false}, {"Wide", false, true}};
+        for (const auto& each : rows) {
+            const auto node = leaf(each.name);
+            ASSERT_NE(node, nullptr) << row << ": " << each.name;
+            EXPECT_EQ(node->isIncompatible, each.incompatible) << row << ": " << each.name;
+            EXPECT_EQ(node->isWarning, each.warned) << row << ": " << each.name;
+        }
     }
     std::shared_ptr<DirectoryObject> leaf(const std::string& name)
     {
@@ -180,3 +223,97 @@ TEST_F(PoolLoadJudgement, TheSameEffectTablesPublishedAgainLeaveThePoolsWarnings
     EXPECT_NE(utils->effectTablesGeneration(), judged);
     EXPECT_NE(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
 }
+
+// Where in the load the unit comes, goes, or is replaced by another of the model (gone and back, a connection
+// of its own): once the window asked as it does (when the tree shows, and at each connection), the tree shows
+// the marks and warnings of the unit connected then, whoever judged them. A judgement the load made while the
+// unit was going (its description gone, every file read then judged as one the unit cannot take) was claimed
+// for the model, and the next connection of that model found the pool marked already.
+namespace {
+
+enum class Point { BeforeTheLoad, DuringTheReading, AfterTheJudgementAgain, AfterThePlacing, AfterTheHandOver };
+enum class Change { Comes, Goes, IsReplaced };
+
+struct UnitRow {
+    const char* name;
+    Point at;
+    Change change;
+    // The unit comes while the files are read, then changes at `at`.
+    bool cameDuringTheReading = false;
+};
+
+}  // namespace
+
+class PoolLoadUnitTimeline : public PoolLoadJudgement, public ::testing::WithParamInterface<UnitRow> {
+protected:
+    bool placed()
+    {
+        const fs::path local = under(CommonUtils::kTempLocal);
+        for (const char* file : {"Solo.qptc", "GroupA/Lead.qptc", "GroupA/Old.qptc", "GroupA/Wide.qptc"})
+            if (!fs::exists(local / file)) return false;
+        return true;
+    }
+};
+
+TEST_P(PoolLoadUnitTimeline, TheTreeShowsTheConnectedUnitsJudgement)
+{
+    const UnitRow& row = GetParam();
+    seed();
+    start(faulty);
+    if (row.change != Change::Comes && !row.cameDuringTheReading) connectUnit();
+    const auto change = [&] {
+        if (row.change == Change::Comes) connectUnit();
+        if (row.change == Change::Goes || row.change == Change::IsReplaced) unplug();
+        if (row.change == Change::IsReplaced) plugBackIn();
+    };
+    if (row.at == Point::BeforeTheLoad) change();
+    HeldReading reading;
+    HeldReading later;
+    reading.arm(faulty, "GroupA");
+    utils->createPatchDirectoryObjectFromLocal();
+    ASSERT_TRUE(loop.runUntil([&] { return reading.reached(); }));
+    if (row.cameDuringTheReading) connectUnit();
+    if (row.at == Point::DuringTheReading) change();
+    // The load's first link follows its judgement again; the identity's listing of the group waits while the
+    // working copy is placed, and holds the load before the hand-over.
+    if (row.at == Point::AfterTheJudgementAgain) later.arm(faulty, "Solo", FaultyFileManager::Op::Link);
+    if (row.at == Point::AfterThePlacing) later.arm(faulty, "GroupA");
+    reading.release();
+    if (row.at == Point::AfterTheJudgementAgain || row.at == Point::AfterThePlacing) {
+        ASSERT_TRUE(loop.runUntil([&] { return later.reached(); }));
+        if (row.at == Point::AfterThePlacing) {
+            ASSERT_TRUE(loop.runUntil([&] { return placed(); }));
+        }
+        change();
+        later.release();
+    }
+    until("patchPool");
+    if (row.at == Point::AfterTheHandOver) change();
+    if (row.change == Change::Goes) plugBackIn();
+    askAsTheWindowDoes();
+    expectJudgedForTheUnit(row.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PoolLoadJudgement, PoolLoadUnitTimeline,
+    ::testing::Values(UnitRow{"ComesBeforeTheLoad", Point::BeforeTheLoad, Change::Comes},
+                      UnitRow{"ComesDuringTheReading", Point::DuringTheReading, Change::Comes},
+                      UnitRow{"ComesAfterTheJudgementAgain", Point::AfterTheJudgementAgain, Change::Comes},
+                      UnitRow{"ComesAfterThePlacing", Point::AfterThePlacing, Change::Comes},
+                      UnitRow{"ComesAfterTheHandOver", Point::AfterTheHandOver, Change::Comes},
+                      UnitRow{"GoesBeforeTheLoad", Point::BeforeTheLoad, Change::Goes},
+                      UnitRow{"GoesDuringTheReading", Point::DuringTheReading, Change::Goes},
+                      UnitRow{"GoesAfterTheJudgementAgain", Point::AfterTheJudgementAgain, Change::Goes},
+                      UnitRow{"GoesAfterThePlacing", Point::AfterThePlacing, Change::Goes},
+                      UnitRow{"GoesAfterTheHandOver", Point::AfterTheHandOver, Change::Goes},
+                      UnitRow{"ReplacedBeforeTheLoad", Point::BeforeTheLoad, Change::IsReplaced},
+                      UnitRow{"ReplacedDuringTheReading", Point::DuringTheReading, Change::IsReplaced},
+                      UnitRow{"ReplacedAfterTheJudgementAgain", Point::AfterTheJudgementAgain, Change::IsReplaced},
+                      UnitRow{"ReplacedAfterThePlacing", Point::AfterThePlacing, Change::IsReplaced},
+                      UnitRow{"ReplacedAfterTheHandOver", Point::AfterTheHandOver, Change::IsReplaced},
+                      UnitRow{"CameDuringTheReadingGoesAfterTheJudgementAgain", Point::AfterTheJudgementAgain, Change::Goes, true},
+                      UnitRow{"CameDuringTheReadingGoesAfterThePlacing", Point::AfterThePlacing, Change::Goes, true},
+                      UnitRow{"CameDuringTheReadingReplacedAfterTheJudgementAgain", Point::AfterTheJudgementAgain,
+                              Change::IsReplaced, true},
+                      UnitRow{"CameDuringTheReadingReplacedAfterThePlacing", Point::AfterThePlacing, Change::IsReplaced, true}),
+    [](const ::testing::TestParamInfo<UnitRow>& info) { return std::string(info.param.name); });
