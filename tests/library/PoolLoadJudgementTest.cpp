@@ -2,8 +2,10 @@
 // the working copy is placed, so the tree shows marked and warned and no pass of its own follows it; and the
 // effect tables published again as they were leave that judgement standing.
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
 #include "library/models/PatchItem.h"
@@ -15,6 +17,9 @@ namespace fs = std::filesystem;
 using namespace library_files;
 
 namespace {
+
+// Where in the load something happens.
+enum class Point { BeforeTheLoad, DuringTheReading, AfterTheJudgementAgain, AfterThePlacing, AfterTheHandOver };
 
 constexpr std::uint32_t kEcho = 0x0D000001;   // compatible, in the store
 constexpr std::uint32_t kChorus = 0x0A000002; // compatible, in the store, not on the unit
@@ -136,6 +141,49 @@ protected:
             EXPECT_EQ(node->isWarning, each.warned) << row << ": " << each.name;
         }
     }
+    // The unit's effect list changes, and the effect tables are published for it.
+    void changeTheUnitsEffects(const std::vector<std::uint32_t>& types)
+    {
+        const std::uint64_t before = utils->effectTablesGeneration();
+        utils->setEffectListFromDevice({}, types);
+        ASSERT_TRUE(loop.runUntil([&] { return utils->effectTablesGeneration() != before; }));
+    }
+    // The working copy holds every patch of the seed.
+    bool placed()
+    {
+        const fs::path local = under(CommonUtils::kTempLocal);
+        for (const char* file : {"Solo.qptc", "GroupA/Lead.qptc", "GroupA/Old.qptc", "GroupA/Wide.qptc"})
+            if (!fs::exists(local / file)) return false;
+        return true;
+    }
+    // Loads the pool with `change` made at `at` (a unit coming during the reading first, if asked), until the
+    // tree is handed over and the change made.
+    void loadWith(Point at, bool unitComesDuringTheReading, const std::function<void()>& change)
+    {
+        if (at == Point::BeforeTheLoad) change();
+        HeldReading reading;
+        HeldReading later;
+        reading.arm(faulty, "GroupA");
+        utils->createPatchDirectoryObjectFromLocal();
+        ASSERT_TRUE(loop.runUntil([&] { return reading.reached(); }));
+        if (unitComesDuringTheReading) connectUnit();
+        if (at == Point::DuringTheReading) change();
+        // The load's first link follows its judgement again; the identity's listing of the group waits while
+        // the working copy is placed, and holds the load before the hand-over.
+        if (at == Point::AfterTheJudgementAgain) later.arm(faulty, "Solo", FaultyFileManager::Op::Link);
+        if (at == Point::AfterThePlacing) later.arm(faulty, "GroupA");
+        reading.release();
+        if (at == Point::AfterTheJudgementAgain || at == Point::AfterThePlacing) {
+            ASSERT_TRUE(loop.runUntil([&] { return later.reached(); }));
+            if (at == Point::AfterThePlacing) {
+                ASSERT_TRUE(loop.runUntil([&] { return placed(); }));
+            }
+            change();
+            later.release();
+        }
+        until("patchPool");
+        if (at == Point::AfterTheHandOver) change();
+    }
     std::shared_ptr<DirectoryObject> leaf(const std::string& name)
     {
         for (const auto& node : recorder.patchPool) {
@@ -231,7 +279,6 @@ TEST_F(PoolLoadJudgement, TheSameEffectTablesPublishedAgainLeaveThePoolsWarnings
 // for the model, and the next connection of that model found the pool marked already.
 namespace {
 
-enum class Point { BeforeTheLoad, DuringTheReading, AfterTheJudgementAgain, AfterThePlacing, AfterTheHandOver };
 enum class Change { Comes, Goes, IsReplaced };
 
 struct UnitRow {
@@ -241,19 +288,11 @@ struct UnitRow {
     // The unit comes while the files are read, then changes at `at`.
     bool cameDuringTheReading = false;
 };
+void PrintTo(const UnitRow& row, std::ostream* os) { *os << row.name; }
 
 }  // namespace
 
-class PoolLoadUnitTimeline : public PoolLoadJudgement, public ::testing::WithParamInterface<UnitRow> {
-protected:
-    bool placed()
-    {
-        const fs::path local = under(CommonUtils::kTempLocal);
-        for (const char* file : {"Solo.qptc", "GroupA/Lead.qptc", "GroupA/Old.qptc", "GroupA/Wide.qptc"})
-            if (!fs::exists(local / file)) return false;
-        return true;
-    }
-};
+class PoolLoadUnitTimeline : public PoolLoadJudgement, public ::testing::WithParamInterface<UnitRow> {};
 
 TEST_P(PoolLoadUnitTimeline, TheTreeShowsTheConnectedUnitsJudgement)
 {
@@ -261,34 +300,11 @@ TEST_P(PoolLoadUnitTimeline, TheTreeShowsTheConnectedUnitsJudgement)
     seed();
     start(faulty);
     if (row.change != Change::Comes && !row.cameDuringTheReading) connectUnit();
-    const auto change = [&] {
+    loadWith(row.at, row.cameDuringTheReading, [&] {
         if (row.change == Change::Comes) connectUnit();
         if (row.change == Change::Goes || row.change == Change::IsReplaced) unplug();
         if (row.change == Change::IsReplaced) plugBackIn();
-    };
-    if (row.at == Point::BeforeTheLoad) change();
-    HeldReading reading;
-    HeldReading later;
-    reading.arm(faulty, "GroupA");
-    utils->createPatchDirectoryObjectFromLocal();
-    ASSERT_TRUE(loop.runUntil([&] { return reading.reached(); }));
-    if (row.cameDuringTheReading) connectUnit();
-    if (row.at == Point::DuringTheReading) change();
-    // The load's first link follows its judgement again; the identity's listing of the group waits while the
-    // working copy is placed, and holds the load before the hand-over.
-    if (row.at == Point::AfterTheJudgementAgain) later.arm(faulty, "Solo", FaultyFileManager::Op::Link);
-    if (row.at == Point::AfterThePlacing) later.arm(faulty, "GroupA");
-    reading.release();
-    if (row.at == Point::AfterTheJudgementAgain || row.at == Point::AfterThePlacing) {
-        ASSERT_TRUE(loop.runUntil([&] { return later.reached(); }));
-        if (row.at == Point::AfterThePlacing) {
-            ASSERT_TRUE(loop.runUntil([&] { return placed(); }));
-        }
-        change();
-        later.release();
-    }
-    until("patchPool");
-    if (row.at == Point::AfterTheHandOver) change();
+    });
     if (row.change == Change::Goes) plugBackIn();
     askAsTheWindowDoes();
     expectJudgedForTheUnit(row.name);
@@ -317,3 +333,57 @@ INSTANTIATE_TEST_SUITE_P(
                               Change::IsReplaced, true},
                       UnitRow{"CameDuringTheReadingReplacedAfterThePlacing", Point::AfterThePlacing, Change::IsReplaced, true}),
     [](const ::testing::TestParamInfo<UnitRow>& info) { return std::string(info.param.name); });
+
+// The unit's effect list changes at each point of the load (an effect loaded onto it, one deleted from it):
+// once the window asked as it does, each patch's warning is the one the list it holds now gives. A judgement
+// made against the list before the change is never claimed as made against the list after it.
+namespace {
+
+struct EffectRow {
+    const char* name;
+    Point at;
+    bool unitCameDuringTheReading;
+    std::vector<std::uint32_t> effects;
+    // Solo, Lead, Old, Wide.
+    std::array<bool, 4> warned;
+};
+void PrintTo(const EffectRow& row, std::ostream* os) { *os << row.name; }
+
+}  // namespace
+
+class PoolLoadEffectListChange : public PoolLoadJudgement, public ::testing::WithParamInterface<EffectRow> {};
+
+TEST_P(PoolLoadEffectListChange, ThePoolsWarningsAreTheListsAsItIsNow)
+{
+    const EffectRow& row = GetParam();
+    seed();
+    start(faulty);
+    if (!row.unitCameDuringTheReading) connectUnit();
+    loadWith(row.at, row.unitCameDuringTheReading, [&] { changeTheUnitsEffects(row.effects); });
+    askAsTheWindowDoes();
+    const char* names[] = {"Solo", "Lead", "Old", "Wide"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto node = leaf(names[i]);
+        ASSERT_NE(node, nullptr) << row.name << ": " << names[i];
+        EXPECT_EQ(node->isWarning, row.warned[i]) << row.name << ": " << names[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PoolLoadJudgement, PoolLoadEffectListChange,
+    ::testing::Values(
+        EffectRow{"LoadedDuringTheReading", Point::DuringTheReading, false, {kEcho, kChorus}, {false, false, false, false}},
+        EffectRow{"LoadedAfterTheJudgementAgain", Point::AfterTheJudgementAgain, false, {kEcho, kChorus}, {false, false, false, false}},
+        EffectRow{"LoadedAfterThePlacing", Point::AfterThePlacing, false, {kEcho, kChorus}, {false, false, false, false}},
+        EffectRow{"LoadedAfterTheHandOver", Point::AfterTheHandOver, false, {kEcho, kChorus}, {false, false, false, false}},
+        EffectRow{"DeletedDuringTheReading", Point::DuringTheReading, false, {kChorus}, {true, true, true, false}},
+        EffectRow{"DeletedAfterTheJudgementAgain", Point::AfterTheJudgementAgain, false, {kChorus}, {true, true, true, false}},
+        EffectRow{"DeletedAfterThePlacing", Point::AfterThePlacing, false, {kChorus}, {true, true, true, false}},
+        EffectRow{"DeletedAfterTheHandOver", Point::AfterTheHandOver, false, {kChorus}, {true, true, true, false}},
+        EffectRow{"UnitCameThenLoadedAfterTheJudgementAgain", Point::AfterTheJudgementAgain, true, {kEcho, kChorus},
+                  {false, false, false, false}},
+        EffectRow{"UnitCameThenLoadedAfterThePlacing", Point::AfterThePlacing, true, {kEcho, kChorus}, {false, false, false, false}},
+        EffectRow{"UnitCameThenDeletedAfterTheJudgementAgain", Point::AfterTheJudgementAgain, true, {kChorus},
+                  {true, true, true, false}},
+        EffectRow{"UnitCameThenDeletedAfterThePlacing", Point::AfterThePlacing, true, {kChorus}, {true, true, true, false}}),
+    [](const ::testing::TestParamInfo<EffectRow>& info) { return std::string(info.param.name); });
