@@ -387,3 +387,33 @@ INSTANTIATE_TEST_SUITE_P(
                   {true, true, true, false}},
         EffectRow{"UnitCameThenDeletedAfterThePlacing", Point::AfterThePlacing, true, {kChorus}, {true, true, true, false}}),
     [](const ::testing::TestParamInfo<EffectRow>& info) { return std::string(info.param.name); });
+
+// A file whose stamp the reading could not take kept no facts: the load judges the others for a unit that came
+// meanwhile but claims no judgement of the pool, and the pass of its own that follows judges every file.
+TEST_F(PoolLoadJudgement, AFileReadWithoutItsFactsLeavesTheUnitToItsOwnPass)
+{
+    seed();
+    faulty.unstamped("Wide");
+    start(faulty);
+    loadWith(Point::DuringTheReading, false, [&] { connectUnit(); });
+    utils->updateDirectoryObjectForPatchPool(recorder.patchPool);
+    EXPECT_EQ(count(settle(), "patchPoolMarks"), 1);
+    askAsTheWindowDoes();
+    expectJudgedForTheUnit("unit");
+}
+
+// The same with the unit there from the start and its effect list changed during the reading: the marks stand
+// (made for this very connection), the warnings are judged again against the list as it is.
+TEST_F(PoolLoadJudgement, AFileReadWithoutItsFactsLeavesTheWarningsToBeJudgedAgain)
+{
+    seed();
+    faulty.unstamped("Solo");
+    start(faulty);
+    connectUnit();
+    loadWith(Point::DuringTheReading, false, [&] { changeTheUnitsEffects({kChorus}); });
+    EXPECT_NE(utils->poolWarningsJudgedAgainst(recorder.patchPool), utils->effectTablesGeneration());
+    askAsTheWindowDoes();
+    for (const char* name : {"Solo", "Lead", "Old"}) EXPECT_TRUE(leaf(name)->isWarning) << name;
+    EXPECT_FALSE(leaf("Wide")->isWarning);
+    EXPECT_TRUE(leaf("Old")->isIncompatible);
+}
