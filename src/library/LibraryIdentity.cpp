@@ -226,7 +226,25 @@ LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const
 
 LibraryIdentity::Reading LibraryIdentity::of(platform::FileManager& files, const std::string& library, Known&& known)
 {
-    return identityOf(files, library, {}, Digests{nullptr, &known});
+    Reading reading = identityOf(files, library, {}, Digests{nullptr, &known});
+    if (!reading.unreadFolder.empty()) return reading;
+    // What is left of `known` the walk did not find. One the identity would count, were it there, was read
+    // where it is no longer: the library changed, or another took its place, since the caller read it, and
+    // the walk's own reads of what it found instead would name that library as the one the caller read.
+    for (const auto& [relative, digest] : known) {
+        const std::size_t first = relative.find('/');
+        const std::size_t last = relative.rfind('/');
+        if (first == std::string::npos) continue;
+        const bool inGroup = last != first;
+        if (inGroup && (relative.find('/', first + 1) != last ||
+                        !owns(relative.substr(first + 1, last - first - 1), platform::ItemKind::Folder, false)))
+            continue;
+        if (!owns(relative.substr(last + 1), platform::ItemKind::File, inGroup)) continue;
+        reading.unreadFolder = library;
+        reading.cause = platform::Error::make("library", 0, "it changed while it was read (\"" + relative + "\" went)");
+        return reading;
+    }
+    return reading;
 }
 
 std::string LibraryIdentity::anotherPlaceThan(platform::FileManager& files, const std::string& library, const Known& known)

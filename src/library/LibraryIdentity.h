@@ -35,7 +35,9 @@ public:
     static Reading of(platform::FileManager& files, const std::string& library,
                       const std::map<std::string, std::string>& partsAt = {}, const Known* known = nullptr);
     // The same, taking over the digests `known` names rather than copying them: a start's tens of thousands
-    // of digests are held once, not three times over, while the identity is taken.
+    // of digests are held once, not three times over, while the identity is taken. A file `known` names that
+    // the identity would count and the library no longer holds there makes the reading unread (the library
+    // folder, changed since the caller read it): its identity is no longer of what the caller read.
     static Reading of(platform::FileManager& files, const std::string& library, Known&& known);
     // The library's own folder, or one of its parts that a link leads to on another drive, when it holds files
     // the identity counts and none of them is one `known` names there with its bytes: another library than the

@@ -30,12 +30,12 @@ class HeldReading {
 public:
     void arm(FaultyFileManager& files, const std::string& part, FaultyFileManager::Op op = FaultyFileManager::Op::List)
     {
-        files.atFirst(op, part, [this] {
-            std::unique_lock lock(m_mutex);
-            m_reached = true;
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return m_released; });
-        });
+        files.atFirst(op, part, [this] { hold(); });
+    }
+    // At the first listing of the folder `path` itself.
+    void armExactly(FaultyFileManager& files, const std::string& path)
+    {
+        files.atFirstExactly(FaultyFileManager::Op::List, path, [this] { hold(); });
     }
     bool reached()
     {
@@ -51,6 +51,14 @@ public:
     ~HeldReading() { release(); }
 
 private:
+    void hold()
+    {
+        std::unique_lock lock(m_mutex);
+        m_reached = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_released; });
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_reached = false;
@@ -416,4 +424,49 @@ TEST_F(PoolLoadJudgement, AFileReadWithoutItsFactsLeavesTheWarningsToBeJudgedAga
     for (const char* name : {"Solo", "Lead", "Old"}) EXPECT_TRUE(leaf(name)->isWarning) << name;
     EXPECT_FALSE(leaf("Wide")->isWarning);
     EXPECT_TRUE(leaf("Old")->isIncompatible);
+}
+
+// Another library swapped in for the one the load read, while the identity is taken beside the placing: the
+// identity named the files it found then, and the save took the other library for the one loaded and replaced
+// it with the pool read from the first. A file read that the library no longer holds where it was read makes
+// it one the start could not read whole, which no save replaces.
+TEST_F(PoolLoadJudgement, ALibrarySwappedInWhileTheIdentityIsTakenIsAnotherOneNoSaveReplaces)
+{
+    seed();
+    const std::string library = under("QFXMacApplication/Patch");
+    HeldReading reading;
+    HeldReading identity;
+    reading.arm(faulty, "GroupA");
+    start(faulty);
+    utils->createPatchDirectoryObjectFromLocal();
+    ASSERT_TRUE(loop.runUntil([&] { return reading.reached(); }));
+    identity.armExactly(faulty, library);
+    reading.release();
+    ASSERT_TRUE(loop.runUntil([&] { return identity.reached() && placed(); }));
+    fs::rename(library, under("moved away"));
+    put("QFXMacApplication/Patch/Pool/[0] Other.qptc", patchFile("Other", {kEcho}));
+    identity.release();
+    until("patchPool");
+    ASSERT_NE(leaf("Solo"), nullptr);
+    std::atomic<bool> changed{true};
+    const auto refused = utils->savePatchPoolToLocal(recorder.patchPool, changed);
+    ASSERT_TRUE(refused.has_value()) << "the other library reported replaced";
+    EXPECT_NE(refused->find("changed while it was read"), std::string::npos) << *refused;
+    EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[0] Other.qptc")));
+    EXPECT_FALSE(fs::exists(under("QFXMacApplication/Patch/Pool/[0] Solo.qptc")));
+}
+
+// Files the reading read that the identity does not count (a hidden patch file, one in a group within a group)
+// are not files the library lost: the library is the one read, and the save writes it.
+TEST_F(PoolLoadJudgement, FilesTheIdentityDoesNotCountLeaveTheLibraryTheOneRead)
+{
+    seed();
+    put("QFXMacApplication/Patch/Pool/.Hidden.qptc", patchFile("Hidden", {kEcho}));
+    put("QFXMacApplication/Patch/Pool/[1] GroupA/.Hidden.qptc", patchFile("Hidden", {kEcho}));
+    put("QFXMacApplication/Patch/Pool/[1] GroupA/Inner/[0] Deep.qptc", patchFile("Deep", {kEcho}));
+    start(faulty);
+    utils->createPatchDirectoryObjectFromLocal();
+    EXPECT_EQ(count(until("patchPool"), "patchLibraryNotRead"), 0);
+    std::atomic<bool> changed{true};
+    EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, changed), std::nullopt);
 }

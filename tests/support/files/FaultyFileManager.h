@@ -50,6 +50,11 @@ public:
     {
         locked([&] { m_stall = Stall{op, std::move(pathPart), std::move(reached), false}; });
     }
+    // The same for the path `path` itself, not those holding it.
+    void atFirstExactly(Op op, std::string path, std::function<void()> reached)
+    {
+        locked([&] { m_stall = Stall{op, std::move(path), std::move(reached), false, true}; });
+    }
     void heal() { locked([&] { m_faults.clear(); }); }
     // From now on the folder at `point` and those below it tell a device of their own, as a file system
     // mounted there does; `unmount` ends that, leaving the folder on the device of the one above it.
@@ -137,7 +142,8 @@ private:
         bool holds = true;
         {
             std::lock_guard lock(m_mutex);
-            if (m_stall && m_stall->op == op && path.find(m_stall->pathPart) != std::string::npos) {
+            if (m_stall && m_stall->op == op &&
+                (m_stall->exact ? path == m_stall->pathPart : path.find(m_stall->pathPart) != std::string::npos)) {
                 reached = std::move(m_stall->reached);
                 holds = m_stall->holds;
                 m_stall.reset();
@@ -169,6 +175,7 @@ private:
         std::string pathPart;
         std::function<void()> reached;
         bool holds = true;
+        bool exact = false;
     };
     platform::LocalFileManager m_real;
     std::mutex m_mutex;
