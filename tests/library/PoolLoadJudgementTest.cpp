@@ -69,6 +69,8 @@ private:
 
 class PoolLoadJudgement : public Coordinator {
 protected:
+    // The coordinator's queues (a save's clearing behind it) use the file manager below: it goes first.
+    ~PoolLoadJudgement() override { utils.reset(); }
     std::string under(const std::string& relative) { return (fs::path(root / "PEXO Rigmora") / relative).string(); }
     void put(const std::string& relative, const Bytes& bytes)
     {
