@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "library/models/PatchItem.h"
 #include "support/files/FaultyFileManager.h"
@@ -471,4 +472,67 @@ TEST_F(PoolLoadJudgement, FilesTheIdentityDoesNotCountLeaveTheLibraryTheOneRead)
     EXPECT_EQ(count(until("patchPool"), "patchLibraryNotRead"), 0);
     std::atomic<bool> changed{true};
     EXPECT_EQ(utils->savePatchPoolToLocal(recorder.patchPool, changed), std::nullopt);
+}
+
+// The working copy's file changed between its placing and the filing of what the reading kept of it: the facts
+// are filed under its working path with the stamp of the file read, and a judgement after never takes them for
+// the file now there.
+TEST_F(PoolLoadJudgement, AWorkingFileChangedBeforeItsFactsAreFiledIsJudgedAsItIsNow)
+{
+    seed();
+    start(faulty);
+    connectUnit();
+    loadWith(Point::AfterThePlacing, false, [&] {
+        ASSERT_TRUE(files.writeAtomically(under(std::string(CommonUtils::kTempLocal) + "/GroupA/Lead.qptc"),
+                                          patchFile("Lead", {kEcho}, 2)));
+    });
+    unplug();
+    plugBackIn();
+    askAsTheWindowDoes();
+    EXPECT_TRUE(leaf("Lead")->isIncompatible);
+    EXPECT_FALSE(leaf("Solo")->isIncompatible);
+}
+
+// A group of the library that cannot be listed, by the reading or only by the identity taken after it: the
+// library is one the start could not read whole, told, and no save of this run replaces it.
+TEST_F(PoolLoadJudgement, AGroupUnlistedByTheReadingOrTheIdentityLeavesTheLibraryUnreplaced)
+{
+    for (const int passing : {0, 1}) {
+        SCOPED_TRACE(passing == 0 ? "the reading" : "the identity");
+        faulty.heal();
+        fs::remove_all(under(""));
+        seed();
+        faulty.alsoFail(FaultyFileManager::Op::List, "GroupA", 1, EACCES, passing);
+        start(faulty);
+        utils->createPatchDirectoryObjectFromLocal();
+        EXPECT_EQ(count(until("patchPool"), "patchLibraryNotRead"), 1);
+        std::atomic<bool> changed{true};
+        EXPECT_TRUE(utils->savePatchPoolToLocal(recorder.patchPool, changed).has_value());
+        EXPECT_TRUE(fs::exists(under("QFXMacApplication/Patch/Pool/[1] GroupA/[2] Wide.qptc")));
+        utils.reset();
+    }
+}
+
+// The coordinator let go while the load waits for the identity (the program quitting as it starts): it waits
+// for the load, and the next start on the same folder shows the pool whole.
+TEST_F(PoolLoadJudgement, TheCoordinatorGoingWhileTheIdentityIsTakenWaitsForTheLoad)
+{
+    seed();
+    HeldReading reading;
+    HeldReading identity;
+    reading.arm(faulty, "GroupA");
+    start(faulty);
+    utils->createPatchDirectoryObjectFromLocal();
+    ASSERT_TRUE(loop.runUntil([&] { return reading.reached(); }));
+    identity.armExactly(faulty, under("QFXMacApplication/Patch"));
+    reading.release();
+    ASSERT_TRUE(loop.runUntil([&] { return identity.reached(); }));
+    std::thread letGo([&] { identity.release(); });
+    utils.reset();
+    letGo.join();
+    recorder.patchPool.clear();
+    start(faulty);
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    for (const char* name : {"Solo", "Lead", "Old", "Wide"}) EXPECT_NE(leaf(name), nullptr) << name;
 }
