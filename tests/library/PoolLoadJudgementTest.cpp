@@ -11,6 +11,7 @@
 
 #include "library/models/PatchItem.h"
 #include "support/files/FaultyFileManager.h"
+#include "support/library/CommonUtilsProbe.h"
 #include "support/library/CoordinatorFixture.h"
 #include "support/library/LibraryFiles.h"
 
@@ -536,3 +537,63 @@ TEST_F(PoolLoadJudgement, TheCoordinatorGoingWhileTheIdentityIsTakenWaitsForTheL
     until("patchPool");
     for (const char* name : {"Solo", "Lead", "Old", "Wide"}) EXPECT_NE(leaf(name), nullptr) << name;
 }
+
+// The effect tables published again after the pool was judged: the generation the warnings and effect lists are
+// judged against moves when what they read changed (the unit's types, each type's first summary's name) and
+// only then; once the window asked as it does, each patch's effect list names its effects as the store does now.
+namespace {
+
+OKVSimpleEffect summary(std::uint32_t type, const std::string& name, const std::string& version = "1.00")
+{
+    OKVSimpleEffect each;
+    each.setDataType(type);
+    each.setDataTypeName(name);
+    each.setDataVersion(version);
+    each.setDataUseUnitNum(1);
+    return each;
+}
+
+struct TablesRow {
+    const char* name;
+    std::function<void(std::vector<OKVSimpleEffect>&)> change;
+    bool moves;
+    const char* echoNamed;
+};
+void PrintTo(const TablesRow& row, std::ostream* os) { *os << row.name; }
+
+}  // namespace
+
+class PoolLoadTablesPublished : public PoolLoadJudgement, public ::testing::WithParamInterface<TablesRow> {};
+
+TEST_P(PoolLoadTablesPublished, TheWarningsGenerationMovesExactlyWhenWhatTheyReadChanged)
+{
+    const TablesRow& row = GetParam();
+    seed();
+    start(faulty);
+    connectUnit();
+    utils->createPatchDirectoryObjectFromLocal();
+    until("patchPool");
+    askAsTheWindowDoes();
+    const std::uint64_t judged = utils->effectTablesGeneration();
+    auto summaries = CommonUtilsProbe::effectSummaries(*utils);
+    row.change(summaries);
+    CommonUtilsProbe::publishEffectSummaries(*utils, summaries);
+    EXPECT_EQ(utils->effectTablesGeneration() != judged, row.moves);
+    askAsTheWindowDoes();
+    const auto& list = leaf("Solo")->patchItem()->effectDictionnary;
+    const auto slot = list.find("slot 0");
+    ASSERT_NE(slot, list.end());
+    ASSERT_NE(slot->second.dictionary(), nullptr);
+    EXPECT_EQ(slot->second.dictionary()->at("effectName").asString(), std::optional<std::string>(row.echoNamed));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PoolLoadJudgement, PoolLoadTablesPublished,
+    ::testing::Values(
+        TablesRow{"TheSameSummaries", [](auto&) {}, false, "Echo"},
+        TablesRow{"TheFirstEchoRenamed", [](auto& all) { all.insert(all.begin(), summary(kEcho, "Echo Two")); }, true, "Echo Two"},
+        TablesRow{"ASecondEchoOfAnotherName", [](auto& all) { all.push_back(summary(kEcho, "Echo Three")); }, false, "Echo"},
+        TablesRow{"TheFirstEchoOfAnotherVersion", [](auto& all) { all.insert(all.begin(), summary(kEcho, "Echo", "2.00")); },
+                  false, "Echo"},
+        TablesRow{"AnEffectOfAnotherType", [](auto& all) { all.push_back(summary(0x0B000003, "Drive")); }, true, "Echo"}),
+    [](const ::testing::TestParamInfo<TablesRow>& info) { return std::string(info.param.name); });

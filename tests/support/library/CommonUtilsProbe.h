@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "library/CommonUtils.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -17,6 +18,21 @@ public:
         Ticket ticket;
         utils.m_state->sync([&] { ticket = {utils.m_generation, utils.m_handOver}; });
         return ticket;
+    }
+    // The store's effect summaries as the state queue holds them; published again as `summaries`, as a merge
+    // that read the store anew does.
+    static std::vector<OKVSimpleEffect> effectSummaries(CommonUtils& utils)
+    {
+        std::vector<OKVSimpleEffect> summaries;
+        utils.m_state->sync([&] { summaries = utils.m_okvEffectListFromServer; });
+        return summaries;
+    }
+    static void publishEffectSummaries(CommonUtils& utils, std::vector<OKVSimpleEffect> summaries)
+    {
+        utils.m_state->sync([&] {
+            utils.m_okvEffectListFromServer = std::move(summaries);
+            utils.publishEffectTables();
+        });
     }
     static void expire(CommonUtils& utils, Ticket ticket)
     {
