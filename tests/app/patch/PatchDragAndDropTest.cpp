@@ -68,6 +68,12 @@ protected:
         QApplication::sendEvent(target, &event);
         return event.isAccepted();
     }
+    // Moves over `at` and drops there: whether both were taken.
+    static bool lands(QWidget* target, QPoint at, const QMimeData* data)
+    {
+        const bool moved = over(target, at, data);
+        return drop(target, at, data) && moved;
+    }
     static void leave(QWidget* target)
     {
         QDragLeaveEvent event;
@@ -323,8 +329,7 @@ TEST_F(PatchDragAndDropTest, TwoListRowsOverAGroupedPatchMarkTheGroupAndMakeANew
 TEST_F(PatchDragAndDropTest, ARowOrAPatchDroppedIntoAClosedGroupOpensItSelected)
 {
     const auto intoG = [&](Drag& data) {
-        ASSERT_TRUE(over(poolPort(), poolRow(g), &data));
-        EXPECT_TRUE(drop(poolPort(), poolRow(g), &data));
+        EXPECT_TRUE(lands(poolPort(), poolRow(g), &data));
     };
     for (const bool fromList : {true, false}) {
         SCOPED_TRACE(fromList ? "a list row" : "a pool patch");
@@ -343,8 +348,7 @@ TEST_F(PatchDragAndDropTest, ADragPressedOutsideTheSelectionTakesThePressedRow)
     dragPoolRows({a}, [&](Drag& data) {
         EXPECT_EQ(carried(), std::vector<Node>{d});
         EXPECT_EQ(selectedInPool(), std::vector<Node>{d});
-        ASSERT_TRUE(over(poolPort(), poolRow(a, -5), &data));
-        EXPECT_TRUE(drop(poolPort(), poolRow(a, -5), &data));
+        EXPECT_TRUE(lands(poolPort(), poolRow(a, -5), &data));
     }, d);
     ASSERT_FALSE(screen->structureData().empty());
     EXPECT_EQ(screen->structureData().front(), d);
@@ -418,22 +422,19 @@ TEST_F(PatchDragAndDropTest, AnotherProgramLookingAtADragLeavesItToItsEnd)
     dragListRows({3, 4}, [&](Drag& data) {
         data.urls();
         EXPECT_TRUE(list().dragState().isDraggingFromTable);
-        EXPECT_TRUE(over(listPort(), listRow(10), &data));
-        EXPECT_TRUE(drop(listPort(), listRow(10), &data));
+        EXPECT_TRUE(lands(listPort(), listRow(10), &data));
     });
     EXPECT_EQ(namesAt(8, 2), (Names{"P3", "P4"}));
     dragPoolRows({c}, [&](Drag& data) {
         data.urls();
         EXPECT_TRUE(pool().dragState().isDragging);
-        EXPECT_TRUE(over(poolPort(), poolRow(a, -4), &data));
-        EXPECT_TRUE(drop(poolPort(), poolRow(a, -4), &data));
+        EXPECT_TRUE(lands(poolPort(), poolRow(a, -4), &data));
     });
     EXPECT_EQ(screen->structureData(), (std::vector<Node>{c, a, g, backup}));
     log.clear();
     dragPoolRows({d}, [&](Drag& data) {
         data.urls();
-        EXPECT_TRUE(over(listPort(), listRow(4), &data));
-        EXPECT_TRUE(drop(listPort(), listRow(4), &data));
+        EXPECT_TRUE(lands(listPort(), listRow(4), &data));
     });
     EXPECT_EQ(names()[4], "D");
     for (const std::string& line : loggedWith(" finder"))
@@ -498,8 +499,7 @@ TEST_F(PatchDragAndDropTest, ABlockReleasedWhereItStartedStaysAndRecordsNothing)
 {
     const auto dropAt = [&](QPoint at) {
         dragPoolRows({a, g}, [&](Drag& data) {
-            EXPECT_TRUE(over(poolPort(), at, &data));
-            EXPECT_TRUE(drop(poolPort(), at, &data));
+            EXPECT_TRUE(lands(poolPort(), at, &data));
         });
     };
     dropAt(poolRow(g, -4));
@@ -515,8 +515,7 @@ TEST_F(PatchDragAndDropTest, AFileDroppedBesideAGroupedPatchLandsThereThoughTheG
 {
     coordinator.holdReads = true;
     const auto one = files({"/m/F.qptc"});
-    EXPECT_TRUE(over(poolPort(), poolRow(d, 4), one.get()));
-    EXPECT_TRUE(drop(poolPort(), poolRow(d, 4), one.get()));
+    EXPECT_TRUE(lands(poolPort(), poolRow(d, 4), one.get()));
     pool().collapse(pool().poolModel()->indexOf(g.get()));
     settleWork();
     EXPECT_EQ(namesOf(g->childDirectories), (Names{"C", "D", "F"}));
@@ -564,8 +563,7 @@ TEST_F(PatchDragAndDropTest, ArchivedPatchesAreTakenLikeFilesAndABadArchiveAlert
     coordinator.incompatibleFiles = {"old"};
     QMimeData data;
     data.setData(QString::fromLatin1(Drag::kPatchItemsType), Drag::encodePatchItems({incompatible, archived}));
-    EXPECT_TRUE(over(listPort(), listRow(3), &data));
-    EXPECT_TRUE(drop(listPort(), listRow(3), &data));
+    EXPECT_TRUE(lands(listPort(), listRow(3), &data));
     // A working copy of the file, never the item as it came.
     EXPECT_EQ(namesAt(3, 2), (Names{"9", "P4"}));
     EXPECT_EQ(screen->patchItems()[3]->path, coordinator.application + "/Temp/Device/Patch/9.qptc");
@@ -694,15 +692,13 @@ TEST_F(PatchDragAndDropTest, FileNamesArePassedOnAsTheBytesOfTheirURLs)
     QMimeData data;
     data.setData(QStringLiteral("text/uri-list"),
                  QByteArray::fromStdString("file:///m/%FF%FE.qptc\r\nfile://" + coordinator.application + "%20old/3.qptc\r\n"));
-    EXPECT_TRUE(over(listPort(), listRow(2), &data));
-    EXPECT_TRUE(drop(listPort(), listRow(2), &data));
+    EXPECT_TRUE(lands(listPort(), listRow(2), &data));
     ASSERT_EQ(coordinator.infoWrites.size(), 2u);
     EXPECT_EQ(coordinator.infoWrites[0].source, "/m/\xFF\xFE.qptc");
     EXPECT_EQ(coordinator.infoWrites[1].source, coordinator.application + " old/3.qptc");
     EXPECT_EQ(names()[2], "\xFF\xFE");
     const std::size_t poolSize = screen->structureData().size();
-    EXPECT_TRUE(over(poolPort(), poolRow(a), &data));
-    EXPECT_TRUE(drop(poolPort(), poolRow(a), &data));
+    EXPECT_TRUE(lands(poolPort(), poolRow(a), &data));
     EXPECT_GT(screen->structureData().size(), poolSize);
 }
 

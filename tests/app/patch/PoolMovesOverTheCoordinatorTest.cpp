@@ -202,6 +202,12 @@ protected:
         }
         return sources;
     }
+    // Whether the pool, marked changed, saves without a fault.
+    bool saved(const CommonUtils::Tree& tree)
+    {
+        std::atomic<bool> changed{true};
+        return utils->savePatchPoolToLocal(tree, changed) == std::nullopt;
+    }
     // Another drop's copy holds the pool's queue until the disk lets it go.
     bool holdTheQueue(bool* landed = nullptr)
     {
@@ -300,8 +306,7 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
 
         disk.release();
         if (!each.saveDuringCopies) utils->settlePoolWork();
-        std::atomic<bool> changed{true};
-        EXPECT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
+        EXPECT_TRUE(saved(screen->tree));
         EXPECT_EQ(disk.madeSoFar(), copies) << "a copy was lost or made twice";
         EXPECT_EQ(namesOf(group->childDirectories), order);
         for (const auto& child : group->childDirectories) {
@@ -315,9 +320,9 @@ TEST_F(PoolGroupRename, ARenameAndItsUndoDuringTheCopiesShowAtOnceAndEveryCopyLa
         // The next start shows the group as the window did, every patch in it, in order.
         screen.reset();
         const CommonUtils::Tree next = startAndLoad().second;
-        const auto found = std::find_if(next.begin(), next.end(), [&](const auto& node) { return node->name == shown; });
-        ASSERT_NE(found, next.end()) << "the saved pool has no group " << shown;
-        EXPECT_EQ(namesOf((*found)->childDirectories), order);
+        const Node found = groupNamed(next, shown);
+        ASSERT_TRUE(found) << "the saved pool has no group " << shown;
+        EXPECT_EQ(namesOf(found->childDirectories), order);
         EXPECT_EQ(std::count_if(next.begin(), next.end(), [&](const auto& node) { return node->name == oldName; }),
                   shown == oldName ? 1 : 0);
     }
@@ -358,8 +363,7 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         ASSERT_EQ(from->childDirectories.size(), static_cast<std::size_t>(kPatches));
         const std::string fromName = *from->name, toName = *to->name;
         // Saved before the move: a run cut without a quit's note comes back as it was saved.
-        std::atomic<bool> changed{true};
-        ASSERT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
+        ASSERT_TRUE(saved(screen->tree));
         // A file of the same name in the target's folder: its patch's file takes a name of its own.
         const std::string byHand = under("Temp/Local/" + toName + "/P7.qptc");
         ASSERT_TRUE(files.writeAtomically(byHand, library_files::patchFile("P7")));
@@ -421,8 +425,7 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         }
         if (each.after == kQuit) utils->noteQuitAsked(screen->tree, true);
         if (each.after == kSave || each.after == kQuit) {
-            changed = true;
-            EXPECT_EQ(utils->savePatchPoolToLocal(screen->tree, changed), std::nullopt);
+            EXPECT_TRUE(saved(screen->tree));
         }
         if (each.after == kQuit) {
             EXPECT_FALSE(fs::exists(under("Temp/.closing-pool")));
@@ -440,9 +443,8 @@ TEST_F(PoolGroupRename, AMoveOfManyLandedPatchesShowsAtOnceAndWhatFollowsItFinds
         if (each.after == kSave || each.after == kQuit) {
             screen.reset();
             const CommonUtils::Tree next = startAndLoad().second;
-            const auto found = std::find_if(next.begin(), next.end(), [&](const auto& node) { return node->name == toName; });
-            ASSERT_NE(found, next.end());
-            EXPECT_EQ((*found)->childDirectories.size(), static_cast<std::size_t>(kPatches));
+            ASSERT_TRUE(groupNamed(next, toName));
+            EXPECT_EQ(groupNamed(next, toName)->childDirectories.size(), static_cast<std::size_t>(kPatches));
         }
     }
 }
@@ -546,8 +548,7 @@ TEST_F(PoolMoveLanding, ARunCutInTheMiddleOfAMovesRenamesComesBackWithTheMoveWho
         ASSERT_TRUE(parts->editor.renameItem(from, "From " + std::to_string(round)));
         ASSERT_TRUE(parts->editor.renameItem(to, "To " + std::to_string(round++)));
         utils->settlePoolWork();
-        std::atomic<bool> changed{true};
-        ASSERT_EQ(utils->savePatchPoolToLocal(parts->tree, changed), std::nullopt);
+        ASSERT_TRUE(saved(parts->tree));
 
         disk.cutInto = under("Temp/Local/" + *to->name);
         disk.madeBeforeTheCut = each.madeBeforeTheCut;
@@ -622,8 +623,7 @@ TEST_F(PoolMoveLanding, AnUndoLandingTheMoveLeavesNoPatchNamingAFileThatIsGone)
         EXPECT_EQ(shown, expected);
         EXPECT_TRUE(to->childDirectories.empty());
         expectTheTreeMatchesTheDisk(parts->tree, under("Temp/Local"));
-        std::atomic<bool> changed{true};
-        EXPECT_EQ(utils->savePatchPoolToLocal(parts->tree, changed), std::nullopt) << "the save names a file gone";
+        EXPECT_TRUE(saved(parts->tree)) << "the save names a file gone";
         const std::string fromName = *from->name;
         parts.reset();
         disk.cutInto.clear();
