@@ -3,8 +3,6 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 
-#include <numeric>
-#include <set>
 
 #include "library/undo/DragFromPoolToListAction.h"
 #include "PatchCases.h"
@@ -114,74 +112,6 @@ TEST_F(PatchDropDispatcherTest, ADragAnswersFromWhatItCarriedAndWritesOnlyWhereT
     EXPECT_EQ(names()[2], "P2");
     EXPECT_EQ(records(), 0u);
 }
-
-// As working copies, never past the list's end, and up to a copy that fails.
-struct PoolDropOnList {
-    const char* name;
-    std::size_t count;
-    std::int64_t row;
-    std::vector<Node> dragged;
-    std::set<std::string> failing, sameModel;
-    // What the slots from `first` show after, what was written (nothing when none; the whole list when
-    // empty), the slots the record holds and the copies made.
-    std::size_t first;
-    Names shown;
-    std::optional<std::vector<std::int64_t>> written;
-    std::size_t recorded, copies;
-};
-
-class PatchDropOnListTest : public PatchDropDispatcherTest, public ::testing::WithParamInterface<PoolDropOnList> {};
-
-TEST_P(PatchDropOnListTest, ReplacesSlotsFromItsRowInOneWriteAndOneRecord)
-{
-    const PoolDropOnList& c = GetParam();
-    loadWithPaths(c.count, "/dev/");
-    coordinator.failingCopies = c.failing;
-    coordinator.sameModelGroups = c.sameModel;
-    listDrag().row = c.row;
-    dragFromPool(c.dragged);
-    promise(PatchManagerViewController::kPatchListPanel);
-    EXPECT_EQ(names().size(), c.count);
-    EXPECT_EQ(namesAt(c.first, c.shown.size()), c.shown);
-    EXPECT_EQ(coordinator.infoWrites.size(), c.copies);
-    ASSERT_EQ(coordinator.writes.size(), c.written ? 1u : 0u);
-    if (c.written) {
-        EXPECT_EQ(coordinator.writes[0].second, *c.written);
-    }
-    EXPECT_EQ(list().isDropped(), c.written.has_value());
-    const auto record = lastRecord<DragFromPoolToListAction>();
-    ASSERT_EQ(record ? record->mItems.size() : 0u, c.recorded);
-    if (c.recorded == 0) return;
-    EXPECT_EQ(records(), 1u);
-    EXPECT_EQ(record->mIndex, static_cast<std::uint64_t>(c.row));
-    EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0])->patchName, "P" + std::to_string(c.row));
-    Rows placed(c.recorded);
-    std::iota(placed.begin(), placed.end(), static_cast<std::uint64_t>(c.row));
-    EXPECT_EQ(list().selectedRows(), placed);
-    // Working copies, each re-pointed at its copy.
-    EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(c.row)]->path,
-              coordinator.application + "/Device/Patch/" + c.shown[static_cast<std::size_t>(c.row) - c.first] + ".qptc");
-}
-
-void PrintTo(const PoolDropOnList& c, std::ostream* os) { *os << c.name; }
-
-INSTANTIATE_TEST_SUITE_P(
-    PoolItems, PatchDropOnListTest,
-    ::testing::Values(
-        PoolDropOnList{"AGroupOfFourOneIncompatible", 30, 10,
-                       {groupNode("Four", {patchNode("f1"), patchNode("f2"), unfitPatch("bad"), patchNode("f3"), patchNode("f4")})},
-                       {}, {}, 10, {"f1", "f2", "f3", "f4", "P14"}, std::vector<std::int64_t>{10, 11, 12, 13}, 4, 4},
-        PoolDropOnList{"FivePatchesOnTheSecondToLastSlot", 30, 28,
-                       {patchNode("a"), patchNode("b"), patchNode("c"), patchNode("d"), patchNode("e")},
-                       {}, {}, 27, {"P27", "a", "b"}, std::vector<std::int64_t>{28, 29}, 2, 2},
-        PoolDropOnList{"AFailedWorkingCopyEndsThePlacing", 30, 5, {patchNode("a"), patchNode("b"), patchNode("c")},
-                       {"b"}, {}, 5, {"a", "P6", "P7"}, std::vector<std::int64_t>{5}, 1, 2},
-        PoolDropOnList{"NothingPlaced", 30, 5, {patchNode("a")}, {"a"}, {}, 5, {"P5"}, std::nullopt, 0, 1},
-        PoolDropOnList{"AnotherModelsBackupGoesLikeAGroup", 30, 7, {groupNode("Backup", {patchNode("b1"), patchNode("b2")}, true)}, {}, {}, 7, {"b1", "b2", "P9"},
-                       std::vector<std::int64_t>{7, 8}, 2, 2},
-        PoolDropOnList{"IncompatiblePatchesAndAnEmptyGroup", 10, 0, {unfitPatch("x"), groupNode("Empty", {})},
-                       {}, {}, 0, {"P0", "P1"}, std::nullopt, 0, 0}),
-    [](const ::testing::TestParamInfo<PoolDropOnList>& info) { return std::string(info.param.name); });
 
 TEST_F(PatchDropDispatcherTest, TheModelsBackupDroppedOnTheListRestoresItAndWritesNothingElse)
 {

@@ -192,42 +192,57 @@ TEST_F(PatchScreenMenus, SavingThreeRowsMakesAGroupAboveTheSelectedItemsGroup)
 
 // ---- read from the pool and copy to the device ----
 
-// Read from the pool (at the list menu's row) or copied to the unit (from the selected slot), pool patches
-// replace slots as working copies in one write and one record: never past the list's end, up to a failed
-// copy, skipping incompatible children; nothing placed, nothing written or recorded.
-TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrite)
+// Read from the pool (at the list menu's row), copied to the unit (from the selected slot) or dropped on the
+// list (at the row under the pointer), pool patches replace slots as working copies in one write and one
+// record: never past the list's end, up to a failed copy, skipping incompatible patches and children;
+// nothing placed, nothing written or recorded.
+TEST_F(PatchScreenMenus, PoolPatchesReadCopiedOrDroppedIntoTheListReplaceSlotsAsOneWrite)
 {
-    const auto unfit = [] { return groupNode("Unfit", {unfitPatch("x"), unfitPatch("y")}); };
+    enum How { kRead, kCopy, kDrop };
+    const auto ten = [] { return groupNode("Ten", patchNodes("t", 10)); };
     const struct {
         const char* what;
-        bool copy;
+        How how;
         std::vector<Node> nodes;
         Rows listRows;
         std::set<std::string> failing;
         std::size_t first;
         Names shown;
         std::optional<std::vector<std::int64_t>> written;
+        std::size_t copies = 0;  // asked of a drop, failed ones too
     } cases[] = {
-        {"three read", false, patchNodes("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
-        {"a group read at the list's end", false, {groupNode("Ten", patchNodes("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
-         std::vector<std::int64_t>{27, 28, 29}},
-        {"a group read up to a failed copy", false, {groupNode("Ten", patchNodes("t", 10))}, {0}, {"t1"}, 0, {"t0", "P1", "P2"},
-         std::vector<std::int64_t>{0}},
-        {"a group read whose every copy fails", false, {groupNode("Ten", patchNodes("t", 10))}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
-        {"three copied from the first of two slots", true, patchNodes("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
+        {"three read", kRead, patchNodes("T", 3), {5}, {}, 5, {"T0", "T1", "T2", "P8"}, std::vector<std::int64_t>{5, 6, 7}},
+        {"a group read at the list's end", kRead, {ten()}, {27}, {}, 27, {"t0", "t1", "t2"}, std::vector<std::int64_t>{27, 28, 29}},
+        {"a group read up to a failed copy", kRead, {ten()}, {0}, {"t1"}, 0, {"t0", "P1", "P2"}, std::vector<std::int64_t>{0}},
+        {"a group read whose every copy fails", kRead, {ten()}, {0}, {"t0"}, 0, {"P0"}, std::nullopt},
+        {"three copied from the first of two slots", kCopy, patchNodes("T", 3), {5, 9}, {}, 5, {"T0", "T1", "T2", "P8", "P9"},
          std::vector<std::int64_t>{5, 6, 7}},
-        {"a group copied without its incompatible child", true,
+        {"a group copied without its incompatible child", kCopy,
          {groupNode("Four", {patchNode("a"), unfitPatch("b"), patchNode("c"), patchNode("d")})}, {10}, {}, 10,
          {"a", "c", "d", "P13"}, std::vector<std::int64_t>{10, 11, 12}},
-        {"a group copied at the list's end", true, {groupNode("Ten", patchNodes("t", 10))}, {27}, {}, 27, {"t0", "t1", "t2"},
-         std::vector<std::int64_t>{27, 28, 29}},
-        {"a group of unfit patches copied", true, {unfit()}, {0}, {}, 0, {"P0"}, std::nullopt},
-        {"copied with no slot selected", true, patchNodes("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
+        {"a group copied at the list's end", kCopy, {ten()}, {27}, {}, 27, {"t0", "t1", "t2"}, std::vector<std::int64_t>{27, 28, 29}},
+        {"a group of unfit patches copied", kCopy, {groupNode("Unfit", {unfitPatch("x"), unfitPatch("y")})}, {0}, {}, 0, {"P0"},
+         std::nullopt},
+        {"copied with no slot selected", kCopy, patchNodes("T", 1), {}, {}, 0, {"P0"}, std::nullopt},
+        {"a group of four, one incompatible, dropped", kDrop,
+         {groupNode("Four", {patchNode("f1"), patchNode("f2"), unfitPatch("bad"), patchNode("f3"), patchNode("f4")})}, {10}, {},
+         10, {"f1", "f2", "f3", "f4", "P14"}, std::vector<std::int64_t>{10, 11, 12, 13}, 4},
+        {"five dropped on the second to last slot", kDrop, patchNodes("T", 5), {28}, {}, 27, {"P27", "T0", "T1"},
+         std::vector<std::int64_t>{28, 29}, 2},
+        {"a drop up to a failed working copy", kDrop, patchNodes("T", 3), {5}, {"T1"}, 5, {"T0", "P6", "P7"},
+         std::vector<std::int64_t>{5}, 2},
+        {"a drop whose copy fails", kDrop, patchNodes("T", 1), {5}, {"T0"}, 5, {"P5"}, std::nullopt, 1},
+        {"another model's backup dropped like a group", kDrop, {groupNode("Backup", patchNodes("b", 2), true)}, {7}, {}, 7,
+         {"b0", "b1", "P9"}, std::vector<std::int64_t>{7, 8}, 2},
+        {"incompatible patches and an empty group dropped", kDrop, {unfitPatch("x"), groupNode("Empty", {})}, {0}, {}, 0,
+         {"P0", "P1"}, std::nullopt},
     };
+    coordinator.application = "/root";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         undo.clearUndoStack();
         coordinator.writes.clear();
+        coordinator.infoWrites.clear();
         load(30);
         setPool(c.nodes);
         coordinator.failingCopies = c.failing;
@@ -236,8 +251,21 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
         selectPool(all);
         selectList(c.listRows);
         if (c.listRows.empty()) list().clearSelection();
-        if (c.copy) screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
-        else screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), c.listRows.front());
+        if (c.how == kCopy) screen->didClickOnButtonCopyToDeviceMemoryAtItems(&pool(), screen->selectedPoolEntries());
+        if (c.how == kRead) screen->didClickOnReadingFromPatchPoolButtonAtIndex(list(), c.listRows.front());
+        if (c.how == kDrop) {
+            selectList({});
+            list().setIsDropped(false);
+            list().dragState().row = static_cast<std::int64_t>(c.listRows.front());
+            pool().dragState().isDragging = true;
+            pool().dragState().draggedContainers.clear();
+            for (const Node& node : c.nodes) pool().dragState().draggedContainers.push_back({nullptr, node});
+            screen->namesOfPromisedFilesDroppedAtDestination(PatchManagerViewController::kPatchListPanel, screen->draggedContent(true));
+            pool().dragState().isDragging = false;
+            EXPECT_EQ(coordinator.infoWrites.size(), c.copies);
+            EXPECT_EQ(list().isDropped(), c.written.has_value());
+        }
+        EXPECT_EQ(names().size(), 30u);
         EXPECT_EQ(namesAt(c.first, c.shown.size()), c.shown);
         ASSERT_EQ(coordinator.writes.size(), c.written ? 1u : 0u);
         const auto record = lastRecord<DragFromPoolToListAction>();
@@ -250,7 +278,8 @@ TEST_F(PatchScreenMenus, PoolPatchesReadOrCopiedIntoTheListReplaceSlotsAsOneWrit
         EXPECT_EQ(coordinator.writes[0].second, *c.written);
         ASSERT_EQ(records(), 1u);
         EXPECT_EQ(record->mIndex, static_cast<std::uint64_t>(c.written->front()));
-        EXPECT_EQ(record->mItems.size(), c.written->size());
+        ASSERT_EQ(record->mItems.size(), c.written->size());
+        EXPECT_EQ(std::get<std::shared_ptr<PatchItem>>(record->mItems[0])->patchName, "P" + std::to_string(c.written->front()));
         EXPECT_EQ(list().selectedRows(), Rows(c.written->begin(), c.written->end()));
         for (const std::int64_t slot : *c.written)
             EXPECT_EQ(screen->patchItems()[static_cast<std::size_t>(slot)]->path, "/root/Device/Patch/" + names()[static_cast<std::size_t>(slot)] + ".qptc");
