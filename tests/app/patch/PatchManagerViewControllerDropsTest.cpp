@@ -48,46 +48,44 @@ protected:
     std::string folder, newGroup;
 };
 
-TEST_F(PatchDropDispatcherTest, ListRowsGoIntoAFolderOneFileOrANewGroupFolderWithIndexes)
+// Into a folder: one file, or a new group folder holding the files with their indexes and the groups'
+// folders; into the pool, list rows answer their rows and write nothing. The drag is its view's until it ends.
+TEST_F(PatchDropDispatcherTest, ADragAnswersItsDestinationAndWritesItsFilesThere)
 {
-    loadWithPaths(10, "/dev/");
-    listDrag().isDraggingFromTable = true;
-    listDrag().draggedIndexSet = {4};
-    EXPECT_TRUE(promise(folder).empty());
-    // The drag is the list's until it ends.
-    EXPECT_TRUE(listDrag().isDraggingFromTable);
-    EXPECT_EQ(infoWrites(), Names{"P4.qptc -> " + folder + " 1 -1"});
-    coordinator.infoWrites.clear();
-    listDrag().draggedIndexSet = {7, 2, 5};
-    promise(folder);
-    EXPECT_EQ(infoWrites(), (Names{"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1",
-                                   "P7.qptc -> " + newGroup + " 1 2"}));
-}
-
-TEST_F(PatchDropDispatcherTest, ListRowsDroppedInThePoolAnswerTheirRowsAndWriteNothing)
-{
-    loadWithPaths(10, "/dev/");
-    listDrag().isDraggingFromTable = true;
-    listDrag().draggedIndexSet = {6, 3};
-    EXPECT_EQ(promise(PatchManagerViewController::kRightPanel), (std::vector<std::int64_t>{3, 6}));
-    EXPECT_TRUE(coordinator.infoWrites.empty());
-    EXPECT_EQ(records(), 0u);
-}
-
-TEST_F(PatchDropDispatcherTest, PoolItemsGoIntoAFolderAsFilesAndGroupFolders)
-{
-    loadWithPaths(10, "/dev/");
     const Node group = groupNode("G", {patchNode("g1")});
-    dragFromPool({group});
-    promise(folder);
-    EXPECT_TRUE(poolDrag().isDragging);
-    EXPECT_EQ(loggedTimes("copyGroup G -> " + folder), 1);
-    EXPECT_TRUE(coordinator.infoWrites.empty());
-    log.clear();
-    dragFromPool({patchNode("A"), group});
-    promise(folder);
-    EXPECT_EQ(loggedTimes("copyGroup G -> " + newGroup), 1);
-    EXPECT_EQ(infoWrites(), Names{"A.qptc -> " + newGroup + " 1 -1"});
+    const struct {
+        const char* what;
+        Rows listRows;  // dragged from the list, else
+        std::vector<Node> poolItems;
+        std::string destination;
+        std::vector<std::int64_t> answer;
+        Names written;  // the files, then the groups' folders
+    } cases[] = {
+        {"a list row into a folder", {4}, {}, folder, {}, {"P4.qptc -> " + folder + " 1 -1"}},
+        {"list rows into a folder", {7, 2, 5}, {}, folder, {},
+         {"P2.qptc -> " + newGroup + " 1 0", "P5.qptc -> " + newGroup + " 1 1", "P7.qptc -> " + newGroup + " 1 2"}},
+        {"list rows into the pool", {6, 3}, {}, PatchManagerViewController::kRightPanel, {3, 6}, {}},
+        {"a pool group into a folder", {}, {group}, folder, {}, {"copyGroup G -> " + folder}},
+        {"pool items into a folder", {}, {patchNode("A"), group}, folder, {},
+         {"A.qptc -> " + newGroup + " 1 -1", "copyGroup G -> " + newGroup}},
+    };
+    loadWithPaths(10, "/dev/");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        coordinator.infoWrites.clear();
+        log.clear();
+        listDrag().isDraggingFromTable = !c.listRows.empty();
+        listDrag().draggedIndexSet = c.listRows;
+        poolDrag().isDragging = false;
+        if (!c.poolItems.empty()) dragFromPool(c.poolItems);
+        EXPECT_EQ(promise(c.destination), c.answer);
+        EXPECT_EQ(listDrag().isDraggingFromTable, !c.listRows.empty());
+        EXPECT_EQ(poolDrag().isDragging, !c.poolItems.empty());
+        Names written = infoWrites();
+        for (const std::string& line : loggedWith("copyGroup")) written.push_back(line);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(records(), 0u);
+    }
 }
 
 // Another program may ask for a drag's files even once the drag is over.
