@@ -164,22 +164,6 @@ TEST_F(PatchDragAndDropTest, ContiguousListRowsReorderAndRowsWithAGapNeverDropOn
     });
 }
 
-TEST_F(PatchDragAndDropTest, FourFilesOnRow28FillTheLastTwoSlotsAndAnOwnFileRefusesTheDrag)
-{
-    const auto four = files({"/m/1.qptc", "/m/2.qptc", "/m/3.qptc", "/m/4.qptc"});
-    EXPECT_TRUE(over(listPort(), listRow(28), four.get()));
-    EXPECT_EQ(list().selectedRows(), (Rows{28, 29}));
-    EXPECT_TRUE(drop(listPort(), listRow(28), four.get()));
-    EXPECT_EQ(namesAt(28, 2), (Names{"1", "2"}));
-    // Only the copies that had a slot were made, into the working folder.
-    ASSERT_EQ(coordinator.infoWrites.size(), 2u);
-    EXPECT_EQ(coordinator.infoWrites[0].toPath, coordinator.application + "/Temp/Device/Patch");
-    EXPECT_TRUE(list().isDropped());
-    const auto mixed = files({"/m/5.qptc", coordinator.application + "/Temp/Local/6.qptc"});
-    EXPECT_FALSE(over(listPort(), listRow(2), mixed.get()));
-    EXPECT_FALSE(over(poolPort(), poolRow(a), mixed.get()));
-}
-
 TEST_F(PatchDragAndDropTest, FilesFromAFileManagerAreCheckedOncePerEntryAndCopiedOffTheMainThread)
 {
     const auto dropped = files({"/m/F1.qptc", "/m/notes.txt", "/m/F2.qptc"});
@@ -255,19 +239,27 @@ TEST_F(PatchDragAndDropTest, TenThousandFilesOnTheListAreReadNoFurtherThanItsSlo
     EXPECT_EQ(coordinator.patchFileChecks, 30);
     EXPECT_EQ(list().selectedRows().size(), 27u);
     EXPECT_TRUE(over(listPort(), listRow(28), many.get(), true));
+    EXPECT_EQ(list().selectedRows(), (Rows{28, 29}));
     coordinator.patchFileChecks = 0;
     EXPECT_TRUE(drop(listPort(), listRow(28), many.get()));
-    // The drop takes the first two files into the last two slots, reading each once.
+    // The drop takes the first two files into the last two slots, reading each once, copied into the
+    // working folder.
     EXPECT_EQ(coordinator.patchFileChecks, 2);
-    EXPECT_EQ(coordinator.infoWrites.size(), 2u);
+    ASSERT_EQ(coordinator.infoWrites.size(), 2u);
+    EXPECT_EQ(coordinator.infoWrites[0].toPath, coordinator.application + "/Temp/Device/Patch");
     EXPECT_EQ(namesAt(28, 2), (Names{"0", "1"}));
+    EXPECT_TRUE(list().isDropped());
     // A path of the program's own folder far past the list's room refuses the drag, before any file is read.
     paths.push_back(own());
     coordinator.patchFileChecks = 0;
     EXPECT_FALSE(over(listPort(), listRow(3), files(paths).get()));
     EXPECT_EQ(coordinator.patchFileChecks, 0);
     leave(listPort());
-    EXPECT_FALSE(over(listPort(), listRow(3), files({own(), "/m/1.qptc"}).get()));
+    for (const auto& mixed : {files({"/m/5.qptc", own()}), files({own(), "/m/1.qptc"})})
+        for (const auto& [port, at] : {std::pair{listPort(), listRow(3)}, std::pair{poolPort(), poolRow(a)}}) {
+            EXPECT_FALSE(over(port, at, mixed.get()));
+            leave(port);
+        }
 }
 
 // At the drag's entry and at the drop, as the pool does.
