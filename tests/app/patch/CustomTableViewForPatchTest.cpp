@@ -100,34 +100,6 @@ TEST_F(CustomTableViewForPatchTest, CtrlASelectsEveryRowWithoutARecord)
     EXPECT_EQ(records(), 0u);
 }
 
-// As the row whose name starts with it would be, unrecorded and untold.
-TEST_F(CustomTableViewForPatchTest, CommittedInputMethodTextSelectsNoRow)
-{
-    load(10);
-    click(1, 1);
-    log.clear();
-    undo.clearUndoStack();
-    list().setFocus();
-    commitText(&list(), QStringLiteral("P5"));
-    EXPECT_EQ(list().selectedRows(), Rows{1});
-    EXPECT_EQ(records(), 0u);
-    EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-}
-
-TEST_F(CustomTableViewForPatchTest, CtrlZUndoesUnlessAllIsBeingRestored)
-{
-    int undone = 0;
-    center.addObserver(UndoController::kUndoChangePosition, nullptr, [&](const platform::Notification&) { ++undone; });
-    for (const bool restoring : {true, false}) {
-        appDelegate.setIsRestoringAll(restoring);
-        undo.addActionStack(std::make_shared<ChangePositionAction>());
-        key(&list(), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("z"));
-        key(&list(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("Z"));
-    }
-    EXPECT_EQ(undone, 1);
-    EXPECT_EQ(records(), 1u);
-}
-
 TEST_F(CustomTableViewForPatchTest, AClickSelectsAFilledRowOnceAndTellsTheDevice)
 {
     load(10);
