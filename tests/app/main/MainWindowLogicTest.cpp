@@ -37,6 +37,9 @@ protected:
             EXPECT_EQ(chrome.deviceWork, steps[i].second) << "step " << i;
         }
     }
+    // The two ways to ask for a Quit.
+    const std::pair<const char*, std::function<void()>> quits[2] = {
+        {"menu", [this] { logic.performMenuAction(Action::Quit); }}, {"window", [this] { logic.windowShouldClose(); }}};
 };
 
 TEST_F(MainWindowLogicTest, SetUpShowsTheEffectScreenThenBecomesTheDelegateAndLocksThePool)
@@ -100,14 +103,9 @@ TEST_F(MainWindowLogicTest, MenuItemsFollowTheFlagsAndEveryActionChecksAgain)
     EXPECT_EQ(log, (CallLog{"endTextEditing", "ejectDevice", "showDeviceProperty", "clearAllDialog", "endTextEditing", "closeApp"}));
 }
 
-// Ctrl+Q (or the window's close) while a message shows is kept, said on the busy line, and carried out
-// once the message is answered, never dropped to be pressed again; a Disconnect meanwhile does nothing.
+// A Quit asked over a message is kept until the message is answered, never dropped.
 TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnswered)
 {
-    const std::pair<const char*, std::function<void()>> quits[] = {
-        {"Ctrl+Q", [&] { logic.performMenuAction(Action::Quit); }},
-        {"window", [&] { logic.windowShouldClose(); }},
-    };
     for (const auto& [name, quitBy] : quits) {
         SCOPED_TRACE(name);
         const auto& quit = quitBy;  // a lambda cannot capture a structured binding under clang 14
@@ -155,35 +153,23 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
     dialogs.completions.clear();
 }
 
-// A slow unit's wait is named while it lasts, with a waiting eject said, and goes with the work or the
-// unit; a dump or a write of several patches says how far it is, the count belonging to the work it came
-// with.
 TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkItsCountAndAWaitingEject)
 {
+    const std::string reading = "Reading the effects and patches from the unit…";
     connect();
     logic.didDoSynchronizationActionDevice(std::nullopt);
-    logic.deviceWorkDidStart(Work::WritingPatches);
-    const std::string writing = chrome.deviceWork;
-    EXPECT_FALSE(writing.empty());
-    logic.deviceWorkDidStart(Work::Reading);
-    EXPECT_NE(chrome.deviceWork, writing);
-    const std::string reading = chrome.deviceWork;
-    logic.ejectDevice();
-    EXPECT_GT(chrome.deviceWork.size(), reading.size());
-    EXPECT_EQ(chrome.deviceWork.rfind(reading, 0), 0U);
-    logic.deviceWorkDidEnd();
-    EXPECT_EQ(chrome.deviceWork, "");
-    logic.deviceWorkDidStart(Work::Ejecting);
-    EXPECT_FALSE(chrome.deviceWork.empty());
-    logic.ejectDeviceWithState(1);
-    EXPECT_EQ(chrome.deviceWork, "");
-    // Nothing is busy without a unit.
-    logic.deviceWorkDidStart(Work::Reading);
-    EXPECT_EQ(chrome.deviceWork, "");
-    connect();
-    logic.didDoSynchronizationActionDevice(std::nullopt);
-    busySteps({{[&] { logic.deviceWorkDidStart(Work::Reading), logic.deviceWorkProgress(23, 100); },
-                counted("Reading patches", 23, 100)},
+    busySteps({{[&] { logic.deviceWorkDidStart(Work::WritingPatches); }, "Writing patches to the unit…"},
+               {[&] { logic.deviceWorkDidStart(Work::Reading); }, reading},
+               {[&] { logic.ejectDevice(); }, reading + " Ejects after this; unit edits are off."},
+               {[&] { logic.deviceWorkDidEnd(); }, ""},
+               {[&] { logic.deviceWorkDidStart(Work::Ejecting); }, "Ejecting the unit…"},
+               {[&] { logic.ejectDeviceWithState(1); }, ""},
+               // Nothing is busy without a unit.
+               {[&] { logic.deviceWorkDidStart(Work::Reading); }, ""},
+               {[&] {
+                    connect(), logic.didDoSynchronizationActionDevice(std::nullopt);
+                    logic.deviceWorkDidStart(Work::Reading), logic.deviceWorkProgress(23, 100);
+                }, counted("Reading patches", 23, 100)},
                {[&] { logic.ejectDevice(); }, counted("Reading patches", 23, 100) + ". Ejects after this; unit edits are off."},
                {[&] { logic.deviceWorkDidEnd(); }, ""},
                {[&] {
@@ -196,14 +182,8 @@ TEST_F(MainWindowLogicTest, TheBusyLineNamesTheRunningWorkItsCountAndAWaitingEje
                 "Selecting the patch on the unit…"}});
 }
 
-// Quit lets the running work end before the program does: the busy line says so, over a waiting eject's
-// note, for as long as the work runs; the closing eject names itself.
 TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
 {
-    const std::pair<const char*, std::function<void()>> quits[] = {
-        {"menu", [&] { logic.performMenuAction(Action::Quit); }},
-        {"window", [&] { logic.windowShouldClose(); }},
-    };
     const std::string after = ". Quits after this; unit edits are off.";
     for (const auto& [name, quitBy] : quits) {
         SCOPED_TRACE(name);
@@ -221,8 +201,7 @@ TEST_F(MainWindowLogicTest, AQuitThatWaitsForTheRunningWorkSaysSo)
     }
 }
 
-// From a Disconnect on, the unit's edits stay off until the unit is let go, or stays because it refused
-// its eject and nothing else will let it go; a Quit or a signal asked meanwhile still will.
+// A unit that refused its eject keeps its edits off only while a Quit or a signal will still let it go.
 TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
 {
     const auto refused = [&] { logic.ejectDeviceWithState(0); };
@@ -254,9 +233,7 @@ TEST_F(MainWindowLogicTest, TheUnitsEditsStayOffUntilItIsLetGoOrStays)
     }
 }
 
-// Disconnect and Quit during the pool's copies wait for them, not on the main thread: the unit is let go
-// and the program closed only once they landed; meanwhile the input is held, no menu item starts
-// anything, and the busy line counts the copies and says what waits for them.
+// The waits for the pool's copies hold the input and run off the main thread.
 TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingElseStarting)
 {
     connect();
@@ -290,9 +267,6 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing", "closeApp"}));
 }
 
-// The pool's copies count on the busy line while any remain, with a unit or without, beside the unit's
-// work; a drop's files are named from the drop on, while they are read and before their copies count, and
-// a Quit meanwhile says that it waits for them.
 TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesAndADropsFilesUntilNoneRemains)
 {
     const std::string copies = counted("Copying patches", 640, 10000);
@@ -315,8 +289,7 @@ TEST_F(MainWindowLogicTest, TheBusyLineCountsThePoolsCopiesAndADropsFilesUntilNo
                {[&] { logic.poolCopiesProgress(0, 0); }, ""}});
 }
 
-// A read is named from its start to its end: neither the connection's clearing of the screens, which may
-// come after the read was told, nor the busy icon's end for the unit's picture, read meanwhile, ends it.
+// Neither the connection's late clearing of the screens nor the picture's read ends a read's line.
 TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePicturesRead)
 {
     logic.deviceWorkDidStart(Work::Reading);
@@ -336,8 +309,6 @@ TEST_F(MainWindowLogicTest, TheBusyLineOutlivesTheConnectionsClearingAndThePictu
                {[&] { logic.deviceWorkDidStart(Work::Reading), logic.deviceDisonnect(), connect(); }, ""}});
 }
 
-// The unit lets go only once the work before the eject is done: until then the eject shows that it
-// waits, and a second click queues nothing more. Whatever ends the wait ends the showing.
 TEST_F(MainWindowLogicTest, AQueuedEjectWaitsVisiblyUntilTheUnitAnswers)
 {
     const std::pair<const char*, Report> ends[] = {
@@ -362,8 +333,6 @@ TEST_F(MainWindowLogicTest, AQueuedEjectWaitsVisiblyUntilTheUnitAnswers)
     EXPECT_FALSE(logic.isEjectWaiting());
 }
 
-// The header shows the name, the version and the memory rounded, only with a unit; the sync icons show
-// while actions run, the device's only while connected.
 TEST_F(MainWindowLogicTest, TheHeaderShowsTheUnitAndTheSyncIconsTheRunningActions)
 {
     const auto memory = [this] { return std::pair(chrome.memory, chrome.memoryVisible); };
@@ -379,21 +348,20 @@ TEST_F(MainWindowLogicTest, TheHeaderShowsTheUnitAndTheSyncIconsTheRunningAction
     logic.didGetDeviceMemory(-1.0F);
     EXPECT_EQ(memory(), std::pair(0U, false));
     logic.ejectDeviceWithState(1);
+    const auto server = [this] { return std::pair(chrome.serverSync, chrome.lostServer); };
     for (const char* action : {"a", "b", "a"}) logic.didDoSynchronizationActionServer(action);
     logic.didFinishSynchronizationActionServer("a");
     EXPECT_EQ(logic.synchServerActionList(), (Strings{"b", "a"}));
     logic.didFinishSynchronizationActionServer("unknown");
     logic.didFinishSynchronizationActionServer("b");
-    EXPECT_TRUE(chrome.serverSync);
+    EXPECT_EQ(server(), std::pair(true, false));
     // The lost server hides the server's icon.
     logic.serverConnectWithState(false);
-    EXPECT_TRUE(chrome.lostServer);
-    EXPECT_FALSE(chrome.serverSync);
+    EXPECT_EQ(server(), std::pair(false, true));
     logic.didDoSynchronizationActionServer("c");
-    EXPECT_TRUE(chrome.serverSync);
-    EXPECT_FALSE(chrome.lostServer);
+    EXPECT_EQ(server(), std::pair(true, false));
     logic.serverConnectWithState(true);
-    EXPECT_FALSE(chrome.lostServer);
+    EXPECT_EQ(server(), std::pair(true, false));
     logic.didDoSynchronizationActionDevice(std::nullopt);
     EXPECT_FALSE(chrome.deviceSync);
     connect();
@@ -428,31 +396,26 @@ TEST_F(MainWindowLogicTest, NewConnectionKeepsTheFirstRunsDialogsAndDropsThemLat
     EXPECT_FALSE(appDelegate.isDeviceConnected());
 }
 
-// The picture is decoded off the main thread and lands later: one stored after the connection found none
-// shows then (before a connection it waits for one); one asked for a unit that has gone since, overtaken
-// by a later ask, or landing after the window closed never shows.
+// The picture is decoded off the main thread: a stale or orphaned answer never shows.
 TEST_F(MainWindowLogicTest, AModelPictureShowsOnlyForTheUnitAndTheAskItCameFor)
 {
     const QImage picture(4, 4, QImage::Format_RGB32);
+    // The asks out answered: whether a picture showed since the last look.
+    const auto shows = [this] { return coordinator.answerDeviceImages(), std::exchange(chrome.hasDeviceImage, false); };
     coordinator.deviceImage = picture;
     logic.deviceImageDidArrive();
-    coordinator.answerDeviceImages();
-    EXPECT_FALSE(chrome.hasDeviceImage);
+    EXPECT_FALSE(shows());
     coordinator.deviceImage = QImage();
     logic.deviceConnectWithState(1);
-    coordinator.answerDeviceImages();
-    EXPECT_FALSE(chrome.hasDeviceImage);
+    EXPECT_FALSE(shows());
     coordinator.deviceImage = picture;
     logic.deviceImageDidArrive();
-    coordinator.answerDeviceImages();
-    EXPECT_TRUE(chrome.hasDeviceImage);
+    EXPECT_TRUE(shows());
     logic.deviceDisonnect();
-    chrome.hasDeviceImage = false;
     logic.deviceConnectWithState(1);
     EXPECT_FALSE(chrome.hasDeviceImage);
     logic.deviceDisonnect();
-    coordinator.answerDeviceImages();
-    EXPECT_FALSE(chrome.hasDeviceImage);
+    EXPECT_FALSE(shows());
     logic.deviceConnectWithState(1);
     logic.deviceImageDidArrive();
     ASSERT_EQ(coordinator.imageAsks.size(), 2U);
@@ -461,16 +424,13 @@ TEST_F(MainWindowLogicTest, AModelPictureShowsOnlyForTheUnitAndTheAskItCameFor)
     coordinator.imageAsks.erase(coordinator.imageAsks.begin());
     first(picture);
     EXPECT_FALSE(chrome.hasDeviceImage);
-    coordinator.answerDeviceImages();
-    EXPECT_TRUE(chrome.hasDeviceImage);
-    chrome.hasDeviceImage = false;
+    EXPECT_TRUE(shows());
     auto closing = std::make_unique<MainWindowLogic>();
     awake(*closing);
     closing->deviceConnectWithState(1);
     ASSERT_EQ(coordinator.imageAsks.size(), 1U);
     closing.reset();
-    coordinator.answerDeviceImages();
-    EXPECT_FALSE(chrome.hasDeviceImage);
+    EXPECT_FALSE(shows());
 }
 
 TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
@@ -632,8 +592,6 @@ TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
     }
 }
 
-// A single patch's failed write puts the old patch back inside the list; a restore's results take one
-// summary each and a failure releases the interface.
 TEST_F(MainWindowLogicTest, FailedWritesAndRestoreResults)
 {
     logic.patchPoolDirectoryObject({});
