@@ -224,8 +224,7 @@ TEST_F(EditingControls, CtrlVPastesOnceThroughTheDelegateAndTypingGoesThroughItT
     EXPECT_EQ(field->text(), QStringLiteral("xy"));
 }
 
-// A character typed with Alt or Meta held goes into the text like any other, so it meets the rule; a
-// modifier's own press is no typing, so an edit made only by Ctrl+V stays a pasted-only edit.
+// An edit made only by Ctrl+V is checked once more at its end: a modifier's own press is no typing.
 TEST_F(EditingControls, EveryInsertionMeetsTheRuleAndOnlyTextKeysCountAsTyping)
 {
     for (const Qt::KeyboardModifiers held : {Qt::KeyboardModifiers(Qt::AltModifier), Qt::KeyboardModifiers(Qt::MetaModifier),
