@@ -109,9 +109,7 @@ TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCa
     EXPECT_TRUE(selectedRows().empty());
     bool selected = true;
     const CustomTableRowView rowView = table().fillRowView(3, &selected);
-    EXPECT_TRUE(rowView.isEffectRow());
-    EXPECT_TRUE(rowView.isEmptyRow());
-    EXPECT_FALSE(selected);
+    EXPECT_TRUE(rowView.isEffectRow() && rowView.isEmptyRow() && !selected);
     std::vector<std::shared_ptr<EffectItem>> many;
     for (std::uint32_t i = 0; i < 31; ++i) many.push_back(effect("e" + std::to_string(100 + i), i));
     setList(many);
@@ -123,8 +121,7 @@ TEST_F(EffectManagerViewControllerTest, ListShowsThirtyRowsAtLeastAndEmptyRowsCa
     click(table().viewport(), cell(1, "Note").center());
     EXPECT_EQ(selectedRows(), std::vector<int>{1});
     EXPECT_EQ(table().fillRowView(1).row(), 1u);
-    EXPECT_TRUE(TableRowChecks::checkEmptyRow(31, &table()));
-    EXPECT_FALSE(TableRowChecks::checkEmptyRow(30, &table()));
+    EXPECT_TRUE(TableRowChecks::checkEmptyRow(31, &table()) && !TableRowChecks::checkEmptyRow(30, &table()));
     EXPECT_TRUE(controller.logic().isEmptyRow(31) && controller.logic().isEmptyRow(-1));
 }
 
@@ -146,8 +143,7 @@ TEST_F(EffectManagerViewControllerTest, StarAndRecoveryButtonsActOnTheirOwnRowTh
     EXPECT_EQ(selectedRows(), std::vector<int>{0});
     log.clear();
     star(3);  // the unknown effect
-    EXPECT_TRUE(log.empty());
-    EXPECT_FALSE(controller.effectList()[3]->isFavourite);
+    EXPECT_TRUE(log.empty() && !controller.effectList()[3]->isFavourite);
     const int deletedRow = 2;
     ASSERT_EQ(controller.effectList()[deletedRow], deleted);
     click(table().viewport(), EffectNameTableCellView::recoveryButtonRect(cell(deletedRow, "EffectName")).center());
@@ -165,10 +161,7 @@ TEST_F(EffectManagerViewControllerTest, UsedTimesShowADashUntilTheCountIsInAndRe
 {
     setList({effect("Alpha", 1), effect("Beta", 2)});
     const auto usedOf = [this](int row) {
-        return controller.effectListModel()
-            ->index(row, EffectListModel::columnOfIdentifier("UsedTimes"))
-            .data()
-            .toString();
+        return controller.effectListModel()->index(row, EffectListModel::columnOfIdentifier("UsedTimes")).data().toString();
     };
     EXPECT_TRUE(testing_app::processEventsUntil([&] { return controller.logic().isUpdatedEffectUsedTimesNumber(); }));
     EXPECT_EQ(usedOf(0), QStringLiteral("0"));
@@ -188,12 +181,9 @@ TEST_F(EffectManagerViewControllerTest, HeaderClicksSortAndShowTheArrow)
     click(controller.effectListHeader()->viewport(), inName);
     EXPECT_EQ(controller.effectList()[0]->effectName, "Alpha");
     CustomHeaderView& header = *controller.effectListHeader();
-    EXPECT_EQ(header.headerCell(name).sortState(), 1);
-    EXPECT_EQ(header.headerCell(0).sortState(), 0);
-    EXPECT_FALSE(header.headerCell(0).isNotFirstCell());
-    EXPECT_TRUE(header.headerCell(name).isNotFirstCell());
-    EXPECT_TRUE(header.headerCell(4).isLastEffectCell());
-    EXPECT_FALSE(header.headerCell(3).isLastEffectCell());
+    EXPECT_EQ(std::tuple(header.headerCell(name).sortState(), header.headerCell(0).sortState()), std::tuple(1, 0));
+    EXPECT_TRUE(!header.headerCell(0).isNotFirstCell() && header.headerCell(name).isNotFirstCell());
+    EXPECT_TRUE(header.headerCell(4).isLastEffectCell() && !header.headerCell(3).isLastEffectCell());
     EXPECT_EQ(header.headerCell(0).headerType(), CustomHeaderCell::EffectList);
     EXPECT_TRUE(table().verticalScroller()->isEffectManagerRuler());
     EXPECT_EQ(controller.effectListHeader()->height(), 25);
@@ -216,6 +206,7 @@ protected:
         controller.reloadDataInEffectPool();
         settle();
     }
+    using Nodes = std::vector<std::shared_ptr<DirectoryObject>>;
     std::shared_ptr<DirectoryObject> echo, wah, odd, delay, drive;
 };
 
@@ -225,22 +216,21 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
     ASSERT_EQ(pool().shownRows().size(), 3u);
     EXPECT_FALSE(pool().rulerVisible());
     click(pool().viewport(), poolRowCentre(1));
-    EXPECT_EQ(pool().shownRows().size(), 6u);
-    EXPECT_EQ(pool().selectionIndexSet(), (std::set<int>{1}));
-    EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{delay}));
+    EXPECT_EQ(std::tuple(pool().shownRows().size(), pool().selectionIndexSet()), std::tuple(6u, std::set<int>{1}));
+    EXPECT_EQ(pool().selectedNodes(), (Nodes{delay}));
     EXPECT_FALSE(controller.savingToDeviceButton()->isEnabled());
     click(pool().viewport(), poolRowCentre(2));  // Echo
-    EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
+    EXPECT_EQ(pool().selectedNodes(), (Nodes{echo}));
     EXPECT_EQ(controller.nameTextField()->text(), QStringLiteral("Echo [ Cat1 ]"));
     EXPECT_TRUE(controller.savingToDeviceButton()->isEnabled());
     // Pressed on Echo, released on Wah: no click.
     mouse(pool().viewport(), QEvent::MouseButtonPress, poolRowCentre(2));
     mouse(pool().viewport(), QEvent::MouseButtonRelease, poolRowCentre(3));
-    EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
+    EXPECT_EQ(pool().selectedNodes(), (Nodes{echo}));
     // Closing Delay again.
     click(pool().viewport(), poolRowCentre(1));
     EXPECT_EQ(pool().shownRows().size(), 3u);
-    EXPECT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{delay}));
+    EXPECT_EQ(pool().selectedNodes(), (Nodes{delay}));
     // Opening Drive makes the rows reach below the view: the ruler shows, and goes when it closes.
     click(pool().viewport(), poolRowCentre(2));
     EXPECT_TRUE(pool().rulerVisible());
@@ -248,8 +238,7 @@ TEST_F(EffectPoolTest, ClicksOpenAndCloseGroupsAndOnlyAPressReleasedOnItsRowCoun
     EXPECT_FALSE(pool().rulerVisible());
     // Blank space under the rows clears the selection.
     click(pool().viewport(), QPoint(50, pool().viewport()->height() - 5));
-    EXPECT_TRUE(pool().selectedNodes().empty());
-    EXPECT_TRUE(controller.nameTextField()->text().isEmpty());
+    EXPECT_TRUE(pool().selectedNodes().empty() && controller.nameTextField()->text().isEmpty());
 }
 
 TEST_F(EffectPoolTest, InformationPanelSitsOnItsSwatchAndShowsALongNoteWhole)
@@ -303,18 +292,15 @@ TEST_F(EffectPoolTest, RowsHandTheSharedCellTheirTitleSwatchAndHeight)
     const QModelIndex delayRow = pool().indexForRow(1);
     const auto content = delayRow.data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
     EXPECT_EQ(content.title.text, QStringLiteral("Delay - NEW"));
-    EXPECT_TRUE(content.isEffectPoolCell);
-    EXPECT_TRUE(content.iconImage.isNull());
+    EXPECT_TRUE(content.isEffectPoolCell && content.iconImage.isNull());
     ASSERT_EQ(content.title.runs.size(), 2);
-    EXPECT_EQ(content.title.runs[1].start, 6);
-    EXPECT_EQ(content.title.runs[1].colour, QColor::fromRgbF(227 / 255.0f, 227 / 255.0f, 0.0f));
+    EXPECT_EQ(std::tuple(content.title.runs[1].start, content.title.runs[1].colour), std::tuple(6, QColor(227, 227, 0)));
     EXPECT_EQ(delayRow.data(Qt::SizeHintRole).toSize().height(), 26);
     click(pool().viewport(), poolRowCentre(1));
     const QModelIndex echoRow = pool().indexForRow(2);
     const auto leafContent = echoRow.data(CustomCellForAttributedString::kRowContentRole).value<PoolRowContent>();
     EXPECT_EQ(leafContent.iconImage.size(), QSize(10, 5));
-    EXPECT_EQ(echoRow.data(Qt::SizeHintRole).toSize().height(), 24);
-    EXPECT_EQ(pool().visualRect(echoRow).height(), 24);
+    EXPECT_EQ(std::tuple(echoRow.data(Qt::SizeHintRole).toSize().height(), pool().visualRect(echoRow).height()), std::tuple(24, 24));
 }
 
 TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWhatMayGo)
@@ -350,12 +336,12 @@ TEST_F(EffectPoolTest, DragStartsFromTwoPointsOnASelectedEffectAndCarriesOnlyWha
     const auto arrow = [this](int key) { testing_app::key(&pool(), key); };
     // The last click (the release of the drag above) made Echo's row the one the arrows go on from.
     arrow(Qt::Key_Down);
-    ASSERT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{wah}));
+    ASSERT_EQ(pool().selectedNodes(), (Nodes{wah}));
     dragFrom(3, 3);
     ASSERT_EQ(drags.size(), 2u);
     EXPECT_EQ(names(drags[1]), (std::vector<std::string>{"Wah"}));
     arrow(Qt::Key_Up);
-    ASSERT_EQ(pool().selectedNodes(), (std::vector<std::shared_ptr<DirectoryObject>>{echo}));
+    ASSERT_EQ(pool().selectedNodes(), (Nodes{echo}));
     dragFrom(3, 3);
     EXPECT_EQ(drags.size(), 2u);
     drags.pop_back();
