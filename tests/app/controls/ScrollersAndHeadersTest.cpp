@@ -39,10 +39,8 @@ void setUp(QScrollBar& scroller, QSize size = {15, 200})
 TEST_F(ScrollersAndHeaders, KnobStaysBetweenTheArrowsAndShowsOnlyWhileTheContentOverflows)
 {
     const QRectF slot(0, 0, 15, 200);
-    const QRectF top = CustomScroller::topArrowRectIn(slot);
-    const QRectF bottom = CustomScroller::bottomArrowRectIn(slot);
-    EXPECT_EQ(top, QRectF(0, 0, 15, 15));
-    EXPECT_EQ(bottom, QRectF(0, 185, 15, 15));
+    const QRectF top = CustomScroller::topArrowRectIn(slot), bottom = CustomScroller::bottomArrowRectIn(slot);
+    EXPECT_EQ(std::pair(top, bottom), std::pair(QRectF(0, 0, 15, 15), QRectF(0, 185, 15, 15)));
     struct Case {
         const char* what;
         QRectF standard;
@@ -70,14 +68,12 @@ TEST_F(ScrollersAndHeaders, StandardKnobFollowsTheValueAndTheVisibleShare)
     const QRectF slot(0, 0, 15, 200);
     EXPECT_DOUBLE_EQ(CustomScroller::knobProportion(0, 0, 10), 1.0);
     EXPECT_DOUBLE_EQ(CustomScroller::knobProportion(0, 300, 100), 0.25);
-    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, 0), QRectF(0, 0, 15, 50));
-    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, 300), QRectF(0, 150, 15, 50));
-    EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, 150), QRectF(0, 75, 15, 50));
+    for (const auto& [value, top] : {std::pair{0, 0}, {300, 150}, {150, 75}})
+        EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 300, 100, value), QRectF(0, top, 15, 50)) << value;
     // A long list keeps a grabbable knob.
     EXPECT_EQ(CustomScroller::standardKnobRect(slot, 0, 100000, 10, 0).height(), CustomScroller::kMinimumKnobLength);
-    EXPECT_EQ(CustomScroller::valueForKnobTop(75, slot, 50, 0, 300), 150);
-    EXPECT_EQ(CustomScroller::valueForKnobTop(-20, slot, 50, 0, 300), 0);
-    EXPECT_EQ(CustomScroller::valueForKnobTop(500, slot, 50, 0, 300), 300);
+    for (const auto& [top, value] : {std::pair{75, 150}, {-20, 0}, {500, 300}})
+        EXPECT_EQ(CustomScroller::valueForKnobTop(top, slot, 50, 0, 300), value) << top;
 }
 
 TEST_F(ScrollersAndHeaders, RulerShowsOnlyForAListPastItsVisibleArea)
@@ -121,12 +117,10 @@ TEST_F(ScrollersAndHeaders, ArrowsStepAndTheSlotPages)
     setUp(scroller);
     scroller.setSingleStep(10);
     scroller.setRulerVisible(true);
-    press(scroller, QPoint(7, 195));
-    EXPECT_EQ(scroller.value(), 10);
-    press(scroller, QPoint(7, 5));
-    EXPECT_EQ(scroller.value(), 0);
-    press(scroller, QPoint(7, 150));
-    EXPECT_EQ(scroller.value(), 100);
+    for (const auto& [at, value] : {std::pair{195, 10}, {5, 0}, {150, 100}}) {
+        press(scroller, QPoint(7, at));
+        EXPECT_EQ(scroller.value(), value) << at;
+    }
     EXPECT_EQ(scroller.bottomArrowRect(), QRectF(0, 185, 15, 15));
 }
 
@@ -149,10 +143,8 @@ TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
         QStyleOptionSlider option;
         option.initFrom(&scroller);
         option.orientation = orientation;
-        option.minimum = 0;
         option.maximum = 300;
         option.pageStep = 100;
-        option.sliderPosition = option.sliderValue = 0;
         const QRect slider =
             scroller.style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &scroller);
         ASSERT_TRUE(slider.isValid());
@@ -162,10 +154,8 @@ TEST_F(ScrollersAndHeaders, ScrollerWithoutBackgroundLeavesTheSlotUnpainted)
         scroller.setValue(300);
         image = drawn();
         EXPECT_EQ(image.pixelColor(slider.center()).alpha(), 0);
-        EXPECT_GT(image.pixelColor(at(upright ? scroller.height() - slider.center().y()
-                                              : scroller.width() - slider.center().x()))
-                      .alpha(),
-                  0);
+        const int end = upright ? scroller.height() - slider.center().y() : scroller.width() - slider.center().x();
+        EXPECT_GT(image.pixelColor(at(end)).alpha(), 0);
         scroller.triggerAction(QAbstractSlider::SliderPageStepSub);
         EXPECT_EQ(scroller.value(), 200);
     }
