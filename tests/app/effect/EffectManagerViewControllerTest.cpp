@@ -199,9 +199,9 @@ protected:
         odd->isIncompatible = true;
         std::vector<std::shared_ptr<DirectoryObject>> many;
         for (std::uint32_t i = 0; i < 40; ++i) many.push_back(leaf(effect("Drive " + std::to_string(i), 100 + i)));
-        delay = group("Delay", {echo, wah, odd});
-        drive = group("Drive", many);
-        controller.setStructureData({group("Rig One", {delay, drive})});
+        delay = groupNode("Delay", {echo, wah, odd});
+        drive = groupNode("Drive", many);
+        controller.setStructureData({groupNode("Rig One", {delay, drive})});
         controller.setIsEffectListLoaded(true);
         controller.reloadDataInEffectPool();
         settle();
@@ -733,7 +733,7 @@ TEST(EffectOptionMenuQueue, ReturnConfirmsAFavouriteAndCancelsADelete)
 TEST_F(EffectTableTest, DropsTakeTheRowRuleAndOnlyThePoolsOwnEffects)
 {
     auto echo = leaf(effect("Echo", 11)), wah = leaf(effect("Wah", 12));
-    controller.setStructureData({group("Rig", {group("Delay", {echo, wah})})});
+    controller.setStructureData({groupNode("Rig", {groupNode("Delay", {echo, wah})})});
     controller.reloadDataInEffectPool();
     std::vector<std::pair<std::string, std::int64_t>> added;
     const auto recordAdds = [&] {
@@ -786,7 +786,7 @@ TEST_F(EffectTableTest, DropsTakeTheRowRuleAndOnlyThePoolsOwnEffects)
 TEST_F(EffectTableTest, ADroppedEffectIsAddedThroughTheScreen)
 {
     auto wah = leaf(effect("Wah", 12));
-    controller.setStructureData({group("Rig", {group("Delay", {wah})})});
+    controller.setStructureData({groupNode("Rig", {groupNode("Delay", {wah})})});
     table().setAcceptsDragSource([](const QObject*) { return true; });
     table().setFocus();
     dropOn(*EffectItemDrag::mimeDataForItems({effect("Wah", 12)}), at(1));

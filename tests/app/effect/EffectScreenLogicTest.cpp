@@ -264,9 +264,9 @@ TEST(EffectScreenLogicTest, ResetClearsTheMarksOfAllThreeLevelsAndReloadsSetTheL
     auto newEffect = leaf(effect("n", 5));
     newEffect->isNew = true;
     newEffect->isIncompatible = true;
-    auto category = group("Delay", {newEffect});
+    auto category = groupNode("Delay", {newEffect});
     category->hasNewChild = true;
-    auto model = group("Rig One", {category});
+    auto model = groupNode("Rig One", {category});
     model->hasNewChild = true;
     model->isIncompatible = true;
     rig.logic.setStructureData({model});
@@ -419,8 +419,8 @@ TEST(EffectAddingTest, NewMarksGoInEveryModelAndCategory)
     };
     auto x1 = marked(leaf(effect("x", 9))), y1 = marked(leaf(effect("y", 8))), x2 = marked(leaf(effect("x", 9)));
     auto x3 = marked(leaf(effect("x", 9)));
-    auto both = group("Both", {x1, y1}), onlyX = group("OnlyX", {x2}), other = group("Other", {x3});
-    auto one = group("One", {both, onlyX}), two = group("Two", {other});
+    auto both = groupNode("Both", {x1, y1}), onlyX = groupNode("OnlyX", {x2}), other = groupNode("Other", {x3});
+    auto one = groupNode("One", {both, onlyX}), two = groupNode("Two", {other});
     for (const auto& node : {both, onlyX, other, one, two}) node->hasNewChild = true;
     rig.logic.setStructureData({one, two});
     rig.logic.addItemByDraggingBlock(effect("x", 9), 0);
@@ -434,7 +434,7 @@ TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
 {
     auto echo = leaf(effect("Echo", 11)), wah = leaf(effect("Wah", 12)), odd = leaf(effect("Odd", 13));
     odd->isIncompatible = true;
-    auto delay = group("Delay", {echo, wah, odd});
+    auto delay = groupNode("Delay", {echo, wah, odd});
     struct Case {
         const char* name;
         std::vector<std::shared_ptr<DirectoryObject>> selection;
@@ -445,7 +445,7 @@ TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
         SCOPED_TRACE(c.name);
         LogicRig rig;
         rig.logic.setIsEffectListLoaded(true);
-        rig.logic.setStructureData({group("Rig", {delay})});
+        rig.logic.setStructureData({groupNode("Rig", {delay})});
         rig.views.poolSelection = c.selection;
         rig.logic.didClickSaveToDeviceButton();
         EXPECT_EQ(rig.log, c.log);
@@ -455,7 +455,7 @@ TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
         }
     }
     LogicRig rig;
-    rig.logic.setStructureData({group("Rig", {delay})});
+    rig.logic.setStructureData({groupNode("Rig", {delay})});
     const auto own = rig.logic.poolItemOfType(12);
     ASSERT_TRUE(own);
     EXPECT_EQ(own->effectName, "Wah");

@@ -159,7 +159,7 @@ TEST(EffectScreenPartsTest, PoolTitlesFollowTheFirstStyleThatApplies)
             EXPECT_EQ(title.spans[i].color, std::get<2>(c.spans[i]));
         }
     }
-    EXPECT_EQ(EffectPoolTitle::forNode(*group("Delay", {}), {}).style, EffectPoolTitle::Style::Group);
+    EXPECT_EQ(EffectPoolTitle::forNode(*groupNode("Delay", {}), {}).style, EffectPoolTitle::Style::Group);
 }
 
 TEST(EffectScreenPartsTest, PanelFillsForOneEffectAndTheLoadRuleDecides)
@@ -191,7 +191,7 @@ TEST(EffectScreenPartsTest, PanelFillsForOneEffectAndTheLoadRuleDecides)
         {"loaded already", {leaf(effect("Loaded", 1))}, true, true, true, false},
         {"deleted in the device", {leaf(effect("Deleted", 2))}, true, true, true, true},
         {"the unknown effect's type", {leaf(effect("X", 3))}, true, true, true, false},
-        {"a group", {group("Delay", {newLeaf})}, true, true, false, false},
+        {"a group", {groupNode("Delay", {newLeaf})}, true, true, false, false},
         {"two rows", {newLeaf, incompatible}, true, true, false, false},
         {"nothing", {}, true, true, false, false},
     };

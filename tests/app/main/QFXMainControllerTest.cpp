@@ -403,7 +403,7 @@ TEST_F(QFXMainControllerTest, OnScreenThroughAConnectionAndItsEnd)
     controller.didDoSynchronizationActionServer("sync");
     shoot("main-start");
     auto echo = effect("Echo", 7);
-    controller.serverDirectoryObject({effect_test::group("Rig One", {effect_test::leaf(echo)})});
+    controller.serverDirectoryObject({effect_test::groupNode("Rig One", {effect_test::leaf(echo)})});
     controller.didFinishSynchronizationActionServer("sync");
     controller.patchPoolDirectoryObject({});
     controller.deviceConnectWithState(1);
