@@ -8,6 +8,7 @@
 #include "library/models/DirectoryObject.h"
 #include "platform/bundle/Bundle.h"
 #include "support/app/MainWindowLogicRig.h"
+#include "../effect/EffectScreenFakes.h"
 
 namespace {
 
@@ -678,21 +679,15 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreensAndClearingEmptiesThem)
 
 TEST_F(MainWindowLogicTest, EffectPoolSortsCategoriesByIdAndEffectsByNameIgnoringCase)
 {
-    const auto node = [](std::string name, std::vector<std::shared_ptr<DirectoryObject>> children,
-                         std::shared_ptr<EffectItem> item = nullptr) {
-        auto made = std::make_shared<DirectoryObject>();
-        made->name = std::move(name);
-        made->childDirectories = std::move(children);
-        if (item) made->object = std::move(item);
-        return made;
-    };
+    using effect_test::leaf;
+    using testing_app::groupNode;
     auto echo = effect(1, "Echo");
     auto delay = effect(2, "delay");
     echo->effectCategoryID = delay->effectCategoryID = 5;
     auto drive = effect(3, "Drive");
     drive->effectCategoryID = 2;
-    auto model = node("Model", {node("Delays", {node("Echo", {}, echo), node("delay", {}, delay), node("no item", {})}),
-                                node("empty", {}), node("Drives", {node("Drive", {}, drive)})});
+    auto model = groupNode("Model", {groupNode("Delays", {leaf(echo), leaf(delay), groupNode("no item")}), groupNode("empty"),
+                                     groupNode("Drives", {leaf(drive)})});
     MainWindowLogic::sortEffectPool({model});
     const auto names = [](const auto& nodes) {
         Strings order;
