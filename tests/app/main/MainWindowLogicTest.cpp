@@ -493,8 +493,7 @@ TEST_F(MainWindowLogicTest, LossesClearTheDisplayAndTellOnce)
         expected.push_back(told);
         EXPECT_EQ(log, expected);
         EXPECT_FALSE(appDelegate.isDeviceConnected() || logic.isEjectWaiting());
-        EXPECT_TRUE(valid(Action::ConnectDevice));
-        EXPECT_FALSE(valid(Action::DisconnectDevice));
+        EXPECT_TRUE(valid(Action::ConnectDevice) && !valid(Action::DisconnectDevice));
         EXPECT_EQ(chrome.deviceWork, "");
     }
 }
@@ -525,30 +524,25 @@ TEST_F(MainWindowLogicTest, TerminatingReportsEndTheProgramLaterWhenDismissed)
 
 TEST_F(MainWindowLogicTest, FailedEffectWriteRevertsOnlyWhatTheActionChanged)
 {
-    struct Case {
-        int actionType;
-        bool favourite, deleted;  // as the screen left the entry
-        std::size_t count;
-        bool favouriteAfter, deletedAfter;
+    // The action; the entry's favourite and deleted marks as the screen left them; the entries left and the
+    // deleted mark after the failure (never a favourite).
+    const std::tuple<int, bool, bool, std::size_t, bool> cases[] = {
+        {1, false, false, 2, false},  // an update: the entry stays as it was
+        {2, false, true, 2, false},   // a delete: the mark goes back
+        {3, true, false, 2, false},   // a favourite: toggled back
+        {4, false, false, 2, true},   // a recover: the deleted mark comes back
+        {5, false, false, 1, false},  // an add: the added entry goes
     };
-    const Case cases[] = {
-        {1, false, false, 2, false, false},  // an update: the entry stays as it was
-        {2, false, true, 2, false, false},   // a delete: the mark goes back
-        {3, true, false, 2, false, false},   // a favourite: toggled back
-        {4, false, false, 2, false, true},   // a recover: the deleted mark comes back
-        {5, false, false, 1, false, false},  // an add: the added entry goes
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.actionType);
+    for (const auto& [actionType, favourite, deleted, count, deletedAfter] : cases) {
+        SCOPED_TRACE(actionType);
         connect();
         auto entry = effect(7, "Echo");
-        entry->isFavourite = c.favourite;
-        entry->isDeleted = c.deleted;
+        entry->isFavourite = favourite;
+        entry->isDeleted = deleted;
         effects.setEffectList({effect(1, "Delay"), entry});
-        logic.writeEffectItem(effect(7, "reported"), c.actionType, 0);
-        ASSERT_EQ(effects.effectList().size(), c.count);
-        EXPECT_EQ(entry->isFavourite, c.favouriteAfter);
-        EXPECT_EQ(entry->isDeleted, c.deletedAfter);
+        logic.writeEffectItem(effect(7, "reported"), actionType, 0);
+        ASSERT_EQ(effects.effectList().size(), count);
+        EXPECT_EQ(std::pair(entry->isFavourite, entry->isDeleted), std::pair(false, deletedAfter));
         EXPECT_EQ(log, (CallLog{"info Main_WriteEffectItemFailed Echo"}));
         EXPECT_EQ(effects.calls.back(), "reloadDataInEffectList");
     }
@@ -595,11 +589,11 @@ TEST_F(MainWindowLogicTest, FailedWritesAndRestoreResults)
     summaries = {{3, 5}, {3, 5}};
     appDelegate.setIsRestoringAll(true);
     patches.setlockPatchList(true);
-    logic.writePatchListWithState(1);
-    EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 3/5");
-    EXPECT_EQ(summaries.size(), 1U);
-    logic.writePatchListWithState(1);
-    EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 3/5");
+    for (const std::size_t left : {1U, 0U}) {
+        logic.writePatchListWithState(1);
+        EXPECT_EQ(patches.calls.back(), "displayRestoreDialog 3/5");
+        EXPECT_EQ(summaries.size(), left);
+    }
     EXPECT_FALSE(appDelegate.isRestoringAll());
     summaries = {{2, 4}};
     appDelegate.setIsRestoringAll(true);
@@ -608,8 +602,7 @@ TEST_F(MainWindowLogicTest, FailedWritesAndRestoreResults)
     log.clear();
     logic.writePatchListWithState(0);
     EXPECT_EQ(log, (CallLog{"info Main_WritePatchListFailed"}));
-    EXPECT_TRUE(summaries.empty());
-    EXPECT_FALSE(appDelegate.isRestoringAll() || patches.lockPatchList);
+    EXPECT_FALSE(!summaries.empty() || appDelegate.isRestoringAll() || patches.lockPatchList);
     EXPECT_TRUE(backUpAllEnabled());
     // A restore cut short by a lost unit never reports; its summary goes with the unit, so the next
     // restore shows its own counts.
@@ -635,11 +628,9 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreensAndClearingEmptiesThem)
 {
     connect();
     logic.effectListFromDevice({effect(1, "Delay")});
-    EXPECT_TRUE(effects.isEffectListLoaded);
-    EXPECT_EQ(effects.effectList().size(), 1U);
+    EXPECT_TRUE(effects.isEffectListLoaded && effects.effectList().size() == 1U);
     logic.patchListFromDevice({patch("A"), patch("B")}, {"A1", "A2"});
-    EXPECT_TRUE(patches.isPatchListLoaded());
-    ASSERT_EQ(patches.bankItems().size(), 2U);
+    ASSERT_TRUE(patches.isPatchListLoaded() && patches.bankItems().size() == 2U);
     EXPECT_EQ(patches.bankItems()[1]->bankName, "A2");
     EXPECT_EQ(log, (CallLog{"clearUndoStack"}));
     // The pool is still locked: the backup button waits for it.
@@ -653,9 +644,7 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreensAndClearingEmptiesThem)
     log.clear();
     logic.patchPoolDirectoryObject({std::make_shared<DirectoryObject>()});
     EXPECT_EQ(log, (CallLog{"updateDirectoryObjectForPatchPool"}));
-    EXPECT_TRUE(logic.isPatchPoolLoaded());
-    EXPECT_FALSE(patches.isLockPatchPool());
-    EXPECT_TRUE(backUpAllEnabled());
+    EXPECT_TRUE(logic.isPatchPoolLoaded() && !patches.isLockPatchPool() && backUpAllEnabled());
     logic.changeEffectListSuccessfully();
     EXPECT_EQ(patches.calls.back(), "reloadData");
     logic.updatePatchItemFromDevice(patch("C"), "B3", {});
@@ -664,9 +653,7 @@ TEST_F(MainWindowLogicTest, ListsAndTreesReachTheScreensAndClearingEmptiesThem)
     logic.didDoSynchronizationActionServer("a");
     logic.didGetDeviceName("Rig One");
     appDelegate.setIsRestoringAll(true);
-    log.clear();
-    effects.calls.clear();
-    patches.calls.clear();
+    log.clear(), effects.calls.clear(), patches.calls.clear();
     logic.clearAppData();
     EXPECT_EQ(log, (CallLog{"clearUndoStack", "savePatchPoolToLocal"}));
     EXPECT_EQ(effects.calls, (Strings{"setIsEffectListLoaded 0", "resetEffectPoolState", "reloadData"}));
@@ -705,15 +692,13 @@ TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndConnectionAndEveryShee
     logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
     EXPECT_TRUE(log.empty());
     logic.performMenuAction(Action::InformUpdatingApplication);
-    logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
-    logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
+    for (int twice = 0; twice < 2; ++twice) logic.applicationDidHaveUpdateWithCurentVersion("1.0", "1.1");
     EXPECT_EQ(log, (CallLog{"info Main_ApplicationUpdateInformationText PEXO Rigmora"}));
     connect();
     logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
     EXPECT_TRUE(log.empty());  // no name yet
     logic.didGetDeviceName("Rig One");
-    logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
-    logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
+    for (int twice = 0; twice < 2; ++twice) logic.deviceDidHaveUpdateWithCurentVersion("1", "2");
     EXPECT_EQ(log, (CallLog{"info Main_DeviceUpdateInformationText Rig One"}));
     logic.deviceConnectWithState(1);
     logic.didGetDeviceName("Rig One");
@@ -729,17 +714,14 @@ TEST_F(MainWindowLogicTest, UpdateNoticesComeOncePerRunAndConnectionAndEveryShee
     auto newer = effect(7, "Echo");
     logic.effectItem(newer, "1.0");
     // The row keeps what the unit's list still says of the effect.
-    EXPECT_TRUE(newer->isFavourite);
-    EXPECT_EQ(newer->effectUsedTimes, 3);
+    EXPECT_TRUE(newer->isFavourite && newer->effectUsedTimes == 3);
     logic.effectItem(nullptr, "1.0");
-    EXPECT_EQ(effects.effectList()[1], newer);
-    EXPECT_EQ(effects.calls.back(), "reloadEffectListRow 1");
+    EXPECT_TRUE(effects.effectList()[1] == newer && effects.calls.back() == "reloadEffectListRow 1");
     logic.effectItem(effect(9, "Elsewhere"), "2.0");
     logic.didFinishUpdateEffectDevice();
     logic.effectItem(effect(1, "Delay"), "3.0");
     logic.didFinishUpdateEffectDevice();
-    ASSERT_EQ(dialogs.updateSheets.size(), 2U);
-    EXPECT_EQ(dialogs.updateSheets[1].size(), 3U);
+    ASSERT_TRUE(dialogs.updateSheets.size() == 2U && dialogs.updateSheets[1].size() == 3U);
     EXPECT_EQ(dialogs.updateSheets[1][0].oldVersion, "1.0");
     logic.clearAppData();
     EXPECT_TRUE(logic.updatedEffectItems().empty());
