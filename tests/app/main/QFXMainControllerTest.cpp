@@ -89,11 +89,9 @@ TEST_F(QFXMainControllerTest, ASheetIsAnsweredBeforeTheProgramQuits)
     window.close();
     settle();
     ASSERT_TRUE(sheet && sheet->isVisible());
-    EXPECT_TRUE(appDelegate.isShowingDialog());
-    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(appDelegate.isShowingDialog() && window.isVisible());
     EXPECT_TRUE(log.empty()) << testing::PrintToString(log);
-    EXPECT_EQ(busy(), quitAfterSheet());
-    EXPECT_TRUE(controller.deviceWorkLabel()->isVisible());
+    EXPECT_TRUE(busy() == quitAfterSheet() && controller.deviceWorkLabel()->isVisible());
     dialogQueue.informationView()->okButton()->click();
     settle();
     EXPECT_FALSE(appDelegate.isShowingDialog());
@@ -181,9 +179,8 @@ TEST_F(QFXMainControllerTest, TheOptionItemsShowWhatTheirHandlersSetAndTheFileKe
     EXPECT_EQ(controller.effectManager().view()->parentWidget(), nullptr);
     controller.didClickVersionMenu();
     QWidget* first = controller.appVersionWindow();
-    ASSERT_NE(first, nullptr);
     controller.menuAction(Action::Version)->trigger();
-    EXPECT_EQ(controller.appVersionWindow(), first);
+    ASSERT_TRUE(first != nullptr && controller.appVersionWindow() == first);
     first->close();
 }
 
@@ -201,8 +198,7 @@ TEST_F(QFXMainControllerTest, TheEndAfterATerminatingReportComesThoughSheetsWait
     // Only a guard against a hang: the loop ends long before.
     QTimer::singleShot(std::chrono::seconds(30), [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_EQ(dialogQueue.showingSheet(), nullptr);
-    EXPECT_EQ(dialogQueue.waitingActionCount(), 0u);
+    EXPECT_TRUE(dialogQueue.showingSheet() == nullptr && dialogQueue.waitingActionCount() == 0u);
     window.hide();
 }
 
@@ -329,18 +325,15 @@ TEST_F(QFXMainControllerTest, TheEjectButtonShowsWhenItCanActAndWhenItsEjectWait
     EXPECT_GT(disabledInk - darkestInk(), 60);
     eject->click();
     EXPECT_EQ(acting(), std::pair(false, false));
-    EXPECT_EQ(eject->text(), QueueMainDialogs::textOf("Main_EjectWaiting"));
-    EXPECT_NE(eject->text(), title);
+    EXPECT_TRUE(eject->text() == QueueMainDialogs::textOf("Main_EjectWaiting") && eject->text() != title);
     // It waits greyed, as a disabled button, not in the ink of one that acts.
     EXPECT_LT(disabledInk - darkestInk(), 20);
     controller.ejectDeviceWithState(0);
-    EXPECT_EQ(eject->text(), title);
-    EXPECT_TRUE(eject->isEnabled());
+    EXPECT_TRUE(eject->text() == title && eject->isEnabled());
     eject->click();
     EXPECT_FALSE(eject->isEnabled());
     controller.ejectDeviceWithState(1);
-    EXPECT_EQ(eject->text(), title);
-    EXPECT_FALSE(eject->isEnabled());
+    EXPECT_TRUE(eject->text() == title && !eject->isEnabled());
     dialogQueue.clearAllDialog();
 }
 
