@@ -38,23 +38,22 @@ protected:
 
 TEST_F(Views, EveryPictureTheInterfaceNamesIsDrawnAndOthersAreNot)
 {
-    QStringList wanted{"splash", "warning-icon", "row_light_color_left", "row_light_color_right",
-                       "row_dark_color_left", "row_dark_color_right", "effect_list_selection", "patch_list_selection",
-                       "ban-icon", "effect_focused_state_icon", "effect_default_state_icon",
-                       "patch_focused_state_icon", "patch_default_state_icon", "effect_footer", "patch_footer", "knob_background", "up_arrow", "down_arrow",
-                       "effect_knob_top", "effect_knob_middle", "effect_knob_bottom", "patch_top_ruler",
+    QStringList wanted{"splash", "warning-icon", "row_light_color_left", "row_light_color_right", "row_dark_color_left",
+                       "row_dark_color_right", "effect_list_selection", "patch_list_selection", "ban-icon",
+                       "effect_focused_state_icon", "effect_default_state_icon", "patch_focused_state_icon",
+                       "patch_default_state_icon", "effect_footer", "patch_footer", "knob_background", "up_arrow",
+                       "down_arrow", "effect_knob_top", "effect_knob_middle", "effect_knob_bottom", "patch_top_ruler",
                        "patch_middle_ruler", "patch_bottom_ruler", "effect_pool_header", "effect_list_header",
                        "patch_pool_header", "patch_list_header", "cell_separator", "sort_indicator_ascending",
                        "sort_indicator_descending", "patch_pool_focused_selection_top",
                        "patch_pool_focused_selection_mid", "patch_pool_focused_selection_bottom",
                        "effect_pool_focused_selection_top", "effect_pool_focused_selection_mid",
-                       "effect_pool_focused_selection_bottom", "backup_left_arrow",
-                       "backup_right_arrow", "restore_left_arrow", "restore_right_arrow", "mouse"};
+                       "effect_pool_focused_selection_bottom", "backup_left_arrow", "backup_right_arrow",
+                       "restore_left_arrow", "restore_right_arrow", "mouse"};
     for (int number = 1; number <= 18; ++number) wanted << ProcessingView::frameName(number);
     for (const QString& name : wanted) EXPECT_FALSE(NamedImages::image(name).isNull()) << name.toStdString();
     EXPECT_EQ(NamedImages::names().size(), wanted.size());
-    EXPECT_TRUE(NamedImages::image(QStringLiteral("301Animation1")).isNull());
-    EXPECT_TRUE(NamedImages::image(QStringLiteral("301Animation19")).isNull());
+    EXPECT_TRUE(NamedImages::image(QStringLiteral("301Animation1")).isNull() && NamedImages::image(QStringLiteral("301Animation19")).isNull());
 }
 
 TEST_F(Views, MemoryBarFractionStaysInsideTheBar)
@@ -122,11 +121,9 @@ TEST_F(Views, RowsLookAsTheirPicturesStretchedAtEverySizeAndTheirSelectionInThei
 
 TEST_F(Views, ProcessingViewsStepOneSharedFrame)
 {
-    EXPECT_EQ(ProcessingView::frameName(1), "301Animation01");
-    EXPECT_EQ(ProcessingView::frameName(9), "301Animation09");
-    EXPECT_EQ(ProcessingView::frameName(10), "301Animation10");
-    ProcessingView first;
-    ProcessingView second;
+    EXPECT_EQ(std::tuple(ProcessingView::frameName(1), ProcessingView::frameName(9), ProcessingView::frameName(10)),
+              std::tuple("301Animation01", "301Animation09", "301Animation10"));
+    ProcessingView first, second;
     ASSERT_EQ(first.syncIconImages().size(), 18);
     const std::size_t start = ProcessingView::sharedFrameIndex() % 18;
     first.animateSyncIcon();
@@ -168,8 +165,8 @@ TEST_F(Views, LicenceAsksForRoomForItsWholeTextWithoutScrolling)
     view.resize(view.sizeHint());
     view.show();
     QCoreApplication::processEvents();
-    EXPECT_EQ(view.licenseTextView()->horizontalScrollBar()->maximum(), 0);
-    EXPECT_EQ(view.licenseTextView()->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(std::pair(view.licenseTextView()->horizontalScrollBar()->maximum(), view.licenseTextView()->verticalScrollBar()->maximum()),
+              std::pair(0, 0));
 }
 
 // The launcher's 256-point picture made a quarter megabyte per window.
