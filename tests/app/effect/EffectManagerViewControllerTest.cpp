@@ -487,40 +487,29 @@ TEST_F(EffectTableTest, ClicksSelectOpenPropertiesAndTheMenu)
     click(table().viewport(), at(1));
     EXPECT_EQ(selectedRows(), (std::vector<int>{1}));
     doubleClickRow(0);
-    EXPECT_EQ(log, (Log{"property Alpha"}));
-    EXPECT_EQ(selectedRows(), (std::vector<int>{0}));
+    EXPECT_TRUE(log == Log{"property Alpha"} && selectedRows() == std::vector<int>{0}) << testing::PrintToString(log);
     log.clear();
     doubleClickRow(3);  // the unknown effect
     doubleClickRow(10);  // an empty row
-    EXPECT_TRUE(log.empty());
-    EXPECT_EQ(selectedRows(), (std::vector<int>{3}));
-    struct Case {
-        const char* name;
-        int row;
-        Qt::MouseButton button;
-        Qt::KeyboardModifiers modifiers;
-        bool showingDialog;
-        bool opens;
-    };
-    for (const Case& each : {Case{"right click", 1, Qt::RightButton, Qt::NoModifier, false, true},
-                             Case{"ctrl click", 2, Qt::LeftButton, Qt::ControlModifier, false, true},
-                             Case{"meta click", 2, Qt::LeftButton, Qt::MetaModifier, false, true},
-                             Case{"empty row", 12, Qt::RightButton, Qt::NoModifier, false, false},
-                             Case{"unknown effect", 3, Qt::RightButton, Qt::NoModifier, false, false},
-                             Case{"a sheet shows", 1, Qt::RightButton, Qt::NoModifier, true, false}}) {
-        SCOPED_TRACE(each.name);
+    EXPECT_TRUE(log.empty() && selectedRows() == std::vector<int>{3});
+    // The row, the button and keys, whether a sheet shows, whether the menu opens.
+    const std::tuple<const char*, int, Qt::MouseButton, Qt::KeyboardModifiers, bool, bool> cases[] = {
+        {"right click", 1, Qt::RightButton, Qt::NoModifier, false, true}, {"ctrl click", 2, Qt::LeftButton, Qt::ControlModifier, false, true},
+        {"meta click", 2, Qt::LeftButton, Qt::MetaModifier, false, true}, {"empty row", 12, Qt::RightButton, Qt::NoModifier, false, false},
+        {"unknown effect", 3, Qt::RightButton, Qt::NoModifier, false, false}, {"a sheet shows", 1, Qt::RightButton, Qt::NoModifier, true, false}};
+    for (const auto& [name, row, button, modifiers, showingDialog, opens] : cases) {
+        SCOPED_TRACE(name);
         table().closeRightClickMenu();
         click(table().viewport(), at(0));
-        appDelegate.setIsShowingDialog(each.showingDialog);
-        click(table().viewport(), at(each.row), each.button, each.modifiers);
+        appDelegate.setIsShowingDialog(showingDialog);
+        click(table().viewport(), at(row), button, modifiers);
         appDelegate.setIsShowingDialog(false);
-        EXPECT_EQ(menuShown(), each.opens);
-        EXPECT_EQ(selectedRows(), (std::vector<int>{each.opens ? each.row : 0}));
-        if (each.opens) {
-            ASSERT_NE(table().optionMenu(), nullptr);
-            EXPECT_EQ(table().optionMenu()->targetIndex(), static_cast<std::size_t>(each.row));
-            EXPECT_EQ(table().optionMenu()->effectItem(), controller.effectList()[static_cast<std::size_t>(each.row)]);
-        }
+        EXPECT_EQ(menuShown(), opens);
+        EXPECT_EQ(selectedRows(), (std::vector<int>{opens ? row : 0}));
+        if (!opens) continue;
+        ASSERT_NE(table().optionMenu(), nullptr);
+        EXPECT_EQ(std::pair(table().optionMenu()->targetIndex(), table().optionMenu()->effectItem()),
+                  std::pair(static_cast<std::size_t>(row), controller.effectList()[static_cast<std::size_t>(row)]));
     }
     EXPECT_TRUE(log.empty());
 }
@@ -533,8 +522,7 @@ TEST_F(EffectTableTest, OnlyArrowsMoveTheSelectionAndNoKeyWhileTheMenuShows)
     key(Qt::Key_Return, QStringLiteral("\r"));
     key(Qt::Key_Delete);
     key(Qt::Key_Space, QStringLiteral(" "));
-    EXPECT_EQ(selectedRows(), (std::vector<int>{1}));
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(selectedRows() == std::vector<int>{1} && log.empty());
     key(Qt::Key_Down);
     EXPECT_EQ(selectedRows(), (std::vector<int>{2}));
     key(Qt::Key_Up);
@@ -583,15 +571,13 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
     rightClick(1);  // Beta, a favourite
     OptionMenuForEffectViewController* menu = table().optionMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->favoriteButton()->text(), text("Effect_FavouriteOff"));
-    EXPECT_EQ(menu->deletingOrRecoveryButton()->text(), text("Effect_Delete"));
-    EXPECT_EQ(menu->propertyButton()->text(), text("Effect_Property"));
+    EXPECT_EQ(std::tuple(menu->favoriteButton()->text(), menu->deletingOrRecoveryButton()->text(), menu->propertyButton()->text()),
+              std::tuple(text("Effect_FavouriteOff"), text("Effect_Delete"), text("Effect_Property")));
     click(menu->favoriteButton(), QPoint(5, 5), Qt::RightButton);
     EXPECT_EQ(log, (Log{"confirm Effect_RemovingFavouriteConfirmation Beta (first default)"}));
     b->isFavourite = false;  // changed meanwhile: the answer is the opposite of the state at the press
     dialogs.first();
-    EXPECT_EQ(log.back(), "favourite on Beta");
-    EXPECT_FALSE(menuShown());
+    EXPECT_TRUE(log.back() == "favourite on Beta" && !menuShown()) << log.back();
     log.clear();
     b->effectUsedTimes = 4;
     rightClick(1);
@@ -600,8 +586,7 @@ TEST_F(EffectTableTest, OptionMenuTitlesQuestionsAndAnswers)
     menu->deletingOrRecoveryButton()->click();
     EXPECT_EQ(log, (Log{"confirm Effect_DeletingConfirmation Beta [Effect_DeletingDescription 4] (second default)"}));
     dialogs.second();
-    EXPECT_EQ(log.size(), 1u);
-    EXPECT_FALSE(b->isDeleted);
+    EXPECT_TRUE(log.size() == 1u && !b->isDeleted);
     log.clear();
     rightClick(2);  // Gamma, deleted
     menu = table().optionMenu();
@@ -633,16 +618,14 @@ TEST_F(EffectTableTest, AnAnswerActsOnTheEffectAnUpdateReplacedUnderItsQuestion)
     ASSERT_EQ(log.size(), 1u);
     const auto newBeta = updateRow(1);
     dialogs.first();
-    EXPECT_EQ(log.back(), "favourite off Beta");
-    EXPECT_FALSE(newBeta->isFavourite);
+    EXPECT_TRUE(log.back() == "favourite off Beta" && !newBeta->isFavourite) << log.back();
     log.clear();
     rightClick(0);  // Alpha
     table().optionMenu()->deletingOrRecoveryButton()->click();
     ASSERT_EQ(log.size(), 1u);
     const auto newAlpha = updateRow(0);
     dialogs.first();
-    EXPECT_EQ(log.back(), "delete Alpha");
-    EXPECT_TRUE(newAlpha->isDeleted);
+    EXPECT_TRUE(log.back() == "delete Alpha" && newAlpha->isDeleted) << log.back();
 }
 
 TEST_F(EffectTableTest, ADoubleClickOnACellButtonOpensNoPropertySheet)
@@ -683,8 +666,7 @@ TEST_F(EffectTableTest, NoCountIsStatedWhileThePatchListIsStillBeingRead)
     b->effectUsedTimes = 0;
     controller.reloadDataInEffectList();
     doubleClickRow(1);
-    EXPECT_EQ(log, (Log{"property Beta"}));
-    EXPECT_EQ(b->effectUsedTimes, 2);
+    EXPECT_TRUE(log == Log{"property Beta"} && b->effectUsedTimes == 2) << testing::PrintToString(log);
     settle();
     controller.setMainController(nullptr);
 }
