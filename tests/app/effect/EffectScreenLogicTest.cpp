@@ -110,15 +110,13 @@ TEST(EffectScreenLogicTest, OnlyTheNewestCountAppliesAndAUsedTimesSortKeepsTheSe
     LogicRig::runAll(rig.background);
     rig.views.selection = {0};  // "a", used by none until the count
     LogicRig::runAll(rig.main);
-    EXPECT_TRUE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_TRUE(rig.logic.isUpdatedEffectUsedTimesNumber() && rig.logic.effectList()[2]->effectUsedTimes == 3);
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"b", "c", "a"}));
-    EXPECT_EQ(rig.logic.effectList()[2]->effectUsedTimes, 3);
     EXPECT_EQ(rig.views.selection, (std::vector<std::size_t>{2}));
     // The first count ends last: its numbers never arrive.
     LogicRig::runAll(older);
     LogicRig::runAll(rig.main);
-    EXPECT_EQ(rig.logic.effectList()[1]->effectName, "c");
-    EXPECT_EQ(rig.logic.effectList()[1]->effectUsedTimes, 1);
+    EXPECT_EQ(std::tuple(rig.logic.effectList()[1]->effectName, rig.logic.effectList()[1]->effectUsedTimes), std::tuple("c", 1));
 }
 
 // Counted over an unread patch list every count would read 0.
@@ -130,8 +128,7 @@ TEST(EffectScreenLogicTest, CountsWaitForTheUnitsPatchList)
     rig.logic.setIsEffectListLoaded(true);
     rig.logic.effectList()[0]->effectUsedTimes = 9;
     rig.logic.reloadDataInEffectList();
-    EXPECT_TRUE(rig.background.empty()) << "no count over an unread list";
-    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_TRUE(rig.background.empty() && !rig.logic.isUpdatedEffectUsedTimesNumber()) << "no count over an unread list";
     EXPECT_EQ(rig.logic.itemForRightClickAtIndex(0)->effectUsedTimes, 9) << "not counted as 0";
     std::vector<std::int64_t> asked;
     const auto item = rig.logic.effectList()[0];
@@ -165,8 +162,7 @@ TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesN
     rig.logic.setEffectList({effect("a", 1)});
     rig.connected = false;
     rig.logic.reloadDataInEffectList();
-    EXPECT_TRUE(rig.background.empty());
-    EXPECT_FALSE(rig.logic.isUpdatedEffectUsedTimesNumber());
+    EXPECT_TRUE(rig.background.empty() && !rig.logic.isUpdatedEffectUsedTimesNumber());
     std::vector<EffectScreenLogic::Task> main;
     {
         LogicRig gone;
@@ -274,8 +270,7 @@ TEST(EffectScreenLogicTest, ResetClearsTheMarksOfAllThreeLevelsAndReloadsSetTheL
     rig.views.poolSelection = {newEffect};
     rig.logic.resetEffectPoolState();
     for (const auto& node : {model, category, newEffect}) EXPECT_FALSE(node->isNew || node->hasNewChild || node->isIncompatible);
-    // The reset made the selected effect compatible: the Load button follows at once.
-    EXPECT_TRUE(rig.views.panel.loadEnabled);
+    EXPECT_TRUE(rig.views.panel.loadEnabled) << "the reset made the selected effect compatible";
     rig.connected = false;
     rig.logic.reloadDataInEffectPool();
     EXPECT_FALSE(rig.views.panel.loadEnabled);
@@ -321,8 +316,7 @@ TEST(EffectScreenLogicTest, CountOnItsOwnThreadWhileTheListChanges)
     for (auto& thread : threads) thread.join();
     LogicRig::runAll(arrived);  // every thread has ended
     EXPECT_TRUE(logic.isUpdatedEffectUsedTimesNumber());
-    EXPECT_EQ(logic.effectList()[0]->effectUsedTimes, 1);
-    EXPECT_EQ(logic.effectList()[1]->effectUsedTimes, 2);
+    EXPECT_EQ(std::tuple(logic.effectList()[0]->effectUsedTimes, logic.effectList()[1]->effectUsedTimes), std::tuple(1, 2));
 }
 
 using Log = std::vector<std::string>;
@@ -413,12 +407,8 @@ TEST(EffectAddingTest, NewMarksGoInEveryModelAndCategory)
 {
     LogicRig rig;
     rig.logic.setIsEffectListLoaded(true);
-    const auto marked = [](std::shared_ptr<DirectoryObject> node) {
-        node->isNew = true;
-        return node;
-    };
-    auto x1 = marked(leaf(effect("x", 9))), y1 = marked(leaf(effect("y", 8))), x2 = marked(leaf(effect("x", 9)));
-    auto x3 = marked(leaf(effect("x", 9)));
+    auto x1 = leaf(effect("x", 9)), y1 = leaf(effect("y", 8)), x2 = leaf(effect("x", 9)), x3 = leaf(effect("x", 9));
+    for (const auto& node : {x1, y1, x2, x3}) node->isNew = true;
     auto both = groupNode("Both", {x1, y1}), onlyX = groupNode("OnlyX", {x2}), other = groupNode("Other", {x3});
     auto one = groupNode("One", {both, onlyX}), two = groupNode("Two", {other});
     for (const auto& node : {both, onlyX, other, one, two}) node->hasNewChild = true;
@@ -435,21 +425,17 @@ TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
     auto echo = leaf(effect("Echo", 11)), wah = leaf(effect("Wah", 12)), odd = leaf(effect("Odd", 13));
     odd->isIncompatible = true;
     auto delay = groupNode("Delay", {echo, wah, odd});
-    struct Case {
-        const char* name;
-        std::vector<std::shared_ptr<DirectoryObject>> selection;
-        Log log;
-    };
-    for (const Case& c : {Case{"none", {}, {}}, Case{"a group", {delay}, {}}, Case{"two", {echo, wah}, {}},
-                          Case{"incompatible", {odd}, {}}, Case{"one", {echo}, {"add Echo"}}}) {
-        SCOPED_TRACE(c.name);
+    const std::tuple<const char*, std::vector<std::shared_ptr<DirectoryObject>>, Log> cases[] = {
+        {"none", {}, {}}, {"a group", {delay}, {}}, {"two", {echo, wah}, {}}, {"incompatible", {odd}, {}}, {"one", {echo}, {"add Echo"}}};
+    for (const auto& [name, selection, log] : cases) {
+        SCOPED_TRACE(name);
         LogicRig rig;
         rig.logic.setIsEffectListLoaded(true);
         rig.logic.setStructureData({groupNode("Rig", {delay})});
-        rig.views.poolSelection = c.selection;
+        rig.views.poolSelection = selection;
         rig.logic.didClickSaveToDeviceButton();
-        EXPECT_EQ(rig.log, c.log);
-        if (!c.log.empty()) {
+        EXPECT_EQ(rig.log, log);
+        if (!log.empty()) {
             ASSERT_EQ(rig.logic.effectList().size(), 1u);
             EXPECT_NE(rig.logic.effectList()[0].get(), echo->effectItem());
         }
@@ -458,8 +444,7 @@ TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
     rig.logic.setStructureData({groupNode("Rig", {delay})});
     const auto own = rig.logic.poolItemOfType(12);
     ASSERT_TRUE(own);
-    EXPECT_EQ(own->effectName, "Wah");
-    EXPECT_NE(own.get(), wah->effectItem());
+    EXPECT_TRUE(own->effectName == "Wah" && own.get() != wah->effectItem()) << "a copy of the pool's own";
     EXPECT_FALSE(rig.logic.poolItemOfType(99));
 }
 
