@@ -11,15 +11,9 @@ namespace {
 
 TEST(EffectScreenLogicTest, HeaderClicksSortAsTheHeaderRulesSay)
 {
-    struct Case {
-        const char* name;
-        std::vector<std::string> clicks;
-        bool connected;
-        std::vector<std::string> order;
-        std::string arrowColumn;
-        int arrow;
-    };
-    const std::vector<Case> cases{
+    using Names = std::vector<std::string>;
+    // The clicks, with a device or not; the order and the one arrow they leave.
+    const std::tuple<const char*, Names, bool, Names, std::string, int> cases[] = {
         {"first click on the first column descends", {"Category"}, true, {"c3", "b2", "a1"}, "Category", 2},
         {"a new column ascends", {"EffectName"}, true, {"a1", "b2", "c3"}, "EffectName", 1},
         {"a second click reverses", {"EffectName", "EffectName"}, true, {"c3", "b2", "a1"}, "EffectName", 2},
@@ -28,18 +22,17 @@ TEST(EffectScreenLogicTest, HeaderClicksSortAsTheHeaderRulesSay)
         {"Note only reselects", {"Note"}, true, {"b2", "a1", "c3"}, "", 0},
         {"nothing without a device", {"EffectName"}, false, {"b2", "a1", "c3"}, "", 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, clicks, connected, order, arrowColumn, arrow] : cases) {
+        SCOPED_TRACE(name);
         LogicRig rig;
-        rig.connected = c.connected;
+        rig.connected = connected;
         rig.logic.setEffectList({effect("b2", 2, 2), effect("a1", 1, 1), effect("c3", 3, 3)});
-        for (const auto& column : c.clicks) {
+        for (const auto& column : clicks) {
             rig.logic.mouseDownInHeaderOfTableColumn(column);
             rig.logic.didClickTableColumn(column);
         }
-        EXPECT_EQ(rig.names(), c.order);
-        for (const auto& [column, state] : rig.views.sortStates)
-            EXPECT_EQ(state, column == c.arrowColumn ? c.arrow : 0) << column;
+        EXPECT_EQ(rig.names(), order);
+        for (const auto& [column, state] : rig.views.sortStates) EXPECT_EQ(state, column == arrowColumn ? arrow : 0) << column;
     }
 }
 
@@ -176,14 +169,8 @@ TEST(EffectScreenLogicTest, ReloadWithoutDeviceCountsNothingAndAGoneScreenTakesN
 
 TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
 {
-    struct Case {
-        const char* name;
-        std::function<void(LogicRig&)> act;
-        std::vector<std::string> log;
-        bool favourite, deleted;
-        std::vector<std::size_t> selection;
-    };
-    const std::vector<Case> cases{
+    // The action; the log, b's favourite and deleted marks and the selection it leaves.
+    const std::tuple<const char*, std::function<void(LogicRig&)>, std::vector<std::string>, bool, bool, std::vector<std::size_t>> cases[] = {
         {"star", [](LogicRig& r) { r.logic.didClickFavouriteInRow(1); }, {"favourite on b"}, true, false, {1}},
         {"star of the unknown effect", [](LogicRig& r) { r.logic.didClickFavouriteInRow(2); }, {}, false, false, {}},
         {"delete keeps the row", [](LogicRig& r) { r.logic.deleteEffectAtRow(1); }, {"delete b"}, false, true, {}},
@@ -218,15 +205,14 @@ TEST(EffectScreenLogicTest, RowActionsChangeTheItemThenQueueTheEdit)
          [](LogicRig& r) { r.logic.effectList()[1]->isDeleted = r.unitGoing = true; r.logic.recoverEffectAtRow(1); },
          {}, false, true, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, act, log, favourite, deleted, selection] : cases) {
+        SCOPED_TRACE(name);
         LogicRig rig;
         rig.logic.setEffectList({effect("a", 1), effect("b", 2), effect("UNKNOWN", 9, EffectItem::kUnknownCategoryID)});
-        c.act(rig);
-        EXPECT_EQ(rig.log, c.log);
-        EXPECT_EQ(rig.logic.effectList()[1]->isFavourite, c.favourite);
-        EXPECT_EQ(rig.logic.effectList()[1]->isDeleted, c.deleted);
-        EXPECT_EQ(rig.views.selection, c.selection);
+        act(rig);
+        EXPECT_EQ(rig.log, log);
+        EXPECT_EQ(std::pair(rig.logic.effectList()[1]->isFavourite, rig.logic.effectList()[1]->isDeleted), std::pair(favourite, deleted));
+        EXPECT_EQ(rig.views.selection, selection);
     }
 }
 
