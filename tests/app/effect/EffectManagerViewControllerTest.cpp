@@ -680,14 +680,11 @@ TEST(EffectOptionMenuQueue, ReturnConfirmsAFavouriteAndCancelsADelete)
     QueueEffectDialogs dialogs(queue);
     struct Answers final : QObject, OptionMenuForEffectViewControllerDelegate {
         Log log;
-        void optionMenuDidClickOnFavoriteButton(bool on, std::size_t index, const std::shared_ptr<EffectItem>&) override
+        void optionMenuDidClickOnFavoriteButton(bool on, std::size_t at, const std::shared_ptr<EffectItem>&) override
         {
-            log.push_back("favourite " + std::to_string(on) + " " + std::to_string(index));
+            log.push_back("favourite " + std::to_string(on) + " " + std::to_string(at));
         }
-        void optionMenuDidClickOnDeletingButtonAtIndex(std::size_t, const std::shared_ptr<EffectItem>&) override
-        {
-            log.push_back("delete");
-        }
+        void optionMenuDidClickOnDeletingButtonAtIndex(std::size_t, const std::shared_ptr<EffectItem>&) override { log.push_back("delete"); }
         void optionMenuDidClickOnRecoveryButtonAtIndex(std::size_t, const std::shared_ptr<EffectItem>&) override {}
         void optionMenuDidClickOnPropertyButtonAtIndex(std::size_t, const std::shared_ptr<EffectItem>&) override {}
         void optionMenuDidCancelDeletingAtIndex(std::size_t) override { log.push_back("cancel delete"); }

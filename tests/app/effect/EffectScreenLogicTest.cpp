@@ -436,12 +436,7 @@ TEST(EffectAddingTest, LoadButtonTakesOneCompatibleEffect)
 
 TEST(EffectAddingTest, MenuAnswersFindTheirEffectAgainAndCheckTheirIndex)
 {
-    struct Case {
-        const char* name;
-        std::function<void(EffectScreenLogic&, const std::shared_ptr<EffectItem>& b)> act;
-        Log log;
-    };
-    const std::vector<Case> cases{
+    const std::tuple<const char*, std::function<void(EffectScreenLogic&, const std::shared_ptr<EffectItem>& b)>, Log> cases[] = {
         {"favourite after a sort", [](auto& logic, auto& b) { logic.didClickOnFavoriteButton(true, 0, b); },
          {"favourite on b"}},
         {"favourite out of range", [](auto& logic, auto&) { logic.didClickOnFavoriteButton(true, 7); }, {}},
@@ -462,14 +457,14 @@ TEST(EffectAddingTest, MenuAnswersFindTheirEffectAgainAndCheckTheirIndex)
         {"property of the unknown effect", [](auto& logic, auto&) { logic.didClickOnPropertyButtonAtIndex(2); }, {}},
         {"property out of range", [](auto& logic, auto&) { logic.didClickOnPropertyButtonAtIndex(3); }, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, act, log] : cases) {
+        SCOPED_TRACE(name);
         LogicRig rig;
         auto b = effect("b", 2);
         // The menu was opened on row 0 for b; a sort has moved b to row 1 since.
         rig.logic.setEffectList({effect("a", 1), b, effect("UNKNOWN", 3, EffectItem::kUnknownCategoryID)});
-        c.act(rig.logic, b);
-        EXPECT_EQ(rig.log, c.log);
+        act(rig.logic, b);
+        EXPECT_EQ(rig.log, log);
     }
 }
 
