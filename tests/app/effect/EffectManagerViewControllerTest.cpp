@@ -417,15 +417,8 @@ TEST_F(EffectManagerViewControllerTest, IconsAreConvertedOffTheMainThreadAndKept
 }
 
 // The window may delete the screen's view before the screen.
-TEST(EffectManagerViewControllerLife, WorksOnAfterTheWindowDeletedItsView)
+TEST_F(EffectManagerViewControllerTest, WorksOnAfterTheWindowDeletedItsView)
 {
-    testing_app::application();
-    testing_app::CallLog log;
-    AppDelegate appDelegate;
-    appDelegate.setDeviceConnected(true);
-    testing_app::FakeEffectCoordinator coordinator{log};
-    testing_app::FakeEffectDialogs dialogs{log};
-    EffectManagerViewController controller{{appDelegate, coordinator, dialogs}};
     controller.setEffectList({effect("Alpha", 1)});
     controller.setIsEffectListLoaded(true);
     controller.reloadData();
