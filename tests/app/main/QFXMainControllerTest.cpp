@@ -265,10 +265,8 @@ TEST_F(QFXMainControllerTest, EveryTextOfTheChromeAndTheMenusComesFromTheLanguag
         for (QAction* item : menu->actions())
             if (!item->isSeparator()) shown.push_back(item->text());
     }
-    shown.push_back(controller.ejectButton()->text());
-    shown.push_back(controller.memoryUnitDesctiptionLabel()->text());
-    for (QLabel* icon : {controller.deviceSyncIcon(), controller.serverSyncIcon()})
-        shown.push_back(icon->toolTip());
+    shown.insert(shown.end(), {controller.ejectButton()->text(), controller.memoryUnitDesctiptionLabel()->text(),
+                               controller.deviceSyncIcon()->toolTip(), controller.serverSyncIcon()->toolTip()});
     EffectUpdateView notice;
     // Its title; the count line is a format the table fills.
     for (QLabel* label : notice.findChildren<QLabel*>())
