@@ -115,8 +115,7 @@ TEST_F(MainWindowLogicTest, AQuitAskedWhileASheetShowsEndsTheProgramOnceItIsAnsw
         EXPECT_TRUE(log.empty()) << "the sheet still shows";
         appDelegate.setIsShowingDialog(false);
         logic.sheetsMayHaveEnded();
-        EXPECT_EQ(calls("closeApp"), 1) << testing::PrintToString(log);
-        EXPECT_EQ(calls("ejectDevice"), 0) << testing::PrintToString(log);
+        EXPECT_EQ(std::pair(calls("closeApp"), calls("ejectDevice")), std::pair(1L, 0L)) << testing::PrintToString(log);
         logic.sheetsMayHaveEnded();
         EXPECT_EQ(calls("closeApp"), 1);
         logic.deviceDisonnect();
@@ -236,24 +235,21 @@ TEST_F(MainWindowLogicTest, DisconnectAndQuitWaitForThePoolsCopiesWithNothingEls
     log.clear();
     logic.performMenuAction(Action::DisconnectDevice);
     // The typing ends at once; the eject waits.
-    EXPECT_EQ(log, CallLog{"endTextEditing"});
-    EXPECT_TRUE(chrome.inputHeld);
+    EXPECT_TRUE(log == CallLog{"endTextEditing"} && chrome.inputHeld) << testing::PrintToString(log);
     for (Action action : {Action::DisconnectDevice, Action::Undo, Action::Quit, Action::Version})
         EXPECT_FALSE(logic.validateMenuItem(action)) << static_cast<int>(action);
     EXPECT_EQ(chrome.deviceWork, counted("Copying patches", 10, 300) + ". Ejects after this; unit edits are off.");
     logic.poolCopiesProgress(300, 300);
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
-    EXPECT_EQ(log, (CallLog{"endTextEditing", "ejectDevice"}));
-    EXPECT_FALSE(chrome.inputHeld);
+    EXPECT_TRUE(log == (CallLog{"endTextEditing", "ejectDevice"}) && !chrome.inputHeld) << testing::PrintToString(log);
     logic.ejectDeviceWithState(1);
     coordinator.poolWorkPending = true;
     logic.poolCopiesProgress(64, 300);
     log.clear();
     logic.performMenuAction(Action::Quit);
     logic.windowShouldClose();
-    EXPECT_EQ(log, (CallLog{"clearAllDialog", "endTextEditing"}));
-    EXPECT_TRUE(chrome.inputHeld);
+    EXPECT_TRUE(log == (CallLog{"clearAllDialog", "endTextEditing"}) && chrome.inputHeld) << testing::PrintToString(log);
     EXPECT_EQ(chrome.deviceWork, counted("Copying patches", 64, 300) + ". The program ends when this is done.");
     logic.poolCopiesProgress(0, 0);
     coordinator.landPoolWork();
