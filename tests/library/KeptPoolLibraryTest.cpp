@@ -7,13 +7,13 @@
 #include <fstream>
 #include <functional>
 
-#include "support/library/PatchLibraryFixture.h"
+#include "KeptPoolStarts.h"
 
 namespace fs = std::filesystem;
 
 // Which library a kept pool meets at the next start: the one it was made against, another, one read in part,
 // or none, and what the start shows of each.
-class KeptPoolLibrary : public PatchLibrary {
+class KeptPoolLibrary : public KeptPoolStarts {
 public:
     using PatchLibrary::library;
     using PatchLibrary::patchBytes;
@@ -126,13 +126,10 @@ TEST_F(KeptPoolLibrary, OnlyWhatTheProgramOwnsMakesTheLibraryAnother)
         if (*c.before != 0) put(c.before, {'n', '1'});
         keepAFailedRun();
         c.change(*this);
-        const Strings heard = start();
         const bool same = c.shown == asLeft;
-        EXPECT_EQ(count(heard, "patchPoolKept"), same ? 1 : 0);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), same ? 0 : 1);
-        EXPECT_EQ(order(), c.shown);
+        startShows(same ? 1 : 0, same ? 0 : 1, c.shown);
         if (*c.kept == 0) continue;
-                EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
+        EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
         std::ifstream saved(library() + "/" + c.kept, std::ios::binary);
         EXPECT_TRUE(saved) << "dropped by the save";
         if (*c.before != 0) {
@@ -152,17 +149,14 @@ TEST_F(KeptPoolLibrary, AKeptPoolBesideALibraryReadInPartBringsOnlyWhatTheReadin
     keepAFailedRun();
     put("Pool/[4] Hand.qptc", patchBytes("Hand"));
     faulty.fail(Op::List, "/Pool/[3] H", 1000, EACCES);
-    Strings heard = start();
-    faulty.heal();
-    EXPECT_EQ(count(heard, "patchLibraryNotRead"), 1);
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 1);
     // What could not be compared (the unlisted group's patches) comes in; nothing else twice.
-    EXPECT_EQ(order(), (Strings{"A", "G/C", "B/D", "H/", "Hand", "Kept/E", "H (1)/F"}));
+    EXPECT_EQ(count(startShows(0, 1, {"A", "G/C", "B/D", "H/", "Hand", "Kept/E", "H (1)/F"}), "patchLibraryNotRead"), 1);
+    faulty.heal();
     // No save replaces a library read in part: the end keeps the pool, made against no library.
-        EXPECT_TRUE(save(recorder.patchPool, false));
+    EXPECT_TRUE(save(recorder.patchPool, false));
     ASSERT_EQ(utils->keepUnsavedPatchPool(), std::nullopt);
 
-    heard = start();
+    start();
     const Strings shownNow = order();
     for (const char* once : {"A", "G/C", "B/D", "Hand"})
         EXPECT_EQ(std::count(shownNow.begin(), shownNow.end(), std::string(once)), 1) << once;
@@ -209,19 +203,14 @@ TEST_F(KeptPoolLibrary, ADeletedLibraryStaysDeleted)
             CommonUtils::Tree tree = recorder.patchPool;
             tree.push_back(group("New"));
             faulty.fail(Op::Remove, ".Patch-old");
-                        EXPECT_EQ(save(tree), std::nullopt);
+            EXPECT_EQ(save(tree), std::nullopt);
             utils.reset();
             faulty.heal();
             fs::remove_all(library());
         }
-        const Strings heard = start();
-        EXPECT_EQ(order(), c.shown);
-        EXPECT_EQ(count(heard, "patchPoolKept"), c.keptPool ? 1 : 0);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+        startShows(c.keptPool ? 1 : 0, 0, c.shown);
         EXPECT_EQ(fs::exists(library()), c.cutBetweenTheMoves);
-                EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
-        start();
-        EXPECT_EQ(order(), c.shown) << "as saved";
+        savedAndShownAgain(c.shown);
     }
 }
 
@@ -278,13 +267,8 @@ TEST_F(KeptPoolLibrary, APoolKeptByTheEarlierVersionIsJudgedByItsIdentity)
             fs::copy_file(library() + "/Backup/[2] B/[0] D.qptc", kept + "/[1] B/[0] D.qptc");
         }
         c.change(*this);
-        const Strings heard = start();
-        EXPECT_EQ(order(), c.shown);
-        EXPECT_EQ(count(heard, "patchPoolKept"), c.instead ? 1 : 0);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
-                EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
-        start();
-        EXPECT_EQ(order(), c.shown) << "as saved";
+        startShows(c.instead ? 1 : 0, 0, c.shown);
+        savedAndShownAgain(c.shown);
         EXPECT_EQ(std::count_if(fs::directory_iterator(rootFolder), fs::directory_iterator(),
                                 [](const auto& entry) { return entry.path().filename().string().starts_with(".Pool-kept"); }),
                   0);

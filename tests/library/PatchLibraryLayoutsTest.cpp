@@ -16,7 +16,7 @@
 
 #include "library/store/BackupFile.h"
 #include "support/library/LibraryFiles.h"
-#include "support/library/PatchLibraryFixture.h"
+#include "KeptPoolStarts.h"
 
 namespace fs = std::filesystem;
 using Tree = CommonUtils::Tree;
@@ -60,7 +60,7 @@ Tree copies(const Tree& tree)
 
 }  // namespace
 
-class PatchLibraryLayouts : public PatchLibrary {
+class PatchLibraryLayouts : public KeptPoolStarts {
 protected:
     // The tree as the user sees it, in no order.
     static Names shown(const Tree& tree)
@@ -734,9 +734,8 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     // Cut between the two steps of a save: the kept pool aside, the library not yet replaced by the one
     // that save was writing.
     fs::rename(fs::path(rootFolder) / left[0], fs::path(rootFolder) / (left[0] + ".taken-0123456789abcdef"));
-    EXPECT_EQ(count(start(), "patchPoolKept"), 1);
+    startShows(1, 0, {"A", "E"});
     Tree next = recorder.patchPool;
-    EXPECT_EQ(order(next), (Strings{"A", "E"}));
     EXPECT_EQ(kept(), left);
 
     // The save lands, but the kept pool cannot be put aside after it.
@@ -746,10 +745,7 @@ TEST_F(PatchLibraryLayouts, AKeptPoolIsNeverShownAgainOnceASaveOfItLanded)
     ASSERT_EQ(kept().size(), 1U);
     EXPECT_TRUE(CommonUtils::keptNameOf(kept()[0]).taken);
 
-    const Strings heard = start();
-    EXPECT_EQ(order(recorder.patchPool), (Strings{"A", "E", "F"}));
-    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
-    EXPECT_EQ(count(heard, "patchPoolKeptBeside"), 0);
+    startShows(0, 0, {"A", "E", "F"});
     EXPECT_EQ(kept(), Strings{});
 }
 
@@ -807,9 +803,7 @@ TEST_F(PatchLibraryLayouts, ARunCutWhileItsClosingSaveRunsKeepsItsPool)
     EXPECT_FALSE(save(next));
     faulty.heal();
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool.taken"));
-    const Strings heard = start();
-    EXPECT_EQ(order(recorder.patchPool), inOrder);
-    EXPECT_EQ(count(heard, "patchPoolKept"), 0);
+    startShows(0, 0, inOrder);
     EXPECT_EQ(kept(), Strings{});
 }
 
@@ -959,11 +953,8 @@ TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
         EXPECT_EQ(inventory(library()), before) << "the library is whole";
         if (c.between) c.between();
 
-        const Strings heard = start();
         const bool instead = c.besideNamed.empty();
-        EXPECT_EQ(count(heard, "patchPoolKept"), instead ? 1 : 0);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), instead ? 0 : 1);
-        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        startShows(instead ? 1 : 0, instead ? 0 : 1, c.shown);
         if (!instead) {
             std::string named;
             for (const auto& group : c.besideNamed) named += (named.empty() ? "\"" : ", \"") + (group == "Kept" ? session() : group) + "\"";
@@ -971,11 +962,8 @@ TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
         }
         if (c.after) c.after();
         EXPECT_EQ(kept().size(), 1U) << "kept until a save writes it";
-        EXPECT_EQ(save(recorder.patchPool, false), std::nullopt);
+        savedAndShownAgain(c.shown);
         EXPECT_EQ(kept(), Strings{});
-        const Strings again = start();
-        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
-        EXPECT_EQ(count(again, "patchPoolKept") + count(again, "patchPoolKeptBeside"), 0);
     }
 }
 
@@ -1207,10 +1195,7 @@ TEST_F(KeptPoolIdentity, WhatTheNextStartShowsAfterASaveOverAKeptPool)
             tree = load();
         }
         c.run(tree);
-        const Strings heard = start();
-        EXPECT_EQ(count(heard, "patchPoolKept"), c.keptTold);
-        EXPECT_EQ(count(heard, "patchPoolKeptBeside"), c.besideTold);
-        EXPECT_EQ(asKept(order(recorder.patchPool)), c.shown);
+        startShows(c.keptTold, c.besideTold, c.shown);
         if (c.keptLeft >= 0) {
             EXPECT_EQ(kept().size(), static_cast<std::size_t>(c.keptLeft));
         }
