@@ -25,47 +25,38 @@ EffectItem item(std::uint32_t type, std::int32_t category, const std::string& ve
     return e;
 }
 
-struct EditRow {
-    const char* name;
-    EffectItem item;
-    std::int32_t action;
-    std::vector<Category> expected;
-};
-
-class ListEdit : public ::testing::TestWithParam<EditRow> {};
+Record added(std::uint32_t type) { return {"New.QF2", "2.00", type}; }
 
 }  // namespace
 
-TEST_P(ListEdit, RewritesTheStoredListByteForByte)
-{
-    const EditRow& row = GetParam();
-    std::optional<OKVQFXList> list = QFXListEdit::parse(listFile(kStored, 260));
-    ASSERT_TRUE(list);
-    QFXListEdit::apply(*list, list->arrayCategory().size(), row.item, row.action);
-    const std::size_t grown = std::max<std::size_t>(260, listFile(row.expected).size());
-    EXPECT_EQ(list->getByteData(), listFile(row.expected, grown));
-}
-
-
-Record added(std::uint32_t type) { return {"New.QF2", "2.00", type}; }
-
 // The coordinator's action tests cover the common edits; these are the edges.
-INSTANTIATE_TEST_SUITE_P(
-    QFXListEdit, ListEdit,
-    ::testing::Values(
-        EditRow{"AddAboveAllAppends", item(0x0D000010, 0x0D), QFXListEdit::Add,
-                {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x0D000010)}}}},
+TEST(QFXListEdit, RewritesTheStoredListByteForByte)
+{
+    const struct {
+        const char* name;
+        EffectItem item;
+        std::int32_t action;
+        std::vector<Category> expected;
+    } rows[] = {
+        {"an add above all appends", item(0x0D000010, 0x0D), QFXListEdit::Add,
+         {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x0D000010)}}}},
         // Types compare unsigned: a top bit set sorts last.
-        EditRow{"AddHighBitTypeLast", item(0x8D000001, 0x0D), QFXListEdit::Add,
-                {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x8D000001)}}}},
-        EditRow{"AddNewCategoryFirst", item(0x01000001, 0x01), QFXListEdit::Add,
-                {{0x01, {added(0x01000001)}}, kStored[0], kStored[1]}},
-        EditRow{"AddNewCategoryLast", item(0x20000001, 0x20), QFXListEdit::Add,
-                {kStored[0], kStored[1], {0x20, {added(0x20000001)}}}},
-        EditRow{"FavouriteOfAMissingTypeChangesNothing", item(0x0D000005, 0x0D, "1.00", true), QFXListEdit::Favourite,
-                kStored},
-        EditRow{"DeleteInAMissingCategoryChangesNothing", item(0x07000001, 0x07), QFXListEdit::Delete, kStored}),
-    [](const auto& info) { return std::string(info.param.name); });
+        {"an add of a high-bit type goes last", item(0x8D000001, 0x0D), QFXListEdit::Add,
+         {kStored[0], {0x0D, {kStored[1].records[0], kStored[1].records[1], added(0x8D000001)}}}},
+        {"a new category first", item(0x01000001, 0x01), QFXListEdit::Add, {{0x01, {added(0x01000001)}}, kStored[0], kStored[1]}},
+        {"a new category last", item(0x20000001, 0x20), QFXListEdit::Add, {kStored[0], kStored[1], {0x20, {added(0x20000001)}}}},
+        {"a favourite of a missing type changes nothing", item(0x0D000005, 0x0D, "1.00", true), QFXListEdit::Favourite, kStored},
+        {"a delete in a missing category changes nothing", item(0x07000001, 0x07), QFXListEdit::Delete, kStored},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<OKVQFXList> list = QFXListEdit::parse(listFile(kStored, 260));
+        ASSERT_TRUE(list);
+        QFXListEdit::apply(*list, list->arrayCategory().size(), row.item, row.action);
+        const std::size_t grown = std::max<std::size_t>(260, listFile(row.expected).size());
+        EXPECT_EQ(list->getByteData(), listFile(row.expected, grown));
+    }
+}
 
 TEST(QFXListEdit, AStoredCopyWithoutBlocksIsNoBaseForAnEdit)
 {
