@@ -80,6 +80,32 @@ protected:
         fs::create_directories(path.parent_path());
         ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     }
+    // A save of `tree` the faults set refuse, told to the caller and, the pool still marked changed, to the
+    // user; why.
+    std::string refusedSave(const Tree& tree)
+    {
+        std::atomic<bool> changed{true};
+        const auto why = utils->savePatchPoolToLocal(tree, changed);
+        faulty.heal();
+        EXPECT_TRUE(why);
+        EXPECT_TRUE(changed);
+        EXPECT_EQ(count(until("patchPoolNotSaved"), "patchPoolNotSaved"), 1);
+        EXPECT_EQ(recorder.notSavedReasons.empty() ? "" : recorder.notSavedReasons.back(), why.value_or(""));
+        return why.value_or("");
+    }
+    // Solo, and Newer of a generation no unit has, loaded (a unit `connected` first) with reads counted.
+    Tree loadCountingReads(bool connected, const Names& expected)
+    {
+        put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
+        put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
+        startLibrary();
+        if (connected) connect();
+        faulty.countReads(".qptc");
+        utils->createPatchDirectoryObjectFromLocal();
+        until("patchPool");
+        EXPECT_EQ(shown(recorder.patchPool), expected);
+        return recorder.patchPool;
+    }
     // A file written at `path` outside the library.
     void write(const fs::path& path, const std::string& name)
     {
@@ -188,15 +214,11 @@ TEST_F(PatchLibraryLayouts, AFailedSaveIsReportedWhileRunningAndKeepsTheLibrary)
     const Inventory before = inventory(library());
     tree.push_back(group("New"));
     faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
-    std::atomic<bool> changed{true};
-    const auto why = utils->savePatchPoolToLocal(tree, changed);
-    ASSERT_TRUE(why);
-    EXPECT_FALSE(why->empty());
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(until("patchPoolNotSaved").back(), "patchPoolNotSaved");
+    EXPECT_FALSE(refusedSave(tree).empty());
     EXPECT_EQ(inventory(library()), before);
 
     utils->closeApp();
+    faulty.fail(Op::Move, "QFXMacApplication/.Patch-saving");
     EXPECT_FALSE(saved(tree));
     EXPECT_EQ(inventory(library()), before);
     EXPECT_EQ(count(settle(), "patchPoolNotSaved"), 0);
@@ -350,15 +372,8 @@ TEST_F(PatchLibraryLayouts, EditsInTheWorkingCopyLeaveTheSavedLibraryUntilTheSav
 // load read, reading only a file rewritten since, and sets the marks on the main thread.
 TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue)
 {
-    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
-    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
-    startLibrary();
-    connect();
-    faulty.countReads(".qptc");
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPool");
-    const Tree tree = recorder.patchPool;
-    ASSERT_EQ(shown(tree), (Names{"Solo", "G/Newer"}));
+    const Tree tree = loadCountingReads(true, {"Solo", "G/Newer"});
+    ASSERT_FALSE(HasFailure());
     const auto solo = tree[0];
     const auto newer = tree[1]->childDirectories[0];
     const auto marks = [&](bool soloMark, bool newerMark, int reads) {
@@ -391,15 +406,9 @@ TEST_F(PatchLibraryLayouts, MarksComeFromTheLoadsOwnReadingThenFromThePoolsQueue
 // it runs, and every file was read once.
 TEST_F(PatchLibraryLayouts, AUnitConnectingAfterTheLoadBeganIsJudgedFromTheLoadsReading)
 {
-    put("Pool/[0] Solo.qptc", library_files::patchFile("Solo"));
-    put("Pool/[1] G/[0] Newer.qptc", library_files::patchFile("Newer", {}, 2));
     put("Pool/[1] G/[1] Lead.qptc", library_files::patchFile("Lead", {0x0D000001, 1}));
-    startLibrary();
-    faulty.countReads(".qptc");
-    utils->createPatchDirectoryObjectFromLocal();
-    until("patchPool");
-    const Tree tree = recorder.patchPool;
-    ASSERT_EQ(shown(tree), (Names{"Solo", "G/Newer", "G/Lead"}));
+    const Tree tree = loadCountingReads(false, {"Solo", "G/Newer", "G/Lead"});
+    ASSERT_FALSE(HasFailure());
     const auto solo = tree[0];
     const auto newer = tree[1]->childDirectories[0];
     EXPECT_FALSE(newer->isIncompatible);
@@ -510,11 +519,9 @@ TEST_F(PatchLibraryLayouts, WhatTheLoadCouldNotPlaceTheSaveKeeps)
     EXPECT_EQ(inventory(library()), before);
 }
 
-// A patch file the load could not read (cut short by a copy still writing it, or damaged) is kept unread,
-// and stays the library's whatever it reads as by the save: finished by that copy or repaired in place by the
-// user during the run, it is carried by every save, and by the end's keeping of a pool whose save failed,
-// and shows at the next start. Its group is the one the load read, through the copies of the pool the
-// program hands its queue, a rename, and a deletion undone; deleted, the group takes it along for good.
+// A patch file the load could not read (cut short, or damaged) is kept unread and stays the library's: once
+// it reads again it is carried by every save and by the end's keep, in the group the load read it in
+// (renamed, copied, undone); deleted, the group takes it along for good.
 TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
 {
     const struct {
@@ -594,10 +601,8 @@ TEST_F(PatchLibraryLayouts, AFileUnreadAtTheStartIsKeptOnceItReadsAgain)
     }
 }
 
-// A group whose folder holds more than its patches (a stray file from another machine, a note, a folder
-// within: all kept by the load) goes to the bin whole and comes back whole. Deleted, nothing of it fails
-// the save or comes back at the next start; a folder of the working copy that no group names is never
-// saved as a group.
+// A group whose folder holds more than its patches goes to the bin and back whole; deleted, nothing of it
+// comes back, and a folder no group names is never saved as a group.
 TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
 {
     lay({"Pool/[0] Lead.qptc", "Pool/[1] Blues/[0] A.qptc", "Pool/[1] Blues/Old/[0] B.qptc", "Pool/[2] Jazz/[0] C.qptc"});
@@ -625,10 +630,8 @@ TEST_F(PatchLibraryLayouts, ADeletedGroupGoesWithAllItsFolderHolds)
     EXPECT_EQ(shown(load()), (Names{"Lead", "Jazz/C"}));
 }
 
-// A library that cannot be written whole (a staging folder, "Pool" or "Backup", not made; the old library
-// not moved aside; the new one not moved in) is told with its cause, to the caller and to the user while
-// the program runs: in the program's words, naming the user's library folder and none of the folders the
-// save makes beside it. Without the program's words the system's are used, still of the user's folder.
+// A library that cannot be written whole is told with its cause in the program's words (else the
+// system's), naming the user's library folder and none of the folders the save makes beside it.
 TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAndItsCause)
 {
     lay({"Pool/[0] Solo.qptc"});
@@ -646,17 +649,10 @@ TEST_F(PatchLibraryLayouts, ALibraryThatCannotBeWrittenIsToldByTheUsersFolderAnd
         tree.push_back(group("New"));
         faulty.fail(op, part, 1, EACCES);
         asked.clear();
-        std::atomic<bool> changed{true};
-        const auto why = utils->savePatchPoolToLocal(tree, changed);
-        faulty.heal();
-        ASSERT_TRUE(why);
-        EXPECT_EQ(*why, "words " + std::to_string(EACCES));
+        EXPECT_EQ(refusedSave(tree), "words " + std::to_string(EACCES));
         ASSERT_EQ(asked.size(), 1U);
         EXPECT_TRUE(asked[0].first.empty());
         EXPECT_EQ(asked[0].second, rootFolder + "/QFXMacApplication/Patch");
-        until("patchPoolNotSaved");
-        EXPECT_EQ(recorder.notSavedReasons.back(), *why);
-        EXPECT_TRUE(changed);
     }
     const platform::Error denied = platform::Error::make("files", EACCES, "cannot move to \"/r/.Patch-old-12\": x");
     EXPECT_EQ(CommonUtils::defaultSaveFailureWords({}, "/r/Patch", denied),
@@ -672,15 +668,10 @@ TEST_F(PatchLibraryLayouts, AnEntryThatCannotBeStagedCostsOnlyItself)
     ASSERT_EQ(order(tree), (Strings{"A", "B", "G/C"}));
     add(tree, "D").push_back(leaf(rootFolder + "/Temp/Local/Gone.qptc", "Gone"));
     faulty.fail(Op::Link, "Temp/Local/B.qptc");
-    std::atomic<bool> changed{true};
-    const auto why = utils->savePatchPoolToLocal(tree, changed);
-    faulty.heal();
-    ASSERT_TRUE(why);
-    for (const char* named : {"\"B\"", "\"Gone\"", "injected failure"}) EXPECT_NE(why->find(named), std::string::npos) << *why;
-    EXPECT_EQ(why->find("\"A\""), std::string::npos) << *why;
-    EXPECT_TRUE(changed);
-    until("patchPoolNotSaved");
-    EXPECT_EQ(recorder.notSavedReasons, Strings{*why});
+    const std::string why = refusedSave(tree);
+    for (const char* named : {"\"B\"", "\"Gone\"", "injected failure"}) EXPECT_NE(why.find(named), std::string::npos) << why;
+    EXPECT_EQ(why.find("\"A\""), std::string::npos) << why;
+    EXPECT_EQ(recorder.notSavedReasons.size(), 1U);
     EXPECT_EQ(order(load()), (Strings{"A", "B", "G/C", "D"}));
 }
 
@@ -882,14 +873,9 @@ protected:
     }
 };
 
-// A failed run's pool is kept, and the library meets something before the next start. The same library
-// (seen again on a drive mounted again, with other device and inode numbers; copied back with its times
-// kept; copied without them, holding what it held byte for byte) is known again: the kept pool is the pool
-// the user left, shown instead of it, nothing twice. Over a library changed since, or one the failed run
-// could not read (whose save never replaces it, even when the store lets it), the start shows the library
-// and, after it in a group named for its session, only what the session added or changed, and names what
-// came in. The failed run leaves the library whole; the pool stays kept until a save writes it, which the
-// first one does, edited or not; then nothing more is said of it.
+// A failed run's pool is kept, and the library meets each row's change before the next start. The same
+// library is known again (its pool shown instead of it); over another, the session's changes come beside it
+// and are named. The library stays whole, the pool kept until a save writes it.
 TEST_F(KeptPoolIdentity, AKeptPoolIsShownInsteadOfItsOwnLibraryAndBesideAnother)
 {
     const Strings agcd{"Pool/[0] A.qptc", "Pool/[1] G/[0] C.qptc", "Backup/[2] B/[0] D.qptc"};
@@ -986,11 +972,8 @@ TEST_F(KeptPoolIdentity, APowerOffCalledOffLeavesTheRunOpen)
     EXPECT_TRUE(fs::exists(rootFolder + "/Temp/.closing-pool"));
 }
 
-// A save that fails while the program runs leaves a note a run cut after it keeps its edits by, the same
-// over a library the run could not read; a save that lands after it takes the note away, whether a plain
-// save or a power-off's the system called off wrote it, and a run cut then shows the library alone. A
-// group whose name breaks a line comes back under its name; a folder of patches the note does not name
-// (a group made after it, the change not noted yet) comes back as a group after the pool, never dropped.
+// A save that fails while the program runs leaves a note a run cut after it keeps its edits by; a save that
+// lands after it takes the note away. What the note does not name comes back after the pool, never dropped.
 TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
 {
     Tree tree;  // the run's pool, as the window shows it
@@ -1118,14 +1101,9 @@ TEST_F(KeptPoolIdentity, AFailedSavesNoteKeepsACutRunUntilASaveLands)
     }
 }
 
-// A save cut before it replaced the library (a kill) or one that landed, over the pool a failed run kept or
-// over the run's own pool: what the next start shows. A kept pool a cut save put aside comes back as long as
-// the library is not the one that save wrote (a remount since included), within the pool of the cut run and
-// never beside it a second time. A closing save's note is judged by the library that save wrote: a library
-// changed by hand during the run does not make a cut save read as landed. A save that lands without one
-// entry has written the kept pool it holds: never shown again, the cut run's pool is, the entry included.
-// A save that cannot read back the library it staged cannot say which library it writes: it replaces
-// nothing, so no kept pool it holds is marked for a library no start finds, to come back after it landed.
+// A save cut before it replaced the library (a kill) or one that landed, over a kept pool or the run's own:
+// a kept pool comes back while the library is not the one that save wrote, never beside it twice; a save
+// that cannot read back what it staged replaces nothing, so nothing it holds is marked for a lost library.
 TEST_F(KeptPoolIdentity, WhatTheNextStartShowsAfterASaveOverAKeptPool)
 {
     const struct {
@@ -1223,11 +1201,9 @@ TEST_F(KeptPoolIdentity, AGroupTheLoadCouldNotListIsNeverSavedAway)
     EXPECT_EQ(asKept(order(load())), (Strings{"A", "G/C", "Kept/E"}));
 }
 
-// A "Backup" linked to a drive that is not there now is a part the start could not read: the user is told,
-// no save moves the link aside or replaces the library, and once the drive is back its backups show again
-// with the session's patch beside them. Through a link to a folder there, it is read and the library is
-// saved; a "Pool" that is a plain file is named to the user, kept as it is beside the part, carried over once
-// by each later save, and never hides the rest of the library.
+// A "Backup" linked to a drive not there now is a part the start could not read: told, never moved aside
+// or replaced, its backups back with the drive. A "Pool" that is a plain file is named, kept beside the part
+// and carried over once by each later save.
 TEST_F(KeptPoolIdentity, ALibraryPartLinkedOrNoFolderIsNeverSavedAway)
 {
     const fs::path elsewhere = fs::path(root.path()) / "other drive" / "Backups";
@@ -1351,11 +1327,9 @@ TEST_F(KeptPoolIdentity, PatchesStillBeingCopiedComeBackOnceFromWhatTheirFilesHo
     }
 }
 
-// A patch of a drop still being copied when the quit was noted, edited while the quit waits: the edit lands
-// its copy first and rewrites it, and the quit noted again names that copy. The next start shows the edit,
-// the patch once and in its place, whatever its texts hold (a line break, a "%" the note's escapes use); so
-// it does when the run is cut in the edit's own turn, before the quit is noted again (the note still names
-// the dropped file, which holds other bytes than the edited copy now).
+// A patch of a drop still being copied when the quit was noted, edited while the quit waits: the next start
+// shows the edit once and in its place, whatever its texts hold, also when the run is cut before the quit is
+// noted again (the note then names the dropped file, whose bytes the edit no longer matches).
 TEST_F(KeptPoolIdentity, APendingPatchEditedWhileTheQuitWaitsComesBackEdited)
 {
     struct Case {
